@@ -1,0 +1,89 @@
+#include "platform/codepage.h"
+
+#include <cstdint>
+
+namespace tv::platform {
+namespace {
+
+// 0x80..0x9F. The five bytes the code page leaves undefined keep their C1 code points, so
+// every byte survives a round trip through UTF-8.
+constexpr char32_t kHigh[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+char32_t to_unicode(unsigned char b) { return (b >= 0x80 && b <= 0x9F) ? kHigh[b - 0x80] : b; }
+
+// -1 when the character has no Windows-1252 form.
+int from_unicode(char32_t c) {
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<int>(c);
+    for (int i = 0; i < 32; ++i)
+        if (kHigh[i] == c) return 0x80 + i;
+    return -1;
+}
+
+void put_utf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+}  // namespace
+
+std::string cp1252_to_utf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 4);
+    for (char ch : text) put_utf8(out, to_unicode(static_cast<unsigned char>(ch)));
+    return out;
+}
+
+std::string utf8_to_cp1252(std::string_view text, char replacement) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    while (i < n) {
+        unsigned char b = byte(i);
+        std::size_t len = 0;
+        char32_t c = 0, min = 0;
+        if (b < 0x80) {
+            out += static_cast<char>(b);
+            ++i;
+            continue;
+        } else if (b >= 0xC2 && b <= 0xDF) {
+            len = 2; c = b & 0x1F; min = 0x80;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            len = 3; c = b & 0x0F; min = 0x800;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            len = 4; c = b & 0x07; min = 0x10000;
+        } else {
+            out += replacement;  // stray continuation byte or an impossible lead byte
+            ++i;
+            continue;
+        }
+        std::size_t k = 1;
+        for (; k < len && i + k < n && (byte(i + k) & 0xC0) == 0x80; ++k) c = (c << 6) | (byte(i + k) & 0x3F);
+        if (k < len || c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            // A broken sequence: one replacement for its lead byte, then resynchronise.
+            out += replacement;
+            i += (k < len) ? k : 1;
+            continue;
+        }
+        int m = from_unicode(c);
+        out += m < 0 ? replacement : static_cast<char>(m);
+        i += len;
+    }
+    return out;
+}
+
+}  // namespace tv::platform

@@ -1,0 +1,57 @@
+// File-system helpers shared by every layer: case-insensitive lookup of known names,
+// atomic replacement, appends that never leave a torn line, and whole-file locks.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tv::platform {
+
+// ASCII-only, case-insensitive equality (bytes >= 0x80 compare exactly).
+bool iequals(std::string_view a, std::string_view b);
+
+// The entry of `folder` whose name equals `name` without regard to ASCII case; the exact
+// spelling wins when several match, else the smallest name. Returns the full path, or nullopt
+// when there is none or `name` is not a single plain component ("", ".", "..", '/').
+std::optional<std::string> find_name_ci(const std::string& folder, std::string_view name);
+
+// `path` with each missing component looked up case-insensitively in its parent. Components
+// that exist as spelled are kept; when a component is found nowhere the rest is kept as given.
+std::string resolve_path_ci(const std::string& path);
+
+// Replaces `path` with `bytes` atomically: writes a sibling temporary file, flushes it, renames
+// it over the original and flushes the folder. Either the old or the new content remains; a
+// replaced file keeps its mode, a new one gets 0644 (less the umask).
+bool atomic_write_file(const std::string& path, std::string_view bytes);
+
+// Appends `bytes` to `path` (created when missing). When the file does not end with a line end
+// (LF), CR LF is written first. A failed write truncates the file back to its old length.
+bool append_to_file(const std::string& path, std::string_view bytes);
+
+// Reads a whole file; nullopt on any error.
+std::optional<std::string> read_whole_file(const std::string& path);
+
+// An exclusive or shared lock on a whole file (open-file-description lock), held while the
+// object lives. The file descriptor is close-on-exec, so a child never inherits the lock.
+class FileLock {
+public:
+    FileLock() = default;
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    FileLock(FileLock&& o) noexcept;
+    FileLock& operator=(FileLock&& o) noexcept;
+
+    // Opens (creating when missing) and locks `path`. With `wait` unset the call fails at once
+    // when another holder has it.
+    bool lock(const std::string& path, bool exclusive, bool wait);
+    void unlock();
+    bool held() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace tv::platform

@@ -1,0 +1,133 @@
+#include "platform/process.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/fs.h"
+
+extern char** environ;
+
+namespace tv::platform {
+namespace {
+
+bool is_executable_file(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+bool ends_with_exe(const std::string& name) {
+    return name.size() > 4 && iequals(std::string_view(name).substr(name.size() - 4), ".exe");
+}
+
+// The program called `name` in `folder`: as spelled, then in any case, then without ".EXE".
+std::string find_in_folder(const std::string& folder, const std::string& name) {
+    const std::string dir = folder.empty() ? std::string(".") : folder;
+    std::string exact = dir == "/" ? "/" + name : dir + "/" + name;
+    if (is_executable_file(exact)) return exact;
+    if (auto f = find_name_ci(dir, name); f && is_executable_file(*f)) return *f;
+    if (ends_with_exe(name)) {
+        std::string stem = name.substr(0, name.size() - 4);
+        if (auto f = find_name_ci(dir, stem); f && is_executable_file(*f)) return *f;
+    }
+    return {};
+}
+
+}  // namespace
+
+int exit_code_from_status(int status) {
+    if (WIFEXITED(status)) {
+        int code = WEXITSTATUS(status);
+        return code == 255 ? kExitNotStarted : code;
+    }
+    return kExitUnknown;
+}
+
+std::string resolve_program(const std::string& program) {
+    if (program.empty() || program.find('\0') != std::string::npos) return {};
+    std::size_t slash = program.rfind('/');
+    if (slash != std::string::npos) {
+        if (is_executable_file(program)) return program;
+        std::string name = program.substr(slash + 1);
+        if (name.empty()) return {};
+        std::string folder = slash == 0 ? std::string("/") : resolve_path_ci(program.substr(0, slash));
+        return find_in_folder(folder, name);
+    }
+    const char* path_env = std::getenv("PATH");
+    std::string path = path_env ? path_env : "/usr/local/bin:/usr/bin:/bin";
+    std::size_t from = 0;
+    for (;;) {
+        std::size_t end = path.find(':', from);
+        std::string dir = path.substr(from, end == std::string::npos ? std::string::npos : end - from);
+        std::string found = find_in_folder(dir.empty() ? "." : dir, program);
+        if (!found.empty()) return found;
+        if (end == std::string::npos) break;
+        from = end + 1;
+    }
+    return {};
+}
+
+bool spawn_process(const std::vector<std::string>& argv, ChildProcess& child) {
+    child.pid = -1;
+    if (argv.empty()) return false;
+    std::string program = resolve_program(argv[0]);
+    if (program.empty()) return false;
+
+    std::vector<char*> args;
+    args.reserve(argv.size() + 1);
+    args.push_back(program.data());
+    for (std::size_t i = 1; i < argv.size(); ++i) args.push_back(const_cast<char*>(argv[i].c_str()));
+    args.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
+    if (posix_spawn_file_actions_init(&actions) != 0) return false;
+    if (posix_spawnattr_init(&attr) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return false;
+    }
+    // Belt and braces beside close-on-exec: a descriptor some library opened without it
+    // (and the locks or mappings behind it) must not outlive us in the child.
+    bool ok = posix_spawn_file_actions_addclosefrom_np(&actions, 3) == 0;
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    ok = ok && posix_spawnattr_setsigmask(&attr, &none) == 0 && posix_spawnattr_setsigdefault(&attr, &all) == 0 &&
+         posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0;
+    pid_t pid = -1;
+    if (ok) ok = ::posix_spawn(&pid, program.c_str(), &actions, &attr, args.data(), environ) == 0;
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    if (!ok) return false;
+    child.pid = pid;
+    return true;
+}
+
+int wait_process(ChildProcess& child) {
+    if (child.pid <= 0) return kExitUnknown;
+    int status = 0;
+    pid_t r;
+    do r = ::waitpid(child.pid, &status, 0); while (r < 0 && errno == EINTR);
+    child.pid = -1;
+    return r < 0 ? kExitUnknown : exit_code_from_status(status);
+}
+
+bool try_wait_process(ChildProcess& child, int& exit_code) {
+    if (child.pid <= 0) {
+        exit_code = kExitUnknown;
+        return true;
+    }
+    int status = 0;
+    pid_t r;
+    do r = ::waitpid(child.pid, &status, WNOHANG); while (r < 0 && errno == EINTR);
+    if (r == 0) return false;
+    child.pid = -1;
+    exit_code = r < 0 ? kExitUnknown : exit_code_from_status(status);
+    return true;
+}
+
+}  // namespace tv::platform

@@ -1,0 +1,37 @@
+// Child processes. Exit codes follow the Windows programs' conventions:
+// -1 = could not start (and a child's exit status 255, which is what exit(-1) gives),
+// -2 = no exit code (killed by a signal, or the wait failed).
+#pragma once
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace tv::platform {
+
+inline constexpr int kExitNotStarted = -1;
+inline constexpr int kExitUnknown = -2;
+
+// Maps a waitpid status to the convention above.
+int exit_code_from_status(int status);
+
+// The installed program for a name as the system spells it: an existing file is taken as is;
+// otherwise the name is looked up case-insensitively in its folder (itself resolved
+// case-insensitively), first as given, then without a trailing ".EXE" (any case); a bare name is
+// searched along PATH the same way. Only executable regular files count. Empty when none.
+std::string resolve_program(const std::string& program);
+
+struct ChildProcess {
+    pid_t pid = -1;
+};
+
+// Starts argv[0] (resolved with resolve_program; the child's argv[0] is the resolved path) with
+// the remaining arguments, inheriting the environment and current folder. No file descriptor
+// beyond 0-2 is inherited (everything is opened close-on-exec, and the rest is closed too); the
+// child starts with no blocked signals and default handlers. Returns false when it could not start.
+bool spawn_process(const std::vector<std::string>& argv, ChildProcess& child);
+// Waits for the child; its exit code by the convention above.
+int wait_process(ChildProcess& child);
+// Non-blocking: true and the code when the child has ended (or there is no child: -2).
+bool try_wait_process(ChildProcess& child, int& exit_code);
+
+}  // namespace tv::platform

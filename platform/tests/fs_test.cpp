@@ -1,0 +1,186 @@
+#include "platform/fs.h"
+
+#include <fcntl.h>
+#include <filesystem>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "test_root.h"
+
+namespace tv::platform {
+namespace {
+
+using testing::TempRoot;
+namespace fs = std::filesystem;
+
+void touch(const std::string& path, const std::string& text = {}) { ASSERT_TRUE(atomic_write_file(path, text)); }
+
+TEST(Fs, IequalsIsAsciiOnly) {
+    EXPECT_TRUE(iequals("ARCHINFO.DAT", "archinfo.dat"));
+    EXPECT_FALSE(iequals("abc", "abcd"));
+    EXPECT_FALSE(iequals("\xC9", "\xE9"));  // É and é differ: bytes >= 0x80 compare exactly
+    EXPECT_TRUE(iequals("\xE9x", "\xE9X"));
+}
+
+TEST(Fs, FindNameCi) {
+    TempRoot root;
+    touch(root / "ARCHINFO.DAT");
+    EXPECT_EQ(find_name_ci(root.path(), "archinfo.dat"), root / "ARCHINFO.DAT");
+    EXPECT_EQ(find_name_ci(root.path() + "/", "ArchInfo.Dat"), root / "ARCHINFO.DAT");
+    EXPECT_EQ(find_name_ci(root.path(), "missing.dat"), std::nullopt);
+    EXPECT_EQ(find_name_ci(root / "nofolder", "x"), std::nullopt);
+
+    // Several spellings: the exact one wins.
+    touch(root / "Page.1");
+    touch(root / "page.1");
+    EXPECT_EQ(find_name_ci(root.path(), "page.1"), root / "page.1");
+    EXPECT_EQ(find_name_ci(root.path(), "Page.1"), root / "Page.1");
+    EXPECT_TRUE(find_name_ci(root.path(), "PAGE.1").has_value());
+
+    // Names that are not one plain component are never looked up.
+    for (const char* bad : {"", ".", "..", "tmp/x", "../ARCHINFO.DAT"})
+        EXPECT_EQ(find_name_ci(root.path(), bad), std::nullopt) << bad;
+}
+
+TEST(Fs, ResolvePathCi) {
+    TempRoot root;
+    fs::create_directories(root / "Reports/R1");
+    touch(root / "Reports/R1/RAWECG1.DAT");
+    EXPECT_EQ(resolve_path_ci(root / "reports/r1/rawecg1.dat"), root / "Reports/R1/RAWECG1.DAT");
+    EXPECT_EQ(resolve_path_ci(root / "Reports/R1/RAWECG1.DAT"), root / "Reports/R1/RAWECG1.DAT");
+    // The first component found nowhere keeps itself and the rest as given.
+    EXPECT_EQ(resolve_path_ci(root / "REPORTS/new/Sub/x.txt"), root / "Reports/new/Sub/x.txt");
+    EXPECT_EQ(resolve_path_ci(root / "reports//r1/"), root / "Reports//R1/");
+}
+
+TEST(Fs, AtomicWriteReplacesKeepsModeAndLeavesNoTemporary) {
+    TempRoot root;
+    std::string f = root / "index.dat";
+    ASSERT_TRUE(atomic_write_file(f, "one\r\n"));
+    ASSERT_EQ(::chmod(f.c_str(), 0640), 0);
+    std::string big(300000, 'x');
+    ASSERT_TRUE(atomic_write_file(f, big));
+    EXPECT_EQ(read_whole_file(f), big);
+    struct stat st;
+    ASSERT_EQ(::stat(f.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    ASSERT_TRUE(atomic_write_file(f, ""));
+    EXPECT_EQ(read_whole_file(f), "");
+    int entries = 0;
+    for (auto& e : fs::directory_iterator(root.path())) entries += e.path().filename() != "tmp";
+    EXPECT_EQ(entries, 1);
+
+    // A folder that does not exist: failure, nothing created.
+    EXPECT_FALSE(atomic_write_file(root / "no/such.dat", "x"));
+    EXPECT_FALSE(fs::exists(root / "no"));
+}
+
+TEST(Fs, FailedWritesLeaveTheOldContentAndNoTemporary) {
+    TempRoot root;
+    std::string f = root / "data.txt";
+    ASSERT_TRUE(atomic_write_file(f, "old\r\n"));
+    // A file-size limit makes the writes fail part-way, as a full disk would.
+    pid_t child = testing::fork_child([&] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit lim{20, 20};
+        if (::setrlimit(RLIMIT_FSIZE, &lim) != 0) return 10;
+        if (atomic_write_file(f, std::string(100, 'n'))) return 1;
+        if (append_to_file(f, std::string(100, 'a'))) return 2;
+        if (!append_to_file(f, "fits\r\n")) return 3;
+        return 0;
+    });
+    EXPECT_EQ(testing::wait_child(child), 0);
+    EXPECT_EQ(read_whole_file(f), "old\r\nfits\r\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(root.path()), fs::directory_iterator()), 2);  // + tmp
+
+    // Renaming over a folder fails: the temporary goes too.
+    fs::create_directories(root / "busy/inner");
+    EXPECT_FALSE(atomic_write_file(root / "busy", "x"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(root.path()), fs::directory_iterator()), 3);
+}
+
+TEST(Fs, AppendRepairsAMissingLineEnd) {
+    TempRoot root;
+    std::string f = root / "log.txt";
+    ASSERT_TRUE(append_to_file(f, "a\r\n"));
+    ASSERT_TRUE(append_to_file(f, "b"));  // a torn last line, as a crash would leave it
+    ASSERT_TRUE(append_to_file(f, "c\r\n"));
+    ASSERT_TRUE(append_to_file(f, "d\n"));
+    ASSERT_TRUE(append_to_file(f, ""));
+    EXPECT_EQ(read_whole_file(f), "a\r\nb\r\nc\r\nd\n");
+    EXPECT_FALSE(append_to_file(root / "no/log.txt", "x"));
+}
+
+TEST(Fs, ReadWholeFile) {
+    TempRoot root;
+    EXPECT_EQ(read_whole_file(root / "missing"), std::nullopt);
+    EXPECT_EQ(read_whole_file(root.path()), std::nullopt);  // a folder is no file
+    std::string bytes("a\0b\xFF", 4);
+    touch(root / "bin", bytes);
+    EXPECT_EQ(read_whole_file(root / "bin"), bytes);
+}
+
+TEST(FileLock, ExcludesAnotherProcessAndIsReleased) {
+    TempRoot root;
+    std::string lockfile = root / "hive.lock";
+    FileLock mine;
+    ASSERT_TRUE(mine.lock(lockfile, true, false));
+    EXPECT_TRUE(mine.held());
+    auto try_in_child = [&](bool exclusive) {
+        return testing::wait_child(testing::fork_child([&] {
+            FileLock other;
+            return other.lock(lockfile, exclusive, false) ? 1 : 0;
+        }));
+    };
+    EXPECT_EQ(try_in_child(true), 0);
+    EXPECT_EQ(try_in_child(false), 0);
+    // Another description in this process conflicts too (the lock is not per process).
+    FileLock second;
+    EXPECT_FALSE(second.lock(lockfile, true, false));
+
+    FileLock moved = std::move(mine);
+    EXPECT_FALSE(mine.held());
+    EXPECT_EQ(try_in_child(true), 0);
+    moved.unlock();
+    EXPECT_EQ(try_in_child(true), 1);
+
+    // Shared locks share.
+    FileLock r1, r2;
+    ASSERT_TRUE(r1.lock(lockfile, false, false));
+    EXPECT_TRUE(r2.lock(lockfile, false, false));
+    EXPECT_EQ(try_in_child(true), 0);
+}
+
+TEST(FileLock, IsNotInheritedByAnExecutedChild) {
+    TempRoot root;
+    std::string lockfile = root / "audit.lock";
+    FileLock mine;
+    ASSERT_TRUE(mine.lock(lockfile, true, false));
+    EXPECT_NE(::fcntl(mine.fd(), F_GETFD) & FD_CLOEXEC, 0);
+
+    // The pipe's write end is close-on-exec too: end of file tells that the child has executed.
+    int p[2];
+    ASSERT_EQ(::pipe2(p, O_CLOEXEC), 0);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execl("/bin/sh", "sh", "-c", "exec sleep 60", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(p[1]);
+    char c;
+    EXPECT_EQ(::read(p[0], &c, 1), 0);
+    ::close(p[0]);
+
+    mine.unlock();
+    FileLock again;
+    EXPECT_TRUE(again.lock(lockfile, true, false));  // the running child holds nothing
+    ::kill(pid, SIGKILL);
+    testing::wait_child(pid);
+}
+
+}  // namespace
+}  // namespace tv::platform
