@@ -1,0 +1,20 @@
+// Fixed byte substitution for patient details inside compressed ECG files. The permutation
+// comes from a seeded shuffle with the classic LCG, carried here so every build reads the files
+// of every other.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+namespace tv {
+
+// The tables are constant; kept so callers may prepare them explicitly. Thread-safe.
+void build_byte_permutation();
+// Replaces each byte b by P[b].
+void scramble_bytes(std::uint8_t* buf, std::size_t count);
+// Replaces each byte b by inverse[b]; returns count.
+std::size_t unscramble_bytes(std::uint8_t* buf, std::size_t count);
+
+// The forward table P (256 bytes).
+const std::uint8_t* byte_permutation();
+
+}  // namespace tv

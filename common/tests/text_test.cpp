@@ -1,0 +1,338 @@
+#include "common/text.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <thread>
+
+#include "platform/system.h"
+
+namespace {
+
+// A stream over bytes in memory; closed by the owner.
+struct MemStream {
+    std::string bytes;
+    std::FILE* f = nullptr;
+    explicit MemStream(std::string b) : bytes(std::move(b)) {
+        f = bytes.empty() ? std::fopen("/dev/null", "re") : ::fmemopen(bytes.data(), bytes.size(), "r");
+    }
+    ~MemStream() {
+        if (f) std::fclose(f);
+    }
+};
+
+std::vector<std::string> read_all(std::FILE* f, std::uint32_t& sum) {
+    std::vector<std::string> lines;
+    std::string line;
+    while (tv::read_nonblank_line(f, line, &sum)) lines.push_back(line);
+    EXPECT_TRUE(line.empty());
+    return lines;
+}
+
+// Sets LC_ALL for one scope and puts the previous value back.
+class ScopedLcAll {
+public:
+    explicit ScopedLcAll(const char* value) {
+        const char* old = std::getenv("LC_ALL");
+        had_ = old != nullptr;
+        if (old) old_ = old;
+        ::setenv("LC_ALL", value, 1);
+    }
+    ~ScopedLcAll() {
+        if (had_)
+            ::setenv("LC_ALL", old_.c_str(), 1);
+        else
+            ::unsetenv("LC_ALL");
+    }
+
+private:
+    bool had_ = false;
+    std::string old_;
+};
+
+class PinnedClock : public tv::platform::RealSystem {
+public:
+    std::int64_t now() override { return 1'000'000'123; }
+};
+
+class TextDates : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("TZ", "UTC", 1);
+        ::tzset();
+        tv::platform::set_system(&clock_);
+    }
+    void TearDown() override { tv::platform::set_system(nullptr); }
+    PinnedClock clock_;
+};
+
+}  // namespace
+
+TEST(TextChars, AsciiOnlyClassesAndCase) {
+    for (int b = 0x80; b <= 0xFF; ++b) {
+        const char c = static_cast<char>(b);
+        EXPECT_FALSE(tv::is_space_char(c));
+        EXPECT_EQ(tv::to_upper_char(c), c);
+        EXPECT_EQ(tv::to_lower_char(c), c);
+    }
+    for (char c : std::string(" \t\n\v\f\r")) EXPECT_TRUE(tv::is_space_char(c));
+    EXPECT_EQ(tv::to_upper_copy("abc\xE9z1"), "ABC\xE9Z1");
+    EXPECT_EQ(tv::to_lower_copy("ABC\xC9Z1"), "abc\xC9z1");
+
+    char text[] = "mixed \xE4 Case";
+    tv::make_upper_in_place(text);
+    EXPECT_STREQ(text, "MIXED \xE4 CASE");
+    tv::make_upper_in_place(static_cast<char*>(nullptr));
+
+    EXPECT_TRUE(tv::is_blank(static_cast<const char*>(nullptr)));
+    EXPECT_TRUE(tv::is_blank(""));
+    EXPECT_TRUE(tv::is_blank(" \t\r\n"));
+    EXPECT_FALSE(tv::is_blank("\xA0"));
+    EXPECT_FALSE(tv::is_blank("  x "));
+}
+
+TEST(TextEdit, TrimRemoveDuplicateMid) {
+    char a[] = "path\\\\\\";
+    tv::trim_trailing_char(a, '\\');
+    EXPECT_STREQ(a, "path");
+    char only[] = "xxx";
+    tv::trim_trailing_char(only, 'x');
+    EXPECT_STREQ(only, "");
+    tv::trim_trailing_char(nullptr, 'x');
+
+    char b[] = "  value \r\n\t";
+    tv::trim_trailing_chars(b, " \r\n\t");
+    EXPECT_STREQ(b, "  value");
+    std::string s = "abc;;,";
+    tv::trim_trailing_chars(s, ";,");
+    EXPECT_EQ(s, "abc");
+
+    char src[] = "a-b/c-d";
+    char dst[sizeof src];
+    tv::remove_chars("-/", src, dst);
+    EXPECT_STREQ(dst, "abcd");
+    EXPECT_STREQ(src, "a-b/c-d");
+    tv::remove_chars("-", src);
+    EXPECT_STREQ(src, "ab/cd");
+    EXPECT_EQ(tv::remove_chars(std::string_view("\"*?"), std::string_view("\"a*b?\"")), "ab");
+
+    EXPECT_EQ(tv::duplicate_string(nullptr), "");
+    EXPECT_EQ(tv::duplicate_string("x"), "x");
+
+    EXPECT_EQ(tv::mid_or_empty("abcdef", 2, 3), "cde");
+    EXPECT_EQ(tv::mid_or_empty("abcdef", 4, 100), "ef");
+    EXPECT_EQ(tv::mid_or_empty("abcdef", 6, 1), "");
+    EXPECT_EQ(tv::mid_or_empty("abcdef", 600, 1), "");
+}
+
+TEST(TextLines, SkipsBlankLinesAndFoldsChecksumForCrLfAndLf) {
+    for (const char* text : {"ab\r\n\r\n   \r\nabcdef\r\n", "ab\n\n   \nabcdef\n", "ab\n\t\n \r\nabcdef"}) {
+        MemStream s(text);
+        std::uint32_t sum = 0;
+        EXPECT_EQ(read_all(s.f, sum), (std::vector<std::string>{"ab", "abcdef"}));
+        EXPECT_EQ(sum, 0x64636665u) << text;
+    }
+    MemStream s("  x  \n");
+    std::uint32_t sum = 0;
+    EXPECT_EQ(read_all(s.f, sum), (std::vector<std::string>{"  x"}));
+    EXPECT_EQ(sum, 0x00782020u);
+
+    MemStream empty("");
+    std::string line = "stale";
+    EXPECT_FALSE(tv::read_nonblank_line(empty.f, line));
+    EXPECT_EQ(line, "");
+    EXPECT_FALSE(tv::read_nonblank_line(nullptr, line));
+}
+
+TEST(TextLines, LongLineIsOneLineInBothForms) {
+    const std::string longline(100000, 'L');
+    const std::string text = "first\r\n" + longline + "  \r\nnext\r\n\r\nlast";
+    {
+        MemStream s(text);
+        std::uint32_t sum = 0;
+        const auto lines = read_all(s.f, sum);
+        ASSERT_EQ(lines.size(), 4u);
+        EXPECT_EQ(lines[1], longline);
+        EXPECT_EQ(lines[2], "next");
+        EXPECT_EQ(lines[3], "last");
+        std::uint32_t expect = 0;
+        for (const auto& l : lines) tv::fold_line_checksum(l, expect);
+        EXPECT_EQ(sum, expect);
+    }
+    {
+        // A fixed buffer keeps the head of the long line and the lines after it keep their place.
+        MemStream s(text);
+        char buf[8];
+        std::uint32_t sum = 0;
+        std::vector<std::string> got;
+        while (tv::read_nonblank_line(s.f, buf, sizeof buf, &sum)) got.emplace_back(buf);
+        EXPECT_EQ(got, (std::vector<std::string>{"first", "LLLLLLL", "next", "last"}));
+        std::uint32_t expect = 0;
+        for (const auto& l : got) tv::fold_line_checksum(l, expect);
+        EXPECT_EQ(sum, expect);
+        EXPECT_STREQ(buf, "");
+    }
+    {
+        // The cut is trimmed like any line end.
+        MemStream s("abc   def\n");
+        char buf[6];
+        ASSERT_TRUE(tv::read_nonblank_line(s.f, buf, sizeof buf));
+        EXPECT_STREQ(buf, "abc");
+    }
+    MemStream s("x\n");
+    EXPECT_FALSE(tv::read_nonblank_line(s.f, nullptr, 0));
+}
+
+TEST(TextLines, BytesAboveAsciiAndNulAreText) {
+    MemStream s(std::string("\xA0\xFF\n\0a\n", 6));
+    std::uint32_t sum = 0;
+    const auto lines = read_all(s.f, sum);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "\xA0\xFF");
+    EXPECT_EQ(lines[1], std::string("\0a", 2));
+    EXPECT_EQ(sum, 0xFFA0u ^ 0x6100u);
+}
+
+TEST(TextLines, SharesTheStreamWithOtherReaders) {
+    MemStream s("first\nsecond\n\nthird\n");
+    std::string line;
+    ASSERT_TRUE(tv::read_nonblank_line(s.f, line));
+    char raw[32];
+    ASSERT_NE(std::fgets(raw, sizeof raw, s.f), nullptr);
+    EXPECT_STREQ(raw, "second\n");
+    ASSERT_EQ(std::ungetc('>', s.f), '>');
+    ASSERT_TRUE(tv::read_nonblank_line(s.f, line));  // the blank line, now holding '>'
+    EXPECT_EQ(line, ">");
+    ASSERT_TRUE(tv::read_nonblank_line(s.f, line));
+    EXPECT_EQ(line, "third");
+
+    // Threads reading their own streams (the locked path).
+    std::vector<std::thread> threads;
+    std::vector<std::uint32_t> sums(4, 1);
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([t, &sums] {
+            MemStream m("ab\r\n\r\n   \r\nabcdef\r\n");
+            std::uint32_t sum = 0;
+            std::string l;
+            while (tv::read_nonblank_line(m.f, l, &sum)) {
+            }
+            sums[static_cast<std::size_t>(t)] = sum;
+        });
+    for (auto& th : threads) th.join();
+    for (auto v : sums) EXPECT_EQ(v, 0x64636665u);
+}
+
+TEST(TextLines, CountRewindsBeforeAndAfter) {
+    MemStream s("one\n\n  \ntwo\n" + std::string(5000, 'x') + "\nthree");
+    std::string line;
+    ASSERT_TRUE(tv::read_nonblank_line(s.f, line));
+    EXPECT_EQ(tv::count_nonblank_lines(s.f), 4);
+    ASSERT_TRUE(tv::read_nonblank_line(s.f, line));
+    EXPECT_EQ(line, "one");
+    EXPECT_EQ(tv::count_nonblank_lines(nullptr), 0);
+}
+
+TEST_F(TextDates, NumericAndAsctimeForms) {
+    EXPECT_EQ(tv::parse_date_time_text("05/03/07 14:30"), 1173105000);
+    EXPECT_EQ(tv::parse_date_time_text("05/03/95 14:30"), 794413800);
+    EXPECT_EQ(tv::parse_date_time_text("05/03/89 14:30"), 3760871400LL);  // yy < 90 is 20yy
+    EXPECT_EQ(tv::parse_date_time_text("Mon Mar  5 14:30:00 2001"), 983802600);
+    EXPECT_EQ(tv::parse_date_time_text("Mon Dec  3 14:05:09 2007\n"), 1196690709);
+    // Beyond 2038 stays exact.
+    EXPECT_EQ(tv::parse_date_time_text("Sat Jan  1 00:00:00 2100"), 4102444800LL);
+}
+
+TEST_F(TextDates, UnreadableTextGivesTheCurrentTime) {
+    const std::int64_t now = 1'000'000'123;
+    for (const char* bad : {"", "05/0", "05/03/07 14:3", "Mon Mar  5 14:30:00 200", "Mon Xyz  5 14:30:00 2001",
+                            "Mon anF  5 14:30:00 2001", "Mon mar  5 14:30:00 2001", "05/x3/07 14:30",
+                            "05/03/07 ab:30", "Mon Mar  5 14:30:00 ----", "Thu Jan  1 00:00:00 1970"})
+        EXPECT_EQ(tv::parse_date_time_text(bad), now) << '"' << bad << '"';
+    EXPECT_EQ(tv::parse_date_time_text(nullptr), now);
+}
+
+TEST(TextFormat, FormatsAndCutsAt2047) {
+    EXPECT_EQ(tv::format_string("%s-%03d-%x", "a", 7, 255u), "a-007-ff");
+    const std::string big(5000, 'z');
+    const std::string s = tv::format_string("<%s>", big.c_str());
+    EXPECT_EQ(s.size(), 2047u);
+    EXPECT_EQ(s.substr(0, 3), "<zz");
+    EXPECT_EQ(tv::format_string("%s", ""), "");
+}
+
+TEST(TextCommandLine, TokensQuotesAndLongPaths) {
+    std::vector<std::string> t;
+    tv::split_command_line("a \"b c\" \"\" d", t);
+    EXPECT_EQ(t, (std::vector<std::string>{"a", "b c", "", "d"}));
+
+    t.clear();
+    tv::split_command_line("  /x\ty  \"open", t);
+    EXPECT_EQ(t, (std::vector<std::string>{"/x\ty", "open"}));
+
+    t = {"kept"};
+    const std::string path(1000, 'p');
+    tv::split_command_line("/dir=\"" + path + "\" \"" + path + "\"", t);
+    EXPECT_EQ(t, (std::vector<std::string>{"kept", "/dir=\"" + path + "\"", path}));
+
+    t.clear();
+    tv::split_command_line("", t);
+    tv::split_command_line(" \t ", t);
+    EXPECT_TRUE(t.empty());
+}
+
+TEST(TextNumbers, GroupingAndCLocale) {
+    EXPECT_EQ(tv::group_digits("1234567", ",", "\3"), "1,234,567");
+    EXPECT_EQ(tv::group_digits("1234567", ".", "\3\3"), "1.234.567");
+    EXPECT_EQ(tv::group_digits("123", ",", "\3"), "123");
+    EXPECT_EQ(tv::group_digits("1234", ",", "\3"), "1,234");
+    EXPECT_EQ(tv::group_digits("123456789", ",", "\3\2"), "12,34,56,789");
+    EXPECT_EQ(tv::group_digits("123456789", ",", std::string("\3\0", 2)), "123,456,789");
+    EXPECT_EQ(tv::group_digits("123456789", ",", std::string("\3\x7F", 2)), "123456,789");
+    EXPECT_EQ(tv::group_digits("1234567", "", "\3"), "1234567");
+    EXPECT_EQ(tv::group_digits("1234567", ",", ""), "1234567");
+    EXPECT_EQ(tv::group_digits("12345678901", "\xA0", "\3"), "12\xA0" "345\xA0" "678\xA0" "901");
+
+    ScopedLcAll c_locale("C");
+    EXPECT_EQ(tv::format_thousands(0), "0");
+    EXPECT_EQ(tv::format_thousands(1234567), "1234567");
+    EXPECT_EQ(tv::format_thousands(INT32_MIN), "-2147483648");
+    EXPECT_EQ(tv::format_thousands_64(INT64_MIN), "-9223372036854775808");
+    EXPECT_EQ(tv::format_thousands_64(10000000000LL), "10000000000");
+}
+
+TEST(TextLocaleDates, OrderAndSeparatorFromTheDateFormat) {
+    EXPECT_EQ(tv::date_order_from_format("%m/%d/%y"), 0);
+    EXPECT_EQ(tv::date_order_from_format("%d.%m.%Y"), 1);
+    EXPECT_EQ(tv::date_order_from_format("%d/%m/%y"), 1);
+    EXPECT_EQ(tv::date_order_from_format("%Y-%m-%d"), 2);
+    EXPECT_EQ(tv::date_order_from_format("%F"), 2);
+    EXPECT_EQ(tv::date_order_from_format("%D"), 0);
+    EXPECT_EQ(tv::date_order_from_format("%e/%m/%Ey"), 1);
+    EXPECT_EQ(tv::date_order_from_format(""), 0);
+
+    EXPECT_EQ(tv::date_separator_from_format("%d.%m.%Y"), '.');
+    EXPECT_EQ(tv::date_separator_from_format("%Y-%m-%d"), '-');
+    EXPECT_EQ(tv::date_separator_from_format("%Y. %m. %d."), '/');
+    EXPECT_EQ(tv::date_separator_from_format("%Y\xE5\xB9\xB4%m"), '/');
+    EXPECT_EQ(tv::date_separator_from_format("%F"), '-');
+    EXPECT_EQ(tv::date_separator_from_format("%D"), '/');
+    EXPECT_EQ(tv::date_separator_from_format("%"), '/');
+
+    {
+        ScopedLcAll c_locale("C");
+        EXPECT_EQ(tv::get_locale_date_order(), 0);
+        EXPECT_EQ(tv::get_locale_date_separator(), '/');
+    }
+    {
+        ScopedLcAll unknown("no_SUCH.locale");
+        EXPECT_EQ(tv::get_locale_date_separator(), '/');
+    }
+
+    for (char c : std::string("=^:./-|#\\")) EXPECT_TRUE(tv::is_date_separator(c));
+    EXPECT_FALSE(tv::is_date_separator('a'));
+    EXPECT_FALSE(tv::is_date_separator(' '));
+    EXPECT_FALSE(tv::is_date_separator('\0'));
+}

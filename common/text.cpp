@@ -1,0 +1,430 @@
+#include "common/text.h"
+
+#include <langinfo.h>
+#include <locale.h>
+#if defined(__GLIBC__)
+#endif
+
+#include <algorithm>
+#include <bit>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/codepage.h"
+#include "platform/system.h"
+
+namespace tv {
+
+namespace {
+
+constexpr std::size_t kFormatBuffer = 2048;
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+bool is_line_trim(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+
+// A locale object built from the environment (LC_* / LANG) for one category, never touching
+// the process's global locale. Falls back to "C" when the environment names no usable locale.
+class EnvLocale {
+public:
+    EnvLocale(int mask) {
+        loc_ = newlocale(mask, "", static_cast<locale_t>(0));
+        if (loc_ == static_cast<locale_t>(0)) loc_ = newlocale(mask, "C", static_cast<locale_t>(0));
+    }
+    ~EnvLocale() {
+        if (loc_ != static_cast<locale_t>(0)) freelocale(loc_);
+    }
+    EnvLocale(const EnvLocale&) = delete;
+    EnvLocale& operator=(const EnvLocale&) = delete;
+    // nl_langinfo_l answers for the item, "" when there is no locale at all.
+    const char* info(nl_item item) const {
+        if (loc_ == static_cast<locale_t>(0)) return "";
+        const char* s = nl_langinfo_l(item, loc_);
+        return s ? s : "";
+    }
+
+private:
+    locale_t loc_ = static_cast<locale_t>(0);
+};
+
+std::string locale_date_format() {
+    EnvLocale loc(LC_TIME_MASK);
+    return loc.info(D_FMT);
+}
+
+// Reads a number at a fixed position: blanks may pad it on the left within the field, then at
+// least one digit must follow; digits are read up to the field's width.
+bool read_field(std::string_view text, std::size_t pos, std::size_t width, int& value) {
+    if (pos + width > text.size()) return false;
+    std::size_t i = pos;
+    const std::size_t end = pos + width;
+    while (i < end && text[i] == ' ') ++i;
+    if (i == end || !is_digit(text[i])) return false;
+    int v = 0;
+    for (; i < end && is_digit(text[i]); ++i) v = v * 10 + (text[i] - '0');
+    value = v;
+    return true;
+}
+
+std::int64_t now_seconds() { return tv::platform::system().now(); }
+
+// Reads one physical line (without its LF) into `line`. False at end of file with nothing read.
+// getline scans the stream's buffer with memchr, which keeps index reads fast at any line length.
+bool read_physical_line(std::FILE* stream, std::string& line) {
+    struct Buffer {
+        char* data = nullptr;
+        std::size_t capacity = 0;
+        ~Buffer() { std::free(data); }
+    };
+    thread_local Buffer buffer;
+    const ssize_t n = ::getline(&buffer.data, &buffer.capacity, stream);
+    if (n <= 0) {
+        line.clear();
+        return false;
+    }
+    const auto len = static_cast<std::size_t>(n);
+    line.assign(buffer.data, buffer.data[len - 1] == '\n' ? len - 1 : len);
+    return true;
+}
+
+}  // namespace
+
+bool is_space_char(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+char to_upper_char(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+char to_lower_char(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+void trim_trailing_char(char* text, char c) {
+    if (!text || !*text) return;
+    std::size_t n = std::strlen(text);
+    while (n > 0 && text[n - 1] == c) --n;
+    text[n] = '\0';
+}
+
+void trim_trailing_chars(char* text, const char* set) {
+    if (!text || !*text || !set) return;
+    std::size_t n = std::strlen(text);
+    while (n > 0 && std::strchr(set, text[n - 1]) != nullptr) --n;
+    text[n] = '\0';
+}
+
+void trim_trailing_chars(std::string& text, std::string_view set) {
+    std::size_t n = text.size();
+    while (n > 0 && set.find(text[n - 1]) != std::string_view::npos) --n;
+    text.resize(n);
+}
+
+void remove_chars(const char* set, char* source, char* dest) {
+    if (!source) return;
+    char* out = dest ? dest : source;
+    for (const char* in = source; *in; ++in)
+        if (!set || std::strchr(set, *in) == nullptr) *out++ = *in;
+    *out = '\0';
+}
+
+std::string remove_chars(std::string_view set, std::string_view source) {
+    std::string out;
+    out.reserve(source.size());
+    for (char c : source)
+        if (set.find(c) == std::string_view::npos) out.push_back(c);
+    return out;
+}
+
+std::string duplicate_string(const char* text) { return text ? std::string(text) : std::string(); }
+
+void make_upper_in_place(char* text) {
+    if (!text) return;
+    for (; *text; ++text) *text = to_upper_char(*text);
+}
+
+void make_upper_in_place(std::string& text) {
+    for (char& c : text) c = to_upper_char(c);
+}
+
+std::string to_upper_copy(std::string text) {
+    make_upper_in_place(text);
+    return text;
+}
+
+std::string to_lower_copy(std::string text) {
+    for (char& c : text) c = to_lower_char(c);
+    return text;
+}
+
+bool is_blank(const char* text) { return text ? is_blank(std::string_view(text)) : true; }
+
+bool is_blank(std::string_view text) {
+    for (char c : text)
+        if (!is_space_char(c)) return false;  // bytes >= 0x80 are never white space
+    return true;
+}
+
+std::string mid_or_empty(const std::string& text, std::size_t start, std::size_t count) {
+    if (start >= text.size()) return {};
+    return text.substr(start, count);
+}
+
+int date_order_from_format(std::string_view fmt) {
+    // The order in which day, month and year fields first appear.
+    char order[3] = {};
+    int found = 0;
+    auto note = [&](char f) {
+        for (int i = 0; i < found; ++i)
+            if (order[i] == f) return;
+        if (found < 3) order[found++] = f;
+    };
+    for (std::size_t i = 0; i + 1 < fmt.size(); ++i) {
+        if (fmt[i] != '%') continue;
+        std::size_t j = i + 1;
+        while (j < fmt.size() && (fmt[j] == 'E' || fmt[j] == 'O' || fmt[j] == '-' || fmt[j] == '_' ||
+                                  fmt[j] == '0' || fmt[j] == '^' || fmt[j] == '#'))
+            ++j;
+        if (j >= fmt.size()) break;
+        switch (fmt[j]) {
+            case 'd': case 'e': note('d'); break;
+            case 'm': case 'b': case 'B': case 'h': note('m'); break;
+            case 'y': case 'Y': case 'C': case 'G': case 'g': note('y'); break;
+            case 'D': note('m'); note('d'); note('y'); break;  // %m/%d/%y
+            case 'F': note('y'); note('m'); note('d'); break;  // %Y-%m-%d
+            default: break;
+        }
+        i = j;
+    }
+    if (found == 0) return 0;
+    if (order[0] == 'm') return 0;
+    if (order[0] == 'd') return 1;
+    return 2;
+}
+
+char date_separator_from_format(std::string_view fmt) {
+    if (fmt.find("%D") != std::string_view::npos) return '/';
+    if (fmt.find("%F") != std::string_view::npos) return '-';
+    // The literal text between the first two fields; one character, else '/'.
+    std::size_t i = fmt.find('%');
+    if (i == std::string_view::npos) return '/';
+    std::size_t j = i + 1;
+    while (j < fmt.size() && !((fmt[j] >= 'a' && fmt[j] <= 'z') || (fmt[j] >= 'A' && fmt[j] <= 'Z'))) ++j;
+    while (j < fmt.size() && (fmt[j] == 'E' || fmt[j] == 'O')) ++j;
+    if (j >= fmt.size()) return '/';
+    const std::size_t start = j + 1;
+    const std::size_t next = fmt.find('%', start);
+    if (next == std::string_view::npos || next - start != 1) return '/';
+    const char sep = fmt[start];
+    return static_cast<unsigned char>(sep) < 0x80 ? sep : '/';
+}
+
+int get_locale_date_order() { return date_order_from_format(locale_date_format()); }
+
+char get_locale_date_separator() { return date_separator_from_format(locale_date_format()); }
+
+bool is_date_separator(char c) {
+    if (c == '\0') return false;
+    if (std::string_view("=^:./-|#\\").find(c) != std::string_view::npos) return true;
+    return c == get_locale_date_separator();
+}
+
+void fold_line_checksum(std::string_view line, std::uint32_t& checksum) {
+    const auto* p = reinterpret_cast<const unsigned char*>(line.data());
+    const std::size_t n = line.size();
+    std::uint32_t sum = checksum;
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        std::uint32_t word;
+        std::memcpy(&word, p + i, 4);
+        if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap32(word);
+        sum ^= word;
+    }
+    for (unsigned k = 0; i < n; ++i, ++k) sum ^= static_cast<std::uint32_t>(p[i]) << (8 * k);
+    checksum = sum;
+}
+
+bool read_nonblank_line(std::FILE* stream, std::string& line, std::uint32_t* checksum) {
+    if (!stream) {
+        line.clear();
+        return false;
+    }
+    while (read_physical_line(stream, line)) {
+        std::size_t n = line.size();
+        while (n > 0 && is_line_trim(line[n - 1])) --n;
+        if (n == 0) continue;
+        line.resize(n);
+        if (checksum) fold_line_checksum(line, *checksum);
+        return true;
+    }
+    line.clear();
+    return false;
+}
+
+bool read_nonblank_line(std::FILE* stream, char* buffer, std::size_t size, std::uint32_t* checksum) {
+    if (!buffer || size == 0) return false;
+    buffer[0] = '\0';
+    thread_local std::string line;
+    if (!read_nonblank_line(stream, line, nullptr)) return false;
+    // The line counts as one line even when it is cut, so the lines after it keep their place.
+    std::size_t n = std::min(line.size(), size - 1);
+    std::memcpy(buffer, line.data(), n);
+    buffer[n] = '\0';
+    n = std::strlen(buffer);  // the caller sees text up to the first NUL
+    while (n > 0 && is_line_trim(buffer[n - 1])) --n;
+    buffer[n] = '\0';
+    if (checksum) fold_line_checksum(std::string_view(buffer, n), *checksum);
+    return true;
+}
+
+int count_nonblank_lines(std::FILE* stream) {
+    if (!stream) return 0;
+    std::rewind(stream);
+    int count = 0;
+    std::string line;
+    while (read_nonblank_line(stream, line, nullptr)) {
+        ++count;
+        if (std::ferror(stream)) break;
+    }
+    std::rewind(stream);
+    return count;
+}
+
+std::int64_t parse_date_time_text(const char* text) {
+    if (!text) return now_seconds();
+    const std::string_view t(text);
+    std::tm tm{};
+    tm.tm_isdst = -1;
+    if (!t.empty() && is_digit(t[0])) {
+        // "dd/mm/yy hh:mm"
+        int day = 0, month = 0, year = 0, hour = 0, minute = 0;
+        if (t.size() < 14 || !read_field(t, 0, 2, day) || !read_field(t, 3, 2, month) ||
+            !read_field(t, 6, 2, year) || !read_field(t, 9, 2, hour) || !read_field(t, 12, 2, minute))
+            return now_seconds();
+        tm.tm_mday = day;
+        tm.tm_mon = month - 1;
+        tm.tm_year = year < 90 ? year + 100 : year;
+        tm.tm_hour = hour;
+        tm.tm_min = minute;
+        tm.tm_sec = 0;
+    } else {
+        // asctime: "Www Mmm dd hh:mm:ss yyyy"
+        static constexpr std::string_view kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
+        if (t.size() < 24) return now_seconds();
+        int month = -1;
+        for (int m = 0; m < 12; ++m)
+            if (t.substr(4, 3) == kMonths.substr(static_cast<std::size_t>(m) * 3, 3)) month = m;
+        int day = 0, hour = 0, minute = 0, second = 0, year = 0;
+        if (month < 0 || !read_field(t, 8, 2, day) || !read_field(t, 11, 2, hour) ||
+            !read_field(t, 14, 2, minute) || !read_field(t, 17, 2, second) || !read_field(t, 20, 4, year))
+            return now_seconds();
+        tm.tm_mday = day;
+        tm.tm_mon = month;
+        tm.tm_year = year - 1900;
+        tm.tm_hour = hour;
+        tm.tm_min = minute;
+        tm.tm_sec = second;
+    }
+    const std::time_t result = std::mktime(&tm);
+    if (result < 1) return now_seconds();
+    return static_cast<std::int64_t>(result);
+}
+
+std::string vformat_string(const char* format, std::va_list args) {
+    if (!format) return {};
+    char buffer[kFormatBuffer];
+    const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    if (n < 0) return {};
+    // The text ends at its first NUL, as a C string would.
+    return std::string(buffer, ::strnlen(buffer, sizeof buffer - 1));
+}
+
+std::string format_string(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    std::string s = vformat_string(format, args);
+    va_end(args);
+    return s;
+}
+
+void split_command_line(std::string_view text, std::vector<std::string>& tokens) {
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    while (i < n) {
+        while (i < n && is_space_char(text[i])) ++i;
+        if (i >= n) break;
+        if (text[i] == '"') {
+            const std::size_t start = i + 1;
+            std::size_t end = text.find('"', start);
+            if (end == std::string_view::npos) end = n;
+            tokens.emplace_back(text.substr(start, end - start));
+            i = end < n ? end + 1 : n;
+        } else {
+            const std::size_t start = i;
+            std::size_t end = text.find(' ', start);
+            if (end == std::string_view::npos) end = n;
+            if (end > start) tokens.emplace_back(text.substr(start, end - start));
+            i = end < n ? end + 1 : n;
+        }
+    }
+}
+
+std::string get_user_name() { return tv::platform::system().user_name(); }
+
+std::string group_digits(std::string_view digits, std::string_view separator, std::string_view grouping) {
+    if (separator.empty() || grouping.empty()) return std::string(digits);
+    // Group sizes from the right.
+    std::vector<std::size_t> cuts;  // lengths of groups from the right, all but the leftmost
+    std::size_t remaining = digits.size();
+    std::size_t gi = 0;
+    std::size_t size = 0;
+    for (;;) {
+        if (gi < grouping.size()) {
+            const unsigned char g = static_cast<unsigned char>(grouping[gi]);
+            if (g == 0 && gi > 0) {
+                gi = grouping.size();  // 0 repeats the previous size
+            } else if (g == 0 || g >= static_cast<unsigned char>(CHAR_MAX)) {
+                break;  // no further grouping
+            } else {
+                size = g;
+                ++gi;
+            }
+        }
+        if (size == 0 || remaining <= size) break;
+        cuts.push_back(size);
+        remaining -= size;
+    }
+    std::string out(digits.substr(0, remaining));
+    std::size_t pos = remaining;
+    for (auto it = cuts.rbegin(); it != cuts.rend(); ++it) {
+        out.append(separator);
+        out.append(digits.substr(pos, *it));
+        pos += *it;
+    }
+    return out;
+}
+
+std::string format_thousands_64(std::int64_t value) {
+    // Magnitude as unsigned so that the most negative value has a form too.
+    const std::uint64_t magnitude =
+        value < 0 ? static_cast<std::uint64_t>(0) - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    const std::string digits = std::to_string(magnitude);
+
+    EnvLocale loc(LC_NUMERIC_MASK);
+    std::string separator = loc.info(THOUSEP);
+    const std::string grouping = loc.info(GROUPING);
+    if (!separator.empty() && static_cast<unsigned char>(separator[0]) >= 0x80) {
+        // The locale's separator in our code page; the space-like ones that it lacks read as a
+        // no-break space.
+        if (std::string_view(loc.info(CODESET)) == "UTF-8")
+            separator = tv::platform::utf8_to_cp1252(separator, '\xA0');
+        else if (separator.size() != 1)
+            separator.assign(1, '\xA0');
+    }
+    std::string out;
+    if (value < 0) out.push_back('-');
+    out += group_digits(digits, separator, grouping);
+    return out;
+}
+
+std::string format_thousands(std::int32_t value) { return format_thousands_64(value); }
+
+}  // namespace tv

@@ -1,0 +1,74 @@
+// Text, line-checksum and date helpers. Text is Windows-1252 bytes; character tests are
+// ASCII-only (bytes >= 0x80 are never white space, never letters).
+#pragma once
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tv {
+
+// ASCII character tests, safe for any byte.
+bool is_space_char(char c);  // " \t\n\v\f\r"
+char to_upper_char(char c);
+char to_lower_char(char c);
+
+void trim_trailing_char(char* text, char c);
+void trim_trailing_chars(char* text, const char* set);
+void trim_trailing_chars(std::string& text, std::string_view set);
+// Copies `source` without the characters of `set` into `dest`, or over `source` when dest is null.
+void remove_chars(const char* set, char* source, char* dest = nullptr);
+std::string remove_chars(std::string_view set, std::string_view source);
+std::string duplicate_string(const char* text);  // null gives ""
+void make_upper_in_place(char* text);
+void make_upper_in_place(std::string& text);
+std::string to_upper_copy(std::string text);
+std::string to_lower_copy(std::string text);
+bool is_blank(const char* text);
+bool is_blank(std::string_view text);
+std::string mid_or_empty(const std::string& text, std::size_t start, std::size_t count);
+
+// User locale's date order: 0 month-day-year, 1 day-month-year, 2 year-month-day.
+int get_locale_date_order();
+char get_locale_date_separator();
+bool is_date_separator(char c);
+// The same answers for a strftime date format such as "%d.%m.%Y" (the locale's D_FMT).
+int date_order_from_format(std::string_view date_format);
+char date_separator_from_format(std::string_view date_format);
+
+// Reads the next non-blank line of `stream` (trailing " \n\r\t" trimmed, leading kept) into
+// `line`, folding it into `*checksum` when given. The whole physical line is read whatever its
+// length. False at end of file (line then empty).
+bool read_nonblank_line(std::FILE* stream, std::string& line, std::uint32_t* checksum = nullptr);
+// Buffer form for callers with fixed fields: keeps the first size-1 bytes of the physical line
+// and discards the rest of it (the checksum covers what is returned).
+bool read_nonblank_line(std::FILE* stream, char* buffer, std::size_t size, std::uint32_t* checksum = nullptr);
+// Folds one line into a running checksum (XOR of little-endian words, tail zero-padded).
+void fold_line_checksum(std::string_view line, std::uint32_t& checksum);
+int count_nonblank_lines(std::FILE* stream);
+
+// "dd/mm/yy hh:mm" or asctime "Www Mmm dd hh:mm:ss yyyy", local time; the current time for
+// anything that cannot be read or represented.
+std::int64_t parse_date_time_text(const char* text);
+
+// printf-style formatting; the result is cut at 2047 characters.
+std::string format_string(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string vformat_string(const char* format, std::va_list args);
+
+// Appends the tokens of a command line: blanks separate tokens (a TAB does not end one);
+// "..." is one token without its quotes; "" gives an empty token. No length limit.
+void split_command_line(std::string_view text, std::vector<std::string>& tokens);
+
+std::string get_user_name();
+
+// Decimal text grouped as the user's locale groups digits, no decimal places.
+std::string format_thousands(std::int32_t value);
+std::string format_thousands_64(std::int64_t value);
+// Groups a run of decimal digits: `grouping` as in localeconv (sizes from the right, the last
+// repeating, CHAR_MAX or an empty text ending the grouping); `separator` goes between groups.
+std::string group_digits(std::string_view digits, std::string_view separator, std::string_view grouping);
+
+}  // namespace tv

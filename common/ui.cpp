@@ -1,0 +1,59 @@
+#include "common/ui.h"
+
+#include <atomic>
+#include <cstdio>
+
+namespace tv {
+
+namespace {
+
+ConsoleUi& console_ui() {
+    static ConsoleUi console;
+    return console;
+}
+
+std::atomic<Ui*> g_ui{nullptr};
+
+}  // namespace
+
+MsgResult safe_answer(MsgButtons buttons) {
+    switch (buttons) {
+        case MsgButtons::Ok: return MsgResult::Ok;
+        case MsgButtons::YesNo: return MsgResult::No;
+        case MsgButtons::OkCancel:
+        case MsgButtons::YesNoCancel:
+        case MsgButtons::RetryCancel: return MsgResult::Cancel;
+    }
+    return MsgResult::Cancel;
+}
+
+MsgResult ConsoleUi::message_box(const std::string& text, const std::string& caption, MsgIcon, MsgButtons buttons) {
+    if (caption.empty())
+        std::fprintf(stderr, "%s\n", text.c_str());
+    else
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+    std::fflush(stderr);
+    return safe_answer(buttons);
+}
+
+MsgResult ScriptedUi::message_box(const std::string& text, const std::string& caption, MsgIcon icon,
+                                  MsgButtons buttons) {
+    shown.push_back({text, caption, icon, buttons});
+    if (answers.empty()) return safe_answer(buttons);
+    const MsgResult r = answers.front();
+    answers.pop_front();
+    return r;
+}
+
+Ui& ui() {
+    Ui* u = g_ui.load();
+    return u ? *u : console_ui();
+}
+
+void set_ui(Ui* u) { g_ui.store(u); }
+
+void show_error(const std::string& text, const std::string& caption) {
+    ui().message_box(text, caption, MsgIcon::Error, MsgButtons::Ok);
+}
+
+}  // namespace tv
