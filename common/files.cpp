@@ -1,0 +1,878 @@
+// Files, folders and temporary files on a native file system. Windows-style drive paths
+// ("X:", "X:/...") of mapped card drives are turned into their folders at every entry point.
+#include "common/files.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include "platform/drives.h"
+#include "platform/system.h"
+
+namespace tv {
+
+namespace {
+
+constexpr std::int64_t kMax32 = 0x7FFFFFFF;
+constexpr std::uint32_t kAttrArchive = 0x20;
+
+std::int32_t clamp32(std::int64_t v) {
+    if (v < 0) return 0;
+    return static_cast<std::int32_t>(std::min<std::int64_t>(v, kMax32));
+}
+
+bool is_ascii_alpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// "X:" exactly.
+bool is_bare_drive(const std::string& p) { return p.size() == 2 && p[1] == ':'; }
+
+// "X:" or "X:/..." with a letter: the form that may name a mapped card drive.
+bool has_drive_prefix(const std::string& p) {
+    return p.size() >= 2 && is_ascii_alpha(p[0]) && p[1] == ':' && (p.size() == 2 || p[2] == '/');
+}
+
+std::string native(const std::string& path) {
+    if (!has_drive_prefix(path)) return path;
+    return platform::expand_drive_path(path);
+}
+
+bool stat_path(const std::string& path, struct stat& st) {
+    return !path.empty() && ::stat(path.c_str(), &st) == 0;
+}
+
+bool is_dir_path(const std::string& p) {
+    struct stat st;
+    return stat_path(p, st) && S_ISDIR(st.st_mode);
+}
+
+std::uint32_t attributes_of(const struct stat& st) {
+    if (S_ISDIR(st.st_mode)) return kAttrFolder;
+    std::uint32_t a = kAttrArchive;
+    if (!(st.st_mode & S_IWUSR)) a |= kAttrReadOnly;
+    return a;
+}
+
+// Gives a regular file the owner write bit ("normal" attributes). Never follows a link.
+void make_normal(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
+        ::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR);
+}
+
+// ASCII-case-insensitive wildcard match ('*', '?'). A "*.*" tail matches names without a dot,
+// as the Windows finder does.
+bool wildcard_match(const char* pat, const char* name) {
+    const char* star_p = nullptr;
+    const char* star_n = nullptr;
+    while (*name) {
+        if (*pat == '*') {
+            star_p = ++pat;
+            star_n = name;
+        } else if (*pat == '?' || (*pat && ascii_upper(*pat) == ascii_upper(*name))) {
+            ++pat;
+            ++name;
+        } else if (star_p) {
+            pat = star_p;
+            name = ++star_n;
+        } else {
+            return false;
+        }
+    }
+    while (*pat == '*') ++pat;
+    // A trailing ".*" or "." may match nothing, so "*.*" takes every name.
+    return *pat == '\0' || std::strcmp(pat, ".*") == 0 || std::strcmp(pat, ".") == 0;
+}
+
+bool write_all(int fd, const char* data, std::size_t n) {
+    while (n > 0) {
+        ssize_t w = ::write(fd, data, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += w;
+        n -= static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
+void fsync_folder(const std::string& folder) {
+    int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+// The folder that holds `path` (for opening siblings); "." when the path has no '/'.
+std::string parent_folder(const std::string& path) {
+    auto p = path.rfind('/');
+    if (p == std::string::npos) return ".";
+    if (p == 0) return "/";
+    return path.substr(0, p);
+}
+
+// Copies `source` into a fresh hidden sibling of `target` and renames it over the target, so
+// the target holds either its old content or the whole new one. The copy keeps the source's
+// modification time and is left writable.
+bool copy_replacing_native(const std::string& source, const std::string& target) {
+    int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return false;
+    struct stat st;
+    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(in);
+        return false;
+    }
+    struct stat tst;
+    if (::stat(target.c_str(), &tst) == 0 && S_ISDIR(tst.st_mode)) {
+        ::close(in);
+        return false;
+    }
+    std::string folder = parent_folder(target);
+    std::string tmp = (folder == "/" ? std::string() : folder) + "/.tvcopy.XXXXXX";
+    int out = ::mkostemp(tmp.data(), O_CLOEXEC);
+    if (out < 0) {
+        ::close(in);
+        return false;
+    }
+    bool ok = true;
+    std::vector<char> buf(1 << 16);
+    for (;;) {
+        ssize_t r = ::read(in, buf.data(), buf.size());
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            ok = false;
+            break;
+        }
+        if (r == 0) break;
+        if (!write_all(out, buf.data(), static_cast<std::size_t>(r))) {
+            ok = false;
+            break;
+        }
+    }
+    ::close(in);
+    if (ok) {
+        ::fchmod(out, (st.st_mode & 0777) | S_IWUSR);
+        struct timespec times[2] = {st.st_atim, st.st_mtim};
+        ::futimens(out, times);
+        ok = ::fsync(out) == 0;
+    }
+    if (::close(out) != 0) ok = false;
+    if (ok && ::rename(tmp.c_str(), target.c_str()) != 0) ok = false;
+    if (!ok) {
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    fsync_folder(folder);
+    return true;
+}
+
+// Random upper-case letters and digits for names made here.
+std::string random_suffix(std::size_t n) {
+    static const char kChars[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    std::string out(n, '0');
+    unsigned char bytes[32];
+    std::size_t got = 0;
+    if (n <= sizeof bytes) {
+        ssize_t r = ::getrandom(bytes, n, 0);
+        if (r > 0) got = static_cast<std::size_t>(r);
+    }
+    static std::atomic<unsigned> counter{0};
+    unsigned mix = static_cast<unsigned>(::getpid()) * 2654435761u + (++counter) * 40503u +
+                   static_cast<unsigned>(::time(nullptr));
+    for (std::size_t i = 0; i < n; ++i) {
+        unsigned v = i < got ? bytes[i] : ((mix >> ((i * 5) % 27)) ^ (mix * (i + 1)));
+        out[i] = kChars[v % 36];
+    }
+    return out;
+}
+
+char time_code(int v) { return static_cast<char>(v < 10 ? '0' + v : 'A' + (v - 10)); }
+
+char step_code(char c) { return c == '9' ? 'A' : static_cast<char>(c + 1); }
+
+bool is_drive_root(const std::string& given, const std::string& path) {
+    if (given.size() == 2 && given[1] == ':') return true;
+    if (given.size() == 3 && given[1] == ':' && (given[2] == '/' || given[2] == '\\')) return true;
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    if (p == "/") return true;
+    auto drive = platform::mapped_drive_of(p);
+    if (!drive) return false;
+    std::string f = drive->folder;
+    while (f.size() > 1 && f.back() == '/') f.pop_back();
+    if (f == p) return true;
+    std::unique_ptr<char, decltype(&std::free)> a(::realpath(f.c_str(), nullptr), &std::free);
+    std::unique_ptr<char, decltype(&std::free)> b(::realpath(p.c_str(), nullptr), &std::free);
+    return a && b && std::strcmp(a.get(), b.get()) == 0;
+}
+
+std::vector<std::string> list_names(int dirfd) {
+    std::vector<std::string> names;
+    int fd = ::dup(dirfd);
+    if (fd < 0) return names;
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    DIR* d = ::fdopendir(fd);
+    if (!d) {
+        ::close(fd);
+        return names;
+    }
+    ::rewinddir(d);
+    while (dirent* e = ::readdir(d)) names.emplace_back(e->d_name);
+    ::closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Empties the open folder `dirfd` (named `path` for reports). Links are removed, never followed.
+bool empty_folder_at(int dirfd, const std::string& path, bool recurse, bool clear, std::string* blocker) {
+    for (const std::string& name : list_names(dirfd)) {
+        if (name.empty() || name[0] == '.') continue;
+        std::string full = path + "/" + name;
+        struct stat st;
+        if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT) continue;
+            if (blocker) *blocker = full;
+            return false;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            if (!recurse) continue;
+            if (clear && (st.st_mode & (S_IRWXU)) != S_IRWXU)
+                ::fchmodat(dirfd, name.c_str(), (st.st_mode & 07777) | S_IRWXU, 0);
+            int sub = ::openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (sub < 0) {
+                if (blocker) *blocker = full;
+                return false;
+            }
+            bool ok = empty_folder_at(sub, full, recurse, clear, blocker);
+            ::close(sub);
+            if (!ok) return false;
+            if (::unlinkat(dirfd, name.c_str(), AT_REMOVEDIR) != 0) {
+                if (blocker) {
+                    *blocker = full;
+                    // Name what keeps it: an entry this walk does not touch.
+                    int again = ::openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                    if (again >= 0) {
+                        for (const std::string& n : list_names(again))
+                            if (n != "." && n != "..") {
+                                *blocker = full + "/" + n;
+                                break;
+                            }
+                        ::close(again);
+                    }
+                }
+                return false;
+            }
+        } else {
+            if (clear && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
+                ::fchmodat(dirfd, name.c_str(), (st.st_mode & 07777) | S_IWUSR, 0);
+            if (::unlinkat(dirfd, name.c_str(), 0) != 0 && errno != ENOENT) {
+                if (blocker) *blocker = full;
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// FileFinder
+
+struct FileFinder::Impl {
+    std::string prefix;  // as the caller wrote it, up to and including the last '/'
+    std::string folder;  // native folder to read
+    std::uint32_t mask = 0;
+    std::vector<std::string> names;  // matching names, taken when the search starts
+    std::size_t index = 0;
+    bool at_end = true;
+    struct stat st {};
+    bool is_link = false;
+
+    bool accept(const std::string& name) {
+        if (name.empty() || name[0] == '.') return false;
+        std::string full = folder + "/" + name;
+        struct stat lst;
+        if (::lstat(full.c_str(), &lst) != 0) return false;  // gone since the search began
+        is_link = S_ISLNK(lst.st_mode);
+        if (!is_link || ::stat(full.c_str(), &st) != 0) st = lst;
+        std::uint32_t attrs = attributes_of(st);
+        if (mask == kFindAny) return true;
+        if (mask == kFindFiles) {
+            if (attrs == 0) return true;
+            if (attrs & kAttrFolder) return false;
+        }
+        return (attrs & mask) != 0;
+    }
+
+    void advance() {
+        while (index < names.size()) {
+            if (accept(names[index])) {
+                at_end = false;
+                return;
+            }
+            ++index;
+        }
+        at_end = true;
+    }
+};
+
+FileFinder::FileFinder(const std::string& pattern, std::uint32_t mask) : impl_(std::make_unique<Impl>()) {
+    Impl& m = *impl_;
+    m.mask = mask;
+    auto slash = pattern.rfind('/');
+    std::string wild;
+    if (slash == std::string::npos) {
+        m.prefix.clear();
+        wild = pattern;
+        m.folder = ".";
+    } else {
+        m.prefix = pattern.substr(0, slash + 1);
+        wild = pattern.substr(slash + 1);
+        m.folder = native(slash == 0 ? std::string("/") : pattern.substr(0, slash));
+        if (m.folder.empty()) m.folder = ".";
+    }
+    if (wild.empty()) return;
+    DIR* d = ::opendir(m.folder.c_str());
+    if (!d) return;
+    while (dirent* e = ::readdir(d)) {
+        if (e->d_name[0] == '.') continue;
+        if (wildcard_match(wild.c_str(), e->d_name)) m.names.emplace_back(e->d_name);
+    }
+    ::closedir(d);
+    std::sort(m.names.begin(), m.names.end());
+    if (m.folder == "/") m.folder.clear();  // so that folder + "/" + name stays one slash
+    m.advance();
+}
+
+FileFinder::~FileFinder() = default;
+
+void FileFinder::next() {
+    if (impl_->at_end) return;
+    ++impl_->index;
+    impl_->advance();
+}
+
+bool FileFinder::at_end() const { return impl_->at_end; }
+
+bool FileFinder::is_folder() const { return !impl_->at_end && S_ISDIR(impl_->st.st_mode); }
+
+bool FileFinder::is_symlink() const { return !impl_->at_end && impl_->is_link; }
+
+std::uint32_t FileFinder::get_attributes() const { return impl_->at_end ? 0 : attributes_of(impl_->st); }
+
+std::string FileFinder::get_name() const { return impl_->at_end ? std::string() : impl_->names[impl_->index]; }
+
+std::string FileFinder::get_path() const { return impl_->at_end ? std::string() : impl_->prefix + get_name(); }
+
+std::int64_t FileFinder::get_size() const {
+    if (impl_->at_end || S_ISDIR(impl_->st.st_mode)) return 0;
+    return static_cast<std::int64_t>(impl_->st.st_size);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Queries
+
+bool file_exists(const std::string& path) {
+    struct stat st;
+    return stat_path(native(path), st) && !S_ISDIR(st.st_mode);
+}
+
+bool folder_exists(const std::string& path) {
+    if (is_bare_drive(path)) return true;
+    return is_dir_path(native(path));
+}
+
+bool is_valid_name_char(char c) { return c != '\0' && std::strchr("\\/.:*?<>|\"", c) == nullptr; }
+
+bool is_valid_file_name(const std::string& name) {
+    return std::all_of(name.begin(), name.end(), is_valid_name_char);
+}
+
+bool is_safe_path_component(const std::string& name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    for (char c : name) {
+        auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || std::strchr("\\/:*?<>|\"", c) != nullptr) return false;
+    }
+    return true;
+}
+
+std::int64_t get_file_size_64(const std::string& path) {
+    struct stat st;
+    if (!stat_path(native(path), st) || S_ISDIR(st.st_mode)) return -1;
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+std::int32_t get_file_size(const std::string& path) {
+    std::int64_t s = get_file_size_64(path);
+    return s < 0 ? -1 : clamp32(s);
+}
+
+bool touch_file(const std::string& path) {
+    int fd = ::open(native(path).c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return false;
+    std::int64_t now = platform::system().now();
+    struct timespec times[2];
+    if (now < 0) {
+        times[0].tv_nsec = times[1].tv_nsec = UTIME_NOW;
+        times[0].tv_sec = times[1].tv_sec = 0;
+    } else {
+        times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(now);
+        times[0].tv_nsec = times[1].tv_nsec = 0;
+    }
+    bool ok = ::futimens(fd, times) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool set_read_only(const std::string& path) {
+    std::string p = native(path);
+    struct stat st;
+    if (!stat_path(p, st)) return false;
+    if (!(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) return true;
+    return ::chmod(p.c_str(), (st.st_mode & 07777) & ~(S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool clear_read_only(const std::string& path) {
+    std::string p = native(path);
+    struct stat st;
+    if (!stat_path(p, st)) return false;
+    if (st.st_mode & S_IWUSR) return true;
+    return ::chmod(p.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
+}
+
+bool is_read_only(const std::string& path) {
+    struct stat st;
+    return stat_path(native(path), st) && !S_ISDIR(st.st_mode) && !(st.st_mode & S_IWUSR);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Path text
+
+std::string get_path_folder(const std::string& path) {
+    auto p = path.rfind('/');
+    if (p == std::string::npos || p < 1) return path;
+    return path.substr(0, p);
+}
+
+std::string get_path_folder_slash(const std::string& path) {
+    auto p = path.rfind('/');
+    return p == std::string::npos ? std::string() : path.substr(0, p + 1);
+}
+
+std::string get_path_file_name(const std::string& path) {
+    auto p = path.rfind('/');
+    return p == std::string::npos ? path : path.substr(p + 1);
+}
+
+std::string get_extension_upper(const std::string& path) {
+    auto p = path.rfind('.');
+    if (p == std::string::npos) return std::string();
+    std::string ext = path.substr(p + 1);
+    for (char& c : ext) c = ascii_upper(c);
+    return ext;
+}
+
+std::string replace_extension(const std::string& path, const std::string& extension) {
+    auto found = path.rfind('.');
+    long p = found == std::string::npos ? -1 : static_cast<long>(found);
+    if (extension.empty()) return p > 0 ? path.substr(0, static_cast<std::size_t>(p)) : path;
+    if (p < 1) return path + "." + extension;
+    return path.substr(0, static_cast<std::size_t>(p) + 1) + extension;
+}
+
+std::string trim_right_char(std::string text, char c) {
+    while (!text.empty() && text.back() == c) text.pop_back();
+    return text;
+}
+
+std::string join_path(const std::string& folder, const std::string& name) {
+    if (folder.empty()) return name;
+    std::size_t start = 0;
+    while (start < name.size() && name[start] == '/') ++start;
+    if (folder.back() == '/') return folder + name.substr(start);
+    return folder + "/" + name.substr(start);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Drives and space
+
+int classify_drive(const std::string& path) {
+    if (path.size() < 2) return 1;
+    if ((path[0] == 'A' || path[0] == 'a' || path[0] == 'B' || path[0] == 'b') && path[1] == ':') return 0;
+    std::string p;
+    if (path[1] == ':') {
+        p = native(std::string(1, path[0]) + ":/");
+    } else {
+        if (path[0] != '/') return 1;  // a relative path names no drive
+        p = path;
+        // The drive is the file system of the nearest folder that exists.
+        while (!is_dir_path(p)) {
+            const auto s = p.rfind('/');
+            if (s == 0) {
+                p.resize(1);
+                break;
+            }
+            p.resize(s);
+        }
+    }
+    auto info = platform::volume_of(p);
+    if (!info) return 1;
+    switch (info->kind) {
+        case platform::DriveKind::Floppy: return 0;
+        case platform::DriveKind::Removable:
+        case platform::DriveKind::CdRom: return 2;
+        case platform::DriveKind::Remote: return 3;
+        default: return 1;
+    }
+}
+
+std::string get_volume_label(char drive_letter) {
+    if (!is_ascii_alpha(drive_letter)) return "?";
+    std::string root = std::string(1, drive_letter) + ":/";
+    std::string p = native(root);
+    if (p == root) return "?";  // not a mapped drive: there is no such volume here
+    auto info = platform::volume_of(p);
+    return info ? info->label : std::string("?");
+}
+
+namespace {
+
+// The folder whose volume answers for `path`: trailing separators dropped, and a path that is
+// not an existing folder replaced by its parent.
+std::string space_query_folder(const std::string& path) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    if (is_bare_drive(p)) return native(p + "/");
+    p = native(p);
+    if (!is_dir_path(p)) {
+        auto s = p.rfind('/');
+        if (s != std::string::npos) p = s == 0 ? std::string("/") : p.substr(0, s);
+    }
+    return p;
+}
+
+}  // namespace
+
+std::uint64_t get_disk_free_bytes(const std::string& path) {
+    if (path.empty()) return 0;
+    auto info = platform::volume_of(space_query_folder(path));
+    return info ? info->free_bytes : 0;
+}
+
+std::int32_t get_disk_free_space(const std::string& path) {
+    std::uint64_t b = get_disk_free_bytes(path);
+    return static_cast<std::int32_t>(std::min<std::uint64_t>(b, kMax32));
+}
+
+std::uint64_t get_disk_total_bytes(const std::string& path) {
+    if (path.empty()) return 0;
+    auto info = platform::volume_of(space_query_folder(path));
+    return info ? info->total_bytes : 0;
+}
+
+std::int32_t get_disk_total_space(const std::string& path) {
+    std::uint64_t b = get_disk_total_bytes(path);
+    return static_cast<std::int32_t>(std::min<std::uint64_t>(b, kMax32));
+}
+
+// ---------------------------------------------------------------------------------------------
+// File operations
+
+bool force_delete_file(const std::string& path) {
+    std::string p = native(path);
+    if (p.empty()) return false;
+    make_normal(p);
+    ::unlink(p.c_str());
+    struct stat st;
+    return ::lstat(p.c_str(), &st) != 0 && errno == ENOENT;
+}
+
+void delete_listed_files(const std::vector<std::string>& paths) {
+    for (const std::string& p : paths)
+        if (!p.empty()) ::unlink(native(p).c_str());
+}
+
+bool copy_file_replacing(const std::string& source, const std::string& target, std::string* status) {
+    if (status) *status = source;
+    if (source.empty() || target.empty()) return false;
+    return copy_replacing_native(native(source), native(target));
+}
+
+FileSetResult copy_matching_files(const std::string& pattern, const std::string& folder, std::string* status) {
+    for (FileFinder f(pattern, kFindFiles); !f.at_end(); f.next()) {
+        if (f.get_name() == "WIN386.SWP") continue;
+        if (!copy_file_replacing(f.get_path(), join_path(folder, f.get_name()), status))
+            return FileSetResult::Failed;
+    }
+    return FileSetResult::AllDone;
+}
+
+FileSetResult move_matching_files(const std::string& pattern, const std::string& folder, std::string* status) {
+    for (FileFinder f(pattern, kFindFiles); !f.at_end(); f.next()) {
+        if (f.get_name() == "WIN386.SWP") continue;
+        std::string src = native(f.get_path());
+        std::string dst = native(join_path(folder, f.get_name()));
+        if (status) *status = f.get_path();
+        if (is_dir_path(dst)) return FileSetResult::Failed;
+        if (::rename(src.c_str(), dst.c_str()) != 0) {
+            // Another file system: the copy replaces the target in one step, then the source goes.
+            if (errno != EXDEV || !copy_replacing_native(src, dst)) return FileSetResult::Failed;
+            make_normal(src);
+            if (::unlink(src.c_str()) != 0) return FileSetResult::Failed;
+        }
+        make_normal(dst);
+    }
+    return FileSetResult::AllDone;
+}
+
+int count_matching_files(const std::string& pattern) {
+    int n = 0;
+    for (FileFinder f(pattern, kFindFiles); !f.at_end(); f.next())
+        if (f.get_name() != "WIN386.SWP") ++n;
+    return n;
+}
+
+std::int64_t sum_file_sizes(const std::string& pattern) {
+    std::int64_t total = 0;
+    for (FileFinder f(pattern, kFindAny); !f.at_end(); f.next()) total += f.get_size();
+    return total;
+}
+
+namespace {
+std::string all_in(const std::string& folder) {
+    if (!folder.empty() && folder.back() == '/') return folder + "*.*";
+    return folder + "/*.*";
+}
+}  // namespace
+
+bool delete_files_in_folder(const std::string& folder) {
+    for (FileFinder f(all_in(folder), kFindFiles); !f.at_end(); f.next())
+        if (!force_delete_file(f.get_path())) return false;
+    return true;
+}
+
+std::int64_t get_folder_size_64(const std::string& folder, bool recurse) {
+    std::int64_t total = 0;
+    for (FileFinder f(all_in(folder), kFindAny); !f.at_end(); f.next()) {
+        if (!f.is_folder()) total += f.get_size();
+        else if (recurse && !f.is_symlink()) total += get_folder_size_64(f.get_path(), true);
+    }
+    return total;
+}
+
+std::int32_t get_folder_size(const std::string& folder, bool recurse) {
+    return clamp32(get_folder_size_64(folder, recurse));
+}
+
+bool create_folder_path(const std::string& path) {
+    if (path.empty() || path == "/") return false;
+    std::string p = path;
+    if (p.back() == '/') p.pop_back();
+    if (is_bare_drive(p) || folder_exists(p)) return true;
+    p = native(p);
+    for (std::size_t i = 1; i < p.size(); ++i)
+        if (p[i] == '/' && p[i - 1] != ':') ::mkdir(p.substr(0, i).c_str(), 0777);
+    if (::mkdir(p.c_str(), 0777) == 0) return true;
+    return errno == EEXIST && is_dir_path(p);
+}
+
+bool read_file_bytes(const std::string& path, std::vector<std::uint8_t>& bytes) {
+    bytes.clear();
+    int fd = ::open(native(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (ok) {
+        try {
+            bytes.resize(static_cast<std::size_t>(st.st_size));
+        } catch (...) {
+            ok = false;
+        }
+    }
+    std::size_t got = 0;
+    while (ok && got < bytes.size()) {
+        ssize_t r = ::read(fd, bytes.data() + got, bytes.size() - got);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            ok = false;
+        } else if (r == 0) {
+            break;  // shrank while being read
+        } else {
+            got += static_cast<std::size_t>(r);
+        }
+    }
+    ::close(fd);
+    if (!ok) {
+        bytes.clear();
+        return false;
+    }
+    bytes.resize(got);
+    return true;
+}
+
+std::uint32_t file_xor_checksum(std::FILE* file) {
+    if (!file) return 0xFFFFFFFFu;
+    constexpr std::size_t kChunk = 0x20000;
+    std::vector<unsigned char> buf(kChunk + 4);
+    std::uint32_t sum = 0;
+    for (;;) {
+        std::size_t n = std::fread(buf.data(), 1, kChunk, file);
+        if (n == 0) break;
+        std::size_t padded = (n + 3) & ~static_cast<std::size_t>(3);
+        std::fill(buf.begin() + static_cast<std::ptrdiff_t>(n), buf.begin() + static_cast<std::ptrdiff_t>(padded), 0);
+        for (std::size_t i = 0; i < padded; i += 4)
+            sum ^= static_cast<std::uint32_t>(buf[i]) | static_cast<std::uint32_t>(buf[i + 1]) << 8 |
+                   static_cast<std::uint32_t>(buf[i + 2]) << 16 | static_cast<std::uint32_t>(buf[i + 3]) << 24;
+    }
+    if (std::ferror(file)) return 0xFFFFFFFFu;
+    return sum;
+}
+
+std::string make_unique_file_name(const std::string& folder, const std::string& extension) {
+    auto taken = [&](const std::string& base) {
+        std::string candidate = join_path(folder, base + extension);
+        return is_bare_drive(candidate) || file_exists(candidate) || folder_exists(candidate);
+    };
+    for (;;) {
+        std::string base = "DEFAULT";
+        std::int64_t now = platform::system().now();
+        struct tm tm {};
+        time_t t = static_cast<time_t>(now);
+        if (now != -1 && ::localtime_r(&t, &tm)) {
+            char text[16];
+            std::snprintf(text, sizeof text, "%c%c%02d%c%03x", time_code(tm.tm_mday), time_code(tm.tm_mon),
+                          (tm.tm_year + 1900) % 100, time_code(tm.tm_hour),
+                          static_cast<unsigned>(tm.tm_min * 60 + tm.tm_sec));
+            base = text;
+        }
+        if (!taken(base)) return base + extension;
+        for (std::size_t pos : {std::size_t{0}, std::size_t{1}, std::size_t{4}}) {
+            while (base[pos] < 'Z') {
+                base[pos] = step_code(base[pos]);
+                if (!taken(base)) return base + extension;
+            }
+        }
+        platform::system().sleep_ms(1000);
+    }
+}
+
+bool delete_folder_tree(const std::string& folder, bool recurse, bool clear_attributes, std::string* blocker) {
+    if (folder.empty()) return false;
+    std::string path = native(folder);
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    bool root = is_drive_root(folder, path);
+    if (has_drive_prefix(folder) && !is_dir_path(path)) {
+        // A drive letter that is not mapped: nothing here to delete.
+        if (blocker) *blocker = folder;
+        return false;
+    }
+    // A link in place of the folder is never walked, unless it is a drive's own folder.
+    int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (root ? 0 : O_NOFOLLOW);
+    if (clear_attributes && !root) {
+        struct stat st;
+        if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_IRWXU) != S_IRWXU)
+            ::chmod(path.c_str(), (st.st_mode & 07777) | S_IRWXU);
+    }
+    int fd = ::open(path.c_str(), flags);
+    if (fd < 0) {
+        if (blocker) *blocker = folder;
+        return false;
+    }
+    bool ok = empty_folder_at(fd, path, recurse, clear_attributes, blocker);
+    if (!ok) {
+        ::close(fd);
+        return false;
+    }
+    if (root) {
+        ::close(fd);
+        return true;
+    }
+    if (::rmdir(path.c_str()) == 0) {
+        ::close(fd);
+        return true;
+    }
+    if (blocker) {
+        *blocker = path;
+        for (const std::string& n : list_names(fd))
+            if (n != "." && n != "..") {
+                *blocker = path + "/" + n;
+                break;
+            }
+    }
+    ::close(fd);
+    return false;
+}
+
+FolderRemover::~FolderRemover() {
+    if (!folder_.empty()) delete_folder_tree(folder_, recurse_, clear_);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Program and temporary locations
+
+std::string get_module_path() {
+    std::vector<char> buf(256);
+    for (;;) {
+        ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
+        if (n < 0) return std::string();
+        if (static_cast<std::size_t>(n) < buf.size()) return std::string(buf.data(), static_cast<std::size_t>(n));
+        if (buf.size() >= (1u << 20)) return std::string();
+        buf.resize(buf.size() * 2);
+    }
+}
+
+std::string get_module_folder() { return get_path_folder(get_module_path()); }
+
+std::string get_temp_folder() {
+    const char* env = std::getenv("TMPDIR");
+    std::string t = env ? env : "";
+    if (t.empty() || !is_dir_path(t)) t = "/tmp";
+    while (t.size() > 1 && t.back() == '/') t.pop_back();
+    return t;
+}
+
+std::string get_temp_file_name() {
+    std::string t = get_temp_folder();
+    std::string path = (t == "/" ? std::string() : t) + "/TVXXXXXX.tmp";
+    int fd = ::mkostemps(path.data(), 4, O_CLOEXEC);
+    if (fd < 0) return std::string();
+    ::close(fd);
+    return path;
+}
+
+std::string create_temp_folder() {
+    std::string t = get_temp_folder();
+    std::string path = (t == "/" ? std::string() : t) + "/TVXXXXXX";
+    if (!::mkdtemp(path.data())) return std::string();
+    return path + "/";
+}
+
+std::string create_temp_folder(const std::string& extension) {
+    if (!extension.empty() && (!is_safe_path_component(extension) || extension.find('.') != std::string::npos))
+        return std::string();
+    std::string t = get_temp_folder();
+    std::string base = (t == "/" ? std::string() : t) + "/TV";
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        std::string path = base + random_suffix(8);
+        if (!extension.empty()) path += "." + extension;
+        if (::mkdir(path.c_str(), 0700) == 0) return path + "/";
+        if (errno != EEXIST) return std::string();
+    }
+    return std::string();
+}
+
+}  // namespace tv

@@ -1,0 +1,121 @@
+// Files, folders and temporary files. Paths are native ('/' separated); where the system
+// splits or joins paths, '/' plays the part of the Windows backslash. No call throws.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tv {
+
+inline constexpr char kPathSep = '/';
+inline constexpr std::uint32_t kFindAny = 0x7FFF;
+inline constexpr std::uint32_t kFindFiles = 0x7FEF;
+inline constexpr std::uint32_t kAttrReadOnly = 0x01;
+inline constexpr std::uint32_t kAttrFolder = 0x10;
+inline constexpr std::uint32_t kAttrNormal = 0x80;
+
+// Wildcard folder search: pattern "<folder>/<mask>" with '*' and '?' (matched without regard to
+// ASCII case, as on the system's home ground). Names beginning with '.' are never returned.
+class FileFinder {
+public:
+    FileFinder(const std::string& pattern, std::uint32_t mask);
+    ~FileFinder();
+    FileFinder(const FileFinder&) = delete;
+    FileFinder& operator=(const FileFinder&) = delete;
+
+    void next();
+    bool at_end() const;
+    bool is_folder() const;
+    std::string get_name() const;
+    std::string get_path() const;   // folder prefix + name
+    std::int64_t get_size() const;  // size of the current entry (0 for folders)
+    std::uint32_t get_attributes() const;  // folder 0x10; files 0x20, plus 0x01 when read-only
+    bool is_symlink() const;  // the entry is a link (its attributes are those of its target)
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+bool file_exists(const std::string& path);
+bool folder_exists(const std::string& path);
+bool is_valid_name_char(char c);
+bool is_valid_file_name(const std::string& name);
+// A name that may safely become one path component: valid, not empty, not "." or "..".
+bool is_safe_path_component(const std::string& name);
+// Size of a file; -1 when it cannot be opened. Sizes above 0x7FFFFFFF are clamped.
+std::int32_t get_file_size(const std::string& path);
+std::int64_t get_file_size_64(const std::string& path);
+bool touch_file(const std::string& path);
+bool set_read_only(const std::string& path);
+bool clear_read_only(const std::string& path);
+bool is_read_only(const std::string& path);
+
+std::string get_path_folder(const std::string& path);
+std::string get_path_folder_slash(const std::string& path);
+std::string get_path_file_name(const std::string& path);
+std::string get_extension_upper(const std::string& path);
+std::string replace_extension(const std::string& path, const std::string& extension);
+std::string trim_right_char(std::string text, char c);
+// Joins folder and name with one separator.
+std::string join_path(const std::string& folder, const std::string& name);
+
+// 0 floppy, 1 other, 2 removable, 3 network.
+int classify_drive(const std::string& path);
+std::string get_volume_label(char drive_letter);  // "?" on failure
+std::int32_t get_disk_free_space(const std::string& path);  // clamped to 0x7FFFFFFF; 0 on failure
+std::uint64_t get_disk_free_bytes(const std::string& path);
+std::uint64_t get_disk_total_bytes(const std::string& path);
+std::int32_t get_disk_total_space(const std::string& path);  // clamped to 0x7FFFFFFF; 0 on failure
+
+bool force_delete_file(const std::string& path);
+void delete_listed_files(const std::vector<std::string>& paths);
+bool copy_file_replacing(const std::string& source, const std::string& target, std::string* status = nullptr);
+
+// Result of a copy or move of a set of files.
+enum class FileSetResult { AllDone, Failed };
+FileSetResult copy_matching_files(const std::string& pattern, const std::string& folder, std::string* status = nullptr);
+FileSetResult move_matching_files(const std::string& pattern, const std::string& folder, std::string* status = nullptr);
+int count_matching_files(const std::string& pattern);
+std::int64_t sum_file_sizes(const std::string& pattern);
+bool delete_files_in_folder(const std::string& folder);
+std::int32_t get_folder_size(const std::string& folder, bool recurse);
+std::int64_t get_folder_size_64(const std::string& folder, bool recurse);
+bool create_folder_path(const std::string& path);
+bool read_file_bytes(const std::string& path, std::vector<std::uint8_t>& bytes);
+// XOR of the little-endian words from the current position to the end; 0xFFFFFFFF on error.
+std::uint32_t file_xor_checksum(std::FILE* file);
+std::string make_unique_file_name(const std::string& folder, const std::string& extension);
+// Deletes the folder's files and, with recurse, its sub-folders, then the folder itself unless
+// it is a drive root. `blocker`, when given, receives the entry that stopped it.
+bool delete_folder_tree(const std::string& folder, bool recurse, bool clear_attributes,
+                        std::string* blocker = nullptr);
+
+// Full path of the running program (/proc/self/exe) and its folder.
+std::string get_module_path();
+std::string get_module_folder();
+
+std::string get_temp_folder();
+std::string get_temp_file_name();
+// A fresh, empty folder of its own in the temporary folder, with a trailing '/'; empty on failure.
+std::string create_temp_folder();
+std::string create_temp_folder(const std::string& extension);
+
+// Deletes a folder when it goes out of scope.
+class FolderRemover {
+public:
+    FolderRemover(std::string folder, bool recurse, bool clear_attributes)
+        : folder_(std::move(folder)), recurse_(recurse), clear_(clear_attributes) {}
+    ~FolderRemover();
+    FolderRemover(const FolderRemover&) = delete;
+    FolderRemover& operator=(const FolderRemover&) = delete;
+    void release() { folder_.clear(); }
+
+private:
+    std::string folder_;
+    bool recurse_, clear_;
+};
+
+}  // namespace tv

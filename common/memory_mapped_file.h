@@ -1,0 +1,41 @@
+// A named block of shared memory that the programs share with the recording readers they start.
+// Whoever creates a name first fixes its size; a later open of a smaller object grows it when
+// writable and refuses it when read-only, so a view never reaches past its object.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tv {
+
+namespace platform {
+class SharedMemory;
+}
+
+class MemoryMappedFile {
+public:
+    MemoryMappedFile();
+    MemoryMappedFile(const std::string& name, std::uint32_t size, bool writable);
+    ~MemoryMappedFile();
+    MemoryMappedFile(const MemoryMappedFile&) = delete;
+    MemoryMappedFile& operator=(const MemoryMappedFile&) = delete;
+
+    // Releases anything open, then creates or opens the named object and maps `size` bytes.
+    bool open(const std::string& name, std::uint32_t size, bool writable);
+    void close();
+
+    void* get_view() const;
+    std::uint32_t size() const { return size_; }
+    const std::string& name() const { return name_; }
+
+    // Removes the name; views already mapped stay valid. The name otherwise outlives every
+    // process that used it.
+    static bool remove(const std::string& name);
+
+private:
+    std::unique_ptr<platform::SharedMemory> memory_;
+    std::uint32_t size_ = 0;
+    std::string name_;
+};
+
+}  // namespace tv

@@ -1,0 +1,687 @@
+#include "common/files.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/drives.h"
+#include "platform/system.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string saved_env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+// A fresh TORVANE_ROOT and TMPDIR per test.
+class FilesFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        old_tmpdir_ = saved_env("TMPDIR");
+        old_root_ = saved_env("TORVANE_ROOT");
+        std::string base = (old_tmpdir_.empty() || !fs::is_directory(old_tmpdir_)) ? "/tmp" : old_tmpdir_;
+        std::string tmpl = base + "/tvfiles.XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+        root_ = tmpl;
+        tmp_ = root_ + "/tmp";
+        work_ = root_ + "/work";
+        fs::create_directories(tmp_);
+        fs::create_directories(work_);
+        ::setenv("TORVANE_ROOT", root_.c_str(), 1);
+        ::setenv("TMPDIR", tmp_.c_str(), 1);
+    }
+    void TearDown() override {
+        tv::platform::set_system(nullptr);
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(root_, ec); it != fs::recursive_directory_iterator(); ++it)
+            if (!it->is_symlink()) ::chmod(it->path().c_str(), it->is_directory() ? 0700 : 0600);
+        fs::remove_all(root_, ec);
+        restore("TMPDIR", old_tmpdir_);
+        restore("TORVANE_ROOT", old_root_);
+    }
+    static void restore(const char* name, const std::string& v) {
+        if (v.empty()) ::unsetenv(name);
+        else ::setenv(name, v.c_str(), 1);
+    }
+
+    static void write(const std::string& path, const std::string& bytes) {
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+    static std::string read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    static bool sparse(const std::string& path, off_t size) {
+        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) return false;
+        bool ok = ::ftruncate(fd, size) == 0;
+        ::close(fd);
+        return ok;
+    }
+    static void map(char letter, const std::string& folder, tv::platform::DriveKind kind,
+                    const std::string& label = "CARD", std::uint64_t capacity = 0) {
+        tv::platform::MappedDrive d;
+        d.letter = letter;
+        d.folder = folder;
+        d.label = label;
+        d.kind = kind;
+        d.capacity = capacity;
+        ASSERT_TRUE(tv::platform::map_drive(d));
+    }
+    static std::vector<std::string> names(const std::string& pattern, std::uint32_t mask) {
+        std::vector<std::string> out;
+        for (tv::FileFinder f(pattern, mask); !f.at_end(); f.next()) out.push_back(f.get_name());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    std::string old_tmpdir_, old_root_, root_, tmp_, work_;
+};
+
+using FilesPathTest = FilesFixture;
+using FilesFinderTest = FilesFixture;
+using FilesOpsTest = FilesFixture;
+using FilesUniqueNameTest = FilesFixture;
+using FilesTreeTest = FilesFixture;
+using FilesTempTest = FilesFixture;
+using FilesDriveTest = FilesFixture;
+
+// A clock that the test sets, and that moves one second whenever the code pauses.
+class FakeClock : public tv::platform::RealSystem {
+public:
+    std::int64_t now() override { return t; }
+    void sleep_ms(int ms) override {
+        pauses.push_back(ms);
+        if (t >= 0) t += 1;
+    }
+    std::int64_t t = 0;
+    std::vector<int> pauses;
+};
+
+std::int64_t local_time(int y, int mo, int d, int h, int mi, int s) {
+    struct tm tm {};
+    tm.tm_year = y - 1900;
+    tm.tm_mon = mo - 1;
+    tm.tm_mday = d;
+    tm.tm_hour = h;
+    tm.tm_min = mi;
+    tm.tm_sec = s;
+    tm.tm_isdst = -1;
+    return static_cast<std::int64_t>(std::mktime(&tm));
+}
+
+}  // namespace
+
+TEST(FilesText, SplitsAndJoinsWithTheSlashAsSeparator) {
+    EXPECT_EQ(tv::get_path_folder("/x"), "/x");  // separator at index 0: the whole path
+    EXPECT_EQ(tv::get_path_folder("C:/x"), "C:");
+    EXPECT_EQ(tv::get_path_folder("/a/b/c.txt"), "/a/b");
+    EXPECT_EQ(tv::get_path_folder("name"), "name");
+    EXPECT_EQ(tv::get_path_folder_slash("/a/b/c.txt"), "/a/b/");
+    EXPECT_EQ(tv::get_path_folder_slash("name"), "");
+    EXPECT_EQ(tv::get_path_file_name("/a/b/c.txt"), "c.txt");
+    EXPECT_EQ(tv::get_path_file_name("c.txt"), "c.txt");
+    EXPECT_EQ(tv::get_path_file_name("/a/"), "");
+    EXPECT_EQ(tv::get_extension_upper("/a/b/name.ful"), "FUL");
+    EXPECT_EQ(tv::get_extension_upper("name"), "");
+    EXPECT_EQ(tv::get_extension_upper("n.\xe9x"), "\xe9X");  // bytes >= 0x80 kept as they are
+    EXPECT_EQ(tv::trim_right_char("a//b///", '/'), "a//b");
+    EXPECT_EQ(tv::trim_right_char("///", '/'), "");
+    EXPECT_EQ(tv::join_path("/a", "b"), "/a/b");
+    EXPECT_EQ(tv::join_path("/a/", "b"), "/a/b");
+    EXPECT_EQ(tv::join_path("/a", "/b"), "/a/b");
+    EXPECT_EQ(tv::join_path("", "b"), "b");
+}
+
+TEST(FilesText, ReplaceExtensionTakesTheLastDotAnywhere) {
+    EXPECT_EQ(tv::replace_extension("C:/a.b/file", "TXT"), "C:/a.TXT");
+    EXPECT_EQ(tv::replace_extension("name", "TXT"), "name.TXT");
+    EXPECT_EQ(tv::replace_extension("name.DAT", ""), "name");
+    EXPECT_EQ(tv::replace_extension("name.DAT", "FUL"), "name.FUL");
+    EXPECT_EQ(tv::replace_extension(".x", "TXT"), ".x.TXT");  // a dot at index 0 does not count
+    EXPECT_EQ(tv::replace_extension(".x", ""), ".x");
+    EXPECT_EQ(tv::replace_extension("/tmp/TVAB12CD.tmp", ""), "/tmp/TVAB12CD");
+}
+
+TEST(FilesText, NameCharacters) {
+    for (char c : std::string("\\/.:*?<>|\"")) EXPECT_FALSE(tv::is_valid_name_char(c)) << c;
+    EXPECT_FALSE(tv::is_valid_name_char('\0'));
+    EXPECT_TRUE(tv::is_valid_name_char('a'));
+    EXPECT_TRUE(tv::is_valid_name_char('\xe9'));
+    EXPECT_TRUE(tv::is_valid_file_name("Smith John"));
+    EXPECT_FALSE(tv::is_valid_file_name("a.b"));
+    EXPECT_FALSE(tv::is_valid_file_name("a/b"));
+
+    EXPECT_TRUE(tv::is_safe_path_component("3B07E135.FUL"));
+    EXPECT_TRUE(tv::is_safe_path_component("M\xfcller"));
+    for (const char* bad : {"", ".", "..", "a/b", "a\\b", "C:", "*", "a\nb"})
+        EXPECT_FALSE(tv::is_safe_path_component(bad)) << bad;
+}
+
+TEST_F(FilesFinderTest, FilesOnlySkipsFoldersAndDotNamesOnAMappedDrive) {
+    fs::create_directories(work_ + "/d/sub");
+    write(work_ + "/d/a.txt", "abc");
+    write(work_ + "/d/B", "");
+    write(work_ + "/d/.hidden", "x");
+    map('C', work_, tv::platform::DriveKind::Fixed);
+
+    EXPECT_EQ(names("C:/d/*.*", tv::kFindFiles), (std::vector<std::string>{"B", "a.txt"}));
+    EXPECT_EQ(names("C:/d/*.*", tv::kFindAny), (std::vector<std::string>{"B", "a.txt", "sub"}));
+    EXPECT_EQ(names("C:/d/*", tv::kFindFiles), (std::vector<std::string>{"B", "a.txt"}));
+
+    tv::FileFinder f("C:/d/A.TXT", tv::kFindAny);
+    ASSERT_FALSE(f.at_end());
+    EXPECT_EQ(f.get_name(), "a.txt");
+    EXPECT_EQ(f.get_path(), "C:/d/a.txt");  // the caller's prefix, not the expanded one
+    EXPECT_EQ(f.get_size(), 3);
+    EXPECT_FALSE(f.is_folder());
+    f.next();
+    EXPECT_TRUE(f.at_end());
+    f.next();  // harmless at the end
+    EXPECT_TRUE(f.at_end());
+}
+
+TEST_F(FilesFinderTest, WildcardsIgnoreAsciiCase) {
+    for (const char* n : {"a.txt", "B.TXT", "ab.txt", "c.dat", "noext"}) write(work_ + "/" + n, "");
+    EXPECT_EQ(names(work_ + "/*.TxT", tv::kFindFiles), (std::vector<std::string>{"B.TXT", "a.txt", "ab.txt"}));
+    EXPECT_EQ(names(work_ + "/?.txt", tv::kFindFiles), (std::vector<std::string>{"B.TXT", "a.txt"}));
+    EXPECT_EQ(names(work_ + "/*.*", tv::kFindFiles).size(), 5u);
+    EXPECT_EQ(names(work_ + "/NO*", tv::kFindFiles), (std::vector<std::string>{"noext"}));
+    EXPECT_TRUE(names(work_ + "/*.zip", tv::kFindAny).empty());
+    EXPECT_TRUE(names(root_ + "/missing/*.*", tv::kFindAny).empty());
+    EXPECT_TRUE(names(work_ + "/", tv::kFindAny).empty());
+}
+
+TEST_F(FilesFinderTest, OtherMasksSelectByAttributeAndSizesAre64Bit) {
+    write(work_ + "/ro.dat", "1");
+    write(work_ + "/rw.dat", "2");
+    ASSERT_TRUE(tv::set_read_only(work_ + "/ro.dat"));
+    EXPECT_EQ(names(work_ + "/*.*", tv::kAttrReadOnly), (std::vector<std::string>{"ro.dat"}));
+    fs::create_directory(work_ + "/f");
+    EXPECT_EQ(names(work_ + "/*.*", tv::kAttrFolder), (std::vector<std::string>{"f"}));
+
+    if (!sparse(work_ + "/big.dat", 5ll << 30)) GTEST_SKIP() << "no sparse files here";
+    tv::FileFinder f(work_ + "/big.dat", tv::kFindFiles);
+    ASSERT_FALSE(f.at_end());
+    EXPECT_EQ(f.get_size(), 5ll << 30);
+    EXPECT_EQ(f.get_attributes(), 0x20u);
+}
+
+TEST_F(FilesOpsTest, ExistenceSizesAndAttributes) {
+    write(work_ + "/f.dat", "hello");
+    EXPECT_TRUE(tv::file_exists(work_ + "/f.dat"));
+    EXPECT_FALSE(tv::file_exists(work_));
+    EXPECT_TRUE(tv::folder_exists(work_));
+    EXPECT_FALSE(tv::folder_exists(work_ + "/f.dat"));
+    EXPECT_TRUE(tv::folder_exists("X:"));  // a bare drive, never asked
+    EXPECT_FALSE(tv::folder_exists(""));
+
+    EXPECT_EQ(tv::get_file_size(work_ + "/f.dat"), 5);
+    EXPECT_EQ(tv::get_file_size(work_ + "/none"), -1);
+    EXPECT_EQ(tv::get_file_size(work_), -1);
+    if (sparse(work_ + "/big.dat", (4ll << 30) + 5)) {
+        // Above 2 GB the 32-bit answer is clamped; it never wraps to a small or negative size.
+        EXPECT_EQ(tv::get_file_size(work_ + "/big.dat"), 0x7FFFFFFF);
+        EXPECT_EQ(tv::get_file_size_64(work_ + "/big.dat"), (4ll << 30) + 5);
+    }
+
+    EXPECT_FALSE(tv::is_read_only(work_ + "/f.dat"));
+    EXPECT_TRUE(tv::set_read_only(work_ + "/f.dat"));
+    EXPECT_TRUE(tv::is_read_only(work_ + "/f.dat"));
+    struct stat st;
+    ASSERT_EQ(::stat((work_ + "/f.dat").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0222, 0u);
+    EXPECT_TRUE(tv::clear_read_only(work_ + "/f.dat"));
+    EXPECT_FALSE(tv::is_read_only(work_ + "/f.dat"));
+    EXPECT_FALSE(tv::set_read_only(work_ + "/none"));
+
+    FakeClock clock;
+    clock.t = 1196690709;
+    tv::platform::set_system(&clock);
+    EXPECT_TRUE(tv::touch_file(work_ + "/f.dat"));
+    ASSERT_EQ(::stat((work_ + "/f.dat").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1196690709);
+    EXPECT_FALSE(tv::touch_file(work_ + "/none"));
+
+    tv::set_read_only(work_ + "/f.dat");
+    EXPECT_TRUE(tv::force_delete_file(work_ + "/f.dat"));
+    EXPECT_FALSE(fs::exists(work_ + "/f.dat"));
+    EXPECT_TRUE(tv::force_delete_file(work_ + "/none"));  // nothing is left: that is the answer
+    EXPECT_FALSE(tv::force_delete_file(work_));           // a folder of that name remains
+
+    write(work_ + "/l1", "");
+    write(work_ + "/l2", "");
+    tv::delete_listed_files({work_ + "/l1", "", work_ + "/l2", work_ + "/l3"});
+    EXPECT_FALSE(fs::exists(work_ + "/l1"));
+    EXPECT_FALSE(fs::exists(work_ + "/l2"));
+}
+
+TEST_F(FilesOpsTest, FolderSizesAdd64BitTotals) {
+    fs::create_directories(work_ + "/a/b");
+    write(work_ + "/one", "12345");
+    write(work_ + "/a/two", "12");
+    write(work_ + "/a/b/three", "123");
+    EXPECT_EQ(tv::get_folder_size(work_, false), 5);
+    EXPECT_EQ(tv::get_folder_size(work_, true), 10);
+    EXPECT_EQ(tv::get_folder_size_64(work_ + "/", true), 10);
+    EXPECT_EQ(tv::sum_file_sizes(work_ + "/*.*"), 5);
+    EXPECT_EQ(tv::count_matching_files(work_ + "/*.*"), 1);
+    EXPECT_EQ(tv::count_matching_files(work_ + "/a/*.*"), 1);
+
+    // Sub-folders of 3 GB each: the total neither wraps at 4 GB nor turns negative.
+    if (!sparse(work_ + "/a/huge1", 3ll << 30) || !sparse(work_ + "/a/b/huge2", 3ll << 30)) GTEST_SKIP();
+    EXPECT_EQ(tv::get_folder_size_64(work_, true), (6ll << 30) + 10);
+    EXPECT_EQ(tv::get_folder_size(work_, true), 0x7FFFFFFF);
+}
+
+TEST_F(FilesOpsTest, CopyReplacesTheTargetWhole) {
+    write(work_ + "/src.dat", "new content");
+    write(work_ + "/dst.dat", "old");
+    ASSERT_TRUE(tv::set_read_only(work_ + "/dst.dat"));
+    struct timespec old_times[2] = {{1000000000, 0}, {1000000000, 0}};
+    ::utimensat(AT_FDCWD, (work_ + "/src.dat").c_str(), old_times, 0);
+
+    std::string status;
+    ASSERT_TRUE(tv::copy_file_replacing(work_ + "/src.dat", work_ + "/dst.dat", &status));
+    EXPECT_EQ(status, work_ + "/src.dat");
+    EXPECT_EQ(read(work_ + "/dst.dat"), "new content");
+    EXPECT_FALSE(tv::is_read_only(work_ + "/dst.dat"));
+    struct stat st;
+    ASSERT_EQ(::stat((work_ + "/dst.dat").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1000000000);  // the copy keeps the source's time
+    EXPECT_EQ(fs::directory_entry(work_ + "/dst.dat").file_size(), 11u);
+    // No temporary sibling is left behind.
+    int entries = 0;
+    for (auto& e : fs::directory_iterator(work_)) entries += e.is_regular_file();
+    EXPECT_EQ(entries, 2);
+
+    // A failed copy leaves the target as it was.
+    EXPECT_FALSE(tv::copy_file_replacing(work_ + "/missing", work_ + "/dst.dat"));
+    EXPECT_FALSE(tv::copy_file_replacing(work_, work_ + "/dst.dat"));
+    EXPECT_EQ(read(work_ + "/dst.dat"), "new content");
+    fs::create_directory(work_ + "/folder");
+    EXPECT_FALSE(tv::copy_file_replacing(work_ + "/src.dat", work_ + "/folder"));
+    EXPECT_FALSE(tv::copy_file_replacing(work_ + "/src.dat", work_ + "/nofolder/x"));
+}
+
+TEST_F(FilesOpsTest, CopyAndMoveSetsSkipTheSwapFileOnly) {
+    fs::create_directories(work_ + "/in/sub");
+    fs::create_directories(work_ + "/out");
+    write(work_ + "/in/WIN386.SWP", "swap");
+    write(work_ + "/in/win386.swp", "lower");
+    write(work_ + "/in/a.dat", "a");
+    write(work_ + "/in/.dot", "d");
+    EXPECT_EQ(tv::count_matching_files(work_ + "/in/*.*"), 2);
+
+    EXPECT_EQ(tv::copy_matching_files(work_ + "/in/*.*", work_ + "/out"), tv::FileSetResult::AllDone);
+    EXPECT_FALSE(fs::exists(work_ + "/out/WIN386.SWP"));
+    EXPECT_EQ(read(work_ + "/out/win386.swp"), "lower");
+    EXPECT_EQ(read(work_ + "/out/a.dat"), "a");
+    EXPECT_FALSE(fs::exists(work_ + "/out/.dot"));
+    EXPECT_FALSE(fs::exists(work_ + "/out/sub"));
+    EXPECT_EQ(tv::copy_matching_files(work_ + "/in/*.*", work_ + "/absent"), tv::FileSetResult::Failed);
+
+    write(work_ + "/out/a.dat", "old target");
+    fs::create_directories(work_ + "/out2");
+    EXPECT_EQ(tv::move_matching_files(work_ + "/in/*.dat", work_ + "/out/"), tv::FileSetResult::AllDone);
+    EXPECT_EQ(read(work_ + "/out/a.dat"), "a");
+    EXPECT_FALSE(fs::exists(work_ + "/in/a.dat"));
+    EXPECT_EQ(tv::move_matching_files(work_ + "/in/*.*", work_ + "/out2"), tv::FileSetResult::AllDone);
+    EXPECT_TRUE(fs::exists(work_ + "/in/WIN386.SWP"));
+    EXPECT_TRUE(fs::exists(work_ + "/out2/win386.swp"));
+    EXPECT_TRUE(fs::exists(work_ + "/in/.dot"));
+}
+
+TEST_F(FilesOpsTest, AFailedMoveKeepsTheOldTarget) {
+    fs::create_directories(work_ + "/in");
+    fs::create_directories(work_ + "/out/b.dat");  // a folder where the file should go
+    write(work_ + "/in/b.dat", "b");
+    write(work_ + "/out/b.dat/keep", "k");
+    EXPECT_EQ(tv::move_matching_files(work_ + "/in/*.*", work_ + "/out"), tv::FileSetResult::Failed);
+    EXPECT_EQ(read(work_ + "/in/b.dat"), "b");
+    EXPECT_EQ(read(work_ + "/out/b.dat/keep"), "k");
+    EXPECT_EQ(tv::move_matching_files(work_ + "/in/*.*", work_ + "/nowhere"), tv::FileSetResult::Failed);
+    EXPECT_EQ(read(work_ + "/in/b.dat"), "b");
+}
+
+TEST_F(FilesOpsTest, MoveAcrossFileSystemsReplacesTheTarget) {
+    std::string other = "/dev/shm/tvfiles.XXXXXX";
+    if (!fs::is_directory("/dev/shm") || !::mkdtemp(other.data())) GTEST_SKIP() << "no second file system";
+    struct stat a, b;
+    ::stat(other.c_str(), &a);
+    ::stat(work_.c_str(), &b);
+    if (a.st_dev == b.st_dev) {
+        fs::remove_all(other);
+        GTEST_SKIP() << "one file system only";
+    }
+    write(other + "/r.dat", "moved");
+    write(work_ + "/r.dat", "old");
+    EXPECT_EQ(tv::move_matching_files(other + "/*.*", work_), tv::FileSetResult::AllDone);
+    EXPECT_EQ(read(work_ + "/r.dat"), "moved");
+    EXPECT_FALSE(fs::exists(other + "/r.dat"));
+    int entries = 0;
+    for (auto& e : fs::directory_iterator(work_)) (void)e, ++entries;
+    EXPECT_EQ(entries, 1);
+    fs::remove_all(other);
+}
+
+TEST_F(FilesOpsTest, DeleteFilesAndCreateFolderPaths) {
+    fs::create_directories(work_ + "/f/sub");
+    write(work_ + "/f/a", "");
+    write(work_ + "/f/b", "");
+    tv::set_read_only(work_ + "/f/b");
+    EXPECT_TRUE(tv::delete_files_in_folder(work_ + "/f"));
+    EXPECT_FALSE(fs::exists(work_ + "/f/a"));
+    EXPECT_FALSE(fs::exists(work_ + "/f/b"));
+    EXPECT_TRUE(fs::is_directory(work_ + "/f/sub"));
+    EXPECT_TRUE(tv::delete_files_in_folder(work_ + "/f/"));
+
+    EXPECT_FALSE(tv::create_folder_path(""));
+    EXPECT_FALSE(tv::create_folder_path("/"));
+    EXPECT_TRUE(tv::create_folder_path(work_));
+    EXPECT_TRUE(tv::create_folder_path("Q:"));
+    EXPECT_TRUE(tv::create_folder_path(work_ + "/x/y/z/"));
+    EXPECT_TRUE(fs::is_directory(work_ + "/x/y/z"));
+    write(work_ + "/file", "");
+    EXPECT_FALSE(tv::create_folder_path(work_ + "/file/sub"));
+    map('M', work_ + "/card", tv::platform::DriveKind::Removable);
+    fs::create_directory(work_ + "/card");
+    EXPECT_TRUE(tv::create_folder_path("M:/TV/DATA"));
+    EXPECT_TRUE(fs::is_directory(work_ + "/card/TV/DATA"));
+}
+
+TEST_F(FilesOpsTest, ReadBytesAndWordXorChecksum) {
+    write(work_ + "/six", std::string("\x01\x02\x03\x04\x05\x06", 6));
+    std::vector<std::uint8_t> bytes{9, 9};
+    ASSERT_TRUE(tv::read_file_bytes(work_ + "/six", bytes));
+    EXPECT_EQ(bytes, (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6}));
+    EXPECT_FALSE(tv::read_file_bytes(work_ + "/none", bytes));
+    EXPECT_TRUE(bytes.empty());
+    EXPECT_FALSE(tv::read_file_bytes(work_, bytes));
+
+    std::FILE* f = std::fopen((work_ + "/six").c_str(), "rbe");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(tv::file_xor_checksum(f), 0x04030404u);
+    std::fseek(f, 4, SEEK_SET);  // from the current position: 05 06 00 00
+    EXPECT_EQ(tv::file_xor_checksum(f), 0x00000605u);
+    std::fclose(f);
+
+    // Longer than one chunk, with a chunk boundary that is not a word boundary of the file.
+    std::string big(0x20000 + 7, '\0');
+    std::uint32_t expect = 0;
+    for (std::size_t i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<char>(i * 7 + 3);
+        expect ^= static_cast<std::uint32_t>(static_cast<unsigned char>(big[i])) << (8 * (i % 4));
+    }
+    write(work_ + "/big", big);
+    f = std::fopen((work_ + "/big").c_str(), "rbe");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(tv::file_xor_checksum(f), expect);
+    std::fclose(f);
+
+    f = std::fopen((work_ + "/w").c_str(), "wbe");  // reading a write-only stream is an error
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(tv::file_xor_checksum(f), 0xFFFFFFFFu);
+    std::fclose(f);
+    EXPECT_EQ(tv::file_xor_checksum(nullptr), 0xFFFFFFFFu);
+}
+
+TEST_F(FilesUniqueNameTest, NameFromTheLocalTime) {
+    FakeClock clock;
+    clock.t = local_time(2007, 12, 3, 14, 5, 9);
+    tv::platform::set_system(&clock);
+    EXPECT_EQ(tv::make_unique_file_name(work_, ".FUL"), "3B07E135.FUL");
+    fs::create_directory(work_ + "/3B07E135.FUL");
+    EXPECT_EQ(tv::make_unique_file_name(work_, ".FUL"), "4B07E135.FUL");
+    write(work_ + "/4B07E135.FUL", "");
+    EXPECT_EQ(tv::make_unique_file_name(work_ + "/", ".FUL"), "5B07E135.FUL");
+    EXPECT_EQ(tv::make_unique_file_name(work_, ".STD"), "3B07E135.STD");
+
+    clock.t = local_time(2031, 1, 31, 23, 59, 59);  // the largest codes
+    EXPECT_EQ(tv::make_unique_file_name(work_, ""), "V031Ne0f");
+
+    clock.t = -1;
+    EXPECT_EQ(tv::make_unique_file_name(work_, ".FUL"), "DEFAULT.FUL");
+    write(work_ + "/DEFAULT.FUL", "");
+    EXPECT_EQ(tv::make_unique_file_name(work_, ".FUL"), "EEFAULT.FUL");
+    EXPECT_TRUE(clock.pauses.empty());
+}
+
+TEST_F(FilesUniqueNameTest, SteppingOrderThenPauseAndRestart) {
+    FakeClock clock;
+    clock.t = local_time(2007, 12, 3, 14, 5, 9);
+    tv::platform::set_system(&clock);
+    const std::string codes = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    auto take = [&](const std::string& name) { write(work_ + "/" + name + ".FUL", ""); };
+    auto from = [&](char c) { return codes.substr(codes.find(c)); };
+
+    for (char c : from('3').substr(0, 7)) take(std::string(1, c) + "B07E135");  // '3'..'9'
+    EXPECT_EQ(tv::make_unique_file_name(work_, ".FUL"), "AB07E135.FUL");        // '9' steps to 'A'
+    for (char c : from('A')) take(std::string(1, c) + "B07E135");
+    EXPECT_EQ(tv::make_unique_file_name(work_, ".FUL"), "ZC07E135.FUL");  // then the month code
+    for (char c : from('C')) take(std::string("Z") + c + "07E135");
+    EXPECT_EQ(tv::make_unique_file_name(work_, ".FUL"), "ZZ07F135.FUL");  // then the hour code
+    for (char c : from('F')) take(std::string("ZZ07") + c + "135");
+    EXPECT_TRUE(clock.pauses.empty());
+
+    // Everything taken at this second: wait, read the clock again.
+    EXPECT_EQ(tv::make_unique_file_name(work_, ".FUL"), "3B07E136.FUL");
+    EXPECT_EQ(clock.pauses, std::vector<int>{1000});
+}
+
+TEST_F(FilesTreeTest, DeletesTheTreeButNeverFollowsLinks) {
+    std::string outside = root_ + "/outside";
+    fs::create_directories(outside);
+    write(outside + "/keep", "k");
+    std::string t = work_ + "/tree";
+    fs::create_directories(t + "/a/b");
+    write(t + "/f1", "");
+    write(t + "/a/f2", "");
+    write(t + "/a/b/f3", "");
+    tv::set_read_only(t + "/a/f2");
+    fs::create_directory_symlink(outside, t + "/a/link_dir");
+    fs::create_symlink(outside + "/keep", t + "/link_file");
+
+    std::string blocker;
+    EXPECT_TRUE(tv::delete_folder_tree(t, true, false, &blocker));
+    EXPECT_FALSE(fs::exists(t));
+    EXPECT_EQ(read(outside + "/keep"), "k");
+
+    // A link named as the folder itself is refused, and its target stays whole.
+    fs::create_directory_symlink(outside, work_ + "/alias");
+    EXPECT_FALSE(tv::delete_folder_tree(work_ + "/alias", true, true));
+    EXPECT_EQ(read(outside + "/keep"), "k");
+
+    EXPECT_FALSE(tv::delete_folder_tree(work_ + "/missing", true, false));
+    write(work_ + "/plain", "");
+    EXPECT_FALSE(tv::delete_folder_tree(work_ + "/plain", true, false));
+    EXPECT_TRUE(fs::exists(work_ + "/plain"));
+}
+
+TEST_F(FilesTreeTest, ReportsWhatBlocksTheRemoval) {
+    std::string t = work_ + "/r";
+    fs::create_directories(t + "/sub");
+    write(t + "/a", "");
+    write(t + "/sub/x", "");
+    std::string blocker;
+    // Without sub-folders the files go, the folder stays and the sub-folder is named.
+    EXPECT_FALSE(tv::delete_folder_tree(t, false, false, &blocker));
+    EXPECT_FALSE(fs::exists(t + "/a"));
+    EXPECT_TRUE(fs::exists(t + "/sub/x"));
+    EXPECT_EQ(blocker, t + "/sub");
+
+    // A dot-name is never deleted, so it keeps its folder.
+    write(t + "/sub/.hidden", "");
+    blocker.clear();
+    EXPECT_FALSE(tv::delete_folder_tree(t, true, false, &blocker));
+    EXPECT_EQ(blocker, t + "/sub/.hidden");
+    EXPECT_FALSE(fs::exists(t + "/sub/x"));
+    EXPECT_TRUE(fs::exists(t + "/sub/.hidden"));
+
+    fs::remove(t + "/sub/.hidden");
+    {
+        tv::FolderRemover keep(t, true, false);
+        keep.release();
+    }
+    EXPECT_TRUE(fs::exists(t));
+    { tv::FolderRemover remover(t, true, true); }
+    EXPECT_FALSE(fs::exists(t));
+}
+
+TEST_F(FilesTreeTest, ADriveRootIsEmptiedButKept) {
+    std::string card = work_ + "/card";
+    fs::create_directories(card + "/DATA");
+    write(card + "/a", "");
+    write(card + "/DATA/b", "");
+    map('K', card, tv::platform::DriveKind::Removable);
+    EXPECT_TRUE(tv::delete_folder_tree("K:", true, false));
+    EXPECT_TRUE(fs::is_directory(card));
+    EXPECT_TRUE(fs::is_empty(card));
+
+    write(card + "/c", "");
+    EXPECT_TRUE(tv::delete_folder_tree("K:/", true, false));
+    write(card + "/d", "");
+    EXPECT_TRUE(tv::delete_folder_tree(card + "/", true, false));  // the drive's folder by name
+    EXPECT_TRUE(fs::is_directory(card));
+    EXPECT_TRUE(fs::is_empty(card));
+
+    EXPECT_FALSE(tv::delete_folder_tree("Q:", true, false));  // a letter that is not mapped
+
+    fs::create_directories(card + "/sub");
+    write(card + "/e", "");
+    EXPECT_TRUE(tv::delete_folder_tree("K:", false, false));  // the root is kept, so nothing fails
+    EXPECT_FALSE(fs::exists(card + "/e"));
+    EXPECT_TRUE(fs::exists(card + "/sub"));
+}
+
+TEST_F(FilesTempTest, TemporaryFolderAndFileNames) {
+    EXPECT_EQ(tv::get_temp_folder(), tmp_);
+    ::setenv("TMPDIR", (tmp_ + "//").c_str(), 1);
+    EXPECT_EQ(tv::get_temp_folder(), tmp_);
+    ::setenv("TMPDIR", (root_ + "/absent").c_str(), 1);
+    EXPECT_EQ(tv::get_temp_folder(), "/tmp");
+    ::setenv("TMPDIR", tmp_.c_str(), 1);
+
+    std::string a = tv::get_temp_file_name(), b = tv::get_temp_file_name();
+    ASSERT_FALSE(a.empty());
+    EXPECT_NE(a, b);
+    EXPECT_EQ(tv::get_path_folder(a), tmp_);
+    EXPECT_EQ(tv::get_path_file_name(a).substr(0, 2), "TV");
+    EXPECT_EQ(tv::get_extension_upper(a), "TMP");
+    EXPECT_EQ(tv::get_file_size(a), 0);
+
+    std::string d = tv::create_temp_folder();
+    ASSERT_FALSE(d.empty());
+    EXPECT_EQ(d.back(), '/');
+    EXPECT_EQ(d.substr(0, tmp_.size() + 3), tmp_ + "/TV");
+    EXPECT_TRUE(fs::is_empty(d));
+
+    std::set<std::string> seen;
+    for (int i = 0; i < 50; ++i) {
+        std::string e = tv::create_temp_folder("TMP");
+        ASSERT_FALSE(e.empty());
+        EXPECT_EQ(e.substr(0, tmp_.size() + 3), tmp_ + "/TV");
+        EXPECT_EQ(e.substr(e.size() - 5), ".TMP/");
+        EXPECT_TRUE(fs::is_empty(e));
+        EXPECT_TRUE(seen.insert(e).second);
+    }
+    EXPECT_EQ(tv::create_temp_folder("../x"), "");
+    EXPECT_EQ(tv::create_temp_folder("a/b"), "");
+}
+
+TEST_F(FilesTempTest, FourProcessesNeverShareATemporaryFolder) {
+    std::string planted = tv::create_temp_folder();
+    ASSERT_FALSE(planted.empty());
+    write(planted + "keep.dat", "mine");
+
+    constexpr int kProcesses = 4, kEach = 250;
+    std::vector<pid_t> pids;
+    for (int p = 0; p < kProcesses; ++p) {
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            std::FILE* out = std::fopen((root_ + "/list" + std::to_string(p)).c_str(), "we");
+            int status = out ? 0 : 1;
+            for (int i = 0; out && i < kEach; ++i) {
+                std::string d = tv::create_temp_folder();
+                if (d.empty()) status = 2;
+                std::fprintf(out, "%s\n", d.c_str());
+            }
+            if (out && std::fclose(out) != 0) status = 3;
+            ::_exit(status);
+        }
+        pids.push_back(pid);
+    }
+    for (pid_t pid : pids) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    std::set<std::string> all;
+    for (int p = 0; p < kProcesses; ++p) {
+        std::ifstream in(root_ + "/list" + std::to_string(p));
+        for (std::string line; std::getline(in, line);) {
+            EXPECT_EQ(tv::get_path_file_name(tv::trim_right_char(line, '/')).substr(0, 2), "TV") << line;
+            EXPECT_EQ(line.back(), '/');
+            EXPECT_TRUE(fs::is_directory(line) && fs::is_empty(line)) << line;
+            EXPECT_NE(line, planted);
+            all.insert(line);
+        }
+    }
+    EXPECT_EQ(all.size(), static_cast<std::size_t>(kProcesses * kEach));
+    EXPECT_EQ(read(planted + "keep.dat"), "mine");
+}
+
+TEST_F(FilesDriveTest, DriveKindsLabelsAndSpace) {
+    EXPECT_EQ(tv::classify_drive("a:/x"), 0);  // never touched
+    EXPECT_EQ(tv::classify_drive("B:"), 0);
+    EXPECT_EQ(tv::classify_drive("x"), 1);
+    EXPECT_EQ(tv::classify_drive(""), 1);
+    EXPECT_EQ(tv::classify_drive("Q:/x"), 1);  // no such drive
+    fs::create_directories(work_ + "/e");
+    fs::create_directories(work_ + "/f");
+    fs::create_directories(work_ + "/g");
+    fs::create_directories(work_ + "/h");
+    map('E', work_ + "/e", tv::platform::DriveKind::Removable, "OSTRABEL", 1048576000);
+    map('F', work_ + "/f", tv::platform::DriveKind::Remote);
+    map('G', work_ + "/g", tv::platform::DriveKind::Fixed);
+    map('H', work_ + "/h", tv::platform::DriveKind::Floppy);
+    EXPECT_EQ(tv::classify_drive("E:/DATA"), 2);
+    EXPECT_EQ(tv::classify_drive("e:"), 2);
+    EXPECT_EQ(tv::classify_drive("F:/"), 3);
+    EXPECT_EQ(tv::classify_drive("G:/"), 1);
+    EXPECT_EQ(tv::classify_drive("H:/"), 0);
+    EXPECT_EQ(tv::classify_drive(work_ + "/e/DATA/x.dat"), 2);  // the card's folder by its own path
+
+    EXPECT_EQ(tv::get_volume_label('E'), "OSTRABEL");
+    EXPECT_EQ(tv::get_volume_label('Q'), "?");
+
+    EXPECT_EQ(tv::get_disk_total_bytes("E:"), 1048576000u);
+    EXPECT_EQ(tv::get_disk_total_bytes("E:/"), 1048576000u);
+    EXPECT_EQ(tv::get_disk_total_space("E:/missing.dat"), 1048576000);
+    EXPECT_GT(tv::get_disk_free_bytes(work_), 0u);
+    EXPECT_GT(tv::get_disk_free_space(work_ + "/not-yet.dat"), 0);
+    EXPECT_LE(tv::get_disk_free_bytes(work_), tv::get_disk_total_bytes(work_));
+    EXPECT_EQ(tv::get_disk_free_space(root_ + "/no/such/place"), 0);
+    EXPECT_EQ(tv::get_disk_total_space(""), 0);
+}
+
+TEST(FilesModule, PathOfTheRunningProgram) {
+    std::string path = tv::get_module_path();
+    EXPECT_EQ(path.front(), '/');
+    EXPECT_EQ(tv::get_path_file_name(path), "common_tests");
+    EXPECT_EQ(tv::get_module_folder(), tv::get_path_folder(path));
+    EXPECT_TRUE(tv::folder_exists(tv::get_module_folder()));
+}
