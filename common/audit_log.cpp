@@ -1,0 +1,451 @@
+#include "common/audit_log.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <bit>
+#include <new>
+
+#include "common/files.h"
+#include "common/registry.h"
+#include "common/text.h"
+#include "common/ui.h"
+#include "platform/event_log.h"
+#include "platform/fs.h"
+#include "platform/system.h"
+
+namespace tv {
+
+namespace {
+
+constexpr std::array<std::uint32_t, 256> make_crc_table() {
+    std::array<std::uint32_t, 256> table{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+        std::uint32_t c = i;
+        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        table[i] = c;
+    }
+    return table;
+}
+constexpr auto kCrcTable = make_crc_table();
+
+// Dates are stored as the host's double; the format is little-endian.
+static_assert(std::endian::native == std::endian::little);
+
+void put_u32(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+std::uint32_t get_u32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+
+std::string error_text(int err) {
+    char buffer[512];
+    // GNU strerror_r: the text may or may not be placed in the buffer.
+    return strerror_r(err, buffer, sizeof buffer);
+}
+
+void report_open_error(int err) { show_error(format_string(kCrcFileOpenError, error_text(err).c_str())); }
+
+// A string as stored: C text, so it ends at the first NUL.
+std::string_view c_text(const std::string& s) {
+    const auto nul = s.find('\0');
+    return nul == std::string::npos ? std::string_view(s) : std::string_view(s.data(), nul);
+}
+
+bool write_all_at(int fd, const std::uint8_t* p, std::size_t size, std::uint64_t at) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pwrite(fd, p + done, size - done, static_cast<off_t>(at + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool read_all_at(int fd, std::uint8_t* p, std::size_t size, std::uint64_t at) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, p + done, size - done, static_cast<off_t>(at + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = EIO;  // the file is shorter than its size said
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+enum class LockResult { Locked, Busy, Error };
+
+// A whole-file open-file-description lock: released when the descriptor closes, never held by
+// a child. With `take_turns` a busy lock is tried again after a pause, as writers do.
+LockResult lock_whole_file(int fd, short type, bool take_turns) {
+    const int tries = take_turns ? kAuditOpenTries : 1;
+    for (int i = 0; i < tries; ++i) {
+        struct flock fl {};
+        fl.l_type = type;
+        fl.l_whence = SEEK_SET;
+        fl.l_start = 0;
+        fl.l_len = 0;
+        if (::fcntl(fd, F_OFD_SETLK, &fl) == 0) return LockResult::Locked;
+        if (errno != EAGAIN && errno != EACCES && errno != EINTR) return LockResult::Error;
+        if (take_turns) platform::system().sleep_ms(kAuditOpenPauseMs);
+    }
+    return LockResult::Busy;
+}
+
+}  // namespace
+
+void rotate_bytes_left(std::uint8_t* bytes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>((bytes[i] << 1) | (bytes[i] >> 7));
+}
+
+void rotate_bytes_right(std::uint8_t* bytes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>((bytes[i] >> 1) | (bytes[i] << 7));
+}
+
+std::uint32_t crc32_update_byte(std::uint8_t b, std::uint32_t reg) { return kCrcTable[(reg ^ b) & 0xFFu] ^ (reg >> 8); }
+
+std::uint32_t crc32_update(const void* bytes, std::size_t count, std::uint32_t reg) {
+    const auto* p = static_cast<const std::uint8_t*>(bytes);
+    for (std::size_t i = 0; i < count; ++i) reg = crc32_update_byte(p[i], reg);
+    return reg;
+}
+
+double ole_date_from_time(std::int64_t t) {
+    const std::time_t tt = static_cast<std::time_t>(t);
+    std::tm tm{};
+    if (!localtime_r(&tt, &tm)) return 0;
+    // Days from 1899-12-30 to the civil date (proleptic Gregorian).
+    const long long y = tm.tm_year + 1900LL - (tm.tm_mon < 2 ? 1 : 0);
+    const unsigned m = static_cast<unsigned>(tm.tm_mon + 1);
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const long long yoe = y - era * 400;
+    const long long doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + tm.tm_mday - 1;
+    const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const long long days_since_1970 = era * 146097 + doe - 719468;
+    const long long days = days_since_1970 + 25569;  // 1899-12-30 .. 1970-01-01
+    const double seconds = tm.tm_hour * 3600.0 + tm.tm_min * 60.0 + tm.tm_sec;
+    return static_cast<double>(days) + seconds / 86400.0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Records
+
+std::vector<std::uint8_t> AuditLogRecord::serialize() const {
+    const std::string_view texts[4] = {c_text(user), c_text(ip), c_text(program), c_text(message)};
+    std::size_t strings = 0;
+    for (auto t : texts) strings += t.size() + 1;
+    const std::size_t length = strings + 12;  // L: strings, date, status
+    std::vector<std::uint8_t> out(length + 4);
+    put_u32(out.data(), static_cast<std::uint32_t>(length));
+    std::size_t at = 4;
+    for (auto t : texts) {
+        std::memcpy(out.data() + at, t.data(), t.size());
+        at += t.size();
+        out[at++] = 0;
+    }
+    std::memcpy(out.data() + at, &date, 8);  // little-endian host
+    at += 8;
+    put_u32(out.data() + at, status);
+    rotate_bytes_left(out.data() + 4, length - 4);
+    return out;
+}
+
+bool AuditLogRecord::parse(const std::uint8_t* p, std::size_t avail, AuditLogRecord& out, std::size_t& consumed) {
+    if (avail < 4) return false;
+    const std::uint32_t length = get_u32(p);
+    // At least four empty strings, the date and the status; and no more than what is there.
+    if (length < 16 || length > avail - 4) return false;
+    const std::size_t strings_size = length - 12;
+    std::vector<std::uint8_t> body(p + 4, p + length);
+    rotate_bytes_right(body.data(), body.size());
+
+    std::string* fields[4] = {&out.user, &out.ip, &out.program, &out.message};
+    std::size_t at = 0;
+    for (int i = 0; i < 4; ++i) {
+        const void* nul = std::memchr(body.data() + at, 0, strings_size - at);
+        if (!nul) return false;
+        const std::size_t end = static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - body.data());
+        fields[i]->assign(reinterpret_cast<const char*>(body.data() + at), end - at);
+        at = end + 1;
+    }
+    if (at != strings_size) return false;  // the length word must end exactly at the message's NUL
+    std::memcpy(&out.date, body.data() + strings_size, 8);
+    out.status = get_u32(p + length);
+    consumed = std::size_t(length) + 4;
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// CRCFile
+
+CRCFile::~CRCFile() { close(); }
+
+bool CRCFile::create(const std::string& path, bool take_turns) { return open_locked(path, take_turns, true); }
+
+bool CRCFile::open(const std::string& path, bool take_turns) { return open_locked(path, take_turns, false); }
+
+bool CRCFile::open_locked(const std::string& path, bool take_turns, bool fresh) {
+    close();
+    // Never truncate on open: another writer may be appending. What the file holds is judged only
+    // once the lock is ours.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0) {
+        report_open_error(errno);
+        return false;
+    }
+    auto fail = [fd](int err, bool report) {
+        ::close(fd);
+        if (report) report_open_error(err);
+        return false;
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return fail(errno, true);
+    if (!S_ISREG(st.st_mode)) return fail(EINVAL, true);
+    switch (lock_whole_file(fd, F_WRLCK, take_turns)) {
+        case LockResult::Locked: break;
+        case LockResult::Busy: return fail(EAGAIN, false);  // the caller says the log is busy
+        case LockResult::Error: return fail(errno, true);
+    }
+    if (::fstat(fd, &st) != 0) return fail(errno, true);
+    std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+    if (fresh && size > 0) {
+        if (::ftruncate(fd, 0) != 0) return fail(errno, true);
+        size = 0;
+    }
+    std::uint32_t reg = kCrcInitial;
+    if (size == 0) {
+        const std::uint8_t placeholder[4] = {0, 0, 0, 0};
+        if (!write_all_at(fd, placeholder, 4, 0)) {
+            const int err = errno;
+            if (::ftruncate(fd, 0) != 0) { /* the file stays short; a later open refuses it */ }
+            return fail(err, true);
+        }
+        size = 4;
+    } else if (size < 4) {
+        // Not a log file (a writer died while starting it): leave it for someone to look at.
+        return fail(EINVAL, false);
+    } else {
+        std::uint8_t stored[4];
+        if (!read_all_at(fd, stored, 4, 0)) return fail(errno, true);
+        reg = get_u32(stored);
+    }
+    fd_ = fd;
+    crc_ = reg;
+    end_ = size;
+    opened_end_ = size;
+    path_ = path;
+    return true;
+}
+
+bool CRCFile::write(const void* data, std::size_t size) {
+    if (fd_ < 0) return false;
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    if (!write_all_at(fd_, p, size, end_)) {
+        // Leave no partial record behind; the register still describes the file.
+        const int err = errno;
+        while (::ftruncate(fd_, static_cast<off_t>(end_)) != 0 && errno == EINTR) {
+        }
+        errno = err;
+        return false;
+    }
+    crc_ = crc32_update(p, size, crc_);
+    end_ += size;
+    return true;
+}
+
+bool CRCFile::close() {
+    if (fd_ < 0) return true;
+    std::uint8_t stored[4];
+    put_u32(stored, crc_);
+    bool ok = write_all_at(fd_, stored, 4, 0);
+    if (!ok && end_ > opened_end_) {
+        // The old register still stands: drop what this opening appended, so that it holds again.
+        if (::ftruncate(fd_, static_cast<off_t>(opened_end_)) != 0) { /* nothing more to try */ }
+    }
+    if (::close(fd_) != 0) ok = false;  // also releases the lock
+    fd_ = -1;
+    path_.clear();
+    return ok;
+}
+
+// ---------------------------------------------------------------------------------------------
+// AuditLog
+
+AuditLog::AuditLog(std::string program)
+    : user_(get_user_name()), ip_(get_computer_ip_address()), program_(std::move(program)) {}
+
+std::string AuditLog::make_file_name(const std::string& folder, std::int64_t time) {
+    const std::time_t tt = static_cast<std::time_t>(time);
+    std::tm tm{};
+    if (!localtime_r(&tt, &tm)) tm = std::tm{};
+    const std::string name = format_string("TV%d%02i.LOG", tm.tm_year + 1900, tm.tm_mon + 1);
+    return folder.empty() ? name : join_path(folder, name);
+}
+
+bool AuditLog::open(const std::string& path) {
+    close();
+    const std::string folder = get_path_folder(path);
+    std::string file = make_file_name(folder, platform::system().now());
+    // The folder may come from another system that spells the name in another case.
+    if (auto existing = platform::find_name_ci(folder.empty() ? "." : folder, get_path_file_name(file)))
+        file = folder.empty() ? get_path_file_name(*existing) : *existing;
+    if (!file_.open(file, true)) return false;
+    folder_ = folder;
+    return true;
+}
+
+void AuditLog::close() {
+    file_.close();
+    folder_.clear();
+}
+
+std::string format_audit_message(const char* format, const std::string& text, const std::string& path_a,
+                                 const std::string& path_b) {
+    const std::string args[3] = {text, to_lower_copy(get_path_file_name(path_a)),
+                                 to_lower_copy(get_path_file_name(path_b))};
+    std::string out;
+    std::size_t next = 0;
+    for (const char* p = format; *p; ++p) {
+        if (p[0] == '%' && p[1] == 's') {
+            if (next < 3) out += args[next];
+            ++next;
+            ++p;
+        } else if (p[0] == '%' && p[1] == '%') {
+            out += '%';
+            ++p;
+        } else {
+            out += *p;
+        }
+    }
+    return out;
+}
+
+bool AuditLog::write_entry(const char* format, const std::string& text, const std::string& path_a,
+                           const std::string& path_b) {
+    if (!file_.is_open() || !format) return false;
+    AuditLogRecord record;
+    record.user = user_;
+    record.ip = ip_;
+    record.program = program_;
+    record.message = format_audit_message(format, text, path_a, path_b);
+    record.date = ole_date_from_time(platform::system().now());
+    record.status = 0;
+    const std::vector<std::uint8_t> bytes = record.serialize();
+    const bool written = file_.write(bytes.data(), bytes.size());
+    const bool closed = file_.close();
+    folder_.clear();
+    return written && closed;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Event log
+
+EventLogSource::EventLogSource(std::string source, const std::string& message_file) : source_(std::move(source)) {
+    const std::string key = kEventLogRegistryKey + source_;
+    reg_set_string(HKEY_LOCAL_MACHINE, key, "EventMessageFile", message_file);
+    reg_set_dword(HKEY_LOCAL_MACHINE, key, "TypesSupported", 7);
+}
+
+bool EventLogSource::report_event(int event_id) {
+    if (source_.empty()) {
+        show_error("Could not register the event source.");
+        return false;
+    }
+    const std::string user = get_user_name();
+    if (user.empty()) show_error("Could not obtain the account SID.");
+    if (!platform::event_log().report(source_, platform::EventType::Information, 0, event_id, user)) {
+        show_error("Could not report the event.");
+        return false;
+    }
+    return true;
+}
+
+std::string get_host_ip_address(const std::string& host) {
+    if (host.empty()) return {};
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || !result) return {};
+    std::string text;
+    for (addrinfo* ai = result; ai; ai = ai->ai_next) {
+        if (ai->ai_family != AF_INET || !ai->ai_addr || ai->ai_addrlen < sizeof(sockaddr_in)) continue;
+        const auto* sin = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);
+        const auto* b = reinterpret_cast<const std::uint8_t*>(&sin->sin_addr.s_addr);
+        text = format_string("%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
+        break;
+    }
+    ::freeaddrinfo(result);
+    return text;
+}
+
+std::string get_computer_ip_address() {
+    // Resolving the host name gives a loopback address on many Linux machines; the platform asks
+    // the interfaces first.
+    return platform::system().ipv4_address();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading a stored file
+
+AuditFileCheck read_audit_log_file(const std::string& path) {
+    AuditFileCheck check;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return check;
+    struct stat st {};
+    std::vector<std::uint8_t> bytes;
+    // Read under a shared lock, so that no writer is between its records and its register.
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+              lock_whole_file(fd, F_RDLCK, true) == LockResult::Locked && ::fstat(fd, &st) == 0;
+    if (ok) {
+        try {
+            bytes.resize(static_cast<std::size_t>(st.st_size));
+            ok = read_all_at(fd, bytes.data(), bytes.size(), 0);
+        } catch (const std::bad_alloc&) {
+            ok = false;
+        }
+    }
+    ::close(fd);
+    if (!ok || bytes.size() < 4) return check;
+
+    check.readable = true;
+    check.stored_crc = get_u32(bytes.data());
+    check.computed_crc = crc32_update(bytes.data() + 4, bytes.size() - 4, kCrcInitial);
+    check.crc_ok = check.stored_crc == check.computed_crc;
+    std::size_t at = 4;
+    while (at < bytes.size()) {
+        AuditLogRecord record;
+        std::size_t consumed = 0;
+        if (!AuditLogRecord::parse(bytes.data() + at, bytes.size() - at, record, consumed)) break;
+        check.records.push_back(std::move(record));
+        at += consumed;
+    }
+    check.complete = at == bytes.size();
+    return check;
+}
+
+}  // namespace tv

@@ -1,0 +1,522 @@
+#include "common/audit_log.h"
+
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <random>
+#include <thread>
+
+#include "common/registry.h"
+#include "common/runner.h"
+#include "common/ui.h"
+#include "platform/event_log.h"
+#include "platform/registry.h"
+#include "platform/system.h"
+
+namespace tv {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+const std::string kChild = TV_TEST_CHILD;
+constexpr std::int64_t kGoldenTime = 1196690709;  // 2007-12-03 14:05:09 UTC
+
+const Bytes kGoldenRecord = {0x1a, 0x00, 0x00, 0x00, 0xea, 0x00, 0x62, 0x5c, 0x64, 0x5c, 0x66, 0x5c, 0x68, 0x00, 0xa0,
+                             0x00, 0xda, 0x00, 0xab, 0xcb, 0xed, 0x8f, 0xe4, 0x7e, 0xc7, 0x80, 0x00, 0x00, 0x00, 0x00};
+const Bytes kGoldenRegister = {0x70, 0xd1, 0x72, 0x2b};
+
+class FakeSystem : public platform::RealSystem {
+public:
+    std::int64_t time = kGoldenTime;
+    std::vector<int> sleeps;
+    std::function<void()> on_sleep;
+    std::int64_t now() override { return time; }
+    std::string user_name() override { return "u"; }
+    std::string ipv4_address() override { return "1.2.3.4"; }
+    void sleep_ms(int ms) override {
+        sleeps.push_back(ms);
+        if (on_sleep) on_sleep();
+    }
+};
+
+class FakeEventLog : public platform::EventLog {
+public:
+    struct Event {
+        std::string source;
+        platform::EventType type;
+        int category, id;
+        std::string user;
+    };
+    std::vector<Event> events;
+    bool fail = false;
+    bool report(const std::string& source, platform::EventType type, int category, int event_id,
+                const std::string& user) override {
+        if (fail) return false;
+        events.push_back({source, type, category, event_id, user});
+        return true;
+    }
+};
+
+// The standard CRC-32, bit by bit, as an independent reference for the stored register.
+std::uint32_t reference_crc32(const Bytes& bytes, std::size_t from) {
+    std::uint32_t c = 0xFFFFFFFFu;
+    for (std::size_t i = from; i < bytes.size(); ++i) {
+        c ^= bytes[i];
+        for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+    }
+    return ~c;
+}
+
+std::uint32_t stored_register(const Bytes& file) {
+    return std::uint32_t(file[0]) | std::uint32_t(file[1]) << 8 | std::uint32_t(file[2]) << 16 |
+           std::uint32_t(file[3]) << 24;
+}
+
+Bytes read_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void write_bytes(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes concat(const Bytes& a, const Bytes& b) {
+    Bytes out = a;
+    out.insert(out.end(), b.begin(), b.end());
+    return out;
+}
+
+class AuditLogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tvauditXXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        root_ = pattern;
+        for (const char* name : {"TORVANE_ROOT", "TMPDIR", "TZ"}) {
+            const char* v = std::getenv(name);
+            env_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+        }
+        setenv("TORVANE_ROOT", root_.c_str(), 1);
+        setenv("TMPDIR", root_.c_str(), 1);
+        setenv("TZ", "UTC", 1);
+        tzset();
+        platform::set_system(&system_);
+        platform::set_event_log(&events_);
+        platform::set_registry(registry_.get());
+        set_ui(&ui_);
+        log_file_ = root_ + "/TV200712.LOG";
+    }
+    void TearDown() override {
+        set_ui(nullptr);
+        platform::set_registry(nullptr);
+        platform::set_event_log(nullptr);
+        platform::set_system(nullptr);
+        for (auto& [name, value] : env_) {
+            if (value)
+                setenv(name.c_str(), value->c_str(), 1);
+            else
+                unsetenv(name.c_str());
+        }
+        tzset();
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+
+    // One entry the way the application writes it: open, write, (closed by the write).
+    bool log_entry(AuditLog& log, const char* format, const std::string& text, const std::string& a = "",
+                   const std::string& b = "") {
+        return log.open(root_ + "/dummy.img") && log.write_entry(format, text, a, b);
+    }
+
+    std::string root_, log_file_;
+    FakeSystem system_;
+    FakeEventLog events_;
+    std::unique_ptr<platform::Registry> registry_ = platform::make_memory_registry();
+    ScriptedUi ui_;
+    std::vector<std::pair<std::string, std::optional<std::string>>> env_;
+};
+
+TEST_F(AuditLogTest, RecordGoldenBytesAndRoundTrip) {
+    const double date = ole_date_from_time(kGoldenTime);
+    EXPECT_DOUBLE_EQ(date, 39419.586909722224);
+    EXPECT_DOUBLE_EQ(ole_date_from_time(0), 25569.0);
+    EXPECT_DOUBLE_EQ(ole_date_from_time(946728000), 36526.5);  // 2000-01-01 12:00
+
+    AuditLogRecord record{"u", "1.2.3.4", "P", "m", date, 0};
+    const Bytes bytes = record.serialize();
+    EXPECT_EQ(bytes, kGoldenRecord);
+
+    AuditLogRecord back;
+    std::size_t consumed = 0;
+    ASSERT_TRUE(AuditLogRecord::parse(bytes.data(), bytes.size(), back, consumed));
+    EXPECT_EQ(consumed, 30u);
+    EXPECT_EQ(back.user, "u");
+    EXPECT_EQ(back.ip, "1.2.3.4");
+    EXPECT_EQ(back.program, "P");
+    EXPECT_EQ(back.message, "m");
+    EXPECT_EQ(back.date, date);
+    EXPECT_EQ(back.status, 0u);
+
+    // Bytes >= 0x80 survive the rotation, and a text is cut at an embedded NUL as C text is.
+    AuditLogRecord wide{"M\xfcller", "", "", std::string("ab\0cd", 5), 1.5, 7};
+    const Bytes wbytes = wide.serialize();
+    ASSERT_TRUE(AuditLogRecord::parse(wbytes.data(), wbytes.size(), back, consumed));
+    EXPECT_EQ(back.user, "M\xfcller");
+    EXPECT_EQ(back.message, "ab");
+    EXPECT_EQ(back.status, 7u);
+}
+
+TEST_F(AuditLogTest, RegisterAndRotationHelpers) {
+    const std::string check = "123456789";
+    EXPECT_EQ(crc32_update(check.data(), check.size(), kCrcInitial), ~0xCBF43926u);
+    std::uint32_t reg = kCrcInitial;
+    for (char c : check) reg = crc32_update_byte(static_cast<std::uint8_t>(c), reg);
+    EXPECT_EQ(reg, ~0xCBF43926u);
+
+    Bytes all(256);
+    for (int i = 0; i < 256; ++i) all[i] = static_cast<std::uint8_t>(i);
+    Bytes turned = all;
+    rotate_bytes_left(turned.data(), turned.size());
+    EXPECT_EQ(turned[0x80], 0x01);
+    EXPECT_EQ(turned[0x41], 0x82);
+    rotate_bytes_right(turned.data(), turned.size());
+    EXPECT_EQ(turned, all);
+}
+
+TEST_F(AuditLogTest, FileNameIsTheLocalMonth) {
+    EXPECT_EQ(AuditLog::make_file_name("/a/b", kGoldenTime), "/a/b/TV200712.LOG");
+    EXPECT_EQ(AuditLog::make_file_name("/a", 1199145600), "/a/TV200801.LOG");  // 2008-01-01 00:00 UTC
+    setenv("TZ", "EST5", 1);
+    tzset();
+    EXPECT_EQ(AuditLog::make_file_name("/a", 1199145600), "/a/TV200712.LOG");  // still December there
+}
+
+TEST_F(AuditLogTest, GoldenFileThenTwoProcessesTakingTurns) {
+    AuditLog log("P");
+    EXPECT_EQ(log.user(), "u");
+    EXPECT_EQ(log.ip(), "1.2.3.4");
+    ASSERT_TRUE(log_entry(log, "%s", "m"));
+    EXPECT_FALSE(log.is_open());  // every entry closes the log
+    EXPECT_EQ(read_bytes(log_file_), concat(kGoldenRegister, kGoldenRecord));
+
+    // Two writers in other processes, 200 entries each, into the same month's file.
+    const std::string args = " append \"" + root_ + "\" 200 " + std::to_string(kGoldenTime);
+    ProcessInfo a, b;
+    ASSERT_EQ(run_program("\"" + kChild + "\"" + args, false, true, &a), 0);
+    ASSERT_EQ(run_program("\"" + kChild + "\"" + args, false, true, &b), 0);
+    EXPECT_EQ(wait_program(a), 0);
+    EXPECT_EQ(wait_program(b), 0);
+
+    const AuditFileCheck check = read_audit_log_file(log_file_);
+    ASSERT_TRUE(check.readable);
+    EXPECT_TRUE(check.crc_ok);
+    EXPECT_TRUE(check.complete);
+    ASSERT_EQ(check.records.size(), 401u);
+    EXPECT_EQ(check.records[0].message, "m");
+    for (std::size_t i = 1; i < check.records.size(); ++i) {
+        EXPECT_EQ(check.records[i].message, "View formatted report - Desc in abc.ful");
+        EXPECT_EQ(check.records[i].program, "P");
+        EXPECT_DOUBLE_EQ(check.records[i].date, 39419.586909722224);
+    }
+    const Bytes file = read_bytes(log_file_);
+    EXPECT_EQ(stored_register(file), ~reference_crc32(file, 4));
+}
+
+TEST_F(AuditLogTest, RegisterContinuesAcrossOpenings) {
+    AuditLog log("Calvera");
+    ASSERT_TRUE(log_entry(log, kAuditPrint, "Holter 24h", "/ARCH/STD/R1.FUL", "/ARCH/STD"));
+    system_.time += 3600;
+    ASSERT_TRUE(log_entry(log, kAuditDelete, "Holter 48h", "/ARCH/STD/R2.FUL", "/ARCH/STD"));
+
+    const Bytes file = read_bytes(log_file_);
+    EXPECT_EQ(stored_register(file), ~reference_crc32(file, 4));
+
+    CRCFile crc_file;
+    ASSERT_TRUE(crc_file.open(log_file_, false));
+    EXPECT_EQ(crc_file.crc(), stored_register(file));
+    EXPECT_TRUE(crc_file.close());
+
+    const AuditFileCheck check = read_audit_log_file(log_file_);
+    ASSERT_EQ(check.records.size(), 2u);
+    EXPECT_EQ(check.records[0].message, "Print report - Holter 24h in r1.ful");
+    EXPECT_EQ(check.records[1].message, "Delete report - Holter 48h in r2.ful");
+    EXPECT_NEAR(check.records[1].date - check.records[0].date, 1.0 / 24, 1e-9);
+
+    // create starts afresh.
+    ASSERT_TRUE(crc_file.create(log_file_, true));
+    EXPECT_TRUE(crc_file.close());
+    EXPECT_EQ(read_bytes(log_file_), Bytes({0xff, 0xff, 0xff, 0xff}));
+}
+
+TEST_F(AuditLogTest, MessagesAndLongEntries) {
+    EXPECT_EQ(format_audit_message(kAuditTimiSign, "Desc", "/X/STD/A.FUL", "/X/STD/NEW.FUL"),
+              "TIMI sign report Desc in a.ful as new.ful");
+    EXPECT_EQ(format_audit_message(kAuditTimiSaveSummary, "S.TXT", "/x/y", "/x/z"), "TIMI save summary - S.TXT");
+    EXPECT_EQ(format_audit_message("100%% %s%d", "a", "", ""), "100% a%d");
+    EXPECT_EQ(format_audit_message(kAuditMove, "R", "/Q/ARCHIVE2", ""), "Move report to - R in archive2");
+
+    // An entry of any length is written whole.
+    AuditLog log("Calvera");
+    const std::string text(5000, 'x');
+    ASSERT_TRUE(log_entry(log, kAuditExport, text, "/A/B.FUL"));
+    const AuditFileCheck check = read_audit_log_file(log_file_);
+    ASSERT_EQ(check.records.size(), 1u);
+    EXPECT_EQ(check.records[0].message, "Export report - " + text + " in b.ful");
+    EXPECT_TRUE(check.crc_ok);
+    EXPECT_TRUE(ui_.shown.empty());
+}
+
+TEST_F(AuditLogTest, ClosedLogWritesNothing) {
+    AuditLog log("Calvera");
+    EXPECT_FALSE(log.write_entry(kAuditPrint, "x", "", ""));
+    EXPECT_FALSE(fs::exists(log_file_));
+    ASSERT_TRUE(log_entry(log, kAuditPrint, "x"));
+    EXPECT_FALSE(log.write_entry(kAuditPrint, "y", "", ""));  // the first entry closed it
+    EXPECT_EQ(read_audit_log_file(log_file_).records.size(), 1u);
+}
+
+TEST_F(AuditLogTest, OpenFailureShowsTheSystemCause) {
+    AuditLog log("Calvera");
+    EXPECT_FALSE(log.open(root_ + "/missing/dummy.img"));
+    EXPECT_FALSE(log.is_open());
+    ASSERT_EQ(ui_.shown.size(), 1u);
+    EXPECT_EQ(ui_.shown[0].text,
+              "There was a serious file opening a CRCFile.\n"
+              "The operating system returned the following cause : No such file or directory");
+    EXPECT_EQ(ui_.shown[0].icon, MsgIcon::Error);
+}
+
+TEST_F(AuditLogTest, BusyFileIsTriedThreeTimes) {
+    AuditLog log("Calvera");
+    ASSERT_TRUE(log_entry(log, "%s", "m"));
+    const Bytes before = read_bytes(log_file_);
+
+    int holder = ::open(log_file_.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    ASSERT_EQ(::fcntl(holder, F_OFD_SETLK, &fl), 0);
+
+    EXPECT_FALSE(log.open(root_ + "/dummy.img"));
+    EXPECT_EQ(system_.sleeps, (std::vector<int>{2000, 2000, 2000}));
+    EXPECT_TRUE(ui_.shown.empty());  // the caller words the refusal
+    EXPECT_EQ(read_bytes(log_file_), before);
+
+    // Released during the second pause: the third attempt gets it.
+    system_.sleeps.clear();
+    system_.on_sleep = [&] {
+        if (system_.sleeps.size() == 2 && holder >= 0) {
+            ::close(holder);
+            holder = -1;
+        }
+    };
+    ASSERT_TRUE(log.open(root_ + "/dummy.img"));
+    EXPECT_EQ(system_.sleeps.size(), 2u);
+    EXPECT_TRUE(log.write_entry("%s", "n", "", ""));
+    EXPECT_EQ(read_audit_log_file(log_file_).records.size(), 2u);
+    if (holder >= 0) ::close(holder);
+}
+
+TEST_F(AuditLogTest, FileLockedByAnotherProcessIsNotOpened) {
+    AuditLog log("Calvera");
+    ASSERT_TRUE(log_entry(log, "%s", "m"));
+    const std::string marker = root_ + "/locked";
+    ProcessInfo holder;
+    ASSERT_EQ(run_program("\"" + kChild + "\" hold-lock \"" + log_file_ + "\" \"" + marker + "\" 60000", false, true,
+                          &holder),
+              0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!fs::exists(marker) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(fs::exists(marker));
+
+    EXPECT_FALSE(log.open(root_ + "/dummy.img"));
+    EXPECT_EQ(system_.sleeps.size(), 3u);
+    EXPECT_FALSE(log.write_entry("%s", "lost", "", ""));
+
+    ::kill(holder.pid, SIGKILL);
+    EXPECT_EQ(wait_program(holder), -2);
+    ASSERT_TRUE(log_entry(log, "%s", "n"));
+    const AuditFileCheck check = read_audit_log_file(log_file_);
+    EXPECT_TRUE(check.crc_ok);
+    EXPECT_EQ(check.records.size(), 2u);
+}
+
+TEST_F(AuditLogTest, ShortFilesAreRefusedUntouched) {
+    AuditLog log("P");
+    for (std::size_t size = 1; size <= 3; ++size) {
+        const Bytes stub(size, 0xAB);
+        write_bytes(log_file_, stub);
+        EXPECT_FALSE(log.open(root_ + "/dummy.img")) << size;
+        EXPECT_EQ(read_bytes(log_file_), stub);
+    }
+    // An empty file is a new log.
+    write_bytes(log_file_, {});
+    ASSERT_TRUE(log_entry(log, "%s", "m"));
+    EXPECT_EQ(read_bytes(log_file_), concat(kGoldenRegister, kGoldenRecord));
+}
+
+TEST_F(AuditLogTest, ExistingFileFoundWhateverItsCase) {
+    write_bytes(root_ + "/tv200712.log", concat(kGoldenRegister, kGoldenRecord));
+    AuditLog log("P");
+    ASSERT_TRUE(log_entry(log, "%s", "m"));
+    EXPECT_FALSE(fs::exists(log_file_));
+    const AuditFileCheck check = read_audit_log_file(root_ + "/tv200712.log");
+    EXPECT_TRUE(check.crc_ok);
+    EXPECT_EQ(check.records.size(), 2u);
+}
+
+// Restores the file-size limit and SIGXFSZ however the test ends.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        old_handler_ = signal(SIGXFSZ, SIG_IGN);
+        rlimit lim = old_;
+        lim.rlim_cur = bytes;
+        ok_ = setrlimit(RLIMIT_FSIZE, &lim) == 0;
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        signal(SIGXFSZ, old_handler_);
+    }
+    bool ok() const { return ok_; }
+
+private:
+    rlimit old_{};
+    sighandler_t old_handler_{};
+    bool ok_ = false;
+};
+
+TEST_F(AuditLogTest, FailedWriteLeavesFileAndRegisterConsistent) {
+    AuditLog log("Calvera");
+    ASSERT_TRUE(log_entry(log, "%s", "m"));
+    const Bytes before = read_bytes(log_file_);
+
+    {
+        // The disk fills up in the middle of the next record.
+        FileSizeLimit limit(before.size() + 10);
+        ASSERT_TRUE(limit.ok());
+        ASSERT_TRUE(log.open(root_ + "/dummy.img"));
+        EXPECT_FALSE(log.write_entry(kAuditPrint, "a longer description than ten bytes", "/A/B.FUL", ""));
+        EXPECT_FALSE(log.is_open());
+    }
+    EXPECT_EQ(read_bytes(log_file_), before);
+    const AuditFileCheck check = read_audit_log_file(log_file_);
+    EXPECT_TRUE(check.crc_ok);
+    EXPECT_TRUE(check.complete);
+    EXPECT_EQ(check.records.size(), 1u);
+
+    // And the log goes on afterwards.
+    ASSERT_TRUE(log_entry(log, "%s", "n"));
+    EXPECT_TRUE(read_audit_log_file(log_file_).crc_ok);
+}
+
+TEST_F(AuditLogTest, HostileFilesAreReadSafely) {
+    const std::string path = root_ + "/hostile.log";
+    EXPECT_FALSE(read_audit_log_file(root_ + "/none.log").readable);
+    EXPECT_FALSE(read_audit_log_file(root_).readable);  // a folder
+    write_bytes(path, {1, 2, 3});
+    EXPECT_FALSE(read_audit_log_file(path).readable);
+
+    write_bytes(path, {0xff, 0xff, 0xff, 0xff});
+    AuditFileCheck check = read_audit_log_file(path);
+    EXPECT_TRUE(check.readable && check.crc_ok && check.complete);
+    EXPECT_TRUE(check.records.empty());
+
+    auto with_length = [](std::uint32_t length, Bytes body) {
+        Bytes r = {static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8),
+                   static_cast<std::uint8_t>(length >> 16), static_cast<std::uint8_t>(length >> 24)};
+        r.insert(r.end(), body.begin(), body.end());
+        return r;
+    };
+    Bytes record = kGoldenRecord;
+    const Bytes cases[] = {
+        with_length(0xFFFFFFFFu, Bytes(26, 0)),  // length far past the end
+        with_length(27, Bytes(kGoldenRecord.begin() + 4, kGoldenRecord.end())),  // one byte past the end
+        with_length(15, Bytes(15, 0)),           // too short to hold its fields
+        with_length(16, Bytes(16, 0xAA)),        // no NULs at all (rotated 0x55)
+        with_length(17, Bytes(17, 0)),           // a fifth string where the date should start
+        Bytes(kGoldenRecord.begin(), kGoldenRecord.end() - 1),  // truncated
+    };
+    for (const Bytes& bad : cases) {
+        const Bytes file = concat(kGoldenRegister, concat(kGoldenRecord, bad));
+        write_bytes(path, file);
+        check = read_audit_log_file(path);
+        EXPECT_TRUE(check.readable);
+        EXPECT_FALSE(check.complete);
+        EXPECT_FALSE(check.crc_ok);
+        ASSERT_EQ(check.records.size(), 1u);
+        EXPECT_EQ(check.records[0].message, "m");
+    }
+    AuditLogRecord out;
+    std::size_t consumed = 0;
+    EXPECT_FALSE(AuditLogRecord::parse(kGoldenRecord.data(), 3, out, consumed));
+    EXPECT_FALSE(AuditLogRecord::parse(kGoldenRecord.data(), 29, out, consumed));
+
+    // Random damage to a valid file never reads outside it (the sanitizers watch).
+    std::mt19937 random(1234);
+    Bytes valid = concat(kGoldenRegister, concat(kGoldenRecord, kGoldenRecord));
+    for (int round = 0; round < 300; ++round) {
+        Bytes damaged = valid;
+        const int flips = 1 + static_cast<int>(random() % 4);
+        for (int i = 0; i < flips; ++i) damaged[random() % damaged.size()] = static_cast<std::uint8_t>(random());
+        damaged.resize(4 + random() % (damaged.size() - 3));
+        write_bytes(path, damaged);
+        check = read_audit_log_file(path);
+        EXPECT_TRUE(check.readable);
+        EXPECT_LE(check.records.size(), 2u);
+    }
+}
+
+TEST_F(AuditLogTest, EventLogSource) {
+    EventLogSource source("Brisco Torvane Medical Calvera", "/opt/torvane/messages.so");
+    const std::string key = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Brisco Torvane Medical Calvera";
+    EXPECT_EQ(reg_get_string(HKEY_LOCAL_MACHINE, key, "EventMessageFile", ""), "/opt/torvane/messages.so");
+    EXPECT_EQ(reg_get_dword(HKEY_LOCAL_MACHINE, key, "TypesSupported", 0), 7u);
+
+    EXPECT_TRUE(source.report_event(1));
+    EXPECT_TRUE(source.report_event(3));
+    ASSERT_EQ(events_.events.size(), 2u);
+    EXPECT_EQ(events_.events[0].source, "Brisco Torvane Medical Calvera");
+    EXPECT_EQ(events_.events[0].type, platform::EventType::Information);
+    EXPECT_EQ(events_.events[0].category, 0);
+    EXPECT_EQ(events_.events[0].id, 1);
+    EXPECT_EQ(events_.events[0].user, "u");
+    EXPECT_EQ(events_.events[1].id, 3);
+    EXPECT_TRUE(ui_.shown.empty());
+
+    events_.fail = true;
+    EXPECT_FALSE(source.report_event(1));
+    ASSERT_EQ(ui_.shown.size(), 1u);
+    EXPECT_EQ(ui_.shown[0].text, "Could not report the event.");
+}
+
+TEST_F(AuditLogTest, AddressTexts) {
+    EXPECT_EQ(get_computer_ip_address(), "1.2.3.4");
+    EXPECT_EQ(get_host_ip_address("127.0.0.1"), "127.0.0.1");
+    EXPECT_EQ(get_host_ip_address("10.1.2.3"), "10.1.2.3");
+    EXPECT_EQ(get_host_ip_address(""), "");
+    EXPECT_EQ(kAuditFormats[0], std::string("View formatted report - %s in %s"));
+    EXPECT_EQ(kAuditFormats[15], std::string("TIMI save arrhythmia summary - %s"));
+    EXPECT_EQ(kAuditFormats[16], std::string("signed.dat"));
+}
+
+}  // namespace
+}  // namespace tv

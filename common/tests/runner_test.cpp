@@ -1,0 +1,123 @@
+#include "common/runner.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace tv {
+namespace {
+
+const std::string kChild = TV_TEST_CHILD;
+
+std::string child(const std::string& args) { return "\"" + kChild + "\" " + args; }
+
+class CountingPump : public MessagePump {
+public:
+    int pumps = 0, cursors = 0;
+    void* discarded = nullptr;
+    void pump() override { ++pumps; }
+    void restore_wait_cursor() override { ++cursors; }
+    void discard_input(void* window) override { discarded = window; }
+};
+
+class RunnerTest : public ::testing::Test {
+protected:
+    void TearDown() override { set_message_pump(nullptr); }
+};
+
+// Children of this process that are still listed (running, or ended and not reaped).
+int listed_children() {
+    int count = 0;
+    const std::string me = std::to_string(getpid());
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line)) continue;
+        // "pid (comm) state ppid ...": the command may hold blanks, so read after the last ')'.
+        const auto close = line.rfind(')');
+        if (close == std::string::npos) continue;
+        char state = 0;
+        long ppid = 0;
+        if (std::sscanf(line.c_str() + close + 1, " %c %ld", &state, &ppid) == 2 && std::to_string(ppid) == me)
+            ++count;
+    }
+    return count;
+}
+
+TEST_F(RunnerTest, ExitCodes) {
+    EXPECT_EQ(run_program(child("exit 123"), true, true), 123);
+    EXPECT_EQ(run_program(child("exit 0"), true, false), 0);
+    // A child's own exit(-1) reads as "not started", as it does for the programs that use it.
+    EXPECT_EQ(run_program(child("exit-minus-one"), true, true), -1);
+    // Killed: no exit code.
+    EXPECT_EQ(run_program(child("kill-self"), true, true), -2);
+    // Not started.
+    EXPECT_EQ(run_program("/nonexistent/PROGRAM.EXE /x", true, true), -1);
+    EXPECT_EQ(run_program("", true, true), -1);
+    EXPECT_EQ(run_program_with_show("\"\" x", true, SW_SHOW), -1);
+}
+
+TEST_F(RunnerTest, StartWithoutWaiting) {
+    // With an out-parameter the caller owns the child.
+    ProcessInfo info;
+    ASSERT_EQ(run_program(child("exit 9"), false, true, &info, true), 0);
+    ASSERT_GT(info.pid, 0);
+    EXPECT_EQ(wait_program(info), 9);
+    EXPECT_EQ(info.pid, -1);
+
+    ProcessInfo polled;
+    ASSERT_EQ(run_program(child("sleep 50 4"), false, true, &polled), 0);
+    int code = 0;
+    while (!program_ended(polled, code)) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(code, 4);
+
+    // Without one the child is reaped in the background: none stays behind as a zombie.
+    ASSERT_EQ(run_program(child("exit 3"), false, true), 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (listed_children() > 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(listed_children(), 0);
+
+    EXPECT_EQ(run_program("/nonexistent/x", false, true, &info), -1);
+    EXPECT_EQ(info.pid, -1);
+}
+
+TEST_F(RunnerTest, PumpsMessagesWhileTheProgramRuns) {
+    CountingPump pump;
+    set_message_pump(&pump);
+    EXPECT_EQ(run_program_pumping_messages(child("sleep 2000 7"), true, 500), 7);
+    // A two-second run waited in half-second slices pumps between them.
+    EXPECT_GE(pump.pumps, 2);
+    EXPECT_EQ(pump.cursors, pump.pumps);
+
+    EXPECT_EQ(run_program_pumping_messages(child("exit-minus-one"), true, 500), -1);
+    EXPECT_EQ(run_program_pumping_messages(child("kill-self"), false, 500), -2);
+}
+
+TEST_F(RunnerTest, PumpingAMissingProgramFailsAtOnce) {
+    CountingPump pump;
+    set_message_pump(&pump);
+    EXPECT_EQ(run_program_pumping_messages("/nonexistent/KELMOTH.EXE /type 1", true, 500), -1);
+    EXPECT_EQ(pump.pumps, 0);  // no worker was started, nothing was waited for
+}
+
+TEST_F(RunnerTest, MessageHelpersUseTheInstalledPump) {
+    pump_messages();  // nothing installed: nothing happens
+    discard_input_messages(nullptr);
+    CountingPump pump;
+    set_message_pump(&pump);
+    pump_messages();
+    int window = 0;
+    discard_input_messages(&window);
+    EXPECT_EQ(pump.pumps, 1);
+    EXPECT_EQ(pump.discarded, &window);
+}
+
+}  // namespace
+}  // namespace tv
