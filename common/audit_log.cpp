@@ -63,40 +63,6 @@ std::string_view c_text(const std::string& s) {
     return nul == std::string::npos ? std::string_view(s) : std::string_view(s.data(), nul);
 }
 
-bool write_all_at(int fd, const std::uint8_t* p, std::size_t size, std::uint64_t at) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pwrite(fd, p + done, size - done, static_cast<off_t>(at + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool read_all_at(int fd, std::uint8_t* p, std::size_t size, std::uint64_t at) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd, p + done, size - done, static_cast<off_t>(at + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = EIO;  // the file is shorter than its size said
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 enum class LockResult { Locked, Busy, Error };
 
 // A whole-file open-file-description lock: released when the descriptor closes, never held by
@@ -239,7 +205,7 @@ bool CRCFile::open_locked(const std::string& path, bool take_turns, bool fresh) 
     std::uint32_t reg = kCrcInitial;
     if (size == 0) {
         const std::uint8_t placeholder[4] = {0, 0, 0, 0};
-        if (!write_all_at(fd, placeholder, 4, 0)) {
+        if (!platform::pwrite_all(fd, placeholder, 4, 0)) {
             const int err = errno;
             if (::ftruncate(fd, 0) != 0) { /* the file stays short; a later open refuses it */ }
             return fail(err, true);
@@ -250,7 +216,7 @@ bool CRCFile::open_locked(const std::string& path, bool take_turns, bool fresh) 
         return fail(EINVAL, false);
     } else {
         std::uint8_t stored[4];
-        if (!read_all_at(fd, stored, 4, 0)) return fail(errno, true);
+        if (!platform::pread_all(fd, stored, 4, 0)) return fail(errno, true);
         reg = get_u32(stored);
     }
     fd_ = fd;
@@ -264,7 +230,7 @@ bool CRCFile::open_locked(const std::string& path, bool take_turns, bool fresh) 
 bool CRCFile::write(const void* data, std::size_t size) {
     if (fd_ < 0) return false;
     const auto* p = static_cast<const std::uint8_t*>(data);
-    if (!write_all_at(fd_, p, size, end_)) {
+    if (!platform::pwrite_all(fd_, p, size, end_)) {
         // Leave no partial record behind; the register still describes the file.
         const int err = errno;
         while (::ftruncate(fd_, static_cast<off_t>(end_)) != 0 && errno == EINTR) {
@@ -281,7 +247,7 @@ bool CRCFile::close() {
     if (fd_ < 0) return true;
     std::uint8_t stored[4];
     put_u32(stored, crc_);
-    bool ok = write_all_at(fd_, stored, 4, 0);
+    bool ok = platform::pwrite_all(fd_, stored, 4, 0);
     if (!ok && end_ > opened_end_) {
         // The old register still stands: drop what this opening appended, so that it holds again.
         if (::ftruncate(fd_, static_cast<off_t>(opened_end_)) != 0) { /* nothing more to try */ }
@@ -424,7 +390,7 @@ AuditFileCheck read_audit_log_file(const std::string& path) {
     if (ok) {
         try {
             bytes.resize(static_cast<std::size_t>(st.st_size));
-            ok = read_all_at(fd, bytes.data(), bytes.size(), 0);
+            ok = platform::pread_all(fd, bytes.data(), bytes.size(), 0);
         } catch (const std::bad_alloc&) {
             ok = false;
         }

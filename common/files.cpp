@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "platform/drives.h"
+#include "platform/fs.h"
 #include "platform/system.h"
 
 namespace tv {
@@ -94,19 +95,6 @@ bool wildcard_match(const char* pat, const char* name) {
     return *pat == '\0' || std::strcmp(pat, ".*") == 0 || std::strcmp(pat, ".") == 0;
 }
 
-bool write_all(int fd, const char* data, std::size_t n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, data, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += w;
-        n -= static_cast<std::size_t>(w);
-    }
-    return true;
-}
-
 void fsync_folder(const std::string& folder) {
     int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
@@ -156,7 +144,7 @@ bool copy_replacing_native(const std::string& source, const std::string& target)
             break;
         }
         if (r == 0) break;
-        if (!write_all(out, buf.data(), static_cast<std::size_t>(r))) {
+        if (!platform::write_all(out, buf.data(), static_cast<std::size_t>(r))) {
             ok = false;
             break;
         }

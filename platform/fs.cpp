@@ -27,20 +27,6 @@ bool exists_nofollow(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-bool write_all(int fd, const char* p, std::size_t n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (w == 0) return false;
-        p += w;
-        n -= static_cast<std::size_t>(w);
-    }
-    return true;
-}
-
 std::string unique_suffix() {
     static std::atomic<unsigned> counter{0};
     static const unsigned seed = std::random_device{}();
@@ -228,6 +214,59 @@ void FileLock::unlock() {
         ::close(fd_);  // closing the last descriptor of the description releases the lock
         fd_ = -1;
     }
+}
+
+bool write_all(int fd, const void* data, std::size_t size) {
+    const auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t w = ::write(fd, p, size);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (w == 0) return false;
+        p += w;
+        size -= static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
+bool pwrite_all(int fd, const void* data, std::size_t size, std::uint64_t offset) {
+    const auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t w = ::pwrite(fd, p, size, static_cast<off_t>(offset));
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (w == 0) {
+            errno = EIO;
+            return false;
+        }
+        p += w;
+        offset += static_cast<std::uint64_t>(w);
+        size -= static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
+bool pread_all(int fd, void* data, std::size_t size, std::uint64_t offset) {
+    auto* p = static_cast<char*>(data);
+    while (size > 0) {
+        const ssize_t r = ::pread(fd, p, size, static_cast<off_t>(offset));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (r == 0) {
+            errno = EIO;  // the file is shorter than its size said
+            return false;
+        }
+        p += r;
+        offset += static_cast<std::uint64_t>(r);
+        size -= static_cast<std::size_t>(r);
+    }
+    return true;
 }
 
 }  // namespace tv::platform

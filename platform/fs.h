@@ -29,6 +29,12 @@ bool atomic_write_file(const std::string& path, std::string_view bytes);
 // (LF), CR LF is written first. A failed write truncates the file back to its old length.
 bool append_to_file(const std::string& path, std::string_view bytes);
 
+// Whole transfers on a descriptor, retrying interrupted and short calls. False on any error;
+// the positioned reads also fail when the file ends before `size` bytes.
+bool write_all(int fd, const void* data, std::size_t size);
+bool pwrite_all(int fd, const void* data, std::size_t size, std::uint64_t offset);
+bool pread_all(int fd, void* data, std::size_t size, std::uint64_t offset);
+
 // Reads a whole file; nullopt on any error.
 std::optional<std::string> read_whole_file(const std::string& path);
 

@@ -30,6 +30,9 @@ public:
 
 private:
     SharedMemory() = default;
+    // Maps `size` bytes of the object open on `fd` (and closes fd); grows a smaller object when allowed.
+    static std::unique_ptr<SharedMemory> map(int fd, const std::string& name, std::size_t size, bool writable,
+                                             bool can_write);
     void* data_ = nullptr;
     std::size_t size_ = 0;
     std::size_t object_size_ = 0;
