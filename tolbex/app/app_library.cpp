@@ -1,0 +1,1 @@
+// The application shell and archives of tolbex.

@@ -1,0 +1,1 @@
+// The reports and recordings of tolbex.
