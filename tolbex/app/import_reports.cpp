@@ -1,0 +1,213 @@
+#include "tolbex/app/import_reports.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/files.h"
+#include "common/registry.h"
+#include "common/strings.h"
+#include "common/text.h"
+#include "common/ui.h"
+#include "platform/fs.h"
+#include "platform/system.h"
+#include "tolbex/app/report_types.h"
+#include "tolbex/app/store_report.h"
+#include "tolbex/app/tolbex_strings.h"
+#include "tolbex/reports/transfer_file.h"
+
+namespace tv {
+
+namespace {
+
+constexpr const char* kStoreErrorCaption = "Error While Storing Mailed Report";
+constexpr char kCefImportSignature[16] = {'C', 'o', 'm', 'p', 'r', 'e', 's', 's', 'e', 'd', ' ', 'E', 'C', 'G', 0, 0};
+
+void tell(bool interactive, const std::string& text, const std::string& caption) {
+    if (interactive) ui().message_box(text, caption, MsgIcon::Error, MsgButtons::Ok);
+}
+
+// The messages for a failed store_report_in_archive.
+void tell_store_failure(bool interactive, int result) {
+    const char* text;
+    switch (result) {
+        case kStoreFolderFailed:
+            text = "The new folder for the mailed report could not be created.\nThe disk may be full, or you may "
+                   "not have write access to it.";
+            break;
+        case kStoreCopyFailed:
+            text = "The files for the mailed report could not be copied.\nThe disk may be full, or you may not "
+                   "have write access to it.";
+            break;
+        case kStoreIndexFailed:
+            text = "The \"ARCHINFO.DAT\" file could not be updated.\nThe destination disk may be full, or you may "
+                   "not have write access to it.";
+            break;
+        default: text = "The files for the mailed report could not be copied\nbecause of an unknown error."; break;
+    }
+    tell(interactive, text, kStoreErrorCaption);
+}
+
+// One line of any length without its line end (CR LF or LF); false at end of file.
+bool read_text_line(std::FILE* f, std::string& line) {
+    line.clear();
+    int c;
+    bool any = false;
+    while ((c = std::fgetc(f)) != EOF) {
+        any = true;
+        if (c == '\n') break;
+        line.push_back(static_cast<char>(c));
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return any;
+}
+
+// A whole decimal number with optional sign and surrounding blanks.
+bool parse_whole_number(const std::string& text, std::int64_t& value) {
+    const char* p = text.c_str();
+    while (is_space_char(*p)) ++p;
+    char* end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(p, &end, 10);
+    if (end == p || errno == ERANGE) return false;
+    while (is_space_char(*end)) ++end;
+    if (*end != '\0') return false;
+    value = v;
+    return true;
+}
+
+}  // namespace
+
+bool register_report_file_types() {
+    const bool tvz = register_file_type(kTransferFileTypeId, "Quorril Report", ".TVZ", kMailSwitch) == 0;
+    const bool cef = register_file_type(kCefFileTypeId, "Compressed Quorril Report", ".CEF", kMailSwitch) == 0;
+    return tvz && cef;
+}
+
+bool has_cef_signature(const std::string& cef_file) {
+    std::FILE* f = std::fopen(cef_file.c_str(), "rbe");
+    if (!f) return false;
+    unsigned char header[kCefImportHeaderSize];
+    const bool whole = std::fread(header, 1, sizeof header, f) == sizeof header;
+    std::fclose(f);
+    return whole && std::memcmp(header + kCefImportSignatureOffset, kCefImportSignature, sizeof kCefImportSignature) == 0;
+}
+
+int store_mailed_cef(const std::string& cef_file, const std::string& archive_folder, bool interactive) {
+    (void)archive_folder;
+    if (!file_exists(cef_file)) {
+        tell(interactive, format_string("The Compressed ECG File \"%s\" cannot be found.", cef_file.c_str()),
+             "Missing CEF");
+        return kCefImportMissing;
+    }
+    if (!has_cef_signature(cef_file)) {
+        tell(interactive, format_string("The Compressed ECG File \"%s\" is not valid.", cef_file.c_str()),
+             "Invalid CEF");
+        return kCefImportInvalid;
+    }
+    // The unpacker of compressed ECG files is not part of this build: a real file cannot be
+    // stored yet, and says so rather than leaving a report without its recording.
+    tell_store_failure(interactive, -1);
+    return kCefImportStoreFailed;
+}
+
+bool read_repinfo(const std::string& path, std::int64_t now, std::int64_t unpacked_size, RepInfo& info) {
+    std::FILE* f = std::fopen(path.c_str(), "rbe");
+    if (!f) return false;
+    std::string lines[4];
+    bool complete = true;
+    for (auto& line : lines) {
+        if (!read_text_line(f, line)) {
+            complete = false;
+            break;
+        }
+    }
+    std::fclose(f);
+    if (!complete) return false;
+
+    trim_trailing_chars(lines[0], " \t");
+    info.description = is_blank(lines[0]) ? "<" + load_resource_string(kStrName) + ">" : lines[0];
+    std::int64_t type = 0, time = 0, size = 0;
+    if (!parse_whole_number(lines[1], type)) return false;
+    if (type == kReportUntyped) type = kReportFormatted;
+    if (type < kReportFull || type > kReportTimiArrhythmia) return false;
+    if (!parse_whole_number(lines[2], time)) return false;
+    if (!parse_whole_number(lines[3], size)) return false;
+    info.type = static_cast<std::int32_t>(type);
+    info.time = time < 1 ? now : time;
+    info.size = size <= 0 ? unpacked_size : size;
+    return true;
+}
+
+int import_transfer_file(const std::string& transfer_file, const std::string& archive_folder, bool interactive,
+                         std::string* stored_folder) {
+    // A fresh folder of its own: nothing that other programs leave in the shared temporary
+    // folder can slip into the stored report.
+    const std::string folder = create_temp_folder();
+    if (folder.empty()) {
+        tell(interactive,
+             "The temporary folder used to hold the uncompressed report files could not be created.\nYour disk "
+             "may be full.",
+             "Unable to Create Temporary Folder");
+        return kImportNoTempFolder;
+    }
+    FolderRemover remover(folder, true, false);
+
+    const int unpacked = unpack_transfer_file(transfer_file, folder);
+    if (unpacked != kUnpackOk) {
+        const char* text;
+        switch (unpacked) {
+            case kUnpackBadData: text = "The mailed report file is not a valid compressed report file."; break;
+            case kUnpackCannotCreate:
+                text = "The compressed mailed report could not be uncompressed\nbecause there is not enough disk space.";
+                break;
+            case kUnpackCannotOpen: text = "The compressed mailed report file cannot be found."; break;
+            default: text = "The uncompression of the compressed mailed report failed because of an unknown error."; break;
+        }
+        tell(interactive, text, kStoreErrorCaption);
+        return kImportUnpackFailed;
+    }
+
+    auto repinfo = platform::find_name_ci(folder, std::string(kRepInfoName));
+    if (!repinfo) {
+        tell(interactive, "The file that describes the mailed report (\"REPINFO.TXT\") is missing.", kStoreErrorCaption);
+        return kImportNoRepInfo;
+    }
+    RepInfo info;
+    if (!read_repinfo(*repinfo, platform::system().now(), sum_file_sizes(folder + "*.*"), info)) {
+        tell(interactive, "The file that describes the mailed report (\"REPINFO.TXT\") could not be read.",
+             kStoreErrorCaption);
+        return kImportBadRepInfo;
+    }
+    const std::int32_t size = info.size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<std::int32_t>(info.size);
+    const int stored = store_report_in_archive(archive_folder, folder.substr(0, folder.size() - 1), info.description,
+                                               size, info.time, info.type, stored_folder);
+    if (stored != kStoreOk) {
+        tell_store_failure(interactive, stored);
+        return kImportStoreFailed;
+    }
+    return kImportStored;
+}
+
+int import_result_to_store_code(int import_result) {
+    switch (import_result) {
+        case kImportStored: return 0;
+        case kImportNoTempFolder: return 9;
+        case kImportUnpackFailed: return 8;
+        default: return 7;
+    }
+}
+
+void receive_mailed_report(const std::string& file, const ArchiveChooser& choose_archive) {
+    if (!choose_archive) return;
+    const bool is_cef = get_extension_upper(get_path_file_name(file)) == "CEF";
+    for (;;) {
+        const std::string archive = choose_archive(load_resource_string(kStrReceivingMail));
+        if (archive.empty()) return;
+        const int result = is_cef ? store_mailed_cef(file, archive, true) : import_transfer_file(file, archive, true);
+        if (result == 0) return;
+    }
+}
+
+}  // namespace tv

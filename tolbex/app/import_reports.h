@@ -1,0 +1,70 @@
+// The report file types tolbex registers, and the import of received report files (.TVZ
+// transfer files; .CEF compressed ECG files) into an archive.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace tv {
+
+inline constexpr const char* kTransferFileTypeId = "PobtanZip";
+inline constexpr const char* kCefFileTypeId = "PobtanCEF";
+inline constexpr const char* kMailSwitch = "/mail";
+
+// Registers .TVZ and .CEF for this program ("/mail" and the file); true when both registered.
+bool register_report_file_types();
+
+// store_mailed_cef results.
+inline constexpr int kCefImportStored = 0;
+inline constexpr int kCefImportMissing = 2;
+inline constexpr int kCefImportInvalid = 3;
+inline constexpr int kCefImportStoreFailed = 8;
+
+// The compressed ECG file's header as far as the import needs it.
+inline constexpr std::size_t kCefImportHeaderSize = 108;
+inline constexpr std::size_t kCefImportSignatureOffset = 12;
+inline constexpr std::size_t kCefImportDescriptionOffset = 28;
+// True when the file starts with a whole header carrying the compressed-ECG signature.
+bool has_cef_signature(const std::string& cef_file);
+
+// Stores a compressed ECG file as a report. This build cannot unpack compressed ECG files yet:
+// a file without a valid header is refused as invalid (3), a real one as not storable (8).
+// Interactive calls show the messages; others only return the code.
+int store_mailed_cef(const std::string& cef_file, const std::string& archive_folder, bool interactive);
+
+// import_transfer_file results.
+inline constexpr int kImportStored = 0;
+inline constexpr int kImportNoTempFolder = 1;
+inline constexpr int kImportUnpackFailed = 2;
+inline constexpr int kImportNoRepInfo = 3;
+inline constexpr int kImportBadRepInfo = 4;
+inline constexpr int kImportStoreFailed = 5;
+
+// The four lines of a received report's REPINFO.TXT, with the reader's rules applied.
+struct RepInfo {
+    std::string description;
+    std::int32_t type = 0;
+    std::int64_t time = 0;
+    std::int64_t size = 0;
+};
+// Reads `path`: a blank description gives "<Name>"; type 512 reads as 519 and anything outside
+// 510..526 (or not a number) is refused; a time below 1 becomes `now`; a size of 0 (or below)
+// becomes `unpacked_size`. False when a line is missing or the type is refused.
+bool read_repinfo(const std::string& path, std::int64_t now, std::int64_t unpacked_size, RepInfo& info);
+
+// Unpacks a transfer file into a fresh temporary folder, stores it as a report in the archive
+// from the values of its REPINFO.TXT and removes the temporary folder on every path.
+// `stored_folder` receives the new report folder on success.
+int import_transfer_file(const std::string& transfer_file, const std::string& archive_folder, bool interactive,
+                         std::string* stored_folder = nullptr);
+
+// The store-result code of an import result: 0 -> 0, 1 -> 9, 2 -> 8, 3..5 -> 7.
+int import_result_to_store_code(int import_result);
+
+// Chooses the destination archive for a received file (caption given); empty means Cancel.
+using ArchiveChooser = std::function<std::string(const std::string& caption)>;
+// "/mail" and File > Import: asks for an archive, stores the file there, asks again after a
+// failure. Without a chooser (a run without windows) it is cancelled at once.
+void receive_mailed_report(const std::string& file, const ArchiveChooser& choose_archive);
+
+}  // namespace tv

@@ -1,0 +1,268 @@
+#include "tolbex/app/tolbex_app.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/audit_log.h"
+#include "common/files.h"
+#include "common/registry.h"
+#include "common/strings.h"
+#include "common/text.h"
+#include "common/ui.h"
+#include "platform/fs.h"
+#include "platform/paths.h"
+#include "tolbex/app/archive_config.h"
+#include "tolbex/app/archive_group.h"
+#include "tolbex/app/clinic_code.h"
+#include "tolbex/app/command_line.h"
+#include "tolbex/app/import_reports.h"
+#include "tolbex/app/profile.h"
+#include "tolbex/app/report_archive.h"
+#include "tolbex/app/tolbex_strings.h"
+
+namespace tv {
+
+namespace {
+
+CTolbexApp* g_current = nullptr;
+
+// `folder`/`name`, taking an existing entry spelt in another case.
+std::string known_file_in(const std::string& folder, const char* name) {
+    if (auto found = platform::find_name_ci(folder, name)) return *found;
+    return join_path(folder, name);
+}
+
+// Reads one physical line of any length, without its line end; false at end of file.
+bool read_physical_line(std::FILE* f, std::string& line) {
+    line.clear();
+    int c;
+    bool any = false;
+    while ((c = std::fgetc(f)) != EOF) {
+        any = true;
+        if (c == '\n') break;
+        line.push_back(static_cast<char>(c));
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return any;
+}
+
+}  // namespace
+
+bool is_switch_on(const std::string& value) {
+    return value.size() >= 3 && platform::iequals(std::string_view(value).substr(0, 3), "yes");
+}
+
+CTolbexApp::CTolbexApp() : archive_config_(std::make_unique<ArchiveConfigList>()) {
+    select_ui_language(kAppName);
+    read_workstation_switches();
+    g_current = this;
+}
+
+CTolbexApp::~CTolbexApp() {
+    if (g_current == this) g_current = nullptr;
+}
+
+CTolbexApp* CTolbexApp::current() { return g_current; }
+
+void CTolbexApp::read_workstation_switches() {
+    timi_enabled = is_switch_on(reg_get_string(HKEY_LOCAL_MACHINE, kAnalyserKey, "Enable TIMI Rozaze", ""));
+    signing_enabled = is_switch_on(reg_get_string(HKEY_LOCAL_MACHINE, kAnalyserKey, "Enable Signing", ""));
+    logging_enabled = is_switch_on(reg_get_string(HKEY_LOCAL_MACHINE, kAnalyserKey, "Enable Logging", ""));
+    site_switch = is_switch_on(reg_get_string(HKEY_LOCAL_MACHINE, kAnalyserKey, "Tavisol", ""));
+}
+
+bool CTolbexApp::init_instance_headless(std::vector<std::string> arguments, bool expanded) {
+    args = std::move(arguments);
+    if (!expanded) expand_parameter_files(args);
+    dispatch_command_line(*this, args, true);
+    form_paths();
+    load_archive_configuration();
+    register_report_file_types();
+    bool wants_preview = false;
+    show_state = prescan_show_state(args, wants_preview);
+    if (wants_preview) preview = true;
+    read_settings();
+    if (!start_logging()) {
+        if (exit_code == 0) exit_code = 1;
+        return false;
+    }
+    dispatch_command_line(*this, args, false);
+    warn_when_no_clinic_code(false);
+    return true;
+}
+
+int CTolbexApp::exit_instance() {
+    if (auto_delete && !auto_delete_folder.empty()) {
+        if (is_safe_auto_delete_folder(auto_delete_folder, archive_config_.get())) {
+            delete_folder_tree(auto_delete_folder, true, false);
+        } else {
+            std::fprintf(stderr, "Not deleted, because it is not a plain report folder: %s\n",
+                         auto_delete_folder.c_str());
+        }
+    }
+    if (logging_enabled && started_without_arguments && event_source_) event_source_->report_event(kEventEnd);
+    return exit_code;
+}
+
+void CTolbexApp::form_paths() {
+    std::string folder;
+    if (!from_qds) {
+        folder = join_path(get_analyser_user_root(), "GUI");
+        if (!folder_exists(folder)) create_folder_path(folder);
+        device_dat_path_ = known_file_in(folder, "DEVICE.DAT");
+    } else {
+        device_dat_path_ = reg_get_string(HKEY_CURRENT_USER, kMainProgramUserKey, "Devices", "");
+        folder = get_path_folder(device_dat_path_);
+    }
+    repname_path_ = known_file_in(folder, "REPNAME.TXT");
+    patdet_path_ = known_file_in(folder, "PATDET.TXT");
+}
+
+bool CTolbexApp::load_archive_configuration() { return archive_config_->load(device_dat_path_); }
+
+bool CTolbexApp::is_any_archive_configured() const { return archive_config_->get_count() > 0; }
+
+void CTolbexApp::read_settings() {
+    external_program.program_name = get_profile_string(kExternalProgramSection, "Program Name", "");
+    external_program.error_file_name = get_profile_string(kExternalProgramSection, "Error File Name", "");
+    external_program.visible_window = get_profile_int(kExternalProgramSection, "Visible Window", 0) != 0;
+    ecg_scaling = get_profile_int(kSettingsSection, "ECG Scaling", 0) != 0;
+    margins.left = get_profile_int(kSettingsSection, "Left Margin", 0);
+    margins.right = get_profile_int(kSettingsSection, "Right Margin", 0);
+    margins.bottom = get_profile_int(kSettingsSection, "Bottom Margin", 0);
+    margins.top = get_profile_int(kSettingsSection, "Top Margin", 0);
+    pdf_printer_name = get_profile_string(kPelwinSection, "PDF Printer Name", "Adobe PDF");
+    pdf_output_folder = get_profile_string(kPelwinSection, "PDF Output Folder", join_path(platform::user_dir(), "pdf_output"));
+}
+
+bool CTolbexApp::start_logging() {
+    if (timi_enabled) {
+        signing_enabled = true;
+        logging_enabled = true;
+    }
+    if (!logging_enabled) return true;
+    const std::string message_file = get_log_dll_path();
+    if (message_file.empty()) {
+        show_error(kNoEventLogFileMessage);
+        return false;
+    }
+    if (started_without_arguments) {
+        event_source_ = std::make_unique<EventLogSource>(kEventSourceName, message_file);
+        event_source_->report_event(kEventStart);
+    }
+    audit_log_ = std::make_unique<AuditLog>(kAppName);
+    return true;
+}
+
+void CTolbexApp::warn_when_no_clinic_code(bool window_visible) {
+    if (!get_default_clinic_code().empty()) return;
+    const std::string text = load_resource_string(kStrClinicCodeNotSet);
+    // A hidden run has nobody to click the message away: it only leaves a line on stderr.
+    if (window_visible)
+        ui().message_box(text, "", MsgIcon::Warning, MsgButtons::Ok);
+    else
+        std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+// --- settings ---
+
+int CTolbexApp::get_cef_bitred(bool mail) {
+    const int v = get_profile_int(kSettingsSection, mail ? "CEF BitRed Mail" : "CEF BitRed", 4);
+    return v < 0 || v > 4 ? 4 : v;
+}
+
+bool CTolbexApp::set_cef_bitred(bool mail, int value) {
+    return write_profile_int(kSettingsSection, mail ? "CEF BitRed Mail" : "CEF BitRed", value);
+}
+
+bool CTolbexApp::get_cef_want_comp() { return get_profile_int(kSettingsSection, "CEF Want Comp", 0) != 0; }
+bool CTolbexApp::set_cef_want_comp(bool value) { return write_profile_int(kSettingsSection, "CEF Want Comp", value ? 1 : 0); }
+std::string CTolbexApp::get_cef_store_folder() { return get_profile_string(kSettingsSection, "CEF Store", ""); }
+bool CTolbexApp::set_cef_store_folder(const std::string& f) { return write_profile_string(kSettingsSection, "CEF Store", f); }
+std::string CTolbexApp::get_export_folder() { return get_profile_string(kSettingsSection, "Export Folder", ""); }
+bool CTolbexApp::set_export_folder(const std::string& f) { return write_profile_string(kSettingsSection, "Export Folder", f); }
+
+bool CTolbexApp::is_merivale_pdf_enabled() {
+    return platform::iequals(get_profile_string(kPelwinSection, "Enable Merivale PDF", "no"), "yes");
+}
+
+// --- audit ---
+
+bool CTolbexApp::open_audit_log(const std::string& path) {
+    if (!is_audit_on()) return true;
+    if (!audit_log_) audit_log_ = std::make_unique<AuditLog>(kAppName);
+    return audit_log_->open(path);
+}
+
+bool CTolbexApp::write_audit_log(const char* format, const std::string& text1, const std::string& text2,
+                                 const std::string& text3) {
+    if (!is_audit_on()) return true;
+    return audit_log_ && audit_log_->write_entry(format, text1, text2, text3);
+}
+
+void CTolbexApp::close_audit_log() {
+    if (is_audit_on() && audit_log_) audit_log_->close();
+}
+
+// --- versions ---
+
+double CTolbexApp::get_analyser_revision() {
+    const std::string path = platform::resolve_path_ci(join_path(get_analyser_system_root(), "system/version.txt"));
+    std::FILE* f = std::fopen(path.c_str(), "rbe");
+    if (!f) return 0.0;
+    static constexpr std::string_view kMarker = "current.software.revision IS \"V";
+    double revision = 0.0;
+    std::string line;
+    while (read_physical_line(f, line)) {
+        const auto at = line.find(kMarker);
+        if (at == std::string::npos) continue;
+        std::string number = line.substr(at + kMarker.size());
+        const auto quote = number.find('"');
+        if (quote != std::string::npos) number.resize(quote);
+        revision = std::strtod(number.c_str(), nullptr);
+        break;
+    }
+    std::fclose(f);
+    return revision;
+}
+
+double CTolbexApp::read_report_version(const std::string& report_folder) {
+    auto path = platform::find_name_ci(report_folder, "VERSION.TXT");
+    if (!path) return 0.0;
+    std::FILE* f = std::fopen(path->c_str(), "rbe");
+    if (!f) return 0.0;
+    std::string line;
+    double version = 0.0;
+    // The first line that holds anything: one character, then the number ("V8.006").
+    while (read_physical_line(f, line)) {
+        if (is_blank(line)) continue;
+        if (std::sscanf(line.c_str(), " %*c%lf", &version) != 1) version = 0.0;
+        break;
+    }
+    std::fclose(f);
+    return version;
+}
+
+// --- auto-delete guard ---
+
+bool is_safe_auto_delete_folder(const std::string& folder, const ArchiveConfigList* config) {
+    if (folder.empty() || !folder_exists(folder)) return false;
+    char* real = ::realpath(folder.c_str(), nullptr);
+    if (!real) return false;
+    const std::string resolved = real;
+    std::free(real);
+    if (resolved == "/") return false;
+    // A mount point is the root of its file system.
+    struct stat self {}, parent {};
+    if (::stat(resolved.c_str(), &self) != 0 || ::stat(get_path_folder(resolved).c_str(), &parent) != 0) return false;
+    if (self.st_dev != parent.st_dev) return false;
+    if (platform::find_name_ci(resolved, kArchiveIndexName) || platform::find_name_ci(resolved, kGroupIndexName))
+        return false;
+    if (config && (config->contains(folder) || config->contains(resolved))) return false;
+    return true;
+}
+
+}  // namespace tv

@@ -1,1 +1,0 @@
-// The reports and recordings of tolbex.

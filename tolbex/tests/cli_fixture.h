@@ -1,0 +1,305 @@
+// Helpers for the tests that run the built tolbex as a process: a fresh root per test, fixture
+// builders for archive groups and reports, a literal-only implode encoder and a transfer-file
+// writer that do not use the program's own code.
+#pragma once
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace cli {
+
+namespace fs = std::filesystem;
+
+inline std::string read_file(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline void write_file(const fs::path& p, const std::string& bytes) {
+    fs::create_directories(p.parent_path());
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+inline std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string cur;
+    for (char c : text) {
+        if (c == '\n') {
+            if (!cur.empty() && cur.back() == '\r') cur.pop_back();
+            lines.push_back(cur);
+            cur.clear();
+        } else {
+            cur.push_back(c);
+        }
+    }
+    if (!cur.empty()) lines.push_back(cur);
+    return lines;
+}
+
+// Non-blank lines, as the index readers see them.
+inline std::vector<std::string> index_lines(const fs::path& p) {
+    std::vector<std::string> out;
+    for (auto& l : split_lines(read_file(p))) {
+        while (!l.empty() && (l.back() == ' ' || l.back() == '\t')) l.pop_back();
+        if (!l.empty()) out.push_back(l);
+    }
+    return out;
+}
+
+struct RunResult {
+    int code = -1;  // exit status, or -1 when killed (time limit, signal)
+    std::string out, err;
+};
+
+// A fresh folder with the machine root, temp folder and work space of one test.
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/tolbex-cli-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        t = tmpl;
+        root = t / "root";
+        tmp = t / "tmp";
+        fs::create_directories(root);
+        fs::create_directories(tmp);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(t, ec);
+    }
+
+    // Runs tolbex with TORVANE_ROOT, TMPDIR, TZ=UTC, LC_ALL=C, no display, stdin closed and a
+    // time limit; a run over the limit is killed and fails.
+    RunResult run(const std::vector<std::string>& args, int limit_seconds = 60) {
+        RunResult r;
+        const fs::path out = t / "stdout.txt", err = t / "stderr.txt";
+        std::vector<std::string> env = {
+            "TORVANE_ROOT=" + root.string(), "TMPDIR=" + tmp.string(), "TZ=UTC", "LC_ALL=C",
+            "HOME=" + t.string(), "PATH=/usr/local/bin:/usr/bin:/bin",
+        };
+        for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+            if (const char* v = std::getenv(keep)) env.push_back(std::string(keep) + "=" + v);
+        std::vector<std::string> argv_s = {TOLBEX_PROGRAM};
+        argv_s.insert(argv_s.end(), args.begin(), args.end());
+        std::vector<char*> argv, envp;
+        for (auto& s : argv_s) argv.push_back(s.data());
+        argv.push_back(nullptr);
+        for (auto& s : env) envp.push_back(s.data());
+        envp.push_back(nullptr);
+
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::close(0);
+            int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (o < 0 || e < 0) ::_exit(126);
+            ::dup2(o, 1);
+            ::dup2(e, 2);
+            ::execve(argv[0], argv.data(), envp.data());
+            ::_exit(127);
+        }
+        EXPECT_GT(pid, 0);
+        int status = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limit_seconds);
+        for (;;) {
+            const pid_t w = ::waitpid(pid, &status, WNOHANG);
+            if (w == pid) break;
+            if (std::chrono::steady_clock::now() > deadline) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                ADD_FAILURE() << "tolbex did not finish in time";
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (WIFEXITED(status)) r.code = WEXITSTATUS(status);
+        r.out = read_file(out);
+        r.err = read_file(err);
+        return r;
+    }
+
+    // The names left in the temporary folder (a run must leave none of its own).
+    std::vector<std::string> temp_leftovers() const {
+        std::vector<std::string> names;
+        for (auto& e : fs::directory_iterator(tmp)) names.push_back(e.path().filename().string());
+        return names;
+    }
+
+    fs::path t, root, tmp;
+};
+
+// --- registry hives ---
+
+inline void write_hive(const fs::path& file, const std::string& body) {
+    write_file(file, "TORVANE REGISTRY 1\r\n\r\n" + body);
+}
+
+// --- archive fixtures ---
+
+// ARCHDIR.DAT from (folder, display name) pairs, CR LF, with a blank line between pairs.
+inline void make_group(const fs::path& group, const std::vector<std::pair<std::string, std::string>>& archives) {
+    std::string text;
+    for (auto& [folder, name] : archives) {
+        text += folder + "\r\n" + name + "\r\n\r\n";
+        fs::create_directories(group / folder);
+    }
+    write_file(group / "ARCHDIR.DAT", text);
+}
+
+struct IndexEntry {
+    std::string name, description, date, size, type_name;
+};
+
+inline std::string format_entry(const IndexEntry& e, const char* eol = "\r\n") {
+    return e.name + eol + e.description + eol + e.date + eol + e.size + eol + e.type_name + eol;
+}
+
+inline void append_entry(const fs::path& archive, const IndexEntry& e, const char* eol = "\r\n") {
+    std::ofstream out(archive / "ARCHINFO.DAT", std::ios::binary | std::ios::app);
+    out << format_entry(e, eol);
+}
+
+// A version-8 PATIENT.TXT with `recording_id` on line 8 (and 17 lines in all).
+inline std::string patient_txt(const std::string& recording_id, const std::string& name = "Smith, John") {
+    std::vector<std::string> lines = {"C:\\ANALYSER\\PATIENT.TXT", "Mon Dec 03 14:05:09 2007", name, "01/02/1950",
+                                      "57", "M", "--", recording_id, "1234", "Dr Who", "--", "General", "03/12/2007",
+                                      "R42", "R42", "04/12/2007", "No comment"};
+    std::string text;
+    for (auto& l : lines) text += l + "\r\n";
+    return text;
+}
+
+// --- transfer files made without the program's code ---
+
+class BitWriter {
+public:
+    void bit(int b) {
+        if (b) cur_ |= static_cast<std::uint8_t>(1u << n_);
+        if (++n_ == 8) flush_byte();
+    }
+    void bits(unsigned value, int count) {
+        for (int i = 0; i < count; ++i) bit((value >> i) & 1u);
+    }
+    std::string finish() {
+        if (n_) flush_byte();
+        return out_;
+    }
+    std::string out_;
+
+private:
+    void flush_byte() {
+        out_.push_back(static_cast<char>(cur_));
+        cur_ = 0;
+        n_ = 0;
+    }
+    std::uint8_t cur_ = 0;
+    int n_ = 0;
+};
+
+// Implode stream (binary, dictionary 4096) of literals only: every byte as a 0 bit and its
+// 8 bits, then the end code (a 1 bit, the 7-bit length code 0000000 and 8 one bits).
+inline std::string literal_implode(const std::string& data) {
+    BitWriter w;
+    w.out_ = std::string("\x00\x06", 2);
+    for (unsigned char c : data) {
+        w.bit(0);
+        w.bits(c, 8);
+    }
+    w.bit(1);
+    w.bits(0, 7);
+    w.bits(0xFF, 8);
+    return w.finish();
+}
+
+inline std::uint32_t crc32_of(const std::string& bytes) {
+    std::uint32_t table[256];
+    for (std::uint32_t i = 0; i < 256; ++i) {
+        std::uint32_t c = i;
+        for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        table[i] = c;
+    }
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char b : bytes) crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
+inline void put_u32(std::string& s, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+inline std::uint32_t get_u32(const std::string& s, std::size_t at) {
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(s[at + static_cast<std::size_t>(i)]);
+    return v;
+}
+
+// One transfer-file entry: header (name as given, up to 16 bytes) and the stream as given.
+inline std::string tvz_entry(const std::string& name, const std::string& stream, std::uint32_t original_size) {
+    std::string e = "\x44\x48\x09\x02";
+    std::string field = name.substr(0, 16);
+    field.resize(16, '\0');
+    e += field;
+    put_u32(e, static_cast<std::uint32_t>(stream.size()));
+    put_u32(e, original_size);
+    put_u32(e, stream.empty() ? 0 : crc32_of(stream));
+    return e + stream;
+}
+
+inline std::string tvz_literal_entry(const std::string& name, const std::string& content) {
+    return tvz_entry(name, content.empty() ? std::string() : literal_implode(content),
+                     static_cast<std::uint32_t>(content.size()));
+}
+
+struct TvzMember {
+    std::string name, stream;
+    std::uint32_t packed = 0, original = 0, crc = 0;
+};
+
+// Walks a transfer file; false when it is not a whole sequence of entries.
+inline bool walk_tvz(const std::string& bytes, std::vector<TvzMember>& members) {
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        if (bytes.size() - at < 32) return false;
+        TvzMember m;
+        if (bytes.compare(at, 4, "\x44\x48\x09\x02") != 0) return false;
+        const std::string field = bytes.substr(at + 4, 16);
+        m.name = field.substr(0, field.find('\0'));
+        m.packed = get_u32(bytes, at + 20);
+        m.original = get_u32(bytes, at + 24);
+        m.crc = get_u32(bytes, at + 28);
+        at += 32;
+        if (bytes.size() - at < m.packed) return false;
+        m.stream = bytes.substr(at, m.packed);
+        at += m.packed;
+        members.push_back(m);
+    }
+    return true;
+}
+
+// Every file of a folder (name -> content).
+inline std::vector<std::pair<std::string, std::string>> folder_files(const fs::path& folder) {
+    std::vector<std::pair<std::string, std::string>> files;
+    for (auto& e : fs::directory_iterator(folder))
+        if (e.is_regular_file()) files.emplace_back(e.path().filename().string(), read_file(e.path()));
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+}  // namespace cli

@@ -1,0 +1,105 @@
+// What a hidden command-line run guarantees: no window, no change to the remembered archive
+// groups, no event-log entry, no blocking prompt, and a refused start when logging cannot run.
+#include "tolbex/tests/cli_fixture.h"
+
+namespace cli {
+namespace {
+
+class HeadlessTest : public CliTest {
+protected:
+    void SetUp() override {
+        CliTest::SetUp();
+        g = t / "G";
+        make_group(g, {{"STANDARD", "STANDARD"}});
+        append_entry(g / "STANDARD", {"R.FUL", "Report", "Wed Jan 02 02:03:55 1980", "100", "Full"});
+        write_file(g / "STANDARD" / "R.FUL" / "PATIENT.TXT", patient_txt("ABCD1234566"));
+        hkcu = root / "user" / "registry" / "HKCU.reg";
+        hklm = root / "registry" / "HKLM.reg";
+        write_hive(hkcu,
+                   "[Software\\Torvane Medical\\Calvera\\Archives]\r\n\"Archive 0\"=\"" + g.string() +
+                       "\"\r\n\"Archive 1\"=\"" + (t / "G2").string() + "\"\r\n\"Default Archive\"=\"" +
+                       g.string() + "\"\r\n");
+    }
+
+    std::vector<std::string> find_args() const {
+        return {"/find", "RECORDING_ID", "ABCD1234566", g.string(), (t / "out.txt").string(), "x"};
+    }
+
+    fs::path g, hkcu, hklm;
+};
+
+TEST_F(HeadlessTest, ActionsLeaveProfileAndEventLogAlone) {
+    const std::string before = read_file(hkcu);
+    auto r = run(find_args());
+    EXPECT_EQ(r.code, 1);
+    write_file(t / "src" / "x.TVZ", tvz_literal_entry("REPINFO.TXT", "D\r\n510\r\n1\r\n1\r\n"));
+    EXPECT_EQ(run({"/storefolder", (t / "src").string(), g.string(), "STANDARD", "NONE"}).code, 0);
+    EXPECT_EQ(run({"/export", "TVZ", (g / "STANDARD" / "R.FUL").string(), (t / "R.TVZ").string()}).code, 0);
+    EXPECT_EQ(read_file(hkcu), before);
+    EXPECT_FALSE(fs::exists(root / "log" / "eventlog.txt"));
+    // The clinic-code warning is a line on stderr, not a prompt.
+    EXPECT_NE(r.err.find("The Clinic Code has not been set."), std::string::npos) << r.err;
+    // The file types are registered for this program.
+    const std::string hkcr = read_file(root / "registry" / "HKCR.reg");
+    EXPECT_NE(hkcr.find("PobtanZip"), std::string::npos);
+    EXPECT_NE(hkcr.find("PobtanCEF"), std::string::npos);
+    EXPECT_NE(hkcr.find("/mail \\\"%1\\\""), std::string::npos) << hkcr;
+}
+
+TEST_F(HeadlessTest, ClinicCodeSetMeansNoWarning) {
+    write_hive(hkcu, "[Software\\Torvane Medical\\Calvera\\Pelwin]\r\n\"Clinic\"=\"ABCD\"\r\n");
+    auto r = run(find_args());
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(HeadlessTest, LoggingWithoutDescriptorFileRefusesToStart) {
+    write_hive(hklm, "[Software\\Torvane Medical\\Quorril]\r\n\"Enable Logging\"=\"YES please\"\r\n");
+    auto r = run(find_args());
+    EXPECT_NE(r.code, 0);
+    EXPECT_NE(r.err.find("Calvera cannot run, because the event log descriptor file cannot be found."),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(t / "out.txt"));  // the action never ran
+
+    // TIMI forces logging on: the same refusal.
+    write_hive(hklm, "[Software\\Torvane Medical\\Quorril]\r\n\"Enable TIMI Rozaze\"=\"yes\"\r\n");
+    EXPECT_NE(run(find_args()).code, 0);
+    EXPECT_FALSE(fs::exists(t / "out.txt"));
+    // A two-letter value is off.
+    write_hive(hklm, "[Software\\Torvane Medical\\Quorril]\r\n\"Enable Logging\"=\"ye\"\r\n");
+    EXPECT_EQ(run(find_args()).code, 1);
+}
+
+TEST_F(HeadlessTest, LoggingWithDescriptorFileAuditsTheExport) {
+    write_file(t / "msg.so", "descriptor");
+    write_hive(hklm, "[Software\\Torvane Medical\\Quorril]\r\n\"Enable Logging\"=\"Yes\"\r\n"
+                     "[Software\\Torvane Medical\\Log]\r\n\"DLL Install Path\"=\"" + (t / "msg.so").string() + "\"\r\n");
+    auto r = run({"/export", "TVZ", (g / "STANDARD" / "R.FUL").string(), (t / "R.TVZ").string(), "x"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    bool found_log = false;
+    for (auto& e : fs::directory_iterator(g / "STANDARD"))
+        if (e.path().filename().string().rfind("TV", 0) == 0 && e.path().extension() == ".LOG") {
+            found_log = true;
+            EXPECT_NE(read_file(e.path()).size(), 4u);  // a record beyond the register
+        }
+    EXPECT_TRUE(found_log);
+    EXPECT_FALSE(fs::exists(root / "log" / "eventlog.txt"));  // the command line was not empty
+}
+
+TEST_F(HeadlessTest, StartsThatNeedTheMainWindowSayWhy) {
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {}, {"/disable_browse"}, {"/find", "RECORDING_ID", "X", g.string(), "o.txt", "x", "/from_gui"}}) {
+        auto r = run(args);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_NE(r.err.find("not available in this build"), std::string::npos) << r.err;
+    }
+    // An action this build does not offer yet is refused on its own.
+    auto r = run({"/print", (g / "STANDARD" / "R.FUL").string(), "1", "1", "1", "0", "N"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("\"/print\" is not available"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::exists(g / "STANDARD" / "R.FUL"));
+}
+
+}  // namespace
+}  // namespace cli

@@ -1,0 +1,175 @@
+// "/storefolder" with its log, index robustness on store, and "/delete_os12_ecg".
+#include "tolbex/tests/cli_fixture.h"
+
+namespace cli {
+namespace {
+
+const char* const kHeader1 =
+    "-----------------------\nCalvera Log File\n-----------------------\n\nThis log file was produced by Calvera when its "
+    "\"storefolder\"\ncommand-line option was used. It lists the results of the \"storefolder\"\noperation as follows "
+    "(these items are all one one line for each stored report):\n\n        [Store result status code] If not 0, report "
+    "was NOT stored.\n        Date that report was stored.\n        Time that report was stored.\n        \"Name of "
+    "archive group into which report was stored\"\n        \"Name of archive into which report was stored\"\n        "
+    "\"Name of report file that was stored\" (\".TVZ\" or \".CEF\" only).\n\n";
+const char* const kHeader2 =
+    "The \"store result status code\" may have any of the following values:\n\n0:   Report stored successfully.\n1:   "
+    "Folder does not contain any \"CEF\" or \"TVZ\" files.\n2:   folder doesn't exist.\n3:   One of the files in the "
+    "folder is invalid.\n4:   Archive group doesn't exist.\n5:   Archive group is invalid (doesn't contain a valid "
+    "\"ARCHDIR.DAT\")\n6:   Archive name doesn't exist.\n7:   Couldn't write files.\n8:   Couldn't uncompress "
+    "report.\n9:   Couldn't create a temporary folder.\n\nIf a store operation was attempted when there were no report "
+    "files in the\nsource folder, the log file will say \"No report files in source folder\".\n\nLog file "
+    "begins...\n------------------------------------------------------------------------------\n";
+
+std::string crlf(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+std::string good_tvz(const std::string& description = "Good", const std::string& type = "510") {
+    return tvz_literal_entry("REPINFO.TXT", description + "\r\n" + type + "\r\n1196690709\r\n77\r\n") +
+           tvz_literal_entry("DATA.BIN", "payload");
+}
+
+class StoreFolderTest : public CliTest {
+protected:
+    void SetUp() override {
+        CliTest::SetUp();
+        g = t / "G";
+        make_group(g, {{"STANDARD", "STANDARD"}});
+        src = t / "src";
+        write_file(src / "bad.CEF", std::string(300, 'g'));
+        write_file(src / "good.TVZ", good_tvz());
+    }
+    fs::path g, src;
+};
+
+TEST_F(StoreFolderTest, StoresEveryFileAndLogsEachResult) {
+    auto r = run({"/storefolder", src.string(), g.string(), "STANDARD", "store.log"});
+    EXPECT_EQ(r.code, 3) << r.err;
+    const std::string log = read_file(src / "store.log");
+    const std::string head = crlf(std::string(kHeader1) + kHeader2) + "\r\n";
+    ASSERT_EQ(log.substr(0, head.size()), head);
+    const auto lines = split_lines(log.substr(head.size()));
+    ASSERT_EQ(lines.size(), 2u);
+    const std::string tail3 = "\"" + g.string() + "\" \"STANDARD\" \"bad.CEF\"";
+    const std::string tail0 = "\"" + g.string() + "\" \"STANDARD\" \"good.TVZ\"";
+    EXPECT_EQ(lines[0].substr(0, 4), "[3] ");
+    EXPECT_EQ(lines[0].substr(lines[0].size() - tail3.size()), tail3);
+    EXPECT_EQ(lines[1].substr(0, 4), "[0] ");
+    EXPECT_EQ(lines[1].substr(lines[1].size() - tail0.size()), tail0);
+    EXPECT_EQ(index_lines(g / "STANDARD" / "ARCHINFO.DAT").size(), 5u);
+
+    // A second run appends: no second header, one empty line before its own lines.
+    fs::remove(src / "bad.CEF");
+    EXPECT_EQ(run({"/storefolder", src.string(), g.string(), "STANDARD", "store.log"}).code, 0);
+    const std::string log2 = read_file(src / "store.log");
+    EXPECT_EQ(log2.substr(0, log.size()), log);
+    EXPECT_EQ(log2.substr(log.size(), 2), "\r\n");
+    EXPECT_EQ(log2.find("Calvera Log File", head.size()), std::string::npos);
+    EXPECT_EQ(index_lines(g / "STANDARD" / "ARCHINFO.DAT").size(), 10u);
+}
+
+TEST_F(StoreFolderTest, EmptyMissingAndUnwritableLog) {
+    fs::create_directories(t / "empty");
+    EXPECT_EQ(run({"/storefolder", (t / "empty").string(), g.string(), "STANDARD", "NONE"}).code, 1);
+    EXPECT_TRUE(fs::is_empty(t / "empty"));
+    EXPECT_EQ(run({"/storefolder", (t / "missing").string(), g.string(), "STANDARD", "x.log"}).code, 2);
+    EXPECT_FALSE(fs::exists(t / "missing"));
+    // An empty folder with a log: the "no files" line has no line end.
+    EXPECT_EQ(run({"/storefolder", (t / "empty").string(), g.string(), "STANDARD", "e.log"}).code, 1);
+    const std::string e = read_file(t / "empty" / "e.log");
+    const std::string tail = "No report files in source folder: \"" + (t / "empty").string() + "\"";
+    EXPECT_EQ(e.substr(e.size() - tail.size()), tail);
+    EXPECT_EQ(split_lines(e).back().substr(0, 4), "[1] ");
+    // A log path that is a folder: nothing stored.
+    fs::create_directories(t / "logdir");
+    EXPECT_EQ(run({"/storefolder", src.string(), g.string(), "STANDARD", (t / "logdir").string()}).code, 10);
+    EXPECT_FALSE(fs::exists(g / "STANDARD" / "ARCHINFO.DAT"));
+}
+
+TEST_F(StoreFolderTest, RealCompressedEcgFileCannotBeStoredYet) {
+    std::string header(108, '\0');
+    header.replace(4, 1, "\x6C");
+    header.replace(8, 1, "\x01");
+    header.replace(12, 14, "Compressed ECG");
+    write_file(t / "real" / "r.cef", header + std::string(64, '\0'));
+    EXPECT_EQ(run({"/store", (t / "real" / "r.cef").string(), g.string(), "STANDARD"}).code, 8);
+    EXPECT_EQ(run({"/store", (src / "bad.CEF").string(), g.string(), "STANDARD"}).code, 3);
+    EXPECT_FALSE(fs::exists(g / "STANDARD" / "ARCHINFO.DAT"));
+}
+
+TEST_F(StoreFolderTest, IndexStaysFramedWhateverTheReportSays) {
+    const fs::path archive = g / "STANDARD";
+    // Old index without a final line end, and reports that /find must still see afterwards.
+    std::string old = format_entry({"OLD1.FUL", "Old one", "Wed Jan 02 02:03:55 1980", "10", "Full"}) +
+                      format_entry({"OLD2.FUL", "Old two", "Wed Jan 02 02:03:56 1980", "20", "Full"});
+    old.resize(old.size() - 2);
+    write_file(archive / "ARCHINFO.DAT", old);
+    write_file(archive / "OLD1.FUL" / "PATIENT.TXT", patient_txt("ABCD1234566"));
+    write_file(archive / "OLD2.FUL" / "PATIENT.TXT", patient_txt("ABCD1234566"));
+
+    write_file(t / "in" / "blank.TVZ", good_tvz("   ", "512"));
+    std::string long_description = "line one\x01\x09";
+    while (long_description.size() < 300) long_description += "abcdefghij";
+    write_file(t / "in" / "long.TVZ", good_tvz(long_description));
+    ASSERT_EQ(run({"/store", (t / "in" / "blank.TVZ").string(), g.string(), "STANDARD"}).code, 0);
+    ASSERT_EQ(run({"/store", (t / "in" / "long.TVZ").string(), g.string(), "STANDARD"}).code, 0);
+
+    const auto lines = index_lines(archive / "ARCHINFO.DAT");
+    ASSERT_EQ(lines.size(), 20u);
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 10),
+              (std::vector<std::string>{"OLD1.FUL", "Old one", "Wed Jan 02 02:03:55 1980", "10", "Full", "OLD2.FUL",
+                                        "Old two", "Wed Jan 02 02:03:56 1980", "20", "Full"}));
+    EXPECT_EQ(lines[11], "<Name>");
+    EXPECT_EQ(fs::path(lines[10]).extension(), ".IMG");  // 512 is stored as 519
+    EXPECT_EQ(lines[14], "Formatted");
+    EXPECT_LE(lines[16].size(), 255u);
+    for (unsigned char c : lines[16]) EXPECT_GE(c, 0x20);
+    EXPECT_EQ(lines[16].substr(0, 8), "line one");
+
+    EXPECT_EQ(run({"/find", "RECORDING_ID", "ABCD1234566", g.string(), (t / "f.txt").string(), "x"}).code, 2);
+}
+
+TEST_F(StoreFolderTest, DeleteTwelveLeadEcgFiles) {
+    const fs::path archive = g / "STANDARD";
+    const fs::path x = archive / "X.O12";
+    for (const char* n : {"os12ecg1.dat", "OS12ECG2.DAT", "os12ecg3.dat", "os12ecg4.dat", "Os12Ecg5.dat",
+                          "os12ecg6.dat", "os12ecg7.dat", "os12ecg8.dat", "OS12PAC.DAT"})
+        write_file(x / n, std::string(1000, 'e'));
+    write_file(x / "PATIENT.TXT", patient_txt("ABCD1234566"));
+    write_file(x / "ANALSUM.TXT", "summary");
+    append_entry(archive, {"X.O12", "Twelve lead", "Wed Jan 02 02:03:55 1980", "9999", "Full Ostrabel 12"});
+
+    auto r = run({"/delete_os12_ecg", x.string(), "x"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_FALSE(fs::exists(x));
+    const fs::path ful = archive / "X.FUL";
+    ASSERT_TRUE(fs::is_directory(ful));
+    auto left = folder_files(ful);
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_EQ(left[0].first, "ANALSUM.TXT");
+    EXPECT_EQ(left[1].first, "PATIENT.TXT");
+    const auto lines = index_lines(archive / "ARCHINFO.DAT");
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0], "X.FUL");
+    EXPECT_EQ(lines[3], std::to_string(read_file(ful / "PATIENT.TXT").size() + 7));
+    EXPECT_EQ(lines[4], "Full");
+
+    // The extension test is exact: "y.o12" is refused, with the message, and nothing moves.
+    const fs::path y = archive / "y.o12";
+    write_file(y / "os12ecg1.dat", "e");
+    auto r2 = run({"/delete_os12_ecg", y.string()});
+    EXPECT_NE(r2.code, 0);
+    EXPECT_NE(r2.err.find("There was an error while deleting the Ostrabel12 ECG files from this folder."),
+              std::string::npos)
+        << r2.err;
+    EXPECT_TRUE(fs::exists(y / "os12ecg1.dat"));
+    EXPECT_FALSE(fs::exists(archive / "y.FUL"));
+}
+
+}  // namespace
+}  // namespace cli
