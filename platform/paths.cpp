@@ -86,4 +86,6 @@ std::string ipc_name(const std::string& name) {
     return out;
 }
 
+std::string run_dir() { return machine_dir() + "/run"; }
+
 }  // namespace tv::platform

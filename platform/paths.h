@@ -31,4 +31,7 @@ std::string ipc_prefix();
 // holds a NUL byte or would exceed NAME_MAX.
 std::string ipc_name(const std::string& name);
 
+// Sockets and other run-time rendezvous points: <machine_dir>/run.
+std::string run_dir();
+
 }  // namespace tv::platform

@@ -1,0 +1,268 @@
+// Start-up, the console loop with its keys, and the shutdown.
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "platform/fs.h"
+#include "platform/paths.h"
+#include "kelmoth/kelmoth.h"
+
+namespace tv::kelmoth {
+namespace {
+
+const char kKeyHelp[] =
+    "  Use \"X\" to exit, \"W\" for USB debug display \n    \"T\" for prodn test  or \"V\" to set run speed "
+    "(velocity) \n    \"R\" for start analysis\n";
+
+// Keys come one at a time without echo from a terminal, or as bytes from a pipe.
+class Console {
+public:
+    Console() {
+        if (::isatty(0) && ::tcgetattr(0, &saved_) == 0) {
+            termios raw = saved_;
+            raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+            raw.c_cc[VMIN] = 1;
+            raw.c_cc[VTIME] = 0;
+            restore_ = ::tcsetattr(0, TCSANOW, &raw) == 0;
+        }
+    }
+    ~Console() {
+        if (restore_) ::tcsetattr(0, TCSANOW, &saved_);
+    }
+    // A waiting key, or -1.
+    int key() {
+        if (eof_) return -1;
+        pollfd p{0, POLLIN, 0};
+        if (::poll(&p, 1, 0) <= 0 || !(p.revents & (POLLIN | POLLHUP))) return -1;
+        return byte();
+    }
+    // A line of at most `limit` characters (the rest of a longer one is dropped); false at end of input.
+    bool line(std::string& text, std::size_t limit) {
+        text.clear();
+        for (;;) {
+            const int c = byte();
+            if (c < 0) return !text.empty();
+            if (c == '\n' || c == '\r') {
+                if (c == '\r' || !text.empty() || !last_was_cr_) {
+                    last_was_cr_ = c == '\r';
+                    return true;
+                }
+                last_was_cr_ = false;
+                continue;
+            }
+            last_was_cr_ = false;
+            if (text.size() < limit) text.push_back(static_cast<char>(c));
+        }
+    }
+    bool at_end() const { return eof_; }
+
+private:
+    int byte() {
+        unsigned char c;
+        for (;;) {
+            const ssize_t n = ::read(0, &c, 1);
+            if (n == 1) return c;
+            if (n < 0 && errno == EINTR) continue;
+            eof_ = true;
+            return -1;
+        }
+    }
+    termios saved_{};
+    bool restore_ = false;
+    bool eof_ = false;
+    bool last_was_cr_ = false;
+};
+
+int parse_speed(const std::string& text) {
+    std::size_t i = 0;
+    if (i < text.size() && (text[i] == 'v' || text[i] == 'V')) ++i;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    long v = 0;
+    std::size_t digits = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 9; ++i, ++digits) v = v * 10 + (text[i] - '0');
+    return digits ? static_cast<int>(v) : 0;
+}
+
+void handle_key(Kelmoth& k, Console& console, int c) {
+    if (c >= 'a' && c <= 'z') c -= 'a' - 'A';
+    say(k, "%c", c);
+    switch (c) {
+    case 'X':
+        say(k, " - Exit\n");
+        k.running = 0;
+        break;
+    case 'W':
+        k.debug_display = !k.debug_display;
+        say(k, k.debug_display ? " Display debug data now ON\n" : " Display debug data now OFF\n");
+        break;
+    case 'T':
+        k.production_test = !k.production_test;
+        say(k, k.production_test ? " USB Replay production test mode now ON\n"
+                                 : " USB Replay production test mode now OFF\n");
+        break;
+    case 'V': {
+        std::string answer;
+        for (;;) {
+            say(k, " Enter desired run speed (125, 250, 500 or 1000)  : ");
+            if (!console.line(answer, 64)) {
+                say(k, "\n");
+                return;  // no more input: the speed stays as it was
+            }
+            const int speed = parse_speed(answer);
+            if (speed == 125 || speed == 250 || speed == 500 || speed == 1000) {
+                k.run_speed = speed;
+                say(k, "\n Next run will be at speed %d\n", speed);
+                return;
+            }
+        }
+    }
+    case 'R':
+        say(k, "   Starting Analysis\n");
+        k.start_request = 1;
+        break;
+    case '?':
+        serial_block_search(k);
+        break;
+    default:
+        say(k, "? %s", kKeyHelp);
+        break;
+    }
+}
+
+std::string wendle_report_path() {
+    // The analysis system's own folder, found as its spelling on disk has it.
+    const std::string root = platform::analyser_default_root();
+    auto system = platform::find_name_ci(root, "system");
+    return (system ? *system : root + "/system") + "/wendle.txt";
+}
+
+int exit_code_for_status(Kelmoth& k, std::int32_t status) {
+    if (status >= 1 && status <= 254) return status;
+    say(k, "Deck status %d cannot be given as an exit code\n", status);
+    return kExitUnexpected;
+}
+
+}  // namespace
+
+int kelmoth_main(Kelmoth& k, const std::vector<std::string>& args) {
+    say(k, "\n\n\n");
+    say(k, "USB Tape Replay Interface : KELMOTH  Version: %3.1f\n", kVersion);
+    say(k, "==============================================\n");
+    k.skip_start = 0;
+    if (args.empty()) {
+        print_usage(k);
+        return kExitUsage;
+    }
+    if (parse_command_line(k, args) != CommandLine::accepted) return kExitUsage;
+
+    k.read_shutdown = platform::NamedEvent::open(kReadShutdownEvent, true, false);
+    k.shutdown_request = platform::NamedEvent::open(kShutdownRequestEvent, true, false);
+    if (k.read_shutdown) k.read_shutdown->reset();
+    if (k.shutdown_request) k.shutdown_request->reset();
+    k.running = 1;
+    if (k.wendle_path.empty()) k.wendle_path = wendle_report_path();
+
+    int error = 0;
+    {
+        auto command = k.driver->open(k.device, platform::DeckAccess::command, error);
+        if (!command) {
+            say(k, "\n\n **** No tape replay was found. Tape support is unavailable ****\n");
+            return kExitNoDeck;
+        }
+        std::lock_guard<std::mutex> lock(k.handles_mutex);
+        k.command = std::move(command);
+    }
+    std::uint8_t out[platform::kDeckControlOut];
+    if (!k.command->control(platform::kIoctlMapBuffer, out, error)) {
+        say(k, "IOCTL_TVREPLAY_MAP_BUFFER failed:  %d\n", error);
+        return kExitDriver;
+    }
+    {
+        std::uint32_t words[3];
+        std::memcpy(words, out, sizeof words);
+        const platform::DeckRegion region = k.command->region();
+        if (!region.base || words[0] > region.size || region.size - words[0] < platform::ring::kHeaderBytes ||
+            words[0] % 4 || words[1] % 4 || words[1] > region.size) {
+            say(k, "IOCTL_TVREPLAY_MAP_BUFFER failed:  %d\n", EINVAL);
+            return kExitDriver;
+        }
+        k.ring_header = region.base + words[0];
+        k.ring_buffer = region.base + words[1];
+        k.ring_buffer_bytes = region.size - words[1];
+    }
+
+    say(k, "\n\n **** USB Replay found and opened **** \n");
+    if (!create_mappings(k)) {
+        say(k, "Failed to open memory mapped files\n");
+        return kExitMappings;
+    }
+    if (!map_views(k)) {
+        say(k, "Failed to map view of MMFs\n");
+        return kExitViews;
+    }
+    init_tape_data(k);
+    k.memory_full = 0;
+    k.running = 1;
+    k.run_deck_thread = std::thread([&k] { run_deck(k); });
+    say(k, "\nWaiting for command: Use \"W\" to turn on USB debugging\n");
+    say(k, "%s", kKeyHelp);
+
+    {
+        Console console;
+        while (k.running) {
+            const int c = console.key();
+            if (c >= 0) handle_key(k, console, c);
+            if (k.shutdown_request && k.shutdown_request->wait(100)) {
+                k.running = 0;
+                break;
+            }
+            if (!k.shutdown_request) sleep_ms(100);
+        }
+    }
+
+    sleep_ms(200);
+    EnableReadUSB(k);
+    send_stop_command(k);
+    k.running = 0;  // a failed write clears it too; the stop is all that is left to say
+    if (k.read_shutdown) k.read_shutdown->wait(60000);
+    if (k.run_deck_thread.joinable()) k.run_deck_thread.join();
+    sleep_ms(100);
+    int code = kExitOk;
+    {
+        std::shared_ptr<platform::DeckHandle> control;
+        {
+            std::lock_guard<std::mutex> lock(k.handles_mutex);
+            control = k.control;
+        }
+        error = EBADF;
+        if (!control || !control->control(platform::kIoctlUnmapBuffer, out, error)) {
+            say(k, "IOCTL_TVREPLAY_UNMAP_BUFFER failed:  %d\n", error);
+            code = kExitDriver;
+        }
+        close_handles(k);
+    }
+    if (code == kExitOk) {
+        if (k.memory_full) {
+            k.tape->deck_state = kDeckError;
+            code = kExitFull;
+        } else if (k.tape->status != 0) {
+            k.tape->deck_state = kDeckError;
+            code = exit_code_for_status(k, k.tape->status);
+        } else {
+            k.tape->deck_state = kDeckFinished;
+        }
+    }
+    say(k, "Closing MMFs\n");
+    release_mappings(k);
+    {
+        std::lock_guard<std::mutex> lock(k.handles_mutex);
+        k.command.reset();
+    }
+    k.read_shutdown.reset();
+    k.shutdown_request.reset();
+    return code;
+}
+
+}  // namespace tv::kelmoth

@@ -1,0 +1,376 @@
+// Runs the built KELMOTH against the simulated deck with tapes from tapegen, as tolbex does:
+// fresh mappings first, then the reader, then its exit code and what it left in the mappings.
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <signal.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "common/memory_mapped_file.h"
+#include "common/tape_mappings.h"
+#include "platform/deck.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/shared_memory.h"
+#include "platform/tests/test_root.h"
+#include "tools/tapegen/tapegen.h"
+
+namespace {
+
+using tv::platform::testing::TempRoot;
+
+struct Result {
+    int code = -1000;
+    std::string out;
+};
+
+std::string read_text(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+class KelmothCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directories(root_ / "ANALYSER/System");
+        std::filesystem::create_directories(root_ / "cwd");
+    }
+    void TearDown() override {
+        stop_sim();
+        for (auto& m : maps_) m.close();
+        for (const char* name : {tv::kRawEcgNames[0], tv::kRawEcgNames[1], tv::kRawEcgNames[2], tv::kEcgCtrlName,
+                                 tv::kPatientEventsName, tv::kTapeDataName, "TV USB READ SHUTDOWN",
+                                 "KELMOTH SHUTDOWN REQ", "Tvreplay0 ring"})
+            tv::platform::SharedMemory::unlink(name);
+    }
+
+    // tapegen TRACE ARGS; the expectations it wrote beside the trace.
+    std::map<std::string, std::string> tape(const std::string& args) {
+        trace_ = root_ / "tape.trace";
+        const std::string cmd = std::string(TAPEGEN_PROGRAM) + " " + trace_ + " " + args;
+        EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        std::vector<std::pair<std::string, std::string>> fields;
+        EXPECT_TRUE(tv::tapegen::read_expected(trace_ + ".expect", fields));
+        return {fields.begin(), fields.end()};
+    }
+
+    void start_sim(const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> argv = {DECK_SIM_PROGRAM, trace_, "--log", root_ / "sim.log"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        ASSERT_TRUE(tv::platform::spawn_process(argv, sim_));
+        const std::string socket = tv::platform::deck_socket_path("\\\\.\\Tvreplay0");
+        for (int i = 0; i < 500 && !std::filesystem::exists(socket); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(std::filesystem::exists(socket));
+    }
+    void stop_sim() {
+        if (sim_.pid > 0) {
+            ::kill(sim_.pid, SIGTERM);
+            tv::platform::wait_process(sim_);
+            sim_.pid = -1;
+        }
+    }
+
+    // The mappings as tolbex makes them: removed, made anew (zeroed), deck state IDLE.
+    void make_mappings(std::int32_t start_sample = 0) {
+        const char* names[6] = {tv::kRawEcgNames[0], tv::kRawEcgNames[1], tv::kRawEcgNames[2],
+                                tv::kEcgCtrlName,    tv::kPatientEventsName, tv::kTapeDataName};
+        const std::uint32_t sizes[6] = {tv::kRawEcgBytes, tv::kRawEcgBytes, tv::kRawEcgBytes,
+                                        tv::kEcgCtrlBytes, tv::kPatientEventBytes, tv::kTapeDataBytes};
+        for (int i = 0; i < 6; ++i) {
+            tv::MemoryMappedFile::remove(names[i]);
+            ASSERT_TRUE(maps_[i].open(names[i], sizes[i], true));
+        }
+        ctrl()[0].start_sample = start_sample;
+        tape_data().deck_state = 0;
+    }
+    std::uint16_t* ecg(int c) { return static_cast<std::uint16_t*>(maps_[c].get_view()); }
+    tv::EcgControlBlock* ctrl() { return static_cast<tv::EcgControlBlock*>(maps_[3].get_view()); }
+    tv::PatientEventList& events() { return *static_cast<tv::PatientEventList*>(maps_[4].get_view()); }
+    tv::TapeDataBlock& tape_data() { return *static_cast<tv::TapeDataBlock*>(maps_[5].get_view()); }
+
+    // Runs KELMOTH with `input` on its standard input (written after `input_delay_ms`), optionally
+    // setting the shutdown request after `request_ms`.
+    Result kelmoth(const std::vector<std::string>& args, const std::string& input = "", int request_ms = -1,
+                int input_delay_ms = 0) {
+        int in[2];
+        EXPECT_EQ(::pipe2(in, O_CLOEXEC), 0);
+        const std::string out_path = root_ / "kelmoth.out";
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            ::dup2(in[0], 0);
+            int fd = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            ::dup2(fd, 1);
+            ::dup2(fd, 2);
+            if (::chdir((root_ / "cwd").c_str()) != 0) ::_exit(120);
+            ::setenv("LC_ALL", "C", 1);
+            std::vector<char*> argv;
+            std::string program = KELMOTH_PROGRAM;
+            argv.push_back(program.data());
+            std::vector<std::string> copy = args;
+            for (auto& a : copy) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execv(program.c_str(), argv.data());
+            ::_exit(121);
+        }
+        ::close(in[0]);
+        if (!input.empty()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(input_delay_ms));
+            EXPECT_EQ(::write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+        }
+        if (request_ms >= 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(request_ms));
+            auto event = tv::platform::NamedEvent::open("KELMOTH SHUTDOWN REQ", true, false);
+            EXPECT_TRUE(event);
+            if (event) event->set();
+        }
+        int status = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        while (::waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ::close(in[1]);
+        Result r;
+        r.code = tv::platform::exit_code_from_status(status);
+        r.out = read_text(out_path);
+        return r;
+    }
+
+    // The simulator's receive log: one packet a line, its length then its words.
+    std::vector<std::vector<std::uint32_t>> sim_log() {
+        std::vector<std::vector<std::uint32_t>> packets;
+        std::istringstream in(read_text(root_ / "sim.log"));
+        std::string line;
+        while (std::getline(in, line)) {
+            std::istringstream words(line);
+            std::vector<std::uint32_t> p;
+            std::uint32_t w;
+            while (words >> w) p.push_back(w);
+            packets.push_back(p);
+        }
+        return packets;
+    }
+
+    std::string hash(int c, std::int64_t samples) {
+        char text[17];
+        std::snprintf(text, sizeof text, "%016llx",
+                      static_cast<unsigned long long>(tv::tapegen::fnv1a(
+                          reinterpret_cast<const std::uint8_t*>(ecg(c)), 2 * static_cast<std::size_t>(samples))));
+        return text;
+    }
+
+    std::string events_text() {
+        std::string s;
+        for (std::uint32_t i = 0; i < tv::kPatientEventSlots && events().positions[i]; ++i)
+            s += (s.empty() ? "" : ",") + std::to_string(events().positions[i]);
+        return s;
+    }
+
+    // Everything the expectations name, checked against the mappings.
+    void expect_results(const Result& r, std::map<std::string, std::string>& e) {
+        EXPECT_EQ(r.code, std::stoi(e["exit_code"])) << r.out;
+        tv::TapeDataBlock& t = tape_data();
+        EXPECT_EQ(t.deck_state, std::stoi(e["deck_state"]));
+        const std::int64_t stored = std::stoll(e["samples_stored"]);
+        for (int c = 0; c < 3; ++c) {
+            EXPECT_EQ(ctrl()[c].samples_written, std::stoi(e["samples_written"])) << c;
+            EXPECT_EQ(ctrl()[c].transfer_done, 1) << c;
+            EXPECT_EQ(hash(c, stored), e["channel" + std::to_string(c + 1) + "_fnv1a"]) << c;
+            if (stored < static_cast<std::int64_t>(tv::kRawEcgSamples)) {
+                EXPECT_EQ(ecg(c)[stored], 0) << c;  // nothing past the stored samples
+            }
+        }
+        EXPECT_EQ(t.start_time_code, std::stoi(e["start_time_code"]));
+        EXPECT_EQ(t.start_offset, std::stoi(e["start_offset"]));
+        EXPECT_EQ(std::string(t.serial_text), e["serial_text"]);
+        EXPECT_EQ(std::string(t.recording_date), e["recording_date"]);
+        EXPECT_EQ(t.speed_error, std::stoi(e["speed_error"]));
+        EXPECT_EQ(t.status, std::stoi(e["status"]));
+        EXPECT_EQ(t.scale, 410);
+        EXPECT_EQ(std::to_string(t.channel_words[0]) + "," + std::to_string(t.channel_words[1]) + "," +
+                      std::to_string(t.channel_words[2]),
+                  e["channel_words"]);
+        EXPECT_EQ(events_text(), e["events"]);
+        EXPECT_NE(r.out.find(" Packet errors: " + e["packet_errors"] + "\n"), std::string::npos) << r.out;
+        int acks = 0;
+        for (const auto& p : sim_log())
+            if (p.size() >= 4 && p[0] == 23 && p[3] == 520) ++acks;
+        EXPECT_EQ(acks, std::stoi(e["acks"]));
+    }
+
+    TempRoot root_;
+    std::string trace_;
+    tv::platform::ChildProcess sim_;
+    tv::MemoryMappedFile maps_[6];
+};
+
+}  // namespace
+
+TEST_F(KelmothCli, NormalRunStoresExactSamplesAndTapeData) {
+    auto e = tape("--type 9 --packets 20000");
+    start_sim();
+    make_mappings();
+    Result r = kelmoth({"/type", "9", "/pace", "0", "/flutter", "1", "/gain", "0"});
+    expect_results(r, e);
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(ctrl()[0].samples_written, 3000000);
+    EXPECT_EQ(tape_data().start_time_code, 0x1423);
+    EXPECT_EQ(std::string(tape_data().serial_text), "SN:12345 / 1234");
+    EXPECT_EQ(std::string(tape_data().recording_date), "12/25/99");
+    EXPECT_EQ(events_text(), "256000,1280000,2304000");
+    EXPECT_EQ(ecg(0)[0], tv::tapegen::sample_value(0, 1));
+    EXPECT_EQ(ecg(2)[2999999], tv::tapegen::sample_value(2999999, 3));
+    EXPECT_EQ(read_text(root_ / "ANALYSER/System/wendle.txt"),
+              "\n  ***** VALID WENDLE 3 SERIAL DATA BLOCK FOUND ****\n"
+              "  RTC: 14:30  Date(dd/mm/yy):25/12/99 Serial Number: 12345  Hours run: 1234\n");
+    EXPECT_NE(r.out.find("USB Tape Replay Interface : KELMOTH  Version: 1.3\n"), std::string::npos);
+    EXPECT_NE(r.out.find("  *** START TIME FOUND ****  1423 \n"), std::string::npos);
+
+    const auto log = sim_log();
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log.front(), (std::vector<std::uint32_t>{23, 17, 80, 73, 1, 0}));
+    EXPECT_EQ(log[1].size(), 30u);  // 119 bytes: 29 whole words
+    EXPECT_EQ(log[1][0], 119u);
+    const std::vector<std::uint32_t> start(log[1].begin() + 1, log[1].begin() + 27);
+    const std::vector<std::uint32_t> expected_start = {15, 107, 502, 1, 9, 1, 2, 16, 4, 0, 0x3F800000, 0, 1,
+                                                       32, 2, 2, 500, 1, 1, 0, 1, 0, 1, 58336, 0x62C0, 0};
+    EXPECT_EQ(start, expected_start);
+    EXPECT_EQ(log.back(), (std::vector<std::uint32_t>{39, 17, 80, 81, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST_F(KelmothCli, CommandLineAndStartUpFailures) {
+    // No simulator: no deck.
+    Result r = kelmoth({"/type", "9", "/pace", "1", "/flutter", "0", "/gain", "0"});
+    EXPECT_EQ(r.code, 117);
+    EXPECT_NE(r.out.find("\n\n **** No tape replay was found. Tape support is unavailable ****\n"), std::string::npos);
+
+    r = kelmoth({});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out,
+              "\n\n\nUSB Tape Replay Interface : KELMOTH  Version: 1.3\n==============================================\n"
+              "\n Usage: \n\tKELMOTH /o1 /o2.....\n\t  where /o1 /o2 are options. Valid options are:"
+              "\n\t    /debug         interactive operation\n\t    /type x        load tape type x"
+              "\n\t    /pace 0|1      pacing disable | enable \n\t    /disablespeedcontrol    "
+              "\n\t    /skip24        skip first 24hours of recording"
+              "\n\t    /flutter 0|1   flutter compensation off | on (default is on)"
+              "\n\t    /gain 0 | 1    gain normal | x0.5\n\t  Tape types are per Quorril definitions viz:"
+              "\n\t    Wendle2 is 1, Wendle3 is 2, Dunmarra2 is 5, Dunmarra3 is 6"
+              "\n\t    Industry standard 1mm/s (3 channel) is 9\n\t    Wendle D60 is 3\n");
+    EXPECT_EQ(kelmoth({"/type", "4"}).code, 1);
+    EXPECT_EQ(kelmoth({"/type", "12"}).code, 1);
+    EXPECT_EQ(kelmoth({"/pace", "1"}).code, 1);
+    EXPECT_EQ(kelmoth({"/type", "9", "/gain"}).code, 1);
+
+    // The driver refuses to map its ring.
+    tape("--packets 8");
+    start_sim({"--fail-map"});
+    r = kelmoth({"/type", "9"});
+    EXPECT_EQ(r.code, -1);
+    EXPECT_NE(r.out.find("IOCTL_TVREPLAY_MAP_BUFFER failed:  5\n"), std::string::npos);
+    stop_sim();
+
+    // A mapping that cannot be made.
+    start_sim();
+    const std::string blocker = "/dev/shm" + tv::platform::ipc_name("TAPEDATA.MMF");
+    ASSERT_TRUE(std::filesystem::create_directory(blocker));
+    r = kelmoth({"/type", "9"});
+    std::filesystem::remove(blocker);
+    EXPECT_EQ(r.code, 99);
+    EXPECT_NE(r.out.find("Failed to open memory mapped files\n"), std::string::npos);
+}
+
+TEST_F(KelmothCli, DeckStatusesEndTheRunWithTheirCodes) {
+    struct Case {
+        const char* args;
+        int code;
+    } cases[] = {
+        {"--status-after 10000:112", 112},   // STOP pressed
+        {"--status-after 2000:110", 110},    // head jam, then silence: the transfer's time limit ends it
+        {"--status-after 2000:114", 114},    // gross speed error
+        {"--status-after 2000:116", 116},    // data overrun
+        {"--packets 2000 --end-status 115", 0},  // cassette out at the end of the tape
+        {"--no-tape", 115},
+        {"--packets 2000 --bad-packets", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        auto e = tape(c.args);
+        start_sim();
+        make_mappings();
+        Result r = kelmoth({"/type", "9", "/pace", "1", "/flutter", "1", "/gain", "0"});
+        expect_results(r, e);
+        EXPECT_EQ(r.code, c.code);
+        stop_sim();
+        std::filesystem::remove(root_ / "sim.log");
+    }
+}
+
+TEST_F(KelmothCli, Skip24StoresFromTheEdgeUntilTheMappingsAreFull) {
+    auto e = tape("--type 2 --skip24 --first-sample 11058950 --packets 98000");
+    start_sim();
+    make_mappings();
+    Result r = kelmoth({"/type", "2", "/pace", "1", "/flutter", "0", "/gain", "0", "/skip24"});
+    expect_results(r, e);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(tape_data().deck_state, 3);
+    EXPECT_EQ(ctrl()[0].samples_written, 14663550);
+    EXPECT_EQ(ecg(0)[0], tv::tapegen::sample_value(11059100, 1));  // the packet across the edge, whole
+    EXPECT_EQ(tape_data().start_offset, 1000);
+    EXPECT_EQ(events().positions[0], std::stoi(e["events"]));  // the mark before the skip point is dropped
+    EXPECT_NE(r.out.find("ECG memory is full. Ignoring rest of data from replay\n"), std::string::npos);
+}
+
+TEST_F(KelmothCli, ShutdownRequestEndsAnInteractiveRun) {
+    tape("--packets 8 --flat");
+    start_sim();
+    make_mappings();
+    Result r = kelmoth({"/debug"}, "WTV250\n", 1500, 300);
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(tape_data().deck_state, 4);
+    EXPECT_NE(r.out.find("W Display debug data now ON\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("T USB Replay production test mode now ON\n"), std::string::npos);
+    EXPECT_NE(r.out.find("\n Next run will be at speed 250\n"), std::string::npos);
+    const auto log = sim_log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), (std::vector<std::uint32_t>{39, 17, 80, 81, 0, 0, 0, 0, 0, 0}));
+    for (const auto& p : log) EXPECT_NE(p.size() > 3 ? p[3] : 0, 502u);  // no run was started
+}
+
+TEST_F(KelmothCli, KeysStartARunAtTheChosenSpeed) {
+    tape("--packets 800 --flat");
+    start_sim();
+    make_mappings();
+    Result r = kelmoth({"/type", "9", "/debug"}, "V250\nR", 1500, 300);  // /debug after /type: wait for R
+    EXPECT_EQ(r.code, 0) << r.out;
+    std::vector<std::uint32_t> start;
+    for (const auto& p : sim_log())
+        if (p.size() > 3 && p[3] == 502) start = p;
+    ASSERT_EQ(start.size(), 30u) << r.out;
+    EXPECT_EQ(start[1 + 16], 250u);
+    EXPECT_EQ(start[1 + 24], 0x6340u);
+}
+
+TEST_F(KelmothCli, TapeTypeWithoutARowSendsNothingAndEndsWithItsStatus) {
+    tape("--packets 8 --flat");
+    start_sim();
+    make_mappings();
+    Result r = kelmoth({"/debug", "/type", "12"}, "", 800);
+    EXPECT_EQ(r.code, 113) << r.out;
+    EXPECT_EQ(tape_data().deck_state, 3);
+    for (const auto& p : sim_log()) EXPECT_TRUE(p.size() < 4 || p[3] != 502);
+}

@@ -1,0 +1,206 @@
+#include "platform/deck.h"
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/paths.h"
+#include "platform/shared_memory.h"
+
+namespace tv::platform {
+
+std::string deck_unit_name(const std::string& device) {
+    static const std::string prefix = "\\\\.\\Tvreplay";
+    if (device.size() <= prefix.size() || device.size() > prefix.size() + 3) return {};
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        char a = device[i], b = prefix[i];
+        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+        if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+        if (a != b) return {};
+    }
+    for (std::size_t i = prefix.size(); i < device.size(); ++i)
+        if (device[i] < '0' || device[i] > '9') return {};
+    return "Tvreplay" + device.substr(prefix.size());
+}
+
+std::string deck_socket_path(const std::string& device) {
+    std::string unit = deck_unit_name(device);
+    return unit.empty() ? std::string() : run_dir() + "/deck/" + unit;
+}
+
+std::string deck_ring_name(const std::string& unit) { return unit + " ring"; }
+
+namespace {
+
+constexpr std::size_t kMaxRegion = std::size_t(1) << 30;
+
+std::uint32_t get32(const std::uint8_t* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// One connection per handle; requests and replies alternate, one at a time.
+class SocketHandle : public DeckHandle {
+public:
+    SocketHandle(int fd, std::string unit) : fd_(fd), unit_(std::move(unit)) {}
+    ~SocketHandle() override {
+        ::shutdown(fd_, SHUT_RDWR);
+        ::close(fd_);
+    }
+
+    bool write(const void* data, std::size_t size, int& error) override {
+        std::vector<std::uint8_t> req(1 + size);
+        req[0] = 'W';
+        std::memcpy(req.data() + 1, data, size);
+        std::vector<std::uint8_t> reply;
+        if (!transact(req, reply, -1, error)) return false;
+        if (reply.size() < 5 || reply[0] != 1) {
+            error = reply.size() >= 5 ? static_cast<int>(get32(reply.data() + 1)) : EPROTO;
+            return false;
+        }
+        return true;
+    }
+
+    int read(void* buffer, std::size_t capacity, int timeout_ms, int& error) override {
+        std::vector<std::uint8_t> req(5);
+        req[0] = 'R';
+        const std::uint32_t t = static_cast<std::uint32_t>(timeout_ms < 0 ? 0 : timeout_ms);
+        std::memcpy(req.data() + 1, &t, 4);
+        std::vector<std::uint8_t> reply;
+        if (!transact(req, reply, timeout_ms + 5000, error)) return -1;
+        if (reply.size() < 5) {
+            error = EPROTO;
+            return -1;
+        }
+        if (reply[0] == 'T') return 0;
+        if (reply[0] != 'D' || reply.size() == 5) {
+            error = EPROTO;
+            return -1;
+        }
+        std::size_t n = std::min(reply.size() - 5, capacity);
+        std::memcpy(buffer, reply.data() + 5, n);
+        return static_cast<int>(n);
+    }
+
+    bool control(std::uint32_t code, std::uint8_t (&out)[kDeckControlOut], int& error) override {
+        std::vector<std::uint8_t> req(5);
+        req[0] = 'I';
+        std::memcpy(req.data() + 1, &code, 4);
+        std::vector<std::uint8_t> reply;
+        if (!transact(req, reply, -1, error)) return false;
+        if (reply.size() < 5 + kDeckControlOut) {
+            error = EPROTO;
+            return false;
+        }
+        if (reply[0] != 1) {
+            error = static_cast<int>(get32(reply.data() + 1));
+            return false;
+        }
+        std::memcpy(out, reply.data() + 5, kDeckControlOut);
+        if (code == kIoctlMapBuffer) {
+            const std::size_t size = get32(out + 8);
+            if (size < 64 || size > kMaxRegion) {
+                error = EPROTO;
+                return false;
+            }
+            auto mem = SharedMemory::open_existing(deck_ring_name(unit_), size, true);
+            if (!mem) {
+                error = errno ? errno : ENOENT;
+                return false;
+            }
+            std::lock_guard<std::mutex> lock(mutex_);
+            ring_ = std::move(mem);
+        } else if (code == kIoctlUnmapBuffer) {
+            // The views stay valid for other handles: each handle maps its own.
+        }
+        return true;
+    }
+
+    DeckRegion region() const override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!ring_) return {};
+        return {static_cast<std::uint8_t*>(ring_->data()), ring_->size()};
+    }
+
+private:
+    bool transact(const std::vector<std::uint8_t>& req, std::vector<std::uint8_t>& reply, int limit_ms, int& error) {
+        std::lock_guard<std::mutex> lock(io_);
+        if (::send(fd_, req.data(), req.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(req.size())) {
+            error = errno;
+            return false;
+        }
+        pollfd p{fd_, POLLIN, 0};
+        int ready;
+        do ready = ::poll(&p, 1, limit_ms);
+        while (ready < 0 && errno == EINTR);
+        if (ready <= 0) {
+            error = ready == 0 ? ETIMEDOUT : errno;
+            return false;
+        }
+        reply.resize(8 + kDeckMessageMax);
+        ssize_t n = ::recv(fd_, reply.data(), reply.size(), 0);
+        if (n <= 0) {
+            error = n == 0 ? EPIPE : errno;
+            return false;
+        }
+        reply.resize(static_cast<std::size_t>(n));
+        return true;
+    }
+
+    int fd_;
+    std::string unit_;
+    std::mutex io_;
+    mutable std::mutex mutex_;
+    std::unique_ptr<SharedMemory> ring_;
+};
+
+class SocketDeckDriver : public DeckDriver {
+public:
+    std::unique_ptr<DeckHandle> open(const std::string& device, DeckAccess access, int& error) override {
+        const std::string unit = deck_unit_name(device);
+        const std::string path = deck_socket_path(device);
+        sockaddr_un addr{};
+        if (unit.empty()) {
+            error = ENOENT;
+            return nullptr;
+        }
+        if (path.size() >= sizeof addr.sun_path) {
+            error = ENAMETOOLONG;
+            return nullptr;
+        }
+        int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            error = errno;
+            return nullptr;
+        }
+        addr.sun_family = AF_UNIX;
+        std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+            error = errno;
+            ::close(fd);
+            return nullptr;
+        }
+        const char role = access == DeckAccess::command ? 'c' : access == DeckAccess::read ? 'r' : 'k';  // never a request byte
+        if (::send(fd, &role, 1, MSG_NOSIGNAL) != 1) {
+            error = errno;
+            ::close(fd);
+            return nullptr;
+        }
+        return std::make_unique<SocketHandle>(fd, unit);
+    }
+};
+
+}  // namespace
+
+DeckDriver& socket_deck_driver() {
+    static SocketDeckDriver driver;
+    return driver;
+}
+
+}  // namespace tv::platform

@@ -1,0 +1,541 @@
+#include "platform/deck_model.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace tv::platform {
+namespace {
+
+constexpr char kMagic[8] = {'T', 'V', 'D', 'E', 'C', 'K', 'T', 'R'};
+constexpr std::uint32_t kMaxPayload = 1u << 20;
+
+std::int64_t now_ms() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+std::uint32_t get32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+bool read32(std::FILE* f, std::uint32_t& v) {
+    std::uint8_t b[4];
+    if (std::fread(b, 1, 4, f) != 4) return false;
+    v = get32(b);
+    return true;
+}
+
+// The shape the model fills, whatever the header claims.
+std::uint32_t clamp_u32(std::uint32_t v, std::uint32_t lo, std::uint32_t hi) { return std::min(std::max(v, lo), hi); }
+
+}  // namespace
+
+// ---- trace files ----
+
+TraceWriter::~TraceWriter() {
+    if (file_) std::fclose(file_);
+}
+
+bool TraceWriter::open(const std::string& path, const DeckGeometry& g, std::uint32_t idle_ms) {
+    file_ = std::fopen(path.c_str(), "wbe");
+    if (!file_) return false;
+    std::vector<std::uint8_t> head(kMagic, kMagic + 8);
+    for (std::uint32_t v : {1u, g.packets_per_entry, g.stride, g.bytes_per_entry, g.entries, idle_ms}) put32(head, v);
+    ok_ = std::fwrite(head.data(), 1, head.size(), file_) == head.size();
+    return ok_;
+}
+
+bool TraceWriter::add(const TraceRecord& r) {
+    if (!file_) return false;
+    std::vector<std::uint8_t> out;
+    out.push_back(static_cast<std::uint8_t>(r.kind));
+    std::vector<std::uint8_t> payload;
+    switch (r.kind) {
+    case TraceKind::packet:
+        put32(payload, static_cast<std::uint32_t>(r.desc_status));
+        put32(payload, static_cast<std::uint32_t>(r.desc_length));
+        payload.insert(payload.end(), r.bytes.begin(), r.bytes.end());
+        payload.resize(8 + ring::kPacketBytes, 0);
+        break;
+    case TraceKind::message:
+        payload = r.bytes;
+        break;
+    default:
+        put32(payload, r.value);
+    }
+    put32(out, static_cast<std::uint32_t>(payload.size()));
+    out.insert(out.end(), payload.begin(), payload.end());
+    ok_ = ok_ && std::fwrite(out.data(), 1, out.size(), file_) == out.size();
+    return ok_;
+}
+
+bool TraceWriter::close() {
+    if (!file_) return false;
+    bool ok = ok_ && std::fflush(file_) == 0;
+    ok = std::fclose(file_) == 0 && ok;
+    file_ = nullptr;
+    return ok;
+}
+
+bool VectorTraceSource::next(TraceRecord& record) {
+    if (at_ >= records_.size()) return false;
+    record = records_[at_++];
+    return true;
+}
+
+FileTraceSource::~FileTraceSource() {
+    if (file_) std::fclose(file_);
+}
+
+bool FileTraceSource::open(const std::string& path, DeckGeometry& g, std::uint32_t& idle_ms, std::string& error) {
+    file_ = std::fopen(path.c_str(), "rbe");
+    if (!file_) {
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    char magic[8];
+    std::uint32_t version = 0;
+    if (std::fread(magic, 1, 8, file_) != 8 || std::memcmp(magic, kMagic, 8) != 0 || !read32(file_, version) ||
+        version != 1 || !read32(file_, g.packets_per_entry) || !read32(file_, g.stride) ||
+        !read32(file_, g.bytes_per_entry) || !read32(file_, g.entries) || !read32(file_, idle_ms)) {
+        error = path + " is not a deck trace";
+        return false;
+    }
+    data_start_ = std::ftell(file_);
+    return true;
+}
+
+bool FileTraceSource::next(TraceRecord& r) {
+    if (!file_) return false;
+    int kind = std::fgetc(file_);
+    std::uint32_t length = 0;
+    if (kind == EOF || !read32(file_, length) || length > kMaxPayload) return false;
+    std::vector<std::uint8_t> payload(length);
+    if (length && std::fread(payload.data(), 1, length, file_) != length) return false;
+    r = TraceRecord{};
+    r.kind = static_cast<TraceKind>(kind);
+    switch (r.kind) {
+    case TraceKind::packet:
+        if (length < 8) return false;
+        r.desc_status = static_cast<std::int32_t>(get32(payload.data()));
+        r.desc_length = static_cast<std::int32_t>(get32(payload.data() + 4));
+        r.bytes.assign(payload.begin() + 8, payload.end());
+        r.bytes.resize(ring::kPacketBytes, 0);
+        break;
+    case TraceKind::message:
+        if (length > kDeckMessageMax) return false;
+        r.bytes = std::move(payload);
+        break;
+    default:
+        if (length < 4) return false;
+        r.value = get32(payload.data());
+    }
+    return true;
+}
+
+void FileTraceSource::rewind() {
+    if (file_) std::fseek(file_, data_start_, SEEK_SET);
+}
+
+// ---- the model ----
+
+std::size_t DeckModel::region_bytes(const DeckGeometry& g) {
+    const std::size_t ppe = clamp_u32(g.packets_per_entry, 1, 64);
+    const std::size_t stride = clamp_u32(g.stride, ring::kMinStride, 4096);
+    const std::size_t entries = clamp_u32(g.entries, 1, 4096);
+    return ring::kHeaderRoom + entries * (8 * ppe + ppe * stride);
+}
+
+DeckModel::DeckModel(std::unique_ptr<TraceSource> trace, const DeckGeometry& g, DeckRegion region,
+                     DeckModelOptions options)
+    : trace_(std::move(trace)), geometry_(g), region_(region), options_(options) {
+    ppe_ = clamp_u32(g.packets_per_entry, 1, 64);
+    stride_ = clamp_u32(g.stride, ring::kMinStride, 4096);
+    entry_bytes_ = 8 * ppe_ + ppe_ * stride_;
+    entries_ = clamp_u32(g.entries, 1, 4096);
+    std::uint8_t* h = region_.base;
+    std::memset(h, 0, ring::kHeaderRoom);
+    ring_store(h, ring::kPacketsPerEntry, g.packets_per_entry);
+    ring_store(h, ring::kStride, g.stride);
+    ring_store(h, ring::kBytesPerEntry, g.bytes_per_entry ? g.bytes_per_entry : entry_bytes_);
+    ring_store(h, ring::kEntries, g.entries);
+    next_idle_ms_ = now_ms() + options_.idle_ms;
+}
+
+DeckModel::~DeckModel() { shutdown(); }
+
+void DeckModel::shutdown() {
+    closing_ = true;
+    stop_player();
+    cv_.notify_all();
+}
+
+void DeckModel::stop_player() {
+    stop_play_ = true;
+    cv_.notify_all();
+    if (player_.joinable() && player_.get_id() != std::this_thread::get_id()) player_.join();
+    playing_ = false;
+}
+
+void DeckModel::queue_message(std::vector<std::uint8_t> message) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        messages_.push_back(std::move(message));
+    }
+    cv_.notify_all();
+}
+
+void DeckModel::queue_words(std::initializer_list<std::uint32_t> words) {
+    std::vector<std::uint8_t> m;
+    for (std::uint32_t w : words) put32(m, w);
+    queue_message(std::move(m));
+}
+
+std::vector<std::vector<std::uint8_t>> DeckModel::received() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return received_;
+}
+
+bool DeckModel::write(const std::uint8_t* data, std::size_t size, int& error) {
+    if (closing_) {
+        error = EPIPE;
+        return false;
+    }
+    std::vector<std::uint8_t> packet(data, data + size);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        received_.push_back(packet);
+    }
+    if (log_) log_(packet);
+    if (size < 12) return true;
+    const std::uint32_t command = get32(data + 8);
+    if (command == 73) {
+        queue_words({80, 17, 1, 0});
+        queue_words({80, 17, 12, 0x10, 2, 3, 4});
+    } else if (command == 502) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            start_pending_ = true;
+        }
+        queue_words({109, 16, 98});
+        queue_words({80, 17, 1, 50});
+        queue_words({80, 17, 9});
+    } else if (command == 81) {
+        stop_play_ = true;
+        queue_words({80, 17, 1, 42});
+        queue_words({80, 17, 4});
+    }
+    cv_.notify_all();
+    return true;
+}
+
+int DeckModel::read(std::uint8_t* buffer, std::size_t capacity, int timeout_ms) {
+    const std::int64_t deadline = now_ms() + std::max(timeout_ms, 0);
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        if (!messages_.empty()) {
+            std::vector<std::uint8_t> m = std::move(messages_.front());
+            messages_.pop_front();
+            lock.unlock();
+            cv_.notify_all();
+            const std::size_t n = std::min(m.size(), capacity);
+            std::memcpy(buffer, m.data(), n);
+            return static_cast<int>(n);
+        }
+        const std::int64_t now = now_ms();
+        if (!playing_ && now >= next_idle_ms_) {
+            next_idle_ms_ = now + options_.idle_ms;
+            lock.unlock();
+            std::uint8_t idle[12] = {80, 0, 0, 0, 17, 0, 0, 0, 8, 0, 0, 0};
+            const std::size_t n = std::min(sizeof idle, capacity);
+            std::memcpy(buffer, idle, n);
+            return static_cast<int>(n);
+        }
+        if (now >= deadline || closing_) return 0;
+        std::int64_t until = deadline;
+        if (!playing_) until = std::min(until, next_idle_ms_);
+        cv_.wait_for(lock, std::chrono::milliseconds(std::max<std::int64_t>(1, std::min<std::int64_t>(until - now, 50))));
+    }
+}
+
+bool DeckModel::control(std::uint32_t code, std::uint8_t (&out)[kDeckControlOut], int& error) {
+    std::memset(out, 0, sizeof out);
+    switch (code) {
+    case kIoctlMapBuffer: {
+        if (options_.fail_map) {
+            error = EIO;
+            return false;
+        }
+        const std::uint32_t words[3] = {0, static_cast<std::uint32_t>(ring::kHeaderRoom),
+                                        static_cast<std::uint32_t>(region_bytes(geometry_))};
+        std::memcpy(out, words, sizeof words);
+        return true;
+    }
+    case kIoctlUnmapBuffer:
+        return true;
+    case kIoctlStartIso: {
+        bool start = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            start = start_pending_;
+            start_pending_ = false;
+        }
+        if (start) {
+            stop_player();
+            stop_play_ = false;
+            playing_ = true;
+            trace_done_ = false;
+            trace_->rewind();
+            player_ = std::thread([this] { play(); });
+        }
+        return true;
+    }
+    case kIoctlStopIso:
+        stop_play_ = true;
+        cv_.notify_all();
+        return true;
+    default:
+        error = EINVAL;
+        return false;
+    }
+}
+
+bool DeckModel::wait_until(const std::function<bool()>& done, int limit_ms) {
+    const std::int64_t end = now_ms() + limit_ms;
+    while (!done()) {
+        if (stop_play_ || closing_ || now_ms() > end) return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    return true;
+}
+
+bool DeckModel::publish(std::vector<TraceRecord>& pending) {
+    std::uint8_t* h = region_.base;
+    const std::uint32_t w = ring_load(h, ring::kWriteIndex) % entries_;
+    auto full = [&] { return (w + 1) % entries_ == ring_load(h, ring::kReadIndex) % entries_; };
+    if (options_.real_rate) {
+        if (full()) {
+            ring_store(h, ring::kOverrun, 1);
+            pending.clear();
+            return true;
+        }
+    } else if (!wait_until([&] { return !full(); }, 60000)) {
+        return false;
+    }
+    std::uint8_t* entry = region_.base + ring::kHeaderRoom + std::size_t(w) * entry_bytes_;
+    std::memset(entry, 0, entry_bytes_);
+    for (std::size_t k = 0; k < pending.size() && k < ppe_; ++k) {
+        std::memcpy(entry + 8 * k, &pending[k].desc_status, 4);
+        std::memcpy(entry + 8 * k + 4, &pending[k].desc_length, 4);
+        std::memcpy(entry + 8 * ppe_ + k * stride_, pending[k].bytes.data(),
+                    std::min<std::size_t>(pending[k].bytes.size(), ring::kPacketBytes));
+    }
+    pending.clear();
+    ring_store(h, ring::kCirculated, ring_load(h, ring::kCirculated) + 1);
+    ring_store(h, ring::kWriteIndex, (w + 1) % entries_);
+    return true;
+}
+
+void DeckModel::play() {
+    std::vector<TraceRecord> pending;
+    TraceRecord r;
+    const std::int64_t started = now_ms();
+    std::int64_t packets = 0;
+    while (!stop_play_ && !closing_ && trace_->next(r)) {
+        switch (r.kind) {
+        case TraceKind::packet:
+            pending.push_back(std::move(r));
+            ++packets;
+            if (pending.size() == ppe_) {
+                if (options_.real_rate) {
+                    const std::int64_t due = started + packets;
+                    while (now_ms() < due && !stop_play_) std::this_thread::sleep_for(std::chrono::microseconds(200));
+                }
+                if (!publish(pending)) stop_play_ = true;
+            }
+            break;
+        case TraceKind::message:
+            queue_message(std::move(r.bytes));
+            break;
+        case TraceKind::pause:
+            wait_until([] { return false; }, static_cast<int>(std::min<std::uint32_t>(r.value, 600000)));
+            break;
+        case TraceKind::disable:
+            ring_store(region_.base, ring::kEnabled, 0);
+            break;
+        case TraceKind::wait_command:
+            wait_until(
+                [&] {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    for (const auto& p : received_)
+                        if (p.size() >= 12 && get32(p.data() + 8) == r.value) return true;
+                    return false;
+                },
+                600000);
+            break;
+        case TraceKind::sync:
+            wait_until(
+                [&] {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    return messages_.empty() && ring_load(region_.base, ring::kReadIndex) ==
+                                                    ring_load(region_.base, ring::kWriteIndex);
+                },
+                30000);
+            break;
+        case TraceKind::overrun:
+            ring_store(region_.base, ring::kOverrun, r.value);
+            break;
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        next_idle_ms_ = now_ms() + options_.idle_ms;
+    }
+    trace_done_ = true;
+    playing_ = false;
+    cv_.notify_all();
+}
+
+// ---- in-process deck ----
+
+namespace {
+
+class InProcessHandle : public DeckHandle {
+public:
+    explicit InProcessHandle(DeckModel& model) : model_(model) {}
+    bool write(const void* data, std::size_t size, int& error) override {
+        return model_.write(static_cast<const std::uint8_t*>(data), size, error);
+    }
+    int read(void* buffer, std::size_t capacity, int timeout_ms, int&) override {
+        return model_.read(static_cast<std::uint8_t*>(buffer), capacity, timeout_ms);
+    }
+    bool control(std::uint32_t code, std::uint8_t (&out)[kDeckControlOut], int& error) override {
+        const bool ok = model_.control(code, out, error);
+        if (ok && code == kIoctlMapBuffer) mapped_ = true;
+        return ok;
+    }
+    DeckRegion region() const override { return mapped_ ? model_.region() : DeckRegion{}; }
+
+private:
+    DeckModel& model_;
+    bool mapped_ = false;
+};
+
+}  // namespace
+
+InProcessDeck::InProcessDeck(std::unique_ptr<TraceSource> trace, const DeckGeometry& geometry,
+                             DeckModelOptions options) {
+    const std::size_t bytes = DeckModel::region_bytes(geometry);
+    memory_.assign((bytes + 7) / 8, 0);
+    model_ = std::make_unique<DeckModel>(std::move(trace), geometry,
+                                         DeckRegion{reinterpret_cast<std::uint8_t*>(memory_.data()), bytes}, options);
+}
+
+InProcessDeck::~InProcessDeck() { model_->shutdown(); }
+
+std::unique_ptr<DeckHandle> InProcessDeck::open(const std::string& device, DeckAccess, int& error) {
+    if (!present || deck_unit_name(device).empty()) {
+        error = ENOENT;
+        return nullptr;
+    }
+    return std::make_unique<InProcessHandle>(*model_);
+}
+
+// ---- the simulator's socket ----
+
+namespace {
+
+bool send_reply(int fd, std::uint8_t kind, std::int32_t error, const void* data, std::size_t size) {
+    std::vector<std::uint8_t> out;
+    out.push_back(kind);
+    put32(out, static_cast<std::uint32_t>(error));
+    if (size) out.insert(out.end(), static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + size);
+    return ::send(fd, out.data(), out.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(out.size());
+}
+
+void serve_connection(DeckModel& model, int fd, const std::atomic<bool>& stop) {
+    std::vector<std::uint8_t> in(4096);
+    while (!stop) {
+        pollfd p{fd, POLLIN, 0};
+        int ready = ::poll(&p, 1, 200);
+        if (ready < 0 && errno != EINTR) break;
+        if (ready <= 0) continue;
+        ssize_t n = ::recv(fd, in.data(), in.size(), 0);
+        if (n <= 0) break;
+        int error = 0;
+        switch (in[0]) {
+        case 'W': {
+            bool ok = model.write(in.data() + 1, static_cast<std::size_t>(n - 1), error);
+            send_reply(fd, ok ? 1 : 0, error, nullptr, 0);
+            break;
+        }
+        case 'R': {
+            std::uint32_t timeout = n >= 5 ? get32(in.data() + 1) : 0;
+            std::uint8_t message[kDeckMessageMax];
+            int got = model.read(message, sizeof message, static_cast<int>(std::min<std::uint32_t>(timeout, 60000)));
+            send_reply(fd, got > 0 ? 'D' : 'T', 0, message, got > 0 ? static_cast<std::size_t>(got) : 0);
+            break;
+        }
+        case 'I': {
+            std::uint8_t out[kDeckControlOut];
+            bool ok = n >= 5 && model.control(get32(in.data() + 1), out, error);
+            send_reply(fd, ok ? 1 : 0, error, out, sizeof out);
+            break;
+        }
+        default:  // the role byte that opens a connection, or noise
+            break;
+        }
+    }
+    ::close(fd);
+}
+
+}  // namespace
+
+bool serve_deck(DeckModel& model, const std::string& path, const std::atomic<bool>& stop, std::string& error) {
+    sockaddr_un addr{};
+    if (path.size() >= sizeof addr.sun_path) {
+        error = "socket path too long: " + path;
+        return false;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    ::unlink(path.c_str());
+    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0) {
+        error = path + ": " + std::strerror(errno);
+        ::close(fd);
+        return false;
+    }
+    std::vector<std::thread> connections;
+    while (!stop) {
+        pollfd p{fd, POLLIN, 0};
+        int ready = ::poll(&p, 1, 100);
+        if (ready <= 0) continue;
+        int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (c < 0) continue;
+        connections.emplace_back([&model, c, &stop] { serve_connection(model, c, stop); });
+    }
+    ::close(fd);
+    ::unlink(path.c_str());
+    model.shutdown();
+    for (auto& t : connections) t.join();
+    return true;
+}
+
+}  // namespace tv::platform
