@@ -1,0 +1,247 @@
+// DATA.TIMI: the header and the 30-second rows of a TIMI analysis as tab-separated text, written
+// with CR LF line ends (as stored reports from the original workstations have them); the reader
+// takes CR LF and LF alike.
+#include <algorithm>
+
+#include "platform/fs.h"
+#include "tolbex/timi/timi_data.h"
+#include "tolbex/timi/timi_files.h"
+#include "tolbex/timi/timi_numbers.h"
+
+namespace tv {
+
+namespace {
+
+constexpr const char* kNl = "\r\n";
+constexpr int kWrittenVersion = 2;
+
+// Lines without their ends; the piece after the last line end is no line.
+std::vector<std::string_view> split_lines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t nl = text.find('\n', pos);
+        std::string_view line = text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lines.push_back(line);
+        if (nl == std::string_view::npos) break;
+        pos = nl + 1;
+    }
+    return lines;
+}
+
+std::string_view after_last_blank(std::string_view line) {
+    const auto at = line.rfind(' ');
+    return at == std::string_view::npos ? line : line.substr(at + 1);
+}
+
+}  // namespace
+
+std::vector<std::string_view> split_timi_fields(std::string_view line) {
+    std::vector<std::string_view> fields;
+    std::size_t pos = 0;
+    for (;;) {
+        const auto tab = line.find('\t', pos);
+        if (tab == std::string_view::npos) {
+            fields.push_back(line.substr(pos));
+            return fields;
+        }
+        fields.push_back(line.substr(pos, tab - pos));
+        pos = tab + 1;
+    }
+}
+
+std::string timi_header_block(const TimiData& data, const std::string& start_time_text) {
+    const TimiHeader& h = data.header;
+    std::string out;
+    out += "Patient ID #:  " + h.patient_id + kNl;
+    out += "Tape (recording) ID #: " + h.recording_id + kNl;
+    out += "Start time: " + start_time_text + " " + h.start.date_text() + kNl;
+    out += "Analyzed Duration: " + h.duration + kNl;
+    out += "Min HR (bpm): " + std::to_string(h.min_hr) + kNl;
+    out += "Max HR (bpm): " + std::to_string(h.max_hr) + kNl;
+    out += "Mean HR (bpm): " + std::to_string(h.mean_hr) + kNl + kNl;
+    for (int c = 0; c < kTimiChannels; ++c) {
+        out += "Episode Generation for channel " + std::to_string(c + 1) + ":" + kNl;
+        out += "Elevation  >= " + format_fixed(h.elevation[c], 2, 9) + "mm" + kNl;
+        out += "Depression <= " + format_fixed(h.depression[c], 2, 9) + "mm" + kNl;
+        out += "Slope       = " + slope_criterion_text(h.slope[c]) + kNl + kNl;
+    }
+    return out;
+}
+
+std::string timi_count_lines(const TimiData& data) {
+    const auto& n = data.arrhythmia_counts;
+    std::string out;
+    out += "VT <100 bpm : " + std::to_string(n[kCountVtBelow100]) + kNl;
+    out += "VT >100 bpm : " + std::to_string(n[kCountVtAbove100]) + kNl;
+    out += "SVT : " + std::to_string(n[kCountSvt]) + kNl;
+    out += "Bradycardia : " + std::to_string(n[kCountBradycardia]) + kNl;
+    out += "Pauses : " + std::to_string(n[kCountPauses]) + kNl + kNl;
+    return out;
+}
+
+std::string TimiData::data_file_text(std::int32_t first, std::int32_t last) const {
+    if (rows.empty()) return {};
+    first = std::max(first, 0);
+    last = std::min(last, row_count() - 1);
+    std::string out = "Quorril TIMI data file Ver " + std::to_string(kWrittenVersion) + kNl + kNl;
+    out += timi_header_block(*this, header.start.time_text());
+    out += timi_count_lines(*this);
+    out.reserve(out.size() + static_cast<std::size_t>(std::max(0, last - first + 1)) * 120);
+    for (std::int32_t r = first; r <= last; ++r) {
+        for (int col = 0; col < kTimiColumns; ++col) {
+            if (col) out += '\t';
+            out += cell_text(r, col);
+        }
+        out += kNl;
+    }
+    return out;
+}
+
+bool TimiData::write_data_file(const std::string& path) const {
+    if (rows.empty()) return false;  // an empty file could never be read back
+    return platform::atomic_write_file(path, data_file_text(0, row_count() - 1));
+}
+
+bool TimiData::write_data_file(const std::string& path, std::int32_t first, std::int32_t last) const {
+    if (rows.empty() || first < 0 || last < first || first >= row_count()) return false;
+    return platform::atomic_write_file(path, data_file_text(first, last));
+}
+
+bool TimiData::read_data_file(const std::string& path) {
+    const auto text = platform::read_whole_file(path);
+    return text && read_data_text(*text);
+}
+
+bool parse_timi_row(std::string_view line, bool data_file, TimiRow& row);
+
+bool TimiData::read_data_text(std::string_view text) {
+    const std::vector<std::string_view> lines = split_lines(text);
+    std::size_t next = 0;
+    const auto line = [&](std::string_view& out) {
+        if (next >= lines.size()) return false;
+        out = lines[next++];
+        return true;
+    };
+    std::string_view l;
+    if (!line(l)) return false;
+    const int version = std::clamp(leading_int(after_last_blank(l)), 0, 2);
+    if (!line(l)) return false;
+    if (!line(l) || l.size() < 15) return false;
+    header.patient_id = std::string(l.substr(15));
+    if (!line(l) || l.size() < 23) return false;
+    header.recording_id = std::string(l.substr(23));
+    if (!line(l) || l.size() <= 12) return false;
+    {
+        const std::string_view t = l.substr(12, 19);
+        if (t.size() < 16) return false;
+        const auto number = [&](std::size_t pos, std::size_t len, int& v) {
+            std::int32_t x = 0;
+            if (!parse_int_field(t.substr(pos, len), x)) return false;
+            v = x;
+            return true;
+        };
+        int hh = 0, mm = 0, ss = 0, dd = 0, mo = 0, yy = 0;
+        if (!number(0, 2, hh) || !number(3, 2, mm) || !number(6, 2, ss) || !number(9, 2, dd) ||
+            !number(12, 2, mo) || !number(15, std::string_view::npos, yy)) {
+            return false;
+        }
+        header.start = TimiDateTime::from_parts(yy, mo, dd, hh, mm, ss);
+        if (!header.start.is_valid()) return false;
+    }
+    if (version >= 1) {
+        if (!line(l)) return false;
+        const std::size_t skip = (!l.empty() && l.front() == 'D') ? 10 : 19;
+        if (l.size() < skip) return false;
+        header.duration = std::string(l.substr(skip));
+        std::int32_t* rates[3] = {&header.min_hr, &header.max_hr, &header.mean_hr};
+        for (auto* rate : rates) {
+            if (!line(l)) return false;
+            *rate = leading_int(after_last_blank(l));
+        }
+    } else {
+        header.duration.clear();
+        header.min_hr = header.max_hr = header.mean_hr = 0;
+    }
+    for (int c = 0; c < kTimiChannels; ++c) {
+        if (!line(l) || !line(l)) return false;  // the empty line and the channel title
+        double* limits[2] = {&header.elevation[c], &header.depression[c]};
+        for (double* limit : limits) {
+            if (!line(l)) return false;
+            std::string_view number = after_last_blank(l);
+            if (number.size() < 2) return false;
+            number.remove_suffix(2);  // "mm"
+            if (!parse_double_field(number, *limit)) return false;
+        }
+        if (!line(l)) return false;
+        const auto eq = l.find('=');
+        header.slope[c] = slope_criterion_bits(eq == std::string_view::npos ? l : l.substr(eq + 1));
+    }
+    if (!line(l)) return false;
+    arrhythmia_counts = {};
+    if (version >= 2) {
+        for (auto& count : arrhythmia_counts) {
+            if (!line(l)) return false;
+            const auto at = l.find(": ");
+            if (at == std::string_view::npos) return false;
+            count = leading_int(l.substr(at + 2));
+        }
+        if (!line(l)) return false;
+    }
+    while (line(l)) {
+        TimiRow row;
+        if (!parse_timi_row(l, true, row)) return false;
+        if (!rows.empty() && !timi_row_follows(rows.back(), row)) return false;
+        rows.push_back(row);
+    }
+    return true;
+}
+
+bool timi_row_follows(const TimiRow& last, const TimiRow& row) {
+    const std::int32_t expected = (last.time.second_of_day() + kTimiRowSeconds) % 86400;
+    const std::int64_t expected_day = static_cast<std::int64_t>(last.day) + (expected == 0 ? 1 : 0);
+    return row.day == expected_day && row.time.second_of_day() == expected;
+}
+
+// A row of a day file (18 fields) or of the data file (22 fields). False when the field count
+// is wrong or a field does not parse; `row` is then partly filled.
+bool parse_timi_row(std::string_view line, bool data_file, TimiRow& row) {
+    const auto f = split_timi_fields(line);
+    if (f.size() != (data_file ? 22u : 18u)) return false;
+    std::size_t i = 0;
+    if (data_file) row.use = f[i++] == "Y";
+    if (trim_blanks(f[i]).empty() || !parse_int_field(f[i], row.day)) return false;
+    ++i;
+    if (!parse_timi_time(f[i++], row.time)) return false;
+    if (trim_blanks(f[i]).empty()) {
+        row.heart_rate = kTimiMissingInt;
+    } else if (!parse_int_field(f[i], row.heart_rate) || row.heart_rate == kTimiMissingInt) {
+        return false;
+    }
+    ++i;
+    bool any_flag = false;
+    for (auto& c : row.channel) {
+        if (data_file) {
+            if (!read_timi_value(f[i++], c.st_base) || !read_timi_value(f[i++], c.j_abs) ||
+                !read_timi_value(f[i++], c.st_abs) || !read_timi_value(f[i++], c.st_dev) ||
+                !read_timi_value(f[i++], c.slope)) {
+                return false;
+            }
+            c.flag = f[i++] == "Y";
+        } else {
+            if (!read_timi_value(f[i++], c.st_base) || !read_timi_value(f[i++], c.j_abs) ||
+                !read_timi_value(f[i++], c.st_abs) || !read_timi_value(f[i++], c.slope)) {
+                return false;
+            }
+            const std::string_view flag = f[i++];
+            c.flag = !flag.empty() && (flag.front() == 'X' || flag.front() == 'x');
+            c.st_dev = timi_present(c.st_abs) && timi_present(c.st_base) ? c.st_abs - c.st_base : kTimiMissing;
+            any_flag = any_flag || c.flag;
+        }
+    }
+    if (!data_file) row.use = any_flag;
+    return true;
+}
+
+}  // namespace tv
