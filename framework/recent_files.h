@@ -1,0 +1,28 @@
+// The recently-used file list, kept in the framework profile: section "Recent File List",
+// entries "File1".."File<n>", most recent first. No Qt.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace tv::fw {
+
+class RecentFileList {
+public:
+    explicit RecentFileList(int size = 4, std::string section = "Recent File List", std::string entry_format = "File%d");
+    // Puts the path first; an entry for the same path (same file) moves up instead of doubling.
+    void add(const std::string& path);
+    void remove(std::size_t index);
+    const std::vector<std::string>& items() const { return items_; }
+    int size() const { return size_; }
+    void read_list();         // from the profile; blanks skipped
+    bool write_list() const;  // the whole list; entries past its end removed
+private:
+    int size_;
+    std::string section_, entry_format_;
+    std::vector<std::string> items_;
+};
+
+// True when the two paths name the same file: equal after normalising, or the same (st_dev, st_ino).
+bool same_file_path(const std::string& a, const std::string& b);
+
+}  // namespace tv::fw
