@@ -1,0 +1,272 @@
+#include "demo_root.h"
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdio>
+
+#include "common/files.h"
+#include "common/registry.h"
+#include "common/text.h"
+#include "platform/fs.h"
+#include "tolbex/app/analysis_data.h"
+#include "tolbex/app/archive_config.h"
+#include "tolbex/app/archive_dialogs.h"
+#include "tolbex/app/archive_group.h"
+#include "tolbex/app/profile.h"
+#include "tolbex/app/report_types.h"
+#include "tolbex/app/store_report.h"
+
+namespace tv::demo {
+
+namespace {
+
+struct Patient {
+    const char* name;
+    const char* dob;  // yyyy-mm-dd
+    int age;
+    const char* sex;
+    const char* physician;
+    const char* hospital;
+};
+
+// Made-up people.
+constexpr Patient kPatients[] = {
+    {"Alder, Mira", "1956-03-14", 68, "Female", "Dr. Quillon", "St. Averin Hospital"},
+    {"Brennic, Tomas", "1948-11-02", 75, "Male", "Dr. Quillon", "St. Averin Hospital"},
+    {"Castell, Ione", "1971-07-21", 52, "Female", "Dr. Marrow", "Northwing Clinic"},
+    {"Dunmore, Pell", "1963-01-30", 61, "Male", "Dr. Marrow", "Northwing Clinic"},
+    {"Everard, Lusa", "1980-09-09", 43, "Female", "Dr. Hesk", "St. Averin Hospital"},
+    {"Farrow, Odo", "1939-05-17", 84, "Male", "Dr. Hesk", "Northwing Clinic"},
+    {"Galloway, Senna", "1992-12-01", 31, "Female", "Dr. Quillon", "St. Averin Hospital"},
+    {"Hartigan, Bram", "1958-04-26", 65, "Male", "Dr. Marrow", "Northwing Clinic"},
+    {"Ivers, Caro", "1967-08-08", 56, "Female", "Dr. Hesk", "St. Averin Hospital"},
+    {"Jessop, Rune", "1975-02-12", 49, "Male", "Dr. Quillon", "Northwing Clinic"},
+    {"Kellan, Vey", "1944-10-19", 79, "Female", "Dr. Marrow", "St. Averin Hospital"},
+    {"Lorne, Aster", "1986-06-03", 37, "Male", "Dr. Hesk", "Northwing Clinic"},
+    {"Mabry, Oriel", "1953-03-28", 71, "Female", "Dr. Quillon", "St. Averin Hospital"},
+};
+
+struct Sample {
+    int group;            // 0 or 1
+    const char* archive;  // display name
+    ReportType type;
+    bool confirmed;       // formatted reports only
+};
+
+constexpr Sample kSamples[] = {
+    {0, "STANDARD", kReportFull, false},         {0, "STANDARD", kReportFormatted, true},
+    {0, "STANDARD", kReportFormatted, false},    {0, "STANDARD", kReportPartial, false},
+    {0, "STANDARD", kReportRawEcg, false},       {0, "STANDARD", kReportFullOstrabel12, false},
+    {0, "Cardiology", kReportFull, false},       {0, "Cardiology", kReportFormatted, true},
+    {0, "Cardiology", kReportOstrabel, false},   {0, "Cardiology", kReportPartial, false},
+    {0, "Sleep Clinic", kReportFull, false},     {0, "Sleep Clinic", kReportFormatted, false},
+    {0, "Sleep Clinic", kReportRawEcg, false},   {0, "Deleted Reports", kReportFull, false},
+    {0, "Deleted Reports", kReportFormatted, true},
+    {1, "STANDARD", kReportFull, false},         {1, "STANDARD", kReportFormatted, true},
+    {1, "STANDARD", kReportPartial, false},      {1, "STANDARD", kReportFullOstrabel12, false},
+    {1, "Ward 7", kReportFull, false},           {1, "Ward 7", kReportFormatted, false},
+    {1, "Ward 7", kReportRawEcg, false},         {1, "Ward 7", kReportOstrabel, false},
+    {1, "Deleted Reports", kReportPartial, false},
+};
+
+// 4 March 2024 09:00 UTC.
+constexpr std::int64_t kFirstRecording = 1709542800;
+
+bool write_text(const std::string& path, const std::string& text) { return platform::atomic_write_file(path, text); }
+
+std::string iso_date_time(std::int64_t t, bool with_time) {
+    const time_t tt = static_cast<time_t>(t);
+    struct tm tm {};
+    ::gmtime_r(&tt, &tm);
+    char text[32];
+    std::snprintf(text, sizeof text, with_time ? "%04d-%02d-%02d %02d:%02d" : "%04d-%02d-%02d", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min);
+    return text;
+}
+
+// A transfer file name: clinic code, six digits and the check digit (weights 1,2,1,2,1,2, digit
+// sums of the products).
+std::string transfer_name(int serial) {
+    const std::string digits = format_string("%06d", serial % 1000000);
+    int sum = 0;
+    for (int i = 0; i < 6; ++i) {
+        const int p = (digits[static_cast<std::size_t>(i)] - '0') * (i % 2 ? 2 : 1);
+        sum += p / 10 + p % 10;
+    }
+    return "DEMO" + digits + static_cast<char>('0' + (10 - sum % 10) % 10);
+}
+
+std::string patient_txt(const Patient& p, int i, std::int64_t recorded) {
+    std::string t;
+    auto line = [&](const std::string& s) { t += (s.empty() ? std::string("--") : s) + "\r\n"; };
+    line("PATIENT DETAILS");
+    line(iso_date_time(recorded + 86400, true));
+    line(p.name);
+    line(p.dob);
+    line(format_string("%d", p.age));
+    line(p.sex);
+    line(i % 2 ? "R. Tallis" : "J. Okonkwe");
+    line(transfer_name(100 + i * 37));
+    line(format_string("PN%05d", 4000 + i * 13));
+    line(p.physician);
+    line(i % 3 ? "Meridian Health" : "");
+    line(p.hospital);
+    line(iso_date_time(recorded, true));
+    line(format_string("REC-%03d", 10 + i % 7));
+    line(format_string("REC-%03d", 10 + i % 7));
+    line(iso_date_time(recorded + 86400, true));
+    t += i % 4 == 0 ? "Palpitations at night.\r\nReferred for 24 h Holter.\r\n" : "Routine follow-up.\r\n";
+    return t;
+}
+
+// A value for an ANALSUM.TXT field that looks like a 24-hour recording.
+std::string analsum_value(int n, int i) {
+    const std::string name = AnalysisData::get_field_name(n);
+    const int type = analysis_fields[static_cast<std::size_t>(n - 1)].type;
+    if (type == kFieldText) return format_string("%02d:%02d:%02d", (9 + n + i) % 24, (n * 7 + i) % 60, (n * 13) % 60);
+    if (name == "QRS") return format_string("%d", 98000 + i * 731);
+    if (name == "normal") return format_string("%d", 96500 + i * 700);
+    if (name == "HR.mean") return format_string("%d", 64 + i % 20);
+    if (name == "HR.fastest.rate") return format_string("%d", 128 + i % 30);
+    if (name == "HR.slowest.rate") return format_string("%d", 42 + i % 10);
+    if (name == "AF.duration") return format_string("%d", (i % 3) * 600 * 128);  // stored times 128
+    if (type == kFieldReal) {
+        if (name == "recording.length") return "24.0";
+        return format_string("%.1f", 1.0 + (n % 5) * 0.5);
+    }
+    return format_string("%d", (n * 17 + i * 5) % 60);
+}
+
+std::string analsum_txt(int i) {
+    std::vector<std::string> lines;
+    for (int n = kFirstAnalsumField; n <= kAnalysisFieldCount; ++n) {
+        switch (analsum_line_kind(n)) {
+            case kAnalsumSameLine:
+                if (!lines.empty()) lines.back() += analsum_value(n, i);
+                break;
+            case kAnalsumFlagsLine: lines.push_back(i % 2 ? "level" : "up"); break;
+            default: lines.push_back(format_string("%-12s", analsum_value(n, i).c_str())); break;
+        }
+    }
+    std::string t;
+    for (const auto& l : lines) t += l + "\r\n";
+    return t;
+}
+
+std::string description(const Patient& p, ReportType type) {
+    std::string d = p.name;
+    const std::string kind = report_type_description(type);
+    if (!kind.empty()) d += " - " + kind;
+    return d;
+}
+
+// A new group with the given archives (display names; "STANDARD" and "Deleted Reports" get
+// their fixed folders, the others fresh ones).
+bool make_group(const std::string& folder, const std::vector<std::string>& archives, std::string* error) {
+    if (!create_folder_path(folder)) {
+        *error = "cannot create " + folder;
+        return false;
+    }
+    const std::string index = join_path(folder, kGroupIndexName);
+    for (const auto& name : archives) {
+        bool ok;
+        if (name == kStandardArchiveName || name == kDeletedArchiveName) {
+            const std::string sub = name == kStandardArchiveName ? kStandardArchiveName : kDeletedArchiveFolder;
+            ok = create_folder_path(join_path(folder, sub)) && append_group_entry(index, sub, name);
+        } else {
+            ok = create_archive_in_group(folder, name, nullptr);
+        }
+        if (!ok) {
+            *error = "cannot add archive " + name + " to " + index;
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string device_dat_path() {
+    const std::string gui = join_path(get_analyser_user_root(), "GUI");
+    if (auto found = platform::find_name_ci(gui, kArchiveConfigFileName)) return *found;
+    return join_path(gui, kArchiveConfigFileName);
+}
+
+bool demo_root_exists() {
+    ArchiveConfigList config;
+    config.load(device_dat_path());
+    return config.get_count() > 0;
+}
+
+bool make_demo_root(DemoSummary* summary, std::string* error) {
+    std::string local_error;
+    if (!error) error = &local_error;
+    if (demo_root_exists()) {
+        *error = "a demo root exists already";
+        return false;
+    }
+    const std::string user_root = get_analyser_user_root();
+    const std::string groups[2] = {join_path(user_root, "ARCHIVE"), join_path(user_root, "GROUPS/NORTHWING")};
+    if (!make_group(groups[0], {"STANDARD", "Cardiology", "Sleep Clinic", "Deleted Reports"}, error) ||
+        !make_group(groups[1], {"STANDARD", "Ward 7", "Deleted Reports"}, error))
+        return false;
+
+    int stored = 0;
+    int i = 0;
+    for (const Sample& s : kSamples) {
+        const Patient& p = kPatients[static_cast<std::size_t>(i) % std::size(kPatients)];
+        const std::int64_t recorded = kFirstRecording + static_cast<std::int64_t>(i) * 97200;  // a day and 3 h apart
+        ArchiveGroup group(join_path(groups[s.group], kGroupIndexName), false, false, false);
+        const ReportArchive* archive = group.get_archive(group.find_archive_by_name(s.archive));
+        if (!archive) {
+            *error = std::string("no archive ") + s.archive;
+            return false;
+        }
+        std::string staging = create_temp_folder();
+        if (staging.empty()) {
+            *error = "cannot create a temporary folder";
+            return false;
+        }
+        FolderRemover remove_staging(staging, true, false);
+        bool ok = write_text(staging + "VERSION.TXT", "V8.006\r\n") &&
+                  write_text(staging + "PATIENT.TXT", patient_txt(p, i, recorded)) &&
+                  write_text(staging + "ANALSUM.TXT", analsum_txt(i));
+        if (ok && is_formatted_type(s.type)) {
+            ok = write_text(staging + "SUMMARY.TXT", description(p, s.type) + "\r\n");
+            if (ok && s.confirmed) ok = write_text(staging + "CONFIRM.TXT", i % 2 ? "Dr. Quillon" : "Dr. Marrow");
+        }
+        if (!ok) {
+            *error = "cannot write the sample files in " + staging;
+            return false;
+        }
+        const std::int64_t size = get_folder_size_64(staging, false);
+        const int rc = store_report_in_archive(archive->get_path(), trim_right_char(staging, '/'),
+                                               description(p, s.type), static_cast<std::int32_t>(size), recorded,
+                                               s.type, nullptr, nullptr, true);
+        if (rc != kStoreOk) {
+            *error = format_string("storing a sample report failed (%d)", rc);
+            return false;
+        }
+        ++stored;
+        ++i;
+    }
+
+    create_folder_path(get_path_folder(device_dat_path()));
+    ArchiveConfigList config;
+    config.load(device_dat_path());
+    for (const auto& g : groups)
+        if (config.add(g) != kConfigOk) {
+            *error = "cannot write " + device_dat_path();
+            return false;
+        }
+    for (int n = 0; n < 2; ++n)
+        write_profile_string("Archives", format_string("Archive %d", n), join_path(groups[n], kGroupIndexName));
+    if (summary) {
+        summary->group_folders.assign(std::begin(groups), std::end(groups));
+        summary->reports = stored;
+    }
+    return true;
+}
+
+}  // namespace tv::demo

@@ -1,0 +1,24 @@
+// The demo root: what a new user sees on first start. Two archive groups with several archives
+// each (one of them "Deleted Reports"), sample reports of several types with their patient files,
+// DEVICE.DAT listing both groups, and the profile values that make tolbex reopen them. Every
+// person in it is made up.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace tv::demo {
+
+struct DemoSummary {
+    std::vector<std::string> group_folders;  // the two group folders
+    int reports = 0;                         // report folders stored
+};
+
+// The DEVICE.DAT that tolbex reads under the current TORVANE_ROOT.
+std::string device_dat_path();
+// True when the demo's DEVICE.DAT already lists a group.
+bool demo_root_exists();
+// Makes the demo root (groups, reports, DEVICE.DAT, profile). Fails when a demo root exists.
+// `error` receives why it failed.
+bool make_demo_root(DemoSummary* summary, std::string* error);
+
+}  // namespace tv::demo

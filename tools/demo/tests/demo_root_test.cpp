@@ -1,0 +1,104 @@
+#include "demo_root.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "common/registry.h"
+#include "common/ui.h"
+#include "tolbex/app/analysis_data.h"
+#include "tolbex/app/archive_config.h"
+#include "tolbex/app/archive_group.h"
+#include "tolbex/app/browser_list_doc.h"
+#include "tolbex/app/patient_txt.h"
+#include "tolbex/app/profile.h"
+
+namespace tv::demo {
+namespace {
+
+namespace fs = std::filesystem;
+
+class DemoRootTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/tv-demo-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        t_ = tmpl;
+        fs::create_directories(t_ / "root");
+        fs::create_directories(t_ / "tmp");
+        ::setenv("TORVANE_ROOT", (t_ / "root").c_str(), 1);
+        ::setenv("TMPDIR", (t_ / "tmp").c_str(), 1);
+        reset_cached_roots();
+        set_ui(&ui_);
+    }
+    void TearDown() override {
+        set_ui(nullptr);
+        ::unsetenv("TORVANE_ROOT");
+        ::unsetenv("TMPDIR");
+        reset_cached_roots();
+        std::error_code ec;
+        fs::remove_all(t_, ec);
+    }
+    fs::path t_;
+    ScriptedUi ui_;
+};
+
+TEST_F(DemoRootTest, EveryReportLoadsWithItsPatientDetails) {
+    EXPECT_FALSE(demo_root_exists());
+    DemoSummary summary;
+    std::string error;
+    ASSERT_TRUE(make_demo_root(&summary, &error)) << error;
+    EXPECT_GE(summary.reports, 20);
+    EXPECT_TRUE(demo_root_exists());
+    EXPECT_FALSE(make_demo_root(nullptr, &error));
+
+    ArchiveConfigList config;
+    ASSERT_TRUE(config.load(device_dat_path()));
+    ASSERT_EQ(config.get_count(), 2);
+    int reports = 0, types_seen = 0;
+    std::set<ReportType> types;
+    for (int g = 0; g < config.get_count(); ++g) {
+        const std::string index = find_group_index(config.get_path(g));
+        EXPECT_EQ(get_profile_string("Archives", "Archive " + std::to_string(g), ""), index);
+        ArchiveGroup group(index);
+        EXPECT_GE(group.get_count(), 3);
+        EXPECT_GE(group.find_archive_by_name(kDeletedArchiveName), 0);
+        CBrowserListDoc doc;
+        ASSERT_TRUE(doc.open_document(index));
+        for (std::int32_t row = 0; row < doc.get_row_count(); ++row) {
+            const std::string folder = doc.get_report_folder(row);
+            ASSERT_TRUE(fs::is_directory(folder)) << folder;
+            PatientTxt p;
+            EXPECT_TRUE(p.read_folder(folder)) << folder;
+            EXPECT_FALSE(p.m_name.empty());
+            AnalysisData data(folder);
+            EXPECT_TRUE(data.is_field_present(data.get_field_number("HR.mean")));
+            EXPECT_NE(doc.get_details_text(row).find("Patient Name: \t" + p.m_name + "\n"), std::string::npos) << folder;
+            types.insert(doc.get_record_type(row));
+            ++reports;
+        }
+    }
+    types_seen = static_cast<int>(types.size());
+    EXPECT_EQ(reports, summary.reports);
+    EXPECT_GE(types_seen, 4);
+    EXPECT_EQ(archive_groups_to_reopen(config.get_path(0)).size(), 3u);
+}
+
+TEST_F(DemoRootTest, ProgramMakesTheRootOnce) {
+    const std::string cmd = std::string(TV_DEMO_PROGRAM) + " > /dev/null";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_TRUE(demo_root_exists());
+    const std::string dev = device_dat_path();
+    const auto stamp = fs::last_write_time(dev);
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_EQ(fs::last_write_time(dev), stamp);
+}
+
+}  // namespace
+}  // namespace tv::demo
