@@ -1,0 +1,47 @@
+// The stand-in for the outside compressor: one file in, one file out, losslessly.
+//
+// Packed layout (all integers little-endian):
+//   +0  "TVSZ"
+//   +4  u8  format, 1
+//   +5  u8  method: 1 = 16-bit delta planes packed as one xz stream (LZMA2, 2 MiB blocks)
+//   +6  u64 original size
+//   +14 u32 CRC-32 (IEEE) of the original bytes
+//   +18 body
+// The output depends only on the input bytes (no names, no times).
+//
+// The delta planes suit ECG channel files: sample words differ little from their neighbours, so
+// each difference is folded to an unsigned number (0, -1, 1, -2 ... become 0, 1, 2, 3 ...) and the
+// low bytes and the (mostly zero) high bytes are packed apart. Other files pass through the same
+// path and lose little. The blocks are packed and unpacked on several threads; the bytes do not
+// depend on the number of threads.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tv::szip {
+
+inline constexpr std::size_t kHeaderSize = 18;
+inline constexpr std::uint8_t kFormat = 1;
+inline constexpr std::uint8_t kMethodDeltaXz = 1;
+inline constexpr std::uint64_t kBlockSize = 2u << 20;
+
+// Exit codes of the program.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitUsage = 1;
+inline constexpr int kExitInput = 2;
+inline constexpr int kExitOutput = 3;
+inline constexpr int kExitCorrupt = 4;
+
+std::uint32_t crc32(const std::uint8_t* data, std::size_t size);
+std::vector<std::uint8_t> to_delta_planes(const std::uint8_t* data, std::size_t size);
+std::vector<std::uint8_t> from_delta_planes(const std::uint8_t* data, std::size_t size);
+
+std::vector<std::uint8_t> pack(const std::vector<std::uint8_t>& input);
+// False when the stream is not ours or does not give back the recorded size and CRC.
+bool unpack(const std::vector<std::uint8_t>& packed, std::vector<std::uint8_t>& output);
+
+// The program: argv as given ("-o4r2b41 in out" or "-d in out"); returns the exit code.
+int run(int argc, char** argv);
+
+}  // namespace tv::szip
