@@ -16,6 +16,7 @@
 #include "platform/fs.h"
 #include "platform/system.h"
 #include "tolbex/app/archive_group.h"
+#include "tolbex/app/cef_import.h"
 #include "tolbex/app/import_reports.h"
 #include "tolbex/app/patient_txt.h"
 #include "tolbex/app/report_archive.h"
@@ -233,6 +234,8 @@ bool dispatch_command_line(CTolbexApp& app, const std::vector<std::string>& args
                 app.exit_code = store_report_folder_command(op(1), op(2), op(3), op(4));
             } else if (is_switch(*row, "/delete_os12_ecg")) {
                 app.exit_code = delete_os12_ecg_command(op(1));
+            } else if (is_switch(*row, "/uncompress")) {
+                app.exit_code = uncompress_command(op(1), op(2));
             } else {
                 not_in_this_build(app, row->info.name);
             }

@@ -3,6 +3,10 @@
 //
 // Exit codes (the process exit status is 8 bits wide on Linux):
 //   /store, /storefolder   0..10, the store-result codes of the store-result log
+//   /uncompress            0 done, 1 no destination folder, 2 the file cannot be opened, 3 not a
+//                          valid compressed ECG file, 4 a file could not be written, 5 the
+//                          compressor is missing or failed (a hidden run answers its Retry/Cancel
+//                          question with Cancel), or a channel could not be restored
 //   /export                0 exported, 1 no report there, 2 not in the archive's index,
 //                          3 packing (or the audit log) failed, 4 format other than TVZ
 //   /find                  the number of reports found, capped at 251; errors -1..-4 leave the

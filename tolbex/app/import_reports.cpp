@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "common/files.h"
 #include "common/registry.h"
@@ -12,6 +11,7 @@
 #include "common/ui.h"
 #include "platform/fs.h"
 #include "platform/system.h"
+#include "tolbex/app/cef_import.h"
 #include "tolbex/app/report_types.h"
 #include "tolbex/app/store_report.h"
 #include "tolbex/app/tolbex_strings.h"
@@ -22,7 +22,6 @@ namespace tv {
 namespace {
 
 constexpr const char* kStoreErrorCaption = "Error While Storing Mailed Report";
-constexpr char kCefImportSignature[16] = {'C', 'o', 'm', 'p', 'r', 'e', 's', 's', 'e', 'd', ' ', 'E', 'C', 'G', 0, 0};
 
 void tell(bool interactive, const std::string& text, const std::string& caption) {
     if (interactive) ui().message_box(text, caption, MsgIcon::Error, MsgButtons::Ok);
@@ -85,31 +84,51 @@ bool register_report_file_types() {
     return tvz && cef;
 }
 
-bool has_cef_signature(const std::string& cef_file) {
-    std::FILE* f = std::fopen(cef_file.c_str(), "rbe");
-    if (!f) return false;
-    unsigned char header[kCefImportHeaderSize];
-    const bool whole = std::fread(header, 1, sizeof header, f) == sizeof header;
-    std::fclose(f);
-    return whole && std::memcmp(header + kCefImportSignatureOffset, kCefImportSignature, sizeof kCefImportSignature) == 0;
-}
-
-int store_mailed_cef(const std::string& cef_file, const std::string& archive_folder, bool interactive) {
-    (void)archive_folder;
+int store_mailed_cef(const std::string& cef_file, const std::string& archive_folder, bool interactive,
+                     std::string* stored_folder) {
     if (!file_exists(cef_file)) {
         tell(interactive, format_string("The Compressed ECG File \"%s\" cannot be found.", cef_file.c_str()),
              "Missing CEF");
         return kCefImportMissing;
     }
-    if (!has_cef_signature(cef_file)) {
-        tell(interactive, format_string("The Compressed ECG File \"%s\" is not valid.", cef_file.c_str()),
-             "Invalid CEF");
-        return kCefImportInvalid;
+    // A fresh folder of its own: nothing that other programs leave in the shared temporary
+    // folder can slip into the stored report.
+    const ReceivedCef received = unpack_received_cef(cef_file);
+    switch (received.status) {
+        case ReceivedCef::kUnpacked: break;
+        case ReceivedCef::kNotCef:
+        case ReceivedCef::kInvalid:
+            tell(interactive, format_string("The Compressed ECG File \"%s\" is not valid.", cef_file.c_str()),
+                 "Invalid CEF");
+            return kCefImportInvalid;
+        case ReceivedCef::kNoCompressor:
+            tell(interactive, "The \"SZIP.EXE\" program cannot be found.", kStoreErrorCaption);
+            return kCefImportStoreFailed;
+        case ReceivedCef::kCancelled:
+            // The user has just seen the compressor's failure and chose Cancel.
+            return kCefImportStoreFailed;
+        case ReceivedCef::kNoTempFolder:
+            tell(interactive,
+                 "The temporary folder used to hold the uncompressed report files could not be created.\nYour disk "
+                 "may be full.",
+                 "Unable to Create Temporary Folder");
+            return kCefImportNoTempFolder;
+        case ReceivedCef::kFailed:
+            tell_store_failure(interactive, -1);
+            return kCefImportStoreFailed;
     }
-    // The unpacker of compressed ECG files is not part of this build: a real file cannot be
-    // stored yet, and says so rather than leaving a report without its recording.
-    tell_store_failure(interactive, -1);
-    return kCefImportStoreFailed;
+    FolderRemover remover(received.folder, true, true);
+
+    const std::int64_t file_size = get_file_size_64(cef_file);
+    const std::int32_t size = file_size > 0x7FFFFFFF ? 0x7FFFFFFF : file_size < 0 ? 0 : static_cast<std::int32_t>(file_size);
+    const int stored = store_report_in_archive(archive_folder, received.folder.substr(0, received.folder.size() - 1),
+                                               received.description, size, platform::system().now(), kReportCef,
+                                               stored_folder);
+    if (stored != kStoreOk) {
+        tell_store_failure(interactive, stored);
+        return kCefImportStoreFailed;
+    }
+    return kCefImportStored;
 }
 
 bool read_repinfo(const std::string& path, std::int64_t now, std::int64_t unpacked_size, RepInfo& info) {

@@ -14,23 +14,20 @@ inline constexpr const char* kMailSwitch = "/mail";
 // Registers .TVZ and .CEF for this program ("/mail" and the file); true when both registered.
 bool register_report_file_types();
 
-// store_mailed_cef results.
+// store_mailed_cef results (the store-result codes of the command line).
 inline constexpr int kCefImportStored = 0;
 inline constexpr int kCefImportMissing = 2;
 inline constexpr int kCefImportInvalid = 3;
-inline constexpr int kCefImportStoreFailed = 8;
+inline constexpr int kCefImportStoreFailed = 8;   // unpacking or storing failed
+inline constexpr int kCefImportNoTempFolder = 9;
 
-// The compressed ECG file's header as far as the import needs it.
-inline constexpr std::size_t kCefImportHeaderSize = 108;
-inline constexpr std::size_t kCefImportSignatureOffset = 12;
-inline constexpr std::size_t kCefImportDescriptionOffset = 28;
-// True when the file starts with a whole header carrying the compressed-ECG signature.
-bool has_cef_signature(const std::string& cef_file);
-
-// Stores a compressed ECG file as a report. This build cannot unpack compressed ECG files yet:
-// a file without a valid header is refused as invalid (3), a real one as not storable (8).
-// Interactive calls show the messages; others only return the code.
-int store_mailed_cef(const std::string& cef_file, const std::string& archive_folder, bool interactive);
+// Stores a compressed ECG file as a report of type 516: unpacked into a fresh temporary folder
+// (removed again on every path), stored with the header's description and the size of the file.
+// 3 means the file itself is not valid; a missing or failing compressor is 8, as it says nothing
+// about the file. Interactive calls show the messages; others only return the code.
+// `stored_folder` receives the new report folder on success.
+int store_mailed_cef(const std::string& cef_file, const std::string& archive_folder, bool interactive,
+                     std::string* stored_folder = nullptr);
 
 // import_transfer_file results.
 inline constexpr int kImportStored = 0;

@@ -23,7 +23,7 @@ namespace tv {
 namespace {
 
 std::mutex g_hooks_mutex;
-CefUnpacker g_unpacker;
+CefUnpackHook g_unpacker;
 CardReader g_card_reader;
 
 // Copies the plain files of a folder ("WIN386.SWP" and dot files never); the sources copied go
@@ -56,7 +56,7 @@ bool index_is_appendable(const std::string& path) {
 
 }  // namespace
 
-void set_cef_unpacker(CefUnpacker unpacker) {
+void set_cef_unpacker(CefUnpackHook unpacker) {
     std::lock_guard<std::mutex> lock(g_hooks_mutex);
     g_unpacker = std::move(unpacker);
 }
@@ -98,7 +98,7 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
             failure = kStoreCopyFailed;
         } else {
             copied.push_back(source);
-            CefUnpacker unpack;
+            CefUnpackHook unpack;
             {
                 std::lock_guard<std::mutex> lock(g_hooks_mutex);
                 unpack = g_unpacker;

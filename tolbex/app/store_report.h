@@ -23,11 +23,11 @@ inline constexpr int kStoreIndexFailed = 3;   // ARCHINFO.DAT could not be appen
 inline constexpr int kStoreCardFailed = 4;    // the card could not be read
 
 // Unpacks a compressed ECG file into a folder; true on success.
-using CefUnpacker = std::function<bool(const std::string& cef_file, const std::string& folder)>;
+using CefUnpackHook = std::function<bool(const std::string& cef_file, const std::string& folder)>;
 // Reads the card into a folder, showing progress; true on success.
 using CardReader = std::function<bool(const std::string& folder, ProgressWindow* progress)>;
 // Installed by the subsystems that own these steps; without one the step fails (2 resp. 4).
-void set_cef_unpacker(CefUnpacker unpacker);
+void set_cef_unpacker(CefUnpackHook unpacker);
 void set_card_reader(CardReader reader);
 
 // Stores `source` as a new report of `type` in `archive_folder`:

@@ -16,11 +16,13 @@
 #include "platform/paths.h"
 #include "tolbex/app/archive_config.h"
 #include "tolbex/app/archive_group.h"
+#include "tolbex/app/cef_import.h"
 #include "tolbex/app/clinic_code.h"
 #include "tolbex/app/command_line.h"
 #include "tolbex/app/import_reports.h"
 #include "tolbex/app/profile.h"
 #include "tolbex/app/report_archive.h"
+#include "tolbex/app/store_report.h"
 #include "tolbex/app/tolbex_strings.h"
 
 namespace tv {
@@ -57,6 +59,8 @@ bool is_switch_on(const std::string& value) {
 
 CTolbexApp::CTolbexApp() : archive_config_(std::make_unique<ArchiveConfigList>()) {
     select_ui_language(kAppName);
+    // A compressed ECG file given to the store routine as a file is unpacked beside its copy.
+    set_cef_unpacker([](const std::string& cef, const std::string& folder) { return unpack_cef_file(cef, folder) == 0; });
     read_workstation_switches();
     g_current = this;
 }
