@@ -2,20 +2,64 @@
 // start with an action runs that action without a window and answers with its exit code.
 // What would be a message box goes to stderr and every question takes its safe answer.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "tolbex/app/command_line.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/app/tolbex_strings.h"
+#include "tolbex/app/ui/tolbex_window_app.h"
+
+#include <QApplication>
+
+#include "common/runner.h"
+#include "common/ui.h"
+#include "framework/qt_ui.h"
+#include "framework/wait_cursor.h"
 
 namespace {
 
-// A start that needs the main window.
-int run_with_main_window(const std::vector<std::string>&) {
-    std::fprintf(stderr, "tolbex: the windowed program is not available in this build; "
-                         "only hidden command-line actions run.\n");
-    return 1;
+// The window thread's pump for waits that run other programs.
+class QtMessagePump : public tv::MessagePump {
+public:
+    void pump() override { QCoreApplication::processEvents(QEventLoop::AllEvents, 50); }
+    void restore_wait_cursor() override {
+        if (tv::fw::wait_cursor_depth() > 0 && !QApplication::overrideCursor())
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+};
+
+// A start that needs the main window. The window toolkit is built here and nowhere else.
+int run_with_main_window(int argc, char** argv, std::vector<std::string> args) {
+    // Qt ends the process when it finds no display; say why instead.
+    auto set = [](const char* name) { return std::getenv(name) && *std::getenv(name); };
+    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM")) {
+        std::fprintf(stderr, "tolbex: the main window is not available in this build without a display (set DISPLAY "
+                             "or WAYLAND_DISPLAY, or QT_QPA_PLATFORM=offscreen); only hidden command-line actions "
+                             "run.\n");
+        return 1;
+    }
+    QApplication qapp(argc, argv);
+    QApplication::setApplicationName(tv::kAppName);
+    tv::fw::QtUi qt_ui;
+    tv::set_ui(&qt_ui);
+    QtMessagePump pump;
+    tv::set_message_pump(&pump);
+    int code = 0;
+    {
+        tv::CTolbexApp core;
+        tv::TolbexWindowApp windows(core);
+        if (!windows.init_instance(std::move(args), true)) {
+            code = core.exit_code == 0 ? 1 : core.exit_code;
+        } else {
+            qapp.exec();
+            code = core.exit_instance();
+        }
+    }
+    tv::set_message_pump(nullptr);
+    tv::set_ui(nullptr);
+    return code & 0xFF;
 }
 
 }  // namespace
@@ -26,7 +70,7 @@ int main(int argc, char** argv) {
     tv::expand_parameter_files(args);
     bool preview = false;
     if (tv::prescan_show_state(args, preview) != tv::kShowHidden || !tv::has_command_line_action(args))
-        return run_with_main_window(args);
+        return run_with_main_window(argc, argv, std::move(args));
 
     tv::CTolbexApp app;
     if (!app.init_instance_headless(std::move(args), true)) return app.exit_code == 0 ? 1 : app.exit_code & 0xFF;

@@ -1,0 +1,93 @@
+#include "tolbex/app/ui/menus.h"
+
+#include <cstdlib>
+#include <string>
+
+#include "common/registry.h"
+
+namespace tv::menu {
+
+using fw::MenuItem;
+
+fw::MenuModel build_main_menu() {
+    using fw::cmd::AppExit;
+    using fw::cmd::FileClose;
+    using fw::cmd::FileMru1;
+    const auto c = MenuItem::command;
+    const auto sep = MenuItem::separator;
+    const auto pop = MenuItem::popup;
+    fw::MenuModel m;
+    m.items = {
+        pop("&File",
+            {c(kOpenArchiveIndex, "&Open Archive..."), c(FileClose, "&Close"), sep(),
+             pop("Archive &Group",
+                 {c(kSelectGroup, "&Select...\tCtrl+O"), c(kOpenGroupFromList, "Open from &List..."),
+                  c(kFindGroups, "&Find...\tCtrl+F"), c(kCreateGroup, "&Create..."), c(kDeleteGroup, "&Delete..."),
+                  sep(), c(kAddGroupToConfig, "&Add to Configuration"),
+                  c(kRemoveGroupFromConfig, "&Remove from Configuration...")}),
+             sep(), pop("Export &as", {c(kExportMerivalePdf, "&Merivale PDF file...")}),
+             pop("&Print", {c(kPrintReports, "&Reports..."), c(kPrintScaling, "Print &Scaling...")}),
+             c(kItemSendToExternal, "Send to &External Program..."), sep(),
+             pop("&Mail", {c(kSendMail, "&Send Mail..."), c(kReceiveMail, "&Receive Mail..."),
+                           c(kStoreMailedReport, "S&tore Mailed Report...")}),
+             sep(), c(FileMru1, "Recent File"), sep(), c(AppExit, "E&xit")}),
+        pop("&Item",
+            {c(kItemOpen, "&Open"), c(kItemDelete, "&Delete..."), c(kItemMove, "&Move..."), c(kItemCopy, "&Copy..."),
+             c(kItemRename, "&Rename"), sep(), c(kItemSendMail, "Send &Mail..."),
+             c(kItemExportToFolder, "&Export to folder..."), c(kItemCreateLetter, "Create &Letter..."),
+             c(kItemWhereIs, "&Where is Item..."), c(kItemDeleteO12Ecg, "Delete Ostrabel12 ECG Files"),
+             c(kItemCompare, "Compare &Formatted Reports"), c(kItemSign, "&Sign Report..."), sep(),
+             c(kItemTimi, "&TIMI"), c(kItemTimiArrhythmia, "TIMI &Arrhythmia")}),
+        pop("&Archive", {c(kCreateArchive, "&Create..."), c(kDeleteArchive, "&Delete...")}),
+        pop("&Recording", {c(kStoreDiskRecording, "&Store Ostrabel Recording in Archive..."),
+                           c(kMailDiskRecording, "Send Ostrabel Recording as &Mail..."),
+                           c(kCardSendAsMail, "Ostrabel &CF: Send as Mail..."),
+                           c(kDiskSendAsMail, "Ostrabel &2/3: Send as Mail..."),
+                           c(kTapeSendAsMail, "&Tape: Send as Mail...")}),
+        pop("&View",
+            {pop("Sort &Ascending", {c(kSortAscendingFirst, "by &Archive"), c(kSortAscendingFirst + 1, "by &Name"),
+                                     c(kSortAscendingFirst + 2, "by &Date"), c(kSortAscendingFirst + 3, "by &Size"),
+                                     c(kSortAscendingFirst + 4, "by &Type")}),
+             pop("Sort &Descending",
+                 {c(kSortDescendingFirst, "by &Archive"), c(kSortDescendingFirst + 1, "by &Name"),
+                  c(kSortDescendingFirst + 2, "by &Date"), c(kSortDescendingFirst + 3, "by &Size"),
+                  c(kSortDescendingFirst + 4, "by &Type")})}),
+        pop("&Options",
+            {c(kMailSettings, "&Mail Settings..."), c(kExternalProgramSettings, "&External Program Settings..."),
+             c(kCefStoreFolder, "Default &Compressed ECG Save Folder..."),
+             c(kExportFolder, "Default E&xported Report Folder..."), c(kClinicCode, "Default Clinic &Code..."),
+             c(kSignatureSettings, "Si&gnature Settings..."), sep(),
+             c(kSetDefaultGroup, "&Set current Archive Group as default"),
+             c(kNoDefaultGroup, "&No default Archive Group")}),
+        pop("&Window", {c(fw::cmd::WindowNew, "&New Window"), c(kWindowCascade, "&Cascade"),
+                        c(kWindowTileHorz, "&Tile Horizontally"), c(kWindowTileVert, "Tile &Vertically"),
+                        c(kWindowArrange, "&Arrange Icons")}),
+        pop("&Help", {c(kAbout, "&About this program...")}),
+    };
+    return m;
+}
+
+void prune_startup_menu(fw::MenuModel& menu, const MenuOffer& offer) {
+    auto drop = [&](std::initializer_list<CommandId> ids) {
+        for (CommandId id : ids) fw::remove_menu_command(menu, id);
+    };
+    if (!offer.timi) drop({kItemTimi, kItemTimiArrhythmia});
+    if (!offer.merivale_pdf) drop({kExportMerivalePdf});
+    if (!offer.mail)
+        drop({kMailDiskRecording, kSendMail, kItemSendMail, kMailSettings, kReceiveMail, kStoreMailedReport,
+              kCardSendAsMail, kDiskSendAsMail, kTapeSendAsMail});
+    if (!offer.archive_configured || !offer.browse)
+        drop({kAddGroupToConfig, kRemoveGroupFromConfig, kSelectGroup, kOpenGroupFromList});
+    if (!offer.browse) drop({kOpenArchiveIndex, kFindGroups, kCreateGroup, kStoreDiskRecording});
+    fw::prune_menu(menu);
+}
+
+bool is_mail_configured() {
+    static constexpr const char* kKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem";
+    const std::uint32_t dword = reg_get_dword(HKEY_CURRENT_USER, kKey, "MAPI", 0xFFFFFFFFu);
+    if (dword != 0xFFFFFFFFu) return dword != 0;
+    const std::string text = reg_get_string(HKEY_CURRENT_USER, kKey, "MAPI", "0");
+    return std::strtol(text.c_str(), nullptr, 10) != 0;
+}
+
+}  // namespace tv::menu

@@ -1,0 +1,64 @@
+// The main frame's menu bar as data, the command ids it uses and the start-up pruning that
+// removes what this workstation does not offer.
+#pragma once
+#include "framework/command.h"
+#include "framework/menu_model.h"
+
+namespace tv::menu {
+
+using fw::CommandId;
+
+// File > Archive Group
+inline constexpr CommandId kSelectGroup = 32811, kAddGroupToConfig = 32818, kRemoveGroupFromConfig = 32819,
+                           kFindGroups = 32788, kCreateGroup = 32815, kDeleteGroup = 32817, kOpenArchiveIndex = 32782,
+                           kOpenGroupFromList = 32816;
+// Archive
+inline constexpr CommandId kCreateArchive = 32810, kDeleteArchive = 32795;
+// Item
+inline constexpr CommandId kItemOpen = 32787, kItemDelete = 32786, kItemMove = 32807, kItemCopy = 32808,
+                           kItemRename = 32809, kItemSendMail = 32814, kItemExportToFolder = 32850,
+                           kItemSendToExternal = 32826, kItemCreateLetter = 32829, kItemWhereIs = 32854,
+                           kItemDeleteO12Ecg = 32859, kItemCompare = 32820, kItemSign = 231, kItemTimi = 184,
+                           kItemTimiArrhythmia = 32868;
+// File > Export as, File > Print
+inline constexpr CommandId kExportMerivalePdf = 32866, kPrintReports = 32785, kPrintScaling = 32791;
+// Recording (mail and store commands of the intake)
+inline constexpr CommandId kStoreDiskRecording = 32822, kMailDiskRecording = 32821, kCardSendAsMail = 217,
+                           kDiskSendAsMail = 225, kTapeSendAsMail = 226, kSendMail = 32813,
+                           kReceiveMail = 32842, kStoreMailedReport = 32845;
+// Options
+inline constexpr CommandId kMailSettings = 32824, kExternalProgramSettings = 32825, kCefStoreFolder = 32846,
+                           kExportFolder = 32848, kClinicCode = 32853, kSignatureSettings = 236,
+                           kSetDefaultGroup = 32790, kNoDefaultGroup = 32812;
+// View > Sort
+inline constexpr CommandId kSortAscendingFirst = 32796, kSortDescendingFirst = 32801;
+// Help
+inline constexpr CommandId kAbout = 57664;
+// Window: the framework's own ids (cascade 57650, tile horizontally 57651).
+inline constexpr CommandId kWindowCascade = fw::cmd::WindowCascade, kWindowTileHorz = fw::cmd::WindowTileHorz,
+                           kWindowTileVert = fw::cmd::WindowTileVert, kWindowArrange = fw::cmd::WindowArrange;
+
+// Status-bar panes: the read-only indicator reuses the framework's overwrite indicator id.
+inline constexpr CommandId kReadOnlyPane = fw::cmd::IndicatorOverwrite, kConfirmationPane = 1381;
+
+// The menu bar of the main frame with every command any window of the program routes.
+fw::MenuModel build_main_menu();
+
+// What the workstation offers; decides the start-up pruning.
+struct MenuOffer {
+    bool timi = false;
+    bool merivale_pdf = false;
+    bool mail = false;                // the mail system is configured
+    bool archive_configured = false;  // DEVICE.DAT lists at least one group
+    bool browse = true;
+};
+
+// Deletes the commands the offer rules out, then the empty sub-menus and stray separators.
+void prune_startup_menu(fw::MenuModel& menu, const MenuOffer& offer);
+
+// Whether mail is configured: the Windows profile entry "[Mail] MAPI" kept in the registry at
+// HKCU "Software\Microsoft\Windows NT\CurrentVersion\Windows Messaging Subsystem" value "MAPI"
+// (a DWORD or a decimal string); missing reads as 0 (no mail).
+bool is_mail_configured();
+
+}  // namespace tv::menu

@@ -1,0 +1,398 @@
+#include <QCoreApplication>
+#include <QHeaderView>
+#include <QImage>
+#include <QMdiArea>
+#include <QTreeView>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "common/files.h"
+#include "common/text.h"
+#include "demo_root.h"
+#include "framework/app_profile.h"
+#include "framework/window_helpers.h"
+#include "platform/fs.h"
+#include "platform/paths.h"
+#include "tolbex/app/browser_list_doc.h"
+#include "tolbex/app/profile.h"
+#include "tolbex/app/tolbex_app.h"
+#include "tolbex/app/ui/archive_dialogs_ui.h"
+#include "tolbex/app/ui/browser_frame.h"
+#include "tolbex/app/ui/browser_list_view.h"
+#include "tolbex/app/ui/main_frame.h"
+#include "tolbex/app/ui/menus.h"
+#include "tolbex/app/ui/tests/ui_test_support.h"
+#include "tolbex/app/ui/tolbex_window_app.h"
+
+namespace tv {
+namespace {
+
+using uitest::Peer;
+using uitest::read_file;
+using uitest::write_file;
+
+void settle() {
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+}
+
+class MainWindowTest : public uitest::UiRootTest {
+protected:
+    void make_demo() {
+        std::string error;
+        ASSERT_TRUE(demo::make_demo_root(&summary, &error)) << error;
+    }
+    // A group folder with one archive and no reports.
+    std::string make_group(const std::string& name) {
+        const std::string folder = root / name;
+        write_file(folder + "/ARCHDIR.DAT", "STANDARD\r\nSTANDARD\r\n");
+        write_file(folder + "/STANDARD/ARCHINFO.DAT", "");
+        return folder + "/ARCHDIR.DAT";
+    }
+    void start(std::vector<std::string> args = {}) {
+        core = std::make_unique<CTolbexApp>();
+        windows = std::make_unique<TolbexWindowApp>(*core);
+        ASSERT_TRUE(windows->init_instance(std::move(args)));
+        settle();
+    }
+    void stop() {
+        windows.reset();
+        core.reset();
+    }
+    void TearDown() override {
+        stop();
+        uitest::UiRootTest::TearDown();
+    }
+    CMainFrame* frame() { return windows->main_frame(); }
+    std::vector<fw::ChildFrame*> children() { return frame()->child_frames(); }
+    std::vector<std::string> shown_texts() const {
+        std::vector<std::string> out;
+        for (const auto& s : scripted.shown) out.push_back(s.text);
+        return out;
+    }
+
+    demo::DemoSummary summary;
+    std::unique_ptr<CTolbexApp> core;
+    std::unique_ptr<TolbexWindowApp> windows;
+};
+
+TEST_F(MainWindowTest, StartOnDemoRootReopensTheGroupsAndTilesThem) {
+    make_demo();
+    start();
+    ASSERT_TRUE(frame()->isVisible());
+    EXPECT_EQ(kMainFrameTitle, frame()->windowTitle().toStdString());
+    ASSERT_EQ(2u, open_archive_documents().size());
+    for (CBrowserListDoc* doc : open_archive_documents()) EXPECT_GT(doc->get_row_count(), 0);
+    // Two documents: tiled in rows filling the client area.
+    auto frames = children();
+    ASSERT_EQ(2u, frames.size());
+    EXPECT_EQ(0, frames[0]->x());
+    EXPECT_EQ(0, frames[1]->x());
+    EXPECT_EQ(frames[0]->width(), frames[1]->width());
+    EXPECT_GE(frames[0]->width(), frame()->mdi_area()->viewport()->width() / 2);
+    EXPECT_EQ(0, frames[0]->y());
+    EXPECT_EQ(frames[0]->height(), frames[1]->y());
+    // No clinic code on a fresh root and a visible window: the warning is shown once.
+    int warnings = 0;
+    for (const auto& t : shown_texts()) warnings += t.find("Clinic Code has not been set") != std::string::npos;
+    EXPECT_EQ(1, warnings) << ::testing::PrintToString(shown_texts());
+}
+
+TEST_F(MainWindowTest, FourGroupsOrMoreAreCascaded) {
+    for (int n = 0; n < 4; ++n)
+        write_profile_string("Archives", format_string("Archive %d", n), make_group(format_string("G%d", n)));
+    // A vanished group is skipped silently; the list goes on to the next.
+    write_profile_string("Archives", "Archive 4", root / "gone/ARCHDIR.DAT");
+    start();
+    auto frames = children();
+    ASSERT_EQ(4u, frames.size());
+    for (std::size_t i = 1; i < frames.size(); ++i) {
+        EXPECT_GT(frames[i]->x(), frames[i - 1]->x());
+        EXPECT_GT(frames[i]->y(), frames[i - 1]->y());
+    }
+}
+
+TEST_F(MainWindowTest, DisabledBrowsingOpensNoGroupAndKeepsTheRememberedOnes) {
+    make_demo();
+    const std::string before0 = get_profile_string("Archives", "Archive 0", "");
+    start({"/disable_browse"});
+    EXPECT_EQ(nullptr, windows->framework().find_template(kArchiveDocTypeId));
+    EXPECT_TRUE(children().empty());
+    EXPECT_FALSE(windows->open_group(before0));
+    ASSERT_TRUE(frame()->close());
+    EXPECT_EQ(before0, get_profile_string("Archives", "Archive 0", ""));
+    EXPECT_NE("", get_profile_string("Archives", "Archive 1", ""));
+}
+
+TEST_F(MainWindowTest, MenuPruningFollowsTheWorkstation) {
+    // TIMI off, browsing off, no configuration, no mail, no Merivale PDF.
+    start({"/disable_browse"});
+    const fw::MenuModel& m = frame()->menu_model();
+    for (fw::CommandId id : {184u, 32868u, 32866u, 32821u, 32813u, 32814u, 32824u, 32842u, 32845u, 217u, 225u, 226u,
+                             32818u, 32819u, 32811u, 32816u, 32782u, 32788u, 32815u, 32822u})
+        EXPECT_EQ(nullptr, fw::find_menu_command(m, id)) << id;
+    EXPECT_NE(nullptr, fw::find_menu_command(m, menu::kWindowCascade));
+    EXPECT_NE(nullptr, fw::find_menu_command(m, menu::kAbout));
+    EXPECT_NE(nullptr, fw::find_menu_command(m, menu::kItemOpen));
+    // Sub-menus left empty are gone.
+    EXPECT_EQ(std::string::npos, fw::describe_menu(m).find("Export &as"));
+    EXPECT_EQ(std::string::npos, fw::describe_menu(m).find("&Mail/"));
+    stop();
+
+    // TIMI on and a configured group with browsing: those commands stay.
+    reg_set_string(HKEY_LOCAL_MACHINE, kAnalyserKey, "Enable TIMI Rozaze", "YES please");
+    // TIMI turns logging on, which needs the event log's message file.
+    write_file(root / "log/messages.dll", "x");
+    reg_set_string(HKEY_LOCAL_MACHINE, kLogKey, "DLL Install Path", root / "log/messages.dll");
+    make_demo();
+    start();
+    const fw::MenuModel& m2 = frame()->menu_model();
+    for (fw::CommandId id : {184u, 32868u, 32818u, 32819u, 32811u, 32782u, 32788u, 32815u})
+        EXPECT_NE(nullptr, fw::find_menu_command(m2, id)) << id;
+    EXPECT_EQ(nullptr, fw::find_menu_command(m2, 32866u));
+}
+
+TEST_F(MainWindowTest, ClosingRemembersTheOpenGroupsAndDropsStaleOnes) {
+    make_demo();
+    write_profile_string("Archives", "Archive 2", root / "old2/ARCHDIR.DAT");
+    write_profile_string("Archives", "Archive 3", root / "old3/ARCHDIR.DAT");
+    start();
+    std::vector<std::string> paths;
+    for (CBrowserListDoc* d : open_archive_documents()) paths.push_back(d->get_path_name());
+    ASSERT_EQ(2u, paths.size());
+    ASSERT_TRUE(frame()->close());
+    EXPECT_TRUE(frame()->is_closing());
+    EXPECT_EQ(paths[0], get_profile_string("Archives", "Archive 0", ""));
+    EXPECT_EQ(paths[1], get_profile_string("Archives", "Archive 1", ""));
+    EXPECT_EQ("", get_profile_string("Archives", "Archive 2", ""));
+    EXPECT_EQ("", get_profile_string("Archives", "Archive 3", ""));
+}
+
+TEST_F(MainWindowTest, CancellingTheSaveQuestionKeepsTheRememberedGroups) {
+    make_demo();
+    const std::string g0 = get_profile_string("Archives", "Archive 0", "");
+    write_profile_string("Archives", "Archive 2", "kept");
+    start();
+    ASSERT_FALSE(windows->framework().documents().empty());
+    windows->framework().documents().front()->set_modified(true);
+    scripted.shown.clear();
+    scripted.answers = {MsgResult::Cancel};
+    EXPECT_FALSE(frame()->close());
+    EXPECT_FALSE(frame()->is_closing());
+    ASSERT_EQ(1u, scripted.shown.size());  // the save question
+    EXPECT_EQ(g0, get_profile_string("Archives", "Archive 0", ""));
+    EXPECT_EQ("kept", get_profile_string("Archives", "Archive 2", ""));
+    EXPECT_EQ(2u, open_archive_documents().size());
+}
+
+TEST_F(MainWindowTest, PlacementIsSavedAndComesBackNormal) {
+    start();
+    frame()->showNormal();
+    frame()->setGeometry(40, 50, 520, 380);
+    settle();
+    const QRect placed = frame()->geometry();
+    ASSERT_TRUE(frame()->close());
+    EXPECT_NE("", fw::profile_get_string("WindowPos", "Settings", ""));
+    stop();
+
+    start();
+    EXPECT_FALSE(frame()->isMinimized());
+    EXPECT_FALSE(frame()->isMaximized());
+    EXPECT_EQ(placed.size(), frame()->geometry().size());
+    EXPECT_EQ(placed.topLeft(), frame()->geometry().topLeft());
+    // Minimised when closed: comes back normal.
+    frame()->showMinimized();
+    settle();
+    ASSERT_TRUE(frame()->close());
+    stop();
+    start();
+    EXPECT_TRUE(frame()->isVisible());
+    EXPECT_FALSE(frame()->isMinimized());
+    // Hidden when closed (as after saying goodbye to the analysis system): comes back shown.
+    frame()->hide();
+    ASSERT_TRUE(frame()->close());
+    stop();
+    start();
+    EXPECT_TRUE(frame()->isVisible());
+    EXPECT_FALSE(frame()->isMinimized());
+}
+
+TEST_F(MainWindowTest, ClosingInPrintPreviewOnlyLeavesThePreview) {
+    make_demo();
+    write_profile_string("Archives", "Archive 2", "kept");
+    start();
+    int left = 0;
+    frame()->set_preview_mode(true, [&] { ++left; });
+    EXPECT_FALSE(frame()->close());
+    EXPECT_EQ(1, left);
+    EXPECT_FALSE(frame()->in_preview());
+    EXPECT_EQ("kept", get_profile_string("Archives", "Archive 2", ""));
+    EXPECT_EQ(2u, open_archive_documents().size());
+}
+
+class FromGuiTest : public MainWindowTest {
+protected:
+    void write_revision(const std::string& revision) {
+        write_file(platform::analyser_default_root() + "/system/version.txt",
+                   "product IS \"x\"\r\ncurrent.software.revision IS \"V" + revision + "\"\r\n");
+    }
+};
+
+TEST_F(FromGuiTest, RevisionEightSendsThreeMessagesInOrderAndHides) {
+    write_revision("8.006");
+    const std::string record = root / "received.txt";
+    Peer peer(root / "ready", {"--main", "--record", record});
+    ASSERT_TRUE(peer.ready());
+    start({"/from_gui"});
+    ASSERT_TRUE(core->is_from_gui());
+    ASSERT_TRUE(frame()->close());
+    EXPECT_EQ("MSG_TOLBEX_ABOUT_TO_TERMINATE 0 0\nMSG_TOLBEX_CLOSED 0 0\nMSG_REDRAW_QUORRIL 0 0\n", read_file(record));
+    EXPECT_FALSE(frame()->isVisible());
+}
+
+TEST_F(FromGuiTest, BelowEightOnlyClosedAndWithoutTheSwitchNothing) {
+    write_revision("7.5");
+    const std::string record = root / "received.txt";
+    Peer peer(root / "ready", {"--main", "--record", record});
+    ASSERT_TRUE(peer.ready());
+    start({"/from_gui"});
+    ASSERT_TRUE(frame()->close());
+    EXPECT_EQ("MSG_TOLBEX_CLOSED 0 0\n", read_file(record));
+    stop();
+    start();
+    ASSERT_TRUE(frame()->close());
+    EXPECT_EQ("MSG_TOLBEX_CLOSED 0 0\n", read_file(record));
+}
+
+TEST_F(FromGuiTest, ConfirmationQueryAnswersWithThePeersUser) {
+    start({"/enable_confirm_cnav"});
+    EXPECT_TRUE(core->is_confirm_cnav());
+    EXPECT_EQ("", frame()->get_confirming_user(2000));
+    EXPECT_EQ(kConfirmNoWindow, frame()->query_status());
+    {
+        Peer peer(root / "ready1", {"--identity", "--user", "DR SMITH"});
+        ASSERT_TRUE(peer.ready());
+        EXPECT_EQ("DR SMITH", frame()->get_confirming_user(10000));
+        EXPECT_EQ(kConfirmOk, frame()->query_status());
+    }
+    {
+        Peer peer(root / "ready2", {"--identity", "--never-answer"});
+        ASSERT_TRUE(peer.ready());
+        EXPECT_EQ("", frame()->get_confirming_user(1500));
+        EXPECT_EQ(kConfirmSendFailed, frame()->query_status());
+    }
+}
+
+// A report document as the status panes see it.
+class FakeReport : public fw::Document, public ReportDocumentStatus {
+public:
+    bool is_read_only() const override { return read_only; }
+    std::string get_confirmation() const override { return confirmation; }
+    bool on_open_document(const std::string&) override { return true; }
+    bool read_only = false;
+    std::string confirmation;
+};
+
+TEST_F(MainWindowTest, StatusPanesShowTheActiveReportsState) {
+    EXPECT_EQ(" Not confirmed", confirmation_pane_text(""));
+    EXPECT_EQ(" Confirmed by DR. M\xfc" "LLER", confirmation_pane_text("Dr. M\xfcller"));
+    WindowedParts parts;
+    parts.report = {[] { return std::make_unique<FakeReport>(); }, [](fw::Document&) { return new fw::View; }};
+    core = std::make_unique<CTolbexApp>();
+    windows = std::make_unique<TolbexWindowApp>(*core, parts);
+    ASSERT_TRUE(windows->init_instance({}));
+    frame()->update_command_ui();
+    EXPECT_FALSE(frame()->pane_enabled(menu::kConfirmationPane));
+    EXPECT_EQ("", frame()->pane_text(menu::kReadOnlyPane));
+    auto* doc = dynamic_cast<FakeReport*>(
+        windows->framework().open_document_file(root / "R.IMG", windows->framework().find_template(kReportDocTypeId)));
+    ASSERT_NE(nullptr, doc);
+    doc->read_only = true;
+    doc->confirmation = "dr quillon";
+    frame()->update_command_ui();
+    EXPECT_TRUE(frame()->pane_enabled(menu::kConfirmationPane));
+    EXPECT_EQ(" Confirmed by DR QUILLON", frame()->pane_text(menu::kConfirmationPane));
+    EXPECT_EQ(kReadOnlyText, frame()->pane_text(menu::kReadOnlyPane));
+}
+
+TEST_F(MainWindowTest, LeavingCompareModeClosesTheReportWindows) {
+    WindowedParts parts;
+    parts.report = {[] { return std::make_unique<FakeReport>(); }, [](fw::Document&) { return new fw::View; }};
+    make_demo();
+    core = std::make_unique<CTolbexApp>();
+    windows = std::make_unique<TolbexWindowApp>(*core, parts);
+    ASSERT_TRUE(windows->init_instance({}));
+    settle();
+    fw::DocTemplate* reports = windows->framework().find_template(kReportDocTypeId);
+    ASSERT_NE(nullptr, windows->framework().open_document_file(root / "A.IMG", reports));
+    ASSERT_NE(nullptr, windows->framework().open_document_file(root / "B.IMG", reports));
+    set_compare_mode(true);
+    frame()->resize(frame()->width() + 10, frame()->height());
+    settle();
+    set_compare_mode(false);
+    settle();
+    EXPECT_TRUE(reports->documents().empty());
+    EXPECT_EQ(2u, open_archive_documents().size());
+}
+
+TEST_F(MainWindowTest, ScreenshotShowsTheListWithItsColumnHeadings) {
+    make_demo();
+    start();
+    frame()->resize(1000, 700);
+    frame()->execute_command(menu::kWindowTileHorz);
+    settle();
+    auto* browser = fw::find_view_of_class<gui::CBrowserFrame>();
+    ASSERT_NE(nullptr, browser);
+    gui::CBrowserListView* view = browser->list_view();
+    ASSERT_NE(nullptr, view);
+    QTreeView* tree = view->tree();
+    ASSERT_NE(nullptr, tree);
+    QHeaderView* header = tree->header();
+    ASSERT_TRUE(header->isVisible());
+    for (int c = 0; c < kBrowserColumnCount; ++c)
+        EXPECT_EQ(browser_column_title(c), tree->model()->headerData(c, Qt::Horizontal).toString().toStdString());
+    EXPECT_GT(tree->model()->rowCount(), 0);
+
+    const QImage shot = frame()->grab().toImage();
+    ASSERT_FALSE(shot.isNull());
+    // The heading strip and the rows are drawn: text makes more than one colour in each.
+    auto colours_in = [&](QWidget* w) {
+        const QRect r(w->mapTo(frame(), QPoint(0, 0)), w->size());
+        std::set<QRgb> seen;
+        for (int y = r.top(); y <= r.bottom() && y < shot.height(); ++y)
+            for (int x = r.left(); x <= r.right() && x < shot.width(); ++x) seen.insert(shot.pixel(x, y));
+        return seen.size();
+    };
+    EXPECT_GT(colours_in(header), 2u);
+    EXPECT_GT(colours_in(tree->viewport()), 2u);
+    // The first heading's section lies inside the grabbed header strip.
+    EXPECT_GT(header->sectionSize(0), 0);
+}
+
+TEST_F(MainWindowTest, ArchiveGroupCommandsOpenWhatThePickerChose) {
+    make_demo();
+    start();
+    const std::size_t before = open_archive_documents().size();
+    const std::string fresh = root / "NewGroup";
+    ASSERT_TRUE(create_folder_path(fresh));
+    gui::set_browse_for_folder_hook([&](const std::string& title, const std::string&) {
+        EXPECT_EQ(kCreateGroupCaption, title);
+        return fresh;
+    });
+    EXPECT_TRUE(frame()->execute_command(menu::kCreateGroup));
+    gui::set_browse_for_folder_hook({});
+    EXPECT_TRUE(platform::find_name_ci(fresh, "ARCHDIR.DAT").has_value());
+    EXPECT_EQ(before + 1, open_archive_documents().size());
+
+    // Find: both demo groups and the new one lie below the root; all are open already.
+    gui::set_browse_for_folder_hook([&](const std::string&, const std::string&) { return root.path(); });
+    scripted.shown.clear();
+    EXPECT_TRUE(frame()->execute_command(menu::kFindGroups));
+    gui::set_browse_for_folder_hook({});
+    EXPECT_EQ(before + 1, open_archive_documents().size());
+    ASSERT_FALSE(scripted.shown.empty());
+    EXPECT_NE(std::string::npos, scripted.shown.back().text.find("valid archives have been found"));
+}
+
+}  // namespace
+}  // namespace tv

@@ -1,0 +1,158 @@
+#include "tolbex/app/ui/wait_dialogs.h"
+
+#include <future>
+
+#include <QTimer>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include "framework/timer.h"
+#include "framework/window_helpers.h"
+#include "tolbex/app/ui/tests/ui_test_support.h"
+
+namespace tv {
+namespace {
+
+class WaitDialogTest : public uitest::UiRootTest {
+protected:
+    void SetUp() override {
+        uitest::UiRootTest::SetUp();
+        main.resize(300, 200);
+        main.show();
+        fw::set_main_window(&main);
+    }
+    void TearDown() override {
+        fw::set_main_window(nullptr);
+        uitest::UiRootTest::TearDown();
+    }
+    QWidget main;
+};
+
+TEST_F(WaitDialogTest, NestedWaitsPutBackTheEnabledStateTheyFound) {
+    {
+        PleaseWaitDlg outer("Copying...");
+        EXPECT_FALSE(main.isEnabled());
+        EXPECT_TRUE(outer.isEnabled());
+        EXPECT_TRUE(outer.isVisible());
+        EXPECT_EQ("Copying...", outer.text());
+        outer.set_text("Still copying");
+        EXPECT_EQ("Still copying", outer.text());
+        {
+            MoveCopyWaitDlg inner;
+            EXPECT_FALSE(main.isEnabled());
+            EXPECT_EQ("Moving/Copying Reports\nPlease Wait.", inner.text());
+        }
+        // The outer operation still runs: the window stays disabled.
+        EXPECT_FALSE(main.isEnabled());
+    }
+    EXPECT_TRUE(main.isEnabled());
+
+    // Disabled by someone else before: a wait leaves it disabled.
+    main.setEnabled(false);
+    { PleaseWaitDlg w("x"); }
+    EXPECT_FALSE(main.isEnabled());
+    main.setEnabled(true);
+}
+
+TEST_F(WaitDialogTest, FixedTextDialogsShowTheirTexts) {
+    EXPECT_EQ("Please wait while the pages that you selected are exported.", ExportWaitDlg().text());
+    EXPECT_EQ("Loading Report\nPlease Wait...", LoadingReportDlg().text());
+    EXPECT_EQ("Searching for Archives\nPlease Wait.", SearchingArchivesDlg().text());
+    EXPECT_EQ("Uncompressing Report Files\nPlease Wait.", ReceivingMailDlg().text());
+    EXPECT_EQ("Compressing Report Files\nPlease Wait.", CompressWaitDlg().text());
+    // These do not touch the main window.
+    EXPECT_TRUE(main.isEnabled());
+}
+
+TEST_F(WaitDialogTest, ExternalProgramWaitWithoutProcessClosesAtFirstTick) {
+    fw::ManualTimers timers;
+    ExternalProgramWaitDlg dlg;
+    QTimer::singleShot(0, [&] {
+        ASSERT_EQ(1u, timers.count());
+        EXPECT_EQ(kWaitTickMs, timers.interval(0));
+        timers.fire(0);
+    });
+    EXPECT_EQ(QDialog::Accepted, dlg.run());
+    EXPECT_FALSE(dlg.stopped_by_user());
+}
+
+TEST_F(WaitDialogTest, StopWaitingQuestionHoldsTheDialogUntilAnswered) {
+    fw::ManualTimers timers;
+    bool running = true;
+    ExternalProgramWaitDlg dlg;
+    dlg.set_running_test([&] { return running; });
+    bool seen_open_after_no = false;
+    QTimer::singleShot(0, [&] {
+        timers.fire(0);  // still running
+        EXPECT_TRUE(dlg.isVisible());
+        // "No": back to waiting; the program has ended meanwhile, so the next tick closes.
+        scripted.answers = {MsgResult::No};
+        running = false;
+        dlg.on_stop_waiting();
+        seen_open_after_no = dlg.isVisible();
+        timers.fire(0);
+    });
+    dlg.run();
+    EXPECT_TRUE(seen_open_after_no);
+    EXPECT_FALSE(dlg.stopped_by_user());
+    ASSERT_EQ(1u, scripted.shown.size());
+    EXPECT_EQ(kStopWaitingQuestion, scripted.shown[0].text);
+    EXPECT_EQ(MsgButtons::YesNo, scripted.shown[0].buttons);
+
+    ExternalProgramWaitDlg dlg2;
+    dlg2.set_running_test([] { return true; });
+    QTimer::singleShot(0, [&] {
+        scripted.answers = {MsgResult::Yes};
+        dlg2.on_stop_waiting();
+    });
+    dlg2.run();
+    EXPECT_TRUE(dlg2.stopped_by_user());
+}
+
+TEST_F(WaitDialogTest, ExternalProgramWaitCollectsTheExitCode) {
+    fw::ManualTimers timers;
+    ProcessInfo info;
+    ASSERT_EQ(0, run_program("sh -c \"exit 7\"", false, true, &info));
+    ExternalProgramWaitDlg dlg;
+    dlg.set_process(info);
+    std::function<void()> poll = [&] {
+        timers.fire(0);
+        if (dlg.isVisible()) QTimer::singleShot(5, poll);
+    };
+    QTimer::singleShot(0, poll);
+    dlg.run();
+    EXPECT_EQ(7, dlg.exit_code());
+}
+
+TEST_F(WaitDialogTest, WorkerWaitEndsOnlyAtTheTickAfterTheWorkEnded) {
+    fw::ManualTimers timers;
+    std::promise<void> release;
+    std::shared_future<void> gate = release.get_future().share();
+    WorkerWaitDlg dlg("Please exit", [gate] {
+        gate.wait();
+        return 42u;
+    });
+    bool open_while_working = false;
+    // Runs once the dialog's own loop (and so its timer and worker) is there. The re-poll waits a
+    // few milliseconds: a zero-delay re-post would be taken again by the processEvents() that
+    // run() makes before it creates the timer, and never return.
+    std::function<void()> drive = [&] {
+        if (timers.count() == 0) {
+            QTimer::singleShot(5, drive);
+            return;
+        }
+        timers.fire(0);  // the work still runs
+        open_while_working = dlg.isVisible();
+        release.set_value();
+        while (!dlg.worker_finished()) std::this_thread::yield();
+        timers.fire(0);
+    };
+    QTimer::singleShot(0, drive);
+    dlg.run();
+    EXPECT_TRUE(open_while_working);
+    EXPECT_EQ(42u, dlg.result());
+}
+
+}  // namespace
+}  // namespace tv

@@ -1,0 +1,201 @@
+#include "tolbex/app/ui/tolbex_window_app.h"
+
+#include <QInputDialog>
+#include <QMdiArea>
+#include <QMetaObject>
+
+#include "common/ui.h"
+#include "framework/qt_text.h"
+#include "framework/wait_cursor.h"
+#include "framework/window_helpers.h"
+#include "tolbex/app/archive_config.h"
+#include "tolbex/app/browser_list_doc.h"
+#include "tolbex/app/command_line.h"
+#include "tolbex/app/import_reports.h"
+#include "tolbex/app/profile.h"
+#include "tolbex/app/tolbex_app.h"
+#include "tolbex/app/ui/archive_dialogs_ui.h"
+#include "tolbex/app/ui/browser_list_doc_ui.h"
+#include "tolbex/app/ui/main_frame.h"
+#include "tolbex/app/ui/menus.h"
+#include "tolbex/app/ui/wait_dialogs.h"
+
+namespace tv {
+
+namespace {
+bool g_compare_mode = false;
+bool g_compare_changing = false;
+}  // namespace
+
+bool is_compare_mode() { return g_compare_mode; }
+
+void set_compare_mode(bool on) {
+    if (g_compare_changing) return;
+    g_compare_changing = true;
+    const bool was_on = g_compare_mode;
+    g_compare_mode = on;
+    fw::Application* app = fw::app();
+    if (was_on && !on && app) {
+        // Leaving the mode closes every report window; frames left minimised come back.
+        std::vector<fw::ChildFrame*> report_frames;
+        for (fw::Document* doc : app->documents()) {
+            if (!doc->doc_template() || doc->doc_template()->file_type_id() != kReportDocTypeId) continue;
+            for (fw::View* v : doc->views())
+                if (fw::ChildFrame* f = v->frame()) report_frames.push_back(f);
+        }
+        for (fw::ChildFrame* f : report_frames)
+            QMetaObject::invokeMethod(f, &QWidget::close, Qt::QueuedConnection);
+        if (fw::MainFrame* frame = app->main_frame())
+            for (fw::ChildFrame* f : frame->child_frames())
+                if (f->isMinimized()) f->showNormal();
+    }
+    g_compare_changing = false;
+}
+
+TolbexWindowApp::TolbexWindowApp(CTolbexApp& core, WindowedParts parts) : core_(core), parts_(std::move(parts)) {
+    install_commands();
+}
+
+TolbexWindowApp::~TolbexWindowApp() {
+    fwapp_.close_all_documents();
+    delete frame_;
+    frame_ = nullptr;
+    fw::set_main_window(nullptr);
+}
+
+void TolbexWindowApp::register_templates() {
+    // The report windows come with the reports: no placeholder that opens nothing.
+    if (parts_.report)
+        fwapp_.add_doc_template(std::make_unique<fw::DocTemplate>(kReportTemplateResource, kReportDocStrings,
+                                                                  parts_.report.make_document, parts_.report.make_view));
+    if (core_.is_browse_enabled()) gui::register_archive_template(fwapp_);
+    if (core_.is_timi_enabled() && parts_.timi)
+        fwapp_.add_doc_template(std::make_unique<fw::DocTemplate>(kTimiTemplateResource, kTimiDocStrings,
+                                                                  parts_.timi.make_document, parts_.timi.make_view));
+}
+
+bool TolbexWindowApp::create_main_frame() {
+    frame_ = new CMainFrame(fwapp_, core_);
+    fw::set_main_window(frame_);
+    fw::MenuModel menu = menu::build_main_menu();
+    menu::MenuOffer offer;
+    offer.timi = core_.is_timi_enabled();
+    offer.merivale_pdf = CTolbexApp::is_merivale_pdf_enabled();
+    offer.mail = menu::is_mail_configured();
+    offer.archive_configured = core_.is_any_archive_configured();
+    offer.browse = core_.is_browse_enabled();
+    menu::prune_startup_menu(menu, offer);
+    frame_->set_menu(menu);
+    return true;
+}
+
+void TolbexWindowApp::show_main_window() {
+    fwapp_.set_show_cmd(core_.show_state);
+    if (core_.show_state == kShowNormal)
+        fw::restore_window_placement(frame_);
+    else if (core_.show_state == kShowMaximized)
+        frame_->showMaximized();
+    frame_->update_command_ui();
+}
+
+int TolbexWindowApp::reopen_archive_groups() {
+    if (core_.show_state == kShowHidden || core_.is_preview() || !core_.is_browse_enabled()) return 0;
+    std::string first_group;
+    if (core_.archive_config().get_count() > 0) first_group = core_.archive_config().get_path(0);
+    for (const std::string& path : archive_groups_to_reopen(first_group)) open_group(path);
+    const int open = fw::count_documents();
+    switch (startup_arrangement(open)) {
+        case StartupArrangement::Cascade: post_command(menu::kWindowCascade); break;
+        case StartupArrangement::TileHorizontally: post_command(menu::kWindowTileHorz); break;
+        case StartupArrangement::None: break;
+    }
+    return open;
+}
+
+bool TolbexWindowApp::init_instance(std::vector<std::string> args, bool expanded) {
+    core_.args = std::move(args);
+    if (!expanded) expand_parameter_files(core_.args);
+    dispatch_command_line(core_, core_.args, true);
+    core_.form_paths();
+    core_.load_archive_configuration();
+    register_templates();
+    if (!create_main_frame()) return false;
+    register_report_file_types();
+    bool wants_preview = false;
+    core_.show_state = prescan_show_state(core_.args, wants_preview);
+    if (wants_preview) core_.preview = true;
+    show_main_window();
+    reopen_archive_groups();
+    core_.read_settings();
+    if (!core_.start_logging()) {
+        if (core_.exit_code == 0) core_.exit_code = 1;
+        return false;
+    }
+    // A command-line action ends the program once it has run.
+    if (!dispatch_command_line(core_, core_.args, false))
+        QMetaObject::invokeMethod(frame_, &QWidget::close, Qt::QueuedConnection);
+    core_.warn_when_no_clinic_code(frame_->isVisible());
+    if (core_.show_state != kShowHidden && !core_.is_preview() && core_.is_browse_enabled()) {
+        const std::vector<CBrowserListDoc*> groups = open_archive_documents();
+        if (!groups.empty() && offer_deleted_report_removal(groups, ui()) == 0) reload_archive_documents();
+    }
+    return true;
+}
+
+bool TolbexWindowApp::open_group(const std::string& archdir_path) {
+    if (!fwapp_.find_template(kArchiveDocTypeId)) return false;
+    return gui::open_archive_group(archdir_path) != nullptr;
+}
+
+void TolbexWindowApp::post_command(fw::CommandId id) {
+    if (!frame_) return;
+    CMainFrame* frame = frame_;
+    QMetaObject::invokeMethod(frame, [frame, id] { frame->execute_command(id); }, Qt::QueuedConnection);
+}
+
+void TolbexWindowApp::install_commands() {
+    fwapp_.on_command(menu::kSelectGroup, [this] { on_select_group(); });
+    fwapp_.on_command(menu::kOpenGroupFromList, [this] { on_select_group(); });
+    fwapp_.on_command(menu::kFindGroups, [this] { on_find_groups(); });
+    fwapp_.on_command(menu::kCreateGroup, [this] { on_create_group(); });
+    fwapp_.on_command(menu::kOpenArchiveIndex, [this] { on_open_archive_index(); });
+}
+
+void TolbexWindowApp::on_select_group() {
+    ArchiveConfigList& config = core_.archive_config();
+    if (config.get_count() == 0) return;
+    gui::ArchiveListDlg dlg(config, frame_);
+    if (dlg.exec_modal() != QDialog::Accepted) return;
+    const std::string path = dlg.get_archdir_path();
+    if (path.empty()) return;
+    open_configured_group(config, path, open_group_fn(), ui());
+}
+
+void TolbexWindowApp::on_find_groups() {
+    const std::string base = gui::browse_for_folder(kFindGroupsCaption, "", frame_);
+    if (base.empty()) return;
+    bool cascade = false;
+    {
+        SearchingArchivesDlg searching(frame_);
+        fw::WaitCursor wait;
+        const std::string old_text = frame_ ? frame_->pane_text(0) : std::string();
+        find_and_open_archive_groups(base, open_group_fn(), ui(), &cascade, [this](const std::string& folder) {
+            if (frame_) frame_->set_message_text(folder);
+        });
+        if (frame_) frame_->set_message_text(old_text);
+    }
+    if (cascade) post_command(menu::kWindowCascade);
+}
+
+void TolbexWindowApp::on_create_group() {
+    const std::string folder = gui::browse_for_folder(kCreateGroupCaption, "", frame_);
+    if (folder.empty()) return;
+    create_archive_group(folder, core_.archive_config(), open_group_fn(), ui());
+}
+
+void TolbexWindowApp::on_open_archive_index() {
+    const std::string path = gui::choose_archive_file(frame_, true);
+    if (!path.empty()) open_group(path);
+}
+
+}  // namespace tv

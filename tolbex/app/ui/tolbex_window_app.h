@@ -1,0 +1,99 @@
+// The windowed start of tolbex: the start-up steps that need windows (document templates, the
+// main frame and its menu, the window placement, reopening the archive groups of the last run
+// and arranging them) around the windowless ones of CTolbexApp, the File > Archive Group
+// commands, and the compare-reports mode.
+#pragma once
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/application.h"
+#include "framework/document.h"
+#include "tolbex/app/app_commands.h"
+
+class QWidget;
+
+namespace tv {
+
+class CTolbexApp;
+class CMainFrame;
+
+inline constexpr int kReportTemplateResource = 129;
+inline constexpr int kTimiTemplateResource = 185;
+inline constexpr const char* kReportDocTypeId = "Pellarn.Document";
+inline constexpr const char* kTimiDocTypeId = "TIMI.Document";
+inline constexpr const char* kReportDocStrings = "\nReport\nReport\n\n\nPellarn.Document\nReport";
+inline constexpr const char* kTimiDocStrings = "\nTIMI\nTIMI\n\n\nTIMI.Document\nTIMI Data";
+
+inline constexpr const char* kFindGroupsCaption = "Base folder to search for archives:";
+inline constexpr const char* kCreateGroupCaption = "Select folder to convert to an Archive Group";
+
+// A document template's makers; empty when the kind of window is not part of this build.
+struct TemplateParts {
+    fw::DocTemplate::DocFactory make_document;
+    fw::DocTemplate::ViewFactory make_view;
+    explicit operator bool() const { return make_document && make_view; }
+};
+
+// The report and TIMI windows arrive with their own subsystems; until then their templates are
+// not registered. The archive-group template is always the archive browser's.
+struct WindowedParts {
+    TemplateParts report;
+    TemplateParts timi;
+};
+
+// Compare-reports mode: on, the main frame keeps its windows side by side; going off closes
+// every report window and restores the minimised frames.
+bool is_compare_mode();
+void set_compare_mode(bool on);
+
+class TolbexWindowApp {
+public:
+    TolbexWindowApp(CTolbexApp& core, WindowedParts parts = {});
+    ~TolbexWindowApp();
+    TolbexWindowApp(const TolbexWindowApp&) = delete;
+    TolbexWindowApp& operator=(const TolbexWindowApp&) = delete;
+
+    // The whole start-up. False ends the program at once (the core's exit code says why).
+    // `expanded`: the parameter files were already expanded into `args`.
+    bool init_instance(std::vector<std::string> args, bool expanded = false);
+
+    fw::Application& framework() { return fwapp_; }
+    CTolbexApp& core() { return core_; }
+    CMainFrame* main_frame() const { return frame_; }
+
+    // --- start-up steps, usable on their own ---
+    void register_templates();
+    // Frame and pruned menu; false when the frame could not be made.
+    bool create_main_frame();
+    // Shows the frame in the command line's show state (normal restores the saved placement).
+    void show_main_window();
+    // Reopens the groups of the last run when the window shows, preview is off and browsing on;
+    // posts the arrangement. Returns the number of open documents afterwards.
+    int reopen_archive_groups();
+
+    // The framework's open-document path for an ARCHDIR.DAT (only while browsing is offered).
+    bool open_group(const std::string& archdir_path);
+    OpenGroupFn open_group_fn() {
+        return [this](const std::string& p) { return open_group(p); };
+    }
+
+    // --- File > Archive Group ---
+    void on_select_group();
+    void on_find_groups();
+    void on_create_group();
+    void on_open_archive_index();
+
+    // Posts a command to the main frame (runs once the event loop is back).
+    void post_command(fw::CommandId id);
+
+private:
+    void install_commands();
+    CTolbexApp& core_;
+    WindowedParts parts_;
+    fw::Application fwapp_;
+    CMainFrame* frame_ = nullptr;
+};
+
+}  // namespace tv
