@@ -66,4 +66,11 @@ static_assert(offsetof(TapeDataBlock, scale) == 100);
 static_assert(offsetof(TapeDataBlock, channel_words) == 104);
 static_assert(sizeof(PatientEventList) == kPatientEventBytes);
 
+// The card program's layout of "Patient Events" for the analysis system: an int32 count, then up
+// to 4,096 int32 event times in seconds from the start of the output. Same name as the tape
+// layout above, different size: an opener must check the object's size before using it.
+inline constexpr std::uint32_t kCardPatientEventSlots = 4096;
+inline constexpr std::uint32_t kCardPatientEventBytes = 4 + kCardPatientEventSlots * 4;
+static_assert(kCardPatientEventBytes == 16388);
+
 }  // namespace tv

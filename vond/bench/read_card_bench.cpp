@@ -1,0 +1,88 @@
+// Reads a 48-hour three-channel card into recording files. Output goes to tmpfs (/dev/shm) when
+// there is one, so the figure is the decoder's, not the disk's. Reports output bytes per second.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+
+#include "platform/shared_memory.h"
+#include "vond/card_disk.h"
+#include "vond/tests/card_builder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Card {
+    fs::path base, card, out;
+    Card() {
+        base = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+        base /= "vond-bench-" + std::to_string(::getpid());
+        card = base / "card";
+        out = base / "out";
+        fs::create_directories(out);
+        ::setenv("TORVANE_ROOT", (base / "root").c_str(), 1);
+        std::vector<cardgen::Sector> sectors;
+        sectors.push_back(cardgen::start_sector(cardgen::StartInfo{}));
+        std::mt19937 rng(5);
+        cardgen::DataSector d;
+        for (std::size_t k = 0; k < cardgen::value_order(false).size(); ++k) d.values.push_back(static_cast<int>(rng() % 1024));
+        const cardgen::Sector data = cardgen::data_sector(d);
+        sectors.insert(sectors.end(), 48 * 3600, data);
+        sectors.push_back(cardgen::Sector{});
+        cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "A", "B"), 1024, sectors);
+    }
+    ~Card() {
+        tv::platform::SharedMemory::unlink("VOND TERMINATOR");
+        std::error_code ec;
+        fs::remove_all(base, ec);
+    }
+};
+
+void BM_ReadCard48h(benchmark::State& state) {
+    static Card card;
+    std::int64_t bytes = 0;
+    for (auto _ : state) {
+        // The card is marked as read by each pass: put its counter back.
+        auto cfg = cardgen::config_dat(5, 5, 5, "A", "B");
+        cardgen::write_bytes(card.card / "config.dat", cfg.data(), cfg.size());
+        tv::vond::CardDisk disk;
+        disk.set_root(card.card.string());
+        disk.set_mode(10);
+        disk.set_calibration(0);
+        disk.settings().duration_hours = 200;
+        if (!disk.read_ecg(tv::vond::kFormatArchive, card.out.string())) state.SkipWithError("read failed");
+        bytes += 3 * 48 * 921600LL;
+    }
+    state.SetBytesProcessed(bytes);
+}
+BENCHMARK(BM_ReadCard48h)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// The same with the recording files sent to /dev/null: the decoder alone.
+void BM_ReadCard48hDecoderOnly(benchmark::State& state) {
+    static Card card;
+    const fs::path sink = card.base / "sink";
+    fs::create_directories(sink);
+    for (const char* n : {"rawecg1.dat", "rawecg2.dat", "rawecg3.dat"}) {
+        std::error_code ec;
+        fs::create_symlink("/dev/null", sink / n, ec);
+    }
+    std::int64_t bytes = 0;
+    for (auto _ : state) {
+        auto cfg = cardgen::config_dat(5, 5, 5, "A", "B");
+        cardgen::write_bytes(card.card / "config.dat", cfg.data(), cfg.size());
+        tv::vond::CardDisk disk;
+        disk.set_root(card.card.string());
+        disk.set_mode(10);
+        disk.set_calibration(0);
+        disk.settings().duration_hours = 200;
+        if (!disk.read_ecg(tv::vond::kFormatArchive, sink.string())) state.SkipWithError("read failed");
+        bytes += 3 * 48 * 921600LL;
+    }
+    state.SetBytesProcessed(bytes);
+}
+BENCHMARK(BM_ReadCard48hDecoderOnly)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+}  // namespace

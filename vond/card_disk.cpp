@@ -1,0 +1,545 @@
+#include "vond/card_disk.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <set>
+
+#include "common/files.h"
+#include "common/text.h"
+#include "platform/drives.h"
+#include "platform/fs.h"
+#include "platform/system.h"
+#include "vond/messages.h"
+
+namespace tv::vond {
+namespace {
+
+std::string canonical(const std::string& p) {
+    std::error_code ec;
+    auto c = std::filesystem::weakly_canonical(p, ec);
+    std::string s = ec ? p : c.string();
+    while (s.size() > 1 && s.back() == '/') s.pop_back();
+    return s;
+}
+
+bool delete_card_file(const std::string& folder, const std::string& name) {
+    auto p = platform::find_name_ci(folder, name);
+    if (!p) return true;
+    return force_delete_file(*p);
+}
+
+bool copy_card_file(const std::string& from_folder, const std::string& to_folder, const std::string& name) {
+    auto src = platform::find_name_ci(from_folder, name);
+    if (!src) return false;
+    const std::string dst = card_path(to_folder, name);
+    if (!copy_file_replacing(*src, dst)) return false;
+    touch_file(dst);
+    return true;
+}
+
+bool label_is_card(const std::string& label) {
+    if (label.size() < 7) return false;
+    return platform::iequals(std::string_view(label).substr(0, 7), kCardLabel);
+}
+
+bool holds_card_files(const std::string& root) {
+    for (const char* n : {"CONFIG.DAT", "CNAV.DAT", "PATIENT.WAV", "ECG.DAT"})
+        if (!platform::find_name_ci(root, n)) return false;
+    return true;
+}
+
+// Only a card drive's own folder may be emptied, never the file system's root.
+bool may_empty(const std::string& root) {
+    const std::string c = canonical(root);
+    return c != "/" && !c.empty() && card_volume(root).is_drive_root;
+}
+
+bool delete_all_entries(const std::string& root) {
+    if (!may_empty(root)) return false;
+    std::error_code ec;
+    for (auto& e : std::filesystem::directory_iterator(root, ec)) {
+        std::error_code ec2;
+        std::filesystem::remove_all(e.path(), ec2);
+        if (ec2) return false;
+    }
+    return !ec;
+}
+
+bool is_read_mode(int mode) { return (mode >= 6 && mode <= 11) || mode == 13 || mode == 14; }
+
+}  // namespace
+
+bool CardDisk::cnav_size_ok(std::int64_t size) const {
+    return size == static_cast<std::int64_t>(kEmptyCnavSize) ||
+           (is_read_mode(mode_) && size == static_cast<std::int64_t>(kRecordedCnavSize));
+}
+
+bool CardDisk::cnav_from_input_wanted() const { return mode_ == 1 || mode_ == 5; }
+
+bool CardDisk::details_belong(std::uint16_t start_num) const {
+    const auto pdn = config_.patient_data_num();
+    return pdn == start_num || (pdn == config_.recording_num() && start_num < pdn);
+}
+
+int CardDisk::ecg_state() {
+    read_config();
+    FoundSector s = find_start_sector(root_);
+    trace("\nget_ecg_is_valid\n");
+    trace("m_config_dat.recording_num : %i\n", config_.recording_num());
+    trace("m_config_dat.patient_data_num : %i\n", config_.patient_data_num());
+    trace("m_config_dat.wav_recording_num : %i\n", config_.wav_recording_num());
+    if (!s.found) return 108;
+    const StartSector st = parse_start_sector(s.sector);
+    trace("ecg_recording_num : %i\n", st.recording_num);
+    trace("recording_format : %i\n", st.recording_format);
+    if (st.recording_num < config_.patient_data_num() || st.recording_num < config_.wav_recording_num()) return 109;
+    const int code = format_result_code(st.recording_format);
+    if (code == 123) twelve_lead_ = true;
+    return code;
+}
+
+int CardDisk::check_card_files() {
+    const std::int64_t cnav = [&] {
+        auto p = platform::find_name_ci(root_, "cnav.dat");
+        return p ? get_file_size_64(*p) : -1;
+    }();
+    if (!folder_file_exists(root_, "config.dat", kConfigSize) || !cnav_size_ok(cnav) ||
+        !folder_file_exists(root_, "patient.wav", kEmptyWavSize) || !folder_file_exists(root_, "ecg.dat", 0))
+        return 103;
+    FoundSector s = find_start_sector(root_);
+    if (!s.found) return 108;
+    if (!read_config()) return 103;
+    const auto start = parse_start_sector(s.sector).recording_num;
+    if (config_.recording_num() < start) return 109;
+    if (config_.recording_num() == start) return 114;
+    return 0;
+}
+
+int CardDisk::validate(bool may_delete, bool require_label, bool write_mode) {
+    CardVolume vol = card_volume(root_);
+    if (!vol.exists) return 102;
+    if (!label_is_card(vol.label)) {
+        if (require_label || !holds_card_files(root_)) return 102;
+    }
+    if (may_delete && has_read_only_or_folders(root_)) {
+        if (show_message(143, MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes) return 113;
+        if (!delete_all_entries(root_)) {
+            show_message(145, MsgIcon::Error, MsgButtons::Ok);
+            return 103;
+        }
+        show_message(144, MsgIcon::Information, MsgButtons::Ok);
+        vol = card_volume(root_);
+    }
+    if (write_mode && vol.free > 0) return 103;
+    if (!only_allowed_files(root_)) return 103;
+    auto cnav = platform::find_name_ci(root_, "cnav.dat");
+    if (!folder_file_exists(root_, "config.dat", kConfigSize) || !cnav || !cnav_size_ok(get_file_size_64(*cnav)) ||
+        !folder_file_exists(root_, "patient.wav", kEmptyWavSize) || !folder_file_exists(root_, "ecg.dat", 0))
+        return 103;
+    FoundSector s = find_start_sector(root_);
+    if (!s.found || !s.checksum_ok) {
+        if (!recover_start_sector()) return 108;
+        s = find_start_sector(root_);
+        if (!s.found || !s.checksum_ok) return 108;
+    }
+    if (!read_config()) return 103;
+    const auto start = parse_start_sector(s.sector).recording_num;
+    if (config_.recording_num() == start) return 114;
+    if (config_.recording_num() < start) return 103;
+    if (start < config_.patient_data_num() || start < config_.wav_recording_num()) return 109;
+    return 0;
+}
+
+bool CardDisk::recover_start_sector() {
+    FoundSector s = find_start_sector(root_);
+    if (s.found && s.checksum_ok) return true;
+    if (!s.found) return false;
+    FoundSector d = find_first_data_sector(root_);
+    if (!d.found || !d.checksum_ok) return false;
+    if (show_message(154, MsgIcon::Warning, MsgButtons::YesNo) != MsgResult::Yes) return false;
+    const std::uint8_t type = s.sector[0];
+    const SectorForm form = sector_form(type);
+    bool ok = form != SectorForm::None;
+    if (ok) {
+        Sector n{};
+        n[0] = type;
+        put_u16(&n[1], get_u16(&s.sector[1]));
+        const std::uint8_t time[6] = {0, 0, 0, 1, 1, 0};
+        std::memcpy(&n[6], time, 6);
+        n[15] = d.sector[0];
+        n[182] = 255;
+        scramble_sector(n.data(), form);
+        // The rebuilt sector goes where the damaged one was found.
+        const int fd = ::open(card_path(root_, "ecg.dat").c_str(), O_WRONLY | O_CLOEXEC);
+        ok = fd >= 0 && platform::pwrite_all(fd, n.data(), n.size(), static_cast<std::uint64_t>(s.offset)) &&
+             ::fsync(fd) == 0;
+        if (fd >= 0) ::close(fd);
+    }
+    if (!ok) show_message(155, MsgIcon::Error, MsgButtons::Ok);
+    return ok;
+}
+
+int CardDisk::mark_as_read(bool allow_recondition) {
+    if (!read_config()) return -1;
+    FoundSector s = find_start_sector(root_);
+    if (!s.found) return -1;
+    const auto start = parse_start_sector(s.sector).recording_num;
+    if (start >= kRecordingNumLimit) {
+        if (!allow_recondition) return 2;
+        return condition("", "", "", nullptr) ? 0 : -1;
+    }
+    if (!s.checksum_ok) return -1;
+    if (start < config_.recording_num()) return 0;
+    // Root may write to a file whose write bits are clear: the attribute decides, not open().
+    if (is_read_only(card_path(root_, "config.dat")) || card_volume(root_).read_only) return 1;
+    config_.set_recording_num(config_.recording_num() + 1u);
+    return write_config() ? 0 : -1;
+}
+
+bool CardDisk::new_config(const std::string& t1, const std::string& t2, const std::string& t3,
+                          const std::array<std::uint16_t, 32>* fir) {
+    config_.bytes.fill(0);
+    config_.bytes[0] = 1;
+    config_.set_recording_num(3);
+    config_.set_patient_data_num(!t1.empty() || !t2.empty() ? 3 : 2);
+    config_.set_wav_recording_num(2);
+    config_.set_logical_texts(t1, t2, t3, current_code_page_byte());
+    config_.set_time(4, platform::system().now());
+    config_.set_fir(fir);
+    return write_config();
+}
+
+bool CardDisk::write_patient_details(const std::string& t1, const std::string& t2, const std::string& t3,
+                                     const std::array<std::uint16_t, 32>* fir) {
+    config_.set_recording_num(config_.recording_num() + 1u);
+    config_.set_patient_data_num(config_.recording_num());
+    if (t1.empty() && t2.empty()) config_.set_recording_num(config_.recording_num() + 1u);
+    config_.bytes[94] = 0;
+    config_.set_logical_texts(t1, t2, t3, current_code_page_byte());
+    config_.set_time(4, platform::system().now());
+    config_.set_fir(fir);
+    if (!write_config()) return false;
+    if (!write_empty_patient_wav(root_)) return false;
+    if (cnav_from_input_wanted()) return copy_cnav_to_card(input_folder_);
+    return write_empty_cnav(root_);
+}
+
+bool CardDisk::setup_patient_details(const std::string& t1, const std::string& t2, const std::string& t3,
+                                     const std::array<std::uint16_t, 32>* fir) {
+    if (!read_config()) return false;
+    FoundSector s = find_start_sector(root_);
+    if (!s.found) return false;
+    if (parse_start_sector(s.sector).recording_num < kRecordingNumLimit) return write_patient_details(t1, t2, t3, fir);
+    return condition(t1, t2, t3, fir);
+}
+
+bool CardDisk::condition(const std::string& t1, const std::string& t2, const std::string& t3,
+                         const std::array<std::uint16_t, 32>* fir, Progress* progress) {
+    if (!delete_all_entries(root_)) return false;
+    if (!set_card_label(root_, kCardLabel)) return false;
+    if (!new_config(t1, t2, t3, fir)) return false;
+    if (cnav_from_input_wanted()) {
+        if (!copy_cnav_to_card(input_folder_)) return false;
+    } else if (!write_empty_cnav(root_)) {
+        return false;
+    }
+    if (!write_empty_patient_wav(root_)) return false;
+    return create_ecg_dat(progress);
+}
+
+bool CardDisk::create_ecg_dat(Progress* progress) {
+    const CardVolume vol = card_volume(root_);
+    // The card's own declared size decides; the host's free space never does.
+    if (!vol.is_drive_root || vol.total == 0) return false;
+    const std::uint64_t size = vol.free / kSectorSize * kSectorSize;
+    const std::string path = card_path(root_, "ecg.dat");
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    Sector first{};
+    first[0] = kTypeStartLow;
+    first[1] = 1;
+    bool ok = true;
+    if (size >= kSectorSize) ok = platform::write_all(fd, first.data(), first.size());
+    const std::uint64_t sectors = size / kSectorSize;
+    if (progress) progress->set_range(static_cast<std::uint32_t>(std::min<std::uint64_t>(sectors, 0xFFFFFFFFu)));
+    ok = ok && ::ftruncate(fd, static_cast<off_t>(size)) == 0 && ::fsync(fd) == 0;
+    if (progress) progress->set_position(static_cast<std::uint32_t>(std::min<std::uint64_t>(sectors, 0xFFFFFFFFu)));
+    ok = ::close(fd) == 0 && ok;
+    return ok;
+}
+
+bool CardDisk::prepare_card(const std::string& t1, const std::string& t2, const std::string& t3,
+                            const std::array<std::uint16_t, 32>* fir) {
+    const CardVolume vol = card_volume(root_);
+    if (!vol.is_drive_root) return true;
+    int code = validate(true, true, mode_ >= 1 && mode_ <= 5);
+    if (code == 113) return false;
+    if (code == 114) {
+        if (show_message(147, MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes) return false;
+        code = 109;
+    }
+    if (code == 109) return setup_patient_details(t1, t2, t3, fir);
+    if (mode_ == 10) return false;
+    const int mb = static_cast<int>(vol.total / 1048576u);
+    const unsigned id = vol.total <= 1024ull * 1048576ull ? 129 : 158;
+    if (show_message(id, MsgIcon::Question, MsgButtons::YesNo, format_message(id, mb)) != MsgResult::Yes)
+        return false;
+    return condition(t1, t2, t3, fir);
+}
+
+int CardDisk::change_patient_details(const std::string& t1, const std::string& t2, const std::string& t3,
+                                     bool force) {
+    if (!read_config()) return 105;
+    FoundSector s = find_start_sector(root_);
+    if (!s.found) return 105;
+    const auto start = parse_start_sector(s.sector).recording_num;
+    if (details_belong(start) && !force) return 116;
+    config_.set_logical_texts(t1, t2, t3, current_code_page_byte());
+    config_.bytes[94] = 0xA5;
+    config_.set_time(88, platform::system().now());
+    config_.set_patient_data_num(start);
+    const std::string path = card_path(root_, "config.dat");
+    const bool was_read_only = is_read_only(path);
+    if (was_read_only) clear_read_only(path);
+    const bool ok = write_config();
+    if (was_read_only) set_read_only(path);
+    if (!ok) return 105;
+    if (mode_ == 12) {
+        delete_card_file(root_, "cnav.dat");
+        bool c = platform::find_name_ci(input_folder_, "cnav.dat") ? copy_card_file(input_folder_, root_, "cnav.dat")
+                                                                    : write_empty_cnav(root_);
+        if (!c) return 105;
+    }
+    return 0;
+}
+
+bool CardDisk::copy_patient_wav(const std::string& dest) {
+    delete_card_file(dest, "patient.wav");
+    trace("\ncopy_patient_wav\n");
+    trace("m_config_dat.wav_recording_num : %i\n", config_.wav_recording_num());
+    trace("m_config_dat.recording_num : %i\n", config_.recording_num());
+    FoundSector s = find_start_sector(root_);
+    if (s.found && config_.wav_recording_num() == parse_start_sector(s.sector).recording_num &&
+        platform::find_name_ci(root_, "patient.wav"))
+        copy_card_file(root_, dest, "patient.wav");
+    return folder_file_exists(dest, "patient.wav", 0);
+}
+
+bool CardDisk::copy_cnav_from_card(const std::string& dest) {
+    delete_card_file(dest, "cnav.dat");
+    FoundSector s = find_start_sector(root_);
+    if (s.found && details_belong(parse_start_sector(s.sector).recording_num)) copy_card_file(root_, dest, "cnav.dat");
+    return folder_file_exists(dest, "cnav.dat", 0);
+}
+
+bool CardDisk::copy_cnav_to_card(const std::string& source) {
+    delete_card_file(root_, "cnav.dat");
+    if (config_.patient_data_num() == config_.recording_num()) {
+        if (!source.empty() && platform::find_name_ci(source, "cnav.dat"))
+            copy_card_file(source, root_, "cnav.dat");
+        else
+            write_empty_cnav(root_);
+    }
+    return folder_file_exists(root_, "cnav.dat", 0);
+}
+
+bool CardDisk::write_cnavop(const std::string& dest) {
+    if (!delete_card_file(dest, "cnavop.dat")) return false;
+    FoundSector s = find_start_sector(root_);
+    if (!s.found || !details_belong(parse_start_sector(s.sector).recording_num)) return true;
+    std::FILE* f = std::fopen(card_path(dest, "cnavop.dat").c_str(), "wbe");
+    if (!f) return false;
+    bool ok = std::fwrite(&config_.bytes[416], 1, 80, f) == 80;
+    return std::fclose(f) == 0 && ok;
+}
+
+bool CardDisk::write_event_dat(const std::string& dest) {
+    FoundSector s = find_start_sector(root_);
+    if (!s.found) return false;
+    std::FILE* f = std::fopen(card_path(dest, "event.dat").c_str(), "wbe");
+    if (!f) return false;
+    bool ok = std::fputs("Version 1\r\n", f) >= 0;
+    const StartSector st = parse_start_sector(s.sector);
+    if (format_is_sector_coded(st.recording_format)) {
+        const CardClock clock = CardClock::from_bytes(st.recording_start_time);
+        const std::int64_t start = clock.to_seconds();
+        const int cal = settings_.calibration_seconds;
+        const std::int64_t offset = cal ? cal + clock.second : 0;
+        std::FILE* ecg = std::fopen(card_path(root_, "ecg.dat").c_str(), "rbe");
+        if (ecg) {
+            for (auto& e : read_card_index(ecg))
+                if (e.tag() == 3) ok = std::fprintf(f, "1 %lld\r\n", static_cast<long long>(e.seconds() - start + offset)) > 0 && ok;
+            std::fclose(ecg);
+        }
+    }
+    return std::fclose(f) == 0 && ok;
+}
+
+bool CardDisk::recording_info(RecordingInfo& info) {
+    if (!read_config()) return false;
+    FoundSector s = find_start_sector(root_);
+    if (!s.found) return false;
+    const StartSector st = parse_start_sector(s.sector);
+    if (details_belong(st.recording_num)) {
+        info.name = config_.logical_text(1);
+        info.id = config_.logical_text(2);
+        info.details_time = format_card_time(&config_.bytes[4]);
+        if (config_.bytes[94] == 0xA5) info.second_time = format_card_time(&config_.bytes[88]);
+    }
+    info.channels = channels_ = format_channel_count(st.recording_format);
+    const CardClock clock = CardClock::from_bytes(st.recording_start_time);
+    const std::int64_t start = clock.to_seconds();
+    if (format_is_sector_coded(st.recording_format)) {
+        std::int64_t latest = -1;
+        if (std::FILE* ecg = std::fopen(card_path(root_, "ecg.dat").c_str(), "rbe")) {
+            for (auto& e : read_card_index(ecg))
+                if (e.tag() == 2 || e.tag() == 4) latest = std::max(latest, e.seconds());
+            std::fclose(ecg);
+        }
+        info.length_hours = latest >= 0 ? static_cast<int>((latest - start + 3599) / 3600 + 1) : -1;
+    } else {
+        info.length_hours = st.recording_length == 255 ? -1 : st.recording_length;
+    }
+    if (const char* lim = std::getenv("VOND_RECLEN_LIMIT")) {
+        const int limit = std::atoi(lim);
+        if (info.length_hours > 0) info.length_hours = std::min(info.length_hours, limit);
+    }
+    const int cal = settings_.calibration_seconds;
+    const std::int64_t offset = cal ? cal + clock.second : 0;
+    const std::int64_t out_start = start - offset + settings_.skip_hours * 3600LL;
+    // Seconds since 2000-01-01 to a calendar text.
+    const std::int64_t unix_s = out_start + days_from_civil(2000, 1, 1) * 86400;
+    std::time_t t = static_cast<std::time_t>(unix_s);
+    std::tm tm{};
+    if (::gmtime_r(&t, &tm))
+        info.recording_start = format_string("%02d/%02d/%04d %02d:%02d:%02d", tm.tm_mday, tm.tm_mon + 1,
+                                             tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    std::string serial(st.recorder_serial_no, 8);
+    serial = serial.substr(0, serial.find('\0'));
+    std::string text = st.recorder_text;
+    while (!text.empty() && is_space_char(text.back())) text.pop_back();
+    std::size_t lead = 0;
+    while (lead < text.size() && is_space_char(text[lead])) ++lead;
+    text = text.substr(lead);
+    info.recorder_id = text.empty() ? serial : text + " " + serial;
+    return true;
+}
+
+bool CardDisk::copy_all_files(const std::string& dest) {
+    trace("\nCCFDisk::copy_all_files\n");
+    const std::string d = canonical(dest);
+    // Never empty the card itself or the file system's root.
+    if (d == "/" || d.empty() || d == canonical(root_)) return false;
+    for (FileFinder ff(join_path(dest, "*"), kFindFiles); !ff.at_end(); ff.next()) force_delete_file(ff.get_path());
+    bool ok = true;
+    for (const char* n : {"config.dat", "patient.wav", "cnav.dat"}) {
+        delete_card_file(dest, n);
+        trace("from %s to %s\n", card_path(root_, n).c_str(), card_path(dest, n).c_str());
+        if (!platform::find_name_ci(root_, n) || !copy_card_file(root_, dest, n)) ok = false;
+    }
+    delete_card_file(dest, "ecg.dat");
+    trace("from %s to %s\n", card_path(root_, "ecg.dat").c_str(), card_path(dest, "ecg.dat").c_str());
+    std::FILE* in = std::fopen(card_path(root_, "ecg.dat").c_str(), "rbe");
+    if (!in) return false;
+    std::FILE* out = std::fopen(card_path(dest, "ecg.dat").c_str(), "wbe");
+    if (!out) {
+        std::fclose(in);
+        return false;
+    }
+    Sector s{};
+    int first = -1;
+    while (std::fread(s.data(), 1, s.size(), in) == s.size()) {
+        const int num = get_u16(&s[1]);
+        if (first < 0) first = num;
+        if (num != first) break;
+        if (std::fwrite(s.data(), 1, s.size(), out) != s.size()) ok = false;
+    }
+    std::fclose(in);
+    if (std::fclose(out) != 0) ok = false;
+    if (!ok) return false;
+    mark_as_read(true);
+    CardDisk copy;
+    copy.set_root(dest);
+    copy.settings_ = settings_;
+    copy.mark_as_read(false);
+    if (mode_ == 10 && output_format_ == kFormatCnav) {
+        set_read_only(card_path(dest, "patient.wav"));
+        set_read_only(card_path(dest, "config.dat"));
+    }
+    return true;
+}
+
+CardSearch find_card_drive(char default_drive) {
+    CardSearch r;
+    int count = 0;
+    for (auto& d : platform::mapped_drives()) {
+        if (d.letter <= 'C' && d.letter != default_drive) continue;
+        if (!(label_is_card(d.label) || d.letter == default_drive)) continue;
+        if (!holds_card_files(d.folder)) continue;
+        ++count;
+        if (r.letter == '?' || d.letter == default_drive) {
+            r.letter = d.letter;
+            r.root = d.folder;
+        }
+    }
+    r.several = count > 1;
+    return r;
+}
+
+std::vector<IndexEntry> read_card_index(std::FILE* ecg) {
+    std::vector<IndexEntry> entries;
+    Sector s{};
+    long sector_no = -1;
+    for (long i = 0; i < 16; ++i) {
+        if (std::fseek(ecg, i * kSectorSize, SEEK_SET) != 0 || std::fread(s.data(), 1, s.size(), ecg) != s.size()) break;
+        if (is_index_type(s[0])) {
+            sector_no = i;
+            break;
+        }
+    }
+    if (sector_no < 0) return entries;
+    std::set<long> visited{sector_no};
+    const std::uint8_t type = s[0];
+    std::size_t off = 3;
+    for (;;) {
+        if (off >= 508) break;
+        const std::uint8_t tag = s[off];
+        long next = -1;
+        if (tag == 0) break;
+        if (tag == 254) {
+            next = sector_no + 1;
+        } else if (tag == 255) {
+            next = static_cast<long>(get_u32(&s[508]));
+        } else {
+            const std::uint8_t len = off + 1 < 508 ? s[off + 1] : 0;
+            // An entry's length counts its tag and length bytes; it must stay inside the sector.
+            if (len < 2 || off + len > 508) break;
+            bool keep = type == kTypeIndexC ? (tag == 1 || tag == 3 || tag == 4) : (tag == 1 || tag == 2 || tag == 3);
+            const std::size_t need = tag == 3 ? 8 : (tag == 1 ? 12 : 14);
+            if (keep && len >= need && entries.size() < kMaxIndexEntries) {
+                IndexEntry e;
+                std::memcpy(e.bytes, &s[off], std::min<std::size_t>(len, sizeof(e.bytes)));
+                entries.push_back(e);
+            }
+            off += len;
+            continue;
+        }
+        if (next < 0 || next > 0x7FFFFF || visited.count(next)) break;
+        visited.insert(next);
+        if (std::fseek(ecg, next * kSectorSize, SEEK_SET) != 0 || std::fread(s.data(), 1, s.size(), ecg) != s.size() ||
+            !is_index_type(s[0]))
+            break;
+        sector_no = next;
+        off = 3;
+    }
+    return entries;
+}
+
+}  // namespace tv::vond

@@ -1,0 +1,138 @@
+// The card access object: one card (a folder that stands for the card's root), its validation,
+// conditioning, recovery and marking as read, and the reading of its ECG.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "vond/card_files.h"
+#include "vond/card_format.h"
+
+namespace tv::vond {
+
+// Output formats of "/opformat=".
+enum OutputFormat { kFormatNone = 0, kFormatPath = 1, kFormatArchive = 2, kFormatCnav = 3, kFormatMmf = 4,
+                    kFormatOs12File = 5, kFormatOs12Arch = 6 };
+
+// Progress shown while a long operation runs; optional.
+class Progress {
+public:
+    virtual ~Progress() = default;
+    virtual void set_range(std::uint32_t max) = 0;
+    virtual void set_position(std::uint32_t pos) = 0;
+};
+
+struct ReadSettings {
+    int skip_hours = 0;
+    int duration_hours = 0;
+    int calibration_seconds = 60;
+    int resolution = 12;
+    bool scramble = false;
+    std::string procedure_id;
+};
+
+// Patient and recording information of a card.
+struct RecordingInfo {
+    std::string name, id, details_time, second_time, recording_start, recorder_id;
+    int channels = 0;
+    int length_hours = -1;
+};
+
+class CardDisk {
+public:
+    // The mode asked for on the command line decides the cnav.dat size a card may carry.
+    CardDisk() = default;
+
+    void set_root(const std::string& root) { root_ = root; }
+    const std::string& root() const { return root_; }
+    void set_mode(int mode) { mode_ = mode; }
+    void set_output_format(int f) { output_format_ = f; }
+    void set_input_folder(const std::string& f) { input_folder_ = f; }
+    void set_default_drive(char d) { default_drive_ = d; }
+    ReadSettings& settings() { return settings_; }
+    void set_calibration(int seconds) {
+        if (seconds >= 0) settings_.calibration_seconds = seconds;
+    }
+    const ConfigDat& config() const { return config_; }
+
+    bool read_config() { return vond::read_config(root_, config_); }
+    bool write_config() { return vond::write_config(root_, config_); }
+
+    // 108, 109 or the channel code (115, 110, 111, 123).
+    int ecg_state();
+    // Validation result codes: 0, 102, 103, 108, 109, 113, 114.
+    int validate(bool may_delete, bool require_label, bool write_mode);
+    int check_card_files();
+    bool recover_start_sector();
+    // 0 done, 1 read-only medium, 2 too many recordings, -1 failure.
+    int mark_as_read(bool allow_recondition);
+    bool condition(const std::string& t1, const std::string& t2, const std::string& t3,
+                   const std::array<std::uint16_t, 32>* fir, Progress* progress = nullptr);
+    bool create_ecg_dat(Progress* progress = nullptr);
+    bool new_config(const std::string& t1, const std::string& t2, const std::string& t3,
+                    const std::array<std::uint16_t, 32>* fir);
+    bool write_patient_details(const std::string& t1, const std::string& t2, const std::string& t3,
+                               const std::array<std::uint16_t, 32>* fir);
+    bool setup_patient_details(const std::string& t1, const std::string& t2, const std::string& t3,
+                               const std::array<std::uint16_t, 32>* fir);
+    // True when the card is ready for a new recording afterwards.
+    bool prepare_card(const std::string& t1, const std::string& t2, const std::string& t3,
+                      const std::array<std::uint16_t, 32>* fir);
+    // 0, 105 or 116.
+    int change_patient_details(const std::string& t1, const std::string& t2, const std::string& t3, bool force);
+
+    bool copy_patient_wav(const std::string& dest);
+    bool copy_cnav_from_card(const std::string& dest);
+    bool copy_cnav_to_card(const std::string& source);
+    bool write_cnavop(const std::string& dest);
+    bool write_event_dat(const std::string& dest);
+    bool recording_info(RecordingInfo& info);
+    bool copy_all_files(const std::string& dest);
+
+    // Reads the ECG into `out_folder` (files) or the named mappings.
+    bool read_ecg(int output_format, const std::string& out_folder, Progress* progress = nullptr);
+
+    // Whether the patient details / sound file belong to the card's recording.
+    bool details_belong(std::uint16_t start_num) const;
+
+    int channels() const { return channels_; }
+    bool twelve_lead() const { return twelve_lead_; }
+
+private:
+    friend class EcgReader;
+    bool cnav_size_ok(std::int64_t size) const;
+    bool cnav_from_input_wanted() const;
+
+    std::string root_ = "?";
+    int mode_ = 0;
+    int output_format_ = 0;
+    std::string input_folder_;
+    char default_drive_ = '?';
+    ReadSettings settings_;
+    ConfigDat config_;
+    int channels_ = 0;
+    bool twelve_lead_ = false;
+};
+
+// Card search: the drive map's card drives. Returns the card root folder and letter, or
+// letter '?' when none; `several` is set when more than one card qualifies.
+struct CardSearch {
+    char letter = '?';
+    std::string root;
+    bool several = false;
+};
+CardSearch find_card_drive(char default_drive);
+
+// The index entries of a sector-coded card.
+struct IndexEntry {
+    std::uint8_t bytes[40] = {};
+    std::uint8_t tag() const { return bytes[0]; }
+    std::int64_t seconds() const { return CardClock::from_bytes(bytes + 2).to_seconds(); }
+    std::uint32_t sector() const { return get_u32(bytes + 8); }
+    std::uint16_t bit() const { return get_u16(bytes + 12); }
+};
+inline constexpr std::size_t kMaxIndexEntries = 500;
+// Reads the index of ecg.dat (open for reading); the walk never loops and never over-reads.
+std::vector<IndexEntry> read_card_index(std::FILE* ecg);
+
+}  // namespace tv::vond

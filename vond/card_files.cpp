@@ -1,0 +1,275 @@
+#include "vond/card_files.h"
+
+#include <fcntl.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+
+#include "common/files.h"
+#include "common/text.h"
+#include "platform/drives.h"
+#include "platform/fs.h"
+
+namespace tv::vond {
+namespace {
+
+constexpr std::size_t kTextOffset[4] = {0, 96, 256, 416};
+constexpr std::size_t kTextSize[4] = {0, 160, 160, 80};
+
+bool is_rtl_byte(std::uint8_t b) {
+    return (b >= 129 && b <= 130) || (b >= 132 && b <= 137) || b == 139 || (b >= 141 && b <= 153) || b == 155 ||
+           (b >= 157 && b <= 158) || (b >= 160 && b <= 187) || (b >= 191 && b <= 251) || (b >= 253 && b <= 254);
+}
+
+bool write_bytes(const std::string& path, const void* data, std::size_t size) {
+    std::FILE* f = std::fopen(path.c_str(), "wbe");
+    if (!f) return false;
+    bool ok = std::fwrite(data, 1, size, f) == size;
+    ok = std::fflush(f) == 0 && ok;
+    ok = ::fsync(fileno(f)) == 0 && ok;
+    return std::fclose(f) == 0 && ok;
+}
+
+std::string strip_slashes(std::string s) {
+    while (s.size() > 1 && s.back() == '/') s.pop_back();
+    return s;
+}
+
+std::string canonical(const std::string& p) {
+    std::error_code ec;
+    auto c = std::filesystem::weakly_canonical(p, ec);
+    return strip_slashes(ec ? p : c.string());
+}
+
+}  // namespace
+
+std::string ConfigDat::text(int index) const {
+    if (index < 1 || index > 3) return {};
+    const std::uint8_t* p = &bytes[kTextOffset[index]];
+    std::size_t n = 0;
+    while (n < kTextSize[index] && p[n]) ++n;
+    return std::string(reinterpret_cast<const char*>(p), n);
+}
+
+void ConfigDat::set_text(int index, const std::string& value) {
+    if (index < 1 || index > 3) return;
+    std::uint8_t* p = &bytes[kTextOffset[index]];
+    std::memset(p, 0, kTextSize[index]);
+    const std::size_t n = std::min(value.size(), kTextSize[index] - 1);
+    std::memcpy(p, value.data(), n);
+}
+
+std::string ConfigDat::logical_text(int index) const {
+    std::string t = text(index);
+    return code_page() == 131 ? to_visual_order(t) : t;
+}
+
+void ConfigDat::set_logical_texts(const std::string& t1, const std::string& t2, const std::string& t3,
+                                  std::uint8_t cp) {
+    bytes[95] = cp;
+    const std::string* texts[3] = {&t1, &t2, &t3};
+    for (int i = 0; i < 3; ++i) {
+        // Cut before the order is turned, so the stored text is the visual form of what is kept.
+        std::string v = texts[i]->substr(0, kTextSize[i + 1] - 1);
+        set_text(i + 1, cp == 131 ? to_visual_order(v) : v);
+    }
+}
+
+void ConfigDat::set_time(int offset, std::int64_t unix_time) {
+    std::time_t t = static_cast<std::time_t>(unix_time);
+    std::tm tm{};
+    if (!::localtime_r(&t, &tm)) return;
+    bytes[static_cast<std::size_t>(offset)] = static_cast<std::uint8_t>(tm.tm_sec);
+    bytes[static_cast<std::size_t>(offset) + 1] = static_cast<std::uint8_t>(tm.tm_min);
+    bytes[static_cast<std::size_t>(offset) + 2] = static_cast<std::uint8_t>(tm.tm_hour);
+    bytes[static_cast<std::size_t>(offset) + 3] = static_cast<std::uint8_t>(tm.tm_mday);
+    bytes[static_cast<std::size_t>(offset) + 4] = static_cast<std::uint8_t>(tm.tm_mon + 1);
+    bytes[static_cast<std::size_t>(offset) + 5] = static_cast<std::uint8_t>((tm.tm_year + 1900) % 100);
+}
+
+void ConfigDat::set_fir(const std::array<std::uint16_t, 32>* table) {
+    // The recorder reads the first 32 bytes of the table; the rest of the block is cleared so
+    // that the sum over the block is the same on every write.
+    std::memset(&bytes[16], 0, 64);
+    if (table) {
+        bytes[15] = 32;
+        for (int i = 0; i < 16; ++i) put_u16(&bytes[16 + 2 * static_cast<std::size_t>(i)], (*table)[static_cast<std::size_t>(i)]);
+    } else {
+        bytes[15] = 0;
+    }
+    unsigned sum = 0;
+    for (int i = 0; i < 32; ++i) sum += get_u16(&bytes[16 + 2 * static_cast<std::size_t>(i)]);
+    put_u16(&bytes[80], table ? sum & 0xFFFF : 0);
+}
+
+bool read_config(const std::string& root, ConfigDat& config) {
+    std::FILE* f = std::fopen(card_path(root, "config.dat").c_str(), "rbe");
+    if (!f) return false;
+    config.bytes.fill(0);
+    std::fread(config.bytes.data(), 1, kConfigSize, f);
+    std::fclose(f);
+    return true;
+}
+
+bool write_config(const std::string& root, const ConfigDat& config) {
+    return write_bytes(card_path(root, "config.dat"), config.bytes.data(), kConfigSize);
+}
+
+std::uint8_t current_code_page_byte() {
+    locale_t loc = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
+    if (!loc) return 129;
+    std::string cs = ::nl_langinfo_l(CODESET, loc);
+    ::freelocale(loc);
+    cs = to_upper_copy(cs);
+    if (cs == "CP1255" || cs == "CP862" || cs == "ISO-8859-8" || cs == "WINDOWS-1255") return 131;
+    if (cs == "CP1250" || cs == "ISO-8859-2" || cs == "WINDOWS-1250") return 130;
+    return 129;
+}
+
+std::string to_visual_order(const std::string& text) {
+    std::string out = text;
+    std::size_t i = 0;
+    while (i < out.size()) {
+        if (!is_rtl_byte(static_cast<std::uint8_t>(out[i]))) {
+            ++i;
+            continue;
+        }
+        std::size_t j = i;
+        while (j < out.size() && is_rtl_byte(static_cast<std::uint8_t>(out[j]))) ++j;
+        std::reverse(out.begin() + static_cast<std::ptrdiff_t>(i), out.begin() + static_cast<std::ptrdiff_t>(j));
+        i = j;
+    }
+    return out;
+}
+
+std::string empty_patient_wav() {
+    std::string w(kEmptyWavSize, '\0');
+    auto* p = reinterpret_cast<std::uint8_t*>(w.data());
+    std::memcpy(p, "RIFF", 4);
+    put_u32(p + 4, 65528);
+    std::memcpy(p + 8, "WAVEfmt ", 8);
+    put_u32(p + 16, 18);
+    put_u16(p + 20, 1);
+    put_u16(p + 22, 1);
+    put_u32(p + 24, 8000);
+    put_u32(p + 28, 8000);
+    put_u16(p + 32, 1);
+    put_u16(p + 34, 8);
+    put_u16(p + 36, 0);
+    std::memcpy(p + 38, "fact", 4);
+    put_u32(p + 42, 4);
+    put_u32(p + 46, 65477);
+    std::memcpy(p + 50, "data", 4);
+    put_u32(p + 54, 65477);
+    return w;
+}
+
+bool write_empty_patient_wav(const std::string& folder) {
+    const std::string w = empty_patient_wav();
+    return write_bytes(card_path(folder, "patient.wav"), w.data(), w.size());
+}
+
+bool write_empty_cnav(const std::string& folder) {
+    const std::string z(kEmptyCnavSize, '\0');
+    return write_bytes(card_path(folder, "cnav.dat"), z.data(), z.size());
+}
+
+bool load_fir_file(const std::string& path, std::array<std::uint16_t, 32>& table) {
+    std::FILE* f = std::fopen(path.c_str(), "re");
+    if (!f) return false;
+    std::uint16_t last = 0;
+    std::size_t i = 0;
+    std::string line;
+    int c = 0;
+    while (i < table.size() && c != EOF) {
+        line.clear();
+        while ((c = std::fgetc(f)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
+        if (c == EOF && line.empty()) break;
+        long v = std::strtol(line.c_str(), nullptr, 10);
+        last = static_cast<std::uint16_t>(static_cast<unsigned long>(v) & 0xFF);
+        table[i++] = last;
+    }
+    for (; i < table.size(); ++i) table[i] = last;
+    std::fclose(f);
+    return true;
+}
+
+CardVolume card_volume(const std::string& root) {
+    CardVolume v;
+    struct stat st;
+    v.exists = ::stat(root.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (!v.exists) return v;
+    const std::string me = canonical(root);
+    std::optional<platform::MappedDrive> drive;
+    for (auto& d : platform::mapped_drives())
+        if (canonical(d.folder) == me) drive = d;
+    if (drive) {
+        v.is_drive_root = true;
+        v.letter = drive->letter;
+        v.label = drive->label.empty() ? "?" : drive->label;
+        v.read_only = drive->kind == platform::DriveKind::CdRom;
+    }
+    if (drive && drive->capacity) {
+        // A card folder stands for a whole card: what its files take is what is gone.
+        std::uint64_t used = 0;
+        for (FileFinder ff(join_path(root, "*"), kFindAny); !ff.at_end(); ff.next())
+            used += (static_cast<std::uint64_t>(ff.get_size()) + 511) / 512 * 512;
+        v.total = drive->capacity;
+        v.free = used >= v.total ? 0 : v.total - used;
+    } else if (auto vol = platform::volume_of(root)) {
+        v.total = vol->total_bytes;
+        v.free = vol->free_bytes;
+    }
+    return v;
+}
+
+bool set_card_label(const std::string& root, const std::string& label) {
+    const std::string me = canonical(root);
+    for (auto d : platform::mapped_drives()) {
+        if (canonical(d.folder) != me) continue;
+        d.label = label;
+        return platform::map_drive(d);
+    }
+    return false;
+}
+
+bool is_allowed_card_file(const std::string& name) {
+    for (const char* n : {"patient.wav", "ecg.dat", "config.dat", "cnav.dat", "BOOTEX.LOG", "BOOTLOG.TXT"})
+        if (platform::iequals(name, n)) return true;
+    return false;
+}
+
+bool only_allowed_files(const std::string& root) {
+    // Every entry is judged by its name, empty files included.
+    for (FileFinder ff(join_path(root, "*"), kFindAny); !ff.at_end(); ff.next())
+        if (!is_allowed_card_file(ff.get_name())) return false;
+    return true;
+}
+
+bool has_read_only_or_folders(const std::string& root) {
+    for (FileFinder ff(join_path(root, "*"), kFindAny); !ff.at_end(); ff.next())
+        if (ff.is_folder() || (ff.get_attributes() & kAttrReadOnly)) return true;
+    return false;
+}
+
+bool folder_file_exists(const std::string& folder, const std::string& name, std::int64_t size) {
+    auto p = platform::find_name_ci(folder, name);
+    if (!p) return false;
+    struct stat st;
+    if (::stat(p->c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    return size <= 0 || st.st_size == size;
+}
+
+std::string format_card_time(const std::uint8_t* t) {
+    const int year = t[5] == 99 ? 1999 : 2000 + t[5];
+    return format_string("%02d/%02d/%04d %02d:%02d:%02d", t[3], t[4], year, t[2], t[1], t[0]);
+}
+
+}  // namespace tv::vond

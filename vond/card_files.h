@@ -1,0 +1,82 @@
+// The card's small files (config.dat, patient.wav, cnav.dat, cnavop.dat, event.dat), the card
+// volume as the card program sees it, and the texts written onto the card.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "vond/card_format.h"
+
+namespace tv::vond {
+
+inline constexpr std::size_t kConfigSize = 512;
+inline constexpr std::size_t kEmptyWavSize = 65536;
+inline constexpr std::size_t kEmptyCnavSize = 8192;
+inline constexpr std::size_t kRecordedCnavSize = 1024;
+inline constexpr const char* kCardLabel = "QUX_CFR";
+inline constexpr int kRecordingNumLimit = 65000;
+
+// config.dat, kept as its 512 bytes.
+struct ConfigDat {
+    std::array<std::uint8_t, kConfigSize> bytes{};
+
+    std::uint16_t recording_num() const { return get_u16(&bytes[1]); }
+    std::uint16_t patient_data_num() const { return get_u16(&bytes[10]); }
+    std::uint16_t wav_recording_num() const { return get_u16(&bytes[12]); }
+    void set_recording_num(unsigned v) { put_u16(&bytes[1], v); }
+    void set_patient_data_num(unsigned v) { put_u16(&bytes[10], v); }
+    void set_wav_recording_num(unsigned v) { put_u16(&bytes[12], v); }
+    std::uint8_t code_page() const { return bytes[95]; }
+
+    // Texts bounded by their fields (160, 160, 80 bytes); written cut to the field less its NUL.
+    std::string text(int index) const;  // 1..3, as stored
+    void set_text(int index, const std::string& value);
+    // Texts in logical order (code page 131 is stored in visual order).
+    std::string logical_text(int index) const;
+    void set_logical_texts(const std::string& t1, const std::string& t2, const std::string& t3, std::uint8_t cp);
+
+    void set_time(int offset, std::int64_t unix_time);  // local time, s m h d M yy
+    // FIR block: the first 32 bytes of the table at 16..47; 48..79 cleared; the sum at 80.
+    void set_fir(const std::array<std::uint16_t, 32>* table);
+};
+
+bool read_config(const std::string& root, ConfigDat& config);
+bool write_config(const std::string& root, const ConfigDat& config);
+
+// Code page byte of the texts: 129 default, 130 Central European, 131 Hebrew.
+std::uint8_t current_code_page_byte();
+// Reverses each run of right-to-left bytes in place (its own inverse).
+std::string to_visual_order(const std::string& text);
+
+std::string empty_patient_wav();
+bool write_empty_patient_wav(const std::string& folder);
+bool write_empty_cnav(const std::string& folder);
+
+// The fir.dat reader: 32 words, low 8 bits of each line's leading number.
+bool load_fir_file(const std::string& path, std::array<std::uint16_t, 32>& table);
+
+// The card volume behind a card root.
+struct CardVolume {
+    bool exists = false;
+    bool is_drive_root = false;  // the root is a card drive's folder from the drive map
+    char letter = 0;
+    std::string label = "?";
+    std::uint64_t total = 0;
+    std::uint64_t free = 0;
+    bool read_only = false;
+};
+CardVolume card_volume(const std::string& root);
+bool set_card_label(const std::string& root, const std::string& label);
+
+bool is_allowed_card_file(const std::string& name);
+bool only_allowed_files(const std::string& root);
+bool has_read_only_or_folders(const std::string& root);
+// Exists and, when size > 0, has exactly that size.
+bool folder_file_exists(const std::string& folder, const std::string& name, std::int64_t size);
+
+// "%d/%m/%Y %H:%M:%S" of a six-byte card time (s m h d M yy).
+std::string format_card_time(const std::uint8_t* t);
+
+}  // namespace tv::vond

@@ -1,0 +1,56 @@
+// vond: the card interface program. Started with switches, it answers with its exit code.
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "common/registry.h"
+#include "common/text.h"
+#include "common/ui.h"
+#include "vond/program.h"
+
+namespace {
+
+// Hidden runs: every message goes to stderr; questions take their answers from VOND_UI_ANSWERS
+// (a comma list of yes, no, ok, cancel, retry), then the safe answer.
+class HiddenUi : public tv::Ui {
+public:
+    HiddenUi() {
+        if (const char* a = std::getenv("VOND_UI_ANSWERS")) {
+            std::string word;
+            for (const char* p = a;; ++p) {
+                if (*p == ',' || *p == '\0') {
+                    word = tv::to_lower_copy(word);
+                    if (word == "yes") answers_.push_back(tv::MsgResult::Yes);
+                    else if (word == "no") answers_.push_back(tv::MsgResult::No);
+                    else if (word == "ok") answers_.push_back(tv::MsgResult::Ok);
+                    else if (word == "retry") answers_.push_back(tv::MsgResult::Retry);
+                    else if (!word.empty()) answers_.push_back(tv::MsgResult::Cancel);
+                    word.clear();
+                    if (*p == '\0') break;
+                } else {
+                    word.push_back(*p);
+                }
+            }
+        }
+    }
+    tv::MsgResult message_box(const std::string& text, const std::string& caption, tv::MsgIcon,
+                              tv::MsgButtons buttons) override {
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+        if (next_ < answers_.size()) return answers_[next_++];
+        return tv::safe_answer(buttons);
+    }
+
+private:
+    std::vector<tv::MsgResult> answers_;
+    std::size_t next_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    static HiddenUi hidden;
+    tv::set_ui(&hidden);
+    tv::select_ui_language("VOND");
+    std::vector<std::string> args(argv + 1, argv + argc);
+    return tv::vond::run_vond(args);
+}

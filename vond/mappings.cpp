@@ -1,0 +1,145 @@
+#include "vond/mappings.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "common/files.h"
+#include "platform/fs.h"
+#include "vond/card_format.h"
+#include "vond/messages.h"
+
+namespace tv::vond {
+
+std::unique_ptr<platform::SharedMemory> open_card_mapping(const std::string& name, std::size_t size) {
+    if (auto probe = platform::SharedMemory::open_existing(name, 1, false)) {
+        if (probe->object_size() < size) {
+            trace("mapping %s holds %zu bytes, %zu needed\n", name.c_str(), probe->object_size(), size);
+            return nullptr;
+        }
+    }
+    return platform::SharedMemory::open(name, size, true);
+}
+
+bool EcgMappings::open(bool events) {
+    release();
+    ctrl_ = open_card_mapping(kEcgCtrlName, kEcgCtrlBytes);
+    for (int i = 0; i < 3; ++i) raw_[i] = open_card_mapping(kRawEcgNames[i], kRawEcgBytes);
+    if (events) events_ = open_card_mapping(kPatientEventsName, kCardPatientEventBytes);
+    const bool ok = ctrl_ && raw_[0] && raw_[1] && raw_[2] && (!events || events_);
+    if (!ok) release();
+    return ok;
+}
+
+void EcgMappings::release() {
+    ctrl_.reset();
+    for (auto& r : raw_) r.reset();
+    events_.reset();
+}
+
+EcgControlBlock* EcgMappings::control(int channel) const {
+    return static_cast<EcgControlBlock*>(ctrl_->data()) + channel;
+}
+
+std::uint16_t* EcgMappings::samples(int channel) const { return static_cast<std::uint16_t*>(raw_[channel]->data()); }
+
+std::int32_t* EcgMappings::events() const { return events_ ? static_cast<std::int32_t*>(events_->data()) : nullptr; }
+
+bool EcgMappings::add_event(std::int32_t seconds) {
+    std::int32_t* e = events();
+    if (!e) return true;
+    const std::int32_t n = e[0];
+    if (n < 0 || n >= static_cast<std::int32_t>(kCardPatientEventSlots)) return false;
+    e[1 + n] = seconds;
+    e[0] = n + 1;
+    return true;
+}
+
+bool fill_mappings_from_folder(const std::string& folder, int skip_hours, int duration_hours) {
+    auto size_of = [&](const char* name) -> std::int64_t {
+        auto p = platform::find_name_ci(folder, name);
+        return p ? get_file_size_64(*p) : -1;
+    };
+    const int channels = size_of("RAWECG3.DAT") > 0 ? 3 : size_of("RAWECG2.DAT") > 0 ? 2 : size_of("RAWECG1.DAT") > 0 ? 1 : 0;
+    if (channels == 0) return false;
+    std::unique_ptr<platform::SharedMemory> raw[3];
+    for (int i = 0; i < channels; ++i)
+        if (!(raw[i] = open_card_mapping(kRawEcgNames[i], kRawEcgBytes))) return false;
+    auto ctrl_mem = open_card_mapping(kEcgCtrlName, kEcgCtrlBytes);
+    if (!ctrl_mem) return false;
+    auto* ctrl = static_cast<EcgControlBlock*>(ctrl_mem->data());
+    for (int i = 0; i < channels; ++i) ctrl[i].samples_written = 0;
+    auto ev_mem = open_card_mapping(kPatientEventsName, kCardPatientEventBytes);
+    if (!ev_mem) return false;
+    auto* ev = static_cast<std::int32_t*>(ev_mem->data());
+    ev[0] = 0;
+    const std::int64_t skip_s = static_cast<std::int64_t>(skip_hours) * 3600;
+    const std::int64_t dur_s = static_cast<std::int64_t>(duration_hours) * 3600;
+    if (auto p = platform::find_name_ci(folder, "PATEVENT.DAT")) {
+        if (std::FILE* f = std::fopen(p->c_str(), "re")) {
+            std::string line;
+            int c = 0;
+            do {
+                line.clear();
+                while ((c = std::fgetc(f)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
+                if (c == EOF && line.empty()) break;
+                const std::int64_t t = std::strtoll(line.c_str(), nullptr, 10) - skip_s;
+                // Room for 4,096 times: later lines are left out.
+                if (t >= 0 && t < dur_s && ev[0] < static_cast<std::int32_t>(kCardPatientEventSlots)) {
+                    ev[1 + ev[0]] = static_cast<std::int32_t>(t);
+                    ev[0] = ev[0] + 1;
+                }
+            } while (c != EOF);
+            std::fclose(f);
+        }
+    }
+    const std::uint64_t skip_bytes = static_cast<std::uint64_t>(skip_hours) * 921600u;
+    // The areas hold 32 hours: a longer duration ends there.
+    const std::uint64_t limit = std::min<std::uint64_t>(static_cast<std::uint64_t>(duration_hours) * 921600u, kRawEcgBytes);
+    std::FILE* files[3] = {nullptr, nullptr, nullptr};
+    bool ok = true;
+    for (int i = 0; i < channels && ok; ++i) {
+        auto p = platform::find_name_ci(folder, "RAWECG" + std::to_string(i + 1) + ".DAT");
+        files[i] = p ? std::fopen(p->c_str(), "rbe") : nullptr;
+        if (!files[i]) ok = false;
+    }
+    if (ok && static_cast<std::uint64_t>(std::max<std::int64_t>(size_of("RAWECG1.DAT"), 0)) <= skip_bytes) ok = false;
+    for (int i = 0; i < channels && ok; ++i)
+        if (std::fseek(files[i], static_cast<long>(skip_bytes), SEEK_SET) != 0) ok = false;
+    if (ok) {
+        std::vector<std::uint8_t> buf(1u << 20);
+        std::uint64_t pos[3] = {0, 0, 0};
+        bool finished = false;
+        while (!finished) {
+            bool any = false;
+            for (int i = 0; i < channels; ++i) {
+                const std::size_t n = std::fread(buf.data(), 1, buf.size(), files[i]);
+                if (n == 0) {
+                    finished = true;
+                    break;
+                }
+                any = true;
+                std::uint64_t take = n;
+                if (pos[i] + take >= limit) {
+                    take = limit - pos[i];
+                    finished = true;
+                }
+                take &= ~std::uint64_t{1};
+                std::memcpy(static_cast<std::uint8_t*>(raw[i]->data()) + pos[i], buf.data(), take);
+                pos[i] += take;
+                ctrl[i].samples_written = static_cast<std::int32_t>(pos[i] / 2);
+            }
+            if (!any) break;
+        }
+        if (limit == kRawEcgBytes && pos[0] >= limit) trace("mapping capacity of 32 hours reached\n");
+    }
+    for (auto* f : files)
+        if (f) std::fclose(f);
+    if (!ok) return false;
+    for (int i = 0; i < channels; ++i) ctrl[i].transfer_done = 1;
+    return true;
+}
+
+}  // namespace tv::vond

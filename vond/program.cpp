@@ -1,0 +1,538 @@
+#include "vond/program.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/files.h"
+#include "common/ini_file.h"
+#include "common/registry.h"
+#include "common/text.h"
+#include "platform/fs.h"
+#include "tolbex/reports/cef.h"
+#include "vond/mappings.h"
+#include "vond/messages.h"
+
+namespace tv::vond {
+namespace {
+
+constexpr std::size_t kMaxArgument = 255;
+constexpr const char* kProfileKey = "Software\\Torvane Medical\\VOND\\Settings";
+
+bool starts_with_ci(const std::string& text, const char* prefix) {
+    const std::size_t n = std::strlen(prefix);
+    return text.size() >= n && platform::iequals(std::string_view(text).substr(0, n), prefix);
+}
+
+std::string without_quotes(std::string v) {
+    v.erase(std::remove(v.begin(), v.end(), '"'), v.end());
+    return v;
+}
+
+// A whole decimal number, nothing else.
+bool parse_number(const std::string& v, int& out) {
+    if (v.empty() || v.size() > 9) return false;
+    std::size_t i = v[0] == '-' ? 1 : 0;
+    if (i == v.size()) return false;
+    long long r = 0;
+    for (; i < v.size(); ++i) {
+        if (v[i] < '0' || v[i] > '9') return false;
+        r = r * 10 + (v[i] - '0');
+    }
+    out = static_cast<int>(v[0] == '-' ? -r : r);
+    return true;
+}
+
+template <std::size_t N>
+int keyword(const std::string& v, const std::pair<const char*, int> (&table)[N]) {
+    for (auto& [word, code] : table)
+        if (starts_with_ci(v, word)) return code;
+    return -1;
+}
+
+// Windows arrive with the framework's dialogs; until then a mode that must show one says so and
+// ends as if the user had declined.
+int windows_unavailable(const char* what) {
+    std::fprintf(stderr, "vond: the %s needs a window; windows arrive in a later version\n", what);
+    return 102;
+}
+
+bool write_text_lines(const std::string& path, const std::vector<std::string>& lines) {
+    std::string text;
+    for (auto& l : lines) text += l + "\r\n";
+    return platform::atomic_write_file(path, text);
+}
+
+}  // namespace
+
+CommandLine parse_command_line(const std::vector<std::string>& args) {
+    CommandLine c;
+    static const std::pair<const char*, int> formats[] = {{"path", 1}, {"archive", 2}, {"cnav", 3}, {"mmf", 4},
+                                                          {"os12file", 5}, {"os12arch", 6}};
+    static const std::pair<const char*, int> writes[] = {{"cnav", 1}, {"path", 2}, {"stand", 3}, {"scan", 4},
+                                                         {"merivale", 5}};
+    static const std::pair<const char*, int> readpats[] = {{"cnav", 6}, {"path", 7}, {"stand", 8}, {"scan", 9},
+                                                           {"status", 15}};
+    static const std::pair<const char*, int> readecgs[] = {{"hide", 10}, {"stand", 11}};
+    static const std::pair<const char*, int> changepats[] = {{"cnav", 12}};
+    for (const std::string& a : args) {
+        if (a.empty()) continue;
+        // Longer arguments would have been cut short: refuse them rather than guess.
+        if (a.size() > kMaxArgument) {
+            c.valid = false;
+            continue;
+        }
+        auto value = [&](const char* sw) { return a.substr(std::strlen(sw)); };
+        int n = 0, k = 0;
+        if (starts_with_ci(a, "/dir=")) {
+            c.output_folder = without_quotes(value("/dir="));
+        } else if (starts_with_ci(a, "/ipdir=")) {
+            c.input_folder = without_quotes(value("/ipdir="));
+        } else if (starts_with_ci(a, "/fir")) {
+            c.fir = true;
+        } else if (starts_with_ci(a, "/nofir")) {
+            c.fir = false;
+        } else if (starts_with_ci(a, "/opformat=")) {
+            if ((k = keyword(value("/opformat="), formats)) < 0) c.valid = false; else c.output_format = k;
+        } else if (starts_with_ci(a, "/write=")) {
+            if ((k = keyword(value("/write="), writes)) < 0) c.valid = false; else c.mode = k;
+        } else if (starts_with_ci(a, "/readpat=")) {
+            if ((k = keyword(value("/readpat="), readpats)) < 0) c.valid = false; else c.mode = k;
+        } else if (starts_with_ci(a, "/readecg=")) {
+            if ((k = keyword(value("/readecg="), readecgs)) < 0) c.valid = false; else c.mode = k;
+        } else if (starts_with_ci(a, "/changepat=")) {
+            if ((k = keyword(value("/changepat="), changepats)) < 0) c.valid = false; else c.mode = k;
+        } else if (starts_with_ci(a, "/wav")) {
+            c.mode = kWav;
+        } else if (starts_with_ci(a, "/setpat=")) {
+            c.mode = kSetPat;
+            c.set_patient = without_quotes(value("/setpat="));
+        } else if (starts_with_ci(a, "/procedure_id=")) {
+            c.procedure_id = without_quotes(value("/procedure_id="));
+            if (c.procedure_id.size() > 16) c.valid = false;
+        } else if (starts_with_ci(a, "/confirmed")) {
+            c.confirmed = true;
+        } else if (starts_with_ci(a, "/skip24")) {
+            c.skip24 = true;
+        } else if (starts_with_ci(a, "/skip=")) {
+            if (!parse_number(value("/skip="), n) || n < 0) c.valid = false; else c.skip = n;
+        } else if (starts_with_ci(a, "/duration=")) {
+            if (!parse_number(value("/duration="), n) || n < 1) c.valid = false; else c.duration = n;
+        } else if (starts_with_ci(a, "/cal=")) {
+            if (!parse_number(value("/cal="), n) || n < 0) c.valid = false; else c.calibration = n;
+        } else if (starts_with_ci(a, "/resolution=")) {
+            if (!parse_number(value("/resolution="), n) || n < 8 || n > 12) c.valid = false;
+            else {
+                c.resolution = n;
+                c.resolution_given = true;
+            }
+        } else if (starts_with_ci(a, "/scramble")) {
+            c.scramble = true;
+        } else {
+            c.valid = false;
+        }
+    }
+    return c;
+}
+
+bool write_patient_summary(const std::string& folder, const RecordingInfo& info) {
+    return write_text_lines(card_path(folder, "patsumm.dat"),
+                            {info.name, info.id, info.recording_start, info.recorder_id, "1",
+                             std::to_string(info.channels), std::to_string(info.length_hours), info.details_time,
+                             info.second_time});
+}
+
+namespace {
+
+bool read_first_lines(const std::string& path, std::size_t limit, std::vector<std::string>& lines, std::size_t count) {
+    std::FILE* f = std::fopen(path.c_str(), "re");
+    if (!f) return false;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::string line;
+        int c = 0;
+        while ((c = std::fgetc(f)) != EOF && c != '\n')
+            if (line.size() < limit) line.push_back(static_cast<char>(c));
+        while (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+        if (c == EOF) break;
+    }
+    std::fclose(f);
+    return true;
+}
+
+}  // namespace
+
+bool read_patient_summary(const std::string& folder, std::string& name, std::string& id) {
+    auto p = platform::find_name_ci(folder, "patsumm.dat");
+    std::vector<std::string> lines;
+    if (!p || !read_first_lines(*p, 255, lines, 2)) return false;
+    name = lines.size() > 0 ? lines[0] : std::string();
+    id = lines.size() > 1 ? lines[1] : std::string();
+    return true;
+}
+
+bool is_compressed_ecg_file(const std::string& path, int* channels) {
+    CefHeader h;
+    if (!read_cef_header(path, h)) return false;
+    // The card program reads version 1 and older only.
+    if (static_cast<std::int32_t>(h.version) > 1) return false;
+    if (channels) *channels = h.channel_count;
+    return true;
+}
+
+FoundInput find_input(const std::string& path) {
+    FoundInput r;
+    if (path.empty()) return r;
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return r;
+    auto has = [&](const char* n) { return platform::find_name_ci(path, n).has_value(); };
+    auto size = [&](const char* n) -> std::int64_t {
+        auto p = platform::find_name_ci(path, n);
+        return p ? get_file_size_64(*p) : -1;
+    };
+    if (S_ISDIR(st.st_mode)) {
+        const bool a = has("PATIENT.WAV") && has("PATEVENT.DAT") && has("RAWECG1.DAT") && has("PATIENT.TXT") &&
+                       has("PATSUMM.DAT");
+        const bool b = has("CEFDESC.TXT") && has("RAWECG1.DAT") && has("PATIENT.TXT");
+        if (a || b) {
+            r.found = true;
+            r.path = path;
+            r.channels = size("RAWECG3.DAT") > 0 ? 3 : size("RAWECG2.DAT") > 0 ? 2 : size("RAWECG1.DAT") > 0 ? 1 : 0;
+            return r;
+        }
+        for (FileFinder ff(join_path(path, "*"), kFindFiles); !ff.at_end(); ff.next()) {
+            int ch = 0;
+            if (ff.get_size() > 108 && is_compressed_ecg_file(ff.get_path(), &ch)) {
+                r.found = r.compressed = true;
+                r.path = ff.get_path();
+                r.channels = ch;
+                return r;
+            }
+        }
+        return r;
+    }
+    int ch = 0;
+    if (is_compressed_ecg_file(path, &ch)) {
+        r.found = r.compressed = true;
+        r.path = path;
+        r.channels = ch;
+    }
+    return r;
+}
+
+std::string unpack_input(const std::string& cef, bool whole) {
+    const std::string folder = create_temp_folder("TMP");
+    if (folder.empty()) {
+        show_message(160, MsgIcon::Error, MsgButtons::Ok);
+        return {};
+    }
+    int error = 0;
+    {
+        CefUnpacker reader(cef, folder);
+        error = reader.get_error();
+        if (error == 0 && reader.is_newer_version()) error = kCefBadSignature;
+        if (error == 0) {
+            bool ok = reader.unpack_patient_files();
+            if (!ok && reader.get_error() == kCefPatientText) {
+                // A recording written without patient details has an empty patient block; the
+                // main program writes such files, so they are read here as well.
+                ok = platform::atomic_write_file(join_path(folder, "PATIENT.TXT"), "");
+                for (const char* n : {"CEFDESC.TXT", "VERSION.TXT", "SUMMARY.TXT"}) ok = ok && reader.unpack_by_name(n);
+                if (ok && !reader.unpack_by_name("PATIENT.WAV") && reader.get_error() != kCefChannelMissing) ok = false;
+                if (ok) reader.unpack_by_name("CEFDESC.TXT");  // clears the empty-sound code
+            }
+            ok = ok && reader.unpack_event_file();
+            if (whole) {
+                ok = ok && reader.unpack_all_channels() && reader.unpack_extra_members() && reader.write_recording_data();
+            } else {
+                for (const char* n : {"CNAV.DAT", "CNAVOP.DAT", "PATSUMM.DAT"}) ok = ok && reader.unpack_by_name(n);
+            }
+            error = ok ? 0 : (reader.get_error() ? reader.get_error() : kCefWriteFailed);
+        }
+    }
+    if (error == 0) return folder;
+    delete_folder_tree(folder, true, true);
+    const unsigned id = (error == 1 || error == 9) ? 161 : (error == 2 || error == 8) ? 162 : 163;
+    trace("CEF reader error %d\n", error);
+    show_message(id, MsgIcon::Error, MsgButtons::Ok);
+    return {};
+}
+
+namespace {
+
+class Program {
+public:
+    explicit Program(const CommandLine& c) : cl_(c) {}
+    int run();
+
+private:
+    int folder_flow(const FoundInput& in);
+    int card_flow();
+    int write_flow();
+    int read_flow();
+    int change_flow();
+    int wav_flow();
+    int setpat_flow();
+    bool initialise_card(const std::string& name, const std::string& id, const std::string& cnavop);
+
+    CommandLine cl_;
+    CardDisk disk_;
+    char default_drive_ = '?';
+};
+
+int Program::run() {
+    default_drive_ = static_cast<char>(reg_get_dword(HKEY_CURRENT_USER, kProfileKey, "Default Drive", 63));
+    if (const char* cal = std::getenv("VOND_CAL")) disk_.set_calibration(std::atoi(cal));
+    auto& s = disk_.settings();
+    if (cl_.calibration >= 0) disk_.set_calibration(cl_.calibration);
+    s.resolution = cl_.resolution;
+    s.scramble = cl_.scramble;
+    s.procedure_id = cl_.procedure_id;
+    int mode = cl_.mode;
+    if (mode == kReadEcgStand) cl_.output_format = kFormatArchive;
+    if (mode == kReadEcgHide || mode == kReadEcgStand) {
+        switch (cl_.output_format) {
+            case kFormatNone: cl_.valid = false; break;
+            case kFormatPath:
+            case kFormatOs12File:
+                if (cl_.duration > 28) cl_.valid = false;
+                s.duration_hours = cl_.duration > 0 ? cl_.duration : 28;
+                break;
+            case kFormatArchive:
+            case kFormatOs12Arch: s.duration_hours = cl_.duration > 0 ? cl_.duration : 28; break;
+            case kFormatMmf: s.duration_hours = cl_.duration > 0 ? cl_.duration : 192; break;
+            default: break;
+        }
+    }
+    if (mode >= kReadPatCnav && mode <= kReadEcgStand) s.skip_hours = cl_.skip >= 0 ? cl_.skip : cl_.skip24 ? 24 : 0;
+    if (cl_.fir && (mode == 1 || mode == 2 || mode == 4 || mode == 5 || (mode >= 6 && mode <= 11))) cl_.valid = false;
+    if (mode == kWav && !cl_.input_folder.empty()) cl_.valid = false;
+    if (mode == kModeNone) cl_.valid = false;
+    if (cl_.valid && !cl_.output_folder.empty() && !folder_exists(cl_.output_folder))
+        ::mkdir(cl_.output_folder.c_str(), 0755);
+    int code = 0;
+    if (!cl_.valid) {
+        code = 100;
+    } else if (mode != kWav && mode != kSetPat && mode != kReadPatStatus && !folder_exists(cl_.output_folder)) {
+        code = 101;
+    } else if (!cl_.input_folder.empty() && ::access(cl_.input_folder.c_str(), R_OK) != 0) {
+        code = 112;
+    } else {
+        disk_.set_mode(mode);
+        disk_.set_output_format(cl_.output_format);
+        disk_.set_input_folder(cl_.input_folder);
+        disk_.set_default_drive(default_drive_);
+        const FoundInput in = find_input(cl_.input_folder);
+        code = in.found ? folder_flow(in) : card_flow();
+    }
+    trace("m_exit_code : %i\n", code);
+    reg_set_dword(HKEY_CURRENT_USER, kProfileKey, "Default Drive", static_cast<unsigned char>(default_drive_));
+    return code;
+}
+
+int Program::folder_flow(const FoundInput& in) {
+    std::string folder = in.path;
+    std::string temp;
+    int channels = in.channels;
+    if (in.compressed) {
+        temp = unpack_input(in.path, cl_.mode == kReadEcgHide || cl_.mode == kReadEcgStand);
+        if (temp.empty()) return 121;
+        folder = temp;
+    }
+    int code = 0;
+    if (channels < 0 || channels > 3) code = 108;
+    const int mode = cl_.mode == kReadEcgStand ? kReadEcgHide : cl_.mode;
+    if (mode == kReadPatCnav || mode == kReadPatPath || mode == kReadPatScan) {
+        bool ok = true;
+        for (const char* n : {"PATSUMM.DAT", "PATIENT.WAV", "PATEVENT.DAT"}) {
+            auto p = platform::find_name_ci(folder, n);
+            ok = ok && p && copy_file_replacing(*p, card_path(cl_.output_folder, n));
+        }
+        if (mode == kReadPatCnav)
+            for (const char* n : {"CNAV.DAT", "CNAVOP.DAT"}) {
+                auto p = platform::find_name_ci(folder, n);
+                ok = ok && p && copy_file_replacing(*p, card_path(cl_.output_folder, n));
+            }
+        if (code == 0) code = channels == 0 ? 109 : channels == 1 ? 115 : channels == 2 ? 110 : 111;
+    } else if (mode == kReadEcgHide) {
+        if (cl_.output_format == kFormatPath || cl_.output_format == kFormatMmf) {
+            if (!fill_mappings_from_folder(folder, disk_.settings().skip_hours, disk_.settings().duration_hours))
+                code = 105;
+        } else {
+            show_message(164, MsgIcon::Error, MsgButtons::Ok);
+            code = 105;
+        }
+    } else {
+        code = 122;
+    }
+    // The folder is our own: it goes with everything in it.
+    if (!temp.empty()) delete_folder_tree(temp, true, true);
+    return code;
+}
+
+int Program::card_flow() {
+    switch (cl_.mode) {
+        case kWriteCnav:
+        case kWritePath:
+        case kWriteStand:
+        case kWriteScan:
+        case kWriteMerivale: return write_flow();
+        case kChangePat: return change_flow();
+        case kWav: return wav_flow();
+        case kSetPat: return setpat_flow();
+        default: return read_flow();
+    }
+}
+
+bool Program::initialise_card(const std::string& name, const std::string& id, const std::string& cnavop) {
+    if (card_volume(disk_.root()).exists == false) {
+        show_message(131, MsgIcon::Error, MsgButtons::Ok);
+        return false;
+    }
+    return disk_.prepare_card(name, id, cnavop, nullptr);
+}
+
+int Program::write_flow() {
+    if (cl_.mode != kWriteCnav) return windows_unavailable("card dialog");
+    CardSearch found = find_card_drive(default_drive_);
+    if (found.letter == '?') {
+        if (show_message(157, MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes) return 102;
+        return windows_unavailable("drive choice");
+    }
+    if (found.several) return 117;
+    std::string name, id;
+    if (!read_patient_summary(cl_.output_folder, name, id)) return 106;
+    std::string cnavop;
+    if (auto p = platform::find_name_ci(cl_.output_folder, "cnavop.dat")) {
+        std::vector<std::string> lines;
+        if (read_first_lines(*p, 79, lines, 1) && !lines.empty()) cnavop = lines[0];
+    }
+    disk_.set_root(found.root);
+    return initialise_card(name, id, cnavop) ? 0 : 104;
+}
+
+int Program::read_flow() {
+    const int mode = cl_.mode;
+    int code = 0;
+    if (!cl_.input_folder.empty()) {
+        disk_.set_root(cl_.input_folder);
+        code = disk_.check_card_files();
+    } else {
+        CardSearch found = find_card_drive(default_drive_);
+        if (found.several) {
+            trace("More than one drive found and user cancelled dialog.\n");
+            return 117;
+        }
+        if (found.letter == '?') {
+            trace("No drives found.\n");
+            if (mode == kReadPatStand || mode == kReadEcgStand) return windows_unavailable("read dialog");
+            return 102;
+        }
+        disk_.set_root(found.root);
+        code = disk_.validate(true, false, false);
+        trace("CF_conditioned_ : %i\n", code);
+    }
+    if (code != 0 && code != 114) return code;
+    disk_.read_config();
+    if (mode == kReadPatStand || mode == kReadEcgStand) return windows_unavailable("read dialog");
+    if (mode == kReadEcgHide) {
+        const int state = disk_.ecg_state();
+        if (state == 109 || state == 108) return state;
+        return disk_.read_ecg(cl_.output_format, cl_.output_folder) ? 0 : 108;
+    }
+    RecordingInfo info;
+    if (!disk_.recording_info(info) || !write_patient_summary(cl_.output_folder, info)) return 106;
+    code = disk_.ecg_state();
+    if (mode == kReadPatStatus || code == 109) return code;
+    disk_.copy_patient_wav(cl_.output_folder);
+    disk_.write_event_dat(cl_.output_folder);
+    if (mode == kReadPatCnav) {
+        disk_.copy_cnav_from_card(cl_.output_folder);
+        disk_.write_cnavop(cl_.output_folder);
+        code = 0;
+    }
+    return code;
+}
+
+int Program::change_flow() {
+    int code;
+    if (cl_.input_folder.empty()) {
+        CardSearch found = find_card_drive(default_drive_);
+        if (found.letter == '?') return 102;
+        disk_.set_root(found.root);
+        code = disk_.validate(true, false, false);
+    } else {
+        disk_.set_root(cl_.input_folder);
+        code = disk_.check_card_files();
+    }
+    if (code != 0 && code != 114) return code;
+    std::string name, id;
+    if (!read_patient_summary(cl_.output_folder, name, id)) return 106;
+    code = disk_.ecg_state();
+    if (code == 109) return code;
+    std::string cnavop;
+    if (auto p = platform::find_name_ci(cl_.output_folder, "cnavop.dat")) {
+        std::vector<std::string> lines;
+        if (read_first_lines(*p, 79, lines, 1) && !lines.empty()) cnavop = lines[0];
+    }
+    return disk_.change_patient_details(name, id, cnavop, cl_.confirmed);
+}
+
+int Program::wav_flow() {
+    CardSearch found = find_card_drive(default_drive_);
+    if (found.letter == '?' || found.several) return 0;
+    disk_.set_root(found.root);
+    const int code = disk_.validate(false, false, false);
+    if (code != 0 && code != 114) return 0;
+    if (!disk_.read_config()) return 0;
+    FoundSector s = find_start_sector(found.root);
+    if (!s.found || parse_start_sector(s.sector).recording_num != disk_.config().wav_recording_num()) return 0;
+    return found.letter;
+}
+
+int Program::setpat_flow() {
+    IniFile ini;
+    ini.set_strip_comments(true);
+    if (!file_exists(cl_.set_patient) || !ini.load(cl_.set_patient)) return 118;
+    std::string name = ini.get_value("Patient Details", "PatientName");
+    std::string id = ini.get_value("Patient Details", "PatientId");
+    auto trim = [](std::string v) {
+        while (!v.empty() && is_space_char(v.back())) v.pop_back();
+        std::size_t i = 0;
+        while (i < v.size() && is_space_char(v[i])) ++i;
+        return v.substr(i);
+    };
+    name = trim(name);
+    id = trim(id);
+    if (name.empty()) return 119;
+    if (id.empty()) return 120;
+    CardSearch found = find_card_drive(default_drive_);
+    if (found.letter == '?') return 102;
+    if (found.several) return 117;
+    disk_.set_root(found.root);
+    const bool ok = disk_.prepare_card(name, id, "", nullptr);
+    ::sync();
+    return ok ? 0 : 103;
+}
+
+}  // namespace
+
+int run_vond(const std::vector<std::string>& args) {
+    bool any = false;
+    for (auto& a : args) any = any || !a.empty();
+    CommandLine c;
+    if (!any) {
+        c.mode = kWriteStand;
+        c.output_folder = get_temp_folder();
+    } else {
+        c = parse_command_line(args);
+    }
+    Program p(c);
+    return p.run();
+}
+
+}  // namespace tv::vond

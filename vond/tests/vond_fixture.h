@@ -1,0 +1,130 @@
+// Runs the built vond as its callers do: a fresh machine root per test, card folders named in
+// the drive map, the named objects of the root removed afterwards.
+#pragma once
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/tape_mappings.h"
+#include "platform/drives.h"
+#include "platform/shared_memory.h"
+#include "vond/tests/card_builder.h"
+
+namespace vondtest {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+    int code = -1;
+    std::string out, err;
+};
+
+inline std::string slurp(const fs::path& p) {
+    auto b = cardgen::read_bytes(p);
+    return std::string(b.begin(), b.end());
+}
+
+class VondTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/vond-test-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        t = tmpl;
+        root = t / "root";
+        tmp = t / "tmp";
+        out = t / "out";
+        fs::create_directories(root);
+        fs::create_directories(tmp);
+        fs::create_directories(out);
+        if (const char* r = std::getenv("TORVANE_ROOT")) old_root_ = r;
+        ::setenv("TORVANE_ROOT", root.c_str(), 1);
+        ::setenv("TMPDIR", tmp.c_str(), 1);
+    }
+    void TearDown() override {
+        for (const char* n : {"RAWECG1.MMF", "RAWECG2.MMF", "RAWECG3.MMF", "ECGCTRL.MMF", "Patient Events",
+                              "VOND TERMINATOR"})
+            tv::platform::SharedMemory::unlink(n);
+        std::error_code ec;
+        fs::remove_all(t, ec);
+        if (old_root_.empty()) ::unsetenv("TORVANE_ROOT"); else ::setenv("TORVANE_ROOT", old_root_.c_str(), 1);
+    }
+
+    RunResult run(const std::vector<std::string>& args, const std::vector<std::string>& extra_env = {},
+                  int limit_seconds = 120) {
+        RunResult r;
+        const fs::path so = t / "stdout.txt", se = t / "stderr.txt";
+        std::vector<std::string> env = {"TORVANE_ROOT=" + root.string(), "TMPDIR=" + tmp.string(), "TZ=UTC",
+                                        "LC_ALL=C", "HOME=" + t.string(), "PATH=/usr/local/bin:/usr/bin:/bin"};
+        for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+            if (const char* v = std::getenv(keep)) env.push_back(std::string(keep) + "=" + v);
+        env.insert(env.end(), extra_env.begin(), extra_env.end());
+        std::vector<std::string> argv_s = {VOND_PROGRAM};
+        argv_s.insert(argv_s.end(), args.begin(), args.end());
+        std::vector<char*> argv, envp;
+        for (auto& s : argv_s) argv.push_back(s.data());
+        argv.push_back(nullptr);
+        for (auto& s : env) envp.push_back(s.data());
+        envp.push_back(nullptr);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::close(0);
+            int o = ::open(so.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int e = ::open(se.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (o < 0 || e < 0) ::_exit(126);
+            ::dup2(o, 1);
+            ::dup2(e, 2);
+            ::execve(argv[0], argv.data(), envp.data());
+            ::_exit(127);
+        }
+        int status = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limit_seconds);
+        for (;;) {
+            if (::waitpid(pid, &status, WNOHANG) == pid) break;
+            if (std::chrono::steady_clock::now() > deadline) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                ADD_FAILURE() << "vond did not finish in time";
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        if (WIFEXITED(status)) r.code = WEXITSTATUS(status);
+        r.out = slurp(so);
+        r.err = slurp(se);
+        return r;
+    }
+
+    void map_card(char letter, const fs::path& folder, const std::string& label, std::uint64_t capacity = 0) {
+        tv::platform::MappedDrive d;
+        d.letter = letter;
+        d.folder = folder.string();
+        d.label = label;
+        d.kind = tv::platform::DriveKind::Removable;
+        d.capacity = capacity;
+        ASSERT_TRUE(tv::platform::map_drive(d));
+    }
+
+    fs::path t, root, tmp, out;
+
+private:
+    std::string old_root_;
+};
+
+inline std::vector<std::uint16_t> words(const fs::path& p) {
+    auto b = cardgen::read_bytes(p);
+    std::vector<std::uint16_t> w(b.size() / 2);
+    for (std::size_t i = 0; i < w.size(); ++i) w[i] = static_cast<std::uint16_t>(b[2 * i] | (b[2 * i + 1] << 8));
+    return w;
+}
+
+}  // namespace vondtest
