@@ -129,12 +129,12 @@ int CardDisk::validate(bool may_delete, bool require_label, bool write_mode) {
         if (require_label || !holds_card_files(root_)) return 102;
     }
     if (may_delete && has_read_only_or_folders(root_)) {
-        if (show_message(143, MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes) return 113;
+        if (show_card_message(143, MsgIcon::Question, MsgButtons::YesNo, true) != MsgResult::Yes) return 113;
         if (!delete_all_entries(root_)) {
-            show_message(145, MsgIcon::Error, MsgButtons::Ok);
+            show_card_message(145, MsgIcon::Error, MsgButtons::Ok, true);
             return 103;
         }
-        show_message(144, MsgIcon::Information, MsgButtons::Ok);
+        show_card_message(144, MsgIcon::Information, MsgButtons::Ok, true);
         vol = card_volume(root_);
     }
     if (write_mode && vol.free > 0) return 103;
@@ -163,7 +163,7 @@ bool CardDisk::recover_start_sector() {
     if (!s.found) return false;
     FoundSector d = find_first_data_sector(root_);
     if (!d.found || !d.checksum_ok) return false;
-    if (show_message(154, MsgIcon::Warning, MsgButtons::YesNo) != MsgResult::Yes) return false;
+    if (show_card_message(154, MsgIcon::Warning, MsgButtons::YesNo, true) != MsgResult::Yes) return false;
     const std::uint8_t type = s.sector[0];
     const SectorForm form = sector_form(type);
     bool ok = form != SectorForm::None;
@@ -182,7 +182,7 @@ bool CardDisk::recover_start_sector() {
              ::fsync(fd) == 0;
         if (fd >= 0) ::close(fd);
     }
-    if (!ok) show_message(155, MsgIcon::Error, MsgButtons::Ok);
+    if (!ok) show_card_message(155, MsgIcon::Error, MsgButtons::Ok, true);
     return ok;
 }
 
@@ -282,14 +282,14 @@ bool CardDisk::prepare_card(const std::string& t1, const std::string& t2, const 
     int code = validate(true, true, mode_ >= 1 && mode_ <= 5);
     if (code == 113) return false;
     if (code == 114) {
-        if (show_message(147, MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes) return false;
+        if (show_card_message(147, MsgIcon::Question, MsgButtons::YesNo, false) != MsgResult::Yes) return false;
         code = 109;
     }
     if (code == 109) return setup_patient_details(t1, t2, t3, fir);
     if (mode_ == 10) return false;
     const int mb = static_cast<int>(vol.total / 1048576u);
     const unsigned id = vol.total <= 1024ull * 1048576ull ? 129 : 158;
-    if (show_message(id, MsgIcon::Question, MsgButtons::YesNo, format_message(id, mb)) != MsgResult::Yes)
+    if (show_card_message(id, MsgIcon::Question, MsgButtons::YesNo, false, format_message(id, mb)) != MsgResult::Yes)
         return false;
     return condition(t1, t2, t3, fir);
 }

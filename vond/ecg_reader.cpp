@@ -291,7 +291,7 @@ bool EcgReader::open_outputs() {
         pacing_.write(zero, 29);
     } else {
         if (!maps_.open(true)) {
-            show_message(141, MsgIcon::Error, MsgButtons::Ok);
+            show_card_message(141, MsgIcon::Error, MsgButtons::Ok, true);
             return false;
         }
         maps_.events()[0] = 0;
@@ -340,7 +340,7 @@ void EcgReader::write_gap_second() {
 
 void EcgReader::fail_sector(const char* format) {
     trace(format, sector_counter_);
-    show_message(136, MsgIcon::Warning, MsgButtons::Ok);
+    show_card_message(136, MsgIcon::Warning, MsgButtons::Ok, true);
 }
 
 bool EcgReader::write_card_events() {
@@ -805,7 +805,7 @@ bool EcgReader::run() {
     bool ok;
     if (std::fread(sector_.data(), 1, sector_.size(), ecg_) != sector_.size()) {
         trace("wrong number of bytes read in first sector\n");
-        show_message(136, MsgIcon::Warning, MsgButtons::Ok);
+        show_card_message(136, MsgIcon::Warning, MsgButtons::Ok, true);
         ok = false;
     } else {
         ok = loop();
@@ -813,9 +813,9 @@ bool EcgReader::run() {
     if (ok && !stopped_by_event_) {
         const int m = disk_.mark_as_read(format_ != kFormatCnav);
         if (m == 1)
-            show_message(153, MsgIcon::Warning, MsgButtons::Ok);
+            show_card_message(153, MsgIcon::Warning, MsgButtons::Ok, true);
         else if (m != 0)
-            show_message(149, MsgIcon::Warning, MsgButtons::Ok);
+            show_card_message(149, MsgIcon::Warning, MsgButtons::Ok, true);
     }
     if (!stopped_by_event_) pad_minimum();
     if (kind_ == OutKind::Mapping) {

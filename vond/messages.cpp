@@ -6,6 +6,7 @@
 
 #include "common/strings.h"
 #include "common/text.h"
+#include "platform/window_messages.h"
 
 namespace tv::vond {
 namespace {
@@ -96,8 +97,37 @@ void trace(const char* format, ...) {
     std::fflush(stderr);
 }
 
-void minimise_analysis_window() {}
+namespace {
 
-int notify_analysis_window() { return 0; }
+constexpr const char* kAnalysisWindowTitle = "Quorril";
+constexpr const char* kClosedMessage = "MSG_TOLBEX_CLOSED";
+// Minimising is asked of the window as the system menu would: WM_SYSCOMMAND with SC_MINIMIZE.
+constexpr const char* kSysCommandMessage = "WM_SYSCOMMAND";
+constexpr std::uint64_t kScMinimize = 0xF020;
+// A blocking send, bounded so that a hung analysis system cannot hold vond for ever.
+constexpr int kSendTimeoutMs = 5000;
+
+}  // namespace
+
+void minimise_analysis_window() {
+    const platform::WindowAddress w = platform::find_window({}, kAnalysisWindowTitle);
+    if (!w) return;
+    platform::send_window_message(w, kSysCommandMessage, kScMinimize, 0, kSendTimeoutMs);
+}
+
+int notify_analysis_window() {
+    const platform::WindowAddress w = platform::find_window({}, kAnalysisWindowTitle);
+    if (!w) return 0;
+    platform::register_window_message(kClosedMessage);
+    const auto r = platform::send_window_message(w, kClosedMessage, 0, 0, kSendTimeoutMs);
+    return r ? static_cast<int>(*r) : 0;
+}
+
+MsgResult show_card_message(unsigned id, MsgIcon icon, MsgButtons buttons, bool notify, const std::string& text) {
+    minimise_analysis_window();
+    const MsgResult r = show_message(id, icon, buttons, text);
+    if (notify) notify_analysis_window();
+    return r;
+}
 
 }  // namespace tv::vond

@@ -16,9 +16,14 @@ std::string format_message(unsigned id, ...);
 // Diagnostic output (stderr), never shown to the user.
 void trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// The analysis system's main window. The window-socket layer is wired in later; until then
-// there is no such window: nothing is minimised and a notification returns 0.
+// The analysis system's main window (title "Quorril", any class). Without that window nothing
+// happens and the notification returns 0; otherwise it returns the window's answer to
+// "MSG_TOLBEX_CLOSED" (0 when the send failed or timed out).
 void minimise_analysis_window();
 int notify_analysis_window();
+// A message box of the card and ECG operations: the analysis window is minimised first, so the box
+// is not hidden behind it, and told "MSG_TOLBEX_CLOSED" afterwards when `notify` is set.
+MsgResult show_card_message(unsigned id, MsgIcon icon, MsgButtons buttons, bool notify,
+                            const std::string& text = {});
 
 }  // namespace tv::vond

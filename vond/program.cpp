@@ -14,8 +14,10 @@
 #include "common/text.h"
 #include "platform/fs.h"
 #include "tolbex/reports/cef.h"
+#include "vond/dialogs.h"
 #include "vond/mappings.h"
 #include "vond/messages.h"
+#include "vond/szip_install.h"
 
 namespace tv::vond {
 namespace {
@@ -54,10 +56,9 @@ int keyword(const std::string& v, const std::pair<const char*, int> (&table)[N])
     return -1;
 }
 
-// Windows arrive with the framework's dialogs; until then a mode that must show one says so and
-// ends as if the user had declined.
+// The core library alone has no windows: a mode that must show one ends as if the user had declined.
 int windows_unavailable(const char* what) {
-    std::fprintf(stderr, "vond: the %s needs a window; windows arrive in a later version\n", what);
+    std::fprintf(stderr, "vond: the %s needs a window, and none can be shown here\n", what);
     return 102;
 }
 
@@ -274,10 +275,10 @@ private:
     int card_flow();
     int write_flow();
     int read_flow();
+    int read_dialog();
     int change_flow();
     int wav_flow();
     int setpat_flow();
-    bool initialise_card(const std::string& name, const std::string& id, const std::string& cnavop);
 
     CommandLine cl_;
     CardDisk disk_;
@@ -388,31 +389,47 @@ int Program::card_flow() {
     }
 }
 
-bool Program::initialise_card(const std::string& name, const std::string& id, const std::string& cnavop) {
-    if (card_volume(disk_.root()).exists == false) {
-        show_message(131, MsgIcon::Error, MsgButtons::Ok);
-        return false;
-    }
-    return disk_.prepare_card(name, id, cnavop, nullptr);
-}
-
 int Program::write_flow() {
-    if (cl_.mode != kWriteCnav) return windows_unavailable("card dialog");
+    const int mode = cl_.mode;
     CardSearch found = find_card_drive(default_drive_);
-    if (found.letter == '?') {
+    bool asked = false;
+    if (mode == kWriteCnav && found.letter == '?') {
         if (show_message(157, MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes) return 102;
-        return windows_unavailable("drive choice");
+        asked = true;
     }
-    if (found.several) return 117;
-    std::string name, id;
-    if (!read_patient_summary(cl_.output_folder, name, id)) return 106;
-    std::string cnavop;
-    if (auto p = platform::find_name_ci(cl_.output_folder, "cnavop.dat")) {
-        std::vector<std::string> lines;
-        if (read_first_lines(*p, 79, lines, 1) && !lines.empty()) cnavop = lines[0];
+    // Several cards and nobody to settle it: the caller hears so.
+    if (mode == kWriteCnav && found.several) return 117;
+    const bool automatic = mode == kWriteCnav && !asked;
+    if (!automatic && !(windows() && windows()->available())) return windows_unavailable("card dialog");
+    CardDialogRules card(disk_, cl_.output_folder);
+    if (found.letter != '?') card.drive = std::string(1, found.letter) + (found.several ? ":>2" : ":");
+    card.default_drive = default_drive_;
+    card.automatic = automatic;
+    if (mode != kWriteStand && !read_patient_summary(cl_.output_folder, card.name, card.id)) {
+        if (mode == kWriteCnav) return 106;
+        card.name.clear();
+        card.id.clear();
     }
-    disk_.set_root(found.root);
-    return initialise_card(name, id, cnavop) ? 0 : 104;
+    card.fir = cl_.fir;
+    if (mode == kWriteCnav || mode == kWriteMerivale) {
+        if (auto p = platform::find_name_ci(cl_.output_folder, "cnavop.dat")) {
+            std::vector<std::string> lines;
+            if (read_first_lines(*p, 79, lines, 1) && !lines.empty()) card.cnavop = lines[0];
+        }
+    }
+    if (mode == kWriteStand) {
+        card.hide_fir = !cl_.fir;
+    } else {
+        card.close_after_init = true;
+        card.hide_fir = true;
+        card.read_only_patient = mode == kWriteCnav && asked;
+    }
+    if (automatic) return card.initialise_card() ? 0 : 104;
+    const int result = windows()->show_card_dialog(card);
+    default_drive_ = card.default_drive;
+    if (mode == kWriteStand) return 0;
+    if (mode == kWriteCnav) return result == 1 ? 104 : 0;
+    return result != 0 && result != -1 ? 104 : 0;
 }
 
 int Program::read_flow() {
@@ -429,7 +446,7 @@ int Program::read_flow() {
         }
         if (found.letter == '?') {
             trace("No drives found.\n");
-            if (mode == kReadPatStand || mode == kReadEcgStand) return windows_unavailable("read dialog");
+            if (mode == kReadPatStand || mode == kReadEcgStand) return read_dialog();
             return 102;
         }
         disk_.set_root(found.root);
@@ -438,7 +455,7 @@ int Program::read_flow() {
     }
     if (code != 0 && code != 114) return code;
     disk_.read_config();
-    if (mode == kReadPatStand || mode == kReadEcgStand) return windows_unavailable("read dialog");
+    if (mode == kReadPatStand || mode == kReadEcgStand) return read_dialog();
     if (mode == kReadEcgHide) {
         const int state = disk_.ecg_state();
         if (state == 109 || state == 108) return state;
@@ -456,6 +473,14 @@ int Program::read_flow() {
         code = 0;
     }
     return code;
+}
+
+int Program::read_dialog() {
+    if (!(windows() && windows()->available())) return windows_unavailable("read dialog");
+    ReadDialogRules rules(disk_, cl_.output_folder);
+    rules.automatic = false;
+    windows()->show_read_dialog(rules, cl_.mode, default_drive_);
+    return 0;
 }
 
 int Program::change_flow() {
@@ -531,6 +556,7 @@ int run_vond(const std::vector<std::string>& args) {
     } else {
         c = parse_command_line(args);
     }
+    if (!install_szip()) show_message(165, MsgIcon::Information, MsgButtons::Ok);
     Program p(c);
     return p.run();
 }

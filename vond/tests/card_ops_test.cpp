@@ -114,7 +114,7 @@ TEST_F(CardOpsTest, ExitCodesOfTheCommandLine) {
     EXPECT_EQ(run({"/readpat=path", "/dir=" + (t / "a" / "b").string()}).code, 101);
     EXPECT_EQ(run({"/readpat=path", "/dir=" + out.string()}).code, 102);  // no card
     EXPECT_EQ(run({"/readecg=hide", "/opformat=archive", "/dir=" + out.string(), "/ipdir=" + (t / "none").string()}).code, 112);
-    EXPECT_EQ(run({"/write=stand", "/dir=" + out.string()}).code, 102);  // needs its window
+    EXPECT_EQ(run({"/write=stand", "/dir=" + out.string()}).code, 102);  // needs a window, no display
 }
 
 TEST(CommandLine, SwitchesAndValues) {

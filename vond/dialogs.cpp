@@ -1,0 +1,168 @@
+#include "vond/dialogs.h"
+
+#include <cstdio>
+
+#include "common/files.h"
+#include "platform/drives.h"
+#include "platform/fs.h"
+#include "vond/messages.h"
+#include "vond/program.h"
+
+namespace tv::vond {
+namespace {
+
+constexpr std::uint64_t kMaxListedCard = 419430400;
+VondWindows* g_windows = nullptr;
+
+bool ends_with_several(const std::string& drive) {
+    return drive.size() >= 2 && drive.compare(drive.size() - 2, 2, ">2") == 0;
+}
+
+}  // namespace
+
+VondWindows* windows() { return g_windows; }
+void set_windows(VondWindows* w) { g_windows = w; }
+
+std::vector<char> card_drive_letters(char default_drive) {
+    std::vector<char> letters;
+    for (char l = 'A'; l <= 'Z'; ++l) {
+        if (l == default_drive) {
+            letters.push_back(l);
+            continue;
+        }
+        if (l == 'C') continue;
+        auto d = platform::mapped_drive(l);
+        if (!d) continue;
+        auto v = platform::volume_of(d->folder);
+        if (!v || (v->kind != platform::DriveKind::Removable && v->kind != platform::DriveKind::Fixed)) continue;
+        if (v->label.empty() || v->total_bytes == 0 || v->total_bytes > kMaxListedCard) continue;
+        letters.push_back(l);
+    }
+    return letters;
+}
+
+bool load_fir_table(const std::string& path, std::array<std::uint16_t, 32>& table) {
+    std::FILE* f = std::fopen(path.c_str(), "re");
+    if (!f) return false;
+    std::uint16_t last = 0;
+    bool at_end = false;
+    for (auto& word : table) {
+        if (!at_end) {
+            std::string line;
+            int c = 0;
+            while ((c = std::fgetc(f)) != EOF && c != '\n')
+                if (line.size() < 64) line.push_back(static_cast<char>(c));
+            if (c == EOF && line.empty()) {
+                at_end = true;
+            } else {
+                // The leading whole number, as atoi reads it; only its low 8 bits are kept.
+                std::size_t i = 0;
+                while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+                bool neg = false;
+                if (i < line.size() && (line[i] == '-' || line[i] == '+')) neg = line[i++] == '-';
+                unsigned long v = 0;
+                for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) v = (v * 10 + static_cast<unsigned>(line[i] - '0')) & 0xFFFFFFFFul;
+                if (neg) v = 0u - v;
+                last = static_cast<std::uint16_t>(v & 0xFF);
+                if (c == EOF) at_end = true;
+            }
+        }
+        word = last;
+    }
+    std::fclose(f);
+    return true;
+}
+
+bool CardDialogRules::initialise_card() {
+    closed_ = false;
+    bool fir_ok = true;
+    if (fir) fir_ok = load_fir_table(card_path(output_folder_, "fir.dat"), fir_table_);
+    if (!automatic) {
+        const bool several = ends_with_several(drive);
+        drive = selected_letter ? std::string(1, selected_letter) + (several ? ":>2" : ":") : std::string("?");
+    }
+    if (drive.empty() || drive[0] == '?' || drive[0] == ' ') {
+        if (!automatic) show_message(132, MsgIcon::Error, MsgButtons::Ok);
+        return false;
+    }
+    if (!fir_ok) {
+        if (!automatic) show_message(134, MsgIcon::Error, MsgButtons::Ok);
+        return false;
+    }
+    bool ok = false;
+    const char letter = drive[0];
+    auto mapped = platform::mapped_drive(letter);
+    if (ends_with_several(drive)) {
+        std::string text = message_text(152);
+        if (auto p = text.find('%'); p != std::string::npos) text[p] = letter;
+        if (show_message(152, MsgIcon::Warning, MsgButtons::OkCancel, text) != MsgResult::Ok) goto done;
+    }
+    if (!mapped || !card_volume(mapped->folder).exists) {
+        show_message(131, MsgIcon::Error, MsgButtons::Ok);
+        goto done;
+    }
+    disk_.set_root(mapped->folder);
+    ok = disk_.prepare_card(name, id, cnavop, fir ? &fir_table_ : nullptr);
+done:
+    if (!automatic) {
+        if (ok) {
+            minimise_analysis_window();
+            show_message(130, MsgIcon::Information, MsgButtons::Ok);
+            closed_ = close_after_init;
+        } else {
+            show_message(137, MsgIcon::Error, MsgButtons::Ok);
+        }
+    }
+    return ok;
+}
+
+bool ReadDialogRules::read_patient_details() {
+    if (!disk_.recording_info(info) || !write_patient_summary(output_folder_, info)) {
+        if (!automatic) show_card_message(139, MsgIcon::Error, MsgButtons::Ok, true);
+        return false;
+    }
+    return true;
+}
+
+bool ReadDialogRules::read_ecg(int format) {
+    if (!disk_.read_config()) return false;
+    std::unique_ptr<Progress> progress;
+    if (!automatic && windows()) progress = windows()->open_progress(false);
+    bool ok = true;
+    switch (format) {
+        case kFormatPath:
+        case kFormatArchive:
+        case kFormatMmf:
+        case kFormatOs12File:
+        case kFormatOs12Arch: ok = disk_.read_ecg(format, output_folder_, progress.get()); break;
+        case kFormatCnav: ok = disk_.copy_all_files(output_folder_); break;
+        default: break;
+    }
+    progress.reset();
+    if (!automatic) show_card_message(ok ? 135 : 136, ok ? MsgIcon::Information : MsgIcon::Warning, MsgButtons::Ok, !ok);
+    return ok;
+}
+
+bool ReadDialogRules::select_card(char default_drive) {
+    const CardSearch found = find_card_drive(default_drive);
+    if (found.letter == '?') {
+        show_card_message(131, MsgIcon::Error, MsgButtons::Ok, true);
+        return false;
+    }
+    disk_.set_root(found.root);
+    return true;
+}
+
+bool ReadDialogRules::read_patient_button(char default_drive) {
+    return select_card(default_drive) && disk_.read_config() && read_patient_details();
+}
+
+bool ReadDialogRules::read_ecg_button(char default_drive, int mode) {
+    if (!select_card(default_drive) || !disk_.read_config() || !read_patient_details()) return false;
+    // The offer to play the recording (modes 8 and 11) is the window's, which can play it.
+    (void)mode;
+    has_sound_ = disk_.copy_patient_wav(output_folder_);
+    return read_ecg(kFormatArchive);
+}
+
+}  // namespace tv::vond

@@ -1,0 +1,271 @@
+#include "vond/ui/vond_windows.h"
+
+#include <cstdlib>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "common/files.h"
+#include "common/ui.h"
+#include "framework/qt_text.h"
+#include "framework/qt_ui.h"
+#include "platform/drives.h"
+#include "platform/fs.h"
+#include "platform/process.h"
+#include "vond/card_format.h"
+#include "vond/messages.h"
+
+namespace tv::vond {
+namespace {
+
+constexpr const char* kProductVersion = "1.0";
+
+QString dialog_title() { return to_qstring(format_message(156, kProductVersion)); }
+
+QPushButton* button(QWidget* parent, const char* text, const char* name) {
+    auto* b = new QPushButton(QString::fromLatin1(text), parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setAutoDefault(false);
+    return b;
+}
+
+QLineEdit* edit(QWidget* parent, const char* name) {
+    auto* e = new QLineEdit(parent);
+    e->setObjectName(QString::fromLatin1(name));
+    return e;
+}
+
+class ProgressDialog : public Progress {
+public:
+    explicit ProgressDialog(bool conditioning) : conditioning_(conditioning) {
+        dialog_.setWindowTitle(to_qstring(message_text(133)));
+        dialog_.setObjectName(conditioning ? "conditionProgress" : "readProgress");
+        auto* layout = new QVBoxLayout(&dialog_);
+        layout->addWidget(new QLabel(QString::fromLatin1(conditioning ? "Please wait while the CF disk is conditioned."
+                                                                      : "Please wait while the ECG data is read"),
+                                     &dialog_));
+        bar_ = new QProgressBar(&dialog_);
+        bar_->setRange(0, 100);
+        layout->addWidget(bar_);
+        dialog_.show();
+        QApplication::processEvents();
+    }
+    void set_range(std::uint32_t max) override {
+        // The reading dialog's bar held 16 bits; conditioning counts sectors of large cards.
+        const std::uint32_t limit = conditioning_ ? 0x7FFFFFFFu : 0xFFFFu;
+        bar_->setRange(0, static_cast<int>(max > limit ? limit : max));
+        QApplication::processEvents();
+    }
+    void set_position(std::uint32_t pos) override {
+        bar_->setValue(static_cast<int>(pos > 0x7FFFFFFFu ? 0x7FFFFFFFu : pos));
+        QApplication::processEvents();
+    }
+
+private:
+    bool conditioning_;
+    QDialog dialog_;
+    QProgressBar* bar_ = nullptr;
+};
+
+}  // namespace
+
+CardDialog::CardDialog(CardDialogRules& rules, QWidget* parent) : fw::Dialog(parent), rules_(rules) {
+    setObjectName("cardDialog");
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(new QLabel("Patient Name", this), 0, 0);
+    grid->addWidget(name_ = edit(this, "patientName"), 0, 1, 1, 2);
+    grid->addWidget(new QLabel("Patient ID", this), 1, 0);
+    grid->addWidget(id_ = edit(this, "patientId"), 1, 1, 1, 2);
+    grid->addWidget(new QLabel("Drive Letter", this), 2, 0);
+    drive_ = new QComboBox(this);
+    drive_->setObjectName("driveLetter");
+    grid->addWidget(drive_, 2, 1);
+    grid->addWidget(new QLabel("Default Drive Letter", this), 3, 0);
+    default_drive_ = new QComboBox(this);
+    default_drive_->setObjectName("defaultDriveLetter");
+    default_drive_->addItem("None");
+    for (char l = 'A'; l <= 'Z'; ++l) default_drive_->addItem(QString(QChar(l)));
+    grid->addWidget(default_drive_, 3, 1);
+    fir_ = new QCheckBox("Load FIR Filter", this);
+    fir_->setObjectName("loadFir");
+    grid->addWidget(fir_, 4, 0);
+    grid->addWidget(info_ = button(this, "Start Sector\nInformation", "startSectorInfo"), 5, 0);
+    grid->addWidget(recover_ = button(this, "Recover\nStart Sector", "recoverStartSector"), 5, 1);
+    grid->addWidget(initialise_ = button(this, "Initialise Card", "initialiseCard"), 0, 3);
+    grid->addWidget(exit_ = button(this, "Exit", "exit"), 1, 3);
+    connect(initialise_, &QPushButton::clicked, this, [this] { initialise_clicked(); });
+    connect(exit_, &QPushButton::clicked, this, [this] { exit_clicked(); });
+    connect(info_, &QPushButton::clicked, this, [this] { start_sector_info_clicked(); });
+    connect(recover_, &QPushButton::clicked, this, [this] { recover_clicked(); });
+    connect(default_drive_, &QComboBox::activated, this, [this](int i) { default_drive_changed(i); });
+}
+
+void CardDialog::on_init_dialog() {
+    setWindowTitle(dialog_title());
+    const bool extra = std::getenv("VOND_EXTRA_BUTTONS") != nullptr;
+    info_->setVisible(extra);
+    recover_->setVisible(extra);
+    fir_->setVisible(!rules_.hide_fir);
+    name_->setReadOnly(rules_.read_only_patient);
+    id_->setReadOnly(rules_.read_only_patient);
+    fill_drive_list();
+    const char d = rules_.default_drive;
+    default_drive_->setCurrentIndex(d >= 'A' && d <= 'Z' ? d - 'A' + 1 : 0);
+    fw::Dialog::on_init_dialog();
+}
+
+void CardDialog::do_data_exchange(fw::DataExchange& dx) {
+    fw::ddx_text(dx, name_, rules_.name);
+    fw::ddx_text(dx, id_, rules_.id);
+    fw::ddx_check(dx, fir_, rules_.fir);
+    if (dx.saving()) {
+        const QString t = drive_->currentText();
+        rules_.selected_letter = t.isEmpty() ? 0 : static_cast<char>(t[0].toLatin1());
+    }
+}
+
+void CardDialog::fill_drive_list() {
+    drive_->clear();
+    int select = 0;
+    for (char l : card_drive_letters(rules_.default_drive)) {
+        if (l == rules_.drive[0]) select = drive_->count();
+        drive_->addItem(QString(QChar(l)));
+    }
+    if (drive_->count() > 0) drive_->setCurrentIndex(select);
+}
+
+void CardDialog::initialise_clicked() {
+    rules_.automatic = false;
+    if (!update_data(true)) return;
+    setEnabled(false);
+    const bool ok = rules_.initialise_card();
+    setEnabled(true);
+    activateWindow();
+    if (ok && rules_.closed_program()) {
+        done(-1);
+        return;
+    }
+    const CardSearch found = find_card_drive(rules_.default_drive);
+    if (found.several && rules_.drive.size() >= 2) rules_.drive = rules_.drive.substr(0, 2) + ">2";
+    fill_drive_list();
+}
+
+void CardDialog::default_drive_changed(int index) {
+    rules_.default_drive = index <= 0 ? '?' : static_cast<char>('A' + index - 1);
+    const CardSearch found = find_card_drive(rules_.default_drive);
+    if (found.letter != '?') rules_.drive = std::string(1, found.letter) + (found.several ? ":>2" : ":");
+    fill_drive_list();
+}
+
+void CardDialog::start_sector_info_clicked() {
+    auto d = platform::mapped_drive(rules_.drive.empty() ? '?' : rules_.drive[0]);
+    if (!d || !platform::find_name_ci(d->folder, "ecg.dat")) return;
+    const FoundSector s = find_start_sector(d->folder);
+    const std::string text = s.found ? format_start_sector_info(parse_start_sector(s.sector))
+                                     : "Could't read first ECG sector from drive " + rules_.drive;
+    ui().message_box(text, message_text(133), MsgIcon::None, MsgButtons::Ok);
+}
+
+void CardDialog::recover_clicked() {
+    auto d = platform::mapped_drive(rules_.drive.empty() ? '?' : rules_.drive[0]);
+    if (!d) return;
+    CardDisk disk;
+    disk.set_root(d->folder);
+    disk.recover_start_sector();
+}
+
+ReadDialog::ReadDialog(ReadDialogRules& rules, int mode, char default_drive, QWidget* parent)
+    : fw::Dialog(parent), rules_(rules), mode_(mode), default_drive_(default_drive) {
+    setObjectName("readDialog");
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(new QLabel("Patient Name", this), 0, 0);
+    grid->addWidget(name_ = edit(this, "patientName"), 0, 1);
+    grid->addWidget(new QLabel("Patient ID", this), 1, 0);
+    grid->addWidget(id_ = edit(this, "patientId"), 1, 1);
+    name_->setReadOnly(true);
+    id_->setReadOnly(true);
+    grid->addWidget(play_ = button(this, "Play Sound File", "playSound"), 2, 0);
+    grid->addWidget(read_patient_ = button(this, "Read Patient", "readPatient"), 0, 2);
+    grid->addWidget(read_ecg_ = button(this, "Read ECG Data", "readEcg"), 1, 2);
+    grid->addWidget(exit_ = button(this, "Exit", "exit"), 2, 2);
+    connect(read_patient_, &QPushButton::clicked, this, [this] { read_patient_clicked(); });
+    connect(read_ecg_, &QPushButton::clicked, this, [this] { read_ecg_clicked(); });
+    connect(play_, &QPushButton::clicked, this, [this] { play_clicked(); });
+    connect(exit_, &QPushButton::clicked, this, [this] { done(1); });
+}
+
+void ReadDialog::on_init_dialog() {
+    setWindowTitle(dialog_title());
+    play_->setVisible(false);
+    fw::Dialog::on_init_dialog();
+}
+
+void ReadDialog::show_values() {
+    name_->setText(to_qstring(rules_.info.name));
+    id_->setText(to_qstring(rules_.info.id));
+}
+
+void ReadDialog::read_patient_clicked() {
+    if (rules_.read_patient_button(default_drive_)) show_values();
+}
+
+void ReadDialog::read_ecg_clicked() {
+    rules_.read_ecg_button(default_drive_, mode_);
+    show_values();
+    play_->setVisible(rules_.has_sound());
+}
+
+void ReadDialog::play_clicked() {
+    // Played without waiting; a machine without a player stays silent. The child is reaped when
+    // vond ends, which is soon after the dialog closes.
+    auto wav = platform::find_name_ci(rules_.output_folder(), "patient.wav");
+    if (!wav || platform::resolve_program("aplay").empty()) return;
+    platform::ChildProcess child;
+    platform::spawn_process({"aplay", "-q", *wav}, child);
+}
+
+bool QtVondWindows::available() const {
+    if (QApplication::instance()) return true;
+    for (const char* v : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* s = std::getenv(v);
+        if (s && *s) return true;
+    }
+    return false;
+}
+
+void QtVondWindows::ensure_application() {
+    if (QApplication::instance()) return;
+    static int argc = 1;
+    static char name[] = "vond";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    (void)app;
+    static fw::QtUi qt_ui;
+    set_ui(&qt_ui);
+}
+
+int QtVondWindows::show_card_dialog(CardDialogRules& rules) {
+    ensure_application();
+    CardDialog d(rules);
+    return d.exec_modal();
+}
+
+int QtVondWindows::show_read_dialog(ReadDialogRules& rules, int mode, char default_drive) {
+    ensure_application();
+    ReadDialog d(rules, mode, default_drive);
+    return d.exec_modal();
+}
+
+std::unique_ptr<Progress> QtVondWindows::open_progress(bool conditioning) {
+    ensure_application();
+    return std::make_unique<ProgressDialog>(conditioning);
+}
+
+}  // namespace tv::vond
