@@ -23,6 +23,8 @@
 #include "tolbex/app/store_report.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/app/tolbex_strings.h"
+#include "tolbex/reports/report_document.h"
+#include "tolbex/reports/report_printing.h"
 #include "tolbex/reports/transfer_file.h"
 
 namespace tv {
@@ -128,6 +130,27 @@ std::string strip_trailing_slashes(std::string path) {
     return path;
 }
 
+ReportOpener& report_opener() {
+    static ReportOpener opener;
+    return opener;
+}
+
+std::string text_after_bar(const std::string& operand) {
+    const auto bar = operand.find('|');
+    return bar == std::string::npos ? std::string() : operand.substr(bar + 1);
+}
+
+bool is_blank(const std::string& text) {
+    return text.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+// The patient's name from PATIENT.TXT of a report folder; "" when there is none.
+std::string patient_name_of(const std::string& folder) {
+    const std::string file = find_report_file(folder, kPatientTxtName);
+    if (file.empty()) return {};
+    return patient_item_text(read_text_file_line(file, 3).value_or(""));
+}
+
 void not_in_this_build(CTolbexApp& app, const char* name) {
     ui().message_box(format_string("The command-line option \"%s\" is not available in this build.", name), "",
                      MsgIcon::Error, MsgButtons::Ok);
@@ -135,6 +158,8 @@ void not_in_this_build(CTolbexApp& app, const char* name) {
 }
 
 }  // namespace
+
+void set_report_opener(ReportOpener opener) { report_opener() = std::move(opener); }
 
 const CommandSwitch* find_command_switch(std::string_view token) {
     const SwitchRow* row = find_row(token);
@@ -236,14 +261,24 @@ bool dispatch_command_line(CTolbexApp& app, const std::vector<std::string>& args
                 app.exit_code = delete_os12_ecg_command(op(1));
             } else if (is_switch(*row, "/uncompress")) {
                 app.exit_code = uncompress_command(op(1), op(2));
+            } else if (is_switch(*row, "/convert")) {
+                app.exit_code = convert_report_command(op(1), op(2), op(3));
+            } else if (is_switch(*row, "/print") || is_switch(*row, "/printto")) {
+                const bool to = is_switch(*row, "/printto");
+                app.exit_code = print_report_command(app, op(1), std::atoi(op(2).c_str()), std::atoi(op(3).c_str()),
+                                                     std::atoi(op(4).c_str()), std::atoi(op(5).c_str()),
+                                                     to ? op(6) : op(6).substr(0, 1), to ? op(7) : std::string());
             } else {
                 not_in_this_build(app, row->info.name);
             }
         } else if (is_switch(*row, "/load")) {
-            // Opening the report belongs to the main window; the folder to tidy up is kept.
             const std::string path = path_before_bar(op(1));
+            if (report_opener()) report_opener()(path, text_after_bar(op(1)), false);
             const auto slash = path.rfind('/');
             app.auto_delete_folder = slash == std::string::npos ? std::string() : path.substr(0, slash);
+        } else if (is_switch(*row, "/preview")) {
+            const std::string path = path_before_bar(op(1));
+            if (report_opener()) report_opener()(path, text_after_bar(op(1)), true);
         } else if (is_switch(*row, "/mail")) {
             // Choosing the destination needs a window: without one the import is cancelled.
             receive_mailed_report(op(1), nullptr);
@@ -251,6 +286,87 @@ bool dispatch_command_line(CTolbexApp& app, const std::vector<std::string>& args
         i += 1 + static_cast<std::size_t>(span);
     }
     return !action_ran;
+}
+
+// --- /convert, /print, /printto ---
+
+std::string preview_window_title(const std::string& given_title, const std::string& path) {
+    std::string title = given_title;
+    if (is_blank(title)) title = patient_name_of(ReportDocument::folder_of(path));
+    const std::string preview = load_resource_string(kStrPreview);
+    if (is_blank(title)) return preview;
+    return title + " (" + preview + ")";
+}
+
+int convert_report_command(const std::string& path, const std::string& folder, const std::string& format) {
+    ReportDocument doc;
+    std::string error;
+    if (!doc.load(ReportDocument::folder_of(path), current_report_mode(), &error)) {
+        ui().message_box("The report cannot be opened: " + error, "", MsgIcon::Error, MsgButtons::Ok);
+        return 1;
+    }
+    if (!doc.export_rtf(folder, format, &error)) {
+        ui().message_box("The report cannot be exported: " + error, "", MsgIcon::Error, MsgButtons::Ok);
+        return 1;
+    }
+    return 0;
+}
+
+int print_report_command(CTolbexApp& app, const std::string& folder_operand, int first, int last, int copies,
+                         int duplicate_limit, const std::string& flag_operand, const std::string& printer) {
+    const std::string folder = strip_trailing_slashes(folder_operand);
+    const bool delete_after = !flag_operand.empty() && (flag_operand[0] == 'y' || flag_operand[0] == 'Y');
+    std::string title = flag_operand.size() > 1 ? flag_operand.substr(1) : std::string();
+    if (is_blank(title)) title = patient_name_of(ReportDocument::folder_of(folder));
+    if (is_blank(title)) title = load_resource_string(kStrBriscoReport);
+
+    int result = 0;
+    {
+        ReportDocument doc;
+        std::string error;
+        if (!doc.load(folder, current_report_mode(), &error)) {
+            ui().message_box("The report cannot be opened: " + error, "", MsgIcon::Error, MsgButtons::Ok);
+            result = 1;
+        } else {
+            doc.set_report_title(title);
+            app.print_duplicate_limit = duplicate_limit;
+            PrintRequest request;
+            request.document_name = title;
+            request.first_page = first;
+            request.last_page = last;
+            request.duplicate_limit = duplicate_limit;
+            request.printer_name = printer;
+            const PrintSettings settings = current_print_settings();
+            for (int copy = 0; copy < std::max(copies, 1); ++copy) {
+                if (!app.open_audit_log(folder)) {
+                    ui().message_box(kPrintNoLogMessage, "", MsgIcon::Error, MsgButtons::Ok);
+                    app.close_audit_log();
+                    result = 1;
+                    break;
+                }
+                if (!print_report(doc, request, settings, &error)) {
+                    app.close_audit_log();
+                    ui().message_box(error.empty() ? std::string(kPrintStartFailed) : error, "", MsgIcon::Error,
+                                     MsgButtons::Ok);
+                    result = 1;
+                    break;
+                }
+                app.write_audit_log(kAuditPrint, title, folder, "");
+                app.close_audit_log();
+            }
+            app.print_duplicate_limit = 0;
+        }
+    }
+    // The caller handed over a copy to print and throw away: its parent folder goes, but never
+    // an archive, a group or a file-system root.
+    if (delete_after) {
+        const auto slash = folder.rfind('/');
+        if (slash != std::string::npos && slash > 8) {
+            const std::string parent = folder.substr(0, slash);
+            if (is_safe_auto_delete_folder(parent, &app.archive_config())) delete_folder_tree(parent, true, true);
+        }
+    }
+    return result;
 }
 
 // --- /find ---

@@ -14,10 +14,14 @@
 //   /delete_os12_ecg       0 done, 1 not an existing ".O12" folder, 2 an ECG file could not be
 //                          deleted, 3 the folder could not be renamed, 4 the archive's index could
 //                          not be rewritten afterwards (the folder is renamed already)
+//   /convert               0 exported, 1 the report could not be opened or a file not written
+//   /print, /printto       0 printed, 1 the report could not be opened, the audit log not opened
+//                          or printing failed
 //   a switch short of operands, an action this build does not offer, a start that needs the
 //   main window, a refused start-up: 1
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,6 +57,11 @@ bool has_command_line_action(const std::vector<std::string>& args);
 // stops the first pass there; the second pass then runs nothing. True when no action ran.
 bool dispatch_command_line(CTolbexApp& app, const std::vector<std::string>& args, bool first_pass);
 
+// Opens a report for viewing in the main window: "/load" (preview false) and "/preview" (true),
+// with the window title and description. Set by the windowed start; without it nothing opens.
+using ReportOpener = std::function<bool(const std::string& path, const std::string& title, bool preview)>;
+void set_report_opener(ReportOpener opener);
+
 // Store-result codes (the exit codes of "/store" and "/storefolder").
 enum StoreResultCode {
     kStoreCodeOk = 0,
@@ -81,6 +90,13 @@ int store_report_file_command(const std::string& file, const std::string& group_
 int store_report_folder_command(const std::string& folder, const std::string& group_folder,
                                 const std::string& archive_name, const std::string& log_operand);
 int delete_os12_ecg_command(const std::string& report_folder);
+// "/convert": 0 done, 1 the report could not be opened or a file not written.
+int convert_report_command(const std::string& path, const std::string& folder, const std::string& format);
+// "/print" and "/printto" (`printer` empty: the default printer): 0 printed, 1 failed.
+int print_report_command(CTolbexApp& app, const std::string& folder, int first, int last, int copies,
+                         int duplicate_limit, const std::string& flag_operand, const std::string& printer);
+// The "/preview" window title: the given title, else the patient's name, then " (Preview)".
+std::string preview_window_title(const std::string& given_title, const std::string& path);
 
 // The store-result log's time stamp (the locale's "%c" of the current time).
 std::string store_log_time_text();

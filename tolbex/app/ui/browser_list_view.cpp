@@ -26,6 +26,9 @@
 #include "tolbex/app/ui/archive_dialogs_ui.h"
 #include "tolbex/app/ui/browser_list_doc_ui.h"
 #include "tolbex/app/ui/choose_archive_dialog.h"
+#include "tolbex/app/command_line.h"
+#include "tolbex/app/ui/report_doc_ui.h"
+#include "tolbex/app/ui/tolbex_window_app.h"
 
 namespace tv::gui {
 namespace {
@@ -231,9 +234,12 @@ void CBrowserListView::register_commands() {
     });
     on_command(SetDefaultGroup, [this] { write_profile_string("Archives", "Default Archive", doc_.path_name()); });
     on_command(NoDefaultGroup, [] { delete_profile_value("Archives", "Default Archive"); });
-    // Opening, printing, signing and passing reports on are not available in this window yet.
-    for (fw::CommandId id : {Open, SendMail, Export, ExternalProgram, CreateLetter, WhereIs, DeleteEcgFiles, Compare,
-                             PrintReports, ShortCatalogue, LongCatalogue, PrintPreview, fw::cmd::FilePrintPreview})
+    on_command(Open, [this] { on_open(); });
+    on_command(Compare, [this] { on_compare(); });
+    on_command(PrintReports, [this] { on_print_reports(); });
+    // Signing and passing reports on are not available in this window yet.
+    for (fw::CommandId id : {SendMail, Export, ExternalProgram, CreateLetter, WhereIs, DeleteEcgFiles,
+                             ShortCatalogue, LongCatalogue, PrintPreview, fw::cmd::FilePrintPreview})
         on_update_command(id, [](fw::CommandUi& u) { u.enable(false); });
     on_update_command(Sign, [](fw::CommandUi& u) {
         const CTolbexApp* app = CTolbexApp::current();
@@ -395,6 +401,89 @@ void CBrowserListView::context_menu(const QPoint& at) {
 }
 
 // --- commands
+
+namespace {
+inline constexpr const char* kSignedNotAvailable =
+    "The verification of the signed report failed.\nIt is not possible to view this report.";
+}  // namespace
+
+bool CBrowserListView::open_row(std::int32_t row) {
+    tv::CBrowserListDoc& core = doc_.core();
+    ReportArchive* archive = core.get_archive(row);
+    ReportRecord* record = core.get_record(row);
+    if (!archive || !record) return false;
+    const ReportType type = record->get_type();
+    if (is_formatted_type(type))
+        return open_archived_report(*archive, *record, core.get_archive_name(core.get_archive_index(row))) != nullptr;
+    // Signed reports open once they can be verified here.
+    if (type == kReportSigned) {
+        error_box(kSignedNotAvailable);
+        return false;
+    }
+    error_box("You can only view formatted reports.", "Wrong kind of report");
+    return false;
+}
+
+void CBrowserListView::on_open() {
+    const std::int32_t row = list_.current_row();
+    if (row < 0) {
+        error_box("You must have a single report selected to view it.", "No Single Report Selected");
+        return;
+    }
+    if (!group_check()) return;
+    open_row(row);
+}
+
+void CBrowserListView::on_compare() {
+    const std::vector<std::int32_t> rows = list_.selected_rows();
+    bool all_formatted = rows.size() >= 2 && rows.size() <= 3;
+    for (std::int32_t row : rows)
+        if (!is_formatted_type(doc_.core().get_record_type(row))) all_formatted = false;
+    if (!all_formatted) {
+        error_box("You must select two or three  formatted reports before choosing the \"compare\" option.\n\nYou "
+                  "cannot compare reports that are not formatted.",
+                  "Wrong number or kind of reports selected");
+        return;
+    }
+    fw::Application* app = fw::app();
+    if (!app) return;
+    // Only the compared reports stay in view.
+    std::vector<fw::ChildFrame*> report_frames;
+    for (fw::Document* d : app->documents())
+        if (dynamic_cast<CPellarnDoc*>(d))
+            for (fw::View* v : d->views())
+                if (fw::ChildFrame* f = v->frame()) report_frames.push_back(f);
+    for (fw::ChildFrame* f : report_frames) f->close();
+    if (fw::MainFrame* mf = main_frame())
+        for (fw::ChildFrame* f : mf->child_frames()) f->showMinimized();
+    set_compare_mode(true);
+    CPellarnDoc* last = nullptr;
+    for (std::int32_t row : rows) {
+        if (!open_row(row)) continue;
+        if (fw::Document* d = app->documents().empty() ? nullptr : app->documents().back())
+            last = dynamic_cast<CPellarnDoc*>(d);
+    }
+    if (last && !last->views().empty())
+        if (fw::MainFrame* mf = main_frame()) {
+            QPointer<fw::MainFrame> guard(mf);
+            QMetaObject::invokeMethod(
+                mf, [guard] { if (guard) guard->execute_command(fw::cmd::WindowTileVert); }, Qt::QueuedConnection);
+        }
+}
+
+void CBrowserListView::on_print_reports() {
+    CTolbexApp* app = CTolbexApp::current();
+    bool any = false;
+    for (std::int32_t row : list_.selected_rows()) {
+        const ReportRecord* record = doc_.core().get_record(row);
+        if (!record || !is_formatted_type(record->get_type())) continue;
+        any = true;
+        if (!app) break;
+        fw::WaitCursor wait;
+        if (print_report_command(*app, record->get_folder_path(), 0, 0, 1, 0, "N", "") != 0) break;
+    }
+    if (!any) error_box("No formatted reports were selected for printing.", "No reports printed");
+}
 
 void CBrowserListView::on_delete() {
     const std::vector<std::int32_t> rows = list_.selected_rows();

@@ -96,6 +96,13 @@ public:
     void on_rename();
     void on_create_archive();
     void on_delete_archive();
+    // Report commands: Open (the current row), Compare (two or three formatted reports), Print
+    // reports (each selected formatted report on the default printer).
+    void on_open();
+    void on_compare();
+    void on_print_reports();
+    // Opens one row for viewing; false when nothing opened.
+    bool open_row(std::int32_t row);
 
 private:
     class Tree;

@@ -18,6 +18,7 @@
 #include "tolbex/app/ui/browser_list_doc_ui.h"
 #include "tolbex/app/ui/main_frame.h"
 #include "tolbex/app/ui/menus.h"
+#include "tolbex/app/ui/report_doc_ui.h"
 #include "tolbex/app/ui/wait_dialogs.h"
 
 namespace tv {
@@ -65,6 +66,7 @@ TolbexWindowApp::~TolbexWindowApp() {
 
 void TolbexWindowApp::register_templates() {
     // The report windows come with the reports: no placeholder that opens nothing.
+    if (!parts_.report) parts_.report = gui::report_template_parts();
     if (parts_.report)
         fwapp_.add_doc_template(std::make_unique<fw::DocTemplate>(kReportTemplateResource, kReportDocStrings,
                                                                   parts_.report.make_document, parts_.report.make_view));

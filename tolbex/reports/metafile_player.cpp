@@ -1,0 +1,498 @@
+#include "tolbex/reports/metafile_player.h"
+
+#include <algorithm>
+#include <map>
+
+#include "platform/codepage.h"
+#include "platform/fs.h"
+
+namespace tv {
+namespace {
+
+enum : std::uint32_t {
+    kEmrHeader = 1, kEmrPolygon = 3, kEmrPolyline = 4, kEmrSetWindowExt = 9, kEmrSetWindowOrg = 10,
+    kEmrSetViewportExt = 11, kEmrSetViewportOrg = 12, kEmrEof = 14, kEmrSetMapMode = 17, kEmrSetTextAlign = 22,
+    kEmrSetTextColor = 24, kEmrMoveTo = 27, kEmrSaveDc = 33, kEmrRestoreDc = 34, kEmrSelectObject = 37,
+    kEmrCreatePen = 38, kEmrCreateBrush = 39, kEmrDeleteObject = 40, kEmrRectangle = 43, kEmrLineTo = 54,
+    kEmrCreateFont = 82, kEmrExtTextOutW = 84, kEmrPolygon16 = 86, kEmrPolyline16 = 87,
+};
+constexpr std::uint32_t kEmfSignature = 0x464D4520;
+constexpr std::uint32_t kStock = 0x80000000;
+
+std::uint32_t u32(std::string_view b, std::size_t at) {
+    if (at + 4 > b.size()) return 0;
+    const auto* p = reinterpret_cast<const unsigned char*>(b.data() + at);
+    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+}
+std::int32_t i32(std::string_view b, std::size_t at) { return static_cast<std::int32_t>(u32(b, at)); }
+std::int16_t i16(std::string_view b, std::size_t at) {
+    if (at + 2 > b.size()) return 0;
+    return static_cast<std::int16_t>(static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8);
+}
+fw::Rgb colour(std::uint32_t ref) {
+    return {static_cast<std::uint8_t>(ref & 0xFF), static_cast<std::uint8_t>((ref >> 8) & 0xFF),
+            static_cast<std::uint8_t>((ref >> 16) & 0xFF)};
+}
+std::uint32_t colourref(fw::Rgb c) { return std::uint32_t{c.r} | std::uint32_t{c.g} << 8 | std::uint32_t{c.b} << 16; }
+void put32(std::string& o, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) o.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+void put16(std::string& o, std::uint16_t v) {
+    o.push_back(static_cast<char>(v & 0xFF));
+    o.push_back(static_cast<char>(v >> 8));
+}
+std::int32_t clamp32(std::int64_t v) { return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX)); }
+
+std::string utf16_to_cp1252(std::string_view b, std::size_t at, std::size_t count) {
+    std::string utf8;
+    for (std::size_t i = 0; i < count && at + 2 * i + 2 <= b.size(); ++i) {
+        const auto c = static_cast<std::uint16_t>(i16(b, at + 2 * i));
+        if (c < 0x80) {
+            utf8.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            utf8.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            utf8.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c >= 0xD800 && c < 0xE000) {
+            utf8.push_back('?');
+        } else {
+            utf8.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            utf8.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            utf8.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return platform::utf8_to_cp1252(utf8);
+}
+
+struct Object {
+    enum Kind { Pen, Brush, Font } kind = Pen;
+    fw::PenStyle pen = fw::PenStyle::Solid;
+    int width = 0;
+    fw::FillStyle fill = fw::FillStyle::Solid;
+    fw::Rgb rgb{};
+    std::int32_t height = 0, weight = 400;
+    bool italic = false;
+    std::string face;
+};
+
+struct State {
+    std::uint32_t map_mode = 1;
+    fw::Pt worg{}, vorg{};
+    fw::Sz wext{1, 1}, vext{1, 1};
+    Object pen{Object::Pen, fw::PenStyle::Solid, 0, {}, {}, 0, 400, false, {}};
+    Object brush{Object::Brush, {}, 0, fw::FillStyle::Solid, {255, 255, 255}, 0, 400, false, {}};
+    Object font{Object::Font, {}, 0, {}, {}, 12, 400, false, "Arial"};
+    fw::Rgb text{};
+    std::uint32_t align = 0;
+    fw::Pt pos{};
+};
+
+class Player {
+public:
+    Player(fw::DrawContext& dc, const EmfHeader& h, const fw::Rc& dst) : dc_(dc), dst_(dst) {
+        // The frame (0.01 mm) in reference-device pixels.
+        auto px = [](std::int64_t v, std::int64_t pixels, std::int64_t mm) { return mm > 0 ? v * pixels / (mm * 100) : v; };
+        fl_ = px(h.frame.l, h.device_pixels.cx, h.device_mm.cx);
+        ft_ = px(h.frame.t, h.device_pixels.cy, h.device_mm.cy);
+        fw_ = px(h.frame.r, h.device_pixels.cx, h.device_mm.cx) - fl_;
+        fh_ = px(h.frame.b, h.device_pixels.cy, h.device_mm.cy) - ft_;
+        if (fw_ <= 0 || fh_ <= 0) {
+            fl_ = h.bounds.l;
+            ft_ = h.bounds.t;
+            fw_ = std::max<std::int64_t>(1, std::int64_t{h.bounds.r} - h.bounds.l);
+            fh_ = std::max<std::int64_t>(1, std::int64_t{h.bounds.b} - h.bounds.t);
+        }
+    }
+
+    void play(std::string_view b) {
+        std::size_t pos = 0;
+        while (b.size() - pos >= 8) {
+            const std::uint32_t type = u32(b, pos), size = u32(b, pos + 4);
+            if (size < 8 || size % 4 != 0 || size > b.size() - pos) return;
+            const std::string_view r = b.substr(pos, size);
+            pos += size;
+            if (type == kEmrEof) return;
+            record(type, r);
+        }
+    }
+
+private:
+    // Metafile logical -> reference device -> logical units of the output.
+    fw::Pt map(std::int64_t x, std::int64_t y) const {
+        std::int64_t dx = x - s_.worg.x, dy = y - s_.worg.y;
+        if (s_.map_mode != 1) {
+            dx = dx * s_.vext.cx / (s_.wext.cx ? s_.wext.cx : 1);
+            dy = dy * s_.vext.cy / (s_.wext.cy ? s_.wext.cy : 1);
+        }
+        dx += s_.vorg.x;
+        dy += s_.vorg.y;
+        return {clamp32(dst_.l + (dx - fl_) * dst_.width() / fw_), clamp32(dst_.t + (dy - ft_) * dst_.height() / fh_)};
+    }
+    std::int32_t map_height(std::int64_t h) const {
+        if (h < 0) h = -h;
+        if (s_.map_mode != 1) h = h * std::abs(s_.vext.cy) / std::max(1, std::abs(s_.wext.cy));
+        return clamp32(h * std::abs(dst_.height()) / fh_);
+    }
+    int device_width(int w) const {
+        if (w <= 1) return 1;
+        const fw::Rc d = dc_.rect_to_device(dst_);
+        const std::int64_t v = std::int64_t{w} * std::abs(d.width()) / fw_;
+        return static_cast<int>(std::clamp<std::int64_t>(v, 1, 64));
+    }
+    void apply_pen() { dc_.set_pen(s_.pen.pen, s_.pen.rgb, device_width(s_.pen.width)); }
+    void apply_brush() { dc_.set_fill(s_.brush.fill, s_.brush.rgb); }
+
+    std::vector<fw::Pt> points(std::string_view r, bool small) {
+        const std::uint32_t n = u32(r, 24);
+        const std::size_t each = small ? 4 : 8;
+        const std::size_t avail = r.size() >= 28 ? (r.size() - 28) / each : 0;
+        std::vector<fw::Pt> pts;
+        const std::size_t count = std::min<std::size_t>(n, avail);
+        pts.reserve(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t at = 28 + i * each;
+            pts.push_back(small ? map(i16(r, at), i16(r, at + 2)) : map(i32(r, at), i32(r, at + 4)));
+        }
+        return pts;
+    }
+
+    void select(std::uint32_t handle) {
+        if (handle & kStock) {
+            switch (handle & ~kStock) {
+            case 0: s_.brush = {Object::Brush, {}, 0, fw::FillStyle::Solid, {255, 255, 255}, 0, 400, false, {}}; break;
+            case 1: s_.brush = {Object::Brush, {}, 0, fw::FillStyle::Solid, {192, 192, 192}, 0, 400, false, {}}; break;
+            case 2: s_.brush = {Object::Brush, {}, 0, fw::FillStyle::Solid, {128, 128, 128}, 0, 400, false, {}}; break;
+            case 3: s_.brush = {Object::Brush, {}, 0, fw::FillStyle::Solid, {64, 64, 64}, 0, 400, false, {}}; break;
+            case 4: s_.brush = {Object::Brush, {}, 0, fw::FillStyle::Solid, {}, 0, 400, false, {}}; break;
+            case 5: s_.brush = {Object::Brush, {}, 0, fw::FillStyle::Null, {}, 0, 400, false, {}}; break;
+            case 6: s_.pen = {Object::Pen, fw::PenStyle::Solid, 0, {}, {255, 255, 255}, 0, 400, false, {}}; break;
+            case 7: s_.pen = {Object::Pen, fw::PenStyle::Solid, 0, {}, {}, 0, 400, false, {}}; break;
+            case 8: s_.pen = {Object::Pen, fw::PenStyle::Null, 0, {}, {}, 0, 400, false, {}}; break;
+            default: break;
+            }
+            return;
+        }
+        auto it = objects_.find(handle);
+        if (it == objects_.end()) return;
+        switch (it->second.kind) {
+        case Object::Pen: s_.pen = it->second; break;
+        case Object::Brush: s_.brush = it->second; break;
+        case Object::Font: s_.font = it->second; break;
+        }
+    }
+
+    void record(std::uint32_t type, std::string_view r) {
+        switch (type) {
+        case kEmrSetMapMode: s_.map_mode = u32(r, 8); break;
+        case kEmrSetWindowExt:
+            if (i32(r, 8) && i32(r, 12)) s_.wext = {i32(r, 8), i32(r, 12)};
+            break;
+        case kEmrSetViewportExt:
+            if (i32(r, 8) && i32(r, 12)) s_.vext = {i32(r, 8), i32(r, 12)};
+            break;
+        case kEmrSetWindowOrg: s_.worg = {i32(r, 8), i32(r, 12)}; break;
+        case kEmrSetViewportOrg: s_.vorg = {i32(r, 8), i32(r, 12)}; break;
+        case kEmrSetTextAlign: s_.align = u32(r, 8); break;
+        case kEmrSetTextColor: s_.text = colour(u32(r, 8)); break;
+        case kEmrSaveDc:
+            if (stack_.size() < 64) stack_.push_back(s_);
+            break;
+        case kEmrRestoreDc: {
+            const std::int32_t rel = i32(r, 8);
+            if (rel < 0 && static_cast<std::size_t>(-static_cast<std::int64_t>(rel)) <= stack_.size()) {
+                stack_.resize(stack_.size() - static_cast<std::size_t>(-static_cast<std::int64_t>(rel)) + 1);
+                s_ = stack_.back();
+                stack_.pop_back();
+            }
+            break;
+        }
+        case kEmrCreatePen: {
+            if (r.size() < 28 || objects_.size() >= 4096) break;
+            Object o;
+            o.kind = Object::Pen;
+            switch (u32(r, 12) & 0xF) {
+            case 1: o.pen = fw::PenStyle::Dash; break;
+            case 2: case 3: case 4: o.pen = fw::PenStyle::Dot; break;
+            case 5: o.pen = fw::PenStyle::Null; break;
+            default: o.pen = fw::PenStyle::Solid; break;
+            }
+            o.width = i32(r, 16);
+            o.rgb = colour(u32(r, 24));
+            objects_[u32(r, 8)] = o;
+            break;
+        }
+        case kEmrCreateBrush: {
+            if (r.size() < 24 || objects_.size() >= 4096) break;
+            Object o;
+            o.kind = Object::Brush;
+            const std::uint32_t style = u32(r, 12);
+            o.fill = style == 1 ? fw::FillStyle::Null : style == 2 ? fw::FillStyle::HatchFDiagonal : fw::FillStyle::Solid;
+            o.rgb = colour(u32(r, 16));
+            objects_[u32(r, 8)] = o;
+            break;
+        }
+        case kEmrCreateFont: {
+            if (r.size() < 104 || objects_.size() >= 4096) break;
+            Object o;
+            o.kind = Object::Font;
+            o.height = i32(r, 12);
+            o.weight = i32(r, 28);
+            o.italic = r[32] != 0;
+            std::size_t n = 0;
+            while (n < 32 && i16(r, 40 + 2 * n) != 0) ++n;
+            o.face = utf16_to_cp1252(r, 40, n);
+            objects_[u32(r, 8)] = o;
+            break;
+        }
+        case kEmrSelectObject: select(u32(r, 8)); break;
+        case kEmrDeleteObject: objects_.erase(u32(r, 8)); break;
+        case kEmrMoveTo: s_.pos = {i32(r, 8), i32(r, 12)}; break;
+        case kEmrLineTo: {
+            const fw::Pt to{i32(r, 8), i32(r, 12)};
+            apply_pen();
+            dc_.line(map(s_.pos.x, s_.pos.y), map(to.x, to.y));
+            s_.pos = to;
+            break;
+        }
+        case kEmrPolyline:
+        case kEmrPolyline16: {
+            auto pts = points(r, type == kEmrPolyline16);
+            apply_pen();
+            if (pts.size() >= 2) dc_.polyline(pts);
+            break;
+        }
+        case kEmrPolygon:
+        case kEmrPolygon16: {
+            auto pts = points(r, type == kEmrPolygon16);
+            apply_pen();
+            apply_brush();
+            if (pts.size() >= 2) dc_.polygon(pts);
+            break;
+        }
+        case kEmrRectangle: {
+            if (r.size() < 24) break;
+            apply_pen();
+            apply_brush();
+            fw::Pt a = map(i32(r, 8), i32(r, 12)), c = map(i32(r, 16), i32(r, 20));
+            dc_.rect({a.x, a.y, c.x, c.y});
+            break;
+        }
+        case kEmrExtTextOutW: {
+            if (r.size() < 76) break;
+            const fw::Pt at = map(i32(r, 36), i32(r, 40));
+            const std::uint32_t n = u32(r, 44), off = u32(r, 48);
+            if (off > r.size() || n > (r.size() - off) / 2) break;
+            fw::Font f;
+            f.face = s_.font.face.empty() ? "Arial" : s_.font.face;
+            f.em_height = std::max(1, map_height(s_.font.height));
+            f.weight = s_.font.weight > 0 ? s_.font.weight : 400;
+            f.italic = s_.font.italic;
+            dc_.set_font(f);
+            dc_.set_text_colour(s_.text);
+            dc_.text_out(at, utf16_to_cp1252(r, off, n), (s_.align & 24) != 0);
+            break;
+        }
+        default: break;
+        }
+    }
+
+    fw::DrawContext& dc_;
+    fw::Rc dst_;
+    std::int64_t fl_ = 0, ft_ = 0, fw_ = 1, fh_ = 1;
+    State s_;
+    std::vector<State> stack_;
+    std::map<std::uint32_t, Object> objects_;
+};
+
+}  // namespace
+
+std::optional<EmfFile> EmfFile::parse(std::string bytes) {
+    if (bytes.size() < 88 || u32(bytes, 0) != kEmrHeader || u32(bytes, 40) != kEmfSignature) return std::nullopt;
+    const std::uint32_t size = u32(bytes, 4);
+    if (size < 88 || size > bytes.size()) return std::nullopt;
+    EmfFile f;
+    f.header_.bounds = {i32(bytes, 8), i32(bytes, 12), i32(bytes, 16), i32(bytes, 20)};
+    f.header_.frame = {i32(bytes, 24), i32(bytes, 28), i32(bytes, 32), i32(bytes, 36)};
+    f.header_.size = u32(bytes, 48);
+    f.header_.records = u32(bytes, 52);
+    f.header_.device_pixels = {i32(bytes, 72), i32(bytes, 76)};
+    f.header_.device_mm = {i32(bytes, 80), i32(bytes, 84)};
+    f.bytes_ = std::move(bytes);
+    return f;
+}
+
+std::optional<EmfFile> EmfFile::load(const std::string& path) {
+    auto bytes = platform::read_whole_file(path);
+    if (!bytes) return std::nullopt;
+    return parse(std::move(*bytes));
+}
+
+void play_metafile(fw::DrawContext& dc, const EmfFile& emf, const fw::Rc& dst) {
+    Player(dc, emf.header(), dst).play(emf.bytes());
+    dc.set_pen(fw::PenStyle::Solid, {});
+    dc.set_fill(fw::FillStyle::Null);
+    dc.set_text_colour({});
+}
+
+EmfWriter::EmfWriter(fw::Sz size_pixels) : size_(size_pixels) {}
+
+void EmfWriter::record(std::uint32_t type, std::string_view payload) {
+    put32(body_, type);
+    put32(body_, static_cast<std::uint32_t>(8 + payload.size()));
+    body_ += payload;
+    ++records_;
+}
+
+void EmfWriter::select_new(std::uint32_t create_type, std::string payload, std::uint32_t& slot) {
+    const std::uint32_t handle = next_handle_++;
+    std::string p;
+    put32(p, handle);
+    p += payload;
+    record(create_type, p);
+    std::string sel;
+    put32(sel, handle);
+    record(kEmrSelectObject, sel);
+    if (slot) {
+        std::string del;
+        put32(del, slot);
+        record(kEmrDeleteObject, del);
+    }
+    slot = handle;
+}
+
+void EmfWriter::pen(fw::PenStyle style, fw::Rgb c, int width) {
+    std::string p;
+    put32(p, style == fw::PenStyle::Null ? 5 : style == fw::PenStyle::Dot ? 2 : style == fw::PenStyle::Dash ? 1 : 0);
+    put32(p, static_cast<std::uint32_t>(width));
+    put32(p, 0);
+    put32(p, colourref(c));
+    select_new(kEmrCreatePen, p, pen_slot_);
+}
+
+void EmfWriter::brush(fw::Rgb c) {
+    std::string p;
+    put32(p, 0);
+    put32(p, colourref(c));
+    put32(p, 0);
+    select_new(kEmrCreateBrush, p, brush_slot_);
+}
+
+void EmfWriter::null_brush() {
+    std::string p;
+    put32(p, kStock | 5);
+    record(kEmrSelectObject, p);
+}
+
+void EmfWriter::font(int height, int weight, const std::string& face) {
+    std::string p;
+    put32(p, static_cast<std::uint32_t>(-height));
+    for (int i = 0; i < 3; ++i) put32(p, 0);
+    put32(p, static_cast<std::uint32_t>(weight));
+    for (int i = 0; i < 8; ++i) p.push_back(0);
+    for (std::size_t i = 0; i < 32; ++i) put16(p, i < face.size() && i < 31 ? static_cast<unsigned char>(face[i]) : 0);
+    // The rest of the extended font description is not read.
+    p.append(320 - 92, '\0');
+    select_new(kEmrCreateFont, p, font_slot_);
+}
+
+void EmfWriter::text_colour(fw::Rgb c) {
+    std::string p;
+    put32(p, colourref(c));
+    record(kEmrSetTextColor, p);
+}
+
+namespace {
+std::string points_payload(const std::vector<fw::Pt>& pts) {
+    std::string p;
+    std::int32_t l = INT32_MAX, t = INT32_MAX, r = INT32_MIN, b = INT32_MIN;
+    for (const fw::Pt& q : pts) {
+        l = std::min(l, q.x), t = std::min(t, q.y), r = std::max(r, q.x), b = std::max(b, q.y);
+    }
+    if (pts.empty()) l = t = r = b = 0;
+    for (std::int32_t v : {l, t, r, b}) put32(p, static_cast<std::uint32_t>(v));
+    put32(p, static_cast<std::uint32_t>(pts.size()));
+    for (const fw::Pt& q : pts) {
+        put16(p, static_cast<std::uint16_t>(q.x));
+        put16(p, static_cast<std::uint16_t>(q.y));
+    }
+    return p;
+}
+}  // namespace
+
+void EmfWriter::polyline(const std::vector<fw::Pt>& pts) { record(kEmrPolyline16, points_payload(pts)); }
+void EmfWriter::polygon(const std::vector<fw::Pt>& pts) { record(kEmrPolygon16, points_payload(pts)); }
+
+void EmfWriter::rectangle(const fw::Rc& r) {
+    std::string p;
+    for (std::int32_t v : {r.l, r.t, r.r, r.b}) put32(p, static_cast<std::uint32_t>(v));
+    record(kEmrRectangle, p);
+}
+
+void EmfWriter::move_to(fw::Pt q) {
+    std::string p;
+    put32(p, static_cast<std::uint32_t>(q.x));
+    put32(p, static_cast<std::uint32_t>(q.y));
+    record(kEmrMoveTo, p);
+}
+
+void EmfWriter::line_to(fw::Pt q) {
+    std::string p;
+    put32(p, static_cast<std::uint32_t>(q.x));
+    put32(p, static_cast<std::uint32_t>(q.y));
+    record(kEmrLineTo, p);
+}
+
+void EmfWriter::text(fw::Pt at, std::string_view cp1252) {
+    std::string align;
+    put32(align, 24);  // baseline
+    record(kEmrSetTextAlign, align);
+    const std::string utf8 = platform::cp1252_to_utf8(cp1252);
+    std::u16string u;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        if (c < 0x80) u.push_back(c), i += 1;
+        else if ((c & 0xE0) == 0xC0 && i + 1 < utf8.size())
+            u.push_back(static_cast<char16_t>((c & 0x1F) << 6 | (utf8[i + 1] & 0x3F))), i += 2;
+        else if (i + 2 < utf8.size())
+            u.push_back(static_cast<char16_t>((c & 0x0F) << 12 | (utf8[i + 1] & 0x3F) << 6 | (utf8[i + 2] & 0x3F))), i += 3;
+        else break;
+    }
+    std::string p;
+    for (int i = 0; i < 4; ++i) put32(p, 0);                    // bounds
+    put32(p, 1);                                                // graphics mode
+    put32(p, 0), put32(p, 0);                                   // scales
+    put32(p, static_cast<std::uint32_t>(at.x));
+    put32(p, static_cast<std::uint32_t>(at.y));
+    put32(p, static_cast<std::uint32_t>(u.size()));
+    put32(p, 76);                                               // string offset from the record start
+    put32(p, 0);                                                // options
+    for (int i = 0; i < 4; ++i) put32(p, 0);                    // rectangle
+    put32(p, 0);                                                // no spacing array
+    for (char16_t c : u) put16(p, c);
+    while ((p.size() + 8) % 4) p.push_back(0);
+    record(kEmrExtTextOutW, p);
+}
+
+std::string EmfWriter::finish() {
+    std::string eof;
+    put32(eof, 0), put32(eof, 16), put32(eof, 20);
+    record(kEmrEof, eof);
+    std::string h;
+    put32(h, kEmrHeader);
+    put32(h, 88);
+    for (std::int32_t v : {0, 0, size_.cx - 1, size_.cy - 1}) put32(h, static_cast<std::uint32_t>(v));
+    // Frame in 0.01 mm at 300 pixels per inch.
+    for (std::int64_t v : {std::int64_t{0}, std::int64_t{0}, std::int64_t{size_.cx} * 2540 / 300, std::int64_t{size_.cy} * 2540 / 300})
+        put32(h, static_cast<std::uint32_t>(v));
+    put32(h, kEmfSignature);
+    put32(h, 0x10000);
+    put32(h, static_cast<std::uint32_t>(88 + body_.size()));
+    put32(h, records_ + 1);
+    put16(h, static_cast<std::uint16_t>(next_handle_));
+    put16(h, 0);
+    put32(h, 0), put32(h, 0), put32(h, 0);
+    // A 300 dpi reference device: 3000 pixels in 254 mm.
+    put32(h, 3000), put32(h, 3000), put32(h, 254), put32(h, 254);
+    return h + body_;
+}
+
+}  // namespace tv

@@ -1,0 +1,220 @@
+// The only file of the reports library that draws through Qt: page pictures need real fonts.
+#include "tolbex/reports/page_export.h"
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <cstdlib>
+
+#include "common/text.h"
+#include "framework/painter_draw_context.h"
+#include "platform/fs.h"
+#include "tolbex/reports/report_page.h"
+
+namespace tv {
+namespace {
+
+void put16(std::string& o, std::uint16_t v) {
+    o.push_back(static_cast<char>(v & 0xFF));
+    o.push_back(static_cast<char>(v >> 8));
+}
+void put32(std::string& o, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) o.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+// Luminance below half is black. The grey picture that pages are drawn on uses the same weights.
+bool dark(int r, int g, int b) { return 299 * r + 587 * g + 114 * b < 128 * 1000; }
+
+// One picture per thread and size, reused: a fresh 9 MB picture per page costs more in page
+// faults than the drawing itself.
+QImage& render_qimage(const CReportPage& page, const PageFonts& fonts, int width, int height) {
+    ensure_render_application();
+    thread_local QImage image;
+    if (image.width() != width || image.height() != height) image = QImage(width, height, QImage::Format_Grayscale8);
+    image.fill(0xFF);
+    {
+        QPainter painter(&image);
+        fw::PainterDrawContext dc(painter, fw::DrawContext::Kind::Bitmap);
+        map_page_to_device(dc, {0, 0, width, height});
+        page.draw(dc, fonts);
+    }
+    return image;
+}
+
+MonoImage mono_from_qimage(const QImage& image) {
+    const int width = image.width(), height = image.height();
+    MonoImage m = MonoImage::white(width, height);
+    for (int y = 0; y < height; ++y) {
+        const uchar* line = image.constScanLine(y);
+        std::uint8_t* out = m.bits.data() + static_cast<std::size_t>(y) * m.stride;
+        for (int x = 0; x < width; x += 8) {
+            std::uint8_t byte = 0xFF;
+            const int n = std::min(8, width - x);
+            for (int i = 0; i < n; ++i)
+                if (line[x + i] < 128) byte &= static_cast<std::uint8_t>(~(0x80 >> i));
+            out[x / 8] = byte;
+        }
+    }
+    return m;
+}
+
+}  // namespace
+
+MonoImage MonoImage::white(int width, int height) {
+    MonoImage m;
+    m.width = std::max(width, 0);
+    m.height = std::max(height, 0);
+    m.stride = ((m.width + 31) / 32) * 4;
+    m.bits.assign(static_cast<std::size_t>(m.stride) * static_cast<std::size_t>(m.height), 0xFF);
+    return m;
+}
+
+bool MonoImage::is_black(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width || y >= height) return false;
+    return (bits[static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x / 8)] & (0x80 >> (x % 8))) == 0;
+}
+
+void MonoImage::set_black(int x, int y) {
+    if (x < 0 || y < 0 || x >= width || y >= height) return;
+    bits[static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x / 8)] &= static_cast<std::uint8_t>(~(0x80 >> (x % 8)));
+}
+
+std::string encode_bmp(const MonoImage& image) {
+    const std::uint32_t image_size = static_cast<std::uint32_t>(image.stride) * static_cast<std::uint32_t>(image.height);
+    std::string out;
+    out.reserve(62 + image_size);
+    put16(out, 0x4D42);
+    put32(out, image_size + 62);
+    put16(out, 0);
+    put16(out, 0);
+    put32(out, 62);
+    put32(out, 40);
+    put32(out, static_cast<std::uint32_t>(image.width));
+    put32(out, static_cast<std::uint32_t>(image.height));
+    put16(out, 1);
+    put16(out, 1);
+    put32(out, 0);
+    put32(out, image_size);
+    for (int i = 0; i < 4; ++i) put32(out, 0);
+    put32(out, 0x00000000);  // index 0: black
+    put32(out, 0x00FFFFFF);  // index 1: white
+    for (int y = image.height - 1; y >= 0; --y)
+        out.append(reinterpret_cast<const char*>(image.row(y)), static_cast<std::size_t>(image.stride));
+    return out;
+}
+
+void pcx_encode_line(const std::uint8_t* bytes, std::size_t count, std::string& out) {
+    std::size_t i = 0;
+    while (i < count) {
+        const std::uint8_t v = bytes[i];
+        std::size_t run = 1;
+        while (i + run < count && bytes[i + run] == v && run < 63) ++run;
+        if (run >= 2) {
+            out.push_back(static_cast<char>(0xC0 | run));
+        } else if (v >= 0xC0) {
+            out.push_back(static_cast<char>(0xC1));
+        }
+        out.push_back(static_cast<char>(v));
+        i += run;
+    }
+}
+
+std::string encode_pcx(const MonoImage& image) {
+    const int bytes_per_line = ((image.width + 15) / 16) * 2;
+    std::string out;
+    out.push_back(10);
+    out.push_back(3);
+    out.push_back(1);
+    out.push_back(1);
+    put16(out, 0);
+    put16(out, 0);
+    put16(out, static_cast<std::uint16_t>(image.width - 1));
+    put16(out, static_cast<std::uint16_t>(image.height - 1));
+    put16(out, static_cast<std::uint16_t>(image.width - 1));
+    put16(out, static_cast<std::uint16_t>(image.height - 1));
+    out.append(48, '\0');
+    out.push_back(0);
+    out.push_back(1);
+    put16(out, static_cast<std::uint16_t>(bytes_per_line));
+    put16(out, 1);
+    out.append(58, '\0');
+    std::vector<std::uint8_t> line(static_cast<std::size_t>(bytes_per_line), 0xFF);
+    const std::size_t copy = std::min<std::size_t>(line.size(), static_cast<std::size_t>(image.stride));
+    for (int y = 0; y < image.height; ++y) {
+        std::copy(image.row(y), image.row(y) + copy, line.begin());
+        pcx_encode_line(line.data(), line.size(), out);
+    }
+    return out;
+}
+
+void ensure_render_application() {
+    if (QCoreApplication::instance()) return;
+    if (!std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static int argc = 1;
+    static char name[] = "tolbex";
+    static char* argv[] = {name, nullptr};
+    static QGuiApplication* app = new QGuiApplication(argc, argv);
+    (void)app;
+}
+
+fw::Bitmap render_page_rgb(const CReportPage& page, const PageFonts& fonts, int width, int height) {
+    ensure_render_application();
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        fw::PainterDrawContext dc(painter, fw::DrawContext::Kind::Bitmap);
+        map_page_to_device(dc, {0, 0, width, height});
+        page.draw(dc, fonts);
+    }
+    fw::Bitmap b;
+    b.width = width;
+    b.height = height;
+    b.bits = 24;
+    b.pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
+    std::size_t at = 0;
+    for (int y = 0; y < height; ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < width; ++x) {
+            b.pixels[at++] = static_cast<std::uint8_t>(qRed(line[x]));
+            b.pixels[at++] = static_cast<std::uint8_t>(qGreen(line[x]));
+            b.pixels[at++] = static_cast<std::uint8_t>(qBlue(line[x]));
+        }
+    }
+    return b;
+}
+
+MonoImage render_page_mono(const CReportPage& page, const PageFonts& fonts, int width, int height) {
+    return mono_from_qimage(render_qimage(page, fonts, width, height));
+}
+
+MonoImage to_mono(const fw::Bitmap& rgb) {
+    MonoImage m = MonoImage::white(rgb.width, rgb.height);
+    for (int y = 0; y < rgb.height; ++y)
+        for (int x = 0; x < rgb.width; ++x) {
+            const fw::Rgb c = rgb.pixel(x, y);
+            if (dark(c.r, c.g, c.b)) m.set_black(x, y);
+        }
+    return m;
+}
+
+std::string page_bitmap_file_name(int page_number, BitmapFormat format) {
+    return format_string("PAGE%04d.%s", page_number, format == BitmapFormat::Pcx ? "PCX" : "BMP");
+}
+
+bool export_page_bitmap(const CReportPage& page, const PageFonts& fonts, int width, int height,
+                        const std::string& file_name, BitmapFormat format, std::string* error) {
+    if (width <= 0 || height <= 0 || width > 32767 || height > 32767) {
+        if (error) *error = "Invalid picture size.";
+        return false;
+    }
+    const MonoImage image = render_page_mono(page, fonts, width, height);
+    const std::string bytes = format == BitmapFormat::Pcx ? encode_pcx(image) : encode_bmp(image);
+    if (!platform::atomic_write_file(file_name, bytes)) {
+        if (error) *error = "Cannot write the file " + file_name + ".";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace tv

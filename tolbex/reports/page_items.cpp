@@ -1,0 +1,811 @@
+#include "tolbex/reports/page_items.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <mutex>
+
+#include "common/files.h"
+#include "platform/fs.h"
+#include "tolbex/app/browser_list_doc.h"
+#include "tolbex/reports/report_page.h"
+#include "tolbex/reports/rtf_export.h"
+
+namespace tv {
+namespace {
+
+constexpr char kEsc = '\x1b';
+constexpr fw::Rgb kBlack{0, 0, 0};
+constexpr fw::Rgb kLightGrey{191, 191, 191};
+constexpr fw::Rgb kCyan{0, 255, 255};
+
+// Little-endian reads from a payload whose size the caller has checked.
+std::uint32_t u32_at(std::string_view p, std::size_t at) {
+    const auto* b = reinterpret_cast<const unsigned char*>(p.data() + at);
+    return std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 | std::uint32_t{b[2]} << 16 | std::uint32_t{b[3]} << 24;
+}
+std::int32_t i32_at(std::string_view p, std::size_t at) { return static_cast<std::int32_t>(u32_at(p, at)); }
+std::uint16_t u16_at(std::string_view p, std::size_t at) {
+    const auto* b = reinterpret_cast<const unsigned char*>(p.data() + at);
+    return static_cast<std::uint16_t>(b[0] | b[1] << 8);
+}
+void put_u32(std::string& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+std::int32_t fine(std::int32_t v) { return v / 32; }
+
+// A count read from a payload, clamped to the elements that really follow `at`.
+std::size_t clamp_count(std::uint32_t n, std::string_view p, std::size_t at, std::size_t element) {
+    const std::size_t avail = p.size() > at ? (p.size() - at) / element : 0;
+    return std::min<std::size_t>(n, avail);
+}
+
+std::int32_t clamp32(std::int64_t v) {
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
+const std::array<unsigned char, 128>& ansi_to_oem_table() {
+    static const std::array<unsigned char, 128> table = [] {
+        std::array<unsigned char, 128> t{};
+        t.fill('?');
+        for (int oem = 0x80; oem <= 0xFF; ++oem) {
+            const std::string a = oem_to_ansi(std::string(1, static_cast<char>(oem)));
+            const auto u = static_cast<unsigned char>(a[0]);
+            if (u >= 0x80 && t[u - 0x80] == '?') t[u - 0x80] = static_cast<unsigned char>(oem);
+        }
+        return t;
+    }();
+    return table;
+}
+
+bool is_pen_up(fw::Pt p) { return p.x == kPenUp || p.y == kPenUp; }
+
+// Logical bounds of the device surface, for bounding dot loops.
+fw::Rc logical_device_bounds(const fw::DrawContext& dc) {
+    const fw::Sz s = dc.device_size();
+    fw::Pt a = dc.to_logical({0, 0}), b = dc.to_logical({s.cx, s.cy});
+    return {std::min(a.x, b.x) - 1, std::min(a.y, b.y) - 1, std::max(a.x, b.x) + 1, std::max(a.y, b.y) + 1};
+}
+
+// A run of points drawn as a polyline whose end pixel is set too.
+void draw_run(fw::DrawContext& dc, const std::vector<fw::Pt>& run) {
+    if (run.empty()) return;
+    if (run.size() >= 2) dc.polyline(run);
+    dc.pixel(run.back(), kBlack);
+}
+
+void draw_dashed_line(fw::DrawContext& dc, fw::Pt a, fw::Pt b) {
+    if (dc.screen_style()) {
+        dc.set_pen(fw::PenStyle::Solid, kLightGrey);
+        dc.line(a, b);
+        dc.set_pen(fw::PenStyle::Solid, kBlack);
+        return;
+    }
+    fw::Pt da = dc.to_device(a), db = dc.to_device(b);
+    const fw::Sz size = dc.device_size();
+    if (da.x == db.x) {
+        const int lo = std::max(std::min(da.y, db.y), 0), hi = std::min(std::max(da.y, db.y), size.cy);
+        for (int y = lo; y < hi; ++y)
+            if ((y - lo) % 4 < 2) dc.pixel_device({da.x, y}, kBlack);
+    } else if (da.y == db.y) {
+        const int lo = std::max(std::min(da.x, db.x), 0), hi = std::min(std::max(da.x, db.x), size.cx);
+        for (int x = lo; x < hi; ++x)
+            if ((x - lo) % 4 < 2) dc.pixel_device({x, da.y}, kBlack);
+    }
+}
+
+// Vertical dotted line of the shaded band, shortened by one unit at both ends.
+void draw_band_line(fw::DrawContext& dc, std::int32_t x, std::int32_t y1, std::int32_t y2) {
+    if (y1 > y2) std::swap(y1, y2);
+    y1 += 1;
+    y2 -= 1;
+    if (y2 < y1) return;
+    if (dc.screen_style()) {
+        dc.set_pen(fw::PenStyle::Solid, kLightGrey);
+        dc.line({x, y1}, {x, y2});
+        dc.set_pen(fw::PenStyle::Solid, kBlack);
+        return;
+    }
+    fw::Pt a = dc.to_device({x, y1}), b = dc.to_device({x, y2});
+    if (a.x % 2 != 0) return;
+    const int lo = std::max(std::min(a.y, b.y), 0), hi = std::min(std::max(a.y, b.y), dc.device_size().cy);
+    for (int y = lo + (lo & 1); y < hi; y += 2) dc.pixel_device({a.x, y}, kBlack);
+}
+
+// Uncompressed BMP (1, 8 or 24 bits) into a Bitmap; nullopt when malformed.
+std::optional<fw::Bitmap> decode_bmp(std::string_view f) {
+    if (f.size() < 54 || f[0] != 'B' || f[1] != 'M') return std::nullopt;
+    const std::uint32_t off = u32_at(f, 10), hsize = u32_at(f, 14);
+    if (hsize < 40 || 14 + std::uint64_t{hsize} > f.size()) return std::nullopt;
+    const std::int32_t w = i32_at(f, 18), h_raw = i32_at(f, 22);
+    const std::uint16_t bits = u16_at(f, 28);
+    if (u32_at(f, 30) != 0 || w <= 0 || w > 16384 || h_raw == 0 || h_raw < -16384 || h_raw > 16384) return std::nullopt;
+    if (bits != 1 && bits != 8 && bits != 24) return std::nullopt;
+    const int h = h_raw < 0 ? -h_raw : h_raw;
+    const std::size_t stride = ((static_cast<std::size_t>(w) * bits + 31) / 32) * 4;
+    if (off > f.size() || stride * static_cast<std::size_t>(h) > f.size() - off) return std::nullopt;
+    fw::Bitmap bm;
+    bm.width = w;
+    bm.height = h;
+    bm.bits = bits;
+    if (bits <= 8) {
+        std::uint32_t colours = u32_at(f, 46);
+        if (colours == 0 || colours > (1u << bits)) colours = 1u << bits;
+        const std::size_t pal_at = 14 + hsize;
+        if (pal_at + std::size_t{colours} * 4 > off) return std::nullopt;
+        for (std::uint32_t i = 0; i < colours; ++i) {
+            const auto* p = reinterpret_cast<const unsigned char*>(f.data() + pal_at + i * 4);
+            bm.palette.push_back({p[2], p[1], p[0]});
+        }
+    }
+    const std::size_t row_bytes = bits == 1 ? (static_cast<std::size_t>(w) + 7) / 8 : static_cast<std::size_t>(w) * bits / 8;
+    bm.pixels.resize(row_bytes * static_cast<std::size_t>(h));
+    for (int y = 0; y < h; ++y) {
+        const int src_row = h_raw > 0 ? h - 1 - y : y;
+        const char* src = f.data() + off + stride * static_cast<std::size_t>(src_row);
+        std::uint8_t* dst = bm.pixels.data() + row_bytes * static_cast<std::size_t>(y);
+        if (bits == 24) {
+            for (int x = 0; x < w; ++x) {  // stored B, G, R
+                dst[x * 3] = static_cast<std::uint8_t>(src[x * 3 + 2]);
+                dst[x * 3 + 1] = static_cast<std::uint8_t>(src[x * 3 + 1]);
+                dst[x * 3 + 2] = static_cast<std::uint8_t>(src[x * 3]);
+            }
+        } else {
+            std::memcpy(dst, src, row_bytes);
+        }
+    }
+    return bm;
+}
+
+// The logo: a small two-tone mark drawn into a 1-bit picture.
+const fw::Bitmap& logo_bitmap() {
+    static const fw::Bitmap logo = [] {
+        fw::Bitmap b;
+        b.width = 64;
+        b.height = 20;
+        b.bits = 1;
+        b.pixels.assign(8 * 20, 0xFF);
+        auto black = [&](int x, int y) { b.pixels[y * 8 + x / 8] &= static_cast<std::uint8_t>(~(0x80 >> (x % 8))); };
+        for (int x = 0; x < 64; ++x) black(x, 0), black(x, 19);
+        for (int y = 0; y < 20; ++y) black(0, y), black(63, y);
+        for (int i = 3; i < 17; ++i) black(3 + i, i), black(4 + i, i), black(36 - i, i), black(37 - i, i);
+        for (int x = 40; x < 60; ++x) black(x, 9), black(x, 10);
+        return b;
+    }();
+    return logo;
+}
+
+}  // namespace
+
+int text_size_code(std::string_view text) {
+    if (text.size() >= 2 && text[0] == kEsc) {
+        const int c = static_cast<unsigned char>(text[1]);
+        if (c == kTextLarge || c == kTextTiny || c == kTextMedium) return c;
+    }
+    return kTextSmall;
+}
+
+std::string_view text_without_prefix(std::string_view text) {
+    if (text.size() >= 2 && text[0] == kEsc) return text.substr(2);
+    return text;
+}
+
+std::string size_prefix(int code) {
+    if (code == kTextLarge || code == kTextTiny || code == kTextMedium) return std::string{kEsc, static_cast<char>(code)};
+    return {};
+}
+
+PageFonts default_page_fonts() {
+    PageFonts f;
+    const int heights[4] = {102, 160, 55, 130};
+    for (int i = 0; i < 4; ++i) f[i] = fw::Font{"Times New Roman", heights[i], 400, false};
+    return f;
+}
+
+const fw::Font& font_for_code(const PageFonts& fonts, int code) {
+    return fonts[code >= 0 && code <= 3 ? code : kTextSmall];
+}
+
+std::string page_text_from_oem(std::string_view oem) {
+    std::string t;
+    t.reserve(oem.size());
+    for (char c : oem) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u == 0xF3) t += "<=";
+        else if (u == 0xF2) t += ">=";
+        else t.push_back(c);
+    }
+    return oem_to_ansi(t);
+}
+
+std::string page_text_to_oem(std::string_view ansi) {
+    std::string t(ansi);
+    const auto& table = ansi_to_oem_table();
+    for (char& c : t) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x80) c = static_cast<char>(table[u - 0x80]);
+    }
+    return t;
+}
+
+std::int64_t dot_grid_step(std::uint32_t code, std::uint32_t parameter, std::int64_t& last_code) {
+    std::int64_t c = code;
+    if ((last_code == 13 || last_code == 15) && code == 16 && parameter == 1000) c = 20;
+    last_code = code;
+    switch (c) {
+    case 8: case 9: case 12: case 13: case 16: case 17: return 1024000;
+    case 10: case 11: case 14: case 15: return 682666;
+    case 20: return 2048000;
+    default: return 512000;
+    }
+}
+
+std::unique_ptr<CReportPageItem> CReportPageItem::from_record(std::int32_t type, std::string_view p, bool oem,
+                                                              const CReportPage* page) {
+    PageItemData data;
+    switch (type) {
+    case kItemLabel:
+        if (p.size() >= 8) {
+            LabelData d;
+            d.code = static_cast<std::uint8_t>(u32_at(p, 0) & 0xFF);
+            d.bytes.assign(p.substr(8, clamp_count(u32_at(p, 4), p, 8, 1)));
+            data = std::move(d);
+        }
+        break;
+    case kItemClip:
+        if (p.size() >= 16) data = ClipData{fine(i32_at(p, 0)), fine(i32_at(p, 4)), fine(i32_at(p, 8)), fine(i32_at(p, 12))};
+        break;
+    case kItemShape:
+        if (p.size() >= 24) {
+            ShapeData d{u32_at(p, 0), fine(i32_at(p, 8)), fine(i32_at(p, 12)), fine(i32_at(p, 16)), fine(i32_at(p, 20)), {}};
+            if (d.code == 25) {
+                std::string_view rest = p.substr(24);
+                const std::size_t nul = rest.find('\0');
+                std::string name(rest.substr(0, nul));
+                // Only a plain name inside the page's folder; anything else draws nothing.
+                if (is_safe_path_component(name) && name.find('\\') == std::string::npos &&
+                    name.find(':') == std::string::npos)
+                    d.file_name = std::move(name);
+            }
+            data = std::move(d);
+        }
+        break;
+    case kItemBand:
+        if (p.size() >= 28) {
+            BandData d{u32_at(p, 0), u32_at(p, 4), u32_at(p, 8), fine(i32_at(p, 12)), fine(i32_at(p, 16)),
+                       fine(i32_at(p, 20)), {}};
+            const std::size_t n = clamp_count(u32_at(p, 24), p, 28, 4);
+            d.values.reserve(n);
+            for (std::size_t i = 0; i < n; ++i) d.values.push_back(fine(i32_at(p, 28 + 4 * i)));
+            data = std::move(d);
+        }
+        break;
+    case kItemTrace:
+        if (p.size() >= 20) {
+            TraceData d{i32_at(p, 0), fine(i32_at(p, 4)), fine(i32_at(p, 8)), fine(i32_at(p, 12)), {}};
+            const std::size_t n = clamp_count(u32_at(p, 16), p, 20, 2);
+            d.samples.reserve(n);
+            for (std::size_t i = 0; i < n; ++i) d.samples.push_back(u16_at(p, 20 + 2 * i));
+            data = std::move(d);
+        }
+        break;
+    case kItemPolyline:
+    case kItemDottedPolyline:
+        if (p.size() >= 4) {
+            PolylineData d;
+            const std::size_t n = clamp_count(u32_at(p, 0), p, 4, 8);
+            d.points.reserve(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                std::int32_t x = i32_at(p, 4 + 8 * i), y = i32_at(p, 8 + 8 * i);
+                if (type == kItemDottedPolyline || x != kPenUp) x = fine(x);
+                if (type == kItemDottedPolyline || y != kPenUp) y = fine(y);
+                d.points.push_back({x, y});
+            }
+            if (type == kItemDottedPolyline && !d.points.empty()) {
+                const fw::Pt last = d.points.back();
+                if (std::abs(std::int64_t{last.x}) >= 65536 || std::abs(std::int64_t{last.y}) >= 65536) d.points.pop_back();
+            }
+            data = std::move(d);
+        }
+        break;
+    case kItemText:
+        if (p.size() >= 12) {
+            TextData d{fine(i32_at(p, 0)), fine(i32_at(p, 4)), {}};
+            std::string_view raw = p.substr(12, clamp_count(u32_at(p, 8), p, 12, 1));
+            std::size_t start = 0;
+            if (raw.size() >= 2 && raw[0] == kEsc) {
+                d.text.assign(raw.substr(0, 2));
+                start = 2;
+            }
+            std::string body;
+            for (std::size_t i = start; i < raw.size(); ++i)
+                if (raw[i] != '\0') body.push_back(raw[i]);
+            d.text += oem ? page_text_from_oem(body) : body;
+            data = std::move(d);
+        }
+        break;
+    case kItemDotRows:
+    case kItemDotColumns:
+        if (p.size() >= 20) {
+            DotsData d{u32_at(p, 0), u32_at(p, 4), fine(i32_at(p, 8)), fine(i32_at(p, 12)), {}};
+            const std::size_t n = clamp_count(u32_at(p, 16), p, 20, 4);
+            d.positions.reserve(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                const std::int64_t v = i32_at(p, 20 + 4 * i);
+                d.positions.push_back(type == kItemDotRows ? static_cast<std::int32_t>((v + 16) / 32)
+                                                           : static_cast<std::int32_t>(v / 32));
+            }
+            data = std::move(d);
+        }
+        break;
+    default: break;
+    }
+    return std::make_unique<CReportPageItem>(type, std::move(data), page);
+}
+
+std::unique_ptr<CReportPageItem> CReportPageItem::make_text(std::string text, std::int32_t x, std::int32_t y,
+                                                            const CReportPage* page) {
+    return std::make_unique<CReportPageItem>(kItemText, TextData{x, y, std::move(text)}, page);
+}
+
+bool CReportPageItem::is_annotation_marker() const {
+    const auto* t = std::get_if<TextData>(&data_);
+    return type_ == kItemText && t && t->x == -1 && t->y == -1 && t->text == " ";
+}
+
+std::optional<TextData> CReportPageItem::text() const {
+    const auto* t = std::get_if<TextData>(&data_);
+    if (type_ != kItemText || !t) return std::nullopt;
+    return *t;
+}
+
+bool CReportPageItem::hit_test(fw::DrawContext& dc, const PageFonts& fonts, fw::Pt lp) const {
+    const auto* t = std::get_if<TextData>(&data_);
+    if (type_ != kItemText || !t) return false;
+    dc.set_font(font_for_code(fonts, text_size_code(t->text)));
+    fw::TextOpts calc;
+    calc.calc_only = true;
+    const fw::Sz size = dc.text({t->x, t->y, t->x + 8192, t->y + 8192}, text_without_prefix(t->text), calc);
+    const int line = fw::get_text_line_height(dc);
+    const std::int64_t l = t->x, top = std::int64_t{t->y} - line;
+    return lp.x >= l && lp.x < l + size.cx && lp.y >= top && lp.y < top + size.cy;
+}
+
+void CReportPageItem::draw(fw::DrawContext& dc, const PageFonts& fonts, PageDrawState& state) const {
+    switch (type_) {
+    case kItemClip: {
+        const auto* c = std::get_if<ClipData>(&data_);
+        if (!c) return;
+        fw::Pt a = dc.to_device({c->left, c->top}), b = dc.to_device({c->right, c->bottom});
+        fw::Rc r{a.x, a.y, clamp32(std::int64_t{b.x} + 1), b.y};
+        r.l = clamp32(std::int64_t{r.l} + state.origin_offset.x);
+        r.r = clamp32(std::int64_t{r.r} + state.origin_offset.x);
+        r.t = clamp32(std::int64_t{r.t} + state.origin_offset.y);
+        r.b = clamp32(std::int64_t{r.b} + state.origin_offset.y);
+        dc.clip_device(r);
+        return;
+    }
+    case kItemShape: {
+        const auto* s = std::get_if<ShapeData>(&data_);
+        if (!s) return;
+        const std::int64_t x1 = s->x1, y1 = s->y1, x2 = s->x2, y2 = s->y2;
+        const std::int64_t h = y2 - y1 + 1, w = x2 - x1 + 1;
+        const std::int64_t cx = (x1 + x2) / 2, cy = (y1 + y2) / 2;
+        const fw::Sz px = dc.device_pixel_in_logical();
+        auto P = [](std::int64_t x, std::int64_t y) { return fw::Pt{clamp32(x), clamp32(y)}; };
+        switch (s->code) {
+        case 5:
+            dc.blit(logo_bitmap(), {clamp32(x1 - 32), s->y1, clamp32(x2 - 32), s->y2});
+            return;
+        case 25: {
+            if (s->file_name.empty() || !page_) return;
+            auto path = platform::find_name_ci(page_->folder(), s->file_name);
+            if (!path) return;
+            auto bytes = platform::read_whole_file(*path);
+            if (!bytes) return;
+            auto bm = decode_bmp(*bytes);
+            if (bm) dc.blit(*bm, {clamp32(x1 - 32), s->y1, clamp32(x2 - 32), s->y2});
+            return;
+        }
+        case 6:
+            dc.set_fill(fw::FillStyle::Solid, kBlack);
+            dc.polygon({P(cx, y2), P(cx + h / 2, y1), P(cx - h / 2, y1)});
+            dc.set_fill(fw::FillStyle::Null);
+            return;
+        case 7:
+            dc.set_fill(fw::FillStyle::Solid, kBlack);
+            dc.polygon({P(cx - h / 3, cy + 1), P(cx + h / 3, cy + 1), P(cx, y1)});
+            dc.set_fill(fw::FillStyle::Null);
+            dc.line(P(cx, y2), P(cx, cy));
+            return;
+        case 8:
+        case 18:
+            dc.set_fill(fw::FillStyle::HatchFDiagonal, kBlack);
+            if (dc.screen_style()) dc.set_pen(fw::PenStyle::Null);
+            dc.rect({s->x1, s->y1, clamp32(x2 + px.cx), clamp32(y2 + px.cy)});
+            dc.set_pen(fw::PenStyle::Solid, kBlack);
+            dc.set_fill(fw::FillStyle::Null);
+            return;
+        case 11:
+        case 21:
+            if (w <= px.cx) draw_dashed_line(dc, P(x1, y1), P(x1, y2));
+            else if (h <= px.cy) draw_dashed_line(dc, P(x1, y1), P(x2, y1));
+            else dc.fill_rect({s->x1, s->y1, s->x2, s->y2}, kLightGrey);
+            return;
+        case 22: {
+            const std::int64_t q = h / 2;
+            dc.line(P(cx - q, cy - q), P(cx + q, cy + q));
+            dc.line(P(cx - q, cy + q), P(cx + q, cy - q));
+            return;
+        }
+        case 23: {
+            const std::int64_t q = h / 2;
+            dc.polyline({P(cx - q, cy - q), P(cx + q, cy - q), P(cx + q, cy + q), P(cx - q, cy + q), P(cx - q, cy - q)});
+            return;
+        }
+        case 24: {
+            const std::int64_t q = h / 2;
+            dc.line(P(cx, cy - q), P(cx, cy + q));
+            dc.line(P(cx - q, cy), P(cx + q, cy));
+            return;
+        }
+        default:
+            dc.set_fill(fw::FillStyle::Solid, kCyan);
+            dc.rect({s->x1, s->y1, clamp32(x2 + px.cx), clamp32(y2 + px.cy)});
+            dc.set_fill(fw::FillStyle::Null);
+            return;
+        }
+    }
+    case kItemBand: {
+        const auto* b = std::get_if<BandData>(&data_);
+        if (!b) return;
+        const std::size_t k = b->values.size() / 3;
+        if (k == 0) return;  // no last column to draw
+        const std::int32_t* P = b->values.data();
+        const std::int32_t* Q = P + k;
+        const std::int32_t* R = Q + k;
+        const fw::Rc bounds = logical_device_bounds(dc);
+        for (std::size_t i = 0; i + 1 < k; ++i) {
+            if (std::abs(std::int64_t{Q[i]} - R[i]) <= 2) continue;
+            const std::int64_t from = std::max<std::int64_t>(P[i], bounds.l);
+            const std::int64_t to = std::min<std::int64_t>(std::int64_t{P[i + 1]} - 1, bounds.r);
+            for (std::int64_t x = from; x <= to; ++x) draw_band_line(dc, static_cast<std::int32_t>(x), Q[i], R[i]);
+        }
+        draw_band_line(dc, P[k - 1], Q[k - 1], R[k - 1]);
+        return;
+    }
+    case kItemTrace: {
+        const auto* t = std::get_if<TraceData>(&data_);
+        if (!t || t->samples.empty()) return;
+        const std::int64_t s = std::int64_t{t->gain} * 5505024 / (std::int64_t{1} << 31);
+        const std::int64_t yoff = std::int64_t{t->y0} - ((std::int64_t{t->base} * s) >> 16);
+        std::vector<fw::Pt> pts;
+        pts.reserve(t->samples.size());
+        for (std::size_t i = 0; i < t->samples.size(); ++i) {
+            const std::int64_t x = (std::int64_t{t->x0} * 65536 + static_cast<std::int64_t>(i) * 172928) >> 16;
+            const std::int64_t y = yoff + ((std::int64_t{t->samples[i]} * s) >> 21);
+            pts.push_back({clamp32(x), clamp32(y)});
+        }
+        dc.polyline(pts);
+        return;
+    }
+    case kItemPolyline: {
+        const auto* l = std::get_if<PolylineData>(&data_);
+        if (!l) return;
+        std::vector<fw::Pt> run;
+        for (const fw::Pt& p : l->points) {
+            if (is_pen_up(p)) {
+                draw_run(dc, run);
+                run.clear();
+            } else {
+                run.push_back(p);
+            }
+        }
+        draw_run(dc, run);
+        return;
+    }
+    case kItemDottedPolyline: {
+        const auto* l = std::get_if<PolylineData>(&data_);
+        if (!l) return;
+        dc.set_pen(fw::PenStyle::Dot, kBlack);
+        const auto& p = l->points;
+        std::size_t i = 0;
+        while (i < p.size()) {
+            if (p[i].x < 0 || p[i].y < 0) {
+                ++i;
+                continue;
+            }
+            std::size_t j = i + 1;
+            while (j < p.size() && p[j].x > 0 && p[j].y > 0) ++j;
+            draw_run(dc, std::vector<fw::Pt>(p.begin() + static_cast<std::ptrdiff_t>(i), p.begin() + static_cast<std::ptrdiff_t>(j)));
+            i = j;
+        }
+        dc.set_pen(fw::PenStyle::Solid, kBlack);
+        return;
+    }
+    case kItemText: {
+        const auto* t = std::get_if<TextData>(&data_);
+        if (!t) return;
+        dc.set_font(font_for_code(fonts, text_size_code(t->text)));
+        fw::TextOpts o;
+        o.baseline = true;
+        dc.text({t->x, t->y, clamp32(std::int64_t{t->x} + 8192), clamp32(std::int64_t{t->y} + 1024)},
+                text_without_prefix(t->text), o);
+        dc.set_font(fonts[kTextSmall]);
+        return;
+    }
+    case kItemDotRows:
+    case kItemDotColumns: {
+        const auto* d = std::get_if<DotsData>(&data_);
+        if (!d) return;
+        const std::int64_t step = dot_grid_step(d->scale_code, d->scale_parameter, state.last_dot_code);
+        if (step < 1 || d->positions.empty()) return;
+        const bool rows = type_ == kItemDotRows;
+        const fw::Rc bounds = logical_device_bounds(dc);
+        // Along the dots: t runs a*65536 ... b*65536, bounded to the surface.
+        const std::int64_t lo = rows ? bounds.l : bounds.t, hi = rows ? bounds.r : bounds.b;
+        std::int64_t start = std::int64_t{d->a} * 65536;
+        const std::int64_t end = std::min<std::int64_t>(std::int64_t{d->b} * 65536, (hi + 1) * 65536 - 1);
+        if (start < lo * 65536) start += (lo * 65536 - start + step - 1) / step * step;
+        const std::int64_t across_lo = rows ? bounds.t : bounds.l, across_hi = rows ? bounds.b : bounds.r;
+        for (std::int32_t v : d->positions) {
+            if (v < across_lo || v > across_hi) continue;
+            for (std::int64_t t = start; t <= end; t += step) {
+                const auto along = static_cast<std::int32_t>(t >> 16);
+                dc.pixel(rows ? fw::Pt{along, v} : fw::Pt{v, along}, kBlack);
+            }
+        }
+        return;
+    }
+    default: return;
+    }
+}
+
+std::string CReportPageItem::record_bytes(bool oem) const {
+    const auto* t = std::get_if<TextData>(&data_);
+    if (type_ != kItemText || !t) return {};
+    std::string text = t->text;
+    if (oem) {
+        const std::string_view body = text_without_prefix(text);
+        text = text.substr(0, text.size() - body.size()) + page_text_to_oem(body);
+    }
+    if (text.size() > kMaxPagePayload - 12) text.resize(kMaxPagePayload - 12);
+    std::string out;
+    put_u32(out, static_cast<std::uint32_t>(text.size() + 28));
+    put_u32(out, 173);
+    put_u32(out, 86);
+    put_u32(out, 100);
+    put_u32(out, kItemText);
+    put_u32(out, static_cast<std::uint32_t>(static_cast<std::int64_t>(t->x) * 32));
+    put_u32(out, static_cast<std::uint32_t>(static_cast<std::int64_t>(t->y) * 32));
+    put_u32(out, static_cast<std::uint32_t>(text.size()));
+    out += text;
+    return out;
+}
+
+std::string make_page_record(std::int32_t type, std::string_view payload, std::uint32_t attr1, std::uint32_t attr2,
+                             std::uint32_t attr3) {
+    std::string out;
+    put_u32(out, static_cast<std::uint32_t>(payload.size() + 16));
+    put_u32(out, attr1);
+    put_u32(out, attr2);
+    put_u32(out, attr3);
+    put_u32(out, static_cast<std::uint32_t>(type));
+    out += payload;
+    return out;
+}
+
+namespace {
+std::uint32_t stored(std::int32_t v) { return static_cast<std::uint32_t>(static_cast<std::int64_t>(v) * 32); }
+}  // namespace
+
+void PageFileBuilder::text(std::int32_t x, std::int32_t y, std::string_view cp1252, int size_code) {
+    const std::string t = size_prefix(size_code) + std::string(cp1252.substr(0, kMaxPagePayload - 14));
+    std::string p;
+    put_u32(p, stored(x));
+    put_u32(p, stored(y));
+    put_u32(p, static_cast<std::uint32_t>(t.size()));
+    bytes_ += make_page_record(kItemText, p + t, 0, 0, 0);
+}
+
+void PageFileBuilder::polyline(const std::vector<fw::Pt>& points) {
+    std::string p;
+    const std::size_t n = std::min<std::size_t>(points.size(), (kMaxPagePayload - 4) / 8);
+    put_u32(p, static_cast<std::uint32_t>(n));
+    for (std::size_t i = 0; i < n; ++i) {
+        put_u32(p, points[i].x == kPenUp ? static_cast<std::uint32_t>(kPenUp) : stored(points[i].x));
+        put_u32(p, points[i].y == kPenUp ? static_cast<std::uint32_t>(kPenUp) : stored(points[i].y));
+    }
+    bytes_ += make_page_record(kItemPolyline, p, 0, 0, 0);
+}
+
+void PageFileBuilder::trace(std::int32_t x0, std::int32_t y0, std::int32_t base, std::int32_t gain,
+                            const std::vector<std::uint16_t>& samples) {
+    std::string p;
+    put_u32(p, static_cast<std::uint32_t>(gain));
+    put_u32(p, stored(x0));
+    put_u32(p, stored(y0));
+    put_u32(p, stored(base));
+    const std::size_t n = std::min<std::size_t>(samples.size(), (kMaxPagePayload - 20) / 2);
+    put_u32(p, static_cast<std::uint32_t>(n));
+    for (std::size_t i = 0; i < n; ++i) {
+        p.push_back(static_cast<char>(samples[i] & 0xFF));
+        p.push_back(static_cast<char>(samples[i] >> 8));
+    }
+    bytes_ += make_page_record(kItemTrace, p, 0, 0, 0);
+}
+
+void PageFileBuilder::dot_rows(std::uint32_t scale_code, std::int32_t a, std::int32_t b,
+                               const std::vector<std::int32_t>& rows) {
+    std::string p;
+    put_u32(p, scale_code);
+    put_u32(p, 0);
+    put_u32(p, stored(a));
+    put_u32(p, stored(b));
+    const std::size_t n = std::min<std::size_t>(rows.size(), (kMaxPagePayload - 20) / 4);
+    put_u32(p, static_cast<std::uint32_t>(n));
+    for (std::size_t i = 0; i < n; ++i) put_u32(p, stored(rows[i]));
+    bytes_ += make_page_record(kItemDotRows, p, 0, 0, 0);
+}
+
+void PageFileBuilder::shape(std::uint32_t code, std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2) {
+    std::string p;
+    put_u32(p, code);
+    put_u32(p, 0);
+    for (std::int32_t v : {x1, y1, x2, y2}) put_u32(p, stored(v));
+    bytes_ += make_page_record(kItemShape, p, 0, 0, 0);
+}
+
+void PageFileBuilder::clip(std::int32_t left, std::int32_t top, std::int32_t right, std::int32_t bottom) {
+    std::string p;
+    for (std::int32_t v : {left, right, top, bottom}) put_u32(p, stored(v));
+    bytes_ += make_page_record(kItemClip, p, 0, 0, 0);
+}
+
+void PageFileBuilder::label(std::string_view text) {
+    std::string p;
+    put_u32(p, 1);
+    put_u32(p, static_cast<std::uint32_t>(text.size()));
+    bytes_ += make_page_record(kItemLabel, p + std::string(text), 0, 0, 0);
+}
+
+std::string annotation_marker_record() { return CReportPageItem::make_text(" ", -1, -1)->record_bytes(false); }
+
+PageFileContents parse_page_file(std::string_view bytes, bool oem, const CReportPage* page) {
+    PageFileContents out;
+    std::size_t pos = 0;
+    while (bytes.size() - pos >= kPageRecordHeaderSize) {
+        const std::size_t start = pos;
+        const std::uint32_t length = u32_at(bytes, pos);
+        const std::int32_t type = i32_at(bytes, pos + 16);
+        if (length < 16) break;  // corrupt: the rest cannot be framed
+        const std::uint64_t payload = length - 16u;
+        pos += kPageRecordHeaderSize;
+        if (payload > bytes.size() - pos) break;  // short read: nothing follows
+        if (payload == 0) continue;
+        if (payload > kMaxPagePayload) {  // not supported: step over it
+            pos += payload;
+            continue;
+        }
+        auto item = CReportPageItem::from_record(type, bytes.substr(pos, payload), oem, page);
+        pos += payload;
+        if (item->is_annotation_marker()) {
+            out.first_annotation_index = static_cast<std::int32_t>(out.items.size());
+            out.annotation_offset = static_cast<std::int64_t>(start);
+            continue;
+        }
+        out.items.push_back(std::move(item));
+    }
+    return out;
+}
+
+std::optional<PageFileContents> read_page_file(const std::string& path, bool oem, const CReportPage* page,
+                                               std::string* error) {
+    auto bytes = platform::read_whole_file(path);
+    if (!bytes) {
+        if (error) *error = "Cannot read the page file " + path + ".";
+        return std::nullopt;
+    }
+    return parse_page_file(*bytes, oem, page);
+}
+
+bool write_page_annotations(const std::string& path, std::int64_t annotation_offset,
+                            const std::vector<const CReportPageItem*>& annotations, bool oem,
+                            std::int64_t* marker_offset, std::string* error) {
+    auto fail = [&](const std::string& why) {
+        if (error) *error = why;
+        return false;
+    };
+    auto bytes = platform::read_whole_file(path);
+    if (!bytes) return fail("Cannot read the page file " + path + ".");
+    if (::access(path.c_str(), W_OK) != 0) return fail("The page file " + path + " is read-only.");
+    std::size_t cut = bytes->size();
+    if (annotation_offset >= 0 && static_cast<std::uint64_t>(annotation_offset) < cut)
+        cut = static_cast<std::size_t>(annotation_offset);
+    std::string out = bytes->substr(0, cut);
+    out += annotation_marker_record();
+    for (const CReportPageItem* item : annotations)
+        if (item) out += item->record_bytes(oem);
+    if (!platform::atomic_write_file(path, out)) return fail("Cannot write the page file " + path + ".");
+    if (marker_offset) *marker_offset = static_cast<std::int64_t>(cut);
+    return true;
+}
+
+void CReportPageItem::write_rtf(RtfWriter& out) const {
+    auto pts_of = [](const std::vector<fw::Pt>& v) {
+        std::vector<std::pair<std::int32_t, std::int32_t>> r;
+        r.reserve(v.size());
+        for (const fw::Pt& p : v) r.emplace_back(p.x, p.y);
+        return r;
+    };
+    switch (type_) {
+    case kItemPolyline:
+        if (const auto* l = std::get_if<PolylineData>(&data_)) out.polyline_runs(pts_of(l->points), 0);
+        return;
+    case kItemDottedPolyline:
+        if (const auto* l = std::get_if<PolylineData>(&data_)) {
+            if ((l->points.size() & 0xFF) == 1) {
+                // A single point has no second end: nothing to write.
+                if (l->points.size() >= 2)
+                    out.line_object(l->points[0].x, l->points[0].y, l->points[1].x, l->points[1].y, 2);
+            } else {
+                out.polyline_runs(pts_of(l->points), 2);
+            }
+        }
+        return;
+    case kItemDotRows:
+    case kItemDotColumns:
+        if (const auto* d = std::get_if<DotsData>(&data_)) {
+            if (type_ == kItemDotRows && d->positions.size() == 76) return;
+            for (std::int32_t v : d->positions) {
+                if (type_ == kItemDotRows) out.line_object(d->a, v, d->b, v, 1);
+                else out.line_object(v, d->a, v, d->b, 1);
+            }
+        }
+        return;
+    case kItemTrace:
+        if (const auto* t = std::get_if<TraceData>(&data_)) {
+            const std::int64_t s = std::int64_t{t->gain} * 5505024 / (std::int64_t{1} << 31);
+            const std::int64_t yoff = std::int64_t{t->y0} - ((std::int64_t{t->base} * s) >> 16);
+            std::vector<std::pair<std::int32_t, std::int32_t>> pts;
+            pts.reserve(t->samples.size());
+            for (std::size_t i = 0; i < t->samples.size(); ++i) {
+                const std::int64_t x = (std::int64_t{t->x0} * 65536 + static_cast<std::int64_t>(i) * 172928) >> 16;
+                pts.emplace_back(clamp32(x), clamp32(yoff + ((std::int64_t{t->samples[i]} * s) >> 21)));
+            }
+            out.trace(pts);
+        }
+        return;
+    case kItemShape:
+        if (const auto* s = std::get_if<ShapeData>(&data_)) {
+            const std::int32_t top = std::min(s->y1, s->y2);
+            const std::int32_t h = clamp32(std::abs(std::int64_t{s->y2} - s->y1));
+            const std::int32_t cx = clamp32((std::int64_t{s->x1} + s->x2) / 2);
+            switch (s->code) {
+            case 5:
+            case 25: out.logo(s->x1, s->y1); return;
+            case 6: out.triangle(cx, top, h); return;
+            case 7: out.arrow(cx, top, h); return;
+            case 8:
+            case 18: out.hatched_box(s->x1, s->y1, s->x2, s->y2); return;
+            case 11:
+            case 21:
+                if (s->x1 == s->x2 || s->y1 == s->y2) out.line_object(s->x1, s->y1, s->x2, s->y2, 3);
+                else out.shade_next_text();
+                return;
+            default: return;
+            }
+        }
+        return;
+    case kItemText:
+        if (const auto* t = std::get_if<TextData>(&data_)) out.text_item(t->text, t->x, t->y);
+        return;
+    default: return;
+    }
+}
+
+}  // namespace tv

@@ -1,0 +1,322 @@
+#include "tolbex/reports/report_document.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "common/audit_log.h"
+#include "common/files.h"
+#include "common/text.h"
+#include "common/ui.h"
+#include "platform/fs.h"
+#include "platform/system.h"
+#include "tolbex/app/patient_txt.h"
+#include "tolbex/app/report_archive.h"
+#include "tolbex/app/report_types.h"
+#include "tolbex/app/tolbex_app.h"
+#include "tolbex/reports/page_export.h"
+#include "tolbex/reports/rtf_export.h"
+
+namespace tv {
+
+namespace {
+
+// RTF export covers every page file; the writer stops at the first missing one.
+constexpr int kRtfLastPage = 1 << 20;
+
+std::string strip_trailing_slashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+// The CONFIRM.TXT of a folder: the existing file in whatever case, else the name as written.
+std::string confirm_file_path(const std::string& folder) {
+    if (auto found = platform::find_name_ci(folder, kConfirmTxtName)) return *found;
+    return join_path(folder, kConfirmTxtName);
+}
+
+bool folder_has_metafiles(const std::string& folder) {
+    for (FileFinder f(join_path(folder, "*.emf"), kFindFiles); !f.at_end(); f.next())
+        if (!f.is_folder()) return true;
+    return false;
+}
+
+}  // namespace
+
+ReportDocumentMode current_report_mode() {
+    ReportDocumentMode mode;
+    if (const CTolbexApp* app = CTolbexApp::current()) {
+        mode.preview = app->is_preview();
+        mode.read_only = app->is_read_only();
+        mode.confirm_cnav = app->is_confirm_cnav();
+    }
+    return mode;
+}
+
+ReportDocument::ReportDocument() : fonts_(default_page_fonts()) {}
+
+ReportDocument::~ReportDocument() = default;
+
+std::string ReportDocument::folder_of(const std::string& path) {
+    std::string p = strip_trailing_slashes(path);
+    if (folder_exists(p)) return p;
+    // A file inside the folder (SUMMARY.TXT even when it is missing); anything else is the folder.
+    if (platform::iequals(get_path_file_name(p), kSummaryTxtName) || file_exists(p))
+        return strip_trailing_slashes(get_path_folder(p));
+    return p;
+}
+
+CReportPage* ReportDocument::page(int index) const {
+    if (index < 0 || index >= page_count()) return nullptr;
+    return pages_[static_cast<std::size_t>(index)].get();
+}
+
+void ReportDocument::clear_pages() {
+    pages_.clear();
+    emf_list_.clear();
+}
+
+void ReportDocument::append_builtin(std::unique_ptr<CReportPage> page) {
+    pages_.push_back(std::move(page));
+    pages_.back()->add_header_texts(patient_name_, patient_number_, page_count());
+}
+
+bool ReportDocument::load(const std::string& path, const ReportDocumentMode& mode, std::string* error) {
+    clear_pages();
+    mode_ = mode;
+    folder_ = folder_of(path);
+    read_only_ = mode.read_only;
+    if (!folder_exists(folder_)) {
+        if (error) *error = folder_;
+        return false;
+    }
+    oem_ = !platform::find_name_ci(folder_, kVersionTxtName);
+
+    const PageFileSet set = PageFileSet::enumerate(folder_);
+    for (int n = 1; n < set.count; ++n) {
+        const std::string file = set.path(n);
+        if (!read_only_ && (tv::is_read_only(file) || ::access(file.c_str(), W_OK) != 0)) read_only_ = true;
+        std::string why;
+        std::unique_ptr<CReportPage> page = CReportPage::load(file, oem_, &why);
+        if (!page) {
+            if (error) *error = why.empty() ? file : why;
+            clear_pages();
+            return false;
+        }
+        if (page->item_count() > 0) pages_.push_back(std::move(page));
+    }
+
+    if (folder_has_metafiles(folder_)) {
+        PatientTxt patient;
+        if (patient.read_folder(folder_)) {
+            patient_name_ = patient.m_name;
+            patient_number_ = patient.m_patient_number;
+        }
+    }
+    emf_list_ = read_emf_list(folder_);
+    if (emf_list_.empty()) return true;
+
+    // The contents pages, as many as the list needs.
+    std::size_t placed = 0;
+    for (;;) {
+        auto contents = CReportPage::make_builtin(folder_);
+        CReportPage* page = contents.get();
+        pages_.push_back(std::move(contents));
+        const std::size_t before = placed;
+        const bool done = page->fill_contents_page(emf_list_, placed);
+        page->add_header_texts(patient_name_, patient_number_, page_count());
+        if (done || placed == before) break;
+    }
+    // One page per strip or interval picture.
+    for (const EmfEntry& e : emf_list_) {
+        if (e.group != 1 && e.group != 2) continue;
+        auto page = CReportPage::make_builtin(join_path(folder_, e.name));
+        page->set_picture_page(true);
+        append_builtin(std::move(page));
+    }
+    // ST pictures four to a page.
+    std::unique_ptr<CReportPage> four = CReportPage::make_builtin("");
+    for (const EmfEntry& e : emf_list_) {
+        if (e.group != 3) continue;
+        four->add_picture_name(join_path(folder_, e.name));
+        if (four->picture_count() == 4) {
+            four->set_picture_page(true);
+            append_builtin(std::move(four));
+            four = CReportPage::make_builtin("");
+        }
+    }
+    if (four->picture_count() > 0) {
+        four->set_picture_page(true);
+        append_builtin(std::move(four));
+    }
+    return true;
+}
+
+int ReportDocument::add_annotation(int page_index, const std::string& text, std::int32_t x, std::int32_t y) {
+    CReportPage* p = page(page_index);
+    if (!p) return -1;
+    const int index = p->add_annotation(text, x, y);
+    if (index >= 0) modified_ = true;
+    return index;
+}
+
+bool ReportDocument::replace_annotation(int page_index, int item, const std::string& text) {
+    CReportPage* p = page(page_index);
+    if (!p || item < p->first_annotation_index() || item < 0 || static_cast<std::size_t>(item) >= p->item_count())
+        return false;
+    p->replace_annotation_text(text, item);
+    modified_ = true;
+    return true;
+}
+
+bool ReportDocument::delete_annotation(int page_index, int item) {
+    CReportPage* p = page(page_index);
+    if (!p || item < p->first_annotation_index() || item < 0 || static_cast<std::size_t>(item) >= p->item_count())
+        return false;
+    p->delete_annotation(item);
+    modified_ = true;
+    return true;
+}
+
+std::string ReportDocument::annotation_text(int page_index, int item) const {
+    const CReportPage* p = page(page_index);
+    return p ? p->annotation_text(item) : std::string();
+}
+
+bool ReportDocument::save(std::string* error) {
+    bool ok = true;
+    for (auto& p : pages_) {
+        std::string why;
+        if (!p->save(oem_, &why)) {
+            if (ok && error) *error = why.empty() ? p->file_name() : why;
+            ok = false;
+        }
+    }
+    if (ok) modified_ = false;
+    return ok;
+}
+
+bool ReportDocument::save_with_audit() {
+    CTolbexApp* app = CTolbexApp::current();
+    if (app && !app->open_audit_log(folder_)) {
+        ui().message_box(kSaveNoLogMessage, "", MsgIcon::Error, MsgButtons::Ok);
+        app->close_audit_log();
+        return false;
+    }
+    std::string why;
+    const bool saved = save(&why);
+    if (saved && app) app->write_audit_log(kAuditSaveModified, report_name(), audit_location(), "");
+    if (app) app->close_audit_log();
+    if (!saved) ui().message_box(format_string(kReportSaveFailed, why.c_str()), "", MsgIcon::Error, MsgButtons::Ok);
+    return saved;
+}
+
+bool ReportDocument::save_modified() {
+    if (!modified_) return true;
+    std::string question;
+    if (mode_.preview) {
+        question = kPreviewSaveQuestion;
+    } else {
+        const std::string title = title_.empty() ? get_path_file_name(folder_) : title_;
+        question = kSaveQuestionPrefix + title + " ?";
+    }
+    switch (ui().message_box(question, "", MsgIcon::Question, MsgButtons::YesNoCancel)) {
+        case MsgResult::No: return true;
+        case MsgResult::Yes: return save_with_audit();
+        default: return false;
+    }
+}
+
+void ReportDocument::close() {
+    if (temp_folder_.empty()) return;
+    delete_folder_tree(temp_folder_, true, true);
+    temp_folder_.clear();
+}
+
+bool ReportDocument::can_confirm() const {
+    if (record_ && !record_->is_confirmed() && !mode_.preview && !read_only_) return true;
+    return mode_.preview && mode_.confirm_cnav && !read_only_;
+}
+
+bool ReportDocument::can_unconfirm() const {
+    return record_ && record_->is_confirmed() && !mode_.preview && !read_only_;
+}
+
+bool ReportDocument::confirm() {
+    if (!can_confirm()) return false;
+    const bool through_index = record_ && !record_->is_confirmed() && !mode_.preview && !read_only_;
+    std::string folder, user;
+    if (through_index) {
+        folder = record_->get_folder_path();
+        user = platform::system().user_name();
+    } else {
+        folder = folder_;
+        if (peer_user_) user = peer_user_();
+    }
+    if (user.empty() || folder.empty()) {
+        // An empty CONFIRM.TXT would read as "confirmed by nobody".
+        ui().message_box(kConfirmNoUser, kConfirmWriteCaption, MsgIcon::Error, MsgButtons::Ok);
+        return false;
+    }
+    // The file first: the index's mark stands for the file's presence.
+    const std::string file = confirm_file_path(folder);
+    if (!platform::atomic_write_file(file, user)) {
+        ui().message_box(format_string(kConfirmWriteFailed, file.c_str()), kConfirmWriteCaption, MsgIcon::Error,
+                         MsgButtons::Ok);
+        return false;
+    }
+    if (through_index) {
+        record_->set_confirmed(true);
+        if (!archive_ || !archive_->write_archinfo()) {
+            // The index still says "not confirmed": take the file back so that both agree.
+            record_->set_confirmed(false);
+            force_delete_file(file);
+            return false;
+        }
+        archive_->read_archinfo_mtime();
+    }
+    confirmation_ = user;
+    return true;
+}
+
+bool ReportDocument::unconfirm() {
+    if (!can_unconfirm()) return false;
+    const std::string folder = record_->get_folder_path();
+    if (folder.empty()) return false;
+    // The file first; one that is already gone counts as deleted.
+    std::string old_text;
+    if (auto existing = platform::find_name_ci(folder, kConfirmTxtName)) {
+        old_text = platform::read_whole_file(*existing).value_or("");
+        clear_read_only(*existing);
+        if (::unlink(existing->c_str()) != 0 && errno != ENOENT) {
+            ui().message_box(format_string(kConfirmDeleteFailed, existing->c_str()), kConfirmDeleteCaption,
+                             MsgIcon::Error, MsgButtons::Ok);
+            return false;
+        }
+    }
+    record_->set_confirmed(false);
+    if (!archive_ || !archive_->write_archinfo()) {
+        record_->set_confirmed(true);
+        if (!old_text.empty()) platform::atomic_write_file(join_path(folder, kConfirmTxtName), old_text);
+        return false;
+    }
+    archive_->read_archinfo_mtime();
+    confirmation_.clear();
+    return true;
+}
+
+bool ReportDocument::export_rtf(const std::string& folder, const std::string& format, std::string* error) const {
+    if (platform::iequals(format, "RTF"))
+        return write_rtf_report(folder_, join_path(folder, kReportRtfName), 1, kRtfLastPage, oem_, error);
+    const BitmapFormat kind = platform::iequals(format, "PCX") ? BitmapFormat::Pcx : BitmapFormat::Bmp;
+    if (!pages_.empty()) ensure_render_application();
+    for (int i = 0; i < page_count(); ++i) {
+        const std::string file = join_path(folder, page_bitmap_file_name(i + 1, kind));
+        if (!export_page_bitmap(*pages_[static_cast<std::size_t>(i)], fonts_, kPageBitmapWidth, kPageBitmapHeight,
+                                file, kind, error))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace tv

@@ -1,0 +1,350 @@
+#include "tolbex/reports/report_page.h"
+
+#include <algorithm>
+#include <ctime>
+#include <mutex>
+
+#include "common/files.h"
+#include "common/strings.h"
+#include "common/text.h"
+#include "platform/fs.h"
+#include "tolbex/reports/metafile_player.h"
+#include "tolbex/reports/rtf_export.h"
+
+namespace tv {
+namespace {
+
+const StringEntry kPageStrings[] = {
+    {kIdsPatientName, "Patient Name :"},
+    {kIdsPatientNo, "Patient No :"},
+    {kIdsPage, "Page "},
+    {kIdsStripsGroup, "12-lead Strips"},
+    {kIdsIntervalGroup, "12-lead Interval Measurements"},
+    {kIdsStGroup, "12-lead ST Measurements"},
+    {kIdsTwelveLeadViews, "12-lead Views"},
+};
+
+void put_u32(std::string& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+// A polyline payload from points in hundredths of a centimetre (100 fine units each).
+std::string polyline_payload(std::initializer_list<std::pair<int, int>> cm100) {
+    std::string p;
+    put_u32(p, static_cast<std::uint32_t>(cm100.size()));
+    for (auto [x, y] : cm100) {
+        put_u32(p, static_cast<std::uint32_t>(x * 100));
+        put_u32(p, static_cast<std::uint32_t>(y * 100));
+    }
+    return p;
+}
+
+std::string group_heading(std::int32_t group) {
+    switch (group) {
+    case 1: return load_resource_string(kIdsStripsGroup);
+    case 2: return load_resource_string(kIdsIntervalGroup);
+    case 3: return load_resource_string(kIdsStGroup);
+    default: return {};
+    }
+}
+
+// The sample number between the first and second '-' of a metafile name; 0 without one.
+std::int64_t metafile_sample(std::string_view name) {
+    const std::size_t dash = name.find('-');
+    if (dash == std::string_view::npos) return 0;
+    std::size_t i = dash + 1;
+    if (i < name.size() && (name[i] == '-' || name[i] == '+')) return 0;
+    std::int64_t v = 0;
+    for (; i < name.size() && name[i] >= '0' && name[i] <= '9'; ++i) {
+        v = v * 10 + (name[i] - '0');
+        if (v > (std::int64_t{1} << 40)) break;
+    }
+    return v;
+}
+
+std::uint16_t u16_at(const std::string& b, std::size_t at) {
+    return static_cast<std::uint16_t>(static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8);
+}
+
+}  // namespace
+
+void register_report_page_strings() {
+    static std::once_flag once;
+    std::call_once(once, [] { register_string_table(kPrimaryLanguageEnglish, kPageStrings, std::size(kPageStrings)); });
+}
+
+std::int32_t metafile_group(std::string_view name) {
+    const std::size_t dot = name.find('.');
+    if (dot == std::string_view::npos || dot < 2) return 0;
+    const std::string_view g = name.substr(dot - 2, 2);
+    if (g == "60" || g == "61") return 1;
+    if (g == "62") return 2;
+    if (g == "64") return 3;
+    return 0;
+}
+
+std::string legend_file_name(std::string_view name) {
+    if (name.size() < 5) return {};
+    std::string s(name);
+    s[s.size() - 5] = '3';
+    return s;
+}
+
+std::vector<EmfEntry> read_emf_list(const std::string& report_folder) {
+    std::vector<EmfEntry> out;
+    auto path = platform::find_name_ci(report_folder, "emflist.dat");
+    if (!path) return out;
+    auto bytes = platform::read_whole_file(*path);
+    if (!bytes || bytes->size() < 64) return out;
+    const std::string& b = *bytes;
+    std::tm start{};
+    start.tm_sec = static_cast<unsigned char>(b[19]);
+    start.tm_min = static_cast<unsigned char>(b[20]);
+    start.tm_hour = static_cast<unsigned char>(b[21]);
+    start.tm_mday = static_cast<unsigned char>(b[22]);
+    start.tm_mon = static_cast<unsigned char>(b[23]) - 1;
+    start.tm_year = static_cast<unsigned char>(b[24]) + 100;
+    const std::time_t start_time = timegm(&start);
+    const unsigned count = u16_at(b, 25);
+
+    struct Raw {
+        std::string name, description;
+        std::int64_t sample;
+    };
+    std::vector<Raw> raw;
+    std::size_t pos = 64;
+    for (unsigned i = 0; i < count; ++i) {
+        if (b.size() - pos < 2) break;
+        const unsigned l = u16_at(b, pos);
+        pos += 2;
+        if (l >= 260 || b.size() - pos < l) break;
+        std::string name = b.substr(pos, l);
+        pos += l;
+        if (b.size() - pos < 2) break;
+        const unsigned m = u16_at(b, pos);
+        pos += 2;
+        if (b.size() - pos < m) break;
+        std::string description = b.substr(pos, m);
+        pos += m;
+        // The names are joined to the report folder: plain names only.
+        if (!is_safe_path_component(name) || name.find('\\') != std::string::npos) continue;
+        const std::int64_t sample = metafile_sample(name);
+        raw.push_back({std::move(name), std::move(description), sample});
+    }
+    std::stable_sort(raw.begin(), raw.end(), [](const Raw& a, const Raw& c) { return a.sample < c.sample; });
+    int numbers[4] = {0, 0, 0, 0};
+    std::vector<EmfEntry> by_group[4];
+    for (Raw& r : raw) {
+        const std::int32_t g = metafile_group(r.name);
+        if (g == 0) continue;
+        const std::time_t t = start_time + static_cast<std::time_t>(r.sample / 128);
+        std::tm tm{};
+        char when[64] = "";
+        if (gmtime_r(&t, &tm)) std::strftime(when, sizeof when, "%X %x", &tm);
+        EmfEntry e;
+        e.group = g;
+        e.title = format_string("%d. %s %s", ++numbers[g], when, r.description.c_str());
+        e.name = std::move(r.name);
+        by_group[g].push_back(std::move(e));
+    }
+    for (int g = 1; g <= 3; ++g)
+        for (EmfEntry& e : by_group[g]) out.push_back(std::move(e));
+    return out;
+}
+
+PageFileSet PageFileSet::enumerate(const std::string& folder) {
+    PageFileSet set;
+    set.folder = folder;
+    while (platform::find_name_ci(folder, "PAGE." + std::to_string(set.count))) ++set.count;
+    return set;
+}
+
+std::string PageFileSet::path(int n) const {
+    const std::string name = "PAGE." + std::to_string(n);
+    if (auto found = platform::find_name_ci(folder, name)) return *found;
+    return join_path(folder, name);
+}
+
+std::unique_ptr<CReportPage> CReportPage::load(const std::string& path, bool oem, std::string* error) {
+    auto page = std::make_unique<CReportPage>();
+    auto contents = read_page_file(path, oem, page.get(), error);
+    if (!contents) return nullptr;
+    page->kind_ = Kind::PageFile;
+    page->file_name_ = path;
+    page->items_ = std::move(contents->items);
+    page->first_annotation_ = contents->first_annotation_index;
+    page->annotation_offset_ = contents->annotation_offset;
+    if (page->first_annotation_ >= static_cast<std::int32_t>(page->items_.size())) page->first_annotation_ = -1;
+    return page;
+}
+
+std::unique_ptr<CReportPage> CReportPage::make_builtin(const std::string& file_name) {
+    register_report_page_strings();
+    auto page = std::make_unique<CReportPage>();
+    page->kind_ = Kind::BuiltIn;
+    page->file_name_ = file_name;
+    CReportPage* p = page.get();
+    p->add_item(CReportPageItem::from_record(
+        kItemPolyline,
+        polyline_payload({{0, 0}, {2000, 0}, {2000, 2830}, {1940, 2830}, {1940, 2850}, {1700, 2850}, {1700, 2830},
+                          {210, 2830}, {210, 2850}, {60, 2850}, {60, 2830}, {0, 2830}, {0, 0}}),
+        false, p));
+    p->add_item(CReportPageItem::from_record(
+        kItemPolyline,
+        polyline_payload({{10, 10}, {1990, 10}, {1990, 2820}, {1940, 2820}, {1940, 2800}, {1700, 2800}, {1700, 2820},
+                          {210, 2820}, {210, 2800}, {60, 2800}, {60, 2820}, {10, 2820}, {10, 10}}),
+        false, p));
+    std::string logo;
+    for (std::uint32_t v : {5u, 0u, 8200u, 280600u, 21000u, 284600u}) put_u32(logo, v);
+    p->add_item(CReportPageItem::from_record(kItemShape, logo, false, p));
+    p->add_item(CReportPageItem::from_record(kItemPolyline, polyline_payload({{10, 110}, {1990, 110}}), false, p));
+    p->add_item(CReportPageItem::make_text(load_resource_string(kIdsPatientName), 100, 200, p));
+    p->add_item(CReportPageItem::make_text(load_resource_string(kIdsPatientNo), 3000, 200, p));
+    p->add_item(CReportPageItem::make_text(load_resource_string(kIdsPage), 5450, 8860, p));
+    return page;
+}
+
+void CReportPage::add_item(std::unique_ptr<CReportPageItem> item) {
+    item->set_page(this);
+    items_.push_back(std::move(item));
+}
+
+void CReportPage::add_header_texts(const std::string& patient_name, const std::string& patient_number,
+                                   int page_number) {
+    add_item(CReportPageItem::make_text(patient_name, 1000, 200));
+    add_item(CReportPageItem::make_text(patient_number, 4000, 200));
+    add_item(CReportPageItem::make_text(format_string("%d", page_number), 5700, 8860));
+}
+
+void CReportPage::add_contents_line(const std::string& text, int& y) {
+    add_item(CReportPageItem::make_text(size_prefix(kTextLarge) + text, 100, y));
+    y += 250;
+}
+
+bool CReportPage::fill_contents_page(const std::vector<EmfEntry>& entries, std::size_t& index) {
+    register_report_page_strings();
+    if (index >= entries.size()) return true;
+    add_item(CReportPageItem::make_text(size_prefix(kTextLarge) + load_resource_string(kIdsTwelveLeadViews), 2500, 600));
+    int y = 900;
+    std::int32_t group = entries[index].group;
+    add_contents_line(group_heading(group), y);
+    while (index < entries.size()) {
+        const EmfEntry& e = entries[index];
+        if (e.group != group) {
+            y += 150;
+            group = e.group;
+            add_contents_line(group_heading(group), y);
+        }
+        add_item(CReportPageItem::make_text(e.title, 200, y));
+        y += 150;
+        ++index;
+        if (y >= 8501) break;
+    }
+    return index >= entries.size();
+}
+
+std::string CReportPage::folder() const { return get_path_folder(file_name_); }
+
+int CReportPage::add_annotation(const std::string& text, std::int32_t x, std::int32_t y) {
+    if (first_annotation_ < 0) first_annotation_ = static_cast<std::int32_t>(items_.size());
+    add_item(CReportPageItem::make_text(text, x, y));
+    modified_ = true;
+    return static_cast<int>(items_.size()) - 1;
+}
+
+void CReportPage::replace_annotation_text(const std::string& text, int index) {
+    if (first_annotation_ < 0 || index < first_annotation_ || index >= static_cast<int>(items_.size())) return;
+    auto old = items_[static_cast<std::size_t>(index)]->text();
+    if (!old) return;
+    items_[static_cast<std::size_t>(index)] = CReportPageItem::make_text(text, old->x, old->y, this);
+    modified_ = true;
+}
+
+void CReportPage::delete_annotation(int index) {
+    if (first_annotation_ < 0 || index < first_annotation_ || index >= static_cast<int>(items_.size())) return;
+    items_.erase(items_.begin() + index);
+    modified_ = true;
+    if (first_annotation_ >= static_cast<std::int32_t>(items_.size())) first_annotation_ = -1;
+}
+
+std::string CReportPage::annotation_text(int index) const {
+    if (index < 0 || index >= static_cast<int>(items_.size())) return {};
+    auto t = items_[static_cast<std::size_t>(index)]->text();
+    return t ? t->text : std::string();
+}
+
+int CReportPage::find_annotation(fw::DrawContext& dc, const PageFonts& fonts, std::int32_t x, std::int32_t y) const {
+    if (first_annotation_ < 0) return -1;
+    for (std::size_t i = static_cast<std::size_t>(first_annotation_); i < items_.size(); ++i)
+        if (items_[i]->hit_test(dc, fonts, {x, y})) return static_cast<int>(i);
+    return -1;
+}
+
+void CReportPage::draw_pictures(fw::DrawContext& dc) const {
+    const std::int64_t cx = dc.window_ext().cx, cy = dc.window_ext().cy;
+    auto rect = [&](std::int64_t x1, std::int64_t y1, std::int64_t x2, std::int64_t y2) {
+        return fw::Rc{static_cast<std::int32_t>(cx * x1 / 20000), static_cast<std::int32_t>(cy * y1 / 29700),
+                      static_cast<std::int32_t>(cx * x2 / 20000), static_cast<std::int32_t>(cy * y2 / 29700)};
+    };
+    if (picture_names_.empty()) {
+        const std::int32_t group = metafile_group(get_path_file_name(file_name_));
+        if (group != 1 && group != 2) return;
+        auto emf = EmfFile::load(file_name_);
+        if (!emf) return;
+        play_metafile(dc, *emf, group == 1 ? rect(400, 2000, 19466, 26642) : rect(400, 2000, 19674, 25990));
+        return;
+    }
+    std::vector<std::string> names{legend_file_name(picture_names_.front())};
+    for (const std::string& n : picture_names_) names.push_back(n);
+    static const int kSlotX[5] = {300, 3000, 7200, 11400, 15600};
+    static const int kSlotW[5] = {2500, 4000, 4000, 4000, 4000};
+    for (std::size_t k = 0; k < names.size() && k < 5; ++k) {
+        auto emf = names[k].empty() ? std::nullopt : EmfFile::load(names[k]);
+        if (!emf) return;
+        play_metafile(dc, *emf, rect(kSlotX[k], 2000, kSlotX[k] + kSlotW[k], 2000 + 24178));
+    }
+}
+
+void CReportPage::draw(fw::DrawContext& dc, const PageFonts& fonts, fw::Pt origin_offset) const {
+    PageDrawState state;
+    state.origin_offset = origin_offset;
+    dc.set_pen(fw::PenStyle::Solid, {0, 0, 0});
+    dc.set_fill(fw::FillStyle::Null);
+    dc.set_text_colour({0, 0, 0});
+    dc.set_font(fonts[kTextSmall]);
+    if (picture_page_) draw_pictures(dc);
+    for (const auto& item : items_) item->draw(dc, fonts, state);
+    dc.clear_clip();
+}
+
+bool CReportPage::save(bool oem, std::string* error) {
+    if (!modified_) return true;
+    if (kind_ != Kind::PageFile) {
+        // Built-in and picture pages have no page file: their annotations live for the session.
+        modified_ = false;
+        return true;
+    }
+    std::vector<const CReportPageItem*> notes;
+    if (first_annotation_ >= 0)
+        for (std::size_t i = static_cast<std::size_t>(first_annotation_); i < items_.size(); ++i)
+            notes.push_back(items_[i].get());
+    std::int64_t marker = -1;
+    if (!write_page_annotations(file_name_, annotation_offset_, notes, oem, &marker, error)) return false;
+    annotation_offset_ = marker;
+    modified_ = false;
+    return true;
+}
+
+void CReportPage::write_rtf(RtfWriter& out) const {
+    for (const auto& item : items_) item->write_rtf(out);
+}
+
+void map_page_to_device(fw::DrawContext& dc, const fw::Rc& device) {
+    dc.set_map_mode(fw::MapMode::Anisotropic);
+    dc.set_window_org({0, 0});
+    dc.set_window_ext({kPageBoxWidth, kPageBoxHeight});
+    dc.set_viewport_org({device.l, device.t});
+    dc.set_viewport_ext({device.width(), device.height()});
+}
+
+}  // namespace tv

@@ -1,0 +1,290 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "framework/recording_draw_context.h"
+#include "platform/fs.h"
+#include "platform/tests/test_root.h"
+#include "tolbex/reports/page_items.h"
+#include "tolbex/reports/report_page.h"
+#include "tolbex/reports/tests/page_test_support.h"
+
+namespace tv {
+namespace {
+
+using testing::hex;
+using testing::words;
+
+void write_file(const std::string& path, const std::string& bytes) { ASSERT_TRUE(platform::atomic_write_file(path, bytes)); }
+std::string read_file(const std::string& path) { return platform::read_whole_file(path).value_or("<missing>"); }
+
+TEST(PageRecords, AnnotationAndMarkerBytes) {
+    EXPECT_EQ(hex(annotation_marker_record()),
+              "1d 00 00 00 ad 00 00 00 56 00 00 00 64 00 00 00 3f 00 00 00 e0 ff ff ff e0 ff ff ff 01 00 00 00 20");
+    EXPECT_EQ(hex(CReportPageItem::make_text("Hi", 100, 200)->record_bytes(false)),
+              "1e 00 00 00 ad 00 00 00 56 00 00 00 64 00 00 00 3f 00 00 00 80 0c 00 00 00 19 00 00 02 00 00 00 48 69");
+    // Only text items write records.
+    EXPECT_EQ(CReportPageItem::from_record(kItemPolyline, words({0}), false)->record_bytes(false), "");
+}
+
+TEST(PageRecords, EveryTypeReadsAsTheFormatSays) {
+    std::string f;
+    f += testing::label_record();
+    f += make_page_record(kItemClip, words({64, 6400, -31, -64}));
+    f += make_page_record(kItemShape, words({6, 99, 320, 640, 960, 1280}));
+    f += make_page_record(kItemBand, words({1, 2, 3, 32, 64, 96, 3, 320, 640, 960}));
+    f += make_page_record(kItemTrace, words({1 << 30, 3200, 6400, 320, 1}) + std::string("\x10\x00\x00\x00", 4));
+    f += make_page_record(kItemPolyline, words({3, 320, 640, INT32_MIN, 640, 960, INT32_MIN}));
+    f += make_page_record(kItemText, words({3200, 6400, 6}) + std::string("\x1b\x03H\0i!", 6));
+    f += make_page_record(kItemDotRows, words({8, 0, 0, 3200, 4, -47, -48, 15, 16}));
+    f += make_page_record(kItemDotColumns, words({8, 0, 0, 3200, 3, -31, 31, -32}));
+    f += make_page_record(kItemDottedPolyline, words({3, 32, 64, INT32_MIN, 0, 32, 65536 * 32}));
+    f += make_page_record(99, words({1, 2}));
+    const auto c = parse_page_file(f, false);
+    ASSERT_EQ(c.items.size(), 11u);
+    EXPECT_EQ(c.first_annotation_index, -1);
+    EXPECT_EQ(c.annotation_offset, -1);
+    const auto& label = std::get<LabelData>(c.items[0]->data());
+    EXPECT_EQ(label.code, 1);
+    EXPECT_EQ(label.bytes, "abc");
+    const auto& clip = std::get<ClipData>(c.items[1]->data());
+    EXPECT_EQ(clip.left, 2);
+    EXPECT_EQ(clip.right, 200);
+    EXPECT_EQ(clip.top, 0);  // truncated toward zero
+    EXPECT_EQ(clip.bottom, -2);
+    const auto& shape = std::get<ShapeData>(c.items[2]->data());
+    EXPECT_EQ(shape.code, 6u);
+    EXPECT_EQ(shape.x1, 10);
+    EXPECT_EQ(shape.y2, 40);
+    EXPECT_EQ(std::get<BandData>(c.items[3]->data()).values, (std::vector<std::int32_t>{10, 20, 30}));
+    const auto& trace = std::get<TraceData>(c.items[4]->data());
+    EXPECT_EQ(trace.x0, 100);
+    EXPECT_EQ(trace.samples, (std::vector<std::uint16_t>{0x10}));  // count clamped to the payload
+    const auto& poly = std::get<PolylineData>(c.items[5]->data()).points;
+    ASSERT_EQ(poly.size(), 3u);
+    EXPECT_EQ(poly[1], (fw::Pt{INT32_MIN, 20}));  // the pen-up mark is kept undivided
+    EXPECT_EQ(poly[2], (fw::Pt{30, INT32_MIN}));
+    auto text = c.items[6]->text();
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->text, "\x1b\x03Hi!");  // prefix kept, NUL dropped
+    EXPECT_EQ(text_size_code(text->text), kTextMedium);
+    EXPECT_EQ(std::get<DotsData>(c.items[7]->data()).positions, (std::vector<std::int32_t>{0, -1, 0, 1}));
+    EXPECT_EQ(std::get<DotsData>(c.items[8]->data()).positions, (std::vector<std::int32_t>{0, 0, -1}));
+    const auto& dotted = std::get<PolylineData>(c.items[9]->data()).points;
+    ASSERT_EQ(dotted.size(), 2u);  // the last point lies beyond 65,535 units
+    EXPECT_EQ(dotted[1], (fw::Pt{kDividedPenUp, 0}));
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(c.items[10]->data()));
+}
+
+TEST(PageRecords, MarkerSeparatesAnnotations) {
+    const std::string before = testing::hline_record(0, 3200, 3200);
+    const std::string f = before + annotation_marker_record() + testing::text_record(3200, 3200, "note") +
+                          testing::text_record(-31, -31, " ");
+    const auto c = parse_page_file(f, false);
+    ASSERT_EQ(c.items.size(), 3u);
+    EXPECT_EQ(c.first_annotation_index, 1);
+    EXPECT_EQ(c.annotation_offset, static_cast<std::int64_t>(before.size()));
+    // The same text at (-31, -31) is an ordinary item at (0, 0).
+    EXPECT_EQ(c.items[2]->text()->x, 0);
+    EXPECT_FALSE(c.items[2]->is_annotation_marker());
+}
+
+TEST(PageRecords, HostileFilesAreRefusedWithoutOverrun) {
+    const std::string good = testing::text_record(32, 32, "ok");
+    // A length below 16 ends the page; what came before is kept.
+    auto c = parse_page_file(good + words({15, 0, 0, 0, 63}) + good, false);
+    EXPECT_EQ(c.items.size(), 1u);
+    // A payload over 4096 bytes is stepped over.
+    c = parse_page_file(make_page_record(63, std::string(5000, 'x')) + good, false);
+    EXPECT_EQ(c.items.size(), 1u);
+    // A length past the end of the file ends the page.
+    c = parse_page_file(good + words({0xFFFFFFF0u, 0, 0, 0, 63}) + "abc", false);
+    EXPECT_EQ(c.items.size(), 1u);
+    // Truncated headers and empty payloads.
+    c = parse_page_file(good + std::string("\x10\0\0", 3), false);
+    EXPECT_EQ(c.items.size(), 1u);
+    c = parse_page_file(make_page_record(63, "") + good, false);
+    EXPECT_EQ(c.items.size(), 1u);
+    // Huge counts are clamped to the payload, in every counted type.
+    for (std::int32_t type : {17, 57, 59, 62, 63, 64, 65, 70}) {
+        std::string payload = words({0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu,
+                                     0xFFFFFFFFu, 0xFFFFFFFFu});
+        auto item = CReportPageItem::from_record(type, payload, false);
+        fw::RecordingDrawContext dc;
+        map_page_to_device(dc, {0, 0, 2496, 3520});
+        PageDrawState state;
+        item->draw(dc, default_page_fonts(), state);  // must not read past the payload
+        SCOPED_TRACE(type);
+        if (type == kItemText) {
+            EXPECT_LE(item->text()->text.size(), payload.size());
+        }
+    }
+    // Short payloads give items with no data.
+    for (std::int32_t type : {17, 35, 56, 57, 59, 62, 63, 64, 65, 70})
+        EXPECT_TRUE(std::holds_alternative<std::monostate>(CReportPageItem::from_record(type, "ab", false)->data()));
+    // Type 70 with no points, and type 57 with fewer than three values, draw nothing.
+    fw::RecordingDrawContext dc;
+    PageDrawState state;
+    CReportPageItem::from_record(kItemDottedPolyline, words({0}), false)->draw(dc, default_page_fonts(), state);
+    CReportPageItem::from_record(kItemBand, words({0, 0, 0, 0, 0, 0, 2, 5, 6}), false)->draw(dc, default_page_fonts(), state);
+    for (const auto& line : dc.commands()) EXPECT_EQ(line.find("line"), std::string::npos) << line;
+}
+
+TEST(PageRecords, ShapeBitmapNamesStayInTheFolder) {
+    auto name_of = [](const std::string& tail) {
+        auto item = CReportPageItem::from_record(kItemShape, words({25, 0, 0, 0, 32, 32}) + tail, false);
+        return std::get<ShapeData>(item->data()).file_name;
+    };
+    EXPECT_EQ(name_of(std::string("logo.bmp\0junk", 13)), "logo.bmp");
+    EXPECT_EQ(name_of("noterminator.bmp"), "noterminator.bmp");
+    EXPECT_EQ(name_of(std::string("../secret\0", 10)), "");
+    EXPECT_EQ(name_of(std::string("/etc/passwd\0", 12)), "");
+    EXPECT_EQ(name_of(std::string("..\\x.bmp\0", 9)), "");
+    EXPECT_EQ(name_of(std::string("..\0", 3)), "");
+}
+
+TEST(PageRecords, DotGridCodeIsRememberedWithinOnePageOnly) {
+    std::int64_t last = -1;
+    EXPECT_EQ(dot_grid_step(16, 1000, last), 1024000);
+    EXPECT_EQ(dot_grid_step(13, 0, last), 1024000);
+    EXPECT_EQ(dot_grid_step(16, 1000, last), 2048000);
+    EXPECT_EQ(dot_grid_step(15, 0, last), 682666);
+    EXPECT_EQ(dot_grid_step(16, 999, last), 1024000);
+    EXPECT_EQ(dot_grid_step(3, 0, last), 512000);
+    // Two draws of the same page record the same commands whatever was drawn in between.
+    auto page_with = [](std::uint32_t code) {
+        return make_page_record(kItemDotRows, words({code, 1000, 0, 320, 1, 320}));
+    };
+    auto p13 = parse_page_file(page_with(13), false);
+    auto p16 = parse_page_file(page_with(16), false);
+    fw::RecordingDrawContext a, b;
+    PageDrawState s1, s2, s3;
+    p16.items[0]->draw(a, default_page_fonts(), s1);
+    p13.items[0]->draw(b, default_page_fonts(), s2);
+    b.clear();
+    p16.items[0]->draw(b, default_page_fonts(), s3);
+    EXPECT_EQ(a.commands(), b.commands());
+}
+
+TEST(PageRecords, OemTextReadsAndWritesBack) {
+    const std::string raw = std::string("a\xf3" "b\xf2" "c\x82", 6);
+    auto item = CReportPageItem::from_record(kItemText, words({0, 0, 6}) + raw, true);
+    EXPECT_EQ(item->text()->text, "a<=b>=c\xe9");
+    const std::string rec = item->record_bytes(true);
+    EXPECT_EQ(rec.substr(32), "a<=b>=c\x82");
+}
+
+class PageFileTest : public ::testing::Test {
+protected:
+    platform::testing::TempRoot root;
+    std::string dir = root.path();
+    std::string path = dir + "/PAGE.1";
+};
+
+TEST_F(PageFileTest, AnnotationSavesAppendOnceAndCutBack) {
+    const std::string original = testing::label_record() + testing::hline_record(0, 200352, 3200);
+    write_file(path, original);
+    auto page = CReportPage::load(path, false);
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->item_count(), 2u);
+    const std::string hi = CReportPageItem::make_text("Hi", 100, 200)->record_bytes(false);
+    page->add_annotation("Hi", 100, 200);
+    ASSERT_TRUE(page->save(false));
+    EXPECT_EQ(read_file(path), original + annotation_marker_record() + hi);
+    EXPECT_FALSE(page->is_modified());
+    EXPECT_EQ(page->annotation_offset(), static_cast<std::int64_t>(original.size()));
+
+    // A second save in the same session rewrites from the marker: one marker, two texts.
+    page->add_annotation("\x1b\x01" "Big", 300, 400);
+    ASSERT_TRUE(page->save(false));
+    const std::string big = CReportPageItem::make_text("\x1b\x01" "Big", 300, 400)->record_bytes(false);
+    EXPECT_EQ(read_file(path), original + annotation_marker_record() + hi + big);
+
+    auto again = CReportPage::load(path, false);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->item_count(), 4u);
+    EXPECT_EQ(again->first_annotation_index(), 2);
+    EXPECT_EQ(again->annotation_text(3), "\x1b\x01" "Big");
+    // Replacing keeps the place and position.
+    again->replace_annotation_text("Bye", 2);
+    EXPECT_EQ(again->items()[2]->text()->x, 100);
+    EXPECT_EQ(again->annotation_text(2), "Bye");
+    // Items that came with the report cannot be changed.
+    again->delete_annotation(1);
+    EXPECT_EQ(again->item_count(), 4u);
+    again->delete_annotation(3);
+    again->delete_annotation(2);
+    EXPECT_EQ(again->first_annotation_index(), -1);
+    ASSERT_TRUE(again->save(false));
+    EXPECT_EQ(read_file(path), original + annotation_marker_record());
+}
+
+TEST_F(PageFileTest, ReadOnlyPageIsLeftAlone) {
+    const std::string original = testing::hline_record(0, 3200, 3200);
+    write_file(path, original);
+    auto page = CReportPage::load(path, false);
+    ASSERT_TRUE(page);
+    ::chmod(path.c_str(), 0444);
+    page->add_annotation("x", 1, 1);
+    std::string error;
+    if (::geteuid() != 0) {
+        EXPECT_FALSE(page->save(false, &error));
+        EXPECT_TRUE(page->is_modified());
+        EXPECT_EQ(read_file(path), original);
+    }
+    EXPECT_FALSE(CReportPage::load(dir + "/PAGE.9", false, &error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST_F(PageFileTest, OemPageSavesLessOrEqualAsTwoCharacters) {
+    write_file(path, make_page_record(kItemText, words({0, 0, 1}) + "\xf3"));
+    auto page = CReportPage::load(path, true);
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->annotation_text(0), "<=");
+    page->add_annotation("<=", 10, 10);
+    ASSERT_TRUE(page->save(true));
+    auto again = CReportPage::load(path, true);
+    EXPECT_EQ(again->annotation_text(1), "<=");
+}
+
+TEST(PageDrawing, GoldenRecordingOfOnePage) {
+    std::string f;
+    f += make_page_record(kItemClip, words({0, 3200, 0, 3200}));
+    f += make_page_record(kItemPolyline, words({4, 0, 3200, 3200, 3200, INT32_MIN, 0, 6400, 6400}));
+    f += testing::text_record(3200, 6400, "Hello");
+    f += make_page_record(kItemDotColumns, words({3, 0, 0, 64, 1, 640}));
+    f += make_page_record(kItemShape, words({8, 0, 320, 320, 640, 640}));
+    f += make_page_record(kItemShape, words({11, 0, 320, 320, 320, 3200}));
+    f += make_page_record(kItemTrace, words({1 << 30, 0, 3200, 0, 2}) + std::string("\x00\x04\x00\x08", 4));
+    CReportPage page;
+    const auto c = parse_page_file(f, false);
+    fw::RecordingDrawContext dc;
+    map_page_to_device(dc, {0, 0, 2496, 3520});
+    PageDrawState state;
+    for (const auto& item : c.items) item->draw(dc, default_page_fonts(), state);
+    // Device = round(logical * 2496 / 6261), round(logical * 3520 / 8957). The dot column has a
+    // step of 7.8 units over 0..2, so one dot; the trace's s is 2,752,512.
+    const std::string expected =
+        "clip (0,0,41,39)\n"
+        "polyline (0,39)(40,39)\n"
+        "pixel (40,39) #000000\n"
+        "pixel (80,79) #000000\n"
+        "font Times New Roman/102/400\n"
+        "text (40,79) \"Hello\"\n"
+        "font Times New Roman/102/400\n"
+        "pixel (8,0) #000000\n"
+        "fill hatch #000000\n"
+        "pen null #000000 w1\n"
+        "rect (4,4,9,9)\n"
+        "pen solid #000000 w1\n"
+        "fill null #000000\n"
+        "pen solid #bfbfbf w1\n"
+        "line (4,4)-(4,39)\n"
+        "pen solid #000000 w1\n"
+        "polyline (0,567)(1,1096)";
+    EXPECT_EQ(dc.joined(), expected);
+}
+
+}  // namespace
+}  // namespace tv

@@ -1,0 +1,318 @@
+// The report document without a window: loading, annotation round trips through the page files,
+// the traced save, confirmation, and the exports and printing it offers the command line.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "common/audit_log.h"
+#include "common/ui.h"
+#include "platform/system.h"
+#include "tolbex/app/report_archive.h"
+#include "tolbex/app/tolbex_app.h"
+#include "tolbex/reports/report_document.h"
+#include "tolbex/reports/report_printing.h"
+#include "tolbex/reports/tests/page_test_support.h"
+
+namespace tv {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::hline_record;
+using testing::label_record;
+using testing::text_record;
+
+std::string read_all(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write(const fs::path& p, const std::string& bytes) {
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+const std::string kMarker("\x1d\x00\x00\x00\xad\x00\x00\x00\x56\x00\x00\x00\x64\x00\x00\x00\x3f\x00\x00\x00"
+                            "\xe0\xff\xff\xff\xe0\xff\xff\xff\x01\x00\x00\x00\x20",
+                           33);
+const std::string kHiRecord = std::string("\x1e\x00\x00\x00\xad\x00\x00\x00\x56\x00\x00\x00\x64\x00\x00\x00"
+                                          "\x3f\x00\x00\x00\x80\x0c\x00\x00\x00\x19\x00\x00\x02\x00\x00\x00",
+                                          32) +
+                              "Hi";
+
+class ReportDocumentTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/tv-rdoc-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        t = tmpl;
+        fs::create_directories(t / "root");
+        fs::create_directories(t / "tmp");
+        ::setenv("TORVANE_ROOT", (t / "root").c_str(), 1);
+        ::setenv("TMPDIR", (t / "tmp").c_str(), 1);
+        set_ui(&scripted);
+        archive = t / "G" / "STANDARD";
+        report = archive / "R.IMG";
+        write(report / "VERSION.TXT", "V8.006\r\n");
+        write(report / "SUMMARY.TXT", "summary\r\n");
+        write(report / "PAGE.0", label_record());
+        page1 = text_record(3200, 6400, "Hello") + hline_record(0, 200352, 3200);
+        write(report / "PAGE.1", page1);
+    }
+    void TearDown() override {
+        set_ui(nullptr);
+        // Later tests in this process must not inherit a folder that is about to go.
+        ::unsetenv("TORVANE_ROOT");
+        ::unsetenv("TMPDIR");
+        std::error_code ec;
+        fs::permissions(report / "PAGE.1", fs::perms::owner_all, ec);
+        fs::remove_all(t, ec);
+    }
+    std::vector<std::string> audit_messages() const {
+        std::vector<std::string> out;
+        for (const auto& r :
+             read_audit_log_file(AuditLog::make_file_name(archive.string(), platform::system().now())).records)
+            out.push_back(r.message);
+        return out;
+    }
+    fs::path t, archive, report;
+    std::string page1;
+    ScriptedUi scripted;
+};
+
+TEST_F(ReportDocumentTest, LoadsPagesInOrderAndFindsTheFolder) {
+    write(report / "PAGE.2", std::string());  // empty: dropped
+    write(report / "PAGE.3", text_record(0, 0, "three"));
+    write(report / "PAGE.5", text_record(0, 0, "after a gap"));  // not reached
+    ReportDocument doc;
+    ASSERT_TRUE(doc.load((report / "summary.txt").string(), {}));
+    EXPECT_EQ(doc.report_folder(), report.string());
+    EXPECT_EQ(doc.page_count(), 2);
+    EXPECT_FALSE(doc.is_oem());
+    EXPECT_FALSE(doc.is_read_only());
+    EXPECT_EQ(ReportDocument::folder_of(report.string() + "/SUMMARY.TXT"), report.string());
+    EXPECT_EQ(ReportDocument::folder_of(report.string() + "/"), report.string());
+
+    // Only PAGE.0: no pages at all.
+    fs::remove(report / "PAGE.1");
+    fs::remove(report / "PAGE.2");
+    fs::remove(report / "PAGE.3");
+    ReportDocument empty;
+    ASSERT_TRUE(empty.load(report.string(), {}));
+    EXPECT_EQ(empty.page_count(), 0);
+}
+
+TEST_F(ReportDocumentTest, ReadOnlyFromSwitchOrFile) {
+    ReportDocumentMode mode;
+    mode.read_only = true;
+    ReportDocument by_switch;
+    ASSERT_TRUE(by_switch.load(report.string(), mode));
+    EXPECT_TRUE(by_switch.is_read_only());
+    if (::geteuid() != 0) {
+        fs::permissions(report / "PAGE.1", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        ReportDocument by_file;
+        ASSERT_TRUE(by_file.load(report.string(), {}));
+        EXPECT_TRUE(by_file.is_read_only());
+    }
+}
+
+TEST_F(ReportDocumentTest, AnnotationRoundTripWithTracedSaves) {
+    CTolbexApp app;
+    app.logging_enabled = true;
+    {
+        ReportDocument doc;
+        ASSERT_TRUE(doc.load(report.string(), {}));
+        doc.set_report_name("John Smith");
+        ASSERT_GE(doc.add_annotation(0, "Hi", 100, 200), 0);
+        EXPECT_TRUE(doc.is_modified());
+        scripted.answers = {MsgResult::Yes};
+        ASSERT_TRUE(doc.save_modified());
+        EXPECT_FALSE(doc.is_modified());
+        EXPECT_EQ(read_all(report / "PAGE.1"), page1 + kMarker + kHiRecord);
+        ASSERT_EQ(audit_messages().size(), 1u);
+        EXPECT_EQ(audit_messages()[0].rfind("Save modified report - John Smith in ", 0), 0u);
+
+        // A second save in the same session: still one marker.
+        ASSERT_GE(doc.add_annotation(0, "Yo", 10, 20), 0);
+        scripted.answers = {MsgResult::Yes};
+        ASSERT_TRUE(doc.save_modified());
+        const std::string bytes = read_all(report / "PAGE.1");
+        EXPECT_EQ(bytes.find(kMarker), page1.size());
+        EXPECT_EQ(bytes.find(kMarker, page1.size() + 1), std::string::npos);
+    }
+    // Reopened: both annotations, the report's own items unchanged.
+    ReportDocument again;
+    ASSERT_TRUE(again.load(report.string(), {}));
+    const CReportPage* p = again.page(0);
+    ASSERT_NE(p, nullptr);
+    const int first = p->first_annotation_index();
+    ASSERT_GE(first, 0);
+    EXPECT_EQ(again.annotation_text(0, first), "Hi");
+    EXPECT_EQ(again.annotation_text(0, first + 1), "Yo");
+    EXPECT_FALSE(again.replace_annotation(0, first - 1, "report text is not an annotation"));
+    ASSERT_TRUE(again.delete_annotation(0, first + 1));
+    ASSERT_TRUE(again.delete_annotation(0, first));
+    ASSERT_TRUE(again.save());
+    EXPECT_EQ(read_all(report / "PAGE.1"), page1 + kMarker);
+}
+
+TEST_F(ReportDocumentTest, SavePromptAnswers) {
+    CTolbexApp app;
+    ReportDocument doc;
+    ASSERT_TRUE(doc.load(report.string(), {}));
+    EXPECT_TRUE(doc.save_modified());  // nothing to ask
+    EXPECT_TRUE(scripted.shown.empty());
+    doc.set_report_title("Mary King (STANDARD)");
+    doc.add_annotation(0, "x", 1, 1);
+    scripted.answers = {MsgResult::Cancel};
+    EXPECT_FALSE(doc.save_modified());
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text, "Do you want to save: Mary King (STANDARD) ?");
+    scripted.answers = {MsgResult::No};
+    EXPECT_TRUE(doc.save_modified());
+    EXPECT_EQ(read_all(report / "PAGE.1"), page1);  // discarded
+
+    // Without the audit log nothing is saved and the window stays.
+    app.logging_enabled = true;
+    fs::permissions(archive, fs::perms::owner_read | fs::perms::owner_exec);
+    if (::access(archive.c_str(), W_OK) != 0) {
+        scripted.answers = {MsgResult::Yes};
+        EXPECT_FALSE(doc.save_modified());
+        EXPECT_EQ(scripted.shown.back().text, kSaveNoLogMessage);
+    }
+    fs::permissions(archive, fs::perms::owner_all);
+}
+
+TEST_F(ReportDocumentTest, OemPagesConvertBothWays) {
+    fs::remove(report / "VERSION.TXT");
+    write(report / "PAGE.1", text_record(0, 0, std::string("a\xf3") + "b"));
+    ReportDocument doc;
+    ASSERT_TRUE(doc.load(report.string(), {}));
+    EXPECT_TRUE(doc.is_oem());
+    const CReportPage* p = doc.page(0);
+    ASSERT_NE(p, nullptr);
+    ASSERT_EQ(p->item_count(), 1u);
+    EXPECT_EQ(p->items()[0]->text()->text, "a<=b");
+    ASSERT_GE(doc.add_annotation(0, "<=", 5, 5), 0);
+    ASSERT_TRUE(doc.save());
+    const std::string bytes = read_all(report / "PAGE.1");
+    EXPECT_EQ(bytes.substr(bytes.size() - 2), "<=");
+}
+
+TEST_F(ReportDocumentTest, ConfirmAndUnconfirmThroughTheIndex) {
+    write(archive / "ARCHINFO.DAT", "R.IMG\r\nMary King\r\nThu Jan 03 02:03:55 1980\r\n2048\r\nFormatted\r\n");
+    ReportArchive arch(archive.string(), "STANDARD");
+    ReportRecord* record = arch.find_record("R.IMG");
+    ASSERT_NE(record, nullptr);
+    ReportDocument doc;
+    ASSERT_TRUE(doc.load(report.string(), {}));
+    EXPECT_FALSE(doc.can_confirm());  // not linked
+    doc.set_archive(&arch, record);
+    ASSERT_TRUE(doc.can_confirm());
+    EXPECT_FALSE(doc.can_unconfirm());
+    const std::string user = platform::system().user_name();
+    if (!user.empty()) {
+        ASSERT_TRUE(doc.confirm());
+        EXPECT_EQ(read_all(report / "CONFIRM.TXT"), user);  // no line end
+        EXPECT_EQ(doc.confirmation(), user);
+        EXPECT_NE(read_all(archive / "ARCHINFO.DAT").find("2048C\r\n"), std::string::npos);
+        ASSERT_TRUE(doc.can_unconfirm());
+        // Already gone: counts as deleted, and the index follows.
+        fs::remove(report / "CONFIRM.TXT");
+        ASSERT_TRUE(doc.unconfirm());
+        EXPECT_EQ(read_all(archive / "ARCHINFO.DAT").find("2048C"), std::string::npos);
+        EXPECT_TRUE(doc.confirmation().empty());
+    }
+    // Read-only documents confirm nothing.
+    ReportDocumentMode ro;
+    ro.read_only = true;
+    ReportDocument locked;
+    ASSERT_TRUE(locked.load(report.string(), ro));
+    locked.set_archive(&arch, record);
+    EXPECT_FALSE(locked.can_confirm());
+}
+
+TEST_F(ReportDocumentTest, PeerConfirmationNeedsAName) {
+    ReportDocumentMode mode;
+    mode.preview = true;
+    mode.confirm_cnav = true;
+    ReportDocument doc;
+    ASSERT_TRUE(doc.load(report.string(), mode));
+    ASSERT_TRUE(doc.can_confirm());
+    doc.set_peer_user_query([] { return std::string(); });
+    EXPECT_FALSE(doc.confirm());
+    EXPECT_FALSE(fs::exists(report / "CONFIRM.TXT"));  // no empty confirmation
+    EXPECT_EQ(scripted.shown.back().text, kConfirmNoUser);
+    doc.set_peer_user_query([] { return std::string("jdoe"); });
+    ASSERT_TRUE(doc.confirm());
+    EXPECT_EQ(read_all(report / "CONFIRM.TXT"), "jdoe");
+    EXPECT_FALSE(doc.can_unconfirm());  // not through the index in preview
+}
+
+TEST_F(ReportDocumentTest, ClosingDeletesTheTemporaryCopy) {
+    const fs::path copy = t / "tmp" / "signed-copy";
+    write(copy / "summary.txt", "x");
+    ReportDocument doc;
+    doc.set_temporary_folder(copy.string() + "/");
+    doc.close();
+    EXPECT_FALSE(fs::exists(copy));
+    EXPECT_TRUE(doc.temporary_folder().empty());
+}
+
+TEST_F(ReportDocumentTest, PrintSequencesAndViewports) {
+    EXPECT_EQ(print_page_sequence(0, 0, 2, 3), (std::vector<int>{1, 1, 2, 2, 3}));
+    EXPECT_EQ(print_page_sequence(3, 1, 0, 3), (std::vector<int>{3, 2, 1}));
+    EXPECT_EQ(print_page_sequence(2, 9, 0, 3), (std::vector<int>{2, 3}));
+    EXPECT_TRUE(print_page_sequence(0, 0, 0, 0).empty());
+    // True scale: the physical page at the device's resolution.
+    const PageViewport scaled = print_page_viewport(true, {600, 600}, {}, {4960, 7016});
+    EXPECT_EQ(scaled.extent, (fw::Sz{4729, 6755}));
+    EXPECT_EQ(scaled.origin, (fw::Pt{0, 0}));
+    // Margins are micrometres: 10 mm at 254 dpi is 100 pixels.
+    PrintMargins m{10000, 20000, 10000, 20000};
+    const PageViewport fitted = print_page_viewport(false, {254, 254}, m, {2000, 3000});
+    EXPECT_EQ(fitted.origin, (fw::Pt{100, 200}));
+    EXPECT_EQ(fitted.extent, (fw::Sz{1800, 2600}));
+    EXPECT_EQ(pdf_output_path("/out", "../x:y"), "/out/_.._x_y.pdf");
+    EXPECT_EQ(pdf_output_path("/out", ""), "/out/_.pdf");
+}
+
+TEST_F(ReportDocumentTest, PdfPrintingWritesEveryRequestedPage) {
+    write(report / "PAGE.2", hline_record(0, 10000, 6400));
+    write(report / "PAGE.3", text_record(3200, 6400, "three"));
+    ReportDocument doc;
+    ASSERT_TRUE(doc.load(report.string(), {}));
+    PrintSettings settings;
+    settings.pdf_printer_name = "PDF Out";
+    settings.pdf_output_folder = (t / "pdf").string();
+    PrintRequest request;
+    request.document_name = "Smith, John";
+    request.duplicate_limit = 2;
+    request.printer_name = "pdf out";
+    std::string error;
+    ASSERT_TRUE(print_report(doc, request, settings, &error)) << error;
+    const std::string pdf = read_all(t / "pdf" / "Smith, John.pdf");
+    ASSERT_EQ(pdf.rfind("%PDF", 0), 0u);
+    EXPECT_NE(pdf.find("/Count 5"), std::string::npos);
+    EXPECT_FALSE(fs::exists(t / "pdf" / "Smith, John.pdf.part"));
+
+    // The recording ID names files: one that leads elsewhere is refused.
+    write(report / "PATIENT.TXT", "a\r\nb\r\nname\r\n-\r\n-\r\n-\r\n-\r\n../x\r\n");
+    write(report / "ANALSUM.TXT", "summary");
+    EXPECT_FALSE(export_merivale_pdf(doc, settings));
+    EXPECT_FALSE(fs::exists(t / "x.pdf"));
+    write(report / "PATIENT.TXT", "a\r\nb\r\nname\r\n-\r\n-\r\n-\r\n-\r\nREC01\r\n");
+    ASSERT_TRUE(export_merivale_pdf(doc, settings));
+    EXPECT_EQ(read_all(t / "pdf" / "REC01.TXT"), "summary");
+    EXPECT_TRUE(fs::exists(t / "pdf" / "REC01.pdf"));
+}
+
+}  // namespace
+}  // namespace tv
