@@ -2,18 +2,20 @@
 //
 // Packed layout (all integers little-endian):
 //   +0  "TVSZ"
-//   +4  u8  format, 1
-//   +5  u8  method: 1 = 16-bit delta planes packed as one xz stream (LZMA2, 2 MiB blocks)
+//   +4  u8  format, 2
+//   +5  u8  method: 2 = 16-bit delta planes, each packed as its own xz stream (LZMA2)
 //   +6  u64 original size
 //   +14 u32 CRC-32 (IEEE) of the original bytes
-//   +18 body
-// The output depends only on the input bytes (no names, no times).
+//   +18 u64 length L of the low-byte plane's stream
+//   +26 the low-byte plane's stream (L bytes), then the high-byte plane's stream to the end
+// The output depends only on the input bytes (no names, no times, not the number of threads).
 //
 // The delta planes suit ECG channel files: sample words differ little from their neighbours, so
 // each difference is folded to an unsigned number (0, -1, 1, -2 ... become 0, 1, 2, 3 ...) and the
-// low bytes and the (mostly zero) high bytes are packed apart. Other files pass through the same
-// path and lose little. The blocks are packed and unpacked on several threads; the bytes do not
-// depend on the number of threads.
+// low bytes and the (mostly zero) high bytes are packed apart: the low bytes carry nearly all the
+// information and get a thorough match search, the high bytes a quick one. Other files pass
+// through the same path and lose little. Both planes, and the blocks within each, are packed and
+// unpacked on several threads.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -22,9 +24,9 @@
 namespace tv::szip {
 
 inline constexpr std::size_t kHeaderSize = 18;
-inline constexpr std::uint8_t kFormat = 1;
-inline constexpr std::uint8_t kMethodDeltaXz = 1;
-inline constexpr std::uint64_t kBlockSize = 2u << 20;
+inline constexpr std::size_t kPlaneLengthSize = 8;
+inline constexpr std::uint8_t kFormat = 2;
+inline constexpr std::uint8_t kMethodDeltaPlanesXz = 2;
 
 // Exit codes of the program.
 inline constexpr int kExitOk = 0;
@@ -36,6 +38,10 @@ inline constexpr int kExitCorrupt = 4;
 std::uint32_t crc32(const std::uint8_t* data, std::size_t size);
 std::vector<std::uint8_t> to_delta_planes(const std::uint8_t* data, std::size_t size);
 std::vector<std::uint8_t> from_delta_planes(const std::uint8_t* data, std::size_t size);
+// The xz block size for a plane of `size` bytes: a function of the size alone, so the bytes never
+// depend on the machine; about an eighth of a large plane, so that several channel files packed at
+// once keep every core busy to the end.
+std::uint64_t block_size_for(std::uint64_t size);
 
 std::vector<std::uint8_t> pack(const std::vector<std::uint8_t>& input);
 // False when the stream is not ours or does not give back the recorded size and CRC.

@@ -43,18 +43,51 @@ TEST(Szip, PackedHeaderAndRoundTrip) {
         const Bytes p = pack(in);
         ASSERT_GE(p.size(), kHeaderSize);
         EXPECT_EQ(std::string(p.begin(), p.begin() + 4), "TVSZ");
-        EXPECT_EQ(p[4], 1);
-        EXPECT_EQ(p[5], 1);
+        EXPECT_EQ(p[4], 2);
+        EXPECT_EQ(p[5], 2);
         std::uint64_t size = 0;
         for (int i = 0; i < 8; ++i) size |= static_cast<std::uint64_t>(p[6 + static_cast<std::size_t>(i)]) << (8 * i);
         EXPECT_EQ(size, n);
         const std::uint32_t crc = p[14] | p[15] << 8 | p[16] << 16 | static_cast<std::uint32_t>(p[17]) << 24;
         EXPECT_EQ(crc, crc32(in.data(), in.size()));
+        // The low plane's stream length, then two xz streams back to back.
+        std::uint64_t low = 0;
+        for (int i = 0; i < 8; ++i) low |= static_cast<std::uint64_t>(p[18 + static_cast<std::size_t>(i)]) << (8 * i);
+        ASSERT_LE(26 + low + 6, p.size());
+        const std::string xz_magic("\xFD" "7zXZ\0", 6);
+        EXPECT_EQ(std::string(p.begin() + 26, p.begin() + 32), xz_magic);
+        EXPECT_EQ(std::string(p.begin() + 26 + static_cast<long>(low), p.begin() + 32 + static_cast<long>(low)), xz_magic);
         EXPECT_EQ(pack(in), p);  // deterministic
         Bytes out;
         ASSERT_TRUE(unpack(p, out));
         EXPECT_EQ(out, in);
     }
+}
+
+TEST(Szip, BlockSizeFollowsThePlaneSizeOnly) {
+    EXPECT_EQ(block_size_for(0), 1u << 20);
+    EXPECT_EQ(block_size_for(5000000), 1u << 20);
+    EXPECT_EQ(block_size_for(11059200), 1441792u);  // 24 hours at 128/s: eight blocks
+    EXPECT_EQ(block_size_for(1ull << 40), 2u << 20);
+}
+
+TEST(Szip, LargeChannelFileRoundTrip) {
+    // Several blocks per plane, an odd length, and high bytes that are not all zero.
+    Bytes in(3 * (1u << 20) + 1);
+    std::uint32_t s = 5;
+    for (std::size_t i = 0; i + 1 < in.size(); i += 2) {
+        s = s * 1664525u + 1013904223u;
+        const auto w = static_cast<std::uint16_t>((i / 2) % 200 + (s >> 29) + (i % 100000 == 0 ? 0x1000 : 0));
+        in[i] = static_cast<std::uint8_t>(w);
+        in[i + 1] = static_cast<std::uint8_t>(w >> 8);
+    }
+    in.back() = 0xA5;
+    const Bytes p = pack(in);
+    ASSERT_FALSE(p.empty());
+    EXPECT_LT(p.size(), in.size() / 4);
+    Bytes out;
+    ASSERT_TRUE(unpack(p, out));
+    EXPECT_EQ(out, in);
 }
 
 TEST(Szip, CorruptStreamsAreRefused) {
@@ -67,7 +100,18 @@ TEST(Szip, CorruptStreamsAreRefused) {
     b[0] = 'X';
     EXPECT_TRUE(refused(b));
     b = good;
-    b[5] = 2;
+    b[4] = 1;  // the single-stream format of earlier builds
+    EXPECT_TRUE(refused(b));
+    b = good;
+    b[5] = 1;
+    EXPECT_TRUE(refused(b));
+    for (const std::uint8_t low : {0x00, 0x01, 0xFF}) {  // streams split at the wrong place
+        b = good;
+        b[18] = low;
+        EXPECT_TRUE(refused(b)) << int(low);
+    }
+    b = good;
+    b[25] = 0x80;  // low stream longer than the body
     EXPECT_TRUE(refused(b));
     b = good;
     b[6] ^= 1;  // size
