@@ -53,20 +53,6 @@ std::string locale_date_format() {
     return loc.info(D_FMT);
 }
 
-// Reads a number at a fixed position: blanks may pad it on the left within the field, then at
-// least one digit must follow; digits are read up to the field's width.
-bool read_field(std::string_view text, std::size_t pos, std::size_t width, int& value) {
-    if (pos + width > text.size()) return false;
-    std::size_t i = pos;
-    const std::size_t end = pos + width;
-    while (i < end && text[i] == ' ') ++i;
-    if (i == end || !is_digit(text[i])) return false;
-    int v = 0;
-    for (; i < end && is_digit(text[i]); ++i) v = v * 10 + (text[i] - '0');
-    value = v;
-    return true;
-}
-
 std::int64_t now_seconds() { return tv::platform::system().now(); }
 
 // Reads one physical line (without its LF) into `line`. False at end of file with nothing read.
@@ -288,6 +274,26 @@ int count_nonblank_lines(std::FILE* stream) {
     return count;
 }
 
+bool read_text_line(std::FILE* stream, std::string& line) {
+    if (!stream || !read_physical_line(stream, line)) return false;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
+
+// Reads a number at a fixed position: blanks may pad it on the left within the field, then at
+// least one digit must follow; digits are read up to the field's width.
+bool read_fixed_number(std::string_view text, std::size_t pos, std::size_t width, int& value) {
+    if (pos + width > text.size()) return false;
+    std::size_t i = pos;
+    const std::size_t end = pos + width;
+    while (i < end && text[i] == ' ') ++i;
+    if (i == end || !is_digit(text[i])) return false;
+    int v = 0;
+    for (; i < end && is_digit(text[i]); ++i) v = v * 10 + (text[i] - '0');
+    value = v;
+    return true;
+}
+
 std::int64_t parse_date_time_text(const char* text) {
     if (!text) return now_seconds();
     const std::string_view t(text);
@@ -296,8 +302,9 @@ std::int64_t parse_date_time_text(const char* text) {
     if (!t.empty() && is_digit(t[0])) {
         // "dd/mm/yy hh:mm"
         int day = 0, month = 0, year = 0, hour = 0, minute = 0;
-        if (t.size() < 14 || !read_field(t, 0, 2, day) || !read_field(t, 3, 2, month) ||
-            !read_field(t, 6, 2, year) || !read_field(t, 9, 2, hour) || !read_field(t, 12, 2, minute))
+        if (t.size() < 14 || !read_fixed_number(t, 0, 2, day) || !read_fixed_number(t, 3, 2, month) ||
+            !read_fixed_number(t, 6, 2, year) || !read_fixed_number(t, 9, 2, hour) ||
+            !read_fixed_number(t, 12, 2, minute))
             return now_seconds();
         tm.tm_mday = day;
         tm.tm_mon = month - 1;
@@ -313,8 +320,9 @@ std::int64_t parse_date_time_text(const char* text) {
         for (int m = 0; m < 12; ++m)
             if (t.substr(4, 3) == kMonths.substr(static_cast<std::size_t>(m) * 3, 3)) month = m;
         int day = 0, hour = 0, minute = 0, second = 0, year = 0;
-        if (month < 0 || !read_field(t, 8, 2, day) || !read_field(t, 11, 2, hour) ||
-            !read_field(t, 14, 2, minute) || !read_field(t, 17, 2, second) || !read_field(t, 20, 4, year))
+        if (month < 0 || !read_fixed_number(t, 8, 2, day) || !read_fixed_number(t, 11, 2, hour) ||
+            !read_fixed_number(t, 14, 2, minute) || !read_fixed_number(t, 17, 2, second) ||
+            !read_fixed_number(t, 20, 4, year))
             return now_seconds();
         tm.tm_mday = day;
         tm.tm_mon = month;

@@ -49,6 +49,12 @@ bool read_nonblank_line(std::FILE* stream, char* buffer, std::size_t size, std::
 // Folds one line into a running checksum (XOR of little-endian words, tail zero-padded).
 void fold_line_checksum(std::string_view line, std::uint32_t& checksum);
 int count_nonblank_lines(std::FILE* stream);
+// Reads one physical line of any length without its line end (LF or CR LF); blank lines too.
+// False at end of file with nothing read.
+bool read_text_line(std::FILE* stream, std::string& line);
+// Reads a number at a fixed position of a text: blanks may pad it on the left within the field,
+// then at least one digit must follow; digits are read up to the field's width.
+bool read_fixed_number(std::string_view text, std::size_t pos, std::size_t width, int& value);
 
 // "dd/mm/yy hh:mm" or asctime "Www Mmm dd hh:mm:ss yyyy", local time; the current time for
 // anything that cannot be read or represented.

@@ -98,20 +98,6 @@ std::string path_before_bar(const std::string& operand) {
     return bar == std::string::npos ? operand : operand.substr(0, bar);
 }
 
-// One physical line of any length without its line end; false at end of file.
-bool read_line(std::FILE* f, std::string& line) {
-    line.clear();
-    int c;
-    bool any = false;
-    while ((c = std::fgetc(f)) != EOF) {
-        any = true;
-        if (c == '\n') break;
-        line.push_back(static_cast<char>(c));
-    }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return any;
-}
-
 // Text with every LF written as CR LF, as text files are.
 std::string with_crlf(std::string_view text) {
     std::string out;
@@ -173,7 +159,7 @@ void expand_parameter_files(std::vector<std::string>& args) {
         std::FILE* f = std::fopen(args[i + 1].c_str(), "rbe");
         if (!f) continue;
         std::string line;
-        while (read_line(f, line)) split_command_line(line, args);
+        while (read_text_line(f, line)) split_command_line(line, args);
         std::fclose(f);
     }
 }

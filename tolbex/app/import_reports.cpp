@@ -48,20 +48,6 @@ void tell_store_failure(bool interactive, int result) {
     tell(interactive, text, kStoreErrorCaption);
 }
 
-// One line of any length without its line end (CR LF or LF); false at end of file.
-bool read_text_line(std::FILE* f, std::string& line) {
-    line.clear();
-    int c;
-    bool any = false;
-    while ((c = std::fgetc(f)) != EOF) {
-        any = true;
-        if (c == '\n') break;
-        line.push_back(static_cast<char>(c));
-    }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return any;
-}
-
 // A whole decimal number with optional sign and surrounding blanks.
 bool parse_whole_number(const std::string& text, std::int64_t& value) {
     const char* p = text.c_str();

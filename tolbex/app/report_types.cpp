@@ -232,19 +232,6 @@ struct DayBase {
 
 thread_local std::unordered_map<std::int64_t, DayBase>* t_date_cache = nullptr;
 
-bool read_number(std::string_view text, std::size_t pos, std::size_t width, int& value) {
-    // As the shared parser reads a field: blanks, then at least one digit, up to the width.
-    if (pos + width > text.size()) return false;
-    std::size_t i = pos;
-    const std::size_t end = pos + width;
-    while (i < end && text[i] == ' ') ++i;
-    if (i == end || !is_digit(text[i])) return false;
-    int v = 0;
-    for (; i < end && is_digit(text[i]); ++i) v = v * 10 + (text[i] - '0');
-    value = v;
-    return true;
-}
-
 std::int64_t make_local(int year, int month, int day, int hour, int minute, int second) {
     std::tm tm{};
     tm.tm_isdst = -1;
@@ -293,8 +280,8 @@ std::int64_t parse_index_date_text(std::string_view t) {
     auto now = [] { return platform::system().now(); };
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     if (!t.empty() && is_digit(t[0])) {
-        if (t.size() < 14 || !read_number(t, 0, 2, day) || !read_number(t, 3, 2, month) ||
-            !read_number(t, 6, 2, year) || !read_number(t, 9, 2, hour) || !read_number(t, 12, 2, minute))
+        if (t.size() < 14 || !read_fixed_number(t, 0, 2, day) || !read_fixed_number(t, 3, 2, month) ||
+            !read_fixed_number(t, 6, 2, year) || !read_fixed_number(t, 9, 2, hour) || !read_fixed_number(t, 12, 2, minute))
             return now();
         year += year < 90 ? 2000 : 1900;
         month -= 1;
@@ -308,8 +295,8 @@ std::int64_t parse_index_date_text(std::string_view t) {
         month = -1;
         for (int m = 0; m < 12; ++m)
             if (t.substr(4, 3) == kMonths.substr(static_cast<std::size_t>(m) * 3, 3)) month = m;
-        if (month < 0 || !read_number(t, 8, 2, day) || !read_number(t, 11, 2, hour) ||
-            !read_number(t, 14, 2, minute) || !read_number(t, 17, 2, second) || !read_number(t, 20, 4, year))
+        if (month < 0 || !read_fixed_number(t, 8, 2, day) || !read_fixed_number(t, 11, 2, hour) ||
+            !read_fixed_number(t, 14, 2, minute) || !read_fixed_number(t, 17, 2, second) || !read_fixed_number(t, 20, 4, year))
             return now();
     }
     const std::int64_t result = local_time_of(year, month, day, hour, minute, second);

@@ -37,20 +37,6 @@ std::string known_file_in(const std::string& folder, const char* name) {
     return join_path(folder, name);
 }
 
-// Reads one physical line of any length, without its line end; false at end of file.
-bool read_physical_line(std::FILE* f, std::string& line) {
-    line.clear();
-    int c;
-    bool any = false;
-    while ((c = std::fgetc(f)) != EOF) {
-        any = true;
-        if (c == '\n') break;
-        line.push_back(static_cast<char>(c));
-    }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return any;
-}
-
 }  // namespace
 
 bool is_switch_on(const std::string& value) {
@@ -220,7 +206,7 @@ double CTolbexApp::get_analyser_revision() {
     static constexpr std::string_view kMarker = "current.software.revision IS \"V";
     double revision = 0.0;
     std::string line;
-    while (read_physical_line(f, line)) {
+    while (read_text_line(f, line)) {
         const auto at = line.find(kMarker);
         if (at == std::string::npos) continue;
         std::string number = line.substr(at + kMarker.size());
@@ -241,7 +227,7 @@ double CTolbexApp::read_report_version(const std::string& report_folder) {
     std::string line;
     double version = 0.0;
     // The first line that holds anything: one character, then the number ("V8.006").
-    while (read_physical_line(f, line)) {
+    while (read_text_line(f, line)) {
         if (is_blank(line)) continue;
         if (std::sscanf(line.c_str(), " %*c%lf", &version) != 1) version = 0.0;
         break;
