@@ -9,52 +9,21 @@
 #include <string>
 
 #include "common/ui.h"
+#include "archive_test_root.h"
 
 namespace tv {
 namespace {
 
 namespace fs = std::filesystem;
 
-class ArchiveConfigTest : public ::testing::Test {
+class ArchiveConfigTest : public testing_root::ArchiveTestRoot {
 protected:
     void SetUp() override {
-        const char* tmp = std::getenv("TMPDIR");
-        saved_tmpdir_ = tmp ? tmp : "";
-        std::string base = std::string(tmp && *tmp ? tmp : "/tmp") + "/tv-aconf-XXXXXX";
-        ASSERT_NE(::mkdtemp(base.data()), nullptr);
-        root_ = base;
-        ::setenv("TORVANE_ROOT", root_.c_str(), 1);
-        ::setenv("TMPDIR", root_.c_str(), 1);
+        ArchiveTestRoot::SetUp();
+        if (HasFatalFailure()) return;
         file_ = root_ + "/DEVICE.DAT";
-        set_ui(&ui_);
     }
-    void TearDown() override {
-        set_ui(nullptr);
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-        ::unsetenv("TORVANE_ROOT");
-        if (saved_tmpdir_.empty())
-            ::unsetenv("TMPDIR");
-        else
-            ::setenv("TMPDIR", saved_tmpdir_.c_str(), 1);
-    }
-    static void write(const std::string& path, const std::string& bytes) {
-        std::FILE* f = std::fopen(path.c_str(), "wbe");
-        ASSERT_NE(f, nullptr) << path;
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-    }
-    static std::string read(const std::string& path) {
-        std::string out;
-        std::FILE* f = std::fopen(path.c_str(), "rbe");
-        if (!f) return out;
-        char buf[4096];
-        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) out.append(buf, n);
-        std::fclose(f);
-        return out;
-    }
-    std::string root_, file_, saved_tmpdir_;
-    ScriptedUi ui_;
+    std::string file_;
 };
 
 TEST_F(ArchiveConfigTest, LoadAndSaveGoldenBytes) {

@@ -12,6 +12,7 @@
 
 #include "common/text.h"
 #include "common/ui.h"
+#include "archive_test_root.h"
 #include "tolbex/app/store_report.h"
 
 namespace tv {
@@ -19,52 +20,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class ReportArchiveTest : public ::testing::Test {
+class ReportArchiveTest : public testing_root::ArchiveTestRoot {
 protected:
     void SetUp() override {
-        ::setenv("TZ", "UTC", 1);
-        ::tzset();
-        const char* tmp = std::getenv("TMPDIR");
-        saved_tmpdir_ = tmp ? tmp : "";
-        std::string base = std::string(tmp && *tmp ? tmp : "/tmp") + "/tv-rarch-XXXXXX";
-        ASSERT_NE(::mkdtemp(base.data()), nullptr);
-        root_ = base;
-        ::setenv("TORVANE_ROOT", root_.c_str(), 1);
-        ::setenv("TMPDIR", root_.c_str(), 1);
+        ArchiveTestRoot::SetUp();
+        if (HasFatalFailure()) return;
         archive_ = root_ + "/G/STANDARD";
         fs::create_directories(archive_);
-        set_ui(&ui_);
-    }
-    void TearDown() override {
-        set_ui(nullptr);
-        std::error_code ec;
-        fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(root_, ec);
-        ::unsetenv("TORVANE_ROOT");
-        if (saved_tmpdir_.empty())
-            ::unsetenv("TMPDIR");
-        else
-            ::setenv("TMPDIR", saved_tmpdir_.c_str(), 1);
-    }
-    static void write(const std::string& path, const std::string& bytes) {
-        std::FILE* f = std::fopen(path.c_str(), "wbe");
-        ASSERT_NE(f, nullptr) << path;
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-    }
-    static std::string read(const std::string& path) {
-        std::string out;
-        std::FILE* f = std::fopen(path.c_str(), "rbe");
-        if (!f) return out;
-        char buf[4096];
-        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) out.append(buf, n);
-        std::fclose(f);
-        return out;
     }
     std::string index() const { return archive_ + "/ARCHINFO.DAT"; }
 
-    std::string root_, archive_, saved_tmpdir_;
-    ScriptedUi ui_;
+    std::string archive_;
 };
 
 const char* const kTwoEntriesLf =

@@ -13,6 +13,7 @@
 
 #include "common/registry.h"
 #include "common/ui.h"
+#include "archive_test_root.h"
 #include "platform/system.h"
 #include "tolbex/app/report_archive.h"
 
@@ -35,19 +36,11 @@ public:
     std::vector<std::string> texts;
 };
 
-class StoreReportTest : public ::testing::Test {
+class StoreReportTest : public testing_root::ArchiveTestRoot {
 protected:
     void SetUp() override {
-        ::setenv("TZ", "UTC", 1);
-        ::tzset();
-        const char* tmp = std::getenv("TMPDIR");
-        saved_tmpdir_ = tmp ? tmp : "";
-        std::string base = std::string(tmp && *tmp ? tmp : "/tmp") + "/tv-store-XXXXXX";
-        ASSERT_NE(::mkdtemp(base.data()), nullptr);
-        root_ = base;
-        ::setenv("TORVANE_ROOT", root_.c_str(), 1);
-        ::setenv("TMPDIR", root_.c_str(), 1);
-        reset_cached_roots();
+        ArchiveTestRoot::SetUp();
+        if (HasFatalFailure()) return;
         archive_ = root_ + "/G/STANDARD";
         source_ = root_ + "/src";
         fs::create_directories(archive_);
@@ -57,36 +50,12 @@ protected:
         write(source_ + "/WIN386.SWP", "swap");
         fs::create_directories(source_ + "/sub");
         platform::set_system(&clock_);
-        set_ui(&ui_);
     }
     void TearDown() override {
-        set_ui(nullptr);
         platform::set_system(nullptr);
         set_cef_unpacker(nullptr);
         set_card_reader(nullptr);
-        reset_cached_roots();
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-        ::unsetenv("TORVANE_ROOT");
-        if (saved_tmpdir_.empty())
-            ::unsetenv("TMPDIR");
-        else
-            ::setenv("TMPDIR", saved_tmpdir_.c_str(), 1);
-    }
-    static void write(const std::string& path, const std::string& bytes) {
-        std::FILE* f = std::fopen(path.c_str(), "wbe");
-        ASSERT_NE(f, nullptr) << path;
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-    }
-    static std::string read(const std::string& path) {
-        std::string out;
-        std::FILE* f = std::fopen(path.c_str(), "rbe");
-        if (!f) return out;
-        char buf[4096];
-        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) out.append(buf, n);
-        std::fclose(f);
-        return out;
+        ArchiveTestRoot::TearDown();
     }
     static std::set<std::string> names(const std::string& folder) {
         std::set<std::string> out;
@@ -96,9 +65,8 @@ protected:
     }
     std::string index() const { return archive_ + "/ARCHINFO.DAT"; }
 
-    std::string root_, archive_, source_, saved_tmpdir_;
+    std::string archive_, source_;
     FixedClock clock_;
-    ScriptedUi ui_;
 };
 
 TEST_F(StoreReportTest, AppendGoldenBytesWithConfirmationAfterMissingLineEnd) {
