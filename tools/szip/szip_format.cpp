@@ -7,11 +7,13 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <new>
 #include <thread>
 
 #include "platform/fs.h"
+#include "tools/szip/word_coder.h"
 
 namespace tv::szip {
 
@@ -180,9 +182,107 @@ void run_both(Main&& main, Side&& side) {
     if (t.joinable()) t.join();
 }
 
-}  // namespace
+// Runs job(i) for i in [0, count) on up to `threads` threads; false when any job failed or a thread
+// could not be had and the work could not be finished here.
+template <typename Job>
+bool run_blocks(std::size_t count, std::uint32_t threads, Job&& job) {
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> ok{true};
+    auto worker = [&] {
+        for (std::size_t i; ok.load(std::memory_order_relaxed) && (i = next.fetch_add(1)) < count;) {
+            bool done = false;
+            try {
+                done = job(i);
+            } catch (const std::bad_alloc&) {
+            }
+            if (!done) ok = false;
+        }
+    };
+    std::vector<std::thread> pool;
+    const std::size_t extra = std::min<std::size_t>(threads, count) > 0 ? std::min<std::size_t>(threads, count) - 1 : 0;
+    for (std::size_t t = 0; t < extra; ++t) {
+        try {
+            pool.emplace_back(worker);
+        } catch (...) {
+            break;  // the threads we have (at least this one) finish the work
+        }
+    }
+    worker();
+    for (auto& t : pool) t.join();
+    return ok;
+}
 
-std::vector<std::uint8_t> pack(const std::vector<std::uint8_t>& input) {
+std::size_t word_block_count(std::uint64_t size) {
+    const std::uint64_t words = size / 2;
+    return static_cast<std::size_t>((words + kWordsPerBlock - 1) / kWordsPerBlock);
+}
+
+void put_header(std::vector<std::uint8_t>& out, std::uint8_t method, const std::vector<std::uint8_t>& input) {
+    std::memcpy(out.data(), "TVSZ", 4);
+    out[4] = kFormat;
+    out[5] = method;
+    put_le(&out[6], input.size(), 8);
+    put_le(&out[14], crc32(input.data(), input.size()), 4);
+}
+
+// Method 3; empty on failure.
+std::vector<std::uint8_t> pack_words(const std::vector<std::uint8_t>& input) {
+    const std::size_t words = input.size() / 2;
+    const std::size_t blocks = word_block_count(input.size());
+    std::vector<std::vector<std::uint8_t>> coded(blocks);
+    const bool ok = run_blocks(blocks, worker_threads(), [&](std::size_t i) {
+        const std::size_t first = i * kWordsPerBlock;
+        coded[i] = encode_word_block(input.data() + 2 * first, std::min(kWordsPerBlock, words - first));
+        return coded[i].size() <= 0xFFFFFFFFu;
+    });
+    if (!ok) return {};
+    std::size_t total = kHeaderSize + 4 * blocks + (input.size() & 1);
+    for (const auto& c : coded) total += c.size();
+    std::vector<std::uint8_t> out(total);
+    put_header(out, kMethodWords, input);
+    std::uint8_t* p = out.data() + kHeaderSize;
+    for (const auto& c : coded) {
+        put_le(p, c.size(), 4);
+        p += 4;
+    }
+    for (const auto& c : coded) {
+        if (!c.empty()) std::memcpy(p, c.data(), c.size());
+        p += c.size();
+    }
+    if (input.size() & 1) *p = input.back();
+    return out;
+}
+
+bool unpack_words(const std::vector<std::uint8_t>& packed, std::uint64_t size, std::vector<std::uint8_t>& output) {
+    const std::size_t body = packed.size() - kHeaderSize;
+    // A word costs at least a fiftieth of a bit; a larger claim is not ours.
+    if (size > static_cast<std::uint64_t>(body) * 1024) return false;
+    const std::size_t blocks = word_block_count(size);
+    if (blocks > body / 4) return false;
+    const std::uint8_t* table = packed.data() + kHeaderSize;
+    std::vector<std::size_t> offsets(blocks + 1);
+    std::uint64_t at = 4 * static_cast<std::uint64_t>(blocks);
+    for (std::size_t i = 0; i < blocks; ++i) {
+        offsets[i] = static_cast<std::size_t>(at);
+        at += get_le(table + 4 * i, 4);
+        if (at > body) return false;
+    }
+    offsets[blocks] = static_cast<std::size_t>(at);
+    if (at + (size & 1) != body) return false;
+    output.assign(static_cast<std::size_t>(size), 0);
+    const std::size_t words = output.size() / 2;
+    const bool ok = run_blocks(blocks, worker_threads(), [&](std::size_t i) {
+        const std::size_t first = i * kWordsPerBlock;
+        return decode_word_block(table + offsets[i], offsets[i + 1] - offsets[i], output.data() + 2 * first,
+                                 std::min(kWordsPerBlock, words - first));
+    });
+    if (!ok) return false;
+    if (size & 1) output.back() = packed.back();
+    return true;
+}
+
+// Method 2; empty on failure.
+std::vector<std::uint8_t> pack_planes(const std::vector<std::uint8_t>& input) {
     try {
         const std::vector<std::uint8_t> planes = to_delta_planes(input.data(), input.size());
         const std::size_t low_size = planes.size() / 2;
@@ -220,11 +320,7 @@ std::vector<std::uint8_t> pack(const std::vector<std::uint8_t>& input) {
             });
         if (!low_ok || !high_ok) return {};
         std::vector<std::uint8_t> out(kHeaderSize + kPlaneLengthSize + low_stream.size() + high_stream.size());
-        std::memcpy(out.data(), "TVSZ", 4);
-        out[4] = kFormat;
-        out[5] = kMethodDeltaPlanesXz;
-        put_le(&out[6], input.size(), 8);
-        put_le(&out[14], crc32(input.data(), input.size()), 4);
+        put_header(out, kMethodDeltaPlanesXz, input);
         put_le(&out[kHeaderSize], low_stream.size(), 8);
         std::uint8_t* p = out.data() + kHeaderSize + kPlaneLengthSize;
         std::memcpy(p, low_stream.data(), low_stream.size());
@@ -235,12 +331,8 @@ std::vector<std::uint8_t> pack(const std::vector<std::uint8_t>& input) {
     }
 }
 
-bool unpack(const std::vector<std::uint8_t>& packed, std::vector<std::uint8_t>& output) {
-    if (packed.size() < kHeaderSize + kPlaneLengthSize || std::memcmp(packed.data(), "TVSZ", 4) != 0 ||
-        packed[4] != kFormat || packed[5] != kMethodDeltaPlanesXz)
-        return false;
-    const std::uint64_t size = get_le(&packed[6], 8);
-    const auto crc = static_cast<std::uint32_t>(get_le(&packed[14], 4));
+bool unpack_planes(const std::vector<std::uint8_t>& packed, std::uint64_t size, std::vector<std::uint8_t>& output) {
+    if (packed.size() < kHeaderSize + kPlaneLengthSize) return false;
     const std::uint64_t low_stream_size = get_le(&packed[kHeaderSize], 8);
     const std::size_t body_size = packed.size() - kHeaderSize - kPlaneLengthSize;
     if (low_stream_size > body_size) return false;
@@ -267,7 +359,42 @@ bool unpack(const std::vector<std::uint8_t>& packed, std::vector<std::uint8_t>& 
     } catch (const std::bad_alloc&) {
         return false;
     }
-    return crc32(output.data(), output.size()) == crc;
+    return true;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> pack(const std::vector<std::uint8_t>& input) {
+    try {
+        // Sample files take the word coder; anything it does not pack to a quarter (text, odd
+        // layouts) goes the dictionary way.
+        if (input.size() >= 2) {
+            std::vector<std::uint8_t> words = pack_words(input);
+            if (!words.empty() && words.size() <= input.size() / 4) return words;
+        }
+        return pack_planes(input);
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+}
+
+bool unpack(const std::vector<std::uint8_t>& packed, std::vector<std::uint8_t>& output) {
+    if (packed.size() < kHeaderSize || std::memcmp(packed.data(), "TVSZ", 4) != 0 || packed[4] != kFormat) return false;
+    const std::uint64_t size = get_le(&packed[6], 8);
+    const auto crc = static_cast<std::uint32_t>(get_le(&packed[14], 4));
+    std::vector<std::uint8_t> out;
+    bool ok = false;
+    try {
+        if (packed[5] == kMethodDeltaPlanesXz)
+            ok = unpack_planes(packed, size, out);
+        else if (packed[5] == kMethodWords)
+            ok = unpack_words(packed, size, out);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (!ok || crc32(out.data(), out.size()) != crc) return false;
+    output = std::move(out);
+    return true;
 }
 
 int run(int argc, char** argv) {

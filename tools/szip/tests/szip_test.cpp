@@ -11,6 +11,7 @@
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "tools/szip/szip_format.h"
+#include "tools/szip/word_coder.h"
 
 namespace tv::szip {
 namespace {
@@ -84,6 +85,7 @@ TEST(Szip, LargeChannelFileRoundTrip) {
     in.back() = 0xA5;
     const Bytes p = pack(in);
     ASSERT_FALSE(p.empty());
+    EXPECT_EQ(p[5], kMethodWords);
     EXPECT_LT(p.size(), in.size() / 4);
     Bytes out;
     ASSERT_TRUE(unpack(p, out));
@@ -92,8 +94,9 @@ TEST(Szip, LargeChannelFileRoundTrip) {
 
 TEST(Szip, CorruptStreamsAreRefused) {
     Bytes in(5000);
-    for (std::size_t i = 0; i < in.size(); ++i) in[i] = static_cast<std::uint8_t>(i * 7);
+    for (std::size_t i = 0; i < in.size(); ++i) in[i] = static_cast<std::uint8_t>(i * i * 7 + i / 3);
     const Bytes good = pack(in);
+    ASSERT_EQ(good[5], kMethodDeltaPlanesXz);
     Bytes out;
     auto refused = [&](Bytes p) { return !unpack(p, out); };
     Bytes b = good;
@@ -130,6 +133,112 @@ TEST(Szip, CorruptStreamsAreRefused) {
     b = good;
     b[b.size() - 3] ^= 0x55;
     EXPECT_TRUE(refused(b));
+}
+
+// ECG-like words: a slow wave, small steps, now and then a mark bit or a jump across the range.
+Bytes sample_words(std::size_t count, std::uint32_t seed) {
+    Bytes b(2 * count);
+    std::uint32_t s = seed;
+    for (std::size_t i = 0; i < count; ++i) {
+        s = s * 1664525u + 1013904223u;
+        auto w = static_cast<std::uint16_t>(2048 + (i % 120 < 6 ? 300 : 0) + (s >> 30));
+        if (i % 7919 == 5) w |= 0x1000;
+        if (i % 50021 == 9) w = static_cast<std::uint16_t>(s);
+        b[2 * i] = static_cast<std::uint8_t>(w);
+        b[2 * i + 1] = static_cast<std::uint8_t>(w >> 8);
+    }
+    return b;
+}
+
+TEST(SzipWords, CoderGoldenBytesAndExtremes) {
+    // Words 16, 18, 15, 0x9000: steps 16 (escape, v = 17), 2, -3 and the jump, folded to 0xE01D.
+    const Bytes words{0x10, 0x00, 0x12, 0x00, 0x0F, 0x00, 0x00, 0x90};
+    const Bytes coded = encode_word_block(words.data(), 4);
+    EXPECT_EQ(coded, (Bytes{0x00, 0xFF, 0xFF, 0xF0, 0xFA, 0x1D, 0xC6, 0xFF, 0xFF, 0xEA, 0x16, 0x0B, 0x0A, 0x00, 0x00}));
+    Bytes back(8);
+    ASSERT_TRUE(decode_word_block(coded.data(), coded.size(), back.data(), 4));
+    EXPECT_EQ(back, words);
+    // Every step size, both directions across the wrap, long runs, and the largest folded value.
+    Bytes edge;
+    auto put = [&edge](std::uint16_t w) {
+        edge.push_back(static_cast<std::uint8_t>(w));
+        edge.push_back(static_cast<std::uint8_t>(w >> 8));
+    };
+    for (std::uint32_t w = 0; w < 0x10000; w += 97) put(static_cast<std::uint16_t>(w));
+    for (int i = 0; i < 300; ++i) put(i % 2 ? 0x0000 : 0xFFFF);
+    for (int i = 0; i < 300; ++i) put(i % 2 ? 0x7FFF : 0x8000);
+    for (int i = 0; i < 3000; ++i) put(0x1234);
+    const Bytes e = encode_word_block(edge.data(), edge.size() / 2);
+    Bytes edge_back(edge.size());
+    ASSERT_TRUE(decode_word_block(e.data(), e.size(), edge_back.data(), edge.size() / 2));
+    EXPECT_EQ(edge_back, edge);
+    // Nothing to code still makes a stream the decoder accepts.
+    const Bytes none = encode_word_block(nullptr, 0);
+    EXPECT_TRUE(decode_word_block(none.data(), none.size(), nullptr, 0));
+}
+
+TEST(SzipWords, SampleFilesTakeTheWordCoderAndRoundTrip) {
+    // Three blocks and a bit, and an odd last byte.
+    Bytes in = sample_words(2 * kWordsPerBlock + 1000, 3);
+    in.push_back(0x5A);
+    const Bytes p = pack(in);
+    ASSERT_EQ(p[5], kMethodWords);
+    EXPECT_LT(p.size(), in.size() / 4);
+    EXPECT_EQ(pack(in), p);
+    Bytes out;
+    ASSERT_TRUE(unpack(p, out));
+    EXPECT_EQ(out, in);
+    // Three block lengths after the header, then the blocks and the odd byte to the very end.
+    std::uint64_t sum = 0;
+    for (std::size_t i = 0; i < 3; ++i)
+        sum += p[18 + 4 * i] | p[19 + 4 * i] << 8 | p[20 + 4 * i] << 16 | static_cast<std::uint64_t>(p[21 + 4 * i]) << 24;
+    EXPECT_EQ(18 + 12 + sum + 1, p.size());
+    EXPECT_EQ(p.back(), 0x5A);
+    // Text is no sample file: it goes the dictionary way.
+    std::string text;
+    while (text.size() < 20000) text += "Doe Jane\r\nP123\r\n01/02/2003 10:20:31\r\n";
+    EXPECT_EQ(pack(Bytes(text.begin(), text.end()))[5], kMethodDeltaPlanesXz);
+}
+
+TEST(SzipWords, CorruptStreamsAreRefused) {
+    const Bytes in = sample_words(kWordsPerBlock + 5000, 9);
+    const Bytes good = pack(in);
+    ASSERT_EQ(good[5], kMethodWords);
+    Bytes out;
+    auto refused = [&](Bytes p) { return !unpack(p, out); };
+    Bytes b = good;
+    b[18] ^= 1;  // first block length: the table no longer adds up to the body
+    EXPECT_TRUE(refused(b));
+    b = good;
+    b[21] = 0xFF;  // a block length past the end
+    EXPECT_TRUE(refused(b));
+    b = good;
+    b[26] = 1;  // a block's first byte is always 0
+    EXPECT_TRUE(refused(b));
+    for (const std::size_t at : {std::size_t{40}, good.size() / 2, good.size() - 2}) {
+        b = good;
+        b[at] ^= 0x10;
+        EXPECT_TRUE(refused(b)) << at;
+    }
+    b = good;
+    b[6] += 2;  // one word more: the block count stays, the coded words run out or the CRC differs
+    EXPECT_TRUE(refused(b));
+    b = good;
+    b[12] = 0x01;  // far more than the body could hold
+    EXPECT_TRUE(refused(b));
+    EXPECT_TRUE(refused(Bytes(good.begin(), good.end() - 1)));
+    EXPECT_TRUE(refused(Bytes(good.begin(), good.begin() + 20)));
+    // A block cut short: the decoder runs out of bytes instead of reading past them.
+    const Bytes words = sample_words(4000, 1);
+    const Bytes coded = encode_word_block(words.data(), 4000);
+    Bytes back(words.size());
+    EXPECT_FALSE(decode_word_block(coded.data(), coded.size() / 2, back.data(), 4000));
+    EXPECT_FALSE(decode_word_block(coded.data(), 4, back.data(), 1));
+    // Sixteen escape ones describe no 16-bit word.
+    const Bytes ones(64, 0xFF);
+    Bytes hostile{0x00};
+    hostile.insert(hostile.end(), ones.begin(), ones.end());
+    EXPECT_FALSE(decode_word_block(hostile.data(), hostile.size(), back.data(), 10));
 }
 
 class SzipProgram : public ::testing::Test {
