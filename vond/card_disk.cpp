@@ -16,6 +16,7 @@
 #include "platform/drives.h"
 #include "platform/fs.h"
 #include "platform/system.h"
+#include "vond/dialogs.h"
 #include "vond/messages.h"
 
 namespace tv::vond {
@@ -242,6 +243,11 @@ bool CardDisk::setup_patient_details(const std::string& t1, const std::string& t
 
 bool CardDisk::condition(const std::string& t1, const std::string& t2, const std::string& t3,
                          const std::array<std::uint16_t, 32>* fir, Progress* progress) {
+    std::unique_ptr<Progress> shown;
+    if (!progress) {
+        shown = open_conditioning_progress();
+        progress = shown.get();
+    }
     if (!delete_all_entries(root_)) return false;
     if (!set_card_label(root_, kCardLabel)) return false;
     if (!new_config(t1, t2, t3, fir)) return false;
@@ -476,20 +482,27 @@ bool CardDisk::copy_all_files(const std::string& dest) {
     return true;
 }
 
-CardSearch find_card_drive(char default_drive) {
-    CardSearch r;
-    int count = 0;
+std::vector<platform::MappedDrive> card_drives(char default_drive) {
+    std::vector<platform::MappedDrive> found;
     for (auto& d : platform::mapped_drives()) {
         if (d.letter <= 'C' && d.letter != default_drive) continue;
         if (!(label_is_card(d.label) || d.letter == default_drive)) continue;
         if (!holds_card_files(d.folder)) continue;
-        ++count;
+        found.push_back(d);
+    }
+    return found;
+}
+
+CardSearch find_card_drive(char default_drive) {
+    CardSearch r;
+    const auto found = card_drives(default_drive);
+    for (auto& d : found) {
         if (r.letter == '?' || d.letter == default_drive) {
             r.letter = d.letter;
             r.root = d.folder;
         }
     }
-    r.several = count > 1;
+    r.several = found.size() > 1;
     return r;
 }
 

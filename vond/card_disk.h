@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/drives.h"
 #include "vond/card_files.h"
 #include "vond/card_format.h"
 
@@ -122,6 +123,8 @@ struct CardSearch {
     bool several = false;
 };
 CardSearch find_card_drive(char default_drive);
+// Every drive that qualifies as a card, in letter order.
+std::vector<platform::MappedDrive> card_drives(char default_drive);
 
 // The index entries of a sector-coded card.
 struct IndexEntry {

@@ -1,5 +1,6 @@
 #include "vond/dialogs.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "common/files.h"
@@ -22,6 +23,125 @@ bool ends_with_several(const std::string& drive) {
 
 VondWindows* windows() { return g_windows; }
 void set_windows(VondWindows* w) { g_windows = w; }
+
+std::unique_ptr<Progress> open_conditioning_progress() {
+    if (!g_windows || !g_windows->active()) return nullptr;
+    return g_windows->open_progress(true);
+}
+
+FrameState frame_state(int mode) {
+    switch (mode) {
+        case 2: case 3: case 4: case 5: case 8: case 11: case 12: case 14: return FrameState::Minimised;
+        default: return FrameState::Hidden;
+    }
+}
+
+std::string ProgressRules::title() const { return message_text(133); }
+
+std::string ProgressRules::text() const {
+    return conditioning_ ? "Please wait while the CF disk is conditioned." : "Please wait while the ECG data is read";
+}
+
+void ProgressRules::set_range(std::uint32_t max) {
+    const std::uint32_t limit = conditioning_ ? 0x7FFFFFFFu : 0xFFFFu;
+    maximum_ = static_cast<int>(std::min(max, limit));
+    position_ = std::min(position_, maximum_);
+}
+
+void ProgressRules::set_position(std::uint32_t pos) {
+    position_ = static_cast<int>(std::min<std::uint32_t>(pos, static_cast<std::uint32_t>(maximum_)));
+}
+
+int ProgressRules::percent() const {
+    return maximum_ <= 0 ? 0 : static_cast<int>(static_cast<std::int64_t>(position_) * 100 / maximum_);
+}
+
+DrivePromptRules::DrivePromptRules(char default_drive, bool offer_when_none)
+    : default_drive_(default_drive), offer_when_none_(offer_when_none) {}
+
+void DrivePromptRules::search() {
+    outcome_ = Outcome::Open;
+    chosen_ = {};
+    entries_.clear();
+    found_ = {};
+    const auto cards = card_drives(default_drive_);
+    cards_ = cards.size();
+    auto entry = [](const platform::MappedDrive& d) {
+        DriveEntry e;
+        e.letter = d.letter;
+        e.folder = d.folder;
+        e.label = d.label;
+        auto v = platform::volume_of(d.folder);
+        e.capacity = v ? v->total_bytes : d.capacity;
+        return e;
+    };
+    for (auto& d : cards) {
+        if (found_.letter == '?' || d.letter == default_drive_) {
+            found_.letter = d.letter;
+            found_.root = d.folder;
+        }
+        entries_.push_back(entry(d));
+    }
+    found_.several = cards_ > 1;
+    if (cards_ == 0 && offer_when_none_)
+        for (char l : card_drive_letters(default_drive_))
+            if (auto d = platform::mapped_drive(l)) entries_.push_back(entry(*d));
+    selected = entries_.empty() ? -1 : 0;
+    const char preferred = cards_ > 0 ? found_.letter : default_drive_;
+    for (std::size_t i = 0; i < entries_.size(); ++i)
+        if (entries_[i].letter == preferred) selected = static_cast<int>(i);
+}
+
+bool DrivePromptRules::needs_prompt() const { return cards_ > 1 || (cards_ == 0 && offer_when_none_); }
+
+std::string DrivePromptRules::text() const { return message_text(several() ? 151 : 200); }
+
+std::string DrivePromptRules::entry_text(const DriveEntry& e) {
+    std::string t = std::string(1, e.letter) + ":";
+    if (!e.label.empty()) t += "  " + e.label;
+    if (e.capacity > 0) t += "  (" + std::to_string(e.capacity / 1048576u) + " MB)";
+    return t;
+}
+
+bool DrivePromptRules::choose() {
+    if (selected < 0 || static_cast<std::size_t>(selected) >= entries_.size()) {
+        show_message(132, MsgIcon::Error, MsgButtons::Ok);
+        return false;
+    }
+    const DriveEntry& e = entries_[static_cast<std::size_t>(selected)];
+    // The drive may have gone while the prompt was open (card pulled, map changed).
+    auto d = platform::mapped_drive(e.letter);
+    if (!d || !card_volume(d->folder).exists) {
+        show_message(131, MsgIcon::Error, MsgButtons::Ok);
+        return false;
+    }
+    chosen_.letter = e.letter;
+    chosen_.root = d->folder;
+    chosen_.several = false;
+    outcome_ = Outcome::Chosen;
+    return true;
+}
+
+CardSearch DrivePromptRules::result() const { return outcome_ == Outcome::Chosen ? chosen_ : found_; }
+
+CardSearch search_card_drive_asking(char default_drive, bool offer_when_none) {
+    DrivePromptRules rules(default_drive, offer_when_none);
+    for (;;) {
+        rules.search();
+        if (!rules.needs_prompt()) return rules.result();
+        if (windows() && windows()->available()) {
+            windows()->choose_drive(rules);
+        } else if (rules.several()) {
+            // No window: the question is the plain one, OK to search again once the extra cards
+            // are out, Cancel to go on with the cards marked as several.
+            if (show_message(151, MsgIcon::Warning, MsgButtons::OkCancel) == MsgResult::Ok) rules.search_again();
+            else rules.cancel();
+        } else {
+            rules.cancel();
+        }
+        if (rules.outcome() != DrivePromptRules::Outcome::SearchAgain) return rules.result();
+    }
+}
 
 std::vector<char> card_drive_letters(char default_drive) {
     std::vector<char> letters;

@@ -11,13 +11,14 @@
 
 namespace {
 
-// Hidden runs: every message goes to stderr and a question gets its safe answer. Test hook: the
+// Where a person can answer, message boxes are windows (the first one starts the window run);
+// otherwise every message goes to stderr and a question gets its safe answer. Test hook: the
 // process tests answer questions of hidden runs (conditioning through "/setpat=", deleting stray
 // files) with VOND_UI_ANSWERS, a comma list of yes, no, ok, cancel, retry; it is honoured only
 // when TORVANE_ROOT is set, so an installed vond never lets its environment answer for the user.
-class HiddenUi : public tv::Ui {
+class ProgramUi : public tv::Ui {
 public:
-    HiddenUi() {
+    explicit ProgramUi(tv::vond::QtVondWindows& windows) : windows_(windows) {
         const char* root = std::getenv("TORVANE_ROOT");
         const char* a = root && *root ? std::getenv("VOND_UI_ANSWERS") : nullptr;
         if (a) {
@@ -38,14 +39,17 @@ public:
             }
         }
     }
-    tv::MsgResult message_box(const std::string& text, const std::string& caption, tv::MsgIcon,
+    tv::MsgResult message_box(const std::string& text, const std::string& caption, tv::MsgIcon icon,
                               tv::MsgButtons buttons) override {
+        if (answers_.empty() && tv::vond::QtVondWindows::user_can_answer())
+            return windows_.message_box(text, caption, icon, buttons);
         std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
         if (next_ < answers_.size()) return answers_[next_++];
         return tv::safe_answer(buttons);
     }
 
 private:
+    tv::vond::QtVondWindows& windows_;
     std::vector<tv::MsgResult> answers_;
     std::size_t next_ = 0;
 };
@@ -53,11 +57,11 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    static HiddenUi hidden;
-    tv::set_ui(&hidden);
-    // The windows build their QApplication (and their own message boxes) when first needed.
-    static tv::vond::QtVondWindows windows;
+    // The windows build their QApplication and the frame when first needed.
+    static tv::vond::QtVondWindows windows(false);
     tv::vond::set_windows(&windows);
+    static ProgramUi prompter(windows);
+    tv::set_ui(&prompter);
     tv::select_ui_language("VOND");
     std::vector<std::string> args(argv + 1, argv + argc);
     return tv::vond::run_vond(args);

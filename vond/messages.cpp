@@ -6,6 +6,7 @@
 
 #include "common/strings.h"
 #include "common/text.h"
+#include "platform/drives.h"
 #include "platform/window_messages.h"
 
 namespace tv::vond {
@@ -55,6 +56,8 @@ const StringEntry kStrings[] = {
     {164, "The requested ECG output type is not supported for CEF files."},
     {165, "It was not possible to install SZIP.EXE.\nYou can continue using VOND for normal use, but you will be "
           "unable to use it to access \"CEF\" files."},
+    {200, "No Ostrabel CF card was found.\nSelect the drive that holds the CF card, or insert the card and search "
+          "again."},
 };
 
 std::once_flag g_registered;
@@ -121,6 +124,30 @@ int notify_analysis_window() {
     platform::register_window_message(kClosedMessage);
     const auto r = platform::send_window_message(w, kClosedMessage, 0, 0, kSendTimeoutMs);
     return r ? static_cast<int>(*r) : 0;
+}
+
+int get_drive_type(const std::string& path) {
+    if (path.size() <= 1 || path.size() > 255) return kDriveOther;
+    const char c = path[0];
+    if ((c == 'A' || c == 'B' || c == 'a' || c == 'b') && path[1] == ':') return kDriveFloppy;
+    if (path[0] == '\\' && path[1] == '\\') {
+        const std::size_t server_end = path.find('\\', 2);
+        if (server_end == std::string::npos || server_end == 2) return kDriveOther;
+        const std::size_t share_end = path.find('\\', server_end + 1);
+        const std::size_t share_len = (share_end == std::string::npos ? path.size() : share_end) - server_end - 1;
+        return share_len > 0 ? kDriveRemote : kDriveOther;
+    }
+    if (path[1] != ':' || !((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return kDriveOther;
+    auto d = platform::mapped_drive(c);
+    if (!d) return kDriveOther;
+    switch (d->kind) {
+        case platform::DriveKind::Removable:
+        case platform::DriveKind::Floppy: return kDriveRemovable;
+        case platform::DriveKind::Fixed: return kDriveFixed;
+        case platform::DriveKind::Remote: return kDriveRemote;
+        case platform::DriveKind::CdRom: return kDriveCdRom;
+        default: return kDriveOther;
+    }
 }
 
 MsgResult show_card_message(unsigned id, MsgIcon icon, MsgButtons buttons, bool notify, const std::string& text) {

@@ -327,8 +327,10 @@ int Program::run() {
         disk_.set_output_format(cl_.output_format);
         disk_.set_input_folder(cl_.input_folder);
         disk_.set_default_drive(default_drive_);
+        if (windows()) windows()->start(mode);
         const FoundInput in = find_input(cl_.input_folder);
         code = in.found ? folder_flow(in) : card_flow();
+        if (windows()) windows()->finish();
     }
     trace("m_exit_code : %i\n", code);
     reg_set_dword(HKEY_CURRENT_USER, kProfileKey, "Default Drive", static_cast<unsigned char>(default_drive_));
@@ -391,11 +393,13 @@ int Program::card_flow() {
 
 int Program::write_flow() {
     const int mode = cl_.mode;
-    CardSearch found = find_card_drive(default_drive_);
+    CardSearch found =
+        mode == kWriteCnav ? find_card_drive(default_drive_) : search_card_drive_asking(default_drive_, false);
     bool asked = false;
     if (mode == kWriteCnav && found.letter == '?') {
         if (show_message(157, MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes) return 102;
         asked = true;
+        found = search_card_drive_asking(default_drive_, true);
     }
     // Several cards and nobody to settle it: the caller hears so.
     if (mode == kWriteCnav && found.several) return 117;

@@ -6,8 +6,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -21,6 +23,7 @@
 #include "platform/process.h"
 #include "vond/card_format.h"
 #include "vond/messages.h"
+#include "vond/ui/vond_frame.h"
 
 namespace tv::vond {
 namespace {
@@ -44,32 +47,32 @@ QLineEdit* edit(QWidget* parent, const char* name) {
 
 class ProgressDialog : public Progress {
 public:
-    explicit ProgressDialog(bool conditioning) : conditioning_(conditioning) {
-        dialog_.setWindowTitle(to_qstring(message_text(133)));
+    explicit ProgressDialog(bool conditioning) : rules_(conditioning) {
+        dialog_.setWindowTitle(to_qstring(rules_.title()));
         dialog_.setObjectName(conditioning ? "conditionProgress" : "readProgress");
         auto* layout = new QVBoxLayout(&dialog_);
-        layout->addWidget(new QLabel(QString::fromLatin1(conditioning ? "Please wait while the CF disk is conditioned."
-                                                                      : "Please wait while the ECG data is read"),
-                                     &dialog_));
+        layout->addWidget(new QLabel(to_qstring(rules_.text()), &dialog_));
         bar_ = new QProgressBar(&dialog_);
-        bar_->setRange(0, 100);
+        bar_->setObjectName("progressBar");
+        bar_->setRange(0, rules_.maximum());
         layout->addWidget(bar_);
         dialog_.show();
         QApplication::processEvents();
     }
     void set_range(std::uint32_t max) override {
-        // The reading dialog's bar held 16 bits; conditioning counts sectors of large cards.
-        const std::uint32_t limit = conditioning_ ? 0x7FFFFFFFu : 0xFFFFu;
-        bar_->setRange(0, static_cast<int>(max > limit ? limit : max));
+        rules_.set_range(max);
+        bar_->setRange(0, rules_.maximum());
+        bar_->setValue(rules_.position());
         QApplication::processEvents();
     }
     void set_position(std::uint32_t pos) override {
-        bar_->setValue(static_cast<int>(pos > 0x7FFFFFFFu ? 0x7FFFFFFFu : pos));
+        rules_.set_position(pos);
+        bar_->setValue(rules_.position());
         QApplication::processEvents();
     }
 
 private:
-    bool conditioning_;
+    ProgressRules rules_;
     QDialog dialog_;
     QProgressBar* bar_ = nullptr;
 };
@@ -152,14 +155,14 @@ void CardDialog::initialise_clicked() {
         done(-1);
         return;
     }
-    const CardSearch found = find_card_drive(rules_.default_drive);
+    const CardSearch found = search_card_drive_asking(rules_.default_drive, false);
     if (found.several && rules_.drive.size() >= 2) rules_.drive = rules_.drive.substr(0, 2) + ">2";
     fill_drive_list();
 }
 
 void CardDialog::default_drive_changed(int index) {
     rules_.default_drive = index <= 0 ? '?' : static_cast<char>('A' + index - 1);
-    const CardSearch found = find_card_drive(rules_.default_drive);
+    const CardSearch found = search_card_drive_asking(rules_.default_drive, false);
     if (found.letter != '?') rules_.drive = std::string(1, found.letter) + (found.several ? ":>2" : ":");
     fill_drive_list();
 }
@@ -231,6 +234,57 @@ void ReadDialog::play_clicked() {
     platform::spawn_process({"aplay", "-q", *wav}, child);
 }
 
+DrivePromptDialog::DrivePromptDialog(DrivePromptRules& rules, QWidget* parent) : fw::Dialog(parent), rules_(rules) {
+    setObjectName("drivePrompt");
+    auto* layout = new QVBoxLayout(this);
+    text_ = new QLabel(this);
+    text_->setObjectName("promptText");
+    layout->addWidget(text_);
+    list_ = new QListWidget(this);
+    list_->setObjectName("drives");
+    layout->addWidget(list_);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(ok_ = button(this, "OK", "ok"));
+    buttons->addWidget(again_ = button(this, "Search Again", "searchAgain"));
+    buttons->addWidget(cancel_ = button(this, "Cancel", "cancel"));
+    layout->addLayout(buttons);
+    ok_->setDefault(true);
+    connect(ok_, &QPushButton::clicked, this, [this] { on_ok(); });
+    connect(again_, &QPushButton::clicked, this, [this] { search_again_clicked(); });
+    connect(cancel_, &QPushButton::clicked, this, [this] { on_cancel(); });
+    connect(list_, &QListWidget::itemDoubleClicked, this, [this] { on_ok(); });
+}
+
+void DrivePromptDialog::on_init_dialog() {
+    setWindowTitle(dialog_title());
+    text_->setText(to_qstring(rules_.text()));
+    list_->clear();
+    for (const DriveEntry& e : rules_.entries()) list_->addItem(to_qstring(DrivePromptRules::entry_text(e)));
+    if (rules_.selected >= 0 && rules_.selected < list_->count()) list_->setCurrentRow(rules_.selected);
+    ok_->setEnabled(list_->count() > 0);
+    fw::Dialog::on_init_dialog();
+}
+
+void DrivePromptDialog::on_ok() {
+    rules_.selected = list_->currentRow();
+    if (!rules_.choose()) return;
+    done(QDialog::Accepted);
+}
+
+void DrivePromptDialog::on_cancel() {
+    rules_.cancel();
+    done(QDialog::Rejected);
+}
+
+void DrivePromptDialog::search_again_clicked() {
+    rules_.search_again();
+    done(QDialog::Rejected);
+}
+
+QtVondWindows::QtVondWindows(bool install_ui) : install_ui_(install_ui) {}
+
+QtVondWindows::~QtVondWindows() = default;
+
 bool QtVondWindows::available() const {
     if (QApplication::instance()) return true;
     for (const char* v : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
@@ -240,7 +294,29 @@ bool QtVondWindows::available() const {
     return false;
 }
 
-void QtVondWindows::ensure_application() {
+bool QtVondWindows::user_can_answer() {
+    const char* p = std::getenv("QT_QPA_PLATFORM");
+    if (p && *p) {
+        const std::string platform = p;
+        return platform.rfind("offscreen", 0) != 0 && platform.rfind("minimal", 0) != 0;
+    }
+    for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* s = std::getenv(v);
+        if (s && *s) return true;
+    }
+    return false;
+}
+
+void QtVondWindows::start(int mode) { state_ = frame_state(mode); }
+
+bool QtVondWindows::active() const { return frame_ != nullptr; }
+
+void QtVondWindows::finish() {
+    // The run is over: the frame closes as the close message would close it.
+    frame_.reset();
+}
+
+void QtVondWindows::ensure_application(bool install_ui) {
     if (QApplication::instance()) return;
     static int argc = 1;
     static char name[] = "vond";
@@ -248,23 +324,41 @@ void QtVondWindows::ensure_application() {
     static QApplication* app = new QApplication(argc, argv);
     (void)app;
     static fw::QtUi qt_ui;
-    set_ui(&qt_ui);
+    if (install_ui) set_ui(&qt_ui);
+}
+
+void QtVondWindows::ensure_window_run() {
+    ensure_application(install_ui_);
+    if (!frame_) frame_ = std::make_unique<VondFrame>(state_);
+}
+
+MsgResult QtVondWindows::message_box(const std::string& text, const std::string& caption, MsgIcon icon,
+                                     MsgButtons buttons) {
+    ensure_window_run();
+    fw::QtUi box;
+    return box.message_box(text, caption, icon, buttons);
 }
 
 int QtVondWindows::show_card_dialog(CardDialogRules& rules) {
-    ensure_application();
+    ensure_window_run();
     CardDialog d(rules);
     return d.exec_modal();
 }
 
 int QtVondWindows::show_read_dialog(ReadDialogRules& rules, int mode, char default_drive) {
-    ensure_application();
+    ensure_window_run();
     ReadDialog d(rules, mode, default_drive);
     return d.exec_modal();
 }
 
+void QtVondWindows::choose_drive(DrivePromptRules& rules) {
+    ensure_window_run();
+    DrivePromptDialog d(rules);
+    d.exec_modal();
+}
+
 std::unique_ptr<Progress> QtVondWindows::open_progress(bool conditioning) {
-    ensure_application();
+    ensure_window_run();
     return std::make_unique<ProgressDialog>(conditioning);
 }
 

@@ -3,12 +3,15 @@
 #pragma once
 #include <memory>
 
+#include "common/ui.h"
 #include "framework/dialog.h"
 #include "vond/dialogs.h"
 
 class QLineEdit;
 class QComboBox;
 class QCheckBox;
+class QLabel;
+class QListWidget;
 class QPushButton;
 
 namespace tv::vond {
@@ -52,15 +55,55 @@ private:
     QPushButton *play_, *read_patient_, *read_ecg_, *exit_;
 };
 
-// Builds the QApplication (and installs the Qt message boxes) on first use.
+// Choosing the card drive: the cards found (or the drives a card may sit in), "OK", "Search
+// Again" and "Cancel".
+class DrivePromptDialog : public fw::Dialog {
+public:
+    explicit DrivePromptDialog(DrivePromptRules& rules, QWidget* parent = nullptr);
+    void on_init_dialog() override;
+    void on_ok() override;
+    void on_cancel() override;
+    void search_again_clicked();
+
+private:
+    DrivePromptRules& rules_;
+    QLabel* text_;
+    QListWidget* list_;
+    QPushButton *ok_, *again_, *cancel_;
+};
+
+class VondFrame;
+
+// Builds the QApplication, and the frame in the run's show state, with the first window.
 class QtVondWindows : public VondWindows {
 public:
+    // `install_ui`: the Qt message boxes become the process-wide prompter with the first window;
+    // vond's own prompter routes its boxes itself and passes false.
+    explicit QtVondWindows(bool install_ui = true);
+    ~QtVondWindows() override;
     // A display (X11, Wayland) or a platform chosen with QT_QPA_PLATFORM.
     bool available() const override;
+    void start(int mode) override;
+    bool active() const override;
+    void finish() override;
     int show_card_dialog(CardDialogRules& rules) override;
     int show_read_dialog(ReadDialogRules& rules, int mode, char default_drive) override;
+    void choose_drive(DrivePromptRules& rules) override;
     std::unique_ptr<Progress> open_progress(bool conditioning) override;
-    static void ensure_application();
+
+    // A person can answer a box here: a display, or a platform other than the offscreen ones.
+    static bool user_can_answer();
+    // A Qt message box, in a window run (made on first use).
+    MsgResult message_box(const std::string& text, const std::string& caption, MsgIcon icon, MsgButtons buttons);
+    VondFrame* frame() const { return frame_.get(); }
+
+    static void ensure_application(bool install_ui = true);
+
+private:
+    void ensure_window_run();
+    bool install_ui_;
+    FrameState state_ = FrameState::Hidden;
+    std::unique_ptr<VondFrame> frame_;
 };
 
 }  // namespace tv::vond
