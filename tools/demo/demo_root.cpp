@@ -228,9 +228,11 @@ bool write_demo_pages(const std::string& staging, const std::string& name) {
                 const int t = (i + strip * 40) % 160;
                 const int qrs = t >= 48 && t < 52 ? 700 * (t - 47) / 4 : t >= 52 && t < 57 ? 700 - 190 * (t - 52) : 0;
                 const int wave = t >= 90 && t < 120 ? 90 * (t - 90) * (120 - t) / 225 : 0;
-                samples.push_back(static_cast<std::uint16_t>(1024 + qrs + wave));
+                // Page y grows downwards: larger samples draw lower, so the waves are stored negated.
+                samples.push_back(static_cast<std::uint16_t>(1024 - qrs - wave));
             }
-            b.trace(100, top + 700, 0, 1 << 29, samples);
+            // Baseline (sample 1024 = base 32 x 32) on the grid, the R waves reaching up into it.
+            b.trace(100, top + 850, 32, 1 << 29, samples);
             b.text(100, top + 1400, format_string("Strip %d   Lead II   25 mm/s   10 mm/mV", strip + 1), kTextTiny);
         }
         pages[1] = b.bytes();

@@ -20,5 +20,8 @@ bool demo_root_exists();
 // Makes the demo root (groups, reports, DEVICE.DAT, profile). Fails when a demo root exists.
 // `error` receives why it failed.
 bool make_demo_root(DemoSummary* summary, std::string* error);
+// Writes the demo report's page files (PAGE.0 to PAGE.3) into the folder `staging`; `name` is the
+// patient name on the pages.
+bool write_demo_pages(const std::string& staging, const std::string& name);
 
 }  // namespace tv::demo

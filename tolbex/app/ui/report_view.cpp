@@ -3,28 +3,42 @@
 #include <algorithm>
 
 #include <QButtonGroup>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
+#include "common/files.h"
 #include "common/registry.h"
+#include "common/text.h"
+#include "common/ui.h"
 #include "framework/application.h"
 #include "framework/frame.h"
 #include "framework/painter_draw_context.h"
 #include "framework/qt_text.h"
 #include "framework/wait_cursor.h"
+#include "framework/window_helpers.h"
+#include "platform/fs.h"
+#include "tolbex/app/report_handover.h"
+#include "tolbex/app/tolbex_app.h"
+#include "tolbex/app/ui/archive_dialogs_ui.h"
 #include "tolbex/app/ui/report_doc_ui.h"
 #include "tolbex/app/ui/tolbex_window_app.h"
+#include "tolbex/app/ui/wait_dialogs.h"
+#include "tolbex/reports/report_document.h"
+#include "tolbex/reports/rtf_export.h"
 
 namespace tv::gui {
 
@@ -188,6 +202,134 @@ void set_default_annotation_size_index(int index) {
                   static_cast<std::uint32_t>(std::clamp(index, 0, 3)));
 }
 
+// --- export ---
+
+namespace {
+
+PageRangeHook& page_range_hook() {
+    static PageRangeHook hook;
+    return hook;
+}
+
+// The real dialog: two numbers, OK and Cancel.
+std::optional<PageRange> page_range_dialog(const std::string& caption, PageRange preset, QWidget* parent) {
+    QDialog dlg(parent ? parent : fw::main_window());
+    dlg.setWindowTitle(to_qstring(caption));
+    auto* layout = new QVBoxLayout(&dlg);
+    auto* start = new QSpinBox(&dlg);
+    auto* end = new QSpinBox(&dlg);
+    for (QSpinBox* box : {start, end}) box->setRange(-999999, 999999);
+    start->setValue(preset.start);
+    end->setValue(preset.end);
+    auto* row = new QHBoxLayout;
+    row->addWidget(new QLabel(QStringLiteral("Start Page"), &dlg));
+    row->addWidget(start);
+    row->addWidget(new QLabel(QStringLiteral("End Page"), &dlg));
+    row->addWidget(end);
+    layout->addLayout(row);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dlg);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
+    layout->addWidget(buttons);
+    if (dlg.exec() != QDialog::Accepted) return std::nullopt;
+    return PageRange{start->value(), end->value()};
+}
+
+// The file `name` in `folder` as it exists (any case), else as given.
+std::string existing_or_new(const std::string& folder, const std::string& name) {
+    return platform::find_name_ci(folder, name).value_or(join_path(folder, name));
+}
+
+bool export_bitmaps(const ReportDocument& doc, const PageRange& range, const std::string& folder,
+                    BitmapFormat format) {
+    ensure_render_application();
+    for (int n = range.start; n <= range.end; ++n) {
+        const CReportPage* page = doc.page(n - 1);
+        if (!page) break;
+        std::string error;
+        const std::string file = existing_or_new(folder, page_bitmap_file_name(n, format));
+        if (!export_page_bitmap(*page, doc.fonts(), kPageBitmapWidth, kPageBitmapHeight, file, format, &error)) {
+            ui().message_box(format_string(kBitmapWriteFailed, (error.empty() ? file : error).c_str()), "",
+                             MsgIcon::Error, MsgButtons::Ok);
+            return false;
+        }
+        QCoreApplication::processEvents();
+    }
+    return true;
+}
+
+bool folder_has_metafiles(const std::string& folder) {
+    for (FileFinder f(join_path(folder, "*.emf"), kFindFiles); !f.at_end(); f.next())
+        if (!f.is_folder()) return true;
+    return false;
+}
+
+}  // namespace
+
+std::string page_range_refusal(const PageRange& range, int minimum, int maximum) {
+    if (range.start < minimum || range.end > maximum || range.end < range.start)
+        return format_string(kPageRangeRefusal, minimum, maximum);
+    return {};
+}
+
+void set_page_range_hook(PageRangeHook hook) { page_range_hook() = std::move(hook); }
+
+std::optional<PageRange> choose_page_range(const std::string& caption, int minimum, int maximum, QWidget* parent) {
+    PageRange current{minimum, maximum};
+    for (;;) {
+        std::optional<PageRange> got = page_range_hook() ? page_range_hook()(caption, minimum, maximum, current)
+                                                         : page_range_dialog(caption, current, parent);
+        if (!got) return std::nullopt;
+        const std::string refusal = page_range_refusal(*got, minimum, maximum);
+        if (refusal.empty()) return got;
+        ui().message_box(refusal, kPageRangeRefusalCaption, MsgIcon::Error, MsgButtons::Ok);
+        current = *got;  // the dialog stays open with what was typed
+    }
+}
+
+int first_existing_page_bitmap(const std::string& folder, const PageRange& range, BitmapFormat format) {
+    for (int n = range.start; n <= range.end; ++n)
+        if (platform::find_name_ci(folder, page_bitmap_file_name(n, format))) return n;
+    return 0;
+}
+
+bool run_report_export(const ReportDocument& doc, ReportExportKind kind, QWidget* parent) {
+    const bool rtf = kind == ReportExportKind::Rtf;
+    const BitmapFormat format = kind == ReportExportKind::Pcx ? BitmapFormat::Pcx : BitmapFormat::Bmp;
+    const std::string caption =
+        rtf ? kExportRtfCaption : kind == ReportExportKind::Pcx ? kExportPcxCaption : kExportBmpCaption;
+    if (rtf && folder_has_metafiles(doc.report_folder()) &&
+        ui().message_box(kRtfWithout12LeadQuestion, "", MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes)
+        return false;
+    const std::optional<PageRange> range = choose_page_range(caption, 1, doc.page_count(), parent);
+    if (!range) return false;
+    const std::string folder = browse_for_folder(caption, CTolbexApp::get_export_folder(), parent);
+    if (folder.empty()) return false;
+    CTolbexApp::set_export_folder(folder);
+
+    if (rtf) {
+        const std::string output = existing_or_new(folder, kReportRtfName);
+        if (file_exists(output) &&
+            ui().message_box(kRtfOverwriteQuestion, "", MsgIcon::Question, MsgButtons::OkCancel) != MsgResult::Ok)
+            return false;
+        bool ok = false;
+        {
+            fw::WaitCursor wait;
+            ExportWaitDlg waiting(parent);
+            ok = write_rtf_report(doc.report_folder(), output, range->start, range->end, doc.is_oem());
+        }
+        if (!ok) ui().message_box(kRtfWriteFailed, kRtfWriteFailedCaption, MsgIcon::Error, MsgButtons::Ok);
+        return ok;
+    }
+
+    if (first_existing_page_bitmap(folder, *range, format) != 0 &&
+        ui().message_box(kBitmapOverwriteQuestion, "", MsgIcon::Question, MsgButtons::OkCancel) != MsgResult::Ok)
+        return false;
+    fw::WaitCursor wait;
+    ExportWaitDlg waiting(parent);
+    return export_bitmaps(doc, *range, folder, format);
+}
+
 // --- the view ---
 
 CPellarnView::CPellarnView(CPellarnDoc& doc, QWidget* parent) : fw::View(parent), doc_(doc) {
@@ -208,6 +350,46 @@ CPellarnView::CPellarnView(CPellarnDoc& doc, QWidget* parent) : fw::View(parent)
 CPellarnView::~CPellarnView() = default;
 
 void CPellarnView::install_commands() {
+    auto add_export = [this](fw::CommandId id, ReportExportKind kind) {
+        on_command(id, [this, kind] { run_report_export(doc_.core(), kind, this); });
+        // Export needs a system of version 4 or later, which every system here is.
+        on_update_command(id, [](fw::CommandUi& u) { u.enable(true); });
+    };
+    add_export(report_cmd::ExportBmp, ReportExportKind::Bmp);
+    add_export(report_cmd::ExportPcx, ReportExportKind::Pcx);
+    add_export(report_cmd::ExportRtf, ReportExportKind::Rtf);
+
+    on_command(report_view_cmd::CreateLetter, [this] {
+        hand_over_letter(doc_.core().report_folder(), doc_.core().report_name());
+        refresh_letters_present();
+    });
+    on_update_command(report_view_cmd::CreateLetter, [](fw::CommandUi& u) { u.enable(has_letter_handler()); });
+    on_command(report_view_cmd::ViewLetters, [this] {
+        hand_over_view_letters(doc_.core().report_folder());
+        refresh_letters_present();
+    });
+    on_update_command(report_view_cmd::ViewLetters,
+                      [this](fw::CommandUi& u) { u.enable(letters_present_ && has_view_letters_handler()); });
+    on_command(report_view_cmd::SendMail, [this] {
+        const ReportDocument& core = doc_.core();
+        hand_over_mail({make_mail_entry(core.report_folder(), core.report_name(), core.report_size(),
+                                        core.report_time())});
+    });
+    on_update_command(report_view_cmd::SendMail, [](fw::CommandUi& u) { u.enable(has_mail_handler()); });
+    on_command(report_view_cmd::SendToExternal, [this] {
+        // Saving is traced: through the report's own save command, and only when there is
+        // something to save. A refused save hands nothing over.
+        if (doc_.is_modified() || doc_.core().is_modified()) {
+            doc_.core().set_modified(true);
+            doc_.execute(report_cmd::SaveTraced);
+            if (doc_.core().is_modified()) return;
+            doc_.set_modified(false);
+        }
+        hand_over_external_jobs({make_external_entry(doc_.core().report_folder(), doc_.core().report_name())});
+    });
+    on_update_command(report_view_cmd::SendToExternal,
+                      [](fw::CommandUi& u) { u.enable(has_external_program_handler()); });
+
     on_command(report_cmd::Zoom, [this] {
         static const int presets[] = {25, 50, 75, 100, 125, 150, 200, 300};
         QStringList items;
@@ -235,7 +417,10 @@ void CPellarnView::install_commands() {
 void CPellarnView::on_initial_update() {
     geom_.set_page_count(doc_.core().page_count());
     sync_scroll_bars();
+    refresh_letters_present();
 }
+
+void CPellarnView::refresh_letters_present() { letters_present_ = folder_has_letters(doc_.core().report_folder()); }
 
 void CPellarnView::on_update(fw::View*, long, void*) {
     geom_.set_page_count(doc_.core().page_count());

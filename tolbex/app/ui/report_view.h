@@ -3,11 +3,18 @@
 // live in ReportViewGeometry so that a test can drive them without a window.
 #pragma once
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "framework/document.h"
+#include "tolbex/reports/page_export.h"
 
 class QScrollBar;
+
+namespace tv {
+class ReportDocument;
+}
 
 namespace tv::gui {
 
@@ -81,6 +88,53 @@ std::string annotation_dialog_result(const std::string& text, int size_index);
 int default_annotation_size_index();
 void set_default_annotation_size_index(int index);
 
+// --- export, letters, mail and the external program ---
+
+namespace report_view_cmd {
+inline constexpr fw::CommandId SendMail = 32813, SendToExternal = 32826, CreateLetter = 32829, ViewLetters = 32831;
+}
+
+inline constexpr const char* kExportBmpCaption = "Export as BMP files";
+inline constexpr const char* kExportPcxCaption = "Export as PCX files";
+inline constexpr const char* kExportRtfCaption = "Export as RTF file";
+inline constexpr const char* kPageRangeRefusal = "Start and end must be in order and in the range %d - %d";
+inline constexpr const char* kPageRangeRefusalCaption = "Invalid page range specified";
+inline constexpr const char* kBitmapOverwriteQuestion =
+    "This operation will overwrite an existing PAGExxxx bitmap file - do you want to continue?";
+inline constexpr const char* kRtfWithout12LeadQuestion =
+    "The exported RTF file will not include the 12-lead section of the report.\nDo you still want to export this "
+    "report ?";
+inline constexpr const char* kRtfOverwriteQuestion =
+    "This operation will overwrite an existing REPORT.RTF file - do you want to continue?";
+inline constexpr const char* kRtfWriteFailed =
+    "Calvera is unable to write to the file, check it is not already open, or read only.";
+inline constexpr const char* kRtfWriteFailedCaption = "Unable to save file";
+inline constexpr const char* kBitmapWriteFailed = "The page picture could not be written:\n%s";
+
+struct PageRange {
+    int start = 1, end = 1;
+};
+// Empty when start..end is in order and within minimum..maximum, else the refusal text.
+std::string page_range_refusal(const PageRange& range, int minimum, int maximum);
+
+// A test's stand-in for the page-range dialog: the range the "user" entered, nullopt for Cancel.
+using PageRangeHook =
+    std::function<std::optional<PageRange>(const std::string& caption, int minimum, int maximum, PageRange preset)>;
+void set_page_range_hook(PageRangeHook hook);  // empty restores the real dialog
+// The page-range dialog, preset to the whole range; a refused range is told and asked again.
+// nullopt when the user cancelled.
+std::optional<PageRange> choose_page_range(const std::string& caption, int minimum, int maximum,
+                                           QWidget* parent = nullptr);
+
+// The first page of `range` whose picture file already exists in `folder` (any case); 0 when none.
+int first_existing_page_bitmap(const std::string& folder, const PageRange& range, BitmapFormat format);
+
+enum class ReportExportKind { Bmp, Pcx, Rtf };
+// One export command of the report window: (RTF: the 12-lead question), the page range, the
+// folder (starting at the "Export Folder" setting, which keeps the choice), the overwrite
+// question, then the files under a wait indicator. True when files were written.
+bool run_report_export(const ReportDocument& doc, ReportExportKind kind, QWidget* parent = nullptr);
+
 class CPellarnView : public fw::View {
 public:
     explicit CPellarnView(CPellarnDoc& doc, QWidget* parent = nullptr);
@@ -100,6 +154,10 @@ public:
     bool insert_text_at(int px, int py, const std::string& text);
     int pick_annotation(int px, int py, int* page = nullptr);
 
+    // The report folder holds a letter (*.DOC); looked again after the letter commands.
+    bool letters_present() const { return letters_present_; }
+    void refresh_letters_present();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -117,6 +175,7 @@ private:
     QScrollBar* vbar_ = nullptr;
     QScrollBar* hbar_ = nullptr;
     bool syncing_ = false;
+    bool letters_present_ = false;
 };
 
 }  // namespace tv::gui

@@ -1,0 +1,111 @@
+// Pages of the demo report rendered as the page export renders them, compared with reference
+// pictures kept beside this file. A few pixels may differ where font rasterisation changes
+// between library versions; anything larger is a fault in the drawing.
+// TV_REGENERATE_REFERENCE_IMAGES=1 writes the references anew (review the pictures before
+// committing them).
+#include <cstdlib>
+#include <string>
+
+#include <QFont>
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include "common/files.h"
+#include "platform/fs.h"
+#include "platform/tests/test_root.h"
+#include "tolbex/reports/page_export.h"
+#include "tolbex/reports/report_document.h"
+#include "tools/demo/demo_root.h"
+
+namespace tv {
+namespace {
+
+constexpr const char* kRegenerateVariable = "TV_REGENERATE_REFERENCE_IMAGES";
+
+std::string reference_path(int page_number) {
+    std::string here = __FILE__;
+    here.resize(here.find_last_of('/') + 1);
+    return here + "data/demo_page" + std::to_string(page_number) + ".png";
+}
+
+QImage to_qimage(const MonoImage& m) {
+    QImage image(m.width, m.height, QImage::Format_Mono);
+    image.setColorCount(2);
+    image.setColor(0, qRgb(0, 0, 0));
+    image.setColor(1, qRgb(255, 255, 255));
+    for (int y = 0; y < m.height; ++y)
+        std::copy(m.row(y), m.row(y) + image.bytesPerLine(), image.scanLine(y));
+    return image;
+}
+
+struct Comparison {
+    long long differing = 0, reference_black = 0, rendered_black = 0;
+};
+
+Comparison compare(const MonoImage& rendered, const QImage& reference) {
+    Comparison c;
+    for (int y = 0; y < rendered.height; ++y)
+        for (int x = 0; x < rendered.width; ++x) {
+            const bool want = qGray(reference.pixel(x, y)) < 128;
+            const bool got = rendered.is_black(x, y);
+            c.reference_black += want;
+            c.rendered_black += got;
+            c.differing += want != got;
+        }
+    return c;
+}
+
+class ReferenceImageTest : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override {
+        report = root / "R.IMG";
+        ASSERT_TRUE(create_folder_path(report));
+        ASSERT_TRUE(platform::atomic_write_file(report + "/VERSION.TXT", "V8.006\r\n"));
+        ASSERT_TRUE(platform::atomic_write_file(report + "/SUMMARY.TXT", "Alder, Mira\r\n"));
+        ASSERT_TRUE(demo::write_demo_pages(report + "/", "Alder, Mira"));
+        ensure_render_application();
+        // The report's face is rarely installed; its stand-in is fixed so that the pictures do not
+        // depend on which other fonts a machine has.
+        QFont::insertSubstitution(QStringLiteral("Times New Roman"), QStringLiteral("DejaVu Serif"));
+    }
+    platform::testing::TempRoot root;
+    std::string report;
+};
+
+TEST_P(ReferenceImageTest, DemoPageMatchesItsReference) {
+    const int number = GetParam();
+    ReportDocument doc;
+    ASSERT_TRUE(doc.load(report, {}));
+    ASSERT_EQ(doc.page_count(), 3);
+    const CReportPage* page = doc.page(number - 1);
+    ASSERT_NE(page, nullptr);
+    const MonoImage rendered = render_page_mono(*page, doc.fonts());
+    ASSERT_EQ(rendered.width, kPageBitmapWidth);
+    ASSERT_EQ(rendered.height, kPageBitmapHeight);
+
+    const std::string path = reference_path(number);
+    if (const char* v = std::getenv(kRegenerateVariable); v && std::string(v) == "1") {
+        ASSERT_TRUE(to_qimage(rendered).save(QString::fromStdString(path), "PNG"));
+        GTEST_SKIP() << "wrote " << path;
+    }
+    QImage reference;
+    ASSERT_TRUE(reference.load(QString::fromStdString(path))) << path << " is missing; set " << kRegenerateVariable;
+    ASSERT_EQ(reference.width(), kPageBitmapWidth);
+    ASSERT_EQ(reference.height(), kPageBitmapHeight);
+
+    const Comparison c = compare(rendered, reference);
+    const long long total = static_cast<long long>(kPageBitmapWidth) * kPageBitmapHeight;
+    // The reference is a real page, not a blank one.
+    EXPECT_GT(c.reference_black, total / 1000);
+    // At most 0.5 % of the picture, and a small share of what is drawn: a lost text line or
+    // strip would exceed the second bound long before the first.
+    EXPECT_LE(c.differing * 200, total) << c.differing << " pixels differ";
+    EXPECT_LE(c.differing * 20, c.reference_black)
+        << c.differing << " pixels differ of " << c.reference_black << " black (rendered " << c.rendered_black << ")";
+}
+
+INSTANTIATE_TEST_SUITE_P(DemoReport, ReferenceImageTest, ::testing::Values(1, 2, 3));
+
+}  // namespace
+}  // namespace tv
