@@ -1,6 +1,7 @@
 #include "tolbex/app/ui/browser_list_view.h"
 
 #include <algorithm>
+#include <optional>
 
 #include <QComboBox>
 #include <QGuiApplication>
@@ -21,6 +22,7 @@
 #include "tolbex/app/archive_group.h"
 #include "tolbex/app/report_archive.h"
 #include "tolbex/app/browser_list_doc.h"
+#include "tolbex/app/catalogue_printing.h"
 #include "tolbex/app/profile.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/app/ui/archive_dialogs_ui.h"
@@ -237,9 +239,12 @@ void CBrowserListView::register_commands() {
     on_command(Open, [this] { on_open(); });
     on_command(Compare, [this] { on_compare(); });
     on_command(PrintReports, [this] { on_print_reports(); });
+    on_command(ShortCatalogue, [this] { print_catalogue(true, true); });
+    on_command(LongCatalogue, [this] { print_catalogue(false, true); });
+    on_command(PrintDirect, [this] { print_catalogue(false, false); });
     // Signing and passing reports on are not available in this window yet.
     for (fw::CommandId id : {SendMail, Export, ExternalProgram, CreateLetter, WhereIs, DeleteEcgFiles,
-                             ShortCatalogue, LongCatalogue, PrintPreview, fw::cmd::FilePrintPreview})
+                             fw::cmd::FilePrintPreview})
         on_update_command(id, [](fw::CommandUi& u) { u.enable(false); });
     on_update_command(Sign, [](fw::CommandUi& u) {
         const CTolbexApp* app = CTolbexApp::current();
@@ -483,6 +488,26 @@ void CBrowserListView::on_print_reports() {
         if (print_report_command(*app, record->get_folder_path(), 0, 0, 1, 0, "N", "") != 0) break;
     }
     if (!any) error_box("No formatted reports were selected for printing.", "No reports printed");
+}
+
+fw::PrintResult CBrowserListView::print_catalogue(bool short_catalogue, bool show_dialog) {
+    short_catalogue_ = short_catalogue;
+    BrowserCatalogueRows rows(list_, doc_.core());
+    CataloguePrinter printer(rows, doc_.core().get_title(), short_catalogue);
+    fw::PrintJobOptions options;
+    options.document_name = doc_.core().get_title();
+    options.show_dialog = show_dialog;
+    options.parent = this;
+    fw::PrintOutcome outcome;
+    {
+        // The short catalogue is wide; whatever orientation was chosen before comes back after it.
+        std::optional<fw::ScopedPrintOrientation> landscape;
+        if (short_catalogue) landscape.emplace(fw::PageOrientation::Landscape);
+        outcome = fw::run_print_job(printer, options);
+    }
+    if (outcome.result == fw::PrintResult::Failed)
+        error_box(outcome.error.empty() ? std::string(fw::kPrintFailedToStart) : outcome.error);
+    return outcome.result;
 }
 
 void CBrowserListView::on_delete() {

@@ -13,6 +13,7 @@
 #include <QTreeView>
 
 #include "framework/document.h"
+#include "framework/print_job.h"
 #include "framework/timer.h"
 #include "tolbex/app/browser_list_model.h"
 
@@ -29,7 +30,7 @@ inline constexpr fw::CommandId Open = 32787, Delete = 32786, Move = 32807, Copy 
                                SendMail = 32814, Export = 32850, ExternalProgram = 32826, CreateLetter = 32829,
                                WhereIs = 32854, DeleteEcgFiles = 32859, Compare = 32820, Sign = 231, Timi = 184,
                                TimiArrhythmia = 32868, PrintReports = 32785, ShortCatalogue = 203,
-                               LongCatalogue = 57607, PrintPreview = 57608, CreateArchive = 32810,
+                               LongCatalogue = 57607, PrintDirect = 57608, CreateArchive = 32810,
                                DeleteArchive = 32795, DeleteGroup = 32817, AddToConfiguration = 32818,
                                RemoveFromConfiguration = 32819, SetDefaultGroup = 32790, NoDefaultGroup = 32812,
                                SortFirst = 32796, SortLast = 32805, Letters = 32831, Play = 32847;
@@ -103,6 +104,12 @@ public:
     void on_print_reports();
     // Opens one row for viewing; false when nothing opened.
     bool open_row(std::int32_t row);
+    // Prints the listed reports as a catalogue: short (one line each, in landscape, the
+    // orientation put back afterwards) or long (a block each). Without the dialog it goes
+    // straight to the default printer.
+    fw::PrintResult print_catalogue(bool short_catalogue, bool show_dialog);
+    // The kind of catalogue printed last.
+    bool short_catalogue() const { return short_catalogue_; }
 
 private:
     class Tree;
@@ -126,6 +133,7 @@ private:
     std::unique_ptr<fw::Timer> timer_;
     bool missing_notice_shown_ = false;
     bool filling_ = false;
+    bool short_catalogue_ = false;
     std::function<void()> on_selection_;
 };
 

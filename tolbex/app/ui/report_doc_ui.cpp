@@ -7,6 +7,7 @@
 #include "common/ui.h"
 #include "framework/application.h"
 #include "framework/frame.h"
+#include "framework/print_job.h"
 #include "framework/wait_cursor.h"
 #include "platform/system.h"
 #include "tolbex/app/command_line.h"
@@ -42,6 +43,27 @@ CPellarnDoc::CPellarnDoc() {
 
 CPellarnDoc::~CPellarnDoc() { core_.close(); }
 
+namespace {
+
+// The report's pages as the print loop draws them: the page box mapped onto the printable area
+// (or at true scale) of whatever device prints or previews them.
+class ReportPrintPages : public fw::PageSource {
+public:
+    ReportPrintPages(const ReportDocument& doc, PrintSettings settings) : doc_(doc), settings_(std::move(settings)) {}
+    int page_count() const override { return doc_.page_count(); }
+    void print_page(fw::DrawContext& dc, int number, const fw::Rc& page) override {
+        const PageViewport vp =
+            print_page_viewport(settings_.true_scale, dc.dpi(), settings_.margins, {page.width(), page.height()});
+        draw_print_page(dc, doc_, number - 1, vp);
+    }
+
+private:
+    const ReportDocument& doc_;
+    PrintSettings settings_;
+};
+
+}  // namespace
+
 void CPellarnDoc::install_commands() {
     on_command(report_cmd::Confirm, [this] {
         core_.confirm();
@@ -57,8 +79,9 @@ void CPellarnDoc::install_commands() {
         if (core_.save_with_audit()) set_modified(false);
     });
     on_update_command(report_cmd::SaveTraced, [this](fw::CommandUi& u) { u.enable(core_.is_modified()); });
-    // Printing and export through the document, as the command line does.
-    auto print = [this] {
+    // Printing goes through the framework's print loop with the document's pages; nothing is
+    // printed unless the audit log opens.
+    auto print = [this](bool show_dialog) {
         CTolbexApp* app = CTolbexApp::current();
         const std::string location = core_.audit_location();
         if (app && !app->open_audit_log(location)) {
@@ -66,21 +89,35 @@ void CPellarnDoc::install_commands() {
             app->close_audit_log();
             return;
         }
-        PrintRequest request;
-        request.document_name = title().substr(0, kPrintDocNameMax);
-        request.duplicate_limit = app ? app->print_duplicate_limit : 0;
-        std::string error;
-        fw::WaitCursor wait;
-        if (print_report(core_, request, current_print_settings(), &error)) {
+        ReportPrintPages pages(core_, current_print_settings());
+        fw::PrintJobOptions options;
+        options.document_name = title().substr(0, kPrintDocNameMax);
+        options.duplicate_limit = app ? app->print_duplicate_limit : 0;
+        options.show_dialog = show_dialog;
+        if (!views().empty()) options.parent = views().front();
+        const fw::PrintOutcome outcome = fw::run_print_job(pages, options);
+        if (outcome.result == fw::PrintResult::Printed) {
             if (app) app->write_audit_log(kAuditPrint, core_.report_name(), location, "");
-        } else {
-            ui().message_box(error.empty() ? std::string(kPrintStartFailed) : error, "", MsgIcon::Error,
-                             MsgButtons::Ok);
+        } else if (outcome.result == fw::PrintResult::Failed) {
+            ui().message_box(outcome.error.empty() ? std::string(kPrintStartFailed) : outcome.error, "",
+                             MsgIcon::Error, MsgButtons::Ok);
         }
         if (app) app->close_audit_log();
     };
-    on_command(fw::cmd::FilePrint, print);
-    on_command(report_cmd::PrintDirect, print);
+    on_command(fw::cmd::FilePrint, [print] { print(true); });
+    on_command(report_cmd::PrintDirect, [print] { print(false); });
+    on_command(fw::cmd::FilePrintPreview, [this] {
+        ReportPrintPages pages(core_, current_print_settings());
+        fw::PrintJobOptions options;
+        options.document_name = title().substr(0, kPrintDocNameMax);
+        if (!views().empty()) options.parent = views().front();
+        // While the preview is up, closing the main window only leaves the preview.
+        options.preview_shown = [](std::function<void()> close) {
+            const bool shown = static_cast<bool>(close);
+            if (CMainFrame* f = tolbex_main_frame()) f->set_preview_mode(shown, std::move(close));
+        };
+        fw::run_print_preview(pages, options);
+    });
     on_command(report_cmd::MerivalePdf, [this] {
         fw::WaitCursor wait;
         export_merivale_pdf(core_, current_print_settings());
