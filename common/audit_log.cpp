@@ -65,6 +65,58 @@ std::string_view c_text(const std::string& s) {
 
 enum class LockResult { Locked, Busy, Error };
 
+// Between appending records and writing the register back, a writer that dies leaves a register
+// that no longer matches, and every later writer would build on it. So before its first append
+// an opening notes where the file ended and the register it had, in a hidden file beside the log
+// (".TVyyyymm.LOG.pending"), and removes the note once the register is back. A note whose register
+// is still the one at offset 0 marks records that were never sealed: they are not part of the log.
+struct PendingAppend {
+    std::uint64_t end = 0;
+    std::uint32_t reg = 0;
+};
+
+std::string pending_path(const std::string& log_path) {
+    const auto slash = log_path.find_last_of('/');
+    const std::size_t name_at = slash == std::string::npos ? 0 : slash + 1;
+    return log_path.substr(0, name_at) + "." + log_path.substr(name_at) + ".pending";
+}
+
+bool read_pending(const std::string& log_path, PendingAppend& out) {
+    const int fd = ::open(pending_path(log_path).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY);
+    if (fd < 0) return false;
+    std::uint8_t b[13];
+    const ssize_t n = ::pread(fd, b, sizeof b, 0);
+    ::close(fd);
+    if (n != 12) return false;  // cut short: the writer died before appending anything
+    std::uint64_t end = 0;
+    for (int i = 0; i < 8; ++i) end |= std::uint64_t(b[i]) << (8 * i);
+    out.end = end;
+    out.reg = get_u32(b + 8);
+    return true;
+}
+
+// Best effort: a folder that takes no new file still gets its log, only without the note.
+void write_pending(const std::string& log_path, const PendingAppend& p) {
+    const int fd = ::open(pending_path(log_path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0) return;
+    std::uint8_t b[12];
+    for (int i = 0; i < 8; ++i) b[i] = static_cast<std::uint8_t>(p.end >> (8 * i));
+    put_u32(b + 8, p.reg);
+    if (!platform::pwrite_all(fd, b, sizeof b, 0)) {
+        ::close(fd);
+        ::unlink(pending_path(log_path).c_str());
+        return;
+    }
+    ::close(fd);
+}
+
+// The length of the sealed log: `size`, or where the unsealed records of a dead writer begin.
+std::uint64_t sealed_size(const std::string& log_path, std::uint32_t stored_reg, std::uint64_t size) {
+    PendingAppend p;
+    if (!read_pending(log_path, p)) return size;
+    return p.reg == stored_reg && p.end >= 4 && p.end <= size ? p.end : size;
+}
+
 // A whole-file open-file-description lock: released when the descriptor closes, never held by
 // a child. With `take_turns` a busy lock is tried again after a pause, as writers do.
 LockResult lock_whole_file(int fd, short type, bool take_turns) {
@@ -202,6 +254,17 @@ bool CRCFile::open_locked(const std::string& path, bool take_turns, bool fresh) 
         if (::ftruncate(fd, 0) != 0) return fail(errno, true);
         size = 0;
     }
+    if (size >= 4) {
+        // A writer that died before sealing its records: cut them off, so the register holds again.
+        std::uint8_t stored[4];
+        if (!platform::pread_all(fd, stored, 4, 0)) return fail(errno, true);
+        const std::uint64_t sealed = sealed_size(path, get_u32(stored), size);
+        if (sealed < size) {
+            if (::ftruncate(fd, static_cast<off_t>(sealed)) != 0) return fail(errno, true);
+            size = sealed;
+        }
+    }
+    ::unlink(pending_path(path).c_str());
     std::uint32_t reg = kCrcInitial;
     if (size == 0) {
         const std::uint8_t placeholder[4] = {0, 0, 0, 0};
@@ -223,6 +286,8 @@ bool CRCFile::open_locked(const std::string& path, bool take_turns, bool fresh) 
     crc_ = reg;
     end_ = size;
     opened_end_ = size;
+    opened_crc_ = reg;
+    pending_written_ = false;
     path_ = path;
     return true;
 }
@@ -230,6 +295,10 @@ bool CRCFile::open_locked(const std::string& path, bool take_turns, bool fresh) 
 bool CRCFile::write(const void* data, std::size_t size) {
     if (fd_ < 0) return false;
     const auto* p = static_cast<const std::uint8_t*>(data);
+    if (!pending_written_) {
+        write_pending(path_, PendingAppend{opened_end_, opened_crc_});
+        pending_written_ = true;
+    }
     if (!platform::pwrite_all(fd_, p, size, end_)) {
         // Leave no partial record behind; the register still describes the file.
         const int err = errno;
@@ -250,8 +319,9 @@ bool CRCFile::close() {
     bool ok = platform::pwrite_all(fd_, stored, 4, 0);
     if (!ok && end_ > opened_end_) {
         // The old register still stands: drop what this opening appended, so that it holds again.
-        if (::ftruncate(fd_, static_cast<off_t>(opened_end_)) != 0) { /* nothing more to try */ }
+        if (::ftruncate(fd_, static_cast<off_t>(opened_end_)) != 0) { /* the note still marks them */ }
     }
+    if (pending_written_) ::unlink(pending_path(path_).c_str());
     if (::close(fd_) != 0) ok = false;  // also releases the lock
     fd_ = -1;
     path_.clear();
@@ -395,6 +465,9 @@ AuditFileCheck read_audit_log_file(const std::string& path) {
             ok = false;
         }
     }
+    // Records a dead writer never sealed are not part of the log.
+    if (ok && bytes.size() >= 4)
+        bytes.resize(static_cast<std::size_t>(sealed_size(path, get_u32(bytes.data()), bytes.size())));
     ::close(fd);
     if (!ok || bytes.size() < 4) return check;
 

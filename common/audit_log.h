@@ -111,6 +111,8 @@ private:
     std::uint32_t crc_ = kCrcInitial;
     std::uint64_t end_ = 0;
     std::uint64_t opened_end_ = 0;  // where this opening began to append
+    std::uint32_t opened_crc_ = kCrcInitial;
+    bool pending_written_ = false;  // the note of an unsealed append is on disk
     std::string path_;
 };
 

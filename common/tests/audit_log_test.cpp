@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -425,6 +426,62 @@ TEST_F(AuditLogTest, FailedWriteLeavesFileAndRegisterConsistent) {
 
     // And the log goes on afterwards.
     ASSERT_TRUE(log_entry(log, "%s", "n"));
+    EXPECT_TRUE(read_audit_log_file(log_file_).crc_ok);
+}
+
+TEST_F(AuditLogTest, WriterDyingBeforeItSealsLeavesTheOldLog) {
+    AuditLog log("Calvera");
+    ASSERT_TRUE(log_entry(log, "%s", "m"));
+    const Bytes before = read_bytes(log_file_);
+    const std::string note = root_ + "/.TV200712.LOG.pending";
+
+    // A writer that appends a record and dies before writing the register back.
+    AuditLogRecord r;
+    r.user = "x";
+    r.message = "never sealed";
+    const auto stored = r.serialize();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        CRCFile f;
+        const bool ok = f.open(log_file_, false) && f.write(stored.data(), stored.size());
+        ::_exit(ok ? 0 : 1);  // no destructor: the register is never written
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(read_bytes(log_file_).size(), before.size() + stored.size());
+    EXPECT_TRUE(fs::exists(note));
+
+    // Readers see the old log, whole.
+    AuditFileCheck check = read_audit_log_file(log_file_);
+    EXPECT_TRUE(check.crc_ok);
+    EXPECT_TRUE(check.complete);
+    ASSERT_EQ(check.records.size(), 1u);
+
+    // The next writer cuts the unsealed record off and goes on from the old log.
+    ASSERT_TRUE(log_entry(log, "%s", "n"));
+    EXPECT_FALSE(fs::exists(note));
+    const Bytes after = read_bytes(log_file_);
+    EXPECT_EQ(Bytes(after.begin() + 4, after.begin() + static_cast<long>(before.size())),
+              Bytes(before.begin() + 4, before.end()));
+    check = read_audit_log_file(log_file_);
+    EXPECT_TRUE(check.crc_ok);
+    EXPECT_TRUE(check.complete);
+    ASSERT_EQ(check.records.size(), 2u);
+    EXPECT_EQ(check.records[1].message, "n");
+
+    // A writer that died after sealing, before removing its note: its records stay.
+    {
+        std::ofstream(note, std::ios::binary) << std::string("\x04\0\0\0\0\0\0\0\x12\x34\x56\x78", 12);
+    }
+    EXPECT_EQ(read_audit_log_file(log_file_).records.size(), 2u);
+    ASSERT_TRUE(log_entry(log, "%s", "o"));
+    EXPECT_EQ(read_audit_log_file(log_file_).records.size(), 3u);
+    EXPECT_FALSE(fs::exists(note));
+    // A note cut short (the writer died writing it, before any append) changes nothing.
+    { std::ofstream(note, std::ios::binary) << "abc"; }
+    EXPECT_EQ(read_audit_log_file(log_file_).records.size(), 3u);
     EXPECT_TRUE(read_audit_log_file(log_file_).crc_ok);
 }
 
