@@ -41,7 +41,14 @@ void put16(std::string& o, std::uint16_t v) {
     o.push_back(static_cast<char>(v & 0xFF));
     o.push_back(static_cast<char>(v >> 8));
 }
-std::int32_t clamp32(std::int64_t v) { return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX)); }
+constexpr std::int32_t kMaxFontHeight = 65536;  // logical units
+
+// Positions and sizes from the file stay far inside 32 bits, so that the draw context's own
+// arithmetic (line offsets, extents, alignment) cannot overflow; no page comes near the limit.
+constexpr std::int64_t kCoordinateLimit = std::int64_t{1} << 28;
+std::int32_t clamp32(std::int64_t v) {
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, -kCoordinateLimit, kCoordinateLimit));
+}
 
 std::string utf16_to_cp1252(std::string_view b, std::size_t at, std::size_t count) {
     std::string utf8;
@@ -283,7 +290,9 @@ private:
             if (off > r.size() || n > (r.size() - off) / 2) break;
             fw::Font f;
             f.face = s_.font.face.empty() ? "Arial" : s_.font.face;
-            f.em_height = std::max(1, map_height(s_.font.height));
+            // A height from the file is bounded: no page needs a taller font, and drawing one
+            // would overflow the text metrics.
+            f.em_height = std::clamp(map_height(s_.font.height), 1, kMaxFontHeight);
             f.weight = s_.font.weight > 0 ? s_.font.weight : 400;
             f.italic = s_.font.italic;
             dc_.set_font(f);

@@ -1,0 +1,26 @@
+// Report transfer files (.TVZ): entry headers, names and explode, into a report folder. The
+// harness stores each entry's CRC, so that mutations reach explode and the long-name list.
+#include <cstdint>
+
+#include "fuzz/fuzz_support.h"
+#include "tolbex/reports/implode.h"
+#include "tolbex/reports/transfer_file.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const std::string path = tv::fuzz::sub_folder("tvz") + "REPORT.TVZ";
+    static const std::string target = tv::fuzz::sub_folder("tvzout");
+    std::vector<std::uint8_t> bytes(data, data + size);
+    for (std::size_t pos = 0; pos + tv::kPackedFileHeaderSize <= bytes.size();) {
+        std::uint8_t* h = bytes.data() + pos;
+        const std::size_t left = bytes.size() - pos - tv::kPackedFileHeaderSize;
+        const std::size_t packed = std::min<std::size_t>(tv::fuzz::le32(h + 20), left);
+        const unsigned count = static_cast<unsigned>(packed);
+        const std::uint32_t crc = ~tv::crc32(h + tv::kPackedFileHeaderSize, count, 0xFFFFFFFFu);
+        tv::fuzz::put_le32(h + 28, crc);
+        pos += tv::kPackedFileHeaderSize + packed;
+    }
+    tv::fuzz::put_file(path, bytes.data(), bytes.size());
+    (void)tv::unpack_transfer_file(path, target.substr(0, target.size() - 1));
+    tv::fuzz::clear_folder(target);
+    return 0;
+}

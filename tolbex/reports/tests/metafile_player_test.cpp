@@ -1,0 +1,49 @@
+// The metafile player against hostile metafiles.
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "framework/recording_draw_context.h"
+#include "tolbex/reports/metafile_player.h"
+
+namespace {
+
+using namespace tv;
+
+// A font record claiming a height near the 32-bit limit, then text in it: the height reached
+// the draw context unbounded and overflowed its text metrics.
+TEST(MetafileHostile, HugeFontHeightIsBounded) {
+    for (int height : {2000000000, -2000000000, INT_MIN + 1}) {
+        EmfWriter w({1000, 2000});
+        w.font(height);
+        w.text({10, 1000}, "X");
+        const auto emf = EmfFile::parse(w.finish());
+        ASSERT_TRUE(emf);
+        fw::RecordingDrawContext dc({1000, 2000});
+        play_metafile(dc, *emf, {0, 0, 100000, 200000});
+        bool saw_font = false;
+        for (const std::string& c : dc.commands()) {
+            if (c.rfind("font Arial/", 0) != 0) continue;
+            saw_font = true;
+            const long em = std::stol(c.substr(11));
+            EXPECT_GE(em, 1) << c;
+            EXPECT_LE(em, 65536) << c;
+        }
+        EXPECT_TRUE(saw_font) << height;
+    }
+}
+
+// Text placed at the far end of the 32-bit range: the next line's position overflowed.
+TEST(MetafileHostile, FarPositionsStayInRange) {
+    EmfWriter w({1000, 2000});
+    w.font(100);
+    w.text({2000000000, 2000000000}, "line one\nline two");
+    w.polyline({{-2000000000, -2000000000}, {2000000000, 2000000000}});
+    const auto emf = EmfFile::parse(w.finish());
+    ASSERT_TRUE(emf);
+    fw::RecordingDrawContext dc({1000, 2000});
+    play_metafile(dc, *emf, {0, 0, 100000, 200000});
+    EXPECT_FALSE(dc.commands().empty());
+}
+
+}  // namespace
