@@ -241,6 +241,8 @@ void CBrowserListView::register_commands() {
     on_command(PrintReports, [this] { on_print_reports(); });
     on_command(ShortCatalogue, [this] { print_catalogue(true, true); });
     on_command(LongCatalogue, [this] { print_catalogue(false, true); });
+    // One menu item serves the report window's Print and this window's long catalogue.
+    on_update_command(LongCatalogue, [](fw::CommandUi& u) { u.set_text("&Long Catalogue..."); });
     on_command(PrintDirect, [this] { print_catalogue(false, false); });
     // Signing and passing reports on are not available in this window yet.
     for (fw::CommandId id : {SendMail, Export, ExternalProgram, CreateLetter, WhereIs, DeleteEcgFiles,

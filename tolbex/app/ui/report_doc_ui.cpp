@@ -105,6 +105,7 @@ void CPellarnDoc::install_commands() {
         if (app) app->close_audit_log();
     };
     on_command(fw::cmd::FilePrint, [print] { print(true); });
+    on_update_command(fw::cmd::FilePrint, [](fw::CommandUi& u) { u.set_text("&Print...\tCtrl+P"); });
     on_command(report_cmd::PrintDirect, [print] { print(false); });
     on_command(fw::cmd::FilePrintPreview, [this] {
         ReportPrintPages pages(core_, current_print_settings());

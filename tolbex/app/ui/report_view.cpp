@@ -390,6 +390,14 @@ void CPellarnView::install_commands() {
     on_update_command(report_view_cmd::SendToExternal,
                       [](fw::CommandUi& u) { u.enable(has_external_program_handler()); });
 
+    auto add_help = [this](fw::CommandId id, const char* text, const char* title) {
+        on_command(id, [text, title] { ui().message_box(text, title, MsgIcon::Information, MsgButtons::Ok); });
+        on_update_command(id, [this](fw::CommandUi& u) { u.enable(!doc_.core().is_read_only()); });
+    };
+    add_help(report_view_cmd::InsertTextHelp, kInsertTextHelp, kInsertTextHelpTitle);
+    add_help(report_view_cmd::DeleteTextHelp, kDeleteTextHelp, kDeleteTextHelpTitle);
+    add_help(report_view_cmd::EditTextHelp, kEditTextHelp, kEditTextHelpTitle);
+
     on_command(report_cmd::Zoom, [this] {
         static const int presets[] = {25, 50, 75, 100, 125, 150, 200, 300};
         QStringList items;

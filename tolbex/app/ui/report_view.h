@@ -92,7 +92,23 @@ void set_default_annotation_size_index(int index);
 
 namespace report_view_cmd {
 inline constexpr fw::CommandId SendMail = 32813, SendToExternal = 32826, CreateLetter = 32829, ViewLetters = 32831;
+// Edit > Insert Text..., Delete Text..., Edit Text...: how annotations are made (the work is done
+// with the right mouse button on the page).
+inline constexpr fw::CommandId InsertTextHelp = 32792, DeleteTextHelp = 32793, EditTextHelp = 32794;
 }
+
+inline constexpr const char* kInsertTextHelpTitle = "How to insert text";
+inline constexpr const char* kInsertTextHelp =
+    "To insert text into the report, click the right mouse button where the text is to go and choose "
+    "\"Insert Text...\" from the menu.";
+inline constexpr const char* kDeleteTextHelpTitle = "How to delete text";
+inline constexpr const char* kDeleteTextHelp =
+    "To delete text that was inserted into the report, click the right mouse button on the text and "
+    "choose \"Delete Text\" from the menu.";
+inline constexpr const char* kEditTextHelpTitle = "How to edit text";
+inline constexpr const char* kEditTextHelp =
+    "To change text that was inserted into the report, click the right mouse button on the text and "
+    "choose \"Edit Text...\" from the menu.";
 
 inline constexpr const char* kExportBmpCaption = "Export as BMP files";
 inline constexpr const char* kExportPcxCaption = "Export as PCX files";

@@ -9,6 +9,7 @@
 #include "tolbex/app/report_handover.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/app/ui/archive_dialogs_ui.h"
+#include "tolbex/app/ui/menus.h"
 #include "tolbex/app/ui/report_doc_ui.h"
 #include "tolbex/app/ui/report_view.h"
 #include "tolbex/app/ui/tests/ui_test_support.h"
@@ -191,6 +192,30 @@ TEST_F(ReportCommandsTest, HandOverCommandsNeedAHandler) {
     run(report_view_cmd::ViewLetters);
     EXPECT_EQ(views_of_letters, 1);
     EXPECT_FALSE(enabled(report_view_cmd::ViewLetters));
+}
+
+TEST_F(ReportCommandsTest, EveryReportCommandIsOnTheMenuAndTheHelpCommandsExplain) {
+    const fw::MenuModel menu = menu::build_main_menu();
+    for (fw::CommandId id :
+         {fw::cmd::FilePrint, fw::cmd::FilePrintPreview, report_cmd::ExportBmp, report_cmd::ExportPcx,
+          report_cmd::ExportRtf, report_cmd::Zoom, report_cmd::Goto, report_cmd::Confirm, report_cmd::Unconfirm,
+          report_cmd::SaveTraced, report_view_cmd::InsertTextHelp, report_view_cmd::DeleteTextHelp,
+          report_view_cmd::EditTextHelp, report_view_cmd::ViewLetters, report_view_cmd::CreateLetter,
+          report_view_cmd::SendMail, report_view_cmd::SendToExternal, 203u})
+        EXPECT_NE(nullptr, fw::find_menu_command(menu, id)) << id;
+
+    open();
+    EXPECT_EQ(fw::route_update({view.get(), doc.get()}, fw::cmd::FilePrint).text(), "&Print...\tCtrl+P");
+    for (fw::CommandId id :
+         {report_view_cmd::InsertTextHelp, report_view_cmd::DeleteTextHelp, report_view_cmd::EditTextHelp}) {
+        EXPECT_TRUE(enabled(id)) << id;
+        run(id);
+    }
+    ASSERT_EQ(scripted.shown.size(), 3u);
+    EXPECT_EQ(scripted.shown[0].caption, "How to insert text");
+    EXPECT_EQ(scripted.shown[1].caption, "How to delete text");
+    EXPECT_EQ(scripted.shown[2].caption, "How to edit text");
+    EXPECT_NE(scripted.shown[2].text.find("right mouse button"), std::string::npos);
 }
 
 TEST_F(ReportCommandsTest, MailGetsOneEntryOfTheReport) {
