@@ -28,6 +28,7 @@
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "tolbex/app/report_archive.h"
+#include "tolbex/app/tests/archive_test_root.h"
 #include "tools/crashwriter/crash_scenarios.h"
 
 namespace tv::crash {
@@ -54,36 +55,14 @@ unsigned test_seed() {
     return seed;
 }
 
-class CrashSafetyTest : public ::testing::Test {
+class CrashSafetyTest : public testing_root::ArchiveTestRoot {
 protected:
     void SetUp() override {
-        ::setenv("TZ", "UTC", 1);
-        ::tzset();
-        const char* tmp = std::getenv("TMPDIR");
-        saved_tmpdir_ = tmp ? tmp : "";
-        std::string base = std::string(tmp && *tmp ? tmp : "/tmp") + "/tv-crash-XXXXXX";
-        ASSERT_NE(::mkdtemp(base.data()), nullptr);
-        root_ = base;
-        ::setenv("TORVANE_ROOT", root_.c_str(), 1);
-        fs::create_directories(root_ + "/tmp");
-        ::setenv("TMPDIR", (root_ + "/tmp").c_str(), 1);
-        reset_cached_roots();
-        set_ui(&ui_);
+        ArchiveTestRoot::SetUp();
         data_ = root_ + "/data";
         fs::create_directories(data_);
         progress_ = root_ + "/progress";
         RecordProperty("seed", static_cast<int>(test_seed()));
-    }
-    void TearDown() override {
-        set_ui(nullptr);
-        reset_cached_roots();
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-        ::unsetenv("TORVANE_ROOT");
-        if (saved_tmpdir_.empty())
-            ::unsetenv("TMPDIR");
-        else
-            ::setenv("TMPDIR", saved_tmpdir_.c_str(), 1);
     }
 
     static platform::ChildProcess start(std::vector<std::string> args) {
@@ -128,16 +107,7 @@ protected:
         ASSERT_EQ(code, platform::kExitUnknown) << "the writer ended on its own";
     }
 
-    static std::string read(const std::string& path) { return platform::read_whole_file(path).value_or(""); }
-    static void write(const std::string& path, const std::string& bytes) {
-        std::FILE* f = std::fopen(path.c_str(), "wbe");
-        ASSERT_NE(f, nullptr) << path;
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-    }
-
-    std::string root_, saved_tmpdir_, data_, progress_;
-    ScriptedUi ui_;
+    std::string data_, progress_;
 };
 
 int advance(const Scenario& s, int state, long steps) {

@@ -9,36 +9,20 @@
 
 #include "common/ui.h"
 #include "vond/messages.h"
+#include "vond/ui/tests/vond_ui_test.h"
 #include "vond/ui/vond_windows.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class VondDialogTest : public ::testing::Test {
+class VondDialogTest : public tv::vond::test::VondUiTest {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/vond-ui-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        t = tmpl;
-        ::setenv("TORVANE_ROOT", t.c_str(), 1);
-        ::setenv("TMPDIR", t.c_str(), 1);
-        tv::vond::QtVondWindows::ensure_application();
-        tv::set_ui(&scripted);
-    }
-    void TearDown() override {
-        tv::fw::Dialog::set_test_hook({});
-        tv::set_ui(nullptr);
-        std::error_code ec;
-        fs::remove_all(t, ec);
-    }
     static void click(tv::fw::Dialog& d, const char* name) {
         auto* b = d.findChild<QPushButton*>(QString::fromLatin1(name));
         ASSERT_NE(b, nullptr);
         b->click();
     }
-    fs::path t;
-    tv::ScriptedUi scripted;
     tv::vond::CardDisk disk;
 };
 

@@ -17,29 +17,15 @@
 #include "platform/drives.h"
 #include "vond/messages.h"
 #include "vond/ui/vond_frame.h"
+#include "vond/ui/tests/vond_ui_test.h"
 #include "vond/ui/vond_windows.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class VondFrameTest : public ::testing::Test {
+class VondFrameTest : public tv::vond::test::VondUiTest {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/vond-frame-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        t = tmpl;
-        ::setenv("TORVANE_ROOT", t.c_str(), 1);
-        ::setenv("TMPDIR", t.c_str(), 1);
-        tv::vond::QtVondWindows::ensure_application();
-        tv::set_ui(&scripted);
-    }
-    void TearDown() override {
-        tv::fw::Dialog::set_test_hook({});
-        tv::set_ui(nullptr);
-        std::error_code ec;
-        fs::remove_all(t, ec);
-    }
     // A labelled drive-map card holding the four card files (contents do not matter to the search).
     void card(char letter) {
         const fs::path c = t / "cards" / std::string(1, letter);
@@ -59,8 +45,6 @@ protected:
         EXPECT_NE(c, nullptr) << name;
         return c;
     }
-    fs::path t;
-    tv::ScriptedUi scripted;
 };
 
 TEST_F(VondFrameTest, FrameHoldsAnEmptyDocumentAndFollowsTheShowState) {
