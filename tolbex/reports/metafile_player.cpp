@@ -50,6 +50,13 @@ std::int32_t clamp32(std::int64_t v) {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, -kCoordinateLimit, kCoordinateLimit));
 }
 
+// a * m / d without overflow, kept within +-2^40 (far beyond any page); a zero d counts as 1.
+std::int64_t mul_div(std::int64_t a, std::int64_t m, std::int64_t d) {
+    constexpr __int128 kLimit = __int128{1} << 40;
+    const __int128 v = static_cast<__int128>(a) * m / (d != 0 ? d : 1);
+    return static_cast<std::int64_t>(std::clamp(v, -kLimit, kLimit));
+}
+
 std::string utf16_to_cp1252(std::string_view b, std::size_t at, std::size_t count) {
     std::string utf8;
     for (std::size_t i = 0; i < count && at + 2 * i + 2 <= b.size(); ++i) {
@@ -97,7 +104,7 @@ class Player {
 public:
     Player(fw::DrawContext& dc, const EmfHeader& h, const fw::Rc& dst) : dc_(dc), dst_(dst) {
         // The frame (0.01 mm) in reference-device pixels.
-        auto px = [](std::int64_t v, std::int64_t pixels, std::int64_t mm) { return mm > 0 ? v * pixels / (mm * 100) : v; };
+        auto px = [](std::int64_t v, std::int64_t pixels, std::int64_t mm) { return mm > 0 ? mul_div(v, pixels, mm * 100) : v; };
         fl_ = px(h.frame.l, h.device_pixels.cx, h.device_mm.cx);
         ft_ = px(h.frame.t, h.device_pixels.cy, h.device_mm.cy);
         fw_ = px(h.frame.r, h.device_pixels.cx, h.device_mm.cx) - fl_;
@@ -127,17 +134,19 @@ private:
     fw::Pt map(std::int64_t x, std::int64_t y) const {
         std::int64_t dx = x - s_.worg.x, dy = y - s_.worg.y;
         if (s_.map_mode != 1) {
-            dx = dx * s_.vext.cx / (s_.wext.cx ? s_.wext.cx : 1);
-            dy = dy * s_.vext.cy / (s_.wext.cy ? s_.wext.cy : 1);
+            dx = mul_div(dx, s_.vext.cx, s_.wext.cx);
+            dy = mul_div(dy, s_.vext.cy, s_.wext.cy);
         }
         dx += s_.vorg.x;
         dy += s_.vorg.y;
-        return {clamp32(dst_.l + (dx - fl_) * dst_.width() / fw_), clamp32(dst_.t + (dy - ft_) * dst_.height() / fh_)};
+        return {clamp32(dst_.l + mul_div(dx - fl_, dst_.width(), fw_)),
+                clamp32(dst_.t + mul_div(dy - ft_, dst_.height(), fh_))};
     }
     std::int32_t map_height(std::int64_t h) const {
         if (h < 0) h = -h;
-        if (s_.map_mode != 1) h = h * std::abs(s_.vext.cy) / std::max(1, std::abs(s_.wext.cy));
-        return clamp32(h * std::abs(dst_.height()) / fh_);
+        if (s_.map_mode != 1)
+            h = mul_div(h, std::abs(std::int64_t{s_.vext.cy}), std::max<std::int64_t>(1, std::abs(std::int64_t{s_.wext.cy})));
+        return clamp32(mul_div(h, std::abs(std::int64_t{dst_.height()}), fh_));
     }
     int device_width(int w) const {
         if (w <= 1) return 1;

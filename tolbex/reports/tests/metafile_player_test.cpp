@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "framework/recording_draw_context.h"
+#include "platform/fs.h"
 #include "tolbex/reports/metafile_player.h"
 
 namespace {
@@ -44,6 +45,21 @@ TEST(MetafileHostile, FarPositionsStayInRange) {
     fw::RecordingDrawContext dc({1000, 2000});
     play_metafile(dc, *emf, {0, 0, 100000, 200000});
     EXPECT_FALSE(dc.commands().empty());
+}
+
+TEST(MetafileHostile, ExtremeExtentsAndFrameDoNotOverflow) {
+    // A fuzzer's file: window and viewport extents and a frame whose products pass 64 bits.
+    std::string path = __FILE__;
+    path.resize(path.find_last_of('/') + 1);
+    const auto bytes = platform::read_whole_file(path + "data/metafile_extent_overflow.emf");
+    ASSERT_TRUE(bytes);
+    const auto emf = EmfFile::parse(*bytes);
+    ASSERT_TRUE(emf);
+    fw::RecordingDrawContext dc;
+    dc.set_map_mode(fw::MapMode::Anisotropic);
+    dc.set_window_ext({2100, 2970});
+    dc.set_viewport_ext({2496, 3520});
+    play_metafile(dc, *emf, fw::Rc{0, 0, 2100, 2970});
 }
 
 }  // namespace
