@@ -1,6 +1,11 @@
 #include "vond/ui/vond_windows.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <cstring>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -285,27 +290,63 @@ QtVondWindows::QtVondWindows(bool install_ui) : install_ui_(install_ui) {}
 
 QtVondWindows::~QtVondWindows() = default;
 
-bool QtVondWindows::available() const {
-    if (QApplication::instance()) return true;
-    for (const char* v : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char* s = std::getenv(v);
-        if (s && *s) return true;
-    }
-    return false;
+namespace {
+
+bool socket_answers(const sockaddr* address, socklen_t length, int family) {
+    const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    const bool ok = ::connect(fd, address, length) == 0;
+    ::close(fd);
+    return ok;
 }
 
-bool QtVondWindows::user_can_answer() {
-    const char* p = std::getenv("QT_QPA_PLATFORM");
-    if (p && *p) {
-        const std::string platform = p;
-        return platform.rfind("offscreen", 0) != 0 && platform.rfind("minimal", 0) != 0;
-    }
-    for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char* s = std::getenv(v);
-        if (s && *s) return true;
-    }
-    return false;
+bool unix_socket_answers(const std::string& path) {
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof a.sun_path) return false;
+    std::memcpy(a.sun_path, path.data(), path.size());
+    return socket_answers(reinterpret_cast<const sockaddr*>(&a), sizeof a, AF_UNIX);
 }
+
+// Whether the display the environment names is there: Qt ends the process when it cannot reach
+// it, and a hidden run must rather carry on with its safe answers. Local X displays and Wayland
+// are probed; a display on another host is taken as reachable.
+bool display_reachable() {
+    if (const char* w = std::getenv("WAYLAND_DISPLAY"); w && *w) {
+        std::string path = w;
+        if (path[0] != '/') {
+            const char* run = std::getenv("XDG_RUNTIME_DIR");
+            path = std::string(run ? run : "") + "/" + path;
+        }
+        if (unix_socket_answers(path)) return true;
+    }
+    const char* d = std::getenv("DISPLAY");
+    if (!d || !*d) return false;
+    std::string display = d;
+    if (display.rfind("unix:", 0) == 0) display.erase(0, 4);
+    if (display[0] != ':') return true;
+    const std::string number = display.substr(1, display.find('.') - 1);
+    if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos) return false;
+    return unix_socket_answers("/tmp/.X11-unix/X" + number);
+}
+
+enum class Screen { None, Offscreen, Person };
+
+// What a window would be shown on: nothing, a screen nobody sees, or one a person can answer at.
+Screen screen() {
+    const char* p = std::getenv("QT_QPA_PLATFORM");
+    const std::string platform = p ? p : "";
+    if (platform.rfind("offscreen", 0) == 0 || platform.rfind("minimal", 0) == 0) return Screen::Offscreen;
+    // Other named platforms (frame buffer, VNC ...) need no display server.
+    if (!platform.empty() && platform.rfind("xcb", 0) != 0 && platform.rfind("wayland", 0) != 0) return Screen::Person;
+    return display_reachable() ? Screen::Person : Screen::None;
+}
+
+}  // namespace
+
+bool QtVondWindows::available() const { return QApplication::instance() || screen() != Screen::None; }
+
+bool QtVondWindows::user_can_answer() { return screen() == Screen::Person; }
 
 void QtVondWindows::start(int mode) { state_ = frame_state(mode); }
 

@@ -1,5 +1,12 @@
 // vond's frame and its drive prompt and conditioning progress, offscreen.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
 #include <filesystem>
 
 #include <QApplication>
@@ -195,6 +202,69 @@ TEST_F(VondFrameTest, CardDialogInitialisesAndClosesTheProgram) {
     EXPECT_EQ(scripted.shown[1].text, tv::vond::message_text(130));
     EXPECT_EQ(fs::file_size(c / "config.dat"), 512u);
     EXPECT_TRUE(w.active());  // the frame came with the dialog
+}
+
+}  // namespace
+
+namespace {
+
+// Sets or clears an environment variable for one scope.
+class EnvOverride {
+public:
+    EnvOverride(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~EnvOverride() {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST_F(VondFrameTest, AnUnreachableDisplayIsNoScreen) {
+    // Qt would end the process on a display it cannot reach; such a run keeps its safe answers.
+    EnvOverride platform("QT_QPA_PLATFORM", nullptr), wayland("WAYLAND_DISPLAY", nullptr);
+    {
+        EnvOverride display("DISPLAY", ":97");
+        EXPECT_FALSE(tv::vond::QtVondWindows::user_can_answer());
+    }
+    {
+        EnvOverride display("DISPLAY", ":x");
+        EXPECT_FALSE(tv::vond::QtVondWindows::user_can_answer());
+    }
+    EnvOverride no_display("DISPLAY", nullptr);
+    EXPECT_FALSE(tv::vond::QtVondWindows::user_can_answer());
+    // A display server listening on its socket is a screen a person can answer at.
+    const std::string path = (t / "wayland-0").string();
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof a.sun_path);
+    std::memcpy(a.sun_path, path.c_str(), path.size());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(fd, 1), 0);
+    {
+        EnvOverride w("WAYLAND_DISPLAY", path.c_str());
+        EXPECT_TRUE(tv::vond::QtVondWindows::user_can_answer());
+    }
+    ::close(fd);
+    {
+        EnvOverride w("WAYLAND_DISPLAY", path.c_str());
+        EXPECT_FALSE(tv::vond::QtVondWindows::user_can_answer());  // nobody listens any more
+    }
+    // Offscreen is a screen, but nobody answers at it.
+    EnvOverride offscreen("QT_QPA_PLATFORM", "offscreen");
+    EXPECT_FALSE(tv::vond::QtVondWindows::user_can_answer());
 }
 
 }  // namespace
