@@ -3,7 +3,14 @@
 #pragma once
 #include <cstdlib>
 #include <filesystem>
+#include <chrono>
+#include <fcntl.h>
+#include <fstream>
 #include <optional>
+#include <signal.h>
+#include <sstream>
+#include <thread>
+#include <vector>
 #include <regex.h>
 #include <string>
 #include <sys/wait.h>
@@ -73,6 +80,59 @@ inline int wait_child(pid_t pid) {
     int status = 0;
     if (::waitpid(pid, &status, 0) != pid) return -1000;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1000 - (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
+
+struct CapturedRun {
+    int code = -1;  // exit status, or -1 when killed (time limit, signal)
+    std::string out, err;
+};
+
+// Runs `argv` with exactly the environment `env` and no standard input; standard output and error
+// go to files in `work` and come back as text. After `limit_seconds` the program is killed and the
+// test fails.
+inline CapturedRun run_captured(std::vector<std::string> argv, std::vector<std::string> env, const std::string& work,
+                                int limit_seconds) {
+    CapturedRun r;
+    const std::string out = work + "/stdout.txt", err = work + "/stderr.txt";
+    std::vector<char*> args, envp;
+    for (auto& s : argv) args.push_back(s.data());
+    args.push_back(nullptr);
+    for (auto& s : env) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(0);
+        const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (o < 0 || e < 0) ::_exit(126);
+        ::dup2(o, 1);
+        ::dup2(e, 2);
+        ::execve(args[0], args.data(), envp.data());
+        ::_exit(127);
+    }
+    EXPECT_GT(pid, 0);
+    if (pid <= 0) return r;
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limit_seconds);
+    while (::waitpid(pid, &status, WNOHANG) != pid) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            ADD_FAILURE() << argv[0] << " did not finish in time";
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (WIFEXITED(status)) r.code = WEXITSTATUS(status);
+    auto slurp = [](const std::string& p) {
+        std::ifstream in(p, std::ios::binary);
+        std::ostringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    };
+    r.out = slurp(out);
+    r.err = slurp(err);
+    return r;
 }
 
 }  // namespace tv::platform::testing

@@ -20,6 +20,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/tests/test_root.h"
+
 namespace cli {
 
 namespace fs = std::filesystem;
@@ -63,10 +65,7 @@ inline std::vector<std::string> index_lines(const fs::path& p) {
     return out;
 }
 
-struct RunResult {
-    int code = -1;  // exit status, or -1 when killed (time limit, signal)
-    std::string out, err;
-};
+using RunResult = tv::platform::testing::CapturedRun;
 
 // A fresh folder with the machine root, temp folder and work space of one test.
 class CliTest : public ::testing::Test {
@@ -88,51 +87,15 @@ protected:
     // Runs tolbex with TORVANE_ROOT, TMPDIR, TZ=UTC, LC_ALL=C, no display, stdin closed and a
     // time limit; a run over the limit is killed and fails.
     RunResult run(const std::vector<std::string>& args, int limit_seconds = 60) {
-        RunResult r;
-        const fs::path out = t / "stdout.txt", err = t / "stderr.txt";
         std::vector<std::string> env = {
             "TORVANE_ROOT=" + root.string(), "TMPDIR=" + tmp.string(), "TZ=UTC", "LC_ALL=C",
             "HOME=" + t.string(), "PATH=/usr/local/bin:/usr/bin:/bin",
         };
         for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
             if (const char* v = std::getenv(keep)) env.push_back(std::string(keep) + "=" + v);
-        std::vector<std::string> argv_s = {TOLBEX_PROGRAM};
-        argv_s.insert(argv_s.end(), args.begin(), args.end());
-        std::vector<char*> argv, envp;
-        for (auto& s : argv_s) argv.push_back(s.data());
-        argv.push_back(nullptr);
-        for (auto& s : env) envp.push_back(s.data());
-        envp.push_back(nullptr);
-
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::close(0);
-            int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (o < 0 || e < 0) ::_exit(126);
-            ::dup2(o, 1);
-            ::dup2(e, 2);
-            ::execve(argv[0], argv.data(), envp.data());
-            ::_exit(127);
-        }
-        EXPECT_GT(pid, 0);
-        int status = 0;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limit_seconds);
-        for (;;) {
-            const pid_t w = ::waitpid(pid, &status, WNOHANG);
-            if (w == pid) break;
-            if (std::chrono::steady_clock::now() > deadline) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-                ADD_FAILURE() << "tolbex did not finish in time";
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        if (WIFEXITED(status)) r.code = WEXITSTATUS(status);
-        r.out = read_file(out);
-        r.err = read_file(err);
-        return r;
+        std::vector<std::string> argv = {TOLBEX_PROGRAM};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return tv::platform::testing::run_captured(argv, env, t.string(), limit_seconds);
     }
 
     // The names left in the temporary folder (a run must leave none of its own).

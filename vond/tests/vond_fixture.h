@@ -18,16 +18,14 @@
 #include "common/tape_mappings.h"
 #include "platform/drives.h"
 #include "platform/shared_memory.h"
+#include "platform/tests/test_root.h"
 #include "vond/tests/card_builder.h"
 
 namespace vondtest {
 
 namespace fs = std::filesystem;
 
-struct RunResult {
-    int code = -1;
-    std::string out, err;
-};
+using RunResult = tv::platform::testing::CapturedRun;
 
 inline std::string slurp(const fs::path& p) {
     auto b = cardgen::read_bytes(p);
@@ -61,47 +59,14 @@ protected:
 
     RunResult run(const std::vector<std::string>& args, const std::vector<std::string>& extra_env = {},
                   int limit_seconds = 120) {
-        RunResult r;
-        const fs::path so = t / "stdout.txt", se = t / "stderr.txt";
         std::vector<std::string> env = {"TORVANE_ROOT=" + root.string(), "TMPDIR=" + tmp.string(), "TZ=UTC",
                                         "LC_ALL=C", "HOME=" + t.string(), "PATH=/usr/local/bin:/usr/bin:/bin"};
         for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
             if (const char* v = std::getenv(keep)) env.push_back(std::string(keep) + "=" + v);
         env.insert(env.end(), extra_env.begin(), extra_env.end());
-        std::vector<std::string> argv_s = {VOND_PROGRAM};
-        argv_s.insert(argv_s.end(), args.begin(), args.end());
-        std::vector<char*> argv, envp;
-        for (auto& s : argv_s) argv.push_back(s.data());
-        argv.push_back(nullptr);
-        for (auto& s : env) envp.push_back(s.data());
-        envp.push_back(nullptr);
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::close(0);
-            int o = ::open(so.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            int e = ::open(se.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (o < 0 || e < 0) ::_exit(126);
-            ::dup2(o, 1);
-            ::dup2(e, 2);
-            ::execve(argv[0], argv.data(), envp.data());
-            ::_exit(127);
-        }
-        int status = 0;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limit_seconds);
-        for (;;) {
-            if (::waitpid(pid, &status, WNOHANG) == pid) break;
-            if (std::chrono::steady_clock::now() > deadline) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-                ADD_FAILURE() << "vond did not finish in time";
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        if (WIFEXITED(status)) r.code = WEXITSTATUS(status);
-        r.out = slurp(so);
-        r.err = slurp(se);
-        return r;
+        std::vector<std::string> argv = {VOND_PROGRAM};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return tv::platform::testing::run_captured(argv, env, t.string(), limit_seconds);
     }
 
     void map_card(char letter, const fs::path& folder, const std::string& label, std::uint64_t capacity = 0) {
