@@ -16,6 +16,7 @@
 #include "common/text.h"
 #include "common/ui.h"
 #include "framework/painter_draw_context.h"
+#include "framework/print_job.h"
 #include "framework/qt_text.h"
 #include "platform/fs.h"
 #include "tolbex/app/patient_txt.h"
@@ -83,16 +84,10 @@ PrintSettings current_print_settings() {
 std::vector<int> print_page_sequence(int first, int last, int duplicate_limit, int page_count) {
     std::vector<int> out;
     if (page_count <= 0) return out;
-    if (first <= 0) first = 1;
-    if (last <= 0) last = page_count;
-    first = std::clamp(first, 1, page_count);
-    last = std::clamp(last, 1, page_count);
-    const int step = last < first ? -1 : 1;
-    for (int p = first;; p += step) {
-        out.push_back(p);
-        if (p <= duplicate_limit) out.push_back(p);
-        if (p == last) break;
-    }
+    // The same order as the windowed print job's.
+    const fw::PageSequence sequence = fw::make_page_sequence(first, last, duplicate_limit, page_count);
+    for (int p = sequence.next(0); p != 0; p = sequence.next(p))
+        out.insert(out.end(), static_cast<std::size_t>(sequence.copies(p)), p);
     return out;
 }
 
