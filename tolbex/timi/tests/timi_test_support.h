@@ -13,17 +13,14 @@
 
 #include "common/registry.h"
 #include "common/ui.h"
+#include "tolbex/app/tests/app_test_root.h"
 #include "tolbex/timi/timi_strings.h"
 
 namespace tv::timi_test {
 
 namespace fs = std::filesystem;
 
-inline void write_file(const fs::path& p, const std::string& bytes) {
-    fs::create_directories(p.parent_path());
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+using testing_root::write_file;
 
 inline std::string read_file(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -78,27 +75,11 @@ inline std::string day_row(int day, const std::string& time, const std::string& 
            "\t0.20\t0.30\t0.40\t0.10\t" + flag2 + "\t0.20\t0.30\t0.40\t0.10\t" + flag3;
 }
 
-class TimiTest : public ::testing::Test {
+class TimiTest : public testing_root::RootTest {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/tolbex-timi-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        t = tmpl;
-        fs::create_directories(t / "root");
-        fs::create_directories(t / "tmp");
-        ::setenv("TORVANE_ROOT", (t / "root").c_str(), 1);
-        ::setenv("TMPDIR", (t / "tmp").c_str(), 1);
-        reset_cached_roots();
+        RootTest::SetUp();
         register_timi_strings();
-        set_ui(&scripted);
-    }
-    void TearDown() override {
-        set_ui(nullptr);
-        ::unsetenv("TORVANE_ROOT");
-        ::unsetenv("TMPDIR");
-        reset_cached_roots();
-        std::error_code ec;
-        fs::remove_all(t, ec);
     }
 
     // The two days of the acceptance example, with arrhevnt.txt beside each; returns the list.
@@ -129,8 +110,6 @@ protected:
         return list;
     }
 
-    fs::path t;
-    ScriptedUi scripted;
     DaySpec day2;
 };
 

@@ -18,36 +18,14 @@
 #include "tolbex/app/browser_list_doc.h"
 #include "tolbex/app/patient_txt.h"
 #include "tolbex/app/profile.h"
+#include "tolbex/app/tests/app_test_root.h"
 
 namespace tv::demo {
 namespace {
 
 namespace fs = std::filesystem;
 
-class DemoRootTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/tv-demo-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        t_ = tmpl;
-        fs::create_directories(t_ / "root");
-        fs::create_directories(t_ / "tmp");
-        ::setenv("TORVANE_ROOT", (t_ / "root").c_str(), 1);
-        ::setenv("TMPDIR", (t_ / "tmp").c_str(), 1);
-        reset_cached_roots();
-        set_ui(&ui_);
-    }
-    void TearDown() override {
-        set_ui(nullptr);
-        ::unsetenv("TORVANE_ROOT");
-        ::unsetenv("TMPDIR");
-        reset_cached_roots();
-        std::error_code ec;
-        fs::remove_all(t_, ec);
-    }
-    fs::path t_;
-    ScriptedUi ui_;
-};
+class DemoRootTest : public testing_root::RootTest {};
 
 TEST_F(DemoRootTest, EveryReportLoadsWithItsPatientDetails) {
     EXPECT_FALSE(demo_root_exists());
