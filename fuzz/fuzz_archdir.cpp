@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "fuzz/fuzz_support.h"
-#include "tolbex/app/archive_group.h"
+#include "tolbex/archive/archive_group.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string group = [] {

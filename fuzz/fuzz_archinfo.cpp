@@ -2,7 +2,7 @@
 #include <cstdint>
 
 #include "fuzz/fuzz_support.h"
-#include "tolbex/app/report_archive.h"
+#include "tolbex/archive/report_archive.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string folder = tv::fuzz::sub_folder("archive");

@@ -11,7 +11,7 @@
 #include "common/registry.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/registry.h"
-#include "tolbex/reports/cef.h"
+#include "formats/cef.h"
 
 namespace {
 

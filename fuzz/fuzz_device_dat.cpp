@@ -2,7 +2,7 @@
 #include <cstdint>
 
 #include "fuzz/fuzz_support.h"
-#include "tolbex/app/archive_config.h"
+#include "tolbex/archive/archive_config.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string path = tv::fuzz::sub_folder("config") + tv::kArchiveConfigFileName;

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "fuzz/fuzz_support.h"
-#include "tolbex/reports/implode.h"
+#include "formats/implode.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Enhanced metafiles: the header check and the player, on a recording draw context.
 #include <cstdint>
 
-#include "framework/recording_draw_context.h"
+#include "framework/core/recording_draw_context.h"
 #include "fuzz/fuzz_support.h"
 #include "tolbex/reports/metafile_player.h"
 

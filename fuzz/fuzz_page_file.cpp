@@ -2,7 +2,7 @@
 // recording draw context (no window system).
 #include <cstdint>
 
-#include "framework/recording_draw_context.h"
+#include "framework/core/recording_draw_context.h"
 #include "fuzz/fuzz_support.h"
 #include "tolbex/reports/page_items.h"
 #include "tolbex/reports/rtf_export.h"

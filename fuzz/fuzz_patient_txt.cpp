@@ -3,8 +3,8 @@
 #include <cstdint>
 
 #include "fuzz/fuzz_support.h"
-#include "tolbex/app/analysis_data.h"
-#include "tolbex/app/patient_txt.h"
+#include "tolbex/archive/analysis_data.h"
+#include "tolbex/archive/patient_txt.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string folder = tv::fuzz::sub_folder("report");

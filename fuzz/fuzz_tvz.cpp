@@ -3,8 +3,8 @@
 #include <cstdint>
 
 #include "fuzz/fuzz_support.h"
-#include "tolbex/reports/implode.h"
-#include "tolbex/reports/transfer_file.h"
+#include "formats/implode.h"
+#include "formats/transfer_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string path = tv::fuzz::sub_folder("tvz") + "REPORT.TVZ";

@@ -1,5 +1,6 @@
 #include "platform/codepage.h"
 
+#include <array>
 #include <cstdint>
 
 namespace tv::platform {
@@ -82,6 +83,58 @@ std::string utf8_to_cp1252(std::string_view text, char replacement) {
         int m = from_unicode(c);
         out += m < 0 ? replacement : static_cast<char>(m);
         i += len;
+    }
+    return out;
+}
+
+namespace {
+
+// --- Windows-1252 case folding ---
+
+constexpr std::array<unsigned char, 256> make_fold_table() {
+    std::array<unsigned char, 256> t{};
+    for (int i = 0; i < 256; ++i) t[i] = static_cast<unsigned char>(i);
+    for (int c = 'A'; c <= 'Z'; ++c) t[c] = static_cast<unsigned char>(c + 32);
+    for (int c = 0xC0; c <= 0xDE; ++c)
+        if (c != 0xD7) t[c] = static_cast<unsigned char>(c + 32);
+    t[0x8A] = 0x9A;
+    t[0x8C] = 0x9C;
+    t[0x8E] = 0x9E;
+    t[0x9F] = 0xFF;
+    return t;
+}
+constexpr std::array<unsigned char, 256> kFold = make_fold_table();
+
+// Code page 850 upper half as Windows-1252. Box and block characters have no Windows-1252 form;
+// they become the ASCII lines and corners they look like.
+constexpr unsigned char kOem850ToAnsi[128] = {
+    0xC7, 0xFC, 0xE9, 0xE2, 0xE4, 0xE0, 0xE5, 0xE7, 0xEA, 0xEB, 0xE8, 0xEF, 0xEE, 0xEC, 0xC4, 0xC5,  // 80
+    0xC9, 0xE6, 0xC6, 0xF4, 0xF6, 0xF2, 0xFB, 0xF9, 0xFF, 0xD6, 0xDC, 0xF8, 0xA3, 0xD8, 0xD7, 0x83,  // 90
+    0xE1, 0xED, 0xF3, 0xFA, 0xF1, 0xD1, 0xAA, 0xBA, 0xBF, 0xAE, 0xAC, 0xBD, 0xBC, 0xA1, 0xAB, 0xBB,  // A0
+    '_',  '_',  '_',  '|',  '+',  0xC1, 0xC2, 0xC0, 0xA9, '+',  '|',  '+',  '+',  0xA2, 0xA5, '+',   // B0
+    '+',  '+',  '+',  '+',  '-',  '+',  0xE3, 0xC3, '+',  '+',  '+',  '+',  '+',  '=',  '+',  0xA4,  // C0
+    0xF0, 0xD0, 0xCA, 0xCB, 0xC8, 'i',  0xCD, 0xCE, 0xCF, '+',  '+',  '_',  '_',  0xA6, 0xCC, '_',   // D0
+    0xD3, 0xDF, 0xD4, 0xD2, 0xF5, 0xD5, 0xB5, 0xFE, 0xDE, 0xDA, 0xDB, 0xD9, 0xFD, 0xDD, 0xAF, 0xB4,  // E0
+    0xAD, 0xB1, '=',  0xBE, 0xB6, 0xA7, 0xF7, 0xB8, 0xB0, 0xA8, 0xB7, 0xB9, 0xB3, 0xB2, '_',  0xA0,  // F0
+};
+
+}  // namespace
+
+int compare_text_nocase(std::string_view a, std::string_view b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char x = kFold[static_cast<unsigned char>(a[i])];
+        const unsigned char y = kFold[static_cast<unsigned char>(b[i])];
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+std::string oem_to_ansi(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x80) c = static_cast<char>(kOem850ToAnsi[u - 0x80]);
     }
     return out;
 }

@@ -15,8 +15,8 @@
 
 #include "common/runner.h"
 #include "common/ui.h"
-#include "framework/qt_ui.h"
-#include "framework/wait_cursor.h"
+#include "framework/qt/qt_ui.h"
+#include "framework/qt/wait_cursor.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "common/registry.h"
 #include "common/text.h"
 #include "platform/fs.h"
-#include "tolbex/reports/cef.h"
+#include "formats/cef.h"
 #include "vond/dialogs.h"
 #include "vond/mappings.h"
 #include "vond/messages.h"

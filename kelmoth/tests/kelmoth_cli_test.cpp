@@ -20,7 +20,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/shared_memory.h"
-#include "platform/tests/test_root.h"
+#include "testing/test_root.h"
 #include "tools/tapegen/tapegen.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "kelmoth/kelmoth.h"
 #include "platform/deck_model.h"
-#include "platform/tests/test_root.h"
+#include "testing/test_root.h"
 #include "tools/tapegen/tapegen.h"
 
 namespace {

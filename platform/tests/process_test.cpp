@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/fs.h"
-#include "test_root.h"
+#include "testing/test_root.h"
 
 namespace tv::platform {
 namespace {

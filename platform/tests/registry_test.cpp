@@ -7,7 +7,7 @@
 
 #include "platform/fs.h"
 #include "platform/paths.h"
-#include "test_root.h"
+#include "testing/test_root.h"
 
 namespace tv::platform {
 namespace {

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/paths.h"
-#include "test_root.h"
+#include "testing/test_root.h"
 
 namespace tv::platform {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "test_root.h"
+#include "testing/test_root.h"
 
 namespace tv::platform {
 namespace {

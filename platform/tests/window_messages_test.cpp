@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/tests/test_root.h"
+#include "testing/test_root.h"
 
 namespace tv::platform {
 namespace {

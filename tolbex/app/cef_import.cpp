@@ -1,7 +1,7 @@
 #include "tolbex/app/cef_import.h"
 
 #include "common/files.h"
-#include "tolbex/reports/cef.h"
+#include "formats/cef.h"
 
 namespace tv {
 

@@ -15,17 +15,18 @@
 #include "common/ui.h"
 #include "platform/fs.h"
 #include "platform/system.h"
-#include "tolbex/app/archive_group.h"
+#include "tolbex/archive/archive_group.h"
 #include "tolbex/app/cef_import.h"
 #include "tolbex/app/import_reports.h"
-#include "tolbex/app/patient_txt.h"
-#include "tolbex/app/report_archive.h"
-#include "tolbex/app/store_report.h"
+#include "tolbex/archive/patient_txt.h"
+#include "tolbex/archive/report_archive.h"
+#include "tolbex/archive/store_report.h"
+#include "tolbex/app/report_settings.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/app/tolbex_strings.h"
 #include "tolbex/reports/report_document.h"
 #include "tolbex/reports/report_printing.h"
-#include "tolbex/reports/transfer_file.h"
+#include "formats/transfer_file.h"
 
 namespace tv {
 

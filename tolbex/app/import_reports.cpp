@@ -12,10 +12,10 @@
 #include "platform/fs.h"
 #include "platform/system.h"
 #include "tolbex/app/cef_import.h"
-#include "tolbex/app/report_types.h"
-#include "tolbex/app/store_report.h"
+#include "tolbex/archive/report_types.h"
+#include "tolbex/archive/store_report.h"
 #include "tolbex/app/tolbex_strings.h"
-#include "tolbex/reports/transfer_file.h"
+#include "formats/transfer_file.h"
 
 namespace tv {
 

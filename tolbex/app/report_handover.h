@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tolbex/app/report_types.h"
+#include "tolbex/archive/report_types.h"
 
 namespace tv {
 

@@ -14,15 +14,15 @@
 #include "common/ui.h"
 #include "platform/fs.h"
 #include "platform/paths.h"
-#include "tolbex/app/archive_config.h"
-#include "tolbex/app/archive_group.h"
+#include "tolbex/archive/archive_config.h"
+#include "tolbex/archive/archive_group.h"
 #include "tolbex/app/cef_import.h"
-#include "tolbex/app/clinic_code.h"
+#include "tolbex/archive/clinic_code.h"
 #include "tolbex/app/command_line.h"
 #include "tolbex/app/import_reports.h"
-#include "tolbex/app/profile.h"
-#include "tolbex/app/report_archive.h"
-#include "tolbex/app/store_report.h"
+#include "tolbex/archive/profile.h"
+#include "tolbex/archive/report_archive.h"
+#include "tolbex/archive/store_report.h"
 #include "tolbex/app/tolbex_strings.h"
 
 namespace tv {
@@ -143,7 +143,6 @@ bool CTolbexApp::start_logging() {
         event_source_ = std::make_unique<EventLogSource>(kEventSourceName, message_file);
         event_source_->report_event(kEventStart);
     }
-    audit_log_ = std::make_unique<AuditLog>(kAppName);
     return true;
 }
 
@@ -181,21 +180,14 @@ bool CTolbexApp::is_merivale_pdf_enabled() {
 
 // --- audit ---
 
-bool CTolbexApp::open_audit_log(const std::string& path) {
-    if (!is_audit_on()) return true;
-    if (!audit_log_) audit_log_ = std::make_unique<AuditLog>(kAppName);
-    return audit_log_->open(path);
-}
+bool CTolbexApp::open_audit_log(const std::string& path) { return audit_trail_.open(path); }
 
 bool CTolbexApp::write_audit_log(const char* format, const std::string& text1, const std::string& text2,
                                  const std::string& text3) {
-    if (!is_audit_on()) return true;
-    return audit_log_ && audit_log_->write_entry(format, text1, text2, text3);
+    return audit_trail_.write(format, text1, text2, text3);
 }
 
-void CTolbexApp::close_audit_log() {
-    if (is_audit_on() && audit_log_) audit_log_->close();
-}
+void CTolbexApp::close_audit_log() { audit_trail_.close(); }
 
 // --- versions ---
 

@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "tolbex/archive/audit_trail.h"
+#include "tolbex/reports/print_settings.h"
+
 namespace tv {
 
 class ArchiveConfigList;
-class AuditLog;
 class EventLogSource;
 
 // Show states chosen by the command line.
@@ -42,10 +44,6 @@ struct ExternalProgramSettings {
     bool visible_window = false;
 };
 
-// Print margins in thousandths of a millimetre.
-struct PrintMargins {
-    int left = 0, top = 0, right = 0, bottom = 0;
-};
 
 // A workstation switch is on when its value begins with "yes" in any case.
 bool is_switch_on(const std::string& value);
@@ -149,6 +147,8 @@ public:
     static bool is_merivale_pdf_enabled();
 
     // --- audit entry points: with TIMI and logging off they do nothing and succeed ---
+    // The trail that core code is handed.
+    AuditTrail& audit() { return audit_trail_; }
     bool open_audit_log(const std::string& path);
     bool write_audit_log(const char* format, const std::string& text1, const std::string& text2,
                          const std::string& text3);
@@ -164,7 +164,7 @@ private:
     std::string repname_path_, patdet_path_, device_dat_path_;
     std::unique_ptr<ArchiveConfigList> archive_config_;
     std::unique_ptr<EventLogSource> event_source_;
-    std::unique_ptr<AuditLog> audit_log_;
+    AuditLogTrail audit_trail_{kAppName, [this] { return is_audit_on(); }};
 };
 
 // Whether the exit step may delete `folder` with everything in it: an existing folder that is

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "framework/draw_context.h"
+#include "framework/core/draw_context.h"
 
 namespace tv {
 

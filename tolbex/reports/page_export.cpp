@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "common/text.h"
-#include "framework/painter_draw_context.h"
+#include "framework/qt/painter_draw_context.h"
 #include "platform/fs.h"
 #include "tolbex/reports/report_page.h"
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "framework/draw_context.h"
+#include "framework/core/draw_context.h"
 #include "tolbex/reports/page_items.h"
 
 namespace tv {

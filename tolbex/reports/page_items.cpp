@@ -10,7 +10,7 @@
 
 #include "common/files.h"
 #include "platform/fs.h"
-#include "tolbex/app/browser_list_doc.h"
+#include "platform/codepage.h"
 #include "tolbex/reports/report_page.h"
 #include "tolbex/reports/rtf_export.h"
 
@@ -53,7 +53,7 @@ const std::array<unsigned char, 128>& ansi_to_oem_table() {
         std::array<unsigned char, 128> t{};
         t.fill('?');
         for (int oem = 0x80; oem <= 0xFF; ++oem) {
-            const std::string a = oem_to_ansi(std::string(1, static_cast<char>(oem)));
+            const std::string a = platform::oem_to_ansi(std::string(1, static_cast<char>(oem)));
             const auto u = static_cast<unsigned char>(a[0]);
             if (u >= 0x80 && t[u - 0x80] == '?') t[u - 0x80] = static_cast<unsigned char>(oem);
         }
@@ -219,7 +219,7 @@ std::string page_text_from_oem(std::string_view oem) {
         else if (u == 0xF2) t += ">=";
         else t.push_back(c);
     }
-    return oem_to_ansi(t);
+    return platform::oem_to_ansi(t);
 }
 
 std::string page_text_to_oem(std::string_view ansi) {

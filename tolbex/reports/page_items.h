@@ -12,7 +12,7 @@
 #include <variant>
 #include <vector>
 
-#include "framework/draw_context.h"
+#include "framework/core/draw_context.h"
 
 namespace tv {
 

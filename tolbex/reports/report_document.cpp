@@ -10,10 +10,10 @@
 #include "common/ui.h"
 #include "platform/fs.h"
 #include "platform/system.h"
-#include "tolbex/app/patient_txt.h"
-#include "tolbex/app/report_archive.h"
-#include "tolbex/app/report_types.h"
-#include "tolbex/app/tolbex_app.h"
+#include "tolbex/archive/patient_txt.h"
+#include "tolbex/archive/report_archive.h"
+#include "tolbex/archive/report_types.h"
+#include "tolbex/archive/audit_trail.h"
 #include "tolbex/reports/page_export.h"
 #include "tolbex/reports/rtf_export.h"
 
@@ -42,16 +42,6 @@ bool folder_has_metafiles(const std::string& folder) {
 }
 
 }  // namespace
-
-ReportDocumentMode current_report_mode() {
-    ReportDocumentMode mode;
-    if (const CTolbexApp* app = CTolbexApp::current()) {
-        mode.preview = app->is_preview();
-        mode.read_only = app->is_read_only();
-        mode.confirm_cnav = app->is_confirm_cnav();
-    }
-    return mode;
-}
 
 ReportDocument::ReportDocument() : fonts_(default_page_fonts()) {}
 
@@ -197,16 +187,16 @@ bool ReportDocument::save(std::string* error) {
 }
 
 bool ReportDocument::save_with_audit() {
-    CTolbexApp* app = CTolbexApp::current();
-    if (app && !app->open_audit_log(folder_)) {
+    AuditTrail* const audit = audit_;
+    if (audit && !audit->open(folder_)) {
         ui().message_box(kSaveNoLogMessage, "", MsgIcon::Error, MsgButtons::Ok);
-        app->close_audit_log();
+        audit->close();
         return false;
     }
     std::string why;
     const bool saved = save(&why);
-    if (saved && app) app->write_audit_log(kAuditSaveModified, report_name(), audit_location(), "");
-    if (app) app->close_audit_log();
+    if (saved && audit) audit->write(kAuditSaveModified, report_name(), audit_location(), "");
+    if (audit) audit->close();
     if (!saved) ui().message_box(format_string(kReportSaveFailed, why.c_str()), "", MsgIcon::Error, MsgButtons::Ok);
     return saved;
 }

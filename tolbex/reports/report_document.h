@@ -14,6 +14,8 @@
 
 namespace tv {
 
+class AuditTrail;
+
 class ReportArchive;
 class ReportRecord;
 
@@ -37,14 +39,12 @@ inline constexpr const char* kConfirmNoUser =
     "The user who confirms the report could not be found out, so the report was not confirmed.";
 inline constexpr const char* kReportSaveFailed = "The annotations of the report could not be saved:\n%s";
 
-// The program's switches the document follows (from CTolbexApp when one exists).
+// The program's switches the document follows.
 struct ReportDocumentMode {
     bool preview = false;       // "/preview"
     bool read_only = false;     // "/readonly"
     bool confirm_cnav = false;  // "/enable_confirm_cnav": confirmation asks the identity window
 };
-// The switches of the running application; all off when there is none.
-ReportDocumentMode current_report_mode();
 
 class ReportDocument {
 public:
@@ -81,6 +81,8 @@ public:
     // The save prompt on closing. True: go on (saved, discarded or nothing to save); false: stay
     // open. With "Yes", the save is traced in the audit log and refused without it.
     bool save_modified();
+    // Where traced saves leave their audit entries; null (the default) logs nothing.
+    void set_audit(AuditTrail* audit) { audit_ = audit; }
     // The traced save of the report window (its Save command): audit log, save, record.
     bool save_with_audit();
 
@@ -145,6 +147,7 @@ private:
     std::vector<std::unique_ptr<CReportPage>> pages_;
     std::vector<EmfEntry> emf_list_;
     PageFonts fonts_;
+    AuditTrail* audit_ = nullptr;
     ReportDocumentMode mode_;
     std::string folder_, title_, name_, confirmation_, temp_folder_, archive_report_path_;
     std::string patient_name_, patient_number_;

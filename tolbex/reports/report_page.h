@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/draw_context.h"
+#include "framework/core/draw_context.h"
 #include "tolbex/reports/page_items.h"
 
 namespace tv {

@@ -15,11 +15,11 @@
 #include "common/files.h"
 #include "common/text.h"
 #include "common/ui.h"
-#include "framework/painter_draw_context.h"
-#include "framework/print_job.h"
-#include "framework/qt_text.h"
+#include "framework/qt/painter_draw_context.h"
+#include "framework/qt/print_job.h"
+#include "framework/qt/qt_text.h"
 #include "platform/fs.h"
-#include "tolbex/app/patient_txt.h"
+#include "tolbex/archive/patient_txt.h"
 #include "tolbex/reports/page_export.h"
 #include "tolbex/reports/report_document.h"
 
@@ -69,17 +69,6 @@ bool print_pages(QPainter& painter, const ReportDocument& doc, const std::vector
 }
 
 }  // namespace
-
-PrintSettings current_print_settings() {
-    PrintSettings s;
-    if (const CTolbexApp* app = CTolbexApp::current()) {
-        s.true_scale = app->ecg_scaling;
-        s.margins = app->margins;
-        s.pdf_printer_name = app->pdf_printer_name;
-        s.pdf_output_folder = app->pdf_output_folder;
-    }
-    return s;
-}
 
 std::vector<int> print_page_sequence(int first, int last, int duplicate_limit, int page_count) {
     std::vector<int> out;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "framework/draw_context.h"
-#include "tolbex/app/tolbex_app.h"
+#include "framework/core/draw_context.h"
+#include "tolbex/reports/print_settings.h"
 
 namespace tv {
 
@@ -30,14 +30,6 @@ struct PrintRequest {
     std::string printer_name;  // empty: the default printer
 };
 
-struct PrintSettings {
-    bool true_scale = false;
-    PrintMargins margins;  // micrometres
-    std::string pdf_printer_name;
-    std::string pdf_output_folder;
-};
-// The settings of the running application (defaults when there is none).
-PrintSettings current_print_settings();
 
 // Page numbers (1-based) in the order they are printed: first..last clamped to 1..page_count,
 // downwards when last < first, pages at or below the duplicate limit twice.

@@ -3,7 +3,7 @@
 // their packed members made by the compressor stand-in itself.
 #include <cstdlib>
 
-#include "tolbex/reports/tests/cef_test_support.h"
+#include "formats/tests/cef_test_support.h"
 #include "tolbex/tests/cli_fixture.h"
 
 namespace cli {

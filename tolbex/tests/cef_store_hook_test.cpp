@@ -3,7 +3,7 @@
 #include "common/files.h"
 #include "common/registry.h"
 #include "common/scramble.h"
-#include "tolbex/app/store_report.h"
+#include "tolbex/archive/store_report.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/tests/cli_fixture.h"
 

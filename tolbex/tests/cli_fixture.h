@@ -20,7 +20,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/tests/test_root.h"
+#include "testing/test_root.h"
 
 namespace cli {
 

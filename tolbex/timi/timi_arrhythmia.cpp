@@ -9,8 +9,8 @@
 #include "common/ui.h"
 #include "platform/fs.h"
 #include "platform/system.h"
-#include "tolbex/app/store_report.h"
-#include "tolbex/app/tolbex_app.h"
+#include "tolbex/archive/store_report.h"
+#include "tolbex/archive/audit_trail.h"
 #include "tolbex/timi/timi_files.h"
 #include "tolbex/timi/timi_strings.h"
 
@@ -235,23 +235,23 @@ bool TimiArrhData::save_timi_arrh_summary() {
     if (!write_timi_arrh_summary(file)) return false;  // never store a missing or partial file
     const std::int32_t size = get_file_size(file);
 
-    CTolbexApp* app = app_ ? app_ : CTolbexApp::current();
-    if (!app || !app->open_audit_log(join_path(archive_folder_, "dummy.img"))) {
+    AuditTrail* const audit = audit_;
+    if (!audit || !audit->open(join_path(archive_folder_, "dummy.img"))) {
         ui().message_box(load_resource_string(kStrTimiArrhNoLog), std::string(), MsgIcon::None, MsgButtons::Ok);
-        if (app) app->close_audit_log();
+        if (audit) audit->close();
         return false;
     }
     std::string stored;
     const int result = store_report_in_archive(archive_folder_, temp, report_name_, size, report_time,
                                                kReportTimiArrhythmia, &stored, nullptr, true);
     if (result != kStoreOk) {
-        app->close_audit_log();
+        audit->close();
         show(format_resource_string(kStrTimiArrhStoreFailed, result));
         return false;
     }
     if (const auto written = platform::find_name_ci(stored, kTimiArrhythmiaFileName)) set_read_only(*written);
-    app->write_audit_log(kAuditTimiSaveArrhythmiaSummary, report_name_, stored, std::string());
-    app->close_audit_log();
+    audit->write(kAuditTimiSaveArrhythmiaSummary, report_name_, stored, std::string());
+    audit->close();
     stored_folder_ = stored;
     if (reload_) reload_();
     return true;

@@ -12,7 +12,7 @@
 
 namespace tv {
 
-class CTolbexApp;
+class AuditTrail;
 
 // The two list files the browser writes; distinct types so that they cannot be swapped.
 struct ArrhythmiaListPath {
@@ -57,8 +57,8 @@ public:
     const std::string& archive_folder() const { return archive_folder_; }
     void set_report_name(const std::string& name) { report_name_ = name; }
     const std::string& report_name() const { return report_name_; }
-    // The application whose audit log records the save (default: the current one).
-    void set_app(CTolbexApp* app) { app_ = app; }
+    // Where the save leaves its audit entry; without a trail the save is refused.
+    void set_audit(AuditTrail* audit) { audit_ = audit; }
     // Called after a report was stored (reloads the open archive documents).
     void set_reload_hook(std::function<void()> hook) { reload_ = std::move(hook); }
 
@@ -99,7 +99,7 @@ private:
     TIMITableSource table_;
     std::int32_t start_second_ = 0;
     std::vector<std::int32_t> tables_;  // scratch: the 14 arrays of the last event file read
-    CTolbexApp* app_ = nullptr;
+    AuditTrail* audit_ = nullptr;
     std::function<void()> reload_;
 };
 

@@ -9,10 +9,10 @@
 #include "common/text.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
-#include "tolbex/app/archive_config.h"
-#include "tolbex/app/archive_group.h"
-#include "tolbex/app/report_archive.h"
-#include "tolbex/app/report_types.h"
+#include "tolbex/archive/archive_config.h"
+#include "tolbex/archive/archive_group.h"
+#include "tolbex/archive/report_archive.h"
+#include "tolbex/archive/report_types.h"
 
 namespace tv::crash {
 

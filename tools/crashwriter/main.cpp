@@ -30,8 +30,8 @@
 #include "common/files.h"
 #include "platform/fs.h"
 #include "platform/system.h"
-#include "tolbex/app/report_archive.h"
-#include "tolbex/app/store_report.h"
+#include "tolbex/archive/report_archive.h"
+#include "tolbex/archive/store_report.h"
 #include "tools/crashwriter/crash_scenarios.h"
 
 namespace {

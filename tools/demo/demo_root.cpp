@@ -1,4 +1,4 @@
-#include "demo_root.h"
+#include "tools/demo/demo_root.h"
 
 #include <sys/stat.h>
 
@@ -9,13 +9,13 @@
 #include "common/registry.h"
 #include "common/text.h"
 #include "platform/fs.h"
-#include "tolbex/app/analysis_data.h"
-#include "tolbex/app/archive_config.h"
-#include "tolbex/app/archive_dialogs.h"
-#include "tolbex/app/archive_group.h"
-#include "tolbex/app/profile.h"
-#include "tolbex/app/report_types.h"
-#include "tolbex/app/store_report.h"
+#include "tolbex/archive/analysis_data.h"
+#include "tolbex/archive/archive_config.h"
+#include "tolbex/browser/archive_dialogs.h"
+#include "tolbex/archive/archive_group.h"
+#include "tolbex/archive/profile.h"
+#include "tolbex/archive/report_types.h"
+#include "tolbex/archive/store_report.h"
 #include "tolbex/reports/page_items.h"
 
 namespace tv::demo {

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "common/ui.h"
-#include "demo_root.h"
+#include "tools/demo/demo_root.h"
 #include "tolbex/app/tolbex_strings.h"
 
 int main(int argc, char** argv) {

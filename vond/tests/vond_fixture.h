@@ -18,7 +18,7 @@
 #include "common/tape_mappings.h"
 #include "platform/drives.h"
 #include "platform/shared_memory.h"
-#include "platform/tests/test_root.h"
+#include "testing/test_root.h"
 #include "vond/tests/card_builder.h"
 
 namespace vondtest {

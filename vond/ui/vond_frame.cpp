@@ -1,6 +1,6 @@
 #include "vond/ui/vond_frame.h"
 
-#include "framework/qt_text.h"
+#include "framework/qt/qt_text.h"
 #include "vond/messages.h"
 
 namespace tv::vond {

@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
-#include "framework/application.h"
-#include "framework/document.h"
-#include "framework/frame.h"
+#include "framework/qt/application.h"
+#include "framework/qt/document.h"
+#include "framework/qt/frame.h"
 #include "vond/dialogs.h"
 
 namespace tv::vond {

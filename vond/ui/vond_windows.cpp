@@ -21,8 +21,8 @@
 
 #include "common/files.h"
 #include "common/ui.h"
-#include "framework/qt_text.h"
-#include "framework/qt_ui.h"
+#include "framework/qt/qt_text.h"
+#include "framework/qt/qt_ui.h"
 #include "platform/drives.h"
 #include "platform/fs.h"
 #include "platform/process.h"

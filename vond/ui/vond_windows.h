@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "common/ui.h"
-#include "framework/dialog.h"
+#include "framework/qt/dialog.h"
 #include "vond/dialogs.h"
 
 class QLineEdit;

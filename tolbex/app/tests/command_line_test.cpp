@@ -1,7 +1,7 @@
 #include "tolbex/app/command_line.h"
 
 #include "tolbex/app/import_reports.h"
-#include "tolbex/app/tests/app_test_root.h"
+#include "testing/app_test_root.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/app/tolbex_strings.h"
 

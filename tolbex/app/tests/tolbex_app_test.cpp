@@ -2,9 +2,9 @@
 
 #include "common/audit_log.h"
 #include "platform/registry.h"
-#include "tolbex/app/archive_config.h"
-#include "tolbex/app/profile.h"
-#include "tolbex/app/tests/app_test_root.h"
+#include "tolbex/archive/archive_config.h"
+#include "tolbex/archive/profile.h"
+#include "testing/app_test_root.h"
 
 namespace tv {
 namespace {

@@ -6,13 +6,13 @@
 #include <QApplication>
 #include <QThread>
 
-#include "framework/application.h"
-#include "framework/document.h"
-#include "framework/qt_text.h"
-#include "framework/window_helpers.h"
+#include "framework/qt/application.h"
+#include "framework/qt/document.h"
+#include "framework/qt/qt_text.h"
+#include "framework/qt/window_helpers.h"
 #include "tolbex/app/analysis_system.h"
-#include "tolbex/app/browser_list_doc.h"
-#include "tolbex/app/profile.h"
+#include "tolbex/browser/browser_list_core.h"
+#include "tolbex/archive/profile.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/app/ui/menus.h"
 #include "tolbex/app/ui/tolbex_window_app.h"

@@ -6,7 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "framework/frame.h"
+#include "framework/qt/frame.h"
+#include "tolbex/reports/ui/report_doc_ui.h"
 #include "tolbex/app/analysis_system.h"
 
 namespace tv {
@@ -20,19 +21,10 @@ inline constexpr const char* kConfirmedByText = "Confirmed by";
 inline constexpr const char* kNotConfirmedText = "Not confirmed";
 inline constexpr const char* kConfirmationPaneWidthText = "<-------- confirmation status -------->";
 
-// What the status panes need from the active report document; the report document implements it.
-class ReportDocumentStatus {
-public:
-    virtual ~ReportDocumentStatus() = default;
-    virtual bool is_read_only() const = 0;
-    // The confirming user (CONFIRM.TXT's first line); empty when not confirmed.
-    virtual std::string get_confirmation() const = 0;
-};
-
 // The confirmation pane's text for a report's confirmation.
 std::string confirmation_pane_text(const std::string& confirmation);
 
-class CMainFrame : public fw::MainFrame {
+class CMainFrame : public fw::MainFrame, public ReportWindowHost {
 public:
     CMainFrame(fw::Application& app, CTolbexApp& core);
     ~CMainFrame() override;
@@ -45,12 +37,13 @@ public:
     bool query_close() override;
 
     // Print preview: while it is shown, a close only leaves it (through `leave`).
-    void set_preview_mode(bool on, std::function<void()> leave = {});
+    void set_preview_mode(bool on, std::function<void()> leave = {}) override;
     bool in_preview() const { return in_preview_; }
 
     // Asks the identity window for the user who confirms a report; empty on any failure (the
     // status then says why). The window stays painted meanwhile; user input waits.
     std::string get_confirming_user(int overall_limit_ms = kConfirmOverallLimitMs);
+    std::string confirming_user() override { return get_confirming_user(); }
     int query_status() const { return query_status_; }
 
 protected:

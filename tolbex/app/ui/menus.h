@@ -1,8 +1,8 @@
 // The main frame's menu bar as data, the command ids it uses and the start-up pruning that
 // removes what this workstation does not offer.
 #pragma once
-#include "framework/command.h"
-#include "framework/menu_model.h"
+#include "framework/core/command.h"
+#include "framework/core/menu_model.h"
 
 namespace tv::menu {
 

@@ -5,53 +5,23 @@
 #include <QMetaObject>
 
 #include "common/ui.h"
-#include "framework/qt_text.h"
-#include "framework/wait_cursor.h"
-#include "framework/window_helpers.h"
-#include "tolbex/app/archive_config.h"
-#include "tolbex/app/browser_list_doc.h"
+#include "framework/qt/qt_text.h"
+#include "framework/qt/wait_cursor.h"
+#include "framework/qt/window_helpers.h"
+#include "tolbex/archive/archive_config.h"
+#include "tolbex/browser/browser_list_core.h"
 #include "tolbex/app/command_line.h"
 #include "tolbex/app/import_reports.h"
-#include "tolbex/app/profile.h"
+#include "tolbex/archive/profile.h"
 #include "tolbex/app/tolbex_app.h"
-#include "tolbex/app/ui/archive_dialogs_ui.h"
-#include "tolbex/app/ui/browser_list_doc_ui.h"
+#include "tolbex/browser/ui/archive_dialogs_ui.h"
+#include "tolbex/browser/ui/browser_list_doc_ui.h"
 #include "tolbex/app/ui/main_frame.h"
 #include "tolbex/app/ui/menus.h"
-#include "tolbex/app/ui/report_doc_ui.h"
-#include "tolbex/app/ui/wait_dialogs.h"
+#include "tolbex/reports/ui/report_doc_ui.h"
+#include "framework/qt/wait_dialogs.h"
 
 namespace tv {
-
-namespace {
-bool g_compare_mode = false;
-bool g_compare_changing = false;
-}  // namespace
-
-bool is_compare_mode() { return g_compare_mode; }
-
-void set_compare_mode(bool on) {
-    if (g_compare_changing) return;
-    g_compare_changing = true;
-    const bool was_on = g_compare_mode;
-    g_compare_mode = on;
-    fw::Application* app = fw::app();
-    if (was_on && !on && app) {
-        // Leaving the mode closes every report window; frames left minimised come back.
-        std::vector<fw::ChildFrame*> report_frames;
-        for (fw::Document* doc : app->documents()) {
-            if (!doc->doc_template() || doc->doc_template()->file_type_id() != kReportDocTypeId) continue;
-            for (fw::View* v : doc->views())
-                if (fw::ChildFrame* f = v->frame()) report_frames.push_back(f);
-        }
-        for (fw::ChildFrame* f : report_frames)
-            QMetaObject::invokeMethod(f, &QWidget::close, Qt::QueuedConnection);
-        if (fw::MainFrame* frame = app->main_frame())
-            for (fw::ChildFrame* f : frame->child_frames())
-                if (f->isMinimized()) f->showNormal();
-    }
-    g_compare_changing = false;
-}
 
 TolbexWindowApp::TolbexWindowApp(CTolbexApp& core, WindowedParts parts) : core_(core), parts_(std::move(parts)) {
     install_commands();
@@ -138,7 +108,7 @@ bool TolbexWindowApp::init_instance(std::vector<std::string> args, bool expanded
         QMetaObject::invokeMethod(frame_, &QWidget::close, Qt::QueuedConnection);
     core_.warn_when_no_clinic_code(frame_->isVisible());
     if (core_.show_state != kShowHidden && !core_.is_preview() && core_.is_browse_enabled()) {
-        const std::vector<CBrowserListDoc*> groups = open_archive_documents();
+        const std::vector<BrowserListCore*> groups = open_archive_documents();
         if (!groups.empty() && offer_deleted_report_removal(groups, ui()) == 0) reload_archive_documents();
     }
     return true;
@@ -174,7 +144,7 @@ void TolbexWindowApp::on_select_group() {
 }
 
 void TolbexWindowApp::on_find_groups() {
-    const std::string base = gui::browse_for_folder(kFindGroupsCaption, "", frame_);
+    const std::string base = fw::browse_for_folder(kFindGroupsCaption, "", frame_);
     if (base.empty()) return;
     bool cascade = false;
     {
@@ -190,7 +160,7 @@ void TolbexWindowApp::on_find_groups() {
 }
 
 void TolbexWindowApp::on_create_group() {
-    const std::string folder = gui::browse_for_folder(kCreateGroupCaption, "", frame_);
+    const std::string folder = fw::browse_for_folder(kCreateGroupCaption, "", frame_);
     if (folder.empty()) return;
     create_archive_group(folder, core_.archive_config(), open_group_fn(), ui());
 }

@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "framework/application.h"
-#include "framework/document.h"
-#include "tolbex/app/app_commands.h"
+#include "framework/qt/application.h"
+#include "framework/qt/document.h"
+#include "tolbex/reports/ui/report_doc_ui.h"
+#include "tolbex/browser/app_commands.h"
 
 class QWidget;
 
@@ -19,22 +20,14 @@ namespace tv {
 class CTolbexApp;
 class CMainFrame;
 
-inline constexpr int kReportTemplateResource = 129;
 inline constexpr int kTimiTemplateResource = 185;
-inline constexpr const char* kReportDocTypeId = "Pellarn.Document";
 inline constexpr const char* kTimiDocTypeId = "TIMI.Document";
-inline constexpr const char* kReportDocStrings = "\nReport\nReport\n\n\nPellarn.Document\nReport";
 inline constexpr const char* kTimiDocStrings = "\nTIMI\nTIMI\n\n\nTIMI.Document\nTIMI Data";
 
 inline constexpr const char* kFindGroupsCaption = "Base folder to search for archives:";
 inline constexpr const char* kCreateGroupCaption = "Select folder to convert to an Archive Group";
 
-// A document template's makers; empty when the kind of window is not part of this build.
-struct TemplateParts {
-    fw::DocTemplate::DocFactory make_document;
-    fw::DocTemplate::ViewFactory make_view;
-    explicit operator bool() const { return make_document && make_view; }
-};
+using TemplateParts = fw::TemplateParts;
 
 // The report and TIMI windows arrive with their own subsystems; until then their templates are
 // not registered. The archive-group template is always the archive browser's.
@@ -42,11 +35,6 @@ struct WindowedParts {
     TemplateParts report;
     TemplateParts timi;
 };
-
-// Compare-reports mode: on, the main frame keeps its windows side by side; going off closes
-// every report window and restores the minimised frames.
-bool is_compare_mode();
-void set_compare_mode(bool on);
 
 class TolbexWindowApp {
 public:

@@ -3,7 +3,7 @@
 
 #include <climits>
 
-#include "framework/recording_draw_context.h"
+#include "framework/core/recording_draw_context.h"
 #include "platform/fs.h"
 #include "tolbex/reports/metafile_player.h"
 

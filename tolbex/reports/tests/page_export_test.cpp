@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/fs.h"
-#include "platform/tests/test_root.h"
+#include "testing/test_root.h"
 #include "tolbex/reports/page_export.h"
 #include "tolbex/reports/report_page.h"
 #include "tolbex/reports/tests/page_test_support.h"

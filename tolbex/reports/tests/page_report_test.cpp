@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "framework/recording_draw_context.h"
+#include "framework/core/recording_draw_context.h"
 #include "platform/fs.h"
-#include "platform/tests/test_root.h"
+#include "testing/test_root.h"
 #include "tolbex/reports/metafile_player.h"
 #include "tolbex/reports/report_page.h"
 #include "tolbex/reports/tests/page_test_support.h"

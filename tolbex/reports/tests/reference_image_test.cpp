@@ -13,7 +13,7 @@
 
 #include "common/files.h"
 #include "platform/fs.h"
-#include "platform/tests/test_root.h"
+#include "testing/test_root.h"
 #include "tolbex/reports/page_export.h"
 #include "tolbex/reports/report_document.h"
 #include "tools/demo/demo_root.h"

@@ -13,8 +13,8 @@
 #include "common/audit_log.h"
 #include "common/ui.h"
 #include "platform/system.h"
-#include "tolbex/app/report_archive.h"
-#include "tolbex/app/tolbex_app.h"
+#include "tolbex/archive/report_archive.h"
+#include "tolbex/archive/audit_trail.h"
 #include "tolbex/reports/report_document.h"
 #include "tolbex/reports/report_printing.h"
 #include "tolbex/reports/tests/page_test_support.h"
@@ -124,10 +124,10 @@ TEST_F(ReportDocumentTest, ReadOnlyFromSwitchOrFile) {
 }
 
 TEST_F(ReportDocumentTest, AnnotationRoundTripWithTracedSaves) {
-    CTolbexApp app;
-    app.logging_enabled = true;
+    AuditLogTrail audit("Calvera");
     {
         ReportDocument doc;
+        doc.set_audit(&audit);
         ASSERT_TRUE(doc.load(report.string(), {}));
         doc.set_report_name("John Smith");
         ASSERT_GE(doc.add_annotation(0, "Hi", 100, 200), 0);
@@ -164,8 +164,10 @@ TEST_F(ReportDocumentTest, AnnotationRoundTripWithTracedSaves) {
 }
 
 TEST_F(ReportDocumentTest, SavePromptAnswers) {
-    CTolbexApp app;
+    bool audit_on = false;
+    AuditLogTrail audit("Calvera", [&] { return audit_on; });
     ReportDocument doc;
+    doc.set_audit(&audit);
     ASSERT_TRUE(doc.load(report.string(), {}));
     EXPECT_TRUE(doc.save_modified());  // nothing to ask
     EXPECT_TRUE(scripted.shown.empty());
@@ -180,7 +182,7 @@ TEST_F(ReportDocumentTest, SavePromptAnswers) {
     EXPECT_EQ(read_all(report / "PAGE.1"), page1);  // discarded
 
     // Without the audit log nothing is saved and the window stays.
-    app.logging_enabled = true;
+    audit_on = true;
     fs::permissions(archive, fs::perms::owner_read | fs::perms::owner_exec);
     if (::access(archive.c_str(), W_OK) != 0) {
         scripted.answers = {MsgResult::Yes};

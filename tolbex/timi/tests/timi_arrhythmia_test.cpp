@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/files.h"
-#include "tolbex/app/tolbex_app.h"
+#include "tolbex/archive/audit_trail.h"
 #include "tolbex/timi/tests/timi_test_support.h"
 
 namespace tv {
@@ -96,8 +96,9 @@ TEST_F(TimiArrhythmiaTest, GoldenSummaryOfTheAcceptanceExample) {
 }
 
 TEST_F(TimiArrhythmiaTest, SavingStoresAReadOnlyReportAndLeavesNoTemporaryFolder) {
-    CTolbexApp app;
+    AuditLogTrail audit("Calvera", [] { return false; });
     TimiArrhData job;
+    job.set_audit(&audit);
     const std::string days = two_day_list();
     ASSERT_TRUE(job.calc_timi_arrh_data(ArrhythmiaListPath(event_list()), TimiDayListPath(days)));
     fs::create_directories(t / "G" / "ARCH");
@@ -119,8 +120,9 @@ TEST_F(TimiArrhythmiaTest, SavingStoresAReadOnlyReportAndLeavesNoTemporaryFolder
 }
 
 TEST_F(TimiArrhythmiaTest, FailedStepsStoreNothingAndCleanUp) {
-    CTolbexApp app;
+    AuditLogTrail audit("Calvera", [] { return false; });
     TimiArrhData job;
+    job.set_audit(&audit);
     job.set_archive_folder((t / "no-such-archive").string());
     job.set_report_name("x");
     EXPECT_FALSE(job.save_timi_arrh_summary());  // the store fails: said, not hidden

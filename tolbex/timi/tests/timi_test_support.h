@@ -13,7 +13,7 @@
 
 #include "common/registry.h"
 #include "common/ui.h"
-#include "tolbex/app/tests/app_test_root.h"
+#include "testing/app_test_root.h"
 #include "tolbex/timi/timi_strings.h"
 
 namespace tv::timi_test {

@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/process.h"
-#include "platform/tests/test_root.h"
+#include "testing/test_root.h"
 #include "platform/window_messages.h"
 
 namespace tv {

@@ -27,8 +27,8 @@
 #include "common/ui.h"
 #include "platform/fs.h"
 #include "platform/process.h"
-#include "tolbex/app/report_archive.h"
-#include "tolbex/app/tests/archive_test_root.h"
+#include "tolbex/archive/report_archive.h"
+#include "tolbex/archive/tests/archive_test_root.h"
 #include "tools/crashwriter/crash_scenarios.h"
 
 namespace tv::crash {

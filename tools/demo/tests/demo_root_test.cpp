@@ -1,4 +1,4 @@
-#include "demo_root.h"
+#include "tools/demo/demo_root.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -12,13 +12,13 @@
 
 #include "common/registry.h"
 #include "common/ui.h"
-#include "tolbex/app/analysis_data.h"
-#include "tolbex/app/archive_config.h"
-#include "tolbex/app/archive_group.h"
-#include "tolbex/app/browser_list_doc.h"
-#include "tolbex/app/patient_txt.h"
-#include "tolbex/app/profile.h"
-#include "tolbex/app/tests/app_test_root.h"
+#include "tolbex/archive/analysis_data.h"
+#include "tolbex/archive/archive_config.h"
+#include "tolbex/archive/archive_group.h"
+#include "tolbex/browser/browser_list_core.h"
+#include "tolbex/archive/patient_txt.h"
+#include "tolbex/archive/profile.h"
+#include "testing/app_test_root.h"
 
 namespace tv::demo {
 namespace {
@@ -47,7 +47,7 @@ TEST_F(DemoRootTest, EveryReportLoadsWithItsPatientDetails) {
         ArchiveGroup group(index);
         EXPECT_GE(group.get_count(), 3);
         EXPECT_GE(group.find_archive_by_name(kDeletedArchiveName), 0);
-        CBrowserListDoc doc;
+        BrowserListCore doc;
         ASSERT_TRUE(doc.open_document(index));
         for (std::int32_t row = 0; row < doc.get_row_count(); ++row) {
             const std::string folder = doc.get_report_folder(row);

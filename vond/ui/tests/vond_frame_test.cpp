@@ -20,7 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "common/ui.h"
-#include "framework/qt_text.h"
+#include "framework/qt/qt_text.h"
 #include "platform/drives.h"
 #include "vond/messages.h"
 #include "vond/ui/vond_frame.h"

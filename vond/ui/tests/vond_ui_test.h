@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "common/ui.h"
-#include "framework/dialog.h"
+#include "framework/qt/dialog.h"
 #include "vond/ui/vond_windows.h"
 
 namespace tv::vond::test {

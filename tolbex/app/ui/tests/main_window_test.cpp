@@ -9,17 +9,17 @@
 
 #include "common/files.h"
 #include "common/text.h"
-#include "demo_root.h"
-#include "framework/app_profile.h"
-#include "framework/window_helpers.h"
+#include "tools/demo/demo_root.h"
+#include "framework/core/app_profile.h"
+#include "framework/qt/window_helpers.h"
 #include "platform/fs.h"
 #include "platform/paths.h"
-#include "tolbex/app/browser_list_doc.h"
-#include "tolbex/app/profile.h"
+#include "tolbex/browser/browser_list_core.h"
+#include "tolbex/archive/profile.h"
 #include "tolbex/app/tolbex_app.h"
-#include "tolbex/app/ui/archive_dialogs_ui.h"
-#include "tolbex/app/ui/browser_frame.h"
-#include "tolbex/app/ui/browser_list_view.h"
+#include "tolbex/browser/ui/archive_dialogs_ui.h"
+#include "tolbex/browser/ui/browser_frame.h"
+#include "tolbex/browser/ui/browser_list_view.h"
 #include "tolbex/app/ui/main_frame.h"
 #include "tolbex/app/ui/menus.h"
 #include "tolbex/app/ui/tests/ui_test_support.h"
@@ -82,7 +82,7 @@ TEST_F(MainWindowTest, StartOnDemoRootReopensTheGroupsAndTilesThem) {
     ASSERT_TRUE(frame()->isVisible());
     EXPECT_EQ(kMainFrameTitle, frame()->windowTitle().toStdString());
     ASSERT_EQ(2u, open_archive_documents().size());
-    for (CBrowserListDoc* doc : open_archive_documents()) EXPECT_GT(doc->get_row_count(), 0);
+    for (BrowserListCore* doc : open_archive_documents()) EXPECT_GT(doc->get_row_count(), 0);
     // Two documents: tiled in rows filling the client area.
     auto frames = children();
     ASSERT_EQ(2u, frames.size());
@@ -159,7 +159,7 @@ TEST_F(MainWindowTest, ClosingRemembersTheOpenGroupsAndDropsStaleOnes) {
     write_profile_string("Archives", "Archive 3", root / "old3/ARCHDIR.DAT");
     start();
     std::vector<std::string> paths;
-    for (CBrowserListDoc* d : open_archive_documents()) paths.push_back(d->get_path_name());
+    for (BrowserListCore* d : open_archive_documents()) paths.push_back(d->get_path_name());
     ASSERT_EQ(2u, paths.size());
     ASSERT_TRUE(frame()->close());
     EXPECT_TRUE(frame()->is_closing());
@@ -376,20 +376,20 @@ TEST_F(MainWindowTest, ArchiveGroupCommandsOpenWhatThePickerChose) {
     const std::size_t before = open_archive_documents().size();
     const std::string fresh = root / "NewGroup";
     ASSERT_TRUE(create_folder_path(fresh));
-    gui::set_browse_for_folder_hook([&](const std::string& title, const std::string&) {
+    fw::set_browse_for_folder_hook([&](const std::string& title, const std::string&) {
         EXPECT_EQ(kCreateGroupCaption, title);
         return fresh;
     });
     EXPECT_TRUE(frame()->execute_command(menu::kCreateGroup));
-    gui::set_browse_for_folder_hook({});
+    fw::set_browse_for_folder_hook({});
     EXPECT_TRUE(platform::find_name_ci(fresh, "ARCHDIR.DAT").has_value());
     EXPECT_EQ(before + 1, open_archive_documents().size());
 
     // Find: both demo groups and the new one lie below the root; all are open already.
-    gui::set_browse_for_folder_hook([&](const std::string&, const std::string&) { return root.path(); });
+    fw::set_browse_for_folder_hook([&](const std::string&, const std::string&) { return root.path(); });
     scripted.shown.clear();
     EXPECT_TRUE(frame()->execute_command(menu::kFindGroups));
-    gui::set_browse_for_folder_hook({});
+    fw::set_browse_for_folder_hook({});
     EXPECT_EQ(before + 1, open_archive_documents().size());
     ASSERT_FALSE(scripted.shown.empty());
     EXPECT_NE(std::string::npos, scripted.shown.back().text.find("valid archives have been found"));

@@ -8,10 +8,10 @@
 #include "platform/system.h"
 #include "tolbex/app/report_handover.h"
 #include "tolbex/app/tolbex_app.h"
-#include "tolbex/app/ui/archive_dialogs_ui.h"
+#include "tolbex/browser/ui/archive_dialogs_ui.h"
 #include "tolbex/app/ui/menus.h"
-#include "tolbex/app/ui/report_doc_ui.h"
-#include "tolbex/app/ui/report_view.h"
+#include "tolbex/reports/ui/report_doc_ui.h"
+#include "tolbex/reports/ui/report_view.h"
 #include "tolbex/app/ui/tests/ui_test_support.h"
 #include "tolbex/reports/report_document.h"
 #include "tolbex/reports/tests/page_test_support.h"
@@ -111,7 +111,7 @@ protected:
         write_file(report + "/PAGE.1", page1);
         write_file(report + "/PAGE.2", testing::text_record(3200, 6400, "two"));
         write_file(report + "/PAGE.3", testing::text_record(3200, 6400, "three"));
-        set_browse_for_folder_hook([this](const std::string& title, const std::string& initial) {
+        fw::set_browse_for_folder_hook([this](const std::string& title, const std::string& initial) {
             folder_asks.push_back(title + "|" + initial);
             return folder_answer;
         });
@@ -127,7 +127,7 @@ protected:
     void TearDown() override {
         view.reset();
         doc.reset();
-        set_browse_for_folder_hook({});
+        fw::set_browse_for_folder_hook({});
         set_page_range_hook({});
         clear_report_handlers();
         uitest::UiRootTest::TearDown();

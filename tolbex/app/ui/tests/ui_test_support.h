@@ -17,7 +17,7 @@
 
 #include "common/registry.h"
 #include "common/ui.h"
-#include "platform/tests/test_root.h"
+#include "testing/test_root.h"
 #include "tolbex/app/tolbex_strings.h"
 
 namespace tv::uitest {

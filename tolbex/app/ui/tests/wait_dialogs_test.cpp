@@ -1,4 +1,4 @@
-#include "tolbex/app/ui/wait_dialogs.h"
+#include "framework/qt/wait_dialogs.h"
 
 #include <future>
 
@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "framework/timer.h"
-#include "framework/window_helpers.h"
+#include "framework/qt/timer.h"
+#include "framework/qt/window_helpers.h"
 #include "tolbex/app/ui/tests/ui_test_support.h"
 
 namespace tv {

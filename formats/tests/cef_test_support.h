@@ -1,0 +1,187 @@
+// Shared set-up for the compressed-ECG-file tests: a private machine root, the compressor where
+// the program search finds it, and a CEF builder that does not use the library's writer.
+#pragma once
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/files.h"
+#include "common/registry.h"
+#include "common/ui.h"
+#include "platform/fs.h"
+#include "formats/cef.h"
+
+namespace tv::cef_test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline std::string real_szip() {
+#ifdef TV_SZIP_PROGRAM
+    return TV_SZIP_PROGRAM;
+#else
+    return get_module_folder() + "/../tools/szip/szip";
+#endif
+}
+
+inline void put32(Bytes& b, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+inline std::uint32_t get32(const Bytes& b, std::size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+inline Bytes to_bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// The byte permutation, derived here on its own from the seeded shuffle.
+inline std::vector<std::uint8_t> permutation() {
+    std::vector<std::uint8_t> p(256);
+    for (int i = 0; i < 256; ++i) p[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+    std::uint32_t state = 61937;
+    for (int i = 0; i < 256; ++i) {
+        state = state * 214013u + 2531011u;
+        const unsigned r = (state >> 16) & 0x7FFF;
+        std::swap(p[static_cast<std::size_t>(i)], p[r & 255]);
+    }
+    return p;
+}
+inline Bytes scrambled(const std::string& text) {
+    const auto p = permutation();
+    Bytes out;
+    for (unsigned char c : text) out.push_back(p[c]);
+    return out;
+}
+
+inline std::uint32_t xor_words(const Bytes& b, std::size_t from) {
+    std::uint32_t sum = 0;
+    for (std::size_t i = from; i < b.size(); i += 4) {
+        std::uint32_t w = 0;
+        for (std::size_t k = 0; k < 4 && i + k < b.size(); ++k) w |= static_cast<std::uint32_t>(b[i + k]) << (8 * k);
+        sum ^= w;
+    }
+    return sum;
+}
+
+// A CEF put together byte by byte.
+struct CefBuilder {
+    Bytes b;
+    explicit CefBuilder(std::int32_t kind = 11, std::int32_t channels = 1, std::int32_t start = 4769280,
+                        const std::string& description = "Test recording", std::uint32_t version = 1) {
+        put32(b, 0);
+        put32(b, 108);
+        put32(b, version);
+        const char sig[16] = "Compressed ECG";
+        b.insert(b.end(), sig, sig + 16);
+        Bytes desc(64, 0);
+        std::copy(description.begin(), description.end(), desc.begin());
+        b.insert(b.end(), desc.begin(), desc.end());
+        put32(b, 1234567890);
+        put32(b, static_cast<std::uint32_t>(kind));
+        put32(b, static_cast<std::uint32_t>(channels));
+        put32(b, static_cast<std::uint32_t>(start));
+    }
+    CefBuilder& block(const Bytes& data) {
+        put32(b, static_cast<std::uint32_t>(data.size()));
+        b.insert(b.end(), data.begin(), data.end());
+        return *this;
+    }
+    CefBuilder& member(const Bytes& data, std::uint32_t kind = 0) {
+        put32(b, static_cast<std::uint32_t>(data.size()));
+        put32(b, data.empty() && kind == 0 ? 0 : kind);
+        b.insert(b.end(), data.begin(), data.end());
+        return *this;
+    }
+    CefBuilder& trailer(std::int32_t scale, std::int32_t value, std::int32_t bits, std::uint32_t extra = 0) {
+        put32(b, static_cast<std::uint32_t>(scale));
+        put32(b, static_cast<std::uint32_t>(value));
+        put32(b, static_cast<std::uint32_t>(bits));
+        put32(b, extra);
+        b.insert(b.end(), extra, 0xEE);
+        return *this;
+    }
+    CefBuilder& extra(const std::string& name, const Bytes& data, std::uint32_t kind = 0) {
+        put32(b, static_cast<std::uint32_t>(name.size() + 1));
+        b.insert(b.end(), name.begin(), name.end());
+        b.push_back(0);
+        return member(data, kind);
+    }
+    Bytes finish() {
+        Bytes out = b;
+        const std::uint32_t sum = xor_words(out, 4);
+        for (int i = 0; i < 4; ++i) out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(sum >> (8 * i));
+        return out;
+    }
+};
+
+inline bool write_bytes(const std::string& path, const Bytes& b) {
+    return platform::atomic_write_file(path, std::string_view(reinterpret_cast<const char*>(b.data()), b.size()));
+}
+inline Bytes read_bytes(const std::string& path) {
+    Bytes b;
+    read_file_bytes(path, b);
+    return b;
+}
+inline Bytes words_to_bytes(const std::vector<std::uint16_t>& w) {
+    Bytes b;
+    for (auto x : w) {
+        b.push_back(static_cast<std::uint8_t>(x));
+        b.push_back(static_cast<std::uint8_t>(x >> 8));
+    }
+    return b;
+}
+
+// A fresh TORVANE_ROOT and TMPDIR, removed afterwards; the scripted prompter installed.
+class CefTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/cef_test_XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        root_ = tmpl;
+        ::setenv("TORVANE_ROOT", root_.c_str(), 1);
+        tmp_ = root_ + "/tmp";
+        ASSERT_EQ(::mkdir(tmp_.c_str(), 0700), 0);
+        ::setenv("TMPDIR", tmp_.c_str(), 1);
+        out_ = root_ + "/out";
+        ASSERT_EQ(::mkdir(out_.c_str(), 0700), 0);
+        reset_cached_roots();
+        set_ui(&ui_);
+    }
+    void TearDown() override {
+        set_ui(nullptr);
+        delete_folder_tree(root_, true, true);
+        ::unsetenv("TORVANE_ROOT");
+        ::unsetenv("TMPDIR");
+    }
+    // Points the compressor search at `program`.
+    void use_szip(const std::string& program) {
+        ASSERT_TRUE(reg_set_string(HKEY_LOCAL_MACHINE, kSzipKey, "Install Path", program));
+    }
+    void use_real_szip() {
+        ASSERT_TRUE(file_exists(real_szip())) << real_szip();
+        use_szip(real_szip());
+    }
+    // A shell script standing in for the compressor.
+    std::string fake_szip(const std::string& body) {
+        const std::string path = root_ + "/fake_szip";
+        EXPECT_TRUE(platform::atomic_write_file(path, "#!/bin/sh\n" + body + "\n"));
+        ::chmod(path.c_str(), 0755);
+        use_szip(path);
+        return path;
+    }
+    std::string path(const std::string& name) const { return root_ + "/" + name; }
+    // Files in the temporary folder after a run (the private scratch folders must be gone).
+    int temp_entries() const {
+        int n = 0;
+        for (FileFinder f(tmp_ + "/*", kFindAny); !f.at_end(); f.next()) ++n;
+        return n;
+    }
+
+    std::string root_, tmp_, out_;
+    ScriptedUi ui_;
+};
+
+}  // namespace tv::cef_test

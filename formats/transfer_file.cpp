@@ -1,0 +1,393 @@
+#include "formats/transfer_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "common/files.h"
+#include "common/text.h"
+#include "common/ui.h"
+#include "formats/implode.h"
+#include "platform/fs.h"
+
+namespace tv {
+namespace {
+
+void put_u32(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+    p[2] = static_cast<std::uint8_t>(v >> 16);
+    p[3] = static_cast<std::uint8_t>(v >> 24);
+}
+
+std::uint32_t get_u32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+
+char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// The part after the last '/' or '\': names may arrive in either world's spelling.
+std::string_view name_part(std::string_view path) {
+    const auto cut = path.find_last_of("/\\");
+    return cut == std::string_view::npos ? path : path.substr(cut + 1);
+}
+
+std::string to_backslashes(std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+bool has_wildcard(std::string_view name) { return name.find_first_of("*?") != std::string_view::npos; }
+
+bool is_regular_file(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Files that one list entry names, sorted by name so that every run packs the same order.
+void expand_entry(const std::string& entry, std::vector<std::string>& files) {
+    const std::string_view name = name_part(entry);
+    if (!has_wildcard(name) && is_regular_file(entry)) {
+        if (name != "WIN386.SWP") files.push_back(entry);
+        return;
+    }
+    std::vector<std::pair<std::string, std::string>> found;  // (upper-cased name, path)
+    for (FileFinder f(entry, kFindAny); !f.at_end(); f.next()) {
+        if (f.is_folder()) continue;
+        const std::string n = f.get_name();
+        if (n == "WIN386.SWP") continue;
+        std::string key = n;
+        std::transform(key.begin(), key.end(), key.begin(), ascii_upper);
+        found.emplace_back(std::move(key), f.get_path());
+    }
+    std::sort(found.begin(), found.end());
+    for (auto& [key, path] : found) files.push_back(std::move(path));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Packing
+
+struct PackContext {
+    std::FILE* source = nullptr;
+    int target = -1;
+    std::uint32_t crc = 0xFFFFFFFFu;
+    std::uint64_t packed = 0;
+    std::uint64_t original = 0;
+    bool read_error = false;
+    bool write_error = false;
+};
+
+unsigned pack_read(unsigned char* buffer, unsigned& count, void* param) {
+    auto& c = *static_cast<PackContext*>(param);
+    if (c.read_error || c.write_error) return 0;  // stop feeding a run that has already failed
+    const std::size_t got = std::fread(buffer, 1, count, c.source);
+    if (got < count && std::ferror(c.source)) c.read_error = true;
+    c.original += got;
+    return static_cast<unsigned>(got);
+}
+
+void pack_write(unsigned char* buffer, unsigned& count, void* param) {
+    auto& c = *static_cast<PackContext*>(param);
+    if (c.write_error) return;
+    if (!platform::write_all(c.target, buffer, count)) {
+        c.write_error = true;
+        return;
+    }
+    c.packed += count;
+    c.crc = crc32(buffer, count, c.crc);
+}
+
+// Writes one entry at the current end of `target`; false when the file could not be packed
+// completely (nothing of it is then to be trusted).
+bool pack_one(const std::string& path, int target, CompressionWorkArea& work) {
+    PackContext c;
+    c.target = target;
+    c.source = std::fopen(path.c_str(), "rbe");
+    if (!c.source) return false;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(c.source, std::fclose);
+    struct stat st {};
+    if (::fstat(::fileno(c.source), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+
+    const off_t header_at = ::lseek(target, 0, SEEK_CUR);
+    if (header_at < 0) return false;
+    PackedFileHeader header;
+    header.set_name(packed_name_for(path));
+    auto bytes = header.to_bytes();
+    // The header precedes the data but depends on it: write a placeholder and fill it in after.
+    if (!platform::write_all(target, bytes.data(), bytes.size())) return false;
+    if (st.st_size != 0) {
+        const unsigned type = kCompressionBinary;
+        const unsigned dictionary = kDictionary4096;
+        if (implode(pack_read, pack_write, work, &c, type, dictionary) != kImplodeOk) return false;
+        if (c.read_error || c.write_error) return false;
+        if (c.packed > 0xFFFFFFFFu || c.original > 0xFFFFFFFFu) return false;
+        header.packed_size = static_cast<std::uint32_t>(c.packed);
+        header.original_size = static_cast<std::uint32_t>(c.original);
+        header.crc = ~c.crc;
+    }
+    bytes = header.to_bytes();
+    return platform::pwrite_all(target, bytes.data(), bytes.size(), static_cast<std::uint64_t>(header_at));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Unpacking
+
+struct UnpackContext {
+    std::FILE* source = nullptr;
+    int output = -1;
+    std::uint64_t left = 0;  // bytes of this entry not yet read
+    std::uint32_t crc = 0xFFFFFFFFu;
+    bool read_error = false;
+    bool write_error = false;
+};
+
+// Never reads past the entry, so explode cannot run into the next header.
+unsigned unpack_read(unsigned char* buffer, unsigned& count, void* param) {
+    auto& c = *static_cast<UnpackContext*>(param);
+    const std::size_t ask = static_cast<std::size_t>(std::min<std::uint64_t>(count, c.left));
+    if (ask == 0) return 0;
+    const std::size_t got = std::fread(buffer, 1, ask, c.source);
+    if (got < ask && std::ferror(c.source)) c.read_error = true;
+    c.left -= got;
+    unsigned n = static_cast<unsigned>(got);
+    c.crc = crc32(buffer, n, c.crc);
+    return n;
+}
+
+void unpack_write(unsigned char* buffer, unsigned& count, void* param) {
+    auto& c = *static_cast<UnpackContext*>(param);
+    if (c.write_error) return;
+    if (!platform::write_all(c.output, buffer, count)) c.write_error = true;
+}
+
+// Reads what explode left of the entry into the CRC, so that the next header stays aligned.
+// False when the file ends first.
+bool drain_entry(UnpackContext& c) {
+    unsigned char buffer[4096];
+    while (c.left > 0) {
+        unsigned ask = static_cast<unsigned>(std::min<std::uint64_t>(sizeof buffer, c.left));
+        if (unpack_read(buffer, ask, &c) == 0) return false;
+    }
+    return true;
+}
+
+std::string strip_control_chars(std::string name) {
+    name.erase(std::remove_if(name.begin(), name.end(),
+                              [](char ch) { return ch >= 1 && ch <= 31; }),
+               name.end());
+    return name;
+}
+
+// Renames the extracted short copies to the long names the list gives. A name that would leave
+// the folder is skipped, and an existing file is never replaced.
+void restore_long_names(const std::string& folder) {
+    const auto list_path = platform::find_name_ci(folder, kLongNameListName);
+    if (!list_path) return;
+    std::FILE* f = std::fopen(list_path->c_str(), "rbe");
+    if (!f) {
+        const int err = errno;
+        show_error(format_string("Serious file error : %s", std::strerror(err)));
+        return;
+    }
+    std::string content;
+    char buffer[4096];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) content.append(buffer, got);
+    const bool failed = std::ferror(f) != 0;
+    const int err = errno;
+    std::fclose(f);
+    if (failed) {
+        show_error(format_string("Serious file error : %s", std::strerror(err)));
+        return;
+    }
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < content.size()) {
+        std::size_t end = content.find('\n', start);
+        if (end == std::string::npos) end = content.size();
+        std::string line = content.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(std::move(line));
+        start = end + 1;
+    }
+    for (std::size_t i = 0; i < lines.size(); i += 2) {
+        const std::string long_name(name_part(lines[i]));
+        const std::string short_name(i + 1 < lines.size() ? name_part(lines[i + 1]) : std::string_view());
+        if (!is_safe_path_component(long_name) || !is_safe_path_component(short_name)) continue;
+        const auto from = platform::find_name_ci(folder, short_name);
+        if (!from) continue;
+        const std::string to = join_path(folder, long_name);
+        if (*from == to) continue;
+        if (::renameat2(AT_FDCWD, from->c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0 &&
+            (errno == EINVAL || errno == ENOSYS)) {
+            // File systems without the no-replace flag: a hard link fails on an existing name too.
+            if (::link(from->c_str(), to.c_str()) == 0) ::unlink(from->c_str());
+        }
+    }
+    ::unlink(list_path->c_str());
+}
+
+int unpack_entries(std::FILE* source, const std::string& folder, CompressionWorkArea& work) {
+    for (;;) {
+        std::uint8_t raw[kPackedFileHeaderSize];
+        const std::size_t got = std::fread(raw, 1, sizeof raw, source);
+        if (got < sizeof raw) {
+            if (std::ferror(source)) return kUnpackCannotOpen;
+            // A header cut short means the file was truncated: an incomplete report.
+            return got == 0 ? kUnpackOk : kUnpackBadData;
+        }
+        const PackedFileHeader header = PackedFileHeader::from_bytes(raw);
+        std::string name = strip_control_chars(header.stored_name());
+        if (name == kLogoShortName) name = kLogoLongName;
+        if (!is_safe_path_component(name)) return kUnpackBadData;
+
+        const std::string path = join_path(folder, name);
+        UnpackContext c;
+        c.source = source;
+        c.left = header.packed_size;
+        c.output = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+        if (c.output < 0) return kUnpackCannotCreate;
+        int result = kExplodeOk;
+        bool complete = true;
+        if (header.packed_size != 0) {
+            result = explode(unpack_read, unpack_write, work, &c);
+            complete = drain_entry(c);
+        }
+        const bool closed = ::close(c.output) == 0;
+        if (c.read_error) return kUnpackCannotOpen;
+        if (c.write_error || !closed) return kUnpackCannotCreate;
+        if (header.packed_size != 0 && (result != kExplodeOk || !complete || ~c.crc != header.crc))
+            return kUnpackBadData;
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+std::array<std::uint8_t, kPackedFileHeaderSize> PackedFileHeader::to_bytes() const {
+    std::array<std::uint8_t, kPackedFileHeaderSize> b{};
+    std::copy(magic.begin(), magic.end(), b.begin());
+    std::memcpy(b.data() + 4, name.data(), kPackedNameSize);
+    put_u32(b.data() + 20, packed_size);
+    put_u32(b.data() + 24, original_size);
+    put_u32(b.data() + 28, crc);
+    return b;
+}
+
+PackedFileHeader PackedFileHeader::from_bytes(const std::uint8_t* bytes) {
+    PackedFileHeader h;
+    std::copy(bytes, bytes + 4, h.magic.begin());
+    std::memcpy(h.name.data(), bytes + 4, kPackedNameSize);
+    h.packed_size = get_u32(bytes + 20);
+    h.original_size = get_u32(bytes + 24);
+    h.crc = get_u32(bytes + 28);
+    return h;
+}
+
+std::string PackedFileHeader::stored_name() const {
+    const auto end = std::find(name.begin(), name.end(), '\0');
+    return std::string(name.begin(), end);
+}
+
+void PackedFileHeader::set_name(std::string_view text) {
+    name.fill('\0');
+    const std::size_t n = std::min(text.size(), kPackedNameSize - 1);
+    std::copy_n(text.begin(), n, name.begin());
+}
+
+std::string packed_name_for(std::string_view path) {
+    std::string name(name_part(path));
+    std::transform(name.begin(), name.end(), name.begin(), ascii_upper);
+    if (name == kLogoLongName) return std::string(kLogoShortName);
+    return name;
+}
+
+int pack_transfer_file(const std::vector<std::string>& list, const std::string& archive_path) {
+    bool failed = false;
+    std::vector<std::string> files;
+    for (const std::string& entry : list) expand_entry(entry, files);
+    // A file named twice travels once.
+    {
+        std::vector<std::string> unique;
+        for (auto& f : files)
+            if (std::find(unique.begin(), unique.end(), f) == unique.end()) unique.push_back(std::move(f));
+        files.swap(unique);
+    }
+
+    // Work files stay in a folder of this run's own, never under fixed names in a shared place.
+    std::string temp;
+    std::unique_ptr<FolderRemover> remover;
+    std::string long_list;
+    int long_count = 0;
+    for (std::string& file : files) {
+        if (packed_name_for(file).size() <= kMaxPackedNameLength) continue;
+        if (temp.empty()) {
+            temp = create_temp_folder();
+            if (temp.empty()) return 1;
+            remover = std::make_unique<FolderRemover>(temp, true, true);
+        }
+        const std::string short_path = join_path(temp, format_string("file%04d.dat", long_count));
+        if (!copy_file_replacing(file, short_path)) {
+            failed = true;
+            file.clear();
+            continue;
+        }
+        long_list += to_backslashes(file) + "\r\n" + to_backslashes(short_path) + "\r\n";
+        file = short_path;
+        ++long_count;
+    }
+    files.erase(std::remove(files.begin(), files.end(), std::string()), files.end());
+    if (long_count > 0) {
+        const std::string list_path = join_path(temp, std::string(kLongNameListName));
+        if (platform::atomic_write_file(list_path, long_list))
+            files.push_back(list_path);
+        else
+            failed = true;
+    }
+
+    const int target = ::open(archive_path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (target < 0) return 1;
+    auto work = std::make_unique<CompressionWorkArea>();
+    for (const std::string& file : files)
+        if (!pack_one(file, target, *work)) failed = true;
+    if (::close(target) != 0) failed = true;
+    return failed ? 1 : 0;
+}
+
+int unpack_transfer_file(const std::string& archive_path, const std::string& folder) {
+    int result;
+    std::FILE* source = std::fopen(archive_path.c_str(), "rbe");
+    if (!source) {
+        result = kUnpackCannotOpen;
+    } else {
+        auto work = std::make_unique<CompressionWorkArea>();
+        result = unpack_entries(source, folder, *work);
+        std::fclose(source);
+    }
+    restore_long_names(folder);
+    return result;
+}
+
+std::string format_repinfo_text(std::string_view description, int type, std::int64_t time, std::int64_t size) {
+    std::string text(description);
+    // A line break inside the description would shift the fields that follow it.
+    for (char& ch : text)
+        if (static_cast<unsigned char>(ch) < 0x20) ch = ' ';
+    text += format_string("\r\n%d\r\n%lld\r\n%lld\r\n", type, static_cast<long long>(time),
+                          static_cast<long long>(size));
+    return text;
+}
+
+bool write_repinfo_file(const std::string& path, std::string_view description, int type, std::int64_t time,
+                        std::int64_t size) {
+    return platform::atomic_write_file(path, format_repinfo_text(description, type, time, size));
+}
+
+}  // namespace tv

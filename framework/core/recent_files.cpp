@@ -1,0 +1,66 @@
+#include "framework/core/recent_files.h"
+
+#include <filesystem>
+#include <sys/stat.h>
+
+#include "common/text.h"
+#include "framework/core/app_profile.h"
+
+namespace tv::fw {
+
+bool same_file_path(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) return false;
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    auto norm = [&](const std::string& p) {
+        fs::path abs = fs::absolute(fs::path(p), ec);
+        std::string s = abs.lexically_normal().string();
+        while (s.size() > 1 && s.back() == '/') s.pop_back();
+        return s;
+    };
+    if (norm(a) == norm(b)) return true;
+    struct stat sa, sb;
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+RecentFileList::RecentFileList(int size, std::string section, std::string entry_format)
+    : size_(size < 1 ? 1 : size), section_(std::move(section)), entry_format_(std::move(entry_format)) {}
+
+void RecentFileList::add(const std::string& path) {
+    if (path.empty()) return;
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        if (same_file_path(items_[i], path)) {
+            items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(i));
+            break;
+        }
+    }
+    items_.insert(items_.begin(), path);
+    if (items_.size() > static_cast<std::size_t>(size_)) items_.resize(static_cast<std::size_t>(size_));
+}
+
+void RecentFileList::remove(std::size_t index) {
+    if (index < items_.size()) items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+void RecentFileList::read_list() {
+    items_.clear();
+    for (int i = 1; i <= size_; ++i) {
+        std::string p = profile_get_string(section_, format_string(entry_format_.c_str(), i), "");
+        if (!p.empty()) items_.push_back(p);
+    }
+}
+
+bool RecentFileList::write_list() const {
+    bool ok = true;
+    for (int i = 1; i <= size_; ++i) {
+        const std::string entry = format_string(entry_format_.c_str(), i);
+        if (static_cast<std::size_t>(i) <= items_.size())
+            ok = profile_write_string(section_, entry, items_[static_cast<std::size_t>(i) - 1]) && ok;
+        else
+            profile_delete_value(section_, entry);
+    }
+    return ok;
+}
+
+}  // namespace tv::fw

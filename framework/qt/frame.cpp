@@ -1,0 +1,304 @@
+#include "framework/qt/frame.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+
+#include "framework/qt/application.h"
+#include "framework/qt/document.h"
+#include "framework/qt/qt_text.h"
+
+namespace tv::fw {
+
+// --- ChildFrame
+
+ChildFrame::ChildFrame(Document* doc, View* view) : document_(doc), view_(view) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    if (view) setWidget(view);
+}
+
+ChildFrame::~ChildFrame() = default;
+
+void ChildFrame::close_silently() {
+    silent_close_ = true;
+    document_ = nullptr;
+    close();
+}
+
+void ChildFrame::closeEvent(QCloseEvent* event) {
+    if (silent_close_ || !document_) {
+        QMdiSubWindow::closeEvent(event);
+        return;
+    }
+    Document* doc = document_;
+    if (!doc->can_close_frame(this)) {
+        event->ignore();
+        return;
+    }
+    if (doc->views().size() <= 1) {
+        silent_close_ = true;
+        doc->on_close_document();  // detaches this frame
+    } else {
+        if (view_) doc->remove_view(view_);
+        document_ = nullptr;
+    }
+    QMdiSubWindow::closeEvent(event);
+}
+
+// --- MainFrame
+
+MainFrame::MainFrame(Application& app, int resource_id) : app_(app), resource_id_(resource_id) {
+    mdi_ = new QMdiArea(this);
+    mdi_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    mdi_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setCentralWidget(mdi_);
+    app_.set_main_frame(this);
+    QObject::connect(mdi_, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow*) { update_command_ui(); });
+}
+
+MainFrame::~MainFrame() {
+    if (app_.main_frame() == this) app_.set_main_frame(nullptr);
+}
+
+void MainFrame::add_child(ChildFrame* child, bool show) {
+    if (!child) return;
+    mdi_->addSubWindow(child);
+    if (show) {
+        child->show();
+        activate_child(child);
+    }
+}
+
+std::vector<ChildFrame*> MainFrame::child_frames() const {
+    std::vector<ChildFrame*> out;
+    for (QMdiSubWindow* w : mdi_->subWindowList(QMdiArea::CreationOrder)) {
+        auto* f = dynamic_cast<ChildFrame*>(w);
+        if (f && f->active_document()) out.push_back(f);
+    }
+    return out;
+}
+
+ChildFrame* MainFrame::active_child() const {
+    auto* f = dynamic_cast<ChildFrame*>(mdi_->currentSubWindow());
+    return (f && f->active_document()) ? f : nullptr;
+}
+
+void MainFrame::activate_child(ChildFrame* child) {
+    if (child) mdi_->setActiveSubWindow(child);
+}
+
+void MainFrame::cascade() { mdi_->cascadeSubWindows(); }
+
+namespace {
+std::vector<QMdiSubWindow*> tileable(QMdiArea* mdi) {
+    std::vector<QMdiSubWindow*> out;
+    for (QMdiSubWindow* w : mdi->subWindowList(QMdiArea::CreationOrder))
+        if (w->isVisible() && !w->isMinimized()) out.push_back(w);
+    return out;
+}
+
+void tile(QMdiArea* mdi, bool side_by_side) {
+    auto windows = tileable(mdi);
+    if (windows.empty()) return;
+    const QRect area = mdi->viewport()->rect();
+    const int n = static_cast<int>(windows.size());
+    for (int i = 0; i < n; ++i) {
+        QMdiSubWindow* w = windows[static_cast<std::size_t>(i)];
+        if (w->isMaximized()) w->showNormal();
+        QRect r;
+        if (side_by_side) {
+            const int x0 = area.width() * i / n, x1 = area.width() * (i + 1) / n;
+            r = QRect(x0, 0, x1 - x0, area.height());
+        } else {
+            const int y0 = area.height() * i / n, y1 = area.height() * (i + 1) / n;
+            r = QRect(0, y0, area.width(), y1 - y0);
+        }
+        w->setGeometry(r);
+    }
+}
+}  // namespace
+
+void MainFrame::tile_horizontally() { tile(mdi_, false); }
+void MainFrame::tile_vertically() { tile(mdi_, true); }
+
+void MainFrame::arrange_icons() {
+    const QRect area = mdi_->viewport()->rect();
+    int x = 0, y = area.height();
+    int row_height = 0;
+    for (QMdiSubWindow* w : mdi_->subWindowList(QMdiArea::CreationOrder)) {
+        if (!w->isVisible() || !w->isMinimized()) continue;
+        const QSize s = w->size();
+        if (row_height == 0) {
+            row_height = s.height();
+            y = area.height() - row_height;
+        }
+        if (x > 0 && x + s.width() > area.width()) {
+            x = 0;
+            y -= row_height;
+        }
+        w->move(x, y);
+        x += s.width();
+    }
+}
+
+QAction* MainFrame::make_action(CommandId id, const std::string& text) {
+    QAction* a = nullptr;
+    if (auto it = actions_.find(id); it != actions_.end()) {
+        a = it->second;
+    } else {
+        a = new QAction(this);
+        QObject::connect(a, &QAction::triggered, this, [this, id](bool) { execute_command(id); });
+        actions_[id] = a;
+    }
+    a->setText(to_qstring(text));
+    return a;
+}
+
+void MainFrame::build_menu(QMenu* into, const std::vector<MenuItem>& items) {
+    for (const auto& item : items) {
+        switch (item.kind) {
+        case MenuItem::Kind::Command: into->addAction(make_action(item.id, item.text)); break;
+        case MenuItem::Kind::Separator: into->addSeparator(); break;
+        case MenuItem::Kind::Popup: {
+            QMenu* sub = into->addMenu(to_qstring(item.text));
+            QObject::connect(sub, &QMenu::aboutToShow, this, [this] { update_command_ui(); });
+            build_menu(sub, item.items);
+            break;
+        }
+        }
+    }
+}
+
+void MainFrame::set_menu(const MenuModel& model) {
+    menu_model_ = model;
+    menuBar()->clear();
+    for (auto& [id, a] : actions_) delete a;
+    actions_.clear();
+    for (const auto& item : model.items) {
+        switch (item.kind) {
+        case MenuItem::Kind::Command: menuBar()->addAction(make_action(item.id, item.text)); break;
+        case MenuItem::Kind::Separator: menuBar()->addSeparator(); break;
+        case MenuItem::Kind::Popup: {
+            QMenu* m = menuBar()->addMenu(to_qstring(item.text));
+            QObject::connect(m, &QMenu::aboutToShow, this, [this] { update_command_ui(); });
+            build_menu(m, item.items);
+            break;
+        }
+        }
+    }
+    update_command_ui();
+}
+
+QAction* MainFrame::action(CommandId id) const {
+    auto it = actions_.find(id);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+void MainFrame::update_command_ui() {
+    for (auto& [id, a] : actions_) {
+        CommandUi s = command_state(id);
+        a->setEnabled(s.enabled());
+        a->setCheckable(s.checked() || a->isCheckable());
+        a->setChecked(s.checked());
+        a->setVisible(s.visible());
+        if (s.has_text()) a->setText(to_qstring(s.text()));
+    }
+    for (auto& [pane, label] : panes_) {
+        if (pane.id == 0) continue;
+        CommandUi s = command_state(pane.id);
+        label->setEnabled(s.enabled());
+        if (!s.enabled())
+            label->clear();
+        else if (s.has_text())
+            label->setText(to_qstring(s.text()));
+    }
+}
+
+void MainFrame::set_indicators(const std::vector<StatusPane>& panes) {
+    for (auto& [pane, label] : panes_) {
+        statusBar()->removeWidget(label);
+        delete label;
+    }
+    panes_.clear();
+    for (const auto& pane : panes) {
+        auto* label = new QLabel(statusBar());
+        if (pane.id == 0) {
+            statusBar()->addWidget(label, 1);
+        } else {
+            label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+            const QString w = to_qstring(pane.width_text.empty() ? std::string("  ") : pane.width_text);
+            label->setMinimumWidth(label->fontMetrics().horizontalAdvance(w) + 6);
+            statusBar()->addPermanentWidget(label);
+        }
+        panes_.emplace_back(pane, label);
+    }
+    statusBar()->show();
+}
+
+std::string MainFrame::pane_text(CommandId id) const {
+    for (const auto& [pane, label] : panes_)
+        if (pane.id == id) return from_qstring(label->text());
+    return {};
+}
+
+bool MainFrame::pane_enabled(CommandId id) const {
+    for (const auto& [pane, label] : panes_)
+        if (pane.id == id) return label->isEnabled();
+    return false;
+}
+
+void MainFrame::set_pane_text(CommandId id, const std::string& cp1252) {
+    for (auto& [pane, label] : panes_)
+        if (pane.id == id) label->setText(to_qstring(cp1252));
+}
+
+void MainFrame::set_message_text(const std::string& cp1252) { set_pane_text(0, cp1252); }
+
+std::vector<CommandTarget*> MainFrame::command_route() const {
+    std::vector<CommandTarget*> route;
+    if (ChildFrame* f = active_child()) {
+        if (View* v = f->active_view()) route.push_back(v);
+        if (Document* d = f->active_document()) route.push_back(d);
+        route.push_back(f);
+    }
+    route.push_back(const_cast<MainFrame*>(this));
+    route.push_back(&app_);
+    return route;
+}
+
+bool MainFrame::execute_command(CommandId id) {
+    // A disabled command does nothing, as a greyed menu item would.
+    CommandUi s = command_state(id);
+    if (!s.enabled() || !s.visible()) return false;
+    return route_command(command_route(), id);
+}
+
+CommandUi MainFrame::command_state(CommandId id) const { return route_update(command_route(), id); }
+
+bool MainFrame::query_close() {
+    if (!app_.save_all_modified()) return false;
+    app_.close_all_documents();
+    return true;
+}
+
+void MainFrame::closeEvent(QCloseEvent* event) {
+    if (!closing_ && !query_close()) {
+        event->ignore();
+        return;
+    }
+    closing_ = true;
+    event->accept();
+}
+
+void MainFrame::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    on_size();
+}
+
+void MainFrame::on_size() { arrange_icons(); }
+
+}  // namespace tv::fw

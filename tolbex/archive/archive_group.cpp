@@ -1,0 +1,166 @@
+#include "tolbex/archive/archive_group.h"
+
+#include <sys/stat.h>
+
+#include "common/files.h"
+#include "common/text.h"
+#include "common/ui.h"
+#include "platform/fs.h"
+
+namespace tv {
+
+std::string find_group_index(const std::string& group_folder) { return find_index_file(group_folder, kGroupIndexName); }
+
+bool append_group_entry(const std::string& index_path, std::string_view folder_name, std::string_view display_name) {
+    const std::string folder(folder_name);
+    if (!is_safe_path_component(folder) || folder.size() > kGroupLineMax) return false;
+    std::string entry = folder + "\r\n";
+    entry += sanitize_index_line(display_name, kGroupLineMax, folder);
+    entry += "\r\n";
+    const std::string group_folder = get_path_folder(index_path);
+    ArchiveIndexLock lock(group_folder);
+    if (!archive_io::enough_space_for(group_folder, static_cast<std::int64_t>(entry.size()) + kIndexSpareBytes))
+        return false;
+    return platform::append_to_file(index_path, entry);
+}
+
+ArchiveGroup::ArchiveGroup(std::string index_path, bool raw_only, bool skip_raw, bool read_index)
+    : index_path_(std::move(index_path)) {
+    std::FILE* f = archive_io::open_index_for_reading(index_path_, &stamp_);
+    if (!f) {
+        // Something unreadable in its place: remember it, so it is not taken for a change.
+        seen_ = read_index_stamp(index_path_, stamp_);
+        return;
+    }
+    seen_ = true;
+    ScopedDateCache dates;
+    const std::string folder = get_folder();
+    std::string folder_line, name_line;
+    for (;;) {
+        if (!read_nonblank_line(f, folder_line)) break;
+        if (!read_nonblank_line(f, name_line)) break;  // a last odd line is ignored
+        fold_line_checksum(folder_line, checksum_);
+        fold_line_checksum(name_line, checksum_);
+        const bool safe = is_safe_path_component(folder_line);
+        std::string archive_path;
+        if (safe) {
+            // The repair tool writes folder names in upper case; the folder may be spelt otherwise.
+            auto found = platform::find_name_ci(folder, folder_line);
+            archive_path = found ? *found : join_path(folder, folder_line);
+        } else {
+            archive_path = folder.empty() ? folder_line : folder + "/" + folder_line;
+        }
+        auto archive =
+            std::make_unique<ReportArchive>(std::move(archive_path), name_line, raw_only, skip_raw, read_index && safe);
+        archive->set_safe(safe);
+        archive->set_folder_entry(folder_line);
+        checksum_ ^= archive->get_checksum();
+        archives_.push_back(std::move(archive));
+    }
+    std::fclose(f);
+}
+
+ArchiveGroup::~ArchiveGroup() {
+    while (!archives_.empty()) archives_.pop_back();
+}
+
+ReportArchive* ArchiveGroup::get_archive(std::int32_t index) const {
+    if (index < 0 || static_cast<std::size_t>(index) >= archives_.size()) return nullptr;
+    return archives_[static_cast<std::size_t>(index)].get();
+}
+
+std::string ArchiveGroup::get_folder() const {
+    const auto p = index_path_.rfind('/');
+    if (p == std::string::npos) return {};
+    if (p == 0) return "/";
+    return index_path_.substr(0, p);
+}
+
+void ArchiveGroup::read_index_mtime() {
+    IndexStamp s;
+    seen_ = read_index_stamp(index_path_, s);
+    stamp_ = seen_ ? s : IndexStamp{};
+}
+
+bool ArchiveGroup::write_index() {
+    const std::string folder = get_folder();
+    ArchiveIndexLock lock(folder);
+    const std::int64_t old_size = get_file_size_64(index_path_);
+    if (!archive_io::enough_space_for(folder.empty() ? "." : folder, old_size + kIndexSpareBytes)) {
+        archive_io::show_no_space();
+        return false;
+    }
+    std::string text;
+    for (const auto& a : archives_) {
+        // The entry as it was read: a name that is not a plain component stays as it was, so
+        // the rewrite neither repairs nor redirects it.
+        const std::string& entry = a->get_folder_entry();
+        const std::string folder_line =
+            sanitize_index_line(entry.empty() ? a->get_folder_name() : entry, kGroupLineMax, "_");
+        text += folder_line;
+        text += "\r\n";
+        text += sanitize_index_line(a->get_name(), kGroupLineMax, folder_line);
+        text += "\r\n";
+    }
+    if (!platform::atomic_write_file(index_path_, text)) {
+        archive_io::show_write_error(index_path_);
+        return false;
+    }
+    read_index_mtime();
+    return true;
+}
+
+bool ArchiveGroup::remove_archive(std::int32_t index) {
+    ReportArchive* a = get_archive(index);
+    if (!a) return false;
+    const std::string path = a->get_path();
+    bool ok = a->is_safe();
+    if (ok) {
+        struct stat st;
+        if (::lstat(path.c_str(), &st) == 0)
+            ok = S_ISDIR(st.st_mode) && delete_folder_tree(path, true, false);
+    }
+    if (!ok) {
+        // The archive stays listed: reports that survived must stay reachable.
+        ui().message_box("Couldn't delete archive folder: " + path, "File Error", MsgIcon::Error, MsgButtons::Ok);
+        return false;
+    }
+    archives_.erase(archives_.begin() + index);
+    return true;
+}
+
+bool ArchiveGroup::has_changed_on_disk() const {
+    IndexStamp s;
+    if (!read_index_stamp(index_path_, s)) {
+        if (seen_) return true;
+    } else if (!(s == stamp_)) {
+        return true;
+    }
+    for (const auto& a : archives_)
+        if (a->index_changed_on_disk()) return true;
+    return false;
+}
+
+std::int32_t ArchiveGroup::find_archive_by_name(std::string_view display_name) const {
+    for (std::size_t i = 0; i < archives_.size(); ++i)
+        if (platform::iequals(archives_[i]->get_name(), display_name)) return static_cast<std::int32_t>(i);
+    return -1;
+}
+
+std::int32_t ArchiveGroup::find_archive_by_folder(std::string_view folder_name) const {
+    for (std::size_t i = 0; i < archives_.size(); ++i)
+        if (platform::iequals(archives_[i]->get_folder_name(), folder_name)) return static_cast<std::int32_t>(i);
+    return -1;
+}
+
+ReportRecord* ArchiveGroup::find_report(std::string_view report_folder_name, std::int32_t* archive_index) const {
+    for (std::size_t i = 0; i < archives_.size(); ++i) {
+        if (ReportRecord* r = archives_[i]->find_record(report_folder_name)) {
+            if (archive_index) *archive_index = static_cast<std::int32_t>(i);
+            return r;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace tv

@@ -1,0 +1,402 @@
+#include "tolbex/archive/patient_txt.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "common/files.h"
+#include "common/text.h"
+#include "platform/fs.h"
+
+namespace tv {
+
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+void finish_line(std::string& line) {
+    const std::size_t nul = line.find('\0');
+    if (nul != std::string::npos) line.resize(nul);
+    trim_trailing_chars(line, " \t\r\n");
+}
+
+}  // namespace
+
+// ---- ReportTextReader -------------------------------------------------------------------
+
+ReportTextReader::ReportTextReader(const std::string& path) { file_ = std::fopen(path.c_str(), "rbe"); }
+
+ReportTextReader::~ReportTextReader() {
+    if (file_) std::fclose(file_);
+}
+
+bool ReportTextReader::failed() const { return file_ == nullptr || std::ferror(file_) != 0; }
+
+bool ReportTextReader::next_line(std::string& line) {
+    line.clear();
+    if (!file_) return false;
+    bool any = false;
+    int c;
+    while ((c = std::getc(file_)) != EOF) {
+        any = true;
+        if (c == '\n') break;
+        if (line.size() < kReportTextLineMax) line.push_back(static_cast<char>(c));
+    }
+    if (!any) return false;
+    finish_line(line);
+    return true;
+}
+
+std::string ReportTextReader::read_rest(std::size_t max) {
+    std::string text;
+    if (!file_) return text;
+    int c;
+    bool pending_cr = false;
+    while (text.size() < max && (c = std::getc(file_)) != EOF) {
+        if (pending_cr) {
+            pending_cr = false;
+            if (c != '\n') {
+                text.push_back('\r');
+                if (text.size() >= max) break;
+            }
+        }
+        if (c == '\r') {
+            pending_cr = true;
+            continue;
+        }
+        text.push_back(static_cast<char>(c));
+    }
+    if (pending_cr && text.size() < max) text.push_back('\r');
+    const std::size_t nul = text.find('\0');
+    if (nul != std::string::npos) text.resize(nul);
+    return text;
+}
+
+// ---- Small files ------------------------------------------------------------------------
+
+std::string find_report_file(const std::string& folder, std::string_view name) {
+    auto found = platform::find_name_ci(folder, name);
+    return found ? *found : std::string();
+}
+
+double parse_version_text(std::string_view line) {
+    // The letter (or whatever the first non-blank character is) comes before the number.
+    std::size_t i = 0;
+    while (i < line.size() && is_space_char(line[i])) ++i;
+    if (i >= line.size() || line[i] == '\0') return 0.0;
+    ++i;
+    while (i < line.size() && is_space_char(line[i])) ++i;
+    if (i < line.size() && line[i] == '+') ++i;
+    if (i < line.size() && line[i] == '+') return 0.0;
+    double value = 0.0;
+    const char* first = line.data() + i;
+    const char* last = line.data() + line.size();
+    auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
+    if (ec != std::errc() || ptr == first || !std::isfinite(value)) return 0.0;
+    return value;
+}
+
+double read_report_version(const std::string& report_folder) {
+    const std::string path = find_report_file(report_folder, kVersionTxtName);
+    if (path.empty()) return 0.0;
+    ReportTextReader reader(path);
+    std::string line;
+    if (!reader.next_line(line)) return 0.0;
+    return parse_version_text(line);
+}
+
+std::string patient_item_text(std::string_view line) {
+    if (line == "-" || line == "--") return std::string();
+    return std::string(line);
+}
+
+std::optional<std::string> read_text_file_line(const std::string& path, int line_number) {
+    if (line_number < 1) return std::nullopt;
+    ReportTextReader reader(path);
+    if (!reader.is_open()) return std::nullopt;
+    std::string line;
+    for (int i = 1; i <= line_number; ++i)
+        if (!reader.next_line(line)) return std::nullopt;
+    return line;
+}
+
+std::optional<std::string> read_recording_id(const std::string& report_folder) {
+    const std::string path = find_report_file(report_folder, kPatientTxtName);
+    if (path.empty()) return std::nullopt;
+    auto line = read_text_file_line(path, kPatientTxtRecordingIdLine);
+    if (!line) return std::nullopt;
+    return patient_item_text(*line);
+}
+
+bool has_confirm_txt(const std::string& report_folder) {
+    const std::string path = find_report_file(report_folder, kConfirmTxtName);
+    return !path.empty() && file_exists(path);
+}
+
+std::optional<std::string> read_confirming_user(const std::string& report_folder) {
+    const std::string path = find_report_file(report_folder, kConfirmTxtName);
+    if (path.empty()) return std::nullopt;
+    auto line = read_text_file_line(path, 1);
+    if (!line || line->empty()) return std::nullopt;
+    return line;
+}
+
+// ---- Dates ------------------------------------------------------------------------------
+
+namespace {
+
+struct DateToken {
+    enum Kind { Number, Word, Colon, Separator } kind;
+    std::string_view text;
+    int value = 0;  // Number
+};
+
+bool tokenize_date(std::string_view text, std::vector<DateToken>& tokens) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (is_space_char(c) || c == ',') {
+            ++i;
+        } else if (is_digit(c)) {
+            std::size_t j = i;
+            while (j < text.size() && is_digit(text[j])) ++j;
+            if (j - i > 4) return false;
+            DateToken t{DateToken::Number, text.substr(i, j - i)};
+            for (char d : t.text) t.value = t.value * 10 + (d - '0');
+            tokens.push_back(t);
+            i = j;
+        } else if (is_alpha(c)) {
+            std::size_t j = i;
+            while (j < text.size() && is_alpha(text[j])) ++j;
+            tokens.push_back({DateToken::Word, text.substr(i, j - i)});
+            i = j;
+        } else if (c == ':') {
+            tokens.push_back({DateToken::Colon, text.substr(i, 1)});
+            ++i;
+        } else if (c == '/' || c == '.' || c == '-') {
+            tokens.push_back({DateToken::Separator, text.substr(i, 1)});
+            ++i;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+int month_from_name(std::string_view word) {
+    static const char* const names[] = {"january", "february", "march",     "april",   "may",      "june",
+                                        "july",    "august",   "september", "october", "november", "december"};
+    const std::string lower = to_lower_copy(std::string(word));
+    for (int m = 0; m < 12; ++m) {
+        const std::string_view full = names[m];
+        if (lower == full || (lower.size() >= 3 && full.substr(0, lower.size()) == lower)) return m + 1;
+    }
+    if (lower == "sept") return 9;
+    return 0;
+}
+
+bool is_leap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int days_in_month(int y, int m) {
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && is_leap(y) ? 29 : days[m - 1];
+}
+
+int expand_year(const DateToken& t) {
+    if (t.text.size() <= 2) return t.value < 30 ? 2000 + t.value : 1900 + t.value;
+    return t.value;
+}
+
+bool valid_date(int y, int m, int d) {
+    return y >= 100 && y <= 9999 && m >= 1 && m <= 12 && d >= 1 && d <= days_in_month(y, m);
+}
+
+}  // namespace
+
+std::optional<PatientDate> parse_patient_date(std::string_view text, int date_order) {
+    std::vector<DateToken> tokens;
+    if (!tokenize_date(text, tokens)) return std::nullopt;
+
+    std::vector<DateToken> numbers;
+    int month_name = 0;
+    bool have_time = false;
+    int hour = 0, minute = 0, second = 0;
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        const DateToken& t = tokens[i];
+        if (t.kind == DateToken::Number && i + 1 < tokens.size() && tokens[i + 1].kind == DateToken::Colon) {
+            if (have_time || t.text.size() > 2) return std::nullopt;
+            have_time = true;
+            hour = t.value;
+            i += 2;
+            if (i >= tokens.size() || tokens[i].kind != DateToken::Number || tokens[i].text.size() > 2)
+                return std::nullopt;
+            minute = tokens[i].value;
+            if (i + 1 < tokens.size() && tokens[i + 1].kind == DateToken::Colon) {
+                i += 2;
+                if (i >= tokens.size() || tokens[i].kind != DateToken::Number || tokens[i].text.size() > 2)
+                    return std::nullopt;
+                second = tokens[i].value;
+            }
+            if (i + 1 < tokens.size() && tokens[i + 1].kind == DateToken::Word) {
+                const std::string ampm = to_lower_copy(std::string(tokens[i + 1].text));
+                if (ampm == "am" || ampm == "pm") {
+                    if (hour < 1 || hour > 12) return std::nullopt;
+                    hour = (hour % 12) + (ampm == "pm" ? 12 : 0);
+                    ++i;
+                }
+            }
+            if (hour > 23 || minute > 59 || second > 59) return std::nullopt;
+        } else if (t.kind == DateToken::Number) {
+            if (numbers.size() >= 3) return std::nullopt;
+            numbers.push_back(t);
+        } else if (t.kind == DateToken::Word) {
+            const int m = month_from_name(t.text);
+            if (m == 0 || month_name != 0) return std::nullopt;
+            month_name = m;
+        } else if (t.kind == DateToken::Colon) {
+            return std::nullopt;
+        }
+    }
+
+    PatientDate date;
+    date.status = PatientDate::Status::Valid;
+    date.hour = hour;
+    date.minute = minute;
+    date.second = second;
+
+    if (numbers.empty() && month_name == 0) {
+        if (!have_time) return std::nullopt;
+        date.year = 1899;  // a time alone sits on the zero date
+        date.month = 12;
+        date.day = 30;
+        return date;
+    }
+
+    int y = 0, m = 0, d = 0;
+    if (month_name != 0) {
+        if (numbers.size() != 2) return std::nullopt;
+        m = month_name;
+        const DateToken& a = numbers[0];
+        const DateToken& b = numbers[1];
+        if (a.text.size() >= 3 || a.value > 31) {
+            y = expand_year(a);
+            d = b.value;
+        } else {
+            d = a.value;
+            y = expand_year(b);
+        }
+        if (!valid_date(y, m, d)) return std::nullopt;
+    } else {
+        if (numbers.size() != 3) return std::nullopt;
+        const DateToken& a = numbers[0];
+        const DateToken& b = numbers[1];
+        const DateToken& c = numbers[2];
+        if (a.text.size() >= 3 || date_order == 2) {
+            y = expand_year(a);
+            m = b.value;
+            d = c.value;
+        } else {
+            y = expand_year(c);
+            m = date_order == 1 ? b.value : a.value;
+            d = date_order == 1 ? a.value : b.value;
+            // Day and month the other way round when the locale's order cannot be meant.
+            if (!valid_date(y, m, d) && valid_date(y, d, m)) std::swap(m, d);
+        }
+        if (!valid_date(y, m, d)) return std::nullopt;
+    }
+    date.year = y;
+    date.month = m;
+    date.day = d;
+    return date;
+}
+
+std::optional<PatientDate> parse_patient_date(std::string_view text) {
+    return parse_patient_date(text, get_locale_date_order());
+}
+
+// ---- PatientTxt -------------------------------------------------------------------------
+
+void PatientTxt::clear() { *this = PatientTxt(); }
+
+namespace {
+
+// atoi-like: leading blanks, a sign, digits; no digits give 0; clamped to int32.
+std::int32_t parse_age(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && is_space_char(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    std::int64_t value = 0;
+    for (; i < text.size() && is_digit(text[i]); ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > std::numeric_limits<std::int32_t>::max()) {
+            value = std::numeric_limits<std::int32_t>::max();
+            break;
+        }
+    }
+    return static_cast<std::int32_t>(negative ? -value : value);
+}
+
+}  // namespace
+
+bool PatientTxt::read(const std::string& path) {
+    clear();
+    ReportTextReader reader(platform::resolve_path_ci(path));
+    if (!reader.is_open()) return false;
+
+    std::string lines[kPatientTxtLastItemLine + 1];
+    for (int n = 1; n <= kPatientTxtLastItemLine; ++n) {
+        if (!reader.next_line(lines[n])) {
+            clear();
+            return false;
+        }
+    }
+    auto item = [&](int n) { return patient_item_text(lines[n]); };
+    auto date = [&](int n, PatientDate& into) {
+        const std::string text = item(n);
+        if (is_blank(text)) return true;  // unknown date
+        auto parsed = parse_patient_date(text);
+        if (!parsed) return false;
+        into = *parsed;
+        return true;
+    };
+
+    m_name = item(3);
+    if (!date(4, m_dob)) {
+        clear();
+        return false;
+    }
+    const std::string age = item(5);
+    if (!age.empty()) m_age = parse_age(age);
+    m_sex = item(6);
+    m_operator = item(7);
+    m_recording_id = item(8);
+    m_patient_number = item(9);
+    m_physician = item(10);
+    m_insurer = item(11);
+    m_hospital = item(12);
+    if (!date(13, m_recording_date)) {
+        clear();
+        return false;
+    }
+    m_recorder_id = item(14);
+    if (!date(16, m_analysis_date)) {
+        clear();
+        return false;
+    }
+    m_loaded = true;
+    return true;
+}
+
+bool PatientTxt::read_folder(const std::string& report_folder) {
+    const std::string path = find_report_file(report_folder, kPatientTxtName);
+    if (path.empty()) {
+        clear();
+        return false;
+    }
+    return read(path);
+}
+
+}  // namespace tv

@@ -1,0 +1,86 @@
+#include "tolbex/archive/profile.h"
+
+#include <sys/stat.h>
+
+#include "common/files.h"
+#include "common/registry.h"
+#include "common/text.h"
+#include "platform/fs.h"
+
+namespace tv {
+
+std::string profile_section_key(const std::string& section) { return std::string(kProfileKey) + "\\" + section; }
+
+std::string get_profile_string(const std::string& section, const std::string& entry, const std::string& def) {
+    return reg_get_string(HKEY_CURRENT_USER, profile_section_key(section), entry, def);
+}
+
+int get_profile_int(const std::string& section, const std::string& entry, int def) {
+    auto value = platform::registry().get(HKEY_CURRENT_USER, profile_section_key(section), entry);
+    if (!value || value->type != platform::RegType::Dword) return def;
+    return static_cast<int>(value->dword);
+}
+
+bool write_profile_string(const std::string& section, const std::string& entry, const std::string& value) {
+    return reg_set_string(HKEY_CURRENT_USER, profile_section_key(section), entry, value);
+}
+
+bool write_profile_int(const std::string& section, const std::string& entry, int value) {
+    return reg_set_dword(HKEY_CURRENT_USER, profile_section_key(section), entry, static_cast<std::uint32_t>(value));
+}
+
+bool delete_profile_value(const std::string& section, const std::string& entry) {
+    return platform::registry().delete_value(HKEY_CURRENT_USER, profile_section_key(section), entry);
+}
+
+namespace {
+
+constexpr const char* kArchives = "Archives";
+
+bool is_existing_file(const std::string& path) {
+    struct stat st;
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+std::vector<std::string> archive_groups_to_reopen(const std::string& first_configured_group) {
+    std::vector<std::string> paths;
+    for (int n = 0;; ++n) {
+        const std::string path = get_profile_string(kArchives, format_string("Archive %d", n), "");
+        if (path.empty()) break;
+        if (is_existing_file(path)) paths.push_back(path);
+    }
+    if (!first_configured_group.empty()) {
+        std::string index = join_path(first_configured_group, "ARCHDIR.DAT");
+        if (auto found = platform::find_name_ci(first_configured_group, "ARCHDIR.DAT")) index = *found;
+        if (is_existing_file(index)) paths.push_back(index);
+    }
+    const std::string def = get_profile_string(kArchives, "Default Archive", "");
+    if (is_existing_file(def)) paths.push_back(def);
+    return paths;
+}
+
+StartupArrangement startup_arrangement(int open_documents) {
+    if (open_documents >= 4) return StartupArrangement::Cascade;
+    if (open_documents >= 2) return StartupArrangement::TileHorizontally;
+    return StartupArrangement::None;
+}
+
+bool save_archive_group_list(bool browse, const std::vector<std::string>& open_group_paths,
+                             const std::function<bool()>& save_all_modified) {
+    // The remembered groups go only once closing is certain: a cancelled save keeps them.
+    if (save_all_modified && !save_all_modified()) return false;
+    if (!browse) return true;
+    for (int n = 0;; ++n) {
+        const std::string entry = format_string("Archive %d", n);
+        if (get_profile_string(kArchives, entry, "").empty()) break;
+        delete_profile_value(kArchives, entry);
+    }
+    // A value that cannot be written costs the next start one group; closing goes on.
+    int n = 0;
+    for (const auto& path : open_group_paths) write_profile_string(kArchives, format_string("Archive %d", n++), path);
+    return true;
+}
+
+}  // namespace tv

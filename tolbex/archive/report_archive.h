@@ -1,0 +1,143 @@
+// An archive: a folder of report folders and its index file ARCHINFO.DAT, five non-blank lines
+// per report (folder name, description, date, size with an optional 'C', type name).
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tolbex/archive/report_types.h"
+
+namespace tv {
+
+inline constexpr const char* kArchiveIndexName = "ARCHINFO.DAT";
+inline constexpr const char* kConfirmFileName = "CONFIRM.TXT";
+// Free space a rewrite or append needs beyond what it writes.
+inline constexpr std::int64_t kIndexSpareBytes = 8192;
+
+// Identity of an index file as last seen: modification time with nanoseconds, size and inode,
+// so that a foreign write within the same second, or a replacement, is noticed. All zero when
+// never seen.
+struct IndexStamp {
+    std::int64_t mtime_ns = 0;
+    std::int64_t size = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t device = 0;
+    bool is_zero() const { return mtime_ns == 0 && size == 0 && inode == 0 && device == 0; }
+    bool operator==(const IndexStamp&) const = default;
+};
+// The stamp of a file; false when it cannot be examined.
+bool read_index_stamp(const std::string& path, IndexStamp& stamp);
+
+// The index file of a folder: the existing entry named `name` in any case, else folder/name.
+std::string find_index_file(const std::string& folder, std::string_view name);
+
+// The five CR LF lines of one ARCHINFO.DAT entry as a writer produces them: every line sanitized
+// (no control characters, within its length, never blank).
+std::string format_archive_entry(std::string_view name, std::string_view description, std::string_view date_text,
+                                 std::string_view size_text, std::string_view type_name);
+
+// Helpers the index readers and writers of the archive model share.
+namespace archive_io {
+// Opens an index file for reading only when it is a regular file (never blocks on a FIFO);
+// fills `stamp` from the opened file. Null when it cannot be read.
+std::FILE* open_index_for_reading(const std::string& path, IndexStamp* stamp);
+// True when the file system of `folder` has at least `needed` bytes free.
+bool enough_space_for(const std::string& folder, std::int64_t needed);
+void show_no_space();                                 // "There is not enough free disk space ..."
+void show_write_error(const std::string& index_path);  // "Couldn't write to archive file: " + path
+}  // namespace archive_io
+
+// Makes this system's writers of one folder's index files take turns: an advisory lock on the
+// folder itself, so nothing is added to the folder. Waits up to `wait_ms`; when the lock cannot
+// be had (a file system without locks, a stuck holder) the writer goes on unlocked, since every
+// write is complete on its own and only a foreign append may then be missed by a rewrite.
+class ArchiveIndexLock {
+public:
+    explicit ArchiveIndexLock(const std::string& folder, int wait_ms = 10000);
+    ~ArchiveIndexLock();
+    ArchiveIndexLock(const ArchiveIndexLock&) = delete;
+    ArchiveIndexLock& operator=(const ArchiveIndexLock&) = delete;
+    bool held() const { return held_; }
+
+private:
+    int fd_ = -1;
+    bool held_ = false;
+};
+
+class ReportArchive {
+public:
+    // Reads ARCHINFO.DAT of `path` when `read_index` is set. `raw_only` keeps only type 513,
+    // `skip_raw` drops it; every line read counts in the checksum either way. A missing or
+    // unreadable index gives an empty archive.
+    ReportArchive(std::string path, std::string name, bool raw_only = false, bool skip_raw = false,
+                  bool read_index = true);
+    ~ReportArchive();
+    ReportArchive(const ReportArchive&) = delete;
+    ReportArchive& operator=(const ReportArchive&) = delete;
+
+    const std::string& get_path() const { return path_; }
+    const std::string& get_name() const { return name_; }
+    std::int32_t get_count() const { return static_cast<std::int32_t>(records_.size()); }
+    std::uint32_t get_checksum() const { return checksum_; }
+    // Null for an index out of range or a slot whose report was deleted (until compact).
+    ReportRecord* get_record(std::int32_t index) const;
+    // The text after the last '/' of the path; the whole path when it has none.
+    std::string get_folder_name() const;
+    // The ARCHINFO.DAT of the folder (found without regard to case).
+    std::string get_index_path() const;
+    std::int64_t get_index_size() const;  // -1 when it cannot be opened
+
+    // Seconds since 1970 of the index's modification time as last read or written; 0 when never.
+    std::int64_t get_index_time() const { return stamp_.mtime_ns / 1000000000; }
+    const IndexStamp& get_index_stamp() const { return stamp_; }
+    // Takes the index file's current identity as this program's own (after every own write).
+    void read_archinfo_mtime();
+    // A file that cannot be examined counts as changed exactly when it was seen before.
+    bool index_changed_on_disk() const;
+
+    // Rewrites ARCHINFO.DAT from the records (callers compact first; null slots are skipped).
+    // Needs the file's size + 8192 bytes free; replaces the file atomically; entries that
+    // another program appended since this archive read the index are kept (and added to the
+    // records). Refuses an archive whose reading left entries out (raw-only / skip-raw), since
+    // that would drop them. Shows a message and returns false on failure, file untouched.
+    bool write_archinfo();
+    // Appends the record's five CR LF lines to `out`.
+    static void write_record(const ReportRecord& record, std::string& out);
+
+    // The first record whose name equals `folder_name` without regard to case.
+    ReportRecord* find_record(std::string_view folder_name) const;
+    // Deletes the report folder of a slot (only when its name is a safe component; the archive
+    // folder itself is never touched), shows "Couldn't delete report folder: " on failure, and
+    // frees the record in every case. True when the folder is gone or never existed.
+    bool delete_report_folder(std::int32_t index);
+    // Drops the null slots, keeping the order.
+    void compact();
+    // Adds a record at the end (in memory only).
+    void add_record(std::unique_ptr<ReportRecord> record);
+
+    // True when this archive's folder entry may be used as a path (set by the group).
+    bool is_safe() const { return safe_; }
+    void set_safe(bool safe) { safe_ = safe; }
+    // The folder-name line of ARCHDIR.DAT this archive came from; empty when made directly.
+    const std::string& get_folder_entry() const { return folder_entry_; }
+    void set_folder_entry(std::string entry) { folder_entry_ = std::move(entry); }
+    // Entries the index holds (before any filter) as last read.
+    std::int32_t get_entries_read() const { return entries_read_; }
+
+private:
+    void read_index(bool raw_only, bool skip_raw);
+
+    std::string path_, name_, folder_entry_;
+    std::uint32_t checksum_ = 0;
+    IndexStamp stamp_;
+    std::vector<std::unique_ptr<ReportRecord>> records_;
+    std::int32_t entries_read_ = 0;
+    std::int32_t entries_dropped_ = 0;
+    std::uint32_t entries_checksum_ = 0;  // checksum of the complete entries read
+    bool safe_ = true;
+};
+
+}  // namespace tv

@@ -1,0 +1,235 @@
+#include "tolbex/archive/store_report.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <mutex>
+#include <vector>
+
+#include "common/files.h"
+#include "common/registry.h"
+#include "common/text.h"
+#include "common/ui.h"
+#include "platform/fs.h"
+#include "platform/process.h"
+#include "tolbex/archive/report_archive.h"
+
+namespace tv {
+
+namespace {
+
+std::mutex g_hooks_mutex;
+CefUnpackHook g_unpacker;
+CardReader g_card_reader;
+
+// Copies the plain files of a folder ("WIN386.SWP" and dot files never); the sources copied go
+// into `copied`. False when the folder is missing or a copy fails.
+bool copy_folder_files(const std::string& source_folder, const std::string& target, ProgressWindow* progress,
+                       std::vector<std::string>& copied) {
+    struct stat st;
+    if (source_folder.empty() || ::stat(source_folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    for (FileFinder f(join_path(source_folder, "*.*"), kFindFiles); !f.at_end(); f.next()) {
+        if (f.is_folder() || f.get_name() == "WIN386.SWP") continue;
+        const std::string src = f.get_path();
+        if (progress) progress->set_text(src);
+        if (!copy_file_replacing(src, join_path(target, f.get_name()))) return false;
+        copied.push_back(src);
+    }
+    return true;
+}
+
+bool is_regular_file(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The index may be missing (the append creates it) but must not be anything other than a file.
+bool index_is_appendable(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return errno == ENOENT;
+    return S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+void set_cef_unpacker(CefUnpackHook unpacker) {
+    std::lock_guard<std::mutex> lock(g_hooks_mutex);
+    g_unpacker = std::move(unpacker);
+}
+
+void set_card_reader(CardReader reader) {
+    std::lock_guard<std::mutex> lock(g_hooks_mutex);
+    g_card_reader = std::move(reader);
+}
+
+int store_report_in_archive(const std::string& archive_folder, const std::string& source,
+                            const std::string& description, std::int32_t size, std::int64_t time, ReportType type,
+                            std::string* new_folder_path, ProgressWindow* progress, bool move) {
+    const std::string extension = report_type_extension(type);
+    const std::string type_name = report_type_store_name(type);
+    const std::string date_text = format_file_date_text(time);
+
+    struct stat st;
+    if (archive_folder.empty() || ::stat(archive_folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return kStoreFolderFailed;
+
+    // The unique name only tells what did not exist a moment ago; the folder is made exclusively
+    // and another name is taken when someone else got there first.
+    std::string folder_name, folder;
+    for (int attempt = 0;; ++attempt) {
+        folder_name = make_unique_file_name(archive_folder, extension);
+        folder = join_path(archive_folder, folder_name);
+        if (new_folder_path) *new_folder_path = folder;
+        if (::mkdir(folder.c_str(), 0777) == 0) break;
+        if (errno != EEXIST || attempt >= 64) return kStoreFolderFailed;
+    }
+    auto remove_new_folder = [&] { delete_folder_tree(folder, true, false); };
+
+    std::vector<std::string> copied;
+    int failure = kStoreOk;
+    if (type == kReportCef && !source.empty() && is_regular_file(source)) {
+        // The compressed file stays in the report beside what it unpacks to.
+        if (progress) progress->set_text(source);
+        if (!copy_file_replacing(source, join_path(folder, get_path_file_name(source)))) {
+            failure = kStoreCopyFailed;
+        } else {
+            copied.push_back(source);
+            CefUnpackHook unpack;
+            {
+                std::lock_guard<std::mutex> lock(g_hooks_mutex);
+                unpack = g_unpacker;
+            }
+            if (!unpack || !unpack(source, folder)) failure = kStoreCopyFailed;
+        }
+    } else if (type == kReportOstrabelCf && source.empty()) {
+        CardReader read;
+        {
+            std::lock_guard<std::mutex> lock(g_hooks_mutex);
+            read = g_card_reader;
+        }
+        if (!read || !read(folder, progress))
+            failure = kStoreCardFailed;
+        else
+            size = get_folder_size(folder, false);
+    } else if (!copy_folder_files(source, folder, progress, copied)) {
+        failure = kStoreCopyFailed;
+    }
+    if (failure != kStoreOk) {
+        remove_new_folder();
+        return failure;
+    }
+
+    std::string size_text = format_string("%d", size);
+    if (is_formatted_type(type) && platform::find_name_ci(folder, kConfirmFileName)) size_text += 'C';
+    const std::string entry =
+        format_archive_entry(folder_name, sanitize_description(description), date_text, size_text, type_name);
+
+    bool written = false;
+    {
+        ArchiveIndexLock lock(archive_folder);
+        const std::string index = find_index_file(archive_folder, kArchiveIndexName);
+        written = index_is_appendable(index) &&
+                  archive_io::enough_space_for(archive_folder, static_cast<std::int64_t>(entry.size()) + kIndexSpareBytes) &&
+                  platform::append_to_file(index, entry);
+    }
+    if (!written) {
+        // A copy stays for the caller to deal with, as the source is untouched; a move must not
+        // leave the report twice.
+        if (move) remove_new_folder();
+        return kStoreIndexFailed;
+    }
+    if (move)
+        for (const std::string& src : copied) force_delete_file(src);
+    return kStoreOk;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+bool is_ecg_file_name(const std::string& name) {
+    static constexpr const char* kNames[] = {"os12ecg1.dat", "os12ecg2.dat", "os12ecg3.dat",
+                                             "os12ecg4.dat", "os12ecg5.dat", "os12ecg6.dat",
+                                             "os12ecg7.dat", "os12ecg8.dat", "os12pac.dat"};
+    for (const char* n : kNames)
+        if (platform::iequals(name, n)) return true;
+    return false;
+}
+
+// The ECG files present in a folder, any case.
+std::vector<std::string> list_ecg_files(const std::string& folder) {
+    std::vector<std::string> found;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return found;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (is_ecg_file_name(name)) found.push_back(join_path(folder, name));
+    }
+    ::closedir(dir);
+    return found;
+}
+
+bool rename_no_replace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system without the flag: test first (a narrow window, but never over a folder seen).
+    struct stat st;
+    if (::lstat(to.c_str(), &st) == 0 || errno != ENOENT) return false;
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+int delete_ecg_files_step(ReportRecord& record, const std::string& report_folder) {
+    std::string folder = report_folder;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    struct stat st;
+    const std::string last = get_path_file_name(folder);
+    const auto dot = last.rfind('.');
+    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || dot == std::string::npos ||
+        last.substr(dot + 1) != "O12")
+        return kDeleteEcgNotTwelveLead;
+    // A taken target name is found before any ECG file is gone.
+    const std::string renamed = folder.substr(0, folder.size() - 3) + "FUL";
+    if (::lstat(renamed.c_str(), &st) == 0 || errno != ENOENT) return kDeleteEcgRenameFailed;
+    for (const std::string& f : list_ecg_files(folder)) ::unlink(f.c_str());
+    if (!list_ecg_files(folder).empty()) return kDeleteEcgDeleteFailed;
+    if (!rename_no_replace(folder, renamed)) return kDeleteEcgRenameFailed;
+
+    // Only now does the record name the new folder.
+    const std::string& name = record.get_name();
+    const auto name_dot = name.rfind('.');
+    record.set_name(name_dot == std::string::npos ? get_path_file_name(renamed) : name.substr(0, name_dot + 1) + "FUL");
+    record.set_size(get_folder_size(renamed, false));
+    return kDeleteEcgOk;
+}
+
+}  // namespace
+
+int delete_ecg_files(ReportRecord& record, const std::string& report_folder) {
+    const int result = delete_ecg_files_step(record, report_folder);
+    if (result != kDeleteEcgOk)
+        ui().message_box("There was an error while deleting the Ostrabel12 ECG files from this folder.", "",
+                         MsgIcon::Error, MsgButtons::Ok);
+    return result;
+}
+
+std::string locate_card_program() {
+    const std::string own_folder = get_module_folder();
+    if (own_folder.empty()) return {};
+    std::string found = get_card_program_path();
+    if (!found.empty()) return found;
+    const std::string candidates[] = {
+        join_path(own_folder, "VOND.EXE"),
+        join_path(join_path(get_analyser_system_root(), "SYSTEM"), "VOND.EXE"),
+    };
+    for (const std::string& c : candidates) {
+        found = platform::resolve_program(platform::resolve_path_ci(c));
+        if (!found.empty() && file_exists(found)) return found;
+    }
+    return {};
+}
+
+}  // namespace tv

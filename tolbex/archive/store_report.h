@@ -1,0 +1,67 @@
+// The one way a report enters an archive, and the operations on stored reports that go with it.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "tolbex/archive/report_types.h"
+
+namespace tv {
+
+// Anything whose text can be set: shows which file is being copied.
+class ProgressWindow {
+public:
+    virtual ~ProgressWindow() = default;
+    virtual void set_text(const std::string& text) = 0;
+};
+
+// Results of store_report_in_archive.
+inline constexpr int kStoreOk = 0;
+inline constexpr int kStoreFolderFailed = 1;  // the new report folder could not be created
+inline constexpr int kStoreCopyFailed = 2;    // copying, moving or unpacking failed
+inline constexpr int kStoreIndexFailed = 3;   // ARCHINFO.DAT could not be appended to
+inline constexpr int kStoreCardFailed = 4;    // the card could not be read
+
+// Unpacks a compressed ECG file into a folder; true on success.
+using CefUnpackHook = std::function<bool(const std::string& cef_file, const std::string& folder)>;
+// Reads the card into a folder, showing progress; true on success.
+using CardReader = std::function<bool(const std::string& folder, ProgressWindow* progress)>;
+// Installed by the subsystems that own these steps; without one the step fails (2 resp. 4).
+void set_cef_unpacker(CefUnpackHook unpacker);
+void set_card_reader(CardReader reader);
+
+// Stores `source` as a new report of `type` in `archive_folder`:
+//  - a new, uniquely named folder (extension of the type) is created exclusively;
+//  - the source folder's plain files are copied into it ("WIN386.SWP" and dot files never); for
+//    type 516 the source may be a compressed ECG file, copied and unpacked beside itself; for
+//    type 515 an empty source reads the card (the size becomes the folder's size);
+//  - one five-line entry is appended to ARCHINFO.DAT (description sanitized, "<Name>" when
+//    blank; "C" after the size for 519/520 with CONFIRM.TXT; the type name "Unknown" when the
+//    type has none).
+// With `move`, the source files are deleted only after the entry was written. Any failure
+// removes the new folder and leaves the source and the index as they were.
+// `new_folder_path` receives the new folder's path once it is chosen.
+// Returns kStoreOk .. kStoreCardFailed (0-4). Shows no message.
+int store_report_in_archive(const std::string& archive_folder, const std::string& source,
+                            const std::string& description, std::int32_t size, std::int64_t time, ReportType type,
+                            std::string* new_folder_path = nullptr, ProgressWindow* progress = nullptr,
+                            bool move = false);
+
+// Results of delete_ecg_files (0 success; a command line may use them as its exit code).
+inline constexpr int kDeleteEcgOk = 0;
+inline constexpr int kDeleteEcgNotTwelveLead = 1;  // no such folder, or its extension is not exactly "O12"
+inline constexpr int kDeleteEcgDeleteFailed = 2;   // an ECG file could not be deleted
+inline constexpr int kDeleteEcgRenameFailed = 3;   // the folder could not be renamed to .FUL
+
+// Turns a 12-lead full report (folder "X.O12") into an ordinary full report: deletes
+// os12ecg1..8.dat and os12pac.dat (any case) and renames the folder to "X.FUL" (never over an
+// existing entry). Only after the rename does the record become type 510 with the new name and
+// the new folder's size. On failure shows "There was an error while deleting the Ostrabel12 ECG
+// files from this folder." and leaves the record unchanged. The caller rewrites the index.
+int delete_ecg_files(ReportRecord& record, const std::string& report_folder);
+
+// The card interface program: its registered "Install Path", then beside this program, then
+// SYSTEM under the analysis system's root. Empty when none exists.
+std::string locate_card_program();
+
+}  // namespace tv

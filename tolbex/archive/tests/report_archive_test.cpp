@@ -1,0 +1,306 @@
+#include "tolbex/archive/report_archive.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "common/text.h"
+#include "common/ui.h"
+#include "tolbex/archive/tests/archive_test_root.h"
+#include "tolbex/archive/store_report.h"
+
+namespace tv {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ReportArchiveTest : public testing_root::ArchiveTestRoot {
+protected:
+    void SetUp() override {
+        ArchiveTestRoot::SetUp();
+        if (HasFatalFailure()) return;
+        archive_ = root_ + "/G/STANDARD";
+        fs::create_directories(archive_);
+    }
+    std::string index() const { return archive_ + "/ARCHINFO.DAT"; }
+
+    std::string archive_;
+};
+
+const char* const kTwoEntriesLf =
+    "A1.FUL\nFirst report\nWed Jan  2 02:03:55 1980\n20480C\nFull\n"
+    "B2.O12\nSecond\n03/12/07 14:05:09\n100\nwhatever\n";
+const char* const kTwoEntriesRewritten =
+    "A1.FUL\r\nFirst report\r\nWed Jan 02 02:03:55 1980\r\n20480C\r\nFull\r\n"
+    "B2.O12\r\nSecond\r\nMon Dec 03 14:05:09 2007\r\n100\r\nFull Ostrabel12\r\n";
+
+TEST_F(ReportArchiveTest, RewriteGoldenBytesAndRoundTrip) {
+    write(index(), kTwoEntriesLf);
+    ReportArchive a(archive_, "STANDARD");
+    ASSERT_EQ(a.get_count(), 2);
+    EXPECT_EQ(a.get_folder_name(), "STANDARD");
+    EXPECT_EQ(a.get_record(0)->get_description(), "First report");
+    EXPECT_TRUE(a.get_record(0)->is_confirmed());
+    EXPECT_EQ(a.get_record(1)->get_type(), kReportFullOstrabel12);
+    ASSERT_TRUE(a.write_archinfo());
+    EXPECT_EQ(read(index()), kTwoEntriesRewritten);
+    EXPECT_FALSE(a.index_changed_on_disk());  // its own write is not a change
+
+    // Reading the rewritten file and writing again changes nothing; the checksum is that of
+    // the same lines whatever the line ends.
+    ReportArchive b(archive_, "STANDARD");
+    ASSERT_TRUE(b.write_archinfo());
+    EXPECT_EQ(read(index()), kTwoEntriesRewritten);
+    write(index(), kTwoEntriesRewritten);
+    ReportArchive crlf(archive_, "STANDARD");
+    write(index(), "A1.FUL\nFirst report\nWed Jan 02 02:03:55 1980\n20480C\nFull\n"
+                   "B2.O12\nSecond\nMon Dec 03 14:05:09 2007\n100\nFull Ostrabel12");  // no final line end
+    ReportArchive lf(archive_, "STANDARD");
+    EXPECT_EQ(crlf.get_checksum(), lf.get_checksum());
+    EXPECT_EQ(lf.get_count(), 2);
+}
+
+TEST_F(ReportArchiveTest, ChecksumCoversCompleteEntriesAndIgnoresBlankLines) {
+    std::string twelve;
+    for (int i = 0; i < 12; ++i) twelve += "line" + std::to_string(i) + ".FUL\n";
+    write(index(), twelve);
+    ReportArchive a(archive_, "A");
+    EXPECT_EQ(a.get_count(), 2);
+    std::uint32_t expected = 0;
+    for (int i = 0; i < 10; ++i) fold_line_checksum("line" + std::to_string(i) + ".FUL", expected);
+    EXPECT_EQ(a.get_checksum(), expected);
+
+    write(index(), "X.FUL\n\n   \nabc  \n\r\n d\t\n1\n\nFull\n");
+    ReportArchive spaced(archive_, "A");
+    write(index(), "X.FUL\nabc\n d\n1\nFull\n");
+    ReportArchive plain(archive_, "A");
+    ASSERT_EQ(spaced.get_count(), 1);
+    EXPECT_EQ(spaced.get_checksum(), plain.get_checksum());
+    EXPECT_EQ(spaced.get_record(0)->get_description(), "abc");
+
+    write(index(), "X.FUL\n leading\nx\n1\nFull\nY.FUL\n");  // fewer lines than an entry
+    ReportArchive short_file(archive_, "A");
+    ASSERT_EQ(short_file.get_count(), 1);
+    EXPECT_EQ(short_file.get_record(0)->get_description(), " leading");
+}
+
+TEST_F(ReportArchiveTest, RawFiltersKeepTheChecksumAndRefuseRewrites) {
+    write(index(), "A.RAW\na\nx\n1\nRAW ECG\nB.FUL\nb\nx\n2\nFull\nC.RAW\nc\nx\n3\nRAW ECG\n");
+    ReportArchive all(archive_, "A");
+    ReportArchive raw(archive_, "A", true, false);
+    ReportArchive skip(archive_, "A", false, true);
+    EXPECT_EQ(raw.get_count(), 2);
+    EXPECT_EQ(skip.get_count(), 1);
+    EXPECT_EQ(raw.get_checksum(), all.get_checksum());
+    EXPECT_EQ(skip.get_checksum(), all.get_checksum());
+    // Writing a filtered archive would drop the entries it left out.
+    const std::string before = read(index());
+    EXPECT_FALSE(raw.write_archinfo());
+    EXPECT_EQ(read(index()), before);
+    EXPECT_FALSE(ui_.shown.empty());
+    ReportArchive none(archive_, "A", false, false, false);
+    EXPECT_EQ(none.get_count(), 0);
+    EXPECT_EQ(none.get_checksum(), 0u);
+}
+
+TEST_F(ReportArchiveTest, HostileIndexIsReadWholeAndWrittenWithinLimits) {
+    const std::string huge(100000, 'h');
+    std::string text = huge + ".FUL\n" + huge + "\nWed Jan 02 02:03:55 1980\n" + huge + "\n" + huge + "\n";
+    text += "..\nparent\nx\n1\nFull\n";
+    text += "/abs\nabsolute\nx\n1\nFull\n";
+    text += "X:\ndrive\nx\n1\nFull\n";
+    text += std::string("N\0L.FUL\r\n", 9) + std::string("d\0e\r\n", 5) + "x\r\n1\r\nFull\r\n";
+    write(index(), text);
+    ReportArchive a(archive_, "A");
+    ASSERT_EQ(a.get_count(), 5);  // a long line is one line: nothing shifts
+    EXPECT_EQ(a.get_record(0)->get_name().size(), huge.size() + 4);
+    EXPECT_EQ(a.get_record(0)->get_description(), huge);  // kept unchanged in memory
+    for (int i = 1; i <= 4; ++i) EXPECT_FALSE(a.get_record(i)->has_safe_name()) << i;
+    EXPECT_EQ(a.get_record(1)->get_description(), "parent");
+
+    ASSERT_TRUE(a.write_archinfo());
+    const std::string out = read(index());
+    std::size_t start = 0, lines = 0;
+    while (start < out.size()) {
+        const std::size_t end = out.find("\r\n", start);
+        ASSERT_NE(end, std::string::npos);
+        const std::string line = out.substr(start, end - start);
+        EXPECT_LE(line.size(), 255u);
+        EXPECT_FALSE(is_blank(line));
+        for (char c : line) EXPECT_GE(static_cast<unsigned char>(c), 0x20u);
+        start = end + 2;
+        ++lines;
+    }
+    EXPECT_EQ(lines, 25u);
+    ReportArchive b(archive_, "A");
+    ASSERT_EQ(b.get_count(), 5);
+    EXPECT_EQ(b.get_record(0)->get_name(), std::string(63, 'h'));
+    EXPECT_EQ(b.get_record(1)->get_name(), "..");
+    EXPECT_EQ(b.get_record(4)->get_name(), "N L.FUL");
+    EXPECT_EQ(b.get_record(4)->get_description(), "d e");
+}
+
+TEST_F(ReportArchiveTest, ChangeDetectionSeesSameSecondWritesAndAppearingFiles) {
+    ReportArchive empty(archive_, "A");
+    EXPECT_EQ(empty.get_index_time(), 0);
+    EXPECT_FALSE(empty.index_changed_on_disk());
+    write(index(), "X.FUL\na\nx\n1\nFull\n");
+    EXPECT_TRUE(empty.index_changed_on_disk());
+
+    ReportArchive a(archive_, "A");
+    EXPECT_FALSE(a.index_changed_on_disk());
+    EXPECT_GT(a.get_index_time(), 0);
+    write(index(), "X.FUL\nb\nx\n1\nFull\n");  // same size, same second
+    EXPECT_TRUE(a.index_changed_on_disk());
+    a.read_archinfo_mtime();
+    EXPECT_FALSE(a.index_changed_on_disk());
+    fs::remove(index());
+    EXPECT_TRUE(a.index_changed_on_disk());
+}
+
+TEST_F(ReportArchiveTest, IndexFoundWithoutCaseAndNonFilesIgnored) {
+    write(archive_ + "/archinfo.dat", "X.FUL\na\nx\n1\nFull\n");
+    ReportArchive a(archive_, "A");
+    EXPECT_EQ(a.get_count(), 1);
+    EXPECT_EQ(a.get_index_path(), archive_ + "/archinfo.dat");
+    EXPECT_EQ(a.get_index_size(), 17);
+    ASSERT_TRUE(a.write_archinfo());
+    EXPECT_FALSE(fs::exists(index()));  // rewritten under its own spelling
+
+    const std::string other = root_ + "/G/FIFO";
+    fs::create_directories(other);
+    ASSERT_EQ(::mkfifo((other + "/ARCHINFO.DAT").c_str(), 0600), 0);
+    ReportArchive fifo(other, "F");  // must not block
+    EXPECT_EQ(fifo.get_count(), 0);
+}
+
+TEST_F(ReportArchiveTest, DeletingReportFoldersStaysInsideTheArchive) {
+    fs::create_directories(archive_ + "/R1.FUL/sub");
+    write(archive_ + "/R1.FUL/sub/f", "x");
+    fs::create_directories(root_ + "/G/victim");
+    write(root_ + "/G/victim/keep", "x");
+    fs::create_directory_symlink(root_ + "/G/victim", archive_ + "/LINK.FUL");
+    write(index(),
+          "r1.ful\na\nx\n1\nFull\n..\nb\nx\n1\nFull\nLINK.FUL\nc\nx\n1\nFull\nGONE.FUL\nd\nx\n1\nFull\n"
+          "/abs\ne\nx\n1\nFull\n");
+    ReportArchive a(archive_, "A");
+    ASSERT_EQ(a.get_count(), 5);
+    EXPECT_TRUE(a.delete_report_folder(0));  // found without regard to case
+    EXPECT_FALSE(fs::exists(archive_ + "/R1.FUL"));
+    EXPECT_EQ(a.get_record(0), nullptr);
+
+    EXPECT_FALSE(a.delete_report_folder(1));
+    EXPECT_FALSE(a.delete_report_folder(2));  // a link is never followed
+    EXPECT_TRUE(a.delete_report_folder(3));   // already gone
+    EXPECT_FALSE(a.delete_report_folder(4));
+    EXPECT_TRUE(fs::exists(archive_));
+    EXPECT_TRUE(fs::exists(root_ + "/G/victim/keep"));
+    ASSERT_EQ(ui_.shown.size(), 3u);
+    EXPECT_EQ(ui_.shown[0].caption, "File Error");
+    EXPECT_EQ(ui_.shown[0].text.rfind("Couldn't delete report folder: ", 0), 0u);
+    EXPECT_EQ(ui_.shown[1].text, "Couldn't delete report folder: " + archive_ + "/LINK.FUL");
+
+    EXPECT_FALSE(a.delete_report_folder(0));  // already freed
+    a.compact();
+    EXPECT_EQ(a.get_count(), 0);
+    ASSERT_TRUE(a.write_archinfo());
+    EXPECT_EQ(read(index()), "");
+}
+
+TEST_F(ReportArchiveTest, FindRecordAndSetters) {
+    write(index(), kTwoEntriesLf);
+    ReportArchive a(archive_, "A");
+    ReportRecord* r = a.find_record("b2.o12");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(a.find_record("B2"), nullptr);
+    r->set_description("New\ttext");
+    r->set_time(1196690709);
+    r->set_confirmed(true);
+    a.add_record(std::make_unique<ReportRecord>("C3", archive_, "", 7, 1196690709, false));
+    ASSERT_TRUE(a.write_archinfo());
+    EXPECT_EQ(read(index()),
+              "A1.FUL\r\nFirst report\r\nWed Jan 02 02:03:55 1980\r\n20480C\r\nFull\r\n"
+              "B2.O12\r\nNew text\r\nMon Dec 03 14:05:09 2007\r\n100C\r\nFull Ostrabel12\r\n"
+              "C3\r\n<Name>\r\nMon Dec 03 14:05:09 2007\r\n7\r\nUnknown\r\n");
+}
+
+TEST_F(ReportArchiveTest, RewriteKeepsEntriesAppendedMeanwhile) {
+    write(index(), kTwoEntriesLf);
+    ReportArchive a(archive_, "A");
+    a.delete_report_folder(0);
+    a.compact();
+    // Another program appends while this archive is open.
+    write(index(), read(index()) + "N1.FUL\r\nnew\r\nWed Jan 02 02:03:55 1980\r\n5\r\nFull\r\n");
+    ASSERT_TRUE(a.write_archinfo());
+    EXPECT_EQ(read(index()),
+              "B2.O12\r\nSecond\r\nMon Dec 03 14:05:09 2007\r\n100\r\nFull Ostrabel12\r\n"
+              "N1.FUL\r\nnew\r\nWed Jan 02 02:03:55 1980\r\n5\r\nFull\r\n");
+    EXPECT_EQ(a.get_count(), 2);
+
+    // A foreign rewrite (not an append) is replaced, as the last writer wins.
+    write(index(), "Z.FUL\nz\nx\n1\nFull\nB2.O12\nSecond\nx\n1\nFull\nN1.FUL\nnew\nx\n5\nFull\n");
+    ASSERT_TRUE(a.write_archinfo());
+    EXPECT_EQ(ReportArchive(archive_, "A").get_count(), 2);
+}
+
+// One process stores reports (appending) while another rewrites the same index: the writers
+// take turns on the folder lock, the file always parses, and no appended entry is lost.
+TEST_F(ReportArchiveTest, ConcurrentAppendAndRewrite) {
+    const std::string src = root_ + "/src";
+    fs::create_directories(src);
+    write(src + "/PATIENT.TXT", "p");
+    write(index(), kTwoEntriesRewritten);
+    constexpr int kStores = 25;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int failures = 0;
+        for (int i = 0; i < kStores; ++i)
+            if (store_report_in_archive(archive_, src, "child " + std::to_string(i), 1, 1196690709, kReportFull) != 0)
+                ++failures;
+        ::_exit(failures == 0 ? 0 : 1);
+    }
+    int rewrites = 0;
+    for (;;) {
+        int status = 0;
+        const pid_t done = ::waitpid(child, &status, WNOHANG);
+        ReportArchive a(archive_, "A");
+        if (ReportRecord* r = a.get_record(0)) r->set_description("rewrite " + std::to_string(rewrites));
+        EXPECT_TRUE(a.write_archinfo());
+        ++rewrites;
+        if (done == child) {
+            ASSERT_TRUE(WIFEXITED(status));
+            EXPECT_EQ(WEXITSTATUS(status), 0);
+            break;
+        }
+    }
+    const std::string text = read(index());
+    std::size_t lines = 0;
+    for (std::size_t p = 0; (p = text.find("\r\n", p)) != std::string::npos; p += 2) ++lines;
+    EXPECT_EQ(lines % 5, 0u);
+    ReportArchive final_archive(archive_, "A");
+    EXPECT_EQ(final_archive.get_count(), 2 + kStores);
+    for (int i = 0; i < kStores; ++i) {
+        bool found = false;
+        for (int k = 0; k < final_archive.get_count(); ++k)
+            found = found || final_archive.get_record(k)->get_description() == "child " + std::to_string(i);
+        EXPECT_TRUE(found) << i;
+    }
+    EXPECT_GT(rewrites, 0);
+}
+
+TEST(ArchiveEntryFormat, GoldenLines) {
+    EXPECT_EQ(format_archive_entry("3B07E135.FUL", "Desc", "Mon Dec 03 14:05:09 2007", "20480C", "Full"),
+              "3B07E135.FUL\r\nDesc\r\nMon Dec 03 14:05:09 2007\r\n20480C\r\nFull\r\n");
+    EXPECT_EQ(format_archive_entry("3B07E135", "", "Mon Dec 03 14:05:09 2007", "1", ""),
+              "3B07E135\r\n<Name>\r\nMon Dec 03 14:05:09 2007\r\n1\r\nUnknown\r\n");
+}
+
+}  // namespace
+}  // namespace tv

@@ -1,0 +1,232 @@
+#include "tolbex/archive/report_types.h"
+
+#include "common/text.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+namespace tv {
+namespace {
+
+class ReportTypesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("TZ", "UTC", 1);
+        ::tzset();
+        const char* tmp = std::getenv("TMPDIR");
+        saved_tmpdir_ = tmp ? tmp : "";
+        std::string base = std::string(tmp && *tmp ? tmp : "/tmp") + "/tv-rtypes-XXXXXX";
+        ASSERT_NE(::mkdtemp(base.data()), nullptr);
+        root_ = base;
+        ::setenv("TORVANE_ROOT", root_.c_str(), 1);
+        ::setenv("TMPDIR", root_.c_str(), 1);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        std::filesystem::remove_all(root_, ec);
+        ::unsetenv("TORVANE_ROOT");
+        if (saved_tmpdir_.empty())
+            ::unsetenv("TMPDIR");
+        else
+            ::setenv("TMPDIR", saved_tmpdir_.c_str(), 1);
+    }
+    void write(const std::string& name, const std::string& bytes) {
+        std::FILE* f = std::fopen((root_ + "/" + name).c_str(), "wbe");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
+    std::string root_, saved_tmpdir_;
+};
+
+TEST(ReportTypes, TypeFromPathFollowsTheExtensionWithoutCase) {
+    EXPECT_EQ(report_type_from_path("/A/X1Y2Z3W4.ful"), kReportFull);
+    EXPECT_EQ(report_type_from_path("/x/ABC.IMG"), kReportFormatted);  // never 520
+    EXPECT_EQ(report_type_from_path("a.prt"), kReportPartial);
+    EXPECT_EQ(report_type_from_path("a.Raw"), kReportRawEcg);
+    EXPECT_EQ(report_type_from_path("a.OSB"), kReportOstrabel);
+    EXPECT_EQ(report_type_from_path("a.cfr"), kReportOstrabelCf);
+    EXPECT_EQ(report_type_from_path("a.cef"), kReportCef);
+    EXPECT_EQ(report_type_from_path("a.nos"), kReportNoske);
+    EXPECT_EQ(report_type_from_path("a.qds"), kReportGavrille);
+    EXPECT_EQ(report_type_from_path("a.rr"), kReportVarUdiri);
+    EXPECT_EQ(report_type_from_path("a.sgn"), kReportSigned);
+    EXPECT_EQ(report_type_from_path("a.tim"), kReportTimiData);
+    EXPECT_EQ(report_type_from_path("a.sum"), kReportTimiSummary);
+    EXPECT_EQ(report_type_from_path("a.o12"), kReportFullOstrabel12);
+    EXPECT_EQ(report_type_from_path("a.arr"), kReportTimiArrhythmia);
+    // No extension, an unknown one, a dot in a folder only, a long tail, a partial match.
+    EXPECT_EQ(report_type_from_path("/G/ARCH/NOEXT"), kReportUnknown);
+    EXPECT_EQ(report_type_from_path("a.TXT"), kReportUnknown);
+    EXPECT_EQ(report_type_from_path("/G/A.FUL/X"), kReportUnknown);
+    EXPECT_EQ(report_type_from_path("a.FULLLLLLL"), kReportUnknown);
+    EXPECT_EQ(report_type_from_path("a.FU"), kReportUnknown);
+    EXPECT_EQ(report_type_from_path(""), kReportUnknown);
+}
+
+TEST(ReportTypes, TableTexts) {
+    EXPECT_EQ(report_type_name(kReportFullOstrabel12), "Full Ostrabel12");
+    EXPECT_EQ(report_type_store_name(kReportFullOstrabel12), "Full Ostrabel 12");
+    EXPECT_EQ(report_type_extension(kReportFormatted520), ".IMG");
+    EXPECT_EQ(report_type_name(kReportFormatted520), "Formatted");
+    EXPECT_EQ(report_type_extension(kReportUntyped), "");
+    EXPECT_EQ(report_type_name(kReportUntyped), "");
+    EXPECT_EQ(report_type_description(kReportUntyped), "Unknown");
+    EXPECT_EQ(report_type_name(kReportUnknown), "");
+    EXPECT_EQ(report_type_description(kReportUnknown), "Unknown");
+    EXPECT_EQ(report_type_description(9999), "Unknown");
+    EXPECT_EQ(report_type_description(kReportFull), "With recording");
+    EXPECT_EQ(report_type_name(kReportTimiArrhythmia), "TIMI Arrhythmia Summary");
+    EXPECT_TRUE(is_formatted_type(519));
+    EXPECT_TRUE(is_formatted_type(520));
+    EXPECT_FALSE(is_formatted_type(510));
+    // Every known type's extension leads back to it, except that .IMG always reads as 519.
+    for (ReportType t = 510; t <= 526; ++t) {
+        if (t == kReportUntyped) continue;
+        EXPECT_EQ(report_type_from_path("X" + report_type_extension(t)), t == 520 ? 519 : t) << t;
+    }
+}
+
+TEST(ReportTypes, ConfirmedSizeText) {
+    EXPECT_TRUE(is_confirmed_size_text("1234C"));
+    EXPECT_TRUE(is_confirmed_size_text(" 12C"));
+    EXPECT_TRUE(is_confirmed_size_text("0C"));
+    EXPECT_FALSE(is_confirmed_size_text("1234"));
+    EXPECT_FALSE(is_confirmed_size_text("C"));  // a mark needs a size before it
+    EXPECT_FALSE(is_confirmed_size_text(" C"));
+    EXPECT_FALSE(is_confirmed_size_text(""));
+    EXPECT_FALSE(is_confirmed_size_text("  345 C"));
+    EXPECT_FALSE(is_confirmed_size_text("12c"));
+}
+
+TEST(ReportTypes, RecordFromIndexLines) {
+    ReportRecord a("ignored", "0C", "Wed Jan 02 02:03:55 1980", "X.FUL", "/G/A", "desc");
+    EXPECT_EQ(a.get_type(), kReportFull);
+    EXPECT_EQ(a.get_size(), 0);
+    EXPECT_TRUE(a.is_confirmed());  // the mark is read whatever the type
+    EXPECT_EQ(a.get_file_date_text(), "Wed Jan 02 02:03:55 1980");
+    EXPECT_EQ(a.get_confirmed_text(), "");
+
+    ReportRecord b("Full", "  345 C", "Wed Jan 02 02:03:55 1980", "Y.IMG", "/G/A", "d");
+    EXPECT_EQ(b.get_size(), 345);
+    EXPECT_FALSE(b.is_confirmed());
+    EXPECT_EQ(b.get_type(), kReportFormatted);  // never from the stored type name
+    EXPECT_EQ(b.get_confirmed_text(), "No");
+    b.set_confirmed(true);
+    EXPECT_EQ(b.get_confirmed_text(), "Yes");
+
+    // No digits give 0; an oversized number is clamped.
+    EXPECT_EQ(ReportRecord("", "abc", "", "Z", "/", "").get_size(), 0);
+    EXPECT_EQ(ReportRecord("", "99999999999", "", "Z", "/", "").get_size(), 2147483647);
+
+    ReportRecord u("", "1", "Wed Jan 02 02:03:55 1980", "NOEXT", "/G/A", "d");
+    EXPECT_EQ(u.get_type(), kReportUnknown);
+    EXPECT_EQ(u.get_type_name(), "");
+    EXPECT_EQ(u.get_type_description(), "Unknown");
+    EXPECT_EQ(u.get_confirmed_text(), "");
+}
+
+TEST(ReportTypes, DateTextsReadBothFormsAndWriteZeroPaddedDay) {
+    // Space-padded day (the C library's form) and the repair tool's short form both read.
+    ReportRecord a("", "1", "Wed Jan  2 02:03:55 1980", "A.FUL", "/", "");
+    EXPECT_EQ(a.get_file_date_text(), "Wed Jan 02 02:03:55 1980");
+    ReportRecord b("", "1", "03/12/07 14:05:09", "A.FUL", "/", "");
+    EXPECT_EQ(b.get_time(), 1196690709);  // yy below 90 is 20yy; the seconds are kept
+    EXPECT_EQ(ReportRecord("", "1", "03/12/95 14:05", "A.FUL", "/", "").get_file_date_text(), "Sun Dec 03 14:05:00 1995");
+    ReportRecord c("", "1", "03/12/07 14:05", "A.FUL", "/", "");
+    EXPECT_EQ(c.get_file_date_text(), "Mon Dec 03 14:05:00 2007");
+    EXPECT_EQ(format_file_date_text(1196690709), "Mon Dec 03 14:05:09 2007");
+    // Past 2038.
+    EXPECT_EQ(format_file_date_text(4102444800LL), "Fri Jan 01 00:00:00 2100");
+    EXPECT_EQ(get_time_year(4102444800LL), 2100);
+    EXPECT_EQ(get_time_month(1196690709), 12);
+    EXPECT_EQ(get_time_hour(1196690709), 14);
+    EXPECT_EQ(get_time_minute(1196690709), 5);
+}
+
+// The index reader's date conversion (with its per-day cache) agrees with the shared parser,
+// also across clock changes, including a half-hour one.
+TEST(ReportTypes, IndexDatesAgreeWithTheSharedParserAcrossClockChanges) {
+    for (const char* zone : {"Europe/Berlin", "Australia/Lord_Howe", "UTC"}) {
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+        ScopedDateCache cache;
+        ScopedDateCache nested;
+        for (std::int64_t t = 1205000000; t < 1205000000 + 400LL * 86400; t += 1800 + 7) {
+            const std::string text = format_file_date_text(t);
+            EXPECT_EQ(parse_index_date_text(text), parse_date_time_text(text.c_str())) << zone << " " << text;
+            if (std::string(zone) == "UTC") {
+                EXPECT_EQ(parse_index_date_text(text), t) << text;  // no repeated hours
+            }
+        }
+        for (const char* text : {"03/12/07 14:05", "31/02/07 25:61", "Mon Feb 31 25:99:99 2007", "Mon Dec  3  4: 5: 9 2007",
+                                 "1x/12/07 14:05"}) {
+            EXPECT_EQ(parse_index_date_text(text), parse_date_time_text(text)) << zone << " " << text;
+        }
+    }
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+}
+
+TEST(ReportTypes, UnbreakableTimeGivesEmptyDisplayTextAndNoCalendar) {
+    const std::int64_t huge = INT64_MAX;
+    EXPECT_EQ(format_display_date_text(huge), "");
+    EXPECT_EQ(get_time_year(huge), 0);
+    EXPECT_EQ(get_time_month(huge), 0);
+    EXPECT_EQ(get_time_hour(huge), -1);
+    EXPECT_EQ(get_time_minute(huge), -1);
+    EXPECT_EQ(format_file_date_text(huge).size(), 24u);  // still a readable index line
+    const std::string shown = format_display_date_text(1196690709);
+    EXPECT_FALSE(shown.empty());
+    EXPECT_LE(shown.size(), 64u);
+    EXPECT_EQ(shown.find(":09"), std::string::npos);  // no seconds
+}
+
+TEST(ReportTypes, DescriptionsAreSanitized) {
+    EXPECT_EQ(sanitize_description(""), "<Name>");
+    EXPECT_EQ(sanitize_description(" \t "), "<Name>");
+    EXPECT_EQ(sanitize_description("a\r\nb"), "a  b");
+    EXPECT_EQ(sanitize_description(std::string("a\0b", 3)), "a b");
+    EXPECT_EQ(sanitize_description(" lead"), " lead");
+    EXPECT_EQ(sanitize_description(std::string(300, 'x')).size(), 255u);
+    ReportRecord r("", "1", "", "A.FUL", "/", "old");
+    r.set_description(std::string(300, 'y') + "\n");
+    EXPECT_EQ(r.get_description(), std::string(255, 'y'));
+    r.set_description("");
+    EXPECT_EQ(r.get_description(), "<Name>");
+}
+
+TEST(ReportTypes, RecordNamesThatAreNotPlainComponentsHaveNoFolder) {
+    for (const char* bad : {"..", ".", "/abs", "X:", "a/b", "a\\b"}) {
+        ReportRecord r("", "1", "", bad, "/G/A", "d");
+        EXPECT_FALSE(r.has_safe_name()) << bad;
+        EXPECT_EQ(r.get_folder_path(), "") << bad;
+    }
+    ReportRecord ok("", "1", "", "ABC.FUL", "/G/A", "d");
+    EXPECT_EQ(ok.get_folder_path(), "/G/A/ABC.FUL");
+    ok.set_name("ABC.PRT");
+    EXPECT_EQ(ok.get_type(), kReportPartial);
+}
+
+TEST_F(ReportTypesTest, SourceProductFromVersionTxt) {
+    EXPECT_EQ(get_report_source_product(root_), 0);  // no file
+    write("VERSION.TXT", "V8.006\r\nGavrille\r\n");
+    EXPECT_EQ(get_report_source_product(root_), 1);  // found without regard to case, CR LF
+    write("VERSION.TXT", "V8.006\nQuorril \n");
+    EXPECT_EQ(get_report_source_product(root_), 0);
+    write("VERSION.TXT", "V8.006\nGavrille");
+    EXPECT_EQ(get_report_source_product(root_), 1);
+    write("VERSION.TXT", "V8.006\ngavrille\n");
+    EXPECT_EQ(get_report_source_product(root_), 0);
+    write("VERSION.TXT", "only one line");
+    EXPECT_EQ(get_report_source_product(root_), 0);
+}
+
+}  // namespace
+}  // namespace tv

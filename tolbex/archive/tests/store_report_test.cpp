@@ -1,0 +1,265 @@
+#include "tolbex/archive/store_report.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/registry.h"
+#include "common/ui.h"
+#include "tolbex/archive/tests/archive_test_root.h"
+#include "platform/system.h"
+#include "tolbex/archive/report_archive.h"
+
+namespace tv {
+namespace {
+
+namespace fs = std::filesystem;
+
+// 3 Dec 2007 14:05:09 UTC: unique folder names start "3B07E135".
+constexpr std::int64_t kNow = 1196690709;
+
+class FixedClock : public platform::RealSystem {
+public:
+    std::int64_t now() override { return kNow; }
+};
+
+class Progress : public ProgressWindow {
+public:
+    void set_text(const std::string& text) override { texts.push_back(text); }
+    std::vector<std::string> texts;
+};
+
+class StoreReportTest : public testing_root::ArchiveTestRoot {
+protected:
+    void SetUp() override {
+        ArchiveTestRoot::SetUp();
+        if (HasFatalFailure()) return;
+        archive_ = root_ + "/G/STANDARD";
+        source_ = root_ + "/src";
+        fs::create_directories(archive_);
+        fs::create_directories(source_);
+        write(source_ + "/PATIENT.TXT", "patient");
+        write(source_ + "/page.1", "page one");
+        write(source_ + "/WIN386.SWP", "swap");
+        fs::create_directories(source_ + "/sub");
+        platform::set_system(&clock_);
+    }
+    void TearDown() override {
+        platform::set_system(nullptr);
+        set_cef_unpacker(nullptr);
+        set_card_reader(nullptr);
+        ArchiveTestRoot::TearDown();
+    }
+    static std::set<std::string> names(const std::string& folder) {
+        std::set<std::string> out;
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(folder, ec)) out.insert(e.path().filename().string());
+        return out;
+    }
+    std::string index() const { return archive_ + "/ARCHINFO.DAT"; }
+
+    std::string archive_, source_;
+    FixedClock clock_;
+};
+
+TEST_F(StoreReportTest, AppendGoldenBytesWithConfirmationAfterMissingLineEnd) {
+    write(index(), "OLD.FUL\r\nold\r\nWed Jan 02 02:03:55 1980\r\n1\r\nFull");  // no final line end
+    write(source_ + "/CONFIRM.TXT", "doctor\r\n");
+    std::string path;
+    Progress progress;
+    ASSERT_EQ(store_report_in_archive(archive_, source_, "Formatted one", 1234, kNow, kReportFormatted, &path,
+                                      &progress),
+              kStoreOk);
+    EXPECT_EQ(path, archive_ + "/3B07E135.IMG");
+    EXPECT_EQ(read(index()),
+              "OLD.FUL\r\nold\r\nWed Jan 02 02:03:55 1980\r\n1\r\nFull\r\n"
+              "3B07E135.IMG\r\nFormatted one\r\nMon Dec 03 14:05:09 2007\r\n1234C\r\nFormatted\r\n");
+    EXPECT_EQ(names(path), (std::set<std::string>{"PATIENT.TXT", "page.1", "CONFIRM.TXT"}));
+    EXPECT_EQ(read(path + "/page.1"), "page one");
+    EXPECT_EQ(progress.texts.size(), 3u);
+    EXPECT_TRUE(fs::exists(source_ + "/PATIENT.TXT"));  // copied, not moved
+
+    // The same folder as an ordinary full report carries no mark; 520 does.
+    ASSERT_EQ(store_report_in_archive(archive_, source_, "Full one", 10, kNow, kReportFull, &path), kStoreOk);
+    ASSERT_EQ(store_report_in_archive(archive_, source_, "Other", 10, kNow, kReportFormatted520, &path), kStoreOk);
+    ReportArchive a(archive_, "A");
+    ASSERT_EQ(a.get_count(), 4);
+    EXPECT_EQ(a.get_record(0)->get_name(), "OLD.FUL");
+    EXPECT_FALSE(a.get_record(2)->is_confirmed());
+    EXPECT_TRUE(a.get_record(3)->is_confirmed());
+    EXPECT_EQ(a.get_record(3)->get_type(), kReportFormatted);
+    EXPECT_NE(a.get_record(3)->get_name(), "3B07E135.IMG");
+}
+
+TEST_F(StoreReportTest, NewIndexAndLinesThatAreNeverBlank) {
+    std::string path;
+    ASSERT_EQ(store_report_in_archive(archive_, source_, "  ", 5, kNow, kReportUntyped, &path), kStoreOk);
+    EXPECT_EQ(path, archive_ + "/3B07E135");
+    EXPECT_EQ(read(index()), "3B07E135\r\n<Name>\r\nMon Dec 03 14:05:09 2007\r\n5\r\nUnknown\r\n");
+
+    fs::remove(index());
+    ASSERT_EQ(store_report_in_archive(archive_, source_, "x\r\ny" + std::string(300, 'z'), 5, kNow,
+                                      kReportFullOstrabel12, &path),
+              kStoreOk);
+    const std::string text = read(index());
+    EXPECT_EQ(text, path.substr(archive_.size() + 1) + "\r\nx  y" + std::string(251, 'z') +
+                        "\r\nMon Dec 03 14:05:09 2007\r\n5\r\nFull Ostrabel 12\r\n");
+    // A later rewrite writes the table's other spelling.
+    ReportArchive a(archive_, "A");
+    ASSERT_TRUE(a.write_archinfo());
+    EXPECT_NE(read(index()).find("\r\nFull Ostrabel12\r\n"), std::string::npos);
+}
+
+TEST_F(StoreReportTest, CopyFailureLeavesNothingBehind) {
+    fs::create_symlink(root_ + "/nowhere", source_ + "/broken.dat");
+    write(index(), "");
+    const auto before = names(archive_);
+    for (bool move : {false, true}) {
+        EXPECT_EQ(store_report_in_archive(archive_, source_, "d", 1, kNow, kReportFull, nullptr, nullptr, move),
+                  kStoreCopyFailed);
+        EXPECT_EQ(names(archive_), before);
+        EXPECT_EQ(read(index()), "");
+        EXPECT_TRUE(fs::exists(source_ + "/PATIENT.TXT"));
+        EXPECT_TRUE(fs::exists(source_ + "/page.1"));
+    }
+    EXPECT_EQ(store_report_in_archive(archive_, root_ + "/missing", "d", 1, kNow, kReportFull), kStoreCopyFailed);
+    EXPECT_EQ(names(archive_), before);
+}
+
+TEST_F(StoreReportTest, MoveDeletesSourcesOnlyAfterTheEntry) {
+    std::string path;
+    ASSERT_EQ(store_report_in_archive(archive_, source_, "moved", 1, kNow, kReportTimiData, &path, nullptr, true),
+              kStoreOk);
+    EXPECT_EQ(names(source_), (std::set<std::string>{"WIN386.SWP", "sub"}));  // the folder stays for the caller
+    EXPECT_EQ(names(path), (std::set<std::string>{"PATIENT.TXT", "page.1"}));
+    EXPECT_NE(read(index()).find("\r\nTIMI Data\r\n"), std::string::npos);
+}
+
+TEST_F(StoreReportTest, IndexFailureKeepsTheSourceIntact) {
+    fs::create_directories(index());  // a folder where the index should be
+    std::string path;
+    EXPECT_EQ(store_report_in_archive(archive_, source_, "d", 1, kNow, kReportFull, &path, nullptr, true),
+              kStoreIndexFailed);
+    EXPECT_FALSE(fs::exists(path));  // a move leaves no second copy
+    EXPECT_TRUE(fs::exists(source_ + "/PATIENT.TXT"));
+    EXPECT_EQ(store_report_in_archive(archive_, source_, "d", 1, kNow, kReportFull, &path), kStoreIndexFailed);
+    EXPECT_TRUE(fs::exists(path + "/PATIENT.TXT"));  // a copy stays, unlisted, as before
+}
+
+TEST_F(StoreReportTest, FolderFailures) {
+    EXPECT_EQ(store_report_in_archive(root_ + "/nope", source_, "d", 1, kNow, kReportFull), kStoreFolderFailed);
+    write(root_ + "/file", "x");
+    EXPECT_EQ(store_report_in_archive(root_ + "/file", source_, "d", 1, kNow, kReportFull), kStoreFolderFailed);
+    EXPECT_EQ(store_report_in_archive("", source_, "d", 1, kNow, kReportFull), kStoreFolderFailed);
+    // A name taken by a file is skipped.
+    write(archive_ + "/3B07E135.FUL", "x");
+    std::string path;
+    ASSERT_EQ(store_report_in_archive(archive_, source_, "d", 1, kNow, kReportFull, &path), kStoreOk);
+    EXPECT_NE(path, archive_ + "/3B07E135.FUL");
+    EXPECT_EQ(path.size(), (archive_ + "/3B07E135.FUL").size());
+}
+
+TEST_F(StoreReportTest, CompressedFileAndCardUseTheirHooks) {
+    write(root_ + "/in.CEF", "compressed");
+    std::string path;
+    EXPECT_EQ(store_report_in_archive(archive_, root_ + "/in.CEF", "c", 10, kNow, kReportCef, &path),
+              kStoreCopyFailed);  // nobody to unpack it
+    EXPECT_FALSE(fs::exists(path));
+    std::string seen_source;
+    set_cef_unpacker([&](const std::string& cef, const std::string& folder) {
+        seen_source = cef;
+        write(folder + "/ECG.DAT", "ecg");
+        return true;
+    });
+    ASSERT_EQ(store_report_in_archive(archive_, root_ + "/in.CEF", "c", 10, kNow, kReportCef, &path), kStoreOk);
+    EXPECT_EQ(seen_source, root_ + "/in.CEF");
+    EXPECT_EQ(names(path), (std::set<std::string>{"in.CEF", "ECG.DAT"}));
+    // A folder as the source of a compressed report is copied as a folder.
+    ASSERT_EQ(store_report_in_archive(archive_, source_, "c", 10, kNow, kReportCef, &path), kStoreOk);
+    EXPECT_EQ(names(path), (std::set<std::string>{"PATIENT.TXT", "page.1"}));
+
+    EXPECT_EQ(store_report_in_archive(archive_, "", "card", 0, kNow, kReportOstrabelCf, &path), kStoreCardFailed);
+    EXPECT_FALSE(fs::exists(path));
+    set_card_reader([&](const std::string& folder, ProgressWindow*) {
+        write(folder + "/RAWECG1.DAT", std::string(1000, 'r'));
+        write(folder + "/PATSUMM.DAT", std::string(24, 'p'));
+        return true;
+    });
+    ASSERT_EQ(store_report_in_archive(archive_, "", "card", 0, kNow, kReportOstrabelCf, &path), kStoreOk);
+    ReportArchive a(archive_, "A");
+    ReportRecord* r = a.find_record(path.substr(archive_.size() + 1));
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->get_size(), 1024);  // measured, not the size passed
+    EXPECT_EQ(r->get_type(), kReportOstrabelCf);
+}
+
+TEST_F(StoreReportTest, DeleteEcgFilesTurnsTwelveLeadIntoFull) {
+    const std::string folder = archive_ + "/X.O12";
+    fs::create_directories(folder);
+    for (int i = 1; i <= 8; ++i) write(folder + (i % 2 ? "/os12ecg" : "/OS12ECG") + std::to_string(i) + ".dat", "e");
+    write(folder + "/OS12PAC.DAT", "p");
+    write(folder + "/PATIENT.TXT", "patient");
+    write(folder + "/os12ecg9.dat", "kept");
+    ReportRecord r("", "100", "", "X.O12", archive_, "d");
+    ASSERT_EQ(r.get_type(), kReportFullOstrabel12);
+    ASSERT_EQ(delete_ecg_files(r, folder), kDeleteEcgOk);
+    EXPECT_FALSE(fs::exists(folder));
+    EXPECT_EQ(names(archive_ + "/X.FUL"), (std::set<std::string>{"PATIENT.TXT", "os12ecg9.dat"}));
+    EXPECT_EQ(r.get_name(), "X.FUL");
+    EXPECT_EQ(r.get_type(), kReportFull);
+    EXPECT_EQ(r.get_size(), 11);
+    EXPECT_TRUE(ui_.shown.empty());
+}
+
+TEST_F(StoreReportTest, DeleteEcgFilesFailuresLeaveRecordAndFolder) {
+    const std::string lower = archive_ + "/y.o12";
+    fs::create_directories(lower);
+    write(lower + "/os12ecg1.dat", "e");
+    ReportRecord r("", "100", "", "y.o12", archive_, "d");
+    EXPECT_EQ(delete_ecg_files(r, lower), kDeleteEcgNotTwelveLead);
+    EXPECT_TRUE(fs::exists(lower + "/os12ecg1.dat"));
+    EXPECT_EQ(r.get_name(), "y.o12");
+    EXPECT_EQ(r.get_type(), kReportFullOstrabel12);
+    ASSERT_EQ(ui_.shown.size(), 1u);
+    EXPECT_EQ(ui_.shown[0].text, "There was an error while deleting the Ostrabel12 ECG files from this folder.");
+    EXPECT_EQ(ui_.shown[0].icon, MsgIcon::Error);
+
+    EXPECT_EQ(delete_ecg_files(r, archive_ + "/MISSING.O12"), kDeleteEcgNotTwelveLead);
+
+    // The .FUL name is taken: nothing is deleted or replaced.
+    const std::string folder = archive_ + "/Z.O12";
+    fs::create_directories(folder);
+    write(folder + "/os12pac.dat", "p");
+    fs::create_directories(archive_ + "/Z.FUL");
+    ReportRecord z("", "100", "", "Z.O12", archive_, "d");
+    EXPECT_EQ(delete_ecg_files(z, folder), kDeleteEcgRenameFailed);
+    EXPECT_TRUE(fs::exists(folder + "/os12pac.dat"));
+    EXPECT_EQ(z.get_name(), "Z.O12");
+
+    // An ECG "file" that cannot be deleted (a folder of that name).
+    fs::remove_all(archive_ + "/Z.FUL");
+    fs::create_directories(folder + "/OS12ECG3.DAT");
+    EXPECT_EQ(delete_ecg_files(z, folder), kDeleteEcgDeleteFailed);
+    EXPECT_TRUE(fs::exists(folder));
+    EXPECT_EQ(z.get_type(), kReportFullOstrabel12);
+}
+
+TEST_F(StoreReportTest, LocateCardProgram) {
+    EXPECT_EQ(locate_card_program(), "");
+    const std::string system = root_ + "/ANALYSER/SYSTEM";
+    fs::create_directories(system);
+    write(system + "/vond", "#!/bin/sh\n");
+    ::chmod((system + "/vond").c_str(), 0755);
+    reset_cached_roots();
+    EXPECT_EQ(locate_card_program(), system + "/vond");
+}
+
+}  // namespace
+}  // namespace tv

@@ -1,0 +1,213 @@
+#include "tolbex/browser/app_commands.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <utility>
+
+#include "common/files.h"
+#include "common/text.h"
+#include "common/ui.h"
+#include "platform/drives.h"
+#include "platform/fs.h"
+#include "tolbex/archive/archive_config.h"
+#include "tolbex/archive/archive_group.h"
+#include "tolbex/browser/browser_list_core.h"
+
+namespace tv {
+
+namespace {
+
+constexpr std::uint64_t kNearlyFullFree = 500ull * 1048576ull;
+
+using FolderId = std::pair<dev_t, ino_t>;
+
+// Depth first through `folder` (an open descriptor), never through a link.
+void search_folder(int fd, const std::string& path, std::set<FolderId>& visited, std::vector<std::string>& found,
+                   const SearchStatusFn& status) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !visited.insert({st.st_dev, st.st_ino}).second) {
+        ::close(fd);
+        return;
+    }
+    if (status) status(path);
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return;
+    }
+    std::vector<std::string> names;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    const int dfd = ::dirfd(dir);
+    for (const auto& name : names) {
+        struct stat es;
+        if (::fstatat(dfd, name.c_str(), &es, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        const std::string child = join_path(path, name);
+        if (S_ISDIR(es.st_mode)) {
+            const int cfd = ::openat(dfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (cfd >= 0) search_folder(cfd, child, visited, found, status);
+        } else if (S_ISREG(es.st_mode) && platform::iequals(name, kGroupIndexName)) {
+            ArchiveGroup g(child, false, false, false);
+            if (g.get_count() > 0) found.push_back(child);
+        }
+    }
+    ::closedir(dir);
+}
+
+std::string volume_name_text(const std::string& folder) {
+    if (auto d = platform::mapped_drive_of(folder)) return format_string("Drive %c:", d->letter);
+    return "The drive holding \"" + folder + "\"";
+}
+
+}  // namespace
+
+bool open_configured_group(ArchiveConfigList& config, const std::string& archdir_path, const OpenGroupFn& open,
+                           Ui& u) {
+    if (open && open(archdir_path)) return true;
+    const std::string question = "\"" + archdir_path + "\"\n\n" + kGroupNotFoundText;
+    if (u.message_box(question, kGroupNotFoundCaption, MsgIcon::Warning, MsgButtons::OkCancel) != MsgResult::Ok)
+        return false;
+    const int result = config.remove(get_path_folder(archdir_path));
+    if (result == kConfigOk)
+        u.message_box("The current archive has been successfully removed from the Archive Configuration File "
+                      "(DEVICE.DAT)",
+                      "Archive Successfully Removed", MsgIcon::Information, MsgButtons::Ok);
+    else if (result == kConfigExists)
+        u.message_box("The current archive is not listed in the Archive Configuration File,\nand therefore the "
+                      "archive cannot be removed from it.",
+                      "Archive Cannot be Removed", MsgIcon::Error, MsgButtons::Ok);
+    else
+        u.message_box(kConfigNotChangedText, "Archive Cannot be Removed", MsgIcon::Error, MsgButtons::Ok);
+    return false;
+}
+
+int add_group_to_configuration(ArchiveConfigList& config, const std::string& group_folder, Ui& u) {
+    const int result = config.add(group_folder);
+    const char* const kHead = "Failed to add the archive group to the Archive Configuration File (DEVICE.DAT)\n";
+    std::string text;
+    MsgIcon icon = MsgIcon::Error;
+    switch (result) {
+        case kConfigOk: return result;
+        case kConfigExists:
+            text = std::string(kHead) + "because it already contains that archive group.";
+            icon = MsgIcon::Information;
+            break;
+        case kConfigSaveFailed:
+            text = std::string(kHead) +
+                   "because a file error occured. The disk may be full, or you may not have write access to it.";
+            break;
+        case kConfigFull: text = std::string(kHead) + "because it is full."; break;
+        case kConfigRefused: return result;  // the configuration said why
+        default: text = std::string(kHead) + "because of an unknown error."; break;
+    }
+    u.message_box(text, "Archive Configuration File not updated", icon, MsgButtons::Ok);
+    return result;
+}
+
+std::vector<std::string> find_archive_groups(const std::string& base, const SearchStatusFn& status) {
+    std::vector<std::string> found;
+    std::set<FolderId> visited;
+    const int fd = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) search_folder(fd, trim_right_char(base, '/').empty() ? "/" : trim_right_char(base, '/'), visited,
+                               found, status);
+    return found;
+}
+
+int find_and_open_archive_groups(const std::string& base, const OpenGroupFn& open, Ui& u, bool* cascade,
+                                 const SearchStatusFn& status) {
+    if (cascade) *cascade = false;
+    int opened = 0;
+    for (const auto& path : find_archive_groups(base, status))
+        if (open && open(path)) ++opened;
+    if (opened == 0) {
+        u.message_box("No valid archives found in folder: " + to_upper_copy(base), "", MsgIcon::Information,
+                      MsgButtons::Ok);
+        return 0;
+    }
+    if (cascade) *cascade = true;
+    u.message_box(opened == 1 ? std::string("One valid archive has been found and opened.")
+                              : format_string("%d valid archives have been found and opened.", opened),
+                  "", MsgIcon::Information, MsgButtons::Ok);
+    return opened;
+}
+
+std::string create_archive_group(const std::string& folder, ArchiveConfigList& config, const OpenGroupFn& open,
+                                 Ui& u) {
+    if (folder.empty()) return {};
+    if (auto existing = platform::find_name_ci(folder, kGroupIndexName)) {
+        if (open) open(*existing);
+        if (classify_drive(folder) != 3 && config.get_count() > 0) config.add(folder);
+        u.message_box("The folder that you selected is already an archive group.", "Cannot create archive group",
+                      MsgIcon::Information, MsgButtons::Ok);
+        return folder;
+    }
+    // The archive's folder first, so that the index never names a folder that is not there.
+    const std::string standard = join_path(folder, kStandardArchiveName);
+    const bool had_folder = folder_exists(standard);
+    const std::string index = join_path(folder, kGroupIndexName);
+    const bool made = (had_folder || ::mkdir(standard.c_str(), 0777) == 0) &&
+                      platform::atomic_write_file(index, "STANDARD\r\nSTANDARD\r\n");
+    if (!made) {
+        ::unlink(index.c_str());
+        if (!had_folder) ::rmdir(standard.c_str());
+        u.message_box(format_string("Failed to create the \"%s\" folder - the destination disk may be full,\na file "
+                                    "with the same name may already exist, or you may not have write access to it.",
+                                    folder.c_str()),
+                      "Failed to create folder", MsgIcon::Error, MsgButtons::Ok);
+        return {};
+    }
+    if (config.get_count() > 0) config.add(folder);
+    if (open) open(index);
+    u.message_box("The new Archive Group has been successfully created.", "Archive Group Created Successfully",
+                  MsgIcon::Information, MsgButtons::Ok);
+    return folder;
+}
+
+bool is_nearly_full(std::uint64_t free_bytes, std::uint64_t total_bytes) {
+    return total_bytes > 0 && free_bytes <= kNearlyFullFree && free_bytes * 100 / total_bytes < 10;
+}
+
+int offer_deleted_report_removal(const std::vector<BrowserListCore*>& docs, Ui& u, const VolumeQueryFn& query) {
+    std::map<dev_t, bool> examined;  // file system -> nearly full
+    int removed = 0;
+    for (BrowserListCore* doc : docs) {
+        if (!doc || !doc->has_group()) continue;
+        const std::string folder = get_path_folder(doc->get_path_name());
+        struct stat st;
+        if (folder.empty() || ::stat(folder.c_str(), &st) != 0) continue;
+        auto it = examined.find(st.st_dev);
+        if (it == examined.end()) {
+            std::optional<VolumeFigures> v;
+            if (query) {
+                v = query(folder);
+            } else if (auto info = platform::volume_of(folder)) {
+                v = VolumeFigures{info->free_bytes, info->total_bytes};
+            }
+            it = examined.emplace(st.st_dev, v && is_nearly_full(v->free_bytes, v->total_bytes)).first;
+        }
+        if (!it->second) continue;
+        const auto deleted = platform::find_name_ci(folder, kDeletedArchiveFolder);
+        if (!deleted) continue;
+        const std::int64_t size = get_folder_size_64(*deleted, true);
+        if (size <= 0) continue;
+        const std::string question =
+            volume_name_text(folder) + " is nearly full.\n\nWould you like to free " + format_thousands_64(size) +
+            " bytes by removing all the deleted reports from\nthe \"" + folder +
+            "\" archive group?\n\nNOTE: Once removed, these reports cannot be recovered!";
+        if (u.message_box(question, "", MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes) continue;
+        if (doc->remove_deleted_archive()) ++removed;
+    }
+    if (removed > 0) reload_archive_documents();
+    return removed;
+}
+
+}  // namespace tv

@@ -1,0 +1,243 @@
+// The archive-group document of the archive browser, without any window: one archive group,
+// all reports of all its archives flattened into rows, the texts the list shows, the row order,
+// the patient details of a row and the operations that change the archives from the browser
+// (description, delete, copy, move, archives). The windowed document owns one and forwards to it;
+// tests drive it directly.
+//
+// Rows are (archive index, record index) pairs into the loaded group: nothing is copied out of
+// the records, so a group of 100,000 reports lists at the cost of reading its indexes.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tolbex/archive/report_types.h"
+
+namespace tv {
+
+class ArchiveConfigList;
+class AuditTrail;
+class ArchiveGroup;
+class ReportArchive;
+class ProgressWindow;
+
+inline constexpr const char* kNoPatientDetailsText = "<No Patient Details Available>";
+inline constexpr const char* kArchivesInFolderText = "Archives in folder ";
+inline constexpr const char* kArchiveGroupDocTitle = "Archive Group";
+// File-type id of the archive-group document template.
+inline constexpr const char* kArchiveDocTypeId = "Calvera.Archive";
+
+// Columns of the report list.
+inline constexpr int kBrowserColumnCount = 6;
+enum BrowserColumn { kColumnName = 0, kColumnArchive = 1, kColumnDate = 2, kColumnSize = 3, kColumnType = 4,
+                     kColumnConfirmed = 5 };
+// "Name", "Archive", "Date", "Size (bytes)", "Type", "Confirmed"; "" outside 0..5.
+const char* browser_column_title(int column);
+
+// Edited descriptions: at most 63 bytes; a blank one is stored as "----------".
+inline constexpr std::size_t kEditedDescriptionMax = 63;
+inline constexpr const char* kBlankDescriptionText = "----------";
+std::string edited_description_text(std::string_view typed);
+// The description a copied or moved report gets: with `prefix`, "[archive] description"; a
+// result over 63 bytes becomes its first 60 bytes and "...".
+std::string transfer_description(std::string_view archive_name, std::string_view description, bool prefix);
+
+
+// Free space rules of the browser's operations.
+inline constexpr std::int64_t kRemovableDeleteSpare = 65536;  // delete on removable media: index + this
+inline constexpr std::int64_t kGroupDeleteSpace = 65536;      // delete a group; move to "Deleted Reports"
+inline constexpr std::int64_t kIndexEntryRemoveSpace = 8192;  // remove_index_entry needs more than this
+
+// Messages of the operations (fixed English texts).
+inline constexpr const char* kNotEnoughSpaceText = "There is not enough free disk space to complete the operation.";
+inline constexpr const char* kNotEnoughSpaceCaption = "Not enough disk space";
+inline constexpr const char* kDeleteLogText =
+    "The report cannot be deleted, because the logfile cannot be opened.\n\nPlease attempt the operation again.";
+inline constexpr const char* kCopyLogText =
+    "The report cannot be copied, because the logfile cannot be opened.\n\nPlease attempt the operation again.";
+inline constexpr const char* kSourceLogText =
+    "The report cannot be deleted from the source folder, because the logfile cannot be opened.\n\nPlease "
+    "attempt the operation again.";
+inline constexpr const char* kSourceFolderLeftText =
+    "There was an error while moving the report, it was not possible to delete the source folder : \n%s";
+inline constexpr const char* kIndexEntryDiskFullText =
+    "There was an error while deleting the copied report files. The disk is probably full.";
+inline constexpr const char* kCopyErrorText =
+    "There was an error while copying reports.\nThe destination disk may be full, or you may not have write "
+    "access to it.";
+inline constexpr const char* kArchiveMissingText =
+    "The currently displayed archive cannot be found.\nIf the archive was on a disk (such as a floppy) that has "
+    "been removed,\nyou must replace the disk before you can work with any reports in the archive.";
+inline constexpr const char* kArchiveMissingCaption = "Current Archive Cannot Be Found";
+inline constexpr const char* kArchiveChangedText =
+    "Archives have been changed by another program - the display will now be refreshed";
+inline constexpr const char* kArchiveChangedCaption = "Archive Changed";
+inline constexpr const char* kSameArchiveText =
+    "No reports were copied because the source and destination archives were the same.";
+
+// The browser's move, copy and delete run with this process-wide flag set; the refresh timer
+// then does nothing.
+bool is_transfer_in_progress();
+class TransferGuard {
+public:
+    TransferGuard();
+    ~TransferGuard();
+    TransferGuard(const TransferGuard&) = delete;
+    TransferGuard& operator=(const TransferGuard&) = delete;
+};
+
+// Removes every five-line entry whose folder name equals `folder_name` (without regard to case)
+// from an ARCHINFO.DAT, replacing the file atomically. Needs more than 8,192 bytes free beside
+// the index; otherwise, and on any write failure, shows a message and leaves the index as it
+// was. False then.
+bool remove_index_entry(const std::string& index_path, std::string_view folder_name);
+
+// The labelled patient details of PATIENT.TXT contents for the version given.
+std::string format_patient_details(std::string_view text, double version);
+
+class BrowserListCore {
+public:
+    BrowserListCore();
+    ~BrowserListCore();
+    BrowserListCore(const BrowserListCore&) = delete;
+    BrowserListCore& operator=(const BrowserListCore&) = delete;
+
+    // Opening from the framework: `path` is an ARCHDIR.DAT. Remembers the path, loads, sets the
+    // title. Returns the load's result.
+    bool open_document(const std::string& path);
+    // Where the operations leave their audit entries; null (the default) logs nothing.
+    void set_audit(AuditTrail* audit) { audit_ = audit; }
+    AuditTrail* audit() const { return audit_; }
+    const std::string& get_path_name() const { return path_; }
+    // "Archives in folder <group folder>" once loaded; "Archive Group" before.
+    const std::string& get_title() const { return title_; }
+
+    // Reads the group afresh (indexes included). Rows, current row and details start over.
+    bool load_group(const std::string& path);
+    // load_group, then the title.
+    bool reload_group(const std::string& path);
+    // reload_group of the own path, then the views are told (see set_on_reloaded).
+    bool reload();
+    // Called after every reload: the windowed document updates its views here.
+    void set_on_reloaded(std::function<void()> callback) { on_reloaded_ = std::move(callback); }
+
+    bool has_group() const { return group_ != nullptr; }
+    ArchiveGroup* get_group() const { return group_.get(); }
+
+    std::int32_t get_row_count() const { return static_cast<std::int32_t>(rows_.size()); }
+    std::int32_t get_archive_count() const;
+    // The row's archive and record (null for a row out of range or a deleted slot).
+    ReportArchive* get_archive(std::int32_t row) const;
+    ReportRecord* get_record(std::int32_t row) const;
+    std::int32_t get_archive_index(std::int32_t row) const;  // -1 out of range
+    std::int32_t get_record_index(std::int32_t row) const;   // -1 out of range
+    ReportType get_record_type(std::int32_t row) const;      // 0 without a group or record
+    std::string get_archive_name(std::int32_t archive_index) const;
+    std::string get_group_folder() const;
+    // <archive>/<name>, and that folder's SUMMARY.TXT; "" when the row has none.
+    std::string get_report_folder(std::int32_t row) const;
+    std::string get_summary_path(std::int32_t row) const;
+    std::string get_column_text(std::int32_t row, int column) const;
+    // Size of the row's archive's ARCHINFO.DAT; 0 when none.
+    std::int64_t get_index_size(std::int32_t row) const;
+
+    // Row order: the key's column (texts without regard to case, times and sizes as numbers),
+    // negated when descending; ties by archive name, then description, both ascending.
+    int compare_rows(std::int32_t a, std::int32_t b, int key, bool ascending) const;
+    // Sorts rows by compare_rows, keeping the order of rows that compare equal.
+    void sort_rows(std::vector<std::int32_t>& rows, int key, bool ascending) const;
+
+    // Stores the description and rewrites the archive's index (taking its new stamp as own).
+    bool set_description(std::int32_t row, std::string_view text);
+    // The first record named `folder_name` (any case) in archive order gets `time`; its index
+    // is rewritten. False when no archive holds it or the rewrite failed.
+    bool set_report_time(std::string_view folder_name, std::int64_t time);
+    // Deletes the 12-lead ECG files of the row's report (result of tv::delete_ecg_files); the
+    // caller compacts and rewrites.
+    int delete_ecg_files(std::int32_t row);
+
+    bool has_changed_on_disk() const;
+    bool is_group_file_missing() const;
+
+    // The row whose details are shown; returns the previous one. -1 for none.
+    std::int32_t set_current_row(std::int32_t row);
+    std::int32_t get_current_row() const { return current_row_; }
+    const std::string& get_current_details() const { return details_; }
+    bool has_letters() const { return has_letters_; }
+    bool has_voice_message() const { return has_voice_; }
+    std::string get_details_text(std::int32_t row) const;
+
+    // --- operations ---
+    // Deletes the rows' reports for good (audit entry each), then compact_and_rewrite. Stops at
+    // the first report that the disk space or the audit log refuses. Returns the number deleted.
+    int delete_reports(const std::vector<std::int32_t>& rows);
+    // Copies or moves one report into another archive folder. Before anything is stored the
+    // audit logs of destination (and, moving, source) and the free space are checked.
+    bool copy_or_move_report(std::int32_t archive_index, std::int32_t record_index,
+                             const std::string& destination_archive, bool move, bool move_files, bool prefix);
+    // Copies or moves the rows into archive `archive_index` of the group in `group_folder`;
+    // reports already in that archive are skipped. Reloads every open group document and shows
+    // the outcome. True when nothing failed.
+    bool copy_or_move_selected(const std::vector<std::int32_t>& rows, const std::string& group_folder,
+                               std::int32_t archive_index, bool move, bool move_files, bool prefix,
+                               ProgressWindow* progress = nullptr);
+    // Moves every report of archive `from` into archive `to` (prefixed with the archive name).
+    bool move_archive_contents(std::int32_t from, std::int32_t to, ProgressWindow* progress = nullptr);
+    // Drops deleted records, rewrites each archive's index (stopping at the first failure), reloads.
+    bool compact_and_rewrite();
+    // Deletes the archive's folder, rewrites ARCHDIR.DAT and reloads; nothing is rewritten when
+    // the folder could not be deleted.
+    bool remove_archive(std::int32_t archive_index);
+    // remove_archive of the first archive whose folder is "DELETED" (any case); false when none.
+    bool remove_deleted_archive();
+    // Deletes every archive folder and ARCHDIR.DAT, and the group from `config` when it lists
+    // entries. False when less than 65,536 bytes are free or an archive could not be deleted
+    // (ARCHDIR.DAT then lists the archives that are left).
+    bool delete_group(ArchiveConfigList* config);
+
+    // The index of the archive named exactly "Deleted Reports", creating it (folder "DELETED"
+    // first, then the ARCHDIR.DAT entry) when missing; -1 when it cannot be made.
+    std::int32_t ensure_deleted_archive();
+    // Moves the rows into "Deleted Reports" (prefixed with their archive names). False when the
+    // group's disk has less than 65,536 bytes free or any move failed.
+    bool move_to_deleted_reports(const std::vector<std::int32_t>& rows, ProgressWindow* progress = nullptr);
+    // The browser's Delete command after the selection check: asks, moves into "Deleted Reports"
+    // or, when `shown_archive` is that archive or the move failed and the user agrees, deletes
+    // for good. True when something changed.
+    bool delete_selected(const std::vector<std::int32_t>& rows, std::string_view shown_archive);
+    // Adds a new archive with `display_name` (a fresh folder first, then the ARCHDIR.DAT entry)
+    // and reloads every open group document. False (message shown) on failure.
+    bool create_archive(std::string_view display_name);
+
+private:
+    void rebuild_rows();
+    void update_title();
+    void compute_current_flags();
+
+    std::string path_;
+    std::string title_ = kArchiveGroupDocTitle;
+    std::unique_ptr<ArchiveGroup> group_;
+    struct Row {
+        std::int32_t archive;
+        std::int32_t record;
+    };
+    std::vector<Row> rows_;
+    std::int32_t current_row_ = -1;
+    std::string details_ = kNoPatientDetailsText;
+    bool has_letters_ = false;
+    bool has_voice_ = false;
+    std::function<void()> on_reloaded_;
+    AuditTrail* audit_ = nullptr;
+};
+
+// Every archive-group document alive, in the order they were made.
+std::vector<BrowserListCore*> open_archive_documents();
+// The open document of an ARCHDIR.DAT path (the same file), or null.
+BrowserListCore* find_archive_document(const std::string& path);
+// Reloads every open archive-group document from its index files.
+void reload_archive_documents();
+
+}  // namespace tv
