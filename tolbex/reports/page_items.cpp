@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "common/bytes.h"
 #include "common/files.h"
 #include "platform/fs.h"
 #include "platform/codepage.h"
@@ -22,19 +23,13 @@ constexpr fw::Rgb kBlack{0, 0, 0};
 constexpr fw::Rgb kLightGrey{191, 191, 191};
 constexpr fw::Rgb kCyan{0, 255, 255};
 
-// Little-endian reads from a payload whose size the caller has checked.
-std::uint32_t u32_at(std::string_view p, std::size_t at) {
-    const auto* b = reinterpret_cast<const unsigned char*>(p.data() + at);
-    return std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 | std::uint32_t{b[2]} << 16 | std::uint32_t{b[3]} << 24;
+// Reads from a payload whose size the caller has checked.
+const std::uint8_t* bytes_at(std::string_view p, std::size_t at) {
+    return reinterpret_cast<const std::uint8_t*>(p.data()) + at;
 }
+std::uint32_t u32_at(std::string_view p, std::size_t at) { return load_le32(bytes_at(p, at)); }
 std::int32_t i32_at(std::string_view p, std::size_t at) { return static_cast<std::int32_t>(u32_at(p, at)); }
-std::uint16_t u16_at(std::string_view p, std::size_t at) {
-    const auto* b = reinterpret_cast<const unsigned char*>(p.data() + at);
-    return static_cast<std::uint16_t>(b[0] | b[1] << 8);
-}
-void put_u32(std::string& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
+std::uint16_t u16_at(std::string_view p, std::size_t at) { return load_le16(bytes_at(p, at)); }
 
 std::int32_t fine(std::int32_t v) { return v / 32; }
 
@@ -583,27 +578,21 @@ std::string PageItem::record_bytes(bool oem) const {
         text = text.substr(0, text.size() - body.size()) + page_text_to_oem(body);
     }
     if (text.size() > kMaxPagePayload - 12) text.resize(kMaxPagePayload - 12);
-    std::string out;
-    put_u32(out, static_cast<std::uint32_t>(text.size() + 28));
-    put_u32(out, 173);
-    put_u32(out, 86);
-    put_u32(out, 100);
-    put_u32(out, static_cast<std::uint32_t>(PageRecordKind::Text));
-    put_u32(out, static_cast<std::uint32_t>(static_cast<std::int64_t>(t->x) * 32));
-    put_u32(out, static_cast<std::uint32_t>(static_cast<std::int64_t>(t->y) * 32));
-    put_u32(out, static_cast<std::uint32_t>(text.size()));
-    out += text;
-    return out;
+    std::string payload;
+    append_le32(payload, static_cast<std::uint32_t>(static_cast<std::int64_t>(t->x) * 32));
+    append_le32(payload, static_cast<std::uint32_t>(static_cast<std::int64_t>(t->y) * 32));
+    append_le32(payload, static_cast<std::uint32_t>(text.size()));
+    return make_page_record(PageRecordKind::Text, payload + text);
 }
 
 std::string make_page_record(PageRecordKind kind, std::string_view payload, std::uint32_t attr1, std::uint32_t attr2,
                              std::uint32_t attr3) {
     std::string out;
-    put_u32(out, static_cast<std::uint32_t>(payload.size() + 16));
-    put_u32(out, attr1);
-    put_u32(out, attr2);
-    put_u32(out, attr3);
-    put_u32(out, static_cast<std::uint32_t>(kind));
+    append_le32(out, static_cast<std::uint32_t>(payload.size() + 16));
+    append_le32(out, attr1);
+    append_le32(out, attr2);
+    append_le32(out, attr3);
+    append_le32(out, static_cast<std::uint32_t>(kind));
     out += payload;
     return out;
 }
@@ -615,19 +604,19 @@ std::uint32_t stored(std::int32_t v) { return static_cast<std::uint32_t>(static_
 void PageFileBuilder::text(std::int32_t x, std::int32_t y, std::string_view cp1252, int size_code) {
     const std::string t = size_prefix(size_code) + std::string(cp1252.substr(0, kMaxPagePayload - 14));
     std::string p;
-    put_u32(p, stored(x));
-    put_u32(p, stored(y));
-    put_u32(p, static_cast<std::uint32_t>(t.size()));
+    append_le32(p, stored(x));
+    append_le32(p, stored(y));
+    append_le32(p, static_cast<std::uint32_t>(t.size()));
     bytes_ += make_page_record(PageRecordKind::Text, p + t, 0, 0, 0);
 }
 
 void PageFileBuilder::polyline(const std::vector<fw::Pt>& points) {
     std::string p;
     const std::size_t n = std::min<std::size_t>(points.size(), (kMaxPagePayload - 4) / 8);
-    put_u32(p, static_cast<std::uint32_t>(n));
+    append_le32(p, static_cast<std::uint32_t>(n));
     for (std::size_t i = 0; i < n; ++i) {
-        put_u32(p, points[i].x == kPenUp ? static_cast<std::uint32_t>(kPenUp) : stored(points[i].x));
-        put_u32(p, points[i].y == kPenUp ? static_cast<std::uint32_t>(kPenUp) : stored(points[i].y));
+        append_le32(p, points[i].x == kPenUp ? static_cast<std::uint32_t>(kPenUp) : stored(points[i].x));
+        append_le32(p, points[i].y == kPenUp ? static_cast<std::uint32_t>(kPenUp) : stored(points[i].y));
     }
     bytes_ += make_page_record(PageRecordKind::Polyline, p, 0, 0, 0);
 }
@@ -635,50 +624,47 @@ void PageFileBuilder::polyline(const std::vector<fw::Pt>& points) {
 void PageFileBuilder::trace(std::int32_t x0, std::int32_t y0, std::int32_t base, std::int32_t gain,
                             const std::vector<std::uint16_t>& samples) {
     std::string p;
-    put_u32(p, static_cast<std::uint32_t>(gain));
-    put_u32(p, stored(x0));
-    put_u32(p, stored(y0));
-    put_u32(p, stored(base));
+    append_le32(p, static_cast<std::uint32_t>(gain));
+    append_le32(p, stored(x0));
+    append_le32(p, stored(y0));
+    append_le32(p, stored(base));
     const std::size_t n = std::min<std::size_t>(samples.size(), (kMaxPagePayload - 20) / 2);
-    put_u32(p, static_cast<std::uint32_t>(n));
-    for (std::size_t i = 0; i < n; ++i) {
-        p.push_back(static_cast<char>(samples[i] & 0xFF));
-        p.push_back(static_cast<char>(samples[i] >> 8));
-    }
+    append_le32(p, static_cast<std::uint32_t>(n));
+    for (std::size_t i = 0; i < n; ++i) append_le16(p, samples[i]);
     bytes_ += make_page_record(PageRecordKind::Trace, p, 0, 0, 0);
 }
 
 void PageFileBuilder::dot_rows(std::uint32_t scale_code, std::int32_t a, std::int32_t b,
                                const std::vector<std::int32_t>& rows) {
     std::string p;
-    put_u32(p, scale_code);
-    put_u32(p, 0);
-    put_u32(p, stored(a));
-    put_u32(p, stored(b));
+    append_le32(p, scale_code);
+    append_le32(p, 0);
+    append_le32(p, stored(a));
+    append_le32(p, stored(b));
     const std::size_t n = std::min<std::size_t>(rows.size(), (kMaxPagePayload - 20) / 4);
-    put_u32(p, static_cast<std::uint32_t>(n));
-    for (std::size_t i = 0; i < n; ++i) put_u32(p, stored(rows[i]));
+    append_le32(p, static_cast<std::uint32_t>(n));
+    for (std::size_t i = 0; i < n; ++i) append_le32(p, stored(rows[i]));
     bytes_ += make_page_record(PageRecordKind::DotRows, p, 0, 0, 0);
 }
 
 void PageFileBuilder::shape(std::uint32_t code, std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2) {
     std::string p;
-    put_u32(p, code);
-    put_u32(p, 0);
-    for (std::int32_t v : {x1, y1, x2, y2}) put_u32(p, stored(v));
+    append_le32(p, code);
+    append_le32(p, 0);
+    for (std::int32_t v : {x1, y1, x2, y2}) append_le32(p, stored(v));
     bytes_ += make_page_record(PageRecordKind::Shape, p, 0, 0, 0);
 }
 
 void PageFileBuilder::clip(std::int32_t left, std::int32_t top, std::int32_t right, std::int32_t bottom) {
     std::string p;
-    for (std::int32_t v : {left, right, top, bottom}) put_u32(p, stored(v));
+    for (std::int32_t v : {left, right, top, bottom}) append_le32(p, stored(v));
     bytes_ += make_page_record(PageRecordKind::Clip, p, 0, 0, 0);
 }
 
 void PageFileBuilder::label(std::string_view text) {
     std::string p;
-    put_u32(p, 1);
-    put_u32(p, static_cast<std::uint32_t>(text.size()));
+    append_le32(p, 1);
+    append_le32(p, static_cast<std::uint32_t>(text.size()));
     bytes_ += make_page_record(PageRecordKind::Label, p + std::string(text), 0, 0, 0);
 }
 

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <ctime>
 #include <mutex>
+#include <span>
 
+#include "common/bytes.h"
 #include "common/files.h"
 #include "common/strings.h"
 #include "common/text.h"
@@ -24,17 +26,13 @@ const StringEntry kPageStrings[] = {
     {kIdsTwelveLeadViews, "12-lead Views"},
 };
 
-void put_u32(std::string& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
 // A polyline payload from points in hundredths of a centimetre (100 fine units each).
 std::string polyline_payload(std::initializer_list<std::pair<int, int>> cm100) {
     std::string p;
-    put_u32(p, static_cast<std::uint32_t>(cm100.size()));
+    append_le32(p, static_cast<std::uint32_t>(cm100.size()));
     for (auto [x, y] : cm100) {
-        put_u32(p, static_cast<std::uint32_t>(x * 100));
-        put_u32(p, static_cast<std::uint32_t>(y * 100));
+        append_le32(p, static_cast<std::uint32_t>(x * 100));
+        append_le32(p, static_cast<std::uint32_t>(y * 100));
     }
     return p;
 }
@@ -60,10 +58,6 @@ std::int64_t metafile_sample(std::string_view name) {
         if (v > (std::int64_t{1} << 40)) break;
     }
     return v;
-}
-
-std::uint16_t u16_at(const std::string& b, std::size_t at) {
-    return static_cast<std::uint16_t>(static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8);
 }
 
 }  // namespace
@@ -97,6 +91,7 @@ std::vector<EmfEntry> read_emf_list(const std::string& report_folder) {
     auto bytes = platform::read_whole_file(*path);
     if (!bytes || bytes->size() < 64) return out;
     const std::string& b = *bytes;
+    const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(b.data()), b.size());
     std::tm start{};
     start.tm_sec = static_cast<unsigned char>(b[19]);
     start.tm_min = static_cast<unsigned char>(b[20]);
@@ -105,7 +100,7 @@ std::vector<EmfEntry> read_emf_list(const std::string& report_folder) {
     start.tm_mon = static_cast<unsigned char>(b[23]) - 1;
     start.tm_year = static_cast<unsigned char>(b[24]) + 100;
     const std::time_t start_time = timegm(&start);
-    const unsigned count = u16_at(b, 25);
+    const unsigned count = load_le16(data, 25);
 
     struct Raw {
         std::string name, description;
@@ -115,13 +110,13 @@ std::vector<EmfEntry> read_emf_list(const std::string& report_folder) {
     std::size_t pos = 64;
     for (unsigned i = 0; i < count; ++i) {
         if (b.size() - pos < 2) break;
-        const unsigned l = u16_at(b, pos);
+        const unsigned l = load_le16(data, pos);
         pos += 2;
         if (l >= 260 || b.size() - pos < l) break;
         std::string name = b.substr(pos, l);
         pos += l;
         if (b.size() - pos < 2) break;
-        const unsigned m = u16_at(b, pos);
+        const unsigned m = load_le16(data, pos);
         pos += 2;
         if (b.size() - pos < m) break;
         std::string description = b.substr(pos, m);
@@ -195,7 +190,7 @@ std::unique_ptr<CReportPage> CReportPage::make_builtin(const std::string& file_n
                           {210, 2820}, {210, 2800}, {60, 2800}, {60, 2820}, {10, 2820}, {10, 10}}),
         false, p));
     std::string logo;
-    for (std::uint32_t v : {5u, 0u, 8200u, 280600u, 21000u, 284600u}) put_u32(logo, v);
+    for (std::uint32_t v : {5u, 0u, 8200u, 280600u, 21000u, 284600u}) append_le32(logo, v);
     p->add_item(PageItem::from_record(PageRecordKind::Shape, logo, false, p));
     p->add_item(PageItem::from_record(PageRecordKind::Polyline, polyline_payload({{10, 110}, {1990, 110}}), false, p));
     p->add_item(PageItem::make_text(load_resource_string(kIdsPatientName), 100, 200, p));

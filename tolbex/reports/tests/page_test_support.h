@@ -4,16 +4,14 @@
 #include <initializer_list>
 #include <string>
 
+#include "common/bytes.h"
 #include "tolbex/reports/page_items.h"
 
 namespace tv::testing {
 
-inline void put32(std::string& o, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) o.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
 inline std::string words(std::initializer_list<std::int64_t> values) {
     std::string o;
-    for (std::int64_t v : values) put32(o, static_cast<std::uint32_t>(v));
+    for (std::int64_t v : values) append_le32(o, static_cast<std::uint32_t>(v));
     return o;
 }
 inline std::string text_record(std::int32_t x, std::int32_t y, const std::string& text) {
