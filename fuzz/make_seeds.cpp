@@ -107,7 +107,7 @@ void page_seeds() {
     b.clip(0, 0, 1000, 1000);
     b.label("LBL");
     seed("fuzz_page_file", "page", std::string(1, '\0') + b.bytes() + tv::annotation_marker_record() +
-                                       tv::make_page_record(tv::kItemText, std::string(8, '\0') + "note"));
+                                       tv::make_page_record(tv::PageRecordKind::Text, std::string(8, '\0') + "note"));
     tv::EmfWriter w({600, 400});
     w.pen(tv::fw::PenStyle::Solid, {255, 0, 0}, 2);
     w.brush({0, 255, 0});

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <map>
+#include <span>
 
+#include "common/bytes.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
 
@@ -19,28 +21,18 @@ enum : std::uint32_t {
 constexpr std::uint32_t kEmfSignature = 0x464D4520;
 constexpr std::uint32_t kStock = 0x80000000;
 
-std::uint32_t u32(std::string_view b, std::size_t at) {
-    if (at + 4 > b.size()) return 0;
-    const auto* p = reinterpret_cast<const unsigned char*>(b.data() + at);
-    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+// Reads past the end of a record give 0, so a short record cannot reach beyond its bytes.
+std::span<const std::uint8_t> as_bytes(std::string_view b) {
+    return {reinterpret_cast<const std::uint8_t*>(b.data()), b.size()};
 }
+std::uint32_t u32(std::string_view b, std::size_t at) { return load_le32(as_bytes(b), at); }
 std::int32_t i32(std::string_view b, std::size_t at) { return static_cast<std::int32_t>(u32(b, at)); }
-std::int16_t i16(std::string_view b, std::size_t at) {
-    if (at + 2 > b.size()) return 0;
-    return static_cast<std::int16_t>(static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8);
-}
+std::int16_t i16(std::string_view b, std::size_t at) { return static_cast<std::int16_t>(load_le16(as_bytes(b), at)); }
 fw::Rgb colour(std::uint32_t ref) {
     return {static_cast<std::uint8_t>(ref & 0xFF), static_cast<std::uint8_t>((ref >> 8) & 0xFF),
             static_cast<std::uint8_t>((ref >> 16) & 0xFF)};
 }
 std::uint32_t colourref(fw::Rgb c) { return std::uint32_t{c.r} | std::uint32_t{c.g} << 8 | std::uint32_t{c.b} << 16; }
-void put32(std::string& o, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) o.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-void put16(std::string& o, std::uint16_t v) {
-    o.push_back(static_cast<char>(v & 0xFF));
-    o.push_back(static_cast<char>(v >> 8));
-}
 constexpr std::int32_t kMaxFontHeight = 65536;  // logical units
 
 // Positions and sizes from the file stay far inside 32 bits, so that the draw context's own
@@ -354,8 +346,8 @@ void play_metafile(fw::DrawContext& dc, const EmfFile& emf, const fw::Rc& dst) {
 EmfWriter::EmfWriter(fw::Sz size_pixels) : size_(size_pixels) {}
 
 void EmfWriter::record(std::uint32_t type, std::string_view payload) {
-    put32(body_, type);
-    put32(body_, static_cast<std::uint32_t>(8 + payload.size()));
+    append_le32(body_, type);
+    append_le32(body_, static_cast<std::uint32_t>(8 + payload.size()));
     body_ += payload;
     ++records_;
 }
@@ -363,15 +355,15 @@ void EmfWriter::record(std::uint32_t type, std::string_view payload) {
 void EmfWriter::select_new(std::uint32_t create_type, std::string payload, std::uint32_t& slot) {
     const std::uint32_t handle = next_handle_++;
     std::string p;
-    put32(p, handle);
+    append_le32(p, handle);
     p += payload;
     record(create_type, p);
     std::string sel;
-    put32(sel, handle);
+    append_le32(sel, handle);
     record(kEmrSelectObject, sel);
     if (slot) {
         std::string del;
-        put32(del, slot);
+        append_le32(del, slot);
         record(kEmrDeleteObject, del);
     }
     slot = handle;
@@ -379,34 +371,34 @@ void EmfWriter::select_new(std::uint32_t create_type, std::string payload, std::
 
 void EmfWriter::pen(fw::PenStyle style, fw::Rgb c, int width) {
     std::string p;
-    put32(p, style == fw::PenStyle::Null ? 5 : style == fw::PenStyle::Dot ? 2 : style == fw::PenStyle::Dash ? 1 : 0);
-    put32(p, static_cast<std::uint32_t>(width));
-    put32(p, 0);
-    put32(p, colourref(c));
+    append_le32(p, style == fw::PenStyle::Null ? 5 : style == fw::PenStyle::Dot ? 2 : style == fw::PenStyle::Dash ? 1 : 0);
+    append_le32(p, static_cast<std::uint32_t>(width));
+    append_le32(p, 0);
+    append_le32(p, colourref(c));
     select_new(kEmrCreatePen, p, pen_slot_);
 }
 
 void EmfWriter::brush(fw::Rgb c) {
     std::string p;
-    put32(p, 0);
-    put32(p, colourref(c));
-    put32(p, 0);
+    append_le32(p, 0);
+    append_le32(p, colourref(c));
+    append_le32(p, 0);
     select_new(kEmrCreateBrush, p, brush_slot_);
 }
 
 void EmfWriter::null_brush() {
     std::string p;
-    put32(p, kStock | 5);
+    append_le32(p, kStock | 5);
     record(kEmrSelectObject, p);
 }
 
 void EmfWriter::font(int height, int weight, const std::string& face) {
     std::string p;
-    put32(p, static_cast<std::uint32_t>(-height));
-    for (int i = 0; i < 3; ++i) put32(p, 0);
-    put32(p, static_cast<std::uint32_t>(weight));
+    append_le32(p, static_cast<std::uint32_t>(-height));
+    for (int i = 0; i < 3; ++i) append_le32(p, 0);
+    append_le32(p, static_cast<std::uint32_t>(weight));
     for (int i = 0; i < 8; ++i) p.push_back(0);
-    for (std::size_t i = 0; i < 32; ++i) put16(p, i < face.size() && i < 31 ? static_cast<unsigned char>(face[i]) : 0);
+    for (std::size_t i = 0; i < 32; ++i) append_le16(p, i < face.size() && i < 31 ? static_cast<unsigned char>(face[i]) : 0);
     // The rest of the extended font description is not read.
     p.append(320 - 92, '\0');
     select_new(kEmrCreateFont, p, font_slot_);
@@ -414,7 +406,7 @@ void EmfWriter::font(int height, int weight, const std::string& face) {
 
 void EmfWriter::text_colour(fw::Rgb c) {
     std::string p;
-    put32(p, colourref(c));
+    append_le32(p, colourref(c));
     record(kEmrSetTextColor, p);
 }
 
@@ -426,11 +418,11 @@ std::string points_payload(const std::vector<fw::Pt>& pts) {
         l = std::min(l, q.x), t = std::min(t, q.y), r = std::max(r, q.x), b = std::max(b, q.y);
     }
     if (pts.empty()) l = t = r = b = 0;
-    for (std::int32_t v : {l, t, r, b}) put32(p, static_cast<std::uint32_t>(v));
-    put32(p, static_cast<std::uint32_t>(pts.size()));
+    for (std::int32_t v : {l, t, r, b}) append_le32(p, static_cast<std::uint32_t>(v));
+    append_le32(p, static_cast<std::uint32_t>(pts.size()));
     for (const fw::Pt& q : pts) {
-        put16(p, static_cast<std::uint16_t>(q.x));
-        put16(p, static_cast<std::uint16_t>(q.y));
+        append_le16(p, static_cast<std::uint16_t>(q.x));
+        append_le16(p, static_cast<std::uint16_t>(q.y));
     }
     return p;
 }
@@ -441,27 +433,27 @@ void EmfWriter::polygon(const std::vector<fw::Pt>& pts) { record(kEmrPolygon16, 
 
 void EmfWriter::rectangle(const fw::Rc& r) {
     std::string p;
-    for (std::int32_t v : {r.l, r.t, r.r, r.b}) put32(p, static_cast<std::uint32_t>(v));
+    for (std::int32_t v : {r.l, r.t, r.r, r.b}) append_le32(p, static_cast<std::uint32_t>(v));
     record(kEmrRectangle, p);
 }
 
 void EmfWriter::move_to(fw::Pt q) {
     std::string p;
-    put32(p, static_cast<std::uint32_t>(q.x));
-    put32(p, static_cast<std::uint32_t>(q.y));
+    append_le32(p, static_cast<std::uint32_t>(q.x));
+    append_le32(p, static_cast<std::uint32_t>(q.y));
     record(kEmrMoveTo, p);
 }
 
 void EmfWriter::line_to(fw::Pt q) {
     std::string p;
-    put32(p, static_cast<std::uint32_t>(q.x));
-    put32(p, static_cast<std::uint32_t>(q.y));
+    append_le32(p, static_cast<std::uint32_t>(q.x));
+    append_le32(p, static_cast<std::uint32_t>(q.y));
     record(kEmrLineTo, p);
 }
 
 void EmfWriter::text(fw::Pt at, std::string_view cp1252) {
     std::string align;
-    put32(align, 24);  // baseline
+    append_le32(align, 24);  // baseline
     record(kEmrSetTextAlign, align);
     const std::string utf8 = platform::cp1252_to_utf8(cp1252);
     std::u16string u;
@@ -475,41 +467,41 @@ void EmfWriter::text(fw::Pt at, std::string_view cp1252) {
         else break;
     }
     std::string p;
-    for (int i = 0; i < 4; ++i) put32(p, 0);                    // bounds
-    put32(p, 1);                                                // graphics mode
-    put32(p, 0), put32(p, 0);                                   // scales
-    put32(p, static_cast<std::uint32_t>(at.x));
-    put32(p, static_cast<std::uint32_t>(at.y));
-    put32(p, static_cast<std::uint32_t>(u.size()));
-    put32(p, 76);                                               // string offset from the record start
-    put32(p, 0);                                                // options
-    for (int i = 0; i < 4; ++i) put32(p, 0);                    // rectangle
-    put32(p, 0);                                                // no spacing array
-    for (char16_t c : u) put16(p, c);
+    for (int i = 0; i < 4; ++i) append_le32(p, 0);                    // bounds
+    append_le32(p, 1);                                                // graphics mode
+    append_le32(p, 0), append_le32(p, 0);                                   // scales
+    append_le32(p, static_cast<std::uint32_t>(at.x));
+    append_le32(p, static_cast<std::uint32_t>(at.y));
+    append_le32(p, static_cast<std::uint32_t>(u.size()));
+    append_le32(p, 76);                                               // string offset from the record start
+    append_le32(p, 0);                                                // options
+    for (int i = 0; i < 4; ++i) append_le32(p, 0);                    // rectangle
+    append_le32(p, 0);                                                // no spacing array
+    for (char16_t c : u) append_le16(p, c);
     while ((p.size() + 8) % 4) p.push_back(0);
     record(kEmrExtTextOutW, p);
 }
 
 std::string EmfWriter::finish() {
     std::string eof;
-    put32(eof, 0), put32(eof, 16), put32(eof, 20);
+    append_le32(eof, 0), append_le32(eof, 16), append_le32(eof, 20);
     record(kEmrEof, eof);
     std::string h;
-    put32(h, kEmrHeader);
-    put32(h, 88);
-    for (std::int32_t v : {0, 0, size_.cx - 1, size_.cy - 1}) put32(h, static_cast<std::uint32_t>(v));
+    append_le32(h, kEmrHeader);
+    append_le32(h, 88);
+    for (std::int32_t v : {0, 0, size_.cx - 1, size_.cy - 1}) append_le32(h, static_cast<std::uint32_t>(v));
     // Frame in 0.01 mm at 300 pixels per inch.
     for (std::int64_t v : {std::int64_t{0}, std::int64_t{0}, std::int64_t{size_.cx} * 2540 / 300, std::int64_t{size_.cy} * 2540 / 300})
-        put32(h, static_cast<std::uint32_t>(v));
-    put32(h, kEmfSignature);
-    put32(h, 0x10000);
-    put32(h, static_cast<std::uint32_t>(88 + body_.size()));
-    put32(h, records_ + 1);
-    put16(h, static_cast<std::uint16_t>(next_handle_));
-    put16(h, 0);
-    put32(h, 0), put32(h, 0), put32(h, 0);
+        append_le32(h, static_cast<std::uint32_t>(v));
+    append_le32(h, kEmfSignature);
+    append_le32(h, 0x10000);
+    append_le32(h, static_cast<std::uint32_t>(88 + body_.size()));
+    append_le32(h, records_ + 1);
+    append_le16(h, static_cast<std::uint16_t>(next_handle_));
+    append_le16(h, 0);
+    append_le32(h, 0), append_le32(h, 0), append_le32(h, 0);
     // A 300 dpi reference device: 3000 pixels in 254 mm.
-    put32(h, 3000), put32(h, 3000), put32(h, 254), put32(h, 254);
+    append_le32(h, 3000), append_le32(h, 3000), append_le32(h, 254), append_le32(h, 254);
     return h + body_;
 }
 

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <cstdlib>
 
+#include "common/bytes.h"
 #include "common/text.h"
 #include "framework/qt/painter_draw_context.h"
 #include "platform/fs.h"
@@ -13,14 +14,6 @@
 
 namespace tv {
 namespace {
-
-void put16(std::string& o, std::uint16_t v) {
-    o.push_back(static_cast<char>(v & 0xFF));
-    o.push_back(static_cast<char>(v >> 8));
-}
-void put32(std::string& o, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) o.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
 
 // Luminance below half is black. The grey picture that pages are drawn on uses the same weights.
 bool dark(int r, int g, int b) { return 299 * r + 587 * g + 114 * b < 128 * 1000; }
@@ -83,21 +76,21 @@ std::string encode_bmp(const MonoImage& image) {
     const std::uint32_t image_size = static_cast<std::uint32_t>(image.stride) * static_cast<std::uint32_t>(image.height);
     std::string out;
     out.reserve(62 + image_size);
-    put16(out, 0x4D42);
-    put32(out, image_size + 62);
-    put16(out, 0);
-    put16(out, 0);
-    put32(out, 62);
-    put32(out, 40);
-    put32(out, static_cast<std::uint32_t>(image.width));
-    put32(out, static_cast<std::uint32_t>(image.height));
-    put16(out, 1);
-    put16(out, 1);
-    put32(out, 0);
-    put32(out, image_size);
-    for (int i = 0; i < 4; ++i) put32(out, 0);
-    put32(out, 0x00000000);  // index 0: black
-    put32(out, 0x00FFFFFF);  // index 1: white
+    append_le16(out, 0x4D42);
+    append_le32(out, image_size + 62);
+    append_le16(out, 0);
+    append_le16(out, 0);
+    append_le32(out, 62);
+    append_le32(out, 40);
+    append_le32(out, static_cast<std::uint32_t>(image.width));
+    append_le32(out, static_cast<std::uint32_t>(image.height));
+    append_le16(out, 1);
+    append_le16(out, 1);
+    append_le32(out, 0);
+    append_le32(out, image_size);
+    for (int i = 0; i < 4; ++i) append_le32(out, 0);
+    append_le32(out, 0x00000000);  // index 0: black
+    append_le32(out, 0x00FFFFFF);  // index 1: white
     for (int y = image.height - 1; y >= 0; --y)
         out.append(reinterpret_cast<const char*>(image.row(y)), static_cast<std::size_t>(image.stride));
     return out;
@@ -126,17 +119,17 @@ std::string encode_pcx(const MonoImage& image) {
     out.push_back(3);
     out.push_back(1);
     out.push_back(1);
-    put16(out, 0);
-    put16(out, 0);
-    put16(out, static_cast<std::uint16_t>(image.width - 1));
-    put16(out, static_cast<std::uint16_t>(image.height - 1));
-    put16(out, static_cast<std::uint16_t>(image.width - 1));
-    put16(out, static_cast<std::uint16_t>(image.height - 1));
+    append_le16(out, 0);
+    append_le16(out, 0);
+    append_le16(out, static_cast<std::uint16_t>(image.width - 1));
+    append_le16(out, static_cast<std::uint16_t>(image.height - 1));
+    append_le16(out, static_cast<std::uint16_t>(image.width - 1));
+    append_le16(out, static_cast<std::uint16_t>(image.height - 1));
     out.append(48, '\0');
     out.push_back(0);
     out.push_back(1);
-    put16(out, static_cast<std::uint16_t>(bytes_per_line));
-    put16(out, 1);
+    append_le16(out, static_cast<std::uint16_t>(bytes_per_line));
+    append_le16(out, 1);
     out.append(58, '\0');
     std::vector<std::uint8_t> line(static_cast<std::size_t>(bytes_per_line), 0xFF);
     const std::size_t copy = std::min<std::size_t>(line.size(), static_cast<std::size_t>(image.stride));

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "common/bytes.h"
 #include "common/files.h"
 #include "platform/fs.h"
 #include "platform/codepage.h"
@@ -22,19 +23,13 @@ constexpr fw::Rgb kBlack{0, 0, 0};
 constexpr fw::Rgb kLightGrey{191, 191, 191};
 constexpr fw::Rgb kCyan{0, 255, 255};
 
-// Little-endian reads from a payload whose size the caller has checked.
-std::uint32_t u32_at(std::string_view p, std::size_t at) {
-    const auto* b = reinterpret_cast<const unsigned char*>(p.data() + at);
-    return std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 | std::uint32_t{b[2]} << 16 | std::uint32_t{b[3]} << 24;
+// Reads from a payload whose size the caller has checked.
+const std::uint8_t* bytes_at(std::string_view p, std::size_t at) {
+    return reinterpret_cast<const std::uint8_t*>(p.data()) + at;
 }
+std::uint32_t u32_at(std::string_view p, std::size_t at) { return load_le32(bytes_at(p, at)); }
 std::int32_t i32_at(std::string_view p, std::size_t at) { return static_cast<std::int32_t>(u32_at(p, at)); }
-std::uint16_t u16_at(std::string_view p, std::size_t at) {
-    const auto* b = reinterpret_cast<const unsigned char*>(p.data() + at);
-    return static_cast<std::uint16_t>(b[0] | b[1] << 8);
-}
-void put_u32(std::string& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
+std::uint16_t u16_at(std::string_view p, std::size_t at) { return load_le16(bytes_at(p, at)); }
 
 std::int32_t fine(std::int32_t v) { return v / 32; }
 
@@ -244,11 +239,11 @@ std::int64_t dot_grid_step(std::uint32_t code, std::uint32_t parameter, std::int
     }
 }
 
-std::unique_ptr<CReportPageItem> CReportPageItem::from_record(std::int32_t type, std::string_view p, bool oem,
-                                                              const CReportPage* page) {
+std::unique_ptr<PageItem> PageItem::from_record(PageRecordKind kind, std::string_view p, bool oem,
+                                                const CReportPage* page) {
     PageItemData data;
-    switch (type) {
-    case kItemLabel:
+    switch (kind) {
+    case PageRecordKind::Label:
         if (p.size() >= 8) {
             LabelData d;
             d.code = static_cast<std::uint8_t>(u32_at(p, 0) & 0xFF);
@@ -256,13 +251,13 @@ std::unique_ptr<CReportPageItem> CReportPageItem::from_record(std::int32_t type,
             data = std::move(d);
         }
         break;
-    case kItemClip:
+    case PageRecordKind::Clip:
         if (p.size() >= 16) data = ClipData{fine(i32_at(p, 0)), fine(i32_at(p, 4)), fine(i32_at(p, 8)), fine(i32_at(p, 12))};
         break;
-    case kItemShape:
+    case PageRecordKind::Shape:
         if (p.size() >= 24) {
             ShapeData d{u32_at(p, 0), fine(i32_at(p, 8)), fine(i32_at(p, 12)), fine(i32_at(p, 16)), fine(i32_at(p, 20)), {}};
-            if (d.code == 25) {
+            if (static_cast<ShapeCode>(d.code) == ShapeCode::Bitmap) {
                 std::string_view rest = p.substr(24);
                 const std::size_t nul = rest.find('\0');
                 std::string name(rest.substr(0, nul));
@@ -274,7 +269,7 @@ std::unique_ptr<CReportPageItem> CReportPageItem::from_record(std::int32_t type,
             data = std::move(d);
         }
         break;
-    case kItemBand:
+    case PageRecordKind::Band:
         if (p.size() >= 28) {
             BandData d{u32_at(p, 0), u32_at(p, 4), u32_at(p, 8), fine(i32_at(p, 12)), fine(i32_at(p, 16)),
                        fine(i32_at(p, 20)), {}};
@@ -284,7 +279,7 @@ std::unique_ptr<CReportPageItem> CReportPageItem::from_record(std::int32_t type,
             data = std::move(d);
         }
         break;
-    case kItemTrace:
+    case PageRecordKind::Trace:
         if (p.size() >= 20) {
             TraceData d{i32_at(p, 0), fine(i32_at(p, 4)), fine(i32_at(p, 8)), fine(i32_at(p, 12)), {}};
             const std::size_t n = clamp_count(u32_at(p, 16), p, 20, 2);
@@ -293,26 +288,26 @@ std::unique_ptr<CReportPageItem> CReportPageItem::from_record(std::int32_t type,
             data = std::move(d);
         }
         break;
-    case kItemPolyline:
-    case kItemDottedPolyline:
+    case PageRecordKind::Polyline:
+    case PageRecordKind::DottedPolyline:
         if (p.size() >= 4) {
             PolylineData d;
             const std::size_t n = clamp_count(u32_at(p, 0), p, 4, 8);
             d.points.reserve(n);
             for (std::size_t i = 0; i < n; ++i) {
                 std::int32_t x = i32_at(p, 4 + 8 * i), y = i32_at(p, 8 + 8 * i);
-                if (type == kItemDottedPolyline || x != kPenUp) x = fine(x);
-                if (type == kItemDottedPolyline || y != kPenUp) y = fine(y);
+                if (kind == PageRecordKind::DottedPolyline || x != kPenUp) x = fine(x);
+                if (kind == PageRecordKind::DottedPolyline || y != kPenUp) y = fine(y);
                 d.points.push_back({x, y});
             }
-            if (type == kItemDottedPolyline && !d.points.empty()) {
+            if (kind == PageRecordKind::DottedPolyline && !d.points.empty()) {
                 const fw::Pt last = d.points.back();
                 if (std::abs(std::int64_t{last.x}) >= 65536 || std::abs(std::int64_t{last.y}) >= 65536) d.points.pop_back();
             }
             data = std::move(d);
         }
         break;
-    case kItemText:
+    case PageRecordKind::Text:
         if (p.size() >= 12) {
             TextData d{fine(i32_at(p, 0)), fine(i32_at(p, 4)), {}};
             std::string_view raw = p.substr(12, clamp_count(u32_at(p, 8), p, 12, 1));
@@ -328,44 +323,44 @@ std::unique_ptr<CReportPageItem> CReportPageItem::from_record(std::int32_t type,
             data = std::move(d);
         }
         break;
-    case kItemDotRows:
-    case kItemDotColumns:
+    case PageRecordKind::DotRows:
+    case PageRecordKind::DotColumns:
         if (p.size() >= 20) {
             DotsData d{u32_at(p, 0), u32_at(p, 4), fine(i32_at(p, 8)), fine(i32_at(p, 12)), {}};
             const std::size_t n = clamp_count(u32_at(p, 16), p, 20, 4);
             d.positions.reserve(n);
             for (std::size_t i = 0; i < n; ++i) {
                 const std::int64_t v = i32_at(p, 20 + 4 * i);
-                d.positions.push_back(type == kItemDotRows ? static_cast<std::int32_t>((v + 16) / 32)
-                                                           : static_cast<std::int32_t>(v / 32));
+                d.positions.push_back(kind == PageRecordKind::DotRows ? static_cast<std::int32_t>((v + 16) / 32)
+                                                                      : static_cast<std::int32_t>(v / 32));
             }
             data = std::move(d);
         }
         break;
     default: break;
     }
-    return std::make_unique<CReportPageItem>(type, std::move(data), page);
+    return std::make_unique<PageItem>(kind, std::move(data), page);
 }
 
-std::unique_ptr<CReportPageItem> CReportPageItem::make_text(std::string text, std::int32_t x, std::int32_t y,
-                                                            const CReportPage* page) {
-    return std::make_unique<CReportPageItem>(kItemText, TextData{x, y, std::move(text)}, page);
+std::unique_ptr<PageItem> PageItem::make_text(std::string text, std::int32_t x, std::int32_t y,
+                                              const CReportPage* page) {
+    return std::make_unique<PageItem>(PageRecordKind::Text, TextData{x, y, std::move(text)}, page);
 }
 
-bool CReportPageItem::is_annotation_marker() const {
+bool PageItem::is_annotation_marker() const {
     const auto* t = std::get_if<TextData>(&data_);
-    return type_ == kItemText && t && t->x == -1 && t->y == -1 && t->text == " ";
+    return kind_ == PageRecordKind::Text && t && t->x == -1 && t->y == -1 && t->text == " ";
 }
 
-std::optional<TextData> CReportPageItem::text() const {
+std::optional<TextData> PageItem::text() const {
     const auto* t = std::get_if<TextData>(&data_);
-    if (type_ != kItemText || !t) return std::nullopt;
+    if (kind_ != PageRecordKind::Text || !t) return std::nullopt;
     return *t;
 }
 
-bool CReportPageItem::hit_test(fw::DrawContext& dc, const PageFonts& fonts, fw::Pt lp) const {
+bool PageItem::hit_test(fw::DrawContext& dc, const PageFonts& fonts, fw::Pt lp) const {
     const auto* t = std::get_if<TextData>(&data_);
-    if (type_ != kItemText || !t) return false;
+    if (kind_ != PageRecordKind::Text || !t) return false;
     dc.set_font(font_for_code(fonts, text_size_code(t->text)));
     fw::TextOpts calc;
     calc.calc_only = true;
@@ -375,226 +370,229 @@ bool CReportPageItem::hit_test(fw::DrawContext& dc, const PageFonts& fonts, fw::
     return lp.x >= l && lp.x < l + size.cx && lp.y >= top && lp.y < top + size.cy;
 }
 
-void CReportPageItem::draw(fw::DrawContext& dc, const PageFonts& fonts, PageDrawState& state) const {
-    switch (type_) {
-    case kItemClip: {
-        const auto* c = std::get_if<ClipData>(&data_);
-        if (!c) return;
-        fw::Pt a = dc.to_device({c->left, c->top}), b = dc.to_device({c->right, c->bottom});
-        fw::Rc r{a.x, a.y, clamp32(std::int64_t{b.x} + 1), b.y};
-        r.l = clamp32(std::int64_t{r.l} + state.origin_offset.x);
-        r.r = clamp32(std::int64_t{r.r} + state.origin_offset.x);
-        r.t = clamp32(std::int64_t{r.t} + state.origin_offset.y);
-        r.b = clamp32(std::int64_t{r.b} + state.origin_offset.y);
-        dc.clip_device(r);
+namespace {
+
+// The trace's samples as logical points, the same for the screen, the printer and RTF.
+std::vector<fw::Pt> trace_points(const TraceData& t) {
+    const std::int64_t s = std::int64_t{t.gain} * 5505024 / (std::int64_t{1} << 31);
+    const std::int64_t yoff = std::int64_t{t.y0} - ((std::int64_t{t.base} * s) >> 16);
+    std::vector<fw::Pt> pts;
+    pts.reserve(t.samples.size());
+    for (std::size_t i = 0; i < t.samples.size(); ++i) {
+        const std::int64_t x = (std::int64_t{t.x0} * 65536 + static_cast<std::int64_t>(i) * 172928) >> 16;
+        const std::int64_t y = yoff + ((std::int64_t{t.samples[i]} * s) >> 21);
+        pts.push_back({clamp32(x), clamp32(y)});
+    }
+    return pts;
+}
+
+void draw_clip(fw::DrawContext& dc, const ClipData& c, const PageDrawState& state) {
+    fw::Pt a = dc.to_device({c.left, c.top}), b = dc.to_device({c.right, c.bottom});
+    fw::Rc r{a.x, a.y, clamp32(std::int64_t{b.x} + 1), b.y};
+    r.l = clamp32(std::int64_t{r.l} + state.origin_offset.x);
+    r.r = clamp32(std::int64_t{r.r} + state.origin_offset.x);
+    r.t = clamp32(std::int64_t{r.t} + state.origin_offset.y);
+    r.b = clamp32(std::int64_t{r.b} + state.origin_offset.y);
+    dc.clip_device(r);
+}
+
+void draw_bitmap_shape(fw::DrawContext& dc, const ShapeData& s, const CReportPage* page) {
+    if (s.file_name.empty() || !page) return;
+    auto path = platform::find_name_ci(page->folder(), s.file_name);
+    if (!path) return;
+    auto bytes = platform::read_whole_file(*path);
+    if (!bytes) return;
+    auto bm = decode_bmp(*bytes);
+    if (bm) dc.blit(*bm, {clamp32(std::int64_t{s.x1} - 32), s.y1, clamp32(std::int64_t{s.x2} - 32), s.y2});
+}
+
+void draw_shape(fw::DrawContext& dc, const ShapeData& s, const CReportPage* page) {
+    const std::int64_t x1 = s.x1, y1 = s.y1, x2 = s.x2, y2 = s.y2;
+    const std::int64_t h = y2 - y1 + 1, w = x2 - x1 + 1;
+    const std::int64_t cx = (x1 + x2) / 2, cy = (y1 + y2) / 2;
+    const fw::Sz px = dc.device_pixel_in_logical();
+    auto P = [](std::int64_t x, std::int64_t y) { return fw::Pt{clamp32(x), clamp32(y)}; };
+    switch (static_cast<ShapeCode>(s.code)) {
+    case ShapeCode::Logo:
+        dc.blit(logo_bitmap(), {clamp32(x1 - 32), s.y1, clamp32(x2 - 32), s.y2});
         return;
-    }
-    case kItemShape: {
-        const auto* s = std::get_if<ShapeData>(&data_);
-        if (!s) return;
-        const std::int64_t x1 = s->x1, y1 = s->y1, x2 = s->x2, y2 = s->y2;
-        const std::int64_t h = y2 - y1 + 1, w = x2 - x1 + 1;
-        const std::int64_t cx = (x1 + x2) / 2, cy = (y1 + y2) / 2;
-        const fw::Sz px = dc.device_pixel_in_logical();
-        auto P = [](std::int64_t x, std::int64_t y) { return fw::Pt{clamp32(x), clamp32(y)}; };
-        switch (s->code) {
-        case 5:
-            dc.blit(logo_bitmap(), {clamp32(x1 - 32), s->y1, clamp32(x2 - 32), s->y2});
-            return;
-        case 25: {
-            if (s->file_name.empty() || !page_) return;
-            auto path = platform::find_name_ci(page_->folder(), s->file_name);
-            if (!path) return;
-            auto bytes = platform::read_whole_file(*path);
-            if (!bytes) return;
-            auto bm = decode_bmp(*bytes);
-            if (bm) dc.blit(*bm, {clamp32(x1 - 32), s->y1, clamp32(x2 - 32), s->y2});
-            return;
-        }
-        case 6:
-            dc.set_fill(fw::FillStyle::Solid, kBlack);
-            dc.polygon({P(cx, y2), P(cx + h / 2, y1), P(cx - h / 2, y1)});
-            dc.set_fill(fw::FillStyle::Null);
-            return;
-        case 7:
-            dc.set_fill(fw::FillStyle::Solid, kBlack);
-            dc.polygon({P(cx - h / 3, cy + 1), P(cx + h / 3, cy + 1), P(cx, y1)});
-            dc.set_fill(fw::FillStyle::Null);
-            dc.line(P(cx, y2), P(cx, cy));
-            return;
-        case 8:
-        case 18:
-            dc.set_fill(fw::FillStyle::HatchFDiagonal, kBlack);
-            if (dc.screen_style()) dc.set_pen(fw::PenStyle::Null);
-            dc.rect({s->x1, s->y1, clamp32(x2 + px.cx), clamp32(y2 + px.cy)});
-            dc.set_pen(fw::PenStyle::Solid, kBlack);
-            dc.set_fill(fw::FillStyle::Null);
-            return;
-        case 11:
-        case 21:
-            if (w <= px.cx) draw_dashed_line(dc, P(x1, y1), P(x1, y2));
-            else if (h <= px.cy) draw_dashed_line(dc, P(x1, y1), P(x2, y1));
-            else dc.fill_rect({s->x1, s->y1, s->x2, s->y2}, kLightGrey);
-            return;
-        case 22: {
-            const std::int64_t q = h / 2;
-            dc.line(P(cx - q, cy - q), P(cx + q, cy + q));
-            dc.line(P(cx - q, cy + q), P(cx + q, cy - q));
-            return;
-        }
-        case 23: {
-            const std::int64_t q = h / 2;
-            dc.polyline({P(cx - q, cy - q), P(cx + q, cy - q), P(cx + q, cy + q), P(cx - q, cy + q), P(cx - q, cy - q)});
-            return;
-        }
-        case 24: {
-            const std::int64_t q = h / 2;
-            dc.line(P(cx, cy - q), P(cx, cy + q));
-            dc.line(P(cx - q, cy), P(cx + q, cy));
-            return;
-        }
-        default:
-            dc.set_fill(fw::FillStyle::Solid, kCyan);
-            dc.rect({s->x1, s->y1, clamp32(x2 + px.cx), clamp32(y2 + px.cy)});
-            dc.set_fill(fw::FillStyle::Null);
-            return;
-        }
-    }
-    case kItemBand: {
-        const auto* b = std::get_if<BandData>(&data_);
-        if (!b) return;
-        const std::size_t k = b->values.size() / 3;
-        if (k == 0) return;  // no last column to draw
-        const std::int32_t* P = b->values.data();
-        const std::int32_t* Q = P + k;
-        const std::int32_t* R = Q + k;
-        const fw::Rc bounds = logical_device_bounds(dc);
-        for (std::size_t i = 0; i + 1 < k; ++i) {
-            if (std::abs(std::int64_t{Q[i]} - R[i]) <= 2) continue;
-            const std::int64_t from = std::max<std::int64_t>(P[i], bounds.l);
-            const std::int64_t to = std::min<std::int64_t>(std::int64_t{P[i + 1]} - 1, bounds.r);
-            for (std::int64_t x = from; x <= to; ++x) draw_band_line(dc, static_cast<std::int32_t>(x), Q[i], R[i]);
-        }
-        draw_band_line(dc, P[k - 1], Q[k - 1], R[k - 1]);
+    case ShapeCode::Bitmap:
+        draw_bitmap_shape(dc, s, page);
         return;
-    }
-    case kItemTrace: {
-        const auto* t = std::get_if<TraceData>(&data_);
-        if (!t || t->samples.empty()) return;
-        const std::int64_t s = std::int64_t{t->gain} * 5505024 / (std::int64_t{1} << 31);
-        const std::int64_t yoff = std::int64_t{t->y0} - ((std::int64_t{t->base} * s) >> 16);
-        std::vector<fw::Pt> pts;
-        pts.reserve(t->samples.size());
-        for (std::size_t i = 0; i < t->samples.size(); ++i) {
-            const std::int64_t x = (std::int64_t{t->x0} * 65536 + static_cast<std::int64_t>(i) * 172928) >> 16;
-            const std::int64_t y = yoff + ((std::int64_t{t->samples[i]} * s) >> 21);
-            pts.push_back({clamp32(x), clamp32(y)});
-        }
-        dc.polyline(pts);
+    case ShapeCode::Triangle:
+        dc.set_fill(fw::FillStyle::Solid, kBlack);
+        dc.polygon({P(cx, y2), P(cx + h / 2, y1), P(cx - h / 2, y1)});
+        dc.set_fill(fw::FillStyle::Null);
         return;
-    }
-    case kItemPolyline: {
-        const auto* l = std::get_if<PolylineData>(&data_);
-        if (!l) return;
-        std::vector<fw::Pt> run;
-        for (const fw::Pt& p : l->points) {
-            if (is_pen_up(p)) {
-                draw_run(dc, run);
-                run.clear();
-            } else {
-                run.push_back(p);
-            }
-        }
-        draw_run(dc, run);
+    case ShapeCode::Arrow:
+        dc.set_fill(fw::FillStyle::Solid, kBlack);
+        dc.polygon({P(cx - h / 3, cy + 1), P(cx + h / 3, cy + 1), P(cx, y1)});
+        dc.set_fill(fw::FillStyle::Null);
+        dc.line(P(cx, y2), P(cx, cy));
         return;
-    }
-    case kItemDottedPolyline: {
-        const auto* l = std::get_if<PolylineData>(&data_);
-        if (!l) return;
-        dc.set_pen(fw::PenStyle::Dot, kBlack);
-        const auto& p = l->points;
-        std::size_t i = 0;
-        while (i < p.size()) {
-            if (p[i].x < 0 || p[i].y < 0) {
-                ++i;
-                continue;
-            }
-            std::size_t j = i + 1;
-            while (j < p.size() && p[j].x > 0 && p[j].y > 0) ++j;
-            draw_run(dc, std::vector<fw::Pt>(p.begin() + static_cast<std::ptrdiff_t>(i), p.begin() + static_cast<std::ptrdiff_t>(j)));
-            i = j;
-        }
+    case ShapeCode::HatchedBox:
+    case ShapeCode::HatchedBoxAlt:
+        dc.set_fill(fw::FillStyle::HatchFDiagonal, kBlack);
+        if (dc.screen_style()) dc.set_pen(fw::PenStyle::Null);
+        dc.rect({s.x1, s.y1, clamp32(x2 + px.cx), clamp32(y2 + px.cy)});
         dc.set_pen(fw::PenStyle::Solid, kBlack);
+        dc.set_fill(fw::FillStyle::Null);
+        return;
+    case ShapeCode::ShadedBox:
+    case ShapeCode::ShadedBoxAlt:
+        if (w <= px.cx) draw_dashed_line(dc, P(x1, y1), P(x1, y2));
+        else if (h <= px.cy) draw_dashed_line(dc, P(x1, y1), P(x2, y1));
+        else dc.fill_rect({s.x1, s.y1, s.x2, s.y2}, kLightGrey);
+        return;
+    case ShapeCode::Cross: {
+        const std::int64_t q = h / 2;
+        dc.line(P(cx - q, cy - q), P(cx + q, cy + q));
+        dc.line(P(cx - q, cy + q), P(cx + q, cy - q));
         return;
     }
-    case kItemText: {
-        const auto* t = std::get_if<TextData>(&data_);
-        if (!t) return;
-        dc.set_font(font_for_code(fonts, text_size_code(t->text)));
-        fw::TextOpts o;
-        o.baseline = true;
-        dc.text({t->x, t->y, clamp32(std::int64_t{t->x} + 8192), clamp32(std::int64_t{t->y} + 1024)},
-                text_without_prefix(t->text), o);
-        dc.set_font(fonts[kTextSmall]);
+    case ShapeCode::Square: {
+        const std::int64_t q = h / 2;
+        dc.polyline({P(cx - q, cy - q), P(cx + q, cy - q), P(cx + q, cy + q), P(cx - q, cy + q), P(cx - q, cy - q)});
         return;
     }
-    case kItemDotRows:
-    case kItemDotColumns: {
-        const auto* d = std::get_if<DotsData>(&data_);
-        if (!d) return;
-        const std::int64_t step = dot_grid_step(d->scale_code, d->scale_parameter, state.last_dot_code);
-        if (step < 1 || d->positions.empty()) return;
-        const bool rows = type_ == kItemDotRows;
-        const fw::Rc bounds = logical_device_bounds(dc);
-        // Along the dots: t runs a*65536 ... b*65536, bounded to the surface.
-        const std::int64_t lo = rows ? bounds.l : bounds.t, hi = rows ? bounds.r : bounds.b;
-        std::int64_t start = std::int64_t{d->a} * 65536;
-        const std::int64_t end = std::min<std::int64_t>(std::int64_t{d->b} * 65536, (hi + 1) * 65536 - 1);
-        if (start < lo * 65536) start += (lo * 65536 - start + step - 1) / step * step;
-        const std::int64_t across_lo = rows ? bounds.t : bounds.l, across_hi = rows ? bounds.b : bounds.r;
-        for (std::int32_t v : d->positions) {
-            if (v < across_lo || v > across_hi) continue;
-            for (std::int64_t t = start; t <= end; t += step) {
-                const auto along = static_cast<std::int32_t>(t >> 16);
-                dc.pixel(rows ? fw::Pt{along, v} : fw::Pt{v, along}, kBlack);
-            }
+    case ShapeCode::Plus: {
+        const std::int64_t q = h / 2;
+        dc.line(P(cx, cy - q), P(cx, cy + q));
+        dc.line(P(cx - q, cy), P(cx + q, cy));
+        return;
+    }
+    }
+    dc.set_fill(fw::FillStyle::Solid, kCyan);
+    dc.rect({s.x1, s.y1, clamp32(x2 + px.cx), clamp32(y2 + px.cy)});
+    dc.set_fill(fw::FillStyle::Null);
+}
+
+// Values hold P, Q and R, k each: column i shades x from P[i] up to P[i + 1] between Q[i] and
+// R[i]; the last column is one line.
+void draw_band(fw::DrawContext& dc, const BandData& b) {
+    const std::size_t k = b.values.size() / 3;
+    if (k == 0) return;  // no last column to draw
+    const std::int32_t* P = b.values.data();
+    const std::int32_t* Q = P + k;
+    const std::int32_t* R = Q + k;
+    const fw::Rc bounds = logical_device_bounds(dc);
+    for (std::size_t i = 0; i + 1 < k; ++i) {
+        if (std::abs(std::int64_t{Q[i]} - R[i]) <= 2) continue;
+        const std::int64_t from = std::max<std::int64_t>(P[i], bounds.l);
+        const std::int64_t to = std::min<std::int64_t>(std::int64_t{P[i + 1]} - 1, bounds.r);
+        for (std::int64_t x = from; x <= to; ++x) draw_band_line(dc, static_cast<std::int32_t>(x), Q[i], R[i]);
+    }
+    draw_band_line(dc, P[k - 1], Q[k - 1], R[k - 1]);
+}
+
+void draw_trace(fw::DrawContext& dc, const TraceData& t) {
+    if (t.samples.empty()) return;
+    dc.polyline(trace_points(t));
+}
+
+void draw_polyline(fw::DrawContext& dc, const PolylineData& l) {
+    std::vector<fw::Pt> run;
+    for (const fw::Pt& p : l.points) {
+        if (is_pen_up(p)) {
+            draw_run(dc, run);
+            run.clear();
+        } else {
+            run.push_back(p);
         }
-        return;
     }
-    default: return;
+    draw_run(dc, run);
+}
+
+// A run starts at a point with no negative coordinate and ends before the next point with one
+// that is not positive.
+void draw_dotted_polyline(fw::DrawContext& dc, const PolylineData& l) {
+    dc.set_pen(fw::PenStyle::Dot, kBlack);
+    const auto& p = l.points;
+    std::size_t i = 0;
+    while (i < p.size()) {
+        if (p[i].x < 0 || p[i].y < 0) {
+            ++i;
+            continue;
+        }
+        std::size_t j = i + 1;
+        while (j < p.size() && p[j].x > 0 && p[j].y > 0) ++j;
+        draw_run(dc, std::vector<fw::Pt>(p.begin() + static_cast<std::ptrdiff_t>(i), p.begin() + static_cast<std::ptrdiff_t>(j)));
+        i = j;
+    }
+    dc.set_pen(fw::PenStyle::Solid, kBlack);
+}
+
+void draw_text(fw::DrawContext& dc, const TextData& t, const PageFonts& fonts) {
+    dc.set_font(font_for_code(fonts, text_size_code(t.text)));
+    fw::TextOpts o;
+    o.baseline = true;
+    dc.text({t.x, t.y, clamp32(std::int64_t{t.x} + 8192), clamp32(std::int64_t{t.y} + 1024)},
+            text_without_prefix(t.text), o);
+    dc.set_font(fonts[kTextSmall]);
+}
+
+// Rows run along x at each position's y, columns along y at each position's x.
+void draw_dots(fw::DrawContext& dc, const DotsData& d, bool rows, PageDrawState& state) {
+    const std::int64_t step = dot_grid_step(d.scale_code, d.scale_parameter, state.last_dot_code);
+    if (step < 1 || d.positions.empty()) return;
+    const fw::Rc bounds = logical_device_bounds(dc);
+    // Along the dots: t runs a*65536 ... b*65536, bounded to the surface.
+    const std::int64_t lo = rows ? bounds.l : bounds.t, hi = rows ? bounds.r : bounds.b;
+    std::int64_t start = std::int64_t{d.a} * 65536;
+    const std::int64_t end = std::min<std::int64_t>(std::int64_t{d.b} * 65536, (hi + 1) * 65536 - 1);
+    if (start < lo * 65536) start += (lo * 65536 - start + step - 1) / step * step;
+    const std::int64_t across_lo = rows ? bounds.t : bounds.l, across_hi = rows ? bounds.b : bounds.r;
+    for (std::int32_t v : d.positions) {
+        if (v < across_lo || v > across_hi) continue;
+        for (std::int64_t t = start; t <= end; t += step) {
+            const auto along = static_cast<std::int32_t>(t >> 16);
+            dc.pixel(rows ? fw::Pt{along, v} : fw::Pt{v, along}, kBlack);
+        }
     }
 }
 
-std::string CReportPageItem::record_bytes(bool oem) const {
+}  // namespace
+
+void PageItem::draw(fw::DrawContext& dc, const PageFonts& fonts, PageDrawState& state) const {
+    using K = PageRecordKind;
+    switch (kind_) {
+    case K::Clip: if (auto* c = std::get_if<ClipData>(&data_)) draw_clip(dc, *c, state); return;
+    case K::Shape: if (auto* s = std::get_if<ShapeData>(&data_)) draw_shape(dc, *s, page_); return;
+    case K::Band: if (auto* b = std::get_if<BandData>(&data_)) draw_band(dc, *b); return;
+    case K::Trace: if (auto* t = std::get_if<TraceData>(&data_)) draw_trace(dc, *t); return;
+    case K::Polyline: if (auto* l = std::get_if<PolylineData>(&data_)) draw_polyline(dc, *l); return;
+    case K::DottedPolyline: if (auto* l = std::get_if<PolylineData>(&data_)) draw_dotted_polyline(dc, *l); return;
+    case K::Text: if (auto* t = std::get_if<TextData>(&data_)) draw_text(dc, *t, fonts); return;
+    case K::DotRows: if (auto* d = std::get_if<DotsData>(&data_)) draw_dots(dc, *d, true, state); return;
+    case K::DotColumns: if (auto* d = std::get_if<DotsData>(&data_)) draw_dots(dc, *d, false, state); return;
+    case K::Label: return;
+    }
+}
+
+std::string PageItem::record_bytes(bool oem) const {
     const auto* t = std::get_if<TextData>(&data_);
-    if (type_ != kItemText || !t) return {};
+    if (kind_ != PageRecordKind::Text || !t) return {};
     std::string text = t->text;
     if (oem) {
         const std::string_view body = text_without_prefix(text);
         text = text.substr(0, text.size() - body.size()) + page_text_to_oem(body);
     }
     if (text.size() > kMaxPagePayload - 12) text.resize(kMaxPagePayload - 12);
-    std::string out;
-    put_u32(out, static_cast<std::uint32_t>(text.size() + 28));
-    put_u32(out, 173);
-    put_u32(out, 86);
-    put_u32(out, 100);
-    put_u32(out, kItemText);
-    put_u32(out, static_cast<std::uint32_t>(static_cast<std::int64_t>(t->x) * 32));
-    put_u32(out, static_cast<std::uint32_t>(static_cast<std::int64_t>(t->y) * 32));
-    put_u32(out, static_cast<std::uint32_t>(text.size()));
-    out += text;
-    return out;
+    std::string payload;
+    append_le32(payload, static_cast<std::uint32_t>(static_cast<std::int64_t>(t->x) * 32));
+    append_le32(payload, static_cast<std::uint32_t>(static_cast<std::int64_t>(t->y) * 32));
+    append_le32(payload, static_cast<std::uint32_t>(text.size()));
+    return make_page_record(PageRecordKind::Text, payload + text);
 }
 
-std::string make_page_record(std::int32_t type, std::string_view payload, std::uint32_t attr1, std::uint32_t attr2,
+std::string make_page_record(PageRecordKind kind, std::string_view payload, std::uint32_t attr1, std::uint32_t attr2,
                              std::uint32_t attr3) {
     std::string out;
-    put_u32(out, static_cast<std::uint32_t>(payload.size() + 16));
-    put_u32(out, attr1);
-    put_u32(out, attr2);
-    put_u32(out, attr3);
-    put_u32(out, static_cast<std::uint32_t>(type));
+    append_le32(out, static_cast<std::uint32_t>(payload.size() + 16));
+    append_le32(out, attr1);
+    append_le32(out, attr2);
+    append_le32(out, attr3);
+    append_le32(out, static_cast<std::uint32_t>(kind));
     out += payload;
     return out;
 }
@@ -606,74 +604,71 @@ std::uint32_t stored(std::int32_t v) { return static_cast<std::uint32_t>(static_
 void PageFileBuilder::text(std::int32_t x, std::int32_t y, std::string_view cp1252, int size_code) {
     const std::string t = size_prefix(size_code) + std::string(cp1252.substr(0, kMaxPagePayload - 14));
     std::string p;
-    put_u32(p, stored(x));
-    put_u32(p, stored(y));
-    put_u32(p, static_cast<std::uint32_t>(t.size()));
-    bytes_ += make_page_record(kItemText, p + t, 0, 0, 0);
+    append_le32(p, stored(x));
+    append_le32(p, stored(y));
+    append_le32(p, static_cast<std::uint32_t>(t.size()));
+    bytes_ += make_page_record(PageRecordKind::Text, p + t, 0, 0, 0);
 }
 
 void PageFileBuilder::polyline(const std::vector<fw::Pt>& points) {
     std::string p;
     const std::size_t n = std::min<std::size_t>(points.size(), (kMaxPagePayload - 4) / 8);
-    put_u32(p, static_cast<std::uint32_t>(n));
+    append_le32(p, static_cast<std::uint32_t>(n));
     for (std::size_t i = 0; i < n; ++i) {
-        put_u32(p, points[i].x == kPenUp ? static_cast<std::uint32_t>(kPenUp) : stored(points[i].x));
-        put_u32(p, points[i].y == kPenUp ? static_cast<std::uint32_t>(kPenUp) : stored(points[i].y));
+        append_le32(p, points[i].x == kPenUp ? static_cast<std::uint32_t>(kPenUp) : stored(points[i].x));
+        append_le32(p, points[i].y == kPenUp ? static_cast<std::uint32_t>(kPenUp) : stored(points[i].y));
     }
-    bytes_ += make_page_record(kItemPolyline, p, 0, 0, 0);
+    bytes_ += make_page_record(PageRecordKind::Polyline, p, 0, 0, 0);
 }
 
 void PageFileBuilder::trace(std::int32_t x0, std::int32_t y0, std::int32_t base, std::int32_t gain,
                             const std::vector<std::uint16_t>& samples) {
     std::string p;
-    put_u32(p, static_cast<std::uint32_t>(gain));
-    put_u32(p, stored(x0));
-    put_u32(p, stored(y0));
-    put_u32(p, stored(base));
+    append_le32(p, static_cast<std::uint32_t>(gain));
+    append_le32(p, stored(x0));
+    append_le32(p, stored(y0));
+    append_le32(p, stored(base));
     const std::size_t n = std::min<std::size_t>(samples.size(), (kMaxPagePayload - 20) / 2);
-    put_u32(p, static_cast<std::uint32_t>(n));
-    for (std::size_t i = 0; i < n; ++i) {
-        p.push_back(static_cast<char>(samples[i] & 0xFF));
-        p.push_back(static_cast<char>(samples[i] >> 8));
-    }
-    bytes_ += make_page_record(kItemTrace, p, 0, 0, 0);
+    append_le32(p, static_cast<std::uint32_t>(n));
+    for (std::size_t i = 0; i < n; ++i) append_le16(p, samples[i]);
+    bytes_ += make_page_record(PageRecordKind::Trace, p, 0, 0, 0);
 }
 
 void PageFileBuilder::dot_rows(std::uint32_t scale_code, std::int32_t a, std::int32_t b,
                                const std::vector<std::int32_t>& rows) {
     std::string p;
-    put_u32(p, scale_code);
-    put_u32(p, 0);
-    put_u32(p, stored(a));
-    put_u32(p, stored(b));
+    append_le32(p, scale_code);
+    append_le32(p, 0);
+    append_le32(p, stored(a));
+    append_le32(p, stored(b));
     const std::size_t n = std::min<std::size_t>(rows.size(), (kMaxPagePayload - 20) / 4);
-    put_u32(p, static_cast<std::uint32_t>(n));
-    for (std::size_t i = 0; i < n; ++i) put_u32(p, stored(rows[i]));
-    bytes_ += make_page_record(kItemDotRows, p, 0, 0, 0);
+    append_le32(p, static_cast<std::uint32_t>(n));
+    for (std::size_t i = 0; i < n; ++i) append_le32(p, stored(rows[i]));
+    bytes_ += make_page_record(PageRecordKind::DotRows, p, 0, 0, 0);
 }
 
 void PageFileBuilder::shape(std::uint32_t code, std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2) {
     std::string p;
-    put_u32(p, code);
-    put_u32(p, 0);
-    for (std::int32_t v : {x1, y1, x2, y2}) put_u32(p, stored(v));
-    bytes_ += make_page_record(kItemShape, p, 0, 0, 0);
+    append_le32(p, code);
+    append_le32(p, 0);
+    for (std::int32_t v : {x1, y1, x2, y2}) append_le32(p, stored(v));
+    bytes_ += make_page_record(PageRecordKind::Shape, p, 0, 0, 0);
 }
 
 void PageFileBuilder::clip(std::int32_t left, std::int32_t top, std::int32_t right, std::int32_t bottom) {
     std::string p;
-    for (std::int32_t v : {left, right, top, bottom}) put_u32(p, stored(v));
-    bytes_ += make_page_record(kItemClip, p, 0, 0, 0);
+    for (std::int32_t v : {left, right, top, bottom}) append_le32(p, stored(v));
+    bytes_ += make_page_record(PageRecordKind::Clip, p, 0, 0, 0);
 }
 
 void PageFileBuilder::label(std::string_view text) {
     std::string p;
-    put_u32(p, 1);
-    put_u32(p, static_cast<std::uint32_t>(text.size()));
-    bytes_ += make_page_record(kItemLabel, p + std::string(text), 0, 0, 0);
+    append_le32(p, 1);
+    append_le32(p, static_cast<std::uint32_t>(text.size()));
+    bytes_ += make_page_record(PageRecordKind::Label, p + std::string(text), 0, 0, 0);
 }
 
-std::string annotation_marker_record() { return CReportPageItem::make_text(" ", -1, -1)->record_bytes(false); }
+std::string annotation_marker_record() { return PageItem::make_text(" ", -1, -1)->record_bytes(false); }
 
 PageFileContents parse_page_file(std::string_view bytes, bool oem, const CReportPage* page) {
     PageFileContents out;
@@ -681,7 +676,7 @@ PageFileContents parse_page_file(std::string_view bytes, bool oem, const CReport
     while (bytes.size() - pos >= kPageRecordHeaderSize) {
         const std::size_t start = pos;
         const std::uint32_t length = u32_at(bytes, pos);
-        const std::int32_t type = i32_at(bytes, pos + 16);
+        const auto kind = static_cast<PageRecordKind>(i32_at(bytes, pos + 16));
         if (length < 16) break;  // corrupt: the rest cannot be framed
         const std::uint64_t payload = length - 16u;
         pos += kPageRecordHeaderSize;
@@ -691,7 +686,7 @@ PageFileContents parse_page_file(std::string_view bytes, bool oem, const CReport
             pos += payload;
             continue;
         }
-        auto item = CReportPageItem::from_record(type, bytes.substr(pos, payload), oem, page);
+        auto item = PageItem::from_record(kind, bytes.substr(pos, payload), oem, page);
         pos += payload;
         if (item->is_annotation_marker()) {
             out.first_annotation_index = static_cast<std::int32_t>(out.items.size());
@@ -714,7 +709,7 @@ std::optional<PageFileContents> read_page_file(const std::string& path, bool oem
 }
 
 bool write_page_annotations(const std::string& path, std::int64_t annotation_offset,
-                            const std::vector<const CReportPageItem*>& annotations, bool oem,
+                            const std::vector<const PageItem*>& annotations, bool oem,
                             std::int64_t* marker_offset, std::string* error) {
     auto fail = [&](const std::string& why) {
         if (error) *error = why;
@@ -728,25 +723,25 @@ bool write_page_annotations(const std::string& path, std::int64_t annotation_off
         cut = static_cast<std::size_t>(annotation_offset);
     std::string out = bytes->substr(0, cut);
     out += annotation_marker_record();
-    for (const CReportPageItem* item : annotations)
+    for (const PageItem* item : annotations)
         if (item) out += item->record_bytes(oem);
     if (!platform::atomic_write_file(path, out)) return fail("Cannot write the page file " + path + ".");
     if (marker_offset) *marker_offset = static_cast<std::int64_t>(cut);
     return true;
 }
 
-void CReportPageItem::write_rtf(RtfWriter& out) const {
+void PageItem::write_rtf(RtfWriter& out) const {
     auto pts_of = [](const std::vector<fw::Pt>& v) {
         std::vector<std::pair<std::int32_t, std::int32_t>> r;
         r.reserve(v.size());
         for (const fw::Pt& p : v) r.emplace_back(p.x, p.y);
         return r;
     };
-    switch (type_) {
-    case kItemPolyline:
+    switch (kind_) {
+    case PageRecordKind::Polyline:
         if (const auto* l = std::get_if<PolylineData>(&data_)) out.polyline_runs(pts_of(l->points), 0);
         return;
-    case kItemDottedPolyline:
+    case PageRecordKind::DottedPolyline:
         if (const auto* l = std::get_if<PolylineData>(&data_)) {
             if ((l->points.size() & 0xFF) == 1) {
                 // A single point has no second end: nothing to write.
@@ -757,43 +752,33 @@ void CReportPageItem::write_rtf(RtfWriter& out) const {
             }
         }
         return;
-    case kItemDotRows:
-    case kItemDotColumns:
+    case PageRecordKind::DotRows:
+    case PageRecordKind::DotColumns:
         if (const auto* d = std::get_if<DotsData>(&data_)) {
-            if (type_ == kItemDotRows && d->positions.size() == 76) return;
+            if (kind_ == PageRecordKind::DotRows && d->positions.size() == 76) return;
             for (std::int32_t v : d->positions) {
-                if (type_ == kItemDotRows) out.line_object(d->a, v, d->b, v, 1);
+                if (kind_ == PageRecordKind::DotRows) out.line_object(d->a, v, d->b, v, 1);
                 else out.line_object(v, d->a, v, d->b, 1);
             }
         }
         return;
-    case kItemTrace:
-        if (const auto* t = std::get_if<TraceData>(&data_)) {
-            const std::int64_t s = std::int64_t{t->gain} * 5505024 / (std::int64_t{1} << 31);
-            const std::int64_t yoff = std::int64_t{t->y0} - ((std::int64_t{t->base} * s) >> 16);
-            std::vector<std::pair<std::int32_t, std::int32_t>> pts;
-            pts.reserve(t->samples.size());
-            for (std::size_t i = 0; i < t->samples.size(); ++i) {
-                const std::int64_t x = (std::int64_t{t->x0} * 65536 + static_cast<std::int64_t>(i) * 172928) >> 16;
-                pts.emplace_back(clamp32(x), clamp32(yoff + ((std::int64_t{t->samples[i]} * s) >> 21)));
-            }
-            out.trace(pts);
-        }
+    case PageRecordKind::Trace:
+        if (const auto* t = std::get_if<TraceData>(&data_)) out.trace(pts_of(trace_points(*t)));
         return;
-    case kItemShape:
+    case PageRecordKind::Shape:
         if (const auto* s = std::get_if<ShapeData>(&data_)) {
             const std::int32_t top = std::min(s->y1, s->y2);
             const std::int32_t h = clamp32(std::abs(std::int64_t{s->y2} - s->y1));
             const std::int32_t cx = clamp32((std::int64_t{s->x1} + s->x2) / 2);
-            switch (s->code) {
-            case 5:
-            case 25: out.logo(s->x1, s->y1); return;
-            case 6: out.triangle(cx, top, h); return;
-            case 7: out.arrow(cx, top, h); return;
-            case 8:
-            case 18: out.hatched_box(s->x1, s->y1, s->x2, s->y2); return;
-            case 11:
-            case 21:
+            switch (static_cast<ShapeCode>(s->code)) {
+            case ShapeCode::Logo:
+            case ShapeCode::Bitmap: out.logo(s->x1, s->y1); return;
+            case ShapeCode::Triangle: out.triangle(cx, top, h); return;
+            case ShapeCode::Arrow: out.arrow(cx, top, h); return;
+            case ShapeCode::HatchedBox:
+            case ShapeCode::HatchedBoxAlt: out.hatched_box(s->x1, s->y1, s->x2, s->y2); return;
+            case ShapeCode::ShadedBox:
+            case ShapeCode::ShadedBoxAlt:
                 if (s->x1 == s->x2 || s->y1 == s->y2) out.line_object(s->x1, s->y1, s->x2, s->y2, 3);
                 else out.shade_next_text();
                 return;
@@ -801,7 +786,7 @@ void CReportPageItem::write_rtf(RtfWriter& out) const {
             }
         }
         return;
-    case kItemText:
+    case PageRecordKind::Text:
         if (const auto* t = std::get_if<TextData>(&data_)) out.text_item(t->text, t->x, t->y);
         return;
     default: return;

@@ -19,21 +19,40 @@ namespace tv {
 class CReportPage;
 class RtfWriter;
 
-// Record types.
-constexpr std::int32_t kItemLabel = 17;
-constexpr std::int32_t kItemClip = 35;
-constexpr std::int32_t kItemShape = 56;
-constexpr std::int32_t kItemBand = 57;
-constexpr std::int32_t kItemTrace = 59;
-constexpr std::int32_t kItemPolyline = 62;
-constexpr std::int32_t kItemText = 63;
-constexpr std::int32_t kItemDotRows = 64;
-constexpr std::int32_t kItemDotColumns = 65;
-constexpr std::int32_t kItemDottedPolyline = 70;
+// Kinds of record (the type word of the record header) and what each draws. Any other kind
+// is kept as an item that draws nothing.
+enum class PageRecordKind : std::int32_t {
+    Label = 17,           // nothing: a label the analysis system keeps with the page
+    Clip = 35,            // clips everything after it to a rectangle
+    Shape = 56,           // one figure in a box, chosen by its ShapeCode
+    Band = 57,            // a band shaded with vertical lines between two curves
+    Trace = 59,           // an ECG trace: equally spaced samples as one polyline
+    Polyline = 62,        // solid runs split at pen-up marks
+    Text = 63,            // one line of text on its baseline
+    DotRows = 64,         // horizontal rows of grid dots
+    DotColumns = 65,      // vertical columns of grid dots
+    DottedPolyline = 70,  // dotted runs split at negative points
+};
+
+// Figures of a shape record (ShapeData::code). Any other code draws a cyan box.
+enum class ShapeCode : std::uint32_t {
+    Logo = 5,            // the built-in logo picture
+    Triangle = 6,        // a filled triangle, base on y1, apex on y2
+    Arrow = 7,           // an arrow to y1: filled head, stem from y2
+    HatchedBox = 8,      // a box hatched with forward diagonals
+    ShadedBox = 11,      // a light-grey box, or a dashed line when one pixel thin
+    HatchedBoxAlt = 18,  // as HatchedBox
+    ShadedBoxAlt = 21,   // as ShadedBox
+    Cross = 22,          // a diagonal cross
+    Square = 23,         // a square outline
+    Plus = 24,           // an upright cross
+    Bitmap = 25,         // the BMP file the record names, from the page's folder
+};
 
 constexpr std::uint32_t kPageRecordHeaderSize = 20;
 constexpr std::uint32_t kMaxPagePayload = 4096;
-// Pen-up mark of type 62 (kept undivided) and the same value after the division of type 70.
+// Pen-up mark of a polyline (kept undivided) and the same value after the division of a dotted
+// polyline.
 constexpr std::int32_t kPenUp = INT32_MIN;
 constexpr std::int32_t kDividedPenUp = -67108864;
 
@@ -48,7 +67,7 @@ using PageFonts = std::array<fw::Font, 4>;
 PageFonts default_page_fonts();
 const fw::Font& font_for_code(const PageFonts& fonts, int code);  // unknown codes use small
 
-// Item data by type.
+// Item data by kind.
 struct LabelData {
     std::uint8_t code = 0;
     std::string bytes;
@@ -59,7 +78,7 @@ struct ClipData {
 struct ShapeData {
     std::uint32_t code = 0;
     std::int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;
-    std::string file_name;  // code 25 only: a plain name inside the page's folder, else ""
+    std::string file_name;  // ShapeCode::Bitmap only: a plain name inside the page's folder, else ""
 };
 struct BandData {
     std::uint32_t w0 = 0, w1 = 0, w2 = 0;
@@ -92,47 +111,45 @@ struct PageDrawState {
     fw::Pt origin_offset{};
 };
 
-class CPageItem {
+// One record of a page: its kind, what its payload held (monostate when the payload was too
+// short or the kind is unknown) and the page it belongs to (shape bitmaps are looked up in that
+// page's folder; without a page they draw nothing).
+class PageItem {
 public:
-    CPageItem(std::int32_t type, PageItemData data, const CReportPage* page = nullptr)
-        : type_(type), data_(std::move(data)), page_(page) {}
-    virtual ~CPageItem() = default;
-    std::int32_t type() const { return type_; }
+    PageItem(PageRecordKind kind, PageItemData data, const CReportPage* page = nullptr)
+        : kind_(kind), data_(std::move(data)), page_(page) {}
+
+    // The item for one record; the payload is exactly the record's payload bytes. Counts are
+    // clamped to what the payload holds.
+    static std::unique_ptr<PageItem> from_record(PageRecordKind kind, std::string_view payload, bool oem,
+                                                 const CReportPage* page = nullptr);
+    // A text item at logical (x, y), no division.
+    static std::unique_ptr<PageItem> make_text(std::string text, std::int32_t x, std::int32_t y,
+                                               const CReportPage* page = nullptr);
+
+    PageRecordKind kind() const { return kind_; }
     const PageItemData& data() const { return data_; }
     const CReportPage* page() const { return page_; }
     void set_page(const CReportPage* page) { page_ = page; }
 
-protected:
-    std::int32_t type_;
-    PageItemData data_;
-    const CReportPage* page_;
-};
-
-class CReportPageItem : public CPageItem {
-public:
-    using CPageItem::CPageItem;
-
-    // The item for one record; the payload is exactly the record's payload bytes. Counts are
-    // clamped to what the payload holds.
-    static std::unique_ptr<CReportPageItem> from_record(std::int32_t type, std::string_view payload, bool oem,
-                                                        const CReportPage* page = nullptr);
-    // A type-63 item at logical (x, y), no division.
-    static std::unique_ptr<CReportPageItem> make_text(std::string text, std::int32_t x, std::int32_t y,
-                                                      const CReportPage* page = nullptr);
-
     bool is_annotation_marker() const;
-    // Text and position of a text item; nullopt for other types.
+    // Text and position of a text item; nullopt for other kinds.
     std::optional<TextData> text() const;
 
     // The text's box moved up by one line height contains `lp` (logical units).
     bool hit_test(fw::DrawContext& dc, const PageFonts& fonts, fw::Pt lp) const;
     void draw(fw::DrawContext& dc, const PageFonts& fonts, PageDrawState& state) const;
-    // The type-63 record of a text item (attribute words 173, 86, 100); "" for other types.
+    // The text record of a text item (attribute words 173, 86, 100); "" for other kinds.
     std::string record_bytes(bool oem) const;
     void write_rtf(RtfWriter& out) const;
+
+private:
+    PageRecordKind kind_;
+    PageItemData data_;
+    const CReportPage* page_;
 };
 
-using PageItems = std::vector<std::unique_ptr<CReportPageItem>>;
+using PageItems = std::vector<std::unique_ptr<PageItem>>;
 
 // What reading a page file gives.
 struct PageFileContents {
@@ -149,7 +166,7 @@ std::optional<PageFileContents> read_page_file(const std::string& path, bool oem
                                                std::string* error = nullptr);
 
 // One record with the given attribute words and payload.
-std::string make_page_record(std::int32_t type, std::string_view payload, std::uint32_t attr1 = 173,
+std::string make_page_record(PageRecordKind kind, std::string_view payload, std::uint32_t attr1 = 173,
                              std::uint32_t attr2 = 86, std::uint32_t attr3 = 100);
 // The 33-byte annotation marker record.
 std::string annotation_marker_record();
@@ -158,7 +175,7 @@ std::string annotation_marker_record();
 // negative), then a marker, then the records of `annotations`, atomically. On success
 // `*marker_offset` is where the marker now starts. False, with the file unchanged, on failure.
 bool write_page_annotations(const std::string& path, std::int64_t annotation_offset,
-                            const std::vector<const CReportPageItem*>& annotations, bool oem,
+                            const std::vector<const PageItem*>& annotations, bool oem,
                             std::int64_t* marker_offset = nullptr, std::string* error = nullptr);
 
 // Writes page files as the analysis system does (tests, tools and demo data). Coordinates are

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <ctime>
 #include <mutex>
+#include <span>
 
+#include "common/bytes.h"
 #include "common/files.h"
 #include "common/strings.h"
 #include "common/text.h"
@@ -24,17 +26,13 @@ const StringEntry kPageStrings[] = {
     {kIdsTwelveLeadViews, "12-lead Views"},
 };
 
-void put_u32(std::string& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
 // A polyline payload from points in hundredths of a centimetre (100 fine units each).
 std::string polyline_payload(std::initializer_list<std::pair<int, int>> cm100) {
     std::string p;
-    put_u32(p, static_cast<std::uint32_t>(cm100.size()));
+    append_le32(p, static_cast<std::uint32_t>(cm100.size()));
     for (auto [x, y] : cm100) {
-        put_u32(p, static_cast<std::uint32_t>(x * 100));
-        put_u32(p, static_cast<std::uint32_t>(y * 100));
+        append_le32(p, static_cast<std::uint32_t>(x * 100));
+        append_le32(p, static_cast<std::uint32_t>(y * 100));
     }
     return p;
 }
@@ -60,10 +58,6 @@ std::int64_t metafile_sample(std::string_view name) {
         if (v > (std::int64_t{1} << 40)) break;
     }
     return v;
-}
-
-std::uint16_t u16_at(const std::string& b, std::size_t at) {
-    return static_cast<std::uint16_t>(static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8);
 }
 
 }  // namespace
@@ -97,6 +91,7 @@ std::vector<EmfEntry> read_emf_list(const std::string& report_folder) {
     auto bytes = platform::read_whole_file(*path);
     if (!bytes || bytes->size() < 64) return out;
     const std::string& b = *bytes;
+    const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(b.data()), b.size());
     std::tm start{};
     start.tm_sec = static_cast<unsigned char>(b[19]);
     start.tm_min = static_cast<unsigned char>(b[20]);
@@ -105,7 +100,7 @@ std::vector<EmfEntry> read_emf_list(const std::string& report_folder) {
     start.tm_mon = static_cast<unsigned char>(b[23]) - 1;
     start.tm_year = static_cast<unsigned char>(b[24]) + 100;
     const std::time_t start_time = timegm(&start);
-    const unsigned count = u16_at(b, 25);
+    const unsigned count = load_le16(data, 25);
 
     struct Raw {
         std::string name, description;
@@ -115,13 +110,13 @@ std::vector<EmfEntry> read_emf_list(const std::string& report_folder) {
     std::size_t pos = 64;
     for (unsigned i = 0; i < count; ++i) {
         if (b.size() - pos < 2) break;
-        const unsigned l = u16_at(b, pos);
+        const unsigned l = load_le16(data, pos);
         pos += 2;
         if (l >= 260 || b.size() - pos < l) break;
         std::string name = b.substr(pos, l);
         pos += l;
         if (b.size() - pos < 2) break;
-        const unsigned m = u16_at(b, pos);
+        const unsigned m = load_le16(data, pos);
         pos += 2;
         if (b.size() - pos < m) break;
         std::string description = b.substr(pos, m);
@@ -184,47 +179,47 @@ std::unique_ptr<CReportPage> CReportPage::make_builtin(const std::string& file_n
     page->kind_ = Kind::BuiltIn;
     page->file_name_ = file_name;
     CReportPage* p = page.get();
-    p->add_item(CReportPageItem::from_record(
-        kItemPolyline,
+    p->add_item(PageItem::from_record(
+        PageRecordKind::Polyline,
         polyline_payload({{0, 0}, {2000, 0}, {2000, 2830}, {1940, 2830}, {1940, 2850}, {1700, 2850}, {1700, 2830},
                           {210, 2830}, {210, 2850}, {60, 2850}, {60, 2830}, {0, 2830}, {0, 0}}),
         false, p));
-    p->add_item(CReportPageItem::from_record(
-        kItemPolyline,
+    p->add_item(PageItem::from_record(
+        PageRecordKind::Polyline,
         polyline_payload({{10, 10}, {1990, 10}, {1990, 2820}, {1940, 2820}, {1940, 2800}, {1700, 2800}, {1700, 2820},
                           {210, 2820}, {210, 2800}, {60, 2800}, {60, 2820}, {10, 2820}, {10, 10}}),
         false, p));
     std::string logo;
-    for (std::uint32_t v : {5u, 0u, 8200u, 280600u, 21000u, 284600u}) put_u32(logo, v);
-    p->add_item(CReportPageItem::from_record(kItemShape, logo, false, p));
-    p->add_item(CReportPageItem::from_record(kItemPolyline, polyline_payload({{10, 110}, {1990, 110}}), false, p));
-    p->add_item(CReportPageItem::make_text(load_resource_string(kIdsPatientName), 100, 200, p));
-    p->add_item(CReportPageItem::make_text(load_resource_string(kIdsPatientNo), 3000, 200, p));
-    p->add_item(CReportPageItem::make_text(load_resource_string(kIdsPage), 5450, 8860, p));
+    for (std::uint32_t v : {5u, 0u, 8200u, 280600u, 21000u, 284600u}) append_le32(logo, v);
+    p->add_item(PageItem::from_record(PageRecordKind::Shape, logo, false, p));
+    p->add_item(PageItem::from_record(PageRecordKind::Polyline, polyline_payload({{10, 110}, {1990, 110}}), false, p));
+    p->add_item(PageItem::make_text(load_resource_string(kIdsPatientName), 100, 200, p));
+    p->add_item(PageItem::make_text(load_resource_string(kIdsPatientNo), 3000, 200, p));
+    p->add_item(PageItem::make_text(load_resource_string(kIdsPage), 5450, 8860, p));
     return page;
 }
 
-void CReportPage::add_item(std::unique_ptr<CReportPageItem> item) {
+void CReportPage::add_item(std::unique_ptr<PageItem> item) {
     item->set_page(this);
     items_.push_back(std::move(item));
 }
 
 void CReportPage::add_header_texts(const std::string& patient_name, const std::string& patient_number,
                                    int page_number) {
-    add_item(CReportPageItem::make_text(patient_name, 1000, 200));
-    add_item(CReportPageItem::make_text(patient_number, 4000, 200));
-    add_item(CReportPageItem::make_text(format_string("%d", page_number), 5700, 8860));
+    add_item(PageItem::make_text(patient_name, 1000, 200));
+    add_item(PageItem::make_text(patient_number, 4000, 200));
+    add_item(PageItem::make_text(format_string("%d", page_number), 5700, 8860));
 }
 
 void CReportPage::add_contents_line(const std::string& text, int& y) {
-    add_item(CReportPageItem::make_text(size_prefix(kTextLarge) + text, 100, y));
+    add_item(PageItem::make_text(size_prefix(kTextLarge) + text, 100, y));
     y += 250;
 }
 
 bool CReportPage::fill_contents_page(const std::vector<EmfEntry>& entries, std::size_t& index) {
     register_report_page_strings();
     if (index >= entries.size()) return true;
-    add_item(CReportPageItem::make_text(size_prefix(kTextLarge) + load_resource_string(kIdsTwelveLeadViews), 2500, 600));
+    add_item(PageItem::make_text(size_prefix(kTextLarge) + load_resource_string(kIdsTwelveLeadViews), 2500, 600));
     int y = 900;
     std::int32_t group = entries[index].group;
     add_contents_line(group_heading(group), y);
@@ -235,7 +230,7 @@ bool CReportPage::fill_contents_page(const std::vector<EmfEntry>& entries, std::
             group = e.group;
             add_contents_line(group_heading(group), y);
         }
-        add_item(CReportPageItem::make_text(e.title, 200, y));
+        add_item(PageItem::make_text(e.title, 200, y));
         y += 150;
         ++index;
         if (y >= 8501) break;
@@ -247,7 +242,7 @@ std::string CReportPage::folder() const { return get_path_folder(file_name_); }
 
 int CReportPage::add_annotation(const std::string& text, std::int32_t x, std::int32_t y) {
     if (first_annotation_ < 0) first_annotation_ = static_cast<std::int32_t>(items_.size());
-    add_item(CReportPageItem::make_text(text, x, y));
+    add_item(PageItem::make_text(text, x, y));
     modified_ = true;
     return static_cast<int>(items_.size()) - 1;
 }
@@ -256,7 +251,7 @@ void CReportPage::replace_annotation_text(const std::string& text, int index) {
     if (first_annotation_ < 0 || index < first_annotation_ || index >= static_cast<int>(items_.size())) return;
     auto old = items_[static_cast<std::size_t>(index)]->text();
     if (!old) return;
-    items_[static_cast<std::size_t>(index)] = CReportPageItem::make_text(text, old->x, old->y, this);
+    items_[static_cast<std::size_t>(index)] = PageItem::make_text(text, old->x, old->y, this);
     modified_ = true;
 }
 
@@ -324,7 +319,7 @@ bool CReportPage::save(bool oem, std::string* error) {
         modified_ = false;
         return true;
     }
-    std::vector<const CReportPageItem*> notes;
+    std::vector<const PageItem*> notes;
     if (first_annotation_ >= 0)
         for (std::size_t i = static_cast<std::size_t>(first_annotation_); i < items_.size(); ++i)
             notes.push_back(items_[i].get());

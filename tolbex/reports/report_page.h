@@ -96,7 +96,7 @@ public:
     void write_rtf(RtfWriter& out) const;
 
 private:
-    void add_item(std::unique_ptr<CReportPageItem> item);
+    void add_item(std::unique_ptr<PageItem> item);
     void draw_pictures(fw::DrawContext& dc) const;
 
     Kind kind_ = Kind::PageFile;

@@ -22,25 +22,25 @@ std::string read_file(const std::string& path) { return platform::read_whole_fil
 TEST(PageRecords, AnnotationAndMarkerBytes) {
     EXPECT_EQ(hex(annotation_marker_record()),
               "1d 00 00 00 ad 00 00 00 56 00 00 00 64 00 00 00 3f 00 00 00 e0 ff ff ff e0 ff ff ff 01 00 00 00 20");
-    EXPECT_EQ(hex(CReportPageItem::make_text("Hi", 100, 200)->record_bytes(false)),
+    EXPECT_EQ(hex(PageItem::make_text("Hi", 100, 200)->record_bytes(false)),
               "1e 00 00 00 ad 00 00 00 56 00 00 00 64 00 00 00 3f 00 00 00 80 0c 00 00 00 19 00 00 02 00 00 00 48 69");
     // Only text items write records.
-    EXPECT_EQ(CReportPageItem::from_record(kItemPolyline, words({0}), false)->record_bytes(false), "");
+    EXPECT_EQ(PageItem::from_record(PageRecordKind::Polyline, words({0}), false)->record_bytes(false), "");
 }
 
 TEST(PageRecords, EveryTypeReadsAsTheFormatSays) {
     std::string f;
     f += testing::label_record();
-    f += make_page_record(kItemClip, words({64, 6400, -31, -64}));
-    f += make_page_record(kItemShape, words({6, 99, 320, 640, 960, 1280}));
-    f += make_page_record(kItemBand, words({1, 2, 3, 32, 64, 96, 3, 320, 640, 960}));
-    f += make_page_record(kItemTrace, words({1 << 30, 3200, 6400, 320, 1}) + std::string("\x10\x00\x00\x00", 4));
-    f += make_page_record(kItemPolyline, words({3, 320, 640, INT32_MIN, 640, 960, INT32_MIN}));
-    f += make_page_record(kItemText, words({3200, 6400, 6}) + std::string("\x1b\x03H\0i!", 6));
-    f += make_page_record(kItemDotRows, words({8, 0, 0, 3200, 4, -47, -48, 15, 16}));
-    f += make_page_record(kItemDotColumns, words({8, 0, 0, 3200, 3, -31, 31, -32}));
-    f += make_page_record(kItemDottedPolyline, words({3, 32, 64, INT32_MIN, 0, 32, 65536 * 32}));
-    f += make_page_record(99, words({1, 2}));
+    f += make_page_record(PageRecordKind::Clip, words({64, 6400, -31, -64}));
+    f += make_page_record(PageRecordKind::Shape, words({6, 99, 320, 640, 960, 1280}));
+    f += make_page_record(PageRecordKind::Band, words({1, 2, 3, 32, 64, 96, 3, 320, 640, 960}));
+    f += make_page_record(PageRecordKind::Trace, words({1 << 30, 3200, 6400, 320, 1}) + std::string("\x10\x00\x00\x00", 4));
+    f += make_page_record(PageRecordKind::Polyline, words({3, 320, 640, INT32_MIN, 640, 960, INT32_MIN}));
+    f += make_page_record(PageRecordKind::Text, words({3200, 6400, 6}) + std::string("\x1b\x03H\0i!", 6));
+    f += make_page_record(PageRecordKind::DotRows, words({8, 0, 0, 3200, 4, -47, -48, 15, 16}));
+    f += make_page_record(PageRecordKind::DotColumns, words({8, 0, 0, 3200, 3, -31, 31, -32}));
+    f += make_page_record(PageRecordKind::DottedPolyline, words({3, 32, 64, INT32_MIN, 0, 32, 65536 * 32}));
+    f += make_page_record(PageRecordKind{99}, words({1, 2}));
     const auto c = parse_page_file(f, false);
     ASSERT_EQ(c.items.size(), 11u);
     EXPECT_EQ(c.first_annotation_index, -1);
@@ -96,7 +96,7 @@ TEST(PageRecords, HostileFilesAreRefusedWithoutOverrun) {
     auto c = parse_page_file(good + words({15, 0, 0, 0, 63}) + good, false);
     EXPECT_EQ(c.items.size(), 1u);
     // A payload over 4096 bytes is stepped over.
-    c = parse_page_file(make_page_record(63, std::string(5000, 'x')) + good, false);
+    c = parse_page_file(make_page_record(PageRecordKind::Text, std::string(5000, 'x')) + good, false);
     EXPECT_EQ(c.items.size(), 1u);
     // A length past the end of the file ends the page.
     c = parse_page_file(good + words({0xFFFFFFF0u, 0, 0, 0, 63}) + "abc", false);
@@ -104,36 +104,36 @@ TEST(PageRecords, HostileFilesAreRefusedWithoutOverrun) {
     // Truncated headers and empty payloads.
     c = parse_page_file(good + std::string("\x10\0\0", 3), false);
     EXPECT_EQ(c.items.size(), 1u);
-    c = parse_page_file(make_page_record(63, "") + good, false);
+    c = parse_page_file(make_page_record(PageRecordKind::Text, "") + good, false);
     EXPECT_EQ(c.items.size(), 1u);
     // Huge counts are clamped to the payload, in every counted type.
     for (std::int32_t type : {17, 57, 59, 62, 63, 64, 65, 70}) {
         std::string payload = words({0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu,
                                      0xFFFFFFFFu, 0xFFFFFFFFu});
-        auto item = CReportPageItem::from_record(type, payload, false);
+        auto item = PageItem::from_record(PageRecordKind{type}, payload, false);
         fw::RecordingDrawContext dc;
         map_page_to_device(dc, {0, 0, 2496, 3520});
         PageDrawState state;
         item->draw(dc, default_page_fonts(), state);  // must not read past the payload
         SCOPED_TRACE(type);
-        if (type == kItemText) {
+        if (PageRecordKind{type} == PageRecordKind::Text) {
             EXPECT_LE(item->text()->text.size(), payload.size());
         }
     }
     // Short payloads give items with no data.
     for (std::int32_t type : {17, 35, 56, 57, 59, 62, 63, 64, 65, 70})
-        EXPECT_TRUE(std::holds_alternative<std::monostate>(CReportPageItem::from_record(type, "ab", false)->data()));
+        EXPECT_TRUE(std::holds_alternative<std::monostate>(PageItem::from_record(PageRecordKind{type}, "ab", false)->data()));
     // Type 70 with no points, and type 57 with fewer than three values, draw nothing.
     fw::RecordingDrawContext dc;
     PageDrawState state;
-    CReportPageItem::from_record(kItemDottedPolyline, words({0}), false)->draw(dc, default_page_fonts(), state);
-    CReportPageItem::from_record(kItemBand, words({0, 0, 0, 0, 0, 0, 2, 5, 6}), false)->draw(dc, default_page_fonts(), state);
+    PageItem::from_record(PageRecordKind::DottedPolyline, words({0}), false)->draw(dc, default_page_fonts(), state);
+    PageItem::from_record(PageRecordKind::Band, words({0, 0, 0, 0, 0, 0, 2, 5, 6}), false)->draw(dc, default_page_fonts(), state);
     for (const auto& line : dc.commands()) EXPECT_EQ(line.find("line"), std::string::npos) << line;
 }
 
 TEST(PageRecords, ShapeBitmapNamesStayInTheFolder) {
     auto name_of = [](const std::string& tail) {
-        auto item = CReportPageItem::from_record(kItemShape, words({25, 0, 0, 0, 32, 32}) + tail, false);
+        auto item = PageItem::from_record(PageRecordKind::Shape, words({25, 0, 0, 0, 32, 32}) + tail, false);
         return std::get<ShapeData>(item->data()).file_name;
     };
     EXPECT_EQ(name_of(std::string("logo.bmp\0junk", 13)), "logo.bmp");
@@ -154,7 +154,7 @@ TEST(PageRecords, DotGridCodeIsRememberedWithinOnePageOnly) {
     EXPECT_EQ(dot_grid_step(3, 0, last), 512000);
     // Two draws of the same page record the same commands whatever was drawn in between.
     auto page_with = [](std::uint32_t code) {
-        return make_page_record(kItemDotRows, words({code, 1000, 0, 320, 1, 320}));
+        return make_page_record(PageRecordKind::DotRows, words({code, 1000, 0, 320, 1, 320}));
     };
     auto p13 = parse_page_file(page_with(13), false);
     auto p16 = parse_page_file(page_with(16), false);
@@ -169,7 +169,7 @@ TEST(PageRecords, DotGridCodeIsRememberedWithinOnePageOnly) {
 
 TEST(PageRecords, OemTextReadsAndWritesBack) {
     const std::string raw = std::string("a\xf3" "b\xf2" "c\x82", 6);
-    auto item = CReportPageItem::from_record(kItemText, words({0, 0, 6}) + raw, true);
+    auto item = PageItem::from_record(PageRecordKind::Text, words({0, 0, 6}) + raw, true);
     EXPECT_EQ(item->text()->text, "a<=b>=c\xe9");
     const std::string rec = item->record_bytes(true);
     EXPECT_EQ(rec.substr(32), "a<=b>=c\x82");
@@ -188,7 +188,7 @@ TEST_F(PageFileTest, AnnotationSavesAppendOnceAndCutBack) {
     auto page = CReportPage::load(path, false);
     ASSERT_TRUE(page);
     EXPECT_EQ(page->item_count(), 2u);
-    const std::string hi = CReportPageItem::make_text("Hi", 100, 200)->record_bytes(false);
+    const std::string hi = PageItem::make_text("Hi", 100, 200)->record_bytes(false);
     page->add_annotation("Hi", 100, 200);
     ASSERT_TRUE(page->save(false));
     EXPECT_EQ(read_file(path), original + annotation_marker_record() + hi);
@@ -198,7 +198,7 @@ TEST_F(PageFileTest, AnnotationSavesAppendOnceAndCutBack) {
     // A second save in the same session rewrites from the marker: one marker, two texts.
     page->add_annotation("\x1b\x01" "Big", 300, 400);
     ASSERT_TRUE(page->save(false));
-    const std::string big = CReportPageItem::make_text("\x1b\x01" "Big", 300, 400)->record_bytes(false);
+    const std::string big = PageItem::make_text("\x1b\x01" "Big", 300, 400)->record_bytes(false);
     EXPECT_EQ(read_file(path), original + annotation_marker_record() + hi + big);
 
     auto again = CReportPage::load(path, false);
@@ -238,7 +238,7 @@ TEST_F(PageFileTest, ReadOnlyPageIsLeftAlone) {
 }
 
 TEST_F(PageFileTest, OemPageSavesLessOrEqualAsTwoCharacters) {
-    write_file(path, make_page_record(kItemText, words({0, 0, 1}) + "\xf3"));
+    write_file(path, make_page_record(PageRecordKind::Text, words({0, 0, 1}) + "\xf3"));
     auto page = CReportPage::load(path, true);
     ASSERT_TRUE(page);
     EXPECT_EQ(page->annotation_text(0), "<=");
@@ -250,13 +250,13 @@ TEST_F(PageFileTest, OemPageSavesLessOrEqualAsTwoCharacters) {
 
 TEST(PageDrawing, GoldenRecordingOfOnePage) {
     std::string f;
-    f += make_page_record(kItemClip, words({0, 3200, 0, 3200}));
-    f += make_page_record(kItemPolyline, words({4, 0, 3200, 3200, 3200, INT32_MIN, 0, 6400, 6400}));
+    f += make_page_record(PageRecordKind::Clip, words({0, 3200, 0, 3200}));
+    f += make_page_record(PageRecordKind::Polyline, words({4, 0, 3200, 3200, 3200, INT32_MIN, 0, 6400, 6400}));
     f += testing::text_record(3200, 6400, "Hello");
-    f += make_page_record(kItemDotColumns, words({3, 0, 0, 64, 1, 640}));
-    f += make_page_record(kItemShape, words({8, 0, 320, 320, 640, 640}));
-    f += make_page_record(kItemShape, words({11, 0, 320, 320, 320, 3200}));
-    f += make_page_record(kItemTrace, words({1 << 30, 0, 3200, 0, 2}) + std::string("\x00\x04\x00\x08", 4));
+    f += make_page_record(PageRecordKind::DotColumns, words({3, 0, 0, 64, 1, 640}));
+    f += make_page_record(PageRecordKind::Shape, words({8, 0, 320, 320, 640, 640}));
+    f += make_page_record(PageRecordKind::Shape, words({11, 0, 320, 320, 320, 3200}));
+    f += make_page_record(PageRecordKind::Trace, words({1 << 30, 0, 3200, 0, 2}) + std::string("\x00\x04\x00\x08", 4));
     CReportPage page;
     const auto c = parse_page_file(f, false);
     fw::RecordingDrawContext dc;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "common/bytes.h"
 #include "framework/core/recording_draw_context.h"
 #include "platform/fs.h"
 #include "testing/test_root.h"
@@ -87,11 +88,11 @@ std::string emf_list(const std::vector<std::pair<std::string, std::string>>& ent
                      const std::string& tail = "") {
     std::string f(64, '\0');
     f[19] = 5, f[20] = 4, f[21] = 3, f[22] = 2, f[23] = 1, f[24] = 24;  // 2024-01-02 03:04:05
-    f[25] = static_cast<char>(count & 0xFF), f[26] = static_cast<char>(count >> 8);
+    store_le16(reinterpret_cast<std::uint8_t*>(f.data() + 25), static_cast<std::uint16_t>(count));
     for (const auto& [name, desc] : entries) {
-        f.push_back(static_cast<char>(name.size() & 0xFF)), f.push_back(static_cast<char>(name.size() >> 8));
+        append_le16(f, static_cast<std::uint16_t>(name.size()));
         f += name;
-        f.push_back(static_cast<char>(desc.size())), f.push_back(0);
+        append_le16(f, static_cast<std::uint16_t>(desc.size()));
         f += desc;
     }
     return f + tail;

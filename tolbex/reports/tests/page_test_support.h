@@ -4,25 +4,23 @@
 #include <initializer_list>
 #include <string>
 
+#include "common/bytes.h"
 #include "tolbex/reports/page_items.h"
 
 namespace tv::testing {
 
-inline void put32(std::string& o, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) o.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
 inline std::string words(std::initializer_list<std::int64_t> values) {
     std::string o;
-    for (std::int64_t v : values) put32(o, static_cast<std::uint32_t>(v));
+    for (std::int64_t v : values) append_le32(o, static_cast<std::uint32_t>(v));
     return o;
 }
 inline std::string text_record(std::int32_t x, std::int32_t y, const std::string& text) {
-    return make_page_record(kItemText, words({x, y, static_cast<std::int64_t>(text.size())}) + text, 0, 0, 0);
+    return make_page_record(PageRecordKind::Text, words({x, y, static_cast<std::int64_t>(text.size())}) + text, 0, 0, 0);
 }
 inline std::string hline_record(std::int32_t x1, std::int32_t x2, std::int32_t y) {
-    return make_page_record(kItemPolyline, words({2, x1, y, x2, y}), 0, 0, 0);
+    return make_page_record(PageRecordKind::Polyline, words({2, x1, y, x2, y}), 0, 0, 0);
 }
-inline std::string label_record() { return make_page_record(kItemLabel, words({1, 3}) + "abc", 0, 0, 0); }
+inline std::string label_record() { return make_page_record(PageRecordKind::Label, words({1, 3}) + "abc", 0, 0, 0); }
 
 inline std::string hex(const std::string& bytes) {
     static const char* d = "0123456789abcdef";

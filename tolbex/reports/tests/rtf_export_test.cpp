@@ -46,7 +46,7 @@ TEST_F(RtfTest, SmallReportGolden) {
 
 TEST_F(RtfTest, TextIsEscapedAndRepeatsWrittenOnce) {
     page(1, testing::text_record(3200, 6400, "a{b}\\c\xe9") + testing::text_record(3200, 6400, "a{b}\\c\xe9") +
-                make_page_record(kItemShape, words({11, 0, 0, 0, 3200, 3200})) +
+                make_page_record(PageRecordKind::Shape, words({11, 0, 0, 0, 3200, 3200})) +
                 testing::text_record(0, 3200, "\x1b\x01" "one\r\ntwo"));
     page(2, testing::label_record());
     page(3, "");  // no items: not a page of the document
@@ -67,7 +67,7 @@ TEST_F(RtfTest, TextIsEscapedAndRepeatsWrittenOnce) {
 
 TEST(RtfWriterTest, TracePiecesAndDotRules) {
     TraceData t{1 << 30, 0, 0, 0, std::vector<std::uint16_t>(1000, 0)};
-    CReportPageItem trace(kItemTrace, t);
+    PageItem trace(PageRecordKind::Trace, t);
     RtfWriter w;
     trace.write_rtf(w);
     const std::string& s = w.text();
@@ -77,15 +77,15 @@ TEST(RtfWriterTest, TracePiecesAndDotRules) {
     EXPECT_EQ(counts, (std::vector<std::string>{"500", "500", "2"}));
     // Exactly 76 rows write nothing; other counts write one dotted line each.
     RtfWriter none, some;
-    CReportPageItem(kItemDotRows, DotsData{0, 0, 0, 100, std::vector<std::int32_t>(76, 5)}).write_rtf(none);
+    PageItem(PageRecordKind::DotRows, DotsData{0, 0, 0, 100, std::vector<std::int32_t>(76, 5)}).write_rtf(none);
     EXPECT_EQ(none.text(), "");
-    CReportPageItem(kItemDotRows, DotsData{0, 0, 0, 100, {5, 6}}).write_rtf(some);
+    PageItem(PageRecordKind::DotRows, DotsData{0, 0, 0, 100, {5, 6}}).write_rtf(some);
     EXPECT_NE(some.text().find("\\dplinedot\\dplinew2"), std::string::npos);
     // A dotted polyline with a single point writes nothing; pen-ups split both kinds.
     RtfWriter single, split;
-    CReportPageItem(kItemDottedPolyline, PolylineData{{{1, 1}}}).write_rtf(single);
+    PageItem(PageRecordKind::DottedPolyline, PolylineData{{{1, 1}}}).write_rtf(single);
     EXPECT_EQ(single.text(), "");
-    CReportPageItem(kItemPolyline, PolylineData{{{1, 1}, {2, 2}, {kPenUp, 0}, {3, 3}, {kDividedPenUp, 1}, {4, 4}, {5, 5}}})
+    PageItem(PageRecordKind::Polyline, PolylineData{{{1, 1}, {2, 2}, {kPenUp, 0}, {3, 3}, {kDividedPenUp, 1}, {4, 4}, {5, 5}}})
         .write_rtf(split);
     EXPECT_EQ(split.text().find("dppolycount2"), split.text().find("dppolycount"));
     EXPECT_EQ(rtf_twips_x(6261), 11040);
