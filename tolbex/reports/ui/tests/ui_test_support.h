@@ -1,5 +1,6 @@
 // Shared pieces of the window tests: one offscreen QApplication, a fresh machine root with the
-// scripted prompter, and the analysis-system peer as a child process.
+// scripted prompter, and the analysis-system peer as a child process. Kept with the lowest window
+// layer, so that the browser's and the application's window tests both see it.
 #pragma once
 #include <csignal>
 #include <cstdlib>
