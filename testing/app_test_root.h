@@ -1,6 +1,6 @@
-// A fresh TORVANE_ROOT and TMPDIR for one test of the application shell.
+// The fixture every folder's tests start from: a fresh temporary root with TMPDIR (TempRoot), the
+// cached root folders forgotten before and after, and the scripted prompter answering for the user.
 #pragma once
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -10,6 +10,7 @@
 #include "common/registry.h"
 #include "common/strings.h"
 #include "common/ui.h"
+#include "testing/test_root.h"
 
 namespace tv::testing_root {
 
@@ -23,25 +24,18 @@ inline void write_file(const fs::path& p, const std::string& bytes) {
 
 class RootTest : public ::testing::Test {
 protected:
+    using TmpDir = platform::testing::TmpDir;
+    // Beside by default: `t` then holds root/, tmp/ and the test's own files outside the root.
+    explicit RootTest(TmpDir tmp = TmpDir::Beside) : root(tmp), t(root.made()) {}
     void SetUp() override {
-        char tmpl[] = "/tmp/tolbex-app-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        t = tmpl;
-        fs::create_directories(t / "root");
-        fs::create_directories(t / "tmp");
-        ::setenv("TORVANE_ROOT", (t / "root").c_str(), 1);
-        ::setenv("TMPDIR", (t / "tmp").c_str(), 1);
         reset_cached_roots();
         set_ui(&scripted);
     }
     void TearDown() override {
         set_ui(nullptr);
-        ::unsetenv("TORVANE_ROOT");
-        ::unsetenv("TMPDIR");
         reset_cached_roots();
-        std::error_code ec;
-        fs::remove_all(t, ec);
     }
+    platform::testing::TempRoot root;
     fs::path t;
     ScriptedUi scripted;
 };

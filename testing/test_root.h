@@ -13,6 +13,7 @@
 #include <vector>
 #include <regex.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,29 +30,49 @@ inline bool full_match(const std::string& text, const std::string& pattern) {
     return ok;
 }
 
+// Where TMPDIR points in a TempRoot.
+enum class TmpDir {
+    Inside,  // <root>/tmp
+    Beside,  // <made>/root and <made>/tmp: the folder made also holds work files outside the root
+    Root,    // the root itself
+};
+
+// Makes a folder under TMPDIR (or /tmp when TMPDIR is no folder) and points TORVANE_ROOT and
+// TMPDIR into it. The destructor removes it, even where a test took write permission away, and
+// puts both variables back as they were.
 class TempRoot {
 public:
-    TempRoot() {
+    explicit TempRoot(TmpDir tmp = TmpDir::Inside) {
         save("TORVANE_ROOT", old_root_);
         save("TMPDIR", old_tmp_);
-        std::string base = std::filesystem::temp_directory_path().string() + "/tvplat.XXXXXX";
-        char* made = ::mkdtemp(base.data());
-        EXPECT_NE(made, nullptr);
-        path_ = base;
+        std::string base = old_tmp_ && std::filesystem::is_directory(*old_tmp_) ? *old_tmp_ : "/tmp";
+        base += "/tvroot.XXXXXX";
+        const bool made = ::mkdtemp(base.data()) != nullptr;
+        EXPECT_TRUE(made) << base;
+        made_ = base;
+        path_ = tmp == TmpDir::Beside ? made_ + "/root" : made_;
+        tmp_ = tmp == TmpDir::Root ? path_ : tmp == TmpDir::Inside ? path_ + "/tmp" : made_ + "/tmp";
+        std::filesystem::create_directories(path_);
+        std::filesystem::create_directories(tmp_);
         ::setenv("TORVANE_ROOT", path_.c_str(), 1);
-        std::filesystem::create_directories(path_ + "/tmp");
-        ::setenv("TMPDIR", (path_ + "/tmp").c_str(), 1);
+        ::setenv("TMPDIR", tmp_.c_str(), 1);
     }
     ~TempRoot() {
         std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
+        ::chmod(made_.c_str(), 0700);
+        for (auto it = std::filesystem::recursive_directory_iterator(made_, ec);
+             it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+            if (it->is_directory(ec) && !it->is_symlink(ec)) ::chmod(it->path().c_str(), 0700);
+        std::filesystem::remove_all(made_, ec);
         restore("TORVANE_ROOT", old_root_);
         restore("TMPDIR", old_tmp_);
     }
     TempRoot(const TempRoot&) = delete;
     TempRoot& operator=(const TempRoot&) = delete;
 
-    const std::string& path() const { return path_; }
+    const std::string& path() const { return path_; }  // TORVANE_ROOT
+    const std::string& tmp() const { return tmp_; }    // TMPDIR
+    const std::string& made() const { return made_; }  // the folder removed at the end
     std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
 
 private:
@@ -64,7 +85,7 @@ private:
         else
             ::unsetenv(name);
     }
-    std::string path_;
+    std::string made_, path_, tmp_;
     std::optional<std::string> old_root_, old_tmp_;
 };
 

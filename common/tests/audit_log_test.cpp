@@ -24,6 +24,7 @@
 #include "platform/event_log.h"
 #include "platform/registry.h"
 #include "platform/system.h"
+#include "testing/test_root.h"
 
 namespace tv {
 namespace {
@@ -104,16 +105,8 @@ Bytes concat(const Bytes& a, const Bytes& b) {
 class AuditLogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tvauditXXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-        for (const char* name : {"TORVANE_ROOT", "TMPDIR", "TZ"}) {
-            const char* v = std::getenv(name);
-            env_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
-        }
-        setenv("TORVANE_ROOT", root_.c_str(), 1);
-        setenv("TMPDIR", root_.c_str(), 1);
+        const char* tz = std::getenv("TZ");
+        old_tz_ = tz ? std::optional<std::string>(tz) : std::nullopt;
         setenv("TZ", "UTC", 1);
         tzset();
         platform::set_system(&system_);
@@ -127,15 +120,11 @@ protected:
         platform::set_registry(nullptr);
         platform::set_event_log(nullptr);
         platform::set_system(nullptr);
-        for (auto& [name, value] : env_) {
-            if (value)
-                setenv(name.c_str(), value->c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
+        if (old_tz_)
+            setenv("TZ", old_tz_->c_str(), 1);
+        else
+            unsetenv("TZ");
         tzset();
-        std::error_code ec;
-        fs::remove_all(root_, ec);
     }
 
     // One entry the way the application writes it: open, write, (closed by the write).
@@ -144,12 +133,13 @@ protected:
         return log.open(root_ + "/dummy.img") && log.write_entry(format, text, a, b);
     }
 
-    std::string root_, log_file_;
+    platform::testing::TempRoot temp_{platform::testing::TmpDir::Root};
+    std::string root_ = temp_.path(), log_file_;
     FakeSystem system_;
     FakeEventLog events_;
     std::unique_ptr<platform::Registry> registry_ = platform::make_memory_registry();
     ScriptedUi ui_;
-    std::vector<std::pair<std::string, std::optional<std::string>>> env_;
+    std::optional<std::string> old_tz_;
 };
 
 TEST_F(AuditLogTest, RecordGoldenBytesAndRoundTrip) {

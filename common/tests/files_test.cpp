@@ -15,46 +15,17 @@
 
 #include "platform/drives.h"
 #include "platform/system.h"
+#include "testing/test_root.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string saved_env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
 // A fresh TORVANE_ROOT and TMPDIR per test.
 class FilesFixture : public ::testing::Test {
 protected:
-    void SetUp() override {
-        old_tmpdir_ = saved_env("TMPDIR");
-        old_root_ = saved_env("TORVANE_ROOT");
-        std::string base = (old_tmpdir_.empty() || !fs::is_directory(old_tmpdir_)) ? "/tmp" : old_tmpdir_;
-        std::string tmpl = base + "/tvfiles.XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        root_ = tmpl;
-        tmp_ = root_ + "/tmp";
-        work_ = root_ + "/work";
-        fs::create_directories(tmp_);
-        fs::create_directories(work_);
-        ::setenv("TORVANE_ROOT", root_.c_str(), 1);
-        ::setenv("TMPDIR", tmp_.c_str(), 1);
-    }
-    void TearDown() override {
-        tv::platform::set_system(nullptr);
-        std::error_code ec;
-        for (auto it = fs::recursive_directory_iterator(root_, ec); it != fs::recursive_directory_iterator(); ++it)
-            if (!it->is_symlink()) ::chmod(it->path().c_str(), it->is_directory() ? 0700 : 0600);
-        fs::remove_all(root_, ec);
-        restore("TMPDIR", old_tmpdir_);
-        restore("TORVANE_ROOT", old_root_);
-    }
-    static void restore(const char* name, const std::string& v) {
-        if (v.empty()) ::unsetenv(name);
-        else ::setenv(name, v.c_str(), 1);
-    }
+    void SetUp() override { fs::create_directories(work_); }
+    void TearDown() override { tv::platform::set_system(nullptr); }
 
     static void write(const std::string& path, const std::string& bytes) {
         std::ofstream(path, std::ios::binary) << bytes;
@@ -87,7 +58,8 @@ protected:
         return out;
     }
 
-    std::string old_tmpdir_, old_root_, root_, tmp_, work_;
+    tv::platform::testing::TempRoot temp_;
+    const std::string root_ = temp_.path(), tmp_ = temp_.tmp(), work_ = root_ + "/work";
 };
 
 using FilesPathTest = FilesFixture;

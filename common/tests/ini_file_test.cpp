@@ -8,28 +8,12 @@
 #include <filesystem>
 #include <cstdio>
 
+#include "testing/test_root.h"
+
 namespace {
 
 class IniFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const char* tmp = std::getenv("TMPDIR");
-        saved_tmpdir_ = tmp ? tmp : "";
-        std::string base = std::string(tmp && *tmp ? tmp : "/tmp") + "/tv-ini-XXXXXX";
-        ASSERT_NE(::mkdtemp(base.data()), nullptr);
-        root_ = base;
-        ::setenv("TORVANE_ROOT", root_.c_str(), 1);
-        ::setenv("TMPDIR", root_.c_str(), 1);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
-        ::unsetenv("TORVANE_ROOT");
-        if (saved_tmpdir_.empty())
-            ::unsetenv("TMPDIR");
-        else
-            ::setenv("TMPDIR", saved_tmpdir_.c_str(), 1);
-    }
     std::string write(const std::string& name, const std::string& bytes) {
         const std::string path = root_ + "/" + name;
         std::FILE* f = std::fopen(path.c_str(), "wbe");
@@ -50,8 +34,8 @@ protected:
         std::fclose(f);
         return out;
     }
-    std::string root_;
-    std::string saved_tmpdir_;
+    tv::platform::testing::TempRoot temp_{tv::platform::testing::TmpDir::Root};
+    const std::string root_ = temp_.path();
 };
 
 const char kSample[] = "[A]\r\nx=1\r\ny=2 ; note\r\n[B]\r\nx=3\r\n";

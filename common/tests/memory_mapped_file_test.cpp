@@ -9,27 +9,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "testing/test_root.h"
+
 namespace {
 
 // A fresh TORVANE_ROOT, so that names never meet another test's objects.
 class MemoryMappedFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const char* r = std::getenv("TORVANE_ROOT");
-        old_root_ = r ? r : "";
-        const char* t = std::getenv("TMPDIR");
-        std::string base = t && std::filesystem::is_directory(t) ? t : "/tmp";
-        std::string tmpl = base + "/tvmmf.XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        root_ = tmpl;
-        ::setenv("TORVANE_ROOT", root_.c_str(), 1);
-    }
     void TearDown() override {
         for (const char* n : {"RAWECG1.MMF", "TAPEDATA.MMF", "ECGCTRL.MMF", "OTHER.MMF"}) tv::MemoryMappedFile::remove(n);
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
-        if (old_root_.empty()) ::unsetenv("TORVANE_ROOT");
-        else ::setenv("TORVANE_ROOT", old_root_.c_str(), 1);
     }
 
     static int mappings_named(const std::string& name) {
@@ -39,7 +27,7 @@ protected:
         return n;
     }
 
-    std::string root_, old_root_;
+    tv::platform::testing::TempRoot temp_;
 };
 
 }  // namespace

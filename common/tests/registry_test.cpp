@@ -12,6 +12,7 @@
 #include "common/files.h"
 #include "common/strings.h"
 #include "platform/paths.h"
+#include "testing/test_root.h"
 
 namespace tv {
 namespace {
@@ -50,15 +51,7 @@ public:
 class RegistryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tvregXXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-        save_env("TORVANE_ROOT");
-        save_env("TMPDIR");
         save_env("PATH");
-        setenv("TORVANE_ROOT", root_.c_str(), 1);
-        setenv("TMPDIR", root_.c_str(), 1);
         platform::set_registry(&reg_);
         reset_cached_roots();
         language_ = get_ui_language();
@@ -73,8 +66,6 @@ protected:
             else
                 unsetenv(name.c_str());
         }
-        std::error_code ec;
-        fs::remove_all(root_, ec);
     }
     void save_env(const std::string& name) {
         const char* v = std::getenv(name.c_str());
@@ -92,7 +83,8 @@ protected:
         ASSERT_TRUE(reg_set_dword(r, key, name, v));
     }
 
-    std::string root_;
+    platform::testing::TempRoot temp_{platform::testing::TmpDir::Root};
+    const std::string root_ = temp_.path();
     RecordingRegistry reg_;
     int language_ = 0;
     std::vector<std::pair<std::string, std::optional<std::string>>> env_;

@@ -12,6 +12,8 @@
 
 #include "common/files.h"
 
+#include "testing/test_root.h"
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -44,33 +46,14 @@ const std::string kPairs(kPairsText, sizeof kPairsText);  // the closing NUL end
 
 class VersionInfoFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const char* t = std::getenv("TMPDIR");
-        old_tmpdir_ = t ? t : "";
-        const char* r = std::getenv("TORVANE_ROOT");
-        old_root_ = r ? r : "";
-        std::string base = t && std::filesystem::is_directory(t) ? t : "/tmp";
-        std::string tmpl = base + "/tvver.XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
-        ::setenv("TORVANE_ROOT", dir_.c_str(), 1);
-        ::setenv("TMPDIR", dir_.c_str(), 1);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-        for (auto [name, v] : {std::pair{"TMPDIR", &old_tmpdir_}, std::pair{"TORVANE_ROOT", &old_root_}}) {
-            if (v->empty()) ::unsetenv(name);
-            else ::setenv(name, v->c_str(), 1);
-        }
-    }
     std::string write(const std::string& name, const Bytes& bytes) {
         std::string path = dir_ + "/" + name;
         std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                     static_cast<std::streamsize>(bytes.size()));
         return path;
     }
-    std::string dir_, old_tmpdir_, old_root_;
+    tv::platform::testing::TempRoot temp_{tv::platform::testing::TmpDir::Root};
+    const std::string dir_ = temp_.path();
 };
 
 }  // namespace

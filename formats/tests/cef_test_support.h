@@ -16,6 +16,7 @@
 #include "common/ui.h"
 #include "platform/fs.h"
 #include "formats/cef.h"
+#include "testing/app_test_root.h"
 
 namespace tv::cef_test {
 
@@ -134,27 +135,13 @@ inline Bytes words_to_bytes(const std::vector<std::uint16_t>& w) {
     return b;
 }
 
-// A fresh TORVANE_ROOT and TMPDIR, removed afterwards; the scripted prompter installed.
-class CefTest : public ::testing::Test {
+// The shared root fixture with TMPDIR inside the root, and an output folder beside it.
+class CefTest : public testing_root::RootTest {
 protected:
+    CefTest() : RootTest(TmpDir::Inside) {}
     void SetUp() override {
-        char tmpl[] = "/tmp/cef_test_XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        ::setenv("TORVANE_ROOT", root_.c_str(), 1);
-        tmp_ = root_ + "/tmp";
-        ASSERT_EQ(::mkdir(tmp_.c_str(), 0700), 0);
-        ::setenv("TMPDIR", tmp_.c_str(), 1);
-        out_ = root_ + "/out";
         ASSERT_EQ(::mkdir(out_.c_str(), 0700), 0);
-        reset_cached_roots();
-        set_ui(&ui_);
-    }
-    void TearDown() override {
-        set_ui(nullptr);
-        delete_folder_tree(root_, true, true);
-        ::unsetenv("TORVANE_ROOT");
-        ::unsetenv("TMPDIR");
+        RootTest::SetUp();
     }
     // Points the compressor search at `program`.
     void use_szip(const std::string& program) {
@@ -180,8 +167,8 @@ protected:
         return n;
     }
 
-    std::string root_, tmp_, out_;
-    ScriptedUi ui_;
+    const std::string root_ = root.path(), tmp_ = root.tmp(), out_ = root_ + "/out";
+    ScriptedUi& ui_ = scripted;
 };
 
 }  // namespace tv::cef_test

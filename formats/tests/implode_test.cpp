@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "testing/test_root.h"
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -360,9 +362,8 @@ TEST(Implode, SeparateWorkAreasRunInParallel) {
 TEST(Implode, OutsideDecoderAgrees) {
     if (std::system("command -v dynamite >/dev/null 2>&1") != 0) GTEST_SKIP() << "dynamite is not installed";
     namespace fs = std::filesystem;
-    char tmpl[] = "/tmp/tvimplode.XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    const fs::path dir = tmpl;
+    tv::platform::testing::TempRoot temp;
+    const fs::path dir = temp.path();
     auto work = new_work();
     auto check = [&](const Bytes& stream, const Bytes& expected, const std::string& what) {
         const fs::path in = dir / "in.bin", out = dir / "out.bin";
@@ -380,7 +381,6 @@ TEST(Implode, OutsideDecoderAgrees) {
     }
     check({0x00, 0x06, 0x82, 0x08, 0xED, 0x05, 0xFC, 0x03}, {'A', 'B', 'A', 'B'}, "ABAB");
     check(literal_only_stream(random_bytes(5000, 8)), random_bytes(5000, 8), "literal-only");
-    fs::remove_all(dir);
 }
 
 TEST(Crc32, IsTheOrdinaryCrc) {

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "formats/implode.h"
+#include "testing/test_root.h"
 
 namespace fs = std::filesystem;
 
@@ -127,23 +128,7 @@ Bytes mixed_bytes(std::size_t n) {
 class TransferFile : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/tvtransfer.XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        for (const char* sub : {"tmp", "src", "out"}) fs::create_directories(root_ / sub);
-        for (const char* name : {"TMPDIR", "TORVANE_ROOT"}) {
-            const char* v = std::getenv(name);
-            saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
-        }
-        ::setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
-        ::setenv("TORVANE_ROOT", root_.c_str(), 1);
-    }
-    void TearDown() override {
-        for (auto& [name, value] : saved_) {
-            if (value) ::setenv(name.c_str(), value->c_str(), 1);
-            else ::unsetenv(name.c_str());
-        }
-        fs::remove_all(root_);
+        for (const char* sub : {"src", "out"}) fs::create_directories(root_ / sub);
     }
     fs::path src() const { return root_ / "src"; }
     fs::path out() const { return root_ / "out"; }
@@ -156,8 +141,8 @@ protected:
         return m;
     }
 
-    fs::path root_;
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+    tv::platform::testing::TempRoot temp_;
+    const fs::path root_ = temp_.path();
 };
 
 TEST_F(TransferFile, GoldenBytesPackAndUnpack) {

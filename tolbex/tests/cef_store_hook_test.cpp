@@ -14,16 +14,12 @@ class CefStoreHookTest : public CliTest {
 protected:
     void SetUp() override {
         CliTest::SetUp();
-        ::setenv("TORVANE_ROOT", root.c_str(), 1);
-        ::setenv("TMPDIR", tmp.c_str(), 1);
         tv::reset_cached_roots();
         write_hive(root / "registry" / "HKLM.reg",
                    "[Software\\Torvane Medical\\SZIP]\r\n\"Install Path\"=\"" TV_SZIP_PROGRAM "\"\r\n");
     }
     void TearDown() override {
         tv::set_cef_unpacker(nullptr);
-        ::unsetenv("TORVANE_ROOT");
-        ::unsetenv("TMPDIR");
         tv::reset_cached_roots();
         CliTest::TearDown();
     }

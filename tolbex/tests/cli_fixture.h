@@ -67,22 +67,10 @@ inline std::vector<std::string> index_lines(const fs::path& p) {
 
 using RunResult = tv::platform::testing::CapturedRun;
 
-// A fresh folder with the machine root, temp folder and work space of one test.
+// A fresh folder with the machine root, temp folder and work space of one test; the test
+// process itself points at the same root as the program it runs.
 class CliTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/tolbex-cli-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        t = tmpl;
-        root = t / "root";
-        tmp = t / "tmp";
-        fs::create_directories(root);
-        fs::create_directories(tmp);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(t, ec);
-    }
 
     // Runs tolbex with TORVANE_ROOT, TMPDIR, TZ=UTC, LC_ALL=C, no display, stdin closed and a
     // time limit; a run over the limit is killed and fails.
@@ -105,7 +93,8 @@ protected:
         return names;
     }
 
-    fs::path t, root, tmp;
+    tv::platform::testing::TempRoot temp_root{tv::platform::testing::TmpDir::Beside};
+    const fs::path t = temp_root.made(), root = temp_root.path(), tmp = temp_root.tmp();
 };
 
 // --- registry hives ---

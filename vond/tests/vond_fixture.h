@@ -34,27 +34,11 @@ inline std::string slurp(const fs::path& p) {
 
 class VondTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/vond-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        t = tmpl;
-        root = t / "root";
-        tmp = t / "tmp";
-        out = t / "out";
-        fs::create_directories(root);
-        fs::create_directories(tmp);
-        fs::create_directories(out);
-        if (const char* r = std::getenv("TORVANE_ROOT")) old_root_ = r;
-        ::setenv("TORVANE_ROOT", root.c_str(), 1);
-        ::setenv("TMPDIR", tmp.c_str(), 1);
-    }
+    void SetUp() override { fs::create_directories(out); }
     void TearDown() override {
         for (const char* n : {"RAWECG1.MMF", "RAWECG2.MMF", "RAWECG3.MMF", "ECGCTRL.MMF", "Patient Events",
                               "VOND TERMINATOR"})
             tv::platform::SharedMemory::unlink(n);
-        std::error_code ec;
-        fs::remove_all(t, ec);
-        if (old_root_.empty()) ::unsetenv("TORVANE_ROOT"); else ::setenv("TORVANE_ROOT", old_root_.c_str(), 1);
     }
 
     RunResult run(const std::vector<std::string>& args, const std::vector<std::string>& extra_env = {},
@@ -79,10 +63,8 @@ protected:
         ASSERT_TRUE(tv::platform::map_drive(d));
     }
 
-    fs::path t, root, tmp, out;
-
-private:
-    std::string old_root_;
+    tv::platform::testing::TempRoot temp_root_{tv::platform::testing::TmpDir::Beside};
+    const fs::path t = temp_root_.made(), root = temp_root_.path(), tmp = temp_root_.tmp(), out = t / "out";
 };
 
 inline std::vector<std::uint16_t> words(const fs::path& p) {

@@ -19,6 +19,7 @@
 #include "platform/fs.h"
 #include "platform/registry.h"
 #include "platform/shared_memory.h"
+#include "testing/test_root.h"
 
 namespace fs = std::filesystem;
 
@@ -81,21 +82,12 @@ std::string hex(const std::string& bytes) {
 class Acceptance : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/tvacceptXXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        ::setenv("TORVANE_ROOT", root_.c_str(), 1);
         ::setenv("TZ", "UTC", 1);
         ::tzset();
-        fs::create_directories(root_ + "/tmp");
-        ::setenv("TMPDIR", (root_ + "/tmp").c_str(), 1);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(root_, ec);
     }
     std::string cli(const std::string& args) const { return quote(kCli) + " " + args; }
-    std::string root_;
+    tv::platform::testing::TempRoot temp_;
+    const std::string root_ = temp_.path();
 };
 
 TEST_F(Acceptance, AuditLogGoldenFileTwoWritersAndLockedFile) {

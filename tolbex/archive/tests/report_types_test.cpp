@@ -1,6 +1,7 @@
 #include "tolbex/archive/report_types.h"
 
 #include "common/text.h"
+#include "testing/test_root.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -19,22 +20,6 @@ protected:
     void SetUp() override {
         ::setenv("TZ", "UTC", 1);
         ::tzset();
-        const char* tmp = std::getenv("TMPDIR");
-        saved_tmpdir_ = tmp ? tmp : "";
-        std::string base = std::string(tmp && *tmp ? tmp : "/tmp") + "/tv-rtypes-XXXXXX";
-        ASSERT_NE(::mkdtemp(base.data()), nullptr);
-        root_ = base;
-        ::setenv("TORVANE_ROOT", root_.c_str(), 1);
-        ::setenv("TMPDIR", root_.c_str(), 1);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
-        ::unsetenv("TORVANE_ROOT");
-        if (saved_tmpdir_.empty())
-            ::unsetenv("TMPDIR");
-        else
-            ::setenv("TMPDIR", saved_tmpdir_.c_str(), 1);
     }
     void write(const std::string& name, const std::string& bytes) {
         std::FILE* f = std::fopen((root_ + "/" + name).c_str(), "wbe");
@@ -42,7 +27,8 @@ protected:
         std::fwrite(bytes.data(), 1, bytes.size(), f);
         std::fclose(f);
     }
-    std::string root_, saved_tmpdir_;
+    platform::testing::TempRoot temp_{platform::testing::TmpDir::Root};
+    const std::string root_ = temp_.path();
 };
 
 TEST(ReportTypes, TypeFromPathFollowsTheExtensionWithoutCase) {

@@ -30,7 +30,6 @@
 #include "tolbex/browser/ui/choose_archive_dialog.h"
 #include "tolbex/app/command_line.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
-#include "tolbex/app/ui/tolbex_window_app.h"
 
 namespace tv::gui {
 namespace {

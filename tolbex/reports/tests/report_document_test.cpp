@@ -17,6 +17,7 @@
 #include "tolbex/archive/audit_trail.h"
 #include "tolbex/reports/report_document.h"
 #include "tolbex/reports/report_printing.h"
+#include "testing/app_test_root.h"
 #include "tolbex/reports/tests/page_test_support.h"
 
 namespace tv {
@@ -47,17 +48,10 @@ const std::string kHiRecord = std::string("\x1e\x00\x00\x00\xad\x00\x00\x00\x56\
                                           32) +
                               "Hi";
 
-class ReportDocumentTest : public ::testing::Test {
+class ReportDocumentTest : public testing_root::RootTest {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/tv-rdoc-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        t = tmpl;
-        fs::create_directories(t / "root");
-        fs::create_directories(t / "tmp");
-        ::setenv("TORVANE_ROOT", (t / "root").c_str(), 1);
-        ::setenv("TMPDIR", (t / "tmp").c_str(), 1);
-        set_ui(&scripted);
+        RootTest::SetUp();
         archive = t / "G" / "STANDARD";
         report = archive / "R.IMG";
         write(report / "VERSION.TXT", "V8.006\r\n");
@@ -66,15 +60,6 @@ protected:
         page1 = text_record(3200, 6400, "Hello") + hline_record(0, 200352, 3200);
         write(report / "PAGE.1", page1);
     }
-    void TearDown() override {
-        set_ui(nullptr);
-        // Later tests in this process must not inherit a folder that is about to go.
-        ::unsetenv("TORVANE_ROOT");
-        ::unsetenv("TMPDIR");
-        std::error_code ec;
-        fs::permissions(report / "PAGE.1", fs::perms::owner_all, ec);
-        fs::remove_all(t, ec);
-    }
     std::vector<std::string> audit_messages() const {
         std::vector<std::string> out;
         for (const auto& r :
@@ -82,9 +67,8 @@ protected:
             out.push_back(r.message);
         return out;
     }
-    fs::path t, archive, report;
+    fs::path archive, report;
     std::string page1;
-    ScriptedUi scripted;
 };
 
 TEST_F(ReportDocumentTest, LoadsPagesInOrderAndFindsTheFolder) {

@@ -12,6 +12,7 @@
 #include "platform/process.h"
 #include "tools/szip/szip_format.h"
 #include "tools/szip/word_coder.h"
+#include "testing/test_root.h"
 
 namespace tv::szip {
 namespace {
@@ -243,12 +244,6 @@ TEST(SzipWords, CorruptStreamsAreRefused) {
 
 class SzipProgram : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/szip_test_XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
     int run(const std::vector<std::string>& args) {
         std::vector<std::string> argv{TV_SZIP_PROGRAM};
         argv.insert(argv.end(), args.begin(), args.end());
@@ -256,7 +251,8 @@ protected:
         if (!platform::spawn_process(argv, child)) return -100;
         return platform::wait_process(child);
     }
-    std::string dir_;
+    platform::testing::TempRoot temp_;
+    const std::string dir_ = temp_.path();
 };
 
 TEST_F(SzipProgram, CommandLinesAndExitCodes) {

@@ -22,7 +22,7 @@
 #include "tolbex/browser/ui/browser_list_view.h"
 #include "tolbex/app/ui/main_frame.h"
 #include "tolbex/app/ui/menus.h"
-#include "tolbex/app/ui/tests/ui_test_support.h"
+#include "tolbex/reports/ui/tests/ui_test_support.h"
 #include "tolbex/app/ui/tolbex_window_app.h"
 
 namespace tv {

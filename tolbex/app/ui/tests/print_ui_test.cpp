@@ -20,7 +20,7 @@
 #include "tolbex/browser/ui/browser_list_view.h"
 #include "tolbex/app/ui/main_frame.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
-#include "tolbex/app/ui/tests/ui_test_support.h"
+#include "tolbex/reports/ui/tests/ui_test_support.h"
 #include "tolbex/app/ui/tolbex_window_app.h"
 #include "tolbex/reports/report_printing.h"
 

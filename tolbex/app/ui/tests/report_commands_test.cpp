@@ -12,7 +12,7 @@
 #include "tolbex/app/ui/menus.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
 #include "tolbex/reports/ui/report_view.h"
-#include "tolbex/app/ui/tests/ui_test_support.h"
+#include "tolbex/reports/ui/tests/ui_test_support.h"
 #include "tolbex/reports/report_document.h"
 #include "tolbex/reports/tests/page_test_support.h"
 

@@ -9,7 +9,7 @@
 
 #include "framework/qt/timer.h"
 #include "framework/qt/window_helpers.h"
-#include "tolbex/app/ui/tests/ui_test_support.h"
+#include "tolbex/reports/ui/tests/ui_test_support.h"
 
 namespace tv {
 namespace {

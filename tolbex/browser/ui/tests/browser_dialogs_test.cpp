@@ -7,7 +7,7 @@
 #include "tolbex/browser/tests/browser_test_group.h"
 #include "tolbex/browser/ui/archive_dialogs_ui.h"
 #include "tolbex/browser/ui/choose_archive_dialog.h"
-#include "tolbex/app/ui/tests/ui_test_support.h"
+#include "tolbex/reports/ui/tests/ui_test_support.h"
 
 namespace tv {
 namespace {

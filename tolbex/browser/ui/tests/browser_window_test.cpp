@@ -21,7 +21,7 @@
 #include "tolbex/browser/ui/browser_list_doc_ui.h"
 #include "tolbex/browser/ui/browser_list_view.h"
 #include "tolbex/browser/ui/choose_archive_dialog.h"
-#include "tolbex/app/ui/tests/ui_test_support.h"
+#include "tolbex/reports/ui/tests/ui_test_support.h"
 
 namespace tv {
 namespace {

@@ -1,5 +1,6 @@
 // Shared pieces of the window tests: one offscreen QApplication, a fresh machine root with the
-// scripted prompter, and the analysis-system peer as a child process.
+// scripted prompter, and the analysis-system peer as a child process. Kept with the lowest window
+// layer, so that the browser's and the application's window tests both see it.
 #pragma once
 #include <csignal>
 #include <cstdlib>
@@ -15,9 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/registry.h"
-#include "common/ui.h"
-#include "testing/test_root.h"
+#include "testing/app_test_root.h"
 #include "tolbex/app/tolbex_strings.h"
 
 namespace tv::uitest {
@@ -44,20 +43,13 @@ inline void write_file(const std::string& path, const std::string& bytes) {
     out << bytes;
 }
 
-class UiRootTest : public ::testing::Test {
+class UiRootTest : public testing_root::RootTest {
 protected:
-    UiRootTest() { qt_app(); }
+    UiRootTest() : RootTest(TmpDir::Inside) { qt_app(); }
     void SetUp() override {
         register_tolbex_strings();
-        reset_cached_roots();
-        set_ui(&scripted);
+        RootTest::SetUp();
     }
-    void TearDown() override {
-        set_ui(nullptr);
-        reset_cached_roots();
-    }
-    platform::testing::TempRoot root;
-    ScriptedUi scripted;
 };
 
 // The analysis system's windows, played by tools/analysis-peer; stopped at the end of the test.

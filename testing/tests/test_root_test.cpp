@@ -1,0 +1,65 @@
+#include "testing/test_root.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace tv::platform::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "<unset>";
+}
+
+TEST(TempRoot, PointsBothVariablesIntoTheFolderItMakesAndPutsThemBack) {
+    struct Row {
+        TmpDir tmp;
+        std::string root_in_made, tmp_in_made;  // relative to made()
+    };
+    const Row rows[] = {{TmpDir::Inside, "", "/tmp"}, {TmpDir::Beside, "/root", "/tmp"}, {TmpDir::Root, "", ""}};
+    for (const bool outer_set : {false, true}) {
+        if (outer_set) {
+            ::setenv("TORVANE_ROOT", "/outer/root", 1);
+            ::setenv("TMPDIR", "/outer/absent-tmp", 1);  // no folder: the new one goes to /tmp
+        } else {
+            ::unsetenv("TORVANE_ROOT");
+            ::unsetenv("TMPDIR");
+        }
+        const std::string before_root = env("TORVANE_ROOT"), before_tmp = env("TMPDIR");
+        for (const Row& row : rows) {
+            std::string made;
+            {
+                TempRoot r(row.tmp);
+                made = r.made();
+                EXPECT_EQ(made.rfind("/tmp/", 0), 0u) << made;
+                EXPECT_EQ(r.path(), made + row.root_in_made);
+                EXPECT_EQ(r.tmp(), made + row.tmp_in_made);
+                EXPECT_EQ(env("TORVANE_ROOT"), r.path());
+                EXPECT_EQ(env("TMPDIR"), r.tmp());
+                EXPECT_TRUE(fs::is_directory(r.path()));
+                EXPECT_TRUE(fs::is_directory(r.tmp()));
+                EXPECT_EQ(r / "a/b", r.path() + "/a/b");
+                // A test that takes write and search permission away still leaves nothing behind.
+                fs::create_directories(r / "locked/inner");
+                ::chmod((r / "locked/inner").c_str(), 0);
+                ::chmod((r / "locked").c_str(), 0500);
+                ::chmod(made.c_str(), 0500);
+            }
+            EXPECT_FALSE(fs::exists(made)) << made;
+            EXPECT_EQ(env("TORVANE_ROOT"), before_root);
+            EXPECT_EQ(env("TMPDIR"), before_tmp);
+        }
+    }
+    ::unsetenv("TORVANE_ROOT");
+    ::unsetenv("TMPDIR");
+}
+
+}  // namespace
+}  // namespace tv::platform::testing
