@@ -11,43 +11,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <bit>
 #include <new>
 
+#include "common/bytes.h"
 #include "common/files.h"
 #include "common/registry.h"
 #include "common/text.h"
 #include "common/ui.h"
 #include "platform/event_log.h"
 #include "platform/fs.h"
+#include "platform/handles.h"
 #include "platform/system.h"
 
 namespace tv {
 
 namespace {
 
-constexpr std::array<std::uint32_t, 256> make_crc_table() {
-    std::array<std::uint32_t, 256> table{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-        std::uint32_t c = i;
-        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[i] = c;
-    }
-    return table;
-}
-constexpr auto kCrcTable = make_crc_table();
-
 // Dates are stored as the host's double; the format is little-endian.
 static_assert(std::endian::native == std::endian::little);
-
-void put_u32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-std::uint32_t get_u32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
 
 std::string error_text(int err) {
     char buffer[512];
@@ -82,32 +64,28 @@ std::string pending_path(const std::string& log_path) {
 }
 
 bool read_pending(const std::string& log_path, PendingAppend& out) {
-    const int fd = ::open(pending_path(log_path).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY);
-    if (fd < 0) return false;
+    const platform::UniqueFd fd(::open(pending_path(log_path).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY));
+    if (!fd) return false;
     std::uint8_t b[13];
-    const ssize_t n = ::pread(fd, b, sizeof b, 0);
-    ::close(fd);
+    const ssize_t n = ::pread(fd.get(), b, sizeof b, 0);
     if (n != 12) return false;  // cut short: the writer died before appending anything
-    std::uint64_t end = 0;
-    for (int i = 0; i < 8; ++i) end |= std::uint64_t(b[i]) << (8 * i);
-    out.end = end;
-    out.reg = get_u32(b + 8);
+    out.end = load_le64(b);
+    out.reg = load_le32(b + 8);
     return true;
 }
 
 // Best effort: a folder that takes no new file still gets its log, only without the note.
 void write_pending(const std::string& log_path, const PendingAppend& p) {
-    const int fd = ::open(pending_path(log_path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fd < 0) return;
+    platform::UniqueFd fd(
+        ::open(pending_path(log_path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
+    if (!fd) return;
     std::uint8_t b[12];
-    for (int i = 0; i < 8; ++i) b[i] = static_cast<std::uint8_t>(p.end >> (8 * i));
-    put_u32(b + 8, p.reg);
-    if (!platform::pwrite_all(fd, b, sizeof b, 0)) {
-        ::close(fd);
+    store_le64(b, p.end);
+    store_le32(b + 8, p.reg);
+    if (!platform::pwrite_all(fd.get(), b, sizeof b, 0)) {
+        fd.reset();
         ::unlink(pending_path(log_path).c_str());
-        return;
     }
-    ::close(fd);
 }
 
 // The length of the sealed log: `size`, or where the unsealed records of a dead writer begin.
@@ -144,14 +122,6 @@ void rotate_bytes_right(std::uint8_t* bytes, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>((bytes[i] >> 1) | (bytes[i] << 7));
 }
 
-std::uint32_t crc32_update_byte(std::uint8_t b, std::uint32_t reg) { return kCrcTable[(reg ^ b) & 0xFFu] ^ (reg >> 8); }
-
-std::uint32_t crc32_update(const void* bytes, std::size_t count, std::uint32_t reg) {
-    const auto* p = static_cast<const std::uint8_t*>(bytes);
-    for (std::size_t i = 0; i < count; ++i) reg = crc32_update_byte(p[i], reg);
-    return reg;
-}
-
 double ole_date_from_time(std::int64_t t) {
     const std::time_t tt = static_cast<std::time_t>(t);
     std::tm tm{};
@@ -178,7 +148,7 @@ std::vector<std::uint8_t> AuditLogRecord::serialize() const {
     for (auto t : texts) strings += t.size() + 1;
     const std::size_t length = strings + 12;  // L: strings, date, status
     std::vector<std::uint8_t> out(length + 4);
-    put_u32(out.data(), static_cast<std::uint32_t>(length));
+    store_le32(out.data(), static_cast<std::uint32_t>(length));
     std::size_t at = 4;
     for (auto t : texts) {
         std::memcpy(out.data() + at, t.data(), t.size());
@@ -187,14 +157,14 @@ std::vector<std::uint8_t> AuditLogRecord::serialize() const {
     }
     std::memcpy(out.data() + at, &date, 8);  // little-endian host
     at += 8;
-    put_u32(out.data() + at, status);
+    store_le32(out.data() + at, status);
     rotate_bytes_left(out.data() + 4, length - 4);
     return out;
 }
 
 bool AuditLogRecord::parse(const std::uint8_t* p, std::size_t avail, AuditLogRecord& out, std::size_t& consumed) {
     if (avail < 4) return false;
-    const std::uint32_t length = get_u32(p);
+    const std::uint32_t length = load_le32(p);
     // At least four empty strings, the date and the status; and no more than what is there.
     if (length < 16 || length > avail - 4) return false;
     const std::size_t strings_size = length - 12;
@@ -212,7 +182,7 @@ bool AuditLogRecord::parse(const std::uint8_t* p, std::size_t avail, AuditLogRec
     }
     if (at != strings_size) return false;  // the length word must end exactly at the message's NUL
     std::memcpy(&out.date, body.data() + strings_size, 8);
-    out.status = get_u32(p + length);
+    out.status = load_le32(p + length);
     consumed = std::size_t(length) + 4;
     return true;
 }
@@ -230,37 +200,37 @@ bool CRCFile::open_locked(const std::string& path, bool take_turns, bool fresh) 
     close();
     // Never truncate on open: another writer may be appending. What the file holds is judged only
     // once the lock is ours.
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
-    if (fd < 0) {
+    platform::UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666));
+    if (!fd) {
         report_open_error(errno);
         return false;
     }
-    auto fail = [fd](int err, bool report) {
-        ::close(fd);
+    auto fail = [&fd](int err, bool report) {
+        fd.reset();
         if (report) report_open_error(err);
         return false;
     };
     struct stat st {};
-    if (::fstat(fd, &st) != 0) return fail(errno, true);
+    if (::fstat(fd.get(), &st) != 0) return fail(errno, true);
     if (!S_ISREG(st.st_mode)) return fail(EINVAL, true);
-    switch (lock_whole_file(fd, F_WRLCK, take_turns)) {
+    switch (lock_whole_file(fd.get(), F_WRLCK, take_turns)) {
         case LockResult::Locked: break;
         case LockResult::Busy: return fail(EAGAIN, false);  // the caller says the log is busy
         case LockResult::Error: return fail(errno, true);
     }
-    if (::fstat(fd, &st) != 0) return fail(errno, true);
+    if (::fstat(fd.get(), &st) != 0) return fail(errno, true);
     std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
     if (fresh && size > 0) {
-        if (::ftruncate(fd, 0) != 0) return fail(errno, true);
+        if (::ftruncate(fd.get(), 0) != 0) return fail(errno, true);
         size = 0;
     }
     if (size >= 4) {
         // A writer that died before sealing its records: cut them off, so the register holds again.
         std::uint8_t stored[4];
-        if (!platform::pread_all(fd, stored, 4, 0)) return fail(errno, true);
-        const std::uint64_t sealed = sealed_size(path, get_u32(stored), size);
+        if (!platform::pread_all(fd.get(), stored, 4, 0)) return fail(errno, true);
+        const std::uint64_t sealed = sealed_size(path, load_le32(stored), size);
         if (sealed < size) {
-            if (::ftruncate(fd, static_cast<off_t>(sealed)) != 0) return fail(errno, true);
+            if (::ftruncate(fd.get(), static_cast<off_t>(sealed)) != 0) return fail(errno, true);
             size = sealed;
         }
     }
@@ -268,9 +238,9 @@ bool CRCFile::open_locked(const std::string& path, bool take_turns, bool fresh) 
     std::uint32_t reg = kCrcInitial;
     if (size == 0) {
         const std::uint8_t placeholder[4] = {0, 0, 0, 0};
-        if (!platform::pwrite_all(fd, placeholder, 4, 0)) {
+        if (!platform::pwrite_all(fd.get(), placeholder, 4, 0)) {
             const int err = errno;
-            if (::ftruncate(fd, 0) != 0) { /* the file stays short; a later open refuses it */ }
+            if (::ftruncate(fd.get(), 0) != 0) { /* the file stays short; a later open refuses it */ }
             return fail(err, true);
         }
         size = 4;
@@ -279,10 +249,10 @@ bool CRCFile::open_locked(const std::string& path, bool take_turns, bool fresh) 
         return fail(EINVAL, false);
     } else {
         std::uint8_t stored[4];
-        if (!platform::pread_all(fd, stored, 4, 0)) return fail(errno, true);
-        reg = get_u32(stored);
+        if (!platform::pread_all(fd.get(), stored, 4, 0)) return fail(errno, true);
+        reg = load_le32(stored);
     }
-    fd_ = fd;
+    fd_ = std::move(fd);
     crc_ = reg;
     end_ = size;
     opened_end_ = size;
@@ -293,37 +263,36 @@ bool CRCFile::open_locked(const std::string& path, bool take_turns, bool fresh) 
 }
 
 bool CRCFile::write(const void* data, std::size_t size) {
-    if (fd_ < 0) return false;
+    if (!fd_) return false;
     const auto* p = static_cast<const std::uint8_t*>(data);
     if (!pending_written_) {
         write_pending(path_, PendingAppend{opened_end_, opened_crc_});
         pending_written_ = true;
     }
-    if (!platform::pwrite_all(fd_, p, size, end_)) {
+    if (!platform::pwrite_all(fd_.get(), p, size, end_)) {
         // Leave no partial record behind; the register still describes the file.
         const int err = errno;
-        while (::ftruncate(fd_, static_cast<off_t>(end_)) != 0 && errno == EINTR) {
+        while (::ftruncate(fd_.get(), static_cast<off_t>(end_)) != 0 && errno == EINTR) {
         }
         errno = err;
         return false;
     }
-    crc_ = crc32_update(p, size, crc_);
+    crc_ = crc32_update(crc_, p, size);
     end_ += size;
     return true;
 }
 
 bool CRCFile::close() {
-    if (fd_ < 0) return true;
+    if (!fd_) return true;
     std::uint8_t stored[4];
-    put_u32(stored, crc_);
-    bool ok = platform::pwrite_all(fd_, stored, 4, 0);
+    store_le32(stored, crc_);
+    bool ok = platform::pwrite_all(fd_.get(), stored, 4, 0);
     if (!ok && end_ > opened_end_) {
         // The old register still stands: drop what this opening appended, so that it holds again.
-        if (::ftruncate(fd_, static_cast<off_t>(opened_end_)) != 0) { /* the note still marks them */ }
+        if (::ftruncate(fd_.get(), static_cast<off_t>(opened_end_)) != 0) { /* the note still marks them */ }
     }
     if (pending_written_) ::unlink(pending_path(path_).c_str());
-    if (::close(fd_) != 0) ok = false;  // also releases the lock
-    fd_ = -1;
+    if (!fd_.close()) ok = false;  // also releases the lock
     path_.clear();
     return ok;
 }
@@ -450,30 +419,30 @@ std::string get_computer_ip_address() {
 
 AuditFileCheck read_audit_log_file(const std::string& path) {
     AuditFileCheck check;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return check;
+    platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    if (!fd) return check;
     struct stat st {};
     std::vector<std::uint8_t> bytes;
     // Read under a shared lock, so that no writer is between its records and its register.
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-              lock_whole_file(fd, F_RDLCK, true) == LockResult::Locked && ::fstat(fd, &st) == 0;
+    bool ok = ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) &&
+              lock_whole_file(fd.get(), F_RDLCK, true) == LockResult::Locked && ::fstat(fd.get(), &st) == 0;
     if (ok) {
         try {
             bytes.resize(static_cast<std::size_t>(st.st_size));
-            ok = platform::pread_all(fd, bytes.data(), bytes.size(), 0);
+            ok = platform::pread_all(fd.get(), bytes.data(), bytes.size(), 0);
         } catch (const std::bad_alloc&) {
             ok = false;
         }
     }
     // Records a dead writer never sealed are not part of the log.
     if (ok && bytes.size() >= 4)
-        bytes.resize(static_cast<std::size_t>(sealed_size(path, get_u32(bytes.data()), bytes.size())));
-    ::close(fd);
+        bytes.resize(static_cast<std::size_t>(sealed_size(path, load_le32(bytes.data()), bytes.size())));
+    fd.reset();
     if (!ok || bytes.size() < 4) return check;
 
     check.readable = true;
-    check.stored_crc = get_u32(bytes.data());
-    check.computed_crc = crc32_update(bytes.data() + 4, bytes.size() - 4, kCrcInitial);
+    check.stored_crc = load_le32(bytes.data());
+    check.computed_crc = crc32_update(kCrcInitial, bytes.data() + 4, bytes.size() - 4);
     check.crc_ok = check.stored_crc == check.computed_crc;
     std::size_t at = 4;
     while (at < bytes.size()) {

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/handles.h"
+
 namespace tv {
 
 // Message formats, shared by every place that logs. Each takes the text and the lower-cased file
@@ -50,7 +52,7 @@ inline constexpr const char* kAuditFormats[17] = {
 inline constexpr const char* kCrcFileOpenError =
     "There was a serious file opening a CRCFile.\nThe operating system returned the following cause : %s";
 
-// Starting value of a new file's register.
+// Starting value of a new file's register (the register itself is common/bytes.h's crc32_update).
 inline constexpr std::uint32_t kCrcInitial = 0xFFFFFFFFu;
 // Taking turns with other writers: attempts at the lock, and the pause after each failed one.
 inline constexpr int kAuditOpenTries = 3;
@@ -70,9 +72,6 @@ struct AuditLogRecord {
 
 void rotate_bytes_left(std::uint8_t* bytes, std::size_t count);
 void rotate_bytes_right(std::uint8_t* bytes, std::size_t count);
-// One step of the register: table[(reg ^ b) & 0xFF] ^ (reg >> 8).
-std::uint32_t crc32_update_byte(std::uint8_t b, std::uint32_t reg);
-std::uint32_t crc32_update(const void* bytes, std::size_t count, std::uint32_t reg);
 // Days since 1899-12-30 00:00 with the time of day as fraction, for the local time of `t`.
 double ole_date_from_time(std::int64_t t);
 
@@ -100,14 +99,14 @@ public:
     // Writes the register back and releases the file. When the register cannot be written, what was
     // appended since open is cut off again (the old register then still matches) and the result is false.
     bool close();
-    bool is_open() const { return fd_ >= 0; }
+    bool is_open() const { return static_cast<bool>(fd_); }
     std::uint32_t crc() const { return crc_; }
     const std::string& path() const { return path_; }
 
 private:
     bool open_locked(const std::string& path, bool take_turns, bool fresh);
 
-    int fd_ = -1;
+    platform::UniqueFd fd_;
     std::uint32_t crc_ = kCrcInitial;
     std::uint64_t end_ = 0;
     std::uint64_t opened_end_ = 0;  // where this opening began to append

@@ -15,8 +15,10 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include "common/bytes.h"
 #include "platform/drives.h"
 #include "platform/fs.h"
+#include "platform/handles.h"
 #include "platform/system.h"
 
 namespace tv {
@@ -96,11 +98,8 @@ bool wildcard_match(const char* pat, const char* name) {
 }
 
 void fsync_folder(const std::string& folder) {
-    int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    platform::UniqueFd fd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd) ::fsync(fd.get());
 }
 
 // The folder that holds `path` (for opening siblings); "." when the path has no '/'.
@@ -115,48 +114,39 @@ std::string parent_folder(const std::string& path) {
 // the target holds either its old content or the whole new one. The copy keeps the source's
 // modification time and is left writable.
 bool copy_replacing_native(const std::string& source, const std::string& target) {
-    int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return false;
+    platform::UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in) return false;
     struct stat st;
-    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(in);
-        return false;
-    }
+    if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     struct stat tst;
-    if (::stat(target.c_str(), &tst) == 0 && S_ISDIR(tst.st_mode)) {
-        ::close(in);
-        return false;
-    }
+    if (::stat(target.c_str(), &tst) == 0 && S_ISDIR(tst.st_mode)) return false;
     std::string folder = parent_folder(target);
     std::string tmp = (folder == "/" ? std::string() : folder) + "/.tvcopy.XXXXXX";
-    int out = ::mkostemp(tmp.data(), O_CLOEXEC);
-    if (out < 0) {
-        ::close(in);
-        return false;
-    }
+    platform::UniqueFd out(::mkostemp(tmp.data(), O_CLOEXEC));
+    if (!out) return false;
     bool ok = true;
     std::vector<char> buf(1 << 16);
     for (;;) {
-        ssize_t r = ::read(in, buf.data(), buf.size());
+        ssize_t r = ::read(in.get(), buf.data(), buf.size());
         if (r < 0) {
             if (errno == EINTR) continue;
             ok = false;
             break;
         }
         if (r == 0) break;
-        if (!platform::write_all(out, buf.data(), static_cast<std::size_t>(r))) {
+        if (!platform::write_all(out.get(), buf.data(), static_cast<std::size_t>(r))) {
             ok = false;
             break;
         }
     }
-    ::close(in);
+    in.reset();
     if (ok) {
-        ::fchmod(out, (st.st_mode & 0777) | S_IWUSR);
+        ::fchmod(out.get(), (st.st_mode & 0777) | S_IWUSR);
         struct timespec times[2] = {st.st_atim, st.st_mtim};
-        ::futimens(out, times);
-        ok = ::fsync(out) == 0;
+        ::futimens(out.get(), times);
+        ok = ::fsync(out.get()) == 0;
     }
-    if (::close(out) != 0) ok = false;
+    if (!out.close()) ok = false;
     if (ok && ::rename(tmp.c_str(), target.c_str()) != 0) ok = false;
     if (!ok) {
         ::unlink(tmp.c_str());
@@ -193,13 +183,11 @@ char step_code(char c) { return c == '9' ? 'A' : static_cast<char>(c + 1); }
 bool is_drive_root(const std::string& given, const std::string& path) {
     if (given.size() == 2 && given[1] == ':') return true;
     if (given.size() == 3 && given[1] == ':' && (given[2] == '/' || given[2] == '\\')) return true;
-    std::string p = path;
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    const std::string p = platform::strip_trailing_slashes(path);
     if (p == "/") return true;
     auto drive = platform::mapped_drive_of(p);
     if (!drive) return false;
-    std::string f = drive->folder;
-    while (f.size() > 1 && f.back() == '/') f.pop_back();
+    const std::string f = platform::strip_trailing_slashes(drive->folder);
     if (f == p) return true;
     std::unique_ptr<char, decltype(&std::free)> a(::realpath(f.c_str(), nullptr), &std::free);
     std::unique_ptr<char, decltype(&std::free)> b(::realpath(p.c_str(), nullptr), &std::free);
@@ -208,14 +196,12 @@ bool is_drive_root(const std::string& given, const std::string& path) {
 
 std::vector<std::string> list_names(int dirfd) {
     std::vector<std::string> names;
-    int fd = ::dup(dirfd);
-    if (fd < 0) return names;
-    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    DIR* d = ::fdopendir(fd);
-    if (!d) {
-        ::close(fd);
-        return names;
-    }
+    platform::UniqueFd fd(::dup(dirfd));
+    if (!fd) return names;
+    ::fcntl(fd.get(), F_SETFD, FD_CLOEXEC);
+    DIR* d = ::fdopendir(fd.get());
+    if (!d) return names;
+    fd.release();  // the stream owns it now
     ::rewinddir(d);
     while (dirent* e = ::readdir(d)) names.emplace_back(e->d_name);
     ::closedir(d);
@@ -238,26 +224,26 @@ bool empty_folder_at(int dirfd, const std::string& path, bool recurse, bool clea
             if (!recurse) continue;
             if (clear && (st.st_mode & (S_IRWXU)) != S_IRWXU)
                 ::fchmodat(dirfd, name.c_str(), (st.st_mode & 07777) | S_IRWXU, 0);
-            int sub = ::openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (sub < 0) {
+            platform::UniqueFd sub(::openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (!sub) {
                 if (blocker) *blocker = full;
                 return false;
             }
-            bool ok = empty_folder_at(sub, full, recurse, clear, blocker);
-            ::close(sub);
+            bool ok = empty_folder_at(sub.get(), full, recurse, clear, blocker);
+            sub.reset();
             if (!ok) return false;
             if (::unlinkat(dirfd, name.c_str(), AT_REMOVEDIR) != 0) {
                 if (blocker) {
                     *blocker = full;
                     // Name what keeps it: an entry this walk does not touch.
-                    int again = ::openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-                    if (again >= 0) {
-                        for (const std::string& n : list_names(again))
+                    platform::UniqueFd again(
+                        ::openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+                    if (again) {
+                        for (const std::string& n : list_names(again.get()))
                             if (n != "." && n != "..") {
                                 *blocker = full + "/" + n;
                                 break;
                             }
-                        ::close(again);
                     }
                 }
                 return false;
@@ -410,8 +396,8 @@ std::int32_t get_file_size(const std::string& path) {
 }
 
 bool touch_file(const std::string& path) {
-    int fd = ::open(native(path).c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) return false;
+    platform::UniqueFd fd(::open(native(path).c_str(), O_RDWR | O_CLOEXEC));
+    if (!fd) return false;
     std::int64_t now = platform::system().now();
     struct timespec times[2];
     if (now < 0) {
@@ -421,9 +407,7 @@ bool touch_file(const std::string& path) {
         times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(now);
         times[0].tv_nsec = times[1].tv_nsec = 0;
     }
-    bool ok = ::futimens(fd, times) == 0;
-    ::close(fd);
-    return ok;
+    return ::futimens(fd.get(), times) == 0;
 }
 
 bool set_read_only(const std::string& path) {
@@ -542,8 +526,7 @@ namespace {
 // The folder whose volume answers for `path`: trailing separators dropped, and a path that is
 // not an existing folder replaced by its parent.
 std::string space_query_folder(const std::string& path) {
-    std::string p = path;
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    std::string p = platform::strip_trailing_slashes(path);
     if (is_bare_drive(p)) return native(p + "/");
     p = native(p);
     if (!is_dir_path(p)) {
@@ -679,37 +662,7 @@ bool create_folder_path(const std::string& path) {
 }
 
 bool read_file_bytes(const std::string& path, std::vector<std::uint8_t>& bytes) {
-    bytes.clear();
-    int fd = ::open(native(path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (ok) {
-        try {
-            bytes.resize(static_cast<std::size_t>(st.st_size));
-        } catch (...) {
-            ok = false;
-        }
-    }
-    std::size_t got = 0;
-    while (ok && got < bytes.size()) {
-        ssize_t r = ::read(fd, bytes.data() + got, bytes.size() - got);
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-        } else if (r == 0) {
-            break;  // shrank while being read
-        } else {
-            got += static_cast<std::size_t>(r);
-        }
-    }
-    ::close(fd);
-    if (!ok) {
-        bytes.clear();
-        return false;
-    }
-    bytes.resize(got);
-    return true;
+    return platform::read_whole_file(native(path), bytes);
 }
 
 std::uint32_t file_xor_checksum(std::FILE* file) {
@@ -722,9 +675,7 @@ std::uint32_t file_xor_checksum(std::FILE* file) {
         if (n == 0) break;
         std::size_t padded = (n + 3) & ~static_cast<std::size_t>(3);
         std::fill(buf.begin() + static_cast<std::ptrdiff_t>(n), buf.begin() + static_cast<std::ptrdiff_t>(padded), 0);
-        for (std::size_t i = 0; i < padded; i += 4)
-            sum ^= static_cast<std::uint32_t>(buf[i]) | static_cast<std::uint32_t>(buf[i + 1]) << 8 |
-                   static_cast<std::uint32_t>(buf[i + 2]) << 16 | static_cast<std::uint32_t>(buf[i + 3]) << 24;
+        for (std::size_t i = 0; i < padded; i += 4) sum ^= load_le32(buf.data() + i);
     }
     if (std::ferror(file)) return 0xFFFFFFFFu;
     return sum;
@@ -760,8 +711,7 @@ std::string make_unique_file_name(const std::string& folder, const std::string& 
 
 bool delete_folder_tree(const std::string& folder, bool recurse, bool clear_attributes, std::string* blocker) {
     if (folder.empty()) return false;
-    std::string path = native(folder);
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    const std::string path = platform::strip_trailing_slashes(native(folder));
     bool root = is_drive_root(folder, path);
     if (has_drive_prefix(folder) && !is_dir_path(path)) {
         // A drive letter that is not mapped: nothing here to delete.
@@ -775,33 +725,22 @@ bool delete_folder_tree(const std::string& folder, bool recurse, bool clear_attr
         if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_IRWXU) != S_IRWXU)
             ::chmod(path.c_str(), (st.st_mode & 07777) | S_IRWXU);
     }
-    int fd = ::open(path.c_str(), flags);
-    if (fd < 0) {
+    platform::UniqueFd fd(::open(path.c_str(), flags));
+    if (!fd) {
         if (blocker) *blocker = folder;
         return false;
     }
-    bool ok = empty_folder_at(fd, path, recurse, clear_attributes, blocker);
-    if (!ok) {
-        ::close(fd);
-        return false;
-    }
-    if (root) {
-        ::close(fd);
-        return true;
-    }
-    if (::rmdir(path.c_str()) == 0) {
-        ::close(fd);
-        return true;
-    }
+    if (!empty_folder_at(fd.get(), path, recurse, clear_attributes, blocker)) return false;
+    if (root) return true;
+    if (::rmdir(path.c_str()) == 0) return true;
     if (blocker) {
         *blocker = path;
-        for (const std::string& n : list_names(fd))
+        for (const std::string& n : list_names(fd.get()))
             if (n != "." && n != "..") {
                 *blocker = path + "/" + n;
                 break;
             }
     }
-    ::close(fd);
     return false;
 }
 
@@ -829,16 +768,13 @@ std::string get_temp_folder() {
     const char* env = std::getenv("TMPDIR");
     std::string t = env ? env : "";
     if (t.empty() || !is_dir_path(t)) t = "/tmp";
-    while (t.size() > 1 && t.back() == '/') t.pop_back();
-    return t;
+    return platform::strip_trailing_slashes(std::move(t));
 }
 
 std::string get_temp_file_name() {
     std::string t = get_temp_folder();
     std::string path = (t == "/" ? std::string() : t) + "/TVXXXXXX.tmp";
-    int fd = ::mkostemps(path.data(), 4, O_CLOEXEC);
-    if (fd < 0) return std::string();
-    ::close(fd);
+    if (!platform::UniqueFd(::mkostemps(path.data(), 4, O_CLOEXEC))) return std::string();
     return path;
 }
 

@@ -6,11 +6,11 @@
 #endif
 
 #include <algorithm>
-#include <bit>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 
+#include "common/bytes.h"
 #include "platform/codepage.h"
 #include "platform/system.h"
 
@@ -218,12 +218,7 @@ void fold_line_checksum(std::string_view line, std::uint32_t& checksum) {
     const std::size_t n = line.size();
     std::uint32_t sum = checksum;
     std::size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        std::uint32_t word;
-        std::memcpy(&word, p + i, 4);
-        if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap32(word);
-        sum ^= word;
-    }
+    for (; i + 4 <= n; i += 4) sum ^= load_le32(p + i);
     for (unsigned k = 0; i < n; ++i, ++k) sum ^= static_cast<std::uint32_t>(p[i]) << (8 * k);
     checksum = sum;
 }

@@ -1,13 +1,11 @@
 #include "common/version_info.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include "common/bytes.h"
 #include "common/files.h"
 #include "platform/fs.h"
 #include "version_resource_data.h"
@@ -57,22 +55,6 @@ constexpr Version4 parse_version(const char* text) {
     return {part[0] << 16 | part[1], part[2] << 16 | part[3]};
 }
 
-constexpr void put16(unsigned char* p, std::uint16_t v) {
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-}
-
-constexpr void put32(unsigned char* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-
-std::uint16_t get16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-
-std::uint32_t get32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 }  // namespace
 
 struct VersionBlock {
@@ -85,17 +67,17 @@ constexpr VersionBlock build_block() {
     VersionBlock b{};
     unsigned char* p = b.bytes;
     for (std::size_t i = 0; i < kMarkerSize; ++i) p[i] = kMaskedMarker[i] ^ kMask;
-    put32(p + kMarkerSize, static_cast<std::uint32_t>(kPayloadSize));
+    store_le32(p + kMarkerSize, static_cast<std::uint32_t>(kPayloadSize));
     unsigned char* q = p + kHeaderSize;
-    put16(q, kLanguage);
-    put16(q + 2, kCodePage);
-    put32(q + 4, kFixedSignature);
+    store_le16(q, kLanguage);
+    store_le16(q + 2, kCodePage);
+    store_le32(q + 4, kFixedSignature);
     constexpr Version4 file = parse_version(TV_FILE_VERSION);
     constexpr Version4 product = parse_version(TV_PRODUCT_VERSION);
-    put32(q + 8, file.ms);
-    put32(q + 12, file.ls);
-    put32(q + 16, product.ms);
-    put32(q + 20, product.ls);
+    store_le32(q + 8, file.ms);
+    store_le32(q + 12, file.ls);
+    store_le32(q + 16, product.ms);
+    store_le32(q + 20, product.ls);
     for (std::size_t i = 0; i < sizeof(kPairs); ++i) q[kFixedPartSize + i] = static_cast<unsigned char>(kPairs[i]);
     return b;
 }
@@ -136,23 +118,12 @@ void FileVersionInfo::clear() {
 bool FileVersionInfo::load(const std::string& path) {
     clear();
     if (path.empty()) return false;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) > kMaxFileSize) {
-        ::close(fd);
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) > kMaxFileSize)
         return false;
-    }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.st_size));
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-        ssize_t r = ::read(fd, bytes.data() + got, bytes.size() - got);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) break;
-        got += static_cast<std::size_t>(r);
-    }
-    ::close(fd);
-    return parse(bytes.data(), got);
+    std::vector<std::uint8_t> bytes;
+    if (!platform::read_whole_file(path, bytes)) return false;
+    return parse(bytes.data(), bytes.size());
 }
 
 bool FileVersionInfo::parse(const std::uint8_t* data, std::size_t size) {
@@ -165,10 +136,10 @@ bool FileVersionInfo::parse(const std::uint8_t* data, std::size_t size) {
          at = std::search(at + 1, end, m, m + kMarkerSize)) {
         std::size_t offset = static_cast<std::size_t>(at - data);
         if (size - offset < kHeaderSize) break;
-        std::uint32_t length = get32(at + kMarkerSize);
+        std::uint32_t length = load_le32(at + kMarkerSize);
         if (length < kFixedPartSize || length > size - offset - kHeaderSize) continue;
         const std::uint8_t* q = at + kHeaderSize;
-        if (get32(q + 4) != kFixedSignature) continue;
+        if (load_le32(q + 4) != kFixedSignature) continue;
 
         std::vector<std::pair<std::string, std::string>> strings;
         std::size_t pos = kFixedPartSize;
@@ -196,18 +167,18 @@ bool FileVersionInfo::parse(const std::uint8_t* data, std::size_t size) {
         }
         if (!ok) continue;
 
-        language_ = get16(q);
-        std::uint16_t code_page = get16(q + 2);
+        language_ = load_le16(q);
+        std::uint16_t code_page = load_le16(q + 2);
         if (language_ != 0 || code_page != 0) {
             char text[16];
             std::snprintf(text, sizeof text, "%04x%04x", language_, code_page);
             translation_ = text;
             has_translation_ = true;
         }
-        fixed_.file_version_ms = get32(q + 8);
-        fixed_.file_version_ls = get32(q + 12);
-        fixed_.product_version_ms = get32(q + 16);
-        fixed_.product_version_ls = get32(q + 20);
+        fixed_.file_version_ms = load_le32(q + 8);
+        fixed_.file_version_ls = load_le32(q + 12);
+        fixed_.product_version_ms = load_le32(q + 16);
+        fixed_.product_version_ls = load_le32(q + 20);
         strings_ = std::move(strings);
         loaded_ = true;
         return true;

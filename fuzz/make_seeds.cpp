@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/audit_log.h"
+#include "common/bytes.h"
 #include "common/files.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/deck.h"
@@ -89,7 +90,7 @@ void registry_and_audit_seeds() {
         tv::AuditLogRecord r{"user", "10.0.0.1", "tolbex", "View formatted report - r" + std::to_string(i), 37987.5, 0};
         log += str(r.serialize());
     }
-    std::uint32_t crc = tv::crc32_update(log.data() + 4, log.size() - 4, tv::kCrcInitial);
+    std::uint32_t crc = tv::crc32_update(tv::kCrcInitial, log.data() + 4, log.size() - 4);
     tv::fuzz::put_le32(reinterpret_cast<std::uint8_t*>(log.data()), crc);
     seed("fuzz_audit_log", "three", log);
     tv::AuditLogRecord one{"u", "", "p", "m", 1.0, 0};

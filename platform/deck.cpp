@@ -9,6 +9,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/byte_order.h"
+#include "platform/handles.h"
 #include "platform/paths.h"
 #include "platform/shared_memory.h"
 
@@ -39,20 +41,11 @@ namespace {
 
 constexpr std::size_t kMaxRegion = std::size_t(1) << 30;
 
-std::uint32_t get32(const std::uint8_t* p) {
-    std::uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
 // One connection per handle; requests and replies alternate, one at a time.
 class SocketHandle : public DeckHandle {
 public:
-    SocketHandle(int fd, std::string unit) : fd_(fd), unit_(std::move(unit)) {}
-    ~SocketHandle() override {
-        ::shutdown(fd_, SHUT_RDWR);
-        ::close(fd_);
-    }
+    SocketHandle(UniqueFd fd, std::string unit) : fd_(std::move(fd)), unit_(std::move(unit)) {}
+    ~SocketHandle() override { ::shutdown(fd_.get(), SHUT_RDWR); }
 
     bool write(const void* data, std::size_t size, int& error) override {
         std::vector<std::uint8_t> req(1 + size);
@@ -61,7 +54,7 @@ public:
         std::vector<std::uint8_t> reply;
         if (!transact(req, reply, -1, error)) return false;
         if (reply.size() < 5 || reply[0] != 1) {
-            error = reply.size() >= 5 ? static_cast<int>(get32(reply.data() + 1)) : EPROTO;
+            error = reply.size() >= 5 ? static_cast<int>(load_le32(reply.data() + 1)) : EPROTO;
             return false;
         }
         return true;
@@ -70,8 +63,7 @@ public:
     int read(void* buffer, std::size_t capacity, int timeout_ms, int& error) override {
         std::vector<std::uint8_t> req(5);
         req[0] = 'R';
-        const std::uint32_t t = static_cast<std::uint32_t>(timeout_ms < 0 ? 0 : timeout_ms);
-        std::memcpy(req.data() + 1, &t, 4);
+        store_le32(req.data() + 1, static_cast<std::uint32_t>(timeout_ms < 0 ? 0 : timeout_ms));
         std::vector<std::uint8_t> reply;
         if (!transact(req, reply, timeout_ms + 5000, error)) return -1;
         if (reply.size() < 5) {
@@ -91,7 +83,7 @@ public:
     bool control(std::uint32_t code, std::uint8_t (&out)[kDeckControlOut], int& error) override {
         std::vector<std::uint8_t> req(5);
         req[0] = 'I';
-        std::memcpy(req.data() + 1, &code, 4);
+        store_le32(req.data() + 1, code);
         std::vector<std::uint8_t> reply;
         if (!transact(req, reply, -1, error)) return false;
         if (reply.size() < 5 + kDeckControlOut) {
@@ -99,12 +91,12 @@ public:
             return false;
         }
         if (reply[0] != 1) {
-            error = static_cast<int>(get32(reply.data() + 1));
+            error = static_cast<int>(load_le32(reply.data() + 1));
             return false;
         }
         std::memcpy(out, reply.data() + 5, kDeckControlOut);
         if (code == kIoctlMapBuffer) {
-            const std::size_t size = get32(out + 8);
+            const std::size_t size = load_le32(out + 8);
             if (size < 64 || size > kMaxRegion) {
                 error = EPROTO;
                 return false;
@@ -131,11 +123,11 @@ public:
 private:
     bool transact(const std::vector<std::uint8_t>& req, std::vector<std::uint8_t>& reply, int limit_ms, int& error) {
         std::lock_guard<std::mutex> lock(io_);
-        if (::send(fd_, req.data(), req.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(req.size())) {
+        if (::send(fd_.get(), req.data(), req.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(req.size())) {
             error = errno;
             return false;
         }
-        pollfd p{fd_, POLLIN, 0};
+        pollfd p{fd_.get(), POLLIN, 0};
         int ready;
         do ready = ::poll(&p, 1, limit_ms);
         while (ready < 0 && errno == EINTR);
@@ -144,7 +136,7 @@ private:
             return false;
         }
         reply.resize(8 + kDeckMessageMax);
-        ssize_t n = ::recv(fd_, reply.data(), reply.size(), 0);
+        ssize_t n = ::recv(fd_.get(), reply.data(), reply.size(), 0);
         if (n <= 0) {
             error = n == 0 ? EPIPE : errno;
             return false;
@@ -153,7 +145,7 @@ private:
         return true;
     }
 
-    int fd_;
+    UniqueFd fd_;
     std::string unit_;
     std::mutex io_;
     mutable std::mutex mutex_;
@@ -174,25 +166,23 @@ public:
             error = ENAMETOOLONG;
             return nullptr;
         }
-        int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-        if (fd < 0) {
+        UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+        if (!fd) {
             error = errno;
             return nullptr;
         }
         addr.sun_family = AF_UNIX;
         std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
             error = errno;
-            ::close(fd);
             return nullptr;
         }
         const char role = access == DeckAccess::command ? 'c' : access == DeckAccess::read ? 'r' : 'k';  // never a request byte
-        if (::send(fd, &role, 1, MSG_NOSIGNAL) != 1) {
+        if (::send(fd.get(), &role, 1, MSG_NOSIGNAL) != 1) {
             error = errno;
-            ::close(fd);
             return nullptr;
         }
-        return std::make_unique<SocketHandle>(fd, unit);
+        return std::make_unique<SocketHandle>(std::move(fd), unit);
     }
 };
 

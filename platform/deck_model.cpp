@@ -10,6 +10,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "platform/byte_order.h"
+
 namespace tv::platform {
 namespace {
 
@@ -22,16 +24,10 @@ std::int64_t now_ms() {
         .count();
 }
 
-void put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-std::uint32_t get32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
 bool read32(std::FILE* f, std::uint32_t& v) {
     std::uint8_t b[4];
     if (std::fread(b, 1, 4, f) != 4) return false;
-    v = get32(b);
+    v = load_le32(b);
     return true;
 }
 
@@ -42,16 +38,12 @@ std::uint32_t clamp_u32(std::uint32_t v, std::uint32_t lo, std::uint32_t hi) { r
 
 // ---- trace files ----
 
-TraceWriter::~TraceWriter() {
-    if (file_) std::fclose(file_);
-}
-
 bool TraceWriter::open(const std::string& path, const DeckGeometry& g, std::uint32_t idle_ms) {
-    file_ = std::fopen(path.c_str(), "wbe");
+    file_ = open_file(path, "wbe");
     if (!file_) return false;
     std::vector<std::uint8_t> head(kMagic, kMagic + 8);
-    for (std::uint32_t v : {1u, g.packets_per_entry, g.stride, g.bytes_per_entry, g.entries, idle_ms}) put32(head, v);
-    ok_ = std::fwrite(head.data(), 1, head.size(), file_) == head.size();
+    for (std::uint32_t v : {1u, g.packets_per_entry, g.stride, g.bytes_per_entry, g.entries, idle_ms}) append_le32(head, v);
+    ok_ = std::fwrite(head.data(), 1, head.size(), file_.get()) == head.size();
     return ok_;
 }
 
@@ -62,8 +54,8 @@ bool TraceWriter::add(const TraceRecord& r) {
     std::vector<std::uint8_t> payload;
     switch (r.kind) {
     case TraceKind::packet:
-        put32(payload, static_cast<std::uint32_t>(r.desc_status));
-        put32(payload, static_cast<std::uint32_t>(r.desc_length));
+        append_le32(payload, static_cast<std::uint32_t>(r.desc_status));
+        append_le32(payload, static_cast<std::uint32_t>(r.desc_length));
         payload.insert(payload.end(), r.bytes.begin(), r.bytes.end());
         payload.resize(8 + ring::kPacketBytes, 0);
         break;
@@ -71,20 +63,18 @@ bool TraceWriter::add(const TraceRecord& r) {
         payload = r.bytes;
         break;
     default:
-        put32(payload, r.value);
+        append_le32(payload, r.value);
     }
-    put32(out, static_cast<std::uint32_t>(payload.size()));
+    append_le32(out, static_cast<std::uint32_t>(payload.size()));
     out.insert(out.end(), payload.begin(), payload.end());
-    ok_ = ok_ && std::fwrite(out.data(), 1, out.size(), file_) == out.size();
+    ok_ = ok_ && std::fwrite(out.data(), 1, out.size(), file_.get()) == out.size();
     return ok_;
 }
 
 bool TraceWriter::close() {
     if (!file_) return false;
-    bool ok = ok_ && std::fflush(file_) == 0;
-    ok = std::fclose(file_) == 0 && ok;
-    file_ = nullptr;
-    return ok;
+    bool ok = ok_ && std::fflush(file_.get()) == 0;
+    return close_file(file_) && ok;
 }
 
 bool VectorTraceSource::next(TraceRecord& record) {
@@ -93,42 +83,40 @@ bool VectorTraceSource::next(TraceRecord& record) {
     return true;
 }
 
-FileTraceSource::~FileTraceSource() {
-    if (file_) std::fclose(file_);
-}
-
 bool FileTraceSource::open(const std::string& path, DeckGeometry& g, std::uint32_t& idle_ms, std::string& error) {
-    file_ = std::fopen(path.c_str(), "rbe");
+    file_ = open_file(path, "rbe");
     if (!file_) {
         error = "cannot open " + path + ": " + std::strerror(errno);
         return false;
     }
     char magic[8];
     std::uint32_t version = 0;
-    if (std::fread(magic, 1, 8, file_) != 8 || std::memcmp(magic, kMagic, 8) != 0 || !read32(file_, version) ||
-        version != 1 || !read32(file_, g.packets_per_entry) || !read32(file_, g.stride) ||
-        !read32(file_, g.bytes_per_entry) || !read32(file_, g.entries) || !read32(file_, idle_ms)) {
+    std::FILE* f = file_.get();
+    if (std::fread(magic, 1, 8, f) != 8 || std::memcmp(magic, kMagic, 8) != 0 || !read32(f, version) ||
+        version != 1 || !read32(f, g.packets_per_entry) || !read32(f, g.stride) || !read32(f, g.bytes_per_entry) ||
+        !read32(f, g.entries) || !read32(f, idle_ms)) {
         error = path + " is not a deck trace";
         return false;
     }
-    data_start_ = std::ftell(file_);
+    data_start_ = std::ftell(f);
     return true;
 }
 
 bool FileTraceSource::next(TraceRecord& r) {
     if (!file_) return false;
-    int kind = std::fgetc(file_);
+    std::FILE* f = file_.get();
+    int kind = std::fgetc(f);
     std::uint32_t length = 0;
-    if (kind == EOF || !read32(file_, length) || length > kMaxPayload) return false;
+    if (kind == EOF || !read32(f, length) || length > kMaxPayload) return false;
     std::vector<std::uint8_t> payload(length);
-    if (length && std::fread(payload.data(), 1, length, file_) != length) return false;
+    if (length && std::fread(payload.data(), 1, length, f) != length) return false;
     r = TraceRecord{};
     r.kind = static_cast<TraceKind>(kind);
     switch (r.kind) {
     case TraceKind::packet:
         if (length < 8) return false;
-        r.desc_status = static_cast<std::int32_t>(get32(payload.data()));
-        r.desc_length = static_cast<std::int32_t>(get32(payload.data() + 4));
+        r.desc_status = static_cast<std::int32_t>(load_le32(payload.data()));
+        r.desc_length = static_cast<std::int32_t>(load_le32(payload.data() + 4));
         r.bytes.assign(payload.begin() + 8, payload.end());
         r.bytes.resize(ring::kPacketBytes, 0);
         break;
@@ -138,13 +126,13 @@ bool FileTraceSource::next(TraceRecord& r) {
         break;
     default:
         if (length < 4) return false;
-        r.value = get32(payload.data());
+        r.value = load_le32(payload.data());
     }
     return true;
 }
 
 void FileTraceSource::rewind() {
-    if (file_) std::fseek(file_, data_start_, SEEK_SET);
+    if (file_) std::fseek(file_.get(), data_start_, SEEK_SET);
 }
 
 // ---- the model ----
@@ -197,7 +185,7 @@ void DeckModel::queue_message(std::vector<std::uint8_t> message) {
 
 void DeckModel::queue_words(std::initializer_list<std::uint32_t> words) {
     std::vector<std::uint8_t> m;
-    for (std::uint32_t w : words) put32(m, w);
+    for (std::uint32_t w : words) append_le32(m, w);
     queue_message(std::move(m));
 }
 
@@ -218,7 +206,7 @@ bool DeckModel::write(const std::uint8_t* data, std::size_t size, int& error) {
     }
     if (log_) log_(packet);
     if (size < 12) return true;
-    const std::uint32_t command = get32(data + 8);
+    const std::uint32_t command = load_le32(data + 8);
     if (command == 73) {
         queue_words({80, 17, 1, 0});
         queue_words({80, 17, 12, 0x10, 2, 3, 4});
@@ -276,9 +264,8 @@ bool DeckModel::control(std::uint32_t code, std::uint8_t (&out)[kDeckControlOut]
             error = EIO;
             return false;
         }
-        const std::uint32_t words[3] = {0, static_cast<std::uint32_t>(ring::kHeaderRoom),
-                                        static_cast<std::uint32_t>(region_bytes(geometry_))};
-        std::memcpy(out, words, sizeof words);
+        store_le32(out + 4, static_cast<std::uint32_t>(ring::kHeaderRoom));
+        store_le32(out + 8, static_cast<std::uint32_t>(region_bytes(geometry_)));
         return true;
     }
     case kIoctlUnmapBuffer:
@@ -378,7 +365,7 @@ void DeckModel::play() {
                 [&] {
                     std::lock_guard<std::mutex> lock(mutex_);
                     for (const auto& p : received_)
-                        if (p.size() >= 12 && get32(p.data() + 8) == r.value) return true;
+                        if (p.size() >= 12 && load_le32(p.data() + 8) == r.value) return true;
                     return false;
                 },
                 600000);
@@ -458,12 +445,13 @@ namespace {
 bool send_reply(int fd, std::uint8_t kind, std::int32_t error, const void* data, std::size_t size) {
     std::vector<std::uint8_t> out;
     out.push_back(kind);
-    put32(out, static_cast<std::uint32_t>(error));
+    append_le32(out, static_cast<std::uint32_t>(error));
     if (size) out.insert(out.end(), static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + size);
     return ::send(fd, out.data(), out.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(out.size());
 }
 
-void serve_connection(DeckModel& model, int fd, const std::atomic<bool>& stop) {
+void serve_connection(DeckModel& model, const UniqueFd& connection, const std::atomic<bool>& stop) {
+    const int fd = connection.get();
     std::vector<std::uint8_t> in(4096);
     while (!stop) {
         pollfd p{fd, POLLIN, 0};
@@ -480,7 +468,7 @@ void serve_connection(DeckModel& model, int fd, const std::atomic<bool>& stop) {
             break;
         }
         case 'R': {
-            std::uint32_t timeout = n >= 5 ? get32(in.data() + 1) : 0;
+            std::uint32_t timeout = n >= 5 ? load_le32(in.data() + 1) : 0;
             std::uint8_t message[kDeckMessageMax];
             int got = model.read(message, sizeof message, static_cast<int>(std::min<std::uint32_t>(timeout, 60000)));
             send_reply(fd, got > 0 ? 'D' : 'T', 0, message, got > 0 ? static_cast<std::size_t>(got) : 0);
@@ -488,7 +476,7 @@ void serve_connection(DeckModel& model, int fd, const std::atomic<bool>& stop) {
         }
         case 'I': {
             std::uint8_t out[kDeckControlOut];
-            bool ok = n >= 5 && model.control(get32(in.data() + 1), out, error);
+            bool ok = n >= 5 && model.control(load_le32(in.data() + 1), out, error);
             send_reply(fd, ok ? 1 : 0, error, out, sizeof out);
             break;
         }
@@ -496,7 +484,6 @@ void serve_connection(DeckModel& model, int fd, const std::atomic<bool>& stop) {
             break;
         }
     }
-    ::close(fd);
 }
 
 }  // namespace
@@ -510,28 +497,28 @@ bool serve_deck(DeckModel& model, const std::string& path, const std::atomic<boo
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
     ::unlink(path.c_str());
-    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
+    UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    if (!fd) {
         error = std::strerror(errno);
         return false;
     }
     addr.sun_family = AF_UNIX;
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0) {
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd.get(), 16) != 0) {
         error = path + ": " + std::strerror(errno);
-        ::close(fd);
         return false;
     }
     std::vector<std::thread> connections;
     while (!stop) {
-        pollfd p{fd, POLLIN, 0};
+        pollfd p{fd.get(), POLLIN, 0};
         int ready = ::poll(&p, 1, 100);
         if (ready <= 0) continue;
-        int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (c < 0) continue;
-        connections.emplace_back([&model, c, &stop] { serve_connection(model, c, stop); });
+        UniqueFd c(::accept4(fd.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        if (!c) continue;
+        // The thread owns its connection and closes it when the peer or the stop ends it.
+        connections.emplace_back([&model, c = std::move(c), &stop] { serve_connection(model, c, stop); });
     }
-    ::close(fd);
+    fd.reset();
     ::unlink(path.c_str());
     model.shutdown();
     for (auto& t : connections) t.join();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/deck.h"
+#include "platform/handles.h"
 
 namespace tv::platform {
 
@@ -48,13 +49,12 @@ struct TraceRecord {
 // records of {u8 kind, u32 payload length, payload}; all little-endian.
 class TraceWriter {
 public:
-    ~TraceWriter();
     bool open(const std::string& path, const DeckGeometry& geometry, std::uint32_t idle_ms);
     bool add(const TraceRecord& record);
     bool close();
 
 private:
-    std::FILE* file_ = nullptr;
+    UniqueFile file_;
     bool ok_ = true;
 };
 
@@ -78,14 +78,13 @@ private:
 
 class FileTraceSource : public TraceSource {
 public:
-    ~FileTraceSource() override;
     // Reads the header; false on a file that is not a trace (error says why).
     bool open(const std::string& path, DeckGeometry& geometry, std::uint32_t& idle_ms, std::string& error);
     bool next(TraceRecord& record) override;
     void rewind() override;
 
 private:
-    std::FILE* file_ = nullptr;
+    UniqueFile file_;
     long data_start_ = 0;
 };
 

@@ -43,11 +43,6 @@ bool has_line_break(const std::string& s) {
     return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos;
 }
 
-std::string strip_trailing_slashes(std::string s) {
-    while (s.size() > 1 && s.back() == '/') s.pop_back();
-    return s;
-}
-
 // Symbolic links and "..": compare where the paths really lead, as far as they exist.
 std::string canonical_or_lexical(const std::string& p) {
     std::error_code ec;

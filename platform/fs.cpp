@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
+#include <new>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,6 +37,11 @@ std::string unique_suffix() {
 }
 
 }  // namespace
+
+std::string strip_trailing_slashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
 
 bool iequals(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -101,13 +107,13 @@ bool atomic_write_file(const std::string& path, std::string_view bytes) {
     bool had_original = ::stat(path.c_str(), &st) == 0;
     if (had_original) mode = st.st_mode & 07777;
 
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    bool ok = write_all(fd, bytes.data(), bytes.size());
+    UniqueFd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (!fd) return false;
+    bool ok = write_all(fd.get(), bytes.data(), bytes.size());
     // A replaced file keeps its mode, so readers that had access keep it.
-    if (ok && had_original) ok = ::fchmod(fd, mode) == 0;
-    if (ok) ok = ::fsync(fd) == 0;
-    if (::close(fd) != 0) ok = false;
+    if (ok && had_original) ok = ::fchmod(fd.get(), mode) == 0;
+    if (ok) ok = ::fsync(fd.get()) == 0;
+    if (!fd.close()) ok = false;
     if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
     if (!ok) {
         ::unlink(tmp.c_str());
@@ -115,106 +121,100 @@ bool atomic_write_file(const std::string& path, std::string_view bytes) {
     }
     // The new content is in place; a failing folder flush only weakens durability after a
     // power loss, so it does not turn the replacement into a failure.
-    int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
+    if (UniqueFd dfd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dfd) ::fsync(dfd.get());
     return true;
 }
 
 bool append_to_file(const std::string& path, std::string_view bytes) {
-    int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    if (!fd) return false;
     struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        ::close(fd);
-        return false;
-    }
+    if (::fstat(fd.get(), &st) != 0) return false;
     const off_t old_size = st.st_size;
     std::string buf;
     if (old_size > 0) {
         char last = 0;
         ssize_t r;
-        do r = ::pread(fd, &last, 1, old_size - 1); while (r < 0 && errno == EINTR);
-        if (r != 1) {
-            ::close(fd);
-            return false;
-        }
+        do r = ::pread(fd.get(), &last, 1, old_size - 1); while (r < 0 && errno == EINTR);
+        if (r != 1) return false;
         if (last != '\n') buf = "\r\n";
     }
     buf.append(bytes.data(), bytes.size());
-    bool ok = write_all(fd, buf.data(), buf.size());
+    bool ok = write_all(fd.get(), buf.data(), buf.size());
     if (!ok) {
-        int rc = ::ftruncate(fd, old_size);
+        int rc = ::ftruncate(fd.get(), old_size);
         (void)rc;
     }
-    if (::close(fd) != 0) ok = false;
+    if (!fd.close()) ok = false;
     return ok;
 }
 
-std::optional<std::string> read_whole_file(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    std::string out;
+namespace {
+
+// The one whole-file reader behind both forms: reads straight into `out` until the end of the
+// file, sized up front from the file's size (one byte more, so that the end shows without
+// growing the buffer). False on any error, running out of memory included; `out` is then empty.
+template <class Bytes>
+bool read_all(const std::string& path, Bytes& out, bool regular_only) {
+    constexpr std::size_t kChunk = 65536;
+    out.clear();
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return false;
     struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
-        out.reserve(static_cast<std::size_t>(st.st_size));
-    char buf[65536];
-    for (;;) {
-        ssize_t r = ::read(fd, buf, sizeof buf);
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            ::close(fd);
-            return std::nullopt;
+    const bool regular = ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode);
+    if (regular_only && !regular) return false;
+    try {
+        out.resize(regular && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : kChunk);
+        std::size_t got = 0;
+        for (;;) {
+            if (got == out.size()) out.resize(got + kChunk);
+            const ssize_t r = ::read(fd.get(), out.data() + got, out.size() - got);
+            if (r < 0) {
+                if (errno == EINTR) continue;
+                out.clear();
+                return false;
+            }
+            if (r == 0) break;
+            got += static_cast<std::size_t>(r);
         }
-        if (r == 0) break;
-        out.append(buf, static_cast<std::size_t>(r));
+        out.resize(got);
+    } catch (const std::bad_alloc&) {
+        out.clear();
+        return false;
     }
-    ::close(fd);
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::string> read_whole_file(const std::string& path) {
+    std::string out;
+    if (!read_all(path, out, false)) return std::nullopt;
     return out;
 }
 
-FileLock::~FileLock() { unlock(); }
-
-FileLock::FileLock(FileLock&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
-
-FileLock& FileLock::operator=(FileLock&& o) noexcept {
-    if (this != &o) {
-        unlock();
-        fd_ = o.fd_;
-        o.fd_ = -1;
-    }
-    return *this;
-}
+bool read_whole_file(const std::string& path, std::vector<std::uint8_t>& bytes) { return read_all(path, bytes, true); }
 
 bool FileLock::lock(const std::string& path, bool exclusive, bool wait) {
     unlock();
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0 && !exclusive && (errno == EACCES || errno == EROFS))
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);  // a shared lock needs read access only
-    if (fd < 0) return false;
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (!fd && !exclusive && (errno == EACCES || errno == EROFS))
+        fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));  // a shared lock needs read access only
+    if (!fd) return false;
     struct flock fl {};
     fl.l_type = exclusive ? F_WRLCK : F_RDLCK;
     fl.l_whence = SEEK_SET;
     fl.l_start = 0;
     fl.l_len = 0;
     int rc;
-    do rc = ::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl); while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-        ::close(fd);
-        return false;
-    }
-    fd_ = fd;
+    do rc = ::fcntl(fd.get(), wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl); while (rc != 0 && errno == EINTR);
+    if (rc != 0) return false;
+    fd_ = std::move(fd);
     return true;
 }
 
-void FileLock::unlock() {
-    if (fd_ >= 0) {
-        ::close(fd_);  // closing the last descriptor of the description releases the lock
-        fd_ = -1;
-    }
-}
+// Closing the last descriptor of the description releases the lock.
+void FileLock::unlock() { fd_.reset(); }
 
 bool write_all(int fd, const void* data, std::size_t size) {
     const auto* p = static_cast<const char*>(data);

@@ -5,8 +5,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/handles.h"
 
 namespace tv::platform {
+
+// `path` without its trailing '/' characters; the root "/" stays as it is.
+std::string strip_trailing_slashes(std::string path);
 
 // ASCII-only, case-insensitive equality (bytes >= 0x80 compare exactly).
 bool iequals(std::string_view a, std::string_view b);
@@ -37,27 +43,25 @@ bool pread_all(int fd, void* data, std::size_t size, std::uint64_t offset);
 
 // Reads a whole file; nullopt on any error.
 std::optional<std::string> read_whole_file(const std::string& path);
+// The same into bytes for format code, but only a regular file (a pipe or device may never end).
+// False on any error, `bytes` then empty.
+bool read_whole_file(const std::string& path, std::vector<std::uint8_t>& bytes);
 
 // An exclusive or shared lock on a whole file (open-file-description lock), held while the
 // object lives. The file descriptor is close-on-exec, so a child never inherits the lock.
 class FileLock {
 public:
     FileLock() = default;
-    ~FileLock();
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
-    FileLock(FileLock&& o) noexcept;
-    FileLock& operator=(FileLock&& o) noexcept;
 
     // Opens (creating when missing) and locks `path`. With `wait` unset the call fails at once
     // when another holder has it.
     bool lock(const std::string& path, bool exclusive, bool wait);
     void unlock();
-    bool held() const { return fd_ >= 0; }
-    int fd() const { return fd_; }
+    bool held() const { return static_cast<bool>(fd_); }
+    int fd() const { return fd_.get(); }
 
 private:
-    int fd_ = -1;
+    UniqueFd fd_;
 };
 
 }  // namespace tv::platform

@@ -9,6 +9,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/fs.h"
+
 namespace tv::platform {
 namespace {
 
@@ -34,9 +36,7 @@ std::string absolute_dir(const std::string& dir) {
     std::error_code ec;
     std::filesystem::path p = std::filesystem::absolute(dir, ec);
     if (ec) p = dir;
-    std::string s = p.lexically_normal().string();
-    while (s.size() > 1 && s.back() == '/') s.pop_back();
-    return s;
+    return strip_trailing_slashes(p.lexically_normal().string());
 }
 
 }  // namespace

@@ -52,41 +52,36 @@ std::unique_ptr<SharedMemory> SharedMemory::open(const std::string& name, std::s
     // shm_open sets close-on-exec itself; the descriptor is closed once mapped anyway.
     // A read-only opener may still create the object, as the system's own mappings allow; it
     // opens read/write for that and maps read-only.
-    int fd = ::shm_open(object.c_str(), O_RDWR | O_CREAT, 0600);
-    const bool can_write = fd >= 0;
-    if (fd < 0 && !writable && errno == EACCES) fd = ::shm_open(object.c_str(), O_RDONLY, 0);
-    if (fd < 0) return nullptr;
-    return map(fd, name, size, writable, can_write);
+    UniqueFd fd(::shm_open(object.c_str(), O_RDWR | O_CREAT, 0600));
+    const bool can_write = static_cast<bool>(fd);
+    if (!fd && !writable && errno == EACCES) fd.reset(::shm_open(object.c_str(), O_RDONLY, 0));
+    if (!fd) return nullptr;
+    return map(std::move(fd), name, size, writable, can_write);
 }
 
 std::unique_ptr<SharedMemory> SharedMemory::open_existing(const std::string& name, std::size_t size, bool writable) {
     std::string object = ipc_name(name);
     if (object.empty() || size == 0 || size > static_cast<std::size_t>(SSIZE_MAX)) return nullptr;
-    int fd = ::shm_open(object.c_str(), writable ? O_RDWR : O_RDONLY, 0);
-    if (fd < 0) return nullptr;
-    return map(fd, name, size, writable, writable);
+    UniqueFd fd(::shm_open(object.c_str(), writable ? O_RDWR : O_RDONLY, 0));
+    if (!fd) return nullptr;
+    return map(std::move(fd), name, size, writable, writable);
 }
 
-std::unique_ptr<SharedMemory> SharedMemory::map(int fd, const std::string& name, std::size_t size, bool writable,
-                                                bool can_write) {
+std::unique_ptr<SharedMemory> SharedMemory::map(UniqueFd fd, const std::string& name, std::size_t size,
+                                                bool writable, bool can_write) {
     std::unique_ptr<SharedMemory> m(new SharedMemory);
     struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        ::close(fd);
-        return nullptr;
-    }
+    if (::fstat(fd.get(), &st) != 0) return nullptr;
     m->object_size_ = static_cast<std::size_t>(st.st_size);
     if (m->object_size_ < size) {
         // A new object has size 0 and is always sized; an existing smaller one only for writers,
         // so that a read-only view never reaches past the object's end.
         const bool fresh = st.st_size == 0;
-        if (!can_write || (!writable && !fresh) || !grow(fd, size, m->object_size_) || m->object_size_ < size) {
-            ::close(fd);
+        if (!can_write || (!writable && !fresh) || !grow(fd.get(), size, m->object_size_) || m->object_size_ < size)
             return nullptr;
-        }
     }
-    void* p = ::mmap(nullptr, size, writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, fd, 0);
-    ::close(fd);
+    void* p = ::mmap(nullptr, size, writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, fd.get(), 0);
+    fd.reset();
     if (p == MAP_FAILED) return nullptr;
     m->data_ = p;
     m->size_ = size;

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/handles.h"
+
 namespace tv::platform {
 
 class SharedMemory {
@@ -30,8 +32,9 @@ public:
 
 private:
     SharedMemory() = default;
-    // Maps `size` bytes of the object open on `fd` (and closes fd); grows a smaller object when allowed.
-    static std::unique_ptr<SharedMemory> map(int fd, const std::string& name, std::size_t size, bool writable,
+    // Maps `size` bytes of the object open on `fd`; grows a smaller object when allowed. The
+    // mapping outlives the descriptor, which closes on return.
+    static std::unique_ptr<SharedMemory> map(UniqueFd fd, const std::string& name, std::size_t size, bool writable,
                                              bool can_write);
     void* data_ = nullptr;
     std::size_t size_ = 0;

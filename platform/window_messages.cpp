@@ -12,6 +12,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "platform/byte_order.h"
+#include "platform/handles.h"
 #include "platform/paths.h"
 
 #include <vector>
@@ -94,7 +96,8 @@ bool send_bytes(int fd, const char* data, std::size_t size, Clock::time_point de
 }
 
 // false on error, end of stream or time-out.
-bool recv_bytes(int fd, char* data, std::size_t size, Clock::time_point deadline) {
+bool recv_bytes(int fd, void* buffer, std::size_t size, Clock::time_point deadline) {
+    auto* data = static_cast<char*>(buffer);
     while (size > 0) {
         ssize_t n = ::recv(fd, data, size, 0);
         if (n > 0) {
@@ -113,75 +116,54 @@ bool recv_bytes(int fd, char* data, std::size_t size, Clock::time_point deadline
     return true;
 }
 
-void put_u32(std::string& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
-}
-void put_u64(std::string& out, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
-}
-std::uint32_t get_u32(const char* p) {
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(p[i]);
-    return v;
-}
-std::uint64_t get_u64(const char* p) {
-    std::uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(p[i]);
-    return v;
-}
 void put_text(std::string& out, const std::string& s) {
-    put_u32(out, static_cast<std::uint32_t>(s.size()));
+    append_le32(out, static_cast<std::uint32_t>(s.size()));
     out += s;
 }
 
-// A connected, non-blocking stream socket to the window, or -1.
-int connect_window(const std::string& path, Clock::time_point deadline) {
+// A connected, non-blocking stream socket to the window; empty when there is none.
+UniqueFd connect_window(const std::string& path, Clock::time_point deadline) {
     sockaddr_un addr;
-    if (!fill_address(path, addr)) return -1;
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) return -1;
+    if (!fill_address(path, addr)) return {};
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd) return {};
     for (;;) {
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
+        if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
         if (errno == EINTR) continue;
         // A full backlog: the window is busy; retry until the time is up.
         if (errno == EAGAIN && remaining_ms(deadline) > 0) {
             ::usleep(2000);
             continue;
         }
-        ::close(fd);
-        return -1;
+        return {};
     }
 }
 
 bool window_alive(const std::string& path) {
-    int fd = connect_window(path, Clock::now() + std::chrono::milliseconds(200));
-    if (fd < 0) return false;
-    ::close(fd);
-    return true;
+    return static_cast<bool>(connect_window(path, Clock::now() + std::chrono::milliseconds(200)));
 }
 
 std::optional<std::int64_t> transact(const WindowAddress& to, const std::string& request, int timeout_ms) {
     if (!to) return std::nullopt;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
-    int fd = connect_window(to.socket_path, deadline);
-    if (fd < 0) return std::nullopt;
+    const UniqueFd fd = connect_window(to.socket_path, deadline);
+    if (!fd) return std::nullopt;
     std::optional<std::int64_t> result;
-    char reply[12];
-    if (send_bytes(fd, request.data(), request.size(), deadline) &&
-        recv_bytes(fd, reply, sizeof reply, deadline) && get_u32(reply) == kReplyMagic)
-        result = static_cast<std::int64_t>(get_u64(reply + 4));
-    ::close(fd);
+    std::uint8_t reply[12];
+    if (send_bytes(fd.get(), request.data(), request.size(), deadline) &&
+        recv_bytes(fd.get(), reply, sizeof reply, deadline) && load_le32(reply) == kReplyMagic)
+        result = static_cast<std::int64_t>(load_le64(reply + 4));
     return result;
 }
 
 std::string build_request(WindowMessage::Kind kind, const std::string& name, std::uint64_t a, std::uint64_t b,
                           const std::string& data, const SenderIdentity& from) {
     std::string out;
-    put_u32(out, kMagic);
-    put_u32(out, kVersion);
-    put_u32(out, static_cast<std::uint32_t>(kind));
-    put_u64(out, a);
-    put_u64(out, b);
+    append_le32(out, kMagic);
+    append_le32(out, kVersion);
+    append_le32(out, static_cast<std::uint32_t>(kind));
+    append_le64(out, a);
+    append_le64(out, b);
     put_text(out, name);
     put_text(out, from.class_name);
     put_text(out, from.title);
@@ -190,9 +172,9 @@ std::string build_request(WindowMessage::Kind kind, const std::string& name, std
 }
 
 bool read_text(int fd, std::string& out, std::size_t limit, Clock::time_point deadline) {
-    char len[4];
+    std::uint8_t len[4];
     if (!recv_bytes(fd, len, 4, deadline)) return false;
-    std::uint32_t n = get_u32(len);
+    std::uint32_t n = load_le32(len);
     if (n > limit) return false;
     out.resize(n);
     return n == 0 || recv_bytes(fd, out.data(), n, deadline);
@@ -200,13 +182,13 @@ bool read_text(int fd, std::string& out, std::size_t limit, Clock::time_point de
 
 bool read_request(int fd, WindowMessage& m) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(kServerReadLimitMs);
-    char head[28];
+    std::uint8_t head[28];
     if (!recv_bytes(fd, head, sizeof head, deadline)) return false;
-    if (get_u32(head) != kMagic || get_u32(head + 4) != kVersion) return false;
-    std::uint32_t kind = get_u32(head + 8);
+    if (load_le32(head) != kMagic || load_le32(head + 4) != kVersion) return false;
+    std::uint32_t kind = load_le32(head + 8);
     if (kind > 1) return false;
     m.kind = static_cast<WindowMessage::Kind>(kind);
-    std::uint64_t a = get_u64(head + 12), b = get_u64(head + 20);
+    std::uint64_t a = load_le64(head + 12), b = load_le64(head + 20);
     if (!read_text(fd, m.name, kMaxWindowName, deadline) || !read_text(fd, m.sender_class, kMaxWindowName, deadline) ||
         !read_text(fd, m.sender_title, kMaxWindowName, deadline) || !read_text(fd, m.data, kMaxCopyData, deadline))
         return false;
@@ -271,8 +253,8 @@ std::optional<std::int64_t> send_copy_data(const WindowAddress& to, std::uint64_
     return transact(to, build_request(WindowMessage::Kind::CopyData, {}, dw_data, 0, data, from), timeout_ms);
 }
 
-WindowEndpoint::WindowEndpoint(int fd, std::string class_name, std::string title, std::string path)
-    : fd_(fd), class_name_(std::move(class_name)), title_(std::move(title)), path_(std::move(path)) {}
+WindowEndpoint::WindowEndpoint(UniqueFd fd, std::string class_name, std::string title, std::string path)
+    : fd_(std::move(fd)), class_name_(std::move(class_name)), title_(std::move(title)), path_(std::move(path)) {}
 
 std::unique_ptr<WindowEndpoint> WindowEndpoint::create(const std::string& class_name, const std::string& title,
                                                        std::string* error) {
@@ -298,24 +280,21 @@ std::unique_ptr<WindowEndpoint> WindowEndpoint::create(const std::string& class_
         if (!S_ISSOCK(st.st_mode)) return fail("not a socket: " + path);
         ::unlink(path.c_str());  // left behind by an ended program
     }
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) return fail(std::strerror(errno));
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 32) != 0) {
-        std::string why = std::strerror(errno);
-        ::close(fd);
-        return fail(why);
-    }
-    return std::unique_ptr<WindowEndpoint>(new WindowEndpoint(fd, class_name, title, path));
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd) return fail(std::strerror(errno));
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd.get(), 32) != 0)
+        return fail(std::strerror(errno));
+    return std::unique_ptr<WindowEndpoint>(new WindowEndpoint(std::move(fd), class_name, title, path));
 }
 
 WindowEndpoint::~WindowEndpoint() {
-    ::close(fd_);
+    fd_.reset();
     ::unlink(path_.c_str());
 }
 
 int WindowEndpoint::process(const Handler& handler, int wait_ms) {
     if (wait_ms != 0) {
-        pollfd p{fd_, POLLIN, 0};
+        pollfd p{fd_.get(), POLLIN, 0};
         int r;
         do r = ::poll(&p, 1, wait_ms);
         while (r < 0 && errno == EINTR);
@@ -323,21 +302,20 @@ int WindowEndpoint::process(const Handler& handler, int wait_ms) {
     }
     int handled = 0;
     for (;;) {
-        int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (c < 0) {
+        const UniqueFd c(::accept4(fd_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        if (!c) {
             if (errno == EINTR || errno == ECONNABORTED) continue;
             break;  // EAGAIN: nobody else waiting
         }
         WindowMessage m;
-        if (read_request(c, m)) {
+        if (read_request(c.get(), m)) {
             std::int64_t result = handler ? handler(m) : 0;
             std::string reply;
-            put_u32(reply, kReplyMagic);
-            put_u64(reply, static_cast<std::uint64_t>(result));
-            send_bytes(c, reply.data(), reply.size(), Clock::now() + std::chrono::milliseconds(kServerReadLimitMs));
+            append_le32(reply, kReplyMagic);
+            append_le64(reply, static_cast<std::uint64_t>(result));
+            send_bytes(c.get(), reply.data(), reply.size(), Clock::now() + std::chrono::milliseconds(kServerReadLimitMs));
             ++handled;
         }
-        ::close(c);
     }
     return handled;
 }

@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/handles.h"
+
 namespace tv::platform {
 
 // A stable message number in 0xC000..0xFFFF for a name (names compare case-insensitively, as
@@ -73,7 +75,7 @@ public:
     WindowEndpoint& operator=(const WindowEndpoint&) = delete;
 
     // The listening fd (non-blocking, close-on-exec): readable when a sender waits.
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
     WindowAddress address() const { return {class_name_, title_, path_}; }
 
     // Serves every sender that is waiting now, or waits up to wait_ms for the first one
@@ -82,8 +84,8 @@ public:
     int process(const Handler& handler, int wait_ms = 0);
 
 private:
-    WindowEndpoint(int fd, std::string class_name, std::string title, std::string path);
-    int fd_;
+    WindowEndpoint(UniqueFd fd, std::string class_name, std::string title, std::string path);
+    UniqueFd fd_;
     std::string class_name_, title_, path_;
 };
 

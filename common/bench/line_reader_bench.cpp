@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/text.h"
+#include "platform/handles.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ public:
         if (!::mkdtemp(folder.data())) return;
         folder_ = folder;
         path_ = folder_ + "/ARCHINFO.DAT";
-        std::FILE* f = std::fopen(path_.c_str(), "wbe");
+        const tv::platform::UniqueFile f = tv::platform::open_file(path_, "wb");
         if (!f) return;
         std::size_t written = 0;
         char entry[160];
@@ -29,9 +30,8 @@ public:
             const int n = std::snprintf(entry, sizeof entry,
                                         "%08X.FUL\r\nDescription text %u\r\nMon Dec  3 14:05:09 2007\r\n%u\r\nFull\r\n",
                                         0x3B07E135u + i, i, 100000u + i % 900000u);
-            written += std::fwrite(entry, 1, static_cast<std::size_t>(n), f);
+            written += std::fwrite(entry, 1, static_cast<std::size_t>(n), f.get());
         }
-        std::fclose(f);
         size_ = written;
     }
     ~IndexFile() {
@@ -58,12 +58,11 @@ void BM_ReadNonblankLine(benchmark::State& state) {
         return;
     }
     for (auto _ : state) {
-        std::FILE* f = std::fopen(file.path().c_str(), "rbe");
+        const tv::platform::UniqueFile f = tv::platform::open_file(file.path(), "rb");
         std::uint32_t sum = 0;
         std::string line;
         std::size_t lines = 0;
-        while (tv::read_nonblank_line(f, line, &sum)) ++lines;
-        std::fclose(f);
+        while (tv::read_nonblank_line(f.get(), line, &sum)) ++lines;
         benchmark::DoNotOptimize(sum);
         benchmark::DoNotOptimize(lines);
     }
@@ -78,12 +77,11 @@ void BM_ReadNonblankLineBuffer(benchmark::State& state) {
         return;
     }
     for (auto _ : state) {
-        std::FILE* f = std::fopen(file.path().c_str(), "rbe");
+        const tv::platform::UniqueFile f = tv::platform::open_file(file.path(), "rb");
         std::uint32_t sum = 0;
         char buffer[128];
-        while (tv::read_nonblank_line(f, buffer, sizeof buffer, &sum)) {
+        while (tv::read_nonblank_line(f.get(), buffer, sizeof buffer, &sum)) {
         }
-        std::fclose(f);
         benchmark::DoNotOptimize(sum);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(file.size()));

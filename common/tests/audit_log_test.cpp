@@ -18,6 +18,7 @@
 #include <random>
 #include <thread>
 
+#include "common/bytes.h"
 #include "common/registry.h"
 #include "common/runner.h"
 #include "common/ui.h"
@@ -174,9 +175,9 @@ TEST_F(AuditLogTest, RecordGoldenBytesAndRoundTrip) {
 
 TEST_F(AuditLogTest, RegisterAndRotationHelpers) {
     const std::string check = "123456789";
-    EXPECT_EQ(crc32_update(check.data(), check.size(), kCrcInitial), ~0xCBF43926u);
+    EXPECT_EQ(crc32_update(kCrcInitial, check.data(), check.size()), ~0xCBF43926u);
     std::uint32_t reg = kCrcInitial;
-    for (char c : check) reg = crc32_update_byte(static_cast<std::uint8_t>(c), reg);
+    for (char c : check) reg = crc32_update(reg, static_cast<std::uint8_t>(c));
     EXPECT_EQ(reg, ~0xCBF43926u);
 
     Bytes all(256);

@@ -5,6 +5,7 @@
 
 #include "common/text.h"
 #include "framework/core/app_profile.h"
+#include "platform/fs.h"
 
 namespace tv::fw {
 
@@ -14,9 +15,7 @@ bool same_file_path(const std::string& a, const std::string& b) {
     std::error_code ec;
     auto norm = [&](const std::string& p) {
         fs::path abs = fs::absolute(fs::path(p), ec);
-        std::string s = abs.lexically_normal().string();
-        while (s.size() > 1 && s.back() == '/') s.pop_back();
-        return s;
+        return platform::strip_trailing_slashes(abs.lexically_normal().string());
     };
     if (norm(a) == norm(b)) return true;
     struct stat sa, sb;

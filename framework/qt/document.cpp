@@ -6,6 +6,7 @@
 #include "framework/qt/application.h"
 #include "framework/qt/frame.h"
 #include "framework/qt/qt_text.h"
+#include "platform/fs.h"
 
 namespace tv::fw {
 
@@ -37,8 +38,7 @@ Document::~Document() {
 
 void Document::set_path_name(const std::string& path, bool add_to_recent) {
     path_name_ = path;
-    std::string title = path;
-    while (title.size() > 1 && title.back() == '/') title.pop_back();
+    std::string title = platform::strip_trailing_slashes(path);
     if (auto slash = title.find_last_of('/'); slash != std::string::npos && title.size() > 1)
         title = title.substr(slash + 1);
     set_title(title);

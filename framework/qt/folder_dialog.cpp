@@ -4,6 +4,7 @@
 
 #include "framework/qt/qt_text.h"
 #include "framework/qt/window_helpers.h"
+#include "platform/fs.h"
 
 namespace tv::fw {
 namespace {
@@ -17,10 +18,7 @@ FolderPickerHook& folder_hook() {
 
 void set_browse_for_folder_hook(FolderPickerHook hook) { folder_hook() = std::move(hook); }
 
-std::string strip_trailing_separator(std::string folder) {
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    return folder;
-}
+std::string strip_trailing_separator(std::string folder) { return platform::strip_trailing_slashes(std::move(folder)); }
 
 std::string browse_for_folder(const std::string& title, const std::string& initial_folder, QWidget* owner) {
     std::string chosen;

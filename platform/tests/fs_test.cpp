@@ -115,6 +115,13 @@ TEST(Fs, AppendRepairsAMissingLineEnd) {
     EXPECT_FALSE(append_to_file(root / "no/log.txt", "x"));
 }
 
+TEST(Fs, StripTrailingSlashesKeepsTheRoot) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"", ""}, {"/", "/"}, {"///", "/"}, {"/a/b//", "/a/b"}, {"a/", "a"}, {"a//b", "a//b"},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(strip_trailing_slashes(in), out) << in;
+}
+
 TEST(Fs, ReadWholeFile) {
     TempRoot root;
     EXPECT_EQ(read_whole_file(root / "missing"), std::nullopt);
@@ -122,6 +129,31 @@ TEST(Fs, ReadWholeFile) {
     std::string bytes("a\0b\xFF", 4);
     touch(root / "bin", bytes);
     EXPECT_EQ(read_whole_file(root / "bin"), bytes);
+}
+
+TEST(Fs, ReadWholeFileIntoBytesTakesOnlyRegularFiles) {
+    TempRoot root;
+    const std::string big(200000, '\x5A');  // more than one read's worth
+    touch(root / "empty");
+    touch(root / "bin", std::string("a\0b\xFF", 4));
+    touch(root / "big", big);
+    const struct {
+        std::string path;
+        bool ok;
+        std::string bytes;
+    } cases[] = {
+        {root / "empty", true, ""},
+        {root / "bin", true, std::string("a\0b\xFF", 4)},
+        {root / "big", true, big},
+        {root / "missing", false, ""},
+        {root.path(), false, ""},
+        {"/dev/zero", false, ""},  // a device may never end
+    };
+    for (const auto& c : cases) {
+        std::vector<std::uint8_t> out{1, 2, 3};
+        EXPECT_EQ(read_whole_file(c.path, out), c.ok) << c.path;
+        EXPECT_EQ(std::string(out.begin(), out.end()), c.bytes) << c.path;
+    }
 }
 
 TEST(FileLock, ExcludesAnotherProcessAndIsReleased) {

@@ -19,6 +19,7 @@
 #include "common/scramble.h"
 #include "common/text.h"
 #include "platform/drives.h"
+#include "platform/handles.h"
 #include "platform/system.h"
 #include "tape_layout.h"
 
@@ -134,12 +135,11 @@ int scramble(bool forward) {
 }
 
 int lines(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rbe");
+    const tv::platform::UniqueFile f = tv::platform::open_file(path, "rb");
     if (!f) return 1;
     std::uint32_t sum = 0;
     std::string line;
-    while (tv::read_nonblank_line(f, line, &sum)) std::printf("%s\n", line.c_str());
-    std::fclose(f);
+    while (tv::read_nonblank_line(f.get(), line, &sum)) std::printf("%s\n", line.c_str());
     std::printf("checksum=0x%08x\n", sum);
     return 0;
 }
@@ -209,10 +209,9 @@ int map_drive(const std::string& letter, const std::string& folder) {
 }
 
 int xor_checksum(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rbe");
+    const tv::platform::UniqueFile f = tv::platform::open_file(path, "rb");
     if (!f) return 1;
-    std::printf("0x%08x\n", tv::file_xor_checksum(f));
-    std::fclose(f);
+    std::printf("0x%08x\n", tv::file_xor_checksum(f.get()));
     return 0;
 }
 
