@@ -12,6 +12,7 @@
 #include "common/text.h"
 #include "common/ui.h"
 #include "platform/fs.h"
+#include "platform/handles.h"
 #include "platform/system.h"
 
 namespace tv {
@@ -194,7 +195,8 @@ int get_time_minute(std::int64_t time) {
 int get_report_source_product(const std::string& folder) {
     auto path = platform::find_name_ci(folder, "version.txt");
     if (!path) return 0;
-    std::FILE* f = std::fopen(path->c_str(), "re");
+    const platform::UniqueFile file = platform::open_file(*path, "r");
+    std::FILE* f = file.get();
     if (!f) return 0;
     std::string second;
     int lines = 0;
@@ -209,9 +211,7 @@ int get_report_source_product(const std::string& folder) {
             second.push_back(static_cast<char>(c));
         }
     }
-    const bool failed = std::ferror(f) != 0;
-    std::fclose(f);
-    if (failed) {
+    if (std::ferror(f) != 0) {
         show_error(format_string("File exception, module %s, line %s", ".\\archlist", "163"));
         return 0;
     }
