@@ -10,7 +10,6 @@
 
 #include "common/files.h"
 #include "common/text.h"
-#include "common/ui.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
 #include "platform/system.h"
@@ -192,7 +191,7 @@ int get_time_minute(std::int64_t time) {
     return local_time(time, tm) ? tm.tm_min : -1;
 }
 
-int get_report_source_product(const std::string& folder) {
+Result<int> get_report_source_product(const std::string& folder) {
     auto path = platform::find_name_ci(folder, "version.txt");
     if (!path) return 0;
     const platform::UniqueFile file = platform::open_file(*path, "r");
@@ -211,10 +210,7 @@ int get_report_source_product(const std::string& folder) {
             second.push_back(static_cast<char>(c));
         }
     }
-    if (std::ferror(f) != 0) {
-        show_error(format_string("File exception, module %s, line %s", ".\\archlist", "163"));
-        return 0;
-    }
+    if (std::ferror(f) != 0) return fail(1, format_string("File exception, module %s, line %s", ".\\archlist", "163"));
     if (lines < 1) return 0;
     if (!second.empty() && second.back() == '\r') second.pop_back();
     return second == "Gavrille" ? 1 : 0;
