@@ -525,6 +525,16 @@ int store_report_folder_command(const std::string& folder, const std::string& gr
 
 // --- /delete_os12_ecg ---
 
+namespace {
+
+int delete_ecg_files_shown(ReportRecord& record, const std::string& folder) {
+    const int result = delete_ecg_files(record, folder);
+    if (result != kDeleteEcgOk) ui().message_box(kDeleteEcgFailedText, "", MsgIcon::Error, MsgButtons::Ok);
+    return result;
+}
+
+}  // namespace
+
 int delete_os12_ecg_command(const std::string& report_folder) {
     const std::string folder = strip_trailing_slashes(report_folder);
     const std::string archive_folder = get_path_folder(folder);
@@ -535,12 +545,16 @@ int delete_os12_ecg_command(const std::string& report_folder) {
     if (!record) {
         // Not listed: the files still go, and there is no index to bring up to date.
         ReportRecord loose(name, archive_folder, "", 0, 0, false);
-        return delete_ecg_files(loose, folder);
+        return delete_ecg_files_shown(loose, folder);
     }
-    const int result = delete_ecg_files(*record, folder);
+    const int result = delete_ecg_files_shown(*record, folder);
     if (result != kDeleteEcgOk) return result;
     // The folder is now X.FUL: the index must say so, or the report drops out of its archive.
-    return archive.write_archinfo() ? 0 : 4;
+    const Result<void> written = archive.write_archinfo();
+    if (written) return 0;
+    ui().message_box(written.error().message, archive_error_caption(written.error().code), MsgIcon::Error,
+                     MsgButtons::Ok);
+    return 4;
 }
 
 }  // namespace tv

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "common/files.h"
+#include "common/ui.h"
 
 namespace tv {
 
@@ -56,7 +57,9 @@ bool hand_over_view_letters(const std::string& folder) {
 void clear_report_handlers() { handlers() = Handlers{}; }
 
 ReportType formatted_report_type(const std::string& folder) {
-    return get_report_source_product(folder) == 1 ? kReportFormatted520 : kReportFormatted;
+    const Result<int> product = get_report_source_product(folder);
+    if (!product) show_error(product.error().message);
+    return product && *product == 1 ? kReportFormatted520 : kReportFormatted;
 }
 
 MailReportEntry make_mail_entry(const std::string& folder, const std::string& name, std::uint32_t size,

@@ -4,7 +4,6 @@
 
 #include "common/files.h"
 #include "common/text.h"
-#include "common/ui.h"
 #include "platform/fs.h"
 #include "tolbex/archive/report_archive.h"
 
@@ -68,7 +67,8 @@ bool ArchiveConfigList::load(const std::string& file_path) {
     file_path_ = file_path;
     entries_.clear();
     load_error_.clear();
-    std::FILE* f = archive_io::open_index_for_reading(file_path, nullptr);
+    platform::UniqueFile file = archive_io::open_index_for_reading(file_path, nullptr);
+    std::FILE* f = file.get();
     if (!f) return false;
     bool result = true;
     std::string line;
@@ -90,7 +90,6 @@ bool ArchiveConfigList::load(const std::string& file_path) {
         load_error_ = file_path + ": read error";
         result = false;
     }
-    std::fclose(f);
     return result;
 }
 
@@ -128,9 +127,11 @@ bool ArchiveConfigList::refuse_if_unsafe(const std::string& group_folder) {
              has_control(group_folder))
         reason = "The archive configuration cannot hold this folder: " + group_folder;
     if (reason.empty()) return false;
-    ui().message_box(reason, "Archive configuration", MsgIcon::Error, MsgButtons::Ok);
+    refusal_ = std::move(reason);
     return true;
 }
+
+Error ArchiveConfigList::refusal() const { return fail(kArchiveConfigRefused, refusal_); }
 
 int ArchiveConfigList::add(const std::string& group_folder) {
     if (refuse_if_unsafe(group_folder)) return kConfigRefused;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/result.h"
+
 namespace tv {
 
 inline constexpr const char* kArchiveConfigFileName = "DEVICE.DAT";
@@ -21,8 +23,8 @@ inline constexpr int kConfigExists = 1;      // add: already listed; remove: not
 inline constexpr int kConfigSaveFailed = 2;  // the list changed in memory, the file could not be written
 inline constexpr int kConfigFull = 3;        // add: 128 entries already
 // add / remove: nothing changed and nothing written, because the last load met a line it could
-// not read (rewriting would drop it) or the path cannot be written into the file. The reason
-// has been shown through ui().
+// not read (rewriting would drop it) or the path cannot be written into the file. refusal()
+// says why, for the caller to show.
 inline constexpr int kConfigRefused = 4;
 
 class ArchiveConfigList {
@@ -54,6 +56,8 @@ public:
     // Why the last load left lines unread; empty when it read the whole file (or the file was
     // missing).
     const std::string& get_load_error() const { return load_error_; }
+    // Why the last add or remove gave kConfigRefused (kArchiveConfigRefused).
+    Error refusal() const;
 
     // The file's text for the list (CR LF lines).
     std::string format() const;
@@ -63,6 +67,7 @@ private:
 
     std::string file_path_;
     std::string load_error_;
+    std::string refusal_;
     std::vector<ArchiveConfigEntry> entries_;
 };
 

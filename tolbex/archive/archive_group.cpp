@@ -4,7 +4,6 @@
 
 #include "common/files.h"
 #include "common/text.h"
-#include "common/ui.h"
 #include "platform/fs.h"
 
 namespace tv {
@@ -26,7 +25,8 @@ bool append_group_entry(const std::string& index_path, std::string_view folder_n
 
 ArchiveGroup::ArchiveGroup(std::string index_path, bool raw_only, bool skip_raw, bool read_index)
     : index_path_(std::move(index_path)) {
-    std::FILE* f = archive_io::open_index_for_reading(index_path_, &stamp_);
+    platform::UniqueFile file = archive_io::open_index_for_reading(index_path_, &stamp_);
+    std::FILE* f = file.get();
     if (!f) {
         // Something unreadable in its place: remember it, so it is not taken for a change.
         seen_ = read_index_stamp(index_path_, stamp_);
@@ -57,7 +57,6 @@ ArchiveGroup::ArchiveGroup(std::string index_path, bool raw_only, bool skip_raw,
         checksum_ ^= archive->get_checksum();
         archives_.push_back(std::move(archive));
     }
-    std::fclose(f);
 }
 
 ArchiveGroup::~ArchiveGroup() {
@@ -82,14 +81,12 @@ void ArchiveGroup::read_index_mtime() {
     stamp_ = seen_ ? s : IndexStamp{};
 }
 
-bool ArchiveGroup::write_index() {
+Result<void> ArchiveGroup::write_index() {
     const std::string folder = get_folder();
     ArchiveIndexLock lock(folder);
     const std::int64_t old_size = get_file_size_64(index_path_);
-    if (!archive_io::enough_space_for(folder.empty() ? "." : folder, old_size + kIndexSpareBytes)) {
-        archive_io::show_no_space();
-        return false;
-    }
+    if (!archive_io::enough_space_for(folder.empty() ? "." : folder, old_size + kIndexSpareBytes))
+        return archive_io::no_space_error();
     std::string text;
     for (const auto& a : archives_) {
         // The entry as it was read: a name that is not a plain component stays as it was, so
@@ -102,17 +99,14 @@ bool ArchiveGroup::write_index() {
         text += sanitize_index_line(a->get_name(), kGroupLineMax, folder_line);
         text += "\r\n";
     }
-    if (!platform::atomic_write_file(index_path_, text)) {
-        archive_io::show_write_error(index_path_);
-        return false;
-    }
+    if (!platform::atomic_write_file(index_path_, text)) return archive_io::write_error(index_path_);
     read_index_mtime();
-    return true;
+    return {};
 }
 
-bool ArchiveGroup::remove_archive(std::int32_t index) {
+Result<void> ArchiveGroup::remove_archive(std::int32_t index) {
     ReportArchive* a = get_archive(index);
-    if (!a) return false;
+    if (!a) return fail(kArchiveNotFound);
     const std::string path = a->get_path();
     bool ok = a->is_safe();
     if (ok) {
@@ -120,13 +114,10 @@ bool ArchiveGroup::remove_archive(std::int32_t index) {
         if (::lstat(path.c_str(), &st) == 0)
             ok = S_ISDIR(st.st_mode) && delete_folder_tree(path, true, false);
     }
-    if (!ok) {
-        // The archive stays listed: reports that survived must stay reachable.
-        ui().message_box("Couldn't delete archive folder: " + path, "File Error", MsgIcon::Error, MsgButtons::Ok);
-        return false;
-    }
+    // The archive stays listed: reports that survived must stay reachable.
+    if (!ok) return fail(kArchiveDeleteFailed, "Couldn't delete archive folder: " + path);
     archives_.erase(archives_.begin() + index);
-    return true;
+    return {};
 }
 
 bool ArchiveGroup::has_changed_on_disk() const {

@@ -50,12 +50,12 @@ public:
     void read_index_mtime();
 
     // Rewrites ARCHDIR.DAT atomically (size + 8192 bytes free). Each archive's folder line is
-    // written as it was read (limits enforced). Shows a message and returns false on failure.
-    bool write_index();
+    // written as it was read (limits enforced). kArchiveNoSpace / kArchiveWriteFailed on failure.
+    Result<void> write_index();
     // Deletes the archive's folder with its sub-folders, then drops it from the list. When the
-    // folder cannot be deleted (or its entry is not safe), shows "Couldn't delete ..." and keeps
-    // the archive listed; returns false. ARCHDIR.DAT is not rewritten here.
-    bool remove_archive(std::int32_t index);
+    // folder cannot be deleted (or its entry is not safe) the archive stays listed:
+    // kArchiveDeleteFailed ("Couldn't delete archive folder: ..."). ARCHDIR.DAT is not rewritten here.
+    Result<void> remove_archive(std::int32_t index);
     // True when ARCHDIR.DAT or any archive's ARCHINFO.DAT changed since it was read or written
     // by this program. A missing ARCHDIR.DAT counts as changed exactly when it was seen before.
     bool has_changed_on_disk() const;

@@ -26,11 +26,8 @@ void finish_line(std::string& line) {
 
 // ---- ReportTextReader -------------------------------------------------------------------
 
-ReportTextReader::ReportTextReader(const std::string& path) { file_ = std::fopen(path.c_str(), "rbe"); }
-
-ReportTextReader::~ReportTextReader() {
-    if (file_) std::fclose(file_);
-}
+ReportTextReader::ReportTextReader(const std::string& path)
+    : owned_(platform::open_file(path, "rb")), file_(owned_.get()) {}
 
 bool ReportTextReader::failed() const { return file_ == nullptr || std::ferror(file_) != 0; }
 

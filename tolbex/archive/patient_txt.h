@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/handles.h"
+
 namespace tv {
 
 inline constexpr const char* kPatientTxtName = "PATIENT.TXT";
@@ -39,7 +41,6 @@ inline constexpr std::size_t kReportTextLineMax = 65536;
 class ReportTextReader {
 public:
     explicit ReportTextReader(const std::string& path);
-    ~ReportTextReader();
     ReportTextReader(const ReportTextReader&) = delete;
     ReportTextReader& operator=(const ReportTextReader&) = delete;
 
@@ -52,7 +53,8 @@ public:
     bool failed() const;
 
 private:
-    std::FILE* file_ = nullptr;
+    platform::UniqueFile owned_;
+    std::FILE* file_ = nullptr;  // owned_, for the byte-wise reads
 };
 
 // Full path of a known file in a report folder, matched without regard to case; "" when absent.

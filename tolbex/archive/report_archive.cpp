@@ -11,7 +11,6 @@
 
 #include "common/files.h"
 #include "common/text.h"
-#include "common/ui.h"
 #include "platform/fs.h"
 
 namespace tv {
@@ -29,27 +28,32 @@ IndexStamp stamp_of(const struct stat& st) {
 
 }  // namespace
 
+const char* archive_error_caption(int code) {
+    switch (code) {
+        case kArchiveNoSpace: return "Not enough disk space";
+        case kArchiveWriteFailed: return "File Error ";  // the trailing space is part of the caption
+        case kArchiveDeleteFailed: return "File Error";
+        case kArchiveConfigRefused: return "Archive configuration";
+        default: return "";
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Helpers shared by the index readers and writers of this folder.
 
 namespace archive_io {
 
-std::FILE* open_index_for_reading(const std::string& path, IndexStamp* stamp) {
+platform::UniqueFile open_index_for_reading(const std::string& path, IndexStamp* stamp) {
     // Non-blocking, so that a FIFO planted under the index name cannot stall the reader.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return nullptr;
+    platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd) return nullptr;
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return nullptr;
-    }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    std::FILE* f = ::fdopen(fd, "r");
-    if (!f) {
-        ::close(fd);
-        return nullptr;
-    }
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    platform::UniqueFile f(::fdopen(fd.get(), "r"));
+    if (!f) return nullptr;
+    fd.release();  // the stream owns it now
     if (stamp) *stamp = stamp_of(st);
     return f;
 }
@@ -59,13 +63,12 @@ bool enough_space_for(const std::string& folder, std::int64_t needed) {
     return needed <= 0 || free_bytes >= static_cast<std::uint64_t>(needed);
 }
 
-void show_no_space() {
-    ui().message_box("There is not enough free disk space to complete the operation.", "Not enough disk space",
-                     MsgIcon::Error, MsgButtons::Ok);
+Error no_space_error() {
+    return fail(kArchiveNoSpace, "There is not enough free disk space to complete the operation.");
 }
 
-void show_write_error(const std::string& index_path) {
-    ui().message_box("Couldn't write to archive file: " + index_path, "File Error ", MsgIcon::Error, MsgButtons::Ok);
+Error write_error(const std::string& index_path) {
+    return fail(kArchiveWriteFailed, "Couldn't write to archive file: " + index_path);
 }
 
 }  // namespace archive_io
@@ -104,11 +107,11 @@ std::string format_archive_entry(std::string_view name, std::string_view descrip
 // ---------------------------------------------------------------------------------------------
 
 ArchiveIndexLock::ArchiveIndexLock(const std::string& folder, int wait_ms) {
-    fd_ = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ < 0) return;
+    fd_.reset(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd_) return;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
     for (;;) {
-        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+        if (::flock(fd_.get(), LOCK_EX | LOCK_NB) == 0) {
             held_ = true;
             return;
         }
@@ -118,9 +121,7 @@ ArchiveIndexLock::ArchiveIndexLock(const std::string& folder, int wait_ms) {
     }
 }
 
-ArchiveIndexLock::~ArchiveIndexLock() {
-    if (fd_ >= 0) ::close(fd_);  // closing the description releases the lock
-}
+ArchiveIndexLock::~ArchiveIndexLock() = default;
 
 // ---------------------------------------------------------------------------------------------
 
@@ -136,7 +137,8 @@ ReportArchive::~ReportArchive() {
 
 void ReportArchive::read_index(bool raw_only, bool skip_raw) {
     const std::string index = get_index_path();
-    std::FILE* f = archive_io::open_index_for_reading(index, &stamp_);
+    platform::UniqueFile file = archive_io::open_index_for_reading(index, &stamp_);
+    std::FILE* f = file.get();
     if (!f) {
         // Something unreadable in its place: remember it, so it is not taken for a change.
         if (!read_index_stamp(index, stamp_)) stamp_ = IndexStamp{};
@@ -158,7 +160,6 @@ void ReportArchive::read_index(bool raw_only, bool skip_raw) {
         records_.push_back(std::make_unique<ReportRecord>(lines[4], lines[3], lines[2], std::move(lines[0]), path_,
                                                           std::move(lines[1])));
     }
-    std::fclose(f);
     entries_checksum_ = checksum_;
 }
 
@@ -195,12 +196,9 @@ void ReportArchive::write_record(const ReportRecord& record, std::string& out) {
                                 record.get_type_name());
 }
 
-bool ReportArchive::write_archinfo() {
+Result<void> ReportArchive::write_archinfo() {
     const std::string index = get_index_path();
-    if (!safe_ || entries_dropped_ > 0) {
-        archive_io::show_write_error(index);
-        return false;
-    }
+    if (!safe_ || entries_dropped_ > 0) return archive_io::write_error(index);
     ArchiveIndexLock lock(path_);
 
     // Entries that another writer appended since the index was read are carried over, so that a
@@ -208,7 +206,8 @@ bool ReportArchive::write_archinfo() {
     // entries read before are no longer the file's first entries) is replaced, as before.
     IndexStamp current;
     if (read_index_stamp(index, current) && !(current == stamp_)) {
-        if (std::FILE* f = archive_io::open_index_for_reading(index, nullptr)) {
+        if (platform::UniqueFile file = archive_io::open_index_for_reading(index, nullptr)) {
+            std::FILE* f = file.get();
             std::string lines[5];
             std::uint32_t sum = 0;
             std::int32_t entry = 0;
@@ -225,17 +224,13 @@ bool ReportArchive::write_archinfo() {
                 }
                 ++entry;
             }
-            std::fclose(f);
             if (entry >= entries_read_ && sum == entries_checksum_)
                 for (auto& r : appended) records_.push_back(std::move(r));
         }
     }
 
     const std::int64_t old_size = get_file_size_64(index);
-    if (!archive_io::enough_space_for(path_, old_size + kIndexSpareBytes)) {
-        archive_io::show_no_space();
-        return false;
-    }
+    if (!archive_io::enough_space_for(path_, old_size + kIndexSpareBytes)) return archive_io::no_space_error();
     std::string text;
     std::int32_t written = 0;
     for (const auto& r : records_) {
@@ -243,10 +238,7 @@ bool ReportArchive::write_archinfo() {
         write_record(*r, text);
         ++written;
     }
-    if (!platform::atomic_write_file(index, text)) {
-        archive_io::show_write_error(index);
-        return false;
-    }
+    if (!platform::atomic_write_file(index, text)) return archive_io::write_error(index);
     read_archinfo_mtime();
     // What this program wrote is now what it has read.
     std::uint32_t sum = 0;
@@ -258,7 +250,7 @@ bool ReportArchive::write_archinfo() {
     }
     entries_read_ = written;
     entries_checksum_ = sum;
-    return true;
+    return {};
 }
 
 ReportRecord* ReportArchive::find_record(std::string_view folder_name) const {
@@ -267,29 +259,24 @@ ReportRecord* ReportArchive::find_record(std::string_view folder_name) const {
     return nullptr;
 }
 
-bool ReportArchive::delete_report_folder(std::int32_t index) {
-    if (index < 0 || static_cast<std::size_t>(index) >= records_.size()) return false;
+Result<void> ReportArchive::delete_report_folder(std::int32_t index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= records_.size()) return fail(kArchiveNotFound);
     auto& slot = records_[static_cast<std::size_t>(index)];
-    if (!slot) return false;
-    bool ok = true;
+    if (!slot) return fail(kArchiveNotFound);
+    Result<void> result;
     if (!safe_ || !slot->has_safe_name()) {
         // A name that is not a plain component may point anywhere: never delete through it.
-        ok = false;
-        ui().message_box("Couldn't delete report folder: " + join_path(path_, slot->get_name()), "File Error",
-                         MsgIcon::Error, MsgButtons::Ok);
+        result = fail(kArchiveDeleteFailed, "Couldn't delete report folder: " + join_path(path_, slot->get_name()));
     } else {
         const std::string folder = slot->get_folder_path();
         struct stat st;
         if (::lstat(folder.c_str(), &st) == 0) {
-            if (!S_ISDIR(st.st_mode) || !delete_folder_tree(folder, true, false)) {
-                ok = false;
-                ui().message_box("Couldn't delete report folder: " + folder, "File Error", MsgIcon::Error,
-                                 MsgButtons::Ok);
-            }
+            if (!S_ISDIR(st.st_mode) || !delete_folder_tree(folder, true, false))
+                result = fail(kArchiveDeleteFailed, "Couldn't delete report folder: " + folder);
         }
     }
     slot.reset();
-    return ok;
+    return result;
 }
 
 void ReportArchive::compact() {

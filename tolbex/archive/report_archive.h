@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/result.h"
+#include "platform/handles.h"
 #include "tolbex/archive/report_types.h"
 
 namespace tv {
@@ -39,15 +41,30 @@ std::string find_index_file(const std::string& folder, std::string_view name);
 std::string format_archive_entry(std::string_view name, std::string_view description, std::string_view date_text,
                                  std::string_view size_text, std::string_view type_name);
 
+// Error codes of the archive model and its operations. The library never shows anything: a
+// caller shows a non-empty message with an error icon under archive_error_caption(code).
+inline constexpr int kArchiveNoSpace = 1;         // "Not enough disk space"
+inline constexpr int kArchiveWriteFailed = 2;     // "File Error " (an index file could not be written)
+inline constexpr int kArchiveDeleteFailed = 3;    // "File Error" (a folder could not be deleted)
+inline constexpr int kArchiveConfigRefused = 4;   // "Archive configuration"
+inline constexpr int kArchiveAuditFailed = 5;     // no caption, as every code below
+inline constexpr int kArchiveNotFound = 6;        // no such archive or report (message empty)
+inline constexpr int kArchiveUnsafeName = 7;      // a name that is not a plain path component
+inline constexpr int kArchiveStoreFailed = 8;     // store_report_in_archive failed (message empty)
+inline constexpr int kArchiveIndexFull = 9;       // an index entry could not be removed for want of space
+inline constexpr int kArchiveIncomplete = 10;     // done in part; what is left is described
+inline constexpr int kArchiveCreateFailed = 11;   // a folder could not be created
+const char* archive_error_caption(int code);
+
 // Helpers the index readers and writers of the archive model share.
 namespace archive_io {
 // Opens an index file for reading only when it is a regular file (never blocks on a FIFO);
-// fills `stamp` from the opened file. Null when it cannot be read.
-std::FILE* open_index_for_reading(const std::string& path, IndexStamp* stamp);
+// fills `stamp` from the opened file. Empty when it cannot be read.
+platform::UniqueFile open_index_for_reading(const std::string& path, IndexStamp* stamp);
 // True when the file system of `folder` has at least `needed` bytes free.
 bool enough_space_for(const std::string& folder, std::int64_t needed);
-void show_no_space();                                 // "There is not enough free disk space ..."
-void show_write_error(const std::string& index_path);  // "Couldn't write to archive file: " + path
+Error no_space_error();                          // "There is not enough free disk space ..."
+Error write_error(const std::string& index_path);  // "Couldn't write to archive file: " + path
 }  // namespace archive_io
 
 // Makes this system's writers of one folder's index files take turns: an advisory lock on the
@@ -63,7 +80,7 @@ public:
     bool held() const { return held_; }
 
 private:
-    int fd_ = -1;
+    platform::UniqueFd fd_;  // closing it releases the lock
     bool held_ = false;
 };
 
@@ -102,17 +119,18 @@ public:
     // Needs the file's size + 8192 bytes free; replaces the file atomically; entries that
     // another program appended since this archive read the index are kept (and added to the
     // records). Refuses an archive whose reading left entries out (raw-only / skip-raw), since
-    // that would drop them. Shows a message and returns false on failure, file untouched.
-    bool write_archinfo();
+    // that would drop them. On failure the file is untouched (kArchiveWriteFailed, kArchiveNoSpace).
+    Result<void> write_archinfo();
     // Appends the record's five CR LF lines to `out`.
     static void write_record(const ReportRecord& record, std::string& out);
 
     // The first record whose name equals `folder_name` without regard to case.
     ReportRecord* find_record(std::string_view folder_name) const;
     // Deletes the report folder of a slot (only when its name is a safe component; the archive
-    // folder itself is never touched), shows "Couldn't delete report folder: " on failure, and
-    // frees the record in every case. True when the folder is gone or never existed.
-    bool delete_report_folder(std::int32_t index);
+    // folder itself is never touched) and frees the record in every case. Ok when the folder is
+    // gone or never existed; kArchiveDeleteFailed ("Couldn't delete report folder: ...") when it
+    // stays, kArchiveNotFound for a slot out of range or already freed.
+    Result<void> delete_report_folder(std::int32_t index);
     // Drops the null slots, keeping the order.
     void compact();
     // Adds a record at the end (in memory only).

@@ -10,8 +10,8 @@
 
 #include "common/files.h"
 #include "common/text.h"
-#include "common/ui.h"
 #include "platform/fs.h"
+#include "platform/handles.h"
 #include "platform/system.h"
 
 namespace tv {
@@ -191,10 +191,11 @@ int get_time_minute(std::int64_t time) {
     return local_time(time, tm) ? tm.tm_min : -1;
 }
 
-int get_report_source_product(const std::string& folder) {
+Result<int> get_report_source_product(const std::string& folder) {
     auto path = platform::find_name_ci(folder, "version.txt");
     if (!path) return 0;
-    std::FILE* f = std::fopen(path->c_str(), "re");
+    const platform::UniqueFile file = platform::open_file(*path, "r");
+    std::FILE* f = file.get();
     if (!f) return 0;
     std::string second;
     int lines = 0;
@@ -209,12 +210,7 @@ int get_report_source_product(const std::string& folder) {
             second.push_back(static_cast<char>(c));
         }
     }
-    const bool failed = std::ferror(f) != 0;
-    std::fclose(f);
-    if (failed) {
-        show_error(format_string("File exception, module %s, line %s", ".\\archlist", "163"));
-        return 0;
-    }
+    if (std::ferror(f) != 0) return fail(1, format_string("File exception, module %s, line %s", ".\\archlist", "163"));
     if (lines < 1) return 0;
     if (!second.empty() && second.back() == '\r') second.pop_back();
     return second == "Gavrille" ? 1 : 0;

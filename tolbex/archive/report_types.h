@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/result.h"
+
 namespace tv {
 
 // A report type code. The set is closed; -1 stands for anything unknown.
@@ -83,8 +85,9 @@ int get_time_hour(std::int64_t time);
 int get_time_minute(std::int64_t time);
 
 // Which product wrote a report folder: 1 when the second line of its version.txt is exactly
-// "Gavrille", otherwise 0 (the analysis system; also for a missing file or line).
-int get_report_source_product(const std::string& folder);
+// "Gavrille", otherwise 0 (the analysis system; also for a missing file or line). An error
+// ("File exception, ...", code 1) when the file cannot be read.
+Result<int> get_report_source_product(const std::string& folder);
 
 // Reads the date of an index line as the shared date parser does ("dd/mm/yy hh:mm[:ss]" or
 // "Www Mmm dd hh:mm:ss yyyy", local time; the current time for anything unreadable), keeping

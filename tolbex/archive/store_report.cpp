@@ -7,13 +7,13 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "common/files.h"
 #include "common/registry.h"
 #include "common/text.h"
-#include "common/ui.h"
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "tolbex/archive/report_archive.h"
@@ -163,13 +163,12 @@ bool is_ecg_file_name(const std::string& name) {
 // The ECG files present in a folder, any case.
 std::vector<std::string> list_ecg_files(const std::string& folder) {
     std::vector<std::string> found;
-    DIR* dir = ::opendir(folder.c_str());
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
     if (!dir) return found;
-    while (const dirent* e = ::readdir(dir)) {
+    while (const dirent* e = ::readdir(dir.get())) {
         const std::string name = e->d_name;
         if (is_ecg_file_name(name)) found.push_back(join_path(folder, name));
     }
-    ::closedir(dir);
     return found;
 }
 
@@ -182,7 +181,9 @@ bool rename_no_replace(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
-int delete_ecg_files_step(ReportRecord& record, const std::string& report_folder) {
+}  // namespace
+
+int delete_ecg_files(ReportRecord& record, const std::string& report_folder) {
     std::string folder = report_folder;
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     struct stat st;
@@ -204,16 +205,6 @@ int delete_ecg_files_step(ReportRecord& record, const std::string& report_folder
     record.set_name(name_dot == std::string::npos ? get_path_file_name(renamed) : name.substr(0, name_dot + 1) + "FUL");
     record.set_size(get_folder_size(renamed, false));
     return kDeleteEcgOk;
-}
-
-}  // namespace
-
-int delete_ecg_files(ReportRecord& record, const std::string& report_folder) {
-    const int result = delete_ecg_files_step(record, report_folder);
-    if (result != kDeleteEcgOk)
-        ui().message_box("There was an error while deleting the Ostrabel12 ECG files from this folder.", "",
-                         MsgIcon::Error, MsgButtons::Ok);
-    return result;
 }
 
 std::string locate_card_program() {

@@ -56,9 +56,11 @@ inline constexpr int kDeleteEcgRenameFailed = 3;   // the folder could not be re
 // Turns a 12-lead full report (folder "X.O12") into an ordinary full report: deletes
 // os12ecg1..8.dat and os12pac.dat (any case) and renames the folder to "X.FUL" (never over an
 // existing entry). Only after the rename does the record become type 510 with the new name and
-// the new folder's size. On failure shows "There was an error while deleting the Ostrabel12 ECG
-// files from this folder." and leaves the record unchanged. The caller rewrites the index.
+// the new folder's size. On failure leaves the record unchanged; the caller shows
+// kDeleteEcgFailedText. The caller rewrites the index.
 int delete_ecg_files(ReportRecord& record, const std::string& report_folder);
+inline constexpr const char* kDeleteEcgFailedText =
+    "There was an error while deleting the Ostrabel12 ECG files from this folder.";
 
 // The card interface program: its registered "Install Path", then beside this program, then
 // SYSTEM under the analysis system's root. Empty when none exists.

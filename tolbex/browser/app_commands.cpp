@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <set>
 #include <utility>
 
@@ -15,8 +16,10 @@
 #include "common/ui.h"
 #include "platform/drives.h"
 #include "platform/fs.h"
+#include "platform/handles.h"
 #include "tolbex/archive/archive_config.h"
 #include "tolbex/archive/archive_group.h"
+#include "tolbex/archive/report_archive.h"
 #include "tolbex/browser/browser_list_core.h"
 
 namespace tv {
@@ -28,44 +31,56 @@ constexpr std::uint64_t kNearlyFullFree = 500ull * 1048576ull;
 using FolderId = std::pair<dev_t, ino_t>;
 
 // Depth first through `folder` (an open descriptor), never through a link.
-void search_folder(int fd, const std::string& path, std::set<FolderId>& visited, std::vector<std::string>& found,
-                   const SearchStatusFn& status) {
+void search_folder(platform::UniqueFd fd, const std::string& path, std::set<FolderId>& visited,
+                   std::vector<std::string>& found, const SearchStatusFn& status) {
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !visited.insert({st.st_dev, st.st_ino}).second) {
-        ::close(fd);
-        return;
-    }
+    if (::fstat(fd.get(), &st) != 0 || !visited.insert({st.st_dev, st.st_ino}).second) return;
     if (status) status(path);
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return;
-    }
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::fdopendir(fd.get()), &::closedir);
+    if (!dir) return;
+    fd.release();  // the stream owns it now
     std::vector<std::string> names;
-    while (const dirent* e = ::readdir(dir)) {
+    while (const dirent* e = ::readdir(dir.get())) {
         const std::string name = e->d_name;
         if (name != "." && name != "..") names.push_back(name);
     }
     std::sort(names.begin(), names.end());
-    const int dfd = ::dirfd(dir);
+    const int dfd = ::dirfd(dir.get());
     for (const auto& name : names) {
         struct stat es;
         if (::fstatat(dfd, name.c_str(), &es, AT_SYMLINK_NOFOLLOW) != 0) continue;
         const std::string child = join_path(path, name);
         if (S_ISDIR(es.st_mode)) {
-            const int cfd = ::openat(dfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (cfd >= 0) search_folder(cfd, child, visited, found, status);
+            platform::UniqueFd cfd(::openat(dfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (cfd) search_folder(std::move(cfd), child, visited, found, status);
         } else if (S_ISREG(es.st_mode) && platform::iequals(name, kGroupIndexName)) {
             ArchiveGroup g(child, false, false, false);
             if (g.get_count() > 0) found.push_back(child);
         }
     }
-    ::closedir(dir);
 }
 
 std::string volume_name_text(const std::string& folder) {
     if (auto d = platform::mapped_drive_of(folder)) return format_string("Drive %c:", d->letter);
     return "The drive holding \"" + folder + "\"";
+}
+
+// The configuration only says why it refused a change; showing it is ours.
+void show_refusal(const ArchiveConfigList& config, Ui& u) {
+    const Error why = config.refusal();
+    u.message_box(why.message, archive_error_caption(why.code), MsgIcon::Error, MsgButtons::Ok);
+}
+
+int config_add(ArchiveConfigList& config, const std::string& group_folder, Ui& u) {
+    const int result = config.add(group_folder);
+    if (result == kConfigRefused) show_refusal(config, u);
+    return result;
+}
+
+int config_remove(ArchiveConfigList& config, const std::string& group_folder, Ui& u) {
+    const int result = config.remove(group_folder);
+    if (result == kConfigRefused) show_refusal(config, u);
+    return result;
 }
 
 }  // namespace
@@ -76,7 +91,7 @@ bool open_configured_group(ArchiveConfigList& config, const std::string& archdir
     const std::string question = "\"" + archdir_path + "\"\n\n" + kGroupNotFoundText;
     if (u.message_box(question, kGroupNotFoundCaption, MsgIcon::Warning, MsgButtons::OkCancel) != MsgResult::Ok)
         return false;
-    const int result = config.remove(get_path_folder(archdir_path));
+    const int result = config_remove(config, get_path_folder(archdir_path), u);
     if (result == kConfigOk)
         u.message_box("The current archive has been successfully removed from the Archive Configuration File "
                       "(DEVICE.DAT)",
@@ -91,7 +106,7 @@ bool open_configured_group(ArchiveConfigList& config, const std::string& archdir
 }
 
 int add_group_to_configuration(ArchiveConfigList& config, const std::string& group_folder, Ui& u) {
-    const int result = config.add(group_folder);
+    const int result = config_add(config, group_folder, u);
     const char* const kHead = "Failed to add the archive group to the Archive Configuration File (DEVICE.DAT)\n";
     std::string text;
     MsgIcon icon = MsgIcon::Error;
@@ -106,7 +121,7 @@ int add_group_to_configuration(ArchiveConfigList& config, const std::string& gro
                    "because a file error occured. The disk may be full, or you may not have write access to it.";
             break;
         case kConfigFull: text = std::string(kHead) + "because it is full."; break;
-        case kConfigRefused: return result;  // the configuration said why
+        case kConfigRefused: return result;  // config_add showed why
         default: text = std::string(kHead) + "because of an unknown error."; break;
     }
     u.message_box(text, "Archive Configuration File not updated", icon, MsgButtons::Ok);
@@ -116,8 +131,8 @@ int add_group_to_configuration(ArchiveConfigList& config, const std::string& gro
 std::vector<std::string> find_archive_groups(const std::string& base, const SearchStatusFn& status) {
     std::vector<std::string> found;
     std::set<FolderId> visited;
-    const int fd = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) search_folder(fd, trim_right_char(base, '/').empty() ? "/" : trim_right_char(base, '/'), visited,
+    platform::UniqueFd fd(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd) search_folder(std::move(fd), trim_right_char(base, '/').empty() ? "/" : trim_right_char(base, '/'), visited,
                                found, status);
     return found;
 }
@@ -145,7 +160,7 @@ std::string create_archive_group(const std::string& folder, ArchiveConfigList& c
     if (folder.empty()) return {};
     if (auto existing = platform::find_name_ci(folder, kGroupIndexName)) {
         if (open) open(*existing);
-        if (classify_drive(folder) != 3 && config.get_count() > 0) config.add(folder);
+        if (classify_drive(folder) != 3 && config.get_count() > 0) config_add(config, folder, u);
         u.message_box("The folder that you selected is already an archive group.", "Cannot create archive group",
                       MsgIcon::Information, MsgButtons::Ok);
         return folder;
@@ -165,7 +180,7 @@ std::string create_archive_group(const std::string& folder, ArchiveConfigList& c
                       "Failed to create folder", MsgIcon::Error, MsgButtons::Ok);
         return {};
     }
-    if (config.get_count() > 0) config.add(folder);
+    if (config.get_count() > 0) config_add(config, folder, u);
     if (open) open(index);
     u.message_box("The new Archive Group has been successfully created.", "Archive Group Created Successfully",
                   MsgIcon::Information, MsgButtons::Ok);

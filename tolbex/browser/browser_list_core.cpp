@@ -8,19 +8,19 @@
 #include <array>
 #include <unordered_map>
 
-#include "common/audit_log.h"
 #include "common/files.h"
 #include "common/text.h"
 #include "common/ui.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
+#include "platform/handles.h"
 #include "tolbex/archive/archive_config.h"
-#include "tolbex/browser/archive_dialogs.h"
 #include "tolbex/archive/archive_group.h"
+#include "tolbex/archive/archive_operations.h"
 #include "tolbex/archive/patient_txt.h"
 #include "tolbex/archive/report_archive.h"
 #include "tolbex/archive/store_report.h"
-#include "tolbex/archive/audit_trail.h"
+#include "tolbex/browser/archive_dialogs.h"
 
 namespace tv {
 
@@ -28,45 +28,17 @@ namespace {
 
 int three_way(std::int64_t a, std::int64_t b) { return a < b ? -1 : (a > b ? 1 : 0); }
 
-// --- process-wide state ---
-
-int g_transfer_depth = 0;
-
-std::vector<BrowserListCore*>& registry() {
-    static std::vector<BrowserListCore*> docs;
-    return docs;
-}
-
-// The audit entry points; without a trail nothing is logged.
-bool audit_open(AuditTrail* audit, const std::string& path) { return !audit || audit->open(path); }
-bool audit_write(AuditTrail* audit, const char* format, const std::string& text, const std::string& path) {
-    return !audit || audit->write(format, text, path, "");
-}
-void audit_close(AuditTrail* audit) {
-    if (audit) audit->close();
-}
-
-bool same_folder(const std::string& a, const std::string& b) {
-    if (platform::iequals(a, b)) return true;
-    struct stat sa, sb;
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
-
 // Reads at most `max` bytes of a regular file, CR LF read as LF (as a text-mode read gives them).
 bool read_text_prefix(const std::string& path, std::size_t max, std::string& out) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return false;
+    const platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd) return false;
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return false;
-    }
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     std::string raw(max, '\0');
     std::size_t got = 0;
     bool ok = true;
     while (got < max) {
-        const ssize_t n = ::read(fd, raw.data() + got, max - got);
+        const ssize_t n = ::read(fd.get(), raw.data() + got, max - got);
         if (n < 0) {
             if (errno == EINTR) continue;
             ok = false;
@@ -75,7 +47,6 @@ bool read_text_prefix(const std::string& path, std::size_t max, std::string& out
         if (n == 0) break;
         got += static_cast<std::size_t>(n);
     }
-    ::close(fd);
     if (!ok) return false;
     raw.resize(got);
     out.clear();
@@ -89,6 +60,14 @@ bool read_text_prefix(const std::string& path, std::size_t max, std::string& out
 
 void show_error_box(const std::string& text, const std::string& caption = {}) {
     ui().message_box(text, caption, MsgIcon::Error, MsgButtons::Ok);
+}
+
+// An archive operation's message, if it has one.
+void show_archive_error(const Error& error) {
+    if (!error.message.empty()) show_error_box(error.message, archive_error_caption(error.code));
+}
+void show_archive_errors(const std::vector<Error>& errors) {
+    for (const Error& e : errors) show_archive_error(e);
 }
 
 }  // namespace
@@ -118,10 +97,6 @@ std::string transfer_description(std::string_view archive_name, std::string_view
     }
     return d;
 }
-
-bool is_transfer_in_progress() { return g_transfer_depth > 0; }
-TransferGuard::TransferGuard() { ++g_transfer_depth; }
-TransferGuard::~TransferGuard() { --g_transfer_depth; }
 
 std::string format_patient_details(std::string_view text, double version) {
     const std::size_t first = text.find('\n');
@@ -160,52 +135,16 @@ std::string format_patient_details(std::string_view text, double version) {
 }
 
 bool remove_index_entry(const std::string& index_path, std::string_view folder_name) {
-    const std::string folder = get_path_folder(index_path);
-    ArchiveIndexLock lock(folder);
-    std::FILE* f = archive_io::open_index_for_reading(index_path, nullptr);
-    if (!f) {
-        archive_io::show_write_error(index_path);
-        return false;
-    }
-    std::string out;
-    std::string lines[5];
-    for (;;) {
-        int got = 0;
-        while (got < 5 && read_nonblank_line(f, lines[got])) ++got;
-        if (got < 5) {
-            // A torn entry at the end stays as it was: it is not ours to drop.
-            for (int i = 0; i < got; ++i) out += lines[i] + "\r\n";
-            break;
-        }
-        if (platform::iequals(lines[0], folder_name)) continue;
-        for (const auto& l : lines) out += l + "\r\n";
-    }
-    const bool read_error = std::ferror(f) != 0;
-    std::fclose(f);
-    if (read_error) {
-        archive_io::show_write_error(index_path);
-        return false;
-    }
-    if (get_disk_free_bytes(folder) <= static_cast<std::uint64_t>(kIndexEntryRemoveSpace) ||
-        !archive_io::enough_space_for(folder, static_cast<std::int64_t>(out.size()) + kIndexSpareBytes)) {
-        show_error_box(kIndexEntryDiskFullText);
-        return false;
-    }
-    if (!platform::atomic_write_file(index_path, out)) {
-        archive_io::show_write_error(index_path);
-        return false;
-    }
-    return true;
+    const Result<void> removed = archive_ops::remove_index_entry(index_path, folder_name);
+    if (!removed) show_archive_error(removed.error());
+    return removed.ok();
 }
 
 // --- the document ---
 
-BrowserListCore::BrowserListCore() { registry().push_back(this); }
+BrowserListCore::BrowserListCore() { register_archive_document(this); }
 
-BrowserListCore::~BrowserListCore() {
-    auto& docs = registry();
-    docs.erase(std::remove(docs.begin(), docs.end(), this), docs.end());
-}
+BrowserListCore::~BrowserListCore() { unregister_archive_document(this); }
 
 bool BrowserListCore::open_document(const std::string& path) {
     path_ = path;
@@ -413,22 +352,17 @@ void BrowserListCore::sort_rows(std::vector<std::int32_t>& rows, int key, bool a
 }
 
 bool BrowserListCore::set_description(std::int32_t row, std::string_view text) {
-    ReportRecord* r = get_record(row);
-    if (!r) return false;
-    r->set_description(text);
-    return get_archive(row)->write_archinfo();
+    if (!get_record(row)) return false;
+    const Result<void> set = archive_ops::set_description(*get_archive(row), get_record_index(row), text);
+    if (!set) show_archive_error(set.error());
+    return set.ok();
 }
 
 bool BrowserListCore::set_report_time(std::string_view folder_name, std::int64_t time) {
     if (!group_) return false;
-    for (std::int32_t a = 0; a < group_->get_count(); ++a) {
-        ReportArchive* archive = group_->get_archive(a);
-        if (ReportRecord* r = archive->find_record(folder_name)) {
-            r->set_time(time);
-            return archive->write_archinfo();
-        }
-    }
-    return false;
+    const Result<void> set = archive_ops::set_report_time(*group_, folder_name, time);
+    if (!set) show_archive_error(set.error());
+    return set.ok();
 }
 
 int BrowserListCore::delete_ecg_files(std::int32_t row) {
@@ -436,7 +370,9 @@ int BrowserListCore::delete_ecg_files(std::int32_t row) {
     if (!r) return kDeleteEcgNotTwelveLead;
     const std::string folder = r->get_folder_path();
     if (folder.empty()) return kDeleteEcgNotTwelveLead;
-    return tv::delete_ecg_files(*r, folder);
+    const int result = tv::delete_ecg_files(*r, folder);
+    if (result != kDeleteEcgOk) show_error_box(kDeleteEcgFailedText);
+    return result;
 }
 
 bool BrowserListCore::has_changed_on_disk() const { return group_ && group_->has_changed_on_disk(); }
@@ -503,33 +439,13 @@ int BrowserListCore::delete_reports(const std::vector<std::int32_t>& rows) {
     if (!group_) return 0;
     int deleted = 0;
     for (std::int32_t row : rows) {
-        ReportArchive* a = get_archive(row);
-        ReportRecord* r = get_record(row);
-        if (!r) continue;
-        if (classify_drive(a->get_path()) == 2) {
-            const std::int64_t need = std::max<std::int64_t>(a->get_index_size(), 0) + kRemovableDeleteSpare;
-            if (!archive_io::enough_space_for(a->get_path(), need)) {
-                show_error_box(kNotEnoughSpaceText, kNotEnoughSpaceCaption);
-                break;
-            }
+        if (!get_record(row)) continue;
+        const Result<void> done = archive_ops::delete_report(*get_archive(row), get_record_index(row), audit_);
+        if (!done) {
+            show_archive_error(done.error());
+            // A folder that stayed is reported and its record dropped; anything else stops here.
+            if (done.error().code != kArchiveDeleteFailed) break;
         }
-        const std::string folder = r->get_folder_path();
-        const std::string description = r->get_description();
-        if (folder.empty()) {
-            // Never a path: listed, never deleted (the archive explains why).
-            a->delete_report_folder(get_record_index(row));
-            ++deleted;
-            continue;
-        }
-        if (!audit_open(audit_, folder)) {
-            show_error_box(kDeleteLogText);
-            audit_close(audit_);
-            break;
-        }
-        if (a->delete_report_folder(get_record_index(row)))
-            audit_write(audit_, kAuditDelete, description, folder);
-        else
-            audit_close(audit_);
         ++deleted;
     }
     if (deleted > 0) compact_and_rewrite();
@@ -541,62 +457,13 @@ bool BrowserListCore::copy_or_move_report(std::int32_t archive_index, std::int32
     ReportArchive* a = group_ ? group_->get_archive(archive_index) : nullptr;
     ReportRecord* r = a ? a->get_record(record_index) : nullptr;
     if (!r) return false;
-    const std::string source = r->get_folder_path();
-    if (source.empty() || !a->is_safe()) {
-        show_error_box("This report cannot be copied, because its folder name is not valid: " + r->get_name());
-        return false;
-    }
-    const std::string name = r->get_name();
-    const std::string own_description = r->get_description();
-    const std::string description = transfer_description(a->get_name(), own_description, prefix);
-    const std::string dummy = join_path(destination, "dummy.img");
-
-    // Everything that could refuse the move is asked before a file changes.
-    if (!audit_open(audit_, dummy)) {
-        show_error_box(kCopyLogText);
-        audit_close(audit_);
-        return false;
-    }
-    audit_close(audit_);
-    if (move) {
-        if (!audit_open(audit_, source)) {
-            show_error_box(kSourceLogText);
-            audit_close(audit_);
-            return false;
-        }
-        audit_close(audit_);
-        if (get_disk_free_bytes(a->get_path()) <= static_cast<std::uint64_t>(kIndexEntryRemoveSpace)) {
-            show_error_box(kIndexEntryDiskFullText);
-            return false;
-        }
-    }
-
-    std::string new_folder;
-    if (store_report_in_archive(destination, source, description, r->get_size(), r->get_time(), r->get_type(),
-                                &new_folder, nullptr, move && move_files) != kStoreOk)
-        return false;
-
-    bool logged = audit_open(audit_, dummy) && audit_write(audit_, move ? kAuditMove : kAuditCopy, own_description, new_folder);
-    if (!logged) audit_close(audit_);
-    if (!move) {
-        if (!logged) show_error_box(kCopyLogText);
-        return logged;
-    }
-    if (!remove_index_entry(a->get_index_path(), name)) {
-        show_error_box("The report \"" + own_description + "\" was moved to \"" + new_folder +
-                       "\", but its entry \"" + name + "\" is still listed in \"" + a->get_index_path() + "\".");
-        return false;
-    }
-    if (!delete_folder_tree(source, true, false))
-        show_error_box(format_string(kSourceFolderLeftText, source.c_str()));
-    if (audit_open(audit_, source)) {
-        logged = audit_write(audit_, kAuditDelete, own_description, source) && logged;
-    } else {
-        audit_close(audit_);
-        logged = false;
-    }
-    if (!logged) show_error_box(kSourceLogText);
-    return logged;
+    const std::string description = transfer_description(a->get_name(), r->get_description(), prefix);
+    std::vector<Error> notices;
+    const Result<std::string> moved =
+        archive_ops::transfer_report(*a, record_index, destination, description, move, move_files, audit_, notices);
+    show_archive_errors(notices);
+    if (!moved) show_archive_error(moved.error());
+    return moved.ok();
 }
 
 namespace {
@@ -626,7 +493,7 @@ bool BrowserListCore::copy_or_move_selected(const std::vector<std::int32_t>& row
             ReportRecord* r = a->get_record(t.record);
             if (!r) continue;
             if (progress) progress->set_text(r->get_description());
-            if (same_folder(a->get_path(), destination)) continue;
+            if (is_same_folder(a->get_path(), destination)) continue;
             if (copy_or_move_report(t.archive, t.record, destination, move, move_files, prefix))
                 ++done;
             else
@@ -665,26 +532,22 @@ bool BrowserListCore::move_archive_contents(std::int32_t from, std::int32_t to, 
 
 bool BrowserListCore::compact_and_rewrite() {
     if (!group_) return false;
-    bool ok = true;
-    for (std::int32_t i = 0; i < group_->get_count(); ++i) group_->get_archive(i)->compact();
-    for (std::int32_t i = 0; i < group_->get_count(); ++i) {
-        ReportArchive* a = group_->get_archive(i);
-        if (!a->is_safe()) continue;  // never read, so nothing to write
-        if (!a->write_archinfo()) {
-            ok = false;
-            break;
-        }
-    }
+    const Result<void> written = archive_ops::compact_and_rewrite(*group_);
+    if (!written) show_archive_error(written.error());
     reload();
-    return ok;
+    return written.ok();
 }
 
 bool BrowserListCore::remove_archive(std::int32_t archive_index) {
-    if (!group_ || !group_->get_archive(archive_index)) return false;
-    if (!group_->remove_archive(archive_index)) return false;
-    const bool ok = group_->write_index();
+    if (!group_) return false;
+    const Result<void> removed = archive_ops::remove_archive(*group_, archive_index);
+    if (!removed) {
+        show_archive_error(removed.error());
+        // The archive is still listed: the view stays as it is.
+        if (removed.error().code == kArchiveNotFound || removed.error().code == kArchiveDeleteFailed) return false;
+    }
     reload();
-    return ok;
+    return removed.ok();
 }
 
 bool BrowserListCore::remove_deleted_archive() {
@@ -695,47 +558,21 @@ bool BrowserListCore::remove_deleted_archive() {
 
 bool BrowserListCore::delete_group(ArchiveConfigList* config) {
     if (!group_) return false;
-    const std::string folder = group_->get_folder();
-    if (!archive_io::enough_space_for(folder, kGroupDeleteSpace)) return false;
-    bool ok = true;
-    for (std::int32_t i = group_->get_count() - 1; i >= 0; --i)
-        if (!group_->remove_archive(i)) ok = false;
-    if (!ok) {
-        // What could not be deleted stays reachable.
-        group_->write_index();
-        reload();
-        return false;
-    }
-    if (::unlink(group_->get_index_path().c_str()) != 0 && errno != ENOENT) return false;
-    if (config && config->get_count() > 0) config->remove(folder);
-    return true;
+    std::vector<Error> notices;
+    const Result<void> deleted = archive_ops::delete_group(*group_, config, notices);
+    show_archive_errors(notices);
+    if (!deleted && deleted.error().code == kArchiveIncomplete) reload();
+    return deleted.ok();
 }
 
 std::int32_t BrowserListCore::ensure_deleted_archive() {
     if (!group_) return -1;
-    const std::string index = group_->get_index_path();
-    auto find_on_disk = [&]() -> std::int32_t {
-        ArchiveGroup g(index, false, false, false);
-        for (std::int32_t i = 0; i < g.get_count(); ++i)
-            if (g.get_archive(i)->get_name() == kDeletedArchiveName) return i;
-        return -1;
-    };
-    std::int32_t found = find_on_disk();
-    if (found >= 0) return found;
-    const std::string group_folder = group_->get_folder();
-    const std::string folder = join_path(group_folder, kDeletedArchiveFolder);
-    const bool existed = folder_exists(folder);
-    if (!existed && ::mkdir(folder.c_str(), 0777) != 0) {
-        show_error_box("Failed to create the \"" + folder + "\" folder.");
+    const Result<std::int32_t> index = archive_ops::ensure_deleted_archive(*group_);
+    if (!index) {
+        show_archive_error(index.error());
         return -1;
     }
-    if (!append_group_entry(index, kDeletedArchiveFolder, kDeletedArchiveName)) {
-        if (!existed) ::rmdir(folder.c_str());
-        archive_io::show_write_error(index);
-        return -1;
-    }
-    group_->read_index_mtime();
-    return find_on_disk();
+    return *index;
 }
 
 bool BrowserListCore::move_to_deleted_reports(const std::vector<std::int32_t>& rows, ProgressWindow* progress) {
@@ -811,29 +648,6 @@ bool BrowserListCore::create_archive(std::string_view display_name) {
     group_->read_index_mtime();
     reload_archive_documents();
     return true;
-}
-
-// --- open documents ---
-
-std::vector<BrowserListCore*> open_archive_documents() { return registry(); }
-
-BrowserListCore* find_archive_document(const std::string& path) {
-    for (BrowserListCore* d : registry()) {
-        const std::string& p = d->get_path_name();
-        if (p.empty()) continue;
-        if (p == path || same_folder(p, path)) return d;
-    }
-    return nullptr;
-}
-
-void reload_archive_documents() {
-    // A reload may run callbacks that open or close documents: work on a copy, skip the gone.
-    const std::vector<BrowserListCore*> docs = registry();
-    for (BrowserListCore* d : docs) {
-        const auto& now = registry();
-        if (std::find(now.begin(), now.end(), d) == now.end()) continue;
-        if (d->has_group()) d->reload();
-    }
 }
 
 }  // namespace tv

@@ -14,7 +14,9 @@
 #include <string_view>
 #include <vector>
 
+#include "tolbex/archive/archive_operations.h"
 #include "tolbex/archive/report_types.h"
+#include "tolbex/browser/archive_documents.h"
 
 namespace tv {
 
@@ -45,26 +47,8 @@ std::string edited_description_text(std::string_view typed);
 // result over 63 bytes becomes its first 60 bytes and "...".
 std::string transfer_description(std::string_view archive_name, std::string_view description, bool prefix);
 
-
-// Free space rules of the browser's operations.
-inline constexpr std::int64_t kRemovableDeleteSpare = 65536;  // delete on removable media: index + this
-inline constexpr std::int64_t kGroupDeleteSpace = 65536;      // delete a group; move to "Deleted Reports"
-inline constexpr std::int64_t kIndexEntryRemoveSpace = 8192;  // remove_index_entry needs more than this
-
-// Messages of the operations (fixed English texts).
-inline constexpr const char* kNotEnoughSpaceText = "There is not enough free disk space to complete the operation.";
-inline constexpr const char* kNotEnoughSpaceCaption = "Not enough disk space";
-inline constexpr const char* kDeleteLogText =
-    "The report cannot be deleted, because the logfile cannot be opened.\n\nPlease attempt the operation again.";
-inline constexpr const char* kCopyLogText =
-    "The report cannot be copied, because the logfile cannot be opened.\n\nPlease attempt the operation again.";
-inline constexpr const char* kSourceLogText =
-    "The report cannot be deleted from the source folder, because the logfile cannot be opened.\n\nPlease "
-    "attempt the operation again.";
-inline constexpr const char* kSourceFolderLeftText =
-    "There was an error while moving the report, it was not possible to delete the source folder : \n%s";
-inline constexpr const char* kIndexEntryDiskFullText =
-    "There was an error while deleting the copied report files. The disk is probably full.";
+// Messages of the browser's operations (fixed English texts); those of the archive steps are in
+// tolbex/archive/archive_operations.h.
 inline constexpr const char* kCopyErrorText =
     "There was an error while copying reports.\nThe destination disk may be full, or you may not have write "
     "access to it.";
@@ -78,21 +62,7 @@ inline constexpr const char* kArchiveChangedCaption = "Archive Changed";
 inline constexpr const char* kSameArchiveText =
     "No reports were copied because the source and destination archives were the same.";
 
-// The browser's move, copy and delete run with this process-wide flag set; the refresh timer
-// then does nothing.
-bool is_transfer_in_progress();
-class TransferGuard {
-public:
-    TransferGuard();
-    ~TransferGuard();
-    TransferGuard(const TransferGuard&) = delete;
-    TransferGuard& operator=(const TransferGuard&) = delete;
-};
-
-// Removes every five-line entry whose folder name equals `folder_name` (without regard to case)
-// from an ARCHINFO.DAT, replacing the file atomically. Needs more than 8,192 bytes free beside
-// the index; otherwise, and on any write failure, shows a message and leaves the index as it
-// was. False then.
+// archive_ops::remove_index_entry, showing its message on failure.
 bool remove_index_entry(const std::string& index_path, std::string_view folder_name);
 
 // The labelled patient details of PATIENT.TXT contents for the version given.
@@ -232,12 +202,5 @@ private:
     std::function<void()> on_reloaded_;
     AuditTrail* audit_ = nullptr;
 };
-
-// Every archive-group document alive, in the order they were made.
-std::vector<BrowserListCore*> open_archive_documents();
-// The open document of an ARCHDIR.DAT path (the same file), or null.
-BrowserListCore* find_archive_document(const std::string& path);
-// Reloads every open archive-group document from its index files.
-void reload_archive_documents();
 
 }  // namespace tv

@@ -29,6 +29,15 @@ std::string strip_trailing_slashes(std::string path) {
     return path;
 }
 
+// Rewrites the archive's index; the archive says what went wrong, the user is told here.
+bool write_index_shown(ReportArchive& archive) {
+    const Result<void> written = archive.write_archinfo();
+    if (!written)
+        ui().message_box(written.error().message, archive_error_caption(written.error().code), MsgIcon::Error,
+                         MsgButtons::Ok);
+    return written.ok();
+}
+
 // The CONFIRM.TXT of a folder: the existing file in whatever case, else the name as written.
 std::string confirm_file_path(const std::string& folder) {
     if (auto found = platform::find_name_ci(folder, kConfirmTxtName)) return *found;
@@ -257,7 +266,7 @@ bool ReportDocument::confirm() {
     }
     if (through_index) {
         record_->set_confirmed(true);
-        if (!archive_ || !archive_->write_archinfo()) {
+        if (!archive_ || !write_index_shown(*archive_)) {
             // The index still says "not confirmed": take the file back so that both agree.
             record_->set_confirmed(false);
             force_delete_file(file);
@@ -285,7 +294,7 @@ bool ReportDocument::unconfirm() {
         }
     }
     record_->set_confirmed(false);
-    if (!archive_ || !archive_->write_archinfo()) {
+    if (!archive_ || !write_index_shown(*archive_)) {
         record_->set_confirmed(true);
         if (!old_text.empty()) platform::atomic_write_file(join_path(folder, kConfirmTxtName), old_text);
         return false;

@@ -7,6 +7,7 @@
 
 #include "common/files.h"
 #include "common/text.h"
+#include "common/ui.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
 #include "tolbex/archive/archive_config.h"
@@ -92,7 +93,7 @@ public:
         archive.compact();
         for (const auto& e : entries(next(from)))
             archive.add_record(std::make_unique<ReportRecord>(e.name, folder, e.description, e.size, e.time, false));
-        return archive.write_archinfo();
+        return shown(archive.write_archinfo());
     }
 };
 
@@ -143,8 +144,8 @@ public:
         }
         ArchiveGroup group(index);
         for (std::int32_t i = group.get_count() - 1; i >= 3; --i)
-            if (!group.remove_archive(i)) return false;  // never existed on disk: only the entry goes
-        return group.write_index();
+            if (!shown(group.remove_archive(i))) return false;  // never existed on disk: only the entry goes
+        return shown(group.write_index());
     }
 };
 
@@ -191,6 +192,7 @@ public:
         if (!list.load(file_path(folder))) return false;
         static const char* const kChange[] = {"groups/X1", "groups/X2", "groups/X3"};
         const int result = from < 3 ? list.add(kChange[from]) : list.remove(kChange[from - 3]);
+        if (result == kConfigRefused) shown(list.refusal());
         return result == kConfigOk;
     }
 };
@@ -243,6 +245,13 @@ const DeviceScenario g_device;
 const HiveScenario g_hive;
 
 }  // namespace
+
+bool shown(const Result<void>& result) {
+    if (!result && !result.error().message.empty())
+        ui().message_box(result.error().message, archive_error_caption(result.error().code), MsgIcon::Error,
+                         MsgButtons::Ok);
+    return result.ok();
+}
 
 bool Scenario::prepare(const std::string& folder) const {
     const std::string bytes = expected(0);

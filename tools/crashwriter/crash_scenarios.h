@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/result.h"
+
 namespace tv::crash {
 
 class Scenario {
@@ -40,6 +42,9 @@ public:
 // (DEVICE.DAT rewrites through add/remove), "hive" (registry hive rewrites). Null when unknown.
 const Scenario* find_scenario(std::string_view name);
 std::vector<const Scenario*> all_scenarios();
+
+// An archive step's outcome; its message goes to the console, as the archive's own used to.
+bool shown(const Result<void>& result);
 
 // Numbered records appended by one writer: description "<tag> <n>".
 std::string record_text(std::string_view tag, int n);

@@ -151,7 +151,7 @@ int run_touch(const Options& o, const Progress& progress) {
         }
         if (!seed) return kExitUnknownState;
         seed->set_description(done % 2 == 0 ? "Seed odd" : "Seed even");
-        if (!archive.write_archinfo()) return kExitFailed;
+        if (!tv::crash::shown(archive.write_archinfo())) return kExitFailed;
         progress.done();
     }
     return 0;

@@ -8,6 +8,7 @@
 #include "common/files.h"
 #include "common/registry.h"
 #include "common/text.h"
+#include "common/ui.h"
 #include "platform/fs.h"
 #include "tolbex/archive/analysis_data.h"
 #include "tolbex/archive/archive_config.h"
@@ -321,7 +322,10 @@ bool make_demo_root(DemoSummary* summary, std::string* error) {
     ArchiveConfigList config;
     config.load(device_dat_path());
     for (const auto& g : groups)
-        if (config.add(g) != kConfigOk) {
+        if (const int added = config.add(g); added != kConfigOk) {
+            if (added == kConfigRefused)
+                ui().message_box(config.refusal().message, archive_error_caption(kArchiveConfigRefused),
+                                 MsgIcon::Error, MsgButtons::Ok);
             *error = "cannot write " + device_dat_path();
             return false;
         }

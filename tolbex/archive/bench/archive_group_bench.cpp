@@ -2,12 +2,13 @@
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "common/files.h"
 #include "common/text.h"
+#include "platform/fs.h"
 #include "tolbex/archive/archive_group.h"
 
 namespace {
@@ -40,13 +41,9 @@ const std::string& group_index() {
                 text += tv::format_string("%d%s\r\n", 100000 + r * 37, t == 1 && r % 2 ? "C" : "");
                 text += std::string(kNames[t]) + "\r\n";
             }
-            std::FILE* f = std::fopen((archive + "/ARCHINFO.DAT").c_str(), "wbe");
-            std::fwrite(text.data(), 1, text.size(), f);
-            std::fclose(f);
+            if (!tv::platform::atomic_write_file(archive + "/ARCHINFO.DAT", text)) std::abort();
         }
-        std::FILE* f = std::fopen((folder + "/ARCHDIR.DAT").c_str(), "wbe");
-        std::fwrite(dir.data(), 1, dir.size(), f);
-        std::fclose(f);
+        if (!tv::platform::atomic_write_file(folder + "/ARCHDIR.DAT", dir)) std::abort();
         static std::string cleanup_folder = folder;
         std::atexit([] { tv::delete_folder_tree(cleanup_folder, true, false); });
         return folder + "/ARCHDIR.DAT";

@@ -101,9 +101,10 @@ TEST_F(ReportArchiveTest, RawFiltersKeepTheChecksumAndRefuseRewrites) {
     EXPECT_EQ(skip.get_checksum(), all.get_checksum());
     // Writing a filtered archive would drop the entries it left out.
     const std::string before = read(index());
-    EXPECT_FALSE(raw.write_archinfo());
+    const Result<void> refused = raw.write_archinfo();
+    EXPECT_FALSE(refused);
     EXPECT_EQ(read(index()), before);
-    EXPECT_FALSE(ui_.shown.empty());
+    EXPECT_FALSE(refused.error().message.empty());
     ReportArchive none(archive_, "A", false, false, false);
     EXPECT_EQ(none.get_count(), 0);
     EXPECT_EQ(none.get_checksum(), 0u);
@@ -195,16 +196,20 @@ TEST_F(ReportArchiveTest, DeletingReportFoldersStaysInsideTheArchive) {
     EXPECT_FALSE(fs::exists(archive_ + "/R1.FUL"));
     EXPECT_EQ(a.get_record(0), nullptr);
 
-    EXPECT_FALSE(a.delete_report_folder(1));
-    EXPECT_FALSE(a.delete_report_folder(2));  // a link is never followed
+    const Result<void> dots = a.delete_report_folder(1);
+    const Result<void> link = a.delete_report_folder(2);
+    EXPECT_FALSE(dots);
+    EXPECT_FALSE(link);                       // a link is never followed
     EXPECT_TRUE(a.delete_report_folder(3));   // already gone
     EXPECT_FALSE(a.delete_report_folder(4));
     EXPECT_TRUE(fs::exists(archive_));
     EXPECT_TRUE(fs::exists(root_ + "/G/victim/keep"));
-    ASSERT_EQ(ui_.shown.size(), 3u);
-    EXPECT_EQ(ui_.shown[0].caption, "File Error");
-    EXPECT_EQ(ui_.shown[0].text.rfind("Couldn't delete report folder: ", 0), 0u);
-    EXPECT_EQ(ui_.shown[1].text, "Couldn't delete report folder: " + archive_ + "/LINK.FUL");
+    ASSERT_FALSE(dots);
+    ASSERT_FALSE(link);
+    EXPECT_STREQ(archive_error_caption(dots.error().code), "File Error");
+    EXPECT_EQ(dots.error().message.rfind("Couldn't delete report folder: ", 0), 0u);
+    EXPECT_EQ(link.error().message, "Couldn't delete report folder: " + archive_ + "/LINK.FUL");
+    EXPECT_TRUE(ui_.shown.empty());
 
     EXPECT_FALSE(a.delete_report_folder(0));  // already freed
     a.compact();

@@ -201,17 +201,17 @@ TEST(ReportTypes, RecordNamesThatAreNotPlainComponentsHaveNoFolder) {
 }
 
 TEST_F(ReportTypesTest, SourceProductFromVersionTxt) {
-    EXPECT_EQ(get_report_source_product(root_), 0);  // no file
+    EXPECT_EQ(*get_report_source_product(root_), 0);  // no file
     write("VERSION.TXT", "V8.006\r\nGavrille\r\n");
-    EXPECT_EQ(get_report_source_product(root_), 1);  // found without regard to case, CR LF
+    EXPECT_EQ(*get_report_source_product(root_), 1);  // found without regard to case, CR LF
     write("VERSION.TXT", "V8.006\nQuorril \n");
-    EXPECT_EQ(get_report_source_product(root_), 0);
+    EXPECT_EQ(*get_report_source_product(root_), 0);
     write("VERSION.TXT", "V8.006\nGavrille");
-    EXPECT_EQ(get_report_source_product(root_), 1);
+    EXPECT_EQ(*get_report_source_product(root_), 1);
     write("VERSION.TXT", "V8.006\ngavrille\n");
-    EXPECT_EQ(get_report_source_product(root_), 0);
+    EXPECT_EQ(*get_report_source_product(root_), 0);
     write("VERSION.TXT", "only one line");
-    EXPECT_EQ(get_report_source_product(root_), 0);
+    EXPECT_EQ(*get_report_source_product(root_), 0);
 }
 
 }  // namespace

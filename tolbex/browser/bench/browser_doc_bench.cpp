@@ -3,12 +3,13 @@
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "common/files.h"
 #include "common/text.h"
+#include "platform/fs.h"
 #include "tolbex/browser/browser_list_core.h"
 #include "tolbex/browser/browser_list_model.h"
 
@@ -42,13 +43,9 @@ const std::string& group_index() {
                 text += tv::format_string("%d%s\r\n", 100000 + (r * 37) % 9973, t == 1 && r % 2 ? "C" : "");
                 text += "Full\r\n";
             }
-            std::FILE* f = std::fopen((archive + "/ARCHINFO.DAT").c_str(), "wbe");
-            std::fwrite(text.data(), 1, text.size(), f);
-            std::fclose(f);
+            if (!tv::platform::atomic_write_file(archive + "/ARCHINFO.DAT", text)) std::abort();
         }
-        std::FILE* f = std::fopen((folder + "/ARCHDIR.DAT").c_str(), "wbe");
-        std::fwrite(dir.data(), 1, dir.size(), f);
-        std::fclose(f);
+        if (!tv::platform::atomic_write_file(folder + "/ARCHDIR.DAT", dir)) std::abort();
         static std::string cleanup = folder;
         std::atexit([] { tv::delete_folder_tree(cleanup, true, false); });
         return folder + "/ARCHDIR.DAT";

@@ -1,0 +1,88 @@
+// The operations that change archive folders and their index files as a whole: delete, copy and
+// move reports, rename them, drop index entries, rewrite, remove archives and groups. Each keeps
+// its free-space rule and leaves its audit entries through the AuditTrail given (null logs
+// nothing). Nothing here asks or shows anything, so that a console program can use them: every
+// message is returned as an Error (code from report_archive.h, shown under archive_error_caption).
+// Where an operation goes on after a problem, that problem is added to `notices` in the order it
+// happened; the caller shows the notices before the returned error.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/result.h"
+
+namespace tv {
+
+class ArchiveConfigList;
+class ArchiveGroup;
+class AuditTrail;
+class ReportArchive;
+
+// Free space rules.
+inline constexpr std::int64_t kRemovableDeleteSpare = 65536;  // delete on removable media: index + this
+inline constexpr std::int64_t kGroupDeleteSpace = 65536;      // delete a group; move to "Deleted Reports"
+inline constexpr std::int64_t kIndexEntryRemoveSpace = 8192;  // remove_index_entry needs more than this
+
+// Messages of the operations (fixed English texts).
+inline constexpr const char* kNotEnoughSpaceText = "There is not enough free disk space to complete the operation.";
+inline constexpr const char* kNotEnoughSpaceCaption = "Not enough disk space";
+inline constexpr const char* kDeleteLogText =
+    "The report cannot be deleted, because the logfile cannot be opened.\n\nPlease attempt the operation again.";
+inline constexpr const char* kCopyLogText =
+    "The report cannot be copied, because the logfile cannot be opened.\n\nPlease attempt the operation again.";
+inline constexpr const char* kSourceLogText =
+    "The report cannot be deleted from the source folder, because the logfile cannot be opened.\n\nPlease "
+    "attempt the operation again.";
+inline constexpr const char* kSourceFolderLeftText =
+    "There was an error while moving the report, it was not possible to delete the source folder : \n%s";
+inline constexpr const char* kIndexEntryDiskFullText =
+    "There was an error while deleting the copied report files. The disk is probably full.";
+
+namespace archive_ops {
+
+// Removes every five-line entry whose folder name equals `folder_name` (without regard to case)
+// from an ARCHINFO.DAT, replacing the file atomically; a torn entry at the end is kept. Needs
+// more than 8,192 bytes free beside the index (kArchiveIndexFull); a read or write failure gives
+// kArchiveWriteFailed. The index is left as it was on any failure.
+Result<void> remove_index_entry(const std::string& index_path, std::string_view folder_name);
+
+// Deletes one report for good and logs it. kArchiveNoSpace (removable media without the index
+// size + 65,536 bytes free) and kArchiveAuditFailed: nothing was done. kArchiveDeleteFailed: the
+// folder stayed but the record is freed all the same. A report without a folder path is freed
+// without an audit entry.
+Result<void> delete_report(ReportArchive& archive, std::int32_t record_index, AuditTrail* audit);
+
+// Copies or moves one report into another archive folder under `description`; returns the new
+// report folder. Before anything is stored, the audit logs of destination (and, moving, source)
+// and the source disk's free space are checked. Moving, the source entry and folder go after
+// the copy is stored and logged; a source folder that stays is a notice.
+Result<std::string> transfer_report(ReportArchive& archive, std::int32_t record_index,
+                                    const std::string& destination_archive, const std::string& description,
+                                    bool move, bool move_files, AuditTrail* audit, std::vector<Error>& notices);
+
+// Sets a record's description and rewrites its archive's index.
+Result<void> set_description(ReportArchive& archive, std::int32_t record_index, std::string_view text);
+// The first record named `folder_name` (any case) in archive order gets `time`; its index is
+// rewritten. kArchiveNotFound when no archive holds it.
+Result<void> set_report_time(ArchiveGroup& group, std::string_view folder_name, std::int64_t time);
+
+// Drops deleted records and rewrites each readable archive's index, stopping at the first failure.
+Result<void> compact_and_rewrite(ArchiveGroup& group);
+// Deletes the archive's folder, then rewrites ARCHDIR.DAT. kArchiveNotFound / kArchiveDeleteFailed:
+// nothing changed; otherwise the list changed even when the rewrite failed.
+Result<void> remove_archive(ArchiveGroup& group, std::int32_t archive_index);
+// Deletes every archive folder and ARCHDIR.DAT, and the group from `config` when it lists
+// entries (a refusal there is a notice). kArchiveNoSpace (no message) below 65,536 bytes free:
+// nothing changed. kArchiveIncomplete (no message) when an archive stayed: each is a notice, and
+// ARCHDIR.DAT is rewritten with what is left. kArchiveDeleteFailed (no message) when ARCHDIR.DAT
+// could not be deleted.
+Result<void> delete_group(ArchiveGroup& group, ArchiveConfigList* config, std::vector<Error>& notices);
+// The index of the archive named exactly "Deleted Reports" as ARCHDIR.DAT lists it now, creating
+// it (folder "DELETED" first, then the entry) when missing. kArchiveCreateFailed or
+// kArchiveWriteFailed when it cannot be made (a folder made for it is removed again).
+Result<std::int32_t> ensure_deleted_archive(ArchiveGroup& group);
+
+}  // namespace archive_ops
+}  // namespace tv
