@@ -51,7 +51,7 @@ int run_with_main_window(int argc, char** argv, std::vector<std::string> args) {
         tv::CTolbexApp core;
         tv::TolbexWindowApp windows(core);
         if (!windows.init_instance(std::move(args), true)) {
-            code = core.exit_code == 0 ? 1 : core.exit_code;
+            code = core.exit_code() == 0 ? 1 : core.exit_code();
         } else {
             qapp.exec();
             code = core.exit_instance();
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
         return run_with_main_window(argc, argv, std::move(args));
 
     tv::CTolbexApp app;
-    if (!app.init_instance_headless(std::move(args), true)) return app.exit_code == 0 ? 1 : app.exit_code & 0xFF;
+    if (!app.init_instance_headless(std::move(args), true)) return app.exit_code() == 0 ? 1 : app.exit_code() & 0xFF;
     // The process status holds 8 bits: "/find" errors -1..-4 leave as 255..252.
     return app.exit_instance() & 0xFF;
 }

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <unistd.h>
 
+#include "common/bytes.h"
 #include "platform/window_messages.h"
 
 namespace tv {
@@ -34,8 +35,7 @@ int check_confirm_reply(const std::string& sender_class, unsigned long long dw_d
     if (sender_class != kIdentityWindowClass) return kConfirmOtherClass;
     if (dw_data != 1) return kConfirmWrongData;
     if (data.size() != kConfirmReplySize) return kConfirmWrongSize;
-    const auto* b = reinterpret_cast<const unsigned char*>(data.data());
-    const unsigned result = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<unsigned>(b[3]) << 24);
+    const std::uint32_t result = load_le32(reinterpret_cast<const std::uint8_t*>(data.data()));
     if (result == 0) {
         // The name field ends at its NUL, and never past the record.
         for (std::size_t i = 28; i < kConfirmReplySize && data[i] != '\0'; ++i) name.push_back(data[i]);

@@ -7,10 +7,6 @@ namespace tv {
 
 int unpack_cef_file(const std::string& cef, const std::string& folder) { return uncompress_cef_to_folder(cef, folder); }
 
-int uncompress_command(const std::string& cef, const std::string& folder) {
-    return uncompress_exit_code(unpack_cef_file(cef, folder));
-}
-
 ReceivedCef unpack_received_cef(const std::string& cef) {
     ReceivedCef received;
     // The header first: a file that is no compressed ECG file at all is invalid whether or not

@@ -1,5 +1,5 @@
-// Compressed ECG files (.CEF) as the application uses them: "/uncompress" and the unpacking of a
-// received file before it is stored. The reader's own header is included only by the .cpp: its
+// Compressed ECG files (.CEF) as the application uses them: unpacking into a folder ("/uncompress")
+// and the unpacking of a received file before it is stored. The reader's own header is included only by the .cpp: its
 // reader class shares its name with the store routine's unpack hook type.
 #pragma once
 #include <string>
@@ -9,11 +9,6 @@ namespace tv {
 // Unpacks `cef` into the existing `folder`; the reader's error code (0 on success). A question
 // about a failing compressor goes to ui(): a hidden run answers Cancel.
 int unpack_cef_file(const std::string& cef, const std::string& folder);
-
-// "/uncompress": the exit code of unpacking `cef` into `folder`
-// (0 done, 1 no such folder, 2 file cannot be opened, 3 not a valid file, 4 a file could not be
-// written, 5 the compressor is missing, failed or was cancelled).
-int uncompress_command(const std::string& cef, const std::string& folder);
 
 // A received file, checked and unpacked into a fresh temporary folder of its own.
 struct ReceivedCef {

@@ -1,5 +1,5 @@
-// tolbex's command line: parameter files, the show-state pre-scan, the two-pass dispatcher and
-// the actions that run without a window.
+// tolbex's command line: parameter files, the show-state pre-scan and the two-pass dispatcher.
+// The actions it runs are in tolbex/app/actions.
 //
 // Exit codes (the process exit status is 8 bits wide on Linux):
 //   /store, /storefolder   0..10, the store-result codes of the store-result log
@@ -20,8 +20,6 @@
 //   a switch short of operands, an action this build does not offer, a start that needs the
 //   main window, a refused start-up: 1
 #pragma once
-#include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,13 +27,14 @@
 namespace tv {
 
 class CTolbexApp;
+struct CommandLineFlags;
 
 struct CommandSwitch {
     const char* name;
     int operands;
     int show;            // kShowHidden / kShowNormal / kShowMaximized, or -1: unchanged
     bool action;         // counts as a command-line action (clears browse, ends the program)
-    bool clears_browse;  // in both passes
+    bool clears_browse;  // turns browsing off
     bool prescanned;     // listed in the show-state pre-scan's table
 };
 
@@ -52,53 +51,13 @@ int prescan_show_state(const std::vector<std::string>& args, bool& preview);
 // Whether the arguments hold an action switch (walking them as the dispatcher does).
 bool has_command_line_action(const std::vector<std::string>& args);
 
+// The first pass on its own: sets `flags` from the switches; returns the token where a switch
+// is short of operands (after showing the wrong-count message), -1 when none is.
+int read_command_line_flags(const std::vector<std::string>& args, CommandLineFlags& flags);
+
 // Walks the arguments: the first pass sets flags only, the second runs the effects. A switch
 // short of its operands shows the wrong-count message (first pass), sets the exit code to 1 and
 // stops the first pass there; the second pass then runs nothing. True when no action ran.
 bool dispatch_command_line(CTolbexApp& app, const std::vector<std::string>& args, bool first_pass);
-
-// Opens a report for viewing in the main window: "/load" (preview false) and "/preview" (true),
-// with the window title and description. Set by the windowed start; without it nothing opens.
-using ReportOpener = std::function<bool(const std::string& path, const std::string& title, bool preview)>;
-void set_report_opener(ReportOpener opener);
-
-// Store-result codes (the exit codes of "/store" and "/storefolder").
-enum StoreResultCode {
-    kStoreCodeOk = 0,
-    kStoreCodeNoFiles = 1,  // also: not a .CEF or .TVZ file
-    kStoreCodeMissing = 2,
-    kStoreCodeInvalidFile = 3,
-    kStoreCodeNoGroup = 4,
-    kStoreCodeNoGroupIndex = 5,
-    kStoreCodeNoArchive = 6,
-    kStoreCodeWriteFailed = 7,
-    kStoreCodeUnpackFailed = 8,
-    kStoreCodeNoTempFolder = 9,
-    kStoreCodeLogFailed = 10,
-};
-
-// The largest count "/find" returns, so that it never reads as one of its error codes.
-inline constexpr int kFindCountCap = 251;
-
-// The actions, callable without the dispatcher.
-int find_recording_command(const std::string& key, const std::string& value, const std::string& group_folder,
-                           const std::string& output_file);
-int export_report_command(CTolbexApp& app, const std::string& format, const std::string& report_folder,
-                          const std::string& destination);
-int store_report_file_command(const std::string& file, const std::string& group_folder,
-                              const std::string& archive_name);
-int store_report_folder_command(const std::string& folder, const std::string& group_folder,
-                                const std::string& archive_name, const std::string& log_operand);
-int delete_os12_ecg_command(const std::string& report_folder);
-// "/convert": 0 done, 1 the report could not be opened or a file not written.
-int convert_report_command(const std::string& path, const std::string& folder, const std::string& format);
-// "/print" and "/printto" (`printer` empty: the default printer): 0 printed, 1 failed.
-int print_report_command(CTolbexApp& app, const std::string& folder, int first, int last, int copies,
-                         int duplicate_limit, const std::string& flag_operand, const std::string& printer);
-// The "/preview" window title: the given title, else the patient's name, then " (Preview)".
-std::string preview_window_title(const std::string& given_title, const std::string& path);
-
-// The store-result log's time stamp (the locale's "%c" of the current time).
-std::string store_log_time_text();
 
 }  // namespace tv

@@ -10,6 +10,7 @@
 #include "common/text.h"
 #include "common/ui.h"
 #include "platform/fs.h"
+#include "platform/handles.h"
 #include "platform/system.h"
 #include "tolbex/app/cef_import.h"
 #include "tolbex/archive/report_types.h"
@@ -118,17 +119,16 @@ int store_mailed_cef(const std::string& cef_file, const std::string& archive_fol
 }
 
 bool read_repinfo(const std::string& path, std::int64_t now, std::int64_t unpacked_size, RepInfo& info) {
-    std::FILE* f = std::fopen(path.c_str(), "rbe");
+    platform::UniqueFile f = platform::open_file(path, "rb");
     if (!f) return false;
     std::string lines[4];
     bool complete = true;
     for (auto& line : lines) {
-        if (!read_text_line(f, line)) {
+        if (!read_text_line(f.get(), line)) {
             complete = false;
             break;
         }
     }
-    std::fclose(f);
     if (!complete) return false;
 
     trim_trailing_chars(lines[0], " \t");

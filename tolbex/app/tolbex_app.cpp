@@ -13,6 +13,7 @@
 #include "common/text.h"
 #include "common/ui.h"
 #include "platform/fs.h"
+#include "platform/handles.h"
 #include "platform/paths.h"
 #include "tolbex/archive/archive_config.h"
 #include "tolbex/archive/archive_group.h"
@@ -31,23 +32,13 @@ namespace {
 
 CTolbexApp* g_current = nullptr;
 
-// `folder`/`name`, taking an existing entry spelt in another case.
-std::string known_file_in(const std::string& folder, const char* name) {
-    if (auto found = platform::find_name_ci(folder, name)) return *found;
-    return join_path(folder, name);
-}
-
 }  // namespace
-
-bool is_switch_on(const std::string& value) {
-    return value.size() >= 3 && platform::iequals(std::string_view(value).substr(0, 3), "yes");
-}
 
 CTolbexApp::CTolbexApp() : archive_config_(std::make_unique<ArchiveConfigList>()) {
     select_ui_language(kAppName);
     // A compressed ECG file given to the store routine as a file is unpacked beside its copy.
     set_cef_unpacker([](const std::string& cef, const std::string& folder) { return unpack_cef_file(cef, folder) == 0; });
-    read_workstation_switches();
+    settings_.switches = read_workstation_switches();
     g_current = this;
 }
 
@@ -57,89 +48,69 @@ CTolbexApp::~CTolbexApp() {
 
 CTolbexApp* CTolbexApp::current() { return g_current; }
 
-void CTolbexApp::read_workstation_switches() {
-    timi_enabled = is_switch_on(reg_get_string(HKEY_LOCAL_MACHINE, kAnalyserKey, "Enable TIMI Rozaze", ""));
-    signing_enabled = is_switch_on(reg_get_string(HKEY_LOCAL_MACHINE, kAnalyserKey, "Enable Signing", ""));
-    logging_enabled = is_switch_on(reg_get_string(HKEY_LOCAL_MACHINE, kAnalyserKey, "Enable Logging", ""));
-    site_switch = is_switch_on(reg_get_string(HKEY_LOCAL_MACHINE, kAnalyserKey, "Tavisol", ""));
-}
-
 bool CTolbexApp::init_instance_headless(std::vector<std::string> arguments, bool expanded) {
-    args = std::move(arguments);
-    if (!expanded) expand_parameter_files(args);
-    dispatch_command_line(*this, args, true);
+    read_command_line(std::move(arguments), expanded);
     form_paths();
     load_archive_configuration();
     register_report_file_types();
-    bool wants_preview = false;
-    show_state = prescan_show_state(args, wants_preview);
-    if (wants_preview) preview = true;
+    choose_show_state();
     read_settings();
     if (!start_logging()) {
-        if (exit_code == 0) exit_code = 1;
+        if (exit_code_ == 0) exit_code_ = 1;
         return false;
     }
-    dispatch_command_line(*this, args, false);
+    dispatch_command_line(*this, args_, false);
     warn_when_no_clinic_code(false);
     return true;
 }
 
 int CTolbexApp::exit_instance() {
-    if (auto_delete && !auto_delete_folder.empty()) {
-        if (is_safe_auto_delete_folder(auto_delete_folder, archive_config_.get())) {
-            delete_folder_tree(auto_delete_folder, true, false);
+    if (settings_.flags.auto_delete && !auto_delete_folder_.empty()) {
+        if (is_safe_auto_delete_folder(auto_delete_folder_, archive_config_.get())) {
+            delete_folder_tree(auto_delete_folder_, true, false);
         } else {
             std::fprintf(stderr, "Not deleted, because it is not a plain report folder: %s\n",
-                         auto_delete_folder.c_str());
+                         auto_delete_folder_.c_str());
         }
     }
-    if (logging_enabled && started_without_arguments && event_source_) event_source_->report_event(kEventEnd);
-    return exit_code;
+    if (settings_.switches.logging_enabled && settings_.flags.started_without_arguments && event_source_)
+        event_source_->report_event(kEventEnd);
+    return exit_code_;
 }
 
-void CTolbexApp::form_paths() {
-    std::string folder;
-    if (!from_qds) {
-        folder = join_path(get_analyser_user_root(), "GUI");
-        if (!folder_exists(folder)) create_folder_path(folder);
-        device_dat_path_ = known_file_in(folder, "DEVICE.DAT");
-    } else {
-        device_dat_path_ = reg_get_string(HKEY_CURRENT_USER, kMainProgramUserKey, "Devices", "");
-        folder = get_path_folder(device_dat_path_);
-    }
-    repname_path_ = known_file_in(folder, "REPNAME.TXT");
-    patdet_path_ = known_file_in(folder, "PATDET.TXT");
+void CTolbexApp::read_command_line(std::vector<std::string> arguments, bool expanded) {
+    args_ = std::move(arguments);
+    if (!expanded) expand_parameter_files(args_);
+    dispatch_command_line(*this, args_, true);
 }
 
-bool CTolbexApp::load_archive_configuration() { return archive_config_->load(device_dat_path_); }
+void CTolbexApp::form_paths() { settings_.paths = form_machine_paths(settings_.flags.from_qds); }
+
+bool CTolbexApp::load_archive_configuration() { return archive_config_->load(settings_.paths.device_dat); }
+
+void CTolbexApp::choose_show_state() {
+    bool wants_preview = false;
+    show_state_ = prescan_show_state(args_, wants_preview);
+    if (wants_preview) settings_.flags.preview = true;
+}
 
 bool CTolbexApp::is_any_archive_configured() const { return archive_config_->get_count() > 0; }
 
-void CTolbexApp::read_settings() {
-    external_program.program_name = get_profile_string(kExternalProgramSection, "Program Name", "");
-    external_program.error_file_name = get_profile_string(kExternalProgramSection, "Error File Name", "");
-    external_program.visible_window = get_profile_int(kExternalProgramSection, "Visible Window", 0) != 0;
-    ecg_scaling = get_profile_int(kSettingsSection, "ECG Scaling", 0) != 0;
-    margins.left = get_profile_int(kSettingsSection, "Left Margin", 0);
-    margins.right = get_profile_int(kSettingsSection, "Right Margin", 0);
-    margins.bottom = get_profile_int(kSettingsSection, "Bottom Margin", 0);
-    margins.top = get_profile_int(kSettingsSection, "Top Margin", 0);
-    pdf_printer_name = get_profile_string(kPelwinSection, "PDF Printer Name", "Adobe PDF");
-    pdf_output_folder = get_profile_string(kPelwinSection, "PDF Output Folder", join_path(platform::user_dir(), "pdf_output"));
-}
+void CTolbexApp::read_settings() { settings_.profile = read_profile_settings(); }
 
 bool CTolbexApp::start_logging() {
-    if (timi_enabled) {
-        signing_enabled = true;
-        logging_enabled = true;
+    WorkstationSwitches& switches = settings_.switches;
+    if (switches.timi_enabled) {
+        switches.signing_enabled = true;
+        switches.logging_enabled = true;
     }
-    if (!logging_enabled) return true;
+    if (!switches.logging_enabled) return true;
     const std::string message_file = get_log_dll_path();
     if (message_file.empty()) {
         show_error(kNoEventLogFileMessage);
         return false;
     }
-    if (started_without_arguments) {
+    if (settings_.flags.started_without_arguments) {
         event_source_ = std::make_unique<EventLogSource>(kEventSourceName, message_file);
         event_source_->report_event(kEventStart);
     }
@@ -178,27 +149,16 @@ bool CTolbexApp::is_merivale_pdf_enabled() {
     return platform::iequals(get_profile_string(kPelwinSection, "Enable Merivale PDF", "no"), "yes");
 }
 
-// --- audit ---
-
-bool CTolbexApp::open_audit_log(const std::string& path) { return audit_trail_.open(path); }
-
-bool CTolbexApp::write_audit_log(const char* format, const std::string& text1, const std::string& text2,
-                                 const std::string& text3) {
-    return audit_trail_.write(format, text1, text2, text3);
-}
-
-void CTolbexApp::close_audit_log() { audit_trail_.close(); }
-
 // --- versions ---
 
 double CTolbexApp::get_analyser_revision() {
     const std::string path = platform::resolve_path_ci(join_path(get_analyser_system_root(), "system/version.txt"));
-    std::FILE* f = std::fopen(path.c_str(), "rbe");
+    platform::UniqueFile f = platform::open_file(path, "rb");
     if (!f) return 0.0;
     static constexpr std::string_view kMarker = "current.software.revision IS \"V";
     double revision = 0.0;
     std::string line;
-    while (read_text_line(f, line)) {
+    while (read_text_line(f.get(), line)) {
         const auto at = line.find(kMarker);
         if (at == std::string::npos) continue;
         std::string number = line.substr(at + kMarker.size());
@@ -207,24 +167,22 @@ double CTolbexApp::get_analyser_revision() {
         revision = std::strtod(number.c_str(), nullptr);
         break;
     }
-    std::fclose(f);
     return revision;
 }
 
 double CTolbexApp::read_report_version(const std::string& report_folder) {
     auto path = platform::find_name_ci(report_folder, "VERSION.TXT");
     if (!path) return 0.0;
-    std::FILE* f = std::fopen(path->c_str(), "rbe");
+    platform::UniqueFile f = platform::open_file(*path, "rb");
     if (!f) return 0.0;
     std::string line;
     double version = 0.0;
     // The first line that holds anything: one character, then the number ("V8.006").
-    while (read_text_line(f, line)) {
+    while (read_text_line(f.get(), line)) {
         if (is_blank(line)) continue;
         if (std::sscanf(line.c_str(), " %*c%lf", &version) != 1) version = 0.0;
         break;
     }
-    std::fclose(f);
     return version;
 }
 

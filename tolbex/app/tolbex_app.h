@@ -1,5 +1,5 @@
-// The application object of tolbex: workstation switches, settings, the machine paths it
-// works with, the archive configuration, the audit-log entry points and the start-up steps that
+// The application object of tolbex: the settings value read at start-up, the little state that
+// changes while it runs, the archive configuration, the audit trail and the start-up steps that
 // need no window. The windowed steps (main frame, templates, reopening archive groups) live
 // with the main window.
 #pragma once
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "tolbex/archive/audit_trail.h"
-#include "tolbex/reports/print_settings.h"
+#include "tolbex/app/tolbex_settings.h"
 
 namespace tv {
 
@@ -31,23 +31,6 @@ inline constexpr const char* kNoEventLogFileMessage =
     "Calvera cannot run, because the event log descriptor file cannot be found.";
 inline constexpr const char* kWrongParameterCountMessage = "Wrong number of command line parameters.";
 
-// Profile sections and entries of the application's settings.
-inline constexpr const char* kSettingsSection = "Settings";
-inline constexpr const char* kExternalProgramSection = "External Program";
-inline constexpr const char* kEmailSection = "eMail";
-inline constexpr const char* kPelwinSection = "Pelwin";
-inline constexpr const char* kArchivesSection = "Archives";
-
-struct ExternalProgramSettings {
-    std::string error_file_name;
-    std::string program_name;
-    bool visible_window = false;
-};
-
-
-// A workstation switch is on when its value begins with "yes" in any case.
-bool is_switch_on(const std::string& value);
-
 class CTolbexApp {
 public:
     // Reads the workstation switches and chooses the user-interface language. The newest
@@ -57,6 +40,7 @@ public:
     CTolbexApp(const CTolbexApp&) = delete;
     CTolbexApp& operator=(const CTolbexApp&) = delete;
 
+    // For the window layer only: core code is handed what it needs by its caller.
     static CTolbexApp* current();
 
     // Start-up without windows: command-line expansion and first pass, paths, archive
@@ -67,72 +51,62 @@ public:
     // The exit step: the guarded auto-delete, the event log's end entry; returns the exit code.
     int exit_instance();
 
-    // --- start-up steps, each usable on its own (tests) ---
-    void read_workstation_switches();
+    // --- start-up steps, each usable on its own (tests); each fills its part of settings() ---
+    // Keeps the argument list (expanding parameter files unless `expanded`) and runs the
+    // command line's first pass.
+    void read_command_line(std::vector<std::string> args, bool expanded);
     // Forms the DEVICE.DAT, REPNAME.TXT and PATDET.TXT paths (creating <UserRoot>/GUI).
     void form_paths();
     // Loads the archive configuration from the DEVICE.DAT path; false when it did not load whole.
     bool load_archive_configuration();
+    // The show state of the pre-scan; a "/preview" there turns preview on.
+    void choose_show_state();
     // External program, print scaling and margins, PDF printer.
     void read_settings();
-    // TIMI forces signing and logging on; with logging, the event-log source and the audit log
-    // are made. False (with the message shown) when logging cannot run.
+    // TIMI forces signing and logging on; with logging, the event-log source is made. False
+    // (with the message shown) when logging cannot run.
     bool start_logging();
     // The clinic-code warning: a message when the main window is visible, stderr otherwise.
     void warn_when_no_clinic_code(bool window_visible);
 
-    // --- flags ---
-    bool ecg_scaling = false;
-    bool choose_report = false;
-    bool choose_ecg = false;
-    bool preview = false;
-    bool browse = true;
-    bool from_gui = false;
-    bool from_noske = false;
-    bool from_qds = false;
-    bool timi_enabled = false;
-    bool signing_enabled = false;
-    bool logging_enabled = false;
-    bool site_switch = false;
-    bool confirm_cnav = false;
-    bool read_only = false;
-    bool merivale = false;
-    bool auto_delete = false;
-    int print_duplicate_limit = 0;
-    int exit_code = 0;
-    std::string auto_delete_folder;
-    PrintMargins margins;
-    ExternalProgramSettings external_program;
-    bool started_without_arguments = false;
-    std::string merivale_texts[6];
-    int merivale_number = 0;
-    std::string pdf_printer_name;
-    std::string pdf_output_folder;
-    // The show state the command line chose.
-    int show_state = kShowNormal;
-    // The dispatcher stopped at this token (a switch short of operands); -1 when it did not.
-    int command_line_stop = -1;
+    const TolbexSettings& settings() const { return settings_; }
+    // Replaces the whole value: a start-up step's result, or the value a test starts from.
+    void set_settings(TolbexSettings settings) { settings_ = std::move(settings); }
 
-    // The argument list after parameter-file expansion.
-    std::vector<std::string> args;
-
-    bool is_browse_enabled() const { return browse; }
-    bool is_from_gui() const { return from_gui; }
-    bool is_from_qds() const { return from_qds; }
-    bool is_timi_enabled() const { return timi_enabled; }
-    bool is_signing_enabled() const { return signing_enabled; }
-    bool is_logging_enabled() const { return logging_enabled; }
-    bool is_preview() const { return preview; }
-    bool is_read_only() const { return read_only; }
-    bool is_confirm_cnav() const { return confirm_cnav; }
-    const PrintMargins& get_print_margins() const { return margins; }
-    const ExternalProgramSettings& get_external_program() const { return external_program; }
+    bool is_browse_enabled() const { return settings_.flags.browse; }
+    bool is_from_gui() const { return settings_.flags.from_gui; }
+    bool is_from_qds() const { return settings_.flags.from_qds; }
+    bool is_timi_enabled() const { return settings_.switches.timi_enabled; }
+    bool is_signing_enabled() const { return settings_.switches.signing_enabled; }
+    bool is_logging_enabled() const { return settings_.switches.logging_enabled; }
+    bool is_preview() const { return settings_.flags.preview; }
+    bool is_read_only() const { return settings_.flags.read_only; }
+    bool is_confirm_cnav() const { return settings_.flags.confirm_cnav; }
+    const PrintMargins& get_print_margins() const { return settings_.profile.margins; }
+    const ExternalProgramSettings& get_external_program() const { return settings_.profile.external_program; }
     bool is_any_archive_configured() const;
 
+    // --- state that changes while the program runs ---
+    int exit_code() const { return exit_code_; }
+    void set_exit_code(int code) { exit_code_ = code; }
+    // The show state the command line chose.
+    int show_state() const { return show_state_; }
+    // The dispatcher stopped at this token (a switch short of operands); -1 when it did not.
+    int command_line_stop() const { return command_line_stop_; }
+    void set_command_line_stop(int token) { command_line_stop_ = token; }
+    // The duplicate limit of the print running now; 0 outside one.
+    int print_duplicate_limit() const { return print_duplicate_limit_; }
+    void set_print_duplicate_limit(int limit) { print_duplicate_limit_ = limit; }
+    // The folder "/autodelete" removes on exit ("/load" names it).
+    const std::string& auto_delete_folder() const { return auto_delete_folder_; }
+    void set_auto_delete_folder(std::string folder) { auto_delete_folder_ = std::move(folder); }
+    // The argument list after parameter-file expansion.
+    const std::vector<std::string>& args() const { return args_; }
+
     // --- paths ---
-    const std::string& repname_path() const { return repname_path_; }
-    const std::string& patdet_path() const { return patdet_path_; }
-    const std::string& device_dat_path() const { return device_dat_path_; }
+    const std::string& repname_path() const { return settings_.paths.repname; }
+    const std::string& patdet_path() const { return settings_.paths.patdet; }
+    const std::string& device_dat_path() const { return settings_.paths.device_dat; }
     ArchiveConfigList& archive_config() { return *archive_config_; }
 
     // --- settings in the profile, read on each call ---
@@ -146,14 +120,9 @@ public:
     static bool set_export_folder(const std::string& folder);
     static bool is_merivale_pdf_enabled();
 
-    // --- audit entry points: with TIMI and logging off they do nothing and succeed ---
-    // The trail that core code is handed.
+    // The audit trail: with TIMI and logging off every step does nothing and succeeds.
     AuditTrail& audit() { return audit_trail_; }
-    bool open_audit_log(const std::string& path);
-    bool write_audit_log(const char* format, const std::string& text1, const std::string& text2,
-                         const std::string& text3);
-    void close_audit_log();
-    bool is_audit_on() const { return timi_enabled || logging_enabled; }
+    bool is_audit_on() const { return settings_.switches.timi_enabled || settings_.switches.logging_enabled; }
 
     // The analysis system's revision from <SystemRoot>/system/version.txt; 0 when unknown.
     static double get_analyser_revision();
@@ -161,7 +130,13 @@ public:
     static double read_report_version(const std::string& report_folder);
 
 private:
-    std::string repname_path_, patdet_path_, device_dat_path_;
+    TolbexSettings settings_;
+    int exit_code_ = 0;
+    int show_state_ = kShowNormal;
+    int command_line_stop_ = -1;
+    int print_duplicate_limit_ = 0;
+    std::string auto_delete_folder_;
+    std::vector<std::string> args_;
     std::unique_ptr<ArchiveConfigList> archive_config_;
     std::unique_ptr<EventLogSource> event_source_;
     AuditLogTrail audit_trail_{kAppName, [this] { return is_audit_on(); }};

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/audit_log.h"
+#include "common/bytes.h"
 #include "common/files.h"
 #include "common/strings.h"
 #include "common/ui.h"
@@ -128,11 +129,8 @@ bool TimiArrhData::read_arrhevnt_file(int day_index, const std::string& path) {
         return false;
     }
     tables_.resize(static_cast<std::size_t>(kArrhFields) * kArrhEntries);
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes->data());
-    for (std::size_t i = 0; i < tables_.size(); ++i, p += 4) {
-        tables_[i] = static_cast<std::int32_t>(std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 |
-                                               std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24);
-    }
+    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes->data());
+    for (std::size_t i = 0; i < tables_.size(); ++i, p += 4) tables_[i] = static_cast<std::int32_t>(load_le32(p));
     const auto at = [&](int field, std::int32_t entry) {
         return tables_[static_cast<std::size_t>(field) * kArrhEntries + entry];
     };

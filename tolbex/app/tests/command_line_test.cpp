@@ -59,41 +59,42 @@ TEST_F(CommandLineTest, FirstPassSetsFlagsOnly) {
     const Args args = {"/from_QDS", "/readonly", "/autodelete", "/enable_confirm_cnav", "/choose_report",
                        "/choose_ecg", "/from_noske", "/unknown", "/disable_browse", "/preview", "a|b"};
     EXPECT_TRUE(dispatch_command_line(app, args, true));
-    EXPECT_TRUE(app.from_qds && app.read_only && app.auto_delete && app.confirm_cnav && app.choose_report &&
-                app.choose_ecg && app.from_noske && app.preview);
-    EXPECT_FALSE(app.browse);
-    EXPECT_FALSE(app.started_without_arguments);
-    EXPECT_EQ(app.exit_code, 0);
+    const CommandLineFlags& flags = app.settings().flags;
+    EXPECT_TRUE(flags.from_qds && flags.read_only && flags.auto_delete && flags.confirm_cnav && flags.choose_report &&
+                flags.choose_ecg && flags.from_noske && flags.preview);
+    EXPECT_FALSE(flags.browse);
+    EXPECT_FALSE(flags.started_without_arguments);
+    EXPECT_EQ(app.exit_code(), 0);
     EXPECT_TRUE(scripted.shown.empty());
 
     CTolbexApp empty;
     EXPECT_TRUE(dispatch_command_line(empty, {}, true));
-    EXPECT_TRUE(empty.started_without_arguments);
-    EXPECT_TRUE(empty.browse);
+    EXPECT_TRUE(empty.settings().flags.started_without_arguments);
+    EXPECT_TRUE(empty.settings().flags.browse);
 
     // An action clears browse in the first pass already, but runs only in the second.
     CTolbexApp finder;
     const auto out = t / "out.txt";
     const Args find = {"/find", "RECORDING_ID", "X", (t / "G").string(), out.string()};
     EXPECT_TRUE(dispatch_command_line(finder, find, true));
-    EXPECT_FALSE(finder.browse);
+    EXPECT_FALSE(finder.settings().flags.browse);
     EXPECT_FALSE(std::filesystem::exists(out));
     EXPECT_FALSE(dispatch_command_line(finder, find, false));
-    EXPECT_EQ(finder.exit_code, -3);
+    EXPECT_EQ(finder.exit_code(), -3);
 }
 
 TEST_F(CommandLineTest, MerivaleNeedsTheWholeLine) {
     CTolbexApp app;
     EXPECT_TRUE(dispatch_command_line(app, {"/merivale", "1", "2", "3", "4", "5", "6", "42"}, true));
-    EXPECT_TRUE(app.merivale);
-    EXPECT_EQ(app.merivale_texts[5], "6");
-    EXPECT_EQ(app.merivale_number, 42);
+    EXPECT_TRUE(app.settings().flags.merivale);
+    EXPECT_EQ(app.settings().flags.merivale_texts[5], "6");
+    EXPECT_EQ(app.settings().flags.merivale_number, 42);
 
     CTolbexApp longer;
     dispatch_command_line(longer, {"/merivale", "1", "2", "3", "4", "5", "6", "42", "/readonly"}, true);
-    EXPECT_FALSE(longer.merivale);
-    EXPECT_FALSE(longer.read_only);
-    EXPECT_EQ(longer.exit_code, 1);
+    EXPECT_FALSE(longer.settings().flags.merivale);
+    EXPECT_FALSE(longer.settings().flags.read_only);
+    EXPECT_EQ(longer.exit_code(), 1);
     ASSERT_EQ(scripted.shown.size(), 1u);
     EXPECT_EQ(scripted.shown[0].text, kWrongParameterCountMessage);
 }
@@ -103,13 +104,13 @@ TEST_F(CommandLineTest, ShortOperandsStopAndRunNothing) {
     const auto out = t / "o.txt";
     const Args args = {"/readonly", "/find", "RECORDING_ID", "X", (t / "G").string(), out.string(), "/store", "a"};
     dispatch_command_line(app, args, true);
-    EXPECT_TRUE(app.read_only);
-    EXPECT_EQ(app.command_line_stop, 6);
-    EXPECT_EQ(app.exit_code, 1);
+    EXPECT_TRUE(app.settings().flags.read_only);
+    EXPECT_EQ(app.command_line_stop(), 6);
+    EXPECT_EQ(app.exit_code(), 1);
     EXPECT_EQ(scripted.shown.size(), 1u);
     EXPECT_TRUE(dispatch_command_line(app, args, false));
     EXPECT_FALSE(std::filesystem::exists(out));
-    EXPECT_EQ(app.exit_code, 1);
+    EXPECT_EQ(app.exit_code(), 1);
     EXPECT_EQ(scripted.shown.size(), 1u);  // said once
 }
 

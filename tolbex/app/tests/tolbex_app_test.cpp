@@ -32,10 +32,10 @@ TEST_F(TolbexAppTest, WorkstationSwitchesLookAtThreeLetters) {
     set_machine("Tavisol", "no");
     set_machine("Enable TIMI Rozaze", "YESS");
     CTolbexApp app;
-    EXPECT_TRUE(app.signing_enabled);
-    EXPECT_FALSE(app.site_switch);
-    EXPECT_TRUE(app.timi_enabled);
-    EXPECT_FALSE(app.logging_enabled);
+    EXPECT_TRUE(app.settings().switches.signing_enabled);
+    EXPECT_FALSE(app.settings().switches.site_switch);
+    EXPECT_TRUE(app.settings().switches.timi_enabled);
+    EXPECT_FALSE(app.settings().switches.logging_enabled);
     EXPECT_EQ(CTolbexApp::current(), &app);
 }
 
@@ -63,10 +63,10 @@ TEST_F(TolbexAppTest, SettingsReadWithTheirDefaultsAndRanges) {
     app.read_settings();
     EXPECT_EQ(app.get_print_margins().left, 12000);
     EXPECT_EQ(app.get_print_margins().top, 0);
-    EXPECT_TRUE(app.ecg_scaling);
+    EXPECT_TRUE(app.settings().profile.ecg_scaling);
     EXPECT_EQ(app.get_external_program().program_name, "/bin/true");
     EXPECT_TRUE(app.get_external_program().visible_window);
-    EXPECT_EQ(app.pdf_printer_name, "Adobe PDF");
+    EXPECT_EQ(app.settings().profile.pdf_printer_name, "Adobe PDF");
 }
 
 TEST_F(TolbexAppTest, PathsFollowTheUserRootOrTheScreeningProduct) {
@@ -83,7 +83,9 @@ TEST_F(TolbexAppTest, PathsFollowTheUserRootOrTheScreeningProduct) {
     EXPECT_EQ(app.archive_config().get_count(), 2);
 
     CTolbexApp qds;
-    qds.from_qds = true;
+    TolbexSettings from_qds = qds.settings();
+    from_qds.flags.from_qds = true;
+    qds.set_settings(from_qds);
     ASSERT_TRUE(reg_set_string(HKEY_CURRENT_USER, kMainProgramUserKey, "Devices", (t / "q" / "DEV.DAT").string()));
     qds.form_paths();
     EXPECT_EQ(qds.device_dat_path(), (t / "q" / "DEV.DAT").string());
@@ -121,16 +123,18 @@ TEST_F(TolbexAppTest, AuditEntryPointsDoNothingWhenOff) {
     CTolbexApp app;
     const fs::path archive = t / "A";
     fs::create_directories(archive / "R.FUL");
-    EXPECT_TRUE(app.open_audit_log((archive / "R.FUL").string()));
-    EXPECT_TRUE(app.write_audit_log(kAuditPrint, "d", "a", "b"));
-    app.close_audit_log();
+    EXPECT_TRUE(app.audit().open((archive / "R.FUL").string()));
+    EXPECT_TRUE(app.audit().write(kAuditPrint, "d", "a", "b"));
+    app.audit().close();
     EXPECT_TRUE(fs::is_empty(archive / "R.FUL"));
     EXPECT_EQ(std::distance(fs::directory_iterator(archive), fs::directory_iterator()), 1);
 
-    app.logging_enabled = true;
-    ASSERT_TRUE(app.open_audit_log((archive / "R.FUL").string()));
-    EXPECT_TRUE(app.write_audit_log(kAuditPrint, "desc", (archive / "R.FUL").string(), ""));
-    app.close_audit_log();
+    TolbexSettings logging = app.settings();
+    logging.switches.logging_enabled = true;
+    app.set_settings(logging);
+    ASSERT_TRUE(app.audit().open((archive / "R.FUL").string()));
+    EXPECT_TRUE(app.audit().write(kAuditPrint, "desc", (archive / "R.FUL").string(), ""));
+    app.audit().close();
     int logs = 0;
     for (auto& e : fs::directory_iterator(archive))
         if (e.path().extension() == ".LOG") {
@@ -148,14 +152,16 @@ TEST_F(TolbexAppTest, LoggingNeedsItsDescriptorFile) {
     set_machine("Enable TIMI Rozaze", "yes");
     CTolbexApp app;
     EXPECT_FALSE(app.start_logging());
-    EXPECT_TRUE(app.logging_enabled && app.signing_enabled);  // TIMI forces both on
+    EXPECT_TRUE(app.is_logging_enabled() && app.is_signing_enabled());  // TIMI forces both on
     ASSERT_EQ(scripted.shown.size(), 1u);
     EXPECT_EQ(scripted.shown[0].text, kNoEventLogFileMessage);
 
     write_file(t / "msg.bin", "x");
     ASSERT_TRUE(reg_set_string(HKEY_LOCAL_MACHINE, kLogKey, "DLL Install Path", (t / "msg.bin").string()));
     CTolbexApp ok;
-    ok.started_without_arguments = true;
+    TolbexSettings no_arguments = ok.settings();
+    no_arguments.flags.started_without_arguments = true;
+    ok.set_settings(no_arguments);
     EXPECT_TRUE(ok.start_logging());
     // Started without arguments: the start is in the event log, and the end at exit.
     const fs::path events = t / "root" / "log" / "eventlog.txt";
@@ -187,11 +193,13 @@ TEST_F(TolbexAppTest, AutoDeleteOnlyRemovesPlainFolders) {
     EXPECT_FALSE(is_safe_auto_delete_folder((t / "plain").string(), &config));
 
     CTolbexApp app;
-    app.auto_delete = true;
-    app.auto_delete_folder = (t / "archive").string();
+    TolbexSettings auto_delete = app.settings();
+    auto_delete.flags.auto_delete = true;
+    app.set_settings(auto_delete);
+    app.set_auto_delete_folder((t / "archive").string());
     app.exit_instance();
     EXPECT_TRUE(fs::exists(t / "archive" / "archinfo.dat"));
-    app.auto_delete_folder = (t / "plain").string();
+    app.set_auto_delete_folder((t / "plain").string());
     app.exit_instance();
     EXPECT_FALSE(fs::exists(t / "plain"));
 }

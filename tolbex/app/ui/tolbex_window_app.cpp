@@ -62,16 +62,16 @@ bool TolbexWindowApp::create_main_frame() {
 }
 
 void TolbexWindowApp::show_main_window() {
-    fwapp_.set_show_cmd(core_.show_state);
-    if (core_.show_state == kShowNormal)
+    fwapp_.set_show_cmd(core_.show_state());
+    if (core_.show_state() == kShowNormal)
         fw::restore_window_placement(frame_);
-    else if (core_.show_state == kShowMaximized)
+    else if (core_.show_state() == kShowMaximized)
         frame_->showMaximized();
     frame_->update_command_ui();
 }
 
 int TolbexWindowApp::reopen_archive_groups() {
-    if (core_.show_state == kShowHidden || core_.is_preview() || !core_.is_browse_enabled()) return 0;
+    if (core_.show_state() == kShowHidden || core_.is_preview() || !core_.is_browse_enabled()) return 0;
     std::string first_group;
     if (core_.archive_config().get_count() > 0) first_group = core_.archive_config().get_path(0);
     for (const std::string& path : archive_groups_to_reopen(first_group)) open_group(path);
@@ -85,29 +85,25 @@ int TolbexWindowApp::reopen_archive_groups() {
 }
 
 bool TolbexWindowApp::init_instance(std::vector<std::string> args, bool expanded) {
-    core_.args = std::move(args);
-    if (!expanded) expand_parameter_files(core_.args);
-    dispatch_command_line(core_, core_.args, true);
+    core_.read_command_line(std::move(args), expanded);
     core_.form_paths();
     core_.load_archive_configuration();
     register_templates();
     if (!create_main_frame()) return false;
     register_report_file_types();
-    bool wants_preview = false;
-    core_.show_state = prescan_show_state(core_.args, wants_preview);
-    if (wants_preview) core_.preview = true;
+    core_.choose_show_state();
     show_main_window();
     reopen_archive_groups();
     core_.read_settings();
     if (!core_.start_logging()) {
-        if (core_.exit_code == 0) core_.exit_code = 1;
+        if (core_.exit_code() == 0) core_.set_exit_code(1);
         return false;
     }
     // A command-line action ends the program once it has run.
-    if (!dispatch_command_line(core_, core_.args, false))
+    if (!dispatch_command_line(core_, core_.args(), false))
         QMetaObject::invokeMethod(frame_, &QWidget::close, Qt::QueuedConnection);
     core_.warn_when_no_clinic_code(frame_->isVisible());
-    if (core_.show_state != kShowHidden && !core_.is_preview() && core_.is_browse_enabled()) {
+    if (core_.show_state() != kShowHidden && !core_.is_preview() && core_.is_browse_enabled()) {
         const std::vector<BrowserListCore*> groups = open_archive_documents();
         if (!groups.empty() && offer_deleted_report_removal(groups, ui()) == 0) reload_archive_documents();
     }

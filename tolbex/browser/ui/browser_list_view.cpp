@@ -28,7 +28,7 @@
 #include "tolbex/browser/ui/archive_dialogs_ui.h"
 #include "tolbex/browser/ui/browser_list_doc_ui.h"
 #include "tolbex/browser/ui/choose_archive_dialog.h"
-#include "tolbex/app/command_line.h"
+#include "tolbex/app/actions/actions.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
 
 namespace tv::gui {

@@ -10,11 +10,10 @@
 #include "framework/qt/print_job.h"
 #include "framework/qt/wait_cursor.h"
 #include "platform/system.h"
-#include "tolbex/app/command_line.h"
+#include "tolbex/app/actions/actions.h"
 #include "tolbex/archive/patient_txt.h"
 #include "tolbex/archive/report_archive.h"
 #include "tolbex/archive/report_types.h"
-#include "tolbex/app/report_settings.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/reports/ui/report_view.h"
 #include "tolbex/reports/report_printing.h"
@@ -32,6 +31,17 @@ fw::MainFrame* tolbex_main_frame() {
 }
 
 ReportWindowHost* report_host() { return dynamic_cast<ReportWindowHost*>(tolbex_main_frame()); }
+
+// The running application's settings; without one (tests, tools) the defaults.
+ReportDocumentMode current_report_mode() {
+    const CTolbexApp* app = CTolbexApp::current();
+    return app ? report_mode_of(app->settings()) : ReportDocumentMode{};
+}
+
+PrintSettings current_print_settings() {
+    const CTolbexApp* app = CTolbexApp::current();
+    return app ? print_settings_of(app->settings()) : PrintSettings{};
+}
 
 }  // namespace
 
@@ -87,25 +97,25 @@ void CPellarnDoc::install_commands() {
     auto print = [this](bool show_dialog) {
         CTolbexApp* app = CTolbexApp::current();
         const std::string location = core_.audit_location();
-        if (app && !app->open_audit_log(location)) {
+        if (app && !app->audit().open(location)) {
             ui().message_box(kPrintNoLogMessage, "", MsgIcon::Error, MsgButtons::Ok);
-            app->close_audit_log();
+            app->audit().close();
             return;
         }
         ReportPrintPages pages(core_, current_print_settings());
         fw::PrintJobOptions options;
         options.document_name = title().substr(0, kPrintDocNameMax);
-        options.duplicate_limit = app ? app->print_duplicate_limit : 0;
+        options.duplicate_limit = app ? app->print_duplicate_limit() : 0;
         options.show_dialog = show_dialog;
         if (!views().empty()) options.parent = views().front();
         const fw::PrintOutcome outcome = fw::run_print_job(pages, options);
         if (outcome.result == fw::PrintResult::Printed) {
-            if (app) app->write_audit_log(kAuditPrint, core_.report_name(), location, "");
+            if (app) app->audit().write(kAuditPrint, core_.report_name(), location, "");
         } else if (outcome.result == fw::PrintResult::Failed) {
             ui().message_box(outcome.error.empty() ? std::string(kPrintStartFailed) : outcome.error, "",
                              MsgIcon::Error, MsgButtons::Ok);
         }
-        if (app) app->close_audit_log();
+        if (app) app->audit().close();
     };
     on_command(fw::cmd::FilePrint, [print] { print(true); });
     on_update_command(fw::cmd::FilePrint, [](fw::CommandUi& u) { u.set_text("&Print...\tCtrl+P"); });
@@ -209,9 +219,9 @@ CPellarnDoc* open_archived_report(ReportArchive& archive, ReportRecord& record, 
     const std::string folder = record.get_folder_path();
     if (folder.empty()) return nullptr;
     CTolbexApp* app = CTolbexApp::current();
-    if (app && !app->open_audit_log(folder)) {
+    if (app && !app->audit().open(folder)) {
         ui().message_box(kOpenNoLogMessage, "", MsgIcon::Error, MsgButtons::Ok);
-        app->close_audit_log();
+        app->audit().close();
         return nullptr;
     }
     CPellarnDoc* doc = open_report(folder);
@@ -223,9 +233,9 @@ CPellarnDoc* open_archived_report(ReportArchive& archive, ReportRecord& record, 
         doc->core().set_archive(&archive, &record);
         doc->core().set_confirmation(read_confirming_user(folder).value_or(""));
         // Traced only when a report window resulted.
-        if (app) app->write_audit_log(kAuditViewFormatted, record.get_description(), folder, "");
+        if (app) app->audit().write(kAuditViewFormatted, record.get_description(), folder, "");
     }
-    if (app) app->close_audit_log();
+    if (app) app->audit().close();
     return doc;
 }
 

@@ -191,7 +191,9 @@ protected:
         for (int n = 1; n <= 3; ++n)
             uitest::write_file(report / ("PAGE." + std::to_string(n)), text_record(3200, 6400, "Page " + std::to_string(n)));
         start();
-        core->logging_enabled = true;
+        TolbexSettings logging = core->settings();
+        logging.switches.logging_enabled = true;
+        core->set_settings(logging);
         doc = gui::open_report(report.string());
         ASSERT_NE(doc, nullptr);
         ASSERT_EQ(doc->core().page_count(), 3);
@@ -224,7 +226,7 @@ TEST_F(ReportPrintTest, PrintThroughTheDialogWithRangeAndDuplicates) {
     fs::remove(pdf);
     from = 2;
     to = 3;
-    core->print_duplicate_limit = 2;
+    core->set_print_duplicate_limit(2);
     ASSERT_TRUE(doc->execute(fw::cmd::FilePrint));
     EXPECT_EQ(pdf_page_count(pdf_bytes()), 3);
 }

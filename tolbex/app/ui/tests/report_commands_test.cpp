@@ -234,7 +234,9 @@ TEST_F(ReportCommandsTest, MailGetsOneEntryOfTheReport) {
 
 TEST_F(ReportCommandsTest, ExternalProgramSavesOnlyWhatChangedAndTracesIt) {
     CTolbexApp app;
-    app.logging_enabled = true;
+    TolbexSettings logging = app.settings();
+    logging.switches.logging_enabled = true;
+    app.set_settings(logging);
     open();
     std::vector<std::vector<ExternalJobEntry>> jobs;
     set_external_program_handler([&](const std::vector<ExternalJobEntry>& j) {
@@ -263,7 +265,9 @@ TEST_F(ReportCommandsTest, ExternalProgramSavesOnlyWhatChangedAndTracesIt) {
 
 TEST_F(ReportCommandsTest, ExternalProgramGetsNothingWhenTheSaveIsRefused) {
     CTolbexApp app;
-    app.logging_enabled = true;
+    TolbexSettings logging = app.settings();
+    logging.switches.logging_enabled = true;
+    app.set_settings(logging);
     open();
     int jobs = 0;
     set_external_program_handler([&](const std::vector<ExternalJobEntry>&) { return ++jobs > 0; });

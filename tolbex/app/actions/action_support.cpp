@@ -1,0 +1,25 @@
+#include "tolbex/app/actions/action_support.h"
+
+#include "common/files.h"
+#include "common/strings.h"
+#include "tolbex/archive/patient_txt.h"
+#include "tolbex/archive/report_archive.h"
+
+namespace tv::action_support {
+
+bool is_regular_file(const std::string& path) { return file_exists(path) && !folder_exists(path); }
+
+std::string strip_trailing_slashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+bool is_blank_title(const std::string& text) { return text.find_first_not_of(" \t\r\n") == std::string::npos; }
+
+std::string patient_name_of(const std::string& folder) {
+    const std::string file = find_report_file(folder, kPatientTxtName);
+    if (file.empty()) return {};
+    return patient_item_text(read_text_file_line(file, 3).value_or(""));
+}
+
+}  // namespace tv::action_support

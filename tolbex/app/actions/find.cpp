@@ -1,0 +1,54 @@
+// "/find": the reports of a group whose recording ID matches, one line each.
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+#include "common/strings.h"
+#include "common/text.h"
+#include "platform/fs.h"
+#include "platform/handles.h"
+#include "tolbex/app/actions/action_support.h"
+#include "tolbex/app/actions/actions.h"
+#include "tolbex/archive/archive_group.h"
+#include "tolbex/archive/patient_txt.h"
+#include "tolbex/archive/report_archive.h"
+
+namespace tv {
+
+int find_recording_command(const std::string& key, const std::string& value, const std::string& group_folder,
+                           const std::string& output_file) {
+    if (!platform::iequals(key, "RECORDING_ID")) return -1;
+    if (value.empty()) return -2;
+    const std::string index = find_group_index(group_folder);
+    if (!action_support::is_regular_file(index)) return -3;
+    platform::UniqueFile out = platform::open_file(output_file, "wb");
+    if (!out) return -4;
+
+    ArchiveGroup group(index);
+    int found = 0;
+    bool write_failed = false;
+    for (std::int32_t a = 0; a < group.get_count(); ++a) {
+        const ReportArchive* archive = group.get_archive(a);
+        if (!archive || !archive->is_safe()) continue;
+        for (std::int32_t r = 0; r < archive->get_count(); ++r) {
+            const ReportRecord* record = archive->get_record(r);
+            if (!record || !record->has_safe_name()) continue;
+            const std::string folder = record->get_folder_path();
+            const std::string id = read_recording_id(folder).value_or("");
+            if (id.empty() || !platform::iequals(id, value)) continue;
+            const std::time_t t = static_cast<std::time_t>(record->get_time());
+            std::tm tm{};
+            if (!localtime_r(&t, &tm)) tm = std::tm{};
+            const std::string line =
+                format_string("\"%s\" %02d:%02d:%02d %02d/%02d/%04d\r\n", folder.c_str(), tm.tm_hour, tm.tm_min,
+                              tm.tm_sec, tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900);
+            if (std::fwrite(line.data(), 1, line.size(), out.get()) != line.size()) write_failed = true;
+            ++found;
+        }
+    }
+    if (!platform::close_file(out)) write_failed = true;
+    if (write_failed) return -4;
+    return std::min(found, kFindCountCap);
+}
+
+}  // namespace tv

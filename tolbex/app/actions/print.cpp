@@ -1,0 +1,77 @@
+// "/print" and "/printto": every copy is printed under its own audit-log entry.
+#include <algorithm>
+
+#include "common/audit_log.h"
+#include "common/files.h"
+#include "common/strings.h"
+#include "common/text.h"
+#include "common/ui.h"
+#include "tolbex/app/actions/action_support.h"
+#include "tolbex/app/actions/actions.h"
+#include "tolbex/app/tolbex_app.h"
+#include "tolbex/app/tolbex_strings.h"
+#include "tolbex/reports/report_document.h"
+#include "tolbex/reports/report_printing.h"
+
+namespace tv {
+
+int print_report_command(CTolbexApp& app, const std::string& folder_operand, int first, int last, int copies,
+                         int duplicate_limit, const std::string& flag_operand, const std::string& printer) {
+    using namespace action_support;
+    const std::string folder = strip_trailing_slashes(folder_operand);
+    const bool delete_after = !flag_operand.empty() && (flag_operand[0] == 'y' || flag_operand[0] == 'Y');
+    std::string title = flag_operand.size() > 1 ? flag_operand.substr(1) : std::string();
+    if (is_blank_title(title)) title = patient_name_of(ReportDocument::folder_of(folder));
+    if (is_blank_title(title)) title = load_resource_string(kStrBriscoReport);
+
+    int result = 0;
+    {
+        ReportDocument doc;
+        std::string error;
+        if (!doc.load(folder, report_mode_of(app.settings()), &error)) {
+            ui().message_box("The report cannot be opened: " + error, "", MsgIcon::Error, MsgButtons::Ok);
+            result = 1;
+        } else {
+            doc.set_report_title(title);
+            app.set_print_duplicate_limit(duplicate_limit);
+            PrintRequest request;
+            request.document_name = title;
+            request.first_page = first;
+            request.last_page = last;
+            request.duplicate_limit = duplicate_limit;
+            request.printer_name = printer;
+            const PrintSettings settings = print_settings_of(app.settings());
+            AuditTrail& audit = app.audit();
+            for (int copy = 0; copy < std::max(copies, 1); ++copy) {
+                if (!audit.open(folder)) {
+                    ui().message_box(kPrintNoLogMessage, "", MsgIcon::Error, MsgButtons::Ok);
+                    audit.close();
+                    result = 1;
+                    break;
+                }
+                if (!print_report(doc, request, settings, &error)) {
+                    audit.close();
+                    ui().message_box(error.empty() ? std::string(kPrintStartFailed) : error, "", MsgIcon::Error,
+                                     MsgButtons::Ok);
+                    result = 1;
+                    break;
+                }
+                audit.write(kAuditPrint, title, folder, "");
+                audit.close();
+            }
+            app.set_print_duplicate_limit(0);
+        }
+    }
+    // The caller handed over a copy to print and throw away: its parent folder goes, but never
+    // an archive, a group or a file-system root.
+    if (delete_after) {
+        const auto slash = folder.rfind('/');
+        if (slash != std::string::npos && slash > 8) {
+            const std::string parent = folder.substr(0, slash);
+            if (is_safe_auto_delete_folder(parent, &app.archive_config())) delete_folder_tree(parent, true, true);
+        }
+    }
+    return result;
+}
+
+}  // namespace tv

@@ -1,0 +1,115 @@
+// "/store" and "/storefolder": received report files stored into a group's archive, the folder
+// form with an optional store-result log.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
+
+#include "common/files.h"
+#include "common/strings.h"
+#include "common/text.h"
+#include "platform/fs.h"
+#include "platform/handles.h"
+#include "platform/system.h"
+#include "tolbex/app/actions/action_support.h"
+#include "tolbex/app/actions/actions.h"
+#include "tolbex/app/import_reports.h"
+#include "tolbex/app/tolbex_strings.h"
+#include "tolbex/archive/archive_group.h"
+#include "tolbex/archive/report_archive.h"
+
+namespace tv {
+
+namespace {
+
+// Text with every LF written as CR LF, as text files are.
+std::string with_crlf(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (char c : text) {
+        if (c == '\n') out.push_back('\r');
+        out.push_back(c);
+    }
+    return out;
+}
+
+}  // namespace
+
+int store_report_file_command(const std::string& file, const std::string& group_folder,
+                              const std::string& archive_name) {
+    using action_support::is_regular_file;
+    const std::string ext = get_extension_upper(get_path_file_name(file));
+    const bool is_cef = ext == "CEF";
+    if (!is_cef && ext != "TVZ") return kStoreCodeNoFiles;
+    if (!is_regular_file(file)) return kStoreCodeMissing;
+    if (!folder_exists(group_folder)) return kStoreCodeNoGroup;
+    const std::string index = find_group_index(group_folder);
+    if (!is_regular_file(index)) return kStoreCodeNoGroupIndex;
+    ArchiveGroup group(index, false, false, false);
+    const std::int32_t a = group.find_archive_by_name(archive_name);
+    const ReportArchive* archive = a < 0 ? nullptr : group.get_archive(a);
+    if (!archive || !archive->is_safe()) return kStoreCodeNoArchive;
+    if (is_cef) return store_mailed_cef(file, archive->get_path(), false);
+    return import_result_to_store_code(import_transfer_file(file, archive->get_path(), false));
+}
+
+std::string store_log_time_text() {
+    const std::time_t t = static_cast<std::time_t>(platform::system().now());
+    std::tm tm{};
+    if (!localtime_r(&t, &tm)) return {};
+    char text[128];
+    const std::size_t n = std::strftime(text, sizeof text, "%c", &tm);
+    return std::string(text, n);
+}
+
+int store_report_folder_command(const std::string& folder, const std::string& group_folder,
+                                const std::string& archive_name, const std::string& log_operand) {
+    if (!folder_exists(folder)) return kStoreCodeMissing;
+
+    platform::UniqueFd log;
+    if (!platform::iequals(log_operand, "NONE")) {
+        const std::string log_path =
+            log_operand.find('/') != std::string::npos ? log_operand : join_path(folder, log_operand);
+        log.reset(::open(log_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+        if (!log) return kStoreCodeLogFailed;
+        const off_t size = ::lseek(log.get(), 0, SEEK_END);
+        std::string text;
+        if (size == 0)
+            text = with_crlf(load_resource_string(kStrStoreLogHeader1) + load_resource_string(kStrStoreLogHeader2));
+        text += "\r\n";
+        platform::write_all(log.get(), text.data(), text.size());
+    }
+    const std::string when = store_log_time_text();
+
+    int exit_code = kStoreCodeOk;
+    bool any = false;
+    for (const char* pattern : {"*.CEF", "*.TVZ"}) {
+        // Each pattern's files in name order, so that a run is repeatable.
+        std::vector<std::string> names;
+        for (FileFinder f(join_path(folder, pattern), kFindFiles); !f.at_end(); f.next())
+            if (!f.is_folder()) names.push_back(f.get_name());
+        std::sort(names.begin(), names.end());
+        for (const auto& name : names) {
+            any = true;
+            const int result = store_report_file_command(join_path(folder, name), group_folder, archive_name);
+            if (log) {
+                const std::string line = format_string("[%d] %s \"%s\" \"%s\" \"%s\"\r\n", result, when.c_str(),
+                                                       group_folder.c_str(), archive_name.c_str(), name.c_str());
+                platform::write_all(log.get(), line.data(), line.size());
+            }
+            if (result != kStoreCodeOk) exit_code = result;
+        }
+    }
+    if (!any) {
+        if (log) {
+            const std::string line = format_string("[1] %s %s \"%s\"", when.c_str(),
+                                                   load_resource_string(kStrNoReportFiles).c_str(), folder.c_str());
+            platform::write_all(log.get(), line.data(), line.size());
+        }
+        exit_code = kStoreCodeNoFiles;
+    }
+    return exit_code;
+}
+
+}  // namespace tv
