@@ -127,7 +127,7 @@ ArchiveIndexLock::~ArchiveIndexLock() = default;
 
 ReportArchive::ReportArchive(std::string path, std::string name, bool raw_only, bool skip_raw, bool read_index)
     : path_(std::move(path)), name_(std::move(name)) {
-    while (path_.size() > 1 && path_.back() == '/') path_.pop_back();
+    path_ = platform::strip_trailing_slashes(std::move(path_));
     if (read_index) this->read_index(raw_only, skip_raw);
 }
 

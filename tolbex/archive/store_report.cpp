@@ -185,7 +185,7 @@ bool rename_no_replace(const std::string& from, const std::string& to) {
 
 int delete_ecg_files(ReportRecord& record, const std::string& report_folder) {
     std::string folder = report_folder;
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    folder = platform::strip_trailing_slashes(std::move(folder));
     struct stat st;
     const std::string last = get_path_file_name(folder);
     const auto dot = last.rfind('.');

@@ -24,11 +24,6 @@ namespace {
 // RTF export covers every page file; the writer stops at the first missing one.
 constexpr int kRtfLastPage = 1 << 20;
 
-std::string strip_trailing_slashes(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    return path;
-}
-
 // Rewrites the archive's index; the archive says what went wrong, the user is told here.
 bool write_index_shown(ReportArchive& archive) {
     const Result<void> written = archive.write_archinfo();
@@ -57,11 +52,11 @@ ReportDocument::ReportDocument() : fonts_(default_page_fonts()) {}
 ReportDocument::~ReportDocument() = default;
 
 std::string ReportDocument::folder_of(const std::string& path) {
-    std::string p = strip_trailing_slashes(path);
+    std::string p = platform::strip_trailing_slashes(path);
     if (folder_exists(p)) return p;
     // A file inside the folder (SUMMARY.TXT even when it is missing); anything else is the folder.
     if (platform::iequals(get_path_file_name(p), kSummaryTxtName) || file_exists(p))
-        return strip_trailing_slashes(get_path_folder(p));
+        return platform::strip_trailing_slashes(get_path_folder(p));
     return p;
 }
 

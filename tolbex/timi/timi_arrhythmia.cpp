@@ -68,7 +68,7 @@ TimiArrhData::TimiArrhData() = default;
 
 void TimiArrhData::set_archive_folder(const std::string& folder) {
     archive_folder_ = folder;
-    while (archive_folder_.size() > 1 && archive_folder_.back() == '/') archive_folder_.pop_back();
+    archive_folder_ = platform::strip_trailing_slashes(std::move(archive_folder_));
 }
 
 bool TimiArrhData::is_accepted_event_type(std::int32_t code) { return find_type(code) != nullptr; }
@@ -226,7 +226,7 @@ bool TimiArrhData::save_timi_arrh_summary() {
         show(format_resource_string(kStrTimiArrhWriteError, std::strerror(errno ? errno : EIO)));
         return false;
     }
-    while (temp.size() > 1 && temp.back() == '/') temp.pop_back();
+    temp = platform::strip_trailing_slashes(std::move(temp));
     FolderRemover remove_temp(temp, true, false);  // on every path
 
     const std::string file = join_path(temp, kTimiArrhythmiaFileName);

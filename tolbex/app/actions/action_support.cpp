@@ -9,11 +9,6 @@ namespace tv::action_support {
 
 bool is_regular_file(const std::string& path) { return file_exists(path) && !folder_exists(path); }
 
-std::string strip_trailing_slashes(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    return path;
-}
-
 bool is_blank_title(const std::string& text) { return text.find_first_not_of(" \t\r\n") == std::string::npos; }
 
 std::string patient_name_of(const std::string& folder) {

@@ -19,7 +19,7 @@ int delete_ecg_files_shown(ReportRecord& record, const std::string& folder) {
 }  // namespace
 
 int delete_os12_ecg_command(const std::string& report_folder) {
-    const std::string folder = action_support::strip_trailing_slashes(report_folder);
+    const std::string folder = platform::strip_trailing_slashes(report_folder);
     const std::string archive_folder = get_path_folder(folder);
     const std::string name = get_path_file_name(folder);
     const bool indexed = archive_folder != folder && platform::find_name_ci(archive_folder, kArchiveIndexName);

@@ -21,7 +21,7 @@ int export_report_command(AuditTrail& audit, const std::string& format, const st
                           const std::string& destination) {
     using namespace action_support;
     if (!platform::iequals(format, "TVZ")) return 4;
-    const std::string folder = strip_trailing_slashes(report_folder);
+    const std::string folder = platform::strip_trailing_slashes(report_folder);
     if (!folder_exists(folder) || !platform::find_name_ci(folder, "PATIENT.TXT")) return 1;
     const std::string archive_folder = get_path_folder(folder);
     const std::string name = get_path_file_name(folder);

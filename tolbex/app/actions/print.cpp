@@ -6,6 +6,7 @@
 #include "common/strings.h"
 #include "common/text.h"
 #include "common/ui.h"
+#include "platform/fs.h"
 #include "tolbex/app/actions/action_support.h"
 #include "tolbex/app/actions/actions.h"
 #include "tolbex/app/tolbex_app.h"
@@ -18,7 +19,7 @@ namespace tv {
 int print_report_command(CTolbexApp& app, const std::string& folder_operand, int first, int last, int copies,
                          int duplicate_limit, const std::string& flag_operand, const std::string& printer) {
     using namespace action_support;
-    const std::string folder = strip_trailing_slashes(folder_operand);
+    const std::string folder = platform::strip_trailing_slashes(folder_operand);
     const bool delete_after = !flag_operand.empty() && (flag_operand[0] == 'y' || flag_operand[0] == 'Y');
     std::string title = flag_operand.size() > 1 ? flag_operand.substr(1) : std::string();
     if (is_blank_title(title)) title = patient_name_of(ReportDocument::folder_of(folder));
