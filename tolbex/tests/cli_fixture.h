@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/bytes.h"
 #include "testing/test_root.h"
 
 namespace cli {
@@ -180,6 +181,8 @@ inline std::string literal_implode(const std::string& data) {
     return w.finish();
 }
 
+// Written out rather than taken from common/bytes.h, so that the packer's checksums are checked
+// against an independent reckoning.
 inline std::uint32_t crc32_of(const std::string& bytes) {
     std::uint32_t table[256];
     for (std::uint32_t i = 0; i < 256; ++i) {
@@ -192,14 +195,10 @@ inline std::uint32_t crc32_of(const std::string& bytes) {
     return ~crc;
 }
 
-inline void put_u32(std::string& s, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
+inline void put_u32(std::string& s, std::uint32_t v) { tv::append_le32(s, v); }
 
 inline std::uint32_t get_u32(const std::string& s, std::size_t at) {
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(s[at + static_cast<std::size_t>(i)]);
-    return v;
+    return tv::load_le32(reinterpret_cast<const std::uint8_t*>(s.data()) + at);
 }
 
 // One transfer-file entry: header (name as given, up to 16 bytes) and the stream as given.

@@ -3,22 +3,19 @@
 #include <cstdlib>
 #include <regex>
 
+#include "common/bytes.h"
 #include "tolbex/tests/cli_fixture.h"
 
 namespace cli {
 namespace {
 
-void put32(std::string& o, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) o.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
 // A polyline record (type 62) of two points, fine units.
 std::string hline(std::int64_t x1, std::int64_t x2, std::int64_t y) {
     std::string payload;
-    for (std::int64_t w : {std::int64_t{2}, x1, y, x2, y}) put32(payload, static_cast<std::uint32_t>(w));
+    for (std::int64_t w : {std::int64_t{2}, x1, y, x2, y}) tv::append_le32(payload, static_cast<std::uint32_t>(w));
     std::string o;
-    put32(o, static_cast<std::uint32_t>(payload.size() + 16));
-    for (std::uint32_t w : {0u, 0u, 0u, 62u}) put32(o, w);
+    tv::append_le32(o, static_cast<std::uint32_t>(payload.size() + 16));
+    for (std::uint32_t w : {0u, 0u, 0u, 62u}) tv::append_le32(o, w);
     return o + payload;
 }
 

@@ -1,24 +1,21 @@
 // "/convert", "/print" and "/printto" as the analysis system runs them: hidden, no window.
+#include "common/bytes.h"
 #include "tolbex/tests/cli_fixture.h"
 
 namespace cli {
 namespace {
 
-void put32(std::string& o, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) o.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
 // A page record in the page-file layout.
 std::string record(std::uint32_t type, const std::vector<std::int64_t>& words, const std::string& tail = "") {
     std::string payload;
-    for (auto w : words) put32(payload, static_cast<std::uint32_t>(w));
+    for (auto w : words) tv::append_le32(payload, static_cast<std::uint32_t>(w));
     payload += tail;
     std::string o;
-    put32(o, static_cast<std::uint32_t>(payload.size() + 16));
-    put32(o, 0);
-    put32(o, 0);
-    put32(o, 0);
-    put32(o, type);
+    tv::append_le32(o, static_cast<std::uint32_t>(payload.size() + 16));
+    tv::append_le32(o, 0);
+    tv::append_le32(o, 0);
+    tv::append_le32(o, 0);
+    tv::append_le32(o, type);
     return o + payload;
 }
 
