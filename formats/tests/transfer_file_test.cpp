@@ -18,6 +18,8 @@
 #include <optional>
 #include <thread>
 
+#include "common/bytes.h"
+#include "common/files.h"
 #include "formats/implode.h"
 
 namespace fs = std::filesystem;
@@ -35,8 +37,9 @@ const Bytes kGolden = {
 };
 
 Bytes read_bytes(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    Bytes b;
+    tv::read_file_bytes(p.string(), b);
+    return b;
 }
 
 void write_bytes(const fs::path& p, const Bytes& b) {
@@ -68,10 +71,7 @@ std::vector<Entry> parse(const Bytes& file) {
     return entries;
 }
 
-std::uint32_t crc_of(const Bytes& b) {
-    unsigned n = static_cast<unsigned>(b.size());
-    return ~tv::crc32(b.data(), n, 0xFFFFFFFFu);
-}
+std::uint32_t crc_of(const Bytes& b) { return tv::crc32(b.data(), b.size()); }
 
 // One entry with any stream, for hand-made transfer files.
 Bytes make_entry(const std::string& name_field, const Bytes& stream, std::uint32_t original) {
