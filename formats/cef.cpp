@@ -11,14 +11,15 @@
 #include <cstring>
 #include <thread>
 
+#include "common/bytes.h"
 #include "common/files.h"
 #include "common/ini_file.h"
 #include "common/registry.h"
 #include "common/runner.h"
 #include "common/scramble.h"
 #include "common/text.h"
-#include "common/ui.h"
 #include "platform/fs.h"
+#include "platform/handles.h"
 #include "platform/process.h"
 #include "platform/system.h"
 
@@ -29,18 +30,6 @@ namespace {
 constexpr std::size_t kCopyChunk = 65536;
 constexpr std::size_t kExtractChunk = 1 << 20;
 constexpr std::size_t kSampleChunk = 1 << 20;
-
-void put_u32(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-    p[2] = static_cast<std::uint8_t>(v >> 16);
-    p[3] = static_cast<std::uint8_t>(v >> 24);
-}
-
-std::uint32_t get_u32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 void show(CefProgress* progress, const std::string& text) {
     if (progress) progress->set_text(text);
@@ -77,16 +66,16 @@ std::string szip_command_text(const std::string& szip, const char* switch_text, 
 }
 
 // Opens a new output file; an existing entry (file or link) must have been removed first.
-int create_output(const std::string& path) {
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+platform::UniqueFd create_output(const std::string& path) {
+    return platform::UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
 }
 
 bool write_new_file(const std::string& path, const void* data, std::size_t size) {
     if (!force_delete_file(path)) return false;
-    const int fd = create_output(path);
-    if (fd < 0) return false;
-    bool ok = platform::write_all(fd, data, size);
-    if (::close(fd) != 0) ok = false;
+    platform::UniqueFd fd = create_output(path);
+    if (!fd) return false;
+    bool ok = platform::write_all(fd.get(), data, size);
+    if (!fd.close()) ok = false;
     if (!ok) ::unlink(path.c_str());
     return ok;
 }
@@ -109,8 +98,9 @@ template <typename Op>
 bool rewrite_samples(const std::string& path, int n, bool twelve_lead, Op op) {
     if (n < 0 || n > kCefMaxBitReduction) return false;
     if (n == 0) return true;
-    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return false;
+    platform::UniqueFd file(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+    if (!file) return false;
+    const int fd = file.get();
     struct stat st {};
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     const auto size = static_cast<std::uint64_t>(ok ? st.st_size : 0);
@@ -119,7 +109,7 @@ bool rewrite_samples(const std::string& path, int n, bool twelve_lead, Op op) {
         // One byte, then the header's total length (these three bytes included).
         std::uint8_t head[3];
         ok = size >= 3 && platform::pread_all(fd, head, 3, 0);
-        const std::uint64_t h = ok ? static_cast<std::uint64_t>(head[1] | head[2] << 8) : 0;
+        const std::uint64_t h = ok ? load_le16(head + 1) : 0;
         ok = ok && h >= 3 && h <= size;
         pos = h;
     }
@@ -130,9 +120,7 @@ bool rewrite_samples(const std::string& path, int n, bool twelve_lead, Op op) {
         ok = platform::pread_all(fd, buf.data(), want, pos);
         if (!ok) break;
         for (std::size_t i = 0; i < want; i += 2) {
-            const std::uint16_t w = static_cast<std::uint16_t>(op(static_cast<std::uint16_t>(buf[i] | buf[i + 1] << 8)));
-            buf[i] = static_cast<std::uint8_t>(w);
-            buf[i + 1] = static_cast<std::uint8_t>(w >> 8);
+            store_le16(&buf[i], static_cast<std::uint16_t>(op(load_le16(&buf[i]))));
         }
         ok = platform::pwrite_all(fd, buf.data(), want, pos);
         pos += want;
@@ -142,7 +130,7 @@ bool rewrite_samples(const std::string& path, int n, bool twelve_lead, Op op) {
             since_pump = 0;
         }
     }
-    if (::close(fd) != 0) ok = false;
+    if (!file.close()) ok = false;
     return ok;
 }
 
@@ -153,29 +141,29 @@ bool rewrite_samples(const std::string& path, int n, bool twelve_lead, Op op) {
 
 std::array<std::uint8_t, kCefHeaderSize> encode_cef_header(const CefHeader& h) {
     std::array<std::uint8_t, kCefHeaderSize> b{};
-    put_u32(&b[0], h.checksum);
-    put_u32(&b[4], h.header_size);
-    put_u32(&b[8], h.version);
+    store_le32(&b[0], h.checksum);
+    store_le32(&b[4], h.header_size);
+    store_le32(&b[8], h.version);
     std::memcpy(&b[12], h.signature.data(), 16);
     std::memcpy(&b[28], h.description.data(), kCefDescriptionSize);
-    put_u32(&b[92], static_cast<std::uint32_t>(h.creation_time));
-    put_u32(&b[96], static_cast<std::uint32_t>(h.kind));
-    put_u32(&b[100], static_cast<std::uint32_t>(h.channel_count));
-    put_u32(&b[104], static_cast<std::uint32_t>(h.start_sample));
+    store_le32(&b[92], static_cast<std::uint32_t>(h.creation_time));
+    store_le32(&b[96], static_cast<std::uint32_t>(h.kind));
+    store_le32(&b[100], static_cast<std::uint32_t>(h.channel_count));
+    store_le32(&b[104], static_cast<std::uint32_t>(h.start_sample));
     return b;
 }
 
 bool decode_cef_header(const std::uint8_t* b, std::size_t size, CefHeader& h) {
     if (!b || size < kCefHeaderSize) return false;
-    h.checksum = get_u32(&b[0]);
-    h.header_size = get_u32(&b[4]);
-    h.version = get_u32(&b[8]);
+    h.checksum = load_le32(&b[0]);
+    h.header_size = load_le32(&b[4]);
+    h.version = load_le32(&b[8]);
     std::memcpy(h.signature.data(), &b[12], 16);
     std::memcpy(h.description.data(), &b[28], kCefDescriptionSize);
-    h.creation_time = static_cast<std::int32_t>(get_u32(&b[92]));
-    h.kind = static_cast<std::int32_t>(get_u32(&b[96]));
-    h.channel_count = static_cast<std::int32_t>(get_u32(&b[100]));
-    h.start_sample = static_cast<std::int32_t>(get_u32(&b[104]));
+    h.creation_time = static_cast<std::int32_t>(load_le32(&b[92]));
+    h.kind = static_cast<std::int32_t>(load_le32(&b[96]));
+    h.channel_count = static_cast<std::int32_t>(load_le32(&b[100]));
+    h.start_sample = static_cast<std::int32_t>(load_le32(&b[104]));
     return true;
 }
 
@@ -324,12 +312,12 @@ const std::vector<CefExtraEntry>& cef_twelve_lead_extra_list() {
 
 namespace {
 
-// Appends members to the file under construction. Each failure has already been shown.
+// Appends members to the file under construction. The first failure is kept in error() for the
+// caller to tell the user.
 class CefWriter {
 public:
     explicit CefWriter(CefProgress* progress) : progress_(progress) {}
     ~CefWriter() {
-        if (file_) std::fclose(file_);
         for (auto& job : jobs_)
             if (job.running) {
                 ::kill(job.child.pid, SIGTERM);
@@ -337,6 +325,8 @@ public:
             }
         if (!scratch_folder_.empty()) delete_folder_tree(scratch_folder_, true, true);
     }
+
+    const Error& error() const { return error_; }
 
     // The members to be packed, in the order they will be written. Packing runs a few members
     // ahead of the writing: the compressor's threads idle at the end of each file, and the next
@@ -352,18 +342,18 @@ public:
 
     bool open(const std::string& path) {
         path_ = path;
-        file_ = std::fopen(path.c_str(), "w+be");
+        file_ = platform::open_file(path, "w+b");
         if (!file_) return write_failed();
         return true;
     }
 
     bool put(const void* data, std::size_t size) {
-        if (size != 0 && std::fwrite(data, 1, size, file_) != size) return write_failed();
+        if (size != 0 && std::fwrite(data, 1, size, file_.get()) != size) return write_failed();
         return true;
     }
     bool put_u32(std::uint32_t v) {
         std::uint8_t b[4];
-        ::tv::put_u32(b, v);
+        store_le32(b, v);
         return put(b, 4);
     }
 
@@ -371,10 +361,8 @@ public:
         const auto path = platform::find_name_ci(folder, "PATIENT.TXT");
         if (!path) return put_u32(0);
         std::vector<std::uint8_t> bytes;
-        if (!read_file_bytes(*path, bytes) || bytes.size() > 0xFFFFFFFFu) {
-            show_error("Could not read the patient details file from the temporary folder.");
-            return false;
-        }
+        if (!read_file_bytes(*path, bytes) || bytes.size() > 0xFFFFFFFFu)
+            return failed(kCefPatientText, "Could not read the patient details file from the temporary folder.");
         return put_u32(static_cast<std::uint32_t>(bytes.size())) && put(bytes.data(), bytes.size());
     }
 
@@ -382,17 +370,11 @@ public:
     bool compressed_member(const std::string& source, const std::string& pack_text, const std::string& write_text) {
         if (source.empty() || get_file_size_64(source) <= 0) return put_u32(0) && put_u32(kCefStored);
         if (szip_.empty()) szip_ = find_szip_path();
-        if (szip_.empty()) {
-            show_error("The \"SZIP.EXE\" program cannot be found.");
-            return false;
-        }
+        if (szip_.empty()) return failed(kCefNoCompressor, "The \"SZIP.EXE\" program cannot be found.");
         show(progress_, pack_text);
         // A private folder: two programs writing at once never share the scratch file.
         if (scratch_folder_.empty()) scratch_folder_ = create_temp_folder();
-        if (scratch_folder_.empty()) {
-            show_error("Failed to write the compressed ECG file.");
-            return false;
-        }
+        if (scratch_folder_.empty()) return failed(kCefWriteFailed, "Failed to write the compressed ECG file.");
         std::string scratch = scratch_folder_ + kCefScratchName;
         int code;
         if (next_job_ < jobs_.size() && jobs_[next_job_].source == source) {
@@ -400,42 +382,34 @@ public:
             start_jobs(index + kPackAhead);
             Job& job = jobs_[index];
             scratch = job.scratch;
-            if (job.delete_failed) {
-                show_error(format_string("Cannot delete temporary file \"%s\"", scratch.c_str()));
-                return false;
-            }
+            if (job.delete_failed)
+                return failed(kCefWriteFailed, format_string("Cannot delete temporary file \"%s\"", scratch.c_str()));
             code = job.code;
             if (job.running) {
                 code = wait_szip(job.child);
                 job.running = false;
             }
         } else {
-            if (!force_delete_file(scratch)) {
-                show_error(format_string("Cannot delete temporary file \"%s\"", scratch.c_str()));
-                return false;
-            }
+            if (!force_delete_file(scratch))
+                return failed(kCefWriteFailed, format_string("Cannot delete temporary file \"%s\"", scratch.c_str()));
             code = run_szip(szip_, "-o4r2b41", source, scratch);
         }
         if (code < 0) {
-            show_error("Could not run the SZIP program.");
             force_delete_file(scratch);
-            return false;
+            return failed(kCefNoCompressor, "Could not run the SZIP program.");
         }
         if (code != 0) {
-            show_error(format_string("The SZIP program returned error code %d", code));
             force_delete_file(scratch);
-            return false;
+            return failed(kCefCompressorCancelled, format_string("The SZIP program returned error code %d", code));
         }
         const std::int64_t size = get_file_size_64(scratch);
         if (size < 1) {
-            show_error("The SZIP program failed to write an output file.");
             force_delete_file(scratch);
-            return false;
+            return failed(kCefCompressorCancelled, "The SZIP program failed to write an output file.");
         }
         if (static_cast<std::uint64_t>(size) > 0xFFFFFFFFu) {
-            show_error("Failed to write the compressed ECG file.");
             force_delete_file(scratch);
-            return false;
+            return failed(kCefWriteFailed, "Failed to write the compressed ECG file.");
         }
         show(progress_, write_text);
         const bool ok = put_u32(static_cast<std::uint32_t>(size)) && put_u32(kCefCompressed) &&
@@ -456,8 +430,7 @@ public:
         const auto path = platform::find_name_ci(folder, entry.name);
         if (!path || !file_exists(*path)) {
             if (!entry.required) return true;
-            show_error(format_string("Could not find file \"%s\"", entry.name.c_str()));
-            return false;
+            return failed(kCefCannotOpen, format_string("Could not find file \"%s\"", entry.name.c_str()));
         }
         if (!put_u32(static_cast<std::uint32_t>(entry.name.size() + 1)) || !put(entry.name.c_str(), entry.name.size() + 1))
             return false;
@@ -468,13 +441,11 @@ public:
 
     bool finish() {
         show(progress_, "Calculating checksum...");
-        if (std::fflush(file_) != 0 || std::fseek(file_, 4, SEEK_SET) != 0) return write_failed();
-        const std::uint32_t sum = file_xor_checksum(file_);
-        if (std::ferror(file_)) return write_failed();
-        if (std::fseek(file_, 0, SEEK_SET) != 0 || !put_u32(sum)) return false;
-        std::FILE* f = file_;
-        file_ = nullptr;
-        if (std::fclose(f) != 0) return write_failed();
+        if (std::fflush(file_.get()) != 0 || std::fseek(file_.get(), 4, SEEK_SET) != 0) return write_failed();
+        const std::uint32_t sum = file_xor_checksum(file_.get());
+        if (std::ferror(file_.get())) return write_failed();
+        if (std::fseek(file_.get(), 0, SEEK_SET) != 0 || !put_u32(sum)) return false;
+        if (!platform::close_file(file_)) return write_failed();
         return true;
     }
 
@@ -501,27 +472,24 @@ private:
     }
 
     bool copy_in(const std::string& source, std::uint64_t size) {
-        std::FILE* in = std::fopen(source.c_str(), "rbe");
-        if (!in) {
-            show_error(format_string("Could not open file \"%s\"", source.c_str()));
-            return false;
-        }
+        platform::UniqueFile in = platform::open_file(source, "rb");
+        if (!in) return failed(kCefCannotOpen, format_string("Could not open file \"%s\"", source.c_str()));
         std::vector<std::uint8_t> buf(kCopyChunk);
         std::uint64_t left = size;
-        bool ok = true;
-        while (ok && left > 0) {
+        while (left > 0) {
             const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, kCopyChunk));
-            if (std::fread(buf.data(), 1, want, in) != want) {
-                // The file shrank under us: the length word already written would lie.
-                show_error(format_string("Could not open file \"%s\"", source.c_str()));
-                ok = false;
-                break;
-            }
-            ok = put(buf.data(), want);
+            // A file that shrank under us: the length word already written would lie.
+            if (std::fread(buf.data(), 1, want, in.get()) != want)
+                return failed(kCefCannotOpen, format_string("Could not open file \"%s\"", source.c_str()));
+            if (!put(buf.data(), want)) return false;
             left -= want;
         }
-        std::fclose(in);
-        return ok;
+        return true;
+    }
+
+    bool failed(int code, std::string message) {
+        error_ = fail(code, std::move(message));
+        return false;
     }
 
     bool write_failed() {
@@ -529,39 +497,32 @@ private:
         const std::string parent = get_path_folder(path_);
         const std::string folder = parent.empty() ? std::string(".") : parent;
         if (err == ENOSPC || (folder_exists(folder) && get_disk_free_bytes(folder) == 0))
-            show_error("Failed to write the compressed ECG file because disk space ran out.");
+            failed(kCefWriteFailed, "Failed to write the compressed ECG file because disk space ran out.");
         else
-            show_error("Failed to write the compressed ECG file.");
-        if (file_) {
-            std::fclose(file_);
-            file_ = nullptr;
-        }
+            failed(kCefWriteFailed, "Failed to write the compressed ECG file.");
+        file_.reset();
         return false;
     }
 
     CefProgress* progress_;
-    std::FILE* file_ = nullptr;
+    platform::UniqueFile file_;
     std::string path_, szip_, scratch_folder_;
     std::vector<Job> jobs_;
     std::size_t next_job_ = 0, started_ = 0;
+    Error error_;
 };
 
 }  // namespace
 
-bool assemble_cef(CefProgress* progress, const CefHeader& given, const std::vector<CefChannelTrailer>& trailers,
-                  const std::string& output_path, const std::string& source_folder,
-                  const std::vector<CefExtraEntry>& extras, bool twelve_lead) {
+Result<void> assemble_cef(CefProgress* progress, const CefHeader& given, const std::vector<CefChannelTrailer>& trailers,
+                          const std::string& output_path, const std::string& source_folder,
+                          const std::vector<CefExtraEntry>& extras, bool twelve_lead, const CefRetryQuestion& retry) {
     if (!cef_channel_count_valid(given.channel_count, twelve_lead) ||
-        trailers.size() < static_cast<std::size_t>(given.channel_count)) {
-        show_error("Failed to write the compressed ECG file.");
-        return false;
-    }
+        trailers.size() < static_cast<std::size_t>(given.channel_count))
+        return fail(kCefWriteFailed, "Failed to write the compressed ECG file.");
     for (int i = 0; i < given.channel_count; ++i) {
         const int n = trailers[static_cast<std::size_t>(i)].bit_reduction;
-        if (n < 0 || n > kCefMaxBitReduction) {
-            show_error("Failed to write the compressed ECG file.");
-            return false;
-        }
+        if (n < 0 || n > kCefMaxBitReduction) return fail(kCefWriteFailed, "Failed to write the compressed ECG file.");
     }
     CefHeader header = given;
     header.checksum = 0;
@@ -569,12 +530,12 @@ bool assemble_cef(CefProgress* progress, const CefHeader& given, const std::vect
 
     {
         CefWriter w(progress);
-        if (!w.open(output_path)) return false;
+        if (!w.open(output_path)) return w.error();
         show(progress, "Writing compressed ECG header");
         const auto bytes = encode_cef_header(header);
-        if (!w.put(bytes.data(), bytes.size())) return false;
+        if (!w.put(bytes.data(), bytes.size())) return w.error();
         show(progress, "Writing patient details");
-        if (!w.patient_block(source_folder)) return false;
+        if (!w.patient_block(source_folder)) return w.error();
         auto source = [&](const std::string& name) {
             const auto p = platform::find_name_ci(source_folder, name);
             return p ? *p : std::string();
@@ -585,46 +546,45 @@ bool assemble_cef(CefProgress* progress, const CefHeader& given, const std::vect
             if (entry.compressed) packed.push_back(source(entry.name));
         w.plan(packed);
         if (!w.compressed_member(source("PATIENT.WAV"), "Compressing patient sound file", "Writing patient sound file"))
-            return false;
+            return w.error();
         if (!w.compressed_member(source("PATEVENT.DAT"), "Compressing patient events", "Writing patient events"))
-            return false;
+            return w.error();
         for (int i = 0; i < header.channel_count; ++i) {
             if (!w.compressed_member(source(cef_channel_file_name(twelve_lead, i)),
                                      format_string("Compressing ecg for channel %d", i + 1),
                                      format_string("Writing compressed ECG for channel %d", i + 1)))
-                return false;
+                return w.error();
             const CefChannelTrailer& t = trailers[static_cast<std::size_t>(i)];
             if (!w.put_u32(static_cast<std::uint32_t>(t.scale)) || !w.put_u32(static_cast<std::uint32_t>(t.channel_value)) ||
                 !w.put_u32(static_cast<std::uint32_t>(t.bit_reduction)) || !w.put_u32(0))
-                return false;
+                return w.error();
         }
         for (const auto& entry : extras)
-            if (!w.extra_member(entry, source_folder)) return false;
-        if (!w.finish()) return false;
+            if (!w.extra_member(entry, source_folder)) return w.error();
+        if (!w.finish()) return w.error();
     }
-    return validate_cef(progress, output_path);
+    return validate_cef(progress, output_path, retry);
 }
 
-bool validate_cef(CefProgress* progress, const std::string& cef_path) {
+Result<void> validate_cef(CefProgress* progress, const std::string& cef_path, const CefRetryQuestion& retry) {
     show(progress, "Validating compressed report - Please wait...");
     // A folder of its own each time: one left behind by a crash cannot fail a later check.
     const std::string folder = create_temp_folder("CEF");
-    if (folder.empty()) {
-        show_error(format_string("Could not create the following temporary folder:\n\n\"%s\"",
-                                 join_path(get_temp_folder(), kCefValidateFolder).c_str()));
-        return false;
-    }
-    bool ok;
+    if (folder.empty())
+        return fail(kCefNoTargetFolder, format_string("Could not create the following temporary folder:\n\n\"%s\"",
+                                                      join_path(get_temp_folder(), kCefValidateFolder).c_str()));
+    int error = 0;
     {
         FolderRemover remover(folder, true, true);
-        CefUnpacker reader(cef_path, folder);
-        ok = reader.get_error() == 0 && reader.unpack();
+        CefUnpacker reader(cef_path, folder, retry);
+        const bool ok = reader.get_error() == 0 && reader.unpack();
+        if (!ok) error = reader.get_error() ? reader.get_error() : kCefWriteFailed;
     }
-    if (!ok)
-        show_error(
-            "The compressed report is not valid. Please reboot and try the operation again.\n\n"
-            "If the problem reoccurs, please retain the original recording and contact your supplier.");
-    return ok;
+    if (error != 0)
+        return fail(error,
+                    "The compressed report is not valid. Please reboot and try the operation again.\n\n"
+                    "If the problem reoccurs, please retain the original recording and contact your supplier.");
+    return {};
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -636,7 +596,8 @@ struct CefUnpacker::Pending {
     bool running = false;
 };
 
-CefUnpacker::CefUnpacker(const std::string& cef_path, const std::string& target_folder) : cef_path_(cef_path) {
+CefUnpacker::CefUnpacker(const std::string& cef_path, const std::string& target_folder, CefRetryQuestion retry)
+    : cef_path_(cef_path), retry_(std::move(retry)) {
     target_ = target_folder;
     if (target_.empty() || target_.back() != '/') target_ += '/';
     szip_path_ = find_szip_path();
@@ -648,15 +609,15 @@ CefUnpacker::CefUnpacker(const std::string& cef_path, const std::string& target_
         fail(kCefNoTargetFolder, target_folder);
         return;
     }
-    file_ = std::fopen(cef_path.c_str(), "rbe");
+    file_ = platform::open_file(cef_path, "rb");
     struct stat st {};
-    if (!file_ || ::fstat(::fileno(file_), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (!file_ || ::fstat(::fileno(file_.get()), &st) != 0 || !S_ISREG(st.st_mode)) {
         fail(kCefCannotOpen, cef_path);
         return;
     }
     file_size_ = static_cast<std::uint64_t>(st.st_size);
     std::uint8_t head[kCefHeaderSize];
-    if (std::fread(head, 1, kCefHeaderSize, file_) != kCefHeaderSize) {
+    if (std::fread(head, 1, kCefHeaderSize, file_.get()) != kCefHeaderSize) {
         fail(kCefShortHeader, cef_path);
         return;
     }
@@ -666,8 +627,8 @@ CefUnpacker::CefUnpacker(const std::string& cef_path, const std::string& target_
         return;
     }
     newer_ = header_.version > kCefVersion;
-    if (std::fseek(file_, 4, SEEK_SET) != 0 || file_xor_checksum(file_) != header_.checksum ||
-        std::ferror(file_)) {
+    if (std::fseek(file_.get(), 4, SEEK_SET) != 0 || file_xor_checksum(file_.get()) != header_.checksum ||
+        std::ferror(file_.get())) {
         fail(kCefChecksum, cef_path);
         return;
     }
@@ -681,7 +642,6 @@ CefUnpacker::~CefUnpacker() {
             ::kill(p.child.pid, SIGTERM);
             platform::wait_process(p.child);
         }
-    if (file_) std::fclose(file_);
     if (!scratch_folder_.empty()) delete_folder_tree(scratch_folder_, true, true);
 }
 
@@ -692,12 +652,12 @@ bool CefUnpacker::fail(int code, const std::string& file) {
 }
 
 bool CefUnpacker::index_file(std::uint64_t size) {
-    const int fd = ::fileno(file_);
+    const int fd = ::fileno(file_.get());
     std::uint64_t pos = kCefHeaderSize;
     auto read_u32 = [&](std::uint32_t& v) {
         std::uint8_t b[4];
         if (size - pos < 4 || !platform::pread_all(fd, b, 4, pos)) return false;
-        v = get_u32(b);
+        v = load_le32(b);
         pos += 4;
         return true;
     };
@@ -773,10 +733,10 @@ bool CefUnpacker::unpack_patient_text() {
     // The patient block is found through the header-size word.
     const std::uint64_t at = header_.header_size;
     std::uint8_t b[4];
-    const int fd = ::fileno(file_);
+    const int fd = ::fileno(file_.get());
     if (at > file_size_ || file_size_ - at < 4 || !platform::pread_all(fd, b, 4, at))
         return fail(kCefPatientText, "PATIENT.TXT");
-    const std::uint32_t n = get_u32(b);
+    const std::uint32_t n = load_le32(b);
     if (n == 0 || n > file_size_ - at - 4) return fail(kCefPatientText, "PATIENT.TXT");
     std::string text(n, '\0');
     if (!platform::pread_all(fd, text.data(), n, at + 4)) return fail(kCefPatientText, "PATIENT.TXT");
@@ -850,13 +810,13 @@ bool CefUnpacker::unpack_extra_members(const std::string& name) {
 bool CefUnpacker::write_recording_data() {
     if (!ready()) return false;
     std::vector<std::uint8_t> b(12 + 12 * trailers_.size());
-    put_u32(&b[0], static_cast<std::uint32_t>(header_.kind));
-    put_u32(&b[4], static_cast<std::uint32_t>(header_.start_sample));
-    put_u32(&b[8], static_cast<std::uint32_t>(header_.channel_count));
+    store_le32(&b[0], static_cast<std::uint32_t>(header_.kind));
+    store_le32(&b[4], static_cast<std::uint32_t>(header_.start_sample));
+    store_le32(&b[8], static_cast<std::uint32_t>(header_.channel_count));
     for (std::size_t i = 0; i < trailers_.size(); ++i) {
-        put_u32(&b[12 + 12 * i], static_cast<std::uint32_t>(trailers_[i].scale));
-        put_u32(&b[16 + 12 * i], static_cast<std::uint32_t>(trailers_[i].channel_value));
-        put_u32(&b[20 + 12 * i], static_cast<std::uint32_t>(trailers_[i].bit_reduction));
+        store_le32(&b[12 + 12 * i], static_cast<std::uint32_t>(trailers_[i].scale));
+        store_le32(&b[16 + 12 * i], static_cast<std::uint32_t>(trailers_[i].channel_value));
+        store_le32(&b[20 + 12 * i], static_cast<std::uint32_t>(trailers_[i].bit_reduction));
     }
     const std::string path = target_ + "RECORDING.DAT";
     if (!write_new_file(path, b.data(), b.size())) return fail(kCefWriteFailed, path);
@@ -916,20 +876,20 @@ bool CefUnpacker::unpack_by_name(const std::string& name) {
 
 bool CefUnpacker::copy_member(const Member& member, const std::string& target) {
     if (!force_delete_file(target)) return false;
-    const int out = create_output(target);
-    if (out < 0) return false;
+    platform::UniqueFd out = create_output(target);
+    if (!out) return false;
     std::vector<std::uint8_t> buf(std::min<std::size_t>(kExtractChunk, std::max<std::uint32_t>(member.length, 1)));
-    const int fd = ::fileno(file_);
+    const int fd = ::fileno(file_.get());
     std::uint64_t pos = member.offset;
     std::uint64_t left = member.length;
     bool ok = true;
     while (ok && left > 0) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, buf.size()));
-        ok = platform::pread_all(fd, buf.data(), want, pos) && platform::write_all(out, buf.data(), want);
+        ok = platform::pread_all(fd, buf.data(), want, pos) && platform::write_all(out.get(), buf.data(), want);
         pos += want;
         left -= want;
     }
-    if (::close(out) != 0) ok = false;
+    if (!out.close()) ok = false;
     if (!ok) force_delete_file(target);
     return ok;
 }
@@ -977,7 +937,7 @@ bool CefUnpacker::run_decompressor(const std::string& scratch, const std::string
         const std::string text =
             format_string("The SZIP program has returned error number %d.\nThe command line was:\n%s", code,
                           szip_command_text(szip_path_, "-d", scratch, destination).c_str());
-        if (ui().message_box(text, {}, MsgIcon::Error, MsgButtons::RetryCancel) != MsgResult::Retry) return false;
+        if (!retry_ || !retry_(text)) return false;
         code = run_szip(szip_path_, "-d", scratch, destination);
     }
 }
@@ -985,21 +945,23 @@ bool CefUnpacker::run_decompressor(const std::string& scratch, const std::string
 // ---------------------------------------------------------------------------------------------
 // Entry points for the command line and the import of received files
 
-int uncompress_cef_to_folder(const std::string& cef, const std::string& folder, std::string* error_file) {
-    CefUnpacker reader(cef, folder);
+int uncompress_cef_to_folder(const std::string& cef, const std::string& folder, std::string* error_file,
+                             const CefRetryQuestion& retry) {
+    CefUnpacker reader(cef, folder, retry);
     if (reader.get_error() == 0) reader.unpack();
     if (error_file) *error_file = reader.get_error_file();
     return reader.get_error();
 }
 
-std::string uncompress_cef_to_temp_folder(const std::string& cef, int& error, std::string* error_file) {
+std::string uncompress_cef_to_temp_folder(const std::string& cef, int& error, std::string* error_file,
+                                          const CefRetryQuestion& retry) {
     const std::string folder = create_temp_folder();
     if (folder.empty()) {
         error = kCefWriteFailed;
         if (error_file) *error_file = get_temp_folder();
         return {};
     }
-    error = uncompress_cef_to_folder(cef, folder, error_file);
+    error = uncompress_cef_to_folder(cef, folder, error_file, retry);
     if (error == 0) return folder;
     delete_folder_tree(folder, true, true);
     return {};
@@ -1016,11 +978,10 @@ int uncompress_exit_code(int e) {
 }
 
 bool read_cef_header(const std::string& cef, CefHeader& header) {
-    std::FILE* f = std::fopen(cef.c_str(), "rbe");
+    const platform::UniqueFile f = platform::open_file(cef, "rb");
     if (!f) return false;
     std::uint8_t head[kCefHeaderSize];
-    const bool ok = std::fread(head, 1, kCefHeaderSize, f) == kCefHeaderSize;
-    std::fclose(f);
+    const bool ok = std::fread(head, 1, kCefHeaderSize, f.get()) == kCefHeaderSize;
     return ok && decode_cef_header(head, kCefHeaderSize, header) && cef_signature_matches(header);
 }
 

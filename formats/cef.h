@@ -5,14 +5,17 @@
 //
 // The main program and the card interface program read the same files through CefUnpacker; where
 // their rules differ, each caller adds its own on top (see CefUnpacker::is_newer_version).
-// Nothing here depends on the main program's application layer.
+// Nothing here depends on the main program's application layer, and nothing here talks to the
+// user: failures come back as error codes or an Error with the sentence to show.
 #pragma once
 #include <array>
 #include <cstdint>
-#include <cstdio>
-#include <memory>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "common/result.h"
+#include "platform/handles.h"
 
 namespace tv {
 
@@ -50,7 +53,7 @@ enum CefError : int {
     kCefBadSignature = 6,
     kCefPatientText = 7,
     kCefWriteFailed = 8,        // an output file could not be written or deleted
-    kCefCompressorCancelled = 9,
+    kCefCompressorCancelled = 9,  // the compressor failed and was not run again
     kCefBadName = 10,           // extra-member name too long or unsafe
     kCefNameTruncated = 11,
     kCefBadMemberKind = 12,
@@ -153,17 +156,22 @@ struct CefExtraEntry {
 const std::vector<CefExtraEntry>& cef_card_extra_list();
 const std::vector<CefExtraEntry>& cef_twelve_lead_extra_list();
 
+// Asked when the compressor fails while unpacking, with the sentence for the user; true runs it
+// again. Without one the compressor is not run again.
+using CefRetryQuestion = std::function<bool(const std::string& text)>;
+
 // Writes a whole CEF from the files of `source_folder` (PATIENT.TXT already scrambled, channel files
 // already reduced): header as given (checksum and header size filled in here), one trailer per
 // channel of header.channel_count, then the extra members of `extras`. Ends with validate_cef.
-// Failures are shown through ui(); the caller deletes the output when this returns false.
-bool assemble_cef(CefProgress* progress, const CefHeader& header, const std::vector<CefChannelTrailer>& trailers,
-                  const std::string& output_path, const std::string& source_folder,
-                  const std::vector<CefExtraEntry>& extras, bool twelve_lead);
+// The error carries a CefError code and the message for the user; the caller deletes the output.
+Result<void> assemble_cef(CefProgress* progress, const CefHeader& header, const std::vector<CefChannelTrailer>& trailers,
+                          const std::string& output_path, const std::string& source_folder,
+                          const std::vector<CefExtraEntry>& extras, bool twelve_lead,
+                          const CefRetryQuestion& retry = {});
 
-// Unpacks a written file into a fresh scratch folder and deletes it again; shows the "not valid"
-// message when that fails.
-bool validate_cef(CefProgress* progress, const std::string& cef_path);
+// Unpacks a written file into a fresh scratch folder and deletes it again; the error carries the
+// "not valid" message (or the one about the scratch folder).
+Result<void> validate_cef(CefProgress* progress, const std::string& cef_path, const CefRetryQuestion& retry = {});
 
 // Reads one CEF. The constructor finds the compressor, opens and checks the file (signature,
 // checksum) and indexes every member, the extra members' names included: a file whose lengths,
@@ -171,7 +179,7 @@ bool validate_cef(CefProgress* progress, const std::string& cef_path);
 // written.
 class CefUnpacker {
 public:
-    CefUnpacker(const std::string& cef_path, const std::string& target_folder);
+    CefUnpacker(const std::string& cef_path, const std::string& target_folder, CefRetryQuestion retry = {});
     ~CefUnpacker();
     CefUnpacker(const CefUnpacker&) = delete;
     CefUnpacker& operator=(const CefUnpacker&) = delete;
@@ -226,7 +234,8 @@ private:
     std::string szip_path_;
     std::string target_;       // with a trailing '/'
     std::string cef_path_;
-    std::FILE* file_ = nullptr;
+    CefRetryQuestion retry_;
+    platform::UniqueFile file_;
     int error_ = 0;
     std::string error_file_;
     bool valid_ = false;       // opened and indexed
@@ -244,12 +253,14 @@ private:
 };
 
 // For the command line and the import of received files: unpacks `cef` into `folder` (which must
-// exist) and returns the reader's error code (0 on success). Retry/Cancel questions go to ui().
-int uncompress_cef_to_folder(const std::string& cef, const std::string& folder, std::string* error_file = nullptr);
+// exist) and returns the reader's error code (0 on success).
+int uncompress_cef_to_folder(const std::string& cef, const std::string& folder, std::string* error_file = nullptr,
+                             const CefRetryQuestion& retry = {});
 // For the import of a received file: unpacks `cef` into a fresh folder of its own in the temporary
 // folder and returns it (with a trailing '/'); on failure the folder is removed, "" is returned and
 // `error` holds the reader's code.
-std::string uncompress_cef_to_temp_folder(const std::string& cef, int& error, std::string* error_file = nullptr);
+std::string uncompress_cef_to_temp_folder(const std::string& cef, int& error, std::string* error_file = nullptr,
+                                          const CefRetryQuestion& retry = {});
 // The "/uncompress" exit code for a reader error code.
 int uncompress_exit_code(int cef_error);
 // Reads and checks only the header (signature; no checksum, no compressor needed). False when the

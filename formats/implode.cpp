@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include "common/bytes.h"
+
 namespace tv {
 namespace {
 
@@ -119,17 +121,6 @@ constexpr std::array<LengthCode, kEndLength + 1> make_length_codes() {
 }
 constexpr auto kLengthCodes = make_length_codes();
 
-constexpr std::array<std::uint32_t, 256> make_crc_table() {
-    std::array<std::uint32_t, 256> t{};
-    for (std::uint32_t n = 0; n < 256; ++n) {
-        std::uint32_t c = n;
-        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        t[n] = c;
-    }
-    return t;
-}
-constexpr auto kCrcTable = make_crc_table();
-
 int dictionary_bits(unsigned size) {
     switch (size) {
     case kDictionary1024: return 4;
@@ -137,12 +128,6 @@ int dictionary_bits(unsigned size) {
     case kDictionary4096: return 6;
     default: return 0;
     }
-}
-
-inline std::uint64_t load64(const unsigned char* p) {
-    std::uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;  // little-endian hosts only (x86-64, aarch64)
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -187,7 +172,7 @@ inline void explode_refill(ExplodeState& s) {
         if (s.in_pos == s.in_end && (s.eof || !explode_fetch(s))) return;
         if (s.in_end - s.in_pos >= 8) {
             // Whole-word load: the partial top byte is loaded again, to the same place, next time.
-            s.bitbuf |= load64(s.in + s.in_pos) << s.bitcnt;
+            s.bitbuf |= load_le64(s.in + s.in_pos) << s.bitcnt;
             const unsigned bytes = (63 - s.bitcnt) >> 3;
             s.in_pos += bytes;
             s.bitcnt += bytes * 8;
@@ -334,11 +319,7 @@ inline void put_bits(ImplodeState& s, std::uint32_t bits, unsigned count) {
     s.acc |= std::uint64_t(bits) << s.nbits;
     s.nbits += count;
     if (s.nbits >= 32) {
-        const std::uint32_t word = static_cast<std::uint32_t>(s.acc);
-        s.out[s.out_len] = static_cast<unsigned char>(word);
-        s.out[s.out_len + 1] = static_cast<unsigned char>(word >> 8);
-        s.out[s.out_len + 2] = static_cast<unsigned char>(word >> 16);
-        s.out[s.out_len + 3] = static_cast<unsigned char>(word >> 24);
+        store_le32(&s.out[s.out_len], static_cast<std::uint32_t>(s.acc));
         s.out_len += 4;
         s.acc >>= 32;
         s.nbits -= 32;
@@ -418,7 +399,7 @@ unsigned find_match(const ImplodeState& s, unsigned p, unsigned& best_dist) {
         if (cand[best] == cur[best] && cand[0] == cur[0]) {
             unsigned len = 0;
             while (len + 8 <= max_len) {
-                const std::uint64_t x = load64(cand + len) ^ load64(cur + len);
+                const std::uint64_t x = load_le64(cand + len) ^ load_le64(cur + len);
                 if (x) {
                     len += static_cast<unsigned>(__builtin_ctzll(x)) >> 3;
                     goto done;
@@ -531,12 +512,6 @@ int explode(CompressReadFn read, CompressWriteFn write, CompressionWorkArea& wor
     // expects; the result tells the caller not to trust it.
     if (result == kExplodeAbort && s->flushed < s->out_pos) explode_write(*s, s->flushed, s->out_pos);
     return result;
-}
-
-std::uint32_t crc32(const unsigned char* buffer, const unsigned& count, const std::uint32_t& previous) {
-    std::uint32_t v = previous;
-    for (unsigned i = 0; i < count; ++i) v = kCrcTable[(v ^ buffer[i]) & 0xFF] ^ (v >> 8);
-    return v;
 }
 
 }  // namespace tv

@@ -52,8 +52,4 @@ int implode(CompressReadFn read, CompressWriteFn write, CompressionWorkArea& wor
 // before the short-input test, so the result never depends on how the reader chunks.
 int explode(CompressReadFn read, CompressWriteFn write, CompressionWorkArea& work, void* param);
 
-// One step of the ordinary CRC-32 (reflected polynomial 0xEDB88320). Neither presets nor
-// complements: preset 0xFFFFFFFF and complement the final value for the usual check value.
-std::uint32_t crc32(const unsigned char* buffer, const unsigned& count, const std::uint32_t& previous);
-
 }  // namespace tv

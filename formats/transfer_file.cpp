@@ -9,26 +9,18 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 
+#include "common/bytes.h"
 #include "common/files.h"
 #include "common/text.h"
 #include "common/ui.h"
 #include "formats/implode.h"
 #include "platform/fs.h"
+#include "platform/handles.h"
 
 namespace tv {
 namespace {
-
-void put_u32(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-    p[2] = static_cast<std::uint8_t>(v >> 16);
-    p[3] = static_cast<std::uint8_t>(v >> 24);
-}
-
-std::uint32_t get_u32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
 
 char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -76,7 +68,7 @@ void expand_entry(const std::string& entry, std::vector<std::string>& files) {
 struct PackContext {
     std::FILE* source = nullptr;
     int target = -1;
-    std::uint32_t crc = 0xFFFFFFFFu;
+    std::uint32_t crc = kCrc32Start;
     std::uint64_t packed = 0;
     std::uint64_t original = 0;
     bool read_error = false;
@@ -100,7 +92,7 @@ void pack_write(unsigned char* buffer, unsigned& count, void* param) {
         return;
     }
     c.packed += count;
-    c.crc = crc32(buffer, count, c.crc);
+    c.crc = crc32_update(c.crc, buffer, count);
 }
 
 // Writes one entry at the current end of `target`; false when the file could not be packed
@@ -108,9 +100,9 @@ void pack_write(unsigned char* buffer, unsigned& count, void* param) {
 bool pack_one(const std::string& path, int target, CompressionWorkArea& work) {
     PackContext c;
     c.target = target;
-    c.source = std::fopen(path.c_str(), "rbe");
-    if (!c.source) return false;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(c.source, std::fclose);
+    const platform::UniqueFile source = platform::open_file(path, "rb");
+    if (!source) return false;
+    c.source = source.get();
     struct stat st {};
     if (::fstat(::fileno(c.source), &st) != 0 || !S_ISREG(st.st_mode)) return false;
 
@@ -142,7 +134,7 @@ struct UnpackContext {
     std::FILE* source = nullptr;
     int output = -1;
     std::uint64_t left = 0;  // bytes of this entry not yet read
-    std::uint32_t crc = 0xFFFFFFFFu;
+    std::uint32_t crc = kCrc32Start;
     bool read_error = false;
     bool write_error = false;
 };
@@ -155,9 +147,8 @@ unsigned unpack_read(unsigned char* buffer, unsigned& count, void* param) {
     const std::size_t got = std::fread(buffer, 1, ask, c.source);
     if (got < ask && std::ferror(c.source)) c.read_error = true;
     c.left -= got;
-    unsigned n = static_cast<unsigned>(got);
-    c.crc = crc32(buffer, n, c.crc);
-    return n;
+    c.crc = crc32_update(c.crc, buffer, got);
+    return static_cast<unsigned>(got);
 }
 
 void unpack_write(unsigned char* buffer, unsigned& count, void* param) {
@@ -189,23 +180,13 @@ std::string strip_control_chars(std::string name) {
 void restore_long_names(const std::string& folder) {
     const auto list_path = platform::find_name_ci(folder, kLongNameListName);
     if (!list_path) return;
-    std::FILE* f = std::fopen(list_path->c_str(), "rbe");
-    if (!f) {
+    const std::optional<std::string> read = platform::read_whole_file(*list_path);
+    if (!read) {
         const int err = errno;
         show_error(format_string("Serious file error : %s", std::strerror(err)));
         return;
     }
-    std::string content;
-    char buffer[4096];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) content.append(buffer, got);
-    const bool failed = std::ferror(f) != 0;
-    const int err = errno;
-    std::fclose(f);
-    if (failed) {
-        show_error(format_string("Serious file error : %s", std::strerror(err)));
-        return;
-    }
+    const std::string& content = *read;
     std::vector<std::string> lines;
     std::size_t start = 0;
     while (start < content.size()) {
@@ -251,15 +232,16 @@ int unpack_entries(std::FILE* source, const std::string& folder, CompressionWork
         UnpackContext c;
         c.source = source;
         c.left = header.packed_size;
-        c.output = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-        if (c.output < 0) return kUnpackCannotCreate;
+        platform::UniqueFd output(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
+        if (!output) return kUnpackCannotCreate;
+        c.output = output.get();
         int result = kExplodeOk;
         bool complete = true;
         if (header.packed_size != 0) {
             result = explode(unpack_read, unpack_write, work, &c);
             complete = drain_entry(c);
         }
-        const bool closed = ::close(c.output) == 0;
+        const bool closed = output.close();
         if (c.read_error) return kUnpackCannotOpen;
         if (c.write_error || !closed) return kUnpackCannotCreate;
         if (header.packed_size != 0 && (result != kExplodeOk || !complete || ~c.crc != header.crc))
@@ -275,9 +257,9 @@ std::array<std::uint8_t, kPackedFileHeaderSize> PackedFileHeader::to_bytes() con
     std::array<std::uint8_t, kPackedFileHeaderSize> b{};
     std::copy(magic.begin(), magic.end(), b.begin());
     std::memcpy(b.data() + 4, name.data(), kPackedNameSize);
-    put_u32(b.data() + 20, packed_size);
-    put_u32(b.data() + 24, original_size);
-    put_u32(b.data() + 28, crc);
+    store_le32(b.data() + 20, packed_size);
+    store_le32(b.data() + 24, original_size);
+    store_le32(b.data() + 28, crc);
     return b;
 }
 
@@ -285,9 +267,9 @@ PackedFileHeader PackedFileHeader::from_bytes(const std::uint8_t* bytes) {
     PackedFileHeader h;
     std::copy(bytes, bytes + 4, h.magic.begin());
     std::memcpy(h.name.data(), bytes + 4, kPackedNameSize);
-    h.packed_size = get_u32(bytes + 20);
-    h.original_size = get_u32(bytes + 24);
-    h.crc = get_u32(bytes + 28);
+    h.packed_size = load_le32(bytes + 20);
+    h.original_size = load_le32(bytes + 24);
+    h.crc = load_le32(bytes + 28);
     return h;
 }
 
@@ -352,24 +334,23 @@ int pack_transfer_file(const std::vector<std::string>& list, const std::string& 
             failed = true;
     }
 
-    const int target = ::open(archive_path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (target < 0) return 1;
+    platform::UniqueFd target(::open(archive_path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!target) return 1;
     auto work = std::make_unique<CompressionWorkArea>();
     for (const std::string& file : files)
-        if (!pack_one(file, target, *work)) failed = true;
-    if (::close(target) != 0) failed = true;
+        if (!pack_one(file, target.get(), *work)) failed = true;
+    if (!target.close()) failed = true;
     return failed ? 1 : 0;
 }
 
 int unpack_transfer_file(const std::string& archive_path, const std::string& folder) {
     int result;
-    std::FILE* source = std::fopen(archive_path.c_str(), "rbe");
+    const platform::UniqueFile source = platform::open_file(archive_path, "rb");
     if (!source) {
         result = kUnpackCannotOpen;
     } else {
         auto work = std::make_unique<CompressionWorkArea>();
-        result = unpack_entries(source, folder, *work);
-        std::fclose(source);
+        result = unpack_entries(source.get(), folder, *work);
     }
     restore_long_names(folder);
     return result;

@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "common/bytes.h"
 #include "common/files.h"
 #include "common/registry.h"
 #include "fuzz/fuzz_support.h"
+#include "platform/handles.h"
 #include "platform/registry.h"
 #include "formats/cef.h"
 
@@ -35,13 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const Setup s;
     std::vector<std::uint8_t> bytes(data, data + size);
     if (bytes.size() >= tv::kCefHeaderSize) {
-        tv::fuzz::put_le32(bytes.data(), 0);
+        tv::store_le32(bytes.data(), 0);
         tv::fuzz::put_file(s.cef, bytes.data(), bytes.size());
-        std::FILE* f = std::fopen(s.cef.c_str(), "rbe");
+        const tv::platform::UniqueFile f = tv::platform::open_file(s.cef, "rb");
         if (!f) __builtin_trap();
-        std::fseek(f, 4, SEEK_SET);
-        tv::fuzz::put_le32(bytes.data(), tv::file_xor_checksum(f));
-        std::fclose(f);
+        std::fseek(f.get(), 4, SEEK_SET);
+        tv::store_le32(bytes.data(), tv::file_xor_checksum(f.get()));
     }
     tv::fuzz::put_file(s.cef, bytes.data(), bytes.size());
     {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/bytes.h"
 #include "fuzz/fuzz_support.h"
 #include "vond/card_disk.h"
 
@@ -11,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string c = tv::fuzz::sub_folder("cfgcard");
         tv::vond::Sector s{};
         s[0] = tv::vond::kTypeStartLow;
-        tv::vond::put_u16(&s[1], 5);
+        tv::store_le16(&s[1], 5);
         const std::uint8_t time[6] = {30, 20, 10, 15, 3, 7};
         std::memcpy(&s[6], time, 6);
         s[15] = 2;

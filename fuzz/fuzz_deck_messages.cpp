@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/bytes.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/kelmoth_state.h"
 
@@ -13,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     s.k.skip_start = 0;
     std::size_t pos = 0;
     while (pos + 2 <= size) {
-        std::size_t n = (data[pos] | (data[pos + 1] << 8)) % (tv::platform::kDeckMessageMax + 1);
+        std::size_t n = tv::load_le16(data + pos) % (tv::platform::kDeckMessageMax + 1);
         pos += 2;
         n = std::min(n, size - pos);
         // Exactly the message's bytes: a read past them is a fault, not stale buffer content.

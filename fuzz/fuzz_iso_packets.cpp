@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/bytes.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/kelmoth_state.h"
 #include "platform/deck.h"
@@ -21,8 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t buffer_bytes = size - ring::kHeaderRoom;
     if (!tv::kelmoth::check_ring(mem, buffer_bytes, shape, why)) return 0;
     tv::fuzz::KelmothState s;
-    s.k.skip_start = static_cast<std::int32_t>(tv::fuzz::le32(mem + ring::kCirculated));
-    s.ctrl[0].start_sample = static_cast<std::int32_t>(tv::fuzz::le32(mem + ring::kOverrun));
+    s.k.skip_start = static_cast<std::int32_t>(tv::load_le32(mem + ring::kCirculated));
+    s.ctrl[0].start_sample = static_cast<std::int32_t>(tv::load_le32(mem + ring::kOverrun));
     tv::kelmoth::reset_transfer_pointers(s.k);
     for (std::uint32_t e = 0; e < shape.entries; ++e)
         tv::kelmoth::process_entry(s.k, mem + ring::kHeaderRoom + std::size_t(e) * shape.bytes_per_entry, shape);

@@ -15,6 +15,7 @@
 #include "common/registry.h"
 #include "common/ui.h"
 #include "platform/fs.h"
+#include "platform/handles.h"
 #include "platform/registry.h"
 
 namespace tv::fuzz {
@@ -94,8 +95,8 @@ std::string sub_folder(const std::string& name) {
 }
 
 void put_file(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0 || !platform::write_all(fd, data, size) || ::close(fd) != 0) {
+    platform::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (!fd || !platform::write_all(fd.get(), data, size) || !fd.close()) {
         std::perror(path.c_str());
         std::abort();
     }
@@ -115,15 +116,6 @@ void clear_folder(const std::string& folder) {
     }
     ::closedir(d);
     for (const auto& n : names) remove_tree(folder + n);
-}
-
-std::uint32_t le32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-void put_le32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 }  // namespace tv::fuzz

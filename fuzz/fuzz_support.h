@@ -21,8 +21,4 @@ void put_file(const std::string& path, std::string_view bytes);
 // Deletes everything inside `folder` (the folder itself stays).
 void clear_folder(const std::string& folder);
 
-// Little-endian helpers for targets that fix up checksums.
-std::uint32_t le32(const std::uint8_t* p);
-void put_le32(std::uint8_t* p, std::uint32_t v);
-
 }  // namespace tv::fuzz

@@ -2,6 +2,7 @@
 // harness stores each entry's CRC, so that mutations reach explode and the long-name list.
 #include <cstdint>
 
+#include "common/bytes.h"
 #include "fuzz/fuzz_support.h"
 #include "formats/implode.h"
 #include "formats/transfer_file.h"
@@ -13,10 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t pos = 0; pos + tv::kPackedFileHeaderSize <= bytes.size();) {
         std::uint8_t* h = bytes.data() + pos;
         const std::size_t left = bytes.size() - pos - tv::kPackedFileHeaderSize;
-        const std::size_t packed = std::min<std::size_t>(tv::fuzz::le32(h + 20), left);
-        const unsigned count = static_cast<unsigned>(packed);
-        const std::uint32_t crc = ~tv::crc32(h + tv::kPackedFileHeaderSize, count, 0xFFFFFFFFu);
-        tv::fuzz::put_le32(h + 28, crc);
+        const std::size_t packed = std::min<std::size_t>(tv::load_le32(h + 20), left);
+        tv::store_le32(h + 28, tv::crc32(h + tv::kPackedFileHeaderSize, packed));
         pos += tv::kPackedFileHeaderSize + packed;
     }
     tv::fuzz::put_file(path, bytes.data(), bytes.size());

@@ -14,6 +14,7 @@
 #include "common/files.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/deck.h"
+#include "platform/fs.h"
 #include "platform/registry.h"
 #include "tolbex/archive/report_archive.h"
 #include "formats/cef.h"
@@ -34,19 +35,10 @@ void seed(const std::string& target, const std::string& name, const std::string&
     tv::fuzz::put_file(dir + "/" + name, bytes);
 }
 std::string str(const std::vector<std::uint8_t>& v) { return std::string(v.begin(), v.end()); }
-std::string read_all(const std::string& path) {
-    std::string s;
-    if (std::FILE* f = std::fopen(path.c_str(), "rbe")) {
-        char b[4096];
-        std::size_t n;
-        while ((n = std::fread(b, 1, sizeof b, f)) > 0) s.append(b, n);
-        std::fclose(f);
-    }
-    return s;
-}
+std::string read_all(const std::string& path) { return tv::platform::read_whole_file(path).value_or(std::string()); }
 std::string le32s(std::uint32_t v) {
-    std::string s(4, '\0');
-    tv::fuzz::put_le32(reinterpret_cast<std::uint8_t*>(s.data()), v);
+    std::string s;
+    tv::append_le32(s, v);
     return s;
 }
 
@@ -90,8 +82,8 @@ void registry_and_audit_seeds() {
         tv::AuditLogRecord r{"user", "10.0.0.1", "tolbex", "View formatted report - r" + std::to_string(i), 37987.5, 0};
         log += str(r.serialize());
     }
-    std::uint32_t crc = tv::crc32_update(tv::kCrcInitial, log.data() + 4, log.size() - 4);
-    tv::fuzz::put_le32(reinterpret_cast<std::uint8_t*>(log.data()), crc);
+    std::uint32_t crc = tv::crc32_update(tv::kCrc32Start, log.data() + 4, log.size() - 4);
+    tv::store_le32(reinterpret_cast<std::uint8_t*>(log.data()), crc);
     seed("fuzz_audit_log", "three", log);
     tv::AuditLogRecord one{"u", "", "p", "m", 1.0, 0};
     seed("fuzz_audit_log", "record", str(one.serialize()));
@@ -144,7 +136,7 @@ void pack_seeds(const std::string& work) {
         seed("fuzz_tvz", "three", bytes);
         // The first entry's stream alone, for explode.
         if (bytes.size() > 32) {
-            const std::uint32_t n = tv::fuzz::le32(reinterpret_cast<const std::uint8_t*>(bytes.data()) + 20);
+            const std::uint32_t n = tv::load_le32(reinterpret_cast<const std::uint8_t*>(bytes.data()) + 20);
             seed("fuzz_explode", "stream", std::string(1, '\5') + bytes.substr(32, n));
         }
     }
@@ -201,7 +193,7 @@ void card_seeds() {
             for (int k = 0; k < 3; ++k) {
                 Sector s{};
                 s[0] = 64;
-                put16(&s[1], 5);
+                tv::store_le16(&s[1], 5);
                 for (int i = 5; i < 512; ++i) s[i] = static_cast<std::uint8_t>(rng());
                 sectors.push_back(s);
             }
@@ -224,9 +216,8 @@ void deck_seeds() {
         return s;
     };
     auto message = [](const std::string& m) {
-        std::string s(2, '\0');
-        s[0] = static_cast<char>(m.size() & 0xFF);
-        s[1] = static_cast<char>(m.size() >> 8);
+        std::string s;
+        tv::append_le16(s, static_cast<std::uint16_t>(m.size()));
         return s + m;
     };
     std::vector<std::uint32_t> tc = {80, 16, 10};
@@ -239,7 +230,7 @@ void deck_seeds() {
     namespace ring = tv::platform::ring;
     const std::uint32_t ppe = 2, stride = 920, entries = 2, bpe = 8 * ppe + ppe * stride;
     std::string r(ring::kHeaderRoom + entries * bpe, '\0');
-    auto set = [&](std::size_t at, std::uint32_t v) { tv::fuzz::put_le32(reinterpret_cast<std::uint8_t*>(&r[at]), v); };
+    auto set = [&](std::size_t at, std::uint32_t v) { tv::store_le32(reinterpret_cast<std::uint8_t*>(&r[at]), v); };
     set(ring::kPacketsPerEntry, ppe);
     set(ring::kStride, stride);
     set(ring::kBytesPerEntry, bpe);

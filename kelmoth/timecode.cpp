@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "platform/fs.h"
+#include "platform/handles.h"
 #include "kelmoth/kelmoth.h"
 
 namespace tv::kelmoth {
@@ -219,10 +220,9 @@ bool serial_block_search(Kelmoth& k) {
     if (t.time_valid)
         say(k, "  (Sanity check: Time code at start of serial data sync=%04X)\n", static_cast<unsigned>(t.time));
     if (!k.wendle_path.empty()) {
-        if (std::FILE* f = std::fopen(k.wendle_path.c_str(), "we")) {
-            std::fputs(kFound, f);
-            std::fputs(rtc, f);
-            std::fclose(f);
+        if (const platform::UniqueFile f = platform::open_file(k.wendle_path, "w")) {
+            std::fputs(kFound, f.get());
+            std::fputs(rtc, f.get());
         }
     }
     if (k.tape) {

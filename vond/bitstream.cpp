@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/bytes.h"
 #include "vond/card_format.h"
 
 namespace tv::vond {
@@ -325,7 +326,7 @@ BitStreamDecoder::Step BitStreamDecoder::step(const std::uint8_t* sector) {
             if (state_ == -4) {
                 if (check_position_ && (pos_ > 0 || (pos_ == 0 && nbits_ == 0))) {
                     const int at = 8 * pos_ - nbits_ + 40;
-                    if (at != get_u16(sector + 3)) {
+                    if (at != load_le16(sector + 3)) {
                         for (auto& o : out_) o[0] = 0;
                         r.ok = false;
                         return r;

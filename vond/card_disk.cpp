@@ -11,10 +11,12 @@
 #include <filesystem>
 #include <set>
 
+#include "common/bytes.h"
 #include "common/files.h"
 #include "common/text.h"
 #include "platform/drives.h"
 #include "platform/fs.h"
+#include "platform/handles.h"
 #include "platform/system.h"
 #include "vond/dialogs.h"
 #include "vond/messages.h"
@@ -171,17 +173,16 @@ bool CardDisk::recover_start_sector() {
     if (ok) {
         Sector n{};
         n[0] = type;
-        put_u16(&n[1], get_u16(&s.sector[1]));
+        store_le16(&n[1], load_le16(&s.sector[1]));
         const std::uint8_t time[6] = {0, 0, 0, 1, 1, 0};
         std::memcpy(&n[6], time, 6);
         n[15] = d.sector[0];
         n[182] = 255;
         scramble_sector(n.data(), form);
         // The rebuilt sector goes where the damaged one was found.
-        const int fd = ::open(card_path(root_, "ecg.dat").c_str(), O_WRONLY | O_CLOEXEC);
-        ok = fd >= 0 && platform::pwrite_all(fd, n.data(), n.size(), static_cast<std::uint64_t>(s.offset)) &&
-             ::fsync(fd) == 0;
-        if (fd >= 0) ::close(fd);
+        const platform::UniqueFd fd(::open(card_path(root_, "ecg.dat").c_str(), O_WRONLY | O_CLOEXEC));
+        ok = fd && platform::pwrite_all(fd.get(), n.data(), n.size(), static_cast<std::uint64_t>(s.offset)) &&
+             ::fsync(fd.get()) == 0;
     }
     if (!ok) show_card_message(155, MsgIcon::Error, MsgButtons::Ok, true);
     return ok;
@@ -266,8 +267,9 @@ bool CardDisk::create_ecg_dat(Progress* progress) {
     if (!vol.is_drive_root || vol.total == 0) return false;
     const std::uint64_t size = vol.free / kSectorSize * kSectorSize;
     const std::string path = card_path(root_, "ecg.dat");
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
+    platform::UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!file) return false;
+    const int fd = file.get();
     Sector first{};
     first[0] = kTypeStartLow;
     first[1] = 1;
@@ -277,7 +279,7 @@ bool CardDisk::create_ecg_dat(Progress* progress) {
     if (progress) progress->set_range(static_cast<std::uint32_t>(std::min<std::uint64_t>(sectors, 0xFFFFFFFFu)));
     ok = ok && ::ftruncate(fd, static_cast<off_t>(size)) == 0 && ::fsync(fd) == 0;
     if (progress) progress->set_position(static_cast<std::uint32_t>(std::min<std::uint64_t>(sectors, 0xFFFFFFFFu)));
-    ok = ::close(fd) == 0 && ok;
+    ok = file.close() && ok;
     return ok;
 }
 
@@ -360,32 +362,30 @@ bool CardDisk::write_cnavop(const std::string& dest) {
     if (!delete_card_file(dest, "cnavop.dat")) return false;
     FoundSector s = find_start_sector(root_);
     if (!s.found || !details_belong(parse_start_sector(s.sector).recording_num)) return true;
-    std::FILE* f = std::fopen(card_path(dest, "cnavop.dat").c_str(), "wbe");
+    platform::UniqueFile f = platform::open_file(card_path(dest, "cnavop.dat"), "wb");
     if (!f) return false;
-    bool ok = std::fwrite(&config_.bytes[416], 1, 80, f) == 80;
-    return std::fclose(f) == 0 && ok;
+    bool ok = std::fwrite(&config_.bytes[416], 1, 80, f.get()) == 80;
+    return platform::close_file(f) && ok;
 }
 
 bool CardDisk::write_event_dat(const std::string& dest) {
     FoundSector s = find_start_sector(root_);
     if (!s.found) return false;
-    std::FILE* f = std::fopen(card_path(dest, "event.dat").c_str(), "wbe");
+    platform::UniqueFile f = platform::open_file(card_path(dest, "event.dat"), "wb");
     if (!f) return false;
-    bool ok = std::fputs("Version 1\r\n", f) >= 0;
+    bool ok = std::fputs("Version 1\r\n", f.get()) >= 0;
     const StartSector st = parse_start_sector(s.sector);
     if (format_is_sector_coded(st.recording_format)) {
         const CardClock clock = CardClock::from_bytes(st.recording_start_time);
         const std::int64_t start = clock.to_seconds();
         const int cal = settings_.calibration_seconds;
         const std::int64_t offset = cal ? cal + clock.second : 0;
-        std::FILE* ecg = std::fopen(card_path(root_, "ecg.dat").c_str(), "rbe");
-        if (ecg) {
-            for (auto& e : read_card_index(ecg))
-                if (e.tag() == 3) ok = std::fprintf(f, "1 %lld\r\n", static_cast<long long>(e.seconds() - start + offset)) > 0 && ok;
-            std::fclose(ecg);
+        if (const platform::UniqueFile ecg = platform::open_file(card_path(root_, "ecg.dat"), "rb")) {
+            for (auto& e : read_card_index(ecg.get()))
+                if (e.tag() == 3) ok = std::fprintf(f.get(), "1 %lld\r\n", static_cast<long long>(e.seconds() - start + offset)) > 0 && ok;
         }
     }
-    return std::fclose(f) == 0 && ok;
+    return platform::close_file(f) && ok;
 }
 
 bool CardDisk::recording_info(RecordingInfo& info) {
@@ -404,10 +404,9 @@ bool CardDisk::recording_info(RecordingInfo& info) {
     const std::int64_t start = clock.to_seconds();
     if (format_is_sector_coded(st.recording_format)) {
         std::int64_t latest = -1;
-        if (std::FILE* ecg = std::fopen(card_path(root_, "ecg.dat").c_str(), "rbe")) {
-            for (auto& e : read_card_index(ecg))
+        if (const platform::UniqueFile ecg = platform::open_file(card_path(root_, "ecg.dat"), "rb")) {
+            for (auto& e : read_card_index(ecg.get()))
                 if (e.tag() == 2 || e.tag() == 4) latest = std::max(latest, e.seconds());
-            std::fclose(ecg);
         }
         info.length_hours = latest >= 0 ? static_cast<int>((latest - start + 3599) / 3600 + 1) : -1;
     } else {
@@ -452,23 +451,19 @@ bool CardDisk::copy_all_files(const std::string& dest) {
     }
     delete_card_file(dest, "ecg.dat");
     trace("from %s to %s\n", card_path(root_, "ecg.dat").c_str(), card_path(dest, "ecg.dat").c_str());
-    std::FILE* in = std::fopen(card_path(root_, "ecg.dat").c_str(), "rbe");
+    const platform::UniqueFile in = platform::open_file(card_path(root_, "ecg.dat"), "rb");
     if (!in) return false;
-    std::FILE* out = std::fopen(card_path(dest, "ecg.dat").c_str(), "wbe");
-    if (!out) {
-        std::fclose(in);
-        return false;
-    }
+    platform::UniqueFile out = platform::open_file(card_path(dest, "ecg.dat"), "wb");
+    if (!out) return false;
     Sector s{};
     int first = -1;
-    while (std::fread(s.data(), 1, s.size(), in) == s.size()) {
-        const int num = get_u16(&s[1]);
+    while (std::fread(s.data(), 1, s.size(), in.get()) == s.size()) {
+        const int num = load_le16(&s[1]);
         if (first < 0) first = num;
         if (num != first) break;
-        if (std::fwrite(s.data(), 1, s.size(), out) != s.size()) ok = false;
+        if (std::fwrite(s.data(), 1, s.size(), out.get()) != s.size()) ok = false;
     }
-    std::fclose(in);
-    if (std::fclose(out) != 0) ok = false;
+    if (!platform::close_file(out)) ok = false;
     if (!ok) return false;
     mark_as_read(true);
     CardDisk copy;
@@ -529,7 +524,7 @@ std::vector<IndexEntry> read_card_index(std::FILE* ecg) {
         if (tag == 254) {
             next = sector_no + 1;
         } else if (tag == 255) {
-            next = static_cast<long>(get_u32(&s[508]));
+            next = static_cast<long>(load_le32(&s[508]));
         } else {
             const std::uint8_t len = off + 1 < 508 ? s[off + 1] : 0;
             // An entry's length counts its tag and length bytes; it must stay inside the sector.

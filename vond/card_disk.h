@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/bytes.h"
 #include "platform/drives.h"
 #include "vond/card_files.h"
 #include "vond/card_format.h"
@@ -131,8 +132,8 @@ struct IndexEntry {
     std::uint8_t bytes[40] = {};
     std::uint8_t tag() const { return bytes[0]; }
     std::int64_t seconds() const { return CardClock::from_bytes(bytes + 2).to_seconds(); }
-    std::uint32_t sector() const { return get_u32(bytes + 8); }
-    std::uint16_t bit() const { return get_u16(bytes + 12); }
+    std::uint32_t sector() const { return load_le32(bytes + 8); }
+    std::uint16_t bit() const { return load_le16(bytes + 12); }
 };
 inline constexpr std::size_t kMaxIndexEntries = 500;
 // Reads the index of ecg.dat (open for reading); the walk never loops and never over-reads.

@@ -12,10 +12,12 @@
 #include <ctime>
 #include <filesystem>
 
+#include "common/bytes.h"
 #include "common/files.h"
 #include "common/text.h"
 #include "platform/drives.h"
 #include "platform/fs.h"
+#include "platform/handles.h"
 
 namespace tv::vond {
 namespace {
@@ -29,12 +31,12 @@ bool is_rtl_byte(std::uint8_t b) {
 }
 
 bool write_bytes(const std::string& path, const void* data, std::size_t size) {
-    std::FILE* f = std::fopen(path.c_str(), "wbe");
+    platform::UniqueFile f = platform::open_file(path, "wb");
     if (!f) return false;
-    bool ok = std::fwrite(data, 1, size, f) == size;
-    ok = std::fflush(f) == 0 && ok;
-    ok = ::fsync(fileno(f)) == 0 && ok;
-    return std::fclose(f) == 0 && ok;
+    bool ok = std::fwrite(data, 1, size, f.get()) == size;
+    ok = std::fflush(f.get()) == 0 && ok;
+    ok = ::fsync(fileno(f.get())) == 0 && ok;
+    return platform::close_file(f) && ok;
 }
 
 std::string strip_slashes(std::string s) {
@@ -100,21 +102,20 @@ void ConfigDat::set_fir(const std::array<std::uint16_t, 32>* table) {
     std::memset(&bytes[16], 0, 64);
     if (table) {
         bytes[15] = 32;
-        for (int i = 0; i < 16; ++i) put_u16(&bytes[16 + 2 * static_cast<std::size_t>(i)], (*table)[static_cast<std::size_t>(i)]);
+        for (int i = 0; i < 16; ++i) store_le16(&bytes[16 + 2 * static_cast<std::size_t>(i)], (*table)[static_cast<std::size_t>(i)]);
     } else {
         bytes[15] = 0;
     }
     unsigned sum = 0;
-    for (int i = 0; i < 32; ++i) sum += get_u16(&bytes[16 + 2 * static_cast<std::size_t>(i)]);
-    put_u16(&bytes[80], table ? sum & 0xFFFF : 0);
+    for (int i = 0; i < 32; ++i) sum += load_le16(&bytes[16 + 2 * static_cast<std::size_t>(i)]);
+    store_le16(&bytes[80], table ? sum & 0xFFFF : 0);
 }
 
 bool read_config(const std::string& root, ConfigDat& config) {
-    std::FILE* f = std::fopen(card_path(root, "config.dat").c_str(), "rbe");
+    const platform::UniqueFile f = platform::open_file(card_path(root, "config.dat"), "rb");
     if (!f) return false;
     config.bytes.fill(0);
-    std::fread(config.bytes.data(), 1, kConfigSize, f);
-    std::fclose(f);
+    std::fread(config.bytes.data(), 1, kConfigSize, f.get());
     return true;
 }
 
@@ -153,21 +154,21 @@ std::string empty_patient_wav() {
     std::string w(kEmptyWavSize, '\0');
     auto* p = reinterpret_cast<std::uint8_t*>(w.data());
     std::memcpy(p, "RIFF", 4);
-    put_u32(p + 4, 65528);
+    store_le32(p + 4, 65528);
     std::memcpy(p + 8, "WAVEfmt ", 8);
-    put_u32(p + 16, 18);
-    put_u16(p + 20, 1);
-    put_u16(p + 22, 1);
-    put_u32(p + 24, 8000);
-    put_u32(p + 28, 8000);
-    put_u16(p + 32, 1);
-    put_u16(p + 34, 8);
-    put_u16(p + 36, 0);
+    store_le32(p + 16, 18);
+    store_le16(p + 20, 1);
+    store_le16(p + 22, 1);
+    store_le32(p + 24, 8000);
+    store_le32(p + 28, 8000);
+    store_le16(p + 32, 1);
+    store_le16(p + 34, 8);
+    store_le16(p + 36, 0);
     std::memcpy(p + 38, "fact", 4);
-    put_u32(p + 42, 4);
-    put_u32(p + 46, 65477);
+    store_le32(p + 42, 4);
+    store_le32(p + 46, 65477);
     std::memcpy(p + 50, "data", 4);
-    put_u32(p + 54, 65477);
+    store_le32(p + 54, 65477);
     return w;
 }
 
@@ -182,7 +183,7 @@ bool write_empty_cnav(const std::string& folder) {
 }
 
 bool load_fir_file(const std::string& path, std::array<std::uint16_t, 32>& table) {
-    std::FILE* f = std::fopen(path.c_str(), "re");
+    const platform::UniqueFile f = platform::open_file(path, "r");
     if (!f) return false;
     std::uint16_t last = 0;
     std::size_t i = 0;
@@ -190,14 +191,13 @@ bool load_fir_file(const std::string& path, std::array<std::uint16_t, 32>& table
     int c = 0;
     while (i < table.size() && c != EOF) {
         line.clear();
-        while ((c = std::fgetc(f)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
+        while ((c = std::fgetc(f.get())) != EOF && c != '\n') line.push_back(static_cast<char>(c));
         if (c == EOF && line.empty()) break;
         long v = std::strtol(line.c_str(), nullptr, 10);
         last = static_cast<std::uint16_t>(static_cast<unsigned long>(v) & 0xFF);
         table[i++] = last;
     }
     for (; i < table.size(); ++i) table[i] = last;
-    std::fclose(f);
     return true;
 }
 

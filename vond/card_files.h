@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/bytes.h"
 #include "vond/card_format.h"
 
 namespace tv::vond {
@@ -22,12 +23,12 @@ inline constexpr int kRecordingNumLimit = 65000;
 struct ConfigDat {
     std::array<std::uint8_t, kConfigSize> bytes{};
 
-    std::uint16_t recording_num() const { return get_u16(&bytes[1]); }
-    std::uint16_t patient_data_num() const { return get_u16(&bytes[10]); }
-    std::uint16_t wav_recording_num() const { return get_u16(&bytes[12]); }
-    void set_recording_num(unsigned v) { put_u16(&bytes[1], v); }
-    void set_patient_data_num(unsigned v) { put_u16(&bytes[10], v); }
-    void set_wav_recording_num(unsigned v) { put_u16(&bytes[12], v); }
+    std::uint16_t recording_num() const { return load_le16(&bytes[1]); }
+    std::uint16_t patient_data_num() const { return load_le16(&bytes[10]); }
+    std::uint16_t wav_recording_num() const { return load_le16(&bytes[12]); }
+    void set_recording_num(unsigned v) { store_le16(&bytes[1], v); }
+    void set_patient_data_num(unsigned v) { store_le16(&bytes[10], v); }
+    void set_wav_recording_num(unsigned v) { store_le16(&bytes[12], v); }
     std::uint8_t code_page() const { return bytes[95]; }
 
     // Texts bounded by their fields (160, 160, 80 bytes); written cut to the field less its NUL.

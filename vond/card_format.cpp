@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/bytes.h"
 #include "common/text.h"
 #include "platform/fs.h"
+#include "platform/handles.h"
 
 namespace tv::vond {
 
@@ -56,14 +58,14 @@ bool unscramble_sector(std::uint8_t* s, SectorForm form) {
             s[i] = static_cast<std::uint8_t>(stored ^ (crc & 0xFF));
             crc = t[stored] ^ (crc >> 8);
         }
-        return crc == get_u16(s + 3);
+        return crc == load_le16(s + 3);
     }
     for (int i = kPayloadOffset; i < kSectorSize; ++i) {
         const std::uint8_t plain = static_cast<std::uint8_t>(s[i] ^ (crc >> 8));
         s[i] = plain;
         crc = t[(crc ^ plain) & 0xFF] ^ (crc >> 8);
     }
-    return crc == get_u16(s + 3);
+    return crc == load_le16(s + 3);
 }
 
 void scramble_sector(std::uint8_t* s, SectorForm form) {
@@ -76,7 +78,7 @@ void scramble_sector(std::uint8_t* s, SectorForm form) {
         s[i] = static_cast<std::uint8_t>(plain ^ ((crc >> shift) & 0xFF));
         crc = t[(crc ^ plain) & 0xFF] ^ (crc >> 8);
     }
-    put_u16(s + 3, crc);
+    store_le16(s + 3, crc);
 }
 
 bool unscramble_by_type(std::uint8_t* s) { return unscramble_sector(s, sector_form(s[0])); }
@@ -122,13 +124,13 @@ int format_result_code(std::uint8_t format) {
 StartSector parse_start_sector(const Sector& s) {
     StartSector r;
     r.sector_format_num = s[0];
-    r.recording_num = get_u16(&s[1]);
-    r.sector_crc = get_u16(&s[3]);
+    r.recording_num = load_le16(&s[1]);
+    r.sector_crc = load_le16(&s[3]);
     r.recording_start_type = s[5];
     std::memcpy(r.recording_start_time, &s[6], 6);
     std::memcpy(r.recording_exp_length, &s[12], 3);
     r.recording_format = s[15] & 0x7F;
-    r.recorder_sw_ver = get_u16(&s[16]);
+    r.recorder_sw_ver = load_le16(&s[16]);
     std::memcpy(r.recorder_serial_no, &s[18], 8);
     r.recording_flags = s[26];
     r.pacing_threshold = s[27];
@@ -239,10 +241,10 @@ namespace {
 template <class Pred>
 FoundSector find_sector(const std::string& card, Pred pred) {
     FoundSector r;
-    std::FILE* f = std::fopen(card_path(card, "ecg.dat").c_str(), "rbe");
+    const platform::UniqueFile f = platform::open_file(card_path(card, "ecg.dat"), "rb");
     if (!f) return r;
     std::int64_t offset = 0;
-    while (std::fread(r.sector.data(), 1, kSectorSize, f) == static_cast<std::size_t>(kSectorSize)) {
+    while (std::fread(r.sector.data(), 1, kSectorSize, f.get()) == static_cast<std::size_t>(kSectorSize)) {
         if (pred(r.sector[0])) {
             r.found = true;
             r.offset = offset;
@@ -251,7 +253,6 @@ FoundSector find_sector(const std::string& card, Pred pred) {
         }
         offset += kSectorSize;
     }
-    std::fclose(f);
     return r;
 }
 

@@ -47,19 +47,6 @@ void scramble_sector(std::uint8_t* sector, SectorForm form);
 // By the sector's own type; types without a form pass unchanged.
 bool unscramble_by_type(std::uint8_t* sector);
 
-inline std::uint16_t get_u16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-inline std::uint32_t get_u32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-inline void put_u16(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-inline void put_u32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
 // Recording formats: low seven bits of the start sector's format byte.
 int format_channel_count(std::uint8_t format);  // 1, 2, 3, 12; 0 invalid
 bool format_is_sector_coded(std::uint8_t format);

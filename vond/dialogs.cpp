@@ -6,6 +6,7 @@
 #include "common/files.h"
 #include "platform/drives.h"
 #include "platform/fs.h"
+#include "platform/handles.h"
 #include "vond/messages.h"
 #include "vond/program.h"
 
@@ -162,7 +163,7 @@ std::vector<char> card_drive_letters(char default_drive) {
 }
 
 bool load_fir_table(const std::string& path, std::array<std::uint16_t, 32>& table) {
-    std::FILE* f = std::fopen(path.c_str(), "re");
+    const platform::UniqueFile f = platform::open_file(path, "r");
     if (!f) return false;
     std::uint16_t last = 0;
     bool at_end = false;
@@ -170,7 +171,7 @@ bool load_fir_table(const std::string& path, std::array<std::uint16_t, 32>& tabl
         if (!at_end) {
             std::string line;
             int c = 0;
-            while ((c = std::fgetc(f)) != EOF && c != '\n')
+            while ((c = std::fgetc(f.get())) != EOF && c != '\n')
                 if (line.size() < 64) line.push_back(static_cast<char>(c));
             if (c == EOF && line.empty()) {
                 at_end = true;
@@ -189,7 +190,6 @@ bool load_fir_table(const std::string& path, std::array<std::uint16_t, 32>& tabl
         }
         word = last;
     }
-    std::fclose(f);
     return true;
 }
 

@@ -11,8 +11,10 @@
 #include <memory>
 #include <vector>
 
+#include "common/bytes.h"
 #include "common/files.h"
 #include "platform/fs.h"
+#include "platform/handles.h"
 #include "platform/shared_memory.h"
 #include "vond/bitstream.h"
 #include "vond/card_disk.h"
@@ -35,15 +37,14 @@ class OutFile {
 public:
     ~OutFile() { close(); }
     bool open(const std::string& path) {
-        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        fd_.reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
         if (!buf_) buf_.reset(new std::uint8_t[kBuffer]);
-        return fd_ >= 0;
+        return static_cast<bool>(fd_);
     }
-    bool is_open() const { return fd_ >= 0; }
+    bool is_open() const { return static_cast<bool>(fd_); }
     void put16(std::uint16_t w) {
         if (used_ + 2 > kBuffer) flush();
-        buf_[used_] = static_cast<std::uint8_t>(w);
-        buf_[used_ + 1] = static_cast<std::uint8_t>(w >> 8);
+        store_le16(&buf_[used_], w);
         used_ += 2;
     }
     // Room for `n` bytes (n <= the buffer) to be filled in place, then commit(n).
@@ -64,27 +65,26 @@ public:
         }
     }
     bool flush() {
-        if (fd_ >= 0 && used_ > 0 && !platform::write_all(fd_, buf_.get(), used_)) failed_ = true;
+        if (fd_ && used_ > 0 && !platform::write_all(fd_.get(), buf_.get(), used_)) failed_ = true;
         used_ = 0;
         return !failed_;
     }
     bool pwrite(const void* data, std::size_t n, std::uint64_t at) {
         if (!flush()) return false;
-        if (!platform::pwrite_all(fd_, data, n, at)) failed_ = true;
+        if (!platform::pwrite_all(fd_.get(), data, n, at)) failed_ = true;
         return !failed_;
     }
     bool close() {
-        if (fd_ < 0) return !failed_;
+        if (!fd_) return !failed_;
         flush();
-        if (::close(fd_) != 0) failed_ = true;
-        fd_ = -1;
+        if (!fd_.close()) failed_ = true;
         return !failed_;
     }
     bool failed() const { return failed_; }
 
 private:
     static constexpr std::size_t kBuffer = 1u << 18;
-    int fd_ = -1;
+    platform::UniqueFd fd_;
     std::unique_ptr<std::uint8_t[]> buf_;
     std::size_t used_ = 0;
     bool failed_ = false;
@@ -92,12 +92,10 @@ private:
 
 const std::uint16_t* word_scramble_table() {
     static const auto table = [] {
+        // The low half of the CRC-32 table: one step of a cleared register.
         std::array<std::uint16_t, 256> t{};
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            std::uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = static_cast<std::uint16_t>(c & 0xFFFF);
-        }
+        for (std::uint32_t i = 0; i < 256; ++i)
+            t[i] = static_cast<std::uint16_t>(crc32_update(0, static_cast<std::uint8_t>(i)) & 0xFFFF);
         return t;
     }();
     return table.data();
@@ -135,10 +133,6 @@ public:
         plain_words_ = r == 12 && !set_.scramble;
         file_limit_ = static_cast<std::int64_t>(set_.duration_hours) * kSamplesPerHour;
         map_limit_ = std::min<std::int64_t>(file_limit_, kRawEcgSamples);
-    }
-    ~EcgReader() {
-        if (ecg_) std::fclose(ecg_);
-        if (patevent_) std::fclose(patevent_);
     }
 
     bool run();
@@ -194,8 +188,7 @@ private:
                 } else {
                     w = make_word(row[i] & 0xFFF, flags[i], ten_bit, true, static_cast<std::uint32_t>(base + i + 1));
                 }
-                p[2 * i] = static_cast<std::uint8_t>(w);
-                p[2 * i + 1] = static_cast<std::uint8_t>(w >> 8);
+                store_le16(p + 2 * i, w);
             }
             raw_[c].commit(static_cast<std::size_t>(k) * 2);
         }
@@ -237,8 +230,8 @@ private:
     std::uint16_t mask_ = 0xFFFF;
     std::int64_t file_limit_ = 0, map_limit_ = 0;
 
-    std::FILE* ecg_ = nullptr;
-    std::FILE* patevent_ = nullptr;
+    platform::UniqueFile ecg_;
+    platform::UniqueFile patevent_;
     OutFile raw_[3], other_, leads_[8], pacing_;
     EcgMappings maps_;
     bool cap_traced_ = false;
@@ -264,14 +257,14 @@ private:
 };
 
 bool EcgReader::open_outputs() {
-    patevent_ = std::fopen(card_path(out_, "patevent.dat").c_str(), "wbe");
+    patevent_ = platform::open_file(card_path(out_, "patevent.dat"), "wb");
     if (!patevent_) return false;
     FoundSector fs = find_start_sector(disk_.root_);
     if (!fs.found) return false;
     first_ = parse_start_sector(fs.sector);
-    ecg_ = std::fopen(card_path(disk_.root_, "ecg.dat").c_str(), "rbe");
+    ecg_ = platform::open_file(card_path(disk_.root_, "ecg.dat"), "rb");
     if (!ecg_) return false;
-    std::setvbuf(ecg_, nullptr, _IOFBF, 1u << 20);
+    std::setvbuf(ecg_.get(), nullptr, _IOFBF, 1u << 20);
     if (kind_ == OutKind::Files) {
         for (int i = 0; i < 3; ++i)
             if (!raw_[i].open(card_path(out_, "rawecg" + std::to_string(i + 1) + ".dat"))) return false;
@@ -301,7 +294,7 @@ bool EcgReader::open_outputs() {
 
 bool EcgReader::add_event(std::int64_t seconds) {
     if (kind_ == OutKind::Mapping && !maps_.add_event(static_cast<std::int32_t>(seconds))) return false;
-    return std::fprintf(patevent_, "%lld\r\n", static_cast<long long>(seconds)) > 0;
+    return std::fprintf(patevent_.get(), "%lld\r\n", static_cast<long long>(seconds)) > 0;
 }
 
 void EcgReader::write_calibration(int seconds) {
@@ -365,11 +358,11 @@ bool EcgReader::position_by_index() {
     if (!best) return true;
     const int bit = best->tag() == 1 ? 40 : best->bit();
     const std::uint32_t sector = best->sector();
-    std::fseek(ecg_, 0, SEEK_END);
-    const long size = std::ftell(ecg_);
+    std::fseek(ecg_.get(), 0, SEEK_END);
+    const long size = std::ftell(ecg_.get());
     // Nothing from the card is trusted: the place must lie in ecg.dat and in a sector's data.
     if (bit < 40 || bit >= 4096 || static_cast<std::uint64_t>(sector) * kSectorSize >= static_cast<std::uint64_t>(size) ||
-        std::fseek(ecg_, static_cast<long>(sector) * kSectorSize, SEEK_SET) != 0) {
+        std::fseek(ecg_.get(), static_cast<long>(sector) * kSectorSize, SEEK_SET) != 0) {
         fail_sector("Set index position failed in sector %i\n");
         return false;
     }
@@ -451,9 +444,7 @@ bool EcgReader::fixed_sector_step(std::uint8_t type) {
         };
         auto load5 = [&](int group) {
             const std::uint8_t* g = data + group * 5;
-            return static_cast<std::uint64_t>(g[0]) | (static_cast<std::uint64_t>(g[1]) << 8) |
-                   (static_cast<std::uint64_t>(g[2]) << 16) | (static_cast<std::uint64_t>(g[3]) << 24) |
-                   (static_cast<std::uint64_t>(g[4]) << 32);
+            return static_cast<std::uint64_t>(load_le32(g)) | (static_cast<std::uint64_t>(g[4]) << 32);
         };
         std::uint64_t bits = 0;
         if (!nibble && two) {
@@ -611,7 +602,7 @@ bool EcgReader::twelve_lead_step() {
     if (!in_skip()) {
         for (int f = 0; f < 30; ++f) {
             for (int l = 0; l < 8; ++l) {
-                const std::uint16_t w = get_u16(&sector_[static_cast<std::size_t>(32 + f * 16 + l * 2)]);
+                const std::uint16_t w = load_le16(&sector_[static_cast<std::size_t>(32 + f * 16 + l * 2)]);
                 leads_[l].put16(w);
                 lead_min_[l] = std::min(lead_min_[l], w);
                 lead_max_[l] = std::max(lead_max_[l], w);
@@ -622,7 +613,7 @@ bool EcgReader::twelve_lead_step() {
             const std::int64_t pos = static_cast<std::int64_t>(std::floor(now_ * 128.0 + 0.5)) +
                                      sector_[static_cast<std::size_t>(8 + k)] / 8 + start_offset_ * 128;
             std::uint8_t b[4];
-            put_u32(b, static_cast<std::uint32_t>(pos));
+            store_le32(b, static_cast<std::uint32_t>(pos));
             pacing_.write(b, 4);
         }
         other_.write(sector_.data(), 32);
@@ -678,14 +669,14 @@ bool EcgReader::loop() {
     bool ok = true;
     for (;;) {
         const bool set = terminator && terminator->is_set();
-        if (get_u16(&sector_[1]) == first_.recording_num && !set) {
+        if (load_le16(&sector_[1]) == first_.recording_num && !set) {
             ok = sector_step();
         } else {
             stopped_by_event_ = set;
             break;
         }
         if (!ok || stop_) break;
-        if (std::fread(sector_.data(), 1, sector_.size(), ecg_) != sector_.size()) break;
+        if (std::fread(sector_.data(), 1, sector_.size(), ecg_.get()) != sector_.size()) break;
     }
     if (kind_ == OutKind::TwelveLead && !finish_twelve_lead()) ok = false;
     return ok;
@@ -723,18 +714,18 @@ bool EcgReader::finish_twelve_lead() {
     for (int i = 0; i < 8; ++i) {
         std::uint8_t h[59] = {};
         h[0] = 1;
-        put_u16(h + 1, 59);
+        store_le16(h + 1, 59);
         std::memcpy(h + 3, proc, 16);
         std::memcpy(h + 19, date, 6);
         std::strncpy(reinterpret_cast<char*>(h + 25), kLeadNames[i], 15);
-        put_u16(h + 41, 128);
-        put_u16(h + 43, 1638);
-        put_u16(h + 45, 0);
+        store_le16(h + 41, 128);
+        store_le16(h + 43, 1638);
+        store_le16(h + 45, 0);
         const float f40 = 40.0f, f005 = 0.05f;
         std::memcpy(h + 47, &f40, 4);
         std::memcpy(h + 51, &f005, 4);
-        put_u16(h + 55, lead_min_[i]);
-        put_u16(h + 57, lead_max_[i]);
+        store_le16(h + 55, lead_min_[i]);
+        store_le16(h + 57, lead_max_[i]);
         if (!leads_[i].pwrite(h, sizeof(h), 0)) {
             trace("File exception in write_os12_ecg_header_data()\n");
             return false;
@@ -742,12 +733,12 @@ bool EcgReader::finish_twelve_lead() {
     }
     std::uint8_t p[29] = {};
     p[0] = 1;
-    put_u16(p + 1, 29);
-    put_u16(p + 3, 4);
+    store_le16(p + 1, 29);
+    store_le16(p + 3, 4);
     std::memcpy(p + 5, proc, 16);
     std::memcpy(p + 21, date, 5);
     p[26] = year < 0 ? 255 : static_cast<std::uint8_t>(year & 0xFF);
-    put_u16(p + 27, 128);
+    store_le16(p + 27, 128);
     if (!pacing_.pwrite(p, sizeof(p), 0)) {
         trace("File exception in write_os12_pacing_header_data()\n");
         return false;
@@ -780,10 +771,7 @@ bool EcgReader::close_outputs() {
     for (auto& l : leads_) ok = l.close() && ok;
     ok = pacing_.close() && ok;
     ok = other_.close() && ok;
-    if (patevent_) {
-        ok = std::fclose(patevent_) == 0 && ok;
-        patevent_ = nullptr;
-    }
+    if (patevent_) ok = platform::close_file(patevent_) && ok;
     return ok;
 }
 
@@ -800,10 +788,10 @@ bool EcgReader::run() {
     }
     if (disk_.config_.wav_recording_num() < first_.recording_num && !platform::find_name_ci(out_, "patient.wav"))
         write_empty_patient_wav(out_);
-    if (format_is_sector_coded(first_.recording_format)) index_ = read_card_index(ecg_);
-    std::fseek(ecg_, 0, SEEK_SET);
+    if (format_is_sector_coded(first_.recording_format)) index_ = read_card_index(ecg_.get());
+    std::fseek(ecg_.get(), 0, SEEK_SET);
     bool ok;
-    if (std::fread(sector_.data(), 1, sector_.size(), ecg_) != sector_.size()) {
+    if (std::fread(sector_.data(), 1, sector_.size(), ecg_.get()) != sector_.size()) {
         trace("wrong number of bytes read in first sector\n");
         show_card_message(136, MsgIcon::Warning, MsgButtons::Ok, true);
         ok = false;

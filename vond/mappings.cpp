@@ -8,6 +8,7 @@
 
 #include "common/files.h"
 #include "platform/fs.h"
+#include "platform/handles.h"
 #include "vond/card_format.h"
 #include "vond/messages.h"
 
@@ -78,12 +79,12 @@ bool fill_mappings_from_folder(const std::string& folder, int skip_hours, int du
     const std::int64_t skip_s = static_cast<std::int64_t>(skip_hours) * 3600;
     const std::int64_t dur_s = static_cast<std::int64_t>(duration_hours) * 3600;
     if (auto p = platform::find_name_ci(folder, "PATEVENT.DAT")) {
-        if (std::FILE* f = std::fopen(p->c_str(), "re")) {
+        if (const platform::UniqueFile f = platform::open_file(*p, "r")) {
             std::string line;
             int c = 0;
             do {
                 line.clear();
-                while ((c = std::fgetc(f)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
+                while ((c = std::fgetc(f.get())) != EOF && c != '\n') line.push_back(static_cast<char>(c));
                 if (c == EOF && line.empty()) break;
                 const std::int64_t t = std::strtoll(line.c_str(), nullptr, 10) - skip_s;
                 // Room for 4,096 times: later lines are left out.
@@ -92,22 +93,21 @@ bool fill_mappings_from_folder(const std::string& folder, int skip_hours, int du
                     ev[0] = ev[0] + 1;
                 }
             } while (c != EOF);
-            std::fclose(f);
         }
     }
     const std::uint64_t skip_bytes = static_cast<std::uint64_t>(skip_hours) * 921600u;
     // The areas hold 32 hours: a longer duration ends there.
     const std::uint64_t limit = std::min<std::uint64_t>(static_cast<std::uint64_t>(duration_hours) * 921600u, kRawEcgBytes);
-    std::FILE* files[3] = {nullptr, nullptr, nullptr};
+    platform::UniqueFile files[3];
     bool ok = true;
     for (int i = 0; i < channels && ok; ++i) {
         auto p = platform::find_name_ci(folder, "RAWECG" + std::to_string(i + 1) + ".DAT");
-        files[i] = p ? std::fopen(p->c_str(), "rbe") : nullptr;
+        if (p) files[i] = platform::open_file(*p, "rb");
         if (!files[i]) ok = false;
     }
     if (ok && static_cast<std::uint64_t>(std::max<std::int64_t>(size_of("RAWECG1.DAT"), 0)) <= skip_bytes) ok = false;
     for (int i = 0; i < channels && ok; ++i)
-        if (std::fseek(files[i], static_cast<long>(skip_bytes), SEEK_SET) != 0) ok = false;
+        if (std::fseek(files[i].get(), static_cast<long>(skip_bytes), SEEK_SET) != 0) ok = false;
     if (ok) {
         std::vector<std::uint8_t> buf(1u << 20);
         std::uint64_t pos[3] = {0, 0, 0};
@@ -115,7 +115,7 @@ bool fill_mappings_from_folder(const std::string& folder, int skip_hours, int du
         while (!finished) {
             bool any = false;
             for (int i = 0; i < channels; ++i) {
-                const std::size_t n = std::fread(buf.data(), 1, buf.size(), files[i]);
+                const std::size_t n = std::fread(buf.data(), 1, buf.size(), files[i].get());
                 if (n == 0) {
                     finished = true;
                     break;
@@ -135,8 +135,6 @@ bool fill_mappings_from_folder(const std::string& folder, int skip_hours, int du
         }
         if (limit == kRawEcgBytes && pos[0] >= limit) trace("mapping capacity of 32 hours reached\n");
     }
-    for (auto* f : files)
-        if (f) std::fclose(f);
     if (!ok) return false;
     for (int i = 0; i < channels; ++i) ctrl[i].transfer_done = 1;
     return true;

@@ -12,7 +12,9 @@
 #include "common/ini_file.h"
 #include "common/registry.h"
 #include "common/text.h"
+#include "common/ui.h"
 #include "platform/fs.h"
+#include "platform/handles.h"
 #include "formats/cef.h"
 #include "vond/dialogs.h"
 #include "vond/mappings.h"
@@ -150,18 +152,17 @@ bool write_patient_summary(const std::string& folder, const RecordingInfo& info)
 namespace {
 
 bool read_first_lines(const std::string& path, std::size_t limit, std::vector<std::string>& lines, std::size_t count) {
-    std::FILE* f = std::fopen(path.c_str(), "re");
+    const platform::UniqueFile f = platform::open_file(path, "r");
     if (!f) return false;
     for (std::size_t i = 0; i < count; ++i) {
         std::string line;
         int c = 0;
-        while ((c = std::fgetc(f)) != EOF && c != '\n')
+        while ((c = std::fgetc(f.get())) != EOF && c != '\n')
             if (line.size() < limit) line.push_back(static_cast<char>(c));
         while (!line.empty() && line.back() == '\r') line.pop_back();
         lines.push_back(line);
         if (c == EOF) break;
     }
-    std::fclose(f);
     return true;
 }
 
@@ -233,7 +234,9 @@ std::string unpack_input(const std::string& cef, bool whole) {
     }
     int error = 0;
     {
-        CefUnpacker reader(cef, folder);
+        CefUnpacker reader(cef, folder, [](const std::string& text) {
+            return ui().message_box(text, {}, MsgIcon::Error, MsgButtons::RetryCancel) == MsgResult::Retry;
+        });
         error = reader.get_error();
         if (error == 0 && reader.is_newer_version()) error = kCefBadSignature;
         if (error == 0) {

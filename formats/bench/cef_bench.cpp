@@ -112,7 +112,7 @@ struct Fixture {
         h.channel_count = 3;
         h.start_sample = 4769280;
         const std::vector<tv::CefChannelTrailer> trailers(3, tv::CefChannelTrailer{410, 1, 4, 0});
-        return tv::assemble_cef(nullptr, h, trailers, cef, src, tv::cef_card_extra_list(), false);
+        return tv::assemble_cef(nullptr, h, trailers, cef, src, tv::cef_card_extra_list(), false).ok();
     }
 };
 

@@ -15,18 +15,18 @@ TEST(CefFormat, HeaderBytesAndRoundTrip) {
     h.start_sample = 4769280;
     const auto b = encode_cef_header(h);
     Bytes expected;
-    put32(expected, 0);
-    put32(expected, 108);
-    put32(expected, 1);
+    append_le32(expected, 0);
+    append_le32(expected, 108);
+    append_le32(expected, 1);
     const std::string sig("Compressed ECG\0\0", 16);
     expected.insert(expected.end(), sig.begin(), sig.end());
     Bytes desc(64, 0);
     desc[0] = 'J', desc[1] = 'a', desc[2] = 'n', desc[3] = 'e';
     expected.insert(expected.end(), desc.begin(), desc.end());
-    put32(expected, 0x01020304);
-    put32(expected, 13);
-    put32(expected, 8);
-    put32(expected, 4769280);
+    append_le32(expected, 0x01020304);
+    append_le32(expected, 13);
+    append_le32(expected, 8);
+    append_le32(expected, 4769280);
     EXPECT_EQ(Bytes(b.begin(), b.end()), expected);
 
     CefHeader back;
@@ -94,7 +94,7 @@ TEST_F(CefChannelFile, ReduceAndRestoreInPlaceSkippingTwelveLeadHeader) {
     ASSERT_TRUE(cef_restore_channel_file(os12, 4, true));
     const Bytes after = read_bytes(os12);
     EXPECT_EQ(Bytes(after.begin(), after.begin() + 5), Bytes(b.begin(), b.begin() + 5));
-    EXPECT_EQ(get32(after, 5), 0x00301230u);
+    EXPECT_EQ(load_le32(after, 5), 0x00301230u);
     EXPECT_EQ(after.back(), 0x99);
 }
 

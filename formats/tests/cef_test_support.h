@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/bytes.h"
 #include "common/files.h"
 #include "common/registry.h"
 #include "common/ui.h"
@@ -30,12 +31,6 @@ inline std::string real_szip() {
 #endif
 }
 
-inline void put32(Bytes& b, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-inline std::uint32_t get32(const Bytes& b, std::size_t at) {
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
 inline Bytes to_bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 // The byte permutation, derived here on its own from the seeded shuffle.
@@ -72,40 +67,40 @@ struct CefBuilder {
     Bytes b;
     explicit CefBuilder(std::int32_t kind = 11, std::int32_t channels = 1, std::int32_t start = 4769280,
                         const std::string& description = "Test recording", std::uint32_t version = 1) {
-        put32(b, 0);
-        put32(b, 108);
-        put32(b, version);
+        append_le32(b, 0);
+        append_le32(b, 108);
+        append_le32(b, version);
         const char sig[16] = "Compressed ECG";
         b.insert(b.end(), sig, sig + 16);
         Bytes desc(64, 0);
         std::copy(description.begin(), description.end(), desc.begin());
         b.insert(b.end(), desc.begin(), desc.end());
-        put32(b, 1234567890);
-        put32(b, static_cast<std::uint32_t>(kind));
-        put32(b, static_cast<std::uint32_t>(channels));
-        put32(b, static_cast<std::uint32_t>(start));
+        append_le32(b, 1234567890);
+        append_le32(b, static_cast<std::uint32_t>(kind));
+        append_le32(b, static_cast<std::uint32_t>(channels));
+        append_le32(b, static_cast<std::uint32_t>(start));
     }
     CefBuilder& block(const Bytes& data) {
-        put32(b, static_cast<std::uint32_t>(data.size()));
+        append_le32(b, static_cast<std::uint32_t>(data.size()));
         b.insert(b.end(), data.begin(), data.end());
         return *this;
     }
     CefBuilder& member(const Bytes& data, std::uint32_t kind = 0) {
-        put32(b, static_cast<std::uint32_t>(data.size()));
-        put32(b, data.empty() && kind == 0 ? 0 : kind);
+        append_le32(b, static_cast<std::uint32_t>(data.size()));
+        append_le32(b, data.empty() && kind == 0 ? 0 : kind);
         b.insert(b.end(), data.begin(), data.end());
         return *this;
     }
     CefBuilder& trailer(std::int32_t scale, std::int32_t value, std::int32_t bits, std::uint32_t extra = 0) {
-        put32(b, static_cast<std::uint32_t>(scale));
-        put32(b, static_cast<std::uint32_t>(value));
-        put32(b, static_cast<std::uint32_t>(bits));
-        put32(b, extra);
+        append_le32(b, static_cast<std::uint32_t>(scale));
+        append_le32(b, static_cast<std::uint32_t>(value));
+        append_le32(b, static_cast<std::uint32_t>(bits));
+        append_le32(b, extra);
         b.insert(b.end(), extra, 0xEE);
         return *this;
     }
     CefBuilder& extra(const std::string& name, const Bytes& data, std::uint32_t kind = 0) {
-        put32(b, static_cast<std::uint32_t>(name.size() + 1));
+        append_le32(b, static_cast<std::uint32_t>(name.size() + 1));
         b.insert(b.end(), name.begin(), name.end());
         b.push_back(0);
         return member(data, kind);
@@ -128,10 +123,7 @@ inline Bytes read_bytes(const std::string& path) {
 }
 inline Bytes words_to_bytes(const std::vector<std::uint16_t>& w) {
     Bytes b;
-    for (auto x : w) {
-        b.push_back(static_cast<std::uint8_t>(x));
-        b.push_back(static_cast<std::uint8_t>(x >> 8));
-    }
+    for (auto x : w) append_le16(b, x);
     return b;
 }
 
@@ -160,6 +152,10 @@ protected:
         return path;
     }
     std::string path(const std::string& name) const { return root_ + "/" + name; }
+    // The compressor question put to the scripted prompter, as the programs put it to theirs.
+    static bool ask_ui(const std::string& text) {
+        return ui().message_box(text, {}, MsgIcon::Error, MsgButtons::RetryCancel) == MsgResult::Retry;
+    }
     // Files in the temporary folder after a run (the private scratch folders must be gone).
     int temp_entries() const {
         int n = 0;

@@ -52,7 +52,7 @@ TEST_F(CefReader, GoldenStoredFileUnpacksExactly) {
     EXPECT_EQ(read_bytes(out_ + "/VERSION.TXT"), to_bytes("V8.006\n"));
     EXPECT_EQ(read_bytes(out_ + "/SUMMARY.TXT"), to_bytes("CEF Report\n"));
     Bytes rec;
-    for (std::uint32_t v : {11u, 4769280u, 1u, 410u, 1u, 0u}) put32(rec, v);
+    for (std::uint32_t v : {11u, 4769280u, 1u, 410u, 1u, 0u}) append_le32(rec, v);
     EXPECT_EQ(read_bytes(out_ + "/RECORDING.DAT"), rec);
     EXPECT_EQ(out_entries(), 9);
 }
@@ -159,21 +159,21 @@ TEST_F(CefReader, HostileDirectoriesAreRefusedBeforeWriting) {
     cases.push_back({"name 262", with_extra(std::string(261, 'n')), kCefBadName});
     {
         CefBuilder c = golden_builder();
-        put32(c.b, 1);  // L < 2: only a NUL
+        append_le32(c.b, 1);  // L < 2: only a NUL
         c.b.push_back(0);
         c.member(kCnav);
         cases.push_back({"empty name", c.finish(), kCefBadName});
     }
     {
         CefBuilder c = golden_builder();
-        put32(c.b, 5);  // no NUL inside L
+        append_le32(c.b, 5);  // no NUL inside L
         for (char ch : std::string("ABCDE")) c.b.push_back(static_cast<std::uint8_t>(ch));
         c.member(kCnav);
         cases.push_back({"no NUL", c.finish(), kCefBadName});
     }
     {
         CefBuilder c = golden_builder();
-        put32(c.b, 4);  // NUL inside the name
+        append_le32(c.b, 4);  // NUL inside the name
         for (char ch : std::string("A\0B", 3)) c.b.push_back(static_cast<std::uint8_t>(ch));
         c.b.push_back(0);
         c.member(kCnav);
@@ -181,7 +181,7 @@ TEST_F(CefReader, HostileDirectoriesAreRefusedBeforeWriting) {
     }
     {
         CefBuilder c = golden_builder();
-        put32(c.b, 200);  // name runs past the end
+        append_le32(c.b, 200);  // name runs past the end
         c.b.insert(c.b.end(), 10, 'A');
         cases.push_back({"name cut", c.finish(), kCefNameTruncated});
     }
@@ -199,7 +199,7 @@ TEST_F(CefReader, HostileDirectoriesAreRefusedBeforeWriting) {
     cases.push_back({"extra kind", golden_builder().extra("CNAV.DAT", kCnav, 2).finish(), kCefBadMemberKind});
     {
         CefBuilder c;
-        put32(c.b, 0x7FFFFFF0);  // patient length beyond the file
+        append_le32(c.b, 0x7FFFFFF0);  // patient length beyond the file
         cases.push_back({"patient length", c.finish(), kCefTruncated});
     }
     {
@@ -227,16 +227,16 @@ TEST_F(CefReader, HostileDirectoriesAreRefusedBeforeWriting) {
     {
         CefBuilder c;
         c.block(scrambled(kPatient)).member({}).member({}).member(words_to_bytes({1}));
-        put32(c.b, 410);
-        put32(c.b, 1);
-        put32(c.b, 0);
-        put32(c.b, 1000);  // extra block beyond the file
+        append_le32(c.b, 410);
+        append_le32(c.b, 1);
+        append_le32(c.b, 0);
+        append_le32(c.b, 1000);  // extra block beyond the file
         cases.push_back({"extra block", c.finish(), kCefTruncated});
     }
     {
         CefBuilder c;
         c.block(scrambled(kPatient)).member({}).member({}).member(words_to_bytes({1}));
-        put32(c.b, 410);
+        append_le32(c.b, 410);
         cases.push_back({"trailer cut", c.finish(), kCefTruncated});
     }
     int i = 0;
@@ -271,7 +271,7 @@ TEST_F(CefReader, TwelveLeadUsesItsOwnNamesAndHeader) {
         const Bytes got = read_bytes(out_ + "/os12ecg" + std::to_string(i) + ".dat");
         ASSERT_EQ(got.size(), 6u);
         EXPECT_EQ(got[3], 0x77);
-        EXPECT_EQ(got[4] | got[5] << 8, 0x0048);
+        EXPECT_EQ(load_le16(got, 4), 0x0048);
     }
     EXPECT_EQ(get_file_size_64(out_ + "/RECORDING.DAT"), 12 + 12 * 8);
 }
@@ -324,7 +324,7 @@ TEST_F(CefReader, CompressorMissingOrFailing) {
     fake_szip("echo run >> \"" + root_ + "/runs\"; exit 3");
     ui_.answers = {MsgResult::Retry, MsgResult::Cancel};
     {
-        CefUnpacker r(cef(file, "P.CEF"), out_);
+        CefUnpacker r(cef(file, "P.CEF"), out_, ask_ui);
         ASSERT_EQ(r.get_error(), 0);
         EXPECT_FALSE(r.unpack());
         EXPECT_EQ(r.get_error(), kCefCompressorCancelled);
@@ -338,6 +338,17 @@ TEST_F(CefReader, CompressorMissingOrFailing) {
     EXPECT_EQ(read_bytes(root_ + "/runs").size(), 8u);  // two runs
     EXPECT_EQ(temp_entries(), 0);
     EXPECT_FALSE(file_exists(out_ + "/PATEVENT.DAT"));
+
+    // Nobody to ask: the compressor is not run again and nothing is shown.
+    ui_.shown.clear();
+    ASSERT_TRUE(force_delete_file(root_ + "/runs"));
+    {
+        CefUnpacker r(cef(file, "P.CEF"), out_);
+        EXPECT_FALSE(r.unpack());
+        EXPECT_EQ(r.get_error(), kCefCompressorCancelled);
+    }
+    EXPECT_TRUE(ui_.shown.empty());
+    EXPECT_EQ(read_bytes(root_ + "/runs").size(), 4u);  // one run
 
     // A program that cannot be started.
     fake_szip("");
@@ -361,7 +372,7 @@ TEST_F(CefReader, PackedChannels) {
     // Channel 2 fails: one question about it, Cancel stops with error 9, nothing is left running.
     fake_szip("case \"$2\" in *CEFTEMP1.BIN) sleep 0.2; exit 6;; esac; cp \"$2\" \"$3\"");
     ui_.answers = {MsgResult::Cancel};
-    CefUnpacker r(cef(file, "B.CEF"), out_);
+    CefUnpacker r(cef(file, "B.CEF"), out_, ask_ui);
     ASSERT_EQ(r.get_error(), 0);
     EXPECT_FALSE(r.unpack());
     EXPECT_EQ(r.get_error(), kCefCompressorCancelled);

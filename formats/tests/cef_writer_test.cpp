@@ -48,9 +48,10 @@ protected:
     std::vector<CefChannelTrailer> trailers(int n, int bits) const {
         return std::vector<CefChannelTrailer>(static_cast<std::size_t>(n), CefChannelTrailer{410, 1, bits, 0});
     }
-    bool write(const std::string& out, RecordingProgress* progress = nullptr) {
-        return assemble_cef(progress, card_header(), trailers(3, 4), out, src_, cef_card_extra_list(), false);
+    Result<void> write(const std::string& out, RecordingProgress* progress = nullptr) {
+        return assemble_cef(progress, card_header(), trailers(3, 4), out, src_, cef_card_extra_list(), false, ask_ui);
     }
+    static std::string message(const Result<void>& r) { return r ? std::string() : r.error().message; }
 
     std::string src_;
     const std::string patient_text_ = format_cef_patient_text({"", "", "Doe Jane", "", "", "", "", "ABCD1234566", "P123"});
@@ -60,10 +61,10 @@ protected:
 std::vector<std::uint32_t> member_kinds(const Bytes& b, int channels, std::vector<Bytes>* trailers) {
     std::vector<std::uint32_t> kinds;
     std::size_t pos = 108;
-    pos += 4 + get32(b, pos);
+    pos += 4 + load_le32(b, pos);
     auto member = [&] {
-        const std::uint32_t len = get32(b, pos);
-        kinds.push_back(len ? get32(b, pos + 4) : 99);
+        const std::uint32_t len = load_le32(b, pos);
+        kinds.push_back(len ? load_le32(b, pos + 4) : 99);
         pos += 8 + len;
     };
     member();
@@ -74,7 +75,7 @@ std::vector<std::uint32_t> member_kinds(const Bytes& b, int channels, std::vecto
         pos += 16;
     }
     while (pos < b.size()) {
-        pos += 4 + get32(b, pos);
+        pos += 4 + load_le32(b, pos);
         member();
     }
     EXPECT_EQ(pos, b.size());
@@ -87,25 +88,26 @@ TEST_F(CefWriterTest, CardRecordingRoundTrip) {
     const Bytes reduced = read_bytes(src_ + "/RAWECG1.DAT");
     const std::string out = root_ + "/ABCD1234566.CEF";
     RecordingProgress progress;
-    ASSERT_TRUE(write(out, &progress)) << (ui_.shown.empty() ? "" : ui_.shown[0].text);
+    const auto written = write(out, &progress);
+    ASSERT_TRUE(written) << message(written);
     EXPECT_TRUE(ui_.shown.empty());
 
     const Bytes b = read_bytes(out);
     ASSERT_GT(b.size(), 108u);
     EXPECT_EQ(std::string(b.begin() + 12, b.begin() + 28), std::string("Compressed ECG\0\0", 16));
-    EXPECT_EQ(get32(b, 4), 108u);
-    EXPECT_EQ(get32(b, 8), 1u);
-    EXPECT_EQ(get32(b, 92), 1700000000u);
-    EXPECT_EQ(get32(b, 96), 11u);
-    EXPECT_EQ(get32(b, 100), 3u);
-    EXPECT_EQ(get32(b, 104), 4769280u);
-    EXPECT_EQ(get32(b, 0), xor_words(b, 4));
-    EXPECT_EQ(get32(b, 108), patient_text_.size());
+    EXPECT_EQ(load_le32(b, 4), 108u);
+    EXPECT_EQ(load_le32(b, 8), 1u);
+    EXPECT_EQ(load_le32(b, 92), 1700000000u);
+    EXPECT_EQ(load_le32(b, 96), 11u);
+    EXPECT_EQ(load_le32(b, 100), 3u);
+    EXPECT_EQ(load_le32(b, 104), 4769280u);
+    EXPECT_EQ(load_le32(b, 0), xor_words(b, 4));
+    EXPECT_EQ(load_le32(b, 108), patient_text_.size());
     std::vector<Bytes> trl;
     const auto kinds = member_kinds(b, 3, &trl);
     EXPECT_EQ(kinds, (std::vector<std::uint32_t>{1, 1, 1, 1, 1, 1, 1, 1}));  // EVENT.DAT is optional and absent
     Bytes expected_trailer;
-    for (std::uint32_t v : {410u, 1u, 4u, 0u}) put32(expected_trailer, v);
+    for (std::uint32_t v : {410u, 1u, 4u, 0u}) append_le32(expected_trailer, v);
     for (const auto& t : trl) EXPECT_EQ(t, expected_trailer);
     EXPECT_EQ(read_bytes(src_ + "/RAWECG1.DAT"), reduced);  // sources untouched by writing
 
@@ -130,7 +132,7 @@ TEST_F(CefWriterTest, CardRecordingRoundTrip) {
     EXPECT_EQ(read_bytes(folder + "PATIENT.TXT"), to_bytes(patient_text_));
     EXPECT_EQ(read_bytes(folder + "CEFDESC.TXT"), Bytes{});
     Bytes rec;
-    for (std::uint32_t v : {11u, 4769280u, 3u, 410u, 1u, 4u, 410u, 1u, 4u, 410u, 1u, 4u}) put32(rec, v);
+    for (std::uint32_t v : {11u, 4769280u, 3u, 410u, 1u, 4u, 410u, 1u, 4u, 410u, 1u, 4u}) append_le32(rec, v);
     EXPECT_EQ(read_bytes(folder + "RECORDING.DAT"), rec);
     delete_folder_tree(folder, true, true);
 
@@ -146,8 +148,8 @@ TEST_F(CefWriterTest, TwoWritersAtOnce) {
     use_real_szip();
     make_card_folder();
     bool ok1 = false, ok2 = false;
-    std::thread t1([&] { ok1 = write(root_ + "/ONE.CEF"); });
-    std::thread t2([&] { ok2 = write(root_ + "/TWO.CEF"); });
+    std::thread t1([&] { ok1 = write(root_ + "/ONE.CEF").ok(); });
+    std::thread t2([&] { ok2 = write(root_ + "/TWO.CEF").ok(); });
     t1.join();
     t2.join();
     EXPECT_TRUE(ok1);
@@ -166,11 +168,12 @@ TEST_F(CefWriterTest, MissingOptionalFilesLeaveEmptyMembers) {
     set_cef_description(h, "Tape");
     const std::string out = root_ + "/T.CEF";
     // Written without complaint, but its own validation cannot unpack an empty patient block.
-    EXPECT_FALSE(assemble_cef(nullptr, h, trailers(1, 0), out, src_, {}, false));
-    ASSERT_EQ(ui_.shown.size(), 1u);
-    EXPECT_EQ(ui_.shown[0].text.rfind("The compressed report is not valid.", 0), 0u);
+    const auto refused = assemble_cef(nullptr, h, trailers(1, 0), out, src_, {}, false);
+    EXPECT_FALSE(refused);
+    EXPECT_EQ(message(refused).rfind("The compressed report is not valid.", 0), 0u);
+    EXPECT_TRUE(ui_.shown.empty());
     const Bytes b = read_bytes(out);
-    EXPECT_EQ(get32(b, 108), 0u);  // no PATIENT.TXT
+    EXPECT_EQ(load_le32(b, 108), 0u);  // no PATIENT.TXT
     std::vector<Bytes> trl;
     EXPECT_EQ(member_kinds(b, 1, &trl), (std::vector<std::uint32_t>{99, 99, 1}));
     // An empty patient block is written without complaint but cannot be unpacked.
@@ -196,7 +199,7 @@ TEST_F(CefWriterTest, StaleValidationFolderDoesNotMatter) {
     EXPECT_TRUE(ui_.shown.empty());
 }
 
-TEST_F(CefWriterTest, FailuresAreShownAndReported) {
+TEST_F(CefWriterTest, FailuresAreReported) {
     make_card_folder();
     struct Case {
         const char* what;
@@ -212,10 +215,10 @@ TEST_F(CefWriterTest, FailuresAreShownAndReported) {
     for (const auto& c : cases) {
         ui_.shown.clear();
         if (!c.script.empty()) fake_szip(c.script);
-        EXPECT_FALSE(write(root_ + "/F.CEF")) << c.what;
-        ASSERT_EQ(ui_.shown.size(), 1u) << c.what;
-        EXPECT_EQ(ui_.shown[0].text, c.message) << c.what;
-        EXPECT_EQ(ui_.shown[0].icon, MsgIcon::Error);
+        const auto r = write(root_ + "/F.CEF");
+        EXPECT_FALSE(r) << c.what;
+        EXPECT_EQ(message(r), c.message) << c.what;
+        EXPECT_TRUE(ui_.shown.empty()) << c.what;
         EXPECT_EQ(temp_entries(), 0) << c.what;
     }
     // A compressor that cannot be started.
@@ -223,9 +226,9 @@ TEST_F(CefWriterTest, FailuresAreShownAndReported) {
     fake_szip("");
     ASSERT_TRUE(platform::atomic_write_file(root_ + "/fake_szip", "#!/no/such/interpreter\n"));
     ::chmod((root_ + "/fake_szip").c_str(), 0755);
-    EXPECT_FALSE(write(root_ + "/F.CEF"));
-    ASSERT_EQ(ui_.shown.size(), 1u);
-    EXPECT_EQ(ui_.shown[0].text, "Could not run the SZIP program.");
+    const auto not_started = write(root_ + "/F.CEF");
+    EXPECT_FALSE(not_started);
+    EXPECT_EQ(message(not_started), "Could not run the SZIP program.");
 
     // A compressor whose output does not unpack fails the validation round trip.
     ui_.shown.clear();
@@ -233,19 +236,20 @@ TEST_F(CefWriterTest, FailuresAreShownAndReported) {
     EXPECT_TRUE(write(root_ + "/C.CEF"));
     EXPECT_TRUE(ui_.shown.empty());
     fake_szip("case \"$1\" in -d) exit 7;; *) cp \"$2\" \"$3\";; esac");
-    EXPECT_FALSE(write(root_ + "/V.CEF"));
+    const auto invalid = write(root_ + "/V.CEF");
+    EXPECT_FALSE(invalid);
     ASSERT_FALSE(ui_.shown.empty());
     EXPECT_EQ(ui_.shown.front().buttons, MsgButtons::RetryCancel);
-    EXPECT_EQ(ui_.shown.back().text.rfind("The compressed report is not valid.", 0), 0u);
+    EXPECT_EQ(message(invalid).rfind("The compressed report is not valid.", 0), 0u);
 }
 
 TEST_F(CefWriterTest, RequiredExtraMemberMissing) {
     use_real_szip();
     make_card_folder();
     ASSERT_TRUE(force_delete_file(src_ + "/PATSUMM.DAT"));
-    EXPECT_FALSE(write(root_ + "/M.CEF"));
-    ASSERT_EQ(ui_.shown.size(), 1u);
-    EXPECT_EQ(ui_.shown[0].text, "Could not find file \"PATSUMM.DAT\"");
+    const auto r = write(root_ + "/M.CEF");
+    EXPECT_FALSE(r);
+    EXPECT_EQ(message(r), "Could not find file \"PATSUMM.DAT\"");
 }
 
 TEST_F(CefWriterTest, BadArgumentsAreRefused) {
@@ -256,8 +260,9 @@ TEST_F(CefWriterTest, BadArgumentsAreRefused) {
     EXPECT_FALSE(assemble_cef(nullptr, h, trailers(4, 0), root_ + "/B.CEF", src_, {}, false));
     EXPECT_FALSE(assemble_cef(nullptr, card_header(), trailers(2, 0), root_ + "/B.CEF", src_, {}, false));
     EXPECT_FALSE(assemble_cef(nullptr, card_header(), trailers(3, 5), root_ + "/B.CEF", src_, {}, false));
-    EXPECT_FALSE(write(root_ + "/no/such/folder/B.CEF"));
-    EXPECT_EQ(ui_.shown.back().text, "Failed to write the compressed ECG file.");
+    const auto r = write(root_ + "/no/such/folder/B.CEF");
+    EXPECT_FALSE(r);
+    EXPECT_EQ(message(r), "Failed to write the compressed ECG file.");
 }
 
 TEST_F(CefWriterTest, TwelveLeadRecording) {

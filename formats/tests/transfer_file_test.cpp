@@ -18,6 +18,8 @@
 #include <optional>
 #include <thread>
 
+#include "common/bytes.h"
+#include "common/files.h"
 #include "formats/implode.h"
 #include "testing/test_root.h"
 
@@ -36,8 +38,9 @@ const Bytes kGolden = {
 };
 
 Bytes read_bytes(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    Bytes b;
+    tv::read_file_bytes(p.string(), b);
+    return b;
 }
 
 void write_bytes(const fs::path& p, const Bytes& b) {
@@ -69,10 +72,7 @@ std::vector<Entry> parse(const Bytes& file) {
     return entries;
 }
 
-std::uint32_t crc_of(const Bytes& b) {
-    unsigned n = static_cast<unsigned>(b.size());
-    return ~tv::crc32(b.data(), n, 0xFFFFFFFFu);
-}
+std::uint32_t crc_of(const Bytes& b) { return tv::crc32(b.data(), b.size()); }
 
 // One entry with any stream, for hand-made transfer files.
 Bytes make_entry(const std::string& name_field, const Bytes& stream, std::uint32_t original) {

@@ -17,6 +17,8 @@
 #include "common/memory_mapped_file.h"
 #include "common/tape_mappings.h"
 #include "platform/deck.h"
+#include "platform/fs.h"
+#include "platform/handles.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/shared_memory.h"
@@ -32,12 +34,7 @@ struct Result {
     std::string out;
 };
 
-std::string read_text(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
+std::string read_text(const std::string& path) { return tv::platform::read_whole_file(path).value_or(std::string()); }
 
 class KelmothCli : public ::testing::Test {
 protected:
@@ -105,6 +102,7 @@ protected:
                 int input_delay_ms = 0) {
         int in[2];
         EXPECT_EQ(::pipe2(in, O_CLOEXEC), 0);
+        tv::platform::UniqueFd read_end(in[0]), write_end(in[1]);
         const std::string out_path = root_ / "kelmoth.out";
         pid_t pid = ::fork();
         if (pid == 0) {
@@ -123,7 +121,7 @@ protected:
             ::execv(program.c_str(), argv.data());
             ::_exit(121);
         }
-        ::close(in[0]);
+        read_end.reset();
         if (!input.empty()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(input_delay_ms));
             EXPECT_EQ(::write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
@@ -144,7 +142,7 @@ protected:
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        ::close(in[1]);
+        write_end.reset();
         Result r;
         r.code = tv::platform::exit_code_from_status(status);
         r.out = read_text(out_path);

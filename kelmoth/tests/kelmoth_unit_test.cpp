@@ -5,6 +5,7 @@
 
 #include "kelmoth/kelmoth.h"
 #include "platform/deck_model.h"
+#include "platform/handles.h"
 #include "testing/test_root.h"
 #include "tools/tapegen/tapegen.h"
 
@@ -16,7 +17,8 @@ namespace ring = tv::platform::ring;
 // State with in-memory stand-ins for the mappings and output to a scratch file.
 struct Fixture {
     Fixture() {
-        k.out = std::tmpfile();
+        out_file.reset(std::tmpfile());
+        k.out = out_file.get();
         ecg_store.assign(3 * std::size_t(tv::kRawEcgSamples), 0);
         for (int c = 0; c < 3; ++c) k.ecg[c] = ecg_store.data() + c * std::size_t(tv::kRawEcgSamples);
         k.ctrl = ctrl;
@@ -26,7 +28,6 @@ struct Fixture {
         std::memset(&events, 0, sizeof events);
         std::memset(&tape, 0, sizeof tape);
     }
-    ~Fixture() { std::fclose(k.out); }
     std::string output() {
         std::fflush(k.out);
         std::rewind(k.out);
@@ -43,6 +44,7 @@ struct Fixture {
         }
         k.tc_count = k.tc_count + static_cast<std::int32_t>(words.size());
     }
+    tv::platform::UniqueFile out_file;
     Kelmoth k;
     std::vector<std::uint16_t> ecg_store;
     tv::EcgControlBlock ctrl[3];

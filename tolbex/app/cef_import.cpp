@@ -1,11 +1,22 @@
 #include "tolbex/app/cef_import.h"
 
 #include "common/files.h"
+#include "common/ui.h"
 #include "formats/cef.h"
 
 namespace tv {
 
-int unpack_cef_file(const std::string& cef, const std::string& folder) { return uncompress_cef_to_folder(cef, folder); }
+namespace {
+
+bool ask_retry(const std::string& text) {
+    return ui().message_box(text, {}, MsgIcon::Error, MsgButtons::RetryCancel) == MsgResult::Retry;
+}
+
+}  // namespace
+
+int unpack_cef_file(const std::string& cef, const std::string& folder) {
+    return uncompress_cef_to_folder(cef, folder, nullptr, ask_retry);
+}
 
 ReceivedCef unpack_received_cef(const std::string& cef) {
     ReceivedCef received;
@@ -18,7 +29,7 @@ ReceivedCef unpack_received_cef(const std::string& cef) {
     }
     received.description = get_cef_description(header);
     std::string error_file;
-    received.folder = uncompress_cef_to_temp_folder(cef, received.error, &error_file);
+    received.folder = uncompress_cef_to_temp_folder(cef, received.error, &error_file, ask_retry);
     switch (received.error) {
         case kCefOk: received.status = ReceivedCef::kUnpacked; break;
         case kCefNoCompressor: received.status = ReceivedCef::kNoCompressor; break;

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "platform/fs.h"
+#include "platform/handles.h"
 #include "platform/window_messages.h"
 
 using namespace tv::platform;
@@ -100,8 +101,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (!ready.empty()) {
-        int fd = ::open(ready.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd >= 0) ::close(fd);
+        const tv::platform::UniqueFd created(::open(ready.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     }
 
     std::vector<PendingReply> pending;

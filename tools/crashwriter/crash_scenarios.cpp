@@ -9,6 +9,7 @@
 #include "common/text.h"
 #include "common/ui.h"
 #include "platform/fs.h"
+#include "platform/handles.h"
 #include "platform/registry.h"
 #include "tolbex/archive/archive_config.h"
 #include "tolbex/archive/archive_group.h"
@@ -255,10 +256,10 @@ bool shown(const Result<void>& result) {
 
 bool Scenario::prepare(const std::string& folder) const {
     const std::string bytes = expected(0);
-    std::FILE* f = std::fopen(file_path(folder).c_str(), "wbe");
+    platform::UniqueFile f = platform::open_file(file_path(folder), "wb");
     if (!f) return false;
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && ok;
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size();
+    return platform::close_file(f) && ok;
 }
 
 std::optional<int> Scenario::identify(const std::string& folder) const {

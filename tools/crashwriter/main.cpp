@@ -29,6 +29,7 @@
 #include "common/audit_log.h"
 #include "common/files.h"
 #include "platform/fs.h"
+#include "platform/handles.h"
 #include "platform/system.h"
 #include "tolbex/archive/report_archive.h"
 #include "tolbex/archive/store_report.h"
@@ -90,19 +91,16 @@ bool parse_options(int argc, char** argv, Options& o) {
 class Progress {
 public:
     explicit Progress(const std::string& path) {
-        if (!path.empty()) fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (!path.empty()) fd_.reset(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
     }
-    ~Progress() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    bool ok(const std::string& path) const { return path.empty() || fd_ >= 0; }
+    bool ok(const std::string& path) const { return path.empty() || fd_; }
     // One byte per completed step: a single small append is never seen half done.
     void done() const {
-        if (fd_ >= 0) tv::platform::write_all(fd_, "+", 1);
+        if (fd_) tv::platform::write_all(fd_.get(), "+", 1);
     }
 
 private:
-    int fd_ = -1;
+    tv::platform::UniqueFd fd_;
 };
 
 bool more(const Options& o, long done) { return o.count == 0 || done < o.count; }
@@ -122,10 +120,10 @@ int run_store(const Options& o, const Progress& progress) {
     const std::string source = tv::create_temp_folder();
     if (source.empty()) return kExitFailed;
     {
-        std::FILE* f = std::fopen(tv::join_path(source, "PATIENT.TXT").c_str(), "wbe");
+        tv::platform::UniqueFile f = tv::platform::open_file(tv::join_path(source, "PATIENT.TXT"), "wb");
         if (!f) return kExitFailed;
-        std::fputs("Crash\r\nWriter\r\n", f);
-        if (std::fclose(f) != 0) return kExitFailed;
+        std::fputs("Crash\r\nWriter\r\n", f.get());
+        if (!tv::platform::close_file(f)) return kExitFailed;
     }
     int result = 0;
     for (long done = 0; more(o, done); ++done) {

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "platform/deck_model.h"
+#include "platform/handles.h"
 #include "platform/paths.h"
 #include "platform/shared_memory.h"
 
@@ -59,8 +60,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "deck-sim: cannot make the ring %s\n", ring_name.c_str());
         return 1;
     }
-    std::FILE* log = nullptr;
-    if (!log_path.empty() && !(log = std::fopen(log_path.c_str(), "ae"))) {
+    tv::platform::UniqueFile log_file;
+    if (!log_path.empty() && !(log_file = tv::platform::open_file(log_path, "a"))) {
         std::fprintf(stderr, "deck-sim: cannot write %s\n", log_path.c_str());
         return 1;
     }
@@ -70,7 +71,7 @@ int main(int argc, char** argv) {
     {
         tv::platform::DeckModel model(std::move(source), geometry,
                                       {static_cast<std::uint8_t*>(ring->data()), ring_bytes}, options);
-        if (log)
+        if (std::FILE* log = log_file.get())
             model.set_write_log([log](const std::vector<std::uint8_t>& packet) {
                 // One line per packet: its length, then its words.
                 std::string line = std::to_string(packet.size());
@@ -90,6 +91,5 @@ int main(int argc, char** argv) {
         }
     }
     tv::platform::SharedMemory::unlink(ring_name);
-    if (log) std::fclose(log);
     return 0;
 }

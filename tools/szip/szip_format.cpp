@@ -12,25 +12,19 @@
 #include <new>
 #include <thread>
 
+#include "common/bytes.h"
 #include "platform/fs.h"
+#include "platform/handles.h"
 #include "tools/szip/word_coder.h"
 
 namespace tv::szip {
 
 namespace {
 
-void put_le(std::uint8_t* p, std::uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-std::uint64_t get_le(const std::uint8_t* p, int bytes) {
-    std::uint64_t v = 0;
-    for (int i = 0; i < bytes; ++i) v |= static_cast<std::uint64_t>(p[i]) << (8 * i);
-    return v;
-}
-
 bool read_file(const std::string& path, std::vector<std::uint8_t>& out) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    const platform::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file) return false;
+    const int fd = file.get();
     struct stat st {};
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     if (ok) {
@@ -40,39 +34,27 @@ bool read_file(const std::string& path, std::vector<std::uint8_t>& out) {
         std::uint8_t extra;
         if (ok && ::pread(fd, &extra, 1, static_cast<off_t>(out.size())) != 0) ok = false;
     }
-    ::close(fd);
     return ok;
 }
 
 bool write_file(const std::string& path, const std::vector<std::uint8_t>& data) {
     ::unlink(path.c_str());
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) return false;
-    bool ok = data.empty() || platform::write_all(fd, data.data(), data.size());
-    if (::close(fd) != 0) ok = false;
+    platform::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+    if (!fd) return false;
+    bool ok = data.empty() || platform::write_all(fd.get(), data.data(), data.size());
+    if (!fd.close()) ok = false;
     if (!ok) ::unlink(path.c_str());
     return ok;
 }
 
 }  // namespace
 
-std::uint32_t crc32(const std::uint8_t* data, std::size_t size) {
-    std::uint32_t crc = 0;
-    while (size > 0) {
-        const std::size_t chunk = std::min<std::size_t>(size, 1u << 30);
-        crc = lzma_crc32(data, chunk, crc);
-        data += chunk;
-        size -= chunk;
-    }
-    return crc;
-}
-
 std::vector<std::uint8_t> to_delta_planes(const std::uint8_t* data, std::size_t size) {
     const std::size_t n = size / 2;
     std::vector<std::uint8_t> out(size);
     std::uint16_t prev = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        const auto w = static_cast<std::uint16_t>(data[2 * i] | data[2 * i + 1] << 8);
+        const auto w = load_le16(data + 2 * i);
         const auto d = static_cast<std::int16_t>(static_cast<std::uint16_t>(w - prev));
         prev = w;
         const auto z = static_cast<std::uint16_t>(static_cast<std::uint16_t>(d) << 1 ^ static_cast<std::uint16_t>(d >> 15));
@@ -91,8 +73,7 @@ std::vector<std::uint8_t> from_delta_planes(const std::uint8_t* data, std::size_
         const auto z = static_cast<std::uint16_t>(data[i] | data[n + i] << 8);
         const auto d = static_cast<std::uint16_t>((z >> 1) ^ (0u - (z & 1u)));
         prev = static_cast<std::uint16_t>(prev + d);
-        out[2 * i] = static_cast<std::uint8_t>(prev);
-        out[2 * i + 1] = static_cast<std::uint8_t>(prev >> 8);
+        store_le16(&out[2 * i], prev);
     }
     if (size & 1) out[size - 1] = data[size - 1];
     return out;
@@ -221,8 +202,8 @@ void put_header(std::vector<std::uint8_t>& out, std::uint8_t method, const std::
     std::memcpy(out.data(), "TVSZ", 4);
     out[4] = kFormat;
     out[5] = method;
-    put_le(&out[6], input.size(), 8);
-    put_le(&out[14], crc32(input.data(), input.size()), 4);
+    store_le64(&out[6], input.size());
+    store_le32(&out[14], tv::crc32(input.data(), input.size()));
 }
 
 // Method 3; empty on failure.
@@ -242,7 +223,7 @@ std::vector<std::uint8_t> pack_words(const std::vector<std::uint8_t>& input) {
     put_header(out, kMethodWords, input);
     std::uint8_t* p = out.data() + kHeaderSize;
     for (const auto& c : coded) {
-        put_le(p, c.size(), 4);
+        store_le32(p, static_cast<std::uint32_t>(c.size()));
         p += 4;
     }
     for (const auto& c : coded) {
@@ -264,7 +245,7 @@ bool unpack_words(const std::vector<std::uint8_t>& packed, std::uint64_t size, s
     std::uint64_t at = 4 * static_cast<std::uint64_t>(blocks);
     for (std::size_t i = 0; i < blocks; ++i) {
         offsets[i] = static_cast<std::size_t>(at);
-        at += get_le(table + 4 * i, 4);
+        at += load_le32(table + 4 * i);
         if (at > body) return false;
     }
     offsets[blocks] = static_cast<std::size_t>(at);
@@ -321,7 +302,7 @@ std::vector<std::uint8_t> pack_planes(const std::vector<std::uint8_t>& input) {
         if (!low_ok || !high_ok) return {};
         std::vector<std::uint8_t> out(kHeaderSize + kPlaneLengthSize + low_stream.size() + high_stream.size());
         put_header(out, kMethodDeltaPlanesXz, input);
-        put_le(&out[kHeaderSize], low_stream.size(), 8);
+        store_le64(&out[kHeaderSize], low_stream.size());
         std::uint8_t* p = out.data() + kHeaderSize + kPlaneLengthSize;
         std::memcpy(p, low_stream.data(), low_stream.size());
         std::memcpy(p + low_stream.size(), high_stream.data(), high_stream.size());
@@ -333,7 +314,7 @@ std::vector<std::uint8_t> pack_planes(const std::vector<std::uint8_t>& input) {
 
 bool unpack_planes(const std::vector<std::uint8_t>& packed, std::uint64_t size, std::vector<std::uint8_t>& output) {
     if (packed.size() < kHeaderSize + kPlaneLengthSize) return false;
-    const std::uint64_t low_stream_size = get_le(&packed[kHeaderSize], 8);
+    const std::uint64_t low_stream_size = load_le64(&packed[kHeaderSize]);
     const std::size_t body_size = packed.size() - kHeaderSize - kPlaneLengthSize;
     if (low_stream_size > body_size) return false;
     // LZMA2 cannot expand beyond a few thousand to one; a larger claim is not ours.
@@ -380,8 +361,8 @@ std::vector<std::uint8_t> pack(const std::vector<std::uint8_t>& input) {
 
 bool unpack(const std::vector<std::uint8_t>& packed, std::vector<std::uint8_t>& output) {
     if (packed.size() < kHeaderSize || std::memcmp(packed.data(), "TVSZ", 4) != 0 || packed[4] != kFormat) return false;
-    const std::uint64_t size = get_le(&packed[6], 8);
-    const auto crc = static_cast<std::uint32_t>(get_le(&packed[14], 4));
+    const std::uint64_t size = load_le64(&packed[6]);
+    const std::uint32_t crc = load_le32(&packed[14]);
     std::vector<std::uint8_t> out;
     bool ok = false;
     try {
@@ -392,7 +373,7 @@ bool unpack(const std::vector<std::uint8_t>& packed, std::vector<std::uint8_t>& 
     } catch (const std::bad_alloc&) {
         return false;
     }
-    if (!ok || crc32(out.data(), out.size()) != crc) return false;
+    if (!ok || tv::crc32(out.data(), out.size()) != crc) return false;
     output = std::move(out);
     return true;
 }

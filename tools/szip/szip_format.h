@@ -40,7 +40,6 @@ inline constexpr int kExitInput = 2;
 inline constexpr int kExitOutput = 3;
 inline constexpr int kExitCorrupt = 4;
 
-std::uint32_t crc32(const std::uint8_t* data, std::size_t size);
 std::vector<std::uint8_t> to_delta_planes(const std::uint8_t* data, std::size_t size);
 std::vector<std::uint8_t> from_delta_planes(const std::uint8_t* data, std::size_t size);
 // The xz block size for a plane of `size` bytes: a function of the size alone, so the bytes never

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "common/bytes.h"
+
 namespace tv::szip {
 
 namespace {
@@ -155,7 +157,7 @@ std::vector<std::uint8_t> encode_word_block(const std::uint8_t* data, std::size_
     std::uint16_t prev = 0;
     std::uint32_t z1 = 0, z2 = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        const auto w = static_cast<std::uint16_t>(data[2 * i] | data[2 * i + 1] << 8);
+        const auto w = load_le16(data + 2 * i);
         const auto d = static_cast<std::uint16_t>(w - prev);
         prev = w;
         const std::uint32_t z = (d & 0x8000u) ? ((0xFFFFu - d) << 1 | 1u) : static_cast<std::uint32_t>(d) << 1;
@@ -203,8 +205,7 @@ bool decode_word_block(const std::uint8_t* in, std::size_t in_size, std::uint8_t
         // Unfold: even numbers are steps up, odd ones steps down.
         const auto d = static_cast<std::uint16_t>((z & 1u) ? 0xFFFFu - (z >> 1) : z >> 1);
         prev = static_cast<std::uint16_t>(prev + d);
-        out[2 * i] = static_cast<std::uint8_t>(prev);
-        out[2 * i + 1] = static_cast<std::uint8_t>(prev >> 8);
+        store_le16(&out[2 * i], prev);
         z2 = z1;
         z1 = z;
     }

@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/bytes.h"
+#include "platform/handles.h"
+
 namespace tv::tapegen {
 namespace {
 
@@ -29,13 +32,9 @@ std::uint32_t scramble(std::uint32_t v) {
     return v;
 }
 
-void put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
 std::vector<std::uint8_t> pack(std::initializer_list<std::uint32_t> list) {
     std::vector<std::uint8_t> out;
-    for (std::uint32_t w : list) put32(out, w);
+    for (std::uint32_t w : list) append_le32(out, w);
     return out;
 }
 
@@ -157,8 +156,8 @@ bool generate(const Options& o, const std::string& path, Expected& e, std::strin
             std::vector<std::uint8_t> m = pack({80, 17, 10});
             for (int i = 0; i < 32; ++i) {
                 const int j = 32 * blocks_sent + i;
-                put32(m, static_cast<std::uint32_t>(tape.position(j)));
-                put32(m, tape.word(j, o.skip));
+                append_le32(m, static_cast<std::uint32_t>(tape.position(j)));
+                append_le32(m, tape.word(j, o.skip));
             }
             out.add(message(std::move(m)));
             if (stored_words < kTimeCodeLimit) stored_words += 32;
@@ -283,8 +282,9 @@ bool generate(const Options& o, const std::string& path, Expected& e, std::strin
 }
 
 bool write_expected(const std::string& path, const Expected& e) {
-    std::FILE* f = std::fopen(path.c_str(), "we");
-    if (!f) return false;
+    platform::UniqueFile file = platform::open_file(path, "w");
+    if (!file) return false;
+    std::FILE* f = file.get();
     std::fprintf(f, "exit_code=%d\ndeck_state=%d\nsamples_written=%d\nsamples_stored=%lld\n", e.exit_code,
                  e.deck_state, e.samples_written, static_cast<long long>(e.samples_stored));
     for (int c = 0; c < 3; ++c)
@@ -297,20 +297,19 @@ bool write_expected(const std::string& path, const Expected& e) {
     std::fprintf(f, "events=");
     for (std::size_t i = 0; i < e.events.size(); ++i) std::fprintf(f, "%s%d", i ? "," : "", e.events[i]);
     std::fprintf(f, "\npacket_errors=%d\nacks=%d\n", e.packet_errors, e.acks);
-    return std::fclose(f) == 0;
+    return platform::close_file(file);
 }
 
 bool read_expected(const std::string& path, std::vector<std::pair<std::string, std::string>>& fields) {
-    std::FILE* f = std::fopen(path.c_str(), "re");
+    const platform::UniqueFile f = platform::open_file(path, "r");
     if (!f) return false;
     char line[4096];
-    while (std::fgets(line, sizeof line, f)) {
+    while (std::fgets(line, sizeof line, f.get())) {
         std::string s(line);
         while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
         const auto eq = s.find('=');
         if (eq != std::string::npos) fields.emplace_back(s.substr(0, eq), s.substr(eq + 1));
     }
-    std::fclose(f);
     return true;
 }
 

@@ -20,19 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "common/bytes.h"
+#include "common/files.h"
+
 namespace cardgen {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
-
-inline void put16(std::uint8_t* p, unsigned v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-inline void put32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-inline unsigned get16(const std::uint8_t* p) { return p[0] | (p[1] << 8); }
 
 // CRC-16/MCRF4XX, bit by bit.
 inline std::uint16_t crc_step(std::uint16_t crc, std::uint8_t b) {
@@ -49,7 +43,7 @@ inline void scramble(std::uint8_t* s, bool high) {
         s[i] = static_cast<std::uint8_t>(plain ^ (high ? crc >> 8 : crc & 0xFF));
         crc = crc_step(crc, plain);
     }
-    put16(s + 3, crc);
+    tv::store_le16(s + 3, crc);
 }
 
 inline bool high_form(std::uint8_t type) {
@@ -71,10 +65,10 @@ struct StartInfo {
 inline Sector start_sector(const StartInfo& i, bool scrambled = true) {
     Sector s{};
     s[0] = i.type;
-    put16(&s[1], i.rec);
+    tv::store_le16(&s[1], i.rec);
     std::memcpy(&s[6], i.time, 6);
     s[15] = i.format;
-    put16(&s[16], 0x0102);
+    tv::store_le16(&s[16], 0x0102);
     std::memcpy(&s[18], i.serial.data(), std::min<std::size_t>(8, i.serial.size()));
     std::memcpy(&s[164], i.recorder_text.data(), std::min<std::size_t>(18, i.recorder_text.size()));
     s[182] = i.length_hours;
@@ -122,7 +116,7 @@ struct DataSector {
 inline Sector data_sector(const DataSector& d, bool scrambled = true) {
     Sector s{};
     s[0] = d.type;
-    put16(&s[1], d.rec);
+    tv::store_le16(&s[1], d.rec);
     s[6] = d.button ? 1 : 0;
     s[8] = d.top_bits;
     s[11] = static_cast<std::uint8_t>(d.events.size());
@@ -432,11 +426,11 @@ inline std::vector<Sector> stream_sectors(const Bytes& stream, const std::vector
     for (std::size_t k = 0; k < n; ++k) {
         Sector& s = out[k];
         s[0] = type;
-        put16(&s[1], rec);
+        tv::store_le16(&s[1], rec);
         for (std::size_t i = 0; i < 507 && k * 507 + i < stream.size(); ++i) s[5 + i] = stream[k * 507 + i];
         while (next_block < block_bits.size() && block_bits[next_block] < k * 4056) ++next_block;
         if (next_block < block_bits.size() && block_bits[next_block] < (k + 1) * 4056)
-            put16(&s[3], static_cast<unsigned>(block_bits[next_block] - k * 4056 + 40));
+            tv::store_le16(&s[3], static_cast<unsigned>(block_bits[next_block] - k * 4056 + 40));
     }
     return out;
 }
@@ -451,15 +445,15 @@ struct IndexItem {
 inline Sector index_sector(const std::vector<IndexItem>& items, unsigned rec, std::uint8_t type = 32) {
     Sector s{};
     s[0] = type;
-    put16(&s[1], rec);
+    tv::store_le16(&s[1], rec);
     std::size_t off = 3;
     for (auto& it : items) {
         const std::size_t len = it.tag == 3 ? 8 : it.tag == 1 ? 12 : 14;
         s[off] = it.tag;
         s[off + 1] = static_cast<std::uint8_t>(len);
         std::memcpy(&s[off + 2], it.time, 6);
-        if (len >= 12) put32(&s[off + 8], it.sector);
-        if (len >= 14) put16(&s[off + 12], it.bit);
+        if (len >= 12) tv::store_le32(&s[off + 8], it.sector);
+        if (len >= 14) tv::store_le16(&s[off + 12], it.bit);
         off += len;
     }
     s[off] = 0;
@@ -471,9 +465,9 @@ inline Sector index_sector(const std::vector<IndexItem>& items, unsigned rec, st
 inline Bytes config_dat(unsigned rec, unsigned pdn, unsigned wav, const std::string& name, const std::string& id) {
     Bytes c(512, 0);
     c[0] = 1;
-    put16(&c[1], rec);
-    put16(&c[10], pdn);
-    put16(&c[12], wav);
+    tv::store_le16(&c[1], rec);
+    tv::store_le16(&c[10], pdn);
+    tv::store_le16(&c[12], wav);
     c[95] = 129;
     std::memcpy(&c[96], name.data(), name.size());
     std::memcpy(&c[256], id.data(), id.size());
@@ -484,21 +478,21 @@ inline Bytes empty_wav() {
     Bytes w(65536, 0);
     std::uint8_t* p = w.data();
     std::memcpy(p, "RIFF", 4);
-    put32(p + 4, 65528);
+    tv::store_le32(p + 4, 65528);
     std::memcpy(p + 8, "WAVEfmt ", 8);
-    put32(p + 16, 18);
-    put16(p + 20, 1);
-    put16(p + 22, 1);
-    put32(p + 24, 8000);
-    put32(p + 28, 8000);
-    put16(p + 32, 1);
-    put16(p + 34, 8);
-    put16(p + 36, 0);
+    tv::store_le32(p + 16, 18);
+    tv::store_le16(p + 20, 1);
+    tv::store_le16(p + 22, 1);
+    tv::store_le32(p + 24, 8000);
+    tv::store_le32(p + 28, 8000);
+    tv::store_le16(p + 32, 1);
+    tv::store_le16(p + 34, 8);
+    tv::store_le16(p + 36, 0);
     std::memcpy(p + 38, "fact", 4);
-    put32(p + 42, 4);
-    put32(p + 46, 65477);
+    tv::store_le32(p + 42, 4);
+    tv::store_le32(p + 46, 65477);
     std::memcpy(p + 50, "data", 4);
-    put32(p + 54, 65477);
+    tv::store_le32(p + 54, 65477);
     return w;
 }
 
@@ -509,8 +503,9 @@ inline void write_bytes(const fs::path& p, const void* data, std::size_t n) {
 }
 
 inline Bytes read_bytes(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Bytes b;
+    tv::read_file_bytes(p.string(), b);
+    return b;
 }
 
 inline void write_ecg(const fs::path& p, const std::vector<Sector>& sectors) {

@@ -155,11 +155,11 @@ TEST_F(DiskTest, MarkingAsReadOnceOnlyAndNeverOnAReadOnlyConfig) {
     disk.set_mode(10);
     ::chmod((card / "config.dat").c_str(), 0444);
     EXPECT_EQ(disk.mark_as_read(true), 1);  // even when root could write it
-    EXPECT_EQ(cardgen::get16(cardgen::read_bytes(card / "config.dat").data() + 1), 5u);
+    EXPECT_EQ(tv::load_le16(cardgen::read_bytes(card / "config.dat").data() + 1), 5u);
     ::chmod((card / "config.dat").c_str(), 0644);
     EXPECT_EQ(disk.mark_as_read(true), 0);
     EXPECT_EQ(disk.mark_as_read(true), 0);
-    EXPECT_EQ(cardgen::get16(cardgen::read_bytes(card / "config.dat").data() + 1), 6u);
+    EXPECT_EQ(tv::load_le16(cardgen::read_bytes(card / "config.dat").data() + 1), 6u);
     EXPECT_EQ(disk.check_card_files(), 0);
 }
 
@@ -167,7 +167,7 @@ TEST_F(DiskTest, RecoveryRewritesTheDamagedStartSectorWhereItWas) {
     const fs::path card = t / "C";
     cardgen::Sector idx{};
     idx[0] = 32;
-    cardgen::put16(&idx[1], 5);
+    tv::store_le16(&idx[1], 5);
     auto sectors = small_card(5);
     sectors.insert(sectors.begin(), idx);  // the start sector is sector 1
     sectors[1][511] ^= 1;
@@ -186,7 +186,7 @@ TEST_F(DiskTest, RecoveryRewritesTheDamagedStartSectorWhereItWas) {
     rebuilt.serial.clear();
     rebuilt.length_hours = 255;
     cardgen::Sector expect = cardgen::start_sector(rebuilt, false);
-    cardgen::put16(&expect[16], 0);
+    tv::store_le16(&expect[16], 0);
     cardgen::scramble(expect.data(), false);
     EXPECT_TRUE(std::equal(expect.begin(), expect.end(), ecg.begin() + 512));
     EXPECT_TRUE(disk.recover_start_sector());
@@ -224,8 +224,8 @@ TEST_F(DiskTest, CopyOfTheCardNeverIntoTheCardItself) {
     EXPECT_TRUE(fs::exists(card / "config.dat"));
     EXPECT_TRUE(disk.copy_all_files(out.string()));
     EXPECT_EQ(cardgen::read_bytes(out / "ecg.dat").size(), 2u * 512);  // the end sector is not copied
-    EXPECT_EQ(cardgen::get16(cardgen::read_bytes(card / "config.dat").data() + 1), 6u);
-    EXPECT_EQ(cardgen::get16(cardgen::read_bytes(out / "config.dat").data() + 1), 6u);
+    EXPECT_EQ(tv::load_le16(cardgen::read_bytes(card / "config.dat").data() + 1), 6u);
+    EXPECT_EQ(tv::load_le16(cardgen::read_bytes(out / "config.dat").data() + 1), 6u);
 }
 
 }  // namespace
@@ -253,8 +253,8 @@ TEST_F(WriteCardTest, WriteCnavInitialisesTheOnlyCardWithThePatientSummary) {
     r = run({"/write=cnav", "/dir=" + out.string()});
     ASSERT_EQ(r.code, 0) << r.err;
     const auto again = cardgen::read_bytes(card / "config.dat");
-    EXPECT_EQ(cardgen::get16(&again[1]), 4u);
-    EXPECT_EQ(cardgen::get16(&again[10]), 4u);
+    EXPECT_EQ(tv::load_le16(&again[1]), 4u);
+    EXPECT_EQ(tv::load_le16(&again[10]), 4u);
 }
 
 }  // namespace

@@ -41,13 +41,13 @@ struct CefContent {
 
 Bytes make_cef(const CefContent& content) {
     Bytes b(108, 0);
-    cardgen::put32(&b[4], 108);
-    cardgen::put32(&b[8], content.version);
+    tv::store_le32(&b[4], 108);
+    tv::store_le32(&b[8], content.version);
     std::memcpy(&b[12], "Compressed ECG", 14);
     std::memcpy(&b[28], "Test recording", 14);
-    cardgen::put32(&b[96], 11);
-    cardgen::put32(&b[100], 3);
-    cardgen::put32(&b[104], 7680 * 60);
+    tv::store_le32(&b[96], 11);
+    tv::store_le32(&b[100], 3);
+    tv::store_le32(&b[104], 7680 * 60);
     const auto p = permutation();
     Bytes pt = text(content.patient);
     for (auto& c : pt) c = p[c];
@@ -60,8 +60,7 @@ Bytes make_cef(const CefContent& content) {
         for (int i = 0; i < 1000; ++i) {
             // Stored reduced by 4 bits: the reader shifts them back.
             const std::uint16_t reduced = static_cast<std::uint16_t>((0x0123 + i + c) & 0x0FFF);
-            data.push_back(static_cast<std::uint8_t>(reduced));
-            data.push_back(static_cast<std::uint8_t>(reduced >> 8));
+            tv::append_le16(data, reduced);
         }
         member(b, data);
         u32(b, 410);
@@ -81,7 +80,7 @@ Bytes make_cef(const CefContent& content) {
         for (std::size_t k = 0; k < 4 && i + k < b.size(); ++k) w |= static_cast<std::uint32_t>(b[i + k]) << (8 * k);
         x ^= w;
     }
-    cardgen::put32(&b[0], x);
+    tv::store_le32(&b[0], x);
     return b;
 }
 

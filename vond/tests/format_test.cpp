@@ -160,7 +160,7 @@ TEST(BitStream, DamagedPositionsAreErrors) {
     std::vector<std::uint64_t> starts;
     auto sectors = cardgen::stream_sectors(w.bytes, {0, 535, 1070, 1605, 2140, 2675, 3210, 3745, 4280}, 33, 5);
     ASSERT_GE(sectors.size(), 2u);
-    cardgen::put16(&sectors[1][3], 999);  // the first block of sector 2 is not where it says
+    tv::store_le16(&sectors[1][3], 999);  // the first block of sector 2 is not where it says
     BitStreamDecoder d;
     d.reset();
     bool failed = false;
@@ -290,11 +290,11 @@ TEST_F(DecodeTest, TwelveLeadFilesAndHeaders) {
     for (int k = 0; k < 2; ++k) {
         Sector s{};
         s[0] = 64;
-        cardgen::put16(&s[1], 5);
+        tv::store_le16(&s[1], 5);
         s[7] = 1;
         s[8] = 16;
         for (int f = 0; f < 30; ++f)
-            for (int l = 0; l < 8; ++l) cardgen::put16(&s[static_cast<std::size_t>(32 + f * 16 + l * 2)], static_cast<unsigned>(100 * l + f + k));
+            for (int l = 0; l < 8; ++l) tv::store_le16(&s[static_cast<std::size_t>(32 + f * 16 + l * 2)], static_cast<unsigned>(100 * l + f + k));
         cardgen::scramble(s.data(), true);
         ecg.push_back(s);
     }
@@ -313,18 +313,18 @@ TEST_F(DecodeTest, TwelveLeadFilesAndHeaders) {
                                    30, 20, 10, 15, 3, 7};  // 1907: day and month right, the year 100 early
     for (int i = 0; i < 25; ++i) EXPECT_EQ(lead2[static_cast<std::size_t>(i)], head[i]) << i;
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&lead2[25])), "Lead II");
-    EXPECT_EQ(cardgen::get16(&lead2[41]), 128u);
-    EXPECT_EQ(cardgen::get16(&lead2[43]), 1638u);
-    EXPECT_EQ(cardgen::get16(&lead2[55]), 100u);
-    EXPECT_EQ(cardgen::get16(&lead2[57]), 130u);
-    EXPECT_EQ(cardgen::get16(&lead2[59]), 100u);
-    EXPECT_EQ(cardgen::get16(&lead2[59 + 2 * 60]), 0x8000u);
+    EXPECT_EQ(tv::load_le16(&lead2[41]), 128u);
+    EXPECT_EQ(tv::load_le16(&lead2[43]), 1638u);
+    EXPECT_EQ(tv::load_le16(&lead2[55]), 100u);
+    EXPECT_EQ(tv::load_le16(&lead2[57]), 130u);
+    EXPECT_EQ(tv::load_le16(&lead2[59]), 100u);
+    EXPECT_EQ(tv::load_le16(&lead2[59 + 2 * 60]), 0x8000u);
     const auto pac = cardgen::read_bytes(out / "os12pac.dat");
     ASSERT_EQ(pac.size(), 29u + 8u);
     EXPECT_EQ(pac[26], 0x73);  // 1907
     // The second sector's mark: start * 128 + 30 (0.234375 s) + 16 / 8.
     const std::int64_t start = CardClock::from_bytes(cardgen::StartInfo{}.time).to_seconds();
-    EXPECT_EQ(cardgen::get16(&pac[33]) | (cardgen::get16(&pac[35]) << 16),
+    EXPECT_EQ(tv::load_le32(&pac[33]),
               static_cast<unsigned>((start * 128 + 30 + 2) & 0xFFFFFFFF));
 
     // The same card with the archive output fails at its first 12-lead sector.
@@ -351,7 +351,7 @@ TEST(CardFiles, TextsWavAndVisualOrder) {
     for (int i = 0; i < 32; ++i) fir[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(i + 1);
     c.set_fir(&fir);
     EXPECT_EQ(c.bytes[15], 32);
-    EXPECT_EQ(cardgen::get16(&c.bytes[80]), 136u);  // 1 + ... + 16
+    EXPECT_EQ(tv::load_le16(&c.bytes[80]), 136u);  // 1 + ... + 16
     EXPECT_EQ(c.bytes[48], 0);
     const std::string wav = empty_patient_wav();
     const cardgen::Bytes golden = cardgen::empty_wav();

@@ -39,7 +39,7 @@ protected:
         card = t / "CARD";
         cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "DOE^JOHN", "12345"), 1024, three_channel_card());
     }
-    unsigned card_rec() { return cardgen::get16(cardgen::read_bytes(card / "config.dat").data() + 1); }
+    unsigned card_rec() { return tv::load_le16(cardgen::read_bytes(card / "config.dat").data() + 1); }
     RunResult read_archive(const std::vector<std::string>& extra = {}) {
         std::vector<std::string> a = {"/dir=" + out.string(), "/ipdir=" + card.string(), "/readecg=hide",
                                       "/opformat=archive", "/cal=0"};

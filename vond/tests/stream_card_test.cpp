@@ -180,7 +180,7 @@ TEST_F(StreamCardTest, HostileIndexPositionIsRefused) {
     StreamCard sc = make_stream_card();
     // Point the one-hour entry past the end of ecg.dat.
     Sector& idx = sc.sectors[1];
-    cardgen::put32(&idx[3 + 12 + 8], 0x7FFFFF);
+    tv::store_le32(&idx[3 + 12 + 8], 0x7FFFFF);
     const fs::path card = t / "CARD";
     cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "A", "B"), 1024, sc.sectors);
     RunResult r = run({"/dir=" + out.string(), "/ipdir=" + card.string(), "/readecg=hide", "/opformat=archive",
@@ -195,9 +195,9 @@ TEST_F(StreamCardTest, IndexThatLoopsEnds) {
     Sector& idx = sc.sectors[1];
     Sector loop{};
     loop[0] = 32;
-    cardgen::put16(&loop[1], 5);
+    tv::store_le16(&loop[1], 5);
     loop[3] = 255;
-    cardgen::put32(&loop[508], 1);
+    tv::store_le32(&loop[508], 1);
     idx = loop;
     const fs::path card = t / "CARD";
     cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "A", "B"), 1024, sc.sectors);

@@ -70,7 +70,7 @@ protected:
 inline std::vector<std::uint16_t> words(const fs::path& p) {
     auto b = cardgen::read_bytes(p);
     std::vector<std::uint16_t> w(b.size() / 2);
-    for (std::size_t i = 0; i < w.size(); ++i) w[i] = static_cast<std::uint16_t>(b[2 * i] | (b[2 * i + 1] << 8));
+    for (std::size_t i = 0; i < w.size(); ++i) w[i] = tv::load_le16(&b[2 * i]);
     return w;
 }
 

@@ -25,6 +25,7 @@
 #include "framework/qt/qt_ui.h"
 #include "platform/drives.h"
 #include "platform/fs.h"
+#include "platform/handles.h"
 #include "platform/process.h"
 #include "vond/card_format.h"
 #include "vond/messages.h"
@@ -293,11 +294,8 @@ QtVondWindows::~QtVondWindows() = default;
 namespace {
 
 bool socket_answers(const sockaddr* address, socklen_t length, int family) {
-    const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    const bool ok = ::connect(fd, address, length) == 0;
-    ::close(fd);
-    return ok;
+    const platform::UniqueFd fd(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    return fd && ::connect(fd.get(), address, length) == 0;
 }
 
 bool unix_socket_answers(const std::string& path) {

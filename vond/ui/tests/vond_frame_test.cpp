@@ -22,6 +22,7 @@
 #include "common/ui.h"
 #include "framework/qt/qt_text.h"
 #include "platform/drives.h"
+#include "platform/handles.h"
 #include "vond/messages.h"
 #include "vond/ui/vond_frame.h"
 #include "vond/ui/tests/vond_ui_test.h"
@@ -38,7 +39,7 @@ protected:
         const fs::path c = t / "cards" / std::string(1, letter);
         fs::create_directories(c);
         for (const char* n : {"config.dat", "cnav.dat", "patient.wav", "ecg.dat"})
-            std::fclose(std::fopen((c / n).c_str(), "we"));
+            tv::platform::open_file((c / n).string(), "w");
         tv::platform::MappedDrive d;
         d.letter = letter;
         d.folder = c.string();
@@ -245,8 +246,9 @@ TEST_F(VondFrameTest, AnUnreachableDisplayIsNoScreen) {
     EXPECT_FALSE(tv::vond::QtVondWindows::user_can_answer());
     // A display server listening on its socket is a screen a person can answer at.
     const std::string path = (t / "wayland-0").string();
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(fd, 0);
+    tv::platform::UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    ASSERT_TRUE(listener);
+    const int fd = listener.get();
     sockaddr_un a{};
     a.sun_family = AF_UNIX;
     ASSERT_LT(path.size(), sizeof a.sun_path);
@@ -257,7 +259,7 @@ TEST_F(VondFrameTest, AnUnreachableDisplayIsNoScreen) {
         EnvOverride w("WAYLAND_DISPLAY", path.c_str());
         EXPECT_TRUE(tv::vond::QtVondWindows::user_can_answer());
     }
-    ::close(fd);
+    listener.reset();
     {
         EnvOverride w("WAYLAND_DISPLAY", path.c_str());
         EXPECT_FALSE(tv::vond::QtVondWindows::user_can_answer());  // nobody listens any more
