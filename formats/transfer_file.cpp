@@ -14,7 +14,6 @@
 #include "common/bytes.h"
 #include "common/files.h"
 #include "common/text.h"
-#include "common/ui.h"
 #include "formats/implode.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
@@ -176,14 +175,15 @@ std::string strip_control_chars(std::string name) {
 }
 
 // Renames the extracted short copies to the long names the list gives. A name that would leave
-// the folder is skipped, and an existing file is never replaced.
-void restore_long_names(const std::string& folder) {
+// the folder is skipped, and an existing file is never replaced. A list that cannot be read is
+// said in `notice`.
+void restore_long_names(const std::string& folder, std::string* notice) {
     const auto list_path = platform::find_name_ci(folder, kLongNameListName);
     if (!list_path) return;
     const std::optional<std::string> read = platform::read_whole_file(*list_path);
     if (!read) {
         const int err = errno;
-        show_error(format_string("Serious file error : %s", std::strerror(err)));
+        if (notice) *notice = format_string("Serious file error : %s", std::strerror(err));
         return;
     }
     const std::string& content = *read;
@@ -343,7 +343,7 @@ int pack_transfer_file(const std::vector<std::string>& list, const std::string& 
     return failed ? 1 : 0;
 }
 
-int unpack_transfer_file(const std::string& archive_path, const std::string& folder) {
+int unpack_transfer_file(const std::string& archive_path, const std::string& folder, std::string* notice) {
     int result;
     const platform::UniqueFile source = platform::open_file(archive_path, "rb");
     if (!source) {
@@ -352,7 +352,7 @@ int unpack_transfer_file(const std::string& archive_path, const std::string& fol
         auto work = std::make_unique<CompressionWorkArea>();
         result = unpack_entries(source.get(), folder, *work);
     }
-    restore_long_names(folder);
+    restore_long_names(folder, notice);
     return result;
 }
 

@@ -60,8 +60,9 @@ inline constexpr std::size_t kMaxPackedNameLength = 12;
 int pack_transfer_file(const std::vector<std::string>& list, const std::string& archive_path);
 
 // Unpacks every entry into `folder` (which must exist). Entries extracted before an error stay;
-// long names listed in the long-name member are restored whatever the result.
-int unpack_transfer_file(const std::string& archive_path, const std::string& folder);
+// long names listed in the long-name member are restored whatever the result. When the long-name
+// list cannot be read, `notice` gets the sentence to tell the user (the result does not change).
+int unpack_transfer_file(const std::string& archive_path, const std::string& folder, std::string* notice = nullptr);
 
 // REPINFO.TXT content: description, type code, time and size fields, one a line, CR LF line
 // ends. Line breaks and other control characters in the description become blanks.

@@ -159,7 +159,9 @@ int import_transfer_file(const std::string& transfer_file, const std::string& ar
     }
     FolderRemover remover(folder, true, false);
 
-    const int unpacked = unpack_transfer_file(transfer_file, folder);
+    std::string notice;
+    const int unpacked = unpack_transfer_file(transfer_file, folder, &notice);
+    if (!notice.empty()) show_error(notice);
     if (unpacked != kUnpackOk) {
         const char* text;
         switch (unpacked) {
