@@ -224,7 +224,17 @@ TEST(SzipWords, CorruptStreamsAreRefused) {
     // Sixteen escape ones describe no 16-bit word.
     const Bytes ones(64, 0xFF);
     Bytes hostile{0x00};
+// gcc 12 at -O2 misreads the grow-and-move inside insert as an access past the one-byte vector
+// (a known false positive).
+#if !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
+#pragma GCC diagnostic ignored "-Wstringop-overread"
+#endif
     hostile.insert(hostile.end(), ones.begin(), ones.end());
+#if !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
     EXPECT_FALSE(decode_word_block(hostile.data(), hostile.size(), back.data(), 10));
 }
 
