@@ -240,7 +240,8 @@ bool CRCFile::open_locked(const std::string& path, bool take_turns, bool fresh) 
         const std::uint8_t placeholder[4] = {0, 0, 0, 0};
         if (!platform::pwrite_all(fd.get(), placeholder, 4, 0)) {
             const int err = errno;
-            if (::ftruncate(fd.get(), 0) != 0) { /* the file stays short; a later open refuses it */ }
+            if (::ftruncate(fd.get(), 0) != 0) { /* the file stays short; a later open refuses it */
+            }
             return fail(err, true);
         }
         size = 4;
@@ -272,8 +273,7 @@ bool CRCFile::write(const void* data, std::size_t size) {
     if (!platform::pwrite_all(fd_.get(), p, size, end_)) {
         // Leave no partial record behind; the register still describes the file.
         const int err = errno;
-        while (::ftruncate(fd_.get(), static_cast<off_t>(end_)) != 0 && errno == EINTR) {
-        }
+        while (::ftruncate(fd_.get(), static_cast<off_t>(end_)) != 0 && errno == EINTR) {}
         errno = err;
         return false;
     }
@@ -289,7 +289,8 @@ bool CRCFile::close() {
     bool ok = platform::pwrite_all(fd_.get(), stored, 4, 0);
     if (!ok && end_ > opened_end_) {
         // The old register still stands: drop what this opening appended, so that it holds again.
-        if (::ftruncate(fd_.get(), static_cast<off_t>(opened_end_)) != 0) { /* the note still marks them */ }
+        if (::ftruncate(fd_.get(), static_cast<off_t>(opened_end_)) != 0) { /* the note still marks them */
+        }
     }
     if (pending_written_) ::unlink(pending_path(path_).c_str());
     if (!fd_.close()) ok = false;  // also releases the lock

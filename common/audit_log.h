@@ -41,10 +41,22 @@ inline constexpr const char* kAuditTimiSaveArrhythmiaSummary = "TIMI save arrhyt
 inline constexpr const char* kSignedDataFileName = "signed.dat";
 
 inline constexpr const char* kAuditFormats[17] = {
-    kAuditViewFormatted,   kAuditViewSigned,     kAuditPrint,           kAuditMail,
-    kAuditDelete,          kAuditExport,         kAuditMove,            kAuditCopy,
-    kAuditSaveModified,    kAuditTimiCreate,     kAuditTimiLoadArchive, kAuditTimiSaveModified,
-    kAuditTimiSaveArchive, kAuditTimiSaveSummary, kAuditTimiSign,       kAuditTimiSaveArrhythmiaSummary,
+    kAuditViewFormatted,
+    kAuditViewSigned,
+    kAuditPrint,
+    kAuditMail,
+    kAuditDelete,
+    kAuditExport,
+    kAuditMove,
+    kAuditCopy,
+    kAuditSaveModified,
+    kAuditTimiCreate,
+    kAuditTimiLoadArchive,
+    kAuditTimiSaveModified,
+    kAuditTimiSaveArchive,
+    kAuditTimiSaveSummary,
+    kAuditTimiSign,
+    kAuditTimiSaveArrhythmiaSummary,
     kSignedDataFileName,
 };
 
@@ -124,8 +136,7 @@ public:
     bool open(const std::string& path);
     // Appends one record with the current time and closes the log. False when the log is not
     // open or the record could not be written.
-    bool write_entry(const char* format, const std::string& text, const std::string& path_a,
-                     const std::string& path_b);
+    bool write_entry(const char* format, const std::string& text, const std::string& path_a, const std::string& path_b);
     void close();
     bool is_open() const { return file_.is_open(); }
 
@@ -171,9 +182,9 @@ std::string get_computer_ip_address();
 // A stored log file as read back (the verifier, the fuzzer). Nothing read is trusted: every
 // length is checked against the bytes that remain.
 struct AuditFileCheck {
-    bool readable = false;   // the file could be read and holds at least the register
-    bool crc_ok = false;     // the stored register equals the one computed over the records
-    bool complete = false;   // every byte after the register belongs to a well-formed record
+    bool readable = false;  // the file could be read and holds at least the register
+    bool crc_ok = false;    // the stored register equals the one computed over the records
+    bool complete = false;  // every byte after the register belongs to a well-formed record
     std::uint32_t stored_crc = 0;
     std::uint32_t computed_crc = 0;
     std::vector<AuditLogRecord> records;  // the well-formed records up to the first bad one

@@ -50,9 +50,7 @@ std::string native(const std::string& path) {
     return platform::expand_drive_path(path);
 }
 
-bool stat_path(const std::string& path, struct stat& st) {
-    return !path.empty() && ::stat(path.c_str(), &st) == 0;
-}
+bool stat_path(const std::string& path, struct stat& st) { return !path.empty() && ::stat(path.c_str(), &st) == 0; }
 
 bool is_dir_path(const std::string& p) {
     struct stat st;
@@ -167,8 +165,8 @@ std::string random_suffix(std::size_t n) {
         if (r > 0) got = static_cast<std::size_t>(r);
     }
     static std::atomic<unsigned> counter{0};
-    unsigned mix = static_cast<unsigned>(::getpid()) * 2654435761u + (++counter) * 40503u +
-                   static_cast<unsigned>(::time(nullptr));
+    unsigned mix =
+        static_cast<unsigned>(::getpid()) * 2654435761u + (++counter) * 40503u + static_cast<unsigned>(::time(nullptr));
     for (std::size_t i = 0; i < n; ++i) {
         unsigned v = i < got ? bytes[i] : ((mix >> ((i * 5) % 27)) ^ (mix * (i + 1)));
         out[i] = kChars[v % 36];
@@ -371,9 +369,7 @@ bool folder_exists(const std::string& path) {
 
 bool is_valid_name_char(char c) { return c != '\0' && std::strchr("\\/.:*?<>|\"", c) == nullptr; }
 
-bool is_valid_file_name(const std::string& name) {
-    return std::all_of(name.begin(), name.end(), is_valid_name_char);
-}
+bool is_valid_file_name(const std::string& name) { return std::all_of(name.begin(), name.end(), is_valid_name_char); }
 
 bool is_safe_path_component(const std::string& name) {
     if (name.empty() || name == "." || name == "..") return false;
@@ -586,8 +582,7 @@ bool copy_file_replacing(const std::string& source, const std::string& target, s
 FileSetResult copy_matching_files(const std::string& pattern, const std::string& folder, std::string* status) {
     for (FileFinder f(pattern, kFindFiles); !f.at_end(); f.next()) {
         if (f.get_name() == "WIN386.SWP") continue;
-        if (!copy_file_replacing(f.get_path(), join_path(folder, f.get_name()), status))
-            return FileSetResult::Failed;
+        if (!copy_file_replacing(f.get_path(), join_path(folder, f.get_name()), status)) return FileSetResult::Failed;
     }
     return FileSetResult::AllDone;
 }
@@ -639,8 +634,10 @@ bool delete_files_in_folder(const std::string& folder) {
 std::int64_t get_folder_size_64(const std::string& folder, bool recurse) {
     std::int64_t total = 0;
     for (FileFinder f(all_in(folder), kFindAny); !f.at_end(); f.next()) {
-        if (!f.is_folder()) total += f.get_size();
-        else if (recurse && !f.is_symlink()) total += get_folder_size_64(f.get_path(), true);
+        if (!f.is_folder())
+            total += f.get_size();
+        else if (recurse && !f.is_symlink())
+            total += get_folder_size_64(f.get_path(), true);
     }
     return total;
 }

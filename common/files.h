@@ -29,10 +29,10 @@ public:
     bool at_end() const;
     bool is_folder() const;
     std::string get_name() const;
-    std::string get_path() const;   // folder prefix + name
-    std::int64_t get_size() const;  // size of the current entry (0 for folders)
+    std::string get_path() const;          // folder prefix + name
+    std::int64_t get_size() const;         // size of the current entry (0 for folders)
     std::uint32_t get_attributes() const;  // folder 0x10; files 0x20, plus 0x01 when read-only
-    bool is_symlink() const;  // the entry is a link (its attributes are those of its target)
+    bool is_symlink() const;               // the entry is a link (its attributes are those of its target)
 
 private:
     struct Impl;
@@ -64,7 +64,7 @@ std::string join_path(const std::string& folder, const std::string& name);
 
 // 0 floppy, 1 other, 2 removable, 3 network.
 int classify_drive(const std::string& path);
-std::string get_volume_label(char drive_letter);  // "?" on failure
+std::string get_volume_label(char drive_letter);            // "?" on failure
 std::int32_t get_disk_free_space(const std::string& path);  // clamped to 0x7FFFFFFF; 0 on failure
 std::uint64_t get_disk_free_bytes(const std::string& path);
 std::uint64_t get_disk_total_bytes(const std::string& path);
@@ -91,8 +91,7 @@ std::uint32_t file_xor_checksum(std::FILE* file);
 std::string make_unique_file_name(const std::string& folder, const std::string& extension);
 // Deletes the folder's files and, with recurse, its sub-folders, then the folder itself unless
 // it is a drive root. `blocker`, when given, receives the entry that stopped it.
-bool delete_folder_tree(const std::string& folder, bool recurse, bool clear_attributes,
-                        std::string* blocker = nullptr);
+bool delete_folder_tree(const std::string& folder, bool recurse, bool clear_attributes, std::string* blocker = nullptr);
 
 // Full path of the running program (/proc/self/exe) and its folder.
 std::string get_module_path();

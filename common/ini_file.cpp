@@ -10,9 +10,7 @@ namespace tv {
 
 namespace {
 
-bool is_blank_char(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool is_blank_char(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 std::string_view trim_left(std::string_view s) {
     while (!s.empty() && is_blank_char(s.front())) s.remove_prefix(1);

@@ -9,7 +9,7 @@ namespace tv {
 
 struct IniSection {
     std::string name;
-    std::vector<std::string> keys;    // key i belongs to value i; duplicates kept
+    std::vector<std::string> keys;  // key i belongs to value i; duplicates kept
     std::vector<std::string> values;
 };
 
@@ -29,8 +29,8 @@ public:
     // Lines with no '=' have an empty key and the whole line as value; keys are not trimmed.
     bool load(const std::string& path);
 
-    int find_section(std::string_view name) const;             // -1 when missing
-    int find_key(int section, std::string_view key) const;     // -1 when missing
+    int find_section(std::string_view name) const;                                // -1 when missing
+    int find_key(int section, std::string_view key) const;                        // -1 when missing
     std::string get_value(std::string_view section, std::string_view key) const;  // "" when missing
 
     // Sets the first matching key (added when missing, with the section) and marks modified.

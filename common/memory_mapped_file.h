@@ -10,7 +10,7 @@ namespace tv {
 
 namespace platform {
 class SharedMemory;
-}
+}  // namespace platform
 
 class MemoryMappedFile {
 public:

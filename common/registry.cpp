@@ -153,11 +153,13 @@ int select_ui_language(const std::string& app_name) {
 
     for (const auto& place : places) {
         // The values are signed: the stored default is -1 (0xFFFFFFFF).
-        const auto primary = static_cast<std::int32_t>(reg_get_dword(place.root, place.key, "PrimaryLanguage", 0xFFFFFFFFu));
+        const auto primary =
+            static_cast<std::int32_t>(reg_get_dword(place.root, place.key, "PrimaryLanguage", 0xFFFFFFFFu));
         if (primary < 0) continue;
         auto sub = static_cast<std::int32_t>(reg_get_dword(place.root, place.key, "SubLanguage", 0xFFFFFFFFu));
         if (sub < 0) sub = 1;
-        const int langid = static_cast<int>(((static_cast<std::uint32_t>(sub) << 10) | static_cast<std::uint32_t>(primary)) & 0xFFFFu);
+        const int langid =
+            static_cast<int>(((static_cast<std::uint32_t>(sub) << 10) | static_cast<std::uint32_t>(primary)) & 0xFFFFu);
         set_ui_language(langid);
         return langid;
     }

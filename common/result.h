@@ -17,7 +17,7 @@ struct Error {
 template <class T = void>
 class Result {
 public:
-    Result(T value) : v_(std::move(value)) {}  // NOLINT: a value converts
+    Result(T value) : v_(std::move(value)) {}      // NOLINT: a value converts
     Result(Error error) : v_(std::move(error)) {}  // NOLINT: an error converts
 
     bool ok() const noexcept { return v_.index() == 0; }

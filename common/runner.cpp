@@ -51,8 +51,7 @@ int run_program_with_show(const std::string& command_line, bool wait, int show, 
     return 0;
 }
 
-int run_program(const std::string& command_line, bool wait, bool hidden, ProcessInfo* out,
-                bool wait_for_input_idle) {
+int run_program(const std::string& command_line, bool wait, bool hidden, ProcessInfo* out, bool wait_for_input_idle) {
     return run_program_with_show(command_line, wait, hidden ? SW_HIDE : SW_SHOW, out, wait_for_input_idle);
 }
 

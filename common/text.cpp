@@ -76,9 +76,7 @@ bool read_physical_line(std::FILE* stream, std::string& line) {
 
 }  // namespace
 
-bool is_space_char(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool is_space_char(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 char to_upper_char(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -166,16 +164,32 @@ int date_order_from_format(std::string_view fmt) {
     for (std::size_t i = 0; i + 1 < fmt.size(); ++i) {
         if (fmt[i] != '%') continue;
         std::size_t j = i + 1;
-        while (j < fmt.size() && (fmt[j] == 'E' || fmt[j] == 'O' || fmt[j] == '-' || fmt[j] == '_' ||
-                                  fmt[j] == '0' || fmt[j] == '^' || fmt[j] == '#'))
+        while (j < fmt.size() && (fmt[j] == 'E' || fmt[j] == 'O' || fmt[j] == '-' || fmt[j] == '_' || fmt[j] == '0' ||
+                                  fmt[j] == '^' || fmt[j] == '#'))
             ++j;
         if (j >= fmt.size()) break;
         switch (fmt[j]) {
-            case 'd': case 'e': note('d'); break;
-            case 'm': case 'b': case 'B': case 'h': note('m'); break;
-            case 'y': case 'Y': case 'C': case 'G': case 'g': note('y'); break;
-            case 'D': note('m'); note('d'); note('y'); break;  // %m/%d/%y
-            case 'F': note('y'); note('m'); note('d'); break;  // %Y-%m-%d
+            case 'd':
+            case 'e': note('d'); break;
+            case 'm':
+            case 'b':
+            case 'B':
+            case 'h': note('m'); break;
+            case 'y':
+            case 'Y':
+            case 'C':
+            case 'G':
+            case 'g': note('y'); break;
+            case 'D':
+                note('m');
+                note('d');
+                note('y');
+                break;  // %m/%d/%y
+            case 'F':
+                note('y');
+                note('m');
+                note('d');
+                break;  // %Y-%m-%d
             default: break;
         }
         i = j;
@@ -407,8 +421,8 @@ std::string group_digits(std::string_view digits, std::string_view separator, st
 
 std::string format_thousands_64(std::int64_t value) {
     // Magnitude as unsigned so that the most negative value has a form too.
-    const std::uint64_t magnitude =
-        value < 0 ? static_cast<std::uint64_t>(0) - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    const std::uint64_t magnitude = value < 0 ? static_cast<std::uint64_t>(0) - static_cast<std::uint64_t>(value)
+                                              : static_cast<std::uint64_t>(value);
     const std::string digits = std::to_string(magnitude);
 
     EnvLocale loc(LC_NUMERIC_MASK);

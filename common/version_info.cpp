@@ -17,9 +17,11 @@ namespace {
 constexpr std::size_t kMarkerSize = 16;
 constexpr unsigned char kMask = 0x5A;
 // The marker, masked; unmasked only inside the block and at run time.
+// clang-format off
 constexpr unsigned char kMaskedMarker[kMarkerSize] = {
     0x89 ^ kMask, 'T' ^ kMask, 'V' ^ kMask, 'V' ^ kMask, 'E' ^ kMask, 'R' ^ kMask, 'S' ^ kMask, 'I' ^ kMask,
     'O' ^ kMask,  'N' ^ kMask, 0x0D ^ kMask, 0x0A ^ kMask, 0x1A ^ kMask, 0x0A ^ kMask, 0x00 ^ kMask, 0x01 ^ kMask};
+// clang-format on
 
 constexpr std::uint32_t kFixedSignature = 0xFEEF04BD;
 constexpr std::uint16_t kLanguage = 0x0409;  // English (United States)
@@ -30,12 +32,23 @@ constexpr std::uint64_t kMaxFileSize = 256ull << 20;
 
 // Name/value pairs; the literal's own closing NUL ends the list as an empty name.
 constexpr char kPairs[] =
-    "ProductVersion" "\0" TV_PRODUCT_VERSION "\0"
-    "FileVersion" "\0" TV_FILE_VERSION "\0"
-    "CompanyName" "\0" TV_COMPANY_NAME "\0"
-    "ProductName" "\0" TV_PRODUCT_NAME "\0"
-    "FileDescription" "\0" TV_FILE_DESCRIPTION "\0"
-    "LegalCopyright" "\0" TV_LEGAL_COPYRIGHT "\0";
+    "ProductVersion"
+    "\0" TV_PRODUCT_VERSION
+    "\0"
+    "FileVersion"
+    "\0" TV_FILE_VERSION
+    "\0"
+    "CompanyName"
+    "\0" TV_COMPANY_NAME
+    "\0"
+    "ProductName"
+    "\0" TV_PRODUCT_NAME
+    "\0"
+    "FileDescription"
+    "\0" TV_FILE_DESCRIPTION
+    "\0"
+    "LegalCopyright"
+    "\0" TV_LEGAL_COPYRIGHT "\0";
 
 constexpr std::size_t kPayloadSize = kFixedPartSize + sizeof(kPairs);
 constexpr std::size_t kBlockSize = kHeaderSize + kPayloadSize;
@@ -49,8 +62,10 @@ constexpr Version4 parse_version(const char* text) {
     std::uint32_t part[4] = {0, 0, 0, 0};
     int i = 0;
     for (const char* p = text; *p && i < 4; ++p) {
-        if (*p == '.') ++i;
-        else if (*p >= '0' && *p <= '9') part[i] = (part[i] * 10 + static_cast<std::uint32_t>(*p - '0')) & 0xFFFF;
+        if (*p == '.')
+            ++i;
+        else if (*p >= '0' && *p <= '9')
+            part[i] = (part[i] * 10 + static_cast<std::uint32_t>(*p - '0')) & 0xFFFF;
     }
     return {part[0] << 16 | part[1], part[2] << 16 | part[3]};
 }
@@ -153,9 +168,9 @@ bool FileVersionInfo::parse(const std::uint8_t* data, std::size_t size) {
             std::size_t name_len = static_cast<std::size_t>(name_end - (q + pos));
             if (name_len == 0) break;  // end of the list
             std::size_t value_pos = pos + name_len + 1;
-            const auto* value_end = value_pos < length
-                                        ? static_cast<const std::uint8_t*>(std::memchr(q + value_pos, 0, length - value_pos))
-                                        : nullptr;
+            const auto* value_end =
+                value_pos < length ? static_cast<const std::uint8_t*>(std::memchr(q + value_pos, 0, length - value_pos))
+                                   : nullptr;
             if (!value_end) {
                 ok = false;
                 break;

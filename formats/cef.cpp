@@ -82,7 +82,7 @@ bool write_new_file(const std::string& path, const void* data, std::size_t size)
 
 // The names the unpacker writes itself; a member may not take one of them.
 bool is_reserved_name(const std::string& name) {
-    static const char* const fixed[] = {"PATIENT.TXT", "PATIENT.WAV", "PATEVENT.DAT", "CEFDESC.TXT",
+    static const char* const fixed[] = {"PATIENT.TXT", "PATIENT.WAV", "PATEVENT.DAT",  "CEFDESC.TXT",
                                         "VERSION.TXT", "SUMMARY.TXT", "RECORDING.DAT", kCefScratchName};
     for (const char* f : fixed)
         if (platform::iequals(name, f)) return true;
@@ -295,14 +295,16 @@ int CompressCfRequest::read_patient_details(const std::string& profile_path) {
 }
 
 const std::vector<CefExtraEntry>& cef_card_extra_list() {
-    static const std::vector<CefExtraEntry> list{
-        {"OTHER.DAT", true, true}, {"PATSUMM.DAT", true, true}, {"CNAV.DAT", true, false}, {"EVENT.DAT", true, false}};
+    static const std::vector<CefExtraEntry> list{{"OTHER.DAT", true, true},
+                                                 {"PATSUMM.DAT", true, true},
+                                                 {"CNAV.DAT", true, false},
+                                                 {"EVENT.DAT", true, false}};
     return list;
 }
 
 const std::vector<CefExtraEntry>& cef_twelve_lead_extra_list() {
-    static const std::vector<CefExtraEntry> list{{"OTHER.DAT", true, true},  {"PATSUMM.DAT", true, true},
-                                                 {"CNAV.DAT", true, false},  {"EVENT.DAT", true, false},
+    static const std::vector<CefExtraEntry> list{{"OTHER.DAT", true, true},    {"PATSUMM.DAT", true, true},
+                                                 {"CNAV.DAT", true, false},    {"EVENT.DAT", true, false},
                                                  {"os12pac.dat", true, false}, {"complex.dat", true, false}};
     return list;
 }
@@ -432,7 +434,8 @@ public:
             if (!entry.required) return true;
             return failed(kCefCannotOpen, format_string("Could not find file \"%s\"", entry.name.c_str()));
         }
-        if (!put_u32(static_cast<std::uint32_t>(entry.name.size() + 1)) || !put(entry.name.c_str(), entry.name.size() + 1))
+        if (!put_u32(static_cast<std::uint32_t>(entry.name.size() + 1)) ||
+            !put(entry.name.c_str(), entry.name.size() + 1))
             return false;
         if (!entry.compressed) return stored_member(*path);
         return compressed_member(*path, format_string("Compressing file \"%s\"", entry.name.c_str()),
@@ -555,7 +558,8 @@ Result<void> assemble_cef(CefProgress* progress, const CefHeader& given, const s
                                      format_string("Writing compressed ECG for channel %d", i + 1)))
                 return w.error();
             const CefChannelTrailer& t = trailers[static_cast<std::size_t>(i)];
-            if (!w.put_u32(static_cast<std::uint32_t>(t.scale)) || !w.put_u32(static_cast<std::uint32_t>(t.channel_value)) ||
+            if (!w.put_u32(static_cast<std::uint32_t>(t.scale)) ||
+                !w.put_u32(static_cast<std::uint32_t>(t.channel_value)) ||
                 !w.put_u32(static_cast<std::uint32_t>(t.bit_reduction)) || !w.put_u32(0))
                 return w.error();
         }
@@ -686,7 +690,8 @@ bool CefUnpacker::index_file(std::uint64_t size) {
         Member m;
         if (!member(m, name)) return false;
         std::uint32_t scale, value, bits, extra;
-        if (!read_u32(scale) || !read_u32(value) || !read_u32(bits) || !read_u32(extra)) return fail(kCefTruncated, name);
+        if (!read_u32(scale) || !read_u32(value) || !read_u32(bits) || !read_u32(extra))
+            return fail(kCefTruncated, name);
         CefChannelTrailer t{static_cast<std::int32_t>(scale), static_cast<std::int32_t>(value),
                             static_cast<std::int32_t>(bits), extra};
         // The bit reduction becomes a shift count.

@@ -45,16 +45,16 @@ inline constexpr const char* kCefValidateFolder = "VALIDATE.CEF";
 // Reader error codes (get_error).
 enum CefError : int {
     kCefOk = 0,
-    kCefNoCompressor = 1,       // szip missing or could not be started
+    kCefNoCompressor = 1,  // szip missing or could not be started
     kCefNoTargetFolder = 2,
     kCefCannotOpen = 3,
     kCefShortHeader = 4,
-    kCefTruncated = 5,          // member directory cut short or out of range
+    kCefTruncated = 5,  // member directory cut short or out of range
     kCefBadSignature = 6,
     kCefPatientText = 7,
-    kCefWriteFailed = 8,        // an output file could not be written or deleted
+    kCefWriteFailed = 8,          // an output file could not be written or deleted
     kCefCompressorCancelled = 9,  // the compressor failed and was not run again
-    kCefBadName = 10,           // extra-member name too long or unsafe
+    kCefBadName = 10,             // extra-member name too long or unsafe
     kCefNameTruncated = 11,
     kCefBadMemberKind = 12,
     kCefChecksum = 13,
@@ -70,7 +70,7 @@ struct CefHeader {
     std::int32_t creation_time = 0;  // seconds since 1970 (UTC), low 32 bits
     std::int32_t kind = kCefKindCard;
     std::int32_t channel_count = 0;
-    std::int32_t start_sample = 0;   // samples since midnight, 7,680 per minute
+    std::int32_t start_sample = 0;  // samples since midnight, 7,680 per minute
 };
 
 struct CefChannelTrailer {
@@ -127,7 +127,7 @@ struct CompressCfRequest {
     std::string output_path;  // <folder>/<recording ID>.CEF
     int level = 4;            // bit reduction
     std::string patient_id, patient_name, recording_id, birth_date, sex, insurer, physician, hospital, age;
-    std::string comments;     // the non-empty remarks "1".."16", each followed by CR LF
+    std::string comments;  // the non-empty remarks "1".."16", each followed by CR LF
 
     // Reads [Patient Details] and [Remarks] (values trimmed, ';' starts a comment). 0, or: 5 the
     // recording folder is missing, 1 the profile cannot be read, 3 no PatientId, 4 no PatientName,
@@ -164,9 +164,9 @@ using CefRetryQuestion = std::function<bool(const std::string& text)>;
 // already reduced): header as given (checksum and header size filled in here), one trailer per
 // channel of header.channel_count, then the extra members of `extras`. Ends with validate_cef.
 // The error carries a CefError code and the message for the user; the caller deletes the output.
-Result<void> assemble_cef(CefProgress* progress, const CefHeader& header, const std::vector<CefChannelTrailer>& trailers,
-                          const std::string& output_path, const std::string& source_folder,
-                          const std::vector<CefExtraEntry>& extras, bool twelve_lead,
+Result<void> assemble_cef(CefProgress* progress, const CefHeader& header,
+                          const std::vector<CefChannelTrailer>& trailers, const std::string& output_path,
+                          const std::string& source_folder, const std::vector<CefExtraEntry>& extras, bool twelve_lead,
                           const CefRetryQuestion& retry = {});
 
 // Unpacks a written file into a fresh scratch folder and deletes it again; the error carries the
@@ -232,13 +232,13 @@ private:
     bool ready() const { return error_ == 0 && valid_; }
 
     std::string szip_path_;
-    std::string target_;       // with a trailing '/'
+    std::string target_;  // with a trailing '/'
     std::string cef_path_;
     CefRetryQuestion retry_;
     platform::UniqueFile file_;
     int error_ = 0;
     std::string error_file_;
-    bool valid_ = false;       // opened and indexed
+    bool valid_ = false;  // opened and indexed
     bool newer_ = false;
     CefHeader header_;
     std::uint64_t file_size_ = 0;

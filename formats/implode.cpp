@@ -15,6 +15,7 @@ namespace {
 // length (low nibble); the codes are canonical, and the stream carries each code's bits
 // inverted, most significant first.
 
+// clang-format off
 constexpr unsigned char kLiteralLengths[] = {
     11, 124, 8, 7, 28, 7, 188, 13, 76, 4, 10, 8, 12, 10, 12, 10, 8, 23, 8,
     9, 7, 6, 7, 8, 7, 6, 55, 8, 23, 24, 12, 11, 7, 9, 11, 12, 6, 7, 22, 5,
@@ -22,6 +23,7 @@ constexpr unsigned char kLiteralLengths[] = {
     8, 12, 5, 38, 5, 38, 5, 11, 7, 5, 6, 21, 6, 10, 53, 8, 7, 24, 10, 27,
     44, 253, 253, 253, 252, 252, 252, 13, 12, 45, 12, 45, 12, 61, 12, 45,
     44, 173};
+// clang-format on
 constexpr unsigned char kLengthLengths[] = {2, 35, 36, 53, 38, 23};
 constexpr unsigned char kDistanceLengths[] = {2, 20, 53, 230, 247, 151, 248};
 constexpr unsigned short kLengthBase[16] = {3, 2, 4, 5, 6, 7, 8, 9, 10, 12, 16, 24, 40, 72, 136, 264};
@@ -115,7 +117,8 @@ constexpr std::array<LengthCode, kEndLength + 1> make_length_codes() {
         for (unsigned i = 0; i < 16; ++i)
             if (len >= kLengthBase[i] && len < kLengthBase[i] + (1u << kLengthExtra[i])) s = i;
         const Code c = kLenCodes[s];
-        out[len] = LengthCode{c.bits | ((len - kLengthBase[s]) << c.length), static_cast<std::uint32_t>(c.length + kLengthExtra[s])};
+        out[len] = LengthCode{c.bits | ((len - kLengthBase[s]) << c.length),
+                              static_cast<std::uint32_t>(c.length + kLengthExtra[s])};
     }
     return out;
 }
@@ -123,10 +126,10 @@ constexpr auto kLengthCodes = make_length_codes();
 
 int dictionary_bits(unsigned size) {
     switch (size) {
-    case kDictionary1024: return 4;
-    case kDictionary2048: return 5;
-    case kDictionary4096: return 6;
-    default: return 0;
+        case kDictionary1024: return 4;
+        case kDictionary2048: return 5;
+        case kDictionary4096: return 6;
+        default: return 0;
     }
 }
 
@@ -149,9 +152,9 @@ struct ExplodeState {
     unsigned bitcnt;
     unsigned in_pos, in_end;
     bool eof;
-    unsigned out_pos;        // next byte of `window` to produce
-    unsigned flushed;        // bytes of `window` before this were written out
-    std::uint64_t base;      // output count that `window[0]` stands for
+    unsigned out_pos;    // next byte of `window` to produce
+    unsigned flushed;    // bytes of `window` before this were written out
+    std::uint64_t base;  // output count that `window[0]` stands for
     unsigned char in[kExplodeReadSize + 8];
     unsigned char window[kExplodeWindow];
 };
@@ -288,7 +291,7 @@ constexpr unsigned kHashBits = 14;
 constexpr unsigned kHashSize = 1u << kHashBits;
 constexpr unsigned kMaxChain = 16;
 constexpr unsigned kNiceLength = 128;
-constexpr unsigned kLazyLength = 8;   // a match this long is taken without looking one ahead
+constexpr unsigned kLazyLength = 8;  // a match this long is taken without looking one ahead
 
 struct ImplodeState {
     CompressReadFn read;
@@ -297,9 +300,9 @@ struct ImplodeState {
     bool ascii;
     unsigned dict_bits;
     unsigned dict_size;
-    unsigned pos;    // next byte to code
-    unsigned fill;   // bytes in `data`
-    unsigned hashed; // positions below this are in the hash chains
+    unsigned pos;     // next byte to code
+    unsigned fill;    // bytes in `data`
+    unsigned hashed;  // positions below this are in the hash chains
     bool eof;
     std::uint64_t acc;
     unsigned nbits;
@@ -357,7 +360,8 @@ void implode_fill(ImplodeState& s) {
             const unsigned shift = s.pos - s.dict_size;
             std::memmove(s.data, s.data + shift, s.fill - shift);
             std::memmove(s.prev, s.prev + shift, (s.fill - shift) * sizeof(s.prev[0]));
-            for (auto& h : s.head) h = h >= static_cast<std::int32_t>(shift) ? h - static_cast<std::int32_t>(shift) : -1;
+            for (auto& h : s.head)
+                h = h >= static_cast<std::int32_t>(shift) ? h - static_cast<std::int32_t>(shift) : -1;
             s.pos -= shift;
             s.fill -= shift;
             s.hashed -= shift;
@@ -473,8 +477,8 @@ static_assert(sizeof(ImplodeState) <= kCompressionWorkSize, "implode state excee
 std::size_t implode_work_size() { return sizeof(ImplodeState); }
 std::size_t explode_work_size() { return sizeof(ExplodeState); }
 
-int implode(CompressReadFn read, CompressWriteFn write, CompressionWorkArea& work, void* param,
-            const unsigned& type, const unsigned& dictionary_size) {
+int implode(CompressReadFn read, CompressWriteFn write, CompressionWorkArea& work, void* param, const unsigned& type,
+            const unsigned& dictionary_size) {
     const int bits = dictionary_bits(dictionary_size);
     if (bits == 0) return kImplodeBadDictionary;
     if (type != kCompressionBinary && type != kCompressionAscii) return kImplodeBadType;

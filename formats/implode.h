@@ -45,8 +45,8 @@ struct alignas(16) CompressionWorkArea {
 
 // Compresses everything the read callback delivers until it returns 0, then writes the end code
 // and the final partial byte. `type` and `dictionary_size` are read only.
-int implode(CompressReadFn read, CompressWriteFn write, CompressionWorkArea& work, void* param,
-            const unsigned& type, const unsigned& dictionary_size);
+int implode(CompressReadFn read, CompressWriteFn write, CompressionWorkArea& work, void* param, const unsigned& type,
+            const unsigned& dictionary_size);
 
 // Decompresses until the end code. Input is gathered until 5 bytes (or the end) are at hand
 // before the short-input test, so the result never depends on how the reader chunks.

@@ -168,9 +168,7 @@ bool drain_entry(UnpackContext& c) {
 }
 
 std::string strip_control_chars(std::string name) {
-    name.erase(std::remove_if(name.begin(), name.end(),
-                              [](char ch) { return ch >= 1 && ch <= 31; }),
-               name.end());
+    name.erase(std::remove_if(name.begin(), name.end(), [](char ch) { return ch >= 1 && ch <= 31; }), name.end());
     return name;
 }
 
@@ -361,8 +359,8 @@ std::string format_repinfo_text(std::string_view description, int type, std::int
     // A line break inside the description would shift the fields that follow it.
     for (char& ch : text)
         if (static_cast<unsigned char>(ch) < 0x20) ch = ' ';
-    text += format_string("\r\n%d\r\n%lld\r\n%lld\r\n", type, static_cast<long long>(time),
-                          static_cast<long long>(size));
+    text +=
+        format_string("\r\n%d\r\n%lld\r\n%lld\r\n", type, static_cast<long long>(time), static_cast<long long>(size));
     return text;
 }
 

@@ -21,7 +21,7 @@ struct PackedFileHeader {
     std::array<char, kPackedNameSize> name{};  // NUL-terminated, zero-filled
     std::uint32_t packed_size = 0;             // bytes of stream that follow the header
     std::uint32_t original_size = 0;
-    std::uint32_t crc = 0;                     // CRC-32 of the packed bytes as stored
+    std::uint32_t crc = 0;  // CRC-32 of the packed bytes as stored
 
     std::array<std::uint8_t, kPackedFileHeaderSize> to_bytes() const;
     static PackedFileHeader from_bytes(const std::uint8_t* bytes);
@@ -33,9 +33,9 @@ struct PackedFileHeader {
 
 // `unpack_transfer_file` results.
 inline constexpr int kUnpackOk = 0;
-inline constexpr int kUnpackBadData = 1;        // bad stream, CRC mismatch, unsafe name, cut short
-inline constexpr int kUnpackCannotCreate = 2;   // an output file could not be created or written
-inline constexpr int kUnpackCannotOpen = 3;     // the transfer file could not be opened or read
+inline constexpr int kUnpackBadData = 1;       // bad stream, CRC mismatch, unsafe name, cut short
+inline constexpr int kUnpackCannotCreate = 2;  // an output file could not be created or written
+inline constexpr int kUnpackCannotOpen = 3;    // the transfer file could not be opened or read
 inline constexpr int kUnpackOtherError = 4;
 
 // The logo name that is too long for the name field, and the short name it travels under.

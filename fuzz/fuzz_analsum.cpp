@@ -11,8 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tv::AnalysisData fields;
     try {
         fields.read_analsum_txt(path);
-    } catch (const tv::AnalysisData::FileError&) {
-    }
+    } catch (const tv::AnalysisData::FileError&) {}
     for (int n = tv::kFirstAnalsumField; n <= tv::kAnalysisFieldCount; ++n)
         if (fields.is_field_present(n)) (void)fields.format_field(n, "");
     return 0;

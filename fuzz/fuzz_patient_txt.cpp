@@ -18,8 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tv::AnalysisData fields;
     try {
         fields.read_patient_txt(path, (mode & 1) ? 8.006 : 7.0);
-    } catch (const tv::AnalysisData::FileError&) {
-    }
+    } catch (const tv::AnalysisData::FileError&) {}
     for (int n = 1; n < tv::kFirstAnalsumField; ++n) (void)fields.format_field(n, "");
     tv::ReportTextReader reader(path);
     std::string line;

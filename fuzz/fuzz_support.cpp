@@ -61,8 +61,9 @@ void init() {
     if (!g_folder.empty()) return;
     // Targets that write whole recordings run much faster on a memory file system.
     std::string base = "/tmp";
-    if (const char* t = std::getenv("TV_FUZZ_TMP"); t && *t) base = t;
-    else if (struct stat st {}; ::stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) && ::access("/dev/shm", W_OK) == 0)
+    if (const char* t = std::getenv("TV_FUZZ_TMP"); t && *t)
+        base = t;
+    else if (struct stat st{}; ::stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) && ::access("/dev/shm", W_OK) == 0)
         base = "/dev/shm";
     std::string pattern = base + "/tvfuzz.XXXXXX";
     if (!::mkdtemp(pattern.data())) {

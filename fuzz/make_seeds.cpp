@@ -43,7 +43,8 @@ std::string le32s(std::uint32_t v) {
 }
 
 void index_seeds() {
-    const std::string e1 = tv::format_archive_entry("R0001.FRM", "Holter 24h", "01/02/2003 10:11", "12345C", "Formatted");
+    const std::string e1 =
+        tv::format_archive_entry("R0001.FRM", "Holter 24h", "01/02/2003 10:11", "12345C", "Formatted");
     const std::string e2 = tv::format_archive_entry("R0002.RAW", "Raw", "05/06/2004 08:00", "999", "Raw");
     seed("fuzz_archinfo", "two", std::string(1, '\0') + e1 + e2);
     seed("fuzz_archinfo", "raw_only_lf", std::string(1, '\1') + "R0002.RAW\nRaw\n05/06/2004 08:00\n999\nRaw\n");
@@ -53,17 +54,21 @@ void index_seeds() {
 }
 
 void report_text_seeds() {
-    std::string patient8 = "V8.006\r\n--\r\nSmith, John\r\n12/05/1950\r\n53\r\nMale\r\nOp\r\nREC123\r\nPN77\r\n"
-                           "Dr Who\r\nIns\r\nHosp\r\n01/02/2003 10:11:12\r\nRID\r\nRID\r\n02/02/2003\r\nComment\r\n";
+    std::string patient8 =
+        "V8.006\r\n--\r\nSmith, John\r\n12/05/1950\r\n53\r\nMale\r\nOp\r\nREC123\r\nPN77\r\n"
+        "Dr Who\r\nIns\r\nHosp\r\n01/02/2003 10:11:12\r\nRID\r\nRID\r\n02/02/2003\r\nComment\r\n";
     seed("fuzz_patient_txt", "v8", std::string(1, '\1') + patient8);
-    seed("fuzz_patient_txt", "v7", std::string(1, '\0') + "x\n-\nDoe\nJan 3 1960\nF\nR1\nDr\nIns\n3-Jan-04 1:02 PM\nRID\n4.1.2004\n");
+    seed("fuzz_patient_txt", "v7",
+         std::string(1, '\0') + "x\n-\nDoe\nJan 3 1960\nF\nR1\nDr\nIns\n3-Jan-04 1:02 PM\nRID\n4.1.2004\n");
     std::string analsum;
     for (int i = 0; i < 40; ++i) analsum += "      123.50      -45.25\r\n";
     analsum += "up down level\r\n";
     for (int i = 0; i < 20; ++i) analsum += "          12           7\r\n";
     seed("fuzz_analsum", "lines", analsum);
-    seed("fuzz_ini_file", "profile", std::string(1, '\3') +
-         "; head\r\n[Patient Details]\r\nPatientId = 12 ; c\r\nPatientName=Doe\r\n[Remarks]\r\n1=first\r\nnoeq\r\n[Empty]\r\n");
+    seed("fuzz_ini_file", "profile",
+         std::string(1, '\3') +
+             "; head\r\n[Patient Details]\r\nPatientId = 12 ; "
+             "c\r\nPatientName=Doe\r\n[Remarks]\r\n1=first\r\nnoeq\r\n[Empty]\r\n");
 }
 
 void registry_and_audit_seeds() {
@@ -99,8 +104,9 @@ void page_seeds() {
     b.shape(25, 10, 10, 300, 300);
     b.clip(0, 0, 1000, 1000);
     b.label("LBL");
-    seed("fuzz_page_file", "page", std::string(1, '\0') + b.bytes() + tv::annotation_marker_record() +
-                                       tv::make_page_record(tv::PageRecordKind::Text, std::string(8, '\0') + "note"));
+    seed("fuzz_page_file", "page",
+         std::string(1, '\0') + b.bytes() + tv::annotation_marker_record() +
+             tv::make_page_record(tv::PageRecordKind::Text, std::string(8, '\0') + "note"));
     tv::EmfWriter w({600, 400});
     w.pen(tv::fw::PenStyle::Solid, {255, 0, 0}, 2);
     w.brush({0, 255, 0});
@@ -152,8 +158,8 @@ void pack_seeds(const std::string& work) {
         cef += le32s(static_cast<std::uint32_t>(bytes.size())) + le32s(kind) + bytes;
     };
     member(tv::format_cef_patient_text({"ID1", "Doe", "R1"}), 0);  // patient text
-    member("", 0);                                                  // sound
-    member(std::string(16, '\0'), 0);                               // events
+    member("", 0);                                                 // sound
+    member(std::string(16, '\0'), 0);                              // events
     for (int c = 0; c < 3; ++c) {
         member(std::string(64, static_cast<char>(c)), c == 2 ? 1 : 0);
         cef += le32s(410) + le32s(1) + le32s(0) + le32s(0);
@@ -250,13 +256,16 @@ void deck_seeds() {
 }
 
 void timi_seeds() {
-    std::string day = "Quorril ST Output File, version: 2\r\nPatient ID: P1\r\nRecording ID: R1\r\n"
-                      "Recording Date: 01/03/2004 10:00:00\r\nRecording Duration: 0 hrs 2 mins\r\n"
-                      "Min HR (bpm): 60\r\nMax HR (bpm): 68\r\nMean HR (bpm): 64\r\n\r\n";
+    std::string day =
+        "Quorril ST Output File, version: 2\r\nPatient ID: P1\r\nRecording ID: R1\r\n"
+        "Recording Date: 01/03/2004 10:00:00\r\nRecording Duration: 0 hrs 2 mins\r\n"
+        "Min HR (bpm): 60\r\nMax HR (bpm): 68\r\nMean HR (bpm): 64\r\n\r\n";
     for (int c = 1; c <= 3; ++c)
         day += "Channel " + std::to_string(c) + " Elevation: 1.00\r\nChannel " + std::to_string(c) +
                " Depression: -1.00\r\nChannel " + std::to_string(c) + " Slope: UP\r\n";
-    day += "\r\nDay\tTime\tHR\tBase1\tJ1\tAbs1\tSlope1\tCh1\tBase2\tJ2\tAbs2\tSlope2\tCh2\tBase3\tJ3\tAbs3\tSlope3\tCh3\r\n";
+    day +=
+        "\r\nDay\tTime\tHR\tBase1\tJ1\tAbs1\tSlope1\tCh1\tBase2\tJ2\tAbs2\tSlope2\tCh2\tBase3\tJ3\tAbs3\tSlope3\tCh3\r"
+        "\n";
     for (int i = 0; i < 4; ++i) {
         const int s = i * 30;
         char time[16];

@@ -56,11 +56,13 @@ void acknowledge(Kelmoth& k, const std::uint8_t* m) {
 // The fewest bytes a debug code's fields need.
 int debug_bytes_needed(std::uint32_t code) {
     switch (code) {
-    case 1: case 2: case 3: return 16;
-    case 7: return 24;
-    case 11: return 48;
-    case 12: return 28;
-    default: return 12;
+        case 1:
+        case 2:
+        case 3: return 16;
+        case 7: return 24;
+        case 11: return 48;
+        case 12: return 28;
+        default: return 12;
     }
 }
 
@@ -71,65 +73,65 @@ void handle_debug(Kelmoth& k, const std::uint8_t* m, int n, ReaderState& st) {
         return;
     }
     switch (code) {
-    case 1: {
-        const std::uint32_t text = word(m, 3);
-        if (text <= 91) {
-            say(k, "%s", kFirmwareTexts[text]);
-            if (text == 72) stop_iso(k);
-        } else {
-            say(k, " replay string number too high: %d\n", static_cast<int>(text));
-        }
-        break;
-    }
-    case 2: say(k, "%d", static_cast<int>(word(m, 3))); break;
-    case 3: say(k, "0x%X", word(m, 3)); break;
-    case 4: k.running = 0; break;
-    case 5: say(k, " got flash_erased status message ? \n"); break;
-    case 6: say(k, " got flash block programmed status message? \n"); break;
-    case 7:
-        say(k, " ch1= %4d,  ch2= %4d,  ch3= %4d\n", static_cast<int>(word(m, 3) & 0xFFF),
-            static_cast<int>(word(m, 4) & 0xFFF), static_cast<int>(word(m, 5) & 0xFFF));
-        break;
-    case 8:
-        if (k.tape && k.tape->deck_state != kDeckCassetteOut) k.tape->deck_state = kDeckIdle;
-        if (k.run_pending) {
-            st.idle_count = 0;
-        } else if (++st.idle_count > 10) {
-            close_handles(k);
-            say(k, "Read from USB disabled as deck is idle\n");
-        }
-        break;
-    case 9:
-        start_iso(k);
-        say(k, " got start iso from Sharc\n");
-        st.next_poll_ms = now_ms() + 10000;
-        k.run_pending = 0;
-        break;
-    case 10:
-        if (n != 268) {
-            say(k, "  Got time code block with incorrect length was %d, should have been 268\n", n);
+        case 1: {
+            const std::uint32_t text = word(m, 3);
+            if (text <= 91) {
+                say(k, "%s", kFirmwareTexts[text]);
+                if (text == 72) stop_iso(k);
+            } else {
+                say(k, " replay string number too high: %d\n", static_cast<int>(text));
+            }
             break;
         }
-        append_time_code_block(k, m, n);
-        if (!k.start_found && k.expected_sample > k.skip_start) start_time_search(k);
-        break;
-    case 11:
-        if (k.debug_display) {
-            say(k, "V=%6d I=%4d TE=%3d ", static_cast<int>(word(m, 3)), static_cast<int>(word(m, 4)),
-                static_cast<int>(word(m, 5)));
-            say(k, "S=%+3.1f%% RecS=%+3.1f%% ADCClk=%4d Pll=%4.2fkHz B=%d S=%d\n", word_float(m, 6) * 100.0,
-                word_float(m, 7) * 100.0, static_cast<int>(word(m, 8)), static_cast<double>(word_float(m, 9)),
-                static_cast<int>(word(m, 10)), static_cast<int>(word(m, 11)));
-        }
-        break;
-    case 12:
-        say(k, "USB Replay: Firmware version is %0d.%0x, Board rev is %d, Xilinx is %d\n", static_cast<int>(word(m, 4)),
-            word(m, 3), static_cast<int>(word(m, 5)), static_cast<int>(word(m, 6)));
-        break;
-    default:
-        say(k, "\nGot unrecognised debug output command from replay:\n length %d, message:", n);
-        dump_words(k, m, n, 1021, true);
-        break;
+        case 2: say(k, "%d", static_cast<int>(word(m, 3))); break;
+        case 3: say(k, "0x%X", word(m, 3)); break;
+        case 4: k.running = 0; break;
+        case 5: say(k, " got flash_erased status message ? \n"); break;
+        case 6: say(k, " got flash block programmed status message? \n"); break;
+        case 7:
+            say(k, " ch1= %4d,  ch2= %4d,  ch3= %4d\n", static_cast<int>(word(m, 3) & 0xFFF),
+                static_cast<int>(word(m, 4) & 0xFFF), static_cast<int>(word(m, 5) & 0xFFF));
+            break;
+        case 8:
+            if (k.tape && k.tape->deck_state != kDeckCassetteOut) k.tape->deck_state = kDeckIdle;
+            if (k.run_pending) {
+                st.idle_count = 0;
+            } else if (++st.idle_count > 10) {
+                close_handles(k);
+                say(k, "Read from USB disabled as deck is idle\n");
+            }
+            break;
+        case 9:
+            start_iso(k);
+            say(k, " got start iso from Sharc\n");
+            st.next_poll_ms = now_ms() + 10000;
+            k.run_pending = 0;
+            break;
+        case 10:
+            if (n != 268) {
+                say(k, "  Got time code block with incorrect length was %d, should have been 268\n", n);
+                break;
+            }
+            append_time_code_block(k, m, n);
+            if (!k.start_found && k.expected_sample > k.skip_start) start_time_search(k);
+            break;
+        case 11:
+            if (k.debug_display) {
+                say(k, "V=%6d I=%4d TE=%3d ", static_cast<int>(word(m, 3)), static_cast<int>(word(m, 4)),
+                    static_cast<int>(word(m, 5)));
+                say(k, "S=%+3.1f%% RecS=%+3.1f%% ADCClk=%4d Pll=%4.2fkHz B=%d S=%d\n", word_float(m, 6) * 100.0,
+                    word_float(m, 7) * 100.0, static_cast<int>(word(m, 8)), static_cast<double>(word_float(m, 9)),
+                    static_cast<int>(word(m, 10)), static_cast<int>(word(m, 11)));
+            }
+            break;
+        case 12:
+            say(k, "USB Replay: Firmware version is %0d.%0x, Board rev is %d, Xilinx is %d\n",
+                static_cast<int>(word(m, 4)), word(m, 3), static_cast<int>(word(m, 5)), static_cast<int>(word(m, 6)));
+            break;
+        default:
+            say(k, "\nGot unrecognised debug output command from replay:\n length %d, message:", n);
+            dump_words(k, m, n, 1021, true);
+            break;
     }
 }
 
@@ -141,28 +143,27 @@ void handle_deck(Kelmoth& k, const std::uint8_t* m, int n) {
         return;
     }
     switch (tag) {
-    case 150: {
-        const std::int32_t status = static_cast<std::int32_t>(word(m, 3));
-        if (k.tape) k.tape->status = status;
-        if (status == kStatusSpeedError) {
-            if (k.tape) k.tape->speed_error = 1;
-            say(k, "Replay reports gross speed error\n");
-        } else if (status == kStatusCassetteOut) {
-            if (k.tape) k.tape->deck_state = kDeckCassetteOut;
-            say(k, "Replay reports cassette out\n");
+        case 150: {
+            const std::int32_t status = static_cast<std::int32_t>(word(m, 3));
+            if (k.tape) k.tape->status = status;
+            if (status == kStatusSpeedError) {
+                if (k.tape) k.tape->speed_error = 1;
+                say(k, "Replay reports gross speed error\n");
+            } else if (status == kStatusCassetteOut) {
+                if (k.tape) k.tape->deck_state = kDeckCassetteOut;
+                say(k, "Replay reports cassette out\n");
+            }
+            acknowledge(k, m);
+            break;
         }
-        acknowledge(k, m);
-        break;
-    }
-    case 98:
-        if (k.tape) k.tape->deck_state = kDeckLoading;
-        break;
-    case 503:
-        break;
-    default:
-        say(k, "Unhandled message from replay - message tag %d\n", static_cast<int>(tag));
-        acknowledge(k, m);
-        break;
+        case 98:
+            if (k.tape) k.tape->deck_state = kDeckLoading;
+            break;
+        case 503: break;
+        default:
+            say(k, "Unhandled message from replay - message tag %d\n", static_cast<int>(tag));
+            acknowledge(k, m);
+            break;
     }
 }
 
@@ -220,8 +221,7 @@ void read_usb(Kelmoth& k) {
             k.serial_searched = 1;
             if (!k.memory_full) {
                 const std::int64_t until = now_ms() + 3000;
-                while (now_ms() < until && k.tc_count > 500 && !k.memory_full && patient_event_scan(k) != 0) {
-                }
+                while (now_ms() < until && k.tc_count > 500 && !k.memory_full && patient_event_scan(k) != 0) {}
             }
         }
         if (k.start_found && k.tc_count > 500 && now_ms() >= st.next_poll_ms && k.data_arrived && !k.memory_full) {

@@ -20,8 +20,7 @@ void say(Kelmoth& k, const char* format, ...) {
 }
 
 std::int64_t now_ms() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -125,9 +124,7 @@ void print_usage(Kelmoth& k) {
 
 namespace {
 
-constexpr std::uint32_t f32(float v) {
-    return std::bit_cast<std::uint32_t>(v);
-}
+constexpr std::uint32_t f32(float v) { return std::bit_cast<std::uint32_t>(v); }
 
 constexpr int kRowWords = 22;
 constexpr std::uint32_t kTapeTable[][kRowWords] = {
@@ -167,9 +164,12 @@ std::uint32_t flag_word(int row, int speed, int gain) {
         if (w[5] & 7) flags |= 0x8000;
     }
     flags &= ~0x180u;
-    if (speed == 125) flags |= 0x180;
-    else if (speed == 250) flags |= 0x100;
-    else if (speed == 500) flags |= 0x80;
+    if (speed == 125)
+        flags |= 0x180;
+    else if (speed == 250)
+        flags |= 0x100;
+    else if (speed == 500)
+        flags |= 0x80;
     return flags;
 }
 

@@ -81,7 +81,8 @@ int parse_speed(const std::string& text) {
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
     long v = 0;
     std::size_t digits = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 9; ++i, ++digits) v = v * 10 + (text[i] - '0');
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 9; ++i, ++digits)
+        v = v * 10 + (text[i] - '0');
     return digits ? static_cast<int>(v) : 0;
 }
 
@@ -89,45 +90,41 @@ void handle_key(Kelmoth& k, Console& console, int c) {
     if (c >= 'a' && c <= 'z') c -= 'a' - 'A';
     say(k, "%c", c);
     switch (c) {
-    case 'X':
-        say(k, " - Exit\n");
-        k.running = 0;
-        break;
-    case 'W':
-        k.debug_display = !k.debug_display;
-        say(k, k.debug_display ? " Display debug data now ON\n" : " Display debug data now OFF\n");
-        break;
-    case 'T':
-        k.production_test = !k.production_test;
-        say(k, k.production_test ? " USB Replay production test mode now ON\n"
-                                 : " USB Replay production test mode now OFF\n");
-        break;
-    case 'V': {
-        std::string answer;
-        for (;;) {
-            say(k, " Enter desired run speed (125, 250, 500 or 1000)  : ");
-            if (!console.line(answer, 64)) {
-                say(k, "\n");
-                return;  // no more input: the speed stays as it was
-            }
-            const int speed = parse_speed(answer);
-            if (speed == 125 || speed == 250 || speed == 500 || speed == 1000) {
-                k.run_speed = speed;
-                say(k, "\n Next run will be at speed %d\n", speed);
-                return;
+        case 'X':
+            say(k, " - Exit\n");
+            k.running = 0;
+            break;
+        case 'W':
+            k.debug_display = !k.debug_display;
+            say(k, k.debug_display ? " Display debug data now ON\n" : " Display debug data now OFF\n");
+            break;
+        case 'T':
+            k.production_test = !k.production_test;
+            say(k, k.production_test ? " USB Replay production test mode now ON\n"
+                                     : " USB Replay production test mode now OFF\n");
+            break;
+        case 'V': {
+            std::string answer;
+            for (;;) {
+                say(k, " Enter desired run speed (125, 250, 500 or 1000)  : ");
+                if (!console.line(answer, 64)) {
+                    say(k, "\n");
+                    return;  // no more input: the speed stays as it was
+                }
+                const int speed = parse_speed(answer);
+                if (speed == 125 || speed == 250 || speed == 500 || speed == 1000) {
+                    k.run_speed = speed;
+                    say(k, "\n Next run will be at speed %d\n", speed);
+                    return;
+                }
             }
         }
-    }
-    case 'R':
-        say(k, "   Starting Analysis\n");
-        k.start_request = 1;
-        break;
-    case '?':
-        serial_block_search(k);
-        break;
-    default:
-        say(k, "? %s", kKeyHelp);
-        break;
+        case 'R':
+            say(k, "   Starting Analysis\n");
+            k.start_request = 1;
+            break;
+        case '?': serial_block_search(k); break;
+        default: say(k, "? %s", kKeyHelp); break;
     }
 }
 

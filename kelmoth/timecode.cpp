@@ -210,7 +210,8 @@ bool serial_block_search(Kelmoth& k) {
     }
     k.serial_found = 1;
     char rtc[160];
-    std::snprintf(rtc, sizeof rtc, "  RTC: %02hx:%02hx  Date(dd/mm/yy):%02hx/%02hx/%02hx Serial Number: %X  Hours run: %d\n",
+    std::snprintf(rtc, sizeof rtc,
+                  "  RTC: %02hx:%02hx  Date(dd/mm/yy):%02hx/%02hx/%02hx Serial Number: %X  Hours run: %d\n",
                   static_cast<unsigned short>(b.hours), static_cast<unsigned short>(b.minutes),
                   static_cast<unsigned short>(b.day), static_cast<unsigned short>(b.month),
                   static_cast<unsigned short>(b.year), b.serial, b.hours_run);

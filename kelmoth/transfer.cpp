@@ -8,14 +8,16 @@ namespace {
 
 namespace ring = platform::ring;
 
-const char* const kMapNames[6] = {kRawEcgNames[0], kRawEcgNames[1], kRawEcgNames[2],
+const char* const kMapNames[6] = {kRawEcgNames[0], kRawEcgNames[1],    kRawEcgNames[2],
                                   kEcgCtrlName,    kPatientEventsName, kTapeDataName};
-const std::uint32_t kMapSizes[6] = {kRawEcgBytes, kRawEcgBytes, kRawEcgBytes,
+const std::uint32_t kMapSizes[6] = {kRawEcgBytes,  kRawEcgBytes,       kRawEcgBytes,
                                     kEcgCtrlBytes, kPatientEventBytes, kTapeDataBytes};
-const char* const kViewFailures[6] = {
-    "Map view of file failed on ECG1 map\n",         "Map view of file failed on ECG2 map\n",
-    "Map view of file failed on ECG3 map\n",         "Map view of file failed on ECG_Ctrl map\n",
-    "Map view of file failed on patient events map\n", "Map view of file failed on tape_data block map\n"};
+const char* const kViewFailures[6] = {"Map view of file failed on ECG1 map\n",
+                                      "Map view of file failed on ECG2 map\n",
+                                      "Map view of file failed on ECG3 map\n",
+                                      "Map view of file failed on ECG_Ctrl map\n",
+                                      "Map view of file failed on patient events map\n",
+                                      "Map view of file failed on tape_data block map\n"};
 
 std::int32_t load32(const std::int32_t& v) { return __atomic_load_n(&v, __ATOMIC_ACQUIRE); }
 void store32(std::int32_t& v, std::int32_t x) { __atomic_store_n(&v, x, __ATOMIC_RELEASE); }
@@ -101,13 +103,20 @@ bool check_ring(const std::uint8_t* h, std::size_t buffer_bytes, RingShape& s, s
     const std::uint32_t w = platform::ring_load(h, ring::kWriteIndex);
     const std::uint32_t r = platform::ring_load(h, ring::kReadIndex);
     const std::uint64_t ppe = s.packets_per_entry, stride = s.stride, bpe = s.bytes_per_entry;
-    if (s.entries == 0) why = "no entries";
-    else if (w >= s.entries || r >= s.entries) why = "index outside the ring";
-    else if (ppe == 0) why = "no packets per entry";
-    else if (stride < ring::kMinStride) why = "stride too small";
-    else if (8 * ppe + (ppe - 1) * stride + ring::kPacketBytes > bpe) why = "entry too small for its packets";
-    else if (std::uint64_t(s.entries) * bpe > buffer_bytes) why = "ring larger than its memory";
-    else return true;
+    if (s.entries == 0)
+        why = "no entries";
+    else if (w >= s.entries || r >= s.entries)
+        why = "index outside the ring";
+    else if (ppe == 0)
+        why = "no packets per entry";
+    else if (stride < ring::kMinStride)
+        why = "stride too small";
+    else if (8 * ppe + (ppe - 1) * stride + ring::kPacketBytes > bpe)
+        why = "entry too small for its packets";
+    else if (std::uint64_t(s.entries) * bpe > buffer_bytes)
+        why = "ring larger than its memory";
+    else
+        return true;
     return false;
 }
 

@@ -8,12 +8,14 @@ namespace {
 
 // 0x80..0x9F. The five bytes the code page leaves undefined keep their C1 code points, so
 // every byte survives a round trip through UTF-8.
+// clang-format off
 constexpr char32_t kHigh[32] = {
     0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
     0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
+// clang-format on
 
 char32_t to_unicode(unsigned char b) { return (b >= 0x80 && b <= 0x9F) ? kHigh[b - 0x80] : b; }
 
@@ -62,11 +64,17 @@ std::string utf8_to_cp1252(std::string_view text, char replacement) {
             ++i;
             continue;
         } else if (b >= 0xC2 && b <= 0xDF) {
-            len = 2; c = b & 0x1F; min = 0x80;
+            len = 2;
+            c = b & 0x1F;
+            min = 0x80;
         } else if (b >= 0xE0 && b <= 0xEF) {
-            len = 3; c = b & 0x0F; min = 0x800;
+            len = 3;
+            c = b & 0x0F;
+            min = 0x800;
         } else if (b >= 0xF0 && b <= 0xF4) {
-            len = 4; c = b & 0x07; min = 0x10000;
+            len = 4;
+            c = b & 0x07;
+            min = 0x10000;
         } else {
             out += replacement;  // stray continuation byte or an impossible lead byte
             ++i;

@@ -177,7 +177,9 @@ public:
             error = errno;
             return nullptr;
         }
-        const char role = access == DeckAccess::command ? 'c' : access == DeckAccess::read ? 'r' : 'k';  // never a request byte
+        const char role = access == DeckAccess::command ? 'c'
+                          : access == DeckAccess::read  ? 'r'
+                                                        : 'k';  // never a request byte
         if (::send(fd.get(), &role, 1, MSG_NOSIGNAL) != 1) {
             error = errno;
             return nullptr;

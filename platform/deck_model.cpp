@@ -19,8 +19,7 @@ constexpr char kMagic[8] = {'T', 'V', 'D', 'E', 'C', 'K', 'T', 'R'};
 constexpr std::uint32_t kMaxPayload = 1u << 20;
 
 std::int64_t now_ms() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -42,7 +41,8 @@ bool TraceWriter::open(const std::string& path, const DeckGeometry& g, std::uint
     file_ = open_file(path, "wbe");
     if (!file_) return false;
     std::vector<std::uint8_t> head(kMagic, kMagic + 8);
-    for (std::uint32_t v : {1u, g.packets_per_entry, g.stride, g.bytes_per_entry, g.entries, idle_ms}) append_le32(head, v);
+    for (std::uint32_t v : {1u, g.packets_per_entry, g.stride, g.bytes_per_entry, g.entries, idle_ms})
+        append_le32(head, v);
     ok_ = std::fwrite(head.data(), 1, head.size(), file_.get()) == head.size();
     return ok_;
 }
@@ -53,17 +53,14 @@ bool TraceWriter::add(const TraceRecord& r) {
     out.push_back(static_cast<std::uint8_t>(r.kind));
     std::vector<std::uint8_t> payload;
     switch (r.kind) {
-    case TraceKind::packet:
-        append_le32(payload, static_cast<std::uint32_t>(r.desc_status));
-        append_le32(payload, static_cast<std::uint32_t>(r.desc_length));
-        payload.insert(payload.end(), r.bytes.begin(), r.bytes.end());
-        payload.resize(8 + ring::kPacketBytes, 0);
-        break;
-    case TraceKind::message:
-        payload = r.bytes;
-        break;
-    default:
-        append_le32(payload, r.value);
+        case TraceKind::packet:
+            append_le32(payload, static_cast<std::uint32_t>(r.desc_status));
+            append_le32(payload, static_cast<std::uint32_t>(r.desc_length));
+            payload.insert(payload.end(), r.bytes.begin(), r.bytes.end());
+            payload.resize(8 + ring::kPacketBytes, 0);
+            break;
+        case TraceKind::message: payload = r.bytes; break;
+        default: append_le32(payload, r.value);
     }
     append_le32(out, static_cast<std::uint32_t>(payload.size()));
     out.insert(out.end(), payload.begin(), payload.end());
@@ -92,8 +89,8 @@ bool FileTraceSource::open(const std::string& path, DeckGeometry& g, std::uint32
     char magic[8];
     std::uint32_t version = 0;
     std::FILE* f = file_.get();
-    if (std::fread(magic, 1, 8, f) != 8 || std::memcmp(magic, kMagic, 8) != 0 || !read32(f, version) ||
-        version != 1 || !read32(f, g.packets_per_entry) || !read32(f, g.stride) || !read32(f, g.bytes_per_entry) ||
+    if (std::fread(magic, 1, 8, f) != 8 || std::memcmp(magic, kMagic, 8) != 0 || !read32(f, version) || version != 1 ||
+        !read32(f, g.packets_per_entry) || !read32(f, g.stride) || !read32(f, g.bytes_per_entry) ||
         !read32(f, g.entries) || !read32(f, idle_ms)) {
         error = path + " is not a deck trace";
         return false;
@@ -113,20 +110,20 @@ bool FileTraceSource::next(TraceRecord& r) {
     r = TraceRecord{};
     r.kind = static_cast<TraceKind>(kind);
     switch (r.kind) {
-    case TraceKind::packet:
-        if (length < 8) return false;
-        r.desc_status = static_cast<std::int32_t>(load_le32(payload.data()));
-        r.desc_length = static_cast<std::int32_t>(load_le32(payload.data() + 4));
-        r.bytes.assign(payload.begin() + 8, payload.end());
-        r.bytes.resize(ring::kPacketBytes, 0);
-        break;
-    case TraceKind::message:
-        if (length > kDeckMessageMax) return false;
-        r.bytes = std::move(payload);
-        break;
-    default:
-        if (length < 4) return false;
-        r.value = load_le32(payload.data());
+        case TraceKind::packet:
+            if (length < 8) return false;
+            r.desc_status = static_cast<std::int32_t>(load_le32(payload.data()));
+            r.desc_length = static_cast<std::int32_t>(load_le32(payload.data() + 4));
+            r.bytes.assign(payload.begin() + 8, payload.end());
+            r.bytes.resize(ring::kPacketBytes, 0);
+            break;
+        case TraceKind::message:
+            if (length > kDeckMessageMax) return false;
+            r.bytes = std::move(payload);
+            break;
+        default:
+            if (length < 4) return false;
+            r.value = load_le32(payload.data());
     }
     return true;
 }
@@ -252,48 +249,46 @@ int DeckModel::read(std::uint8_t* buffer, std::size_t capacity, int timeout_ms) 
         if (now >= deadline || closing_) return 0;
         std::int64_t until = deadline;
         if (!playing_) until = std::min(until, next_idle_ms_);
-        cv_.wait_for(lock, std::chrono::milliseconds(std::max<std::int64_t>(1, std::min<std::int64_t>(until - now, 50))));
+        cv_.wait_for(lock,
+                     std::chrono::milliseconds(std::max<std::int64_t>(1, std::min<std::int64_t>(until - now, 50))));
     }
 }
 
 bool DeckModel::control(std::uint32_t code, std::uint8_t (&out)[kDeckControlOut], int& error) {
     std::memset(out, 0, sizeof out);
     switch (code) {
-    case kIoctlMapBuffer: {
-        if (options_.fail_map) {
-            error = EIO;
-            return false;
+        case kIoctlMapBuffer: {
+            if (options_.fail_map) {
+                error = EIO;
+                return false;
+            }
+            store_le32(out + 4, static_cast<std::uint32_t>(ring::kHeaderRoom));
+            store_le32(out + 8, static_cast<std::uint32_t>(region_bytes(geometry_)));
+            return true;
         }
-        store_le32(out + 4, static_cast<std::uint32_t>(ring::kHeaderRoom));
-        store_le32(out + 8, static_cast<std::uint32_t>(region_bytes(geometry_)));
-        return true;
-    }
-    case kIoctlUnmapBuffer:
-        return true;
-    case kIoctlStartIso: {
-        bool start = false;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            start = start_pending_;
-            start_pending_ = false;
+        case kIoctlUnmapBuffer: return true;
+        case kIoctlStartIso: {
+            bool start = false;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                start = start_pending_;
+                start_pending_ = false;
+            }
+            if (start) {
+                stop_player();
+                stop_play_ = false;
+                playing_ = true;
+                trace_done_ = false;
+                trace_->rewind();
+                player_ = std::thread([this] { play(); });
+            }
+            return true;
         }
-        if (start) {
-            stop_player();
-            stop_play_ = false;
-            playing_ = true;
-            trace_done_ = false;
-            trace_->rewind();
-            player_ = std::thread([this] { play(); });
-        }
-        return true;
-    }
-    case kIoctlStopIso:
-        stop_play_ = true;
-        cv_.notify_all();
-        return true;
-    default:
-        error = EINVAL;
-        return false;
+        case kIoctlStopIso:
+            stop_play_ = true;
+            cv_.notify_all();
+            return true;
+        default: error = EINVAL; return false;
     }
 }
 
@@ -340,48 +335,43 @@ void DeckModel::play() {
     std::int64_t packets = 0;
     while (!stop_play_ && !closing_ && trace_->next(r)) {
         switch (r.kind) {
-        case TraceKind::packet:
-            pending.push_back(std::move(r));
-            ++packets;
-            if (pending.size() == ppe_) {
-                if (options_.real_rate) {
-                    const std::int64_t due = started + packets;
-                    while (now_ms() < due && !stop_play_) std::this_thread::sleep_for(std::chrono::microseconds(200));
+            case TraceKind::packet:
+                pending.push_back(std::move(r));
+                ++packets;
+                if (pending.size() == ppe_) {
+                    if (options_.real_rate) {
+                        const std::int64_t due = started + packets;
+                        while (now_ms() < due && !stop_play_)
+                            std::this_thread::sleep_for(std::chrono::microseconds(200));
+                    }
+                    if (!publish(pending)) stop_play_ = true;
                 }
-                if (!publish(pending)) stop_play_ = true;
-            }
-            break;
-        case TraceKind::message:
-            queue_message(std::move(r.bytes));
-            break;
-        case TraceKind::pause:
-            wait_until([] { return false; }, static_cast<int>(std::min<std::uint32_t>(r.value, 600000)));
-            break;
-        case TraceKind::disable:
-            ring_store(region_.base, ring::kEnabled, 0);
-            break;
-        case TraceKind::wait_command:
-            wait_until(
-                [&] {
-                    std::lock_guard<std::mutex> lock(mutex_);
-                    for (const auto& p : received_)
-                        if (p.size() >= 12 && load_le32(p.data() + 8) == r.value) return true;
-                    return false;
-                },
-                600000);
-            break;
-        case TraceKind::sync:
-            wait_until(
-                [&] {
-                    std::lock_guard<std::mutex> lock(mutex_);
-                    return messages_.empty() && ring_load(region_.base, ring::kReadIndex) ==
-                                                    ring_load(region_.base, ring::kWriteIndex);
-                },
-                30000);
-            break;
-        case TraceKind::overrun:
-            ring_store(region_.base, ring::kOverrun, r.value);
-            break;
+                break;
+            case TraceKind::message: queue_message(std::move(r.bytes)); break;
+            case TraceKind::pause:
+                wait_until([] { return false; }, static_cast<int>(std::min<std::uint32_t>(r.value, 600000)));
+                break;
+            case TraceKind::disable: ring_store(region_.base, ring::kEnabled, 0); break;
+            case TraceKind::wait_command:
+                wait_until(
+                    [&] {
+                        std::lock_guard<std::mutex> lock(mutex_);
+                        for (const auto& p : received_)
+                            if (p.size() >= 12 && load_le32(p.data() + 8) == r.value) return true;
+                        return false;
+                    },
+                    600000);
+                break;
+            case TraceKind::sync:
+                wait_until(
+                    [&] {
+                        std::lock_guard<std::mutex> lock(mutex_);
+                        return messages_.empty() &&
+                               ring_load(region_.base, ring::kReadIndex) == ring_load(region_.base, ring::kWriteIndex);
+                    },
+                    30000);
+                break;
+            case TraceKind::overrun: ring_store(region_.base, ring::kOverrun, r.value); break;
         }
     }
     {
@@ -446,7 +436,8 @@ bool send_reply(int fd, std::uint8_t kind, std::int32_t error, const void* data,
     std::vector<std::uint8_t> out;
     out.push_back(kind);
     append_le32(out, static_cast<std::uint32_t>(error));
-    if (size) out.insert(out.end(), static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + size);
+    if (size)
+        out.insert(out.end(), static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + size);
     return ::send(fd, out.data(), out.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(out.size());
 }
 
@@ -462,26 +453,27 @@ void serve_connection(DeckModel& model, const UniqueFd& connection, const std::a
         if (n <= 0) break;
         int error = 0;
         switch (in[0]) {
-        case 'W': {
-            bool ok = model.write(in.data() + 1, static_cast<std::size_t>(n - 1), error);
-            send_reply(fd, ok ? 1 : 0, error, nullptr, 0);
-            break;
-        }
-        case 'R': {
-            std::uint32_t timeout = n >= 5 ? load_le32(in.data() + 1) : 0;
-            std::uint8_t message[kDeckMessageMax];
-            int got = model.read(message, sizeof message, static_cast<int>(std::min<std::uint32_t>(timeout, 60000)));
-            send_reply(fd, got > 0 ? 'D' : 'T', 0, message, got > 0 ? static_cast<std::size_t>(got) : 0);
-            break;
-        }
-        case 'I': {
-            std::uint8_t out[kDeckControlOut];
-            bool ok = n >= 5 && model.control(load_le32(in.data() + 1), out, error);
-            send_reply(fd, ok ? 1 : 0, error, out, sizeof out);
-            break;
-        }
-        default:  // the role byte that opens a connection, or noise
-            break;
+            case 'W': {
+                bool ok = model.write(in.data() + 1, static_cast<std::size_t>(n - 1), error);
+                send_reply(fd, ok ? 1 : 0, error, nullptr, 0);
+                break;
+            }
+            case 'R': {
+                std::uint32_t timeout = n >= 5 ? load_le32(in.data() + 1) : 0;
+                std::uint8_t message[kDeckMessageMax];
+                int got =
+                    model.read(message, sizeof message, static_cast<int>(std::min<std::uint32_t>(timeout, 60000)));
+                send_reply(fd, got > 0 ? 'D' : 'T', 0, message, got > 0 ? static_cast<std::size_t>(got) : 0);
+                break;
+            }
+            case 'I': {
+                std::uint8_t out[kDeckControlOut];
+                bool ok = n >= 5 && model.control(load_le32(in.data() + 1), out, error);
+                send_reply(fd, ok ? 1 : 0, error, out, sizeof out);
+                break;
+            }
+            default:  // the role byte that opens a connection, or noise
+                break;
         }
     }
 }

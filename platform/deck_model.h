@@ -28,13 +28,13 @@ struct DeckGeometry {
 };
 
 enum class TraceKind : std::uint8_t {
-    packet = 1,   // descriptor status and length, and the packet's 912 bytes
-    message = 2,  // a deck message, at most 1021 bytes
-    pause = 3,    // value = milliseconds
-    disable = 4,  // the driver clears the ring's enabled word
+    packet = 1,        // descriptor status and length, and the packet's 912 bytes
+    message = 2,       // a deck message, at most 1021 bytes
+    pause = 3,         // value = milliseconds
+    disable = 4,       // the driver clears the ring's enabled word
     wait_command = 5,  // value = a command number: wait until the program sent it
-    sync = 6,     // wait until the program has drained the ring and taken every message
-    overrun = 7,  // the driver sets the ring's overrun status to value
+    sync = 6,          // wait until the program has drained the ring and taken every message
+    overrun = 7,       // the driver sets the ring's overrun status to value
 };
 
 struct TraceRecord {
@@ -89,8 +89,8 @@ private:
 };
 
 struct DeckModelOptions {
-    bool real_rate = false;    // one packet per 1 ms frame, as the deck delivers; else as fast as the ring drains
-    bool fail_map = false;     // the map-buffer control code fails
+    bool real_rate = false;  // one packet per 1 ms frame, as the deck delivers; else as fast as the ring drains
+    bool fail_map = false;   // the map-buffer control code fails
     std::uint32_t idle_ms = 100;
 };
 
@@ -127,7 +127,7 @@ private:
     bool wait_until(const std::function<bool()>& done, int limit_ms);
 
     std::unique_ptr<TraceSource> trace_;
-    DeckGeometry geometry_;   // as the header reports it
+    DeckGeometry geometry_;                               // as the header reports it
     std::uint32_t ppe_, stride_, entry_bytes_, entries_;  // the shape actually filled
     DeckRegion region_;
     DeckModelOptions options_;

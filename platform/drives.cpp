@@ -53,8 +53,8 @@ std::string canonical_or_lexical(const std::string& p) {
 
 bool within(const std::string& path, const std::string& folder) {
     if (folder == "/") return !path.empty() && path.front() == '/';
-    return path == folder || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
-                              path[folder.size()] == '/');
+    return path == folder ||
+           (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/');
 }
 
 }  // namespace
@@ -118,7 +118,8 @@ bool map_drive(const MappedDrive& drive) {
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (ec) return false;
-    std::string text = "folder=" + drive.folder + "\r\nlabel=" + drive.label + "\r\nkind=" + kind_word(drive.kind) + "\r\n";
+    std::string text =
+        "folder=" + drive.folder + "\r\nlabel=" + drive.label + "\r\nkind=" + kind_word(drive.kind) + "\r\n";
     if (drive.capacity) text += "capacity=" + std::to_string(drive.capacity) + "\r\n";
     return atomic_write_file(map_file(*l), text);
 }

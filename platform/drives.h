@@ -37,7 +37,7 @@ std::optional<MappedDrive> mapped_drive_of(const std::string& path);
 std::string expand_drive_path(const std::string& path);
 
 struct VolumeInfo {
-    std::uint64_t free_bytes = 0;   // available to the caller
+    std::uint64_t free_bytes = 0;  // available to the caller
     std::uint64_t total_bytes = 0;
     DriveKind kind = DriveKind::Unknown;
     std::string label;  // empty unless a mapped drive gives one

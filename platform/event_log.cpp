@@ -52,16 +52,16 @@ bool make_dirs(const std::string& dir) {
     return true;
 }
 
-bool report_to_file(const std::string& file, const std::string& source, EventType type, int category,
-                    int event_id, const std::string& user) {
+bool report_to_file(const std::string& file, const std::string& source, EventType type, int category, int event_id,
+                    const std::string& user) {
     std::size_t slash = file.rfind('/');
     if (slash != std::string::npos && slash > 0 && !make_dirs(file.substr(0, slash))) return false;
     time_t t = ::time(nullptr);
     struct tm tm {};
     if (t == static_cast<time_t>(-1) || !::localtime_r(&t, &tm)) return false;
     char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1,
-                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                  tm.tm_hour, tm.tm_min, tm.tm_sec);
     std::string line = std::string(stamp) + '\t' + one_line(source) + '\t' + type_name(type) + '\t' +
                        std::to_string(category) + '\t' + std::to_string(event_id) + '\t' + one_line(user) + "\r\n";
     // Writers in several processes take turns, so the line-end repair of one never splits

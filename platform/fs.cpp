@@ -135,7 +135,8 @@ bool append_to_file(const std::string& path, std::string_view bytes) {
     if (old_size > 0) {
         char last = 0;
         ssize_t r;
-        do r = ::pread(fd.get(), &last, 1, old_size - 1); while (r < 0 && errno == EINTR);
+        do r = ::pread(fd.get(), &last, 1, old_size - 1);
+        while (r < 0 && errno == EINTR);
         if (r != 1) return false;
         if (last != '\n') buf = "\r\n";
     }
@@ -207,7 +208,8 @@ bool FileLock::lock(const std::string& path, bool exclusive, bool wait) {
     fl.l_start = 0;
     fl.l_len = 0;
     int rc;
-    do rc = ::fcntl(fd.get(), wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl); while (rc != 0 && errno == EINTR);
+    do rc = ::fcntl(fd.get(), wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl);
+    while (rc != 0 && errno == EINTR);
     if (rc != 0) return false;
     fd_ = std::move(fd);
     return true;

@@ -26,8 +26,7 @@ std::string home_dir() {
     std::vector<char> buf(n > 0 ? static_cast<std::size_t>(n) : 16384);
     passwd pw{};
     passwd* out = nullptr;
-    if (getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &out) == 0 && out && out->pw_dir)
-        return out->pw_dir;
+    if (getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &out) == 0 && out && out->pw_dir) return out->pw_dir;
     return "/";
 }
 

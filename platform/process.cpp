@@ -111,7 +111,8 @@ int wait_process(ChildProcess& child) {
     if (child.pid <= 0) return kExitUnknown;
     int status = 0;
     pid_t r;
-    do r = ::waitpid(child.pid, &status, 0); while (r < 0 && errno == EINTR);
+    do r = ::waitpid(child.pid, &status, 0);
+    while (r < 0 && errno == EINTR);
     child.pid = -1;
     return r < 0 ? kExitUnknown : exit_code_from_status(status);
 }
@@ -123,7 +124,8 @@ bool try_wait_process(ChildProcess& child, int& exit_code) {
     }
     int status = 0;
     pid_t r;
-    do r = ::waitpid(child.pid, &status, WNOHANG); while (r < 0 && errno == EINTR);
+    do r = ::waitpid(child.pid, &status, WNOHANG);
+    while (r < 0 && errno == EINTR);
     if (r == 0) return false;
     child.pid = -1;
     exit_code = r < 0 ? kExitUnknown : exit_code_from_status(status);

@@ -24,7 +24,7 @@ std::optional<std::string> normalize_key(const std::string& key) {
     for (std::size_t i = 0; i < k.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(k[i]);
         if (c == '\r' || c == '\n' || c == '\0') return std::nullopt;  // would break the hive's lines
-        if (c == '\\' && k[i + 1] == '\\') return std::nullopt;           // empty component
+        if (c == '\\' && k[i + 1] == '\\') return std::nullopt;        // empty component
     }
     return k;
 }

@@ -24,12 +24,14 @@ bool grow(int fd, std::size_t size, std::size_t& object_size) {
     fl.l_type = F_WRLCK;
     fl.l_whence = SEEK_SET;
     int rc;
-    do rc = ::fcntl(fd, F_OFD_SETLKW, &fl); while (rc != 0 && errno == EINTR);
+    do rc = ::fcntl(fd, F_OFD_SETLKW, &fl);
+    while (rc != 0 && errno == EINTR);
     if (rc != 0) return false;
     struct stat st;
     bool ok = ::fstat(fd, &st) == 0;
     if (ok && static_cast<std::uint64_t>(st.st_size) < size) {
-        do rc = ::ftruncate(fd, static_cast<off_t>(size)); while (rc != 0 && errno == EINTR);
+        do rc = ::ftruncate(fd, static_cast<off_t>(size));
+        while (rc != 0 && errno == EINTR);
         ok = rc == 0;
         object_size = size;
     } else if (ok) {
@@ -67,8 +69,8 @@ std::unique_ptr<SharedMemory> SharedMemory::open_existing(const std::string& nam
     return map(std::move(fd), name, size, writable, writable);
 }
 
-std::unique_ptr<SharedMemory> SharedMemory::map(UniqueFd fd, const std::string& name, std::size_t size,
-                                                bool writable, bool can_write) {
+std::unique_ptr<SharedMemory> SharedMemory::map(UniqueFd fd, const std::string& name, std::size_t size, bool writable,
+                                                bool can_write) {
     std::unique_ptr<SharedMemory> m(new SharedMemory);
     struct stat st;
     if (::fstat(fd.get(), &st) != 0) return nullptr;
@@ -113,9 +115,7 @@ EventBlock* block_of(const std::unique_ptr<SharedMemory>& mem) { return static_c
 std::atomic_ref<std::uint32_t> word(std::uint32_t& w) { return std::atomic_ref<std::uint32_t>(w); }
 
 // Shared (not private) futex calls: the word lives in a mapping other processes see.
-void futex_wake_all(std::uint32_t* addr) {
-    ::syscall(SYS_futex, addr, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
-}
+void futex_wake_all(std::uint32_t* addr) { ::syscall(SYS_futex, addr, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0); }
 
 void futex_wait(std::uint32_t* addr, std::uint32_t expected, const timespec* rel) {
     ::syscall(SYS_futex, addr, FUTEX_WAIT, expected, rel, nullptr, 0);

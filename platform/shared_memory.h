@@ -26,7 +26,7 @@ public:
     static bool unlink(const std::string& name);
 
     void* data() const { return data_; }
-    std::size_t size() const { return size_; }          // bytes mapped (the size asked for)
+    std::size_t size() const { return size_; }                // bytes mapped (the size asked for)
     std::size_t object_size() const { return object_size_; }  // the object's real size
     const std::string& name() const { return name_; }
 

@@ -10,8 +10,8 @@ public:
     virtual ~System() = default;
     // Seconds since 1970 (UTC); -1 when the clock cannot be read.
     virtual std::int64_t now() = 0;
-    virtual std::string user_name() = 0;   // logon name; empty on failure
-    virtual std::string host_name() = 0;   // computer name; empty on failure
+    virtual std::string user_name() = 0;  // logon name; empty on failure
+    virtual std::string host_name() = 0;  // computer name; empty on failure
     // This computer's IPv4 address as "%d.%d.%d.%d": first non-loopback interface address,
     // else the resolver's answer for the host name, else empty.
     virtual std::string ipv4_address() = 0;

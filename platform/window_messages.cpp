@@ -21,7 +21,7 @@
 namespace tv::platform {
 namespace {
 
-constexpr std::uint32_t kMagic = 0x4D575654;  // "TVWM"
+constexpr std::uint32_t kMagic = 0x4D575654;       // "TVWM"
 constexpr std::uint32_t kReplyMagic = 0x52575654;  // "TVWR"
 constexpr std::uint32_t kVersion = 1;
 // A sender that connects but stalls must not block the window for long.
@@ -237,9 +237,8 @@ WindowAddress find_window(const std::string& class_name, const std::string& titl
     return {};
 }
 
-std::optional<std::int64_t> send_window_message(const WindowAddress& to, const std::string& name,
-                                                std::uint64_t wparam, std::uint64_t lparam, int timeout_ms,
-                                                const SenderIdentity& from) {
+std::optional<std::int64_t> send_window_message(const WindowAddress& to, const std::string& name, std::uint64_t wparam,
+                                                std::uint64_t lparam, int timeout_ms, const SenderIdentity& from) {
     if (name.empty() || name.size() > kMaxWindowName || from.class_name.size() > kMaxWindowName ||
         from.title.size() > kMaxWindowName)
         return std::nullopt;
@@ -313,7 +312,8 @@ int WindowEndpoint::process(const Handler& handler, int wait_ms) {
             std::string reply;
             append_le32(reply, kReplyMagic);
             append_le64(reply, static_cast<std::uint64_t>(result));
-            send_bytes(c.get(), reply.data(), reply.size(), Clock::now() + std::chrono::milliseconds(kServerReadLimitMs));
+            send_bytes(c.get(), reply.data(), reply.size(),
+                       Clock::now() + std::chrono::milliseconds(kServerReadLimitMs));
             ++handled;
         }
     }

@@ -35,12 +35,12 @@ WindowAddress find_window(const std::string& class_name, const std::string& titl
 struct WindowMessage {
     enum class Kind : std::uint32_t { Registered = 0, CopyData = 1 };
     Kind kind = Kind::Registered;
-    std::string name;             // registered message name (Registered)
-    std::uint64_t wparam = 0;     // Registered
-    std::uint64_t lparam = 0;     // Registered
-    std::uint64_t dw_data = 0;    // CopyData
-    std::string data;             // CopyData: the bytes, any length up to kMaxCopyData
-    std::string sender_class;     // the sending window, as it names itself (its "wParam" window)
+    std::string name;           // registered message name (Registered)
+    std::uint64_t wparam = 0;   // Registered
+    std::uint64_t lparam = 0;   // Registered
+    std::uint64_t dw_data = 0;  // CopyData
+    std::string data;           // CopyData: the bytes, any length up to kMaxCopyData
+    std::string sender_class;   // the sending window, as it names itself (its "wParam" window)
     std::string sender_title;
 };
 
@@ -54,9 +54,8 @@ struct SenderIdentity {
 
 // SendMessageTimeout with a registered message: the receiver's result, or nullopt when the
 // window is missing, refused, or did not answer within timeout_ms.
-std::optional<std::int64_t> send_window_message(const WindowAddress& to, const std::string& name,
-                                                std::uint64_t wparam, std::uint64_t lparam, int timeout_ms,
-                                                const SenderIdentity& from = {});
+std::optional<std::int64_t> send_window_message(const WindowAddress& to, const std::string& name, std::uint64_t wparam,
+                                                std::uint64_t lparam, int timeout_ms, const SenderIdentity& from = {});
 // WM_COPYDATA by SendMessageTimeout.
 std::optional<std::int64_t> send_copy_data(const WindowAddress& to, std::uint64_t dw_data, const std::string& data,
                                            int timeout_ms, const SenderIdentity& from = {});

@@ -35,9 +35,10 @@ int run_with_main_window(int argc, char** argv, std::vector<std::string> args) {
     // Qt ends the process when it finds no display; say why instead.
     auto set = [](const char* name) { return std::getenv(name) && *std::getenv(name); };
     if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM")) {
-        std::fprintf(stderr, "tolbex: the main window is not available in this build without a display (set DISPLAY "
-                             "or WAYLAND_DISPLAY, or QT_QPA_PLATFORM=offscreen); only hidden command-line actions "
-                             "run.\n");
+        std::fprintf(stderr,
+                     "tolbex: the main window is not available in this build without a display (set DISPLAY "
+                     "or WAYLAND_DISPLAY, or QT_QPA_PLATFORM=offscreen); only hidden command-line actions "
+                     "run.\n");
         return 1;
     }
     QApplication qapp(argc, argv);

@@ -302,8 +302,7 @@ bool CardDisk::prepare_card(const std::string& t1, const std::string& t2, const 
     return condition(t1, t2, t3, fir);
 }
 
-int CardDisk::change_patient_details(const std::string& t1, const std::string& t2, const std::string& t3,
-                                     bool force) {
+int CardDisk::change_patient_details(const std::string& t1, const std::string& t2, const std::string& t3, bool force) {
     if (!read_config()) return 105;
     FoundSector s = find_start_sector(root_);
     if (!s.found) return 105;
@@ -322,7 +321,7 @@ int CardDisk::change_patient_details(const std::string& t1, const std::string& t
     if (mode_ == 12) {
         delete_card_file(root_, "cnav.dat");
         bool c = platform::find_name_ci(input_folder_, "cnav.dat") ? copy_card_file(input_folder_, root_, "cnav.dat")
-                                                                    : write_empty_cnav(root_);
+                                                                   : write_empty_cnav(root_);
         if (!c) return 105;
     }
     return 0;
@@ -382,7 +381,10 @@ bool CardDisk::write_event_dat(const std::string& dest) {
         const std::int64_t offset = cal ? cal + clock.second : 0;
         if (const platform::UniqueFile ecg = platform::open_file(card_path(root_, "ecg.dat"), "rb")) {
             for (auto& e : read_card_index(ecg.get()))
-                if (e.tag() == 3) ok = std::fprintf(f.get(), "1 %lld\r\n", static_cast<long long>(e.seconds() - start + offset)) > 0 && ok;
+                if (e.tag() == 3)
+                    ok =
+                        std::fprintf(f.get(), "1 %lld\r\n", static_cast<long long>(e.seconds() - start + offset)) > 0 &&
+                        ok;
         }
     }
     return platform::close_file(f) && ok;
@@ -506,7 +508,8 @@ std::vector<IndexEntry> read_card_index(std::FILE* ecg) {
     Sector s{};
     long sector_no = -1;
     for (long i = 0; i < 16; ++i) {
-        if (std::fseek(ecg, i * kSectorSize, SEEK_SET) != 0 || std::fread(s.data(), 1, s.size(), ecg) != s.size()) break;
+        if (std::fseek(ecg, i * kSectorSize, SEEK_SET) != 0 || std::fread(s.data(), 1, s.size(), ecg) != s.size())
+            break;
         if (is_index_type(s[0])) {
             sector_no = i;
             break;

@@ -13,8 +13,15 @@
 namespace tv::vond {
 
 // Output formats of "/opformat=".
-enum OutputFormat { kFormatNone = 0, kFormatPath = 1, kFormatArchive = 2, kFormatCnav = 3, kFormatMmf = 4,
-                    kFormatOs12File = 5, kFormatOs12Arch = 6 };
+enum OutputFormat {
+    kFormatNone = 0,
+    kFormatPath = 1,
+    kFormatArchive = 2,
+    kFormatCnav = 3,
+    kFormatMmf = 4,
+    kFormatOs12File = 5,
+    kFormatOs12Arch = 6
+};
 
 // Progress shown while a long operation runs; optional.
 class Progress {

@@ -102,7 +102,8 @@ void ConfigDat::set_fir(const std::array<std::uint16_t, 32>* table) {
     std::memset(&bytes[16], 0, 64);
     if (table) {
         bytes[15] = 32;
-        for (int i = 0; i < 16; ++i) store_le16(&bytes[16 + 2 * static_cast<std::size_t>(i)], (*table)[static_cast<std::size_t>(i)]);
+        for (int i = 0; i < 16; ++i)
+            store_le16(&bytes[16 + 2 * static_cast<std::size_t>(i)], (*table)[static_cast<std::size_t>(i)]);
     } else {
         bytes[15] = 0;
     }

@@ -169,8 +169,8 @@ CardClock CardClock::from_bytes(const std::uint8_t* t) {
 }
 
 bool CardClock::valid() const {
-    if (hundredths < 0 || hundredths >= 100 || second < 0 || second >= 60 || minute < 0 || minute >= 60 ||
-        hour < 0 || hour > 23 || year < 0 || year > 99 || month < 1 || month > 12 || day < 0)
+    if (hundredths < 0 || hundredths >= 100 || second < 0 || second >= 60 || minute < 0 || minute >= 60 || hour < 0 ||
+        hour > 23 || year < 0 || year > 99 || month < 1 || month > 12 || day < 0)
         return false;
     int max_day = 31;
     if (month == 2)

@@ -60,13 +60,13 @@ struct StartSector {
     std::uint8_t recording_start_type = 0;
     std::uint8_t recording_start_time[6] = {};  // s, m, h, d, M, yy
     std::uint8_t recording_exp_length[3] = {};
-    std::uint8_t recording_format = 0;           // low seven bits
+    std::uint8_t recording_format = 0;  // low seven bits
     std::uint16_t recorder_sw_ver = 0;
-    char recorder_serial_no[8] = {};             // not terminated
+    char recorder_serial_no[8] = {};  // not terminated
     std::uint8_t recording_flags = 0;
     std::uint8_t pacing_threshold = 0;
-    std::uint8_t recording_length = 0;           // hours; 255 unknown
-    std::string recorder_text;                   // bytes 164..181 up to the first NUL
+    std::uint8_t recording_length = 0;  // hours; 255 unknown
+    std::string recorder_text;          // bytes 164..181 up to the first NUL
 };
 StartSector parse_start_sector(const Sector& s);
 // The information box text of the card dialog.

@@ -32,7 +32,14 @@ std::unique_ptr<Progress> open_conditioning_progress() {
 
 FrameState frame_state(int mode) {
     switch (mode) {
-        case 2: case 3: case 4: case 5: case 8: case 11: case 12: case 14: return FrameState::Minimised;
+        case 2:
+        case 3:
+        case 4:
+        case 5:
+        case 8:
+        case 11:
+        case 12:
+        case 14: return FrameState::Minimised;
         default: return FrameState::Hidden;
     }
 }
@@ -135,8 +142,10 @@ CardSearch search_card_drive_asking(char default_drive, bool offer_when_none) {
         } else if (rules.several()) {
             // No window: the question is the plain one, OK to search again once the extra cards
             // are out, Cancel to go on with the cards marked as several.
-            if (show_message(151, MsgIcon::Warning, MsgButtons::OkCancel) == MsgResult::Ok) rules.search_again();
-            else rules.cancel();
+            if (show_message(151, MsgIcon::Warning, MsgButtons::OkCancel) == MsgResult::Ok)
+                rules.search_again();
+            else
+                rules.cancel();
         } else {
             rules.cancel();
         }
@@ -182,7 +191,8 @@ bool load_fir_table(const std::string& path, std::array<std::uint16_t, 32>& tabl
                 bool neg = false;
                 if (i < line.size() && (line[i] == '-' || line[i] == '+')) neg = line[i++] == '-';
                 unsigned long v = 0;
-                for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) v = (v * 10 + static_cast<unsigned>(line[i] - '0')) & 0xFFFFFFFFul;
+                for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i)
+                    v = (v * 10 + static_cast<unsigned>(line[i] - '0')) & 0xFFFFFFFFul;
                 if (neg) v = 0u - v;
                 last = static_cast<std::uint16_t>(v & 0xFF);
                 if (c == EOF) at_end = true;
@@ -259,7 +269,8 @@ bool ReadDialogRules::read_ecg(int format) {
         default: break;
     }
     progress.reset();
-    if (!automatic) show_card_message(ok ? 135 : 136, ok ? MsgIcon::Information : MsgIcon::Warning, MsgButtons::Ok, !ok);
+    if (!automatic)
+        show_card_message(ok ? 135 : 136, ok ? MsgIcon::Information : MsgIcon::Warning, MsgButtons::Ok, !ok);
     return ok;
 }
 

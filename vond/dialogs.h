@@ -22,7 +22,8 @@ bool load_fir_table(const std::string& path, std::array<std::uint16_t, 32>& tabl
 
 class CardDialogRules {
 public:
-    CardDialogRules(CardDisk& disk, std::string output_folder) : disk_(disk), output_folder_(std::move(output_folder)) {}
+    CardDialogRules(CardDisk& disk, std::string output_folder)
+        : disk_(disk), output_folder_(std::move(output_folder)) {}
 
     std::string name, id, cnavop;
     bool fir = false;
@@ -48,7 +49,8 @@ private:
 
 class ReadDialogRules {
 public:
-    ReadDialogRules(CardDisk& disk, std::string output_folder) : disk_(disk), output_folder_(std::move(output_folder)) {}
+    ReadDialogRules(CardDisk& disk, std::string output_folder)
+        : disk_(disk), output_folder_(std::move(output_folder)) {}
 
     bool automatic = true;
     RecordingInfo info;

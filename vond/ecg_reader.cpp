@@ -121,9 +121,9 @@ class EcgReader {
 public:
     EcgReader(CardDisk& disk, int format, std::string out, Progress* progress)
         : disk_(disk), format_(format), out_(std::move(out)), progress_(progress), set_(disk.settings_) {
-        kind_ = format == kFormatArchive ? OutKind::Files
-              : (format == kFormatOs12File || format == kFormatOs12Arch) ? OutKind::TwelveLead
-                                                                         : OutKind::Mapping;
+        kind_ = format == kFormatArchive                                   ? OutKind::Files
+                : (format == kFormatOs12File || format == kFormatOs12Arch) ? OutKind::TwelveLead
+                                                                           : OutKind::Mapping;
         const int r = std::clamp(set_.resolution, 8, 12);
         resolution_ = r;
         if (r < 12) {
@@ -361,7 +361,8 @@ bool EcgReader::position_by_index() {
     std::fseek(ecg_.get(), 0, SEEK_END);
     const long size = std::ftell(ecg_.get());
     // Nothing from the card is trusted: the place must lie in ecg.dat and in a sector's data.
-    if (bit < 40 || bit >= 4096 || static_cast<std::uint64_t>(sector) * kSectorSize >= static_cast<std::uint64_t>(size) ||
+    if (bit < 40 || bit >= 4096 ||
+        static_cast<std::uint64_t>(sector) * kSectorSize >= static_cast<std::uint64_t>(size) ||
         std::fseek(ecg_.get(), static_cast<long>(sector) * kSectorSize, SEEK_SET) != 0) {
         fail_sector("Set index position failed in sector %i\n");
         return false;
@@ -538,12 +539,13 @@ bool EcgReader::fixed_sector_step(std::uint8_t type) {
             file_rows(rows, flags, per_channel, std::min(file_channels(), chans), !nibble, false);
         } else if (kind_ == OutKind::Mapping) {
             for (int i = 0; i < per_channel && map_time_allowed(); ++i)
-                for (int c = 0; c < chans; ++c) map_put(c, static_cast<std::uint16_t>((samples[c][i] & 0xFFF) | flags[i]));
+                for (int c = 0; c < chans; ++c)
+                    map_put(c, static_cast<std::uint16_t>((samples[c][i] & 0xFFF) | flags[i]));
         }
         other_.write(sector_.data(), 32);
         if ((sector_[6] & 1) != 0) {
-            const std::int64_t t = clock_.to_seconds() + start_offset_ - start_s_ -
-                                   static_cast<std::int64_t>(set_.skip_hours) * 3600;
+            const std::int64_t t =
+                clock_.to_seconds() + start_offset_ - start_s_ - static_cast<std::int64_t>(set_.skip_hours) * 3600;
             if (!add_event(t)) return false;
         }
     }
@@ -641,9 +643,7 @@ bool EcgReader::sector_step() {
         case 2:
         case 48:
         case 4:
-        case 5:
-            ok = stored_format_ && fixed_sector_step(type);
-            break;
+        case 5: ok = stored_format_ && fixed_sector_step(type); break;
         case 32:
         case 49:
         case 66: other_.write(sector_.data(), sector_.size()); break;

@@ -26,11 +26,16 @@ public:
             for (const char* p = a;; ++p) {
                 if (*p == ',' || *p == '\0') {
                     word = tv::to_lower_copy(word);
-                    if (word == "yes") answers_.push_back(tv::MsgResult::Yes);
-                    else if (word == "no") answers_.push_back(tv::MsgResult::No);
-                    else if (word == "ok") answers_.push_back(tv::MsgResult::Ok);
-                    else if (word == "retry") answers_.push_back(tv::MsgResult::Retry);
-                    else if (!word.empty()) answers_.push_back(tv::MsgResult::Cancel);
+                    if (word == "yes")
+                        answers_.push_back(tv::MsgResult::Yes);
+                    else if (word == "no")
+                        answers_.push_back(tv::MsgResult::No);
+                    else if (word == "ok")
+                        answers_.push_back(tv::MsgResult::Ok);
+                    else if (word == "retry")
+                        answers_.push_back(tv::MsgResult::Retry);
+                    else if (!word.empty())
+                        answers_.push_back(tv::MsgResult::Cancel);
                     word.clear();
                     if (*p == '\0') break;
                 } else {

@@ -63,7 +63,10 @@ bool fill_mappings_from_folder(const std::string& folder, int skip_hours, int du
         auto p = platform::find_name_ci(folder, name);
         return p ? get_file_size_64(*p) : -1;
     };
-    const int channels = size_of("RAWECG3.DAT") > 0 ? 3 : size_of("RAWECG2.DAT") > 0 ? 2 : size_of("RAWECG1.DAT") > 0 ? 1 : 0;
+    const int channels = size_of("RAWECG3.DAT") > 0   ? 3
+                         : size_of("RAWECG2.DAT") > 0 ? 2
+                         : size_of("RAWECG1.DAT") > 0 ? 1
+                                                      : 0;
     if (channels == 0) return false;
     std::unique_ptr<platform::SharedMemory> raw[3];
     for (int i = 0; i < channels; ++i)
@@ -97,7 +100,8 @@ bool fill_mappings_from_folder(const std::string& folder, int skip_hours, int du
     }
     const std::uint64_t skip_bytes = static_cast<std::uint64_t>(skip_hours) * 921600u;
     // The areas hold 32 hours: a longer duration ends there.
-    const std::uint64_t limit = std::min<std::uint64_t>(static_cast<std::uint64_t>(duration_hours) * 921600u, kRawEcgBytes);
+    const std::uint64_t limit =
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(duration_hours) * 921600u, kRawEcgBytes);
     platform::UniqueFile files[3];
     bool ok = true;
     for (int i = 0; i < channels && ok; ++i) {

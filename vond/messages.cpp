@@ -21,43 +21,54 @@ const StringEntry kStrings[] = {
     {134, "The FIR filter element file could not be found."},
     {135, "The ECG data has now been read."},
     {136, "There was an error while the ECG was being read."},
-    {137, "There was an error while the card was being initialised or conditioned.\nThe operation could not be "
-          "completed."},
+    {137,
+     "There was an error while the card was being initialised or conditioned.\nThe operation could not be "
+     "completed."},
     {138, "The card has a speech recording associated with this ECG recording.\nWould you like to hear it?"},
-    {139, "There was an error while the card was being read.\nCheck that the card is correctly inserted into the "
-          "reader."},
-    {141, "One of more of the Memory Mapped Files used to send the ECG data to the application failed to "
-          "open.\nYou will need to restart the application."},
+    {139,
+     "There was an error while the card was being read.\nCheck that the card is correctly inserted into the "
+     "reader."},
+    {141,
+     "One of more of the Memory Mapped Files used to send the ECG data to the application failed to "
+     "open.\nYou will need to restart the application."},
     {142, "Serious Error During ECG Data Extraction"},
-    {143, "The card contains invalid directories or files (possibly readonly).\nThese must be deleted before the "
-          "card can be used.\n\nDo you want to delete all files from the card now ?"},
+    {143,
+     "The card contains invalid directories or files (possibly readonly).\nThese must be deleted before the "
+     "card can be used.\n\nDo you want to delete all files from the card now ?"},
     {144, "All directories and files have been deleted from the card."},
     {145, "There was an error while deleting directories and files from the card."},
     {147, "This CF card has unread ECG data on it.\nAre you sure you want to initialise the card ?"},
     {149, "The ECG could not be marked as read."},
-    {151, "Error 117  - more than one Ostrabel CF card found.\n Please ensure only one Ostrabel CF card is "
-          "inserted."},
-    {152, "Drive Letter % selected.\nWarning - more than one Ostrabel CF found.\nPlease check selected drive "
-          "letter is the intended CF card."},
-    {153, "This recording cannot be marked as read.\nIt may have been loaded from either a CD-ROM, or a "
-          "read-only network folder"},
-    {154, "The ECG data is unreadable, but it may be recoverable.\n\nNOTE: If the ECG is successfully recovered, "
-          "the recording time will be set to 00:00:00 on 01/01/2000.\n\nWould you like to try to recover the "
-          "ECG?"},
+    {151,
+     "Error 117  - more than one Ostrabel CF card found.\n Please ensure only one Ostrabel CF card is "
+     "inserted."},
+    {152,
+     "Drive Letter % selected.\nWarning - more than one Ostrabel CF found.\nPlease check selected drive "
+     "letter is the intended CF card."},
+    {153,
+     "This recording cannot be marked as read.\nIt may have been loaded from either a CD-ROM, or a "
+     "read-only network folder"},
+    {154,
+     "The ECG data is unreadable, but it may be recoverable.\n\nNOTE: If the ECG is successfully recovered, "
+     "the recording time will be set to 00:00:00 on 01/01/2000.\n\nWould you like to try to recover the "
+     "ECG?"},
     {155, "The ECG could not be recovered."},
     {156, "Ostrabel CF Interface Program %s"},
     {157, "Could not find a valid CF card to configure.\nWould you like to select the drive for the CF card ?"},
-    {158, "This %dMB card is not conditioned.\nDo you want to condition the card?\n\n!!!! WARNING !!!!! WARNING "
-          "!!!! WARNING !!!!\n\nThis is NOT a Ostrabel CF card! Conditioning it will erase all data from it!"},
+    {158,
+     "This %dMB card is not conditioned.\nDo you want to condition the card?\n\n!!!! WARNING !!!!! WARNING "
+     "!!!! WARNING !!!!\n\nThis is NOT a Ostrabel CF card! Conditioning it will erase all data from it!"},
     {160, "It was not possible to create a temporary folder in which to store the ecg data."},
     {161, "The \"SZIP\" utility program is missing, or it has returned an error."},
     {162, "An error occurred while writing a file extracted from the CEF."},
     {163, "The CEF file is not valid."},
     {164, "The requested ECG output type is not supported for CEF files."},
-    {165, "It was not possible to install SZIP.EXE.\nYou can continue using VOND for normal use, but you will be "
-          "unable to use it to access \"CEF\" files."},
-    {200, "No Ostrabel CF card was found.\nSelect the drive that holds the CF card, or insert the card and search "
-          "again."},
+    {165,
+     "It was not possible to install SZIP.EXE.\nYou can continue using VOND for normal use, but you will be "
+     "unable to use it to access \"CEF\" files."},
+    {200,
+     "No Ostrabel CF card was found.\nSelect the drive that holds the CF card, or insert the card and search "
+     "again."},
 };
 
 std::once_flag g_registered;

@@ -74,12 +74,12 @@ bool write_text_lines(const std::string& path, const std::vector<std::string>& l
 
 CommandLine parse_command_line(const std::vector<std::string>& args) {
     CommandLine c;
-    static const std::pair<const char*, int> formats[] = {{"path", 1}, {"archive", 2}, {"cnav", 3}, {"mmf", 4},
-                                                          {"os12file", 5}, {"os12arch", 6}};
-    static const std::pair<const char*, int> writes[] = {{"cnav", 1}, {"path", 2}, {"stand", 3}, {"scan", 4},
-                                                         {"merivale", 5}};
-    static const std::pair<const char*, int> readpats[] = {{"cnav", 6}, {"path", 7}, {"stand", 8}, {"scan", 9},
-                                                           {"status", 15}};
+    static const std::pair<const char*, int> formats[] = {{"path", 1}, {"archive", 2},  {"cnav", 3},
+                                                          {"mmf", 4},  {"os12file", 5}, {"os12arch", 6}};
+    static const std::pair<const char*, int> writes[] = {
+        {"cnav", 1}, {"path", 2}, {"stand", 3}, {"scan", 4}, {"merivale", 5}};
+    static const std::pair<const char*, int> readpats[] = {
+        {"cnav", 6}, {"path", 7}, {"stand", 8}, {"scan", 9}, {"status", 15}};
     static const std::pair<const char*, int> readecgs[] = {{"hide", 10}, {"stand", 11}};
     static const std::pair<const char*, int> changepats[] = {{"cnav", 12}};
     for (const std::string& a : args) {
@@ -100,15 +100,30 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
         } else if (starts_with_ci(a, "/nofir")) {
             c.fir = false;
         } else if (starts_with_ci(a, "/opformat=")) {
-            if ((k = keyword(value("/opformat="), formats)) < 0) c.valid = false; else c.output_format = k;
+            if ((k = keyword(value("/opformat="), formats)) < 0)
+                c.valid = false;
+            else
+                c.output_format = k;
         } else if (starts_with_ci(a, "/write=")) {
-            if ((k = keyword(value("/write="), writes)) < 0) c.valid = false; else c.mode = k;
+            if ((k = keyword(value("/write="), writes)) < 0)
+                c.valid = false;
+            else
+                c.mode = k;
         } else if (starts_with_ci(a, "/readpat=")) {
-            if ((k = keyword(value("/readpat="), readpats)) < 0) c.valid = false; else c.mode = k;
+            if ((k = keyword(value("/readpat="), readpats)) < 0)
+                c.valid = false;
+            else
+                c.mode = k;
         } else if (starts_with_ci(a, "/readecg=")) {
-            if ((k = keyword(value("/readecg="), readecgs)) < 0) c.valid = false; else c.mode = k;
+            if ((k = keyword(value("/readecg="), readecgs)) < 0)
+                c.valid = false;
+            else
+                c.mode = k;
         } else if (starts_with_ci(a, "/changepat=")) {
-            if ((k = keyword(value("/changepat="), changepats)) < 0) c.valid = false; else c.mode = k;
+            if ((k = keyword(value("/changepat="), changepats)) < 0)
+                c.valid = false;
+            else
+                c.mode = k;
         } else if (starts_with_ci(a, "/wav")) {
             c.mode = kWav;
         } else if (starts_with_ci(a, "/setpat=")) {
@@ -122,13 +137,23 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
         } else if (starts_with_ci(a, "/skip24")) {
             c.skip24 = true;
         } else if (starts_with_ci(a, "/skip=")) {
-            if (!parse_number(value("/skip="), n) || n < 0) c.valid = false; else c.skip = n;
+            if (!parse_number(value("/skip="), n) || n < 0)
+                c.valid = false;
+            else
+                c.skip = n;
         } else if (starts_with_ci(a, "/duration=")) {
-            if (!parse_number(value("/duration="), n) || n < 1) c.valid = false; else c.duration = n;
+            if (!parse_number(value("/duration="), n) || n < 1)
+                c.valid = false;
+            else
+                c.duration = n;
         } else if (starts_with_ci(a, "/cal=")) {
-            if (!parse_number(value("/cal="), n) || n < 0) c.valid = false; else c.calibration = n;
+            if (!parse_number(value("/cal="), n) || n < 0)
+                c.valid = false;
+            else
+                c.calibration = n;
         } else if (starts_with_ci(a, "/resolution=")) {
-            if (!parse_number(value("/resolution="), n) || n < 8 || n > 12) c.valid = false;
+            if (!parse_number(value("/resolution="), n) || n < 8 || n > 12)
+                c.valid = false;
             else {
                 c.resolution = n;
                 c.resolution_given = true;
@@ -197,8 +222,8 @@ FoundInput find_input(const std::string& path) {
         return p ? get_file_size_64(*p) : -1;
     };
     if (S_ISDIR(st.st_mode)) {
-        const bool a = has("PATIENT.WAV") && has("PATEVENT.DAT") && has("RAWECG1.DAT") && has("PATIENT.TXT") &&
-                       has("PATSUMM.DAT");
+        const bool a =
+            has("PATIENT.WAV") && has("PATEVENT.DAT") && has("RAWECG1.DAT") && has("PATIENT.TXT") && has("PATSUMM.DAT");
         const bool b = has("CEFDESC.TXT") && has("RAWECG1.DAT") && has("PATIENT.TXT");
         if (a || b) {
             r.found = true;
@@ -251,7 +276,8 @@ std::string unpack_input(const std::string& cef, bool whole) {
             }
             ok = ok && reader.unpack_event_file();
             if (whole) {
-                ok = ok && reader.unpack_all_channels() && reader.unpack_extra_members() && reader.write_recording_data();
+                ok = ok && reader.unpack_all_channels() && reader.unpack_extra_members() &&
+                     reader.write_recording_data();
             } else {
                 for (const char* n : {"CNAV.DAT", "CNAVOP.DAT", "PATSUMM.DAT"}) ok = ok && reader.unpack_by_name(n);
             }

@@ -9,9 +9,22 @@ namespace tv::vond {
 
 // Modes selected by the command line.
 enum Mode {
-    kModeNone = 0, kWriteCnav = 1, kWritePath = 2, kWriteStand = 3, kWriteScan = 4, kWriteMerivale = 5,
-    kReadPatCnav = 6, kReadPatPath = 7, kReadPatStand = 8, kReadPatScan = 9, kReadEcgHide = 10,
-    kReadEcgStand = 11, kChangePat = 12, kWav = 13, kSetPat = 14, kReadPatStatus = 15
+    kModeNone = 0,
+    kWriteCnav = 1,
+    kWritePath = 2,
+    kWriteStand = 3,
+    kWriteScan = 4,
+    kWriteMerivale = 5,
+    kReadPatCnav = 6,
+    kReadPatPath = 7,
+    kReadPatStand = 8,
+    kReadPatScan = 9,
+    kReadEcgHide = 10,
+    kReadEcgStand = 11,
+    kChangePat = 12,
+    kWav = 13,
+    kSetPat = 14,
+    kReadPatStatus = 15
 };
 
 struct CommandLine {

@@ -80,8 +80,7 @@ void BM_ReadNonblankLineBuffer(benchmark::State& state) {
         const tv::platform::UniqueFile f = tv::platform::open_file(file.path(), "rb");
         std::uint32_t sum = 0;
         char buffer[128];
-        while (tv::read_nonblank_line(f.get(), buffer, sizeof buffer, &sum)) {
-        }
+        while (tv::read_nonblank_line(f.get(), buffer, sizeof buffer, &sum)) {}
         benchmark::DoNotOptimize(sum);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(file.size()));

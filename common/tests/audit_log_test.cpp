@@ -463,9 +463,7 @@ TEST_F(AuditLogTest, WriterDyingBeforeItSealsLeavesTheOldLog) {
     EXPECT_EQ(check.records[1].message, "n");
 
     // A writer that died after sealing, before removing its note: its records stay.
-    {
-        std::ofstream(note, std::ios::binary) << std::string("\x04\0\0\0\0\0\0\0\x12\x34\x56\x78", 12);
-    }
+    { std::ofstream(note, std::ios::binary) << std::string("\x04\0\0\0\0\0\0\0\x12\x34\x56\x78", 12); }
     EXPECT_EQ(read_audit_log_file(log_file_).records.size(), 2u);
     ASSERT_TRUE(log_entry(log, "%s", "o"));
     EXPECT_EQ(read_audit_log_file(log_file_).records.size(), 3u);
@@ -496,11 +494,11 @@ TEST_F(AuditLogTest, HostileFilesAreReadSafely) {
     };
     Bytes record = kGoldenRecord;
     const Bytes cases[] = {
-        with_length(0xFFFFFFFFu, Bytes(26, 0)),  // length far past the end
+        with_length(0xFFFFFFFFu, Bytes(26, 0)),                                  // length far past the end
         with_length(27, Bytes(kGoldenRecord.begin() + 4, kGoldenRecord.end())),  // one byte past the end
-        with_length(15, Bytes(15, 0)),           // too short to hold its fields
-        with_length(16, Bytes(16, 0xAA)),        // no NULs at all (rotated 0x55)
-        with_length(17, Bytes(17, 0)),           // a fifth string where the date should start
+        with_length(15, Bytes(15, 0)),                                           // too short to hold its fields
+        with_length(16, Bytes(16, 0xAA)),                                        // no NULs at all (rotated 0x55)
+        with_length(17, Bytes(17, 0)),                          // a fifth string where the date should start
         Bytes(kGoldenRecord.begin(), kGoldenRecord.end() - 1),  // truncated
     };
     for (const Bytes& bad : cases) {
@@ -535,7 +533,8 @@ TEST_F(AuditLogTest, HostileFilesAreReadSafely) {
 
 TEST_F(AuditLogTest, EventLogSource) {
     EventLogSource source("Brisco Torvane Medical Calvera", "/opt/torvane/messages.so");
-    const std::string key = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Brisco Torvane Medical Calvera";
+    const std::string key =
+        "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Brisco Torvane Medical Calvera";
     EXPECT_EQ(reg_get_string(HKEY_LOCAL_MACHINE, key, "EventMessageFile", ""), "/opt/torvane/messages.so");
     EXPECT_EQ(reg_get_dword(HKEY_LOCAL_MACHINE, key, "TypesSupported", 0), 7u);
 

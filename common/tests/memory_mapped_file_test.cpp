@@ -17,7 +17,8 @@ namespace {
 class MemoryMappedFileTest : public ::testing::Test {
 protected:
     void TearDown() override {
-        for (const char* n : {"RAWECG1.MMF", "TAPEDATA.MMF", "ECGCTRL.MMF", "OTHER.MMF"}) tv::MemoryMappedFile::remove(n);
+        for (const char* n : {"RAWECG1.MMF", "TAPEDATA.MMF", "ECGCTRL.MMF", "OTHER.MMF"})
+            tv::MemoryMappedFile::remove(n);
     }
 
     static int mappings_named(const std::string& name) {

@@ -43,9 +43,7 @@ public:
     }
     bool delete_key(RegRoot r, const std::string& k) override { return inner->delete_key(r, k); }
     std::vector<std::string> sub_keys(RegRoot r, const std::string& k) override { return inner->sub_keys(r, k); }
-    std::vector<std::string> value_names(RegRoot r, const std::string& k) override {
-        return inner->value_names(r, k);
-    }
+    std::vector<std::string> value_names(RegRoot r, const std::string& k) override { return inner->value_names(r, k); }
 };
 
 class RegistryTest : public ::testing::Test {
@@ -204,8 +202,10 @@ TEST_F(RegistryTest, RegisterFileTypeWritesTheDocumentType) {
 }
 
 TEST_F(RegistryTest, RegisterFileTypeNamesTheFailingStep) {
-    const std::pair<std::string, int> steps[] = {
-        {"T", 1}, {"T\\DefaultIcon", 2}, {"T\\shell\\open\\command", 3}, {".X", 4}};
+    const std::pair<std::string, int> steps[] = {{"T", 1},
+                                                 {"T\\DefaultIcon", 2},
+                                                 {"T\\shell\\open\\command", 3},
+                                                 {".X", 4}};
     for (const auto& [key, step] : steps) {
         reg_.failing_keys = {key};
         EXPECT_EQ(register_file_type("T", "D", ".X", "/s"), step) << key;

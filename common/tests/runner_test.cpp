@@ -44,8 +44,7 @@ int listed_children() {
         if (close == std::string::npos) continue;
         char state = 0;
         long ppid = 0;
-        if (std::sscanf(line.c_str() + close + 1, " %c %ld", &state, &ppid) == 2 && std::to_string(ppid) == me)
-            ++count;
+        if (std::sscanf(line.c_str() + close + 1, " %c %ld", &state, &ppid) == 2 && std::to_string(ppid) == me) ++count;
     }
     return count;
 }

@@ -217,8 +217,7 @@ TEST(TextLines, SharesTheStreamWithOtherReaders) {
             MemStream m("ab\r\n\r\n   \r\nabcdef\r\n");
             std::uint32_t sum = 0;
             std::string l;
-            while (tv::read_nonblank_line(m.f, l, &sum)) {
-            }
+            while (tv::read_nonblank_line(m.f, l, &sum)) {}
             sums[static_cast<std::size_t>(t)] = sum;
         });
     for (auto& th : threads) th.join();
@@ -248,8 +247,8 @@ TEST_F(TextDates, NumericAndAsctimeForms) {
 TEST_F(TextDates, UnreadableTextGivesTheCurrentTime) {
     const std::int64_t now = 1'000'000'123;
     for (const char* bad : {"", "05/0", "05/03/07 14:3", "Mon Mar  5 14:30:00 200", "Mon Xyz  5 14:30:00 2001",
-                            "Mon anF  5 14:30:00 2001", "Mon mar  5 14:30:00 2001", "05/x3/07 14:30",
-                            "05/03/07 ab:30", "Mon Mar  5 14:30:00 ----", "Thu Jan  1 00:00:00 1970"})
+                            "Mon anF  5 14:30:00 2001", "Mon mar  5 14:30:00 2001", "05/x3/07 14:30", "05/03/07 ab:30",
+                            "Mon Mar  5 14:30:00 ----", "Thu Jan  1 00:00:00 1970"})
         EXPECT_EQ(tv::parse_date_time_text(bad), now) << '"' << bad << '"';
     EXPECT_EQ(tv::parse_date_time_text(nullptr), now);
 }
@@ -293,7 +292,11 @@ TEST(TextNumbers, GroupingAndCLocale) {
     EXPECT_EQ(tv::group_digits("123456789", ",", std::string("\3\x7F", 2)), "123456,789");
     EXPECT_EQ(tv::group_digits("1234567", "", "\3"), "1234567");
     EXPECT_EQ(tv::group_digits("1234567", ",", ""), "1234567");
-    EXPECT_EQ(tv::group_digits("12345678901", "\xA0", "\3"), "12\xA0" "345\xA0" "678\xA0" "901");
+    EXPECT_EQ(tv::group_digits("12345678901", "\xA0", "\3"),
+              "12\xA0"
+              "345\xA0"
+              "678\xA0"
+              "901");
 
     ScopedLcAll c_locale("C");
     EXPECT_EQ(tv::format_thousands(0), "0");

@@ -41,15 +41,19 @@ Bytes block(const std::string& pairs, std::uint32_t signature = 0xFEEF04BD) {
     return b;
 }
 
-const char kPairsText[] = "ProductVersion\0" "7.8\0" "CompanyName\0" "Torvane Medical\0";
+const char kPairsText[] =
+    "ProductVersion\0"
+    "7.8\0"
+    "CompanyName\0"
+    "Torvane Medical\0";
 const std::string kPairs(kPairsText, sizeof kPairsText);  // the closing NUL ends the list
 
 class VersionInfoFileTest : public ::testing::Test {
 protected:
     std::string write(const std::string& name, const Bytes& bytes) {
         std::string path = dir_ + "/" + name;
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return path;
     }
     tv::platform::testing::TempRoot temp_{tv::platform::testing::TmpDir::Root};
@@ -140,7 +144,10 @@ TEST(VersionInfo, DamagedBlocksFailCleanly) {
     EXPECT_FALSE(info.parse(bad.data(), bad.size()));
     bad = block(kPairs, 0x12345678);
     EXPECT_FALSE(info.parse(bad.data(), bad.size()));
-    bad = block(std::string("ProductVersion\0" "7.8", 18));  // value without its NUL
+    bad =
+        block(std::string("ProductVersion\0"
+                          "7.8",
+                          18));  // value without its NUL
     EXPECT_FALSE(info.parse(bad.data(), bad.size()));
     bad = block(std::string("ProductVersion", 14));  // name without its NUL
     EXPECT_FALSE(info.parse(bad.data(), bad.size()));

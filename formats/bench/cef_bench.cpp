@@ -45,8 +45,8 @@ std::vector<std::uint16_t> make_ecg_channel(std::size_t count, std::uint32_t see
             return a * std::exp(-x * x);
         };
         const double qt = 0.8 + 0.2 * rr / 110;
-        const double v = g(10 * qt, 4, 0.12) + g(22, 1.3, -0.15) + g(25, 1.2, 1.0) + g(28, 1.4, -0.25) +
-                         g(50 * qt, 7 * qt, 0.3);
+        const double v =
+            g(10 * qt, 4, 0.12) + g(22, 1.3, -0.15) + g(25, 1.2, 1.0) + g(28, 1.4, -0.25) + g(50 * qt, 7 * qt, 0.3);
         const double resp = 1.0 + 0.1 * std::sin(t / 81.0 + seed);
         const double wander = 60 * std::sin(t / 700.0 + seed) + 15 * std::sin(t / 97.0);
         double noise = (rnd() + rnd() + rnd() - 1.5) * 8.0;
@@ -83,7 +83,8 @@ struct Fixture {
         for (int c = 0; c < 3; ++c) {
             auto w = make_ecg_channel(samples, static_cast<std::uint32_t>(c + 1));
             const std::string p = join_path(src, tv::cef_channel_file_name(false, c));
-            if (!tv::platform::atomic_write_file(p, std::string_view(reinterpret_cast<const char*>(w.data()), w.size() * 2)))
+            if (!tv::platform::atomic_write_file(p, std::string_view(reinterpret_cast<const char*>(w.data()),
+                                                                     w.size() * 2)))
                 return;
         }
         if (!tv::precompress_folder_ecg(src, 4, false)) return;
@@ -95,7 +96,8 @@ struct Fixture {
         tv::platform::atomic_write_file(join_path(src, "PATSUMM.DAT"), "Doe Jane\r\nP123\r\n01/02/2003 10:20:31\r\n");
         tv::platform::atomic_write_file(join_path(src, "PATEVENT.DAT"), "10\n20\n");
         tv::platform::atomic_write_file(join_path(src, "PATIENT.TXT"), text);
-        for (const char* name : {"PATEVENT.DAT", "RAWECG1.DAT", "RAWECG2.DAT", "RAWECG3.DAT", "OTHER.DAT", "PATSUMM.DAT"}) {
+        for (const char* name :
+             {"PATEVENT.DAT", "RAWECG1.DAT", "RAWECG2.DAT", "RAWECG3.DAT", "OTHER.DAT", "PATSUMM.DAT"}) {
             members.push_back(join_path(src, name));
             member_bytes += static_cast<std::uint64_t>(tv::get_file_size_64(members.back()));
         }
@@ -157,13 +159,15 @@ void reference(benchmark::State& state, const std::string& pack, const std::stri
     for (auto _ : state) {
         packed = 0;
         for (const auto& m : f.members) {
-            if (std::system((pack + " '" + m + "' > '" + m + ".ref'").c_str()) != 0) return state.SkipWithError("failed");
+            if (std::system((pack + " '" + m + "' > '" + m + ".ref'").c_str()) != 0)
+                return state.SkipWithError("failed");
             packed += static_cast<std::uint64_t>(tv::get_file_size_64(m + ".ref"));
         }
         state.PauseTiming();
         const auto t0 = std::chrono::steady_clock::now();
         for (const auto& m : f.members)
-            if (std::system((unpack + " '" + m + ".ref' > /dev/null").c_str()) != 0) return state.SkipWithError("failed");
+            if (std::system((unpack + " '" + m + ".ref' > /dev/null").c_str()) != 0)
+                return state.SkipWithError("failed");
         unpack_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         for (const auto& m : f.members) ::unlink((m + ".ref").c_str());
         state.ResumeTiming();

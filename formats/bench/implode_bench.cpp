@@ -34,9 +34,12 @@ const Bytes& ecg_data() {
         double wander = 0;
         while (b.size() < size) {
             int v = 0;
-            if (phase >= 40 && phase < 52) v = static_cast<int>(phase - 40) * 90;
-            else if (phase >= 52 && phase < 64) v = static_cast<int>(64 - phase) * 90 - 120;
-            else if (phase >= 110 && phase < 150) v = 140;
+            if (phase >= 40 && phase < 52)
+                v = static_cast<int>(phase - 40) * 90;
+            else if (phase >= 52 && phase < 64)
+                v = static_cast<int>(64 - phase) * 90 - 120;
+            else if (phase >= 110 && phase < 150)
+                v = 140;
             wander += (static_cast<int>(rng() % 3) - 1) * 0.5;
             for (int ch = 0; ch < 3; ++ch) {
                 const int s = 2048 + v * (ch + 2) / 4 + static_cast<int>(wander) + static_cast<int>(rng() % 5) - 2;
@@ -57,7 +60,7 @@ const Bytes& ecg_data() {
 struct Pipe {
     const Bytes* in;
     std::size_t pos;
-    Bytes* out;          // null: count only
+    Bytes* out;  // null: count only
     std::size_t written;
 };
 
@@ -123,7 +126,8 @@ struct GzipFiles {
         raw = dir + "/ecg.bin";
         gz = raw + ".gz";
         const Bytes& data = ecg_data();
-        std::ofstream(raw, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+        std::ofstream(raw, std::ios::binary)
+            .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
         ok = std::system(("gzip -6 -c '" + raw + "' > '" + gz + "'").c_str()) == 0;
     }
     ~GzipFiles() {
@@ -151,7 +155,8 @@ void BM_Gzip6(benchmark::State& state) {
         return;
     }
     run_timed(state, "gzip -6 -c '" + f.raw + "' > /dev/null");
-    state.counters["ratio"] = static_cast<double>(std::filesystem::file_size(f.gz)) / static_cast<double>(ecg_data().size());
+    state.counters["ratio"] =
+        static_cast<double>(std::filesystem::file_size(f.gz)) / static_cast<double>(ecg_data().size());
 }
 BENCHMARK(BM_Gzip6)->UseManualTime()->Unit(benchmark::kMillisecond);
 

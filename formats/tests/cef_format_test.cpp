@@ -101,7 +101,8 @@ TEST_F(CefChannelFile, ReduceAndRestoreInPlaceSkippingTwelveLeadHeader) {
 TEST_F(CefChannelFile, BadTwelveLeadHeaderLengthIsRefused) {
     for (std::uint16_t h : {0, 2, 200}) {
         const std::string os12 = path("os12ecg2.dat");
-        ASSERT_TRUE(write_bytes(os12, {0x01, static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(h >> 8), 1, 2, 3, 4}));
+        ASSERT_TRUE(
+            write_bytes(os12, {0x01, static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(h >> 8), 1, 2, 3, 4}));
         EXPECT_FALSE(cef_reduce_channel_file(os12, 2, true)) << h;
         EXPECT_EQ(read_bytes(os12).size(), 7u);
     }
@@ -133,7 +134,8 @@ TEST(CefFormat, ChannelNamesAndCounts) {
 }
 
 TEST(CefFormat, ExtraMemberNames) {
-    for (const char* ok : {"CNAV.DAT", "os12pac.dat", "a b.txt", "EVENT.DAT"}) EXPECT_TRUE(cef_extra_name_acceptable(ok)) << ok;
+    for (const char* ok : {"CNAV.DAT", "os12pac.dat", "a b.txt", "EVENT.DAT"})
+        EXPECT_TRUE(cef_extra_name_acceptable(ok)) << ok;
     for (const char* bad : {"", ".", "..", "../evil", "a/b", "a\\b", "C:x", "/etc/passwd", "PATIENT.TXT", "rawecg2.dat",
                             "OS12ECG8.DAT", "recording.dat", "VERSION.TXT", "CEFTEMP.BIN", "tab\there"})
         EXPECT_FALSE(cef_extra_name_acceptable(bad)) << bad;
@@ -157,7 +159,8 @@ TEST(CefFormat, PatientTextLayoutAndScrambling) {
     EXPECT_EQ(lines[2], "Doe Jane");
     EXPECT_EQ(lines[3], "--");
     EXPECT_EQ(lines[16].size(), 3000u);
-    EXPECT_EQ(format_cef_patient_text({}), "--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--");
+    EXPECT_EQ(format_cef_patient_text({}),
+              "--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--");
 
     // The shared scrambler agrees with the shuffle derived here and with the known values.
     const auto p = permutation();

@@ -25,9 +25,7 @@ protected:
         EXPECT_TRUE(write_bytes(p, b));
         return p;
     }
-    bool outside_untouched() const {
-        return !file_exists(root_ + "/evil") && !file_exists(root_ + "/tmp/evil");
-    }
+    bool outside_untouched() const { return !file_exists(root_ + "/evil") && !file_exists(root_ + "/tmp/evil"); }
     int out_entries() const {
         int n = 0;
         for (FileFinder f(out_ + "/*", kFindAny); !f.at_end(); f.next()) ++n;
@@ -63,7 +61,7 @@ TEST_F(CefReader, StoredChannelIsRestoredByItsBitReductionAndOddSizesChecksum) {
     c.block(scrambled(kPatient)).member({}).member({});
     c.member(words_to_bytes({0, 1, 6, 255, 0x0106})).trailer(410, 1, 4);
     c.member(words_to_bytes({0x0123})).trailer(410, 1, 4, 7);  // an extra block is skipped
-    c.extra("ODD.BIN", {1, 2, 3});                              // file length not a multiple of 4
+    c.extra("ODD.BIN", {1, 2, 3});                             // file length not a multiple of 4
     CefUnpacker r(cef(c.finish()), out_);
     ASSERT_EQ(r.get_error(), 0);
     ASSERT_TRUE(r.unpack()) << r.get_error();
@@ -366,7 +364,8 @@ TEST_F(CefReader, PackedChannels) {
     fake_szip("cp \"$2\" \"$3\"");  // a compressor that stores
     ASSERT_EQ(uncompress_cef_to_folder(cef(file), out_), 0);
     for (int i = 1; i <= 3; ++i)
-        EXPECT_EQ(read_bytes(out_ + "/RAWECG" + std::to_string(i) + ".DAT"), words_to_bytes({static_cast<std::uint16_t>(i << 4), 0}));
+        EXPECT_EQ(read_bytes(out_ + "/RAWECG" + std::to_string(i) + ".DAT"),
+                  words_to_bytes({static_cast<std::uint16_t>(i << 4), 0}));
     EXPECT_EQ(temp_entries(), 0);
 
     // Channel 2 fails: one question about it, Cancel stops with error 9, nothing is left running.

@@ -26,10 +26,12 @@ protected:
         std::vector<std::uint16_t> words;
         for (int i = 0; i < 20000; ++i)
             for (std::uint16_t w : {0, 3, 100, 4090, 0x1064}) words.push_back(w);
-        for (int c = 1; c <= 3; ++c) ASSERT_TRUE(write_bytes(src_ + "/RAWECG" + std::to_string(c) + ".DAT", words_to_bytes(words)));
+        for (int c = 1; c <= 3; ++c)
+            ASSERT_TRUE(write_bytes(src_ + "/RAWECG" + std::to_string(c) + ".DAT", words_to_bytes(words)));
         ASSERT_TRUE(precompress_folder_ecg(src_, 4, false));
         ASSERT_TRUE(write_bytes(src_ + "/OTHER.DAT", Bytes(1000, 0x42)));
-        ASSERT_TRUE(write_bytes(src_ + "/PATSUMM.DAT", to_bytes("Doe Jane\r\nP123\r\n01/02/2003 10:20:31\r\nREC9\r\n")));
+        ASSERT_TRUE(
+            write_bytes(src_ + "/PATSUMM.DAT", to_bytes("Doe Jane\r\nP123\r\n01/02/2003 10:20:31\r\nREC9\r\n")));
         ASSERT_TRUE(write_bytes(src_ + "/cnav.dat", Bytes{1, 2, 3}));  // found without regard to case
         ASSERT_TRUE(write_bytes(src_ + "/PATEVENT.DAT", to_bytes("10\n20\n")));
         ASSERT_TRUE(write_bytes(src_ + "/PATIENT.WAV", Bytes{'R', 'I', 'F', 'F', 0, 0}));
@@ -54,7 +56,8 @@ protected:
     static std::string message(const Result<void>& r) { return r ? std::string() : r.error().message; }
 
     std::string src_;
-    const std::string patient_text_ = format_cef_patient_text({"", "", "Doe Jane", "", "", "", "", "ABCD1234566", "P123"});
+    const std::string patient_text_ =
+        format_cef_patient_text({"", "", "Doe Jane", "", "", "", "", "ABCD1234566", "P123"});
 };
 
 // Walks a written file the way the format lays it out and returns the members' kinds.
@@ -71,7 +74,8 @@ std::vector<std::uint32_t> member_kinds(const Bytes& b, int channels, std::vecto
     member();
     for (int i = 0; i < channels; ++i) {
         member();
-        trailers->push_back(Bytes(b.begin() + static_cast<std::ptrdiff_t>(pos), b.begin() + static_cast<std::ptrdiff_t>(pos + 16)));
+        trailers->push_back(
+            Bytes(b.begin() + static_cast<std::ptrdiff_t>(pos), b.begin() + static_cast<std::ptrdiff_t>(pos + 16)));
         pos += 16;
     }
     while (pos < b.size()) {
@@ -115,8 +119,10 @@ TEST_F(CefWriterTest, CardRecordingRoundTrip) {
     ASSERT_GE(progress.texts.size(), 4u);
     EXPECT_EQ(progress.texts[0], "Writing compressed ECG header");
     EXPECT_EQ(progress.texts[1], "Writing patient details");
-    EXPECT_NE(std::find(progress.texts.begin(), progress.texts.end(), "Compressing ecg for channel 3"), progress.texts.end());
-    EXPECT_NE(std::find(progress.texts.begin(), progress.texts.end(), "Compressing file \"CNAV.DAT\""), progress.texts.end());
+    EXPECT_NE(std::find(progress.texts.begin(), progress.texts.end(), "Compressing ecg for channel 3"),
+              progress.texts.end());
+    EXPECT_NE(std::find(progress.texts.begin(), progress.texts.end(), "Compressing file \"CNAV.DAT\""),
+              progress.texts.end());
     EXPECT_EQ(progress.texts.back(), "Validating compressed report - Please wait...");
 
     // Unpacked as a reader would: restored words and identical side files.
@@ -125,7 +131,8 @@ TEST_F(CefWriterTest, CardRecordingRoundTrip) {
     std::vector<std::uint16_t> restored;
     for (int i = 0; i < 20000; ++i)
         for (std::uint16_t w : {0, 16, 96, 4080, 0x1060}) restored.push_back(w);
-    for (int c = 1; c <= 3; ++c) EXPECT_EQ(read_bytes(folder + "RAWECG" + std::to_string(c) + ".DAT"), words_to_bytes(restored));
+    for (int c = 1; c <= 3; ++c)
+        EXPECT_EQ(read_bytes(folder + "RAWECG" + std::to_string(c) + ".DAT"), words_to_bytes(restored));
     for (const char* name : {"OTHER.DAT", "PATSUMM.DAT", "PATEVENT.DAT", "PATIENT.WAV"})
         EXPECT_EQ(read_bytes(folder + name), read_bytes(src_ + "/" + name)) << name;
     EXPECT_EQ(read_bytes(folder + "CNAV.DAT"), (Bytes{1, 2, 3}));

@@ -74,7 +74,8 @@ std::string as_text(const Bytes& b) { return std::string(b.begin(), b.end()); }
 // Writes a stream bit by bit, independently of the engine under test.
 class BitWriter {
 public:
-    BitWriter(unsigned type, unsigned dict_bits) : bytes_{static_cast<std::uint8_t>(type), static_cast<std::uint8_t>(dict_bits)} {}
+    BitWriter(unsigned type, unsigned dict_bits)
+        : bytes_{static_cast<std::uint8_t>(type), static_cast<std::uint8_t>(dict_bits)} {}
     void bits(unsigned value, unsigned count) {  // LSB first
         for (unsigned i = 0; i < count; ++i) bit((value >> i) & 1);
     }
@@ -125,8 +126,8 @@ Bytes random_bytes(std::size_t n, unsigned seed) {
 }
 
 Bytes text_bytes(std::size_t n) {
-    static const std::string words[] = {"the ", "patient ", "heart ", "rate ", "was ", "72 ", "beats ", "per ",
-                                        "minute.\r\n", "Pause ", "longest ", "2.35 s; ", "QRS ", "normal, "};
+    static const std::string words[] = {"the ", "patient ",    "heart ", "rate ",    "was ",     "72 ",  "beats ",
+                                        "per ", "minute.\r\n", "Pause ", "longest ", "2.35 s; ", "QRS ", "normal, "};
     std::mt19937 rng(7);
     std::string s;
     while (s.size() < n) s += words[rng() % std::size(words)];
@@ -142,9 +143,12 @@ Bytes ecg_bytes(std::size_t n) {
     unsigned phase = 0, period = 200;
     while (b.size() < n) {
         int v = 0;
-        if (phase < 10) v = static_cast<int>(phase) * 120;
-        else if (phase < 20) v = static_cast<int>(20 - phase) * 120;
-        else if (phase > 60 && phase < 100) v = 150;
+        if (phase < 10)
+            v = static_cast<int>(phase) * 120;
+        else if (phase < 20)
+            v = static_cast<int>(20 - phase) * 120;
+        else if (phase > 60 && phase < 100)
+            v = 150;
         for (int ch = 0; ch < 2; ++ch) {
             int s = 2048 + v / (ch + 1) + static_cast<int>(rng() % 3) - 1;
             b.push_back(static_cast<std::uint8_t>(s));
@@ -193,9 +197,9 @@ TEST(Explode, LongestMatchFromFarBack) {
     BitWriter w(0, 6);
     for (auto c : head) w.literal(c);
     w.bits(1, 1);
-    w.code(0x7F, 7);          // length symbol 15
-    w.bits(518 - 264, 8);     // its extra bits
-    w.code(103, 7);           // distance high part 31
+    w.code(0x7F, 7);       // length symbol 15
+    w.bits(518 - 264, 8);  // its extra bits
+    w.code(103, 7);        // distance high part 31
     w.bits((2000 - 1) & 63, 6);
     w.end();
     Bytes expected = head;
@@ -227,9 +231,9 @@ TEST(Explode, RefusesDistanceBeyondTheDataWritten) {
     BitWriter w(0, 6);
     w.literal('A');
     w.bits(1, 1);
-    w.code(0, 2);        // length symbol 0: length 3
-    w.code(0, 2);        // distance high part 0
-    w.bits(1, 6);        // distance 2, one byte more than written
+    w.code(0, 2);  // length symbol 0: length 3
+    w.code(0, 2);  // distance high part 0
+    w.bits(1, 6);  // distance 2, one byte more than written
     w.end();
     EXPECT_EQ(do_explode(w.finish(), out, *work), tv::kExplodeAbort);
     EXPECT_LE(out.size(), 1u);
@@ -368,7 +372,10 @@ TEST(Implode, OutsideDecoderAgrees) {
     auto work = new_work();
     auto check = [&](const Bytes& stream, const Bytes& expected, const std::string& what) {
         const fs::path in = dir / "in.bin", out = dir / "out.bin";
-        { std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size())); }
+        {
+            std::ofstream(in, std::ios::binary)
+                .write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
+        }
         const std::string cmd = "dynamite '" + in.string() + "' '" + out.string() + "' >/dev/null 2>&1";
         ASSERT_EQ(std::system(cmd.c_str()), 0) << what;
         std::ifstream f(out, std::ios::binary);

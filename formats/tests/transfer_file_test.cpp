@@ -29,6 +29,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// clang-format off
 const Bytes kGolden = {
     0x44, 0x48, 0x09, 0x02, 0x41, 0x2E, 0x54, 0x58, 0x54, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
     0x00, 0x00, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x78, 0x02, 0x6E, 0x87,
@@ -36,6 +37,7 @@ const Bytes kGolden = {
     0x44, 0x48, 0x09, 0x02, 0x45, 0x2E, 0x44, 0x41, 0x54, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
     0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
 };
+// clang-format on
 
 Bytes read_bytes(const fs::path& p) {
     Bytes b;
@@ -44,7 +46,8 @@ Bytes read_bytes(const fs::path& p) {
 }
 
 void write_bytes(const fs::path& p, const Bytes& b) {
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    std::ofstream(p, std::ios::binary)
+        .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
 void write_text(const fs::path& p, const std::string& s) { write_bytes(p, Bytes(s.begin(), s.end())); }
@@ -64,7 +67,8 @@ std::vector<Entry> parse(const Bytes& file) {
         pos += tv::kPackedFileHeaderSize;
         EXPECT_LE(pos + e.header.packed_size, file.size());
         e.stream.assign(file.begin() + static_cast<std::ptrdiff_t>(pos),
-                        file.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(pos + e.header.packed_size, file.size())));
+                        file.begin() + static_cast<std::ptrdiff_t>(
+                                           std::min<std::size_t>(pos + e.header.packed_size, file.size())));
         pos += e.header.packed_size;
         entries.push_back(std::move(e));
     }
@@ -248,11 +252,12 @@ TEST_F(TransferFile, LongNameListIsWrittenAsWindowsPeersWriteIt) {
 
 TEST_F(TransferFile, HandMadeFileWithOutsideStreams) {
     Bytes file = kGolden;
-    for (const Bytes& e : {make_entry("REPINFO.TXT", literal_stream("Golden\r\n519\r\n1196690709\r\n1234\r\n"), 31),
-                           make_entry("AB.BIN", {0x00, 0x06, 0x82, 0x08, 0xED, 0x05, 0xFC, 0x03}, 4),
-                           make_entry("FILE0000.DAT", literal_stream("attached"), 8),
-                           make_entry("LONGNAME.TXT",
-                                      literal_stream("C:\\R\\REPORT_ATTACHMENT_LONG.DAT\r\nC:\\TEMP\\file0000.dat\r\n"), 0)})
+    for (const Bytes& e :
+         {make_entry("REPINFO.TXT", literal_stream("Golden\r\n519\r\n1196690709\r\n1234\r\n"), 31),
+          make_entry("AB.BIN", {0x00, 0x06, 0x82, 0x08, 0xED, 0x05, 0xFC, 0x03}, 4),
+          make_entry("FILE0000.DAT", literal_stream("attached"), 8),
+          make_entry("LONGNAME.TXT", literal_stream("C:\\R\\REPORT_ATTACHMENT_LONG.DAT\r\nC:\\TEMP\\file0000.dat\r\n"),
+                     0)})
         file.insert(file.end(), e.begin(), e.end());
     write_bytes(tvz(), file);
     ASSERT_EQ(tv::unpack_transfer_file(tvz().string(), out().string()), tv::kUnpackOk);
@@ -284,9 +289,11 @@ TEST_F(TransferFile, CorruptionAndTruncation) {
         flipped[at] ^= 0x10;
         EXPECT_EQ(unpack_of(flipped), tv::kUnpackBadData) << at;
     }
-    for (std::size_t cut : {32u + 3u, 32u + 1000u, static_cast<unsigned>(first_end - 1), static_cast<unsigned>(first_end + 1),
-                            static_cast<unsigned>(first_end + 31), static_cast<unsigned>(good.size() - 1), 10u})
-        EXPECT_EQ(unpack_of(Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut))), tv::kUnpackBadData) << cut;
+    for (std::size_t cut :
+         {32u + 3u, 32u + 1000u, static_cast<unsigned>(first_end - 1), static_cast<unsigned>(first_end + 1),
+          static_cast<unsigned>(first_end + 31), static_cast<unsigned>(good.size() - 1), 10u})
+        EXPECT_EQ(unpack_of(Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut))), tv::kUnpackBadData)
+            << cut;
     // A cut on an entry boundary cannot be told from a shorter file.
     EXPECT_EQ(unpack_of(Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(first_end))), tv::kUnpackOk);
     EXPECT_EQ(unpack_of({}), tv::kUnpackOk);
@@ -321,7 +328,10 @@ TEST_F(TransferFile, HostileNamesNeverLeaveTheFolder) {
     // Control characters are dropped from names; a full field without NUL stays within it.
     fs::remove_all(out());
     fs::create_directories(out());
-    Bytes file = make_entry("A\x01" "B.TXT", literal_stream("x"), 1);
+    Bytes file = make_entry(
+        "A\x01"
+        "B.TXT",
+        literal_stream("x"), 1);
     const Bytes full = make_entry(std::string(16, 'N') + "TAIL", literal_stream("y"), 1);
     file.insert(file.end(), full.begin(), full.end());
     write_bytes(tvz(), file);
@@ -333,15 +343,15 @@ TEST_F(TransferFile, HostileNamesNeverLeaveTheFolder) {
 TEST_F(TransferFile, LongNameRestoreIsConfined) {
     write_text(out() / "KEEP.DAT", "existing");
     Bytes file;
-    for (const Bytes& e : {make_entry("FILE0000.DAT", literal_stream("zero"), 4),
-                           make_entry("FILE0001.DAT", literal_stream("one"), 3),
-                           make_entry("FILE0002.DAT", literal_stream("two"), 3),
-                           make_entry("LONGNAME.TXT",
-                                      literal_stream("x/../..\r\nT\\file0000.dat\r\n"
-                                                     "C:\\KEEP.DAT\r\nT\\file0001.dat\r\n"
-                                                     "C:\\a\\Long Good Name.dat\nT\\FILE0002.DAT\n"
-                                                     "C:\\only a first line"),
-                                      0)})
+    for (const Bytes& e :
+         {make_entry("FILE0000.DAT", literal_stream("zero"), 4), make_entry("FILE0001.DAT", literal_stream("one"), 3),
+          make_entry("FILE0002.DAT", literal_stream("two"), 3),
+          make_entry("LONGNAME.TXT",
+                     literal_stream("x/../..\r\nT\\file0000.dat\r\n"
+                                    "C:\\KEEP.DAT\r\nT\\file0001.dat\r\n"
+                                    "C:\\a\\Long Good Name.dat\nT\\FILE0002.DAT\n"
+                                    "C:\\only a first line"),
+                     0)})
         file.insert(file.end(), e.begin(), e.end());
     write_bytes(tvz(), file);
     ASSERT_EQ(tv::unpack_transfer_file(tvz().string(), out().string()), tv::kUnpackOk);
@@ -414,7 +424,8 @@ TEST_F(TransferFile, RepInfoText) {
     EXPECT_EQ(tv::format_repinfo_text("Golden", 519, 1196690709, 1234), "Golden\r\n519\r\n1196690709\r\n1234\r\n");
     EXPECT_EQ(tv::format_repinfo_text("two\r\nlines", 510, 1, 0), "two  lines\r\n510\r\n1\r\n0\r\n");
     ASSERT_TRUE(tv::write_repinfo_file((root_ / "REPINFO.TXT").string(), "D", 516, 5, 6));
-    EXPECT_EQ(read_bytes(root_ / "REPINFO.TXT"), (Bytes{'D', '\r', '\n', '5', '1', '6', '\r', '\n', '5', '\r', '\n', '6', '\r', '\n'}));
+    EXPECT_EQ(read_bytes(root_ / "REPINFO.TXT"),
+              (Bytes{'D', '\r', '\n', '5', '1', '6', '\r', '\n', '5', '\r', '\n', '6', '\r', '\n'}));
 }
 
 // Each member decoded by an outside decoder gives back the source bytes.
@@ -425,7 +436,8 @@ TEST_F(TransferFile, OutsideDecoderRestoresEveryMember) {
     ASSERT_EQ(tv::pack_transfer_file(all_of(src()), tvz().string()), 0);
     for (const auto& e : parse(read_bytes(tvz()))) {
         write_bytes(root_ / "in.bin", e.stream);
-        const std::string cmd = "dynamite '" + (root_ / "in.bin").string() + "' '" + (root_ / "o.bin").string() + "' >/dev/null 2>&1";
+        const std::string cmd =
+            "dynamite '" + (root_ / "in.bin").string() + "' '" + (root_ / "o.bin").string() + "' >/dev/null 2>&1";
         ASSERT_EQ(std::system(cmd.c_str()), 0);
         EXPECT_EQ(read_bytes(root_ / "o.bin"), read_bytes(src() / e.header.stored_name()));
     }

@@ -17,10 +17,9 @@ namespace cmd {
 inline constexpr CommandId FileNew = 0xE100, FileOpen = 0xE101, FileClose = 0xE102, FileSave = 0xE103,
                            FileSaveAs = 0xE104, FilePrint = 0xE107, FilePrintPreview = 0xE109,
                            FileMru1 = 0xE110,  // .. FileMru1 + 15
-    AppExit = 0xE141, AppAbout = 0xE140, WindowNew = 0xE130, WindowArrange = 0xE131,
-                           WindowCascade = 0xE132, WindowTileHorz = 0xE133, WindowTileVert = 0xE134,
-                           IndicatorOverwrite = 59140;
-}
+    AppExit = 0xE141, AppAbout = 0xE140, WindowNew = 0xE130, WindowArrange = 0xE131, WindowCascade = 0xE132,
+                           WindowTileHorz = 0xE133, WindowTileVert = 0xE134, IndicatorOverwrite = 59140;
+}  // namespace cmd
 
 // What an update handler sets for one command (CCmdUI).
 class CommandUi {
@@ -31,7 +30,10 @@ public:
     void set_check(bool on = true) { checked_ = on; }
     void set_visible(bool on) { visible_ = on; }
     void hide() { visible_ = false; }
-    void set_text(const std::string& cp1252) { text_ = cp1252; has_text_ = true; }
+    void set_text(const std::string& cp1252) {
+        text_ = cp1252;
+        has_text_ = true;
+    }
 
     bool enabled() const { return enabled_; }
     bool checked() const { return checked_; }

@@ -34,22 +34,22 @@ Rgb Bitmap::pixel(int x, int y) const {
     };
     const std::size_t w = static_cast<std::size_t>(width);
     switch (bits) {
-    case 24: {
-        std::size_t at = (static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x)) * 3;
-        if (at + 2 >= pixels.size()) return {};
-        return {pixels[at], pixels[at + 1], pixels[at + 2]};
-    }
-    case 8: {
-        std::size_t at = static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x);
-        return at < pixels.size() ? pal(pixels[at]) : Rgb{};
-    }
-    case 1: {
-        std::size_t row = (w + 7) / 8;
-        std::size_t at = static_cast<std::size_t>(y) * row + static_cast<std::size_t>(x) / 8;
-        if (at >= pixels.size()) return {};
-        return pal((pixels[at] >> (7 - x % 8)) & 1);
-    }
-    default: return {};
+        case 24: {
+            std::size_t at = (static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x)) * 3;
+            if (at + 2 >= pixels.size()) return {};
+            return {pixels[at], pixels[at + 1], pixels[at + 2]};
+        }
+        case 8: {
+            std::size_t at = static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x);
+            return at < pixels.size() ? pal(pixels[at]) : Rgb{};
+        }
+        case 1: {
+            std::size_t row = (w + 7) / 8;
+            std::size_t at = static_cast<std::size_t>(y) * row + static_cast<std::size_t>(x) / 8;
+            if (at >= pixels.size()) return {};
+            return pal((pixels[at] >> (7 - x % 8)) & 1);
+        }
+        default: return {};
     }
 }
 
@@ -65,16 +65,18 @@ Pt DrawContext::to_device(Pt lp) const {
     if (mode_ == MapMode::Text)
         return {clamp32(std::int64_t{lp.x} - window_org_.x + viewport_org_.x),
                 clamp32(std::int64_t{lp.y} - window_org_.y + viewport_org_.y)};
-    return {clamp32(round_div((std::int64_t{lp.x} - window_org_.x) * viewport_ext_.cx, window_ext_.cx) + viewport_org_.x),
-            clamp32(round_div((std::int64_t{lp.y} - window_org_.y) * viewport_ext_.cy, window_ext_.cy) + viewport_org_.y)};
+    return {
+        clamp32(round_div((std::int64_t{lp.x} - window_org_.x) * viewport_ext_.cx, window_ext_.cx) + viewport_org_.x),
+        clamp32(round_div((std::int64_t{lp.y} - window_org_.y) * viewport_ext_.cy, window_ext_.cy) + viewport_org_.y)};
 }
 
 Pt DrawContext::to_logical(Pt dp) const {
     if (mode_ == MapMode::Text)
         return {clamp32(std::int64_t{dp.x} - viewport_org_.x + window_org_.x),
                 clamp32(std::int64_t{dp.y} - viewport_org_.y + window_org_.y)};
-    return {clamp32(round_div((std::int64_t{dp.x} - viewport_org_.x) * window_ext_.cx, viewport_ext_.cx) + window_org_.x),
-            clamp32(round_div((std::int64_t{dp.y} - viewport_org_.y) * window_ext_.cy, viewport_ext_.cy) + window_org_.y)};
+    return {
+        clamp32(round_div((std::int64_t{dp.x} - viewport_org_.x) * window_ext_.cx, viewport_ext_.cx) + window_org_.x),
+        clamp32(round_div((std::int64_t{dp.y} - viewport_org_.y) * window_ext_.cy, viewport_ext_.cy) + window_org_.y)};
 }
 
 Rc DrawContext::rect_to_device(const Rc& lr) const {
@@ -108,7 +110,8 @@ void DrawContext::text_out(Pt at, std::string_view cp1252, bool baseline) {
 }
 
 namespace {
-int measure_line(std::string_view line, const TextOpts& opts, int avg, const std::function<int(std::string_view)>& width_of) {
+int measure_line(std::string_view line, const TextOpts& opts, int avg,
+                 const std::function<int(std::string_view)>& width_of) {
     if (!opts.expand_tabs) return width_of(line);
     const int stop = (opts.tab_chars > 0 ? opts.tab_chars : 8) * (avg > 0 ? avg : 1);
     int x = 0;

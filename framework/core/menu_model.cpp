@@ -31,12 +31,12 @@ const MenuItem* find_in(const std::vector<MenuItem>& items, CommandId id) {
 void describe(const std::vector<MenuItem>& items, const std::string& prefix, std::string& out) {
     for (const auto& item : items) {
         switch (item.kind) {
-        case MenuItem::Kind::Command: out += prefix + item.text + "\n"; break;
-        case MenuItem::Kind::Separator: out += prefix + "-\n"; break;
-        case MenuItem::Kind::Popup:
-            if (item.items.empty()) out += prefix + item.text + "/\n";
-            describe(item.items, prefix + item.text + "/", out);
-            break;
+            case MenuItem::Kind::Command: out += prefix + item.text + "\n"; break;
+            case MenuItem::Kind::Separator: out += prefix + "-\n"; break;
+            case MenuItem::Kind::Popup:
+                if (item.items.empty()) out += prefix + item.text + "/\n";
+                describe(item.items, prefix + item.text + "/", out);
+                break;
         }
     }
 }

@@ -12,8 +12,8 @@ struct MenuItem {
     enum class Kind { Command, Separator, Popup };
     Kind kind = Kind::Command;
     CommandId id = 0;
-    std::string text;              // Windows-1252; '&' marks the mnemonic
-    std::vector<MenuItem> items;   // Popup only
+    std::string text;             // Windows-1252; '&' marks the mnemonic
+    std::vector<MenuItem> items;  // Popup only
 
     static MenuItem command(CommandId id, std::string text) { return {Kind::Command, id, std::move(text), {}}; }
     static MenuItem separator() { return {Kind::Separator, 0, {}, {}}; }

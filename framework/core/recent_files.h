@@ -8,7 +8,8 @@ namespace tv::fw {
 
 class RecentFileList {
 public:
-    explicit RecentFileList(int size = 4, std::string section = "Recent File List", std::string entry_format = "File%d");
+    explicit RecentFileList(int size = 4, std::string section = "Recent File List",
+                            std::string entry_format = "File%d");
     // Puts the path first; an entry for the same path (same file) moves up instead of doubling.
     void add(const std::string& path);
     void remove(std::size_t index);

@@ -7,7 +7,8 @@ namespace {
 
 std::string pt(Pt p) { return "(" + std::to_string(p.x) + "," + std::to_string(p.y) + ")"; }
 std::string rc(const Rc& r) {
-    return "(" + std::to_string(r.l) + "," + std::to_string(r.t) + "," + std::to_string(r.r) + "," + std::to_string(r.b) + ")";
+    return "(" + std::to_string(r.l) + "," + std::to_string(r.t) + "," + std::to_string(r.r) + "," +
+           std::to_string(r.b) + ")";
 }
 std::string colour(Rgb c) {
     char buf[8];
@@ -16,18 +17,18 @@ std::string colour(Rgb c) {
 }
 const char* pen_name(PenStyle s) {
     switch (s) {
-    case PenStyle::Null: return "null";
-    case PenStyle::Solid: return "solid";
-    case PenStyle::Dot: return "dot";
-    case PenStyle::Dash: return "dash";
+        case PenStyle::Null: return "null";
+        case PenStyle::Solid: return "solid";
+        case PenStyle::Dot: return "dot";
+        case PenStyle::Dash: return "dash";
     }
     return "?";
 }
 const char* fill_name(FillStyle s) {
     switch (s) {
-    case FillStyle::Null: return "null";
-    case FillStyle::Solid: return "solid";
-    case FillStyle::HatchFDiagonal: return "hatch";
+        case FillStyle::Null: return "null";
+        case FillStyle::Solid: return "solid";
+        case FillStyle::HatchFDiagonal: return "hatch";
     }
     return "?";
 }

@@ -5,7 +5,7 @@
 namespace tv::fw {
 namespace {
 Application* g_current = nullptr;
-}
+}  // namespace
 
 Application::Application() { g_current = this; }
 

@@ -27,10 +27,12 @@ void ddx_text(DataExchange& dx, QLineEdit* edit, std::string& value, int max_len
     if (max_len > 0) edit->setMaxLength(max_len);
     if (dx.saving()) {
         value = from_qstring(edit->text());
-        if (max_len > 0 && value.size() > static_cast<std::size_t>(max_len)) value.resize(static_cast<std::size_t>(max_len));
+        if (max_len > 0 && value.size() > static_cast<std::size_t>(max_len))
+            value.resize(static_cast<std::size_t>(max_len));
     } else {
         std::string shown = value;
-        if (max_len > 0 && shown.size() > static_cast<std::size_t>(max_len)) shown.resize(static_cast<std::size_t>(max_len));
+        if (max_len > 0 && shown.size() > static_cast<std::size_t>(max_len))
+            shown.resize(static_cast<std::size_t>(max_len));
         edit->setText(to_qstring(shown));
     }
 }

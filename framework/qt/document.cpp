@@ -42,8 +42,7 @@ void Document::set_path_name(const std::string& path, bool add_to_recent) {
     if (auto slash = title.find_last_of('/'); slash != std::string::npos && title.size() > 1)
         title = title.substr(slash + 1);
     set_title(title);
-    if (add_to_recent && template_ && template_->application())
-        template_->application()->recent_files().add(path);
+    if (add_to_recent && template_ && template_->application()) template_->application()->recent_files().add(path);
 }
 
 void Document::set_title(const std::string& title) {
@@ -111,9 +110,9 @@ bool Document::save_modified() {
     if (!is_modified()) return true;
     std::string name = title_.empty() ? std::string("Untitled") : title_;
     switch (ui().message_box("Save changes to " + name + "?", {}, MsgIcon::Warning, MsgButtons::YesNoCancel)) {
-    case MsgResult::Yes: return do_file_save();
-    case MsgResult::No: return true;
-    default: return false;
+        case MsgResult::Yes: return do_file_save();
+        case MsgResult::No: return true;
+        default: return false;
     }
 }
 

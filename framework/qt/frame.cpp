@@ -161,14 +161,14 @@ QAction* MainFrame::make_action(CommandId id, const std::string& text) {
 void MainFrame::build_menu(QMenu* into, const std::vector<MenuItem>& items) {
     for (const auto& item : items) {
         switch (item.kind) {
-        case MenuItem::Kind::Command: into->addAction(make_action(item.id, item.text)); break;
-        case MenuItem::Kind::Separator: into->addSeparator(); break;
-        case MenuItem::Kind::Popup: {
-            QMenu* sub = into->addMenu(to_qstring(item.text));
-            QObject::connect(sub, &QMenu::aboutToShow, this, [this] { update_command_ui(); });
-            build_menu(sub, item.items);
-            break;
-        }
+            case MenuItem::Kind::Command: into->addAction(make_action(item.id, item.text)); break;
+            case MenuItem::Kind::Separator: into->addSeparator(); break;
+            case MenuItem::Kind::Popup: {
+                QMenu* sub = into->addMenu(to_qstring(item.text));
+                QObject::connect(sub, &QMenu::aboutToShow, this, [this] { update_command_ui(); });
+                build_menu(sub, item.items);
+                break;
+            }
         }
     }
 }
@@ -180,14 +180,14 @@ void MainFrame::set_menu(const MenuModel& model) {
     actions_.clear();
     for (const auto& item : model.items) {
         switch (item.kind) {
-        case MenuItem::Kind::Command: menuBar()->addAction(make_action(item.id, item.text)); break;
-        case MenuItem::Kind::Separator: menuBar()->addSeparator(); break;
-        case MenuItem::Kind::Popup: {
-            QMenu* m = menuBar()->addMenu(to_qstring(item.text));
-            QObject::connect(m, &QMenu::aboutToShow, this, [this] { update_command_ui(); });
-            build_menu(m, item.items);
-            break;
-        }
+            case MenuItem::Kind::Command: menuBar()->addAction(make_action(item.id, item.text)); break;
+            case MenuItem::Kind::Separator: menuBar()->addSeparator(); break;
+            case MenuItem::Kind::Popup: {
+                QMenu* m = menuBar()->addMenu(to_qstring(item.text));
+                QObject::connect(m, &QMenu::aboutToShow, this, [this] { update_command_ui(); });
+                build_menu(m, item.items);
+                break;
+            }
         }
     }
     update_command_ui();

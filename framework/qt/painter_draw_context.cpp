@@ -96,14 +96,14 @@ TextMetrics PainterDrawContext::metrics() {
 void PainterDrawContext::apply_brush() {
     p_.setPen(pen_null_ ? QPen(Qt::NoPen) : pen_);
     switch (fill_) {
-    case FillStyle::Null: p_.setBrush(Qt::NoBrush); break;
-    case FillStyle::Solid: p_.setBrush(qc(fill_colour_)); break;
-    case FillStyle::HatchFDiagonal: {
-        QBrush b(qc(fill_colour_), Qt::FDiagPattern);
-        p_.setBrush(b);
-        p_.setBrushOrigin(0, 0);
-        break;
-    }
+        case FillStyle::Null: p_.setBrush(Qt::NoBrush); break;
+        case FillStyle::Solid: p_.setBrush(qc(fill_colour_)); break;
+        case FillStyle::HatchFDiagonal: {
+            QBrush b(qc(fill_colour_), Qt::FDiagPattern);
+            p_.setBrush(b);
+            p_.setBrushOrigin(0, 0);
+            break;
+        }
     }
 }
 
@@ -138,7 +138,8 @@ void PainterDrawContext::polygon(const std::vector<Pt>& points) {
 
 void PainterDrawContext::rect(const Rc& r) {
     Rc d = rect_to_device(r);
-    QRect q = QRect(QPoint(std::min(d.l, d.r), std::min(d.t, d.b)), QPoint(std::max(d.l, d.r) - 1, std::max(d.t, d.b) - 1));
+    QRect q =
+        QRect(QPoint(std::min(d.l, d.r), std::min(d.t, d.b)), QPoint(std::max(d.l, d.r) - 1, std::max(d.t, d.b) - 1));
     if (q.isEmpty()) return;
     if (fill_ == FillStyle::Solid) p_.fillRect(q, qc(fill_colour_));
     if (fill_ == FillStyle::HatchFDiagonal) {
@@ -154,7 +155,8 @@ void PainterDrawContext::rect(const Rc& r) {
 
 void PainterDrawContext::fill_rect(const Rc& r, Rgb c) {
     Rc d = rect_to_device(r);
-    p_.fillRect(QRect(QPoint(std::min(d.l, d.r), std::min(d.t, d.b)), QPoint(std::max(d.l, d.r) - 1, std::max(d.t, d.b) - 1)),
+    p_.fillRect(QRect(QPoint(std::min(d.l, d.r), std::min(d.t, d.b)),
+                      QPoint(std::max(d.l, d.r) - 1, std::max(d.t, d.b) - 1)),
                 qc(c));
 }
 
@@ -166,7 +168,8 @@ void PainterDrawContext::blit(const Bitmap& image, const Rc& dst) {
     Rc d = rect_to_device(dst);
     QImage img = to_qimage(image);
     if (img.isNull()) return;
-    p_.drawImage(QRect(QPoint(std::min(d.l, d.r), std::min(d.t, d.b)), QPoint(std::max(d.l, d.r) - 1, std::max(d.t, d.b) - 1)),
+    p_.drawImage(QRect(QPoint(std::min(d.l, d.r), std::min(d.t, d.b)),
+                       QPoint(std::max(d.l, d.r) - 1, std::max(d.t, d.b) - 1)),
                  img);
 }
 
@@ -196,7 +199,8 @@ Sz PainterDrawContext::text(const Rc& box, std::string_view cp1252, const TextOp
         std::size_t start = 0;
         for (;;) {
             std::size_t tab = line.text.find('\t', start);
-            QString piece = to_qstring(std::string_view(line.text).substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+            QString piece = to_qstring(
+                std::string_view(line.text).substr(start, tab == std::string::npos ? std::string::npos : tab - start));
             p_.drawText(x + cx, baseline, piece);
             cx += fm.horizontalAdvance(piece);
             if (tab == std::string::npos) break;

@@ -130,8 +130,8 @@ PrintOutcome run_print_job(PageSource& source, const PrintJobOptions& o) {
 
     QPointer<QProgressDialog> progress;
     const std::string job_name = cut_job_name(o.document_name);
-    std::string where = from_qstring(printer.outputFileName().isEmpty() ? printer.printerName()
-                                                                        : printer.outputFileName());
+    std::string where =
+        from_qstring(printer.outputFileName().isEmpty() ? printer.printerName() : printer.outputFileName());
     if (o.show_progress && qobject_cast<QApplication*>(QCoreApplication::instance())) {
         progress = new QProgressDialog(o.parent);
         progress->setWindowTitle(QStringLiteral("Printing"));
@@ -150,14 +150,13 @@ PrintOutcome run_print_job(PageSource& source, const PrintJobOptions& o) {
     bool first_sheet = true;
     for (int pass = 0; pass < passes && out.result == PrintResult::Printed; ++pass) {
         if (pass > 0) source.begin_printing(false);
-        for (int page = sequence.next(0); page != 0 && out.result == PrintResult::Printed;
-             page = sequence.next(page)) {
+        for (int page = sequence.next(0); page != 0 && out.result == PrintResult::Printed; page = sequence.next(page)) {
             if (!source.continue_printing(page)) break;
             for (int copy = 0; copy < sequence.copies(page); ++copy) {
                 if (pumping) {
                     if (progress)
-                        progress->setLabelText(to_qstring(job_name + "\non " + where + "\n\n" +
-                                                          format_string(kPrintingPageText, page)));
+                        progress->setLabelText(
+                            to_qstring(job_name + "\non " + where + "\n\n" + format_string(kPrintingPageText, page)));
                     QCoreApplication::processEvents();
                     if (!progress || progress->wasCanceled() || (o.parent && !parent_alive)) {
                         out.result = PrintResult::Cancelled;

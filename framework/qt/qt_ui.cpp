@@ -9,12 +9,12 @@ namespace tv::fw {
 
 MsgResult to_msg_result(QMessageBox::StandardButton button, MsgButtons buttons) {
     switch (button) {
-    case QMessageBox::Ok: return MsgResult::Ok;
-    case QMessageBox::Yes: return MsgResult::Yes;
-    case QMessageBox::No: return MsgResult::No;
-    case QMessageBox::Retry: return MsgResult::Retry;
-    case QMessageBox::Cancel: return MsgResult::Cancel;
-    default: return safe_answer(buttons);
+        case QMessageBox::Ok: return MsgResult::Ok;
+        case QMessageBox::Yes: return MsgResult::Yes;
+        case QMessageBox::No: return MsgResult::No;
+        case QMessageBox::Retry: return MsgResult::Retry;
+        case QMessageBox::Cancel: return MsgResult::Cancel;
+        default: return safe_answer(buttons);
     }
 }
 
@@ -27,20 +27,26 @@ MsgResult QtUi::message_box(const std::string& text, const std::string& caption,
     if (title.empty()) title = from_qstring(QApplication::applicationDisplayName());
     box.setWindowTitle(to_qstring(title));
     switch (icon) {
-    case MsgIcon::Error: box.setIcon(QMessageBox::Critical); break;
-    case MsgIcon::Warning: box.setIcon(QMessageBox::Warning); break;
-    case MsgIcon::Question: box.setIcon(QMessageBox::Question); break;
-    case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
-    case MsgIcon::None: box.setIcon(QMessageBox::NoIcon); break;
+        case MsgIcon::Error: box.setIcon(QMessageBox::Critical); break;
+        case MsgIcon::Warning: box.setIcon(QMessageBox::Warning); break;
+        case MsgIcon::Question: box.setIcon(QMessageBox::Question); break;
+        case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
+        case MsgIcon::None: box.setIcon(QMessageBox::NoIcon); break;
     }
     QMessageBox::StandardButtons set;
     QMessageBox::StandardButton escape = QMessageBox::Cancel;
     switch (buttons) {
-    case MsgButtons::Ok: set = QMessageBox::Ok; escape = QMessageBox::Ok; break;
-    case MsgButtons::OkCancel: set = QMessageBox::Ok | QMessageBox::Cancel; break;
-    case MsgButtons::YesNo: set = QMessageBox::Yes | QMessageBox::No; escape = QMessageBox::No; break;
-    case MsgButtons::YesNoCancel: set = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel; break;
-    case MsgButtons::RetryCancel: set = QMessageBox::Retry | QMessageBox::Cancel; break;
+        case MsgButtons::Ok:
+            set = QMessageBox::Ok;
+            escape = QMessageBox::Ok;
+            break;
+        case MsgButtons::OkCancel: set = QMessageBox::Ok | QMessageBox::Cancel; break;
+        case MsgButtons::YesNo:
+            set = QMessageBox::Yes | QMessageBox::No;
+            escape = QMessageBox::No;
+            break;
+        case MsgButtons::YesNoCancel: set = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel; break;
+        case MsgButtons::RetryCancel: set = QMessageBox::Retry | QMessageBox::Cancel; break;
     }
     box.setStandardButtons(set);
     box.setEscapeButton(escape);

@@ -57,7 +57,8 @@ struct ManualTimers::State {
 namespace {
 class ManualTimer : public Timer {
 public:
-    ManualTimer(std::shared_ptr<ManualTimers::State> state, std::size_t index) : state_(std::move(state)), index_(index) {}
+    ManualTimer(std::shared_ptr<ManualTimers::State> state, std::size_t index)
+        : state_(std::move(state)), index_(index) {}
     ~ManualTimer() override {
         auto& e = state_->entries[index_];
         e.alive = false;

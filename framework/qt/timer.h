@@ -29,8 +29,8 @@ public:
     ManualTimers(const ManualTimers&) = delete;
     ManualTimers& operator=(const ManualTimers&) = delete;
 
-    std::size_t count() const;              // timers made (alive or not)
-    bool active(std::size_t index) const;   // false for a destroyed timer
+    std::size_t count() const;             // timers made (alive or not)
+    bool active(std::size_t index) const;  // false for a destroyed timer
     int interval(std::size_t index) const;
     // Ticks one timer (when active); true when it ticked.
     bool fire(std::size_t index);
@@ -39,6 +39,7 @@ public:
     int fire_all();
 
     struct State;
+
 private:
     std::shared_ptr<State> state_;
 };

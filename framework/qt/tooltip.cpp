@@ -47,16 +47,16 @@ public:
     explicit ToolTipOwnerHook(ToolTipImp& tip) : tip_(tip) {}
     bool window_proc(QObject*, QEvent* event) override {
         switch (event->type()) {
-        case QEvent::MouseMove:
-            tip_.on_owner_input(static_cast<QMouseEvent*>(event)->position().toPoint(), true);
-            break;
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::Wheel:
-        case QEvent::KeyPress:
-        case QEvent::KeyRelease: tip_.on_owner_input(tip_.point(), false); break;
-        default: break;
+            case QEvent::MouseMove:
+                tip_.on_owner_input(static_cast<QMouseEvent*>(event)->position().toPoint(), true);
+                break;
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::Wheel:
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease: tip_.on_owner_input(tip_.point(), false); break;
+            default: break;
         }
         return false;
     }
@@ -144,8 +144,8 @@ void ToolTipImp::set_auto_hide_time(int ms) {
 
 QRect ToolTipImp::tip_box(const QRect& limits) const {
     QFontMetrics fm(font_);
-    QRect text_rect = fm.boundingRect(QRect(0, 0, 4000, 4000), Qt::AlignLeft | Qt::AlignTop | Qt::TextExpandTabs,
-                                      to_qstring(text_));
+    QRect text_rect =
+        fm.boundingRect(QRect(0, 0, 4000, 4000), Qt::AlignLeft | Qt::AlignTop | Qt::TextExpandTabs, to_qstring(text_));
     QSize size(text_rect.width() + 8, text_rect.height() + 8);
     QPoint anchor = owner_ ? owner_->mapToGlobal(point_) : point_;
     QRect box = placement_ == Centered ? QRect(anchor - QPoint(size.width() / 2, size.height() / 2), size)
@@ -252,7 +252,8 @@ void setup_dialog_tooltips(QDialog* dialog, const std::vector<std::pair<std::str
     for (const auto& [name, string_id] : controls) {
         if (auto* w = dialog->findChild<QWidget*>(to_qstring(name))) {
             // Rich-text wrapping keeps a long tip within the standard width.
-            w->setToolTip("<div style=\"max-width:200px\">" + to_qstring(load_resource_string(static_cast<unsigned>(string_id))).toHtmlEscaped() +
+            w->setToolTip("<div style=\"max-width:200px\">" +
+                          to_qstring(load_resource_string(static_cast<unsigned>(string_id))).toHtmlEscaped() +
                           "</div>");
             w->setToolTipDuration(30000);
         }

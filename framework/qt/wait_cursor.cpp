@@ -6,7 +6,7 @@
 namespace tv::fw {
 namespace {
 int g_depth = 0;
-}
+}  // namespace
 
 void begin_wait_cursor() {
     ++g_depth;

@@ -196,9 +196,8 @@ void WorkerWaitDlg::on_tick() {
 
 bool view_text_file_and_wait(const std::string& path, QWidget* parent) {
     const std::string command = "xdg-open \"" + path + "\"";
-    WorkerWaitDlg dlg(kNotepadWaitText, [command] {
-        return static_cast<unsigned>(run_program(command, true, false));
-    }, parent);
+    WorkerWaitDlg dlg(
+        kNotepadWaitText, [command] { return static_cast<unsigned>(run_program(command, true, false)); }, parent);
     dlg.run();
     // -1: the viewer could not be started.
     if (static_cast<int>(dlg.result()) == -1) {

@@ -17,7 +17,7 @@ class QLabel;
 
 namespace tv::fw {
 class Timer;
-}
+}  // namespace tv::fw
 
 namespace tv {
 

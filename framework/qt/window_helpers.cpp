@@ -61,7 +61,10 @@ long long parse_int_token(const char*& cursor) {
         cursor += 2;
         for (;; ++cursor) {
             char c = *cursor;
-            int d = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
+            int d = (c >= '0' && c <= '9')   ? c - '0'
+                    : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                    : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                             : -1;
             if (d < 0) break;
             v = (v << 4) | static_cast<unsigned>(d);
             v &= 0xFFFFFFFFull;
@@ -120,7 +123,8 @@ void set_window_placement(QWidget* window, const WindowPlacement& wp) {
 bool save_window_placement(QWidget* window) {
     if (!window) window = main_window();
     if (!window) return false;
-    return profile_write_string(kPlacementSection, kPlacementEntry, format_window_placement(get_window_placement(window)));
+    return profile_write_string(kPlacementSection, kPlacementEntry,
+                                format_window_placement(get_window_placement(window)));
 }
 
 bool is_saved_rect_usable(QWidget* window, const Rc& rect) {

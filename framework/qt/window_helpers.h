@@ -47,7 +47,6 @@ void restore_window_placement(QWidget* window = nullptr);
 // screen (top-left, top-right, bottom-left, bottom-right).
 bool is_saved_rect_usable(QWidget* window, const Rc& rect);
 
-
 // --- fonts in the profile: "height", "weight", "italic", "strike", "charset", "typeface"
 struct LogFont {
     int height = 0, weight = 400;

@@ -45,9 +45,9 @@ protected:
     void TearDown() override {
         stop_sim();
         for (auto& m : maps_) m.close();
-        for (const char* name : {tv::kRawEcgNames[0], tv::kRawEcgNames[1], tv::kRawEcgNames[2], tv::kEcgCtrlName,
-                                 tv::kPatientEventsName, tv::kTapeDataName, "TV USB READ SHUTDOWN",
-                                 "KELMOTH SHUTDOWN REQ", "Tvreplay0 ring"})
+        for (const char* name :
+             {tv::kRawEcgNames[0], tv::kRawEcgNames[1], tv::kRawEcgNames[2], tv::kEcgCtrlName, tv::kPatientEventsName,
+              tv::kTapeDataName, "TV USB READ SHUTDOWN", "KELMOTH SHUTDOWN REQ", "Tvreplay0 ring"})
             tv::platform::SharedMemory::unlink(name);
     }
 
@@ -80,9 +80,9 @@ protected:
 
     // The mappings as tolbex makes them: removed, made anew (zeroed), deck state IDLE.
     void make_mappings(std::int32_t start_sample = 0) {
-        const char* names[6] = {tv::kRawEcgNames[0], tv::kRawEcgNames[1], tv::kRawEcgNames[2],
+        const char* names[6] = {tv::kRawEcgNames[0], tv::kRawEcgNames[1],    tv::kRawEcgNames[2],
                                 tv::kEcgCtrlName,    tv::kPatientEventsName, tv::kTapeDataName};
-        const std::uint32_t sizes[6] = {tv::kRawEcgBytes, tv::kRawEcgBytes, tv::kRawEcgBytes,
+        const std::uint32_t sizes[6] = {tv::kRawEcgBytes,  tv::kRawEcgBytes,       tv::kRawEcgBytes,
                                         tv::kEcgCtrlBytes, tv::kPatientEventBytes, tv::kTapeDataBytes};
         for (int i = 0; i < 6; ++i) {
             tv::MemoryMappedFile::remove(names[i]);
@@ -99,7 +99,7 @@ protected:
     // Runs KELMOTH with `input` on its standard input (written after `input_delay_ms`), optionally
     // setting the shutdown request after `request_ms`.
     Result kelmoth(const std::vector<std::string>& args, const std::string& input = "", int request_ms = -1,
-                int input_delay_ms = 0) {
+                   int input_delay_ms = 0) {
         int in[2];
         EXPECT_EQ(::pipe2(in, O_CLOEXEC), 0);
         tv::platform::UniqueFd read_end(in[0]), write_end(in[1]);
@@ -167,8 +167,8 @@ protected:
     std::string hash(int c, std::int64_t samples) {
         char text[17];
         std::snprintf(text, sizeof text, "%016llx",
-                      static_cast<unsigned long long>(tv::tapegen::fnv1a(
-                          reinterpret_cast<const std::uint8_t*>(ecg(c)), 2 * static_cast<std::size_t>(samples))));
+                      static_cast<unsigned long long>(tv::tapegen::fnv1a(reinterpret_cast<const std::uint8_t*>(ecg(c)),
+                                                                         2 * static_cast<std::size_t>(samples))));
         return text;
     }
 
@@ -245,8 +245,10 @@ TEST_F(KelmothCli, NormalRunStoresExactSamplesAndTapeData) {
     EXPECT_EQ(log[1].size(), 30u);  // 119 bytes: 29 whole words
     EXPECT_EQ(log[1][0], 119u);
     const std::vector<std::uint32_t> start(log[1].begin() + 1, log[1].begin() + 27);
+    // clang-format off
     const std::vector<std::uint32_t> expected_start = {15, 107, 502, 1, 9, 1, 2, 16, 4, 0, 0x3F800000, 0, 1,
                                                        32, 2, 2, 500, 1, 1, 0, 1, 0, 1, 58336, 0x62C0, 0};
+    // clang-format on
     EXPECT_EQ(start, expected_start);
     EXPECT_EQ(log.back(), (std::vector<std::uint32_t>{39, 17, 80, 81, 0, 0, 0, 0, 0, 0}));
 }
@@ -259,16 +261,17 @@ TEST_F(KelmothCli, CommandLineAndStartUpFailures) {
 
     r = kelmoth({});
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.out,
-              "\n\n\nUSB Tape Replay Interface : KELMOTH  Version: 1.3\n==============================================\n"
-              "\n Usage: \n\tKELMOTH /o1 /o2.....\n\t  where /o1 /o2 are options. Valid options are:"
-              "\n\t    /debug         interactive operation\n\t    /type x        load tape type x"
-              "\n\t    /pace 0|1      pacing disable | enable \n\t    /disablespeedcontrol    "
-              "\n\t    /skip24        skip first 24hours of recording"
-              "\n\t    /flutter 0|1   flutter compensation off | on (default is on)"
-              "\n\t    /gain 0 | 1    gain normal | x0.5\n\t  Tape types are per Quorril definitions viz:"
-              "\n\t    Wendle2 is 1, Wendle3 is 2, Dunmarra2 is 5, Dunmarra3 is 6"
-              "\n\t    Industry standard 1mm/s (3 channel) is 9\n\t    Wendle D60 is 3\n");
+    EXPECT_EQ(
+        r.out,
+        "\n\n\nUSB Tape Replay Interface : KELMOTH  Version: 1.3\n==============================================\n"
+        "\n Usage: \n\tKELMOTH /o1 /o2.....\n\t  where /o1 /o2 are options. Valid options are:"
+        "\n\t    /debug         interactive operation\n\t    /type x        load tape type x"
+        "\n\t    /pace 0|1      pacing disable | enable \n\t    /disablespeedcontrol    "
+        "\n\t    /skip24        skip first 24hours of recording"
+        "\n\t    /flutter 0|1   flutter compensation off | on (default is on)"
+        "\n\t    /gain 0 | 1    gain normal | x0.5\n\t  Tape types are per Quorril definitions viz:"
+        "\n\t    Wendle2 is 1, Wendle3 is 2, Dunmarra2 is 5, Dunmarra3 is 6"
+        "\n\t    Industry standard 1mm/s (3 channel) is 9\n\t    Wendle D60 is 3\n");
     EXPECT_EQ(kelmoth({"/type", "4"}).code, 1);
     EXPECT_EQ(kelmoth({"/type", "12"}).code, 1);
     EXPECT_EQ(kelmoth({"/pace", "1"}).code, 1);
@@ -297,10 +300,10 @@ TEST_F(KelmothCli, DeckStatusesEndTheRunWithTheirCodes) {
         const char* args;
         int code;
     } cases[] = {
-        {"--status-after 10000:112", 112},   // STOP pressed
-        {"--status-after 2000:110", 110},    // head jam, then silence: the transfer's time limit ends it
-        {"--status-after 2000:114", 114},    // gross speed error
-        {"--status-after 2000:116", 116},    // data overrun
+        {"--status-after 10000:112", 112},       // STOP pressed
+        {"--status-after 2000:110", 110},        // head jam, then silence: the transfer's time limit ends it
+        {"--status-after 2000:114", 114},        // gross speed error
+        {"--status-after 2000:116", 116},        // data overrun
         {"--packets 2000 --end-status 115", 0},  // cassette out at the end of the tape
         {"--no-tape", 115},
         {"--packets 2000 --bad-packets", 0},

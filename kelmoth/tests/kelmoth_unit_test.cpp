@@ -88,8 +88,10 @@ TEST(KelmothPackets, StartCommandAndCommandLine) {
     EXPECT_EQ(f.k.skip_start, kSkip24Start);
     std::uint32_t p[26] = {15, 107, 502};
     ASSERT_EQ(build_start_command(f.k, p), 26);
+    // clang-format off
     const std::uint32_t golden[26] = {15, 107, 502, 1, 1, 1, 2, 8, 16, 1, 0x3FBC28F6, 0, 1,
                                       16, 1, 0, 500, 1, 1, 1, 0, 0, 1, 58336, 0xA0C0, 0};
+    // clang-format on
     for (int i = 0; i < 26; ++i) EXPECT_EQ(p[i], golden[i]) << "word " << i;
     EXPECT_EQ(f.tape.channel_words[0], 1);
     EXPECT_EQ(f.tape.channel_words[2], 1);
@@ -150,7 +152,8 @@ TEST(KelmothTimeCodes, StartTimeNeedsTwoEqualValidWordsAboveTheSkip) {
 }
 
 TEST(KelmothSerial, BlockFieldsChecksumAndDate) {
-    std::uint8_t b[32] = {0, 0x30, 0x14, 0x25, 0x12, 0, 0x99, 0, 0x05, 0xF8, 0, 0, 0, 0, 0, 0x20, 0x4D, 0x5A, 0x34, 0x12};
+    std::uint8_t b[32] = {0, 0x30, 0x14, 0x25, 0x12, 0,    0x99, 0,    0x05, 0xF8,
+                          0, 0,    0,    0,    0,    0x20, 0x4D, 0x5A, 0x34, 0x12};
     SerialBlock s = parse_serial_block(b);
     EXPECT_EQ(s.serial, 0x12345u);
     EXPECT_EQ(s.hours_run, 0xA4D2);
@@ -186,7 +189,8 @@ TEST(KelmothSerial, SearchFramesTheBlockAndStaysInsideTheStore) {
     Fixture f;
     tv::platform::TraceRecord r;
     while (src.next(r))
-        if (r.kind == tv::platform::TraceKind::message && r.bytes.size() == 268) append_time_code_block(f.k, r.bytes.data(), 268);
+        if (r.kind == tv::platform::TraceKind::message && r.bytes.size() == 268)
+            append_time_code_block(f.k, r.bytes.data(), 268);
     ASSERT_GT(f.k.tc_count, 800);
     SerialBlock s;
     EXPECT_EQ(find_serial_block(f.k.tc_position.data(), f.k.tc_word.data(), f.k.tc_count, 0, s), 210);
@@ -279,7 +283,7 @@ TEST(KelmothRing, HostileGeometryIsRefused) {
         return !check_ring(r.header(), r.mem.size() - ring::kHeaderRoom, s, why);
     };
     EXPECT_TRUE(refused(ring::kEntries, 0));
-    EXPECT_TRUE(refused(ring::kEntries, 5));           // more entries than memory
+    EXPECT_TRUE(refused(ring::kEntries, 5));  // more entries than memory
     EXPECT_TRUE(refused(ring::kWriteIndex, 4));
     EXPECT_TRUE(refused(ring::kReadIndex, 0xFFFFFFFF));
     EXPECT_TRUE(refused(ring::kStride, 919));
@@ -327,7 +331,8 @@ TEST(KelmothRing, PacketsAreCheckedSkippedAndStored) {
     r.put(3, 0, good_packet(kSkip24Start + 1000));
     r.put(3, 1, good_packet(kSkip24Start + 1150));
     process_entry(f.k, r.entry(3), s);
-    EXPECT_NE(f.output().find("ISO sample numbers mismatch. Expected 11059350, actually 11060200\n"), std::string::npos);
+    EXPECT_NE(f.output().find("ISO sample numbers mismatch. Expected 11059350, actually 11060200\n"),
+              std::string::npos);
     EXPECT_EQ(f.ctrl[2].samples_written, 450);
 }
 
@@ -363,7 +368,8 @@ TEST(KelmothRing, FullMappingsAndHostileStartSample) {
 }
 
 TEST(KelmothMessages, ShortAndUnknownMessagesAreNotActedOn) {
-    tv::platform::InProcessDeck deck(std::make_unique<tv::platform::VectorTraceSource>(std::vector<tv::platform::TraceRecord>{}),
+    tv::platform::InProcessDeck deck(std::make_unique<tv::platform::VectorTraceSource>(
+                                         std::vector<tv::platform::TraceRecord>{}),
                                      tv::platform::DeckGeometry{}, {});
     Fixture f;
     f.k.driver = &deck;
@@ -376,9 +382,9 @@ TEST(KelmothMessages, ShortAndUnknownMessagesAreNotActedOn) {
         std::memcpy(m.data(), words.data(), 4 * words.size());
         handle_message(f.k, m.data(), n < 0 ? static_cast<int>(4 * words.size()) : n, st);
     };
-    send({109, 16, 150}, 12);  // status without its value
+    send({109, 16, 150}, 12);   // status without its value
     send({109, 17, 150, 112});  // bad source
-    send({80, 17, 7}, 12);     // converter values without them
+    send({80, 17, 7}, 12);      // converter values without them
     EXPECT_EQ(f.tape.status, 0);
     send({109, 16, 150, 114});
     EXPECT_EQ(f.tape.status, 114);
@@ -392,9 +398,11 @@ TEST(KelmothMessages, ShortAndUnknownMessagesAreNotActedOn) {
     const std::uint8_t ack[23] = {16, 0, 0, 0, 109, 0, 0, 0, 8, 2, 0, 0};
     EXPECT_EQ(std::memcmp(received[0].data(), ack, 23), 0);
     const std::string out = f.output();
-    EXPECT_NE(out.find("\nCorrupt message from replay, size 12: \n 0000006d  00000010  00000096 \n"), std::string::npos);
+    EXPECT_NE(out.find("\nCorrupt message from replay, size 12: \n 0000006d  00000010  00000096 \n"),
+              std::string::npos);
     EXPECT_NE(out.find(" replay string number too high: 92\n"), std::string::npos);
-    EXPECT_NE(out.find("  Got time code block with incorrect length was 264, should have been 268\n"), std::string::npos);
+    EXPECT_NE(out.find("  Got time code block with incorrect length was 264, should have been 268\n"),
+              std::string::npos);
     EXPECT_NE(out.find(" length 14, message: 80(hex 50)  17(hex 11)  99(hex 63)  5(hex 5) \n"), std::string::npos);
 }
 

@@ -26,13 +26,19 @@ TEST(Codepage, GoldenConversions) {
 TEST(Codepage, UnmappableAndInvalidInputBecomesTheReplacement) {
     EXPECT_EQ(utf8_to_cp1252("\xE2\x82\xAC\xE4\xB8\xAD"), "\x80?");  // a CJK character has no form
     EXPECT_EQ(utf8_to_cp1252("\xF0\x9F\x98\x80", '#'), "#");         // neither has an emoji
-    EXPECT_EQ(utf8_to_cp1252("\xC2\x80"), "?");                       // C1 control that 0x80 does not stand for
-    EXPECT_EQ(utf8_to_cp1252("a\xFF" "b"), "a?b");
-    EXPECT_EQ(utf8_to_cp1252("a\x80" "b"), "a?b");              // stray continuation byte
-    EXPECT_EQ(utf8_to_cp1252("a\xC3"), "a?");                   // cut short at the end
-    EXPECT_EQ(utf8_to_cp1252("\xE2\x82" "x"), "?x");            // cut short in the middle
-    EXPECT_EQ(utf8_to_cp1252("\xC0\xAF"), "??");                // overlong '/'
-    EXPECT_EQ(utf8_to_cp1252("\xED\xA0\x80"), "???");           // surrogate
+    EXPECT_EQ(utf8_to_cp1252("\xC2\x80"), "?");                      // C1 control that 0x80 does not stand for
+    EXPECT_EQ(utf8_to_cp1252("a\xFF"
+                             "b"),
+              "a?b");
+    EXPECT_EQ(utf8_to_cp1252("a\x80"
+                             "b"),
+              "a?b");                          // stray continuation byte
+    EXPECT_EQ(utf8_to_cp1252("a\xC3"), "a?");  // cut short at the end
+    EXPECT_EQ(utf8_to_cp1252("\xE2\x82"
+                             "x"),
+              "?x");                                   // cut short in the middle
+    EXPECT_EQ(utf8_to_cp1252("\xC0\xAF"), "??");       // overlong '/'
+    EXPECT_EQ(utf8_to_cp1252("\xED\xA0\x80"), "???");  // surrogate
     EXPECT_EQ(utf8_to_cp1252(std::string("\0x", 2)), std::string("\0x", 2));
 }
 

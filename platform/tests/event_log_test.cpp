@@ -22,10 +22,10 @@ TEST(EventLog, FileSinkWritesOneLinePerEvent) {
     auto text = read_whole_file(event_log_file());
     ASSERT_TRUE(text);
     const std::string stamp = "[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}";
-    EXPECT_TRUE(testing::full_match(*text,
-        stamp + "\tBrisco Torvane Medical Calvera\tInformation\t0\t1\talice\r\n" +
-        stamp + "\tsrc\tError\t3\t1000\tbob  forged line\r\n" +
-        stamp + "\tsrc\tWarning\t-1\t3\t\r\n")) << *text;
+    EXPECT_TRUE(testing::full_match(*text, stamp + "\tBrisco Torvane Medical Calvera\tInformation\t0\t1\talice\r\n" +
+                                               stamp + "\tsrc\tError\t3\t1000\tbob  forged line\r\n" + stamp +
+                                               "\tsrc\tWarning\t-1\t3\t\r\n"))
+        << *text;
 }
 
 TEST(EventLog, FailureIsReported) {

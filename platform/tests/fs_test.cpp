@@ -142,12 +142,9 @@ TEST(Fs, ReadWholeFileIntoBytesTakesOnlyRegularFiles) {
         bool ok;
         std::string bytes;
     } cases[] = {
-        {root / "empty", true, ""},
-        {root / "bin", true, std::string("a\0b\xFF", 4)},
-        {root / "big", true, big},
-        {root / "missing", false, ""},
-        {root.path(), false, ""},
-        {"/dev/zero", false, ""},  // a device may never end
+        {root / "empty", true, ""}, {root / "bin", true, std::string("a\0b\xFF", 4)},
+        {root / "big", true, big},  {root / "missing", false, ""},
+        {root.path(), false, ""},   {"/dev/zero", false, ""},  // a device may never end
     };
     for (const auto& c : cases) {
         std::vector<std::uint8_t> out{1, 2, 3};

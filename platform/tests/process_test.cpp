@@ -100,7 +100,8 @@ TEST(Process, NoDescriptorLeaksIntoTheChild) {
     int hi_raw = ::fcntl(raw, F_DUPFD, 61);
     ASSERT_GE(hi_raw, 61);
     std::string script;
-    for (int fd : {clo, raw, hi_clo, hi_raw}) script += "test ! -e /proc/self/fd/" + std::to_string(fd) + " || exit 1; ";
+    for (int fd : {clo, raw, hi_clo, hi_raw})
+        script += "test ! -e /proc/self/fd/" + std::to_string(fd) + " || exit 1; ";
     script += "test -e /proc/self/fd/2 || exit 2; exit 0";
     EXPECT_EQ(run({"sh", "-c", script}), 0);
     for (int fd : {clo, raw, hi_clo, hi_raw}) ::close(fd);

@@ -182,7 +182,7 @@ TEST(RegistryHive, HandWrittenHivesWithLineFeedsAreRead) {
 TEST(RegistryHive, HostileTextIsRefusedAndNeverOverwritten) {
     const char* bad[] = {
         "TORVANE REGISTRY 2\r\n",
-        "[Key]\r\n\"a\"=dword:00000001\r\n",                       // no header line
+        "[Key]\r\n\"a\"=dword:00000001\r\n",                        // no header line
         "TORVANE REGISTRY 1\r\n\"a\"=dword:00000001\r\n",           // value outside a key
         "TORVANE REGISTRY 1\r\n[Key\r\n",                           // missing ']'
         "TORVANE REGISTRY 1\r\n[Key]\r\n\"a\"=\"open\r\n",          // unterminated string
@@ -190,7 +190,7 @@ TEST(RegistryHive, HostileTextIsRefusedAndNeverOverwritten) {
         "TORVANE REGISTRY 1\r\n[Key]\r\n\"a\"=dword:0000000G\r\n",  // not hex
         "TORVANE REGISTRY 1\r\n[Key]\r\n\"a\"=hex:01,0\r\n",        // half a byte
         "TORVANE REGISTRY 1\r\n[Key]\r\n\"a\"=hex:01,\r\n",         // trailing comma
-        "TORVANE REGISTRY 1\r\n[Key]\r\n\"a\"=\"C:\\\"\r\n",         // the quote is escaped: no end
+        "TORVANE REGISTRY 1\r\n[Key]\r\n\"a\"=\"C:\\\"\r\n",        // the quote is escaped: no end
         "TORVANE REGISTRY 1\r\n[Key]\r\n\"a\"=\"x\" junk\r\n",      // junk after the value
         "TORVANE REGISTRY 1\r\n[Key]\r\n\"a\"=blob:00\r\n",         // unknown kind
         "TORVANE REGISTRY 1\r\n[Key]\r\n\"a\"\r\n",                 // no '='

@@ -78,8 +78,8 @@ TEST(SharedMemory, ASmallerExistingObjectIsGrownOrRefusedNeverOverrun) {
     EXPECT_EQ(object_size("TAPEDATA.MMF"), 116);
     EXPECT_EQ(grown->object_size(), 116u);
     auto* p = static_cast<unsigned char*>(grown->data());
-    EXPECT_EQ(p[99], 0x5A);   // the old content stays
-    EXPECT_EQ(p[100], 0);     // the new tail is zero
+    EXPECT_EQ(p[99], 0x5A);  // the old content stays
+    EXPECT_EQ(p[100], 0);    // the new tail is zero
     p[115] = 7;
 
     // A smaller request maps only what was asked, and never shrinks the object.

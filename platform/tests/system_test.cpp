@@ -1,6 +1,5 @@
 #include "platform/system.h"
 
-
 #include <gtest/gtest.h>
 
 #include "testing/test_root.h"

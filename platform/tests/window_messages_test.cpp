@@ -48,7 +48,7 @@ TEST(WindowMessages, FindWindowByClassAndTitleOrTitleAlone) {
     EXPECT_TRUE(find_window("CLS", "Title"));   // classes compare without case
     EXPECT_FALSE(find_window("Cls", "title"));  // titles exactly
     EXPECT_FALSE(find_window("Other", "Title"));
-    EXPECT_TRUE(find_window("", "Title"));      // any class
+    EXPECT_TRUE(find_window("", "Title"));  // any class
     std::string error;
     EXPECT_FALSE(WindowEndpoint::create("Cls", "Title", &error));  // one live window per name
     EXPECT_FALSE(error.empty());

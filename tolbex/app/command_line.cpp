@@ -148,15 +148,24 @@ int read_command_line_flags(const std::vector<std::string>& args, CommandLineFla
         }
         auto op = [&](std::size_t k) -> const std::string& { return args[i + k]; };
         if (row->info.clears_browse) flags.browse = false;
-        if (is_switch(*row, "/preview")) flags.preview = true;
-        else if (is_switch(*row, "/from_gui")) flags.from_gui = true;
-        else if (is_switch(*row, "/from_noske")) flags.from_noske = true;
-        else if (is_switch(*row, "/from_QDS")) flags.from_qds = true;
-        else if (is_switch(*row, "/choose_report")) flags.choose_report = true;
-        else if (is_switch(*row, "/choose_ecg")) flags.choose_ecg = true;
-        else if (is_switch(*row, "/enable_confirm_cnav")) flags.confirm_cnav = true;
-        else if (is_switch(*row, "/readonly")) flags.read_only = true;
-        else if (is_switch(*row, "/autodelete")) flags.auto_delete = true;
+        if (is_switch(*row, "/preview"))
+            flags.preview = true;
+        else if (is_switch(*row, "/from_gui"))
+            flags.from_gui = true;
+        else if (is_switch(*row, "/from_noske"))
+            flags.from_noske = true;
+        else if (is_switch(*row, "/from_QDS"))
+            flags.from_qds = true;
+        else if (is_switch(*row, "/choose_report"))
+            flags.choose_report = true;
+        else if (is_switch(*row, "/choose_ecg"))
+            flags.choose_ecg = true;
+        else if (is_switch(*row, "/enable_confirm_cnav"))
+            flags.confirm_cnav = true;
+        else if (is_switch(*row, "/readonly"))
+            flags.read_only = true;
+        else if (is_switch(*row, "/autodelete"))
+            flags.auto_delete = true;
         else if (is_switch(*row, "/merivale")) {
             flags.merivale = true;
             for (int k = 0; k < 6; ++k) flags.merivale_texts[k] = op(static_cast<std::size_t>(k) + 1);

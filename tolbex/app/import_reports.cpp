@@ -33,16 +33,19 @@ void tell_store_failure(bool interactive, int result) {
     const char* text;
     switch (result) {
         case kStoreFolderFailed:
-            text = "The new folder for the mailed report could not be created.\nThe disk may be full, or you may "
-                   "not have write access to it.";
+            text =
+                "The new folder for the mailed report could not be created.\nThe disk may be full, or you may "
+                "not have write access to it.";
             break;
         case kStoreCopyFailed:
-            text = "The files for the mailed report could not be copied.\nThe disk may be full, or you may not "
-                   "have write access to it.";
+            text =
+                "The files for the mailed report could not be copied.\nThe disk may be full, or you may not "
+                "have write access to it.";
             break;
         case kStoreIndexFailed:
-            text = "The \"ARCHINFO.DAT\" file could not be updated.\nThe destination disk may be full, or you may "
-                   "not have write access to it.";
+            text =
+                "The \"ARCHINFO.DAT\" file could not be updated.\nThe destination disk may be full, or you may "
+                "not have write access to it.";
             break;
         default: text = "The files for the mailed report could not be copied\nbecause of an unknown error."; break;
     }
@@ -100,17 +103,17 @@ int store_mailed_cef(const std::string& cef_file, const std::string& archive_fol
                  "may be full.",
                  "Unable to Create Temporary Folder");
             return kCefImportNoTempFolder;
-        case ReceivedCef::kFailed:
-            tell_store_failure(interactive, -1);
-            return kCefImportStoreFailed;
+        case ReceivedCef::kFailed: tell_store_failure(interactive, -1); return kCefImportStoreFailed;
     }
     FolderRemover remover(received.folder, true, true);
 
     const std::int64_t file_size = get_file_size_64(cef_file);
-    const std::int32_t size = file_size > 0x7FFFFFFF ? 0x7FFFFFFF : file_size < 0 ? 0 : static_cast<std::int32_t>(file_size);
-    const int stored = store_report_in_archive(archive_folder, received.folder.substr(0, received.folder.size() - 1),
-                                               received.description, size, platform::system().now(), kReportCef,
-                                               stored_folder);
+    const std::int32_t size = file_size > 0x7FFFFFFF ? 0x7FFFFFFF
+                              : file_size < 0        ? 0
+                                                     : static_cast<std::int32_t>(file_size);
+    const int stored =
+        store_report_in_archive(archive_folder, received.folder.substr(0, received.folder.size() - 1),
+                                received.description, size, platform::system().now(), kReportCef, stored_folder);
     if (stored != kStoreOk) {
         tell_store_failure(interactive, stored);
         return kCefImportStoreFailed;
@@ -167,10 +170,13 @@ int import_transfer_file(const std::string& transfer_file, const std::string& ar
         switch (unpacked) {
             case kUnpackBadData: text = "The mailed report file is not a valid compressed report file."; break;
             case kUnpackCannotCreate:
-                text = "The compressed mailed report could not be uncompressed\nbecause there is not enough disk space.";
+                text =
+                    "The compressed mailed report could not be uncompressed\nbecause there is not enough disk space.";
                 break;
             case kUnpackCannotOpen: text = "The compressed mailed report file cannot be found."; break;
-            default: text = "The uncompression of the compressed mailed report failed because of an unknown error."; break;
+            default:
+                text = "The uncompression of the compressed mailed report failed because of an unknown error.";
+                break;
         }
         tell(interactive, text, kStoreErrorCaption);
         return kImportUnpackFailed;
@@ -178,7 +184,8 @@ int import_transfer_file(const std::string& transfer_file, const std::string& ar
 
     auto repinfo = platform::find_name_ci(folder, std::string(kRepInfoName));
     if (!repinfo) {
-        tell(interactive, "The file that describes the mailed report (\"REPINFO.TXT\") is missing.", kStoreErrorCaption);
+        tell(interactive, "The file that describes the mailed report (\"REPINFO.TXT\") is missing.",
+             kStoreErrorCaption);
         return kImportNoRepInfo;
     }
     RepInfo info;

@@ -18,7 +18,7 @@ bool register_report_file_types();
 inline constexpr int kCefImportStored = 0;
 inline constexpr int kCefImportMissing = 2;
 inline constexpr int kCefImportInvalid = 3;
-inline constexpr int kCefImportStoreFailed = 8;   // unpacking or storing failed
+inline constexpr int kCefImportStoreFailed = 8;  // unpacking or storing failed
 inline constexpr int kCefImportNoTempFolder = 9;
 
 // Stores a compressed ECG file as a report of type 516: unpacked into a fresh temporary folder

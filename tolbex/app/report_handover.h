@@ -13,8 +13,8 @@ namespace tv {
 
 // One report given to mail (the selection-list entry).
 struct MailReportEntry {
-    std::string folder;       // the report folder
-    std::string name;         // the report's description
+    std::string folder;  // the report folder
+    std::string name;    // the report's description
     ReportType type = kReportFormatted;
     std::uint32_t size = 0;
     std::int64_t time = 0;

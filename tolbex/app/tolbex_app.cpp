@@ -37,7 +37,8 @@ CTolbexApp* g_current = nullptr;
 CTolbexApp::CTolbexApp() : archive_config_(std::make_unique<ArchiveConfigList>()) {
     select_ui_language(kAppName);
     // A compressed ECG file given to the store routine as a file is unpacked beside its copy.
-    set_cef_unpacker([](const std::string& cef, const std::string& folder) { return unpack_cef_file(cef, folder) == 0; });
+    set_cef_unpacker(
+        [](const std::string& cef, const std::string& folder) { return unpack_cef_file(cef, folder) == 0; });
     settings_.switches = read_workstation_switches();
     g_current = this;
 }
@@ -139,11 +140,17 @@ bool CTolbexApp::set_cef_bitred(bool mail, int value) {
 }
 
 bool CTolbexApp::get_cef_want_comp() { return get_profile_int(kSettingsSection, "CEF Want Comp", 0) != 0; }
-bool CTolbexApp::set_cef_want_comp(bool value) { return write_profile_int(kSettingsSection, "CEF Want Comp", value ? 1 : 0); }
+bool CTolbexApp::set_cef_want_comp(bool value) {
+    return write_profile_int(kSettingsSection, "CEF Want Comp", value ? 1 : 0);
+}
 std::string CTolbexApp::get_cef_store_folder() { return get_profile_string(kSettingsSection, "CEF Store", ""); }
-bool CTolbexApp::set_cef_store_folder(const std::string& f) { return write_profile_string(kSettingsSection, "CEF Store", f); }
+bool CTolbexApp::set_cef_store_folder(const std::string& f) {
+    return write_profile_string(kSettingsSection, "CEF Store", f);
+}
 std::string CTolbexApp::get_export_folder() { return get_profile_string(kSettingsSection, "Export Folder", ""); }
-bool CTolbexApp::set_export_folder(const std::string& f) { return write_profile_string(kSettingsSection, "Export Folder", f); }
+bool CTolbexApp::set_export_folder(const std::string& f) {
+    return write_profile_string(kSettingsSection, "Export Folder", f);
+}
 
 bool CTolbexApp::is_merivale_pdf_enabled() {
     return platform::iequals(get_profile_string(kPelwinSection, "Enable Merivale PDF", "no"), "yes");
@@ -196,7 +203,8 @@ bool is_safe_auto_delete_folder(const std::string& folder, const ArchiveConfigLi
     std::free(real);
     if (resolved == "/") return false;
     // A mount point is the root of its file system.
-    struct stat self {}, parent {};
+    struct stat self {
+    }, parent{};
     if (::stat(resolved.c_str(), &self) != 0 || ::stat(get_path_folder(resolved).c_str(), &parent) != 0) return false;
     if (self.st_dev != parent.st_dev) return false;
     if (platform::find_name_ci(resolved, kArchiveIndexName) || platform::find_name_ci(resolved, kGroupIndexName))

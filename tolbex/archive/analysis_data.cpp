@@ -11,106 +11,106 @@
 namespace tv {
 
 const std::array<AnalysisFieldDef, kAnalysisFieldCount> analysis_fields = {{
-    {"patdet.name", kFieldText},                // 1
+    {"patdet.name", kFieldText},  // 1
     {"patdet.dob", kFieldText},
     {"patdet.age", kFieldText},
     {"patdet.sex", kFieldText},
-    {"patdet.operator", kFieldText},            // 5
+    {"patdet.operator", kFieldText},  // 5
     {"patdet.recording.id", kFieldText},
     {"patdet.patient.number", kFieldText},
     {"patdet.physician", kFieldText},
     {"patdet.insurer", kFieldText},
-    {"patdet.hospital", kFieldText},            // 10
+    {"patdet.hospital", kFieldText},  // 10
     {"patdet.recording.date", kFieldText},
     {"patdet.recorder.id", kFieldText},
     {"patdet.analysis.date", kFieldText},
     {"patdet.comments", kFieldText},
-    {"QRS", kFieldInt},                         // 15
+    {"QRS", kFieldInt},  // 15
     {"normal", kFieldInt},
     {"premature.normal", kFieldInt},
     {"SVT", kFieldInt},
     {"SVT.longest.length", kFieldInt},
-    {"SVT.longest.when", kFieldText},           // 20
+    {"SVT.longest.when", kFieldText},  // 20
     {"SVT.fastest.rate", kFieldInt},
     {"SVT.fastest.when", kFieldText},
     {"aberrant", kFieldInt},
     {"premature.aberrant", kFieldInt},
-    {"couplet", kFieldInt},                     // 25
+    {"couplet", kFieldInt},  // 25
     {"triplet", kFieldInt},
     {"salvo", kFieldInt},
     {"salvo.longest.length", kFieldInt},
     {"salvo.longest.when", kFieldText},
-    {"VT", kFieldInt},                          // 30
+    {"VT", kFieldInt},  // 30
     {"VT.longest.length", kFieldInt},
     {"VT.longest.when", kFieldText},
     {"VT.fastest.rate", kFieldInt},
     {"VT.fastest.when", kFieldText},
-    {"brady", kFieldInt},                       // 35
+    {"brady", kFieldInt},  // 35
     {"brady.longest.length", kFieldInt},
     {"brady.longest.when", kFieldText},
     {"brady.slowest.rate", kFieldInt},
     {"brady.slowest.when", kFieldText},
-    {"dropped", kFieldInt},                     // 40
+    {"dropped", kFieldInt},  // 40
     {"pause", kFieldInt},
     {"pause.longest.length", kFieldReal},
     {"pause.longest.when", kFieldText},
     {"HR.fastest.rate", kFieldInt},
-    {"HR.fastest.when", kFieldText},            // 45
+    {"HR.fastest.when", kFieldText},  // 45
     {"HR.slowest.rate", kFieldInt},
     {"HR.slowest.when", kFieldText},
     {"HR.mean", kFieldInt},
     {"paced", kFieldInt},
-    {"ST.sNN50", kFieldInt},                    // 50
+    {"ST.sNN50", kFieldInt},  // 50
     {"ST.TI", kFieldInt},
     {"ST.events", kFieldInt},
     {"arr.crit.pause", kFieldReal},
     {"arr.crit.dropped", kFieldInt},
-    {"arr.crit.VT.min.beats", kFieldInt},       // 55
+    {"arr.crit.VT.min.beats", kFieldInt},  // 55
     {"arr.crit.VT.min.rate", kFieldInt},
     {"arr.crit.salvo.min.beats", kFieldInt},
     {"arr.crit.brady.min.beats", kFieldInt},
     {"arr.crit.brady.max.rate", kFieldInt},
-    {"arr.crit.SVT.min.beats", kFieldInt},      // 60
+    {"arr.crit.SVT.min.beats", kFieldInt},  // 60
     {"arr.crit.SVT.min.rate", kFieldInt},
     {"arr.premature.aberrant", kFieldInt},
     {"arr.premature.normal", kFieldInt},
     {"ST.analysis.period", kFieldReal},
-    {"ST.crit.dev.thresh", kFieldInt},          // 65
+    {"ST.crit.dev.thresh", kFieldInt},  // 65
     {"ST.crit.event.ref", kFieldInt},
     {"ST.crit.min.duration", kFieldReal},
     {"ST.crit.event.recovery", kFieldReal},
     {"ST.crit.event.hysteresis", kFieldInt},
-    {"ST.crit.slope.thresh", kFieldReal},       // 70
+    {"ST.crit.slope.thresh", kFieldReal},  // 70
     {"ST.filter.time.constant", kFieldInt},
     {"ST.burden.reference", kFieldInt},
     {"ST.pre.post.HR", kFieldReal},
     {"ST.slopes", kFieldInt},
-    {"ST.ch1.depressions", kFieldInt},          // 75
+    {"ST.ch1.depressions", kFieldInt},  // 75
     {"ST.ch1.max.dep.value", kFieldInt},
     {"ST.ch1.max.dep.when", kFieldText},
     {"ST.ch1.dep.burden", kFieldInt},
     {"ST.ch1.elevations", kFieldInt},
-    {"ST.ch1.max.elev.value", kFieldInt},       // 80
+    {"ST.ch1.max.elev.value", kFieldInt},  // 80
     {"ST.ch1.max.elev.when", kFieldText},
     {"ST.ch1.elev.burden", kFieldInt},
     {"ST.ch2.depressions", kFieldInt},
     {"ST.ch2.max.dep.value", kFieldInt},
-    {"ST.ch2.max.dep.when", kFieldText},        // 85
+    {"ST.ch2.max.dep.when", kFieldText},  // 85
     {"ST.ch2.dep.burden", kFieldInt},
     {"ST.ch2.elevations", kFieldInt},
     {"ST.ch2.max.elev.value", kFieldInt},
     {"ST.ch2.max.elev.when", kFieldText},
-    {"ST.ch2.elev.burden", kFieldInt},          // 90
+    {"ST.ch2.elev.burden", kFieldInt},  // 90
     {"ST.ch3.depressions", kFieldInt},
     {"ST.ch3.max.dep.value", kFieldInt},
     {"ST.ch3.max.dep.when", kFieldText},
     {"ST.ch3.dep.burden", kFieldInt},
-    {"ST.ch3.elevations", kFieldInt},           // 95
+    {"ST.ch3.elevations", kFieldInt},  // 95
     {"ST.ch3.max.elev.value", kFieldInt},
     {"ST.ch3.max.elev.when", kFieldText},
     {"ST.ch3.elev.burden", kFieldInt},
     {"AF.count", kFieldInt},
-    {"AF.duration", kFieldInt},                 // 100
+    {"AF.duration", kFieldInt},  // 100
     {"recording.length", kFieldReal},
 }};
 
@@ -119,11 +119,26 @@ int analsum_line_kind(int n) {
     if (n == kStSlopesField) return kAnalsumFlagsLine;
     // The "when" texts and three rates are printed beside the value before them.
     switch (n) {
-        case 20: case 22: case 29: case 32: case 34: case 37: case 39: case 43: case 45: case 47:
-        case 56: case 59: case 61: case 77: case 81: case 85: case 89: case 93: case 97:
-            return kAnalsumSameLine;
-        default:
-            return kAnalsumNextLine;
+        case 20:
+        case 22:
+        case 29:
+        case 32:
+        case 34:
+        case 37:
+        case 39:
+        case 43:
+        case 45:
+        case 47:
+        case 56:
+        case 59:
+        case 61:
+        case 77:
+        case 81:
+        case 85:
+        case 89:
+        case 93:
+        case 97: return kAnalsumSameLine;
+        default: return kAnalsumNextLine;
     }
 }
 
@@ -445,10 +460,8 @@ std::string AnalysisData::format_field(int n, const std::string& format) const {
             if (conversion == 'c') return print_value(safe, static_cast<int>(ints_[n]));
             if (conversion == 'd' || conversion == 'i') return print_value(safe, static_cast<long long>(ints_[n]));
             return print_value(safe, static_cast<unsigned long long>(static_cast<std::uint32_t>(ints_[n])));
-        case kFieldReal:
-            return print_value(safe, doubles_[n]);
-        default:
-            return print_value(safe, texts_[n].c_str());
+        case kFieldReal: return print_value(safe, doubles_[n]);
+        default: return print_value(safe, texts_[n].c_str());
     }
 }
 

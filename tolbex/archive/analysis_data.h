@@ -84,11 +84,11 @@ public:
     double version() const { return version_; }
 
     // Present flags belong to this object: a field is present only when this report had it.
-    bool is_field_present(int n) const;     // ExceptField 0 outside 1..101
-    int get_field_type(int n) const;        // ExceptField 0 outside 1..101
-    std::int32_t get_int(int n) const;      // ExceptField 0 / 1
-    double get_double(int n) const;         // ExceptField 0 / 1
-    std::string get_string(int n) const;    // ExceptField 0 / 1
+    bool is_field_present(int n) const;   // ExceptField 0 outside 1..101
+    int get_field_type(int n) const;      // ExceptField 0 outside 1..101
+    std::int32_t get_int(int n) const;    // ExceptField 0 / 1
+    double get_double(int n) const;       // ExceptField 0 / 1
+    std::string get_string(int n) const;  // ExceptField 0 / 1
     // 0 for an unknown name (exact, case-sensitive).
     int get_field_number(std::string_view name) const;
     // The field's name ("" outside 1..101).

@@ -76,8 +76,8 @@ bool ArchiveConfigList::load(const std::string& file_path) {
     while (read_nonblank_line(f, line)) {
         ++number;
         const ParsedLine p = scan_line(line);
-        const bool readable = p.fields >= 2 && line.size() <= kMaxLine && p.path.size() <= kMaxField &&
-                              p.name.size() <= kMaxField;
+        const bool readable =
+            p.fields >= 2 && line.size() <= kMaxLine && p.path.size() <= kMaxField && p.name.size() <= kMaxField;
         if (!readable || entries_.size() >= static_cast<std::size_t>(kMaxEntries)) {
             // Rewriting now would drop this line and every one after it.
             load_error_ = format_string("%s: entry %d cannot be read", file_path.c_str(), number);
@@ -121,8 +121,8 @@ int ArchiveConfigList::save() {
 bool ArchiveConfigList::refuse_if_unsafe(const std::string& group_folder) {
     std::string reason;
     if (!load_error_.empty())
-        reason = "The archive configuration cannot be changed, because its file holds an entry that cannot be read ("
-                 + load_error_ + ").";
+        reason = "The archive configuration cannot be changed, because its file holds an entry that cannot be read (" +
+                 load_error_ + ").";
     else if (group_folder.empty() || group_folder.size() > kMaxField || group_folder.find('"') != std::string::npos ||
              has_control(group_folder))
         reason = "The archive configuration cannot hold this folder: " + group_folder;

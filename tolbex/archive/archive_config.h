@@ -12,8 +12,8 @@ namespace tv {
 inline constexpr const char* kArchiveConfigFileName = "DEVICE.DAT";
 
 struct ArchiveConfigEntry {
-    std::string path;  // the group folder (the folder holding ARCHDIR.DAT)
-    std::string name;  // display name; may be empty
+    std::string path;       // the group folder (the folder holding ARCHDIR.DAT)
+    std::string name;       // display name; may be empty
     std::int32_t kind = 1;  // drive kind when added: 0 floppy, 1 fixed/other, 2 removable/CD, 3 network
 };
 

@@ -111,8 +111,7 @@ Result<void> ArchiveGroup::remove_archive(std::int32_t index) {
     bool ok = a->is_safe();
     if (ok) {
         struct stat st;
-        if (::lstat(path.c_str(), &st) == 0)
-            ok = S_ISDIR(st.st_mode) && delete_folder_tree(path, true, false);
+        if (::lstat(path.c_str(), &st) == 0) ok = S_ISDIR(st.st_mode) && delete_folder_tree(path, true, false);
     }
     // The archive stays listed: reports that survived must stay reachable.
     if (!ok) return fail(kArchiveDeleteFailed, "Couldn't delete archive folder: " + path);

@@ -83,9 +83,9 @@ Result<void> delete_report(ReportArchive& archive, std::int32_t record_index, Au
     return deleted;
 }
 
-Result<std::string> transfer_report(ReportArchive& archive, std::int32_t record_index,
-                                    const std::string& destination, const std::string& description, bool move,
-                                    bool move_files, AuditTrail* audit, std::vector<Error>& notices) {
+Result<std::string> transfer_report(ReportArchive& archive, std::int32_t record_index, const std::string& destination,
+                                    const std::string& description, bool move, bool move_files, AuditTrail* audit,
+                                    std::vector<Error>& notices) {
     ReportRecord* r = archive.get_record(record_index);
     if (!r) return fail(kArchiveNotFound);
     const std::string source = r->get_folder_path();
@@ -117,7 +117,8 @@ Result<std::string> transfer_report(ReportArchive& archive, std::int32_t record_
                                 &new_folder, nullptr, move && move_files) != kStoreOk)
         return fail(kArchiveStoreFailed);
 
-    bool logged = audit_open(audit, dummy) && audit_write(audit, move ? kAuditMove : kAuditCopy, own_description, new_folder);
+    bool logged =
+        audit_open(audit, dummy) && audit_write(audit, move ? kAuditMove : kAuditCopy, own_description, new_folder);
     if (!logged) audit_close(audit);
     if (!move) {
         if (!logged) return fail(kArchiveAuditFailed, kCopyLogText);

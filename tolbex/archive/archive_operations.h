@@ -59,8 +59,8 @@ Result<void> delete_report(ReportArchive& archive, std::int32_t record_index, Au
 // and the source disk's free space are checked. Moving, the source entry and folder go after
 // the copy is stored and logged; a source folder that stays is a notice.
 Result<std::string> transfer_report(ReportArchive& archive, std::int32_t record_index,
-                                    const std::string& destination_archive, const std::string& description,
-                                    bool move, bool move_files, AuditTrail* audit, std::vector<Error>& notices);
+                                    const std::string& destination_archive, const std::string& description, bool move,
+                                    bool move_files, AuditTrail* audit, std::vector<Error>& notices);
 
 // Sets a record's description and rewrites its archive's index.
 Result<void> set_description(ReportArchive& archive, std::int32_t record_index, std::string_view text);

@@ -25,7 +25,8 @@ public:
 // nothing and succeeds.
 class AuditLogTrail : public AuditTrail {
 public:
-    explicit AuditLogTrail(std::string program, std::function<bool()> is_on = [] { return true; });
+    explicit AuditLogTrail(
+        std::string program, std::function<bool()> is_on = [] { return true; });
     ~AuditLogTrail() override;
     AuditLogTrail(const AuditLogTrail&) = delete;
     AuditLogTrail& operator=(const AuditLogTrail&) = delete;

@@ -45,7 +45,9 @@ char compute_check_digit(std::string_view serial) {
     return static_cast<char>('0' + (10 - sum % 10) % 10);
 }
 
-int check_transfer_file_name(std::string_view name) { return check_transfer_file_name(name, get_default_clinic_code()); }
+int check_transfer_file_name(std::string_view name) {
+    return check_transfer_file_name(name, get_default_clinic_code());
+}
 
 int check_transfer_file_name(std::string_view name, std::string_view clinic_code) {
     if (name.size() != kTransferNameLength) return kTransferNameWrongLength;

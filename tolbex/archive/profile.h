@@ -46,4 +46,3 @@ bool save_archive_group_list(bool browse, const std::vector<std::string>& open_g
                              const std::function<bool()>& save_all_modified);
 
 }  // namespace tv
-

@@ -43,17 +43,17 @@ std::string format_archive_entry(std::string_view name, std::string_view descrip
 
 // Error codes of the archive model and its operations. The library never shows anything: a
 // caller shows a non-empty message with an error icon under archive_error_caption(code).
-inline constexpr int kArchiveNoSpace = 1;         // "Not enough disk space"
-inline constexpr int kArchiveWriteFailed = 2;     // "File Error " (an index file could not be written)
-inline constexpr int kArchiveDeleteFailed = 3;    // "File Error" (a folder could not be deleted)
-inline constexpr int kArchiveConfigRefused = 4;   // "Archive configuration"
-inline constexpr int kArchiveAuditFailed = 5;     // no caption, as every code below
-inline constexpr int kArchiveNotFound = 6;        // no such archive or report (message empty)
-inline constexpr int kArchiveUnsafeName = 7;      // a name that is not a plain path component
-inline constexpr int kArchiveStoreFailed = 8;     // store_report_in_archive failed (message empty)
-inline constexpr int kArchiveIndexFull = 9;       // an index entry could not be removed for want of space
-inline constexpr int kArchiveIncomplete = 10;     // done in part; what is left is described
-inline constexpr int kArchiveCreateFailed = 11;   // a folder could not be created
+inline constexpr int kArchiveNoSpace = 1;        // "Not enough disk space"
+inline constexpr int kArchiveWriteFailed = 2;    // "File Error " (an index file could not be written)
+inline constexpr int kArchiveDeleteFailed = 3;   // "File Error" (a folder could not be deleted)
+inline constexpr int kArchiveConfigRefused = 4;  // "Archive configuration"
+inline constexpr int kArchiveAuditFailed = 5;    // no caption, as every code below
+inline constexpr int kArchiveNotFound = 6;       // no such archive or report (message empty)
+inline constexpr int kArchiveUnsafeName = 7;     // a name that is not a plain path component
+inline constexpr int kArchiveStoreFailed = 8;    // store_report_in_archive failed (message empty)
+inline constexpr int kArchiveIndexFull = 9;      // an index entry could not be removed for want of space
+inline constexpr int kArchiveIncomplete = 10;    // done in part; what is left is described
+inline constexpr int kArchiveCreateFailed = 11;  // a folder could not be created
 const char* archive_error_caption(int code);
 
 // Helpers the index readers and writers of the archive model share.
@@ -63,7 +63,7 @@ namespace archive_io {
 platform::UniqueFile open_index_for_reading(const std::string& path, IndexStamp* stamp);
 // True when the file system of `folder` has at least `needed` bytes free.
 bool enough_space_for(const std::string& folder, std::int64_t needed);
-Error no_space_error();                          // "There is not enough free disk space ..."
+Error no_space_error();                            // "There is not enough free disk space ..."
 Error write_error(const std::string& index_path);  // "Couldn't write to archive file: " + path
 }  // namespace archive_io
 

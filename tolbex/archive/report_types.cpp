@@ -49,9 +49,9 @@ constexpr TypeInfo kTypes[] = {
 
 // The order in which folder extensions are tried.
 constexpr ReportType kLookupOrder[] = {
-    kReportFull,  kReportPartial, kReportFormatted, kReportRawEcg,   kReportOstrabel,
-    kReportOstrabelCf, kReportCef, kReportNoske,     kReportGavrille, kReportVarUdiri,
-    kReportSigned, kReportTimiData, kReportTimiSummary, kReportFullOstrabel12, kReportTimiArrhythmia,
+    kReportFull,       kReportPartial,  kReportFormatted,   kReportRawEcg,         kReportOstrabel,
+    kReportOstrabelCf, kReportCef,      kReportNoske,       kReportGavrille,       kReportVarUdiri,
+    kReportSigned,     kReportTimiData, kReportTimiSummary, kReportFullOstrabel12, kReportTimiArrhythmia,
 };
 
 const TypeInfo* find_type(ReportType type) {
@@ -67,7 +67,8 @@ bool is_control(char c) {
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 bool local_time(std::int64_t time, std::tm& tm) {
-    if (time < static_cast<std::int64_t>(LLONG_MIN / 2) || time > static_cast<std::int64_t>(LLONG_MAX / 2)) return false;
+    if (time < static_cast<std::int64_t>(LLONG_MIN / 2) || time > static_cast<std::int64_t>(LLONG_MAX / 2))
+        return false;
     const auto t = static_cast<std::time_t>(time);
     return ::localtime_r(&t, &tm) != nullptr;
 }
@@ -277,7 +278,8 @@ std::int64_t parse_index_date_text(std::string_view t) {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     if (!t.empty() && is_digit(t[0])) {
         if (t.size() < 14 || !read_fixed_number(t, 0, 2, day) || !read_fixed_number(t, 3, 2, month) ||
-            !read_fixed_number(t, 6, 2, year) || !read_fixed_number(t, 9, 2, hour) || !read_fixed_number(t, 12, 2, minute))
+            !read_fixed_number(t, 6, 2, year) || !read_fixed_number(t, 9, 2, hour) ||
+            !read_fixed_number(t, 12, 2, minute))
             return now();
         year += year < 90 ? 2000 : 1900;
         month -= 1;
@@ -292,7 +294,8 @@ std::int64_t parse_index_date_text(std::string_view t) {
         for (int m = 0; m < 12; ++m)
             if (t.substr(4, 3) == kMonths.substr(static_cast<std::size_t>(m) * 3, 3)) month = m;
         if (month < 0 || !read_fixed_number(t, 8, 2, day) || !read_fixed_number(t, 11, 2, hour) ||
-            !read_fixed_number(t, 14, 2, minute) || !read_fixed_number(t, 17, 2, second) || !read_fixed_number(t, 20, 4, year))
+            !read_fixed_number(t, 14, 2, minute) || !read_fixed_number(t, 17, 2, second) ||
+            !read_fixed_number(t, 20, 4, year))
             return now();
     }
     const std::int64_t result = local_time_of(year, month, day, hour, minute, second);

@@ -12,23 +12,23 @@ namespace tv {
 // A report type code. The set is closed; -1 stands for anything unknown.
 using ReportType = std::int32_t;
 
-inline constexpr ReportType kReportFull = 510;               // ".FUL"
-inline constexpr ReportType kReportPartial = 511;            // ".PRT"
-inline constexpr ReportType kReportUntyped = 512;            // no extension
-inline constexpr ReportType kReportRawEcg = 513;             // ".RAW"
-inline constexpr ReportType kReportOstrabel = 514;           // ".OSB"
-inline constexpr ReportType kReportOstrabelCf = 515;         // ".CFR"
-inline constexpr ReportType kReportCef = 516;                // ".CEF"
-inline constexpr ReportType kReportNoske = 517;              // ".NOS"
-inline constexpr ReportType kReportGavrille = 518;           // ".QDS"
-inline constexpr ReportType kReportFormatted = 519;          // ".IMG"
-inline constexpr ReportType kReportFormatted520 = 520;       // ".IMG" too; a folder never reads as 520
-inline constexpr ReportType kReportVarUdiri = 521;           // ".RR"
-inline constexpr ReportType kReportSigned = 522;             // ".SGN"
-inline constexpr ReportType kReportTimiData = 523;           // ".TIM"
-inline constexpr ReportType kReportTimiSummary = 524;        // ".SUM"
-inline constexpr ReportType kReportFullOstrabel12 = 525;     // ".O12"
-inline constexpr ReportType kReportTimiArrhythmia = 526;     // ".ARR"
+inline constexpr ReportType kReportFull = 510;            // ".FUL"
+inline constexpr ReportType kReportPartial = 511;         // ".PRT"
+inline constexpr ReportType kReportUntyped = 512;         // no extension
+inline constexpr ReportType kReportRawEcg = 513;          // ".RAW"
+inline constexpr ReportType kReportOstrabel = 514;        // ".OSB"
+inline constexpr ReportType kReportOstrabelCf = 515;      // ".CFR"
+inline constexpr ReportType kReportCef = 516;             // ".CEF"
+inline constexpr ReportType kReportNoske = 517;           // ".NOS"
+inline constexpr ReportType kReportGavrille = 518;        // ".QDS"
+inline constexpr ReportType kReportFormatted = 519;       // ".IMG"
+inline constexpr ReportType kReportFormatted520 = 520;    // ".IMG" too; a folder never reads as 520
+inline constexpr ReportType kReportVarUdiri = 521;        // ".RR"
+inline constexpr ReportType kReportSigned = 522;          // ".SGN"
+inline constexpr ReportType kReportTimiData = 523;        // ".TIM"
+inline constexpr ReportType kReportTimiSummary = 524;     // ".SUM"
+inline constexpr ReportType kReportFullOstrabel12 = 525;  // ".O12"
+inline constexpr ReportType kReportTimiArrhythmia = 526;  // ".ARR"
 inline constexpr ReportType kReportUnknown = -1;
 
 // Longest line of each ARCHINFO.DAT field that a writer may produce (readers take any length).
@@ -114,8 +114,8 @@ public:
     // Built from index lines 5, 4, 3, 1, the archive folder and line 2. The type comes from the
     // folder name's extension, never from the stored type name (which is ignored). Lines are kept
     // as read.
-    ReportRecord(std::string_view type_name, std::string_view size_text, std::string_view date_text,
-                 std::string name, std::string archive_path, std::string description);
+    ReportRecord(std::string_view type_name, std::string_view size_text, std::string_view date_text, std::string name,
+                 std::string archive_path, std::string description);
     // Built from values (the store routine, tests).
     ReportRecord(std::string name, std::string archive_path, std::string description, std::int32_t size,
                  std::int64_t time, bool confirmed);

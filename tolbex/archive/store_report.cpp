@@ -132,9 +132,10 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
     {
         ArchiveIndexLock lock(archive_folder);
         const std::string index = find_index_file(archive_folder, kArchiveIndexName);
-        written = index_is_appendable(index) &&
-                  archive_io::enough_space_for(archive_folder, static_cast<std::int64_t>(entry.size()) + kIndexSpareBytes) &&
-                  platform::append_to_file(index, entry);
+        written =
+            index_is_appendable(index) &&
+            archive_io::enough_space_for(archive_folder, static_cast<std::int64_t>(entry.size()) + kIndexSpareBytes) &&
+            platform::append_to_file(index, entry);
     }
     if (!written) {
         // A copy stays for the caller to deal with, as the source is untouched; a move must not

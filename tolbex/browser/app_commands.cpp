@@ -85,21 +85,22 @@ int config_remove(ArchiveConfigList& config, const std::string& group_folder, Ui
 
 }  // namespace
 
-bool open_configured_group(ArchiveConfigList& config, const std::string& archdir_path, const OpenGroupFn& open,
-                           Ui& u) {
+bool open_configured_group(ArchiveConfigList& config, const std::string& archdir_path, const OpenGroupFn& open, Ui& u) {
     if (open && open(archdir_path)) return true;
     const std::string question = "\"" + archdir_path + "\"\n\n" + kGroupNotFoundText;
     if (u.message_box(question, kGroupNotFoundCaption, MsgIcon::Warning, MsgButtons::OkCancel) != MsgResult::Ok)
         return false;
     const int result = config_remove(config, get_path_folder(archdir_path), u);
     if (result == kConfigOk)
-        u.message_box("The current archive has been successfully removed from the Archive Configuration File "
-                      "(DEVICE.DAT)",
-                      "Archive Successfully Removed", MsgIcon::Information, MsgButtons::Ok);
+        u.message_box(
+            "The current archive has been successfully removed from the Archive Configuration File "
+            "(DEVICE.DAT)",
+            "Archive Successfully Removed", MsgIcon::Information, MsgButtons::Ok);
     else if (result == kConfigExists)
-        u.message_box("The current archive is not listed in the Archive Configuration File,\nand therefore the "
-                      "archive cannot be removed from it.",
-                      "Archive Cannot be Removed", MsgIcon::Error, MsgButtons::Ok);
+        u.message_box(
+            "The current archive is not listed in the Archive Configuration File,\nand therefore the "
+            "archive cannot be removed from it.",
+            "Archive Cannot be Removed", MsgIcon::Error, MsgButtons::Ok);
     else
         u.message_box(kConfigNotChangedText, "Archive Cannot be Removed", MsgIcon::Error, MsgButtons::Ok);
     return false;
@@ -132,8 +133,9 @@ std::vector<std::string> find_archive_groups(const std::string& base, const Sear
     std::vector<std::string> found;
     std::set<FolderId> visited;
     platform::UniqueFd fd(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd) search_folder(std::move(fd), trim_right_char(base, '/').empty() ? "/" : trim_right_char(base, '/'), visited,
-                               found, status);
+    if (fd)
+        search_folder(std::move(fd), trim_right_char(base, '/').empty() ? "/" : trim_right_char(base, '/'), visited,
+                      found, status);
     return found;
 }
 
@@ -155,8 +157,7 @@ int find_and_open_archive_groups(const std::string& base, const OpenGroupFn& ope
     return opened;
 }
 
-std::string create_archive_group(const std::string& folder, ArchiveConfigList& config, const OpenGroupFn& open,
-                                 Ui& u) {
+std::string create_archive_group(const std::string& folder, ArchiveConfigList& config, const OpenGroupFn& open, Ui& u) {
     if (folder.empty()) return {};
     if (auto existing = platform::find_name_ci(folder, kGroupIndexName)) {
         if (open) open(*existing);
@@ -214,10 +215,10 @@ int offer_deleted_report_removal(const std::vector<BrowserListCore*>& docs, Ui& 
         if (!deleted) continue;
         const std::int64_t size = get_folder_size_64(*deleted, true);
         if (size <= 0) continue;
-        const std::string question =
-            volume_name_text(folder) + " is nearly full.\n\nWould you like to free " + format_thousands_64(size) +
-            " bytes by removing all the deleted reports from\nthe \"" + folder +
-            "\" archive group?\n\nNOTE: Once removed, these reports cannot be recovered!";
+        const std::string question = volume_name_text(folder) + " is nearly full.\n\nWould you like to free " +
+                                     format_thousands_64(size) +
+                                     " bytes by removing all the deleted reports from\nthe \"" + folder +
+                                     "\" archive group?\n\nNOTE: Once removed, these reports cannot be recovered!";
         if (u.message_box(question, "", MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes) continue;
         if (doc->remove_deleted_archive()) ++removed;
     }

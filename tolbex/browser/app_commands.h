@@ -31,8 +31,7 @@ inline constexpr const char* kConfigNotChangedText =
 
 // Select...: `archdir_path` is the entry chosen in the archive configuration dialog. Opens it;
 // when that fails, offers to remove the entry from the configuration. True when it opened.
-bool open_configured_group(ArchiveConfigList& config, const std::string& archdir_path, const OpenGroupFn& open,
-                           Ui& u);
+bool open_configured_group(ArchiveConfigList& config, const std::string& archdir_path, const OpenGroupFn& open, Ui& u);
 
 // Add to Configuration: the configuration's add result, with its message (none on success).
 int add_group_to_configuration(ArchiveConfigList& config, const std::string& group_folder, Ui& u);
@@ -45,15 +44,14 @@ std::vector<std::string> find_archive_groups(const std::string& base, const Sear
 // Find...: searches `base` (chosen in the folder picker), opens every group found and tells the
 // count. `cascade` is set when the main window should cascade its windows. Returns the number
 // of documents opened.
-int find_and_open_archive_groups(const std::string& base, const OpenGroupFn& open, Ui& u,
-                                 bool* cascade = nullptr, const SearchStatusFn& status = {});
+int find_and_open_archive_groups(const std::string& base, const OpenGroupFn& open, Ui& u, bool* cascade = nullptr,
+                                 const SearchStatusFn& status = {});
 
 // Create...: makes `folder` (chosen in the folder picker) an archive group with one archive
 // "STANDARD", or opens it when it already is one; adds it to the configuration when that lists
 // any entry (never a network folder that already was a group). The group folder, or "" when
 // nothing was made.
-std::string create_archive_group(const std::string& folder, ArchiveConfigList& config, const OpenGroupFn& open,
-                                 Ui& u);
+std::string create_archive_group(const std::string& folder, ArchiveConfigList& config, const OpenGroupFn& open, Ui& u);
 
 // A drive is nearly full at 500 MiB free or less and under 10 % of its size.
 bool is_nearly_full(std::uint64_t free_bytes, std::uint64_t total_bytes);

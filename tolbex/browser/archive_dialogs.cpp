@@ -192,7 +192,9 @@ void ChooseArchiveDialogRules::add_group_folder(const std::string& group_folder)
     select_folder(at, 0);
 }
 
-void ChooseArchiveDialogRules::locate(const std::string& archdir_path) { add_group_folder(get_path_folder(archdir_path)); }
+void ChooseArchiveDialogRules::locate(const std::string& archdir_path) {
+    add_group_folder(get_path_folder(archdir_path));
+}
 
 bool ChooseArchiveDialogRules::ok(const std::string& archive_text, Ui& u) {
     if (is_blank(archive_text)) {

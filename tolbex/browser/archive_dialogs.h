@@ -37,8 +37,7 @@ bool accept_archive_file(const std::string& path, Ui& u);
 // its folder name and display name (cut to 15 characters) appended to ARCHDIR.DAT. Any failure
 // is shown and leaves ARCHDIR.DAT as it was (a folder made for it is removed again).
 // `folder_name` receives the new folder's name.
-bool create_archive_in_group(const std::string& group_folder, std::string_view display_name,
-                             std::string* folder_name);
+bool create_archive_in_group(const std::string& group_folder, std::string_view display_name, std::string* folder_name);
 
 // Display names of the archives of a group folder's ARCHDIR.DAT (indexes not read).
 std::vector<std::string> group_archive_names(const std::string& group_folder);

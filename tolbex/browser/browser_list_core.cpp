@@ -73,8 +73,8 @@ void show_archive_errors(const std::vector<Error>& errors) {
 }  // namespace
 
 const char* browser_column_title(int column) {
-    static const char* const kTitles[kBrowserColumnCount] = {"Name", "Archive", "Date", "Size (bytes)", "Type",
-                                                             "Confirmed"};
+    static const char* const kTitles[kBrowserColumnCount] = {"Name",         "Archive", "Date",
+                                                             "Size (bytes)", "Type",    "Confirmed"};
     return column >= 0 && column < kBrowserColumnCount ? kTitles[column] : "";
 }
 
@@ -104,13 +104,14 @@ std::string format_patient_details(std::string_view text, double version) {
     if (second == std::string_view::npos || second + 1 >= text.size()) return std::string(text);
     std::string_view rest = text.substr(second + 1);
 
-    static const char* const kLong[] = {"Patient Name:", "Date of birth:",  "Age:",            "Sex:",
-                                        "Operator:",     "Transfer Filename:", "Patient number:", "Physician:",
-                                        "Insurer:",      "Hospital:",       "Recording Date:", "Recorder ID:",
-                                        nullptr,         "Analysis Date:"};
-    static const char* const kShort[] = {"Patient Name:", "DOB./Age:",        "Sex/Operator:",
-                                         "Recording ID/Patient No.:", "Physician:", "Insurer/Hospital:",
-                                         "Recording Date:", "Recorder ID:",   "Analysis Date:"};
+    static const char* const kLong[] = {
+        "Patient Name:",      "Date of birth:",  "Age:",       "Sex:",          "Operator:",
+        "Transfer Filename:", "Patient number:", "Physician:", "Insurer:",      "Hospital:",
+        "Recording Date:",    "Recorder ID:",    nullptr,      "Analysis Date:"};
+    static const char* const kShort[] = {
+        "Patient Name:", "DOB./Age:",         "Sex/Operator:",   "Recording ID/Patient No.:",
+        "Physician:",    "Insurer/Hospital:", "Recording Date:", "Recorder ID:",
+        "Analysis Date:"};
     const bool long_layout = version >= kLongPatientLayoutVersion;
     const char* const* labels = long_layout ? kLong : kShort;
     const std::size_t count = long_layout ? std::size(kLong) : std::size(kShort);
@@ -176,13 +177,16 @@ bool BrowserListCore::reload() {
     return ok;
 }
 
-void BrowserListCore::update_title() { title_ = kArchivesInFolderText + get_path_folder(path_.empty() ? group_->get_index_path() : path_); }
+void BrowserListCore::update_title() {
+    title_ = kArchivesInFolderText + get_path_folder(path_.empty() ? group_->get_index_path() : path_);
+}
 
 void BrowserListCore::rebuild_rows() {
     rows_.clear();
     if (!group_) return;
     std::size_t total = 0;
-    for (std::int32_t a = 0; a < group_->get_count(); ++a) total += static_cast<std::size_t>(group_->get_archive(a)->get_count());
+    for (std::int32_t a = 0; a < group_->get_count(); ++a)
+        total += static_cast<std::size_t>(group_->get_archive(a)->get_count());
     rows_.reserve(total);
     for (std::int32_t a = 0; a < group_->get_count(); ++a) {
         const std::int32_t n = group_->get_archive(a)->get_count();
@@ -267,7 +271,9 @@ int BrowserListCore::compare_rows(std::int32_t a, std::int32_t b, int key, bool 
         case kColumnDate: r = three_way(ra->get_time(), rb->get_time()); break;
         case kColumnSize: r = three_way(ra->get_size(), rb->get_size()); break;
         case kColumnType: r = platform::compare_text_nocase(ra->get_type_name(), rb->get_type_name()); break;
-        case kColumnConfirmed: r = platform::compare_text_nocase(ra->get_confirmed_text(), rb->get_confirmed_text()); break;
+        case kColumnConfirmed:
+            r = platform::compare_text_nocase(ra->get_confirmed_text(), rb->get_confirmed_text());
+            break;
         default: break;
     }
     if (!ascending) r = -r;
@@ -286,8 +292,9 @@ void BrowserListCore::sort_rows(std::vector<std::int32_t>& rows, int key, bool a
         std::vector<std::int32_t> order(static_cast<std::size_t>(archives));
         for (std::int32_t i = 0; i < archives; ++i) order[static_cast<std::size_t>(i)] = i;
         auto name = [&](std::int32_t i) { return std::string_view(group_->get_archive(i)->get_name()); };
-        std::stable_sort(order.begin(), order.end(),
-                         [&](std::int32_t x, std::int32_t y) { return platform::compare_text_nocase(name(x), name(y)) < 0; });
+        std::stable_sort(order.begin(), order.end(), [&](std::int32_t x, std::int32_t y) {
+            return platform::compare_text_nocase(name(x), name(y)) < 0;
+        });
         std::int32_t rank = 0;
         for (std::size_t i = 0; i < order.size(); ++i) {
             if (i > 0 && platform::compare_text_nocase(name(order[i - 1]), name(order[i])) != 0) ++rank;
@@ -300,8 +307,9 @@ void BrowserListCore::sort_rows(std::vector<std::int32_t>& rows, int key, bool a
         std::vector<std::pair<std::string, ReportType>> names;
         for (ReportType t = 510; t <= 526; ++t) names.emplace_back(report_type_name(t), t);
         names.emplace_back(report_type_name(kReportUnknown), kReportUnknown);
-        std::stable_sort(names.begin(), names.end(),
-                         [](const auto& x, const auto& y) { return platform::compare_text_nocase(x.first, y.first) < 0; });
+        std::stable_sort(names.begin(), names.end(), [](const auto& x, const auto& y) {
+            return platform::compare_text_nocase(x.first, y.first) < 0;
+        });
         std::int32_t rank = 0;
         for (std::size_t i = 0; i < names.size(); ++i) {
             if (i > 0 && platform::compare_text_nocase(names[i - 1].first, names[i].first) != 0) ++rank;
@@ -343,7 +351,8 @@ void BrowserListCore::sort_rows(std::vector<std::int32_t>& rows, int key, bool a
     std::stable_sort(rows.begin(), rows.end(), [&](std::int32_t x, std::int32_t y) {
         const Key& a = key_of(x);
         const Key& b = key_of(y);
-        int r = key == kColumnName ? platform::compare_text_nocase(a.description, b.description) : three_way(a.value, b.value);
+        int r = key == kColumnName ? platform::compare_text_nocase(a.description, b.description)
+                                   : three_way(a.value, b.value);
         if (!ascending) r = -r;
         if (r == 0) r = three_way(a.archive_rank, b.archive_rank);
         if (r == 0) r = platform::compare_text_nocase(a.description, b.description);

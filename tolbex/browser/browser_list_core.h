@@ -34,8 +34,14 @@ inline constexpr const char* kArchiveDocTypeId = "Calvera.Archive";
 
 // Columns of the report list.
 inline constexpr int kBrowserColumnCount = 6;
-enum BrowserColumn { kColumnName = 0, kColumnArchive = 1, kColumnDate = 2, kColumnSize = 3, kColumnType = 4,
-                     kColumnConfirmed = 5 };
+enum BrowserColumn {
+    kColumnName = 0,
+    kColumnArchive = 1,
+    kColumnDate = 2,
+    kColumnSize = 3,
+    kColumnType = 4,
+    kColumnConfirmed = 5
+};
 // "Name", "Archive", "Date", "Size (bytes)", "Type", "Confirmed"; "" outside 0..5.
 const char* browser_column_title(int column);
 

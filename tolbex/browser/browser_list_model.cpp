@@ -23,14 +23,46 @@ std::string strip_upper(std::string_view text) {
 
 char soundex_digit(unsigned char c) {
     switch (c) {
-        case 'B': case 'F': case 'P': case 'V': case 'b': case 'f': case 'p': case 'v': return '1';
-        case 'C': case 'G': case 'J': case 'K': case 'Q': case 'S': case 'X': case 'Z':
-        case 'c': case 'g': case 'j': case 'k': case 'q': case 's': case 'x': case 'z':
-        case 0x80: case 0x87: return '2';
-        case 'D': case 'T': case 'd': case 't': return '3';
-        case 'L': case 'l': return '4';
-        case 'M': case 'N': case 'm': case 'n': case 0xA4: case 0xA5: return '5';
-        case 'R': case 'r': return '6';
+        case 'B':
+        case 'F':
+        case 'P':
+        case 'V':
+        case 'b':
+        case 'f':
+        case 'p':
+        case 'v': return '1';
+        case 'C':
+        case 'G':
+        case 'J':
+        case 'K':
+        case 'Q':
+        case 'S':
+        case 'X':
+        case 'Z':
+        case 'c':
+        case 'g':
+        case 'j':
+        case 'k':
+        case 'q':
+        case 's':
+        case 'x':
+        case 'z':
+        case 0x80:
+        case 0x87: return '2';
+        case 'D':
+        case 'T':
+        case 'd':
+        case 't': return '3';
+        case 'L':
+        case 'l': return '4';
+        case 'M':
+        case 'N':
+        case 'm':
+        case 'n':
+        case 0xA4:
+        case 0xA5: return '5';
+        case 'R':
+        case 'r': return '6';
         default: return '0';
     }
 }

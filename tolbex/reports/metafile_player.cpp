@@ -12,11 +12,30 @@ namespace tv {
 namespace {
 
 enum : std::uint32_t {
-    kEmrHeader = 1, kEmrPolygon = 3, kEmrPolyline = 4, kEmrSetWindowExt = 9, kEmrSetWindowOrg = 10,
-    kEmrSetViewportExt = 11, kEmrSetViewportOrg = 12, kEmrEof = 14, kEmrSetMapMode = 17, kEmrSetTextAlign = 22,
-    kEmrSetTextColor = 24, kEmrMoveTo = 27, kEmrSaveDc = 33, kEmrRestoreDc = 34, kEmrSelectObject = 37,
-    kEmrCreatePen = 38, kEmrCreateBrush = 39, kEmrDeleteObject = 40, kEmrRectangle = 43, kEmrLineTo = 54,
-    kEmrCreateFont = 82, kEmrExtTextOutW = 84, kEmrPolygon16 = 86, kEmrPolyline16 = 87,
+    kEmrHeader = 1,
+    kEmrPolygon = 3,
+    kEmrPolyline = 4,
+    kEmrSetWindowExt = 9,
+    kEmrSetWindowOrg = 10,
+    kEmrSetViewportExt = 11,
+    kEmrSetViewportOrg = 12,
+    kEmrEof = 14,
+    kEmrSetMapMode = 17,
+    kEmrSetTextAlign = 22,
+    kEmrSetTextColor = 24,
+    kEmrMoveTo = 27,
+    kEmrSaveDc = 33,
+    kEmrRestoreDc = 34,
+    kEmrSelectObject = 37,
+    kEmrCreatePen = 38,
+    kEmrCreateBrush = 39,
+    kEmrDeleteObject = 40,
+    kEmrRectangle = 43,
+    kEmrLineTo = 54,
+    kEmrCreateFont = 82,
+    kEmrExtTextOutW = 84,
+    kEmrPolygon16 = 86,
+    kEmrPolyline16 = 87,
 };
 constexpr std::uint32_t kEmfSignature = 0x464D4520;
 constexpr std::uint32_t kStock = 0x80000000;
@@ -96,7 +115,9 @@ class Player {
 public:
     Player(fw::DrawContext& dc, const EmfHeader& h, const fw::Rc& dst) : dc_(dc), dst_(dst) {
         // The frame (0.01 mm) in reference-device pixels.
-        auto px = [](std::int64_t v, std::int64_t pixels, std::int64_t mm) { return mm > 0 ? mul_div(v, pixels, mm * 100) : v; };
+        auto px = [](std::int64_t v, std::int64_t pixels, std::int64_t mm) {
+            return mm > 0 ? mul_div(v, pixels, mm * 100) : v;
+        };
         fl_ = px(h.frame.l, h.device_pixels.cx, h.device_mm.cx);
         ft_ = px(h.frame.t, h.device_pixels.cy, h.device_mm.cy);
         fw_ = px(h.frame.r, h.device_pixels.cx, h.device_mm.cx) - fl_;
@@ -137,7 +158,8 @@ private:
     std::int32_t map_height(std::int64_t h) const {
         if (h < 0) h = -h;
         if (s_.map_mode != 1)
-            h = mul_div(h, std::abs(std::int64_t{s_.vext.cy}), std::max<std::int64_t>(1, std::abs(std::int64_t{s_.wext.cy})));
+            h = mul_div(h, std::abs(std::int64_t{s_.vext.cy}),
+                        std::max<std::int64_t>(1, std::abs(std::int64_t{s_.wext.cy})));
         return clamp32(mul_div(h, std::abs(std::int64_t{dst_.height()}), fh_));
     }
     int device_width(int w) const {
@@ -166,142 +188,152 @@ private:
     void select(std::uint32_t handle) {
         if (handle & kStock) {
             switch (handle & ~kStock) {
-            case 0: s_.brush = {Object::Brush, {}, 0, fw::FillStyle::Solid, {255, 255, 255}, 0, 400, false, {}}; break;
-            case 1: s_.brush = {Object::Brush, {}, 0, fw::FillStyle::Solid, {192, 192, 192}, 0, 400, false, {}}; break;
-            case 2: s_.brush = {Object::Brush, {}, 0, fw::FillStyle::Solid, {128, 128, 128}, 0, 400, false, {}}; break;
-            case 3: s_.brush = {Object::Brush, {}, 0, fw::FillStyle::Solid, {64, 64, 64}, 0, 400, false, {}}; break;
-            case 4: s_.brush = {Object::Brush, {}, 0, fw::FillStyle::Solid, {}, 0, 400, false, {}}; break;
-            case 5: s_.brush = {Object::Brush, {}, 0, fw::FillStyle::Null, {}, 0, 400, false, {}}; break;
-            case 6: s_.pen = {Object::Pen, fw::PenStyle::Solid, 0, {}, {255, 255, 255}, 0, 400, false, {}}; break;
-            case 7: s_.pen = {Object::Pen, fw::PenStyle::Solid, 0, {}, {}, 0, 400, false, {}}; break;
-            case 8: s_.pen = {Object::Pen, fw::PenStyle::Null, 0, {}, {}, 0, 400, false, {}}; break;
-            default: break;
+                case 0:
+                    s_.brush = {Object::Brush, {}, 0, fw::FillStyle::Solid, {255, 255, 255}, 0, 400, false, {}};
+                    break;
+                case 1:
+                    s_.brush = {Object::Brush, {}, 0, fw::FillStyle::Solid, {192, 192, 192}, 0, 400, false, {}};
+                    break;
+                case 2:
+                    s_.brush = {Object::Brush, {}, 0, fw::FillStyle::Solid, {128, 128, 128}, 0, 400, false, {}};
+                    break;
+                case 3: s_.brush = {Object::Brush, {}, 0, fw::FillStyle::Solid, {64, 64, 64}, 0, 400, false, {}}; break;
+                case 4: s_.brush = {Object::Brush, {}, 0, fw::FillStyle::Solid, {}, 0, 400, false, {}}; break;
+                case 5: s_.brush = {Object::Brush, {}, 0, fw::FillStyle::Null, {}, 0, 400, false, {}}; break;
+                case 6: s_.pen = {Object::Pen, fw::PenStyle::Solid, 0, {}, {255, 255, 255}, 0, 400, false, {}}; break;
+                case 7: s_.pen = {Object::Pen, fw::PenStyle::Solid, 0, {}, {}, 0, 400, false, {}}; break;
+                case 8: s_.pen = {Object::Pen, fw::PenStyle::Null, 0, {}, {}, 0, 400, false, {}}; break;
+                default: break;
             }
             return;
         }
         auto it = objects_.find(handle);
         if (it == objects_.end()) return;
         switch (it->second.kind) {
-        case Object::Pen: s_.pen = it->second; break;
-        case Object::Brush: s_.brush = it->second; break;
-        case Object::Font: s_.font = it->second; break;
+            case Object::Pen: s_.pen = it->second; break;
+            case Object::Brush: s_.brush = it->second; break;
+            case Object::Font: s_.font = it->second; break;
         }
     }
 
     void record(std::uint32_t type, std::string_view r) {
         switch (type) {
-        case kEmrSetMapMode: s_.map_mode = u32(r, 8); break;
-        case kEmrSetWindowExt:
-            if (i32(r, 8) && i32(r, 12)) s_.wext = {i32(r, 8), i32(r, 12)};
-            break;
-        case kEmrSetViewportExt:
-            if (i32(r, 8) && i32(r, 12)) s_.vext = {i32(r, 8), i32(r, 12)};
-            break;
-        case kEmrSetWindowOrg: s_.worg = {i32(r, 8), i32(r, 12)}; break;
-        case kEmrSetViewportOrg: s_.vorg = {i32(r, 8), i32(r, 12)}; break;
-        case kEmrSetTextAlign: s_.align = u32(r, 8); break;
-        case kEmrSetTextColor: s_.text = colour(u32(r, 8)); break;
-        case kEmrSaveDc:
-            if (stack_.size() < 64) stack_.push_back(s_);
-            break;
-        case kEmrRestoreDc: {
-            const std::int32_t rel = i32(r, 8);
-            if (rel < 0 && static_cast<std::size_t>(-static_cast<std::int64_t>(rel)) <= stack_.size()) {
-                stack_.resize(stack_.size() - static_cast<std::size_t>(-static_cast<std::int64_t>(rel)) + 1);
-                s_ = stack_.back();
-                stack_.pop_back();
+            case kEmrSetMapMode: s_.map_mode = u32(r, 8); break;
+            case kEmrSetWindowExt:
+                if (i32(r, 8) && i32(r, 12)) s_.wext = {i32(r, 8), i32(r, 12)};
+                break;
+            case kEmrSetViewportExt:
+                if (i32(r, 8) && i32(r, 12)) s_.vext = {i32(r, 8), i32(r, 12)};
+                break;
+            case kEmrSetWindowOrg: s_.worg = {i32(r, 8), i32(r, 12)}; break;
+            case kEmrSetViewportOrg: s_.vorg = {i32(r, 8), i32(r, 12)}; break;
+            case kEmrSetTextAlign: s_.align = u32(r, 8); break;
+            case kEmrSetTextColor: s_.text = colour(u32(r, 8)); break;
+            case kEmrSaveDc:
+                if (stack_.size() < 64) stack_.push_back(s_);
+                break;
+            case kEmrRestoreDc: {
+                const std::int32_t rel = i32(r, 8);
+                if (rel < 0 && static_cast<std::size_t>(-static_cast<std::int64_t>(rel)) <= stack_.size()) {
+                    stack_.resize(stack_.size() - static_cast<std::size_t>(-static_cast<std::int64_t>(rel)) + 1);
+                    s_ = stack_.back();
+                    stack_.pop_back();
+                }
+                break;
             }
-            break;
-        }
-        case kEmrCreatePen: {
-            if (r.size() < 28 || objects_.size() >= 4096) break;
-            Object o;
-            o.kind = Object::Pen;
-            switch (u32(r, 12) & 0xF) {
-            case 1: o.pen = fw::PenStyle::Dash; break;
-            case 2: case 3: case 4: o.pen = fw::PenStyle::Dot; break;
-            case 5: o.pen = fw::PenStyle::Null; break;
-            default: o.pen = fw::PenStyle::Solid; break;
+            case kEmrCreatePen: {
+                if (r.size() < 28 || objects_.size() >= 4096) break;
+                Object o;
+                o.kind = Object::Pen;
+                switch (u32(r, 12) & 0xF) {
+                    case 1: o.pen = fw::PenStyle::Dash; break;
+                    case 2:
+                    case 3:
+                    case 4: o.pen = fw::PenStyle::Dot; break;
+                    case 5: o.pen = fw::PenStyle::Null; break;
+                    default: o.pen = fw::PenStyle::Solid; break;
+                }
+                o.width = i32(r, 16);
+                o.rgb = colour(u32(r, 24));
+                objects_[u32(r, 8)] = o;
+                break;
             }
-            o.width = i32(r, 16);
-            o.rgb = colour(u32(r, 24));
-            objects_[u32(r, 8)] = o;
-            break;
-        }
-        case kEmrCreateBrush: {
-            if (r.size() < 24 || objects_.size() >= 4096) break;
-            Object o;
-            o.kind = Object::Brush;
-            const std::uint32_t style = u32(r, 12);
-            o.fill = style == 1 ? fw::FillStyle::Null : style == 2 ? fw::FillStyle::HatchFDiagonal : fw::FillStyle::Solid;
-            o.rgb = colour(u32(r, 16));
-            objects_[u32(r, 8)] = o;
-            break;
-        }
-        case kEmrCreateFont: {
-            if (r.size() < 104 || objects_.size() >= 4096) break;
-            Object o;
-            o.kind = Object::Font;
-            o.height = i32(r, 12);
-            o.weight = i32(r, 28);
-            o.italic = r[32] != 0;
-            std::size_t n = 0;
-            while (n < 32 && i16(r, 40 + 2 * n) != 0) ++n;
-            o.face = utf16_to_cp1252(r, 40, n);
-            objects_[u32(r, 8)] = o;
-            break;
-        }
-        case kEmrSelectObject: select(u32(r, 8)); break;
-        case kEmrDeleteObject: objects_.erase(u32(r, 8)); break;
-        case kEmrMoveTo: s_.pos = {i32(r, 8), i32(r, 12)}; break;
-        case kEmrLineTo: {
-            const fw::Pt to{i32(r, 8), i32(r, 12)};
-            apply_pen();
-            dc_.line(map(s_.pos.x, s_.pos.y), map(to.x, to.y));
-            s_.pos = to;
-            break;
-        }
-        case kEmrPolyline:
-        case kEmrPolyline16: {
-            auto pts = points(r, type == kEmrPolyline16);
-            apply_pen();
-            if (pts.size() >= 2) dc_.polyline(pts);
-            break;
-        }
-        case kEmrPolygon:
-        case kEmrPolygon16: {
-            auto pts = points(r, type == kEmrPolygon16);
-            apply_pen();
-            apply_brush();
-            if (pts.size() >= 2) dc_.polygon(pts);
-            break;
-        }
-        case kEmrRectangle: {
-            if (r.size() < 24) break;
-            apply_pen();
-            apply_brush();
-            fw::Pt a = map(i32(r, 8), i32(r, 12)), c = map(i32(r, 16), i32(r, 20));
-            dc_.rect({a.x, a.y, c.x, c.y});
-            break;
-        }
-        case kEmrExtTextOutW: {
-            if (r.size() < 76) break;
-            const fw::Pt at = map(i32(r, 36), i32(r, 40));
-            const std::uint32_t n = u32(r, 44), off = u32(r, 48);
-            if (off > r.size() || n > (r.size() - off) / 2) break;
-            fw::Font f;
-            f.face = s_.font.face.empty() ? "Arial" : s_.font.face;
-            // A height from the file is bounded: no page needs a taller font, and drawing one
-            // would overflow the text metrics.
-            f.em_height = std::clamp(map_height(s_.font.height), 1, kMaxFontHeight);
-            f.weight = s_.font.weight > 0 ? s_.font.weight : 400;
-            f.italic = s_.font.italic;
-            dc_.set_font(f);
-            dc_.set_text_colour(s_.text);
-            dc_.text_out(at, utf16_to_cp1252(r, off, n), (s_.align & 24) != 0);
-            break;
-        }
-        default: break;
+            case kEmrCreateBrush: {
+                if (r.size() < 24 || objects_.size() >= 4096) break;
+                Object o;
+                o.kind = Object::Brush;
+                const std::uint32_t style = u32(r, 12);
+                o.fill = style == 1   ? fw::FillStyle::Null
+                         : style == 2 ? fw::FillStyle::HatchFDiagonal
+                                      : fw::FillStyle::Solid;
+                o.rgb = colour(u32(r, 16));
+                objects_[u32(r, 8)] = o;
+                break;
+            }
+            case kEmrCreateFont: {
+                if (r.size() < 104 || objects_.size() >= 4096) break;
+                Object o;
+                o.kind = Object::Font;
+                o.height = i32(r, 12);
+                o.weight = i32(r, 28);
+                o.italic = r[32] != 0;
+                std::size_t n = 0;
+                while (n < 32 && i16(r, 40 + 2 * n) != 0) ++n;
+                o.face = utf16_to_cp1252(r, 40, n);
+                objects_[u32(r, 8)] = o;
+                break;
+            }
+            case kEmrSelectObject: select(u32(r, 8)); break;
+            case kEmrDeleteObject: objects_.erase(u32(r, 8)); break;
+            case kEmrMoveTo: s_.pos = {i32(r, 8), i32(r, 12)}; break;
+            case kEmrLineTo: {
+                const fw::Pt to{i32(r, 8), i32(r, 12)};
+                apply_pen();
+                dc_.line(map(s_.pos.x, s_.pos.y), map(to.x, to.y));
+                s_.pos = to;
+                break;
+            }
+            case kEmrPolyline:
+            case kEmrPolyline16: {
+                auto pts = points(r, type == kEmrPolyline16);
+                apply_pen();
+                if (pts.size() >= 2) dc_.polyline(pts);
+                break;
+            }
+            case kEmrPolygon:
+            case kEmrPolygon16: {
+                auto pts = points(r, type == kEmrPolygon16);
+                apply_pen();
+                apply_brush();
+                if (pts.size() >= 2) dc_.polygon(pts);
+                break;
+            }
+            case kEmrRectangle: {
+                if (r.size() < 24) break;
+                apply_pen();
+                apply_brush();
+                fw::Pt a = map(i32(r, 8), i32(r, 12)), c = map(i32(r, 16), i32(r, 20));
+                dc_.rect({a.x, a.y, c.x, c.y});
+                break;
+            }
+            case kEmrExtTextOutW: {
+                if (r.size() < 76) break;
+                const fw::Pt at = map(i32(r, 36), i32(r, 40));
+                const std::uint32_t n = u32(r, 44), off = u32(r, 48);
+                if (off > r.size() || n > (r.size() - off) / 2) break;
+                fw::Font f;
+                f.face = s_.font.face.empty() ? "Arial" : s_.font.face;
+                // A height from the file is bounded: no page needs a taller font, and drawing one
+                // would overflow the text metrics.
+                f.em_height = std::clamp(map_height(s_.font.height), 1, kMaxFontHeight);
+                f.weight = s_.font.weight > 0 ? s_.font.weight : 400;
+                f.italic = s_.font.italic;
+                dc_.set_font(f);
+                dc_.set_text_colour(s_.text);
+                dc_.text_out(at, utf16_to_cp1252(r, off, n), (s_.align & 24) != 0);
+                break;
+            }
+            default: break;
         }
     }
 
@@ -371,7 +403,10 @@ void EmfWriter::select_new(std::uint32_t create_type, std::string payload, std::
 
 void EmfWriter::pen(fw::PenStyle style, fw::Rgb c, int width) {
     std::string p;
-    append_le32(p, style == fw::PenStyle::Null ? 5 : style == fw::PenStyle::Dot ? 2 : style == fw::PenStyle::Dash ? 1 : 0);
+    append_le32(p, style == fw::PenStyle::Null   ? 5
+                   : style == fw::PenStyle::Dot  ? 2
+                   : style == fw::PenStyle::Dash ? 1
+                                                 : 0);
     append_le32(p, static_cast<std::uint32_t>(width));
     append_le32(p, 0);
     append_le32(p, colourref(c));
@@ -398,7 +433,8 @@ void EmfWriter::font(int height, int weight, const std::string& face) {
     for (int i = 0; i < 3; ++i) append_le32(p, 0);
     append_le32(p, static_cast<std::uint32_t>(weight));
     for (int i = 0; i < 8; ++i) p.push_back(0);
-    for (std::size_t i = 0; i < 32; ++i) append_le16(p, i < face.size() && i < 31 ? static_cast<unsigned char>(face[i]) : 0);
+    for (std::size_t i = 0; i < 32; ++i)
+        append_le16(p, i < face.size() && i < 31 ? static_cast<unsigned char>(face[i]) : 0);
     // The rest of the extended font description is not read.
     p.append(320 - 92, '\0');
     select_new(kEmrCreateFont, p, font_slot_);
@@ -459,24 +495,27 @@ void EmfWriter::text(fw::Pt at, std::string_view cp1252) {
     std::u16string u;
     for (std::size_t i = 0; i < utf8.size();) {
         const auto c = static_cast<unsigned char>(utf8[i]);
-        if (c < 0x80) u.push_back(c), i += 1;
+        if (c < 0x80)
+            u.push_back(c), i += 1;
         else if ((c & 0xE0) == 0xC0 && i + 1 < utf8.size())
             u.push_back(static_cast<char16_t>((c & 0x1F) << 6 | (utf8[i + 1] & 0x3F))), i += 2;
         else if (i + 2 < utf8.size())
-            u.push_back(static_cast<char16_t>((c & 0x0F) << 12 | (utf8[i + 1] & 0x3F) << 6 | (utf8[i + 2] & 0x3F))), i += 3;
-        else break;
+            u.push_back(static_cast<char16_t>((c & 0x0F) << 12 | (utf8[i + 1] & 0x3F) << 6 | (utf8[i + 2] & 0x3F))),
+                i += 3;
+        else
+            break;
     }
     std::string p;
-    for (int i = 0; i < 4; ++i) append_le32(p, 0);                    // bounds
-    append_le32(p, 1);                                                // graphics mode
-    append_le32(p, 0), append_le32(p, 0);                                   // scales
+    for (int i = 0; i < 4; ++i) append_le32(p, 0);  // bounds
+    append_le32(p, 1);                              // graphics mode
+    append_le32(p, 0), append_le32(p, 0);           // scales
     append_le32(p, static_cast<std::uint32_t>(at.x));
     append_le32(p, static_cast<std::uint32_t>(at.y));
     append_le32(p, static_cast<std::uint32_t>(u.size()));
-    append_le32(p, 76);                                               // string offset from the record start
-    append_le32(p, 0);                                                // options
-    for (int i = 0; i < 4; ++i) append_le32(p, 0);                    // rectangle
-    append_le32(p, 0);                                                // no spacing array
+    append_le32(p, 76);                             // string offset from the record start
+    append_le32(p, 0);                              // options
+    for (int i = 0; i < 4; ++i) append_le32(p, 0);  // rectangle
+    append_le32(p, 0);                              // no spacing array
     for (char16_t c : u) append_le16(p, c);
     while ((p.size() + 8) % 4) p.push_back(0);
     record(kEmrExtTextOutW, p);
@@ -491,7 +530,8 @@ std::string EmfWriter::finish() {
     append_le32(h, 88);
     for (std::int32_t v : {0, 0, size_.cx - 1, size_.cy - 1}) append_le32(h, static_cast<std::uint32_t>(v));
     // Frame in 0.01 mm at 300 pixels per inch.
-    for (std::int64_t v : {std::int64_t{0}, std::int64_t{0}, std::int64_t{size_.cx} * 2540 / 300, std::int64_t{size_.cy} * 2540 / 300})
+    for (std::int64_t v :
+         {std::int64_t{0}, std::int64_t{0}, std::int64_t{size_.cx} * 2540 / 300, std::int64_t{size_.cy} * 2540 / 300})
         append_le32(h, static_cast<std::uint32_t>(v));
     append_le32(h, kEmfSignature);
     append_le32(h, 0x10000);

@@ -17,7 +17,7 @@ struct EmfHeader {
     fw::Rc frame;            // 0.01 mm
     std::uint32_t size = 0;  // bytes, as the header says
     std::uint32_t records = 0;
-    fw::Sz device_pixels;    // reference device
+    fw::Sz device_pixels;  // reference device
     fw::Sz device_mm;
 };
 

@@ -137,7 +137,8 @@ std::optional<fw::Bitmap> decode_bmp(std::string_view f) {
             bm.palette.push_back({p[2], p[1], p[0]});
         }
     }
-    const std::size_t row_bytes = bits == 1 ? (static_cast<std::size_t>(w) + 7) / 8 : static_cast<std::size_t>(w) * bits / 8;
+    const std::size_t row_bytes =
+        bits == 1 ? (static_cast<std::size_t>(w) + 7) / 8 : static_cast<std::size_t>(w) * bits / 8;
     bm.pixels.resize(row_bytes * static_cast<std::size_t>(h));
     for (int y = 0; y < h; ++y) {
         const int src_row = h_raw > 0 ? h - 1 - y : y;
@@ -190,7 +191,8 @@ std::string_view text_without_prefix(std::string_view text) {
 }
 
 std::string size_prefix(int code) {
-    if (code == kTextLarge || code == kTextTiny || code == kTextMedium) return std::string{kEsc, static_cast<char>(code)};
+    if (code == kTextLarge || code == kTextTiny || code == kTextMedium)
+        return std::string{kEsc, static_cast<char>(code)};
     return {};
 }
 
@@ -210,9 +212,12 @@ std::string page_text_from_oem(std::string_view oem) {
     t.reserve(oem.size());
     for (char c : oem) {
         const auto u = static_cast<unsigned char>(c);
-        if (u == 0xF3) t += "<=";
-        else if (u == 0xF2) t += ">=";
-        else t.push_back(c);
+        if (u == 0xF3)
+            t += "<=";
+        else if (u == 0xF2)
+            t += ">=";
+        else
+            t.push_back(c);
     }
     return platform::oem_to_ansi(t);
 }
@@ -232,10 +237,18 @@ std::int64_t dot_grid_step(std::uint32_t code, std::uint32_t parameter, std::int
     if ((last_code == 13 || last_code == 15) && code == 16 && parameter == 1000) c = 20;
     last_code = code;
     switch (c) {
-    case 8: case 9: case 12: case 13: case 16: case 17: return 1024000;
-    case 10: case 11: case 14: case 15: return 682666;
-    case 20: return 2048000;
-    default: return 512000;
+        case 8:
+        case 9:
+        case 12:
+        case 13:
+        case 16:
+        case 17: return 1024000;
+        case 10:
+        case 11:
+        case 14:
+        case 15: return 682666;
+        case 20: return 2048000;
+        default: return 512000;
     }
 }
 
@@ -243,101 +256,109 @@ std::unique_ptr<PageItem> PageItem::from_record(PageRecordKind kind, std::string
                                                 const CReportPage* page) {
     PageItemData data;
     switch (kind) {
-    case PageRecordKind::Label:
-        if (p.size() >= 8) {
-            LabelData d;
-            d.code = static_cast<std::uint8_t>(u32_at(p, 0) & 0xFF);
-            d.bytes.assign(p.substr(8, clamp_count(u32_at(p, 4), p, 8, 1)));
-            data = std::move(d);
-        }
-        break;
-    case PageRecordKind::Clip:
-        if (p.size() >= 16) data = ClipData{fine(i32_at(p, 0)), fine(i32_at(p, 4)), fine(i32_at(p, 8)), fine(i32_at(p, 12))};
-        break;
-    case PageRecordKind::Shape:
-        if (p.size() >= 24) {
-            ShapeData d{u32_at(p, 0), fine(i32_at(p, 8)), fine(i32_at(p, 12)), fine(i32_at(p, 16)), fine(i32_at(p, 20)), {}};
-            if (static_cast<ShapeCode>(d.code) == ShapeCode::Bitmap) {
-                std::string_view rest = p.substr(24);
-                const std::size_t nul = rest.find('\0');
-                std::string name(rest.substr(0, nul));
-                // Only a plain name inside the page's folder; anything else draws nothing.
-                if (is_safe_path_component(name) && name.find('\\') == std::string::npos &&
-                    name.find(':') == std::string::npos)
-                    d.file_name = std::move(name);
+        case PageRecordKind::Label:
+            if (p.size() >= 8) {
+                LabelData d;
+                d.code = static_cast<std::uint8_t>(u32_at(p, 0) & 0xFF);
+                d.bytes.assign(p.substr(8, clamp_count(u32_at(p, 4), p, 8, 1)));
+                data = std::move(d);
             }
-            data = std::move(d);
-        }
-        break;
-    case PageRecordKind::Band:
-        if (p.size() >= 28) {
-            BandData d{u32_at(p, 0), u32_at(p, 4), u32_at(p, 8), fine(i32_at(p, 12)), fine(i32_at(p, 16)),
-                       fine(i32_at(p, 20)), {}};
-            const std::size_t n = clamp_count(u32_at(p, 24), p, 28, 4);
-            d.values.reserve(n);
-            for (std::size_t i = 0; i < n; ++i) d.values.push_back(fine(i32_at(p, 28 + 4 * i)));
-            data = std::move(d);
-        }
-        break;
-    case PageRecordKind::Trace:
-        if (p.size() >= 20) {
-            TraceData d{i32_at(p, 0), fine(i32_at(p, 4)), fine(i32_at(p, 8)), fine(i32_at(p, 12)), {}};
-            const std::size_t n = clamp_count(u32_at(p, 16), p, 20, 2);
-            d.samples.reserve(n);
-            for (std::size_t i = 0; i < n; ++i) d.samples.push_back(u16_at(p, 20 + 2 * i));
-            data = std::move(d);
-        }
-        break;
-    case PageRecordKind::Polyline:
-    case PageRecordKind::DottedPolyline:
-        if (p.size() >= 4) {
-            PolylineData d;
-            const std::size_t n = clamp_count(u32_at(p, 0), p, 4, 8);
-            d.points.reserve(n);
-            for (std::size_t i = 0; i < n; ++i) {
-                std::int32_t x = i32_at(p, 4 + 8 * i), y = i32_at(p, 8 + 8 * i);
-                if (kind == PageRecordKind::DottedPolyline || x != kPenUp) x = fine(x);
-                if (kind == PageRecordKind::DottedPolyline || y != kPenUp) y = fine(y);
-                d.points.push_back({x, y});
+            break;
+        case PageRecordKind::Clip:
+            if (p.size() >= 16)
+                data = ClipData{fine(i32_at(p, 0)), fine(i32_at(p, 4)), fine(i32_at(p, 8)), fine(i32_at(p, 12))};
+            break;
+        case PageRecordKind::Shape:
+            if (p.size() >= 24) {
+                ShapeData d{u32_at(p, 0),        fine(i32_at(p, 8)),  fine(i32_at(p, 12)),
+                            fine(i32_at(p, 16)), fine(i32_at(p, 20)), {}};
+                if (static_cast<ShapeCode>(d.code) == ShapeCode::Bitmap) {
+                    std::string_view rest = p.substr(24);
+                    const std::size_t nul = rest.find('\0');
+                    std::string name(rest.substr(0, nul));
+                    // Only a plain name inside the page's folder; anything else draws nothing.
+                    if (is_safe_path_component(name) && name.find('\\') == std::string::npos &&
+                        name.find(':') == std::string::npos)
+                        d.file_name = std::move(name);
+                }
+                data = std::move(d);
             }
-            if (kind == PageRecordKind::DottedPolyline && !d.points.empty()) {
-                const fw::Pt last = d.points.back();
-                if (std::abs(std::int64_t{last.x}) >= 65536 || std::abs(std::int64_t{last.y}) >= 65536) d.points.pop_back();
+            break;
+        case PageRecordKind::Band:
+            if (p.size() >= 28) {
+                BandData d{u32_at(p, 0),
+                           u32_at(p, 4),
+                           u32_at(p, 8),
+                           fine(i32_at(p, 12)),
+                           fine(i32_at(p, 16)),
+                           fine(i32_at(p, 20)),
+                           {}};
+                const std::size_t n = clamp_count(u32_at(p, 24), p, 28, 4);
+                d.values.reserve(n);
+                for (std::size_t i = 0; i < n; ++i) d.values.push_back(fine(i32_at(p, 28 + 4 * i)));
+                data = std::move(d);
             }
-            data = std::move(d);
-        }
-        break;
-    case PageRecordKind::Text:
-        if (p.size() >= 12) {
-            TextData d{fine(i32_at(p, 0)), fine(i32_at(p, 4)), {}};
-            std::string_view raw = p.substr(12, clamp_count(u32_at(p, 8), p, 12, 1));
-            std::size_t start = 0;
-            if (raw.size() >= 2 && raw[0] == kEsc) {
-                d.text.assign(raw.substr(0, 2));
-                start = 2;
+            break;
+        case PageRecordKind::Trace:
+            if (p.size() >= 20) {
+                TraceData d{i32_at(p, 0), fine(i32_at(p, 4)), fine(i32_at(p, 8)), fine(i32_at(p, 12)), {}};
+                const std::size_t n = clamp_count(u32_at(p, 16), p, 20, 2);
+                d.samples.reserve(n);
+                for (std::size_t i = 0; i < n; ++i) d.samples.push_back(u16_at(p, 20 + 2 * i));
+                data = std::move(d);
             }
-            std::string body;
-            for (std::size_t i = start; i < raw.size(); ++i)
-                if (raw[i] != '\0') body.push_back(raw[i]);
-            d.text += oem ? page_text_from_oem(body) : body;
-            data = std::move(d);
-        }
-        break;
-    case PageRecordKind::DotRows:
-    case PageRecordKind::DotColumns:
-        if (p.size() >= 20) {
-            DotsData d{u32_at(p, 0), u32_at(p, 4), fine(i32_at(p, 8)), fine(i32_at(p, 12)), {}};
-            const std::size_t n = clamp_count(u32_at(p, 16), p, 20, 4);
-            d.positions.reserve(n);
-            for (std::size_t i = 0; i < n; ++i) {
-                const std::int64_t v = i32_at(p, 20 + 4 * i);
-                d.positions.push_back(kind == PageRecordKind::DotRows ? static_cast<std::int32_t>((v + 16) / 32)
-                                                                      : static_cast<std::int32_t>(v / 32));
+            break;
+        case PageRecordKind::Polyline:
+        case PageRecordKind::DottedPolyline:
+            if (p.size() >= 4) {
+                PolylineData d;
+                const std::size_t n = clamp_count(u32_at(p, 0), p, 4, 8);
+                d.points.reserve(n);
+                for (std::size_t i = 0; i < n; ++i) {
+                    std::int32_t x = i32_at(p, 4 + 8 * i), y = i32_at(p, 8 + 8 * i);
+                    if (kind == PageRecordKind::DottedPolyline || x != kPenUp) x = fine(x);
+                    if (kind == PageRecordKind::DottedPolyline || y != kPenUp) y = fine(y);
+                    d.points.push_back({x, y});
+                }
+                if (kind == PageRecordKind::DottedPolyline && !d.points.empty()) {
+                    const fw::Pt last = d.points.back();
+                    if (std::abs(std::int64_t{last.x}) >= 65536 || std::abs(std::int64_t{last.y}) >= 65536)
+                        d.points.pop_back();
+                }
+                data = std::move(d);
             }
-            data = std::move(d);
-        }
-        break;
-    default: break;
+            break;
+        case PageRecordKind::Text:
+            if (p.size() >= 12) {
+                TextData d{fine(i32_at(p, 0)), fine(i32_at(p, 4)), {}};
+                std::string_view raw = p.substr(12, clamp_count(u32_at(p, 8), p, 12, 1));
+                std::size_t start = 0;
+                if (raw.size() >= 2 && raw[0] == kEsc) {
+                    d.text.assign(raw.substr(0, 2));
+                    start = 2;
+                }
+                std::string body;
+                for (std::size_t i = start; i < raw.size(); ++i)
+                    if (raw[i] != '\0') body.push_back(raw[i]);
+                d.text += oem ? page_text_from_oem(body) : body;
+                data = std::move(d);
+            }
+            break;
+        case PageRecordKind::DotRows:
+        case PageRecordKind::DotColumns:
+            if (p.size() >= 20) {
+                DotsData d{u32_at(p, 0), u32_at(p, 4), fine(i32_at(p, 8)), fine(i32_at(p, 12)), {}};
+                const std::size_t n = clamp_count(u32_at(p, 16), p, 20, 4);
+                d.positions.reserve(n);
+                for (std::size_t i = 0; i < n; ++i) {
+                    const std::int64_t v = i32_at(p, 20 + 4 * i);
+                    d.positions.push_back(kind == PageRecordKind::DotRows ? static_cast<std::int32_t>((v + 16) / 32)
+                                                                          : static_cast<std::int32_t>(v / 32));
+                }
+                data = std::move(d);
+            }
+            break;
+        default: break;
     }
     return std::make_unique<PageItem>(kind, std::move(data), page);
 }
@@ -413,54 +434,54 @@ void draw_shape(fw::DrawContext& dc, const ShapeData& s, const CReportPage* page
     const fw::Sz px = dc.device_pixel_in_logical();
     auto P = [](std::int64_t x, std::int64_t y) { return fw::Pt{clamp32(x), clamp32(y)}; };
     switch (static_cast<ShapeCode>(s.code)) {
-    case ShapeCode::Logo:
-        dc.blit(logo_bitmap(), {clamp32(x1 - 32), s.y1, clamp32(x2 - 32), s.y2});
-        return;
-    case ShapeCode::Bitmap:
-        draw_bitmap_shape(dc, s, page);
-        return;
-    case ShapeCode::Triangle:
-        dc.set_fill(fw::FillStyle::Solid, kBlack);
-        dc.polygon({P(cx, y2), P(cx + h / 2, y1), P(cx - h / 2, y1)});
-        dc.set_fill(fw::FillStyle::Null);
-        return;
-    case ShapeCode::Arrow:
-        dc.set_fill(fw::FillStyle::Solid, kBlack);
-        dc.polygon({P(cx - h / 3, cy + 1), P(cx + h / 3, cy + 1), P(cx, y1)});
-        dc.set_fill(fw::FillStyle::Null);
-        dc.line(P(cx, y2), P(cx, cy));
-        return;
-    case ShapeCode::HatchedBox:
-    case ShapeCode::HatchedBoxAlt:
-        dc.set_fill(fw::FillStyle::HatchFDiagonal, kBlack);
-        if (dc.screen_style()) dc.set_pen(fw::PenStyle::Null);
-        dc.rect({s.x1, s.y1, clamp32(x2 + px.cx), clamp32(y2 + px.cy)});
-        dc.set_pen(fw::PenStyle::Solid, kBlack);
-        dc.set_fill(fw::FillStyle::Null);
-        return;
-    case ShapeCode::ShadedBox:
-    case ShapeCode::ShadedBoxAlt:
-        if (w <= px.cx) draw_dashed_line(dc, P(x1, y1), P(x1, y2));
-        else if (h <= px.cy) draw_dashed_line(dc, P(x1, y1), P(x2, y1));
-        else dc.fill_rect({s.x1, s.y1, s.x2, s.y2}, kLightGrey);
-        return;
-    case ShapeCode::Cross: {
-        const std::int64_t q = h / 2;
-        dc.line(P(cx - q, cy - q), P(cx + q, cy + q));
-        dc.line(P(cx - q, cy + q), P(cx + q, cy - q));
-        return;
-    }
-    case ShapeCode::Square: {
-        const std::int64_t q = h / 2;
-        dc.polyline({P(cx - q, cy - q), P(cx + q, cy - q), P(cx + q, cy + q), P(cx - q, cy + q), P(cx - q, cy - q)});
-        return;
-    }
-    case ShapeCode::Plus: {
-        const std::int64_t q = h / 2;
-        dc.line(P(cx, cy - q), P(cx, cy + q));
-        dc.line(P(cx - q, cy), P(cx + q, cy));
-        return;
-    }
+        case ShapeCode::Logo: dc.blit(logo_bitmap(), {clamp32(x1 - 32), s.y1, clamp32(x2 - 32), s.y2}); return;
+        case ShapeCode::Bitmap: draw_bitmap_shape(dc, s, page); return;
+        case ShapeCode::Triangle:
+            dc.set_fill(fw::FillStyle::Solid, kBlack);
+            dc.polygon({P(cx, y2), P(cx + h / 2, y1), P(cx - h / 2, y1)});
+            dc.set_fill(fw::FillStyle::Null);
+            return;
+        case ShapeCode::Arrow:
+            dc.set_fill(fw::FillStyle::Solid, kBlack);
+            dc.polygon({P(cx - h / 3, cy + 1), P(cx + h / 3, cy + 1), P(cx, y1)});
+            dc.set_fill(fw::FillStyle::Null);
+            dc.line(P(cx, y2), P(cx, cy));
+            return;
+        case ShapeCode::HatchedBox:
+        case ShapeCode::HatchedBoxAlt:
+            dc.set_fill(fw::FillStyle::HatchFDiagonal, kBlack);
+            if (dc.screen_style()) dc.set_pen(fw::PenStyle::Null);
+            dc.rect({s.x1, s.y1, clamp32(x2 + px.cx), clamp32(y2 + px.cy)});
+            dc.set_pen(fw::PenStyle::Solid, kBlack);
+            dc.set_fill(fw::FillStyle::Null);
+            return;
+        case ShapeCode::ShadedBox:
+        case ShapeCode::ShadedBoxAlt:
+            if (w <= px.cx)
+                draw_dashed_line(dc, P(x1, y1), P(x1, y2));
+            else if (h <= px.cy)
+                draw_dashed_line(dc, P(x1, y1), P(x2, y1));
+            else
+                dc.fill_rect({s.x1, s.y1, s.x2, s.y2}, kLightGrey);
+            return;
+        case ShapeCode::Cross: {
+            const std::int64_t q = h / 2;
+            dc.line(P(cx - q, cy - q), P(cx + q, cy + q));
+            dc.line(P(cx - q, cy + q), P(cx + q, cy - q));
+            return;
+        }
+        case ShapeCode::Square: {
+            const std::int64_t q = h / 2;
+            dc.polyline(
+                {P(cx - q, cy - q), P(cx + q, cy - q), P(cx + q, cy + q), P(cx - q, cy + q), P(cx - q, cy - q)});
+            return;
+        }
+        case ShapeCode::Plus: {
+            const std::int64_t q = h / 2;
+            dc.line(P(cx, cy - q), P(cx, cy + q));
+            dc.line(P(cx - q, cy), P(cx + q, cy));
+            return;
+        }
     }
     dc.set_fill(fw::FillStyle::Solid, kCyan);
     dc.rect({s.x1, s.y1, clamp32(x2 + px.cx), clamp32(y2 + px.cy)});
@@ -516,7 +537,8 @@ void draw_dotted_polyline(fw::DrawContext& dc, const PolylineData& l) {
         }
         std::size_t j = i + 1;
         while (j < p.size() && p[j].x > 0 && p[j].y > 0) ++j;
-        draw_run(dc, std::vector<fw::Pt>(p.begin() + static_cast<std::ptrdiff_t>(i), p.begin() + static_cast<std::ptrdiff_t>(j)));
+        draw_run(dc, std::vector<fw::Pt>(p.begin() + static_cast<std::ptrdiff_t>(i),
+                                         p.begin() + static_cast<std::ptrdiff_t>(j)));
         i = j;
     }
     dc.set_pen(fw::PenStyle::Solid, kBlack);
@@ -556,16 +578,34 @@ void draw_dots(fw::DrawContext& dc, const DotsData& d, bool rows, PageDrawState&
 void PageItem::draw(fw::DrawContext& dc, const PageFonts& fonts, PageDrawState& state) const {
     using K = PageRecordKind;
     switch (kind_) {
-    case K::Clip: if (auto* c = std::get_if<ClipData>(&data_)) draw_clip(dc, *c, state); return;
-    case K::Shape: if (auto* s = std::get_if<ShapeData>(&data_)) draw_shape(dc, *s, page_); return;
-    case K::Band: if (auto* b = std::get_if<BandData>(&data_)) draw_band(dc, *b); return;
-    case K::Trace: if (auto* t = std::get_if<TraceData>(&data_)) draw_trace(dc, *t); return;
-    case K::Polyline: if (auto* l = std::get_if<PolylineData>(&data_)) draw_polyline(dc, *l); return;
-    case K::DottedPolyline: if (auto* l = std::get_if<PolylineData>(&data_)) draw_dotted_polyline(dc, *l); return;
-    case K::Text: if (auto* t = std::get_if<TextData>(&data_)) draw_text(dc, *t, fonts); return;
-    case K::DotRows: if (auto* d = std::get_if<DotsData>(&data_)) draw_dots(dc, *d, true, state); return;
-    case K::DotColumns: if (auto* d = std::get_if<DotsData>(&data_)) draw_dots(dc, *d, false, state); return;
-    case K::Label: return;
+        case K::Clip:
+            if (auto* c = std::get_if<ClipData>(&data_)) draw_clip(dc, *c, state);
+            return;
+        case K::Shape:
+            if (auto* s = std::get_if<ShapeData>(&data_)) draw_shape(dc, *s, page_);
+            return;
+        case K::Band:
+            if (auto* b = std::get_if<BandData>(&data_)) draw_band(dc, *b);
+            return;
+        case K::Trace:
+            if (auto* t = std::get_if<TraceData>(&data_)) draw_trace(dc, *t);
+            return;
+        case K::Polyline:
+            if (auto* l = std::get_if<PolylineData>(&data_)) draw_polyline(dc, *l);
+            return;
+        case K::DottedPolyline:
+            if (auto* l = std::get_if<PolylineData>(&data_)) draw_dotted_polyline(dc, *l);
+            return;
+        case K::Text:
+            if (auto* t = std::get_if<TextData>(&data_)) draw_text(dc, *t, fonts);
+            return;
+        case K::DotRows:
+            if (auto* d = std::get_if<DotsData>(&data_)) draw_dots(dc, *d, true, state);
+            return;
+        case K::DotColumns:
+            if (auto* d = std::get_if<DotsData>(&data_)) draw_dots(dc, *d, false, state);
+            return;
+        case K::Label: return;
     }
 }
 
@@ -709,8 +749,8 @@ std::optional<PageFileContents> read_page_file(const std::string& path, bool oem
 }
 
 bool write_page_annotations(const std::string& path, std::int64_t annotation_offset,
-                            const std::vector<const PageItem*>& annotations, bool oem,
-                            std::int64_t* marker_offset, std::string* error) {
+                            const std::vector<const PageItem*>& annotations, bool oem, std::int64_t* marker_offset,
+                            std::string* error) {
     auto fail = [&](const std::string& why) {
         if (error) *error = why;
         return false;
@@ -738,58 +778,62 @@ void PageItem::write_rtf(RtfWriter& out) const {
         return r;
     };
     switch (kind_) {
-    case PageRecordKind::Polyline:
-        if (const auto* l = std::get_if<PolylineData>(&data_)) out.polyline_runs(pts_of(l->points), 0);
-        return;
-    case PageRecordKind::DottedPolyline:
-        if (const auto* l = std::get_if<PolylineData>(&data_)) {
-            if ((l->points.size() & 0xFF) == 1) {
-                // A single point has no second end: nothing to write.
-                if (l->points.size() >= 2)
-                    out.line_object(l->points[0].x, l->points[0].y, l->points[1].x, l->points[1].y, 2);
-            } else {
-                out.polyline_runs(pts_of(l->points), 2);
+        case PageRecordKind::Polyline:
+            if (const auto* l = std::get_if<PolylineData>(&data_)) out.polyline_runs(pts_of(l->points), 0);
+            return;
+        case PageRecordKind::DottedPolyline:
+            if (const auto* l = std::get_if<PolylineData>(&data_)) {
+                if ((l->points.size() & 0xFF) == 1) {
+                    // A single point has no second end: nothing to write.
+                    if (l->points.size() >= 2)
+                        out.line_object(l->points[0].x, l->points[0].y, l->points[1].x, l->points[1].y, 2);
+                } else {
+                    out.polyline_runs(pts_of(l->points), 2);
+                }
             }
-        }
-        return;
-    case PageRecordKind::DotRows:
-    case PageRecordKind::DotColumns:
-        if (const auto* d = std::get_if<DotsData>(&data_)) {
-            if (kind_ == PageRecordKind::DotRows && d->positions.size() == 76) return;
-            for (std::int32_t v : d->positions) {
-                if (kind_ == PageRecordKind::DotRows) out.line_object(d->a, v, d->b, v, 1);
-                else out.line_object(v, d->a, v, d->b, 1);
+            return;
+        case PageRecordKind::DotRows:
+        case PageRecordKind::DotColumns:
+            if (const auto* d = std::get_if<DotsData>(&data_)) {
+                if (kind_ == PageRecordKind::DotRows && d->positions.size() == 76) return;
+                for (std::int32_t v : d->positions) {
+                    if (kind_ == PageRecordKind::DotRows)
+                        out.line_object(d->a, v, d->b, v, 1);
+                    else
+                        out.line_object(v, d->a, v, d->b, 1);
+                }
             }
-        }
-        return;
-    case PageRecordKind::Trace:
-        if (const auto* t = std::get_if<TraceData>(&data_)) out.trace(pts_of(trace_points(*t)));
-        return;
-    case PageRecordKind::Shape:
-        if (const auto* s = std::get_if<ShapeData>(&data_)) {
-            const std::int32_t top = std::min(s->y1, s->y2);
-            const std::int32_t h = clamp32(std::abs(std::int64_t{s->y2} - s->y1));
-            const std::int32_t cx = clamp32((std::int64_t{s->x1} + s->x2) / 2);
-            switch (static_cast<ShapeCode>(s->code)) {
-            case ShapeCode::Logo:
-            case ShapeCode::Bitmap: out.logo(s->x1, s->y1); return;
-            case ShapeCode::Triangle: out.triangle(cx, top, h); return;
-            case ShapeCode::Arrow: out.arrow(cx, top, h); return;
-            case ShapeCode::HatchedBox:
-            case ShapeCode::HatchedBoxAlt: out.hatched_box(s->x1, s->y1, s->x2, s->y2); return;
-            case ShapeCode::ShadedBox:
-            case ShapeCode::ShadedBoxAlt:
-                if (s->x1 == s->x2 || s->y1 == s->y2) out.line_object(s->x1, s->y1, s->x2, s->y2, 3);
-                else out.shade_next_text();
-                return;
-            default: return;
+            return;
+        case PageRecordKind::Trace:
+            if (const auto* t = std::get_if<TraceData>(&data_)) out.trace(pts_of(trace_points(*t)));
+            return;
+        case PageRecordKind::Shape:
+            if (const auto* s = std::get_if<ShapeData>(&data_)) {
+                const std::int32_t top = std::min(s->y1, s->y2);
+                const std::int32_t h = clamp32(std::abs(std::int64_t{s->y2} - s->y1));
+                const std::int32_t cx = clamp32((std::int64_t{s->x1} + s->x2) / 2);
+                switch (static_cast<ShapeCode>(s->code)) {
+                    case ShapeCode::Logo:
+                    case ShapeCode::Bitmap: out.logo(s->x1, s->y1); return;
+                    case ShapeCode::Triangle: out.triangle(cx, top, h); return;
+                    case ShapeCode::Arrow: out.arrow(cx, top, h); return;
+                    case ShapeCode::HatchedBox:
+                    case ShapeCode::HatchedBoxAlt: out.hatched_box(s->x1, s->y1, s->x2, s->y2); return;
+                    case ShapeCode::ShadedBox:
+                    case ShapeCode::ShadedBoxAlt:
+                        if (s->x1 == s->x2 || s->y1 == s->y2)
+                            out.line_object(s->x1, s->y1, s->x2, s->y2, 3);
+                        else
+                            out.shade_next_text();
+                        return;
+                    default: return;
+                }
             }
-        }
-        return;
-    case PageRecordKind::Text:
-        if (const auto* t = std::get_if<TextData>(&data_)) out.text_item(t->text, t->x, t->y);
-        return;
-    default: return;
+            return;
+        case PageRecordKind::Text:
+            if (const auto* t = std::get_if<TextData>(&data_)) out.text_item(t->text, t->x, t->y);
+            return;
+        default: return;
     }
 }
 

@@ -58,9 +58,9 @@ constexpr std::int32_t kDividedPenUp = -67108864;
 
 // Text size codes and their prefixes (ESC + code; small has none).
 constexpr int kTextSmall = 0, kTextLarge = 1, kTextTiny = 2, kTextMedium = 3;
-int text_size_code(std::string_view text);          // 0 without a valid prefix
+int text_size_code(std::string_view text);  // 0 without a valid prefix
 std::string_view text_without_prefix(std::string_view text);
-std::string size_prefix(int code);                  // "" for small
+std::string size_prefix(int code);  // "" for small
 
 // The four report fonts by size code: "Times New Roman", heights 102, 160, 55, 130.
 using PageFonts = std::array<fw::Font, 4>;
@@ -101,8 +101,8 @@ struct DotsData {
     std::int32_t a = 0, b = 0;
     std::vector<std::int32_t> positions;
 };
-using PageItemData = std::variant<std::monostate, LabelData, ClipData, ShapeData, BandData, TraceData, PolylineData,
-                                  TextData, DotsData>;
+using PageItemData =
+    std::variant<std::monostate, LabelData, ClipData, ShapeData, BandData, TraceData, PolylineData, TextData, DotsData>;
 
 // Per-draw state of one page: the dot-grid code seen last (so that a page looks the same
 // whatever was drawn before it) and the origin offset of clip rectangles.

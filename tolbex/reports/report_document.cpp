@@ -306,8 +306,8 @@ bool ReportDocument::export_rtf(const std::string& folder, const std::string& fo
     if (!pages_.empty()) ensure_render_application();
     for (int i = 0; i < page_count(); ++i) {
         const std::string file = join_path(folder, page_bitmap_file_name(i + 1, kind));
-        if (!export_page_bitmap(*pages_[static_cast<std::size_t>(i)], fonts_, kPageBitmapWidth, kPageBitmapHeight,
-                                file, kind, error))
+        if (!export_page_bitmap(*pages_[static_cast<std::size_t>(i)], fonts_, kPageBitmapWidth, kPageBitmapHeight, file,
+                                kind, error))
             return false;
     }
     return true;

@@ -125,9 +125,7 @@ public:
     void set_archive_report_path(const std::string& path) { archive_report_path_ = path; }
     const std::string& archive_report_path() const { return archive_report_path_; }
     // Where audit records say the report is: the archive report path, else the report folder.
-    const std::string& audit_location() const {
-        return archive_report_path_.empty() ? folder_ : archive_report_path_;
-    }
+    const std::string& audit_location() const { return archive_report_path_.empty() ? folder_ : archive_report_path_; }
     void set_report_size(std::uint32_t size) { size_ = size; }
     std::uint32_t report_size() const { return size_; }
     void set_report_time(std::int64_t time) { time_ = time; }

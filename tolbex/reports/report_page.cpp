@@ -39,10 +39,10 @@ std::string polyline_payload(std::initializer_list<std::pair<int, int>> cm100) {
 
 std::string group_heading(std::int32_t group) {
     switch (group) {
-    case 1: return load_resource_string(kIdsStripsGroup);
-    case 2: return load_resource_string(kIdsIntervalGroup);
-    case 3: return load_resource_string(kIdsStGroup);
-    default: return {};
+        case 1: return load_resource_string(kIdsStripsGroup);
+        case 2: return load_resource_string(kIdsIntervalGroup);
+        case 3: return load_resource_string(kIdsStGroup);
+        default: return {};
     }
 }
 
@@ -179,16 +179,36 @@ std::unique_ptr<CReportPage> CReportPage::make_builtin(const std::string& file_n
     page->kind_ = Kind::BuiltIn;
     page->file_name_ = file_name;
     CReportPage* p = page.get();
-    p->add_item(PageItem::from_record(
-        PageRecordKind::Polyline,
-        polyline_payload({{0, 0}, {2000, 0}, {2000, 2830}, {1940, 2830}, {1940, 2850}, {1700, 2850}, {1700, 2830},
-                          {210, 2830}, {210, 2850}, {60, 2850}, {60, 2830}, {0, 2830}, {0, 0}}),
-        false, p));
-    p->add_item(PageItem::from_record(
-        PageRecordKind::Polyline,
-        polyline_payload({{10, 10}, {1990, 10}, {1990, 2820}, {1940, 2820}, {1940, 2800}, {1700, 2800}, {1700, 2820},
-                          {210, 2820}, {210, 2800}, {60, 2800}, {60, 2820}, {10, 2820}, {10, 10}}),
-        false, p));
+    p->add_item(PageItem::from_record(PageRecordKind::Polyline,
+                                      polyline_payload({{0, 0},
+                                                        {2000, 0},
+                                                        {2000, 2830},
+                                                        {1940, 2830},
+                                                        {1940, 2850},
+                                                        {1700, 2850},
+                                                        {1700, 2830},
+                                                        {210, 2830},
+                                                        {210, 2850},
+                                                        {60, 2850},
+                                                        {60, 2830},
+                                                        {0, 2830},
+                                                        {0, 0}}),
+                                      false, p));
+    p->add_item(PageItem::from_record(PageRecordKind::Polyline,
+                                      polyline_payload({{10, 10},
+                                                        {1990, 10},
+                                                        {1990, 2820},
+                                                        {1940, 2820},
+                                                        {1940, 2800},
+                                                        {1700, 2800},
+                                                        {1700, 2820},
+                                                        {210, 2820},
+                                                        {210, 2800},
+                                                        {60, 2800},
+                                                        {60, 2820},
+                                                        {10, 2820},
+                                                        {10, 10}}),
+                                      false, p));
     std::string logo;
     for (std::uint32_t v : {5u, 0u, 8200u, 280600u, 21000u, 284600u}) append_le32(logo, v);
     p->add_item(PageItem::from_record(PageRecordKind::Shape, logo, false, p));

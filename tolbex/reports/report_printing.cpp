@@ -41,9 +41,7 @@ constexpr std::int64_t kUmPerInch = 25400;
 // Resolution of the PDF printer's pages.
 constexpr int kPdfResolution = 600;
 
-std::int32_t um_to_pixels(std::int64_t um, int dpi) {
-    return static_cast<std::int32_t>(um * dpi / kUmPerInch);
-}
+std::int32_t um_to_pixels(std::int64_t um, int dpi) { return static_cast<std::int32_t>(um * dpi / kUmPerInch); }
 
 std::string cut_name(const std::string& name) {
     return name.size() > kPrintDocNameMax ? name.substr(0, kPrintDocNameMax) : name;
@@ -106,15 +104,16 @@ void draw_print_page(fw::DrawContext& dc, const ReportDocument& doc, int index, 
 }
 
 bool is_pdf_printer(const PrintSettings& settings, const std::string& printer) {
-    return !printer.empty() && !settings.pdf_printer_name.empty() && platform::iequals(printer, settings.pdf_printer_name);
+    return !printer.empty() && !settings.pdf_printer_name.empty() &&
+           platform::iequals(printer, settings.pdf_printer_name);
 }
 
 std::string pdf_output_path(const std::string& folder, const std::string& document_name) {
     std::string name;
     for (char c : document_name) {
         const unsigned char u = static_cast<unsigned char>(c);
-        name.push_back(u < 0x20 || c == '/' || c == '\\' || c == ':' || c == '*' || c == '?' || c == '"' ||
-                               c == '<' || c == '>' || c == '|'
+        name.push_back(u < 0x20 || c == '/' || c == '\\' || c == ':' || c == '*' || c == '?' || c == '"' || c == '<' ||
+                               c == '>' || c == '|'
                            ? '_'
                            : c);
     }
@@ -150,7 +149,8 @@ bool print_report(const ReportDocument& doc, const PrintRequest& request, const 
                 if (error) *error = kPrintStartFailed;
                 ok = false;
             } else {
-                ok = print_pages(painter, doc, sequence, settings, [&] { return writer.newPage(); }, error);
+                ok = print_pages(
+                    painter, doc, sequence, settings, [&] { return writer.newPage(); }, error);
                 if (!painter.end()) ok = false;
             }
         }
@@ -185,7 +185,8 @@ bool print_report(const ReportDocument& doc, const PrintRequest& request, const 
         if (error) *error = kPrintStartFailed;
         return false;
     }
-    const bool ok = print_pages(painter, doc, sequence, settings, [&] { return printer.newPage(); }, error);
+    const bool ok = print_pages(
+        painter, doc, sequence, settings, [&] { return printer.newPage(); }, error);
     if (!ok) printer.abort();
     painter.end();
     return ok;

@@ -24,12 +24,11 @@ inline constexpr std::size_t kPrintDocNameMax = 31;
 
 struct PrintRequest {
     std::string document_name;
-    int first_page = 0;  // 1-based; 0 or less: all pages from the first
-    int last_page = 0;   // 1-based; 0 or less: to the last
-    int duplicate_limit = 0;  // pages numbered this or below are printed twice
+    int first_page = 0;        // 1-based; 0 or less: all pages from the first
+    int last_page = 0;         // 1-based; 0 or less: to the last
+    int duplicate_limit = 0;   // pages numbered this or below are printed twice
     std::string printer_name;  // empty: the default printer
 };
-
 
 // Page numbers (1-based) in the order they are printed: first..last clamped to 1..page_count,
 // downwards when last < first, pages at or below the duplicate limit twice.

@@ -22,10 +22,10 @@ bool is_rtf_pen_up(std::int32_t v) { return v == kPenUp || v == kDividedPenUp; }
 
 int point_size(int code) {
     switch (code) {
-    case kTextLarge: return 12;
-    case kTextTiny: return 5;
-    case kTextMedium: return 10;
-    default: return 8;
+        case kTextLarge: return 12;
+        case kTextTiny: return 5;
+        case kTextMedium: return 10;
+        default: return 8;
     }
 }
 
@@ -65,10 +65,10 @@ void RtfWriter::end_object() { out_ += "}\n"; }
 
 void RtfWriter::style(int s) {
     switch (s) {
-    case 1: out_ += "\\dplinedot\\dplinew2"; break;
-    case 2: out_ += "\\dplinedash\\dplinew15"; break;
-    case 3: out_ += "\\dplinesolid\\dplinew15\\dplinecor192\\dplinecog192\\dplinecob192\n"; return;
-    default: out_ += "\\dplinesolid\\dplinew15"; break;
+        case 1: out_ += "\\dplinedot\\dplinew2"; break;
+        case 2: out_ += "\\dplinedash\\dplinew15"; break;
+        case 3: out_ += "\\dplinesolid\\dplinew15\\dplinecor192\\dplinecog192\\dplinecob192\n"; return;
+        default: out_ += "\\dplinesolid\\dplinew15"; break;
     }
     out_ += "\\dplinecor0\\dplinecog0\\dplinecob0\n";
 }
@@ -78,7 +78,8 @@ void RtfWriter::line_object(std::int32_t x1, std::int32_t y1, std::int32_t x2, s
     begin_object();
     out_ += "\\dpline\n\\dpptx0\\dppty0\\dpptx3024\\dppty720\n";
     out_ += format_string("\\dpx%i\\dpy%i\n", std::min(ax, bx), std::min(ay, by));
-    out_ += format_string("\\dpxsize%lld\\dpysize%lld\n", std::llabs(std::int64_t{bx} - ax), std::llabs(std::int64_t{by} - ay));
+    out_ += format_string("\\dpxsize%lld\\dpysize%lld\n", std::llabs(std::int64_t{bx} - ax),
+                          std::llabs(std::int64_t{by} - ay));
     style(s);
     end_object();
 }
@@ -92,7 +93,8 @@ void RtfWriter::polyline_runs(const std::vector<std::pair<std::int32_t, std::int
             begin_object();
             out_ += format_string("\\dppolyline\\dppolycount%i\n", static_cast<int>(j - i));
             for (std::size_t k = i; k < j; ++k)
-                out_ += format_string("\\dpptx%i\\dppty%i\n", rtf_twips_x(points[k].first), rtf_twips_y(points[k].second));
+                out_ +=
+                    format_string("\\dpptx%i\\dppty%i\n", rtf_twips_x(points[k].first), rtf_twips_y(points[k].second));
             out_ += "\\dpxsize8275\\dpysize8275\n";
             style(s);
             end_object();
@@ -197,15 +199,16 @@ void RtfWriter::hatched_box(std::int32_t x1, std::int32_t y1, std::int32_t x2, s
     begin_object();
     out_ += "\\dprect\n";
     out_ += format_string("\\dpx%i\\dpy%i\n", std::min(ax, bx), std::min(ay, by));
-    out_ += format_string("\\dpxsize%lld\\dpysize%lld\n", std::llabs(std::int64_t{bx} - ax), std::llabs(std::int64_t{by} - ay));
+    out_ += format_string("\\dpxsize%lld\\dpysize%lld\n", std::llabs(std::int64_t{bx} - ax),
+                          std::llabs(std::int64_t{by} - ay));
     out_ += "\\dplinesolid\\dplinew5\\dplinecor0\\dplinecog0\\dplinecob0\n";
     out_ += "\\dpfillbgcr255\\dpfillbgcg255\\dpfillbgcb255\n";
     out_ += "\\dpfillfgcr0\\dpfillfgcg0\\dpfillfgcb0\\dpfillpat22\n";
     end_object();
 }
 
-bool write_rtf_report(const std::string& report_folder, const std::string& output_path, int first_page,
-                      int last_page, bool oem, std::string* error) {
+bool write_rtf_report(const std::string& report_folder, const std::string& output_path, int first_page, int last_page,
+                      bool oem, std::string* error) {
     first_page = std::max(first_page, 1);
     RtfWriter w;
     w.header();
@@ -226,8 +229,10 @@ bool write_rtf_report(const std::string& report_folder, const std::string& outpu
     std::string crlf;
     crlf.reserve(w.text().size() + w.text().size() / 16);
     for (char c : w.text()) {
-        if (c == '\n') crlf += "\r\n";
-        else crlf.push_back(c);
+        if (c == '\n')
+            crlf += "\r\n";
+        else
+            crlf.push_back(c);
     }
     if (!platform::atomic_write_file(output_path, crlf)) {
         if (error) *error = "Calvera is unable to write to the file, check it is not already open, or read only.";

@@ -26,8 +26,7 @@ void expect_files(const Files& actual, const Files& expected) {
         if (x == y) continue;
         std::size_t at = 0;
         while (at < x.size() && at < y.size() && x[at] == y[at]) ++at;
-        ADD_FAILURE() << a[i] << ": " << x.size() << " bytes, expected " << y.size() << "; first difference at "
-                      << at;
+        ADD_FAILURE() << a[i] << ": " << x.size() << " bytes, expected " << y.size() << "; first difference at " << at;
     }
 }
 
@@ -35,7 +34,8 @@ std::string as_text(const Bytes& b) { return std::string(b.begin(), b.end()); }
 Bytes as_bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 const std::string kPatientText =
-    "--\r\n--\r\nDoe Jane\r\n--\r\n--\r\n--\r\n--\r\nABCD1234566\r\nP123\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--";
+    "--\r\n--\r\nDoe "
+    "Jane\r\n--\r\n--\r\n--\r\n--\r\nABCD1234566\r\nP123\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--\r\n--";
 const std::string kDescription = "Holter of Jane Doe";
 const std::string kSound("RIFF\x04\x00\x00\x00WAVE", 12);
 

@@ -72,13 +72,12 @@ using RunResult = tv::platform::testing::CapturedRun;
 // process itself points at the same root as the program it runs.
 class CliTest : public ::testing::Test {
 protected:
-
     // Runs tolbex with TORVANE_ROOT, TMPDIR, TZ=UTC, LC_ALL=C, no display, stdin closed and a
     // time limit; a run over the limit is killed and fails.
     RunResult run(const std::vector<std::string>& args, int limit_seconds = 60) {
         std::vector<std::string> env = {
-            "TORVANE_ROOT=" + root.string(), "TMPDIR=" + tmp.string(), "TZ=UTC", "LC_ALL=C",
-            "HOME=" + t.string(), "PATH=/usr/local/bin:/usr/bin:/bin",
+            "TORVANE_ROOT=" + root.string(),     "TMPDIR=" + tmp.string(), "TZ=UTC", "LC_ALL=C", "HOME=" + t.string(),
+            "PATH=/usr/local/bin:/usr/bin:/bin",
         };
         for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
             if (const char* v = std::getenv(keep)) env.push_back(std::string(keep) + "=" + v);
@@ -131,9 +130,23 @@ inline void append_entry(const fs::path& archive, const IndexEntry& e, const cha
 
 // A version-8 PATIENT.TXT with `recording_id` on line 8 (and 17 lines in all).
 inline std::string patient_txt(const std::string& recording_id, const std::string& name = "Smith, John") {
-    std::vector<std::string> lines = {"C:\\ANALYSER\\PATIENT.TXT", "Mon Dec 03 14:05:09 2007", name, "01/02/1950",
-                                      "57", "M", "--", recording_id, "1234", "Dr Who", "--", "General", "03/12/2007",
-                                      "R42", "R42", "04/12/2007", "No comment"};
+    std::vector<std::string> lines = {"C:\\ANALYSER\\PATIENT.TXT",
+                                      "Mon Dec 03 14:05:09 2007",
+                                      name,
+                                      "01/02/1950",
+                                      "57",
+                                      "M",
+                                      "--",
+                                      recording_id,
+                                      "1234",
+                                      "Dr Who",
+                                      "--",
+                                      "General",
+                                      "03/12/2007",
+                                      "R42",
+                                      "R42",
+                                      "04/12/2007",
+                                      "No comment"};
     std::string text;
     for (auto& l : lines) text += l + "\r\n";
     return text;

@@ -49,7 +49,8 @@ TEST_F(FindTest, FindsEveryMatchInArchiveAndIndexOrder) {
 
 TEST_F(FindTest, ParameterFileGivesTheSameResult) {
     const fs::path out = t / "out file.txt";
-    write_file(t / "params.txt", "/find RECORDING_ID ABCD1234566\r\n\"" + g.string() + "\" \"" + out.string() + "\" x\r\n");
+    write_file(t / "params.txt",
+               "/find RECORDING_ID ABCD1234566\r\n\"" + g.string() + "\" \"" + out.string() + "\" x\r\n");
     auto r = run({"/paramfile", (t / "params.txt").string()});
     EXPECT_EQ(r.code, 2) << r.err;
     EXPECT_EQ(split_lines(read_file(out)), expected());

@@ -15,10 +15,9 @@ protected:
         write_file(g / "STANDARD" / "R.FUL" / "PATIENT.TXT", patient_txt("ABCD1234566"));
         hkcu = root / "user" / "registry" / "HKCU.reg";
         hklm = root / "registry" / "HKLM.reg";
-        write_hive(hkcu,
-                   "[Software\\Torvane Medical\\Calvera\\Archives]\r\n\"Archive 0\"=\"" + g.string() +
-                       "\"\r\n\"Archive 1\"=\"" + (t / "G2").string() + "\"\r\n\"Default Archive\"=\"" +
-                       g.string() + "\"\r\n");
+        write_hive(hkcu, "[Software\\Torvane Medical\\Calvera\\Archives]\r\n\"Archive 0\"=\"" + g.string() +
+                             "\"\r\n\"Archive 1\"=\"" + (t / "G2").string() + "\"\r\n\"Default Archive\"=\"" +
+                             g.string() + "\"\r\n");
     }
 
     std::vector<std::string> find_args() const {
@@ -73,8 +72,10 @@ TEST_F(HeadlessTest, LoggingWithoutDescriptorFileRefusesToStart) {
 
 TEST_F(HeadlessTest, LoggingWithDescriptorFileAuditsTheExport) {
     write_file(t / "msg.so", "descriptor");
-    write_hive(hklm, "[Software\\Torvane Medical\\Quorril]\r\n\"Enable Logging\"=\"Yes\"\r\n"
-                     "[Software\\Torvane Medical\\Log]\r\n\"DLL Install Path\"=\"" + (t / "msg.so").string() + "\"\r\n");
+    write_hive(hklm,
+               "[Software\\Torvane Medical\\Quorril]\r\n\"Enable Logging\"=\"Yes\"\r\n"
+               "[Software\\Torvane Medical\\Log]\r\n\"DLL Install Path\"=\"" +
+                   (t / "msg.so").string() + "\"\r\n");
     auto r = run({"/export", "TVZ", (g / "STANDARD" / "R.FUL").string(), (t / "R.TVZ").string(), "x"});
     EXPECT_EQ(r.code, 0) << r.err;
     bool found_log = false;

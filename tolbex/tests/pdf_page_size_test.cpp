@@ -36,7 +36,8 @@ PdfFacts read_pdf_facts(const std::string& pdf) {
     std::smatch m;
     if (std::regex_search(pdf, m, count)) f.count = std::stoi(m[1].matched ? m[1].str() : m[2].str());
     for (auto it = std::sregex_iterator(pdf.begin(), pdf.end(), box); it != std::sregex_iterator(); ++it)
-        f.media_boxes.emplace_back(std::stod((*it)[3]) - std::stod((*it)[1]), std::stod((*it)[4]) - std::stod((*it)[2]));
+        f.media_boxes.emplace_back(std::stod((*it)[3]) - std::stod((*it)[1]),
+                                   std::stod((*it)[4]) - std::stod((*it)[2]));
     return f;
 }
 
@@ -55,8 +56,11 @@ protected:
     void settings(const std::string& extra) {
         write_hive(root / "user" / "registry" / "HKCU.reg",
                    "[Software\\Torvane Medical\\Calvera\\Pelwin]\r\n\"PDF Printer Name\"=\"PDF File\"\r\n"
-                   "\"PDF Output Folder\"=\"" + pdf_folder.string() + "\"\r\n\r\n"
-                   "[Software\\Torvane Medical\\Calvera\\Settings]\r\n" + extra);
+                   "\"PDF Output Folder\"=\"" +
+                       pdf_folder.string() +
+                       "\"\r\n\r\n"
+                       "[Software\\Torvane Medical\\Calvera\\Settings]\r\n" +
+                       extra);
     }
     fs::path r, pdf_folder;
 };

@@ -93,7 +93,8 @@ TEST_F(ReportCliTest, PrintToThePdfPrinterRepeatsTheFirstPages) {
     const fs::path pdf_folder = t / "pdf";
     write_hive(root / "user" / "registry" / "HKCU.reg",
                "[Software\\Torvane Medical\\Calvera\\Pelwin]\r\n\"PDF Printer Name\"=\"PDF File\"\r\n"
-               "\"PDF Output Folder\"=\"" + pdf_folder.string() + "\"\r\n");
+               "\"PDF Output Folder\"=\"" +
+                   pdf_folder.string() + "\"\r\n");
     const RunResult res = run({"/printto", r.string(), "0", "0", "1", "2", "NJob Title", "PDF File"});
     ASSERT_EQ(res.code, 0) << res.err;
     const std::string pdf = read_file(pdf_folder / "Job Title.pdf");

@@ -5,7 +5,8 @@ namespace cli {
 namespace {
 
 const char* const kHeader1 =
-    "-----------------------\nCalvera Log File\n-----------------------\n\nThis log file was produced by Calvera when its "
+    "-----------------------\nCalvera Log File\n-----------------------\n\nThis log file was produced by Calvera when "
+    "its "
     "\"storefolder\"\ncommand-line option was used. It lists the results of the \"storefolder\"\noperation as follows "
     "(these items are all one one line for each stored report):\n\n        [Store result status code] If not 0, report "
     "was NOT stored.\n        Date that report was stored.\n        Time that report was stored.\n        \"Name of "

@@ -151,14 +151,20 @@ TEST_F(TransferTest, StoreErrorCodes) {
 TEST_F(TransferTest, StoresHandMadeBytes) {
     std::string tvz;
     // "A.TXT" = "A" and an empty "E.DAT", byte for byte.
-    tvz += std::string("\x44\x48\x09\x02" "A.TXT\0\0\0\0\0\0\0\0\0\0\0", 20) +
+    tvz += std::string(
+               "\x44\x48\x09\x02"
+               "A.TXT\0\0\0\0\0\0\0\0\0\0\0",
+               20) +
            std::string("\x06\0\0\0\x01\0\0\0\x78\x02\x6E\x87", 12) + std::string("\x00\x06\x82\x02\xFE\x01", 6);
-    tvz += std::string("\x44\x48\x09\x02" "E.DAT\0\0\0\0\0\0\0\0\0\0\0", 20) + std::string(12, '\0');
+    tvz += std::string(
+               "\x44\x48\x09\x02"
+               "E.DAT\0\0\0\0\0\0\0\0\0\0\0",
+               20) +
+           std::string(12, '\0');
     tvz += tvz_literal_entry("REPINFO.TXT", "Golden\r\n519\r\n1196690709\r\n1234\r\n");
     tvz += tvz_entry("AB.BIN", std::string("\x00\x06\x82\x08\xED\x05\xFC\x03", 8), 4);
     tvz += tvz_literal_entry("FILE0000.DAT", "attachment");
-    tvz += tvz_literal_entry("LONGNAME.TXT",
-                             "C:\\TEMP\\REPORT_ATTACHMENT_LONG.DAT\r\nC:\\TEMP\\file0000.dat\r\n");
+    tvz += tvz_literal_entry("LONGNAME.TXT", "C:\\TEMP\\REPORT_ATTACHMENT_LONG.DAT\r\nC:\\TEMP\\file0000.dat\r\n");
     write_file(t / "G.TVZ", tvz);
 
     auto r = run({"/store", (t / "G.TVZ").string(), g2.string(), "Other"});

@@ -30,10 +30,18 @@ struct EventType {
 };
 
 constexpr EventType kEventTypes[] = {
-    {0, "dropped beat", 8, false}, {1, "pause", 10, true},   {2, "VT > 100bpm", 4, true},
-    {3, "SVT", 11, true},          {4, "premature single VE", 6, false}, {5, "VT < 100bpm", 3, true},
-    {6, "bradycardia", 9, false},  {9, "bigeminy", 0, false}, {10, "triplet", 2, false},
-    {11, "couplet", 1, false},     {13, "single VE", 5, false}, {14, "SVE", 7, false},
+    {0, "dropped beat", 8, false},
+    {1, "pause", 10, true},
+    {2, "VT > 100bpm", 4, true},
+    {3, "SVT", 11, true},
+    {4, "premature single VE", 6, false},
+    {5, "VT < 100bpm", 3, true},
+    {6, "bradycardia", 9, false},
+    {9, "bigeminy", 0, false},
+    {10, "triplet", 2, false},
+    {11, "couplet", 1, false},
+    {13, "single VE", 5, false},
+    {14, "SVE", 7, false},
     {148, "operator AF event", 12, false},
 };
 
@@ -158,8 +166,7 @@ void TimiArrhData::count_events() {
         const EventType* t = find_type(e.type());
         if (!t) continue;
         const std::int64_t end_second = e.end() / 128;
-        const std::int64_t row =
-            floor_div(std::int64_t(e.day_index()) * 86400 + start_second_ + end_second, 86400);
+        const std::int64_t row = floor_div(std::int64_t(e.day_index()) * 86400 + start_second_ + end_second, 86400);
         if (row < 0 || row >= kArrhDays) continue;  // outside the eight calendar days of the table
         TimiArrhDayCounts& counts = day_counts_[row];
         if (t->code == 148) {
@@ -191,8 +198,9 @@ std::string TimiArrhData::summary_text(const std::string& file_name) const {
     out += "Max HR (bpm): " + std::to_string(h.max_hr) + kNl;
     out += "Mean HR (bpm): " + std::to_string(h.mean_hr) + kNl + kNl;
     out += std::string("Arrhythmia Events") + kNl + kNl;
-    out += std::string("Day,Bigem,Coup,Trip,VT <100,VT >100,Single VE,Prem Single VE,SVE,Dropped beat,Brady,Pause,"
-                       "SVT,AFsec") +
+    out += std::string(
+               "Day,Bigem,Coup,Trip,VT <100,VT >100,Single VE,Prem Single VE,SVE,Dropped beat,Brady,Pause,"
+               "SVT,AFsec") +
            kNl + kNl;
     for (int r = 0; r < kArrhDays; ++r) {
         out += std::to_string(r + 1);
@@ -200,8 +208,8 @@ std::string TimiArrhData::summary_text(const std::string& file_name) const {
         out += "," + std::to_string((day_counts_[r][12] + 64) / 128) + kNl;
     }
     out += std::string(kNl) + "Serious arrhythmia events" + kNl + kNl;
-    out += std::string("Event,Start Time,End Time,Length (beats or samples),Peak Rate (bpm),Peak Rate Time") + kNl +
-           kNl;
+    out +=
+        std::string("Event,Start Time,End Time,Length (beats or samples),Peak Rate (bpm),Peak Rate Time") + kNl + kNl;
     const auto number = [](std::int32_t v) { return v == kNoValue ? std::string() : std::to_string(v); };
     for (const auto& e : serious_) {
         const int d = e.day_index();

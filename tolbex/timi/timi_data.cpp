@@ -66,10 +66,10 @@ bool parse_time_at(std::string_view text, std::size_t& pos, int& h, int& m, int&
     return h < 24 && m < 60 && s < 60;
 }
 
-constexpr const char* kHeadings[kTimiColumns] = {
-    " Use? ",    " Day ",   " Time ",   " HR ",     " STBase1 ", " JAbs1 ", " STAbs1 ", " STDev1 ",
-    " Slope1 ",  " Ch1 ",   " STBase2 ", " JAbs2 ", " STAbs2 ",  " STDev2 ", " Slope2 ", " Ch2 ",
-    " STBase3 ", " JAbs3 ", " STAbs3 ", " STDev3 ", " Slope3 ",  " Ch3 "};
+constexpr const char* kHeadings[kTimiColumns] = {" Use? ",   " Day ",    " Time ",   " HR ",  " STBase1 ", " JAbs1 ",
+                                                 " STAbs1 ", " STDev1 ", " Slope1 ", " Ch1 ", " STBase2 ", " JAbs2 ",
+                                                 " STAbs2 ", " STDev2 ", " Slope2 ", " Ch2 ", " STBase3 ", " JAbs3 ",
+                                                 " STAbs3 ", " STDev3 ", " Slope3 ", " Ch3 "};
 
 bool valid_row(const std::vector<TimiRow>& rows, std::int64_t r) { return r >= 0 && r < std::int64_t(rows.size()); }
 
@@ -78,8 +78,8 @@ bool valid_row(const std::vector<TimiRow>& rows, std::int64_t r) { return r >= 0
 // --- date-times ---
 
 TimiDateTime TimiDateTime::from_parts(int year, int month, int day, int h, int m, int s) {
-    if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1 || day > days_in_month(year, month) ||
-        h < 0 || h > 23 || m < 0 || m > 59 || s < 0 || s > 59) {
+    if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1 || day > days_in_month(year, month) || h < 0 ||
+        h > 23 || m < 0 || m > 59 || s < 0 || s > 59) {
         return {TimiStatus::Invalid, 0};
     }
     return {TimiStatus::Valid, days_from_civil(year, month, day) * 86400 + h * 3600LL + m * 60LL + s};
@@ -87,11 +87,11 @@ TimiDateTime TimiDateTime::from_parts(int year, int month, int day, int h, int m
 
 std::int64_t TimiDateTime::day_number() const { return floor_div(seconds, 86400); }
 
-std::int32_t TimiDateTime::second_of_day() const {
-    return static_cast<std::int32_t>(seconds - day_number() * 86400);
-}
+std::int32_t TimiDateTime::second_of_day() const { return static_cast<std::int32_t>(seconds - day_number() * 86400); }
 
-void TimiDateTime::date_parts(int& year, int& month, int& day) const { civil_from_days(day_number(), year, month, day); }
+void TimiDateTime::date_parts(int& year, int& month, int& day) const {
+    civil_from_days(day_number(), year, month, day);
+}
 
 std::string TimiDateTime::time_text() const {
     char buffer[16];
@@ -432,8 +432,8 @@ void TimiData::selection_range(int channel, std::int32_t& first, std::int32_t& e
     }
 }
 
-std::int32_t TimiData::run_search(int channel, std::int64_t a, std::int64_t end, double fraction,
-                                  double reference, int run) const {
+std::int32_t TimiData::run_search(int channel, std::int64_t a, std::int64_t end, double fraction, double reference,
+                                  int run) const {
     a = std::max<std::int64_t>(a, 0);
     end = std::min<std::int64_t>(end, row_count());
     const double limit = fraction * reference;
@@ -487,8 +487,7 @@ void TimiData::compute_stemi(std::array<std::int32_t, 3>& first, std::array<std:
         }
         const std::int32_t e = std::min(end[c], row_count());
         std::int32_t peak = m.peak_fixed ? m.fixed_peak_row : peak_row(c, first[c], e);
-        if (!valid_row(rows, peak) || !timi_present(rows[peak].channel[c].st_abs) ||
-            rows[peak].channel[c].st_abs < 0) {
+        if (!valid_row(rows, peak) || !timi_present(rows[peak].channel[c].st_abs) || rows[peak].channel[c].st_abs < 0) {
             reset_channel();
             continue;
         }

@@ -113,12 +113,12 @@ struct StemiMeasurement {
     bool peak_fixed = false;
     std::int32_t fixed_peak_row = 0;
     double peak_value = 0.0;
-    std::array<TimiSpan, 3> time_to;           // 50, 30, 10 per cent
-    std::array<TimiSpan, 2> time_below_4h;     // 50, 30 per cent for more than four hours
-    std::array<double, 3> slope_at{};          // mm/s at 50, 30, 10 per cent
+    std::array<TimiSpan, 3> time_to;        // 50, 30, 10 per cent
+    std::array<TimiSpan, 2> time_below_4h;  // 50, 30 per cent for more than four hours
+    std::array<double, 3> slope_at{};       // mm/s at 50, 30, 10 per cent
     TimiDateTime infusion_time;
     std::int32_t infusion_day = 0;
-    std::array<TimiSpan, 3> infusion_to;       // 50, 30, 10 per cent
+    std::array<TimiSpan, 3> infusion_to;  // 50, 30, 10 per cent
     std::string text;
 
     // Every status null, numbers 0, not fixed, no text.

@@ -143,8 +143,8 @@ bool TimiData::read_data_text(std::string_view text) {
             return true;
         };
         int hh = 0, mm = 0, ss = 0, dd = 0, mo = 0, yy = 0;
-        if (!number(0, 2, hh) || !number(3, 2, mm) || !number(6, 2, ss) || !number(9, 2, dd) ||
-            !number(12, 2, mo) || !number(15, std::string_view::npos, yy)) {
+        if (!number(0, 2, hh) || !number(3, 2, mm) || !number(6, 2, ss) || !number(9, 2, dd) || !number(12, 2, mo) ||
+            !number(15, std::string_view::npos, yy)) {
             return false;
         }
         header.start = TimiDateTime::from_parts(yy, mo, dd, hh, mm, ss);

@@ -50,7 +50,7 @@ std::int32_t leading_int(std::string_view text) {
     const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
     if (r.ec == std::errc::result_out_of_range) {
         return (!text.empty() && text.front() == '-') ? std::numeric_limits<std::int32_t>::min()
-                                                       : std::numeric_limits<std::int32_t>::max();
+                                                      : std::numeric_limits<std::int32_t>::max();
     }
     if (r.ec != std::errc()) return 0;
     if (value > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();

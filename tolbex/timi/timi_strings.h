@@ -21,21 +21,21 @@ inline constexpr unsigned kStrTimiKeySlope = 6110;          // "Channel %d Slope
 inline constexpr unsigned kStrTimiCodeFirst = 6111;
 inline constexpr unsigned kStrTimiCodeUnknown = 6121;
 
-inline constexpr unsigned kStrTimiReadError = 6122;         // "There was an error while reading file ..."
-inline constexpr unsigned kStrTimiNoData = 6123;            // "Day %i does not contain any data, ..."
+inline constexpr unsigned kStrTimiReadError = 6122;  // "There was an error while reading file ..."
+inline constexpr unsigned kStrTimiNoData = 6123;     // "Day %i does not contain any data, ..."
 inline constexpr unsigned kStrTimiPatientMismatch = 6124;
 inline constexpr unsigned kStrTimiRecordingMismatch = 6125;
-inline constexpr unsigned kStrTimiDateMismatch = 6126;      // "Incorrect date for day %d. ..."
-inline constexpr unsigned kStrTimiCriteriaWarning = 6127;   // "WARNING!\nThere is a mismatch ..."
-inline constexpr unsigned kStrTimiCriteriaChannel = 6128;   // "\nChannel %d\t\tElevation..."
-inline constexpr unsigned kStrTimiCriteriaDay = 6129;       // "Day %d\t\t%s\t\t%s\t\t%s\n"
-inline constexpr unsigned kStrTimiArrhevntError = 6130;     // "There was an error while reading arrhevnt.txt ..."
-inline constexpr unsigned kStrTimiDayListError = 6131;      // the day list cannot be read
-inline constexpr unsigned kStrTimiArrhCalcError = 6132;     // "Exception caught in ...calc_timi_arrh_data() ..."
-inline constexpr unsigned kStrTimiArrhWriteError = 6133;    // "Exception caught in ...write_timi_arrh_summary() ..."
-inline constexpr unsigned kStrTimiArrhNoLog = 6134;         // the audit log cannot be opened
-inline constexpr unsigned kStrTimiArrhStoreFailed = 6135;   // the report could not be stored
-inline constexpr unsigned kStrTimiArrhShortFile = 6136;     // an event file is too short
+inline constexpr unsigned kStrTimiDateMismatch = 6126;     // "Incorrect date for day %d. ..."
+inline constexpr unsigned kStrTimiCriteriaWarning = 6127;  // "WARNING!\nThere is a mismatch ..."
+inline constexpr unsigned kStrTimiCriteriaChannel = 6128;  // "\nChannel %d\t\tElevation..."
+inline constexpr unsigned kStrTimiCriteriaDay = 6129;      // "Day %d\t\t%s\t\t%s\t\t%s\n"
+inline constexpr unsigned kStrTimiArrhevntError = 6130;    // "There was an error while reading arrhevnt.txt ..."
+inline constexpr unsigned kStrTimiDayListError = 6131;     // the day list cannot be read
+inline constexpr unsigned kStrTimiArrhCalcError = 6132;    // "Exception caught in ...calc_timi_arrh_data() ..."
+inline constexpr unsigned kStrTimiArrhWriteError = 6133;   // "Exception caught in ...write_timi_arrh_summary() ..."
+inline constexpr unsigned kStrTimiArrhNoLog = 6134;        // the audit log cannot be opened
+inline constexpr unsigned kStrTimiArrhStoreFailed = 6135;  // the report could not be stored
+inline constexpr unsigned kStrTimiArrhShortFile = 6136;    // an event file is too short
 
 // Registers the English table; the program calls it once at start (tests too).
 void register_timi_strings();

@@ -40,8 +40,8 @@ std::string episode_line(const TimiData& d, std::int32_t a, std::int32_t b) {
 }
 
 std::string zero_episode_line() {
-    std::string out = format_int(0, 4) + "  " + format_int(0, 2) + "  00:00:00  " + format_int(0, 2) +
-                      "  00:00:00 " + format_episode_span({}) + "   " + format_int(0, 4);
+    std::string out = format_int(0, 4) + "  " + format_int(0, 2) + "  00:00:00  " + format_int(0, 2) + "  00:00:00 " +
+                      format_episode_span({}) + "   " + format_int(0, 4);
     for (int i = 0; i < 4; ++i) out += "  " + marked_rate(0);
     out += "   " + format_int(0, 4) + " " + format_fixed(0.0, 1, 10) + " " + format_fixed(0.0, 1, 10) + " " +
            format_fixed(0.0, 0, 10) + kNl;
@@ -56,11 +56,13 @@ std::string TimiData::summary_file_text(const std::string& file_name) const {
         out += std::string("Quorril TIMI summary file") + kNl;
         out += "Filename: " + file_name + kNl + kNl;
         out += timi_header_block(*this, rows.front().time.time_text());
-        out += std::string("                                            ---------------Heart Rates--------------"
-                           "       STAbs      STDev      Isch") +
+        out += std::string(
+                   "                                            ---------------Heart Rates--------------"
+                   "       STAbs      STDev      Isch") +
                kNl;
-        out += std::string("  Ch   Onset         End          Duration  -1.0mm   -10     -5     -1   Onset   Max"
-                           "        Max        Max      Burden") +
+        out += std::string(
+                   "  Ch   Onset         End          Duration  -1.0mm   -10     -5     -1   Onset   Max"
+                   "        Max        Max      Burden") +
                kNl;
         out += std::string(118, '-') + kNl;
     }
@@ -79,8 +81,8 @@ std::string TimiData::summary_file_text(const std::string& file_name) const {
     }
     if (!any_episode) out += zero_episode_line();
     if (!stemi[0].text.empty() || !stemi[1].text.empty() || !stemi[2].text.empty()) {
-        out += std::string(kNl) + kNl + "------------------------------" + kNl + "TIMI 28 / Clarity Measurements" + kNl +
-               "------------------------------" + kNl + kNl;
+        out += std::string(kNl) + kNl + "------------------------------" + kNl + "TIMI 28 / Clarity Measurements" +
+               kNl + "------------------------------" + kNl + kNl;
         for (const auto& s : stemi) {
             // The texts carry bare line feeds; the file has CR LF throughout.
             for (char ch : s.text) {

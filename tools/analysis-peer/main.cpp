@@ -69,21 +69,46 @@ int main(int argc, char** argv) {
             return end && *end == 0;
         };
         bool ok = true;
-        if (a == "--main") main_window = true;
-        else if (a == "--identity") identity = true;
-        else if (a == "--never-answer") never_answer = true;
-        else if (a == "--vanish-after-query") vanish = true;
-        else if (a == "--record") { const char* v = value(); ok = v; if (v) record = v; }
-        else if (a == "--user") { const char* v = value(); ok = v; if (v) user = v; }
-        else if (a == "--reply-class") { const char* v = value(); ok = v; if (v) reply_class = v; }
-        else if (a == "--ready") { const char* v = value(); ok = v; if (v) ready = v; }
-        else if (a == "--main-title") { const char* v = value(); ok = v; if (v) main_title = v; }
-        else if (a == "--result") ok = number(result);
-        else if (a == "--reply-size") ok = number(reply_size) && reply_size >= 0 && reply_size <= 65536;
-        else if (a == "--reply-dwdata") ok = number(reply_dwdata);
-        else if (a == "--reply-delay") ok = number(reply_delay);
-        else if (a == "--exit-after") ok = number(exit_after);
-        else ok = false;
+        if (a == "--main")
+            main_window = true;
+        else if (a == "--identity")
+            identity = true;
+        else if (a == "--never-answer")
+            never_answer = true;
+        else if (a == "--vanish-after-query")
+            vanish = true;
+        else if (a == "--record") {
+            const char* v = value();
+            ok = v;
+            if (v) record = v;
+        } else if (a == "--user") {
+            const char* v = value();
+            ok = v;
+            if (v) user = v;
+        } else if (a == "--reply-class") {
+            const char* v = value();
+            ok = v;
+            if (v) reply_class = v;
+        } else if (a == "--ready") {
+            const char* v = value();
+            ok = v;
+            if (v) ready = v;
+        } else if (a == "--main-title") {
+            const char* v = value();
+            ok = v;
+            if (v) main_title = v;
+        } else if (a == "--result")
+            ok = number(result);
+        else if (a == "--reply-size")
+            ok = number(reply_size) && reply_size >= 0 && reply_size <= 65536;
+        else if (a == "--reply-dwdata")
+            ok = number(reply_dwdata);
+        else if (a == "--reply-delay")
+            ok = number(reply_delay);
+        else if (a == "--exit-after")
+            ok = number(exit_after);
+        else
+            ok = false;
         if (!ok) return usage();
     }
     if (!main_window && !identity) return usage();
@@ -112,7 +137,8 @@ int main(int argc, char** argv) {
                 [&](const WindowMessage& m) -> std::int64_t {
                     if (m.kind != WindowMessage::Kind::Registered) return 0;
                     if (!record.empty())
-                        append_to_file(record, m.name + " " + std::to_string(m.wparam) + " " + std::to_string(m.lparam) + "\n");
+                        append_to_file(record,
+                                       m.name + " " + std::to_string(m.wparam) + " " + std::to_string(m.lparam) + "\n");
                     return 1;
                 },
                 identity_end ? 0 : 20);
@@ -142,7 +168,8 @@ int main(int argc, char** argv) {
             auto put = [&](std::size_t at, unsigned char b) {
                 if (at < reply.size()) reply[at] = static_cast<char>(b);
             };
-            for (int k = 0; k < 4; ++k) put(static_cast<std::size_t>(k), static_cast<unsigned char>((result >> (8 * k)) & 0xff));
+            for (int k = 0; k < 4; ++k)
+                put(static_cast<std::size_t>(k), static_cast<unsigned char>((result >> (8 * k)) & 0xff));
             for (std::size_t k = 0; k < user.size() && k < 63; ++k) put(28 + k, static_cast<unsigned char>(user[k]));
             send_copy_data(pending[i].to, static_cast<std::uint64_t>(reply_dwdata), reply, 5000,
                            {reply_class, "MsgWin"});

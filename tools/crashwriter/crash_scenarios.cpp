@@ -108,9 +108,11 @@ public:
     std::string file_path(const std::string& folder) const override { return join_path(folder, kGroupIndexName); }
 
     static std::vector<std::pair<std::string, std::string>> archives(int state) {
-        std::vector<std::pair<std::string, std::string>> out = {
-            {"ARCH1", "First archive"}, {"ARCH2", "Second archive"}, {"DELETED", "Deleted Reports"}};
-        for (int j = 1; j <= state; ++j) out.emplace_back(format_string("B%d", j), format_string("Added archive %d", j));
+        std::vector<std::pair<std::string, std::string>> out = {{"ARCH1", "First archive"},
+                                                                {"ARCH2", "Second archive"},
+                                                                {"DELETED", "Deleted Reports"}};
+        for (int j = 1; j <= state; ++j)
+            out.emplace_back(format_string("B%d", j), format_string("Added archive %d", j));
         return out;
     }
     static std::vector<std::string> lines(int state) {
@@ -163,9 +165,12 @@ public:
 
     // Relative paths name no drive, so their kind is the same on every machine.
     static std::vector<std::string> extra(int state) {
-        static const std::vector<std::vector<std::string>> lists = {
-            {}, {"groups/X1"}, {"groups/X1", "groups/X2"}, {"groups/X1", "groups/X2", "groups/X3"},
-            {"groups/X2", "groups/X3"}, {"groups/X3"}};
+        static const std::vector<std::vector<std::string>> lists = {{},
+                                                                    {"groups/X1"},
+                                                                    {"groups/X1", "groups/X2"},
+                                                                    {"groups/X1", "groups/X2", "groups/X3"},
+                                                                    {"groups/X2", "groups/X3"},
+                                                                    {"groups/X3"}};
         return lists[static_cast<std::size_t>(state)];
     }
     std::string expected(int state) const override {
@@ -217,7 +222,8 @@ public:
                "\r\n[Software\\Crash]\r\n"
                "\"Stable\"=\"C:\\\\ANALYSER\"\r\n"
                "\"Count\"=dword:00000007\r\n"
-               "\"Data\"=\"" + data(state) + "\"\r\n";
+               "\"Data\"=\"" +
+               data(state) + "\"\r\n";
     }
 
     bool reader_agrees(const std::string& folder, int state) const override {
@@ -299,8 +305,7 @@ std::vector<std::string> leftover_temp_files(const std::string& folder) {
     if (!dir) return out;
     while (const dirent* e = ::readdir(dir)) {
         const std::string_view n = e->d_name;
-        if (n.size() > 1 && n[0] == '.' && n != ".." && n.find(".tmp") != std::string_view::npos)
-            out.emplace_back(n);
+        if (n.size() > 1 && n[0] == '.' && n != ".." && n.find(".tmp") != std::string_view::npos) out.emplace_back(n);
     }
     ::closedir(dir);
     return out;

@@ -30,10 +30,14 @@ int main(int argc, char** argv) {
     tv::platform::DeckModelOptions options;
     for (int i = 2; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--real-rate") options.real_rate = true;
-        else if (a == "--fail-map") options.fail_map = true;
-        else if (a == "--unit" && i + 1 < argc) unit = argv[++i];
-        else if (a == "--log" && i + 1 < argc) log_path = argv[++i];
+        if (a == "--real-rate")
+            options.real_rate = true;
+        else if (a == "--fail-map")
+            options.fail_map = true;
+        else if (a == "--unit" && i + 1 < argc)
+            unit = argv[++i];
+        else if (a == "--log" && i + 1 < argc)
+            log_path = argv[++i];
         else {
             std::fprintf(stderr, "deck-sim: unknown argument %s\n", a.c_str());
             return 2;

@@ -53,22 +53,33 @@ struct Sample {
     int group;            // 0 or 1
     const char* archive;  // display name
     ReportType type;
-    bool confirmed;       // formatted reports only
+    bool confirmed;  // formatted reports only
 };
 
 constexpr Sample kSamples[] = {
-    {0, "STANDARD", kReportFull, false},         {0, "STANDARD", kReportFormatted, true},
-    {0, "STANDARD", kReportFormatted, false},    {0, "STANDARD", kReportPartial, false},
-    {0, "STANDARD", kReportRawEcg, false},       {0, "STANDARD", kReportFullOstrabel12, false},
-    {0, "Cardiology", kReportFull, false},       {0, "Cardiology", kReportFormatted, true},
-    {0, "Cardiology", kReportOstrabel, false},   {0, "Cardiology", kReportPartial, false},
-    {0, "Sleep Clinic", kReportFull, false},     {0, "Sleep Clinic", kReportFormatted, false},
-    {0, "Sleep Clinic", kReportRawEcg, false},   {0, "Deleted Reports", kReportFull, false},
+    {0, "STANDARD", kReportFull, false},
+    {0, "STANDARD", kReportFormatted, true},
+    {0, "STANDARD", kReportFormatted, false},
+    {0, "STANDARD", kReportPartial, false},
+    {0, "STANDARD", kReportRawEcg, false},
+    {0, "STANDARD", kReportFullOstrabel12, false},
+    {0, "Cardiology", kReportFull, false},
+    {0, "Cardiology", kReportFormatted, true},
+    {0, "Cardiology", kReportOstrabel, false},
+    {0, "Cardiology", kReportPartial, false},
+    {0, "Sleep Clinic", kReportFull, false},
+    {0, "Sleep Clinic", kReportFormatted, false},
+    {0, "Sleep Clinic", kReportRawEcg, false},
+    {0, "Deleted Reports", kReportFull, false},
     {0, "Deleted Reports", kReportFormatted, true},
-    {1, "STANDARD", kReportFull, false},         {1, "STANDARD", kReportFormatted, true},
-    {1, "STANDARD", kReportPartial, false},      {1, "STANDARD", kReportFullOstrabel12, false},
-    {1, "Ward 7", kReportFull, false},           {1, "Ward 7", kReportFormatted, false},
-    {1, "Ward 7", kReportRawEcg, false},         {1, "Ward 7", kReportOstrabel, false},
+    {1, "STANDARD", kReportFull, false},
+    {1, "STANDARD", kReportFormatted, true},
+    {1, "STANDARD", kReportPartial, false},
+    {1, "STANDARD", kReportFullOstrabel12, false},
+    {1, "Ward 7", kReportFull, false},
+    {1, "Ward 7", kReportFormatted, false},
+    {1, "Ward 7", kReportRawEcg, false},
+    {1, "Ward 7", kReportOstrabel, false},
     {1, "Deleted Reports", kReportPartial, false},
 };
 
@@ -307,9 +318,9 @@ bool make_demo_root(DemoSummary* summary, std::string* error) {
             return false;
         }
         const std::int64_t size = get_folder_size_64(staging, false);
-        const int rc = store_report_in_archive(archive->get_path(), trim_right_char(staging, '/'),
-                                               description(p, s.type), static_cast<std::int32_t>(size), recorded,
-                                               s.type, nullptr, nullptr, true);
+        const int rc =
+            store_report_in_archive(archive->get_path(), trim_right_char(staging, '/'), description(p, s.type),
+                                    static_cast<std::int32_t>(size), recorded, s.type, nullptr, nullptr, true);
         if (rc != kStoreOk) {
             *error = format_string("storing a sample report failed (%d)", rc);
             return false;
@@ -324,8 +335,8 @@ bool make_demo_root(DemoSummary* summary, std::string* error) {
     for (const auto& g : groups)
         if (const int added = config.add(g); added != kConfigOk) {
             if (added == kConfigRefused)
-                ui().message_box(config.refusal().message, archive_error_caption(kArchiveConfigRefused),
-                                 MsgIcon::Error, MsgButtons::Ok);
+                ui().message_box(config.refusal().message, archive_error_caption(kArchiveConfigRefused), MsgIcon::Error,
+                                 MsgButtons::Ok);
             *error = "cannot write " + device_dat_path();
             return false;
         }

@@ -57,7 +57,8 @@ std::vector<std::uint8_t> to_delta_planes(const std::uint8_t* data, std::size_t 
         const auto w = load_le16(data + 2 * i);
         const auto d = static_cast<std::int16_t>(static_cast<std::uint16_t>(w - prev));
         prev = w;
-        const auto z = static_cast<std::uint16_t>(static_cast<std::uint16_t>(d) << 1 ^ static_cast<std::uint16_t>(d >> 15));
+        const auto z =
+            static_cast<std::uint16_t>(static_cast<std::uint16_t>(d) << 1 ^ static_cast<std::uint16_t>(d >> 15));
         out[i] = static_cast<std::uint8_t>(z);
         out[n + i] = static_cast<std::uint8_t>(z >> 8);
     }
@@ -174,8 +175,7 @@ bool run_blocks(std::size_t count, std::uint32_t threads, Job&& job) {
             bool done = false;
             try {
                 done = job(i);
-            } catch (const std::bad_alloc&) {
-            }
+            } catch (const std::bad_alloc&) {}
             if (!done) ok = false;
         }
     };
@@ -289,15 +289,13 @@ std::vector<std::uint8_t> pack_planes(const std::vector<std::uint8_t>& input) {
                 try {
                     low_stream = encode_plane(planes.data(), low_size, low, worker_threads());
                     low_ok = !low_stream.empty();
-                } catch (const std::bad_alloc&) {
-                }
+                } catch (const std::bad_alloc&) {}
             },
             [&] {
                 try {
                     high_stream = encode_plane(planes.data() + low_size, planes.size() - low_size, high, 1);
                     high_ok = !high_stream.empty();
-                } catch (const std::bad_alloc&) {
-                }
+                } catch (const std::bad_alloc&) {}
             });
         if (!low_ok || !high_ok) return {};
         std::vector<std::uint8_t> out(kHeaderSize + kPlaneLengthSize + low_stream.size() + high_stream.size());

@@ -13,7 +13,7 @@ constexpr int kProbBits = 11;
 constexpr std::uint16_t kProbOne = 1u << kProbBits;
 constexpr int kMoveBits = 5;
 constexpr std::uint32_t kTop = 1u << 24;
-constexpr std::uint32_t kUnary = 16;     // decisions before the escape
+constexpr std::uint32_t kUnary = 16;        // decisions before the escape
 constexpr std::uint32_t kMaxExponent = 15;  // v <= 65535 - 15 has at most 16 bits
 constexpr std::size_t kContexts = 16 * 16;
 
@@ -26,9 +26,7 @@ struct Model {
     }
 };
 
-std::uint32_t context(std::uint32_t z1, std::uint32_t z2) {
-    return std::min(z1, 15u) * 16 + std::min(z2, 15u);
-}
+std::uint32_t context(std::uint32_t z1, std::uint32_t z2) { return std::min(z1, 15u) * 16 + std::min(z2, 15u); }
 
 class Encoder {
 public:

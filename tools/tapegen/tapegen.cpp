@@ -13,12 +13,14 @@ namespace {
 constexpr std::uint32_t kRawEcgSamples = 14745600;
 constexpr std::int64_t kFullMarginSamples = 81920;
 constexpr int kTimeCodeLimit = 50336;
-constexpr int kStartWord = 120;   // 14:23 shown from here
-constexpr int kSyncWord = 200;    // the serial block's sync region: 40 groups of 15 words
-constexpr int kRunningWord = 800; // the clock runs on from here
+constexpr int kStartWord = 120;    // 14:23 shown from here
+constexpr int kSyncWord = 200;     // the serial block's sync region: 40 groups of 15 words
+constexpr int kRunningWord = 800;  // the clock runs on from here
 constexpr int kEventWords[] = {1000, 5000, 9000};
+// clang-format off
 constexpr std::uint8_t kSerialBytes[32] = {0, 0x30, 0x14, 0x25, 0x12, 0, 0x99, 0, 0x05, 0xF8, 0, 0, 0, 0, 0, 0x20,
                                            0x4D, 0x50, 0x34, 0x12};
+// clang-format on
 
 constexpr std::uint8_t kFirstPattern[3] = {5, 4, 1};
 constexpr std::uint8_t kSegment[10] = {0x3F, 0x06, 0x5B, 0x4F, 0x66, 0x6D, 0x7D, 0x07, 0x7F, 0x6F};
@@ -91,8 +93,10 @@ struct Tape {
             const int group = (j - kSyncWord) / 15, at = j - kSyncWord;
             w = scramble(static_cast<std::uint32_t>(group) + 7777) & 0xFFFFFE00u;
             int bit = 0;
-            if (at >= 10 && at < 42) bit = 1;
-            else if (at >= 42 && at < 42 + 256) bit = (kSerialBytes[(at - 42) / 8] >> ((at - 42) % 8)) & 1;
+            if (at >= 10 && at < 42)
+                bit = 1;
+            else if (at >= 42 && at < 42 + 256)
+                bit = (kSerialBytes[(at - 42) / 8] >> ((at - 42) % 8)) & 1;
             w |= static_cast<std::uint32_t>(bit) << 7;
         } else {
             const std::int64_t minutes = (position(j) - position(kStartWord)) / 7680 + 23;
@@ -211,8 +215,10 @@ bool generate(const Options& o, const std::string& path, Expected& e, std::strin
                         e.channel_hash[c] = fnv1a(reinterpret_cast<const std::uint8_t*>(&v), 2, e.channel_hash[c]);
                     }
                 written += o.count;
-                if (written + kFullMarginSamples > kRawEcgSamples) full = true;
-                else e.samples_written += o.count;
+                if (written + kFullMarginSamples > kRawEcgSamples)
+                    full = true;
+                else
+                    e.samples_written += o.count;
             }
         }
         after_slot(end);
@@ -285,8 +291,8 @@ bool write_expected(const std::string& path, const Expected& e) {
     platform::UniqueFile file = platform::open_file(path, "w");
     if (!file) return false;
     std::FILE* f = file.get();
-    std::fprintf(f, "exit_code=%d\ndeck_state=%d\nsamples_written=%d\nsamples_stored=%lld\n", e.exit_code,
-                 e.deck_state, e.samples_written, static_cast<long long>(e.samples_stored));
+    std::fprintf(f, "exit_code=%d\ndeck_state=%d\nsamples_written=%d\nsamples_stored=%lld\n", e.exit_code, e.deck_state,
+                 e.samples_written, static_cast<long long>(e.samples_stored));
     for (int c = 0; c < 3; ++c)
         std::fprintf(f, "channel%d_fnv1a=%016llx\n", c + 1, static_cast<unsigned long long>(e.channel_hash[c]));
     std::fprintf(f, "start_time_code=%d\nstart_offset=%d\nserial_text=%s\nrecording_date=%s\nwendle=%s\n",

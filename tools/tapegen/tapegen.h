@@ -14,14 +14,14 @@ struct Options {
     std::int64_t packets = 20000;  // good ECG packets
     int count = 150;               // samples per packet
     std::int32_t first_sample = 0;
-    std::int32_t skip = 0;         // the reader's skip start (11,059,200 with /skip24)
+    std::int32_t skip = 0;           // the reader's skip start (11,059,200 with /skip24)
     std::int64_t status_after = -1;  // after this many packets the deck reports `status` and goes silent
     std::int32_t status = 0;
-    std::int32_t end_status = 0;   // reported just before the end (115: cassette out)
-    bool bad_packets = false;      // four unusable packets among the first entries
-    bool no_tape = false;          // no data at all: cassette out, then the end
+    std::int32_t end_status = 0;  // reported just before the end (115: cassette out)
+    bool bad_packets = false;     // four unusable packets among the first entries
+    bool no_tape = false;         // no data at all: cassette out, then the end
     bool time_codes = true;
-    bool extra_messages = true;    // an unknown tag (acknowledged) and a corrupt message (not)
+    bool extra_messages = true;  // an unknown tag (acknowledged) and a corrupt message (not)
     std::uint32_t idle_ms = 250;
     platform::DeckGeometry geometry;
 };

@@ -28,7 +28,8 @@ struct Card {
         sectors.push_back(cardgen::start_sector(cardgen::StartInfo{}));
         std::mt19937 rng(5);
         cardgen::DataSector d;
-        for (std::size_t k = 0; k < cardgen::value_order(false).size(); ++k) d.values.push_back(static_cast<int>(rng() % 1024));
+        for (std::size_t k = 0; k < cardgen::value_order(false).size(); ++k)
+            d.values.push_back(static_cast<int>(rng() % 1024));
         const cardgen::Sector data = cardgen::data_sector(d);
         sectors.insert(sectors.end(), 48 * 3600, data);
         sectors.push_back(cardgen::Sector{});

@@ -31,7 +31,8 @@ using Bytes = std::vector<std::uint8_t>;
 // CRC-16/MCRF4XX, bit by bit.
 inline std::uint16_t crc_step(std::uint16_t crc, std::uint8_t b) {
     crc ^= b;
-    for (int i = 0; i < 8; ++i) crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0x8408) : static_cast<std::uint16_t>(crc >> 1);
+    for (int i = 0; i < 8; ++i)
+        crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0x8408) : static_cast<std::uint16_t>(crc >> 1);
     return crc;
 }
 
@@ -107,10 +108,10 @@ struct DataSector {
     std::uint8_t type = 2;
     unsigned rec = 5;
     bool button = false;
-    std::vector<int> events;        // sample indexes
-    std::vector<int> values;        // 10-bit codes in stream order
-    std::uint8_t top_bits = 0;      // nibble-delta: header byte 8
-    std::vector<int> nibbles;       // fine nibbles, -8..7, in use order
+    std::vector<int> events;    // sample indexes
+    std::vector<int> values;    // 10-bit codes in stream order
+    std::uint8_t top_bits = 0;  // nibble-delta: header byte 8
+    std::vector<int> nibbles;   // fine nibbles, -8..7, in use order
 };
 
 inline Sector data_sector(const DataSector& d, bool scrambled = true) {
@@ -265,21 +266,28 @@ inline std::map<int, Code> code_table(int type) {
     switch (type) {
         case 0:
             for (unsigned x = 0; x <= 4; ++x) add(static_cast<int>(x) - 2, {{x, 3}});
-            for (unsigned y = 0; y < 8; ++y) add(y < 4 ? static_cast<int>(y) - 6 : static_cast<int>(y) - 1, {{5, 3}, {y, 3}});
+            for (unsigned y = 0; y < 8; ++y)
+                add(y < 4 ? static_cast<int>(y) - 6 : static_cast<int>(y) - 1, {{5, 3}, {y, 3}});
             ladder({{6, 3}}, {{7, 3}});
             break;
         case 1:
             for (unsigned x = 0; x <= 6; ++x) add(static_cast<int>(x) - 3, {{x, 3}});
-            for (unsigned y = 0; y <= 5; ++y) add(y <= 2 ? static_cast<int>(y) - 6 : static_cast<int>(y) + 1, {{7, 3}, {y, 3}});
+            for (unsigned y = 0; y <= 5; ++y)
+                add(y <= 2 ? static_cast<int>(y) - 6 : static_cast<int>(y) + 1, {{7, 3}, {y, 3}});
             ladder({{7, 3}, {6, 3}}, {{7, 3}, {7, 3}});
             break;
         case 2:
             for (unsigned x = 0; x <= 12; ++x) add(static_cast<int>(x) - 6, {{x, 4}});
-            for (unsigned y = 0; y < 16; ++y) add(y < 8 ? static_cast<int>(y) - 14 : static_cast<int>(y) - 1, {{13, 4}, {y, 4}});
-            for (unsigned y = 0; y < 32; ++y) add(y < 16 ? static_cast<int>(y) - 30 : static_cast<int>(y) - 1, {{14, 4}, {y, 5}});
-            for (unsigned y = 0; y <= 29; ++y) add(y <= 14 ? static_cast<int>(y) - 45 : static_cast<int>(y) + 16, {{15, 4}, {y, 5}});
-            for (unsigned z = 0; z < 16; ++z) add(z < 8 ? static_cast<int>(z) - 53 : static_cast<int>(z) + 38, {{15, 4}, {30, 5}, {z, 4}});
-            for (unsigned z = 0; z <= 29; ++z) add(z <= 14 ? static_cast<int>(z) - 68 : static_cast<int>(z) + 39, {{15, 4}, {31, 5}, {z, 5}});
+            for (unsigned y = 0; y < 16; ++y)
+                add(y < 8 ? static_cast<int>(y) - 14 : static_cast<int>(y) - 1, {{13, 4}, {y, 4}});
+            for (unsigned y = 0; y < 32; ++y)
+                add(y < 16 ? static_cast<int>(y) - 30 : static_cast<int>(y) - 1, {{14, 4}, {y, 5}});
+            for (unsigned y = 0; y <= 29; ++y)
+                add(y <= 14 ? static_cast<int>(y) - 45 : static_cast<int>(y) + 16, {{15, 4}, {y, 5}});
+            for (unsigned z = 0; z < 16; ++z)
+                add(z < 8 ? static_cast<int>(z) - 53 : static_cast<int>(z) + 38, {{15, 4}, {30, 5}, {z, 4}});
+            for (unsigned z = 0; z <= 29; ++z)
+                add(z <= 14 ? static_cast<int>(z) - 68 : static_cast<int>(z) + 39, {{15, 4}, {31, 5}, {z, 5}});
             for (unsigned w = 0; w < 32; ++w) {
                 add(static_cast<int>(w) + 69, {{15, 4}, {31, 5}, {30, 5}, {w, 5}});
                 add(static_cast<int>(w) - 100, {{15, 4}, {31, 5}, {31, 5}, {w, 5}});
@@ -287,7 +295,8 @@ inline std::map<int, Code> code_table(int type) {
             break;
         case 4:
             for (unsigned x = 0; x <= 12; ++x) add(static_cast<int>(x) - 6, {{x, 4}});
-            for (unsigned y = 0; y < 16; ++y) add(y < 8 ? static_cast<int>(y) - 14 : static_cast<int>(y) - 1, {{13, 4}, {y, 4}});
+            for (unsigned y = 0; y < 16; ++y)
+                add(y < 8 ? static_cast<int>(y) - 14 : static_cast<int>(y) - 1, {{13, 4}, {y, 4}});
             for (unsigned y = 0; y < 31; ++y) {
                 add(static_cast<int>(y) + 15, {{14, 4}, {y, 5}});
                 add(static_cast<int>(y) - 45, {{15, 4}, {y, 5}});
@@ -299,7 +308,8 @@ inline std::map<int, Code> code_table(int type) {
             break;
         case 5:
             for (unsigned x = 0; x <= 12; ++x) add(static_cast<int>(x) - 6, {{x, 4}});
-            for (unsigned y = 0; y < 16; ++y) add(y < 8 ? static_cast<int>(y) - 14 : static_cast<int>(y) - 1, {{13, 4}, {y, 4}});
+            for (unsigned y = 0; y < 16; ++y)
+                add(y < 8 ? static_cast<int>(y) - 14 : static_cast<int>(y) - 1, {{13, 4}, {y, 4}});
             for (unsigned y = 0; y < 15; ++y) {
                 add(static_cast<int>(y) + 15, {{14, 4}, {y, 4}});
                 add(static_cast<int>(y) - 29, {{15, 4}, {y, 4}});
@@ -315,7 +325,8 @@ inline std::map<int, Code> code_table(int type) {
                 add(y < 4 ? static_cast<int>(y) - 10 : static_cast<int>(y) + 3, {{13, 4}, {y, 3}});
                 add(y < 4 ? static_cast<int>(y) - 14 : static_cast<int>(y) + 7, {{14, 4}, {y, 3}});
             }
-            for (unsigned y = 0; y <= 13; ++y) add(y <= 6 ? static_cast<int>(y) - 21 : static_cast<int>(y) + 8, {{15, 4}, {y, 4}});
+            for (unsigned y = 0; y <= 13; ++y)
+                add(y <= 6 ? static_cast<int>(y) - 21 : static_cast<int>(y) + 8, {{15, 4}, {y, 4}});
             for (unsigned z = 0; z < 8; ++z) {
                 add(static_cast<int>(z) + 22, {{15, 4}, {14, 4}, {z, 3}});
                 add(static_cast<int>(z) - 29, {{15, 4}, {15, 4}, {z, 3}});
@@ -323,7 +334,8 @@ inline std::map<int, Code> code_table(int type) {
             break;
         case 7:
             for (unsigned x = 0; x <= 14; ++x) add(static_cast<int>(x) - 7, {{x, 4}});
-            for (unsigned y = 0; y < 32; ++y) add(y > 15 ? static_cast<int>(y) - 8 : static_cast<int>(y) - 23, {{15, 4}, {y, 5}});
+            for (unsigned y = 0; y < 32; ++y)
+                add(y > 15 ? static_cast<int>(y) - 8 : static_cast<int>(y) - 23, {{15, 4}, {y, 5}});
             break;
     }
     return t;

@@ -97,8 +97,9 @@ TEST_F(CardOpsTest, ReadPatientDetailsFromADriveCard) {
     RunResult r = run({"/dir=" + out.string(), "/readpat=path", "/cal=0"});
     EXPECT_EQ(r.code, 111) << r.err;
     // name, id, recording start, recorder id, "1", channels, length, details time, second time.
-    EXPECT_EQ(slurp(out / "patsumm.dat"),
-              "DOE^JOHN\r\n12345\r\n15/03/2007 10:20:30\r\nRec 7 SN123456\r\n1\r\n3\r\n24\r\n00/00/2000 00:00:00\r\n\r\n");
+    EXPECT_EQ(
+        slurp(out / "patsumm.dat"),
+        "DOE^JOHN\r\n12345\r\n15/03/2007 10:20:30\r\nRec 7 SN123456\r\n1\r\n3\r\n24\r\n00/00/2000 00:00:00\r\n\r\n");
     EXPECT_EQ(cardgen::read_bytes(out / "patient.wav"), cardgen::empty_wav());
     EXPECT_EQ(slurp(out / "event.dat"), "Version 1\r\n");
 }
@@ -113,7 +114,9 @@ TEST_F(CardOpsTest, ExitCodesOfTheCommandLine) {
     EXPECT_EQ(run({"/bogus"}).code, 100);
     EXPECT_EQ(run({"/readpat=path", "/dir=" + (t / "a" / "b").string()}).code, 101);
     EXPECT_EQ(run({"/readpat=path", "/dir=" + out.string()}).code, 102);  // no card
-    EXPECT_EQ(run({"/readecg=hide", "/opformat=archive", "/dir=" + out.string(), "/ipdir=" + (t / "none").string()}).code, 112);
+    EXPECT_EQ(
+        run({"/readecg=hide", "/opformat=archive", "/dir=" + out.string(), "/ipdir=" + (t / "none").string()}).code,
+        112);
     EXPECT_EQ(run({"/write=stand", "/dir=" + out.string()}).code, 102);  // needs a window, no display
 }
 

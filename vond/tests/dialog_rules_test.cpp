@@ -153,9 +153,9 @@ TEST_F(DialogRulesTest, DriveTypeProbe) {
 TEST_F(DialogRulesTest, DriveListOffersOnlyCardSizedDrives) {
     card('C');
     card('E');
-    card('F', "");                         // no label
-    card('G', "QUX_CFR", 512ull << 20);    // too large for a card
-    card('H', "SOMETHING", 64ull << 20);   // any labelled drive of card size
+    card('F', "");                        // no label
+    card('G', "QUX_CFR", 512ull << 20);   // too large for a card
+    card('H', "SOMETHING", 64ull << 20);  // any labelled drive of card size
     tv::platform::MappedDrive cd;
     cd.letter = 'J';
     cd.folder = t.string();
@@ -411,7 +411,8 @@ TEST_F(DialogRulesTest, HiddenRunsAnswerTheDrivePromptFromTheScript) {
     r = run({"/write=path", "/dir=" + out.string()}, {"VOND_UI_ANSWERS=ok,cancel"});
     EXPECT_EQ(r.code, 102) << r.err;
     std::size_t asked = 0;
-    for (std::size_t p = r.err.find("message 151"); p != std::string::npos; p = r.err.find("message 151", p + 1)) ++asked;
+    for (std::size_t p = r.err.find("message 151"); p != std::string::npos; p = r.err.find("message 151", p + 1))
+        ++asked;
     EXPECT_EQ(asked, 2u) << r.err;
 }
 

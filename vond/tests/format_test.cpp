@@ -130,8 +130,8 @@ TEST(BitStream, EdgeValues) {
     ASSERT_TRUE(r.ok);
     ASSERT_TRUE(r.block_ready);
     EXPECT_EQ(d.samples(0)[0], 4093);
-    EXPECT_EQ(d.samples(0)[1], 4095);               // 4 * (1023 + 120) + 1, clamped
-    EXPECT_EQ(d.samples(0)[2], 4093);               // back by 120
+    EXPECT_EQ(d.samples(0)[1], 4095);  // 4 * (1023 + 120) + 1, clamped
+    EXPECT_EQ(d.samples(0)[2], 4093);  // back by 120
     EXPECT_EQ(d.flags()[0], 0);
 
     // Channel 2 absent, then no events.
@@ -271,7 +271,10 @@ TEST_F(DecodeTest, NibbleDeltaRandomWalkRoundTrip) {
         d.type = 4;
         ASSERT_TRUE(cardgen::nibble_encode(target, true, d)) << k;
         ecg.push_back(cardgen::data_sector(d));
-        for (int c = 0; c < 2; ++c) all[static_cast<std::size_t>(c)].insert(all[static_cast<std::size_t>(c)].end(), target[static_cast<std::size_t>(c)].begin(), target[static_cast<std::size_t>(c)].end());
+        for (int c = 0; c < 2; ++c)
+            all[static_cast<std::size_t>(c)].insert(all[static_cast<std::size_t>(c)].end(),
+                                                    target[static_cast<std::size_t>(c)].begin(),
+                                                    target[static_cast<std::size_t>(c)].end());
     }
     ecg.push_back(Sector{});
     for (int c = 0; c < 2; ++c) {
@@ -294,7 +297,9 @@ TEST_F(DecodeTest, TwelveLeadFilesAndHeaders) {
         s[7] = 1;
         s[8] = 16;
         for (int f = 0; f < 30; ++f)
-            for (int l = 0; l < 8; ++l) tv::store_le16(&s[static_cast<std::size_t>(32 + f * 16 + l * 2)], static_cast<unsigned>(100 * l + f + k));
+            for (int l = 0; l < 8; ++l)
+                tv::store_le16(&s[static_cast<std::size_t>(32 + f * 16 + l * 2)],
+                               static_cast<unsigned>(100 * l + f + k));
         cardgen::scramble(s.data(), true);
         ecg.push_back(s);
     }
@@ -309,8 +314,9 @@ TEST_F(DecodeTest, TwelveLeadFilesAndHeaders) {
     ASSERT_TRUE(disk.read_ecg(6, out.string()));
     const auto lead2 = cardgen::read_bytes(out / "os12ecg2.dat");
     ASSERT_EQ(lead2.size(), 59u + 2u * (60 + 76800));
-    const std::uint8_t head[25] = {1, 59, 0, 'P', 'R', 'O', 'C', '1', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                   30, 20, 10, 15, 3, 7};  // 1907: day and month right, the year 100 early
+    const std::uint8_t head[25] = {
+        1, 59, 0, 'P', 'R', 'O', 'C', '1', 0,  0,  0, 0, 0,
+        0, 0,  0, 0,   0,   0,   30,  20,  10, 15, 3, 7};  // 1907: day and month right, the year 100 early
     for (int i = 0; i < 25; ++i) EXPECT_EQ(lead2[static_cast<std::size_t>(i)], head[i]) << i;
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&lead2[25])), "Lead II");
     EXPECT_EQ(tv::load_le16(&lead2[41]), 128u);
@@ -324,8 +330,7 @@ TEST_F(DecodeTest, TwelveLeadFilesAndHeaders) {
     EXPECT_EQ(pac[26], 0x73);  // 1907
     // The second sector's mark: start * 128 + 30 (0.234375 s) + 16 / 8.
     const std::int64_t start = CardClock::from_bytes(cardgen::StartInfo{}.time).to_seconds();
-    EXPECT_EQ(tv::load_le32(&pac[33]),
-              static_cast<unsigned>((start * 128 + 30 + 2) & 0xFFFFFFFF));
+    EXPECT_EQ(tv::load_le32(&pac[33]), static_cast<unsigned>((start * 128 + 30 + 2) & 0xFFFFFFFF));
 
     // The same card with the archive output fails at its first 12-lead sector.
     CardDisk again;

@@ -155,16 +155,18 @@ TEST_F(StreamCardTest, BitStreamCardWithIndexReadWholeAndWithSkip) {
         ASSERT_GE(w.size(), static_cast<std::size_t>(kBlocks) * 128);
         for (int b = 0; b < kBlocks; ++b)
             for (int i = 0; i < 128; ++i) {
-                std::uint16_t s = sc.expect[static_cast<std::size_t>(b)][static_cast<std::size_t>(c)][static_cast<std::size_t>(i)];
+                std::uint16_t s =
+                    sc.expect[static_cast<std::size_t>(b)][static_cast<std::size_t>(c)][static_cast<std::size_t>(i)];
                 if (s == 0) s = 1;  // an absent channel's zeros are written as "no data" never
-                const std::uint16_t e = static_cast<std::uint16_t>(s | sc.flags[static_cast<std::size_t>(b)][static_cast<std::size_t>(i)]);
+                const std::uint16_t e =
+                    static_cast<std::uint16_t>(s | sc.flags[static_cast<std::size_t>(b)][static_cast<std::size_t>(i)]);
                 ASSERT_EQ(w[static_cast<std::size_t>(b) * 128 + static_cast<std::size_t>(i)], e)
                     << "channel " << c << " block " << b << " sample " << i;
             }
     }
 
-    r = run({"/dir=" + out.string(), "/ipdir=" + card.string(), "/readecg=hide", "/opformat=archive", "/cal=0",
-             "/skip=1"});
+    r = run(
+        {"/dir=" + out.string(), "/ipdir=" + card.string(), "/readecg=hide", "/opformat=archive", "/cal=0", "/skip=1"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(slurp(out / "patevent.dat"), "1800\r\n");
     const auto w = words(out / "rawecg1.dat");
@@ -183,8 +185,8 @@ TEST_F(StreamCardTest, HostileIndexPositionIsRefused) {
     tv::store_le32(&idx[3 + 12 + 8], 0x7FFFFF);
     const fs::path card = t / "CARD";
     cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "A", "B"), 1024, sc.sectors);
-    RunResult r = run({"/dir=" + out.string(), "/ipdir=" + card.string(), "/readecg=hide", "/opformat=archive",
-                       "/skip=1"});
+    RunResult r =
+        run({"/dir=" + out.string(), "/ipdir=" + card.string(), "/readecg=hide", "/opformat=archive", "/skip=1"});
     EXPECT_EQ(r.code, 108);
     EXPECT_NE(r.err.find("Set index position failed in sector"), std::string::npos) << r.err;
 }
@@ -228,8 +230,8 @@ TEST_F(MappingTest, CardIntoTheNamedMappings) {
     s.push_back(Sector{});
     const fs::path card = t / "CARD";
     cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "A", "B"), 1024, s);
-    RunResult r = run({"/dir=" + out.string(), "/ipdir=" + card.string(), "/readecg=hide", "/opformat=mmf",
-                       "/duration=1", "/cal=0"});
+    RunResult r = run(
+        {"/dir=" + out.string(), "/ipdir=" + card.string(), "/readecg=hide", "/opformat=mmf", "/duration=1", "/cal=0"});
     ASSERT_EQ(r.code, 0) << r.err;
     auto ctrl = tv::platform::SharedMemory::open_existing("ECGCTRL.MMF", 48, false);
     ASSERT_TRUE(ctrl);
@@ -264,7 +266,8 @@ TEST_F(MappingTest, TapeLayoutPatientEventsIsNotOverrun) {
     RunResult r = run({"/dir=" + out.string(), "/ipdir=" + card.string(), "/readecg=hide", "/opformat=mmf"});
     EXPECT_EQ(r.code, 108);
     EXPECT_NE(r.err.find("message 141"), std::string::npos);
-    EXPECT_EQ(tv::platform::SharedMemory::open_existing("Patient Events", 1, false)->object_size(), tv::kPatientEventBytes);
+    EXPECT_EQ(tv::platform::SharedMemory::open_existing("Patient Events", 1, false)->object_size(),
+              tv::kPatientEventBytes);
 }
 
 TEST_F(MappingTest, FolderFlowStopsAtThe32HourCapAnd4096Events) {
@@ -282,8 +285,8 @@ TEST_F(MappingTest, FolderFlowStopsAtThe32HourCapAnd4096Events) {
     std::string ev;
     for (int i = 0; i < 5000; ++i) ev += std::to_string(i) + "\n";
     cardgen::write_bytes(rec / "PATEVENT.DAT", ev.data(), ev.size());
-    RunResult r = run({"/dir=" + out.string(), "/ipdir=" + rec.string(), "/readecg=hide", "/opformat=mmf",
-                       "/duration=40"});
+    RunResult r =
+        run({"/dir=" + out.string(), "/ipdir=" + rec.string(), "/readecg=hide", "/opformat=mmf", "/duration=40"});
     ASSERT_EQ(r.code, 0) << r.err;
     auto ctrl = tv::platform::SharedMemory::open_existing("ECGCTRL.MMF", 48, false);
     ASSERT_TRUE(ctrl);

@@ -36,15 +36,16 @@ class VondTest : public ::testing::Test {
 protected:
     void SetUp() override { fs::create_directories(out); }
     void TearDown() override {
-        for (const char* n : {"RAWECG1.MMF", "RAWECG2.MMF", "RAWECG3.MMF", "ECGCTRL.MMF", "Patient Events",
-                              "VOND TERMINATOR"})
+        for (const char* n :
+             {"RAWECG1.MMF", "RAWECG2.MMF", "RAWECG3.MMF", "ECGCTRL.MMF", "Patient Events", "VOND TERMINATOR"})
             tv::platform::SharedMemory::unlink(n);
     }
 
     RunResult run(const std::vector<std::string>& args, const std::vector<std::string>& extra_env = {},
                   int limit_seconds = 120) {
-        std::vector<std::string> env = {"TORVANE_ROOT=" + root.string(), "TMPDIR=" + tmp.string(), "TZ=UTC",
-                                        "LC_ALL=C", "HOME=" + t.string(), "PATH=/usr/local/bin:/usr/bin:/bin"};
+        std::vector<std::string> env = {
+            "TORVANE_ROOT=" + root.string(),    "TMPDIR=" + tmp.string(), "TZ=UTC", "LC_ALL=C", "HOME=" + t.string(),
+            "PATH=/usr/local/bin:/usr/bin:/bin"};
         for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
             if (const char* v = std::getenv(keep)) env.push_back(std::string(keep) + "=" + v);
         env.insert(env.end(), extra_env.begin(), extra_env.end());

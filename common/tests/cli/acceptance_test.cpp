@@ -94,7 +94,7 @@ TEST_F(Acceptance, AuditLogGoldenFileTwoWritersAndLockedFile) {
     const std::string folder = root_ + "/archive";
     fs::create_directories(folder);
     Output w = run(cli("audit-write --folder " + quote(folder) +
-                    " --user u --ip 1.2.3.4 --program P --time 2007-12-03T14:05:09 --format %s --text m"));
+                       " --user u --ip 1.2.3.4 --program P --time 2007-12-03T14:05:09 --format %s --text m"));
     ASSERT_EQ(w.status, 0) << w.out;
     const std::string log = folder + "/TV200712.LOG";
     EXPECT_EQ(hex(read_bytes(log)),
@@ -102,8 +102,8 @@ TEST_F(Acceptance, AuditLogGoldenFileTwoWritersAndLockedFile) {
 
     // Two programs append at once; they take turns, and no record or CRC byte is lost.
     const std::string writer =
-        cli("audit-write --folder " + quote(folder) + " --time 2007-12-20T10:00:00 --count 200" +
-            " --format " + quote("View formatted report - %s in %s") + " --text Desc --path-a /A/STD/ABC.FUL");
+        cli("audit-write --folder " + quote(folder) + " --time 2007-12-20T10:00:00 --count 200" + " --format " +
+            quote("View formatted report - %s in %s") + " --text Desc --path-a /A/STD/ABC.FUL");
     Output both = run("(" + writer + " & " + writer + " & wait) ; echo done");
     EXPECT_NE(both.out.find("done"), std::string::npos);
     Output v = run(cli("audit-verify " + quote(log) + " --messages"));
@@ -117,7 +117,8 @@ TEST_F(Acceptance, AuditLogGoldenFileTwoWritersAndLockedFile) {
     // Another program holds the file: three tries two seconds apart, then a refusal.
     tv::platform::FileLock holder;
     ASSERT_TRUE(holder.lock(log, true, false));
-    Output locked = run(cli("audit-write --folder " + quote(folder) + " --time 2007-12-20T10:00:00 --text x") + " 2>&1");
+    Output locked =
+        run(cli("audit-write --folder " + quote(folder) + " --time 2007-12-20T10:00:00 --text x") + " 2>&1");
     EXPECT_NE(locked.status, 0) << locked.out;
     holder.unlock();
     EXPECT_EQ(lines_of(run(cli("audit-verify " + quote(log))).out)[0], "records=401 crc=ok");

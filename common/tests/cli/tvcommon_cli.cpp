@@ -153,7 +153,8 @@ public:
 int tape_host(const std::string& program, const std::string& arg) {
     using namespace tvcli;
     std::vector<std::unique_ptr<tv::MemoryMappedFile>> maps;
-    for (const char* name : kRawEcgNames) maps.push_back(std::make_unique<tv::MemoryMappedFile>(name, kRawEcgBytes, true));
+    for (const char* name : kRawEcgNames)
+        maps.push_back(std::make_unique<tv::MemoryMappedFile>(name, kRawEcgBytes, true));
     maps.push_back(std::make_unique<tv::MemoryMappedFile>(kEcgCtrlName, kEcgCtrlBytes, true));
     maps.push_back(std::make_unique<tv::MemoryMappedFile>(kTapeDataName, kTapeDataBytes, true));
     maps.push_back(std::make_unique<tv::MemoryMappedFile>(kPatientEventsName, kPatientEventBytes, true));

@@ -89,7 +89,7 @@ TEST(RecordingContext, FixedMetricsWordWrapTabsAndLineHeight) {
     // 10 characters fit in 80 units: "aaa bbb" (7) then "ccc ddddd" would be 9... fits; "eeeeeeeeeeee" alone.
     Sz s = dc.text({0, 0, 80, 0}, "aaa bbb ccc dddd eeeeeeeeeeee", wrap);
     EXPECT_EQ(3 * 16, s.cy);
-    EXPECT_EQ(12 * 8, s.cx);  // an over-long word stands alone on its line
+    EXPECT_EQ(12 * 8, s.cx);                 // an over-long word stands alone on its line
     EXPECT_TRUE(dc.commands().size() == 1);  // calc_only draws nothing
     TextOpts tabs;
     tabs.expand_tabs = true;
@@ -160,7 +160,8 @@ TEST(QtUi, AnswersThroughTheScriptedHook) {
         seen_buttons = box.standardButtons();
         return QMessageBox::No;
     });
-    EXPECT_EQ(MsgResult::No, qui.message_box("Delete M\xfcller?", "Archive", MsgIcon::Question, MsgButtons::YesNoCancel));
+    EXPECT_EQ(MsgResult::No,
+              qui.message_box("Delete M\xfcller?", "Archive", MsgIcon::Question, MsgButtons::YesNoCancel));
     EXPECT_EQ(QString::fromUtf8("Delete Müller?"), seen_text);
     EXPECT_EQ("Archive", seen_title);
     EXPECT_EQ(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, seen_buttons);

@@ -49,7 +49,8 @@ int export_report_command(AuditTrail& audit, const std::string& format, const st
 
     if (!audit.open(folder)) {
         ui().message_box(
-            "The report cannot be exported, because the logfile cannot be opened.\n\nPlease attempt the operation again.",
+            "The report cannot be exported, because the logfile cannot be opened.\n\nPlease attempt the operation "
+            "again.",
             "", MsgIcon::Error, MsgButtons::Ok);
         audit.close();
         return 3;

@@ -19,8 +19,8 @@ TEST_F(CommandLineTest, ParameterFilesAreExpandedOnceAndAppended) {
     write_file(p2, "/readonly\n");
     Args args = {"/paramfile", p1.string(), "/from_gui"};
     expand_parameter_files(args);
-    EXPECT_EQ(args, (Args{"/paramfile", p1.string(), "/from_gui", "/find", "RECORDING ID", "", "/paramfile",
-                          p2.string()}));
+    EXPECT_EQ(args,
+              (Args{"/paramfile", p1.string(), "/from_gui", "/find", "RECORDING ID", "", "/paramfile", p2.string()}));
 
     // A missing file adds nothing; "/paramfile" as the last token has no file to read.
     Args missing = {"/PARAMFILE", (t / "none.txt").string(), "/paramfile"};
@@ -39,8 +39,7 @@ TEST_F(CommandLineTest, ShowStateLastNamingSwitchWins) {
     EXPECT_EQ(prescan_show_state({"/preview", "a|b"}, preview), kShowMaximized);
     EXPECT_TRUE(preview);
     // "/merivale" is not in the pre-scan's table: its operands are looked at one by one.
-    EXPECT_EQ(prescan_show_state({"/merivale", "a", "/choose_ecg", "c", "d", "e", "f", "7"}, preview),
-              kShowMaximized);
+    EXPECT_EQ(prescan_show_state({"/merivale", "a", "/choose_ecg", "c", "d", "e", "f", "7"}, preview), kShowMaximized);
     // The unread optional operand never swallows a following switch.
     EXPECT_EQ(prescan_show_state({"/export", "TVZ", "a", "b", "/from_gui"}, preview), kShowMaximized);
     EXPECT_EQ(prescan_show_state({"/export", "TVZ", "a", "b", "x"}, preview), kShowHidden);
@@ -49,15 +48,16 @@ TEST_F(CommandLineTest, ShowStateLastNamingSwitchWins) {
 TEST_F(CommandLineTest, ActionsAreRecognisedWhereTheyStand) {
     EXPECT_TRUE(has_command_line_action({"/readonly", "/STORE", "a", "b", "c"}));
     EXPECT_TRUE(has_command_line_action({"/find", "RECORDING_ID"}));  // short, yet an action
-    EXPECT_FALSE(has_command_line_action({"/load", "/store"}));        // an operand, not a switch
+    EXPECT_FALSE(has_command_line_action({"/load", "/store"}));       // an operand, not a switch
     EXPECT_FALSE(has_command_line_action({"/from_gui", "/disable_browse"}));
     EXPECT_FALSE(has_command_line_action({}));
 }
 
 TEST_F(CommandLineTest, FirstPassSetsFlagsOnly) {
     CTolbexApp app;
-    const Args args = {"/from_QDS", "/readonly", "/autodelete", "/enable_confirm_cnav", "/choose_report",
-                       "/choose_ecg", "/from_noske", "/unknown", "/disable_browse", "/preview", "a|b"};
+    const Args args = {"/from_QDS",       "/readonly",   "/autodelete", "/enable_confirm_cnav",
+                       "/choose_report",  "/choose_ecg", "/from_noske", "/unknown",
+                       "/disable_browse", "/preview",    "a|b"};
     EXPECT_TRUE(dispatch_command_line(app, args, true));
     const CommandLineFlags& flags = app.settings().flags;
     EXPECT_TRUE(flags.from_qds && flags.read_only && flags.auto_delete && flags.confirm_cnav && flags.choose_report &&
@@ -144,7 +144,8 @@ TEST_F(CommandLineTest, ImportResultsMapToStoreCodes) {
     EXPECT_EQ(import_result_to_store_code(kImportStored), 0);
     EXPECT_EQ(import_result_to_store_code(kImportNoTempFolder), 9);
     EXPECT_EQ(import_result_to_store_code(kImportUnpackFailed), 8);
-    for (int r : {kImportNoRepInfo, kImportBadRepInfo, kImportStoreFailed}) EXPECT_EQ(import_result_to_store_code(r), 7);
+    for (int r : {kImportNoRepInfo, kImportBadRepInfo, kImportStoreFailed})
+        EXPECT_EQ(import_result_to_store_code(r), 7);
 }
 
 TEST_F(CommandLineTest, ReceivedFileGoesToTheChosenArchiveUntilCancel) {

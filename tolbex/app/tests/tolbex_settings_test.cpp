@@ -23,7 +23,8 @@ TEST(TolbexSettingsTest, ReportsSeeTheirFlagsAndPrintSettingsOnly) {
              s.flags.from_gui = s.flags.auto_delete = true;
              s.switches.timi_enabled = s.switches.logging_enabled = true;
          },
-         {false, false, false}, false},
+         {false, false, false},
+         false},
     };
     for (const Row& row : rows) {
         TolbexSettings settings;

@@ -27,11 +27,11 @@ std::string confirmation_pane_text(const std::string& confirmation) {
     return std::string(" ") + kConfirmedByText + " " + upper;
 }
 
-CMainFrame::CMainFrame(fw::Application& app, CTolbexApp& core)
-    : fw::MainFrame(app, kMainFrameResourceId), core_(core) {
+CMainFrame::CMainFrame(fw::Application& app, CTolbexApp& core) : fw::MainFrame(app, kMainFrameResourceId), core_(core) {
     // The caption never names the active document.
     setWindowTitle(kMainFrameTitle);
-    set_indicators({{0, ""}, {menu::kReadOnlyPane, kReadOnlyText}, {menu::kConfirmationPane, kConfirmationPaneWidthText}});
+    set_indicators(
+        {{0, ""}, {menu::kReadOnlyPane, kReadOnlyText}, {menu::kConfirmationPane, kConfirmationPaneWidthText}});
     install_handlers();
 }
 
@@ -125,7 +125,8 @@ bool CMainFrame::query_close() {
 
 std::string CMainFrame::get_confirming_user(int overall_limit_ms) {
     query_status_ = kConfirmOk;
-    auto pending = std::async(std::launch::async, [overall_limit_ms] { return query_confirming_user(overall_limit_ms); });
+    auto pending =
+        std::async(std::launch::async, [overall_limit_ms] { return query_confirming_user(overall_limit_ms); });
     // Keep painting while the identity window thinks; what the user does waits for the answer.
     while (pending.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);

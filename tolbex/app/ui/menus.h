@@ -25,13 +25,13 @@ inline constexpr CommandId kExportMerivalePdf = 32866, kPrintReports = 32785, kP
 // The report window's commands (File > Print > Print... is the browser's Long Catalogue there).
 inline constexpr CommandId kFilePrint = fw::cmd::FilePrint, kPrintPreview = fw::cmd::FilePrintPreview,
                            kShortCatalogue = 203, kExportBmp = 32772, kExportPcx = 32789, kExportRtf = 32827,
-                           kSaveReport = 250, kInsertTextHelp = 32792, kDeleteTextHelp = 32793,
-                           kEditTextHelp = 32794, kZoom = 32773, kGoto = 32774, kConfirmReport = 32851,
-                           kUnconfirmReport = 32852, kViewLetters = 32831;
+                           kSaveReport = 250, kInsertTextHelp = 32792, kDeleteTextHelp = 32793, kEditTextHelp = 32794,
+                           kZoom = 32773, kGoto = 32774, kConfirmReport = 32851, kUnconfirmReport = 32852,
+                           kViewLetters = 32831;
 // Recording (mail and store commands of the intake)
 inline constexpr CommandId kStoreDiskRecording = 32822, kMailDiskRecording = 32821, kCardSendAsMail = 217,
-                           kDiskSendAsMail = 225, kTapeSendAsMail = 226, kSendMail = 32813,
-                           kReceiveMail = 32842, kStoreMailedReport = 32845;
+                           kDiskSendAsMail = 225, kTapeSendAsMail = 226, kSendMail = 32813, kReceiveMail = 32842,
+                           kStoreMailedReport = 32845;
 // Options
 inline constexpr CommandId kMailSettings = 32824, kExternalProgramSettings = 32825, kCefStoreFolder = 32846,
                            kExportFolder = 32848, kClinicCode = 32853, kSignatureSettings = 236,

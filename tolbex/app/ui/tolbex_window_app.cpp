@@ -39,7 +39,8 @@ void TolbexWindowApp::register_templates() {
     if (!parts_.report) parts_.report = gui::report_template_parts();
     if (parts_.report)
         fwapp_.add_doc_template(std::make_unique<fw::DocTemplate>(kReportTemplateResource, kReportDocStrings,
-                                                                  parts_.report.make_document, parts_.report.make_view));
+                                                                  parts_.report.make_document,
+                                                                  parts_.report.make_view));
     if (core_.is_browse_enabled()) gui::register_archive_template(fwapp_);
     if (core_.is_timi_enabled() && parts_.timi)
         fwapp_.add_doc_template(std::make_unique<fw::DocTemplate>(kTimiTemplateResource, kTimiDocStrings,
@@ -118,7 +119,8 @@ bool TolbexWindowApp::open_group(const std::string& archdir_path) {
 void TolbexWindowApp::post_command(fw::CommandId id) {
     if (!frame_) return;
     CMainFrame* frame = frame_;
-    QMetaObject::invokeMethod(frame, [frame, id] { frame->execute_command(id); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        frame, [frame, id] { frame->execute_command(id); }, Qt::QueuedConnection);
 }
 
 void TolbexWindowApp::install_commands() {

@@ -207,10 +207,10 @@ Up/Down
       101.25
 )";
 
-const std::map<int, std::string> kWhenTexts = {
-    {20, "20:20:20"}, {22, "22:22:34"}, {29, "05:29:23"}, {32, "08:32:44"}, {34, "10:34:58"}, {37, "13:37:19"},
-    {39, "15:39:33"}, {43, "19:43:01"}, {45, "21:45:15"}, {47, "23:47:29"}, {77, "05:17:59"}, {81, "09:21:27"},
-    {85, "13:25:55"}, {89, "17:29:23"}, {93, "21:33:51"}, {97, "01:37:19"}};
+const std::map<int, std::string> kWhenTexts = {{20, "20:20:20"}, {22, "22:22:34"}, {29, "05:29:23"}, {32, "08:32:44"},
+                                               {34, "10:34:58"}, {37, "13:37:19"}, {39, "15:39:33"}, {43, "19:43:01"},
+                                               {45, "21:45:15"}, {47, "23:47:29"}, {77, "05:17:59"}, {81, "09:21:27"},
+                                               {85, "13:25:55"}, {89, "17:29:23"}, {93, "21:33:51"}, {97, "01:37:19"}};
 
 const char* const kPatientV8 =
     "C:\\ANALYSER\\CFR\\PATIENT.TXT\n"
@@ -312,11 +312,20 @@ TEST_F(AnalysisDataTest, ReadsAVersion8Folder) {
     AnalysisData d(folder_);
     EXPECT_DOUBLE_EQ(d.version(), 8.006);
 
-    const std::map<int, std::string> patient = {
-        {1, "Doe, Jane"}, {2, "25/12/1960"}, {3, "46"}, {4, ""}, {5, "Dr Op"}, {6, "ABCD1234566"},
-        {7, "PN 0042"}, {8, "Dr Phys"}, {9, ""}, {10, "St Elsewhere"}, {11, "03/12/2007"},
-        {12, "R-101"},  // the second copy of the recorder id is stored last
-        {13, "04/12/2007"}, {14, "First comment line\n  second line "}};
+    const std::map<int, std::string> patient = {{1, "Doe, Jane"},
+                                                {2, "25/12/1960"},
+                                                {3, "46"},
+                                                {4, ""},
+                                                {5, "Dr Op"},
+                                                {6, "ABCD1234566"},
+                                                {7, "PN 0042"},
+                                                {8, "Dr Phys"},
+                                                {9, ""},
+                                                {10, "St Elsewhere"},
+                                                {11, "03/12/2007"},
+                                                {12, "R-101"},  // the second copy of the recorder id is stored last
+                                                {13, "04/12/2007"},
+                                                {14, "First comment line\n  second line "}};
     for (auto& [n, text] : patient) {
         EXPECT_EQ(d.get_string(n), text) << n;
         EXPECT_EQ(d.is_field_present(n), !text.empty()) << n;
@@ -499,8 +508,8 @@ TEST_F(AnalysisDataTest, HostileFilesNeverCrash) {
     std::string patient = "a\nb\n" + std::string(300000, 'n') + "\n" + std::string("x\0y\n", 4) + "\xE9\xFF\x80\n";
     write("PATIENT.TXT", patient);
     std::string analsum = std::string("  12\0 34   56\n", 14) + std::string(500000, '9') + "\n" +
-                          "\x80\x81\x82\x83\x84\x85\x86\x87\x88\x89\x8A\x8B\x8C\x8D\n" + "99999999999\n" +
-                          "  +-5\n" + "   +7\n" + "1e5\n";
+                          "\x80\x81\x82\x83\x84\x85\x86\x87\x88\x89\x8A\x8B\x8C\x8D\n" + "99999999999\n" + "  +-5\n" +
+                          "   +7\n" + "1e5\n";
     write("ANALSUM.TXT", analsum);
     AnalysisData d(folder_);
     EXPECT_EQ(d.version(), 0.0);
@@ -542,10 +551,20 @@ TEST(AnalysisFormat, FormatsSuitTheType) {
     EXPECT_EQ(d.format_field(1, "%.2s"), "Do");
     EXPECT_TRUE(d.is_field_present(15));
 
-    for (auto [n, fmt] : std::vector<std::pair<int, std::string>>{
-             {15, "%s"}, {15, "%f"}, {42, "%d"}, {1, "%d"}, {15, "%n"}, {15, "%d %d"}, {15, "%*d"},
-             {15, "%.*d"}, {15, "no conversion"}, {15, "%"}, {15, "%5000d"}, {1, "%.9999s"}, {15, "%p"},
-             {15, std::string("%d\0", 3)}}) {
+    for (auto [n, fmt] : std::vector<std::pair<int, std::string>>{{15, "%s"},
+                                                                  {15, "%f"},
+                                                                  {42, "%d"},
+                                                                  {1, "%d"},
+                                                                  {15, "%n"},
+                                                                  {15, "%d %d"},
+                                                                  {15, "%*d"},
+                                                                  {15, "%.*d"},
+                                                                  {15, "no conversion"},
+                                                                  {15, "%"},
+                                                                  {15, "%5000d"},
+                                                                  {1, "%.9999s"},
+                                                                  {15, "%p"},
+                                                                  {15, std::string("%d\0", 3)}}) {
         EXPECT_EQ(except_code([&] { d.format_field(n, fmt); }), 1) << fmt;
     }
 }

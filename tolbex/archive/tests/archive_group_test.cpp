@@ -134,7 +134,8 @@ TEST_F(ArchiveGroupTest, HostileFolderLinesAreListedButNeverUsed) {
 
     ASSERT_TRUE(g.write_index());
     const std::string out = read(index());
-    EXPECT_EQ(out.rfind("..\r\nParent\r\n/abs\r\nAbsolute\r\nX:\r\nDrive\r\n../outside\r\nEscape\r\n.\r\nSelf\r\n", 0), 0u);
+    EXPECT_EQ(out.rfind("..\r\nParent\r\n/abs\r\nAbsolute\r\nX:\r\nDrive\r\n../outside\r\nEscape\r\n.\r\nSelf\r\n", 0),
+              0u);
     EXPECT_NE(out.find(std::string(127, 'n') + "\r\nLong\r\nN UL\r\nNul\r\n"), std::string::npos);
     EXPECT_EQ(out.find(std::string(128, 'n')), std::string::npos);
 }

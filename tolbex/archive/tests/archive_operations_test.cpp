@@ -151,15 +151,16 @@ TEST_F(ArchiveOperationsTest, AuditEntriesOfDeleteCopyAndMove) {
     };
     const Case cases[] = {
         {"copy", false, {std::string(kAuditCopy) + "|One|@"}},
-        {"move", true, {std::string(kAuditMove) + "|One|@", std::string(kAuditDelete) + "|One|" + group_ + "/A/R1.FUL"}},
+        {"move",
+         true,
+         {std::string(kAuditMove) + "|One|@", std::string(kAuditDelete) + "|One|" + group_ + "/A/R1.FUL"}},
     };
     for (const Case& c : cases) {
         ArchiveGroup group(group_ + "/ARCHDIR.DAT");
         RecordingTrail trail;
         std::vector<Error> notices;
-        const Result<std::string> moved =
-            archive_ops::transfer_report(*group.get_archive(0), 0, group_ + "/B", "[First] One", c.move, true,
-                                         &trail, notices);
+        const Result<std::string> moved = archive_ops::transfer_report(*group.get_archive(0), 0, group_ + "/B",
+                                                                       "[First] One", c.move, true, &trail, notices);
         ASSERT_TRUE(moved) << c.what << ": " << moved.error().message;
         EXPECT_TRUE(notices.empty()) << c.what;
         std::vector<std::string> want = c.entries;

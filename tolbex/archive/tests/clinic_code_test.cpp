@@ -20,9 +20,23 @@ void write_file(const std::string& path, const std::string& bytes) {
 
 // A version 8 PATIENT.TXT whose line 8 is `recording_id`, cut after `lines` lines.
 std::string patient_txt(const std::string& recording_id, int lines = 17) {
-    const std::string all[] = {"C:\\ANALYSER\\CFR\\PATIENT.TXT", "Mon Dec 03 14:05:09 2007", "Doe, Jane", "25/12/1960",
-                               "46", "F", "op", recording_id, "PN-77", "Dr Who", "Ins", "Hosp", "03/12/2007",
-                               "R123", "R123", "04/12/2007", "comment"};
+    const std::string all[] = {"C:\\ANALYSER\\CFR\\PATIENT.TXT",
+                               "Mon Dec 03 14:05:09 2007",
+                               "Doe, Jane",
+                               "25/12/1960",
+                               "46",
+                               "F",
+                               "op",
+                               recording_id,
+                               "PN-77",
+                               "Dr Who",
+                               "Ins",
+                               "Hosp",
+                               "03/12/2007",
+                               "R123",
+                               "R123",
+                               "04/12/2007",
+                               "comment"};
     std::string text;
     for (int i = 0; i < lines; ++i) text += all[i] + "\r\n";
     return text;
@@ -39,7 +53,9 @@ TEST(CheckDigit, GoldenSerials) {
     EXPECT_EQ(compute_check_digit("1234569999"), '6');
     EXPECT_EQ(compute_check_digit("1"), '9');
     EXPECT_EQ(compute_check_digit(""), '0');
-    EXPECT_EQ(compute_check_digit("a\xFF" "0000"), '0');
+    EXPECT_EQ(compute_check_digit("a\xFF"
+                                  "0000"),
+              '0');
 }
 
 TEST(TransferName, ChecksInOrder) {
@@ -58,7 +74,11 @@ TEST(TransferName, ChecksInOrder) {
     EXPECT_EQ(check_transfer_file_name("abcd1234566", "ABCD"), kTransferNameBadClinic);
     EXPECT_EQ(check_transfer_file_name("WXYZ0000000", ""), kTransferNameOk);
     EXPECT_EQ(check_transfer_file_name("WXYZ000000X", ""), '0');
-    EXPECT_EQ(check_transfer_file_name(std::string_view("ABCD\0" "234566", 11), ""), kTransferNameBadSerial);
+    EXPECT_EQ(check_transfer_file_name(std::string_view("ABCD\0"
+                                                        "234566",
+                                                        11),
+                                       ""),
+              kTransferNameBadSerial);
 }
 
 TEST(TransferName, Messages) {
@@ -78,7 +98,9 @@ TEST(ClinicCode, DialogEntryRules) {
     EXPECT_EQ(check_clinic_code_entry("ABCDE"), kClinicCodeWrongLength);
     EXPECT_EQ(check_clinic_code_entry("    "), kClinicCodeBadCharacter);
     EXPECT_EQ(check_clinic_code_entry("AB-1"), kClinicCodeBadCharacter);
-    EXPECT_EQ(check_clinic_code_entry("AB\xC9" "1"), kClinicCodeBadCharacter);
+    EXPECT_EQ(check_clinic_code_entry("AB\xC9"
+                                      "1"),
+              kClinicCodeBadCharacter);
     EXPECT_EQ(clinic_code_entry_message(kClinicCodeWrongLength),
               "The Clinic Code must be either blank or exactly 4 characters long.");
     EXPECT_EQ(clinic_code_entry_message(kClinicCodeBadCharacter),

@@ -59,8 +59,9 @@ TEST_F(ReportArchiveTest, RewriteGoldenBytesAndRoundTrip) {
     EXPECT_EQ(read(index()), kTwoEntriesRewritten);
     write(index(), kTwoEntriesRewritten);
     ReportArchive crlf(archive_, "STANDARD");
-    write(index(), "A1.FUL\nFirst report\nWed Jan 02 02:03:55 1980\n20480C\nFull\n"
-                   "B2.O12\nSecond\nMon Dec 03 14:05:09 2007\n100\nFull Ostrabel12");  // no final line end
+    write(index(),
+          "A1.FUL\nFirst report\nWed Jan 02 02:03:55 1980\n20480C\nFull\n"
+          "B2.O12\nSecond\nMon Dec 03 14:05:09 2007\n100\nFull Ostrabel12");  // no final line end
     ReportArchive lf(archive_, "STANDARD");
     EXPECT_EQ(crlf.get_checksum(), lf.get_checksum());
     EXPECT_EQ(lf.get_count(), 2);
@@ -199,8 +200,8 @@ TEST_F(ReportArchiveTest, DeletingReportFoldersStaysInsideTheArchive) {
     const Result<void> dots = a.delete_report_folder(1);
     const Result<void> link = a.delete_report_folder(2);
     EXPECT_FALSE(dots);
-    EXPECT_FALSE(link);                       // a link is never followed
-    EXPECT_TRUE(a.delete_report_folder(3));   // already gone
+    EXPECT_FALSE(link);                      // a link is never followed
+    EXPECT_TRUE(a.delete_report_folder(3));  // already gone
     EXPECT_FALSE(a.delete_report_folder(4));
     EXPECT_TRUE(fs::exists(archive_));
     EXPECT_TRUE(fs::exists(root_ + "/G/victim/keep"));

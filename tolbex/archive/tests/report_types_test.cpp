@@ -124,7 +124,8 @@ TEST(ReportTypes, DateTextsReadBothFormsAndWriteZeroPaddedDay) {
     EXPECT_EQ(a.get_file_date_text(), "Wed Jan 02 02:03:55 1980");
     ReportRecord b("", "1", "03/12/07 14:05:09", "A.FUL", "/", "");
     EXPECT_EQ(b.get_time(), 1196690709);  // yy below 90 is 20yy; the seconds are kept
-    EXPECT_EQ(ReportRecord("", "1", "03/12/95 14:05", "A.FUL", "/", "").get_file_date_text(), "Sun Dec 03 14:05:00 1995");
+    EXPECT_EQ(ReportRecord("", "1", "03/12/95 14:05", "A.FUL", "/", "").get_file_date_text(),
+              "Sun Dec 03 14:05:00 1995");
     ReportRecord c("", "1", "03/12/07 14:05", "A.FUL", "/", "");
     EXPECT_EQ(c.get_file_date_text(), "Mon Dec 03 14:05:00 2007");
     EXPECT_EQ(format_file_date_text(1196690709), "Mon Dec 03 14:05:09 2007");
@@ -151,8 +152,8 @@ TEST(ReportTypes, IndexDatesAgreeWithTheSharedParserAcrossClockChanges) {
                 EXPECT_EQ(parse_index_date_text(text), t) << text;  // no repeated hours
             }
         }
-        for (const char* text : {"03/12/07 14:05", "31/02/07 25:61", "Mon Feb 31 25:99:99 2007", "Mon Dec  3  4: 5: 9 2007",
-                                 "1x/12/07 14:05"}) {
+        for (const char* text : {"03/12/07 14:05", "31/02/07 25:61", "Mon Feb 31 25:99:99 2007",
+                                 "Mon Dec  3  4: 5: 9 2007", "1x/12/07 14:05"}) {
             EXPECT_EQ(parse_index_date_text(text), parse_date_time_text(text)) << zone << " " << text;
         }
     }

@@ -19,8 +19,8 @@ constexpr int kArchives = 20;
 constexpr int kReports = 5000;
 
 const char* const kFirst[] = {"John", "Mary", "Ahmed", "Li", "Olga", "Pierre", "Anna", "Kofi", "Sven", "Maria"};
-const char* const kLast[] = {"Smith", "Smyth", "Brown", "Garcia", "Novak", "Dubois", "Berg", "Mensah", "King", "Ashcroft",
-                             "Keller", "Rossi", "Walsh", "Moreau", "Silva", "Nagy"};
+const char* const kLast[] = {"Smith", "Smyth",    "Brown",  "Garcia", "Novak", "Dubois", "Berg",  "Mensah",
+                             "King",  "Ashcroft", "Keller", "Rossi",  "Walsh", "Moreau", "Silva", "Nagy"};
 
 const std::string& group_index() {
     static const std::string index = [] {

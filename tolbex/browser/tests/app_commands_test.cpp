@@ -53,7 +53,8 @@ TEST_F(AppCommandsTest, FindNeverFollowsLinksAndEnds) {
     EXPECT_EQ(scripted.shown.back().text, "2 valid archives have been found and opened.");
     EXPECT_EQ(find_and_open_archive_groups((t / "base" / "c").string(), opener(), scripted, &cascade), 0);
     EXPECT_FALSE(cascade);
-    EXPECT_EQ(scripted.shown.back().text, "No valid archives found in folder: " + to_upper_copy((t / "base" / "c").string()));
+    EXPECT_EQ(scripted.shown.back().text,
+              "No valid archives found in folder: " + to_upper_copy((t / "base" / "c").string()));
 }
 
 TEST_F(AppCommandsTest, CreateGroup) {

@@ -27,17 +27,18 @@ protected:
         g = t / "G";
     }
     std::string standard_group() {
-        return make_test_group(
-            g, {{"STANDARD", "STANDARD",
-                 {{"A1.FUL", "smith john", "Wed Jan 02 02:03:55 1980", "300"},
-                  {"A2.IMG", "Brown", "Thu Jan 03 02:03:55 1980", "20C"},
-                  {"A3.IMG", "apple", "Wed Jan 02 02:03:55 1980", "1000"}}},
-                {"ARCH2", "Second", {{"B1.PRT", "Zed", "Fri Jan 04 02:03:55 1980", "5"}}}});
+        return make_test_group(g, {{"STANDARD",
+                                    "STANDARD",
+                                    {{"A1.FUL", "smith john", "Wed Jan 02 02:03:55 1980", "300"},
+                                     {"A2.IMG", "Brown", "Thu Jan 03 02:03:55 1980", "20C"},
+                                     {"A3.IMG", "apple", "Wed Jan 02 02:03:55 1980", "1000"}}},
+                                   {"ARCH2", "Second", {{"B1.PRT", "Zed", "Fri Jan 04 02:03:55 1980", "5"}}}});
     }
     // The messages of this month's audit log in a folder.
     static std::vector<std::string> audit_messages(const fs::path& folder) {
         std::vector<std::string> out;
-        for (const auto& r : read_audit_log_file(AuditLog::make_file_name(folder.string(), platform::system().now())).records)
+        for (const auto& r :
+             read_audit_log_file(AuditLog::make_file_name(folder.string(), platform::system().now())).records)
             out.push_back(r.message);
         return out;
     }
@@ -69,10 +70,12 @@ TEST_F(BrowserDocTest, RowsColumnsAndTitle) {
 
 TEST_F(BrowserDocTest, SortingByEveryColumnWithTieBreaks) {
     // Equal times and sizes: archive name, then description, both ascending, whatever the direction.
-    make_test_group(g, {{"S", "beta",
+    make_test_group(g, {{"S",
+                         "beta",
                          {{"X1.FUL", "b", "Wed Jan 02 02:03:55 1980", "7"},
                           {"X2.FUL", "A", "Wed Jan 02 02:03:55 1980", "7"}}},
-                        {"T", "Alpha",
+                        {"T",
+                         "Alpha",
                          {{"Y1.IMG", "c", "Wed Jan 02 02:03:55 1980", "2147483647C"},
                           {"Y2.RAW", "c", "Thu Jan 03 02:03:55 1980", "-2147483648"}}}});
     BrowserListCore doc;
@@ -108,8 +111,7 @@ TEST_F(BrowserDocTest, PatientDetailsText) {
     BrowserListCore doc;
     ASSERT_TRUE(doc.open_document((g / "ARCHDIR.DAT").string()));
     EXPECT_EQ(doc.get_details_text(-1), kNoPatientDetailsText);
-    EXPECT_EQ(doc.get_details_text(1),
-              "Report confirmed by DR WHO.\n\nPatient Name: \tJane\nDate of birth: \t1950\n");
+    EXPECT_EQ(doc.get_details_text(1), "Report confirmed by DR WHO.\n\nPatient Name: \tJane\nDate of birth: \t1950\n");
     fs::remove(img / "CONFIRM.TXT");
     EXPECT_EQ(doc.get_details_text(1).substr(0, 46), "Warning: Report confirmed by unknown person.\n\n");
     // Unconfirmed formatted report; whole v8 file with comments; fewer than three lines stay raw.
@@ -142,9 +144,9 @@ TEST_F(BrowserDocTest, PatientDetailsText) {
 }
 
 TEST_F(BrowserDocTest, FilterSearchAndSortOfTheList) {
-    make_test_group(g, {{"STANDARD", "STANDARD",
-                         {{"A1.FUL", "John Smith"}, {"A2.FUL", "KING, Ashcroft"},
-                          {"A4.FUL", "Mary-Jane O'Neil"}}},
+    make_test_group(g, {{"STANDARD",
+                         "STANDARD",
+                         {{"A1.FUL", "John Smith"}, {"A2.FUL", "KING, Ashcroft"}, {"A4.FUL", "Mary-Jane O'Neil"}}},
                         {"DELETED", "Deleted Reports", {{"D1.FUL", "John Smyth"}}}});
     BrowserListCore doc;
     ASSERT_TRUE(doc.open_document((g / "ARCHDIR.DAT").string()));
@@ -290,7 +292,8 @@ TEST_F(BrowserDocTest, CopyMoveRenameAndSetTime) {
     EXPECT_EQ(doc.get_record(0)->get_time(), 1000000000);
     EXPECT_FALSE(doc.set_report_time("NONE.FUL", 1));
     EXPECT_EQ(transfer_description("STANDARD", std::string(52, 'd'), true).size(), 63u);
-    EXPECT_EQ(transfer_description("STANDARD", std::string(53, 'd'), true), "[STANDARD] " + std::string(49, 'd') + "...");
+    EXPECT_EQ(transfer_description("STANDARD", std::string(53, 'd'), true),
+              "[STANDARD] " + std::string(49, 'd') + "...");
 }
 
 TEST_F(BrowserDocTest, AuditLogThatCannotOpenRefusesBeforeAnythingMoves) {

@@ -8,7 +8,7 @@
 namespace tv::testing_root {
 
 struct TestReport {
-    std::string name;         // folder name with extension
+    std::string name;  // folder name with extension
     std::string description;
     std::string date = "Wed Jan 02 02:03:55 1980";
     std::string size = "100";

@@ -17,7 +17,11 @@ using namespace testing_root;
 struct FakeRow {
     FakeRow(std::string a, std::string n, std::string d = "d", std::string s = "1", std::string ty = "Full",
             std::string det = {})
-        : archive(std::move(a)), name(std::move(n)), date(std::move(d)), size(std::move(s)), type(std::move(ty)),
+        : archive(std::move(a)),
+          name(std::move(n)),
+          date(std::move(d)),
+          size(std::move(s)),
+          type(std::move(ty)),
           details(std::move(det)) {}
     std::string archive, name, date, size, type, details;
     PatientTxt patient;
@@ -30,12 +34,12 @@ public:
     std::string column_text(std::int32_t item, int column) const override {
         const FakeRow& r = rows.at(static_cast<std::size_t>(item));
         switch (column) {
-        case kColumnName: return r.name;
-        case kColumnArchive: return r.archive;
-        case kColumnDate: return r.date;
-        case kColumnSize: return r.size;
-        case kColumnType: return r.type;
-        default: return {};
+            case kColumnName: return r.name;
+            case kColumnArchive: return r.archive;
+            case kColumnDate: return r.date;
+            case kColumnSize: return r.size;
+            case kColumnType: return r.type;
+            default: return {};
         }
     }
     PatientTxt patient(std::int32_t item) const override { return rows.at(static_cast<std::size_t>(item)).patient; }
@@ -111,16 +115,16 @@ TEST_F(CatalogueTest, ShortPagesBreakAndRepeatTheArchiveHeading) {
     auto pages = all_pages(printer, {0, 0, 500, 100});
     ASSERT_EQ(pages.size(), 2u);
     // The archive changes with too little room for a heading and five lines: the page ends.
-    EXPECT_EQ(pages[0], (std::vector<std::string>{"text (0,0) \"Archives in folder /g,  page 1\"",
-                                                   "text (0,22) \"Archive: A\"",
-                                                   "text (0,44) \"" + unknown_line("Ann") + "\"",
-                                                   "text (0,55) \"" + unknown_line("Bob") + "\""}));
-    EXPECT_EQ(pages[1], (std::vector<std::string>{"text (0,0) \"Archives in folder /g,  page 2\"",
-                                                   "text (0,22) \"Archive: B\"",
-                                                   "text (0,44) \"" + unknown_line("Cid") + "\"",
-                                                   "text (0,55) \"" + unknown_line("Dan") + "\"",
-                                                   "text (0,66) \"" + unknown_line("Eve") + "\"",
-                                                   "text (0,77) \"" + unknown_line("Fay") + "\""}));
+    EXPECT_EQ(pages[0],
+              (std::vector<std::string>{"text (0,0) \"Archives in folder /g,  page 1\"", "text (0,22) \"Archive: A\"",
+                                        "text (0,44) \"" + unknown_line("Ann") + "\"",
+                                        "text (0,55) \"" + unknown_line("Bob") + "\""}));
+    EXPECT_EQ(pages[1],
+              (std::vector<std::string>{"text (0,0) \"Archives in folder /g,  page 2\"", "text (0,22) \"Archive: B\"",
+                                        "text (0,44) \"" + unknown_line("Cid") + "\"",
+                                        "text (0,55) \"" + unknown_line("Dan") + "\"",
+                                        "text (0,66) \"" + unknown_line("Eve") + "\"",
+                                        "text (0,77) \"" + unknown_line("Fay") + "\""}));
     EXPECT_FALSE(printer.continue_printing(3));
 
     // With room, the new heading follows one empty line on the same page.
@@ -178,10 +182,10 @@ TEST_F(CatalogueTest, LongBlocksPageBreaksAndTheTallBlockCut) {
     ASSERT_EQ(pages.size(), 4u);
     // Block: five tabbed lines, "Patient Details:", the details from seven lines down.
     EXPECT_EQ(pages[0], (std::vector<std::string>{"text (0,0) \"T,  page 1\"", "text (0,22) \"Archive:\tA\"",
-                                                   "text (0,33) \"Report:\tAnn\"", "text (0,44) \"Date:\td\"",
-                                                   "text (0,55) \"Size:\t100\"", "text (0,66) \"Type:\tFull\"",
-                                                   "text (0,77) \"Patient Details:\"", "text (0,99) \"Line one\"",
-                                                   "text (0,109) \"Line two\""}));
+                                                  "text (0,33) \"Report:\tAnn\"", "text (0,44) \"Date:\td\"",
+                                                  "text (0,55) \"Size:\t100\"", "text (0,66) \"Type:\tFull\"",
+                                                  "text (0,77) \"Patient Details:\"", "text (0,99) \"Line one\"",
+                                                  "text (0,109) \"Line two\""}));
     // The second block (88 + 10 high) does not fit below the first (which ends at 131).
     EXPECT_EQ(pages[1][1], "text (0,22) \"Archive:\tA\"");
     EXPECT_EQ(pages[1][2], "text (0,33) \"Report:\tBob\"");

@@ -94,7 +94,9 @@ void ArchiveListDlg::on_ok() {
 
 NewArchiveDlg::NewArchiveDlg(const ArchiveConfigList& config, const std::vector<std::string>& open_group_folders,
                              QWidget* parent)
-    : fw::Dialog(parent), rules_(config, open_group_folders), folder_(new QComboBox(this)),
+    : fw::Dialog(parent),
+      rules_(config, open_group_folders),
+      folder_(new QComboBox(this)),
       archive_(new QComboBox(this)) {
     setWindowTitle(QStringLiteral("Creating a New Archive"));
     folder_->setObjectName(QStringLiteral("1024"));

@@ -41,10 +41,16 @@ void CBrowserFrame::set_letters_action(FolderAction action) { letters_action() =
 void CBrowserFrame::set_play_action(FolderAction action) { play_action() = std::move(action); }
 
 CBrowserFrame::CBrowserFrame(CBrowserListDoc& doc, QWidget* parent)
-    : fw::View(parent), doc_(doc), bar_(new QWidget(this)), archive_box_(new QComboBox(bar_)),
-      search_box_(new QComboBox(bar_)), text_box_(new QLineEdit(bar_)),
-      letters_(new QPushButton(QStringLiteral("Letters"), bar_)), play_(new QPushButton(QStringLiteral("Play"), bar_)),
-      splitter_(new QSplitter(Qt::Vertical, this)), list_(new CBrowserListView(doc, splitter_)),
+    : fw::View(parent),
+      doc_(doc),
+      bar_(new QWidget(this)),
+      archive_box_(new QComboBox(bar_)),
+      search_box_(new QComboBox(bar_)),
+      text_box_(new QLineEdit(bar_)),
+      letters_(new QPushButton(QStringLiteral("Letters"), bar_)),
+      play_(new QPushButton(QStringLiteral("Play"), bar_)),
+      splitter_(new QSplitter(Qt::Vertical, this)),
+      list_(new CBrowserListView(doc, splitter_)),
       data_(new BrowserDataView(doc, splitter_)) {
     bar_->setObjectName(QStringLiteral("105"));
     archive_box_->setObjectName(QStringLiteral("1014"));

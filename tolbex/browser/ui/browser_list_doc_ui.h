@@ -9,7 +9,7 @@
 
 namespace tv::fw {
 class Application;
-}
+}  // namespace tv::fw
 
 namespace tv::gui {
 

@@ -73,9 +73,7 @@ std::int32_t find_archive_by_path(const BrowserListCore& doc, const std::string&
 BrowserTableModel::BrowserTableModel(BrowserListModel& list, QObject* parent)
     : QAbstractTableModel(parent), list_(list) {}
 
-int BrowserTableModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : list_.item_count();
-}
+int BrowserTableModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : list_.item_count(); }
 
 int BrowserTableModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : kBrowserColumnCount;
@@ -84,13 +82,13 @@ int BrowserTableModel::columnCount(const QModelIndex& parent) const {
 QVariant BrowserTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) return {};
     switch (role) {
-    case Qt::DisplayRole:
-    case Qt::EditRole: return to_qstring(list_.item_text(index.row(), index.column()));
-    case Qt::TextAlignmentRole:
-        if (index.column() == kColumnSize) return int(Qt::AlignRight | Qt::AlignVCenter);
-        if (index.column() == kColumnConfirmed) return int(Qt::AlignCenter);
-        return int(Qt::AlignLeft | Qt::AlignVCenter);
-    default: return {};
+        case Qt::DisplayRole:
+        case Qt::EditRole: return to_qstring(list_.item_text(index.row(), index.column()));
+        case Qt::TextAlignmentRole:
+            if (index.column() == kColumnSize) return int(Qt::AlignRight | Qt::AlignVCenter);
+            if (index.column() == kColumnConfirmed) return int(Qt::AlignCenter);
+            return int(Qt::AlignLeft | Qt::AlignVCenter);
+        default: return {};
     }
 }
 
@@ -148,8 +146,7 @@ public:
 
 protected:
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override {
-        const bool would_edit = index.isValid() && state() != EditingState &&
-                                (index.flags() & Qt::ItemIsEditable) &&
+        const bool would_edit = index.isValid() && state() != EditingState && (index.flags() & Qt::ItemIsEditable) &&
                                 (trigger == AllEditTriggers || (editTriggers() & trigger));
         if (would_edit && !view_.list_.begin_label_edit(index.row(), ui())) return false;
         return QTreeView::edit(index, trigger, event);
@@ -158,11 +155,11 @@ protected:
     void keyPressEvent(QKeyEvent* event) override {
         if (state() != EditingState) {
             switch (event->key()) {
-            case Qt::Key_Insert: view_.begin_rename(); return;
-            case Qt::Key_Delete: view_.on_delete(); return;
-            case Qt::Key_Return:
-            case Qt::Key_Enter: view_.return_key(); return;
-            default: break;
+                case Qt::Key_Insert: view_.begin_rename(); return;
+                case Qt::Key_Delete: view_.on_delete(); return;
+                case Qt::Key_Return:
+                case Qt::Key_Enter: view_.return_key(); return;
+                default: break;
             }
         }
         QTreeView::keyPressEvent(event);
@@ -182,7 +179,10 @@ private:
 // --- CBrowserListView
 
 CBrowserListView::CBrowserListView(CBrowserListDoc& doc, QWidget* parent)
-    : fw::View(parent), doc_(doc), list_(doc.core()), table_model_(new BrowserTableModel(list_, this)),
+    : fw::View(parent),
+      doc_(doc),
+      list_(doc.core()),
+      table_model_(new BrowserTableModel(list_, this)),
       tree_(new Tree(*this)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -244,8 +244,8 @@ void CBrowserListView::register_commands() {
     on_update_command(LongCatalogue, [](fw::CommandUi& u) { u.set_text("&Long Catalogue..."); });
     on_command(PrintDirect, [this] { print_catalogue(false, false); });
     // Signing and passing reports on are not available in this window yet.
-    for (fw::CommandId id : {SendMail, Export, ExternalProgram, CreateLetter, WhereIs, DeleteEcgFiles,
-                             fw::cmd::FilePrintPreview})
+    for (fw::CommandId id :
+         {SendMail, Export, ExternalProgram, CreateLetter, WhereIs, DeleteEcgFiles, fw::cmd::FilePrintPreview})
         on_update_command(id, [](fw::CommandUi& u) { u.enable(false); });
     on_update_command(Sign, [](fw::CommandUi& u) {
         const CTolbexApp* app = CTolbexApp::current();
@@ -294,8 +294,8 @@ void CBrowserListView::on_update(fw::View*, long, void*) {
 
 void CBrowserListView::search_refresh() {
     if (!archive_box_ || !search_box_ || !text_box_) return;
-    const bool refilled = list_.apply_search(archive_box_->currentIndex(), search_box_->currentIndex(),
-                                             from_qstring(text_box_->text()));
+    const bool refilled =
+        list_.apply_search(archive_box_->currentIndex(), search_box_->currentIndex(), from_qstring(text_box_->text()));
     text_box_->setEnabled(list_.text_box_enabled());
     if (refilled) reset_list();
 }
@@ -446,9 +446,10 @@ void CBrowserListView::on_compare() {
     for (std::int32_t row : rows)
         if (!is_formatted_type(doc_.core().get_record_type(row))) all_formatted = false;
     if (!all_formatted) {
-        error_box("You must select two or three  formatted reports before choosing the \"compare\" option.\n\nYou "
-                  "cannot compare reports that are not formatted.",
-                  "Wrong number or kind of reports selected");
+        error_box(
+            "You must select two or three  formatted reports before choosing the \"compare\" option.\n\nYou "
+            "cannot compare reports that are not formatted.",
+            "Wrong number or kind of reports selected");
         return;
     }
     fw::Application* app = fw::app();
@@ -473,7 +474,11 @@ void CBrowserListView::on_compare() {
         if (fw::MainFrame* mf = main_frame()) {
             QPointer<fw::MainFrame> guard(mf);
             QMetaObject::invokeMethod(
-                mf, [guard] { if (guard) guard->execute_command(fw::cmd::WindowTileVert); }, Qt::QueuedConnection);
+                mf,
+                [guard] {
+                    if (guard) guard->execute_command(fw::cmd::WindowTileVert);
+                },
+                Qt::QueuedConnection);
         }
 }
 

@@ -30,11 +30,11 @@ inline constexpr fw::CommandId Open = 32787, Delete = 32786, Move = 32807, Copy 
                                SendMail = 32814, Export = 32850, ExternalProgram = 32826, CreateLetter = 32829,
                                WhereIs = 32854, DeleteEcgFiles = 32859, Compare = 32820, Sign = 231, Timi = 184,
                                TimiArrhythmia = 32868, PrintReports = 32785, ShortCatalogue = 203,
-                               LongCatalogue = 57607, PrintDirect = 57608, CreateArchive = 32810,
-                               DeleteArchive = 32795, DeleteGroup = 32817, AddToConfiguration = 32818,
-                               RemoveFromConfiguration = 32819, SetDefaultGroup = 32790, NoDefaultGroup = 32812,
-                               SortFirst = 32796, SortLast = 32805, Letters = 32831, Play = 32847;
-}
+                               LongCatalogue = 57607, PrintDirect = 57608, CreateArchive = 32810, DeleteArchive = 32795,
+                               DeleteGroup = 32817, AddToConfiguration = 32818, RemoveFromConfiguration = 32819,
+                               SetDefaultGroup = 32790, NoDefaultGroup = 32812, SortFirst = 32796, SortLast = 32805,
+                               Letters = 32831, Play = 32847;
+}  // namespace browser_cmd
 
 // Refresh check interval.
 inline constexpr int kRefreshIntervalMs = 60000;

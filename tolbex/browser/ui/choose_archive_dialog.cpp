@@ -39,8 +39,11 @@ std::string default_create_group() {
 }  // namespace
 
 ChooseArchiveDlg::ChooseArchiveDlg(bool mail_mode, QWidget* parent, const std::string& device_dat_path)
-    : fw::Dialog(parent), rules_(mail_mode, device_dat_or_default(device_dat_path), open_group_folders()),
-      folder_(new QComboBox(this)), archive_(new QComboBox(this)), ok_(new QPushButton(QStringLiteral("OK"), this)),
+    : fw::Dialog(parent),
+      rules_(mail_mode, device_dat_or_default(device_dat_path), open_group_folders()),
+      folder_(new QComboBox(this)),
+      archive_(new QComboBox(this)),
+      ok_(new QPushButton(QStringLiteral("OK"), this)),
       create_group_(default_create_group) {
     folder_->setObjectName(QStringLiteral("1023"));
     archive_->setObjectName(QStringLiteral("1022"));
@@ -52,11 +55,12 @@ ChooseArchiveDlg::ChooseArchiveDlg(bool mail_mode, QWidget* parent, const std::s
     form->addRow(QStringLiteral("Folder:"), folder_);
     form->addRow(QStringLiteral("Archive:"), archive_);
     layout->addLayout(form);
-    layout->addWidget(new QLabel(
-        QStringLiteral("Select a folder/archive from the list above, or you can:\n* Create a new archive by typing a "
+    layout->addWidget(
+        new QLabel(QStringLiteral(
+                       "Select a folder/archive from the list above, or you can:\n* Create a new archive by typing a "
                        "new archive name above.\n* Create a new archive group by clicking on \"Create\".\n* Locate "
                        "an existing archive group by clicking on \"Locate\"."),
-        this));
+                   this));
     auto* row = new QHBoxLayout();
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     auto* locate = new QPushButton(QStringLiteral("Locate..."), this);

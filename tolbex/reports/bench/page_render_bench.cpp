@@ -27,7 +27,8 @@ std::string sample_page(int n) {
         std::vector<std::uint16_t> samples;
         for (int i = 0; i < 1900; ++i) {
             const double t = (i + n * 37) % 200 / 200.0;
-            const double qrs = std::exp(-std::pow((t - 0.3) * 40, 2)) * 900 - std::exp(-std::pow((t - 0.33) * 40, 2)) * 200;
+            const double qrs =
+                std::exp(-std::pow((t - 0.3) * 40, 2)) * 900 - std::exp(-std::pow((t - 0.33) * 40, 2)) * 200;
             samples.push_back(static_cast<std::uint16_t>(1024 + qrs + 60 * std::sin(t * 6.28)));
         }
         b.trace(100, top + 600, 0, 1 << 29, samples);

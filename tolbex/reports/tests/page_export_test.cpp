@@ -87,9 +87,9 @@ TEST_F(PageExportTest, LabelOnlyPageIsWhiteAndTextIsDrawn) {
     auto builtin = CReportPage::make_builtin(root.path());
     builtin->add_header_texts("Ann Smith", "123", 1);
     const MonoImage img = render_page_mono(*builtin, default_page_fonts(), 800, 1131);
-    EXPECT_TRUE(img.is_black(0, 500));      // outer outline, left edge
-    EXPECT_TRUE(img.is_black(400, 0));      // outer outline, top edge
-    EXPECT_FALSE(img.is_black(400, 500));   // inside the page
+    EXPECT_TRUE(img.is_black(0, 500));     // outer outline, left edge
+    EXPECT_TRUE(img.is_black(400, 0));     // outer outline, top edge
+    EXPECT_FALSE(img.is_black(400, 500));  // inside the page
     int text_pixels = 0;
     for (int y = 0; y < 30; ++y)
         for (int x = 120; x < 250; ++x) text_pixels += img.is_black(x, y);

@@ -16,7 +16,9 @@ namespace {
 using testing::hex;
 using testing::words;
 
-void write_file(const std::string& path, const std::string& bytes) { ASSERT_TRUE(platform::atomic_write_file(path, bytes)); }
+void write_file(const std::string& path, const std::string& bytes) {
+    ASSERT_TRUE(platform::atomic_write_file(path, bytes));
+}
 std::string read_file(const std::string& path) { return platform::read_whole_file(path).value_or("<missing>"); }
 
 TEST(PageRecords, AnnotationAndMarkerBytes) {
@@ -34,7 +36,8 @@ TEST(PageRecords, EveryTypeReadsAsTheFormatSays) {
     f += make_page_record(PageRecordKind::Clip, words({64, 6400, -31, -64}));
     f += make_page_record(PageRecordKind::Shape, words({6, 99, 320, 640, 960, 1280}));
     f += make_page_record(PageRecordKind::Band, words({1, 2, 3, 32, 64, 96, 3, 320, 640, 960}));
-    f += make_page_record(PageRecordKind::Trace, words({1 << 30, 3200, 6400, 320, 1}) + std::string("\x10\x00\x00\x00", 4));
+    f += make_page_record(PageRecordKind::Trace,
+                          words({1 << 30, 3200, 6400, 320, 1}) + std::string("\x10\x00\x00\x00", 4));
     f += make_page_record(PageRecordKind::Polyline, words({3, 320, 640, INT32_MIN, 640, 960, INT32_MIN}));
     f += make_page_record(PageRecordKind::Text, words({3200, 6400, 6}) + std::string("\x1b\x03H\0i!", 6));
     f += make_page_record(PageRecordKind::DotRows, words({8, 0, 0, 3200, 4, -47, -48, 15, 16}));
@@ -108,8 +111,8 @@ TEST(PageRecords, HostileFilesAreRefusedWithoutOverrun) {
     EXPECT_EQ(c.items.size(), 1u);
     // Huge counts are clamped to the payload, in every counted type.
     for (std::int32_t type : {17, 57, 59, 62, 63, 64, 65, 70}) {
-        std::string payload = words({0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu,
-                                     0xFFFFFFFFu, 0xFFFFFFFFu});
+        std::string payload = words(
+            {0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu});
         auto item = PageItem::from_record(PageRecordKind{type}, payload, false);
         fw::RecordingDrawContext dc;
         map_page_to_device(dc, {0, 0, 2496, 3520});
@@ -122,12 +125,14 @@ TEST(PageRecords, HostileFilesAreRefusedWithoutOverrun) {
     }
     // Short payloads give items with no data.
     for (std::int32_t type : {17, 35, 56, 57, 59, 62, 63, 64, 65, 70})
-        EXPECT_TRUE(std::holds_alternative<std::monostate>(PageItem::from_record(PageRecordKind{type}, "ab", false)->data()));
+        EXPECT_TRUE(
+            std::holds_alternative<std::monostate>(PageItem::from_record(PageRecordKind{type}, "ab", false)->data()));
     // Type 70 with no points, and type 57 with fewer than three values, draw nothing.
     fw::RecordingDrawContext dc;
     PageDrawState state;
     PageItem::from_record(PageRecordKind::DottedPolyline, words({0}), false)->draw(dc, default_page_fonts(), state);
-    PageItem::from_record(PageRecordKind::Band, words({0, 0, 0, 0, 0, 0, 2, 5, 6}), false)->draw(dc, default_page_fonts(), state);
+    PageItem::from_record(PageRecordKind::Band, words({0, 0, 0, 0, 0, 0, 2, 5, 6}), false)
+        ->draw(dc, default_page_fonts(), state);
     for (const auto& line : dc.commands()) EXPECT_EQ(line.find("line"), std::string::npos) << line;
 }
 
@@ -168,7 +173,11 @@ TEST(PageRecords, DotGridCodeIsRememberedWithinOnePageOnly) {
 }
 
 TEST(PageRecords, OemTextReadsAndWritesBack) {
-    const std::string raw = std::string("a\xf3" "b\xf2" "c\x82", 6);
+    const std::string raw = std::string(
+        "a\xf3"
+        "b\xf2"
+        "c\x82",
+        6);
     auto item = PageItem::from_record(PageRecordKind::Text, words({0, 0, 6}) + raw, true);
     EXPECT_EQ(item->text()->text, "a<=b>=c\xe9");
     const std::string rec = item->record_bytes(true);
@@ -196,16 +205,25 @@ TEST_F(PageFileTest, AnnotationSavesAppendOnceAndCutBack) {
     EXPECT_EQ(page->annotation_offset(), static_cast<std::int64_t>(original.size()));
 
     // A second save in the same session rewrites from the marker: one marker, two texts.
-    page->add_annotation("\x1b\x01" "Big", 300, 400);
+    page->add_annotation(
+        "\x1b\x01"
+        "Big",
+        300, 400);
     ASSERT_TRUE(page->save(false));
-    const std::string big = PageItem::make_text("\x1b\x01" "Big", 300, 400)->record_bytes(false);
+    const std::string big = PageItem::make_text(
+                                "\x1b\x01"
+                                "Big",
+                                300, 400)
+                                ->record_bytes(false);
     EXPECT_EQ(read_file(path), original + annotation_marker_record() + hi + big);
 
     auto again = CReportPage::load(path, false);
     ASSERT_TRUE(again);
     EXPECT_EQ(again->item_count(), 4u);
     EXPECT_EQ(again->first_annotation_index(), 2);
-    EXPECT_EQ(again->annotation_text(3), "\x1b\x01" "Big");
+    EXPECT_EQ(again->annotation_text(3),
+              "\x1b\x01"
+              "Big");
     // Replacing keeps the place and position.
     again->replace_annotation_text("Bye", 2);
     EXPECT_EQ(again->items()[2]->text()->x, 100);

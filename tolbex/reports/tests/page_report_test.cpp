@@ -34,11 +34,10 @@ TEST(BuiltInPage, FrameHeaderAndLogoPositions) {
     const auto& logo = std::get<ShapeData>(page->items()[2]->data());
     EXPECT_EQ(logo.code, 5u);
     EXPECT_EQ((std::vector<int>{logo.x1, logo.y1, logo.x2, logo.y2}), (std::vector<int>{256, 8768, 656, 8893}));
-    EXPECT_EQ(std::get<PolylineData>(page->items()[3]->data()).points,
-              (std::vector<fw::Pt>{{31, 343}, {6218, 343}}));
-    EXPECT_EQ(texts_of(*page), (std::vector<std::string>{"100,200 Patient Name :", "3000,200 Patient No :",
-                                                         "5450,8860 Page ", "1000,200 Ann Smith", "4000,200 123",
-                                                         "5700,8860 4"}));
+    EXPECT_EQ(std::get<PolylineData>(page->items()[3]->data()).points, (std::vector<fw::Pt>{{31, 343}, {6218, 343}}));
+    EXPECT_EQ(texts_of(*page),
+              (std::vector<std::string>{"100,200 Patient Name :", "3000,200 Patient No :", "5450,8860 Page ",
+                                        "1000,200 Ann Smith", "4000,200 123", "5700,8860 4"}));
     // Annotations on built-in pages stay in memory: nothing is written to the page's name.
     page->add_annotation("note", 10, 10);
     EXPECT_TRUE(page->save(false));
@@ -53,18 +52,26 @@ TEST(BuiltInPage, ContentsPagesContinueWithTheirGroup) {
     auto first = CReportPage::make_builtin("/r");
     EXPECT_FALSE(first->fill_contents_page(entries, index));
     const auto t1 = texts_of(*first);
-    EXPECT_EQ(t1[3], "2500,600 \x1b\x01" "12-lead Views");
-    EXPECT_EQ(t1[4], "100,900 \x1b\x01" "12-lead Strips");
+    EXPECT_EQ(t1[3],
+              "2500,600 \x1b\x01"
+              "12-lead Views");
+    EXPECT_EQ(t1[4],
+              "100,900 \x1b\x01"
+              "12-lead Strips");
     EXPECT_EQ(t1[5], "200,1150 t0");
     // 1150 + 150 * 40 = 7150; then a group change: +150, heading, +250.
-    EXPECT_EQ(t1[45], "100,7300 \x1b\x01" "12-lead Interval Measurements");
+    EXPECT_EQ(t1[45],
+              "100,7300 \x1b\x01"
+              "12-lead Interval Measurements");
     EXPECT_EQ(t1[46], "200,7550 t40");
     EXPECT_EQ(t1.back(), "200,8450 t46");  // y reached 8600 >= 8501
     EXPECT_EQ(index, 47u);
     auto second = CReportPage::make_builtin("/r");
     EXPECT_TRUE(second->fill_contents_page(entries, index));
     const auto t2 = texts_of(*second);
-    EXPECT_EQ(t2[4], "100,900 \x1b\x01" "12-lead Interval Measurements");
+    EXPECT_EQ(t2[4],
+              "100,900 \x1b\x01"
+              "12-lead Interval Measurements");
     EXPECT_EQ(t2[5], "200,1150 t47");
     EXPECT_EQ(index, 60u);
     auto none = CReportPage::make_builtin("/r");
@@ -100,11 +107,13 @@ std::string emf_list(const std::vector<std::pair<std::string, std::string>>& ent
 
 TEST(EmfList, SortedTitledAndGrouped) {
     platform::testing::TempRoot root;
-    ASSERT_TRUE(platform::atomic_write_file(
-        root.path() + "/EMFLIST.DAT",
-        emf_list({{"R-1280-62.emf", "Intervals"}, {"R-256-60.emf", "Strip B"}, {"R-128-60.emf", "Strip A"},
-                  {"R-0-63.emf", "Legend"}, {"R-64.emf", "No sample"}, {"../R-1-60.emf", "Escape"}},
-                 6)));
+    ASSERT_TRUE(platform::atomic_write_file(root.path() + "/EMFLIST.DAT", emf_list({{"R-1280-62.emf", "Intervals"},
+                                                                                    {"R-256-60.emf", "Strip B"},
+                                                                                    {"R-128-60.emf", "Strip A"},
+                                                                                    {"R-0-63.emf", "Legend"},
+                                                                                    {"R-64.emf", "No sample"},
+                                                                                    {"../R-1-60.emf", "Escape"}},
+                                                                                   6)));
     const auto list = read_emf_list(root.path());
     ASSERT_EQ(list.size(), 4u);
     EXPECT_EQ(list[0].name, "R-128-60.emf");
@@ -120,7 +129,8 @@ TEST(EmfList, HostileLengthsStopReading) {
     platform::testing::TempRoot root;
     const std::string path = root.path() + "/emflist.dat";
     std::string big(300, 'x');
-    ASSERT_TRUE(platform::atomic_write_file(path, emf_list({{"A-1-60.emf", "ok"}, {big, "bad"}, {"A-2-60.emf", "x"}}, 3)));
+    ASSERT_TRUE(
+        platform::atomic_write_file(path, emf_list({{"A-1-60.emf", "ok"}, {big, "bad"}, {"A-2-60.emf", "x"}}, 3)));
     EXPECT_EQ(read_emf_list(root.path()).size(), 1u);
     ASSERT_TRUE(platform::atomic_write_file(path, emf_list({{"A-1-60.emf", "ok"}}, 65535, "\x05")));
     EXPECT_EQ(read_emf_list(root.path()).size(), 1u);
@@ -178,7 +188,8 @@ TEST(Metafiles, FourPicturePageUsesLegendAndSlots) {
         ASSERT_TRUE(platform::atomic_write_file(root.path() + "/" + name, w.finish()));
     }
     auto page = CReportPage::make_builtin("");
-    for (const char* name : {"R-1-64.emf", "R-2-64.emf", "R-3-64.emf"}) page->add_picture_name(root.path() + "/" + name);
+    for (const char* name : {"R-1-64.emf", "R-2-64.emf", "R-3-64.emf"})
+        page->add_picture_name(root.path() + "/" + name);
     page->set_picture_page(true);
     fw::RecordingDrawContext dc;
     dc.set_map_mode(fw::MapMode::Anisotropic);

@@ -15,7 +15,8 @@ inline std::string words(std::initializer_list<std::int64_t> values) {
     return o;
 }
 inline std::string text_record(std::int32_t x, std::int32_t y, const std::string& text) {
-    return make_page_record(PageRecordKind::Text, words({x, y, static_cast<std::int64_t>(text.size())}) + text, 0, 0, 0);
+    return make_page_record(PageRecordKind::Text, words({x, y, static_cast<std::int64_t>(text.size())}) + text, 0, 0,
+                            0);
 }
 inline std::string hline_record(std::int32_t x1, std::int32_t x2, std::int32_t y) {
     return make_page_record(PageRecordKind::Polyline, words({2, x1, y, x2, y}), 0, 0, 0);

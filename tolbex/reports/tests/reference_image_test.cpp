@@ -34,8 +34,7 @@ QImage to_qimage(const MonoImage& m) {
     image.setColorCount(2);
     image.setColor(0, qRgb(0, 0, 0));
     image.setColor(1, qRgb(255, 255, 255));
-    for (int y = 0; y < m.height; ++y)
-        std::copy(m.row(y), m.row(y) + image.bytesPerLine(), image.scanLine(y));
+    for (int y = 0; y < m.height; ++y) std::copy(m.row(y), m.row(y) + image.bytesPerLine(), image.scanLine(y));
     return image;
 }
 

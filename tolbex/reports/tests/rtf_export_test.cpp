@@ -47,7 +47,9 @@ TEST_F(RtfTest, SmallReportGolden) {
 TEST_F(RtfTest, TextIsEscapedAndRepeatsWrittenOnce) {
     page(1, testing::text_record(3200, 6400, "a{b}\\c\xe9") + testing::text_record(3200, 6400, "a{b}\\c\xe9") +
                 make_page_record(PageRecordKind::Shape, words({11, 0, 0, 0, 3200, 3200})) +
-                testing::text_record(0, 3200, "\x1b\x01" "one\r\ntwo"));
+                testing::text_record(0, 3200,
+                                     "\x1b\x01"
+                                     "one\r\ntwo"));
     page(2, testing::label_record());
     page(3, "");  // no items: not a page of the document
     page(4, testing::text_record(0, 0, "last"));
@@ -55,8 +57,9 @@ TEST_F(RtfTest, TextIsEscapedAndRepeatsWrittenOnce) {
     EXPECT_NE(s.find("\\posy172 a\\{b\\}\\\\c\\'e9\r\n"), std::string::npos) << s;
     EXPECT_EQ(s.find("a\\{b"), s.rfind("a\\{b"));
     // Large text: the first line plain, the last shaded after the grey box.
-    EXPECT_NE(s.find("\\fs24\\posx0\\posy-72 one\r\n\\par \\pard \\pvmrg\\phmrg\\fs24\\posx0\\posy166\\shading2000 two\r\n"),
-              std::string::npos)
+    EXPECT_NE(
+        s.find("\\fs24\\posx0\\posy-72 one\r\n\\par \\pard \\pvmrg\\phmrg\\fs24\\posx0\\posy166\\shading2000 two\r\n"),
+        std::string::npos)
         << s;
     // Page 2 (a label only) and page 4 follow with page breaks; page 3 has no items.
     EXPECT_NE(s.find("\\par \\pagebb \r\n\\par \\pagebb \r\n\\par \\pard"), std::string::npos);
@@ -85,7 +88,8 @@ TEST(RtfWriterTest, TracePiecesAndDotRules) {
     RtfWriter single, split;
     PageItem(PageRecordKind::DottedPolyline, PolylineData{{{1, 1}}}).write_rtf(single);
     EXPECT_EQ(single.text(), "");
-    PageItem(PageRecordKind::Polyline, PolylineData{{{1, 1}, {2, 2}, {kPenUp, 0}, {3, 3}, {kDividedPenUp, 1}, {4, 4}, {5, 5}}})
+    PageItem(PageRecordKind::Polyline,
+             PolylineData{{{1, 1}, {2, 2}, {kPenUp, 0}, {3, 3}, {kDividedPenUp, 1}, {4, 4}, {5, 5}}})
         .write_rtf(split);
     EXPECT_EQ(split.text().find("dppolycount2"), split.text().find("dppolycount"));
     EXPECT_EQ(rtf_twips_x(6261), 11040);

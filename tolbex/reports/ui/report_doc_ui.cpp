@@ -112,8 +112,8 @@ void CPellarnDoc::install_commands() {
         if (outcome.result == fw::PrintResult::Printed) {
             if (app) app->audit().write(kAuditPrint, core_.report_name(), location, "");
         } else if (outcome.result == fw::PrintResult::Failed) {
-            ui().message_box(outcome.error.empty() ? std::string(kPrintStartFailed) : outcome.error, "",
-                             MsgIcon::Error, MsgButtons::Ok);
+            ui().message_box(outcome.error.empty() ? std::string(kPrintStartFailed) : outcome.error, "", MsgIcon::Error,
+                             MsgButtons::Ok);
         }
         if (app) app->audit().close();
     };
@@ -147,8 +147,7 @@ bool CPellarnDoc::on_open_document(const std::string& path) {
     }
     set_path_name(join_path(core_.report_folder(), kSummaryTxtName), false);
     fw::Document::set_title(kReportTitlePrefix + core_.report_folder());
-    if (core_.mode().preview)
-        core_.set_confirmation(read_confirming_user(core_.report_folder()).value_or(""));
+    if (core_.mode().preview) core_.set_confirmation(read_confirming_user(core_.report_folder()).value_or(""));
     return true;
 }
 
@@ -285,8 +284,7 @@ void set_compare_mode(bool on) {
             for (fw::View* v : doc->views())
                 if (fw::ChildFrame* f = v->frame()) report_frames.push_back(f);
         }
-        for (fw::ChildFrame* f : report_frames)
-            QMetaObject::invokeMethod(f, &QWidget::close, Qt::QueuedConnection);
+        for (fw::ChildFrame* f : report_frames) QMetaObject::invokeMethod(f, &QWidget::close, Qt::QueuedConnection);
         if (fw::MainFrame* frame = app->main_frame())
             for (fw::ChildFrame* f : frame->child_frames())
                 if (f->isMinimized()) f->showNormal();

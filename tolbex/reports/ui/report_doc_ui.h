@@ -49,7 +49,7 @@ namespace report_cmd {
 inline constexpr fw::CommandId Confirm = 32851, Unconfirm = 32852, SaveTraced = 250, PrintDirect = 57608,
                                MerivalePdf = 32866, ExportBmp = 32772, ExportPcx = 32789, ExportRtf = 32827,
                                Zoom = 32773, Goto = 32774;
-}
+}  // namespace report_cmd
 
 class CPellarnDoc : public fw::Document, public ReportDocumentStatus {
 public:

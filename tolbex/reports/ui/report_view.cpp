@@ -105,9 +105,7 @@ std::int64_t ReportViewGeometry::total_height() const { return static_cast<std::
 
 int ReportViewGeometry::vertical_range() const { return static_cast<int>(total_height() / kScrollStep); }
 
-int ReportViewGeometry::bottom_position() const {
-    return std::max(vertical_range() - vertical_page() * 19 / 20, 0);
-}
+int ReportViewGeometry::bottom_position() const { return std::max(vertical_range() - vertical_page() * 19 / 20, 0); }
 
 int ReportViewGeometry::max_hpos() const { return std::max(kPageBoxWidth - client_logical_width(), 0); }
 
@@ -239,8 +237,7 @@ std::string existing_or_new(const std::string& folder, const std::string& name) 
     return platform::find_name_ci(folder, name).value_or(join_path(folder, name));
 }
 
-bool export_bitmaps(const ReportDocument& doc, const PageRange& range, const std::string& folder,
-                    BitmapFormat format) {
+bool export_bitmaps(const ReportDocument& doc, const PageRange& range, const std::string& folder, BitmapFormat format) {
     ensure_render_application();
     for (int n = range.start; n <= range.end; ++n) {
         const CReportPage* page = doc.page(n - 1);
@@ -295,8 +292,9 @@ int first_existing_page_bitmap(const std::string& folder, const PageRange& range
 bool run_report_export(const ReportDocument& doc, ReportExportKind kind, QWidget* parent) {
     const bool rtf = kind == ReportExportKind::Rtf;
     const BitmapFormat format = kind == ReportExportKind::Pcx ? BitmapFormat::Pcx : BitmapFormat::Bmp;
-    const std::string caption =
-        rtf ? kExportRtfCaption : kind == ReportExportKind::Pcx ? kExportPcxCaption : kExportBmpCaption;
+    const std::string caption = rtf                             ? kExportRtfCaption
+                                : kind == ReportExportKind::Pcx ? kExportPcxCaption
+                                                                : kExportBmpCaption;
     if (rtf && folder_has_metafiles(doc.report_folder()) &&
         ui().message_box(kRtfWithout12LeadQuestion, "", MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes)
         return false;
@@ -371,8 +369,8 @@ void CPellarnView::install_commands() {
                       [this](fw::CommandUi& u) { u.enable(letters_present_ && has_view_letters_handler()); });
     on_command(report_view_cmd::SendMail, [this] {
         const ReportDocument& core = doc_.core();
-        hand_over_mail({make_mail_entry(core.report_folder(), core.report_name(), core.report_size(),
-                                        core.report_time())});
+        hand_over_mail(
+            {make_mail_entry(core.report_folder(), core.report_name(), core.report_size(), core.report_time())});
     });
     on_update_command(report_view_cmd::SendMail, [](fw::CommandUi& u) { u.enable(has_mail_handler()); });
     on_command(report_view_cmd::SendToExternal, [this] {
@@ -406,8 +404,8 @@ void CPellarnView::install_commands() {
             if (current == 7 && i < 7 && presets[i] >= geom_.zoom()) current = i;
         }
         bool ok = false;
-        const QString chosen =
-            QInputDialog::getItem(this, QStringLiteral("Zoom Settings"), QStringLiteral("Zoom:"), items, current, false, &ok);
+        const QString chosen = QInputDialog::getItem(this, QStringLiteral("Zoom Settings"), QStringLiteral("Zoom:"),
+                                                     items, current, false, &ok);
         if (ok) set_zoom(presets[std::max<qsizetype>(items.indexOf(chosen), 0)]);
     });
     on_command(report_cmd::Goto, [this] {
@@ -481,7 +479,11 @@ void CPellarnView::resizeEvent(QResizeEvent*) {
             if (fw::MainFrame* mf = app->main_frame()) {
                 QPointer<fw::MainFrame> guard(mf);
                 QMetaObject::invokeMethod(
-                    mf, [guard] { if (guard) guard->tile_vertically(); }, Qt::QueuedConnection);
+                    mf,
+                    [guard] {
+                        if (guard) guard->tile_vertically();
+                    },
+                    Qt::QueuedConnection);
             }
     }
 }

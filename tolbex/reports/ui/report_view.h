@@ -14,7 +14,7 @@ class QScrollBar;
 
 namespace tv {
 class ReportDocument;
-}
+}  // namespace tv
 
 namespace tv::gui {
 
@@ -95,7 +95,7 @@ inline constexpr fw::CommandId SendMail = 32813, SendToExternal = 32826, CreateL
 // Edit > Insert Text..., Delete Text..., Edit Text...: how annotations are made (the work is done
 // with the right mouse button on the page).
 inline constexpr fw::CommandId InsertTextHelp = 32792, DeleteTextHelp = 32793, EditTextHelp = 32794;
-}
+}  // namespace report_view_cmd
 
 inline constexpr const char* kInsertTextHelpTitle = "How to insert text";
 inline constexpr const char* kInsertTextHelp =

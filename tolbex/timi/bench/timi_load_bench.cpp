@@ -22,14 +22,16 @@ std::string make_day(int day) {
     out += line;
     out += "Recording Duration: 24 hrs 0 mins\r\nMin HR (bpm): 50\r\nMax HR (bpm): 120\r\nMean HR (bpm): 70\r\n\r\n";
     for (int c = 1; c <= 3; ++c) {
-        std::snprintf(line, sizeof line, "Channel %d Elevation: 1.00\r\nChannel %d Depression: -1.00\r\nChannel %d Slope: UP\r\n",
-                      c, c, c);
+        std::snprintf(line, sizeof line,
+                      "Channel %d Elevation: 1.00\r\nChannel %d Depression: -1.00\r\nChannel %d Slope: UP\r\n", c, c,
+                      c);
         out += line;
     }
     out += "\r\nheadings\r\n";
     // Each day repeats the previous day's last row, where the two join.
     if (day > 1) {
-        std::snprintf(line, sizeof line, "%d\t23:59:30\t60\t0.10\t0.50\t1.00\t0.00\tX\t\t\t\t\t\t\t\t\t\t\r\n", day - 1);
+        std::snprintf(line, sizeof line, "%d\t23:59:30\t60\t0.10\t0.50\t1.00\t0.00\tX\t\t\t\t\t\t\t\t\t\t\r\n",
+                      day - 1);
         out += line;
     }
     for (int i = 0; i < 2880; ++i) {

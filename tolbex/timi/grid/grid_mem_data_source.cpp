@@ -357,8 +357,8 @@ int GridMemDataSource::sort_rows(const std::int32_t* cols, int count, int flags)
     const GridCell empty;
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         for (int k = 0; k < count; ++k) {
-            const int result = host->compare_cells(keys[a][k] ? keys[a][k] : &empty, keys[b][k] ? keys[b][k] : &empty,
-                                                   flags);
+            const int result =
+                host->compare_cells(keys[a][k] ? keys[a][k] : &empty, keys[b][k] ? keys[b][k] : &empty, flags);
             if (result != 0) return result < 0;
         }
         return false;

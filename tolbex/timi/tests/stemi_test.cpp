@@ -16,11 +16,16 @@ TimiData stemi_table() {
         r.time.seconds = (36000 + 30 * i) % 86400;
         r.day = 1 + (36000 + 30 * i) / 86400;
         double v = 0.2;
-        if (i < 10) v = 0.0;
-        else if (i < 20) v = 2.0;
-        else if (i == 20) v = 4.0;
-        else if (i < 40) v = 1.5;
-        else if (i < 60) v = 1.0;
+        if (i < 10)
+            v = 0.0;
+        else if (i < 20)
+            v = 2.0;
+        else if (i == 20)
+            v = 4.0;
+        else if (i < 40)
+            v = 1.5;
+        else if (i < 60)
+            v = 1.0;
         r.channel[0].st_abs = v;
         r.channel[1].st_abs = -3.0;
         if (i >= 10 && i <= 989) r.channel[0].flag = true;

@@ -46,11 +46,11 @@ protected:
     std::string event_list() {
         EventFile day0;
         day0.at(0, 0) = 1;
-        day0.entry(1, 2, 1, 12800, 13056, 3);                  // pause
-        day0.entry(2, 3, 7, 0, 0);                             // not an accepted type
-        day0.entry(3, 4, 1, 100, 200, 1, kNone, kNone, 8);     // skipped by its flag
-        day0.entry(4, 5, 148, 11008000, 11059328, 999);        // AF past the 24-hour mark
-        day0.entry(5, 6, 1, 11059300, 11059400, 2);            // starts after 24 hours: the walk ends
+        day0.entry(1, 2, 1, 12800, 13056, 3);               // pause
+        day0.entry(2, 3, 7, 0, 0);                          // not an accepted type
+        day0.entry(3, 4, 1, 100, 200, 1, kNone, kNone, 8);  // skipped by its flag
+        day0.entry(4, 5, 148, 11008000, 11059328, 999);     // AF past the 24-hour mark
+        day0.entry(5, 6, 1, 11059300, 11059400, 2);         // starts after 24 hours: the walk ends
         day0.entry(6, 7, 2, 0, 128, 5);
         day0.at(0, 7) = -1;
         EventFile day1;
@@ -75,10 +75,11 @@ std::string expected_summary(const std::string& path) {
                       "1,0,0,0,0,0,0,0,0,0,0,1,0,0\r\n"
                       "2,0,0,0,0,1,0,0,0,0,0,0,0,400\r\n";
     for (int r = 3; r <= 8; ++r) out += std::to_string(r) + ",0,0,0,0,0,0,0,0,0,0,0,0,0\r\n";
-    out += "\r\nSerious arrhythmia events\r\n\r\n"
-           "Event,Start Time,End Time,Length (beats or samples),Peak Rate (bpm),Peak Rate Time\r\n\r\n"
-           "pause, (1)10:01:40,(1)10:01:42,3,,\r\n"
-           "VT > 100bpm, (2)10:00:00,(2)10:00:10,12,150,(2)10:00:05\r\n";
+    out +=
+        "\r\nSerious arrhythmia events\r\n\r\n"
+        "Event,Start Time,End Time,Length (beats or samples),Peak Rate (bpm),Peak Rate Time\r\n\r\n"
+        "pause, (1)10:01:40,(1)10:01:42,3,,\r\n"
+        "VT > 100bpm, (2)10:00:00,(2)10:00:10,12,150,(2)10:00:05\r\n";
     return out;
 }
 

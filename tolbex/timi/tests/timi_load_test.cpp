@@ -15,8 +15,7 @@ std::string row_text(const TimiData& d, int r) {
     return out;
 }
 
-const std::string kChannelBlock =
-    "Elevation  >=      1.00mm\r\nDepression <=     -1.00mm\r\nSlope       = UP\r\n\r\n";
+const std::string kChannelBlock = "Elevation  >=      1.00mm\r\nDepression <=     -1.00mm\r\nSlope       = UP\r\n\r\n";
 
 std::string expected_two_day_data_file() {
     std::string out =
@@ -54,9 +53,10 @@ TEST_F(TimiLoadTest, TwoDaysJoinAtTheirOverlapWithTotalsAndCounts) {
     EXPECT_EQ(d.header.max_hr, 80);
     EXPECT_EQ(d.header.duration, "0 hrs 3 mins");
     EXPECT_EQ(d.arrhythmia_counts, (std::array<std::int32_t, 5>{1, 0, 1, 1, 1}));
-    EXPECT_EQ(row_text(d, 0),
-              "Y\t1\t10:00:00\t60\t0.10\t0.50\t1.10\t1.00\t0.00\tY\t0.20\t0.30\t0.40\t0.20\t0.10\tN\t0.20\t0.30\t0.40\t0."
-              "20\t0.10\tN");
+    EXPECT_EQ(
+        row_text(d, 0),
+        "Y\t1\t10:00:00\t60\t0.10\t0.50\t1.10\t1.00\t0.00\tY\t0.20\t0.30\t0.40\t0.20\t0.10\tN\t0.20\t0.30\t0.40\t0."
+        "20\t0.10\tN");
 
     const std::string path = (t / "out" / "DATA.TIMI").string();
     fs::create_directories(t / "out");
@@ -168,8 +168,9 @@ TEST_F(TimiLoadTest, MidnightVersionOneAndFieldRanges) {
     DaySpec d;
     d.version = "1";
     d.line_end = "\n";
-    d.rows = {day_row(1, "23:59:30", "", "x"), day_row(2, "00:00:00", "0", ""),
-              "2\t0:00:30\t61\t\t0.50\t9999.99\t-0.01\t\t10000\t0.30\t99999.995\t0.10\tX\t-9999.99\t0.30\t0.40\t0.10\t"};
+    d.rows = {
+        day_row(1, "23:59:30", "", "x"), day_row(2, "00:00:00", "0", ""),
+        "2\t0:00:30\t61\t\t0.50\t9999.99\t-0.01\t\t10000\t0.30\t99999.995\t0.10\tX\t-9999.99\t0.30\t0.40\t0.10\t"};
     write_file(t / "a" / "TIMI_1.TXT", day_file_text(d));
     write_file(t / "a" / "arrhevnt.txt", "");
     write_file(t / "list", (t / "a" / "TIMI_1.TXT").string());
@@ -178,8 +179,8 @@ TEST_F(TimiLoadTest, MidnightVersionOneAndFieldRanges) {
     const TimiData& data = source.data();
     ASSERT_EQ(data.row_count(), 3);
     EXPECT_EQ(data.header.duration, "0 hrs 1 mins");  // channel-1 base present in two rows
-    EXPECT_EQ(data.header.mean_hr, 0);                 // version 1 has no heart rates
-    EXPECT_TRUE(data.rows[0].use);                     // a small "x" selects too
+    EXPECT_EQ(data.header.mean_hr, 0);                // version 1 has no heart rates
+    EXPECT_TRUE(data.rows[0].use);                    // a small "x" selects too
     EXPECT_EQ(data.rows[0].heart_rate, kTimiMissingInt);
     EXPECT_EQ(data.rows[1].heart_rate, 0);
     const TimiRow& r = data.rows[2];
@@ -204,9 +205,9 @@ TEST_F(TimiLoadTest, EmptyDayIsAskedAboutAndCountsAsADay) {
     TIMITableSource source;
     ASSERT_TRUE(source.load_day_list(list));
     ASSERT_GE(scripted.shown.size(), 1u);
-    EXPECT_EQ(scripted.shown[0].text, "Day 1 does not contain any data,\nfilename : " +
-                                          (t / "d1" / "TIMI1234_1.TXT").string() +
-                                          ".\nDo you want to continue the TIMI analysis ?");
+    EXPECT_EQ(scripted.shown[0].text,
+              "Day 1 does not contain any data,\nfilename : " + (t / "d1" / "TIMI1234_1.TXT").string() +
+                  ".\nDo you want to continue the TIMI analysis ?");
     EXPECT_EQ(source.data().row_count(), 4);
     EXPECT_EQ(source.data().day_count, 2);
 
@@ -267,9 +268,13 @@ TEST_F(TimiLoadTest, HostileDayFilesNeverCrash) {
     DaySpec d;
     d.duration = "99999999999 hrs -5 mins";
     d.mean_hr = 2147483647;
-    d.rows = {day_row(1, "10:00:00", "99999999999"), day_row(1, "10:00:00", "60") + std::string(100000, '\t'),
-              std::string(1 << 16, 'x'), "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t", day_row(1, "25:00:00", "60"),
-              day_row(-2147483647, "10:00:00", "60"), std::string("1\t10:00:00\t60\0\t", 14)};
+    d.rows = {day_row(1, "10:00:00", "99999999999"),
+              day_row(1, "10:00:00", "60") + std::string(100000, '\t'),
+              std::string(1 << 16, 'x'),
+              "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t",
+              day_row(1, "25:00:00", "60"),
+              day_row(-2147483647, "10:00:00", "60"),
+              std::string("1\t10:00:00\t60\0\t", 14)};
     for (const auto& row : d.rows) {
         DaySpec one = d;
         one.rows = {row};

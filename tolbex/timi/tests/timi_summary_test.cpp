@@ -45,8 +45,9 @@ TEST_F(TimiSummaryTest, GoldenFileWithOneEpisode) {
     expected +=
         "   1   1  10:00:00   1  10:02:00   0:02:30     -1  *  60  *  60  *  60     60     68        1.1        1.0 "
         "        95\r\n";
-    expected += "\r\n\r\n------------------------------\r\nTIMI 28 / Clarity Measurements\r\n"
-                "------------------------------\r\n\r\nChannel 2\r\n---------\r\n\r\n";
+    expected +=
+        "\r\n\r\n------------------------------\r\nTIMI 28 / Clarity Measurements\r\n"
+        "------------------------------\r\n\r\nChannel 2\r\n---------\r\n\r\n";
     expected += kCounts;
     EXPECT_EQ(read_file(path), expected);
 }

@@ -66,12 +66,9 @@ TEST(AnalysisSystemClosing, RevisionEightOrMoreSendsThreeMessagesInOrderAroundTh
     Peer peer(root, {"--main", "--record", record});
     ASSERT_TRUE(peer.ready());
     std::vector<std::string> order;
-    int n = notify_analysis_system_closing(8.006, [&] {
-        order.push_back("hide:" + read_file(record));
-    });
+    int n = notify_analysis_system_closing(8.006, [&] { order.push_back("hide:" + read_file(record)); });
     EXPECT_EQ(3, n);
-    EXPECT_EQ("MSG_TOLBEX_ABOUT_TO_TERMINATE 0 0\nMSG_TOLBEX_CLOSED 0 0\nMSG_REDRAW_QUORRIL 0 0\n",
-              read_file(record));
+    EXPECT_EQ("MSG_TOLBEX_ABOUT_TO_TERMINATE 0 0\nMSG_TOLBEX_CLOSED 0 0\nMSG_REDRAW_QUORRIL 0 0\n", read_file(record));
     // The hide step runs after the first message arrived and before the second.
     ASSERT_EQ(1u, order.size());
     EXPECT_EQ("hide:MSG_TOLBEX_ABOUT_TO_TERMINATE 0 0\n", order[0]);

@@ -212,9 +212,10 @@ TEST_P(KillTest, EveryKillLeavesTheOldOrTheNewFile) {
         EXPECT_FALSE(platform::iequals(name, fs::path(s.file_path(data_)).filename().string()));
         EXPECT_EQ(name[0], '.');
     }
-    std::printf("[ %s ] %d kills (seed %u): %d killed after the step's new file was in place, %zu temporary "
-                "files left by killed rewrites\n",
-                s.name(), kills, test_seed(), new_after_kill, leftovers);
+    std::printf(
+        "[ %s ] %d kills (seed %u): %d killed after the step's new file was in place, %zu temporary "
+        "files left by killed rewrites\n",
+        s.name(), kills, test_seed(), new_after_kill, leftovers);
 }
 
 INSTANTIATE_TEST_SUITE_P(Writers, KillTest, ::testing::Values("archinfo", "archdir", "device", "hive"),
@@ -228,8 +229,8 @@ TEST_F(CrashSafetyTest, KilledStoreLeavesWholeEntries) {
     std::int32_t count = 0;
     for (int k = 0; k < kills; ++k) {
         ::unlink(progress_.c_str());
-        platform::ChildProcess child =
-            start({"store", data_, "--count", "0", "--tag", "K", "--first", std::to_string(count), "--progress", progress_});
+        platform::ChildProcess child = start(
+            {"store", data_, "--count", "0", "--tag", "K", "--first", std::to_string(count), "--progress", progress_});
         ASSERT_NO_FATAL_FAILURE(kill_at_random(child, rng)) << "kill " << k;
         const long done = progress();
         ReportArchive archive(data_, "Crash");

@@ -57,7 +57,8 @@ TEST_F(DemoRootTest, EveryReportLoadsWithItsPatientDetails) {
             EXPECT_FALSE(p.m_name.empty());
             AnalysisData data(folder);
             EXPECT_TRUE(data.is_field_present(data.get_field_number("HR.mean")));
-            EXPECT_NE(doc.get_details_text(row).find("Patient Name: \t" + p.m_name + "\n"), std::string::npos) << folder;
+            EXPECT_NE(doc.get_details_text(row).find("Patient Name: \t" + p.m_name + "\n"), std::string::npos)
+                << folder;
             types.insert(doc.get_record_type(row));
             ++reports;
         }

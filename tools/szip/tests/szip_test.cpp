@@ -47,9 +47,13 @@ TEST(Szip, PackedHeaderAndRoundTrip) {
         // The low plane's stream length, then two xz streams back to back.
         const std::uint64_t low = load_le64(&p[18]);
         ASSERT_LE(26 + low + 6, p.size());
-        const std::string xz_magic("\xFD" "7zXZ\0", 6);
+        const std::string xz_magic(
+            "\xFD"
+            "7zXZ\0",
+            6);
         EXPECT_EQ(std::string(p.begin() + 26, p.begin() + 32), xz_magic);
-        EXPECT_EQ(std::string(p.begin() + 26 + static_cast<long>(low), p.begin() + 32 + static_cast<long>(low)), xz_magic);
+        EXPECT_EQ(std::string(p.begin() + 26 + static_cast<long>(low), p.begin() + 32 + static_cast<long>(low)),
+                  xz_magic);
         EXPECT_EQ(pack(in), p);  // deterministic
         Bytes out;
         ASSERT_TRUE(unpack(p, out));
@@ -177,8 +181,7 @@ TEST(SzipWords, SampleFilesTakeTheWordCoderAndRoundTrip) {
     EXPECT_EQ(out, in);
     // Three block lengths after the header, then the blocks and the odd byte to the very end.
     std::uint64_t sum = 0;
-    for (std::size_t i = 0; i < 3; ++i)
-        sum += load_le32(&p[18 + 4 * i]);
+    for (std::size_t i = 0; i < 3; ++i) sum += load_le32(&p[18 + 4 * i]);
     EXPECT_EQ(18 + 12 + sum + 1, p.size());
     EXPECT_EQ(p.back(), 0x5A);
     // Text is no sample file: it goes the dictionary way.

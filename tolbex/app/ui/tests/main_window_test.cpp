@@ -128,8 +128,8 @@ TEST_F(MainWindowTest, MenuPruningFollowsTheWorkstation) {
     // TIMI off, browsing off, no configuration, no mail, no Merivale PDF.
     start({"/disable_browse"});
     const fw::MenuModel& m = frame()->menu_model();
-    for (fw::CommandId id : {184u, 32868u, 32866u, 32821u, 32813u, 32814u, 32824u, 32842u, 32845u, 217u, 225u, 226u,
-                             32818u, 32819u, 32811u, 32816u, 32782u, 32788u, 32815u, 32822u})
+    for (fw::CommandId id : {184u, 32868u, 32866u, 32821u, 32813u, 32814u, 32824u, 32842u, 32845u, 217u,
+                             225u, 226u,   32818u, 32819u, 32811u, 32816u, 32782u, 32788u, 32815u, 32822u})
         EXPECT_EQ(nullptr, fw::find_menu_command(m, id)) << id;
     EXPECT_NE(nullptr, fw::find_menu_command(m, menu::kWindowCascade));
     EXPECT_NE(nullptr, fw::find_menu_command(m, menu::kAbout));
@@ -296,7 +296,10 @@ public:
 
 TEST_F(MainWindowTest, StatusPanesShowTheActiveReportsState) {
     EXPECT_EQ(" Not confirmed", confirmation_pane_text(""));
-    EXPECT_EQ(" Confirmed by DR. M\xfc" "LLER", confirmation_pane_text("Dr. M\xfcller"));
+    EXPECT_EQ(
+        " Confirmed by DR. M\xfc"
+        "LLER",
+        confirmation_pane_text("Dr. M\xfcller"));
     WindowedParts parts;
     parts.report = {[] { return std::make_unique<FakeReport>(); }, [](fw::Document&) { return new fw::View; }};
     core = std::make_unique<CTolbexApp>();

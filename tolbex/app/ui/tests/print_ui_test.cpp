@@ -105,10 +105,11 @@ protected:
         PrintUiTest::SetUp();
         start();
         std::vector<testing_root::TestReport> reports;
-        for (int i = 0; i < 12; ++i) reports.push_back({"R" + std::to_string(i) + ".FUL", "Patient " + std::to_string(i)});
+        for (int i = 0; i < 12; ++i)
+            reports.push_back({"R" + std::to_string(i) + ".FUL", "Patient " + std::to_string(i)});
         const std::string path =
-            make_test_group(fs::path(root.path()) / "GROUP", {{"STANDARD", "STANDARD", reports},
-                                                              {"ARCH2", "Second", {{"B1.FUL", "Anne Ashcroft"}}}});
+            make_test_group(fs::path(root.path()) / "GROUP",
+                            {{"STANDARD", "STANDARD", reports}, {"ARCH2", "Second", {{"B1.FUL", "Anne Ashcroft"}}}});
         gui::CBrowserListDoc* doc = gui::open_archive_group(path);
         ASSERT_NE(doc, nullptr);
         ASSERT_FALSE(doc->views().empty());
@@ -189,7 +190,8 @@ protected:
         uitest::write_file(report / "SUMMARY.TXT", "x\r\n");
         uitest::write_file(report / "PAGE.0", text_record(0, 0, "zero"));
         for (int n = 1; n <= 3; ++n)
-            uitest::write_file(report / ("PAGE." + std::to_string(n)), text_record(3200, 6400, "Page " + std::to_string(n)));
+            uitest::write_file(report / ("PAGE." + std::to_string(n)),
+                               text_record(3200, 6400, "Page " + std::to_string(n)));
         start();
         TolbexSettings logging = core->settings();
         logging.switches.logging_enabled = true;

@@ -48,9 +48,9 @@ TEST_F(HandoverTest, MailTypeFollowsTheProductNamedInVersionTxt) {
 }
 
 TEST_F(HandoverTest, ExternalKindsByReportType) {
-    const std::pair<ReportType, int> kinds[] = {{kReportFull, 2},       {kReportPartial, 1},    {kReportRawEcg, 3},
-                                                {kReportOstrabel, 4},   {kReportOstrabelCf, 5}, {kReportCef, 6},
-                                                {kReportFormatted, 0},  {kReportUntyped, 0},    {kReportUnknown, 0},
+    const std::pair<ReportType, int> kinds[] = {{kReportFull, 2},      {kReportPartial, 1},    {kReportRawEcg, 3},
+                                                {kReportOstrabel, 4},  {kReportOstrabelCf, 5}, {kReportCef, 6},
+                                                {kReportFormatted, 0}, {kReportUntyped, 0},    {kReportUnknown, 0},
                                                 {kReportTimiData, 0}};
     for (const auto& [type, kind] : kinds) EXPECT_EQ(external_job_kind(type), kind) << type;
 }
@@ -160,8 +160,8 @@ protected:
 
 TEST_F(ReportCommandsTest, HandOverCommandsNeedAHandler) {
     open();
-    for (fw::CommandId id : {report_view_cmd::SendMail, report_view_cmd::SendToExternal,
-                             report_view_cmd::CreateLetter, report_view_cmd::ViewLetters})
+    for (fw::CommandId id : {report_view_cmd::SendMail, report_view_cmd::SendToExternal, report_view_cmd::CreateLetter,
+                             report_view_cmd::ViewLetters})
         EXPECT_FALSE(enabled(id)) << id;
     for (fw::CommandId id : {report_cmd::ExportBmp, report_cmd::ExportPcx, report_cmd::ExportRtf})
         EXPECT_TRUE(enabled(id)) << id;

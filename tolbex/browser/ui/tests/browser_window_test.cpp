@@ -179,7 +179,8 @@ TEST_F(BrowserWindowTest, CreateAndDeleteArchiveThroughTheDialogs) {
             EXPECT_GE(at, 0);
             n->folder_box()->setCurrentIndex(at);
             shown_names.clear();
-            for (int i = 0; i < n->archive_box()->count(); ++i) shown_names.push_back(from_qstring(n->archive_box()->itemText(i)));
+            for (int i = 0; i < n->archive_box()->count(); ++i)
+                shown_names.push_back(from_qstring(n->archive_box()->itemText(i)));
             n->archive_box()->setEditText("deleted reports");
             n->on_ok();  // refused: the dialog stays
             EXPECT_NE(n->result(), QDialog::Accepted);

@@ -60,7 +60,7 @@ TEST(ReportViewGeometry, ClientPointsMapToPages) {
 TEST(AnnotationDialog, PrefixAndSizeIndex) {
     AnnotationDialogState s = annotation_dialog_open("\x1b\x01Title", 1);
     EXPECT_EQ(s.text, "Title");
-    EXPECT_EQ(s.size_index, 3);  // Large
+    EXPECT_EQ(s.size_index, 3);                 // Large
     s = annotation_dialog_open("\x1b\x02", 1);  // only a prefix: no raw ESC shown
     EXPECT_EQ(s.text, "");
     EXPECT_EQ(s.size_index, 0);  // Tiny
