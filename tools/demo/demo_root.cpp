@@ -92,7 +92,7 @@ std::string iso_date_time(std::int64_t t, bool with_time) {
     const time_t tt = static_cast<time_t>(t);
     struct tm tm {};
     ::gmtime_r(&tt, &tm);
-    char text[32];
+    char text[64];
     std::snprintf(text, sizeof text, with_time ? "%04d-%02d-%02d %02d:%02d" : "%04d-%02d-%02d", tm.tm_year + 1900,
                   tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min);
     return text;
