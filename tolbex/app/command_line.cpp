@@ -1,6 +1,7 @@
 #include "tolbex/app/command_line.h"
 
 #include <cstdlib>
+#include <utility>
 
 #include "common/files.h"
 #include "common/strings.h"
@@ -148,25 +149,21 @@ int read_command_line_flags(const std::vector<std::string>& args, CommandLineFla
         }
         auto op = [&](std::size_t k) -> const std::string& { return args[i + k]; };
         if (row->info.clears_browse) flags.browse = false;
-        if (is_switch(*row, "/preview"))
-            flags.preview = true;
-        else if (is_switch(*row, "/from_gui"))
-            flags.from_gui = true;
-        else if (is_switch(*row, "/from_noske"))
-            flags.from_noske = true;
-        else if (is_switch(*row, "/from_QDS"))
-            flags.from_qds = true;
-        else if (is_switch(*row, "/choose_report"))
-            flags.choose_report = true;
-        else if (is_switch(*row, "/choose_ecg"))
-            flags.choose_ecg = true;
-        else if (is_switch(*row, "/enable_confirm_cnav"))
-            flags.confirm_cnav = true;
-        else if (is_switch(*row, "/readonly"))
-            flags.read_only = true;
-        else if (is_switch(*row, "/autodelete"))
-            flags.auto_delete = true;
-        else if (is_switch(*row, "/merivale")) {
+        // The switches that only turn a flag on.
+        static constexpr std::pair<const char*, bool CommandLineFlags::*> kFlagSwitches[] = {
+            {"/preview", &CommandLineFlags::preview},
+            {"/from_gui", &CommandLineFlags::from_gui},
+            {"/from_noske", &CommandLineFlags::from_noske},
+            {"/from_QDS", &CommandLineFlags::from_qds},
+            {"/choose_report", &CommandLineFlags::choose_report},
+            {"/choose_ecg", &CommandLineFlags::choose_ecg},
+            {"/enable_confirm_cnav", &CommandLineFlags::confirm_cnav},
+            {"/readonly", &CommandLineFlags::read_only},
+            {"/autodelete", &CommandLineFlags::auto_delete},
+        };
+        for (const auto& [name, flag] : kFlagSwitches)
+            if (is_switch(*row, name)) flags.*flag = true;
+        if (is_switch(*row, "/merivale")) {
             flags.merivale = true;
             for (int k = 0; k < 6; ++k) flags.merivale_texts[k] = op(static_cast<std::size_t>(k) + 1);
             flags.merivale_number = std::atoi(op(7).c_str());
