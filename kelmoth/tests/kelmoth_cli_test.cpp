@@ -1,6 +1,7 @@
 // Runs the built KELMOTH against the simulated deck with tapes from tapegen, as tolbex does:
 // fresh mappings first, then the reader, then its exit code and what it left in the mappings.
 #include <chrono>
+#include <functional>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -98,8 +99,10 @@ protected:
 
     // Runs KELMOTH with `input` on its standard input (written after `input_delay_ms`), optionally
     // setting the shutdown request after `request_ms`.
+    // `request_ms` >= 0: the shutdown request follows the input after that time, or, with `request_when`, as soon
+    // as it answers true (so that a slow run, under the thread sanitizer say, is not cut short).
     Result kelmoth(const std::vector<std::string>& args, const std::string& input = "", int request_ms = -1,
-                   int input_delay_ms = 0) {
+                   int input_delay_ms = 0, const std::function<bool()>& request_when = {}) {
         int in[2];
         EXPECT_EQ(::pipe2(in, O_CLOEXEC), 0);
         tv::platform::UniqueFd read_end(in[0]), write_end(in[1]);
@@ -127,6 +130,11 @@ protected:
             EXPECT_EQ(::write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
         }
         if (request_ms >= 0) {
+            if (request_when) {
+                const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+                while (!request_when() && std::chrono::steady_clock::now() < limit)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(request_ms));
             auto event = tv::platform::NamedEvent::open("KELMOTH SHUTDOWN REQ", true, false);
             EXPECT_TRUE(event);
@@ -356,7 +364,13 @@ TEST_F(KelmothCli, KeysStartARunAtTheChosenSpeed) {
     tape("--packets 800 --flat");
     start_sim();
     make_mappings();
-    Result r = kelmoth({"/type", "9", "/debug"}, "V250\nR", 1500, 300);  // /debug after /type: wait for R
+    const auto started = [&] {
+        for (const auto& p : sim_log())
+            if (p.size() > 3 && p[3] == 502) return true;
+        return false;
+    };
+    // /debug after /type: wait for R; the request follows once the run has started.
+    Result r = kelmoth({"/type", "9", "/debug"}, "V250\nR", 200, 300, started);
     EXPECT_EQ(r.code, 0) << r.out;
     std::vector<std::uint32_t> start;
     for (const auto& p : sim_log())
