@@ -130,6 +130,11 @@ protected:
             EXPECT_EQ(::write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
         }
         if (request_ms >= 0) {
+            // The program clears a request it finds at start: time the request from the moment it has looked
+            // for the deck (either "****" line), not from the fork.
+            const auto opened = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (read_text(out_path).find(" ****") == std::string::npos && std::chrono::steady_clock::now() < opened)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
             if (request_when) {
                 const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
                 while (!request_when() && std::chrono::steady_clock::now() < limit)
