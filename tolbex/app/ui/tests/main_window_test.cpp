@@ -159,6 +159,38 @@ TEST_F(MainWindowTest, DefaultClinicCodeCommandStoresTheCode) {
     EXPECT_EQ("ab12", get_default_clinic_code());
 }
 
+TEST_F(MainWindowTest, ReportOpenedFromATiledBrowserComesUpMaximised) {
+    make_demo();
+    start();
+    auto frames = children();
+    ASSERT_EQ(2u, frames.size());
+    ASSERT_FALSE(frames[0]->isMaximized());  // tiled
+    auto* browser = dynamic_cast<gui::CBrowserFrame*>(frames[0]->active_view());
+    ASSERT_NE(nullptr, browser);
+    gui::CBrowserListView& list = *browser->list_view();
+    int item = -1;
+    for (int i = 0; i < list.list_model().item_count() && item < 0; ++i)
+        if (is_formatted_type(list.browser_document().core().get_record_type(list.list_model().row_of_item(i)))) item = i;
+    ASSERT_GE(item, 0);
+    QTreeView* tree = list.tree();
+    const QModelIndex at = list.table_model()->index(item, 0);
+    tree->scrollTo(at);
+    const QPointF where = tree->visualRect(at).center();
+    QMouseEvent click(QEvent::MouseButtonDblClick, where, tree->viewport()->mapToGlobal(where), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(tree->viewport(), &click);
+    settle();
+
+    fw::ChildFrame* report = nullptr;
+    for (fw::ChildFrame* f : children())
+        if (dynamic_cast<gui::CPellarnDoc*>(f->active_document())) report = f;
+    ASSERT_NE(nullptr, report) << ::testing::PrintToString(shown_texts());
+    EXPECT_TRUE(report->isVisible());
+    EXPECT_FALSE(report->isMinimized());
+    EXPECT_TRUE(report->isMaximized());
+    EXPECT_EQ(report, frame()->active_child());
+}
+
 TEST_F(MainWindowTest, FourGroupsOrMoreAreCascaded) {
     for (int n = 0; n < 4; ++n)
         write_profile_string("Archives", format_string("Archive %d", n), make_group(format_string("G%d", n)));
