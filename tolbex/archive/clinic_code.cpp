@@ -1,5 +1,6 @@
 #include "tolbex/archive/clinic_code.h"
 
+#include "common/ui.h"
 #include "tolbex/archive/patient_txt.h"
 #include "tolbex/archive/profile.h"
 
@@ -32,6 +33,20 @@ std::string clinic_code_entry_message(int result) {
         case kClinicCodeWrongLength: return "The Clinic Code must be either blank or exactly 4 characters long.";
         default: return "The Clinic Code not must contain spaces or punctuation.";
     }
+}
+
+bool ClinicCodeDialogRules::ok(const std::string& text, Ui& u) {
+    const int check = check_clinic_code_entry(text);
+    if (check != kClinicCodeOk) {
+        u.message_box(clinic_code_entry_message(check), "", MsgIcon::Error, MsgButtons::Ok);
+        return false;
+    }
+    // A code that did not reach the profile must not look accepted.
+    if (!set_default_clinic_code(text)) {
+        u.message_box(kClinicCodeNotStoredText, "", MsgIcon::Error, MsgButtons::Ok);
+        return false;
+    }
+    return true;
 }
 
 char compute_check_digit(std::string_view serial) {

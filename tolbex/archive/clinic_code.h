@@ -6,6 +6,8 @@
 
 namespace tv {
 
+class Ui;
+
 // Where the default clinic code is kept in the profile.
 inline constexpr const char* kClinicCodeSection = "Pelwin";
 inline constexpr const char* kClinicCodeEntry = "Clinic";
@@ -27,6 +29,22 @@ int check_clinic_code_entry(std::string_view code);
 std::string clinic_code_entry_message(int result);
 inline constexpr const char* kClinicCodeDialogCaption = "Default Clinic Code";
 inline constexpr const char* kClinicCodeDialogLabel = "Enter Clinic Code:";
+// Shown when an accepted code could not be written to the profile.
+inline constexpr const char* kClinicCodeNotStoredText = "The Clinic Code could not be stored.";
+
+// The Default Clinic Code dialog without its window. The edit starts with the stored code; the
+// code is stored as typed (no case change).
+class ClinicCodeDialogRules {
+public:
+    ClinicCodeDialogRules() : initial_(get_default_clinic_code()) {}
+    const std::string& initial_text() const { return initial_; }
+    // OK with the edit's text: true when the code was stored and the dialog may close; false
+    // when a message (error icon) was shown, and the dialog stays open with the focus on the edit.
+    bool ok(const std::string& text, Ui& u);
+
+private:
+    std::string initial_;
+};
 
 // The check digit '0'..'9' of the first six characters of `serial`: weights 1,2,1,2,1,2, each
 // product reduced to its digit sum, then (10 - S mod 10) mod 10. A character that is not a

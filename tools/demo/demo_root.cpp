@@ -14,6 +14,7 @@
 #include "tolbex/archive/archive_config.h"
 #include "tolbex/browser/archive_dialogs.h"
 #include "tolbex/archive/archive_group.h"
+#include "tolbex/archive/clinic_code.h"
 #include "tolbex/archive/profile.h"
 #include "tolbex/archive/report_types.h"
 #include "tolbex/archive/store_report.h"
@@ -98,16 +99,10 @@ std::string iso_date_time(std::int64_t t, bool with_time) {
     return text;
 }
 
-// A transfer file name: clinic code, six digits and the check digit (weights 1,2,1,2,1,2, digit
-// sums of the products).
+// A transfer file name of the demo clinic.
 std::string transfer_name(int serial) {
     const std::string digits = format_string("%06d", serial % 1000000);
-    int sum = 0;
-    for (int i = 0; i < 6; ++i) {
-        const int p = (digits[static_cast<std::size_t>(i)] - '0') * (i % 2 ? 2 : 1);
-        sum += p / 10 + p % 10;
-    }
-    return "DEMO" + digits + static_cast<char>('0' + (10 - sum % 10) % 10);
+    return kDemoClinicCode + digits + compute_check_digit(digits);
 }
 
 std::string patient_txt(const Patient& p, int i, std::int64_t recorded) {
@@ -342,6 +337,11 @@ bool make_demo_root(DemoSummary* summary, std::string* error) {
         }
     for (int n = 0; n < 2; ++n)
         write_profile_string("Archives", format_string("Archive %d", n), join_path(groups[n], kGroupIndexName));
+    // Without a clinic code every windowed start would stop at a warning.
+    if (!set_default_clinic_code(kDemoClinicCode)) {
+        *error = "cannot store the clinic code";
+        return false;
+    }
     if (summary) {
         summary->group_folders.assign(std::begin(groups), std::end(groups));
         summary->reports = stored;

@@ -1,12 +1,15 @@
 // The demo root: what a new user sees on first start. Two archive groups with several archives
 // each (one of them "Deleted Reports"), sample reports of several types with their patient files,
-// DEVICE.DAT listing both groups, and the profile values that make tolbex reopen them. Every
-// person in it is made up.
+// DEVICE.DAT listing both groups, and the profile values that make tolbex reopen them and name
+// its clinic. Every person in it is made up.
 #pragma once
 #include <string>
 #include <vector>
 
 namespace tv::demo {
+
+// The clinic code the demo root sets; its reports' transfer names begin with it.
+inline constexpr const char* kDemoClinicCode = "DEMO";
 
 struct DemoSummary {
     std::vector<std::string> group_folders;  // the two group folders

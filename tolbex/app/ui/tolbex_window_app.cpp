@@ -16,6 +16,7 @@
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/browser/ui/archive_dialogs_ui.h"
 #include "tolbex/browser/ui/browser_list_doc_ui.h"
+#include "tolbex/app/ui/clinic_code_dialog.h"
 #include "tolbex/app/ui/main_frame.h"
 #include "tolbex/app/ui/menus.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
@@ -129,6 +130,7 @@ void TolbexWindowApp::install_commands() {
     fwapp_.on_command(menu::kFindGroups, [this] { on_find_groups(); });
     fwapp_.on_command(menu::kCreateGroup, [this] { on_create_group(); });
     fwapp_.on_command(menu::kOpenArchiveIndex, [this] { on_open_archive_index(); });
+    fwapp_.on_command(menu::kClinicCode, [this] { on_default_clinic_code(); });
 }
 
 void TolbexWindowApp::on_select_group() {
@@ -166,6 +168,11 @@ void TolbexWindowApp::on_create_group() {
 void TolbexWindowApp::on_open_archive_index() {
     const std::string path = gui::choose_archive_file(frame_, true);
     if (!path.empty()) open_group(path);
+}
+
+void TolbexWindowApp::on_default_clinic_code() {
+    gui::ClinicCodeDlg dlg(frame_);
+    dlg.exec_modal();
 }
 
 }  // namespace tv

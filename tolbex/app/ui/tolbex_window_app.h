@@ -73,6 +73,9 @@ public:
     void on_create_group();
     void on_open_archive_index();
 
+    // --- Options ---
+    void on_default_clinic_code();
+
     // Posts a command to the main frame (runs once the event loop is back).
     void post_command(fw::CommandId id);
 

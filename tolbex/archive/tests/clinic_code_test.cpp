@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/ui.h"
+#include "platform/paths.h"
 #include "tolbex/archive/profile.h"
 #include "testing/test_root.h"
 
@@ -124,6 +126,57 @@ TEST(ClinicCode, DefaultCodeInTheProfileDrivesTheCheck) {
 
     ASSERT_TRUE(set_default_clinic_code(""));
     EXPECT_EQ(check_transfer_file_name("AB121234566"), kTransferNameOk);
+}
+
+TEST(ClinicCode, DialogOkStoresOnlyAnAcceptableCode) {
+    TempRoot root;
+    ASSERT_TRUE(set_default_clinic_code("WXYZ"));
+    const std::string kLength = "The Clinic Code must be either blank or exactly 4 characters long.";
+    const std::string kPunctuation = "The Clinic Code not must contain spaces or punctuation.";
+    struct Case {
+        const char* typed;
+        bool closes;
+        std::string message;  // "" when none is shown
+        const char* stored;   // the profile's code afterwards
+    };
+    const Case cases[] = {
+        {"ab12", true, "", "ab12"},           // kept as typed
+        {"ABC", false, kLength, "ab12"},      // the dialog stays open, nothing stored
+        {"ABCDE", false, kLength, "ab12"},
+        {"AB 1", false, kPunctuation, "ab12"},
+        {"AB-1", false, kPunctuation, "ab12"},
+        {"", true, "", ""},                   // blank clears the code
+        {"DEMO", true, "", "DEMO"},
+    };
+    for (const Case& c : cases) {
+        ClinicCodeDialogRules rules;
+        ScriptedUi u;
+        EXPECT_EQ(rules.ok(c.typed, u), c.closes) << c.typed;
+        if (c.message.empty()) {
+            EXPECT_TRUE(u.shown.empty()) << c.typed;
+        } else {
+            ASSERT_EQ(u.shown.size(), 1u) << c.typed;
+            EXPECT_EQ(u.shown[0].text, c.message);
+            EXPECT_EQ(u.shown[0].icon, MsgIcon::Error);
+        }
+        EXPECT_EQ(get_default_clinic_code(), c.stored) << c.typed;
+    }
+    // The edit starts with the stored code.
+    EXPECT_EQ(ClinicCodeDialogRules().initial_text(), "DEMO");
+}
+
+TEST(ClinicCode, DialogSaysSoWhenTheCodeCannotBeStored) {
+    TempRoot root;
+    // A profile cut short mid-line refuses every write.
+    const std::string hive = platform::user_registry_dir() + "/HKCU.reg";
+    std::filesystem::create_directories(platform::user_registry_dir());
+    write_file(hive, "TORVANE REGISTRY 1\r\n\r\n[Software");
+    ClinicCodeDialogRules rules;
+    ScriptedUi u;
+    EXPECT_FALSE(rules.ok("ABCD", u));
+    ASSERT_EQ(u.shown.size(), 1u);
+    EXPECT_EQ(u.shown[0].text, kClinicCodeNotStoredText);
+    EXPECT_EQ(u.shown[0].icon, MsgIcon::Error);
 }
 
 TEST(ReadTransferName, LineEightOfThePatientFile) {

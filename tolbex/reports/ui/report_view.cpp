@@ -420,6 +420,9 @@ void CPellarnView::install_commands() {
 }
 
 void CPellarnView::on_initial_update() {
+    // The view has no natural size: a frame shown normal next to a tiled browser would shrink to
+    // its caption. Compare mode tiles the frames afterwards.
+    if (fw::ChildFrame* f = frame()) f->setWindowState(f->windowState() | Qt::WindowMaximized);
     geom_.set_page_count(doc_.core().page_count());
     sync_scroll_bars();
     refresh_letters_present();

@@ -15,6 +15,7 @@
 #include "tolbex/archive/analysis_data.h"
 #include "tolbex/archive/archive_config.h"
 #include "tolbex/archive/archive_group.h"
+#include "tolbex/archive/clinic_code.h"
 #include "tolbex/browser/browser_list_core.h"
 #include "tolbex/archive/patient_txt.h"
 #include "tolbex/archive/profile.h"
@@ -67,6 +68,27 @@ TEST_F(DemoRootTest, EveryReportLoadsWithItsPatientDetails) {
     EXPECT_EQ(reports, summary.reports);
     EXPECT_GE(types_seen, 4);
     EXPECT_EQ(archive_groups_to_reopen(config.get_path(0)).size(), 3u);
+}
+
+TEST_F(DemoRootTest, SetsTheClinicCodeItsReportsAreNamedBy) {
+    EXPECT_EQ(get_default_clinic_code(), "");
+    std::string error;
+    ASSERT_TRUE(make_demo_root(nullptr, &error)) << error;
+    EXPECT_EQ(get_default_clinic_code(), kDemoClinicCode);
+    ArchiveConfigList config;
+    ASSERT_TRUE(config.load(device_dat_path()));
+    int named = 0;
+    for (int g = 0; g < config.get_count(); ++g) {
+        BrowserListCore doc;
+        ASSERT_TRUE(doc.open_document(find_group_index(config.get_path(g))));
+        for (std::int32_t row = 0; row < doc.get_row_count(); ++row) {
+            // Checked against the stored code: a transfer name of another clinic reads as none.
+            const std::string name = read_transfer_name(doc.get_report_folder(row));
+            EXPECT_EQ(name.substr(0, 4), kDemoClinicCode) << doc.get_report_folder(row);
+            named += !name.empty();
+        }
+    }
+    EXPECT_GE(named, 20);
 }
 
 TEST_F(DemoRootTest, ProgramMakesTheRootOnce) {

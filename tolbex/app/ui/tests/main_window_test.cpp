@@ -1,7 +1,10 @@
+#include <QAction>
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QImage>
+#include <QLineEdit>
 #include <QMdiArea>
+#include <QMouseEvent>
 #include <QTreeView>
 #include <set>
 
@@ -11,17 +14,23 @@
 #include "common/text.h"
 #include "tools/demo/demo_root.h"
 #include "framework/core/app_profile.h"
+#include "framework/qt/qt_text.h"
 #include "framework/qt/window_helpers.h"
 #include "platform/fs.h"
 #include "platform/paths.h"
 #include "tolbex/browser/browser_list_core.h"
+#include "tolbex/archive/clinic_code.h"
 #include "tolbex/archive/profile.h"
+#include "tolbex/archive/report_types.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/browser/ui/archive_dialogs_ui.h"
 #include "tolbex/browser/ui/browser_frame.h"
+#include "tolbex/browser/ui/browser_list_doc_ui.h"
 #include "tolbex/browser/ui/browser_list_view.h"
+#include "tolbex/app/ui/clinic_code_dialog.h"
 #include "tolbex/app/ui/main_frame.h"
 #include "tolbex/app/ui/menus.h"
+#include "tolbex/reports/ui/report_doc_ui.h"
 #include "tolbex/reports/ui/tests/ui_test_support.h"
 #include "tolbex/app/ui/tolbex_window_app.h"
 
@@ -60,11 +69,17 @@ protected:
         core.reset();
     }
     void TearDown() override {
+        fw::Dialog::set_test_hook({});
         stop();
         uitest::UiRootTest::TearDown();
     }
     CMainFrame* frame() { return windows->main_frame(); }
     std::vector<fw::ChildFrame*> children() { return frame()->child_frames(); }
+    int clinic_code_warnings() const {
+        int n = 0;
+        for (const auto& t : shown_texts()) n += t.find("Clinic Code has not been set") != std::string::npos;
+        return n;
+    }
     std::vector<std::string> shown_texts() const {
         std::vector<std::string> out;
         for (const auto& s : scripted.shown) out.push_back(s.text);
@@ -92,10 +107,88 @@ TEST_F(MainWindowTest, StartOnDemoRootReopensTheGroupsAndTilesThem) {
     EXPECT_GE(frames[0]->width(), frame()->mdi_area()->viewport()->width() / 2);
     EXPECT_EQ(0, frames[0]->y());
     EXPECT_EQ(frames[0]->height(), frames[1]->y());
-    // No clinic code on a fresh root and a visible window: the warning is shown once.
-    int warnings = 0;
-    for (const auto& t : shown_texts()) warnings += t.find("Clinic Code has not been set") != std::string::npos;
-    EXPECT_EQ(1, warnings) << ::testing::PrintToString(shown_texts());
+    // The demo root names its clinic: nothing stops the start.
+    EXPECT_EQ(0, clinic_code_warnings()) << ::testing::PrintToString(shown_texts());
+}
+
+TEST_F(MainWindowTest, StartWithoutAClinicCodeWarnsOnce) {
+    start();
+    ASSERT_TRUE(frame()->isVisible());
+    EXPECT_EQ(1, clinic_code_warnings()) << ::testing::PrintToString(shown_texts());
+    stop();
+    scripted.shown.clear();
+    ASSERT_TRUE(set_default_clinic_code("ab12"));
+    start();
+    EXPECT_EQ(0, clinic_code_warnings()) << ::testing::PrintToString(shown_texts());
+}
+
+TEST_F(MainWindowTest, DefaultClinicCodeCommandStoresTheCode) {
+    ASSERT_TRUE(set_default_clinic_code("WXYZ"));
+    start();
+    frame()->update_command_ui();
+    ASSERT_NE(nullptr, frame()->action(menu::kClinicCode));
+    EXPECT_TRUE(frame()->action(menu::kClinicCode)->isEnabled());
+
+    std::string caption, first_text;
+    fw::Dialog::set_test_hook([&](fw::Dialog& d) {
+        auto& dlg = dynamic_cast<gui::ClinicCodeDlg&>(d);
+        caption = from_qstring(dlg.windowTitle());
+        first_text = from_qstring(dlg.code_edit()->text());
+        dlg.code_edit()->setText(QStringLiteral("AB 1"));
+        dlg.on_ok();  // refused: stays open
+        EXPECT_EQ(0, dlg.result());
+        dlg.code_edit()->setText(QStringLiteral("ab12"));
+        dlg.on_ok();
+        return dlg.result();
+    });
+    EXPECT_TRUE(frame()->execute_command(menu::kClinicCode));
+    EXPECT_EQ("Default Clinic Code", caption);
+    EXPECT_EQ("WXYZ", first_text);
+    ASSERT_EQ(1u, scripted.shown.size()) << ::testing::PrintToString(shown_texts());
+    EXPECT_EQ("The Clinic Code not must contain spaces or punctuation.", scripted.shown[0].text);
+    EXPECT_EQ("ab12", get_default_clinic_code());
+
+    // Cancel keeps the stored code whatever was typed.
+    fw::Dialog::set_test_hook([&](fw::Dialog& d) {
+        auto& dlg = dynamic_cast<gui::ClinicCodeDlg&>(d);
+        dlg.code_edit()->setText(QStringLiteral("ZZZZ"));
+        dlg.on_cancel();
+        return dlg.result();
+    });
+    EXPECT_TRUE(frame()->execute_command(menu::kClinicCode));
+    EXPECT_EQ("ab12", get_default_clinic_code());
+}
+
+TEST_F(MainWindowTest, ReportOpenedFromATiledBrowserComesUpMaximised) {
+    make_demo();
+    start();
+    auto frames = children();
+    ASSERT_EQ(2u, frames.size());
+    ASSERT_FALSE(frames[0]->isMaximized());  // tiled
+    auto* browser = dynamic_cast<gui::CBrowserFrame*>(frames[0]->active_view());
+    ASSERT_NE(nullptr, browser);
+    gui::CBrowserListView& list = *browser->list_view();
+    int item = -1;
+    for (int i = 0; i < list.list_model().item_count() && item < 0; ++i)
+        if (is_formatted_type(list.browser_document().core().get_record_type(list.list_model().row_of_item(i)))) item = i;
+    ASSERT_GE(item, 0);
+    QTreeView* tree = list.tree();
+    const QModelIndex at = list.table_model()->index(item, 0);
+    tree->scrollTo(at);
+    const QPointF where = tree->visualRect(at).center();
+    QMouseEvent click(QEvent::MouseButtonDblClick, where, tree->viewport()->mapToGlobal(where), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(tree->viewport(), &click);
+    settle();
+
+    fw::ChildFrame* report = nullptr;
+    for (fw::ChildFrame* f : children())
+        if (dynamic_cast<gui::CPellarnDoc*>(f->active_document())) report = f;
+    ASSERT_NE(nullptr, report) << ::testing::PrintToString(shown_texts());
+    EXPECT_TRUE(report->isVisible());
+    EXPECT_FALSE(report->isMinimized());
+    EXPECT_TRUE(report->isMaximized());
+    EXPECT_EQ(report, frame()->active_child());
 }
 
 TEST_F(MainWindowTest, FourGroupsOrMoreAreCascaded) {
