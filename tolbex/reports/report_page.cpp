@@ -320,9 +320,8 @@ void CReportPage::draw_pictures(fw::DrawContext& dc) const {
     }
 }
 
-void CReportPage::draw(fw::DrawContext& dc, const PageFonts& fonts, fw::Pt origin_offset) const {
+void CReportPage::draw(fw::DrawContext& dc, const PageFonts& fonts) const {
     PageDrawState state;
-    state.origin_offset = origin_offset;
     dc.set_pen(fw::PenStyle::Solid, {0, 0, 0});
     dc.set_fill(fw::FillStyle::Null);
     dc.set_text_colour({0, 0, 0});

@@ -12,6 +12,7 @@
 
 #include "common/audit_log.h"
 #include "common/ui.h"
+#include "framework/core/recording_draw_context.h"
 #include "platform/system.h"
 #include "tolbex/archive/report_archive.h"
 #include "tolbex/archive/audit_trail.h"
@@ -270,6 +271,31 @@ TEST_F(ReportDocumentTest, PrintSequencesAndViewports) {
     EXPECT_EQ(fitted.extent, (fw::Sz{1800, 2600}));
     EXPECT_EQ(pdf_output_path("/out", "../x:y"), "/out/_.._x_y.pdf");
     EXPECT_EQ(pdf_output_path("/out", ""), "/out/_.pdf");
+}
+
+// The mapping already puts the margins into every device point; a clip rectangle must not get
+// them a second time, on paper or in the preview.
+TEST_F(ReportDocumentTest, ClipRectanglesPrintWhereTheOtherItemsDo) {
+    PageFileBuilder b;
+    b.clip(100, 200, 3000, 4000);
+    b.polyline({{100, 200}, {3000, 200}, {3000, 4000}});
+    write(report / "PAGE.1", b.bytes());
+    ReportDocument doc;
+    ASSERT_TRUE(doc.load(report.string(), {}));
+    const PrintMargins margins{20000, 20000, 20000, 20000};  // 20 mm on every side
+    for (const auto kind : {fw::DrawContext::Kind::Printer, fw::DrawContext::Kind::Preview}) {
+        fw::RecordingDrawContext dc({2480, 3508}, {300, 300}, kind);
+        const PageViewport vp = print_page_viewport(false, dc.dpi(), margins, dc.device_size());
+        ASSERT_EQ(vp.origin, (fw::Pt{236, 236}));
+        draw_print_page(dc, doc, 0, vp);
+        const fw::Pt a = dc.to_device({100, 200}), c = dc.to_device({3000, 4000});
+        const std::string clip = "clip (" + std::to_string(a.x) + "," + std::to_string(a.y) + "," +
+                                 std::to_string(c.x + 1) + "," + std::to_string(c.y) + ")";
+        const std::string line = "polyline (" + std::to_string(a.x) + "," + std::to_string(a.y) + ")";
+        const std::string s = dc.joined();
+        EXPECT_NE(s.find(clip), std::string::npos) << s;
+        EXPECT_NE(s.find(line), std::string::npos) << s;
+    }
 }
 
 TEST_F(ReportDocumentTest, PdfPrintingWritesEveryRequestedPage) {
