@@ -11,6 +11,7 @@
 namespace tv {
 namespace {
 
+using testing::emf_list;
 using testing::words;
 
 std::vector<std::string> texts_of(const CReportPage& page) {
@@ -89,20 +90,6 @@ TEST(MetafileNames, GroupsAndLegend) {
     EXPECT_EQ(metafile_group("noext"), 0);
     EXPECT_EQ(legend_file_name("/r/A-100-64.emf"), "/r/A-100-63.emf");
     EXPECT_EQ(legend_file_name("a.e"), "");
-}
-
-std::string emf_list(const std::vector<std::pair<std::string, std::string>>& entries, unsigned count,
-                     const std::string& tail = "") {
-    std::string f(64, '\0');
-    f[19] = 5, f[20] = 4, f[21] = 3, f[22] = 2, f[23] = 1, f[24] = 24;  // 2024-01-02 03:04:05
-    store_le16(reinterpret_cast<std::uint8_t*>(f.data() + 25), static_cast<std::uint16_t>(count));
-    for (const auto& [name, desc] : entries) {
-        append_le16(f, static_cast<std::uint16_t>(name.size()));
-        f += name;
-        append_le16(f, static_cast<std::uint16_t>(desc.size()));
-        f += desc;
-    }
-    return f + tail;
 }
 
 TEST(EmfList, SortedTitledAndGrouped) {

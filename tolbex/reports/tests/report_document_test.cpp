@@ -16,6 +16,7 @@
 #include "platform/system.h"
 #include "tolbex/archive/report_archive.h"
 #include "tolbex/archive/audit_trail.h"
+#include "tolbex/reports/metafile_player.h"
 #include "tolbex/reports/report_document.h"
 #include "tolbex/reports/report_printing.h"
 #include "testing/app_test_root.h"
@@ -271,6 +272,55 @@ TEST_F(ReportDocumentTest, PrintSequencesAndViewports) {
     EXPECT_EQ(fitted.extent, (fw::Sz{1800, 2600}));
     EXPECT_EQ(pdf_output_path("/out", "../x:y"), "/out/_.._x_y.pdf");
     EXPECT_EQ(pdf_output_path("/out", ""), "/out/_.pdf");
+}
+
+// The 12-lead header takes the name and patient number from the first lines of PATIENT.TXT as
+// they stand: a short file or a date that does not parse must not blank them.
+TEST_F(ReportDocumentTest, TwelveLeadHeaderReadsNameAndNumberLeniently) {
+    EmfWriter w({100, 100});
+    w.polyline({{0, 0}, {100, 100}});
+    write(report / "R-128-60.emf", w.finish());
+    write(report / "emflist.dat", testing::emf_list({{"R-128-60.emf", "Strip"}}, 1));
+    // Lines 3 (name), 4 (date of birth), 9 (patient number), 13 (recording date).
+    auto patient = [](const std::string& dob, const std::string& number, int lines) {
+        const std::string all[16] = {"w", "w", "Ann Smith", dob, "40", "F", "op", "REC1", number, "dr", "ins", "hosp",
+                                     "01/02/2024", "RID", "RID", "01/03/2024"};
+        std::string out;
+        for (int i = 0; i < lines; ++i) out += all[i] + "\r\n";
+        return out;
+    };
+    const struct {
+        const char* what;
+        std::string file;
+        std::string name, number;
+    } cases[] = {
+        {"complete", patient("05/06/1980", "P-77", 16), "Ann Smith", "P-77"},
+        {"13 lines", patient("05/06/1980", "P-77", 13), "Ann Smith", "P-77"},
+        {"bad date of birth", patient("99/99/1980", "P-77", 16), "Ann Smith", "P-77"},
+        {"9 lines", patient("x", "P-77", 9), "Ann Smith", "P-77"},
+        {"empty number", patient("x", "--", 13), "Ann Smith", ""},
+        {"name only", patient("x", "", 3), "Ann Smith", ""},
+        {"no file", "", "", ""},  // nothing left over from the report loaded before
+    };
+    ReportDocument doc;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.file.empty())
+            fs::remove(report / "PATIENT.TXT");
+        else
+            write(report / "PATIENT.TXT", c.file);
+        ASSERT_TRUE(doc.load(report.string(), {}));
+        EXPECT_EQ(doc.patient_name(), c.name);
+        EXPECT_EQ(doc.patient_number(), c.number);
+        // Every 12-lead page carries them: the contents page and the strip page.
+        ASSERT_EQ(doc.page_count(), 3);
+        for (int p = 1; p < 3; ++p) {
+            std::vector<std::string> header;
+            for (const auto& item : doc.page(p)->items())
+                if (auto t = item->text(); t && t->y == 200 && (t->x == 1000 || t->x == 4000)) header.push_back(t->text);
+            EXPECT_EQ(header, (std::vector<std::string>{c.name, c.number})) << "page " << p;
+        }
+    }
 }
 
 // The mapping already puts the margins into every device point; a clip rectangle must not get
