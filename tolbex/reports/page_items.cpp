@@ -407,14 +407,11 @@ std::vector<fw::Pt> trace_points(const TraceData& t) {
     return pts;
 }
 
-void draw_clip(fw::DrawContext& dc, const ClipData& c, const PageDrawState& state) {
-    fw::Pt a = dc.to_device({c.left, c.top}), b = dc.to_device({c.right, c.bottom});
-    fw::Rc r{a.x, a.y, clamp32(std::int64_t{b.x} + 1), b.y};
-    r.l = clamp32(std::int64_t{r.l} + state.origin_offset.x);
-    r.r = clamp32(std::int64_t{r.r} + state.origin_offset.x);
-    r.t = clamp32(std::int64_t{r.t} + state.origin_offset.y);
-    r.b = clamp32(std::int64_t{r.b} + state.origin_offset.y);
-    dc.clip_device(r);
+// The device corners already hold the viewport origin, margins included; previews draw in
+// printer pixels as well, so there is no offset to add.
+void draw_clip(fw::DrawContext& dc, const ClipData& c) {
+    const fw::Pt a = dc.to_device({c.left, c.top}), b = dc.to_device({c.right, c.bottom});
+    dc.clip_device({a.x, a.y, clamp32(std::int64_t{b.x} + 1), b.y});
 }
 
 void draw_bitmap_shape(fw::DrawContext& dc, const ShapeData& s, const CReportPage* page) {
@@ -579,7 +576,7 @@ void PageItem::draw(fw::DrawContext& dc, const PageFonts& fonts, PageDrawState& 
     using K = PageRecordKind;
     switch (kind_) {
         case K::Clip:
-            if (auto* c = std::get_if<ClipData>(&data_)) draw_clip(dc, *c, state);
+            if (auto* c = std::get_if<ClipData>(&data_)) draw_clip(dc, *c);
             return;
         case K::Shape:
             if (auto* s = std::get_if<ShapeData>(&data_)) draw_shape(dc, *s, page_);

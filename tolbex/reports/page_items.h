@@ -105,10 +105,9 @@ using PageItemData =
     std::variant<std::monostate, LabelData, ClipData, ShapeData, BandData, TraceData, PolylineData, TextData, DotsData>;
 
 // Per-draw state of one page: the dot-grid code seen last (so that a page looks the same
-// whatever was drawn before it) and the origin offset of clip rectangles.
+// whatever was drawn before it).
 struct PageDrawState {
     std::int64_t last_dot_code = -1;
-    fw::Pt origin_offset{};
 };
 
 // One record of a page: its kind, what its payload held (monostate when the payload was too

@@ -47,6 +47,22 @@ bool folder_has_metafiles(const std::string& folder) {
 
 }  // namespace
 
+std::optional<PatientHeaderFields> read_patient_header_fields(const std::string& report_folder) {
+    const std::string path = find_report_file(report_folder, kPatientTxtName);
+    if (path.empty()) return std::nullopt;
+    ReportTextReader reader(path);
+    if (!reader.is_open()) return std::nullopt;
+    PatientHeaderFields out;
+    std::string line;
+    for (int n = 1; n <= 13 && reader.next_line(line); ++n) {
+        if (line == "--") line.clear();
+        if (n == 3) out.name = line;
+        if (n == 9) out.patient_number = line;
+        if (n == 13) out.recording_date = line;
+    }
+    return out;
+}
+
 ReportDocument::ReportDocument() : fonts_(default_page_fonts()) {}
 
 ReportDocument::~ReportDocument() = default;
@@ -100,11 +116,12 @@ bool ReportDocument::load(const std::string& path, const ReportDocumentMode& mod
         if (page->item_count() > 0) pages_.push_back(std::move(page));
     }
 
+    patient_name_.clear();
+    patient_number_.clear();
     if (folder_has_metafiles(folder_)) {
-        PatientTxt patient;
-        if (patient.read_folder(folder_)) {
-            patient_name_ = patient.m_name;
-            patient_number_ = patient.m_patient_number;
+        if (auto header = read_patient_header_fields(folder_)) {
+            patient_name_ = std::move(header->name);
+            patient_number_ = std::move(header->patient_number);
         }
     }
     emf_list_ = read_emf_list(folder_);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,15 @@ inline constexpr const char* kConfirmDeleteCaption = "Couldn't delete \"CONFIRM.
 inline constexpr const char* kConfirmNoUser =
     "The user who confirms the report could not be found out, so the report was not confirmed.";
 inline constexpr const char* kReportSaveFailed = "The annotations of the report could not be saved:\n%s";
+
+// What the header of a built-in or picture page shows, from the first 13 lines of a report
+// folder's PATIENT.TXT as written: line 3 the name, 9 the patient number, 13 the recording date,
+// "--" standing for empty. Dates are not checked and missing lines stay empty, so that a short
+// file or one unreadable date does not hide the patient. nullopt when there is no PATIENT.TXT.
+struct PatientHeaderFields {
+    std::string name, patient_number, recording_date;
+};
+std::optional<PatientHeaderFields> read_patient_header_fields(const std::string& report_folder);
 
 // The program's switches the document follows.
 struct ReportDocumentMode {

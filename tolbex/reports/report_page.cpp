@@ -60,6 +60,13 @@ std::int64_t metafile_sample(std::string_view name) {
     return v;
 }
 
+// emflist.dat and the legend rule give names whose case need not match the files on disk.
+std::optional<EmfFile> load_metafile(const std::string& path) {
+    if (path.empty()) return std::nullopt;
+    auto found = platform::find_name_ci(get_path_folder(path), get_path_file_name(path));
+    return EmfFile::load(found ? *found : path);
+}
+
 }  // namespace
 
 void register_report_page_strings() {
@@ -304,7 +311,7 @@ void CReportPage::draw_pictures(fw::DrawContext& dc) const {
     if (picture_names_.empty()) {
         const std::int32_t group = metafile_group(get_path_file_name(file_name_));
         if (group != 1 && group != 2) return;
-        auto emf = EmfFile::load(file_name_);
+        auto emf = load_metafile(file_name_);
         if (!emf) return;
         play_metafile(dc, *emf, group == 1 ? rect(400, 2000, 19466, 26642) : rect(400, 2000, 19674, 25990));
         return;
@@ -314,15 +321,14 @@ void CReportPage::draw_pictures(fw::DrawContext& dc) const {
     static const int kSlotX[5] = {300, 3000, 7200, 11400, 15600};
     static const int kSlotW[5] = {2500, 4000, 4000, 4000, 4000};
     for (std::size_t k = 0; k < names.size() && k < 5; ++k) {
-        auto emf = names[k].empty() ? std::nullopt : EmfFile::load(names[k]);
+        auto emf = load_metafile(names[k]);
         if (!emf) return;
         play_metafile(dc, *emf, rect(kSlotX[k], 2000, kSlotX[k] + kSlotW[k], 2000 + 24178));
     }
 }
 
-void CReportPage::draw(fw::DrawContext& dc, const PageFonts& fonts, fw::Pt origin_offset) const {
+void CReportPage::draw(fw::DrawContext& dc, const PageFonts& fonts) const {
     PageDrawState state;
-    state.origin_offset = origin_offset;
     dc.set_pen(fw::PenStyle::Solid, {0, 0, 0});
     dc.set_fill(fw::FillStyle::Null);
     dc.set_text_colour({0, 0, 0});

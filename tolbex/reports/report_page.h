@@ -88,8 +88,7 @@ public:
     int find_annotation(fw::DrawContext& dc, const PageFonts& fonts, std::int32_t x, std::int32_t y) const;
 
     // Draws on a context already mapped to the page box: pictures first, then every item.
-    // `origin_offset` shifts clip rectangles (print preview).
-    void draw(fw::DrawContext& dc, const PageFonts& fonts, fw::Pt origin_offset = {}) const;
+    void draw(fw::DrawContext& dc, const PageFonts& fonts) const;
     // Writes the annotations back when modified. Built-in and picture pages keep theirs in
     // memory only. False when the write failed (the page stays modified).
     bool save(bool oem, std::string* error = nullptr);

@@ -100,7 +100,7 @@ void draw_print_page(fw::DrawContext& dc, const ReportDocument& doc, int index, 
     dc.set_viewport_org(viewport.origin);
     dc.set_viewport_ext(viewport.extent);
     dc.clear_clip();
-    if (const CReportPage* page = doc.page(index)) page->draw(dc, doc.fonts(), viewport.origin);
+    if (const CReportPage* page = doc.page(index)) page->draw(dc, doc.fonts());
 }
 
 bool is_pdf_printer(const PrintSettings& settings, const std::string& printer) {

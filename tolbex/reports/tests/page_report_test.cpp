@@ -11,6 +11,7 @@
 namespace tv {
 namespace {
 
+using testing::emf_list;
 using testing::words;
 
 std::vector<std::string> texts_of(const CReportPage& page) {
@@ -89,20 +90,6 @@ TEST(MetafileNames, GroupsAndLegend) {
     EXPECT_EQ(metafile_group("noext"), 0);
     EXPECT_EQ(legend_file_name("/r/A-100-64.emf"), "/r/A-100-63.emf");
     EXPECT_EQ(legend_file_name("a.e"), "");
-}
-
-std::string emf_list(const std::vector<std::pair<std::string, std::string>>& entries, unsigned count,
-                     const std::string& tail = "") {
-    std::string f(64, '\0');
-    f[19] = 5, f[20] = 4, f[21] = 3, f[22] = 2, f[23] = 1, f[24] = 24;  // 2024-01-02 03:04:05
-    store_le16(reinterpret_cast<std::uint8_t*>(f.data() + 25), static_cast<std::uint16_t>(count));
-    for (const auto& [name, desc] : entries) {
-        append_le16(f, static_cast<std::uint16_t>(name.size()));
-        f += name;
-        append_le16(f, static_cast<std::uint16_t>(desc.size()));
-        f += desc;
-    }
-    return f + tail;
 }
 
 TEST(EmfList, SortedTitledAndGrouped) {
@@ -205,6 +192,40 @@ TEST(Metafiles, FourPicturePageUsesLegendAndSlots) {
     EXPECT_NE(s.find("polyline (7200,2000)"), std::string::npos);
     EXPECT_NE(s.find("polyline (11400,2000)"), std::string::npos);
     EXPECT_EQ(s.find("polyline (15600,2000)"), std::string::npos);
+}
+
+// emflist.dat names the metafiles in whatever case the analysis system chose; the files on disk
+// may differ, as every other report file may.
+TEST(Metafiles, NamesAreFoundWithoutRegardToCase) {
+    platform::testing::TempRoot root;
+    for (const char* stored : {"r-0-63.EMF", "r-0-64.EMF", "r-5-60.EMF"}) {
+        EmfWriter w({100, 100});
+        w.polyline({{0, 0}, {100, 100}});
+        ASSERT_TRUE(platform::atomic_write_file(root.path() + "/" + stored, w.finish()));
+    }
+    auto single = CReportPage::make_builtin(root.path() + "/R-5-60.emf");
+    single->set_picture_page(true);
+    auto four = CReportPage::make_builtin("");
+    four->add_picture_name(root.path() + "/R-0-64.emf");  // its legend: R-0-63.emf
+    four->set_picture_page(true);
+    const struct {
+        const char* what;
+        const CReportPage* page;
+        std::vector<std::string> starts;
+    } cases[] = {
+        {"single picture", single.get(), {"polyline (400,2000)"}},
+        {"legend and picture", four.get(), {"polyline (300,2000)", "polyline (3000,2000)"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fw::RecordingDrawContext dc;
+        dc.set_map_mode(fw::MapMode::Anisotropic);
+        dc.set_window_ext({20000, 29700});
+        dc.set_viewport_ext({20000, 29700});
+        c.page->draw(dc, default_page_fonts());
+        const std::string s = dc.joined();
+        for (const std::string& start : c.starts) EXPECT_NE(s.find(start), std::string::npos) << start << "\n" << s;
+    }
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/bytes.h"
 #include "tolbex/reports/page_items.h"
@@ -22,6 +24,22 @@ inline std::string hline_record(std::int32_t x1, std::int32_t x2, std::int32_t y
     return make_page_record(PageRecordKind::Polyline, words({2, x1, y, x2, y}), 0, 0, 0);
 }
 inline std::string label_record() { return make_page_record(PageRecordKind::Label, words({1, 3}) + "abc", 0, 0, 0); }
+
+// emflist.dat with a recording start of 2024-01-02 03:04:05, `count` in its header, the
+// (name, description) entries and `tail` after them.
+inline std::string emf_list(const std::vector<std::pair<std::string, std::string>>& entries, unsigned count,
+                            const std::string& tail = "") {
+    std::string f(64, '\0');
+    f[19] = 5, f[20] = 4, f[21] = 3, f[22] = 2, f[23] = 1, f[24] = 24;
+    store_le16(reinterpret_cast<std::uint8_t*>(f.data() + 25), static_cast<std::uint16_t>(count));
+    for (const auto& [name, desc] : entries) {
+        append_le16(f, static_cast<std::uint16_t>(name.size()));
+        f += name;
+        append_le16(f, static_cast<std::uint16_t>(desc.size()));
+        f += desc;
+    }
+    return f + tail;
+}
 
 inline std::string hex(const std::string& bytes) {
     static const char* d = "0123456789abcdef";

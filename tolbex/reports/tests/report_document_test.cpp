@@ -12,9 +12,11 @@
 
 #include "common/audit_log.h"
 #include "common/ui.h"
+#include "framework/core/recording_draw_context.h"
 #include "platform/system.h"
 #include "tolbex/archive/report_archive.h"
 #include "tolbex/archive/audit_trail.h"
+#include "tolbex/reports/metafile_player.h"
 #include "tolbex/reports/report_document.h"
 #include "tolbex/reports/report_printing.h"
 #include "testing/app_test_root.h"
@@ -270,6 +272,80 @@ TEST_F(ReportDocumentTest, PrintSequencesAndViewports) {
     EXPECT_EQ(fitted.extent, (fw::Sz{1800, 2600}));
     EXPECT_EQ(pdf_output_path("/out", "../x:y"), "/out/_.._x_y.pdf");
     EXPECT_EQ(pdf_output_path("/out", ""), "/out/_.pdf");
+}
+
+// The 12-lead header takes the name and patient number from the first lines of PATIENT.TXT as
+// they stand: a short file or a date that does not parse must not blank them.
+TEST_F(ReportDocumentTest, TwelveLeadHeaderReadsNameAndNumberLeniently) {
+    EmfWriter w({100, 100});
+    w.polyline({{0, 0}, {100, 100}});
+    write(report / "R-128-60.emf", w.finish());
+    write(report / "emflist.dat", testing::emf_list({{"R-128-60.emf", "Strip"}}, 1));
+    // Lines 3 (name), 4 (date of birth), 9 (patient number), 13 (recording date).
+    auto patient = [](const std::string& dob, const std::string& number, int lines) {
+        const std::string all[16] = {"w", "w", "Ann Smith", dob, "40", "F", "op", "REC1", number, "dr", "ins", "hosp",
+                                     "01/02/2024", "RID", "RID", "01/03/2024"};
+        std::string out;
+        for (int i = 0; i < lines; ++i) out += all[i] + "\r\n";
+        return out;
+    };
+    const struct {
+        const char* what;
+        std::string file;
+        std::string name, number;
+    } cases[] = {
+        {"complete", patient("05/06/1980", "P-77", 16), "Ann Smith", "P-77"},
+        {"13 lines", patient("05/06/1980", "P-77", 13), "Ann Smith", "P-77"},
+        {"bad date of birth", patient("99/99/1980", "P-77", 16), "Ann Smith", "P-77"},
+        {"9 lines", patient("x", "P-77", 9), "Ann Smith", "P-77"},
+        {"empty number", patient("x", "--", 13), "Ann Smith", ""},
+        {"name only", patient("x", "", 3), "Ann Smith", ""},
+        {"no file", "", "", ""},  // nothing left over from the report loaded before
+    };
+    ReportDocument doc;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.file.empty())
+            fs::remove(report / "PATIENT.TXT");
+        else
+            write(report / "PATIENT.TXT", c.file);
+        ASSERT_TRUE(doc.load(report.string(), {}));
+        EXPECT_EQ(doc.patient_name(), c.name);
+        EXPECT_EQ(doc.patient_number(), c.number);
+        // Every 12-lead page carries them: the contents page and the strip page.
+        ASSERT_EQ(doc.page_count(), 3);
+        for (int p = 1; p < 3; ++p) {
+            std::vector<std::string> header;
+            for (const auto& item : doc.page(p)->items())
+                if (auto t = item->text(); t && t->y == 200 && (t->x == 1000 || t->x == 4000)) header.push_back(t->text);
+            EXPECT_EQ(header, (std::vector<std::string>{c.name, c.number})) << "page " << p;
+        }
+    }
+}
+
+// The mapping already puts the margins into every device point; a clip rectangle must not get
+// them a second time, on paper or in the preview.
+TEST_F(ReportDocumentTest, ClipRectanglesPrintWhereTheOtherItemsDo) {
+    PageFileBuilder b;
+    b.clip(100, 200, 3000, 4000);
+    b.polyline({{100, 200}, {3000, 200}, {3000, 4000}});
+    write(report / "PAGE.1", b.bytes());
+    ReportDocument doc;
+    ASSERT_TRUE(doc.load(report.string(), {}));
+    const PrintMargins margins{20000, 20000, 20000, 20000};  // 20 mm on every side
+    for (const auto kind : {fw::DrawContext::Kind::Printer, fw::DrawContext::Kind::Preview}) {
+        fw::RecordingDrawContext dc({2480, 3508}, {300, 300}, kind);
+        const PageViewport vp = print_page_viewport(false, dc.dpi(), margins, dc.device_size());
+        ASSERT_EQ(vp.origin, (fw::Pt{236, 236}));
+        draw_print_page(dc, doc, 0, vp);
+        const fw::Pt a = dc.to_device({100, 200}), c = dc.to_device({3000, 4000});
+        const std::string clip = "clip (" + std::to_string(a.x) + "," + std::to_string(a.y) + "," +
+                                 std::to_string(c.x + 1) + "," + std::to_string(c.y) + ")";
+        const std::string line = "polyline (" + std::to_string(a.x) + "," + std::to_string(a.y) + ")";
+        const std::string s = dc.joined();
+        EXPECT_NE(s.find(clip), std::string::npos) << s;
+        EXPECT_NE(s.find(line), std::string::npos) << s;
+    }
 }
 
 TEST_F(ReportDocumentTest, PdfPrintingWritesEveryRequestedPage) {
