@@ -19,6 +19,7 @@
 #include "tolbex/archive/archive_group.h"
 #include "tolbex/app/cef_import.h"
 #include "tolbex/archive/clinic_code.h"
+#include "tolbex/archive/patient_txt.h"
 #include "tolbex/app/command_line.h"
 #include "tolbex/app/import_reports.h"
 #include "tolbex/archive/profile.h"
@@ -168,10 +169,11 @@ double CTolbexApp::get_analyser_revision() {
     while (read_text_line(f.get(), line)) {
         const auto at = line.find(kMarker);
         if (at == std::string::npos) continue;
-        std::string number = line.substr(at + kMarker.size());
+        // From the letter V on: read as a VERSION.TXT line is, with '.' as the point under every locale.
+        std::string number = line.substr(at + kMarker.size() - 1);
         const auto quote = number.find('"');
         if (quote != std::string::npos) number.resize(quote);
-        revision = std::strtod(number.c_str(), nullptr);
+        revision = parse_version_text(number);
         break;
     }
     return revision;
@@ -187,7 +189,7 @@ double CTolbexApp::read_report_version(const std::string& report_folder) {
     // The first line that holds anything: one character, then the number ("V8.006").
     while (read_text_line(f.get(), line)) {
         if (is_blank(line)) continue;
-        if (std::sscanf(line.c_str(), " %*c%lf", &version) != 1) version = 0.0;
+        version = parse_version_text(line);
         break;
     }
     return version;

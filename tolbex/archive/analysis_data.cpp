@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <locale.h>
 
 #include "common/files.h"
 #include "common/text.h"
@@ -431,8 +432,29 @@ std::string safe_format(const std::string& format, int type, char& conversion) {
     return out;
 }
 
+// printf takes its decimal point from LC_NUMERIC; the field texts keep '.' under every locale.
+// Switches only the calling thread, for as long as the object lives.
+class CNumericLocale {
+public:
+    CNumericLocale() : c_(::newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0))) {
+        if (c_ != static_cast<locale_t>(0)) previous_ = ::uselocale(c_);
+    }
+    ~CNumericLocale() {
+        if (c_ == static_cast<locale_t>(0)) return;
+        ::uselocale(previous_);
+        ::freelocale(c_);
+    }
+    CNumericLocale(const CNumericLocale&) = delete;
+    CNumericLocale& operator=(const CNumericLocale&) = delete;
+
+private:
+    locale_t c_;
+    locale_t previous_ = static_cast<locale_t>(0);
+};
+
 template <class T>
 std::string print_value(const std::string& format, T value) {
+    const CNumericLocale c_numbers;
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
     const int size = std::snprintf(nullptr, 0, format.c_str(), value);

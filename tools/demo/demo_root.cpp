@@ -141,7 +141,9 @@ std::string analsum_value(int n, int i) {
     if (name == "AF.duration") return format_string("%d", (i % 3) * 600 * 128);  // stored times 128
     if (type == kFieldReal) {
         if (name == "recording.length") return "24.0";
-        return format_string("%.1f", 1.0 + (n % 5) * 0.5);
+        // In tenths: "%f" would take a decimal comma from the user's locale into the file.
+        const int tenths = 10 + (n % 5) * 5;
+        return format_string("%d.%d", tenths / 10, tenths % 10);
     }
     return format_string("%d", (n * 17 + i * 5) % 60);
 }

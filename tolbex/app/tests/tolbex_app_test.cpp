@@ -5,6 +5,7 @@
 #include "tolbex/archive/archive_config.h"
 #include "tolbex/archive/profile.h"
 #include "testing/app_test_root.h"
+#include "testing/decimal_comma_locale.h"
 
 namespace tv {
 namespace {
@@ -117,6 +118,21 @@ TEST_F(TolbexAppTest, VersionsOfTheAnalysisSystemAndOfReports) {
     EXPECT_DOUBLE_EQ(CTolbexApp::read_report_version((t / "r").string()), 8.006);
     write_file(t / "r" / "version.txt", "garbage");
     EXPECT_EQ(CTolbexApp::read_report_version((t / "r").string()), 0.0);
+}
+
+TEST_F(TolbexAppTest, VersionsReadTheSameUnderADecimalCommaLocale) {
+    testing_root::DecimalCommaLocale comma;
+    if (!comma.active()) GTEST_SKIP() << testing_root::DecimalCommaLocale::kMissing;
+    const fs::path sys = t / "sys";
+    ASSERT_TRUE(reg_set_string(HKEY_LOCAL_MACHINE, kAnalyserKey, "SystemRoot", sys.string()));
+    reset_cached_roots();
+    write_file(sys / "SYSTEM" / "Version.txt", "current.software.revision IS \"V8.006\"\r\n");
+    EXPECT_DOUBLE_EQ(CTolbexApp::get_analyser_revision(), 8.006);
+    write_file(t / "r" / "version.txt", "V8.006\r\n");
+    EXPECT_DOUBLE_EQ(CTolbexApp::read_report_version((t / "r").string()), 8.006);
+    // A comma is no decimal point in these files.
+    write_file(t / "r" / "version.txt", "V8,006\r\n");
+    EXPECT_DOUBLE_EQ(CTolbexApp::read_report_version((t / "r").string()), 8.0);
 }
 
 TEST_F(TolbexAppTest, AuditEntryPointsDoNothingWhenOff) {

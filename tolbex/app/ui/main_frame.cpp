@@ -119,6 +119,7 @@ bool CMainFrame::query_close() {
     }
     if (!save_on_close()) return false;
     fw::save_window_placement(this);
+    closing_down_ = true;
     application().close_all_documents();
     return true;
 }

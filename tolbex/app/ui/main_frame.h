@@ -39,6 +39,7 @@ public:
     // Print preview: while it is shown, a close only leaves it (through `leave`).
     void set_preview_mode(bool on, std::function<void()> leave = {}) override;
     bool in_preview() const { return in_preview_; }
+    bool is_closing_down() const override { return closing_down_ || is_closing(); }
 
     // Asks the identity window for the user who confirms a report; empty on any failure (the
     // status then says why). The window stays painted meanwhile; user input waits.
@@ -53,6 +54,7 @@ private:
     void install_handlers();
     CTolbexApp& core_;
     bool in_preview_ = false;
+    bool closing_down_ = false;
     std::function<void()> leave_preview_;
     int query_status_ = 0;
 };

@@ -1,5 +1,7 @@
 #include "tolbex/app/ui/tolbex_window_app.h"
 
+#include <clocale>
+
 #include <QInputDialog>
 #include <QMdiArea>
 #include <QMetaObject>
@@ -87,6 +89,9 @@ int TolbexWindowApp::reopen_archive_groups() {
 }
 
 bool TolbexWindowApp::init_instance(std::vector<std::string> args, bool expanded) {
+    // The toolkit took every locale category from the environment. Numbers in files keep '.'
+    // under every locale; dates shown to the user keep the user's form (LC_TIME stays).
+    std::setlocale(LC_NUMERIC, "C");
     core_.read_command_line(std::move(args), expanded);
     core_.form_paths();
     core_.load_archive_configuration();

@@ -43,7 +43,9 @@ public:
     TolbexWindowApp(const TolbexWindowApp&) = delete;
     TolbexWindowApp& operator=(const TolbexWindowApp&) = delete;
 
-    // The whole start-up. False ends the program at once (the core's exit code says why).
+    // The whole start-up, once the window toolkit exists (it sets the locale from the environment;
+    // this pins the numeric category back to "C"). False ends the program at once (the core's
+    // exit code says why).
     // `expanded`: the parameter files were already expanded into `args`.
     bool init_instance(std::vector<std::string> args, bool expanded = false);
 

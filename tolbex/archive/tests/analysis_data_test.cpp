@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "testing/decimal_comma_locale.h"
 #include "testing/test_root.h"
 #include "tolbex/archive/patient_txt.h"
 
@@ -346,6 +347,16 @@ TEST_F(AnalysisDataTest, ReadsAVersion8Folder) {
     EXPECT_EQ(d.get_int(d.get_field_number("AF.duration")), 7);
     EXPECT_EQ(d.format_field(d.get_field_number("HR.mean"), ""), "480");
     EXPECT_EQ(d.format_field(d.get_field_number("pause.longest.length"), "%.2f s"), "42.25 s");
+}
+
+TEST(AnalysisFields, FormattedNumbersKeepThePointUnderADecimalCommaLocale) {
+    testing_root::DecimalCommaLocale comma;
+    if (!comma.active()) GTEST_SKIP() << testing_root::DecimalCommaLocale::kMissing;
+    AnalysisData d;
+    d.set_double(101, 42.25);
+    EXPECT_EQ(d.format_field(101, "%.2f s"), "42.25 s");
+    EXPECT_EQ(d.format_field(101, ""), "42.250000");
+    EXPECT_EQ(d.format_field(101, "%g"), "42.25");
 }
 
 TEST_F(AnalysisDataTest, ReadsAnOlderFolder) {

@@ -39,6 +39,9 @@ public:
     virtual std::string confirming_user() = 0;
     // A print preview is on screen (`leave` closes it) or gone.
     virtual void set_preview_mode(bool on, std::function<void()> leave) = 0;
+    // The main window is on its way out (its documents are being closed): a report window that
+    // closes then must not ask it to close again.
+    virtual bool is_closing_down() const { return false; }
 };
 
 }  // namespace tv

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QButtonGroup>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -417,6 +418,22 @@ void CPellarnView::install_commands() {
         const int page = count == 0 ? 1 : std::clamp(n, 1, count);
         scroll_to(geom_.hpos(), static_cast<int>(static_cast<std::int64_t>(kPageBoxHeight) * (page - 1) / kScrollStep));
     });
+}
+
+void CPellarnView::closeEvent(QCloseEvent* event) {
+    fw::View::closeEvent(event);
+    // A frame already closed may be closed again (leaving compare mode closes every report frame).
+    if (closed_ || !event->isAccepted()) return;
+    closed_ = true;
+    set_compare_mode(false);
+    // With browsing disabled the report window was all there was to see.
+    const CTolbexApp* app = CTolbexApp::current();
+    fw::Application* fwapp = fw::app();
+    fw::MainFrame* main = fwapp ? fwapp->main_frame() : nullptr;
+    if (!app || app->is_browse_enabled() || !main || main->is_closing()) return;
+    if (const auto* host = dynamic_cast<const ReportWindowHost*>(main); host && host->is_closing_down()) return;
+    // Posted: the frame that holds this view is still in its own close.
+    QMetaObject::invokeMethod(main, &QWidget::close, Qt::QueuedConnection);
 }
 
 void CPellarnView::on_initial_update() {

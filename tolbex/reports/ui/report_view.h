@@ -180,6 +180,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    // The report window closes: compare mode ends, and without browsing the main window goes too.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void install_commands();
@@ -192,6 +194,7 @@ private:
     QScrollBar* hbar_ = nullptr;
     bool syncing_ = false;
     bool letters_present_ = false;
+    bool closed_ = false;
 };
 
 }  // namespace tv::gui

@@ -6,6 +6,8 @@
 #include <QMdiArea>
 #include <QMouseEvent>
 #include <QTreeView>
+#include <clocale>
+#include <cstring>
 #include <set>
 
 #include <gtest/gtest.h>
@@ -30,8 +32,10 @@
 #include "tolbex/app/ui/clinic_code_dialog.h"
 #include "tolbex/app/ui/main_frame.h"
 #include "tolbex/app/ui/menus.h"
+#include "tolbex/reports/tests/page_test_support.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
 #include "tolbex/reports/ui/tests/ui_test_support.h"
+#include "testing/decimal_comma_locale.h"
 #include "tolbex/app/ui/tolbex_window_app.h"
 
 namespace tv {
@@ -430,6 +434,53 @@ TEST_F(MainWindowTest, LeavingCompareModeClosesTheReportWindows) {
     settle();
     EXPECT_TRUE(reports->documents().empty());
     EXPECT_EQ(2u, open_archive_documents().size());
+}
+
+// A report folder of one page.
+std::string make_report(const std::string& folder) {
+    write_file(folder + "/VERSION.TXT", "V8.006\r\n");
+    write_file(folder + "/SUMMARY.TXT", "x\r\n");
+    write_file(folder + "/PAGE.0", testing::label_record());
+    return folder;
+}
+
+TEST_F(MainWindowTest, ClosingAReportWindowEndsCompareMode) {
+    start();
+    ASSERT_NE(nullptr, gui::open_report(make_report(root / "R.IMG")));
+    ASSERT_EQ(1u, children().size());
+    set_compare_mode(true);
+    ASSERT_TRUE(children().front()->close());
+    settle();
+    EXPECT_FALSE(is_compare_mode());
+    EXPECT_TRUE(frame()->isVisible());  // browsing is on: the main window stays
+}
+
+TEST_F(MainWindowTest, ClosingTheReportWindowWithoutBrowsingClosesTheMainWindow) {
+    const std::string folder = make_report(root / "R.IMG");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"/disable_browse"}, std::vector<std::string>{"/preview", folder}}) {
+        SCOPED_TRACE(args.front());
+        start(args);
+        if (children().empty()) {
+            ASSERT_NE(nullptr, gui::open_report(folder));
+        }
+        ASSERT_EQ(1u, children().size());
+        ASSERT_TRUE(frame()->isVisible());
+        ASSERT_TRUE(children().front()->close());
+        settle();
+        EXPECT_FALSE(frame()->isVisible());
+        stop();
+    }
+}
+
+TEST_F(MainWindowTest, StartUnderADecimalCommaLocaleKeepsThePointForNumbers) {
+    testing_root::DecimalCommaLocale comma;  // what the toolkit takes from such a user's environment
+    if (!comma.active()) GTEST_SKIP() << testing_root::DecimalCommaLocale::kMissing;
+    const std::string user_time = std::setlocale(LC_TIME, nullptr);
+    start({"/disable_browse"});
+    EXPECT_STREQ(".", std::localeconv()->decimal_point);
+    EXPECT_EQ("8.006", format_string("%.3f", 8.006));
+    EXPECT_EQ(user_time, std::setlocale(LC_TIME, nullptr));
 }
 
 TEST_F(MainWindowTest, ScreenshotShowsTheListWithItsColumnHeadings) {
