@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <initializer_list>
 
 namespace tv {
 
@@ -27,7 +28,23 @@ MsgResult safe_answer(MsgButtons buttons) {
     return MsgResult::Cancel;
 }
 
-MsgResult ConsoleUi::message_box(const std::string& text, const std::string& caption, MsgIcon, MsgButtons buttons) {
+MsgResult default_button(MsgButtons buttons, MsgDefault def) {
+    const auto pick = [def](std::initializer_list<MsgResult> set) {
+        const auto place = static_cast<std::size_t>(def);
+        return place < set.size() ? set.begin()[place] : *set.begin();
+    };
+    switch (buttons) {
+        case MsgButtons::Ok: return MsgResult::Ok;
+        case MsgButtons::OkCancel: return pick({MsgResult::Ok, MsgResult::Cancel});
+        case MsgButtons::YesNo: return pick({MsgResult::Yes, MsgResult::No});
+        case MsgButtons::YesNoCancel: return pick({MsgResult::Yes, MsgResult::No, MsgResult::Cancel});
+        case MsgButtons::RetryCancel: return pick({MsgResult::Retry, MsgResult::Cancel});
+    }
+    return MsgResult::Ok;
+}
+
+MsgResult ConsoleUi::message_box(const std::string& text, const std::string& caption, MsgIcon, MsgButtons buttons,
+                                 MsgDefault) {
     if (caption.empty())
         std::fprintf(stderr, "%s\n", text.c_str());
     else
@@ -37,8 +54,8 @@ MsgResult ConsoleUi::message_box(const std::string& text, const std::string& cap
 }
 
 MsgResult ScriptedUi::message_box(const std::string& text, const std::string& caption, MsgIcon icon,
-                                  MsgButtons buttons) {
-    shown.push_back({text, caption, icon, buttons});
+                                  MsgButtons buttons, MsgDefault def) {
+    shown.push_back({text, caption, icon, buttons, default_button(buttons, def)});
     if (answers.empty()) return safe_answer(buttons);
     const MsgResult r = answers.front();
     answers.pop_front();

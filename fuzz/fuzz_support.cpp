@@ -27,7 +27,8 @@ std::string g_folder;
 // millions of runs.
 class QuietUi : public Ui {
 public:
-    MsgResult message_box(const std::string&, const std::string&, MsgIcon, MsgButtons buttons) override {
+    MsgResult message_box(const std::string&, const std::string&, MsgIcon, MsgButtons buttons,
+                          MsgDefault = MsgDefault::First) override {
         return safe_answer(buttons);
     }
 };

@@ -45,9 +45,9 @@ public:
         }
     }
     tv::MsgResult message_box(const std::string& text, const std::string& caption, tv::MsgIcon icon,
-                              tv::MsgButtons buttons) override {
+                              tv::MsgButtons buttons, tv::MsgDefault def = tv::MsgDefault::First) override {
         if (answers_.empty() && tv::vond::QtVondWindows::user_can_answer())
-            return windows_.message_box(text, caption, icon, buttons);
+            return windows_.message_box(text, caption, icon, buttons, def);
         std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
         if (next_ < answers_.size()) return answers_[next_++];
         return tv::safe_answer(buttons);

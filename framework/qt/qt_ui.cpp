@@ -18,7 +18,23 @@ MsgResult to_msg_result(QMessageBox::StandardButton button, MsgButtons buttons) 
     }
 }
 
-MsgResult QtUi::message_box(const std::string& text, const std::string& caption, MsgIcon icon, MsgButtons buttons) {
+namespace {
+
+QMessageBox::StandardButton to_standard_button(MsgResult answer) {
+    switch (answer) {
+        case MsgResult::Ok: return QMessageBox::Ok;
+        case MsgResult::Cancel: return QMessageBox::Cancel;
+        case MsgResult::Yes: return QMessageBox::Yes;
+        case MsgResult::No: return QMessageBox::No;
+        case MsgResult::Retry: return QMessageBox::Retry;
+    }
+    return QMessageBox::Ok;
+}
+
+}  // namespace
+
+MsgResult QtUi::message_box(const std::string& text, const std::string& caption, MsgIcon icon, MsgButtons buttons,
+                            MsgDefault def) {
     if (!qApp) return safe_answer(buttons);
     QMessageBox box(active_or_main_window());
     box.setText(to_qstring(text));
@@ -50,6 +66,8 @@ MsgResult QtUi::message_box(const std::string& text, const std::string& caption,
     }
     box.setStandardButtons(set);
     box.setEscapeButton(escape);
+    // Named every time, not left to the toolkit, whose own choice need not be the first button.
+    box.setDefaultButton(to_standard_button(default_button(buttons, def)));
     if (hook_) return to_msg_result(hook_(box), buttons);
     box.exec();
     QAbstractButton* clicked = box.clickedButton();

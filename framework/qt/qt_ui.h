@@ -13,8 +13,8 @@ class QtUi : public Ui {
 public:
     // Returns the button the "user" pressed.
     using Hook = std::function<QMessageBox::StandardButton(QMessageBox&)>;
-    MsgResult message_box(const std::string& text, const std::string& caption, MsgIcon icon,
-                          MsgButtons buttons) override;
+    MsgResult message_box(const std::string& text, const std::string& caption, MsgIcon icon, MsgButtons buttons,
+                          MsgDefault def = MsgDefault::First) override;
     void set_hook(Hook hook) { hook_ = std::move(hook); }
 
 private:

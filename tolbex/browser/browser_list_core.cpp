@@ -613,7 +613,8 @@ bool BrowserListCore::delete_selected(const std::vector<std::int32_t>& rows, std
     if (shown_archive == kDeletedArchiveName) {
         if (u.message_box("Do you really want to delete the selected reports?\n\nThis will PERMANENTLY DELETE the "
                           "reports!",
-                          "Please Confirm Deletion", MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes)
+                          "Please Confirm Deletion", MsgIcon::Question, MsgButtons::YesNo,
+                          MsgDefault::Second) != MsgResult::Yes)
             return false;
         TransferGuard transfer;
         return delete_reports(rows) > 0;
@@ -635,8 +636,8 @@ bool BrowserListCore::delete_selected(const std::vector<std::int32_t>& rows, std
                       "reports, and then try this again.\n\nClick \"NO\" to cancel this deletion.\nClick \"YES\" to "
                       "PERMANENTLY DELETE the selected reports.\n\nNote: You will NOT be able to recover reports "
                       "deleted if you click \"YES\" now!",
-                      "Cannot move reports to \"Deleted Reports\" archive", MsgIcon::Error,
-                      MsgButtons::YesNo) != MsgResult::Yes)
+                      "Cannot move reports to \"Deleted Reports\" archive", MsgIcon::Error, MsgButtons::YesNo,
+                      MsgDefault::Second) != MsgResult::Yes)
         return true;
     if (!group_) return true;
     std::unordered_map<std::string, bool> wanted;

@@ -372,10 +372,10 @@ void QtVondWindows::ensure_window_run() {
 }
 
 MsgResult QtVondWindows::message_box(const std::string& text, const std::string& caption, MsgIcon icon,
-                                     MsgButtons buttons) {
+                                     MsgButtons buttons, MsgDefault def) {
     ensure_window_run();
     fw::QtUi box;
-    return box.message_box(text, caption, icon, buttons);
+    return box.message_box(text, caption, icon, buttons, def);
 }
 
 int QtVondWindows::show_card_dialog(CardDialogRules& rules) {

@@ -94,7 +94,8 @@ public:
     // A person can answer a box here: a display, or a platform other than the offscreen ones.
     static bool user_can_answer();
     // A Qt message box, in a window run (made on first use).
-    MsgResult message_box(const std::string& text, const std::string& caption, MsgIcon icon, MsgButtons buttons);
+    MsgResult message_box(const std::string& text, const std::string& caption, MsgIcon icon, MsgButtons buttons,
+                          MsgDefault def = MsgDefault::First);
     VondFrame* frame() const { return frame_.get(); }
 
     static void ensure_application(bool install_ui = true);

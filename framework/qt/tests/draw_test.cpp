@@ -171,6 +171,40 @@ TEST(QtUi, AnswersThroughTheScriptedHook) {
     EXPECT_EQ(MsgResult::Cancel, qui.message_box("?", "", MsgIcon::None, MsgButtons::RetryCancel));
 }
 
+TEST(QtUi, MakesTheNamedButtonTheDefault) {
+    testing::qt_app();
+    struct Case {
+        MsgButtons buttons;
+        MsgDefault def;
+        QMessageBox::StandardButton expected;
+    };
+    const Case cases[] = {
+        {MsgButtons::YesNo, MsgDefault::First, QMessageBox::Yes},
+        {MsgButtons::YesNo, MsgDefault::Second, QMessageBox::No},
+        {MsgButtons::YesNoCancel, MsgDefault::Third, QMessageBox::Cancel},
+        {MsgButtons::OkCancel, MsgDefault::Second, QMessageBox::Cancel},
+        {MsgButtons::Ok, MsgDefault::Second, QMessageBox::Ok},  // a place the set lacks
+    };
+    QtUi qui;
+    for (const Case& c : cases) {
+        QMessageBox::StandardButton seen = QMessageBox::NoButton;
+        qui.set_hook([&](QMessageBox& box) {
+            if (QPushButton* b = box.defaultButton()) seen = box.standardButton(b);
+            return QMessageBox::NoButton;
+        });
+        qui.message_box("Delete?", "", MsgIcon::Question, c.buttons, c.def);
+        EXPECT_EQ(seen, c.expected) << int(c.buttons) << " " << int(c.def);
+    }
+    // Without a named default, the first button is it, as the other questions always had.
+    QMessageBox::StandardButton seen = QMessageBox::NoButton;
+    qui.set_hook([&](QMessageBox& box) {
+        if (QPushButton* b = box.defaultButton()) seen = box.standardButton(b);
+        return QMessageBox::NoButton;
+    });
+    qui.message_box("Delete?", "", MsgIcon::Question, MsgButtons::YesNo);
+    EXPECT_EQ(seen, QMessageBox::Yes);
+}
+
 TEST(Timers, ManualTimersTickOnlyWhenTold) {
     ManualTimers timers;
     int ticks = 0;

@@ -3,6 +3,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "common/audit_log.h"
 #include "platform/codepage.h"
 #include "common/text.h"
@@ -259,6 +261,32 @@ TEST_F(BrowserDocTest, DeleteMovesIntoDeletedReportsAndThenForGood) {
     EXPECT_FALSE(fs::exists(g / "DELETED"));
     EXPECT_EQ(read_all(g / "ARCHDIR.DAT"), "STANDARD\r\nSTANDARD\r\nARCH2\r\nSecond\r\n");
     EXPECT_FALSE(doc.remove_deleted_archive());
+}
+
+TEST_F(BrowserDocTest, OnlyTheQuestionsThatDeleteForGoodDefaultToNo) {
+    standard_group();
+    // A file where the "Deleted Reports" folder would go: the move fails and the space question follows.
+    write_file(g / "DELETED", "");
+    BrowserListCore doc;
+    ASSERT_TRUE(doc.open_document((g / "ARCHDIR.DAT").string()));
+    scripted.answers = {MsgResult::Yes};  // to the move; the rest get their safe answers
+    EXPECT_TRUE(doc.delete_selected({0}, "All Archives"));
+    EXPECT_FALSE(doc.delete_selected({0}, "Deleted Reports"));
+    EXPECT_TRUE(fs::exists(g / "STANDARD" / "A1.FUL"));
+    const struct {
+        const char* caption;
+        MsgResult default_button;
+    } cases[] = {
+        {"Move Reports to \"Deleted Reports\" Archive?", MsgResult::Yes},
+        {"Cannot move reports to \"Deleted Reports\" archive", MsgResult::No},
+        {"Please Confirm Deletion", MsgResult::No},
+    };
+    for (const auto& c : cases) {
+        const auto it = std::find_if(scripted.shown.begin(), scripted.shown.end(),
+                                     [&](const ScriptedUi::Shown& s) { return s.caption == c.caption; });
+        ASSERT_NE(it, scripted.shown.end()) << c.caption;
+        EXPECT_EQ(it->default_button, c.default_button) << c.caption;
+    }
 }
 
 TEST_F(BrowserDocTest, CopyMoveRenameAndSetTime) {

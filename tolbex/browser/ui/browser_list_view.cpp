@@ -571,7 +571,8 @@ void CBrowserListView::on_delete_archive() {
     const std::string text = "This will move all the reports from the \"" + name +
                              "\" archive into the \"Deleted Reports\" archive,\nand then delete the \"" + name +
                              "\" archive.\n\nAre you sure?";
-    if (ui().message_box(text, "Confirm Archive Deletion", MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes)
+    if (ui().message_box(text, "Confirm Archive Deletion", MsgIcon::Question, MsgButtons::YesNo,
+                         MsgDefault::Second) != MsgResult::Yes)
         return;
     // Indexes do not outlive a reload: the archive is remembered by its folder.
     const std::string path = core.get_group()->get_archive(chosen)->get_path();
@@ -585,7 +586,7 @@ void CBrowserListView::on_delete_archive() {
         if (deleted >= 0 && from >= 0 && from != deleted) moved = core.move_archive_contents(from, deleted);
     }
     if (!moved && ui().message_box(kCannotMoveToDeletedText, kCannotMoveToDeletedCaption, MsgIcon::Error,
-                                   MsgButtons::YesNo) != MsgResult::Yes)
+                                   MsgButtons::YesNo, MsgDefault::Second) != MsgResult::Yes)
         return;
     fw::WaitCursor wait;
     const std::int32_t from = find_archive_by_path(core, path);

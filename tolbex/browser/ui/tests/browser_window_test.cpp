@@ -3,6 +3,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QHeaderView>
 #include <QImage>
@@ -215,6 +217,28 @@ TEST_F(BrowserWindowTest, CreateAndDeleteArchiveThroughTheDialogs) {
               (std::vector<std::string>{"All Archives", "STANDARD", "Second", "Deleted Reports"}));
     EXPECT_TRUE(fs::is_directory(g / "DELETED"));
     EXPECT_EQ(read_all(g / "ARCHDIR.DAT").find("Twenty"), std::string::npos);
+}
+
+TEST_F(BrowserWindowTest, DeleteArchiveQuestionsDefaultToNo) {
+    // A file where the "Deleted Reports" folder would go: the move fails and the space question follows.
+    testing_root::write_file(g / "DELETED", "");
+    ASSERT_NE(open(), nullptr);
+    fw::Dialog::set_test_hook([&](fw::Dialog& d) {
+        auto* del = dynamic_cast<gui::DeleteArchiveDlg*>(&d);
+        if (!del) return int(QDialog::Rejected);
+        del->archive_box()->setCurrentIndex(del->archive_box()->findText("Second"));
+        del->on_ok();
+        return del->result();
+    });
+    scripted.answers = {MsgResult::Yes};  // to the confirmation; the rest get their safe answers
+    EXPECT_TRUE(frame->execute(gui::browser_cmd::DeleteArchive));
+    for (const char* caption : {"Confirm Archive Deletion", "Cannot move reports to \"Deleted Reports\" archive"}) {
+        const auto it = std::find_if(scripted.shown.begin(), scripted.shown.end(),
+                                     [&](const ScriptedUi::Shown& s) { return s.caption == caption; });
+        ASSERT_NE(it, scripted.shown.end()) << caption;
+        EXPECT_EQ(it->default_button, MsgResult::No) << caption;
+    }
+    EXPECT_TRUE(fs::exists(g / "ARCH2" / "B1.FUL"));
 }
 
 TEST_F(BrowserWindowTest, DeleteArchiveWithNothingToDeleteAndEmptyDialog) {
