@@ -53,8 +53,8 @@ MsgResult ConsoleUi::message_box(const std::string& text, const std::string& cap
     return safe_answer(buttons);
 }
 
-MsgResult ScriptedUi::message_box(const std::string& text, const std::string& caption, MsgIcon icon,
-                                  MsgButtons buttons, MsgDefault def) {
+MsgResult ScriptedUi::message_box(const std::string& text, const std::string& caption, MsgIcon icon, MsgButtons buttons,
+                                  MsgDefault def) {
     shown.push_back({text, caption, icon, buttons, default_button(buttons, def)});
     if (answers.empty()) return safe_answer(buttons);
     const MsgResult r = answers.front();

@@ -18,8 +18,8 @@ class Ui {
 public:
     virtual ~Ui() = default;
     // Overrides repeat the First default: a default argument is taken from the static type of the call.
-    virtual MsgResult message_box(const std::string& text, const std::string& caption, MsgIcon icon,
-                                  MsgButtons buttons, MsgDefault def = MsgDefault::First) = 0;
+    virtual MsgResult message_box(const std::string& text, const std::string& caption, MsgIcon icon, MsgButtons buttons,
+                                  MsgDefault def = MsgDefault::First) = 0;
 };
 
 // Writes to stderr and answers every question with its safe answer (No / Cancel; Ok for Ok), whatever

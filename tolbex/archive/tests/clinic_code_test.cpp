@@ -140,12 +140,12 @@ TEST(ClinicCode, DialogOkStoresOnlyAnAcceptableCode) {
         const char* stored;   // the profile's code afterwards
     };
     const Case cases[] = {
-        {"ab12", true, "", "ab12"},           // kept as typed
-        {"ABC", false, kLength, "ab12"},      // the dialog stays open, nothing stored
+        {"ab12", true, "", "ab12"},       // kept as typed
+        {"ABC", false, kLength, "ab12"},  // the dialog stays open, nothing stored
         {"ABCDE", false, kLength, "ab12"},
         {"AB 1", false, kPunctuation, "ab12"},
         {"AB-1", false, kPunctuation, "ab12"},
-        {"", true, "", ""},                   // blank clears the code
+        {"", true, "", ""},  // blank clears the code
         {"DEMO", true, "", "DEMO"},
     };
     for (const Case& c : cases) {

@@ -571,8 +571,8 @@ void CBrowserListView::on_delete_archive() {
     const std::string text = "This will move all the reports from the \"" + name +
                              "\" archive into the \"Deleted Reports\" archive,\nand then delete the \"" + name +
                              "\" archive.\n\nAre you sure?";
-    if (ui().message_box(text, "Confirm Archive Deletion", MsgIcon::Question, MsgButtons::YesNo,
-                         MsgDefault::Second) != MsgResult::Yes)
+    if (ui().message_box(text, "Confirm Archive Deletion", MsgIcon::Question, MsgButtons::YesNo, MsgDefault::Second) !=
+        MsgResult::Yes)
         return;
     // Indexes do not outlive a reload: the archive is remembered by its folder.
     const std::string path = core.get_group()->get_archive(chosen)->get_path();

@@ -283,8 +283,8 @@ TEST_F(ReportDocumentTest, TwelveLeadHeaderReadsNameAndNumberLeniently) {
     write(report / "emflist.dat", testing::emf_list({{"R-128-60.emf", "Strip"}}, 1));
     // Lines 3 (name), 4 (date of birth), 9 (patient number), 13 (recording date).
     auto patient = [](const std::string& dob, const std::string& number, int lines) {
-        const std::string all[16] = {"w", "w", "Ann Smith", dob, "40", "F", "op", "REC1", number, "dr", "ins", "hosp",
-                                     "01/02/2024", "RID", "RID", "01/03/2024"};
+        const std::string all[16] = {"w",    "w",  "Ann Smith", dob,    "40",         "F",   "op",  "REC1",
+                                     number, "dr", "ins",       "hosp", "01/02/2024", "RID", "RID", "01/03/2024"};
         std::string out;
         for (int i = 0; i < lines; ++i) out += all[i] + "\r\n";
         return out;
@@ -317,7 +317,8 @@ TEST_F(ReportDocumentTest, TwelveLeadHeaderReadsNameAndNumberLeniently) {
         for (int p = 1; p < 3; ++p) {
             std::vector<std::string> header;
             for (const auto& item : doc.page(p)->items())
-                if (auto t = item->text(); t && t->y == 200 && (t->x == 1000 || t->x == 4000)) header.push_back(t->text);
+                if (auto t = item->text(); t && t->y == 200 && (t->x == 1000 || t->x == 4000))
+                    header.push_back(t->text);
             EXPECT_EQ(header, (std::vector<std::string>{c.name, c.number})) << "page " << p;
         }
     }

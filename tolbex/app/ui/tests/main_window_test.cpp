@@ -174,7 +174,8 @@ TEST_F(MainWindowTest, ReportOpenedFromATiledBrowserComesUpMaximised) {
     gui::CBrowserListView& list = *browser->list_view();
     int item = -1;
     for (int i = 0; i < list.list_model().item_count() && item < 0; ++i)
-        if (is_formatted_type(list.browser_document().core().get_record_type(list.list_model().row_of_item(i)))) item = i;
+        if (is_formatted_type(list.browser_document().core().get_record_type(list.list_model().row_of_item(i))))
+            item = i;
     ASSERT_GE(item, 0);
     QTreeView* tree = list.tree();
     const QModelIndex at = list.table_model()->index(item, 0);
