@@ -309,12 +309,12 @@ TEST_F(ReportArchiveTest, ConcurrentAppendAndRewrite) {
 // Another program may list a folder name or a description longer than this program's own entries
 // may be; the reader takes any length, so a rewrite must hand such lines back untouched or the
 // report no longer names its folder.
-const std::string kLongName = std::string(71, 'L') + ".FUL";                        // 75 bytes
+const std::string kLongName = std::string(71, 'L') + ".FUL";                           // 75 bytes
 const std::string kLongDescription = "Holter\tday " + std::string(285, 'd') + " end";  // 300 bytes
 
 std::string long_index() {
-    return "A1.FUL\r\nFirst\r\nWed Jan 02 02:03:55 1980\r\n20480\r\nFull\r\n" + kLongName + "\r\n" +
-           kLongDescription + "\r\nMon Dec 03 14:05:09 2007\r\n77\r\nFull\r\n" +
+    return "A1.FUL\r\nFirst\r\nWed Jan 02 02:03:55 1980\r\n20480\r\nFull\r\n" + kLongName + "\r\n" + kLongDescription +
+           "\r\nMon Dec 03 14:05:09 2007\r\n77\r\nFull\r\n" +
            "C3.IMG\r\nThird\r\nMon Dec 03 14:05:09 2007\r\n5\r\nFormatted\r\n";
 }
 
@@ -364,14 +364,13 @@ TEST_F(ReportArchiveTest, EntriesMadeHereStillKeepTheLimits) {
     ReportArchive a(archive_, "A");
     // An edited description is this program's text: cut and cleaned; the name stays whole.
     a.find_record(kLongName)->set_description(kLongDescription);
-    a.add_record(std::make_unique<ReportRecord>(std::string(75, 'N'), archive_, std::string(300, 'n'), 1,
-                                                1196690709, false));
+    a.add_record(
+        std::make_unique<ReportRecord>(std::string(75, 'N'), archive_, std::string(300, 'n'), 1, 1196690709, false));
     ASSERT_TRUE(a.write_archinfo());
     const std::string text = read(index());
     const std::string cut = "Holter day " + std::string(244, 'd');
     EXPECT_NE(text.find(kLongName + "\r\n" + cut + "\r\n"), std::string::npos);
-    EXPECT_NE(text.find("\r\n" + std::string(63, 'N') + "\r\n" + std::string(255, 'n') + "\r\n"),
-              std::string::npos);
+    EXPECT_NE(text.find("\r\n" + std::string(63, 'N') + "\r\n" + std::string(255, 'n') + "\r\n"), std::string::npos);
     EXPECT_EQ(text.find(std::string(64, 'N')), std::string::npos);
     EXPECT_EQ(text.find(std::string(256, 'n')), std::string::npos);
 }
