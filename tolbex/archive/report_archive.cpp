@@ -88,19 +88,34 @@ std::string find_index_file(const std::string& folder, std::string_view name) {
     return exact;
 }
 
-std::string format_archive_entry(std::string_view name, std::string_view description, std::string_view date_text,
-                                 std::string_view size_text, std::string_view type_name) {
-    std::string out;
-    out.reserve(name.size() + description.size() + 64);
+namespace {
+
+// Name and description marked as read go out unchanged; every other line obeys the limits.
+void append_archive_entry(std::string& out, std::string_view name, bool name_as_read, std::string_view description,
+                          bool description_as_read, std::string_view date_text, std::string_view size_text,
+                          std::string_view type_name) {
     auto line = [&](std::string_view text, std::size_t limit, std::string_view fallback) {
         out += sanitize_index_line(text, limit, fallback);
         out += "\r\n";
     };
-    line(name, kIndexNameMax, "_");
-    line(description, kIndexDescriptionMax, kEmptyDescriptionText);
+    auto kept = [&](std::string_view text) {
+        out += text;
+        out += "\r\n";
+    };
+    name_as_read ? kept(name) : line(name, kIndexNameMax, "_");
+    description_as_read ? kept(description) : line(description, kIndexDescriptionMax, kEmptyDescriptionText);
     line(date_text, kIndexDateMax, "Thu Jan 01 00:00:00 1970");
     line(size_text, kIndexSizeMax, "0");
     line(type_name, kIndexTypeNameMax, kEmptyTypeNameText);
+}
+
+}  // namespace
+
+std::string format_archive_entry(std::string_view name, std::string_view description, std::string_view date_text,
+                                 std::string_view size_text, std::string_view type_name) {
+    std::string out;
+    out.reserve(name.size() + description.size() + 64);
+    append_archive_entry(out, name, false, description, false, date_text, size_text, type_name);
     return out;
 }
 
@@ -192,8 +207,8 @@ bool ReportArchive::index_changed_on_disk() const {
 void ReportArchive::write_record(const ReportRecord& record, std::string& out) {
     std::string size_text = record.get_size_text();
     if (record.is_confirmed()) size_text += 'C';
-    out += format_archive_entry(record.get_name(), record.get_description(), record.get_file_date_text(), size_text,
-                                record.get_type_name());
+    append_archive_entry(out, record.get_name(), record.name_as_read(), record.get_description(),
+                         record.description_as_read(), record.get_file_date_text(), size_text, record.get_type_name());
 }
 
 Result<void> ReportArchive::write_archinfo() {

@@ -121,7 +121,8 @@ public:
     // records). Refuses an archive whose reading left entries out (raw-only / skip-raw), since
     // that would drop them. On failure the file is untouched (kArchiveWriteFailed, kArchiveNoSpace).
     Result<void> write_archinfo();
-    // Appends the record's five CR LF lines to `out`.
+    // Appends the record's five CR LF lines to `out`: name and description as read from the
+    // index unchanged, everything else within the limits of format_archive_entry.
     static void write_record(const ReportRecord& record, std::string& out);
 
     // The first record whose name equals `folder_name` without regard to case.

@@ -332,7 +332,9 @@ ReportRecord::ReportRecord(std::string_view /*type_name*/, std::string_view size
       description_(std::move(description)),
       size_(parse_size_text(size_text)),
       time_(parse_index_date_text(date_text)),
-      confirmed_(is_confirmed_size_text(size_text)) {
+      confirmed_(is_confirmed_size_text(size_text)),
+      name_as_read_(true),
+      description_as_read_(true) {
     type_ = report_type_from_path(name_);
 }
 
@@ -347,9 +349,16 @@ ReportRecord::ReportRecord(std::string name, std::string archive_path, std::stri
     type_ = report_type_from_path(name_);
 }
 
-void ReportRecord::set_description(std::string_view description) { description_ = sanitize_description(description); }
+void ReportRecord::set_description(std::string_view description) {
+    description_ = sanitize_description(description);
+    description_as_read_ = false;
+}
 
 void ReportRecord::set_name(std::string name) {
+    // Written unchanged, the name must not break or blank its line.
+    const bool one_line = !name.empty() && name.find('\n') == std::string::npos && name.back() != ' ' &&
+                          name.back() != '\t' && name.back() != '\r';
+    name_as_read_ = name_as_read_ && one_line;
     name_ = std::move(name);
     type_ = report_type_from_path(name_);
 }

@@ -112,8 +112,8 @@ private:
 class ReportRecord {
 public:
     // Built from index lines 5, 4, 3, 1, the archive folder and line 2. The type comes from the
-    // folder name's extension, never from the stored type name (which is ignored). Lines are kept
-    // as read.
+    // folder name's extension, never from the stored type name (which is ignored). Name and
+    // description are kept as read, and written back so.
     ReportRecord(std::string_view type_name, std::string_view size_text, std::string_view date_text, std::string name,
                  std::string archive_path, std::string description);
     // Built from values (the store routine, tests).
@@ -128,13 +128,21 @@ public:
     std::int64_t get_time() const { return time_; }
     bool is_confirmed() const { return confirmed_; }
 
-    // The new text is sanitized as sanitize_description does.
+    // The new text is sanitized as sanitize_description does (an edit obeys the writer's limits).
     void set_description(std::string_view description);
     void set_time(std::int64_t time) { time_ = time; }
     void set_confirmed(bool confirmed) { confirmed_ = confirmed; }
     void set_size(std::int32_t size) { size_ = size; }
-    // Renames the record's folder entry; the type follows the new extension.
+    // Renames the record's folder entry; the type follows the new extension. A name read from
+    // the index stays exempt from the writer's limits when the new one still reads back as one
+    // line, since it names the renamed folder.
     void set_name(std::string name);
+
+    // True while the name / description is the index line it was read from. A rewrite writes
+    // such a line back byte for byte: other programs write longer lines than this one may, and
+    // a cut name no longer names its folder.
+    bool name_as_read() const { return name_as_read_; }
+    bool description_as_read() const { return description_as_read_; }
 
     // True when the name may be used as a path component inside the archive folder. Records
     // whose name is not are listed but never deleted, copied or stored into.
@@ -157,6 +165,7 @@ private:
     std::int32_t size_ = 0;
     std::int64_t time_ = 0;
     bool confirmed_ = false;
+    bool name_as_read_ = false, description_as_read_ = false;
 };
 
 // Record-level shorthands with the names callers know.

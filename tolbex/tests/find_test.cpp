@@ -56,6 +56,31 @@ TEST_F(FindTest, ParameterFileGivesTheSameResult) {
     EXPECT_EQ(split_lines(read_file(out)), expected());
 }
 
+TEST_F(FindTest, LongFolderNameStaysListedAfterARenameInItsArchive) {
+    // Written by another program: longer than this program's own entries may be.
+    const fs::path std_archive = g / "STANDARD";
+    const std::string long_name = std::string(71, 'L') + ".FUL";
+    const std::string long_description = std::string(300, 'p');
+    append_entry(std_archive, {long_name, long_description, "Fri Jan 04 08:00:00 1980", "10", "Full"});
+    write_file(std_archive / long_name / "PATIENT.TXT", patient_txt("LONG0000001"));
+    append_entry(std_archive, {"X.O12", "Twelve lead", "Wed Jan 02 02:03:55 1980", "9", "Full Ostrabel 12"});
+    write_file(std_archive / "X.O12" / "os12ecg1.dat", "e");
+
+    auto renamed = run({"/delete_os12_ecg", (std_archive / "X.O12").string()});
+    ASSERT_EQ(renamed.code, 0) << renamed.err;
+    const auto lines = index_lines(std_archive / "ARCHINFO.DAT");
+    ASSERT_EQ(lines.size(), 20u);
+    EXPECT_EQ(lines[10], long_name);
+    EXPECT_EQ(lines[11], long_description);
+    EXPECT_EQ(lines[15], "X.FUL");
+
+    const fs::path out = t / "out.txt";
+    auto r = run({"/find", "RECORDING_ID", "LONG0000001", g.string(), out.string(), "x"});
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_EQ(split_lines(read_file(out)),
+              std::vector<std::string>{"\"" + (std_archive / long_name).string() + "\" 08:00:00 04/01/1980"});
+}
+
 TEST_F(FindTest, ErrorCodesLeaveAsEightBitValues) {
     const fs::path out = t / "out.txt";
     EXPECT_EQ(run({"/find", "NAME", "ABCD1234566", g.string(), out.string(), "x"}).code, 255);

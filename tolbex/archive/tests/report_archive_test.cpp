@@ -111,7 +111,7 @@ TEST_F(ReportArchiveTest, RawFiltersKeepTheChecksumAndRefuseRewrites) {
     EXPECT_EQ(none.get_checksum(), 0u);
 }
 
-TEST_F(ReportArchiveTest, HostileIndexIsReadWholeAndWrittenWithinLimits) {
+TEST_F(ReportArchiveTest, HostileIndexIsReadWholeAndWrittenBackAsRead) {
     const std::string huge(100000, 'h');
     std::string text = huge + ".FUL\n" + huge + "\nWed Jan 02 02:03:55 1980\n" + huge + "\n" + huge + "\n";
     text += "..\nparent\nx\n1\nFull\n";
@@ -126,6 +126,8 @@ TEST_F(ReportArchiveTest, HostileIndexIsReadWholeAndWrittenWithinLimits) {
     for (int i = 1; i <= 4; ++i) EXPECT_FALSE(a.get_record(i)->has_safe_name()) << i;
     EXPECT_EQ(a.get_record(1)->get_description(), "parent");
 
+    // Names and descriptions go back as they were read; the lines formatted here keep their
+    // limits; nothing shifts.
     ASSERT_TRUE(a.write_archinfo());
     const std::string out = read(index());
     std::size_t start = 0, lines = 0;
@@ -133,19 +135,22 @@ TEST_F(ReportArchiveTest, HostileIndexIsReadWholeAndWrittenWithinLimits) {
         const std::size_t end = out.find("\r\n", start);
         ASSERT_NE(end, std::string::npos);
         const std::string line = out.substr(start, end - start);
-        EXPECT_LE(line.size(), 255u);
         EXPECT_FALSE(is_blank(line));
-        for (char c : line) EXPECT_GE(static_cast<unsigned char>(c), 0x20u);
+        if (lines % 5 >= 2) {
+            EXPECT_LE(line.size(), 63u);
+            for (char c : line) EXPECT_GE(static_cast<unsigned char>(c), 0x20u);
+        }
         start = end + 2;
         ++lines;
     }
     EXPECT_EQ(lines, 25u);
     ReportArchive b(archive_, "A");
     ASSERT_EQ(b.get_count(), 5);
-    EXPECT_EQ(b.get_record(0)->get_name(), std::string(63, 'h'));
+    EXPECT_EQ(b.get_record(0)->get_name(), huge + ".FUL");
+    EXPECT_EQ(b.get_record(0)->get_description(), huge);
     EXPECT_EQ(b.get_record(1)->get_name(), "..");
-    EXPECT_EQ(b.get_record(4)->get_name(), "N L.FUL");
-    EXPECT_EQ(b.get_record(4)->get_description(), "d e");
+    EXPECT_EQ(b.get_record(4)->get_name(), std::string("N\0L.FUL", 7));
+    EXPECT_EQ(b.get_record(4)->get_description(), std::string("d\0e", 3));
 }
 
 TEST_F(ReportArchiveTest, ChangeDetectionSeesSameSecondWritesAndAppearingFiles) {
@@ -299,6 +304,75 @@ TEST_F(ReportArchiveTest, ConcurrentAppendAndRewrite) {
         EXPECT_TRUE(found) << i;
     }
     EXPECT_GT(rewrites, 0);
+}
+
+// Another program may list a folder name or a description longer than this program's own entries
+// may be; the reader takes any length, so a rewrite must hand such lines back untouched or the
+// report no longer names its folder.
+const std::string kLongName = std::string(71, 'L') + ".FUL";                           // 75 bytes
+const std::string kLongDescription = "Holter\tday " + std::string(285, 'd') + " end";  // 300 bytes
+
+std::string long_index() {
+    return "A1.FUL\r\nFirst\r\nWed Jan 02 02:03:55 1980\r\n20480\r\nFull\r\n" + kLongName + "\r\n" + kLongDescription +
+           "\r\nMon Dec 03 14:05:09 2007\r\n77\r\nFull\r\n" +
+           "C3.IMG\r\nThird\r\nMon Dec 03 14:05:09 2007\r\n5\r\nFormatted\r\n";
+}
+
+TEST_F(ReportArchiveTest, RewriteAfterAnUnrelatedChangeKeepsLongLinesAsRead) {
+    ASSERT_EQ(kLongDescription.size(), 300u);
+    const std::string long_entry =
+        kLongName + "\r\n" + kLongDescription + "\r\nMon Dec 03 14:05:09 2007\r\n77\r\nFull\r\n";
+    const struct {
+        const char* change;
+        void (*apply)(ReportArchive&);
+        std::string expected;
+    } cases[] = {
+        {"description of another", [](ReportArchive& a) { a.find_record("A1.FUL")->set_description("Renamed"); },
+         "A1.FUL\r\nRenamed\r\nWed Jan 02 02:03:55 1980\r\n20480\r\nFull\r\n" + long_entry +
+             "C3.IMG\r\nThird\r\nMon Dec 03 14:05:09 2007\r\n5\r\nFormatted\r\n"},
+        {"delete another",
+         [](ReportArchive& a) {
+             ASSERT_TRUE(a.delete_report_folder(0));
+             a.compact();
+         },
+         long_entry + "C3.IMG\r\nThird\r\nMon Dec 03 14:05:09 2007\r\n5\r\nFormatted\r\n"},
+        {"confirm another", [](ReportArchive& a) { a.find_record("C3.IMG")->set_confirmed(true); },
+         "A1.FUL\r\nFirst\r\nWed Jan 02 02:03:55 1980\r\n20480\r\nFull\r\n" + long_entry +
+             "C3.IMG\r\nThird\r\nMon Dec 03 14:05:09 2007\r\n5C\r\nFormatted\r\n"},
+        {"time of another", [](ReportArchive& a) { a.find_record("A1.FUL")->set_time(1196690709); },
+         "A1.FUL\r\nFirst\r\nMon Dec 03 14:05:09 2007\r\n20480\r\nFull\r\n" + long_entry +
+             "C3.IMG\r\nThird\r\nMon Dec 03 14:05:09 2007\r\n5\r\nFormatted\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.change);
+        write(index(), long_index());
+        ReportArchive a(archive_, "A");
+        ASSERT_EQ(a.get_count(), 3);
+        c.apply(a);
+        ASSERT_TRUE(a.write_archinfo());
+        EXPECT_EQ(read(index()), c.expected);
+        ReportArchive again(archive_, "A");
+        const ReportRecord* r = again.find_record(kLongName);
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->get_description(), kLongDescription);
+        EXPECT_EQ(r->get_folder_path(), archive_ + "/" + kLongName);
+    }
+}
+
+TEST_F(ReportArchiveTest, EntriesMadeHereStillKeepTheLimits) {
+    write(index(), long_index());
+    ReportArchive a(archive_, "A");
+    // An edited description is this program's text: cut and cleaned; the name stays whole.
+    a.find_record(kLongName)->set_description(kLongDescription);
+    a.add_record(
+        std::make_unique<ReportRecord>(std::string(75, 'N'), archive_, std::string(300, 'n'), 1, 1196690709, false));
+    ASSERT_TRUE(a.write_archinfo());
+    const std::string text = read(index());
+    const std::string cut = "Holter day " + std::string(244, 'd');
+    EXPECT_NE(text.find(kLongName + "\r\n" + cut + "\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\r\n" + std::string(63, 'N') + "\r\n" + std::string(255, 'n') + "\r\n"), std::string::npos);
+    EXPECT_EQ(text.find(std::string(64, 'N')), std::string::npos);
+    EXPECT_EQ(text.find(std::string(256, 'n')), std::string::npos);
 }
 
 TEST(ArchiveEntryFormat, GoldenLines) {

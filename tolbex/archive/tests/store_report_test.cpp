@@ -218,6 +218,19 @@ TEST_F(StoreReportTest, DeleteEcgFilesTurnsTwelveLeadIntoFull) {
     EXPECT_TRUE(ui_.shown.empty());
 }
 
+TEST_F(StoreReportTest, DeleteEcgFilesKeepsALongFolderNameWhole) {
+    // The folder keeps its long stem on disk, so its entry must too.
+    const std::string stem = std::string(72, 'S');
+    fs::create_directories(archive_ + "/" + stem + ".O12");
+    write(archive_ + "/" + stem + ".O12/os12ecg1.dat", "e");
+    write(index(), stem + ".O12\r\nTwelve\r\nMon Dec 03 14:05:09 2007\r\n1\r\nFull Ostrabel12\r\n");
+    ReportArchive a(archive_, "A");
+    ASSERT_EQ(delete_ecg_files(*a.get_record(0), archive_ + "/" + stem + ".O12"), kDeleteEcgOk);
+    ASSERT_TRUE(a.write_archinfo());
+    EXPECT_EQ(read(index()), stem + ".FUL\r\nTwelve\r\nMon Dec 03 14:05:09 2007\r\n0\r\nFull\r\n");
+    EXPECT_NE(ReportArchive(archive_, "A").find_record(stem + ".FUL"), nullptr);
+}
+
 TEST_F(StoreReportTest, DeleteEcgFilesFailuresLeaveRecordAndFolder) {
     const std::string lower = archive_ + "/y.o12";
     fs::create_directories(lower);
