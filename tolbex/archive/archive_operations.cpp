@@ -190,7 +190,8 @@ Result<void> delete_group(ArchiveGroup& group, ArchiveConfigList* config, std::v
         if (Result<void> written = group.write_index(); !written) notices.push_back(written.error());
         return fail(kArchiveIncomplete);
     }
-    if (::unlink(group.get_index_path().c_str()) != 0 && errno != ENOENT) return fail(kArchiveDeleteFailed);
+    if (::unlink(group.get_index_path().c_str()) != 0 && errno != ENOENT)
+        return fail(kArchiveDeleteFailed, "Couldn't delete archive group file: " + group.get_index_path());
     if (config && config->get_count() > 0 && config->remove(folder) == kConfigRefused)
         notices.push_back(config->refusal());
     return {};

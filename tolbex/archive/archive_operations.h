@@ -76,8 +76,8 @@ Result<void> remove_archive(ArchiveGroup& group, std::int32_t archive_index);
 // Deletes every archive folder and ARCHDIR.DAT, and the group from `config` when it lists
 // entries (a refusal there is a notice). kArchiveNoSpace (no message) below 65,536 bytes free:
 // nothing changed. kArchiveIncomplete (no message) when an archive stayed: each is a notice, and
-// ARCHDIR.DAT is rewritten with what is left. kArchiveDeleteFailed (no message) when ARCHDIR.DAT
-// could not be deleted.
+// ARCHDIR.DAT is rewritten with what is left. kArchiveDeleteFailed when ARCHDIR.DAT could not be
+// deleted (the archives are gone by then).
 Result<void> delete_group(ArchiveGroup& group, ArchiveConfigList* config, std::vector<Error>& notices);
 // The index of the archive named exactly "Deleted Reports" as ARCHDIR.DAT lists it now, creating
 // it (folder "DELETED" first, then the entry) when missing. kArchiveCreateFailed or

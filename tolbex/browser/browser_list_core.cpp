@@ -570,8 +570,15 @@ bool BrowserListCore::delete_group(ArchiveConfigList* config) {
     std::vector<Error> notices;
     const Result<void> deleted = archive_ops::delete_group(*group_, config, notices);
     show_archive_errors(notices);
-    if (!deleted && deleted.error().code == kArchiveIncomplete) reload();
-    return deleted.ok();
+    if (deleted) return true;
+    if (deleted.error().code == kArchiveNoSpace) {
+        ui().message_box(kNotEnoughSpaceText, kNotEnoughSpaceCaption, MsgIcon::None, MsgButtons::Ok);
+        return false;
+    }
+    // Archives may be gone although the group stays: the rows must say what is left.
+    show_archive_error(deleted.error());
+    reload();
+    return false;
 }
 
 std::int32_t BrowserListCore::ensure_deleted_archive() {

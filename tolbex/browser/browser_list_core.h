@@ -170,8 +170,9 @@ public:
     // remove_archive of the first archive whose folder is "DELETED" (any case); false when none.
     bool remove_deleted_archive();
     // Deletes every archive folder and ARCHDIR.DAT, and the group from `config` when it lists
-    // entries. False when less than 65,536 bytes are free or an archive could not be deleted
-    // (ARCHDIR.DAT then lists the archives that are left).
+    // entries. False, with the reason shown, when less than 65,536 bytes are free, an archive
+    // could not be deleted (ARCHDIR.DAT then lists the archives that are left) or ARCHDIR.DAT
+    // could not be deleted.
     bool delete_group(ArchiveConfigList* config);
 
     // The index of the archive named exactly "Deleted Reports", creating it (folder "DELETED"
