@@ -90,7 +90,12 @@ bool open_configured_group(ArchiveConfigList& config, const std::string& archdir
     const std::string question = "\"" + archdir_path + "\"\n\n" + kGroupNotFoundText;
     if (u.message_box(question, kGroupNotFoundCaption, MsgIcon::Warning, MsgButtons::OkCancel) != MsgResult::Ok)
         return false;
-    const int result = config_remove(config, get_path_folder(archdir_path), u);
+    remove_group_from_configuration(config, get_path_folder(archdir_path), u);
+    return false;
+}
+
+int remove_group_from_configuration(ArchiveConfigList& config, const std::string& group_folder, Ui& u) {
+    const int result = config_remove(config, group_folder, u);
     if (result == kConfigOk)
         u.message_box(
             "The current archive has been successfully removed from the Archive Configuration File "
@@ -103,7 +108,7 @@ bool open_configured_group(ArchiveConfigList& config, const std::string& archdir
             "Archive Cannot be Removed", MsgIcon::Error, MsgButtons::Ok);
     else
         u.message_box(kConfigNotChangedText, "Archive Cannot be Removed", MsgIcon::Error, MsgButtons::Ok);
-    return false;
+    return result;
 }
 
 int add_group_to_configuration(ArchiveConfigList& config, const std::string& group_folder, Ui& u) {

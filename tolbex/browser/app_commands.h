@@ -33,6 +33,10 @@ inline constexpr const char* kConfigNotChangedText =
 // when that fails, offers to remove the entry from the configuration. True when it opened.
 bool open_configured_group(ArchiveConfigList& config, const std::string& archdir_path, const OpenGroupFn& open, Ui& u);
 
+// Removes the group from the configuration and tells the outcome in a message box; the
+// configuration's remove result.
+int remove_group_from_configuration(ArchiveConfigList& config, const std::string& group_folder, Ui& u);
+
 // Add to Configuration: the configuration's add result, with its message (none on success).
 int add_group_to_configuration(ArchiveConfigList& config, const std::string& group_folder, Ui& u);
 

@@ -243,9 +243,9 @@ void CBrowserListView::register_commands() {
     // One menu item serves the report window's Print and this window's long catalogue.
     on_update_command(LongCatalogue, [](fw::CommandUi& u) { u.set_text("&Long Catalogue..."); });
     on_command(PrintDirect, [this] { print_catalogue(false, false); });
+    register_group_commands();
     // Signing and passing reports on are not available in this window yet.
-    for (fw::CommandId id :
-         {SendMail, Export, ExternalProgram, CreateLetter, WhereIs, DeleteEcgFiles, fw::cmd::FilePrintPreview})
+    for (fw::CommandId id : {SendMail, Export, ExternalProgram, CreateLetter, fw::cmd::FilePrintPreview})
         on_update_command(id, [](fw::CommandUi& u) { u.enable(false); });
     on_update_command(Sign, [](fw::CommandUi& u) {
         const CTolbexApp* app = CTolbexApp::current();

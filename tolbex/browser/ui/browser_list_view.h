@@ -102,6 +102,12 @@ public:
     void on_open();
     void on_compare();
     void on_print_reports();
+    // Where is Item, Delete 12-lead ECG files, and the group commands (group_commands.cpp).
+    void on_where_is();
+    void on_delete_ecg_files();
+    void on_delete_group();
+    void on_add_to_configuration();
+    void on_remove_from_configuration();
     // Opens one row for viewing; false when nothing opened.
     bool open_row(std::int32_t row);
     // Prints the listed reports as a catalogue: short (one line each, in landscape, the
@@ -115,6 +121,7 @@ private:
     class Tree;
     friend class Tree;
     void register_commands();
+    void register_group_commands();
     void selection_changed(const QItemSelection& selected);
     void reset_list();
     bool group_check();
