@@ -28,6 +28,7 @@
 #include "tolbex/browser/ui/archive_dialogs_ui.h"
 #include "tolbex/browser/ui/browser_list_doc_ui.h"
 #include "tolbex/browser/ui/choose_archive_dialog.h"
+#include "tolbex/browser/ui/report_chooser_ui.h"
 #include "tolbex/app/actions/actions.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
 
@@ -426,6 +427,8 @@ bool CBrowserListView::open_row(std::int32_t row) {
         error_box(kSignedNotAvailable);
         return false;
     }
+    if (const ChooserMode mode = current_chooser_mode(); mode != ChooserMode::None)
+        return choose_report_row(*record, mode, this);
     error_box("You can only view formatted reports.", "Wrong kind of report");
     return false;
 }
