@@ -51,7 +51,8 @@ struct RepInfo {
 bool read_repinfo(const std::string& path, std::int64_t now, std::int64_t unpacked_size, RepInfo& info);
 
 // Unpacks a transfer file into a fresh temporary folder, stores it as a report in the archive
-// from the values of its REPINFO.TXT and removes the temporary folder on every path.
+// from the values of its REPINFO.TXT and removes the temporary folder on every path. A failed
+// store leaves nothing in the archive (this holds for store_mailed_cef too).
 // `stored_folder` receives the new report folder on success.
 int import_transfer_file(const std::string& transfer_file, const std::string& archive_folder, bool interactive,
                          std::string* stored_folder = nullptr);
