@@ -188,6 +188,7 @@ bool dispatch_command_line(CTolbexApp& app, const std::vector<std::string>& args
     // gets the failure without half of what it asked for.
     if (app.command_line_stop() >= 0) return true;
     bool action_ran = false;
+    int mail_refused = 0;
     for (std::size_t i = 0; i < args.size();) {
         const SwitchRow* row = find_row(args[i]);
         if (!row) {
@@ -233,11 +234,14 @@ bool dispatch_command_line(CTolbexApp& app, const std::vector<std::string>& args
         } else if (is_switch(*row, "/preview")) {
             preview_report_command(op(1));
         } else if (is_switch(*row, "/mail")) {
-            // Choosing the destination needs a window: without one the import is cancelled.
-            receive_mailed_report(op(1), nullptr);
+            // Choosing the destination needs a window: without one the file is refused, and the
+            // caller learns it from the exit code.
+            if (receive_mailed_report(op(1)) == MailReceipt::kNoWindow) mail_refused = not_in_this_build("/mail");
         }
         i += 1 + static_cast<std::size_t>(span);
     }
+    // A received file left where it was is no success, whatever an action after it answered.
+    if (mail_refused && app.exit_code() == 0) app.set_exit_code(mail_refused);
     return !action_ran;
 }
 

@@ -18,7 +18,7 @@
 //   /print, /printto       0 printed, 1 the report could not be opened, the audit log not opened
 //                          or printing failed
 //   a switch short of operands, an action this build does not offer, a start that needs the
-//   main window, a refused start-up: 1
+//   main window, a refused start-up, a "/mail" file that a run without windows cannot take: 1
 #pragma once
 #include <string>
 #include <string_view>

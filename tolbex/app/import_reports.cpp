@@ -24,6 +24,41 @@ namespace {
 
 constexpr const char* kStoreErrorCaption = "Error While Storing Mailed Report";
 
+ImportWindowing& windowing() {
+    static ImportWindowing w;
+    return w;
+}
+
+// The wait cursor and dialog of an interactive import; ended before any message is shown, so
+// that no message hides behind it.
+class ImportWait {
+public:
+    ImportWait(bool interactive, bool unpacking) {
+        if (interactive && windowing().wait) held_ = windowing().wait(unpacking);
+    }
+    void end() { held_.reset(); }
+
+private:
+    std::shared_ptr<void> held_;
+};
+
+// Stores the unpacked `folder` and finishes: a report whose index entry could not be written
+// is removed again, as its files came from a temporary copy that goes too.
+int store_received_folder(const std::string& folder, const std::string& archive_folder,
+                          const std::string& description, std::int32_t size, std::int64_t time, ReportType type,
+                          std::string* stored_folder) {
+    std::string new_folder;
+    const int stored = store_report_in_archive(archive_folder, folder, description, size, time, type, &new_folder);
+    if (stored == kStoreIndexFailed && !new_folder.empty()) delete_folder_tree(new_folder, true, false);
+    if (stored == kStoreOk && stored_folder) *stored_folder = new_folder;
+    return stored;
+}
+
+// After a successful interactive import: the windows catch up with the new report.
+void announce_stored(bool interactive, const std::string& report_folder) {
+    if (interactive && windowing().stored) windowing().stored(report_folder);
+}
+
 void tell(bool interactive, const std::string& text, const std::string& caption) {
     if (interactive) ui().message_box(text, caption, MsgIcon::Error, MsgButtons::Ok);
 }
@@ -111,13 +146,18 @@ int store_mailed_cef(const std::string& cef_file, const std::string& archive_fol
     const std::int32_t size = file_size > 0x7FFFFFFF ? 0x7FFFFFFF
                               : file_size < 0        ? 0
                                                      : static_cast<std::int32_t>(file_size);
+    ImportWait wait(interactive, false);
+    std::string new_folder;
     const int stored =
-        store_report_in_archive(archive_folder, received.folder.substr(0, received.folder.size() - 1),
-                                received.description, size, platform::system().now(), kReportCef, stored_folder);
+        store_received_folder(received.folder.substr(0, received.folder.size() - 1), archive_folder,
+                              received.description, size, platform::system().now(), kReportCef, &new_folder);
+    wait.end();
     if (stored != kStoreOk) {
         tell_store_failure(interactive, stored);
         return kCefImportStoreFailed;
     }
+    if (stored_folder) *stored_folder = new_folder;
+    announce_stored(interactive, new_folder);
     return kCefImportStored;
 }
 
@@ -162,8 +202,10 @@ int import_transfer_file(const std::string& transfer_file, const std::string& ar
     }
     FolderRemover remover(folder, true, false);
 
+    ImportWait wait(interactive, true);
     std::string notice;
     const int unpacked = unpack_transfer_file(transfer_file, folder, &notice);
+    wait.end();
     if (!notice.empty()) show_error(notice);
     if (unpacked != kUnpackOk) {
         const char* text;
@@ -195,12 +237,15 @@ int import_transfer_file(const std::string& transfer_file, const std::string& ar
         return kImportBadRepInfo;
     }
     const std::int32_t size = info.size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<std::int32_t>(info.size);
-    const int stored = store_report_in_archive(archive_folder, folder.substr(0, folder.size() - 1), info.description,
-                                               size, info.time, info.type, stored_folder);
+    std::string new_folder;
+    const int stored = store_received_folder(folder.substr(0, folder.size() - 1), archive_folder, info.description,
+                                             size, info.time, info.type, &new_folder);
     if (stored != kStoreOk) {
         tell_store_failure(interactive, stored);
         return kImportStoreFailed;
     }
+    if (stored_folder) *stored_folder = new_folder;
+    announce_stored(interactive, new_folder);
     return kImportStored;
 }
 
@@ -213,15 +258,23 @@ int import_result_to_store_code(int import_result) {
     }
 }
 
-void receive_mailed_report(const std::string& file, const ArchiveChooser& choose_archive) {
-    if (!choose_archive) return;
+void set_import_windowing(ImportWindowing w) { windowing() = std::move(w); }
+
+MailReceipt receive_mailed_report(const std::string& file, const ArchiveChooser& choose_archive) {
+    if (!choose_archive) return MailReceipt::kNoWindow;
     const bool is_cef = get_extension_upper(get_path_file_name(file)) == "CEF";
     for (;;) {
         const std::string archive = choose_archive(load_resource_string(kStrReceivingMail));
-        if (archive.empty()) return;
+        if (archive.empty()) return MailReceipt::kCancelled;
         const int result = is_cef ? store_mailed_cef(file, archive, true) : import_transfer_file(file, archive, true);
-        if (result == 0) return;
+        if (result == 0) return MailReceipt::kStored;
     }
+}
+
+MailReceipt receive_mailed_report(const std::string& file) {
+    // A copy: the chooser may run a nested event loop in which the windowing is replaced.
+    const ArchiveChooser choose = windowing().choose_archive;
+    return receive_mailed_report(file, choose);
 }
 
 }  // namespace tv

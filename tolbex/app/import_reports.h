@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace tv {
@@ -50,7 +51,8 @@ struct RepInfo {
 bool read_repinfo(const std::string& path, std::int64_t now, std::int64_t unpacked_size, RepInfo& info);
 
 // Unpacks a transfer file into a fresh temporary folder, stores it as a report in the archive
-// from the values of its REPINFO.TXT and removes the temporary folder on every path.
+// from the values of its REPINFO.TXT and removes the temporary folder on every path. A failed
+// store leaves nothing in the archive (this holds for store_mailed_cef too).
 // `stored_folder` receives the new report folder on success.
 int import_transfer_file(const std::string& transfer_file, const std::string& archive_folder, bool interactive,
                          std::string* stored_folder = nullptr);
@@ -60,8 +62,29 @@ int import_result_to_store_code(int import_result);
 
 // Chooses the destination archive for a received file (caption given); empty means Cancel.
 using ArchiveChooser = std::function<std::string(const std::string& caption)>;
+
+// What an interactive import needs from the windows; the windowed start installs it. Without it
+// an interactive import only shows its messages, and "/mail" has no archive to offer.
+struct ImportWindowing {
+    // The destination archive of "/mail" and File > Import.
+    ArchiveChooser choose_archive;
+    // The wait cursor and the wait dialog (unpacking or moving/copying) for the life of the result.
+    std::function<std::shared_ptr<void>(bool unpacking)> wait;
+    // Called after a report was stored in `report_folder`: reload the open archive groups, open a
+    // formatted report's summary.
+    std::function<void(const std::string& report_folder)> stored;
+};
+void set_import_windowing(ImportWindowing windowing);  // empty members: nothing of that kind
+
+enum class MailReceipt {
+    kStored,
+    kCancelled,  // the user cancelled the archive dialog (after any failure shown)
+    kNoWindow,   // no archive dialog can be shown: nothing was done
+};
 // "/mail" and File > Import: asks for an archive, stores the file there, asks again after a
-// failure. Without a chooser (a run without windows) it is cancelled at once.
-void receive_mailed_report(const std::string& file, const ArchiveChooser& choose_archive);
+// failure. Without a chooser (a run without windows) it is refused at once.
+MailReceipt receive_mailed_report(const std::string& file, const ArchiveChooser& choose_archive);
+// The same with the installed windowing's chooser.
+MailReceipt receive_mailed_report(const std::string& file);
 
 }  // namespace tv

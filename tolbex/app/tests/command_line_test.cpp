@@ -162,7 +162,7 @@ TEST_F(CommandLineTest, ReceivedFileGoesToTheChosenArchiveUntilCancel) {
     EXPECT_EQ(caption, "Receiving Mail");
     EXPECT_EQ(scripted.shown.size(), 2u);
     EXPECT_EQ(scripted.shown[0].caption, "Error While Storing Mailed Report");
-    receive_mailed_report((t / "in.TVZ").string(), nullptr);  // no window: cancelled at once
+    EXPECT_EQ(receive_mailed_report((t / "in.TVZ").string(), nullptr), MailReceipt::kNoWindow);  // no window
 }
 
 }  // namespace

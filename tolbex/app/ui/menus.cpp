@@ -24,7 +24,7 @@ fw::MenuModel build_main_menu() {
                                     c(kFindGroups, "&Find...\tCtrl+F"), c(kCreateGroup, "&Create..."),
                                     c(kDeleteGroup, "&Delete..."), sep(), c(kAddGroupToConfig, "&Add to Configuration"),
                                     c(kRemoveGroupFromConfig, "&Remove from Configuration...")}),
-             c(kSaveReport, "&Save Report"), sep(),
+             c(kSaveReport, "&Save Report"), c(kImport, "&Import..."), sep(),
              pop("Export &as", {c(kExportBmp, "&BMP files..."), c(kExportPcx, "P&CX files..."),
                                 c(kExportRtf, "&RTF file..."), c(kExportMerivalePdf, "&Merivale PDF file...")}),
              pop("&Print", {c(kFilePrint, "&Print...\tCtrl+P"), c(kShortCatalogue, "S&hort Catalogue..."),

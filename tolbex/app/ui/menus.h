@@ -20,6 +20,8 @@ inline constexpr CommandId kItemOpen = 32787, kItemDelete = 32786, kItemMove = 3
                            kItemSendToExternal = 32826, kItemCreateLetter = 32829, kItemWhereIs = 32854,
                            kItemDeleteO12Ecg = 32859, kItemCompare = 32820, kItemSign = 231, kItemTimi = 184,
                            kItemTimiArrhythmia = 32868;
+// File > Import (a received .CEF or .TVZ)
+inline constexpr CommandId kImport = 32855;
 // File > Export as, File > Print
 inline constexpr CommandId kExportMerivalePdf = 32866, kPrintReports = 32785, kPrintScaling = 32791;
 // The report window's commands (File > Print > Print... is the browser's Long Catalogue there).

@@ -2,10 +2,12 @@
 
 #include <clocale>
 
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QMdiArea>
 #include <QMetaObject>
 
+#include "common/files.h"
 #include "common/ui.h"
 #include "framework/qt/qt_text.h"
 #include "framework/qt/wait_cursor.h"
@@ -17,7 +19,9 @@
 #include "tolbex/archive/profile.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/browser/ui/archive_dialogs_ui.h"
+#include "tolbex/browser/archive_documents.h"
 #include "tolbex/browser/ui/browser_list_doc_ui.h"
+#include "tolbex/browser/ui/choose_archive_dialog.h"
 #include "tolbex/app/ui/clinic_code_dialog.h"
 #include "tolbex/app/ui/main_frame.h"
 #include "tolbex/app/ui/menus.h"
@@ -26,11 +30,47 @@
 
 namespace tv {
 
+namespace {
+
+ImportFileHook& import_file_hook() {
+    static ImportFileHook hook;
+    return hook;
+}
+
+// The wait cursor with the wait dialog of an import, held as one object.
+struct ImportWaitWindows {
+    explicit ImportWaitWindows(bool unpacking) {
+        if (unpacking)
+            receiving = std::make_unique<ReceivingMailDlg>();
+        else
+            copying = std::make_unique<MoveCopyWaitDlg>();
+    }
+    fw::WaitCursor cursor;
+    std::unique_ptr<ReceivingMailDlg> receiving;
+    std::unique_ptr<MoveCopyWaitDlg> copying;
+};
+
+}  // namespace
+
+void set_import_file_hook(ImportFileHook hook) { import_file_hook() = std::move(hook); }
+
+std::string choose_import_file(QWidget* parent) {
+    if (import_file_hook()) return import_file_hook()();
+    QFileDialog dialog(parent ? parent : fw::active_or_main_window(), QString::fromLatin1(kImportCaption));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(QStringLiteral("Compressed Reports (*.CEF *.TVZ *.cef *.tvz)"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return from_qstring(dialog.selectedFiles().front());
+}
+
 TolbexWindowApp::TolbexWindowApp(CTolbexApp& core, WindowedParts parts) : core_(core), parts_(std::move(parts)) {
     install_commands();
+    install_import_windowing();
 }
 
 TolbexWindowApp::~TolbexWindowApp() {
+    set_import_windowing({});
     fwapp_.close_all_documents();
     delete frame_;
     frame_ = nullptr;
@@ -136,6 +176,37 @@ void TolbexWindowApp::install_commands() {
     fwapp_.on_command(menu::kCreateGroup, [this] { on_create_group(); });
     fwapp_.on_command(menu::kOpenArchiveIndex, [this] { on_open_archive_index(); });
     fwapp_.on_command(menu::kClinicCode, [this] { on_default_clinic_code(); });
+    fwapp_.on_command(menu::kImport, [this] { on_import(); });
+}
+
+void TolbexWindowApp::install_import_windowing() {
+    ImportWindowing w;
+    w.choose_archive = [this](const std::string& caption) -> std::string {
+        gui::ChooseArchiveDlg dialog(true, frame_);
+        dialog.set_caption(caption);
+        if (dialog.exec_modal() != QDialog::Accepted) return {};
+        return dialog.get_archive_path();
+    };
+    w.wait = [](bool unpacking) -> std::shared_ptr<void> { return std::make_shared<ImportWaitWindows>(unpacking); };
+    w.stored = [](const std::string& report_folder) {
+        reload_archive_documents();
+        if (get_extension_upper(get_path_file_name(report_folder)) == "IMG")
+            gui::open_report(join_path(report_folder, "SUMMARY.TXT"));
+    };
+    set_import_windowing(std::move(w));
+}
+
+void TolbexWindowApp::on_import() {
+    for (;;) {
+        const std::string path = choose_import_file(frame_);
+        if (path.empty()) return;
+        const std::string extension = get_extension_upper(get_path_file_name(path));
+        if (extension == "CEF" || extension == "TVZ") {
+            receive_mailed_report(path);
+            return;
+        }
+        ui().message_box(kNotCompressedReportText, "", MsgIcon::Warning, MsgButtons::Ok);
+    }
 }
 
 void TolbexWindowApp::on_select_group() {

@@ -29,6 +29,15 @@ inline constexpr const char* kCreateGroupCaption = "Select folder to convert to 
 
 using TemplateParts = fw::TemplateParts;
 
+inline constexpr const char* kImportCaption = "Import Compressed Report";
+inline constexpr const char* kNotCompressedReportText = "The file that you selected is not a compressed report.";
+
+// File > Import's file dialog, or a test's stand-in: the path the "user" picked, "" for Cancel.
+using ImportFileHook = std::function<std::string()>;
+void set_import_file_hook(ImportFileHook hook);  // empty restores the real dialog
+// Asks for a received report file (.CEF or .TVZ); "" when the user cancelled.
+std::string choose_import_file(QWidget* parent);
+
 // The report and TIMI windows arrive with their own subsystems; until then their templates are
 // not registered. The archive-group template is always the archive browser's.
 struct WindowedParts {
@@ -75,6 +84,9 @@ public:
     void on_create_group();
     void on_open_archive_index();
 
+    // --- File > Import: a received .CEF or .TVZ into the archive the user chooses ---
+    void on_import();
+
     // --- Options ---
     void on_default_clinic_code();
 
@@ -83,6 +95,8 @@ public:
 
 private:
     void install_commands();
+    // What the imports of received files ("/mail", File > Import) need from the windows.
+    void install_import_windowing();
     CTolbexApp& core_;
     WindowedParts parts_;
     fw::Application fwapp_;
