@@ -26,7 +26,14 @@ void centre_on(QWidget* dialog, QWidget* over) {
 }
 
 QWidget* owner_or_main(QWidget* parent) { return parent ? parent : fw::main_window(); }
+
+WaitTextObserver& wait_text_observer() {
+    static WaitTextObserver observer;
+    return observer;
+}
 }  // namespace
+
+void set_wait_text_observer(WaitTextObserver observer) { wait_text_observer() = std::move(observer); }
 
 // --- MainWindowDisabler
 
@@ -54,15 +61,19 @@ TextWaitDlg::TextWaitDlg(const std::string& caption, const std::string& text, QW
     if (centred) centre_on(this, parentWidget());
     show();
     repaint();
+    if (wait_text_observer()) wait_text_observer()(*this, text);
 }
 
 TextWaitDlg::~TextWaitDlg() = default;
 
 std::string TextWaitDlg::text() const { return from_qstring(label_->text()); }
 
-void TextWaitDlg::set_shown_text(const std::string& text) {
-    label_->setText(to_qstring(text));
-    label_->repaint();
+void TextWaitDlg::set_shown_text(const std::string& text) { show_in(label_, text); }
+
+void TextWaitDlg::show_in(QLabel* label, const std::string& text) {
+    label->setText(to_qstring(text));
+    label->repaint();
+    if (wait_text_observer()) wait_text_observer()(*this, text);
 }
 
 PleaseWaitDlg::PleaseWaitDlg(const std::string& text, QWidget* parent)
@@ -84,9 +95,19 @@ MoveCopyWaitDlg::MoveCopyWaitDlg(QWidget* parent)
     busy->setObjectName("animation");
     busy->setRange(0, 0);
     layout()->addWidget(busy);
+    report_label_ = new QLabel(this);
+    report_label_->setObjectName("reportText");
+    report_label_->setAlignment(Qt::AlignCenter);
+    // Wide enough for the longest description, so that the centred dialog keeps its place.
+    report_label_->setMinimumWidth(report_label_->fontMetrics().averageCharWidth() * 64);
+    layout()->addWidget(report_label_);
     centre_on(this, parentWidget());
     setEnabled(true);
 }
+
+void MoveCopyWaitDlg::set_report_text(const std::string& text) { show_in(report_label_, text); }
+
+std::string MoveCopyWaitDlg::report_text() const { return from_qstring(report_label_->text()); }
 
 MoveCopyWaitDlg::~MoveCopyWaitDlg() {
     hide();

@@ -45,6 +45,13 @@ private:
     bool was_enabled_ = true;
 };
 
+class TextWaitDlg;
+// Tests: told of every text a modeless wait dialog puts on screen, when it does, so that what a
+// long operation showed can be checked without racing it. The first text is told while the
+// dialog is being made (only its caption and visibility are set). An empty function stops it.
+using WaitTextObserver = std::function<void(const TextWaitDlg& dialog, const std::string& text)>;
+void set_wait_text_observer(WaitTextObserver observer);
+
 // A modeless dialog with a fixed text, shown (and painted) as soon as it is made.
 class TextWaitDlg : public QDialog {
 public:
@@ -54,6 +61,8 @@ public:
 
 protected:
     void set_shown_text(const std::string& text);
+    // Puts `text` into `label` and paints it at once: the caller keeps the event loop busy.
+    void show_in(QLabel* label, const std::string& text);
     QLabel* label_ = nullptr;
 };
 
@@ -67,12 +76,16 @@ private:
     std::unique_ptr<MainWindowDisabler> disabler_;
 };
 
+// The fixed heading stays; the report being moved or copied is named on a line of its own.
 class MoveCopyWaitDlg : public TextWaitDlg {
 public:
     explicit MoveCopyWaitDlg(QWidget* parent = nullptr);
     ~MoveCopyWaitDlg() override;
+    void set_report_text(const std::string& text);
+    std::string report_text() const;
 
 private:
+    QLabel* report_label_ = nullptr;
     std::unique_ptr<MainWindowDisabler> disabler_;
 };
 

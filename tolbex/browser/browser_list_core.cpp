@@ -487,6 +487,8 @@ bool BrowserListCore::copy_or_move_selected(const std::vector<std::int32_t>& row
                                             std::int32_t archive_index, bool move, bool move_files, bool prefix,
                                             ProgressWindow* progress) {
     if (!group_) return false;
+    std::unique_ptr<ProgressWindow> waiting;
+    if (!progress && wait_maker_) progress = (waiting = wait_maker_()).get();
     ArchiveGroup destination_group(find_group_index(group_folder), false, false, false);
     ReportArchive* d = destination_group.get_archive(archive_index);
     int done = 0, failed = 0;
@@ -510,6 +512,7 @@ bool BrowserListCore::copy_or_move_selected(const std::vector<std::int32_t>& row
         }
     }
     reload_archive_documents();
+    waiting.reset();
     if (failed > 0)
         show_error_box(kCopyErrorText);
     else if (done == 0)
@@ -521,6 +524,8 @@ bool BrowserListCore::move_archive_contents(std::int32_t from, std::int32_t to, 
     ReportArchive* a = group_ ? group_->get_archive(from) : nullptr;
     ReportArchive* d = group_ ? group_->get_archive(to) : nullptr;
     if (!a || !d) return false;
+    std::unique_ptr<ProgressWindow> waiting;
+    if (!progress && wait_maker_) progress = (waiting = wait_maker_()).get();
     int failed = 0;
     if (!d->is_safe()) {
         failed = 1;
@@ -535,6 +540,7 @@ bool BrowserListCore::move_archive_contents(std::int32_t from, std::int32_t to, 
         }
     }
     reload_archive_documents();
+    waiting.reset();
     if (failed > 0) show_error_box(kCopyErrorText);
     return failed == 0;
 }

@@ -16,6 +16,7 @@
 
 #include "tolbex/archive/archive_operations.h"
 #include "tolbex/archive/report_types.h"
+#include "tolbex/archive/store_report.h"
 #include "tolbex/browser/archive_documents.h"
 
 namespace tv {
@@ -24,7 +25,6 @@ class ArchiveConfigList;
 class AuditTrail;
 class ArchiveGroup;
 class ReportArchive;
-class ProgressWindow;
 
 inline constexpr const char* kNoPatientDetailsText = "<No Patient Details Available>";
 inline constexpr const char* kArchivesInFolderText = "Archives in folder ";
@@ -99,6 +99,10 @@ public:
     bool reload();
     // Called after every reload: the windowed document updates its views here.
     void set_on_reloaded(std::function<void()> callback) { on_reloaded_ = std::move(callback); }
+    // Makes the wait window that copying and moving reports show, each report's description set
+    // on it in turn; it goes before the outcome is told. Not used when the caller passes its own.
+    using WaitWindowMaker = std::function<std::unique_ptr<ProgressWindow>()>;
+    void set_wait_window_maker(WaitWindowMaker maker) { wait_maker_ = std::move(maker); }
 
     bool has_group() const { return group_ != nullptr; }
     ArchiveGroup* get_group() const { return group_.get(); }
@@ -207,6 +211,7 @@ private:
     bool has_letters_ = false;
     bool has_voice_ = false;
     std::function<void()> on_reloaded_;
+    WaitWindowMaker wait_maker_;
     AuditTrail* audit_ = nullptr;
 };
 

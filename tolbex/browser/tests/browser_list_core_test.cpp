@@ -324,6 +324,59 @@ TEST_F(BrowserDocTest, CopyMoveRenameAndSetTime) {
               "[STANDARD] " + std::string(49, 'd') + "...");
 }
 
+// Stands for the browser's wait window: what it showed, and how many messages had been shown
+// when it went.
+class RecordingWait : public ProgressWindow {
+public:
+    RecordingWait(std::vector<std::string>& events, const ScriptedUi& scripted) : events_(events), scripted_(scripted) {
+        events_.push_back("open");
+    }
+    ~RecordingWait() override { events_.push_back("closed after " + std::to_string(scripted_.shown.size())); }
+    void set_text(const std::string& text) override { events_.push_back(text); }
+
+private:
+    std::vector<std::string>& events_;
+    const ScriptedUi& scripted_;
+};
+
+TEST_F(BrowserDocTest, WaitWindowNamesEachReportAndGoesBeforeTheOutcome) {
+    standard_group();
+    BrowserListCore doc;
+    std::vector<std::string> events;
+    doc.set_wait_window_maker([&] { return std::make_unique<RecordingWait>(events, scripted); });
+    ASSERT_TRUE(doc.open_document((g / "ARCHDIR.DAT").string()));
+    using Events = std::vector<std::string>;
+
+    ASSERT_TRUE(doc.copy_or_move_selected({0, 1}, g.string(), 1, false, false, false));
+    EXPECT_EQ(events, (Events{"open", "smith john", "Brown", "closed after 0"}));
+    // Within one archive: the report is named, skipped, and the outcome told once the window is gone.
+    events.clear();
+    EXPECT_TRUE(doc.copy_or_move_selected({0}, g.string(), 0, false, false, false));
+    EXPECT_EQ(events, (Events{"open", "smith john", "closed after 0"}));
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text, kSameArchiveText);
+    // A caller's own progress window is used instead.
+    events.clear();
+    std::vector<std::string> own_events;
+    RecordingWait own(own_events, scripted);
+    EXPECT_TRUE(doc.copy_or_move_selected({0}, g.string(), 0, false, false, false, &own));
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(own_events, (Events{"open", "smith john"}));
+
+    // Delete: the questions come before the window, the move into "Deleted Reports" under it.
+    events.clear();
+    scripted.shown.clear();
+    scripted.answers = {MsgResult::Yes};
+    ASSERT_TRUE(doc.delete_selected({0}, "All Archives"));
+    EXPECT_EQ(events, (Events{"open", "smith john", "closed after 1"}));
+
+    // The contents of an archive moved as a whole.
+    events.clear();
+    scripted.shown.clear();
+    ASSERT_TRUE(doc.move_archive_contents(1, 0));
+    EXPECT_EQ(events, (Events{"open", "Zed", "smith john", "Brown", "closed after 0"}));
+}
+
 TEST_F(BrowserDocTest, AuditLogThatCannotOpenRefusesBeforeAnythingMoves) {
     standard_group();
     AuditLogTrail audit("Calvera");

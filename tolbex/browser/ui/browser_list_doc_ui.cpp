@@ -1,13 +1,31 @@
 #include "tolbex/browser/ui/browser_list_doc_ui.h"
 
 #include "framework/qt/application.h"
+#include "framework/qt/wait_cursor.h"
+#include "framework/qt/wait_dialogs.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/browser/ui/browser_frame.h"
 
 namespace tv::gui {
 
+namespace {
+
+// Copying and moving reports on screen: the wait cursor and the "Moving/Copying Reports" dialog,
+// which names each report as it is handled.
+class MoveCopyWait : public ProgressWindow {
+public:
+    void set_text(const std::string& text) override { dialog_.set_report_text(text); }
+
+private:
+    fw::WaitCursor cursor_;
+    MoveCopyWaitDlg dialog_;
+};
+
+}  // namespace
+
 CBrowserListDoc::CBrowserListDoc() {
     core_.set_on_reloaded([this] { reloaded(); });
+    core_.set_wait_window_maker([] { return std::make_unique<MoveCopyWait>(); });
     if (CTolbexApp* app = CTolbexApp::current()) core_.set_audit(&app->audit());
 }
 

@@ -485,6 +485,15 @@ void CBrowserListView::on_compare() {
         }
 }
 
+namespace {
+ReportPrintOperation& report_print_operation() {
+    static ReportPrintOperation operation;
+    return operation;
+}
+}  // namespace
+
+void set_report_print_operation(ReportPrintOperation operation) { report_print_operation() = std::move(operation); }
+
 void CBrowserListView::on_print_reports() {
     CTolbexApp* app = CTolbexApp::current();
     bool any = false;
@@ -492,9 +501,11 @@ void CBrowserListView::on_print_reports() {
         const ReportRecord* record = doc_.core().get_record(row);
         if (!record || !is_formatted_type(record->get_type())) continue;
         any = true;
-        if (!app) break;
+        const ReportPrintOperation& print = report_print_operation();
+        if (!app && !print) break;
         fw::WaitCursor wait;
-        if (print_report_command(*app, record->get_folder_path(), 0, 0, 1, 0, "N", "") != 0) break;
+        const std::string folder = record->get_folder_path();
+        if ((print ? print(folder) : print_report_command(*app, folder, 0, 0, 1, 0, "N", "")) != 0) break;
     }
     if (!any) error_box("No formatted reports were selected for printing.", "No reports printed");
 }

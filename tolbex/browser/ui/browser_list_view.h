@@ -36,6 +36,11 @@ inline constexpr fw::CommandId Open = 32787, Delete = 32786, Move = 32807, Copy 
                                Letters = 32831, Play = 32847;
 }  // namespace browser_cmd
 
+// What Print reports hands each selected formatted report folder to, instead of the "/print"
+// operation on the default printer; 0 is printed. Tests record through it; empty puts it back.
+using ReportPrintOperation = std::function<int(const std::string& folder)>;
+void set_report_print_operation(ReportPrintOperation operation);
+
 // Refresh check interval.
 inline constexpr int kRefreshIntervalMs = 60000;
 

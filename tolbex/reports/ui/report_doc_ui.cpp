@@ -1,5 +1,7 @@
 #include "tolbex/reports/ui/report_doc_ui.h"
 
+#include <optional>
+
 #include "common/audit_log.h"
 #include "common/files.h"
 #include "common/strings.h"
@@ -9,6 +11,8 @@
 #include "framework/qt/frame.h"
 #include "framework/qt/print_job.h"
 #include "framework/qt/wait_cursor.h"
+#include "framework/qt/wait_dialogs.h"
+#include "framework/qt/window_helpers.h"
 #include "platform/system.h"
 #include "tolbex/app/actions/actions.h"
 #include "tolbex/archive/patient_txt.h"
@@ -141,7 +145,15 @@ void CPellarnDoc::install_commands() {
 bool CPellarnDoc::on_open_document(const std::string& path) {
     std::string error;
     fw::WaitCursor wait;
-    if (!core_.load(path, current_report_mode(), &error)) {
+    bool loaded = false;
+    {
+        // Only a window on screen gets the notice: a report loaded for a hidden run shows nothing.
+        QWidget* main = fw::main_window();
+        std::optional<LoadingReportDlg> loading;
+        if (main && main->isVisible()) loading.emplace(main);
+        loaded = core_.load(path, current_report_mode(), &error);
+    }
+    if (!loaded) {
         ui().message_box("The report cannot be opened:\n" + error, "", MsgIcon::Error, MsgButtons::Ok);
         return false;
     }

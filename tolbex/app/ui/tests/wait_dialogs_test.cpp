@@ -55,6 +55,25 @@ TEST_F(WaitDialogTest, NestedWaitsPutBackTheEnabledStateTheyFound) {
     main.setEnabled(true);
 }
 
+TEST_F(WaitDialogTest, MoveCopyWaitNamesTheReportBelowItsHeadingAndTellsTheObserver) {
+    std::vector<std::string> told;
+    set_wait_text_observer([&](const TextWaitDlg& dialog, const std::string& text) {
+        EXPECT_TRUE(dialog.isVisible());
+        told.push_back(text);
+    });
+    {
+        MoveCopyWaitDlg dlg;
+        EXPECT_EQ("", dlg.report_text());
+        dlg.set_report_text("Ann Alder");
+        dlg.set_report_text("Ben Brook");
+        EXPECT_EQ("Moving/Copying Reports\nPlease Wait.", dlg.text());
+        EXPECT_EQ("Ben Brook", dlg.report_text());
+    }
+    set_wait_text_observer({});
+    { LoadingReportDlg untold; }
+    EXPECT_EQ((std::vector<std::string>{"Moving/Copying Reports\nPlease Wait.", "Ann Alder", "Ben Brook"}), told);
+}
+
 TEST_F(WaitDialogTest, FixedTextDialogsShowTheirTexts) {
     EXPECT_EQ("Please wait while the pages that you selected are exported.", ExportWaitDlg().text());
     EXPECT_EQ("Loading Report\nPlease Wait...", LoadingReportDlg().text());

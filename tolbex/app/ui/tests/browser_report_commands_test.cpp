@@ -1,0 +1,336 @@
+// The archive browser's report commands in the running application, offscreen: Open, Compare and
+// Print reports, and the wait dialogs that moving, copying, deleting and loading put on screen
+// (their texts recorded as they are shown, not raced).
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QMdiArea>
+
+#include <algorithm>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "common/audit_log.h"
+#include "framework/qt/qt_text.h"
+#include "framework/qt/wait_dialogs.h"
+#include "platform/system.h"
+#include "tolbex/app/actions/actions.h"
+#include "tolbex/app/tolbex_app.h"
+#include "tolbex/app/ui/main_frame.h"
+#include "tolbex/app/ui/tolbex_window_app.h"
+#include "tolbex/archive/clinic_code.h"
+#include "tolbex/browser/tests/browser_test_group.h"
+#include "tolbex/browser/ui/browser_frame.h"
+#include "tolbex/browser/ui/browser_list_doc_ui.h"
+#include "tolbex/browser/ui/browser_list_view.h"
+#include "tolbex/browser/ui/choose_archive_dialog.h"
+#include "tolbex/reports/tests/page_test_support.h"
+#include "tolbex/reports/ui/report_doc_ui.h"
+#include "tolbex/reports/ui/tests/ui_test_support.h"
+
+namespace tv {
+namespace {
+
+namespace fs = std::filesystem;
+using Texts = std::vector<std::string>;
+
+constexpr const char* kWrongCompareCaption = "Wrong number or kind of reports selected";
+constexpr const char* kLoadingText = "Loading Report\nPlease Wait...";
+constexpr const char* kMoveCopyText = "Moving/Copying Reports\nPlease Wait.";
+
+void settle() {
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+}
+
+class BrowserReportCommandsTest : public uitest::UiRootTest {
+protected:
+    void SetUp() override {
+        UiRootTest::SetUp();
+        ASSERT_TRUE(set_default_clinic_code("ab12"));
+        group = fs::path(root.path()) / "GROUP";
+        const std::string path = testing_root::make_test_group(
+            group, {{"STANDARD",
+                     "STANDARD",
+                     {{"R1.IMG", "Ann Alder"},
+                      {"R2.IMG", "Ben Brook"},
+                      {"R3.IMG", "Cat Crane"},
+                      {"R4.IMG", "Dan Dale"},
+                      {"F1.FUL", "Eve Full"}}},
+                    {"ARCH2", "Second", {{"S1.FUL", "Sam Second"}}}});
+        for (const char* name : {"R1.IMG", "R2.IMG", "R3.IMG", "R4.IMG"}) {
+            const fs::path folder = group / "STANDARD" / name;
+            testing_root::write_file(folder / "SUMMARY.TXT", "x\r\n");
+            testing_root::write_file(folder / "PAGE.0", testing::label_record());
+            testing_root::write_file(folder / "PAGE.1", testing::text_record(3200, 6400, name));
+        }
+        core = std::make_unique<CTolbexApp>();
+        windows = std::make_unique<TolbexWindowApp>(*core);
+        ASSERT_TRUE(windows->init_instance({}));
+        TolbexSettings settings = core->settings();
+        settings.switches.logging_enabled = true;
+        settings.profile.pdf_printer_name = "PDF Out";
+        settings.profile.pdf_output_folder = (fs::path(root.path()) / "PDF").string();
+        core->set_settings(settings);
+        ASSERT_TRUE(windows->main_frame()->isVisible());
+        gui::CBrowserListDoc* doc = gui::open_archive_group(path);
+        ASSERT_NE(doc, nullptr);
+        browser = dynamic_cast<gui::CBrowserFrame*>(doc->views().front());
+        ASSERT_NE(browser, nullptr);
+        settle();
+        scripted.shown.clear();
+        set_wait_text_observer([this](const TextWaitDlg& dialog, const std::string& text) {
+            shown_waits.push_back(text);
+            if (dynamic_cast<const MoveCopyWaitDlg*>(&dialog) && windows->main_frame()->isEnabled())
+                main_enabled_while_waiting = true;
+        });
+    }
+    void TearDown() override {
+        set_wait_text_observer({});
+        gui::set_report_print_operation({});
+        fw::Dialog::set_test_hook({});
+        set_compare_mode(false);
+        windows.reset();
+        core.reset();
+        UiRootTest::TearDown();
+    }
+
+    gui::CBrowserListView& list() { return *browser->list_view(); }
+    int item_named(const std::string& name) {
+        for (int i = 0; i < list().list_model().item_count(); ++i)
+            if (list().list_model().item_text(i, 0) == name) return i;
+        return -1;
+    }
+    // Selects the named reports; returns their names in list order.
+    Texts select(const Texts& names) {
+        std::vector<int> items;
+        for (const std::string& n : names) items.push_back(item_named(n));
+        std::sort(items.begin(), items.end());
+        list().select_items(items);
+        Texts ordered;
+        for (int i : items) ordered.push_back(list().list_model().item_text(i, 0));
+        return ordered;
+    }
+    std::vector<fw::ChildFrame*> report_frames() {
+        std::vector<fw::ChildFrame*> out;
+        for (fw::ChildFrame* f : windows->main_frame()->child_frames())
+            if (dynamic_cast<gui::CPellarnDoc*>(f->active_document())) out.push_back(f);
+        return out;
+    }
+    std::set<std::string> report_titles() {
+        std::set<std::string> out;
+        for (fw::ChildFrame* f : report_frames()) out.insert(f->active_document()->title());
+        return out;
+    }
+    Texts shown_captions() const {
+        Texts out;
+        for (const auto& s : scripted.shown) out.push_back(s.caption);
+        return out;
+    }
+    Texts audit_messages(const std::string& archive) const {
+        Texts out;
+        for (const auto& r :
+             read_audit_log_file(AuditLog::make_file_name((group / archive).string(), platform::system().now())).records)
+            out.push_back(r.message);
+        return out;
+    }
+    // The destination dialog of Move and Copy answers with this group's archive `archive`.
+    void choose_destination(const std::string& archive) {
+        fw::Dialog::set_test_hook([this, archive](fw::Dialog& d) {
+            auto* c = dynamic_cast<gui::ChooseArchiveDlg*>(&d);
+            if (!c) return int(QDialog::Rejected);
+            const int at = c->folder_box()->findText(to_qstring(group.string()));
+            c->folder_box()->setCurrentIndex(at);
+            emit c->folder_box()->activated(at);
+            c->archive_box()->setEditText(to_qstring(archive));
+            c->on_ok();
+            return c->result();
+        });
+    }
+
+    fs::path group;
+    std::unique_ptr<CTolbexApp> core;
+    std::unique_ptr<TolbexWindowApp> windows;
+    gui::CBrowserFrame* browser = nullptr;
+    Texts shown_waits;
+    bool main_enabled_while_waiting = false;
+};
+
+TEST_F(BrowserReportCommandsTest, OpenShowsTheLoadingNoticeAndTitlesTheMaximisedReport) {
+    select({"Ann Alder"});
+    ASSERT_TRUE(browser->execute(gui::browser_cmd::Open));
+    settle();
+    const std::vector<fw::ChildFrame*> frames = report_frames();
+    ASSERT_EQ(frames.size(), 1u) << ::testing::PrintToString(shown_captions());
+    EXPECT_TRUE(frames[0]->isMaximized());
+    auto* doc = dynamic_cast<gui::CPellarnDoc*>(frames[0]->active_document());
+    ASSERT_NE(doc, nullptr);
+    EXPECT_EQ(doc->title(), "Ann Alder (STANDARD)");
+    EXPECT_EQ(doc->core().report_name(), "Ann Alder");
+    EXPECT_EQ(doc->core().page_count(), 1);
+    EXPECT_EQ(shown_waits, Texts{kLoadingText});
+    const Texts log = audit_messages("STANDARD");
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].rfind("View formatted report - Ann Alder in ", 0), 0u) << log[0];
+    EXPECT_TRUE(scripted.shown.empty());
+}
+
+TEST_F(BrowserReportCommandsTest, NoLoadingNoticeWithoutAMainWindowOnScreen) {
+    windows->main_frame()->hide();
+    ASSERT_NE(gui::open_report((group / "STANDARD" / "R2.IMG").string()), nullptr);
+    EXPECT_TRUE(shown_waits.empty());
+}
+
+TEST_F(BrowserReportCommandsTest, OpenRefusesWithoutOneFormattedReport) {
+    const struct {
+        Texts selected;
+        const char* text;
+    } cases[] = {
+        {{}, "You must have a single report selected to view it."},
+        {{"Eve Full"}, "You can only view formatted reports."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        scripted.shown.clear();
+        select(c.selected);
+        ASSERT_TRUE(browser->execute(gui::browser_cmd::Open));
+        ASSERT_EQ(scripted.shown.size(), 1u);
+        EXPECT_EQ(scripted.shown[0].text, c.text);
+        EXPECT_TRUE(report_frames().empty());
+        EXPECT_TRUE(shown_waits.empty());
+    }
+}
+
+TEST_F(BrowserReportCommandsTest, CompareTilesThreeReportsSideBySide) {
+    // A report already open is closed first.
+    select({"Dan Dale"});
+    ASSERT_TRUE(browser->execute(gui::browser_cmd::Open));
+    settle();
+    ASSERT_EQ(report_frames().size(), 1u);
+
+    select({"Ann Alder", "Ben Brook", "Cat Crane"});
+    ASSERT_TRUE(browser->execute(gui::browser_cmd::Compare));
+    settle();
+    EXPECT_TRUE(scripted.shown.empty()) << ::testing::PrintToString(shown_captions());
+    EXPECT_TRUE(is_compare_mode());
+    EXPECT_EQ(report_titles(), (std::set<std::string>{"Ann Alder (STANDARD)", "Ben Brook (STANDARD)",
+                                                      "Cat Crane (STANDARD)"}));
+    EXPECT_TRUE(browser->frame()->isMinimized());
+
+    // Side by side: one row across the whole client area, in three equal columns.
+    std::vector<fw::ChildFrame*> frames = report_frames();
+    ASSERT_EQ(frames.size(), 3u);
+    std::sort(frames.begin(), frames.end(), [](fw::ChildFrame* a, fw::ChildFrame* b) { return a->x() < b->x(); });
+    const QRect area = windows->main_frame()->mdi_area()->viewport()->rect();
+    int x = 0;
+    for (fw::ChildFrame* f : frames) {
+        EXPECT_FALSE(f->isMaximized());
+        EXPECT_EQ(f->y(), 0);
+        EXPECT_EQ(f->height(), area.height());
+        EXPECT_EQ(f->x(), x);
+        EXPECT_NEAR(f->width(), area.width() / 3, 1);
+        x += f->width();
+    }
+    EXPECT_EQ(x, area.width());
+
+    // Closing one view ends the comparison: the others go, the browser comes back.
+    ASSERT_TRUE(frames[1]->close());
+    settle();
+    EXPECT_FALSE(is_compare_mode());
+    EXPECT_TRUE(report_frames().empty());
+    EXPECT_FALSE(browser->frame()->isMinimized());
+}
+
+TEST_F(BrowserReportCommandsTest, CompareRefusesAnyOtherNumberOrKind) {
+    const Texts cases[] = {
+        {"Ann Alder"},
+        {"Ann Alder", "Ben Brook", "Cat Crane", "Dan Dale"},
+        {"Ann Alder", "Eve Full"},
+        {"Ann Alder", "Ben Brook", "Eve Full"},
+    };
+    for (const Texts& selected : cases) {
+        SCOPED_TRACE(::testing::PrintToString(selected));
+        scripted.shown.clear();
+        select(selected);
+        ASSERT_TRUE(browser->execute(gui::browser_cmd::Compare));
+        settle();
+        ASSERT_EQ(scripted.shown.size(), 1u);
+        EXPECT_EQ(scripted.shown[0].caption, kWrongCompareCaption);
+        EXPECT_EQ(scripted.shown[0].text,
+                  "You must select two or three  formatted reports before choosing the \"compare\" option.\n\nYou "
+                  "cannot compare reports that are not formatted.");
+        EXPECT_FALSE(is_compare_mode());
+        EXPECT_TRUE(report_frames().empty());
+        EXPECT_FALSE(browser->frame()->isMinimized());
+    }
+}
+
+TEST_F(BrowserReportCommandsTest, PrintReportsPrintsEachFormattedReportAndStopsAtAFailure) {
+    // The "/print" operation itself, on the PDF printer instead of the default one.
+    Texts printed;
+    int fail_at = -1;
+    gui::set_report_print_operation([&](const std::string& folder) {
+        printed.push_back(fs::path(folder).filename().string());
+        if (static_cast<int>(printed.size()) == fail_at) return 1;
+        return print_report_command(*core, folder, 0, 0, 1, 0, "N", "PDF Out");
+    });
+    select({"Ann Alder", "Eve Full", "Ben Brook"});
+    ASSERT_TRUE(browser->execute(gui::browser_cmd::PrintReports));
+    EXPECT_EQ(printed, (Texts{"R1.IMG", "R2.IMG"}));
+    EXPECT_TRUE(scripted.shown.empty()) << ::testing::PrintToString(shown_captions());
+    const fs::path pdf = fs::path(root.path()) / "PDF";
+    for (const char* patient : {"Ann Alder", "Ben Brook"})
+        EXPECT_EQ(uitest::read_file((pdf / (std::string(patient) + ".pdf")).string()).rfind("%PDF", 0), 0u)
+            << patient;
+    const Texts log = audit_messages("STANDARD");
+    EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& m) { return m.rfind("Print report", 0) == 0; }),
+              2);
+
+    // A failed print ends the command.
+    printed.clear();
+    fail_at = 1;
+    select({"Ann Alder", "Ben Brook", "Cat Crane"});
+    ASSERT_TRUE(browser->execute(gui::browser_cmd::PrintReports));
+    EXPECT_EQ(printed, (Texts{"R1.IMG"}));
+
+    // Nothing formatted: nothing printed, and the user is told.
+    printed.clear();
+    select({"Eve Full"});
+    ASSERT_TRUE(browser->execute(gui::browser_cmd::PrintReports));
+    EXPECT_TRUE(printed.empty());
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text, "No formatted reports were selected for printing.");
+    EXPECT_EQ(scripted.shown[0].caption, "No reports printed");
+}
+
+TEST_F(BrowserReportCommandsTest, MoveCopyAndDeleteNameEachReportInTheWaitDialog) {
+    const struct {
+        fw::CommandId command;
+        Texts selected;
+        const char* destination;
+    } cases[] = {
+        {gui::browser_cmd::Copy, {"Ann Alder", "Ben Brook"}, "Second"},
+        {gui::browser_cmd::Move, {"Cat Crane"}, "Second"},
+        {gui::browser_cmd::Delete, {"Dan Dale", "Eve Full"}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        shown_waits.clear();
+        scripted.shown.clear();
+        scripted.answers = {MsgResult::Yes};  // Delete's question
+        choose_destination(c.destination);
+        Texts expected{kMoveCopyText};
+        for (const std::string& name : select(c.selected)) expected.push_back(name);
+        ASSERT_TRUE(browser->execute(c.command));
+        EXPECT_EQ(shown_waits, expected);
+        // Gone once the work is done; the main window was disabled meanwhile and is usable again.
+        EXPECT_FALSE(main_enabled_while_waiting);
+        EXPECT_TRUE(windows->main_frame()->isEnabled());
+    }
+    EXPECT_EQ(item_named("Dan Dale"), -1);  // "All Archives" never lists "Deleted Reports"
+    EXPECT_NE(testing_root::read_all(group / "ARCH2" / "ARCHINFO.DAT").find("Cat Crane"), std::string::npos);
+    EXPECT_NE(testing_root::read_all(group / "DELETED" / "ARCHINFO.DAT").find("[STANDARD] Dan Dale"),
+              std::string::npos);
+}
+
+}  // namespace
+}  // namespace tv
