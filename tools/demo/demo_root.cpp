@@ -19,6 +19,7 @@
 #include "tolbex/archive/report_types.h"
 #include "tolbex/archive/store_report.h"
 #include "tolbex/reports/page_items.h"
+#include "tools/demo/demo_pages.h"
 
 namespace tv::demo {
 
@@ -54,13 +55,14 @@ struct Sample {
     int group;            // 0 or 1
     const char* archive;  // display name
     ReportType type;
-    bool confirmed;  // formatted reports only
+    bool confirmed;            // formatted reports only
+    bool twelve_lead = false;  // formatted: a 12-lead section instead of Holter pages
 };
 
 constexpr Sample kSamples[] = {
     {0, "STANDARD", kReportFull, false},
     {0, "STANDARD", kReportFormatted, true},
-    {0, "STANDARD", kReportFormatted, false},
+    {0, "STANDARD", kReportFormatted, false, true},
     {0, "STANDARD", kReportPartial, false},
     {0, "STANDARD", kReportRawEcg, false},
     {0, "STANDARD", kReportFullOstrabel12, false},
@@ -105,6 +107,8 @@ std::string transfer_name(int serial) {
     return kDemoClinicCode + digits + compute_check_digit(digits);
 }
 
+std::string patient_number(int i) { return format_string("PN%05d", 4000 + i * 13); }
+
 std::string patient_txt(const Patient& p, int i, std::int64_t recorded) {
     std::string t;
     auto line = [&](const std::string& s) { t += (s.empty() ? std::string("--") : s) + "\r\n"; };
@@ -116,7 +120,7 @@ std::string patient_txt(const Patient& p, int i, std::int64_t recorded) {
     line(p.sex);
     line(i % 2 ? "R. Tallis" : "J. Okonkwe");
     line(transfer_name(100 + i * 37));
-    line(format_string("PN%05d", 4000 + i * 13));
+    line(patient_number(i));
     line(p.physician);
     line(i % 3 ? "Meridian Health" : "");
     line(p.hospital);
@@ -209,67 +213,10 @@ bool demo_root_exists() {
     return config.get_count() > 0;
 }
 
-// Pages of a formatted report as the analysis system writes them: PAGE.0 (not shown), then an
-// ECG strip page, a table page and a text page.
 bool write_demo_pages(const std::string& staging, const std::string& name) {
-    std::vector<std::string> pages(4);
-    {
-        PageFileBuilder b;
-        b.label("summary");
-        pages[0] = b.bytes();
-    }
-    auto frame = [&](PageFileBuilder& b, const char* title) {
-        b.polyline({{0, 0}, {6250, 0}, {6250, 8843}, {0, 8843}, {0, 0}});
-        b.text(100, 200, "Patient Name : " + name);
-        b.text(2200, 600, title, kTextLarge);
-        b.polyline({{31, 343}, {6218, 343}});
-    };
-    {
-        PageFileBuilder b;
-        frame(b, "ECG Strips");
-        for (int strip = 0; strip < 4; ++strip) {
-            const int top = 1000 + strip * 1900;
-            std::vector<std::int32_t> rows;
-            for (int r = 0; r <= 40; ++r) rows.push_back(top + r * 31);
-            b.dot_rows(8, 100, 6100, rows);
-            std::vector<std::uint16_t> samples;
-            for (int i = 0; i < 1900; ++i) {
-                const int t = (i + strip * 40) % 160;
-                const int qrs = t >= 48 && t < 52 ? 700 * (t - 47) / 4 : t >= 52 && t < 57 ? 700 - 190 * (t - 52) : 0;
-                const int wave = t >= 90 && t < 120 ? 90 * (t - 90) * (120 - t) / 225 : 0;
-                // Page y grows downwards: larger samples draw lower, so the waves are stored negated.
-                samples.push_back(static_cast<std::uint16_t>(1024 - qrs - wave));
-            }
-            // Baseline (sample 1024 = base 32 x 32) on the grid, the R waves reaching up into it.
-            b.trace(100, top + 850, 32, 1 << 29, samples);
-            b.text(100, top + 1400, format_string("Strip %d   Lead II   25 mm/s   10 mm/mV", strip + 1), kTextTiny);
-        }
-        pages[1] = b.bytes();
-    }
-    {
-        PageFileBuilder b;
-        frame(b, "Heart Rate Summary");
-        const char* rows[] = {"Hour      Min   Mean   Max   VE   SVE", "08:00      58     71   112    3     0",
-                              "09:00      61     76   118    0     2", "10:00      55     68    97    1     0",
-                              "11:00      60     74   121    7     1", "12:00      63     79   125    2     4"};
-        for (int r = 0; r < 6; ++r) {
-            b.text(300, 1200 + r * 200, rows[r], r ? kTextSmall : kTextMedium);
-            b.polyline({{250, 1240 + r * 200}, {5000, 1240 + r * 200}});
-        }
-        b.shape(8, 300, 2600, 1300, 2900);
-        pages[2] = b.bytes();
-    }
-    {
-        PageFileBuilder b;
-        frame(b, "Conclusion");
-        b.text(300, 1200, "Sinus rhythm throughout, mean rate 74 bpm.");
-        b.text(300, 1400, "Isolated ventricular ectopics (13), no pauses over 2.0 s.");
-        b.text(300, 1600, "No ST changes of note.");
-        pages[3] = b.bytes();
-    }
-    for (std::size_t n = 0; n < pages.size(); ++n)
-        if (!platform::atomic_write_file(staging + "PAGE." + std::to_string(n), pages[n])) return false;
-    return true;
+    DemoPatientDetails details;
+    details.name = name;
+    return write_demo_pages(staging, details);
 }
 
 bool make_demo_root(DemoSummary* summary, std::string* error) {
@@ -308,7 +255,23 @@ bool make_demo_root(DemoSummary* summary, std::string* error) {
         if (ok && is_formatted_type(s.type)) {
             ok = write_text(staging + "SUMMARY.TXT", description(p, s.type) + "\r\n");
             if (ok && s.confirmed) ok = write_text(staging + "CONFIRM.TXT", i % 2 ? "Dr. Quillon" : "Dr. Marrow");
-            if (ok) ok = write_demo_pages(staging, p.name);
+            const DemoPatientDetails details{.name = p.name,
+                                             .number = patient_number(i),
+                                             .birth_date = p.dob,
+                                             .sex = p.sex,
+                                             .age = p.age,
+                                             .physician = p.physician,
+                                             .hospital = p.hospital,
+                                             .recorded = recorded,
+                                             .variant = i};
+            if (ok && s.twelve_lead) {
+                PageFileBuilder label;
+                label.label("12-lead");
+                ok = platform::atomic_write_file(staging + "PAGE.0", label.bytes()) &&
+                     write_demo_twelve_lead(staging, details);
+            } else if (ok) {
+                ok = write_demo_pages(staging, details);
+            }
         }
         if (!ok) {
             *error = "cannot write the sample files in " + staging;

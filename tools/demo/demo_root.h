@@ -24,7 +24,7 @@ bool demo_root_exists();
 // `error` receives why it failed.
 bool make_demo_root(DemoSummary* summary, std::string* error);
 // Writes the demo report's page files (PAGE.0 to PAGE.3) into the folder `staging`; `name` is the
-// patient name on the pages.
+// patient name on the pages, the other details are the defaults of DemoPatientDetails.
 bool write_demo_pages(const std::string& staging, const std::string& name);
 
 }  // namespace tv::demo

@@ -6,6 +6,7 @@
 #include "framework/core/recording_draw_context.h"
 #include "platform/fs.h"
 #include "tolbex/reports/metafile_player.h"
+#include "tolbex/reports/tests/page_test_support.h"
 
 namespace {
 
@@ -49,9 +50,7 @@ TEST(MetafileHostile, FarPositionsStayInRange) {
 
 TEST(MetafileHostile, ExtremeExtentsAndFrameDoNotOverflow) {
     // A fuzzer's file: window and viewport extents and a frame whose products pass 64 bits.
-    std::string path = __FILE__;
-    path.resize(path.find_last_of('/') + 1);
-    const auto bytes = platform::read_whole_file(path + "data/metafile_extent_overflow.emf");
+    const auto bytes = platform::read_whole_file(tv::testing::test_data_path(__FILE__, "metafile_extent_overflow.emf"));
     ASSERT_TRUE(bytes);
     const auto emf = EmfFile::parse(*bytes);
     ASSERT_TRUE(emf);

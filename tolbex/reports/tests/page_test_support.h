@@ -1,6 +1,7 @@
 // Builders for page-file records in tests.
 #pragma once
 #include <cstdint>
+#include <filesystem>
 #include <initializer_list>
 #include <string>
 #include <utility>
@@ -10,6 +11,17 @@
 #include "tolbex/reports/page_items.h"
 
 namespace tv::testing {
+
+// A file under data/ beside the test source `source_file` (pass __FILE__). A compiler cache that
+// shortens paths leaves __FILE__ relative to the build folder, an ancestor of the folder the test
+// runs in: then the data folder is looked for from each ancestor.
+inline std::string test_data_path(const char* source_file, const char* name) {
+    namespace fs = std::filesystem;
+    const fs::path data = fs::path(source_file).parent_path() / "data";
+    fs::path base = data.is_absolute() ? fs::path("/") : fs::current_path();
+    while (!fs::is_directory(base / data) && base != base.parent_path()) base = base.parent_path();
+    return (base / data / name).string();
+}
 
 inline std::string words(std::initializer_list<std::int64_t> values) {
     std::string o;

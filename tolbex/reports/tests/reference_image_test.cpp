@@ -1,9 +1,10 @@
-// Pages of the demo report rendered as the page export renders them, compared with reference
-// pictures kept beside this file. A few pixels may differ where font rasterisation changes
+// Pages of the demo reports (the Holter pages and the 12-lead four-picture page) rendered as the
+// page export renders them, compared with reference pictures kept beside this file. A few pixels may differ where font rasterisation changes
 // between library versions; anything larger is a fault in the drawing.
 // TV_REGENERATE_REFERENCE_IMAGES=1 writes the references anew (review the pictures before
 // committing them).
 #include <cstdlib>
+#include <ostream>
 #include <string>
 
 #include <QFont>
@@ -16,6 +17,8 @@
 #include "testing/test_root.h"
 #include "tolbex/reports/page_export.h"
 #include "tolbex/reports/report_document.h"
+#include "tolbex/reports/tests/page_test_support.h"
+#include "tools/demo/demo_pages.h"
 #include "tools/demo/demo_root.h"
 
 namespace tv {
@@ -23,11 +26,15 @@ namespace {
 
 constexpr const char* kRegenerateVariable = "TV_REGENERATE_REFERENCE_IMAGES";
 
-std::string reference_path(int page_number) {
-    std::string here = __FILE__;
-    here.resize(here.find_last_of('/') + 1);
-    return here + "data/demo_page" + std::to_string(page_number) + ".png";
-}
+struct ReferencePage {
+    const char* picture;  // file name under data/
+    bool twelve_lead;     // the 12-lead report, else the Holter report
+    int page_count;       // pages the document holds
+    int page;             // 1-based page to render
+};
+void PrintTo(const ReferencePage& p, std::ostream* os) { *os << p.picture; }
+
+std::string reference_path(const char* picture) { return tv::testing::test_data_path(__FILE__, picture); }
 
 QImage to_qimage(const MonoImage& m) {
     QImage image(m.width, m.height, QImage::Format_Mono);
@@ -55,35 +62,50 @@ Comparison compare(const MonoImage& rendered, const QImage& reference) {
     return c;
 }
 
-class ReferenceImageTest : public ::testing::TestWithParam<int> {
+class ReferenceImageTest : public ::testing::TestWithParam<ReferencePage> {
 protected:
     void SetUp() override {
         report = root / "R.IMG";
         ASSERT_TRUE(create_folder_path(report));
         ASSERT_TRUE(platform::atomic_write_file(report + "/VERSION.TXT", "V8.006\r\n"));
         ASSERT_TRUE(platform::atomic_write_file(report + "/SUMMARY.TXT", "Alder, Mira\r\n"));
-        ASSERT_TRUE(demo::write_demo_pages(report + "/", "Alder, Mira"));
+        if (GetParam().twelve_lead) {
+            // The 12-lead header takes the name (line 3) and patient number (line 9) from here.
+            ASSERT_TRUE(platform::atomic_write_file(
+                report + "/PATIENT.TXT",
+                "PATIENT DETAILS\r\n2024-03-05 09:00\r\nAlder, Mira\r\n1956-03-14\r\n68\r\nFemale\r\n"
+                "J. Okonkwe\r\nDEMO0001005\r\nPN04000\r\nDr. Quillon\r\n--\r\nSt. Averin Hospital\r\n"
+                "2024-03-04 09:00\r\n"));
+            ASSERT_TRUE(platform::atomic_write_file(report + "/PAGE.0", ""));
+            ASSERT_TRUE(demo::write_demo_twelve_lead(report + "/", demo::DemoPatientDetails{}));
+        } else {
+            ASSERT_TRUE(demo::write_demo_pages(report + "/", "Alder, Mira"));
+        }
         ensure_render_application();
-        // The report's face is rarely installed; its stand-in is fixed so that the pictures do not
-        // depend on which other fonts a machine has.
+        // The report's and the metafiles' faces are rarely installed; their stand-ins are fixed so
+        // that the pictures do not depend on which other fonts a machine has.
         QFont::insertSubstitution(QStringLiteral("Times New Roman"), QStringLiteral("DejaVu Serif"));
+        QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("DejaVu Sans"));
     }
     platform::testing::TempRoot root;
     std::string report;
 };
 
 TEST_P(ReferenceImageTest, DemoPageMatchesItsReference) {
-    const int number = GetParam();
+    const ReferencePage& want = GetParam();
     ReportDocument doc;
     ASSERT_TRUE(doc.load(report, {}));
-    ASSERT_EQ(doc.page_count(), 3);
-    const CReportPage* page = doc.page(number - 1);
+    ASSERT_EQ(doc.page_count(), want.page_count);
+    const CReportPage* page = doc.page(want.page - 1);
     ASSERT_NE(page, nullptr);
+    if (want.twelve_lead) {
+        EXPECT_EQ(page->picture_count(), 4u);
+    }
     const MonoImage rendered = render_page_mono(*page, doc.fonts());
     ASSERT_EQ(rendered.width, kPageBitmapWidth);
     ASSERT_EQ(rendered.height, kPageBitmapHeight);
 
-    const std::string path = reference_path(number);
+    const std::string path = reference_path(want.picture);
     if (const char* v = std::getenv(kRegenerateVariable); v && std::string(v) == "1") {
         ASSERT_TRUE(to_qimage(rendered).save(QString::fromStdString(path), "PNG"));
         GTEST_SKIP() << "wrote " << path;
@@ -104,7 +126,17 @@ TEST_P(ReferenceImageTest, DemoPageMatchesItsReference) {
         << c.differing << " pixels differ of " << c.reference_black << " black (rendered " << c.rendered_black << ")";
 }
 
-INSTANTIATE_TEST_SUITE_P(DemoReport, ReferenceImageTest, ::testing::Values(1, 2, 3));
+// Holter: summary, event strips, conclusion. 12-lead: contents, rhythm strips, intervals, then the
+// four ST columns on one page.
+INSTANTIATE_TEST_SUITE_P(DemoReport, ReferenceImageTest,
+                         ::testing::Values(ReferencePage{"demo_page1.png", false, 3, 1},
+                                           ReferencePage{"demo_page2.png", false, 3, 2},
+                                           ReferencePage{"demo_page3.png", false, 3, 3},
+                                           ReferencePage{"demo_12lead_four_pictures.png", true, 4, 4}),
+                         [](const ::testing::TestParamInfo<ReferencePage>& info) {
+                             std::string name = info.param.picture;
+                             return name.substr(0, name.find('.'));
+                         });
 
 }  // namespace
 }  // namespace tv

@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 
+#include "common/files.h"
 #include "common/registry.h"
 #include "common/ui.h"
 #include "tolbex/archive/analysis_data.h"
@@ -19,7 +20,13 @@
 #include "tolbex/browser/browser_list_core.h"
 #include "tolbex/archive/patient_txt.h"
 #include "tolbex/archive/profile.h"
+#include "tolbex/archive/report_archive.h"
+#include "tolbex/reports/report_document.h"
+#include "tolbex/reports/report_page.h"
+#include "platform/fs.h"
 #include "testing/app_test_root.h"
+#include "testing/test_root.h"
+#include "tools/demo/demo_pages.h"
 
 namespace tv::demo {
 namespace {
@@ -89,6 +96,83 @@ TEST_F(DemoRootTest, SetsTheClinicCodeItsReportsAreNamedBy) {
         }
     }
     EXPECT_GE(named, 20);
+}
+
+// Every formatted report opens as a document: the Holter ones with their three pages, the 12-lead
+// one with its contents page, one page each for its strips and intervals and one four-picture
+// page, headed by the patient's name and number. Some are confirmed ('C' and CONFIRM.TXT), some not.
+TEST_F(DemoRootTest, FormattedReportsOpenWithTheirPages) {
+    std::string error;
+    ASSERT_TRUE(make_demo_root(nullptr, &error)) << error;
+    ArchiveConfigList config;
+    ASSERT_TRUE(config.load(device_dat_path()));
+    int holter = 0, twelve_lead = 0, confirmed = 0, unconfirmed = 0;
+    for (int g = 0; g < config.get_count(); ++g) {
+        ArchiveGroup group(find_group_index(config.get_path(g)));
+        for (std::int32_t a = 0; a < group.get_count(); ++a) {
+            const ReportArchive* archive = group.get_archive(a);
+            for (std::int32_t r = 0; r < archive->get_count(); ++r) {
+                const ReportRecord* record = archive->get_record(r);
+                if (!record || !is_formatted_type(record->get_type())) continue;
+                const std::string folder = record->get_folder_path();
+                EXPECT_EQ(record->is_confirmed(), fs::exists(folder + "/CONFIRM.TXT")) << folder;
+                (record->is_confirmed() ? confirmed : unconfirmed) += 1;
+                ReportDocument doc;
+                ASSERT_TRUE(doc.load(folder, {}, &error)) << folder << ": " << error;
+                PatientTxt patient;
+                ASSERT_TRUE(patient.read_folder(folder));
+                if (fs::exists(folder + "/emflist.dat")) {
+                    ++twelve_lead;
+                    ASSERT_EQ(doc.page_count(), 4) << folder;
+                    EXPECT_EQ(doc.page(0)->picture_count(), 0u);
+                    EXPECT_FALSE(doc.page(0)->is_picture_page());
+                    EXPECT_TRUE(doc.page(1)->is_picture_page());
+                    EXPECT_TRUE(doc.page(2)->is_picture_page());
+                    EXPECT_EQ(doc.page(3)->picture_count(), 4u);
+                    EXPECT_EQ(doc.patient_name(), patient.m_name);
+                    EXPECT_FALSE(doc.patient_number().empty());
+                    for (const auto& picture : doc.page(3)->picture_names())
+                        EXPECT_TRUE(fs::exists(picture)) << picture;
+                    EXPECT_TRUE(fs::exists(legend_file_name(doc.page(3)->picture_names()[0])));
+                } else {
+                    ++holter;
+                    EXPECT_EQ(doc.page_count(), 3) << folder;
+                }
+            }
+        }
+    }
+    EXPECT_GE(holter, 5);
+    EXPECT_EQ(twelve_lead, 1);
+    EXPECT_GE(confirmed, 1);
+    EXPECT_GE(unconfirmed, 1);
+}
+
+// The pages hold what a reader looks for: the summary's tables and trend, captions over the
+// strips, and ECG traces long enough to show several beats.
+TEST(DemoPages, SummaryAndStripsHoldTheirParts) {
+    platform::testing::TempRoot root;
+    const std::string folder = root / "R.IMG";
+    ASSERT_TRUE(create_folder_path(folder));
+    ASSERT_TRUE(platform::atomic_write_file(folder + "/VERSION.TXT", "V8.006\r\n"));
+    ASSERT_TRUE(write_demo_pages(folder + "/", DemoPatientDetails{}));
+    ReportDocument doc;
+    ASSERT_TRUE(doc.load(folder, {}));
+    ASSERT_EQ(doc.page_count(), 3);
+    auto texts = [&](int page) {
+        std::string all;
+        for (const auto& item : doc.page(page)->items())
+            if (auto t = item->text()) all += t->text + "\n";
+        return all;
+    };
+    const std::string summary = texts(0);
+    for (const char* part : {"Analysis summary", "Hourly heart rate", "Arrhythmia summary", "Heart rate, minimum",
+                             "Total beats", "Ventricular couplets", "Pauses over 2.0 s", "Alder, Mira", "09:00"})
+        EXPECT_NE(summary.find(part), std::string::npos) << part;
+    const std::string strips = texts(1);
+    EXPECT_NE(strips.find("Channel 1     Ventricular run"), std::string::npos);
+    int traces = 0;
+    for (const auto& item : doc.page(1)->items()) traces += item->kind() == PageRecordKind::Trace;
+    EXPECT_EQ(traces, 4);
 }
 
 TEST_F(DemoRootTest, ProgramMakesTheRootOnce) {
