@@ -14,7 +14,7 @@ protected:
         make_group(g, {{"STANDARD", "STANDARD"}});
         archive = g / "STANDARD";
         write_file(t / "in" / "good.TVZ", tvz_literal_entry("REPINFO.TXT", "Good\r\n510\r\n1196690709\r\n77\r\n") +
-                                               tvz_literal_entry("DATA.BIN", "payload"));
+                                              tvz_literal_entry("DATA.BIN", "payload"));
     }
     fs::path g, archive;
 };
@@ -32,12 +32,12 @@ TEST_F(MailCliTest, MailWithoutWindowsIsRefusedNotReportedAsSuccess) {
 }
 
 TEST_F(MailCliTest, MembersNamingOtherPlacesAreRefused) {
-    for (const std::string& name : {std::string("../EVIL.TXT"), std::string("..\\EVIL.TXT"), std::string(".."),
-                                    std::string("/tmp/EVIL.TXT")}) {
+    for (const std::string& name :
+         {std::string("../EVIL.TXT"), std::string("..\\EVIL.TXT"), std::string(".."), std::string("/tmp/EVIL.TXT")}) {
         SCOPED_TRACE(name);
         const fs::path file = t / "in" / "hostile.TVZ";
-        write_file(file, tvz_literal_entry("REPINFO.TXT", "Bad\r\n510\r\n1\r\n1\r\n") +
-                             tvz_literal_entry(name, "evil"));
+        write_file(file,
+                   tvz_literal_entry("REPINFO.TXT", "Bad\r\n510\r\n1\r\n1\r\n") + tvz_literal_entry(name, "evil"));
         auto r = run({"/store", file.string(), g.string(), "STANDARD"});
         EXPECT_EQ(r.code, 8) << r.err;
         EXPECT_TRUE(fs::is_empty(archive));

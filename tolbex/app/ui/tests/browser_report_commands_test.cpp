@@ -48,15 +48,15 @@ protected:
         UiRootTest::SetUp();
         ASSERT_TRUE(set_default_clinic_code("ab12"));
         group = fs::path(root.path()) / "GROUP";
-        const std::string path = testing_root::make_test_group(
-            group, {{"STANDARD",
-                     "STANDARD",
-                     {{"R1.IMG", "Ann Alder"},
-                      {"R2.IMG", "Ben Brook"},
-                      {"R3.IMG", "Cat Crane"},
-                      {"R4.IMG", "Dan Dale"},
-                      {"F1.FUL", "Eve Full"}}},
-                    {"ARCH2", "Second", {{"S1.FUL", "Sam Second"}}}});
+        const std::string path =
+            testing_root::make_test_group(group, {{"STANDARD",
+                                                   "STANDARD",
+                                                   {{"R1.IMG", "Ann Alder"},
+                                                    {"R2.IMG", "Ben Brook"},
+                                                    {"R3.IMG", "Cat Crane"},
+                                                    {"R4.IMG", "Dan Dale"},
+                                                    {"F1.FUL", "Eve Full"}}},
+                                                  {"ARCH2", "Second", {{"S1.FUL", "Sam Second"}}}});
         for (const char* name : {"R1.IMG", "R2.IMG", "R3.IMG", "R4.IMG"}) {
             const fs::path folder = group / "STANDARD" / name;
             testing_root::write_file(folder / "SUMMARY.TXT", "x\r\n");
@@ -129,7 +129,8 @@ protected:
     Texts audit_messages(const std::string& archive) const {
         Texts out;
         for (const auto& r :
-             read_audit_log_file(AuditLog::make_file_name((group / archive).string(), platform::system().now())).records)
+             read_audit_log_file(AuditLog::make_file_name((group / archive).string(), platform::system().now()))
+                 .records)
             out.push_back(r.message);
         return out;
     }
@@ -212,8 +213,8 @@ TEST_F(BrowserReportCommandsTest, CompareTilesThreeReportsSideBySide) {
     settle();
     EXPECT_TRUE(scripted.shown.empty()) << ::testing::PrintToString(shown_captions());
     EXPECT_TRUE(is_compare_mode());
-    EXPECT_EQ(report_titles(), (std::set<std::string>{"Ann Alder (STANDARD)", "Ben Brook (STANDARD)",
-                                                      "Cat Crane (STANDARD)"}));
+    EXPECT_EQ(report_titles(),
+              (std::set<std::string>{"Ann Alder (STANDARD)", "Ben Brook (STANDARD)", "Cat Crane (STANDARD)"}));
     EXPECT_TRUE(browser->frame()->isMinimized());
 
     // Side by side: one row across the whole client area, in three equal columns.
@@ -279,10 +280,10 @@ TEST_F(BrowserReportCommandsTest, PrintReportsPrintsEachFormattedReportAndStopsA
     EXPECT_TRUE(scripted.shown.empty()) << ::testing::PrintToString(shown_captions());
     const fs::path pdf = fs::path(root.path()) / "PDF";
     for (const char* patient : {"Ann Alder", "Ben Brook"})
-        EXPECT_EQ(uitest::read_file((pdf / (std::string(patient) + ".pdf")).string()).rfind("%PDF", 0), 0u)
-            << patient;
+        EXPECT_EQ(uitest::read_file((pdf / (std::string(patient) + ".pdf")).string()).rfind("%PDF", 0), 0u) << patient;
     const Texts log = audit_messages("STANDARD");
-    EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& m) { return m.rfind("Print report", 0) == 0; }),
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [](const std::string& m) { return m.rfind("Print report", 0) == 0; }),
               2);
 
     // A failed print ends the command.

@@ -59,7 +59,7 @@ struct Received {
     std::function<std::string(const fs::path& work)> make;  // writes the file, gives its path
     std::string description;
     ReportType type;
-    std::string size;  // empty: the size of the received file
+    std::string size;    // empty: the size of the received file
     const char* member;  // a file the stored report must hold
 };
 

@@ -36,8 +36,7 @@ struct Box {
 };
 
 std::ostream& operator<<(std::ostream& os, const Box& b) {
-    return os << '"' << b.text << "\" / \"" << b.caption << "\" icon " << int(b.icon) << " buttons "
-              << int(b.buttons);
+    return os << '"' << b.text << "\" / \"" << b.caption << "\" icon " << int(b.icon) << " buttons " << int(b.buttons);
 }
 
 class GroupCommandsTest : public uitest::UiRootTest {
@@ -104,7 +103,7 @@ constexpr const char* kEcgQuestion =
 TEST_F(GroupCommandsTest, WhereIsAndTwelveLeadAreOfferedForTheirSelections) {
     const fs::path g = fs::path(root.path()) / "G";
     ASSERT_NE(open(make_test_group(g, {{"STANDARD", "STANDARD", {{"A1.FUL", "Full one"}, {"X1.O12", "Twelve one"}}},
-                                        {"ARCH2", "Second", {{"X2.O12", "Twelve two"}, {"y.o12", "Lower"}}}})),
+                                       {"ARCH2", "Second", {{"X2.O12", "Twelve two"}, {"y.o12", "Lower"}}}})),
               nullptr);
     struct Case {
         std::vector<std::string> selected;
@@ -192,12 +191,13 @@ TEST_F(GroupCommandsTest, DeleteGroupRefusesAsksAndDeletes) {
         "systems that reference this archive group will be unable to find it in the future.\n\n Are you sure that "
         "you want to delete this archive group?\n";
     const Box question{kQuestion, "Confirm Deletion of Archive Group", MsgIcon::Warning, MsgButtons::OkCancel};
-    const Box deleted{"The current archive group has been successfully deleted.\nThe deleted folder's window will "
-                      "now be closed.",
-                      "Archive Group Deleted Successfully", MsgIcon::None, MsgButtons::Ok};
+    const Box deleted{
+        "The current archive group has been successfully deleted.\nThe deleted folder's window will "
+        "now be closed.",
+        "Archive Group Deleted Successfully", MsgIcon::None, MsgButtons::Ok};
     struct Case {
         std::string what;
-        std::function<void(const fs::path& group)> before_open, after_open;
+        std::function<void(const fs::path&group)> before_open, after_open;
         std::deque<MsgResult> answers;
         std::function<std::vector<Box>(const fs::path& group)> boxes;
         bool gone;
@@ -217,7 +217,9 @@ TEST_F(GroupCommandsTest, DeleteGroupRefusesAsksAndDeletes) {
          },
          false},
         {"group with a report",
-         [&](const fs::path& g) { make_test_group(g, {{"STANDARD", "STANDARD", {}}, {"ARCH2", "Second", {{"B1.FUL", "b"}}}}); },
+         [&](const fs::path& g) {
+             make_test_group(g, {{"STANDARD", "STANDARD", {}}, {"ARCH2", "Second", {{"B1.FUL", "b"}}}});
+         },
          {},
          {MsgResult::Ok},
          [&](const fs::path&) {
@@ -228,8 +230,19 @@ TEST_F(GroupCommandsTest, DeleteGroupRefusesAsksAndDeletes) {
                   kRefusedCaption, MsgIcon::Error, MsgButtons::Ok}};
          },
          false},
-        {"cancelled", empty, {}, {MsgResult::Cancel}, [&](const fs::path&) { return std::vector<Box>{question}; }, false},
-        {"deleted", empty, {}, {MsgResult::Ok}, [&](const fs::path&) { return std::vector<Box>{question, deleted}; },
+        {"cancelled",
+         empty,
+         {},
+         {MsgResult::Cancel},
+         [&](const fs::path&) { return std::vector<Box>{question}; },
+         false},
+        {"deleted",
+         empty,
+         {},
+         {MsgResult::Ok},
+         [&](const fs::path&) {
+             return std::vector<Box>{question, deleted};
+         },
          true},
         {"ARCHDIR.DAT cannot be deleted",
          empty,
@@ -239,8 +252,9 @@ TEST_F(GroupCommandsTest, DeleteGroupRefusesAsksAndDeletes) {
          },
          {MsgResult::Ok},
          [&](const fs::path& g) {
-             return std::vector<Box>{question, {"Couldn't delete archive group file: " + (g / "ARCHDIR.DAT").string(),
-                                                "File Error", MsgIcon::Error, MsgButtons::Ok}};
+             return std::vector<Box>{question,
+                                     {"Couldn't delete archive group file: " + (g / "ARCHDIR.DAT").string(),
+                                      "File Error", MsgIcon::Error, MsgButtons::Ok}};
          },
          false},
     };
@@ -355,10 +369,10 @@ TEST_F(GroupCommandsTest, TheStandardGroupStaysConfigured) {
     EXPECT_FALSE(enabled(cmd::AddToConfiguration));
     EXPECT_FALSE(enabled(cmd::RemoveFromConfiguration));
     ASSERT_TRUE(frame->execute(cmd::RemoveFromConfiguration));  // by hand: refused
-    EXPECT_EQ(shown(), (std::vector<Box>{{"You cannot remove the standard archive group \"C:\\ANALYSER\\ARCHIVE\"\nfrom "
-                                          "the Archive Configuration File (DEVICE.DAT)",
-                                          "Cannot Remove Archive From Configuration File", MsgIcon::Error,
-                                          MsgButtons::Ok}}));
+    EXPECT_EQ(shown(),
+              (std::vector<Box>{{"You cannot remove the standard archive group \"C:\\ANALYSER\\ARCHIVE\"\nfrom "
+                                 "the Archive Configuration File (DEVICE.DAT)",
+                                 "Cannot Remove Archive From Configuration File", MsgIcon::Error, MsgButtons::Ok}}));
     EXPECT_EQ(read_all(device_dat), listed);
 }
 
