@@ -245,8 +245,16 @@ void CBrowserListView::register_commands() {
     on_update_command(LongCatalogue, [](fw::CommandUi& u) { u.set_text("&Long Catalogue..."); });
     on_command(PrintDirect, [this] { print_catalogue(false, false); });
     register_group_commands();
+    on_command(fw::cmd::FilePrintPreview, [this] {
+        // While the preview is up, closing the main window only leaves the preview.
+        preview_catalogue([](std::function<void()> close) {
+            const bool shown = static_cast<bool>(close);
+            if (auto* host = dynamic_cast<ReportWindowHost*>(main_frame()))
+                host->set_preview_mode(shown, std::move(close));
+        });
+    });
     // Signing and passing reports on are not available in this window yet.
-    for (fw::CommandId id : {SendMail, Export, ExternalProgram, CreateLetter, fw::cmd::FilePrintPreview})
+    for (fw::CommandId id : {SendMail, Export, ExternalProgram, CreateLetter})
         on_update_command(id, [](fw::CommandUi& u) { u.enable(false); });
     on_update_command(Sign, [](fw::CommandUi& u) {
         const CTolbexApp* app = CTolbexApp::current();
@@ -528,6 +536,19 @@ fw::PrintResult CBrowserListView::print_catalogue(bool short_catalogue, bool sho
     if (outcome.result == fw::PrintResult::Failed)
         error_box(outcome.error.empty() ? std::string(fw::kPrintFailedToStart) : outcome.error);
     return outcome.result;
+}
+
+int CBrowserListView::preview_catalogue(std::function<void(std::function<void()> close)> shown) {
+    BrowserListCore& core = doc_.core();
+    BrowserCatalogueRows rows(list_, core);
+    CataloguePrinter printer(rows, core.get_title(), short_catalogue_);
+    fw::PrintJobOptions options;
+    options.document_name = core.get_title();
+    options.parent = this;
+    options.preview_shown = std::move(shown);
+    std::optional<fw::ScopedPrintOrientation> landscape;
+    if (short_catalogue_) landscape.emplace(fw::PageOrientation::Landscape);
+    return fw::run_print_preview(printer, options);
 }
 
 void CBrowserListView::on_delete() {

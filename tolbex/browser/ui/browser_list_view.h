@@ -119,6 +119,9 @@ public:
     // orientation put back afterwards) or long (a block each). Without the dialog it goes
     // straight to the default printer.
     fw::PrintResult print_catalogue(bool short_catalogue, bool show_dialog);
+    // Shows the catalogue of the kind printed last in the print preview until it is closed;
+    // `shown` is told as the preview's options say. Returns the pages drawn.
+    int preview_catalogue(std::function<void(std::function<void()> close)> shown);
     // The kind of catalogue printed last.
     bool short_catalogue() const { return short_catalogue_; }
 

@@ -1,6 +1,7 @@
 // Printing from the windows, offscreen: the catalogue of an archive browser and a report window
 // printed through the print loop into PDF files (the print dialog answered by a hook), print
 // preview, and the orientation the short catalogue leaves behind.
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPrinter>
@@ -151,6 +152,35 @@ TEST_F(CataloguePrintTest, LongCataloguePrintsABlockPerReportOverSeveralPages) {
     copies = 2;
     ASSERT_TRUE(frame->execute(gui::browser_cmd::LongCatalogue));
     EXPECT_EQ(pdf_page_count(pdf_bytes()), 2 * pages);
+}
+
+TEST_F(CataloguePrintTest, PreviewShowsTheCatalogueOfTheKindPrintedLast) {
+    const auto close_soon = [] {
+        QTimer::singleShot(50, [] {
+            if (QWidget* preview = QApplication::activeModalWidget()) preview->close();
+        });
+    };
+    // Live from the menu, and it leaves the main window usable again.
+    close_soon();
+    ASSERT_TRUE(frame->execute(fw::cmd::FilePrintPreview));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(dialogs, 0);
+
+    std::function<void()> closer;
+    const auto shown = [&](std::function<void()> close) { closer = std::move(close); };
+    QTimer::singleShot(50, [&] {
+        if (closer) closer();
+    });
+    const int long_pages = frame->list_view()->preview_catalogue(shown);
+    EXPECT_GT(long_pages, 1);
+    EXPECT_FALSE(closer);
+
+    ASSERT_TRUE(frame->execute(gui::browser_cmd::ShortCatalogue));
+    QTimer::singleShot(50, [&] {
+        if (closer) closer();
+    });
+    EXPECT_EQ(frame->list_view()->preview_catalogue(shown), 1);
+    EXPECT_EQ(fw::print_setup().orientation, fw::PageOrientation::Portrait);
 }
 
 TEST_F(CataloguePrintTest, CancelledDialogOrEmptyListPrintsNothing) {
