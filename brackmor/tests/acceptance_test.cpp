@@ -17,7 +17,7 @@ protected:
               "BAD.PRT|Bad|05/03/07 14:30:00|300|Full|"});
         original_ = read("arch1/ARCHINFO.DAT");
     }
-    std::string log_at_base() const { return std::regex_replace(log(), std::regex(base()), "<base>"); }
+    std::string log_at_base() const { return replace_all(log(), base(), "<base>"); }
     std::string original_;
 };
 

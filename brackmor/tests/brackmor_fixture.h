@@ -7,7 +7,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -44,6 +43,12 @@ inline std::vector<std::string> required_files(const std::string& suffix) {
 }
 
 class BrackmorTest : public ::testing::Test {
+public:
+    static std::string upper(std::string s) {
+        for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return s;
+    }
+
 protected:
     // The group folder is root/g; the program runs in root (where its log goes).
     std::string base() const { return root_.path() + "/g"; }
@@ -76,25 +81,47 @@ protected:
         fs::create_directories(fs::path(at(rel)).parent_path());
         std::ofstream(at(rel), std::ios::binary) << text;
     }
-    static std::string upper(std::string s) {
-        for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        return s;
-    }
     // A file's text with CR LF shown as '|'; "(none)" when missing.
     std::string read(const std::string& path) const {
         std::ifstream in(path.front() == '/' ? path : at(path), std::ios::binary);
         if (!in) return "(none)";
         std::ostringstream ss;
         ss << in.rdbuf();
-        return std::regex_replace(ss.str(), std::regex("\r\n"), "|");
+        return replace_all(ss.str(), "\r\n", "|");
     }
     std::string log(const std::string& name = "BRACKMOR.LOG") const { return mask(read(root_.path() + "/" + name)); }
     bool exists(const std::string& rel) const { return fs::exists(fs::symlink_status(at(rel))); }
 
     // Dates and the build stamp masked.
     static std::string mask(const std::string& text) {
-        std::string t = std::regex_replace(text, std::regex("\\d\\d/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d"), "<date>");
-        return std::regex_replace(t, std::regex("compiled on .{11} at \\d\\d:\\d\\d:\\d\\d"), "compiled on <build>");
+        auto date_at = [&](std::size_t p) {
+            static const char shape[] = "##/##/## ##:##:##";
+            for (std::size_t i = 0; shape[i]; ++i)
+                if (p + i >= text.size() || (shape[i] == '#' ? !std::isdigit(static_cast<unsigned char>(text[p + i]))
+                                                             : text[p + i] != shape[i]))
+                    return false;
+            return true;
+        };
+        std::string out;
+        for (std::size_t p = 0; p < text.size();) {
+            if (date_at(p)) {
+                out += "<date>";
+                p += 17;
+            } else if (text.compare(p, 12, "compiled on ") == 0) {
+                out += "compiled on <build>";
+                p += 12 + 23;
+            } else {
+                out += text[p++];
+            }
+        }
+        return out;
+    }
+    static std::string replace_all(const std::string& text, const std::string& from, const std::string& to) {
+        std::string out;
+        std::size_t p = 0;
+        for (std::size_t q; (q = text.find(from, p)) != std::string::npos; p = q + from.size())
+            out.append(text, p, q - p).append(to);
+        return out.append(text, p);
     }
 
     // Runs BRACKMOR with `args` (the group folder is not added), `input` on standard input.
