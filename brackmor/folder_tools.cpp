@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -66,17 +68,59 @@ bool is_real_folder(const std::string& path) {
 }
 
 FolderNames::FolderNames(const std::string& folder) : folder_(folder) {
-    UniqueDir dir(::opendir(folder.c_str()));
-    if (!dir) return;
-    while (const dirent* e = ::readdir(dir.get())) {
-        const std::string_view name(e->d_name);
-        if (name == "." || name == "..") continue;
-        bool is_folder = e->d_type == DT_DIR;
-        if (e->d_type == DT_UNKNOWN) is_folder = is_real_folder(folder + "/" + e->d_name);
-        entries_.emplace_back(to_upper_copy(std::string(name)), Entry{std::string(name), is_folder});
+    fd_.reset(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    read_entries();
+}
+
+FolderNames::FolderNames(const FolderNames& parent, const std::string& child) : folder_(parent.folder_ + "/" + child) {
+    // Relative to the open parent and never through a link: one lookup, and no way out of it.
+    if (parent.fd_) fd_.reset(::openat(parent.fd_.get(), child.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    read_entries();
+    fd_.reset();  // thousands of these may be held at once
+}
+
+std::unordered_map<std::string, FolderNames> FolderNames::read_subfolders() const {
+    const std::vector<std::string> names = subfolders();
+    std::vector<std::optional<FolderNames>> read(names.size());
+    // Listing a folder is mostly waiting for the system, so an archive's report folders are
+    // listed side by side; what is done with the lists stays in order.
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t i; (i = next++) < names.size();) read[i].emplace(*this, names[i]);
+    };
+    const std::size_t threads = std::min<std::size_t>(names.size() / 64, 8);
+    std::vector<std::thread> pool;
+    for (std::size_t t = 0; t < threads; ++t) pool.emplace_back(work);
+    work();
+    for (auto& t : pool) t.join();
+    std::unordered_map<std::string, FolderNames> out;
+    out.reserve(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) out.emplace(names[i], std::move(*read[i]));
+    return out;
+}
+
+void FolderNames::read_entries() {
+    if (!fd_) return;
+    alignas(8) char buffer[16384];
+    for (;;) {
+        const ssize_t got = ::getdents64(fd_.get(), buffer, sizeof buffer);
+        if (got <= 0) break;
+        for (ssize_t pos = 0; pos < got;) {
+            const auto* e = reinterpret_cast<const dirent64*>(buffer + pos);
+            pos += e->d_reclen;
+            const std::string_view name(e->d_name);
+            if (name == "." || name == "..") continue;
+            bool is_folder = e->d_type == DT_DIR;
+            if (e->d_type == DT_UNKNOWN) {
+                struct stat st;
+                is_folder = ::fstatat(fd_.get(), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+            }
+            entries_.emplace_back(to_upper_copy(std::string(name)), Entry{std::string(name), is_folder});
+        }
     }
-    std::sort(entries_.begin(), entries_.end(),
-              [](const auto& a, const auto& b) { return a.first != b.first ? a.first < b.first : a.second.name < b.second.name; });
+    std::sort(entries_.begin(), entries_.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : a.second.name < b.second.name;
+    });
 }
 
 const FolderNames::Entry* FolderNames::lookup(std::string_view name, bool folders_only) const {

@@ -7,7 +7,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
+
+#include "platform/handles.h"
 
 namespace tv::brackmor {
 
@@ -26,6 +29,8 @@ std::optional<std::string> find_entry(const std::string& folder, std::string_vie
 class FolderNames {
 public:
     explicit FolderNames(const std::string& folder);
+    // A sub-folder of an open folder (never through a link); no names when it is not a folder.
+    FolderNames(const FolderNames& parent, const std::string& child);
     const std::string& folder() const { return folder_; }
     // The on-disk name of `name` in any case, the exact spelling first, else the smallest.
     std::optional<std::string> find(std::string_view name) const;
@@ -35,6 +40,8 @@ public:
     bool has_file_with_extension(std::string_view extension) const;
     // The real sub-folders not beginning with '.', in upper-cased name order.
     std::vector<std::string> subfolders() const;
+    // The names of every such sub-folder, by its name on disk.
+    std::unordered_map<std::string, FolderNames> read_subfolders() const;
 
 private:
     struct Entry {
@@ -42,8 +49,10 @@ private:
         bool folder;
     };
     const Entry* lookup(std::string_view name, bool folders_only) const;
+    void read_entries();
 
     std::string folder_;
+    platform::UniqueFd fd_;
     std::vector<std::pair<std::string, Entry>> entries_;  // by upper-cased name, then name
 };
 // True for a folder that is not a symbolic link.

@@ -159,6 +159,7 @@ void ReportSet::read_index() {
         return;
     }
     const FolderNames reports(folder_);
+    listings_ = reports.read_subfolders();
     std::size_t pos = 0;
     auto next = [&]() -> std::string { return pos < lines->size() ? (*lines)[pos++] : std::string(); };
     bool report = true;
@@ -233,7 +234,12 @@ void ReportSet::check_against_folder(ReportEntry& e, const FolderNames& reports)
         return invalid(Reason::BadSuffix);
     }
     const auto found = reports.find_folder(e.name);
-    if (!found || !all_files_exist(FolderNames(reports.folder() + "/" + *found), e.type->required_files)) {
+    const auto known = found ? listings_.find(*found) : listings_.end();
+    std::optional<FolderNames> unlisted;
+    if (known == listings_.end()) unlisted.emplace(reports, found ? *found : std::string());
+    const FolderNames& files = unlisted ? *unlisted : known->second;
+    e.confirmed = found && files.find(kConfirmFileName).has_value();
+    if (!found || !all_files_exist(files, e.type->required_files)) {
         const std::string path = folder_ + "/" + (found ? *found : e.name);
         reporter_.event(path + " is invalid because of missing files.", "REPORTINVALIDFILESMISSING:" + path);
         invalid(Reason::FilesMissing);
@@ -282,14 +288,12 @@ bool ReportSet::write(bool generations) {
     if (!readable_) return false;
     std::optional<std::string> content;
     if (!records_.empty()) {
-        const FolderNames reports(folder_);
         content.emplace();
         content->reserve(records_.size() * 96);
         for (const ReportEntry& e : records_) {
-            const auto found = reports.find_folder(e.name);
-            const bool confirmed = found && FolderNames(folder_ + "/" + *found).find(kConfirmFileName).has_value();
-            *content += e.name + "\r\n" + e.description + "\r\n" + e.date + "\r\n" + std::to_string(e.size) +
-                        (confirmed ? "C\r\n" : "\r\n") + e.type_name + "\r\n";
+            content->append(e.name).append("\r\n").append(e.description).append("\r\n").append(e.date);
+            content->append("\r\n").append(std::to_string(e.size)).append(e.confirmed ? "C\r\n" : "\r\n");
+            content->append(e.type_name).append("\r\n");
         }
     }
     if (replace_with_generations(folder_, kArchiveIndexName, content, generations)) return true;

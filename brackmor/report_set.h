@@ -10,15 +10,16 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "brackmor/folder_tools.h"
 #include "tolbex/archive/report_types.h"
 
 namespace tv::brackmor {
 
 class Reporter;
-class FolderNames;
 
 inline constexpr const char* kBlankDescription = "<Blank Name>";
 
@@ -53,6 +54,7 @@ struct ReportEntry {
     const KnownType* type = nullptr;  // null: invalid
     std::string type_name;            // written back
     Reason reason = Reason::None;
+    bool confirmed = false;  // the folder holds CONFIRM.TXT (known once checked)
 };
 
 // The patient name of a report folder for its description: PATIENT.TXT's third line, else the
@@ -94,6 +96,7 @@ private:
     Reporter& reporter_;
     std::vector<ReportEntry> records_;
     std::unordered_set<std::string> listed_;
+    std::unordered_map<std::string, FolderNames> listings_;  // the report folders' names, read once
     bool readable_ = true;
     int recovered_ = 0, removed_ = 0, deleted_ = 0;
 };

@@ -93,6 +93,7 @@ bool Reporter::open_log(const std::string& folder) {
 }
 
 bool Reporter::close_log() {
+    std::fflush(console_);
     if (!log_) return !log_failed_;
     const bool closed = platform::close_file(log_);
     return closed && !log_failed_;
@@ -100,7 +101,6 @@ bool Reporter::close_log() {
 
 void Reporter::console(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), console_);
-    std::fflush(console_);
 }
 
 // The log is a text file of this system's kind: CR LF line ends.
@@ -135,6 +135,7 @@ void Reporter::event(std::string_view sentence, std::string_view tag_text) {
 
 bool Reporter::ask(std::string_view prompt) {
     console(prompt);
+    std::fflush(console_);
     return read_yes(input_fd_);
 }
 
