@@ -79,8 +79,8 @@ void ArchiveSet::filter() {
     for (Entry& e : entries_) {
         const std::string path = folder_path(e.folder);
         const bool has_index = !path.empty() && platform::find_name_ci(path, kArchiveIndexName).has_value();
-        const bool stays = has_index || e.folder == kStandardArchiveName || options_.add_empty ||
-                           (!options_.remove_empty && !e.added);
+        const bool stays =
+            has_index || e.folder == kStandardArchiveName || options_.add_empty || (!options_.remove_empty && !e.added);
         if (stays) {
             if (e.added) reporter_.event("Added archive " + e.folder, "ADDEDARCHIVE:" + e.folder);
             staying.push_back(std::move(e));
@@ -126,7 +126,8 @@ bool ArchiveSet::write() {
     for (const Entry& e : entries_) text += e.folder + "\r\n" + e.label + "\r\n";
     if (replace_with_generations(base_, kGroupIndexName, text, true)) return true;
     const std::string path = base_ + "/" + kGroupIndexName;
-    reporter_.event("Unable to write the index file " + path + " - the previous one is kept.", "CANTWRITEINDEX:" + path);
+    reporter_.event("Unable to write the index file " + path + " - the previous one is kept.",
+                    "CANTWRITEINDEX:" + path);
     return false;
 }
 

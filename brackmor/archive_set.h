@@ -12,13 +12,13 @@ namespace tv::brackmor {
 class Reporter;
 
 struct RunOptions {
-    bool delete_reports = false;       // /DR
-    bool delete_archives = false;      // /DA
-    bool remove_empty = false;         // /RE (and /DA)
-    bool add_empty = false;            // /AE
-    bool tagged_log = false;           // /EL
-    bool rename_reports = false;       // /RN
-    bool warnings = true;              // cleared by /NW
+    bool delete_reports = false;   // /DR
+    bool delete_archives = false;  // /DA
+    bool remove_empty = false;     // /RE (and /DA)
+    bool add_empty = false;        // /AE
+    bool tagged_log = false;       // /EL
+    bool rename_reports = false;   // /RN
+    bool warnings = true;          // cleared by /NW
 };
 
 struct RunCounts {

@@ -74,7 +74,8 @@ FolderNames::FolderNames(const std::string& folder) : folder_(folder) {
 
 FolderNames::FolderNames(const FolderNames& parent, const std::string& child) : folder_(parent.folder_ + "/" + child) {
     // Relative to the open parent and never through a link: one lookup, and no way out of it.
-    if (parent.fd_) fd_.reset(::openat(parent.fd_.get(), child.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (parent.fd_)
+        fd_.reset(::openat(parent.fd_.get(), child.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     read_entries();
     fd_.reset();  // thousands of these may be held at once
 }
@@ -151,7 +152,8 @@ std::optional<std::string> FolderNames::find_folder(std::string_view name) const
 bool FolderNames::has_file_with_extension(std::string_view extension) const {
     const std::string ext = to_upper_copy(std::string(extension));
     for (const auto& [upper, entry] : entries_)
-        if (!entry.folder && upper.size() > ext.size() && upper.compare(upper.size() - ext.size(), ext.size(), ext) == 0)
+        if (!entry.folder && upper.size() > ext.size() &&
+            upper.compare(upper.size() - ext.size(), ext.size(), ext) == 0)
             return true;
     return false;
 }

@@ -70,10 +70,11 @@ void write_summary(Reporter& r, const RunCounts& c, bool tagged) {
                               counter_line("#Reports  deleted: ", c.reports_deleted) + "\n";
     r.console("\n...Validation complete.\n\n" + block);
     if (tagged) {
-        r.log(format_string("\n#ARCHIVESADDED:%d\n#ARCHIVESREMOVED:%d\n#ARCHIVESDELETED:%d\n\n#REPORTSADDED:%d\n"
-                            "#REPORTSREMOVED:%d\n#REPORTSDELETED:%d\n\n",
-                            c.archives_added, c.archives_removed, c.archives_deleted, c.reports_added,
-                            c.reports_removed, c.reports_deleted));
+        r.log(
+            format_string("\n#ARCHIVESADDED:%d\n#ARCHIVESREMOVED:%d\n#ARCHIVESDELETED:%d\n\n#REPORTSADDED:%d\n"
+                          "#REPORTSREMOVED:%d\n#REPORTSDELETED:%d\n\n",
+                          c.archives_added, c.archives_removed, c.archives_deleted, c.reports_added, c.reports_removed,
+                          c.reports_deleted));
     } else {
         r.log("\n" + block);
     }
@@ -124,7 +125,8 @@ int run_program(const std::vector<std::string>& args, const std::string& build_d
         }
     }
 
-    if (!reporter.open_log(log_folder)) reporter.console("\nUnable to create BRACKMOR.LOG - the results go to the console only.\n");
+    if (!reporter.open_log(log_folder))
+        reporter.console("\nUnable to create BRACKMOR.LOG - the results go to the console only.\n");
     reporter.console("\nValidating archives...\n\n");
     if (!options.tagged_log)
         reporter.log(std::string("BRACKMOR V") + kVersion + ": Archive validation results, dated: " + now_text() +
@@ -148,8 +150,9 @@ int run_program(const std::vector<std::string>& args, const std::string& build_d
     }
     write_summary(reporter, archives.counts(), options.tagged_log);
     reporter.close_log();
-    reporter.console("\nA synopsis of the results has been written to the file BRACKMOR.LOG\n"
-                     "The previous BRACKMOR.LOG (if any) has been saved as BRACKMOR.SAV\n\n");
+    reporter.console(
+        "\nA synopsis of the results has been written to the file BRACKMOR.LOG\n"
+        "The previous BRACKMOR.LOG (if any) has been saved as BRACKMOR.SAV\n\n");
     return ok ? kExitDone : kExitIndexFailed;
 }
 

@@ -45,10 +45,15 @@ bool matches_pattern(std::string_view text, std::string_view pattern) {
         const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
         const bool digit = c >= '0' && c <= '9';
         switch (pattern[i]) {
-            case 'X': if (!letter) return false; break;
-            case '#': if (!digit) return false; break;
+            case 'X':
+                if (!letter) return false;
+                break;
+            case '#':
+                if (!digit) return false;
+                break;
             case '?': break;
-            default: if (c != pattern[i]) return false;
+            default:
+                if (c != pattern[i]) return false;
         }
     }
     return true;
@@ -125,7 +130,9 @@ std::string report_name(const std::string& folder, bool fallback) {
             int skip;
             std::size_t label;
         };
-        static constexpr TimiFile kTimiFiles[] = {{"DATA.TIMI", 1, 15}, {"TIMI_SUMMARY.TXT", 2, 15}, {"TIMI_ARRH.TXT", 2, 14}};
+        static constexpr TimiFile kTimiFiles[] = {{"DATA.TIMI", 1, 15},
+                                                  {"TIMI_SUMMARY.TXT", 2, 15},
+                                                  {"TIMI_ARRH.TXT", 2, 14}};
         for (const TimiFile& f : kTimiFiles) {
             const std::string path = find_report_file(folder, f.name);
             if (path.empty()) continue;

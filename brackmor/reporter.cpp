@@ -53,7 +53,7 @@ public:
 private:
     int fd_;
     bool active_ = false;
-    struct sigaction old_[std::size(kEndSignals)] {};
+    struct sigaction old_[std::size(kEndSignals)]{};
 };
 
 // One byte, retried when interrupted; false at the end of input or on an error.
@@ -79,8 +79,7 @@ bool read_yes(int fd) {
     // gets the next line.
     if (!read_byte(fd, c)) return false;
     const char first = c;
-    while (c != '\n' && read_byte(fd, c)) {
-    }
+    while (c != '\n' && read_byte(fd, c)) {}
     return first == 'Y' || first == 'y';
 }
 
@@ -99,9 +98,7 @@ bool Reporter::close_log() {
     return closed && !log_failed_;
 }
 
-void Reporter::console(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), console_);
-}
+void Reporter::console(std::string_view text) { std::fwrite(text.data(), 1, text.size(), console_); }
 
 // The log is a text file of this system's kind: CR LF line ends.
 void Reporter::log(std::string_view text) {

@@ -16,7 +16,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string group = [] {
         const std::string g = tv::fuzz::sub_folder("brackmor");
-        for (const char* report : {"A.OSB", "b.ful", "C.CEF", "D.SGN"}) std::filesystem::create_directories(g + "ARC/" + report);
+        for (const char* report : {"A.OSB", "b.ful", "C.CEF", "D.SGN"})
+            std::filesystem::create_directories(g + "ARC/" + report);
         tv::fuzz::put_file(g + "ARC/C.CEF/X.CEF", "x");
         return g;
     }();

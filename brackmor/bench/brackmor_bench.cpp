@@ -27,11 +27,12 @@ constexpr int kReports = 5000;
 const std::string& group_folder() {
     static const std::string folder = [] {
         std::string root = std::filesystem::is_directory("/dev/shm") ? "/dev/shm/brackmor_bench.XXXXXX"
-                                                                      : tv::get_temp_folder() + "/brackmor_bench.XXXXXX";
+                                                                     : tv::get_temp_folder() + "/brackmor_bench.XXXXXX";
         if (!::mkdtemp(root.data())) std::abort();
         static const char* kSuffixes[] = {".OSB", ".SGN", ".TIM", ".CEF", ".RAW"};
         static const char* kNames[] = {"Ostrabel", "Signed Report", "TIMI Data", "CEF", "RAW ECG"};
-        static const char* kFiles[][2] = {{"", ""}, {"", ""}, {"DATA.TIMI", ""}, {"A.CEF", ""}, {"MAIN.DAT", "RAWECG1.DAT"}};
+        static const char* kFiles[][2] = {
+            {"", ""}, {"", ""}, {"DATA.TIMI", ""}, {"A.CEF", ""}, {"MAIN.DAT", "RAWECG1.DAT"}};
         std::string dir;
         for (int a = 0; a < kArchives; ++a) {
             const std::string name = "ARCH" + std::to_string(a);

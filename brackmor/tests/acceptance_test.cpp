@@ -25,12 +25,13 @@ TEST_F(AcceptanceTest, RepairsTheGroupAndAsksTwiceForTheSameFolder) {
     const RunResult r = check({"/NW", "/DR"}, "NN");
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(read("ARCHDIR.DAT"), "ARCH1|Cardiology|");
-    const std::string size = std::to_string(fs::file_size(at("arch1/JONES.CEF/A.CEF")) +
-                                            fs::file_size(at("arch1/JONES.CEF/PATIENT.TXT")));
+    const std::string size =
+        std::to_string(fs::file_size(at("arch1/JONES.CEF/A.CEF")) + fs::file_size(at("arch1/JONES.CEF/PATIENT.TXT")));
     EXPECT_EQ(mask(read("arch1/ARCHINFO.DAT")),
               "SMITH.FUL|John Smith|Mon Mar 05 14:30:00 2007|12345C|Full|"
               "SMITH2.FUL|<Blank Name>|<date>|200|Full|"
-              "JONES.CEF|Jones Peter|<date>|" + size + "|CEF|");
+              "JONES.CEF|Jones Peter|<date>|" +
+                  size + "|CEF|");
     EXPECT_EQ(read("arch1/ARCHINFO.SAV"), original_);
     EXPECT_TRUE(exists("arch1/LOST.FUL/MAIN.DAT"));
     EXPECT_TRUE(exists("NEW"));

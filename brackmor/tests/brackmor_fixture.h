@@ -33,7 +33,7 @@ inline std::vector<std::string> required_files(const std::string& suffix) {
     if (suffix == "CFR") return {"ECG.DAT", "CONFIG.DAT"};
     if (suffix == "CEF") return {"A.CEF"};
     if (suffix == "NOS")
-        return {"NOSKE1_PAR.TXT", "NOSKE1_S.DAT",   "NOSKE1_J.DAT",   "NOSKE1_QTN.DAT",
+        return {"NOSKE1_PAR.TXT", "NOSKE1_S.DAT", "NOSKE1_J.DAT",   "NOSKE1_QTN.DAT",
                 "NOSKE1_QTO.DAT", "NOSKE1_R.DAT", "NOSKE1_RRC.DAT", "NOSKE1_RRN.DAT"};
     if (suffix == "QDS") return {"ARCHIVE.XML"};
     if (suffix == "TIM") return {"DATA.TIMI"};

@@ -42,7 +42,7 @@ TEST_F(CommandLineTest, QuestionsBeforeTheRun) {
         int code;
     };
     const Case cases[] = {
-        {{}, "N\n", 3},       {{}, "", 3},          {{}, "y\n", 0},           {{"/NW"}, "", 0},
+        {{}, "N\n", 3},          {{}, "", 3},       {{}, "y\n", 0},         {{"/NW"}, "", 0},
         {{"/DA", "/NW"}, "", 0}, {{"/re"}, "Y", 0}, {{"/DA"}, "Y\nN\n", 3}, {{"/DA"}, "Y\nY\n", 0},
     };
     for (const Case& c : cases) {

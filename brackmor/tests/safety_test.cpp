@@ -36,11 +36,14 @@ Shown shown(const std::string& index) {
 TEST_F(SafetyTest, GroupFilledByTheBrowserPassesUnchanged) {
     make({"ARCHDIR.DAT=STANDARD|STANDARD|", "STANDARD/", "arch2/"});
     ASSERT_TRUE(append_group_entry(at("ARCHDIR.DAT"), "arch2", "Second"));
-    const std::pair<ReportType, const char*> types[] = {
-        {kReportFull, "FUL"},      {kReportPartial, "PRT"},   {kReportRawEcg, "RAW"},   {kReportOstrabel, "OSB"},
-        {kReportOstrabelCf, "CFR"}, {kReportCef, "CEF"},      {kReportNoske, "NOS"},    {kReportGavrille, "QDS"},
-        {kReportFormatted, "IMG"}, {kReportVarUdiri, "RR"},   {kReportSigned, "SGN"},   {kReportTimiData, "TIM"},
-        {kReportTimiSummary, "SUM"}, {kReportFullOstrabel12, "O12"}, {kReportTimiArrhythmia, "ARR"}};
+    const std::pair<ReportType, const char*> types[] = {{kReportFull, "FUL"},          {kReportPartial, "PRT"},
+                                                        {kReportRawEcg, "RAW"},        {kReportOstrabel, "OSB"},
+                                                        {kReportOstrabelCf, "CFR"},    {kReportCef, "CEF"},
+                                                        {kReportNoske, "NOS"},         {kReportGavrille, "QDS"},
+                                                        {kReportFormatted, "IMG"},     {kReportVarUdiri, "RR"},
+                                                        {kReportSigned, "SGN"},        {kReportTimiData, "TIM"},
+                                                        {kReportTimiSummary, "SUM"},   {kReportFullOstrabel12, "O12"},
+                                                        {kReportTimiArrhythmia, "ARR"}};
     int n = 0;
     for (const auto& [type, suffix] : types) {
         for (const char* archive : {"STANDARD", "arch2"}) {
@@ -69,7 +72,7 @@ TEST_F(SafetyTest, GroupFilledByTheBrowserPassesUnchanged) {
 
 TEST_F(SafetyTest, LinksAreNeverFollowed) {
     const std::string outside = root_.path() + "/outside";
-    make({"ARCHDIR.DAT=LINKED|Linked|ARC|Arch|", "arc/OK.OSB/",
+    make({"ARCHDIR.DAT=LINKED|Linked|..|Up|../outside|Out|/tmp|Abs|ARC|Arch|", "arc/OK.OSB/",
           "arc/ARCHINFO.DAT=L.FUL|Linked report|05/03/07 14:30:00|1|Full|OK.OSB|ok|05/03/07 14:30:00|1|Ostrabel|",
           "arc/JUNK.XYZ/.dot"});
     fs::create_directories(outside + "/REP.FUL");
@@ -129,7 +132,8 @@ TEST_F(SafetyTest, NoFixedLimits) {
     std::string archdir = "A0|Archive 0|", archinfo;
     for (int a = 1; a < 45; ++a) {
         archdir += "A" + std::to_string(a) + "|Archive " + std::to_string(a) + "|";
-        make({"A" + std::to_string(a) + "/ARCHINFO.DAT=R.OSB|r|05/03/07 14:30:00|1|Ostrabel|", "A" + std::to_string(a) + "/R.OSB/"});
+        make({"A" + std::to_string(a) + "/ARCHINFO.DAT=R.OSB|r|05/03/07 14:30:00|1|Ostrabel|",
+              "A" + std::to_string(a) + "/R.OSB/"});
     }
     for (int i = 0; i < 20005; ++i) archinfo += "R.OSB|r" + std::to_string(i) + "|05/03/07 14:30:00|1|Ostrabel|";
     make({"ARCHDIR.DAT=" + archdir, "A0/ARCHINFO.DAT=" + archinfo, "A0/R.OSB/"});
