@@ -135,8 +135,13 @@ TEST_F(SafetyTest, NoFixedLimits) {
         make({"A" + std::to_string(a) + "/ARCHINFO.DAT=R.OSB|r|05/03/07 14:30:00|1|Ostrabel|",
               "A" + std::to_string(a) + "/R.OSB/"});
     }
-    for (int i = 0; i < 20005; ++i) archinfo += "R.OSB|r" + std::to_string(i) + "|05/03/07 14:30:00|1|Ostrabel|";
-    make({"ARCHDIR.DAT=" + archdir, "A0/ARCHINFO.DAT=" + archinfo, "A0/R.OSB/"});
+    // Enough report folders that they are listed side by side.
+    for (int i = 0; i < 20005; ++i) {
+        const std::string name = "R" + std::to_string(i % 300) + ".OSB";
+        archinfo += name + "|r" + std::to_string(i) + "|05/03/07 14:30:00|1|Ostrabel|";
+        if (i < 300) make({"A0/" + name + "/"});
+    }
+    make({"ARCHDIR.DAT=" + archdir, "A0/ARCHINFO.DAT=" + archinfo});
     EXPECT_EQ(check({"/NW"}).code, 0);
     EXPECT_EQ(read("ARCHDIR.DAT").size(), archdir.size());
     EXPECT_EQ(read("A0/ARCHINFO.DAT").size(), archinfo.size());
