@@ -1,0 +1,68 @@
+// The archive group as the check sees it: the archives ARCHDIR.DAT lists, checked against the
+// group folder. Archives whose folders are gone are dropped, unlisted archive folders are
+// added, every archive's reports are checked (ReportSet), empty archives are dropped or deleted
+// as the options say, and ARCHDIR.DAT is rewritten with generations. There is no limit on the
+// number of archives.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace tv::brackmor {
+
+class Reporter;
+
+struct RunOptions {
+    bool delete_reports = false;   // /DR
+    bool delete_archives = false;  // /DA
+    bool remove_empty = false;     // /RE (and /DA)
+    bool add_empty = false;        // /AE
+    bool tagged_log = false;       // /EL
+    bool rename_reports = false;   // /RN
+    bool warnings = true;          // cleared by /NW
+};
+
+struct RunCounts {
+    int archives_added = 0, archives_removed = 0, archives_deleted = 0;
+    int reports_added = 0, reports_removed = 0, reports_deleted = 0;
+};
+
+class ArchiveSet {
+public:
+    struct Entry {
+        std::string folder;  // upper case, as written back
+        std::string label;
+        bool added = false;  // found by the folder scan, not in ARCHDIR.DAT
+    };
+
+    // Reads ARCHDIR.DAT of `base` (none: no archives).
+    ArchiveSet(std::string base, RunOptions options, Reporter& reporter);
+
+    // False when ARCHDIR.DAT exists but cannot be read: the run must not go on.
+    bool readable() const { return readable_; }
+    // False when some archive's index could not be read or written.
+    bool indexes_ok() const { return indexes_ok_; }
+
+    void scan();
+    void filter();
+    void rename_reports();
+    // Rewrites ARCHDIR.DAT; false (reported) when it cannot be written.
+    bool write();
+
+    const std::vector<Entry>& entries() const { return entries_; }
+    const RunCounts& counts() const { return counts_; }
+
+private:
+    bool is_listed(const std::string& folder) const;
+    // The archive folder of an entry as spelt on disk; empty when there is none.
+    std::string folder_path(const std::string& folder) const;
+
+    std::string base_;
+    RunOptions options_;
+    Reporter& reporter_;
+    std::vector<Entry> entries_;
+    RunCounts counts_;
+    bool readable_ = true;
+    bool indexes_ok_ = true;
+};
+
+}  // namespace tv::brackmor

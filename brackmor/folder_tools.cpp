@@ -1,0 +1,288 @@
+#include "brackmor/folder_tools.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "brackmor/reporter.h"
+#include "common/files.h"
+#include "common/text.h"
+#include "platform/fs.h"
+#include "platform/handles.h"
+#include "tolbex/archive/report_archive.h"
+
+namespace tv::brackmor {
+
+namespace {
+
+struct DirCloser {
+    void operator()(DIR* d) const { ::closedir(d); }
+};
+using UniqueDir = std::unique_ptr<DIR, DirCloser>;
+
+bool lstat_ok(const std::string& path, struct stat& st) { return ::lstat(path.c_str(), &st) == 0; }
+
+// Every entry of a folder but "." and "..", as spelt on disk.
+std::vector<std::string> entries_of(const std::string& folder) {
+    std::vector<std::string> names;
+    UniqueDir dir(::opendir(folder.c_str()));
+    if (!dir) return names;
+    while (const dirent* e = ::readdir(dir.get())) {
+        const std::string_view name(e->d_name);
+        if (name != "." && name != "..") names.emplace_back(name);
+    }
+    return names;
+}
+
+std::string name_before_last_dot(std::string_view name) {
+    const std::size_t dot = name.rfind('.');
+    return std::string(dot == std::string_view::npos ? name : name.substr(0, dot));
+}
+
+bool fsync_path(const std::string& path, int flags) {
+    platform::UniqueFd fd(::open(path.c_str(), flags | O_CLOEXEC));
+    return fd && ::fsync(fd.get()) == 0;
+}
+
+}  // namespace
+
+bool is_safe_name(std::string_view name) { return is_safe_path_component(std::string(name)); }
+
+std::optional<std::string> find_entry(const std::string& folder, std::string_view name) {
+    if (!is_safe_name(name)) return std::nullopt;
+    return platform::find_name_ci(folder, name);
+}
+
+bool is_real_folder(const std::string& path) {
+    struct stat st;
+    return lstat_ok(path, st) && S_ISDIR(st.st_mode);
+}
+
+FolderNames::FolderNames(const std::string& folder) : folder_(folder) {
+    fd_.reset(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    read_entries();
+}
+
+FolderNames::FolderNames(const FolderNames& parent, const std::string& child) : folder_(parent.folder_ + "/" + child) {
+    // Relative to the open parent and never through a link: one lookup, and no way out of it.
+    if (parent.fd_)
+        fd_.reset(::openat(parent.fd_.get(), child.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    read_entries();
+    fd_.reset();  // thousands of these may be held at once
+}
+
+std::unordered_map<std::string, FolderNames> FolderNames::read_subfolders() const {
+    const std::vector<std::string> names = subfolders();
+    std::vector<std::optional<FolderNames>> read(names.size());
+    // Listing a folder is mostly waiting for the system, so an archive's report folders are
+    // listed side by side; what is done with the lists stays in order.
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t i; (i = next++) < names.size();) read[i].emplace(*this, names[i]);
+    };
+    const std::size_t threads = std::min<std::size_t>(names.size() / 64, 8);
+    std::vector<std::thread> pool;
+    for (std::size_t t = 0; t < threads; ++t) pool.emplace_back(work);
+    work();
+    for (auto& t : pool) t.join();
+    std::unordered_map<std::string, FolderNames> out;
+    out.reserve(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) out.emplace(names[i], std::move(*read[i]));
+    return out;
+}
+
+void FolderNames::read_entries() {
+    if (!fd_) return;
+    alignas(8) char buffer[16384];
+    for (;;) {
+        const ssize_t got = ::getdents64(fd_.get(), buffer, sizeof buffer);
+        if (got <= 0) break;
+        for (ssize_t pos = 0; pos < got;) {
+            const auto* e = reinterpret_cast<const dirent64*>(buffer + pos);
+            pos += e->d_reclen;
+            const std::string_view name(e->d_name);
+            if (name == "." || name == "..") continue;
+            bool is_folder = e->d_type == DT_DIR;
+            if (e->d_type == DT_UNKNOWN) {
+                struct stat st;
+                is_folder = ::fstatat(fd_.get(), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+            }
+            entries_.emplace_back(to_upper_copy(std::string(name)), Entry{std::string(name), is_folder});
+        }
+    }
+    std::sort(entries_.begin(), entries_.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : a.second.name < b.second.name;
+    });
+}
+
+const FolderNames::Entry* FolderNames::lookup(std::string_view name, bool folders_only) const {
+    const std::string upper = to_upper_copy(std::string(name));
+    auto it = std::lower_bound(entries_.begin(), entries_.end(), upper,
+                               [](const auto& e, const std::string& key) { return e.first < key; });
+    const Entry* first = nullptr;
+    for (; it != entries_.end() && it->first == upper; ++it) {
+        if (folders_only && !it->second.folder) continue;
+        if (it->second.name == name) return &it->second;
+        if (!first) first = &it->second;
+    }
+    return first;
+}
+
+std::optional<std::string> FolderNames::find(std::string_view name) const {
+    const Entry* e = lookup(name, false);
+    if (!e) return std::nullopt;
+    return e->name;
+}
+
+std::optional<std::string> FolderNames::find_folder(std::string_view name) const {
+    const Entry* e = lookup(name, true);
+    if (!e) return std::nullopt;
+    return e->name;
+}
+
+bool FolderNames::has_file_with_extension(std::string_view extension) const {
+    const std::string ext = to_upper_copy(std::string(extension));
+    for (const auto& [upper, entry] : entries_)
+        if (!entry.folder && upper.size() > ext.size() &&
+            upper.compare(upper.size() - ext.size(), ext.size(), ext) == 0)
+            return true;
+    return false;
+}
+
+std::vector<std::string> FolderNames::subfolders() const {
+    std::vector<std::string> names;
+    for (const auto& [upper, entry] : entries_)
+        if (entry.folder && entry.name[0] != '.') names.push_back(entry.name);
+    return names;
+}
+
+std::vector<std::string> list_subfolders(const std::string& folder) { return FolderNames(folder).subfolders(); }
+
+bool all_files_exist(const FolderNames& folder, const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        const bool present = name.rfind("*.", 0) == 0 ? folder.has_file_with_extension(std::string_view(name).substr(1))
+                                                      : folder.find(name).has_value();
+        if (!present) return false;
+    }
+    return true;
+}
+
+std::int32_t folder_file_size(const std::string& folder) {
+    std::int64_t sum = 0;
+    for (const std::string& entry : entries_of(folder)) {
+        struct stat st;
+        if (lstat_ok(folder + "/" + entry, st) && S_ISREG(st.st_mode)) {
+            sum += st.st_size;
+            if (sum >= INT32_MAX) return INT32_MAX;
+        }
+    }
+    return static_cast<std::int32_t>(sum);
+}
+
+std::string date_text(std::time_t time) {
+    std::tm tm{};
+    if (!::localtime_r(&time, &tm)) tm = std::tm{};
+    return format_string("%02d/%02d/%02d %02d:%02d:%02d", tm.tm_mday, tm.tm_mon + 1, tm.tm_year % 100, tm.tm_hour,
+                         tm.tm_min, tm.tm_sec);
+}
+
+std::string now_text() { return date_text(std::time(nullptr)); }
+
+std::optional<std::string> modified_date_text(const std::string& path) {
+    struct stat st;
+    if (!lstat_ok(path, st)) return std::nullopt;
+    return date_text(st.st_mtime);
+}
+
+std::string without_control_characters(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 1 || u > 31) out += c;
+    }
+    return out;
+}
+
+std::optional<std::vector<std::string>> read_index_lines(const std::string& path) {
+    platform::UniqueFile file = archive_io::open_index_for_reading(path, nullptr);
+    if (!file) return std::nullopt;
+    std::vector<std::string> lines;
+    std::string line;
+    while (read_text_line(file.get(), line)) {
+        if (line.empty()) continue;
+        trim_trailing_chars(line, " \t\r");
+        lines.push_back(std::move(line));
+        line.clear();
+    }
+    if (std::ferror(file.get())) return std::nullopt;
+    return lines;
+}
+
+void rotate_generations(const std::string& folder, std::string_view name) {
+    const std::string stem = name_before_last_dot(name);
+    auto path_of = [&](const std::string& n) { return platform::find_name_ci(folder, n); };
+    if (auto oldest = path_of(stem + ".2.SAV")) ::unlink(oldest->c_str());
+    if (auto p = path_of(stem + ".1.SAV")) ::rename(p->c_str(), (folder + "/" + stem + ".2.SAV").c_str());
+    if (auto p = path_of(stem + ".SAV")) ::rename(p->c_str(), (folder + "/" + stem + ".1.SAV").c_str());
+    if (auto p = path_of(std::string(name))) ::rename(p->c_str(), (folder + "/" + stem + ".SAV").c_str());
+}
+
+bool replace_with_generations(const std::string& folder, std::string_view name,
+                              const std::optional<std::string>& content, bool generations) {
+    const auto existing = platform::find_name_ci(folder, name);
+    const std::string target = existing ? *existing : folder + "/" + std::string(name);
+    if (!content) {
+        if (generations)
+            rotate_generations(folder, name);
+        else if (existing)
+            ::unlink(existing->c_str());
+        return true;
+    }
+    std::string temp = target + ".XXXXXX";
+    platform::UniqueFd fd(::mkstemp(temp.data()));
+    if (!fd) return false;
+    ::fchmod(fd.get(), 0644);
+    const bool written = platform::write_all(fd.get(), content->data(), content->size()) && ::fsync(fd.get()) == 0;
+    const bool closed = fd.close();
+    if (!written || !closed) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    if (generations) rotate_generations(folder, name);
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    fsync_path(folder, O_RDONLY | O_DIRECTORY);
+    return true;
+}
+
+bool delete_folder(const std::string& path, Reporter& reporter, bool confirm) {
+    if (!is_real_folder(path)) return false;
+    if (confirm && !reporter.confirm_deletion(path)) return false;
+    for (const std::string& entry : entries_of(path)) {
+        const std::string child = path + "/" + entry;
+        if (is_real_folder(child)) {
+            delete_folder(child, reporter, false);
+        } else if (::unlink(child.c_str()) != 0) {
+            reporter.event("Unable to delete file: " + child, "CANTDELFILE:" + child);
+        }
+    }
+    if (::rmdir(path.c_str()) != 0) {
+        reporter.event("Unable to delete directory: " + path, "CANTDELDIR:" + path);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace tv::brackmor

@@ -1,0 +1,101 @@
+// Folder and file services of the archive checks. Names are found without regard to case and
+// paths are built from the spelling on disk; symbolic links are never followed (a link is
+// neither a folder nor a report here), so nothing outside the group folder is read or changed.
+#pragma once
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/handles.h"
+
+namespace tv::brackmor {
+
+class Reporter;
+
+// A name from an index that may be used as a folder name: one component, no separator, drive,
+// wildcard or control character, not "." or "..".
+bool is_safe_name(std::string_view name);
+
+// The entry of `folder` named `name` in any case (exact spelling first); nullopt when absent or
+// the name is not safe.
+std::optional<std::string> find_entry(const std::string& folder, std::string_view name);
+
+// The names in one folder, read once, for many case-insensitive look-ups (a report folder's
+// files, an archive's report folders). An unreadable folder holds no names.
+class FolderNames {
+public:
+    explicit FolderNames(const std::string& folder);
+    // A sub-folder of an open folder (never through a link); no names when it is not a folder.
+    FolderNames(const FolderNames& parent, const std::string& child);
+    const std::string& folder() const { return folder_; }
+    // The on-disk name of `name` in any case, the exact spelling first, else the smallest.
+    std::optional<std::string> find(std::string_view name) const;
+    // The same, only for an entry that is a real folder (not a link).
+    std::optional<std::string> find_folder(std::string_view name) const;
+    // True when some entry that is not a folder ends in `extension` (".CEF") in any case.
+    bool has_file_with_extension(std::string_view extension) const;
+    // The real sub-folders not beginning with '.', in upper-cased name order.
+    std::vector<std::string> subfolders() const;
+    // The names of every such sub-folder, by its name on disk.
+    std::unordered_map<std::string, FolderNames> read_subfolders() const;
+
+private:
+    struct Entry {
+        std::string name;
+        bool folder;
+    };
+    const Entry* lookup(std::string_view name, bool folders_only) const;
+    void read_entries();
+
+    std::string folder_;
+    platform::UniqueFd fd_;
+    std::vector<std::pair<std::string, Entry>> entries_;  // by upper-cased name, then name
+};
+// True for a folder that is not a symbolic link.
+bool is_real_folder(const std::string& path);
+// The sub-folders of `folder` (real folders only, names beginning with '.' passed over), as
+// spelt on disk, in the order of their upper-cased names.
+std::vector<std::string> list_subfolders(const std::string& folder);
+
+// True when `folder` holds every named file; a name "*.EXT" asks for at least one file with
+// that extension. An empty list is always satisfied.
+bool all_files_exist(const FolderNames& folder, const std::vector<std::string>& names);
+// The sum of the sizes of the regular files directly in `folder`, held at 2,147,483,647 since
+// the index is read as a 32-bit number.
+std::int32_t folder_file_size(const std::string& folder);
+
+// "dd/mm/yy hh:mm:ss" of a local time.
+std::string date_text(std::time_t time);
+std::string now_text();
+// The last-write time of `path` in that form; nullopt when it cannot be read.
+std::optional<std::string> modified_date_text(const std::string& path);
+
+// `text` without the characters 1 to 31.
+std::string without_control_characters(std::string_view text);
+
+// Reads an index file into its lines: each physical line (any length) without CR and trailing
+// blanks and tabs; lines that were empty are left out, lines of blanks stay as empty texts.
+// nullopt when the file cannot be read (a non-regular file included).
+std::optional<std::vector<std::string>> read_index_lines(const std::string& path);
+
+// Replaces the file `name` (found in any case) in `folder` by `content`: the content goes to a
+// temporary sibling first; only when that is complete are the generations rotated (with
+// `generations`: NAME.2.SAV dropped, NAME.1.SAV -> .2.SAV, NAME.SAV -> .1.SAV, the file ->
+// NAME.SAV, where NAME is `name` up to its last '.') and the sibling renamed into place. With
+// no content the generations are rotated and no new file is made. False, with everything as it
+// was, when the new file cannot be written.
+bool replace_with_generations(const std::string& folder, std::string_view name,
+                              const std::optional<std::string>& content, bool generations);
+// Only the rotation (missing files skipped).
+void rotate_generations(const std::string& folder, std::string_view name);
+
+// Deletes a folder tree without following links and with its dot-files; a file that cannot go
+// is reported and the rest goes on, then the folder's own removal decides. Asks first when
+// `confirm`; false when the answer is No or the folder stays.
+bool delete_folder(const std::string& path, Reporter& reporter, bool confirm);
+
+}  // namespace tv::brackmor

@@ -1,0 +1,23 @@
+// BRACKMOR's run from its command line to its exit code.
+#pragma once
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace tv::brackmor {
+
+inline constexpr const char* kVersion = "3.35";
+
+// Exit codes.
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitUsage = 1;        // usage shown, or an unknown option
+inline constexpr int kExitNoFolder = 2;     // the base folder does not exist
+inline constexpr int kExitRefused = 3;      // a console question was not answered Y
+inline constexpr int kExitIndexFailed = 4;  // an index could not be read or written; it is left as it was
+
+// `args` without the program name; `build_date` and `build_time` go into the usage text. The
+// log is written in `log_folder`; questions are answered from `input_fd`.
+int run_program(const std::vector<std::string>& args, const std::string& build_date, const std::string& build_time,
+                std::FILE* console = stdout, int input_fd = 0, const std::string& log_folder = ".");
+
+}  // namespace tv::brackmor

@@ -1,0 +1,102 @@
+// The repair of a damaged group end to end, with its golden logs.
+#include "brackmor/tests/brackmor_fixture.h"
+
+namespace tv::brackmor::testing {
+namespace {
+
+class AcceptanceTest : public BrackmorTest {
+protected:
+    void SetUp() override {
+        make({"ARCHDIR.DAT=arch1|Cardiology|GONE|Missing|", "NEW/", "arch1/SMITH.FUL*C", "arch1/SMITH2.FUL*",
+              "arch1/LOST.FUL/MAIN.DAT", "arch1/LOST.FUL/PATIENT.DAT", "arch1/LOST.FUL/COMBTIME.DAT",
+              "arch1/LOST.FUL/COMBFLAG.DAT", "arch1/JONES.CEF/A.CEF=abc",
+              "arch1/JONES.CEF/PATIENT.TXT=V8.0|x|Jones Peter|",
+              "arch1/ARCHINFO.DAT=SMITH.FUL|John Smith|Mon Mar 05 14:30:00 2007|12345|Full|"
+              "LOST.FUL|Lost One|05/03/07 14:30:00|100|Full|"
+              "SMITH2.FUL|05/03/07 14:30:00|200|Full|"
+              "BAD.PRT|Bad|05/03/07 14:30:00|300|Full|"});
+        original_ = read("arch1/ARCHINFO.DAT");
+    }
+    std::string log_at_base() const { return replace_all(log(), base(), "<base>"); }
+    std::string original_;
+};
+
+TEST_F(AcceptanceTest, RepairsTheGroupAndAsksTwiceForTheSameFolder) {
+    const RunResult r = check({"/NW", "/DR"}, "NN");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(read("ARCHDIR.DAT"), "ARCH1|Cardiology|");
+    const std::string size =
+        std::to_string(fs::file_size(at("arch1/JONES.CEF/A.CEF")) + fs::file_size(at("arch1/JONES.CEF/PATIENT.TXT")));
+    EXPECT_EQ(mask(read("arch1/ARCHINFO.DAT")),
+              "SMITH.FUL|John Smith|Mon Mar 05 14:30:00 2007|12345C|Full|"
+              "SMITH2.FUL|<Blank Name>|<date>|200|Full|"
+              "JONES.CEF|Jones Peter|<date>|" +
+                  size + "|CEF|");
+    EXPECT_EQ(read("arch1/ARCHINFO.SAV"), original_);
+    EXPECT_TRUE(exists("arch1/LOST.FUL/MAIN.DAT"));
+    EXPECT_TRUE(exists("NEW"));
+    std::size_t asked = 0;
+    for (std::size_t p = 0; (p = r.out.find("Confirm Folder Deletion", p)) != std::string::npos; ++p) ++asked;
+    EXPECT_EQ(asked, 2u);
+    EXPECT_NE(r.out.find("#Archives added:      0\n#Archives removed:    1\n#Archives deleted:    0\n\n"
+                         "#Reports  added:      1\n#Reports  removed:    2\n#Reports  deleted:    0\n"),
+              std::string::npos);
+    EXPECT_EQ(log_at_base(),
+              "BRACKMOR V3.35: Archive validation results, dated: <date>||"
+              "Physically deleting invalid reports.||"
+              "Removing Missing: GONE doesn't exist.|"
+              "<base>/arch1/LOST.FUL is invalid because of missing files.|"
+              "Removed Lost One because LOST.FUL is invalid.|"
+              "BAD.PRT is invalid - report type and directory suffix disagree.|"
+              "Removed Bad because BAD.PRT is invalid.|"
+              "BAD is invalid - directory name has no suffix.|"
+              "Recovered: Jones Peter|"
+              "<base>/arch1/LOST.FUL is invalid because of missing files.||"
+              "#Archives added:      0|#Archives removed:    1|#Archives deleted:    0||"
+              "#Reports  added:      1|#Reports  removed:    2|#Reports  deleted:    0||");
+
+    // Again with the tagged log: the folder, now unlisted, is deleted on Y in recovery.
+    EXPECT_EQ(check({"/NW", "/DR", "/EL"}, "Y").code, 0);
+    EXPECT_FALSE(exists("arch1/LOST.FUL"));
+    EXPECT_EQ(log_at_base(),
+              "Physically deleting invalid reports.||"
+              "REPORTINVALIDFILESMISSING:<base>/arch1/LOST.FUL|"
+              "DELETEDREPORTDIR:<base>/arch1/LOST.FUL||"
+              "#ARCHIVESADDED:0|#ARCHIVESREMOVED:0|#ARCHIVESDELETED:0||"
+              "#REPORTSADDED:0|#REPORTSREMOVED:0|#REPORTSDELETED:1||");
+}
+
+TEST_F(AcceptanceTest, TaggedLogOfTheFirstRun) {
+    EXPECT_EQ(check({"/NW", "/DR", "/EL", "/AE"}, "").code, 0);
+    EXPECT_EQ(read("ARCHDIR.DAT"), "ARCH1|Cardiology|NEW|NEW|");
+    EXPECT_EQ(log_at_base(),
+              "Physically deleting invalid reports.|Adding empty archives to \"ARCHDIR.DAT\".||"
+              "REMOVENONEXISTANTARCHIVE:Missing|"
+              "REPORTINVALIDFILESMISSING:<base>/arch1/LOST.FUL|"
+              "REMOVEDREPORT:Lost One|WITHNAME:LOST.FUL|"
+              "REPORTINVALIDBADSUFFIX:BAD.PRT|"
+              "REMOVEDREPORT:Bad|WITHNAME:BAD.PRT|"
+              "REPORTINVALIDMISSINGSUFFIX:BAD|"
+              "RECOVERED:Jones Peter|"
+              "REPORTINVALIDFILESMISSING:<base>/arch1/LOST.FUL|"
+              "ADDEDARCHIVE:NEW||"
+              "#ARCHIVESADDED:1|#ARCHIVESREMOVED:1|#ARCHIVESDELETED:0||"
+              "#REPORTSADDED:1|#REPORTSREMOVED:2|#REPORTSDELETED:0||");
+}
+
+// /RE drops the listed empty archive, /DA deletes it after the confirmation; STANDARD stays.
+TEST_F(AcceptanceTest, EmptyArchivesRemovedAndDeleted) {
+    make({"ARCHDIR.DAT=arch1|Cardiology|EMPTY|Empty one|STANDARD|Standard|", "EMPTY/.hidden", "STANDARD/"});
+    EXPECT_EQ(check({"/NW", "/RE", "/EL"}).code, 0);
+    EXPECT_EQ(read("ARCHDIR.DAT"), "ARCH1|Cardiology|STANDARD|Standard|");
+    EXPECT_NE(log().find("REMOVEEMPTYARCHIVE:Empty one|NAMEIS:EMPTY|"), std::string::npos);
+    make({"ARCHDIR.DAT=arch1|Cardiology|EMPTY|Empty one|"});
+    EXPECT_EQ(check({"/NW", "/DA"}, "Y\nN\n").code, 0);  // EMPTY deleted with its dot-file, NEW kept
+    EXPECT_TRUE(exists("NEW"));
+    EXPECT_FALSE(exists("EMPTY"));
+    EXPECT_NE(log_at_base().find("Deleted archive directory: <base>/EMPTY|"), std::string::npos);
+    EXPECT_NE(log().find("#Archives deleted:    1"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tv::brackmor::testing

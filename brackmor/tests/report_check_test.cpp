@@ -1,0 +1,184 @@
+// Reading, recovering and renaming the reports of one archive (the archive folder is "arc" on
+// disk and "ARC" in ARCHDIR.DAT throughout).
+#include <sys/time.h>
+
+#include "brackmor/tests/brackmor_fixture.h"
+
+namespace tv::brackmor::testing {
+namespace {
+
+class ReportCheckTest : public BrackmorTest {
+protected:
+    // Runs the check on a fresh group holding one archive.
+    RunResult check_archive(const std::vector<std::string>& tree, const std::string& archinfo,
+                            std::vector<std::string> options = {}, const std::string& input = "") {
+        fs::remove_all(base());
+        make({"ARCHDIR.DAT=ARC|Arch|", "arc/"});
+        make(tree);
+        if (!archinfo.empty()) make({"arc/ARCHINFO.DAT=" + archinfo});
+        options.push_back("/NW");
+        return check(options, input);
+    }
+    int removed(const RunResult& r) const {
+        const auto p = r.out.find("#Reports  removed: ");
+        return p == std::string::npos ? -1 : std::stoi(r.out.substr(p + 19, 4));
+    }
+};
+
+TEST_F(ReportCheckTest, ReadingTheIndex) {
+    const std::string d300(300, 'd');
+    struct Case {
+        const char* what;
+        std::vector<std::string> tree;
+        std::string archinfo, expected;
+        int removed;
+        bool asked = false;
+    };
+    // A dropped record whose folder is still there comes back in recovery, named after the folder.
+    const std::string recovered = "X.OSB|X.OSB: <date>|<date>|0|Ostrabel|";
+    const Case cases[] = {
+        {"CR, trailing blanks and a C without CONFIRM.TXT",
+         {"arc/x.osb/"},
+         "x.osb  \t|Desc  |05/03/07 14:30:00 |77C |Ostrabel |",
+         "X.OSB|Desc|<date>|77|Ostrabel|",
+         0},
+        {"description of blanks",
+         {"arc/X.OSB/"},
+         "X.OSB|  \t|05/03/07 14:30:00|1|Ostrabel|",
+         "X.OSB|<Blank Name>|<date>|1|Ostrabel|",
+         0},
+        {"whole long lines",
+         {"arc/X.OSB/"},
+         "X.OSB|" + d300 + "|05/03/07 14:30:00|1|Ostrabel|",
+         "X.OSB|" + d300 + "|<date>|1|Ostrabel|",
+         0},
+        {"the browser's types",
+         {"arc/A.SGN/", "arc/B.O12/", "arc/C.O12/", "arc/D.RR/", "arc/E.CFR*", "arc/F.IMG/SUMMARY.TXT",
+          "arc/F.IMG/PAGE.0", "arc/F.IMG/PAGE.1", "arc/G.IMG*C"},
+         "A.SGN|a|Mon Mar 05 14:30:00 2007|1|Signed Report|B.O12|b|Mon Mar 05 14:30:00 2007|2|Full Ostrabel12|"
+         "C.O12|c|Mon Mar 05 14:30:00 2007|3|Full Ostrabel 12|D.RR|d|Mon Mar 05 14:30:00 2007|4|VAR Udiri|"
+         "E.CFR|e|Mon Mar 05 14:30:00 2007|5|Ostrabel CF|F.IMG|f|Mon Mar 05 14:30:00 2007|6|Formatted|"
+         "G.IMG|g|Mon Mar 05 14:30:00 2007|7C|Formatted|",
+         "A.SGN|a|Mon Mar 05 14:30:00 2007|1|Signed Report|B.O12|b|Mon Mar 05 14:30:00 2007|2|Full Ostrabel12|"
+         "C.O12|c|Mon Mar 05 14:30:00 2007|3|Full Ostrabel 12|D.RR|d|Mon Mar 05 14:30:00 2007|4|VAR Udiri|"
+         "E.CFR|e|Mon Mar 05 14:30:00 2007|5|OstrabelCF|F.IMG|f|Mon Mar 05 14:30:00 2007|6|Formatted|"
+         "G.IMG|g|Mon Mar 05 14:30:00 2007|7C|Formatted|",
+         0},
+        {"unknown type name", {"arc/X.OSB/"}, "X.OSB|D|05/03/07 14:30:00|1|Nonsense|", recovered, 1},
+        {"date not recognised", {"arc/X.OSB/"}, "X.OSB|D|yesterday|1|Ostrabel|", recovered, 1},
+        {"type name is case-sensitive", {"arc/X.OSB/"}, "X.OSB|D|05/03/07 14:30:00|1|ostrabel|", recovered, 1},
+        {"folder gone, no files required", {}, "Y.OSB|D|05/03/07 14:30:00|1|Ostrabel|", "(none)", 1},
+        {"a stray line costs one record",
+         {"arc/X.OSB/"},
+         "STRAY|X.OSB|D|05/03/07 14:30:00|1|Ostrabel|",
+         "X.OSB|D|<date>|1|Ostrabel|",
+         1},
+        {"a record in step after a stray line is counted and deleted",
+         {"arc/L.FUL/MAIN.DAT"},
+         "STRAY|L.FUL|Lost|05/03/07 14:30:00|1|Full|",
+         "(none)",
+         2,
+         true},
+        {"suffix after the first dot",
+         {"arc/X.FUL.OSB/"},
+         "X.FUL.OSB|D|05/03/07 14:30:00|1|Ostrabel|",
+         "(none)",
+         1,
+         true},
+    };
+    for (const Case& c : cases) {
+        const RunResult r = check_archive(c.tree, c.archinfo, {"/DR"}, "Y\nY\nY\n");
+        EXPECT_EQ(r.code, 0) << c.what;
+        EXPECT_EQ(mask(read("arc/ARCHINFO.DAT")), c.expected) << c.what;
+        EXPECT_EQ(removed(r), c.removed) << c.what;
+        EXPECT_EQ(r.out.find("Confirm Folder Deletion") != std::string::npos, c.asked) << c.what;
+    }
+    EXPECT_FALSE(exists("arc/X.FUL.OSB"));  // no known suffix: deleted on Y in recovery
+    EXPECT_NE(log().find("Deleted report directory: "), std::string::npos);
+}
+
+// Names that would leave the archive folder are invalid and never deleted.
+TEST_F(ReportCheckTest, HostileNamesAreNeverFollowed) {
+    make({"victim.FUL/MAIN.DAT"});  // beside the group folder: g/../victim.FUL is root/victim.FUL
+    fs::rename(at("victim.FUL"), root_.path() + "/victim.FUL");
+    const RunResult r =
+        check_archive({},
+                      "../../victim.FUL|a|05/03/07 14:30:00|1|Full|..\\..\\victim.FUL|b|05/03/07 14:30:00|1|Full|"
+                      "C:victim.FUL|c|05/03/07 14:30:00|1|Full|..|d|05/03/07 14:30:00|1|Full|",
+                      {"/DR"}, "Y\nY\nY\nY\n");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_TRUE(fs::exists(root_.path() + "/victim.FUL/MAIN.DAT"));
+    EXPECT_EQ(r.out.find("Confirm Folder Deletion"), std::string::npos);
+    EXPECT_EQ(read("arc/ARCHINFO.DAT"), "(none)");
+}
+
+TEST_F(ReportCheckTest, RecoveringUnlistedFolders) {
+    const std::string name70(70, 'n');
+    struct Case {
+        const char* what;
+        std::vector<std::string> tree;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"PATIENT.TXT's third line", {"arc/R.OSB/patient.txt=V8.0|||x|Jones Peter  |"}, "R.OSB|Jones Peter|"},
+        {"at most 63 characters",
+         {"arc/R.OSB/PATIENT.TXT=V8.0|x|" + name70 + "|"},
+         "R.OSB|" + name70.substr(0, 63) + "|"},
+        {"TIMI data", {"arc/R.TIM/DATA.TIMI=head|Patient ID #:  P123|"}, "R.TIM|Patient P123|"},
+        {"TIMI summary", {"arc/R.SUM/TIMI_SUMMARY.TXT=a|b|Patient ID:    S9|"}, "R.SUM|Patient S9|"},
+        {"TIMI arrhythmia", {"arc/R.ARR/TIMI_ARRH.TXT=a|b|Patient ID:   A7|"}, "R.ARR|Patient A7|"},
+        {"a short line", {"arc/R.TIM/DATA.TIMI=head|short|"}, "R.TIM|Patient |"},
+        {"no name: folder and time", {"arc/R.SGN/"}, "R.SGN|R.SGN: <date>|"},
+        {"12-lead", {"arc/R.O12/"}, "R.O12|R.O12: <date>|"},
+        {"VAR Udiri", {"arc/r.rr/"}, "R.RR|r.rr: <date>|"},
+    };
+    for (const Case& c : cases) {
+        const RunResult r = check_archive(c.tree, "");
+        EXPECT_EQ(r.code, 0) << c.what;
+        const std::string index = mask(read("arc/ARCHINFO.DAT"));
+        EXPECT_EQ(index.substr(0, c.expected.size()), c.expected) << c.what << "\n" << index;
+        EXPECT_NE(r.out.find("#Reports  added:      1"), std::string::npos) << c.what;
+    }
+}
+
+// Date from the folder's time, size of its regular files only, CONFIRM.TXT gives the C.
+TEST_F(ReportCheckTest, RecoveredRecordFromTheFolder) {
+    make(
+        {"ARCHDIR.DAT=ARC|Arch|", "arc/J.CEF/A.CEF=12345", "arc/J.CEF/CONFIRM.TXT=ab", "arc/J.CEF/SUB/BIG=xxxxxxxxxx"});
+    const struct timeval times[2] = {{1173105000, 0}, {1173105000, 0}};  // 05/03/07 14:30:00 UTC
+    ASSERT_EQ(::utimes(at("arc/J.CEF").c_str(), times), 0);
+    EXPECT_EQ(check({"/NW"}).code, 0);
+    EXPECT_EQ(read("arc/ARCHINFO.DAT"),
+              "J.CEF|J.CEF: " + read("arc/ARCHINFO.DAT").substr(13, 17) + "|05/03/07 14:30:00|7C|CEF|");
+}
+
+TEST_F(ReportCheckTest, UnrecoverableFolderDeletedOnlyOnYes) {
+    for (const char* answer : {"N", "", "y"}) {
+        check_archive({"arc/JONES.XYZ/.dot", "arc/JONES/x"}, "", {"/DR"}, "N\n" + std::string(answer) + "\n");
+        EXPECT_EQ(exists("arc/JONES.XYZ"), *answer != 'y') << answer;
+        EXPECT_TRUE(exists("arc/JONES/x"));  // asked first, answered N
+    }
+    EXPECT_NE(log().find("Deleted report directory: " + base() + "/arc/JONES.XYZ"), std::string::npos);
+}
+
+TEST_F(ReportCheckTest, RenamingAfterPatients) {
+    check_archive({"arc/A.OSB/PATIENT.TXT=V8|x|New Name|", "arc/B.OSB/PATIENT.TXT=V8|x|Bo|", "arc/C.OSB/"},
+                  "A.OSB|Old|05/03/07 14:30:00|1|Ostrabel|B.OSB|Keep|05/03/07 14:30:00|1|Ostrabel|"
+                  "C.OSB|Also kept|05/03/07 14:30:00|1|Ostrabel|",
+                  {"/RN", "/EL"});
+    EXPECT_EQ(read("arc/ARCHINFO.DAT"),
+              "A.OSB|New Name|05/03/07 14:30:00|1|Ostrabel|"
+              "B.OSB|Keep|05/03/07 14:30:00|1|Ostrabel|"
+              "C.OSB|Also kept|05/03/07 14:30:00|1|Ostrabel|");
+    EXPECT_EQ(read("arc/ARCHINFO.SAV").substr(0, 10), "A.OSB|Old|");
+    EXPECT_FALSE(exists("arc/ARCHINFO.1.SAV"));
+    EXPECT_NE(log().find("Making report names the same as the patient's name in \"PATIENT.TXT\".||"
+                         "Changing report names to be the same as the patient's names...|...In archive Arch|"
+                         "Changing report name from \"Old\" to \"New Name\"|"
+                         "Finished changing report names to be the same as the patient's names.||#ARCHIVESADDED:0|"),
+              std::string::npos)
+        << log();
+}
+
+}  // namespace
+}  // namespace tv::brackmor::testing
