@@ -133,6 +133,73 @@ void rc4(std::string_view in, char* out) {
     arcfour_crypt(&ctx, in.size(), reinterpret_cast<std::uint8_t*>(out), bytes_of(in));
 }
 
+// PKCS#1 v1.5: the signature, opened with the public key, is the DigestInfo of `expected`.
+bool rsa_signature_matches(EVP_PKEY* key, const unsigned char* sig, std::size_t sig_size, int digest_nid,
+                           std::string_view expected) {
+    PkeyCtxPtr ctx(EVP_PKEY_CTX_new(key, nullptr));
+    std::size_t n = static_cast<std::size_t>(EVP_PKEY_get_size(key));
+    std::string recovered(n, '\0');
+    if (!ctx || EVP_PKEY_verify_recover_init(ctx.get()) <= 0 ||
+        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) <= 0 ||
+        EVP_PKEY_verify_recover(ctx.get(), reinterpret_cast<unsigned char*>(recovered.data()), &n, sig, sig_size) <= 0)
+        return false;
+    recovered.resize(n);
+    const unsigned char* p = bytes_of(recovered);
+    X509SigPtr info(d2i_X509_SIG(nullptr, &p, static_cast<long>(recovered.size())));
+    if (!info || p != bytes_of(recovered) + recovered.size()) return false;
+    const X509_ALGOR* alg = nullptr;
+    const ASN1_OCTET_STRING* got = nullptr;
+    X509_SIG_get0(info.get(), &alg, &got);
+    return OBJ_obj2nid(alg->algorithm) == digest_nid && plain_parameters(alg) &&
+           static_cast<std::size_t>(ASN1_STRING_length(got)) == expected.size() &&
+           std::memcmp(ASN1_STRING_get0_data(got), expected.data(), expected.size()) == 0;
+}
+
+// True only when the certificate's signature is checkable (RSA with a digest read here, the
+// issuer's certificate in the message) and wrong. Nothing is said about trust.
+bool certificate_damaged(PKCS7_SIGNED* sd, X509* cert) {
+    const ASN1_BIT_STRING* sig = nullptr;
+    const X509_ALGOR* alg = nullptr;
+    X509_get0_signature(&sig, &alg, cert);
+    // The algorithm is named twice, once inside the signed part; they must agree.
+    const X509_ALGOR* inner = X509_get0_tbs_sigalg(cert);
+    if (!alg || !inner || OBJ_cmp(alg->algorithm, inner->algorithm) != 0) return true;
+    // A signature is whole bytes: unused bits would be left out of the check below.
+    if (sig && (sig->flags & ASN1_STRING_FLAG_BITS_LEFT) && (sig->flags & 7)) return true;
+    int digest_nid = NID_undef;
+    if (!alg || !sig || !rsa_signature_algorithm(OBJ_obj2nid(alg->algorithm), digest_nid) ||
+        digest_nid == NID_undef || !hash_for(digest_nid))
+        return false;
+    X509* issuer = nullptr;
+    for (int i = 0; i < sk_X509_num(sd->cert) && !issuer; ++i) {
+        X509* c = sk_X509_value(sd->cert, i);
+        if (X509_NAME_cmp(X509_get_subject_name(c), X509_get_issuer_name(cert)) == 0) issuer = c;
+    }
+    // A certificate whose issuer is shown by the same name as its subject is taken as
+    // self-signed, so that a changed part of a name that is not shown is noticed as well.
+    if (!issuer && simple_name(cert, X509_get_issuer_name(cert), NID_issuer_alt_name) ==
+                       simple_name(cert, X509_get_subject_name(cert), NID_subject_alt_name))
+        issuer = cert;
+    EVP_PKEY* key = issuer ? X509_get0_pubkey(issuer) : nullptr;
+    if (!key || EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA) return false;
+    // The signed part as it was read (OpenSSL keeps its encoding): the first element inside.
+    unsigned char* der = nullptr;
+    const int n = i2d_X509(cert, &der);
+    if (n <= 0) return false;
+    OsslBytes owned(der);
+    const unsigned char* p = der;
+    long len = 0;
+    int tag = 0, cls = 0;
+    if (ASN1_get_object(&p, &len, &tag, &cls, n) != V_ASN1_CONSTRUCTED) return false;
+    const unsigned char* tbs = p;
+    if (ASN1_get_object(&p, &len, &tag, &cls, n - (p - der)) != V_ASN1_CONSTRUCTED) return false;
+    const auto d = digest(digest_nid, std::string_view(reinterpret_cast<const char*>(tbs),
+                                                       static_cast<std::size_t>(p - tbs + len)));
+    return !plain_parameters(alg) ||
+           !rsa_signature_matches(key, ASN1_STRING_get0_data(sig), static_cast<std::size_t>(ASN1_STRING_length(sig)),
+                                  digest_nid, *d);
+}
+
 Error verify_error(const char* why) { return fail(kErrMessage, with_text(kVerifyFailedText, why)); }
 
 // Checks one SignerInfo against its certificate; the certificate on success.
@@ -149,7 +216,8 @@ Result<Certificate> verify_signer(PKCS7_SIGNED* sd, PKCS7_SIGNER_INFO* si, std::
         return verify_error("the digest algorithm is not supported");
     bool listed = false;
     for (int i = 0; i < sk_X509_ALGOR_num(sd->md_algs) && !listed; ++i)
-        listed = OBJ_obj2nid(sk_X509_ALGOR_value(sd->md_algs, i)->algorithm) == digest_nid;
+        listed = OBJ_obj2nid(sk_X509_ALGOR_value(sd->md_algs, i)->algorithm) == digest_nid &&
+                 plain_parameters(sk_X509_ALGOR_value(sd->md_algs, i));
     if (!listed) return verify_error("the signer's digest algorithm is not listed in the message");
     int named_digest = NID_undef;
     if (!rsa_signature_algorithm(OBJ_obj2nid(si->digest_enc_alg->algorithm), named_digest) ||
@@ -179,26 +247,12 @@ Result<Certificate> verify_signer(PKCS7_SIGNED* sd, PKCS7_SIGNER_INFO* si, std::
 
     EVP_PKEY* key = X509_get0_pubkey(cert);
     if (!key || EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA) return verify_error("the signer's key is not an RSA key");
-    PkeyCtxPtr ctx(EVP_PKEY_CTX_new(key, nullptr));
-    std::size_t n = static_cast<std::size_t>(EVP_PKEY_get_size(key));
-    std::string recovered(n, '\0');
-    if (!ctx || EVP_PKEY_verify_recover_init(ctx.get()) <= 0 ||
-        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) <= 0 ||
-        EVP_PKEY_verify_recover(ctx.get(), reinterpret_cast<unsigned char*>(recovered.data()), &n,
-                                ASN1_STRING_get0_data(si->enc_digest),
-                                static_cast<std::size_t>(ASN1_STRING_length(si->enc_digest))) <= 0)
+    if (!d || !rsa_signature_matches(key, ASN1_STRING_get0_data(si->enc_digest),
+                                     static_cast<std::size_t>(ASN1_STRING_length(si->enc_digest)), digest_nid, *d))
         return verify_error("The hash value is not correct.");
-    recovered.resize(n);
-    const unsigned char* p = bytes_of(recovered);
-    X509SigPtr info(d2i_X509_SIG(nullptr, &p, static_cast<long>(recovered.size())));
-    if (!info || p != bytes_of(recovered) + recovered.size()) return verify_error("The hash value is not correct.");
-    const X509_ALGOR* alg = nullptr;
-    const ASN1_OCTET_STRING* got = nullptr;
-    X509_SIG_get0(info.get(), &alg, &got);
-    if (OBJ_obj2nid(alg->algorithm) != digest_nid || !plain_parameters(alg) ||
-        static_cast<std::size_t>(ASN1_STRING_length(got)) != d->size() ||
-        std::memcmp(ASN1_STRING_get0_data(got), d->data(), d->size()) != 0)
-        return verify_error("The hash value is not correct.");
+    // The certificate's own bytes are covered where its issuer is at hand (always when it is
+    // self-signed): a damaged certificate is refused, not shown as the signer.
+    if (certificate_damaged(sd, cert)) return verify_error("the signer's certificate is damaged");
     return Certificate(cert, nullptr);
 }
 

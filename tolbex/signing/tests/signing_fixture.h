@@ -27,7 +27,7 @@ struct TestIdentity {
 // A self-signed certificate (or one naming another issuer, then not self-signed) for `name`.
 inline TestIdentity make_identity(const std::string& name, const std::string& issuer = {},
                                   const std::string& serial_hex = "1A2B3C4D5E6F708192A3B4C5D6E7F8091A2B3C4D",
-                                  EVP_PKEY* key = shared_test_key()) {
+                                  EVP_PKEY* key = shared_test_key(), bool organisation = true) {
     X509* x = X509_new();
     X509_set_version(x, 2);
     BIGNUM* bn = nullptr;
@@ -35,14 +35,16 @@ inline TestIdentity make_identity(const std::string& name, const std::string& is
     BN_to_ASN1_INTEGER(bn, X509_get_serialNumber(x));
     BN_free(bn);
     X509_NAME* subject = X509_get_subject_name(x);
-    X509_NAME_add_entry_by_txt(subject, "O", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>("Test Clinic"), -1,
-                               -1, 0);
+    if (organisation)
+        X509_NAME_add_entry_by_txt(subject, "O", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>("Test Clinic"),
+                                   -1, -1, 0);
     X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(name.c_str()), -1,
                                -1, 0);
     X509_NAME* by = X509_get_issuer_name(x);
     const std::string& issuer_cn = issuer.empty() ? name : issuer;
-    X509_NAME_add_entry_by_txt(by, "O", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>("Test Clinic"), -1, -1,
-                               0);
+    if (organisation)
+        X509_NAME_add_entry_by_txt(by, "O", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>("Test Clinic"), -1,
+                                   -1, 0);
     X509_NAME_add_entry_by_txt(by, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(issuer_cn.c_str()), -1,
                                -1, 0);
     ASN1_TIME_set_string(X509_getm_notBefore(x), "20240102030405Z");
