@@ -1,0 +1,144 @@
+// Interchange with the stock openssl command line: a file another installation could have made
+// with it is read, and what this system signs is taken apart by it. Skipped where the openssl
+// program or its legacy provider (RC4) is missing.
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+#include <openssl/objects.h>
+#include <openssl/pkcs7.h>
+
+#include "common/bytes.h"
+#include "platform/fs.h"
+#include "testing/test_root.h"
+#include "tolbex/signing/signed_report.h"
+#include "tolbex/signing/tests/signing_fixture.h"
+
+namespace tv::signing {
+namespace {
+
+constexpr const char* kRc4 = "-rc4 -K ad03c134997d4cdc224baa2a2fbfabe8 -provider legacy -provider default";
+
+std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+// Runs a shell command line; its standard output, or nullopt when it fails.
+std::optional<std::string> run(const std::string& command) {
+    std::string out;
+    FILE* p = ::popen((command + " 2>/dev/null").c_str(), "r");
+    if (!p) return std::nullopt;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    return ::pclose(p) == 0 ? std::optional<std::string>(out) : std::nullopt;
+}
+
+class OpensslCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!run("openssl version"))
+            GTEST_SKIP() << "no openssl program here";
+        if (!run("printf x | openssl enc " + std::string(kRc4)))
+            GTEST_SKIP() << "the openssl program has no legacy provider (RC4)";
+        work = root / "work";
+        std::filesystem::create_directories(work);
+    }
+    std::string path(const std::string& name) const { return work + "/" + name; }
+    std::string read(const std::string& name) const { return platform::read_whole_file(path(name)).value_or(""); }
+
+    platform::testing::TempRoot root;
+    std::string work;
+};
+
+TEST_F(OpensslCli, AFileMadeWithTheStockToolsIsReadAsAnotherInstallations) {
+    ASSERT_TRUE(run("openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj '/O=Elsewhere/CN=Other Site' -keyout " +
+                    quoted(path("key.pem")) + " -out " + quoted(path("cert.pem"))));
+    // The signed content names the certificate as its system would (simple names).
+    SignatureRecord r;
+    r.signer_name = "Dr Other";
+    r.issued_to = r.issued_by = "Other Site";
+    r.signing_time_status = kTimeValid;
+    ASSERT_TRUE(platform::atomic_write_file(path("page.0"), std::string(5000, 'p')));
+    ASSERT_TRUE(platform::atomic_write_file(path("SUMMARY.TXT"), "Summary\r\n"));
+    auto content = build_signed_content(r, {{"page.0", path("page.0")}, {"SUMMARY.TXT", path("SUMMARY.TXT")}});
+    ASSERT_TRUE(content);
+    ASSERT_TRUE(platform::atomic_write_file(path("content.bin"), *content));
+    // PKCS#7 SignedData with SHA-256 (and signed attributes), then the envelope: an empty key
+    // blob and the RC4 stream under the pass phrase's key.
+    ASSERT_TRUE(run("openssl smime -sign -binary -nodetach -md sha256 -outform DER -in " + quoted(path("content.bin")) +
+                    " -signer " + quoted(path("cert.pem")) + " -inkey " + quoted(path("key.pem")) + " -out " +
+                    quoted(path("msg.der"))));
+    ASSERT_TRUE(run("openssl enc " + std::string(kRc4) + " -in " + quoted(path("msg.der")) + " -out " +
+                    quoted(path("cipher.bin"))));
+    const std::string signed_dat = std::string(4, '\0') + read("cipher.bin");
+    ASSERT_TRUE(platform::atomic_write_file(path("signed.dat"), signed_dat));
+
+    auto restored = verify_signed_report(path("signed.dat"));
+    ASSERT_TRUE(restored) << restored.error().message;
+    EXPECT_EQ(*platform::read_whole_file(restored->folder() + "/page.0"), std::string(5000, 'p'));
+    EXPECT_EQ(*platform::read_whole_file(restored->folder() + "/SUMMARY.TXT"), "Summary\r\n");
+    ASSERT_EQ(restored->signers().size(), 1u);
+    EXPECT_EQ(restored->signers()[0].signer_name, "Dr Other");
+    EXPECT_EQ(restored->signers()[0].certificate.subject_name(), "Other Site");
+}
+
+TEST_F(OpensslCli, WhatThisSystemSignsIsCheckedByTheStockTools) {
+    const auto id = testing::make_identity("Anna Smith", "Clinic CA");
+    ASSERT_TRUE(platform::atomic_write_file(path("pub.pem"), id.cert_pem));
+    const std::string report = work + "/R.IMG";
+    std::filesystem::create_directories(report);
+    ASSERT_TRUE(platform::atomic_write_file(report + "/page.0", std::string(4000, 'q')));
+    SignatureRecord record = testing::signer_record(id);
+    ASSERT_TRUE(sign_report_folder(record, report, "", path("signed.dat")));
+
+    // Unwrap: past the (empty) key blob, RC4 with the pass phrase's key.
+    const std::string signed_dat = read("signed.dat");
+    ASSERT_GE(signed_dat.size(), 4u);
+    const std::uint32_t blob = load_le32(reinterpret_cast<const std::uint8_t*>(signed_dat.data()));
+    ASSERT_TRUE(platform::atomic_write_file(path("cipher.bin"), signed_dat.substr(4 + blob)));
+    ASSERT_TRUE(run("openssl enc -d " + std::string(kRc4) + " -in " + quoted(path("cipher.bin")) + " -out " +
+                    quoted(path("msg.der"))));
+
+    auto certs = run("openssl pkcs7 -inform DER -print_certs -in " + quoted(path("msg.der")));
+    ASSERT_TRUE(certs);
+    EXPECT_NE(certs->find("subject=O = Test Clinic, CN = Anna Smith"), std::string::npos) << *certs;
+    EXPECT_NE(certs->find("issuer=O = Test Clinic, CN = Clinic CA"), std::string::npos) << *certs;
+    auto parsed = run("openssl asn1parse -inform DER -in " + quoted(path("msg.der")));
+    ASSERT_TRUE(parsed);
+    EXPECT_NE(parsed->find(":pkcs7-signedData"), std::string::npos);
+    EXPECT_NE(parsed->find(":md2"), std::string::npos);
+    EXPECT_NE(parsed->find(":rsaEncryption"), std::string::npos);
+
+    // The signature, opened with the certificate's key, is the DigestInfo of the content's MD2.
+    const std::string msg = read("msg.der");
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(msg.data());
+    PKCS7* p7 = d2i_PKCS7(nullptr, &p, static_cast<long>(msg.size()));
+    ASSERT_NE(p7, nullptr);
+    PKCS7_SIGNER_INFO* si = sk_PKCS7_SIGNER_INFO_value(p7->d.sign->signer_info, 0);
+    ASN1_OCTET_STRING* content = p7->d.sign->contents->d.data;
+    const std::string signature(reinterpret_cast<const char*>(ASN1_STRING_get0_data(si->enc_digest)),
+                                static_cast<std::size_t>(ASN1_STRING_length(si->enc_digest)));
+    const std::string data(reinterpret_cast<const char*>(ASN1_STRING_get0_data(content)),
+                           static_cast<std::size_t>(ASN1_STRING_length(content)));
+    PKCS7_free(p7);
+    ASSERT_TRUE(platform::atomic_write_file(path("sig.bin"), signature));
+    ASSERT_TRUE(run("openssl x509 -pubkey -noout -in " + quoted(path("pub.pem")) + " > " + quoted(path("key.pub"))));
+    ASSERT_TRUE(run("openssl pkeyutl -verifyrecover -pubin -inkey " + quoted(path("key.pub")) + " -in " +
+                    quoted(path("sig.bin")) + " -out " + quoted(path("recovered.der"))));
+    EXPECT_EQ(read("recovered.der"), encode_digest_info(NID_md2, *digest(NID_md2, data)));
+    auto info = run("openssl asn1parse -inform DER -in " + quoted(path("recovered.der")));
+    ASSERT_TRUE(info);
+    EXPECT_NE(info->find(":md2"), std::string::npos) << *info;
+    std::string md2_hex;
+    const std::string md2 = *digest(NID_md2, data);
+    for (unsigned char c : md2) {
+        char b[3];
+        std::snprintf(b, sizeof b, "%02X", c);
+        md2_hex += b;
+    }
+    EXPECT_NE(info->find("[HEX DUMP]:" + md2_hex), std::string::npos) << *info;
+}
+
+}  // namespace
+}  // namespace tv::signing
