@@ -1,6 +1,7 @@
 // A fresh machine root for one test: TORVANE_ROOT and TMPDIR point into a new temporary
 // folder, which is removed again afterwards.
 #pragma once
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <chrono>
@@ -88,6 +89,17 @@ private:
     std::string made_, path_, tmp_;
     std::optional<std::string> old_root_, old_tmp_;
 };
+
+// The names in a folder, sorted; none when it does not exist.
+inline std::vector<std::string> sorted_names(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(folder, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec))
+        names.push_back(it->path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 // Runs `body` in a forked child; the child's result is its exit status (0 = passed).
 template <class F>

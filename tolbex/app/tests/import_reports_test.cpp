@@ -7,19 +7,14 @@
 #include "formats/transfer_file.h"
 #include "testing/app_test_root.h"
 #include "tolbex/app/tolbex_strings.h"
+#include "testing/test_root.h"
 
 namespace tv {
 namespace {
 
 namespace fs = std::filesystem;
+using platform::testing::sorted_names;
 using testing_root::write_file;
-
-std::vector<std::string> names_in(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 class ImportReportsTest : public testing_root::RootTest {
 protected:
@@ -46,8 +41,8 @@ protected:
 TEST_F(ImportReportsTest, UnwrittenIndexLeavesNoReportFolderBehind) {
     fs::create_directories(archive / "ARCHINFO.DAT");  // cannot be appended to
     EXPECT_EQ(import_transfer_file(tvz.string(), archive.string(), false), kImportStoreFailed);
-    EXPECT_EQ(names_in(archive), std::vector<std::string>{"ARCHINFO.DAT"});
-    EXPECT_TRUE(names_in(root.tmp()).empty());
+    EXPECT_EQ(sorted_names(archive), std::vector<std::string>{"ARCHINFO.DAT"});
+    EXPECT_TRUE(sorted_names(root.tmp()).empty());
 }
 
 TEST_F(ImportReportsTest, InteractiveImportWaitsThenAnnouncesTheStoredReport) {
@@ -71,9 +66,9 @@ TEST_F(ImportReportsTest, InteractiveImportWaitsThenAnnouncesTheStoredReport) {
 
     // Without windows nothing is asked and nothing stored.
     set_import_windowing({});
-    const auto before = names_in(archive);
+    const auto before = sorted_names(archive);
     EXPECT_EQ(receive_mailed_report(tvz.string()), MailReceipt::kNoWindow);
-    EXPECT_EQ(names_in(archive), before);
+    EXPECT_EQ(sorted_names(archive), before);
 }
 
 }  // namespace

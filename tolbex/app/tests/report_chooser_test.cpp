@@ -8,11 +8,13 @@
 #include "common/registry.h"
 #include "formats/tests/cef_test_support.h"
 #include "platform/paths.h"
+#include "testing/test_root.h"
 
 namespace tv {
 namespace {
 
 namespace fs = std::filesystem;
+using platform::testing::sorted_names;
 using cef_test::Bytes;
 using cef_test::CefBuilder;
 
@@ -106,13 +108,6 @@ protected:
         ASSERT_TRUE(create_folder_path(get_path_folder(path)));
         ASSERT_TRUE(platform::atomic_write_file(path, bytes));
     }
-    static std::vector<std::string> names_in(const std::string& folder) {
-        std::vector<std::string> out;
-        if (!fs::exists(folder)) return out;
-        for (auto& e : fs::directory_iterator(folder)) out.push_back(e.path().filename().string());
-        std::sort(out.begin(), out.end());
-        return out;
-    }
     static const std::vector<std::string>& unpacked() {
         static const std::vector<std::string> n = {"CEFDESC.TXT",   "PATEVENT.DAT", "PATIENT.TXT", "RAWECG1.DAT",
                                                    "RECORDING.DAT", "SUMMARY.TXT",  "VERSION.TXT"};
@@ -183,7 +178,7 @@ TEST_F(ChooserFilesTest, OtherKindsAreChosenInTheEmptiedUnpackFolder) {
     const Result<std::string> chosen = load_compressed_for_choosing(folder, targets, false);
     ASSERT_TRUE(chosen) << chosen.error().message;
     EXPECT_EQ(*chosen, targets.unpack);
-    EXPECT_EQ(names_in(targets.unpack), unpacked());
+    EXPECT_EQ(sorted_names(targets.unpack), unpacked());
     EXPECT_EQ(scripted.shown.size(), 0u);
 }
 
@@ -194,9 +189,9 @@ TEST_F(ChooserFilesTest, FullAndPartialRecordingsMoveToTheirOwnNames) {
         const Result<std::string> chosen = load_compressed_for_choosing(report(kind), targets, false);
         ASSERT_TRUE(chosen) << chosen.error().message;
         EXPECT_EQ(*chosen, destination);
-        EXPECT_EQ(names_in(destination), unpacked()) << kind;
+        EXPECT_EQ(sorted_names(destination), unpacked()) << kind;
         EXPECT_TRUE(folder_exists(targets.unpack));
-        EXPECT_TRUE(names_in(targets.unpack).empty());
+        EXPECT_TRUE(sorted_names(targets.unpack).empty());
     }
 }
 
@@ -207,8 +202,8 @@ TEST_F(ChooserFilesTest, LinksInTheTemporaryNamesAreReplacedNotFollowed) {
     ASSERT_EQ(::symlink(outside.c_str(), targets.full.c_str()), 0);
     const Result<std::string> chosen = load_compressed_for_choosing(report(kCefKindFull), targets, false);
     ASSERT_TRUE(chosen) << chosen.error().message;
-    EXPECT_EQ(names_in(outside), std::vector<std::string>{"KEEP.DAT"});
-    EXPECT_EQ(names_in(targets.full), unpacked());
+    EXPECT_EQ(sorted_names(outside), std::vector<std::string>{"KEEP.DAT"});
+    EXPECT_EQ(sorted_names(targets.full), unpacked());
     struct stat st {};
     ASSERT_EQ(::lstat(targets.full.c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));

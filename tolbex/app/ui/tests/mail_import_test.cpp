@@ -22,20 +22,15 @@
 #include "tolbex/archive/report_types.h"
 #include "tolbex/browser/ui/choose_archive_dialog.h"
 #include "tolbex/reports/ui/tests/ui_test_support.h"
+#include "testing/test_root.h"
 
 namespace tv {
 namespace {
 
 namespace fs = std::filesystem;
+using platform::testing::sorted_names;
 using uitest::read_file;
 using uitest::write_file;
-
-std::vector<std::string> names_in(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 std::vector<std::string> lines_of(const std::string& text) {
     std::vector<std::string> lines;
@@ -156,16 +151,16 @@ TEST_F(MailImportTest, MailSwitchStoresInTheChosenArchiveAndCancelLeavesItAlone)
         SCOPED_TRACE(r.name);
         const std::string file = r.make(t);
         const std::string index_before = read_file((group / "STANDARD" / "ARCHINFO.DAT").string());
-        const auto archive_before = names_in(group / "STANDARD");
-        const auto temp_before = names_in(root.tmp());
+        const auto archive_before = sorted_names(group / "STANDARD");
+        const auto temp_before = sorted_names(root.tmp());
 
         dialogs = 0;
         answer_archive_dialog(false);
         start({"/mail", file});
         EXPECT_EQ(dialogs, 1);
         EXPECT_EQ(read_file((group / "STANDARD" / "ARCHINFO.DAT").string()), index_before);
-        EXPECT_EQ(names_in(group / "STANDARD"), archive_before);
-        EXPECT_EQ(names_in(root.tmp()), temp_before);
+        EXPECT_EQ(sorted_names(group / "STANDARD"), archive_before);
+        EXPECT_EQ(sorted_names(root.tmp()), temp_before);
         EXPECT_EQ(core->exit_code(), 0);  // the user's own choice
         windows.reset();
         core.reset();
@@ -174,7 +169,7 @@ TEST_F(MailImportTest, MailSwitchStoresInTheChosenArchiveAndCancelLeavesItAlone)
         start({"/mail", file});
         EXPECT_EQ(dialogs, 2);
         expect_stored(r, file);
-        EXPECT_EQ(names_in(root.tmp()), temp_before);
+        EXPECT_EQ(sorted_names(root.tmp()), temp_before);
         EXPECT_TRUE(fs::exists(file));  // the received file stays where it was
         windows.reset();
         core.reset();

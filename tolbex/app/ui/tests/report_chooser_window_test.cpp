@@ -18,11 +18,13 @@
 #include "tolbex/browser/ui/browser_list_doc_ui.h"
 #include "tolbex/browser/ui/browser_list_view.h"
 #include "tolbex/reports/ui/tests/ui_test_support.h"
+#include "testing/test_root.h"
 
 namespace tv {
 namespace {
 
 namespace fs = std::filesystem;
+using platform::testing::sorted_names;
 using uitest::Peer;
 using uitest::read_file;
 using uitest::write_file;
@@ -91,13 +93,6 @@ protected:
     }
     bool still_open() const { return windows->main_frame()->isVisible(); }
     std::string folder_of(const std::string& name) const { return (group / "STANDARD" / name).string(); }
-    static std::vector<std::string> names_in(const std::string& folder) {
-        std::vector<std::string> out;
-        if (!fs::exists(folder)) return out;
-        for (auto& e : fs::directory_iterator(folder)) out.push_back(e.path().filename().string());
-        std::sort(out.begin(), out.end());
-        return out;
-    }
 
     fs::path group;
     std::string archdir, user_root, repname;
@@ -155,8 +150,9 @@ TEST_F(ChooserWindowTest, CompressedReportIsUnpackedUnderTheTemporaryName) {
     open("Compressed three");
     const std::string unpacked = get_temp_folder() + "/GVTEMP.CFR";
     EXPECT_EQ(read_file(repname), unpacked);
-    EXPECT_EQ(names_in(unpacked), (std::vector<std::string>{"CEFDESC.TXT", "PATEVENT.DAT", "PATIENT.TXT", "RAWECG1.DAT",
-                                                            "RECORDING.DAT", "SUMMARY.TXT", "VERSION.TXT"}));
+    EXPECT_EQ(sorted_names(unpacked),
+              (std::vector<std::string>{"CEFDESC.TXT", "PATEVENT.DAT", "PATIENT.TXT", "RAWECG1.DAT", "RECORDING.DAT",
+                                        "SUMMARY.TXT", "VERSION.TXT"}));
     EXPECT_FALSE(still_open());
     EXPECT_EQ("MSG_TOLBEX_CLOSED 0 0\n", read_file(record));
 }
@@ -184,8 +180,8 @@ TEST_F(ChooserWindowTest, FullRecordingGoesToItsOwnNameAndFailuresLeaveNothing) 
     scripted.answers = {MsgResult::Ok};
     open("Compressed three");
     EXPECT_EQ(read_file(repname), user_root + "/TEMP.FUL");
-    EXPECT_EQ(names_in(user_root + "/TEMP.FUL").size(), 7u);
-    EXPECT_TRUE(names_in(user_root + "/TEMP.CEF").empty());
+    EXPECT_EQ(sorted_names(user_root + "/TEMP.FUL").size(), 7u);
+    EXPECT_TRUE(sorted_names(user_root + "/TEMP.CEF").empty());
     EXPECT_FALSE(still_open());
     EXPECT_EQ("MSG_TOLBEX_ABOUT_TO_TERMINATE 0 0\nMSG_TOLBEX_CLOSED 0 0\nMSG_REDRAW_QUORRIL 0 0\n", read_file(record));
 }
