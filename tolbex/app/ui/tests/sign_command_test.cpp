@@ -18,6 +18,7 @@
 #include "testing/pam_test_config.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/app/ui/main_frame.h"
+#include "tolbex/app/ui/menus.h"
 #include "tolbex/app/ui/tolbex_window_app.h"
 #include "tolbex/archive/clinic_code.h"
 #include "tolbex/browser/tests/browser_test_group.h"
@@ -192,6 +193,25 @@ TEST_F(SignCommandTest, OfferedOnlyForReportsThatCanBeSignedAndHiddenWhenSigning
     set_signing(false);
     select({"Ann Alder"});
     EXPECT_FALSE(sign_action()->isVisible());
+}
+
+}  // namespace
+}  // namespace tv
+
+namespace tv {
+namespace {
+
+TEST_F(SignCommandTest, SignatureSettingsOpensTheBitmapListAndIsHiddenWhenSigningIsOff) {
+    windows->main_frame()->update_command_ui();
+    QAction* settings = windows->main_frame()->action(menu::kSignatureSettings);
+    ASSERT_NE(settings, nullptr);
+    EXPECT_TRUE(settings->isVisible());
+    EXPECT_TRUE(settings->isEnabled());
+    windows->main_frame()->execute_command(menu::kSignatureSettings);
+    EXPECT_EQ(dialogs, (Texts{"Edit Signature Bitmaps"}));
+    set_signing(false);
+    windows->main_frame()->update_command_ui();
+    EXPECT_FALSE(settings->isVisible());
 }
 
 }  // namespace
