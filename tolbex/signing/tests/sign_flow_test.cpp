@@ -178,6 +178,15 @@ TEST_F(SignFlowTest, TheSignersBitmapIsOfferedAndPackedFromItsOwnPlace) {
     EXPECT_EQ(*platform::read_whole_file(v->folder() + "/signature.bmp"), bmp);
 }
 
+TEST_F(SignFlowTest, ABitmapGoneAtSigningTimeStopsWithItsMessageAndSignsNothing) {
+    ASSERT_TRUE(write_signature_list({{"asmith", "gone.bmp"}}));
+    EXPECT_TRUE(sign({folders[0]}, {"First"}).empty());
+    EXPECT_EQ(signed_count(), 0u);
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text, "Could not open signature bitmap file : " + signature_bitmap_path("gone.bmp"));
+    EXPECT_TRUE(trail.entries.empty());
+}
+
 TEST(SignEnabled, KindsThatCannotBeSignedDisableIt) {
     struct Case {
         Texts names;
