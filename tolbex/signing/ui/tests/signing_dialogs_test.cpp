@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 
@@ -12,6 +13,8 @@
 #include "framework/qt/tests/qt_test_app.h"
 #include "platform/cert_store.h"
 #include "testing/pam_test_config.h"
+#include "platform/fs.h"
+#include "tolbex/signing/tests/bmp_fixture.h"
 #include "tolbex/signing/tests/signing_fixture.h"
 
 namespace tv::gui {
@@ -122,6 +125,41 @@ TEST_F(SigningDialogsTest, CertificatesThatReadAlikeAreBothChoosable) {
         EXPECT_EQ(values.certificate.fingerprint(), (item ? b : a).certificate.fingerprint());
         EXPECT_EQ(values.meaning, 1);
     }
+}
+
+TEST_F(SigningDialogsTest, ConfirmShowsAUsableBitmapAndDropsAnUnusableOne) {
+    const signing::Crypto crypto;
+    struct Case {
+        int width;
+        bool kept;
+    };
+    for (const Case& c : {Case{64, true}, Case{100, false}}) {
+        scripted.shown.clear();
+        const std::string path = root / "sig.bmp";
+        ASSERT_TRUE(platform::atomic_write_file(path, signing::testing::make_bmp(c.width, 8)));
+        signing::ConfirmValues values{"asmith", "Anna Smith", path, 0, {}};
+        ConfirmSignDlg dialog(crypto, values);
+        dialog.on_init_dialog();
+        EXPECT_EQ(values.bitmap.empty(), !c.kept) << c.width;
+        EXPECT_EQ(dialog.preview()->pixmap().isNull(), !c.kept) << c.width;
+        EXPECT_EQ(scripted.shown.size(), c.kept ? 0u : 1u) << "the width message";
+    }
+}
+
+TEST_F(SigningDialogsTest, CertificateDetailsShowTheSelectedCertificate) {
+    ASSERT_TRUE(store->put("a.p12", signing::testing::make_identity("Anna Smith", "Clinic CA").p12));
+    const signing::Crypto crypto;
+    signing::ConfirmValues values{"asmith", "Anna Smith", "", 0, {}};
+    ConfirmSignDlg dialog(crypto, values);
+    dialog.on_init_dialog();
+    std::vector<std::string> shown;
+    fw::Dialog::set_test_hook([&](fw::Dialog& d) {
+        if (auto* details = dynamic_cast<CertificateDetailsDlg*>(&d))
+            shown = {details->field_text(1578), details->field_text(1579), details->status_text()};
+        return int(QDialog::Accepted);
+    });
+    dialog.show_certificate_details();
+    EXPECT_EQ(shown, (std::vector<std::string>{"Anna Smith", "Clinic CA", kCertificateValidText}));
 }
 
 TEST_F(SigningDialogsTest, ConfirmWithoutACertificateKeepsTheDialogOpen) {
