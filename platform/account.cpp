@@ -9,6 +9,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/codepage.h"
+
 namespace tv::platform {
 namespace {
 
@@ -75,12 +77,13 @@ std::optional<std::string> account_full_name(const std::string& logon_name) {
     std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
     passwd entry{};
     passwd* found = nullptr;
-    while (getpwnam_r(logon_name.c_str(), &entry, buffer.data(), buffer.size(), &found) == ERANGE)
+    const std::string system_name = cp1252_to_utf8(logon_name);
+    while (getpwnam_r(system_name.c_str(), &entry, buffer.data(), buffer.size(), &found) == ERANGE)
         buffer.resize(buffer.size() * 2);
     if (!found) return std::nullopt;
     std::string name = found->pw_gecos ? found->pw_gecos : "";
     name = name.substr(0, name.find(','));
-    return name.empty() ? logon_name : name;
+    return name.empty() ? logon_name : utf8_to_cp1252(name);
 }
 
 PasswordResult check_password(const std::string& logon_name, std::string& password) {
@@ -88,11 +91,12 @@ PasswordResult check_password(const std::string& logon_name, std::string& passwo
         std::string& s;
         ~Wipe() { wipe_secret(s); }
     } wipe{password};
-    const Credentials creds{&logon_name, &password};
+    const std::string system_name = cp1252_to_utf8(logon_name);
+    const Credentials creds{&system_name, &password};
     const pam_conv conversation{converse, const_cast<Credentials*>(&creds)};
     pam_handle_t* handle = nullptr;
     const std::string folder = pam_config_folder();
-    int status = pam_start_confdir(kPamService, logon_name.c_str(), &conversation,
+    int status = pam_start_confdir(kPamService, system_name.c_str(), &conversation,
                                    folder.empty() ? nullptr : folder.c_str(), &handle);
     if (status != PAM_SUCCESS) return {PasswordCheck::Error, pam_strerror(handle, status)};
     status = pam_authenticate(handle, PAM_SILENT);

@@ -2,7 +2,8 @@
 // account, its full name (from the password database), and a check of its password through PAM
 // under a service of our own (kPamService; its file ships as pam/tolbex-sign and is installed
 // into /etc/pam.d). Nobody is logged on, and a password is never kept or logged: the caller's
-// copy is wiped once checked.
+// copy is wiped once checked. Names are Windows-1252 text here (UTF-8 towards the system); a
+// password is UTF-8 as typed, so that no character of it is lost on the way.
 #pragma once
 #include <optional>
 #include <string>

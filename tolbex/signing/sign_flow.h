@@ -46,7 +46,7 @@ LogonSession& logon_session();
 enum class LogonCheck { Ok, BadName, BadPassword };
 // The logon dialog's OK: the name must be an account (kLogonNameInvalidText), the password right
 // (kPasswordInvalidText; a failing check shows kPasswordCheckFailedText and counts as wrong). The
-// password is wiped in every case. On Ok the session holds the name and `full_name` is set.
+// password (UTF-8) is wiped in every case. On Ok the session holds the name and `full_name` is set.
 LogonCheck check_logon(LogonSession& session, const std::string& logon_name, std::string& password,
                        std::string& full_name, Ui& ui);
 

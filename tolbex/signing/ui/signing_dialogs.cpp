@@ -59,7 +59,7 @@ void LogonDlg::on_init_dialog() {
 
 void LogonDlg::on_ok() {
     const std::string name = from_qstring(name_->text());
-    std::string password = from_qstring(password_->text());
+    std::string password = password_->text().toStdString();
     password_->clear();
     signing::LogonCheck checked;
     std::string full;
