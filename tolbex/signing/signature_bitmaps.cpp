@@ -9,6 +9,7 @@
 #include "platform/fs.h"
 #include "platform/paths.h"
 #include "tolbex/signing/crypto.h"
+#include "tolbex/signing/signed_report.h"
 
 namespace tv::signing {
 namespace {
@@ -151,7 +152,7 @@ Result<std::string> store_signature_bitmap(const std::string& source, const std:
         }
     }
     if (!platform::atomic_write_file(folder + "/" + name, *bytes))
-        return fail(kErrFile, with_text("Serious file error : %s", folder + "/" + name));
+        return fail(kErrFile, with_text(kSeriousFileErrorText, folder + "/" + name));
     return name;
 }
 

@@ -4,6 +4,7 @@
 #include "common/ui.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/archive/report_types.h"
+#include "tolbex/browser/archive_documents.h"
 #include "tolbex/browser/browser_list_core.h"
 #include "tolbex/browser/ui/browser_list_doc_ui.h"
 #include "tolbex/browser/ui/browser_list_view.h"
@@ -50,8 +51,8 @@ void CBrowserListView::on_sign() {
         QtSignDialogs dialogs(this);
         signing::sign_reports(folders, names, crypto, dialogs, app->audit(), ui());
     }
-    doc_.core().reload();
-    reset_list();
+    // Every window on these archives shows the new signed reports.
+    reload_archive_documents();
 }
 
 }  // namespace tv::gui
