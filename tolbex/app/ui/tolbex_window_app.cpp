@@ -26,6 +26,7 @@
 #include "tolbex/app/ui/main_frame.h"
 #include "tolbex/app/ui/menus.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
+#include "tolbex/signing/ui/signature_bitmap_dialogs.h"
 #include "framework/qt/wait_dialogs.h"
 
 namespace tv {
@@ -177,6 +178,15 @@ void TolbexWindowApp::install_commands() {
     fwapp_.on_command(menu::kOpenArchiveIndex, [this] { on_open_archive_index(); });
     fwapp_.on_command(menu::kClinicCode, [this] { on_default_clinic_code(); });
     fwapp_.on_command(menu::kImport, [this] { on_import(); });
+    fwapp_.on_command(menu::kSignatureSettings, [this] {
+        if (!core_.is_signing_enabled()) return;
+        gui::EditSignatureBitmapsDlg dialog(frame_);
+        dialog.exec_modal();
+    });
+    fwapp_.on_update_command(menu::kSignatureSettings, [this](fw::CommandUi& u) {
+        if (!core_.is_signing_enabled()) u.hide();
+        u.enable(core_.is_signing_enabled());
+    });
 }
 
 void TolbexWindowApp::install_import_windowing() {

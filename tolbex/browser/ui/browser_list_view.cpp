@@ -253,14 +253,10 @@ void CBrowserListView::register_commands() {
                 host->set_preview_mode(shown, std::move(close));
         });
     });
-    // Signing and passing reports on are not available in this window yet.
+    // Passing reports on is not available in this window yet.
     for (fw::CommandId id : {SendMail, Export, ExternalProgram, CreateLetter})
         on_update_command(id, [](fw::CommandUi& u) { u.enable(false); });
-    on_update_command(Sign, [](fw::CommandUi& u) {
-        const CTolbexApp* app = CTolbexApp::current();
-        if (!app || !app->is_signing_enabled()) u.hide();
-        u.enable(false);
-    });
+    register_sign_command();
     for (fw::CommandId id : {Timi, TimiArrhythmia})
         on_update_command(id, [](fw::CommandUi& u) {
             const CTolbexApp* app = CTolbexApp::current();

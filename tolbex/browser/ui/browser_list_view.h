@@ -113,6 +113,8 @@ public:
     void on_delete_group();
     void on_add_to_configuration();
     void on_remove_from_configuration();
+    // Sign Report (sign_command.cpp).
+    void on_sign();
     // Opens one row for viewing; false when nothing opened.
     bool open_row(std::int32_t row);
     // Prints the listed reports as a catalogue: short (one line each, in landscape, the
@@ -130,6 +132,7 @@ private:
     friend class Tree;
     void register_commands();
     void register_group_commands();
+    void register_sign_command();
     void selection_changed(const QItemSelection& selected);
     void reset_list();
     bool group_check();

@@ -1,0 +1,218 @@
+// The browser's Sign Report command in the running application, offscreen: the logon and
+// confirmation dialogs answered through the dialog test hook, a PAM configuration of the test's
+// own, a certificate made at test time in the user's store.
+#include <QAction>
+#include <QCoreApplication>
+#include <QLineEdit>
+
+#include <algorithm>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "common/audit_log.h"
+#include "framework/qt/qt_text.h"
+#include "platform/cert_store.h"
+#include "platform/fs.h"
+#include "platform/system.h"
+#include "testing/pam_test_config.h"
+#include "tolbex/app/tolbex_app.h"
+#include "tolbex/app/ui/main_frame.h"
+#include "tolbex/app/ui/menus.h"
+#include "tolbex/app/ui/tolbex_window_app.h"
+#include "tolbex/archive/clinic_code.h"
+#include "tolbex/browser/tests/browser_test_group.h"
+#include "tolbex/browser/ui/browser_frame.h"
+#include "tolbex/browser/ui/browser_list_doc_ui.h"
+#include "tolbex/browser/ui/browser_list_view.h"
+#include "tolbex/reports/ui/tests/ui_test_support.h"
+#include "tolbex/signing/signed_report.h"
+#include "tolbex/signing/tests/signing_fixture.h"
+#include "tolbex/signing/ui/signing_dialogs.h"
+
+namespace tv {
+namespace {
+
+namespace fs = std::filesystem;
+using Texts = std::vector<std::string>;
+
+void settle() {
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+}
+
+class SignCommandTest : public uitest::UiRootTest {
+protected:
+    void SetUp() override {
+        UiRootTest::SetUp();
+        ASSERT_TRUE(set_default_clinic_code("ab12"));
+        platform::set_cert_store(store.get());
+        ASSERT_TRUE(store->put("anna.p12", signing::testing::make_identity("Anna Smith", "Clinic CA").p12));
+        group = fs::path(root.path()) / "GROUP";
+        const std::string path = testing_root::make_test_group(
+            group, {{"STANDARD",
+                     "STANDARD",
+                     {{"R1.IMG", "Ann Alder"}, {"R2.IMG", "Ben Brook"}, {"R3.TIM", "Cat Crane"}, {"F1.FUL", "Eve Full"}}}});
+        for (const char* name : {"R1.IMG", "R2.IMG", "R3.TIM"})
+            testing_root::write_file(group / "STANDARD" / name / "PAGE.1", name);
+        core = std::make_unique<CTolbexApp>();
+        windows = std::make_unique<TolbexWindowApp>(*core);
+        ASSERT_TRUE(windows->init_instance({}));
+        set_signing(true);
+        gui::CBrowserListDoc* doc = gui::open_archive_group(path);
+        ASSERT_NE(doc, nullptr);
+        browser = dynamic_cast<gui::CBrowserFrame*>(doc->views().front());
+        ASSERT_NE(browser, nullptr);
+        settle();
+        scripted.shown.clear();
+        fw::Dialog::set_test_hook([this](fw::Dialog& d) {
+            dialogs.push_back(d.windowTitle().toStdString());
+            if (auto* logon = dynamic_cast<gui::LogonDlg*>(&d)) {
+                if (!logon_ok) return int(QDialog::Rejected);
+                logon->name_edit()->setText(to_qstring(testing_pam::current_logon_name()));
+                logon->password_edit()->setText(QStringLiteral("secret"));
+            } else if (!dynamic_cast<gui::ConfirmSignDlg*>(&d) || !confirm_ok) {
+                return int(QDialog::Rejected);
+            }
+            d.on_ok();
+            return d.result();
+        });
+    }
+    void TearDown() override {
+        fw::Dialog::set_test_hook({});
+        windows.reset();
+        core.reset();
+        platform::set_cert_store(nullptr);
+        UiRootTest::TearDown();
+    }
+    void set_signing(bool on) {
+        TolbexSettings settings = core->settings();
+        settings.switches.signing_enabled = on;
+        settings.switches.logging_enabled = true;
+        core->set_settings(settings);
+    }
+    gui::CBrowserListView& list() { return *browser->list_view(); }
+    void select(const Texts& names) {
+        std::vector<int> items;
+        for (int i = 0; i < list().list_model().item_count(); ++i)
+            if (std::find(names.begin(), names.end(), list().list_model().item_text(i, 0)) != names.end())
+                items.push_back(i);
+        list().select_items(items);
+    }
+    QAction* sign_action() {
+        windows->main_frame()->update_command_ui();
+        return windows->main_frame()->action(gui::browser_cmd::Sign);
+    }
+    std::vector<fs::path> signed_reports() {
+        std::vector<fs::path> out;
+        for (const auto& e : fs::directory_iterator(group / "STANDARD"))
+            if (e.path().extension() == ".SGN") out.push_back(e.path());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    Texts audit_messages() const {
+        Texts out;
+        for (const auto& r : read_audit_log_file(
+                                 AuditLog::make_file_name((group / "STANDARD").string(), platform::system().now()))
+                                 .records)
+            out.push_back(r.message);
+        return out;
+    }
+
+    std::unique_ptr<platform::CertStore> store = platform::make_memory_cert_store();
+    testing_pam::PamTestConfig pam{fs::path(root.path()) / "pam.d", testing_pam::PamRule::Permit};
+    fs::path group;
+    std::unique_ptr<CTolbexApp> core;
+    std::unique_ptr<TolbexWindowApp> windows;
+    gui::CBrowserFrame* browser = nullptr;
+    bool logon_ok = true, confirm_ok = true;
+    Texts dialogs;
+};
+
+TEST_F(SignCommandTest, TwoReportsSignedAtOnceBecomeTwoSignedReportsWithTheirAuditEntries) {
+    select({"Ann Alder", "Ben Brook"});
+    ASSERT_TRUE(sign_action()->isEnabled());
+    windows->main_frame()->execute_command(gui::browser_cmd::Sign);
+    settle();
+    EXPECT_EQ(dialogs, (Texts{"Enter User Details", "Confirm Signing Details"}));
+    EXPECT_TRUE(scripted.shown.empty());
+    const auto made = signed_reports();
+    ASSERT_EQ(made.size(), 2u);
+    Texts expected_log;
+    for (std::size_t i = 0; i < 2; ++i) {
+        std::size_t n = 0;
+        for (const auto& e : fs::directory_iterator(made[i])) n += e.path().filename() == "signed.dat" ? 1 : 100;
+        EXPECT_EQ(n, 1u) << "only signed.dat";
+        auto v = signing::verify_signed_report((made[i] / "signed.dat").string());
+        ASSERT_TRUE(v) << v.error().message;
+        const std::string page = *platform::read_whole_file(v->folder() + "/PAGE.1");
+        EXPECT_EQ(v->signers().front().logon_name, testing_pam::current_logon_name());
+        const std::string name = page == "R1.IMG" ? "Ann Alder" : "Ben Brook";
+        std::string lower = made[i].filename().string();
+        std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+        std::string source = page;
+        std::transform(source.begin(), source.end(), source.begin(), ::tolower);
+        expected_log.push_back("TIMI sign report " + name + " in " + source + " as " + lower);
+    }
+    Texts log = audit_messages();
+    std::sort(log.begin(), log.end());
+    std::sort(expected_log.begin(), expected_log.end());
+    EXPECT_EQ(log, expected_log);
+    // The list shows them after the reload.
+    int listed = 0;
+    for (int i = 0; i < list().list_model().item_count(); ++i)
+        listed += list().list_model().item_text(i, 0) == "Ann Alder" || list().list_model().item_text(i, 0) == "Ben Brook";
+    EXPECT_EQ(listed, 4);
+}
+
+TEST_F(SignCommandTest, CancellingLogonOrConfirmationSignsNothing) {
+    for (int which = 0; which < 2; ++which) {
+        logon_ok = which != 0;
+        confirm_ok = which != 1;
+        dialogs.clear();
+        select({"Ann Alder"});
+        windows->main_frame()->execute_command(gui::browser_cmd::Sign);
+        settle();
+        EXPECT_EQ(dialogs.size(), std::size_t(which + 1));
+        EXPECT_TRUE(signed_reports().empty());
+        EXPECT_TRUE(scripted.shown.empty());
+        EXPECT_TRUE(audit_messages().empty());
+    }
+}
+
+TEST_F(SignCommandTest, OfferedOnlyForReportsThatCanBeSignedAndHiddenWhenSigningIsOff) {
+    struct Case {
+        Texts selected;
+        bool enabled;
+    };
+    const Case cases[] = {{{}, true}, {{"Ann Alder", "Cat Crane"}, true}, {{"Ann Alder", "Eve Full"}, false}};
+    for (const Case& c : cases) {
+        select(c.selected);
+        EXPECT_TRUE(sign_action()->isVisible());
+        EXPECT_EQ(sign_action()->isEnabled(), c.enabled) << ::testing::PrintToString(c.selected);
+    }
+    set_signing(false);
+    select({"Ann Alder"});
+    EXPECT_FALSE(sign_action()->isVisible());
+}
+
+}  // namespace
+}  // namespace tv
+
+namespace tv {
+namespace {
+
+TEST_F(SignCommandTest, SignatureSettingsOpensTheBitmapListAndIsHiddenWhenSigningIsOff) {
+    windows->main_frame()->update_command_ui();
+    QAction* settings = windows->main_frame()->action(menu::kSignatureSettings);
+    ASSERT_NE(settings, nullptr);
+    EXPECT_TRUE(settings->isVisible());
+    EXPECT_TRUE(settings->isEnabled());
+    windows->main_frame()->execute_command(menu::kSignatureSettings);
+    EXPECT_EQ(dialogs, (Texts{"Edit Signature Bitmaps"}));
+    set_signing(false);
+    windows->main_frame()->update_command_ui();
+    EXPECT_FALSE(settings->isVisible());
+}
+
+}  // namespace
+}  // namespace tv

@@ -1,0 +1,248 @@
+#include "tolbex/signing/sign_flow.h"
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "common/audit_log.h"
+#include "common/files.h"
+#include "platform/cert_store.h"
+#include "platform/fs.h"
+#include "testing/pam_test_config.h"
+#include "testing/test_root.h"
+#include "tolbex/signing/signature_bitmaps.h"
+#include "tolbex/signing/signed_report.h"
+#include "tolbex/signing/tests/bmp_fixture.h"
+#include "tolbex/signing/tests/signing_fixture.h"
+
+namespace tv::signing {
+namespace {
+
+namespace fs = std::filesystem;
+using Texts = std::vector<std::string>;
+
+// The dialogs as a user answers them: OK or Cancel, the first certificate.
+class ScriptedDialogs : public SignDialogs {
+public:
+    bool logon_ok = true, confirm_ok = true;
+    int meaning = 1;
+    ConfirmValues shown;
+    Texts tips;
+    bool logon(LogonSession& session, std::string& logon_name, std::string& full_name) override {
+        if (!logon_ok) return false;
+        session.logon("asmith");
+        logon_name = "asmith";
+        full_name = "Anna Smith";
+        return true;
+    }
+    bool confirm(const Crypto& crypto, ConfirmValues& values) override {
+        shown = values;
+        if (!confirm_ok) return false;
+        const auto list = crypto.list_certificates();
+        if (list.empty()) return false;
+        values.certificate = crypto.find_certificate(list.front().fingerprint);
+        values.meaning = meaning;
+        return true;
+    }
+    void signing(const std::string& name) override { tips.push_back(kSigningTipPrefix + name + " "); }
+};
+
+class RecordingTrail : public AuditTrail {
+public:
+    Texts entries;
+    std::string refuse;  // a folder whose log does not open
+    int open_logs = 0;
+    bool open(const std::string& path) override {
+        if (path == refuse) return false;
+        ++open_logs;
+        return true;
+    }
+    bool write(const char* format, const std::string& a, const std::string& b, const std::string& c) override {
+        entries.push_back(std::string(format) + "|" + a + "|" + b + "|" + c);
+        return true;
+    }
+    void close() override { open_logs = 0; }
+};
+
+class SignFlowTest : public ::testing::Test {
+public:
+    void SetUp() override {
+        platform::set_cert_store(store.get());
+        ASSERT_TRUE(store->put("anna.p12", id.p12));
+        fs::create_directories(root / "ARCH");
+        ASSERT_TRUE(platform::atomic_write_file(root / "ARCH/ARCHINFO.DAT", ""));
+        folders.clear();
+        for (const char* name : {"R1.IMG", "R2.IMG", "R3.IMG"}) {
+            folders.push_back(root / (std::string("ARCH/") + name));
+            fs::create_directories(folders.back());
+            ASSERT_TRUE(platform::atomic_write_file(folders.back() + "/PAGE.1", name));
+        }
+    }
+    void TearDown() override { platform::set_cert_store(nullptr); }
+
+    std::vector<std::string> sign(const std::vector<std::string>& f, const Texts& n) {
+        const Crypto crypto;
+        return sign_reports(f, n, crypto, dialogs, trail, scripted, session);
+    }
+    std::size_t signed_count() {
+        std::size_t n = 0;
+        for (const auto& e : fs::directory_iterator(root / "ARCH")) n += get_extension_upper(e.path()) == "SGN";
+        return n;
+    }
+
+    platform::testing::TempRoot root;
+    std::unique_ptr<platform::CertStore> store = platform::make_memory_cert_store();
+    testing::TestIdentity id = testing::make_identity("Anna Smith", "Clinic CA");
+    std::vector<std::string> folders;
+    ScriptedDialogs dialogs;
+    RecordingTrail trail;
+    ScriptedUi scripted;
+    LogonSession session;
+};
+
+TEST_F(SignFlowTest, EachReportBecomesASignedReportWithItsAuditEntry) {
+    const auto stored = sign({folders[0], folders[1]}, {"First", "Second"});
+    ASSERT_EQ(stored.size(), 2u);
+    EXPECT_EQ(dialogs.tips, (Texts{" Signing report : First ", " Signing report : Second "}));
+    EXPECT_EQ(trail.entries, (Texts{std::string(kAuditTimiSign) + "|First|" + folders[0] + "|" + stored[0],
+                                    std::string(kAuditTimiSign) + "|Second|" + folders[1] + "|" + stored[1]}));
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(get_path_folder(stored[i]), root / "ARCH");
+        auto v = verify_signed_report(stored[i] + "/signed.dat");
+        ASSERT_TRUE(v) << v.error().message;
+        const SignatureRecord& s = v->signers().front();
+        EXPECT_EQ(s.signer_name, "Anna Smith");
+        EXPECT_EQ(s.logon_name, "asmith");
+        EXPECT_EQ(s.meaning, 1u);
+        EXPECT_EQ(*platform::read_whole_file(v->folder() + "/PAGE.1"), get_path_file_name(folders[i]));
+    }
+    EXPECT_TRUE(scripted.shown.empty());
+    EXPECT_EQ(std::distance(fs::directory_iterator(root.tmp()), {}), 0) << "no scratch left";
+}
+
+TEST_F(SignFlowTest, CancellingLogonOrConfirmationSignsNothing) {
+    for (int which = 0; which < 2; ++which) {
+        dialogs.logon_ok = which != 0;
+        dialogs.confirm_ok = which != 1;
+        EXPECT_TRUE(sign({folders[0]}, {"First"}).empty());
+        EXPECT_EQ(signed_count(), 0u);
+        EXPECT_TRUE(trail.entries.empty());
+        EXPECT_TRUE(scripted.shown.empty());
+    }
+}
+
+TEST_F(SignFlowTest, AFailureStopsTheRestAndKeepsWhatWasSigned) {
+    struct Case {
+        const char* what;
+        std::function<void(SignFlowTest&)> spoil;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"unsignable type",
+         [](SignFlowTest& t) {
+             fs::rename(t.folders[1], t.root / "ARCH/R2.FUL");
+             t.folders[1] = t.root / "ARCH/R2.FUL";
+         },
+         kUnsignableTypeText},
+        {"log cannot be opened", [](SignFlowTest& t) { t.trail.refuse = t.folders[1]; }, kSignLogFailedText},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(root / "ARCH");
+        SetUp();
+        trail = RecordingTrail();
+        scripted.shown.clear();
+        c.spoil(*this);
+        const auto stored = sign(folders, {"First", "Second", "Third"});
+        ASSERT_EQ(stored.size(), 1u);
+        EXPECT_EQ(signed_count(), 1u);
+        EXPECT_EQ(trail.entries.size(), 1u);
+        ASSERT_EQ(scripted.shown.size(), 1u);
+        EXPECT_EQ(scripted.shown[0].text, c.message);
+        EXPECT_EQ(std::distance(fs::directory_iterator(root.tmp()), {}), 0) << "no scratch left";
+    }
+}
+
+TEST_F(SignFlowTest, TheSignersBitmapIsOfferedAndPackedFromItsOwnPlace) {
+    const std::string bmp = testing::make_bmp(32, 8);
+    ASSERT_TRUE(platform::atomic_write_file(root / "sig.bmp", bmp));
+    auto name = store_signature_bitmap(root / "sig.bmp", "asmith", {});
+    ASSERT_TRUE(name);
+    ASSERT_TRUE(write_signature_list({{"asmith", *name}}));
+    const auto stored = sign({folders[0]}, {"First"});
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(dialogs.shown.bitmap, signature_bitmap_path("sig.bmp"));
+    EXPECT_FALSE(fs::exists(folders[0] + "/signature.bmp")) << "the report folder is not touched";
+    auto v = verify_signed_report(stored[0] + "/signed.dat");
+    ASSERT_TRUE(v);
+    EXPECT_EQ(*platform::read_whole_file(v->folder() + "/signature.bmp"), bmp);
+}
+
+TEST_F(SignFlowTest, ABitmapGoneAtSigningTimeStopsWithItsMessageAndSignsNothing) {
+    ASSERT_TRUE(write_signature_list({{"asmith", "gone.bmp"}}));
+    EXPECT_TRUE(sign({folders[0]}, {"First"}).empty());
+    EXPECT_EQ(signed_count(), 0u);
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text, "Could not open signature bitmap file : " + signature_bitmap_path("gone.bmp"));
+    EXPECT_TRUE(trail.entries.empty());
+}
+
+TEST(SignEnabled, KindsThatCannotBeSignedDisableIt) {
+    struct Case {
+        Texts names;
+        bool enabled;
+    };
+    const Case cases[] = {
+        {{}, true},
+        {{"A.IMG", "B.TIM", "C.SUM"}, true},
+        {{"A.IMG", "B.SGN"}, false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(sign_enabled_for(c.names), c.enabled) << ::testing::PrintToString(c.names);
+    for (const char* kind : {".FUL", ".PRT", ".RAW", ".OSB", ".CFR", ".CEF", ".NOS", ".QDS", ".RR", ".O12"})
+        EXPECT_FALSE(sign_enabled_for({"A.IMG", std::string("X") + kind + "1"})) << kind;
+}
+
+TEST(Logon, NameAndPasswordAreCheckedAndThePasswordWiped) {
+    platform::testing::TempRoot root;
+    testing_pam::PamTestConfig pam(fs::path(root.path()) / "pam.d", testing_pam::PamRule::Permit);
+    const std::string me = testing_pam::current_logon_name();
+    struct Case {
+        std::string name;
+        testing_pam::PamRule rule;
+        LogonCheck expected;
+        std::string message;
+    };
+    const Case cases[] = {
+        {me, testing_pam::PamRule::Permit, LogonCheck::Ok, ""},
+        {me, testing_pam::PamRule::Deny, LogonCheck::BadPassword, kPasswordInvalidText},
+        {"", testing_pam::PamRule::Permit, LogonCheck::BadName, kLogonNameInvalidText},
+        {"no-such-account-here", testing_pam::PamRule::Permit, LogonCheck::BadName, kLogonNameInvalidText},
+    };
+    for (const Case& c : cases) {
+        pam.set(c.rule);
+        LogonSession session;
+        ScriptedUi scripted;
+        std::string password = "secret", full;
+        EXPECT_EQ(check_logon(session, c.name, password, full, scripted), c.expected) << c.name;
+        EXPECT_TRUE(password.empty());
+        EXPECT_EQ(session.logged_on(), c.expected == LogonCheck::Ok);
+        if (c.message.empty()) {
+            EXPECT_TRUE(scripted.shown.empty());
+            EXPECT_FALSE(full.empty());
+        } else {
+            ASSERT_EQ(scripted.shown.size(), 1u);
+            EXPECT_EQ(scripted.shown[0].text, c.message);
+        }
+    }
+    // PAM failing itself is shown, and is a wrong password.
+    pam.write("pam_no_such_module_here.so");
+    LogonSession session;
+    ScriptedUi scripted;
+    std::string password = "secret", full;
+    EXPECT_EQ(check_logon(session, me, password, full, scripted), LogonCheck::BadPassword);
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text.rfind("Password authentication failed : ", 0), 0u);
+}
+
+}  // namespace
+}  // namespace tv::signing

@@ -1,0 +1,100 @@
+// The signing windows: the logon dialog, Confirm Signing Details with its certificate details, and
+// the dialogs behind the Sign Report command (SignDialogs on Qt). The rules are in
+// tolbex/signing/sign_flow.h; these only move values between the controls and them.
+#pragma once
+#include <optional>
+#include <string>
+
+#include "framework/qt/dialog.h"
+#include "framework/qt/wait_cursor.h"
+#include "tolbex/signing/sign_flow.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace tv::gui {
+
+// "Enter User Details": logon name (1549) and password (1550). OK checks both; a refusal shows
+// its message, clears the password and keeps the dialog open.
+class LogonDlg : public fw::Dialog {
+public:
+    explicit LogonDlg(signing::LogonSession& session, QWidget* parent = nullptr);
+    QLineEdit* name_edit() const { return name_; }
+    QLineEdit* password_edit() const { return password_; }
+    const std::string& logon_name() const { return logon_name_; }
+    const std::string& full_name() const { return full_name_; }
+    void on_init_dialog() override;
+    void on_ok() override;
+
+private:
+    signing::LogonSession& session_;
+    QLineEdit* name_;
+    QLineEdit* password_;
+    std::string logon_name_, full_name_;
+};
+
+// "Certificate Details": issued to / by, valid from / to, and whether the certificate has expired.
+class CertificateDetailsDlg : public fw::Dialog {
+public:
+    CertificateDetailsDlg(const signing::SignatureRecord& record, std::int64_t now, QWidget* parent = nullptr);
+    std::string status_text() const;
+    std::string field_text(int control) const;  // 1578 .. 1581
+
+private:
+    QLabel* fields_[4];
+    QLabel* status_;
+};
+
+// "Confirm Signing Details": the signer, what the signature means, the certificate to sign with
+// (each item keyed by its certificate's fingerprint, so items that read alike stay apart), and
+// the signer's bitmap. Confirm needs a certificate chosen.
+class ConfirmSignDlg : public fw::Dialog {
+public:
+    ConfirmSignDlg(const signing::Crypto& crypto, signing::ConfirmValues& values, QWidget* parent = nullptr);
+    QComboBox* certificate_box() const { return certificates_; }
+    QRadioButton* approved_button() const { return approved_; }
+    QLabel* preview() const { return preview_; }
+    void on_init_dialog() override;
+    void on_ok() override;
+    // The selected item's certificate; empty when none is selected.
+    signing::Certificate selected_certificate() const;
+    // "Certificate Details..." (a test hook set on fw::Dialog drives it).
+    void show_certificate_details();
+
+private:
+    const signing::Crypto& crypto_;
+    signing::ConfirmValues& values_;
+    QLineEdit* logon_name_;
+    QLineEdit* full_name_;
+    QRadioButton* reviewed_;
+    QRadioButton* approved_;
+    QComboBox* certificates_;
+    QLabel* preview_;
+};
+
+inline constexpr const char* kNoCertificateText =
+    "There is no certificate to sign with.\nA certificate must be put into your personal certificate store first.";
+inline constexpr const char* kCertificateExpiredText = "The certificate has expired.";
+inline constexpr const char* kCertificateValidText = "The certificate is valid.";
+
+// The status CertificateDetailsDlg shows: expired once `now` (seconds since 1970) is past the
+// certificate's NotAfter; valid also when that cannot be read.
+const char* certificate_status(const signing::Certificate& certificate, std::int64_t now);
+
+// SignDialogs on the windows above; the wait cursor stays from the confirmation to the end.
+class QtSignDialogs : public signing::SignDialogs {
+public:
+    explicit QtSignDialogs(QWidget* parent) : parent_(parent) {}
+    bool logon(signing::LogonSession& session, std::string& logon_name, std::string& full_name) override;
+    bool confirm(const signing::Crypto& crypto, signing::ConfirmValues& values) override;
+    void signing(const std::string& report_name) override;
+
+private:
+    QWidget* parent_;
+    std::optional<fw::WaitCursor> wait_;
+};
+
+}  // namespace tv::gui
