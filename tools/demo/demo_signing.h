@@ -12,7 +12,11 @@ namespace tv::demo {
 inline constexpr const char* kDemoSignerName = "Dr. Quillon (demo)";
 inline constexpr const char* kDemoCertificateFile = "demo-signer.p12";
 
-// A new RSA key and a self-signed certificate for kDemoSignerName, valid for ten years from now,
+// A new RSA key of `bits` and a self-signed certificate for `common_name` (organisation "Demo
+// Clinic"), valid for ten years from now, with a random serial. Also makes the fuzzers' seeds.
+Result<signing::Certificate> make_self_signed_certificate(const std::string& common_name, int bits = 2048);
+
+// make_self_signed_certificate for kDemoSignerName, valid for ten years from now,
 // put into the certificate store. The certificate, with its private key.
 Result<signing::Certificate> make_demo_certificate();
 

@@ -49,7 +49,7 @@ protected:
         ASSERT_TRUE(set_default_clinic_code("ab12"));
         group = fs::path(root.path()) / "GROUP";
         path = testing_root::make_test_group(
-            group, {{"STANDARD", "STANDARD", {{"R1.IMG", "Ann Alder"}, {"T1.SUM", "Tim Summary"}}}});
+            group, {{"STANDARD", "STANDARD", {{"R1.IMG", "Ann Alder"}, {"T1.SUM", "Tim Summary"}, {"D1.TIM", "Tim Data"}}}});
         const fs::path report = group / "STANDARD" / "R1.IMG";
         testing_root::write_file(report / "SUMMARY.TXT", "x\r\n");
         testing_root::write_file(report / "PAGE.0", testing::label_record());
@@ -57,6 +57,8 @@ protected:
         testing_root::write_file(group / "STANDARD" / "T1.SUM" / "TIMI_SUMMARY.TXT", "Day 1\r\nDay 2\r\n");
         signed_formatted = sign("R1.IMG", "Ann Alder - signed");
         signed_summary = sign("T1.SUM", "Tim Summary - signed");
+        testing_root::write_file(group / "STANDARD" / "D1.TIM" / "DATA.TIMI", "timi data");
+        signed_data = sign("D1.TIM", "Tim Data - signed");
 
         core = std::make_unique<CTolbexApp>();
         windows = std::make_unique<TolbexWindowApp>(*core);
@@ -67,6 +69,7 @@ protected:
         scripted.shown.clear();
     }
     void TearDown() override {
+        gui::set_signed_timi_opener({});
         windows.reset();
         core.reset();
         UiRootTest::TearDown();
@@ -128,7 +131,7 @@ protected:
 
     signing::testing::TestIdentity id = signing::testing::make_identity("Anna Smith", "Clinic CA");
     fs::path group;
-    std::string path, signed_formatted, signed_summary;
+    std::string path, signed_formatted, signed_summary, signed_data;
     std::unique_ptr<CTolbexApp> core;
     std::unique_ptr<TolbexWindowApp> windows;
 };
@@ -212,6 +215,46 @@ TEST_F(SignedReportOpenTest, NoViewerIsToldAndLeavesNothing) {
     EXPECT_EQ(scripted.shown[0].text, kNotepadFailedText);
     EXPECT_EQ(temp_folders(), before);
     EXPECT_TRUE(audit_messages().empty());
+}
+
+}  // namespace
+}  // namespace tv
+
+namespace tv {
+namespace {
+
+TEST_F(SignedReportOpenTest, TimiDataShowsItsSignatureAndGoesToTheTimiSide) {
+    std::string details;
+    {
+        auto verified = signing::verify_signed_report(signed_data + "/signed.dat");
+        ASSERT_TRUE(verified);
+        details = signing::timi_data_signature_message(verified->signers().front());
+    }
+    const std::set<std::string> before = temp_folders();
+
+    // Without the TIMI windows it is refused like unsigned TIMI data, and nothing stays behind.
+    open("Tim Data - signed");
+    ASSERT_EQ(scripted.shown.size(), 2u);
+    EXPECT_EQ(scripted.shown[0].text, details);
+    EXPECT_EQ(scripted.shown[1].text, "You can only view formatted reports.");
+    EXPECT_EQ(temp_folders(), before);
+    EXPECT_TRUE(audit_messages().empty());
+
+    // The TIMI side gets the restored data and owns its folder from then on.
+    gui::SignedTimiData got;
+    gui::set_signed_timi_opener([&](const gui::SignedTimiData& d) {
+        got = d;
+        return true;
+    });
+    open("Tim Data - signed");
+    EXPECT_EQ(testing_root::read_all(got.data_file), "timi data");
+    EXPECT_EQ(fs::path(got.data_file).parent_path(), fs::path(got.folder));
+    EXPECT_EQ(got.report_folder, signed_data);
+    EXPECT_EQ(got.description, "Tim Data - signed");
+    EXPECT_EQ(got.signature.signer_name, "Anna Smith");
+    EXPECT_EQ(audit_messages(), Texts{"View signed report - Tim Data - signed in " + logged(signed_data)});
+    EXPECT_TRUE(fs::is_directory(got.folder));
+    fs::remove_all(got.folder);
 }
 
 }  // namespace
