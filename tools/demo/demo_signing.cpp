@@ -56,8 +56,8 @@ Result<signing::Certificate> make_self_signed_certificate(const std::string& com
 Result<signing::Certificate> make_demo_certificate() {
     auto certificate = make_self_signed_certificate(kDemoSignerName);
     if (!certificate) return certificate.error();
-    P12Ptr p12(PKCS12_create("", kDemoSignerName, certificate->private_key(), certificate->x509(), nullptr, 0, 0, 0, 0,
-                             0));
+    P12Ptr p12(
+        PKCS12_create("", kDemoSignerName, certificate->private_key(), certificate->x509(), nullptr, 0, 0, 0, 0, 0));
     unsigned char* der = nullptr;
     const int n = p12 ? i2d_PKCS12(p12.get(), &der) : -1;
     if (n <= 0) return demo_error("cannot write PKCS#12");

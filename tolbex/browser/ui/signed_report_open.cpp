@@ -48,8 +48,8 @@ bool open_audit(CTolbexApp* app, const std::string& folder) {
 Result<void> write_signed_timi_summary(const std::string& path, const std::vector<signing::SignatureRecord>& signers) {
     auto summary = platform::read_whole_file(path);
     if (!summary)
-        return fail(signing::kErrFile,
-                    signing::with_text(signing::kSeriousFileErrorText, get_path_file_name(path) + " : " + std::strerror(errno)));
+        return fail(signing::kErrFile, signing::with_text(signing::kSeriousFileErrorText,
+                                                          get_path_file_name(path) + " : " + std::strerror(errno)));
     std::string text = signing::kTimiSummaryHeading;
     for (const auto& r : signers) text += signing::signature_details_text(r);
     for (std::size_t pos = 0; pos < summary->size();) {
@@ -63,8 +63,8 @@ Result<void> write_signed_timi_summary(const std::string& path, const std::vecto
     std::string crlf;
     for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     if (!platform::atomic_write_file(path, crlf) || ::chmod(path.c_str(), 0400) != 0)
-        return fail(signing::kErrFile,
-                    signing::with_text(signing::kSeriousFileErrorText, get_path_file_name(path) + " : " + std::strerror(errno)));
+        return fail(signing::kErrFile, signing::with_text(signing::kSeriousFileErrorText,
+                                                          get_path_file_name(path) + " : " + std::strerror(errno)));
     return {};
 }
 
@@ -93,11 +93,9 @@ bool open_formatted(signing::RestoredReport& restored, ReportArchive& archive, R
     return doc != nullptr;
 }
 
-bool open_timi_data(signing::RestoredReport& restored, ReportArchive& archive, ReportRecord& record, CTolbexApp* app,
-                    QWidget* parent) {
+bool open_timi_data(signing::RestoredReport& restored, ReportArchive& archive, ReportRecord& record, CTolbexApp* app) {
     ui().message_box(signing::timi_data_signature_message(restored.signers().front()), "", MsgIcon::Information,
                      MsgButtons::Ok);
-    (void)parent;
     const SignedTimiOpener& opener = timi_opener();
     if (!opener) {
         error_box("You can only view formatted reports.", "Wrong kind of report");
@@ -176,7 +174,7 @@ bool open_signed_report(ReportArchive& archive, ReportRecord& record, const std:
     CTolbexApp* app = CTolbexApp::current();
     switch (restored->kind()) {
         case signing::SignedReportKind::Formatted: return open_formatted(*restored, archive, record, archive_name, app);
-        case signing::SignedReportKind::TimiData: return open_timi_data(*restored, archive, record, app, parent);
+        case signing::SignedReportKind::TimiData: return open_timi_data(*restored, archive, record, app);
         case signing::SignedReportKind::TimiSummary: return show_timi_summary(*restored, record, app, parent);
     }
     // A kind this system does not know shows nothing.

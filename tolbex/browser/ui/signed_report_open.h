@@ -28,8 +28,8 @@ inline constexpr const char* kTextViewerProgram = "notepad";
 // What the TIMI side gets to open signed TIMI data. It owns `folder` once it returns true and must
 // delete it (delete_folder_tree) when its document closes; on false the folder is removed here.
 struct SignedTimiData {
-    std::string data_file;       // DATA.TIMI in `folder`
-    std::string folder;          // T
+    std::string data_file;  // DATA.TIMI in `folder`
+    std::string folder;     // T
     ReportArchive* archive = nullptr;
     std::string report_folder;   // the signed report's folder (the saved-data path)
     std::string archive_folder;  // its archive's folder (the data folder)

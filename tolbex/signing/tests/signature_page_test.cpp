@@ -61,7 +61,8 @@ PageTexts page_texts(const std::string& bytes) {
 }
 
 TEST(SignaturePage, OneSignerGolden) {
-    const std::string bytes = signature_page_bytes({"Smith, John", "", "01/02/2003 10:11:12"}, {signer("Anna Smith", 0)});
+    const std::string bytes =
+        signature_page_bytes({"Smith, John", "", "01/02/2003 10:11:12"}, {signer("Anna Smith", 0)});
     // The first record exactly: length n+28, words 0 86 100 63, x 2.0 cm, y 6.0 cm, n, ESC 1 text.
     std::string first;
     for (std::uint32_t w : {54u + 28u, 0u, 86u, 100u, 63u, 20000u, 60000u, 54u}) append_le32(first, w);

@@ -49,7 +49,8 @@ protected:
         ASSERT_TRUE(set_default_clinic_code("ab12"));
         group = fs::path(root.path()) / "GROUP";
         path = testing_root::make_test_group(
-            group, {{"STANDARD", "STANDARD", {{"R1.IMG", "Ann Alder"}, {"T1.SUM", "Tim Summary"}, {"D1.TIM", "Tim Data"}}}});
+            group,
+            {{"STANDARD", "STANDARD", {{"R1.IMG", "Ann Alder"}, {"T1.SUM", "Tim Summary"}, {"D1.TIM", "Tim Data"}}}});
         const fs::path report = group / "STANDARD" / "R1.IMG";
         testing_root::write_file(report / "SUMMARY.TXT", "x\r\n");
         testing_root::write_file(report / "PAGE.0", testing::label_record());
@@ -109,9 +110,9 @@ protected:
     }
     Texts audit_messages() const {
         Texts out;
-        for (const auto& r : read_audit_log_file(
-                                 AuditLog::make_file_name((group / "STANDARD").string(), platform::system().now()))
-                                 .records)
+        for (const auto& r :
+             read_audit_log_file(AuditLog::make_file_name((group / "STANDARD").string(), platform::system().now()))
+                 .records)
             out.push_back(r.message);
         return out;
     }
@@ -182,9 +183,8 @@ TEST_F(SignedReportOpenTest, TimiSummaryShowsInTheViewerWithItsSignatures) {
     // The viewer: a program named "notepad" on PATH that keeps what it was shown.
     const fs::path bin = fs::path(root.path()) / "bin";
     const fs::path seen = fs::path(root.path()) / "seen.txt";
-    testing_root::write_file(bin / "notepad",
-                             "#!/bin/sh\ncat \"$1\" > '" + seen.string() + "'\nstat -c %a \"$1\" >> '" + seen.string() +
-                                 "'\nexit 0\n");
+    testing_root::write_file(bin / "notepad", "#!/bin/sh\ncat \"$1\" > '" + seen.string() +
+                                                  "'\nstat -c %a \"$1\" >> '" + seen.string() + "'\nexit 0\n");
     ::chmod((bin / "notepad").c_str(), 0755);
     const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
     ::setenv("PATH", (bin.string() + ":" + old_path).c_str(), 1);
