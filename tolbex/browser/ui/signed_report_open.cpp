@@ -75,6 +75,10 @@ bool open_formatted(signing::RestoredReport& restored, ReportArchive& archive, R
         error_box(page.error().message);
         return false;
     }
+    // What was signed cannot be changed: read-only pages make a read-only document, so no
+    // annotation is saved into a copy that goes when the window closes.
+    for (FileFinder f(join_path(restored.folder(), "*"), kFindFiles); !f.at_end(); f.next())
+        set_read_only(f.get_path());
     if (!open_audit(app, folder)) return false;
     CPellarnDoc* doc = open_report(join_path(restored.folder(), "summary.txt"));
     if (doc) {

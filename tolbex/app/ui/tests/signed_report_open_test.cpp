@@ -153,6 +153,9 @@ TEST_F(SignedReportOpenTest, FormattedReportOpensWithItsSignaturePage) {
     EXPECT_EQ(doc->core().page(0)->items()[0]->text()->text,
               std::string("\x1b\x01") + "Brisco Torvane Medical Ltd - Digitally Signed Report");
     EXPECT_EQ(doc->core().page(1)->items()[0]->text()->text, "first page");
+    // Signed content cannot change: no annotation is saved into the copy, nothing is confirmed.
+    EXPECT_TRUE(doc->core().is_read_only());
+    EXPECT_FALSE(doc->core().can_confirm());
     const std::string t = doc->core().temporary_folder();
     ASSERT_FALSE(t.empty());
     EXPECT_TRUE(fs::is_directory(t));
