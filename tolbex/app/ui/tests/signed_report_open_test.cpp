@@ -88,20 +88,23 @@ protected:
         settle();
         return dynamic_cast<gui::CBrowserFrame*>(doc->views().front());
     }
-    // Opens the row of that description.
-    void open(const std::string& description) {
+    // Runs a browser command on the rows of those descriptions.
+    void run(fw::CommandId command, const Texts& descriptions) {
         gui::CBrowserFrame* browser = browse();
         ASSERT_NE(browser, nullptr);
         gui::CBrowserListView& list = *browser->list_view();
-        int item = -1;
+        std::vector<int> items;
         for (int i = 0; i < list.list_model().item_count(); ++i)
-            if (list.list_model().item_text(i, 0) == description) item = i;
-        ASSERT_GE(item, 0) << description;
-        list.select_items({item});
+            if (std::find(descriptions.begin(), descriptions.end(), list.list_model().item_text(i, 0)) !=
+                descriptions.end())
+                items.push_back(i);
+        ASSERT_EQ(items.size(), descriptions.size());
+        list.select_items(items);
         scripted.shown.clear();
-        ASSERT_TRUE(browser->execute(gui::browser_cmd::Open));
+        ASSERT_TRUE(browser->execute(command));
         settle();
     }
+    void open(const std::string& description) { run(gui::browser_cmd::Open, {description}); }
     std::vector<gui::CPellarnDoc*> report_docs() {
         std::vector<gui::CPellarnDoc*> out;
         for (fw::ChildFrame* f : windows->main_frame()->child_frames())
@@ -258,6 +261,33 @@ TEST_F(SignedReportOpenTest, TimiDataShowsItsSignatureAndGoesToTheTimiSide) {
     EXPECT_EQ(audit_messages(), Texts{"View signed report - Tim Data - signed in " + logged(signed_data)});
     EXPECT_TRUE(fs::is_directory(got.folder));
     fs::remove_all(got.folder);
+}
+
+}  // namespace
+}  // namespace tv
+
+namespace tv {
+namespace {
+
+// Compare and Print reports take formatted reports only; a signed one is neither compared nor printed.
+TEST_F(SignedReportOpenTest, CompareAndPrintReportsLeaveSignedReportsOut) {
+    run(gui::browser_cmd::Compare, {"Ann Alder", "Ann Alder - signed"});
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].caption, "Wrong number or kind of reports selected");
+    EXPECT_TRUE(report_docs().empty());
+
+    Texts printed;
+    gui::set_report_print_operation([&](const std::string& folder) {
+        printed.push_back(folder);
+        return 0;
+    });
+    run(gui::browser_cmd::PrintReports, {"Ann Alder - signed"});
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text, "No formatted reports were selected for printing.");
+    run(gui::browser_cmd::PrintReports, {"Ann Alder", "Ann Alder - signed"});
+    gui::set_report_print_operation({});
+    EXPECT_EQ(printed, Texts{(group / "STANDARD" / "R1.IMG").string()});
+    EXPECT_TRUE(audit_messages().empty());
 }
 
 }  // namespace
