@@ -22,6 +22,9 @@
 #include "tolbex/reports/page_items.h"
 #include "formats/transfer_file.h"
 #include "tolbex/timi/timi_table_source.h"
+#include "tolbex/signing/crypto.h"
+#include "tolbex/signing/signed_report.h"
+#include "tools/demo/demo_signing.h"
 #include "tools/szip/szip_format.h"
 #include "vond/tests/card_builder.h"
 
@@ -281,6 +284,33 @@ void timi_seeds() {
         seed("fuzz_timi_data", "data", t.data().data_file_text(0, t.data().row_count() - 1));
 }
 
+// Signed reports: a real envelope, the signed message inside it and the content inside that, one
+// seed per reader of fuzz_signed_container (its first byte picks the reader).
+void signed_seeds() {
+    auto certificate = tv::demo::make_self_signed_certificate("Seed Signer", 1024);
+    if (!certificate) return;
+    tv::signing::SignatureRecord record;
+    record.certificate = *certificate;
+    record.signer_name = "Seed Signer";
+    record.logon_name = "seed";
+    record.system_name = "WARD7";
+    record.signing_time = 45000.5;
+    record.signing_time_status = tv::signing::kTimeValid;
+    if (!tv::signing::fill_certificate_fields(record)) return;
+    const std::string folder = tv::fuzz::sub_folder("signedseed");
+    tv::fuzz::put_file(folder + "PAGE.0", "label");
+    tv::fuzz::put_file(folder + "PATIENT.TXT", "PATIENT DETAILS\r\n--\r\nSmith, John\r\n");
+    const std::vector<tv::signing::PackedFile> files{{"PAGE.0", folder + "PAGE.0"},
+                                                     {"PATIENT.TXT", folder + "PATIENT.TXT"}};
+    auto content = tv::signing::build_signed_content(record, files);
+    if (!content) return;
+    auto message = tv::signing::sign_message(record.certificate, *content);
+    if (!message) return;
+    seed("fuzz_signed_container", "envelope", std::string(1, '\0') + tv::signing::encrypt_envelope(*message));
+    seed("fuzz_signed_container", "message", std::string(1, '\1') + *message);
+    seed("fuzz_signed_container", "content", std::string(1, '\2') + *content);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -299,5 +329,6 @@ int main(int argc, char** argv) {
     card_seeds();
     deck_seeds();
     timi_seeds();
+    signed_seeds();
     return 0;
 }

@@ -20,6 +20,7 @@
 #include "tolbex/archive/store_report.h"
 #include "tolbex/reports/page_items.h"
 #include "tools/demo/demo_pages.h"
+#include "tools/demo/demo_signing.h"
 
 namespace tv::demo {
 
@@ -234,6 +235,9 @@ bool make_demo_root(DemoSummary* summary, std::string* error) {
 
     int stored = 0;
     int i = 0;
+    struct ToSign {
+        std::string folder, description;
+    } to_sign[2];
     for (const Sample& s : kSamples) {
         const Patient& p = kPatients[static_cast<std::size_t>(i) % std::size(kPatients)];
         const std::int64_t recorded = kFirstRecording + static_cast<std::int64_t>(i) * 97200;  // a day and 3 h apart
@@ -278,15 +282,35 @@ bool make_demo_root(DemoSummary* summary, std::string* error) {
             return false;
         }
         const std::int64_t size = get_folder_size_64(staging, false);
+        std::string stored_folder;
         const int rc =
             store_report_in_archive(archive->get_path(), trim_right_char(staging, '/'), description(p, s.type),
-                                    static_cast<std::int32_t>(size), recorded, s.type, nullptr, nullptr, true);
+                                    static_cast<std::int32_t>(size), recorded, s.type, &stored_folder, nullptr, true);
         if (rc != kStoreOk) {
             *error = format_string("storing a sample report failed (%d)", rc);
             return false;
         }
         ++stored;
+        // The first Holter formatted report of each group also gets a signed copy.
+        if (s.type == kReportFormatted && !s.twelve_lead && to_sign[s.group].folder.empty())
+            to_sign[s.group] = {stored_folder, p.name + std::string(" - ") + report_type_description(kReportSigned)};
         ++i;
+    }
+
+    auto certificate = make_demo_certificate();
+    if (!certificate) {
+        *error = certificate.error().message;
+        return false;
+    }
+    std::vector<std::string> signed_reports;
+    for (const auto& [folder, signed_description] : to_sign) {
+        auto signed_folder = sign_demo_report(*certificate, folder, signed_description);
+        if (!signed_folder) {
+            *error = "signing a sample report failed: " + signed_folder.error().message;
+            return false;
+        }
+        signed_reports.push_back(*signed_folder);
+        ++stored;
     }
 
     create_folder_path(get_path_folder(device_dat_path()));
@@ -310,6 +334,7 @@ bool make_demo_root(DemoSummary* summary, std::string* error) {
     if (summary) {
         summary->group_folders.assign(std::begin(groups), std::end(groups));
         summary->reports = stored;
+        summary->signed_reports = std::move(signed_reports);
     }
     return true;
 }

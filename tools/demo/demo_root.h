@@ -1,5 +1,6 @@
 // The demo root: what a new user sees on first start. Two archive groups with several archives
 // each (one of them "Deleted Reports"), sample reports of several types with their patient files,
+// one signed report per group (signed with the demo signer's certificate, see demo_signing.h),
 // DEVICE.DAT listing both groups, and the profile values that make tolbex reopen them and name
 // its clinic. Every person in it is made up.
 #pragma once
@@ -14,6 +15,7 @@ inline constexpr const char* kDemoClinicCode = "DEMO";
 struct DemoSummary {
     std::vector<std::string> group_folders;  // the two group folders
     int reports = 0;                         // report folders stored
+    std::vector<std::string> signed_reports; // one signed report folder per group
 };
 
 // The DEVICE.DAT that tolbex reads under the current TORVANE_ROOT.

@@ -29,6 +29,7 @@
 #include "tolbex/browser/ui/browser_list_doc_ui.h"
 #include "tolbex/browser/ui/choose_archive_dialog.h"
 #include "tolbex/browser/ui/report_chooser_ui.h"
+#include "tolbex/browser/ui/signed_report_open.h"
 #include "tolbex/app/actions/actions.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
 
@@ -413,11 +414,6 @@ void CBrowserListView::context_menu(const QPoint& at) {
 
 // --- commands
 
-namespace {
-inline constexpr const char* kSignedNotAvailable =
-    "The verification of the signed report failed.\nIt is not possible to view this report.";
-}  // namespace
-
 bool CBrowserListView::open_row(std::int32_t row) {
     BrowserListCore& core = doc_.core();
     ReportArchive* archive = core.get_archive(row);
@@ -426,11 +422,8 @@ bool CBrowserListView::open_row(std::int32_t row) {
     const ReportType type = record->get_type();
     if (is_formatted_type(type))
         return open_archived_report(*archive, *record, core.get_archive_name(core.get_archive_index(row))) != nullptr;
-    // Signed reports open once they can be verified here.
-    if (type == kReportSigned) {
-        error_box(kSignedNotAvailable);
-        return false;
-    }
+    if (type == kReportSigned)
+        return open_signed_report(*archive, *record, core.get_archive_name(core.get_archive_index(row)), this);
     if (const ChooserMode mode = current_chooser_mode(); mode != ChooserMode::None)
         return choose_report_row(*record, mode, this);
     error_box("You can only view formatted reports.", "Wrong kind of report");

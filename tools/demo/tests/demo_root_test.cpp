@@ -26,7 +26,9 @@
 #include "platform/fs.h"
 #include "testing/app_test_root.h"
 #include "testing/test_root.h"
+#include "tolbex/signing/signed_report.h"
 #include "tools/demo/demo_pages.h"
+#include "tools/demo/demo_signing.h"
 
 namespace tv::demo {
 namespace {
@@ -57,9 +59,24 @@ TEST_F(DemoRootTest, EveryReportLoadsWithItsPatientDetails) {
         EXPECT_GE(group.find_archive_by_name(kDeletedArchiveName), 0);
         BrowserListCore doc;
         ASSERT_TRUE(doc.open_document(index));
+        int signed_reports = 0;
         for (std::int32_t row = 0; row < doc.get_row_count(); ++row) {
             const std::string folder = doc.get_report_folder(row);
             ASSERT_TRUE(fs::is_directory(folder)) << folder;
+            types.insert(doc.get_record_type(row));
+            ++reports;
+            // A signed report holds only its signed file; its patient is inside.
+            if (doc.get_record_type(row) == kReportSigned) {
+                auto restored = signing::verify_signed_report(join_path(folder, signing::kSignedFileName));
+                ASSERT_TRUE(restored) << folder << ": " << restored.error().message;
+                EXPECT_EQ(restored->kind(), signing::SignedReportKind::Formatted);
+                EXPECT_EQ(restored->signers().front().issued_to, kDemoSignerName);
+                PatientTxt p;
+                EXPECT_TRUE(p.read_folder(restored->folder()));
+                EXPECT_NE(doc.get_record(row)->get_description().find(p.m_name), std::string::npos);
+                ++signed_reports;
+                continue;
+            }
             PatientTxt p;
             EXPECT_TRUE(p.read_folder(folder)) << folder;
             EXPECT_FALSE(p.m_name.empty());
@@ -67,11 +84,16 @@ TEST_F(DemoRootTest, EveryReportLoadsWithItsPatientDetails) {
             EXPECT_TRUE(data.is_field_present(data.get_field_number("HR.mean")));
             EXPECT_NE(doc.get_details_text(row).find("Patient Name: \t" + p.m_name + "\n"), std::string::npos)
                 << folder;
-            types.insert(doc.get_record_type(row));
-            ++reports;
         }
+        EXPECT_EQ(signed_reports, 1) << index;
     }
     types_seen = static_cast<int>(types.size());
+    // The demo signer's certificate is in the store, ready for the Sign command.
+    const auto certificates = signing::Crypto().list_certificates();
+    ASSERT_EQ(certificates.size(), 1u);
+    EXPECT_EQ(certificates[0].issued_to, kDemoSignerName);
+    EXPECT_TRUE(certificates[0].certificate.has_private_key());
+    EXPECT_EQ(summary.signed_reports.size(), 2u);
     EXPECT_EQ(reports, summary.reports);
     EXPECT_GE(types_seen, 4);
     EXPECT_EQ(archive_groups_to_reopen(config.get_path(0)).size(), 3u);
@@ -89,6 +111,7 @@ TEST_F(DemoRootTest, SetsTheClinicCodeItsReportsAreNamedBy) {
         BrowserListCore doc;
         ASSERT_TRUE(doc.open_document(find_group_index(config.get_path(g))));
         for (std::int32_t row = 0; row < doc.get_row_count(); ++row) {
+            if (doc.get_record_type(row) == kReportSigned) continue;  // its patient file is signed inside
             // Checked against the stored code: a transfer name of another clinic reads as none.
             const std::string name = read_transfer_name(doc.get_report_folder(row));
             EXPECT_EQ(name.substr(0, 4), kDemoClinicCode) << doc.get_report_folder(row);

@@ -1,0 +1,294 @@
+// Opening signed reports from the browser in the running application, offscreen: a formatted
+// report with its signature page, a changed signed file, and a TIMI summary in the text viewer.
+// The private folder of restored files must be gone whenever nothing shows it any more.
+#include <sys/stat.h>
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "common/audit_log.h"
+#include "framework/qt/frame.h"
+#include "framework/qt/wait_dialogs.h"
+#include "platform/fs.h"
+#include "platform/system.h"
+#include "tolbex/app/tolbex_app.h"
+#include "tolbex/app/ui/main_frame.h"
+#include "tolbex/app/ui/tolbex_window_app.h"
+#include "tolbex/archive/clinic_code.h"
+#include "tolbex/browser/tests/browser_test_group.h"
+#include "tolbex/browser/ui/browser_frame.h"
+#include "tolbex/browser/ui/browser_list_doc_ui.h"
+#include "tolbex/browser/ui/browser_list_view.h"
+#include "tolbex/browser/ui/signed_report_open.h"
+#include "tolbex/reports/tests/page_test_support.h"
+#include "tolbex/reports/ui/report_doc_ui.h"
+#include "tolbex/reports/ui/tests/ui_test_support.h"
+#include "tolbex/signing/signed_report.h"
+#include "tolbex/signing/tests/signing_fixture.h"
+
+namespace tv {
+namespace {
+
+namespace fs = std::filesystem;
+using Texts = std::vector<std::string>;
+
+void settle() {
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+}
+
+class SignedReportOpenTest : public uitest::UiRootTest {
+protected:
+    void SetUp() override {
+        UiRootTest::SetUp();
+        ASSERT_TRUE(set_default_clinic_code("ab12"));
+        group = fs::path(root.path()) / "GROUP";
+        path = testing_root::make_test_group(
+            group,
+            {{"STANDARD", "STANDARD", {{"R1.IMG", "Ann Alder"}, {"T1.SUM", "Tim Summary"}, {"D1.TIM", "Tim Data"}}}});
+        const fs::path report = group / "STANDARD" / "R1.IMG";
+        testing_root::write_file(report / "SUMMARY.TXT", "x\r\n");
+        testing_root::write_file(report / "PAGE.0", testing::label_record());
+        testing_root::write_file(report / "PAGE.1", testing::text_record(3200, 6400, "first page"));
+        testing_root::write_file(group / "STANDARD" / "T1.SUM" / "TIMI_SUMMARY.TXT", "Day 1\r\nDay 2\r\n");
+        signed_formatted = sign("R1.IMG", "Ann Alder - signed");
+        signed_summary = sign("T1.SUM", "Tim Summary - signed");
+        testing_root::write_file(group / "STANDARD" / "D1.TIM" / "DATA.TIMI", "timi data");
+        signed_data = sign("D1.TIM", "Tim Data - signed");
+
+        core = std::make_unique<CTolbexApp>();
+        windows = std::make_unique<TolbexWindowApp>(*core);
+        ASSERT_TRUE(windows->init_instance({}));
+        TolbexSettings settings = core->settings();
+        settings.switches.logging_enabled = true;
+        core->set_settings(settings);
+        scripted.shown.clear();
+    }
+    void TearDown() override {
+        gui::set_signed_timi_opener({});
+        windows.reset();
+        core.reset();
+        UiRootTest::TearDown();
+    }
+
+    std::string sign(const std::string& name, const std::string& description) {
+        auto stored = signing::sign_and_store_report(signing::testing::signer_record(id),
+                                                     (group / "STANDARD" / name).string(), description, "");
+        EXPECT_TRUE(stored) << stored.error().message;
+        return stored ? *stored : std::string();
+    }
+    gui::CBrowserFrame* browse() {
+        gui::CBrowserListDoc* doc = gui::open_archive_group(path);
+        if (!doc) return nullptr;
+        settle();
+        return dynamic_cast<gui::CBrowserFrame*>(doc->views().front());
+    }
+    // Runs a browser command on the rows of those descriptions.
+    void run(fw::CommandId command, const Texts& descriptions) {
+        gui::CBrowserFrame* browser = browse();
+        ASSERT_NE(browser, nullptr);
+        gui::CBrowserListView& list = *browser->list_view();
+        std::vector<int> items;
+        for (int i = 0; i < list.list_model().item_count(); ++i)
+            if (std::find(descriptions.begin(), descriptions.end(), list.list_model().item_text(i, 0)) !=
+                descriptions.end())
+                items.push_back(i);
+        ASSERT_EQ(items.size(), descriptions.size());
+        list.select_items(items);
+        scripted.shown.clear();
+        ASSERT_TRUE(browser->execute(command));
+        settle();
+    }
+    void open(const std::string& description) { run(gui::browser_cmd::Open, {description}); }
+    std::vector<gui::CPellarnDoc*> report_docs() {
+        std::vector<gui::CPellarnDoc*> out;
+        for (fw::ChildFrame* f : windows->main_frame()->child_frames())
+            if (auto* d = dynamic_cast<gui::CPellarnDoc*>(f->active_document())) out.push_back(d);
+        return out;
+    }
+    Texts audit_messages() const {
+        Texts out;
+        for (const auto& r :
+             read_audit_log_file(AuditLog::make_file_name((group / "STANDARD").string(), platform::system().now()))
+                 .records)
+            out.push_back(r.message);
+        return out;
+    }
+    // How the audit log names a report: its folder name in lower case.
+    static std::string logged(const std::string& folder) {
+        std::string name = fs::path(folder).filename().string();
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return name;
+    }
+    // The private folders in TMPDIR.
+    std::set<std::string> temp_folders() const {
+        std::set<std::string> out;
+        for (const auto& e : fs::directory_iterator(root.tmp()))
+            if (e.is_directory()) out.insert(e.path().string());
+        return out;
+    }
+
+    signing::testing::TestIdentity id = signing::testing::make_identity("Anna Smith", "Clinic CA");
+    fs::path group;
+    std::string path, signed_formatted, signed_summary, signed_data;
+    std::unique_ptr<CTolbexApp> core;
+    std::unique_ptr<TolbexWindowApp> windows;
+};
+
+TEST_F(SignedReportOpenTest, FormattedReportOpensWithItsSignaturePage) {
+    const std::set<std::string> before = temp_folders();
+    open("Ann Alder - signed");
+    EXPECT_TRUE(scripted.shown.empty()) << scripted.shown.front().text;
+    const auto docs = report_docs();
+    ASSERT_EQ(docs.size(), 1u);
+    gui::CPellarnDoc* doc = docs[0];
+    EXPECT_EQ(doc->title(), "Ann Alder - signed (STANDARD)");
+    EXPECT_EQ(doc->core().report_name(), "Ann Alder - signed");
+    EXPECT_EQ(doc->core().archive_report_path(), signed_formatted);
+    // The signature page first, then the report's own page.
+    ASSERT_EQ(doc->core().page_count(), 2);
+    ASSERT_GE(doc->core().page(0)->items().size(), 16u);
+    EXPECT_EQ(doc->core().page(0)->items()[0]->text()->text,
+              std::string("\x1b\x01") + "Brisco Torvane Medical Ltd - Digitally Signed Report");
+    EXPECT_EQ(doc->core().page(1)->items()[0]->text()->text, "first page");
+    // Signed content cannot change: no annotation is saved into the copy, nothing is confirmed.
+    EXPECT_TRUE(doc->core().is_read_only());
+    EXPECT_FALSE(doc->core().can_confirm());
+    const std::string t = doc->core().temporary_folder();
+    ASSERT_FALSE(t.empty());
+    EXPECT_TRUE(fs::is_directory(t));
+    EXPECT_EQ(audit_messages(), Texts{"View signed report - Ann Alder - signed in " + logged(signed_formatted)});
+
+    for (fw::ChildFrame* f : windows->main_frame()->child_frames()) f->close();
+    settle();
+    EXPECT_TRUE(report_docs().empty());
+    EXPECT_FALSE(fs::exists(t)) << "the restored files go with the document";
+    EXPECT_EQ(temp_folders(), before);
+}
+
+TEST_F(SignedReportOpenTest, ChangedSignedFileIsRefusedAndLeavesNothing) {
+    const std::string dat = signed_formatted + "/signed.dat";
+    std::string bytes = *platform::read_whole_file(dat);
+    bytes[bytes.size() / 2] ^= 0x01;
+    ASSERT_TRUE(platform::atomic_write_file(dat, bytes));
+    const std::set<std::string> before = temp_folders();
+    open("Ann Alder - signed");
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text, gui::kSignedVerifyFailedText);
+    EXPECT_TRUE(report_docs().empty());
+    EXPECT_EQ(temp_folders(), before);
+    EXPECT_TRUE(audit_messages().empty());
+}
+
+TEST_F(SignedReportOpenTest, TimiSummaryShowsInTheViewerWithItsSignatures) {
+    // The viewer: a program named "notepad" on PATH that keeps what it was shown.
+    const fs::path bin = fs::path(root.path()) / "bin";
+    const fs::path seen = fs::path(root.path()) / "seen.txt";
+    testing_root::write_file(bin / "notepad", "#!/bin/sh\ncat \"$1\" > '" + seen.string() +
+                                                  "'\nstat -c %a \"$1\" >> '" + seen.string() + "'\nexit 0\n");
+    ::chmod((bin / "notepad").c_str(), 0755);
+    const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("PATH", (bin.string() + ":" + old_path).c_str(), 1);
+    const std::set<std::string> before = temp_folders();
+    open("Tim Summary - signed");
+    ::setenv("PATH", old_path.c_str(), 1);
+    EXPECT_TRUE(scripted.shown.empty()) << scripted.shown.front().text;
+    EXPECT_EQ(temp_folders(), before) << "the restored files go when the viewer has ended";
+    EXPECT_EQ(audit_messages(), Texts{"View signed report - Tim Summary - signed in " + logged(signed_summary)});
+
+    // The heading, the signature's block (as it verifies), then the summary's lines, all CR LF.
+    auto verified = signing::verify_signed_report(signed_summary + "/signed.dat");
+    ASSERT_TRUE(verified);
+    const std::string expected =
+        std::string(signing::kTimiSummaryHeading) + signing::signature_details_text(verified->signers().front());
+    std::string crlf;
+    for (char c : expected) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    EXPECT_EQ(testing_root::read_all(seen), crlf + "Day 1\r\nDay 2\r\n" + "400\n") << "shown read-only";
+}
+
+TEST_F(SignedReportOpenTest, NoViewerIsToldAndLeavesNothing) {
+    const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("PATH", (fs::path(root.path()) / "nothing").c_str(), 1);
+    const std::set<std::string> before = temp_folders();
+    open("Tim Summary - signed");
+    ::setenv("PATH", old_path.c_str(), 1);
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text, kNotepadFailedText);
+    EXPECT_EQ(temp_folders(), before);
+    EXPECT_TRUE(audit_messages().empty());
+}
+
+}  // namespace
+}  // namespace tv
+
+namespace tv {
+namespace {
+
+TEST_F(SignedReportOpenTest, TimiDataShowsItsSignatureAndGoesToTheTimiSide) {
+    std::string details;
+    {
+        auto verified = signing::verify_signed_report(signed_data + "/signed.dat");
+        ASSERT_TRUE(verified);
+        details = signing::timi_data_signature_message(verified->signers().front());
+    }
+    const std::set<std::string> before = temp_folders();
+
+    // Without the TIMI windows it is refused like unsigned TIMI data, and nothing stays behind.
+    open("Tim Data - signed");
+    ASSERT_EQ(scripted.shown.size(), 2u);
+    EXPECT_EQ(scripted.shown[0].text, details);
+    EXPECT_EQ(scripted.shown[1].text, "You can only view formatted reports.");
+    EXPECT_EQ(temp_folders(), before);
+    EXPECT_TRUE(audit_messages().empty());
+
+    // The TIMI side gets the restored data and owns its folder from then on.
+    gui::SignedTimiData got;
+    gui::set_signed_timi_opener([&](const gui::SignedTimiData& d) {
+        got = d;
+        return true;
+    });
+    open("Tim Data - signed");
+    EXPECT_EQ(testing_root::read_all(got.data_file), "timi data");
+    EXPECT_EQ(fs::path(got.data_file).parent_path(), fs::path(got.folder));
+    EXPECT_EQ(got.report_folder, signed_data);
+    EXPECT_EQ(got.description, "Tim Data - signed");
+    EXPECT_EQ(got.signature.signer_name, "Anna Smith");
+    EXPECT_EQ(audit_messages(), Texts{"View signed report - Tim Data - signed in " + logged(signed_data)});
+    EXPECT_TRUE(fs::is_directory(got.folder));
+    fs::remove_all(got.folder);
+}
+
+}  // namespace
+}  // namespace tv
+
+namespace tv {
+namespace {
+
+// Compare and Print reports take formatted reports only; a signed one is neither compared nor printed.
+TEST_F(SignedReportOpenTest, CompareAndPrintReportsLeaveSignedReportsOut) {
+    run(gui::browser_cmd::Compare, {"Ann Alder", "Ann Alder - signed"});
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].caption, "Wrong number or kind of reports selected");
+    EXPECT_TRUE(report_docs().empty());
+
+    Texts printed;
+    gui::set_report_print_operation([&](const std::string& folder) {
+        printed.push_back(folder);
+        return 0;
+    });
+    run(gui::browser_cmd::PrintReports, {"Ann Alder - signed"});
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text, "No formatted reports were selected for printing.");
+    run(gui::browser_cmd::PrintReports, {"Ann Alder", "Ann Alder - signed"});
+    gui::set_report_print_operation({});
+    EXPECT_EQ(printed, Texts{(group / "STANDARD" / "R1.IMG").string()});
+    EXPECT_TRUE(audit_messages().empty());
+}
+
+}  // namespace
+}  // namespace tv

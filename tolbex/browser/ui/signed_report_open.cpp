@@ -1,0 +1,189 @@
+#include "tolbex/browser/ui/signed_report_open.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "common/audit_log.h"
+#include "common/files.h"
+#include "common/ui.h"
+#include "framework/qt/tooltip.h"
+#include "framework/qt/wait_dialogs.h"
+#include "platform/fs.h"
+#include "platform/process.h"
+#include "tolbex/app/tolbex_app.h"
+#include "tolbex/archive/patient_txt.h"
+#include "tolbex/archive/report_archive.h"
+#include "tolbex/reports/ui/report_doc_ui.h"
+#include "tolbex/signing/signature_page.h"
+#include "tolbex/signing/signed_report.h"
+
+namespace tv::gui {
+namespace {
+
+inline constexpr const char* kOpenNoLogText =
+    "The report cannot be opened, because the logfile cannot be opened.\n\nPlease attempt the operation again.";
+inline constexpr const char* kDataTimiName = "DATA.TIMI";
+inline constexpr const char* kTimiSummaryName = "TIMI_SUMMARY.TXT";
+
+SignedTimiOpener& timi_opener() {
+    static SignedTimiOpener opener;
+    return opener;
+}
+
+void error_box(const std::string& text, const std::string& caption = {}) {
+    ui().message_box(text, caption, MsgIcon::Error, MsgButtons::Ok);
+}
+
+// Opens the audit log for the report folder; false (told, log closed) when it cannot be.
+bool open_audit(CTolbexApp* app, const std::string& folder) {
+    if (!app || app->audit().open(folder)) return true;
+    error_box(kOpenNoLogText);
+    app->audit().close();
+    return false;
+}
+
+// The summary with one details block per signature in front, as CR LF text, read-only.
+Result<void> write_signed_timi_summary(const std::string& path, const std::vector<signing::SignatureRecord>& signers) {
+    auto summary = platform::read_whole_file(path);
+    if (!summary)
+        return fail(signing::kErrFile, signing::with_text(signing::kSeriousFileErrorText,
+                                                          get_path_file_name(path) + " : " + std::strerror(errno)));
+    std::string text = signing::kTimiSummaryHeading;
+    for (const auto& r : signers) text += signing::signature_details_text(r);
+    for (std::size_t pos = 0; pos < summary->size();) {
+        std::size_t end = summary->find('\n', pos);
+        if (end == std::string::npos) end = summary->size();
+        std::string line = summary->substr(pos, end - pos);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        text += line + "\n";
+        pos = end + 1;
+    }
+    std::string crlf;
+    for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    if (!platform::atomic_write_file(path, crlf) || ::chmod(path.c_str(), 0400) != 0)
+        return fail(signing::kErrFile, signing::with_text(signing::kSeriousFileErrorText,
+                                                          get_path_file_name(path) + " : " + std::strerror(errno)));
+    return {};
+}
+
+bool open_formatted(signing::RestoredReport& restored, ReportArchive& archive, ReportRecord& record,
+                    const std::string& archive_name, CTolbexApp* app) {
+    const std::string folder = record.get_folder_path();
+    if (auto page = signing::add_signature_page(restored.folder(), restored.signers()); !page) {
+        error_box(page.error().message);
+        return false;
+    }
+    // What was signed cannot be changed: read-only pages make a read-only document, so no
+    // annotation is saved into a copy that goes when the window closes.
+    for (FileFinder f(join_path(restored.folder(), "*"), kFindFiles); !f.at_end(); f.next())
+        set_read_only(f.get_path());
+    if (!open_audit(app, folder)) return false;
+    CPellarnDoc* doc = open_report(join_path(restored.folder(), "summary.txt"));
+    if (doc) {
+        doc->set_report_title(record.get_description() + " (" + archive_name + ")");
+        doc->core().set_report_name(record.get_description());
+        doc->core().set_report_time(record.get_time());
+        doc->core().set_report_size(static_cast<std::uint32_t>(record.get_size()));
+        doc->core().set_archive(&archive, &record);
+        doc->core().set_confirmation(read_confirming_user(folder).value_or(""));
+        // From here on the document deletes T when it closes.
+        doc->core().set_temporary_folder(restored.release());
+        doc->core().set_archive_report_path(folder);
+        if (app) app->audit().write(kAuditViewSigned, record.get_description(), folder, "");
+    }
+    if (app) app->audit().close();
+    return doc != nullptr;
+}
+
+bool open_timi_data(signing::RestoredReport& restored, ReportArchive& archive, ReportRecord& record, CTolbexApp* app) {
+    ui().message_box(signing::timi_data_signature_message(restored.signers().front()), "", MsgIcon::Information,
+                     MsgButtons::Ok);
+    const SignedTimiOpener& opener = timi_opener();
+    if (!opener) {
+        error_box("You can only view formatted reports.", "Wrong kind of report");
+        return false;
+    }
+    const std::string folder = record.get_folder_path();
+    if (!open_audit(app, folder)) return false;
+    SignedTimiData data;
+    data.folder = restored.folder();
+    data.data_file = join_path(restored.folder(), kDataTimiName);
+    data.archive = &archive;
+    data.report_folder = folder;
+    data.archive_folder = archive.get_path();
+    data.description = record.get_description();
+    data.signature = restored.signers().front();
+    const bool opened = opener(data);
+    if (opened) {
+        restored.release();
+        if (app) app->audit().write(kAuditViewSigned, record.get_description(), folder, "");
+    }
+    if (app) app->audit().close();
+    return opened;
+}
+
+bool show_timi_summary(signing::RestoredReport& restored, ReportRecord& record, CTolbexApp* app, QWidget* parent) {
+    const std::string path = platform::find_name_ci(restored.folder(), kTimiSummaryName)
+                                 .value_or(join_path(restored.folder(), kTimiSummaryName));
+    if (auto written = write_signed_timi_summary(path, restored.signers()); !written) {
+        error_box(written.error().message);
+        return false;
+    }
+    const std::string folder = record.get_folder_path();
+    if (!open_audit(app, folder)) return false;
+    const bool shown = show_text_in_viewer(path, parent);
+    if (shown && app) app->audit().write(kAuditViewSigned, record.get_description(), folder, "");
+    if (app) app->audit().close();
+    // T goes with `restored` once the viewer has ended.
+    return shown;
+}
+
+}  // namespace
+
+void set_signed_timi_opener(SignedTimiOpener opener) { timi_opener() = std::move(opener); }
+
+bool show_text_in_viewer(const std::string& path, QWidget* parent) {
+    const std::vector<std::string> argv{kTextViewerProgram, path};
+    WorkerWaitDlg dlg(
+        kNotepadWaitText,
+        [argv] {
+            platform::ChildProcess child;
+            if (!platform::spawn_process(argv, child)) return static_cast<unsigned>(platform::kExitNotStarted);
+            return static_cast<unsigned>(platform::wait_process(child));
+        },
+        parent);
+    dlg.run();
+    if (static_cast<int>(dlg.result()) == platform::kExitNotStarted) {
+        error_box(kNotepadFailedText);
+        return false;
+    }
+    return true;
+}
+
+bool open_signed_report(ReportArchive& archive, ReportRecord& record, const std::string& archive_name,
+                        QWidget* parent) {
+    const std::string folder = record.get_folder_path();
+    const std::string signed_dat =
+        platform::find_name_ci(folder, signing::kSignedFileName).value_or(join_path(folder, signing::kSignedFileName));
+    auto restored = [&] {
+        fw::WaitTip tip(kVerifyingReportText + record.get_description(), nullptr, 25);
+        return signing::verify_signed_report(signed_dat);
+    }();
+    if (!restored) {
+        error_box(kSignedVerifyFailedText);
+        return false;
+    }
+    CTolbexApp* app = CTolbexApp::current();
+    switch (restored->kind()) {
+        case signing::SignedReportKind::Formatted: return open_formatted(*restored, archive, record, archive_name, app);
+        case signing::SignedReportKind::TimiData: return open_timi_data(*restored, archive, record, app);
+        case signing::SignedReportKind::TimiSummary: return show_timi_summary(*restored, record, app, parent);
+    }
+    // A kind this system does not know shows nothing.
+    error_box(kSignedVerifyFailedText);
+    return false;
+}
+
+}  // namespace tv::gui

@@ -1,0 +1,131 @@
+#include "tolbex/signing/signature_page.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <sys/stat.h>
+
+#include "common/bytes.h"
+#include "common/files.h"
+#include "platform/fs.h"
+#include "tolbex/reports/page_items.h"
+#include "tolbex/signing/signed_report.h"
+
+namespace tv::signing {
+namespace {
+
+std::int32_t fine(double cm) { return static_cast<std::int32_t>(std::floor(cm * 10000.0 + 0.5)); }
+
+class PageWriter {
+public:
+    explicit PageWriter(bool oem) : oem_(oem) {}
+
+    void text(double x, double y, std::string_view text, int size_code = kTextMedium) {
+        std::string t(text.substr(0, kMaxPageText));
+        if (oem_) t = page_text_to_oem(t);
+        std::string payload;
+        append_le32(payload, static_cast<std::uint32_t>(fine(x)));
+        append_le32(payload, static_cast<std::uint32_t>(fine(y)));
+        append_le32(payload, static_cast<std::uint32_t>(t.size() + 2));
+        payload += '\x1B';
+        payload += static_cast<char>(size_code);
+        payload += t;
+        bytes_ += make_page_record(PageRecordKind::Text, payload, 0);
+    }
+    void bitmap(double x1, double y1, double x2, double y2) {
+        std::string payload;
+        append_le32(payload, static_cast<std::uint32_t>(ShapeCode::Bitmap));
+        append_le32(payload, 0);
+        for (double v : {x1, y1, x2, y2}) append_le32(payload, static_cast<std::uint32_t>(fine(v)));
+        payload.append(kSignatureBitmapName, std::strlen(kSignatureBitmapName) + 1);
+        bytes_ += make_page_record(PageRecordKind::Shape, payload, 0);
+    }
+    std::string& bytes() { return bytes_; }
+
+private:
+    bool oem_;
+    std::string bytes_;
+};
+
+void write_signature_block(PageWriter& page, double& y, const SignatureRecord& r) {
+    page.text(3.0, y, "Signature Details", kTextLarge);
+    y += 1.0;
+    page.text(4.0, y, "Date and time of signing : " + signing_time_text(r));
+    y += 0.5;
+    page.text(4.0, y, "Signer name : " + r.signer_name);
+    y += 0.5;
+    page.text(4.0, y,
+              r.meaning == 0 ? "Signature meaning : Report has been reviewed"
+                             : "Signature meaning : Report has been approved");
+    y += 0.5;
+    page.text(4.0, y, "Signer login name : " + r.logon_name);
+    y += 0.5;
+    page.text(4.0, y, "System name : " + r.system_name);
+    y += 0.5;
+    page.text(4.0, y, "Signature : ");
+    page.bitmap(6.0, y - 0.5, 14.0, y + 2.0);
+    y += 2.5;
+    page.text(4.0, y, "Certificate Details", kTextLarge);
+    y += 0.5;
+    page.text(4.0, y, "Issued to : " + r.issued_to);
+    y += 0.5;
+    page.text(4.0, y, "Issued by : " + r.issued_by);
+    y += 0.5;
+    page.text(4.0, y, "Valid from : " + r.valid_from);
+    y += 0.5;
+    page.text(4.0, y, "Valid to : " + r.valid_to);
+    y += 2.0;
+}
+
+Error page_error(const std::string& name, int err) {
+    return fail(kErrFile, with_text(kSeriousFileErrorText, name + " : " + std::strerror(err)));
+}
+
+std::string page_name(int n) { return "PAGE." + std::to_string(n); }
+
+// Page n's file, found without regard to case; only a plain file is a page.
+std::optional<std::string> page_file(const std::string& folder, int n) {
+    auto found = platform::find_name_ci(folder, page_name(n));
+    struct stat st;
+    if (found && (::stat(found->c_str(), &st) != 0 || !S_ISREG(st.st_mode))) found.reset();
+    return found;
+}
+
+}  // namespace
+
+std::string signature_page_bytes(const PatientHeaderFields& patient, const std::vector<SignatureRecord>& signers,
+                                 bool oem) {
+    PageWriter page(oem);
+    double y = signers.size() == 1 ? 6.0 : 3.0;
+    page.text(2.0, y, kSignaturePageTitle, kTextLarge);
+    y += 1.0;
+    page.text(3.0, y, "Patient Name : " + patient.name);
+    y += 0.5;
+    page.text(3.0, y, "Patient ID : " + patient.patient_number);
+    y += 0.5;
+    page.text(3.0, y, "Recording Date : " + patient.recording_date);
+    y += 2.0;
+    for (const SignatureRecord& r : signers) write_signature_block(page, y, r);
+    return std::move(page.bytes());
+}
+
+Result<void> add_signature_page(const std::string& report_folder, const std::vector<SignatureRecord>& signers) {
+    const std::string folder = platform::strip_trailing_slashes(report_folder);
+    int count = 0;
+    while (page_file(folder, count)) ++count;
+    // A failed move would put the new page over an old one: stop instead.
+    for (int k = count - 1; k >= 1; --k) {
+        const auto from = page_file(folder, k);
+        if (!from || std::rename(from->c_str(), join_path(folder, page_name(k + 1)).c_str()) != 0)
+            return page_error(page_name(k), from ? errno : ENOENT);
+    }
+    const PatientHeaderFields patient = read_patient_header_fields(folder).value_or(PatientHeaderFields{});
+    const bool oem = !platform::find_name_ci(folder, "VERSION.TXT");
+    if (!platform::atomic_write_file(join_path(folder, page_name(1)), signature_page_bytes(patient, signers, oem)))
+        return page_error(page_name(1), errno);
+    return {};
+}
+
+}  // namespace tv::signing
