@@ -1,5 +1,7 @@
 #include "framework/qt/wait_dialogs.h"
 
+#include <vector>
+
 #include <QApplication>
 #include <QLabel>
 #include <QProgressBar>
@@ -11,6 +13,7 @@
 #include "framework/qt/qt_text.h"
 #include "framework/qt/timer.h"
 #include "framework/qt/window_helpers.h"
+#include "platform/process.h"
 
 namespace tv {
 
@@ -216,12 +219,17 @@ void WorkerWaitDlg::on_tick() {
 }
 
 bool view_text_file_and_wait(const std::string& path, QWidget* parent) {
-    const std::string command = "xdg-open \"" + path + "\"";
+    const std::vector<std::string> argv{kTextViewerProgram, path};
     WorkerWaitDlg dlg(
-        kNotepadWaitText, [command] { return static_cast<unsigned>(run_program(command, true, false)); }, parent);
+        kNotepadWaitText,
+        [argv] {
+            platform::ChildProcess child;
+            if (!platform::spawn_process(argv, child)) return static_cast<unsigned>(platform::kExitNotStarted);
+            return static_cast<unsigned>(platform::wait_process(child));
+        },
+        parent);
     dlg.run();
-    // -1: the viewer could not be started.
-    if (static_cast<int>(dlg.result()) == -1) {
+    if (static_cast<int>(dlg.result()) == platform::kExitNotStarted) {
         ui().message_box(kNotepadFailedText, "", MsgIcon::Error, MsgButtons::Ok);
         return false;
     }

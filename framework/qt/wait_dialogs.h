@@ -158,8 +158,11 @@ private:
     std::unique_ptr<fw::Timer> timer_;
 };
 
-// Shows a text file in the desktop's text viewer and waits until the viewer ends, behind
-// WorkerWaitDlg; when the viewer cannot be started the user is told. True when it ran.
+// The text viewer, found like any program the system names ("notepad.exe"): a site provides one
+// that returns when the user has closed the file.
+inline constexpr const char* kTextViewerProgram = "notepad";
+// Shows a text file in the text viewer and waits until it ends, behind WorkerWaitDlg; started with
+// an argument vector, no shell. False, with the message shown, when it could not be started.
 bool view_text_file_and_wait(const std::string& path, QWidget* parent = nullptr);
 
 }  // namespace tv

@@ -11,7 +11,6 @@
 #include "framework/qt/tooltip.h"
 #include "framework/qt/wait_dialogs.h"
 #include "platform/fs.h"
-#include "platform/process.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/archive/patient_txt.h"
 #include "tolbex/archive/report_archive.h"
@@ -133,7 +132,7 @@ bool show_timi_summary(signing::RestoredReport& restored, ReportRecord& record, 
     }
     const std::string folder = record.get_folder_path();
     if (!open_audit(app, folder)) return false;
-    const bool shown = show_text_in_viewer(path, parent);
+    const bool shown = view_text_file_and_wait(path, parent);
     if (shown && app) app->audit().write(kAuditViewSigned, record.get_description(), folder, "");
     if (app) app->audit().close();
     // T goes with `restored` once the viewer has ended.
@@ -143,24 +142,6 @@ bool show_timi_summary(signing::RestoredReport& restored, ReportRecord& record, 
 }  // namespace
 
 void set_signed_timi_opener(SignedTimiOpener opener) { timi_opener() = std::move(opener); }
-
-bool show_text_in_viewer(const std::string& path, QWidget* parent) {
-    const std::vector<std::string> argv{kTextViewerProgram, path};
-    WorkerWaitDlg dlg(
-        kNotepadWaitText,
-        [argv] {
-            platform::ChildProcess child;
-            if (!platform::spawn_process(argv, child)) return static_cast<unsigned>(platform::kExitNotStarted);
-            return static_cast<unsigned>(platform::wait_process(child));
-        },
-        parent);
-    dlg.run();
-    if (static_cast<int>(dlg.result()) == platform::kExitNotStarted) {
-        error_box(kNotepadFailedText);
-        return false;
-    }
-    return true;
-}
 
 bool open_signed_report(ReportArchive& archive, ReportRecord& record, const std::string& archive_name,
                         QWidget* parent) {

@@ -22,8 +22,6 @@ namespace tv::gui {
 inline constexpr const char* kSignedVerifyFailedText =
     "The verification of the signed report failed.\nIt is not possible to view this report.";
 inline constexpr const char* kVerifyingReportText = " Verifying report : ";
-// The viewer a TIMI summary is shown in, found like any program named "notepad.exe".
-inline constexpr const char* kTextViewerProgram = "notepad";
 
 // What the TIMI side gets to open signed TIMI data. It owns `folder` once it returns true and must
 // delete it (delete_folder_tree) when its document closes; on false the folder is removed here.
@@ -46,10 +44,5 @@ void set_signed_timi_opener(SignedTimiOpener opener);
 // entry "View signed report - %s in %s" was written).
 bool open_signed_report(ReportArchive& archive, ReportRecord& record, const std::string& archive_name,
                         QWidget* parent = nullptr);
-
-// Shows a text file in the text viewer and waits, behind the "Please exit from Notepad ..." wait
-// dialog; the program is started with an argument vector (no shell). False, with the message
-// shown, when it could not be started.
-bool show_text_in_viewer(const std::string& path, QWidget* parent = nullptr);
 
 }  // namespace tv::gui
