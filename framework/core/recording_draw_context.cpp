@@ -1,15 +1,23 @@
 #include "framework/core/recording_draw_context.h"
 
 #include <cstdio>
+#include <initializer_list>
 
 namespace tv::fw {
 namespace {
 
-std::string pt(Pt p) { return "(" + std::to_string(p.x) + "," + std::to_string(p.y) + ")"; }
-std::string rc(const Rc& r) {
-    return "(" + std::to_string(r.l) + "," + std::to_string(r.t) + "," + std::to_string(r.r) + "," +
-           std::to_string(r.b) + ")";
+// Built by appending: gcc 12 at -O3 warns falsely (-Wrestrict) on "literal" + std::string&&.
+std::string tuple(std::initializer_list<long long> values) {
+    std::string out = "(";
+    for (long long v : values) {
+        if (out.size() > 1) out += ',';
+        out += std::to_string(v);
+    }
+    out += ')';
+    return out;
 }
+std::string pt(Pt p) { return tuple({p.x, p.y}); }
+std::string rc(const Rc& r) { return tuple({r.l, r.t, r.r, r.b}); }
 std::string colour(Rgb c) {
     char buf[8];
     std::snprintf(buf, sizeof buf, "#%02x%02x%02x", c.r, c.g, c.b);
