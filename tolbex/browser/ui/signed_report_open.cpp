@@ -81,12 +81,7 @@ bool open_formatted(signing::RestoredReport& restored, ReportArchive& archive, R
     if (!open_audit(app, folder)) return false;
     CPellarnDoc* doc = open_report(join_path(restored.folder(), "summary.txt"));
     if (doc) {
-        doc->set_report_title(record.get_description() + " (" + archive_name + ")");
-        doc->core().set_report_name(record.get_description());
-        doc->core().set_report_time(record.get_time());
-        doc->core().set_report_size(static_cast<std::uint32_t>(record.get_size()));
-        doc->core().set_archive(&archive, &record);
-        doc->core().set_confirmation(read_confirming_user(folder).value_or(""));
+        describe_archived_report(*doc, archive, record, archive_name);
         // From here on the document deletes T when it closes.
         doc->core().set_temporary_folder(restored.release());
         doc->core().set_archive_report_path(folder);

@@ -88,6 +88,10 @@ fw::TemplateParts report_template_parts();
 
 // Opens a report folder (or its SUMMARY.TXT) in a report window; null when it did not open.
 CPellarnDoc* open_report(const std::string& path);
+// What a report window opened from an archive shows and updates: title "<description> (<archive
+// name>)", description, time, size, archive link and confirmation.
+void describe_archived_report(CPellarnDoc& doc, ReportArchive& archive, ReportRecord& record,
+                              const std::string& archive_name);
 // The browser's open of a formatted report: title "<description> (<archive name>)", description,
 // time, size, archive link and confirmation. Null when it did not open.
 CPellarnDoc* open_archived_report(ReportArchive& archive, ReportRecord& record, const std::string& archive_name);
