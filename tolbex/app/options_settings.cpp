@@ -5,6 +5,7 @@
 
 #include "common/files.h"
 #include "common/text.h"
+#include "common/version_info.h"
 #include "platform/process.h"
 #include "tolbex/archive/profile.h"
 
@@ -154,6 +155,14 @@ bool LetterOptionsRules::ok(const LetterOptions& o, Ui& u) {
         return false;
     }
     return true;
+}
+
+// --- about ---
+
+std::string about_version_text() {
+    std::string version = FileVersionInfo().get_product_version();
+    if (version.empty()) version = built_product_version();
+    return "Calvera Version " + version;
 }
 
 }  // namespace tv

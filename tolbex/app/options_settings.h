@@ -90,4 +90,9 @@ private:
 // cannot name a folder, so only a path from the root is taken.
 bool is_valid_letter_folder(const std::string& folder);
 
+// --- Help > About ---
+// "Calvera Version <product version>": the running program's version block, or, when it carries
+// none, the version this build embeds.
+std::string about_version_text();
+
 }  // namespace tv

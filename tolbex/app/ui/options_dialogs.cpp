@@ -249,6 +249,19 @@ void LetterOptionsDlg::on_ok() {
     fw::Dialog::on_ok();
 }
 
+// --- about ---
+
+AboutDlg::AboutDlg(QWidget* parent)
+    : fw::Dialog(parent), version_(new QLabel(to_qstring(about_version_text()), this)) {
+    setWindowTitle(QStringLiteral("About Calvera"));
+    version_->setObjectName(QStringLiteral("1062"));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(version_);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    layout->addWidget(buttons);
+}
+
 // --- the commands ---
 
 void install_options_commands(fw::CommandTarget& target, CTolbexApp& core, std::function<QWidget*()> owner) {
@@ -280,6 +293,10 @@ void install_options_commands(fw::CommandTarget& target, CTolbexApp& core, std::
     });
     target.on_command(menu::kLetterOptions, [owner] {
         LetterOptionsDlg dialog(owner());
+        dialog.exec_modal();
+    });
+    target.on_command(menu::kAbout, [owner] {
+        AboutDlg dialog(owner());
         dialog.exec_modal();
     });
     CBrowserFrame::set_play_action([](const std::string& report_folder) {

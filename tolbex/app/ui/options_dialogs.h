@@ -8,6 +8,7 @@
 #include "tolbex/app/options_settings.h"
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -109,7 +110,17 @@ private:
     QLineEdit *template_, *name_, *folder_;
 };
 
-// Routes the Options commands (and File > Print > Print Scaling) to their dialogs, and gives the
+// Help > About: the program's name and version (label 1062).
+class AboutDlg : public fw::Dialog {
+public:
+    explicit AboutDlg(QWidget* parent = nullptr);
+    QLabel* version_label() const { return version_; }
+
+private:
+    QLabel* version_;
+};
+
+// Routes the Options commands (and File > Print > Print Scaling, Help > About) to their dialogs, and gives the
 // browser's Play button the report's sound. `owner` gives the window the dialogs belong to.
 void install_options_commands(fw::CommandTarget& target, CTolbexApp& core, std::function<QWidget*()> owner);
 

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -264,6 +265,17 @@ TEST_F(OptionsDialogsTest, LetterOptionsFromTheMenu) {
         dlg.on_cancel();
     });
     EXPECT_FALSE(read_letter_options().save_with_report);
+}
+
+TEST_F(OptionsDialogsTest, AboutShowsTheProductVersion) {
+    start();
+    std::string text;
+    run<gui::AboutDlg>(menu::kAbout, [&](gui::AboutDlg& dlg) {
+        text = from_qstring(dlg.version_label()->text());
+        dlg.on_ok();
+    });
+    EXPECT_EQ(0u, text.find("Calvera Version ")) << text;
+    EXPECT_GT(text.size(), std::string("Calvera Version ").size()) << text;
 }
 
 TEST_F(OptionsDialogsTest, PlayButtonPlaysTheReportsSound) {
