@@ -62,6 +62,7 @@ fw::MenuModel build_main_menu() {
             {c(kMailSettings, "&Mail Settings..."), c(kExternalProgramSettings, "&External Program Settings..."),
              c(kCefStoreFolder, "Default &Compressed ECG Save Folder..."),
              c(kExportFolder, "Default E&xported Report Folder..."), c(kClinicCode, "Default Clinic &Code..."),
+             c(kLetterOptions, "&Letter Creation Options..."),
              c(kSignatureSettings, "Si&gnature Settings..."), sep(),
              c(kSetDefaultGroup, "&Set current Archive Group as default"),
              c(kNoDefaultGroup, "&No default Archive Group")}),

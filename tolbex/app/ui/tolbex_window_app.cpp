@@ -25,6 +25,7 @@
 #include "tolbex/app/ui/clinic_code_dialog.h"
 #include "tolbex/app/ui/main_frame.h"
 #include "tolbex/app/ui/menus.h"
+#include "tolbex/app/ui/options_dialogs.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
 #include "tolbex/signing/ui/signature_bitmap_dialogs.h"
 #include "framework/qt/wait_dialogs.h"
@@ -178,6 +179,7 @@ void TolbexWindowApp::install_commands() {
     fwapp_.on_command(menu::kOpenArchiveIndex, [this] { on_open_archive_index(); });
     fwapp_.on_command(menu::kClinicCode, [this] { on_default_clinic_code(); });
     fwapp_.on_command(menu::kImport, [this] { on_import(); });
+    gui::install_options_commands(fwapp_, core_, [this]() -> QWidget* { return frame_; });
     fwapp_.on_command(menu::kSignatureSettings, [this] {
         if (!core_.is_signing_enabled()) return;
         gui::EditSignatureBitmapsDlg dialog(frame_);
