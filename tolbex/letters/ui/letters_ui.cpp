@@ -8,6 +8,7 @@
 #include "framework/qt/wait_cursor.h"
 #include "framework/qt/window_helpers.h"
 #include "tolbex/app/report_handover.h"
+#include "tolbex/browser/ui/browser_frame.h"
 #include "tolbex/letters/create_letter.h"
 #include "tolbex/letters/letter_files.h"
 #include "tolbex/letters/office_word_processor.h"
@@ -37,9 +38,14 @@ std::optional<std::string> choose_file(const std::string& caption, const std::st
     return from_qstring(dialog.selectedFiles().front());
 }
 
+LetterOpener& opener() {
+    static LetterOpener o;
+    return o;
+}
+
 void show_letter(const std::string& path) {
-    if (!letters::desktop_present()) return;
-    if (!letters::open_document(path))
+    const bool shown = opener() ? opener()(path) : !letters::desktop_present() || letters::open_document(path);
+    if (!shown)
         ui().message_box("The letter could not be displayed using Microsoft Word. Is Word installed ok?",
                          "Microsoft Word not found", MsgIcon::Error, MsgButtons::Ok);
 }
@@ -47,6 +53,7 @@ void show_letter(const std::string& path) {
 }  // namespace
 
 void set_letter_file_chooser(LetterFileChooser c) { chooser() = std::move(c); }
+void set_letter_opener(LetterOpener o) { opener() = std::move(o); }
 
 void open_report_letters(const std::string& report_folder) {
     std::vector<std::string> letters;
@@ -84,6 +91,7 @@ void register_letter_handlers() {
         open_report_letters(folder);
         return true;
     });
+    CBrowserFrame::set_letters_action([](const std::string& folder) { hand_over_view_letters(folder); });
 }
 
 }  // namespace tv::gui

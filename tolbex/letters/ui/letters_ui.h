@@ -15,6 +15,11 @@ using LetterFileChooser = std::function<std::optional<std::string>(const std::st
                                                                    const std::string& start, const std::string& filter)>;
 void set_letter_file_chooser(LetterFileChooser chooser);
 
+// Hands a letter to the user (the desktop's opener when a desktop is there); false when that failed.
+// Tests put their own in place; empty restores the opener.
+using LetterOpener = std::function<bool(const std::string& path)>;
+void set_letter_opener(LetterOpener opener);
+
 // Opens the report folder's letters: none, nothing; one, at once; several, the user picks one.
 void open_report_letters(const std::string& report_folder);
 
