@@ -76,7 +76,8 @@ class FillTest : public ::testing::TestWithParam<FillCase> {};
 
 TEST_P(FillTest, Fills) {
     TextWordProcessor wp;
-    const std::string path = ::testing::TempDir() + "fill_test.txt";
+    // ctest runs the cases in parallel: a file of its own each.
+    const std::string path = ::testing::TempDir() + "fill_" + GetParam().name + ".txt";
     ASSERT_TRUE(platform::atomic_write_file(path, GetParam().text));
     ASSERT_TRUE(wp.open(path));
     ScriptedUi ui;
