@@ -1,5 +1,7 @@
 #include "tolbex/letters/letter_template.h"
 
+#include <ostream>
+
 #include <gtest/gtest.h>
 
 #include "platform/fs.h"
@@ -20,6 +22,9 @@ struct ConditionCase {
     const char* statement;
     Condition expected;
 };
+
+// Readable names in ctest's list rather than the bytes of the case.
+void PrintTo(const ConditionCase& c, std::ostream* os) { *os << c.statement; }
 
 class ConditionTest : public ::testing::TestWithParam<ConditionCase> {};
 
@@ -71,6 +76,8 @@ struct FillCase {
     std::string text, expected;
     std::vector<std::string> messages;  // the start of each message shown
 };
+
+void PrintTo(const FillCase& c, std::ostream* os) { *os << c.name; }
 
 class FillTest : public ::testing::TestWithParam<FillCase> {};
 
