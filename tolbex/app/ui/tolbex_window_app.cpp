@@ -26,6 +26,7 @@
 #include "tolbex/app/ui/main_frame.h"
 #include "tolbex/app/ui/menus.h"
 #include "tolbex/app/ui/options_dialogs.h"
+#include "tolbex/letters/ui/letters_ui.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
 #include "tolbex/signing/ui/signature_bitmap_dialogs.h"
 #include "framework/qt/wait_dialogs.h"
@@ -69,6 +70,7 @@ std::string choose_import_file(QWidget* parent) {
 TolbexWindowApp::TolbexWindowApp(CTolbexApp& core, WindowedParts parts) : core_(core), parts_(std::move(parts)) {
     install_commands();
     install_import_windowing();
+    gui::register_letter_handlers();
 }
 
 TolbexWindowApp::~TolbexWindowApp() {

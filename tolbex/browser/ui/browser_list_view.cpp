@@ -31,6 +31,7 @@
 #include "tolbex/browser/ui/report_chooser_ui.h"
 #include "tolbex/browser/ui/signed_report_open.h"
 #include "tolbex/app/actions/actions.h"
+#include "tolbex/app/report_handover.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
 
 namespace tv::gui {
@@ -255,8 +256,10 @@ void CBrowserListView::register_commands() {
         });
     });
     // Passing reports on is not available in this window yet.
-    for (fw::CommandId id : {SendMail, Export, ExternalProgram, CreateLetter})
+    for (fw::CommandId id : {SendMail, Export, ExternalProgram})
         on_update_command(id, [](fw::CommandUi& u) { u.enable(false); });
+    on_command(CreateLetter, [this] { on_create_letter(); });
+    on_update_command(CreateLetter, [](fw::CommandUi& u) { u.enable(has_letter_handler()); });
     register_sign_command();
     for (fw::CommandId id : {Timi, TimiArrhythmia})
         on_update_command(id, [](fw::CommandUi& u) {
@@ -438,6 +441,24 @@ void CBrowserListView::on_open() {
     }
     if (!group_check()) return;
     open_row(row);
+}
+
+void CBrowserListView::on_create_letter() {
+    const std::int32_t row = list_.current_row();
+    if (list_.selected_items().size() != 1 || row < 0) {
+        error_box("Please select exactly one formatted report before creating a letter.",
+                  "Not exactly one report selected");
+        return;
+    }
+    const ReportRecord* record = doc_.core().get_record(row);
+    if (!record || !is_formatted_type(doc_.core().get_record_type(row))) {
+        error_box("You can only create a letter for a formatted report.", "Wrong kind of report");
+        return;
+    }
+    if (!hand_over_letter(doc_.core().get_report_folder(row), record->get_description())) return;
+    // Looks for letters again: the flags are worked out when the current row changes.
+    doc_.core().set_current_row(-1);
+    doc_.core().set_current_row(row);
 }
 
 void CBrowserListView::on_compare() {

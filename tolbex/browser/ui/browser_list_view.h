@@ -106,6 +106,7 @@ public:
     // reports (each selected formatted report on the default printer).
     void on_open();
     void on_compare();
+    void on_create_letter();
     void on_print_reports();
     // Where is Item, Delete 12-lead ECG files, and the group commands (group_commands.cpp).
     void on_where_is();

@@ -16,6 +16,7 @@
 #include "framework/qt/frame.h"
 #include "framework/qt/qt_text.h"
 #include "framework/qt/timer.h"
+#include "tolbex/app/report_handover.h"
 #include "tolbex/browser/tests/browser_test_group.h"
 #include "tolbex/browser/ui/archive_dialogs_ui.h"
 #include "tolbex/browser/ui/browser_data_view.h"
@@ -373,6 +374,38 @@ TEST_F(BrowserWindowTest, GrabShowsTheListWithItsHeadings) {
     EXPECT_EQ(list().table_model()->headerData(3, Qt::Horizontal, Qt::DisplayRole).toString(), "Size (bytes)");
     const QImage heading = header->grab().toImage();
     EXPECT_FALSE(heading.isNull());
+}
+
+}  // namespace
+}  // namespace tv
+
+namespace tv {
+namespace {
+
+TEST_F(BrowserWindowTest, CreateLetterTakesExactlyOneFormattedReport) {
+    path = make_test_group(g, {{"STANDARD", "STANDARD", {{"A1.FUL", "John Smith"}, {"C1.IMG", "Mary King"}}}});
+    std::vector<std::string> handed;
+    set_letter_handler([&](const std::string& folder, const std::string& name) {
+        handed.push_back(folder + "|" + name);
+        return true;
+    });
+    ASSERT_NE(open(), nullptr);
+    EXPECT_TRUE(main->command_state(gui::browser_cmd::CreateLetter).enabled());
+    BrowserListModel& model = list().list_model();
+    model.selection_changed({});
+    EXPECT_TRUE(frame->execute(gui::browser_cmd::CreateLetter));
+    const int full = item_named("John Smith"), formatted = item_named("Mary King");
+    model.item_selected(full, {full});
+    EXPECT_TRUE(frame->execute(gui::browser_cmd::CreateLetter));
+    model.item_selected(formatted, {formatted});
+    EXPECT_TRUE(frame->execute(gui::browser_cmd::CreateLetter));
+    ASSERT_EQ(scripted.shown.size(), 2u);
+    EXPECT_EQ(scripted.shown[0].caption, "Not exactly one report selected");
+    EXPECT_EQ(scripted.shown[1].text, "You can only create a letter for a formatted report.");
+    ASSERT_EQ(handed.size(), 1u);
+    EXPECT_EQ(handed[0].substr(handed[0].find('|')), "|Mary King");
+    EXPECT_NE(handed[0].find("C1.IMG"), std::string::npos);
+    clear_report_handlers();
 }
 
 }  // namespace

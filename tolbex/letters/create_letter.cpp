@@ -1,0 +1,112 @@
+#include "tolbex/letters/create_letter.h"
+
+#include <cstdio>
+
+#include "common/files.h"
+#include "tolbex/archive/analysis_data.h"
+#include "tolbex/archive/profile.h"
+#include "tolbex/letters/letter_template.h"
+
+namespace tv::letters {
+namespace {
+
+constexpr const char* kSection = "Letter Options";
+
+void automation_failed(Ui& ui) {
+    ui.message_box("There was an error while creating the letter.\nIs Microsoft Word installed?",
+                   "Error while creating letter", MsgIcon::Error, MsgButtons::Ok);
+}
+
+}  // namespace
+
+LetterOptions read_letter_options() {
+    LetterOptions o;
+    o.template_name = get_profile_string(kSection, "Template Name", "");
+    o.letter_name = get_profile_string(kSection, "Letter Name", "");
+    o.letter_folder = get_profile_string(kSection, "Letter Folder", "");
+    o.prompt_for_template = get_profile_int(kSection, "Prompt for Template?", 1) != 0;
+    o.fixed_letter_name = get_profile_int(kSection, "Fixed Letter Name?", 0) != 0;
+    o.save_with_report = get_profile_int(kSection, "Save With Report?", 1) != 0;
+    return o;
+}
+
+bool write_letter_options(const LetterOptions& o) {
+    bool ok = write_profile_string(kSection, "Template Name", o.template_name);
+    ok = write_profile_string(kSection, "Letter Name", o.letter_name) && ok;
+    ok = write_profile_string(kSection, "Letter Folder", o.letter_folder) && ok;
+    ok = write_profile_int(kSection, "Prompt for Template?", o.prompt_for_template ? 1 : 0) && ok;
+    ok = write_profile_int(kSection, "Fixed Letter Name?", o.fixed_letter_name ? 1 : 0) && ok;
+    return write_profile_int(kSection, "Save With Report?", o.save_with_report ? 1 : 0) && ok;
+}
+
+std::string free_letter_path(const std::string& folder, const std::string& name) {
+    std::string path = join_path(folder, name + ".doc");
+    for (int i = 1; file_exists(path); ++i) path = join_path(folder, name + " (" + std::to_string(i) + ").doc");
+    return path;
+}
+
+bool create_letter(const std::string& report_folder, const std::string& description, const LetterHooks& hooks,
+                   Ui& ui, std::string* made) {
+    const LetterOptions options = read_letter_options();
+    std::string template_path;
+    if (!options.prompt_for_template && !options.template_name.empty() && file_exists(options.template_name)) {
+        template_path = options.template_name;
+    } else {
+        std::optional<std::string> chosen =
+            hooks.choose_template ? hooks.choose_template(options.template_name) : std::nullopt;
+        if (!chosen) return false;
+        template_path = *chosen;
+    }
+
+    std::string folder = options.save_with_report ? report_folder : options.letter_folder;
+    if (folder.empty()) folder = get_temp_folder();
+    if (!folder_exists(folder) && !create_folder_path(folder)) {
+        ui.message_box("Could not create the folder for the output letter: \"" + folder + "\"", "", MsgIcon::Error,
+                       MsgButtons::Ok);
+        return false;
+    }
+    const std::string path =
+        free_letter_path(folder, letter_file_name(options.fixed_letter_name ? options.letter_name : description));
+
+    AnalysisData data;
+    try {
+        data.load(report_folder);
+    } catch (const AnalysisData::FileError&) {
+        // A report without analysis results still gives its patient details; missing fields read empty.
+    }
+
+    std::unique_ptr<WordProcessor> wp;
+    try {
+        if (hooks.start_word_processor) wp = hooks.start_word_processor();
+    } catch (const WordProcessorError&) {
+    }
+    if (!wp) {
+        automation_failed(ui);
+        return false;
+    }
+    if (!wp->open(template_path)) {
+        ui.message_box("Couldn't open the letter template document: \"" + template_path + "\"", "", MsgIcon::Error,
+                       MsgButtons::Ok);
+        wp->close();
+        return false;
+    }
+    bool saved_once = false;
+    try {
+        // The template itself is never written: the letter is its own file from the start.
+        if (!wp->save(path)) throw WordProcessorError("cannot save " + path);
+        saved_once = true;
+        fill_letter(*wp, data, ui);
+        if (!wp->save(path)) throw WordProcessorError("cannot save " + path);
+    } catch (const WordProcessorError&) {
+        wp->close();
+        if (saved_once) std::remove(path.c_str());
+        automation_failed(ui);
+        return false;
+    }
+    wp->close();
+    if (made) *made = path;
+    if (hooks.show_letter) hooks.show_letter(path);
+    return true;
+}
+
+}  // namespace tv::letters

@@ -1,0 +1,46 @@
+// Create Letter: a template filled from a report's fields, saved as a new ".doc" next to the
+// report (or in the letter folder) and handed to the user. The settings live in the profile
+// section "Letter Options".
+#pragma once
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "common/ui.h"
+#include "tolbex/letters/word_processor.h"
+
+namespace tv::letters {
+
+struct LetterOptions {
+    std::string template_name;
+    std::string letter_name;
+    std::string letter_folder;  // "" means the temporary folder
+    bool prompt_for_template = true;
+    bool fixed_letter_name = false;
+    bool save_with_report = true;
+};
+
+LetterOptions read_letter_options();
+bool write_letter_options(const LetterOptions& options);
+
+struct LetterHooks {
+    // The template the user picks, starting from the default one; nullopt when cancelled.
+    std::function<std::optional<std::string>(const std::string& default_template)> choose_template;
+    // Starts the word processor; throws WordProcessorError when there is none.
+    std::function<std::unique_ptr<WordProcessor>()> start_word_processor;
+    // Hands the finished letter to the user (may be empty).
+    std::function<void(const std::string& letter_path)> show_letter;
+};
+
+// "<folder>/<name>.doc", else "<name> (1).doc", " (2)", ... whichever does not exist yet.
+std::string free_letter_path(const std::string& folder, const std::string& name);
+
+// Makes the letter for a report folder and description. False when the user cancelled, the
+// output folder could not be had, the template could not be opened or the word processor failed
+// (after its message); a letter half made by a failing word processor is removed. The path of
+// the letter made goes to *made.
+bool create_letter(const std::string& report_folder, const std::string& description, const LetterHooks& hooks,
+                   Ui& ui, std::string* made = nullptr);
+
+}  // namespace tv::letters

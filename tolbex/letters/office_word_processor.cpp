@@ -1,0 +1,249 @@
+#include "tolbex/letters/office_word_processor.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "common/files.h"
+#include "platform/codepage.h"
+#include "platform/fs.h"
+#include "platform/handles.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+
+#ifndef TV_LETTER_HELPER_SOURCE
+#define TV_LETTER_HELPER_SOURCE ""
+#endif
+
+namespace tv::letters {
+namespace {
+
+constexpr auto kStartTimeout = std::chrono::seconds(90);
+constexpr auto kRequestTimeout = std::chrono::seconds(60);
+
+std::string escape(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '\\': out += "\\\\"; break;
+            case '\t': out += "\\t"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string unescape(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '\\' && i + 1 < text.size()) {
+            c = text[++i];
+            c = c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+        }
+        out += c;
+    }
+    return out;
+}
+
+std::string python() { return access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3"; }
+
+class Session {
+public:
+    Session() {
+        const std::string helper = letter_helper_path();
+        if (helper.empty()) throw WordProcessorError("the letter helper script is missing");
+        folder_ = create_temp_folder();
+        if (folder_.empty()) throw WordProcessorError("no temporary folder");
+        chmod(folder_.c_str(), 0700);
+        const std::string requests = folder_ + "requests", replies = folder_ + "replies";
+        if (mkfifo(requests.c_str(), 0600) != 0 || mkfifo(replies.c_str(), 0600) != 0)
+            fail_start("cannot make the helper's pipes");
+        // Read-write opens never wait for the other side; a helper that dies is noticed by polling.
+        requests_.reset(::open(requests.c_str(), O_RDWR | O_CLOEXEC));
+        replies_.reset(::open(replies.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
+        if (!requests_ || !replies_) fail_start("cannot open the helper's pipes");
+        // The office keeps its own profile, so the user's desktop session is left alone and
+        // later starts skip the first-run set-up.
+        const std::string profile = join_path(platform::user_dir(), "letters-office");
+        create_folder_path(profile);
+        if (!platform::spawn_process({python(), helper, requests, replies, profile}, child_))
+            fail_start("cannot start the letter helper");
+        try {
+            expect_ok(read_reply(kStartTimeout));
+        } catch (const WordProcessorError& e) {
+            kill(child_.pid, SIGKILL);
+            platform::wait_process(child_);
+            fail_start(e.what());
+        }
+    }
+
+    ~Session() {
+        if (child_.pid > 0) {
+            send("quit");
+            int code = 0;
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+            while (!platform::try_wait_process(child_, code) && std::chrono::steady_clock::now() < deadline)
+                usleep(20000);
+            if (child_.pid > 0 && !platform::try_wait_process(child_, code)) {
+                kill(child_.pid, SIGKILL);
+                platform::wait_process(child_);
+            }
+        }
+        requests_.reset();
+        replies_.reset();
+        if (!folder_.empty()) delete_folder_tree(folder_, true, false);
+    }
+
+    bool alive() {
+        int code = 0;
+        return child_.pid > 0 && !platform::try_wait_process(child_, code);
+    }
+
+    // One request; the reply's value. Throws WordProcessorError on "err" or a dead helper.
+    std::string call(const std::vector<std::string>& fields) {
+        std::string line;
+        for (const std::string& f : fields) line += (line.empty() ? "" : "\t") + escape(platform::cp1252_to_utf8(f));
+        if (!send(line)) throw WordProcessorError("the letter helper has gone");
+        return expect_ok(read_reply(kRequestTimeout));
+    }
+
+private:
+    [[noreturn]] void fail_start(const std::string& why) {
+        requests_.reset();
+        replies_.reset();
+        delete_folder_tree(folder_, true, false);
+        folder_.clear();
+        throw WordProcessorError(why);
+    }
+
+    bool send(const std::string& line) {
+        const std::string data = line + "\n";
+        return requests_ && platform::write_all(requests_.get(), data.data(), data.size());
+    }
+
+    std::string read_reply(std::chrono::seconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            const std::size_t nl = pending_.find('\n');
+            if (nl != std::string::npos) {
+                std::string line = pending_.substr(0, nl);
+                pending_.erase(0, nl + 1);
+                return line;
+            }
+            if (std::chrono::steady_clock::now() > deadline) throw WordProcessorError("the word processor does not answer");
+            pollfd p{replies_.get(), POLLIN, 0};
+            const int r = poll(&p, 1, 100);
+            if (r > 0) {
+                char buf[65536];
+                const ssize_t n = ::read(replies_.get(), buf, sizeof buf);
+                if (n > 0) pending_.append(buf, static_cast<std::size_t>(n));
+                else if (n < 0 && errno != EAGAIN && errno != EINTR) throw WordProcessorError("cannot read the helper");
+            } else if (r == 0 && !alive()) {
+                throw WordProcessorError("the letter helper has gone");
+            }
+        }
+    }
+
+    static std::string expect_ok(const std::string& reply) {
+        const std::size_t tab = reply.find('\t');
+        const std::string status = reply.substr(0, tab);
+        const std::string value = tab == std::string::npos ? "" : platform::utf8_to_cp1252(unescape(reply.substr(tab + 1)));
+        if (status != "ok") throw WordProcessorError(value.empty() ? "the word processor failed" : value);
+        return value;
+    }
+
+    std::string folder_;
+    platform::UniqueFd requests_, replies_;
+    platform::ChildProcess child_;
+    std::string pending_;
+};
+
+std::unique_ptr<Session>& session() {
+    static std::unique_ptr<Session> s;
+    return s;
+}
+
+Session& running_session() {
+    std::unique_ptr<Session>& s = session();
+    if (s && !s->alive()) s.reset();
+    if (!s) s = std::make_unique<Session>();
+    return *s;
+}
+
+class OfficeWordProcessor : public WordProcessor {
+public:
+    bool open(const std::string& path) override {
+        try {
+            running_session().call({"open", path});
+            return true;
+        } catch (const WordProcessorError&) {
+            return false;
+        }
+    }
+    bool save(const std::string& path) override {
+        try {
+            running_session().call({"save", path});
+            return true;
+        } catch (const WordProcessorError&) {
+            return false;
+        }
+    }
+    std::string text() override { return running_session().call({"text"}); }
+    void replace(std::size_t start, std::size_t end, const std::string& replacement) override {
+        running_session().call({"replace", std::to_string(start), std::to_string(end), replacement});
+    }
+    void close() override {
+        try {
+            if (session()) session()->call({"close"});
+        } catch (const WordProcessorError&) {
+        }
+    }
+};
+
+}  // namespace
+
+std::string letter_helper_path() {
+    if (const char* env = std::getenv("TV_LETTER_HELPER"); env && *env) return file_exists(env) ? env : "";
+    const std::string beside = join_path(get_module_folder(), "letter_helper.py");
+    if (file_exists(beside)) return beside;
+    const std::string source = TV_LETTER_HELPER_SOURCE;
+    return !source.empty() && file_exists(source) ? source : "";
+}
+
+bool office_available(std::string* why) {
+    auto missing = [why](const char* what) {
+        if (why) *why = what;
+        return false;
+    };
+    if (letter_helper_path().empty()) return missing("the letter helper script letter_helper.py is missing");
+    if (platform::resolve_program("soffice").empty()) return missing("soffice (LibreOffice Writer) is not installed");
+    platform::ChildProcess probe;
+    if (!platform::spawn_process({python(), "-c", "import uno"}, probe) || platform::wait_process(probe) != 0)
+        return missing("python3 cannot import uno (python3-uno is not installed)");
+    return true;
+}
+
+std::unique_ptr<WordProcessor> start_office_word_processor() {
+    running_session();
+    return std::make_unique<OfficeWordProcessor>();
+}
+
+void shutdown_office() { session().reset(); }
+
+void write_office_document(const std::string& path, const std::string& text) {
+    Session& s = running_session();
+    s.call({"new", text});
+    s.call({"save", path});
+    s.call({"close"});
+}
+
+}  // namespace tv::letters

@@ -1,0 +1,155 @@
+#include "tolbex/letters/create_letter.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/fs.h"
+#include "testing/app_test_root.h"
+#include "tolbex/letters/letter_files.h"
+
+namespace tv::letters {
+namespace {
+
+using testing_root::write_file;
+
+// A backend whose replace fails after some calls, standing in for a word processor that dies.
+class FailingWordProcessor : public TextWordProcessor {
+public:
+    void replace(std::size_t, std::size_t, const std::string&) override {
+        throw WordProcessorError("gone");
+    }
+};
+
+class CreateLetterTest : public testing_root::RootTest {
+protected:
+    void SetUp() override {
+        RootTest::SetUp();
+        report = (t / "R.IMG").string();
+        write_file(t / "R.IMG" / "VERSION.TXT", "V8.006\r\n");
+        write_file(t / "R.IMG" / "PATIENT.TXT", "a\r\nb\r\nDoe\r\n--\r\n");
+        write_file(t / "R.IMG" / "ANALSUM.TXT", "");
+        templ = (t / "template.txt").string();
+        write_file(templ, "Dear <patdet.name>,\r\n<patdet.name>[= \"\"]none</patdet.name>[= \"\"]end");
+        hooks.choose_template = [this](const std::string& start) {
+            offered.push_back(start);
+            return chosen;
+        };
+        hooks.start_word_processor = [this]() -> std::unique_ptr<WordProcessor> {
+            if (failing) return std::make_unique<FailingWordProcessor>();
+            return std::make_unique<TextWordProcessor>();
+        };
+        hooks.show_letter = [this](const std::string& path) { shown.push_back(path); };
+        chosen = templ;
+    }
+    std::string read(const std::string& path) { return platform::read_whole_file(path).value_or("<missing>"); }
+
+    std::string report, templ;
+    LetterHooks hooks;
+    std::optional<std::string> chosen;
+    std::vector<std::string> offered, shown;
+    bool failing = false;
+};
+
+TEST_F(CreateLetterTest, LetterIsSavedWithTheReportAndShown) {
+    std::string made;
+    ASSERT_TRUE(create_letter(report, "Doe: 1/2", hooks, scripted, &made));
+    EXPECT_EQ(made, report + "/Doe 12.doc");
+    EXPECT_EQ(read(made), "Dear Doe,\nend");
+    EXPECT_EQ(shown, std::vector<std::string>{made});
+    EXPECT_EQ(read(templ), "Dear <patdet.name>,\r\n<patdet.name>[= \"\"]none</patdet.name>[= \"\"]end");
+    EXPECT_TRUE(scripted.shown.empty());
+    EXPECT_EQ(list_letters(report), std::vector<std::string>{made});
+}
+
+TEST_F(CreateLetterTest, SecondLetterGetsANumberAndLeavesTheFirst) {
+    write_file(t / "R.IMG" / "Doe.doc", "first");
+    std::string made;
+    ASSERT_TRUE(create_letter(report, "Doe", hooks, scripted, &made));
+    EXPECT_EQ(made, report + "/Doe (1).doc");
+    ASSERT_TRUE(create_letter(report, "Doe", hooks, scripted, &made));
+    EXPECT_EQ(made, report + "/Doe (2).doc");
+    EXPECT_EQ(read(report + "/Doe.doc"), "first");
+}
+
+TEST_F(CreateLetterTest, NamesFromTheReportStayInTheFolder) {
+    std::string made;
+    ASSERT_TRUE(create_letter(report, "../../evil", hooks, scripted, &made));
+    EXPECT_EQ(made, report + "/evil.doc");
+}
+
+TEST_F(CreateLetterTest, CancelledTemplateChoiceMakesNothing) {
+    chosen.reset();
+    EXPECT_FALSE(create_letter(report, "Doe", hooks, scripted));
+    EXPECT_TRUE(list_letters(report).empty());
+}
+
+TEST_F(CreateLetterTest, TemplateThatCannotBeOpenedIsAFailure) {
+    chosen = (t / "missing.doc").string();
+    EXPECT_FALSE(create_letter(report, "Doe", hooks, scripted));
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text, "Couldn't open the letter template document: \"" + *chosen + "\"");
+    EXPECT_TRUE(list_letters(report).empty());
+}
+
+TEST_F(CreateLetterTest, MissingWordProcessorIsTold) {
+    hooks.start_word_processor = []() -> std::unique_ptr<WordProcessor> { throw WordProcessorError("none"); };
+    EXPECT_FALSE(create_letter(report, "Doe", hooks, scripted));
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text, "There was an error while creating the letter.\nIs Microsoft Word installed?");
+}
+
+TEST_F(CreateLetterTest, FailingWordProcessorLeavesNoHalfLetter) {
+    failing = true;
+    EXPECT_FALSE(create_letter(report, "Doe", hooks, scripted));
+    EXPECT_TRUE(list_letters(report).empty());
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(CreateLetterTest, OptionsChooseTemplateNameAndFolder) {
+    LetterOptions o;
+    o.template_name = templ;
+    o.prompt_for_template = false;
+    o.fixed_letter_name = true;
+    o.letter_name = "Referral";
+    o.save_with_report = false;
+    o.letter_folder = (t / "out" / "letters").string();
+    ASSERT_TRUE(write_letter_options(o));
+    std::string made;
+    ASSERT_TRUE(create_letter(report, "Doe", hooks, scripted, &made));
+    EXPECT_TRUE(offered.empty());
+    EXPECT_EQ(made, o.letter_folder + "/Referral.doc");
+    EXPECT_EQ(read(made), "Dear Doe,\nend");
+}
+
+TEST_F(CreateLetterTest, PromptOffersTheDefaultTemplate) {
+    LetterOptions o;
+    o.template_name = templ;
+    ASSERT_TRUE(write_letter_options(o));
+    ASSERT_TRUE(create_letter(report, "Doe", hooks, scripted));
+    EXPECT_EQ(offered, std::vector<std::string>{templ});
+}
+
+TEST_F(CreateLetterTest, OutputFolderThatCannotBeMadeIsTold) {
+    write_file(t / "file", "x");
+    LetterOptions o;
+    o.save_with_report = false;
+    o.letter_folder = (t / "file" / "sub").string();
+    ASSERT_TRUE(write_letter_options(o));
+    EXPECT_FALSE(create_letter(report, "Doe", hooks, scripted));
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text, "Could not create the folder for the output letter: \"" + o.letter_folder + "\"");
+}
+
+TEST(ListLetters, OnlyDocFilesInAnyCase) {
+    const std::string folder = ::testing::TempDir() + "letters_list";
+    std::filesystem::remove_all(folder);
+    write_file(std::filesystem::path(folder) / "b.DOC", "");
+    write_file(std::filesystem::path(folder) / "a.doc", "");
+    write_file(std::filesystem::path(folder) / "c.txt", "");
+    std::filesystem::create_directories(std::filesystem::path(folder) / "d.doc");
+    EXPECT_EQ(list_letters(folder), (std::vector<std::string>{folder + "/a.doc", folder + "/b.DOC"}));
+    std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace tv::letters

@@ -1,0 +1,98 @@
+// Letters through LibreOffice Writer: templates made by the helper, letters read back through it.
+#include "tolbex/letters/office_word_processor.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/fs.h"
+#include "testing/app_test_root.h"
+#include "tolbex/letters/create_letter.h"
+#include "tolbex/letters/letter_template.h"
+
+namespace tv::letters {
+namespace {
+
+using testing_root::write_file;
+
+// Every field kind and condition kind, a joined line, a curly-quoted value, a bad format and an
+// unknown field.
+const char* const kTemplate =
+    "Dear <patdet.name>,\\\n"
+    " <HR.mean>[>= 60]fast </HR.mean>[>= 60]<patdet.sex>[~= \x93m\x94]Mr</patdet.sex>[~= \x93m\x94] "
+    "<pause.longest.length>[%05.1f] <HR.mean>[%n] <no.such>[%d]\n"
+    "<HR.mean>[< 60]slow</HR.mean>[< 60]rate <HR.mean> bpm, pause <pause.longest.length>\n"
+    "<patdet.comments>[= \"\"]no comments</patdet.comments>[= \"\"]\n"
+    "end";
+const char* const kLetter =
+    "Dear Doe, fast Mr 002.4 <HR.mean>[%n] <no.such>[%d]\n"
+    "rate 72 bpm, pause 2.350000\n"
+    "no comments\n"
+    "end";
+
+class OfficeLetterTest : public testing_root::RootTest {
+protected:
+    void TearDown() override {
+        shutdown_office();
+        RootTest::TearDown();
+    }
+};
+
+std::string read_back(const std::string& path) {
+    std::unique_ptr<WordProcessor> wp = start_office_word_processor();
+    if (!wp->open(path)) return "<cannot open " + path + ">";
+    std::string text = wp->text();
+    wp->close();
+    return text;
+}
+
+TEST_F(OfficeLetterTest, LetterFromDocAndOdtTemplates) {
+    std::string why;
+    if (!office_available(&why)) GTEST_SKIP() << "LibreOffice is not usable here: " << why;
+    const std::string report = (t / "R.IMG").string();
+    write_file(t / "R.IMG" / "VERSION.TXT", "V8.006\r\n");
+    write_file(t / "R.IMG" / "PATIENT.TXT", "a\r\nb\r\nDoe\r\n--\r\n");
+    write_file(t / "R.IMG" / "ANALSUM.TXT", "");
+
+    AnalysisData data;
+    data.set_string(data.get_field_number("patdet.name"), "Doe");
+    data.set_string(data.get_field_number("patdet.sex"), "M");
+    data.set_int(data.get_field_number("HR.mean"), 72);
+    data.set_double(data.get_field_number("pause.longest.length"), 2.35);
+
+    for (const char* ext : {".doc", ".odt"}) {
+        SCOPED_TRACE(ext);
+        const std::string templ = (t / (std::string("template") + ext)).string();
+        write_office_document(templ, kTemplate);
+        EXPECT_EQ(read_back(templ), kTemplate);
+
+        // The template language on a Writer document, values as set above.
+        std::unique_ptr<WordProcessor> wp = start_office_word_processor();
+        ASSERT_TRUE(wp->open(templ));
+        scripted.shown.clear();
+        fill_letter(*wp, data, scripted);
+        const std::string filled = (t / (std::string("filled") + ext)).string();
+        ASSERT_TRUE(wp->save(filled));
+        wp->close();
+        EXPECT_EQ(read_back(filled), kLetter);
+        EXPECT_EQ(scripted.shown.size(), 2u);  // the bad format, the unknown field
+        EXPECT_EQ(read_back(templ), kTemplate);
+    }
+
+    // The whole Create Letter flow: a Word 97 letter beside the report, values from its files.
+    const std::string templ = (t / "plain.doc").string();
+    write_office_document(templ, "To <patdet.name>:\nrate <HR.mean>[%d] <patdet.name>[= Doe]ok</patdet.name>[= Doe]");
+    LetterHooks hooks;
+    hooks.choose_template = [&](const std::string&) { return std::optional<std::string>(templ); };
+    hooks.start_word_processor = start_office_word_processor;
+    for (const char* expected : {"Doe.doc", "Doe (1).doc"}) {
+        std::string made;
+        ASSERT_TRUE(create_letter(report, "Doe", hooks, scripted, &made));
+        EXPECT_EQ(made, report + "/" + expected);
+        EXPECT_EQ(read_back(made), "To Doe:\nrate 0 ok");
+        const std::optional<std::string> bytes = platform::read_whole_file(made);
+        ASSERT_TRUE(bytes);
+        EXPECT_EQ(bytes->substr(0, 4), "\xD0\xCF\x11\xE0");  // a Word 97 (compound) file
+    }
+}
+
+}  // namespace
+}  // namespace tv::letters

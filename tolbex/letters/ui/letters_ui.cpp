@@ -1,0 +1,97 @@
+#include "tolbex/letters/ui/letters_ui.h"
+
+#include <QFileDialog>
+
+#include "common/files.h"
+#include "common/ui.h"
+#include "framework/qt/qt_text.h"
+#include "framework/qt/wait_cursor.h"
+#include "framework/qt/window_helpers.h"
+#include "tolbex/app/report_handover.h"
+#include "tolbex/browser/ui/browser_frame.h"
+#include "tolbex/letters/create_letter.h"
+#include "tolbex/letters/letter_files.h"
+#include "tolbex/letters/office_word_processor.h"
+
+namespace tv::gui {
+namespace {
+
+LetterFileChooser& chooser() {
+    static LetterFileChooser c;
+    return c;
+}
+
+std::optional<std::string> choose_file(const std::string& caption, const std::string& start,
+                                       const std::string& filter) {
+    if (chooser()) return chooser()(caption, start, filter);
+    QFileDialog dialog(fw::active_or_main_window(), to_qstring(caption));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(to_qstring(filter));
+    if (folder_exists(start)) {
+        dialog.setDirectory(to_qstring(start));
+    } else if (file_exists(start)) {
+        dialog.setDirectory(to_qstring(get_path_folder(start)));
+        dialog.selectFile(to_qstring(start));
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return from_qstring(dialog.selectedFiles().front());
+}
+
+LetterOpener& opener() {
+    static LetterOpener o;
+    return o;
+}
+
+void show_letter(const std::string& path) {
+    const bool shown = opener() ? opener()(path) : !letters::desktop_present() || letters::open_document(path);
+    if (!shown)
+        ui().message_box("The letter could not be displayed using Microsoft Word. Is Word installed ok?",
+                         "Microsoft Word not found", MsgIcon::Error, MsgButtons::Ok);
+}
+
+}  // namespace
+
+void set_letter_file_chooser(LetterFileChooser c) { chooser() = std::move(c); }
+void set_letter_opener(LetterOpener o) { opener() = std::move(o); }
+
+void open_report_letters(const std::string& report_folder) {
+    std::vector<std::string> letters;
+    {
+        fw::WaitCursor wait;
+        letters = letters::list_letters(report_folder);
+    }
+    if (letters.empty()) return;
+    std::string letter = letters.front();
+    if (letters.size() > 1) {
+        std::optional<std::string> picked =
+            choose_file("Open Letter", join_path(report_folder, ""), "Letters (*.doc *.DOC)");
+        if (!picked) return;
+        letter = *picked;
+    }
+    show_letter(letter);
+}
+
+void register_letter_handlers() {
+    set_letter_handler([](const std::string& folder, const std::string& name) {
+        letters::LetterHooks hooks;
+        hooks.choose_template = [](const std::string& default_template) {
+            // Writer reads the other word-processor formats as well as the Word ones.
+            return choose_file("Select Letter Template Document", default_template,
+                               "Letter Templates (*.doc *.DOC *.docx *.odt *.rtf)");
+        };
+        hooks.start_word_processor = [] {
+            fw::WaitCursor wait;
+            return letters::start_office_word_processor();
+        };
+        hooks.show_letter = show_letter;
+        return letters::create_letter(folder, name, hooks, ui());
+    });
+    set_view_letters_handler([](const std::string& folder) {
+        open_report_letters(folder);
+        return true;
+    });
+    CBrowserFrame::set_letters_action([](const std::string& folder) { hand_over_view_letters(folder); });
+}
+
+}  // namespace tv::gui
