@@ -27,6 +27,7 @@
 #include "tolbex/app/ui/menus.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
 #include "tolbex/signing/ui/signature_bitmap_dialogs.h"
+#include "tolbex/external/ui/external_commands.h"
 #include "framework/qt/wait_dialogs.h"
 
 namespace tv {
@@ -68,6 +69,7 @@ std::string choose_import_file(QWidget* parent) {
 TolbexWindowApp::TolbexWindowApp(CTolbexApp& core, WindowedParts parts) : core_(core), parts_(std::move(parts)) {
     install_commands();
     install_import_windowing();
+    gui::register_external_program_handler();
 }
 
 TolbexWindowApp::~TolbexWindowApp() {

@@ -255,8 +255,9 @@ void CBrowserListView::register_commands() {
         });
     });
     // Passing reports on is not available in this window yet.
-    for (fw::CommandId id : {SendMail, Export, ExternalProgram, CreateLetter})
+    for (fw::CommandId id : {SendMail, CreateLetter})
         on_update_command(id, [](fw::CommandUi& u) { u.enable(false); });
+    register_export_commands();
     register_sign_command();
     for (fw::CommandId id : {Timi, TimiArrhythmia})
         on_update_command(id, [](fw::CommandUi& u) {
