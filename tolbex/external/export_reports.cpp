@@ -1,5 +1,6 @@
 #include "tolbex/external/export_reports.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include "formats/transfer_file.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
+#include "platform/handles.h"
 #include "tolbex/archive/audit_trail.h"
 #include "tolbex/archive/clinic_code.h"
 
@@ -46,6 +48,13 @@ bool entry_exists(const std::string& path) {
 // Names are Windows-1252 text; the file system spells them in UTF-8.
 std::string disk_path(const std::string& folder, const std::string& name) {
     return join_path(folder, platform::cp1252_to_utf8(name) + ".TVZ");
+}
+
+// A work file in the operation's own folder, gone when the report is done: written and checked,
+// not flushed to disk.
+bool write_work_file(const std::string& path, const std::string& bytes) {
+    platform::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    return fd && platform::write_all(fd.get(), bytes.data(), bytes.size()) && fd.close();
 }
 
 void remove_target(const std::string& path) {
@@ -107,7 +116,7 @@ int export_reports_to_folder(const std::vector<SelectedReport>& reports, const s
             temp_folder = create_temp_folder();
             const std::string repinfo = temp_folder + std::string(kRepInfoName);
             ready = !temp_folder.empty() &&
-                    write_repinfo_file(repinfo, report.name, report.type, report.time, report.size);
+                    write_work_file(repinfo, format_repinfo_text(report.name, report.type, report.time, report.size));
             list.push_back(repinfo);
         }
         FolderRemover remover(temp_folder, true, false);
