@@ -1,7 +1,9 @@
 // The archive browser's Export to folder and Send to External Program in the running
 // application, offscreen: the folder picker is a hook, the external program a script the test
 // writes, and the modal wait dialog ends by itself when the program has.
+#include <QApplication>
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <filesystem>
 
@@ -11,6 +13,7 @@
 #include "framework/qt/folder_dialog.h"
 #include "framework/qt/wait_dialogs.h"
 #include "platform/system.h"
+#include "tolbex/external/external_program.h"
 #include "tolbex/app/report_handover.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/app/ui/main_frame.h"
@@ -20,6 +23,7 @@
 #include "tolbex/browser/ui/browser_frame.h"
 #include "tolbex/browser/ui/browser_list_doc_ui.h"
 #include "tolbex/browser/ui/browser_list_view.h"
+#include "tolbex/external/ui/external_commands.h"
 #include "tolbex/reports/ui/tests/ui_test_support.h"
 
 namespace tv {
@@ -161,6 +165,29 @@ TEST_F(BrowserExportTest, AMissingExternalProgramIsNamed) {
     ASSERT_TRUE(browser->execute(gui::browser_cmd::ExternalProgram));
     ASSERT_EQ(scripted.shown.size(), 1u);
     EXPECT_EQ(scripted.shown[0].text, "Can't run the external program:\n" + missing);
+}
+
+TEST_F(BrowserExportTest, StoppingTheWaitRefusesAnotherHandOverUntilTheProgramHasEnded) {
+    set_external_program(script("sleep 2"));
+    select_all();
+    scripted.answers = {MsgResult::Yes};
+    QTimer::singleShot(100, [] {
+        if (auto* wait = dynamic_cast<ExternalProgramWaitDlg*>(QApplication::activeModalWidget()))
+            wait->on_stop_waiting();
+    });
+    ASSERT_TRUE(browser->execute(gui::browser_cmd::ExternalProgram));
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text, kStopWaitingQuestion);
+    EXPECT_TRUE(external_jobs_running());
+
+    ASSERT_TRUE(browser->execute(gui::browser_cmd::ExternalProgram));
+    ASSERT_EQ(scripted.shown.size(), 2u);
+    EXPECT_EQ(scripted.shown[1].text, gui::kExternalStillRunning);
+    for (int i = 0; i < 1000 && external_jobs_running(); ++i) ::usleep(10000);
+    EXPECT_FALSE(external_jobs_running());
+    // The abandoned run went on to its end: both reports.
+    EXPECT_EQ(testing_root::read_all(t / "log.txt"),
+              "2|0|" + folder("R1.IMG") + "|\n2|2|" + folder("F1.FUL") + "|\n");
 }
 
 }  // namespace
