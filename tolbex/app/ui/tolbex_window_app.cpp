@@ -29,6 +29,7 @@
 #include "tolbex/letters/ui/letters_ui.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
 #include "tolbex/signing/ui/signature_bitmap_dialogs.h"
+#include "tolbex/external/ui/external_commands.h"
 #include "framework/qt/wait_dialogs.h"
 
 namespace tv {
@@ -71,6 +72,7 @@ TolbexWindowApp::TolbexWindowApp(CTolbexApp& core, WindowedParts parts) : core_(
     install_commands();
     install_import_windowing();
     gui::register_letter_handlers();
+    gui::register_external_program_handler();
 }
 
 TolbexWindowApp::~TolbexWindowApp() {

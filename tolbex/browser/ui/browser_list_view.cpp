@@ -256,10 +256,11 @@ void CBrowserListView::register_commands() {
         });
     });
     // Passing reports on is not available in this window yet.
-    for (fw::CommandId id : {SendMail, Export, ExternalProgram})
+    for (fw::CommandId id : {SendMail})
         on_update_command(id, [](fw::CommandUi& u) { u.enable(false); });
     on_command(CreateLetter, [this] { on_create_letter(); });
     on_update_command(CreateLetter, [](fw::CommandUi& u) { u.enable(has_letter_handler()); });
+    register_export_commands();
     register_sign_command();
     for (fw::CommandId id : {Timi, TimiArrhythmia})
         on_update_command(id, [](fw::CommandUi& u) {

@@ -116,6 +116,9 @@ public:
     void on_remove_from_configuration();
     // Sign Report (sign_command.cpp).
     void on_sign();
+    // Export to folder and Send to External Program (export_commands.cpp).
+    void on_export();
+    void on_external_program();
     // Opens one row for viewing; false when nothing opened.
     bool open_row(std::int32_t row);
     // Prints the listed reports as a catalogue: short (one line each, in landscape, the
@@ -134,6 +137,7 @@ private:
     void register_commands();
     void register_group_commands();
     void register_sign_command();
+    void register_export_commands();
     void selection_changed(const QItemSelection& selected);
     void reset_list();
     bool group_check();

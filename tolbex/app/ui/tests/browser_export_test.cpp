@@ -1,0 +1,194 @@
+// The archive browser's Export to folder and Send to External Program in the running
+// application, offscreen: the folder picker is a hook, the external program a script the test
+// writes, and the modal wait dialog ends by itself when the program has.
+#include <QApplication>
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "common/audit_log.h"
+#include "framework/qt/folder_dialog.h"
+#include "framework/qt/wait_dialogs.h"
+#include "platform/system.h"
+#include "tolbex/external/external_program.h"
+#include "tolbex/app/report_handover.h"
+#include "tolbex/app/tolbex_app.h"
+#include "tolbex/app/ui/main_frame.h"
+#include "tolbex/app/ui/tolbex_window_app.h"
+#include "tolbex/archive/profile.h"
+#include "tolbex/browser/tests/browser_test_group.h"
+#include "tolbex/browser/ui/browser_frame.h"
+#include "tolbex/browser/ui/browser_list_doc_ui.h"
+#include "tolbex/browser/ui/browser_list_view.h"
+#include "tolbex/external/ui/external_commands.h"
+#include "tolbex/reports/ui/tests/ui_test_support.h"
+
+namespace tv {
+namespace {
+
+namespace fs = std::filesystem;
+using Texts = std::vector<std::string>;
+
+void settle() {
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+}
+
+class BrowserExportTest : public uitest::UiRootTest {
+protected:
+    void SetUp() override {
+        UiRootTest::SetUp();
+        group = fs::path(root.path()) / "GROUP";
+        const std::string path = testing_root::make_test_group(
+            group, {{"STANDARD", "STANDARD", {{"R1.IMG", "Ann Alder"}, {"F1.FUL", "Eve Full"}}}});
+        core = std::make_unique<CTolbexApp>();
+        windows = std::make_unique<TolbexWindowApp>(*core);
+        ASSERT_TRUE(windows->init_instance({}));
+        TolbexSettings settings = core->settings();
+        settings.switches.logging_enabled = true;
+        core->set_settings(settings);
+        gui::CBrowserListDoc* doc = gui::open_archive_group(path);
+        ASSERT_NE(doc, nullptr);
+        browser = dynamic_cast<gui::CBrowserFrame*>(doc->views().front());
+        ASSERT_NE(browser, nullptr);
+        settle();
+        scripted.shown.clear();
+        set_wait_text_observer([this](const TextWaitDlg&, const std::string& text) { shown_waits.push_back(text); });
+    }
+    void TearDown() override {
+        set_wait_text_observer({});
+        fw::set_browse_for_folder_hook({});
+        windows.reset();
+        core.reset();
+        clear_report_handlers();
+        UiRootTest::TearDown();
+    }
+    gui::CBrowserListView& list() { return *browser->list_view(); }
+    void select_all() { list().select_items({0, 1}); }
+    bool enabled(fw::CommandId id) {
+        fw::CommandUi u(id);
+        list().update_state(u);
+        return u.enabled();
+    }
+    void set_external_program(const std::string& program, const std::string& error_file = "") {
+        TolbexSettings settings = core->settings();
+        settings.profile.external_program.program_name = program;
+        settings.profile.external_program.error_file_name = error_file;
+        core->set_settings(settings);
+    }
+    // Logs "$#|$1|$2|$3" per call, then runs `body`.
+    std::string script(const std::string& body) {
+        const fs::path path = t / "feed.sh";
+        testing_root::write_file(path, "#!/bin/sh\nprintf '%s|%s|%s|%s\\n' \"$#\" \"$1\" \"$2\" \"$3\" >> '" +
+                                           (t / "log.txt").string() + "'\n" + body + "\nexit 0\n");
+        fs::permissions(path, fs::perms::owner_all);
+        return path.string();
+    }
+    std::string folder(const char* name) const { return (group / "STANDARD" / name).string(); }
+
+    fs::path group;
+    std::unique_ptr<CTolbexApp> core;
+    std::unique_ptr<TolbexWindowApp> windows;
+    gui::CBrowserFrame* browser = nullptr;
+    Texts shown_waits;
+};
+
+TEST_F(BrowserExportTest, ExportAsksForTheFolderAndPacksEverySelectedReportThere) {
+    const fs::path out = t / "exports";
+    fs::create_directories(out);
+    write_profile_string("Settings", "Export Folder", out.string());
+    std::vector<std::pair<std::string, std::string>> asked;
+    fw::set_browse_for_folder_hook([&](const std::string& title, const std::string& initial) {
+        asked.emplace_back(title, initial);
+        return initial;
+    });
+    EXPECT_FALSE(enabled(gui::browser_cmd::Export));
+    select_all();
+    ASSERT_TRUE(enabled(gui::browser_cmd::Export));
+    ASSERT_TRUE(browser->execute(gui::browser_cmd::Export));
+    settle();
+    EXPECT_EQ(asked, (std::vector<std::pair<std::string, std::string>>{
+                         {"Select folder in which to place exported reports:", out.string()}}));
+    // Both carry the transfer name of their patient file: the second gets a number.
+    EXPECT_EQ(platform::testing::sorted_names(out), (Texts{"ABCD1234566 001.TVZ", "ABCD1234566.TVZ"}));
+    EXPECT_EQ(shown_waits, Texts{"Compressing Report Files\nPlease Wait."});
+    ASSERT_EQ(scripted.shown.size(), 2u);
+    EXPECT_EQ(scripted.shown[1].text,
+              "The report with description \"Eve Full\"\nhas been exported as \"ABCD1234566 001\".");
+    const auto log =
+        read_audit_log_file(AuditLog::make_file_name((group / "STANDARD").string(), platform::system().now())).records;
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].message.rfind("Export report - Ann Alder in ", 0), 0u) << log[0].message;
+    EXPECT_EQ(log[1].message.rfind("Export report - Eve Full in ", 0), 0u) << log[1].message;
+
+    // A cancelled picker exports nothing.
+    fw::set_browse_for_folder_hook([](const std::string&, const std::string&) { return std::string(); });
+    scripted.shown.clear();
+    ASSERT_TRUE(browser->execute(gui::browser_cmd::Export));
+    EXPECT_EQ(platform::testing::sorted_names(out).size(), 2u);
+    EXPECT_TRUE(scripted.shown.empty());
+}
+
+TEST_F(BrowserExportTest, ExternalProgramRunsOncePerReportWithItsKind) {
+    ASSERT_TRUE(enabled(gui::browser_cmd::ExternalProgram));
+    ASSERT_TRUE(browser->execute(gui::browser_cmd::ExternalProgram));
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text, "You must select one or more reports before you can send them.");
+
+    scripted.shown.clear();
+    set_external_program(script(""));
+    select_all();
+    ASSERT_TRUE(browser->execute(gui::browser_cmd::ExternalProgram));
+    // Rows in list order: the list sorts by description.
+    EXPECT_EQ(testing_root::read_all(t / "log.txt"),
+              "2|0|" + folder("R1.IMG") + "|\n2|2|" + folder("F1.FUL") + "|\n");
+    EXPECT_TRUE(scripted.shown.empty());
+}
+
+TEST_F(BrowserExportTest, TheErrorFileTheProgramWritesIsShown) {
+    const fs::path error_file = t / "err" / "feed.err";
+    set_external_program(script("printf 'archive offline' > \"$3\""), error_file.string());
+    select_all();
+    ASSERT_TRUE(browser->execute(gui::browser_cmd::ExternalProgram));
+    EXPECT_EQ(testing_root::read_all(t / "log.txt"), "3|0|" + folder("R1.IMG") + "|" + error_file.string() + "\n");
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].caption, "The external program returned this error message:");
+    EXPECT_EQ(scripted.shown[0].text, "archive offline\n\nReport: \"Ann Alder\"\n");
+}
+
+TEST_F(BrowserExportTest, AMissingExternalProgramIsNamed) {
+    const std::string missing = (t / "no-such-feed").string();
+    set_external_program(missing);
+    select_all();
+    ASSERT_TRUE(browser->execute(gui::browser_cmd::ExternalProgram));
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text, "Can't run the external program:\n" + missing);
+}
+
+TEST_F(BrowserExportTest, StoppingTheWaitRefusesAnotherHandOverUntilTheProgramHasEnded) {
+    set_external_program(script("sleep 2"));
+    select_all();
+    scripted.answers = {MsgResult::Yes};
+    QTimer::singleShot(100, [] {
+        if (auto* wait = dynamic_cast<ExternalProgramWaitDlg*>(QApplication::activeModalWidget()))
+            wait->on_stop_waiting();
+    });
+    ASSERT_TRUE(browser->execute(gui::browser_cmd::ExternalProgram));
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text, kStopWaitingQuestion);
+    EXPECT_TRUE(external_jobs_running());
+
+    ASSERT_TRUE(browser->execute(gui::browser_cmd::ExternalProgram));
+    ASSERT_EQ(scripted.shown.size(), 2u);
+    EXPECT_EQ(scripted.shown[1].text, gui::kExternalStillRunning);
+    for (int i = 0; i < 1000 && external_jobs_running(); ++i) ::usleep(10000);
+    EXPECT_FALSE(external_jobs_running());
+    // The abandoned run went on to its end: both reports.
+    EXPECT_EQ(testing_root::read_all(t / "log.txt"),
+              "2|0|" + folder("R1.IMG") + "|\n2|2|" + folder("F1.FUL") + "|\n");
+}
+
+}  // namespace
+}  // namespace tv

@@ -1,0 +1,163 @@
+#include "tolbex/external/external_program.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <thread>
+
+#include "common/files.h"
+#include "common/ui.h"
+#include "platform/fs.h"
+#include "platform/handles.h"
+#include "platform/process.h"
+
+namespace tv {
+
+namespace {
+
+constexpr const char* kReportLinePrefix = "Report: \"";
+
+std::atomic<bool>& worker_alive() {
+    static std::atomic<bool> alive{false};
+    return alive;
+}
+
+bool is_executable_file(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Appends with the file's own line ends left alone: the program wrote it, the user reads it.
+bool append_report_line(const std::string& error_file, const std::string& description) {
+    platform::UniqueFd fd(::open(error_file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd) return false;
+    const std::string line = "\n\n" + std::string(kReportLinePrefix) + description + "\"\n";
+    return platform::write_all(fd.get(), line.data(), line.size());
+}
+
+}  // namespace
+
+std::vector<std::string> split_program_name(const std::string& program_name) {
+    if (program_name.find(' ') != std::string::npos && is_executable_file(program_name)) return {program_name};
+    std::vector<std::string> words;
+    std::string word;
+    bool in_word = false, quoted = false;
+    for (char c : program_name) {
+        if (c == '"') {
+            quoted = !quoted;
+            in_word = true;
+        } else if ((c == ' ' || c == '\t') && !quoted) {
+            if (in_word) words.push_back(std::move(word));
+            word.clear();
+            in_word = false;
+        } else {
+            word += c;
+            in_word = true;
+        }
+    }
+    if (in_word) words.push_back(std::move(word));
+    return words;
+}
+
+std::vector<std::string> external_program_argv(const ExternalProgramSettings& settings, const ExternalJobEntry& job) {
+    std::vector<std::string> argv = split_program_name(settings.program_name);
+    argv.push_back(std::to_string(job.kind));
+    argv.push_back(job.folder);
+    if (!settings.error_file_name.empty()) argv.push_back(settings.error_file_name);
+    return argv;
+}
+
+bool prepare_error_file(const std::string& error_file) {
+    if (error_file.empty()) return true;
+    const std::string folder = get_path_folder(error_file);
+    if (!folder.empty() && !folder_exists(folder) && !create_folder_path(folder)) {
+        ui().message_box("The error file folder cannot be created:\n" + folder, "", MsgIcon::Error, MsgButtons::Ok);
+        return false;
+    }
+    if (exists(error_file) && ::unlink(error_file.c_str()) != 0) {
+        ui().message_box("Cannot delete the external program's error file:\n" + error_file, "", MsgIcon::Error,
+                         MsgButtons::Ok);
+        return false;
+    }
+    return true;
+}
+
+void run_external_jobs(const ExternalProgramSettings& settings, const std::vector<ExternalJobEntry>& jobs,
+                       ExternalRunState& state) {
+    for (const ExternalJobEntry& job : jobs) {
+        const std::vector<std::string> argv = external_program_argv(settings, job);
+        int code = platform::kExitNotStarted;
+        platform::ChildProcess child;
+        if (!argv.empty() && !argv.front().empty() && platform::spawn_process(argv, child))
+            code = platform::wait_process(child);
+        state.result.store(code);
+        if (!settings.error_file_name.empty() && exists(settings.error_file_name)) {
+            append_report_line(settings.error_file_name, job.name);
+            break;
+        }
+        if (code != 0) break;
+    }
+}
+
+std::shared_ptr<ExternalRunState> start_external_jobs(const ExternalProgramSettings& settings,
+                                                      const std::vector<ExternalJobEntry>& jobs) {
+    bool expected = false;
+    if (!worker_alive().compare_exchange_strong(expected, true)) return nullptr;
+    auto state = std::make_shared<ExternalRunState>();
+    try {
+        std::thread([settings, jobs, state] {
+            run_external_jobs(settings, jobs, *state);
+            worker_alive().store(false);
+            state->done.store(true);
+        }).detach();
+    } catch (...) {
+        worker_alive().store(false);
+        return nullptr;
+    }
+    return state;
+}
+
+bool external_jobs_running() { return worker_alive().load(); }
+
+std::string error_file_message(const std::string& error_file) {
+    std::vector<std::uint8_t> bytes;
+    if (!read_file_bytes(error_file, bytes)) return {};
+    std::string text(bytes.begin(), bytes.end());
+    std::size_t cut = std::string::npos;
+    int lines = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i >= kErrorFileShownBytes) {
+            cut = i;
+            break;
+        }
+        if (text[i] == '\n' && ++lines == kErrorFileShownLines && i + 1 < text.size()) {
+            cut = i + 1;
+            break;
+        }
+    }
+    if (cut != std::string::npos) text = text.substr(0, cut) + "...";
+    return text;
+}
+
+void report_external_result(const ExternalProgramSettings& settings, int result) {
+    if (!settings.error_file_name.empty() && exists(settings.error_file_name)) {
+        ui().message_box(error_file_message(settings.error_file_name), kExternalErrorTitle, MsgIcon::Error,
+                         MsgButtons::Ok);
+        return;
+    }
+    if (result < 0)
+        ui().message_box("Can't run the external program:\n" + settings.program_name, "", MsgIcon::Error,
+                         MsgButtons::Ok);
+    else if (result > 0)
+        ui().message_box("The external program returned an error code of " + std::to_string(result), "",
+                         MsgIcon::Error, MsgButtons::Ok);
+}
+
+}  // namespace tv
