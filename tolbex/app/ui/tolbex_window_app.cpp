@@ -28,6 +28,7 @@
 #include "tolbex/reports/ui/report_doc_ui.h"
 #include "tolbex/signing/ui/signature_bitmap_dialogs.h"
 #include "framework/qt/wait_dialogs.h"
+#include "tolbex/mail/ui/mail_dialogs.h"
 
 namespace tv {
 
@@ -68,10 +69,12 @@ std::string choose_import_file(QWidget* parent) {
 TolbexWindowApp::TolbexWindowApp(CTolbexApp& core, WindowedParts parts) : core_(core), parts_(std::move(parts)) {
     install_commands();
     install_import_windowing();
+    gui::install_mail(&core_.audit());
 }
 
 TolbexWindowApp::~TolbexWindowApp() {
     set_import_windowing({});
+    gui::install_mail(nullptr);
     fwapp_.close_all_documents();
     delete frame_;
     frame_ = nullptr;

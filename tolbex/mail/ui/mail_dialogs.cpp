@@ -1,0 +1,91 @@
+#include "tolbex/mail/ui/mail_dialogs.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "common/files.h"
+#include "framework/qt/qt_text.h"
+#include "framework/qt/wait_cursor.h"
+#include "framework/qt/wait_dialogs.h"
+#include "framework/qt/window_helpers.h"
+#include "tolbex/app/report_handover.h"
+#include "tolbex/mail/mail.h"
+
+namespace tv::gui {
+
+namespace {
+
+// The wait cursor and the wait dialog with the operation's text, held as one object.
+struct MailWait {
+    explicit MailWait(const std::string& text) : dialog(text) {}
+    fw::WaitCursor cursor;
+    PleaseWaitDlg dialog;
+};
+
+}  // namespace
+
+ComposeMailDlg::ComposeMailDlg(MailComposeRules& rules, QWidget* parent)
+    : fw::Dialog(parent, &rules),
+      rules_(rules),
+      to_(new QLineEdit(this)),
+      subject_(new QLineEdit(this)),
+      note_(new QPlainTextEdit(this)),
+      attachments_(new QListWidget(this)) {
+    setWindowTitle(QStringLiteral("Send Mail"));
+    resize(560, 440);
+    auto* form = new QFormLayout(this);
+    form->addRow(QStringLiteral("&To:"), to_);
+    form->addRow(QStringLiteral("&Subject:"), subject_);
+    form->addRow(QStringLiteral("&Message:"), note_);
+    form->addRow(QStringLiteral("Attachments:"), attachments_);
+    attachments_->setMaximumHeight(90);
+    auto* buttons = new QDialogButtonBox(this);
+    buttons->addButton(QStringLiteral("&Send"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QDialogButtonBox::Cancel);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    form->addRow(buttons);
+    for (const MailAttachment& a : rules.message().attachments) {
+        const std::int64_t kb = (get_file_size_64(a.path) + 1023) / 1024;
+        attachments_->addItem(to_qstring(a.name + "  (" + std::to_string(kb) + " KB)"));
+    }
+}
+
+void ComposeMailDlg::do_data_exchange(fw::DataExchange& dx) {
+    MailMessage& m = rules_.message();
+    fw::ddx_text(dx, to_, m.recipient);
+    fw::ddx_text(dx, subject_, m.subject);
+    if (dx.saving())
+        m.note = from_qstring(note_->toPlainText());
+    else
+        note_->setPlainText(to_qstring(m.note));
+    if (!dx.saving()) (m.recipient.empty() ? to_ : note_)->setFocus();
+}
+
+void install_mail(AuditTrail* audit) {
+    if (!audit) {
+        set_mail_windowing({});
+        set_mail_handler({});
+        return;
+    }
+    MailWindowing w;
+    w.compose = [](MailMessage& message) {
+        MailComposeRules rules(message);
+        ComposeMailDlg dialog(rules, fw::active_or_main_window());
+        return dialog.exec_modal() == QDialog::Accepted;
+    };
+    w.wait = [](const std::string& text) -> std::shared_ptr<void> { return std::make_shared<MailWait>(text); };
+    set_mail_windowing(std::move(w));
+    set_mail_handler([audit](const std::vector<MailReportEntry>& reports) {
+        MailServices services;
+        services.audit = audit;
+        mail_reports(reports, services);
+        return true;
+    });
+}
+
+}  // namespace tv::gui
