@@ -63,7 +63,12 @@ void ComposeMailDlg::do_data_exchange(fw::DataExchange& dx) {
         m.note = from_qstring(note_->toPlainText());
     else
         note_->setPlainText(to_qstring(m.note));
-    if (!dx.saving()) (m.recipient.empty() ? to_ : note_)->setFocus();
+    if (!dx.saving()) {
+        if (m.recipient.empty())
+            to_->setFocus();
+        else
+            note_->setFocus();
+    }
 }
 
 void install_mail(AuditTrail* audit) {

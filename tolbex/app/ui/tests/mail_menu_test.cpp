@@ -39,8 +39,11 @@ TEST_F(MailMenuTest, MapiEntryOrInstalledSendCommandOffersMail) {
     };
     for (const Case& c : cases) {
         platform::registry().delete_value(HKEY_CURRENT_USER, kMapiKey, "MAPI");
-        if (c.mapi && c.dword) ASSERT_TRUE(reg_set_dword(HKEY_CURRENT_USER, kMapiKey, "MAPI", std::atoi(c.mapi)));
-        if (c.mapi && !c.dword) ASSERT_TRUE(reg_set_string(HKEY_CURRENT_USER, kMapiKey, "MAPI", c.mapi));
+        if (c.mapi && c.dword) {
+            ASSERT_TRUE(reg_set_dword(HKEY_CURRENT_USER, kMapiKey, "MAPI", std::atoi(c.mapi)));
+        } else if (c.mapi) {
+            ASSERT_TRUE(reg_set_string(HKEY_CURRENT_USER, kMapiKey, "MAPI", c.mapi));
+        }
         ASSERT_TRUE(write_profile_string(kEmailSection, kMailSendCommandEntry, c.send_command));
         EXPECT_EQ(is_mail_configured(), c.offered) << (c.mapi ? c.mapi : "none") << " " << c.send_command;
 
