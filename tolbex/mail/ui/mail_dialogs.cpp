@@ -1,7 +1,13 @@
 #include "tolbex/mail/ui/mail_dialogs.h"
 
 #include <QDialogButtonBox>
+#include <QButtonGroup>
+#include <QCheckBox>
 #include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QRadioButton>
+#include <QVBoxLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -27,6 +33,11 @@ struct MailWait {
 };
 
 }  // namespace
+
+std::function<bool(MailOptionsDlg&)>& mail_options_test_hook() {
+    static std::function<bool(MailOptionsDlg&)> hook;
+    return hook;
+}
 
 ComposeMailDlg::ComposeMailDlg(MailComposeRules& rules, QWidget* parent)
     : fw::Dialog(parent, &rules),
@@ -71,6 +82,41 @@ void ComposeMailDlg::do_data_exchange(fw::DataExchange& dx) {
     }
 }
 
+MailOptionsDlg::MailOptionsDlg(MailOptions& options, QWidget* parent) : QDialog(parent), options_(options) {
+    setWindowTitle(to_qstring(options.title));
+    auto* outer = new QVBoxLayout(this);
+    auto* grid = new QGridLayout;
+    outer->addLayout(grid);
+    for (const MailOptionGroup& g : options.groups) {
+        auto* box = new QGroupBox(to_qstring(g.caption), this);
+        auto* column = new QVBoxLayout(box);
+        auto* exclusive = g.radio ? new QButtonGroup(box) : nullptr;
+        std::vector<QAbstractButton*> items;
+        for (std::size_t k = 0; k < g.labels.size(); ++k) {
+            QAbstractButton* b = g.radio ? static_cast<QAbstractButton*>(new QRadioButton(to_qstring(g.labels[k]), box))
+                                         : new QCheckBox(to_qstring(g.labels[k]), box);
+            if (exclusive) exclusive->addButton(b);
+            b->setChecked(g.checked[k]);
+            column->addWidget(b);
+            items.push_back(b);
+        }
+        grid->addWidget(box, g.row, g.column, Qt::AlignCenter);
+        buttons_.push_back(std::move(items));
+    }
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, Qt::Horizontal, this);
+    buttons->setCenterButtons(true);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    outer->addWidget(buttons);
+    setMinimumWidth(192);
+}
+
+void MailOptionsDlg::accept() {
+    for (std::size_t g = 0; g < buttons_.size(); ++g)
+        for (std::size_t k = 0; k < buttons_[g].size(); ++k) options_.groups[g].checked[k] = buttons_[g][k]->isChecked();
+    QDialog::accept();
+}
+
 void install_mail(AuditTrail* audit) {
     if (!audit) {
         set_mail_windowing({});
@@ -82,6 +128,11 @@ void install_mail(AuditTrail* audit) {
         MailComposeRules rules(message);
         ComposeMailDlg dialog(rules, fw::active_or_main_window());
         return dialog.exec_modal() == QDialog::Accepted;
+    };
+    w.choose_options = [](MailOptions& options) {
+        MailOptionsDlg dialog(options, fw::active_or_main_window());
+        if (auto hook = mail_options_test_hook()) return hook(dialog);
+        return dialog.exec() == QDialog::Accepted;
     };
     w.wait = [](const std::string& text) -> std::shared_ptr<void> { return std::make_shared<MailWait>(text); };
     set_mail_windowing(std::move(w));

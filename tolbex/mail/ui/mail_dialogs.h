@@ -3,10 +3,13 @@
 // program: the windowing of tolbex/mail/mail.h and the report hand-over's mail handler.
 #pragma once
 #include <functional>
+#include <vector>
 
 #include "framework/qt/dialog.h"
 #include "tolbex/mail/mail_compose.h"
+#include "tolbex/mail/mail_options.h"
 
+class QAbstractButton;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
@@ -36,6 +39,22 @@ private:
     QPlainTextEdit* note_;
     QListWidget* attachments_;
 };
+
+// The message options of EMAILCFG.TXT: one box per group at its column and row, radio buttons
+// or check boxes in their initial states. OK stores the states back into the options.
+class MailOptionsDlg : public QDialog {
+public:
+    explicit MailOptionsDlg(MailOptions& options, QWidget* parent = nullptr);
+    QAbstractButton* item(std::size_t group, std::size_t index) const { return buttons_.at(group).at(index); }
+    void accept() override;
+
+private:
+    MailOptions& options_;
+    std::vector<std::vector<QAbstractButton*>> buttons_;
+};
+
+// Tests: drives the (unshown) options dialog instead of a modal run; its answer is OK or Cancel.
+std::function<bool(MailOptionsDlg&)>& mail_options_test_hook();
 
 // Installs the windowing and registers the mail handler; the audit trail lives as long as the
 // installation. Removes both again when `audit` is null.

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <sys/stat.h>
 
+#include <QAbstractButton>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -17,6 +18,8 @@
 #include "tolbex/app/tolbex_settings.h"
 #include "tolbex/archive/audit_trail.h"
 #include "tolbex/archive/profile.h"
+#include "tolbex/mail/mail.h"
+#include "tolbex/mail/mail.h"
 #include "tolbex/mail/mail_transport.h"
 
 namespace tv::gui {
@@ -53,6 +56,7 @@ protected:
     }
     void TearDown() override {
         fw::Dialog::set_test_hook({});
+        mail_options_test_hook() = {};
         install_mail(nullptr);
         RootTest::TearDown();
     }
@@ -96,6 +100,45 @@ TEST_F(MailDialogsTest, CancelSendsNothing) {
     EXPECT_EQ(audit.written, 0);
     install_mail(nullptr);
     EXPECT_FALSE(has_mail_handler());
+}
+
+TEST_F(MailDialogsTest, TheChosenOptionsGoIntoTheNoteAndCancelStopsTheMail) {
+    MailServices services;
+    services.audit = &audit;
+    services.options_file = (t / "EMAILCFG.TXT").string();
+    write_file(services.options_file, "Reply wanted\n@RADIOBUTTONS\nWhen\nReply: \n<NONE>\n1\n1\nToday\ntoday\n"
+                                      "0\nThis week\nthis week\n@END\n");
+    std::vector<std::string> shown;
+    mail_options_test_hook() = [&](MailOptionsDlg& d) {
+        shown.push_back(from_qstring(d.windowTitle()));
+        EXPECT_TRUE(d.item(0, 0)->isChecked());
+        d.item(0, 1)->setChecked(true);  // the radio buttons exclude each other
+        EXPECT_FALSE(d.item(0, 0)->isChecked());
+        d.accept();
+        return true;
+    };
+    std::string note;
+    fw::Dialog::set_test_hook([&](fw::Dialog& d) {
+        auto* dlg = dynamic_cast<ComposeMailDlg*>(&d);
+        if (!dlg) return int(QDialog::Rejected);
+        note = from_qstring(dlg->note_edit()->toPlainText());
+        dlg->to_edit()->setText(QStringLiteral("cardio@clinic.example"));
+        dlg->on_ok();
+        return dlg->result();
+    });
+    scripted.answers.push_back(MsgResult::Ok);
+    EXPECT_EQ(mail_reports({entry}, services), kMailDone);
+    EXPECT_EQ(shown, std::vector<std::string>{"Reply wanted"});
+    ASSERT_GE(note.size(), 19u);
+    EXPECT_EQ(note.substr(note.size() - 19), "\n\nReply: this week\n") << note;
+    EXPECT_TRUE(fs::exists(eml));
+
+    fs::remove(eml);
+    note.clear();
+    mail_options_test_hook() = [](MailOptionsDlg&) { return false; };
+    EXPECT_EQ(mail_reports({entry}, services), kMailCancelled);
+    EXPECT_TRUE(note.empty());
+    EXPECT_FALSE(fs::exists(eml));
 }
 
 }  // namespace
