@@ -25,11 +25,20 @@ namespace tv::gui {
 
 namespace {
 
-// The wait cursor and the wait dialog with the operation's text, held as one object.
+constexpr const char* kCompressingText = "Compressing Report Files\nPlease Wait.";
+
+// The wait cursor and the wait dialog with the operation's text, held as one object: the
+// compression has a dialog of its own, sending the 'Please Wait' one.
 struct MailWait {
-    explicit MailWait(const std::string& text) : dialog(text) {}
+    explicit MailWait(const std::string& text) {
+        if (text == kCompressingText)
+            compressing = std::make_unique<CompressWaitDlg>(fw::active_or_main_window());
+        else
+            sending = std::make_unique<PleaseWaitDlg>(text);
+    }
     fw::WaitCursor cursor;
-    PleaseWaitDlg dialog;
+    std::unique_ptr<CompressWaitDlg> compressing;
+    std::unique_ptr<PleaseWaitDlg> sending;
 };
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "framework/qt/qt_text.h"
 #include "framework/qt/tests/qt_test_app.h"
+#include "framework/qt/wait_dialogs.h"
 #include "platform/fs.h"
 #include "testing/app_test_root.h"
 #include "tolbex/app/report_handover.h"
@@ -81,8 +82,13 @@ TEST_F(MailDialogsTest, TheUserCompletesTheRecipientBeforeTheMessageGoes) {
         dlg->on_ok();
         return dlg->result();
     });
+    std::vector<std::string> waits;
+    set_wait_text_observer([&](const TextWaitDlg&, const std::string& text) { waits.push_back(text); });
     scripted.answers.push_back(MsgResult::Ok);  // use the description as the name
     EXPECT_TRUE(hand_over_mail({entry}));
+    set_wait_text_observer({});
+    EXPECT_EQ(waits, (std::vector<std::string>{"Compressing Report Files\nPlease Wait.",
+                                               "Creating and sending mail message. This may take a few minutes."}));
     EXPECT_EQ(seen, (std::vector<std::string>{"Cardiology", "Brisco Torvane Report", "Mary King.TVZ  (1 KB)"}));
     const std::string message = platform::read_whole_file(eml.string()).value_or("");
     EXPECT_NE(message.find("To: Cardiology <cardio@clinic.example>\r\n"), std::string::npos) << message;
