@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/registry.h"
+#include "tolbex/mail/mail_transport.h"
 
 namespace tv::menu {
 
@@ -93,7 +94,9 @@ bool is_mail_configured() {
     static constexpr const char* kKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem";
     const std::uint32_t dword = reg_get_dword(HKEY_CURRENT_USER, kKey, "MAPI", 0xFFFFFFFFu);
     if (dword != 0xFFFFFFFFu) return dword != 0;
-    const std::string text = reg_get_string(HKEY_CURRENT_USER, kKey, "MAPI", "0");
+    static constexpr const char* kMissing = "\x01";
+    const std::string text = reg_get_string(HKEY_CURRENT_USER, kKey, "MAPI", kMissing);
+    if (text == kMissing) return SendmailTransport(mail_send_command()).is_available();
     return std::strtol(text.c_str(), nullptr, 10) != 0;
 }
 

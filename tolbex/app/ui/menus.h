@@ -67,7 +67,8 @@ void prune_startup_menu(fw::MenuModel& menu, const MenuOffer& offer);
 
 // Whether mail is configured: the Windows profile entry "[Mail] MAPI" kept in the registry at
 // HKCU "Software\Microsoft\Windows NT\CurrentVersion\Windows Messaging Subsystem" value "MAPI"
-// (a DWORD or a decimal string); missing reads as 0 (no mail).
+// (a DWORD or a decimal string) in the user's hive, <user_dir>/registry. 0 keeps mail off; without
+// the entry, mail is offered when the mail layer's send command is installed.
 bool is_mail_configured();
 
 }  // namespace tv::menu

@@ -31,6 +31,7 @@
 #include "tolbex/signing/ui/signature_bitmap_dialogs.h"
 #include "tolbex/external/ui/external_commands.h"
 #include "framework/qt/wait_dialogs.h"
+#include "tolbex/mail/ui/mail_dialogs.h"
 
 namespace tv {
 
@@ -73,10 +74,12 @@ TolbexWindowApp::TolbexWindowApp(CTolbexApp& core, WindowedParts parts) : core_(
     install_import_windowing();
     gui::register_letter_handlers();
     gui::register_external_program_handler();
+    gui::install_mail(&core_.audit());
 }
 
 TolbexWindowApp::~TolbexWindowApp() {
     set_import_windowing({});
+    gui::install_mail(nullptr);
     fwapp_.close_all_documents();
     delete frame_;
     frame_ = nullptr;

@@ -255,12 +255,12 @@ void CBrowserListView::register_commands() {
                 host->set_preview_mode(shown, std::move(close));
         });
     });
-    // Passing reports on is not available in this window yet.
-    for (fw::CommandId id : {SendMail})
-        on_update_command(id, [](fw::CommandUi& u) { u.enable(false); });
     on_command(CreateLetter, [this] { on_create_letter(); });
     on_update_command(CreateLetter, [](fw::CommandUi& u) { u.enable(has_letter_handler()); });
     register_export_commands();
+    on_command(SendMail, [this] { on_send_mail(); });
+    on_update_command(SendMail,
+                      [this](fw::CommandUi& u) { u.enable(has_mail_handler() && !list_.selected_items().empty()); });
     register_sign_command();
     for (fw::CommandId id : {Timi, TimiArrhythmia})
         on_update_command(id, [](fw::CommandUi& u) {
@@ -512,6 +512,22 @@ ReportPrintOperation& report_print_operation() {
 }  // namespace
 
 void set_report_print_operation(ReportPrintOperation operation) { report_print_operation() = std::move(operation); }
+
+void CBrowserListView::on_send_mail() {
+    std::vector<MailReportEntry> selection;
+    for (std::int32_t row : list_.selected_rows())
+        if (const ReportRecord* record = doc_.core().get_record(row))
+            selection.push_back({record->get_folder_path(), record->get_description(), record->get_type(),
+                                 static_cast<std::uint32_t>(record->get_size()), record->get_time()});
+    if (selection.empty()) {
+        error_box("You must select one or more reports before choosing to send mail.");
+        return;
+    }
+    if (ui().message_box("Do you want to compress the selected reports and\nsend them in a mail message?",
+                         "Confirm Send Mail", MsgIcon::Question, MsgButtons::OkCancel) != MsgResult::Ok)
+        return;
+    hand_over_mail(selection);
+}
 
 void CBrowserListView::on_print_reports() {
     CTolbexApp* app = CTolbexApp::current();

@@ -108,6 +108,7 @@ public:
     void on_compare();
     void on_create_letter();
     void on_print_reports();
+    void on_send_mail();  // Send Mail: the selection list, once the user agreed, to mail
     // Where is Item, Delete 12-lead ECG files, and the group commands (group_commands.cpp).
     void on_where_is();
     void on_delete_ecg_files();

@@ -1,0 +1,145 @@
+#include "tolbex/mail/mail_transport.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "common/files.h"
+#include "platform/fs.h"
+#include "platform/process.h"
+#include "tolbex/app/tolbex_settings.h"
+#include "tolbex/archive/profile.h"
+
+extern char** environ;
+
+namespace tv {
+
+namespace {
+
+constexpr std::size_t kMaxCommandMessage = 2000;
+
+// A private folder for the message and the command's output, removed on every path.
+class WorkFolder {
+public:
+    WorkFolder() : path_(create_temp_folder()) {}
+    ~WorkFolder() {
+        if (!path_.empty()) delete_folder_tree(path_, true, false);
+    }
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+std::string trimmed(std::string text) {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+    std::size_t start = 0;
+    while (start < text.size() && std::isspace(static_cast<unsigned char>(text[start]))) ++start;
+    text.erase(0, start);
+    if (text.size() > kMaxCommandMessage) text = text.substr(0, kMaxCommandMessage) + "...";
+    return text;
+}
+
+}  // namespace
+
+std::vector<std::string> split_command_line(const std::string& line) {
+    std::vector<std::string> words;
+    std::string word;
+    bool in_word = false;
+    char quote = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quote) {
+            if (c == quote) {
+                quote = 0;
+            } else if (c == '\\' && quote == '"' && i + 1 < line.size()) {
+                word += line[++i];
+            } else {
+                word += c;
+            }
+        } else if (c == ' ' || c == '\t') {
+            if (in_word) words.push_back(std::move(word));
+            word.clear();
+            in_word = false;
+        } else {
+            in_word = true;
+            if (c == '"' || c == '\'') {
+                quote = c;
+            } else if (c == '\\' && i + 1 < line.size()) {
+                word += line[++i];
+            } else {
+                word += c;
+            }
+        }
+    }
+    if (in_word) words.push_back(std::move(word));
+    return words;
+}
+
+std::string mail_send_command() {
+    std::string command = get_profile_string(kEmailSection, kMailSendCommandEntry, "");
+    if (split_command_line(command).empty()) command = kDefaultMailSendCommand;
+    return command;
+}
+
+std::string mail_from_address() { return get_profile_string(kEmailSection, kMailFromEntry, ""); }
+
+SendmailTransport::SendmailTransport(std::string command_line) : argv_(split_command_line(command_line)) {}
+
+bool SendmailTransport::is_available() { return !argv_.empty() && !platform::resolve_program(argv_[0]).empty(); }
+
+MailDeliveryResult SendmailTransport::deliver(const std::string& message) {
+    MailDeliveryResult result;
+    const std::string program = argv_.empty() ? std::string() : platform::resolve_program(argv_[0]);
+    if (program.empty()) {
+        result.message = "The mail command \"" + (argv_.empty() ? std::string() : argv_[0]) + "\" cannot be found.";
+        return result;
+    }
+    WorkFolder work;
+    if (work.path().empty()) {
+        result.message = "No temporary folder could be made for the message.";
+        return result;
+    }
+    const std::string message_path = join_path(work.path(), "message.eml");
+    const std::string output_path = join_path(work.path(), "output.txt");
+    if (!platform::atomic_write_file(message_path, message)) {
+        result.message = "The message could not be written to the temporary folder.";
+        return result;
+    }
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, message_path.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    std::vector<char*> args;
+    args.push_back(const_cast<char*>(program.c_str()));
+    for (std::size_t i = 1; i < argv_.size(); ++i) args.push_back(const_cast<char*>(argv_[i].c_str()));
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        result.message = "The mail command \"" + program + "\" could not be started.";
+        return result;
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    std::string said;
+    if (auto bytes = platform::read_whole_file(output_path)) said = trimmed(*bytes);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        result.outcome = MailDelivery::Sent;
+        return result;
+    }
+    result.message = said.empty() ? "The mail command \"" + program + "\" ended with code " +
+                                        std::to_string(platform::exit_code_from_status(status)) + "."
+                                  : said;
+    return result;
+}
+
+}  // namespace tv

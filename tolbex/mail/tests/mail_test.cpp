@@ -1,0 +1,341 @@
+#include "tolbex/mail/mail.h"
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "common/audit_log.h"
+#include "formats/transfer_file.h"
+#include "testing/app_test_root.h"
+#include "testing/test_root.h"
+#include "tolbex/app/import_reports.h"
+#include "tolbex/app/tolbex_settings.h"
+#include "tolbex/app/tolbex_strings.h"
+#include "tolbex/archive/audit_trail.h"
+#include "tolbex/archive/profile.h"
+#include "tolbex/mail/mail_compose.h"
+#include "tolbex/mail/mail_transport.h"
+
+namespace tv {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::testing::sorted_names;
+using testing_root::write_file;
+
+// Parses a message with python3's email package: headers.txt (To, Subject), note.txt, names.txt
+// (attachment names in order) and att/<name> with each attachment's decoded bytes.
+constexpr const char* kParser = R"(import email, os, sys
+from email import policy
+msg = email.message_from_binary_file(open(sys.argv[1], 'rb'), policy=policy.default)
+out = sys.argv[2]
+os.makedirs(os.path.join(out, 'att'), exist_ok=True)
+with open(os.path.join(out, 'headers.txt'), 'w', encoding='utf-8') as f:
+    f.write('To: %s\nSubject: %s\n' % (msg['To'], msg['Subject']))
+note = msg.get_body(preferencelist=('plain',)).get_content().replace('\r\n', '\n')
+open(os.path.join(out, 'note.txt'), 'w', encoding='utf-8', newline='').write(note)
+names = []
+for part in msg.iter_attachments():
+    names.append(part.get_filename())
+    assert part.get_content_type() == 'application/octet-stream'
+    open(os.path.join(out, 'att', part.get_filename()), 'wb').write(part.get_payload(decode=True))
+open(os.path.join(out, 'names.txt'), 'w', encoding='utf-8').write('\n'.join(names))
+)";
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_script(const fs::path& p, const std::string& body) {
+    write_file(p, "#!/bin/sh\n" + body);
+    ::chmod(p.c_str(), 0755);
+}
+
+struct RecordingAudit : AuditTrail {
+    std::vector<std::string> entries;
+    bool refuse_open = false;
+    std::string opened;
+    bool open(const std::string& path) override {
+        opened = path;
+        return !refuse_open;
+    }
+    bool write(const char* format, const std::string& a, const std::string& b, const std::string&) override {
+        char buf[512];
+        std::snprintf(buf, sizeof buf, format, a.c_str(), b.c_str());
+        entries.push_back(buf);
+        return true;
+    }
+    void close() override {}
+};
+
+struct ParsedMail {
+    std::string headers, note;
+    std::vector<std::string> names;
+    fs::path attachments;
+};
+
+class MailTest : public testing_root::RootTest {
+protected:
+    MailTest() : RootTest(TmpDir::Inside) {}
+    void SetUp() override {
+        RootTest::SetUp();
+        register_tolbex_strings();
+        eml = t / "msg.eml";
+        capture = t / "capture.sh";
+        write_script(capture, "printf '%s\\n' \"$@\" > '" + (t / "args.txt").string() + "'\ncat > '" + eml.string() +
+                                  "'\n");
+        ASSERT_TRUE(write_profile_string(kEmailSection, kMailSendCommandEntry, capture.string() + " -t -i"));
+        ASSERT_TRUE(write_profile_string(kEmailSection, "Default Address", "ward7@clinic.example"));
+        services.audit = &audit;
+        services.options_file = (t / "EMAILCFG.TXT").string();
+        MailWindowing w;
+        w.compose = [this](MailMessage& m) {
+            composed.push_back(m);
+            return confirm;
+        };
+        set_mail_windowing(std::move(w));
+    }
+    void TearDown() override {
+        set_mail_windowing({});
+        RootTest::TearDown();
+    }
+    MailReportEntry report(const std::string& name, const std::string& description, ReportType type,
+                           std::vector<std::pair<std::string, std::string>> files) {
+        const fs::path folder = t / "archive" / name;
+        fs::create_directories(folder);
+        for (auto& [file, bytes] : files) write_file(folder / file, bytes);
+        return {folder.string(), description, type, 4321, 1196690709};
+    }
+    ParsedMail parse() {
+        ParsedMail p;
+        const fs::path script = t / "parse.py", out = t / "parsed";
+        write_file(script, kParser);
+        fs::create_directories(out);
+        const auto run = platform::testing::run_captured({"/usr/bin/python3", script.string(), eml.string(), out.string()},
+                                                          {"PATH=/usr/bin:/bin"}, t.string(), 60);
+        EXPECT_EQ(run.code, 0) << run.err;
+        p.headers = slurp(out / "headers.txt");
+        p.note = slurp(out / "note.txt");
+        std::stringstream names(slurp(out / "names.txt"));
+        for (std::string line; std::getline(names, line);) p.names.push_back(line);
+        p.attachments = out / "att";
+        return p;
+    }
+    void answer(std::initializer_list<MsgResult> answers) {
+        for (MsgResult a : answers) scripted.answers.push_back(a);
+    }
+
+    fs::path eml, capture;
+    RecordingAudit audit;
+    MailServices services;
+    std::vector<MailMessage> composed;
+    bool confirm = true;
+};
+
+TEST_F(MailTest, ReportsArriveAsTransferFilesThatUnpackToTheirFolders) {
+    std::string bulk;
+    for (int i = 0; i < 20000; ++i) bulk += static_cast<char>(i % 7 == 0 ? i * 31 : 'a' + i % 5);
+    const MailReportEntry a = report("A.FUL", "John Smith", kReportFull, {{"DATA.BIN", bulk}, {"EMPTY.DAT", ""}});
+    // The same description twice: each report still gets an attachment of its own.
+    const MailReportEntry b = report("B.FUL", "John Smith", kReportFull, {{"OTHER.TXT", "second report"}});
+    write_file(services.options_file, "Message options\n@CHECKBOXES\nUrgency\nPlease note: \n<NONE>\n1\n1\nUrgent\n"
+                                      "urgent reply wanted\n0\nCopy\n copy to GP\n@END\n");
+    answer({MsgResult::Ok, MsgResult::Ok});  // the description stands in for the missing transfer names
+
+    ASSERT_EQ(mail_reports({a, b}, services), kMailDone);
+    ASSERT_EQ(composed.size(), 1u);
+    EXPECT_EQ(slurp(t / "args.txt"), "-t\n-i\n");
+    const ParsedMail p = parse();
+    EXPECT_EQ(p.headers, "To: ward7@clinic.example\nSubject: Brisco Torvane Report (With recording)\n");
+    EXPECT_EQ(p.note,
+              "These report(s) were sent from Brisco Torvane Medical Trevalink\n\n"
+              "John Smith.TVZ: John Smith (With recording)\nJohn Smith 001.TVZ: John Smith (With recording)\n\n"
+              "Please note: urgent reply wanted\n");
+    ASSERT_EQ(p.names, (std::vector<std::string>{"John Smith.TVZ", "John Smith 001.TVZ"}));
+    int k = 0;
+    for (const MailReportEntry& r : {a, b}) {
+        const fs::path out = t / ("unpacked" + std::to_string(k));
+        fs::create_directories(out);
+        ASSERT_EQ(unpack_transfer_file((p.attachments / p.names[k++]).string(), out.string()), kUnpackOk);
+        for (const auto& entry : fs::directory_iterator(r.folder))
+            EXPECT_EQ(slurp(out / entry.path().filename()), slurp(entry.path())) << entry.path();
+        EXPECT_EQ(slurp(out / "REPINFO.TXT"), "John Smith\r\n510\r\n1196690709\r\n4321\r\n");
+    }
+    EXPECT_EQ(audit.entries, (std::vector<std::string>{"Mail report - John Smith in " + a.folder,
+                                                       "Mail report - John Smith in " + b.folder}));
+    EXPECT_TRUE(sorted_names(root.tmp()).empty());  // no transfer file left behind
+}
+
+TEST_F(MailTest, CancelSendsNothingAndAuditsNothing) {
+    confirm = false;
+    answer({MsgResult::Ok});
+    EXPECT_EQ(mail_reports({report("A.IMG", "Mary", kReportFormatted, {{"P.EMF", "page"}})}, services), kMailDone);
+    EXPECT_EQ(composed.size(), 1u);
+    EXPECT_FALSE(fs::exists(eml));
+    EXPECT_TRUE(audit.entries.empty());
+    EXPECT_TRUE(sorted_names(root.tmp()).empty());
+}
+
+TEST_F(MailTest, FailingCommandIsAnErrorWithItsMessage) {
+    write_script(capture, "cat > /dev/null\necho 'msmtp: cannot connect to mail.example' >&2\nexit 1\n");
+    answer({MsgResult::Ok});
+    EXPECT_EQ(mail_reports({report("A.IMG", "Mary", kReportFormatted, {{"P.EMF", "page"}})}, services),
+              kMailSendError);
+    ASSERT_FALSE(scripted.shown.empty());
+    EXPECT_EQ(scripted.shown.back().text,
+              "There was an error when sending the mail.\n\nmsmtp: cannot connect to mail.example");
+    EXPECT_EQ(scripted.shown.back().caption, "Mail Error");
+    EXPECT_TRUE(audit.entries.empty());
+    EXPECT_TRUE(sorted_names(root.tmp()).empty());
+}
+
+TEST_F(MailTest, MissingCommandCannotLoad) {
+    ASSERT_TRUE(write_profile_string(kEmailSection, kMailSendCommandEntry, (t / "no-such-sendmail").string() + " -t"));
+    EXPECT_EQ(mail_reports({report("A.IMG", "Mary", kReportFormatted, {{"P.EMF", "page"}})}, services),
+              kMailCannotLoad);
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text, "Cannot load \"" + (t / "no-such-sendmail").string() + "\" - Mail cannot be sent.");
+    EXPECT_TRUE(composed.empty());
+    // Without windows to compose in, nothing is sent either.
+    set_mail_windowing({});
+    ASSERT_TRUE(write_profile_string(kEmailSection, kMailSendCommandEntry, capture.string()));
+    EXPECT_EQ(mail_file(capture.string(), true, services), kMailCannotLoad);
+    EXPECT_FALSE(fs::exists(eml));
+}
+
+TEST_F(MailTest, SizeWarningAtTheThreshold) {
+    ASSERT_TRUE(write_profile_int(kEmailSection, "Size Warning Threshold", 1));
+    // mail_file warns only above threshold x 1024; mail_reports from it upwards.
+    const fs::path exact = t / "EXACT.CEF", over = t / "OVER.CEF";
+    write_file(exact, std::string(1024, 'x'));
+    write_file(over, std::string(1025, 'x'));
+    EXPECT_EQ(mail_file(exact.string(), false, services), kMailDone);
+    EXPECT_TRUE(scripted.shown.empty());
+    ASSERT_TRUE(fs::remove(eml));
+    EXPECT_EQ(mail_file(over.string(), false, services), kMailSizeDeclined);
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].caption, "Warning - Large Mail Message");
+    EXPECT_EQ(scripted.shown[0].text,
+              "The total size of all the reports that you have selected to send by mail is 1 KB after compression."
+              "\n\nThese reports may take an excessively long time to send - are you sure that you want to send "
+              "them?");
+    EXPECT_FALSE(fs::exists(eml));
+
+    // A report whose transfer file is over 1 KB: declined, then sent with the warning off.
+    std::mt19937 rng(1);
+    std::string noise;
+    for (int i = 0; i < 3000; ++i) noise += static_cast<char>(rng());
+    const MailReportEntry r = report("A.IMG", "Mary", kReportFormatted, {{"P.EMF", noise}});
+    answer({MsgResult::Ok, MsgResult::Cancel});
+    EXPECT_EQ(mail_reports({r}, services), kMailSizeDeclined);
+    EXPECT_EQ(scripted.shown.back().caption, "Warning - Large Mail Message");
+    EXPECT_FALSE(fs::exists(eml));
+    EXPECT_TRUE(sorted_names(root.tmp()).empty());
+    ASSERT_TRUE(write_profile_int(kEmailSection, "Size Warning Threshold", 0));
+    scripted.shown.clear();
+    answer({MsgResult::Ok});
+    EXPECT_EQ(mail_reports({r}, services), kMailDone);
+    EXPECT_EQ(scripted.shown.size(), 1u);  // only the transfer-name question
+    EXPECT_TRUE(fs::exists(eml));
+}
+
+TEST_F(MailTest, CefMessage) {
+    const fs::path cef = t / "ABCD1234566.CEF";
+    write_file(cef, "CEF bytes");
+    ASSERT_EQ(mail_file(cef.string(), true, services), kMailDone);
+    const ParsedMail p = parse();
+    EXPECT_EQ(p.headers, "To: ward7@clinic.example\nSubject: Brisco Torvane Compressed ECG Report\n");
+    EXPECT_EQ(p.note, "This compressed Torvane report was sent from Brisco Torvane Medical Trevalink\n");
+    ASSERT_EQ(p.names, std::vector<std::string>{"ABCD1234566.CEF"});
+    EXPECT_EQ(slurp(p.attachments / "ABCD1234566.CEF"), "CEF bytes");
+    EXPECT_TRUE(audit.entries.empty());
+}
+
+TEST_F(MailTest, MailedTransferFileIsImportedAgain) {
+    const MailReportEntry a = report("R.IMG", "Golden Report", kReportFormatted,
+                                     {{"SUMMARY.TXT", "summary"}, {"PAGE1.EMF", std::string(5000, 'p')}});
+    answer({MsgResult::Ok});
+    ASSERT_EQ(mail_reports({a}, services), kMailDone);
+    const ParsedMail p = parse();
+    ASSERT_EQ(p.names, std::vector<std::string>{"Golden Report.TVZ"});
+    const fs::path archive = t / "G" / "A";
+    fs::create_directories(archive);
+    EXPECT_EQ(receive_mailed_report((p.attachments / p.names[0]).string(),
+                                    [&](const std::string&) { return archive.string(); }),
+              MailReceipt::kStored);
+    std::string stored;
+    for (const auto& e : fs::directory_iterator(archive))
+        if (e.is_directory()) stored = e.path().string();
+    ASSERT_FALSE(stored.empty());
+    EXPECT_EQ(slurp(fs::path(stored) / "PAGE1.EMF"), std::string(5000, 'p'));
+    EXPECT_EQ(slurp(fs::path(stored) / "SUMMARY.TXT"), "summary");
+}
+
+TEST_F(MailTest, DeclinedTransferNameAndRefusedAuditLogSendNothing) {
+    // Cancel on the missing-transfer-name question.
+    EXPECT_EQ(mail_reports({report("A.IMG", "Mary", kReportFormatted, {{"P.EMF", "page"}})}, services),
+              kMailCancelled);
+    EXPECT_EQ(scripted.shown.at(0).caption, "Invalid Transfer Filename");
+    audit.refuse_open = true;
+    answer({MsgResult::Ok});
+    EXPECT_EQ(mail_reports({report("A.IMG", "Mary", kReportFormatted, {{"P.EMF", "page"}})}, services),
+              kMailAuditFailed);
+    EXPECT_TRUE(composed.empty());
+    EXPECT_FALSE(fs::exists(eml));
+    EXPECT_TRUE(sorted_names(root.tmp()).empty());
+}
+
+TEST(MailNames, SubjectsAndAttachmentNames) {
+    struct Case {
+        std::vector<ReportType> types;
+        std::string subject;
+    };
+    for (const Case& c : std::vector<Case>{{{510}, "Brisco Torvane Report (With recording)"},
+                                           {{517, 517}, "NOSKE Report"},
+                                           {{519}, "Brisco Torvane Report"},
+                                           {{520}, "Gavrille Report (Formatted)"},
+                                           {{510, 519}, "Mixed types of reports"},
+                                           {{512}, "Mixed types of reports"},
+                                           {{512, 523}, "TIMI Data"}})
+        EXPECT_EQ(mail_subject_for(c.types), c.subject);
+}
+
+TEST(MailOptionsFile, GrammarAndText) {
+    const auto o = parse_mail_options(
+        "// comment\nTitle\n@RADIOBUTTONS\nCap\nLead \n<NONE>\n99\n0\nA\nalpha\n1\nB\nbeta\\n\n@END\n"
+        "\n@CHECKBOXES\nCap2\n<NONE>\nnone chosen\n0\n0\nC\ngamma\n@END\n");
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->title, "Title");
+    ASSERT_EQ(o->groups.size(), 2u);
+    EXPECT_EQ(o->groups[0].column, 31);
+    EXPECT_EQ(o->groups[1].column, 0);
+    EXPECT_EQ(compose_mail_options_text(*o), "Lead beta\n\nnone chosen\n");
+    EXPECT_FALSE(parse_mail_options("Title\n@CHECKBOXES\nCap\nx\ny\n1\n1\nA\n"));  // no @END
+    EXPECT_FALSE(parse_mail_options("Title\n@LIST\n"));
+    EXPECT_FALSE(parse_mail_options("\n/ only a comment\n"));
+}
+
+TEST(MailRecipients, OnlyAddressesPass) {
+    EXPECT_EQ(parse_mail_recipients("a@b.org, Dr X <x@y.org>"), (std::vector<std::string>{"a@b.org", "Dr X <x@y.org>"}));
+    for (const char* bad : {"", "Cardiology Ward", "a@b.org\nBcc: z@q.org", "@b.org", "a@b.org, nobody"})
+        EXPECT_TRUE(parse_mail_recipients(bad).empty()) << bad;
+}
+
+TEST(MimeWriter, EncodesHeadersAndBody) {
+    EXPECT_EQ(encode_header_text("Plain"), "Plain");
+    EXPECT_EQ(encode_header_text("Caf\xE9"), "=?UTF-8?B?Q2Fmw6k=?=");
+    EXPECT_EQ(encode_header_text("x\r\nBcc: y"), "=?UTF-8?B?eA0KQmNjOiB5?=");
+    EXPECT_EQ(encode_quoted_printable("a=b \nc\xC3\xA9"), "a=3Db=20\r\nc=C3=A9");
+    EXPECT_EQ(encode_base64_lines("abcd"), "YWJjZA==\r\n");
+    MailMessage m;
+    m.attachments.push_back({"/no/such/file", "X.TVZ"});
+    EXPECT_FALSE(build_mime_message(m));
+}
+
+}  // namespace
+}  // namespace tv
