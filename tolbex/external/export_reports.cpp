@@ -75,9 +75,9 @@ std::string export_base_name(const std::string& text) {
 std::string make_export_file_name(const std::string& folder, const SelectedReport& report) {
     std::string name = read_transfer_name(report.folder);
     if (name.empty()) {
-        const MsgResult answer = ui().message_box(format_text(kInvalidTransferNameQuestion, report.name),
-                                                  kInvalidTransferNameTitle, MsgIcon::Warning, MsgButtons::OkCancel,
-                                                  MsgDefault::Second);
+        const MsgResult answer =
+            ui().message_box(format_text(kInvalidTransferNameQuestion, report.name), kInvalidTransferNameTitle,
+                             MsgIcon::Warning, MsgButtons::OkCancel, MsgDefault::Second);
         if (answer != MsgResult::Ok) return {};
         name = report.name;
     }

@@ -156,8 +156,8 @@ void report_external_result(const ExternalProgramSettings& settings, int result)
         ui().message_box("Can't run the external program:\n" + settings.program_name, "", MsgIcon::Error,
                          MsgButtons::Ok);
     else if (result > 0)
-        ui().message_box("The external program returned an error code of " + std::to_string(result), "",
-                         MsgIcon::Error, MsgButtons::Ok);
+        ui().message_box("The external program returned an error code of " + std::to_string(result), "", MsgIcon::Error,
+                         MsgButtons::Ok);
 }
 
 }  // namespace tv

@@ -45,8 +45,8 @@ std::string free_letter_path(const std::string& folder, const std::string& name)
     return path;
 }
 
-bool create_letter(const std::string& report_folder, const std::string& description, const LetterHooks& hooks,
-                   Ui& ui, std::string* made) {
+bool create_letter(const std::string& report_folder, const std::string& description, const LetterHooks& hooks, Ui& ui,
+                   std::string* made) {
     const LetterOptions options = read_letter_options();
     std::string template_path;
     if (!options.prompt_for_template && !options.template_name.empty() && file_exists(options.template_name)) {
@@ -78,8 +78,7 @@ bool create_letter(const std::string& report_folder, const std::string& descript
     std::unique_ptr<WordProcessor> wp;
     try {
         if (hooks.start_word_processor) wp = hooks.start_word_processor();
-    } catch (const WordProcessorError&) {
-    }
+    } catch (const WordProcessorError&) {}
     if (!wp) {
         automation_failed(ui);
         return false;

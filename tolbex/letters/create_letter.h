@@ -40,7 +40,7 @@ std::string free_letter_path(const std::string& folder, const std::string& name)
 // output folder could not be had, the template could not be opened or the word processor failed
 // (after its message); a letter half made by a failing word processor is removed. The path of
 // the letter made goes to *made.
-bool create_letter(const std::string& report_folder, const std::string& description, const LetterHooks& hooks,
-                   Ui& ui, std::string* made = nullptr);
+bool create_letter(const std::string& report_folder, const std::string& description, const LetterHooks& hooks, Ui& ui,
+                   std::string* made = nullptr);
 
 }  // namespace tv::letters

@@ -50,7 +50,8 @@ Condition test(std::string_view op, const std::string& value, bool quoted, int n
         if (op == "~==") return from_bool(field.compare(0, value.size(), value) == 0 && field.size() >= value.size());
         if (op == "~=")
             return from_bool(field.size() >= value.size() &&
-                             platform::compare_text_nocase(std::string_view(field).substr(0, value.size()), value) == 0);
+                             platform::compare_text_nocase(std::string_view(field).substr(0, value.size()), value) ==
+                                 0);
         const int order = platform::compare_text_nocase(field, value);
         return from_bool(op == "=" ? order == 0 : op == "<" ? order < 0 : order > 0);
     }
@@ -125,12 +126,16 @@ void keep_or_drop_passages(Document& doc, const AnalysisData& data, Ui& ui) {
                                           shown));
                 return;
             case Condition::UnknownField:
-                tell(ui, "The name of the field in the following statement from the\ntemplate document does not "
-                         "exist:\n\n\t" + shown);
+                tell(ui,
+                     "The name of the field in the following statement from the\ntemplate document does not "
+                     "exist:\n\n\t" +
+                         shown);
                 return;
             case Condition::TypeMismatch:
-                tell(ui, "There is a string/number type mismatch in the following\nstatement from the template "
-                         "document:\n\n\t" + shown);
+                tell(ui,
+                     "There is a string/number type mismatch in the following\nstatement from the template "
+                     "document:\n\n\t" +
+                         shown);
                 return;
         }
         pos = start;
@@ -152,8 +157,10 @@ void fill_fields(Document& doc, const AnalysisData& data, Ui& ui, bool formatted
         const std::size_t end = start + (formatted ? found.size() : close + 1);
         const int n = data.get_field_number(name);
         if (n == 0) {
-            tell(ui, "The name of the field in the following statement from the\ntemplate document does not "
-                     "exist:\n\n\t" + name);
+            tell(ui,
+                 "The name of the field in the following statement from the\ntemplate document does not "
+                 "exist:\n\n\t" +
+                     name);
             pos = end;
             continue;
         }

@@ -139,14 +139,17 @@ private:
                 pending_.erase(0, nl + 1);
                 return line;
             }
-            if (std::chrono::steady_clock::now() > deadline) throw WordProcessorError("the word processor does not answer");
+            if (std::chrono::steady_clock::now() > deadline)
+                throw WordProcessorError("the word processor does not answer");
             pollfd p{replies_.get(), POLLIN, 0};
             const int r = poll(&p, 1, 100);
             if (r > 0) {
                 char buf[65536];
                 const ssize_t n = ::read(replies_.get(), buf, sizeof buf);
-                if (n > 0) pending_.append(buf, static_cast<std::size_t>(n));
-                else if (n < 0 && errno != EAGAIN && errno != EINTR) throw WordProcessorError("cannot read the helper");
+                if (n > 0)
+                    pending_.append(buf, static_cast<std::size_t>(n));
+                else if (n < 0 && errno != EAGAIN && errno != EINTR)
+                    throw WordProcessorError("cannot read the helper");
             } else if (r == 0 && !alive()) {
                 throw WordProcessorError("the letter helper has gone");
             }
@@ -156,7 +159,8 @@ private:
     static std::string expect_ok(const std::string& reply) {
         const std::size_t tab = reply.find('\t');
         const std::string status = reply.substr(0, tab);
-        const std::string value = tab == std::string::npos ? "" : platform::utf8_to_cp1252(unescape(reply.substr(tab + 1)));
+        const std::string value =
+            tab == std::string::npos ? "" : platform::utf8_to_cp1252(unescape(reply.substr(tab + 1)));
         if (status != "ok") throw WordProcessorError(value.empty() ? "the word processor failed" : value);
         return value;
     }
@@ -204,8 +208,7 @@ public:
     void close() override {
         try {
             if (session()) session()->call({"close"});
-        } catch (const WordProcessorError&) {
-        }
+        } catch (const WordProcessorError&) {}
     }
 };
 

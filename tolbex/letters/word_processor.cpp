@@ -15,9 +15,7 @@ bool TextWordProcessor::open(const std::string& path) {
     return true;
 }
 
-bool TextWordProcessor::save(const std::string& path) {
-    return open_ && platform::atomic_write_file(path, text_);
-}
+bool TextWordProcessor::save(const std::string& path) { return open_ && platform::atomic_write_file(path, text_); }
 
 std::string TextWordProcessor::text() {
     if (!open_) throw WordProcessorError("no document is open");

@@ -28,9 +28,7 @@ MailWindowing& windowing() {
     return w;
 }
 
-std::shared_ptr<void> wait_for(const std::string& text) {
-    return windowing().wait ? windowing().wait(text) : nullptr;
-}
+std::shared_ptr<void> wait_for(const std::string& text) { return windowing().wait ? windowing().wait(text) : nullptr; }
 
 // Removes the operation's transfer files (and REPINFO.TXT) on every way out.
 class TransferFolder {
@@ -254,7 +252,8 @@ int mail_reports(const std::vector<MailReportEntry>& reports, const MailServices
         std::vector<std::string> list;
         if (!platform::find_name_ci(report.folder, kRepInfoName)) {
             const std::string repinfo = join_path(temp.path(), std::string(kRepInfoName));
-            if (write_repinfo_file(repinfo, report.name, report.type, report.time, report.size)) list.push_back(repinfo);
+            if (write_repinfo_file(repinfo, report.name, report.type, report.time, report.size))
+                list.push_back(repinfo);
         }
         list.push_back(join_path(report.folder, "*.*"));
         if (pack_transfer_file(list, path) != 0) {
@@ -278,7 +277,8 @@ int mail_reports(const std::vector<MailReportEntry>& reports, const MailServices
     if (audit && !audit->open(reports[0].folder)) {
         audit->close();
         ui().message_box(
-            "The reports cannot be mailed, because the logfile cannot be opened.\n\nPlease attempt the operation again.",
+            "The reports cannot be mailed, because the logfile cannot be opened.\n\nPlease attempt the operation "
+            "again.",
             kMailErrorCaption, MsgIcon::Error, MsgButtons::Ok);
         return kMailAuditFailed;
     }

@@ -19,13 +19,13 @@ class AuditTrail;
 class MailTransport;
 
 // mail_reports / mail_file results.
-inline constexpr int kMailDone = 0;           // sent, or the user cancelled the compose dialog
-inline constexpr int kMailCannotLoad = 1;     // no send command, or no window to compose in
-inline constexpr int kMailPackFailed = 3;     // a transfer file could not be made; mail_file: no such file
-inline constexpr int kMailSizeDeclined = 4;   // the user declined the size warning
-inline constexpr int kMailSendError = 5;      // the command failed (its message shown)
-inline constexpr int kMailCancelled = 6;      // options dialog cancelled, or an unnamed report declined
-inline constexpr int kMailAuditFailed = 7;    // the audit log could not be opened: nothing sent
+inline constexpr int kMailDone = 0;          // sent, or the user cancelled the compose dialog
+inline constexpr int kMailCannotLoad = 1;    // no send command, or no window to compose in
+inline constexpr int kMailPackFailed = 3;    // a transfer file could not be made; mail_file: no such file
+inline constexpr int kMailSizeDeclined = 4;  // the user declined the size warning
+inline constexpr int kMailSendError = 5;     // the command failed (its message shown)
+inline constexpr int kMailCancelled = 6;     // options dialog cancelled, or an unnamed report declined
+inline constexpr int kMailAuditFailed = 7;   // the audit log could not be opened: nothing sent
 inline constexpr int kMailFileMissing = 3;
 
 // What the windows provide. Without a composer nothing can be sent.

@@ -29,7 +29,8 @@ std::string base64(const std::string& bytes) {
     out.reserve((bytes.size() + 2) / 3 * 4);
     std::size_t i = 0;
     for (; i + 3 <= bytes.size(); i += 3) {
-        const unsigned v = (unsigned char)bytes[i] << 16 | (unsigned char)bytes[i + 1] << 8 | (unsigned char)bytes[i + 2];
+        const unsigned v =
+            (unsigned char)bytes[i] << 16 | (unsigned char)bytes[i + 1] << 8 | (unsigned char)bytes[i + 2];
         out += kBase64[v >> 18];
         out += kBase64[(v >> 12) & 63];
         out += kBase64[(v >> 6) & 63];
@@ -177,8 +178,7 @@ Result<std::string> build_mime_message(const MailMessage& message, const MailEnv
     out += encode_quoted_printable(platform::cp1252_to_utf8(message.note)) + "\r\n";
     for (const MailAttachment& a : message.attachments) {
         std::vector<std::uint8_t> bytes;
-        if (!read_file_bytes(a.path, bytes))
-            return Error{5, "The attachment \"" + a.path + "\" could not be read."};
+        if (!read_file_bytes(a.path, bytes)) return Error{5, "The attachment \"" + a.path + "\" could not be read."};
         out += "--" + boundary + "\r\n";
         out += "Content-Type: application/octet-stream; " + encode_parameter("name", a.name) + "\r\n";
         out += "Content-Transfer-Encoding: base64\r\n";

@@ -128,8 +128,7 @@ MailDeliveryResult SendmailTransport::deliver(const std::string& message) {
         return result;
     }
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     std::string said;
     if (auto bytes = platform::read_whole_file(output_path)) said = trimmed(*bytes);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {

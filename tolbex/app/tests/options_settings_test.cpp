@@ -121,8 +121,9 @@ TEST_F(OptionsSettingsTest, DefaultFolderPickerStartsAtTheStoredFolderAndKeepsIt
         const char* entry;
         const char* caption;
     };
-    for (const Case& c : {Case{DefaultFolder::CefStore, "CEF Store", "Select default folder for storing CEF files:"},
-                          {DefaultFolder::Export, "Export Folder", "Select the default folder for exported reports:"}}) {
+    for (const Case& c :
+         {Case{DefaultFolder::CefStore, "CEF Store", "Select default folder for storing CEF files:"},
+          {DefaultFolder::Export, "Export Folder", "Select the default folder for exported reports:"}}) {
         ASSERT_TRUE(write_profile_string("Settings", c.entry, "/old"));
         std::string caption, initial;
         EXPECT_FALSE(choose_default_folder(c.which, [&](const std::string& cap, const std::string& init) {
@@ -172,7 +173,10 @@ TEST_F(OptionsSettingsTest, LetterOptionsChecksInOrder) {
         "The fixed letter name is not valid.\n\nA file name may not contain any of the following characters:  "
         "\\ / : * ? < > | \"";
     const Case cases[] = {
-        {{"/no/such.doc", "", "/tmp", true, false, true}, {}, F::kTemplate, "The letter template document does not exist."},
+        {{"/no/such.doc", "", "/tmp", true, false, true},
+         {},
+         F::kTemplate,
+         "The letter template document does not exist."},
         {{templ, "a.b", "/tmp", true, true, true}, {}, F::kLetterName, bad_name.c_str()},
         {{templ, "", "/tmp", true, true, true}, {}, F::kLetterName, bad_name.c_str()},
         {{"", "a.b", "/tmp", true, false, true}, {}, F::kNone, nullptr},  // the name is not used

@@ -36,8 +36,7 @@ inline constexpr CommandId kStoreDiskRecording = 32822, kMailDiskRecording = 328
                            kStoreMailedReport = 32845;
 // Options
 inline constexpr CommandId kMailSettings = 32824, kExternalProgramSettings = 32825, kCefStoreFolder = 32846,
-                           kExportFolder = 32848, kClinicCode = 32853, kLetterOptions = 32830,
-                           kSignatureSettings = 236,
+                           kExportFolder = 32848, kClinicCode = 32853, kLetterOptions = 32830, kSignatureSettings = 236,
                            kSetDefaultGroup = 32790, kNoDefaultGroup = 32812;
 // View > Sort
 inline constexpr CommandId kSortAscendingFirst = 32796, kSortDescendingFirst = 32801;

@@ -51,7 +51,9 @@ bool written(bool ok) {
 // --- print scaling ---
 
 PrintScalingDlg::PrintScalingDlg(ProfileSettings& profile, QWidget* parent)
-    : fw::Dialog(parent), profile_(profile), values_(print_scaling_of(profile)),
+    : fw::Dialog(parent),
+      profile_(profile),
+      values_(print_scaling_of(profile)),
       scaling_(new QCheckBox(QStringLiteral("&ECG Scaling"), this)) {
     setWindowTitle(QStringLiteral("Print Scaling"));
     scaling_->setObjectName(QStringLiteral("ecg_scaling"));
@@ -83,7 +85,9 @@ void PrintScalingDlg::on_ok() {
 // --- mail ---
 
 MailSettingsDlg::MailSettingsDlg(QWidget* parent)
-    : fw::Dialog(parent), values_(read_mail_settings()), address_(named_edit(this, "address")),
+    : fw::Dialog(parent),
+      values_(read_mail_settings()),
+      address_(named_edit(this, "address")),
       threshold_(named_edit(this, "threshold")) {
     setWindowTitle(QStringLiteral("Default eMail Address"));
     auto* layout = new QVBoxLayout(this);
@@ -108,8 +112,12 @@ void MailSettingsDlg::on_ok() {
 // --- external program ---
 
 ExternalProgramDlg::ExternalProgramDlg(ExternalProgramSettings& settings, QWidget* parent)
-    : fw::Dialog(parent), settings_(settings), values_(settings), program_(named_edit(this, "1044")),
-      error_file_(named_edit(this, "1045")), visible_(new QCheckBox(QStringLiteral("&Visible Window"), this)) {
+    : fw::Dialog(parent),
+      settings_(settings),
+      values_(settings),
+      program_(named_edit(this, "1044")),
+      error_file_(named_edit(this, "1045")),
+      visible_(new QCheckBox(QStringLiteral("&Visible Window"), this)) {
     setWindowTitle(QStringLiteral("External Program Settings"));
     visible_->setObjectName(QStringLiteral("1046"));
     auto* layout = new QVBoxLayout(this);
@@ -158,14 +166,17 @@ QRadioButton* named_radio(QWidget* parent, const char* text, const char* name) {
 void LetterOptionsDlg::set_template_chooser_hook(TemplateChooser hook) { template_chooser_hook() = std::move(hook); }
 
 LetterOptionsDlg::LetterOptionsDlg(QWidget* parent)
-    : fw::Dialog(parent), values_(read_letter_options()),
+    : fw::Dialog(parent),
+      values_(read_letter_options()),
       ask_(named_radio(this, "&Ask for the template each time", "1050")),
       use_default_(named_radio(this, "&Use the default template:", "1051")),
       report_name_(named_radio(this, "Name the letter after the &report", "1054")),
       fixed_name_(named_radio(this, "Use a &fixed letter name:", "1055")),
       with_report_(named_radio(this, "&Save the letter with the report", "1059")),
-      one_folder_(named_radio(this, "Save every letter in &one folder:", "1060")), template_(named_edit(this, "1052")),
-      name_(named_edit(this, "1056")), folder_(named_edit(this, "1057")) {
+      one_folder_(named_radio(this, "Save every letter in &one folder:", "1060")),
+      template_(named_edit(this, "1052")),
+      name_(named_edit(this, "1056")),
+      folder_(named_edit(this, "1057")) {
     setWindowTitle(QStringLiteral("Letter Creation Options"));
     auto* layout = new QVBoxLayout(this);
     auto group = [&](const char* title, QRadioButton* a, QRadioButton* b, QLineEdit* edit, const char* browse_name,
@@ -219,8 +230,9 @@ void LetterOptionsDlg::browse_template() {
         chosen = template_chooser_hook()(current);
     } else {
         const QString start = to_qstring(file_exists(current) ? current : get_path_folder(current));
-        chosen = from_qstring(QFileDialog::getOpenFileName(this, QStringLiteral("Select Letter Template Document"),
-                                                           start, QStringLiteral("Letter Templates (*.doc *.DOC *.odt *.docx *.rtf)")));
+        chosen = from_qstring(
+            QFileDialog::getOpenFileName(this, QStringLiteral("Select Letter Template Document"), start,
+                                         QStringLiteral("Letter Templates (*.doc *.DOC *.odt *.docx *.rtf)")));
     }
     if (!chosen.empty()) template_->setText(to_qstring(chosen));
 }
@@ -251,8 +263,7 @@ void LetterOptionsDlg::on_ok() {
 
 // --- about ---
 
-AboutDlg::AboutDlg(QWidget* parent)
-    : fw::Dialog(parent), version_(new QLabel(to_qstring(about_version_text()), this)) {
+AboutDlg::AboutDlg(QWidget* parent) : fw::Dialog(parent), version_(new QLabel(to_qstring(about_version_text()), this)) {
     setWindowTitle(QStringLiteral("About Calvera"));
     version_->setObjectName(QStringLiteral("1062"));
     auto* layout = new QVBoxLayout(this);

@@ -18,7 +18,7 @@ namespace tv {
 class CTolbexApp;
 namespace fw {
 class CommandTarget;
-}
+}  // namespace fw
 }  // namespace tv
 
 namespace tv::gui {

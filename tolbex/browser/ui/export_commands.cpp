@@ -30,7 +30,8 @@ void CBrowserListView::on_external_program() {
     std::vector<ExternalJobEntry> jobs;
     for (std::int32_t row : list_.selected_rows())
         if (const ReportRecord* r = doc_.core().get_record(row))
-            jobs.push_back({doc_.core().get_report_folder(row), r->get_description(), external_job_kind(r->get_type())});
+            jobs.push_back(
+                {doc_.core().get_report_folder(row), r->get_description(), external_job_kind(r->get_type())});
     if (jobs.empty()) {
         ui().message_box(kExternalNoneSelected, "", MsgIcon::Error, MsgButtons::Ok);
         return;

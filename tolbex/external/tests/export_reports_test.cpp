@@ -75,14 +75,10 @@ protected:
 
 TEST_F(ExportTest, BaseNameDropsEveryCharacterThatCouldLeaveTheFolder) {
     const std::pair<std::string, std::string> cases[] = {
-        {"Mira Alder", "Mira Alder"},
-        {"A/B", "AB"},
-        {"..\\..\\etc\\passwd", "etcpasswd"},
-        {"...", kExportFallbackName},
-        {"  \t ", kExportFallbackName},
-        {"a:b*c?d<e>f|g\"h", "abcdefgh"},
-        {"line\r\nbreak\x01", "linebreak"},
-        {"Caf\xE9", "Caf\xE9"},
+        {"Mira Alder", "Mira Alder"},         {"A/B", "AB"},
+        {"..\\..\\etc\\passwd", "etcpasswd"}, {"...", kExportFallbackName},
+        {"  \t ", kExportFallbackName},       {"a:b*c?d<e>f|g\"h", "abcdefgh"},
+        {"line\r\nbreak\x01", "linebreak"},   {"Caf\xE9", "Caf\xE9"},
     };
     for (const auto& [text, name] : cases) EXPECT_EQ(export_base_name(text), name) << text;
 }
@@ -107,7 +103,8 @@ TEST_F(ExportTest, NamesCountUpAndTellTheUserWhenTheyDifferFromTheDescription) {
     EXPECT_EQ(make_export_file_name(out.string(), r), (out / "Mira Alder 002.TVZ").string());
     ASSERT_EQ(scripted.shown.size(), 2u);
     EXPECT_EQ(scripted.shown[1].caption, "Warning: Report filename changed");
-    EXPECT_EQ(scripted.shown[1].text, "The report with description \"Mira Alder\"\nhas been exported as \"Mira Alder 002\".");
+    EXPECT_EQ(scripted.shown[1].text,
+              "The report with description \"Mira Alder\"\nhas been exported as \"Mira Alder 002\".");
 
     // A valid transfer name is used as it stands, with no question.
     scripted.shown.clear();
@@ -133,9 +130,8 @@ TEST_F(ExportTest, HostileDescriptionsStayInTheChosenFolder) {
         ASSERT_EQ(export_reports_to_folder({report("R1.FUL", d)}, out.string(), "", audit), 1) << d;
     }
     EXPECT_FALSE(fs::exists(outside));
-    EXPECT_EQ(sorted_names(out), (std::vector<std::string>{"Brisco Torvane Report 001.TVZ",
-                                                            "Brisco Torvane Report.TVZ", "ab.TVZ", "evilx 001.TVZ",
-                                                            "evilx.TVZ", "tmpevil.TVZ"}));
+    EXPECT_EQ(sorted_names(out), (std::vector<std::string>{"Brisco Torvane Report 001.TVZ", "Brisco Torvane Report.TVZ",
+                                                           "ab.TVZ", "evilx 001.TVZ", "evilx.TVZ", "tmpevil.TVZ"}));
     // A given file name must be a plain name too.
     EXPECT_EQ(export_reports_to_folder({report("R1.FUL", "Mira")}, out.string(), "../evil.TVZ", audit), 0);
     EXPECT_FALSE(fs::exists(t / "evil.TVZ"));
@@ -148,8 +144,8 @@ TEST_F(ExportTest, RepInfoIsWrittenFromTheSelectionEntryAndTheTemporaryFolderGoe
     fs::create_directories(unpacked);
     ASSERT_EQ(unpack_transfer_file((out / "ABCD1234566.TVZ").string(), unpacked.string()), kUnpackOk);
     EXPECT_EQ(read_text(unpacked / "REPINFO.TXT"), "Mira  Alder\r\n510\r\n1196690709\r\n4321\r\n");
-    EXPECT_EQ(sorted_names(unpacked), (std::vector<std::string>{"DATA.BIN", "PATIENT.TXT", "REPINFO.TXT",
-                                                                 "Smith John 2007-12-03.doc"}));
+    EXPECT_EQ(sorted_names(unpacked),
+              (std::vector<std::string>{"DATA.BIN", "PATIENT.TXT", "REPINFO.TXT", "Smith John 2007-12-03.doc"}));
     EXPECT_TRUE(sorted_names(root.tmp()).empty());
     EXPECT_EQ(audit.entries, std::vector<std::string>{std::string(kAuditExport) + "|Mira\r\nAlder|" + r.folder});
     EXPECT_EQ(audit.opens, audit.closes);

@@ -30,15 +30,17 @@ protected:
     // A script that logs "$#|$1|$2|$3" per call and then runs `body` (with N = the call number).
     std::string script(const std::string& body) {
         const fs::path path = t / "prog.sh";
-        write_file(path, "#!/bin/sh\nn=$(($(cat '" + (t / "count").string() + "' 2>/dev/null || echo 0) + 1))\necho $n > '" +
-                             (t / "count").string() + "'\nprintf '%s|%s|%s|%s\\n' \"$#\" \"$1\" \"$2\" \"$3\" >> '" +
-                             log().string() + "'\n" + body + "\nexit 0\n");
+        write_file(path, "#!/bin/sh\nn=$(($(cat '" + (t / "count").string() +
+                             "' 2>/dev/null || echo 0) + 1))\necho $n > '" + (t / "count").string() +
+                             "'\nprintf '%s|%s|%s|%s\\n' \"$#\" \"$1\" \"$2\" \"$3\" >> '" + log().string() + "'\n" +
+                             body + "\nexit 0\n");
         fs::permissions(path, fs::perms::owner_all);
         return path.string();
     }
     fs::path log() const { return t / "log.txt"; }
     std::vector<ExternalJobEntry> three_jobs() const {
-        return {{(t / "R1.FUL").string(), "First", 2}, {(t / "R2.PRT").string(), "Second", 1},
+        return {{(t / "R1.FUL").string(), "First", 2},
+                {(t / "R2.PRT").string(), "Second", 1},
                 {(t / "R3.RAW").string(), "Third", 3}};
     }
 };

@@ -54,7 +54,8 @@ bool send_to_external_program(const std::vector<ExternalJobEntry>& jobs, QWidget
 }
 
 void register_external_program_handler() {
-    set_external_program_handler([](const std::vector<ExternalJobEntry>& jobs) { return send_to_external_program(jobs); });
+    set_external_program_handler(
+        [](const std::vector<ExternalJobEntry>& jobs) { return send_to_external_program(jobs); });
 }
 
 }  // namespace tv::gui

@@ -51,7 +51,7 @@ int main() {
     }
     shutdown_office();
     delete_folder_tree(root, true, false);
-    std::printf("first letter (office start included): %.2f s\nsecond letter (office running): %.2f s\n",
-                seconds[0], seconds[1]);
+    std::printf("first letter (office start included): %.2f s\nsecond letter (office running): %.2f s\n", seconds[0],
+                seconds[1]);
     return 0;
 }

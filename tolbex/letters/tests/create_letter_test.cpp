@@ -14,9 +14,7 @@ using testing_root::write_file;
 // A backend whose replace fails after some calls, standing in for a word processor that dies.
 class FailingWordProcessor : public TextWordProcessor {
 public:
-    void replace(std::size_t, std::size_t, const std::string&) override {
-        throw WordProcessorError("gone");
-    }
+    void replace(std::size_t, std::size_t, const std::string&) override { throw WordProcessorError("gone"); }
 };
 
 class CreateLetterTest : public testing_root::RootTest {

@@ -45,22 +45,23 @@ INSTANTIATE_TEST_SUITE_P(
                       ConditionCase{"<HR.mean>[= ]", Syn}, ConditionCase{"<HR.mean>[= 60 ]", T},
                       ConditionCase{"<pause.longest.length>[= 2.35]", T},
                       ConditionCase{"<pause.longest.length>[< 2.4]", T},
-                      ConditionCase{"<pause.longest.length>[> \"2.4\"]", F},
-                      ConditionCase{"<patdet.sex>[~= ab]", T}, ConditionCase{"<patdet.sex>[~== ab]", F},
-                      ConditionCase{"<patdet.sex>[~== AB]", T}, ConditionCase{"<patdet.sex>[!~== AB]", F},
-                      ConditionCase{"<patdet.sex>[!~= x]", T}, ConditionCase{"<patdet.sex>[== ABC]", T},
-                      ConditionCase{"<patdet.sex>[== abc]", F}, ConditionCase{"<patdet.sex>[!== abc]", T},
-                      ConditionCase{"<patdet.sex>[= abc]", T}, ConditionCase{"<patdet.sex>[< abd]", T},
-                      ConditionCase{"<patdet.sex>[> \"ab\"]", T}, ConditionCase{"<patdet.sex>[== \"\"]", Syn},
-                      ConditionCase{"<patdet.sex>[= \"\"]", F}, ConditionCase{"<patdet.name>[= \"\"]", T},
-                      ConditionCase{"<patdet.name>[!= \"\"]", F}, ConditionCase{"<patdet.sex>[~= \"ABCD\"]", F},
-                      ConditionCase{"<no.such>[= 1]", Unk}, ConditionCase{"<HR.mean>[# 1]", Syn},
-                      ConditionCase{"<HR.mean>[= \"60\" x]", Syn}, ConditionCase{"<>[= 1]", Syn},
-                      ConditionCase{"HR.mean>[= 1]", Syn}, ConditionCase{"<HR.mean>(= 1]", Syn},
-                      ConditionCase{"<HR.mean>[= 1", Syn}));
+                      ConditionCase{"<pause.longest.length>[> \"2.4\"]", F}, ConditionCase{"<patdet.sex>[~= ab]", T},
+                      ConditionCase{"<patdet.sex>[~== ab]", F}, ConditionCase{"<patdet.sex>[~== AB]", T},
+                      ConditionCase{"<patdet.sex>[!~== AB]", F}, ConditionCase{"<patdet.sex>[!~= x]", T},
+                      ConditionCase{"<patdet.sex>[== ABC]", T}, ConditionCase{"<patdet.sex>[== abc]", F},
+                      ConditionCase{"<patdet.sex>[!== abc]", T}, ConditionCase{"<patdet.sex>[= abc]", T},
+                      ConditionCase{"<patdet.sex>[< abd]", T}, ConditionCase{"<patdet.sex>[> \"ab\"]", T},
+                      ConditionCase{"<patdet.sex>[== \"\"]", Syn}, ConditionCase{"<patdet.sex>[= \"\"]", F},
+                      ConditionCase{"<patdet.name>[= \"\"]", T}, ConditionCase{"<patdet.name>[!= \"\"]", F},
+                      ConditionCase{"<patdet.sex>[~= \"ABCD\"]", F}, ConditionCase{"<no.such>[= 1]", Unk},
+                      ConditionCase{"<HR.mean>[# 1]", Syn}, ConditionCase{"<HR.mean>[= \"60\" x]", Syn},
+                      ConditionCase{"<>[= 1]", Syn}, ConditionCase{"HR.mean>[= 1]", Syn},
+                      ConditionCase{"<HR.mean>(= 1]", Syn}, ConditionCase{"<HR.mean>[= 1", Syn}));
 
 TEST(Straighten, QuoteLikeCharactersBecomeDoubleQuotes) {
-    EXPECT_EQ(straighten("`a' \x93" "b\x94 \x92\x8E\x84"), "\"a\" \"b\" \"\"\"");
+    EXPECT_EQ(straighten("`a' \x93"
+                         "b\x94 \x92\x8E\x84"),
+              "\"a\" \"b\" \"\"\"");
 }
 
 TEST(LetterFileName, ForbiddenCharactersAreDropped) {
@@ -108,26 +109,30 @@ INSTANTIATE_TEST_SUITE_P(
         FillCase{"PlainAtEndStays", "x <HR.mean>", "x <HR.mean>", {}},
         FillCase{"RealDefault", "<pause.longest.length>.", "2.350000.", {}},
         FillCase{"Formatted", "<pause.longest.length>[%05.1f]|<HR.mean>[%x]", "002.4|3c", {}},
-        FillCase{"FormatMustSuit", "<HR.mean>[%s] <HR.mean>[%n] <HR.mean>[%d%d]",
-                 "<HR.mean>[%s] <HR.mean>[%n] <HR.mean>[%d%d]", {kSyntax, kSyntax, kSyntax}},
-        FillCase{"UnknownFieldsStay", "<no.such> and <no.such>[%d]", "<no.such> and <no.such>[%d]",
-                 {kUnknown, kUnknown}},
+        FillCase{"FormatMustSuit",
+                 "<HR.mean>[%s] <HR.mean>[%n] <HR.mean>[%d%d]",
+                 "<HR.mean>[%s] <HR.mean>[%n] <HR.mean>[%d%d]",
+                 {kSyntax, kSyntax, kSyntax}},
+        FillCase{
+            "UnknownFieldsStay", "<no.such> and <no.such>[%d]", "<no.such> and <no.such>[%d]", {kUnknown, kUnknown}},
         FillCase{"JoinedLines", "Dear \\\nSir\\\n,\\", "Dear Sir,\\", {}},
         FillCase{"KeptAndDropped",
                  "<HR.mean>[>= 60]fast</HR.mean>[>= 60]|<HR.mean>[< 60]slow</HR.mean>[< 60]|",
-                 "fast||", {}},
+                 "fast||",
+                 {}},
         FillCase{"StraightenedQuotes", "<patdet.sex>[~= 'ab']yes</patdet.sex>[~= 'ab']", "yes", {}},
-        FillCase{"NestedInDropped",
-                 "<HR.mean>[> 70]a<patdet.sex>[= abc]b</patdet.sex>[= abc]c</HR.mean>[> 70]d", "d", {}},
-        FillCase{"NestedInKept",
-                 "<HR.mean>[< 70]a<patdet.sex>[= x]b</patdet.sex>[= x]c</HR.mean>[< 70]d", "acd", {}},
+        FillCase{
+            "NestedInDropped", "<HR.mean>[> 70]a<patdet.sex>[= abc]b</patdet.sex>[= abc]c</HR.mean>[> 70]d", "d", {}},
+        FillCase{"NestedInKept", "<HR.mean>[< 70]a<patdet.sex>[= x]b</patdet.sex>[= x]c</HR.mean>[< 70]d", "acd", {}},
         FillCase{"AcrossParagraphs", "<HR.mean>[= 60]one\ntwo\n</HR.mean>[= 60]three", "one\ntwo\nthree", {}},
         FillCase{"MissingTerminatorStopsConditionsOnly",
-                 "<HR.mean>[= 60]x <HR.mean>.", "<HR.mean>[= 60]x 60.",
+                 "<HR.mean>[= 60]x <HR.mean>.",
+                 "<HR.mean>[= 60]x 60.",
                  {"The following conditional statement terminator cannot be found"}},
-        FillCase{"SyntaxErrorStops", "<HR.mean>[= 6x]a</HR.mean>[= 6x]", "<HR.mean>[= 6x]a</HR.mean>[= 6x]",
-                 {kSyntax}},
-        FillCase{"MismatchStops", "<HR.mean>[== 1]a</HR.mean>[== 1]", "<HR.mean>[== 1]a</HR.mean>[== 1]",
+        FillCase{"SyntaxErrorStops", "<HR.mean>[= 6x]a</HR.mean>[= 6x]", "<HR.mean>[= 6x]a</HR.mean>[= 6x]", {kSyntax}},
+        FillCase{"MismatchStops",
+                 "<HR.mean>[== 1]a</HR.mean>[== 1]",
+                 "<HR.mean>[== 1]a</HR.mean>[== 1]",
                  {"There is a string/number type mismatch"}}),
     [](const ::testing::TestParamInfo<FillCase>& info) { return std::string(info.param.name); });
 

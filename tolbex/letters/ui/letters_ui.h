@@ -11,8 +11,8 @@ void register_letter_handlers();
 
 // The file-open dialogs of the letters (template choice, "Open Letter"): caption, start file,
 // filter; nullopt when cancelled. Tests put a script in place; empty restores the dialog.
-using LetterFileChooser = std::function<std::optional<std::string>(const std::string& caption,
-                                                                   const std::string& start, const std::string& filter)>;
+using LetterFileChooser = std::function<std::optional<std::string>(const std::string& caption, const std::string& start,
+                                                                   const std::string& filter)>;
 void set_letter_file_chooser(LetterFileChooser chooser);
 
 // Hands a letter to the user (the desktop's opener when a desktop is there); false when that failed.

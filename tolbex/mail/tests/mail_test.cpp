@@ -87,8 +87,8 @@ protected:
         register_tolbex_strings();
         eml = t / "msg.eml";
         capture = t / "capture.sh";
-        write_script(capture, "printf '%s\\n' \"$@\" > '" + (t / "args.txt").string() + "'\ncat > '" + eml.string() +
-                                  "'\n");
+        write_script(capture,
+                     "printf '%s\\n' \"$@\" > '" + (t / "args.txt").string() + "'\ncat > '" + eml.string() + "'\n");
         ASSERT_TRUE(write_profile_string(kEmailSection, kMailSendCommandEntry, capture.string() + " -t -i"));
         ASSERT_TRUE(write_profile_string(kEmailSection, "Default Address", "ward7@clinic.example"));
         services.audit = &audit;
@@ -116,8 +116,9 @@ protected:
         const fs::path script = t / "parse.py", out = t / "parsed";
         write_file(script, kParser);
         fs::create_directories(out);
-        const auto run = platform::testing::run_captured({"/usr/bin/python3", script.string(), eml.string(), out.string()},
-                                                          {"PATH=/usr/bin:/bin"}, t.string(), 60);
+        const auto run =
+            platform::testing::run_captured({"/usr/bin/python3", script.string(), eml.string(), out.string()},
+                                            {"PATH=/usr/bin:/bin"}, t.string(), 60);
         EXPECT_EQ(run.code, 0) << run.err;
         p.headers = slurp(out / "headers.txt");
         p.note = slurp(out / "note.txt");
@@ -143,8 +144,9 @@ TEST_F(MailTest, ReportsArriveAsTransferFilesThatUnpackToTheirFolders) {
     const MailReportEntry a = report("A.FUL", "John Smith", kReportFull, {{"DATA.BIN", bulk}, {"EMPTY.DAT", ""}});
     // The same description twice: each report still gets an attachment of its own.
     const MailReportEntry b = report("B.FUL", "John Smith", kReportFull, {{"OTHER.TXT", "second report"}});
-    write_file(services.options_file, "Message options\n@CHECKBOXES\nUrgency\nPlease note: \n<NONE>\n1\n1\nUrgent\n"
-                                      "urgent reply wanted\n0\nCopy\n copy to GP\n@END\n");
+    write_file(services.options_file,
+               "Message options\n@CHECKBOXES\nUrgency\nPlease note: \n<NONE>\n1\n1\nUrgent\n"
+               "urgent reply wanted\n0\nCopy\n copy to GP\n@END\n");
     answer({MsgResult::Ok, MsgResult::Ok});  // the description stands in for the missing transfer names
 
     ASSERT_EQ(mail_reports({a, b}, services), kMailDone);
@@ -184,8 +186,7 @@ TEST_F(MailTest, CancelSendsNothingAndAuditsNothing) {
 TEST_F(MailTest, FailingCommandIsAnErrorWithItsMessage) {
     write_script(capture, "cat > /dev/null\necho 'msmtp: cannot connect to mail.example' >&2\nexit 1\n");
     answer({MsgResult::Ok});
-    EXPECT_EQ(mail_reports({report("A.IMG", "Mary", kReportFormatted, {{"P.EMF", "page"}})}, services),
-              kMailSendError);
+    EXPECT_EQ(mail_reports({report("A.IMG", "Mary", kReportFormatted, {{"P.EMF", "page"}})}, services), kMailSendError);
     ASSERT_FALSE(scripted.shown.empty());
     EXPECT_EQ(scripted.shown.back().text,
               "There was an error when sending the mail.\n\nmsmtp: cannot connect to mail.example");
@@ -199,7 +200,8 @@ TEST_F(MailTest, MissingCommandCannotLoad) {
     EXPECT_EQ(mail_reports({report("A.IMG", "Mary", kReportFormatted, {{"P.EMF", "page"}})}, services),
               kMailCannotLoad);
     ASSERT_EQ(scripted.shown.size(), 1u);
-    EXPECT_EQ(scripted.shown[0].text, "Cannot load \"" + (t / "no-such-sendmail").string() + "\" - Mail cannot be sent.");
+    EXPECT_EQ(scripted.shown[0].text,
+              "Cannot load \"" + (t / "no-such-sendmail").string() + "\" - Mail cannot be sent.");
     EXPECT_TRUE(composed.empty());
     // Without windows to compose in, nothing is sent either.
     set_mail_windowing({});
@@ -278,8 +280,7 @@ TEST_F(MailTest, MailedTransferFileIsImportedAgain) {
 
 TEST_F(MailTest, DeclinedTransferNameAndRefusedAuditLogSendNothing) {
     // Cancel on the missing-transfer-name question.
-    EXPECT_EQ(mail_reports({report("A.IMG", "Mary", kReportFormatted, {{"P.EMF", "page"}})}, services),
-              kMailCancelled);
+    EXPECT_EQ(mail_reports({report("A.IMG", "Mary", kReportFormatted, {{"P.EMF", "page"}})}, services), kMailCancelled);
     EXPECT_EQ(scripted.shown.at(0).caption, "Invalid Transfer Filename");
     audit.refuse_open = true;
     answer({MsgResult::Ok});
@@ -321,7 +322,8 @@ TEST(MailOptionsFile, GrammarAndText) {
 }
 
 TEST(MailRecipients, OnlyAddressesPass) {
-    EXPECT_EQ(parse_mail_recipients("a@b.org, Dr X <x@y.org>"), (std::vector<std::string>{"a@b.org", "Dr X <x@y.org>"}));
+    EXPECT_EQ(parse_mail_recipients("a@b.org, Dr X <x@y.org>"),
+              (std::vector<std::string>{"a@b.org", "Dr X <x@y.org>"}));
     for (const char* bad : {"", "Cardiology Ward", "a@b.org\nBcc: z@q.org", "@b.org", "a@b.org, nobody"})
         EXPECT_TRUE(parse_mail_recipients(bad).empty()) << bad;
 }

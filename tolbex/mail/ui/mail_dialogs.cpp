@@ -122,7 +122,8 @@ MailOptionsDlg::MailOptionsDlg(MailOptions& options, QWidget* parent) : QDialog(
 
 void MailOptionsDlg::accept() {
     for (std::size_t g = 0; g < buttons_.size(); ++g)
-        for (std::size_t k = 0; k < buttons_[g].size(); ++k) options_.groups[g].checked[k] = buttons_[g][k]->isChecked();
+        for (std::size_t k = 0; k < buttons_[g].size(); ++k)
+            options_.groups[g].checked[k] = buttons_[g][k]->isChecked();
     QDialog::accept();
 }
 

@@ -142,8 +142,7 @@ TEST_F(BrowserExportTest, ExternalProgramRunsOncePerReportWithItsKind) {
     select_all();
     ASSERT_TRUE(browser->execute(gui::browser_cmd::ExternalProgram));
     // Rows in list order: the list sorts by description.
-    EXPECT_EQ(testing_root::read_all(t / "log.txt"),
-              "2|0|" + folder("R1.IMG") + "|\n2|2|" + folder("F1.FUL") + "|\n");
+    EXPECT_EQ(testing_root::read_all(t / "log.txt"), "2|0|" + folder("R1.IMG") + "|\n2|2|" + folder("F1.FUL") + "|\n");
     EXPECT_TRUE(scripted.shown.empty());
 }
 
@@ -186,8 +185,7 @@ TEST_F(BrowserExportTest, StoppingTheWaitRefusesAnotherHandOverUntilTheProgramHa
     for (int i = 0; i < 1000 && external_jobs_running(); ++i) ::usleep(10000);
     EXPECT_FALSE(external_jobs_running());
     // The abandoned run went on to its end: both reports.
-    EXPECT_EQ(testing_root::read_all(t / "log.txt"),
-              "2|0|" + folder("R1.IMG") + "|\n2|2|" + folder("F1.FUL") + "|\n");
+    EXPECT_EQ(testing_root::read_all(t / "log.txt"), "2|0|" + folder("R1.IMG") + "|\n2|2|" + folder("F1.FUL") + "|\n");
 }
 
 }  // namespace

@@ -33,9 +33,12 @@ TEST_F(MailMenuTest, MapiEntryOrInstalledSendCommandOffersMail) {
         bool offered;
     };
     const Case cases[] = {
-        {nullptr, false, command.string() + " -t -i", true}, {nullptr, false, missing, false},
-        {"0", false, command.string(), false},               {"1", false, missing, true},
-        {"0", true, command.string(), false},                {"1", true, missing, true},
+        {nullptr, false, command.string() + " -t -i", true},
+        {nullptr, false, missing, false},
+        {"0", false, command.string(), false},
+        {"1", false, missing, true},
+        {"0", true, command.string(), false},
+        {"1", true, missing, true},
     };
     for (const Case& c : cases) {
         platform::registry().delete_value(HKEY_CURRENT_USER, kMapiKey, "MAPI");

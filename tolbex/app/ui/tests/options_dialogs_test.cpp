@@ -130,7 +130,8 @@ TEST_F(OptionsDialogsTest, MailSettingsNeverStoredShowTheDefaults) {
     windows.reset();
     core.reset();
     ASSERT_TRUE(reg_set_dword(HKEY_CURRENT_USER,
-                              "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem", "MAPI", 1));
+                              "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem", "MAPI",
+                              1));
     ASSERT_TRUE(menu::is_mail_configured());
     start();
     run<gui::MailSettingsDlg>(menu::kMailSettings, [&](gui::MailSettingsDlg& dlg) {
@@ -287,8 +288,9 @@ TEST_F(OptionsDialogsTest, PlayButtonPlaysTheReportsSound) {
     const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
     setenv("PATH", (bin.string() + ":" + old_path).c_str(), 1);
     const fs::path group = fs::path(root.path()) / "GROUP";
-    const std::string path = testing_root::make_test_group(
-        group, {{"STANDARD", "STANDARD", {{"R1.IMG", "Ann Alder"}, {"R2.IMG", "Ben Brook"}}}});
+    const std::string path =
+        testing_root::make_test_group(group,
+                                      {{"STANDARD", "STANDARD", {{"R1.IMG", "Ann Alder"}, {"R2.IMG", "Ben Brook"}}}});
     testing_root::write_file(group / "STANDARD" / "R1.IMG" / "Patient.Wav", "RIFF");
     start();
     gui::CBrowserListDoc* doc = gui::open_archive_group(path);

@@ -16,8 +16,8 @@ protected:
     void SetUp() override {
         RootTest::SetUp();
         fw::testing::qt_app();
-        set_letter_file_chooser([this](const std::string& caption, const std::string& start, const std::string& filter)
-                                    -> std::optional<std::string> {
+        set_letter_file_chooser([this](const std::string& caption, const std::string& start,
+                                       const std::string& filter) -> std::optional<std::string> {
             asked.push_back(caption + "|" + start + "|" + filter);
             return pick;
         });

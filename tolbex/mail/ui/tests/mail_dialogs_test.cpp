@@ -112,8 +112,9 @@ TEST_F(MailDialogsTest, TheChosenOptionsGoIntoTheNoteAndCancelStopsTheMail) {
     MailServices services;
     services.audit = &audit;
     services.options_file = (t / "EMAILCFG.TXT").string();
-    write_file(services.options_file, "Reply wanted\n@RADIOBUTTONS\nWhen\nReply: \n<NONE>\n1\n1\nToday\ntoday\n"
-                                      "0\nThis week\nthis week\n@END\n");
+    write_file(services.options_file,
+               "Reply wanted\n@RADIOBUTTONS\nWhen\nReply: \n<NONE>\n1\n1\nToday\ntoday\n"
+               "0\nThis week\nthis week\n@END\n");
     std::vector<std::string> shown;
     mail_options_test_hook() = [&](MailOptionsDlg& d) {
         shown.push_back(from_qstring(d.windowTitle()));
