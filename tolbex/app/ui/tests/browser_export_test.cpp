@@ -32,9 +32,7 @@ namespace {
 namespace fs = std::filesystem;
 using Texts = std::vector<std::string>;
 
-void settle() {
-    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
-}
+using uitest::settle;
 
 class BrowserExportTest : public uitest::UiRootTest {
 protected:

@@ -38,9 +38,7 @@ constexpr const char* kWrongCompareCaption = "Wrong number or kind of reports se
 constexpr const char* kLoadingText = "Loading Report\nPlease Wait...";
 constexpr const char* kMoveCopyText = "Moving/Copying Reports\nPlease Wait.";
 
-void settle() {
-    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
-}
+using uitest::settle;
 
 class BrowserReportCommandsTest : public uitest::UiRootTest {
 protected:

@@ -37,9 +37,7 @@ namespace {
 namespace fs = std::filesystem;
 using platform::RegValue;
 
-void settle() {
-    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
-}
+using uitest::settle;
 
 std::optional<RegValue> stored(const std::string& section, const std::string& entry) {
     return platform::registry().get(platform::RegRoot::CurrentUser, profile_section_key(section), entry);

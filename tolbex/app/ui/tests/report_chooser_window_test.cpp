@@ -29,9 +29,7 @@ using uitest::Peer;
 using uitest::read_file;
 using uitest::write_file;
 
-void settle() {
-    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
-}
+using uitest::settle;
 
 class ChooserWindowTest : public uitest::UiRootTest {
 protected:

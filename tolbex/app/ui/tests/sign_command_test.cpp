@@ -36,9 +36,7 @@ namespace {
 namespace fs = std::filesystem;
 using Texts = std::vector<std::string>;
 
-void settle() {
-    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
-}
+using uitest::settle;
 
 class SignCommandTest : public uitest::UiRootTest {
 protected:
@@ -49,9 +47,10 @@ protected:
         ASSERT_TRUE(store->put("anna.p12", signing::testing::make_identity("Anna Smith", "Clinic CA").p12));
         group = fs::path(root.path()) / "GROUP";
         const std::string path = testing_root::make_test_group(
-            group, {{"STANDARD",
-                     "STANDARD",
-                     {{"R1.IMG", "Ann Alder"}, {"R2.IMG", "Ben Brook"}, {"R3.TIM", "Cat Crane"}, {"F1.FUL", "Eve Full"}}}});
+            group,
+            {{"STANDARD",
+              "STANDARD",
+              {{"R1.IMG", "Ann Alder"}, {"R2.IMG", "Ben Brook"}, {"R3.TIM", "Cat Crane"}, {"F1.FUL", "Eve Full"}}}});
         for (const char* name : {"R1.IMG", "R2.IMG", "R3.TIM"})
             testing_root::write_file(group / "STANDARD" / name / "PAGE.1", name);
         core = std::make_unique<CTolbexApp>();
@@ -111,9 +110,9 @@ protected:
     }
     Texts audit_messages() const {
         Texts out;
-        for (const auto& r : read_audit_log_file(
-                                 AuditLog::make_file_name((group / "STANDARD").string(), platform::system().now()))
-                                 .records)
+        for (const auto& r :
+             read_audit_log_file(AuditLog::make_file_name((group / "STANDARD").string(), platform::system().now()))
+                 .records)
             out.push_back(r.message);
         return out;
     }
@@ -160,7 +159,8 @@ TEST_F(SignCommandTest, TwoReportsSignedAtOnceBecomeTwoSignedReportsWithTheirAud
     // The list shows them after the reload.
     int listed = 0;
     for (int i = 0; i < list().list_model().item_count(); ++i)
-        listed += list().list_model().item_text(i, 0) == "Ann Alder" || list().list_model().item_text(i, 0) == "Ben Brook";
+        listed +=
+            list().list_model().item_text(i, 0) == "Ann Alder" || list().list_model().item_text(i, 0) == "Ben Brook";
     EXPECT_EQ(listed, 4);
 }
 

@@ -30,6 +30,11 @@ inline QApplication& qt_app() {
     return *app;
 }
 
+// Lets queued events (posted commands, deferred closes, layout) run.
+inline void settle() {
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+}
+
 inline std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream s;
