@@ -75,12 +75,13 @@ std::string cut(std::string text, std::size_t max) {
 }  // namespace
 
 const std::vector<KnownType>& known_types() {
-    // The formatted report needs its first page only: one-page reports are shown by the browser
-    // and must not be dropped. The browser's further types need nothing but their folder.
+    // The formatted report needs its summary and page 0 only: one-page reports and 12-lead
+    // reports whose pages are all pictures are shown by the browser and must not be dropped. The
+    // browser's further types need nothing but their folder.
     static const std::vector<KnownType> types = {
         make_type(kReportPartial, {"MAIN.DAT", "PATIENT.DAT", "COMBTIME.DAT", "COMBFLAG.DAT"}),
         make_type(kReportFull, {"MAIN.DAT", "PATIENT.DAT", "COMBTIME.DAT", "COMBFLAG.DAT", "RAWECG1.DAT"}),
-        make_type(kReportFormatted, {"SUMMARY.TXT", "PAGE.0", "PAGE.1"}),
+        make_type(kReportFormatted, {"SUMMARY.TXT", "PAGE.0"}),
         make_type(kReportRawEcg, {"MAIN.DAT", "RAWECG1.DAT"}),
         make_type(kReportOstrabel, {}),
         make_type(kReportOstrabelCf, {"ECG.DAT", "CONFIG.DAT"}, {"Ostrabel CF"}),

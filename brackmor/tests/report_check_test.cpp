@@ -54,15 +54,15 @@ TEST_F(ReportCheckTest, ReadingTheIndex) {
          0},
         {"the browser's types",
          {"arc/A.SGN/", "arc/B.O12/", "arc/C.O12/", "arc/D.RR/", "arc/E.CFR*", "arc/F.IMG/SUMMARY.TXT",
-          "arc/F.IMG/PAGE.0", "arc/F.IMG/PAGE.1", "arc/G.IMG*C"},
+          "arc/F.IMG/PAGE.0", "arc/F.IMG/PAGE.1", "arc/G.IMG*C", "arc/H.IMG/SUMMARY.TXT", "arc/H.IMG/PAGE.0"},
          "A.SGN|a|Mon Mar 05 14:30:00 2007|1|Signed Report|B.O12|b|Mon Mar 05 14:30:00 2007|2|Full Ostrabel12|"
          "C.O12|c|Mon Mar 05 14:30:00 2007|3|Full Ostrabel 12|D.RR|d|Mon Mar 05 14:30:00 2007|4|VAR Udiri|"
          "E.CFR|e|Mon Mar 05 14:30:00 2007|5|Ostrabel CF|F.IMG|f|Mon Mar 05 14:30:00 2007|6|Formatted|"
-         "G.IMG|g|Mon Mar 05 14:30:00 2007|7C|Formatted|",
+         "G.IMG|g|Mon Mar 05 14:30:00 2007|7C|Formatted|H.IMG|h|Mon Mar 05 14:30:00 2007|8|Formatted|",
          "A.SGN|a|Mon Mar 05 14:30:00 2007|1|Signed Report|B.O12|b|Mon Mar 05 14:30:00 2007|2|Full Ostrabel12|"
          "C.O12|c|Mon Mar 05 14:30:00 2007|3|Full Ostrabel 12|D.RR|d|Mon Mar 05 14:30:00 2007|4|VAR Udiri|"
          "E.CFR|e|Mon Mar 05 14:30:00 2007|5|OstrabelCF|F.IMG|f|Mon Mar 05 14:30:00 2007|6|Formatted|"
-         "G.IMG|g|Mon Mar 05 14:30:00 2007|7C|Formatted|",
+         "G.IMG|g|Mon Mar 05 14:30:00 2007|7C|Formatted|H.IMG|h|Mon Mar 05 14:30:00 2007|8|Formatted|",
          0},
         {"unknown type name", {"arc/X.OSB/"}, "X.OSB|D|05/03/07 14:30:00|1|Nonsense|", recovered, 1},
         {"date not recognised", {"arc/X.OSB/"}, "X.OSB|D|yesterday|1|Ostrabel|", recovered, 1},
