@@ -13,10 +13,15 @@
 
 namespace tv {
 
+// Key and character codes the editors and the drop-down list act on.
 inline constexpr int kGridKeyBackspace = 8;
 inline constexpr int kGridKeyTab = 9;
 inline constexpr int kGridKeyEnter = 13;
 inline constexpr int kGridKeyEscape = 27;
+inline constexpr int kGridKeyPageUp = 33;
+inline constexpr int kGridKeyPageDown = 34;
+inline constexpr int kGridKeyEnd = 35;
+inline constexpr int kGridKeyHome = 36;
 inline constexpr int kGridKeyUp = 38;
 inline constexpr int kGridKeyDown = 40;
 
