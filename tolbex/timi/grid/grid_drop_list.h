@@ -32,7 +32,7 @@ std::vector<std::string> grid_drop_list_entries(std::string_view label);
 
 // The list's rectangle in the cell area's coordinates: its top at the cell's bottom, its left
 // and right edges 10 pixels right of the cell's, (entries up to 15, plus 1) lines + 2 high, then
-// moved up and left as far as the cell area `area` requires, never to a negative coordinate.
+// moved up and left as far as the cell area `area` requires, never above or left of it.
 // A line height below 1 counts as 12. Worked out in 64 bits.
 fw::Rc grid_drop_list_rect(const fw::Rc& cell, std::size_t entries, std::int32_t line_height, const fw::Rc& area);
 

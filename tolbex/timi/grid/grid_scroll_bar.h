@@ -2,7 +2,7 @@
 // sheet's rows and columns, and what a scroll action asks of the grid. Tables with more than 1000
 // reachable top rows are scaled onto a vertical bar of 1000 positions; vertical mode 2 shows a
 // bar of three positions with the thumb in the middle whatever the table. Every size and
-// position is bounded; sums and products are worked out in 64 bits (or doubles for the scale).
+// position is bounded; sums and the scale's products are worked out exactly in 64 bits.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -66,6 +66,7 @@ public:
     // Brings the bar up to date; sets nothing while the sheet's values are those last used.
     GridScrollUpdate update(const GridVScrollSheet& sheet, bool bar_hidden);
     const GridScrollRange& bar() const { return bar_; }
+    // The scale factors (1000 / highest top row and its inverse, 1 when not scaled).
     double pos_per_row() const { return pos_per_row_; }
     double rows_per_pos() const { return rows_per_pos_; }
 

@@ -111,6 +111,13 @@ TEST(GridScrollBar, VerticalActions) {
     EXPECT_EQ(a.hint->y, 123);
     EXPECT_EQ(a.hint->min_width, 40);
 
+    GridVScrollModel three;  // mode 2: line and page actions still step the rows
+    three.update(vsheet(5000, 0, 2), false);
+    EXPECT_EQ(three.on_scroll(GridScrollCode::LineDown, 0, vsheet(5000, 0, 2), kVBar, {}).step, 1);
+    EXPECT_EQ(three.on_scroll(GridScrollCode::PageUp, 0, vsheet(5000, 0, 2), kVBar, {}).step, 2);
+    three.update(vsheet(5000, 40, 2), false);
+    EXPECT_EQ(three.bar().pos, 1);
+
     // With locked rows the dragged thumb reports the row its release goes to.
     GridVScrollModel locked;
     GridVScrollSheet l = vsheet(80, 2, 0, 2);
