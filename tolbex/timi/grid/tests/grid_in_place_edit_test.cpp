@@ -47,22 +47,6 @@ TEST(GridInPlaceEdit, KeysEndTheEditWithTheirMove) {
     EXPECT_FALSE(end.move);
 }
 
-TEST(GridInPlaceEdit, FocusLossCancelsOnlyWhenLeavingTheGrid) {
-    using T = GridFocusTarget;
-    struct Case {
-        bool cancel_on_leave;
-        T to;
-        bool cancelled;
-    };
-    const Case cases[] = {{true, T::None, true},       {true, T::Other, true},  {true, T::Grid, false},
-                          {true, T::GridChild, false}, {false, T::None, false}, {false, T::Other, false}};
-    for (const Case& c : cases) {
-        GridEditEnd end;
-        grid_edit_focus_lost(end, c.cancel_on_leave, c.to);
-        EXPECT_EQ(end.cancelled, c.cancelled);
-    }
-}
-
 TEST(GridInPlaceEdit, CharactersPassTheHooksInOrder) {
     std::vector<std::string> calls;
     auto hook = [&](std::string name, int answer, int change_to) {
