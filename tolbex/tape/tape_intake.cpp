@@ -1,0 +1,245 @@
+#include "tolbex/tape/tape_intake.h"
+
+#include <cerrno>
+#include <ctime>
+#include <memory>
+
+#include "common/bytes.h"
+#include "common/files.h"
+#include "common/runner.h"
+#include "common/scramble.h"
+#include "common/strings.h"
+#include "common/text.h"
+#include "common/ui.h"
+#include "platform/fs.h"
+#include "platform/handles.h"
+#include "platform/window_messages.h"
+#include "tolbex/app/analysis_system.h"
+#include "tolbex/app/tolbex_app.h"
+#include "tolbex/archive/clinic_code.h"
+#include "tolbex/tape/ecg_mappings.h"
+
+namespace tv {
+
+namespace {
+
+constexpr std::size_t kChunkSamples = 262144 / 2;
+constexpr std::size_t kCommentsLimit = 3000;
+
+std::string local_time_text() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    char text[128];
+    const std::size_t n = std::strftime(text, sizeof text, "%c", &tm);
+    return std::string(text, n);
+}
+
+void show(CefProgress* progress, const std::string& text) {
+    if (progress) progress->set_text(text);
+}
+
+bool write_text_file(const std::string& path, const std::string& bytes) {
+    platform::UniqueFile file = platform::open_file(path, "wb");
+    if (!file) return false;
+    const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+    return platform::close_file(file) && ok;
+}
+
+// One channel of the mapping, bit-reduced on its way out, into a channel file.
+bool write_channel_file(const std::uint16_t* samples, std::size_t count, int level, const std::string& path) {
+    platform::UniqueFile file = platform::open_file(path, "wb");
+    if (!file) return false;
+    std::vector<std::uint16_t> chunk(kChunkSamples);
+    std::vector<std::uint8_t> bytes(kChunkSamples * 2);
+    bool ok = true;
+    for (std::size_t at = 0; ok && at < count; at += kChunkSamples) {
+        const std::size_t n = std::min(kChunkSamples, count - at);
+        chunk.assign(samples + at, samples + at + n);
+        cef_reduce_samples(chunk.data(), n, level);
+        for (std::size_t i = 0; i < n; ++i) store_le16(&bytes[2 * i], chunk[i]);
+        ok = std::fwrite(bytes.data(), 1, 2 * n, file.get()) == 2 * n;
+        pump_messages();
+    }
+    return platform::close_file(file) && ok;
+}
+
+}  // namespace
+
+std::string clean_tape_text(const char* field, std::size_t size, std::size_t limit) {
+    std::size_t n = 0;
+    while (n < size && field[n] != '\0') ++n;
+    return clean_tape_text(std::string(field, n), limit);
+}
+
+std::string clean_tape_text(const std::string& text, std::size_t limit) {
+    std::string out;
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) continue;
+        if (out.size() >= limit) break;
+        out += c;
+    }
+    return out;
+}
+
+std::int32_t cef_start_sample(const TapeDataBlock& tape) {
+    if (tape.start_time_code == -1) return 0;
+    const std::int32_t t = tape.start_time_code;
+    const std::int64_t hours = ((t >> 12) & 0xF) * 10 + ((t >> 8) & 0xF);
+    const std::int64_t minutes = ((t >> 4) & 0xF) * 10 + (t & 0xF);
+    std::int64_t start = (hours * 60 + minutes - tape.start_offset / kSamplesPerMinute) * kSamplesPerMinute;
+    if (start < 0) start += ((-start + kSamplesPerDay - 1) / kSamplesPerDay) * kSamplesPerDay;
+    return static_cast<std::int32_t>(start);
+}
+
+bool write_patient_events(const TapeMappings& mappings, const std::string& path) {
+    const int count = mappings.event_count();
+    if (count == 0) return true;
+    std::string text;
+    for (int i = 0; i < count; ++i) text += format_string("%d\r\n", mappings.events()->positions[i] / 128);
+    return write_text_file(path, text);
+}
+
+std::vector<std::string> tape_patient_fields(const TapePatientDetails& d, const std::string& path,
+                                             const std::string& created) {
+    auto f = [](const std::string& s) { return clean_tape_text(s, kPatientFieldLimit); };
+    // Comments may hold line breaks; nothing else of the text may end a line.
+    std::string comments;
+    for (char c : d.comments) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u >= 0x20 && u != 0x7F) || c == '\r' || c == '\n' || c == '\t') comments += c;
+        if (comments.size() >= kCommentsLimit) break;
+    }
+    return {path,          created,     f(d.patient_name),   f(d.birth_date),  f(d.age),       f(d.sex),
+            f(d.operator_name), f(d.recording_id), f(d.patient_id), f(d.physician), f(d.insurer), f(d.hospital),
+            f(d.recording_date), f(d.recorder_id), f(d.recorder_id), f(d.analysis_date), comments};
+}
+
+std::string tape_cef_file_name(const TapePatientDetails& d) {
+    const std::string id = clean_tape_text(d.recording_id, kPatientFieldLimit);
+    return make_cef_file_name(!id.empty() && check_transfer_file_name(id) == kTransferNameOk
+                                  ? id
+                                  : clean_tape_text(d.description, kCefDescriptionSize - 1));
+}
+
+bool write_tape_cef(const TapeMappings& mappings, const TapeOptions& options, const TapePatientDetails& details,
+                    const std::string& work_folder, const std::string& output_path, CefProgress* progress) {
+    show(progress, {});
+    const int type = clamp_tape_type_index(options.type_index);
+    const int channels = tape_channel_count(type);
+    const int level = details.level < 0 || details.level > kCefMaxBitReduction ? 4 : details.level;
+    const std::int32_t samples = mappings.sample_count();
+    const TapeDataBlock& tape = *mappings.tape_data();
+
+    for (int c = 0; c < channels; ++c) {
+        show(progress, format_string("Writing ECG from channel %d to a temporary file.", c + 1));
+        if (!write_channel_file(mappings.channel(c), static_cast<std::size_t>(samples), level,
+                                join_path(work_folder, cef_channel_file_name(false, c)))) {
+            const bool full = errno == ENOSPC || get_disk_free_bytes(work_folder) == 0;
+            show_error(full ? kEcgDiskFullText : kEcgWriteFailedText);
+            return false;
+        }
+    }
+    show(progress, "Writing Patient Details");
+    const std::string patient_path = join_path(work_folder, "PATIENT.TXT");
+    std::string text = format_cef_patient_text(tape_patient_fields(details, patient_path, local_time_text()));
+    scramble_bytes(reinterpret_cast<std::uint8_t*>(text.data()), text.size());
+    if (!write_text_file(patient_path, text)) {
+        show_error(kPatientDetailsWriteText);
+        return false;
+    }
+    show(progress, "Saving Patient Events");
+    if (!write_patient_events(mappings, join_path(work_folder, "PATEVENT.DAT"))) {
+        show_error(kPatientEventsWriteText);
+        return false;
+    }
+
+    CefHeader header;
+    header.kind = type;
+    header.channel_count = channels;
+    header.start_sample = cef_start_sample(tape);
+    header.creation_time = cef_time_word(std::time(nullptr));
+    set_cef_description(header, clean_tape_text(details.description, kCefDescriptionSize - 1));
+    std::vector<CefChannelTrailer> trailers;
+    for (int c = 0; c < channels; ++c) trailers.push_back({tape.scale, tape.channel_words[c], level, 0});
+    const auto written = assemble_cef(progress, header, trailers, output_path, work_folder, {}, false,
+                                      [](const std::string& question) {
+                                          return ui().message_box(question, {}, MsgIcon::Error,
+                                                                  MsgButtons::RetryCancel) == MsgResult::Retry;
+                                      });
+    if (!written) {
+        show_error(written.error().message);
+        force_delete_file(output_path);
+        return false;
+    }
+    return true;
+}
+
+TapeIntakeResult create_cef_from_tape(int destination, const TapeIntakeSteps& steps) {
+    const bool for_mail = destination == kTapeToMail;
+    const bool running = steps.analysis_system_running
+                             ? steps.analysis_system_running()
+                             : static_cast<bool>(platform::find_window("", kAnalysisMainWindowTitle));
+    if (running) {
+        show_error(kAnalysisRunningCefText);
+        return TapeIntakeResult::stopped;
+    }
+    TapeOptions options;
+    if (!steps.choose_options || !steps.choose_options(options, for_mail)) return TapeIntakeResult::stopped;
+
+    // Declared first so that it goes last: the folder outlives nothing that writes into it.
+    const std::string intake_folder = create_temp_folder();
+    if (intake_folder.empty()) {
+        show_error(format_string(kTempFolderFailedText, get_temp_folder().c_str()));
+        return TapeIntakeResult::failed;
+    }
+    FolderRemover remove_intake(intake_folder, true, true);
+    TapeMappings mappings;
+    if (!mappings.all_mapped()) {
+        show_error(kMappingsFailedText);
+        return TapeIntakeResult::failed;
+    }
+    TapeReader reader;
+    if (!reader.start(steps.reader_program.empty() ? default_tape_reader_path() : steps.reader_program,
+                      tape_reader_arguments(options))) {
+        show_error(kCannotRunReaderText);
+        return TapeIntakeResult::failed;
+    }
+    TapeLoadSession session(mappings, reader);
+    if (!steps.run_loading || !steps.run_loading(session)) {
+        reader.terminate();
+        return TapeIntakeResult::stopped;
+    }
+    int code = platform::kExitUnknown;
+    if (!reader.poll(code)) {  // the dialog ended OK while the reader still runs
+        reader.terminate();
+        code = platform::kExitUnknown;
+    }
+    if (!judge_tape_reader_exit(code, mappings.sample_count())) return TapeIntakeResult::failed;
+
+    TapePatientDetails prefilled;
+    prefilled.recorder_id = clean_tape_text(mappings.tape_data()->serial_text, 40, kPatientFieldLimit);
+    prefilled.recording_date = clean_tape_text(mappings.tape_data()->recording_date, 40, kPatientFieldLimit);
+    prefilled.level = CTolbexApp::get_cef_bitred(for_mail);
+    if (!steps.ask_patient_details) return TapeIntakeResult::stopped;
+    const std::optional<TapePatientDetails> details = steps.ask_patient_details(prefilled, for_mail);
+    if (!details) return TapeIntakeResult::stopped;
+
+    const std::string work_folder = join_path(intake_folder, "CEF");
+    if (!create_folder_path(work_folder)) {
+        show_error(format_string(kTempFolderFailedText, work_folder.c_str()));
+        return TapeIntakeResult::failed;
+    }
+    const std::string output = join_path(intake_folder, destination == kTapeToArchive ? std::string("REPDATA.CEF")
+                                                                                        : tape_cef_file_name(*details));
+    std::unique_ptr<CefProgress> progress = steps.make_progress ? steps.make_progress() : nullptr;
+    const bool written = write_tape_cef(mappings, options, *details, work_folder, output, progress.get());
+    progress.reset();
+    if (!written) return TapeIntakeResult::failed;
+    const bool delivered = steps.deliver && steps.deliver(output, *details, destination);
+    force_delete_file(output);
+    return delivered ? TapeIntakeResult::delivered : TapeIntakeResult::failed;
+}
+
+}  // namespace tv
