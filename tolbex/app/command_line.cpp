@@ -78,6 +78,11 @@ int operand_span(const std::vector<std::string>& args, std::size_t i, const Swit
 
 bool is_switch(const SwitchRow& row, const char* name) { return platform::iequals(row.info.name, name); }
 
+CompressCfAction& compress_cf_action() {
+    static CompressCfAction action;
+    return action;
+}
+
 int not_in_this_build(const char* name) {
     ui().message_box(format_string("The command-line option \"%s\" is not available in this build.", name), "",
                      MsgIcon::Error, MsgButtons::Ok);
@@ -85,6 +90,8 @@ int not_in_this_build(const char* name) {
 }
 
 }  // namespace
+
+void set_compress_cf_action(CompressCfAction action) { compress_cf_action() = std::move(action); }
 
 const CommandSwitch* find_command_switch(std::string_view token) {
     const SwitchRow* row = find_row(token);
@@ -218,6 +225,9 @@ bool dispatch_command_line(CTolbexApp& app, const std::vector<std::string>& args
                 code = delete_os12_ecg_command(op(1));
             } else if (is_switch(*row, "/uncompress")) {
                 code = uncompress_command(op(1), op(2));
+            } else if (is_switch(*row, "/compresscf") && compress_cf_action()) {
+                code = compress_cf_action()(std::vector<std::string>(args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                                                                     args.begin() + static_cast<std::ptrdiff_t>(i) + 1 + span));
             } else if (is_switch(*row, "/convert")) {
                 code = convert_report_command(app.settings(), op(1), op(2), op(3));
             } else if (is_switch(*row, "/print") || is_switch(*row, "/printto")) {
