@@ -83,6 +83,11 @@ CompressCfAction& compress_cf_action() {
     return action;
 }
 
+CompressCfAction& merivale_action() {
+    static CompressCfAction action;
+    return action;
+}
+
 int not_in_this_build(const char* name) {
     ui().message_box(format_string("The command-line option \"%s\" is not available in this build.", name), "",
                      MsgIcon::Error, MsgButtons::Ok);
@@ -92,6 +97,7 @@ int not_in_this_build(const char* name) {
 }  // namespace
 
 void set_compress_cf_action(CompressCfAction action) { compress_cf_action() = std::move(action); }
+void set_merivale_action(CompressCfAction action) { merivale_action() = std::move(action); }
 
 const CommandSwitch* find_command_switch(std::string_view token) {
     const SwitchRow* row = find_row(token);
@@ -243,6 +249,9 @@ bool dispatch_command_line(CTolbexApp& app, const std::vector<std::string>& args
             load_report_command(app, op(1));
         } else if (is_switch(*row, "/preview")) {
             preview_report_command(op(1));
+        } else if (is_switch(*row, "/merivale") && merivale_action()) {
+            merivale_action()(std::vector<std::string>(args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                                                       args.begin() + static_cast<std::ptrdiff_t>(i) + 1 + span));
         } else if (is_switch(*row, "/mail")) {
             // Choosing the destination needs a window: without one the file is refused, and the
             // caller learns it from the exit code.

@@ -71,5 +71,8 @@ bool dispatch_command_line(CTolbexApp& app, const std::vector<std::string>& args
 // (the switch's operands, "y" looked at only when given). Without one the switch is refused.
 using CompressCfAction = std::function<int(const std::vector<std::string>& operands)>;
 void set_compress_cf_action(CompressCfAction action);
+// "/merivale" runs the card intake into the customer's archive once the window is up; the intake
+// hands that in too (the seven operands).
+void set_merivale_action(CompressCfAction action);
 
 }  // namespace tv

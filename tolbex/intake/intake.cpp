@@ -332,6 +332,24 @@ bool examine_recording(const std::string& folder, bool twelve_lead, RecordingFil
     return true;
 }
 
+bool write_cef_patient_text(const std::string& folder, const PatientDetails& details) {
+    PatientDetails clean = details;
+    clean.clean();
+    const std::string path = join_path(folder, "PATIENT.TXT");
+    std::string text = format_cef_patient_text(clean.patient_text_fields(path, intake_time_text()));
+    scramble_bytes(reinterpret_cast<std::uint8_t*>(text.data()), text.size());
+    // Another spelling of the name would be packed instead of this one.
+    if (auto old = platform::find_name_ci(folder, "PATIENT.TXT")) ::unlink(old->c_str());
+    return platform::atomic_write_file(path, text);
+}
+
+std::string intake_cef_file_name(const PatientDetails& details, IntakeDestination destination) {
+    if (destination == IntakeDestination::Archive) return "REPDATA.CEF";
+    const std::string id = to_upper_copy(clean_patient_text(details.recording_id));
+    return make_cef_file_name(check_transfer_file_name(id) == kTransferNameOk ? id
+                                                                               : clean_patient_text(details.description));
+}
+
 Result<void> write_card_cef(const std::string& folder, const RecordingFiles& files, const PatientDetails& details,
                             std::int32_t start_sample, int level, const std::string& output, bool precompress) {
     if (level < 0 || level > kCefMaxBitReduction) return fail(kCefWriteFailed, "Failed to write the compressed ECG file.");
@@ -339,12 +357,7 @@ Result<void> write_card_cef(const std::string& folder, const RecordingFiles& fil
         return fail(kCefWriteFailed, "The ECG could not be pre-compressed.");
     PatientDetails clean = details;
     clean.clean();
-    const std::string patient_path = join_path(folder, "PATIENT.TXT");
-    std::string text = format_cef_patient_text(clean.patient_text_fields(patient_path, intake_time_text()));
-    scramble_bytes(reinterpret_cast<std::uint8_t*>(text.data()), text.size());
-    if (auto old = platform::find_name_ci(folder, "PATIENT.TXT")) ::unlink(old->c_str());
-    if (!platform::atomic_write_file(patient_path, text))
-        return fail(kCefWriteFailed, "Couldn't write patient details file.");
+    if (!write_cef_patient_text(folder, clean)) return fail(kCefWriteFailed, "Couldn't write patient details file.");
     CefHeader header;
     header.kind = files.twelve_lead ? kCefKindTwelveLead : kCefKindCard;
     header.channel_count = files.channels;
@@ -433,8 +446,9 @@ bool deliver_cef(const std::string& cef, IntakeDestination destination, const Ma
                  bool skip_mail_size_check, const std::string& target) {
     switch (destination) {
         case IntakeDestination::Archive: {
-            if (!windowing().choose_archive) return false;
-            const std::string archive = windowing().choose_archive("Storing Compressed ECG");
+            std::string archive = target;
+            if (archive.empty() && windowing().choose_archive)
+                archive = windowing().choose_archive("Storing Compressed ECG");
             if (archive.empty()) return false;
             const bool ok = store_mailed_cef(cef, archive, true) == kCefImportStored;
             if (ok && windowing().archives_changed) windowing().archives_changed();
@@ -512,7 +526,8 @@ bool store_recording_in_archive(const PatientDetails& given, const std::string& 
 namespace {
 
 // The card sequence after the dialog: read, write, deliver; everything in a folder of its own.
-void create_cef_from_card(const PatientDetails& details, IntakeDestination destination, const MailServices& mail) {
+void create_cef_from_card(const PatientDetails& details, IntakeDestination destination, const MailServices& mail,
+                          const std::string& archive) {
     if (analysis_system_running()) {
         error_box(kAnalysisRunningText);
         return;
@@ -534,12 +549,7 @@ void create_cef_from_card(const PatientDetails& details, IntakeDestination desti
         error_box(format_string(kBadSummaryText, work.file("PATSUMM.DAT").c_str()));
         return;
     }
-    const std::string output =
-        join_path(work.path(), destination == IntakeDestination::Archive
-                                   ? std::string("REPDATA.CEF")
-                                   : make_cef_file_name(check_transfer_file_name(details.recording_id) == kTransferNameOk
-                                                            ? details.recording_id
-                                                            : details.description));
+    const std::string output = join_path(work.path(), intake_cef_file_name(details, destination));
     auto write = [&](bool precompress) {
         auto r = write_card_cef(work.path(), files, details, summary.start_sample, details.level, output, precompress);
         if (!r) error_box(r.error().message);
@@ -550,37 +560,83 @@ void create_cef_from_card(const PatientDetails& details, IntakeDestination desti
         if (!check_mail_size(output, work.path(), files, [&](std::int64_t) { return write(false); })) return;
         deliver_cef(output, destination, mail, true);
     } else {
-        deliver_cef(output, destination, mail, false);
+        deliver_cef(output, destination, mail, false, archive);
     }
 }
 
 }  // namespace
 
-void card_intake(int mode, const MailServices& mail) {
+namespace {
+
+// The customer's archive: text 6 itself when it is a folder, else the folder it names a file in.
+std::string customer_archive(const CustomerExport& customer) {
+    const std::string& given = customer.texts[5];
+    const std::string folder = folder_exists(given) ? given : get_path_folder(given);
+    if (!platform::find_name_ci(folder, "archinfo.dat")) {
+        error_box(format_string("The destination folder is not a valid archive\n\n%s", folder.c_str()));
+        return {};
+    }
+    return folder;
+}
+
+// The first line of a text file, up to a line end or a NUL; false when it cannot be opened.
+bool read_first_line(const std::string& path, std::string& line) {
+    const platform::UniqueFile f = platform::open_file(path, "rb");
+    if (!f) return false;
+    int c = 0;
+    while ((c = std::fgetc(f.get())) != EOF && c != '\n' && c != '\r' && c != '\0' && line.size() < 255)
+        line.push_back(static_cast<char>(c));
+    return true;
+}
+
+// The card's recording identifier (CNAVOP.DAT's first line) must be the customer's.
+bool customer_recording_matches(const std::string& folder, const CustomerExport& customer) {
+    const std::string program = find_card_program();
+    if (program.empty() || !run_card_step(program, {dir_switch(folder), "/readpat=cnav"}, false, true)) return false;
+    const auto cnavop = platform::find_name_ci(folder, "CNAVOP.DAT");
+    std::string id;
+    if (!cnavop || !read_first_line(*cnavop, id)) {
+        error_box("Unable to read cnavop.dat file.");
+        return false;
+    }
+    if (clean_patient_text(id) != clean_patient_text(customer.texts[0])) {
+        error_box("The Merivale Recording ID is different from the Recording ID stored on the CF card.");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void card_intake(int mode, const MailServices& mail, const CustomerExport* customer) {
     IntakeFolder folder;
     if (!folder) return;
+    std::string archive;
+    if (customer && (archive = customer_archive(*customer)).empty()) return;
     CardSummary summary;
     PatientDetails details;
     if (!read_card_patient(folder.path(), summary, &details.sound_file)) return;
+    if (customer && !customer_recording_matches(folder.path(), *customer)) return;
     details.patient_name = summary.name;
     details.patient_id = summary.id;
     details.recording_date = summary.recording_date;
     details.recorder_id = summary.recorder_id;
     details.description = summary.name;
+    if (customer) details.recording_id = clean_patient_text(customer->texts[0]);
     details.for_mail = mode == 2;
     details.compress = mode == 0 ? CTolbexApp::get_cef_want_comp() : true;
     details.level = CTolbexApp::get_cef_bitred(mode == 2);
     details.check_changeable = mode == 0;
     if (!windowing().patient_details || !windowing().patient_details(details)) return;
     if (details.compress || mode != 0) {
-        create_cef_from_card(details, static_cast<IntakeDestination>(mode), mail);
+        create_cef_from_card(details, static_cast<IntakeDestination>(mode), mail, archive);
         return;
     }
     // An uncompressed recording goes into the archive as the card program writes it.
     IntakeFolder recording;
     bool twelve_lead = false;
     if (!recording || !read_card_recording(recording.path(), false, twelve_lead)) return;
-    store_recording_in_archive(details, recording.path(), kReportOstrabelCf);
+    store_recording_in_archive(details, recording.path(), kReportOstrabelCf, archive);
 }
 
 std::string find_ostrabel_disk() {

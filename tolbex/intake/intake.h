@@ -128,6 +128,13 @@ std::int64_t shortened_channel_bytes(std::int64_t limit, double factor, std::int
 // "%3d hours, %2d minutes, %2d seconds" of a sample count at 128 a second.
 std::string sample_duration_text(std::int64_t samples);
 
+// PATIENT.TXT of a CEF source folder: the 17 lines of the cleaned details, scrambled. False on a
+// file error (the caller says "Couldn't write patient details file.").
+bool write_cef_patient_text(const std::string& folder, const PatientDetails& details);
+// The name a new CEF gets: "REPDATA.CEF" for the archive, else the transfer name when valid, the
+// description otherwise (make_cef_file_name).
+std::string intake_cef_file_name(const PatientDetails& details, IntakeDestination destination);
+
 // --- delivery ---
 
 // What the windows provide; without a hook its step fails as cancelled.
@@ -146,7 +153,8 @@ const IntakeWindowing& intake_windowing();
 
 // Delivers a finished CEF: archive (chosen, stored as type 516), folder (Save As), mail
 // (`mail_file`, with the mailer's size warning unless `skip_mail_size_check`) or the command line's
-// path (`target`, copied over). True when it arrived. The caller deletes its own file afterwards.
+// path (`target`, copied over). A `target` with the archive destination is the archive, chosen
+// already. True when it arrived. The caller deletes its own file afterwards.
 bool deliver_cef(const std::string& cef, IntakeDestination destination, const MailServices& mail,
                  bool skip_mail_size_check, const std::string& target = {});
 
@@ -158,8 +166,16 @@ bool store_recording_in_archive(const PatientDetails& details, const std::string
 
 // --- the commands ---
 
-// Recording > Ostrabel CF > Store in Archive / Store in Folder / Send as Mail (mode 0, 1, 2).
-void card_intake(int mode, const MailServices& mail);
+// "/merivale": the customer's recording ID (text 1), texts 2..5, the destination archive (text 6)
+// and the customer export number.
+struct CustomerExport {
+    std::string texts[6];
+    int number = 0;
+};
+
+// Recording > Ostrabel CF > Store in Archive / Store in Folder / Send as Mail (mode 0, 1, 2). With
+// `customer` the recording goes into its archive, after its recording ID matched the card's.
+void card_intake(int mode, const MailServices& mail, const CustomerExport* customer = nullptr);
 // The same for the recorder disk (Store in Folder and Send as Mail both mail it as one report).
 // A disk holds no channel files the compressed format takes: "Compress Recording" is disabled.
 void disk_intake(int mode, const MailServices& mail);

@@ -2,6 +2,7 @@
 // builder and named in the drive map, as a card reader would present them.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <random>
 
@@ -440,6 +441,52 @@ TEST_F(IntakeTest, DiskFromTheDriveMapByLabelAndFile) {
     ASSERT_EQ(scripted.shown.size(), 1u);
     EXPECT_EQ(scripted.shown[0].caption, "Ostrabel Not Found");
     EXPECT_TRUE(shown_details.empty());
+}
+
+TEST_F(IntakeTest, CustomerExportGoesToItsArchiveOnlyWhenTheRecordingIdMatches) {
+    const struct {
+        const char* name;
+        std::string id, destination, message;
+        std::size_t stored;
+    } cases[] = {
+        {"match", "ABCD1234566", "", "", 1},
+        {"other id", "ABCD1234567", "", "The Merivale Recording ID is different from the Recording ID stored on the CF card.",
+         0},
+        {"no archive", "ABCD1234566", "NOWHERE", "The destination folder is not a valid archive\n\n", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(archive);
+        fs::create_directories(archive);
+        std::ofstream(archive / "ARCHINFO.DAT").flush();
+        scripted.shown.clear();
+        captions.clear();
+        card = t / "CARD";
+        fs::remove_all(card);
+        auto config = cardgen::config_dat(5, 5, 5, "DOE^JOHN", "12345");
+        std::memcpy(&config[416], "ABCD1234566", 11);
+        cardgen::write_card(card, config, 1024, three_channel_card(10));
+        platform::MappedDrive d;
+        d.letter = 'K';
+        d.folder = card.string();
+        d.label = "QUX_CFR";
+        ASSERT_TRUE(platform::map_drive(d));
+        CustomerExport customer;
+        customer.texts[0] = c.id;
+        customer.texts[5] = c.destination.empty() ? archive.string() : (t / c.destination).string();
+        card_intake(0, mail, &customer);
+        EXPECT_TRUE(captions.empty());  // no archive dialog
+        EXPECT_EQ(stored_folders().size(), c.stored);
+        if (c.message.empty()) {
+            EXPECT_TRUE(scripted.shown.empty()) << scripted.shown[0].text;
+            ASSERT_EQ(shown_details.size(), 1u);
+            EXPECT_EQ(shown_details[0].recording_id, "ABCD1234566");
+        } else {
+            ASSERT_EQ(scripted.shown.size(), 1u);
+            EXPECT_EQ(scripted.shown[0].text.rfind(c.message, 0), 0u) << scripted.shown[0].text;
+        }
+        shown_details.clear();
+    }
 }
 
 TEST(PatientText, ControlCharactersGoAndLengthIsBounded) {

@@ -13,10 +13,13 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
+#include <cstdlib>
+
 #include "common/files.h"
 #include "common/text.h"
 #include "common/ui.h"
 #include "framework/qt/qt_text.h"
+#include "tolbex/app/command_line.h"
 #include "tolbex/app/sound.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/browser/archive_documents.h"
@@ -210,6 +213,13 @@ void install_intake_commands(fw::CommandTarget& target, AuditTrail* audit, std::
     const std::pair<fw::CommandId, int> disk[] = {
         {kDiskStoreInArchive, 0}, {kDiskStoreInFolder, 1}, {kDiskSendAsMailCmd, 2}};
     for (auto [id, mode] : disk) target.on_command(id, [mode, mail] { disk_intake(mode, mail()); });
+    set_merivale_action([mail](const std::vector<std::string>& operands) {
+        CustomerExport customer;
+        for (std::size_t k = 0; k < 6 && k < operands.size(); ++k) customer.texts[k] = operands[k];
+        customer.number = operands.size() > 6 ? std::atoi(operands[6].c_str()) : 0;
+        card_intake(0, mail(), &customer);
+        return 0;
+    });
     target.on_command(kStoreDiskRecordingCmd, [] { store_disk_recording(); });
     target.on_command(kMailDiskRecordingCmd, [mail] { disk_intake(2, mail()); });
     target.on_command(kDefaultCompression, [owner] {
