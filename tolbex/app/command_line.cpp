@@ -216,6 +216,10 @@ bool dispatch_command_line(CTolbexApp& app, const std::vector<std::string>& args
             break;
         }
         auto op = [&](std::size_t k) -> const std::string& { return args[i + k]; };
+        auto operands = [&] {
+            const auto first = args.begin() + static_cast<std::ptrdiff_t>(i) + 1;
+            return std::vector<std::string>(first, first + span);
+        };
         if (row->info.action) {
             action_ran = true;
             int code = 0;
@@ -232,8 +236,7 @@ bool dispatch_command_line(CTolbexApp& app, const std::vector<std::string>& args
             } else if (is_switch(*row, "/uncompress")) {
                 code = uncompress_command(op(1), op(2));
             } else if (is_switch(*row, "/compresscf") && compress_cf_action()) {
-                code = compress_cf_action()(std::vector<std::string>(args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                                                                     args.begin() + static_cast<std::ptrdiff_t>(i) + 1 + span));
+                code = compress_cf_action()(operands());
             } else if (is_switch(*row, "/convert")) {
                 code = convert_report_command(app.settings(), op(1), op(2), op(3));
             } else if (is_switch(*row, "/print") || is_switch(*row, "/printto")) {
@@ -250,8 +253,7 @@ bool dispatch_command_line(CTolbexApp& app, const std::vector<std::string>& args
         } else if (is_switch(*row, "/preview")) {
             preview_report_command(op(1));
         } else if (is_switch(*row, "/merivale") && merivale_action()) {
-            merivale_action()(std::vector<std::string>(args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                                                       args.begin() + static_cast<std::ptrdiff_t>(i) + 1 + span));
+            merivale_action()(operands());
         } else if (is_switch(*row, "/mail")) {
             // Choosing the destination needs a window: without one the file is refused, and the
             // caller learns it from the exit code.

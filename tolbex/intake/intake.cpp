@@ -100,16 +100,17 @@ void PatientDetails::clean() {
         joined += clean_patient_text(std::string_view(comments).substr(from, end - from), kCefMaxComments) + "\r\n";
         from = end + 1;
     }
-    while (joined.size() >= 4 && joined.compare(joined.size() - 4, 4, "\r\n\r\n") == 0) joined.resize(joined.size() - 2);
+    while (joined.size() >= 4 && joined.compare(joined.size() - 4, 4, "\r\n\r\n") == 0)
+        joined.resize(joined.size() - 2);
     if (joined == "\r\n") joined.clear();
     comments = cut(std::move(joined), kCefMaxComments);
 }
 
 std::vector<std::string> PatientDetails::patient_text_fields(const std::string& path,
                                                              const std::string& time_text) const {
-    return {path,      time_text,      patient_name, date_of_birth, age,         sex,          operator_name,
-            recording_id, patient_id, physician,    insurer,       hospital,    recording_date, recorder_id,
-            recorder_id,  analysis_date, comments};
+    return {path,           time_text,    patient_name, date_of_birth, age,     sex,
+            operator_name,  recording_id, patient_id,   physician,     insurer, hospital,
+            recording_date, recorder_id,  recorder_id,  analysis_date, comments};
 }
 
 std::string intake_time_text() {
@@ -164,9 +165,10 @@ CardAnswer judge_card_code(int code, bool patient_reader) {
     if (code == 0) return CardAnswer::Go;
     if (patient_reader && (code == 110 || code == 111 || code == 115 || code == kCardTwelveLead)) return CardAnswer::Go;
     if (code < 0) {
-        error_box("The Ostrabel CF Interface Program (VOND.EXE) could not be run. The file may be damaged, or it may "
-                  "be the wrong version.",
-                  "Cannot Run the Ostrabel CF Interface Program");
+        error_box(
+            "The Ostrabel CF Interface Program (VOND.EXE) could not be run. The file may be damaged, or it may "
+            "be the wrong version.",
+            "Cannot Run the Ostrabel CF Interface Program");
         return CardAnswer::Stop;
     }
     if (code == kCardNoCard) {
@@ -287,8 +289,8 @@ bool read_card_recording(const std::string& folder, bool skip_first_day, bool& t
     // The kind of card first: a 12-lead card is read in its own format.
     {
         IntakeFolder probe;
-        twelve_lead = probe && run_card_program(program, {dir_switch(probe.path()), "/readpat=path"}, true) ==
-                                   kCardTwelveLead;
+        twelve_lead =
+            probe && run_card_program(program, {dir_switch(probe.path()), "/readpat=path"}, true) == kCardTwelveLead;
     }
     std::vector<std::string> read{dir_switch(folder), "/duration=200", "/readecg=hide",
                                   twelve_lead ? "/opformat=os12arch" : "/opformat=archive"};
@@ -346,13 +348,14 @@ bool write_cef_patient_text(const std::string& folder, const PatientDetails& det
 std::string intake_cef_file_name(const PatientDetails& details, IntakeDestination destination) {
     if (destination == IntakeDestination::Archive) return "REPDATA.CEF";
     const std::string id = to_upper_copy(clean_patient_text(details.recording_id));
-    return make_cef_file_name(check_transfer_file_name(id) == kTransferNameOk ? id
-                                                                               : clean_patient_text(details.description));
+    return make_cef_file_name(
+        check_transfer_file_name(id) == kTransferNameOk ? id : clean_patient_text(details.description));
 }
 
 Result<void> write_card_cef(const std::string& folder, const RecordingFiles& files, const PatientDetails& details,
                             std::int32_t start_sample, int level, const std::string& output, bool precompress) {
-    if (level < 0 || level > kCefMaxBitReduction) return fail(kCefWriteFailed, "Failed to write the compressed ECG file.");
+    if (level < 0 || level > kCefMaxBitReduction)
+        return fail(kCefWriteFailed, "Failed to write the compressed ECG file.");
     if (precompress && level > 0 && !precompress_folder_ecg(folder, level, files.twelve_lead))
         return fail(kCefWriteFailed, "The ECG could not be pre-compressed.");
     PatientDetails clean = details;
@@ -375,8 +378,8 @@ Result<void> write_card_cef(const std::string& folder, const RecordingFiles& fil
 std::int64_t shortened_channel_bytes(std::int64_t limit, double factor, std::int64_t file_size,
                                      std::int64_t full_samples) {
     if (file_size <= 0) return kMinShortenedBytes;
-    const double bytes = static_cast<double>(limit) * factor / static_cast<double>(file_size) *
-                         static_cast<double>(full_samples) * 2.0;
+    const double bytes =
+        static_cast<double>(limit) * factor / static_cast<double>(file_size) * static_cast<double>(full_samples) * 2.0;
     std::int64_t n = static_cast<std::int64_t>(bytes);
     if (n < kMinShortenedBytes) n = kMinShortenedBytes;
     return n & ~std::int64_t{1};
@@ -460,8 +463,7 @@ bool deliver_cef(const std::string& cef, IntakeDestination destination, const Ma
                 return false;
             }
             if (!windowing().save_as) return false;
-            const std::string chosen =
-                windowing().save_as(get_path_file_name(cef), CTolbexApp::get_cef_store_folder());
+            const std::string chosen = windowing().save_as(get_path_file_name(cef), CTolbexApp::get_cef_store_folder());
             if (chosen.empty()) return false;
             if (!copy_file_replacing(cef, chosen)) {
                 error_box(format_string("Couldn't write CEF to \"%s\"", chosen.c_str()));
@@ -489,21 +491,23 @@ bool store_recording_in_archive(const PatientDetails& given, const std::string& 
     details.clean();
     const std::int64_t size = source_folder.empty() ? 0 : get_folder_size_64(source_folder, false);
     std::string stored;
-    const int result = store_report_in_archive(archive, source_folder, details.description,
-                                               static_cast<std::int32_t>(size), std::time(nullptr),
-                                               static_cast<ReportType>(type), &stored);
+    const int result =
+        store_report_in_archive(archive, source_folder, details.description, static_cast<std::int32_t>(size),
+                                std::time(nullptr), static_cast<ReportType>(type), &stored);
     switch (result) {
         case kStoreOk: break;
         case kStoreFolderFailed:
-            error_box("The new folder for the Ostrabel recording could not be created.\nThe disk may be full, or you "
-                      "may not have write access to it.",
-                      kStoreErrorCaption);
+            error_box(
+                "The new folder for the Ostrabel recording could not be created.\nThe disk may be full, or you "
+                "may not have write access to it.",
+                kStoreErrorCaption);
             return false;
         case kStoreCopyFailed: error_box(kCopyFailedText, kStoreErrorCaption); return false;
         case kStoreIndexFailed:
-            error_box("The \"ARCHINFO.DAT\" file could not be updated.\nThe destination disk may be full, or you may "
-                      "not have write access to it.",
-                      kStoreErrorCaption);
+            error_box(
+                "The \"ARCHINFO.DAT\" file could not be updated.\nThe destination disk may be full, or you may "
+                "not have write access to it.",
+                kStoreErrorCaption);
             return false;
         case kStoreCardFailed: return false;
         default:
@@ -642,7 +646,8 @@ void card_intake(int mode, const MailServices& mail, const CustomerExport* custo
 std::string find_ostrabel_disk() {
     for (char letter = 'D'; letter <= 'Z'; ++letter) {
         const auto drive = platform::mapped_drive(letter);
-        if (!drive || drive->label.size() < 7 || !platform::iequals(std::string_view(drive->label).substr(0, 7), "QUX_FCG"))
+        if (!drive || drive->label.size() < 7 ||
+            !platform::iequals(std::string_view(drive->label).substr(0, 7), "QUX_FCG"))
             continue;
         if (platform::find_name_ci(drive->folder, "ROZAVEZ.EVT")) return drive->folder;
     }
@@ -654,9 +659,10 @@ namespace {
 std::string find_disk_or_say_so() {
     const std::string disk = find_ostrabel_disk();
     if (disk.empty())
-        ui().message_box("No Ostrabel recording could be found.\nPlease check that the Ostrabel is inserted correctly, "
-                         "and try again.",
-                         "Ostrabel Not Found", MsgIcon::Error, MsgButtons::Ok);
+        ui().message_box(
+            "No Ostrabel recording could be found.\nPlease check that the Ostrabel is inserted correctly, "
+            "and try again.",
+            "Ostrabel Not Found", MsgIcon::Error, MsgButtons::Ok);
     return disk;
 }
 
@@ -756,8 +762,8 @@ int compress_cf_command(const std::string& folder, const std::string& profile, c
         return kCompressCfCancelled;
     if (request.level > 0 && !precompress_folder_ecg(work.path(), request.level, twelve_lead)) return 10;
     // Both kinds go to the request's path: a run without a window has nobody to ask where.
-    auto written = write_card_cef(work.path(), files, details, summary.start_sample, request.level,
-                                  request.output_path, false);
+    auto written =
+        write_card_cef(work.path(), files, details, summary.start_sample, request.level, request.output_path, false);
     if (!written) {
         error_box(written.error().message);
         return 11;

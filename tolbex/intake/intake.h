@@ -87,8 +87,8 @@ std::string find_card_program();
 // The patient texts of a card: PATSUMM.DAT's first four lines and the recording start.
 struct CardSummary {
     std::string name, id, recording_start, recorder_id;
-    std::int32_t start_sample = 0;   // samples since midnight, 7,680 a minute
-    std::string recording_date;      // in the locale's date order and separator
+    std::int32_t start_sample = 0;  // samples since midnight, 7,680 a minute
+    std::string recording_date;     // in the locale's date order and separator
 };
 // False when the file cannot be read, or line 3 is not "dd/mm/yyyy hh:mm:ss" with digits where
 // they belong. Each text is cleaned and cut to 80 bytes.
@@ -106,8 +106,8 @@ bool read_card_recording(const std::string& folder, bool skip_first_day, bool& t
 // The recording files of a folder as the CEF writer sees them.
 struct RecordingFiles {
     bool twelve_lead = false;
-    int channels = 0;               // the highest channel whose file is not empty
-    std::int64_t samples = 0;       // channel 1's file size / 2
+    int channels = 0;          // the highest channel whose file is not empty
+    std::int64_t samples = 0;  // channel 1's file size / 2
 };
 // False when there is no channel-1 file.
 bool examine_recording(const std::string& folder, bool twelve_lead, RecordingFiles& files);

@@ -69,9 +69,10 @@ bool patient_details_ok(PatientDetails& d, int order, Ui& u, DetailsField* focus
     if (!d.date_of_birth.empty() && !d.recording_date.empty()) {
         const std::string age = compute_age(d.date_of_birth, d.recording_date, order);
         if (age.empty()) {
-            u.message_box("The patient's age cannot be calculated.\n\nPlease check that the Recording Date and Date of "
-                          "Birth are both correct.",
-                          "Age cannot be calculated", MsgIcon::Error, MsgButtons::Ok);
+            u.message_box(
+                "The patient's age cannot be calculated.\n\nPlease check that the Recording Date and Date of "
+                "Birth are both correct.",
+                "Age cannot be calculated", MsgIcon::Error, MsgButtons::Ok);
             return stop(DetailsField::Age);
         }
         if (age != d.age) {

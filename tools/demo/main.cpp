@@ -1,17 +1,26 @@
-// tvdemo [--force-check]: makes the demo root under TORVANE_ROOT when it is missing.
+// tvdemo [--media]: makes the demo root under TORVANE_ROOT when it is missing; --media writes the
+// recorder card and disk again (a card that was read is marked as read).
 #include <cstdio>
 #include <string>
 
 #include "common/ui.h"
+#include "tools/demo/demo_recordings.h"
 #include "tools/demo/demo_root.h"
 #include "tolbex/app/tolbex_strings.h"
 
 int main(int argc, char** argv) {
+    bool media_only = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "-h" || a == "--help") {
-            std::printf("usage: tvdemo\nMakes the demo archive groups under TORVANE_ROOT when they are missing.\n");
+            std::printf(
+                "usage: tvdemo [--media]\nMakes the demo archive groups under TORVANE_ROOT when they are "
+                "missing;\n--media writes the demo recorder card and disk again.\n");
             return 0;
+        }
+        if (a == "--media") {
+            media_only = true;
+            continue;
         }
         std::fprintf(stderr, "tvdemo: unknown argument %s\n", argv[i]);
         return 2;
@@ -19,6 +28,17 @@ int main(int argc, char** argv) {
     tv::register_tolbex_strings();
     tv::ConsoleUi console;
     tv::set_ui(&console);
+    if (media_only) {
+        std::string error;
+        tv::demo::DemoMedia media;
+        if (!tv::demo::make_demo_media(&media, &error)) {
+            std::fprintf(stderr, "tvdemo: %s\n", error.c_str());
+            return 1;
+        }
+        std::printf("tvdemo: recorder card %s (K:), recorder disk %s (L:)\n", media.card_folder.c_str(),
+                    media.disk_folder.c_str());
+        return 0;
+    }
     if (tv::demo::demo_root_exists()) {
         std::printf("tvdemo: the demo root exists (%s)\n", tv::demo::device_dat_path().c_str());
         return 0;

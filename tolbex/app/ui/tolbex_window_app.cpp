@@ -179,6 +179,15 @@ void TolbexWindowApp::post_command(fw::CommandId id) {
         frame, [frame, id] { frame->execute_command(id); }, Qt::QueuedConnection);
 }
 
+// The menu and the intake's handlers name the same commands.
+static_assert(menu::kCardStoreInArchive == gui::kCardStoreInArchive &&
+              menu::kCardStoreInFolder == gui::kCardStoreInFolder && menu::kCardSendAsMail == gui::kCardSendAsMailCmd &&
+              menu::kDiskStoreInArchive == gui::kDiskStoreInArchive &&
+              menu::kDiskStoreInFolder == gui::kDiskStoreInFolder && menu::kDiskSendAsMail == gui::kDiskSendAsMailCmd &&
+              menu::kStoreDiskRecording == gui::kStoreDiskRecordingCmd &&
+              menu::kMailDiskRecording == gui::kMailDiskRecordingCmd &&
+              menu::kDefaultCompression == gui::kDefaultCompression);
+
 void TolbexWindowApp::install_commands() {
     fwapp_.on_command(menu::kSelectGroup, [this] { on_select_group(); });
     fwapp_.on_command(menu::kOpenGroupFromList, [this] { on_select_group(); });

@@ -97,16 +97,33 @@ TEST_F(CompressCfTest, EachErrorHasItsCodeAndWritesNoFile) {
     } cases[] = {
         {"profile missing", [&] { fs::remove(profile); }, "4", true, 1},
         {"bad level", [] {}, "1", true, 2},
-        {"no patient id", [&] { write_profile({"PatientName=doe jane", "RecordingID=ABCD1234566"}); }, "4", true, 3},
-        {"no patient name", [&] { write_profile({"PatientId=p123", "RecordingID=ABCD1234566"}); }, "4", true, 4},
+        {"no patient id",
+         [&] {
+             write_profile({"PatientName=doe jane", "RecordingID=ABCD1234566"});
+         },
+         "4", true, 3},
+        {"no patient name",
+         [&] {
+             write_profile({"PatientId=p123", "RecordingID=ABCD1234566"});
+         },
+         "4", true, 4},
         {"no folder", [&] { fs::remove_all(rec); }, "4", true, 5},
-        {"other name", [&] { write_profile({"PatientName=Smith", "PatientId=p123", "RecordingID=ABCD1234566"}); },
+        {"other name",
+         [&] {
+             write_profile({"PatientName=Smith", "PatientId=p123", "RecordingID=ABCD1234566"});
+         },
          "4", true, 7},
-        {"other id", [&] { write_profile({"PatientName=doe jane", "PatientId=p9", "RecordingID=ABCD1234566"}); },
+        {"other id",
+         [&] {
+             write_profile({"PatientName=doe jane", "PatientId=p9", "RecordingID=ABCD1234566"});
+         },
          "4", true, 8},
         {"bad summary", [&] { write(rec / "PATSUMM.DAT", "Doe Jane\r\nP123\r\n01/02\r\n"); }, "4", true, 9},
         {"cannot write", [&] { fs::create_directories(rec / "ABCD1234566.CEF" / "x"); }, "4", true, 11},
-        {"no recording id", [&] { write_profile({"PatientName=doe jane", "PatientId=p123", "RecordingID=../.."}); },
+        {"no recording id",
+         [&] {
+             write_profile({"PatientName=doe jane", "PatientId=p123", "RecordingID=../.."});
+         },
          "4", true, 12},
         {"no channel 1", [&] { fs::remove(rec / "RAWECG1.DAT"); }, "4", true, 16},
         {"no one to confirm", [] {}, "4", false, 17},
@@ -132,6 +149,28 @@ TEST_F(CompressCfTest, TheCommandLineRunsIt) {
     dispatch_command_line(app, {"/compresscf", rec.string(), profile.string(), "1"}, false);
     EXPECT_EQ(app.exit_code(), 2);
     set_compress_cf_action({});
+}
+
+// The built program, hidden, as a caller runs it: its exit codes and nothing on the screen.
+TEST_F(CompressCfTest, TheProgramAnswersWithItsExitCode) {
+    const std::vector<std::string> env = {"TORVANE_ROOT=" + root.path(), "TMPDIR=" + root.tmp(), "TZ=UTC", "LC_ALL=C",
+                                          "HOME=" + t.string(),          "PATH=/usr/bin:/bin"};
+    auto run_program = [&](const std::string& level) {
+        return platform::testing::run_captured({TOLBEX_PROGRAM, "/compresscf", rec.string(), profile.string(), level,
+                                                "y"},
+                                               env, t.string(), 120);
+    };
+    auto r = run_program("1");
+    EXPECT_EQ(r.code, 2) << r.err;
+    r = run_program("2");
+    EXPECT_EQ(r.code, 0) << r.err;
+    CefHeader h;
+    ASSERT_TRUE(read_cef_header((rec / "ABCD1234566.CEF").string(), h));
+    EXPECT_EQ(h.start_sample, 4769280);
+    write_profile({"PatientName=doe jane", "RecordingID=ABCD1234566"});
+    r = run_program("2");
+    EXPECT_EQ(r.code, 3) << r.err;
+    for (const auto& e : fs::directory_iterator(root.tmp())) ADD_FAILURE() << "left behind: " << e.path();
 }
 
 }  // namespace

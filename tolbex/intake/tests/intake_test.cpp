@@ -291,8 +291,8 @@ class FakeCardTest : public IntakeTest {
 protected:
     void use_fake(const std::string& codes) {
         const fs::path script = t / "fakevond";
-        std::ofstream(script) << "#!/bin/sh\necho \"$*\" >> '" << (t / "argv.txt").string()
-                              << "'\nn=$(wc -l < '" << (t / "argv.txt").string() << "')\nset -- " << codes
+        std::ofstream(script) << "#!/bin/sh\necho \"$*\" >> '" << (t / "argv.txt").string() << "'\nn=$(wc -l < '"
+                              << (t / "argv.txt").string() << "')\nset -- " << codes
                               << "\nshift $((n - 1))\nexit ${1:-0}\n";
         fs::permissions(script, fs::perms::owner_all);
         ASSERT_TRUE(reg_set_string(HKEY_LOCAL_MACHINE, kCardProgramKey, "Install Path", script.string()));
@@ -327,13 +327,16 @@ TEST_F(FakeCardTest, CommandLinesOfTheCardReadAndRetry) {
         bool skip;
         std::vector<std::string> lines;
     } cases[] = {
-        {"111 0 0", false,
+        {"111 0 0",
+         false,
          {"/dir=F /readpat=path", "/dir=F /duration=200 /readecg=hide /opformat=archive", "/dir=F /readpat=cnav"}},
-        {"123 0 0", true,
+        {"123 0 0",
+         true,
          {"/dir=F /readpat=path", "/dir=F /duration=200 /readecg=hide /opformat=os12arch /skip24",
           "/dir=F /readpat=cnav"}},
         // No card: Retry runs the same command line again.
-        {"0 102 0 0", false,
+        {"0 102 0 0",
+         false,
          {"/dir=F /readpat=path", "/dir=F /duration=200 /readecg=hide /opformat=archive",
           "/dir=F /duration=200 /readecg=hide /opformat=archive", "/dir=F /readpat=cnav"}},
     };
@@ -363,7 +366,7 @@ TEST(Recording, ChannelCountIsTheHighestChannelWithSamples) {
         bool ok;
         int channels;
     } cases[] = {
-        {{4, 4, 4}, true, 3}, {{4, 4, -1}, true, 2}, {{4, 4, 0}, true, 2},
+        {{4, 4, 4}, true, 3}, {{4, 4, -1}, true, 2},  {{4, 4, 0}, true, 2},
         {{4, 0, 4}, true, 3}, {{4, -1, -1}, true, 1}, {{-1, 4, 4}, false, 0},
     };
     for (const auto& c : cases) {
@@ -394,7 +397,9 @@ TEST_F(IntakeTest, MailSizeCheckShortensATwoChannelRecording) {
     PatientDetails details;
     details.description = "Noise";
     const std::string cef = (t / "N.CEF").string();
-    auto write = [&](bool pre) { return static_cast<bool>(write_card_cef(rec.string(), files, details, 0, 0, cef, pre)); };
+    auto write = [&](bool pre) {
+        return static_cast<bool>(write_card_cef(rec.string(), files, details, 0, 0, cef, pre));
+    };
     ASSERT_TRUE(write(true));
     ASSERT_GT(get_file_size_64(cef), 600 * 1024);
     ASSERT_EQ(mail_size_threshold_kb(), 600);
@@ -404,7 +409,9 @@ TEST_F(IntakeTest, MailSizeCheckShortensATwoChannelRecording) {
     EXPECT_LT(get_file_size_64((rec / "RAWECG1.DAT").string()), 1200000);
     EXPECT_EQ(get_file_size_64((rec / "RAWECG1.DAT").string()), get_file_size_64((rec / "RAWECG2.DAT").string()));
     ASSERT_EQ(scripted.shown.size(), 2u);
-    EXPECT_EQ(scripted.shown[1].text.rfind("The ECG was reduced in length:\n\nFrom\t  1 hours, 18 minutes,  7 seconds\nTo\t", 0), 0u)
+    EXPECT_EQ(scripted.shown[1].text.rfind(
+                  "The ECG was reduced in length:\n\nFrom\t  1 hours, 18 minutes,  7 seconds\nTo\t", 0),
+              0u)
         << scripted.shown[1].text;
 }
 
@@ -450,8 +457,8 @@ TEST_F(IntakeTest, CustomerExportGoesToItsArchiveOnlyWhenTheRecordingIdMatches) 
         std::size_t stored;
     } cases[] = {
         {"match", "ABCD1234566", "", "", 1},
-        {"other id", "ABCD1234567", "", "The Merivale Recording ID is different from the Recording ID stored on the CF card.",
-         0},
+        {"other id", "ABCD1234567", "",
+         "The Merivale Recording ID is different from the Recording ID stored on the CF card.", 0},
         {"no archive", "ABCD1234566", "NOWHERE", "The destination folder is not a valid archive\n\n", 0},
     };
     for (const auto& c : cases) {

@@ -15,9 +15,9 @@ TEST(DialogDate, LocaleOrderAndLimits) {
         bool ok;
     } cases[] = {
         {"31/02/2001", 1, true},  // no month-length check
-        {"1/2/01", 1, false},     {"15/06/1950", 1, true},  {"06/15/1950", 0, true},  {"1950-06-15", 2, true},
-        {"15/13/1950", 1, false}, {"15/06/1799", 1, false}, {"15/06/50", 1, false},   {"15 06 1950", 1, false},
-        {"15/06/1950/1", 1, false},
+        {"1/2/01", 1, false},    {"15/06/1950", 1, true},  {"06/15/1950", 0, true},
+        {"1950-06-15", 2, true}, {"15/13/1950", 1, false}, {"15/06/1799", 1, false},
+        {"15/06/50", 1, false},  {"15 06 1950", 1, false}, {"15/06/1950/1", 1, false},
     };
     for (const auto& c : cases) {
         DialogDate d;

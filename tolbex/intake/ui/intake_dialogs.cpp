@@ -37,12 +37,18 @@ struct FieldRow {
     int limit;
 };
 const FieldRow kFields[] = {
-    {"Patient Name:", &PatientDetails::patient_name, 80},   {"Patient ID:", &PatientDetails::patient_id, 80},
-    {"Date of Birth:", &PatientDetails::date_of_birth, 80}, {"Age:", &PatientDetails::age, 80},
-    {"Sex:", &PatientDetails::sex, 80},                     {"Operator:", &PatientDetails::operator_name, 80},
-    {"Transfer Filename:", &PatientDetails::recording_id, 80}, {"Physician:", &PatientDetails::physician, 80},
-    {"Insurer:", &PatientDetails::insurer, 80},             {"Hospital:", &PatientDetails::hospital, 80},
-    {"Recording Date:", &PatientDetails::recording_date, 80}, {"Recorder ID:", &PatientDetails::recorder_id, 80},
+    {"Patient Name:", &PatientDetails::patient_name, 80},
+    {"Patient ID:", &PatientDetails::patient_id, 80},
+    {"Date of Birth:", &PatientDetails::date_of_birth, 80},
+    {"Age:", &PatientDetails::age, 80},
+    {"Sex:", &PatientDetails::sex, 80},
+    {"Operator:", &PatientDetails::operator_name, 80},
+    {"Transfer Filename:", &PatientDetails::recording_id, 80},
+    {"Physician:", &PatientDetails::physician, 80},
+    {"Insurer:", &PatientDetails::insurer, 80},
+    {"Hospital:", &PatientDetails::hospital, 80},
+    {"Recording Date:", &PatientDetails::recording_date, 80},
+    {"Recorder ID:", &PatientDetails::recorder_id, 80},
     {"Analysis Date:", &PatientDetails::analysis_date, 80},
     {"Description of recording:", &PatientDetails::description, 63},
 };
@@ -191,9 +197,9 @@ void install_intake_commands(fw::CommandTarget& target, AuditTrail* audit, std::
         return dialog.get_archive_path();
     };
     w.save_as = [owner](const std::string& name, const std::string& start) -> std::string {
-        const QString chosen = QFileDialog::getSaveFileName(owner(), QStringLiteral("Saving Compressed ECG File"),
-                                                            to_qstring(join_path(start, name)),
-                                                            QStringLiteral("CEF Files (*.CEF)"));
+        const QString chosen =
+            QFileDialog::getSaveFileName(owner(), QStringLiteral("Saving Compressed ECG File"),
+                                         to_qstring(join_path(start, name)), QStringLiteral("CEF Files (*.CEF)"));
         if (chosen.isEmpty()) return {};
         std::string path = from_qstring(chosen);
         if (get_extension_upper(get_path_file_name(path)).empty()) path += ".CEF";
@@ -207,11 +213,13 @@ void install_intake_commands(fw::CommandTarget& target, AuditTrail* audit, std::
         services.audit = audit;
         return services;
     };
-    const std::pair<fw::CommandId, int> card[] = {
-        {kCardStoreInArchive, 0}, {kCardStoreInFolder, 1}, {kCardSendAsMailCmd, 2}};
+    const std::pair<fw::CommandId, int> card[] = {{kCardStoreInArchive, 0},
+                                                  {kCardStoreInFolder, 1},
+                                                  {kCardSendAsMailCmd, 2}};
     for (auto [id, mode] : card) target.on_command(id, [mode, mail] { card_intake(mode, mail()); });
-    const std::pair<fw::CommandId, int> disk[] = {
-        {kDiskStoreInArchive, 0}, {kDiskStoreInFolder, 1}, {kDiskSendAsMailCmd, 2}};
+    const std::pair<fw::CommandId, int> disk[] = {{kDiskStoreInArchive, 0},
+                                                  {kDiskStoreInFolder, 1},
+                                                  {kDiskSendAsMailCmd, 2}};
     for (auto [id, mode] : disk) target.on_command(id, [mode, mail] { disk_intake(mode, mail()); });
     set_merivale_action([mail](const std::vector<std::string>& operands) {
         CustomerExport customer;
