@@ -1,5 +1,7 @@
 #include "tools/demo/demo_recordings.h"
 
+#include <filesystem>
+
 #include "common/files.h"
 #include "common/registry.h"
 #include "platform/drives.h"
@@ -42,7 +44,7 @@ void register_program(const char* key, const std::string& name, const std::strin
     for (const std::string& candidate : {join_path(own, name), join_path(own, build_path)}) {
         const std::string found = platform::resolve_program(candidate);
         if (!found.empty()) {
-            reg_set_string(HKEY_LOCAL_MACHINE, key, "Install Path", found);
+            reg_set_string(HKEY_LOCAL_MACHINE, key, "Install Path", std::filesystem::weakly_canonical(found).string());
             return;
         }
     }
