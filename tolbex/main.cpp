@@ -10,6 +10,7 @@
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/app/tolbex_strings.h"
 #include "tolbex/app/ui/tolbex_window_app.h"
+#include "tolbex/intake/intake.h"
 
 #include <QApplication>
 
@@ -67,6 +68,7 @@ int run_with_main_window(int argc, char** argv, std::vector<std::string> args) {
 
 int main(int argc, char** argv) {
     tv::register_tolbex_strings();
+    tv::register_intake_command_line();
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     tv::expand_parameter_files(args);
     bool preview = false;

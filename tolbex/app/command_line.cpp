@@ -78,6 +78,16 @@ int operand_span(const std::vector<std::string>& args, std::size_t i, const Swit
 
 bool is_switch(const SwitchRow& row, const char* name) { return platform::iequals(row.info.name, name); }
 
+CompressCfAction& compress_cf_action() {
+    static CompressCfAction action;
+    return action;
+}
+
+CompressCfAction& merivale_action() {
+    static CompressCfAction action;
+    return action;
+}
+
 int not_in_this_build(const char* name) {
     ui().message_box(format_string("The command-line option \"%s\" is not available in this build.", name), "",
                      MsgIcon::Error, MsgButtons::Ok);
@@ -85,6 +95,9 @@ int not_in_this_build(const char* name) {
 }
 
 }  // namespace
+
+void set_compress_cf_action(CompressCfAction action) { compress_cf_action() = std::move(action); }
+void set_merivale_action(CompressCfAction action) { merivale_action() = std::move(action); }
 
 const CommandSwitch* find_command_switch(std::string_view token) {
     const SwitchRow* row = find_row(token);
@@ -203,6 +216,10 @@ bool dispatch_command_line(CTolbexApp& app, const std::vector<std::string>& args
             break;
         }
         auto op = [&](std::size_t k) -> const std::string& { return args[i + k]; };
+        auto operands = [&] {
+            const auto first = args.begin() + static_cast<std::ptrdiff_t>(i) + 1;
+            return std::vector<std::string>(first, first + span);
+        };
         if (row->info.action) {
             action_ran = true;
             int code = 0;
@@ -218,6 +235,8 @@ bool dispatch_command_line(CTolbexApp& app, const std::vector<std::string>& args
                 code = delete_os12_ecg_command(op(1));
             } else if (is_switch(*row, "/uncompress")) {
                 code = uncompress_command(op(1), op(2));
+            } else if (is_switch(*row, "/compresscf") && compress_cf_action()) {
+                code = compress_cf_action()(operands());
             } else if (is_switch(*row, "/convert")) {
                 code = convert_report_command(app.settings(), op(1), op(2), op(3));
             } else if (is_switch(*row, "/print") || is_switch(*row, "/printto")) {
@@ -233,6 +252,8 @@ bool dispatch_command_line(CTolbexApp& app, const std::vector<std::string>& args
             load_report_command(app, op(1));
         } else if (is_switch(*row, "/preview")) {
             preview_report_command(op(1));
+        } else if (is_switch(*row, "/merivale") && merivale_action()) {
+            merivale_action()(operands());
         } else if (is_switch(*row, "/mail")) {
             // Choosing the destination needs a window: without one the file is refused, and the
             // caller learns it from the exit code.

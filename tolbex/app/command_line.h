@@ -14,12 +14,19 @@
 //   /delete_os12_ecg       0 done, 1 not an existing ".O12" folder, 2 an ECG file could not be
 //                          deleted, 3 the folder could not be renamed, 4 the archive's index could
 //                          not be rewritten afterwards (the folder is renamed already)
+//   /compresscf            0 written, 1 profile file unreadable, 2 level not 0, 2, 3 or 4, 3 no
+//                          PatientId, 4 no PatientName, 5 no recording folder, 7 the card's
+//                          patient name differs, 8 its patient ID differs, 9 PATSUMM.DAT not
+//                          valid, 10 pre-compression failed, 11 writing failed, 12 no usable
+//                          RecordingID, 13 the analysis system runs, 14 no work folder, 15 the
+//                          recording could not be copied, 16 no channel-1 file, 17 cancelled
 //   /convert               0 exported, 1 the report could not be opened or a file not written
 //   /print, /printto       0 printed, 1 the report could not be opened, the audit log not opened
 //                          or printing failed
 //   a switch short of operands, an action this build does not offer, a start that needs the
 //   main window, a refused start-up, a "/mail" file that a run without windows cannot take: 1
 #pragma once
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,5 +66,13 @@ int read_command_line_flags(const std::vector<std::string>& args, CommandLineFla
 // short of its operands shows the wrong-count message (first pass), sets the exit code to 1 and
 // stops the first pass there; the second pass then runs nothing. True when no action ran.
 bool dispatch_command_line(CTolbexApp& app, const std::vector<std::string>& args, bool first_pass);
+
+// "/compresscf" lives with the recording intake, above this layer: the intake hands its action in
+// (the switch's operands, "y" looked at only when given). Without one the switch is refused.
+using CompressCfAction = std::function<int(const std::vector<std::string>& operands)>;
+void set_compress_cf_action(CompressCfAction action);
+// "/merivale" runs the card intake into the customer's archive once the window is up; the intake
+// hands that in too (the seven operands).
+void set_merivale_action(CompressCfAction action);
 
 }  // namespace tv

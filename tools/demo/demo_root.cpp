@@ -20,6 +20,7 @@
 #include "tolbex/archive/store_report.h"
 #include "tolbex/reports/page_items.h"
 #include "tools/demo/demo_pages.h"
+#include "tools/demo/demo_recordings.h"
 #include "tools/demo/demo_signing.h"
 
 namespace tv::demo {
@@ -331,6 +332,7 @@ bool make_demo_root(DemoSummary* summary, std::string* error) {
         *error = "cannot store the clinic code";
         return false;
     }
+    if (!make_demo_media(nullptr, error)) return false;
     if (summary) {
         summary->group_folders.assign(std::begin(groups), std::end(groups));
         summary->reports = stored;

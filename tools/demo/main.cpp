@@ -1,19 +1,28 @@
-// tvdemo [--force-check]: makes the demo root under TORVANE_ROOT when it is missing, and the tape
-// trace that tools/deck-sim plays for the tape commands.
+// tvdemo [--media]: makes the demo root under TORVANE_ROOT when it is missing, and the tape trace
+// that tools/deck-sim plays for the tape commands; --media writes the recorder card and disk again
+// (a card that was read is marked as read).
 #include <cstdio>
 #include <string>
 
 #include "common/ui.h"
+#include "tools/demo/demo_recordings.h"
 #include "tools/demo/demo_root.h"
 #include "tools/demo/demo_tape.h"
 #include "tolbex/app/tolbex_strings.h"
 
 int main(int argc, char** argv) {
+    bool media_only = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "-h" || a == "--help") {
-            std::printf("usage: tvdemo\nMakes the demo archive groups under TORVANE_ROOT when they are missing.\n");
+            std::printf(
+                "usage: tvdemo [--media]\nMakes the demo archive groups under TORVANE_ROOT when they are "
+                "missing;\n--media writes the demo recorder card and disk again.\n");
             return 0;
+        }
+        if (a == "--media") {
+            media_only = true;
+            continue;
         }
         std::fprintf(stderr, "tvdemo: unknown argument %s\n", argv[i]);
         return 2;
@@ -27,6 +36,16 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("tvdemo: tape for the simulated deck: %s\n", tv::demo::demo_tape_path().c_str());
+    if (media_only) {
+        tv::demo::DemoMedia media;
+        if (!tv::demo::make_demo_media(&media, &error)) {
+            std::fprintf(stderr, "tvdemo: %s\n", error.c_str());
+            return 1;
+        }
+        std::printf("tvdemo: recorder card %s (K:), recorder disk %s (L:)\n", media.card_folder.c_str(),
+                    media.disk_folder.c_str());
+        return 0;
+    }
     if (tv::demo::demo_root_exists()) {
         std::printf("tvdemo: the demo root exists (%s)\n", tv::demo::device_dat_path().c_str());
         return 0;

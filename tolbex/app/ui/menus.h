@@ -33,8 +33,10 @@ inline constexpr CommandId kFilePrint = fw::cmd::FilePrint, kPrintPreview = fw::
 // Recording (mail and store commands of the intake)
 inline constexpr CommandId kStoreDiskRecording = 32822, kMailDiskRecording = 32821, kCardSendAsMail = 217,
                            kDiskSendAsMail = 225, kTapeSendAsMail = 226, kSendMail = 32813, kReceiveMail = 32842,
-                           kStoreMailedReport = 32845;
+                           kStoreMailedReport = 32845, kCardStoreInArchive = 216, kCardStoreInFolder = 218,
+                           kDiskStoreInArchive = 219, kDiskStoreInFolder = 220;
 // Options
+inline constexpr CommandId kDefaultCompression = 32849;
 inline constexpr CommandId kMailSettings = 32824, kExternalProgramSettings = 32825, kCefStoreFolder = 32846,
                            kExportFolder = 32848, kClinicCode = 32853, kLetterOptions = 32830, kSignatureSettings = 236,
                            kSetDefaultGroup = 32790, kNoDefaultGroup = 32812;

@@ -30,6 +30,7 @@
 #include "tolbex/reports/ui/report_doc_ui.h"
 #include "tolbex/signing/ui/signature_bitmap_dialogs.h"
 #include "tolbex/external/ui/external_commands.h"
+#include "tolbex/intake/ui/intake_dialogs.h"
 #include "framework/qt/wait_dialogs.h"
 #include "tolbex/mail/ui/mail_dialogs.h"
 
@@ -178,6 +179,15 @@ void TolbexWindowApp::post_command(fw::CommandId id) {
         frame, [frame, id] { frame->execute_command(id); }, Qt::QueuedConnection);
 }
 
+// The menu and the intake's handlers name the same commands.
+static_assert(menu::kCardStoreInArchive == gui::kCardStoreInArchive &&
+              menu::kCardStoreInFolder == gui::kCardStoreInFolder && menu::kCardSendAsMail == gui::kCardSendAsMailCmd &&
+              menu::kDiskStoreInArchive == gui::kDiskStoreInArchive &&
+              menu::kDiskStoreInFolder == gui::kDiskStoreInFolder && menu::kDiskSendAsMail == gui::kDiskSendAsMailCmd &&
+              menu::kStoreDiskRecording == gui::kStoreDiskRecordingCmd &&
+              menu::kMailDiskRecording == gui::kMailDiskRecordingCmd &&
+              menu::kDefaultCompression == gui::kDefaultCompression);
+
 void TolbexWindowApp::install_commands() {
     fwapp_.on_command(menu::kSelectGroup, [this] { on_select_group(); });
     fwapp_.on_command(menu::kOpenGroupFromList, [this] { on_select_group(); });
@@ -187,6 +197,7 @@ void TolbexWindowApp::install_commands() {
     fwapp_.on_command(menu::kClinicCode, [this] { on_default_clinic_code(); });
     fwapp_.on_command(menu::kImport, [this] { on_import(); });
     gui::install_options_commands(fwapp_, core_, [this]() -> QWidget* { return frame_; });
+    gui::install_intake_commands(fwapp_, &core_.audit(), [this]() -> QWidget* { return frame_; });
     fwapp_.on_command(menu::kSignatureSettings, [this] {
         if (!core_.is_signing_enabled()) return;
         gui::EditSignatureBitmapsDlg dialog(frame_);

@@ -27,7 +27,9 @@
 #include "testing/app_test_root.h"
 #include "testing/test_root.h"
 #include "tolbex/signing/signed_report.h"
+#include "platform/drives.h"
 #include "tools/demo/demo_pages.h"
+#include "tools/demo/demo_recordings.h"
 #include "tools/demo/demo_signing.h"
 
 namespace tv::demo {
@@ -119,6 +121,21 @@ TEST_F(DemoRootTest, SetsTheClinicCodeItsReportsAreNamedBy) {
         }
     }
     EXPECT_GE(named, 20);
+}
+
+TEST_F(DemoRootTest, RecorderCardAndDiskAreInTheDriveMap) {
+    std::string error;
+    ASSERT_TRUE(make_demo_root(nullptr, &error)) << error;
+    const auto card = platform::mapped_drive(kDemoCardDrive), disk = platform::mapped_drive(kDemoDiskDrive);
+    ASSERT_TRUE(card && disk);
+    EXPECT_EQ(card->label, "QUX_CFR");
+    EXPECT_EQ(disk->label, "QUX_FCG");
+    for (const char* name : {"config.dat", "cnav.dat", "patient.wav"})
+        EXPECT_TRUE(fs::exists(fs::path(card->folder) / name));
+    EXPECT_EQ(fs::file_size(fs::path(card->folder) / "ecg.dat"), 1802u * 512u);  // start, 30 minutes, end
+    EXPECT_TRUE(fs::exists(fs::path(disk->folder) / "ROZAVEZ.EVT"));
+    platform::unmap_drive(kDemoCardDrive);
+    platform::unmap_drive(kDemoDiskDrive);
 }
 
 // Every formatted report opens as a document: the Holter ones with their three pages, the 12-lead

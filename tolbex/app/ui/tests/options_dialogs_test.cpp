@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSlider>
 
 #include <cstdlib>
 #include <fstream>
@@ -29,6 +30,7 @@
 #include "tolbex/browser/ui/browser_frame.h"
 #include "tolbex/browser/ui/browser_list_doc_ui.h"
 #include "tolbex/browser/ui/browser_list_view.h"
+#include "tolbex/intake/ui/intake_dialogs.h"
 #include "tolbex/reports/ui/tests/ui_test_support.h"
 
 namespace tv {
@@ -264,6 +266,18 @@ TEST_F(OptionsDialogsTest, LetterOptionsFromTheMenu) {
         dlg.on_cancel();
     });
     EXPECT_FALSE(read_letter_options().save_with_report);
+}
+
+TEST_F(OptionsDialogsTest, DefaultCompressionFromTheMenu) {
+    ASSERT_TRUE(CTolbexApp::set_cef_bitred(false, 0));
+    start();
+    run<gui::DefaultCompressionDlg>(menu::kDefaultCompression, [&](gui::DefaultCompressionDlg& dlg) {
+        EXPECT_EQ("Default ECG Compression", from_qstring(dlg.windowTitle()));
+        EXPECT_EQ(dlg.slider()->value(), 3);
+        dlg.slider()->setValue(1);
+        dlg.on_ok();
+    });
+    EXPECT_EQ(CTolbexApp::get_cef_bitred(false), 3);
 }
 
 TEST_F(OptionsDialogsTest, AboutShowsTheProductVersion) {

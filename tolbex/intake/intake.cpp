@@ -1,0 +1,782 @@
+#include "tolbex/intake/intake.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <thread>
+
+#include "common/files.h"
+#include "common/runner.h"
+#include "common/scramble.h"
+#include "common/strings.h"
+#include "common/text.h"
+#include "common/ui.h"
+#include "formats/cef.h"
+#include "platform/codepage.h"
+#include "platform/drives.h"
+#include "platform/fs.h"
+#include "platform/handles.h"
+#include "platform/process.h"
+#include "platform/window_messages.h"
+#include "tolbex/app/analysis_system.h"
+#include "tolbex/app/command_line.h"
+#include "tolbex/app/import_reports.h"
+#include "tolbex/app/tolbex_app.h"
+#include "tolbex/archive/clinic_code.h"
+#include "tolbex/archive/store_report.h"
+#include "tolbex/mail/mail.h"
+
+namespace tv {
+
+namespace {
+
+constexpr const char* kCardNotFoundText =
+    "The Ostrabel CF interface program (\"VOND.EXE\") cannot be found. This means that Ostrabel CF recordings "
+    "cannot be stored.\n\nVOND.EXE should be in the same folder as the Calvera executable, or in "
+    "\"C:\\ANALYSER\\SYSTEM\".";
+constexpr const char* kCopyFailedText =
+    "The files for the Ostrabel recording could not be copied.\nThe disk may be full, or you may not have write "
+    "access to it.";
+constexpr const char* kStoreErrorCaption = "Error While Storing Ostrabel recording";
+constexpr const char* kNoChannelText = "There is no ECG data for channel 1.";
+constexpr const char* kBadSummaryText = "The Ostrabel CF's Patient Details File (\"%s\") is not valid.";
+constexpr const char* kAnalysisRunningText =
+    "You cannot create a compressed ECG file while the Quorril software is running.\nPlease close down Quorril and "
+    "try again.";
+constexpr std::int64_t kSamplesPerSecond = 128;
+constexpr std::int64_t kMinShortenedBytes = 262144;
+
+IntakeWindowing& windowing() {
+    static IntakeWindowing w;
+    return w;
+}
+
+void error_box(const std::string& text, const std::string& caption = {}) {
+    ui().message_box(text, caption, MsgIcon::Error, MsgButtons::Ok);
+}
+
+std::string cut(std::string text, std::size_t limit) {
+    if (text.size() > limit) text.resize(limit);
+    return text;
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+bool analysis_system_running() { return static_cast<bool>(platform::find_window("", kAnalysisMainWindowTitle)); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Texts
+
+std::string clean_patient_text(std::string_view text, std::size_t limit) {
+    std::string out;
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u != 0x7F) out += c;
+    }
+    const std::size_t first = out.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    out = out.substr(first, out.find_last_not_of(' ') - first + 1);
+    return cut(std::move(out), limit);
+}
+
+void PatientDetails::clean() {
+    for (std::string* f : {&patient_name, &patient_id, &date_of_birth, &age, &sex, &operator_name, &recording_id,
+                           &physician, &insurer, &hospital, &recording_date, &recorder_id, &analysis_date})
+        *f = clean_patient_text(*f);
+    description = clean_patient_text(description, kCefDescriptionSize - 1);
+    // Comments are several lines: each line cleaned, joined by CR LF, no blank lines at the end.
+    std::string joined;
+    std::size_t from = 0;
+    while (from < comments.size()) {
+        std::size_t end = comments.find('\n', from);
+        if (end == std::string::npos) end = comments.size();
+        joined += clean_patient_text(std::string_view(comments).substr(from, end - from), kCefMaxComments) + "\r\n";
+        from = end + 1;
+    }
+    while (joined.size() >= 4 && joined.compare(joined.size() - 4, 4, "\r\n\r\n") == 0)
+        joined.resize(joined.size() - 2);
+    if (joined == "\r\n") joined.clear();
+    comments = cut(std::move(joined), kCefMaxComments);
+}
+
+std::vector<std::string> PatientDetails::patient_text_fields(const std::string& path,
+                                                             const std::string& time_text) const {
+    return {path,           time_text,    patient_name, date_of_birth, age,     sex,
+            operator_name,  recording_id, patient_id,   physician,     insurer, hospital,
+            recording_date, recorder_id,  recorder_id,  analysis_date, comments};
+}
+
+std::string intake_time_text() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    ::localtime_r(&now, &tm);
+    char text[128];
+    const std::size_t n = std::strftime(text, sizeof text, "%c", &tm);
+    return std::string(text, n);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The private folder
+
+IntakeFolder::IntakeFolder() : path_(create_temp_folder()) {
+    if (!path_.empty()) ::chmod(platform::strip_trailing_slashes(path_).c_str(), 0700);
+}
+
+IntakeFolder::~IntakeFolder() {
+    if (!path_.empty()) delete_folder_tree(platform::strip_trailing_slashes(path_), true, true);
+}
+
+std::string IntakeFolder::file(const std::string& name) const {
+    if (auto p = platform::find_name_ci(path_, name)) return *p;
+    return join_path(path_, name);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The card program
+
+int run_card_program(const std::string& program, const std::vector<std::string>& switches, bool pumping) {
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), switches.begin(), switches.end());
+    platform::ChildProcess child;
+    if (!platform::spawn_process(argv, child)) return platform::kExitNotStarted;
+    if (!pumping) return platform::wait_process(child);
+    // The window stays alive while the card is read; the short poll keeps a fast read fast.
+    int code = 0;
+    auto last_pump = std::chrono::steady_clock::now();
+    pump_messages();
+    while (!platform::try_wait_process(child, code)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (std::chrono::steady_clock::now() - last_pump >= std::chrono::milliseconds(50)) {
+            pump_messages();
+            last_pump = std::chrono::steady_clock::now();
+        }
+    }
+    return code;
+}
+
+CardAnswer judge_card_code(int code, bool patient_reader) {
+    if (code == 0) return CardAnswer::Go;
+    if (patient_reader && (code == 110 || code == 111 || code == 115 || code == kCardTwelveLead)) return CardAnswer::Go;
+    if (code < 0) {
+        error_box(
+            "The Ostrabel CF Interface Program (VOND.EXE) could not be run. The file may be damaged, or it may "
+            "be the wrong version.",
+            "Cannot Run the Ostrabel CF Interface Program");
+        return CardAnswer::Stop;
+    }
+    if (code == kCardNoCard) {
+        const MsgResult r = ui().message_box(
+            "No Ostrabel CF card could be found. Please insert a Ostrabel CF disk, and click <Retry> to try again, or "
+            "click <Cancel>.",
+            "No Ostrabel CF Card", MsgIcon::Error, MsgButtons::RetryCancel);
+        return r == MsgResult::Retry ? CardAnswer::Retry : CardAnswer::Stop;
+    }
+    if (code == kCardNoEcg) {
+        error_box("There is no ECG recorded on the Brisco Torvane Ostrabel CF card.", "Cannot Retrieve Recording");
+        return CardAnswer::Stop;
+    }
+    error_box(format_string("A Ostrabel CF card was found, but the files on it appear to be damaged. No recording can "
+                            "be retrieved.\n\nThe error number returned from VOND.EXE was %d.",
+                            code),
+              "Cannot Retrieve Recording");
+    return CardAnswer::Stop;
+}
+
+std::string find_card_program() {
+    std::string program = locate_card_program();
+    if (program.empty()) error_box(kCardNotFoundText, "Cannot locate Ostrabel CF Interface Program");
+    return program;
+}
+
+namespace {
+
+// Runs one step until it goes on or stops (102 asks Retry/Cancel); the last exit code.
+bool run_card_step(const std::string& program, const std::vector<std::string>& switches, bool pumping,
+                   bool patient_reader, int* code_out = nullptr) {
+    for (;;) {
+        const int code = run_card_program(program, switches, pumping);
+        if (code_out) *code_out = code;
+        switch (judge_card_code(code, patient_reader)) {
+            case CardAnswer::Go: return true;
+            case CardAnswer::Stop: return false;
+            case CardAnswer::Retry: break;
+        }
+    }
+}
+
+std::string dir_switch(const std::string& folder) { return "/dir=" + platform::strip_trailing_slashes(folder); }
+
+bool two_digits(const std::string& s, std::size_t at, int& value) {
+    if (at + 2 > s.size() || !is_digit(s[at]) || !is_digit(s[at + 1])) return false;
+    value = (s[at] - '0') * 10 + (s[at + 1] - '0');
+    return true;
+}
+
+// Copies the card's PATIENT.WAV when " /wav" names its drive; a failed copy is told, not fatal.
+void copy_card_sound(const std::string& program, const std::string& folder, std::string* sound_file) {
+    const int letter = run_card_program(program, {"/wav"}, false);
+    if (letter < 'A' || letter > 'Z') return;
+    const std::string drive = platform::expand_drive_path(std::string(1, static_cast<char>(letter)) + ":");
+    const auto source = platform::find_name_ci(drive, "PATIENT.WAV");
+    const std::string target = join_path(folder, "PATIENT.WAV");
+    std::vector<std::uint8_t> a, b;
+    if (!source || !copy_file_replacing(*source, target) || !read_file_bytes(*source, a) ||
+        !read_file_bytes(target, b) || a != b) {
+        error_box(kCopyFailedText, kStoreErrorCaption);
+        return;
+    }
+    if (sound_file) *sound_file = target;
+}
+
+}  // namespace
+
+bool read_card_summary(const std::string& path, CardSummary& summary) {
+    const platform::UniqueFile f = platform::open_file(path, "rb");
+    if (!f) return false;
+    std::string lines[4];
+    for (std::string& line : lines) {
+        int c = 0;
+        while ((c = std::fgetc(f.get())) != EOF && c != '\n')
+            if (line.size() < 4096) line.push_back(static_cast<char>(c));
+        while (!line.empty() && line.back() == '\r') line.pop_back();
+        if (c == EOF) break;
+    }
+    // Line 3: "dd/mm/yyyy hh:mm:ss", digits where they belong.
+    const std::string& s = lines[2];
+    int day = 0, month = 0, y1 = 0, y2 = 0, hour = 0, minute = 0, second = 0;
+    if (!two_digits(s, 0, day) || !two_digits(s, 3, month) || !two_digits(s, 6, y1) || !two_digits(s, 8, y2) ||
+        !two_digits(s, 11, hour) || !two_digits(s, 14, minute) || !two_digits(s, 17, second) || hour > 23 ||
+        minute > 59 || second > 59)
+        return false;
+    const int year = y1 * 100 + y2;
+    summary.name = clean_patient_text(lines[0]);
+    summary.id = clean_patient_text(lines[1]);
+    summary.recording_start = clean_patient_text(lines[2]);
+    summary.recorder_id = clean_patient_text(lines[3]);
+    summary.start_sample = (hour * 60 + minute + (second > 30 ? 1 : 0)) * 7680;
+    const char sep = get_locale_date_separator();
+    switch (get_locale_date_order()) {
+        case 0: summary.recording_date = format_string("%02d%c%02d%c%04d", month, sep, day, sep, year); break;
+        case 2: summary.recording_date = format_string("%04d%c%02d%c%02d", year, sep, month, sep, day); break;
+        default: summary.recording_date = format_string("%02d%c%02d%c%04d", day, sep, month, sep, year); break;
+    }
+    return true;
+}
+
+bool read_card_patient(const std::string& folder, CardSummary& summary, std::string* sound_file) {
+    const std::string program = find_card_program();
+    if (program.empty()) return false;
+    if (!run_card_step(program, {dir_switch(folder), "/readpat=path"}, false, true)) return false;
+    const auto patsumm = platform::find_name_ci(folder, "PATSUMM.DAT");
+    if (!patsumm || !read_card_summary(*patsumm, summary)) {
+        error_box(format_string(kBadSummaryText, join_path(folder, "PATSUMM.DAT").c_str()));
+        return false;
+    }
+    copy_card_sound(program, folder, sound_file);
+    return true;
+}
+
+bool read_card_recording(const std::string& folder, bool skip_first_day, bool& twelve_lead) {
+    const std::string program = find_card_program();
+    if (program.empty()) return false;
+    // The kind of card first: a 12-lead card is read in its own format.
+    {
+        IntakeFolder probe;
+        twelve_lead =
+            probe && run_card_program(program, {dir_switch(probe.path()), "/readpat=path"}, true) == kCardTwelveLead;
+    }
+    std::vector<std::string> read{dir_switch(folder), "/duration=200", "/readecg=hide",
+                                  twelve_lead ? "/opformat=os12arch" : "/opformat=archive"};
+    if (skip_first_day) read.push_back("/skip24");
+    for (;;) {
+        int code = run_card_program(program, read, true);
+        if (code == 0) code = run_card_program(program, {dir_switch(folder), "/readpat=cnav"}, true);
+        const CardAnswer a = judge_card_code(code, false);
+        if (a == CardAnswer::Retry) continue;
+        if (a == CardAnswer::Stop) return false;
+        break;
+    }
+    // Exit 0 without the patient details file is no recording.
+    if (!platform::find_name_ci(folder, "PATSUMM.DAT")) {
+        error_box(format_string(kBadSummaryText, join_path(folder, "PATSUMM.DAT").c_str()));
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The compressed ECG file
+
+bool examine_recording(const std::string& folder, bool twelve_lead, RecordingFiles& files) {
+    files = {};
+    files.twelve_lead = twelve_lead;
+    const auto first = platform::find_name_ci(folder, cef_channel_file_name(twelve_lead, 0));
+    if (!first) return false;
+    files.samples = get_file_size_64(*first) / 2;
+    if (twelve_lead) {
+        files.channels = kCefMaxChannels;
+        return true;
+    }
+    // The highest channel with samples counts, as the card program counts: an empty channel 2
+    // does not hide channel 3.
+    files.channels = 1;
+    for (int i = 1; i < kCefMaxRawChannels; ++i) {
+        const auto p = platform::find_name_ci(folder, cef_channel_file_name(false, i));
+        if (p && get_file_size_64(*p) > 0) files.channels = i + 1;
+    }
+    return true;
+}
+
+bool write_cef_patient_text(const std::string& folder, const PatientDetails& details) {
+    PatientDetails clean = details;
+    clean.clean();
+    const std::string path = join_path(folder, "PATIENT.TXT");
+    std::string text = format_cef_patient_text(clean.patient_text_fields(path, intake_time_text()));
+    scramble_bytes(reinterpret_cast<std::uint8_t*>(text.data()), text.size());
+    // Another spelling of the name would be packed instead of this one.
+    if (auto old = platform::find_name_ci(folder, "PATIENT.TXT")) ::unlink(old->c_str());
+    return platform::atomic_write_file(path, text);
+}
+
+std::string intake_cef_file_name(const PatientDetails& details, IntakeDestination destination) {
+    if (destination == IntakeDestination::Archive) return "REPDATA.CEF";
+    const std::string id = to_upper_copy(clean_patient_text(details.recording_id));
+    return make_cef_file_name(
+        check_transfer_file_name(id) == kTransferNameOk ? id : clean_patient_text(details.description));
+}
+
+Result<void> write_card_cef(const std::string& folder, const RecordingFiles& files, const PatientDetails& details,
+                            std::int32_t start_sample, int level, const std::string& output, bool precompress) {
+    if (level < 0 || level > kCefMaxBitReduction)
+        return fail(kCefWriteFailed, "Failed to write the compressed ECG file.");
+    if (precompress && level > 0 && !precompress_folder_ecg(folder, level, files.twelve_lead))
+        return fail(kCefWriteFailed, "The ECG could not be pre-compressed.");
+    PatientDetails clean = details;
+    clean.clean();
+    if (!write_cef_patient_text(folder, clean)) return fail(kCefWriteFailed, "Couldn't write patient details file.");
+    CefHeader header;
+    header.kind = files.twelve_lead ? kCefKindTwelveLead : kCefKindCard;
+    header.channel_count = files.channels;
+    header.start_sample = start_sample;
+    header.creation_time = cef_time_word(std::time(nullptr));
+    set_cef_description(header, clean.description);
+    std::vector<CefChannelTrailer> trailers(static_cast<std::size_t>(files.channels));
+    for (auto& t : trailers) t.bit_reduction = level;
+    auto r = assemble_cef(nullptr, header, trailers, output, folder,
+                          files.twelve_lead ? cef_twelve_lead_extra_list() : cef_card_extra_list(), files.twelve_lead);
+    if (!r) ::unlink(output.c_str());
+    return r;
+}
+
+std::int64_t shortened_channel_bytes(std::int64_t limit, double factor, std::int64_t file_size,
+                                     std::int64_t full_samples) {
+    if (file_size <= 0) return kMinShortenedBytes;
+    const double bytes =
+        static_cast<double>(limit) * factor / static_cast<double>(file_size) * static_cast<double>(full_samples) * 2.0;
+    std::int64_t n = static_cast<std::int64_t>(bytes);
+    if (n < kMinShortenedBytes) n = kMinShortenedBytes;
+    return n & ~std::int64_t{1};
+}
+
+std::string sample_duration_text(std::int64_t samples) {
+    const std::int64_t s = samples / kSamplesPerSecond;
+    return format_string("%3d hours, %2d minutes, %2d seconds", static_cast<int>(s / 3600),
+                         static_cast<int>(s / 60 % 60), static_cast<int>(s % 60));
+}
+
+bool check_mail_size(const std::string& cef, const std::string& folder, const RecordingFiles& files,
+                     const std::function<bool(std::int64_t samples)>& rewrite) {
+    const std::int64_t threshold_kb = mail_size_threshold_kb() > 0 ? mail_size_threshold_kb() : 8192;
+    const std::int64_t limit = threshold_kb * 1024;
+    std::int64_t size = get_file_size_64(cef);
+    if (size < limit) return true;
+    const MsgResult answer = ui().message_box(
+        format_string("WARNING! The size of the compressed ECG files exceeds the maximum allowed!\n(Compressed file "
+                      "size = %d Kb, Maximum allowed size = %d Kb.)\n\nDo you want to truncate the ECG to reduce the "
+                      "size of the compressed ECG files?\n\nClick 'Yes' to truncate the ecg.\nClick 'No' to mail it "
+                      "without truncation.\nClick 'Cancel' to cancel mailing altogether.",
+                      static_cast<int>(size / 1024), static_cast<int>(threshold_kb)),
+        "", MsgIcon::Question, MsgButtons::YesNoCancel);
+    if (answer == MsgResult::Cancel) return false;
+    if (answer == MsgResult::No) return true;
+    const int channel_files = files.twelve_lead ? kCefMaxChannels : files.channels;
+    const auto first = platform::find_name_ci(folder, cef_channel_file_name(files.twelve_lead, 0));
+    if (!first) return false;
+    const std::int64_t before = get_file_size_64(*first) / 2;
+    double factor = 0.99;
+    for (int round = 0; round < 4; ++round) {
+        const std::int64_t full = get_file_size_64(*first) / 2;
+        const std::int64_t bytes = shortened_channel_bytes(limit, factor, size, full);
+        factor -= 0.05;
+        // Only the channels the recording has; a two-channel recording has no third file to cut.
+        for (int i = 0; i < channel_files; ++i) {
+            const auto p = platform::find_name_ci(folder, cef_channel_file_name(files.twelve_lead, i));
+            if (!p) {
+                if (files.twelve_lead) continue;
+                return false;
+            }
+            if (get_file_size_64(*p) > bytes && ::truncate(p->c_str(), bytes) != 0) return false;
+        }
+        const std::int64_t kept = get_file_size_64(*first) / 2;
+        if (!rewrite(kept)) return false;
+        size = get_file_size_64(cef);
+        if (size < limit) {
+            return ui().message_box(format_string("The ECG was reduced in length:\n\nFrom\t%s\nTo\t%s.\n\nClick OK to "
+                                                  "send mail, or click Cancel.",
+                                                  sample_duration_text(before).c_str(),
+                                                  sample_duration_text(kept).c_str()),
+                                    "", MsgIcon::Information, MsgButtons::OkCancel) == MsgResult::Ok;
+        }
+    }
+    ui().message_box("Unable to sufficiently reduce the file size.", "", MsgIcon::Warning, MsgButtons::Ok);
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Delivery
+
+void set_intake_windowing(IntakeWindowing w) { windowing() = std::move(w); }
+const IntakeWindowing& intake_windowing() { return windowing(); }
+
+bool deliver_cef(const std::string& cef, IntakeDestination destination, const MailServices& mail,
+                 bool skip_mail_size_check, const std::string& target) {
+    switch (destination) {
+        case IntakeDestination::Archive: {
+            std::string archive = target;
+            if (archive.empty() && windowing().choose_archive)
+                archive = windowing().choose_archive("Storing Compressed ECG");
+            if (archive.empty()) return false;
+            const bool ok = store_mailed_cef(cef, archive, true) == kCefImportStored;
+            if (ok && windowing().archives_changed) windowing().archives_changed();
+            return ok;
+        }
+        case IntakeDestination::Folder: {
+            if (!file_exists(cef)) {
+                error_box(format_string("The Compressed ECG File \"%s\" cannot be found.", cef.c_str()));
+                return false;
+            }
+            if (!windowing().save_as) return false;
+            const std::string chosen = windowing().save_as(get_path_file_name(cef), CTolbexApp::get_cef_store_folder());
+            if (chosen.empty()) return false;
+            if (!copy_file_replacing(cef, chosen)) {
+                error_box(format_string("Couldn't write CEF to \"%s\"", chosen.c_str()));
+                return false;
+            }
+            return true;
+        }
+        case IntakeDestination::Mail: return mail_file(cef, skip_mail_size_check, mail) == kMailDone;
+        case IntakeDestination::CommandLine:
+            if (target.empty() || target == cef) return file_exists(cef);
+            return copy_file_replacing(cef, target);
+    }
+    return false;
+}
+
+bool store_recording_in_archive(const PatientDetails& given, const std::string& source_folder, int type,
+                                const std::string& archive_folder) {
+    std::string archive = archive_folder;
+    if (archive.empty()) {
+        if (!windowing().choose_archive) return false;
+        archive = windowing().choose_archive("Store Ostrabel Recording");
+        if (archive.empty()) return false;
+    }
+    PatientDetails details = given;
+    details.clean();
+    const std::int64_t size = source_folder.empty() ? 0 : get_folder_size_64(source_folder, false);
+    std::string stored;
+    const int result =
+        store_report_in_archive(archive, source_folder, details.description, static_cast<std::int32_t>(size),
+                                std::time(nullptr), static_cast<ReportType>(type), &stored);
+    switch (result) {
+        case kStoreOk: break;
+        case kStoreFolderFailed:
+            error_box(
+                "The new folder for the Ostrabel recording could not be created.\nThe disk may be full, or you "
+                "may not have write access to it.",
+                kStoreErrorCaption);
+            return false;
+        case kStoreCopyFailed: error_box(kCopyFailedText, kStoreErrorCaption); return false;
+        case kStoreIndexFailed:
+            error_box(
+                "The \"ARCHINFO.DAT\" file could not be updated.\nThe destination disk may be full, or you may "
+                "not have write access to it.",
+                kStoreErrorCaption);
+            return false;
+        case kStoreCardFailed: return false;
+        default:
+            error_box("The files for the Ostrabel recording could not be copied\nbecause of an unknown error.",
+                      kStoreErrorCaption);
+            return false;
+    }
+    const std::string patient = join_path(stored, "PATIENT.TXT");
+    platform::atomic_write_file(patient,
+                                format_cef_patient_text(details.patient_text_fields(patient, intake_time_text())) +
+                                    "\r\n");
+    platform::atomic_write_file(join_path(stored, "VERSION.TXT"), "V8.006\r\n");
+    if (windowing().archives_changed) windowing().archives_changed();
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The commands
+
+namespace {
+
+// The card sequence after the dialog: read, write, deliver; everything in a folder of its own.
+void create_cef_from_card(const PatientDetails& details, IntakeDestination destination, const MailServices& mail,
+                          const std::string& archive) {
+    if (analysis_system_running()) {
+        error_box(kAnalysisRunningText);
+        return;
+    }
+    IntakeFolder work;
+    if (!work) {
+        error_box(format_string("Couldn't create temporary folder: \"%s\"", get_temp_folder().c_str()));
+        return;
+    }
+    bool twelve_lead = false;
+    if (!read_card_recording(work.path(), false, twelve_lead)) return;
+    RecordingFiles files;
+    if (!examine_recording(work.path(), twelve_lead, files)) {
+        error_box(kNoChannelText);
+        return;
+    }
+    CardSummary summary;
+    if (!read_card_summary(work.file("PATSUMM.DAT"), summary)) {
+        error_box(format_string(kBadSummaryText, work.file("PATSUMM.DAT").c_str()));
+        return;
+    }
+    const std::string output = join_path(work.path(), intake_cef_file_name(details, destination));
+    auto write = [&](bool precompress) {
+        auto r = write_card_cef(work.path(), files, details, summary.start_sample, details.level, output, precompress);
+        if (!r) error_box(r.error().message);
+        return static_cast<bool>(r);
+    };
+    if (!write(true)) return;
+    if (destination == IntakeDestination::Mail) {
+        if (!check_mail_size(output, work.path(), files, [&](std::int64_t) { return write(false); })) return;
+        deliver_cef(output, destination, mail, true);
+    } else {
+        deliver_cef(output, destination, mail, false, archive);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The customer's archive: text 6 itself when it is a folder, else the folder it names a file in.
+std::string customer_archive(const CustomerExport& customer) {
+    const std::string& given = customer.texts[5];
+    const std::string folder = folder_exists(given) ? given : get_path_folder(given);
+    if (!platform::find_name_ci(folder, "archinfo.dat")) {
+        error_box(format_string("The destination folder is not a valid archive\n\n%s", folder.c_str()));
+        return {};
+    }
+    return folder;
+}
+
+// The first line of a text file, up to a line end or a NUL; false when it cannot be opened.
+bool read_first_line(const std::string& path, std::string& line) {
+    const platform::UniqueFile f = platform::open_file(path, "rb");
+    if (!f) return false;
+    int c = 0;
+    while ((c = std::fgetc(f.get())) != EOF && c != '\n' && c != '\r' && c != '\0' && line.size() < 255)
+        line.push_back(static_cast<char>(c));
+    return true;
+}
+
+// The card's recording identifier (CNAVOP.DAT's first line) must be the customer's.
+bool customer_recording_matches(const std::string& folder, const CustomerExport& customer) {
+    const std::string program = find_card_program();
+    if (program.empty() || !run_card_step(program, {dir_switch(folder), "/readpat=cnav"}, false, true)) return false;
+    const auto cnavop = platform::find_name_ci(folder, "CNAVOP.DAT");
+    std::string id;
+    if (!cnavop || !read_first_line(*cnavop, id)) {
+        error_box("Unable to read cnavop.dat file.");
+        return false;
+    }
+    if (clean_patient_text(id) != clean_patient_text(customer.texts[0])) {
+        error_box("The Merivale Recording ID is different from the Recording ID stored on the CF card.");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void card_intake(int mode, const MailServices& mail, const CustomerExport* customer) {
+    IntakeFolder folder;
+    if (!folder) return;
+    std::string archive;
+    if (customer && (archive = customer_archive(*customer)).empty()) return;
+    CardSummary summary;
+    PatientDetails details;
+    if (!read_card_patient(folder.path(), summary, &details.sound_file)) return;
+    if (customer && !customer_recording_matches(folder.path(), *customer)) return;
+    details.patient_name = summary.name;
+    details.patient_id = summary.id;
+    details.recording_date = summary.recording_date;
+    details.recorder_id = summary.recorder_id;
+    details.description = summary.name;
+    if (customer) details.recording_id = clean_patient_text(customer->texts[0]);
+    details.for_mail = mode == 2;
+    details.compress = mode == 0 ? CTolbexApp::get_cef_want_comp() : true;
+    details.level = CTolbexApp::get_cef_bitred(mode == 2);
+    details.check_changeable = mode == 0;
+    if (!windowing().patient_details || !windowing().patient_details(details)) return;
+    if (details.compress || mode != 0) {
+        create_cef_from_card(details, static_cast<IntakeDestination>(mode), mail, archive);
+        return;
+    }
+    // An uncompressed recording goes into the archive as the card program writes it.
+    IntakeFolder recording;
+    bool twelve_lead = false;
+    if (!recording || !read_card_recording(recording.path(), false, twelve_lead)) return;
+    store_recording_in_archive(details, recording.path(), kReportOstrabelCf, archive);
+}
+
+std::string find_ostrabel_disk() {
+    for (char letter = 'D'; letter <= 'Z'; ++letter) {
+        const auto drive = platform::mapped_drive(letter);
+        if (!drive || drive->label.size() < 7 ||
+            !platform::iequals(std::string_view(drive->label).substr(0, 7), "QUX_FCG"))
+            continue;
+        if (platform::find_name_ci(drive->folder, "ROZAVEZ.EVT")) return drive->folder;
+    }
+    return {};
+}
+
+namespace {
+
+std::string find_disk_or_say_so() {
+    const std::string disk = find_ostrabel_disk();
+    if (disk.empty())
+        ui().message_box(
+            "No Ostrabel recording could be found.\nPlease check that the Ostrabel is inserted correctly, "
+            "and try again.",
+            "Ostrabel Not Found", MsgIcon::Error, MsgButtons::Ok);
+    return disk;
+}
+
+}  // namespace
+
+void store_disk_recording() {
+    const std::string disk = find_disk_or_say_so();
+    if (!disk.empty()) store_recording_in_archive(PatientDetails{}, disk, kReportOstrabel);
+}
+
+void disk_intake(int mode, const MailServices& mail) {
+    const std::string disk = find_disk_or_say_so();
+    if (disk.empty()) return;
+    // A disk recording has no channel files of the compressed format: the box is shown, unticked
+    // and disabled, so that a ticked box never ends the command without doing anything.
+    PatientDetails details;
+    details.for_mail = mode == 2;
+    details.level = CTolbexApp::get_cef_bitred(mode == 2);
+    details.compress = false;
+    details.check_changeable = false;
+    details.group_enabled = false;
+    if (!windowing().patient_details || !windowing().patient_details(details)) return;
+    if (mode == 0) {
+        store_recording_in_archive(details, disk, kReportOstrabel);
+        return;
+    }
+    // Mailed as one report: a copy of the disk with the request's PATIENT.TXT and VERSION.TXT.
+    IntakeFolder copy;
+    if (!copy || copy_matching_files(join_path(disk, "*"), copy.path()) != FileSetResult::AllDone) {
+        error_box(kCopyFailedText, kStoreErrorCaption);
+        return;
+    }
+    details.clean();
+    const std::string patient = copy.file("PATIENT.TXT");
+    platform::atomic_write_file(patient,
+                                format_cef_patient_text(details.patient_text_fields(patient, intake_time_text())) +
+                                    "\r\n");
+    platform::atomic_write_file(copy.file("VERSION.TXT"), "V8.006\r\n");
+    MailReportEntry entry{platform::strip_trailing_slashes(copy.path()), details.description, kReportOstrabel,
+                          static_cast<std::uint32_t>(get_folder_size_64(disk, false)), std::time(nullptr)};
+    mail_reports({entry}, mail);
+}
+
+int compress_cf_command(const std::string& folder, const std::string& profile, const std::string& level_text,
+                        bool skip_dialog) {
+    CompressCfRequest request;
+    request.folder = folder;
+    request.skip_dialog = skip_dialog;
+    if (const int code = request.read_patient_details(profile)) return code;
+    request.level = std::atoi(level_text.c_str());
+    if (request.level != 0 && request.level != 2 && request.level != 3 && request.level != 4) return 2;
+    if (analysis_system_running()) {
+        error_box(kAnalysisRunningText);
+        return kCompressCfAnalysisRunning;
+    }
+    IntakeFolder work;
+    if (!work) return kCompressCfWorkFolder;
+    if (copy_matching_files(join_path(folder, "*"), work.path()) != FileSetResult::AllDone) {
+        error_box(kCopyFailedText, kStoreErrorCaption);
+        return kCompressCfCopyFailed;
+    }
+    const bool twelve_lead = platform::find_name_ci(work.path(), cef_channel_file_name(true, 0)).has_value();
+    RecordingFiles files;
+    if (!examine_recording(work.path(), twelve_lead, files)) {
+        error_box(kNoChannelText);
+        return kCompressCfNoChannel;
+    }
+    PatientDetails details;
+    details.patient_id = request.patient_id;
+    details.patient_name = request.patient_name;
+    details.recording_id = request.recording_id;
+    details.date_of_birth = request.birth_date;
+    details.sex = request.sex;
+    details.insurer = request.insurer;
+    details.physician = request.physician;
+    details.hospital = request.hospital;
+    details.age = request.age;
+    details.comments = request.comments;
+    if (auto wav = platform::find_name_ci(work.path(), "PATIENT.WAV")) details.sound_file = *wav;
+    CardSummary summary;
+    const std::string patsumm = work.file("PATSUMM.DAT");
+    if (!read_card_summary(patsumm, summary)) {
+        error_box(format_string(kBadSummaryText, join_path(folder, "PATSUMM.DAT").c_str()));
+        return 9;
+    }
+    if (!platform::iequals(summary.name, clean_patient_text(request.patient_name))) return 7;
+    if (!platform::iequals(summary.id, clean_patient_text(request.patient_id))) return 8;
+    details.patient_name = summary.name;
+    details.patient_id = summary.id;
+    details.recording_date = summary.recording_date;
+    details.recorder_id = summary.recorder_id;
+    details.level = request.level;
+    details.compress = true;
+    details.check_changeable = false;
+    details.group_enabled = false;
+    if (!skip_dialog && (!windowing().patient_details || !windowing().patient_details(details)))
+        return kCompressCfCancelled;
+    if (request.level > 0 && !precompress_folder_ecg(work.path(), request.level, twelve_lead)) return 10;
+    // Both kinds go to the request's path: a run without a window has nobody to ask where.
+    auto written =
+        write_card_cef(work.path(), files, details, summary.start_sample, request.level, request.output_path, false);
+    if (!written) {
+        error_box(written.error().message);
+        return 11;
+    }
+    return 0;
+}
+
+void register_intake_command_line() {
+    set_compress_cf_action([](const std::vector<std::string>& operands) {
+        const std::string empty;
+        auto op = [&](std::size_t k) -> const std::string& { return k < operands.size() ? operands[k] : empty; };
+        return compress_cf_command(op(0), op(1), op(2), platform::iequals(op(3), "y"));
+    });
+}
+
+}  // namespace tv

@@ -1,0 +1,546 @@
+// The recording intake against the built card program, on card folders made by its own test card
+// builder and named in the drive map, as a card reader would present them.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <random>
+
+#include "common/bytes.h"
+#include "common/files.h"
+#include "common/registry.h"
+#include "common/scramble.h"
+#include "common/text.h"
+#include "formats/cef.h"
+#include "platform/drives.h"
+#include "platform/fs.h"
+#include "testing/app_test_root.h"
+#include "tolbex/app/tolbex_settings.h"
+#include "tolbex/app/tolbex_strings.h"
+#include "tolbex/archive/patient_txt.h"
+#include "tolbex/archive/profile.h"
+#include "tolbex/archive/report_archive.h"
+#include "tolbex/intake/intake.h"
+#include "tolbex/intake/patient_details.h"
+#include "tolbex/mail/mail.h"
+#include "tolbex/mail/mail_transport.h"
+#include "vond/tests/card_builder.h"
+
+namespace tv {
+namespace {
+
+namespace fs = std::filesystem;
+using cardgen::Sector;
+
+int ramp(int k, int i, int c) { return (k * 128 + i + c * 7) % 1024; }
+
+// A three-channel card of `sectors` data sectors recorded 15/03/2007 10:20:30.
+std::vector<Sector> three_channel_card(int sectors) {
+    std::vector<Sector> s{cardgen::start_sector(cardgen::StartInfo{})};
+    for (int k = 0; k < sectors; ++k) {
+        cardgen::DataSector d;
+        for (auto [c, i] : cardgen::value_order(false)) d.values.push_back(ramp(k, i, c));
+        s.push_back(cardgen::data_sector(d));
+    }
+    s.push_back(Sector{});
+    return s;
+}
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+class IntakeTest : public testing_root::RootTest {
+protected:
+    void SetUp() override {
+        RootTest::SetUp();
+        register_tolbex_strings();
+        ASSERT_TRUE(reg_set_string(HKEY_LOCAL_MACHINE, kCardProgramKey, "Install Path", VOND_PROGRAM));
+        ASSERT_TRUE(reg_set_string(HKEY_LOCAL_MACHINE, kSzipKey, "Install Path", TV_SZIP_PROGRAM));
+        archive = t / "GROUP" / "STANDARD";
+        fs::create_directories(archive);
+        std::ofstream(archive / "ARCHINFO.DAT").flush();
+        IntakeWindowing w;
+        w.patient_details = [this](PatientDetails& d) {
+            shown_details.push_back(d);
+            d.description = "Holter 15 March";
+            d.recording_id = "";
+            d.compress = compress;
+            d.level = 4;
+            return answer_ok;
+        };
+        w.choose_archive = [this](const std::string& caption) {
+            captions.push_back(caption);
+            return archive.string();
+        };
+        w.save_as = [this](const std::string& name, const std::string&) { return (t / ("saved-" + name)).string(); };
+        set_intake_windowing(std::move(w));
+    }
+    void TearDown() override {
+        set_intake_windowing({});
+        unmap_drive('K');
+        RootTest::TearDown();
+    }
+    void make_card(unsigned pdn = 5, int sectors = 10) {
+        card = t / "CARD";
+        cardgen::write_card(card, cardgen::config_dat(5, pdn, 5, "DOE^JOHN", "12345"), 1024,
+                            three_channel_card(sectors));
+        platform::MappedDrive d;
+        d.letter = 'K';
+        d.folder = card.string();
+        d.label = "QUX_CFR";
+        ASSERT_TRUE(platform::map_drive(d));
+    }
+    static void unmap_drive(char letter) { platform::unmap_drive(letter); }
+    std::vector<std::string> stored_folders() {
+        ReportArchive a(archive.string(), "STANDARD");
+        std::vector<std::string> out;
+        for (std::int32_t i = 0; i < a.get_count(); ++i) out.push_back(a.get_record(i)->get_name());
+        return out;
+    }
+    // Nothing of an intake is left in the temporary folder.
+    void expect_temp_folder_clean() {
+        for (const auto& e : fs::directory_iterator(root.tmp())) ADD_FAILURE() << "left behind: " << e.path();
+    }
+
+    fs::path card, archive;
+    bool compress = true, answer_ok = true;
+    std::vector<PatientDetails> shown_details;
+    std::vector<std::string> captions;
+    MailServices mail;
+};
+
+TEST_F(IntakeTest, CardToArchiveAsCompressedRecordingReadableByTheArchiveCode) {
+    make_card();
+    const fs::path twin = t / "TWIN";
+    fs::copy(card, twin, fs::copy_options::recursive);
+    card_intake(0, mail);
+    ASSERT_TRUE(scripted.shown.empty()) << scripted.shown[0].text;
+    // The dialog was filled from the card.
+    ASSERT_EQ(shown_details.size(), 1u);
+    EXPECT_EQ(shown_details[0].patient_name, "DOE^JOHN");
+    EXPECT_EQ(shown_details[0].patient_id, "12345");
+    EXPECT_EQ(shown_details[0].recording_date, get_locale_date_order() == 0 ? "03/15/2007" : "15/03/2007");
+    EXPECT_FALSE(shown_details[0].sound_file.empty());
+    EXPECT_EQ(captions, std::vector<std::string>{"Storing Compressed ECG"});
+    const auto names = stored_folders();
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(get_extension_upper(names[0]), "CEF");
+    ReportArchive a(archive.string(), "STANDARD");
+    EXPECT_EQ(a.get_record(0)->get_description(), "Holter 15 March");
+    EXPECT_EQ(a.get_record(0)->get_type(), kReportCef);
+    const fs::path report = archive / names[0];
+    PatientTxt p;
+    ASSERT_TRUE(p.read_folder(report.string()));
+    EXPECT_EQ(p.m_name, "DOE^JOHN");
+    // Each channel is what the card program reads from the same card, bit-reduced by 4 and restored.
+    const fs::path direct = t / "DIRECT";
+    fs::create_directories(direct);
+    ASSERT_EQ(run_card_program(VOND_PROGRAM,
+                               {"/dir=" + direct.string(), "/ipdir=" + twin.string(), "/readecg=hide",
+                                "/opformat=archive"},
+                               false),
+              0);
+    for (int c = 1; c <= 3; ++c) {
+        const auto stored = cardgen::read_bytes(report / ("RAWECG" + std::to_string(c) + ".DAT"));
+        const auto raw = cardgen::read_bytes(direct / ("rawecg" + std::to_string(c) + ".dat"));
+        ASSERT_EQ(stored.size(), raw.size()) << c;
+        ASSERT_EQ(raw.size(), 307200u);  // 20 minutes at least
+        for (std::size_t n = 0; n < raw.size() / 2; ++n)
+            ASSERT_EQ(load_le16(&stored[2 * n]),
+                      static_cast<std::uint16_t>(cef_reduce_sample(load_le16(&raw[2 * n]), 4) << 4))
+                << "channel " << c << " sample " << n;
+    }
+    expect_temp_folder_clean();
+}
+
+TEST_F(IntakeTest, CardToFolderAndToMail) {
+    make_card();
+    card_intake(1, mail);
+    ASSERT_TRUE(scripted.shown.empty()) << scripted.shown[0].text;
+    const fs::path saved = t / "saved-Holter 15 March.CEF";
+    ASSERT_TRUE(fs::exists(saved));
+    CefHeader h;
+    ASSERT_TRUE(read_cef_header(saved.string(), h));
+    EXPECT_EQ(h.kind, kCefKindCard);
+    EXPECT_EQ(h.channel_count, 3);
+    // 10:19:00 in PATSUMM.DAT: the card program puts its calibration before 10:20:30.
+    EXPECT_EQ(h.start_sample, 619 * 7680);
+    EXPECT_EQ(get_cef_description(h), "Holter 15 March");
+
+    // The card was marked as read: a second card for the mail.
+    fs::remove_all(card);
+    make_card();
+    const fs::path capture = t / "capture.sh", eml = t / "msg.eml";
+    {
+        std::ofstream s(capture);
+        s << "#!/bin/sh\ncat > '" << eml.string() << "'\n";
+    }
+    fs::permissions(capture, fs::perms::owner_all);
+    ASSERT_TRUE(write_profile_string(kEmailSection, kMailSendCommandEntry, capture.string() + " -t -i"));
+    MailWindowing mw;
+    mw.compose = [](MailMessage&) { return true; };
+    set_mail_windowing(std::move(mw));
+    card_intake(2, mail);
+    set_mail_windowing({});
+    ASSERT_TRUE(scripted.shown.empty()) << scripted.shown[0].text;
+    const std::string message = slurp(eml);
+    EXPECT_NE(message.find("Holter 15 March.CEF"), std::string::npos);
+    expect_temp_folder_clean();
+}
+
+struct CardFailure {
+    const char* name;
+    int answers_retry;  // Retry answers before Cancel
+    std::string text_start;
+    std::size_t messages;
+};
+
+TEST_F(IntakeTest, CardProgramFailuresGiveTheirMessageAndStoreNothing) {
+    const CardFailure cases[] = {
+        {"no card", 1, "No Ostrabel CF card could be found.", 2},
+        {"no ecg", 0, "There is no ECG recorded on the Brisco Torvane Ostrabel CF card.", 1},
+        {"damaged", 0, "A Ostrabel CF card was found, but the files on it appear to be damaged.", 1},
+    };
+    for (const CardFailure& c : cases) {
+        SCOPED_TRACE(c.name);
+        scripted.shown.clear();
+        fs::remove_all(t / "CARD");
+        unmap_drive('K');
+        if (std::string(c.name) == "no ecg") make_card(6);
+        if (std::string(c.name) == "damaged") {
+            make_card();
+            fs::resize_file(card / "config.dat", 100);
+        }
+        for (int i = 0; i < c.answers_retry; ++i) scripted.answers.push_back(MsgResult::Retry);
+        card_intake(0, mail);
+        ASSERT_EQ(scripted.shown.size(), c.messages);
+        EXPECT_EQ(scripted.shown[0].text.rfind(c.text_start, 0), 0u) << scripted.shown[0].text;
+        EXPECT_TRUE(shown_details.empty());
+        EXPECT_TRUE(stored_folders().empty());
+        expect_temp_folder_clean();
+    }
+}
+
+TEST_F(IntakeTest, UncompressedCardGoesToTheArchiveAsCardRecording) {
+    make_card();
+    compress = false;
+    card_intake(0, mail);
+    ASSERT_TRUE(scripted.shown.empty()) << scripted.shown[0].text;
+    const auto names = stored_folders();
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(get_extension_upper(names[0]), "CFR");
+    const fs::path report = archive / names[0];
+    EXPECT_TRUE(platform::find_name_ci(report.string(), "RAWECG1.DAT"));
+    EXPECT_TRUE(platform::find_name_ci(report.string(), "PATSUMM.DAT"));
+    EXPECT_EQ(slurp(report / "VERSION.TXT"), "V8.006\r\n");
+    PatientTxt p;
+    ASSERT_TRUE(p.read_folder(report.string()));
+    EXPECT_EQ(p.m_name, "DOE^JOHN");
+}
+
+// A twelve-lead card: start sector format 64, two sectors of 30 frames of 8 leads.
+std::vector<Sector> twelve_lead_card() {
+    cardgen::StartInfo st;
+    st.format = 64;
+    st.type = 130;
+    std::vector<Sector> ecg{cardgen::start_sector(st)};
+    for (int k = 0; k < 2; ++k) {
+        Sector s{};
+        s[0] = 64;
+        store_le16(&s[1], 5);
+        s[7] = 1;
+        s[8] = 16;
+        for (int f = 0; f < 30; ++f)
+            for (int l = 0; l < 8; ++l)
+                store_le16(&s[static_cast<std::size_t>(32 + f * 16 + l * 2)], static_cast<unsigned>(100 * l + f + k));
+        cardgen::scramble(s.data(), true);
+        ecg.push_back(s);
+    }
+    ecg.push_back(Sector{});
+    return ecg;
+}
+
+TEST_F(IntakeTest, TwelveLeadCardToArchive) {
+    card = t / "CARD";
+    cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "SMITH^ANN", "77"), 1024, twelve_lead_card());
+    platform::MappedDrive d;
+    d.letter = 'K';
+    d.folder = card.string();
+    d.label = "QUX_CFR";
+    ASSERT_TRUE(platform::map_drive(d));
+    card_intake(0, mail);
+    ASSERT_TRUE(scripted.shown.empty()) << scripted.shown[0].text;
+    const auto names = stored_folders();
+    ASSERT_EQ(names.size(), 1u);
+    const fs::path report = archive / names[0];
+    for (int lead = 1; lead <= 8; ++lead)
+        EXPECT_TRUE(platform::find_name_ci(report.string(), "os12ecg" + std::to_string(lead) + ".dat")) << lead;
+    const auto lead2 = cardgen::read_bytes(*platform::find_name_ci(report.string(), "os12ecg2.dat"));
+    ASSERT_GT(lead2.size(), 59u + 2u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&lead2[25])), "Lead II");  // the lead's own header kept
+    PatientTxt p;
+    ASSERT_TRUE(p.read_folder(report.string()));
+    EXPECT_EQ(p.m_name, "SMITH^ANN");
+    expect_temp_folder_clean();
+}
+
+// A stand-in card program that logs its arguments and answers from a list of exit codes.
+class FakeCardTest : public IntakeTest {
+protected:
+    void use_fake(const std::string& codes) {
+        const fs::path script = t / "fakevond";
+        std::ofstream(script) << "#!/bin/sh\necho \"$*\" >> '" << (t / "argv.txt").string() << "'\nn=$(wc -l < '"
+                              << (t / "argv.txt").string() << "')\nset -- " << codes
+                              << "\nshift $((n - 1))\nexit ${1:-0}\n";
+        fs::permissions(script, fs::perms::owner_all);
+        ASSERT_TRUE(reg_set_string(HKEY_LOCAL_MACHINE, kCardProgramKey, "Install Path", script.string()));
+    }
+    std::vector<std::string> argv_lines() {
+        std::ifstream in(t / "argv.txt");
+        std::vector<std::string> out;
+        for (std::string line; std::getline(in, line);) {
+            const auto at = line.find(root.tmp());
+            if (at != std::string::npos) line.replace(at, line.find(' ', at) - at, "F");
+            out.push_back(line);
+        }
+        return out;
+    }
+};
+
+TEST_F(FakeCardTest, ExitZeroWithoutPatientDetailsIsNoRecording) {
+    // What an earlier intake left in the shared temporary folder cannot stand in for it.
+    std::ofstream(root.tmp() + "/PATSUMM.DAT") << "OLD\r\nX\r\n01/02/2003 10:20:31\r\nR\r\n";
+    use_fake("0 0 0");
+    IntakeFolder folder;
+    bool twelve = true;
+    EXPECT_FALSE(read_card_recording(folder.path(), false, twelve));
+    EXPECT_FALSE(twelve);
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text.rfind("The Ostrabel CF's Patient Details File", 0), 0u);
+}
+
+TEST_F(FakeCardTest, CommandLinesOfTheCardReadAndRetry) {
+    const struct {
+        const char* codes;
+        bool skip;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"111 0 0",
+         false,
+         {"/dir=F /readpat=path", "/dir=F /duration=200 /readecg=hide /opformat=archive", "/dir=F /readpat=cnav"}},
+        {"123 0 0",
+         true,
+         {"/dir=F /readpat=path", "/dir=F /duration=200 /readecg=hide /opformat=os12arch /skip24",
+          "/dir=F /readpat=cnav"}},
+        // No card: Retry runs the same command line again.
+        {"0 102 0 0",
+         false,
+         {"/dir=F /readpat=path", "/dir=F /duration=200 /readecg=hide /opformat=archive",
+          "/dir=F /duration=200 /readecg=hide /opformat=archive", "/dir=F /readpat=cnav"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.codes);
+        fs::remove(t / "argv.txt");
+        use_fake(c.codes);
+        scripted.answers.push_back(MsgResult::Retry);
+        IntakeFolder folder;
+        bool twelve = false;
+        read_card_recording(folder.path(), c.skip, twelve);
+        const auto lines = argv_lines();
+        ASSERT_EQ(lines.size(), c.lines.size());
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            EXPECT_EQ(lines[i].rfind("/dir=F", 0), 0u) << lines[i];
+            EXPECT_EQ(lines[i].substr(lines[i].find(' ')), c.lines[i].substr(c.lines[i].find(' ')));
+        }
+        scripted.answers.clear();
+        scripted.shown.clear();
+    }
+}
+
+TEST(Recording, ChannelCountIsTheHighestChannelWithSamples) {
+    platform::testing::TempRoot r;
+    const struct {
+        int sizes[3];  // -1: no file
+        bool ok;
+        int channels;
+    } cases[] = {
+        {{4, 4, 4}, true, 3}, {{4, 4, -1}, true, 2},  {{4, 4, 0}, true, 2},
+        {{4, 0, 4}, true, 3}, {{4, -1, -1}, true, 1}, {{-1, 4, 4}, false, 0},
+    };
+    for (const auto& c : cases) {
+        const fs::path f = r.path() + "/rec" + std::to_string(&c - cases);
+        fs::create_directories(f);
+        for (int i = 0; i < 3; ++i)
+            if (c.sizes[i] >= 0)
+                std::ofstream(f / ("rawecg" + std::to_string(i + 1) + ".dat")) << std::string(c.sizes[i], 'x');
+        RecordingFiles files;
+        EXPECT_EQ(examine_recording(f.string(), false, files), c.ok) << &c - cases;
+        EXPECT_EQ(c.ok ? files.channels : c.channels, c.channels) << &c - cases;
+    }
+}
+
+TEST_F(IntakeTest, MailSizeCheckShortensATwoChannelRecording) {
+    ASSERT_TRUE(write_profile_int(kEmailSection, "Size Warning Threshold", 600));
+    const fs::path rec = t / "REC2";
+    fs::create_directories(rec);
+    std::mt19937 rng(7);
+    std::string noise;
+    for (int n = 0; n < 600000; ++n) append_le16(noise, static_cast<std::uint16_t>(rng() & 0x0FFF));
+    for (const char* name : {"RAWECG1.DAT", "RAWECG2.DAT"}) std::ofstream(rec / name, std::ios::binary) << noise;
+    std::ofstream(rec / "PATSUMM.DAT") << "A\r\nB\r\n01/02/2003 10:20:31\r\nR\r\n";
+    std::ofstream(rec / "OTHER.DAT") << "o";
+    RecordingFiles files;
+    ASSERT_TRUE(examine_recording(rec.string(), false, files));
+    ASSERT_EQ(files.channels, 2);
+    PatientDetails details;
+    details.description = "Noise";
+    const std::string cef = (t / "N.CEF").string();
+    auto write = [&](bool pre) {
+        return static_cast<bool>(write_card_cef(rec.string(), files, details, 0, 0, cef, pre));
+    };
+    ASSERT_TRUE(write(true));
+    ASSERT_GT(get_file_size_64(cef), 600 * 1024);
+    ASSERT_EQ(mail_size_threshold_kb(), 600);
+    scripted.answers = {MsgResult::Yes, MsgResult::Ok};
+    EXPECT_TRUE(check_mail_size(cef, rec.string(), files, [&](std::int64_t) { return write(false); }));
+    EXPECT_LT(get_file_size_64(cef), 600 * 1024);
+    EXPECT_LT(get_file_size_64((rec / "RAWECG1.DAT").string()), 1200000);
+    EXPECT_EQ(get_file_size_64((rec / "RAWECG1.DAT").string()), get_file_size_64((rec / "RAWECG2.DAT").string()));
+    ASSERT_EQ(scripted.shown.size(), 2u);
+    EXPECT_EQ(scripted.shown[1].text.rfind(
+                  "The ECG was reduced in length:\n\nFrom\t  1 hours, 18 minutes,  7 seconds\nTo\t", 0),
+              0u)
+        << scripted.shown[1].text;
+}
+
+TEST_F(IntakeTest, DiskFromTheDriveMapByLabelAndFile) {
+    const fs::path e = t / "DISK_E", g = t / "DISK_G", f = t / "DISK_F";
+    for (const fs::path& p : {e, f, g}) fs::create_directories(p);
+    std::ofstream(e / "ROZAVEZ.EVT") << "events";
+    std::ofstream(e / "DATA.BIN") << std::string(1000, 'd');
+    std::ofstream(g / "rozavez.evt") << "events";
+    auto map = [](char letter, const fs::path& p, const char* label) {
+        platform::MappedDrive d;
+        d.letter = letter;
+        d.folder = p.string();
+        d.label = label;
+        ASSERT_TRUE(platform::map_drive(d));
+    };
+    map('F', f, "QUX_FCG2");  // the label, but no ROZAVEZ.EVT
+    map('G', g, "qux_fcg");
+    EXPECT_EQ(find_ostrabel_disk(), g.string());
+    map('E', e, "QUX_FCG");
+    EXPECT_EQ(find_ostrabel_disk(), e.string());  // the lower letter
+    disk_intake(0, mail);
+    ASSERT_TRUE(scripted.shown.empty()) << scripted.shown[0].text;
+    ASSERT_EQ(shown_details.size(), 1u);
+    EXPECT_FALSE(shown_details[0].group_enabled);  // a disk is not compressed: the box is disabled
+    EXPECT_EQ(captions, std::vector<std::string>{"Store Ostrabel Recording"});
+    const auto names = stored_folders();
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(get_extension_upper(names[0]), "OSB");
+    EXPECT_EQ(slurp(archive / names[0] / "DATA.BIN"), std::string(1000, 'd'));
+    for (char l : {'E', 'F', 'G'}) platform::unmap_drive(l);
+    shown_details.clear();
+    disk_intake(0, mail);
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].caption, "Ostrabel Not Found");
+    EXPECT_TRUE(shown_details.empty());
+}
+
+TEST_F(IntakeTest, CustomerExportGoesToItsArchiveOnlyWhenTheRecordingIdMatches) {
+    const struct {
+        const char* name;
+        std::string id, destination, message;
+        std::size_t stored;
+    } cases[] = {
+        {"match", "ABCD1234566", "", "", 1},
+        {"other id", "ABCD1234567", "",
+         "The Merivale Recording ID is different from the Recording ID stored on the CF card.", 0},
+        {"no archive", "ABCD1234566", "NOWHERE", "The destination folder is not a valid archive\n\n", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(archive);
+        fs::create_directories(archive);
+        std::ofstream(archive / "ARCHINFO.DAT").flush();
+        scripted.shown.clear();
+        captions.clear();
+        card = t / "CARD";
+        fs::remove_all(card);
+        auto config = cardgen::config_dat(5, 5, 5, "DOE^JOHN", "12345");
+        std::memcpy(&config[416], "ABCD1234566", 11);
+        cardgen::write_card(card, config, 1024, three_channel_card(10));
+        platform::MappedDrive d;
+        d.letter = 'K';
+        d.folder = card.string();
+        d.label = "QUX_CFR";
+        ASSERT_TRUE(platform::map_drive(d));
+        CustomerExport customer;
+        customer.texts[0] = c.id;
+        customer.texts[5] = c.destination.empty() ? archive.string() : (t / c.destination).string();
+        card_intake(0, mail, &customer);
+        EXPECT_TRUE(captions.empty());  // no archive dialog
+        EXPECT_EQ(stored_folders().size(), c.stored);
+        if (c.message.empty()) {
+            EXPECT_TRUE(scripted.shown.empty()) << scripted.shown[0].text;
+            ASSERT_EQ(shown_details.size(), 1u);
+            EXPECT_EQ(shown_details[0].recording_id, "ABCD1234566");
+        } else {
+            ASSERT_EQ(scripted.shown.size(), 1u);
+            EXPECT_EQ(scripted.shown[0].text.rfind(c.message, 0), 0u) << scripted.shown[0].text;
+        }
+        shown_details.clear();
+    }
+}
+
+TEST(PatientText, ControlCharactersGoAndLengthIsBounded) {
+    const struct {
+        std::string in, out;
+    } cases[] = {
+        {"Doe Jane", "Doe Jane"},
+        {"  Doe\r\nJane\t ", "DoeJane"},
+        {std::string("A\0B", 3), "AB"},
+        {"../x\x1b[2J", "../x[2J"},
+        {std::string(200, 'x'), std::string(80, 'x')},
+    };
+    for (const auto& c : cases) EXPECT_EQ(clean_patient_text(c.in), c.out) << c.in;
+}
+
+TEST(CardSummary, LineThreeGivesTheStartAndBadLinesAreRefused) {
+    platform::testing::TempRoot r;
+    const std::string path = r.path() + "/PATSUMM.DAT";
+    const struct {
+        std::string line3;
+        bool ok;
+        std::int32_t start;
+    } cases[] = {
+        {"01/02/2003 10:20:31", true, 621 * 7680}, {"01/02/2003 10:20:30", true, 620 * 7680},
+        {"01/02/2003 00:00:10", true, 0},          {"01/02/2003 10:20", false, 0},
+        {"01/02/2003 1x:20:31", false, 0},         {"", false, 0},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(path, std::ios::trunc) << "Doe\x07 Jane\r\nP123\r\n" << c.line3 << "\r\nREC9\r\n1\r\n";
+        CardSummary s;
+        EXPECT_EQ(read_card_summary(path, s), c.ok) << c.line3;
+        if (!c.ok) continue;
+        EXPECT_EQ(s.start_sample, c.start) << c.line3;
+        EXPECT_EQ(s.name, "Doe Jane");
+        EXPECT_EQ(s.recorder_id, "REC9");
+    }
+}
+
+TEST(MailSize, ShorteningRounds) {
+    // 8,192 KB limit and a 12,000 KB file: the first round keeps 8,192 * 0.99 / 12,000 of it.
+    const std::int64_t limit = 8192 * 1024, size = 12000 * 1024, full = 11059200;
+    EXPECT_EQ(shortened_channel_bytes(limit, 0.99, size, full),
+              static_cast<std::int64_t>(8192.0 * 0.99 / 12000.0 * full * 2) & ~std::int64_t{1});
+    EXPECT_EQ(shortened_channel_bytes(limit, 0.99, size * 100, 1000), 262144);
+    EXPECT_EQ(sample_duration_text(11059200), " 24 hours,  0 minutes,  0 seconds");
+    EXPECT_EQ(sample_duration_text(128 * 61), "  0 hours,  1 minutes,  1 seconds");
+}
+
+}  // namespace
+}  // namespace tv

@@ -1,0 +1,239 @@
+#include "tolbex/intake/ui/intake_dialogs.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include <cstdlib>
+
+#include "common/files.h"
+#include "common/text.h"
+#include "common/ui.h"
+#include "framework/qt/qt_text.h"
+#include "tolbex/app/command_line.h"
+#include "tolbex/app/sound.h"
+#include "tolbex/app/tolbex_app.h"
+#include "tolbex/browser/archive_documents.h"
+#include "tolbex/browser/ui/choose_archive_dialog.h"
+#include "tolbex/intake/patient_details.h"
+#include "tolbex/mail/mail.h"
+
+namespace tv::gui {
+
+namespace {
+
+struct FieldRow {
+    const char* label;
+    std::string PatientDetails::*member;
+    int limit;
+};
+const FieldRow kFields[] = {
+    {"Patient Name:", &PatientDetails::patient_name, 80},
+    {"Patient ID:", &PatientDetails::patient_id, 80},
+    {"Date of Birth:", &PatientDetails::date_of_birth, 80},
+    {"Age:", &PatientDetails::age, 80},
+    {"Sex:", &PatientDetails::sex, 80},
+    {"Operator:", &PatientDetails::operator_name, 80},
+    {"Transfer Filename:", &PatientDetails::recording_id, 80},
+    {"Physician:", &PatientDetails::physician, 80},
+    {"Insurer:", &PatientDetails::insurer, 80},
+    {"Hospital:", &PatientDetails::hospital, 80},
+    {"Recording Date:", &PatientDetails::recording_date, 80},
+    {"Recorder ID:", &PatientDetails::recorder_id, 80},
+    {"Analysis Date:", &PatientDetails::analysis_date, 80},
+    {"Description of recording:", &PatientDetails::description, 63},
+};
+
+QSlider* compression_slider(QWidget* parent) {
+    auto* s = new QSlider(Qt::Horizontal, parent);
+    s->setRange(0, 3);
+    s->setPageStep(1);
+    return s;
+}
+
+QWidget* slider_row(QSlider* slider, QWidget* parent) {
+    auto* row = new QWidget(parent);
+    auto* h = new QHBoxLayout(row);
+    h->setContentsMargins(0, 0, 0, 0);
+    h->addWidget(new QLabel(QStringLiteral("Smallest"), row));
+    h->addWidget(slider);
+    h->addWidget(new QLabel(QStringLiteral("Largest"), row));
+    return row;
+}
+
+QDialogButtonBox* ok_cancel(QDialog* d) {
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, d);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, d, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, d, &QDialog::reject);
+    return buttons;
+}
+
+}  // namespace
+
+PatientDetailsDlg::PatientDetailsDlg(PatientDetails& details, QWidget* parent)
+    : fw::Dialog(parent),
+      details_(details),
+      comments_(new QPlainTextEdit(this)),
+      group_(new QGroupBox(QStringLiteral("Compression"), this)),
+      compress_(new QCheckBox(QStringLiteral("Compress Recording"), group_)),
+      slider_(compression_slider(group_)),
+      play_(new QPushButton(QStringLiteral("Play Sound File"), this)) {
+    setWindowTitle(QStringLiteral("Patient Details"));
+    auto* layout = new QVBoxLayout(this);
+    auto* form = new QFormLayout;
+    for (const FieldRow& f : kFields) {
+        auto* edit = new QLineEdit(this);
+        edit->setMaxLength(f.limit);
+        edits_.emplace_back(f.label, edit);
+        form->addRow(QString::fromLatin1(f.label), edit);
+    }
+    form->addRow(QStringLiteral("Comments:"), comments_);
+    layout->addLayout(form);
+    auto* g = new QVBoxLayout(group_);
+    g->addWidget(compress_);
+    g->addWidget(new QLabel(QStringLiteral("Compressed file size"), group_));
+    g->addWidget(slider_row(slider_, group_));
+    layout->addWidget(group_);
+    layout->addWidget(play_);
+    layout->addWidget(ok_cancel(this));
+    // The description follows the name until the operator types into it.
+    connect(field("Patient Name:"), &QLineEdit::textChanged, this, [this](const QString& text) {
+        if (description_typed_) return;
+        updating_ = true;
+        field("Description of recording:")->setText(text.left(63));
+        updating_ = false;
+    });
+    connect(field("Description of recording:"), &QLineEdit::textEdited, this, [this] {
+        if (!updating_) description_typed_ = true;
+    });
+    connect(play_, &QPushButton::clicked, this, [this] { play_sound_file(details_.sound_file); });
+}
+
+PatientDetailsDlg::~PatientDetailsDlg() = default;
+
+QLineEdit* PatientDetailsDlg::field(const char* label) const {
+    for (const auto& [l, e] : edits_)
+        if (std::string(l) == label) return e;
+    return nullptr;
+}
+
+void PatientDetailsDlg::on_init_dialog() {
+    fw::Dialog::on_init_dialog();
+    updating_ = true;
+    for (const FieldRow& f : kFields) field(f.label)->setText(to_qstring(details_.*f.member));
+    updating_ = false;
+    comments_->setPlainText(to_qstring(details_.comments));
+    play_->setVisible(!details_.sound_file.empty());
+    group_->setVisible(details_.level >= 0);
+    if (details_.level >= 0) {
+        slider_->setValue(CTolbexApp::cef_slider_for_bitred(details_.level));
+        compress_->setChecked(details_.compress);
+        compress_->setEnabled(details_.check_changeable && details_.group_enabled);
+        group_->setEnabled(details_.group_enabled);
+    }
+}
+
+void PatientDetailsDlg::on_ok() {
+    PatientDetails taken = details_;
+    for (const FieldRow& f : kFields) taken.*f.member = from_qstring(field(f.label)->text());
+    taken.comments = from_qstring(comments_->toPlainText());
+    if (taken.level >= 0) {
+        taken.level = CTolbexApp::cef_bitred_for_slider(slider_->value());
+        taken.compress = compress_->isChecked();
+    }
+    DetailsField focus = DetailsField::None;
+    if (!patient_details_ok(taken, get_locale_date_order(), ui(), &focus)) {
+        const char* label = focus == DetailsField::DateOfBirth     ? "Date of Birth:"
+                            : focus == DetailsField::RecordingDate ? "Recording Date:"
+                            : focus == DetailsField::AnalysisDate  ? "Analysis Date:"
+                            : focus == DetailsField::RecordingId   ? "Transfer Filename:"
+                            : focus == DetailsField::Description   ? "Description of recording:"
+                                                                   : "Age:";
+        field(label)->setFocus();
+        return;
+    }
+    field("Age:")->setText(to_qstring(taken.age));
+    details_ = std::move(taken);
+    fw::Dialog::on_ok();
+}
+
+DefaultCompressionDlg::DefaultCompressionDlg(QWidget* parent) : fw::Dialog(parent), slider_(compression_slider(this)) {
+    setWindowTitle(QStringLiteral("Default ECG Compression"));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(QStringLiteral("Default compressed file size"), this));
+    layout->addWidget(slider_row(slider_, this));
+    layout->addWidget(ok_cancel(this));
+}
+
+void DefaultCompressionDlg::on_init_dialog() {
+    fw::Dialog::on_init_dialog();
+    slider_->setValue(CTolbexApp::cef_slider_for_bitred(CTolbexApp::get_cef_bitred(false)));
+}
+
+void DefaultCompressionDlg::on_ok() {
+    CTolbexApp::set_cef_bitred(false, CTolbexApp::cef_bitred_for_slider(slider_->value()));
+    fw::Dialog::on_ok();
+}
+
+void install_intake_commands(fw::CommandTarget& target, AuditTrail* audit, std::function<QWidget*()> owner) {
+    IntakeWindowing w;
+    w.patient_details = [owner](PatientDetails& details) {
+        PatientDetailsDlg dialog(details, owner());
+        return dialog.exec_modal() == QDialog::Accepted;
+    };
+    w.choose_archive = [owner](const std::string& caption) -> std::string {
+        ChooseArchiveDlg dialog(false, owner());
+        dialog.set_caption(caption);
+        if (dialog.exec_modal() != QDialog::Accepted) return {};
+        return dialog.get_archive_path();
+    };
+    w.save_as = [owner](const std::string& name, const std::string& start) -> std::string {
+        const QString chosen =
+            QFileDialog::getSaveFileName(owner(), QStringLiteral("Saving Compressed ECG File"),
+                                         to_qstring(join_path(start, name)), QStringLiteral("CEF Files (*.CEF)"));
+        if (chosen.isEmpty()) return {};
+        std::string path = from_qstring(chosen);
+        if (get_extension_upper(get_path_file_name(path)).empty()) path += ".CEF";
+        return path;
+    };
+    w.archives_changed = [] { reload_archive_documents(); };
+    set_intake_windowing(std::move(w));
+
+    auto mail = [audit] {
+        MailServices services;
+        services.audit = audit;
+        return services;
+    };
+    const std::pair<fw::CommandId, int> card[] = {{kCardStoreInArchive, 0},
+                                                  {kCardStoreInFolder, 1},
+                                                  {kCardSendAsMailCmd, 2}};
+    for (auto [id, mode] : card) target.on_command(id, [mode, mail] { card_intake(mode, mail()); });
+    const std::pair<fw::CommandId, int> disk[] = {{kDiskStoreInArchive, 0},
+                                                  {kDiskStoreInFolder, 1},
+                                                  {kDiskSendAsMailCmd, 2}};
+    for (auto [id, mode] : disk) target.on_command(id, [mode, mail] { disk_intake(mode, mail()); });
+    set_merivale_action([mail](const std::vector<std::string>& operands) {
+        CustomerExport customer;
+        for (std::size_t k = 0; k < 6 && k < operands.size(); ++k) customer.texts[k] = operands[k];
+        customer.number = operands.size() > 6 ? std::atoi(operands[6].c_str()) : 0;
+        card_intake(0, mail(), &customer);
+        return 0;
+    });
+    target.on_command(kStoreDiskRecordingCmd, [] { store_disk_recording(); });
+    target.on_command(kMailDiskRecordingCmd, [mail] { disk_intake(2, mail()); });
+    target.on_command(kDefaultCompression, [owner] {
+        DefaultCompressionDlg dialog(owner());
+        dialog.exec_modal();
+    });
+}
+
+}  // namespace tv::gui

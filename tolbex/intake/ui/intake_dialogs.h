@@ -1,0 +1,70 @@
+// The intake's windows: "Patient Details", "Default ECG Compression", and the Recording menu's card
+// and disk commands put on the framework. The rules are in tolbex/intake; these windows move the
+// texts between their controls and them.
+#pragma once
+#include <functional>
+
+#include "framework/core/command.h"
+#include "framework/qt/dialog.h"
+#include "tolbex/intake/intake.h"
+
+class QCheckBox;
+class QGroupBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QSlider;
+
+namespace tv {
+class AuditTrail;
+namespace gui {
+
+// Menu ids of the intake commands.
+inline constexpr fw::CommandId kCardStoreInArchive = 216, kCardStoreInFolder = 218, kCardSendAsMailCmd = 217,
+                               kDiskStoreInArchive = 219, kDiskStoreInFolder = 220, kDiskSendAsMailCmd = 225,
+                               kStoreDiskRecordingCmd = 32822, kMailDiskRecordingCmd = 32821,
+                               kDefaultCompression = 32849;
+
+class PatientDetailsDlg : public fw::Dialog {
+public:
+    // Shows `details` (its compression options included) and, on OK, writes the fields back.
+    explicit PatientDetailsDlg(PatientDetails& details, QWidget* parent = nullptr);
+    ~PatientDetailsDlg() override;
+
+    QLineEdit* field(const char* label) const;  // by its label text, e.g. "Patient Name:"
+    QPlainTextEdit* comments() const { return comments_; }
+    QCheckBox* compress_box() const { return compress_; }
+    QSlider* slider() const { return slider_; }
+    QGroupBox* compression_group() const { return group_; }
+    QPushButton* play_button() const { return play_; }
+
+    void on_init_dialog() override;
+    void on_ok() override;
+
+private:
+    PatientDetails& details_;
+    std::vector<std::pair<const char*, QLineEdit*>> edits_;
+    QPlainTextEdit* comments_;
+    QGroupBox* group_;
+    QCheckBox* compress_;
+    QSlider* slider_;
+    QPushButton* play_;
+    bool description_typed_ = false, updating_ = false;
+};
+
+class DefaultCompressionDlg : public fw::Dialog {
+public:
+    explicit DefaultCompressionDlg(QWidget* parent = nullptr);
+    QSlider* slider() const { return slider_; }
+    void on_init_dialog() override;
+    void on_ok() override;
+
+private:
+    QSlider* slider_;
+};
+
+// The card and disk commands and Options > Default ECG Compression; the intake's windows.
+void install_intake_commands(fw::CommandTarget& target, AuditTrail* audit, std::function<QWidget*()> owner);
+
+}  // namespace gui
+}  // namespace tv

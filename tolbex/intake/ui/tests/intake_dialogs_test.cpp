@@ -1,0 +1,106 @@
+// Patient Details and Default ECG Compression, offscreen.
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+
+#include <gtest/gtest.h>
+
+#include "framework/qt/qt_text.h"
+#include "tolbex/app/tolbex_app.h"
+#include "tolbex/archive/clinic_code.h"
+#include "tolbex/intake/patient_details.h"
+#include "tolbex/intake/ui/intake_dialogs.h"
+#include "tolbex/reports/ui/tests/ui_test_support.h"
+
+namespace tv {
+namespace {
+
+using uitest::settle;
+
+class IntakeDialogsTest : public uitest::UiRootTest {};
+
+TEST_F(IntakeDialogsTest, DescriptionFollowsTheNameUntilTyped) {
+    PatientDetails d;
+    gui::PatientDetailsDlg dlg(d);
+    dlg.on_init_dialog();
+    QLineEdit* name = dlg.field("Patient Name:");
+    QLineEdit* description = dlg.field("Description of recording:");
+    name->setText(QStringLiteral("Doe Jane"));
+    EXPECT_EQ(from_qstring(description->text()), "Doe Jane");
+    description->setText(QStringLiteral("Mine"));
+    emit description->textEdited(QStringLiteral("Mine"));
+    name->setText(QStringLiteral("Doe John"));
+    EXPECT_EQ(from_qstring(description->text()), "Mine");
+    EXPECT_NE(dlg.field("Transfer Filename:"), nullptr);
+    EXPECT_TRUE(dlg.play_button()->isHidden());
+    EXPECT_TRUE(dlg.compression_group()->isHidden());  // level -1: no compression group
+}
+
+TEST_F(IntakeDialogsTest, OkStoresTheChosenCompressionAndUpperCasesTheTransferName) {
+    PatientDetails d;
+    d.level = 1;  // shows at position 2
+    d.compress = true;
+    d.check_changeable = true;
+    d.for_mail = true;
+    gui::PatientDetailsDlg dlg(d);
+    dlg.on_init_dialog();
+    EXPECT_EQ(dlg.slider()->value(), 2);
+    EXPECT_TRUE(dlg.compress_box()->isEnabled());
+    dlg.field("Description of recording:")->setText(QStringLiteral("Holter"));
+    dlg.field("Transfer Filename:")->setText(QStringLiteral("abcd1234566"));
+    dlg.slider()->setValue(0);
+    dlg.compress_box()->setChecked(false);
+    dlg.on_ok();
+    ASSERT_TRUE(scripted.shown.empty()) << scripted.shown[0].text;
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_EQ(d.level, 4);
+    EXPECT_FALSE(d.compress);
+    EXPECT_EQ(d.description, "Holter");
+    EXPECT_EQ(d.recording_id, "ABCD1234566");
+    EXPECT_EQ(CTolbexApp::get_cef_bitred(true), 4);
+    EXPECT_FALSE(CTolbexApp::get_cef_want_comp());
+}
+
+TEST_F(IntakeDialogsTest, OkRefusalsKeepTheDialogOpen) {
+    const struct {
+        const char* field;
+        const char* text;
+        std::string title;
+    } cases[] = {
+        {"Date of Birth:", "1/2/01", "Invalid Date"},
+        {"Recording Date:", "2001/02/30", "Invalid Date"},
+        {"Transfer Filename:", "ab12", kInvalidTransferNameTitle},
+        {"Transfer Filename:", "", kInvalidTransferNameTitle},
+        {"Description of recording:", " ", "You must enter a description for the recording."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.field);
+        scripted.shown.clear();
+        PatientDetails d;
+        gui::PatientDetailsDlg dlg(d);
+        dlg.on_init_dialog();
+        dlg.field("Description of recording:")->setText(QStringLiteral("Holter"));
+        dlg.field("Transfer Filename:")->setText(QStringLiteral("ABCD1234566"));
+        dlg.field(c.field)->setText(QString::fromLatin1(c.text));
+        dlg.on_ok();
+        ASSERT_EQ(scripted.shown.size(), 1u);
+        EXPECT_EQ(scripted.shown[0].caption, c.title);
+        EXPECT_NE(dlg.result(), QDialog::Accepted);
+        EXPECT_TRUE(d.description.empty());  // nothing taken back
+    }
+}
+
+TEST_F(IntakeDialogsTest, DefaultCompressionShowsAndStoresTheLevel) {
+    ASSERT_TRUE(CTolbexApp::set_cef_bitred(false, 1));
+    gui::DefaultCompressionDlg dlg;
+    dlg.on_init_dialog();
+    EXPECT_EQ(dlg.slider()->value(), 2);
+    dlg.on_ok();
+    EXPECT_EQ(CTolbexApp::get_cef_bitred(false), 2);
+    EXPECT_EQ(CTolbexApp::get_cef_bitred(true), 4);  // the mail level is the intake dialogs' own
+}
+
+}  // namespace
+}  // namespace tv
