@@ -23,6 +23,11 @@ GridSystemColours grid_system_colours() {
     return g_colours;
 }
 
+fw::Rgb grid_rgb(GridColour c) {
+    return {static_cast<std::uint8_t>(c & 0xFF), static_cast<std::uint8_t>((c >> 8) & 0xFF),
+            static_cast<std::uint8_t>((c >> 16) & 0xFF)};
+}
+
 void GridCell::reset() {
     flags_ = 0;
     text_.clear();
@@ -151,8 +156,8 @@ TV_GRID_SETTER(set_back_colour, back_colour_, kCellBackColour, GridColour)
 TV_GRID_SETTER(set_highlight_text_colour, highlight_text_colour_, kCellHighlightTextColour, GridColour)
 TV_GRID_SETTER(set_highlight_colour, highlight_colour_, kCellHighlightColour, GridColour)
 TV_GRID_SETTER(set_border, border_, kCellBorder, std::int16_t)
-TV_GRID_SETTER(set_border_pen, border_pen_, kCellBorderPen, GridPenHandle)
-TV_GRID_SETTER(set_font, font_, kCellFont, GridFontHandle)
+TV_GRID_SETTER(set_border_pen, border_pen_, kCellBorderPen, const GridPen&)
+TV_GRID_SETTER(set_font, font_, kCellFont, const fw::Font&)
 TV_GRID_SETTER(set_type_value, type_value_, kCellTypeValue, std::int32_t)
 TV_GRID_SETTER(set_alignment, alignment_, kCellAlignment, std::int16_t)
 TV_GRID_SETTER(set_modifier, modifier_, kCellModifier, GridCellModifier*)
