@@ -20,12 +20,20 @@ void GridCtrl::paint_cells(fw::DrawContext& dc, bool has_focus) {
         if (row >= s.num_rows) break;
         const std::int32_t h = s.row_height(row);
         if (h == 0) continue;
+        if (y >= s.area_height) {
+            s.bottom_row = row;
+            break;
+        }
         std::int64_t x = 0;
         for (std::int32_t j = 0; j < s.num_cols; ++j) {
             const std::int32_t col = j < s.locked_cols ? j : j - s.locked_cols + s.left_col;
             if (col >= s.num_cols) break;
             const std::int32_t w = s.col_width(col);
             if (w == 0) continue;
+            if (x >= s.area_width) {
+                s.right_col = col;
+                break;
+            }
             const fw::Rc rect{static_cast<std::int32_t>(x), static_cast<std::int32_t>(y),
                               static_cast<std::int32_t>(x + w), static_cast<std::int32_t>(y + h)};
             if (redraw_.contains(col, row)) {
