@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include "tolbex/timi/grid/tests/grid_test_support.h"
+
+namespace tv {
+namespace {
+
+using gridtest::GridFixture;
+
+TEST_F(GridFixture, TypingIntoTheEditorStoresTheTextAndMovesOn) {
+    ASSERT_EQ(grid.start_edit(2, 3, 'x'), 0);
+    EXPECT_EQ(cursor(), std::make_pair(2, 3));
+    EXPECT_TRUE(editor.shown);
+    EXPECT_EQ(editor.section, kSectionCells);
+    EXPECT_EQ(editor.rect, (fw::Rc{150, 60, 224, 79}));  // the cell less a pixel right and below
+    EXPECT_EQ(editor.text(), "x");
+    editor.text_ += "yz";
+    EXPECT_EQ(grid.finish_edit(editor.text(), false, true, 3, 3), 1);
+    EXPECT_EQ(grid.get_cell_text(2, 3), "xyz");
+    EXPECT_TRUE(grid.editing());  // went on in the next cell
+    EXPECT_EQ(cursor(), std::make_pair(3, 3));
+    EXPECT_EQ(editor.text(), "3,3");
+    EXPECT_EQ(grid.finish_edit("lost", true, false, 0, 0), 1);  // cancelled: nothing stored
+    EXPECT_FALSE(editor.shown);
+    EXPECT_FALSE(grid.editing());
+    EXPECT_EQ(grid.get_cell_text(3, 3), "3,3");
+}
+
+TEST_F(GridFixture, MovingOnWrapsAroundTheTable) {
+    struct Case {
+        std::int32_t col, row;
+        std::pair<int, int> lands;
+    };
+    const Case cases[] = {{8, 4, {0, 4}}, {-1, 4, {7, 4}}, {2, 100, {2, 0}}, {2, -1, {2, 99}}};
+    for (const Case& c : cases) {
+        ASSERT_EQ(grid.start_edit(1, 4), 0);
+        grid.finish_edit("v", false, true, c.col, c.row);
+        EXPECT_EQ(cursor(), c.lands) << c.col << "," << c.row;
+        grid.finish_edit("", true, false, 0, 0);
+    }
+}
+
+TEST_F(GridFixture, EditsAreRefusedWhereTheCellOrAHookSaysSo) {
+    GridCell ro;
+    ro.set_text("fixed");
+    ro.set_read_only(1);
+    grid.set_cell(0, 5, ro);
+    EXPECT_EQ(grid.start_edit(0, 5), 1);
+    EXPECT_FALSE(grid.editing());
+    grid.refuse_col = 4;
+    grid.refuse_row = 4;
+    EXPECT_EQ(grid.start_edit(4, 4), 2);
+    EXPECT_EQ(grid.start_edit(9, 4), 1);  // outside the grid
+
+    struct Grid : gridtest::RecordingGrid {
+        int on_edit_finish(std::int32_t, std::int32_t, GridEditor*, const std::string& text, bool) override {
+            return text != "bad";
+        }
+    } strict;
+    strict.set_num_cols(1);
+    strict.set_num_rows(1);
+    strict.layout(200, 100);
+    gridtest::FakeEditor ed;
+    strict.set_editors(&ed, &ed);
+    ASSERT_EQ(strict.start_edit(0, 0), 0);
+    EXPECT_EQ(strict.finish_edit("bad", false, false, 0, 0), 0);  // stays open
+    EXPECT_TRUE(ed.shown);
+    EXPECT_EQ(strict.finish_edit("good", false, false, 0, 0), 1);
+    EXPECT_EQ(strict.get_cell_text(0, 0), "good");
+
+    // A masked cell opens the masked editor with its mask.
+    GridCell masked;
+    masked.set_mask("99:99");
+    grid.set_cell(1, 1, masked);
+    ASSERT_EQ(grid.start_edit(1, 1), 0);
+    EXPECT_EQ(grid.active_editor(), &this->masked);
+    EXPECT_EQ(this->masked.mask, "99:99");
+}
+
+TEST_F(GridFixture, FindMovesToTheNextMatchAndSaysWhenThereIsNone) {
+    grid.set_cell_text(3, 40, "Needle");
+    grid.log.clear();
+    EXPECT_EQ(grid.find("needle", "", GridCtrl::FindAction::Find, false, true, true, true), 0);
+    EXPECT_EQ(cursor(), std::make_pair(3, 40));
+    EXPECT_EQ(grid.get_top_row(), 31);
+    EXPECT_EQ(grid.find("hay", "", GridCtrl::FindAction::Find, false, true, true, true), 1);
+    EXPECT_EQ(grid.log.back(), "Item not found");
+    EXPECT_EQ(cursor(), std::make_pair(3, 40));
+}
+
+TEST_F(GridFixture, ReplaceTouchesOnlyMatchesAndReplaceAllEnds) {
+    grid.set_cell_text(0, 7, "cat");
+    grid.set_cell_text(5, 9, "cat");
+    // The current cell (0,0) is no match: it keeps its text.
+    grid.find("cat", "dog", GridCtrl::FindAction::Replace, true, true, true, true);
+    EXPECT_EQ(grid.get_cell_text(0, 0), "0,0");
+    EXPECT_EQ(cursor(), std::make_pair(0, 7));
+    grid.find("cat", "dog", GridCtrl::FindAction::Replace, true, true, true, true);
+    EXPECT_EQ(grid.get_cell_text(0, 7), "dog");
+    EXPECT_EQ(cursor(), std::make_pair(5, 9));
+    // Replace all with a text equal to the search text but for case ends at once.
+    grid.find("dog", "DOG", GridCtrl::FindAction::ReplaceAll, false, true, true, true);
+    EXPECT_EQ(grid.get_cell_text(0, 7), "dog");
+    // A replacement holding the search text (partial) replaces the current cell once and stops.
+    grid.goto_cell(5, 9);
+    grid.find("cat", "cats", GridCtrl::FindAction::ReplaceAll, true, false, true, true);
+    EXPECT_EQ(grid.get_cell_text(5, 9), "cats");
+    // Replace all walks every match once.
+    for (std::int32_t r = 60; r < 70; ++r) grid.set_cell_text(2, r, "x");
+    grid.find("x", "y", GridCtrl::FindAction::ReplaceAll, true, true, true, true);
+    for (std::int32_t r = 60; r < 70; ++r) EXPECT_EQ(grid.get_cell_text(2, r), "y") << r;
+}
+
+}  // namespace
+}  // namespace tv
