@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "framework/core/draw_context.h"
@@ -93,6 +94,8 @@ public:
 
     int set_text(const std::string& text);
     std::string get_text() const { return is_property_set(kCellText) ? text_ : std::string(); }
+    // Valid until the cell changes.
+    std::string_view get_text_view() const { return is_property_set(kCellText) ? std::string_view(text_) : std::string_view(); }
     std::size_t get_text_length() const { return is_property_set(kCellText) ? text_.size() : 0; }
     // "%lf", or with the number of decimals set "%1.<n>lf" (decimals kept within 0..15).
     int set_number(double value);

@@ -350,7 +350,45 @@ int GridCtrl::get_cell_rect(std::int32_t col, std::int32_t row, fw::Rc& rect) co
     if (x < 0 || y < 0 || x > s.area_width || y > s.area_height) return GRID_BAD_INDEX;
     rect = {static_cast<std::int32_t>(x), static_cast<std::int32_t>(y),
             static_cast<std::int32_t>(x + s.col_width(col)), static_cast<std::int32_t>(y + s.row_height(row))};
+    std::int32_t fc = col, fr = row, ec, er;
+    if (const_cast<GridCtrl*>(this)->get_join_range(fc, fr, ec, er) == GRID_OK)
+        rect = block_rect(col, row, fc, fr, ec, er, rect);
     return GRID_OK;
+}
+
+int GridCtrl::get_join_range(std::int32_t& col, std::int32_t& row, std::int32_t& end_col, std::int32_t& end_row) {
+    GridSettings& s = sheet();
+    if (!s.joins_enabled) return 1;
+    GridCell cell;
+    fetch(col, row, cell);
+    std::int32_t first = 0, dr = 0, dc = 0;
+    if (!cell.get_join(first, dr, dc)) return 2;
+    if (!first) {
+        col += dc;
+        row += dr;
+        fetch(col, row, cell);
+        if (!cell.get_join(first, dr, dc) || !first) return 2;  // a block without its first cell
+    }
+    end_col = std::clamp(col + std::max(dc, 0), col, std::max(col, s.num_cols - 1));
+    end_row = std::clamp(row + std::max(dr, 0), row, std::max(row, s.num_rows - 1));
+    return GRID_OK;
+}
+
+int GridCtrl::get_join_start(std::int32_t& col, std::int32_t& row) {
+    std::int32_t end_col, end_row;
+    return get_join_range(col, row, end_col, end_row);
+}
+
+fw::Rc GridCtrl::block_rect(std::int32_t col, std::int32_t row, std::int32_t first_col, std::int32_t first_row,
+                            std::int32_t end_col, std::int32_t end_row, const fw::Rc& rect) const {
+    const GridSettings& s = sheet();
+    std::int64_t l = rect.l, t = rect.t, r = rect.r, b = rect.b;
+    for (std::int32_t c = first_col; c < col; ++c) l -= s.col_width(c);
+    for (std::int32_t c = col + 1; c <= end_col; ++c) r += s.col_width(c);
+    for (std::int32_t w = first_row; w < row; ++w) t -= s.row_height(w);
+    for (std::int32_t w = row + 1; w <= end_row; ++w) b += s.row_height(w);
+    const auto clip = [](std::int64_t v) { return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX)); };
+    return {clip(l), clip(t), clip(r), clip(b)};
 }
 
 GridCtrl::Visible GridCtrl::visible_cells() const {
@@ -407,7 +445,14 @@ int GridCtrl::get_cell_from_point(std::int32_t x, std::int32_t y, std::int32_t& 
     if (hit_c < 0 || hit_r < 0) return GRID_BAD_INDEX;
     col = hit_c;
     row = hit_r;
-    if (rect) *rect = {left, top, left + s.col_width(hit_c), top + s.row_height(hit_r)};
+    fw::Rc own{left, top, left + s.col_width(hit_c), top + s.row_height(hit_r)};
+    std::int32_t fc = col, fr = row, ec, er;
+    if (const_cast<GridCtrl*>(this)->get_join_range(fc, fr, ec, er) == GRID_OK) {
+        own = block_rect(col, row, fc, fr, ec, er, own);
+        col = fc;
+        row = fr;
+    }
+    if (rect) *rect = own;
     return GRID_OK;
 }
 

@@ -137,6 +137,10 @@ public:
     int get_cell_rect(std::int32_t col, std::int32_t row, fw::Rc& rect) const;
     int get_cell_from_point(std::int32_t x, std::int32_t y, std::int32_t& col, std::int32_t& row,
                             fw::Rc* rect = nullptr) const;
+    // Joined blocks: 1 when joined cells are off, 2 when the cell is not joined, else GRID_OK and
+    // the block's first cell (and last cell).
+    int get_join_start(std::int32_t& col, std::int32_t& row);
+    int get_join_range(std::int32_t& col, std::int32_t& row, std::int32_t& end_col, std::int32_t& end_row);
     // Cells whose rectangles meet the cell area, locked ones first, as drawn by the paint.
     struct Visible {
         std::vector<std::int32_t> cols, rows;
@@ -261,7 +265,13 @@ private:
     std::int32_t page_cols(std::int32_t from, bool forward) const;
     std::int32_t step_target(int code, std::int32_t current, std::int32_t count, bool rows) const;
     void take_selection_current();
+    // A move that lands inside a joined block: past it when moving forward and there is room,
+    // else onto its first cell.
+    void land_outside_block(std::int32_t& col, std::int32_t& row, bool forward, bool across);
     void request_repaint(int section) { ++repaints_[static_cast<std::size_t>(section)]; }
+    // The rectangle of the block holding (col, row) when the cell itself is at `rect`.
+    fw::Rc block_rect(std::int32_t col, std::int32_t row, std::int32_t first_col, std::int32_t first_row,
+                      std::int32_t end_col, std::int32_t end_row, const fw::Rc& rect) const;
     std::int64_t col_x(std::int32_t col) const;  // left edge in the cell area; -1 when out of view
     std::int64_t row_y(std::int32_t row) const;
 

@@ -6,13 +6,6 @@
 
 namespace tv {
 
-namespace {
-std::string upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-}  // namespace
-
 void GridCtrl::take_selection_current() {
     GridSettings& s = sheet();
     if (s.last_input != kInputKey || shift_ || control_ || s.selection.empty()) return;
@@ -62,9 +55,24 @@ static bool in_view(const GridSettings& s, std::int64_t x, std::int64_t y, std::
     return x >= 0 && y >= 0 && x + w <= s.area_width && y + h <= s.area_height;
 }
 
+void GridCtrl::land_outside_block(std::int32_t& col, std::int32_t& row, bool forward, bool across) {
+    const GridSettings& s = sheet();
+    std::int32_t fc = col, fr = row, ec, er;
+    if (get_join_range(fc, fr, ec, er) != GRID_OK || (fc == col && fr == row)) return;
+    if (forward && across && ec + 1 < s.num_cols) {
+        col = ec + 1;
+    } else if (forward && !across && er + 1 < s.num_rows) {
+        row = er + 1;
+    } else {
+        col = fc;
+        row = fr;
+    }
+}
+
 int GridCtrl::goto_cell(std::int32_t col, std::int32_t row) {
     GridSettings& s = sheet();
     if (col < 0 || col >= s.num_cols || row < 0 || row >= s.num_rows) return GRID_BAD_INDEX;
+    get_join_start(col, row);
     if (col == s.drag_col && row == s.drag_row) {
         // A click on the target still makes a selection step.
         if (s.multi_select && s.last_input != kInputKey) after_move();
@@ -91,13 +99,14 @@ int GridCtrl::goto_col(std::int32_t col) {
         if (s.drag_col == s.num_cols - 1) return GRID_BAD_INDEX;
         col = s.num_cols - 1;
     }
-    const std::int32_t row = std::max(s.drag_row, 0);
+    std::int32_t row = std::max(s.drag_row, 0);
+    land_outside_block(col, row, col > s.drag_col, true);
     if (col == s.drag_col && s.drag_row == row) return GRID_OK;
     if (s.default_source->can_move(s.current_col, s.current_row, col, row) != 1) return GRID_BAD_VALUE;
     if (!can_move(s.current_col, s.current_row, col, row)) return GRID_BAD_VALUE;
-    if (!in_view(s, col_x(col), 0, s.col_width(col), 0)) {
+    if (!in_view(s, col_x(col), row_y(row), s.col_width(col), s.row_height(row))) {
         if (!can_view_move(s.left_col, col, s.top_row, row)) return GRID_BAD_VALUE;
-        scroll_into_view(col, -1);
+        scroll_into_view(col, row);
     }
     s.drag_col = col;
     s.drag_row = row;
@@ -125,12 +134,13 @@ int GridCtrl::goto_row(std::int32_t row) {
     take_selection_current();
     if (row < 0) row = 0;
     if (!row_check(row) || s.num_rows == 0) return GRID_BAD_INDEX;
-    const std::int32_t col = std::max(s.drag_col, 0);
+    std::int32_t col = std::max(s.drag_col, 0);
+    land_outside_block(col, row, row > s.drag_row, false);
     if (row == s.drag_row && col == s.drag_col) return GRID_OK;
     if (!can_move(s.current_col, s.current_row, col, row)) return GRID_BAD_VALUE;
-    if (!in_view(s, 0, row_y(row), 0, s.row_height(row))) {
+    if (!in_view(s, col_x(col), row_y(row), s.col_width(col), s.row_height(row))) {
         if (!can_view_move(s.left_col, col, s.top_row, row)) return GRID_BAD_VALUE;
-        scroll_into_view(-1, row);
+        scroll_into_view(col, row);
     }
     s.drag_col = col;
     s.drag_row = row;
@@ -310,6 +320,9 @@ void GridCtrl::key_down(int key) {
         const int handled = type_of(work_cell_)->on_key_down(s.current_col, s.current_row, key);
         on_key_down(&key, handled);
     }
+    std::int32_t fc = s.drag_col, fr = s.drag_row, ec = fc, er = fr;
+    const bool joined = (key == kKeyRight || key == kKeyDown) && get_join_range(fc, fr, ec, er) == GRID_OK;
+    if (joined) step += key == kKeyRight ? ec - fc : er - fr;
     switch (key) {
         case kKeyLeft: goto_col(s.drag_col - step); break;
         case kKeyRight: goto_col(s.drag_col + step); break;
@@ -611,13 +624,18 @@ int GridCtrl::find(const std::string& what, const std::string& with, FindAction 
         on_not_found();
         return 1;
     }
-    const auto same = [&](const std::string& a, const std::string& b) {
-        return match_case ? a == b : upper(a) == upper(b);
+    const auto fold = [&](char c) {
+        return match_case ? c : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     };
-    const auto matches = [&](const std::string& text) {
-        if (flags & GRID_FIND_PARTIAL)
-            return (match_case ? text : upper(text)).find(match_case ? what : upper(what)) != std::string::npos;
-        return same(text, what);
+    const auto equal = [&](char a, char b) { return fold(a) == fold(b); };
+    const auto same = [&](std::string_view a, std::string_view b) {
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), equal);
+    };
+    const auto holds = [&](std::string_view text, std::string_view part) {
+        return std::search(text.begin(), text.end(), part.begin(), part.end(), equal) != text.end();
+    };
+    const auto matches = [&](std::string_view text) {
+        return (flags & GRID_FIND_PARTIAL) ? holds(text, what) : same(text, what);
     };
     const auto replace_current = [&] {
         if (!matches(get_cell_text(s.current_col, s.current_row))) return;
@@ -626,10 +644,7 @@ int GridCtrl::find(const std::string& what, const std::string& with, FindAction 
     };
     if (action != FindAction::Find) {
         replace_current();
-        const bool contains =
-            (flags & GRID_FIND_PARTIAL) &&
-            (match_case ? with : upper(with)).find(match_case ? what : upper(what)) != std::string::npos;
-        if (same(with, what) || contains) return 0;
+        if (same(with, what) || ((flags & GRID_FIND_PARTIAL) && holds(with, what))) return 0;
     }
     // Every cell at most once, however the replacement reads.
     const std::int64_t cap = static_cast<std::int64_t>(s.num_rows) * s.num_cols + 1;
@@ -654,7 +669,7 @@ int GridCtrl::find(const std::string& what, const std::string& with, FindAction 
                 if (r >= s.num_rows) r = 0;
                 if (r < 0) r = s.num_rows - 1;
                 fetch(c, r, work_cell_);
-                const std::string text = work_cell_.get_text();
+                const std::string_view text = work_cell_.get_text_view();
                 if (!text.empty() && matches(text)) {
                     found = 0;
                     col = get_col_data_column(c);

@@ -34,15 +34,28 @@ void GridCtrl::paint_cells(fw::DrawContext& dc, bool has_focus) {
                 s.right_col = col;
                 break;
             }
-            const fw::Rc rect{static_cast<std::int32_t>(x), static_cast<std::int32_t>(y),
-                              static_cast<std::int32_t>(x + w), static_cast<std::int32_t>(y + h)};
-            if (redraw_.contains(col, row)) {
+            fw::Rc rect{static_cast<std::int32_t>(x), static_cast<std::int32_t>(y),
+                        static_cast<std::int32_t>(x + w), static_cast<std::int32_t>(y + h)};
+            std::int32_t fc = col, fr = row, ec = col, er = row;
+            bool draw = redraw_.contains(col, row) != 0;
+            if (draw) {
                 fetch(col, row, work_cell_);
+                std::int32_t first, dr, dcol;
+                if (s.joins_enabled && work_cell_.get_join(first, dr, dcol) && get_join_range(fc, fr, ec, er) == GRID_OK) {
+                    rect = block_rect(col, row, fc, fr, ec, er, rect);
+                    draw = !redraw_.has_cell(fc, fr);
+                    if (draw) {
+                        redraw_.add_cell(fc, fr);
+                        if (fc != col || fr != row) fetch(fc, fr, work_cell_);
+                    }
+                }
+            }
+            if (draw) {
                 GridCellType* type = type_of(work_cell_);
-                const bool current = row == s.current_row && (col == s.current_col || s.highlight_row);
+                const bool current = fr == s.current_row && (fc == s.current_col || s.highlight_row);
                 int block = -1;
-                const int selected = !current && s.selection.is_selected(col, row, &block) ? block + 1 : 0;
-                type->draw(dc, rect, col, row, work_cell_, selected, current ? 1 : 0);
+                const int selected = !current && s.selection.is_selected(fc, fr, &block) ? block + 1 : 0;
+                type->draw(dc, rect, fc, fr, work_cell_, selected, current ? 1 : 0);
                 if (s.locked_cols > 0) {
                     dc.set_pen(fw::PenStyle::Solid, black, 1);
                     if (col == s.left_col) dc.line({rect.l - 1, rect.t}, {rect.l - 1, rect.b + 1});
@@ -54,7 +67,7 @@ void GridCtrl::paint_cells(fw::DrawContext& dc, bool has_focus) {
                     if (row == s.locked_rows - 1) dc.line({rect.l, rect.b - 1}, {rect.r + 1, rect.b - 1});
                 }
             }
-            if (row == s.current_row && col == s.current_col) {
+            if (fr == s.current_row && fc == s.current_col) {
                 focus = rect;
                 focus_seen = true;
             }

@@ -319,3 +319,58 @@ TEST_F(GridFixture, DragAutoScrollStepsByTheExponentAndPausesOnSingleSteps) {
 
 }  // namespace
 }  // namespace tv
+
+namespace tv {
+namespace {
+
+// A block of three columns and two rows with its first cell at (1,2).
+void join_block(GridCtrl& grid) {
+    for (std::int32_t r = 2; r <= 3; ++r)
+        for (std::int32_t c = 1; c <= 3; ++c) {
+            GridCell cell;
+            cell.set_text(c == 1 && r == 2 ? "joined" : "");
+            if (c == 1 && r == 2)
+                cell.set_join(1, 1, 2);
+            else
+                cell.set_join(0, 2 - r, 1 - c);
+            grid.set_cell(c, r, cell);
+        }
+}
+
+TEST_F(GridFixture, JoinedBlocksMoveDrawAndHitAsOne) {
+    join_block(grid);
+    std::int32_t c = 3, r = 3, ec, er;
+    ASSERT_EQ(grid.get_join_range(c, r, ec, er), GRID_OK);
+    EXPECT_EQ((std::vector<int>{c, r, ec, er}), (std::vector<int>{1, 2, 3, 3}));
+    c = 0;
+    r = 0;
+    EXPECT_EQ(grid.get_join_start(c, r), 2);
+    fw::Rc rect{};
+    grid.get_cell_rect(2, 3, rect);
+    EXPECT_EQ(rect, (fw::Rc{75, 40, 300, 80}));
+    grid.get_cell_from_point(200, 70, c, r, &rect);
+    EXPECT_EQ(std::make_pair(c, r), std::make_pair(1, 2));
+
+    grid.goto_cell(3, 3);  // onto the block's first cell
+    EXPECT_EQ(cursor(), std::make_pair(1, 2));
+    keys({kKeyRight});  // past the block in one press
+    EXPECT_EQ(cursor(), std::make_pair(4, 2));
+    keys({kKeyLeft});  // back onto its first cell
+    EXPECT_EQ(cursor(), std::make_pair(1, 2));
+    keys({kKeyDown});
+    EXPECT_EQ(cursor(), std::make_pair(1, 4));
+
+    fw::RecordingDrawContext dc;
+    grid.queue_all();
+    grid.paint_cells(dc, false);
+    int drawn = 0;
+    for (const std::string& l : dc.commands()) drawn += l == "text (4,41) \"joined\"";  // column 1 is the left one now
+    EXPECT_EQ(drawn, 1);  // once for the six cells
+    grid.sheet().joins_enabled = false;
+    c = 2;
+    r = 3;
+    EXPECT_EQ(grid.get_join_start(c, r), 1);
+}
+
+}  // namespace
+}  // namespace tv
