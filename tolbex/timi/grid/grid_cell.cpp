@@ -23,11 +23,6 @@ GridSystemColours grid_system_colours() {
     return g_colours;
 }
 
-fw::Rgb grid_rgb(GridColour c) {
-    return {static_cast<std::uint8_t>(c & 0xFF), static_cast<std::uint8_t>((c >> 8) & 0xFF),
-            static_cast<std::uint8_t>((c >> 16) & 0xFF)};
-}
-
 void GridCell::reset() {
     flags_ = 0;
     text_.clear();

@@ -19,7 +19,7 @@ struct GridPen {
     int width = 1;
     bool operator==(const GridPen&) const = default;
 };
-fw::Rgb grid_rgb(GridColour colour);
+fw::Rgb grid_rgb(GridColour colour);  // defined with the hint box, its first user
 
 // The colours a cell answers for properties it does not set.
 struct GridSystemColours {
