@@ -14,6 +14,8 @@
 
 #include "framework/core/draw_context.h"
 #include "tolbex/timi/grid/grid_cell_type.h"
+#include "tolbex/timi/grid/grid_in_place_edit.h"
+#include "tolbex/timi/grid/grid_mask.h"
 #include "tolbex/timi/grid/grid_rect_list.h"
 #include "tolbex/timi/grid/grid_settings.h"
 
@@ -189,6 +191,14 @@ public:
     // Called by the editors; 1 done, 0 while the edit stays open.
     int finish_edit(const std::string& text, bool cancelled, bool move_on, std::int32_t next_col,
                     std::int32_t next_row);
+    // Keys and characters the open editor's window receives. A key that ends the edit finishes
+    // it (true); a character comes back changed, or refused (false). The masked editor types the
+    // answer's literals first, then the character when `type` is set.
+    bool editor_key_down(int key);
+    bool editor_char(int& ch);
+    GridMaskedChar editor_masked_char(std::size_t caret, int ch);
+    void editor_focus_lost(GridFocusTarget to);
+    const GridMask& edit_mask() const { return edit_mask_; }
     bool editing() const { return editing_; }
     GridEditor* active_editor() const { return editor_; }
 
@@ -226,6 +236,7 @@ public:
     virtual void on_get_cell(std::int32_t, std::int32_t, GridCell&) {}
     virtual void on_set_cell(std::int32_t, std::int32_t, const GridCell&) {}
     virtual int can_start_edit(std::int32_t, std::int32_t, GridEditor**) { return 1; }
+    virtual int on_edit_key(std::int32_t, std::int32_t, GridEditor*, int*) { return 1; }
     virtual int on_edit_finish(std::int32_t, std::int32_t, GridEditor*, const std::string&, bool) { return 1; }
     virtual int on_edit_continue(std::int32_t, std::int32_t, std::int32_t*, std::int32_t*) { return 1; }
     virtual int get_hint_text(std::int32_t col, std::int32_t row, int section, std::string& text);
@@ -301,6 +312,8 @@ private:
     std::int32_t edit_col_ = -1, edit_row_ = -1;
     int edit_section_ = kSectionCells;
     GridEditor* editor_ = nullptr;
+    GridEditEnd edit_end_;
+    GridMask edit_mask_;
     GridEditor* plain_editor_ = nullptr;
     GridEditor* masked_editor_ = nullptr;
 };

@@ -565,6 +565,8 @@ int GridCtrl::start_edit(std::int32_t col, std::int32_t row, int first_char) {
         return 1;
     }
     editor_ = editor;
+    edit_end_ = GridEditEnd{col, row, false, false};
+    edit_mask_.set_mask(edit_cell_.get_mask());
     edit_col_ = col;
     edit_row_ = row;
     edit_section_ = section;
@@ -608,6 +610,38 @@ int GridCtrl::finish_edit(const std::string& text, bool cancelled, bool move_on,
             start_edit(next_col, next_row, 0);
     }
     return 1;
+}
+
+bool GridCtrl::editor_key_down(int key) {
+    if (!editing_ || !grid_edit_key_down(edit_end_, key, shift_, edit_col_, edit_row_)) return false;
+    const GridEditEnd end = edit_end_;
+    finish_edit(editor_ ? editor_->text() : std::string(), end.cancelled, end.move, end.next_col, end.next_row);
+    return true;
+}
+
+bool GridCtrl::editor_char(int& ch) {
+    if (!editing_) return false;
+    GridDataSource* src = sheet().default_source;
+    return grid_edit_char(
+        ch, edit_col_, edit_row_,
+        [&](std::int32_t c, std::int32_t r, int* k) { return src->on_edit_key(c, r, editor_, k); },
+        [&](std::int32_t c, std::int32_t r, int* k) { return on_edit_key(c, r, editor_, k); });
+}
+
+GridMaskedChar GridCtrl::editor_masked_char(std::size_t caret, int ch) {
+    if (!editing_) return {};
+    GridDataSource* src = sheet().default_source;
+    return grid_masked_edit_char(
+        edit_mask_, caret, ch, edit_col_, edit_row_,
+        [&](std::int32_t c, std::int32_t r, int* k) { return src->on_edit_key(c, r, editor_, k); },
+        [&](std::int32_t c, std::int32_t r, int* k) { return on_edit_key(c, r, editor_, k); });
+}
+
+void GridCtrl::editor_focus_lost(GridFocusTarget to) {
+    if (!editing_) return;
+    grid_edit_focus_lost(edit_end_, sheet().cancel_edit_on_leave, to);
+    const GridEditEnd end = edit_end_;
+    finish_edit(editor_ ? editor_->text() : std::string(), end.cancelled, false, end.next_col, end.next_row);
 }
 
 // --- find and replace

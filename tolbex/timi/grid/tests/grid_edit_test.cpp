@@ -113,3 +113,69 @@ TEST_F(GridFixture, ReplaceTouchesOnlyMatchesAndReplaceAllEnds) {
 
 }  // namespace
 }  // namespace tv
+
+namespace tv {
+namespace {
+
+// Types a character into the fake editor the way its window would: through the control.
+void type(GridCtrl& grid, gridtest::FakeEditor& ed, char ch) {
+    int c = static_cast<unsigned char>(ch);
+    if (grid.edit_mask().on()) {
+        const GridMaskedChar m = grid.editor_masked_char(ed.text_.size(), c);
+        ed.text_ += m.literals;
+        if (m.type) ed.text_ += static_cast<char>(m.ch);
+    } else if (grid.editor_char(c)) {
+        ed.text_ += static_cast<char>(c);
+    }
+}
+
+TEST_F(GridFixture, EditorKeysFinishAndMoveAsTheUserTypes) {
+    struct Grid : gridtest::RecordingGrid {
+        int on_edit_key(std::int32_t, std::int32_t, GridEditor*, int* ch) override {
+            if (*ch == 'q') return 0;  // refused
+            if (*ch == 'a') *ch = 'A';
+            return 1;
+        }
+    } g;
+    g.set_num_cols(3);
+    g.set_num_rows(3);
+    g.layout(400, 200);
+    gridtest::FakeEditor ed;
+    g.set_editors(&ed, &ed);
+    ASSERT_EQ(g.start_edit(0, 0), 0);
+    for (char ch : std::string("baqa")) type(g, ed, ch);
+    EXPECT_EQ(ed.text(), "bAA");
+    EXPECT_TRUE(g.editor_key_down(kGridKeyTab));  // stores, and edits the next cell
+    EXPECT_EQ(g.get_cell_text(0, 0), "bAA");
+    EXPECT_EQ(std::make_pair(g.get_current_col(), g.get_current_row()), std::make_pair(1, 0));
+    EXPECT_FALSE(g.editor_key_down('x'));  // left to the edit control
+    type(g, ed, 'z');
+    EXPECT_TRUE(g.editor_key_down(kGridKeyEscape));
+    EXPECT_FALSE(g.editing());
+    EXPECT_EQ(g.get_cell_text(1, 0), "");
+    ASSERT_EQ(g.start_edit(2, 2), 0);
+    ed.text_ = "last";
+    g.editor_key_down(kGridKeyEnter);  // below the last row: row 0 of the same column
+    EXPECT_EQ(g.get_cell_text(2, 2), "last");
+    EXPECT_EQ(std::make_pair(g.get_current_col(), g.get_current_row()), std::make_pair(2, 0));
+    g.sheet().cancel_edit_on_leave = true;
+    ed.text_ = "gone";
+    g.editor_focus_lost(GridFocusTarget::Other);
+    EXPECT_FALSE(g.editing());
+    EXPECT_EQ(g.get_cell_text(2, 0), "");
+}
+
+TEST_F(GridFixture, MaskedEditorTypesLiteralsAndRefusesWhatDoesNotFit) {
+    GridCell cell;
+    cell.set_mask("99:99");
+    grid.set_cell(1, 1, cell);
+    ASSERT_EQ(grid.start_edit(1, 1), 0);
+    masked.text_.clear();
+    for (char ch : std::string("12x345")) type(grid, masked, ch);
+    EXPECT_EQ(masked.text(), "12:34");  // the colon typed by the mask, 'x' and the extra digit refused
+    grid.editor_key_down(kGridKeyEnter);
+    EXPECT_EQ(grid.get_cell_text(1, 1), "12:34");
+}
+
+}  // namespace
+}  // namespace tv
