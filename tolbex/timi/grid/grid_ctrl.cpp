@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/ui.h"
+
 namespace tv {
 
 namespace {
@@ -696,6 +698,8 @@ int GridCtrl::get_hint_text(std::int32_t col, std::int32_t row, int, std::string
     text = buf;
     return 1;
 }
+
+void GridCtrl::on_not_found() { ui().message_box("Item not found", "Not Found", MsgIcon::None, MsgButtons::Ok); }
 
 GridColour GridCtrl::get_section_colour(int section) {
     const GridSystemColours sys = grid_system_colours();

@@ -202,7 +202,7 @@ public:
     bool editing() const { return editing_; }
     GridEditor* active_editor() const { return editor_; }
 
-    // --- find and replace: "Item not found" goes through `on_not_found`
+    // --- find and replace (the find dialog's requests); 0 found, 1 not found
     enum class FindAction { Find, Replace, ReplaceAll };
     int find(const std::string& what, const std::string& with, FindAction action, bool match_case, bool whole,
              bool down, bool all_cols);
@@ -242,7 +242,8 @@ public:
     virtual int get_hint_text(std::int32_t col, std::int32_t row, int section, std::string& text);
     virtual GridColour get_section_colour(int section);
     virtual void draw_focus_rect(fw::DrawContext& dc, const fw::Rc& rect);
-    virtual void on_not_found() {}
+    // Tells the user; the find dialog takes the focus back afterwards.
+    virtual void on_not_found();
     virtual void on_adjust_components(GridComponents&) {}
     // A drop list is to open (the window layer shows it); entries may have been changed by 100.
     virtual void show_drop_list(std::int32_t, std::int32_t, const std::vector<std::string>&, const fw::Rc&,

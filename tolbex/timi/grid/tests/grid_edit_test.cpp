@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "common/ui.h"
 #include "tolbex/timi/grid/tests/grid_test_support.h"
 
 namespace tv {
@@ -175,6 +176,26 @@ TEST_F(GridFixture, MaskedEditorTypesLiteralsAndRefusesWhatDoesNotFit) {
     EXPECT_EQ(masked.text(), "12:34");  // the colon typed by the mask, 'x' and the extra digit refused
     grid.editor_key_down(kGridKeyEnter);
     EXPECT_EQ(grid.get_cell_text(1, 1), "12:34");
+}
+
+}  // namespace
+}  // namespace tv
+
+namespace tv {
+namespace {
+
+TEST(GridFind, NotFoundTellsTheUserAndEmptyGridsFindNothing) {
+    ScriptedUi ui;
+    set_ui(&ui);
+    GridCtrl grid;
+    EXPECT_EQ(grid.find("x", "", GridCtrl::FindAction::Find, false, true, true, true), 1);  // no rows or columns
+    grid.set_num_cols(2);
+    grid.set_num_rows(2);
+    EXPECT_EQ(grid.find("x", "", GridCtrl::FindAction::Find, false, true, true, true), 1);
+    set_ui(nullptr);
+    ASSERT_EQ(ui.shown.size(), 2u);
+    EXPECT_EQ(ui.shown[1].text, "Item not found");
+    EXPECT_EQ(ui.shown[1].caption, "Not Found");
 }
 
 }  // namespace
