@@ -623,6 +623,11 @@ int GridCtrl::set_num_sheets(std::int32_t n) {
         sheets_.push_back(std::make_unique<GridSettings>());
         sheets_.back()->selection.set_host(this);
         sheets_.back()->builtin_source.set_grid(this, 0);
+        // Set up while briefly current.
+        const std::int32_t keep = current_sheet_;
+        current_sheet_ = static_cast<std::int32_t>(sheets_.size()) - 1;
+        if (current_sheet_ > 0) on_sheet_setup(current_sheet_);
+        current_sheet_ = keep;
     }
     if (current_sheet_ >= n) current_sheet_ = n - 1;
     return GRID_OK;
@@ -697,6 +702,62 @@ int GridCtrl::get_hint_text(std::int32_t col, std::int32_t row, int, std::string
     std::snprintf(buf, sizeof buf, "Col:%d Row:%ld", col, static_cast<long>(row));
     text = buf;
     return 1;
+}
+
+void GridCtrl::created() {
+    on_setup();
+    on_sheet_setup(0);
+}
+
+int GridCtrl::send_cell_type_message(std::int32_t type, long value) { return get_cell_type(type)->on_notify(value); }
+
+void GridCtrl::system_colours_changed() {
+    for (int i = 0; i < registry_.get_capacity(); ++i)
+        if (GridCellType* t = registry_.get_type(i)) t->on_sys_color_change();
+    for (auto& s : sheets_) s->heading_default.set_back_colour(grid_system_colours().button_face);
+    redraw_all();
+}
+
+namespace {
+int print_slot(int code) {
+    if (code >= 1 && code <= 6) return code - 1;
+    return code == 10 ? 6 : -1;
+}
+}  // namespace
+
+int GridCtrl::set_print_option(int code, std::int32_t value) {
+    const int slot = print_slot(code);
+    if (slot >= 0) print_options_[slot] = code == 10 ? (value != 0) : value;
+    return GRID_OK;
+}
+
+std::int32_t GridCtrl::print_option(int code) const {
+    const int slot = print_slot(code);
+    return slot >= 0 ? print_options_[slot] : 0;
+}
+
+int GridCtrl::start_popup_menu(std::int32_t col, std::int32_t row, fw::Pt screen, int section) {
+    if (!sheet().popup_menus) return GRID_BAD_INDEX;
+    if (!on_menu_start(col, row, section)) return GRID_BAD_VALUE;
+    menu_col_ = col;
+    menu_row_ = row;
+    menu_section_ = section;
+    return show_popup_menu(screen) ? GRID_OK : 3;
+}
+
+void GridCtrl::menu_command(int id) {
+    if (id >= 1000) on_menu_command(menu_col_, menu_row_, menu_section_, id);
+}
+
+bool GridCtrl::tool_hit_test(fw::Pt p, std::string& text) {
+    std::int32_t c, r;
+    if (get_cell_from_point(p.x, p.y, c, r) != GRID_OK) return false;
+    if (c != armed_col_ || r != armed_row_) {
+        armed_col_ = c;
+        armed_row_ = r;
+        return false;
+    }
+    return get_hint_text(c, r, kSectionCells, text) == 1;
 }
 
 void GridCtrl::on_not_found() { ui().message_box("Item not found", "Not Found", MsgIcon::None, MsgButtons::Ok); }

@@ -133,6 +133,24 @@ public:
     int get_next_selected(std::int32_t& col, std::int32_t& row) { return sheet().selection.enum_next(col, row); }
     int set_default_font(const fw::Font& font);
 
+    // After the window is made: on_setup, then on_sheet_setup for sheet 0.
+    void created();
+    // The private cell-type message: the type (the default one for unknown identifiers) answers.
+    int send_cell_type_message(std::int32_t type, long value);
+    // The system colours changed: every registered type is told, headings take the new face colour.
+    void system_colours_changed();
+    // Stored only: codes 1 and 2 (default 0), 3 to 6 (default 25), 10 yes/no (default 1).
+    int set_print_option(int code, std::int32_t value);
+    std::int32_t print_option(int code) const;
+    // GRID_BAD_INDEX when popup menus are off, GRID_BAD_VALUE when on_menu_start refuses; else
+    // the window layer shows the menu and later sends the chosen command here.
+    int start_popup_menu(std::int32_t col, std::int32_t row, fw::Pt screen, int section);
+    void menu_command(int id);
+    // The tooltip shows once the pointer has rested on one cell for two hit tests; true then,
+    // with the text in `text`.
+    bool tool_hit_test(fw::Pt p, std::string& text);
+    void set_redraw(bool on) { redraw_on_ = on; }
+
     // --- geometry (cell-area pixels)
     void layout(std::int32_t width, std::int32_t height);
     const GridComponents& components() const { return parts_; }
@@ -245,6 +263,12 @@ public:
     // Tells the user; the find dialog takes the focus back afterwards.
     virtual void on_not_found();
     virtual void on_adjust_components(GridComponents&) {}
+    virtual void on_setup() {}
+    virtual void on_sheet_setup(std::int32_t /*sheet*/) {}
+    virtual int on_menu_start(std::int32_t, std::int32_t, int /*section*/) { return 1; }
+    virtual void on_menu_command(std::int32_t, std::int32_t, int /*section*/, int /*id*/) {}
+    // The window layer shows the popup menu at a screen point; false when it could not.
+    virtual bool show_popup_menu(fw::Pt) { return true; }
     // A drop list is to open (the window layer shows it); entries may have been changed by 100.
     virtual void show_drop_list(std::int32_t, std::int32_t, const std::vector<std::string>&, const fw::Rc&,
                                 const fw::Font*) {}
@@ -301,6 +325,10 @@ private:
     std::int32_t width_ = 0, height_ = 0;
     std::uint64_t repaints_[8] = {};
     bool redraw_on_ = true;
+    std::int32_t print_options_[7] = {0, 0, 25, 25, 25, 25, 1};
+    std::int32_t menu_col_ = -1, menu_row_ = -1;
+    int menu_section_ = 0;
+    std::int32_t armed_col_ = -1, armed_row_ = -1;
 
     bool shift_ = false, control_ = false, has_focus_ = false;
     const GridClock* clock_ = nullptr;

@@ -419,6 +419,7 @@ void GridCtrl::right_down(fw::Pt p, unsigned flags) {
     }
     on_rclicked(c, r, true, rect, p, answer);
     s.last_input = kInputKey;
+    if (s.popup_menus) start_popup_menu(c, r, p, kSectionCells);  // the window layer maps the point
 }
 
 void GridCtrl::mouse_move(fw::Pt p, unsigned flags, bool left_held) {

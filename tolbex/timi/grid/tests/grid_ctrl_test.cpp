@@ -374,3 +374,51 @@ TEST_F(GridFixture, JoinedBlocksMoveDrawAndHitAsOne) {
 
 }  // namespace
 }  // namespace tv
+
+namespace tv {
+namespace {
+
+TEST_F(GridFixture, TooltipArmsOnTheFirstHitAndShowsOnTheSecond) {
+    std::string text;
+    EXPECT_FALSE(grid.tool_hit_test({80, 45}, text));
+    EXPECT_TRUE(grid.tool_hit_test({90, 50}, text));  // the same cell
+    EXPECT_EQ(text, "Col:1 Row:2");
+    EXPECT_FALSE(grid.tool_hit_test({5, 5}, text));  // another cell arms again
+    EXPECT_FALSE(grid.tool_hit_test({-5, 5}, text));
+}
+
+TEST(GridCtrl, SetupMenusPrintOptionsAndTypeMessages) {
+    struct Grid : GridCtrl {
+        void on_setup() override { log += "setup "; }
+        void on_sheet_setup(std::int32_t s) override { log += "sheet" + std::to_string(s) + " "; }
+        int on_menu_start(std::int32_t, std::int32_t row, int) override { return row != 9; }
+        void on_menu_command(std::int32_t c, std::int32_t r, int section, int id) override {
+            log += "cmd " + std::to_string(c) + "," + std::to_string(r) + "/" + std::to_string(section) + " " +
+                   std::to_string(id) + " ";
+        }
+        std::string log;
+    } grid;
+    grid.created();
+    grid.set_num_sheets(3);
+    EXPECT_EQ(grid.log, "setup sheet0 sheet1 sheet2 ");
+    grid.log.clear();
+    EXPECT_EQ(grid.start_popup_menu(1, 2, {0, 0}, kSectionCells), GRID_BAD_INDEX);  // menus off
+    grid.sheet().popup_menus = true;
+    EXPECT_EQ(grid.start_popup_menu(1, 9, {0, 0}, kSectionCells), GRID_BAD_VALUE);
+    EXPECT_EQ(grid.start_popup_menu(1, 2, {0, 0}, kSectionCells), GRID_OK);
+    grid.menu_command(999);  // not a menu command
+    grid.menu_command(1001);
+    EXPECT_EQ(grid.log, "cmd 1,2/1 1001 ");
+    grid.set_current_sheet(2);
+    grid.set_num_sheets(2);  // the current sheet is gone: the last becomes current
+    EXPECT_EQ(grid.set_current_sheet(2), GRID_BAD_INDEX);
+
+    EXPECT_EQ(grid.print_option(3), 25);
+    grid.set_print_option(10, 7);
+    grid.set_print_option(42, 1);
+    EXPECT_EQ(grid.print_option(10), 1);
+    EXPECT_EQ(grid.send_cell_type_message(77, 5), 0);  // the default type answers
+}
+
+}  // namespace
+}  // namespace tv
