@@ -91,7 +91,7 @@ public:
     int button_width = 16;
     bool pressed() const { return pressed_; }
     std::int32_t open_col() const { return open_col_; }
-    // The list closed without a choice, or with one (Part of the list window).
+    // The list window closed, with a choice or without.
     void list_closed() { open_col_ = open_row_ = -1; }
 
 private:

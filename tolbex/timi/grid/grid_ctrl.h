@@ -191,8 +191,12 @@ public:
     void left_up(fw::Pt p);
     void double_click(fw::Pt p);
     void right_down(fw::Pt p, unsigned mouse_flags);
+    void right_up(fw::Pt p);
     void mouse_move(fw::Pt p, unsigned mouse_flags, bool left_held);
-    // One auto-scroll step while the left button is held; the interval before the next in ms.
+    // One pass of the drag while the left button is held: the selection follows the point, and
+    // the view scrolls when the point is outside the area or on its last partly shown row or
+    // column. Answers the timer period for the next pass (the drag delay), or 0 when nothing
+    // scrolled and the timer can stop; the window thread never waits.
     int drag_step(fw::Pt p);
     void wheel(int delta);
     void focus_in();
@@ -263,6 +267,8 @@ public:
     // Tells the user; the find dialog takes the focus back afterwards.
     virtual void on_not_found();
     virtual void on_adjust_components(GridComponents&) {}
+    virtual void on_set_focus(int /*section*/) {}
+    virtual void on_kill_focus(int /*section*/) {}
     virtual void on_setup() {}
     virtual void on_sheet_setup(std::int32_t /*sheet*/) {}
     virtual int on_menu_start(std::int32_t, std::int32_t, int /*section*/) { return 1; }

@@ -422,6 +422,19 @@ void GridCtrl::right_down(fw::Pt p, unsigned flags) {
     if (s.popup_menus) start_popup_menu(c, r, p, kSectionCells);  // the window layer maps the point
 }
 
+void GridCtrl::right_up(fw::Pt p) {
+    std::int32_t c = -1, r = -1;
+    fw::Rc rect{};
+    int answer = 0;
+    if (get_cell_from_point(p.x, p.y, c, r, &rect) == GRID_OK) {
+        fetch(c, r, work_cell_);
+        answer = type_of(work_cell_)->on_right_button(c, r, false, rect, p);
+    } else {
+        c = r = -1;
+    }
+    on_rclicked(c, r, false, rect, p, answer);
+}
+
 void GridCtrl::mouse_move(fw::Pt p, unsigned flags, bool left_held) {
     GridSettings& s = sheet();
     if (capture_) {
@@ -468,44 +481,36 @@ int GridCtrl::drag_step(fw::Pt p) {
         for (int i = 0; i < exp && v < (1 << 20); ++i) v *= base;
         return static_cast<std::int32_t>(std::min<std::int64_t>(v, 1 << 20));
     };
-    bool pause = false;
+    bool scrolled = false;
     const std::int32_t cw = std::max(1, s.default_col_width), rh = std::max(1, s.default_row_height);
     if (p.x < 0) {
-        if (s.drag_exponent == 0) {
+        scrolled = true;
+        if (s.drag_exponent == 0)
             move_current_col(0);
-        } else {
-            const std::int32_t n = power(1 - p.x / cw, s.drag_exponent);
-            pause = pause || n == 1;
-            goto_col(s.drag_col - n);
-        }
+        else
+            goto_col(s.drag_col - power(1 - p.x / cw, s.drag_exponent));
     } else if (p.x > s.area_width || drag_col_edge_) {
-        if (s.drag_exponent == 0) {
+        scrolled = true;
+        if (s.drag_exponent == 0)
             move_current_col(1);
-        } else {
-            const std::int32_t n = power((p.x - s.area_width) / cw + 1, s.drag_exponent);
-            pause = pause || n == 1;
-            goto_col(s.drag_col + n);
-        }
+        else
+            goto_col(s.drag_col + power((p.x - s.area_width) / cw + 1, s.drag_exponent));
     }
     if (p.y < 0) {
-        if (s.drag_exponent == 0) {
+        scrolled = true;
+        if (s.drag_exponent == 0)
             move_current_row(0);
-        } else {
-            const std::int32_t n = power(1 - p.y / rh, s.drag_exponent);
-            pause = pause || n == 1;
-            goto_row(s.drag_row - n);
-        }
+        else
+            goto_row(s.drag_row - power(1 - p.y / rh, s.drag_exponent));
     } else if (p.y > s.area_height || drag_row_edge_) {
-        if (s.drag_exponent == 0) {
+        scrolled = true;
+        if (s.drag_exponent == 0)
             move_current_row(1);
-        } else {
-            const std::int32_t n = power((p.y - s.area_height) / rh + 1, s.drag_exponent);
-            pause = pause || n == 1;
-            goto_row(s.drag_row + n);
-        }
+        else
+            goto_row(s.drag_row + power((p.y - s.area_height) / rh + 1, s.drag_exponent));
     }
     s.last_input = kInputKey;
-    return pause ? s.drag_delay_ms : 0;
+    return scrolled ? std::max(1, s.drag_delay_ms) : 0;
 }
 
 void GridCtrl::wheel(int delta) {
@@ -518,11 +523,13 @@ void GridCtrl::focus_in() {
     has_focus_ = true;
     capture_ = false;
     key_repeat_ = 0;
+    on_set_focus(kSectionCells);
     redraw_cell(get_current_col(), get_current_row());
 }
 
 void GridCtrl::focus_out() {
     has_focus_ = false;
+    on_kill_focus(kSectionCells);
     redraw_cell(get_current_col(), get_current_row());
 }
 

@@ -301,20 +301,22 @@ TEST_F(GridFixture, ClicksAndDragsSelectBlocks) {
     EXPECT_EQ(cursor(), std::make_pair(0, 0));
 }
 
-TEST_F(GridFixture, DragAutoScrollStepsByTheExponentAndPausesOnSingleSteps) {
+TEST_F(GridFixture, DragAutoScrollStepsByTheExponentOnTimerTicks) {
     grid.set_num_cols(40);
     grid.goto_cell(30, 0);
     grid.sheet().drag_exponent = 2;
     const std::int32_t col = grid.get_current_col();
-    EXPECT_EQ(grid.drag_step({-150, 10}), 0);  // (1 + 150 / 75)^2 = 9 columns, no pause
+    EXPECT_EQ(grid.drag_step({-150, 10}), 200);  // (1 + 150 / 75)^2 = 9 columns; next tick after the delay
     EXPECT_EQ(grid.get_current_col(), col - 9);
     grid.sheet().drag_exponent = 0;
-    EXPECT_EQ(grid.drag_step({-1, 10}), 0);  // one column a tick
+    EXPECT_EQ(grid.drag_step({-1, 10}), 200);  // one column a tick
     EXPECT_EQ(grid.get_current_col(), col - 10);
     grid.sheet().drag_exponent = 1;
-    EXPECT_EQ(grid.drag_step({-10, 10}), 200);  // single steps wait the drag delay
     grid.sheet().default_col_width = 0;  // never divides by zero
-    EXPECT_EQ(grid.drag_step({-10, 10}), 0);
+    EXPECT_EQ(grid.drag_step({-10, 10}), 200);
+    EXPECT_EQ(grid.get_current_col(), col - 21);
+    EXPECT_EQ(grid.drag_step({80, 45}), 0);  // inside the area: the timer stops
+    EXPECT_EQ(cursor(), std::make_pair(grid.get_left_col() + 1, 2));
 }
 
 }  // namespace
@@ -418,6 +420,28 @@ TEST(GridCtrl, SetupMenusPrintOptionsAndTypeMessages) {
     grid.set_print_option(42, 1);
     EXPECT_EQ(grid.print_option(10), 1);
     EXPECT_EQ(grid.send_cell_type_message(77, 5), 0);  // the default type answers
+}
+
+}  // namespace
+}  // namespace tv
+
+namespace tv {
+namespace {
+
+TEST(GridCtrl, BestFitTakesTheWidestCellWithinTheLimit) {
+    GridCtrl grid;
+    grid.set_num_cols(3);
+    grid.set_num_rows(3);
+    grid.set_cell_text(0, 1, "twelve chars");  // 72 + 6 at the fixed metrics
+    grid.set_cell_text(1, 2, std::string(80, 'w'));
+    fw::RecordingDrawContext dc;
+    EXPECT_EQ(grid.best_fit(-2, 1, 10, 0, dc), 1);
+    EXPECT_EQ(grid.best_fit(0, 3, 10, 0, dc), 2);
+    EXPECT_EQ(grid.best_fit(2, 1, 10, 0, dc), 3);
+    ASSERT_EQ(grid.best_fit(0, 2, 10, 0, dc), GRID_OK);
+    EXPECT_EQ(grid.get_col_width(0), 80);
+    EXPECT_EQ(grid.get_col_width(1), 300);  // no window yet: 300 at most
+    EXPECT_EQ(grid.get_col_width(2), 11);   // empty: 3 + 6, plus 2
 }
 
 }  // namespace
