@@ -784,7 +784,7 @@ int GridCtrl::redraw_cell(std::int32_t col, std::int32_t row) {
     else if (row < 0)
         request_repaint(kSectionTop);
     else {
-        redraw_.add_cell_range(col, row);
+        if (!redraw_.contains(col, row)) redraw_.add_cell_range(col, row);
         request_repaint(kSectionCells);
     }
     return GRID_OK;
@@ -796,7 +796,8 @@ int GridCtrl::redraw_row(std::int32_t row) {
     return GRID_OK;
 }
 
-void GridCtrl::queue_all() { redraw_.add_range(0, 0, get_num_cols(), get_num_rows()); }
+// Grows the first range, so that moves between two paints never pile ranges up.
+void GridCtrl::queue_all() { redraw_.widen_first(0, 0, get_num_cols(), get_num_rows()); }
 
 int GridCtrl::redraw_all() {
     if (!redraw_on_) return GRID_OK;

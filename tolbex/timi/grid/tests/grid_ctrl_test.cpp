@@ -446,3 +446,17 @@ TEST(GridCtrl, BestFitTakesTheWidestCellWithinTheLimit) {
 
 }  // namespace
 }  // namespace tv
+
+namespace tv {
+namespace {
+
+TEST_F(GridFixture, MovesBetweenTwoPaintsDoNotPileUpRanges) {
+    for (int i = 0; i < 200; ++i) keys({kKeyPageDown, kKeyPageUp});
+    EXPECT_LE(grid.redraw_list().ranges().size(), 3u);
+    fw::RecordingDrawContext dc;
+    grid.paint_cells(dc, true);
+    EXPECT_TRUE(grid.redraw_list().empty());
+}
+
+}  // namespace
+}  // namespace tv
