@@ -3,15 +3,23 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "framework/core/draw_context.h"
 
 namespace tv {
 
 // A Windows COLORREF: 0x00BBGGRR.
 using GridColour = std::uint32_t;
-// Pens and fonts belong to the drawing layer; cells only carry them.
-using GridPenHandle = const void*;
-using GridFontHandle = const void*;
+// A cell carries its own pen and font, so a cell outlives whatever set them.
+struct GridPen {
+    fw::PenStyle style = fw::PenStyle::Solid;
+    GridColour colour = 0;
+    int width = 1;
+    bool operator==(const GridPen&) const = default;
+};
+fw::Rgb grid_rgb(GridColour colour);  // defined with the hint box, its first user
 
 // The colours a cell answers for properties it does not set.
 struct GridSystemColours {
@@ -19,6 +27,9 @@ struct GridSystemColours {
     GridColour window = 0xFFFFFF;
     GridColour highlight_text = 0xFFFFFF;
     GridColour highlight = 0xD77800;
+    GridColour button_face = 0xF0F0F0;
+    GridColour button_shadow = 0xA0A0A0;
+    GridColour button_highlight = 0xFFFFFF;
 };
 // Installed by the window layer when the system colours are known or change.
 void set_grid_system_colours(const GridSystemColours& colours);
@@ -83,6 +94,8 @@ public:
 
     int set_text(const std::string& text);
     std::string get_text() const { return is_property_set(kCellText) ? text_ : std::string(); }
+    // Valid until the cell changes.
+    std::string_view get_text_view() const { return is_property_set(kCellText) ? std::string_view(text_) : std::string_view(); }
     std::size_t get_text_length() const { return is_property_set(kCellText) ? text_.size() : 0; }
     // "%lf", or with the number of decimals set "%1.<n>lf" (decimals kept within 0..15).
     int set_number(double value);
@@ -115,10 +128,11 @@ public:
     GridColour get_highlight_colour() const;
     int set_border(std::int16_t style);
     std::int16_t get_border() const { return is_property_set(kCellBorder) ? border_ : 0; }
-    int set_border_pen(GridPenHandle pen);
-    GridPenHandle get_border_pen() const { return is_property_set(kCellBorderPen) ? border_pen_ : nullptr; }
-    int set_font(GridFontHandle font);
-    GridFontHandle get_font() const { return is_property_set(kCellFont) ? font_ : nullptr; }
+    int set_border_pen(const GridPen& pen);
+    // None when unset.
+    const GridPen* get_border_pen() const { return is_property_set(kCellBorderPen) ? &border_pen_ : nullptr; }
+    int set_font(const fw::Font& font);
+    const fw::Font* get_font() const { return is_property_set(kCellFont) ? &font_ : nullptr; }
     int set_type_value(std::int32_t value);
     std::int32_t get_type_value() const { return is_property_set(kCellTypeValue) ? type_value_ : 0; }
     int set_alignment(std::int16_t alignment);
@@ -146,8 +160,8 @@ private:
     std::int32_t cell_type_param_ = -1;
     GridColour text_colour_ = 0, back_colour_ = 0, highlight_text_colour_ = 0, highlight_colour_ = 0;
     std::int16_t border_ = 0;
-    GridPenHandle border_pen_ = nullptr;
-    GridFontHandle font_ = nullptr;
+    GridPen border_pen_;
+    fw::Font font_;
     std::int32_t type_value_ = 0;
     std::int16_t alignment_ = 0;
     std::vector<std::uint8_t> user_data_;
