@@ -176,7 +176,7 @@ bool take_entries(Kelmoth& k, const RingShape& s) {
     std::uint32_t r = platform::ring_load(h, ring::kReadIndex);
     std::uint32_t w = platform::ring_load(h, ring::kWriteIndex);
     bool processed = false;
-    while (w != r && w < s.entries) {
+    while (w != r && w < s.entries && r < s.entries) {
         const std::size_t at = (std::size_t(r) * s.bytes_per_entry) & ~std::size_t(3);
         process_entry(k, k.ring_buffer + at, s);
         r = r + 1 == s.entries ? 0 : r + 1;
