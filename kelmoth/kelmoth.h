@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -89,6 +90,7 @@ struct Kelmoth {
     Flag data_arrived{0};
     Flag transfer_ended{0};
     std::atomic<std::int64_t> last_entry_ms{0};
+    std::function<void()> iso_idle;  // tests: runs instead of the transfer's 25 ms wait on an empty ring
 
     // Time codes, the serial block and patient events (per run).
     std::mutex tc_mutex;

@@ -367,6 +367,56 @@ TEST(KelmothRing, FullMappingsAndHostileStartSample) {
     }
 }
 
+// Entries the driver writes while the transfer waits on an empty ring are stored, however the
+// transfer then ends: by the driver's disable, the running flag or the data timeout.
+TEST(KelmothRing, EntriesWrittenBeforeTheEndAreStored) {
+    enum class End { disabled, stopped, timeout };
+    const struct {
+        End end;
+        const char* line;
+    } cases[] = {
+        {End::disabled, "USB Iso Transfer thread ending because driver has disabled DMA\n"},
+        {End::stopped, "USB Iso Transfer thread ending because going is FALSE\n"},
+        {End::timeout,
+         "USB Iso Transfer thread is stopping due to timeout on ECG data from replay - end of transfer\n"},
+    };
+    for (const auto& c : cases) {
+        Fixture f;
+        Ring r;
+        f.k.running = 1;
+        f.k.ring_header = r.header();
+        f.k.ring_buffer = r.entry(0);
+        f.k.ring_buffer_bytes = r.mem.size() - ring::kHeaderRoom;
+        std::uint32_t published = 0, waits = 0;
+        auto publish = [&] {
+            r.put(published, 0, good_packet(300 * static_cast<std::int32_t>(published)));
+            r.put(published, 1, good_packet(300 * static_cast<std::int32_t>(published) + 150));
+            r.set(ring::kWriteIndex, ++published);
+        };
+        // Each wait stands for one that lasts longer than the data timeout while the deck writes.
+        f.k.iso_idle = [&] {
+            ++waits;
+            f.k.last_entry_ms = f.k.last_entry_ms - 2000;
+            if (published < 3) {
+                publish();
+                if (published == 3 && c.end == End::disabled) r.set(ring::kEnabled, 0);
+                if (published == 3 && c.end == End::stopped) f.k.running = 0;
+            }
+        };
+        iso_transfer(f.k);
+        SCOPED_TRACE(c.line);
+        EXPECT_EQ(published, 3u);
+        for (int ch = 0; ch < 3; ++ch) {
+            EXPECT_EQ(f.ctrl[ch].samples_written, 900);
+            EXPECT_EQ(f.ctrl[ch].transfer_done, 1);
+        }
+        EXPECT_EQ(f.k.ecg[0][899], 900);
+        EXPECT_EQ(f.k.transfer_ended, 1);
+        EXPECT_NE(f.output().find(c.line), std::string::npos) << f.output();
+        EXPECT_EQ(waits, c.end == End::timeout ? 4u : 3u);
+    }
+}
+
 TEST(KelmothMessages, ShortAndUnknownMessagesAreNotActedOn) {
     tv::platform::InProcessDeck deck(std::make_unique<tv::platform::VectorTraceSource>(
                                          std::vector<tv::platform::TraceRecord>{}),
