@@ -1,5 +1,9 @@
 // The reader's parts against golden values and an in-process deck.
+#include <cstdlib>
 #include <cstring>
+#include <locale.h>
+#include <optional>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -151,7 +155,26 @@ TEST(KelmothTimeCodes, StartTimeNeedsTwoEqualValidWordsAboveTheSkip) {
     EXPECT_EQ(g.tape.start_offset, 412);  // the word at the skip start's far side has no valid forerunner
 }
 
+// LC_ALL as the user's environment gives it, for one test; the old value comes back afterwards.
+class UserLocale {
+public:
+    explicit UserLocale(const char* name) {
+        if (const char* v = std::getenv("LC_ALL")) saved_ = v;
+        ::setenv("LC_ALL", name, 1);
+    }
+    ~UserLocale() {
+        if (saved_)
+            ::setenv("LC_ALL", saved_->c_str(), 1);
+        else
+            ::unsetenv("LC_ALL");
+    }
+
+private:
+    std::optional<std::string> saved_;
+};
+
 TEST(KelmothSerial, BlockFieldsChecksumAndDate) {
+    UserLocale c("C");
     std::uint8_t b[32] = {0, 0x30, 0x14, 0x25, 0x12, 0,    0x99, 0,    0x05, 0xF8,
                           0, 0,    0,    0,    0,    0x20, 0x4D, 0x5A, 0x34, 0x12};
     SerialBlock s = parse_serial_block(b);
@@ -172,6 +195,23 @@ TEST(KelmothSerial, BlockFieldsChecksumAndDate) {
     EXPECT_EQ(serial_block_date(parse_serial_block(b)), "");
     b[3] = 0x1A;  // not BCD
     EXPECT_EQ(serial_block_date(parse_serial_block(b)), "");
+}
+
+TEST(KelmothSerial, RecordingDateFollowsTheUsersLocale) {
+    const std::uint8_t b[32] = {0, 0x30, 0x14, 0x25, 0x12, 0, 0x99, 0, 0x05, 0xF8, 0, 0, 0, 0, 0, 0x20, 0x4D, 0x50};
+    const struct {
+        const char* locale;
+        const char* date;
+    } rows[] = {{"C", "12/25/99"}, {"POSIX", "12/25/99"}, {"de_DE.UTF-8", "25.12.1999"}, {"en_GB.UTF-8", "25/12/99"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.locale);
+        if (locale_t l = ::newlocale(LC_TIME_MASK, row.locale, static_cast<locale_t>(0)))
+            ::freelocale(l);
+        else
+            continue;  // not made on this machine
+        UserLocale user(row.locale);
+        EXPECT_EQ(serial_block_date(parse_serial_block(b)), row.date);
+    }
 }
 
 TEST(KelmothSerial, SearchFramesTheBlockAndStaysInsideTheStore) {
