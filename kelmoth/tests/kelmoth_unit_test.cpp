@@ -457,6 +457,32 @@ TEST(KelmothRing, EntriesWrittenBeforeTheEndAreStored) {
     }
 }
 
+// The program starts its transfer thread, which clears the ring and then enables it, before it
+// asks for the run; however late that thread gets to run, the deck's first entries must not land
+// in the ring before it is armed, or the clearing loses them.
+TEST(KelmothDeck, DataWaitsUntilTheRingIsArmed) {
+    namespace ring = tv::platform::ring;
+    std::vector<tv::platform::TraceRecord> trace(16);
+    for (auto& r : trace) {
+        r.kind = tv::platform::TraceKind::packet;
+        r.bytes.assign(ring::kPacketBytes, 0);
+    }
+    tv::platform::InProcessDeck deck(std::make_unique<tv::platform::VectorTraceSource>(trace),
+                                     tv::platform::DeckGeometry{}, {});
+    tv::platform::DeckModel& model = deck.model();
+    int error = 0;
+    const std::uint32_t start[3] = {15, 107, 502};
+    ASSERT_TRUE(model.write(reinterpret_cast<const std::uint8_t*>(start), sizeof start, error));
+    std::uint8_t out[tv::platform::kDeckControlOut];
+    ASSERT_TRUE(model.control(tv::platform::kIoctlStartIso, out, error));
+    std::uint8_t* h = model.region().base;
+    sleep_ms(300);
+    EXPECT_EQ(tv::platform::ring_load(h, ring::kWriteIndex), 0u);
+    tv::platform::ring_store(h, ring::kEnabled, 1);
+    for (int i = 0; i < 1000 && tv::platform::ring_load(h, ring::kWriteIndex) != 2; ++i) sleep_ms(10);
+    EXPECT_EQ(tv::platform::ring_load(h, ring::kWriteIndex), 2u);
+}
+
 TEST(KelmothMessages, ShortAndUnknownMessagesAreNotActedOn) {
     tv::platform::InProcessDeck deck(std::make_unique<tv::platform::VectorTraceSource>(
                                          std::vector<tv::platform::TraceRecord>{}),
