@@ -1,6 +1,6 @@
 // A named block of shared memory that the programs share with the recording readers they start.
-// Whoever creates a name first fixes its size; a later open of a smaller object grows it when
-// writable and refuses it when read-only, so a view never reaches past its object.
+// Whoever creates a name first fixes its size; a later open asking for more than a held object
+// has is refused, so a view never reaches past its object. The name lives while a process holds it.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -28,8 +28,8 @@ public:
     std::uint32_t size() const { return size_; }
     const std::string& name() const { return name_; }
 
-    // Removes the name; views already mapped stay valid. The name otherwise outlives every
-    // process that used it.
+    // Removes the name now; views already mapped stay valid. Otherwise the last holder to close
+    // it removes it.
     static bool remove(const std::string& name);
 
 private:

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -89,6 +90,7 @@ struct Kelmoth {
     Flag data_arrived{0};
     Flag transfer_ended{0};
     std::atomic<std::int64_t> last_entry_ms{0};
+    std::function<void()> iso_idle;  // tests: runs instead of the transfer's 25 ms wait on an empty ring
 
     // Time codes, the serial block and patient events (per run).
     std::mutex tc_mutex;
@@ -180,7 +182,8 @@ struct SerialBlock {
     bool checksum_ok = false;
 };
 SerialBlock parse_serial_block(const std::uint8_t (&bytes)[32]);
-// "12/25/99"-style short date of the block, empty when its date is no real date.
+// The block's date in the user's short form ("12/25/99" in the C locale), empty when its date is
+// no real date.
 std::string serial_block_date(const SerialBlock& block);
 // The index of the first word of the block's 32-bit lead-in (k), or -1.
 long find_serial_block(const std::int32_t* positions, const std::uint32_t* words, long count, std::int32_t skip,

@@ -12,8 +12,9 @@
 namespace tv::kelmoth {
 namespace {
 
+// Shown indented at start-up and after "? " for a key that has no use.
 const char kKeyHelp[] =
-    "  Use \"X\" to exit, \"W\" for USB debug display \n    \"T\" for prodn test  or \"V\" to set run speed "
+    "Use \"X\" to exit, \"W\" for USB debug display \n    \"T\" for prodn test  or \"V\" to set run speed "
     "(velocity) \n    \"R\" for start analysis\n";
 
 // Keys come one at a time without echo from a terminal, or as bytes from a pipe.
@@ -204,7 +205,7 @@ int kelmoth_main(Kelmoth& k, const std::vector<std::string>& args) {
     k.running = 1;
     k.run_deck_thread = std::thread([&k] { run_deck(k); });
     say(k, "\nWaiting for command: Use \"W\" to turn on USB debugging\n");
-    say(k, "%s", kKeyHelp);
+    say(k, "  %s", kKeyHelp);
 
     {
         Console console;

@@ -168,6 +168,31 @@ void end_transfer(Kelmoth& k) {
     k.transfer_ended = 1;
 }
 
+namespace {
+
+// Processes every entry the driver has written since the last call; true when there was one.
+bool take_entries(Kelmoth& k, const RingShape& s) {
+    std::uint8_t* h = k.ring_header;
+    std::uint32_t r = platform::ring_load(h, ring::kReadIndex);
+    std::uint32_t w = platform::ring_load(h, ring::kWriteIndex);
+    bool processed = false;
+    while (w != r && w < s.entries && r < s.entries) {
+        const std::size_t at = (std::size_t(r) * s.bytes_per_entry) & ~std::size_t(3);
+        process_entry(k, k.ring_buffer + at, s);
+        r = r + 1 == s.entries ? 0 : r + 1;
+        platform::ring_store(h, ring::kReadIndex, r);
+        processed = true;
+        w = platform::ring_load(h, ring::kWriteIndex);
+    }
+    if (processed) {
+        k.data_arrived = 1;
+        k.last_entry_ms = now_ms();
+    }
+    return processed;
+}
+
+}  // namespace
+
 void iso_transfer(Kelmoth& k) {
     std::uint8_t* h = k.ring_header;
     k.memory_full = 0;
@@ -183,6 +208,14 @@ void iso_transfer(Kelmoth& k) {
     say(k, "USB Iso Transfer thread starting\n");
     RingShape s;
     std::string why;
+    // Entries the driver wrote before the transfer ends are the run's last data: they are stored
+    // before the end, whatever ends it.
+    auto finish = [&](const char* line) {
+        take_entries(k, s);
+        stop_iso(k);
+        end_transfer(k);
+        say(k, "%s", line);
+    };
     for (;;) {
         if (!check_ring(h, k.ring_buffer_bytes, s, why)) {
             stop_iso(k);
@@ -190,38 +223,25 @@ void iso_transfer(Kelmoth& k) {
             say(k, "USB Iso Transfer thread ending because the driver's ring is unusable (%s)\n", why.c_str());
             return;
         }
-        std::uint32_t r = platform::ring_load(h, ring::kReadIndex);
-        std::uint32_t w = platform::ring_load(h, ring::kWriteIndex);
-        if (w == r) sleep_ms(25);
-        bool processed = false;
-        while (w != r && w < s.entries) {
-            const std::size_t at = (std::size_t(r) * s.bytes_per_entry) & ~std::size_t(3);
-            process_entry(k, k.ring_buffer + at, s);
-            r = r + 1 == s.entries ? 0 : r + 1;
-            platform::ring_store(h, ring::kReadIndex, r);
-            processed = true;
-            w = platform::ring_load(h, ring::kWriteIndex);
+        if (platform::ring_load(h, ring::kWriteIndex) == platform::ring_load(h, ring::kReadIndex)) {
+            if (k.iso_idle)
+                k.iso_idle();
+            else
+                sleep_ms(25);
         }
-        if (processed) {
-            k.data_arrived = 1;
-            k.last_entry_ms = now_ms();
-        }
+        // Indices read after the wait: an entry written during it counts before any timeout.
+        if (!check_ring(h, k.ring_buffer_bytes, s, why)) continue;
+        take_entries(k, s);
         if (platform::ring_load(h, ring::kEnabled) == 0) {
-            stop_iso(k);
-            end_transfer(k);
-            say(k, "USB Iso Transfer thread ending because driver has disabled DMA\n");
+            finish("USB Iso Transfer thread ending because driver has disabled DMA\n");
             return;
         }
         if (!k.running) {
-            stop_iso(k);
-            end_transfer(k);
-            say(k, "USB Iso Transfer thread ending because going is FALSE\n");
+            finish("USB Iso Transfer thread ending because going is FALSE\n");
             return;
         }
-        if (k.data_arrived && now_ms() - k.last_entry_ms > 1000) {
-            stop_iso(k);
-            end_transfer(k);
-            say(k, "USB Iso Transfer thread is stopping due to timeout on ECG data from replay - end of transfer\n");
+        if (k.data_arrived && now_ms() - k.last_entry_ms > 1000 && !take_entries(k, s)) {
+            finish("USB Iso Transfer thread is stopping due to timeout on ECG data from replay - end of transfer\n");
             return;
         }
     }

@@ -333,12 +333,17 @@ void DeckModel::play() {
     TraceRecord r;
     const std::int64_t started = now_ms();
     std::int64_t packets = 0;
+    // A deck brings its tape up to speed before any data flows, long after the host has armed
+    // its ring (indices cleared, then enabled set). The model waits for that arming rather than
+    // for a time, so that no entry lands in a ring the host is still about to clear.
+    bool armed = false;
     while (!stop_play_ && !closing_ && trace_->next(r)) {
         switch (r.kind) {
             case TraceKind::packet:
                 pending.push_back(std::move(r));
                 ++packets;
                 if (pending.size() == ppe_) {
+                    if (!armed) armed = wait_until([&] { return ring_load(region_.base, ring::kEnabled) == 1; }, 60000);
                     if (options_.real_rate) {
                         const std::int64_t due = started + packets;
                         while (now_ms() < due && !stop_play_)

@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/futex.h>
 #include <sys/mman.h>
@@ -17,83 +19,125 @@
 namespace tv::platform {
 namespace {
 
-// Grows the object to `size` under a lock on the object itself, so that two openers asking for
-// different sizes never shrink it under a third one's view.
-bool grow(int fd, std::size_t size, std::size_t& object_size) {
+// Where the system keeps the objects shm_open makes.
+constexpr const char* kShmDir = "/dev/shm";
+
+// An open-file-description lock on the whole object: owned by the descriptor, so it goes when
+// the holder closes it or dies, and a change between shared and exclusive is atomic.
+bool lock(int fd, short type, bool wait) {
     struct flock fl {};
-    fl.l_type = F_WRLCK;
+    fl.l_type = type;
     fl.l_whence = SEEK_SET;
     int rc;
-    do rc = ::fcntl(fd, F_OFD_SETLKW, &fl);
+    do rc = ::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl);
     while (rc != 0 && errno == EINTR);
-    if (rc != 0) return false;
-    struct stat st;
-    bool ok = ::fstat(fd, &st) == 0;
-    if (ok && static_cast<std::uint64_t>(st.st_size) < size) {
-        do rc = ::ftruncate(fd, static_cast<off_t>(size));
-        while (rc != 0 && errno == EINTR);
-        ok = rc == 0;
-        object_size = size;
-    } else if (ok) {
-        object_size = static_cast<std::size_t>(st.st_size);
-    }
-    fl.l_type = F_UNLCK;
-    ::fcntl(fd, F_OFD_SETLK, &fl);
-    return ok;
+    return rc == 0;
+}
+
+// True while `object` still names the object open on `fd` (its last holder may have removed it).
+bool still_named(const std::string& object, int fd) {
+    UniqueFd probe(::shm_open(object.c_str(), O_RDONLY, 0));
+    struct stat a, b;
+    return probe && ::fstat(fd, &a) == 0 && ::fstat(probe.get(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
+// With the exclusive lock held: nobody else holds the object, so its name goes.
+void remove_if_named(const std::string& object, int fd) {
+    if (still_named(object, fd)) ::shm_unlink(object.c_str());
 }
 
 }  // namespace
 
 SharedMemory::~SharedMemory() {
     if (data_) ::munmap(data_, size_);
+    if (fd_ && can_remove_ && lock(fd_.get(), F_WRLCK, false)) remove_if_named(object_, fd_.get());
 }
 
 std::unique_ptr<SharedMemory> SharedMemory::open(const std::string& name, std::size_t size, bool writable) {
-    std::string object = ipc_name(name);
-    if (object.empty() || size == 0 || size > static_cast<std::size_t>(SSIZE_MAX)) return nullptr;
-    // shm_open sets close-on-exec itself; the descriptor is closed once mapped anyway.
-    // A read-only opener may still create the object, as the system's own mappings allow; it
-    // opens read/write for that and maps read-only.
-    UniqueFd fd(::shm_open(object.c_str(), O_RDWR | O_CREAT, 0600));
-    const bool can_write = static_cast<bool>(fd);
-    if (!fd && !writable && errno == EACCES) fd.reset(::shm_open(object.c_str(), O_RDONLY, 0));
-    if (!fd) return nullptr;
-    return map(std::move(fd), name, size, writable, can_write);
+    return attach(name, size, writable, true);
 }
 
 std::unique_ptr<SharedMemory> SharedMemory::open_existing(const std::string& name, std::size_t size, bool writable) {
-    std::string object = ipc_name(name);
-    if (object.empty() || size == 0 || size > static_cast<std::size_t>(SSIZE_MAX)) return nullptr;
-    UniqueFd fd(::shm_open(object.c_str(), writable ? O_RDWR : O_RDONLY, 0));
-    if (!fd) return nullptr;
-    return map(std::move(fd), name, size, writable, writable);
+    return attach(name, size, writable, false);
 }
 
-std::unique_ptr<SharedMemory> SharedMemory::map(UniqueFd fd, const std::string& name, std::size_t size, bool writable,
-                                                bool can_write) {
-    std::unique_ptr<SharedMemory> m(new SharedMemory);
-    struct stat st;
-    if (::fstat(fd.get(), &st) != 0) return nullptr;
-    m->object_size_ = static_cast<std::size_t>(st.st_size);
-    if (m->object_size_ < size) {
-        // A new object has size 0 and is always sized; an existing smaller one only for writers,
-        // so that a read-only view never reaches past the object's end.
-        const bool fresh = st.st_size == 0;
-        if (!can_write || (!writable && !fresh) || !grow(fd.get(), size, m->object_size_) || m->object_size_ < size)
-            return nullptr;
+std::unique_ptr<SharedMemory> SharedMemory::attach(const std::string& name, std::size_t size, bool writable,
+                                                   bool create) {
+    const std::string object = ipc_name(name);
+    if (object.empty() || size == 0 || size > static_cast<std::size_t>(SSIZE_MAX)) return nullptr;
+    // A holder that is initialising or removing the object keeps the exclusive lock for a moment;
+    // an opener that met a removed object tries again with the name's new one.
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        // Read/write even for a read-only opener, which may have to create or reset the object;
+        // read-only only where the object is someone else's.
+        UniqueFd fd(::shm_open(object.c_str(), O_RDWR | (create ? O_CREAT : 0), 0600));
+        const bool can_write = static_cast<bool>(fd);
+        if (!fd && !writable && errno == EACCES) fd.reset(::shm_open(object.c_str(), O_RDONLY, 0));
+        if (!fd) return nullptr;
+        if (can_write && lock(fd.get(), F_WRLCK, false)) {
+            if (!still_named(object, fd.get())) continue;
+            if (!create) {
+                remove_if_named(object, fd.get());  // abandoned by a killed holder
+                return nullptr;
+            }
+            // New, or abandoned: it starts as `size` zero bytes.
+            auto truncate = [&](off_t length) {
+                int rc;
+                do rc = ::ftruncate(fd.get(), length);
+                while (rc != 0 && errno == EINTR);
+                return rc == 0;
+            };
+            if (!truncate(0) || !truncate(static_cast<off_t>(size))) {
+                remove_if_named(object, fd.get());
+                return nullptr;
+            }
+            if (!lock(fd.get(), F_RDLCK, true)) return nullptr;
+        } else {
+            if (!lock(fd.get(), F_RDLCK, true)) return nullptr;
+            if (!still_named(object, fd.get())) continue;
+        }
+        std::unique_ptr<SharedMemory> m(new SharedMemory);
+        m->name_ = name;
+        m->object_ = object;
+        m->can_remove_ = can_write;
+        m->fd_ = std::move(fd);  // from here the destructor lets go of the object
+        struct stat st;
+        if (::fstat(m->fd_.get(), &st) != 0) return nullptr;
+        m->object_size_ = static_cast<std::size_t>(st.st_size);
+        if (m->object_size_ < size) return nullptr;  // a live holder's smaller object
+        void* p = ::mmap(nullptr, size, writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, m->fd_.get(), 0);
+        if (p == MAP_FAILED) return nullptr;
+        m->data_ = p;
+        m->size_ = size;
+        return m;
     }
-    void* p = ::mmap(nullptr, size, writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, fd.get(), 0);
-    fd.reset();
-    if (p == MAP_FAILED) return nullptr;
-    m->data_ = p;
-    m->size_ = size;
-    m->name_ = name;
-    return m;
+    return nullptr;
 }
 
 bool SharedMemory::unlink(const std::string& name) {
     std::string object = ipc_name(name);
     return !object.empty() && ::shm_unlink(object.c_str()) == 0;
+}
+
+std::vector<std::string> SharedMemory::remove_abandoned() {
+    std::vector<std::string> held;
+    const std::string prefix = ipc_prefix().substr(1);  // without the leading '/'
+    DIR* dir = ::opendir(kShmDir);
+    if (!dir) return held;
+    std::vector<std::string> found;
+    while (const dirent* e = ::readdir(dir))
+        if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0) found.emplace_back(e->d_name);
+    ::closedir(dir);
+    for (const std::string& entry : found) {
+        const std::string object = "/" + entry;
+        UniqueFd fd(::shm_open(object.c_str(), O_RDWR, 0));
+        if (fd && lock(fd.get(), F_WRLCK, false))
+            remove_if_named(object, fd.get());
+        else if (fd || errno != ENOENT)
+            held.push_back(entry.substr(prefix.size()));
+    }
+    return held;
 }
 
 // ---- named events ----

@@ -1,9 +1,16 @@
 // Named shared memory and named events (stand-ins for named file mappings and events).
 // Names carry the root's ipc_prefix(), so two roots never collide.
+//
+// An object lives as long as a process holds it, as a named mapping does: every holder keeps a
+// descriptor with a shared lock on the object (an open-file-description lock, so a holder killed
+// with SIGKILL lets go with its descriptors), and the holder that closes last, the one that gets
+// the exclusive lock, removes the name. A name that no process holds (its last holder was killed)
+// counts as absent: open() starts it anew and open_existing() finds nothing.
 #pragma once
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/handles.h"
 
@@ -11,19 +18,21 @@ namespace tv::platform {
 
 class SharedMemory {
 public:
+    // Unmaps; the last holder removes the object.
     ~SharedMemory();
     SharedMemory(const SharedMemory&) = delete;
     SharedMemory& operator=(const SharedMemory&) = delete;
 
-    // Creates the named object or opens the existing one, and maps `size` bytes (0 fails).
-    // A new object is sized and zeroed even by a read-only opener. An existing object smaller
-    // than `size` is grown when writable and refused when read-only, so a view is never larger
-    // than its object; an object is never shrunk. No descriptor stays open. nullptr on failure.
+    // Creates the named object or opens the held one, and maps `size` bytes (0 fails). A new
+    // object is `size` zero bytes, even for a read-only opener. A held object smaller than `size`
+    // is refused: it belongs to a live holder and is never resized. nullptr on failure.
     static std::unique_ptr<SharedMemory> open(const std::string& name, std::size_t size, bool writable);
-    // Opens an existing object only (nullptr when there is none); growing as above.
+    // Opens a held object only (nullptr when there is none or it is smaller than `size`).
     static std::unique_ptr<SharedMemory> open_existing(const std::string& name, std::size_t size, bool writable);
-    // Removes the name (mapped views stay valid).
+    // Removes the name now, held or not (mapped views stay valid).
     static bool unlink(const std::string& name);
+    // Removes every object of this root that no process holds; returns the names still held.
+    static std::vector<std::string> remove_abandoned();
 
     void* data() const { return data_; }
     std::size_t size() const { return size_; }                // bytes mapped (the size asked for)
@@ -32,26 +41,27 @@ public:
 
 private:
     SharedMemory() = default;
-    // Maps `size` bytes of the object open on `fd`; grows a smaller object when allowed. The
-    // mapping outlives the descriptor, which closes on return.
-    static std::unique_ptr<SharedMemory> map(UniqueFd fd, const std::string& name, std::size_t size, bool writable,
-                                             bool can_write);
+    static std::unique_ptr<SharedMemory> attach(const std::string& name, std::size_t size, bool writable, bool create);
     void* data_ = nullptr;
     std::size_t size_ = 0;
     std::size_t object_size_ = 0;
     std::string name_;
+    std::string object_;  // the name as the system knows it
+    UniqueFd fd_;         // carries the holder's shared lock
+    bool can_remove_ = false;
 };
 
 // A manual- or auto-reset event shared by name between processes: a small shared object whose
-// state word is waited on with a process-shared futex. Same name space as SharedMemory.
+// state word is waited on with a process-shared futex. Same name space and lifetime as
+// SharedMemory, so an event nobody holds any more starts again in its initial state.
 class NamedEvent {
 public:
     ~NamedEvent();
     NamedEvent(const NamedEvent&) = delete;
     NamedEvent& operator=(const NamedEvent&) = delete;
 
-    // Creates or opens the event; a new event starts in `initially_set`. An existing event keeps
-    // the kind its creator gave it. nullptr when the name belongs to something that is no event.
+    // Creates or opens the event; a new event starts in `initially_set`. A held event keeps the
+    // kind its creator gave it. nullptr when the name belongs to something that is no event.
     static std::unique_ptr<NamedEvent> open(const std::string& name, bool manual_reset, bool initially_set);
     static std::unique_ptr<NamedEvent> open_existing(const std::string& name);
 

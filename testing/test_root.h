@@ -1,5 +1,5 @@
 // A fresh machine root for one test: TORVANE_ROOT and TMPDIR point into a new temporary
-// folder, which is removed again afterwards.
+// folder, which is removed again afterwards, together with the root's named objects.
 #pragma once
 #include <algorithm>
 #include <cstdlib>
@@ -19,6 +19,8 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include "platform/shared_memory.h"
 
 namespace tv::platform::testing {
 
@@ -59,6 +61,12 @@ public:
         ::setenv("TMPDIR", tmp_.c_str(), 1);
     }
     ~TempRoot() {
+        // Named objects outlive the folder: those a killed process left go, and a test leaves
+        // none held.
+        const std::vector<std::string> held = SharedMemory::remove_abandoned();
+        std::string names;
+        for (const auto& n : held) names += " \"" + n + "\"";
+        EXPECT_TRUE(held.empty()) << "named objects still held at the end:" << names;
         std::error_code ec;
         ::chmod(made_.c_str(), 0700);
         for (auto it = std::filesystem::recursive_directory_iterator(made_, ec);

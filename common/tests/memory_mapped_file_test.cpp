@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -86,25 +87,29 @@ TEST_F(MemoryMappedFileTest, OpeningAgainReleasesTheFirstMapping) {
     EXPECT_EQ(mappings_named("RAWECG1.MMF"), 0);
 }
 
-TEST_F(MemoryMappedFileTest, ASmallerObjectIsGrownOrRefusedNeverOverrun) {
-    tv::MemoryMappedFile old("TAPEDATA.MMF", 100, true);
-    ASSERT_NE(old.get_view(), nullptr);
-    std::memset(old.get_view(), 0x11, 100);
+TEST_F(MemoryMappedFileTest, ASmallerHeldObjectIsRefusedNeverResized) {
+    auto old = std::make_unique<tv::MemoryMappedFile>("TAPEDATA.MMF", 100, true);
+    ASSERT_NE(old->get_view(), nullptr);
+    std::memset(old->get_view(), 0x11, 100);
 
-    tv::MemoryMappedFile refused("TAPEDATA.MMF", 116, false);
-    EXPECT_EQ(refused.get_view(), nullptr);
-    EXPECT_EQ(refused.size(), 0u);
+    for (bool writable : {false, true}) {
+        tv::MemoryMappedFile refused("TAPEDATA.MMF", 116, writable);
+        EXPECT_EQ(refused.get_view(), nullptr);
+        EXPECT_EQ(refused.size(), 0u);
+    }
+    tv::MemoryMappedFile part("TAPEDATA.MMF", 8, false);
+    ASSERT_NE(part.get_view(), nullptr);
+    EXPECT_EQ(static_cast<unsigned char*>(part.get_view())[7], 0x11);  // the holder's bytes, untouched
+    part.close();
 
-    tv::MemoryMappedFile grown("TAPEDATA.MMF", 116, true);
-    ASSERT_NE(grown.get_view(), nullptr);
-    auto* p = static_cast<unsigned char*>(grown.get_view());
-    EXPECT_EQ(p[99], 0x11);   // the old bytes stay
-    EXPECT_EQ(p[100], 0x00);  // the new ones start empty
-    p[115] = 4;               // the whole view is writable
-
-    tv::MemoryMappedFile reader("TAPEDATA.MMF", 116, false);  // now large enough
+    // Once nobody holds it, the name starts anew at the size asked, empty.
+    old.reset();
+    tv::MemoryMappedFile fresh("TAPEDATA.MMF", 116, true);
+    ASSERT_NE(fresh.get_view(), nullptr);
+    auto* p = static_cast<unsigned char*>(fresh.get_view());
+    EXPECT_EQ(p[0], 0x00);
+    p[115] = 4;  // the whole view is writable
+    tv::MemoryMappedFile reader("TAPEDATA.MMF", 116, false);
     ASSERT_NE(reader.get_view(), nullptr);
     EXPECT_EQ(static_cast<unsigned char*>(reader.get_view())[115], 4);
-    tv::MemoryMappedFile part("TAPEDATA.MMF", 8, false);
-    EXPECT_NE(part.get_view(), nullptr);
 }

@@ -353,9 +353,13 @@ TEST_F(KelmothCli, ShutdownRequestEndsAnInteractiveRun) {
     tape("--packets 8 --flat");
     start_sim();
     make_mappings();
-    Result r = kelmoth({"/debug"}, "WTV250\n", 1500, 300);
+    Result r = kelmoth({"/debug"}, "QWTV250\n", 1500, 300);
     EXPECT_EQ(r.code, 0) << r.out;
     EXPECT_EQ(tape_data().deck_state, 4);
+    const std::string help = "Use \"X\" to exit, \"W\" for USB debug display \n    \"T\" for prodn test  or \"V\" to set "
+                             "run speed (velocity) \n    \"R\" for start analysis\n";
+    EXPECT_NE(r.out.find("USB debugging\n  " + help), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Q? " + help + "W Display"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("W Display debug data now ON\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("T USB Replay production test mode now ON\n"), std::string::npos);
     EXPECT_NE(r.out.find("\n Next run will be at speed 250\n"), std::string::npos);

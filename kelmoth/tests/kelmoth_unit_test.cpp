@@ -1,5 +1,9 @@
 // The reader's parts against golden values and an in-process deck.
+#include <cstdlib>
 #include <cstring>
+#include <locale.h>
+#include <optional>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -151,7 +155,26 @@ TEST(KelmothTimeCodes, StartTimeNeedsTwoEqualValidWordsAboveTheSkip) {
     EXPECT_EQ(g.tape.start_offset, 412);  // the word at the skip start's far side has no valid forerunner
 }
 
+// LC_ALL as the user's environment gives it, for one test; the old value comes back afterwards.
+class UserLocale {
+public:
+    explicit UserLocale(const char* name) {
+        if (const char* v = std::getenv("LC_ALL")) saved_ = v;
+        ::setenv("LC_ALL", name, 1);
+    }
+    ~UserLocale() {
+        if (saved_)
+            ::setenv("LC_ALL", saved_->c_str(), 1);
+        else
+            ::unsetenv("LC_ALL");
+    }
+
+private:
+    std::optional<std::string> saved_;
+};
+
 TEST(KelmothSerial, BlockFieldsChecksumAndDate) {
+    UserLocale c("C");
     std::uint8_t b[32] = {0, 0x30, 0x14, 0x25, 0x12, 0,    0x99, 0,    0x05, 0xF8,
                           0, 0,    0,    0,    0,    0x20, 0x4D, 0x5A, 0x34, 0x12};
     SerialBlock s = parse_serial_block(b);
@@ -172,6 +195,23 @@ TEST(KelmothSerial, BlockFieldsChecksumAndDate) {
     EXPECT_EQ(serial_block_date(parse_serial_block(b)), "");
     b[3] = 0x1A;  // not BCD
     EXPECT_EQ(serial_block_date(parse_serial_block(b)), "");
+}
+
+TEST(KelmothSerial, RecordingDateFollowsTheUsersLocale) {
+    const std::uint8_t b[32] = {0, 0x30, 0x14, 0x25, 0x12, 0, 0x99, 0, 0x05, 0xF8, 0, 0, 0, 0, 0, 0x20, 0x4D, 0x50};
+    const struct {
+        const char* locale;
+        const char* date;
+    } rows[] = {{"C", "12/25/99"}, {"POSIX", "12/25/99"}, {"de_DE.UTF-8", "25.12.1999"}, {"en_GB.UTF-8", "25/12/99"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.locale);
+        if (locale_t l = ::newlocale(LC_TIME_MASK, row.locale, static_cast<locale_t>(0)))
+            ::freelocale(l);
+        else
+            continue;  // not made on this machine
+        UserLocale user(row.locale);
+        EXPECT_EQ(serial_block_date(parse_serial_block(b)), row.date);
+    }
 }
 
 TEST(KelmothSerial, SearchFramesTheBlockAndStaysInsideTheStore) {
@@ -365,6 +405,82 @@ TEST(KelmothRing, FullMappingsAndHostileStartSample) {
         process_entry(g.k, r.entry(0), s);
         EXPECT_EQ(g.ctrl[0].samples_written, 0);
     }
+}
+
+// Entries the driver writes while the transfer waits on an empty ring are stored, however the
+// transfer then ends: by the driver's disable, the running flag or the data timeout.
+TEST(KelmothRing, EntriesWrittenBeforeTheEndAreStored) {
+    enum class End { disabled, stopped, timeout };
+    const struct {
+        End end;
+        const char* line;
+    } cases[] = {
+        {End::disabled, "USB Iso Transfer thread ending because driver has disabled DMA\n"},
+        {End::stopped, "USB Iso Transfer thread ending because going is FALSE\n"},
+        {End::timeout,
+         "USB Iso Transfer thread is stopping due to timeout on ECG data from replay - end of transfer\n"},
+    };
+    for (const auto& c : cases) {
+        Fixture f;
+        Ring r;
+        f.k.running = 1;
+        f.k.ring_header = r.header();
+        f.k.ring_buffer = r.entry(0);
+        f.k.ring_buffer_bytes = r.mem.size() - ring::kHeaderRoom;
+        std::uint32_t published = 0, waits = 0;
+        auto publish = [&] {
+            r.put(published, 0, good_packet(300 * static_cast<std::int32_t>(published)));
+            r.put(published, 1, good_packet(300 * static_cast<std::int32_t>(published) + 150));
+            r.set(ring::kWriteIndex, ++published);
+        };
+        // Each wait stands for one that lasts longer than the data timeout while the deck writes.
+        f.k.iso_idle = [&] {
+            ++waits;
+            f.k.last_entry_ms = f.k.last_entry_ms - 2000;
+            if (published < 3) {
+                publish();
+                if (published == 3 && c.end == End::disabled) r.set(ring::kEnabled, 0);
+                if (published == 3 && c.end == End::stopped) f.k.running = 0;
+            }
+        };
+        iso_transfer(f.k);
+        SCOPED_TRACE(c.line);
+        EXPECT_EQ(published, 3u);
+        for (int ch = 0; ch < 3; ++ch) {
+            EXPECT_EQ(f.ctrl[ch].samples_written, 900);
+            EXPECT_EQ(f.ctrl[ch].transfer_done, 1);
+        }
+        EXPECT_EQ(f.k.ecg[0][899], 900);
+        EXPECT_EQ(f.k.transfer_ended, 1);
+        EXPECT_NE(f.output().find(c.line), std::string::npos) << f.output();
+        EXPECT_EQ(waits, c.end == End::timeout ? 4u : 3u);
+    }
+}
+
+// The program starts its transfer thread, which clears the ring and then enables it, before it
+// asks for the run; however late that thread gets to run, the deck's first entries must not land
+// in the ring before it is armed, or the clearing loses them.
+TEST(KelmothDeck, DataWaitsUntilTheRingIsArmed) {
+    namespace ring = tv::platform::ring;
+    std::vector<tv::platform::TraceRecord> trace(16);
+    for (auto& r : trace) {
+        r.kind = tv::platform::TraceKind::packet;
+        r.bytes.assign(ring::kPacketBytes, 0);
+    }
+    tv::platform::InProcessDeck deck(std::make_unique<tv::platform::VectorTraceSource>(trace),
+                                     tv::platform::DeckGeometry{}, {});
+    tv::platform::DeckModel& model = deck.model();
+    int error = 0;
+    const std::uint32_t start[3] = {15, 107, 502};
+    ASSERT_TRUE(model.write(reinterpret_cast<const std::uint8_t*>(start), sizeof start, error));
+    std::uint8_t out[tv::platform::kDeckControlOut];
+    ASSERT_TRUE(model.control(tv::platform::kIoctlStartIso, out, error));
+    std::uint8_t* h = model.region().base;
+    sleep_ms(300);
+    EXPECT_EQ(tv::platform::ring_load(h, ring::kWriteIndex), 0u);
+    tv::platform::ring_store(h, ring::kEnabled, 1);
+    for (int i = 0; i < 1000 && tv::platform::ring_load(h, ring::kWriteIndex) != 2; ++i) sleep_ms(10);
+    EXPECT_EQ(tv::platform::ring_load(h, ring::kWriteIndex), 2u);
 }
 
 TEST(KelmothMessages, ShortAndUnknownMessagesAreNotActedOn) {

@@ -1,5 +1,7 @@
 #include "platform/shared_memory.h"
 
+#include <atomic>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -61,36 +63,141 @@ TEST(SharedMemory, OneProcessWritesAnotherReads) {
     EXPECT_EQ(std::memcmp(reader->data(), host->data(), 16), 0);
 }
 
-TEST(SharedMemory, ASmallerExistingObjectIsGrownOrRefusedNeverOverrun) {
+TEST(SharedMemory, ASmallerHeldObjectIsRefusedNeverResized) {
     TempRoot root;
-    Unlinker u{{"TAPEDATA.MMF"}};
-    {
-        auto old = SharedMemory::open("TAPEDATA.MMF", 100, true);
-        ASSERT_TRUE(old);
-        std::memset(old->data(), 0x5A, 100);
+    Unlinker u{{"Patient Events"}};
+    // The tape layout held by one program; the card layout asked for by another.
+    auto tape = SharedMemory::open("Patient Events", 4000, true);
+    ASSERT_TRUE(tape);
+    std::memset(tape->data(), 0x5A, 4000);
+    for (bool writable : {true, false}) {
+        EXPECT_EQ(SharedMemory::open("Patient Events", 16388, writable), nullptr);
+        EXPECT_EQ(SharedMemory::open_existing("Patient Events", 16388, writable), nullptr);
     }
-    EXPECT_EQ(SharedMemory::open("TAPEDATA.MMF", 116, false), nullptr);
-    EXPECT_EQ(SharedMemory::open_existing("TAPEDATA.MMF", 116, false), nullptr);
-    EXPECT_EQ(object_size("TAPEDATA.MMF"), 100);
-
-    auto grown = SharedMemory::open("TAPEDATA.MMF", 116, true);
-    ASSERT_TRUE(grown);
-    EXPECT_EQ(object_size("TAPEDATA.MMF"), 116);
-    EXPECT_EQ(grown->object_size(), 116u);
-    auto* p = static_cast<unsigned char*>(grown->data());
-    EXPECT_EQ(p[99], 0x5A);  // the old content stays
-    EXPECT_EQ(p[100], 0);    // the new tail is zero
-    p[115] = 7;
-
-    // A smaller request maps only what was asked, and never shrinks the object.
-    auto small = SharedMemory::open("TAPEDATA.MMF", 48, true);
+    EXPECT_EQ(object_size("Patient Events"), 4000);
+    // A smaller request maps only what was asked, of the same object.
+    auto small = SharedMemory::open("Patient Events", 48, false);
     ASSERT_TRUE(small);
     EXPECT_EQ(small->size(), 48u);
-    EXPECT_EQ(small->object_size(), 116u);
-    EXPECT_EQ(object_size("TAPEDATA.MMF"), 116);
-    auto ro = SharedMemory::open("TAPEDATA.MMF", 116, false);
-    ASSERT_TRUE(ro);
-    EXPECT_EQ(static_cast<unsigned char*>(ro->data())[115], 7);
+    EXPECT_EQ(small->object_size(), 4000u);
+    EXPECT_EQ(static_cast<unsigned char*>(small->data())[47], 0x5A);
+    small.reset();
+    EXPECT_EQ(object_size("Patient Events"), 4000);  // still held by `tape`
+
+    // Once its holder is gone, the name starts anew at the size asked.
+    tape.reset();
+    auto card = SharedMemory::open("Patient Events", 16388, true);
+    ASSERT_TRUE(card);
+    EXPECT_EQ(card->object_size(), 16388u);
+    EXPECT_EQ(static_cast<unsigned char*>(card->data())[0], 0);
+}
+
+TEST(SharedMemory, TheLastHolderRemovesTheObject) {
+    TempRoot root;
+    auto a = SharedMemory::open("ECGCTRL.MMF", 48, true);
+    ASSERT_TRUE(a);
+    static_cast<unsigned char*>(a->data())[0] = 9;
+    pid_t child = testing::fork_child([] {
+        auto m = SharedMemory::open_existing("ECGCTRL.MMF", 48, false);
+        return m && static_cast<unsigned char*>(m->data())[0] == 9 ? 0 : 1;
+    });
+    ASSERT_EQ(testing::wait_child(child), 0);
+    auto b = SharedMemory::open_existing("ECGCTRL.MMF", 48, false);
+    ASSERT_TRUE(b);
+    a.reset();
+    EXPECT_EQ(object_size("ECGCTRL.MMF"), 48);
+    EXPECT_EQ(static_cast<unsigned char*>(b->data())[0], 9);
+    b.reset();
+    EXPECT_EQ(object_size("ECGCTRL.MMF"), -1);
+    EXPECT_EQ(SharedMemory::open_existing("ECGCTRL.MMF", 48, false), nullptr);
+}
+
+// What a run leaves when it is killed must not reach the next one: the counts, a stop event that
+// was set, an object of another size. Nothing is left behind either.
+TEST(SharedMemory, AKilledHolderLeavesNothingForTheNextRun) {
+    TempRoot root;
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t child = testing::fork_child([&] {
+        auto ctrl = SharedMemory::open("ECGCTRL.MMF", 48, true);
+        auto events = SharedMemory::open("Patient Events", 4000, true);
+        auto stop = NamedEvent::open("VOND TERMINATOR", true, false);
+        if (!ctrl || !events || !stop) return 1;
+        std::memset(ctrl->data(), 0x11, 48);
+        std::memset(events->data(), 0x22, 4000);
+        stop->set();
+        if (::write(ready[1], "r", 1) != 1) return 2;
+        for (;;) ::pause();
+    });
+    char c = 0;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_EQ(object_size("ECGCTRL.MMF"), 48);
+    ::kill(child, SIGKILL);
+    EXPECT_EQ(testing::wait_child(child), -1000 - SIGKILL);
+
+    auto ctrl = SharedMemory::open("ECGCTRL.MMF", 48, true);
+    ASSERT_TRUE(ctrl);
+    EXPECT_EQ(static_cast<unsigned char*>(ctrl->data())[0], 0);
+    EXPECT_EQ(static_cast<unsigned char*>(ctrl->data())[47], 0);
+    EXPECT_EQ(SharedMemory::open_existing("Patient Events", 16, false), nullptr);
+    auto events = SharedMemory::open("Patient Events", 16388, true);
+    ASSERT_TRUE(events);
+    EXPECT_EQ(events->object_size(), 16388u);
+    EXPECT_EQ(static_cast<unsigned char*>(events->data())[0], 0);
+    auto stop = NamedEvent::open("VOND TERMINATOR", true, false);
+    ASSERT_TRUE(stop);
+    EXPECT_FALSE(stop->is_set());
+    ctrl.reset();
+    events.reset();
+    stop.reset();
+    EXPECT_EQ(object_size("ECGCTRL.MMF"), -1);
+    EXPECT_EQ(object_size("Patient Events"), -1);
+    EXPECT_EQ(object_size("VOND TERMINATOR"), -1);
+}
+
+TEST(SharedMemory, AbandonedObjectsAreSweptHeldOnesKept) {
+    TempRoot root;
+    auto held = SharedMemory::open("RAWECG1.MMF", 64, true);
+    // As a killed holder leaves it.
+    const int fd = ::shm_open(ipc_name("RAWECG2.MMF").c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, 64), 0);
+    ::close(fd);
+    EXPECT_EQ(SharedMemory::remove_abandoned(), std::vector<std::string>{"RAWECG1.MMF"});
+    EXPECT_EQ(object_size("RAWECG2.MMF"), -1);
+    EXPECT_EQ(object_size("RAWECG1.MMF"), 64);
+    held.reset();
+    EXPECT_TRUE(SharedMemory::remove_abandoned().empty());
+}
+
+// Processes that open and close one name at the same time always meet in one object, and the
+// last one out leaves nothing behind.
+TEST(SharedMemory, ConcurrentOpenersMeetInOneObject) {
+    TempRoot root;
+    constexpr int kChildren = 4, kRounds = 300;
+    for (const bool anchored : {true, false}) {
+        SCOPED_TRACE(anchored ? "held throughout" : "coming and going");
+        std::unique_ptr<SharedMemory> anchor;
+        if (anchored) anchor = SharedMemory::open("TAPEDATA.MMF", 116, true);
+        std::vector<pid_t> children;
+        for (int i = 0; i < kChildren; ++i)
+            children.push_back(testing::fork_child([] {
+                for (int r = 0; r < kRounds; ++r) {
+                    auto m = SharedMemory::open("TAPEDATA.MMF", 116, true);
+                    if (!m || m->object_size() != 116) return 1;
+                    std::atomic_ref<std::uint32_t>(*static_cast<std::uint32_t*>(m->data())).fetch_add(1);
+                }
+                return 0;
+            }));
+        for (pid_t c : children) EXPECT_EQ(testing::wait_child(c), 0);
+        if (anchored) {
+            EXPECT_EQ(*static_cast<std::uint32_t*>(anchor->data()), std::uint32_t{kChildren * kRounds});
+            anchor.reset();
+        }
+        EXPECT_EQ(object_size("TAPEDATA.MMF"), -1);
+    }
 }
 
 TEST(SharedMemory, NamesAndLifetime) {
@@ -103,7 +210,8 @@ TEST(SharedMemory, NamesAndLifetime) {
     EXPECT_EQ(SharedMemory::open("", 10, true), nullptr);
     EXPECT_EQ(SharedMemory::open("zero", 0, true), nullptr);
     EXPECT_EQ(SharedMemory::open(std::string(300, 'n'), 10, true), nullptr);
-    ASSERT_TRUE(SharedMemory::open("a/b", 10, true));
+    auto slashed = SharedMemory::open("a/b", 10, true);
+    ASSERT_TRUE(slashed);
     EXPECT_EQ(object_size("a_b"), 10);
 
     // Another root does not see the object.

@@ -2,11 +2,15 @@
 
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
+
+#include "platform/paths.h"
+#include "platform/shared_memory.h"
 
 namespace tv::platform::testing {
 namespace {
@@ -59,6 +63,23 @@ TEST(TempRoot, PointsBothVariablesIntoTheFolderItMakesAndPutsThemBack) {
     }
     ::unsetenv("TORVANE_ROOT");
     ::unsetenv("TMPDIR");
+}
+
+TEST(TempRoot, TakesAlongTheNamedObjectsAKilledProcessLeft) {
+    std::string object;
+    {
+        TempRoot r;
+        object = "/dev/shm" + ipc_name("RAWECG1.MMF");
+        const pid_t child = fork_child([] {
+            auto m = SharedMemory::open("RAWECG1.MMF", 4096, true);
+            if (!m) return 1;
+            ::raise(SIGKILL);
+            return 2;
+        });
+        EXPECT_EQ(wait_child(child), -1000 - SIGKILL);
+        EXPECT_TRUE(fs::exists(object));
+    }
+    EXPECT_FALSE(fs::exists(object));
 }
 
 }  // namespace

@@ -128,6 +128,7 @@ TEST_F(CefInputTest, PatientFilesFromACompressedFile) {
 
 TEST_F(CefInputTest, ChannelsIntoTheMappingsShiftedBack) {
     const fs::path cef = write_cef(standard());
+    const auto held = hold_card_mappings();
     RunResult r = run({"/dir=" + out.string(), "/ipdir=" + cef.string(), "/readecg=hide", "/opformat=mmf"});
     ASSERT_EQ(r.code, 0) << r.err;
     auto raw = tv::platform::SharedMemory::open_existing("RAWECG1.MMF", tv::kRawEcgBytes, false);

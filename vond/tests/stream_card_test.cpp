@@ -230,6 +230,7 @@ TEST_F(MappingTest, CardIntoTheNamedMappings) {
     s.push_back(Sector{});
     const fs::path card = t / "CARD";
     cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "A", "B"), 1024, s);
+    const auto held = hold_card_mappings();
     RunResult r = run(
         {"/dir=" + out.string(), "/ipdir=" + card.string(), "/readecg=hide", "/opformat=mmf", "/duration=1", "/cal=0"});
     ASSERT_EQ(r.code, 0) << r.err;
@@ -285,6 +286,7 @@ TEST_F(MappingTest, FolderFlowStopsAtThe32HourCapAnd4096Events) {
     std::string ev;
     for (int i = 0; i < 5000; ++i) ev += std::to_string(i) + "\n";
     cardgen::write_bytes(rec / "PATEVENT.DAT", ev.data(), ev.size());
+    const auto held = hold_card_mappings();
     RunResult r =
         run({"/dir=" + out.string(), "/ipdir=" + rec.string(), "/readecg=hide", "/opformat=mmf", "/duration=40"});
     ASSERT_EQ(r.code, 0) << r.err;

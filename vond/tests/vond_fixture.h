@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,6 +53,18 @@ protected:
         std::vector<std::string> argv = {VOND_PROGRAM};
         argv.insert(argv.end(), args.begin(), args.end());
         return tv::platform::testing::run_captured(argv, env, t.string(), limit_seconds);
+    }
+
+    // The analysis system's side of the card mappings: it holds them while vond fills them, and
+    // they stay readable after vond has ended for as long as the holders live.
+    static std::vector<std::unique_ptr<tv::platform::SharedMemory>> hold_card_mappings() {
+        std::vector<std::unique_ptr<tv::platform::SharedMemory>> held;
+        held.push_back(tv::platform::SharedMemory::open(tv::kEcgCtrlName, tv::kEcgCtrlBytes, true));
+        for (const char* n : tv::kRawEcgNames)
+            held.push_back(tv::platform::SharedMemory::open(n, tv::kRawEcgBytes, true));
+        held.push_back(tv::platform::SharedMemory::open(tv::kPatientEventsName, tv::kCardPatientEventBytes, true));
+        for (const auto& h : held) EXPECT_TRUE(h);
+        return held;
     }
 
     void map_card(char letter, const fs::path& folder, const std::string& label, std::uint64_t capacity = 0) {
