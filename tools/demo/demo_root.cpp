@@ -311,7 +311,7 @@ bool make_demo_root(DemoSummary* summary, std::string* error) {
         if (ok && is_formatted_type(s.type)) {
             ok = write_text(staging + "SUMMARY.TXT", description(p, s.type) + "\r\n");
             if (ok && s.confirmed) ok = write_text(staging + "CONFIRM.TXT", i % 2 ? "Dr. Quillon" : "Dr. Marrow");
-                if (ok && s.twelve_lead) {
+            if (ok && s.twelve_lead) {
                 PageFileBuilder label;
                 label.label("12-lead");
                 ok = platform::atomic_write_file(staging + "PAGE.0", label.bytes()) &&
