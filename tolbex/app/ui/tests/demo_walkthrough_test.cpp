@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "framework/qt/folder_dialog.h"
+#include "framework/qt/frame.h"
 #include "platform/fs.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/app/ui/main_frame.h"
@@ -22,6 +23,8 @@
 #include "tolbex/browser/ui/browser_list_view.h"
 #include "tolbex/letters/office_word_processor.h"
 #include "tolbex/letters/ui/letters_ui.h"
+#include "tolbex/reports/ui/report_doc_ui.h"
+#include "tolbex/reports/ui/report_view.h"
 #include "tolbex/reports/ui/tests/ui_test_support.h"
 #include "tools/demo/demo_root.h"
 
@@ -135,6 +138,22 @@ TEST_F(DemoWalkthroughTest, TheReportCommandsWorkOnTheDemoRoot) {
     wp->close();
     EXPECT_NE(text.find("Dear Dr. "), std::string::npos) << text;
     EXPECT_EQ(text.find('<'), std::string::npos) << text;
+
+    // The same report in its own window: its letter is there to view, a new one can be made, and
+    // there is still no external program.
+    ASSERT_TRUE(browser->execute(Open));
+    settle();
+    fw::ChildFrame* report = nullptr;
+    for (fw::ChildFrame* f : windows->main_frame()->child_frames())
+        if (dynamic_cast<gui::CPellarnDoc*>(f->active_document())) report = f;
+    ASSERT_NE(report, nullptr);
+    const std::vector<fw::CommandTarget*> route = {report->active_view(), report->active_document()};
+    auto on = [&](fw::CommandId id) { return fw::route_update(route, id).enabled(); };
+    EXPECT_TRUE(on(gui::report_view_cmd::ViewLetters));
+    EXPECT_TRUE(on(gui::report_view_cmd::CreateLetter));
+    EXPECT_FALSE(on(gui::report_view_cmd::SendToExternal));
+    ASSERT_TRUE(fw::route_command(route, gui::report_view_cmd::ViewLetters));
+    EXPECT_EQ(opened.size(), 3u);
 }
 
 }  // namespace
