@@ -188,7 +188,7 @@ protected:
     std::string events_text() {
         std::string s;
         for (std::uint32_t i = 0; i < tv::kPatientEventSlots && events().positions[i]; ++i)
-            s += (s.empty() ? "" : ",") + std::to_string(events().positions[i]);
+            s.append(s.empty() ? "" : ",").append(std::to_string(events().positions[i]));
         return s;
     }
 

@@ -174,7 +174,9 @@ bool read_repinfo(const std::string& path, std::int64_t now, std::int64_t unpack
     if (!complete) return false;
 
     trim_trailing_chars(lines[0], " \t");
-    info.description = is_blank(lines[0]) ? "<" + load_resource_string(kStrName) + ">" : lines[0];
+    // Appended, not "<" + name: gcc 12 at -O3 takes the string insert for an overlapping copy.
+    info.description = is_blank(lines[0]) ? std::string("<").append(load_resource_string(kStrName)).append(">")
+                                          : lines[0];
     std::int64_t type = 0, time = 0, size = 0;
     if (!parse_whole_number(lines[1], type)) return false;
     if (type == kReportUntyped) type = kReportFormatted;

@@ -45,6 +45,10 @@ bool has_mail_handler();
 bool has_external_program_handler();
 bool has_letter_handler();
 bool has_view_letters_handler();
+// Send to External Program is live only while a handler is registered and the application's
+// external program has a name; the name is read on each call, so the settings dialog takes effect
+// at once.
+bool can_send_to_external_program();
 
 // False when no handler is registered or the handler refused.
 bool hand_over_mail(const std::vector<MailReportEntry>& entries);

@@ -111,7 +111,10 @@ public:
     // One request; the reply's value. Throws WordProcessorError on "err" or a dead helper.
     std::string call(const std::vector<std::string>& fields) {
         std::string line;
-        for (const std::string& f : fields) line += (line.empty() ? "" : "\t") + escape(platform::cp1252_to_utf8(f));
+        for (const std::string& f : fields) {
+            if (!line.empty()) line += '\t';
+            line += escape(platform::cp1252_to_utf8(f));
+        }
         if (!send(line)) throw WordProcessorError("the letter helper has gone");
         return expect_ok(read_reply(kRequestTimeout));
     }

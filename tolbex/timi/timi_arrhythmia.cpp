@@ -204,8 +204,14 @@ std::string TimiArrhData::summary_text(const std::string& file_name) const {
            kNl + kNl;
     for (int r = 0; r < kArrhDays; ++r) {
         out += std::to_string(r + 1);
-        for (int i = 0; i < 12; ++i) out += "," + std::to_string(day_counts_[r][i]);
-        out += "," + std::to_string((day_counts_[r][12] + 64) / 128) + kNl;
+        // Appended piece by piece: gcc 12 at -O3 takes "," + to_string() for an overlapping copy.
+        for (int i = 0; i < 12; ++i) {
+            out += ',';
+            out += std::to_string(day_counts_[r][i]);
+        }
+        out += ',';
+        out += std::to_string((day_counts_[r][12] + 64) / 128);
+        out += kNl;
     }
     out += std::string(kNl) + "Serious arrhythmia events" + kNl + kNl;
     out +=

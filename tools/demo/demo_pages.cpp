@@ -674,4 +674,55 @@ bool write_demo_twelve_lead(const std::string& staging, const DemoPatientDetails
     return true;
 }
 
+bool write_demo_channels(const std::string& staging, const DemoPatientDetails& patient) {
+    constexpr int kRate = 128;
+    constexpr double kStepsPerMv = 200;
+    const double rr = 60.0 / make_findings(patient).mean;
+    std::vector<Beat> beats;
+    add_regular(beats, 0.4, kDemoRecordingSeconds, rr);
+    // A premature ventricular beat, a third of the way in, before a compensatory pause.
+    Beat& early = beats[beats.size() / 3];
+    early = {early.at - 0.35 * rr, true};
+    const Lead* const channels[] = {&kTwelveLeads[10], &kTwelveLeads[6], &kTwelveLeads[5]};
+    for (int c = 0; c < 3; ++c) {
+        std::string words;
+        words.reserve(kDemoRecordingSeconds * kRate * 2);
+        for (int i = 0; i < kDemoRecordingSeconds * kRate; ++i) {
+            const long v = std::lround(2048 + strip_mv(beats, *channels[c], double(i) / kRate) * kStepsPerMv);
+            append_le16(words, static_cast<std::uint16_t>(std::clamp(v, 1L, 4095L)));
+        }
+        if (!platform::atomic_write_file(staging + "RAWECG" + std::to_string(c + 1) + ".DAT", words)) return false;
+    }
+    return true;
+}
+
+std::string demo_patient_sound() {
+    constexpr std::uint32_t kRate = 8000;
+    constexpr int kSamples = kRate * 8 / 10;
+    constexpr double kNote = 0.4;  // seconds each
+    std::string data;
+    for (int i = 0; i < kSamples; ++i) {
+        const double t = double(i) / kRate;
+        const double in_note = std::fmod(t, kNote);
+        const double hz = t < kNote ? 659.25 : 523.25;
+        // A 10 ms rise and a bell-like decay: no click at either end.
+        const double envelope = std::min(1.0, in_note / 0.01) * std::exp(-6 * in_note) * (1 - in_note / kNote);
+        const long v = std::lround(8000 * envelope * std::sin(2 * 3.14159265358979 * hz * t));
+        append_le16(data, static_cast<std::uint16_t>(static_cast<std::int16_t>(v)));
+    }
+    std::string wav = "RIFF";
+    append_le32(wav, static_cast<std::uint32_t>(36 + data.size()));
+    wav += "WAVEfmt ";
+    append_le32(wav, 16);  // format chunk size
+    append_le16(wav, 1);   // PCM
+    append_le16(wav, 1);   // mono
+    append_le32(wav, kRate);
+    append_le32(wav, kRate * 2);  // bytes a second
+    append_le16(wav, 2);          // bytes a sample frame
+    append_le16(wav, 16);         // bits a sample
+    wav += "data";
+    append_le32(wav, static_cast<std::uint32_t>(data.size()));
+    return wav + data;
+}
+
 }  // namespace tv::demo

@@ -1,7 +1,8 @@
-// Report pages of the demo: the page files of a Holter report (summary, event strips,
-// conclusion) and the metafiles of a 12-lead report with their emflist.dat. The findings are made
-// up but consistent (the summary's counts match its hourly trend and its strips), and the same
-// details always give the same bytes, so the pages can be compared with reference pictures.
+// Report pages and recordings of the demo: the page files of a Holter report (summary, event
+// strips, conclusion), the metafiles of a 12-lead report with their emflist.dat, and the channel
+// files and sound file a recording brings. The findings are made up but consistent (the summary's
+// counts match its hourly trend and its strips), and the same details always give the same bytes,
+// so the pages can be compared with reference pictures.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -27,5 +28,17 @@ bool write_demo_pages(const std::string& staging, const DemoPatientDetails& pati
 // A 12-lead section: emflist.dat, rhythm strips (group 1), interval measurements (group 2), four
 // ST measurement columns (group 3) and their legend strip. False when a file cannot be written.
 bool write_demo_twelve_lead(const std::string& staging, const DemoPatientDetails& patient);
+
+// Seconds of ECG in a demo recording.
+inline constexpr int kDemoRecordingSeconds = 60;
+
+// RAWECG1.DAT to RAWECG3.DAT: kDemoRecordingSeconds of three channels (V5, V1, aVF) at 128 words a
+// second, 12-bit values around 2048 (200 a millivolt) with no flag bits and never the no-data word
+// 0; one ventricular premature beat. False when a file cannot be written.
+bool write_demo_channels(const std::string& staging, const DemoPatientDetails& patient);
+
+// The patient's recorded message of a demo recording (PATIENT.WAV): a two-note chime of 0.8 s as
+// a canonical 44-byte-header RIFF WAVE file, PCM 16-bit mono at 8000 samples a second.
+std::string demo_patient_sound();
 
 }  // namespace tv::demo

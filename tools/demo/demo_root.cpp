@@ -18,6 +18,7 @@
 #include "tolbex/archive/profile.h"
 #include "tolbex/archive/report_types.h"
 #include "tolbex/archive/store_report.h"
+#include "tolbex/letters/create_letter.h"
 #include "tolbex/reports/page_items.h"
 #include "tools/demo/demo_pages.h"
 #include "tools/demo/demo_recordings.h"
@@ -170,6 +171,47 @@ std::string analsum_txt(int i) {
     return t;
 }
 
+// A Full, Partial or Raw ECG report folder as the analysis system leaves it: the analysis files
+// of Full and Partial reports, MAIN.DAT of a Raw ECG report, and where the kind keeps its ECG the
+// recording's channel files and sound. The analysis files are the analysis system's own and
+// nothing here reads them, so each is a one-line stand-in.
+bool write_analysis_files(const std::string& staging, const DemoPatientDetails& details, ReportType type) {
+    const bool analysed = type == kReportFull || type == kReportPartial;
+    const bool recording = type == kReportFull || type == kReportRawEcg;
+    std::vector<std::string> files;
+    if (analysed) files = {"MAIN.DAT", "PATIENT.DAT", "COMBTIME.DAT", "COMBFLAG.DAT"};
+    if (type == kReportRawEcg) files = {"MAIN.DAT"};
+    for (const std::string& name : files)
+        if (!write_text(staging + name, "Demo stand-in for the analysis system's " + name + "\r\n")) return false;
+    return !recording ||
+           (write_demo_channels(staging, details) && write_text(staging + "PATIENT.WAV", demo_patient_sound()));
+}
+
+// The demo's letter template: a letter to the referring physician with a few fields, a condition
+// and a formatted value. RTF, which Writer and Word both read as a template, so no office is
+// needed to make it.
+std::string letter_template_rtf() {
+    const char* const paragraphs[] = {
+        "<patdet.hospital>",
+        "",
+        "Dear <patdet.physician>,",
+        "",
+        "Re: <patdet.name>, born <patdet.dob>, patient number <patdet.patient.number>",
+        "",
+        "The Holter recording of <patdet.recording.date> has been analysed. The mean heart rate was <HR.mean> "
+        "bpm<HR.mean>[< 60], which is slow</HR.mean>[< 60]<HR.mean>[> 100], which is fast</HR.mean>[> 100]; the "
+        "slowest rate was <HR.slowest.rate> bpm at <HR.slowest.when> and the fastest <HR.fastest.rate> bpm at "
+        "<HR.fastest.when>. The longest pause lasted <pause.longest.length>[%.1f] seconds.",
+        "",
+        "The full report is enclosed.",
+        "",
+        "Yours sincerely,",
+    };
+    std::string rtf = "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0\\fswiss Liberation Sans;}}\\f0\\fs22\r\n";
+    for (const char* p : paragraphs) rtf += std::string(p) + "\\par\r\n";
+    return rtf + "}\r\n";
+}
+
 std::string description(const Patient& p, ReportType type) {
     std::string d = p.name;
     const std::string kind = report_type_description(type);
@@ -254,21 +296,22 @@ bool make_demo_root(DemoSummary* summary, std::string* error) {
             return false;
         }
         FolderRemover remove_staging(staging, true, false);
+        const DemoPatientDetails details{.name = p.name,
+                                         .number = patient_number(i),
+                                         .birth_date = p.dob,
+                                         .sex = p.sex,
+                                         .age = p.age,
+                                         .physician = p.physician,
+                                         .hospital = p.hospital,
+                                         .recorded = recorded,
+                                         .variant = i};
         bool ok = write_text(staging + "VERSION.TXT", "V8.006\r\n") &&
                   write_text(staging + "PATIENT.TXT", patient_txt(p, i, recorded)) &&
-                  write_text(staging + "ANALSUM.TXT", analsum_txt(i));
+                  write_text(staging + "ANALSUM.TXT", analsum_txt(i)) &&
+                  write_analysis_files(staging, details, s.type);
         if (ok && is_formatted_type(s.type)) {
             ok = write_text(staging + "SUMMARY.TXT", description(p, s.type) + "\r\n");
             if (ok && s.confirmed) ok = write_text(staging + "CONFIRM.TXT", i % 2 ? "Dr. Quillon" : "Dr. Marrow");
-            const DemoPatientDetails details{.name = p.name,
-                                             .number = patient_number(i),
-                                             .birth_date = p.dob,
-                                             .sex = p.sex,
-                                             .age = p.age,
-                                             .physician = p.physician,
-                                             .hospital = p.hospital,
-                                             .recorded = recorded,
-                                             .variant = i};
             if (ok && s.twelve_lead) {
                 PageFileBuilder label;
                 label.label("12-lead");
@@ -327,6 +370,16 @@ bool make_demo_root(DemoSummary* summary, std::string* error) {
         }
     for (int n = 0; n < 2; ++n)
         write_profile_string("Archives", format_string("Archive %d", n), join_path(groups[n], kGroupIndexName));
+    // Create Letter fills the demo template at once, and the letter is kept with its report.
+    const std::string letter_template = join_path(user_root, "LETTERS/Demo letter.rtf");
+    letters::LetterOptions letters;
+    letters.template_name = letter_template;
+    letters.prompt_for_template = false;
+    if (!create_folder_path(get_path_folder(letter_template)) || !write_text(letter_template, letter_template_rtf()) ||
+        !letters::write_letter_options(letters)) {
+        *error = "cannot write the letter template " + letter_template;
+        return false;
+    }
     // Without a clinic code every windowed start would stop at a warning.
     if (!set_default_clinic_code(kDemoClinicCode)) {
         *error = "cannot store the clinic code";

@@ -1,8 +1,10 @@
 // The demo root: what a new user sees on first start. Two archive groups with several archives
-// each (one of them "Deleted Reports"), sample reports of several types with their patient files,
-// one signed report per group (signed with the demo signer's certificate, see demo_signing.h),
-// DEVICE.DAT listing both groups, and the profile values that make tolbex reopen them and name
-// its clinic. Every person in it is made up.
+// each (one of them "Deleted Reports"), sample reports of several types with their patient files
+// (Full, Partial and Raw ECG folders complete as the analysis system leaves them, the recordings
+// with the patient's sound), one signed report per group (signed with the demo signer's
+// certificate, see demo_signing.h), DEVICE.DAT listing both groups, a letter template that Create
+// Letter uses without asking, and the profile values that make tolbex reopen the groups and name
+// its clinic. No external program is set. Every person in it is made up.
 #pragma once
 #include <string>
 #include <vector>

@@ -75,7 +75,7 @@ TEST(ReportTypes, TableTexts) {
     // Every known type's extension leads back to it, except that .IMG always reads as 519.
     for (ReportType t = 510; t <= 526; ++t) {
         if (t == kReportUntyped) continue;
-        EXPECT_EQ(report_type_from_path("X" + report_type_extension(t)), t == 520 ? 519 : t) << t;
+        EXPECT_EQ(report_type_from_path(std::string("X").append(report_type_extension(t))), t == 520 ? 519 : t) << t;
     }
 }
 

@@ -174,7 +174,7 @@ TEST_F(CatalogueTest, LongBlocksPageBreaksAndTheTallBlockCut) {
     rows.rows.push_back({"A", "Ann", "d", "100", "Full", "Line one\nLine two"});
     rows.rows.push_back({"A", "Bob", "d", "200", "Holter", "x"});
     std::string tall;
-    for (int i = 0; i < 30; ++i) tall += "L" + std::to_string(i) + "\n";
+    for (int i = 0; i < 30; ++i) tall.append("L").append(std::to_string(i)).append("\n");
     rows.rows.push_back({"B", "Cid", "d", "300", "Full", tall});
     rows.rows.push_back({"B", "Dan", "d", "4", "Full", "aaaa bbbb cccc dddd eeee ffff"});
     CataloguePrinter printer(rows, "T", false);

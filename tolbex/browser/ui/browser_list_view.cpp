@@ -457,9 +457,11 @@ void CBrowserListView::on_create_letter() {
         return;
     }
     if (!hand_over_letter(doc_.core().get_report_folder(row), record->get_description())) return;
-    // Looks for letters again: the flags are worked out when the current row changes.
+    // Looks for letters again: the flags are worked out when the current row changes. The bar's
+    // Letters button follows them only when told.
     doc_.core().set_current_row(-1);
     doc_.core().set_current_row(row);
+    if (on_selection_) on_selection_();
 }
 
 void CBrowserListView::on_compare() {

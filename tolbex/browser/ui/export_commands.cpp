@@ -14,7 +14,7 @@ void CBrowserListView::register_export_commands() {
     on_command(Export, [this] { on_export(); });
     on_update_command(Export, [this](fw::CommandUi& u) { u.enable(!list_.selected_rows().empty()); });
     on_command(ExternalProgram, [this] { on_external_program(); });
-    on_update_command(ExternalProgram, [](fw::CommandUi& u) { u.enable(has_external_program_handler()); });
+    on_update_command(ExternalProgram, [](fw::CommandUi& u) { u.enable(can_send_to_external_program()); });
 }
 
 void CBrowserListView::on_export() {

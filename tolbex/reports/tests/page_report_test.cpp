@@ -48,7 +48,7 @@ TEST(BuiltInPage, FrameHeaderAndLogoPositions) {
 
 TEST(BuiltInPage, ContentsPagesContinueWithTheirGroup) {
     std::vector<EmfEntry> entries;
-    for (int i = 0; i < 60; ++i) entries.push_back({"e", "t" + std::to_string(i), i < 40 ? 1 : 2});
+    for (int i = 0; i < 60; ++i) entries.push_back({"e", std::string("t").append(std::to_string(i)), i < 40 ? 1 : 2});
     std::size_t index = 0;
     auto first = CReportPage::make_builtin("/r");
     EXPECT_FALSE(first->fill_contents_page(entries, index));

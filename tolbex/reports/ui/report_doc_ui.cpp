@@ -262,7 +262,8 @@ bool open_report_from_command_line(const std::string& path, const std::string& t
         const std::string window_title = preview_window_title(title, path);
         if (!doc) return false;
         const bool blank = title.find_first_not_of(" \t") == std::string::npos;
-        doc->core().set_report_name(blank ? "<" + load_resource_string(1034) + ">" : title);
+        // Appended, not "<" + name: gcc 12 at -O3 takes the string insert for an overlapping copy.
+        doc->core().set_report_name(blank ? std::string("<").append(load_resource_string(1034)).append(">") : title);
         doc->set_report_title(window_title);
     } else {
         if (!doc) return false;

@@ -386,7 +386,7 @@ void CPellarnView::install_commands() {
         hand_over_external_jobs({make_external_entry(doc_.core().report_folder(), doc_.core().report_name())});
     });
     on_update_command(report_view_cmd::SendToExternal,
-                      [](fw::CommandUi& u) { u.enable(has_external_program_handler()); });
+                      [](fw::CommandUi& u) { u.enable(can_send_to_external_program()); });
 
     auto add_help = [this](fw::CommandId id, const char* text, const char* title) {
         on_command(id, [text, title] { ui().message_box(text, title, MsgIcon::Information, MsgButtons::Ok); });

@@ -58,9 +58,10 @@ void BM_LoadSevenDays(benchmark::State& state) {
     tv::set_ui(&ui);
     std::string list;
     for (int d = 1; d <= 7; ++d) {
-        const fs::path folder = root / ("d" + std::to_string(d));
+        const fs::path folder = root / std::string("d").append(std::to_string(d));
         fs::create_directories(folder);
-        std::ofstream(folder / ("TIMI1_" + std::to_string(d) + ".TXT"), std::ios::binary) << make_day(d);
+        std::ofstream(folder / std::string("TIMI1_").append(std::to_string(d)).append(".TXT"), std::ios::binary)
+            << make_day(d);
         std::ofstream(folder / "arrhevnt.txt", std::ios::binary) << "Events\r\nSVT\r\n";
         list += (folder / ("TIMI1_" + std::to_string(d) + ".TXT")).string() + "\r\n";
     }

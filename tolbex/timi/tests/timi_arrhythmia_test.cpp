@@ -186,7 +186,7 @@ TEST_F(TimiArrhythmiaTest, CountingRulesAndTimeTexts) {
         f.at(0, 0) = 1;
         f.entry(1, 2, d == 7 ? 3 : 148, 86000 * 128, (d == 7 ? 86300 : 86000) * 128, d == 0 ? 63 : 64);
         f.at(0, 2) = -1;
-        const fs::path p = t / ("e" + std::to_string(d) + ".dat");
+        const fs::path p = t / std::string("e").append(std::to_string(d)).append(".dat");
         write_file(p, f.bytes());
         list += p.string() + "\n";
     }

@@ -11,7 +11,7 @@ using namespace timi_test;
 
 std::string row_text(const TimiData& d, int r) {
     std::string out;
-    for (int c = 0; c < kTimiColumns; ++c) out += (c ? "\t" : "") + d.cell_text(r, c);
+    for (int c = 0; c < kTimiColumns; ++c) out.append(c ? "\t" : "").append(d.cell_text(r, c));
     return out;
 }
 
@@ -102,7 +102,8 @@ TEST_F(TimiLoadTest, DayFileFaultsGiveTheirCodes) {
         int code;
     };
     const std::vector<Case> cases = {
-        {"version 3", [](DaySpec& d) { d.version = "3"; }, kDayBadVersion},
+        // A string moved in: gcc 12 at -O3 takes this one assignment from "3" for an overlapping copy.
+        {"version 3", [](DaySpec& d) { d.version = std::string("3"); }, kDayBadVersion},
         {"version 0", [](DaySpec& d) { d.version = "0"; }, kDayHeaderMissing},
         {"version text", [](DaySpec& d) { d.version = "two"; }, kDayHeaderMissing},
         {"60 s jump", [](DaySpec& d) { d.rows.push_back(day_row(1, "10:04:00", "70", "")); }, kDayRowsMissing},

@@ -5,11 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <set>
 #include <string>
 
+#include "common/bytes.h"
 #include "common/files.h"
 #include "common/registry.h"
 #include "common/ui.h"
@@ -26,6 +28,7 @@
 #include "platform/fs.h"
 #include "testing/app_test_root.h"
 #include "testing/test_root.h"
+#include "tolbex/letters/create_letter.h"
 #include "tolbex/signing/signed_report.h"
 #include "platform/drives.h"
 #include "tools/demo/demo_pages.h"
@@ -213,6 +216,85 @@ TEST(DemoPages, SummaryAndStripsHoldTheirParts) {
     int traces = 0;
     for (const auto& item : doc.page(1)->items()) traces += item->kind() == PageRecordKind::Trace;
     EXPECT_EQ(traces, 4);
+}
+
+// Every report folder of every kind as complete as the analysis system leaves it: the archive
+// check, run as a site runs it with its warnings off, finds nothing to drop or to add.
+TEST_F(DemoRootTest, TheArchiveCheckKeepsEveryReport) {
+    DemoSummary summary;
+    std::string error;
+    ASSERT_TRUE(make_demo_root(&summary, &error)) << error;
+    auto rows = [](const std::string& group) {
+        BrowserListCore doc;
+        return doc.open_document(find_group_index(group)) ? doc.get_row_count() : -1;
+    };
+    int recordings = 0;
+    for (const std::string& g : summary.group_folders) {
+        SCOPED_TRACE(g);
+        const int before = rows(g);
+        const std::string out = (t / "brackmor.out").string();
+        const std::string cmd =
+            "cd '" + t.string() + "' && '" + BRACKMOR_PROGRAM + "' '" + g + "' /NW < /dev/null > '" + out + "'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        const std::string said = *platform::read_whole_file(out);
+        EXPECT_NE(said.find("#Reports  added:      0\n#Reports  removed:    0\n"), std::string::npos) << said;
+        EXPECT_EQ(rows(g), before);
+
+        BrowserListCore doc;
+        ASSERT_TRUE(doc.open_document(find_group_index(g)));
+        for (std::int32_t row = 0; row < doc.get_row_count(); ++row) {
+            const ReportType type = doc.get_record_type(row);
+            if (type != kReportFull && type != kReportRawEcg) continue;
+            const std::string folder = doc.get_report_folder(row);
+            EXPECT_EQ(platform::read_whole_file(folder + "/PATIENT.WAV"), demo_patient_sound()) << folder;
+            for (const char* channel : {"RAWECG1.DAT", "RAWECG2.DAT", "RAWECG3.DAT"})
+                EXPECT_EQ(fs::file_size(folder + "/" + channel), kDemoRecordingSeconds * 128u * 2) << folder;
+            ++recordings;
+        }
+    }
+    EXPECT_GE(recordings, 6);
+}
+
+TEST(DemoRecording, ChannelAndSoundFiles) {
+    const std::string wav = demo_patient_sound();
+    // RIFF size, "fmt " of PCM mono 8000 Hz 16-bit, then the data chunk of 0.8 s.
+    const std::string header(
+        "RIFF\x24\x32\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x01\x00\x40\x1f\x00\x00\x80\x3e\x00\x00\x02\x00\x10\x00"
+        "data\x00\x32\x00\x00",
+        44);
+    ASSERT_EQ(wav.size(), 44u + 12800u);
+    EXPECT_EQ(wav.substr(0, 44), header);
+    EXPECT_EQ(load_le16(reinterpret_cast<const std::uint8_t*>(wav.data()) + 44), 0);  // no click at the start
+
+    platform::testing::TempRoot root;
+    const std::string folder = root / "R.FUL/";
+    ASSERT_TRUE(create_folder_path(folder));
+    ASSERT_TRUE(write_demo_channels(folder, DemoPatientDetails{}));
+    for (const char* name : {"RAWECG1.DAT", "RAWECG2.DAT", "RAWECG3.DAT"}) {
+        SCOPED_TRACE(name);
+        const std::string bytes = *platform::read_whole_file(folder + name);
+        ASSERT_EQ(bytes.size(), kDemoRecordingSeconds * 128u * 2);
+        int low = 4096, high = 0;
+        for (std::size_t i = 0; i < bytes.size(); i += 2) {
+            const int word = load_le16(reinterpret_cast<const std::uint8_t*>(bytes.data()) + i);
+            ASSERT_GT(word, 0) << i;      // 0 would mean no data
+            ASSERT_LT(word, 4096) << i;   // no flag bits
+            low = std::min(low, word), high = std::max(high, word);
+        }
+        EXPECT_GT(high - low, 150);  // QRS complexes, not a flat line
+    }
+}
+
+// Create Letter needs no set-up on the demo root: the template is named and used without asking,
+// and the letter stays with its report (the walk through tolbex's windows fills it).
+TEST_F(DemoRootTest, LetterSettingsNameTheTemplate) {
+    std::string error;
+    ASSERT_TRUE(make_demo_root(nullptr, &error)) << error;
+    const letters::LetterOptions options = letters::read_letter_options();
+    EXPECT_FALSE(options.prompt_for_template);
+    EXPECT_TRUE(options.save_with_report);
+    ASSERT_TRUE(fs::is_regular_file(options.template_name)) << options.template_name;
+    EXPECT_EQ(platform::read_whole_file(options.template_name)->rfind("{\\rtf1", 0), 0u);
 }
 
 TEST_F(DemoRootTest, ProgramMakesTheRootOnce) {

@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <filesystem>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,9 @@
 #include "tolbex/browser/ui/browser_list_doc_ui.h"
 #include "tolbex/browser/ui/browser_list_view.h"
 #include "tolbex/external/ui/external_commands.h"
+#include "tolbex/reports/tests/page_test_support.h"
+#include "tolbex/reports/ui/report_doc_ui.h"
+#include "tolbex/reports/ui/report_view.h"
 #include "tolbex/reports/ui/tests/ui_test_support.h"
 
 namespace tv {
@@ -129,14 +133,44 @@ TEST_F(BrowserExportTest, ExportAsksForTheFolderAndPacksEverySelectedReportThere
     EXPECT_TRUE(scripted.shown.empty());
 }
 
+// Both windows offer the command exactly while a program is named, the report window's row on a
+// formatted report of its own.
+TEST_F(BrowserExportTest, SendToExternalProgramNeedsAProgramNameInEveryWindow) {
+    const fs::path report = group / "STANDARD" / "R1.IMG";
+    testing_root::write_file(report / "SUMMARY.TXT", "x\r\n");
+    testing_root::write_file(report / "PAGE.0", testing::label_record());
+    testing_root::write_file(report / "PAGE.1", testing::text_record(3200, 6400, "one"));
+    gui::CPellarnDoc doc;
+    ASSERT_TRUE(doc.on_open_document((report / "SUMMARY.TXT").string()));
+    gui::CPellarnView view(doc);
+    const struct {
+        const char* window;
+        std::function<bool()> enabled;
+    } rows[] = {
+        {"browser", [&] { return enabled(gui::browser_cmd::ExternalProgram); }},
+        {"report window",
+         [&] { return fw::route_update({&view, &doc}, gui::report_view_cmd::SendToExternal).enabled(); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.window);
+        set_external_program("");
+        EXPECT_FALSE(row.enabled());
+        set_external_program("feed --site 4");  // the name as typed, arguments and all
+        EXPECT_TRUE(row.enabled());
+        set_external_program_handler({});  // named, but nobody to hand over to
+        EXPECT_FALSE(row.enabled());
+        gui::register_external_program_handler();
+    }
+}
+
 TEST_F(BrowserExportTest, ExternalProgramRunsOncePerReportWithItsKind) {
+    set_external_program(script(""));
     ASSERT_TRUE(enabled(gui::browser_cmd::ExternalProgram));
     ASSERT_TRUE(browser->execute(gui::browser_cmd::ExternalProgram));
     ASSERT_EQ(scripted.shown.size(), 1u);
     EXPECT_EQ(scripted.shown[0].text, "You must select one or more reports before you can send them.");
 
     scripted.shown.clear();
-    set_external_program(script(""));
     select_all();
     ASSERT_TRUE(browser->execute(gui::browser_cmd::ExternalProgram));
     // Rows in list order: the list sorts by description.

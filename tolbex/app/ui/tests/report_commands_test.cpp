@@ -159,6 +159,10 @@ protected:
 };
 
 TEST_F(ReportCommandsTest, HandOverCommandsNeedAHandler) {
+    CTolbexApp app;  // Send to External Program also needs the program named
+    TolbexSettings named = app.settings();
+    named.profile.external_program.program_name = "feed";
+    app.set_settings(named);
     open();
     for (fw::CommandId id : {report_view_cmd::SendMail, report_view_cmd::SendToExternal, report_view_cmd::CreateLetter,
                              report_view_cmd::ViewLetters})

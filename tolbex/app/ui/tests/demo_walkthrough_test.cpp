@@ -1,0 +1,160 @@
+// A new user's first round on the demo root, offscreen: the report commands of mail, letters,
+// export and the external program, and the browser's Play and Letters buttons, through the
+// running application. The sound player is a script on PATH that logs what it was given; the
+// letter is opened through the opener hook.
+#include <QPushButton>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "framework/qt/folder_dialog.h"
+#include "framework/qt/frame.h"
+#include "platform/fs.h"
+#include "tolbex/app/tolbex_app.h"
+#include "tolbex/app/ui/main_frame.h"
+#include "tolbex/app/ui/tolbex_window_app.h"
+#include "tolbex/archive/archive_config.h"
+#include "tolbex/archive/archive_group.h"
+#include "tolbex/browser/browser_list_model.h"
+#include "tolbex/browser/ui/browser_frame.h"
+#include "tolbex/browser/ui/browser_list_doc_ui.h"
+#include "tolbex/browser/ui/browser_list_view.h"
+#include "tolbex/letters/office_word_processor.h"
+#include "tolbex/letters/ui/letters_ui.h"
+#include "tolbex/reports/ui/report_doc_ui.h"
+#include "tolbex/reports/ui/report_view.h"
+#include "tolbex/reports/ui/tests/ui_test_support.h"
+#include "tools/demo/demo_root.h"
+
+namespace tv {
+namespace {
+
+namespace fs = std::filesystem;
+using uitest::settle;
+
+class DemoWalkthroughTest : public uitest::UiRootTest {
+protected:
+    void SetUp() override {
+        UiRootTest::SetUp();
+        std::string error;
+        ASSERT_TRUE(demo::make_demo_root(&summary, &error)) << error;
+        // The sound card's player, standing in: logs the file it was given.
+        const fs::path bin = t / "bin";
+        testing_root::write_file(bin / "aplay", "#!/bin/sh\nfor a; do last=$a; done\necho \"$last\" >> '" +
+                                                    (t / "played.txt").string() + "'\n");
+        fs::permissions(bin / "aplay", fs::perms::owner_all);
+        old_path = std::getenv("PATH");
+        ::setenv("PATH", (bin.string() + ":" + old_path).c_str(), 1);
+        core = std::make_unique<CTolbexApp>();
+        windows = std::make_unique<TolbexWindowApp>(*core);
+        ASSERT_TRUE(windows->init_instance({}));
+        settle();
+        doc = gui::open_archive_group(find_group_index(summary.group_folders[0]));
+        ASSERT_NE(doc, nullptr);
+        browser = dynamic_cast<gui::CBrowserFrame*>(doc->views().front());
+        ASSERT_NE(browser, nullptr);
+    }
+    void TearDown() override {
+        gui::set_letter_opener({});
+        fw::set_browse_for_folder_hook({});
+        windows.reset();
+        core.reset();
+        letters::shutdown_office();
+        ::setenv("PATH", old_path.c_str(), 1);
+        UiRootTest::TearDown();
+    }
+    gui::CBrowserListView& list() { return *browser->list_view(); }
+    // Makes the first report of the type the only selected and the current one; its folder.
+    std::string select_first(ReportType type) {
+        const BrowserListModel& model = list().list_model();
+        for (std::int32_t item = 0; item < model.item_count(); ++item) {
+            const std::int32_t row = model.row_of_item(item);
+            if (doc->core().get_record_type(row) != type) continue;
+            list().select_items({item});
+            settle();
+            return doc->core().get_report_folder(row);
+        }
+        return {};
+    }
+    bool enabled(fw::CommandId id) {
+        fw::CommandUi u(id);
+        list().update_state(u);
+        return u.enabled();
+    }
+
+    demo::DemoSummary summary;
+    std::string old_path;
+    std::unique_ptr<CTolbexApp> core;
+    std::unique_ptr<TolbexWindowApp> windows;
+    gui::CBrowserListDoc* doc = nullptr;
+    gui::CBrowserFrame* browser = nullptr;
+};
+
+TEST_F(DemoWalkthroughTest, TheReportCommandsWorkOnTheDemoRoot) {
+    using namespace gui::browser_cmd;
+    // A recording: its sound plays, and it goes to a folder as a transfer file.
+    const std::string full = select_first(kReportFull);
+    ASSERT_FALSE(full.empty());
+    ASSERT_TRUE(browser->play_button()->isEnabled());
+    browser->play_button()->click();
+    EXPECT_EQ(uitest::read_file((t / "played.txt").string()), full + "/PATIENT.WAV\n");
+    EXPECT_FALSE(browser->letters_button()->isEnabled());
+    // No external program is named on the demo root: nothing to send to.
+    EXPECT_FALSE(enabled(ExternalProgram));
+    ASSERT_TRUE(enabled(Export));
+    const fs::path out = t / "exported";
+    fs::create_directories(out);
+    fw::set_browse_for_folder_hook([&](const std::string&, const std::string&) { return out.string(); });
+    ASSERT_TRUE(browser->execute(Export));
+    EXPECT_EQ(platform::testing::sorted_names(out).size(), 1u);
+
+    // A formatted report: a letter from the demo template without a question, then Letters opens it.
+    const std::string formatted = select_first(kReportFormatted);
+    ASSERT_FALSE(formatted.empty());
+    ASSERT_TRUE(enabled(CreateLetter));
+    std::string why;
+    if (!letters::office_available(&why)) GTEST_SKIP() << "LibreOffice is not usable here: " << why;
+    std::vector<std::string> opened;
+    gui::set_letter_opener([&](const std::string& path) {
+        opened.push_back(path);
+        return true;
+    });
+    scripted.shown.clear();
+    ASSERT_TRUE(browser->execute(CreateLetter));
+    settle();
+    ASSERT_TRUE(scripted.shown.empty()) << scripted.shown.front().text;
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(fs::path(opened[0]).parent_path(), fs::path(formatted));
+    EXPECT_EQ(fs::path(opened[0]).extension(), ".doc");
+    ASSERT_TRUE(browser->letters_button()->isEnabled());
+    browser->letters_button()->click();
+    EXPECT_EQ(opened, (std::vector<std::string>{opened[0], opened[0]}));
+    // Every field of the template filled from the report.
+    std::unique_ptr<letters::WordProcessor> wp = letters::start_office_word_processor();
+    ASSERT_TRUE(wp->open(opened[0]));
+    const std::string text = wp->text();
+    wp->close();
+    EXPECT_NE(text.find("Dear Dr. "), std::string::npos) << text;
+    EXPECT_EQ(text.find('<'), std::string::npos) << text;
+
+    // The same report in its own window: its letter is there to view, a new one can be made, and
+    // there is still no external program.
+    ASSERT_TRUE(browser->execute(Open));
+    settle();
+    fw::ChildFrame* report = nullptr;
+    for (fw::ChildFrame* f : windows->main_frame()->child_frames())
+        if (dynamic_cast<gui::CPellarnDoc*>(f->active_document())) report = f;
+    ASSERT_NE(report, nullptr);
+    const std::vector<fw::CommandTarget*> route = {report->active_view(), report->active_document()};
+    auto on = [&](fw::CommandId id) { return fw::route_update(route, id).enabled(); };
+    EXPECT_TRUE(on(gui::report_view_cmd::ViewLetters));
+    EXPECT_TRUE(on(gui::report_view_cmd::CreateLetter));
+    EXPECT_FALSE(on(gui::report_view_cmd::SendToExternal));
+    ASSERT_TRUE(fw::route_command(route, gui::report_view_cmd::ViewLetters));
+    EXPECT_EQ(opened.size(), 3u);
+}
+
+}  // namespace
+}  // namespace tv
