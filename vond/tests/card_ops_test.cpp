@@ -55,6 +55,16 @@ TEST_F(CardOpsTest, SetPatConditionsADriveMapCard) {
     // The sound file belongs to no recording of this card.
     EXPECT_EQ(run({"/wav"}).code, 0);
 
+    // Descriptor texts reach the card cleaned and cut to their fields.
+    const std::string hostile = "[Patient Details]\r\nPatientName=" + std::string(200, 'N') +
+                                "\x01\r\nPatientId= 7\t7\x7f\r\n";
+    cardgen::write_bytes(ldsc, hostile.data(), hostile.size());
+    r = run({"/setpat=" + ldsc.string()});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto texts = cardgen::read_bytes(card / "config.dat");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&texts[96]), 160), std::string(159, 'N') + '\0');
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&texts[256]), 4), std::string("7 7\0", 4));
+
     // No identifier: nothing on the card changes.
     const auto before_cfg = cardgen::read_bytes(card / "config.dat");
     const std::string bad = "[Patient Details]\r\nPatientName=DOE\r\n";
