@@ -270,6 +270,49 @@ TEST_F(MappingTest, TapeLayoutPatientEventsIsNotOverrun) {
               tv::kPatientEventBytes);
 }
 
+TEST_F(MappingTest, FolderFlowCopiesEveryChannelThatHoldsData) {
+    // The analysis system holds the mappings while vond fills them.
+    std::unique_ptr<tv::platform::SharedMemory> raw[3];
+    for (int c = 0; c < 3; ++c) raw[c] = tv::platform::SharedMemory::open(tv::kRawEcgNames[c], tv::kRawEcgBytes, true);
+    auto ctrl = tv::platform::SharedMemory::open("ECGCTRL.MMF", 48, true);
+    ASSERT_TRUE(raw[0] && raw[1] && raw[2] && ctrl);
+    auto* cb = static_cast<const tv::EcgControlBlock*>(ctrl->data());
+    const fs::path rec = t / "REC";
+    fs::create_directories(rec);
+    cardgen::write_bytes(rec / "CEFDESC.TXT", "x", 1);
+    cardgen::write_bytes(rec / "PATIENT.TXT", "x", 1);
+    std::vector<std::uint16_t> ch1(300000), ch3(300000);
+    for (std::size_t i = 0; i < ch1.size(); ++i) {
+        ch1[i] = static_cast<std::uint16_t>(i % 4096);
+        ch3[i] = static_cast<std::uint16_t>(4095 - i % 4096);
+    }
+    cardgen::write_bytes(rec / "RAWECG1.DAT", ch1.data(), ch1.size() * 2);
+    cardgen::write_bytes(rec / "RAWECG3.DAT", ch3.data(), ch3.size() * 2);
+    const std::vector<std::string> args = {"/dir=" + out.string(), "/ipdir=" + rec.string(), "/readecg=hide",
+                                           "/opformat=mmf"};
+    struct Case {
+        const char* channel2;  // an empty file, or a folder that cannot be read as one
+        int expect;
+    };
+    for (const Case c : {Case{"empty", 0}, {"folder", 105}}) {
+        fs::remove_all(rec / "RAWECG2.DAT");
+        if (std::string(c.channel2) == "empty")
+            cardgen::write_bytes(rec / "RAWECG2.DAT", "", 0);
+        else
+            fs::create_directories(rec / "RAWECG2.DAT");
+        std::memset(raw[2]->data(), 0, ch3.size() * 2);
+        RunResult r = run(args);
+        ASSERT_EQ(r.code, c.expect) << c.channel2 << r.err;
+        if (c.expect != 0) continue;
+        EXPECT_EQ(cb[0].samples_written, 300000);
+        EXPECT_EQ(cb[1].samples_written, 0);
+        EXPECT_EQ(cb[2].samples_written, 300000);
+        for (int k = 0; k < 3; ++k) EXPECT_EQ(cb[k].transfer_done, 1);
+        EXPECT_EQ(std::memcmp(raw[2]->data(), ch3.data(), ch3.size() * 2), 0);
+        EXPECT_EQ(std::memcmp(raw[0]->data(), ch1.data(), ch1.size() * 2), 0);
+    }
+}
+
 TEST_F(MappingTest, FolderFlowStopsAtThe32HourCapAnd4096Events) {
     const fs::path rec = t / "REC";
     fs::create_directories(rec);
