@@ -114,6 +114,21 @@ TEST_F(CardOpsTest, ReadPatientDetailsFromADriveCard) {
     EXPECT_EQ(slurp(out / "event.dat"), "Version 1\r\n");
 }
 
+TEST_F(CardOpsTest, RecordedCardsCnavIsAcceptedByTheStatusQueryAndTheDetailsChange) {
+    // A recorded card carries the recorder's 1,024-byte cnav.dat.
+    const fs::path card = t / "cards" / "G";
+    cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "DOE", "1"), 1024, small_card(5));
+    map_card('G', card, "QUX_CFR");
+    RunResult r = run({"/readpat=status", "/dir=" + out.string()});
+    EXPECT_EQ(r.code, 111) << r.err;
+    const std::string summary = "NEW\r\nID2\r\n";
+    cardgen::write_bytes(out / "patsumm.dat", summary.data(), summary.size());
+    r = run({"/changepat=cnav", "/confirmed", "/dir=" + out.string()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    const auto config = cardgen::read_bytes(card / "config.dat");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&config[96])), "NEW");
+}
+
 TEST_F(CardOpsTest, ExitCodesOfTheCommandLine) {
     EXPECT_EQ(run({"/readecg=hide", "/dir=" + out.string()}).code, 100);  // no output format
     EXPECT_EQ(run({"/readecg=hide", "/opformat=path", "/duration=29", "/dir=" + out.string()}).code, 100);
