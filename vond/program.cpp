@@ -499,7 +499,10 @@ int Program::read_flow() {
         return disk_.read_ecg(cl_.output_format, cl_.output_folder) ? 0 : 108;
     }
     RecordingInfo info;
-    if (!disk_.recording_info(info) || !write_patient_summary(cl_.output_folder, info)) return 106;
+    if (!disk_.recording_info(info)) return 106;
+    // The summary goes into the output folder only: a status query without one reports its code
+    // and leaves the current folder alone.
+    if (!cl_.output_folder.empty() && !write_patient_summary(cl_.output_folder, info)) return 106;
     code = disk_.ecg_state();
     if (mode == kReadPatStatus || code == 109) return code;
     disk_.copy_patient_wav(cl_.output_folder);

@@ -121,6 +121,13 @@ TEST_F(CardOpsTest, RecordedCardsCnavIsAcceptedByTheStatusQueryAndTheDetailsChan
     map_card('G', card, "QUX_CFR");
     RunResult r = run({"/readpat=status", "/dir=" + out.string()});
     EXPECT_EQ(r.code, 111) << r.err;
+    // Without an output folder nothing is written, least of all into the current folder.
+    const fs::path here = fs::current_path();
+    fs::current_path(t);  // vond starts in the test's current folder
+    r = run({"/readpat=status"});
+    fs::current_path(here);
+    EXPECT_EQ(r.code, 111) << r.err;
+    EXPECT_FALSE(fs::exists(t / "patsumm.dat"));
     const std::string summary = "NEW\r\nID2\r\n";
     cardgen::write_bytes(out / "patsumm.dat", summary.data(), summary.size());
     r = run({"/changepat=cnav", "/confirmed", "/dir=" + out.string()});
