@@ -304,7 +304,7 @@ private:
     int card_flow();
     int write_flow();
     int read_flow();
-    int read_dialog();
+    int read_dialog(int code);
     int change_flow();
     int wav_flow();
     int setpat_flow();
@@ -482,7 +482,7 @@ int Program::read_flow() {
         }
         if (found.letter == '?') {
             trace("No drives found.\n");
-            if (mode == kReadPatStand || mode == kReadEcgStand) return read_dialog();
+            if (mode == kReadPatStand || mode == kReadEcgStand) return read_dialog(0);
             return 102;
         }
         if (mode != kReadPatStatus && has_descriptor(found.root)) return read_from_descriptor(found.root);
@@ -492,7 +492,7 @@ int Program::read_flow() {
     }
     if (code != 0 && code != 114) return code;
     disk_.read_config();
-    if (mode == kReadPatStand || mode == kReadEcgStand) return read_dialog();
+    if (mode == kReadPatStand || mode == kReadEcgStand) return read_dialog(code);
     if (mode == kReadEcgHide) {
         const int state = disk_.ecg_state();
         if (state == 109 || state == 108) return state;
@@ -515,12 +515,14 @@ int Program::read_flow() {
     return code;
 }
 
-int Program::read_dialog() {
+// The dialog's own outcome is the user's to see: the run ends with the card's code (114 for a
+// recording that was not marked as read when the run began, else 0).
+int Program::read_dialog(int code) {
     if (!(windows() && windows()->available())) return windows_unavailable("read dialog");
     ReadDialogRules rules(disk_, cl_.output_folder);
     rules.automatic = false;
     windows()->show_read_dialog(rules, cl_.mode, default_drive_);
-    return 0;
+    return code;
 }
 
 int Program::change_flow() {
