@@ -326,7 +326,12 @@ BitStreamDecoder::Step BitStreamDecoder::step(const std::uint8_t* sector) {
             if (state_ == -4) {
                 if (check_position_ && (pos_ > 0 || (pos_ == 0 && nbits_ == 0))) {
                     const int at = 8 * pos_ - nbits_ + 40;
-                    if (at != load_le16(sector + 3)) {
+                    const int declared = load_le16(sector + 3);
+                    if (declared < 40 || declared >= 8 * kSectorSize) {
+                        r.stream_end = true;
+                        return r;
+                    }
+                    if (at != declared) {
                         for (auto& o : out_) o[0] = 0;
                         r.ok = false;
                         return r;

@@ -14,6 +14,9 @@ public:
         bool ok = true;
         bool block_ready = false;
         bool sector_used = false;
+        // A block would begin in a sector that declares none (offsets 3-4 below bit 40): the
+        // sector holds only the end of the last block, and the rest is padding, never decoded.
+        bool stream_end = false;
     };
 
     void reset();

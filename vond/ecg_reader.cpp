@@ -145,6 +145,7 @@ private:
     bool start_sector_step();
     bool fixed_sector_step(std::uint8_t type);
     bool stream_sector_step();
+    bool next_sector_continues_stream();
     bool twelve_lead_step();
     bool position_by_index();
     bool write_card_events();
@@ -574,15 +575,26 @@ void EcgReader::write_block() {
             if (!map_time_allowed()) return;
             const auto f = flags[static_cast<std::size_t>(i)];
             for (int c = 0; c < map_channels(); ++c)
-                map_put(c, static_cast<std::uint16_t>((rows[c][i] & 0xFFF) | (channels_ == 1 && c == 1 ? 0 : f)));
+                map_put(c, static_cast<std::uint16_t>((rows[c][i] & 0xFFF) | f));
         }
     }
+}
+
+bool EcgReader::next_sector_continues_stream() {
+    Sector next{};
+    const long at = std::ftell(ecg_.get());
+    const bool got = at >= 0 && std::fread(next.data(), 1, next.size(), ecg_.get()) == next.size();
+    if (at >= 0) std::fseek(ecg_.get(), at, SEEK_SET);
+    return got && is_stream_type(next[0]) && load_le16(&next[1]) == first_.recording_num;
 }
 
 bool EcgReader::stream_sector_step() {
     for (;;) {
         const auto r = decoder_.step(sector_.data());
-        if (!r.ok) {
+        // The stream (or this part of it, before a further start sector) has ended with its last
+        // block; a stream that goes on past such a sector is damaged.
+        if (r.stream_end && !next_sector_continues_stream()) return true;
+        if (!r.ok || r.stream_end) {
             fail_sector("ecg decompression error in sector %i\n");
             return false;
         }

@@ -209,6 +209,75 @@ TEST_F(StreamCardTest, IndexThatLoopsEnds) {
     EXPECT_EQ(slurp(out / "patevent.dat"), "");
 }
 
+// A plain bit-stream card of 1 to 3 channels (format 32 + channels): in block b channel c
+// alternates between level(b, c) and 3 above it; block 2 has an event at sample 100. Blocks are
+// added until `enough(first bit, bit after the end, blocks)`.
+int level(int b, int c) { return 100 + 10 * c + b % 50; }
+
+struct PlainStream {
+    std::vector<Sector> sectors;
+    int blocks = 0;
+};
+
+template <class Enough>
+PlainStream plain_stream(int channels, Enough enough) {
+    PlainStream p;
+    cardgen::BitWriter w;
+    std::vector<std::uint64_t> starts;
+    for (int b = 0;; ++b) {
+        cardgen::Block blk;
+        for (int c = 0; c < channels; ++c)
+            for (int i = 0; i < 128; ++i) blk.a[c].push_back(level(b, c) + 3 * (i % 2));
+        if (b == 2) blk.events = {100};
+        starts.push_back(w.bit());
+        EXPECT_TRUE(cardgen::encode_block(w, blk, channels));
+        if (enough(starts.back(), w.bit(), b + 1)) break;
+    }
+    p.blocks = static_cast<int>(starts.size());
+    const auto type = static_cast<std::uint8_t>(32 + channels);
+    cardgen::StartInfo st;
+    st.format = type;
+    p.sectors.push_back(cardgen::start_sector(st));
+    for (auto& s : cardgen::stream_sectors(w.bytes, starts, type, st.rec)) p.sectors.push_back(s);
+    p.sectors.push_back(Sector{});
+    return p;
+}
+
+std::uint16_t plain_sample(int b, int c, int i) {
+    return static_cast<std::uint16_t>(cardgen::out_sample(level(b, c) + 3 * (i % 2)));
+}
+
+TEST_F(StreamCardTest, LastBlockAcrossTheLastTwoSectorsEndsTheRecordingCleanly) {
+    // The last block begins in the last-but-one stream sector and ends in the last, which
+    // declares no block start; zeros follow it.
+    const PlainStream ps = plain_stream(3, [](std::uint64_t first, std::uint64_t end, int blocks) {
+        return blocks > 4 && first / 4056 != (end - 1) / 4056;
+    });
+    const fs::path card = t / "CARD";
+    cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "A", "B"), 1024, ps.sectors);
+    RunResult r =
+        run({"/dir=" + out.string(), "/ipdir=" + card.string(), "/readecg=hide", "/opformat=archive", "/cal=0"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(tv::load_le16(cardgen::read_bytes(card / "config.dat").data() + 1), 6u);  // marked as read
+    for (int c = 0; c < 3; ++c) {
+        const auto w = words(out / ("rawecg" + std::to_string(c + 1) + ".dat"));
+        ASSERT_EQ(w.size(), 153600u);
+        for (int b = 0; b < ps.blocks; ++b)
+            for (int i = 0; i < 128; ++i)
+                ASSERT_EQ(w[static_cast<std::size_t>(b * 128 + i)] & 0xFFF, plain_sample(b, c, i)) << b << " " << i;
+        // The padding after the last block is no block: the gap filler follows.
+        for (std::size_t k = static_cast<std::size_t>(ps.blocks) * 128; k < w.size(); k += 97) ASSERT_EQ(w[k], 0) << k;
+    }
+
+    // A stream that goes on after a sector declaring no block start is damaged.
+    std::vector<Sector> damaged = ps.sectors;
+    damaged.insert(damaged.end() - 1, damaged[damaged.size() - 2]);
+    cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "A", "B"), 1024, damaged);
+    r = run({"/dir=" + out.string(), "/ipdir=" + card.string(), "/readecg=hide", "/opformat=archive", "/cal=0"});
+    EXPECT_EQ(r.code, 108);
+    EXPECT_NE(r.err.find("ecg decompression error in sector"), std::string::npos) << r.err;
+}
+
 // --- mapping output ---
 
 int ramp(int k, int i, int c) { return (k * 128 + i + c * 7) % 1024; }
@@ -254,6 +323,28 @@ TEST_F(MappingTest, CardIntoTheNamedMappings) {
     auto* e = static_cast<const std::int32_t*>(ev->data());
     EXPECT_EQ(e[0], 1);
     EXPECT_EQ(e[1], 3);
+}
+
+TEST_F(MappingTest, OneChannelStreamsSquareWaveCarriesTheEventFlags) {
+    std::unique_ptr<tv::platform::SharedMemory> raw[3];
+    for (int c = 0; c < 3; ++c) raw[c] = tv::platform::SharedMemory::open(tv::kRawEcgNames[c], tv::kRawEcgBytes, true);
+    ASSERT_TRUE(raw[0] && raw[1] && raw[2]);
+    const PlainStream ps = plain_stream(1, [](std::uint64_t, std::uint64_t, int blocks) { return blocks == 5; });
+    const fs::path card = t / "CARD";
+    cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "A", "B"), 1024, ps.sectors);
+    RunResult r = run(
+        {"/dir=" + out.string(), "/ipdir=" + card.string(), "/readecg=hide", "/opformat=mmf", "/duration=1", "/cal=0"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto* ch1 = static_cast<const std::uint16_t*>(raw[0]->data());
+    const auto* ch2 = static_cast<const std::uint16_t*>(raw[1]->data());
+    for (int n = 0; n < 5 * 128; ++n) {
+        std::uint16_t flags = 0;
+        if (n == 2 * 128 + 100) flags |= 0x1000;
+        if (n >= 2 * 128 + 100 && n < 2 * 128 + 123) flags |= 0x8000;
+        const std::uint16_t square = (n % 128) / 32 % 2 ? 2253 : 1843;
+        ASSERT_EQ(ch1[n], plain_sample(n / 128, 0, n % 128) | flags) << n;
+        ASSERT_EQ(ch2[n], square | flags) << n;
+    }
 }
 
 TEST_F(MappingTest, TapeLayoutPatientEventsIsNotOverrun) {
