@@ -580,21 +580,23 @@ void EcgReader::write_block() {
     }
 }
 
+// Looked at without moving the reading position.
 bool EcgReader::next_sector_continues_stream() {
     Sector next{};
     const long at = std::ftell(ecg_.get());
-    const bool got = at >= 0 && std::fread(next.data(), 1, next.size(), ecg_.get()) == next.size();
-    if (at >= 0) std::fseek(ecg_.get(), at, SEEK_SET);
-    return got && is_stream_type(next[0]) && load_le16(&next[1]) == first_.recording_num;
+    return at >= 0 &&
+           ::pread(::fileno(ecg_.get()), next.data(), next.size(), at) == static_cast<ssize_t>(next.size()) &&
+           is_stream_type(next[0]) && load_le16(&next[1]) == first_.recording_num;
 }
 
 bool EcgReader::stream_sector_step() {
+    // The stream, or its part before a further start sector, ends in this sector when no stream
+    // sector of the recording follows.
+    const bool last = !next_sector_continues_stream();
     for (;;) {
-        const auto r = decoder_.step(sector_.data());
-        // The stream (or this part of it, before a further start sector) has ended with its last
-        // block; a stream that goes on past such a sector is damaged.
-        if (r.stream_end && !next_sector_continues_stream()) return true;
-        if (!r.ok || r.stream_end) {
+        const auto r = decoder_.step(sector_.data(), last);
+        if (r.stream_end) return true;
+        if (!r.ok) {
             fail_sector("ecg decompression error in sector %i\n");
             return false;
         }

@@ -247,35 +247,51 @@ std::uint16_t plain_sample(int b, int c, int i) {
     return static_cast<std::uint16_t>(cardgen::out_sample(level(b, c) + 3 * (i % 2)));
 }
 
-TEST_F(StreamCardTest, LastBlockAcrossTheLastTwoSectorsEndsTheRecordingCleanly) {
-    // The last block begins in the last-but-one stream sector and ends in the last, which
-    // declares no block start; zeros follow it.
-    const PlainStream ps = plain_stream(3, [](std::uint64_t first, std::uint64_t end, int blocks) {
-        return blocks > 4 && first / 4056 != (end - 1) / 4056;
-    });
+TEST_F(StreamCardTest, TheLastBlockEndsTheRecordingAndThePaddingIsNoBlock) {
+    // Blocks of this card take 1,183 bits. Zeros fill the last stream sector after the last block.
+    using Enough = bool (*)(std::uint64_t, std::uint64_t, int);
+    struct Case {
+        const char* what;
+        Enough enough;
+    };
+    const Case cases[] = {
+        {"last block begins in the last-but-one sector and ends in the last, which declares no start",
+         [](std::uint64_t first, std::uint64_t end, int blocks) {
+             return blocks > 4 && first / 4056 != (end - 1) / 4056;
+         }},
+        {"last block leaves room for a block of zeros in its sector",
+         [](std::uint64_t first, std::uint64_t end, int blocks) {
+             return blocks > 4 && first / 4056 == (end - 1) / 4056 && end % 4056 < 2500;
+         }},
+    };
     const fs::path card = t / "CARD";
-    cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "A", "B"), 1024, ps.sectors);
-    RunResult r =
-        run({"/dir=" + out.string(), "/ipdir=" + card.string(), "/readecg=hide", "/opformat=archive", "/cal=0"});
-    ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(tv::load_le16(cardgen::read_bytes(card / "config.dat").data() + 1), 6u);  // marked as read
-    for (int c = 0; c < 3; ++c) {
-        const auto w = words(out / ("rawecg" + std::to_string(c + 1) + ".dat"));
-        ASSERT_EQ(w.size(), 153600u);
-        for (int b = 0; b < ps.blocks; ++b)
-            for (int i = 0; i < 128; ++i)
-                ASSERT_EQ(w[static_cast<std::size_t>(b * 128 + i)] & 0xFFF, plain_sample(b, c, i)) << b << " " << i;
-        // The padding after the last block is no block: the gap filler follows.
-        for (std::size_t k = static_cast<std::size_t>(ps.blocks) * 128; k < w.size(); k += 97) ASSERT_EQ(w[k], 0) << k;
+    const std::vector<std::string> args = {"/dir=" + out.string(), "/ipdir=" + card.string(), "/readecg=hide",
+                                           "/opformat=archive", "/cal=0"};
+    for (const Case& c : cases) {
+        const PlainStream ps = plain_stream(3, c.enough);
+        cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "A", "B"), 1024, ps.sectors);
+        RunResult r = run(args);
+        ASSERT_EQ(r.code, 0) << c.what << r.err;
+        EXPECT_EQ(tv::load_le16(cardgen::read_bytes(card / "config.dat").data() + 1), 6u) << c.what;  // marked
+        for (int ch = 0; ch < 3; ++ch) {
+            const auto w = words(out / ("rawecg" + std::to_string(ch + 1) + ".dat"));
+            ASSERT_EQ(w.size(), 153600u);
+            for (int b = 0; b < ps.blocks; ++b)
+                for (int i = 0; i < 128; ++i)
+                    ASSERT_EQ(w[static_cast<std::size_t>(b * 128 + i)] & 0xFFF, plain_sample(b, ch, i))
+                        << c.what << " " << b << " " << i;
+            // After the last block comes the gap filler, not decoded padding.
+            for (std::size_t k = static_cast<std::size_t>(ps.blocks) * 128; k < w.size(); ++k)
+                ASSERT_EQ(w[k], 0) << c.what << " " << k;
+        }
+        // The same sector with the stream going on after it is damaged.
+        std::vector<Sector> damaged = ps.sectors;
+        damaged.insert(damaged.end() - 1, damaged[damaged.size() - 2]);
+        cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "A", "B"), 1024, damaged);
+        r = run(args);
+        EXPECT_EQ(r.code, 108) << c.what;
+        EXPECT_NE(r.err.find("ecg decompression error in sector"), std::string::npos) << c.what << r.err;
     }
-
-    // A stream that goes on after a sector declaring no block start is damaged.
-    std::vector<Sector> damaged = ps.sectors;
-    damaged.insert(damaged.end() - 1, damaged[damaged.size() - 2]);
-    cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "A", "B"), 1024, damaged);
-    r = run({"/dir=" + out.string(), "/ipdir=" + card.string(), "/readecg=hide", "/opformat=archive", "/cal=0"});
-    EXPECT_EQ(r.code, 108);
-    EXPECT_NE(r.err.find("ecg decompression error in sector"), std::string::npos) << r.err;
 }
 
 // --- mapping output ---
