@@ -60,6 +60,13 @@ bool BitStreamDecoder::get_bits(const std::uint8_t* data, int n, unsigned& value
     return true;
 }
 
+bool BitStreamDecoder::only_zeros_left(const std::uint8_t* data) const {
+    if (bits_ != 0) return false;
+    for (int p = std::max(pos_, -8); p < kPayloadSize; ++p)
+        if ((p < 0 ? carry_[static_cast<std::size_t>(p + 8)] : data[p]) != 0) return false;
+    return true;
+}
+
 bool BitStreamDecoder::ladder(const std::uint8_t* data, bool positive, int& d) {
     unsigned y = 0, z = 0, w = 0;
     if (!get_bits(data, 5, y)) return false;
@@ -298,7 +305,7 @@ void BitStreamDecoder::end_channel(std::uint8_t type, Step& r) {
     }
 }
 
-BitStreamDecoder::Step BitStreamDecoder::step(const std::uint8_t* sector) {
+BitStreamDecoder::Step BitStreamDecoder::step(const std::uint8_t* sector, bool last) {
     Step r;
     const std::uint8_t type = sector[0];
     const std::uint8_t* data = sector + kPayloadOffset;
@@ -324,9 +331,22 @@ BitStreamDecoder::Step BitStreamDecoder::step(const std::uint8_t* sector) {
         if (fault_) break;
         if (state_ == -4 || state_ == -3) {
             if (state_ == -4) {
+                // Zeros to the end of the stream's last sector are padding: a block of zero bits
+                // (start value 0, falling) is no recording.
+                if (last && only_zeros_left(data)) {
+                    r.stream_end = true;
+                    return r;
+                }
                 if (check_position_ && (pos_ > 0 || (pos_ == 0 && nbits_ == 0))) {
                     const int at = 8 * pos_ - nbits_ + 40;
-                    if (at != load_le16(sector + 3)) {
+                    const int declared = load_le16(sector + 3);
+                    // A last sector that declares no block start holds only the end of the block
+                    // before it.
+                    if (last && (declared < 40 || declared >= 8 * kSectorSize)) {
+                        r.stream_end = true;
+                        return r;
+                    }
+                    if (at != declared) {
                         for (auto& o : out_) o[0] = 0;
                         r.ok = false;
                         return r;

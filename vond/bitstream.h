@@ -14,14 +14,18 @@ public:
         bool ok = true;
         bool block_ready = false;
         bool sector_used = false;
+        // The last sector of a stream holds no further block: what follows the last block is
+        // padding, never decoded.
+        bool stream_end = false;
     };
 
     void reset();
     // Starts at bit `bit` of the sector handed in next (40 is the first data bit).
     void position(int bit);
     // Runs until a block is ready or the sector is used up. Call again with the same sector
-    // after a ready block.
-    Step step(const std::uint8_t* sector);
+    // after a ready block. `last`: no stream sector follows this one, so a block may begin here
+    // only where the sector declares one (offsets 3-4) or where bits other than zeros are left.
+    Step step(const std::uint8_t* sector, bool last = false);
 
     const std::array<std::uint16_t, kBlock>& samples(int channel) const { return out_[channel]; }
     std::array<std::uint16_t, kBlock>& samples(int channel) { return out_[channel]; }
@@ -29,6 +33,7 @@ public:
 
 private:
     bool get_bits(const std::uint8_t* data, int n, unsigned& value);
+    bool only_zeros_left(const std::uint8_t* data) const;
     bool read_header(const std::uint8_t* sector);
     bool read_difference(const std::uint8_t* data, int type, int& d, int& m);
     bool ladder(const std::uint8_t* data, bool positive, int& d);

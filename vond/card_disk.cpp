@@ -75,7 +75,9 @@ bool delete_all_entries(const std::string& root) {
     return !ec;
 }
 
-bool is_read_mode(int mode) { return (mode >= 6 && mode <= 11) || mode == 13 || mode == 14; }
+// The modes that meet cards which have recorded, and so may carry the 1,024-byte cnav.dat the
+// recorder writes: every read mode, the patient-details change and the status query among them.
+bool is_read_mode(int mode) { return mode >= 6 && mode <= 15; }
 
 }  // namespace
 

@@ -290,9 +290,10 @@ bool ReadDialogRules::read_patient_button(char default_drive) {
 
 bool ReadDialogRules::read_ecg_button(char default_drive, int mode) {
     if (!select_card(default_drive) || !disk_.read_config() || !read_patient_details()) return false;
-    // The offer to play the recording (modes 8 and 11) is the window's, which can play it.
-    (void)mode;
     has_sound_ = disk_.copy_patient_wav(output_folder_);
+    if (has_sound_ && (mode == kReadPatStand || mode == kReadEcgStand) &&
+        show_message(138, MsgIcon::Question, MsgButtons::YesNo) == MsgResult::Yes && play_sound)
+        play_sound(card_path(output_folder_, "patient.wav"));
     return read_ecg(kFormatArchive);
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -54,6 +55,8 @@ public:
 
     bool automatic = true;
     RecordingInfo info;
+    // Plays a sound file without waiting: the window's to give; without one nothing is played.
+    std::function<void(const std::string& wav)> play_sound;
 
     // Fills `info` from the card and writes PATSUMM.DAT into the output folder.
     bool read_patient_details();
@@ -62,6 +65,7 @@ public:
     bool read_ecg(int format);
     // "Read Patient" / "Read ECG Data": finds the card first (message 131 without one).
     bool read_patient_button(char default_drive);
+    // In the stand-alone modes (8, 11) a card with a speech recording offers to play it first.
     bool read_ecg_button(char default_drive, int mode);
     // The card had a patient sound recording (after "Read ECG Data").
     bool has_sound() const { return has_sound_; }

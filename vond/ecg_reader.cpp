@@ -145,6 +145,7 @@ private:
     bool start_sector_step();
     bool fixed_sector_step(std::uint8_t type);
     bool stream_sector_step();
+    bool next_sector_continues_stream();
     bool twelve_lead_step();
     bool position_by_index();
     bool write_card_events();
@@ -574,14 +575,27 @@ void EcgReader::write_block() {
             if (!map_time_allowed()) return;
             const auto f = flags[static_cast<std::size_t>(i)];
             for (int c = 0; c < map_channels(); ++c)
-                map_put(c, static_cast<std::uint16_t>((rows[c][i] & 0xFFF) | (channels_ == 1 && c == 1 ? 0 : f)));
+                map_put(c, static_cast<std::uint16_t>((rows[c][i] & 0xFFF) | f));
         }
     }
 }
 
+// Looked at without moving the reading position.
+bool EcgReader::next_sector_continues_stream() {
+    Sector next{};
+    const long at = std::ftell(ecg_.get());
+    return at >= 0 &&
+           ::pread(::fileno(ecg_.get()), next.data(), next.size(), at) == static_cast<ssize_t>(next.size()) &&
+           is_stream_type(next[0]) && load_le16(&next[1]) == first_.recording_num;
+}
+
 bool EcgReader::stream_sector_step() {
+    // The stream, or its part before a further start sector, ends in this sector when no stream
+    // sector of the recording follows.
+    const bool last = !next_sector_continues_stream();
     for (;;) {
-        const auto r = decoder_.step(sector_.data());
+        const auto r = decoder_.step(sector_.data(), last);
+        if (r.stream_end) return true;
         if (!r.ok) {
             fail_sector("ecg decompression error in sector %i\n");
             return false;

@@ -113,29 +113,32 @@ bool fill_mappings_from_folder(const std::string& folder, int skip_hours, int du
     for (int i = 0; i < channels && ok; ++i)
         if (std::fseek(files[i].get(), static_cast<long>(skip_bytes), SEEK_SET) != 0) ok = false;
     if (ok) {
+        // Round by round, one block per channel, each block in place before its count rises. A
+        // channel that has run out stops on its own (an empty RAWECG2.DAT among three channels);
+        // one that cannot be read fails the flow.
         std::vector<std::uint8_t> buf(1u << 20);
         std::uint64_t pos[3] = {0, 0, 0};
-        bool finished = false;
-        while (!finished) {
-            bool any = false;
-            for (int i = 0; i < channels; ++i) {
+        bool done[3] = {false, false, false};
+        for (bool more = true; more && ok;) {
+            more = false;
+            for (int i = 0; i < channels && ok; ++i) {
+                if (done[i]) continue;
                 const std::size_t n = std::fread(buf.data(), 1, buf.size(), files[i].get());
                 if (n == 0) {
-                    finished = true;
-                    break;
+                    if (std::ferror(files[i].get())) {
+                        trace("RAWECG%d.DAT could not be read\n", i + 1);
+                        ok = false;
+                    }
+                    done[i] = true;
+                    continue;
                 }
-                any = true;
-                std::uint64_t take = n;
-                if (pos[i] + take >= limit) {
-                    take = limit - pos[i];
-                    finished = true;
-                }
-                take &= ~std::uint64_t{1};
+                const std::uint64_t take = std::min<std::uint64_t>(n, limit - pos[i]) & ~std::uint64_t{1};
                 std::memcpy(static_cast<std::uint8_t*>(raw[i]->data()) + pos[i], buf.data(), take);
                 pos[i] += take;
                 ctrl[i].samples_written = static_cast<std::int32_t>(pos[i] / 2);
+                done[i] = pos[i] >= limit;
+                more = more || !done[i];
             }
-            if (!any) break;
         }
         if (limit == kRawEcgBytes && pos[0] >= limit) trace("mapping capacity of 32 hours reached\n");
     }

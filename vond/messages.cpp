@@ -66,9 +66,11 @@ const StringEntry kStrings[] = {
     {165,
      "It was not possible to install SZIP.EXE.\nYou can continue using VOND for normal use, but you will be "
      "unable to use it to access \"CEF\" files."},
+    {166, "Could not find the loader for Corvast ECG files: \"QuorrilStandardECGLoader.exe\""},
     {200,
      "No Ostrabel CF card was found.\nSelect the drive that holds the CF card, or insert the card and search "
      "again."},
+    {201, "No Corvast ECG file (*.LDSC) was found in %s"},
 };
 
 std::once_flag g_registered;

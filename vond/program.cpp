@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include "common/files.h"
-#include "common/ini_file.h"
 #include "common/registry.h"
 #include "common/text.h"
 #include "common/ui.h"
@@ -17,6 +16,7 @@
 #include "platform/handles.h"
 #include "formats/cef.h"
 #include "vond/dialogs.h"
+#include "vond/ecg_loader.h"
 #include "vond/mappings.h"
 #include "vond/messages.h"
 #include "vond/szip_install.h"
@@ -304,10 +304,11 @@ private:
     int card_flow();
     int write_flow();
     int read_flow();
-    int read_dialog();
+    int read_dialog(int code);
     int change_flow();
     int wav_flow();
     int setpat_flow();
+    int read_from_descriptor(const std::string& folder);
 
     CommandLine cl_;
     CardDisk disk_;
@@ -407,6 +408,8 @@ int Program::folder_flow(const FoundInput& in) {
 }
 
 int Program::card_flow() {
+    // A folder of the ECG management system is that system's loader's to read, whatever the mode.
+    if (has_descriptor(cl_.input_folder)) return read_from_descriptor(cl_.input_folder);
     switch (cl_.mode) {
         case kWriteCnav:
         case kWritePath:
@@ -479,23 +482,27 @@ int Program::read_flow() {
         }
         if (found.letter == '?') {
             trace("No drives found.\n");
-            if (mode == kReadPatStand || mode == kReadEcgStand) return read_dialog();
+            if (mode == kReadPatStand || mode == kReadEcgStand) return read_dialog(0);
             return 102;
         }
+        if (mode != kReadPatStatus && has_descriptor(found.root)) return read_from_descriptor(found.root);
         disk_.set_root(found.root);
         code = disk_.validate(true, false, false);
         trace("CF_conditioned_ : %i\n", code);
     }
     if (code != 0 && code != 114) return code;
     disk_.read_config();
-    if (mode == kReadPatStand || mode == kReadEcgStand) return read_dialog();
+    if (mode == kReadPatStand || mode == kReadEcgStand) return read_dialog(code);
     if (mode == kReadEcgHide) {
         const int state = disk_.ecg_state();
         if (state == 109 || state == 108) return state;
         return disk_.read_ecg(cl_.output_format, cl_.output_folder) ? 0 : 108;
     }
     RecordingInfo info;
-    if (!disk_.recording_info(info) || !write_patient_summary(cl_.output_folder, info)) return 106;
+    if (!disk_.recording_info(info)) return 106;
+    // The summary goes into the output folder only: a status query without one reports its code
+    // and leaves the current folder alone.
+    if (!cl_.output_folder.empty() && !write_patient_summary(cl_.output_folder, info)) return 106;
     code = disk_.ecg_state();
     if (mode == kReadPatStatus || code == 109) return code;
     disk_.copy_patient_wav(cl_.output_folder);
@@ -508,12 +515,14 @@ int Program::read_flow() {
     return code;
 }
 
-int Program::read_dialog() {
+// The dialog's own outcome is the user's to see: the run ends with the card's code (114 for a
+// recording that was not marked as read when the run began, else 0).
+int Program::read_dialog(int code) {
     if (!(windows() && windows()->available())) return windows_unavailable("read dialog");
     ReadDialogRules rules(disk_, cl_.output_folder);
     rules.automatic = false;
     windows()->show_read_dialog(rules, cl_.mode, default_drive_);
-    return 0;
+    return code;
 }
 
 int Program::change_flow() {
@@ -553,28 +562,35 @@ int Program::wav_flow() {
 }
 
 int Program::setpat_flow() {
-    IniFile ini;
-    ini.set_strip_comments(true);
-    if (!file_exists(cl_.set_patient) || !ini.load(cl_.set_patient)) return 118;
-    std::string name = ini.get_value("Patient Details", "PatientName");
-    std::string id = ini.get_value("Patient Details", "PatientId");
-    auto trim = [](std::string v) {
-        while (!v.empty() && is_space_char(v.back())) v.pop_back();
-        std::size_t i = 0;
-        while (i < v.size() && is_space_char(v[i])) ++i;
-        return v.substr(i);
-    };
-    name = trim(name);
-    id = trim(id);
-    if (name.empty()) return 119;
-    if (id.empty()) return 120;
+    DescriptorPatient patient;
+    if (!read_descriptor_patient(cl_.set_patient, patient)) return 118;
+    if (patient.name.empty()) return 119;
+    if (patient.id.empty()) return 120;
     CardSearch found = find_card_drive(default_drive_);
     if (found.letter == '?') return 102;
     if (found.several) return 117;
     disk_.set_root(found.root);
-    const bool ok = disk_.prepare_card(name, id, "", nullptr);
+    const bool ok = disk_.prepare_card(patient.name, patient.id, "", nullptr);
     ::sync();
     return ok ? 0 : 103;
+}
+
+int Program::read_from_descriptor(const std::string& folder) {
+    const std::string loader = find_loader(get_module_folder());
+    if (loader.empty()) {
+        show_message(166, MsgIcon::Error, MsgButtons::Ok);
+        return 124;
+    }
+    const std::string descriptor = find_descriptor(folder);
+    if (descriptor.empty()) {
+        show_message(201, MsgIcon::Error, MsgButtons::Ok, format_message(201, folder.c_str()));
+        return 125;
+    }
+    const std::string skip = std::to_string(disk_.settings().skip_hours);
+    const std::string duration = std::to_string(cl_.duration > 0 ? cl_.duration : 0);
+    if (cl_.mode == kReadPatPath) return run_loader({loader, "getpat", descriptor, skip, duration, cl_.output_folder});
+    if (cl_.mode == kReadEcgHide) return run_loader({loader, "getecg", descriptor, skip, duration});
+    return 100;
 }
 
 }  // namespace

@@ -15,24 +15,53 @@ namespace {
 
 namespace fs = std::filesystem;
 
+std::vector<cardgen::Sector> fixed_layout_48h() {
+    std::vector<cardgen::Sector> sectors;
+    sectors.push_back(cardgen::start_sector(cardgen::StartInfo{}));
+    std::mt19937 rng(5);
+    cardgen::DataSector d;
+    for (std::size_t k = 0; k < cardgen::value_order(false).size(); ++k)
+        d.values.push_back(static_cast<int>(rng() % 1024));
+    const cardgen::Sector data = cardgen::data_sector(d);
+    sectors.insert(sectors.end(), 48 * 3600, data);
+    sectors.push_back(cardgen::Sector{});
+    return sectors;
+}
+
+// 24 hours of three-channel bit-stream blocks (format 35) of small random steps.
+std::vector<cardgen::Sector> bit_stream_24h() {
+    std::mt19937 rng(7);
+    cardgen::BitWriter w;
+    std::vector<std::uint64_t> starts;
+    for (int b = 0; b < 24 * 3600; ++b) {
+        cardgen::Block blk;
+        for (int c = 0; c < 3; ++c) {
+            int a = 400 + static_cast<int>(rng() % 200);
+            for (int i = 0; i < 128; ++i) {
+                blk.a[c].push_back(a);
+                a += 3 * (static_cast<int>(rng() % 5) - 2);
+            }
+        }
+        starts.push_back(w.bit());
+        cardgen::encode_block(w, blk, 3);
+    }
+    cardgen::StartInfo st;
+    st.format = 35;
+    std::vector<cardgen::Sector> sectors = {cardgen::start_sector(st)};
+    for (auto& s : cardgen::stream_sectors(w.bytes, starts, 35, st.rec)) sectors.push_back(s);
+    sectors.push_back(cardgen::Sector{});
+    return sectors;
+}
+
 struct Card {
     fs::path base, card, out;
-    Card() {
+    explicit Card(const std::vector<cardgen::Sector>& sectors, const char* name = "card") {
         base = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-        base /= "vond-bench-" + std::to_string(::getpid());
+        base /= "vond-bench-" + std::to_string(::getpid()) + "-" + name;
         card = base / "card";
         out = base / "out";
         fs::create_directories(out);
         ::setenv("TORVANE_ROOT", (base / "root").c_str(), 1);
-        std::vector<cardgen::Sector> sectors;
-        sectors.push_back(cardgen::start_sector(cardgen::StartInfo{}));
-        std::mt19937 rng(5);
-        cardgen::DataSector d;
-        for (std::size_t k = 0; k < cardgen::value_order(false).size(); ++k)
-            d.values.push_back(static_cast<int>(rng() % 1024));
-        const cardgen::Sector data = cardgen::data_sector(d);
-        sectors.insert(sectors.end(), 48 * 3600, data);
-        sectors.push_back(cardgen::Sector{});
         cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "A", "B"), 1024, sectors);
     }
     ~Card() {
@@ -43,7 +72,7 @@ struct Card {
 };
 
 void BM_ReadCard48h(benchmark::State& state) {
-    static Card card;
+    static Card card(fixed_layout_48h());
     std::int64_t bytes = 0;
     for (auto _ : state) {
         // The card is marked as read by each pass: put its counter back.
@@ -63,7 +92,7 @@ BENCHMARK(BM_ReadCard48h)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 // The same with the recording files sent to /dev/null: the decoder alone.
 void BM_ReadCard48hDecoderOnly(benchmark::State& state) {
-    static Card card;
+    static Card card(fixed_layout_48h());
     const fs::path sink = card.base / "sink";
     fs::create_directories(sink);
     for (const char* n : {"rawecg1.dat", "rawecg2.dat", "rawecg3.dat"}) {
@@ -85,5 +114,25 @@ void BM_ReadCard48hDecoderOnly(benchmark::State& state) {
     state.SetBytesProcessed(bytes);
 }
 BENCHMARK(BM_ReadCard48hDecoderOnly)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// A bit-stream card: the decompressor, and the look at the next sector that tells where a stream
+// ends.
+void BM_ReadStreamCard24h(benchmark::State& state) {
+    static Card card(bit_stream_24h(), "stream");
+    std::int64_t bytes = 0;
+    for (auto _ : state) {
+        auto cfg = cardgen::config_dat(5, 5, 5, "A", "B");
+        cardgen::write_bytes(card.card / "config.dat", cfg.data(), cfg.size());
+        tv::vond::CardDisk disk;
+        disk.set_root(card.card.string());
+        disk.set_mode(10);
+        disk.set_calibration(0);
+        disk.settings().duration_hours = 200;
+        if (!disk.read_ecg(tv::vond::kFormatArchive, card.out.string())) state.SkipWithError("read failed");
+        bytes += 3 * 24 * 921600LL;
+    }
+    state.SetBytesProcessed(bytes);
+}
+BENCHMARK(BM_ReadStreamCard24h)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace

@@ -55,6 +55,16 @@ TEST_F(CardOpsTest, SetPatConditionsADriveMapCard) {
     // The sound file belongs to no recording of this card.
     EXPECT_EQ(run({"/wav"}).code, 0);
 
+    // Descriptor texts reach the card cleaned and cut to their fields.
+    const std::string hostile = "[Patient Details]\r\nPatientName=" + std::string(200, 'N') +
+                                "\x01\r\nPatientId= 7\t7\x7f\r\n";
+    cardgen::write_bytes(ldsc, hostile.data(), hostile.size());
+    r = run({"/setpat=" + ldsc.string()});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto texts = cardgen::read_bytes(card / "config.dat");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&texts[96]), 160), std::string(159, 'N') + '\0');
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&texts[256]), 4), std::string("7 7\0", 4));
+
     // No identifier: nothing on the card changes.
     const auto before_cfg = cardgen::read_bytes(card / "config.dat");
     const std::string bad = "[Patient Details]\r\nPatientName=DOE\r\n";
@@ -102,6 +112,28 @@ TEST_F(CardOpsTest, ReadPatientDetailsFromADriveCard) {
         "DOE^JOHN\r\n12345\r\n15/03/2007 10:20:30\r\nRec 7 SN123456\r\n1\r\n3\r\n24\r\n00/00/2000 00:00:00\r\n\r\n");
     EXPECT_EQ(cardgen::read_bytes(out / "patient.wav"), cardgen::empty_wav());
     EXPECT_EQ(slurp(out / "event.dat"), "Version 1\r\n");
+}
+
+TEST_F(CardOpsTest, RecordedCardsCnavIsAcceptedByTheStatusQueryAndTheDetailsChange) {
+    // A recorded card carries the recorder's 1,024-byte cnav.dat.
+    const fs::path card = t / "cards" / "G";
+    cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "DOE", "1"), 1024, small_card(5));
+    map_card('G', card, "QUX_CFR");
+    RunResult r = run({"/readpat=status", "/dir=" + out.string()});
+    EXPECT_EQ(r.code, 111) << r.err;
+    // Without an output folder nothing is written, least of all into the current folder.
+    const fs::path here = fs::current_path();
+    fs::current_path(t);  // vond starts in the test's current folder
+    r = run({"/readpat=status"});
+    fs::current_path(here);
+    EXPECT_EQ(r.code, 111) << r.err;
+    EXPECT_FALSE(fs::exists(t / "patsumm.dat"));
+    const std::string summary = "NEW\r\nID2\r\n";
+    cardgen::write_bytes(out / "patsumm.dat", summary.data(), summary.size());
+    r = run({"/changepat=cnav", "/confirmed", "/dir=" + out.string()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    const auto config = cardgen::read_bytes(card / "config.dat");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&config[96])), "NEW");
 }
 
 TEST_F(CardOpsTest, ExitCodesOfTheCommandLine) {

@@ -35,7 +35,14 @@ public:
     bool available() const override { return true; }
     bool active() const override { return is_active; }
     int show_card_dialog(tv::vond::CardDialogRules&) override { return 1; }
-    int show_read_dialog(tv::vond::ReadDialogRules&, int, char) override { return 1; }
+    // "Read ECG Data" when asked to, the sound played into `played`; then "Exit".
+    int show_read_dialog(tv::vond::ReadDialogRules& rules, int mode, char drive) override {
+        if (press_read_ecg) {
+            rules.play_sound = [this](const std::string& wav) { played.push_back(wav); };
+            rules.read_ecg_button(drive, mode);
+        }
+        return 1;
+    }
     void choose_drive(DrivePromptRules& rules) override {
         ++prompts;
         seen_entries = rules.entries().size();
@@ -51,6 +58,8 @@ public:
         return std::make_unique<Recorder>(*this);
     }
     bool is_active = false;
+    bool press_read_ecg = false;
+    std::vector<std::string> played;
     int prompts = 0;
     std::size_t seen_entries = 0;
     std::vector<int> choices;  // entry index to choose; -1 searches again
@@ -414,6 +423,51 @@ TEST_F(DialogRulesTest, HiddenRunsAnswerTheDrivePromptFromTheScript) {
     for (std::size_t p = r.err.find("message 151"); p != std::string::npos; p = r.err.find("message 151", p + 1))
         ++asked;
     EXPECT_EQ(asked, 2u) << r.err;
+}
+
+TEST_F(DialogRulesTest, StandAloneReadsOfferTheSpeechRecordingAndEndWithTheCardsCode) {
+    struct Case {
+        const char* mode;
+        unsigned config_rec, wav;  // the card's recording is number 5
+        int expect;
+        bool offered;
+    };
+    for (const Case c : {Case{"/readpat=stand", 5, 5, 114, true}, {"/readecg=stand", 5, 5, 114, true},
+                         {"/readpat=stand", 6, 4, 0, false}}) {
+        const fs::path card = t / "cards" / "E";
+        fs::remove_all(card);
+        cardgen::write_card(card, cardgen::config_dat(c.config_rec, 5, c.wav, "OLD", "1"), 1024, small_card(5));
+        map_card('E', card, "QUX_CFR");
+        FakeWindows w;
+        w.press_read_ecg = true;
+        tv::vond::set_windows(&w);
+        scripted.shown.clear();
+        scripted.answers = {tv::MsgResult::Yes};
+        EXPECT_EQ(tv::vond::run_vond({c.mode, "/dir=" + out.string(), "/cal=0"}), c.expect) << c.mode;
+        const auto texts = shown_texts();
+        const bool asked =
+            std::find(texts.begin(), texts.end(), tv::vond::message_text(138)) != texts.end();
+        EXPECT_EQ(asked, c.offered) << c.mode << ::testing::PrintToString(texts);
+        EXPECT_EQ(w.played, c.offered ? std::vector<std::string>{(out / "patient.wav").string()}
+                                      : std::vector<std::string>{})
+            << c.mode;
+        // The ECG was read and the card marked as read all the same.
+        EXPECT_EQ(tv::load_le16(cardgen::read_bytes(card / "config.dat").data() + 1), std::max(c.config_rec, 6u))
+            << c.mode;
+        tv::vond::set_windows(nullptr);
+    }
+}
+
+TEST_F(DialogRulesTest, DialogRunsNobodyCanSeeTakeTheSafeAnswers) {
+    card('E');
+    const std::string summary = "DOE\r\n77\r\n";
+    cardgen::write_bytes(out / "PATSUMM.DAT", summary.data(), summary.size());
+    // Offscreen, a dialog would wait for an answer that never comes.
+    for (const char* mode : {"/write=stand", "/write=path", "/readpat=stand", "/readecg=stand"}) {
+        RunResult r = run({mode, "/dir=" + out.string()}, {"QT_QPA_PLATFORM=offscreen"}, 30);
+        EXPECT_EQ(r.code, 102) << mode << r.err;
+        EXPECT_NE(r.err.find("needs a window, and none can be shown here"), std::string::npos) << mode << r.err;
+    }
 }
 
 }  // namespace

@@ -209,6 +209,91 @@ TEST_F(StreamCardTest, IndexThatLoopsEnds) {
     EXPECT_EQ(slurp(out / "patevent.dat"), "");
 }
 
+// A plain bit-stream card of 1 to 3 channels (format 32 + channels): in block b channel c
+// alternates between level(b, c) and 3 above it; block 2 has an event at sample 100. Blocks are
+// added until `enough(first bit, bit after the end, blocks)`.
+int level(int b, int c) { return 100 + 10 * c + b % 50; }
+
+struct PlainStream {
+    std::vector<Sector> sectors;
+    int blocks = 0;
+};
+
+template <class Enough>
+PlainStream plain_stream(int channels, Enough enough) {
+    PlainStream p;
+    cardgen::BitWriter w;
+    std::vector<std::uint64_t> starts;
+    for (int b = 0;; ++b) {
+        cardgen::Block blk;
+        for (int c = 0; c < channels; ++c)
+            for (int i = 0; i < 128; ++i) blk.a[c].push_back(level(b, c) + 3 * (i % 2));
+        if (b == 2) blk.events = {100};
+        starts.push_back(w.bit());
+        EXPECT_TRUE(cardgen::encode_block(w, blk, channels));
+        if (enough(starts.back(), w.bit(), b + 1)) break;
+    }
+    p.blocks = static_cast<int>(starts.size());
+    const auto type = static_cast<std::uint8_t>(32 + channels);
+    cardgen::StartInfo st;
+    st.format = type;
+    p.sectors.push_back(cardgen::start_sector(st));
+    for (auto& s : cardgen::stream_sectors(w.bytes, starts, type, st.rec)) p.sectors.push_back(s);
+    p.sectors.push_back(Sector{});
+    return p;
+}
+
+std::uint16_t plain_sample(int b, int c, int i) {
+    return static_cast<std::uint16_t>(cardgen::out_sample(level(b, c) + 3 * (i % 2)));
+}
+
+TEST_F(StreamCardTest, TheLastBlockEndsTheRecordingAndThePaddingIsNoBlock) {
+    // Blocks of this card take 1,183 bits. Zeros fill the last stream sector after the last block.
+    using Enough = bool (*)(std::uint64_t, std::uint64_t, int);
+    struct Case {
+        const char* what;
+        Enough enough;
+    };
+    const Case cases[] = {
+        {"last block begins in the last-but-one sector and ends in the last, which declares no start",
+         [](std::uint64_t first, std::uint64_t end, int blocks) {
+             return blocks > 4 && first / 4056 != (end - 1) / 4056;
+         }},
+        {"last block leaves room for a block of zeros in its sector",
+         [](std::uint64_t first, std::uint64_t end, int blocks) {
+             return blocks > 4 && first / 4056 == (end - 1) / 4056 && end % 4056 < 2500;
+         }},
+    };
+    const fs::path card = t / "CARD";
+    const std::vector<std::string> args = {"/dir=" + out.string(), "/ipdir=" + card.string(), "/readecg=hide",
+                                           "/opformat=archive", "/cal=0"};
+    for (const Case& c : cases) {
+        const PlainStream ps = plain_stream(3, c.enough);
+        cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "A", "B"), 1024, ps.sectors);
+        RunResult r = run(args);
+        ASSERT_EQ(r.code, 0) << c.what << r.err;
+        EXPECT_EQ(tv::load_le16(cardgen::read_bytes(card / "config.dat").data() + 1), 6u) << c.what;  // marked
+        for (int ch = 0; ch < 3; ++ch) {
+            const auto w = words(out / ("rawecg" + std::to_string(ch + 1) + ".dat"));
+            ASSERT_EQ(w.size(), 153600u);
+            for (int b = 0; b < ps.blocks; ++b)
+                for (int i = 0; i < 128; ++i)
+                    ASSERT_EQ(w[static_cast<std::size_t>(b * 128 + i)] & 0xFFF, plain_sample(b, ch, i))
+                        << c.what << " " << b << " " << i;
+            // After the last block comes the gap filler, not decoded padding.
+            for (std::size_t k = static_cast<std::size_t>(ps.blocks) * 128; k < w.size(); ++k)
+                ASSERT_EQ(w[k], 0) << c.what << " " << k;
+        }
+        // The same sector with the stream going on after it is damaged.
+        std::vector<Sector> damaged = ps.sectors;
+        damaged.insert(damaged.end() - 1, damaged[damaged.size() - 2]);
+        cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "A", "B"), 1024, damaged);
+        r = run(args);
+        EXPECT_EQ(r.code, 108) << c.what;
+        EXPECT_NE(r.err.find("ecg decompression error in sector"), std::string::npos) << c.what << r.err;
+    }
+}
+
 // --- mapping output ---
 
 int ramp(int k, int i, int c) { return (k * 128 + i + c * 7) % 1024; }
@@ -257,6 +342,28 @@ TEST_F(MappingTest, CardIntoTheNamedMappings) {
     EXPECT_EQ(e[1], 3);
 }
 
+TEST_F(MappingTest, OneChannelStreamsSquareWaveCarriesTheEventFlags) {
+    std::unique_ptr<tv::platform::SharedMemory> raw[3];
+    for (int c = 0; c < 3; ++c) raw[c] = tv::platform::SharedMemory::open(tv::kRawEcgNames[c], tv::kRawEcgBytes, true);
+    ASSERT_TRUE(raw[0] && raw[1] && raw[2]);
+    const PlainStream ps = plain_stream(1, [](std::uint64_t, std::uint64_t, int blocks) { return blocks == 5; });
+    const fs::path card = t / "CARD";
+    cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "A", "B"), 1024, ps.sectors);
+    RunResult r = run(
+        {"/dir=" + out.string(), "/ipdir=" + card.string(), "/readecg=hide", "/opformat=mmf", "/duration=1", "/cal=0"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto* ch1 = static_cast<const std::uint16_t*>(raw[0]->data());
+    const auto* ch2 = static_cast<const std::uint16_t*>(raw[1]->data());
+    for (int n = 0; n < 5 * 128; ++n) {
+        std::uint16_t flags = 0;
+        if (n == 2 * 128 + 100) flags |= 0x1000;
+        if (n >= 2 * 128 + 100 && n < 2 * 128 + 123) flags |= 0x8000;
+        const std::uint16_t square = (n % 128) / 32 % 2 ? 2253 : 1843;
+        ASSERT_EQ(ch1[n], plain_sample(n / 128, 0, n % 128) | flags) << n;
+        ASSERT_EQ(ch2[n], square | flags) << n;
+    }
+}
+
 TEST_F(MappingTest, TapeLayoutPatientEventsIsNotOverrun) {
     // tolbex made the 4,000-byte layout under the same name: the card read refuses it.
     auto small = tv::platform::SharedMemory::open("Patient Events", tv::kPatientEventBytes, true);
@@ -269,6 +376,49 @@ TEST_F(MappingTest, TapeLayoutPatientEventsIsNotOverrun) {
     EXPECT_NE(r.err.find("message 141"), std::string::npos);
     EXPECT_EQ(tv::platform::SharedMemory::open_existing("Patient Events", 1, false)->object_size(),
               tv::kPatientEventBytes);
+}
+
+TEST_F(MappingTest, FolderFlowCopiesEveryChannelThatHoldsData) {
+    // The analysis system holds the mappings while vond fills them.
+    std::unique_ptr<tv::platform::SharedMemory> raw[3];
+    for (int c = 0; c < 3; ++c) raw[c] = tv::platform::SharedMemory::open(tv::kRawEcgNames[c], tv::kRawEcgBytes, true);
+    auto ctrl = tv::platform::SharedMemory::open("ECGCTRL.MMF", 48, true);
+    ASSERT_TRUE(raw[0] && raw[1] && raw[2] && ctrl);
+    auto* cb = static_cast<const tv::EcgControlBlock*>(ctrl->data());
+    const fs::path rec = t / "REC";
+    fs::create_directories(rec);
+    cardgen::write_bytes(rec / "CEFDESC.TXT", "x", 1);
+    cardgen::write_bytes(rec / "PATIENT.TXT", "x", 1);
+    std::vector<std::uint16_t> ch1(300000), ch3(300000);
+    for (std::size_t i = 0; i < ch1.size(); ++i) {
+        ch1[i] = static_cast<std::uint16_t>(i % 4096);
+        ch3[i] = static_cast<std::uint16_t>(4095 - i % 4096);
+    }
+    cardgen::write_bytes(rec / "RAWECG1.DAT", ch1.data(), ch1.size() * 2);
+    cardgen::write_bytes(rec / "RAWECG3.DAT", ch3.data(), ch3.size() * 2);
+    const std::vector<std::string> args = {"/dir=" + out.string(), "/ipdir=" + rec.string(), "/readecg=hide",
+                                           "/opformat=mmf"};
+    struct Case {
+        const char* channel2;  // an empty file, or a folder that cannot be read as one
+        int expect;
+    };
+    for (const Case c : {Case{"empty", 0}, {"folder", 105}}) {
+        fs::remove_all(rec / "RAWECG2.DAT");
+        if (std::string(c.channel2) == "empty")
+            cardgen::write_bytes(rec / "RAWECG2.DAT", "", 0);
+        else
+            fs::create_directories(rec / "RAWECG2.DAT");
+        std::memset(raw[2]->data(), 0, ch3.size() * 2);
+        RunResult r = run(args);
+        ASSERT_EQ(r.code, c.expect) << c.channel2 << r.err;
+        if (c.expect != 0) continue;
+        EXPECT_EQ(cb[0].samples_written, 300000);
+        EXPECT_EQ(cb[1].samples_written, 0);
+        EXPECT_EQ(cb[2].samples_written, 300000);
+        for (int k = 0; k < 3; ++k) EXPECT_EQ(cb[k].transfer_done, 1);
+        EXPECT_EQ(std::memcmp(raw[2]->data(), ch3.data(), ch3.size() * 2), 0);
+        EXPECT_EQ(std::memcmp(raw[0]->data(), ch1.data(), ch1.size() * 2), 0);
+    }
 }
 
 TEST_F(MappingTest, FolderFlowStopsAtThe32HourCapAnd4096Events) {

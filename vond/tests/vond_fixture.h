@@ -50,7 +50,7 @@ protected:
         for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
             if (const char* v = std::getenv(keep)) env.push_back(std::string(keep) + "=" + v);
         env.insert(env.end(), extra_env.begin(), extra_env.end());
-        std::vector<std::string> argv = {VOND_PROGRAM};
+        std::vector<std::string> argv = {program};
         argv.insert(argv.end(), args.begin(), args.end());
         return tv::platform::testing::run_captured(argv, env, t.string(), limit_seconds);
     }
@@ -77,6 +77,7 @@ protected:
         ASSERT_TRUE(tv::platform::map_drive(d));
     }
 
+    std::string program = VOND_PROGRAM;  // the vond that run() starts
     tv::platform::testing::TempRoot temp_root_{tv::platform::testing::TmpDir::Beside};
     const fs::path t = temp_root_.made(), root = temp_root_.path(), tmp = temp_root_.tmp(), out = t / "out";
 };

@@ -51,6 +51,14 @@ QLineEdit* edit(QWidget* parent, const char* name) {
     return e;
 }
 
+// Played without waiting; a machine without a player stays silent. The child is reaped when vond
+// ends, which is soon after the dialog closes.
+void play_sound_file(const std::string& wav) {
+    if (platform::resolve_program("aplay").empty()) return;
+    platform::ChildProcess child;
+    platform::spawn_process({"aplay", "-q", wav}, child);
+}
+
 class ProgressDialog : public Progress {
 public:
     explicit ProgressDialog(bool conditioning) : rules_(conditioning) {
@@ -193,6 +201,7 @@ void CardDialog::recover_clicked() {
 ReadDialog::ReadDialog(ReadDialogRules& rules, int mode, char default_drive, QWidget* parent)
     : fw::Dialog(parent), rules_(rules), mode_(mode), default_drive_(default_drive) {
     setObjectName("readDialog");
+    if (!rules_.play_sound) rules_.play_sound = play_sound_file;
     auto* grid = new QGridLayout(this);
     grid->addWidget(new QLabel("Patient Name", this), 0, 0);
     grid->addWidget(name_ = edit(this, "patientName"), 0, 1);
@@ -232,12 +241,7 @@ void ReadDialog::read_ecg_clicked() {
 }
 
 void ReadDialog::play_clicked() {
-    // Played without waiting; a machine without a player stays silent. The child is reaped when
-    // vond ends, which is soon after the dialog closes.
-    auto wav = platform::find_name_ci(rules_.output_folder(), "patient.wav");
-    if (!wav || platform::resolve_program("aplay").empty()) return;
-    platform::ChildProcess child;
-    platform::spawn_process({"aplay", "-q", *wav}, child);
+    if (auto wav = platform::find_name_ci(rules_.output_folder(), "patient.wav")) play_sound_file(*wav);
 }
 
 DrivePromptDialog::DrivePromptDialog(DrivePromptRules& rules, QWidget* parent) : fw::Dialog(parent), rules_(rules) {

@@ -1,0 +1,92 @@
+#include "vond/ecg_loader.h"
+
+#include <sys/stat.h>
+
+#include "common/files.h"
+#include "common/ini_file.h"
+#include "common/text.h"
+#include "platform/fs.h"
+#include "platform/process.h"
+
+namespace tv::vond {
+namespace {
+
+// A descriptor is a few lines of text; anything far larger is not one and is not read into memory.
+constexpr std::int64_t kMaxDescriptorBytes = 1 << 20;
+// The card's name and identifier fields hold 160 bytes with their terminating NUL.
+constexpr std::size_t kCardTextLimit = 159;
+
+bool is_regular_file(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string join(const std::string& folder, const std::string& name) {
+    return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+}  // namespace
+
+std::string find_loader(const std::string& own_folder) {
+    const auto sub = platform::find_name_ci(own_folder, kLoaderFolder);
+    if (!sub) return {};
+    const std::string name = kLoaderName;
+    for (const std::string& n : {name, name.substr(0, name.size() - 4)})
+        if (auto p = platform::find_name_ci(*sub, n); p && is_regular_file(*p)) return *p;
+    return {};
+}
+
+bool has_descriptor(const std::string& folder) {
+    return !folder.empty() && !FileFinder(join(folder, "*.LDSC"), kFindAny).at_end();
+}
+
+std::string find_descriptor(const std::string& folder) {
+    if (folder.empty()) return {};
+    FileFinder ff(join(folder, "*.LDSC"), kFindFiles);
+    return ff.at_end() ? std::string() : ff.get_path();
+}
+
+int loader_exit_code(int loader_code) {
+    switch (loader_code) {
+        case 0: return 109;
+        case 1: return 115;
+        case 2: return 110;
+        case 3: return 111;
+        default: return 108;
+    }
+}
+
+int run_loader(const std::vector<std::string>& argv) {
+    platform::ChildProcess child;
+    if (!platform::spawn_process(argv, child)) return loader_exit_code(platform::kExitNotStarted);
+    return loader_exit_code(platform::wait_process(child));
+}
+
+std::string clean_card_text(const std::string& text) {
+    // Control characters (tabs, stray line ends, NULs) have no place on the card: each is a blank.
+    std::string r;
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        r.push_back(u < 0x20 || u == 0x7F ? ' ' : c);
+    }
+    std::size_t i = 0;
+    while (i < r.size() && r[i] == ' ') ++i;
+    r.erase(0, i);
+    if (r.size() > kCardTextLimit) r.resize(kCardTextLimit);
+    while (!r.empty() && r.back() == ' ') r.pop_back();
+    return r;
+}
+
+bool read_descriptor_patient(const std::string& path, DescriptorPatient& out) {
+    if (!is_regular_file(path)) return false;
+    const std::int64_t size = get_file_size_64(path);
+    if (size < 0 || size > kMaxDescriptorBytes) return false;
+    IniFile ini;
+    ini.set_strip_comments(true);
+    if (!ini.load(path)) return false;
+    out.name = clean_card_text(ini.get_value("Patient Details", "PatientName"));
+    out.id = clean_card_text(ini.get_value("Patient Details", "PatientId"));
+    return true;
+}
+
+}  // namespace tv::vond
