@@ -71,8 +71,8 @@ struct Card {
     }
 };
 
-void BM_ReadCard48h(benchmark::State& state) {
-    static Card card(fixed_layout_48h());
+// Reads the whole card once per pass into archive files; `hours` of three channels per pass.
+void read_card_passes(benchmark::State& state, const Card& card, int hours) {
     std::int64_t bytes = 0;
     for (auto _ : state) {
         // The card is marked as read by each pass: put its counter back.
@@ -84,9 +84,14 @@ void BM_ReadCard48h(benchmark::State& state) {
         disk.set_calibration(0);
         disk.settings().duration_hours = 200;
         if (!disk.read_ecg(tv::vond::kFormatArchive, card.out.string())) state.SkipWithError("read failed");
-        bytes += 3 * 48 * 921600LL;
+        bytes += 3LL * hours * 921600LL;
     }
     state.SetBytesProcessed(bytes);
+}
+
+void BM_ReadCard48h(benchmark::State& state) {
+    static Card card(fixed_layout_48h());
+    read_card_passes(state, card, 48);
 }
 BENCHMARK(BM_ReadCard48h)->Unit(benchmark::kMillisecond)->Iterations(5);
 
@@ -119,19 +124,7 @@ BENCHMARK(BM_ReadCard48hDecoderOnly)->Unit(benchmark::kMillisecond)->Iterations(
 // ends.
 void BM_ReadStreamCard24h(benchmark::State& state) {
     static Card card(bit_stream_24h(), "stream");
-    std::int64_t bytes = 0;
-    for (auto _ : state) {
-        auto cfg = cardgen::config_dat(5, 5, 5, "A", "B");
-        cardgen::write_bytes(card.card / "config.dat", cfg.data(), cfg.size());
-        tv::vond::CardDisk disk;
-        disk.set_root(card.card.string());
-        disk.set_mode(10);
-        disk.set_calibration(0);
-        disk.settings().duration_hours = 200;
-        if (!disk.read_ecg(tv::vond::kFormatArchive, card.out.string())) state.SkipWithError("read failed");
-        bytes += 3 * 24 * 921600LL;
-    }
-    state.SetBytesProcessed(bytes);
+    read_card_passes(state, card, 24);
 }
 BENCHMARK(BM_ReadStreamCard24h)->Unit(benchmark::kMillisecond)->Iterations(5);
 
