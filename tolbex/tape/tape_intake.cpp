@@ -15,7 +15,6 @@
 #include "platform/window_messages.h"
 #include "tolbex/app/analysis_system.h"
 #include "tolbex/app/tolbex_app.h"
-#include "tolbex/archive/clinic_code.h"
 #include "tolbex/tape/ecg_mappings.h"
 
 namespace tv {

@@ -122,6 +122,8 @@ TEST(TapeTexts, ControlCharactersGoAndLengthIsBounded) {
     field[3] = '\r';
     field[4] = '\n';
     EXPECT_EQ(clean_patient_text(field, sizeof field, 80), std::string(38, 'A'));
+    field[10] = '\0';  // what follows the NUL is the device's leftovers
+    EXPECT_EQ(clean_patient_text(field, sizeof field, 80), std::string(8, 'A'));
     EXPECT_EQ(clean_patient_text("SN:1A2B / 42\x01\x7f", 80), "SN:1A2B / 42");
     EXPECT_EQ(clean_patient_text(std::string(200, 'x'), 80).size(), 80u);
 
