@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <cstdlib>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -71,7 +72,7 @@ std::string resolve_program(const std::string& program) {
     return {};
 }
 
-bool spawn_process(const std::vector<std::string>& argv, ChildProcess& child) {
+bool spawn_process(const std::vector<std::string>& argv, ChildProcess& child, Stdin stdin_from) {
     child.pid = -1;
     if (argv.empty()) return false;
     std::string program = resolve_program(argv[0]);
@@ -93,6 +94,8 @@ bool spawn_process(const std::vector<std::string>& argv, ChildProcess& child) {
     // Belt and braces beside close-on-exec: a descriptor some library opened without it
     // (and the locks or mappings behind it) must not outlive us in the child.
     bool ok = posix_spawn_file_actions_addclosefrom_np(&actions, 3) == 0;
+    if (stdin_from == Stdin::Null)
+        ok = ok && posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0) == 0;
     sigset_t none, all;
     sigemptyset(&none);
     sigfillset(&all);

@@ -28,7 +28,10 @@ struct ChildProcess {
 // the remaining arguments, inheriting the environment and current folder. No file descriptor
 // beyond 0-2 is inherited (everything is opened close-on-exec, and the rest is closed too); the
 // child starts with no blocked signals and default handlers. Returns false when it could not start.
-bool spawn_process(const std::vector<std::string>& argv, ChildProcess& child);
+// With Stdin::Null the child reads /dev/null instead of our stdin (a console program must not take
+// the terminal's input from us).
+enum class Stdin { Inherit, Null };
+bool spawn_process(const std::vector<std::string>& argv, ChildProcess& child, Stdin stdin_from = Stdin::Inherit);
 // Waits for the child; its exit code by the convention above.
 int wait_process(ChildProcess& child);
 // Non-blocking: true and the code when the child has ended (or there is no child: -2).

@@ -107,6 +107,27 @@ TEST(Process, NoDescriptorLeaksIntoTheChild) {
     for (int fd : {clo, raw, hi_clo, hi_raw}) ::close(fd);
 }
 
+TEST(Process, StdinFromDevNullIsNotTheParents) {
+    // Our stdin a pipe for the test: only the inheriting child may see it.
+    int pipe_fds[2];
+    ASSERT_EQ(::pipe2(pipe_fds, O_CLOEXEC), 0);
+    const int saved = ::fcntl(0, F_DUPFD_CLOEXEC, 10);
+    ASSERT_EQ(::dup2(pipe_fds[0], 0), 0);
+    const std::string script = "test \"$(readlink /proc/self/fd/0)\" = /dev/null";
+    ChildProcess c;
+    ASSERT_TRUE(spawn_process({"sh", "-c", script}, c, Stdin::Null));
+    EXPECT_EQ(wait_process(c), 0);
+    EXPECT_EQ(run({"sh", "-c", script}), 1);
+    if (saved >= 0) {
+        ::dup2(saved, 0);
+        ::close(saved);
+    } else {
+        ::close(0);
+    }
+    ::close(pipe_fds[0]);
+    ::close(pipe_fds[1]);
+}
+
 TEST(Process, SignalStateIsReset) {
     sigset_t block, old;
     sigemptyset(&block);

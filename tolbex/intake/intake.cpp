@@ -45,9 +45,6 @@ constexpr const char* kCopyFailedText =
 constexpr const char* kStoreErrorCaption = "Error While Storing Ostrabel recording";
 constexpr const char* kNoChannelText = "There is no ECG data for channel 1.";
 constexpr const char* kBadSummaryText = "The Ostrabel CF's Patient Details File (\"%s\") is not valid.";
-constexpr const char* kAnalysisRunningText =
-    "You cannot create a compressed ECG file while the Quorril software is running.\nPlease close down Quorril and "
-    "try again.";
 constexpr std::int64_t kSamplesPerSecond = 128;
 constexpr std::int64_t kMinShortenedBytes = 262144;
 
@@ -84,6 +81,10 @@ std::string clean_patient_text(std::string_view text, std::size_t limit) {
     if (first == std::string::npos) return {};
     out = out.substr(first, out.find_last_not_of(' ') - first + 1);
     return cut(std::move(out), limit);
+}
+
+std::string clean_patient_text(const char* field, std::size_t size, std::size_t limit) {
+    return clean_patient_text(std::string_view(field, ::strnlen(field, size)), limit);
 }
 
 void PatientDetails::clean() {
@@ -348,8 +349,9 @@ bool write_cef_patient_text(const std::string& folder, const PatientDetails& det
 std::string intake_cef_file_name(const PatientDetails& details, IntakeDestination destination) {
     if (destination == IntakeDestination::Archive) return "REPDATA.CEF";
     const std::string id = to_upper_copy(clean_patient_text(details.recording_id));
-    return make_cef_file_name(
-        check_transfer_file_name(id) == kTransferNameOk ? id : clean_patient_text(details.description));
+    return make_cef_file_name(check_transfer_file_name(id) == kTransferNameOk
+                                  ? id
+                                  : clean_patient_text(details.description, kCefDescriptionSize - 1));
 }
 
 Result<void> write_card_cef(const std::string& folder, const RecordingFiles& files, const PatientDetails& details,
@@ -533,7 +535,7 @@ namespace {
 void create_cef_from_card(const PatientDetails& details, IntakeDestination destination, const MailServices& mail,
                           const std::string& archive) {
     if (analysis_system_running()) {
-        error_box(kAnalysisRunningText);
+        error_box(kAnalysisRunningCefText);
         return;
     }
     IntakeFolder work;
@@ -715,7 +717,7 @@ int compress_cf_command(const std::string& folder, const std::string& profile, c
     request.level = std::atoi(level_text.c_str());
     if (request.level != 0 && request.level != 2 && request.level != 3 && request.level != 4) return 2;
     if (analysis_system_running()) {
-        error_box(kAnalysisRunningText);
+        error_box(kAnalysisRunningCefText);
         return kCompressCfAnalysisRunning;
     }
     IntakeFolder work;

@@ -28,6 +28,14 @@ enum class IntakeDestination { Archive = 0, Folder = 1, Mail = 2, CommandLine = 
 // Control characters removed, blanks trimmed at both ends, cut to `limit` bytes.
 inline constexpr std::size_t kPatientTextLimit = 80;
 std::string clean_patient_text(std::string_view text, std::size_t limit = kPatientTextLimit);
+// The same for a fixed-size field of a device record, which may lack its NUL: up to the first NUL
+// or `size` bytes.
+std::string clean_patient_text(const char* field, std::size_t size, std::size_t limit);
+
+// Every intake that makes a compressed ECG file refuses while the analysis system runs.
+inline constexpr const char* kAnalysisRunningCefText =
+    "You cannot create a compressed ECG file while the Quorril software is running.\nPlease close down Quorril and "
+    "try again.";
 
 // The fields of the Patient Details dialog and the compression it offers.
 struct PatientDetails {

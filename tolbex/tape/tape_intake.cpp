@@ -7,7 +7,6 @@
 #include "common/bytes.h"
 #include "common/files.h"
 #include "common/runner.h"
-#include "common/scramble.h"
 #include "common/strings.h"
 #include "common/text.h"
 #include "common/ui.h"
@@ -16,7 +15,6 @@
 #include "platform/window_messages.h"
 #include "tolbex/app/analysis_system.h"
 #include "tolbex/app/tolbex_app.h"
-#include "tolbex/archive/clinic_code.h"
 #include "tolbex/tape/ecg_mappings.h"
 
 namespace tv {
@@ -24,16 +22,6 @@ namespace tv {
 namespace {
 
 constexpr std::size_t kChunkSamples = 262144 / 2;
-constexpr std::size_t kCommentsLimit = 3000;
-
-std::string local_time_text() {
-    const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    char text[128];
-    const std::size_t n = std::strftime(text, sizeof text, "%c", &tm);
-    return std::string(text, n);
-}
 
 void show(CefProgress* progress, const std::string& text) {
     if (progress) progress->set_text(text);
@@ -66,23 +54,6 @@ bool write_channel_file(const std::uint16_t* samples, std::size_t count, int lev
 
 }  // namespace
 
-std::string clean_tape_text(const char* field, std::size_t size, std::size_t limit) {
-    std::size_t n = 0;
-    while (n < size && field[n] != '\0') ++n;
-    return clean_tape_text(std::string(field, n), limit);
-}
-
-std::string clean_tape_text(const std::string& text, std::size_t limit) {
-    std::string out;
-    for (char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F) continue;
-        if (out.size() >= limit) break;
-        out += c;
-    }
-    return out;
-}
-
 std::int32_t cef_start_sample(const TapeDataBlock& tape) {
     if (tape.start_time_code == -1) return 0;
     const std::int32_t t = tape.start_time_code;
@@ -101,29 +72,7 @@ bool write_patient_events(const TapeMappings& mappings, const std::string& path)
     return write_text_file(path, text);
 }
 
-std::vector<std::string> tape_patient_fields(const TapePatientDetails& d, const std::string& path,
-                                             const std::string& created) {
-    auto f = [](const std::string& s) { return clean_tape_text(s, kPatientFieldLimit); };
-    // Comments may hold line breaks; nothing else of the text may end a line.
-    std::string comments;
-    for (char c : d.comments) {
-        const auto u = static_cast<unsigned char>(c);
-        if ((u >= 0x20 && u != 0x7F) || c == '\r' || c == '\n' || c == '\t') comments += c;
-        if (comments.size() >= kCommentsLimit) break;
-    }
-    return {path,          created,     f(d.patient_name),   f(d.birth_date),  f(d.age),       f(d.sex),
-            f(d.operator_name), f(d.recording_id), f(d.patient_id), f(d.physician), f(d.insurer), f(d.hospital),
-            f(d.recording_date), f(d.recorder_id), f(d.recorder_id), f(d.analysis_date), comments};
-}
-
-std::string tape_cef_file_name(const TapePatientDetails& d) {
-    const std::string id = clean_tape_text(d.recording_id, kPatientFieldLimit);
-    return make_cef_file_name(!id.empty() && check_transfer_file_name(id) == kTransferNameOk
-                                  ? id
-                                  : clean_tape_text(d.description, kCefDescriptionSize - 1));
-}
-
-bool write_tape_cef(const TapeMappings& mappings, const TapeOptions& options, const TapePatientDetails& details,
+bool write_tape_cef(const TapeMappings& mappings, const TapeOptions& options, const PatientDetails& details,
                     const std::string& work_folder, const std::string& output_path, CefProgress* progress) {
     show(progress, {});
     const int type = clamp_tape_type_index(options.type_index);
@@ -142,10 +91,7 @@ bool write_tape_cef(const TapeMappings& mappings, const TapeOptions& options, co
         }
     }
     show(progress, "Writing Patient Details");
-    const std::string patient_path = join_path(work_folder, "PATIENT.TXT");
-    std::string text = format_cef_patient_text(tape_patient_fields(details, patient_path, local_time_text()));
-    scramble_bytes(reinterpret_cast<std::uint8_t*>(text.data()), text.size());
-    if (!write_text_file(patient_path, text)) {
+    if (!write_cef_patient_text(work_folder, details)) {
         show_error(kPatientDetailsWriteText);
         return false;
     }
@@ -160,7 +106,7 @@ bool write_tape_cef(const TapeMappings& mappings, const TapeOptions& options, co
     header.channel_count = channels;
     header.start_sample = cef_start_sample(tape);
     header.creation_time = cef_time_word(std::time(nullptr));
-    set_cef_description(header, clean_tape_text(details.description, kCefDescriptionSize - 1));
+    set_cef_description(header, clean_patient_text(details.description, kCefDescriptionSize - 1));
     std::vector<CefChannelTrailer> trailers;
     for (int c = 0; c < channels; ++c) trailers.push_back({tape.scale, tape.channel_words[c], level, 0});
     const auto written = assemble_cef(progress, header, trailers, output_path, work_folder, {}, false,
@@ -218,12 +164,16 @@ TapeIntakeResult create_cef_from_tape(int destination, const TapeIntakeSteps& st
     }
     if (!judge_tape_reader_exit(code, mappings.sample_count())) return TapeIntakeResult::failed;
 
-    TapePatientDetails prefilled;
-    prefilled.recorder_id = clean_tape_text(mappings.tape_data()->serial_text, 40, kPatientFieldLimit);
-    prefilled.recording_date = clean_tape_text(mappings.tape_data()->recording_date, 40, kPatientFieldLimit);
+    const TapeDataBlock& tape = *mappings.tape_data();
+    PatientDetails prefilled;
+    prefilled.recorder_id = clean_patient_text(tape.serial_text, sizeof tape.serial_text, kPatientTextLimit);
+    prefilled.recording_date = clean_patient_text(tape.recording_date, sizeof tape.recording_date, kPatientTextLimit);
     prefilled.level = CTolbexApp::get_cef_bitred(for_mail);
+    prefilled.compress = true;
+    prefilled.check_changeable = false;
+    prefilled.for_mail = for_mail;
     if (!steps.ask_patient_details) return TapeIntakeResult::stopped;
-    const std::optional<TapePatientDetails> details = steps.ask_patient_details(prefilled, for_mail);
+    std::optional<PatientDetails> details = steps.ask_patient_details(prefilled, for_mail);
     if (!details) return TapeIntakeResult::stopped;
 
     const std::string work_folder = join_path(intake_folder, "CEF");
@@ -231,8 +181,9 @@ TapeIntakeResult create_cef_from_tape(int destination, const TapeIntakeSteps& st
         show_error(format_string(kTempFolderFailedText, work_folder.c_str()));
         return TapeIntakeResult::failed;
     }
-    const std::string output = join_path(intake_folder, destination == kTapeToArchive ? std::string("REPDATA.CEF")
-                                                                                        : tape_cef_file_name(*details));
+    details->clean();
+    const std::string output =
+        join_path(intake_folder, intake_cef_file_name(*details, static_cast<IntakeDestination>(destination)));
     std::unique_ptr<CefProgress> progress = steps.make_progress ? steps.make_progress() : nullptr;
     const bool written = write_tape_cef(mappings, options, *details, work_folder, output, progress.get());
     progress.reset();

@@ -13,6 +13,7 @@
 
 #include "common/tape_mappings.h"
 #include "formats/cef.h"
+#include "tolbex/intake/intake.h"
 #include "tolbex/tape/tape_reader.h"
 
 namespace tv {
@@ -20,22 +21,9 @@ namespace tv {
 class TapeMappings;
 
 // Destinations of an intake.
-inline constexpr int kTapeToArchive = 0;
-inline constexpr int kTapeToFolder = 1;
-inline constexpr int kTapeToMail = 2;
-
-// What the Patient Details dialog gives back; the texts go into the CEF's patient text.
-struct TapePatientDetails {
-    std::string patient_name, birth_date, age, sex, operator_name, recording_id, patient_id, physician, insurer,
-        hospital, recording_date, recorder_id, analysis_date, comments, description;
-    int level = 4;  // bit reduction chosen in the dialog
-};
-
-// Texts from a tape or a dialog on their way into a file name, a CEF header or a patient text line:
-// control characters removed and at most `limit` bytes. `field` stops at its first NUL or `size`.
-std::string clean_tape_text(const char* field, std::size_t size, std::size_t limit);
-std::string clean_tape_text(const std::string& text, std::size_t limit);
-inline constexpr std::size_t kPatientFieldLimit = 80;
+inline constexpr int kTapeToArchive = static_cast<int>(IntakeDestination::Archive);
+inline constexpr int kTapeToFolder = static_cast<int>(IntakeDestination::Folder);
+inline constexpr int kTapeToMail = static_cast<int>(IntakeDestination::Mail);
 
 // The recording's start as a sample position since midnight, from the time code and the offset
 // at which it was read; 0 without a time code.
@@ -45,17 +33,6 @@ inline constexpr const char* kPatientEventsWriteText = "Couldn't write the patie
 // PATEVENT.DAT: one line per event, its position in whole seconds; no file without events.
 bool write_patient_events(const TapeMappings& mappings, const std::string& path);
 
-// The 17 lines of the CEF's patient text, each field cleaned and bounded (comments keep their line
-// breaks). `path` is where the text file is written, `created` the locale's "%c" of its time.
-std::vector<std::string> tape_patient_fields(const TapePatientDetails& details, const std::string& path,
-                                             const std::string& created);
-
-// "the recording ID when it is a valid transfer file name, else the description", made safe.
-std::string tape_cef_file_name(const TapePatientDetails& details);
-
-inline constexpr const char* kAnalysisRunningCefText =
-    "You cannot create a compressed ECG file while the Quorril software is running.\nPlease close down Quorril and "
-    "try again.";
 inline constexpr const char* kMappingsFailedText =
     "Couldn't open the memory-mapped files used to access the ECG from the replay deck.";
 inline constexpr const char* kPatientDetailsWriteText = "Couldn't write patient details file.";
@@ -68,7 +45,7 @@ inline constexpr const char* kTempFolderFailedText = "Couldn't create temporary 
 // Writes the CEF at `output_path` from the mappings, with `work_folder` (empty, private) for the
 // channel files, PATIENT.TXT and PATEVENT.DAT. Shows its own messages; false on failure, and the
 // output is then deleted.
-bool write_tape_cef(const TapeMappings& mappings, const TapeOptions& options, const TapePatientDetails& details,
+bool write_tape_cef(const TapeMappings& mappings, const TapeOptions& options, const PatientDetails& details,
                     const std::string& work_folder, const std::string& output_path, CefProgress* progress);
 
 // The steps of an intake that belong to windows or to other parts of the program.
@@ -79,11 +56,10 @@ struct TapeIntakeSteps {
     std::function<bool(TapeLoadSession& session)> run_loading;
     // Patient Details, prefilled with the recorder ID and recording date of the tape and the level;
     // "Compress Recording" checked and not changeable. Nothing when cancelled.
-    std::function<std::optional<TapePatientDetails>(const TapePatientDetails& prefilled, bool for_mail)>
-        ask_patient_details;
+    std::function<std::optional<PatientDetails>(const PatientDetails& prefilled, bool for_mail)> ask_patient_details;
     // Delivers the finished CEF (store in an archive, save in a folder, mail); the file is deleted
     // after it returns.
-    std::function<bool(const std::string& cef_path, const TapePatientDetails& details, int destination)> deliver;
+    std::function<bool(const std::string& cef_path, const PatientDetails& details, int destination)> deliver;
     // Wait-dialog texts while the CEF is written (optional).
     std::function<std::unique_ptr<CefProgress>()> make_progress;
     // The analysis system's main window is open (default: a window titled "Quorril").

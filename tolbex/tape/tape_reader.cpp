@@ -100,7 +100,8 @@ bool TapeReader::start(const std::string& program, const std::vector<std::string
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     ended_ = false;
     exit_code_ = platform::kExitUnknown;
-    return platform::spawn_process(argv, child_);
+    // The reader is a console program: our terminal's input is not its to read.
+    return platform::spawn_process(argv, child_, platform::Stdin::Null);
 }
 
 bool TapeReader::poll(int& exit_code) {

@@ -34,7 +34,8 @@ inline constexpr CommandId kFilePrint = fw::cmd::FilePrint, kPrintPreview = fw::
 inline constexpr CommandId kStoreDiskRecording = 32822, kMailDiskRecording = 32821, kCardSendAsMail = 217,
                            kDiskSendAsMail = 225, kTapeSendAsMail = 226, kSendMail = 32813, kReceiveMail = 32842,
                            kStoreMailedReport = 32845, kCardStoreInArchive = 216, kCardStoreInFolder = 218,
-                           kDiskStoreInArchive = 219, kDiskStoreInFolder = 220;
+                           kDiskStoreInArchive = 219, kDiskStoreInFolder = 220, kTapeStoreInArchive = 221,
+                           kTapeStoreInFolder = 222;
 // Options
 inline constexpr CommandId kDefaultCompression = 32849;
 inline constexpr CommandId kMailSettings = 32824, kExternalProgramSettings = 32825, kCefStoreFolder = 32846,

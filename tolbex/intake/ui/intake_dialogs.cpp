@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include <cstdlib>
+#include <optional>
 
 #include "common/files.h"
 #include "common/text.h"
@@ -26,6 +27,7 @@
 #include "tolbex/browser/ui/choose_archive_dialog.h"
 #include "tolbex/intake/patient_details.h"
 #include "tolbex/mail/mail.h"
+#include "tolbex/tape/ui/tape_dialogs.h"
 
 namespace tv::gui {
 
@@ -228,6 +230,25 @@ void install_intake_commands(fw::CommandTarget& target, AuditTrail* audit, std::
         card_intake(0, mail(), &customer);
         return 0;
     });
+    // The tape's recorder ID and date come prefilled; Compress Recording stays checked.
+    auto ask = [](const PatientDetails& prefilled, bool) -> std::optional<PatientDetails> {
+        PatientDetails details = prefilled;
+        const auto& ask_user = intake_windowing().patient_details;
+        if (!ask_user || !ask_user(details)) return std::nullopt;
+        return details;
+    };
+    const std::pair<fw::CommandId, int> tape[] = {{kTapeStoreInArchive, kTapeToArchive},
+                                                  {kTapeStoreInFolder, kTapeToFolder},
+                                                  {kTapeSendAsMailCmd, kTapeToMail}};
+    for (auto [id, destination] : tape)
+        target.on_command(id, [destination, ask, mail, owner] {
+            run_tape_command(
+                destination, ask,
+                [mail](const std::string& cef, const PatientDetails&, int to) {
+                    return deliver_cef(cef, static_cast<IntakeDestination>(to), mail(), false);
+                },
+                owner());
+        });
     target.on_command(kStoreDiskRecordingCmd, [] { store_disk_recording(); });
     target.on_command(kMailDiskRecordingCmd, [mail] { disk_intake(2, mail()); });
     target.on_command(kDefaultCompression, [owner] {

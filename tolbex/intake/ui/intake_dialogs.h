@@ -23,6 +23,7 @@ namespace gui {
 inline constexpr fw::CommandId kCardStoreInArchive = 216, kCardStoreInFolder = 218, kCardSendAsMailCmd = 217,
                                kDiskStoreInArchive = 219, kDiskStoreInFolder = 220, kDiskSendAsMailCmd = 225,
                                kStoreDiskRecordingCmd = 32822, kMailDiskRecordingCmd = 32821,
+                               kTapeStoreInArchive = 221, kTapeStoreInFolder = 222, kTapeSendAsMailCmd = 226,
                                kDefaultCompression = 32849;
 
 class PatientDetailsDlg : public fw::Dialog {
@@ -63,7 +64,7 @@ private:
     QSlider* slider_;
 };
 
-// The card and disk commands and Options > Default ECG Compression; the intake's windows.
+// The card, disk and tape commands and Options > Default ECG Compression; the intake's windows.
 void install_intake_commands(fw::CommandTarget& target, AuditTrail* audit, std::function<QWidget*()> owner);
 
 }  // namespace gui

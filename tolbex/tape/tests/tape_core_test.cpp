@@ -121,28 +121,31 @@ TEST(TapeTexts, ControlCharactersGoAndLengthIsBounded) {
     std::memset(field, 'A', sizeof field);  // no NUL at all
     field[3] = '\r';
     field[4] = '\n';
-    EXPECT_EQ(clean_tape_text(field, sizeof field, 80), std::string(38, 'A'));
-    EXPECT_EQ(clean_tape_text("SN:1A2B / 42\x01\x7f", 80), "SN:1A2B / 42");
-    EXPECT_EQ(clean_tape_text(std::string(200, 'x'), 80).size(), 80u);
+    EXPECT_EQ(clean_patient_text(field, sizeof field, 80), std::string(38, 'A'));
+    field[10] = '\0';  // what follows the NUL is the device's leftovers
+    EXPECT_EQ(clean_patient_text(field, sizeof field, 80), std::string(8, 'A'));
+    EXPECT_EQ(clean_patient_text("SN:1A2B / 42\x01\x7f", 80), "SN:1A2B / 42");
+    EXPECT_EQ(clean_patient_text(std::string(200, 'x'), 80).size(), 80u);
 
-    TapePatientDetails d;
+    PatientDetails d;
     d.patient_name = "Doe\r\nJane";
     d.comments = "line 1\r\nline 2\x1b";
-    const auto fields = tape_patient_fields(d, "/tmp/x/PATIENT.TXT", "now");
+    d.clean();
+    const auto fields = d.patient_text_fields("/tmp/x/PATIENT.TXT", "now");
     ASSERT_EQ(fields.size(), 17u);
     EXPECT_EQ(fields[2], "DoeJane");  // a line break would shift every later line
-    EXPECT_EQ(fields[16], "line 1\r\nline 2");
+    EXPECT_EQ(fields[16], "line 1\r\nline 2\r\n");
 }
 
 TEST(TapeFileName, RecordingIdWhenValidElseDescription) {
-    TapePatientDetails d;
+    PatientDetails d;
     d.recording_id = "ABCD1234566";
     d.description = "24h tape";
-    EXPECT_EQ(tape_cef_file_name(d), "ABCD1234566.CEF");
+    EXPECT_EQ(intake_cef_file_name(d, IntakeDestination::Folder), "ABCD1234566.CEF");
     d.recording_id = "ABCD1234567";  // wrong check digit
-    EXPECT_EQ(tape_cef_file_name(d), "24h tape.CEF");
+    EXPECT_EQ(intake_cef_file_name(d, IntakeDestination::Folder), "24h tape.CEF");
     d.description = "../..\\??**";
-    EXPECT_EQ(tape_cef_file_name(d), "Compressed ECG Report.CEF");
+    EXPECT_EQ(intake_cef_file_name(d, IntakeDestination::Folder), "Compressed ECG Report.CEF");
 }
 
 class TapeMappingsTest : public TapeTest {};

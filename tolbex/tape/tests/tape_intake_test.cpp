@@ -14,8 +14,8 @@ protected:
         o.type_index = 1;
         return o;
     }
-    TapePatientDetails details() const {
-        TapePatientDetails d;
+    PatientDetails details() const {
+        PatientDetails d;
         d.patient_name = "Doe Jane";
         d.description = "Tape";
         d.level = 0;
@@ -65,9 +65,9 @@ TEST_F(TapeIntake, StoppedOnTheDeckThenPatientDetailsCancelledLeavesNothingBehin
     tape.status = 112;
     play(tape);
     TapeIntakeSteps s = steps(wendle3(), details());
-    s.ask_patient_details = [this](const TapePatientDetails& p, bool) {
+    s.ask_patient_details = [this](const PatientDetails& p, bool) {
         prefilled = p;
-        return std::optional<TapePatientDetails>();
+        return std::optional<PatientDetails>();
     };
     EXPECT_EQ(create_cef_from_tape(kTapeToArchive, s), TapeIntakeResult::stopped);
     EXPECT_TRUE(scripted.shown.empty());  // STOP with enough ECG says nothing

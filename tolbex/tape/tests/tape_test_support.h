@@ -92,7 +92,7 @@ protected:
 
     // Steps with the test's answers: the given options, a loading "dialog" that polls as the real
     // one does, the details given, and a delivery that keeps a copy of the file.
-    TapeIntakeSteps steps(TapeOptions options, TapePatientDetails details) {
+    TapeIntakeSteps steps(TapeOptions options, PatientDetails details) {
         TapeIntakeSteps s;
         s.reader_program = KELMOTH_PROGRAM;
         s.analysis_system_running = [] { return false; };
@@ -105,15 +105,15 @@ protected:
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             return true;
         };
-        s.ask_patient_details = [this, details](const TapePatientDetails& prefilled, bool for_mail) {
+        s.ask_patient_details = [this, details](const PatientDetails& prefilled, bool for_mail) {
             this->prefilled = prefilled;
             this->asked_for_mail = for_mail;
-            TapePatientDetails d = details;
+            PatientDetails d = details;
             d.recorder_id = prefilled.recorder_id;
             d.recording_date = prefilled.recording_date;
-            return std::optional<TapePatientDetails>(d);
+            return std::optional<PatientDetails>(d);
         };
-        s.deliver = [this](const std::string& path, const TapePatientDetails&, int destination) {
+        s.deliver = [this](const std::string& path, const PatientDetails&, int destination) {
             delivered_name = fs::path(path).filename().string();
             delivered_to = destination;
             fs::copy_file(path, t / "delivered.CEF", fs::copy_options::overwrite_existing);
@@ -123,7 +123,7 @@ protected:
     }
 
     DeckSim sim;
-    TapePatientDetails prefilled;
+    PatientDetails prefilled;
     bool asked_for_mail = false;
     std::string delivered_name;
     int delivered_to = -1;

@@ -123,7 +123,7 @@ TEST_F(TapeDialogs, ATapeThroughTheLoadingDialogBecomesACefOfTheTracesSamples) {
         QObject::connect(loading->progress_bar(), &QProgressBar::valueChanged, [&] { ++ticks_seen; });
         return loading->QDialog::exec();  // shown, its own 500 ms timer
     });
-    TapePatientDetails d;
+    PatientDetails d;
     d.patient_name = "Doe Jane";
     d.recording_id = "ABCD1234566";
     d.description = "Tape of Jane";
