@@ -182,7 +182,7 @@ struct SerialBlock {
     bool checksum_ok = false;
 };
 SerialBlock parse_serial_block(const std::uint8_t (&bytes)[32]);
-// The block's date in the user's short form ("12/25/99" in the C locale), empty when its date is
+// The block's date in the user's short form with a four-digit year ("12/25/1999" in the C locale), empty when its date is
 // no real date.
 std::string serial_block_date(const SerialBlock& block);
 // The index of the first word of the block's 32-bit lead-in (k), or -1.

@@ -1,6 +1,7 @@
 // Time codes, the recorder's serial block and patient events.
 #include <cstring>
 #include <ctime>
+#include <langinfo.h>
 #include <locale.h>
 
 #include "platform/fs.h"
@@ -146,13 +147,17 @@ std::string serial_block_date(const SerialBlock& b) {
     std::tm check = tm;
     check.tm_isdst = -1;
     if (timegm(&check) == -1 || check.tm_mday != tm.tm_mday) return {};  // 31/02 and the like
-    // The user's short date form, as the environment's locale (LC_ALL, LC_TIME, LANG) gives it;
-    // the program's own locale stays "C".
+    // The user's short date form, as the environment's locale (LC_ALL, LC_TIME, LANG) gives it,
+    // with a four-digit year: the Patient Details dialog this date is offered to refuses two-digit
+    // years. The program's own locale stays "C".
     locale_t user = ::newlocale(LC_TIME_MASK, "", static_cast<locale_t>(0));
     if (!user) user = ::newlocale(LC_TIME_MASK, "C", static_cast<locale_t>(0));
     if (!user) return {};
+    std::string format = ::nl_langinfo_l(D_FMT, user);
+    for (std::size_t at = format.find("%y"); at != std::string::npos; at = format.find("%y", at + 2))
+        format[at + 1] = 'Y';
     char text[40];
-    const std::size_t n = ::strftime_l(text, sizeof text, "%x", &tm, user);
+    const std::size_t n = ::strftime_l(text, sizeof text, format.c_str(), &tm, user);
     ::freelocale(user);
     return std::string(text, n);
 }

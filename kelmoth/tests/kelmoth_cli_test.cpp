@@ -242,7 +242,7 @@ TEST_F(KelmothCli, NormalRunStoresExactSamplesAndTapeData) {
     EXPECT_EQ(ctrl()[0].samples_written, 3000000);
     EXPECT_EQ(tape_data().start_time_code, 0x1423);
     EXPECT_EQ(std::string(tape_data().serial_text), "SN:12345 / 1234");
-    EXPECT_EQ(std::string(tape_data().recording_date), "12/25/99");
+    EXPECT_EQ(std::string(tape_data().recording_date), "12/25/1999");
     EXPECT_EQ(events_text(), "256000,1280000,2304000");
     EXPECT_EQ(ecg(0)[0], tv::tapegen::sample_value(0, 1));
     EXPECT_EQ(ecg(2)[2999999], tv::tapegen::sample_value(2999999, 3));

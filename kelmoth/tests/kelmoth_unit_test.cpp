@@ -185,9 +185,9 @@ TEST(KelmothSerial, BlockFieldsChecksumAndDate) {
     s = parse_serial_block(b);
     EXPECT_TRUE(s.checksum_ok);
     EXPECT_EQ(s.hours_run, 1234);
-    EXPECT_EQ(serial_block_date(s), "12/25/99");
+    EXPECT_EQ(serial_block_date(s), "12/25/1999");
     b[6] = 0x05;
-    EXPECT_EQ(serial_block_date(parse_serial_block(b)), "12/25/05");
+    EXPECT_EQ(serial_block_date(parse_serial_block(b)), "12/25/2005");
     b[4] = 0x13;  // month 13
     EXPECT_EQ(serial_block_date(parse_serial_block(b)), "");
     b[4] = 0x02;
@@ -202,7 +202,7 @@ TEST(KelmothSerial, RecordingDateFollowsTheUsersLocale) {
     const struct {
         const char* locale;
         const char* date;
-    } rows[] = {{"C", "12/25/99"}, {"POSIX", "12/25/99"}, {"de_DE.UTF-8", "25.12.1999"}, {"en_GB.UTF-8", "25/12/99"}};
+    } rows[] = {{"C", "12/25/1999"}, {"POSIX", "12/25/1999"}, {"de_DE.UTF-8", "25.12.1999"}, {"en_GB.UTF-8", "25/12/1999"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.locale);
         if (locale_t l = ::newlocale(LC_TIME_MASK, row.locale, static_cast<locale_t>(0)))

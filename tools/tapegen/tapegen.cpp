@@ -263,7 +263,7 @@ bool generate(const Options& o, const std::string& path, Expected& e, std::strin
     }
     if (stored_words > 500 && stored_words >= kRunningWord) {
         e.serial_text = "SN:12345 / 1234";
-        e.recording_date = "12/25/99";
+        e.recording_date = "12/25/1999";
         e.wendle_line = "  RTC: 14:30  Date(dd/mm/yy):25/12/99 Serial Number: 12345  Hours run: 1234";
     }
     std::vector<int> marks;
