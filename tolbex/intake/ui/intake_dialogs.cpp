@@ -24,6 +24,7 @@
 #include "tolbex/app/sound.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/browser/archive_documents.h"
+#include "tolbex/archive/clinic_code.h"
 #include "tolbex/browser/ui/choose_archive_dialog.h"
 #include "tolbex/intake/patient_details.h"
 #include "tolbex/mail/mail.h"
@@ -132,6 +133,8 @@ void PatientDetailsDlg::on_init_dialog() {
     fw::Dialog::on_init_dialog();
     updating_ = true;
     for (const FieldRow& f : kFields) field(f.label)->setText(to_qstring(details_.*f.member));
+    // A transfer file name starts with the clinic's code; the operator types the rest.
+    if (details_.recording_id.empty()) field("Transfer Filename:")->setText(to_qstring(get_default_clinic_code()));
     updating_ = false;
     comments_->setPlainText(to_qstring(details_.comments));
     play_->setVisible(!details_.sound_file.empty());

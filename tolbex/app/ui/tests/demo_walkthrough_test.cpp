@@ -2,6 +2,8 @@
 // export and the external program, and the browser's Play and Letters buttons, through the
 // running application. The sound player is a script on PATH that logs what it was given; the
 // letter is opened through the opener hook.
+#include <QComboBox>
+#include <QLineEdit>
 #include <QPushButton>
 
 #include <cstdlib>
@@ -9,18 +11,26 @@
 
 #include <gtest/gtest.h>
 
+#include "common/files.h"
+#include "common/registry.h"
 #include "framework/qt/folder_dialog.h"
+#include "framework/qt/qt_text.h"
 #include "framework/qt/frame.h"
 #include "platform/fs.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/app/ui/main_frame.h"
+#include "tolbex/app/ui/menus.h"
 #include "tolbex/app/ui/tolbex_window_app.h"
 #include "tolbex/archive/archive_config.h"
 #include "tolbex/archive/archive_group.h"
+#include "tolbex/archive/clinic_code.h"
+#include "tolbex/archive/report_archive.h"
 #include "tolbex/browser/browser_list_model.h"
 #include "tolbex/browser/ui/browser_frame.h"
 #include "tolbex/browser/ui/browser_list_doc_ui.h"
 #include "tolbex/browser/ui/browser_list_view.h"
+#include "tolbex/browser/ui/choose_archive_dialog.h"
+#include "tolbex/intake/ui/intake_dialogs.h"
 #include "tolbex/letters/office_word_processor.h"
 #include "tolbex/letters/ui/letters_ui.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
@@ -154,6 +164,53 @@ TEST_F(DemoWalkthroughTest, TheReportCommandsWorkOnTheDemoRoot) {
     EXPECT_FALSE(on(gui::report_view_cmd::SendToExternal));
     ASSERT_TRUE(fw::route_command(route, gui::report_view_cmd::ViewLetters));
     EXPECT_EQ(opened.size(), 3u);
+}
+
+// The demo's recorder card, read through the built card program from the Recording menu into the
+// demo group's STANDARD archive.
+TEST_F(DemoWalkthroughTest, TheDemoCardGoesIntoAnArchiveFromTheRecordingMenu) {
+    ASSERT_TRUE(reg_set_string(HKEY_LOCAL_MACHINE, kCardProgramKey, "Install Path", VOND_PROGRAM));
+    ASSERT_TRUE(reg_set_string(HKEY_LOCAL_MACHINE, kSzipKey, "Install Path", TV_SZIP_PROGRAM));
+    const std::string group = summary.group_folders[0];
+    const std::string archive = (fs::path(group) / "STANDARD").string();
+    const std::int32_t before = ReportArchive(archive, "STANDARD").get_count();
+    std::vector<std::string> asked;
+    fw::Dialog::set_test_hook([&](fw::Dialog& d) {
+        if (auto* details = dynamic_cast<gui::PatientDetailsDlg*>(&d)) {
+            asked.push_back("details");
+            // The transfer file name starts with the demo clinic's code; the operator adds the rest.
+            EXPECT_EQ(from_qstring(details->field("Transfer Filename:")->text()), demo::kDemoClinicCode);
+            details->field("Transfer Filename:")
+                ->setText(to_qstring(std::string(demo::kDemoClinicCode) + "000123" + compute_check_digit("000123")));
+            details->field("Description of recording:")->setText("Demo card");
+            details->on_ok();
+            return details->result();
+        }
+        if (auto* choose = dynamic_cast<gui::ChooseArchiveDlg*>(&d)) {
+            asked.push_back("archive");
+            const int at = choose->folder_box()->findText(to_qstring(group));
+            EXPECT_GE(at, 0);
+            choose->folder_box()->setCurrentIndex(at);
+            emit choose->folder_box()->activated(at);
+            choose->archive_box()->setEditText("STANDARD");
+            choose->on_ok();
+            return choose->result();
+        }
+        ADD_FAILURE() << "unexpected dialog " << from_qstring(d.windowTitle());
+        return int(QDialog::Rejected);
+    });
+    CMainFrame* frame = windows->main_frame();
+    ASSERT_NE(frame->action(menu::kCardStoreInArchive), nullptr);
+    EXPECT_TRUE(frame->execute_command(menu::kCardStoreInArchive));
+    settle();
+    fw::Dialog::set_test_hook({});
+    for (const auto& m : scripted.shown) ADD_FAILURE() << m.text;  // no message on the way
+    EXPECT_EQ(asked, (std::vector<std::string>{"details", "archive"}));
+    const ReportArchive after(archive, "STANDARD");
+    ASSERT_EQ(after.get_count(), before + 1);
+    const ReportRecord* stored = after.get_record(after.get_count() - 1);
+    EXPECT_EQ(stored->get_description(), "Demo card");
+    EXPECT_EQ(get_extension_upper(stored->get_name()), "CFR");
 }
 
 }  // namespace
