@@ -17,6 +17,7 @@ fw::Rc GridCornerButton::client() const {
 
 void GridCornerButton::paint(fw::DrawContext& dc, const fw::Rc& /*clip*/) {
     GridSettings& s = grid_.sheet();
+    grid_.on_paint_section(dc, kSectionTop);
     if (s.default_font) dc.set_font(*s.default_font);
     grid_.fetch(-1, -1, cell_);
     if (!cell_.is_property_set(kCellBackColour)) cell_.set_back_colour(grid_system_colours().button_face);

@@ -304,6 +304,8 @@ public:
     virtual void on_corner_lclicked(bool, const fw::Rc&, fw::Pt, int) {}
     virtual void on_corner_rclicked(bool, const fw::Rc&, fw::Pt, int) {}
     virtual void on_corner_dclicked(const fw::Rc&, fw::Pt, int) {}
+    // Before a heading or the corner paints; the corner names section 2 like the top heading.
+    virtual void on_paint_section(fw::DrawContext&, int /*section*/) {}
     virtual int get_hint_text(std::int32_t col, std::int32_t row, int section, std::string& text);
     virtual GridColour get_section_colour(int section);
     virtual void draw_focus_rect(fw::DrawContext& dc, const fw::Rc& rect);

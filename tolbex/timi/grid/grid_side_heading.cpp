@@ -84,6 +84,7 @@ int GridSideHeading::cell_from_point(fw::Pt p, std::int32_t& col, std::int32_t& 
 void GridSideHeading::paint(fw::DrawContext& dc, const fw::Rc& clip) {
     GridSettings& s = grid_.sheet();
     update();
+    grid_.on_paint_section(dc, kSectionSide);
     if (s.default_font) dc.set_font(*s.default_font);
     const auto n = static_cast<std::int32_t>(s.side_widths.size());
     std::int64_t y = 0;

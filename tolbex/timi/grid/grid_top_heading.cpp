@@ -86,6 +86,7 @@ void GridTopHeading::refit() {
 void GridTopHeading::paint(fw::DrawContext& dc, const fw::Rc& clip) {
     GridSettings& s = grid_.sheet();
     refit();
+    grid_.on_paint_section(dc, kSectionTop);
     if (s.default_font) dc.set_font(*s.default_font);
     const auto n = static_cast<std::int32_t>(s.heading_heights.size());
     std::int64_t widest = 0, top = 0;

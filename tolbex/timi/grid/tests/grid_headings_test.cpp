@@ -46,6 +46,33 @@ TEST_F(Headings, TopEdgesAreHitWithinTwoPixels) {
     }
 }
 
+// Refuses sizing column 1 and the heading rows.
+struct RefusingGrid : gridtest::RecordingGrid {
+    int can_size_col(std::int32_t col) override { return col != 1; }
+    int can_size_heading() override { return 0; }
+};
+
+TEST(HeadingsRefused, ARefusedEdgeLeavesNoSizingBehind) {
+    RefusingGrid grid;
+    grid.set_num_cols(4);
+    grid.set_num_rows(4);
+    grid.layout(400, 236);
+    GridTopHeading& top = grid.top_heading();
+    top.mouse_move({75, 5}, 0, false);
+    EXPECT_EQ(top.cursor(), GridCursor::SizeWE);
+    for (fw::Pt p : {fw::Pt{150, 5}, fw::Pt{10, 19}}) {
+        top.mouse_move(p, 0, false);
+        EXPECT_EQ(top.cursor(), GridCursor::Arrow);
+    }
+    top.left_down({150, 5}, 0);
+    top.mouse_move({200, 5}, 0, true);
+    top.left_up({200, 5});
+    EXPECT_EQ(grid.get_col_width(1), 75);
+    EXPECT_EQ(grid.corner_button().cursor(), GridCursor::Arrow);
+    grid.corner_button().mouse_move({10, 18}, 0, false);
+    EXPECT_EQ(grid.corner_button().cursor(), GridCursor::Arrow);
+}
+
 TEST_F(Headings, SizingAColumnNeverGoesNegativeAndReportsTheEnd) {
     GridTopHeading& top = grid.top_heading();
     top.mouse_move({75, 5}, 0, false);
@@ -299,6 +326,9 @@ TEST_F(Headings, CornerPaintsItsCell) {
     grid.corner_button().paint(dc, {0, 0, 40, 20});
     EXPECT_TRUE(has(dc.commands(), "fillrect (1,1,39,19) #f0f0f0"));
     EXPECT_TRUE(has(dc.commands(), "text (17,4) \"#\""));
+    grid.side_heading().paint(dc, {0, 0, 40, 200});
+    grid.top_heading().paint(dc, {0, 0, 344, 20});
+    EXPECT_EQ(grid.log, (std::vector<std::string>{"paint 2", "paint 3", "paint 2"}));
 }
 
 }  // namespace
