@@ -6,13 +6,16 @@
 #include <cstdio>
 
 #include "common/ui.h"
+#include "tolbex/timi/grid/grid_corner.h"
+#include "tolbex/timi/grid/grid_side_heading.h"
+#include "tolbex/timi/grid/grid_top_heading.h"
 
 namespace tv {
 
 namespace {
 constexpr std::int32_t kMaxCols = 32000;
 constexpr std::int32_t kMaxPerRowHeights = 64000;
-constexpr std::int32_t kMaxHeading = 1024;
+constexpr std::int32_t kMaxHeading = kGridMaxHeading;
 
 // Rescales sizes to a new total, each rounded half up; an all-zero list is shared out equally.
 void rescale(std::vector<std::int32_t>& sizes, std::int32_t total) {
@@ -28,7 +31,10 @@ void rescale(std::vector<std::int32_t>& sizes, std::int32_t total) {
 }
 }  // namespace
 
-GridCtrl::GridCtrl() {
+GridCtrl::GridCtrl()
+    : top_(std::make_unique<GridTopHeading>(*this)),
+      side_(std::make_unique<GridSideHeading>(*this)),
+      corner_(std::make_unique<GridCornerButton>(*this)) {
     sources_.resize(16, nullptr);
     set_num_sheets(1);
     for (GridCellType* t : std::initializer_list<GridCellType*>{&default_type_, &drop_list_type_, &check_box_type_,

@@ -24,6 +24,8 @@ namespace tv {
 inline constexpr int GRID_OK = 0;
 inline constexpr int GRID_BAD_INDEX = 1;
 inline constexpr int GRID_BAD_VALUE = 2;
+// Largest heading height, side-heading width and heading row or side column size.
+inline constexpr std::int32_t kGridMaxHeading = 1024;
 
 // Sections of the control.
 inline constexpr int kSectionCells = 1, kSectionTop = 2, kSectionSide = 3, kSectionCorner = 4;
@@ -54,6 +56,13 @@ public:
     virtual ~GridClock() = default;
     virtual std::int64_t now_ms() const = 0;
 };
+
+// The pointer shape a window part asks for.
+enum class GridCursor { Arrow, SizeWE, SizeNS };
+
+class GridTopHeading;
+class GridSideHeading;
+class GridCornerButton;
 
 struct GridComponents {
     fw::Rc cells, top, side, corner, vscroll, hscroll, tabs;
@@ -150,6 +159,11 @@ public:
     // with the text in `text`.
     bool tool_hit_test(fw::Pt p, std::string& text);
     void set_redraw(bool on) { redraw_on_ = on; }
+
+    // The heading and corner windows' logic; their widgets forward paint and input to these.
+    GridTopHeading& top_heading() { return *top_; }
+    GridSideHeading& side_heading() { return *side_; }
+    GridCornerButton& corner_button() { return *corner_; }
 
     // --- geometry (cell-area pixels)
     void layout(std::int32_t width, std::int32_t height);
@@ -261,6 +275,37 @@ public:
     virtual int on_edit_key(std::int32_t, std::int32_t, GridEditor*, int*) { return 1; }
     virtual int on_edit_finish(std::int32_t, std::int32_t, GridEditor*, const std::string&, bool) { return 1; }
     virtual int on_edit_continue(std::int32_t, std::int32_t, std::int32_t*, std::int32_t*) { return 1; }
+    // Sizing and dragging with the mouse in the headings and the corner. The can_ hooks allow
+    // with nonzero; the sizing ones may change the size they are given.
+    virtual int can_size_col(std::int32_t /*col*/) { return 1; }
+    virtual void on_col_sizing(std::int32_t, std::int32_t* /*width*/) {}
+    virtual void on_col_sized(std::int32_t, std::int32_t* /*width*/) {}
+    virtual int can_size_row(std::int32_t /*row*/) { return 1; }
+    virtual void on_row_sized(std::int32_t, std::int32_t* /*height*/) {}
+    virtual void on_row_sizing_end(std::int32_t, std::int32_t* /*height*/) {}
+    virtual int can_size_heading() { return 1; }
+    virtual int can_size_side_heading() { return 1; }
+    // The top heading stores the new total only on 1.
+    virtual int on_heading_sized(std::int32_t* /*height*/) { return 1; }
+    virtual void on_side_heading_sized(std::int32_t* /*width*/) {}
+    virtual void on_heading_sizing_end(std::int32_t /*height*/) {}
+    virtual void on_side_heading_sizing_end(std::int32_t /*width*/) {}
+    virtual int can_drag_col(std::int32_t /*col*/) { return 1; }
+    virtual int can_drop_col(std::int32_t /*col*/, std::int32_t /*target*/) { return 1; }
+    virtual void on_col_dropped(std::int32_t /*col*/, std::int32_t /*target*/) {}
+    // Clicks on heading cells and the corner: processed is the cell type's answer (for the
+    // corner: 1 when a sizing began or ended).
+    virtual void on_th_lclicked(std::int32_t, std::int32_t, bool /*down*/, const fw::Rc&, fw::Pt, int /*processed*/) {}
+    virtual void on_th_rclicked(std::int32_t, std::int32_t, bool, const fw::Rc&, fw::Pt, int) {}
+    virtual void on_th_dclicked(std::int32_t, std::int32_t, const fw::Rc&, fw::Pt, int) {}
+    virtual void on_sh_lclicked(std::int32_t, std::int32_t, bool, const fw::Rc&, fw::Pt, int) {}
+    virtual void on_sh_rclicked(std::int32_t, std::int32_t, bool, const fw::Rc&, fw::Pt, int) {}
+    virtual void on_sh_dclicked(std::int32_t, std::int32_t, const fw::Rc&, fw::Pt, int) {}
+    virtual void on_corner_lclicked(bool, const fw::Rc&, fw::Pt, int) {}
+    virtual void on_corner_rclicked(bool, const fw::Rc&, fw::Pt, int) {}
+    virtual void on_corner_dclicked(const fw::Rc&, fw::Pt, int) {}
+    // Before a heading or the corner paints; the corner names section 2 like the top heading.
+    virtual void on_paint_section(fw::DrawContext&, int /*section*/) {}
     virtual int get_hint_text(std::int32_t col, std::int32_t row, int section, std::string& text);
     virtual GridColour get_section_colour(int section);
     virtual void draw_focus_rect(fw::DrawContext& dc, const fw::Rc& rect);
@@ -286,6 +331,9 @@ private:
     friend class GridCellType;
     friend class GridDropListCellType;
     friend class GridCheckBoxCellType;
+    friend class GridTopHeading;
+    friend class GridSideHeading;
+    friend class GridCornerButton;
 
     // GridSelectionHost
     std::int32_t selection_num_cols() const override { return get_num_cols(); }
@@ -351,6 +399,10 @@ private:
     GridMask edit_mask_;
     GridEditor* plain_editor_ = nullptr;
     GridEditor* masked_editor_ = nullptr;
+
+    std::unique_ptr<GridTopHeading> top_;
+    std::unique_ptr<GridSideHeading> side_;
+    std::unique_ptr<GridCornerButton> corner_;
 };
 
 }  // namespace tv

@@ -3,6 +3,8 @@
 #include <cctype>
 
 #include "tolbex/timi/grid/grid_ctrl.h"
+#include "tolbex/timi/grid/grid_side_heading.h"
+#include "tolbex/timi/grid/grid_top_heading.h"
 
 namespace tv {
 
@@ -555,8 +557,10 @@ int GridCtrl::start_edit(std::int32_t col, std::int32_t row, int first_char) {
     int section = kSectionCells;
     if (row < 0) {
         section = kSectionTop;
+        top_->cell_rect(col, row, rect);
     } else if (col < 0) {
         section = kSectionSide;
+        side_->cell_rect(col, row, rect);
     } else if (get_cell_rect(col, row, rect) == GRID_OK) {
         rect.r -= 1;
         rect.b -= 1;

@@ -67,6 +67,8 @@ struct GridSettings {
     int frame_width_3d = 1;
     bool popup_menus = false, cell_hints = false, vscroll_hints = false, hscroll_hints = false;
     int user_sizing = 1;
+    // Moving columns by dragging their headings; fitting a column on a double click of its edge.
+    bool col_dragging = false, best_fit_on_dclick = false;
     bool joins_enabled = true;
     bool overflow = true;
     bool grid_lines = true;
@@ -92,6 +94,9 @@ struct GridSettings {
     GridPen grid_pen{fw::PenStyle::Solid, 0xDCDCDC, 1};
     GridCell work_cell;
 
+    // The column or row shown at place i of the cell area (locked ones first); may pass the count.
+    std::int32_t display_col(std::int32_t i) const { return i < locked_cols ? i : i - locked_cols + left_col; }
+    std::int32_t display_row(std::int32_t i) const { return i < locked_rows ? i : i - locked_rows + top_row; }
     std::int32_t row_height(std::int32_t row) const;
     std::int32_t col_width(std::int32_t col) const;
     GridDataSource* source_of(std::int32_t col) const;

@@ -54,6 +54,29 @@ public:
         return 1;
     }
     void on_not_found() override { log.push_back("Item not found"); }
+    void on_col_sized(std::int32_t c, std::int32_t* w) override {
+        log.push_back("col sized " + std::to_string(c) + "=" + std::to_string(*w));
+    }
+    void on_row_sizing_end(std::int32_t r, std::int32_t* h) override {
+        log.push_back("row sized " + std::to_string(r) + "=" + std::to_string(*h));
+    }
+    void on_heading_sizing_end(std::int32_t h) override { log.push_back("heading " + std::to_string(h)); }
+    void on_side_heading_sizing_end(std::int32_t w) override { log.push_back("side " + std::to_string(w)); }
+    void on_col_dropped(std::int32_t c, std::int32_t t) override {
+        log.push_back("dropped " + std::to_string(c) + "->" + std::to_string(t));
+    }
+    void on_th_lclicked(std::int32_t c, std::int32_t r, bool down, const fw::Rc&, fw::Pt, int) override {
+        log.push_back(std::string("top ") + (down ? "down " : "up ") + std::to_string(c) + "," + std::to_string(r));
+    }
+    void on_sh_lclicked(std::int32_t c, std::int32_t r, bool down, const fw::Rc&, fw::Pt, int) override {
+        log.push_back(std::string("side ") + (down ? "down " : "up ") + std::to_string(c) + "," + std::to_string(r));
+    }
+    void on_paint_section(fw::DrawContext&, int section) override {
+        log.push_back("paint " + std::to_string(section));
+    }
+    void on_corner_lclicked(bool down, const fw::Rc&, fw::Pt, int sized) override {
+        log.push_back(std::string("corner ") + (down ? "down " : "up ") + std::to_string(sized));
+    }
     std::vector<std::string> log;
     std::int32_t refuse_col = -1, refuse_row = -1;
 };
