@@ -214,12 +214,11 @@ GridDropListPopup::GridDropListPopup(GridWidget& owner)
 
 void GridDropListPopup::open(std::int32_t col, std::int32_t row, const std::vector<std::string>& entries,
                              const QRect& global) {
-    col_ = col;
-    row_ = row;
+    open_cell_ = {col, row};
     clear();
     for (const std::string& e : entries) addItem(to_qstring(e));
     const auto lines = static_cast<std::int32_t>(std::min<std::size_t>(entries.size(), kGridDropListMaxLines));
-    list_.fill(entries, kCellTypeDropList, nullptr, lines);
+    list_.fill(entries, kCellTypeDropList, &open_cell_, lines);
     setGeometry(global);
     show();
     setFocus();

@@ -106,7 +106,7 @@ private:
     void close_list();
     GridWidget& owner_;
     GridDropList list_;
-    std::int32_t col_ = -1, row_ = -1;
+    GridOpenListCell open_cell_;
 };
 
 // The hint: a tool window showing GridHint's one line.
