@@ -1,7 +1,8 @@
 // grid-demo [DAY-LIST] [--grab PNG]: the grid on a TIMI table, set up as the TIMI window sets it.
 // The table comes from a day-list file (one day-file path a line) when one is given, else it is a
-// generated week of 30-second rows. --grab saves a picture of the window and ends (exit code 1
-// when it could not be saved); without it the window stays until it is closed.
+// generated week of 30-second rows (also when the list cannot be loaded). --grab saves a picture
+// of the window and ends, telling on the console what went wrong (exit code 1 when the picture
+// could not be saved); without it the window stays until it is closed.
 #include <QApplication>
 #include <QPixmap>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include "common/ui.h"
 #include "framework/qt/qt_ui.h"
 #include "tolbex/timi/grid/ui/grid_widget.h"
+#include "tolbex/timi/timi_strings.h"
 #include "tolbex/timi/timi_table_source.h"
 
 namespace {
@@ -40,8 +42,6 @@ void fill_week(tv::TimiData& data) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    tv::fw::QtUi qt_ui;
-    tv::set_ui(&qt_ui);
     std::string list, grab;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--grab") == 0 && i + 1 < argc)
@@ -49,6 +49,10 @@ int main(int argc, char** argv) {
         else
             list = argv[i];
     }
+    // A grab runs unattended: its messages go to the console instead of waiting in a box.
+    tv::fw::QtUi qt_ui;
+    if (grab.empty()) tv::set_ui(&qt_ui);
+    tv::register_timi_strings();
     tv::TIMITableSource source;
     if (list.empty() || !source.load_day_list(list)) {
         source.data() = tv::TimiData{};

@@ -309,7 +309,7 @@ GridWidget::GridWidget(std::unique_ptr<GridWindowCtrl> ctrl, QWidget* parent)
     top_ = new GridPartWidget(*this, kSectionTop);
     side_ = new GridPartWidget(*this, kSectionSide);
     corner_ = new GridPartWidget(*this, kSectionCorner);
-    tabs_ = new GridPartWidget(*this, 7);
+    tabs_ = new GridPartWidget(*this, kGridPartTabs);
     vbar_ = new QScrollBar(Qt::Vertical, this);
     hbar_ = new QScrollBar(Qt::Horizontal, this);
     vbar_->setFocusPolicy(Qt::NoFocus);
@@ -387,7 +387,7 @@ void GridWidget::paint_section(int section, fw::DrawContext& dc, const QSize& si
         // Every paint is a full one into the back buffer; the queue only matters for partial ones.
         ctrl_->queue_all();
         ctrl_->paint_cells(dc, cells_->hasFocus() || ctrl_->has_focus());
-    } else if (section == 7) {
+    } else if (section == kGridPartTabs) {
         tabs_model_.paint(dc, {0, 0, size.width(), size.height()});
     } else {
         paint_heading(section, dc, size);
@@ -448,11 +448,11 @@ void GridWidget::mouse(int section, QMouseEvent* e, int kind) {
     const unsigned flags = mouse_flags_of(e);
     GridCtrl& g = *ctrl_;
     g.set_modifiers(e->modifiers() & Qt::ShiftModifier, e->modifiers() & Qt::ControlModifier);
-    if (section == 7) {
+    if (section == kGridPartTabs) {
         if (kind == kPress && e->button() == Qt::LeftButton) {
             const QSize sz = tabs_->size();
             if (const auto sheet = tabs_model_.choose_at(p.x, {0, 0, sz.width(), sz.height()}))
-                g.set_current_sheet(*sheet);
+                ctrl_->on_tab_selected(*sheet);
         }
         after_input();
         return;
@@ -482,6 +482,11 @@ void GridWidget::mouse(int section, QMouseEvent* e, int kind) {
             const bool held = e->buttons() & Qt::LeftButton;
             g.mouse_move(p, flags, held);
             drag_point_ = p;
+            std::string tip;
+            if (g.sheet().cell_hints && !held && g.tool_hit_test(p, tip))
+                cells_->setToolTip(to_qstring(tip));
+            else if (!cells_->toolTip().isEmpty())
+                cells_->setToolTip({});
             const bool outside = p.x < 0 || p.y < 0 || p.x >= cells_->width() || p.y >= cells_->height();
             // Outside the area the view keeps scrolling while the button is held and the pointer rests.
             if (held && outside && !drag_timer_->active()) {
@@ -628,8 +633,9 @@ void GridWidget::apply_scroll(const GridScrollAction& a, bool vertical) {
     g.sheet().last_input = kInputKey;
     if (a.hide_hint) hint_->hide();
     if (a.hint) {
-        const std::int32_t at = vertical ? vmodel_.tracked() : hmodel_.tracked();
-        hint_->hint().set_text(std::to_string(at));
+        std::string text;
+        vertical ? ctrl_->get_vscroll_hint(vmodel_.tracked(), text) : ctrl_->get_hscroll_hint(hmodel_.tracked(), text);
+        hint_->hint().set_text(std::move(text));
         hint_->hint().set_placement(a.hint->placement);
         hint_->show_at(*this, a.hint->x, a.hint->y, a.hint->min_width);
     }

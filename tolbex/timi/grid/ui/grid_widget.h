@@ -22,12 +22,20 @@ namespace tv {
 
 class GridWidget;
 
+// The part code of the sheet tab bar (after the core's four sections and the two scroll bars).
+inline constexpr int kGridPartTabs = 7;
+
 // The control for a GridWidget: the window requests of the core (drop list, popup menu) reach the
 // widget. Applications derive their grids from it.
 class GridWindowCtrl : public GridCtrl {
 public:
     void show_drop_list(std::int32_t col, std::int32_t row, const std::vector<std::string>& entries,
                         const fw::Rc& rect, const fw::Font* font) override;
+    // The text the hint shows while a scroll bar's thumb is dragged with hints on (none by default).
+    virtual int get_vscroll_hint(std::int32_t /*row*/, std::string& /*text*/) { return 1; }
+    virtual int get_hscroll_hint(std::int32_t /*col*/, std::string& /*text*/) { return 1; }
+    // A tab of the sheet tab bar was clicked: its sheet identifier.
+    virtual void on_tab_selected(std::int32_t /*sheet*/) {}
 
 private:
     friend class GridWidget;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "framework/qt/tests/qt_test_app.h"
+#include "testing/test_root.h"
 #include "tolbex/timi/grid/ui/grid_widget.h"
 
 namespace tv {
@@ -66,6 +67,12 @@ struct GridWidgetTest : ::testing::Test {
         QCoreApplication::sendEvent(&widget.cell_area(), &e);
         settle();
     }
+    void mouse(QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons held) {
+        QWidget& area = widget.cell_area();
+        QMouseEvent e(type, at, area.mapToGlobal(at), button, held, Qt::NoModifier);
+        QCoreApplication::sendEvent(&area, &e);
+        settle();
+    }
     QImage grab() { return widget.grab().toImage(); }
     // The cell's rectangle in the widget, inside its grid lines.
     QRect cell(std::int32_t col, std::int32_t row) {
@@ -82,6 +89,7 @@ struct GridWidgetTest : ::testing::Test {
     std::pair<int, int> cursor() { return {grid().get_current_col(), grid().get_current_row()}; }
 
     bool app_ = (fw::testing::qt_app(), true);
+    fw::ManualTimers timers;
     GridWidget widget;
 };
 
@@ -206,6 +214,25 @@ TEST_F(GridWidgetTest, TheScrollBarsDriveAndFollowTheView) {
     EXPECT_EQ(h.value(), grid().get_left_col());
 }
 
+TEST_F(GridWidgetTest, ADragHeldBelowTheCellsScrollsOnTheTimerUntilReleased) {
+    mouse(QEvent::MouseButtonPress, {10, 190}, Qt::LeftButton, Qt::LeftButton);
+    EXPECT_EQ(cursor(), std::make_pair(0, 9)) << "the last whole row";
+    mouse(QEvent::MouseMove, {10, 230}, Qt::NoButton, Qt::LeftButton);
+    EXPECT_EQ(cursor(), std::make_pair(0, 10));
+    EXPECT_EQ(grid().get_top_row(), 1);
+    ASSERT_EQ(timers.count(), 1u);
+    EXPECT_TRUE(timers.active(0));
+    EXPECT_EQ(timers.interval(0), 200);
+    // The pointer rests: each tick scrolls on.
+    EXPECT_TRUE(timers.fire(0));
+    settle();
+    EXPECT_EQ(cursor(), std::make_pair(0, 11));
+    EXPECT_EQ(grid().get_top_row(), 2);
+    EXPECT_EQ(widget.vscroll().value(), 2);
+    mouse(QEvent::MouseButtonRelease, {10, 230}, Qt::LeftButton, Qt::NoButton);
+    EXPECT_FALSE(timers.active(0));
+}
+
 TEST_F(GridWidgetTest, TheDropDownListChoosesIntoItsCell) {
     GridCell list;
     list.set_cell_type(kCellTypeDropList);
@@ -258,6 +285,58 @@ TEST_F(GridWidgetTest, TheCornerAndTheHintWindowShowTheirTexts) {
     EXPECT_EQ(box.pixel(1, 1), qRgb(0xFF, 0xFF, 0xE0)) << "pale yellow";
     EXPECT_GT(dark_pixels(box, box.rect()), 10);
     hint.hide();
+}
+
+struct HintingGrid : GridWindowCtrl {
+    int get_vscroll_hint(std::int32_t row, std::string& text) override {
+        text = "Row " + std::to_string(row);
+        return 1;
+    }
+};
+
+TEST(GridWidgetThumbTest, ADraggedThumbShowsTheControlsHintAndTheViewLandsOnRelease) {
+    fw::testing::qt_app();
+    GridWidget widget(std::make_unique<HintingGrid>());
+    GridCtrl& grid = widget.grid();
+    grid.set_num_cols(3);
+    grid.set_num_rows(100);
+    grid.sheet().vscroll_hints = true;
+    widget.resize(300, 200);
+    widget.show();
+    widget.refresh();
+    settle();
+    QScrollBar& v = widget.vscroll();
+    v.setSliderDown(true);
+    v.setSliderPosition(30);
+    settle();
+    EXPECT_EQ(grid.get_top_row(), 0) << "the view waits for the release";
+    EXPECT_TRUE(widget.hint_window().isVisible());
+    EXPECT_EQ(widget.hint_window().hint().text(), "Row 30");
+    v.setSliderDown(false);
+    settle();
+    EXPECT_EQ(grid.get_top_row(), 30);
+    EXPECT_EQ(v.value(), 30);
+    EXPECT_FALSE(widget.hint_window().isVisible());
+}
+
+// The demo as a user starts it, with a day list that is not there: it says so and shows the
+// generated week, headings and rows from 1.
+TEST(GridDemoTest, WithoutItsDayListTheDemoShowsAGeneratedWeek) {
+    platform::testing::TempRoot root;
+    const std::string png = root.path() + "/grid.png";
+    const auto run = platform::testing::run_captured(
+        {TV_GRID_DEMO, root.path() + "/NO.TIMI", "--grab", png},
+        {"QT_QPA_PLATFORM=offscreen", "TORVANE_ROOT=" + root.path(), "TMPDIR=" + root.path() + "/tmp",
+         "HOME=" + root.path()},
+        root.path(), 60);
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.err.find("NO.TIMI\" cannot be read"), std::string::npos) << run.err;
+    QImage image;
+    ASSERT_TRUE(image.load(QString::fromStdString(png)));
+    EXPECT_EQ(image.size(), QSize(1000, 600));
+    EXPECT_GT(dark_pixels(image, QRect(45, 2, 30, 16)), 10) << "the first column heading";
+    EXPECT_GT(dark_pixels(image, QRect(2, 22, 36, 16)), 3) << "row 1";
+    EXPECT_GT(dark_pixels(image, QRect(155, 22, 70, 16)), 10) << "the first time";
 }
 
 }  // namespace
