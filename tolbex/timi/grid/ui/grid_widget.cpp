@@ -523,7 +523,7 @@ void GridWidget::key(QKeyEvent* e, bool down) {
     if (ch && !(e->modifiers() & Qt::ControlModifier)) {
         g.char_typed(ch);
         // Typing into a cell starts its editor with the character.
-        if (printable(ch) && !g.editing() && !drop_->isVisible() && g.get_current_col() >= 0 &&
+        if (edit_on_typing_ && printable(ch) && !g.editing() && !drop_->isVisible() && g.get_current_col() >= 0 &&
             g.get_current_row() >= 0)
             g.start_edit(g.get_current_col(), g.get_current_row(), ch);
     }

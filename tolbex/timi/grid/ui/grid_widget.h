@@ -151,6 +151,10 @@ public:
     GridHintWindow& hint_window() { return *hint_; }
     GridTabBar& tab_bar() { return tabs_model_; }
 
+    // A printable character typed on the cells opens the current cell's editor with it (on by
+    // default; a read-only table turns it off and handles on_char itself).
+    void set_edit_on_typing(bool on) { edit_on_typing_ = on; }
+
     // After changes made to the control from outside (counts, sizes, sources): lay out, bring
     // the scroll bars up to date and repaint.
     void refresh();
@@ -194,7 +198,7 @@ private:
     QImage measure_image_;
     std::unique_ptr<QPainter> measure_painter_;
     std::unique_ptr<fw::DrawContext> measure_;
-    bool syncing_ = false;
+    bool edit_on_typing_ = true;
 };
 
 }  // namespace tv

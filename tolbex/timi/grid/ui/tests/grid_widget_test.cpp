@@ -159,6 +159,10 @@ TEST_F(GridWidgetTest, TypingOpensTheEditorAndEnterStoresTheText) {
     EXPECT_FALSE(widget.plain_editor().isVisible());
     EXPECT_EQ(grid().get_cell_text(1, 2), "1,2");
     EXPECT_EQ(focus(), &widget.cell_area());
+
+    widget.set_edit_on_typing(false);
+    type("q");
+    EXPECT_FALSE(grid().editing());
 }
 
 TEST_F(GridWidgetTest, AMaskedCellRefusesALetter) {
