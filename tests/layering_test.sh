@@ -77,6 +77,9 @@ check() {
                 offend "tolbex/reports/ui includes neither browser/ui nor app/ui" ;;
         tolbex/browser/ui/*)
             [[ $inc == tolbex/app/ui/* ]] && offend "tolbex/browser/ui includes no app/ui header" ;;
+        tolbex/timi/grid/ui/*)
+            [[ $itop == tolbex && $inc != tolbex/archive/* && $inc != tolbex/timi/* ]] &&
+                offend "tolbex/timi/grid/ui includes only tolbex/timi and tolbex/archive" ;;
         tolbex/reports/* | tolbex/browser/* | tolbex/timi/*)
             local own=${file#tolbex/}
             own=tolbex/${own%%/*}/

@@ -1,0 +1,644 @@
+#include "tolbex/timi/grid/ui/grid_widget.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QWheelEvent>
+#include <algorithm>
+
+#include "framework/qt/painter_draw_context.h"
+#include "framework/qt/qt_text.h"
+
+namespace tv {
+namespace {
+
+enum MouseKind { kPress, kRelease, kDouble, kMove };
+
+// Qt keys as the virtual key codes the core knows; 0 for others.
+int virtual_key(int key) {
+    switch (key) {
+        case Qt::Key_Left: return kKeyLeft;
+        case Qt::Key_Right: return kKeyRight;
+        case Qt::Key_Up: return kKeyUp;
+        case Qt::Key_Down: return kKeyDown;
+        case Qt::Key_PageUp: return kKeyPageUp;
+        case Qt::Key_PageDown: return kKeyPageDown;
+        case Qt::Key_Home: return kKeyHome;
+        case Qt::Key_End: return kKeyEnd;
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab: return kGridKeyTab;
+        case Qt::Key_Return:
+        case Qt::Key_Enter: return kGridKeyEnter;
+        case Qt::Key_Escape: return kGridKeyEscape;
+        case Qt::Key_Backspace: return kGridKeyBackspace;
+        case Qt::Key_Delete: return 46;
+        case Qt::Key_Insert: return 45;
+        case Qt::Key_Space: return 32;
+        case Qt::Key_F2: return 113;
+        default: break;
+    }
+    if ((key >= Qt::Key_0 && key <= Qt::Key_9) || (key >= Qt::Key_A && key <= Qt::Key_Z)) return key;
+    return 0;
+}
+
+// The typed character as one Windows-1252 byte; 0 when there is none or it has no byte.
+int typed_char(const QKeyEvent* e) {
+    if (e->text().size() != 1) return 0;
+    const std::string b = from_qstring(e->text());
+    return b.size() == 1 ? static_cast<unsigned char>(b[0]) : 0;
+}
+
+bool printable(int ch) { return ch >= 0x20 && ch != 0x7F; }
+
+fw::Pt point_of(const QMouseEvent* e) {
+    const QPoint p = e->position().toPoint();
+    return {p.x(), p.y()};
+}
+
+unsigned mouse_flags_of(const QMouseEvent* e) {
+    unsigned f = 0;
+    if (e->buttons() & Qt::LeftButton) f |= 0x1;
+    if (e->buttons() & Qt::RightButton) f |= 0x2;
+    if (e->modifiers() & Qt::ShiftModifier) f |= 0x4;
+    if (e->modifiers() & Qt::ControlModifier) f |= 0x8;
+    return f;
+}
+
+QRect qrect(const fw::Rc& r) { return {r.l, r.t, std::max(0, r.width()), std::max(0, r.height())}; }
+
+QFont qfont(const fw::Font& f) {
+    QFont q(QString::fromStdString(f.face));
+    q.setPixelSize(std::max(1, f.em_height));
+    q.setWeight(f.weight >= 600 ? QFont::Bold : QFont::Normal);
+    q.setItalic(f.italic);
+    return q;
+}
+
+// Win32 bars count the page into their range; a Qt bar's maximum is the last thumb position.
+void show_range(QScrollBar& bar, const GridScrollRange& r) {
+    const QSignalBlocker block(bar);
+    bar.setRange(r.min, std::max(r.min, r.max - std::max(r.page - 1, 0)));
+    bar.setPageStep(std::max(1, r.page));
+    bar.setSingleStep(1);
+    if (!bar.isSliderDown()) bar.setValue(r.pos);
+}
+
+std::int32_t clamp32(std::int64_t v) { return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, 0, INT32_MAX)); }
+
+}  // namespace
+
+// --- GridWindowCtrl
+
+void GridWindowCtrl::show_drop_list(std::int32_t col, std::int32_t row, const std::vector<std::string>& entries,
+                                    const fw::Rc& rect, const fw::Font*) {
+    if (widget_) widget_->open_drop_list(col, row, entries, rect);
+}
+
+// --- GridPartWidget
+
+GridPartWidget::GridPartWidget(GridWidget& owner, int section) : QWidget(&owner), owner_(owner), section_(section) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(section == kSectionCells);
+    if (section == kSectionCells) setFocusPolicy(Qt::StrongFocus);
+}
+
+void GridPartWidget::paintEvent(QPaintEvent*) {
+    if (buffer_.size() != size()) buffer_ = QImage(size(), QImage::Format_RGB32);
+    if (buffer_.isNull()) return;
+    {
+        QPainter p(&buffer_);
+        fw::PainterDrawContext dc(p, fw::DrawContext::Kind::Screen);
+        owner_.paint_section(section_, dc, size());
+    }
+    QPainter(this).drawImage(0, 0, buffer_);
+}
+
+void GridPartWidget::mousePressEvent(QMouseEvent* e) { owner_.mouse(section_, e, kPress); }
+void GridPartWidget::mouseReleaseEvent(QMouseEvent* e) { owner_.mouse(section_, e, kRelease); }
+void GridPartWidget::mouseDoubleClickEvent(QMouseEvent* e) { owner_.mouse(section_, e, kDouble); }
+void GridPartWidget::mouseMoveEvent(QMouseEvent* e) { owner_.mouse(section_, e, kMove); }
+void GridPartWidget::wheelEvent(QWheelEvent* e) {
+    owner_.wheel_turned(e->angleDelta().y());
+    e->accept();
+}
+void GridPartWidget::keyPressEvent(QKeyEvent* e) { owner_.key(e, true); }
+void GridPartWidget::keyReleaseEvent(QKeyEvent* e) { owner_.key(e, false); }
+void GridPartWidget::focusInEvent(QFocusEvent*) {
+    if (section_ == kSectionCells) owner_.focus_changed(true);
+}
+void GridPartWidget::focusOutEvent(QFocusEvent*) {
+    if (section_ == kSectionCells) owner_.focus_changed(false);
+}
+
+// --- GridLineEditor
+
+GridLineEditor::GridLineEditor(GridWidget& owner, bool masked)
+    : QLineEdit(&owner), owner_(owner), masked_(masked) {
+    setFrame(false);
+    QLineEdit::hide();
+}
+
+void GridLineEditor::set_text(const std::string& text) { setText(to_qstring(text)); }
+std::string GridLineEditor::text() const { return from_qstring(QLineEdit::text()); }
+
+void GridLineEditor::set_mask(const std::string& mask) {
+    const GridMask m(mask);
+    setMaxLength(m.on() ? static_cast<int>(m.length_limit()) : 32767);
+}
+
+void GridLineEditor::set_font(const fw::Font* font) { setFont(font ? qfont(*font) : owner_.font()); }
+
+void GridLineEditor::place(int section, const fw::Rc& rect) {
+    const GridComponents& parts = owner_.grid().components();
+    const fw::Rc& at = section == kSectionTop ? parts.top : section == kSectionSide ? parts.side : parts.cells;
+    setGeometry(qrect(rect).translated(at.l, at.t));
+}
+
+void GridLineEditor::hide() {
+    hiding_ = true;
+    QLineEdit::hide();
+    hiding_ = false;
+}
+
+void GridLineEditor::type_char(int ch) {
+    clear();
+    if (!masked_) {
+        setText(to_qstring(std::string(1, static_cast<char>(ch))));
+        return;
+    }
+    const GridMaskedChar m = owner_.grid().editor_masked_char(0, ch);
+    std::string typed = m.literals;
+    if (m.type) typed += static_cast<char>(m.ch);
+    setText(to_qstring(typed));
+}
+
+void GridLineEditor::keyPressEvent(QKeyEvent* e) {
+    GridCtrl& g = owner_.grid();
+    g.set_modifiers(e->modifiers() & Qt::ShiftModifier, e->modifiers() & Qt::ControlModifier);
+    const int vk = virtual_key(e->key());
+    if (vk && g.editor_key_down(vk)) {
+        owner_.refresh();
+        return;
+    }
+    int ch = typed_char(e);
+    if (!printable(ch) || (e->modifiers() & Qt::ControlModifier)) {
+        QLineEdit::keyPressEvent(e);
+        return;
+    }
+    if (masked_) {
+        if (hasSelectedText()) del();
+        const GridMaskedChar m = g.editor_masked_char(static_cast<std::size_t>(cursorPosition()), ch);
+        std::string typed = m.literals;
+        if (m.type) typed += static_cast<char>(m.ch);
+        if (!typed.empty()) insert(to_qstring(typed));
+    } else if (g.editor_char(ch)) {
+        insert(to_qstring(std::string(1, static_cast<char>(ch))));
+    }
+}
+
+void GridLineEditor::focusOutEvent(QFocusEvent* e) {
+    QLineEdit::focusOutEvent(e);
+    if (!hiding_ && isVisible()) owner_.editor_left(QApplication::focusWidget());
+}
+
+// --- GridDropListPopup
+
+GridDropListPopup::GridDropListPopup(GridWidget& owner)
+    : QListWidget(&owner), owner_(owner), list_(*this) {
+    setWindowFlags(Qt::Popup);
+    setFrameShape(QFrame::Box);
+}
+
+void GridDropListPopup::open(std::int32_t col, std::int32_t row, const std::vector<std::string>& entries,
+                             const QRect& global) {
+    open_cell_ = {col, row};
+    clear();
+    for (const std::string& e : entries) addItem(to_qstring(e));
+    const auto lines = static_cast<std::int32_t>(std::min<std::size_t>(entries.size(), kGridDropListMaxLines));
+    list_.fill(entries, kCellTypeDropList, &open_cell_, lines);
+    setGeometry(global);
+    show();
+    setFocus();
+    list_.on_set_focus();
+}
+
+void GridDropListPopup::notify_chosen_index(int type, std::int32_t col, std::int32_t row, std::int32_t index) {
+    owner_.grid().on_cell_type_notify(type, col, row, kGridNotifyChosenIndex, index);
+}
+
+int GridDropListPopup::notify_chosen_text(int type, std::int32_t col, std::int32_t row, std::string& text) {
+    return owner_.grid().on_cell_type_notify(type, col, row, kGridNotifyChosenText, reinterpret_cast<long>(&text));
+}
+
+void GridDropListPopup::set_cell_text(std::int32_t col, std::int32_t row, const std::string& text) {
+    owner_.grid().set_cell_text(col, row, text);
+    owner_.grid().redraw_cell(col, row);
+}
+
+void GridDropListPopup::focus_cell_area() {
+    close_list();
+    owner_.cell_area().setFocus();
+}
+
+void GridDropListPopup::repaint_cell_area() { owner_.cell_area().update(); }
+
+void GridDropListPopup::close_list() {
+    if (auto* type = dynamic_cast<GridDropListCellType*>(owner_.grid().get_cell_type(kCellTypeDropList)))
+        type->list_closed();
+    if (isVisible()) QListWidget::hide();
+    list_.on_kill_focus();
+}
+
+void GridDropListPopup::keyPressEvent(QKeyEvent* e) {
+    const int vk = virtual_key(e->key());
+    if (!vk || !list_.on_key_down(vk)) return;
+    if (list_.alive() && list_.selection() >= 0) setCurrentRow(list_.selection());
+    if (!list_.alive() || !list_.is_open()) focus_cell_area();
+}
+
+void GridDropListPopup::mousePressEvent(QMouseEvent* e) {
+    const QModelIndex at = indexAt(e->position().toPoint());
+    list_.on_left_button_down(at.isValid() ? at.row() : -1);
+    if (list_.selection() >= 0) setCurrentRow(list_.selection());
+}
+
+void GridDropListPopup::mouseReleaseEvent(QMouseEvent* e) {
+    const QModelIndex at = indexAt(e->position().toPoint());
+    list_.on_left_button_up(at.isValid() ? at.row() : -1);
+}
+
+void GridDropListPopup::hideEvent(QHideEvent* e) {
+    QListWidget::hideEvent(e);
+    if (list_.alive()) close_list();
+}
+
+// --- GridHintWindow
+
+GridHintWindow::GridHintWindow() : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint) {
+    setAttribute(Qt::WA_ShowWithoutActivating);
+}
+
+void GridHintWindow::show_at(QWidget& over, std::int32_t x, std::int32_t y, std::int32_t min_width) {
+    QImage scratch(1, 1, QImage::Format_RGB32);
+    QPainter p(&scratch);
+    p.setFont(font());
+    fw::PainterDrawContext dc(p, fw::DrawContext::Kind::Screen);
+    const fw::Rc box = hint_.place(dc, x, y, min_width, {0, 0, over.width(), over.height()});
+    setGeometry(QRect(over.mapToGlobal(QPoint(box.l, box.t)), QSize(box.width(), box.height())));
+    show();
+    update();
+}
+
+void GridHintWindow::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setFont(font());
+    fw::PainterDrawContext dc(p, fw::DrawContext::Kind::Screen);
+    hint_.paint(dc, {0, 0, width(), height()});
+}
+
+// --- GridWidget
+
+GridWidget::GridWidget(std::unique_ptr<GridWindowCtrl> ctrl, QWidget* parent)
+    : QWidget(parent), ctrl_(ctrl ? std::move(ctrl) : std::make_unique<GridWindowCtrl>()),
+      tabs_model_(16), drag_timer_(fw::make_timer()), measure_image_(1, 1, QImage::Format_RGB32) {
+    ctrl_->widget_ = this;
+    cells_ = new GridPartWidget(*this, kSectionCells);
+    top_ = new GridPartWidget(*this, kSectionTop);
+    side_ = new GridPartWidget(*this, kSectionSide);
+    corner_ = new GridPartWidget(*this, kSectionCorner);
+    tabs_ = new GridPartWidget(*this, kGridPartTabs);
+    vbar_ = new QScrollBar(Qt::Vertical, this);
+    hbar_ = new QScrollBar(Qt::Horizontal, this);
+    vbar_->setFocusPolicy(Qt::NoFocus);
+    hbar_->setFocusPolicy(Qt::NoFocus);
+    plain_ = new GridLineEditor(*this, false);
+    masked_ = new GridLineEditor(*this, true);
+    drop_ = new GridDropListPopup(*this);
+    hint_ = new GridHintWindow();
+    ctrl_->set_editors(plain_, masked_);
+    measure_painter_ = std::make_unique<QPainter>(&measure_image_);
+    measure_ = std::make_unique<fw::PainterDrawContext>(*measure_painter_, fw::DrawContext::Kind::Screen);
+    ctrl_->set_measure(measure_.get());
+    connect(vbar_, &QScrollBar::actionTriggered, this, [this](int a) { on_vscroll(a); });
+    connect(hbar_, &QScrollBar::actionTriggered, this, [this](int a) { on_hscroll(a); });
+    connect(vbar_, &QScrollBar::sliderReleased, this, [this] {
+        apply_scroll(vmodel_.on_scroll(GridScrollCode::ThumbPosition, vbar_->sliderPosition(), vsheet(), {}, {}),
+                     true);
+        after_input();
+    });
+    connect(hbar_, &QScrollBar::sliderReleased, this, [this] {
+        apply_scroll(hmodel_.on_scroll(GridScrollCode::ThumbPosition, hbar_->sliderPosition(), hsheet(), {}, {}),
+                     false);
+        after_input();
+    });
+    setFocusProxy(cells_);
+}
+
+GridWidget::~GridWidget() {
+    drag_timer_->stop();
+    // The parts forward their last focus events to the control: they go before it does.
+    qDeleteAll(findChildren<QWidget*>(Qt::FindDirectChildrenOnly));
+    ctrl_->set_editors(nullptr, nullptr);
+    ctrl_->set_measure(nullptr);
+    ctrl_->widget_ = nullptr;
+    measure_.reset();
+    measure_painter_.reset();
+    delete hint_;
+}
+
+void GridWidget::resizeEvent(QResizeEvent*) { refresh(); }
+
+void GridWidget::refresh() {
+    ctrl_->layout(width(), height());
+    const GridComponents& p = ctrl_->components();
+    cells_->setGeometry(qrect(p.cells));
+    top_->setGeometry(qrect(p.top));
+    side_->setGeometry(qrect(p.side));
+    corner_->setGeometry(qrect(p.corner));
+    vbar_->setGeometry(qrect(p.vscroll));
+    hbar_->setGeometry(qrect(p.hscroll));
+    tabs_->setGeometry(qrect(p.tabs));
+    vbar_->setVisible(p.vscroll_shown);
+    hbar_->setVisible(p.hscroll_shown);
+    tabs_->setVisible(p.tabs.width() > 0 && p.tabs.height() > 0);
+    tabs_model_.layout({0, 0, p.tabs.width(), p.tabs.height()});
+    after_input();
+}
+
+void GridWidget::after_input() {
+    sync_scroll_bars();
+    for (QWidget* w : {static_cast<QWidget*>(cells_), static_cast<QWidget*>(top_), static_cast<QWidget*>(side_),
+                       static_cast<QWidget*>(corner_), static_cast<QWidget*>(tabs_)})
+        w->update();
+    if (GridEditor* e = ctrl_->active_editor()) {
+        static_cast<GridLineEditor*>(e)->setFocus();
+    } else if (plain_->hasFocus() || masked_->hasFocus()) {
+        cells_->setFocus();
+    }
+}
+
+// --- painting
+
+void GridWidget::paint_section(int section, fw::DrawContext& dc, const QSize& size) {
+    if (section == kSectionCells) {
+        // Every paint is a full one into the back buffer; the queue only matters for partial ones.
+        ctrl_->queue_all();
+        ctrl_->paint_cells(dc, cells_->hasFocus() || ctrl_->has_focus());
+    } else if (section == kGridPartTabs) {
+        tabs_model_.paint(dc, {0, 0, size.width(), size.height()});
+    } else {
+        paint_heading(section, dc, size);
+    }
+}
+
+void GridWidget::paint_heading(int section, fw::DrawContext& dc, const QSize& size) {
+    GridCtrl& g = *ctrl_;
+    const GridSettings& s = g.sheet();
+    dc.fill_rect({0, 0, size.width(), size.height()}, grid_rgb(g.get_section_colour(section)));
+    if (s.default_font) dc.set_font(*s.default_font);
+    // (index, left/top edge, size) of the columns and rows this part shows; headings are the
+    // negative indices, -1 next to the cells.
+    struct Span {
+        std::int32_t index, at, size;
+    };
+    std::vector<Span> cols, rows;
+    const GridCtrl::Visible v = g.visible_cells();
+    std::int64_t at = 0;
+    if (section == kSectionTop) {
+        for (std::int32_t c : v.cols) {
+            cols.push_back({c, clamp32(at), s.col_width(c)});
+            at += s.col_width(c);
+        }
+    } else {
+        for (auto i = static_cast<std::int32_t>(s.side_widths.size()); i > 0; --i) {
+            cols.push_back({-i, clamp32(at), s.side_widths[static_cast<std::size_t>(i - 1)]});
+            at += s.side_widths[static_cast<std::size_t>(i - 1)];
+        }
+    }
+    at = 0;
+    if (section == kSectionSide) {
+        for (std::int32_t r : v.rows) {
+            rows.push_back({r, clamp32(at), s.row_height(r)});
+            at += s.row_height(r);
+        }
+    } else {
+        for (auto i = static_cast<std::int32_t>(s.heading_heights.size()); i > 0; --i) {
+            rows.push_back({-i, clamp32(at), s.heading_heights[static_cast<std::size_t>(i - 1)]});
+            at += s.heading_heights[static_cast<std::size_t>(i - 1)];
+        }
+    }
+    GridCell cell;
+    for (const Span& r : rows) {
+        for (const Span& c : cols) {
+            if (c.size <= 0 || r.size <= 0) continue;
+            g.get_cell(c.index, r.index, cell);
+            const fw::Rc rect{c.at, r.at, clamp32(std::int64_t{c.at} + c.size), clamp32(std::int64_t{r.at} + r.size)};
+            g.get_cell_type(cell.get_cell_type())->draw(dc, rect, c.index, r.index, cell, 0, 0);
+        }
+    }
+}
+
+// --- input
+
+void GridWidget::mouse(int section, QMouseEvent* e, int kind) {
+    const fw::Pt p = point_of(e);
+    const unsigned flags = mouse_flags_of(e);
+    GridCtrl& g = *ctrl_;
+    g.set_modifiers(e->modifiers() & Qt::ShiftModifier, e->modifiers() & Qt::ControlModifier);
+    if (section == kGridPartTabs) {
+        if (kind == kPress && e->button() == Qt::LeftButton) {
+            const QSize sz = tabs_->size();
+            if (const auto sheet = tabs_model_.choose_at(p.x, {0, 0, sz.width(), sz.height()}))
+                ctrl_->on_tab_selected(*sheet);
+        }
+        after_input();
+        return;
+    }
+    if (section != kSectionCells) {
+        heading_mouse(section, p, kind);
+        return;
+    }
+    const bool left = e->button() == Qt::LeftButton, right = e->button() == Qt::RightButton;
+    switch (kind) {
+        case kPress:
+            cells_->setFocus();
+            if (left) g.left_down(p, flags);
+            if (right) g.right_down(p, flags);
+            break;
+        case kRelease:
+            if (left) {
+                drag_timer_->stop();
+                g.left_up(p);
+            }
+            if (right) g.right_up(p);
+            break;
+        case kDouble:
+            if (left) g.double_click(p);
+            break;
+        case kMove: {
+            const bool held = e->buttons() & Qt::LeftButton;
+            g.mouse_move(p, flags, held);
+            drag_point_ = p;
+            std::string tip;
+            if (g.sheet().cell_hints && !held && g.tool_hit_test(p, tip))
+                cells_->setToolTip(to_qstring(tip));
+            else if (!cells_->toolTip().isEmpty())
+                cells_->setToolTip({});
+            const bool outside = p.x < 0 || p.y < 0 || p.x >= cells_->width() || p.y >= cells_->height();
+            // Outside the area the view keeps scrolling while the button is held and the pointer rests.
+            if (held && outside && !drag_timer_->active()) {
+                drag_timer_->start(std::max(1, g.sheet().drag_delay_ms), [this] {
+                    if (ctrl_->drag_step(drag_point_) == 0) drag_timer_->stop();
+                    after_input();
+                });
+            } else if (!held || !outside) {
+                drag_timer_->stop();
+            }
+            break;
+        }
+        default: break;
+    }
+    after_input();
+}
+
+void GridWidget::heading_mouse(int /*section*/, fw::Pt /*p*/, int kind) {
+    // The headings' sizing and selecting belong to their own entry points in the core; until
+    // then a press only takes the focus back to the cells.
+    if (kind == kPress) cells_->setFocus();
+}
+
+void GridWidget::key(QKeyEvent* e, bool down) {
+    GridCtrl& g = *ctrl_;
+    g.set_modifiers(e->modifiers() & Qt::ShiftModifier, e->modifiers() & Qt::ControlModifier);
+    const int vk = virtual_key(e->key());
+    if (!down) {
+        if (vk && !e->isAutoRepeat()) g.key_up(vk);
+        return;
+    }
+    if (vk) g.key_down(vk);
+    const int ch = typed_char(e);
+    if (ch && !(e->modifiers() & Qt::ControlModifier)) {
+        g.char_typed(ch);
+        // Typing into a cell starts its editor with the character.
+        if (edit_on_typing_ && printable(ch) && !g.editing() && !drop_->isVisible() && g.get_current_col() >= 0 &&
+            g.get_current_row() >= 0)
+            g.start_edit(g.get_current_col(), g.get_current_row(), ch);
+    }
+    after_input();
+}
+
+void GridWidget::wheel_turned(int delta) {
+    ctrl_->wheel(delta);
+    after_input();
+}
+
+void GridWidget::focus_changed(bool in) {
+    if (in)
+        ctrl_->focus_in();
+    else
+        ctrl_->focus_out();
+    cells_->update();
+}
+
+void GridWidget::editor_left(QWidget* to) {
+    GridFocusTarget target = GridFocusTarget::Other;
+    if (!to)
+        target = GridFocusTarget::None;
+    else if (to == cells_ || to == this)
+        target = GridFocusTarget::Grid;
+    else if (isAncestorOf(to))
+        target = GridFocusTarget::GridChild;
+    ctrl_->editor_focus_lost(target);
+    after_input();
+}
+
+void GridWidget::open_drop_list(std::int32_t col, std::int32_t row, const std::vector<std::string>& entries,
+                                const fw::Rc& rect) {
+    const QRect local = qrect(rect).translated(cells_->pos());
+    drop_->open(col, row, entries, QRect(mapToGlobal(local.topLeft()), local.size()));
+}
+
+// --- scroll bars
+
+GridVScrollSheet GridWidget::vsheet() {
+    const GridSettings& s = ctrl_->sheet();
+    return {s.max_top_row, s.vscroll_mode, s.locked_rows, s.area_height, s.default_row_height, s.top_row,
+            s.vscroll_hints};
+}
+
+GridHScrollSheet GridWidget::hsheet() {
+    const GridSettings& s = ctrl_->sheet();
+    return {s.max_left_col, s.locked_cols,       s.area_width, clamp32(s.locked_width), s.default_col_width,
+            s.left_col,     s.hscroll_mode, s.hscroll_hints};
+}
+
+void GridWidget::sync_scroll_bars() {
+    if (vmodel_.update(vsheet(), !vbar_->isVisible()).changed) show_range(*vbar_, vmodel_.bar());
+    if (hmodel_.update(hsheet(), !hbar_->isVisible()).changed) show_range(*hbar_, hmodel_.bar());
+}
+
+namespace {
+GridScrollCode code_of(int action, bool& track) {
+    track = false;
+    switch (action) {
+        case QAbstractSlider::SliderSingleStepAdd: return GridScrollCode::LineDown;
+        case QAbstractSlider::SliderSingleStepSub: return GridScrollCode::LineUp;
+        case QAbstractSlider::SliderPageStepAdd: return GridScrollCode::PageDown;
+        case QAbstractSlider::SliderPageStepSub: return GridScrollCode::PageUp;
+        case QAbstractSlider::SliderToMinimum: return GridScrollCode::Top;
+        case QAbstractSlider::SliderToMaximum: return GridScrollCode::Bottom;
+        case QAbstractSlider::SliderMove: track = true; return GridScrollCode::ThumbTrack;
+        default: return GridScrollCode::EndScroll;
+    }
+}
+}  // namespace
+
+// Qt applies the action's position after this returns: a line or page step is answered by the
+// grid's own step, and the bar is set to where the grid went.
+void GridWidget::on_vscroll(int action) {
+    bool track = false;
+    GridScrollCode code = code_of(action, track);
+    // A move without the thumb held (the bar's own wheel) lands at once.
+    if (track && !vbar_->isSliderDown()) code = GridScrollCode::ThumbPosition;
+    const QPoint pointer = mapFromGlobal(QCursor::pos());
+    const GridComponents& parts = ctrl_->components();
+    apply_scroll(vmodel_.on_scroll(code, vbar_->sliderPosition(), vsheet(), parts.vscroll, {pointer.x(), pointer.y()}),
+                 true);
+    sync_scroll_bars();
+    if (!vbar_->isSliderDown()) vbar_->setSliderPosition(vmodel_.bar().pos);
+    after_input();
+}
+
+void GridWidget::on_hscroll(int action) {
+    bool track = false;
+    GridScrollCode code = code_of(action, track);
+    if (track && !hbar_->isSliderDown()) code = GridScrollCode::ThumbPosition;
+    const QPoint pointer = mapFromGlobal(QCursor::pos());
+    const GridComponents& parts = ctrl_->components();
+    apply_scroll(hmodel_.on_scroll(code, hbar_->sliderPosition(), hsheet(), parts.hscroll, {pointer.x(), pointer.y()}),
+                 false);
+    sync_scroll_bars();
+    if (!hbar_->isSliderDown()) hbar_->setSliderPosition(hmodel_.bar().pos);
+    after_input();
+}
+
+void GridWidget::apply_scroll(const GridScrollAction& a, bool vertical) {
+    GridCtrl& g = *ctrl_;
+    g.sheet().last_input = kInputScrollBar;
+    if (a.step >= 0) vertical ? g.scroll_rows(a.step) : g.scroll_cols(a.step);
+    if (a.go_to) vertical ? g.set_top_row(*a.go_to) : g.set_left_col(*a.go_to);
+    g.sheet().last_input = kInputKey;
+    if (a.hide_hint) hint_->hide();
+    if (a.hint) {
+        std::string text;
+        vertical ? ctrl_->get_vscroll_hint(vmodel_.tracked(), text) : ctrl_->get_hscroll_hint(hmodel_.tracked(), text);
+        hint_->hint().set_text(std::move(text));
+        hint_->hint().set_placement(a.hint->placement);
+        hint_->show_at(*this, a.hint->x, a.hint->y, a.hint->min_width);
+    }
+}
+
+}  // namespace tv

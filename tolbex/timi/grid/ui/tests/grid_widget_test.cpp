@@ -1,0 +1,347 @@
+// The grid's windows offscreen: what a grab shows, and the user's keys, typing, wheel and scroll
+// bar reaching the core through the widgets.
+#include <QApplication>
+#include <QKeyEvent>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+#include <gtest/gtest.h>
+
+#include "framework/qt/tests/qt_test_app.h"
+#include "testing/test_root.h"
+#include "tolbex/timi/grid/ui/grid_widget.h"
+
+namespace tv {
+namespace {
+
+void settle() {
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+}
+
+// Pixels darker than mid grey inside `r` (text strokes and the black focus dots).
+int dark_pixels(const QImage& image, const QRect& area) {
+    const QRect r = area.intersected(image.rect());
+    int n = 0;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x) n += qGray(image.pixel(x, y)) < 100;
+    return n;
+}
+
+// 8 columns x 100 rows of "c,r" texts with headings "H<c>" and "R<r>" in a 400 x 236 window:
+// a 344 x 200 cell area of 20-pixel rows.
+struct GridWidgetTest : ::testing::Test {
+    void SetUp() override {
+        GridCtrl& g = widget.grid();
+        g.set_num_cols(8);
+        g.set_num_rows(100);
+        for (std::int32_t c = 0; c < 8; ++c) g.set_cell_text(c, -1, "H" + std::to_string(c));
+        for (std::int32_t r = 0; r < 100; ++r) {
+            g.set_cell_text(-1, r, "R" + std::to_string(r));
+            for (std::int32_t c = 0; c < 8; ++c) g.set_cell_text(c, r, std::to_string(c) + "," + std::to_string(r));
+        }
+        widget.resize(400, 236);
+        widget.show();
+        widget.activateWindow();
+        widget.refresh();
+        widget.setFocus();
+        settle();
+    }
+    GridCtrl& grid() { return widget.grid(); }
+    QWidget* focus() { return QApplication::focusWidget(); }
+    // A key pressed and released where the focus is.
+    void key(int qt_key, const QString& text = {}, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QWidget* to = focus() ? focus() : &widget.cell_area();
+        QKeyEvent down(QEvent::KeyPress, qt_key, mods, text);
+        QCoreApplication::sendEvent(to, &down);
+        QKeyEvent up(QEvent::KeyRelease, qt_key, mods, text);
+        QCoreApplication::sendEvent(focus() ? focus() : to, &up);
+        settle();
+    }
+    void type(const std::string& text) {
+        for (char ch : text) key(Qt::Key_A + (ch >= 'a' && ch <= 'z' ? ch - 'a' : 0), QString(QChar(ch)));
+    }
+    void wheel(int delta) {
+        const QPointF at(10, 10);
+        QWheelEvent e(at, widget.cell_area().mapToGlobal(at), {}, {0, delta}, Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(&widget.cell_area(), &e);
+        settle();
+    }
+    void mouse(QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons held) {
+        QWidget& area = widget.cell_area();
+        QMouseEvent e(type, at, area.mapToGlobal(at), button, held, Qt::NoModifier);
+        QCoreApplication::sendEvent(&area, &e);
+        settle();
+    }
+    QImage grab() { return widget.grab().toImage(); }
+    // The cell's rectangle in the widget, inside its grid lines.
+    QRect cell(std::int32_t col, std::int32_t row) {
+        fw::Rc r{};
+        EXPECT_EQ(grid().get_cell_rect(col, row, r), GRID_OK);
+        return QRect(r.l + 2, r.t + 2, r.width() - 4, r.height() - 4).translated(widget.cell_area().pos());
+    }
+    // The top edge of the cursor's frame.
+    QRect frame_top(std::int32_t col, std::int32_t row) {
+        fw::Rc r{};
+        EXPECT_EQ(grid().get_cell_rect(col, row, r), GRID_OK);
+        return QRect(r.l, r.t, r.width() - 1, 1).translated(widget.cell_area().pos());
+    }
+    std::pair<int, int> cursor() { return {grid().get_current_col(), grid().get_current_row()}; }
+
+    bool app_ = (fw::testing::qt_app(), true);
+    fw::ManualTimers timers;
+    GridWidget widget;
+};
+
+TEST_F(GridWidgetTest, GrabShowsHeadingsCellTextsAndTheCursorFrame) {
+    grid().set_cell_text(3, 2, "");
+    grid().set_cell_text(2, -1, "");
+    grid().goto_cell(0, 0);
+    widget.refresh();
+    settle();
+    ASSERT_EQ(focus(), &widget.cell_area());
+    QImage image = grab();
+    const QPoint top = widget.top_heading().pos(), side = widget.side_heading().pos();
+    EXPECT_GT(dark_pixels(image, QRect(2, 2, 71, 16).translated(top)), 10) << "H0";
+    EXPECT_EQ(dark_pixels(image, QRect(152, 2, 71, 16).translated(top)), 0) << "empty heading";
+    EXPECT_GT(dark_pixels(image, QRect(2, 2, 36, 16).translated(side)), 5) << "R0";
+    EXPECT_GT(dark_pixels(image, cell(0, 0)), 10);
+    EXPECT_GT(dark_pixels(image, cell(1, 3)), 10);
+    EXPECT_EQ(dark_pixels(image, cell(3, 2)), 0) << "empty cell";
+    EXPECT_GT(dark_pixels(image, frame_top(0, 0)), 10) << "cursor frame";
+    EXPECT_EQ(dark_pixels(image, frame_top(1, 0)), 0);
+
+    key(Qt::Key_Right);
+    image = grab();
+    EXPECT_EQ(cursor(), std::make_pair(1, 0));
+    EXPECT_GT(dark_pixels(image, frame_top(1, 0)), 10);
+    EXPECT_EQ(dark_pixels(image, frame_top(0, 0)), 0);
+}
+
+TEST_F(GridWidgetTest, KeysMoveTheCursorAndScrollTheViewAndTheBar) {
+    struct Case {
+        int key;
+        Qt::KeyboardModifiers mods;
+        int times;
+        std::pair<int, int> cursor;
+        int top_row;
+    };
+    const Case cases[] = {
+        {Qt::Key_Down, Qt::NoModifier, 12, {0, 12}, 3},
+        {Qt::Key_Right, Qt::NoModifier, 2, {2, 12}, 3},
+        {Qt::Key_Up, Qt::NoModifier, 10, {2, 2}, 2},
+        {Qt::Key_End, Qt::ControlModifier, 1, {2, 99}, 90},
+        {Qt::Key_Home, Qt::ControlModifier, 1, {2, 0}, 0},
+    };
+    grid().goto_cell(0, 0);
+    for (const Case& c : cases) {
+        for (int i = 0; i < c.times; ++i) key(c.key, {}, c.mods);
+        EXPECT_EQ(cursor(), c.cursor) << c.key;
+        EXPECT_EQ(grid().get_top_row(), c.top_row) << c.key;
+        EXPECT_EQ(widget.vscroll().value(), c.top_row) << c.key;
+    }
+}
+
+TEST_F(GridWidgetTest, TypingOpensTheEditorAndEnterStoresTheText) {
+    grid().goto_cell(1, 1);
+    type("xyz");
+    ASSERT_TRUE(grid().editing());
+    EXPECT_TRUE(widget.plain_editor().isVisible());
+    EXPECT_EQ(focus(), &widget.plain_editor());
+    EXPECT_EQ(widget.plain_editor().text(), "xyz");
+
+    key(Qt::Key_Return, "\r");
+    EXPECT_EQ(grid().get_cell_text(1, 1), "xyz");
+    // Enter goes on editing the cell below, and Escape leaves it as it was.
+    EXPECT_EQ(cursor(), std::make_pair(1, 2));
+    key(Qt::Key_Escape);
+    EXPECT_FALSE(grid().editing());
+    EXPECT_FALSE(widget.plain_editor().isVisible());
+    EXPECT_EQ(grid().get_cell_text(1, 2), "1,2");
+    EXPECT_EQ(focus(), &widget.cell_area());
+
+    widget.set_edit_on_typing(false);
+    type("q");
+    EXPECT_FALSE(grid().editing());
+}
+
+TEST_F(GridWidgetTest, AMaskedCellRefusesALetter) {
+    GridCell masked;
+    masked.set_text("");
+    masked.set_mask("00-00");
+    grid().set_cell(2, 3, masked);
+    grid().goto_cell(2, 3);
+    key(Qt::Key_1, "1");
+    ASSERT_TRUE(grid().editing());
+    EXPECT_TRUE(widget.masked_editor().isVisible());
+    EXPECT_EQ(focus(), &widget.masked_editor());
+    type("a");
+    EXPECT_EQ(widget.masked_editor().text(), "1");
+    key(Qt::Key_2, "2");
+    key(Qt::Key_3, "3");  // the literal comes by itself
+    EXPECT_EQ(widget.masked_editor().text(), "12-3");
+    key(Qt::Key_Tab, "\t");
+    EXPECT_EQ(grid().get_cell_text(2, 3), "12-3");
+}
+
+TEST_F(GridWidgetTest, TheWheelScrollsThreeRowsANotch) {
+    wheel(-120);
+    EXPECT_EQ(grid().get_top_row(), 3);
+    EXPECT_EQ(widget.vscroll().value(), 3);
+    wheel(-240);
+    EXPECT_EQ(grid().get_top_row(), 9);
+    wheel(120);
+    EXPECT_EQ(grid().get_top_row(), 6);
+    EXPECT_EQ(widget.vscroll().value(), 6);
+}
+
+TEST_F(GridWidgetTest, TheScrollBarsDriveAndFollowTheView) {
+    QScrollBar& v = widget.vscroll();
+    EXPECT_TRUE(v.isVisible());
+    EXPECT_EQ(v.maximum(), grid().sheet().max_top_row);
+    v.triggerAction(QAbstractSlider::SliderPageStepAdd);
+    settle();
+    EXPECT_EQ(grid().get_top_row(), v.value());
+    EXPECT_GT(v.value(), 0);
+    v.triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    settle();
+    EXPECT_EQ(grid().get_top_row(), v.value());
+
+    grid().set_top_row(40);
+    widget.refresh();
+    EXPECT_EQ(v.value(), 40);
+
+    QScrollBar& h = widget.hscroll();
+    h.triggerAction(QAbstractSlider::SliderToMaximum);
+    settle();
+    EXPECT_EQ(grid().get_left_col(), grid().sheet().max_left_col);
+    EXPECT_EQ(h.value(), grid().get_left_col());
+}
+
+TEST_F(GridWidgetTest, ADragHeldBelowTheCellsScrollsOnTheTimerUntilReleased) {
+    mouse(QEvent::MouseButtonPress, {10, 190}, Qt::LeftButton, Qt::LeftButton);
+    EXPECT_EQ(cursor(), std::make_pair(0, 9)) << "the last whole row";
+    mouse(QEvent::MouseMove, {10, 230}, Qt::NoButton, Qt::LeftButton);
+    EXPECT_EQ(cursor(), std::make_pair(0, 10));
+    EXPECT_EQ(grid().get_top_row(), 1);
+    ASSERT_EQ(timers.count(), 1u);
+    EXPECT_TRUE(timers.active(0));
+    EXPECT_EQ(timers.interval(0), 200);
+    // The pointer rests: each tick scrolls on.
+    EXPECT_TRUE(timers.fire(0));
+    settle();
+    EXPECT_EQ(cursor(), std::make_pair(0, 11));
+    EXPECT_EQ(grid().get_top_row(), 2);
+    EXPECT_EQ(widget.vscroll().value(), 2);
+    mouse(QEvent::MouseButtonRelease, {10, 230}, Qt::LeftButton, Qt::NoButton);
+    EXPECT_FALSE(timers.active(0));
+}
+
+TEST_F(GridWidgetTest, TheDropDownListChoosesIntoItsCell) {
+    GridCell list;
+    list.set_cell_type(kCellTypeDropList);
+    list.set_label("low\nmid\nhigh\n");
+    list.set_text("low");
+    grid().set_cell(1, 1, list);
+    grid().goto_cell(1, 1);
+    key(Qt::Key_Return, "\r");
+    GridDropListPopup& popup = widget.drop_list();
+    ASSERT_TRUE(popup.isVisible());
+    EXPECT_EQ(popup.count(), 3);
+    // It opens below the cell.
+    fw::Rc rect{};
+    grid().get_cell_rect(1, 1, rect);
+    EXPECT_EQ(popup.geometry().top(), widget.cell_area().mapToGlobal(QPoint(0, rect.b)).y());
+
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+    QCoreApplication::sendEvent(&popup, &down);
+    QCoreApplication::sendEvent(&popup, &down);
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
+    QCoreApplication::sendEvent(&popup, &enter);
+    settle();
+    EXPECT_FALSE(popup.isVisible());
+    EXPECT_EQ(grid().get_cell_text(1, 1), "mid");
+
+    // Escape dismisses the list and leaves the cell as it is.
+    key(Qt::Key_Return, "\r");
+    ASSERT_TRUE(popup.isVisible());
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(&popup, &escape);
+    settle();
+    EXPECT_FALSE(popup.isVisible());
+    EXPECT_EQ(grid().get_cell_text(1, 1), "mid");
+}
+
+TEST_F(GridWidgetTest, TheCornerAndTheHintWindowShowTheirTexts) {
+    grid().set_cell_text(-1, -1, "#");
+    widget.refresh();
+    settle();
+    const QImage image = grab();
+    EXPECT_GT(dark_pixels(image, QRect(QPoint(2, 2), widget.corner().size() - QSize(4, 4))), 3);
+
+    GridHintWindow& hint = widget.hint_window();
+    hint.hint().set_text("Row 42");
+    hint.show_at(widget, 100, 50, 40);
+    settle();
+    EXPECT_TRUE(hint.isVisible());
+    EXPECT_GE(hint.width(), 40);
+    const QImage box = hint.grab().toImage();
+    EXPECT_EQ(box.pixel(1, 1), qRgb(0xFF, 0xFF, 0xE0)) << "pale yellow";
+    EXPECT_GT(dark_pixels(box, box.rect()), 10);
+    hint.hide();
+}
+
+struct HintingGrid : GridWindowCtrl {
+    int get_vscroll_hint(std::int32_t row, std::string& text) override {
+        text = "Row " + std::to_string(row);
+        return 1;
+    }
+};
+
+TEST(GridWidgetThumbTest, ADraggedThumbShowsTheControlsHintAndTheViewLandsOnRelease) {
+    fw::testing::qt_app();
+    GridWidget widget(std::make_unique<HintingGrid>());
+    GridCtrl& grid = widget.grid();
+    grid.set_num_cols(3);
+    grid.set_num_rows(100);
+    grid.sheet().vscroll_hints = true;
+    widget.resize(300, 200);
+    widget.show();
+    widget.refresh();
+    settle();
+    QScrollBar& v = widget.vscroll();
+    v.setSliderDown(true);
+    v.setSliderPosition(30);
+    settle();
+    EXPECT_EQ(grid.get_top_row(), 0) << "the view waits for the release";
+    EXPECT_TRUE(widget.hint_window().isVisible());
+    EXPECT_EQ(widget.hint_window().hint().text(), "Row 30");
+    v.setSliderDown(false);
+    settle();
+    EXPECT_EQ(grid.get_top_row(), 30);
+    EXPECT_EQ(v.value(), 30);
+    EXPECT_FALSE(widget.hint_window().isVisible());
+}
+
+// The demo as a user starts it, with a day list that is not there: it says so and shows the
+// generated week, headings and rows from 1.
+TEST(GridDemoTest, WithoutItsDayListTheDemoShowsAGeneratedWeek) {
+    platform::testing::TempRoot root;
+    const std::string png = root.path() + "/grid.png";
+    const auto run = platform::testing::run_captured(
+        {TV_GRID_DEMO, root.path() + "/NO.TIMI", "--grab", png},
+        {"QT_QPA_PLATFORM=offscreen", "TORVANE_ROOT=" + root.path(), "TMPDIR=" + root.path() + "/tmp",
+         "HOME=" + root.path()},
+        root.path(), 60);
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.err.find("NO.TIMI\" cannot be read"), std::string::npos) << run.err;
+    QImage image;
+    ASSERT_TRUE(image.load(QString::fromStdString(png)));
+    EXPECT_EQ(image.size(), QSize(1000, 600));
+    EXPECT_GT(dark_pixels(image, QRect(45, 2, 30, 16)), 10) << "the first column heading";
+    EXPECT_GT(dark_pixels(image, QRect(2, 22, 36, 16)), 3) << "row 1";
+    EXPECT_GT(dark_pixels(image, QRect(155, 22, 70, 16)), 10) << "the first time";
+}
+
+}  // namespace
+}  // namespace tv
