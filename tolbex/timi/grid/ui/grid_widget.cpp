@@ -11,6 +11,9 @@
 
 #include "framework/qt/painter_draw_context.h"
 #include "framework/qt/qt_text.h"
+#include "tolbex/timi/grid/grid_corner.h"
+#include "tolbex/timi/grid/grid_side_heading.h"
+#include "tolbex/timi/grid/grid_top_heading.h"
 
 namespace tv {
 namespace {
@@ -101,7 +104,7 @@ void GridWindowCtrl::show_drop_list(std::int32_t col, std::int32_t row, const st
 
 GridPartWidget::GridPartWidget(GridWidget& owner, int section) : QWidget(&owner), owner_(owner), section_(section) {
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setMouseTracking(section == kSectionCells);
+    setMouseTracking(section != kGridPartTabs);  // the headings show their sizing pointer on hover
     if (section == kSectionCells) setFocusPolicy(Qt::StrongFocus);
 }
 
@@ -135,8 +138,7 @@ void GridPartWidget::focusOutEvent(QFocusEvent*) {
 
 // --- GridLineEditor
 
-GridLineEditor::GridLineEditor(GridWidget& owner, bool masked)
-    : QLineEdit(&owner), owner_(owner), masked_(masked) {
+GridLineEditor::GridLineEditor(GridWidget& owner, bool masked) : QLineEdit(&owner), owner_(owner), masked_(masked) {
     setFrame(false);
     QLineEdit::hide();
 }
@@ -206,8 +208,7 @@ void GridLineEditor::focusOutEvent(QFocusEvent* e) {
 
 // --- GridDropListPopup
 
-GridDropListPopup::GridDropListPopup(GridWidget& owner)
-    : QListWidget(&owner), owner_(owner), list_(*this) {
+GridDropListPopup::GridDropListPopup(GridWidget& owner) : QListWidget(&owner), owner_(owner), list_(*this) {
     setWindowFlags(Qt::Popup);
     setFrameShape(QFrame::Box);
 }
@@ -302,8 +303,11 @@ void GridHintWindow::paintEvent(QPaintEvent*) {
 // --- GridWidget
 
 GridWidget::GridWidget(std::unique_ptr<GridWindowCtrl> ctrl, QWidget* parent)
-    : QWidget(parent), ctrl_(ctrl ? std::move(ctrl) : std::make_unique<GridWindowCtrl>()),
-      tabs_model_(16), drag_timer_(fw::make_timer()), measure_image_(1, 1, QImage::Format_RGB32) {
+    : QWidget(parent),
+      ctrl_(ctrl ? std::move(ctrl) : std::make_unique<GridWindowCtrl>()),
+      tabs_model_(16),
+      drag_timer_(fw::make_timer()),
+      measure_image_(1, 1, QImage::Format_RGB32) {
     ctrl_->widget_ = this;
     cells_ = new GridPartWidget(*this, kSectionCells);
     top_ = new GridPartWidget(*this, kSectionTop);
@@ -325,8 +329,7 @@ GridWidget::GridWidget(std::unique_ptr<GridWindowCtrl> ctrl, QWidget* parent)
     connect(vbar_, &QScrollBar::actionTriggered, this, [this](int a) { on_vscroll(a); });
     connect(hbar_, &QScrollBar::actionTriggered, this, [this](int a) { on_hscroll(a); });
     connect(vbar_, &QScrollBar::sliderReleased, this, [this] {
-        apply_scroll(vmodel_.on_scroll(GridScrollCode::ThumbPosition, vbar_->sliderPosition(), vsheet(), {}, {}),
-                     true);
+        apply_scroll(vmodel_.on_scroll(GridScrollCode::ThumbPosition, vbar_->sliderPosition(), vsheet(), {}, {}), true);
         after_input();
     });
     connect(hbar_, &QScrollBar::sliderReleased, this, [this] {
@@ -387,6 +390,9 @@ void GridWidget::paint_section(int section, fw::DrawContext& dc, const QSize& si
         // Every paint is a full one into the back buffer; the queue only matters for partial ones.
         ctrl_->queue_all();
         ctrl_->paint_cells(dc, cells_->hasFocus() || ctrl_->has_focus());
+        // The sizing line or drop marker of a heading drag, over the cells.
+        for (const fw::Rc* m : {&ctrl_->top_heading().marker(), &ctrl_->side_heading().marker()})
+            if (m->t >= 0) dc.fill_rect(*m, fw::Rgb{0, 0, 0});
     } else if (section == kGridPartTabs) {
         tabs_model_.paint(dc, {0, 0, size.width(), size.height()});
     } else {
@@ -395,50 +401,13 @@ void GridWidget::paint_section(int section, fw::DrawContext& dc, const QSize& si
 }
 
 void GridWidget::paint_heading(int section, fw::DrawContext& dc, const QSize& size) {
-    GridCtrl& g = *ctrl_;
-    const GridSettings& s = g.sheet();
-    dc.fill_rect({0, 0, size.width(), size.height()}, grid_rgb(g.get_section_colour(section)));
-    if (s.default_font) dc.set_font(*s.default_font);
-    // (index, left/top edge, size) of the columns and rows this part shows; headings are the
-    // negative indices, -1 next to the cells.
-    struct Span {
-        std::int32_t index, at, size;
-    };
-    std::vector<Span> cols, rows;
-    const GridCtrl::Visible v = g.visible_cells();
-    std::int64_t at = 0;
-    if (section == kSectionTop) {
-        for (std::int32_t c : v.cols) {
-            cols.push_back({c, clamp32(at), s.col_width(c)});
-            at += s.col_width(c);
-        }
-    } else {
-        for (auto i = static_cast<std::int32_t>(s.side_widths.size()); i > 0; --i) {
-            cols.push_back({-i, clamp32(at), s.side_widths[static_cast<std::size_t>(i - 1)]});
-            at += s.side_widths[static_cast<std::size_t>(i - 1)];
-        }
-    }
-    at = 0;
-    if (section == kSectionSide) {
-        for (std::int32_t r : v.rows) {
-            rows.push_back({r, clamp32(at), s.row_height(r)});
-            at += s.row_height(r);
-        }
-    } else {
-        for (auto i = static_cast<std::int32_t>(s.heading_heights.size()); i > 0; --i) {
-            rows.push_back({-i, clamp32(at), s.heading_heights[static_cast<std::size_t>(i - 1)]});
-            at += s.heading_heights[static_cast<std::size_t>(i - 1)];
-        }
-    }
-    GridCell cell;
-    for (const Span& r : rows) {
-        for (const Span& c : cols) {
-            if (c.size <= 0 || r.size <= 0) continue;
-            g.get_cell(c.index, r.index, cell);
-            const fw::Rc rect{c.at, r.at, clamp32(std::int64_t{c.at} + c.size), clamp32(std::int64_t{r.at} + r.size)};
-            g.get_cell_type(cell.get_cell_type())->draw(dc, rect, c.index, r.index, cell, 0, 0);
-        }
-    }
+    const fw::Rc all{0, 0, size.width(), size.height()};
+    if (section == kSectionTop)
+        ctrl_->top_heading().paint(dc, all);
+    else if (section == kSectionSide)
+        ctrl_->side_heading().paint(dc, all);
+    else
+        ctrl_->corner_button().paint(dc, all);
 }
 
 // --- input
@@ -458,7 +427,7 @@ void GridWidget::mouse(int section, QMouseEvent* e, int kind) {
         return;
     }
     if (section != kSectionCells) {
-        heading_mouse(section, p, kind);
+        heading_mouse(section, e, p, flags, kind);
         return;
     }
     const bool left = e->button() == Qt::LeftButton, right = e->button() == Qt::RightButton;
@@ -504,10 +473,59 @@ void GridWidget::mouse(int section, QMouseEvent* e, int kind) {
     after_input();
 }
 
-void GridWidget::heading_mouse(int /*section*/, fw::Pt /*p*/, int kind) {
-    // The headings' sizing and selecting belong to their own entry points in the core; until
-    // then a press only takes the focus back to the cells.
+namespace {
+
+// The headings and the corner take the same mouse calls; the widget holds the capture while the
+// part says so and shows the pointer shape it asks for.
+template <class Part>
+void forward_mouse(Part& part, QWidget& widget, QMouseEvent* e, fw::Pt p, unsigned flags, int kind, int press,
+                   int release, int dbl) {
+    const bool left = e->button() == Qt::LeftButton, right = e->button() == Qt::RightButton;
+    if (kind == press) {
+        if (left) part.left_down(p, flags);
+        if (right) part.right_down(p, flags);
+    } else if (kind == release) {
+        if (left) part.left_up(p);
+        if (right) part.right_up(p);
+    } else if (kind == dbl) {
+        if (left) part.double_click(p);
+    } else {
+        part.mouse_move(p, flags, e->buttons() & Qt::LeftButton);
+    }
+    if (part.captured())
+        widget.grabMouse();
+    else if (QWidget::mouseGrabber() == &widget)
+        widget.releaseMouse();
+    switch (part.cursor()) {
+        case GridCursor::SizeWE: widget.setCursor(Qt::SizeHorCursor); break;
+        case GridCursor::SizeNS: widget.setCursor(Qt::SizeVerCursor); break;
+        default: widget.unsetCursor(); break;
+    }
+}
+
+}  // namespace
+
+void GridWidget::heading_mouse(int section, QMouseEvent* e, fw::Pt p, unsigned flags, int kind) {
+    // A click on a heading leaves the keyboard with the cells.
     if (kind == kPress) cells_->setFocus();
+    if (section == kSectionTop) {
+        GridTopHeading& top = ctrl_->top_heading();
+        forward_mouse(top, *top_, e, p, flags, kind, kPress, kRelease, kDouble);
+        // A heading dragged beyond the area keeps the columns scrolling on a timer.
+        if (kind == kMove && top.scroll_period() > 0 && !drag_timer_->active()) {
+            drag_timer_->start(top.scroll_period(), [this] {
+                if (ctrl_->top_heading().drag_step() == 0) drag_timer_->stop();
+                after_input();
+            });
+        } else if (kind == kRelease) {
+            drag_timer_->stop();
+        }
+    } else if (section == kSectionSide) {
+        forward_mouse(ctrl_->side_heading(), *side_, e, p, flags, kind, kPress, kRelease, kDouble);
+    } else {
+        forward_mouse(ctrl_->corner_button(), *corner_, e, p, flags, kind, kPress, kRelease, kDouble);
+    }
+    after_input();
 }
 
 void GridWidget::key(QKeyEvent* e, bool down) {
@@ -565,14 +583,14 @@ void GridWidget::open_drop_list(std::int32_t col, std::int32_t row, const std::v
 
 GridVScrollSheet GridWidget::vsheet() {
     const GridSettings& s = ctrl_->sheet();
-    return {s.max_top_row, s.vscroll_mode, s.locked_rows, s.area_height, s.default_row_height, s.top_row,
-            s.vscroll_hints};
+    return {s.max_top_row,        s.vscroll_mode, s.locked_rows,  s.area_height,
+            s.default_row_height, s.top_row,      s.vscroll_hints};
 }
 
 GridHScrollSheet GridWidget::hsheet() {
     const GridSettings& s = ctrl_->sheet();
-    return {s.max_left_col, s.locked_cols,       s.area_width, clamp32(s.locked_width), s.default_col_width,
-            s.left_col,     s.hscroll_mode, s.hscroll_hints};
+    return {s.max_left_col,      s.locked_cols, s.area_width,   clamp32(s.locked_width),
+            s.default_col_width, s.left_col,    s.hscroll_mode, s.hscroll_hints};
 }
 
 void GridWidget::sync_scroll_bars() {

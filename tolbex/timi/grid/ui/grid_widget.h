@@ -29,8 +29,8 @@ inline constexpr int kGridPartTabs = 7;
 // widget. Applications derive their grids from it.
 class GridWindowCtrl : public GridCtrl {
 public:
-    void show_drop_list(std::int32_t col, std::int32_t row, const std::vector<std::string>& entries,
-                        const fw::Rc& rect, const fw::Font* font) override;
+    void show_drop_list(std::int32_t col, std::int32_t row, const std::vector<std::string>& entries, const fw::Rc& rect,
+                        const fw::Font* font) override;
     // The text the hint shows while a scroll bar's thumb is dragged with hints on (none by default).
     virtual int get_vscroll_hint(std::int32_t /*row*/, std::string& /*text*/) { return 1; }
     virtual int get_hscroll_hint(std::int32_t /*col*/, std::string& /*text*/) { return 1; }
@@ -175,7 +175,7 @@ protected:
 private:
     // The heading and corner parts: drawn and hit through the cell types of their heading cells.
     void paint_heading(int section, fw::DrawContext& dc, const QSize& size);
-    void heading_mouse(int section, fw::Pt p, int kind);
+    void heading_mouse(int section, QMouseEvent* e, fw::Pt p, unsigned flags, int kind);
     void after_input();
     void sync_scroll_bars();
     void on_vscroll(int action);
