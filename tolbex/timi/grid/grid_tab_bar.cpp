@@ -7,7 +7,9 @@
 namespace tv {
 namespace {
 
-std::int32_t clamp32(std::int64_t v) { return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX)); }
+std::int32_t clamp32(std::int64_t v) {
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+}
 
 const fw::Font kTabFont{"Arial", 14, 500, false};
 constexpr fw::Rgb kWhite{255, 255, 255};
@@ -90,7 +92,10 @@ void GridTabBar::paint_tab(fw::DrawContext& dc, std::size_t i, const fw::Rc& cli
                            bool current) const {
     const GridTab empty;
     const GridTab& tab = i < count_ ? tabs_[i] : empty;
-    const std::int32_t x = clamp32(tab_x(i)), right = clamp32(std::int64_t{x} + tab.width);
+    // Kept clear of the 32-bit ends, so the slanted edges a few pixels beyond stay representable.
+    static constexpr std::int64_t kReach = INT32_MAX - 16;
+    const auto coord = [](std::int64_t v) { return static_cast<std::int32_t>(std::clamp(v, -kReach, kReach)); };
+    const std::int32_t x = coord(tab_x(i)), right = coord(std::int64_t{x} + tab.width);
     const std::int32_t top = client.t, bottom = client.b;
     dc.set_pen(fw::PenStyle::Null);
     dc.set_fill(fw::FillStyle::Solid, current ? kWhite : grid_rgb(tab.back));
