@@ -7,36 +7,17 @@
 
 #include "framework/core/recording_draw_context.h"
 #include "tolbex/timi/grid/grid_ctrl.h"
+#include "tolbex/timi/timi_sample_week.h"
 #include "tolbex/timi/timi_table_source.h"
 
 namespace {
 
-constexpr std::int32_t kRows = 20160;
-
-void fill(tv::TimiData& data) {
-    data.rows.resize(kRows);
-    for (std::int32_t i = 0; i < kRows; ++i) {
-        tv::TimiRow& r = data.rows[static_cast<std::size_t>(i)];
-        r.use = i % 7 == 0;
-        r.day = 1 + i / 2880;
-        r.time = tv::TimiDateTime::time_of_day(i % 2880 / 120, i % 120 / 2, i % 2 * 30);
-        r.heart_rate = 50 + (i * 37) % 90;
-        for (int c = 0; c < tv::kTimiChannels; ++c) {
-            tv::TimiChannelValues& v = r.channel[static_cast<std::size_t>(c)];
-            v.st_base = 0.1 * c;
-            v.j_abs = 0.5;
-            v.st_abs = (i % 200) / 100.0 - 1.0;
-            v.st_dev = v.st_abs - v.st_base;
-            v.slope = 0.01 * (i % 9);
-            v.flag = i % 11 == 0;
-        }
-    }
-}
+constexpr std::int32_t kRows = tv::kTimiSampleWeekRows;
 
 // The grid as the TIMI window sets it up, in a 1280 x 900 window.
 struct TimiGrid {
     TimiGrid() {
-        fill(source.data());
+        tv::fill_timi_sample_week(source.data());
         grid.set_default_data_source(grid.add_data_source(&source));
         grid.set_num_cols(tv::kTimiColumns);
         grid.set_num_rows(kRows);
@@ -67,7 +48,8 @@ void BM_GridFullRepaint(benchmark::State& state) {
         t.grid.paint_cells(t.dc, true);
         benchmark::DoNotOptimize(t.dc.commands().size());
     }
-    state.counters["cells"] = static_cast<double>(t.grid.visible_cells().cols.size() * t.grid.visible_cells().rows.size());
+    state.counters["cells"] =
+        static_cast<double>(t.grid.visible_cells().cols.size() * t.grid.visible_cells().rows.size());
 }
 BENCHMARK(BM_GridFullRepaint)->Unit(benchmark::kMillisecond);
 

@@ -12,33 +12,8 @@
 #include "framework/qt/qt_ui.h"
 #include "tolbex/timi/grid/ui/grid_widget.h"
 #include "tolbex/timi/timi_strings.h"
+#include "tolbex/timi/timi_sample_week.h"
 #include "tolbex/timi/timi_table_source.h"
-
-namespace {
-
-// A week of rows as the analysis system gives them: days, times 30 s apart, varying values.
-void fill_week(tv::TimiData& data) {
-    constexpr std::int32_t kRows = 7 * 2880;
-    data.rows.resize(kRows);
-    for (std::int32_t i = 0; i < kRows; ++i) {
-        tv::TimiRow& r = data.rows[static_cast<std::size_t>(i)];
-        r.use = i % 7 == 0;
-        r.day = 1 + i / 2880;
-        r.time = tv::TimiDateTime::time_of_day(i % 2880 / 120, i % 120 / 2, i % 2 * 30);
-        r.heart_rate = 50 + (i * 37) % 90;
-        for (int c = 0; c < tv::kTimiChannels; ++c) {
-            tv::TimiChannelValues& v = r.channel[static_cast<std::size_t>(c)];
-            v.st_base = 0.1 * c;
-            v.j_abs = 0.5;
-            v.st_abs = (i % 200) / 100.0 - 1.0;
-            v.st_dev = v.st_abs - v.st_base;
-            v.slope = 0.01 * (i % 9);
-            v.flag = i % 11 == 0;
-        }
-    }
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -56,7 +31,7 @@ int main(int argc, char** argv) {
     tv::TIMITableSource source;
     if (list.empty() || !source.load_day_list(list)) {
         source.data() = tv::TimiData{};
-        fill_week(source.data());
+        tv::fill_timi_sample_week(source.data());
     }
 
     tv::GridWidget widget;

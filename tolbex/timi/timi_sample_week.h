@@ -1,0 +1,11 @@
+// A week of 30-second TIMI rows with varying values, for the grid's demo and benchmarks: the size
+// of the largest table the TIMI window shows.
+#pragma once
+#include "tolbex/timi/timi_data.h"
+
+namespace tv {
+
+inline constexpr std::int32_t kTimiSampleWeekRows = 7 * 2880;
+void fill_timi_sample_week(TimiData& data);
+
+}  // namespace tv
