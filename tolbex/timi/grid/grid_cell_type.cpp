@@ -193,37 +193,13 @@ int GridDropListCellType::get_edit_area(fw::Rc& rect) {
     return 0;
 }
 
-std::vector<std::string> GridDropListCellType::split_entries(const std::string& label) {
-    std::vector<std::string> out;
-    std::size_t from = 0;
-    for (std::size_t lf; (lf = label.find('\n', from)) != std::string::npos; from = lf + 1)
-        out.push_back(label.substr(from, lf - from));
-    return out;
-}
-
-fw::Rc GridDropListCellType::list_rect(const fw::Rc& cell, std::size_t entries, int line_height, fw::Sz area) {
-    const int lines = static_cast<int>(std::min<std::size_t>(entries, 15)) + 1;
-    fw::Rc r{cell.l + 10, cell.b, cell.r + 10, cell.b + lines * line_height + 2};
-    if (r.b > area.cy) {
-        const int up = std::min(r.b - area.cy, r.t);
-        r.t -= up;
-        r.b -= up;
-    }
-    if (r.r > area.cx) {
-        const int left = std::min(r.r - area.cx, r.l);
-        r.l -= left;
-        r.r -= left;
-    }
-    return r;
-}
-
 void GridDropListCellType::open_list(std::int32_t col, std::int32_t row) {
     if (!grid_) return;
     GridCell cell;
     grid_->get_cell(col, row, cell);
     std::string label;
     cell.get_label(label);
-    std::vector<std::string> entries = split_entries(label);
+    std::vector<std::string> entries = grid_drop_list_entries(label);
     grid_->on_cell_type_notify(index_, col, row, kNotifyListOpening, reinterpret_cast<long>(&entries));
     const fw::Font* font = cell.get_font();
     if (!font && grid_->sheet().default_font) font = &*grid_->sheet().default_font;
@@ -231,8 +207,11 @@ void GridDropListCellType::open_list(std::int32_t col, std::int32_t row) {
     fw::Rc rect{};
     grid_->get_cell_rect(col, row, rect);
     const fw::Rc& area = grid_->components().cells;
-    grid_->show_drop_list(col, row, entries, list_rect(rect, entries.size(), line, {area.width(), area.height()}),
-                          font);
+    grid_->list_owner_ = &open_;
+    grid_->list_type_ = index_;
+    grid_->show_drop_list(col, row, entries,
+                          grid_drop_list_rect(rect, entries.size(), line, {0, 0, area.width(), area.height()}), font);
+    grid_->list_owner_ = nullptr;
     grid_->redraw_cell(col, row);
 }
 
@@ -240,19 +219,18 @@ int GridDropListCellType::on_left_button(std::int32_t col, std::int32_t row, boo
                                          fw::Pt point) {
     if (down) {
         if (point.x > rect.r - button_width) {
-            if (open_col_ == col && open_row_ == row) {
-                open_col_ = open_row_ = -1;
+            if (open_.col == col && open_.row == row) {
+                open_ = {};
                 return 0;
             }
             button_ = {rect.r - button_width, rect.t, rect.r, rect.b};
             pressed_ = true;
-            open_col_ = col;
-            open_row_ = row;
+            open_ = {col, row};
             if (grid_) grid_->redraw_cell(col, row);
             open_list(col, row);
             return 1;
         }
-        if (open_col_ == -2) open_col_ = open_row_ = -1;
+        if (open_.col == -2) open_ = {};
         return 0;
     }
     if (pressed_) {
@@ -270,9 +248,8 @@ int GridDropListCellType::on_double_click(std::int32_t col, std::int32_t row, co
 
 int GridDropListCellType::on_key_down(std::int32_t col, std::int32_t row, int& key) {
     if (key == 13 || (key == kKeyDown && grid_ && grid_->control_down())) {
-        if (open_col_ < 0) {
-            open_col_ = col;
-            open_row_ = row;
+        if (open_.col < 0) {
+            open_ = {col, row};
             open_list(col, row);
         }
         key = 0;

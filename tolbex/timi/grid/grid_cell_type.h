@@ -9,6 +9,7 @@
 
 #include "framework/core/draw_context.h"
 #include "tolbex/timi/grid/grid_cell.h"
+#include "tolbex/timi/grid/grid_drop_list.h"
 
 namespace tv {
 
@@ -81,24 +82,21 @@ public:
     int on_mouse_move(std::int32_t col, std::int32_t row, fw::Pt point, unsigned flags) override;
     void draw(fw::DrawContext& dc, const fw::Rc& rect, std::int32_t col, std::int32_t row, const GridCell& cell,
               int selected, int current) override;
-    void on_kill_focus(std::int32_t, std::int32_t, const GridCell&) override { open_col_ = open_row_ = -1; }
-
-    // Entries of a label: the text before each line feed.
-    static std::vector<std::string> split_entries(const std::string& label);
-    // Where the list opens for a cell rectangle inside an area of the given size.
-    static fw::Rc list_rect(const fw::Rc& cell, std::size_t entries, int line_height, fw::Sz area);
+    void on_kill_focus(std::int32_t, std::int32_t, const GridCell&) override { open_ = {}; }
 
     int button_width = 16;
     bool pressed() const { return pressed_; }
-    std::int32_t open_col() const { return open_col_; }
-    // The list window closed, with a choice or without.
-    void list_closed() { open_col_ = open_row_ = -1; }
+    std::int32_t open_col() const { return open_.col; }
+    // The one record of the cell whose list is open: the type sets it when it opens the list,
+    // the list (GridDropList, filled with this record) clears it on a choice and marks it -2 on
+    // a dismissal.
+    GridOpenListCell& open_cell() { return open_; }
 
 private:
     void open_list(std::int32_t col, std::int32_t row);
     bool pressed_ = false;
     fw::Rc button_{};
-    std::int32_t open_col_ = -1, open_row_ = -1;
+    GridOpenListCell open_;
 };
 
 class GridCheckBoxCellType : public GridCellType {

@@ -755,6 +755,24 @@ void GridCtrl::menu_command(int id) {
     if (id >= 1000) on_menu_command(menu_col_, menu_row_, menu_section_, id);
 }
 
+int GridCtrl::help_at(int section, fw::Pt p) {
+    std::int32_t col = -1, row = -1;
+    fw::Rc rect{};
+    switch (section) {
+        case kSectionTop: top_->cell_from_point(p, col, row, rect); break;
+        case kSectionSide: side_->cell_from_point(p, col, row, rect); break;
+        case kSectionCells:
+        case kSectionCorner:
+            if (get_cell_from_point(p.x, p.y, col, row) != GRID_OK) col = row = -1;
+            break;
+        default:
+            col = get_current_col();
+            row = get_current_row();
+            break;
+    }
+    return on_help(col, row, section);
+}
+
 bool GridCtrl::tool_hit_test(fw::Pt p, std::string& text) {
     std::int32_t c, r;
     if (get_cell_from_point(p.x, p.y, c, r) != GRID_OK) return false;

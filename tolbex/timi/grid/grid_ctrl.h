@@ -29,6 +29,7 @@ inline constexpr std::int32_t kGridMaxHeading = 1024;
 
 // Sections of the control.
 inline constexpr int kSectionCells = 1, kSectionTop = 2, kSectionSide = 3, kSectionCorner = 4;
+inline constexpr int kSectionHScroll = 5, kSectionVScroll = 6, kSectionTabs = 7;
 
 // Virtual key codes the key handling knows.
 inline constexpr int kKeyPageUp = 33, kKeyPageDown = 34, kKeyEnd = 35, kKeyHome = 36;
@@ -155,6 +156,16 @@ public:
     // the window layer shows the menu and later sends the chosen command here.
     int start_popup_menu(std::int32_t col, std::int32_t row, fw::Pt screen, int section);
     void menu_command(int id);
+    // Where the popup menu was last opened.
+    int menu_section() const { return menu_section_; }
+    // Help asked for at a point of a part (its own pixels): the cell area, the headings and the
+    // corner name the cell under the point, the scroll bars and the tab bar the current cell.
+    // The answer of on_help.
+    int help_at(int section, fw::Pt p);
+    // During show_drop_list: the record of the list's cell, kept by the cell type that opens it,
+    // and that type's registered index, which the list reports its choice with.
+    GridOpenListCell* drop_list_owner() const { return list_owner_; }
+    int drop_list_type() const { return list_type_; }
     // The tooltip shows once the pointer has rested on one cell for two hit tests; true then,
     // with the text in `text`.
     bool tool_hit_test(fw::Pt p, std::string& text);
@@ -323,6 +334,13 @@ public:
     // A drop list is to open (the window layer shows it); entries may have been changed by 100.
     virtual void show_drop_list(std::int32_t, std::int32_t, const std::vector<std::string>&, const fw::Rc&,
                                 const fw::Font*) {}
+    // The text the hint shows while a scroll bar's thumb is dragged with hints on; none by default.
+    virtual int get_vscroll_hint(std::int32_t /*row*/, std::string& /*text*/) { return 1; }
+    virtual int get_hscroll_hint(std::int32_t /*col*/, std::string& /*text*/) { return 1; }
+    // A tab of the sheet tab bar was chosen: its sheet identifier.
+    virtual void on_tab_selected(std::int32_t /*sheet*/) {}
+    // The help context for a cell or part (0: none).
+    virtual int on_help(std::int32_t /*col*/, std::int32_t /*row*/, int /*section*/) { return 0; }
 
     // Text measuring for layout decisions outside a paint (the window layer's font metrics).
     void set_measure(fw::DrawContext* dc) { measure_ = dc; }
@@ -381,6 +399,8 @@ private:
     bool redraw_on_ = true;
     std::int32_t print_options_[7] = {0, 0, 25, 25, 25, 25, 1};
     std::int32_t menu_col_ = -1, menu_row_ = -1;
+    GridOpenListCell* list_owner_ = nullptr;
+    int list_type_ = kCellTypeDropList;
     int menu_section_ = 0;
     std::int32_t armed_col_ = -1, armed_row_ = -1;
 

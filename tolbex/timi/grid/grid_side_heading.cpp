@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <utility>
+#include <vector>
 
 #include "tolbex/timi/grid/grid_ctrl.h"
 
@@ -33,16 +35,31 @@ void GridSideHeading::update() {
     grid_.request_repaint(kSectionSide);
 }
 
+bool GridSideHeading::region(std::int32_t& col, std::int32_t& row, std::int32_t& end_col, std::int32_t& end_row) const {
+    end_col = col;
+    end_row = row;
+    if (grid_.get_join_range(col, row, end_col, end_row) != GRID_OK) return false;
+    // A side block stays inside the side columns.
+    end_col = std::clamp(end_col, col, std::int32_t{-1});
+    return true;
+}
+
 int GridSideHeading::cell_rect(std::int32_t col, std::int32_t row, fw::Rc& rect) const {
     const GridSettings& s = grid_.sheet();
     const auto n = static_cast<std::int32_t>(s.side_widths.size());
     if (col >= 0 || col < -n || row < 0 || row >= s.num_rows) return GRID_BAD_INDEX;
+    std::int32_t end_col = col, end_row = row;
+    const bool joined = region(col, row, end_col, end_row);
     std::int64_t l = 0;
     for (std::int32_t c = -n; c < col; ++c) l += width_of(static_cast<std::size_t>(-c - 1));
-    const std::int64_t y = grid_.row_y(row);
-    if (y < 0) return GRID_BAD_INDEX;
-    rect = {clip32(l), clip32(y), clip32(l + width_of(static_cast<std::size_t>(-col - 1))),
-            clip32(y + s.row_height(row))};
+    std::int64_t r = l;
+    for (std::int32_t c = col; c <= end_col; ++c) r += width_of(static_cast<std::size_t>(-c - 1));
+    std::int64_t y = grid_.row_y(row);
+    // A block whose first row is scrolled away starts below the locked rows.
+    if (y < 0 && joined) y = s.locked_height;
+    const std::int64_t last = grid_.row_y(end_row);
+    if (y < 0 || last < 0) return GRID_BAD_INDEX;
+    rect = {clip32(l), clip32(y), clip32(r), clip32(std::max(y, last + s.row_height(end_row)))};
     return GRID_OK;
 }
 
@@ -87,6 +104,10 @@ void GridSideHeading::paint(fw::DrawContext& dc, const fw::Rc& clip) {
     grid_.on_paint_section(dc, kSectionSide);
     if (s.default_font) dc.set_font(*s.default_font);
     const auto n = static_cast<std::int32_t>(s.side_widths.size());
+    const auto meets = [&clip](const fw::Rc& r) {
+        return r.r > r.l && r.b > r.t && r.r > clip.l && r.l < clip.r && r.b > clip.t && r.t < clip.b;
+    };
+    std::vector<std::pair<std::int32_t, std::int32_t>> drawn;  // first cells of the blocks drawn in this pass
     std::int64_t y = 0;
     for (std::int32_t i = 0; i < s.num_rows && y < s.area_height; ++i) {
         const std::int32_t r = s.display_row(i);
@@ -95,10 +116,21 @@ void GridSideHeading::paint(fw::DrawContext& dc, const fw::Rc& clip) {
         std::int64_t x = 0;
         for (std::int32_t c = -n; c < 0 && h > 0; ++c) {
             const std::int64_t right = x + width_of(static_cast<std::size_t>(-c - 1));
-            const fw::Rc rect{clip32(x), clip32(y), clip32(right), clip32(y + h)};
-            if (right > x && rect.r > clip.l && rect.l < clip.r && rect.b > clip.t && rect.t < clip.b) {
+            fw::Rc rect{clip32(x), clip32(y), clip32(right), clip32(y + h)};
+            if (meets(rect)) {
                 grid_.fetch(c, r, cell_);
-                grid_.type_of(cell_)->draw(dc, rect, c, r, cell_, 0, 0);
+                std::int32_t fc = c, fr = r, ec, er, first, dr, dcol;
+                if (s.joins_enabled && cell_.get_join(first, dr, dcol) && region(fc, fr, ec, er)) {
+                    if (std::find(drawn.begin(), drawn.end(), std::pair{fc, fr}) == drawn.end()) {
+                        drawn.emplace_back(fc, fr);
+                        if (cell_rect(fc, fr, rect) == GRID_OK) {
+                            if (fc != c || fr != r) grid_.fetch(fc, fr, cell_);
+                            if (meets(rect)) grid_.type_of(cell_)->draw(dc, rect, fc, fr, cell_, 0, 0);
+                        }
+                    }
+                } else {
+                    grid_.type_of(cell_)->draw(dc, rect, c, r, cell_, 0, 0);
+                }
             }
             x = right;
         }

@@ -31,6 +31,7 @@ public:
 
     // The side cell (side column -n..-1, row) under a point; 1 when none.
     int cell_from_point(fw::Pt p, std::int32_t& col, std::int32_t& row, fw::Rc& rect) const;
+    // A side cell's rectangle (a joined cell's: its block's).
     int cell_rect(std::int32_t col, std::int32_t row, fw::Rc& rect) const;
     // The outermost side column takes what the total side width leaves after the others.
     void update();
@@ -38,6 +39,8 @@ public:
     const fw::Rc& marker() const { return marker_; }
 
 private:
+    // The joined block holding a side cell: its first and last cell; false when not joined.
+    bool region(std::int32_t& col, std::int32_t& row, std::int32_t& end_col, std::int32_t& end_row) const;
     void find_line(fw::Pt p);
     // A side column's width as drawn: the outermost one takes the rest of the total.
     std::int32_t width_of(std::size_t entry) const;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <utility>
+#include <vector>
 
 #include "tolbex/timi/grid/grid_ctrl.h"
 
@@ -16,25 +18,39 @@ std::int32_t clip32(std::int64_t v) { return static_cast<std::int32_t>(std::clam
 bool near(std::int64_t edge, std::int32_t p) { return p > edge - kEdgeSlack && p < edge + kEdgeSlack; }
 }  // namespace
 
+bool GridTopHeading::region(std::int32_t& col, std::int32_t& row, std::int32_t& end_col, std::int32_t& end_row) const {
+    end_col = col;
+    end_row = row;
+    if (grid_.get_join_range(col, row, end_col, end_row) != GRID_OK) return false;
+    // A heading block stays inside the heading rows.
+    end_row = std::clamp(end_row, row, std::int32_t{-1});
+    return true;
+}
+
 int GridTopHeading::cell_rect(std::int32_t col, std::int32_t row, fw::Rc& rect) const {
     const GridSettings& s = grid_.sheet();
     const auto n = static_cast<std::int32_t>(s.heading_heights.size());
     if (col < 0 || col >= s.num_cols || row >= 0 || row < -n) return GRID_BAD_INDEX;
+    // A joined cell answers for its whole block: left at its first column, right after its last.
+    std::int32_t end_col = col, end_row = row;
+    region(col, row, end_col, end_row);
     // A column scrolled out of view gets an empty rectangle at the locked columns' edge.
     std::int64_t l = col < s.locked_cols ? 0 : s.locked_width, r = l, x = 0;
     for (std::int32_t i = 0; i < s.num_cols; ++i) {
         const std::int32_t c = s.display_col(i);
         if (c >= s.num_cols) break;
-        if (c == col) {
-            l = x;
-            r = x + s.col_width(c);
+        if (c == col) l = x;
+        x += s.col_width(c);
+        if (c == end_col) {
+            r = x;
             break;
         }
-        x += s.col_width(c);
     }
     std::int64_t t = 0;
     for (std::int32_t h = -n; h < row; ++h) t += s.heading_heights[static_cast<std::size_t>(-h - 1)];
-    rect = {clip32(l), clip32(t), clip32(r), clip32(t + s.heading_heights[static_cast<std::size_t>(-row - 1)])};
+    std::int64_t b = t;
+    for (std::int32_t h = row; h <= end_row; ++h) b += s.heading_heights[static_cast<std::size_t>(-h - 1)];
+    rect = {clip32(l), clip32(t), clip32(std::max(l, r)), clip32(b)};
     return GRID_OK;
 }
 
@@ -89,6 +105,10 @@ void GridTopHeading::paint(fw::DrawContext& dc, const fw::Rc& clip) {
     grid_.on_paint_section(dc, kSectionTop);
     if (s.default_font) dc.set_font(*s.default_font);
     const auto n = static_cast<std::int32_t>(s.heading_heights.size());
+    const auto meets = [&clip](const fw::Rc& r) {
+        return r.r > r.l && r.b > r.t && r.r > clip.l && r.l < clip.r && r.b > clip.t && r.t < clip.b;
+    };
+    std::vector<std::pair<std::int32_t, std::int32_t>> drawn;  // first cells of the blocks drawn in this pass
     std::int64_t widest = 0, top = 0;
     for (std::int32_t hr = -n; hr < 0; ++hr) {
         const std::int32_t h = s.heading_heights[static_cast<std::size_t>(-hr - 1)];
@@ -97,10 +117,22 @@ void GridTopHeading::paint(fw::DrawContext& dc, const fw::Rc& clip) {
             const std::int32_t c = s.display_col(i);
             if (c >= s.num_cols) break;
             const std::int64_t r = x + s.col_width(c);
-            const fw::Rc rect{clip32(x), clip32(top), clip32(r), clip32(top + h)};
-            if (h > 0 && r > x && rect.r > clip.l && rect.l < clip.r && rect.b > clip.t && rect.t < clip.b) {
+            fw::Rc rect{clip32(x), clip32(top), clip32(r), clip32(top + h)};
+            if (h > 0 && r > x && meets(rect)) {
                 grid_.fetch(c, hr, cell_);
-                grid_.type_of(cell_)->draw(dc, rect, c, hr, cell_, c == dragged_ && drop_ >= 0 ? 1 : 0, 0);
+                std::int32_t fc = c, fr = hr, ec, er, first, dr, dcol;
+                if (s.joins_enabled && cell_.get_join(first, dr, dcol) && region(fc, fr, ec, er)) {
+                    if (std::find(drawn.begin(), drawn.end(), std::pair{fc, fr}) == drawn.end()) {
+                        drawn.emplace_back(fc, fr);
+                        cell_rect(fc, fr, rect);
+                        if (fc != c || fr != hr) grid_.fetch(fc, fr, cell_);
+                        if (meets(rect))
+                            grid_.type_of(cell_)->draw(dc, rect, fc, fr, cell_, fc == dragged_ && drop_ >= 0 ? 1 : 0,
+                                                       0);
+                    }
+                } else {
+                    grid_.type_of(cell_)->draw(dc, rect, c, hr, cell_, c == dragged_ && drop_ >= 0 ? 1 : 0, 0);
+                }
             }
             x = r;
             if (x > s.area_width) break;

@@ -39,7 +39,8 @@ public:
 
     // The heading cell (column, heading row -n..-1) under a point; 1 when none.
     int cell_from_point(fw::Pt p, std::int32_t& col, std::int32_t& row, fw::Rc& rect) const;
-    // A heading cell's rectangle; columns left of the view start at the locked columns' width.
+    // A heading cell's rectangle (a joined cell's: its block's); columns left of the view start at
+    // the locked columns' width.
     int cell_rect(std::int32_t col, std::int32_t row, fw::Rc& rect) const;
     // The top-most heading row takes what the total heading height leaves after the others.
     void refit();
@@ -50,6 +51,8 @@ public:
     const fw::Rc& marker() const { return marker_; }
 
 private:
+    // The joined block holding a heading cell: its first and last cell; false when not joined.
+    bool region(std::int32_t& col, std::int32_t& row, std::int32_t& end_col, std::int32_t& end_row) const;
     void find_edge(fw::Pt p);
     void set_marker(const fw::Rc& r);
     void end_sizing();

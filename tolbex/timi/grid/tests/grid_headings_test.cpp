@@ -333,3 +333,89 @@ TEST_F(Headings, CornerPaintsItsCell) {
 
 }  // namespace
 }  // namespace tv
+
+namespace tv {
+namespace {
+
+// A heading block two columns wide in the upper of two heading rows, and a side block two rows
+// high: each is one cell drawn once over its whole block, and its rectangle is the block's.
+TEST_F(Headings, JoinedHeadingCellsAreDrawnOnceOverTheirBlock) {
+    ASSERT_EQ(grid.set_num_heading_rows(2), GRID_OK);
+    grid.layout(400, 236);
+    GridCell cell;
+    cell.set_text("Both");
+    cell.set_join(1, 0, 1);
+    grid.set_cell(0, -2, cell);
+    GridCell rest;
+    rest.set_join(0, 0, -1);
+    grid.set_cell(1, -2, rest);
+    cell.set_text("Pair");
+    cell.set_join(1, 1, 0);
+    grid.set_cell(-1, 0, cell);
+    rest.set_join(0, -1, 0);
+    grid.set_cell(-1, 1, rest);
+
+    struct Case {
+        bool top;
+        std::int32_t col, row;
+        fw::Rc want;
+    };
+    const Case cases[] = {{true, 0, -2, {0, 0, 150, 20}},  {true, 1, -2, {0, 0, 150, 20}},
+                          {true, 1, -1, {75, 20, 150, 40}}, {false, -1, 0, {0, 0, 40, 40}},
+                          {false, -1, 1, {0, 0, 40, 40}},   {false, -1, 2, {0, 40, 40, 60}}};
+    for (const Case& c : cases) {
+        fw::Rc r{};
+        ASSERT_EQ(c.top ? grid.top_heading().cell_rect(c.col, c.row, r) : grid.side_heading().cell_rect(c.col, c.row, r),
+                  GRID_OK);
+        EXPECT_EQ(r, c.want) << c.col << "," << c.row;
+    }
+
+    fw::RecordingDrawContext top;
+    grid.top_heading().paint(top, {0, 0, 344, 40});
+    const std::vector<std::string> t = top.commands();
+    EXPECT_TRUE(has(t, "polyline (149,1)(149,19)(0,19)")) << "the block's raised edge";
+    EXPECT_FALSE(has(t, "polyline (74,1)(74,19)(0,19)")) << "no edge inside the block";
+    EXPECT_TRUE(has(t, "polyline (74,21)(74,39)(0,39)")) << "the row below keeps its own cells";
+    EXPECT_EQ(std::count_if(t.begin(), t.end(), [](const std::string& l) { return l.find("\"Both\"") != l.npos; }), 1);
+
+    fw::RecordingDrawContext side;
+    grid.side_heading().paint(side, {0, 0, 40, 200});
+    const std::vector<std::string> s = side.commands();
+    EXPECT_TRUE(has(s, "polyline (39,1)(39,39)(0,39)")) << "the block's raised edge";
+    EXPECT_FALSE(has(s, "polyline (39,1)(39,19)(0,19)")) << "no edge inside the block";
+    EXPECT_EQ(std::count_if(s.begin(), s.end(), [](const std::string& l) { return l.find("\"Pair\"") != l.npos; }), 1);
+}
+
+// Help asked for over each part names the cell under the point, or the current cell for the
+// scroll bars and the tab bar.
+struct HelpGrid : gridtest::RecordingGrid {
+    int on_help(std::int32_t col, std::int32_t row, int section) override {
+        log.push_back(std::to_string(col) + "," + std::to_string(row) + " " + std::to_string(section));
+        return 42;
+    }
+};
+
+TEST(GridHelp, EachPartNamesItsCell) {
+    HelpGrid grid;
+    grid.set_num_cols(8);
+    grid.set_num_rows(100);
+    grid.layout(400, 236);
+    grid.goto_cell(2, 3);
+    struct Case {
+        int section;
+        fw::Pt p;
+        const char* want;
+    };
+    const Case cases[] = {{kSectionCells, {80, 25}, "1,1 1"},  {kSectionCells, {390, 5}, "-1,-1 1"},
+                          {kSectionTop, {80, 5}, "1,-1 2"},    {kSectionSide, {5, 45}, "-1,2 3"},
+                          {kSectionCorner, {5, 5}, "0,0 4"},   {kSectionHScroll, {3, 3}, "2,3 5"},
+                          {kSectionVScroll, {3, 3}, "2,3 6"},  {kSectionTabs, {3, 3}, "2,3 7"}};
+    for (const Case& c : cases) {
+        grid.log.clear();
+        EXPECT_EQ(grid.help_at(c.section, c.p), 42);
+        EXPECT_EQ(grid.log, std::vector<std::string>{c.want}) << c.section;
+    }
+}
+
+}  // namespace
+}  // namespace tv

@@ -114,10 +114,10 @@ TEST(GridCellTypes, CheckBoxSizesTogglesAndNotifies) {
 }
 
 TEST(GridCellTypes, DropListEntriesPlacementAndButton) {
-    EXPECT_EQ(GridDropListCellType::split_entries("one\ntwo\nthree"), (std::vector<std::string>{"one", "two"}));
+    EXPECT_EQ(grid_drop_list_entries("one\ntwo\nthree"), (std::vector<std::string>{"one", "two"}));
     // 20 entries: 16 lines high; moved up inside the area, never above 0.
-    EXPECT_EQ(GridDropListCellType::list_rect({10, 40, 85, 60}, 20, 12, {400, 200}), (fw::Rc{20, 6, 95, 200}));
-    EXPECT_EQ(GridDropListCellType::list_rect({0, 0, 75, 20}, 3, 12, {50, 30}), (fw::Rc{0, 0, 75, 50}));
+    EXPECT_EQ(grid_drop_list_rect({10, 40, 85, 60}, 20, 12, {0, 0, 400, 200}), (fw::Rc{20, 6, 95, 200}));
+    EXPECT_EQ(grid_drop_list_rect({0, 0, 75, 20}, 3, 12, {0, 0, 50, 30}), (fw::Rc{0, 0, 75, 50}));
 
     struct Grid : RecordingGrid {
         void show_drop_list(std::int32_t c, std::int32_t r, const std::vector<std::string>& entries, const fw::Rc& at,
@@ -150,6 +150,56 @@ TEST(GridCellTypes, DropListEntriesPlacementAndButton) {
     dc.clear();
     grid.get_cell_type(1)->draw(dc, {0, 0, 75, 20}, 1, 1, cell, 0, 1);
     EXPECT_EQ(lines_with(dc, "line (63,8)"), (std::vector<std::string>{"line (63,8)-(68,8)"}));  // the arrow
+}
+
+// The list writes the record of the type that opened it: a dismissal leaves the mark the type
+// clears on its next press outside the button.
+TEST(GridCellTypes, ADropListWritesTheRecordOfTheTypeThatOpenedIt) {
+    struct Grid : RecordingGrid {
+        void show_drop_list(std::int32_t, std::int32_t, const std::vector<std::string>&, const fw::Rc&,
+                            const fw::Font*) override {
+            owner = drop_list_owner();
+            type = drop_list_type();
+        }
+        GridOpenListCell* owner = nullptr;
+        int type = -1;
+    } grid;
+    struct Host : GridDropListHost {
+        void notify_chosen_index(int, std::int32_t, std::int32_t, std::int32_t) override {}
+        int notify_chosen_text(int, std::int32_t, std::int32_t, std::string&) override { return 1; }
+        void set_cell_text(std::int32_t, std::int32_t, const std::string&) override {}
+        void focus_cell_area() override {}
+        void repaint_cell_area() override {}
+    } host;
+    GridDropListCellType mine;
+    mine.set_grid(&grid);
+    const int index = grid.cell_types().add_type(&mine, 0);
+    mine.set_type_index(index);
+    ASSERT_EQ(index, 4);
+    grid.set_num_cols(2);
+    grid.set_num_rows(2);
+    grid.layout(300, 200);
+    GridCell cell;
+    cell.set_cell_type(index);
+    cell.set_label("a\nb\n");
+    grid.set_cell(0, 1, cell);
+
+    grid.left_down({70, 30}, 0);  // the button of (0,1)
+    grid.left_up({70, 30});
+    ASSERT_EQ(grid.owner, &mine.open_cell());
+    EXPECT_EQ(grid.type, index);
+    EXPECT_EQ(grid.drop_list_owner(), nullptr) << "only while the list is being shown";
+    EXPECT_EQ(mine.open_cell().col, 0);
+    EXPECT_EQ(mine.open_cell().row, 1);
+
+    GridDropList list(host);
+    list.fill({"a", "b"}, grid.type, grid.owner, 2);
+    list.on_set_focus();
+    list.on_kill_focus();  // dismissed
+    EXPECT_EQ(mine.open_cell().col, -2);
+    EXPECT_EQ(mine.open_cell().row, -2);
+    grid.left_down({10, 30}, 0);  // off the button
+    EXPECT_EQ(mine.open_col(), -1);
 }
 
 TEST(GridCellTypes, SideArrowGlyphs) {

@@ -95,16 +95,18 @@ std::int32_t clamp32(std::int64_t v) { return static_cast<std::int32_t>(std::cla
 
 // --- GridWindowCtrl
 
-void GridWindowCtrl::show_drop_list(std::int32_t col, std::int32_t row, const std::vector<std::string>& entries,
+void GridWindowCtrl::show_drop_list(std::int32_t, std::int32_t, const std::vector<std::string>& entries,
                                     const fw::Rc& rect, const fw::Font*) {
-    if (widget_) widget_->open_drop_list(col, row, entries, rect);
+    if (widget_) widget_->open_drop_list(entries, rect);
 }
+
+bool GridWindowCtrl::show_popup_menu(fw::Pt p) { return widget_ && widget_->show_menu(p); }
 
 // --- GridPartWidget
 
 GridPartWidget::GridPartWidget(GridWidget& owner, int section) : QWidget(&owner), owner_(owner), section_(section) {
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setMouseTracking(section != kGridPartTabs);  // the headings show their sizing pointer on hover
+    setMouseTracking(true);  // the headings and the tab bar's grip show their sizing pointer on hover
     if (section == kSectionCells) setFocusPolicy(Qt::StrongFocus);
 }
 
@@ -213,13 +215,12 @@ GridDropListPopup::GridDropListPopup(GridWidget& owner) : QListWidget(&owner), o
     setFrameShape(QFrame::Box);
 }
 
-void GridDropListPopup::open(std::int32_t col, std::int32_t row, const std::vector<std::string>& entries,
+void GridDropListPopup::open(GridOpenListCell* owner, int type_index, const std::vector<std::string>& entries,
                              const QRect& global) {
-    open_cell_ = {col, row};
     clear();
     for (const std::string& e : entries) addItem(to_qstring(e));
     const auto lines = static_cast<std::int32_t>(std::min<std::size_t>(entries.size(), kGridDropListMaxLines));
-    list_.fill(entries, kCellTypeDropList, &open_cell_, lines);
+    list_.fill(entries, type_index, owner, lines);
     setGeometry(global);
     show();
     setFocus();
@@ -247,8 +248,6 @@ void GridDropListPopup::focus_cell_area() {
 void GridDropListPopup::repaint_cell_area() { owner_.cell_area().update(); }
 
 void GridDropListPopup::close_list() {
-    if (auto* type = dynamic_cast<GridDropListCellType*>(owner_.grid().get_cell_type(kCellTypeDropList)))
-        type->list_closed();
     if (isVisible()) QListWidget::hide();
     list_.on_kill_focus();
 }
@@ -318,6 +317,23 @@ GridWidget::GridWidget(std::unique_ptr<GridWindowCtrl> ctrl, QWidget* parent)
     hbar_ = new QScrollBar(Qt::Horizontal, this);
     vbar_->setFocusPolicy(Qt::NoFocus);
     hbar_->setFocusPolicy(Qt::NoFocus);
+    tab_arrows_ = new QScrollBar(Qt::Horizontal, tabs_);
+    tab_arrows_->setFocusPolicy(Qt::NoFocus);
+    tab_arrows_->setRange(0, 2);
+    tab_arrows_->setValue(1);
+    menu_ = new QMenu(this);
+    connect(menu_, &QMenu::triggered, this, [this](QAction* a) {
+        ctrl_->menu_command(a->data().toInt());
+        after_input();
+    });
+    connect(tab_arrows_, &QScrollBar::actionTriggered, this, [this](int a) { on_tab_arrow(a); });
+    // The bars' own menus give way to the grid's, opened for column 0, row 0 and the bar.
+    for (auto [bar, section] : {std::pair{vbar_, kSectionVScroll}, std::pair{hbar_, kSectionHScroll}}) {
+        bar->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(bar, &QWidget::customContextMenuRequested, this, [this, section](const QPoint& at) {
+            ctrl_->start_popup_menu(0, 0, {at.x(), at.y()}, section);
+        });
+    }
     plain_ = new GridLineEditor(*this, false);
     masked_ = new GridLineEditor(*this, true);
     drop_ = new GridDropListPopup(*this);
@@ -367,7 +383,8 @@ void GridWidget::refresh() {
     vbar_->setVisible(p.vscroll_shown);
     hbar_->setVisible(p.hscroll_shown);
     tabs_->setVisible(p.tabs.width() > 0 && p.tabs.height() > 0);
-    tabs_model_.layout({0, 0, p.tabs.width(), p.tabs.height()});
+    const fw::Rc arrows = tabs_model_.layout({0, 0, p.tabs.width(), p.tabs.height()});
+    tab_arrows_->setGeometry(qrect(arrows));
     after_input();
 }
 
@@ -418,12 +435,7 @@ void GridWidget::mouse(int section, QMouseEvent* e, int kind) {
     GridCtrl& g = *ctrl_;
     g.set_modifiers(e->modifiers() & Qt::ShiftModifier, e->modifiers() & Qt::ControlModifier);
     if (section == kGridPartTabs) {
-        if (kind == kPress && e->button() == Qt::LeftButton) {
-            const QSize sz = tabs_->size();
-            if (const auto sheet = tabs_model_.choose_at(p.x, {0, 0, sz.width(), sz.height()}))
-                ctrl_->on_tab_selected(*sheet);
-        }
-        after_input();
+        tabs_mouse(e, p, kind);
         return;
     }
     if (section != kSectionCells) {
@@ -528,8 +540,54 @@ void GridWidget::heading_mouse(int section, QMouseEvent* e, fw::Pt p, unsigned f
     after_input();
 }
 
+// The tab bar: a press on the grip sizes the bar (the sheet keeps its width, the grid lays out
+// again), a press elsewhere chooses a tab, the right button opens the menu for the tab.
+void GridWidget::tabs_mouse(QMouseEvent* e, fw::Pt p, int kind) {
+    const fw::Rc client{0, 0, tabs_->width(), tabs_->height()};
+    if (kind == kPress && e->button() == Qt::LeftButton) {
+        tabs_model_.mouse_move_hover(p.x, client);
+        if (tabs_model_.press_grip()) {
+            tabs_->grabMouse();
+        } else if (const auto sheet = tabs_model_.choose_at(p.x, client)) {
+            ctrl_->on_tab_selected(*sheet);
+        }
+    } else if (kind == kPress && e->button() == Qt::RightButton) {
+        if (ctrl_->sheet().popup_menus) ctrl_->start_popup_menu(tabs_model_.tab_at(p.x), 0, p, kSectionTabs);
+    } else if (kind == kRelease && e->button() == Qt::LeftButton && tabs_model_.sizing()) {
+        tabs_model_.release();
+        if (QWidget::mouseGrabber() == tabs_) tabs_->releaseMouse();
+    } else if (kind == kMove) {
+        if (const auto width = tabs_model_.mouse_move_sizing(p.x)) {
+            ctrl_->sheet().tab_width = *width;
+            refresh();
+            return;
+        }
+        tabs_model_.mouse_move_hover(p.x, client);
+    }
+    if (tabs_model_.grip() || tabs_model_.sizing())
+        tabs_->setCursor(Qt::SizeHorCursor);
+    else
+        tabs_->unsetCursor();
+    after_input();
+}
+
+void GridWidget::on_tab_arrow(int action) {
+    if (action == QAbstractSlider::SliderSingleStepSub || action == QAbstractSlider::SliderPageStepSub)
+        tabs_model_.scroll_left();
+    else if (action == QAbstractSlider::SliderSingleStepAdd || action == QAbstractSlider::SliderPageStepAdd)
+        tabs_model_.scroll_right();
+    // The bar is arrows only: its thumb stays in the middle so both arrows keep answering.
+    const QSignalBlocker block(tab_arrows_);
+    tab_arrows_->setSliderPosition(1);
+    tabs_->update();
+}
+
 void GridWidget::key(QKeyEvent* e, bool down) {
     GridCtrl& g = *ctrl_;
+    if (down && e->key() == Qt::Key_F1) {
+        g.on_help(g.get_current_col(), g.get_current_row(), kSectionCells);
+        return;
+    }
     g.set_modifiers(e->modifiers() & Qt::ShiftModifier, e->modifiers() & Qt::ControlModifier);
     const int vk = virtual_key(e->key());
     if (!down) {
@@ -573,10 +631,38 @@ void GridWidget::editor_left(QWidget* to) {
     after_input();
 }
 
-void GridWidget::open_drop_list(std::int32_t col, std::int32_t row, const std::vector<std::string>& entries,
-                                const fw::Rc& rect) {
+void GridWidget::open_drop_list(const std::vector<std::string>& entries, const fw::Rc& rect) {
     const QRect local = qrect(rect).translated(cells_->pos());
-    drop_->open(col, row, entries, QRect(mapToGlobal(local.topLeft()), local.size()));
+    drop_->open(ctrl_->drop_list_owner(), ctrl_->drop_list_type(), entries,
+                QRect(mapToGlobal(local.topLeft()), local.size()));
+}
+
+// --- popup menu and help
+
+QAction* GridWidget::add_menu_command(int id, const QString& text) {
+    QAction* a = menu_->addAction(text);
+    a->setData(id);
+    return a;
+}
+
+QWidget* GridWidget::part_widget(int section) {
+    switch (section) {
+        case kSectionCells: return cells_;
+        case kSectionTop: return top_;
+        case kSectionSide: return side_;
+        case kSectionCorner: return corner_;
+        case kSectionHScroll: return hbar_;
+        case kSectionVScroll: return vbar_;
+        case kSectionTabs: return tabs_;
+        default: return this;
+    }
+}
+
+// Opened without waiting for the choice: the chosen entry comes back through the menu's signal.
+bool GridWidget::show_menu(fw::Pt p) {
+    if (menu_->isEmpty()) return false;
+    menu_->popup(part_widget(ctrl_->menu_section())->mapToGlobal(QPoint(p.x, p.y)));
+    return true;
 }
 
 // --- scroll bars

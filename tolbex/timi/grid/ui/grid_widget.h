@@ -6,6 +6,7 @@
 #pragma once
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QWidget>
 #include <memory>
 
@@ -23,7 +24,7 @@ namespace tv {
 class GridWidget;
 
 // The part code of the sheet tab bar (after the core's four sections and the two scroll bars).
-inline constexpr int kGridPartTabs = 7;
+inline constexpr int kGridPartTabs = kSectionTabs;
 
 // The control for a GridWidget: the window requests of the core (drop list, popup menu) reach the
 // widget. Applications derive their grids from it.
@@ -31,11 +32,9 @@ class GridWindowCtrl : public GridCtrl {
 public:
     void show_drop_list(std::int32_t col, std::int32_t row, const std::vector<std::string>& entries, const fw::Rc& rect,
                         const fw::Font* font) override;
-    // The text the hint shows while a scroll bar's thumb is dragged with hints on (none by default).
-    virtual int get_vscroll_hint(std::int32_t /*row*/, std::string& /*text*/) { return 1; }
-    virtual int get_hscroll_hint(std::int32_t /*col*/, std::string& /*text*/) { return 1; }
-    // A tab of the sheet tab bar was clicked: its sheet identifier.
-    virtual void on_tab_selected(std::int32_t /*sheet*/) {}
+    // Shows the widget's popup menu at a point of the part the menu was opened on; false when the
+    // menu has no entries.
+    bool show_popup_menu(fw::Pt p) override;
 
 private:
     friend class GridWidget;
@@ -95,7 +94,8 @@ private:
 class GridDropListPopup : public QListWidget, public GridDropListHost {
 public:
     explicit GridDropListPopup(GridWidget& owner);
-    void open(std::int32_t col, std::int32_t row, const std::vector<std::string>& entries, const QRect& global);
+    // `owner`: the opening cell type's record of the open cell; `type_index` its registered index.
+    void open(GridOpenListCell* owner, int type_index, const std::vector<std::string>& entries, const QRect& global);
     GridDropList& model() { return list_; }
 
     void notify_chosen_index(int type_index, std::int32_t col, std::int32_t row, std::int32_t index) override;
@@ -114,7 +114,6 @@ private:
     void close_list();
     GridWidget& owner_;
     GridDropList list_;
-    GridOpenListCell open_cell_;
 };
 
 // The hint: a tool window showing GridHint's one line.
@@ -150,6 +149,13 @@ public:
     GridDropListPopup& drop_list() { return *drop_; }
     GridHintWindow& hint_window() { return *hint_; }
     GridTabBar& tab_bar() { return tabs_model_; }
+    QWidget& tab_part() { return *tabs_; }
+    // The sheet tab bar's two scroll arrows (a bar of arrows only, at the tab bar's left end).
+    QScrollBar& tab_arrows() { return *tab_arrows_; }
+    // The popup menu of every part, empty at first: entries added with identifiers of 1000 or
+    // more reach on_menu_command with the cell and the part it was opened on.
+    QMenu& popup_menu() { return *menu_; }
+    QAction* add_menu_command(int id, const QString& text);
 
     // A printable character typed on the cells opens the current cell's editor with it (on by
     // default; a read-only table turns it off and handles on_char itself).
@@ -165,8 +171,8 @@ public:
     void key(QKeyEvent* e, bool down);
     void wheel_turned(int delta);
     void focus_changed(bool in);
-    void open_drop_list(std::int32_t col, std::int32_t row, const std::vector<std::string>& entries,
-                        const fw::Rc& rect);
+    void open_drop_list(const std::vector<std::string>& entries, const fw::Rc& rect);
+    bool show_menu(fw::Pt p);
     void editor_left(QWidget* to);
 
 protected:
@@ -176,6 +182,9 @@ private:
     // The heading and corner parts: drawn and hit through the cell types of their heading cells.
     void paint_heading(int section, fw::DrawContext& dc, const QSize& size);
     void heading_mouse(int section, QMouseEvent* e, fw::Pt p, unsigned flags, int kind);
+    void tabs_mouse(QMouseEvent* e, fw::Pt p, int kind);
+    void on_tab_arrow(int action);
+    QWidget* part_widget(int section);
     void after_input();
     void sync_scroll_bars();
     void on_vscroll(int action);
@@ -186,7 +195,8 @@ private:
 
     std::unique_ptr<GridWindowCtrl> ctrl_;
     GridPartWidget *cells_, *top_, *side_, *corner_, *tabs_;
-    QScrollBar *vbar_, *hbar_;
+    QScrollBar *vbar_, *hbar_, *tab_arrows_;
+    QMenu* menu_;
     GridLineEditor *plain_, *masked_;
     GridDropListPopup* drop_;
     GridHintWindow* hint_;

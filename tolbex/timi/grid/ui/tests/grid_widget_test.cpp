@@ -323,6 +323,147 @@ TEST(GridWidgetThumbTest, ADraggedThumbShowsTheControlsHintAndTheViewLandsOnRele
     EXPECT_FALSE(widget.hint_window().isVisible());
 }
 
+// Records what reaches the control from the windows: cell-type notifications, menu commands,
+// help, tab choices.
+struct LoggingGrid : GridWindowCtrl {
+    int on_cell_type_notify(int type, std::int32_t c, std::int32_t r, int msg, long) override {
+        log.push_back("notify " + std::to_string(type) + " " + std::to_string(c) + "," + std::to_string(r) + " " +
+                      std::to_string(msg));
+        return 1;
+    }
+    void on_menu_command(std::int32_t c, std::int32_t r, int section, int id) override {
+        log.push_back("menu " + std::to_string(c) + "," + std::to_string(r) + " " + std::to_string(section) + " " +
+                      std::to_string(id));
+    }
+    int on_help(std::int32_t c, std::int32_t r, int section) override {
+        log.push_back("help " + std::to_string(c) + "," + std::to_string(r) + " " + std::to_string(section));
+        return 1;
+    }
+    void on_tab_selected(std::int32_t sheet) override { log.push_back("tab " + std::to_string(sheet)); }
+    std::vector<std::string> log;
+};
+
+struct LoggingWidgetTest : ::testing::Test {
+    void SetUp() override {
+        grid.set_num_cols(4);
+        grid.set_num_rows(10);
+        widget.resize(400, 236);
+        widget.show();
+        widget.refresh();
+        widget.cell_area().setFocus();
+        settle();
+    }
+    void send(QWidget& to, QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons held) {
+        QMouseEvent e(type, at, to.mapToGlobal(at), button, held, Qt::NoModifier);
+        QCoreApplication::sendEvent(&to, &e);
+        settle();
+    }
+    void press_key(QWidget& to, int qt_key, const QString& text = {}) {
+        QKeyEvent e(QEvent::KeyPress, qt_key, Qt::NoModifier, text);
+        QCoreApplication::sendEvent(&to, &e);
+        settle();
+    }
+    bool app_ = (fw::testing::qt_app(), true);
+    fw::ManualTimers timers;
+    GridWidget widget{std::make_unique<LoggingGrid>()};
+    LoggingGrid& grid = static_cast<LoggingGrid&>(widget.grid());
+};
+
+// An application's own drop-list type: the choice is reported with that type's index.
+TEST_F(LoggingWidgetTest, ADropListReportsTheTypeThatOpenedIt) {
+    GridDropListCellType mine;
+    mine.set_grid(&grid);
+    const int index = grid.cell_types().add_type(&mine, 0);
+    mine.set_type_index(index);
+    GridCell cell;
+    cell.set_cell_type(index);
+    cell.set_label("low\nhigh\n");
+    grid.set_cell(1, 1, cell);
+    grid.goto_cell(1, 1);
+    press_key(widget.cell_area(), Qt::Key_Return, "\r");
+    GridDropListPopup& popup = widget.drop_list();
+    ASSERT_TRUE(popup.isVisible());
+    press_key(popup, Qt::Key_Down);
+    press_key(popup, Qt::Key_Return, "\r");
+    EXPECT_FALSE(popup.isVisible());
+    EXPECT_EQ(grid.get_cell_text(1, 1), "low");
+    const std::string i = std::to_string(index);
+    EXPECT_EQ(grid.log, (std::vector<std::string>{"notify " + i + " 1,1 100", "notify " + i + " 1,1 102",
+                                                  "notify " + i + " 1,1 101"}));
+    EXPECT_EQ(mine.open_col(), -1);
+}
+
+// An empty menu is not shown; F1 asks for help on the current cell.
+TEST_F(LoggingWidgetTest, AnEmptyMenuAndHelpOnTheCurrentCell) {
+    grid.sheet().popup_menus = true;
+    EXPECT_EQ(grid.start_popup_menu(0, 0, {1, 1}, kSectionCells), 3);
+    EXPECT_FALSE(widget.popup_menu().isVisible());
+    grid.goto_cell(3, 4);
+    press_key(widget.cell_area(), Qt::Key_F1);
+    EXPECT_EQ(grid.log, std::vector<std::string>{"help 3,4 1"});
+}
+
+// The popup menu opens on a right click with the cell and the part it was opened on; its command
+// reaches the control.
+TEST_F(LoggingWidgetTest, MenuCommandsNameTheCellAndThePart) {
+    grid.sheet().popup_menus = true;
+    QAction* action = widget.add_menu_command(1001, "Mark");
+    fw::Rc rect{};
+    grid.get_cell_rect(2, 3, rect);
+    send(widget.cell_area(), QEvent::MouseButtonPress, {rect.l + 5, rect.t + 5}, Qt::RightButton, Qt::RightButton);
+    EXPECT_TRUE(widget.popup_menu().isVisible());
+    action->trigger();
+    widget.popup_menu().hide();
+    send(widget.top_heading(), QEvent::MouseButtonPress, {80, 5}, Qt::RightButton, Qt::RightButton);
+    action->trigger();
+    widget.popup_menu().hide();
+    std::vector<std::string> menus;
+    for (const std::string& l : grid.log)
+        if (l.rfind("menu", 0) == 0) menus.push_back(l);
+    EXPECT_EQ(menus, (std::vector<std::string>{"menu 2,3 1 1001", "menu 1,-1 2 1001"}));
+}
+
+// The sheet tab bar: its arrows step the tabs by 5 pixels, never below 0; a click chooses a tab;
+// the grip at its right edge sizes the bar, never below 40 pixels.
+TEST_F(LoggingWidgetTest, TheTabBarsArrowsTabsAndGrip) {
+    grid.set_num_cols(8);  // the columns do not fit: the bar keeps its own width
+    grid.sheet().tab_width = 160;
+    for (int i = 0; i < 3; ++i) widget.tab_bar().add_tab({"Sheet" + std::to_string(i), 100, 10 + i});
+    widget.refresh();
+    settle();
+    QWidget& tabs = widget.tab_part();
+    ASSERT_TRUE(tabs.isVisible());
+    EXPECT_EQ(tabs.width(), 160);
+    QScrollBar& arrows = widget.tab_arrows();
+    EXPECT_EQ(arrows.geometry().right() + 1, widget.tab_bar().area_left());
+
+    arrows.triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    arrows.triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_EQ(widget.tab_bar().offset(), 10);
+    arrows.triggerAction(QAbstractSlider::SliderSingleStepSub);
+    arrows.triggerAction(QAbstractSlider::SliderSingleStepSub);
+    arrows.triggerAction(QAbstractSlider::SliderSingleStepSub);
+    EXPECT_EQ(widget.tab_bar().offset(), 0);
+
+    const int second = widget.tab_bar().area_left() + 110;
+    send(tabs, QEvent::MouseButtonPress, {second, 5}, Qt::LeftButton, Qt::LeftButton);
+    send(tabs, QEvent::MouseButtonRelease, {second, 5}, Qt::LeftButton, Qt::NoButton);
+    EXPECT_EQ(grid.log, std::vector<std::string>{"tab 11"});
+    EXPECT_EQ(widget.tab_bar().current(), 1u);
+
+    send(tabs, QEvent::MouseMove, {157, 5}, Qt::NoButton, Qt::NoButton);
+    EXPECT_EQ(tabs.cursor().shape(), Qt::SizeHorCursor);
+    send(tabs, QEvent::MouseButtonPress, {157, 5}, Qt::LeftButton, Qt::LeftButton);
+    send(tabs, QEvent::MouseMove, {200, 5}, Qt::NoButton, Qt::LeftButton);
+    EXPECT_EQ(grid.sheet().tab_width, 200);
+    EXPECT_EQ(tabs.width(), 200);
+    send(tabs, QEvent::MouseMove, {10, 5}, Qt::NoButton, Qt::LeftButton);
+    send(tabs, QEvent::MouseButtonRelease, {10, 5}, Qt::LeftButton, Qt::NoButton);
+    EXPECT_EQ(grid.sheet().tab_width, 40);
+    EXPECT_EQ(tabs.width(), 40);
+    EXPECT_EQ(grid.log.size(), 1u) << "sizing chooses no tab";
+}
+
 // The demo as a user starts it, with a day list that is not there: it says so and shows the
 // generated week, headings and rows from 1.
 TEST(GridDemoTest, WithoutItsDayListTheDemoShowsAGeneratedWeek) {
