@@ -1,6 +1,7 @@
 #include "tolbex/timi/grid/ui/grid_widget.h"
 
 #include <QApplication>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -108,6 +109,20 @@ GridPartWidget::GridPartWidget(GridWidget& owner, int section) : QWidget(&owner)
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);  // the headings and the tab bar's grip show their sizing pointer on hover
     if (section == kSectionCells) setFocusPolicy(Qt::StrongFocus);
+}
+
+bool GridPartWidget::event(QEvent* e) {
+    if (e->type() == QEvent::QueryWhatsThis) {
+        e->accept();
+        return true;
+    }
+    if (e->type() == QEvent::WhatsThis) {
+        const QPoint at = static_cast<QHelpEvent*>(e)->pos();
+        owner_.grid().help_at(section_, {at.x(), at.y()});
+        e->accept();
+        return true;
+    }
+    return QWidget::event(e);
 }
 
 void GridPartWidget::paintEvent(QPaintEvent*) {

@@ -48,6 +48,8 @@ public:
     int section() const { return section_; }
 
 protected:
+    // What's-this help at a point goes to the control's help for this part.
+    bool event(QEvent* e) override;
     void paintEvent(QPaintEvent*) override;
     void mousePressEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;

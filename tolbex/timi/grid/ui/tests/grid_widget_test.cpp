@@ -1,6 +1,7 @@
 // The grid's windows offscreen: what a grab shows, and the user's keys, typing, wheel and scroll
 // bar reaching the core through the widgets.
 #include <QApplication>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QScrollBar>
 #include <QWheelEvent>
@@ -393,14 +394,21 @@ TEST_F(LoggingWidgetTest, ADropListReportsTheTypeThatOpenedIt) {
     EXPECT_EQ(mine.open_col(), -1);
 }
 
-// An empty menu is not shown; F1 asks for help on the current cell.
+// An empty menu is not shown; F1 asks for help on the current cell, what's-this on the cell
+// under the point.
 TEST_F(LoggingWidgetTest, AnEmptyMenuAndHelpOnTheCurrentCell) {
     grid.sheet().popup_menus = true;
     EXPECT_EQ(grid.start_popup_menu(0, 0, {1, 1}, kSectionCells), 3);
     EXPECT_FALSE(widget.popup_menu().isVisible());
     grid.goto_cell(3, 4);
     press_key(widget.cell_area(), Qt::Key_F1);
-    EXPECT_EQ(grid.log, std::vector<std::string>{"help 3,4 1"});
+    // What's-this on a part names the cell under the point.
+    for (auto [part, at] : {std::pair<QWidget*, QPoint>{&widget.top_heading(), {80, 5}},
+                            std::pair<QWidget*, QPoint>{&widget.side_heading(), {5, 25}}}) {
+        QHelpEvent help(QEvent::WhatsThis, at, part->mapToGlobal(at));
+        QCoreApplication::sendEvent(part, &help);
+    }
+    EXPECT_EQ(grid.log, (std::vector<std::string>{"help 3,4 1", "help 1,-1 2", "help -1,1 3"}));
 }
 
 // The popup menu opens on a right click with the cell and the part it was opened on; its command
