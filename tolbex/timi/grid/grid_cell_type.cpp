@@ -186,6 +186,33 @@ void GridCellType::get_best_size(fw::DrawContext& dc, fw::Sz& size, const GridCe
     size = {s.cx + 6, s.cy + 2};
 }
 
+void GridCellType::print(fw::DrawContext& dc, const fw::Rc& rect, std::int32_t col, std::int32_t row,
+                         const GridCell& cell) {
+    std::int64_t height = 1;
+    if (grid_) {
+        const GridSettings& s = grid_->sheet();
+        if (row >= 0)
+            height = grid_->get_row_height(row);
+        else if (static_cast<std::size_t>(-std::int64_t{row}) <= s.heading_heights.size())
+            height = s.heading_heights[static_cast<std::size_t>(-std::int64_t{row} - 1)];
+    }
+    std::int32_t first = 0, rows = 0, cols = 0;
+    const std::int64_t joined = cell.get_join(first, rows, cols) && first && rows > 0 ? std::int64_t{rows} + 1 : 1;
+    print_scale = static_cast<double>(rect.height()) / static_cast<double>(std::max<std::int64_t>(height, 1)) /
+                  static_cast<double>(joined);
+    fw::Font font;
+    if (const fw::Font* f = cell.get_font())
+        font = *f;
+    else if (grid_ && grid_->sheet().default_font)
+        font = *grid_->sheet().default_font;
+    GridCell scaled = cell;
+    fw::Font big = font;
+    big.em_height = static_cast<int>(std::clamp(font.em_height * print_scale, 1.0, 32767.0));
+    scaled.set_font(big);
+    draw(dc, rect, col, row, scaled, 0, 0);
+    dc.set_font(font);
+}
+
 // --- drop list
 
 int GridDropListCellType::get_edit_area(fw::Rc& rect) {
@@ -276,7 +303,11 @@ void GridDropListCellType::draw(fw::DrawContext& dc, const fw::Rc& rect, std::in
     }
     const fw::Rc in = draw_border(&dc, rect, cell);
     const GridSystemColours sys = grid_system_colours();
-    const fw::Rc button{in.r - button_width, in.t, in.r, in.b};
+    // Printed, the button keeps its share of the cell at the print's scale.
+    const int bw = dc.kind() == fw::DrawContext::Kind::Printer
+                       ? static_cast<int>(std::clamp(button_width * print_scale, 0.0, 32767.0))
+                       : button_width;
+    const fw::Rc button{in.r - bw, in.t, in.r, in.b};
     dc.fill_rect(button, grid_rgb(sys.button_face));
     const bool sunk = pressed_ && current;
     pen(dc, sunk ? sys.button_shadow : sys.button_highlight);
@@ -285,12 +316,12 @@ void GridDropListCellType::draw(fw::DrawContext& dc, const fw::Rc& rect, std::in
     dc.polyline({{button.r - 1, button.t + 1}, {button.r - 1, button.b - 1}, {button.l, button.b - 1}});
     pen(dc, sys.button_face);
     dc.line({button.l - 1, button.t}, {button.l - 1, button.b});
-    const int x0 = button.l + (button_width - 5) / 2, y0 = in.t + (in.height() - 3) / 2;
+    const int x0 = button.l + (bw - 5) / 2, y0 = in.t + (in.height() - 3) / 2;
     dc.set_pen(fw::PenStyle::Solid, kBlack, 1);
     dc.line({x0, y0}, {x0 + 5, y0});
     dc.line({x0 + 1, y0 + 1}, {x0 + 4, y0 + 1});
     dc.line({x0 + 2, y0 + 2}, {x0 + 3, y0 + 2});
-    draw_text(dc, {in.l, in.t, in.r - button_width - 1, in.b}, cell, selected, current);
+    draw_text(dc, {in.l, in.t, in.r - bw - 1, in.b}, cell, selected, current);
     (void)col;
     (void)row;
 }

@@ -48,12 +48,18 @@ public:
     virtual void on_kill_focus(std::int32_t, std::int32_t, const GridCell&) {}
     virtual void on_scrolled(std::int32_t, std::int32_t, const GridCell&) {}
     virtual void get_best_size(fw::DrawContext& dc, fw::Sz& size, const GridCell& cell);
+    // Draws the cell onto a printed rectangle in its font scaled by the rectangle's height over the
+    // row's height on screen (a heading row's for negative rows), shared by the rows of a joined
+    // block; a height of 0 counts as 1. The cell's font is selected again afterwards.
+    virtual void print(fw::DrawContext& dc, const fw::Rc& rect, std::int32_t col, std::int32_t row,
+                       const GridCell& cell);
     virtual int on_sys_color_change() { return 0; }
     virtual int on_notify(long /*value*/) { return 0; }
 
     bool accepts_edit = true;
     bool draws_label = false;
     bool may_overflow = true;
+    double print_scale = 1.0;  // of the last print
 
 protected:
     // Draws the borders and grid lines (only measures without a context); returns what is left

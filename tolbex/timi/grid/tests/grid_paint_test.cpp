@@ -202,6 +202,46 @@ TEST(GridCellTypes, ADropListWritesTheRecordOfTheTypeThatOpenedIt) {
     EXPECT_EQ(mine.open_col(), -1);
 }
 
+// Printing scales the font by the printed height over the row's screen height, shared by the
+// rows of a joined block; a row of height 0 counts as 1. The unscaled font comes back after.
+TEST(GridCellTypes, PrintingScalesTheFontByTheRowHeight) {
+    GridCtrl grid;
+    grid.set_num_cols(2);
+    grid.set_num_rows(4);
+    grid.set_uniform_row_height(false);
+    grid.set_row_height(3, 0);
+    struct Case {
+        std::int32_t row;
+        int height;
+        bool joined;
+        const char* font;
+    };
+    const Case cases[] = {{0, 60, false, "font Arial/36/400"},
+                          {-1, 40, false, "font Arial/24/400"},
+                          {1, 60, true, "font Arial/18/400"},
+                          {3, 6, false, "font Arial/72/400"}};
+    for (const Case& c : cases) {
+        GridCell cell;
+        cell.set_text("x");
+        if (c.joined) cell.set_join(1, 1, 0);
+        fw::RecordingDrawContext dc({2496, 3520}, {300, 300}, fw::DrawContext::Kind::Printer);
+        grid.get_cell_type(0)->print(dc, {0, 0, 225, c.height}, 0, c.row, cell);
+        const auto fonts = lines_with(dc, "font ");
+        ASSERT_EQ(fonts.size(), 2u) << c.row;
+        EXPECT_EQ(fonts[0], c.font) << c.row;
+        EXPECT_EQ(fonts[1], "font Arial/12/400");
+    }
+
+    // A printed drop list's button is as wide as the scale makes it.
+    GridCell list;
+    list.set_cell_type(kCellTypeDropList);
+    list.set_text("low");
+    fw::RecordingDrawContext dc({2496, 3520}, {300, 300}, fw::DrawContext::Kind::Printer);
+    grid.get_cell_type(kCellTypeDropList)->print(dc, {0, 0, 225, 60}, 0, 0, list);
+    EXPECT_EQ(lines_with(dc, "fillrect (176,"), (std::vector<std::string>{"fillrect (176,0,224,59) #f0f0f0"}));
+    EXPECT_EQ(lines_with(dc, "fillrect (0,"), (std::vector<std::string>{"fillrect (0,0,175,59) #ffffff"}));
+}
+
 TEST(GridCellTypes, SideArrowGlyphs) {
     GridCtrl grid;
     GridCell cell;
