@@ -444,6 +444,10 @@ TEST_F(LoggingWidgetTest, TheTabBarsArrowsTabsAndGrip) {
     EXPECT_EQ(tabs.width(), 160);
     QScrollBar& arrows = widget.tab_arrows();
     EXPECT_EQ(arrows.geometry().right() + 1, widget.tab_bar().area_left());
+    EXPECT_TRUE(arrows.isVisible());
+    const QImage image = widget.grab().toImage();
+    const QRect label(widget.tab_bar().area_left() + 10, 1, 60, tabs.height() - 2);
+    EXPECT_GT(dark_pixels(image, label.translated(tabs.pos())), 10) << "the first tab's label";
 
     arrows.triggerAction(QAbstractSlider::SliderSingleStepAdd);
     arrows.triggerAction(QAbstractSlider::SliderSingleStepAdd);
