@@ -36,10 +36,20 @@ void GridSideHeading::update() {
 }
 
 bool GridSideHeading::region(std::int32_t& col, std::int32_t& row, std::int32_t& end_col, std::int32_t& end_row) const {
+    const GridSettings& s = grid_.sheet();
+    std::int32_t c = col, r = row;
     end_col = col;
     end_row = row;
-    if (grid_.get_join_range(col, row, end_col, end_row) != GRID_OK) return false;
-    // A side block stays inside the side columns.
+    if (grid_.get_join_range(c, r, end_col, end_row) != GRID_OK) return false;
+    // A side block starts among the side cells and stays inside the side columns; a source's
+    // offsets that lead elsewhere join nothing.
+    if (c >= 0 || c < -static_cast<std::int32_t>(s.side_widths.size()) || r < 0 || r >= s.num_rows) {
+        end_col = col;
+        end_row = row;
+        return false;
+    }
+    col = c;
+    row = r;
     end_col = std::clamp(end_col, col, std::int32_t{-1});
     return true;
 }

@@ -19,10 +19,20 @@ bool near(std::int64_t edge, std::int32_t p) { return p > edge - kEdgeSlack && p
 }  // namespace
 
 bool GridTopHeading::region(std::int32_t& col, std::int32_t& row, std::int32_t& end_col, std::int32_t& end_row) const {
+    const GridSettings& s = grid_.sheet();
+    std::int32_t c = col, r = row;
     end_col = col;
     end_row = row;
-    if (grid_.get_join_range(col, row, end_col, end_row) != GRID_OK) return false;
-    // A heading block stays inside the heading rows.
+    if (grid_.get_join_range(c, r, end_col, end_row) != GRID_OK) return false;
+    // A heading block starts among the heading cells and stays inside the heading rows; a
+    // source's offsets that lead elsewhere join nothing.
+    if (c < 0 || c >= s.num_cols || r >= 0 || r < -static_cast<std::int32_t>(s.heading_heights.size())) {
+        end_col = col;
+        end_row = row;
+        return false;
+    }
+    col = c;
+    row = r;
     end_row = std::clamp(end_row, row, std::int32_t{-1});
     return true;
 }

@@ -386,6 +386,34 @@ TEST_F(Headings, JoinedHeadingCellsAreDrawnOnceOverTheirBlock) {
     EXPECT_EQ(std::count_if(s.begin(), s.end(), [](const std::string& l) { return l.find("\"Pair\"") != l.npos; }), 1);
 }
 
+// A source whose join offsets lead out of the headings: the cells are drawn on their own.
+TEST(HeadingsHostile, JoinsThatLeaveTheHeadingsJoinNothing) {
+    struct Source : GridDataSource {
+        int get_cell(std::int32_t col, std::int32_t row, GridCell& cell) override {
+            if (row == -1 && col == 0) cell.set_join(0, -30, 0);   // back to a row above the headings
+            if (row == -31) cell.set_join(1, 30, 0);              // which claims the block
+            if (col == -1 && row == 2) cell.set_join(0, 0, -9);   // left of the side columns
+            if (col == -10) cell.set_join(1, 0, 9);
+            return 0;
+        }
+    } source;
+    GridCtrl grid;
+    grid.set_default_data_source(grid.add_data_source(&source));
+    grid.set_num_cols(4);
+    grid.set_num_rows(10);
+    grid.layout(400, 236);
+    fw::Rc r{};
+    ASSERT_EQ(grid.top_heading().cell_rect(0, -1, r), GRID_OK);
+    EXPECT_EQ(r, (fw::Rc{0, 0, 75, 20}));
+    ASSERT_EQ(grid.side_heading().cell_rect(-1, 2, r), GRID_OK);
+    EXPECT_EQ(r, (fw::Rc{0, 40, 40, 60}));
+    fw::RecordingDrawContext dc;
+    grid.top_heading().paint(dc, {0, 0, 344, 20});
+    grid.side_heading().paint(dc, {0, 0, 40, 200});
+    EXPECT_TRUE(has(dc.commands(), "polyline (74,1)(74,19)(0,19)"));
+    EXPECT_TRUE(has(dc.commands(), "polyline (39,41)(39,59)(0,59)"));
+}
+
 // Help asked for over each part names the cell under the point, or the current cell for the
 // scroll bars and the tab bar.
 struct HelpGrid : gridtest::RecordingGrid {

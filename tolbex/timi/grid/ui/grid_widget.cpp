@@ -344,6 +344,7 @@ GridWidget::GridWidget(std::unique_ptr<GridWindowCtrl> ctrl, QWidget* parent)
     connect(tab_arrows_, &QScrollBar::actionTriggered, this, [this](int a) { on_tab_arrow(a); });
     // The bars' own menus give way to the grid's, opened for column 0, row 0 and the bar.
     for (auto [bar, section] : {std::pair{vbar_, kSectionVScroll}, std::pair{hbar_, kSectionHScroll}}) {
+        bar->installEventFilter(this);
         bar->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(bar, &QWidget::customContextMenuRequested, this, [this, section](const QPoint& at) {
             ctrl_->start_popup_menu(0, 0, {at.x(), at.y()}, section);
@@ -384,6 +385,21 @@ GridWidget::~GridWidget() {
 }
 
 void GridWidget::resizeEvent(QResizeEvent*) { refresh(); }
+
+bool GridWidget::eventFilter(QObject* watched, QEvent* e) {
+    if (watched != vbar_ && watched != hbar_) return QWidget::eventFilter(watched, e);
+    if (e->type() == QEvent::QueryWhatsThis) {
+        e->accept();
+        return true;
+    }
+    if (e->type() == QEvent::WhatsThis) {
+        const QPoint at = static_cast<QHelpEvent*>(e)->pos();
+        ctrl_->help_at(watched == vbar_ ? kSectionVScroll : kSectionHScroll, {at.x(), at.y()});
+        e->accept();
+        return true;
+    }
+    return false;
+}
 
 void GridWidget::refresh() {
     ctrl_->layout(width(), height());

@@ -179,6 +179,8 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent*) override;
+    // What's-this help on a scroll bar goes to the control's help for the bar.
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
     // The heading and corner parts: drawn and hit through the cell types of their heading cells.

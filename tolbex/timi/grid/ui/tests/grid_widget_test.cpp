@@ -404,11 +404,12 @@ TEST_F(LoggingWidgetTest, AnEmptyMenuAndHelpOnTheCurrentCell) {
     press_key(widget.cell_area(), Qt::Key_F1);
     // What's-this on a part names the cell under the point.
     for (auto [part, at] : {std::pair<QWidget*, QPoint>{&widget.top_heading(), {80, 5}},
-                            std::pair<QWidget*, QPoint>{&widget.side_heading(), {5, 25}}}) {
+                            std::pair<QWidget*, QPoint>{&widget.side_heading(), {5, 25}},
+                            std::pair<QWidget*, QPoint>{&widget.vscroll(), {3, 3}}}) {
         QHelpEvent help(QEvent::WhatsThis, at, part->mapToGlobal(at));
         QCoreApplication::sendEvent(part, &help);
     }
-    EXPECT_EQ(grid.log, (std::vector<std::string>{"help 3,4 1", "help 1,-1 2", "help -1,1 3"}));
+    EXPECT_EQ(grid.log, (std::vector<std::string>{"help 3,4 1", "help 1,-1 2", "help -1,1 3", "help 3,4 6"}));
 }
 
 // The popup menu opens on a right click with the cell and the part it was opened on; its command
