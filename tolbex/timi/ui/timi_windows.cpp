@@ -287,7 +287,7 @@ fw::TemplateParts timi_template_parts() {
 }
 
 TIMIDoc* open_timi_window(fw::Application& app, const TimiWindowRequest& request) {
-    auto* doc = dynamic_cast<TIMIDoc*>(app.open_document_file(request.path));
+    auto* doc = dynamic_cast<TIMIDoc*>(app.open_document_file(request.path, app.find_template("TIMI.Document")));
     if (!doc) return nullptr;
     doc->set_data_folder(request.archive_folder);
     doc->set_display_name(request.display_name);
