@@ -6,6 +6,7 @@
 
 #include "framework/qt/application.h"
 #include "framework/qt/frame.h"
+#include "tolbex/signing/signed_report.h"
 #include "tolbex/archive/audit_trail.h"
 #include "tolbex/reports/ui/tests/ui_test_support.h"
 #include "tolbex/timi/tests/timi_test_support.h"
@@ -164,6 +165,37 @@ TEST_F(TimiWindowTest, AListThatCannotBeReadClosesItsWindow) {
     EXPECT_FALSE(fs::exists(list));
     settle();
     EXPECT_TRUE(app->documents().empty());
+}
+
+TEST_F(TimiWindowTest, SignedDataShowsItsSignatureSavesAnewAndRemovesItsFolderOnClose) {
+    TIMIDoc* doc = open_timi_window(*app, {day_list(), archive.string(), "", "Day one", "1234"});
+    ASSERT_NE(doc, nullptr);
+    ASSERT_TRUE(doc->save_timi_data(TimiRowRange::whole_table()));
+    const fs::path report = doc->store().saved_data_path();
+    // The restored copy of a signed report: a private folder holding its DATA.TIMI.
+    const fs::path restored = t / "restored";
+    fs::create_directories(restored);
+    fs::copy_file(report / "DATA.TIMI", restored / "DATA.TIMI");
+    TIMIDoc* signed_doc =
+        open_timi_window(*app, {(restored / "DATA.TIMI").string(), archive.string(), report.string(), "Day one", ""});
+    ASSERT_NE(signed_doc, nullptr);
+    signing::SignatureRecord record;
+    record.signer_name = "Anna Smith";
+    signed_doc->set_signature(record);
+    signed_doc->set_restored_folder(restored.string());
+    EXPECT_TRUE(enabled(*signed_doc, timi_cmd::SignatureDetails));
+    ASSERT_TRUE(view(*signed_doc).execute(timi_cmd::SignatureDetails));
+    EXPECT_NE(scripted.shown.back().text.find("Anna Smith"), std::string::npos);
+
+    set_timi_overwrite_hook([](bool) { return kTimiOverwrite; });
+    signed_doc->get_data()->toggle_use(2);
+    ASSERT_TRUE(signed_doc->save_timi_data(TimiRowRange::whole_table()));
+    set_timi_overwrite_hook({});
+    EXPECT_NE(signed_doc->store().saved_data_path(), report.string());  // never over the signed one
+    EXPECT_EQ(signed_doc->get_signature()->signer_name, "Anna Smith");
+    signed_doc->on_close_document();
+    settle();
+    EXPECT_FALSE(fs::exists(restored));
 }
 
 TEST(TimiOverwriteDialogTest, TextsByMode) {
