@@ -106,7 +106,13 @@ bool TimiStore::save_timi_data(const TimiRowRange& rows, bool was_modified) {
         ui().message_box(kTimiEmptyTableText, std::string(), MsgIcon::Warning, MsgButtons::Ok);
         return false;
     }
-    if (!write_or_report(file, data_->data_file_text(first, last))) return false;
+    if (writing_) writing_(true);
+    const bool written = platform::atomic_write_file(file, data_->data_file_text(first, last));
+    if (writing_) writing_(false);
+    if (!written) {
+        show_timi_file_error(file);
+        return false;
+    }
     const std::int32_t size = get_file_size(file);
 
     if (!open_audit(kTimiDataNoLogText)) return false;
@@ -161,7 +167,13 @@ TimiStore::SummaryResult TimiStore::save_timi_summary() {
     FolderRemover remove_temp(temp, true, true);
 
     const std::string file = join_path(temp, kTimiSummaryFileName);
-    if (!write_or_report(file, data_->summary_file_text(file))) return SummaryResult::Refused;
+    if (writing_) writing_(true);
+    const bool written = platform::atomic_write_file(file, data_->summary_file_text(file));
+    if (writing_) writing_(false);
+    if (!written) {
+        show_timi_file_error(file);
+        return SummaryResult::Refused;
+    }
     const std::int32_t size = get_file_size(file);
 
     if (!open_audit(kTimiSummaryNoLogText)) return SummaryResult::Refused;

@@ -66,6 +66,8 @@ public:
     void set_ask_overwrite(AskOverwrite ask) { ask_ = std::move(ask); }
     void set_report_time_hook(SetReportTime hook) { set_time_ = std::move(hook); }
     void set_reload_hook(std::function<void()> hook) { reload_ = std::move(hook); }
+    // Told true before a report file is written and false once it is (the wait message).
+    void set_writing_hook(std::function<void(bool)> hook) { writing_ = std::move(hook); }
 
     // Stores the rows as a new TIMI Data report, or over the saved one when the user says so.
     // `was_modified` picks the audit text. True when the data is stored (the document is then
@@ -92,6 +94,7 @@ private:
     AskOverwrite ask_;
     SetReportTime set_time_;
     std::function<void()> reload_;
+    std::function<void(bool)> writing_;
 };
 
 // Shows the file-error message for `path` and the reason in errno (or `reason` when given).

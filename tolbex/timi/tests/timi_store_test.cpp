@@ -69,8 +69,11 @@ struct TimiStoreTest : TimiTest {
 };
 
 TEST_F(TimiStoreTest, FirstSaveStoresANewReportSecondAsksAndOverwrites) {
+    std::vector<bool> writing;
+    store.set_writing_hook([&](bool on) { writing.push_back(on); });
     ASSERT_TRUE(store.save_timi_data(TimiRowRange::whole_table(), true));
     EXPECT_TRUE(asked.empty());
+    EXPECT_EQ(writing, (std::vector<bool>{true, false}));
     ASSERT_EQ(reports(".TIM").size(), 1u);
     const fs::path first = reports(".TIM")[0];
     EXPECT_EQ(store.saved_data_path(), first.string());

@@ -110,6 +110,13 @@ TIMIDoc::TIMIDoc() {
     store_.set_report_time_hook(
         [this](const std::string& name, std::int64_t time) { return set_time_in_groups(archive_, name, time); });
     store_.set_reload_hook([] { reload_archive_documents(); });
+    store_.set_writing_hook([this](bool on) {
+        saving_.reset();
+        if (on)
+            saving_ = std::make_unique<TextWaitDlg>(std::string(), kSavingTimiText, fw::main_window(), true);
+        else if (QWidget* main = fw::main_window())
+            main->activateWindow();  // the message took the activation with it
+    });
     on_command(timi_cmd::SaveData, [this] { save_timi_data(TimiRowRange::whole_table()); });
     on_command(timi_cmd::SaveSelected, [this] { save_selected_timi_data(); });
     on_command(timi_cmd::SaveSummary, [this] { save_timi_summary(); });

@@ -31,6 +31,7 @@ inline constexpr const char* kUnsavedTimiTitle = "Unsaved TIMI Data";
 inline constexpr const char* kTimiTitlePrefix = "TIMI Data - ";
 inline constexpr const char* kSignedTimiTitle = "Signed TIMI Data";
 inline constexpr const char* kLoadingTimiText = "Loading TIMI data,\nplease wait...";
+inline constexpr const char* kSavingTimiText = "Saving TIMI data,\nplease wait...";
 inline constexpr const char* kSaveModifiedTimiFormat =
     "You have modified the TIMI data for %s, do you want to save the modified data ?";
 inline constexpr const char* kSaveModifiedTimiText = "Do you want to save the modified TIMI data ?";
@@ -100,6 +101,7 @@ private:
     std::optional<signing::SignatureRecord> signature_;
     std::string restored_folder_;
     TimiData* data_ = nullptr;
+    std::unique_ptr<QDialog> saving_;  // the wait message while a file is written
 };
 
 // The grid window in a window: the TIMI rules on the window layer's control.

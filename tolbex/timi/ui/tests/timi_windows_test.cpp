@@ -156,6 +156,19 @@ TEST_F(TimiWindowTest, ADayListOpensSavesReopensAndClosesOnlyWhenSaved) {
     EXPECT_EQ(again->get_data()->data_file_text(0, 6), saved_text);
 }
 
+TEST_F(TimiWindowTest, TheClosingQuestionNamesAShortPathWhole) {
+    TIMIDoc* doc = open_timi_window(*app, {day_list(), archive.string(), "", "Day one", ""});
+    ASSERT_NE(doc, nullptr);
+    set_timi_audit(nullptr);  // refused: the path stays as it was
+    ASSERT_TRUE(doc->save_timi_data(TimiRowRange::whole_table()) == false);
+    doc->set_path_name((t / "DATA.TIMI").string(), false);  // shorter than "TIMI Data - "
+    doc->set_modified(true);
+    scripted.answers = {MsgResult::No};
+    EXPECT_TRUE(doc->save_modified());
+    EXPECT_EQ(scripted.shown.back().text,
+              "You have modified the TIMI data for DATA.TIMI, do you want to save the modified data ?");
+}
+
 TEST_F(TimiWindowTest, AListThatCannotBeReadClosesItsWindow) {
     const std::string list = (t / "bad.TIMI").string();
     timi_test::write_file(list, (t / "none" / "TIMI1_1.TXT").string() + "\n");
