@@ -9,13 +9,16 @@
 #include "tolbex/timi/grid/grid_corner.h"
 #include "tolbex/timi/grid/grid_side_heading.h"
 #include "tolbex/timi/grid/grid_top_heading.h"
+#include "tolbex/archive/audit_trail.h"
 #include "tolbex/timi/timi_grid_wnd.h"
+#include "tolbex/timi/timi_store.h"
 #include "tolbex/timi/tests/timi_test_support.h"
 
 namespace tv {
 namespace {
 
 using timi_test::TimiTest;
+namespace fs = std::filesystem;
 
 struct GridWndTest : TimiTest {
     void SetUp() override {
@@ -104,7 +107,28 @@ TEST_F(GridWndTest, ClicksShiftClicksAndKeysEditTheSelection) {
     key('2');
     for (int r : {2, 3, 4}) EXPECT_EQ(flags(r), "YNYN") << r;
     EXPECT_EQ(flags(1), "YYNN");
-    EXPECT_EQ(grid.data().data_file_text(first, last).find("\t10:02:30\t"), std::string::npos);
+
+    // Save Selected stores exactly those rows (golden DATA.TIMI).
+    AuditLogTrail audit("Calvera", [] { return false; });
+    TimiStore store;
+    store.set_data(&grid.data());
+    fs::create_directories(t / "ARCH");
+    store.set_data_folder((t / "ARCH").string());
+    store.set_audit(&audit);
+    ASSERT_TRUE(store.save_timi_data(TimiRowRange::selected(first, last), true));
+    std::string golden =
+        "Quorril TIMI data file Ver 2\r\n\r\nPatient ID #:  P1\r\nTape (recording) ID #: R1\r\n"
+        "Start time: 10:00:00 01/03/2004\r\nAnalyzed Duration: 0 hrs 3 mins\r\nMin HR (bpm): 55\r\n"
+        "Max HR (bpm): 80\r\nMean HR (bpm): 77\r\n\r\n";
+    for (int c = 1; c <= 3; ++c)
+        golden += "Episode Generation for channel " + std::to_string(c) +
+                  ":\r\nElevation  >=      1.00mm\r\nDepression <=     -1.00mm\r\nSlope       = UP\r\n\r\n";
+    golden += "VT <100 bpm : 1\r\nVT >100 bpm : 0\r\nSVT : 1\r\nBradycardia : 1\r\nPauses : 1\r\n\r\n";
+    for (const char* row : {"10:01:00\t64", "10:01:30\t66", "10:02:00\t68"})
+        golden += std::string("Y\t1\t") + row +
+                  "\t0.10\t0.50\t1.10\t1.00\t0.00\tN\t0.20\t0.30\t0.40\t0.20\t0.10\tY\t0.20\t0.30\t0.40\t0.20\t0.10"
+                  "\tN\r\n";
+    EXPECT_EQ(timi_test::read_file(fs::path(store.saved_data_path()) / "DATA.TIMI"), golden);
 
     key(13);
     for (int r : {2, 3, 4}) EXPECT_EQ(flags(r), "NNNN") << r;
