@@ -167,6 +167,26 @@ TEST_F(TimiStoreTest, RefusalsStoreNothingAndLeaveNoTemporaryFolder) {
     EXPECT_TRUE(tmp_empty());
 }
 
+TEST_F(TimiStoreTest, AFileThatCannotBeWrittenIsNamedAndNothingIsStored) {
+    // A folder in the way of the file being written makes the write fail.
+    store.set_writing_hook([&](bool on) {
+        if (!on) return;
+        for (const auto& e : fs::directory_iterator(t / "tmp")) {
+            fs::create_directory(e.path() / "DATA.TIMI");
+            fs::create_directory(e.path() / "TIMI_SUMMARY.TXT");
+        }
+    });
+    EXPECT_FALSE(store.save_timi_data(TimiRowRange::whole_table(), true));
+    EXPECT_EQ(store.save_timi_summary(), TimiStore::SummaryResult::Refused);
+    ASSERT_EQ(scripted.shown.size(), 2u);
+    EXPECT_NE(scripted.shown[0].text.find("DATA.TIMI: "), std::string::npos);
+    EXPECT_NE(scripted.shown[1].text.find("TIMI_SUMMARY.TXT: "), std::string::npos);
+    EXPECT_TRUE(reports(".TIM").empty());
+    EXPECT_TRUE(reports(".SUM").empty());
+    EXPECT_TRUE(audit.log.empty());
+    EXPECT_TRUE(tmp_empty());
+}
+
 TEST_F(TimiStoreTest, AFailedOverwriteCopyIsReportedAndStoresNothing) {
     ASSERT_TRUE(store.save_timi_data(TimiRowRange::whole_table(), true));
     const fs::path folder = store.saved_data_path();
