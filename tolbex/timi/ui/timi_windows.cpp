@@ -138,6 +138,8 @@ void TIMIDoc::set_data(TimiData* data) {
     store_.set_data(data);
 }
 
+TIMIDoc* TIMIView::timi_document() const { return dynamic_cast<TIMIDoc*>(document()); }
+
 TIMIView* TIMIDoc::first_view() const {
     for (fw::View* v : views())
         if (auto* t = dynamic_cast<TIMIView*>(v)) return t;
@@ -189,10 +191,17 @@ bool TIMIDoc::save_modified() {
 
 // --- TIMIView
 
-TIMIView::TIMIView(TIMIDoc& doc) : doc_(&doc) {
+TIMIView::TIMIView(TIMIDoc&) {
     auto ctrl = std::make_unique<TIMIGridWindow>();
     grid_ = ctrl.get();
-    grid_->set_document_hooks([this](TimiData* d) { doc_->set_data(d); }, [this] { doc_->set_modified(true); });
+    // The document may go before the view (its frame closes later): always ask the framework.
+    grid_->set_document_hooks(
+        [this](TimiData* d) {
+            if (TIMIDoc* doc = timi_document()) doc->set_data(d);
+        },
+        [this] {
+            if (TIMIDoc* doc = timi_document()) doc->set_modified(true);
+        });
     measure_painter_ = std::make_unique<QPainter>(&measure_image_);
     measure_ = std::make_unique<fw::PainterDrawContext>(*measure_painter_, fw::DrawContext::Kind::Screen);
     grid_->set_measure_context(measure_.get());
@@ -203,7 +212,7 @@ TIMIView::TIMIView(TIMIDoc& doc) : doc_(&doc) {
 }
 
 TIMIView::~TIMIView() {
-    if (doc_ && doc_->get_data() == &grid_->data()) doc_->set_data(nullptr);
+    if (TIMIDoc* doc = timi_document(); doc && doc->get_data() == &grid_->data()) doc->set_data(nullptr);
     delete widget_;
     widget_ = nullptr;
     measure_.reset();
@@ -217,17 +226,28 @@ void TIMIView::install_commands() {
                              timi_cmd::Stemi})
         on_update_command(id, [](fw::CommandUi& ui) { ui.enable(false); });
     on_command(timi_cmd::SignatureDetails, [this] {
-        if (const signing::SignatureRecord* s = doc_ ? doc_->get_signature() : nullptr)
+        const TIMIDoc* doc = timi_document();
+        if (const signing::SignatureRecord* s = doc ? doc->get_signature() : nullptr)
             ui().message_box(signing::timi_data_signature_message(*s), std::string(), MsgIcon::Information,
                              MsgButtons::Ok);
     });
     on_update_command(timi_cmd::SignatureDetails,
-                      [this](fw::CommandUi& ui) { ui.enable(doc_ && doc_->get_signature() != nullptr); });
+                      [this](fw::CommandUi& ui) {
+        const TIMIDoc* doc = timi_document();
+        ui.enable(doc && doc->get_signature() != nullptr);
+    });
 }
 
 void TIMIView::on_initial_update() {
     fw::View::on_initial_update();
-    const std::string path = doc_->path_name();
+    TIMIDoc* doc = timi_document();
+    if (!doc) return;
+    // The table lives in the first window's grid: a further window on the document closes again.
+    if (doc->get_data() && doc->first_view() != this) {
+        if (fw::ChildFrame* f = frame()) QTimer::singleShot(0, f, [f] { f->close(); });
+        return;
+    }
+    const std::string path = doc->path_name();
     bool ok = false;
     {
         TextWaitDlg wait(std::string(), kLoadingTimiText, this, true);
@@ -235,13 +255,13 @@ void TIMIView::on_initial_update() {
             // A day list of a new analysis: read once, then gone.
             ok = grid_->load_day_list(path);
             if (ok) {
-                doc_->on_new_document();
-                doc_->set_modified(true);
+                doc->on_new_document();
+                doc->set_modified(true);
             }
             std::remove(path.c_str());
         } else {
             ok = grid_->load_data_file(path);
-            if (ok) doc_->set_modified(false);
+            if (ok) doc->set_modified(false);
         }
     }
     loaded_ = ok;
@@ -253,7 +273,7 @@ void TIMIView::on_initial_update() {
             w->setFocus();
         });
     } else {
-        doc_->set_data(nullptr);
+        doc->set_data(nullptr);
         if (fw::ChildFrame* f = frame()) QTimer::singleShot(0, f, [f] { f->close(); });
     }
 }

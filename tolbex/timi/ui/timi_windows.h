@@ -114,7 +114,8 @@ public:
 
     TIMIGridWindow& grid() { return *grid_; }
     GridWidget& grid_widget() { return *widget_; }
-    TIMIDoc* timi_document() const { return doc_; }
+    // Null once the document has gone.
+    TIMIDoc* timi_document() const;
     // Loads the day list (a new analysis; the list file is deleted) or the DATA.TIMI of the
     // document's path; a failed load closes the window.
     void on_initial_update() override;
@@ -125,7 +126,6 @@ protected:
 
 private:
     void install_commands();
-    TIMIDoc* doc_;
     TIMIGridWindow* grid_ = nullptr;  // owned by the widget
     GridWidget* widget_ = nullptr;
     QImage measure_image_{1, 1, QImage::Format_RGB32};

@@ -118,6 +118,13 @@ TEST_F(TimiWindowTest, ADayListOpensSavesReopensAndClosesOnlyWhenSaved) {
     EXPECT_GT(dark_pixels(image, cell(kColUse, 0)), 20) << "ticked box";
     EXPECT_GT(dark_pixels(image, cell(channel_flag_col(0), 5)), 10) << "empty box";
 
+    // A further window on the document closes again and leaves the table to the first.
+    TimiData* table = doc->get_data();
+    ASSERT_NE(doc->doc_template()->create_new_frame(*doc), nullptr);
+    settle();
+    EXPECT_EQ(doc->views().size(), 1u);
+    EXPECT_EQ(doc->get_data(), table);
+
     EXPECT_FALSE(enabled(*doc, timi_cmd::SignatureDetails));
     EXPECT_FALSE(enabled(*doc, timi_cmd::PrintTable));
     EXPECT_TRUE(enabled(*doc, timi_cmd::SaveData));
