@@ -32,6 +32,8 @@ cases=(
     'tolbex/timi/timi_doc.cpp|#include "framework/qt/frame.h"|use only framework/core'
     'tolbex/reports/ui/report_view.cpp|#include "tolbex/browser/ui/browser_frame.h"|reports/ui includes neither'
     'tolbex/browser/ui/browser_frame.cpp|#include "tolbex/app/ui/main_frame.h"|browser/ui includes no app/ui'
+    'tolbex/timi/ui/timi_windows.cpp|#include "tolbex/browser/ui/timi_open.h"|timi/ui uses no browser or signing window'
+    'tolbex/timi/ui/timi_windows.cpp|#include "tolbex/reports/report_document.h"|timi/ui includes only'
 )
 
 fresh_copy() {

@@ -77,6 +77,15 @@ check() {
                 offend "tolbex/reports/ui includes neither browser/ui nor app/ui" ;;
         tolbex/browser/ui/*)
             [[ $inc == tolbex/app/ui/* ]] && offend "tolbex/browser/ui includes no app/ui header" ;;
+        tolbex/timi/ui/*)
+            # The TIMI window stores through the browser core and shows signatures; its tests share the
+            # offscreen fixtures of the report windows.
+            if [[ $itop == tolbex && $inc != tolbex/archive/* && $inc != tolbex/timi/* && $inc != tolbex/browser/* &&
+                  $inc != tolbex/signing/* ]] && ! [[ $file == */tests/* && $inc == tolbex/reports/ui/tests/* ]]; then
+                offend "tolbex/timi/ui includes only tolbex/timi, archive, the browser core and signing"
+            fi
+            [[ $inc == tolbex/browser/ui/* || $inc == tolbex/signing/ui/* ]] &&
+                offend "tolbex/timi/ui uses no browser or signing window" ;;
         tolbex/timi/grid/ui/*)
             [[ $itop == tolbex && $inc != tolbex/archive/* && $inc != tolbex/timi/* ]] &&
                 offend "tolbex/timi/grid/ui includes only tolbex/timi and tolbex/archive" ;;

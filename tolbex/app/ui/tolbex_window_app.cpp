@@ -1,5 +1,6 @@
 #include "tolbex/app/ui/tolbex_window_app.h"
 
+#include <algorithm>
 #include <clocale>
 
 #include <QFileDialog>
@@ -28,6 +29,9 @@
 #include "tolbex/app/ui/options_dialogs.h"
 #include "tolbex/letters/ui/letters_ui.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
+#include "tolbex/browser/ui/signed_report_open.h"
+#include "tolbex/browser/ui/timi_open.h"
+#include "tolbex/timi/ui/timi_windows.h"
 #include "tolbex/signing/ui/signature_bitmap_dialogs.h"
 #include "tolbex/external/ui/external_commands.h"
 #include "tolbex/intake/ui/intake_dialogs.h"
@@ -79,6 +83,9 @@ TolbexWindowApp::TolbexWindowApp(CTolbexApp& core, WindowedParts parts) : core_(
 }
 
 TolbexWindowApp::~TolbexWindowApp() {
+    gui::set_timi_opener({});
+    gui::set_signed_timi_opener({});
+    set_timi_audit(nullptr);
     set_import_windowing({});
     gui::install_mail(nullptr);
     fwapp_.close_all_documents();
@@ -95,9 +102,30 @@ void TolbexWindowApp::register_templates() {
                                                                   parts_.report.make_document,
                                                                   parts_.report.make_view));
     if (core_.is_browse_enabled()) gui::register_archive_template(fwapp_);
-    if (core_.is_timi_enabled() && parts_.timi)
+    if (!parts_.timi) parts_.timi = timi_template_parts();
+    if (core_.is_timi_enabled() && parts_.timi) {
         fwapp_.add_doc_template(std::make_unique<fw::DocTemplate>(kTimiTemplateResource, kTimiDocStrings,
                                                                   parts_.timi.make_document, parts_.timi.make_view));
+        install_timi_openers();
+    }
+}
+
+void TolbexWindowApp::install_timi_openers() {
+    set_timi_audit(&core_.audit());
+    gui::set_timi_opener([this](const gui::TimiOpenRequest& r) {
+        TIMIDoc* doc =
+            open_timi_window(fwapp_, {r.path, r.archive_folder, r.saved_data_path, r.display_name, r.data_file_id});
+        if (!doc) return gui::TimiOpenResult::NoDocument;
+        return doc->get_data() ? gui::TimiOpenResult::Opened : gui::TimiOpenResult::NoData;
+    });
+    gui::set_signed_timi_opener([this](const gui::SignedTimiData& d) {
+        TIMIDoc* doc = open_timi_window(fwapp_, {d.data_file, d.archive_folder, d.report_folder, d.description, ""});
+        if (!doc || !doc->get_data()) return false;  // the window is closing; the caller removes the folder
+        doc->set_signature(d.signature);
+        doc->set_restored_folder(d.folder);
+        doc->set_title(kSignedTimiTitle);
+        return true;
+    });
 }
 
 bool TolbexWindowApp::create_main_frame() {
@@ -110,6 +138,15 @@ bool TolbexWindowApp::create_main_frame() {
     offer.mail = menu::is_mail_configured();
     offer.archive_configured = core_.is_any_archive_configured();
     offer.browse = core_.is_browse_enabled();
+    // The TIMI window's File commands: routed to the active TIMI window, disabled elsewhere.
+    if (offer.timi && parts_.timi && !menu.items.empty()) {
+        std::vector<fw::MenuItem>& file = menu.items.front().items;
+        const auto recent = std::find_if(file.begin(), file.end(),
+                                         [](const fw::MenuItem& i) { return i.id == fw::cmd::FileMru1; });
+        const std::size_t at = recent == file.end() ? file.size() : static_cast<std::size_t>(recent - file.begin());
+        file.insert(file.begin() + static_cast<std::ptrdiff_t>(at > 0 ? at - 1 : at),
+                    {fw::MenuItem::separator(), fw::MenuItem::popup("T&IMI", timi_window_menu().items.front().items)});
+    }
     menu::prune_startup_menu(menu, offer);
     frame_->set_menu(menu);
     return true;

@@ -22,7 +22,8 @@ class CMainFrame;
 
 inline constexpr int kTimiTemplateResource = 185;
 inline constexpr const char* kTimiDocTypeId = "TIMI.Document";
-inline constexpr const char* kTimiDocStrings = "\nTIMI\nTIMI\n\n\nTIMI.Document\nTIMI Data";
+inline constexpr const char* kTimiDocStrings =
+    "\nTIMI\nTIMI\nTorvane TIMI Files (*.TIMI)\n.TIMI\nTIMI.Document\nTIMI Document";
 
 inline constexpr const char* kFindGroupsCaption = "Base folder to search for archives:";
 inline constexpr const char* kCreateGroupCaption = "Select folder to convert to an Archive Group";
@@ -38,8 +39,8 @@ void set_import_file_hook(ImportFileHook hook);  // empty restores the real dial
 // Asks for a received report file (.CEF or .TVZ); "" when the user cancelled.
 std::string choose_import_file(QWidget* parent);
 
-// The report and TIMI windows arrive with their own subsystems; until then their templates are
-// not registered. The archive-group template is always the archive browser's.
+// The report and TIMI windows: a test may put its own; left empty, the real ones are taken. The
+// archive-group template is always the archive browser's.
 struct WindowedParts {
     TemplateParts report;
     TemplateParts timi;
@@ -95,6 +96,8 @@ public:
 
 private:
     void install_commands();
+    // The browser's ways into TIMI windows (day lists, stored and signed TIMI data) and their audit.
+    void install_timi_openers();
     // What the imports of received files ("/mail", File > Import) need from the windows.
     void install_import_windowing();
     CTolbexApp& core_;

@@ -37,6 +37,9 @@
 #include "tolbex/reports/ui/tests/ui_test_support.h"
 #include "testing/decimal_comma_locale.h"
 #include "tolbex/app/ui/tolbex_window_app.h"
+#include "tolbex/browser/ui/timi_open.h"
+#include "tolbex/timi/tests/timi_test_support.h"
+#include "tolbex/timi/ui/timi_windows.h"
 
 namespace tv {
 namespace {
@@ -247,6 +250,45 @@ TEST_F(MainWindowTest, MenuPruningFollowsTheWorkstation) {
     for (fw::CommandId id : {184u, 32868u, 32818u, 32819u, 32811u, 32782u, 32788u, 32815u})
         EXPECT_NE(nullptr, fw::find_menu_command(m2, id)) << id;
     EXPECT_EQ(nullptr, fw::find_menu_command(m2, 32866u));
+}
+
+TEST_F(MainWindowTest, WithTimiOnTheTimiWindowsOpenFromTheBrowsersRequests) {
+    reg_set_string(HKEY_LOCAL_MACHINE, kAnalyserKey, "Enable TIMI Rozaze", "YES");
+    write_file(root / "log/messages.dll", "x");
+    reg_set_string(HKEY_LOCAL_MACHINE, kLogKey, "DLL Install Path", root / "log/messages.dll");
+    register_timi_strings();
+    start();
+    fw::DocTemplate* timi = windows->framework().find_template(kTimiDocTypeId);
+    ASSERT_NE(nullptr, timi);
+    EXPECT_EQ(timi->doc_string(fw::DocString::FilterExt), ".TIMI");
+    EXPECT_EQ(timi->doc_string(fw::DocString::FilterName), "Torvane TIMI Files (*.TIMI)");
+    EXPECT_EQ(timi->doc_string(fw::DocString::RegFileTypeName), "TIMI Document");
+    for (fw::CommandId id : {239u, 32860u, 32856u, 191u, 245u})
+        EXPECT_NE(nullptr, fw::find_menu_command(frame()->menu_model(), id)) << id;
+    ASSERT_TRUE(gui::timi_opener());
+
+    timi_test::DaySpec day;
+    for (const char* time : {"10:00:00", "10:00:30", "10:01:00"}) day.rows.push_back(timi_test::day_row(1, time, "61"));
+    write_file(root / "A/TIMI77_1.TXT", timi_test::day_file_text(day));
+    write_file(root / "day.TIMI", (root / "A/TIMI77_1.TXT") + "\r\n");
+    const gui::TimiOpenRequest request{root / "day.TIMI", root / "A", "", "Week one", "77"};
+    EXPECT_EQ(gui::timi_opener()(request), gui::TimiOpenResult::Opened);
+    auto* doc = dynamic_cast<TIMIDoc*>(timi->documents().front().get());
+    ASSERT_NE(nullptr, doc);
+    EXPECT_EQ(doc->get_data()->row_count(), 3);
+    EXPECT_EQ(doc->title(), kUnsavedTimiTitle);
+    EXPECT_EQ(doc->store().display_name(), "Week one");
+    EXPECT_EQ(doc->store().data_folder(), root / "A");
+    settle();
+    frame()->update_command_ui();
+    EXPECT_TRUE(frame()->action(239)->isEnabled());
+    EXPECT_FALSE(frame()->action(245)->isEnabled());
+
+    write_file(root / "bad.TIMI", root / "none/TIMI1_1.TXT");
+    EXPECT_EQ(gui::timi_opener()({root / "bad.TIMI", root / "A", "", "x", ""}), gui::TimiOpenResult::NoData);
+    doc->set_modified(false);
+    stop();
+    EXPECT_FALSE(gui::timi_opener());
 }
 
 TEST_F(MainWindowTest, ClosingRemembersTheOpenGroupsAndDropsStaleOnes) {

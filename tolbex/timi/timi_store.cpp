@@ -1,0 +1,227 @@
+#include "tolbex/timi/timi_store.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "common/audit_log.h"
+#include "common/files.h"
+#include "common/ui.h"
+#include "platform/fs.h"
+#include "platform/system.h"
+#include "tolbex/archive/audit_trail.h"
+#include "tolbex/archive/store_report.h"
+#include "tolbex/timi/timi_data.h"
+#include "tolbex/timi/timi_files.h"
+
+namespace tv {
+
+namespace {
+
+std::string last_component(const std::string& path) {
+    const std::string p = platform::strip_trailing_slashes(path);
+    const auto slash = p.find_last_of('/');
+    return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+// The file of that name in the folder, in whatever case it was stored; else the name as given.
+std::string file_in(const std::string& folder, const char* name) {
+    return platform::find_name_ci(folder, name).value_or(join_path(folder, name));
+}
+
+bool exists_in(const std::string& folder, const char* name) {
+    return !folder.empty() && platform::find_name_ci(folder, name).has_value();
+}
+
+// A fresh temporary folder without its trailing separator; empty (with the message) on failure.
+std::string make_temp_folder() {
+    std::string temp = create_temp_folder();
+    if (temp.empty()) {
+        show_timi_file_error(get_temp_folder());
+        return {};
+    }
+    return platform::strip_trailing_slashes(std::move(temp));
+}
+
+// Writes the file whole or not at all; false with the file error shown.
+bool write_or_report(const std::string& path, const std::string& text) {
+    errno = 0;
+    if (platform::atomic_write_file(path, text)) return true;
+    show_timi_file_error(path);
+    return false;
+}
+
+}  // namespace
+
+void show_timi_file_error(const std::string& path, const std::string& reason) {
+    const std::string why = !reason.empty() ? reason : std::strerror(errno ? errno : EIO);
+    ui().message_box(std::string("Serious file error : ") + path + ": " + why, std::string(), MsgIcon::Error,
+                     MsgButtons::Ok);
+}
+
+void TimiStore::set_data_folder(const std::string& folder) { data_folder_ = platform::strip_trailing_slashes(folder); }
+
+bool TimiStore::read_location_file(const std::string& path, std::string& location) {
+    errno = 0;
+    const auto text = platform::read_whole_file(path);
+    if (!text) {
+        show_timi_file_error(path);
+        return false;
+    }
+    std::string line = text->substr(0, text->find_first_of("\r\n"));
+    location = std::move(line);
+    return true;
+}
+
+bool TimiStore::write_location_file(const std::string& path, const std::string& location) {
+    return write_or_report(path, location);
+}
+
+bool TimiStore::open_audit(const char* refusal) {
+    if (audit_ && audit_->open(join_path(data_folder_, "dummy.img"))) return true;
+    ui().message_box(refusal, std::string(), MsgIcon::None, MsgButtons::Ok);
+    if (audit_) audit_->close();
+    return false;
+}
+
+bool TimiStore::set_time(const std::string& report_folder, std::int64_t time) {
+    return set_time_ && set_time_(last_component(report_folder), time);
+}
+
+bool TimiStore::save_timi_data(const TimiRowRange& rows, bool was_modified) {
+    if (!data_ || data_->rows.empty()) {
+        ui().message_box(kTimiEmptyTableText, std::string(), MsgIcon::Warning, MsgButtons::Ok);
+        return false;
+    }
+    const std::int64_t report_time = platform::system().now();
+    const std::string temp = make_temp_folder();
+    if (temp.empty()) return false;
+    FolderRemover remove_temp(temp, true, true);  // on every path
+
+    const std::string file = join_path(temp, kTimiDataFileName);
+    const std::int32_t last = rows.whole ? data_->row_count() - 1 : std::min(rows.last, data_->row_count() - 1);
+    const std::int32_t first = rows.whole ? 0 : rows.first;
+    if (first > last) {
+        ui().message_box(kTimiEmptyTableText, std::string(), MsgIcon::Warning, MsgButtons::Ok);
+        return false;
+    }
+    if (writing_) writing_(true);
+    const bool written = platform::atomic_write_file(file, data_->data_file_text(first, last));
+    if (writing_) writing_(false);
+    if (!written) {
+        show_timi_file_error(file);
+        return false;
+    }
+    const std::int32_t size = get_file_size(file);
+
+    if (!open_audit(kTimiDataNoLogText)) return false;
+    // A signed report stays as it was signed: its edits always become a new report.
+    int answer = kTimiCreateNew;
+    if (!saved_data_path_.empty() && !signed_source_) answer = ask_ ? ask_(false) : 0;
+    if (answer != kTimiOverwrite && answer != kTimiCreateNew) {
+        audit_->close();
+        return false;
+    }
+
+    std::string stored;
+    if (answer == kTimiCreateNew) {
+        const int result = store_report_in_archive(data_folder_, temp, display_name_, size, report_time,
+                                                   kReportTimiData, &stored, nullptr, true);
+        if (result != kStoreOk) {
+            audit_->close();
+            show_timi_file_error(join_path(data_folder_, display_name_),
+                                 "the report could not be stored in the archive (" + std::to_string(result) + ")");
+            return false;
+        }
+        saved_data_path_ = stored;
+        signed_source_ = false;
+    } else {
+        const std::string target = file_in(saved_data_path_, kTimiDataFileName);
+        errno = 0;
+        if (!copy_file_replacing(file, target)) {
+            audit_->close();
+            show_timi_file_error(target);
+            return false;
+        }
+        stored = saved_data_path_;
+        set_time(saved_data_path_, report_time);
+    }
+    audit_->write(was_modified ? kAuditTimiSaveModified : kAuditTimiSaveArchive, display_name_,
+                  answer == kTimiCreateNew ? stored : last_component(stored), std::string());
+    audit_->close();
+    if (!summary_location_.empty())
+        write_location_file(file_in(stored, kTimiSummaryLocationFileName), summary_location_);
+    if (reload_) reload_();
+    return true;
+}
+
+TimiStore::SummaryResult TimiStore::save_timi_summary() {
+    if (!data_ || data_->rows.empty()) {
+        ui().message_box(kTimiEmptyTableText, std::string(), MsgIcon::Warning, MsgButtons::Ok);
+        return SummaryResult::Refused;
+    }
+    const std::int64_t report_time = platform::system().now();
+    const std::string temp = make_temp_folder();
+    if (temp.empty()) return SummaryResult::Refused;
+    FolderRemover remove_temp(temp, true, true);
+
+    const std::string file = join_path(temp, kTimiSummaryFileName);
+    if (writing_) writing_(true);
+    const bool written = platform::atomic_write_file(file, data_->summary_file_text(file));
+    if (writing_) writing_(false);
+    if (!written) {
+        show_timi_file_error(file);
+        return SummaryResult::Refused;
+    }
+    const std::int32_t size = get_file_size(file);
+
+    if (!open_audit(kTimiSummaryNoLogText)) return SummaryResult::Refused;
+    // The location file of a signed report is not ours to read or write.
+    const bool own_saved_path = !saved_data_path_.empty() && !signed_source_;
+    if (own_saved_path && exists_in(saved_data_path_, kTimiSummaryLocationFileName))
+        read_location_file(file_in(saved_data_path_, kTimiSummaryLocationFileName), summary_location_);
+    // A location written on another system, or a summary since deleted: no summary yet.
+    std::error_code ec;
+    if (!summary_location_.empty() && !std::filesystem::is_directory(summary_location_, ec)) summary_location_.clear();
+    int answer = kTimiCreateNew;
+    if (!summary_location_.empty()) answer = ask_ ? ask_(true) : 0;
+    if (answer != kTimiOverwrite && answer != kTimiCreateNew) {
+        audit_->close();
+        return SummaryResult::Refused;
+    }
+
+    std::string target;
+    if (answer == kTimiCreateNew) {
+        const int result = store_report_in_archive(data_folder_, temp, display_name_, size, report_time,
+                                                   kReportTimiSummary, &target, nullptr, true);
+        if (result != kStoreOk) {
+            audit_->close();
+            show_timi_file_error(join_path(data_folder_, display_name_),
+                                 "the report could not be stored in the archive (" + std::to_string(result) + ")");
+            return SummaryResult::Refused;
+        }
+        if (own_saved_path) write_location_file(file_in(saved_data_path_, kTimiSummaryLocationFileName), target);
+        summary_location_ = target;
+    } else {
+        target = summary_location_;
+        if (own_saved_path && exists_in(saved_data_path_, kTimiSummaryLocationFileName))
+            read_location_file(file_in(saved_data_path_, kTimiSummaryLocationFileName), target);
+        const std::string stored_file = file_in(target, kTimiSummaryFileName);
+        clear_read_only(stored_file);
+        errno = 0;
+        if (!copy_file_replacing(file, stored_file)) {
+            audit_->close();
+            show_timi_file_error(stored_file);
+            return SummaryResult::Refused;
+        }
+        set_time(target, report_time);
+    }
+    set_read_only(file_in(target, kTimiSummaryFileName));
+    audit_->write(kAuditTimiSaveSummary, display_name_, target, std::string());
+    audit_->close();
+    if (reload_) reload_();
+    return answer == kTimiCreateNew ? SummaryResult::Stored : SummaryResult::Overwritten;
+}
+
+}  // namespace tv

@@ -1,0 +1,231 @@
+// The TIMI window offscreen: a day list opened through the framework shows the grid, saves go
+// into the archive, a stored report reopens, closing asks and keeps edits that were not saved.
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+#include "framework/qt/application.h"
+#include "framework/qt/frame.h"
+#include "tolbex/signing/signed_report.h"
+#include "tolbex/archive/audit_trail.h"
+#include "tolbex/reports/ui/tests/ui_test_support.h"
+#include "tolbex/timi/tests/timi_test_support.h"
+#include "tolbex/timi/ui/timi_windows.h"
+
+namespace tv {
+namespace {
+
+namespace fs = std::filesystem;
+using uitest::settle;
+
+class OpenAudit : public AuditTrail {
+public:
+    bool open(const std::string&) override { return opens; }
+    bool write(const char*, const std::string&, const std::string&, const std::string&) override { return true; }
+    void close() override {}
+    bool opens = true;
+};
+
+int dark_pixels(const QImage& image, const QRect& area) {
+    const QRect r = area.intersected(image.rect());
+    int n = 0;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x) n += qGray(image.pixel(x, y)) < 100;
+    return n;
+}
+
+class TimiWindowTest : public uitest::UiRootTest {
+protected:
+    void SetUp() override {
+        UiRootTest::SetUp();
+        register_timi_strings();
+        app = std::make_unique<fw::Application>();
+        main = new fw::MainFrame(*app);
+        const fw::TemplateParts parts = timi_template_parts();
+        app->add_doc_template(std::make_unique<fw::DocTemplate>(
+            185, "\nTIMI\nTIMI\nTorvane TIMI Files (*.TIMI)\n.TIMI\nTIMI.Document\nTIMI Document",
+            parts.make_document, parts.make_view));
+        main->resize(1400, 800);
+        main->show();
+        main->activateWindow();
+        settle();
+        set_timi_audit(&audit);
+        archive = t / "G" / "ARCH";
+        fs::create_directories(archive);
+    }
+    void TearDown() override {
+        set_timi_audit(nullptr);
+        app->close_all_documents();
+        delete main;
+        app.reset();
+        UiRootTest::TearDown();
+    }
+    // Two days of 5 and 4 rows and their list.
+    std::string day_list() {
+        timi_test::DaySpec d1, d2;
+        for (const char* time : {"10:00:00", "10:00:30", "10:01:00", "10:01:30", "10:02:00"})
+            d1.rows.push_back(timi_test::day_row(1, time, "60"));
+        d2.date = "02/03/2004 10:00:00";
+        for (const char* time : {"10:01:30", "10:02:00", "10:02:30", "10:03:00"})
+            d2.rows.push_back(timi_test::day_row(1, time, "70", ""));
+        timi_test::write_file(t / "d1" / "TIMI1234_1.TXT", timi_test::day_file_text(d1));
+        timi_test::write_file(t / "d2" / "timi1234_2.txt", timi_test::day_file_text(d2));
+        const std::string list = (t / "list.TIMI").string();
+        timi_test::write_file(list, (t / "d1" / "TIMI1234_1.TXT").string() + "\r\n" +
+                                        (t / "d2" / "timi1234_2.txt").string() + "\r\n");
+        return list;
+    }
+    TIMIView& view(TIMIDoc& doc) { return *doc.first_view(); }
+    bool enabled(TIMIDoc& doc, fw::CommandId id) {
+        fw::CommandUi state(id);
+        if (!view(doc).update_state(state)) doc.update_state(state);
+        return state.enabled();
+    }
+
+    std::unique_ptr<fw::Application> app;
+    fw::MainFrame* main = nullptr;
+    OpenAudit audit;
+    fs::path archive;
+};
+
+TEST_F(TimiWindowTest, ADayListOpensSavesReopensAndClosesOnlyWhenSaved) {
+    const std::string list = day_list();
+    TIMIDoc* doc = open_timi_window(*app, {list, archive.string(), "", "Day one", "1234"});
+    ASSERT_NE(doc, nullptr);
+    ASSERT_NE(doc->get_data(), nullptr);
+    EXPECT_EQ(doc->get_data()->row_count(), 7);  // day 2 begins inside day 1
+    EXPECT_EQ(doc->title(), kUnsavedTimiTitle);
+    EXPECT_TRUE(doc->is_modified());
+    EXPECT_FALSE(fs::exists(list));
+    EXPECT_EQ(doc->store().data_file_id(), "1234");
+
+    // The grid fills the view and shows headings, cell texts and check boxes.
+    TIMIView& v = view(*doc);
+    ASSERT_NE(v.frame(), nullptr);
+    v.frame()->resize(1200, 500);
+    settle();
+    EXPECT_EQ(QApplication::focusWidget(), &v.grid_widget().cell_area());
+    EXPECT_EQ(v.grid_widget().size(), v.size());
+    const QImage image = v.grid_widget().grab().toImage();
+    const auto cell = [&](int col, int row) {
+        fw::Rc r{};
+        EXPECT_EQ(v.grid().get_cell_rect(col, row, r), GRID_OK);
+        return QRect(r.l + 2, r.t + 2, r.width() - 4, r.height() - 4).translated(v.grid_widget().cell_area().pos());
+    };
+    const QPoint top = v.grid_widget().top_heading().pos();
+    EXPECT_GT(dark_pixels(image, QRect(2, 2, v.grid().get_col_width(0) - 4, 14).translated(top)), 10) << "Use?";
+    EXPECT_GT(dark_pixels(image, cell(kColTime, 0)), 10) << "10:00:00";
+    EXPECT_GT(dark_pixels(image, cell(kColUse, 0)), 20) << "ticked box";
+    EXPECT_GT(dark_pixels(image, cell(channel_flag_col(0), 5)), 10) << "empty box";
+
+    // A further window on the document closes again and leaves the table to the first.
+    TimiData* table = doc->get_data();
+    ASSERT_NE(doc->doc_template()->create_new_frame(*doc), nullptr);
+    settle();
+    EXPECT_EQ(doc->views().size(), 1u);
+    EXPECT_EQ(doc->get_data(), table);
+
+    EXPECT_FALSE(enabled(*doc, timi_cmd::SignatureDetails));
+    EXPECT_FALSE(enabled(*doc, timi_cmd::PrintTable));
+    EXPECT_TRUE(enabled(*doc, timi_cmd::SaveData));
+
+    // Closing asks; Cancel keeps the window, a refused save keeps it too (the edits would be lost).
+    scripted.answers = {MsgResult::Cancel};
+    EXPECT_FALSE(doc->save_modified());
+    EXPECT_EQ(scripted.shown.back().text, kSaveModifiedTimiText);
+    audit.opens = false;
+    scripted.answers = {MsgResult::Yes};
+    EXPECT_FALSE(doc->save_modified());
+    EXPECT_TRUE(doc->is_modified());
+
+    audit.opens = true;
+    ASSERT_TRUE(doc->execute(timi_cmd::SaveData));
+    EXPECT_FALSE(doc->is_modified());
+    EXPECT_EQ(doc->title(), "TIMI Data - Day one");
+    const std::string stored = doc->store().saved_data_path();
+    ASSERT_TRUE(fs::exists(fs::path(stored) / "DATA.TIMI"));
+    const std::string saved_text = doc->get_data()->data_file_text(0, 6);
+
+    doc->get_data()->toggle_use(0);
+    doc->set_modified(true);
+    scripted.answers = {MsgResult::No};
+    EXPECT_TRUE(doc->save_modified());
+    EXPECT_EQ(scripted.shown.back().text,
+              "You have modified the TIMI data for Day one, do you want to save the modified data ?");
+
+    // The stored report opens unmodified with the same table.
+    TIMIDoc* again =
+        open_timi_window(*app, {(fs::path(stored) / "DATA.TIMI").string(), archive.string(), stored, "Day one", ""});
+    ASSERT_NE(again, nullptr);
+    ASSERT_NE(again->get_data(), nullptr);
+    EXPECT_FALSE(again->is_modified());
+    EXPECT_EQ(again->title(), "TIMI Data - Day one");
+    EXPECT_EQ(again->get_data()->data_file_text(0, 6), saved_text);
+}
+
+TEST_F(TimiWindowTest, TheClosingQuestionNamesAShortPathWhole) {
+    TIMIDoc* doc = open_timi_window(*app, {day_list(), archive.string(), "", "Day one", ""});
+    ASSERT_NE(doc, nullptr);
+    set_timi_audit(nullptr);  // refused: the path stays as it was
+    ASSERT_TRUE(doc->save_timi_data(TimiRowRange::whole_table()) == false);
+    doc->set_path_name((t / "DATA.TIMI").string(), false);  // shorter than "TIMI Data - "
+    doc->set_modified(true);
+    scripted.answers = {MsgResult::No};
+    EXPECT_TRUE(doc->save_modified());
+    EXPECT_EQ(scripted.shown.back().text,
+              "You have modified the TIMI data for DATA.TIMI, do you want to save the modified data ?");
+}
+
+TEST_F(TimiWindowTest, AListThatCannotBeReadClosesItsWindow) {
+    const std::string list = (t / "bad.TIMI").string();
+    timi_test::write_file(list, (t / "none" / "TIMI1_1.TXT").string() + "\n");
+    TIMIDoc* doc = open_timi_window(*app, {list, archive.string(), "", "x", ""});
+    ASSERT_NE(doc, nullptr);
+    EXPECT_EQ(doc->get_data(), nullptr);
+    EXPECT_FALSE(fs::exists(list));
+    settle();
+    EXPECT_TRUE(app->documents().empty());
+}
+
+TEST_F(TimiWindowTest, SignedDataShowsItsSignatureSavesAnewAndRemovesItsFolderOnClose) {
+    TIMIDoc* doc = open_timi_window(*app, {day_list(), archive.string(), "", "Day one", "1234"});
+    ASSERT_NE(doc, nullptr);
+    ASSERT_TRUE(doc->save_timi_data(TimiRowRange::whole_table()));
+    const fs::path report = doc->store().saved_data_path();
+    // The restored copy of a signed report: a private folder holding its DATA.TIMI.
+    const fs::path restored = t / "restored";
+    fs::create_directories(restored);
+    fs::copy_file(report / "DATA.TIMI", restored / "DATA.TIMI");
+    TIMIDoc* signed_doc =
+        open_timi_window(*app, {(restored / "DATA.TIMI").string(), archive.string(), report.string(), "Day one", ""});
+    ASSERT_NE(signed_doc, nullptr);
+    signing::SignatureRecord record;
+    record.signer_name = "Anna Smith";
+    signed_doc->set_signature(record);
+    signed_doc->set_restored_folder(restored.string());
+    EXPECT_TRUE(enabled(*signed_doc, timi_cmd::SignatureDetails));
+    ASSERT_TRUE(view(*signed_doc).execute(timi_cmd::SignatureDetails));
+    EXPECT_NE(scripted.shown.back().text.find("Anna Smith"), std::string::npos);
+
+    set_timi_overwrite_hook([](bool) { return kTimiOverwrite; });
+    signed_doc->get_data()->toggle_use(2);
+    ASSERT_TRUE(signed_doc->save_timi_data(TimiRowRange::whole_table()));
+    set_timi_overwrite_hook({});
+    EXPECT_NE(signed_doc->store().saved_data_path(), report.string());  // never over the signed one
+    EXPECT_EQ(signed_doc->get_signature()->signer_name, "Anna Smith");
+    signed_doc->on_close_document();
+    settle();
+    EXPECT_FALSE(fs::exists(restored));
+}
+
+TEST(TimiOverwriteDialogTest, TextsByMode) {
+    EXPECT_EQ(TIMICheckOverwriteDlg::caption(false), "Save TIMI Data");
+    EXPECT_EQ(TIMICheckOverwriteDlg::caption(true), "Save TIMI Summary");
+    EXPECT_EQ(TIMICheckOverwriteDlg::text(true).substr(0, 55), "The TIMI summary you are saving has already been saved.");
+    const fw::MenuModel menu = timi_window_menu();
+    for (fw::CommandId id : {239u, 32860u, 32856u, 191u, 32863u, 190u, 193u, 194u, 195u, 196u, 199u, 245u})
+        EXPECT_NE(fw::find_menu_command(menu, id), nullptr) << id;
+}
+
+}  // namespace
+}  // namespace tv

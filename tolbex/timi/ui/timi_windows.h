@@ -1,0 +1,151 @@
+// The TIMI window: TIMIDoc (where the data came from, the saves, the signature of a signed
+// report), TIMIView (the grid window filling the client area, loading when the window opens) in
+// the framework's child frame, TIMICheckOverwriteDlg, the window's menu and the template makers.
+#pragma once
+#include <QDialog>
+#include <QImage>
+#include <QPainter>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "framework/core/menu_model.h"
+#include "framework/qt/document.h"
+#include "tolbex/signing/crypto.h"
+#include "tolbex/timi/grid/ui/grid_widget.h"
+#include "tolbex/timi/timi_grid_wnd.h"
+#include "tolbex/timi/timi_store.h"
+
+namespace tv {
+
+class AuditTrail;
+class BrowserListCore;
+
+namespace fw {
+class Application;
+class PainterDrawContext;
+}  // namespace fw
+
+inline constexpr const char* kUnsavedTimiTitle = "Unsaved TIMI Data";
+inline constexpr const char* kTimiTitlePrefix = "TIMI Data - ";
+inline constexpr const char* kSignedTimiTitle = "Signed TIMI Data";
+inline constexpr const char* kLoadingTimiText = "Loading TIMI data,\nplease wait...";
+inline constexpr const char* kSavingTimiText = "Saving TIMI data,\nplease wait...";
+inline constexpr const char* kSaveModifiedTimiFormat =
+    "You have modified the TIMI data for %s, do you want to save the modified data ?";
+inline constexpr const char* kSaveModifiedTimiText = "Do you want to save the modified TIMI data ?";
+
+namespace timi_cmd {
+// The document's.
+inline constexpr fw::CommandId SaveData = 239, SaveSelected = 32860, SaveSummary = 32856;
+// The view's. Printing, its options and the STEMI sheet come with their own windows.
+inline constexpr fw::CommandId PrintTable = 191, PrintSelected = 32863, PrintEvents = 190, HeadingFont = 193,
+                               BodyFont = 194, PrePostTimes = 195, Landscape = 196, Stemi = 199,
+                               SignatureDetails = 245;
+}  // namespace timi_cmd
+
+// Where TIMI saves leave their audit entries (the application's trail); null refuses saves.
+void set_timi_audit(AuditTrail* audit);
+// Tests answer the overwrite question here instead of the dialog; empty restores the dialog.
+void set_timi_overwrite_hook(std::function<int(bool summary)> hook);
+
+// Asks whether a saved report is overwritten: ends with kTimiOverwrite, kTimiCreateNew, or 0
+// for Cancel.
+class TIMICheckOverwriteDlg : public QDialog {
+public:
+    explicit TIMICheckOverwriteDlg(bool summary, QWidget* parent = nullptr);
+    static std::string caption(bool summary);
+    static std::string text(bool summary);
+};
+
+class TIMIView;
+
+class TIMIDoc : public fw::Document {
+public:
+    TIMIDoc();
+    ~TIMIDoc() override;
+
+    // --- what the browser sets right after opening
+    void set_archive(BrowserListCore* archive) { archive_ = archive; }
+    void set_data_folder(const std::string& folder) { store_.set_data_folder(folder); }
+    void set_saved_data_path(const std::string& path) { store_.set_saved_data_path(path); }
+    void set_display_name(const std::string& name) { store_.set_display_name(name); }
+    void set_data_file_id(const std::string& id) { store_.set_data_file_id(id); }
+    // Keeps a copy; the saved data path is then the signed report, which saves never write into.
+    void set_signature(const signing::SignatureRecord& record);
+    const signing::SignatureRecord* get_signature() const { return signature_ ? &*signature_ : nullptr; }
+    // A private folder (a restored signed report) deleted when the document goes.
+    void set_restored_folder(const std::string& folder) { restored_folder_ = folder; }
+    // The path name becomes "TIMI Data - " + display name (also in the recent list).
+    void update_title();
+
+    void set_data(TimiData* data);
+    TimiData* get_data() const { return data_; }
+    TimiStore& store() { return store_; }
+    TIMIView* first_view() const;
+
+    // --- commands
+    bool save_timi_data(const TimiRowRange& rows);
+    bool save_selected_timi_data();
+    TimiStore::SummaryResult save_timi_summary();
+
+    // --- framework
+    void set_title(const std::string& title) override;
+    bool save_modified() override;
+    bool on_save_document(const std::string&) override { return true; }
+
+private:
+    TimiStore store_;
+    BrowserListCore* archive_ = nullptr;
+    std::optional<signing::SignatureRecord> signature_;
+    std::string restored_folder_;
+    TimiData* data_ = nullptr;
+    std::unique_ptr<QDialog> saving_;  // the wait message while a file is written
+};
+
+// The grid window in a window: the TIMI rules on the window layer's control.
+using TIMIGridWindow = TIMIGridWndOf<GridWindowCtrl>;
+
+class TIMIView : public fw::View {
+public:
+    explicit TIMIView(TIMIDoc& doc);
+    ~TIMIView() override;
+
+    TIMIGridWindow& grid() { return *grid_; }
+    GridWidget& grid_widget() { return *widget_; }
+    // Null once the document has gone.
+    TIMIDoc* timi_document() const;
+    // Loads the day list (a new analysis; the list file is deleted) or the DATA.TIMI of the
+    // document's path; a failed load closes the window.
+    void on_initial_update() override;
+    bool loaded() const { return loaded_; }
+
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+
+private:
+    void install_commands();
+    TIMIGridWindow* grid_ = nullptr;  // owned by the widget
+    GridWidget* widget_ = nullptr;
+    QImage measure_image_{1, 1, QImage::Format_RGB32};
+    std::unique_ptr<QPainter> measure_painter_;
+    std::unique_ptr<fw::PainterDrawContext> measure_;
+    bool loaded_ = false;
+};
+
+// The window's menu: the File menu with the document's and the view's commands.
+fw::MenuModel timi_window_menu();
+// The TIMI template's makers.
+fw::TemplateParts timi_template_parts();
+
+// What the browser asks to open: a day list (.TIMI) or a stored DATA.TIMI, and where it belongs.
+struct TimiWindowRequest {
+    std::string path, archive_folder, saved_data_path, display_name, data_file_id;
+};
+// Opens through the framework's open-document; the document, or null when no window opened.
+// The setters run in the order data folder, display name, saved data path, data file id; a
+// stored report that showed its table is then titled "TIMI Data - " + display name.
+TIMIDoc* open_timi_window(fw::Application& app, const TimiWindowRequest& request);
+
+}  // namespace tv
