@@ -69,11 +69,15 @@ TEST_F(StemiSheetDialogTest, ShowsThePagesAndAppliesThroughClicks) {
 
     // A refused entry: the message, the focus back in the field, nothing changed.
     sheet.tabs()->setCurrentIndex(0);
+    sheet.activateWindow();
+    p.apply_infusion_button()->setFocus();
+    settle();
     p.edit(kStemiInfusionTime)->setText("(1)10:15:15");
     p.apply_infusion_button()->click();
     settle();
     ASSERT_EQ(scripted.shown.size(), 1u);
     EXPECT_EQ(scripted.shown[0].text.rfind("You have entered an invalid time.", 0), 0u);
+    EXPECT_TRUE(p.edit(kStemiInfusionTime)->hasFocus());
     EXPECT_EQ(d.stemi[0].infusion_time.status, TimiStatus::Null);
     EXPECT_EQ(text_of(p, kStemiInfusionTo50), "--:--:--");
 
