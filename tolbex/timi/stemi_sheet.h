@@ -17,9 +17,9 @@ namespace tv {
 // multiple of 30.
 struct StemiEntry {
     std::int32_t day = 0;
-    TimiDateTime time;         // time of day
-    std::int64_t moment = 0;   // ((hours + 24 d) x 60 + minutes) x 60 + seconds
-    std::string text;          // the entry rewritten: "(d)" and "%H:%M:%S"
+    TimiDateTime time;        // time of day
+    std::int64_t moment = 0;  // ((hours + 24 d) x 60 + minutes) x 60 + seconds
+    std::string text;         // the entry rewritten: "(d)" and "%H:%M:%S"
 };
 
 enum class StemiEntryError { None, BeforeStart, AfterEnd, Invalid };
@@ -38,12 +38,12 @@ void reconcile_stemi_ranges(std::array<std::int32_t, 3>& first, std::array<std::
 
 // The texts of a page's controls.
 struct StemiPageTexts {
-    std::string peak_time;      // "(d)hh:mm:ss"
-    std::string peak_value;     // "%.2f mm"
+    std::string peak_time;                   // "(d)hh:mm:ss"
+    std::string peak_value;                  // "%.2f mm"
     std::array<std::string, 3> time_to;      // 50, 30, 10 per cent
     std::array<std::string, 2> below_4h;     // 50, 30 per cent for more than four hours
     std::array<std::string, 3> slope;        // "%.4f mm/s"
-    std::string infusion_time;  // "(d)hh:mm:ss"
+    std::string infusion_time;               // "(d)hh:mm:ss"
     std::array<std::string, 3> infusion_to;  // 50, 30, 10 per cent
 };
 

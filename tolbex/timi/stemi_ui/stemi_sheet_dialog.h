@@ -18,12 +18,23 @@ namespace tv::gui {
 
 // Control ids of a page.
 enum StemiControl {
-    kStemiTimeTo50 = 1014, kStemiTimeTo30 = 1015, kStemiTimeTo10 = 1016,
-    kStemiBelow30For4h = 1017, kStemiInfusionTime = 1018,
-    kStemiInfusionTo50 = 1019, kStemiInfusionTo30 = 1020, kStemiInfusionTo10 = 1021,
-    kStemiSlope50 = 1011, kStemiSlope30 = 1012, kStemiSlope10 = 1013,
-    kStemiPeakTime = 1087, kStemiBelow50For4h = 1088, kStemiPeakValue = 1089,
-    kStemiApplyInfusion = 1090, kStemiOperatorEdited = 1091, kStemiApplyPeak = 1092,
+    kStemiTimeTo50 = 1014,
+    kStemiTimeTo30 = 1015,
+    kStemiTimeTo10 = 1016,
+    kStemiBelow30For4h = 1017,
+    kStemiInfusionTime = 1018,
+    kStemiInfusionTo50 = 1019,
+    kStemiInfusionTo30 = 1020,
+    kStemiInfusionTo10 = 1021,
+    kStemiSlope50 = 1011,
+    kStemiSlope30 = 1012,
+    kStemiSlope10 = 1013,
+    kStemiPeakTime = 1087,
+    kStemiBelow50For4h = 1088,
+    kStemiPeakValue = 1089,
+    kStemiApplyInfusion = 1090,
+    kStemiOperatorEdited = 1091,
+    kStemiApplyPeak = 1092,
 };
 
 class StemiPageWidget : public QWidget {

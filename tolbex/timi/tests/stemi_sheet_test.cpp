@@ -83,13 +83,20 @@ TEST_F(StemiSheetTest, TimeEntries) {
         const char* text;
         StemiEntryError error;
     } cases[] = {
-        {"(1)10:15:30", StemiEntryError::None},      {"(1)10:00:00", StemiEntryError::None},
-        {"(1)18:19:30", StemiEntryError::None},      {"(1)10:15:15", StemiEntryError::Invalid},
-        {"(12)10:00:00", StemiEntryError::Invalid},  {"(1", StemiEntryError::Invalid},
-        {"", StemiEntryError::Invalid},              {"(1)", StemiEntryError::Invalid},
-        {"(x)10:00:00", StemiEntryError::Invalid},   {"(1)24:00:00", StemiEntryError::Invalid},
-        {"--:--:--", StemiEntryError::Invalid},      {"(1)09:59:30", StemiEntryError::BeforeStart},
-        {"(0)23:00:00", StemiEntryError::BeforeStart}, {"(1)18:20:00", StemiEntryError::AfterEnd},
+        {"(1)10:15:30", StemiEntryError::None},
+        {"(1)10:00:00", StemiEntryError::None},
+        {"(1)18:19:30", StemiEntryError::None},
+        {"(1)10:15:15", StemiEntryError::Invalid},
+        {"(12)10:00:00", StemiEntryError::Invalid},
+        {"(1", StemiEntryError::Invalid},
+        {"", StemiEntryError::Invalid},
+        {"(1)", StemiEntryError::Invalid},
+        {"(x)10:00:00", StemiEntryError::Invalid},
+        {"(1)24:00:00", StemiEntryError::Invalid},
+        {"--:--:--", StemiEntryError::Invalid},
+        {"(1)09:59:30", StemiEntryError::BeforeStart},
+        {"(0)23:00:00", StemiEntryError::BeforeStart},
+        {"(1)18:20:00", StemiEntryError::AfterEnd},
         {"(2)00:00:00", StemiEntryError::AfterEnd},
     };
     for (const auto& c : cases) {

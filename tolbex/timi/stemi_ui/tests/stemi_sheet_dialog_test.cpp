@@ -53,11 +53,11 @@ TEST_F(StemiSheetDialogTest, ShowsThePagesAndAppliesThroughClicks) {
         int id;
         const char* text;
     } shown[] = {
-        {kStemiPeakTime, "(1)10:10:00"},    {kStemiPeakValue, "4.00 mm"},         {kStemiTimeTo50, "00:00:30"},
-        {kStemiTimeTo30, "00:10:00"},       {kStemiTimeTo10, "00:20:00"},         {kStemiBelow50For4h, "00:00:30"},
-        {kStemiBelow30For4h, "00:10:00"},   {kStemiSlope50, "-0.0833 mm/s"},      {kStemiSlope30, "-0.0167 mm/s"},
-        {kStemiSlope10, "-0.0267 mm/s"},    {kStemiInfusionTime, "--:--:--"},     {kStemiInfusionTo50, "--:--:--"},
-        {kStemiInfusionTo30, "--:--:--"},   {kStemiInfusionTo10, "--:--:--"},
+        {kStemiPeakTime, "(1)10:10:00"},  {kStemiPeakValue, "4.00 mm"},     {kStemiTimeTo50, "00:00:30"},
+        {kStemiTimeTo30, "00:10:00"},     {kStemiTimeTo10, "00:20:00"},     {kStemiBelow50For4h, "00:00:30"},
+        {kStemiBelow30For4h, "00:10:00"}, {kStemiSlope50, "-0.0833 mm/s"},  {kStemiSlope30, "-0.0167 mm/s"},
+        {kStemiSlope10, "-0.0267 mm/s"},  {kStemiInfusionTime, "--:--:--"}, {kStemiInfusionTo50, "--:--:--"},
+        {kStemiInfusionTo30, "--:--:--"}, {kStemiInfusionTo10, "--:--:--"},
     };
     for (const auto& s : shown) {
         EXPECT_EQ(text_of(p, s.id), s.text) << s.id;
