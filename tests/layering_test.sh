@@ -10,9 +10,9 @@ cd "${1:-$(dirname "$0")/..}" || exit 2
 programs=" tolbex vond kelmoth brackmor "
 is_program() { [[ $programs == *" $1 "* ]]; }
 
-# Windowed code: framework/qt, every ui/ folder (a windowed tool keeps its windows in one too),
-# and a program's main.cpp, which puts the windows up.
-in_ui() { [[ $1 == ui/* || $1 == */ui/* ]]; }
+# Windowed code: framework/qt, every ui/ folder (a windowed tool keeps its windows in one too, and
+# the STEMI sheet has one of its own), and a program's main.cpp, which puts the windows up.
+in_ui() { [[ $1 == ui/* || $1 == */ui/* || $1 == tolbex/timi/stemi_ui/* ]]; }
 is_main() { is_program "${1%%/*}" && [[ $1 == */main.cpp && $1 != */*/*/main.cpp ]]; }
 windowed() { [[ $1 == framework/qt/* ]] || in_ui "$1" || is_main "$1"; }
 # The report library's two rendering sources paint through Qt; their tests check the pixels.
@@ -89,6 +89,9 @@ check() {
         tolbex/timi/grid/ui/*)
             [[ $itop == tolbex && $inc != tolbex/archive/* && $inc != tolbex/timi/* ]] &&
                 offend "tolbex/timi/grid/ui includes only tolbex/timi and tolbex/archive" ;;
+        tolbex/timi/stemi_ui/*)
+            [[ $itop == tolbex && $inc != tolbex/archive/* && $inc != tolbex/timi/* ]] &&
+                offend "tolbex/timi/stemi_ui includes only tolbex/timi and tolbex/archive" ;;
         tolbex/reports/* | tolbex/browser/* | tolbex/timi/*)
             local own=${file#tolbex/}
             own=tolbex/${own%%/*}/

@@ -472,51 +472,51 @@ void TimiData::finish_totals() {
 }
 
 void TimiData::compute_stemi(std::array<std::int32_t, 3>& first, std::array<std::int32_t, 3>& end) {
+    for (int c = 0; c < kTimiChannels; ++c) compute_stemi_channel(c, first[c], end[c]);
+}
+
+void TimiData::compute_stemi_channel(int c, std::int32_t& first, std::int32_t& end) {
     static constexpr double kFractions[3] = {0.5, 0.3, 0.1};
     static constexpr int kSustainedRows = 480;
-    for (int c = 0; c < kTimiChannels; ++c) {
-        StemiMeasurement& m = stemi[c];
-        const auto reset_channel = [&] {
-            m.reset();
-            first[c] = -1;
-            end[c] = -1;
-        };
-        if (first[c] < 0 || end[c] < 0 || first[c] >= row_count()) {
-            m.reset();
+    if (c < 0 || c >= kTimiChannels) return;
+    StemiMeasurement& m = stemi[c];
+    if (first < 0 || end < 0 || first >= row_count()) {
+        m.reset();
+        return;
+    }
+    const std::int32_t e = std::min(end, row_count());
+    const std::int32_t peak = m.peak_fixed ? m.fixed_peak_row : peak_row(c, first, e);
+    if (!valid_row(rows, peak) || !timi_present(rows[peak].channel[c].st_abs) || rows[peak].channel[c].st_abs < 0) {
+        m.reset();
+        first = -1;
+        end = -1;
+        return;
+    }
+    const TimiRow& p = rows[peak];
+    m.peak_time = p.time;
+    m.peak_day = p.day;
+    m.peak_value = p.channel[c].st_abs;
+    for (int k = 0; k < 3; ++k) {
+        const std::int32_t r = run_search(c, peak, e, kFractions[k], m.peak_value, 1);
+        if (r < 0) {
+            m.time_to[k] = TimiSpan::null_value();
+            m.slope_at[k] = 0.0;
+        } else {
+            m.time_to[k] = span_to_row(m.peak_day, m.peak_time, r);
+            m.slope_at[k] = slope_at(c, r);
+        }
+    }
+    for (int k = 0; k < 2; ++k) {
+        const std::int32_t r = run_search(c, peak, e, kFractions[k], m.peak_value, kSustainedRows);
+        m.time_below_4h[k] = r < 0 ? TimiSpan::null_value() : span_to_row(m.peak_day, m.peak_time, r);
+    }
+    for (int k = 0; k < 3; ++k) {
+        if (m.infusion_time.status == TimiStatus::Null) {
+            m.infusion_to[k] = TimiSpan::null_value();
             continue;
         }
-        const std::int32_t e = std::min(end[c], row_count());
-        std::int32_t peak = m.peak_fixed ? m.fixed_peak_row : peak_row(c, first[c], e);
-        if (!valid_row(rows, peak) || !timi_present(rows[peak].channel[c].st_abs) || rows[peak].channel[c].st_abs < 0) {
-            reset_channel();
-            continue;
-        }
-        const TimiRow& p = rows[peak];
-        m.peak_time = p.time;
-        m.peak_day = p.day;
-        m.peak_value = p.channel[c].st_abs;
-        for (int k = 0; k < 3; ++k) {
-            const std::int32_t r = run_search(c, peak, e, kFractions[k], m.peak_value, 1);
-            if (r < 0) {
-                m.time_to[k] = TimiSpan::null_value();
-                m.slope_at[k] = 0.0;
-            } else {
-                m.time_to[k] = span_to_row(m.peak_day, m.peak_time, r);
-                m.slope_at[k] = slope_at(c, r);
-            }
-        }
-        for (int k = 0; k < 2; ++k) {
-            const std::int32_t r = run_search(c, peak, e, kFractions[k], m.peak_value, kSustainedRows);
-            m.time_below_4h[k] = r < 0 ? TimiSpan::null_value() : span_to_row(m.peak_day, m.peak_time, r);
-        }
-        for (int k = 0; k < 3; ++k) {
-            if (m.infusion_time.status == TimiStatus::Null) {
-                m.infusion_to[k] = TimiSpan::null_value();
-                continue;
-            }
-            const std::int32_t r = run_search(c, peak, e, kFractions[k], m.peak_value, 1);
-            m.infusion_to[k] = r < 0 ? TimiSpan::null_value() : span_to_row(m.infusion_day, m.infusion_time, r);
-        }
+        const std::int32_t r = run_search(c, peak, e, kFractions[k], m.peak_value, 1);
+        m.infusion_to[k] = r < 0 ? TimiSpan::null_value() : span_to_row(m.infusion_day, m.infusion_time, r);
     }
 }
 

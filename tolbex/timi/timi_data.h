@@ -200,6 +200,8 @@ public:
     // Fills the three records from the selection ranges [first[c], end[c]); a reset channel
     // gets -1, -1.
     void compute_stemi(std::array<std::int32_t, 3>& first, std::array<std::int32_t, 3>& end);
+    // The same for one channel; the other channels' records stay as they are.
+    void compute_stemi_channel(int channel, std::int32_t& first, std::int32_t& end);
     void compute_stemi_from_selection();
 
     // --- files (see the .cpp files for the layouts) ---

@@ -2,38 +2,12 @@
 
 #include "tolbex/timi/timi_data.h"
 #include "tolbex/timi/timi_numbers.h"
+#include "tolbex/timi/tests/timi_test_support.h"
 
 namespace tv {
 namespace {
 
-// 1000 rows from 10:00:00, channel 1 selected on rows 10..989, ST peak 4.0 at row 20.
-TimiData stemi_table() {
-    TimiData d;
-    for (int i = 0; i < 1000; ++i) {
-        TimiRow r;
-        r.day = 1;
-        r.time = TimiDateTime::time_of_day(0, 0, 0);
-        r.time.seconds = (36000 + 30 * i) % 86400;
-        r.day = 1 + (36000 + 30 * i) / 86400;
-        double v = 0.2;
-        if (i < 10)
-            v = 0.0;
-        else if (i < 20)
-            v = 2.0;
-        else if (i == 20)
-            v = 4.0;
-        else if (i < 40)
-            v = 1.5;
-        else if (i < 60)
-            v = 1.0;
-        r.channel[0].st_abs = v;
-        r.channel[1].st_abs = -3.0;
-        if (i >= 10 && i <= 989) r.channel[0].flag = true;
-        r.use = r.channel[0].flag;
-        d.rows.push_back(r);
-    }
-    return d;
-}
+using timi_test::stemi_table;
 
 TEST(Stemi, MeasurementsOfTheAcceptanceTable) {
     TimiData d = stemi_table();

@@ -14,6 +14,7 @@
 #include "common/registry.h"
 #include "common/ui.h"
 #include "testing/app_test_root.h"
+#include "tolbex/timi/timi_data.h"
 #include "tolbex/timi/timi_strings.h"
 
 namespace tv::timi_test {
@@ -112,5 +113,34 @@ protected:
 
     DaySpec day2;
 };
+
+// 1000 rows from (1)10:00:00, channel 1 selected on rows 10..989 with its ST peak 4.0 at row 20
+// (2.0 on rows 10-19, 1.5 on 21-39, 1.0 on 40-59, 0.2 after); channel 2 is a depression.
+inline TimiData stemi_table() {
+    TimiData d;
+    for (int i = 0; i < 1000; ++i) {
+        TimiRow r;
+        r.time = TimiDateTime::time_of_day(0, 0, 0);
+        r.time.seconds = (36000 + 30 * i) % 86400;
+        r.day = 1 + (36000 + 30 * i) / 86400;
+        double v = 0.2;
+        if (i < 10)
+            v = 0.0;
+        else if (i < 20)
+            v = 2.0;
+        else if (i == 20)
+            v = 4.0;
+        else if (i < 40)
+            v = 1.5;
+        else if (i < 60)
+            v = 1.0;
+        r.channel[0].st_abs = v;
+        r.channel[1].st_abs = -3.0;
+        if (i >= 10 && i <= 989) r.channel[0].flag = true;
+        r.use = r.channel[0].flag;
+        d.rows.push_back(r);
+    }
+    return d;
+}
 
 }  // namespace tv::timi_test
