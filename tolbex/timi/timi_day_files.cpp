@@ -20,14 +20,16 @@ std::string timi_day_file_name(const std::string& patient_number, int day) {
 
 std::string timi_day_file_text(const TimiData& data, int day, std::int32_t rows_per_day) {
     const std::int64_t day_start = static_cast<std::int64_t>(day - 1) * rows_per_day;
-    const auto first = static_cast<std::int32_t>(std::clamp<std::int64_t>(day_start - 1, 0, data.row_count()));
     const auto last =
         static_cast<std::int32_t>(std::clamp<std::int64_t>(day_start + rows_per_day, 0, data.row_count())) - 1;
+    // A day without rows of its own gets no overlap row either.
+    std::int32_t first = last + 1;
+    if (day_start >= 0 && day_start <= last) first = static_cast<std::int32_t>(std::max<std::int64_t>(day_start - 1, 0));
     TimiDateTime recorded = data.header.start;
     recorded.seconds += static_cast<std::int64_t>(day - 1) * 86400;
     std::int32_t min_hr = 0, max_hr = 0;
     std::int64_t beats = 0, rated = 0;
-    for (std::int64_t r = day_start; r <= last; ++r) {  // the overlap row is the previous day's
+    for (std::int64_t r = std::max<std::int64_t>(day_start, first); r <= last; ++r) {  // not the overlap row
         const std::int32_t hr = data.rows[static_cast<std::size_t>(r)].heart_rate;
         if (hr == kTimiMissingInt) continue;
         min_hr = rated ? std::min(min_hr, hr) : hr;

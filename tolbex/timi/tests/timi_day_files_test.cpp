@@ -52,6 +52,12 @@ TEST_F(TimiDayFilesTest, DayFileGolden) {
     set_header(d, TimiDateTime::from_parts(2024, 3, 4, 23, 58, 30).seconds);
     d.header.slope[2] = 0;
     EXPECT_EQ(timi_day_file_name("PN1", 2), "TIMIPN1_2.TXT");
+    // Days outside the table: a header and no rows.
+    for (int day : {0, 3}) {
+        const std::string text = timi_day_file_text(d, day, 3);
+        ASSERT_NE(text.find("Ch3\r\n"), std::string::npos) << day;
+        EXPECT_EQ(text.substr(text.find("Ch3\r\n") + 5), "") << day;
+    }
     EXPECT_EQ(timi_day_file_text(d, 2, 3),
               "Quorril ST Output File, version: 2\r\nPatient ID: PN1\r\nRecording ID: REC-7\r\n"
               "Recording Date: 05/03/2024 23:58:30\r\nRecording Duration: 0 hrs 1 mins\r\n"
