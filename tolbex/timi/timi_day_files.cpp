@@ -24,7 +24,8 @@ std::string timi_day_file_text(const TimiData& data, int day, std::int32_t rows_
         static_cast<std::int32_t>(std::clamp<std::int64_t>(day_start + rows_per_day, 0, data.row_count())) - 1;
     // A day without rows of its own gets no overlap row either.
     std::int32_t first = last + 1;
-    if (day_start >= 0 && day_start <= last) first = static_cast<std::int32_t>(std::max<std::int64_t>(day_start - 1, 0));
+    if (day_start >= 0 && day_start <= last)
+        first = static_cast<std::int32_t>(std::max<std::int64_t>(day_start - 1, 0));
     TimiDateTime recorded = data.header.start;
     recorded.seconds += static_cast<std::int64_t>(day - 1) * 86400;
     std::int32_t min_hr = 0, max_hr = 0;

@@ -14,34 +14,45 @@ namespace {
 constexpr std::int32_t kRowsPerDay = 2880;
 constexpr std::int32_t kRate = 128;  // samples a second
 
-TimiArrhEvent event(std::int32_t type, std::int32_t start_second, std::int32_t seconds, std::int32_t length,
+// Event type codes of arrhevnt.dat.
+enum : std::int32_t {
+    kPause = 1,
+    kVtFast = 2,
+    kSvt = 3,
+    kVtSlow = 5,
+    kBradycardia = 6,
+    kCouplet = 11,
+    kSingleVe = 13,
+    kSve = 14,
+    kAf = 148,
+};
+
+// An event of `seconds` from `start_second`; an AF episode's length is its samples, any other's
+// the beats given.
+TimiArrhEvent event(std::int32_t type, std::int32_t start_second, std::int32_t seconds, std::int32_t beats,
                     std::int32_t peak = kTimiMissingInt) {
     TimiArrhEvent e;
     e.field[4] = type;
     e.field[6] = start_second * kRate;
     e.field[7] = (start_second + seconds) * kRate;
-    e.field[8] = length;
+    e.field[8] = type == kAf ? seconds * kRate : beats;
     e.field[9] = peak;
     e.field[10] = peak == kTimiMissingInt ? kTimiMissingInt : (start_second + seconds / 2) * kRate;
-    e.field[11] = 0;
     return e;
 }
 
 // The events of one day report in time order, seconds from the start of its recording.
 std::vector<TimiArrhEvent> day_events(int day) {
     std::vector<TimiArrhEvent> events;
-    const int pauses = 1 + day % 3;
-    for (int i = 0; i < pauses; ++i) events.push_back(event(1, 3600 * (2 + 5 * i) + 97 * day, 2 + i % 2, 2));
-    events.push_back(event(11, 5 * 3600 + 311 * day, 1, 2));   // couplet
-    events.push_back(event(14, 6 * 3600 + 173 * day, 1, 1));   // SVE
-    if (day % 4 != 0) events.push_back(event(2, 9 * 3600 + 421 * day, 6, 11, 148 + 3 * day));  // VT > 100
-    if (day % 2 == 0) events.push_back(event(5, 11 * 3600 + 59 * day, 8, 9, 92));             // VT < 100
-    events.push_back(event(3, 13 * 3600 + 211 * day, 5, 14, 162));                            // SVT
-    if (day == 2 || day == 3 || day == 6) events.push_back(event(148, 15 * 3600, 600 + 300 * day, 0));  // AF
-    events.push_back(event(6, 19 * 3600 + 17 * day, 30, 24, 41));                             // bradycardia
-    events.push_back(event(13, 21 * 3600 + 7 * day, 1, 1));                                  // single VE
-    for (TimiArrhEvent& e : events)
-        if (e.type() == 148) e.field[8] = e.end() - e.start();  // AF: its length in samples
+    for (int i = 0; i < 1 + day % 3; ++i) events.push_back(event(kPause, 3600 * (2 + 5 * i) + 97 * day, 2 + i % 2, 2));
+    events.push_back(event(kCouplet, 5 * 3600 + 311 * day, 1, 2));
+    events.push_back(event(kSve, 6 * 3600 + 173 * day, 1, 1));
+    if (day % 4 != 0) events.push_back(event(kVtFast, 9 * 3600 + 421 * day, 6, 11, 148 + 3 * day));
+    if (day % 2 == 0) events.push_back(event(kVtSlow, 11 * 3600 + 59 * day, 8, 9, 92));
+    events.push_back(event(kSvt, 13 * 3600 + 211 * day, 5, 14, 162));
+    if (day == 2 || day == 3 || day == 6) events.push_back(event(kAf, 15 * 3600, 600 + 300 * day, 0));
+    events.push_back(event(kBradycardia, 19 * 3600 + 17 * day, 30, 24, 41));
+    events.push_back(event(kSingleVe, 21 * 3600 + 7 * day, 1, 1));
     std::sort(events.begin(), events.end(),
               [](const TimiArrhEvent& a, const TimiArrhEvent& b) { return a.start() < b.start(); });
     return events;

@@ -58,18 +58,19 @@ TEST_F(TimiDayFilesTest, DayFileGolden) {
         ASSERT_NE(text.find("Ch3\r\n"), std::string::npos) << day;
         EXPECT_EQ(text.substr(text.find("Ch3\r\n") + 5), "") << day;
     }
-    EXPECT_EQ(timi_day_file_text(d, 2, 3),
-              "Quorril ST Output File, version: 2\r\nPatient ID: PN1\r\nRecording ID: REC-7\r\n"
-              "Recording Date: 05/03/2024 23:58:30\r\nRecording Duration: 0 hrs 1 mins\r\n"
-              "Min HR (bpm): 63\r\nMax HR (bpm): 65\r\nMean HR (bpm): 64\r\n\r\n"
-              "Channel 1 Elevation: 1.00\r\nChannel 1 Depression: -1.00\r\nChannel 1 Slope: UP, DOWN\r\n"
-              "Channel 2 Elevation: 1.00\r\nChannel 2 Depression: -1.00\r\nChannel 2 Slope: UP, DOWN\r\n"
-              "Channel 3 Elevation: 1.00\r\nChannel 3 Depression: -1.00\r\nChannel 3 Slope: \r\n\r\n"
-              "Day\tTime\tHR\tBase1\tJ1\tAbs1\tSlope1\tCh1\tBase2\tJ2\tAbs2\tSlope2\tCh2\tBase3\tJ3\tAbs3\tSlope3\tCh3\r\n"
-              "1\t23:59:30\t62\t0.10\t0.50\t1.10\t0.00\tX\t\t\t\t\t\t\t\t\t\t\r\n"
-              "2\t00:00:00\t63\t0.10\t0.50\t1.10\t0.00\tX\t\t\t\t\t\t\t\t\t\t\r\n"
-              "2\t00:00:30\t\t0.10\t0.50\t1.10\t0.00\tX\t\t\t\t\t\t\t\t\t\t\r\n"
-              "2\t00:01:00\t65\t0.10\t0.50\t1.10\t0.00\tX\t\t\t\t\t\t\t\t\t\t\r\n");
+    EXPECT_EQ(
+        timi_day_file_text(d, 2, 3),
+        "Quorril ST Output File, version: 2\r\nPatient ID: PN1\r\nRecording ID: REC-7\r\n"
+        "Recording Date: 05/03/2024 23:58:30\r\nRecording Duration: 0 hrs 1 mins\r\n"
+        "Min HR (bpm): 63\r\nMax HR (bpm): 65\r\nMean HR (bpm): 64\r\n\r\n"
+        "Channel 1 Elevation: 1.00\r\nChannel 1 Depression: -1.00\r\nChannel 1 Slope: UP, DOWN\r\n"
+        "Channel 2 Elevation: 1.00\r\nChannel 2 Depression: -1.00\r\nChannel 2 Slope: UP, DOWN\r\n"
+        "Channel 3 Elevation: 1.00\r\nChannel 3 Depression: -1.00\r\nChannel 3 Slope: \r\n\r\n"
+        "Day\tTime\tHR\tBase1\tJ1\tAbs1\tSlope1\tCh1\tBase2\tJ2\tAbs2\tSlope2\tCh2\tBase3\tJ3\tAbs3\tSlope3\tCh3\r\n"
+        "1\t23:59:30\t62\t0.10\t0.50\t1.10\t0.00\tX\t\t\t\t\t\t\t\t\t\t\r\n"
+        "2\t00:00:00\t63\t0.10\t0.50\t1.10\t0.00\tX\t\t\t\t\t\t\t\t\t\t\r\n"
+        "2\t00:00:30\t\t0.10\t0.50\t1.10\t0.00\tX\t\t\t\t\t\t\t\t\t\t\r\n"
+        "2\t00:01:00\t65\t0.10\t0.50\t1.10\t0.00\tX\t\t\t\t\t\t\t\t\t\t\r\n");
 }
 
 // A week written as seven day files reads back through the day loader as the same table, and
@@ -109,8 +110,8 @@ TEST_F(TimiDayFilesTest, WeekRoundTripsThroughTheLoaders) {
     const std::string bytes = arrhevnt_file_bytes(events);
     ASSERT_EQ(static_cast<std::int64_t>(bytes.size()), kArrhFileSize);
     const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
-    EXPECT_EQ(load_le32(p), 1u);                                     // the head links to entry 1
-    EXPECT_EQ(load_le32(p + 4 * 5), 0xFFFFFFFFu);                    // the entry after the last ends
+    EXPECT_EQ(load_le32(p), 1u);                                    // the head links to entry 1
+    EXPECT_EQ(load_le32(p + 4 * 5), 0xFFFFFFFFu);                   // the entry after the last ends
     EXPECT_EQ(load_le32(p + 4 * (6 * kArrhEntries + 2)), 128000u);  // field 6 of the second event
     TimiArrhData arrh;
     for (int day = 0; day < 7; ++day) ASSERT_TRUE(arrh.read_arrhevnt_file(day, event_files[day]));

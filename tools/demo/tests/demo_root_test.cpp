@@ -162,7 +162,11 @@ TEST_F(DemoRootTest, TimiWeekLoadsAsOneTableWithItsArrhythmiaSummary) {
     ASSERT_TRUE(arrhythmia.calc_timi_arrh_data(ArrhythmiaListPath(events), TimiDayListPath(days)));
     EXPECT_TRUE(scripted.shown.empty()) << scripted.shown.front().text;
     std::int64_t pauses = 0, vt = 0, af = 0;
-    for (const auto& counts : arrhythmia.day_counts()) pauses += counts[10], vt += counts[3] + counts[4], af += counts[12];
+    for (const auto& counts : arrhythmia.day_counts()) {
+        pauses += counts[10];
+        vt += counts[3] + counts[4];
+        af += counts[12];
+    }
     EXPECT_GE(pauses, kDemoTimiDays);
     EXPECT_GE(vt, kDemoTimiDays);
     EXPECT_GT(af, 0);
