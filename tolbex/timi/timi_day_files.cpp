@@ -89,12 +89,14 @@ std::string arrhevnt_file_bytes(const std::vector<TimiArrhEvent>& events) {
     return out;
 }
 
-std::string arrhevnt_text(const std::vector<TimiArrhEvent>& events) {
+std::string arrhevnt_text(const std::vector<TimiArrhEvent>& events, std::int32_t first_second) {
     std::string out = std::string("Arrhythmia events") + kNl;
     for (const TimiArrhEvent& e : events) {
-        const std::int32_t s = e.start() / 128;
+        const std::int64_t s = (std::int64_t{first_second} + e.start() / 128) % 86400;
         out += TimiArrhData::event_type_name(e.type()) +
-               format_string("\t%02d:%02d:%02d", s / 3600 % 24, s / 60 % 60, s % 60) + kNl;
+               format_string("\t%02d:%02d:%02d", static_cast<int>(s / 3600), static_cast<int>(s / 60 % 60),
+                             static_cast<int>(s % 60)) +
+               kNl;
     }
     return out;
 }

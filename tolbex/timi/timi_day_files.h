@@ -26,8 +26,8 @@ std::string timi_day_file_text(const TimiData& data, int day, std::int32_t rows_
 // event are ignored. Empty when more events are given than the tables hold.
 std::string arrhevnt_file_bytes(const std::vector<TimiArrhEvent>& events);
 
-// arrhevnt.txt: a heading line and one line an event, its type name first, as the event counts
-// of the day loader read them.
-std::string arrhevnt_text(const std::vector<TimiArrhEvent>& events);
+// arrhevnt.txt: a heading line and one line an event, its type name first (what the day loader
+// counts by), then its time of day for a recording that starts at `first_second` of its day.
+std::string arrhevnt_text(const std::vector<TimiArrhEvent>& events, std::int32_t first_second = 0);
 
 }  // namespace tv

@@ -88,7 +88,7 @@ TEST_F(TimiDayFilesTest, WeekRoundTripsThroughTheLoaders) {
         event_files.push_back((folder / "arrhevnt.dat").string());
         write_file(days.back(), timi_day_file_text(week, day, 2880));
         write_file(event_files.back(), arrhevnt_file_bytes(events));
-        write_file(folder / "arrhevnt.txt", arrhevnt_text(events));
+        write_file(folder / "arrhevnt.txt", arrhevnt_text(events, 9 * 3600));
     }
     TIMITableSource source;
     ASSERT_TRUE(source.load_day_paths(days));
@@ -106,6 +106,7 @@ TEST_F(TimiDayFilesTest, WeekRoundTripsThroughTheLoaders) {
     }
     EXPECT_EQ(d.cell_text(kTimiSampleWeekRows - 1, kColDay), "8");
     EXPECT_EQ(d.arrhythmia_counts, (std::array<std::int32_t, 5>{0, 7, 0, 7, 7}));
+    EXPECT_EQ(arrhevnt_text(events, 86000).substr(0, 35), "Arrhythmia events\r\npause\t23:55:00\r\n");
 
     const std::string bytes = arrhevnt_file_bytes(events);
     ASSERT_EQ(static_cast<std::int64_t>(bytes.size()), kArrhFileSize);
