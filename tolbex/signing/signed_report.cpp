@@ -344,4 +344,24 @@ std::string timi_data_signature_message(const SignatureRecord& record) {
            details_lines(record);
 }
 
+std::string signed_timi_summary_text(std::string_view summary, const std::vector<SignatureRecord>& signers) {
+    std::string text = kTimiSummaryHeading;
+    for (const auto& r : signers) text += signature_details_text(r);
+    for (std::size_t pos = 0; pos < summary.size();) {
+        std::size_t end = summary.find('\n', pos);
+        if (end == std::string_view::npos) end = summary.size();
+        std::string_view line = summary.substr(pos, end - pos);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        text.append(line) += '\n';
+        pos = end + 1;
+    }
+    std::string crlf;
+    crlf.reserve(text.size() + text.size() / 16);
+    for (char c : text) {
+        if (c == '\n') crlf += '\r';
+        crlf += c;
+    }
+    return crlf;
+}
+
 }  // namespace tv::signing

@@ -138,5 +138,9 @@ std::string signature_details_text(const SignatureRecord& record);
 // The message a TIMI data report shows for its signature.
 std::string timi_data_signature_message(const SignatureRecord& record);
 inline constexpr const char* kTimiSummaryHeading = "Brisco Torvane Medical - Digitally Signed TIMI Summary Report\n\n";
+// What a signed TIMI summary shows: the heading, one details block per signature, then the
+// summary's own lines (CR LF or LF) unchanged; every line ends CR LF, as the summary's viewer
+// expects of a text file.
+std::string signed_timi_summary_text(std::string_view summary, const std::vector<SignatureRecord>& signers);
 
 }  // namespace tv::signing

@@ -6,6 +6,7 @@
 namespace tv {
 
 inline constexpr std::int32_t kTimiSampleWeekRows = 7 * 2880;
-void fill_timi_sample_week(TimiData& data);
+// The rows start at `first_second` of day 1 (0 .. 86399) and the day goes up at each midnight.
+void fill_timi_sample_week(TimiData& data, std::int32_t first_second = 0);
 
 }  // namespace tv

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 
 #include "common/files.h"
 #include "common/registry.h"
@@ -23,6 +24,7 @@
 #include "tools/demo/demo_pages.h"
 #include "tools/demo/demo_recordings.h"
 #include "tools/demo/demo_signing.h"
+#include "tools/demo/demo_timi.h"
 
 namespace tv::demo {
 
@@ -243,6 +245,76 @@ bool make_group(const std::string& folder, const std::vector<std::string>& archi
     return true;
 }
 
+// The files every sample report has: VERSION.TXT, PATIENT.TXT, ANALSUM.TXT and those of its kind.
+bool write_sample_files(const std::string& staging, const Patient& p, int i, const DemoPatientDetails& details,
+                        ReportType type) {
+    return write_text(staging + "VERSION.TXT", "V8.006\r\n") &&
+           write_text(staging + "PATIENT.TXT", patient_txt(p, i, details.recorded)) &&
+           write_text(staging + "ANALSUM.TXT", analsum_txt(i)) && write_analysis_files(staging, details, type);
+}
+
+// Stores a report whose files `write` puts into a fresh staging folder (ending in '/'), which goes
+// again on every path.
+bool store_sample(const ReportArchive& archive, const std::function<bool(const std::string&)>& write,
+                  const std::string& report_description, std::int64_t recorded, ReportType type,
+                  std::string* stored_folder, std::string* error) {
+    std::string staging = create_temp_folder();
+    if (staging.empty()) {
+        *error = "cannot create a temporary folder";
+        return false;
+    }
+    FolderRemover remove_staging(staging, true, false);
+    if (!write(staging)) {
+        *error = "cannot write the sample files in " + staging;
+        return false;
+    }
+    const std::int64_t size = get_folder_size_64(staging, false);
+    const int rc = store_report_in_archive(archive.get_path(), trim_right_char(staging, '/'), report_description,
+                                           static_cast<std::int32_t>(size), recorded, type, stored_folder, nullptr,
+                                           true);
+    if (rc != kStoreOk) {
+        *error = format_string("storing a sample report failed (%d)", rc);
+        return false;
+    }
+    return true;
+}
+
+// The TIMI week: seven Full reports of one recording in "Cardiology", a day apart, with the same
+// recorder and patient number.
+bool store_timi_week(const std::string& group_folder, std::vector<std::string>* folders, std::string* error) {
+    static constexpr Patient kPatient = {"Nyland, Tavi", "1950-08-15", 73, "Male", "Dr. Hesk", "Northwing Clinic"};
+    constexpr int kIndex = 50;  // numbers no other sample has
+    const std::int64_t start = kFirstRecording + 30 * 86400LL;
+    ArchiveGroup group(join_path(group_folder, kGroupIndexName), false, false, false);
+    const ReportArchive* archive = group.get_archive(group.find_archive_by_name("Cardiology"));
+    if (!archive) {
+        *error = "no archive Cardiology";
+        return false;
+    }
+    const TimiData week = demo_timi_week(patient_number(kIndex), transfer_name(100 + kIndex * 37), start);
+    for (int day = 1; day <= kDemoTimiDays; ++day) {
+        const std::int64_t recorded = start + (day - 1) * 86400LL;
+        const DemoPatientDetails details{.name = kPatient.name,
+                                         .number = patient_number(kIndex),
+                                         .birth_date = kPatient.dob,
+                                         .sex = kPatient.sex,
+                                         .age = kPatient.age,
+                                         .physician = kPatient.physician,
+                                         .hospital = kPatient.hospital,
+                                         .recorded = recorded,
+                                         .variant = kIndex + day};
+        const auto write = [&](const std::string& staging) {
+            return write_sample_files(staging, kPatient, kIndex, details, kReportFull) &&
+                   write_demo_timi_day(staging, week, day);
+        };
+        std::string stored;
+        const std::string name = format_string("%s - TIMI day %d", kPatient.name, day);
+        if (!store_sample(*archive, write, name, recorded, kReportFull, &stored, error)) return false;
+        folders->push_back(stored);
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string device_dat_path() {
@@ -290,12 +362,6 @@ bool make_demo_root(DemoSummary* summary, std::string* error) {
             *error = std::string("no archive ") + s.archive;
             return false;
         }
-        std::string staging = create_temp_folder();
-        if (staging.empty()) {
-            *error = "cannot create a temporary folder";
-            return false;
-        }
-        FolderRemover remove_staging(staging, true, false);
         const DemoPatientDetails details{.name = p.name,
                                          .number = patient_number(i),
                                          .birth_date = p.dob,
@@ -305,41 +371,34 @@ bool make_demo_root(DemoSummary* summary, std::string* error) {
                                          .hospital = p.hospital,
                                          .recorded = recorded,
                                          .variant = i};
-        bool ok = write_text(staging + "VERSION.TXT", "V8.006\r\n") &&
-                  write_text(staging + "PATIENT.TXT", patient_txt(p, i, recorded)) &&
-                  write_text(staging + "ANALSUM.TXT", analsum_txt(i)) &&
-                  write_analysis_files(staging, details, s.type);
-        if (ok && is_formatted_type(s.type)) {
-            ok = write_text(staging + "SUMMARY.TXT", description(p, s.type) + "\r\n");
-            if (ok && s.confirmed) ok = write_text(staging + "CONFIRM.TXT", i % 2 ? "Dr. Quillon" : "Dr. Marrow");
-            if (ok && s.twelve_lead) {
-                PageFileBuilder label;
-                label.label("12-lead");
-                ok = platform::atomic_write_file(staging + "PAGE.0", label.bytes()) &&
-                     write_demo_twelve_lead(staging, details);
-            } else if (ok) {
-                ok = write_demo_pages(staging, details);
+        const auto write = [&](const std::string& staging) {
+            bool ok = write_sample_files(staging, p, i, details, s.type);
+            if (ok && is_formatted_type(s.type)) {
+                ok = write_text(staging + "SUMMARY.TXT", description(p, s.type) + "\r\n");
+                if (ok && s.confirmed) ok = write_text(staging + "CONFIRM.TXT", i % 2 ? "Dr. Quillon" : "Dr. Marrow");
+                if (ok && s.twelve_lead) {
+                    PageFileBuilder label;
+                    label.label("12-lead");
+                    ok = platform::atomic_write_file(staging + "PAGE.0", label.bytes()) &&
+                         write_demo_twelve_lead(staging, details);
+                } else if (ok) {
+                    ok = write_demo_pages(staging, details);
+                }
             }
-        }
-        if (!ok) {
-            *error = "cannot write the sample files in " + staging;
-            return false;
-        }
-        const std::int64_t size = get_folder_size_64(staging, false);
+            return ok;
+        };
         std::string stored_folder;
-        const int rc =
-            store_report_in_archive(archive->get_path(), trim_right_char(staging, '/'), description(p, s.type),
-                                    static_cast<std::int32_t>(size), recorded, s.type, &stored_folder, nullptr, true);
-        if (rc != kStoreOk) {
-            *error = format_string("storing a sample report failed (%d)", rc);
+        if (!store_sample(*archive, write, description(p, s.type), recorded, s.type, &stored_folder, error))
             return false;
-        }
         ++stored;
         // The first Holter formatted report of each group also gets a signed copy.
         if (s.type == kReportFormatted && !s.twelve_lead && to_sign[s.group].folder.empty())
             to_sign[s.group] = {stored_folder, p.name + std::string(" - ") + report_type_description(kReportSigned)};
         ++i;
     }
+    std::vector<std::string> timi_days;
+    if (!store_timi_week(groups[0], &timi_days, error)) return false;
+    stored += static_cast<int>(timi_days.size());
 
     auto certificate = make_demo_certificate();
     if (!certificate) {
@@ -390,6 +449,7 @@ bool make_demo_root(DemoSummary* summary, std::string* error) {
         summary->group_folders.assign(std::begin(groups), std::end(groups));
         summary->reports = stored;
         summary->signed_reports = std::move(signed_reports);
+        summary->timi_days = std::move(timi_days);
     }
     return true;
 }

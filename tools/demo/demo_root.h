@@ -4,7 +4,8 @@
 // with the patient's sound), one signed report per group (signed with the demo signer's
 // certificate, see demo_signing.h), DEVICE.DAT listing both groups, a letter template that Create
 // Letter uses without asking, and the profile values that make tolbex reopen the groups and name
-// its clinic. No external program is set. Every person in it is made up.
+// its clinic. No external program is set. One patient's week of day reports in "Cardiology" is
+// ready for TIMI (demo_timi.h). Every person in it is made up.
 #pragma once
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@ struct DemoSummary {
     std::vector<std::string> group_folders;  // the two group folders
     int reports = 0;                         // report folders stored
     std::vector<std::string> signed_reports; // one signed report folder per group
+    std::vector<std::string> timi_days;      // the TIMI week's report folders, day 1 first
 };
 
 // The DEVICE.DAT that tolbex reads under the current TORVANE_ROOT.

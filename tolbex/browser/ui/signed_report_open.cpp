@@ -49,19 +49,8 @@ Result<void> write_signed_timi_summary(const std::string& path, const std::vecto
     if (!summary)
         return fail(signing::kErrFile, signing::with_text(signing::kSeriousFileErrorText,
                                                           get_path_file_name(path) + " : " + std::strerror(errno)));
-    std::string text = signing::kTimiSummaryHeading;
-    for (const auto& r : signers) text += signing::signature_details_text(r);
-    for (std::size_t pos = 0; pos < summary->size();) {
-        std::size_t end = summary->find('\n', pos);
-        if (end == std::string::npos) end = summary->size();
-        std::string line = summary->substr(pos, end - pos);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        text += line + "\n";
-        pos = end + 1;
-    }
-    std::string crlf;
-    for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    if (!platform::atomic_write_file(path, crlf) || ::chmod(path.c_str(), 0400) != 0)
+    if (!platform::atomic_write_file(path, signing::signed_timi_summary_text(*summary, signers)) ||
+        ::chmod(path.c_str(), 0400) != 0)
         return fail(signing::kErrFile, signing::with_text(signing::kSeriousFileErrorText,
                                                           get_path_file_name(path) + " : " + std::strerror(errno)));
     return {};

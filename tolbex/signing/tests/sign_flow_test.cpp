@@ -1,6 +1,7 @@
 #include "tolbex/signing/sign_flow.h"
 
 #include <filesystem>
+#include <map>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include "platform/fs.h"
 #include "testing/pam_test_config.h"
 #include "testing/test_root.h"
+#include "tolbex/archive/report_types.h"
 #include "tolbex/signing/signature_bitmaps.h"
 #include "tolbex/signing/signed_report.h"
 #include "tolbex/signing/tests/bmp_fixture.h"
@@ -118,6 +120,65 @@ TEST_F(SignFlowTest, EachReportBecomesASignedReportWithItsAuditEntry) {
     }
     EXPECT_TRUE(scripted.shown.empty());
     EXPECT_EQ(std::distance(fs::directory_iterator(root.tmp()), {}), 0) << "no scratch left";
+}
+
+// TIMI data and TIMI summaries sign like formatted reports: a new signed report beside each, whose
+// restored files are the report's and whose kind says how it is shown; the summary shows with
+// the signatures in front of its own lines.
+TEST_F(SignFlowTest, TimiDataAndSummaryReportsSignWithTheirKinds) {
+    using Files = std::map<std::string, std::string>;
+    const struct {
+        const char* folder;
+        Files files;
+        SignedReportKind kind;
+    } cases[] = {
+        {"T1.TIM",
+         {{"DATA.TIMI", "Quorril TIMI data file Ver 2\r\n\r\nPatient ID #:  P1\r\n"},
+          {"TIMI_SUMM_LOC.TXT", "/archive/T2.SUM/TIMI_SUMMARY.TXT"}},
+         SignedReportKind::TimiData},
+        {"T2.SUM", {{"TIMI_SUMMARY.TXT", "TIMI Summary\r\nPatient ID #:  P1\r\nlast line"}},
+         SignedReportKind::TimiSummary},
+    };
+    std::vector<std::string> timi;
+    for (const auto& c : cases) {
+        timi.push_back(root / (std::string("ARCH/") + c.folder));
+        fs::create_directories(timi.back());
+        for (const auto& [name, bytes] : c.files)
+            ASSERT_TRUE(platform::atomic_write_file(timi.back() + "/" + name, bytes));
+    }
+    EXPECT_TRUE(sign_enabled_for({"T1.TIM", "T2.SUM"}));
+    const auto stored = sign(timi, {"TIMI Data", "TIMI Summary"});
+    ASSERT_EQ(stored.size(), 2u);
+    EXPECT_TRUE(scripted.shown.empty());
+    const std::string index = *platform::read_whole_file(root / "ARCH/ARCHINFO.DAT");
+    for (std::size_t i = 0; i < 2; ++i) {
+        SCOPED_TRACE(cases[i].folder);
+        EXPECT_EQ(get_path_folder(stored[i]), root / "ARCH");
+        EXPECT_EQ(report_type_from_path(stored[i]), kReportSigned);
+        EXPECT_NE(index.find(get_path_file_name(stored[i])), std::string::npos);
+        auto v = verify_signed_report(stored[i] + "/signed.dat");
+        ASSERT_TRUE(v) << v.error().message;
+        EXPECT_EQ(v->kind(), cases[i].kind);
+        Files restored;
+        for (const auto& e : fs::directory_iterator(v->folder()))
+            restored[e.path().filename().string()] = *platform::read_whole_file(e.path().string());
+        EXPECT_EQ(restored, cases[i].files);
+        EXPECT_EQ(trail.entries[i], std::string(kAuditTimiSign) + "|" + (i ? "TIMI Summary" : "TIMI Data") + "|" +
+                                        timi[i] + "|" + stored[i]);
+        if (cases[i].kind != SignedReportKind::TimiSummary) continue;
+        std::string front = kTimiSummaryHeading + signature_details_text(v->signers().front());
+        EXPECT_NE(front.find("Signer name : Anna Smith\n"), std::string::npos);
+        std::string crlf;
+        for (char c : front) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        EXPECT_EQ(signed_timi_summary_text(restored["TIMI_SUMMARY.TXT"], v->signers()),
+                  crlf + "TIMI Summary\r\nPatient ID #:  P1\r\nlast line\r\n");
+    }
+    // Two signatures: both blocks, in order, before the text; LF lines come out CR LF.
+    SignatureRecord second = testing::signer_record(id);
+    second.signer_name = "Ben Jones";
+    const std::string two = signed_timi_summary_text("a\nb\n", {testing::signer_record(id), second});
+    EXPECT_LT(two.find("Signer name : Anna Smith\r\n"), two.find("Signer name : Ben Jones\r\n"));
+    EXPECT_EQ(two.substr(two.size() - 10), "\r\n\r\na\r\nb\r\n");
 }
 
 TEST_F(SignFlowTest, CancellingLogonOrConfirmationSignsNothing) {

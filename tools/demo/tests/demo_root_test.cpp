@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -23,6 +24,7 @@
 #include "tolbex/archive/patient_txt.h"
 #include "tolbex/archive/profile.h"
 #include "tolbex/archive/report_archive.h"
+#include "tolbex/archive/report_types.h"
 #include "tolbex/reports/report_document.h"
 #include "tolbex/reports/report_page.h"
 #include "platform/fs.h"
@@ -30,10 +32,15 @@
 #include "testing/test_root.h"
 #include "tolbex/letters/create_letter.h"
 #include "tolbex/signing/signed_report.h"
+#include "tolbex/timi/timi_arrhythmia.h"
+#include "tolbex/timi/timi_day_files.h"
+#include "tolbex/timi/timi_strings.h"
+#include "tolbex/timi/timi_table_source.h"
 #include "platform/drives.h"
 #include "tools/demo/demo_pages.h"
 #include "tools/demo/demo_recordings.h"
 #include "tools/demo/demo_signing.h"
+#include "tools/demo/demo_timi.h"
 
 namespace tv::demo {
 namespace {
@@ -102,6 +109,70 @@ TEST_F(DemoRootTest, EveryReportLoadsWithItsPatientDetails) {
     EXPECT_EQ(reports, summary.reports);
     EXPECT_GE(types_seen, 4);
     EXPECT_EQ(archive_groups_to_reopen(config.get_path(0)).size(), 3u);
+}
+
+// The TIMI week as the browser's TIMI commands take it: seven Full reports of one recorder and
+// patient on consecutive days, each with its day file and events. Their day files load as one
+// table of a week's rows, and the arrhythmia summary over them has pauses, VT and AF to show.
+TEST_F(DemoRootTest, TimiWeekLoadsAsOneTableWithItsArrhythmiaSummary) {
+    register_timi_strings();
+    DemoSummary summary;
+    std::string error;
+    ASSERT_TRUE(make_demo_root(&summary, &error)) << error;
+    ASSERT_EQ(summary.timi_days.size(), std::size_t(kDemoTimiDays));
+    std::string day_list, event_list;
+    PatientTxt first;
+    ASSERT_TRUE(first.read_folder(summary.timi_days[0]));
+    for (int day = 1; day <= kDemoTimiDays; ++day) {
+        const std::string& folder = summary.timi_days[static_cast<std::size_t>(day - 1)];
+        SCOPED_TRACE(folder);
+        EXPECT_EQ(report_type_from_path(folder), kReportFull);
+        PatientTxt p;
+        ASSERT_TRUE(p.read_folder(folder));
+        EXPECT_EQ(p.m_recorder_id, first.m_recorder_id);
+        EXPECT_EQ(p.m_patient_number, first.m_patient_number);
+        const std::tm expected = [&] {
+            std::tm tm{};
+            tm.tm_year = first.m_recording_date.year - 1900;
+            tm.tm_mon = first.m_recording_date.month - 1;
+            tm.tm_mday = first.m_recording_date.day + day - 1;
+            ::timegm(&tm);
+            return tm;
+        }();
+        EXPECT_EQ(p.m_recording_date.day, expected.tm_mday);
+        EXPECT_EQ(p.m_recording_date.month, expected.tm_mon + 1);
+        const std::string day_file = folder + "/" + timi_day_file_name(p.m_patient_number, day);
+        ASSERT_TRUE(fs::is_regular_file(day_file));
+        EXPECT_EQ(fs::file_size(folder + "/arrhevnt.dat"), 3304000u);
+        day_list += day_file + "\r\n";
+        event_list += folder + "/arrhevnt.dat\r\n";
+    }
+    const std::string days = (t / "week.TIMI").string(), events = (t / "week.ARRH").string();
+    ASSERT_TRUE(platform::atomic_write_file(days, day_list));
+    ASSERT_TRUE(platform::atomic_write_file(events, event_list));
+
+    TIMITableSource table;
+    ASSERT_TRUE(table.load_day_list(days));
+    EXPECT_TRUE(scripted.shown.empty()) << scripted.shown.front().text;
+    EXPECT_EQ(table.data().row_count(), 20160);
+    EXPECT_EQ(table.data().day_count, kDemoTimiDays);
+    EXPECT_EQ(table.data().header.patient_id, first.m_patient_number);
+
+    TimiArrhData arrhythmia;
+    ASSERT_TRUE(arrhythmia.calc_timi_arrh_data(ArrhythmiaListPath(events), TimiDayListPath(days)));
+    EXPECT_TRUE(scripted.shown.empty()) << scripted.shown.front().text;
+    std::int64_t pauses = 0, vt = 0, af = 0;
+    for (const auto& counts : arrhythmia.day_counts()) {
+        pauses += counts[10];
+        vt += counts[3] + counts[4];
+        af += counts[12];
+    }
+    EXPECT_GE(pauses, kDemoTimiDays);
+    EXPECT_GE(vt, kDemoTimiDays);
+    EXPECT_GT(af, 0);
+    const std::string text = arrhythmia.summary_text("TIMI_ARRH.TXT");
+    for (const char* part : {"pause, (1)", "VT > 100bpm, (", "VT < 100bpm, (", "SVT, (", "\r\n8,"})
+        EXPECT_NE(text.find(part), std::string::npos) << part;
 }
 
 TEST_F(DemoRootTest, SetsTheClinicCodeItsReportsAreNamedBy) {
