@@ -262,12 +262,7 @@ void CBrowserListView::register_commands() {
     on_update_command(SendMail,
                       [this](fw::CommandUi& u) { u.enable(has_mail_handler() && !list_.selected_items().empty()); });
     register_sign_command();
-    for (fw::CommandId id : {Timi, TimiArrhythmia})
-        on_update_command(id, [](fw::CommandUi& u) {
-            const CTolbexApp* app = CTolbexApp::current();
-            if (!app || !app->is_timi_enabled()) u.hide();
-            u.enable(false);
-        });
+    register_timi_commands();
 }
 
 void CBrowserListView::set_bar_controls(QComboBox* archive_box, QComboBox* search_box, QLineEdit* text_box) {
@@ -428,6 +423,8 @@ bool CBrowserListView::open_row(std::int32_t row) {
         return open_archived_report(*archive, *record, core.get_archive_name(core.get_archive_index(row))) != nullptr;
     if (type == kReportSigned)
         return open_signed_report(*archive, *record, core.get_archive_name(core.get_archive_index(row)), this);
+    if (type == kReportTimiData || type == kReportTimiSummary || type == kReportTimiArrhythmia)
+        return open_timi_report(row);
     if (const ChooserMode mode = current_chooser_mode(); mode != ChooserMode::None)
         return choose_report_row(*record, mode, this);
     error_box("You can only view formatted reports.", "Wrong kind of report");

@@ -16,6 +16,7 @@
 #include "framework/qt/print_job.h"
 #include "framework/qt/timer.h"
 #include "tolbex/browser/browser_list_model.h"
+#include "tolbex/browser/timi_days.h"
 
 class QComboBox;
 class QLineEdit;
@@ -120,6 +121,11 @@ public:
     // Export to folder and Send to External Program (export_commands.cpp).
     void on_export();
     void on_external_program();
+    // TIMI (a TIMI window on the selected day reports) and TIMI Arrhythmia (their arrhythmia
+    // summary stored as a new report), timi_commands.cpp. True when a window opened or a summary
+    // was stored.
+    bool on_timi();
+    bool on_timi_arrhythmia();
     // Opens one row for viewing; false when nothing opened.
     bool open_row(std::int32_t row);
     // Prints the listed reports as a catalogue: short (one line each, in landscape, the
@@ -139,6 +145,10 @@ private:
     void register_group_commands();
     void register_sign_command();
     void register_export_commands();
+    void register_timi_commands();
+    std::vector<TimiDaySource> selected_day_sources() const;
+    // A stored TIMI Data report in a TIMI window, a summary in the text viewer.
+    bool open_timi_report(std::int32_t row);
     void selection_changed(const QItemSelection& selected);
     void reset_list();
     bool group_check();
