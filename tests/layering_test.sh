@@ -80,6 +80,10 @@ check() {
         tolbex/timi/grid/ui/*)
             [[ $itop == tolbex && $inc != tolbex/archive/* && $inc != tolbex/timi/* ]] &&
                 offend "tolbex/timi/grid/ui includes only tolbex/timi and tolbex/archive" ;;
+        tolbex/timi/ui/*)
+            [[ $itop == tolbex && $inc != tolbex/archive/* && $inc != tolbex/timi/* && $inc != tolbex/reports/* &&
+               ($inc != tolbex/app/* || $inc == tolbex/app/ui/*) ]] &&
+                offend "tolbex/timi/ui includes only tolbex/timi, archive, reports and the application core" ;;
         tolbex/reports/* | tolbex/browser/* | tolbex/timi/*)
             local own=${file#tolbex/}
             own=tolbex/${own%%/*}/

@@ -170,12 +170,26 @@ void TimiTablePrinter::print_page(fw::DrawContext& dc, int number, const fw::Rc&
     (void)number;
     if (!plan_.has_more()) return;
     const int dpi_y = dc.dpi().cy;
-    const fw::Font head = timi_device_font(settings_.head_font, dpi_y);
-    const fw::Font body = timi_device_font(settings_.body_font, dpi_y);
-    const TimiPrintColumns cols = timi_print_columns(dc, head, body);
     const int x0 = page.l, y0 = page.t, page_w = page.width(), page_h = page.height();
+    fw::Font head = timi_device_font(settings_.head_font, dpi_y);
+    fw::Font body = timi_device_font(settings_.body_font, dpi_y);
+    TimiPrintColumns cols = timi_print_columns(dc, head, body);
+    // A table wider than the page (a wide substitute for the narrow face, portrait, large fonts)
+    // would lose its right-hand columns: both fonts shrink until all 22 fit.
+    for (int i = 0; i < 4 && cols.left[kTimiColumns] > page_w && page_w > 0; ++i) {
+        const auto shrink = [&](fw::Font& f) {
+            f.em_height = std::max(1, static_cast<int>(static_cast<long long>(f.em_height) * page_w /
+                                                       cols.left[kTimiColumns]) - (i > 0 ? 1 : 0));
+        };
+        shrink(head);
+        shrink(body);
+        cols = timi_print_columns(dc, head, body);
+    }
+    fw::TextOpts right_opts;
+    right_opts.align = fw::TextOpts::Align::Right;
+    // One measuring per text: the rows of a week are half a million cells.
     const auto right_aligned = [&](int right, int y, const std::string& text) {
-        dc.text_out({x0 + right - dc.text_extent(text).cx, y0 + y}, text);
+        dc.text({x0, y0 + y, x0 + right, y0 + y + 1}, text, right_opts);
     };
     const auto rule = [&](int y) { dc.line({x0, y0 + y}, {x0 + page_w, y0 + y}); };
 

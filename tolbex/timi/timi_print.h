@@ -1,7 +1,7 @@
 // Printing the TIMI table: the print settings a TIMI window keeps, the plan of which rows a run
 // prints (the whole table, a selection, or the events with their pre and post rows), and the page
 // layout, drawn on any DrawContext in device pixels so that tests lay pages out on the recording
-// context. The profile and the dialogs are the window layer's (tolbex/timi/print_ui).
+// context. The profile and the dialogs are the window layer's (tolbex/timi/ui).
 #pragma once
 #include <array>
 #include <cstdint>
@@ -116,7 +116,8 @@ TimiPrintColumns timi_print_columns(fw::DrawContext& dc, const fw::Font& head, c
 inline constexpr const char* kTimiPageFooter = "Page %d";
 inline constexpr const char* kTimiSubjectFooter = "Subject ID: %s";
 
-// The table as pages; the page count is found while printing.
+// The table as pages; the page count is found while printing. Fonts too large for the page's
+// width are scaled down so that every column is printed.
 class TimiTablePrinter : public fw::PageSource {
 public:
     TimiTablePrinter(const TimiData& data, const TimiPrintSettings& settings, const TimiPrintRequest& request)

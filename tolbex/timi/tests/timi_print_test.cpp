@@ -112,15 +112,17 @@ TEST(TimiPrintFontTest, DialogHeightsAndDeviceFonts) {
     EXPECT_EQ(f.face, "Arial Narrow");
 }
 
-// Every page of a run on the recording context (300 dpi, 2496 x 3520 pixels).
-std::vector<std::vector<std::string>> print_pages(const TimiData& d, TimiPrintRequest request) {
+// Every page of a run on the recording context at 300 dpi, on pages 4200 x 3520 pixels by default
+// (wide enough for the table in the context's fixed fonts).
+std::vector<std::vector<std::string>> print_pages(const TimiData& d, TimiPrintRequest request,
+                                                  fw::Sz page = {4200, 3520}) {
     TimiTablePrinter printer(d, TimiPrintSettings{}, request);
-    fw::RecordingDrawContext dc;
+    fw::RecordingDrawContext dc(page);
     std::vector<std::vector<std::string>> pages;
     printer.begin_printing(false);
     for (int n = 1; printer.continue_printing(n) && n < 1000; ++n) {
         dc.clear();
-        printer.print_page(dc, n, {0, 0, 2496, 3520});
+        printer.print_page(dc, n, {0, 0, page.cx, page.cy});
         pages.push_back(dc.commands());
     }
     printer.end_printing();
@@ -145,7 +147,7 @@ TEST(TimiTablePrinterTest, PageLayoutOnTheRecordingContext) {
     // " STBase1 " (10 units of half a blank more than its 10 characters) ends at 869.
     EXPECT_TRUE(has(p, "text (660,0) \" STBase1 \""));
     EXPECT_TRUE(has(p, "pen solid #000000 w3"));
-    EXPECT_TRUE(has(p, "line (0,52)-(2496,52)"));  // 47 + 11 / 2
+    EXPECT_TRUE(has(p, "line (0,52)-(4200,52)"));  // 47 + 11 / 2
     // Row 0 on the first line: "Y" right-aligned in column 0; rows 2.. after one empty line.
     EXPECT_TRUE(has(p, "text (125,58) \"Y\""));
     EXPECT_TRUE(has(p, "text (125,105) \"Y\""));
@@ -153,14 +155,29 @@ TEST(TimiTablePrinterTest, PageLayoutOnTheRecordingContext) {
     EXPECT_FALSE(has(p, "text (125,152) \"N\""));
     // Footer after the 72nd line.
     const int y = 58 + kLinesPerPage * 47;
-    EXPECT_TRUE(has(p, "line (0," + std::to_string(y + 5) + ")-(2496," + std::to_string(y + 5) + ")"));
+    EXPECT_TRUE(has(p, "line (0," + std::to_string(y + 5) + ")-(4200," + std::to_string(y + 5) + ")"));
     EXPECT_TRUE(has(p, "text (0," + std::to_string(y + 11) + ") \"Page 1\""));
-    EXPECT_TRUE(has(p, "text (2202," + std::to_string(y + 11) + ") \"Subject ID: P1\""));
+    EXPECT_TRUE(has(p, "text (3906," + std::to_string(y + 11) + ") \"Subject ID: P1\""));
     // The channel groups' rules, a blank right of the groups' left edges, down to the footer rule.
     for (const char* x : {"651", "1732", "2813"})
         EXPECT_TRUE(has(p, std::string("line (") + x + ",0)-(" + x + "," + std::to_string(y + 5) + ")")) << x;
     // 71 rows and the gap on page 1; the 29 left end page 2.
     EXPECT_TRUE(has(pages[1], "text (0," + std::to_string(58 + 29 * 47 + 11) + ") \"Page 2\""));
+}
+
+TEST(TimiTablePrinterTest, ATableWiderThanThePageIsScaledToFit) {
+    const auto pages = print_pages(print_table(3), TimiPrintRequest::entire_table(), {2496, 3520});
+    ASSERT_EQ(pages.size(), 1u);
+    const auto& p = pages[0];
+    const auto body = std::find_if(p.rbegin(), p.rend(), [](const std::string& l) { return l.starts_with("font "); });
+    ASSERT_NE(body, p.rend());
+    EXPECT_LT(std::stoi(body->substr(body->find('/') + 1)), 42) << *body;
+    // The last heading ends inside the page.
+    const auto ch3 = std::find_if(p.begin(), p.end(), [](const std::string& l) { return l.ends_with("\" Ch3 \""); });
+    ASSERT_NE(ch3, p.end());
+    const int x = std::stoi(ch3->substr(ch3->find('(') + 1));
+    EXPECT_LE(x + 5 * 21, 2496);
+    EXPECT_GT(x + 5 * 14, 2000);  // not shrunk more than needed
 }
 
 TEST(TimiTablePrinterTest, APageThatFillsAtTheLastRowEndsTheRun) {
