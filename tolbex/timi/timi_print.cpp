@@ -155,10 +155,29 @@ TimiPrintColumns timi_print_columns(fw::DrawContext& dc, const fw::Font& head, c
     return c;
 }
 
+TimiTablePrinter::PageLayout TimiTablePrinter::make_layout(fw::DrawContext& dc, int dpi_y, int page_w) const {
+    PageLayout l{dpi_y, page_w, timi_device_font(settings_.head_font, dpi_y), timi_device_font(settings_.body_font, dpi_y),
+                 {}};
+    l.cols = timi_print_columns(dc, l.head, l.body);
+    // A table wider than the page (a wide substitute for the narrow face, portrait, large fonts)
+    // would lose its right-hand columns: both fonts shrink until all 22 fit.
+    for (int i = 0; i < 4 && l.cols.left[kTimiColumns] > page_w && page_w > 0; ++i) {
+        const auto shrink = [&](fw::Font& f) {
+            f.em_height = std::max(1, static_cast<int>(static_cast<long long>(f.em_height) * page_w /
+                                                       l.cols.left[kTimiColumns]) - (i > 0 ? 1 : 0));
+        };
+        shrink(l.head);
+        shrink(l.body);
+        l.cols = timi_print_columns(dc, l.head, l.body);
+    }
+    return l;
+}
+
 void TimiTablePrinter::begin_printing(bool preview) {
     (void)preview;
     plan_.start();
     page_number_ = 0;
+    layout_.reset();
 }
 
 bool TimiTablePrinter::continue_printing(int number) const {
@@ -169,22 +188,12 @@ bool TimiTablePrinter::continue_printing(int number) const {
 void TimiTablePrinter::print_page(fw::DrawContext& dc, int number, const fw::Rc& page) {
     (void)number;
     if (!plan_.has_more()) return;
-    const int dpi_y = dc.dpi().cy;
     const int x0 = page.l, y0 = page.t, page_w = page.width(), page_h = page.height();
-    fw::Font head = timi_device_font(settings_.head_font, dpi_y);
-    fw::Font body = timi_device_font(settings_.body_font, dpi_y);
-    TimiPrintColumns cols = timi_print_columns(dc, head, body);
-    // A table wider than the page (a wide substitute for the narrow face, portrait, large fonts)
-    // would lose its right-hand columns: both fonts shrink until all 22 fit.
-    for (int i = 0; i < 4 && cols.left[kTimiColumns] > page_w && page_w > 0; ++i) {
-        const auto shrink = [&](fw::Font& f) {
-            f.em_height = std::max(1, static_cast<int>(static_cast<long long>(f.em_height) * page_w /
-                                                       cols.left[kTimiColumns]) - (i > 0 ? 1 : 0));
-        };
-        shrink(head);
-        shrink(body);
-        cols = timi_print_columns(dc, head, body);
-    }
+    const int dpi_y = dc.dpi().cy;
+    if (!layout_ || layout_->dpi_y != dpi_y || layout_->page_w != page_w) layout_ = make_layout(dc, dpi_y, page_w);
+    const fw::Font& head = layout_->head;
+    const fw::Font& body = layout_->body;
+    const TimiPrintColumns& cols = layout_->cols;
     fw::TextOpts right_opts;
     right_opts.align = fw::TextOpts::Align::Right;
     // One measuring per text: the rows of a week are half a million cells.

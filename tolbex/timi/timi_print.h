@@ -5,6 +5,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -131,10 +132,19 @@ public:
     int pages_printed() const { return page_number_; }
 
 private:
+    // Fonts and columns of one device and page width, the same for every page of a job.
+    struct PageLayout {
+        int dpi_y = 0, page_w = 0;
+        fw::Font head, body;
+        TimiPrintColumns cols;
+    };
+    PageLayout make_layout(fw::DrawContext& dc, int dpi_y, int page_w) const;
+
     const TimiData& data_;
     TimiPrintSettings settings_;
     TimiPrintPlan plan_;
     int page_number_ = 0;
+    std::optional<PageLayout> layout_;
 };
 
 }  // namespace tv

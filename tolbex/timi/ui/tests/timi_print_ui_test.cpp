@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPrinter>
 #include <QScreen>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -143,6 +144,16 @@ TEST_F(TimiPrintUiTest, TheThreeCommandsPrintToPdf) {
     EXPECT_NE(text.find("Page " + std::to_string(pages)), std::string::npos);
     EXPECT_EQ(text.find("Page " + std::to_string(pages + 1)), std::string::npos);
     EXPECT_NE(text.find("11:39:30"), std::string::npos);  // row 199
+}
+
+TEST_F(TimiPrintUiTest, PreviewShowsThePagesWithoutTheDialog) {
+    QTimer::singleShot(100, [] {
+        if (QWidget* preview = QApplication::activeModalWidget()) preview->close();
+    });
+    const fw::PrintOutcome out = gui::run_timi_print(nullptr, data, settings, TimiPrintRequest::events_only(), true);
+    EXPECT_EQ(out.pages, 2);
+    EXPECT_EQ(dialogs, 0);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 TEST_F(TimiPrintUiTest, FirstPageMatchesTheReferencePicture) {
