@@ -1,6 +1,7 @@
 #include "tolbex/timi/timi_print.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "common/text.h"
 
@@ -31,7 +32,7 @@ int timi_font_tenths_from_pixels(int pixels, int screen_dpi) {
 fw::Font timi_device_font(const TimiPrintFont& font, int dpi_y) {
     fw::Font f;
     f.face = font.face;
-    f.em_height = std::max(1, mul_div(font.height, dpi_y, 720));
+    f.em_height = std::max(1, mul_div(std::abs(font.height), dpi_y, 720));
     f.weight = font.weight;
     f.italic = font.italic;
     return f;
@@ -213,12 +214,14 @@ void TimiTablePrinter::print_page(fw::DrawContext& dc, int number, const fw::Rc&
     const int h = std::max(1, fw::get_text_line_height(dc));
     const int q = h / 4;
     int y = head_h + head_h / 4;
-    for (; y < page_h - 2 * h - q; y += h) {
+    // Every page takes at least one row, however short the page: a run always comes to its end.
+    for (bool printed = false; y < page_h - 2 * h - q || !printed; y += h) {
         const TimiPrintPlan::Line line = plan_.next_line();
         if (line.kind == TimiPrintPlan::LineKind::End) break;
         if (line.kind == TimiPrintPlan::LineKind::Gap) continue;
         for (int col = 0; col < kTimiColumns; ++col)
             right_aligned(cols.left[col + 1] - 1, y, data_.cell_text(line.row, col));
+        printed = true;
     }
 
     rule(y + q / 2);

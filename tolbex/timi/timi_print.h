@@ -60,7 +60,8 @@ struct TimiPrintRequest {
 };
 
 // The font height dialogs work in: screen pixels for tenths of a point, whole points only
-// (tenths div 10), rounded as a multiply-divide; and back to tenths from a chosen pixel size.
+// (tenths div 10), rounded as a multiply-divide, negative as a character height; and back to
+// tenths from a chosen pixel size (either sign).
 int timi_font_dialog_pixels(int tenths, int screen_dpi);
 int timi_font_tenths_from_pixels(int pixels, int screen_dpi);
 // The drawing font for a device of `dpi_y` pixels per inch.

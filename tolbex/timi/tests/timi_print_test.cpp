@@ -191,5 +191,14 @@ TEST(TimiTablePrinterTest, APageThatFillsAtTheLastRowEndsTheRun) {
     EXPECT_TRUE(print_pages(print_table(10), TimiPrintRequest::events_only()).empty());
 }
 
+TEST(TimiTablePrinterTest, APageTooShortForItsLinesStillTakesARow) {
+    // Rows from 58; the footer needs 2 lines and a quarter below the last: no line fits in 150.
+    const auto pages = print_pages(print_table(5, {{2, 4}}), TimiPrintRequest::entire_table(), {4200, 150});
+    ASSERT_EQ(pages.size(), 5u);
+    EXPECT_TRUE(has(pages[0], "text (125,105) \"N\""));  // after the first line, empty
+    EXPECT_TRUE(has(pages[1], "text (125,58) \"N\""));
+    EXPECT_TRUE(has(pages[2], "text (125,105) \"Y\""));  // after the gap line
+}
+
 }  // namespace
 }  // namespace tv
