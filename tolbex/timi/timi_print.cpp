@@ -199,7 +199,7 @@ void TimiTablePrinter::print_page(fw::DrawContext& dc, int number, const fw::Rc&
     right_opts.align = fw::TextOpts::Align::Right;
     // One measuring per text: the rows of a week are half a million cells.
     const auto right_aligned = [&](int right, int y, const std::string& text) {
-        dc.text({x0, y0 + y, x0 + right, y0 + y + 1}, text, right_opts);
+        if (!text.empty()) dc.text({x0, y0 + y, x0 + right, y0 + y + 1}, text, right_opts);
     };
     const auto rule = [&](int y) { dc.line({x0, y0 + y}, {x0 + page_w, y0 + y}); };
 

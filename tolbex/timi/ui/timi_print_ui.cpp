@@ -59,6 +59,9 @@ TimiPrintSettings load_timi_print_settings() {
 
 fw::PrintOutcome run_timi_print(QWidget* parent, const TimiData& data, TimiPrintSettings& settings,
                                 TimiPrintRequest request, bool preview, const std::string& document_name) {
+    // The orientation is the application's, shared by every window: a report printed after the
+    // table must not come out in the table's orientation.
+    const fw::ScopedPrintOrientation put_back(fw::print_setup().orientation);
     CTolbexApp::set_printer_orientation(settings.landscape);
     TimiTablePrinter printer(data, settings, request);
     fw::PrintJobOptions options;

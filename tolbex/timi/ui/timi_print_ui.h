@@ -18,9 +18,9 @@ namespace tv::gui {
 // The settings from the profile, each missing entry at its default.
 TimiPrintSettings load_timi_print_settings();
 
-// Prints (or with `preview` shows) the table as `request` says, in the orientation of the
-// landscape setting, which becomes the application's printer orientation. Tests answer the print
-// dialog through fw::set_print_dialog_hook.
+// Prints (or with `preview` shows) the table as `request` says, with the application's printer
+// in the orientation of the landscape setting for the job and as it was afterwards. Tests answer
+// the print dialog through fw::set_print_dialog_hook.
 fw::PrintOutcome run_timi_print(QWidget* parent, const TimiData& data, TimiPrintSettings& settings,
                                 TimiPrintRequest request, bool preview = false,
                                 const std::string& document_name = "TIMI Data");

@@ -122,7 +122,7 @@ TEST_F(TimiPrintUiTest, TheThreeCommandsPrintToPdf) {
     EXPECT_EQ(dialogs, 1);
     EXPECT_EQ(pdf_pages(pdf), 2);
     EXPECT_TRUE(pdf_landscape(pdf));
-    EXPECT_EQ(fw::print_setup().orientation, fw::PageOrientation::Landscape);
+    EXPECT_EQ(fw::print_setup().orientation, fw::PageOrientation::Portrait) << "put back";
     for (const char* present : {"Page 1", "Page 2", "Subject ID: P1", "Use?", "Ch3", "10:40:00", "11:27:30"})
         EXPECT_NE(text.find(present), std::string::npos) << present;
     for (const char* absent : {"10:39:30", "11:28:00", "Page 3"})
@@ -138,7 +138,6 @@ TEST_F(TimiPrintUiTest, TheThreeCommandsPrintToPdf) {
     ASSERT_FALSE(gui::toggle_landscape(settings));
     text = print(TimiPrintRequest::entire_table());
     EXPECT_FALSE(pdf_landscape(pdf));
-    EXPECT_EQ(fw::print_setup().orientation, fw::PageOrientation::Portrait);
     const int pages = pdf_pages(pdf);
     EXPECT_GE(pages, 2);  // 200 rows and 4 gaps
     EXPECT_NE(text.find("Page " + std::to_string(pages)), std::string::npos);
