@@ -56,6 +56,7 @@ TEST(TimiPrintPlanTest, EventsOnlyPrintsPreAndPostRowsOnceWithAGapBetweenEvents)
 TEST(TimiPrintPlanTest, RowsAndGapsOfEachRequest) {
     const TimiData d = print_table(12, {{0, 3}, {8, 11}});
     const TimiData unused_first = print_table(4, {{2, 3}});
+    const TimiData none_used = print_table(5), empty = print_table(0);
     struct Case {
         const char* name;
         const TimiData& data;
@@ -73,9 +74,9 @@ TEST(TimiPrintPlanTest, RowsAndGapsOfEachRequest) {
         {"a selection past the end is cut", d, TimiPrintRequest::selected(10, 50), {10, 11}},
         {"no selection prints the whole table", unused_first, TimiPrintRequest::selected(-1, -1),
          {-1, 0, 1, -1, 2, 3}},
-        {"events only without used rows", print_table(5), TimiPrintRequest::events_only(), {}},
+        {"events only without used rows", none_used, TimiPrintRequest::events_only(), {}},
         {"events at both ends of the table", d, TimiPrintRequest::events_only(), range(0, 11)},
-        {"an empty table", print_table(0), TimiPrintRequest::entire_table(), {}},
+        {"an empty table", empty, TimiPrintRequest::entire_table(), {}},
     };
     for (const Case& c : cases) EXPECT_EQ(lines_of(c.data, c.request), c.lines) << c.name;
 }
