@@ -32,10 +32,10 @@ cases=(
     'tolbex/timi/timi_doc.cpp|#include "framework/qt/frame.h"|use only framework/core'
     'tolbex/reports/ui/report_view.cpp|#include "tolbex/browser/ui/browser_frame.h"|reports/ui includes neither'
     'tolbex/browser/ui/browser_frame.cpp|#include "tolbex/app/ui/main_frame.h"|browser/ui includes no app/ui'
-    'tolbex/timi/ui/timi_windows.cpp|#include "tolbex/browser/ui/timi_open.h"|timi/ui uses no browser or signing window'
+    'tolbex/timi/ui/timi_windows.cpp|#include "tolbex/browser/ui/timi_open.h"|timi/ui uses no browser, signing or application window'
     'tolbex/timi/ui/timi_windows.cpp|#include "tolbex/reports/report_document.h"|timi/ui includes only'
-    'tolbex/timi/stemi_ui/stemi_sheet_dialog.cpp|#include "tolbex/browser/browser_list_core.h"|stemi_ui includes only'
-    'tolbex/timi/stemi_sheet.cpp|#include "tolbex/timi/stemi_ui/stemi_sheet_dialog.h"|a core folder includes no ui/'
+    'tolbex/timi/ui/stemi_sheet_dialog.cpp|#include "tolbex/app/ui/main_frame.h"|timi/ui uses no browser, signing or application window'
+    'tolbex/timi/stemi_sheet.cpp|#include "tolbex/timi/ui/stemi_sheet_dialog.h"|a core folder includes no ui/'
 )
 
 fresh_copy() {

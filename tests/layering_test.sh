@@ -12,7 +12,7 @@ is_program() { [[ $programs == *" $1 "* ]]; }
 
 # Windowed code: framework/qt, every ui/ folder (a windowed tool keeps its windows in one too, and
 # the STEMI sheet has one of its own), and a program's main.cpp, which puts the windows up.
-in_ui() { [[ $1 == ui/* || $1 == */ui/* || $1 == tolbex/timi/stemi_ui/* ]]; }
+in_ui() { [[ $1 == ui/* || $1 == */ui/* ]]; }
 is_main() { is_program "${1%%/*}" && [[ $1 == */main.cpp && $1 != */*/*/main.cpp ]]; }
 windowed() { [[ $1 == framework/qt/* ]] || in_ui "$1" || is_main "$1"; }
 # The report library's two rendering sources paint through Qt; their tests check the pixels.
@@ -81,17 +81,15 @@ check() {
             # The TIMI window stores through the browser core and shows signatures; its tests share the
             # offscreen fixtures of the report windows.
             if [[ $itop == tolbex && $inc != tolbex/archive/* && $inc != tolbex/timi/* && $inc != tolbex/browser/* &&
-                  $inc != tolbex/signing/* ]] && ! [[ $file == */tests/* && $inc == tolbex/reports/ui/tests/* ]]; then
-                offend "tolbex/timi/ui includes only tolbex/timi, archive, the browser core and signing"
+                  $inc != tolbex/signing/* && $inc != tolbex/app/* ]] &&
+                ! [[ $file == */tests/* && $inc == tolbex/reports/* ]]; then
+                offend "tolbex/timi/ui includes only tolbex/timi, archive, the browser core, signing and the application core"
             fi
-            [[ $inc == tolbex/browser/ui/* || $inc == tolbex/signing/ui/* ]] &&
-                offend "tolbex/timi/ui uses no browser or signing window" ;;
+            [[ $inc == tolbex/browser/ui/* || $inc == tolbex/signing/ui/* || $inc == tolbex/app/ui/* ]] &&
+                offend "tolbex/timi/ui uses no browser, signing or application window" ;;
         tolbex/timi/grid/ui/*)
             [[ $itop == tolbex && $inc != tolbex/archive/* && $inc != tolbex/timi/* ]] &&
                 offend "tolbex/timi/grid/ui includes only tolbex/timi and tolbex/archive" ;;
-        tolbex/timi/stemi_ui/*)
-            [[ $itop == tolbex && $inc != tolbex/archive/* && $inc != tolbex/timi/* ]] &&
-                offend "tolbex/timi/stemi_ui includes only tolbex/timi and tolbex/archive" ;;
         tolbex/reports/* | tolbex/browser/* | tolbex/timi/*)
             local own=${file#tolbex/}
             own=tolbex/${own%%/*}/

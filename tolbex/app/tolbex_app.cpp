@@ -12,6 +12,7 @@
 #include "common/strings.h"
 #include "common/text.h"
 #include "common/ui.h"
+#include "framework/core/page_source.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
 #include "platform/paths.h"
@@ -155,6 +156,10 @@ bool CTolbexApp::set_export_folder(const std::string& f) {
 
 bool CTolbexApp::is_merivale_pdf_enabled() {
     return platform::iequals(get_profile_string(kPelwinSection, "Enable Merivale PDF", "no"), "yes");
+}
+
+void CTolbexApp::set_printer_orientation(bool landscape) {
+    fw::print_setup().orientation = landscape ? fw::PageOrientation::Landscape : fw::PageOrientation::Portrait;
 }
 
 // --- versions ---

@@ -127,6 +127,9 @@ public:
     static std::string get_export_folder();
     static bool set_export_folder(const std::string& folder);
     static bool is_merivale_pdf_enabled();
+    // The orientation of the application's printer for the jobs that follow (every window's, as
+    // the default printer's settings are shared); the window that prints sets it before each job.
+    static void set_printer_orientation(bool landscape);
 
     // The audit trail: with TIMI and logging off every step does nothing and succeeds.
     AuditTrail& audit() { return audit_trail_; }

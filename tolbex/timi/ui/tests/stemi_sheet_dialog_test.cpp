@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "framework/qt/tests/qt_test_app.h"
-#include "tolbex/timi/stemi_ui/stemi_sheet_dialog.h"
+#include "tolbex/timi/ui/stemi_sheet_dialog.h"
 #include "tolbex/timi/tests/timi_test_support.h"
 
 namespace tv::gui {

@@ -1,4 +1,4 @@
-#include "tolbex/timi/stemi_ui/stemi_sheet_dialog.h"
+#include "tolbex/timi/ui/stemi_sheet_dialog.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
