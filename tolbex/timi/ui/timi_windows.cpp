@@ -22,6 +22,8 @@
 #include "tolbex/browser/browser_list_core.h"
 #include "tolbex/signing/signed_report.h"
 #include "tolbex/timi/timi_files.h"
+#include "tolbex/timi/ui/stemi_sheet_dialog.h"
+#include "tolbex/timi/ui/timi_print_ui.h"
 
 namespace tv {
 
@@ -191,7 +193,7 @@ bool TIMIDoc::save_modified() {
 
 // --- TIMIView
 
-TIMIView::TIMIView(TIMIDoc&) {
+TIMIView::TIMIView(TIMIDoc&) : print_settings_(gui::load_timi_print_settings()) {
     auto ctrl = std::make_unique<TIMIGridWindow>();
     grid_ = ctrl.get();
     // The document may go before the view (its frame closes later): always ask the framework.
@@ -220,19 +222,39 @@ TIMIView::~TIMIView() {
 }
 
 void TIMIView::install_commands() {
-    // Printing and its options, and the STEMI sheet, are built with their own windows.
-    for (fw::CommandId id : {timi_cmd::PrintTable, timi_cmd::PrintSelected, timi_cmd::PrintEvents,
-                             timi_cmd::HeadingFont, timi_cmd::BodyFont, timi_cmd::PrePostTimes, timi_cmd::Landscape,
-                             timi_cmd::Stemi})
-        on_update_command(id, [](fw::CommandUi& ui) { ui.enable(false); });
+    const auto print = [this](TimiPrintRequest request) {
+        const TIMIDoc* doc = timi_document();
+        if (!doc || !doc->get_data()) return;
+        gui::run_timi_print(this, *doc->get_data(), print_settings_, request, false, doc->title());
+    };
+    on_command(timi_cmd::PrintTable, [print] { print(TimiPrintRequest::entire_table()); });
+    on_command(timi_cmd::PrintEvents, [print] { print(TimiPrintRequest::events_only()); });
+    on_command(timi_cmd::PrintSelected, [this, print] {
+        std::int32_t first = -1, last = -1;
+        grid_->get_selected_rows(first, last);
+        print(TimiPrintRequest::selected(first, last));
+    });
+    on_command(timi_cmd::HeadingFont,
+               [this] { gui::choose_timi_font(this, print_settings_, gui::TimiFontKind::Heading); });
+    on_command(timi_cmd::BodyFont, [this] { gui::choose_timi_font(this, print_settings_, gui::TimiFontKind::Body); });
+    on_command(timi_cmd::PrePostTimes, [this] { gui::edit_timi_pre_post(this, print_settings_); });
+    on_command(timi_cmd::Landscape, [this] { gui::toggle_landscape(print_settings_); });
+    on_update_command(timi_cmd::Landscape, [this](fw::CommandUi& ui) { ui.set_check(print_settings_.landscape); });
+    on_command(timi_cmd::Stemi, [this] {
+        if (TIMIDoc* doc = timi_document(); doc && doc->get_data()) gui::run_stemi_sheet(this, *doc->get_data());
+    });
+    for (fw::CommandId id : {timi_cmd::PrintTable, timi_cmd::PrintSelected, timi_cmd::PrintEvents, timi_cmd::Stemi})
+        on_update_command(id, [this](fw::CommandUi& ui) {
+            const TIMIDoc* doc = timi_document();
+            ui.enable(doc && doc->get_data() != nullptr);
+        });
     on_command(timi_cmd::SignatureDetails, [this] {
         const TIMIDoc* doc = timi_document();
         if (const signing::SignatureRecord* s = doc ? doc->get_signature() : nullptr)
             ui().message_box(signing::timi_data_signature_message(*s), std::string(), MsgIcon::Information,
                              MsgButtons::Ok);
     });
-    on_update_command(timi_cmd::SignatureDetails,
-                      [this](fw::CommandUi& ui) {
+    on_update_command(timi_cmd::SignatureDetails, [this](fw::CommandUi& ui) {
         const TIMIDoc* doc = timi_document();
         ui.enable(doc && doc->get_signature() != nullptr);
     });

@@ -15,6 +15,7 @@
 #include "tolbex/signing/crypto.h"
 #include "tolbex/timi/grid/ui/grid_widget.h"
 #include "tolbex/timi/timi_grid_wnd.h"
+#include "tolbex/timi/timi_print.h"
 #include "tolbex/timi/timi_store.h"
 
 namespace tv {
@@ -39,10 +40,9 @@ inline constexpr const char* kSaveModifiedTimiText = "Do you want to save the mo
 namespace timi_cmd {
 // The document's.
 inline constexpr fw::CommandId SaveData = 239, SaveSelected = 32860, SaveSummary = 32856;
-// The view's. Printing, its options and the STEMI sheet come with their own windows.
+// The view's.
 inline constexpr fw::CommandId PrintTable = 191, PrintSelected = 32863, PrintEvents = 190, HeadingFont = 193,
-                               BodyFont = 194, PrePostTimes = 195, Landscape = 196, Stemi = 199,
-                               SignatureDetails = 245;
+                               BodyFont = 194, PrePostTimes = 195, Landscape = 196, Stemi = 199, SignatureDetails = 245;
 }  // namespace timi_cmd
 
 // Where TIMI saves leave their audit entries (the application's trail); null refuses saves.
@@ -120,6 +120,7 @@ public:
     // document's path; a failed load closes the window.
     void on_initial_update() override;
     bool loaded() const { return loaded_; }
+    TimiPrintSettings& print_settings() { return print_settings_; }
 
 protected:
     void resizeEvent(QResizeEvent* e) override;
@@ -132,6 +133,7 @@ private:
     std::unique_ptr<QPainter> measure_painter_;
     std::unique_ptr<fw::PainterDrawContext> measure_;
     bool loaded_ = false;
+    TimiPrintSettings print_settings_;  // from the profile when the view is made
 };
 
 // The window's menu: the File menu with the document's and the view's commands.

@@ -1,11 +1,14 @@
 // The TIMI window offscreen: a day list opened through the framework shows the grid, saves go
 // into the archive, a stored report reopens, closing asks and keeps edits that were not saved.
 #include <QApplication>
+#include <QPrinter>
 
 #include <gtest/gtest.h>
 
 #include "framework/qt/application.h"
 #include "framework/qt/frame.h"
+#include "framework/qt/dialog.h"
+#include "framework/qt/print_job.h"
 #include "tolbex/signing/signed_report.h"
 #include "tolbex/archive/audit_trail.h"
 #include "tolbex/reports/ui/tests/ui_test_support.h"
@@ -43,8 +46,8 @@ protected:
         main = new fw::MainFrame(*app);
         const fw::TemplateParts parts = timi_template_parts();
         app->add_doc_template(std::make_unique<fw::DocTemplate>(
-            185, "\nTIMI\nTIMI\nTorvane TIMI Files (*.TIMI)\n.TIMI\nTIMI.Document\nTIMI Document",
-            parts.make_document, parts.make_view));
+            185, "\nTIMI\nTIMI\nTorvane TIMI Files (*.TIMI)\n.TIMI\nTIMI.Document\nTIMI Document", parts.make_document,
+            parts.make_view));
         main->resize(1400, 800);
         main->show();
         main->activateWindow();
@@ -126,7 +129,27 @@ TEST_F(TimiWindowTest, ADayListOpensSavesReopensAndClosesOnlyWhenSaved) {
     EXPECT_EQ(doc->get_data(), table);
 
     EXPECT_FALSE(enabled(*doc, timi_cmd::SignatureDetails));
-    EXPECT_FALSE(enabled(*doc, timi_cmd::PrintTable));
+    EXPECT_TRUE(enabled(*doc, timi_cmd::PrintTable));
+    EXPECT_TRUE(enabled(*doc, timi_cmd::Stemi));
+
+    // The view's print and STEMI commands reach the printing and the sheet with the window's table.
+    const std::string pdf = (t / "selected.pdf").string();
+    fw::set_print_dialog_hook([&](QPrinter& printer, int, int) {
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(QString::fromStdString(pdf));
+        return true;
+    });
+    EXPECT_TRUE(v.execute(timi_cmd::PrintSelected));
+    fw::set_print_dialog_hook({});
+    EXPECT_GT(fs::file_size(pdf), 0u);
+    int sheets = 0;
+    fw::Dialog::set_test_hook([&](fw::Dialog&) {
+        ++sheets;
+        return QDialog::Rejected;
+    });
+    EXPECT_TRUE(v.execute(timi_cmd::Stemi));
+    fw::Dialog::set_test_hook({});
+    EXPECT_EQ(sheets, 1);
     EXPECT_TRUE(enabled(*doc, timi_cmd::SaveData));
 
     // Closing asks; Cancel keeps the window, a refused save keeps it too (the edits would be lost).
@@ -221,7 +244,8 @@ TEST_F(TimiWindowTest, SignedDataShowsItsSignatureSavesAnewAndRemovesItsFolderOn
 TEST(TimiOverwriteDialogTest, TextsByMode) {
     EXPECT_EQ(TIMICheckOverwriteDlg::caption(false), "Save TIMI Data");
     EXPECT_EQ(TIMICheckOverwriteDlg::caption(true), "Save TIMI Summary");
-    EXPECT_EQ(TIMICheckOverwriteDlg::text(true).substr(0, 55), "The TIMI summary you are saving has already been saved.");
+    EXPECT_EQ(TIMICheckOverwriteDlg::text(true).substr(0, 55),
+              "The TIMI summary you are saving has already been saved.");
     const fw::MenuModel menu = timi_window_menu();
     for (fw::CommandId id : {239u, 32860u, 32856u, 191u, 32863u, 190u, 193u, 194u, 195u, 196u, 199u, 245u})
         EXPECT_NE(fw::find_menu_command(menu, id), nullptr) << id;
