@@ -269,9 +269,9 @@ bool store_sample(const ReportArchive& archive, const std::function<bool(const s
         return false;
     }
     const std::int64_t size = get_folder_size_64(staging, false);
-    const int rc = store_report_in_archive(archive.get_path(), trim_right_char(staging, '/'), report_description,
-                                           static_cast<std::int32_t>(size), recorded, type, stored_folder, nullptr,
-                                           true);
+    const int rc =
+        store_report_in_archive(archive.get_path(), trim_right_char(staging, '/'), report_description,
+                                static_cast<std::int32_t>(size), recorded, type, stored_folder, nullptr, true);
     if (rc != kStoreOk) {
         *error = format_string("storing a sample report failed (%d)", rc);
         return false;
@@ -442,6 +442,16 @@ bool make_demo_root(DemoSummary* summary, std::string* error) {
     // Without a clinic code every windowed start would stop at a warning.
     if (!set_default_clinic_code(kDemoClinicCode)) {
         *error = "cannot store the clinic code";
+        return false;
+    }
+    // TIMI on, so the week's TIMI commands are offered; it brings signing and logging, and logging
+    // runs only with the event-log message file installed.
+    const std::string message_file = join_path(get_analyser_system_root(), "LOG/tvevents.msg");
+    if (!create_folder_path(get_path_folder(message_file)) ||
+        !write_text(message_file, "Torvane workstation events\r\n") ||
+        !reg_set_string(HKEY_LOCAL_MACHINE, kLogKey, "DLL Install Path", message_file) ||
+        !reg_set_string(HKEY_LOCAL_MACHINE, kAnalyserKey, "Enable TIMI Rozaze", "Yes")) {
+        *error = "cannot switch TIMI on";
         return false;
     }
     if (!make_demo_media(nullptr, error)) return false;

@@ -31,6 +31,7 @@
 #include "tolbex/reports/ui/report_doc_ui.h"
 #include "tolbex/browser/ui/signed_report_open.h"
 #include "tolbex/browser/ui/timi_open.h"
+#include "tolbex/timi/timi_strings.h"
 #include "tolbex/timi/ui/timi_windows.h"
 #include "tolbex/signing/ui/signature_bitmap_dialogs.h"
 #include "tolbex/external/ui/external_commands.h"
@@ -104,6 +105,8 @@ void TolbexWindowApp::register_templates() {
     if (core_.is_browse_enabled()) gui::register_archive_template(fwapp_);
     if (!parts_.timi) parts_.timi = timi_template_parts();
     if (core_.is_timi_enabled() && parts_.timi) {
+        // The day files' keys and the TIMI messages come from the string table.
+        register_timi_strings();
         fwapp_.add_doc_template(std::make_unique<fw::DocTemplate>(kTimiTemplateResource, kTimiDocStrings,
                                                                   parts_.timi.make_document, parts_.timi.make_view));
         install_timi_openers();
@@ -141,8 +144,8 @@ bool TolbexWindowApp::create_main_frame() {
     // The TIMI window's File commands: routed to the active TIMI window, disabled elsewhere.
     if (offer.timi && parts_.timi && !menu.items.empty()) {
         std::vector<fw::MenuItem>& file = menu.items.front().items;
-        const auto recent = std::find_if(file.begin(), file.end(),
-                                         [](const fw::MenuItem& i) { return i.id == fw::cmd::FileMru1; });
+        const auto recent =
+            std::find_if(file.begin(), file.end(), [](const fw::MenuItem& i) { return i.id == fw::cmd::FileMru1; });
         const std::size_t at = recent == file.end() ? file.size() : static_cast<std::size_t>(recent - file.begin());
         file.insert(file.begin() + static_cast<std::ptrdiff_t>(at > 0 ? at - 1 : at),
                     {fw::MenuItem::separator(), fw::MenuItem::popup("T&IMI", timi_window_menu().items.front().items)});

@@ -36,6 +36,7 @@
 #include "tolbex/reports/ui/report_doc_ui.h"
 #include "tolbex/reports/ui/report_view.h"
 #include "tolbex/reports/ui/tests/ui_test_support.h"
+#include "tolbex/timi/ui/timi_windows.h"
 #include "tools/demo/demo_root.h"
 
 namespace tv {
@@ -211,6 +212,63 @@ TEST_F(DemoWalkthroughTest, TheDemoCardGoesIntoAnArchiveFromTheRecordingMenu) {
     const ReportRecord* stored = after.get_record(after.get_count() - 1);
     EXPECT_EQ(stored->get_description(), "Demo card");
     EXPECT_EQ(get_extension_upper(stored->get_name()), "CFR");
+}
+
+}  // namespace
+}  // namespace tv
+
+namespace tv {
+namespace {
+
+// The demo patient's week: TIMI opens the seven days in one window, its data and summary go into
+// the archive, and TIMI Arrhythmia stores its summary beside them.
+TEST_F(DemoWalkthroughTest, TheDemoWeekRunsThroughTimiAndTimiArrhythmia) {
+    using namespace gui::browser_cmd;
+    ASSERT_EQ(summary.timi_days.size(), 7u);
+    // Stored reports reload the list, so the week's items are looked up each time.
+    const auto select_week = [&] {
+        const BrowserListModel& model = list().list_model();
+        std::vector<std::int32_t> week;
+        for (std::int32_t item = 0; item < model.item_count(); ++item)
+            for (const std::string& day : summary.timi_days)
+                if (doc->core().get_report_folder(model.row_of_item(item)) == day) week.push_back(item);
+        list().select_items(week);
+        settle();
+        return week.size();
+    };
+    ASSERT_EQ(select_week(), 7u);
+    ASSERT_TRUE(enabled(Timi));
+    ASSERT_TRUE(browser->execute(Timi));
+    settle();
+    for (const auto& m : scripted.shown) ADD_FAILURE() << m.caption << ": " << m.text;
+    TIMIDoc* timi = nullptr;
+    for (fw::ChildFrame* f : windows->main_frame()->child_frames())
+        if (auto* d = dynamic_cast<TIMIDoc*>(f->active_document())) timi = d;
+    ASSERT_NE(timi, nullptr);
+    ASSERT_NE(timi->get_data(), nullptr);
+    EXPECT_EQ(timi->get_data()->row_count(), 20160);
+    EXPECT_EQ(timi->title(), kUnsavedTimiTitle);
+
+    const std::string archive = fs::path(summary.timi_days[0]).parent_path().string();
+    const auto count = [&](ReportType type) {
+        const ReportArchive a(archive, "");
+        int n = 0;
+        for (std::int32_t i = 0; i < a.get_count(); ++i) n += a.get_record(i)->get_type() == type;
+        return n;
+    };
+    ASSERT_TRUE(timi->execute(timi_cmd::SaveData));
+    ASSERT_TRUE(timi->execute(timi_cmd::SaveSummary));
+    settle();
+    for (const auto& m : scripted.shown) ADD_FAILURE() << m.caption << ": " << m.text;
+    EXPECT_EQ(count(kReportTimiData), 1);
+    EXPECT_EQ(count(kReportTimiSummary), 1);
+    EXPECT_FALSE(timi->is_modified());
+
+    ASSERT_EQ(select_week(), 7u);
+    ASSERT_TRUE(browser->execute(TimiArrhythmia));
+    settle();
+    for (const auto& m : scripted.shown) ADD_FAILURE() << m.caption << ": " << m.text;
+    EXPECT_EQ(count(kReportTimiArrhythmia), 1);
 }
 
 }  // namespace
