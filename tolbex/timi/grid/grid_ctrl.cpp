@@ -37,8 +37,8 @@ GridCtrl::GridCtrl()
       corner_(std::make_unique<GridCornerButton>(*this)) {
     sources_.resize(16, nullptr);
     set_num_sheets(1);
-    for (GridCellType* t : std::initializer_list<GridCellType*>{&default_type_, &drop_list_type_, &check_box_type_,
-                                                                &side_arrows_type_}) {
+    for (GridCellType* t :
+         std::initializer_list<GridCellType*>{&default_type_, &drop_list_type_, &check_box_type_, &side_arrows_type_}) {
         t->set_grid(this);
         t->set_type_index(registry_.add_type(t, 0));
     }
@@ -356,8 +356,8 @@ int GridCtrl::get_cell_rect(std::int32_t col, std::int32_t row, fw::Rc& rect) co
     if (col < 0 || col >= s.num_cols || row < 0 || row >= s.num_rows) return GRID_BAD_INDEX;
     const std::int64_t x = col_x(col), y = row_y(row);
     if (x < 0 || y < 0 || x > s.area_width || y > s.area_height) return GRID_BAD_INDEX;
-    rect = {static_cast<std::int32_t>(x), static_cast<std::int32_t>(y),
-            static_cast<std::int32_t>(x + s.col_width(col)), static_cast<std::int32_t>(y + s.row_height(row))};
+    rect = {static_cast<std::int32_t>(x), static_cast<std::int32_t>(y), static_cast<std::int32_t>(x + s.col_width(col)),
+            static_cast<std::int32_t>(y + s.row_height(row))};
     std::int32_t fc = col, fr = row, ec, er;
     if (const_cast<GridCtrl*>(this)->get_join_range(fc, fr, ec, er) == GRID_OK)
         rect = block_rect(col, row, fc, fr, ec, er, rect);
@@ -371,14 +371,25 @@ int GridCtrl::get_join_range(std::int32_t& col, std::int32_t& row, std::int32_t&
     fetch(col, row, cell);
     std::int32_t first = 0, dr = 0, dc = 0;
     if (!cell.get_join(first, dr, dc)) return 2;
+    // Offsets come from the data source: summed in 64 bits, so a hostile one cannot wrap.
     if (!first) {
-        col += dc;
-        row += dr;
+        const std::int64_t c = std::int64_t(col) + dc, r = std::int64_t(row) + dr;
+        // A cell's first cell lies in the grid, or the walks over the block would leave it.
+        const bool cell_area = col >= 0 && row >= 0;
+        if (c < INT32_MIN || c > INT32_MAX || r < INT32_MIN || r > INT32_MAX ||
+            (cell_area && (c < 0 || r < 0 || c >= s.num_cols || r >= s.num_rows)))
+            return 2;
+        col = static_cast<std::int32_t>(c);
+        row = static_cast<std::int32_t>(r);
         fetch(col, row, cell);
         if (!cell.get_join(first, dr, dc) || !first) return 2;  // a block without its first cell
     }
-    end_col = std::clamp(col + std::max(dc, 0), col, std::max(col, s.num_cols - 1));
-    end_row = std::clamp(row + std::max(dr, 0), row, std::max(row, s.num_rows - 1));
+    const auto end = [](std::int32_t at, std::int32_t span, std::int32_t count) {
+        const std::int64_t last = std::max<std::int64_t>(at, std::int64_t(count) - 1);
+        return static_cast<std::int32_t>(std::clamp<std::int64_t>(std::int64_t(at) + std::max(span, 0), at, last));
+    };
+    end_col = end(col, dc, s.num_cols);
+    end_row = end(row, dr, s.num_rows);
     return GRID_OK;
 }
 
@@ -395,7 +406,9 @@ fw::Rc GridCtrl::block_rect(std::int32_t col, std::int32_t row, std::int32_t fir
     for (std::int32_t c = col + 1; c <= end_col; ++c) r += s.col_width(c);
     for (std::int32_t w = first_row; w < row; ++w) t -= s.row_height(w);
     for (std::int32_t w = row + 1; w <= end_row; ++w) b += s.row_height(w);
-    const auto clip = [](std::int64_t v) { return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX)); };
+    const auto clip = [](std::int64_t v) {
+        return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+    };
     return {clip(l), clip(t), clip(r), clip(b)};
 }
 

@@ -156,7 +156,7 @@ TEST(GridCtrl, CompareCellsAndMoveColumn) {
     n1.set_number(10);
     n2.set_number(9);
     EXPECT_EQ(grid.compare_cells(&a, &b, 0), -1);
-    EXPECT_EQ(grid.compare_cells(&a, &b, 2), 1);  // descending
+    EXPECT_EQ(grid.compare_cells(&a, &b, 2), 1);    // descending
     EXPECT_EQ(grid.compare_cells(&n1, &n2, 0), 1);  // numbers, not texts
     EXPECT_EQ(grid.compare_cells(nullptr, &a, 0), 1);
     EXPECT_EQ(grid.compare_cells(nullptr, nullptr, 0), 0);
@@ -339,6 +339,27 @@ void join_block(GridCtrl& grid) {
         }
 }
 
+// Join offsets are the source's: extreme ones end at the grid's edge or join nothing.
+TEST_F(GridFixture, HostileJoinOffsetsStayInsideTheGrid) {
+    GridCell first, rest;
+    first.set_join(1, INT32_MAX, INT32_MAX);
+    rest.set_join(0, INT32_MAX, INT32_MAX);
+    grid.set_cell(1, 1, first);
+    grid.set_cell(2, 2, rest);
+    std::int32_t c = 1, r = 1, ec, er;
+    ASSERT_EQ(grid.get_join_range(c, r, ec, er), GRID_OK);
+    EXPECT_EQ((std::vector<int>{c, r, ec, er}),
+              (std::vector<int>{1, 1, grid.get_num_cols() - 1, grid.get_num_rows() - 1}));
+    c = 2;
+    r = 2;
+    EXPECT_EQ(grid.get_join_range(c, r, ec, er), 2);
+    rest.set_join(0, INT32_MIN + 5, INT32_MIN + 5);  // far before the first column: no walk back there
+    grid.set_cell(2, 2, rest);
+    EXPECT_EQ(grid.get_join_range(c, r, ec, er), 2);
+    fw::Rc rect{};
+    EXPECT_EQ(grid.get_cell_rect(2, 2, rect), GRID_OK);
+}
+
 TEST_F(GridFixture, JoinedBlocksMoveDrawAndHitAsOne) {
     join_block(grid);
     std::int32_t c = 3, r = 3, ec, er;
@@ -367,7 +388,7 @@ TEST_F(GridFixture, JoinedBlocksMoveDrawAndHitAsOne) {
     grid.paint_cells(dc, false);
     int drawn = 0;
     for (const std::string& l : dc.commands()) drawn += l == "text (4,41) \"joined\"";  // column 1 is the left one now
-    EXPECT_EQ(drawn, 1);  // once for the six cells
+    EXPECT_EQ(drawn, 1);                                                                // once for the six cells
     grid.sheet().joins_enabled = false;
     c = 2;
     r = 3;
