@@ -18,6 +18,7 @@
 
 #include "framework/core/app_profile.h"
 #include "framework/qt/qt_text.h"
+#include "framework/qt/tests/qt_test_app.h"
 #include "testing/app_test_root.h"
 #include "tolbex/reports/tests/page_test_support.h"
 #include "tolbex/timi/ui/timi_print_ui.h"
@@ -26,15 +27,6 @@ namespace tv {
 namespace {
 
 namespace fs = std::filesystem;
-
-QApplication& qt_app() {
-    static int argc = 1;
-    static char name[] = "timi_print_ui_tests";
-    static char* argv[] = {name, nullptr};
-    if (!std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
 
 std::string command_output(const std::string& command) {
     std::string out;
@@ -84,7 +76,7 @@ TimiData event_table() {
 
 class TimiPrintUiTest : public testing_root::RootTest {
 protected:
-    TimiPrintUiTest() : RootTest(TmpDir::Inside) { qt_app(); }
+    TimiPrintUiTest() : RootTest(TmpDir::Inside) { fw::testing::qt_app(); }
     void SetUp() override {
         RootTest::SetUp();
         pdf = (t / "timi.pdf").string();
