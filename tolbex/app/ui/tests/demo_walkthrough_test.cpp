@@ -36,6 +36,9 @@
 #include "tolbex/reports/ui/report_doc_ui.h"
 #include "tolbex/reports/ui/report_view.h"
 #include "tolbex/reports/ui/tests/ui_test_support.h"
+#include "tolbex/browser/archive_documents.h"
+#include "tolbex/signing/signed_report.h"
+#include "tolbex/signing/tests/signing_fixture.h"
 #include "tolbex/timi/ui/timi_windows.h"
 #include "tools/demo/demo_root.h"
 
@@ -263,6 +266,37 @@ TEST_F(DemoWalkthroughTest, TheDemoWeekRunsThroughTimiAndTimiArrhythmia) {
     EXPECT_EQ(count(kReportTimiData), 1);
     EXPECT_EQ(count(kReportTimiSummary), 1);
     EXPECT_FALSE(timi->is_modified());
+
+    // Signed, the stored data opens again in a TIMI window that holds the signature.
+    std::string data_folder;
+    {
+        const ReportArchive a(archive, "");
+        for (std::int32_t i = 0; i < a.get_count(); ++i)
+            if (a.get_record(i)->get_type() == kReportTimiData) data_folder = a.get_record(i)->get_folder_path();
+    }
+    const signing::testing::TestIdentity id = signing::testing::make_identity("Anna Smith", "Clinic CA");
+    auto signed_report =
+        signing::sign_and_store_report(signing::testing::signer_record(id), data_folder, "Nyland week - signed", "");
+    ASSERT_TRUE(signed_report) << signed_report.error().message;
+    reload_archive_documents();
+    settle();
+    const BrowserListModel& model = list().list_model();
+    for (std::int32_t item = 0; item < model.item_count(); ++item)
+        if (doc->core().get_report_folder(model.row_of_item(item)) == *signed_report) list().select_items({item});
+    settle();
+    scripted.shown.clear();
+    ASSERT_TRUE(browser->execute(Open));
+    settle();
+    ASSERT_EQ(scripted.shown.size(), 1u);  // the signature, then the window
+    EXPECT_NE(scripted.shown[0].text.find("Anna Smith"), std::string::npos) << scripted.shown[0].text;
+    scripted.shown.clear();
+    TIMIDoc* opened = nullptr;
+    for (fw::ChildFrame* f : windows->main_frame()->child_frames())
+        if (auto* d = dynamic_cast<TIMIDoc*>(f->active_document()); d && d->get_signature()) opened = d;
+    ASSERT_NE(opened, nullptr);
+    ASSERT_NE(opened->get_data(), nullptr);
+    EXPECT_EQ(opened->get_data()->row_count(), 20160);
+    EXPECT_EQ(opened->get_signature()->signer_name, "Anna Smith");
 
     ASSERT_EQ(select_week(), 7u);
     ASSERT_TRUE(browser->execute(TimiArrhythmia));
