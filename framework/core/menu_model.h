@@ -14,11 +14,14 @@ struct MenuItem {
     CommandId id = 0;
     std::string text;             // Windows-1252; '&' marks the mnemonic
     std::vector<MenuItem> items;  // Popup only
+    std::string status;           // Command only: the status bar's text while the item is highlighted
 
-    static MenuItem command(CommandId id, std::string text) { return {Kind::Command, id, std::move(text), {}}; }
-    static MenuItem separator() { return {Kind::Separator, 0, {}, {}}; }
+    static MenuItem command(CommandId id, std::string text, std::string status = {}) {
+        return {Kind::Command, id, std::move(text), {}, std::move(status)};
+    }
+    static MenuItem separator() { return {Kind::Separator, 0, {}, {}, {}}; }
     static MenuItem popup(std::string text, std::vector<MenuItem> items) {
-        return {Kind::Popup, 0, std::move(text), std::move(items)};
+        return {Kind::Popup, 0, std::move(text), std::move(items), {}};
     }
     bool operator==(const MenuItem&) const = default;
 };

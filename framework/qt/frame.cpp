@@ -145,6 +145,12 @@ void MainFrame::arrange_icons() {
     }
 }
 
+QAction* MainFrame::make_action(const MenuItem& item) {
+    QAction* a = make_action(item.id, item.text);
+    a->setStatusTip(to_qstring(item.status));
+    return a;
+}
+
 QAction* MainFrame::make_action(CommandId id, const std::string& text) {
     QAction* a = nullptr;
     if (auto it = actions_.find(id); it != actions_.end()) {
@@ -161,7 +167,7 @@ QAction* MainFrame::make_action(CommandId id, const std::string& text) {
 void MainFrame::build_menu(QMenu* into, const std::vector<MenuItem>& items) {
     for (const auto& item : items) {
         switch (item.kind) {
-            case MenuItem::Kind::Command: into->addAction(make_action(item.id, item.text)); break;
+            case MenuItem::Kind::Command: into->addAction(make_action(item)); break;
             case MenuItem::Kind::Separator: into->addSeparator(); break;
             case MenuItem::Kind::Popup: {
                 QMenu* sub = into->addMenu(to_qstring(item.text));
@@ -180,7 +186,7 @@ void MainFrame::set_menu(const MenuModel& model) {
     actions_.clear();
     for (const auto& item : model.items) {
         switch (item.kind) {
-            case MenuItem::Kind::Command: menuBar()->addAction(make_action(item.id, item.text)); break;
+            case MenuItem::Kind::Command: menuBar()->addAction(make_action(item)); break;
             case MenuItem::Kind::Separator: menuBar()->addSeparator(); break;
             case MenuItem::Kind::Popup: {
                 QMenu* m = menuBar()->addMenu(to_qstring(item.text));

@@ -101,6 +101,7 @@ protected:
 private:
     void build_menu(QMenu* into, const std::vector<MenuItem>& items);
     QAction* make_action(CommandId id, const std::string& text);
+    QAction* make_action(const MenuItem& item);  // with the item's status text
     Application& app_;
     int resource_id_;
     QMdiArea* mdi_;

@@ -614,6 +614,27 @@ bool customer_recording_matches(const std::string& folder, const CustomerExport&
 
 }  // namespace
 
+namespace {
+
+// The card's four patient texts; the patient's name describes the recording.
+void take_card_texts(const CardSummary& summary, PatientDetails& details) {
+    details.patient_name = summary.name;
+    details.patient_id = summary.id;
+    details.recording_date = summary.recording_date;
+    details.recorder_id = summary.recorder_id;
+    details.description = summary.name;
+}
+
+// Reads the recording as the card program writes it and stores it as a card recording.
+void store_card_as_read(const PatientDetails& details, const std::string& archive) {
+    IntakeFolder recording;
+    bool twelve_lead = false;
+    if (!recording || !read_card_recording(recording.path(), false, twelve_lead)) return;
+    store_recording_in_archive(details, recording.path(), kReportOstrabelCf, archive);
+}
+
+}  // namespace
+
 void card_intake(int mode, const MailServices& mail, const CustomerExport* customer) {
     IntakeFolder folder;
     if (!folder) return;
@@ -623,11 +644,7 @@ void card_intake(int mode, const MailServices& mail, const CustomerExport* custo
     PatientDetails details;
     if (!read_card_patient(folder.path(), summary, &details.sound_file)) return;
     if (customer && !customer_recording_matches(folder.path(), *customer)) return;
-    details.patient_name = summary.name;
-    details.patient_id = summary.id;
-    details.recording_date = summary.recording_date;
-    details.recorder_id = summary.recorder_id;
-    details.description = summary.name;
+    take_card_texts(summary, details);
     if (customer) details.recording_id = clean_patient_text(customer->texts[0]);
     details.for_mail = mode == 2;
     details.compress = mode == 0 ? CTolbexApp::get_cef_want_comp() : true;
@@ -639,10 +656,17 @@ void card_intake(int mode, const MailServices& mail, const CustomerExport* custo
         return;
     }
     // An uncompressed recording goes into the archive as the card program writes it.
-    IntakeFolder recording;
-    bool twelve_lead = false;
-    if (!recording || !read_card_recording(recording.path(), false, twelve_lead)) return;
-    store_recording_in_archive(details, recording.path(), kReportOstrabelCf, archive);
+    store_card_as_read(details, archive);
+}
+
+void store_card_recording() {
+    IntakeFolder folder;
+    if (!folder) return;
+    CardSummary summary;
+    PatientDetails details;
+    if (!read_card_patient(folder.path(), summary, &details.sound_file)) return;
+    take_card_texts(summary, details);
+    store_card_as_read(details, {});
 }
 
 std::string find_ostrabel_disk() {

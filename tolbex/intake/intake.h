@@ -189,6 +189,9 @@ void card_intake(int mode, const MailServices& mail, const CustomerExport* custo
 void disk_intake(int mode, const MailServices& mail);
 // Store Ostrabel Recording in Archive: the disk straight into an archive, without the dialog.
 void store_disk_recording();
+// The card straight into an archive as the card program writes it, with the card's patient texts
+// and without the dialog.
+void store_card_recording();
 // The drive folder holding a recorder disk (label "QUX_FCG...", file ROZAVEZ.EVT), or empty.
 std::string find_ostrabel_disk();
 

@@ -14,13 +14,15 @@ fw::MenuModel build_main_menu() {
     using fw::cmd::AppExit;
     using fw::cmd::FileClose;
     using fw::cmd::FileMru1;
-    const auto c = MenuItem::command;
+    const auto c = [](fw::CommandId id, std::string text, std::string status = {}) {
+        return MenuItem::command(id, std::move(text), std::move(status));
+    };
     const auto sep = MenuItem::separator;
     const auto pop = MenuItem::popup;
     fw::MenuModel m;
     m.items = {
         pop("&File",
-            {c(kOpenArchiveIndex, "&Open Archive..."), c(FileClose, "&Close"), sep(),
+            {c(kOpenArchiveIndex, "&Open Archive...", "Opens an archive for viewing."), c(FileClose, "&Close"), sep(),
              pop("Archive &Group", {c(kSelectGroup, "&Select...\tCtrl+O"), c(kOpenGroupFromList, "Open from &List..."),
                                     c(kFindGroups, "&Find...\tCtrl+F"), c(kCreateGroup, "&Create..."),
                                     c(kDeleteGroup, "&Delete..."), sep(), c(kAddGroupToConfig, "&Add to Configuration"),
@@ -47,16 +49,21 @@ fw::MenuModel build_main_menu() {
                       c(kItemTimi, "&TIMI"), c(kItemTimiArrhythmia, "TIMI &Arrhythmia")}),
         pop("&Archive", {c(kCreateArchive, "&Create..."), c(kDeleteArchive, "&Delete...")}),
         pop("&Recording",
-            {pop("Ostrabel &CF", {c(kCardStoreInArchive, "Store in &Archive..."),
-                                  c(kCardStoreInFolder, "Store in &Folder..."),
-                                  c(kCardSendAsMail, "Send as &Mail...")}),
-             pop("Ostrabel &2/3", {c(kDiskStoreInArchive, "Store in &Archive..."),
-                                   c(kDiskStoreInFolder, "Store in &Folder..."),
-                                   c(kDiskSendAsMail, "Send as &Mail...")}),
+            {pop("Ostrabel &CF",
+                 {c(kCardStoreInArchive, "Store in &Archive..."), c(kCardStoreInFolder, "Store in &Folder..."),
+                  c(kCardSendAsMail, "Send as &Mail...")}),
+             pop("Ostrabel &2/3",
+                 {c(kDiskStoreInArchive, "Store in &Archive..."),
+                  c(kDiskStoreInFolder, "Store in &Folder...", "Store a Ostrabel 2/3 recording in a folder"),
+                  c(kDiskSendAsMail, "Send as &Mail...")}),
              pop("&Tape", {c(kTapeStoreInArchive, "Store in &Archive..."), c(kTapeStoreInFolder, "Store in &Folder..."),
                            c(kTapeSendAsMail, "Send as &Mail...")}),
-             c(kStoreDiskRecording, "&Store Ostrabel Recording in Archive..."),
-             c(kMailDiskRecording, "Send Ostrabel Recording as &Mail...")}),
+             c(kStoreDiskRecording, "&Store Ostrabel Recording in Archive...",
+               "Stores a Ostrabel recording in an archive."),
+             c(kStoreCardRecording, "Store Ostrabel &CF Recording in Archive...",
+               "Stores a Ostrabel CF recording in an archive."),
+             c(kMailDiskRecording, "Send Ostrabel Recording as &Mail...",
+               "Sends a Ostrabel recording in a mail message.")}),
         pop("&View",
             {c(kZoom, "&Zoom..."), c(kGoto, "&Goto..."), sep(),
              pop("Sort &Ascending", {c(kSortAscendingFirst, "by &Archive"), c(kSortAscendingFirst + 1, "by &Name"),
@@ -67,7 +74,8 @@ fw::MenuModel build_main_menu() {
                                       c(kSortDescendingFirst + 4, "by &Type")})}),
         pop("&Options",
             {c(kMailSettings, "&Mail Settings..."), c(kExternalProgramSettings, "&External Program Settings..."),
-             c(kDefaultCompression, "Default ECG Co&mpression..."),
+             c(kDefaultCompression, "Default ECG Co&mpression...",
+               "Sets the default compression to be used when creating a compressed ECG"),
              c(kCefStoreFolder, "Default &Compressed ECG Save Folder..."),
              c(kExportFolder, "Default E&xported Report Folder..."), c(kClinicCode, "Default Clinic &Code..."),
              c(kLetterOptions, "&Letter Creation Options..."), c(kSignatureSettings, "Si&gnature Settings..."), sep(),

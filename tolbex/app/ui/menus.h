@@ -31,11 +31,11 @@ inline constexpr CommandId kFilePrint = fw::cmd::FilePrint, kPrintPreview = fw::
                            kZoom = 32773, kGoto = 32774, kConfirmReport = 32851, kUnconfirmReport = 32852,
                            kViewLetters = 32831;
 // Recording (mail and store commands of the intake)
-inline constexpr CommandId kStoreDiskRecording = 32822, kMailDiskRecording = 32821, kCardSendAsMail = 217,
-                           kDiskSendAsMail = 225, kTapeSendAsMail = 226, kSendMail = 32813, kReceiveMail = 32842,
-                           kStoreMailedReport = 32845, kCardStoreInArchive = 216, kCardStoreInFolder = 218,
-                           kDiskStoreInArchive = 219, kDiskStoreInFolder = 220, kTapeStoreInArchive = 221,
-                           kTapeStoreInFolder = 222;
+inline constexpr CommandId kStoreDiskRecording = 32822, kStoreCardRecording = 32828, kMailDiskRecording = 32821,
+                           kCardSendAsMail = 217, kDiskSendAsMail = 225, kTapeSendAsMail = 226, kSendMail = 32813,
+                           kReceiveMail = 32842, kStoreMailedReport = 32845, kCardStoreInArchive = 216,
+                           kCardStoreInFolder = 218, kDiskStoreInArchive = 219, kDiskStoreInFolder = 220,
+                           kTapeStoreInArchive = 221, kTapeStoreInFolder = 222;
 // Options
 inline constexpr CommandId kDefaultCompression = 32849;
 inline constexpr CommandId kMailSettings = 32824, kExternalProgramSettings = 32825, kCefStoreFolder = 32846,

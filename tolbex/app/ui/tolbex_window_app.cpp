@@ -225,6 +225,7 @@ static_assert(menu::kCardStoreInArchive == gui::kCardStoreInArchive &&
               menu::kDiskStoreInArchive == gui::kDiskStoreInArchive &&
               menu::kDiskStoreInFolder == gui::kDiskStoreInFolder && menu::kDiskSendAsMail == gui::kDiskSendAsMailCmd &&
               menu::kStoreDiskRecording == gui::kStoreDiskRecordingCmd &&
+              menu::kStoreCardRecording == gui::kStoreCardRecordingCmd &&
               menu::kMailDiskRecording == gui::kMailDiskRecordingCmd &&
               menu::kDefaultCompression == gui::kDefaultCompression);
 

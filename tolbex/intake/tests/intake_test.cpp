@@ -1,5 +1,7 @@
 // The recording intake against the built card program, on card folders made by its own test card
 // builder and named in the drive map, as a card reader would present them.
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -223,21 +225,37 @@ TEST_F(IntakeTest, CardProgramFailuresGiveTheirMessageAndStoreNothing) {
     }
 }
 
+// Through the dialog with "Compress Recording" clear, and straight into an archive without it.
 TEST_F(IntakeTest, UncompressedCardGoesToTheArchiveAsCardRecording) {
     make_card();
     compress = false;
-    card_intake(0, mail);
-    ASSERT_TRUE(scripted.shown.empty()) << scripted.shown[0].text;
-    const auto names = stored_folders();
-    ASSERT_EQ(names.size(), 1u);
-    EXPECT_EQ(get_extension_upper(names[0]), "CFR");
-    const fs::path report = archive / names[0];
-    EXPECT_TRUE(platform::find_name_ci(report.string(), "RAWECG1.DAT"));
-    EXPECT_TRUE(platform::find_name_ci(report.string(), "PATSUMM.DAT"));
-    EXPECT_EQ(slurp(report / "VERSION.TXT"), "V8.006\r\n");
-    PatientTxt p;
-    ASSERT_TRUE(p.read_folder(report.string()));
-    EXPECT_EQ(p.m_name, "DOE^JOHN");
+    struct Run {
+        std::function<void()> intake;
+        std::size_t dialogs;
+        const char* description;
+    };
+    const Run runs[] = {{[&] { card_intake(0, mail); }, 1, "Holter 15 March"},
+                        {[] { store_card_recording(); }, 1, "DOE^JOHN"}};
+    for (std::size_t n = 0; n < std::size(runs); ++n) {
+        SCOPED_TRACE(n);
+        runs[n].intake();
+        ASSERT_TRUE(scripted.shown.empty()) << scripted.shown[0].text;
+        EXPECT_EQ(shown_details.size(), runs[n].dialogs);
+        const auto names = stored_folders();
+        ASSERT_EQ(names.size(), n + 1);
+        EXPECT_EQ(get_extension_upper(names[n]), "CFR");
+        const fs::path report = archive / names[n];
+        EXPECT_TRUE(platform::find_name_ci(report.string(), "RAWECG1.DAT"));
+        EXPECT_TRUE(platform::find_name_ci(report.string(), "PATSUMM.DAT"));
+        EXPECT_EQ(slurp(report / "VERSION.TXT"), "V8.006\r\n");
+        PatientTxt p;
+        ASSERT_TRUE(p.read_folder(report.string()));
+        EXPECT_EQ(p.m_name, "DOE^JOHN");
+        EXPECT_EQ(
+            ReportArchive(archive.string(), "STANDARD").get_record(static_cast<std::int32_t>(n))->get_description(),
+            runs[n].description);
+    }
+    EXPECT_EQ(captions, (std::vector<std::string>{"Store Ostrabel Recording", "Store Ostrabel Recording"}));
 }
 
 // A twelve-lead card: start sector format 64, two sectors of 30 frames of 8 leads.

@@ -253,6 +253,7 @@ void install_intake_commands(fw::CommandTarget& target, AuditTrail* audit, std::
                 owner());
         });
     target.on_command(kStoreDiskRecordingCmd, [] { store_disk_recording(); });
+    target.on_command(kStoreCardRecordingCmd, [] { store_card_recording(); });
     target.on_command(kMailDiskRecordingCmd, [mail] { disk_intake(2, mail()); });
     target.on_command(kDefaultCompression, [owner] {
         DefaultCompressionDlg dialog(owner());

@@ -23,8 +23,8 @@ namespace gui {
 inline constexpr fw::CommandId kCardStoreInArchive = 216, kCardStoreInFolder = 218, kCardSendAsMailCmd = 217,
                                kDiskStoreInArchive = 219, kDiskStoreInFolder = 220, kDiskSendAsMailCmd = 225,
                                kStoreDiskRecordingCmd = 32822, kMailDiskRecordingCmd = 32821,
-                               kTapeStoreInArchive = 221, kTapeStoreInFolder = 222, kTapeSendAsMailCmd = 226,
-                               kDefaultCompression = 32849;
+                               kStoreCardRecordingCmd = 32828, kTapeStoreInArchive = 221, kTapeStoreInFolder = 222,
+                               kTapeSendAsMailCmd = 226, kDefaultCompression = 32849;
 
 class PatientDetailsDlg : public fw::Dialog {
 public:

@@ -309,7 +309,9 @@ void TIMIView::resizeEvent(QResizeEvent* e) {
 
 fw::MenuModel timi_window_menu() {
     using fw::MenuItem;
-    const auto c = MenuItem::command;
+    const auto c = [](fw::CommandId id, std::string text, std::string status = {}) {
+        return MenuItem::command(id, std::move(text), std::move(status));
+    };
     fw::MenuModel m;
     m.items = {MenuItem::popup(
         "&File", {c(timi_cmd::SaveData, "Save TIMI &Data"), c(timi_cmd::SaveSelected, "Save Se&lected TIMI Data"),

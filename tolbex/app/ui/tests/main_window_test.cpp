@@ -250,6 +250,22 @@ TEST_F(MainWindowTest, MenuPruningFollowsTheWorkstation) {
     for (fw::CommandId id : {184u, 32868u, 32818u, 32819u, 32811u, 32782u, 32788u, 32815u})
         EXPECT_NE(nullptr, fw::find_menu_command(m2, id)) << id;
     EXPECT_EQ(nullptr, fw::find_menu_command(m2, 32866u));
+    // The status bar's texts of the commands that have one.
+    const std::pair<fw::CommandId, const char*> status[] = {
+        {32782u, "Opens an archive for viewing."},
+        {220u, "Store a Ostrabel 2/3 recording in a folder"},
+        {32822u, "Stores a Ostrabel recording in an archive."},
+        {32828u, "Stores a Ostrabel CF recording in an archive."},
+        {32821u, "Sends a Ostrabel recording in a mail message."},
+        {32849u, "Sets the default compression to be used when creating a compressed ECG"}};
+    const fw::MenuModel full = menu::build_main_menu();
+    for (const auto& [id, text] : status) {
+        const fw::MenuItem* item = fw::find_menu_command(full, id);
+        ASSERT_NE(item, nullptr) << id;
+        EXPECT_EQ(item->status, text) << id;
+    }
+    ASSERT_NE(frame()->action(32828u), nullptr);
+    EXPECT_EQ(frame()->action(32828u)->statusTip().toStdString(), "Stores a Ostrabel CF recording in an archive.");
 }
 
 TEST_F(MainWindowTest, WithTimiOnTheTimiWindowsOpenFromTheBrowsersRequests) {
