@@ -13,8 +13,9 @@ void changed(TimiGridState& state) {
     if (state.modified) state.modified();
 }
 
-// Puts a freshly loaded table in place of the old one and sets the grid up for it.
-void take(GridCtrl& grid, TimiGridState& state, TimiData&& loaded) {
+}  // namespace
+
+void show_table(GridCtrl& grid, TimiGridState& state, TimiData&& loaded) {
     state.source.data() = std::move(loaded);
     grid.set_num_rows(state.source.get_num_rows());
     grid.set_num_cols(state.source.get_num_cols());
@@ -29,8 +30,6 @@ void take(GridCtrl& grid, TimiGridState& state, TimiData&& loaded) {
     fit_after_load(grid, state);
     if (state.set_data) state.set_data(&state.source.data());
 }
-
-}  // namespace
 
 void setup(GridCtrl& grid, TimiGridState& state) {
     if (state.set_data) state.set_data(&state.source.data());
@@ -54,14 +53,14 @@ bool load_day_list(GridCtrl& grid, TimiGridState& state, const std::string& path
     // Loads add to what is there: every load starts from an empty table.
     TIMITableSource loading;
     if (!loading.load_day_list(path)) return false;
-    take(grid, state, std::move(loading.data()));
+    show_table(grid, state, std::move(loading.data()));
     return true;
 }
 
 bool load_data_file(GridCtrl& grid, TimiGridState& state, const std::string& path) {
     TimiData loading;
     if (!loading.read_data_file(path)) return false;
-    take(grid, state, std::move(loading));
+    show_table(grid, state, std::move(loading));
     return true;
 }
 

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "framework/core/recording_draw_context.h"
-#include "tolbex/timi/grid/grid_ctrl.h"
+#include "tolbex/timi/timi_grid_wnd.h"
 #include "tolbex/timi/timi_sample_week.h"
 #include "tolbex/timi/timi_table_source.h"
 
@@ -14,30 +14,21 @@ namespace {
 
 constexpr std::int32_t kRows = tv::kTimiSampleWeekRows;
 
-// The grid as the TIMI window sets it up, in a 1280 x 900 window.
+// The TIMI window's grid on the sample week, in a 1280 x 900 window.
 struct TimiGrid {
     TimiGrid() {
-        tv::fill_timi_sample_week(source.data());
-        grid.set_default_data_source(grid.add_data_source(&source));
-        grid.set_num_cols(tv::kTimiColumns);
-        grid.set_num_rows(kRows);
-        grid.set_uniform_row_height(true);
-        tv::GridCell check;
-        check.set_cell_type(tv::kCellTypeCheckBox);
-        check.set_cell_type_param(0x1004);
-        check.set_alignment(4);
-        for (int col : {tv::kColUse, tv::channel_flag_col(0), tv::channel_flag_col(1), tv::channel_flag_col(2)}) {
-            grid.set_column_default(col, check);
-            grid.set_col_width(col, 40);
-        }
-        grid.set_highlight_row(true, 1);
-        grid.set_multi_select(true);
+        grid.set_measure_context(&dc);
+        grid.created();
+        tv::TimiData week;
+        tv::fill_timi_sample_week(week);
+        grid.show_table(std::move(week));
         grid.layout(1280, 900);
         grid.goto_cell(0, 0);
+        dc.clear();
     }
-    tv::TIMITableSource source;
-    tv::GridCtrl grid;
     tv::fw::RecordingDrawContext dc{{1280, 900}, {96, 96}};
+    tv::TIMIGridWnd grid;
+    tv::TIMITableSource& source = grid.source();
 };
 
 void BM_GridFullRepaint(benchmark::State& state) {
