@@ -114,6 +114,19 @@ std::string transfer_name(int serial) {
 
 std::string patient_number(int i) { return format_string("PN%05d", 4000 + i * 13); }
 
+// Patient `p` as the i-th demo patient, recorded at `recorded`.
+DemoPatientDetails details_of(const Patient& p, int i, std::int64_t recorded, int variant) {
+    return {.name = p.name,
+            .number = patient_number(i),
+            .birth_date = p.dob,
+            .sex = p.sex,
+            .age = p.age,
+            .physician = p.physician,
+            .hospital = p.hospital,
+            .recorded = recorded,
+            .variant = variant};
+}
+
 std::string patient_txt(const Patient& p, int i, std::int64_t recorded) {
     std::string t;
     auto line = [&](const std::string& s) { t += (s.empty() ? std::string("--") : s) + "\r\n"; };
@@ -294,15 +307,7 @@ bool store_timi_week(const std::string& group_folder, std::vector<std::string>* 
     const TimiData week = demo_timi_week(patient_number(kIndex), transfer_name(100 + kIndex * 37), start);
     for (int day = 1; day <= kDemoTimiDays; ++day) {
         const std::int64_t recorded = start + (day - 1) * 86400LL;
-        const DemoPatientDetails details{.name = kPatient.name,
-                                         .number = patient_number(kIndex),
-                                         .birth_date = kPatient.dob,
-                                         .sex = kPatient.sex,
-                                         .age = kPatient.age,
-                                         .physician = kPatient.physician,
-                                         .hospital = kPatient.hospital,
-                                         .recorded = recorded,
-                                         .variant = kIndex + day};
+        const DemoPatientDetails details = details_of(kPatient, kIndex, recorded, kIndex + day);
         const auto write = [&](const std::string& staging) {
             return write_sample_files(staging, kPatient, kIndex, details, kReportFull) &&
                    write_demo_timi_day(staging, week, day);
@@ -362,15 +367,7 @@ bool make_demo_root(DemoSummary* summary, std::string* error) {
             *error = std::string("no archive ") + s.archive;
             return false;
         }
-        const DemoPatientDetails details{.name = p.name,
-                                         .number = patient_number(i),
-                                         .birth_date = p.dob,
-                                         .sex = p.sex,
-                                         .age = p.age,
-                                         .physician = p.physician,
-                                         .hospital = p.hospital,
-                                         .recorded = recorded,
-                                         .variant = i};
+        const DemoPatientDetails details = details_of(p, i, recorded, i);
         const auto write = [&](const std::string& staging) {
             bool ok = write_sample_files(staging, p, i, details, s.type);
             if (ok && is_formatted_type(s.type)) {
