@@ -1,6 +1,8 @@
 #include "platform/fs.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <dirent.h>
@@ -8,6 +10,7 @@
 #include <new>
 #include <random>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace tv::platform {
@@ -95,23 +98,43 @@ std::string resolve_path_ci(const std::string& path) {
     return out;
 }
 
+namespace {
+
+// Flushes a folder's entries (a rename or a new name in it) to disk.
+bool sync_folder(const std::string& folder) {
+    UniqueFd dfd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return dfd && ::fsync(dfd.get()) == 0;
+}
+
+std::string folder_of(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return path.substr(0, slash == 0 ? 1 : slash);
+}
+
+}  // namespace
+
 bool atomic_write_file(const std::string& path, std::string_view bytes) {
     std::size_t slash = path.rfind('/');
-    std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+    const std::string folder = folder_of(path);
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     if (name.empty()) return false;
     std::string tmp = join(slash == std::string::npos ? std::string() : folder, "." + name + ".tmp" + unique_suffix());
 
-    mode_t mode = 0;
     struct stat st;
-    bool had_original = ::stat(path.c_str(), &st) == 0;
-    if (had_original) mode = st.st_mode & 07777;
+    const bool had_original = ::stat(path.c_str(), &st) == 0;
 
-    UniqueFd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    UniqueFd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (!fd) return false;
     bool ok = write_all(fd.get(), bytes.data(), bytes.size());
-    // A replaced file keeps its mode, so readers that had access keep it.
-    if (ok && had_original) ok = ::fchmod(fd.get(), mode) == 0;
+    if (ok && had_original) {
+        // The replacement is the same file to everyone who could use the old one: its group
+        // first (a group change may clear set-id bits), then its mode. Another account's file
+        // may carry a group this account is not in; it then keeps the folder's.
+        struct stat now;
+        if (::fstat(fd.get(), &now) == 0 && now.st_gid != st.st_gid) (void)::fchown(fd.get(), -1, st.st_gid);
+        ok = ::fchmod(fd.get(), st.st_mode & 07777) == 0;
+    }
     if (ok) ok = ::fsync(fd.get()) == 0;
     if (!fd.close()) ok = false;
     if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
@@ -119,14 +142,14 @@ bool atomic_write_file(const std::string& path, std::string_view bytes) {
         ::unlink(tmp.c_str());
         return false;
     }
-    // The new content is in place; a failing folder flush only weakens durability after a
-    // power loss, so it does not turn the replacement into a failure.
-    if (UniqueFd dfd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dfd) ::fsync(dfd.get());
-    return true;
+    // Until the folder is flushed a power cut may bring the old file back.
+    return sync_folder(folder);
 }
 
 bool append_to_file(const std::string& path, std::string_view bytes) {
-    UniqueFd fd(::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    struct stat before;
+    const bool existed = ::lstat(path.c_str(), &before) == 0;
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
     if (!fd) return false;
     struct stat st;
     if (::fstat(fd.get(), &st) != 0) return false;
@@ -141,12 +164,13 @@ bool append_to_file(const std::string& path, std::string_view bytes) {
         if (last != '\n') buf = "\r\n";
     }
     buf.append(bytes.data(), bytes.size());
-    bool ok = write_all(fd.get(), buf.data(), buf.size());
+    bool ok = write_all(fd.get(), buf.data(), buf.size()) && ::fsync(fd.get()) == 0;
     if (!ok) {
         int rc = ::ftruncate(fd.get(), old_size);
         (void)rc;
     }
     if (!fd.close()) ok = false;
+    if (ok && !existed) ok = sync_folder(folder_of(path));
     return ok;
 }
 
@@ -196,21 +220,53 @@ std::optional<std::string> read_whole_file(const std::string& path) {
 
 bool read_whole_file(const std::string& path, std::vector<std::uint8_t>& bytes) { return read_all(path, bytes, true); }
 
-bool FileLock::lock(const std::string& path, bool exclusive, bool wait) {
-    unlock();
-    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+namespace {
+
+// Opens the lock file, creating it for every account that may share the folder.
+UniqueFd open_lock_file(const std::string& path, bool exclusive) {
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
     if (!fd && !exclusive && (errno == EACCES || errno == EROFS))
         fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));  // a shared lock needs read access only
-    if (!fd) return false;
+    return fd;
+}
+
+bool try_lock(int fd, bool exclusive, bool wait) {
     struct flock fl {};
     fl.l_type = exclusive ? F_WRLCK : F_RDLCK;
     fl.l_whence = SEEK_SET;
     fl.l_start = 0;
     fl.l_len = 0;
     int rc;
-    do rc = ::fcntl(fd.get(), wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl);
+    do rc = ::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl);
     while (rc != 0 && errno == EINTR);
-    if (rc != 0) return false;
+    return rc == 0;
+}
+
+}  // namespace
+
+bool FileLock::lock(const std::string& path, bool exclusive, bool wait) {
+    unlock();
+    UniqueFd fd = open_lock_file(path, exclusive);
+    if (!fd || !try_lock(fd.get(), exclusive, wait)) return false;
+    fd_ = std::move(fd);
+    return true;
+}
+
+bool FileLock::lock_within(const std::string& path, bool exclusive, int wait_ms) {
+    unlock();
+    UniqueFd fd = open_lock_file(path, exclusive);
+    if (!fd) return false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+    // Polled, since a blocking wait cannot be bounded; the pause grows so that many waiters do
+    // not keep the lock's server busy, yet a short hold costs a short wait.
+    auto pause = std::chrono::milliseconds(1);
+    while (!try_lock(fd.get(), exclusive, false)) {
+        if (errno != EAGAIN && errno != EACCES) return false;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return false;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
+        pause = std::min(pause * 2, std::chrono::milliseconds(20));
+    }
     fd_ = std::move(fd);
     return true;
 }

@@ -26,13 +26,16 @@ std::optional<std::string> find_name_ci(const std::string& folder, std::string_v
 // that exist as spelled are kept; when a component is found nowhere the rest is kept as given.
 std::string resolve_path_ci(const std::string& path);
 
-// Replaces `path` with `bytes` atomically: writes a sibling temporary file, flushes it, renames
-// it over the original and flushes the folder. Either the old or the new content remains; a
-// replaced file keeps its mode, a new one gets 0644 (less the umask).
+// Replaces `path` with `bytes` atomically and durably: writes a sibling temporary file, flushes
+// it, renames it over the original and flushes the folder. Either the old or the new content
+// remains; a replaced file keeps its mode and group (so every account that could write it still
+// can), a new one gets 0666 less the umask and the folder's group. False when the content may not
+// have reached the disk.
 bool atomic_write_file(const std::string& path, std::string_view bytes);
 
-// Appends `bytes` to `path` (created when missing). When the file does not end with a line end
-// (LF), CR LF is written first. A failed write truncates the file back to its old length.
+// Appends `bytes` to `path` (created 0666 less the umask when missing) and flushes it to disk
+// (a new file's folder too) before returning true. When the file does not end with a line end
+// (LF), CR LF is written first. A failed write or flush truncates the file back to its old length.
 bool append_to_file(const std::string& path, std::string_view bytes);
 
 // Whole transfers on a descriptor, retrying interrupted and short calls. False on any error;
@@ -53,9 +56,11 @@ class FileLock {
 public:
     FileLock() = default;
 
-    // Opens (creating when missing) and locks `path`. With `wait` unset the call fails at once
-    // when another holder has it.
+    // Opens (creating it 0666 less the umask when missing) and locks `path`. With `wait` unset
+    // the call fails at once when another holder has it.
     bool lock(const std::string& path, bool exclusive, bool wait);
+    // The same, waiting at most `wait_ms` for another holder to let go; false after that.
+    bool lock_within(const std::string& path, bool exclusive, int wait_ms);
     void unlock();
     bool held() const { return static_cast<bool>(fd_); }
     int fd() const { return fd_.get(); }

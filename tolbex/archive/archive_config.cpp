@@ -133,23 +133,37 @@ bool ArchiveConfigList::refuse_if_unsafe(const std::string& group_folder) {
 
 Error ArchiveConfigList::refusal() const { return fail(kArchiveConfigRefused, refusal_); }
 
-int ArchiveConfigList::add(const std::string& group_folder) {
-    if (refuse_if_unsafe(group_folder)) return kConfigRefused;
-    if (entries_.size() >= static_cast<std::size_t>(kMaxEntries)) return kConfigFull;
-    if (contains(group_folder)) return kConfigExists;
-    entries_.push_back({group_folder, std::string(), classify_drive(group_folder)});
+int ArchiveConfigList::change(const std::string& group_folder, bool adding) {
+    // Another program may have changed the file since it was read: the change is made to the
+    // file as it is now, and the list is what the file then holds.
+    const std::string folder = get_path_folder(file_path_);
+    const std::string lock_folder = file_path_.empty() || folder == file_path_ ? std::string(".") : folder;
+    const ArchiveIndexLock lock(lock_folder);
+    // Without its folder there is nothing to share, and the save below says it failed.
+    if (!lock.held() && folder_exists(lock_folder)) {
+        refusal_ = lock.busy_error().message;
+        return kConfigRefused;
+    }
+    if (!file_path_.empty()) load(file_path_);
+    if (adding) {
+        if (refuse_if_unsafe(group_folder)) return kConfigRefused;
+        if (entries_.size() >= static_cast<std::size_t>(kMaxEntries)) return kConfigFull;
+        if (contains(group_folder)) return kConfigExists;
+        entries_.push_back({group_folder, std::string(), classify_drive(group_folder)});
+    } else {
+        if (!load_error_.empty()) {
+            refuse_if_unsafe(group_folder);
+            return kConfigRefused;
+        }
+        if (!contains(group_folder)) return kConfigExists;
+        std::erase_if(entries_, [&](const ArchiveConfigEntry& e) { return platform::iequals(e.path, group_folder); });
+    }
     return save() == 0 ? kConfigOk : kConfigSaveFailed;
 }
 
-int ArchiveConfigList::remove(const std::string& group_folder) {
-    if (!load_error_.empty()) {
-        refuse_if_unsafe(group_folder);
-        return kConfigRefused;
-    }
-    if (!contains(group_folder)) return kConfigExists;
-    std::erase_if(entries_, [&](const ArchiveConfigEntry& e) { return platform::iequals(e.path, group_folder); });
-    return save() == 0 ? kConfigOk : kConfigSaveFailed;
-}
+int ArchiveConfigList::add(const std::string& group_folder) { return change(group_folder, true); }
+
+int ArchiveConfigList::remove(const std::string& group_folder) { return change(group_folder, false); }
 
 bool ArchiveConfigList::contains(const std::string& group_folder) const {
     for (const auto& e : entries_)

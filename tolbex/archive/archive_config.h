@@ -44,6 +44,9 @@ public:
     // free-space check. 0 on success, 1 on any failure (no message); 1 also when the last load
     // left lines unread, which the rewrite would drop.
     int save();
+    // Add or remove one group as a locked read-modify-write of the file (see ArchiveIndexLock):
+    // the file is read afresh, changed and written; the list is then what the file holds.
+    // kConfigRefused also when the lock cannot be had (refusal() says so).
     int add(const std::string& group_folder);
     int remove(const std::string& group_folder);
     bool contains(const std::string& group_folder) const;
@@ -63,6 +66,7 @@ public:
     std::string format() const;
 
 private:
+    int change(const std::string& group_folder, bool adding);
     bool refuse_if_unsafe(const std::string& group_folder);
 
     std::string file_path_;

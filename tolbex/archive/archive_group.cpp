@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cerrno>
+
 #include "common/files.h"
 #include "common/text.h"
 #include "platform/fs.h"
@@ -10,17 +13,64 @@ namespace tv {
 
 std::string find_group_index(const std::string& group_folder) { return find_index_file(group_folder, kGroupIndexName); }
 
-bool append_group_entry(const std::string& index_path, std::string_view folder_name, std::string_view display_name) {
-    const std::string folder(folder_name);
-    if (!is_safe_path_component(folder) || folder.size() > kGroupLineMax) return false;
-    std::string entry = folder + "\r\n";
-    entry += sanitize_index_line(display_name, kGroupLineMax, folder);
-    entry += "\r\n";
+Result<void> change_group_index(const std::string& index_path, const GroupIndexChange& change) {
     const std::string group_folder = get_path_folder(index_path);
-    ArchiveIndexLock lock(group_folder);
-    if (!archive_io::enough_space_for(group_folder, static_cast<std::int64_t>(entry.size()) + kIndexSpareBytes))
-        return false;
-    return platform::append_to_file(index_path, entry);
+    const std::string folder = group_folder == index_path || group_folder.empty() ? std::string(".") : group_folder;
+    const ArchiveIndexLock lock(folder);
+    if (!lock.held()) return lock.busy_error();
+
+    std::vector<GroupIndexEntry> entries;
+    std::string odd_line;
+    bool has_odd_line = false;
+    struct stat st;
+    if (::lstat(index_path.c_str(), &st) == 0) {
+        platform::UniqueFile file = archive_io::open_index_for_reading(index_path, nullptr);
+        if (!file) return archive_io::write_error(index_path);
+        GroupIndexEntry e;
+        while (read_nonblank_line(file.get(), e.folder)) {
+            if (!read_nonblank_line(file.get(), e.name)) {
+                odd_line = std::move(e.folder);
+                has_odd_line = true;
+                break;
+            }
+            entries.push_back(std::move(e));
+        }
+        if (std::ferror(file.get())) return archive_io::write_error(index_path);
+    } else if (errno != ENOENT) {
+        return archive_io::write_error(index_path);
+    }
+    if (Result<void> changed = change(entries); !changed) return changed;
+
+    const std::int64_t old_size = std::max<std::int64_t>(get_file_size_64(index_path), 0);
+    if (!archive_io::enough_space_for(folder, old_size + kIndexSpareBytes)) return archive_io::no_space_error();
+    std::string text;
+    for (const GroupIndexEntry& e : entries) {
+        // A folder line that is not a plain component goes out as it was read, so the rewrite
+        // neither repairs nor redirects it.
+        const std::string folder_line = sanitize_index_line(e.folder, kGroupLineMax, "_");
+        text += folder_line;
+        text += "\r\n";
+        text += sanitize_index_line(e.name, kGroupLineMax, folder_line);
+        text += "\r\n";
+    }
+    if (has_odd_line) text += odd_line + "\r\n";
+    if (!platform::atomic_write_file(index_path, text)) return archive_io::write_error(index_path);
+    return {};
+}
+
+Result<void> add_group_entry(const std::string& index_path, std::string_view folder_name,
+                             std::string_view display_name) {
+    const std::string folder(folder_name);
+    if (!is_safe_path_component(folder) || folder.size() > kGroupLineMax)
+        return fail(kArchiveUnsafeName, "The archive folder name is not valid: " + folder);
+    return change_group_index(index_path, [&](std::vector<GroupIndexEntry>& entries) -> Result<void> {
+        entries.push_back({folder, std::string(display_name)});
+        return {};
+    });
+}
+
+bool append_group_entry(const std::string& index_path, std::string_view folder_name, std::string_view display_name) {
+    return add_group_entry(index_path, folder_name, display_name).ok();
 }
 
 ArchiveGroup::ArchiveGroup(std::string index_path, bool raw_only, bool skip_raw, bool read_index)
@@ -81,29 +131,6 @@ void ArchiveGroup::read_index_mtime() {
     stamp_ = seen_ ? s : IndexStamp{};
 }
 
-Result<void> ArchiveGroup::write_index() {
-    const std::string folder = get_folder();
-    ArchiveIndexLock lock(folder);
-    const std::int64_t old_size = get_file_size_64(index_path_);
-    if (!archive_io::enough_space_for(folder.empty() ? "." : folder, old_size + kIndexSpareBytes))
-        return archive_io::no_space_error();
-    std::string text;
-    for (const auto& a : archives_) {
-        // The entry as it was read: a name that is not a plain component stays as it was, so
-        // the rewrite neither repairs nor redirects it.
-        const std::string& entry = a->get_folder_entry();
-        const std::string folder_line =
-            sanitize_index_line(entry.empty() ? a->get_folder_name() : entry, kGroupLineMax, "_");
-        text += folder_line;
-        text += "\r\n";
-        text += sanitize_index_line(a->get_name(), kGroupLineMax, folder_line);
-        text += "\r\n";
-    }
-    if (!platform::atomic_write_file(index_path_, text)) return archive_io::write_error(index_path_);
-    read_index_mtime();
-    return {};
-}
-
 Result<void> ArchiveGroup::remove_archive(std::int32_t index) {
     ReportArchive* a = get_archive(index);
     if (!a) return fail(kArchiveNotFound);
@@ -115,8 +142,13 @@ Result<void> ArchiveGroup::remove_archive(std::int32_t index) {
     }
     // The archive stays listed: reports that survived must stay reachable.
     if (!ok) return fail(kArchiveDeleteFailed, "Couldn't delete archive folder: " + path);
+    const std::string entry = a->get_folder_entry().empty() ? a->get_folder_name() : a->get_folder_entry();
     archives_.erase(archives_.begin() + index);
-    return {};
+    Result<void> changed = change_group_index(index_path_, [&](std::vector<GroupIndexEntry>& entries) -> Result<void> {
+        std::erase_if(entries, [&](const GroupIndexEntry& e) { return platform::iequals(e.folder, entry); });
+        return {};
+    });
+    return changed;
 }
 
 bool ArchiveGroup::has_changed_on_disk() const {

@@ -2,6 +2,7 @@
 // archive (folder name inside the group folder, display name).
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -22,9 +23,24 @@ inline constexpr const char* kStandardArchiveName = "STANDARD";
 // The ARCHDIR.DAT of a group folder (found without regard to case; folder/ARCHDIR.DAT otherwise).
 std::string find_group_index(const std::string& group_folder);
 
-// Appends one archive entry (folder name, display name; CR LF each) to an ARCHDIR.DAT, creating
-// it when missing. The folder name must be a safe path component. Needs the entry + 8192 bytes
-// free; a failed write leaves the file as it was. No message.
+// One ARCHDIR.DAT entry: the folder line as read (or as a writer gives it) and the display name.
+struct GroupIndexEntry {
+    std::string folder, name;
+};
+// Edits the entries as the file holds them now; an error leaves the file as it was.
+using GroupIndexChange = std::function<Result<void>(std::vector<GroupIndexEntry>&)>;
+// The one way to change an ARCHDIR.DAT: takes the group folder's ArchiveIndexLock, reads the
+// file as it is now (missing reads as empty; an odd last line is kept), applies `change` and
+// replaces the file atomically and durably (its size + 8192 bytes free). Lines go out within
+// their limits. kArchiveBusy, kArchiveNoSpace, kArchiveWriteFailed or the change's error.
+Result<void> change_group_index(const std::string& index_path, const GroupIndexChange& change);
+
+// Adds one archive entry (folder name, display name) at the end of an ARCHDIR.DAT, creating it
+// when missing, through change_group_index. The folder name must be a safe path component
+// (kArchiveUnsafeName otherwise).
+Result<void> add_group_entry(const std::string& index_path, std::string_view folder_name,
+                             std::string_view display_name);
+// The same, as true or false for callers that show their own message.
 bool append_group_entry(const std::string& index_path, std::string_view folder_name, std::string_view display_name);
 
 class ArchiveGroup {
@@ -49,12 +65,11 @@ public:
     // Takes ARCHDIR.DAT's current identity as this program's own (after an own write).
     void read_index_mtime();
 
-    // Rewrites ARCHDIR.DAT atomically (size + 8192 bytes free). Each archive's folder line is
-    // written as it was read (limits enforced). kArchiveNoSpace / kArchiveWriteFailed on failure.
-    Result<void> write_index();
-    // Deletes the archive's folder with its sub-folders, then drops it from the list. When the
-    // folder cannot be deleted (or its entry is not safe) the archive stays listed:
-    // kArchiveDeleteFailed ("Couldn't delete archive folder: ..."). ARCHDIR.DAT is not rewritten here.
+    // Deletes the archive's folder with its sub-folders, then its entry from ARCHDIR.DAT (by
+    // folder line, as the file holds it now) and from the list. When the folder cannot be
+    // deleted (or its entry is not safe) the archive stays listed: kArchiveDeleteFailed
+    // ("Couldn't delete archive folder: ..."). A failed index change is passed on; the archive
+    // then leaves the list all the same, as its folder is gone.
     Result<void> remove_archive(std::int32_t index);
     // True when ARCHDIR.DAT or any archive's ARCHINFO.DAT changed since it was read or written
     // by this program. A missing ARCHDIR.DAT counts as changed exactly when it was seen before.

@@ -33,49 +33,66 @@ void audit_close(AuditTrail* audit) {
 
 Result<void> remove_index_entry(const std::string& index_path, std::string_view folder_name) {
     const std::string folder = get_path_folder(index_path);
-    ArchiveIndexLock lock(folder);
-    platform::UniqueFile file = archive_io::open_index_for_reading(index_path, nullptr);
-    std::FILE* f = file.get();
-    if (!f) return archive_io::write_error(index_path);
-    std::string out;
-    std::string lines[5];
-    for (;;) {
-        int got = 0;
-        while (got < 5 && read_nonblank_line(f, lines[got])) ++got;
-        if (got < 5) {
-            // A torn entry at the end stays as it was: it is not ours to drop.
-            for (int i = 0; i < got; ++i) out += lines[i] + "\r\n";
-            break;
-        }
-        if (platform::iequals(lines[0], folder_name)) continue;
-        for (const auto& l : lines) out += l + "\r\n";
-    }
-    const bool read_error = std::ferror(f) != 0;
-    file.reset();
-    if (read_error) return archive_io::write_error(index_path);
-    if (get_disk_free_bytes(folder) <= static_cast<std::uint64_t>(kIndexEntryRemoveSpace) ||
-        !archive_io::enough_space_for(folder, static_cast<std::int64_t>(out.size()) + kIndexSpareBytes))
+    if (get_disk_free_bytes(folder) <= static_cast<std::uint64_t>(kIndexEntryRemoveSpace))
         return fail(kArchiveIndexFull, kIndexEntryDiskFullText);
-    if (!platform::atomic_write_file(index_path, out)) return archive_io::write_error(index_path);
-    return {};
+    Result<void> removed = change_archive_index(folder, [&](ArchiveIndexEntries& entries) -> Result<void> {
+        if (entries.remove(folder_name) == 0) entries.leave_file();
+        return {};
+    });
+    if (!removed && removed.error().code == kArchiveNoSpace) return fail(kArchiveIndexFull, kIndexEntryDiskFullText);
+    return removed;
 }
 
-Result<void> delete_report(ReportArchive& archive, std::int32_t record_index, AuditTrail* audit) {
-    ReportRecord* r = archive.get_record(record_index);
+namespace {
+
+// Removes the entry named `folder_name`, which must still be there.
+ArchiveIndexChange remove_entry(std::string_view folder_name, const std::string& archive_folder) {
+    return [folder_name, &archive_folder](ArchiveIndexEntries& entries) -> Result<void> {
+        if (entries.remove(folder_name) == 0) return entry_gone_error(archive_folder, folder_name);
+        return {};
+    };
+}
+
+// Applies `edit` to the entry named `folder_name`, which must still be there.
+template <class Edit>
+ArchiveIndexChange edit_entry(std::string_view folder_name, const std::string& archive_folder, Edit edit) {
+    return [folder_name, &archive_folder, edit](ArchiveIndexEntries& entries) -> Result<void> {
+        ReportRecord* r = entries.find(folder_name);
+        if (!r) return entry_gone_error(archive_folder, folder_name);
+        edit(*r);
+        return {};
+    };
+}
+
+}  // namespace
+
+Result<void> delete_report(ReportArchive& archive, std::string_view folder_name, AuditTrail* audit) {
+    ReportRecord* r = archive.find_record(folder_name);
     if (!r) return fail(kArchiveNotFound);
     if (classify_drive(archive.get_path()) == 2) {
         const std::int64_t need = std::max<std::int64_t>(archive.get_index_size(), 0) + kRemovableDeleteSpare;
         if (!archive_io::enough_space_for(archive.get_path(), need)) return fail(kArchiveNoSpace, kNotEnoughSpaceText);
     }
+    const std::string name(folder_name);
     const std::string folder = r->get_folder_path();
     const std::string description = r->get_description();
     // Never a path: listed, never deleted (the archive says why).
-    if (folder.empty()) return archive.delete_report_folder(record_index);
+    if (folder.empty()) {
+        if (Result<void> removed = archive.update_index(remove_entry(name, archive.get_path())); !removed)
+            return removed;
+        return archive.delete_report_folder(name);
+    }
     if (!audit_open(audit, folder)) {
         audit_close(audit);
         return fail(kArchiveAuditFailed, kDeleteLogText);
     }
-    Result<void> deleted = archive.delete_report_folder(record_index);
+    // The entry goes first: a folder left by a failure is found again by the repair tool, while an
+    // entry without its folder would be a report that cannot be opened.
+    if (Result<void> removed = archive.update_index(remove_entry(name, archive.get_path())); !removed) {
+        audit_close(audit);
+        return removed;
+    }
+    Result<void> deleted = archive.delete_report_folder(name);
     if (deleted)
         audit_write(audit, kAuditDelete, description, folder);
     else
@@ -83,10 +100,10 @@ Result<void> delete_report(ReportArchive& archive, std::int32_t record_index, Au
     return deleted;
 }
 
-Result<std::string> transfer_report(ReportArchive& archive, std::int32_t record_index, const std::string& destination,
-                                    const std::string& description, bool move, bool move_files, AuditTrail* audit,
-                                    std::vector<Error>& notices) {
-    ReportRecord* r = archive.get_record(record_index);
+Result<std::string> transfer_report(ReportArchive& archive, std::string_view folder_name,
+                                    const std::string& destination, const std::string& description, bool move,
+                                    bool move_files, AuditTrail* audit, std::vector<Error>& notices) {
+    ReportRecord* r = archive.find_record(folder_name);
     if (!r) return fail(kArchiveNotFound);
     const std::string source = r->get_folder_path();
     if (source.empty() || !archive.is_safe())
@@ -142,37 +159,40 @@ Result<std::string> transfer_report(ReportArchive& archive, std::int32_t record_
     return new_folder;
 }
 
-Result<void> set_description(ReportArchive& archive, std::int32_t record_index, std::string_view text) {
-    ReportRecord* r = archive.get_record(record_index);
-    if (!r) return fail(kArchiveNotFound);
-    r->set_description(text);
-    return archive.write_archinfo();
+Result<void> set_description(ReportArchive& archive, std::string_view folder_name, std::string_view text) {
+    if (!archive.find_record(folder_name)) return fail(kArchiveNotFound);
+    const std::string description(text);
+    return archive.update_index(edit_entry(folder_name, archive.get_path(),
+                                           [&](ReportRecord& r) { r.set_description(description); }));
 }
 
 Result<void> set_report_time(ArchiveGroup& group, std::string_view folder_name, std::int64_t time) {
     for (std::int32_t a = 0; a < group.get_count(); ++a) {
         ReportArchive* archive = group.get_archive(a);
-        if (ReportRecord* r = archive->find_record(folder_name)) {
-            r->set_time(time);
-            return archive->write_archinfo();
-        }
+        if (archive->find_record(folder_name))
+            return archive->update_index(
+                edit_entry(folder_name, archive->get_path(), [time](ReportRecord& r) { r.set_time(time); }));
     }
     return fail(kArchiveNotFound);
 }
 
-Result<void> compact_and_rewrite(ArchiveGroup& group) {
-    for (std::int32_t i = 0; i < group.get_count(); ++i) group.get_archive(i)->compact();
-    for (std::int32_t i = 0; i < group.get_count(); ++i) {
-        ReportArchive* a = group.get_archive(i);
-        if (!a->is_safe()) continue;  // never read, so nothing to write
-        if (Result<void> written = a->write_archinfo(); !written) return written;
-    }
-    return {};
+Result<void> set_confirmed(const std::string& archive_folder, std::string_view folder_name, bool confirmed) {
+    return change_archive_index(archive_folder, edit_entry(folder_name, archive_folder, [confirmed](ReportRecord& r) {
+                                    r.set_confirmed(confirmed);
+                                }));
+}
+
+Result<void> rename_entry(const std::string& archive_folder, std::string_view old_name, std::string_view new_name,
+                          std::int32_t size) {
+    const std::string name(new_name);
+    return change_archive_index(archive_folder, edit_entry(old_name, archive_folder, [&](ReportRecord& r) {
+                                    r.set_name(name);
+                                    r.set_size(size);
+                                }));
 }
 
 Result<void> remove_archive(ArchiveGroup& group, std::int32_t archive_index) {
-    if (Result<void> removed = group.remove_archive(archive_index); !removed) return removed;
-    return group.write_index();
+    return group.remove_archive(archive_index);
 }
 
 Result<void> delete_group(ArchiveGroup& group, ArchiveConfigList* config, std::vector<Error>& notices) {
@@ -180,18 +200,29 @@ Result<void> delete_group(ArchiveGroup& group, ArchiveConfigList* config, std::v
     if (!archive_io::enough_space_for(folder, kGroupDeleteSpace)) return fail(kArchiveNoSpace);
     bool ok = true;
     for (std::int32_t i = group.get_count() - 1; i >= 0; --i) {
+        const std::int32_t before = group.get_count();
         if (Result<void> removed = group.remove_archive(i); !removed) {
             notices.push_back(removed.error());
-            ok = false;
+            // What could not be deleted stays listed and reachable.
+            if (group.get_count() == before) ok = false;
         }
     }
-    if (!ok) {
-        // What could not be deleted stays reachable.
-        if (Result<void> written = group.write_index(); !written) notices.push_back(written.error());
-        return fail(kArchiveIncomplete);
+    if (!ok) return fail(kArchiveIncomplete);
+    {
+        // Only an empty list may go: an archive another program added meanwhile stays reachable.
+        const ArchiveIndexLock lock(folder);
+        if (!lock.held()) {
+            notices.push_back(lock.busy_error());
+            return fail(kArchiveIncomplete);
+        }
+        if (ArchiveGroup now(group.get_index_path(), false, false, false); now.get_count() > 0) {
+            notices.push_back(fail(kArchiveIncomplete, "Another program has added archives to \"" + folder +
+                                                           "\" meanwhile; they were left as they are."));
+            return fail(kArchiveIncomplete);
+        }
+        if (::unlink(group.get_index_path().c_str()) != 0 && errno != ENOENT)
+            return fail(kArchiveDeleteFailed, "Couldn't delete archive group file: " + group.get_index_path());
     }
-    if (::unlink(group.get_index_path().c_str()) != 0 && errno != ENOENT)
-        return fail(kArchiveDeleteFailed, "Couldn't delete archive group file: " + group.get_index_path());
     if (config && config->get_count() > 0 && config->remove(folder) == kConfigRefused)
         notices.push_back(config->refusal());
     return {};
@@ -199,25 +230,30 @@ Result<void> delete_group(ArchiveGroup& group, ArchiveConfigList* config, std::v
 
 Result<std::int32_t> ensure_deleted_archive(ArchiveGroup& group) {
     const std::string index = group.get_index_path();
-    // Asked of the file, not of the group read earlier: another program may have added it.
-    auto find_on_disk = [&]() -> std::int32_t {
-        ArchiveGroup g(index, false, false, false);
-        for (std::int32_t i = 0; i < g.get_count(); ++i)
-            if (g.get_archive(i)->get_name() == kDeletedArchiveName) return i;
-        return -1;
-    };
-    if (const std::int32_t found = find_on_disk(); found >= 0) return found;
     const std::string folder = join_path(group.get_folder(), kDeletedArchiveFolder);
     const bool existed = folder_exists(folder);
-    if (!existed && ::mkdir(folder.c_str(), 0777) != 0)
+    if (!existed && ::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST)
         return fail(kArchiveCreateFailed, "Failed to create the \"" + folder + "\" folder.");
-    if (!append_group_entry(index, kDeletedArchiveFolder, kDeletedArchiveName)) {
+    // Asked of the file under its lock, not of the group read earlier: another program may have
+    // added it, or be adding it now.
+    std::int32_t found = -1;
+    bool added = false;
+    const Result<void> changed = change_group_index(index, [&](std::vector<GroupIndexEntry>& entries) -> Result<void> {
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            if (entries[i].name == kDeletedArchiveName) {
+                found = static_cast<std::int32_t>(i);
+                return fail(kArchiveNotFound);  // nothing to write
+            }
+        entries.push_back({kDeletedArchiveFolder, kDeletedArchiveName});
+        found = static_cast<std::int32_t>(entries.size() - 1);
+        added = true;
+        return {};
+    });
+    if (!changed && !(found >= 0 && !added)) {
         if (!existed) ::rmdir(folder.c_str());
-        return archive_io::write_error(index);
+        return changed.error();
     }
-    group.read_index_mtime();
-    const std::int32_t found = find_on_disk();
-    if (found < 0) return fail(kArchiveNotFound);
+    if (!added && !existed) ::rmdir(folder.c_str());  // listed already, under another folder
     return found;
 }
 

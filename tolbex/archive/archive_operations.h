@@ -42,46 +42,59 @@ inline constexpr const char* kIndexEntryDiskFullText =
 
 namespace archive_ops {
 
+// Every operation changes an index as one locked read-modify-write by folder name (see
+// change_archive_index and change_group_index): another program's changes are kept, and an entry
+// another program removed meanwhile is reported (kArchiveEntryGone), never recreated. Afterwards
+// the archive's records are what its file holds, so callers name reports by folder name and
+// rebuild whatever rows they derived from the records.
+
 // Removes every five-line entry whose folder name equals `folder_name` (without regard to case)
-// from an ARCHINFO.DAT, replacing the file atomically; a torn entry at the end is kept. Needs
-// more than 8,192 bytes free beside the index (kArchiveIndexFull); a read or write failure gives
-// kArchiveWriteFailed. The index is left as it was on any failure.
+// from an ARCHINFO.DAT; none is fine. A torn entry at the end is kept. Needs more than 8,192
+// bytes free beside the index (kArchiveIndexFull); a read or write failure gives
+// kArchiveWriteFailed, the lock kArchiveBusy. The index is left as it was on any failure.
 Result<void> remove_index_entry(const std::string& index_path, std::string_view folder_name);
 
-// Deletes one report for good and logs it. kArchiveNoSpace (removable media without the index
-// size + 65,536 bytes free) and kArchiveAuditFailed: nothing was done. kArchiveDeleteFailed: the
-// folder stayed but the record is freed all the same. A report without a folder path is freed
-// without an audit entry.
-Result<void> delete_report(ReportArchive& archive, std::int32_t record_index, AuditTrail* audit);
+// Deletes the report named `folder_name` for good and logs it: its entry first, then its folder.
+// kArchiveNotFound (not in the records), kArchiveNoSpace (removable media without the index size
+// + 65,536 bytes free), kArchiveAuditFailed and the index change's errors: nothing was done.
+// kArchiveDeleteFailed: the folder stayed but the entry is gone all the same. A report without a
+// folder path loses its entry without an audit entry.
+Result<void> delete_report(ReportArchive& archive, std::string_view folder_name, AuditTrail* audit);
 
 // Copies or moves one report into another archive folder under `description`; returns the new
 // report folder. Before anything is stored, the audit logs of destination (and, moving, source)
 // and the source disk's free space are checked. Moving, the source entry and folder go after
 // the copy is stored and logged; a source folder that stays is a notice.
-Result<std::string> transfer_report(ReportArchive& archive, std::int32_t record_index,
+Result<std::string> transfer_report(ReportArchive& archive, std::string_view folder_name,
                                     const std::string& destination_archive, const std::string& description, bool move,
                                     bool move_files, AuditTrail* audit, std::vector<Error>& notices);
 
-// Sets a record's description and rewrites its archive's index.
-Result<void> set_description(ReportArchive& archive, std::int32_t record_index, std::string_view text);
-// The first record named `folder_name` (any case) in archive order gets `time`; its index is
-// rewritten. kArchiveNotFound when no archive holds it.
+// Sets the description of the report named `folder_name` in its archive's index.
+Result<void> set_description(ReportArchive& archive, std::string_view folder_name, std::string_view text);
+// The report named `folder_name` (any case) in the first archive that lists it gets `time`.
+// kArchiveNotFound when no archive holds it.
 Result<void> set_report_time(ArchiveGroup& group, std::string_view folder_name, std::int64_t time);
+// Marks the report named `folder_name` in the archive folder confirmed or not.
+Result<void> set_confirmed(const std::string& archive_folder, std::string_view folder_name, bool confirmed);
+// Renames the entry `old_name` to `new_name` with its new size (the type follows the name), as
+// after a report folder was renamed on disk.
+Result<void> rename_entry(const std::string& archive_folder, std::string_view old_name, std::string_view new_name,
+                          std::int32_t size);
 
-// Drops deleted records and rewrites each readable archive's index, stopping at the first failure.
-Result<void> compact_and_rewrite(ArchiveGroup& group);
-// Deletes the archive's folder, then rewrites ARCHDIR.DAT. kArchiveNotFound / kArchiveDeleteFailed:
-// nothing changed; otherwise the list changed even when the rewrite failed.
+// Deletes the archive's folder, then its ARCHDIR.DAT entry. kArchiveNotFound / kArchiveDeleteFailed:
+// nothing changed; otherwise the list changed even when the index change failed.
 Result<void> remove_archive(ArchiveGroup& group, std::int32_t archive_index);
 // Deletes every archive folder and ARCHDIR.DAT, and the group from `config` when it lists
 // entries (a refusal there is a notice). kArchiveNoSpace (no message) below 65,536 bytes free:
 // nothing changed. kArchiveIncomplete (no message) when an archive stayed: each is a notice, and
-// ARCHDIR.DAT is rewritten with what is left. kArchiveDeleteFailed when ARCHDIR.DAT could not be
-// deleted (the archives are gone by then).
+// ARCHDIR.DAT lists what is left. kArchiveDeleteFailed when ARCHDIR.DAT could not be deleted (the
+// archives are gone by then). ARCHDIR.DAT goes only while it lists nothing: an archive another
+// program added meanwhile stays (kArchiveIncomplete with a notice).
 Result<void> delete_group(ArchiveGroup& group, ArchiveConfigList* config, std::vector<Error>& notices);
 // The index of the archive named exactly "Deleted Reports" as ARCHDIR.DAT lists it now, creating
-// it (folder "DELETED" first, then the entry) when missing. kArchiveCreateFailed or
-// kArchiveWriteFailed when it cannot be made (a folder made for it is removed again).
+// it (folder "DELETED" first, then the entry) when missing; the look-up and the entry are one
+// locked change, so two programs never both add it. kArchiveCreateFailed or the index change's
+// errors when it cannot be made (a folder made for it is removed again).
 Result<std::int32_t> ensure_deleted_archive(ArchiveGroup& group);
 
 }  // namespace archive_ops

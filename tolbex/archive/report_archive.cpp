@@ -1,13 +1,11 @@
 #include "tolbex/archive/report_archive.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <thread>
 
 #include "common/files.h"
 #include "common/text.h"
@@ -34,6 +32,8 @@ const char* archive_error_caption(int code) {
         case kArchiveWriteFailed: return "File Error ";  // the trailing space is part of the caption
         case kArchiveDeleteFailed: return "File Error";
         case kArchiveConfigRefused: return "Archive configuration";
+        case kArchiveBusy: return "Archive In Use";
+        case kArchiveEntryGone: return "Archive Changed";
         default: return "";
     }
 }
@@ -121,61 +121,186 @@ std::string format_archive_entry(std::string_view name, std::string_view descrip
 
 // ---------------------------------------------------------------------------------------------
 
-ArchiveIndexLock::ArchiveIndexLock(const std::string& folder, int wait_ms) {
-    fd_.reset(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd_) return;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+ArchiveIndexLock::ArchiveIndexLock(const std::string& folder, int wait_ms) : folder_(folder.empty() ? "." : folder) {
+    lock_.lock_within(join_path(folder_, kIndexLockFileName), true, wait_ms);
+}
+
+Error ArchiveIndexLock::busy_error() const {
+    return fail(kArchiveBusy, "Another program is changing the archive \"" + folder_ +
+                                  "\" and it could not be locked, so nothing was changed. Please try again.");
+}
+
+Error entry_gone_error(const std::string& archive_folder, std::string_view folder_name) {
+    return fail(kArchiveEntryGone, "The report \"" + std::string(folder_name) + "\" is no longer listed in \"" +
+                                       archive_folder +
+                                       "\": another program has moved or deleted it. It was left as it is.");
+}
+
+// ---------------------------------------------------------------------------------------------
+
+ReportRecord* ArchiveIndexEntries::find(std::string_view folder_name) const {
+    for (const auto& r : records_)
+        if (r && platform::iequals(r->get_name(), folder_name)) return r.get();
+    return nullptr;
+}
+
+int ArchiveIndexEntries::remove(std::string_view folder_name) {
+    const auto before = records_.size();
+    std::erase_if(records_, [&](const auto& r) { return !r || platform::iequals(r->get_name(), folder_name); });
+    return static_cast<int>(before - records_.size());
+}
+
+void ArchiveIndexEntries::add(std::unique_ptr<ReportRecord> record) {
+    if (record) records_.push_back(std::move(record));
+}
+
+void ArchiveIndexEntries::keep_as_read(const ReportRecord* record, std::string lines) {
+    std::string formatted;
+    ReportArchive::write_record(*record, formatted);
+    as_read_[record] = {std::move(formatted), std::move(lines)};
+}
+
+std::string ArchiveIndexEntries::format() const {
+    std::string text;
+    std::string mine;
+    for (const auto& r : records_) {
+        if (!r) continue;
+        mine.clear();
+        ReportArchive::write_record(*r, mine);
+        const auto it = as_read_.find(r.get());
+        text += it != as_read_.end() && it->second.formatted == mine ? it->second.lines : mine;
+    }
+    for (const std::string& l : tail_) text += l + "\r\n";
+    return text;
+}
+
+namespace {
+
+// Reads five-line entries to the end of `f`, folding every line into `checksum`. With `entries`
+// given, each entry's lines are kept as read and a torn last entry's lines go to its tail.
+void read_entries(std::FILE* f, const std::string& archive_path, std::vector<std::unique_ptr<ReportRecord>>& out,
+                  std::uint32_t& checksum, ArchiveIndexEntries* entries) {
+    ScopedDateCache dates;
+    std::string lines[5];
+    std::string raw;
     for (;;) {
-        if (::flock(fd_.get(), LOCK_EX | LOCK_NB) == 0) {
-            held_ = true;
+        int got = 0;
+        while (got < 5 && read_nonblank_line(f, lines[got])) ++got;
+        if (got < 5) {
+            if (entries)
+                for (int i = 0; i < got; ++i) entries->torn_tail().push_back(std::move(lines[i]));
             return;
         }
-        if (errno != EWOULDBLOCK && errno != EINTR) return;
-        if (std::chrono::steady_clock::now() >= deadline) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        for (const std::string& l : lines) fold_line_checksum(l, checksum);
+        if (entries) {
+            raw.clear();
+            for (const std::string& l : lines) raw += l + "\r\n";
+        }
+        out.push_back(std::make_unique<ReportRecord>(lines[4], lines[3], lines[2], std::move(lines[0]), archive_path,
+                                                     std::move(lines[1])));
+        if (entries) entries->keep_as_read(out.back().get(), raw);
     }
 }
 
-ArchiveIndexLock::~ArchiveIndexLock() = default;
+}  // namespace
+
+Result<void> change_archive_index(const std::string& archive_folder, const ArchiveIndexChange& change,
+                                  ArchiveIndexState* after) {
+    const std::string folder = platform::strip_trailing_slashes(archive_folder);
+    const ArchiveIndexLock lock(folder);
+    if (!lock.held()) return lock.busy_error();
+    const std::string index = find_index_file(folder, kArchiveIndexName);
+
+    ArchiveIndexState state;
+    std::uint32_t read_checksum = 0;
+    {
+        struct stat st;
+        if (::lstat(index.c_str(), &st) == 0) {
+            // Anything there that cannot be read must not be replaced by what little is known.
+            platform::UniqueFile file = archive_io::open_index_for_reading(index, nullptr);
+            if (!file) return archive_io::write_error(index);
+            read_entries(file.get(), folder, state.entries.records(), read_checksum, &state.entries);
+            if (std::ferror(file.get())) return archive_io::write_error(index);
+        } else if (errno != ENOENT) {
+            return archive_io::write_error(index);
+        }
+    }
+    if (Result<void> changed = change(state.entries); !changed) return changed;
+    if (state.entries.file_left()) {
+        if (after) {
+            if (!read_index_stamp(index, state.stamp)) state.stamp = IndexStamp{};
+            state.checksum = read_checksum;
+            *after = std::move(state);
+        }
+        return {};
+    }
+
+    const std::int64_t old_size = std::max<std::int64_t>(get_file_size_64(index), 0);
+    if (!archive_io::enough_space_for(folder, old_size + kIndexSpareBytes)) return archive_io::no_space_error();
+    const std::string text = state.entries.format();
+    if (!platform::atomic_write_file(index, text)) return archive_io::write_error(index);
+    if (after) {
+        // Seen while the lock still keeps other writers out, so that their next change shows.
+        if (!read_index_stamp(index, state.stamp)) state.stamp = IndexStamp{};
+        std::size_t start = 0;
+        int line = 0;
+        std::erase(state.entries.records(), nullptr);
+        const int entry_lines = static_cast<int>(state.entries.records().size()) * 5;
+        while (start < text.size() && line < entry_lines) {
+            const std::size_t end = text.find("\r\n", start);
+            fold_line_checksum(std::string_view(text).substr(start, end - start), state.checksum);
+            start = end + 2;
+            ++line;
+        }
+        *after = std::move(state);
+    }
+    return {};
+}
 
 // ---------------------------------------------------------------------------------------------
 
 ReportArchive::ReportArchive(std::string path, std::string name, bool raw_only, bool skip_raw, bool read_index)
-    : path_(std::move(path)), name_(std::move(name)) {
+    : path_(std::move(path)), name_(std::move(name)), raw_only_(raw_only), skip_raw_(skip_raw) {
     path_ = platform::strip_trailing_slashes(std::move(path_));
-    if (read_index) this->read_index(raw_only, skip_raw);
+    if (read_index) this->read_index();
 }
 
 ReportArchive::~ReportArchive() {
     while (!records_.empty()) records_.pop_back();
 }
 
-void ReportArchive::read_index(bool raw_only, bool skip_raw) {
+void ReportArchive::read_index() {
     const std::string index = get_index_path();
     platform::UniqueFile file = archive_io::open_index_for_reading(index, &stamp_);
-    std::FILE* f = file.get();
-    if (!f) {
+    if (!file) {
         // Something unreadable in its place: remember it, so it is not taken for a change.
         if (!read_index_stamp(index, stamp_)) stamp_ = IndexStamp{};
         return;
     }
-    ScopedDateCache dates;
-    std::string lines[5];
-    for (;;) {
-        int got = 0;
-        while (got < 5 && read_nonblank_line(f, lines[got])) ++got;
-        if (got < 5) break;  // one to four lines left over are ignored
-        for (const std::string& l : lines) fold_line_checksum(l, checksum_);
-        ++entries_read_;
-        const ReportType type = report_type_from_path(lines[0]);
-        if ((raw_only && type != kReportRawEcg) || (skip_raw && type == kReportRawEcg)) {
-            ++entries_dropped_;
-            continue;
-        }
-        records_.push_back(std::make_unique<ReportRecord>(lines[4], lines[3], lines[2], std::move(lines[0]), path_,
-                                                          std::move(lines[1])));
+    std::vector<std::unique_ptr<ReportRecord>> entries;
+    read_entries(file.get(), path_, entries, checksum_, nullptr);
+    take_entries(entries);
+}
+
+void ReportArchive::take_entries(std::vector<std::unique_ptr<ReportRecord>>& entries) {
+    entries_read_ = static_cast<std::int32_t>(entries.size());
+    records_.clear();
+    records_.reserve(entries.size());
+    for (auto& r : entries) {
+        const bool raw = r->get_type() == kReportRawEcg;
+        if ((raw_only_ && !raw) || (skip_raw_ && raw)) continue;
+        records_.push_back(std::move(r));
     }
-    entries_checksum_ = checksum_;
+}
+
+Result<void> ReportArchive::update_index(const ArchiveIndexChange& change) {
+    if (!safe_) return archive_io::write_error(get_index_path());
+    ArchiveIndexState state;
+    if (Result<void> changed = change_archive_index(path_, change, &state); !changed) return changed;
+    take_entries(state.entries.records());
+    checksum_ = state.checksum;
+    stamp_ = state.stamp;
+    return {};
 }
 
 ReportRecord* ReportArchive::get_record(std::int32_t index) const {
@@ -211,95 +336,25 @@ void ReportArchive::write_record(const ReportRecord& record, std::string& out) {
                          record.description_as_read(), record.get_file_date_text(), size_text, record.get_type_name());
 }
 
-Result<void> ReportArchive::write_archinfo() {
-    const std::string index = get_index_path();
-    if (!safe_ || entries_dropped_ > 0) return archive_io::write_error(index);
-    ArchiveIndexLock lock(path_);
-
-    // Entries that another writer appended since the index was read are carried over, so that a
-    // rewrite never drops a report stored meanwhile. Anything other than a pure append (the
-    // entries read before are no longer the file's first entries) is replaced, as before.
-    IndexStamp current;
-    if (read_index_stamp(index, current) && !(current == stamp_)) {
-        if (platform::UniqueFile file = archive_io::open_index_for_reading(index, nullptr)) {
-            std::FILE* f = file.get();
-            std::string lines[5];
-            std::uint32_t sum = 0;
-            std::int32_t entry = 0;
-            std::vector<std::unique_ptr<ReportRecord>> appended;
-            for (;;) {
-                int got = 0;
-                while (got < 5 && read_nonblank_line(f, lines[got])) ++got;
-                if (got < 5) break;
-                if (entry < entries_read_) {
-                    for (const std::string& l : lines) fold_line_checksum(l, sum);
-                } else {
-                    appended.push_back(std::make_unique<ReportRecord>(lines[4], lines[3], lines[2], std::move(lines[0]),
-                                                                      path_, std::move(lines[1])));
-                }
-                ++entry;
-            }
-            if (entry >= entries_read_ && sum == entries_checksum_)
-                for (auto& r : appended) records_.push_back(std::move(r));
-        }
-    }
-
-    const std::int64_t old_size = get_file_size_64(index);
-    if (!archive_io::enough_space_for(path_, old_size + kIndexSpareBytes)) return archive_io::no_space_error();
-    std::string text;
-    std::int32_t written = 0;
-    for (const auto& r : records_) {
-        if (!r) continue;
-        write_record(*r, text);
-        ++written;
-    }
-    if (!platform::atomic_write_file(index, text)) return archive_io::write_error(index);
-    read_archinfo_mtime();
-    // What this program wrote is now what it has read.
-    std::uint32_t sum = 0;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = text.find("\r\n", start);
-        fold_line_checksum(std::string_view(text).substr(start, end - start), sum);
-        start = end + 2;
-    }
-    entries_read_ = written;
-    entries_checksum_ = sum;
-    return {};
-}
-
 ReportRecord* ReportArchive::find_record(std::string_view folder_name) const {
     for (const auto& r : records_)
         if (r && platform::iequals(r->get_name(), folder_name)) return r.get();
     return nullptr;
 }
 
-Result<void> ReportArchive::delete_report_folder(std::int32_t index) {
-    if (index < 0 || static_cast<std::size_t>(index) >= records_.size()) return fail(kArchiveNotFound);
-    auto& slot = records_[static_cast<std::size_t>(index)];
-    if (!slot) return fail(kArchiveNotFound);
-    Result<void> result;
-    if (!safe_ || !slot->has_safe_name()) {
+Result<void> ReportArchive::delete_report_folder(std::string_view folder_name) const {
+    const std::string name(folder_name);
+    const auto found = safe_ ? platform::find_name_ci(path_, name) : std::nullopt;
+    const std::string path = found ? *found : join_path(path_, name);
+    if (!safe_ || !is_safe_path_component(name)) {
         // A name that is not a plain component may point anywhere: never delete through it.
-        result = fail(kArchiveDeleteFailed, "Couldn't delete report folder: " + join_path(path_, slot->get_name()));
-    } else {
-        const std::string folder = slot->get_folder_path();
-        struct stat st;
-        if (::lstat(folder.c_str(), &st) == 0) {
-            if (!S_ISDIR(st.st_mode) || !delete_folder_tree(folder, true, false))
-                result = fail(kArchiveDeleteFailed, "Couldn't delete report folder: " + folder);
-        }
+        return fail(kArchiveDeleteFailed, "Couldn't delete report folder: " + path);
     }
-    slot.reset();
-    return result;
-}
-
-void ReportArchive::compact() {
-    std::vector<std::unique_ptr<ReportRecord>> kept;
-    kept.reserve(records_.size());
-    for (auto& r : records_)
-        if (r) kept.push_back(std::move(r));
-    records_ = std::move(kept);
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return {};
+    if (!S_ISDIR(st.st_mode) || !delete_folder_tree(path, true, false))
+        return fail(kArchiveDeleteFailed, "Couldn't delete report folder: " + path);
+    return {};
 }
 
 void ReportArchive::add_record(std::unique_ptr<ReportRecord> record) {

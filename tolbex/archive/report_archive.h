@@ -3,12 +3,15 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "common/result.h"
+#include "platform/fs.h"
 #include "platform/handles.h"
 #include "tolbex/archive/report_types.h"
 
@@ -54,6 +57,8 @@ inline constexpr int kArchiveStoreFailed = 8;    // store_report_in_archive fail
 inline constexpr int kArchiveIndexFull = 9;      // an index entry could not be removed for want of space
 inline constexpr int kArchiveIncomplete = 10;    // done in part; what is left is described
 inline constexpr int kArchiveCreateFailed = 11;  // a folder could not be created
+inline constexpr int kArchiveBusy = 12;          // "Archive In Use": the folder's lock could not be had
+inline constexpr int kArchiveEntryGone = 13;     // "Archive Changed": another program removed the entry
 const char* archive_error_caption(int code);
 
 // Helpers the index readers and writers of the archive model share.
@@ -67,22 +72,75 @@ Error no_space_error();                            // "There is not enough free 
 Error write_error(const std::string& index_path);  // "Couldn't write to archive file: " + path
 }  // namespace archive_io
 
-// Makes this system's writers of one folder's index files take turns: an advisory lock on the
-// folder itself, so nothing is added to the folder. Waits up to `wait_ms`; when the lock cannot
-// be had (a file system without locks, a stuck holder) the writer goes on unlocked, since every
-// write is complete on its own and only a foreign append may then be missed by a rewrite.
+// Every writer of a folder's index files (ARCHINFO.DAT, ARCHDIR.DAT, DEVICE.DAT), in every
+// program, account and machine that mounts the folder, takes its turn on this lock: an exclusive
+// open-file-description byte-range lock on the file ".TVINDEX.LCK" in the folder. Byte-range
+// locks reach the server of an NFSv4 or SMB3 share; a lock on the folder itself would not. A
+// writer that cannot have it within `wait_ms` writes nothing (held() false, busy_error() says why).
+inline constexpr const char* kIndexLockFileName = ".TVINDEX.LCK";
+inline constexpr int kIndexLockWaitMs = 10000;
 class ArchiveIndexLock {
 public:
-    explicit ArchiveIndexLock(const std::string& folder, int wait_ms = 10000);
-    ~ArchiveIndexLock();
+    explicit ArchiveIndexLock(const std::string& folder, int wait_ms = kIndexLockWaitMs);
     ArchiveIndexLock(const ArchiveIndexLock&) = delete;
     ArchiveIndexLock& operator=(const ArchiveIndexLock&) = delete;
-    bool held() const { return held_; }
+    bool held() const { return lock_.held(); }
+    // kArchiveBusy, naming the folder.
+    Error busy_error() const;
 
 private:
-    platform::UniqueFd fd_;  // closing it releases the lock
-    bool held_ = false;
+    std::string folder_;
+    platform::FileLock lock_;
 };
+
+// "The report ... is no longer listed": a change whose entry another program removed meanwhile.
+Error entry_gone_error(const std::string& archive_folder, std::string_view folder_name);
+
+// The entries of one ARCHINFO.DAT as a change sees them: read afresh under the archive's lock.
+// Entries are found by folder name without regard to case, never by position.
+class ArchiveIndexEntries {
+public:
+    std::vector<std::unique_ptr<ReportRecord>>& records() { return records_; }
+    const std::vector<std::unique_ptr<ReportRecord>>& records() const { return records_; }
+    ReportRecord* find(std::string_view folder_name) const;  // the first of that name; null when none
+    int remove(std::string_view folder_name);                // every entry of that name; how many
+    void add(std::unique_ptr<ReportRecord> record);
+    // One to four lines of a torn last entry, written back as they were read.
+    std::vector<std::string>& torn_tail() { return tail_; }
+    // The change found nothing to do: the file is left as it is.
+    void leave_file() { leave_file_ = true; }
+    bool file_left() const { return leave_file_; }
+    // Remembers a record's lines as the file held them: an entry the change leaves alone is
+    // written back exactly so, whoever wrote it.
+    void keep_as_read(const ReportRecord* record, std::string lines);
+    // The text of the index: entries as read where unchanged, others as this program writes them.
+    std::string format() const;
+
+private:
+    struct AsRead {
+        std::string formatted, lines;
+    };
+    std::vector<std::unique_ptr<ReportRecord>> records_;
+    std::vector<std::string> tail_;
+    std::unordered_map<const ReportRecord*, AsRead> as_read_;
+    bool leave_file_ = false;
+};
+// Edits the entries; an error leaves the file as it was and is passed on.
+using ArchiveIndexChange = std::function<Result<void>(ArchiveIndexEntries&)>;
+
+// What the index holds once a change is written, taken while the lock was still held.
+struct ArchiveIndexState {
+    ArchiveIndexEntries entries;
+    IndexStamp stamp;
+    std::uint32_t checksum = 0;
+};
+
+// The one way to change an ARCHINFO.DAT: takes the archive's lock, reads the index as it is now
+// (missing reads as empty), applies `change`, and replaces the file atomically and durably
+// (its size + 8192 bytes free) before the lock goes. Fills `after` on success.
+// kArchiveBusy, kArchiveNoSpace, kArchiveWriteFailed or the change's error: the file is untouched.
+Result<void> change_archive_index(const std::string& archive_folder, const ArchiveIndexChange& change,
+                                  ArchiveIndexState* after = nullptr);
 
 class ReportArchive {
 public:
@@ -99,7 +157,7 @@ public:
     const std::string& get_name() const { return name_; }
     std::int32_t get_count() const { return static_cast<std::int32_t>(records_.size()); }
     std::uint32_t get_checksum() const { return checksum_; }
-    // Null for an index out of range or a slot whose report was deleted (until compact).
+    // Null for an index out of range.
     ReportRecord* get_record(std::int32_t index) const;
     // The text after the last '/' of the path; the whole path when it has none.
     std::string get_folder_name() const;
@@ -115,25 +173,22 @@ public:
     // A file that cannot be examined counts as changed exactly when it was seen before.
     bool index_changed_on_disk() const;
 
-    // Rewrites ARCHINFO.DAT from the records (callers compact first; null slots are skipped).
-    // Needs the file's size + 8192 bytes free; replaces the file atomically; entries that
-    // another program appended since this archive read the index are kept (and added to the
-    // records). Refuses an archive whose reading left entries out (raw-only / skip-raw), since
-    // that would drop them. On failure the file is untouched (kArchiveWriteFailed, kArchiveNoSpace).
-    Result<void> write_archinfo();
+    // change_archive_index of this archive's folder; afterwards the records (filtered as when
+    // read), checksum and stamp are what the file holds, other programs' changes included, so
+    // record indices and pointers taken before do not survive it. On failure nothing changes.
+    // Refused (kArchiveWriteFailed) for an archive whose folder entry is not safe.
+    Result<void> update_index(const ArchiveIndexChange& change);
     // Appends the record's five CR LF lines to `out`: name and description as read from the
     // index unchanged, everything else within the limits of format_archive_entry.
     static void write_record(const ReportRecord& record, std::string& out);
 
     // The first record whose name equals `folder_name` without regard to case.
     ReportRecord* find_record(std::string_view folder_name) const;
-    // Deletes the report folder of a slot (only when its name is a safe component; the archive
-    // folder itself is never touched) and frees the record in every case. Ok when the folder is
-    // gone or never existed; kArchiveDeleteFailed ("Couldn't delete report folder: ...") when it
-    // stays, kArchiveNotFound for a slot out of range or already freed.
-    Result<void> delete_report_folder(std::int32_t index);
-    // Drops the null slots, keeping the order.
-    void compact();
+    // Deletes the folder of a report named `folder_name` in this archive (only when the name is a
+    // safe component; the archive folder itself is never touched). The index is not changed. Ok
+    // when the folder is gone or never existed; kArchiveDeleteFailed ("Couldn't delete report
+    // folder: ...") when it stays.
+    Result<void> delete_report_folder(std::string_view folder_name) const;
     // Adds a record at the end (in memory only).
     void add_record(std::unique_ptr<ReportRecord> record);
 
@@ -147,15 +202,15 @@ public:
     std::int32_t get_entries_read() const { return entries_read_; }
 
 private:
-    void read_index(bool raw_only, bool skip_raw);
+    void read_index();
+    void take_entries(std::vector<std::unique_ptr<ReportRecord>>& entries);
 
     std::string path_, name_, folder_entry_;
     std::uint32_t checksum_ = 0;
     IndexStamp stamp_;
     std::vector<std::unique_ptr<ReportRecord>> records_;
     std::int32_t entries_read_ = 0;
-    std::int32_t entries_dropped_ = 0;
-    std::uint32_t entries_checksum_ = 0;  // checksum of the complete entries read
+    bool raw_only_ = false, skip_raw_ = false;
     bool safe_ = true;
 };
 

@@ -130,10 +130,10 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
 
     bool written = false;
     {
-        ArchiveIndexLock lock(archive_folder);
+        const ArchiveIndexLock lock(archive_folder);
         const std::string index = find_index_file(archive_folder, kArchiveIndexName);
         written =
-            index_is_appendable(index) &&
+            lock.held() && index_is_appendable(index) &&
             archive_io::enough_space_for(archive_folder, static_cast<std::int64_t>(entry.size()) + kIndexSpareBytes) &&
             platform::append_to_file(index, entry);
     }

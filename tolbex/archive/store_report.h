@@ -57,7 +57,7 @@ inline constexpr int kDeleteEcgRenameFailed = 3;   // the folder could not be re
 // os12ecg1..8.dat and os12pac.dat (any case) and renames the folder to "X.FUL" (never over an
 // existing entry). Only after the rename does the record become type 510 with the new name and
 // the new folder's size. On failure leaves the record unchanged; the caller shows
-// kDeleteEcgFailedText. The caller rewrites the index.
+// kDeleteEcgFailedText. The caller renames the index entry (archive_ops::rename_entry).
 int delete_ecg_files(ReportRecord& record, const std::string& report_folder);
 inline constexpr const char* kDeleteEcgFailedText =
     "There was an error while deleting the Ostrabel12 ECG files from this folder.";

@@ -360,10 +360,48 @@ void BrowserListCore::sort_rows(std::vector<std::int32_t>& rows, int key, bool a
     });
 }
 
+std::vector<ReportRef> BrowserListCore::refs_of(const std::vector<std::int32_t>& rows) const {
+    std::vector<ReportRef> refs;
+    refs.reserve(rows.size());
+    for (std::int32_t row : rows)
+        if (const ReportRecord* r = get_record(row))
+            refs.push_back({get_archive(row)->get_path(), r->get_name(), r->get_description()});
+    return refs;
+}
+
+ReportArchive* BrowserListCore::find_archive_of(const ReportRef& ref) const {
+    if (!group_) return nullptr;
+    for (std::int32_t a = 0; a < group_->get_count(); ++a)
+        if (group_->get_archive(a)->get_path() == ref.archive_path) return group_->get_archive(a);
+    return nullptr;
+}
+
+ReportRecord* BrowserListCore::resolve(const ReportRef& ref, ReportArchive** archive) const {
+    ReportArchive* a = find_archive_of(ref);
+    ReportRecord* r = a ? a->find_record(ref.name) : nullptr;
+    if (!r) {
+        show_error_box(format_string(kReportGoneText, ref.description.c_str()), kArchiveChangedCaption);
+        return nullptr;
+    }
+    if (archive) *archive = a;
+    return r;
+}
+
+std::int32_t BrowserListCore::find_row(const ReportRef& ref) const {
+    for (std::int32_t row = 0; row < get_row_count(); ++row) {
+        const ReportRecord* r = get_record(row);
+        if (r && platform::iequals(r->get_name(), ref.name) && get_archive(row)->get_path() == ref.archive_path)
+            return row;
+    }
+    return -1;
+}
+
 bool BrowserListCore::set_description(std::int32_t row, std::string_view text) {
-    if (!get_record(row)) return false;
-    const Result<void> set = archive_ops::set_description(*get_archive(row), get_record_index(row), text);
+    const ReportRecord* r = get_record(row);
+    if (!r) return false;
+    const Result<void> set = archive_ops::set_description(*get_archive(row), r->get_name(), text);
     if (!set) show_archive_error(set.error());
+    reload();
     return set.ok();
 }
 
@@ -371,17 +409,32 @@ bool BrowserListCore::set_report_time(std::string_view folder_name, std::int64_t
     if (!group_) return false;
     const Result<void> set = archive_ops::set_report_time(*group_, folder_name, time);
     if (!set) show_archive_error(set.error());
+    if (set || set.error().code != kArchiveNotFound) reload();
     return set.ok();
 }
 
-int BrowserListCore::delete_ecg_files(std::int32_t row) {
-    ReportRecord* r = get_record(row);
+int BrowserListCore::delete_ecg_files(const ReportRef& report) {
+    ReportArchive* a = nullptr;
+    ReportRecord* r = resolve(report, &a);
     if (!r) return kDeleteEcgNotTwelveLead;
     const std::string folder = r->get_folder_path();
     if (folder.empty()) return kDeleteEcgNotTwelveLead;
-    const int result = tv::delete_ecg_files(*r, folder);
-    if (result != kDeleteEcgOk) show_error_box(kDeleteEcgFailedText);
+    ReportRecord renamed = *r;
+    const int result = tv::delete_ecg_files(renamed, folder);
+    if (result != kDeleteEcgOk) {
+        show_error_box(kDeleteEcgFailedText);
+        return result;
+    }
+    // The folder is renamed: unless the index says so, the report drops out of its archive.
+    const Result<void> written =
+        archive_ops::rename_entry(a->get_path(), report.name, renamed.get_name(), renamed.get_size());
+    if (!written) show_archive_error(written.error());
     return result;
+}
+
+int BrowserListCore::delete_ecg_files(std::int32_t row) {
+    const std::vector<ReportRef> refs = refs_of({row});
+    return refs.empty() ? kDeleteEcgNotTwelveLead : delete_ecg_files(refs.front());
 }
 
 bool BrowserListCore::has_changed_on_disk() const { return group_ && group_->has_changed_on_disk(); }
@@ -444,46 +497,55 @@ std::string BrowserListCore::get_details_text(std::int32_t row) const {
 
 // --- operations ---
 
-int BrowserListCore::delete_reports(const std::vector<std::int32_t>& rows) {
+int BrowserListCore::delete_named_reports(const std::vector<ReportRef>& reports) {
     if (!group_) return 0;
     int deleted = 0;
-    for (std::int32_t row : rows) {
-        if (!get_record(row)) continue;
-        const Result<void> done = archive_ops::delete_report(*get_archive(row), get_record_index(row), audit_);
+    for (const ReportRef& ref : reports) {
+        ReportArchive* a = nullptr;
+        if (!resolve(ref, &a)) continue;
+        const Result<void> done = archive_ops::delete_report(*a, ref.name, audit_);
         if (!done) {
             show_archive_error(done.error());
-            // A folder that stayed is reported and its record dropped; anything else stops here.
+            // A folder that stayed is reported and its entry dropped; anything else stops here.
             if (done.error().code != kArchiveDeleteFailed) break;
         }
         ++deleted;
     }
-    if (deleted > 0) compact_and_rewrite();
+    reload();
     return deleted;
 }
+
+int BrowserListCore::delete_reports(const std::vector<std::int32_t>& rows) { return delete_named_reports(refs_of(rows)); }
 
 bool BrowserListCore::copy_or_move_report(std::int32_t archive_index, std::int32_t record_index,
                                           const std::string& destination, bool move, bool move_files, bool prefix) {
     ReportArchive* a = group_ ? group_->get_archive(archive_index) : nullptr;
     ReportRecord* r = a ? a->get_record(record_index) : nullptr;
     if (!r) return false;
-    const std::string description = transfer_description(a->get_name(), r->get_description(), prefix);
+    const std::string name = r->get_name();
+    return copy_or_move_report(*a, name, destination, move, move_files, prefix);
+}
+
+bool BrowserListCore::copy_or_move_report(ReportArchive& archive, const std::string& name,
+                                          const std::string& destination, bool move, bool move_files, bool prefix) {
+    ReportRecord* r = archive.find_record(name);
+    if (!r) return false;
+    const std::string description = transfer_description(archive.get_name(), r->get_description(), prefix);
     std::vector<Error> notices;
     const Result<std::string> moved =
-        archive_ops::transfer_report(*a, record_index, destination, description, move, move_files, audit_, notices);
+        archive_ops::transfer_report(archive, name, destination, description, move, move_files, audit_, notices);
     show_archive_errors(notices);
     if (!moved) show_archive_error(moved.error());
     return moved.ok();
 }
 
-namespace {
-
-struct Transfer {
-    std::int32_t archive, record;
-};
-
-}  // namespace
-
 bool BrowserListCore::copy_or_move_selected(const std::vector<std::int32_t>& rows, const std::string& group_folder,
+                                            std::int32_t archive_index, bool move, bool move_files, bool prefix,
+                                            ProgressWindow* progress) {
+    return copy_or_move_named(refs_of(rows), group_folder, archive_index, move, move_files, prefix, progress);
+}
+
+bool BrowserListCore::copy_or_move_named(const std::vector<ReportRef>& reports, const std::string& group_folder,
                                             std::int32_t archive_index, bool move, bool move_files, bool prefix,
                                             ProgressWindow* progress) {
     if (!group_) return false;
@@ -496,16 +558,13 @@ bool BrowserListCore::copy_or_move_selected(const std::vector<std::int32_t>& row
         ++failed;
     } else {
         const std::string destination = d->get_path();
-        std::vector<Transfer> work;
-        for (std::int32_t row : rows)
-            if (get_record(row)) work.push_back({get_archive_index(row), get_record_index(row)});
-        for (const Transfer& t : work) {
-            ReportArchive* a = group_->get_archive(t.archive);
-            ReportRecord* r = a->get_record(t.record);
+        for (const ReportRef& ref : reports) {
+            ReportArchive* a = nullptr;
+            ReportRecord* r = resolve(ref, &a);
             if (!r) continue;
             if (progress) progress->set_text(r->get_description());
             if (is_same_folder(a->get_path(), destination)) continue;
-            if (copy_or_move_report(t.archive, t.record, destination, move, move_files, prefix))
+            if (copy_or_move_report(*a, ref.name, destination, move, move_files, prefix))
                 ++done;
             else
                 ++failed;
@@ -531,26 +590,21 @@ bool BrowserListCore::move_archive_contents(std::int32_t from, std::int32_t to, 
         failed = 1;
     } else {
         const std::string destination = d->get_path();
-        const std::int32_t count = a->get_count();
-        for (std::int32_t i = 0; i < count; ++i) {
-            ReportRecord* r = a->get_record(i);
-            if (!r) continue;
+        // Each move changes the archive's records: they are named before the first.
+        std::vector<std::string> names;
+        for (std::int32_t i = 0; i < a->get_count(); ++i)
+            if (const ReportRecord* r = a->get_record(i)) names.push_back(r->get_name());
+        for (const std::string& name : names) {
+            const ReportRecord* r = a->find_record(name);
+            if (!r) continue;  // gone meanwhile: nothing left to move
             if (progress) progress->set_text(r->get_description());
-            if (!copy_or_move_report(from, i, destination, true, true, true)) ++failed;
+            if (!copy_or_move_report(*a, name, destination, true, true, true)) ++failed;
         }
     }
     reload_archive_documents();
     waiting.reset();
     if (failed > 0) show_error_box(kCopyErrorText);
     return failed == 0;
-}
-
-bool BrowserListCore::compact_and_rewrite() {
-    if (!group_) return false;
-    const Result<void> written = archive_ops::compact_and_rewrite(*group_);
-    if (!written) show_archive_error(written.error());
-    reload();
-    return written.ok();
 }
 
 bool BrowserListCore::remove_archive(std::int32_t archive_index) {
@@ -598,12 +652,16 @@ std::int32_t BrowserListCore::ensure_deleted_archive() {
 }
 
 bool BrowserListCore::move_to_deleted_reports(const std::vector<std::int32_t>& rows, ProgressWindow* progress) {
+    return move_named_to_deleted_reports(refs_of(rows), progress);
+}
+
+bool BrowserListCore::move_named_to_deleted_reports(const std::vector<ReportRef>& reports, ProgressWindow* progress) {
     if (!group_) return false;
     if (!archive_io::enough_space_for(get_path_folder(group_->get_index_path()), kGroupDeleteSpace)) return false;
     const std::int32_t index = ensure_deleted_archive();
     if (index < 0) return false;
     TransferGuard transfer;
-    return copy_or_move_selected(rows, group_->get_folder(), index, true, true, true, progress);
+    return copy_or_move_named(reports, group_->get_folder(), index, true, true, true, progress);
 }
 
 bool BrowserListCore::delete_selected(const std::vector<std::int32_t>& rows, std::string_view shown_archive) {
@@ -623,27 +681,22 @@ bool BrowserListCore::delete_selected(const std::vector<std::int32_t>& rows, std
         u.message_box(kArchiveChangedText, kArchiveChangedCaption, MsgIcon::Information, MsgButtons::Ok);
         return false;
     }
+    // The reports are named before the question, and the refresh waits until the work is done.
+    const std::vector<ReportRef> reports = refs_of(rows);
+    TransferGuard transfer;
     if (shown_archive == kDeletedArchiveName) {
         if (u.message_box("Do you really want to delete the selected reports?\n\nThis will PERMANENTLY DELETE the "
                           "reports!",
                           "Please Confirm Deletion", MsgIcon::Question, MsgButtons::YesNo,
                           MsgDefault::Second) != MsgResult::Yes)
             return false;
-        TransferGuard transfer;
-        return delete_reports(rows) > 0;
+        return delete_named_reports(reports) > 0;
     }
     if (u.message_box("Do you really want to move the selected reports to the \"Deleted Reports\" archive?",
                       "Move Reports to \"Deleted Reports\" Archive?", MsgIcon::Question,
                       MsgButtons::YesNo) != MsgResult::Yes)
         return false;
-    // Rows do not outlive a reload: the reports are remembered by archive folder and name.
-    struct Ref {
-        std::string archive, name;
-    };
-    std::vector<Ref> refs;
-    for (std::int32_t row : rows)
-        if (const ReportRecord* r = get_record(row)) refs.push_back({get_archive(row)->get_path(), r->get_name()});
-    if (move_to_deleted_reports(rows)) return true;
+    if (move_named_to_deleted_reports(reports)) return true;
     if (u.message_box("There is not enough disk space to move the selected reports to the \"Deleted Reports\" "
                       "archive.\nWe recommend that you go to the \"Deleted Reports\" archive and delete some "
                       "reports, and then try this again.\n\nClick \"NO\" to cancel this deletion.\nClick \"YES\" to "
@@ -653,15 +706,11 @@ bool BrowserListCore::delete_selected(const std::vector<std::int32_t>& rows, std
                       MsgDefault::Second) != MsgResult::Yes)
         return true;
     if (!group_) return true;
-    std::unordered_map<std::string, bool> wanted;
-    for (const Ref& ref : refs) wanted[ref.archive + '\n' + to_upper_copy(ref.name)] = true;
-    std::vector<std::int32_t> left;
-    for (std::int32_t row = 0; row < get_row_count(); ++row) {
-        const ReportRecord* r = get_record(row);
-        if (r && wanted.count(get_archive(row)->get_path() + '\n' + to_upper_copy(r->get_name()))) left.push_back(row);
-    }
-    TransferGuard transfer;
-    delete_reports(left);
+    // Those the move did take are gone from their archives and are not asked for again.
+    std::vector<ReportRef> left;
+    for (const ReportRef& ref : reports)
+        if (ReportArchive* a = find_archive_of(ref); a && a->find_record(ref.name)) left.push_back(ref);
+    delete_named_reports(left);
     return true;
 }
 

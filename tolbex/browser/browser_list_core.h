@@ -67,6 +67,14 @@ inline constexpr const char* kArchiveChangedText =
 inline constexpr const char* kArchiveChangedCaption = "Archive Changed";
 inline constexpr const char* kSameArchiveText =
     "No reports were copied because the source and destination archives were the same.";
+inline constexpr const char* kReportGoneText =
+    "The report \"%s\" is no longer listed in its archive: another program has moved or deleted it. It was "
+    "left out.";
+
+// A report as a command names it from the moment it is chosen: rows do not outlive a refresh.
+struct ReportRef {
+    std::string archive_path, name, description;
+};
 
 // archive_ops::remove_index_entry, showing its message on failure.
 bool remove_index_entry(const std::string& index_path, std::string_view folder_name);
@@ -130,13 +138,21 @@ public:
     // Sorts rows by compare_rows, keeping the order of rows that compare equal.
     void sort_rows(std::vector<std::int32_t>& rows, int key, bool ascending) const;
 
-    // Stores the description and rewrites the archive's index (taking its new stamp as own).
+    // The reports the rows show, and the row that shows a report now (-1 when it is gone).
+    std::vector<ReportRef> refs_of(const std::vector<std::int32_t>& rows) const;
+    std::int32_t find_row(const ReportRef& ref) const;
+
+    // Every change below is made to the index as it is on disk (see archive_operations.h) and
+    // reloads the group, so the rows then show what the files hold.
+    // Stores the description in the archive's index.
     bool set_description(std::int32_t row, std::string_view text);
-    // The first record named `folder_name` (any case) in archive order gets `time`; its index
-    // is rewritten. False when no archive holds it or the rewrite failed.
+    // The first record named `folder_name` (any case) in archive order gets `time`. False when no
+    // archive holds it or the change failed.
     bool set_report_time(std::string_view folder_name, std::int64_t time);
-    // Deletes the 12-lead ECG files of the row's report (result of tv::delete_ecg_files); the
-    // caller compacts and rewrites.
+    // Deletes the 12-lead ECG files of the report (result of tv::delete_ecg_files) and renames its
+    // entry; a report that is no longer listed is named and left out (kDeleteEcgNotTwelveLead).
+    // Does not reload: the caller does after the last one.
+    int delete_ecg_files(const ReportRef& report);
     int delete_ecg_files(std::int32_t row);
 
     bool has_changed_on_disk() const;
@@ -151,8 +167,10 @@ public:
     std::string get_details_text(std::int32_t row) const;
 
     // --- operations ---
-    // Deletes the rows' reports for good (audit entry each), then compact_and_rewrite. Stops at
-    // the first report that the disk space or the audit log refuses. Returns the number deleted.
+    // Deletes the reports for good (audit entry each), then reloads. Stops at the first report
+    // that the disk space, the audit log or the index refuses; one no longer listed is named and
+    // left out. Returns the number deleted.
+    int delete_named_reports(const std::vector<ReportRef>& reports);
     int delete_reports(const std::vector<std::int32_t>& rows);
     // Copies or moves one report into another archive folder. Before anything is stored the
     // audit logs of destination (and, moving, source) and the free space are checked.
@@ -161,13 +179,14 @@ public:
     // Copies or moves the rows into archive `archive_index` of the group in `group_folder`;
     // reports already in that archive are skipped. Reloads every open group document and shows
     // the outcome. True when nothing failed.
+    bool copy_or_move_named(const std::vector<ReportRef>& reports, const std::string& group_folder,
+                               std::int32_t archive_index, bool move, bool move_files, bool prefix,
+                               ProgressWindow* progress = nullptr);
     bool copy_or_move_selected(const std::vector<std::int32_t>& rows, const std::string& group_folder,
                                std::int32_t archive_index, bool move, bool move_files, bool prefix,
                                ProgressWindow* progress = nullptr);
     // Moves every report of archive `from` into archive `to` (prefixed with the archive name).
     bool move_archive_contents(std::int32_t from, std::int32_t to, ProgressWindow* progress = nullptr);
-    // Drops deleted records, rewrites each archive's index (stopping at the first failure), reloads.
-    bool compact_and_rewrite();
     // Deletes the archive's folder, rewrites ARCHDIR.DAT and reloads; nothing is rewritten when
     // the folder could not be deleted.
     bool remove_archive(std::int32_t archive_index);
@@ -184,16 +203,23 @@ public:
     std::int32_t ensure_deleted_archive();
     // Moves the rows into "Deleted Reports" (prefixed with their archive names). False when the
     // group's disk has less than 65,536 bytes free or any move failed.
+    bool move_named_to_deleted_reports(const std::vector<ReportRef>& reports, ProgressWindow* progress = nullptr);
     bool move_to_deleted_reports(const std::vector<std::int32_t>& rows, ProgressWindow* progress = nullptr);
     // The browser's Delete command after the selection check: asks, moves into "Deleted Reports"
     // or, when `shown_archive` is that archive or the move failed and the user agrees, deletes
-    // for good. True when something changed.
+    // for good. The reports are those the rows showed when the command was chosen; the refresh
+    // waits from the question to the end. True when something changed.
     bool delete_selected(const std::vector<std::int32_t>& rows, std::string_view shown_archive);
     // Adds a new archive with `display_name` (a fresh folder first, then the ARCHDIR.DAT entry)
     // and reloads every open group document. False (message shown) on failure.
     bool create_archive(std::string_view display_name);
 
 private:
+    // The archive and record a report is now at; null, with the report named, when it is gone.
+    ReportArchive* find_archive_of(const ReportRef& ref) const;
+    ReportRecord* resolve(const ReportRef& ref, ReportArchive** archive) const;
+    bool copy_or_move_report(ReportArchive& archive, const std::string& name, const std::string& destination,
+                             bool move, bool move_files, bool prefix);
     void rebuild_rows();
     void update_title();
     void compute_current_flags();

@@ -47,6 +47,11 @@ bool all_twelve_lead(const BrowserListCore& doc, const std::vector<std::int32_t>
 }
 
 int delete_twelve_lead_ecg_files(BrowserListCore& doc, const std::vector<std::int32_t>& rows, Ui& u) {
+    // The reports are named before the question, and the refresh waits until the work is done.
+    std::vector<ReportRef> reports;
+    for (const ReportRef& ref : doc.refs_of(rows))
+        if (is_twelve_lead_name(ref.name)) reports.push_back(ref);
+    TransferGuard transfer;
     if (u.message_box("This operation will permanently delete the 12 channel ECG files from the selected "
                       "reports,\nand change the report type to \"Full\". You will still be able to load these "
                       "reports into Quorril,\nbut you will not be able to view 12 lead ECG.\n\nDo you want to "
@@ -54,13 +59,9 @@ int delete_twelve_lead_ecg_files(BrowserListCore& doc, const std::vector<std::in
                       "", MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes)
         return 0;
     int changed = 0;
-    for (std::int32_t row : rows) {
-        const ReportRecord* record = doc.get_record(row);
-        if (!record || !is_twelve_lead_name(record->get_name())) continue;
-        if (doc.delete_ecg_files(row) == kDeleteEcgOk) ++changed;
-    }
-    // The folders are renamed: unless the indexes say so, the reports drop out of their archives.
-    if (changed > 0) doc.compact_and_rewrite();
+    for (const ReportRef& ref : reports)
+        if (doc.delete_ecg_files(ref) == kDeleteEcgOk) ++changed;
+    doc.reload();
     return changed;
 }
 

@@ -10,6 +10,7 @@
 #include "common/ui.h"
 #include "platform/fs.h"
 #include "platform/system.h"
+#include "tolbex/archive/archive_operations.h"
 #include "tolbex/archive/patient_txt.h"
 #include "tolbex/archive/report_archive.h"
 #include "tolbex/archive/report_types.h"
@@ -24,9 +25,9 @@ namespace {
 // RTF export covers every page file; the writer stops at the first missing one.
 constexpr int kRtfLastPage = 1 << 20;
 
-// Rewrites the archive's index; the archive says what went wrong, the user is told here.
-bool write_index_shown(ReportArchive& archive) {
-    const Result<void> written = archive.write_archinfo();
+// Marks the entry in its archive's index; the archive says what went wrong, the user is told here.
+bool set_confirmed_shown(const std::string& archive_folder, const std::string& name, bool confirmed) {
+    const Result<void> written = archive_ops::set_confirmed(archive_folder, name, confirmed);
     if (!written)
         ui().message_box(written.error().message, archive_error_caption(written.error().code), MsgIcon::Error,
                          MsgButtons::Ok);
@@ -244,21 +245,23 @@ void ReportDocument::close() {
     temp_folder_.clear();
 }
 
+void ReportDocument::set_archive(const ReportArchive& archive, const ReportRecord& record) {
+    entry_ = ArchiveEntry{archive.get_path(), record.get_name(), record.get_folder_path(), record.is_confirmed()};
+}
+
 bool ReportDocument::can_confirm() const {
-    if (record_ && !record_->is_confirmed() && !mode_.preview && !read_only_) return true;
+    if (entry_ && !entry_->confirmed && !mode_.preview && !read_only_) return true;
     return mode_.preview && mode_.confirm_cnav && !read_only_;
 }
 
-bool ReportDocument::can_unconfirm() const {
-    return record_ && record_->is_confirmed() && !mode_.preview && !read_only_;
-}
+bool ReportDocument::can_unconfirm() const { return entry_ && entry_->confirmed && !mode_.preview && !read_only_; }
 
 bool ReportDocument::confirm() {
     if (!can_confirm()) return false;
-    const bool through_index = record_ && !record_->is_confirmed() && !mode_.preview && !read_only_;
+    const bool through_index = entry_ && !entry_->confirmed && !mode_.preview && !read_only_;
     std::string folder, user;
     if (through_index) {
-        folder = record_->get_folder_path();
+        folder = entry_->folder_path;
         user = platform::system().user_name();
     } else {
         folder = folder_;
@@ -277,14 +280,13 @@ bool ReportDocument::confirm() {
         return false;
     }
     if (through_index) {
-        record_->set_confirmed(true);
-        if (!archive_ || !write_index_shown(*archive_)) {
+        if (!set_confirmed_shown(entry_->archive_folder, entry_->name, true)) {
             // The index still says "not confirmed": take the file back so that both agree.
-            record_->set_confirmed(false);
             force_delete_file(file);
             return false;
         }
-        archive_->read_archinfo_mtime();
+        entry_->confirmed = true;
+        if (on_index_changed_) on_index_changed_();
     }
     confirmation_ = user;
     return true;
@@ -292,7 +294,7 @@ bool ReportDocument::confirm() {
 
 bool ReportDocument::unconfirm() {
     if (!can_unconfirm()) return false;
-    const std::string folder = record_->get_folder_path();
+    const std::string folder = entry_->folder_path;
     if (folder.empty()) return false;
     // The file first; one that is already gone counts as deleted.
     std::string old_text;
@@ -305,13 +307,12 @@ bool ReportDocument::unconfirm() {
             return false;
         }
     }
-    record_->set_confirmed(false);
-    if (!archive_ || !write_index_shown(*archive_)) {
-        record_->set_confirmed(true);
+    if (!set_confirmed_shown(entry_->archive_folder, entry_->name, false)) {
         if (!old_text.empty()) platform::atomic_write_file(join_path(folder, kConfirmTxtName), old_text);
         return false;
     }
-    archive_->read_archinfo_mtime();
+    entry_->confirmed = false;
+    if (on_index_changed_) on_index_changed_();
     confirmation_.clear();
     return true;
 }

@@ -140,13 +140,12 @@ public:
     std::uint32_t report_size() const { return size_; }
     void set_report_time(std::int64_t time) { time_ = time; }
     std::int64_t report_time() const { return time_; }
-    // Links the document to its archive entry (so that confirming updates the index).
-    void set_archive(ReportArchive* archive, ReportRecord* record) {
-        archive_ = archive;
-        record_ = record;
-    }
-    ReportArchive* archive() const { return archive_; }
-    ReportRecord* archive_record() const { return record_; }
+    // Links the document to its archive entry (so that confirming updates the index). The entry
+    // is remembered by archive folder and folder name: the archive's records do not outlive a
+    // refresh of the list they came from.
+    void set_archive(const ReportArchive& archive, const ReportRecord& record);
+    // After a confirm or unconfirm changed an index (the windows refresh what lists it).
+    void set_on_index_changed(std::function<void()> callback) { on_index_changed_ = std::move(callback); }
 
 private:
     void append_builtin(std::unique_ptr<CReportPage> page);
@@ -161,8 +160,12 @@ private:
     std::string patient_name_, patient_number_;
     std::uint32_t size_ = 0;
     std::int64_t time_ = 0;
-    ReportArchive* archive_ = nullptr;
-    ReportRecord* record_ = nullptr;
+    struct ArchiveEntry {
+        std::string archive_folder, name, folder_path;
+        bool confirmed = false;
+    };
+    std::optional<ArchiveEntry> entry_;
+    std::function<void()> on_index_changed_;
     PeerUserQuery peer_user_;
     bool oem_ = false;
     bool read_only_ = false;

@@ -141,15 +141,20 @@ int run_store(const Options& o, const Progress& progress) {
 
 int run_touch(const Options& o, const Progress& progress) {
     for (long done = 0; more(o, done); ++done) {
-        tv::ReportArchive archive(o.folder, "Crash");
-        tv::ReportRecord* seed = nullptr;
-        for (std::int32_t i = 0; i < archive.get_count() && !seed; ++i) {
-            tv::ReportRecord* r = archive.get_record(i);
-            if (r && r->get_description().rfind("Seed", 0) == 0) seed = r;
-        }
-        if (!seed) return kExitUnknownState;
-        seed->set_description(done % 2 == 0 ? "Seed odd" : "Seed even");
-        if (!tv::crash::shown(archive.write_archinfo())) return kExitFailed;
+        bool seen = false;
+        const tv::Result<void> changed =
+            tv::change_archive_index(o.folder, [&](tv::ArchiveIndexEntries& index) -> tv::Result<void> {
+                for (auto& r : index.records())
+                    if (r && r->get_description().rfind("Seed", 0) == 0) {
+                        r->set_description(done % 2 == 0 ? "Seed odd" : "Seed even");
+                        seen = true;
+                        break;
+                    }
+                if (!seen) return tv::fail(tv::kArchiveNotFound);
+                return {};
+            });
+        if (!seen) return kExitUnknownState;
+        if (!tv::crash::shown(changed)) return kExitFailed;
         progress.done();
     }
     return 0;

@@ -63,7 +63,7 @@ TEST_F(ArchiveOperationsTest, RefusalsChangeNothing) {
     };
     std::vector<Error> notices;
     auto transfer = [&](ArchiveGroup& g, RecordingTrail& t, bool move) -> Result<void> {
-        auto r = archive_ops::transfer_report(*g.get_archive(0), 0, group_ + "/B", "d", move, true, &t, notices);
+        auto r = archive_ops::transfer_report(*g.get_archive(0), "R1.FUL", group_ + "/B", "d", move, true, &t, notices);
         if (!r) return r.error();
         return {};
     };
@@ -74,16 +74,16 @@ TEST_F(ArchiveOperationsTest, RefusalsChangeNothing) {
              return transfer(g, t, false);
          },
          kArchiveUnsafeName, "This report cannot be copied, because its folder name is not valid: R1.FUL"},
-        {"hostile report name",
+        {"name no longer in the file",
          [&](ArchiveGroup& g, RecordingTrail& t) {
              g.get_archive(0)->get_record(0)->set_name("../B");
-             return archive_ops::delete_report(*g.get_archive(0), 0, &t);
+             return archive_ops::delete_report(*g.get_archive(0), "../B", &t);
          },
-         kArchiveDeleteFailed, "Couldn't delete report folder: " + group_ + "/A/../B"},
+         kArchiveEntryGone, entry_gone_error(group_ + "/A", "../B").message},
         {"delete log refused",
          [&](ArchiveGroup& g, RecordingTrail& t) {
              t.refuse = true;
-             return archive_ops::delete_report(*g.get_archive(0), 0, &t);
+             return archive_ops::delete_report(*g.get_archive(0), "R1.FUL", &t);
          },
          kArchiveAuditFailed, kDeleteLogText},
         {"copy log refused",
@@ -97,7 +97,7 @@ TEST_F(ArchiveOperationsTest, RefusalsChangeNothing) {
              // A folder whose parent is gone reads as a full disk.
              ReportArchive gone(root_ + "/gone/deeper/A", "Gone", false, false, false);
              gone.add_record(std::make_unique<ReportRecord>("R1.FUL", gone.get_path(), "One", 1, 0, false));
-             auto r = archive_ops::transfer_report(gone, 0, group_ + "/B", "d", true, true, &t, notices);
+             auto r = archive_ops::transfer_report(gone, "R1.FUL", group_ + "/B", "d", true, true, &t, notices);
              return r ? Result<void>() : Result<void>(r.error());
          },
          kArchiveIndexFull, kIndexEntryDiskFullText},
@@ -107,11 +107,13 @@ TEST_F(ArchiveOperationsTest, RefusalsChangeNothing) {
              return archive_ops::delete_group(gone, nullptr, notices);
          },
          kArchiveNoSpace, ""},
-        {"entry removal without an index",
-         [&](ArchiveGroup&, RecordingTrail&) {
-             return archive_ops::remove_index_entry(group_ + "/B/ARCHINFO.DAT", "R1.FUL");
+        {"index in use",
+         [&](ArchiveGroup& g, RecordingTrail&) {
+             platform::FileLock held;
+             EXPECT_TRUE(held.lock(group_ + "/A/" + kIndexLockFileName, true, false));
+             return archive_ops::set_description(*g.get_archive(0), "R1.FUL", "x");
          },
-         kArchiveWriteFailed, "Couldn't write to archive file: " + group_ + "/B/ARCHINFO.DAT"},
+         kArchiveBusy, ArchiveIndexLock(group_ + "/A").busy_error().message},
     };
     for (const Case& c : cases) {
         ArchiveGroup group(group_ + "/ARCHDIR.DAT");
@@ -129,6 +131,9 @@ TEST_F(ArchiveOperationsTest, RefusalsChangeNothing) {
         EXPECT_FALSE(fs::exists(group_ + "/B/ARCHINFO.DAT")) << c.what;
     }
     EXPECT_TRUE(ui_.shown.empty());
+    // Nothing to remove: no index is made for it.
+    EXPECT_TRUE(archive_ops::remove_index_entry(group_ + "/B/ARCHINFO.DAT", "R1.FUL"));
+    EXPECT_FALSE(fs::exists(group_ + "/B/ARCHINFO.DAT"));
 }
 
 TEST_F(ArchiveOperationsTest, EntryRemovalReplacesTheIndexWhole) {
@@ -159,7 +164,7 @@ TEST_F(ArchiveOperationsTest, AuditEntriesOfDeleteCopyAndMove) {
         ArchiveGroup group(group_ + "/ARCHDIR.DAT");
         RecordingTrail trail;
         std::vector<Error> notices;
-        const Result<std::string> moved = archive_ops::transfer_report(*group.get_archive(0), 0, group_ + "/B",
+        const Result<std::string> moved = archive_ops::transfer_report(*group.get_archive(0), "R1.FUL", group_ + "/B",
                                                                        "[First] One", c.move, true, &trail, notices);
         ASSERT_TRUE(moved) << c.what << ": " << moved.error().message;
         EXPECT_TRUE(notices.empty()) << c.what;
@@ -176,7 +181,7 @@ TEST_F(ArchiveOperationsTest, AuditEntriesOfDeleteCopyAndMove) {
 
     ArchiveGroup group(group_ + "/ARCHDIR.DAT");
     RecordingTrail trail;
-    ASSERT_TRUE(archive_ops::delete_report(*group.get_archive(0), 0, &trail));
+    ASSERT_TRUE(archive_ops::delete_report(*group.get_archive(0), "R2.FUL", &trail));
     EXPECT_EQ(trail.entries, std::vector<std::string>{std::string(kAuditDelete) + "|Two|" + group_ + "/A/R2.FUL"});
 }
 

@@ -420,7 +420,8 @@ bool CBrowserListView::open_row(std::int32_t row) {
     if (!archive || !record) return false;
     const ReportType type = record->get_type();
     if (is_formatted_type(type))
-        return open_archived_report(*archive, *record, core.get_archive_name(core.get_archive_index(row))) != nullptr;
+        return open_archived_report(*archive, *record, core.get_archive_name(core.get_archive_index(row)),
+                                    [] { reload_archive_documents(); }) != nullptr;
     if (type == kReportSigned)
         return open_signed_report(*archive, *record, core.get_archive_name(core.get_archive_index(row)), this);
     if (type == kReportTimiData || type == kReportTimiSummary || type == kReportTimiArrhythmia)
@@ -589,12 +590,15 @@ void CBrowserListView::on_move_or_copy(bool move) {
         error_box("You must select one or more reports before you can move or copy them.");
         return;
     }
+    // The reports are named before the dialog, and the refresh waits until the work is done.
+    const std::vector<ReportRef> reports = doc_.core().refs_of(rows);
+    TransferGuard transfer;
     ChooseArchiveDlg dialog(false, this);
     dialog.set_caption(move ? "Moving Reports" : "Copying Reports");
     if (dialog.exec_modal() != QDialog::Accepted) return;
     fw::WaitCursor wait;
-    TransferGuard transfer;
-    doc_.core().copy_or_move_selected(rows, dialog.get_group_folder(), dialog.get_archive_index(), move, false, false);
+    doc_.core().copy_or_move_named(reports, dialog.get_group_folder(), dialog.get_archive_index(), move, false,
+                                      false);
 }
 
 void CBrowserListView::on_rename() {

@@ -14,6 +14,7 @@
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/archive/patient_txt.h"
 #include "tolbex/archive/report_archive.h"
+#include "tolbex/browser/archive_documents.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
 #include "tolbex/signing/signature_page.h"
 #include "tolbex/signing/signed_report.h"
@@ -70,7 +71,7 @@ bool open_formatted(signing::RestoredReport& restored, ReportArchive& archive, R
     if (!open_audit(app, folder)) return false;
     CPellarnDoc* doc = open_report(join_path(restored.folder(), "summary.txt"));
     if (doc) {
-        describe_archived_report(*doc, archive, record, archive_name);
+        describe_archived_report(*doc, archive, record, archive_name, [] { reload_archive_documents(); });
         // From here on the document deletes T when it closes.
         doc->core().set_temporary_folder(restored.release());
         doc->core().set_archive_report_path(folder);

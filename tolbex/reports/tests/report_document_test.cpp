@@ -204,7 +204,7 @@ TEST_F(ReportDocumentTest, ConfirmAndUnconfirmThroughTheIndex) {
     ReportDocument doc;
     ASSERT_TRUE(doc.load(report.string(), {}));
     EXPECT_FALSE(doc.can_confirm());  // not linked
-    doc.set_archive(&arch, record);
+    doc.set_archive(arch, *record);
     ASSERT_TRUE(doc.can_confirm());
     EXPECT_FALSE(doc.can_unconfirm());
     const std::string user = platform::system().user_name();
@@ -225,7 +225,7 @@ TEST_F(ReportDocumentTest, ConfirmAndUnconfirmThroughTheIndex) {
     ro.read_only = true;
     ReportDocument locked;
     ASSERT_TRUE(locked.load(report.string(), ro));
-    locked.set_archive(&arch, record);
+    locked.set_archive(arch, *record);
     EXPECT_FALSE(locked.can_confirm());
 }
 

@@ -227,16 +227,18 @@ CPellarnDoc* open_report(const std::string& path) {
 }
 
 void describe_archived_report(CPellarnDoc& doc, ReportArchive& archive, ReportRecord& record,
-                              const std::string& archive_name) {
+                              const std::string& archive_name, std::function<void()> on_index_changed) {
     doc.set_report_title(record.get_description() + " (" + archive_name + ")");
     doc.core().set_report_name(record.get_description());
     doc.core().set_report_time(record.get_time());
     doc.core().set_report_size(static_cast<std::uint32_t>(record.get_size()));
-    doc.core().set_archive(&archive, &record);
+    doc.core().set_archive(archive, record);
+    doc.core().set_on_index_changed(std::move(on_index_changed));
     doc.core().set_confirmation(read_confirming_user(record.get_folder_path()).value_or(""));
 }
 
-CPellarnDoc* open_archived_report(ReportArchive& archive, ReportRecord& record, const std::string& archive_name) {
+CPellarnDoc* open_archived_report(ReportArchive& archive, ReportRecord& record, const std::string& archive_name,
+                                  std::function<void()> on_index_changed) {
     const std::string folder = record.get_folder_path();
     if (folder.empty()) return nullptr;
     CTolbexApp* app = CTolbexApp::current();
@@ -247,7 +249,7 @@ CPellarnDoc* open_archived_report(ReportArchive& archive, ReportRecord& record, 
     }
     CPellarnDoc* doc = open_report(folder);
     if (doc) {
-        describe_archived_report(*doc, archive, record, archive_name);
+        describe_archived_report(*doc, archive, record, archive_name, std::move(on_index_changed));
         // Traced only when a report window resulted.
         if (app) app->audit().write(kAuditViewFormatted, record.get_description(), folder, "");
     }

@@ -89,12 +89,14 @@ fw::TemplateParts report_template_parts();
 // Opens a report folder (or its SUMMARY.TXT) in a report window; null when it did not open.
 CPellarnDoc* open_report(const std::string& path);
 // What a report window opened from an archive shows and updates: title "<description> (<archive
-// name>)", description, time, size, archive link and confirmation.
+// name>)", description, time, size, archive link and confirmation. `on_index_changed` runs after
+// the window confirmed or unconfirmed the report in its index.
 void describe_archived_report(CPellarnDoc& doc, ReportArchive& archive, ReportRecord& record,
-                              const std::string& archive_name);
+                              const std::string& archive_name, std::function<void()> on_index_changed = {});
 // The browser's open of a formatted report: title "<description> (<archive name>)", description,
 // time, size, archive link and confirmation. Null when it did not open.
-CPellarnDoc* open_archived_report(ReportArchive& archive, ReportRecord& record, const std::string& archive_name);
+CPellarnDoc* open_archived_report(ReportArchive& archive, ReportRecord& record, const std::string& archive_name,
+                                  std::function<void()> on_index_changed = {});
 // The command line's "/load" and "/preview".
 bool open_report_from_command_line(const std::string& path, const std::string& title, bool preview);
 

@@ -17,6 +17,7 @@
 #include "framework/qt/window_helpers.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
+#include "tolbex/archive/archive_group.h"
 #include "tolbex/archive/archive_operations.h"
 #include "tolbex/browser/archive_documents.h"
 #include "tolbex/browser/browser_list_core.h"
@@ -65,7 +66,7 @@ bool set_time_in_groups(BrowserListCore* preferred, const std::string& name, std
     std::vector<BrowserListCore*> docs = open_archive_documents();
     if (preferred) docs.insert(docs.begin(), preferred);
     for (BrowserListCore* d : docs)
-        if (d && d->get_group() && archive_ops::set_report_time(*d->get_group(), name, time)) return true;
+        if (d && d->get_group() && d->get_group()->find_report(name) && d->set_report_time(name, time)) return true;
     return false;
 }
 
