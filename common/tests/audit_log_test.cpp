@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -473,6 +474,100 @@ TEST_F(AuditLogTest, WriterDyingBeforeItSealsLeavesTheOldLog) {
     { std::ofstream(note, std::ios::binary) << "abc"; }
     EXPECT_EQ(read_audit_log_file(log_file_).records.size(), 3u);
     EXPECT_TRUE(read_audit_log_file(log_file_).crc_ok);
+}
+
+// Waits for a forked child; its exit code, or -signal when a signal ended it.
+int wait_child(pid_t child) {
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child) return -1000;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+
+TEST_F(AuditLogTest, FirstWriterOfTheMonthDyingIsRecovered) {
+    const std::string note = root_ + "/.TV200712.LOG.pending";
+    AuditLogRecord lost;
+    lost.user = "x";
+    lost.message = "never sealed";
+    const Bytes record = lost.serialize();
+    const Bytes placeholder(4, 0);
+    auto note_of = [](std::uint64_t end, std::uint32_t reg) {
+        Bytes b(12);
+        store_le64(b.data(), end);
+        store_le32(b.data() + 8, reg);
+        return b;
+    };
+    // A sealed record that brings the register to zero, as one in 2^32 does: its status word is
+    // the register before it.
+    AuditLogRecord zero{"z", "", "", "sealed", 1.0, 0};
+    Bytes zeroing = zero.serialize();
+    store_le32(zeroing.data() + zeroing.size() - 4, crc32_update(kCrcInitial, zeroing.data(), zeroing.size() - 4));
+    ASSERT_EQ(crc32_update(kCrcInitial, zeroing.data(), zeroing.size()), 0u);
+    enum class Dies { Never, AfterOpen, AfterWrite };
+    struct Case {
+        const char* name;
+        Dies dies;                 // a forked writer killed at that point, else the bytes below
+        bool keep_note;            // the killed writer's note stays (else it never got written)
+        Bytes file;                // what a dead writer left, where no child is run
+        std::optional<Bytes> note;
+        std::size_t sealed = 0;  // records that stay
+    };
+    const Case cases[] = {
+        {"created, nothing written", Dies::Never, false, {}, std::nullopt},
+        {"placeholder", Dies::AfterOpen, false, {}, std::nullopt},
+        {"placeholder and note", Dies::Never, false, placeholder, note_of(4, kCrcInitial)},
+        {"record unsealed, note", Dies::AfterWrite, true, {}, std::nullopt},
+        {"record unsealed, no note", Dies::AfterWrite, false, {}, std::nullopt},
+        {"record cut short, note", Dies::Never, false, concat(placeholder, Bytes(record.begin(), record.end() - 7)),
+         note_of(4, kCrcInitial)},
+        {"record unsealed, note cut short", Dies::Never, false, concat(placeholder, record), Bytes{4, 0, 0}},
+        {"zero register, record unsealed", Dies::Never, false, concat(placeholder, concat(zeroing, record)),
+         std::nullopt, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(log_file_);
+        fs::remove(note);
+        if (c.dies == Dies::Never) {
+            write_bytes(log_file_, c.file);
+            if (c.note) write_bytes(note, *c.note);
+        } else {
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                CRCFile f;
+                if (!f.open(log_file_, false)) ::_exit(1);
+                if (c.dies == Dies::AfterWrite && !f.write(record.data(), record.size())) ::_exit(1);
+                if (!c.keep_note) ::unlink(note.c_str());
+                ::kill(::getpid(), SIGKILL);
+                ::_exit(1);
+            }
+            ASSERT_EQ(wait_child(child), -SIGKILL);
+        }
+        // Readers see only what was sealed.
+        AuditFileCheck check = read_audit_log_file(log_file_);
+        if (!c.file.empty() || c.dies != Dies::Never) {
+            EXPECT_TRUE(check.readable);
+            EXPECT_TRUE(check.crc_ok);
+            EXPECT_EQ(check.records.size(), c.sealed);
+        }
+
+        AuditLog log("P");
+        EXPECT_TRUE(log_entry(log, "%s", "m"));
+        EXPECT_TRUE(log_entry(log, "%s", "n"));
+        EXPECT_FALSE(fs::exists(note));
+        check = read_audit_log_file(log_file_);
+        EXPECT_TRUE(check.crc_ok);
+        EXPECT_TRUE(check.complete);
+        EXPECT_EQ(check.records.size(), c.sealed + 2);
+        if (check.records.size() != c.sealed + 2) continue;
+        EXPECT_EQ(check.records[c.sealed].message, "m");
+        EXPECT_EQ(check.records[c.sealed + 1].message, "n");
+        const Bytes file = read_bytes(log_file_);
+        EXPECT_EQ(stored_register(file), ~reference_crc32(file, 4));
+        if (c.sealed == 0) {
+            EXPECT_EQ(Bytes(file.begin() + 4, file.begin() + 34), kGoldenRecord);
+        }
+    }
 }
 
 TEST_F(AuditLogTest, HostileFilesAreReadSafely) {
