@@ -122,9 +122,9 @@ private:
     platform::UniqueFd fd_;
     std::uint32_t crc_ = kCrcInitial;
     std::uint64_t end_ = 0;
-    std::uint64_t opened_end_ = 0;  // where this opening began to append
+    std::uint64_t opened_end_ = 0;         // where this opening began to append
     std::uint32_t opened_stored_reg_ = 0;  // offset 0 at open: a new file's placeholder is 0
-    bool pending_written_ = false;  // the note of an unsealed append is on disk
+    bool pending_written_ = false;         // the note of an unsealed append is on disk
     std::string path_;
 };
 

@@ -507,9 +507,9 @@ TEST_F(AuditLogTest, FirstWriterOfTheMonthDyingIsRecovered) {
     enum class Dies { Never, AfterOpen, AfterWrite };
     struct Case {
         const char* name;
-        Dies dies;                 // a forked writer killed at that point, else the bytes below
-        bool keep_note;            // the killed writer's note stays (else it never got written)
-        Bytes file;                // what a dead writer left, where no child is run
+        Dies dies;       // a forked writer killed at that point, else the bytes below
+        bool keep_note;  // the killed writer's note stays (else it never got written)
+        Bytes file;      // what a dead writer left, where no child is run
         std::optional<Bytes> note;
         std::size_t sealed = 0;  // records that stay
     };
@@ -580,7 +580,8 @@ TEST_F(AuditLogTest, NewFilesTakeTheUmask) {
         CRCFile f;
         const bool opened = f.open(log_file_, false);
         const bool written = opened && f.write("x", 1);
-        struct stat log_st {}, note_st {};
+        struct stat log_st {};
+        struct stat note_st {};
         const bool stated = ::stat(log_file_.c_str(), &log_st) == 0 && ::stat(note.c_str(), &note_st) == 0;
         f.close();
         ::umask(old);
