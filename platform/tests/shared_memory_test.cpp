@@ -268,8 +268,8 @@ private:
     State* state_ = nullptr;
 };
 
-// Holders that close at the same moment: one of them, whichever, removes the name. A fresh name
-// each round, mappings and events in turn.
+// Holders that close at the same moment: one of them, whichever, removes the name. Fresh names
+// each round, two mappings and two events.
 TEST(SharedMemory, HoldersClosingAtOnceLeaveNoName) {
     TempRoot root;
     constexpr int kProcesses = 4, kRounds = 200;
@@ -277,14 +277,14 @@ TEST(SharedMemory, HoldersClosingAtOnceLeaveNoName) {
     ASSERT_TRUE(lineup.ready());
     const auto codes = lineup.run([&](int) {
         for (int r = 0; r < kRounds; ++r) {
-            const std::string name = "STORM" + std::to_string(r);
-            std::unique_ptr<SharedMemory> mem;
-            std::unique_ptr<NamedEvent> event;
-            if (r % 2 == 0)
-                mem = SharedMemory::open(name, 4096, true);
-            else
-                event = NamedEvent::open(name, true, false);
-            if (!mem && !event) return 1;
+            const std::string name = "STORM" + std::to_string(r) + "-";
+            std::unique_ptr<SharedMemory> mem[2];
+            std::unique_ptr<NamedEvent> event[2];
+            for (int k = 0; k < 2; ++k) {
+                mem[k] = SharedMemory::open(name + "m" + std::to_string(k), 4096, true);
+                event[k] = NamedEvent::open(name + "e" + std::to_string(k), true, false);
+                if (!mem[k] || !event[k]) return 1;
+            }
             if (!lineup.meet(r)) return 2;
         }  // each round's holders close together here
         return 0;
