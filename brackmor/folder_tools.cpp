@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <atomic>
 #include <thread>
+#include <cerrno>
 #include <climits>
+#include <string>
 #include <cstdio>
 #include <cstring>
 
@@ -248,10 +250,23 @@ bool replace_with_generations(const std::string& folder, std::string_view name,
             ::unlink(existing->c_str());
         return true;
     }
-    std::string temp = target + ".XXXXXX";
-    platform::UniqueFd fd(::mkstemp(temp.data()));
+    // Every account of the site's group rewrites the indexes: a new file follows the umask, a
+    // replaced one keeps its mode and group.
+    static std::atomic<unsigned> serial{0};
+    std::string temp;
+    platform::UniqueFd fd;
+    for (int attempt = 0; attempt < 100 && !fd; ++attempt) {
+        temp = target + "." + std::to_string(::getpid()) + "." + std::to_string(++serial);
+        fd.reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (!fd && errno != EEXIST) return false;
+    }
     if (!fd) return false;
-    ::fchmod(fd.get(), 0644);
+    struct stat old_st, new_st;
+    if (existing && ::stat(existing->c_str(), &old_st) == 0 && S_ISREG(old_st.st_mode)) {
+        if (::fstat(fd.get(), &new_st) == 0 && new_st.st_gid != old_st.st_gid)
+            (void)::fchown(fd.get(), static_cast<uid_t>(-1), old_st.st_gid);
+        ::fchmod(fd.get(), old_st.st_mode & 07777);
+    }
     const bool written = platform::write_all(fd.get(), content->data(), content->size()) && ::fsync(fd.get()) == 0;
     const bool closed = fd.close();
     if (!written || !closed) {

@@ -11,8 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <new>
+#include <optional>
 
 #include "common/bytes.h"
 #include "common/files.h"
@@ -93,6 +95,49 @@ std::uint64_t sealed_size(const std::string& log_path, std::uint32_t stored_reg,
     PendingAppend p;
     if (!read_pending(log_path, p)) return size;
     return p.reg == stored_reg && p.end >= 4 && p.end <= size ? p.end : size;
+}
+
+// What a new file holds at offset 0 until it is first closed.
+constexpr std::uint32_t kPlaceholder = 0;
+
+// Folds `count` bytes of the file from `at` into `reg`; false on a read error.
+bool fold_file_bytes(int fd, std::uint64_t at, std::uint64_t count, std::uint32_t& reg) {
+    std::uint8_t buffer[16384];
+    while (count > 0) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, sizeof buffer));
+        if (!platform::pread_all(fd, buffer, n, at)) return false;
+        reg = crc32_update(reg, buffer, n);
+        at += n;
+        count -= n;
+    }
+    return true;
+}
+
+struct SealedLog {
+    std::uint64_t size = 4;           // the log ends here; later bytes were never sealed
+    std::uint32_t reg = kCrcInitial;  // the register that seals it, to go on from
+};
+
+// The sealed part of a log file of `size` >= 4 bytes whose offset 0 holds `stored`; nullopt on a
+// read error. A first writer that died before closing left the placeholder, which seals nothing:
+// without this, the next writer would go on from register 0 and the month would never verify. A
+// zero can also be a real register (one in 2^32), so the longest run of whole records whose
+// register comes to zero stays.
+std::optional<SealedLog> find_sealed(int fd, const std::string& path, std::uint32_t stored, std::uint64_t size) {
+    size = sealed_size(path, stored, size);
+    if (stored != kPlaceholder) return SealedLog{size, stored};
+    SealedLog sealed;
+    std::uint32_t reg = kCrcInitial;
+    for (std::uint64_t at = 4; size - at >= 4;) {
+        std::uint8_t length_word[4];
+        if (!platform::pread_all(fd, length_word, 4, at)) return std::nullopt;
+        const std::uint64_t record = std::uint64_t(load_le32(length_word)) + 4;
+        if (record < 20 || record > size - at) break;
+        if (!fold_file_bytes(fd, at, record, reg)) return std::nullopt;
+        at += record;
+        if (reg == kPlaceholder) sealed = {at, reg};
+    }
+    return sealed;
 }
 
 // A whole-file open-file-description lock: released when the descriptor closes, never held by
@@ -224,18 +269,22 @@ bool CRCFile::open_locked(const std::string& path, bool take_turns, bool fresh) 
         if (::ftruncate(fd.get(), 0) != 0) return fail(errno, true);
         size = 0;
     }
+    std::uint32_t reg = kCrcInitial;
+    std::uint32_t stored_reg = kPlaceholder;
     if (size >= 4) {
         // A writer that died before sealing its records: cut them off, so the register holds again.
         std::uint8_t stored[4];
         if (!platform::pread_all(fd.get(), stored, 4, 0)) return fail(errno, true);
-        const std::uint64_t sealed = sealed_size(path, load_le32(stored), size);
-        if (sealed < size) {
-            if (::ftruncate(fd.get(), static_cast<off_t>(sealed)) != 0) return fail(errno, true);
-            size = sealed;
+        stored_reg = load_le32(stored);
+        const std::optional<SealedLog> sealed = find_sealed(fd.get(), path, stored_reg, size);
+        if (!sealed) return fail(errno, true);
+        if (sealed->size < size) {
+            if (::ftruncate(fd.get(), static_cast<off_t>(sealed->size)) != 0) return fail(errno, true);
+            size = sealed->size;
         }
+        reg = sealed->reg;
     }
     ::unlink(pending_path(path).c_str());
-    std::uint32_t reg = kCrcInitial;
     if (size == 0) {
         const std::uint8_t placeholder[4] = {0, 0, 0, 0};
         if (!platform::pwrite_all(fd.get(), placeholder, 4, 0)) {
@@ -248,16 +297,12 @@ bool CRCFile::open_locked(const std::string& path, bool take_turns, bool fresh) 
     } else if (size < 4) {
         // Not a log file (a writer died while starting it): leave it for someone to look at.
         return fail(EINVAL, false);
-    } else {
-        std::uint8_t stored[4];
-        if (!platform::pread_all(fd.get(), stored, 4, 0)) return fail(errno, true);
-        reg = load_le32(stored);
     }
     fd_ = std::move(fd);
     crc_ = reg;
     end_ = size;
     opened_end_ = size;
-    opened_crc_ = reg;
+    opened_stored_reg_ = stored_reg;
     pending_written_ = false;
     path_ = path;
     return true;
@@ -267,7 +312,7 @@ bool CRCFile::write(const void* data, std::size_t size) {
     if (!fd_) return false;
     const auto* p = static_cast<const std::uint8_t*>(data);
     if (!pending_written_) {
-        write_pending(path_, PendingAppend{opened_end_, opened_crc_});
+        write_pending(path_, PendingAppend{opened_end_, opened_stored_reg_});
         pending_written_ = true;
     }
     if (!platform::pwrite_all(fd_.get(), p, size, end_)) {
@@ -426,25 +471,29 @@ AuditFileCheck read_audit_log_file(const std::string& path) {
     std::vector<std::uint8_t> bytes;
     // Read under a shared lock, so that no writer is between its records and its register.
     bool ok = ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) &&
-              lock_whole_file(fd.get(), F_RDLCK, true) == LockResult::Locked && ::fstat(fd.get(), &st) == 0;
+              lock_whole_file(fd.get(), F_RDLCK, true) == LockResult::Locked && ::fstat(fd.get(), &st) == 0 &&
+              st.st_size >= 4;
+    std::uint8_t stored[4];
+    ok = ok && platform::pread_all(fd.get(), stored, 4, 0);
+    // Records a dead writer never sealed are not part of the log.
+    std::optional<SealedLog> sealed;
+    if (ok) sealed = find_sealed(fd.get(), path, load_le32(stored), static_cast<std::uint64_t>(st.st_size));
+    ok = ok && sealed;
     if (ok) {
         try {
-            bytes.resize(static_cast<std::size_t>(st.st_size));
+            bytes.resize(static_cast<std::size_t>(sealed->size));
             ok = platform::pread_all(fd.get(), bytes.data(), bytes.size(), 0);
         } catch (const std::bad_alloc&) {
             ok = false;
         }
     }
-    // Records a dead writer never sealed are not part of the log.
-    if (ok && bytes.size() >= 4)
-        bytes.resize(static_cast<std::size_t>(sealed_size(path, load_le32(bytes.data()), bytes.size())));
     fd.reset();
-    if (!ok || bytes.size() < 4) return check;
+    if (!ok) return check;
 
     check.readable = true;
     check.stored_crc = load_le32(bytes.data());
     check.computed_crc = crc32_update(kCrcInitial, bytes.data() + 4, bytes.size() - 4);
-    check.crc_ok = check.stored_crc == check.computed_crc;
+    check.crc_ok = sealed->reg == check.computed_crc;
     std::size_t at = 4;
     while (at < bytes.size()) {
         AuditLogRecord record;

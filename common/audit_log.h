@@ -4,7 +4,7 @@
 // Log file TVyyyymm.LOG: a u32 LE register at offset 0, then the records back to back. The
 // register is the reflected CRC-32 (0xEDB88320) started at 0xFFFFFFFF over every byte from
 // offset 4, stored without the final inversion. A new file holds four zero bytes until it is
-// first closed.
+// first closed; they seal no records.
 //
 // Record: u32 L (= the four string lengths + 16), user, IP address, program, message (each NUL
 // terminated), f64 OLE date (local time), u32 status (0). Bytes 4..L-1 are stored rotated left by
@@ -103,7 +103,8 @@ public:
     bool create(const std::string& path, bool take_turns);
     // Opens for appending, creating the file when missing. With `take_turns`, a lock held by another
     // writer is tried kAuditOpenTries times, each failure followed by a pause; without, once.
-    // A file of 1 to 3 bytes is no log file and is refused untouched.
+    // A file of 1 to 3 bytes is no log file and is refused untouched. Records a dead writer left
+    // unsealed are cut off first; a never-closed file's placeholder seals none.
     bool open(const std::string& path, bool take_turns);
     // Appends and folds the bytes into the register. On a failed write the file is cut back to its
     // previous end and the register kept, so file and register stay consistent; false then.
@@ -121,9 +122,9 @@ private:
     platform::UniqueFd fd_;
     std::uint32_t crc_ = kCrcInitial;
     std::uint64_t end_ = 0;
-    std::uint64_t opened_end_ = 0;  // where this opening began to append
-    std::uint32_t opened_crc_ = kCrcInitial;
-    bool pending_written_ = false;  // the note of an unsealed append is on disk
+    std::uint64_t opened_end_ = 0;         // where this opening began to append
+    std::uint32_t opened_stored_reg_ = 0;  // offset 0 at open: a new file's placeholder is 0
+    bool pending_written_ = false;         // the note of an unsealed append is on disk
     std::string path_;
 };
 
@@ -184,6 +185,7 @@ std::string get_computer_ip_address();
 struct AuditFileCheck {
     bool readable = false;  // the file could be read and holds at least the register
     bool crc_ok = false;    // the stored register equals the one computed over the records
+                            // (a never-closed file's zero placeholder stands for 0xFFFFFFFF)
     bool complete = false;  // every byte after the register belongs to a well-formed record
     std::uint32_t stored_crc = 0;
     std::uint32_t computed_crc = 0;

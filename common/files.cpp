@@ -108,52 +108,6 @@ std::string parent_folder(const std::string& path) {
     return path.substr(0, p);
 }
 
-// Copies `source` into a fresh hidden sibling of `target` and renames it over the target, so
-// the target holds either its old content or the whole new one. The copy keeps the source's
-// modification time and is left writable.
-bool copy_replacing_native(const std::string& source, const std::string& target) {
-    platform::UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!in) return false;
-    struct stat st;
-    if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    struct stat tst;
-    if (::stat(target.c_str(), &tst) == 0 && S_ISDIR(tst.st_mode)) return false;
-    std::string folder = parent_folder(target);
-    std::string tmp = (folder == "/" ? std::string() : folder) + "/.tvcopy.XXXXXX";
-    platform::UniqueFd out(::mkostemp(tmp.data(), O_CLOEXEC));
-    if (!out) return false;
-    bool ok = true;
-    std::vector<char> buf(1 << 16);
-    for (;;) {
-        ssize_t r = ::read(in.get(), buf.data(), buf.size());
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-            break;
-        }
-        if (r == 0) break;
-        if (!platform::write_all(out.get(), buf.data(), static_cast<std::size_t>(r))) {
-            ok = false;
-            break;
-        }
-    }
-    in.reset();
-    if (ok) {
-        ::fchmod(out.get(), (st.st_mode & 0777) | S_IWUSR);
-        struct timespec times[2] = {st.st_atim, st.st_mtim};
-        ::futimens(out.get(), times);
-        ok = ::fsync(out.get()) == 0;
-    }
-    if (!out.close()) ok = false;
-    if (ok && ::rename(tmp.c_str(), target.c_str()) != 0) ok = false;
-    if (!ok) {
-        ::unlink(tmp.c_str());
-        return false;
-    }
-    fsync_folder(folder);
-    return true;
-}
-
 // Random upper-case letters and digits for names made here.
 std::string random_suffix(std::size_t n) {
     static const char kChars[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
@@ -172,6 +126,65 @@ std::string random_suffix(std::size_t n) {
         out[i] = kChars[v % 36];
     }
     return out;
+}
+
+// Copies `source` into a fresh hidden sibling of `target` and renames it over the target, so
+// the target holds either its old content or the whole new one. The copy keeps the source's
+// modification time and is left writable. A replaced file keeps its mode and group, so the
+// accounts that shared it still do; a new one is made 0666 less the umask.
+bool copy_replacing_native(const std::string& source, const std::string& target) {
+    platform::UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in) return false;
+    struct stat st;
+    if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    struct stat tst;
+    const bool replacing = ::stat(target.c_str(), &tst) == 0;
+    if (replacing && S_ISDIR(tst.st_mode)) return false;
+    std::string folder = parent_folder(target);
+    std::string tmp;
+    platform::UniqueFd out;
+    for (int attempt = 0; attempt < 100 && !out; ++attempt) {
+        tmp = (folder == "/" ? std::string() : folder) + "/.tvcopy." + random_suffix(6);
+        out.reset(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (!out && errno != EEXIST) return false;
+    }
+    if (!out) return false;
+    bool ok = true;
+    std::vector<char> buf(1 << 16);
+    for (;;) {
+        ssize_t r = ::read(in.get(), buf.data(), buf.size());
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            ok = false;
+            break;
+        }
+        if (r == 0) break;
+        if (!platform::write_all(out.get(), buf.data(), static_cast<std::size_t>(r))) {
+            ok = false;
+            break;
+        }
+    }
+    in.reset();
+    if (ok) {
+        if (replacing && S_ISREG(tst.st_mode)) {
+            // The group first: changing it may clear mode bits. Not being a member of that group
+            // leaves the folder's.
+            struct stat now;
+            if (::fstat(out.get(), &now) == 0 && now.st_gid != tst.st_gid) (void)::fchown(out.get(), -1, tst.st_gid);
+            ::fchmod(out.get(), (tst.st_mode & 0777) | S_IWUSR);
+        }
+        struct timespec times[2] = {st.st_atim, st.st_mtim};
+        ::futimens(out.get(), times);
+        ok = ::fsync(out.get()) == 0;
+    }
+    if (!out.close()) ok = false;
+    if (ok && ::rename(tmp.c_str(), target.c_str()) != 0) ok = false;
+    if (!ok) {
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    fsync_folder(folder);
+    return true;
 }
 
 char time_code(int v) { return static_cast<char>(v < 10 ? '0' + v : 'A' + (v - 10)); }
@@ -207,10 +220,12 @@ std::vector<std::string> list_names(int dirfd) {
     return names;
 }
 
-// Empties the open folder `dirfd` (named `path` for reports). Links are removed, never followed.
+// Empties the open folder `dirfd` (named `path` for reports): every entry, hidden ones too, since
+// a lock or temporary file left behind would otherwise keep the folder and what it held. Links
+// are removed, never followed.
 bool empty_folder_at(int dirfd, const std::string& path, bool recurse, bool clear, std::string* blocker) {
     for (const std::string& name : list_names(dirfd)) {
-        if (name.empty() || name[0] == '.') continue;
+        if (name == "." || name == "..") continue;
         std::string full = path + "/" + name;
         struct stat st;
         if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -626,8 +641,22 @@ std::string all_in(const std::string& folder) {
 }  // namespace
 
 bool delete_files_in_folder(const std::string& folder) {
-    for (FileFinder f(all_in(folder), kFindFiles); !f.at_end(); f.next())
-        if (!force_delete_file(f.get_path())) return false;
+    const std::string path = platform::strip_trailing_slashes(native(folder));
+    platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) return errno == ENOENT;  // no folder, no files
+    // Hidden names too: a stale temporary copy is a file of the folder like any other.
+    for (const std::string& name : list_names(fd.get())) {
+        if (name == "." || name == "..") continue;
+        struct stat st;
+        if (::fstatat(fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT) continue;
+            return false;
+        }
+        if (S_ISDIR(st.st_mode)) continue;
+        if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
+            ::fchmodat(fd.get(), name.c_str(), (st.st_mode & 07777) | S_IWUSR, 0);
+        if (::unlinkat(fd.get(), name.c_str(), 0) != 0 && errno != ENOENT) return false;
+    }
     return true;
 }
 

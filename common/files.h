@@ -89,8 +89,9 @@ bool read_file_bytes(const std::string& path, std::vector<std::uint8_t>& bytes);
 // XOR of the little-endian words from the current position to the end; 0xFFFFFFFF on error.
 std::uint32_t file_xor_checksum(std::FILE* file);
 std::string make_unique_file_name(const std::string& folder, const std::string& extension);
-// Deletes the folder's files and, with recurse, its sub-folders, then the folder itself unless
-// it is a drive root. `blocker`, when given, receives the entry that stopped it.
+// Deletes every entry of the folder (hidden names too; links as links, never followed) and, with
+// recurse, its sub-folders, then the folder itself unless it is a drive root. `blocker`, when
+// given, receives the entry that stopped it.
 bool delete_folder_tree(const std::string& folder, bool recurse, bool clear_attributes, std::string* blocker = nullptr);
 
 // Full path of the running program (/proc/self/exe) and its folder.

@@ -67,7 +67,7 @@ std::string szip_command_text(const std::string& szip, const char* switch_text, 
 
 // Opens a new output file; an existing entry (file or link) must have been removed first.
 platform::UniqueFd create_output(const std::string& path) {
-    return platform::UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+    return platform::UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
 }
 
 bool write_new_file(const std::string& path, const void* data, std::size_t size) {

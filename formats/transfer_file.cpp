@@ -230,7 +230,7 @@ int unpack_entries(std::FILE* source, const std::string& folder, CompressionWork
         UnpackContext c;
         c.source = source;
         c.left = header.packed_size;
-        platform::UniqueFd output(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
+        platform::UniqueFd output(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
         if (!output) return kUnpackCannotCreate;
         c.output = output.get();
         int result = kExplodeOk;
@@ -332,7 +332,7 @@ int pack_transfer_file(const std::vector<std::string>& list, const std::string& 
             failed = true;
     }
 
-    platform::UniqueFd target(::open(archive_path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    platform::UniqueFd target(::open(archive_path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (!target) return 1;
     auto work = std::make_unique<CompressionWorkArea>();
     for (const std::string& file : files)

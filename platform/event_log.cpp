@@ -4,9 +4,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include "platform/fs.h"
 #include "platform/paths.h"
@@ -46,7 +48,7 @@ bool make_dirs(const std::string& dir) {
         std::size_t end = dir.find('/', i);
         if (end == std::string::npos) end = dir.size();
         std::string cur = dir.substr(0, end);
-        if (!cur.empty() && ::mkdir(cur.c_str(), 0755) != 0 && errno != EEXIST) return false;
+        if (!cur.empty() && ::mkdir(cur.c_str(), 0777) != 0 && errno != EEXIST) return false;
         i = end + 1;
     }
     return true;
@@ -64,6 +66,9 @@ bool report_to_file(const std::string& file, const std::string& source, EventTyp
                   tm.tm_hour, tm.tm_min, tm.tm_sec);
     std::string line = std::string(stamp) + '\t' + one_line(source) + '\t' + type_name(type) + '\t' +
                        std::to_string(category) + '\t' + std::to_string(event_id) + '\t' + one_line(user) + "\r\n";
+    // Every account of the group appends here: made 0666 less the umask before the lock or the
+    // append make it with a mode of their own.
+    { const UniqueFd made(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666)); }
     // Writers in several processes take turns, so the line-end repair of one never splits
     // another's line.
     FileLock lock;

@@ -3,9 +3,11 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <functional>
 #include <mutex>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/fs.h"
 #include "platform/paths.h"
@@ -326,7 +328,7 @@ private:
     std::vector<HiveKey> hives_[3];
 };
 
-bool make_dirs(const std::string& dir) {
+bool make_dirs(const std::string& dir, mode_t mode) {
     if (dir.empty()) return false;
     std::string cur;
     std::size_t i = 0;
@@ -334,11 +336,17 @@ bool make_dirs(const std::string& dir) {
         std::size_t end = dir.find('/', i);
         if (end == std::string::npos) end = dir.size();
         cur = dir.substr(0, end);
-        if (!cur.empty() && ::mkdir(cur.c_str(), 0755) != 0 && errno != EEXIST) return false;
+        if (!cur.empty() && ::mkdir(cur.c_str(), mode) != 0 && errno != EEXIST) return false;
         i = end + 1;
     }
     struct stat st;
     return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Makes `path` as an empty file, 0666 less the umask, unless something is there. The rewrite
+// and the lock then keep that mode instead of making their own.
+void create_shared_file(const std::string& path) {
+    const UniqueFd made(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
 }
 
 class FileRegistry final : public HiveRegistry {
@@ -349,15 +357,22 @@ public:
 protected:
     bool read(RegRoot root, std::vector<HiveKey>& keys) override { return load(hive_path(root), keys); }
 
+    // The machine's hives are shared by every account of the site's group, so what is made for
+    // them follows the umask; the user's hive stays in the user's own folder, as it was.
     bool update(RegRoot root, const Mutator& change) override {
+        const bool shared = root != RegRoot::CurrentUser;
         std::string dir = folder(root);
-        if (!make_dirs(dir)) return false;
+        if (!make_dirs(dir, shared ? 0777 : 0755)) return false;
         std::string path = dir + "/" + hive_name(root) + ".reg";
+        const std::string lock_path = dir + "/" + hive_name(root) + ".lock";
+        if (shared) create_shared_file(lock_path);
         FileLock lock;
-        if (!lock.lock(dir + "/" + hive_name(root) + ".lock", true, true)) return false;
+        if (!lock.lock(lock_path, true, true)) return false;
         std::vector<HiveKey> keys;
         // A hive that does not parse is kept as it is rather than replaced by a near-empty one.
         if (!load(path, keys) || !change(keys)) return false;
+        // An empty hive reads as no hive, so a failed rewrite leaves nothing wrong behind.
+        if (shared) create_shared_file(path);
         return atomic_write_file(path, format_hive(keys));
     }
 

@@ -49,9 +49,16 @@ void remove_if_named(const std::string& object, int fd) {
 
 }  // namespace
 
+// A closer lets go of its shared lock before it tries for the exclusive one. Changing shared to
+// exclusive in place fails for every one of several closers while the others still hold, and then
+// nobody removes the name. Letting go first, the last closer to try finds no lock but perhaps the
+// exclusive one of a closer that got it, and so removes the name itself or leaves it to that one.
+// An opener that slips in between holds a shared lock (it keeps the object) or starts the object
+// anew under the exclusive one; the name is checked against the descriptor before it goes.
 SharedMemory::~SharedMemory() {
     if (data_) ::munmap(data_, size_);
-    if (fd_ && can_remove_ && lock(fd_.get(), F_WRLCK, false)) remove_if_named(object_, fd_.get());
+    if (fd_ && can_remove_ && lock(fd_.get(), F_UNLCK, false) && lock(fd_.get(), F_WRLCK, false))
+        remove_if_named(object_, fd_.get());
 }
 
 std::unique_ptr<SharedMemory> SharedMemory::open(const std::string& name, std::size_t size, bool writable) {
@@ -92,7 +99,10 @@ std::unique_ptr<SharedMemory> SharedMemory::attach(const std::string& name, std:
                 remove_if_named(object, fd.get());
                 return nullptr;
             }
-            if (!lock(fd.get(), F_RDLCK, true)) return nullptr;
+            if (!lock(fd.get(), F_RDLCK, true)) {
+                remove_if_named(object, fd.get());  // nobody would hold it
+                return nullptr;
+            }
         } else {
             if (!lock(fd.get(), F_RDLCK, true)) return nullptr;
             if (!still_named(object, fd.get())) continue;

@@ -3,8 +3,9 @@
 //
 // An object lives as long as a process holds it, as a named mapping does: every holder keeps a
 // descriptor with a shared lock on the object (an open-file-description lock, so a holder killed
-// with SIGKILL lets go with its descriptors), and the holder that closes last, the one that gets
-// the exclusive lock, removes the name. A name that no process holds (its last holder was killed)
+// with SIGKILL lets go with its descriptors). A closer lets go of its shared lock and then tries
+// for the exclusive one; whichever closer gets it removes the name, so of holders that close at
+// the same moment one always does. A name that no process holds (its last holder was killed)
 // counts as absent: open() starts it anew and open_existing() finds nothing.
 #pragma once
 #include <cstddef>

@@ -267,7 +267,7 @@ std::unique_ptr<WindowEndpoint> WindowEndpoint::create(const std::string& class_
     for (std::size_t i = 0; i <= dir.size(); ++i) {
         if (i == dir.size() || (dir[i] == '/' && i > 0)) {
             partial = dir.substr(0, i);
-            if (::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return fail("cannot create " + partial);
+            if (::mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) return fail("cannot create " + partial);
         }
     }
     const std::string path = window_socket_path(class_name, title);

@@ -4,6 +4,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <termios.h>
 
 #include <map>
@@ -126,6 +127,42 @@ TEST_F(SafetyTest, FailedWriteKeepsTheOldIndex) {
     EXPECT_EQ(read("ARCHINFO.DAT"), "old|");
     EXPECT_EQ(read("ARCHINFO.SAV"), "older|");
     EXPECT_EQ(std::distance(fs::directory_iterator(base()), fs::directory_iterator()), 2);
+}
+
+// Other accounts of the group rewrite the indexes too: a new index follows the umask, a
+// replaced one keeps its mode and group, and the generations keep theirs.
+TEST_F(SafetyTest, IndexesStayWritableForTheGroup) {
+    const struct {
+        mode_t umask, file;
+    } cases[] = {{002, 0664}, {022, 0644}};
+    auto stat_of = [&](const std::string& rel) {
+        struct stat st {};
+        ::lstat(at(rel).c_str(), &st);
+        return st;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.umask);
+        const std::string folder = "u" + std::to_string(c.umask);
+        make({folder + "/"});
+        const mode_t old = ::umask(c.umask);
+        const bool made = replace_with_generations(base() + "/" + folder, "ARCHINFO.DAT", std::string("a|"), true);
+        ::chmod(at(folder + "/ARCHINFO.DAT").c_str(), 0660);
+        ::chown(at(folder + "/ARCHINFO.DAT").c_str(), static_cast<uid_t>(-1), 4242);
+        const bool replaced = replace_with_generations(base() + "/" + folder, "ARCHINFO.DAT", std::string("b|"), true);
+        ::umask(old);
+        ASSERT_TRUE(made && replaced);
+        EXPECT_EQ(read(folder + "/ARCHINFO.DAT"), "b|");
+        EXPECT_EQ(stat_of(folder + "/ARCHINFO.DAT").st_mode & 07777, 0660u);
+        EXPECT_EQ(stat_of(folder + "/ARCHINFO.DAT").st_gid, 4242u);
+        EXPECT_EQ(stat_of(folder + "/ARCHINFO.SAV").st_mode & 07777, 0660u);
+        // With none to replace, the umask decides.
+        fs::remove(at(folder + "/ARCHINFO.DAT"));
+        ::umask(c.umask);
+        const bool fresh = replace_with_generations(base() + "/" + folder, "ARCHINFO.DAT", std::string("c|"), false);
+        ::umask(old);
+        ASSERT_TRUE(fresh);
+        EXPECT_EQ(stat_of(folder + "/ARCHINFO.DAT").st_mode & 07777, c.file);
+    }
 }
 
 TEST_F(SafetyTest, NoFixedLimits) {

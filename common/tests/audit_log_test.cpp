@@ -2,9 +2,12 @@
 
 #include <fcntl.h>
 #include <gmock/gmock.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -473,6 +476,216 @@ TEST_F(AuditLogTest, WriterDyingBeforeItSealsLeavesTheOldLog) {
     { std::ofstream(note, std::ios::binary) << "abc"; }
     EXPECT_EQ(read_audit_log_file(log_file_).records.size(), 3u);
     EXPECT_TRUE(read_audit_log_file(log_file_).crc_ok);
+}
+
+// Waits for a forked child; its exit code, or -signal when a signal ended it.
+int wait_child(pid_t child) {
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child) return -1000;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+
+TEST_F(AuditLogTest, FirstWriterOfTheMonthDyingIsRecovered) {
+    const std::string note = root_ + "/.TV200712.LOG.pending";
+    AuditLogRecord lost;
+    lost.user = "x";
+    lost.message = "never sealed";
+    const Bytes record = lost.serialize();
+    const Bytes placeholder(4, 0);
+    auto note_of = [](std::uint64_t end, std::uint32_t reg) {
+        Bytes b(12);
+        store_le64(b.data(), end);
+        store_le32(b.data() + 8, reg);
+        return b;
+    };
+    // A sealed record that brings the register to zero, as one in 2^32 does: its status word is
+    // the register before it.
+    AuditLogRecord zero{"z", "", "", "sealed", 1.0, 0};
+    Bytes zeroing = zero.serialize();
+    store_le32(zeroing.data() + zeroing.size() - 4, crc32_update(kCrcInitial, zeroing.data(), zeroing.size() - 4));
+    ASSERT_EQ(crc32_update(kCrcInitial, zeroing.data(), zeroing.size()), 0u);
+    enum class Dies { Never, AfterOpen, AfterWrite };
+    struct Case {
+        const char* name;
+        Dies dies;       // a forked writer killed at that point, else the bytes below
+        bool keep_note;  // the killed writer's note stays (else it never got written)
+        Bytes file;      // what a dead writer left, where no child is run
+        std::optional<Bytes> note;
+        std::size_t sealed = 0;  // records that stay
+    };
+    const Case cases[] = {
+        {"created, nothing written", Dies::Never, false, {}, std::nullopt},
+        {"placeholder", Dies::AfterOpen, false, {}, std::nullopt},
+        {"placeholder and note", Dies::Never, false, placeholder, note_of(4, kCrcInitial)},
+        {"record unsealed, note", Dies::AfterWrite, true, {}, std::nullopt},
+        {"record unsealed, no note", Dies::AfterWrite, false, {}, std::nullopt},
+        {"record cut short, note", Dies::Never, false, concat(placeholder, Bytes(record.begin(), record.end() - 7)),
+         note_of(4, kCrcInitial)},
+        {"record unsealed, note cut short", Dies::Never, false, concat(placeholder, record), Bytes{4, 0, 0}},
+        {"zero register, record unsealed", Dies::Never, false, concat(placeholder, concat(zeroing, record)),
+         std::nullopt, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(log_file_);
+        fs::remove(note);
+        if (c.dies == Dies::Never) {
+            write_bytes(log_file_, c.file);
+            if (c.note) write_bytes(note, *c.note);
+        } else {
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                CRCFile f;
+                if (!f.open(log_file_, false)) ::_exit(1);
+                if (c.dies == Dies::AfterWrite && !f.write(record.data(), record.size())) ::_exit(1);
+                if (!c.keep_note) ::unlink(note.c_str());
+                ::kill(::getpid(), SIGKILL);
+                ::_exit(1);
+            }
+            ASSERT_EQ(wait_child(child), -SIGKILL);
+        }
+        // Readers see only what was sealed.
+        AuditFileCheck check = read_audit_log_file(log_file_);
+        if (!c.file.empty() || c.dies != Dies::Never) {
+            EXPECT_TRUE(check.readable);
+            EXPECT_TRUE(check.crc_ok);
+            EXPECT_EQ(check.records.size(), c.sealed);
+        }
+
+        AuditLog log("P");
+        EXPECT_TRUE(log_entry(log, "%s", "m"));
+        EXPECT_TRUE(log_entry(log, "%s", "n"));
+        EXPECT_FALSE(fs::exists(note));
+        check = read_audit_log_file(log_file_);
+        EXPECT_TRUE(check.crc_ok);
+        EXPECT_TRUE(check.complete);
+        EXPECT_EQ(check.records.size(), c.sealed + 2);
+        if (check.records.size() != c.sealed + 2) continue;
+        EXPECT_EQ(check.records[c.sealed].message, "m");
+        EXPECT_EQ(check.records[c.sealed + 1].message, "n");
+        const Bytes file = read_bytes(log_file_);
+        EXPECT_EQ(stored_register(file), ~reference_crc32(file, 4));
+        if (c.sealed == 0) {
+            EXPECT_EQ(Bytes(file.begin() + 4, file.begin() + 34), kGoldenRecord);
+        }
+    }
+}
+
+TEST_F(AuditLogTest, NewFilesTakeTheUmask) {
+    const std::string note = root_ + "/.TV200712.LOG.pending";
+    for (const mode_t mask : {mode_t(002), mode_t(022), mode_t(077)}) {
+        fs::remove(log_file_);
+        const mode_t old = ::umask(mask);
+        CRCFile f;
+        const bool opened = f.open(log_file_, false);
+        const bool written = opened && f.write("x", 1);
+        struct stat log_st {};
+        struct stat note_st {};
+        const bool stated = ::stat(log_file_.c_str(), &log_st) == 0 && ::stat(note.c_str(), &note_st) == 0;
+        f.close();
+        ::umask(old);
+        ASSERT_TRUE(opened && written && stated) << mask;
+        EXPECT_EQ(log_st.st_mode & 07777, 0666u & ~mask) << mask;
+        EXPECT_EQ(note_st.st_mode & 07777, 0666u & ~mask) << mask;
+    }
+}
+
+// Two system accounts in one group, removed again however the test ends.
+class TwoAccounts {
+public:
+    TwoAccounts() {
+        const std::string tag = "tva" + std::to_string(::getpid() % 100000);
+        if (!run("groupadd " + tag)) return;
+        group_ = tag;
+        for (int i = 0; i < 2; ++i) {
+            const std::string user = tag + char('a' + i);
+            if (!run("useradd -M -N -g " + tag + " -s /usr/sbin/nologin " + user)) return;
+            users_.push_back(user);
+            if (const passwd* pw = ::getpwnam(user.c_str())) uids_.push_back(pw->pw_uid);
+        }
+        if (const group* g = ::getgrnam(tag.c_str())) gid_ = g->gr_gid;
+    }
+    ~TwoAccounts() {
+        for (const auto& u : users_) run("userdel " + u);
+        if (!group_.empty()) run("groupdel " + group_);
+    }
+    TwoAccounts(const TwoAccounts&) = delete;
+    TwoAccounts& operator=(const TwoAccounts&) = delete;
+
+    bool ok() const { return uids_.size() == 2 && gid_ != 0; }
+    gid_t gid() const { return gid_; }
+    uid_t uid(int i) const { return uids_[static_cast<std::size_t>(i)]; }
+
+    // Runs `work` in a forked child as account `i` with umask 002; the child's exit code.
+    int run_as(int i, const std::function<bool()>& work) const {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::setgroups(1, &gid_) != 0 || ::setgid(gid_) != 0 || ::setuid(uid(i)) != 0) ::_exit(2);
+            ::umask(002);
+            ::_exit(work() ? 0 : 1);
+        }
+        return child < 0 ? -1000 : wait_child(child);
+    }
+
+private:
+    static bool run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+
+    std::string group_;
+    std::vector<std::string> users_;
+    std::vector<uid_t> uids_;
+    gid_t gid_ = 0;
+};
+
+TEST_F(AuditLogTest, TwoAccountsShareOneMonthsLogInAGroupFolder) {
+    if (::geteuid() != 0) GTEST_SKIP() << "making accounts needs root";
+    const TwoAccounts accounts;
+    if (!accounts.ok()) GTEST_SKIP() << "groupadd/useradd could not make the test accounts";
+
+    // The archive: a setgid folder of the group, reachable by both.
+    ASSERT_EQ(::chmod(root_.c_str(), 0755), 0);
+    const std::string archive = root_ + "/archive";
+    ASSERT_EQ(::mkdir(archive.c_str(), 0700), 0);
+    ASSERT_EQ(::chown(archive.c_str(), 0, accounts.gid()), 0);
+    ASSERT_EQ(::chmod(archive.c_str(), 02770), 0);
+    const std::string log_file = archive + "/TV200712.LOG";
+    const std::string note = archive + "/.TV200712.LOG.pending";
+    auto entry = [&](const std::string& text) {
+        AuditLog log("P");
+        return log.open(archive + "/dummy.img") && log.write_entry("%s", text, "", "");
+    };
+
+    // The first account starts the month, the second goes on; then the first dies with an
+    // unsealed record and its note, and the second recovers from both.
+    EXPECT_EQ(accounts.run_as(0, [&] { return entry("a"); }), 0);
+    EXPECT_EQ(accounts.run_as(1, [&] { return entry("b"); }), 0);
+    EXPECT_EQ(accounts.run_as(0,
+                              [&] {
+                                  CRCFile f;
+                                  const Bytes r = kGoldenRecord;
+                                  if (f.open(log_file, false) && f.write(r.data(), r.size()))
+                                      ::kill(::getpid(), SIGKILL);
+                                  return false;
+                              }),
+              -SIGKILL);
+    EXPECT_TRUE(fs::exists(note));
+    EXPECT_EQ(accounts.run_as(1, [&] { return entry("c"); }), 0);
+    EXPECT_EQ(accounts.run_as(0, [&] { return entry("d"); }), 0);
+
+    EXPECT_FALSE(fs::exists(note));
+    struct stat st {};
+    ASSERT_EQ(::stat(log_file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0664u);
+    EXPECT_EQ(st.st_gid, accounts.gid());
+    EXPECT_EQ(st.st_uid, accounts.uid(0));
+    const AuditFileCheck check = read_audit_log_file(log_file);
+    EXPECT_TRUE(check.crc_ok);
+    EXPECT_TRUE(check.complete);
+    ASSERT_EQ(check.records.size(), 4u);
+    EXPECT_EQ(check.records[0].message, "a");
+    EXPECT_EQ(check.records[1].message, "b");
+    EXPECT_EQ(check.records[2].message, "c");
+    EXPECT_EQ(check.records[3].message, "d");
 }
 
 TEST_F(AuditLogTest, HostileFilesAreReadSafely) {

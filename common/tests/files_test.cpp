@@ -374,6 +374,59 @@ TEST_F(FilesOpsTest, DeleteFilesAndCreateFolderPaths) {
     EXPECT_TRUE(fs::is_directory(work_ + "/card/TV/DATA"));
 }
 
+// Sets the process umask for one scope.
+class UmaskScope {
+public:
+    explicit UmaskScope(mode_t mask) : old_(::umask(mask)) {}
+    ~UmaskScope() { ::umask(old_); }
+    UmaskScope(const UmaskScope&) = delete;
+    UmaskScope& operator=(const UmaskScope&) = delete;
+
+private:
+    mode_t old_;
+};
+
+mode_t mode_of(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 07777;
+}
+
+// Another account of the group writes what this one made: new files and folders follow the
+// umask, a replaced file keeps the mode and group it had.
+TEST_F(FilesOpsTest, NewFilesAndFoldersFollowTheUmask) {
+    const struct {
+        mode_t umask, file, folder;
+    } cases[] = {{002, 0664, 0775}, {022, 0644, 0755}};
+    write(work_ + "/src", "s");
+    ::chmod((work_ + "/src").c_str(), 0600);  // a private source: its mode does not travel
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.umask);
+        const std::string w = work_ + "/u" + std::to_string(c.umask);
+        UmaskScope mask(c.umask);
+        ASSERT_TRUE(tv::create_folder_path(w + "/a/b"));
+        EXPECT_EQ(mode_of(w), c.folder);
+        EXPECT_EQ(mode_of(w + "/a/b"), c.folder);
+
+        ASSERT_TRUE(tv::copy_file_replacing(work_ + "/src", w + "/new"));
+        EXPECT_EQ(mode_of(w + "/new"), c.file);
+
+        write(w + "/old", "o");
+        ::chmod((w + "/old").c_str(), 0660);
+        ASSERT_EQ(::chown((w + "/old").c_str(), static_cast<uid_t>(-1), 4242), 0);
+        ASSERT_TRUE(tv::copy_file_replacing(work_ + "/src", w + "/old"));
+        struct stat st {};
+        ASSERT_EQ(::stat((w + "/old").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0660u);
+        EXPECT_EQ(st.st_gid, 4242u);
+        EXPECT_EQ(read(w + "/old"), "s");
+
+        fs::create_directories(w + "/in");
+        write(w + "/in/m.dat", "m");
+        ASSERT_EQ(tv::copy_matching_files(w + "/in/*.*", w + "/a"), tv::FileSetResult::AllDone);
+        EXPECT_EQ(mode_of(w + "/a/m.dat"), c.file);
+    }
+}
+
 TEST_F(FilesOpsTest, ReadBytesAndWordXorChecksum) {
     write(work_ + "/six", std::string("\x01\x02\x03\x04\x05\x06", 6));
     std::vector<std::uint8_t> bytes{9, 9};
@@ -482,6 +535,59 @@ TEST_F(FilesTreeTest, DeletesTheTreeButNeverFollowsLinks) {
     EXPECT_TRUE(fs::exists(work_ + "/plain"));
 }
 
+TEST_F(FilesTreeTest, HiddenEntriesNeverKeepAReportFolder) {
+    std::string outside = root_ + "/outside";
+    fs::create_directories(outside + "/.d");
+    write(outside + "/.keep", "k");
+    write(outside + "/.d/x", "x");
+    // What is left behind in report folders: editors' locks, finder files, our own temporaries.
+    enum Kind { File, Folder, FileLink, FolderLink };
+    const struct {
+        const char* name;
+        Kind kind;
+    } entries[] = {
+        {".~lock.LETTER.doc#", File}, {".DS_Store", File},         {".tvcopy.A1B2C3", File},
+        {".PATIENT.TXT.tmp4F2A", File}, {".TV200401.LOG.pending", File}, {".ARCHINFO.lock", File},
+        {"..x", File},                 {".hidden", Folder},          {".link", FileLink},
+        {".dirlink", FolderLink},
+    };
+    std::string t = work_ + "/R0001";
+    fs::create_directories(t + "/SUB");
+    write(t + "/PATIENT.TXT", "p");
+    for (const std::string& folder : {t, t + "/SUB"}) {
+        for (const auto& e : entries) {
+            const std::string path = folder + "/" + e.name;
+            switch (e.kind) {
+                case File: write(path, "secret"); break;
+                case Folder:
+                    fs::create_directories(path + "/.inner");
+                    write(path + "/.inner/.f", "f");
+                    write(path + "/f", "f");
+                    break;
+                case FileLink: fs::create_symlink(outside + "/.keep", path); break;
+                case FolderLink: fs::create_directory_symlink(outside + "/.d", path); break;
+            }
+        }
+    }
+    tv::set_read_only(t + "/.DS_Store");
+    std::string blocker;
+    EXPECT_TRUE(tv::delete_folder_tree(t, true, true, &blocker)) << blocker;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(t)));
+    EXPECT_EQ(read(outside + "/.keep"), "k");
+    EXPECT_EQ(read(outside + "/.d/x"), "x");
+
+    // Emptying a folder of its files takes the hidden ones too, and leaves folders and targets.
+    fs::create_directories(t + "/.sub");
+    for (const auto& e : entries)
+        if (e.kind == File) write(t + "/" + e.name, "");
+    fs::create_symlink(outside + "/.keep", t + "/.link");
+    EXPECT_TRUE(tv::delete_files_in_folder(t));
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(t)) left.push_back(e.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{".sub"});
+    EXPECT_EQ(read(outside + "/.keep"), "k");
+}
+
 TEST_F(FilesTreeTest, ReportsWhatBlocksTheRemoval) {
     std::string t = work_ + "/r";
     fs::create_directories(t + "/sub");
@@ -494,15 +600,12 @@ TEST_F(FilesTreeTest, ReportsWhatBlocksTheRemoval) {
     EXPECT_TRUE(fs::exists(t + "/sub/x"));
     EXPECT_EQ(blocker, t + "/sub");
 
-    // A dot-name is never deleted, so it keeps its folder.
+    // A dot-name no longer keeps its folder: with sub-folders everything goes.
     write(t + "/sub/.hidden", "");
     blocker.clear();
-    EXPECT_FALSE(tv::delete_folder_tree(t, true, false, &blocker));
-    EXPECT_EQ(blocker, t + "/sub/.hidden");
-    EXPECT_FALSE(fs::exists(t + "/sub/x"));
+    EXPECT_FALSE(tv::delete_folder_tree(t, false, false, &blocker));
+    EXPECT_EQ(blocker, t + "/sub");
     EXPECT_TRUE(fs::exists(t + "/sub/.hidden"));
-
-    fs::remove(t + "/sub/.hidden");
     {
         tv::FolderRemover keep(t, true, false);
         keep.release();

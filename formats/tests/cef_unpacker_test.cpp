@@ -1,4 +1,8 @@
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
+
+#include "formats/transfer_file.h"
 
 #include "formats/tests/cef_test_support.h"
 
@@ -53,6 +57,36 @@ TEST_F(CefReader, GoldenStoredFileUnpacksExactly) {
     for (std::uint32_t v : {11u, 4769280u, 1u, 410u, 1u, 0u}) append_le32(rec, v);
     EXPECT_EQ(read_bytes(out_ + "/RECORDING.DAT"), rec);
     EXPECT_EQ(out_entries(), 9);
+}
+
+// Report files land in archive folders that the site's group shares: they follow the umask.
+TEST_F(CefReader, UnpackedAndPackedFilesFollowTheUmask) {
+    use_real_szip();
+    const std::string cef_path = cef(golden_builder().extra("CNAV.DAT", kCnav).finish());
+    const struct {
+        mode_t umask, file;
+    } cases[] = {{002, 0664}, {022, 0644}};
+    auto mode_of = [](const std::string& p) {
+        struct stat st {};
+        return ::lstat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 07777;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.umask);
+        const std::string to = out_ + "/u" + std::to_string(c.umask);
+        ASSERT_TRUE(create_folder_path(to + "/back"));
+        const mode_t old = ::umask(c.umask);
+        CefUnpacker r(cef_path, to);
+        const bool unpacked = r.unpack();
+        const int packed = pack_transfer_file({to + "/*.*"}, to + "/R.TVZ");
+        const int restored = unpack_transfer_file(to + "/R.TVZ", to + "/back");
+        ::umask(old);
+        ASSERT_TRUE(unpacked) << r.get_error();
+        ASSERT_EQ(packed, 0);
+        ASSERT_EQ(restored, kUnpackOk);
+        for (const char* name : {"PATIENT.TXT", "RAWECG1.DAT", "CNAV.DAT", "CEFDESC.TXT", "R.TVZ", "back/PATIENT.TXT",
+                                 "back/CNAV.DAT"})
+            EXPECT_EQ(mode_of(to + "/" + name), c.file) << name;
+    }
 }
 
 TEST_F(CefReader, StoredChannelIsRestoredByItsBitReductionAndOddSizesChecksum) {

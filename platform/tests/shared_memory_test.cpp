@@ -1,12 +1,20 @@
 #include "platform/shared_memory.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <new>
+#include <sched.h>
+#include <string>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -198,6 +206,138 @@ TEST(SharedMemory, ConcurrentOpenersMeetInOneObject) {
         }
         EXPECT_EQ(object_size("TAPEDATA.MMF"), -1);
     }
+}
+
+// The names of this root in /dev/shm, held or not.
+std::vector<std::string> names_in_dev_shm() {
+    const std::string prefix = ipc_prefix().substr(1);
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir("/dev/shm")) {
+        while (const dirent* e = ::readdir(dir))
+            if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0) names.emplace_back(e->d_name);
+        ::closedir(dir);
+    }
+    return names;
+}
+
+// Forked processes that line up at numbered barriers; the first one to fail lets the others go.
+class Lineup {
+public:
+    explicit Lineup(int processes) : processes_(processes) {
+        void* p = ::mmap(nullptr, sizeof(State), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        state_ = p == MAP_FAILED ? nullptr : new (p) State;
+    }
+    ~Lineup() {
+        if (state_) ::munmap(state_, sizeof(State));
+    }
+    bool ready() const { return state_ != nullptr; }
+    // Barrier `k` (0, 1, 2, ... in turn); false once a process has failed.
+    bool meet(int k) {
+        state_->arrived.fetch_add(1);
+        const std::uint32_t all = static_cast<std::uint32_t>((k + 1) * processes_);
+        while (state_->arrived.load() < all) {
+            if (state_->failed.load()) return false;
+            ::sched_yield();
+        }
+        return true;
+    }
+    // Runs `body(i)` in each process; the exit status of each, in order.
+    template <typename F>
+    std::vector<int> run(F body) {
+        std::vector<pid_t> pids;
+        for (int i = 0; i < processes_; ++i) pids.push_back(testing::fork_child([&, i] { return body(i); }));
+        std::vector<int> codes(pids.size(), -1);
+        for (std::size_t left = pids.size(); left > 0; --left) {
+            int status = 0;
+            const pid_t pid = ::waitpid(-1, &status, 0);
+            const auto it = std::find(pids.begin(), pids.end(), pid);
+            if (it == pids.end()) break;
+            const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1000 - WTERMSIG(status);
+            codes[static_cast<std::size_t>(it - pids.begin())] = code;
+            if (code != 0) state_->failed.store(1);
+        }
+        return codes;
+    }
+
+private:
+    struct State {
+        std::atomic<std::uint32_t> arrived{0};
+        std::atomic<std::uint32_t> failed{0};
+    };
+    int processes_;
+    State* state_ = nullptr;
+};
+
+// Holders that close at the same moment: one of them, whichever, removes the name. Fresh names
+// each round, two mappings and two events.
+TEST(SharedMemory, HoldersClosingAtOnceLeaveNoName) {
+    TempRoot root;
+    constexpr int kProcesses = 4, kRounds = 200;
+    Lineup lineup(kProcesses);
+    ASSERT_TRUE(lineup.ready());
+    const auto codes = lineup.run([&](int) {
+        for (int r = 0; r < kRounds; ++r) {
+            const std::string name = "STORM" + std::to_string(r) + "-";
+            std::unique_ptr<SharedMemory> mem[2];
+            std::unique_ptr<NamedEvent> event[2];
+            for (int k = 0; k < 2; ++k) {
+                mem[k] = SharedMemory::open(name + "m" + std::to_string(k), 4096, true);
+                event[k] = NamedEvent::open(name + "e" + std::to_string(k), true, false);
+                if (!mem[k] || !event[k]) return 1;
+            }
+            if (!lineup.meet(r)) return 2;
+        }  // each round's holders close together here
+        return 0;
+    });
+    EXPECT_EQ(codes, std::vector<int>(kProcesses, 0));
+    EXPECT_EQ(names_in_dev_shm(), std::vector<std::string>{});
+}
+
+// Two processes close as two others open: the openers find the object the closers leave, with
+// their data, or a fresh zeroed one, and never one whose name went while they hold it.
+TEST(SharedMemory, OpenersDuringACloseFindTheLiveObjectOrAFreshOne) {
+    TempRoot root;
+    constexpr int kProcesses = 4, kRounds = 200;
+    const std::string name = "TAPEDATA.MMF";
+    Lineup lineup(kProcesses);
+    ASSERT_TRUE(lineup.ready());
+    // What process `i` writes into its slot in round `r`; 0 is "never written".
+    auto token = [](int r, int i) { return static_cast<std::uint64_t>(r * kProcesses + i + 1); };
+    const auto codes = lineup.run([&](int i) {
+        auto slot = [](const std::unique_ptr<SharedMemory>& m, int j) {
+            return std::atomic_ref<std::uint64_t>(static_cast<std::uint64_t*>(m->data())[j]);
+        };
+        std::unique_ptr<SharedMemory> held;
+        for (int r = 0; r < kRounds; ++r) {
+            if (!lineup.meet(r)) return 9;
+            if (r % 2 != i % 2) {  // the other pair opens in this round
+                held.reset();
+                continue;
+            }
+            auto m = SharedMemory::open(name, 4096, true);
+            if (!m) return 1;
+            const int closer_a = (i + 1) % kProcesses, closer_b = (i + 3) % kProcesses;
+            const std::uint64_t mine = slot(m, i).load();
+            const bool live = r > 0 && slot(m, closer_a).load() == token(r - 1, closer_a) &&
+                              slot(m, closer_b).load() == token(r - 1, closer_b) &&
+                              (mine == 0 || (r >= 2 && mine == token(r - 2, i)));
+            const bool fresh = slot(m, closer_a).load() == 0 && slot(m, closer_b).load() == 0 && mine == 0;
+            if (!live && !fresh) return 2;
+            slot(m, i).store(token(r, i));
+            // While it is held its name stays: another open meets it, and that one's close
+            // does not remove it.
+            auto again = SharedMemory::open(name, 4096, true);
+            if (!again || slot(again, i).load() != token(r, i)) return 3;
+            again.reset();
+            auto existing = SharedMemory::open_existing(name, 4096, false);
+            if (!existing || slot(existing, i).load() != token(r, i)) return 4;
+            held = std::move(m);
+        }
+        if (!lineup.meet(kRounds)) return 9;
+        return 0;
+    });
+    EXPECT_EQ(codes, std::vector<int>(kProcesses, 0));
+    EXPECT_EQ(names_in_dev_shm(), std::vector<std::string>{});
 }
 
 TEST(SharedMemory, NamesAndLifetime) {

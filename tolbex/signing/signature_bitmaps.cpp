@@ -62,7 +62,7 @@ std::string format_signature_list(const std::vector<SignatureBitmapEntry>& entri
 Result<void> write_signature_list(const std::vector<SignatureBitmapEntry>& entries) {
     const std::string folder = signature_bitmap_folder();
     const std::string path = folder + "/" + kSignatureListName;
-    ::mkdir(folder.c_str(), 0755);
+    ::mkdir(folder.c_str(), 0777);  // shared by every account of the group
     if (!platform::atomic_write_file(path, format_signature_list(entries)))
         return fail(kErrFile, with_text(kBitmapListNotSavedText, path));
     return {};
@@ -130,7 +130,7 @@ Result<std::string> store_signature_bitmap(const std::string& source, const std:
     const std::optional<std::string> bytes = platform::read_whole_file(source);
     if (!bytes) return fail(kErrFile, with_text(kBitmapOpenFailedText, source));
     const std::string folder = signature_bitmap_folder();
-    ::mkdir(folder.c_str(), 0755);
+    ::mkdir(folder.c_str(), 0777);  // shared by every account of the group
     std::string name = last_component(source);
     // The name is another account's when an entry of theirs uses it and the file there differs.
     auto taken = [&](const std::string& candidate) {

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "platform/fs.h"
@@ -112,6 +114,33 @@ TEST_F(SignatureBitmapsTest, AnotherAccountsFileOfTheSameNameIsNeverReplaced) {
     EXPECT_EQ(*store_signature_bitmap(root / "b/sig.bmp", "asmith", list), "sig.bmp");
     EXPECT_EQ(*platform::read_whole_file(signature_bitmap_path("sig.bmp")), ben);
     EXPECT_FALSE(store_signature_bitmap(root / "missing.bmp", "asmith", list));
+}
+
+// Every signer's account adds bitmaps to the machine's folder, so it follows the umask.
+TEST(SignatureBitmapFolder, FollowsTheUmask) {
+    const struct {
+        mode_t umask, folder;
+    } cases[] = {{002, 0775}, {022, 0755}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.umask);
+        platform::testing::TempRoot root;
+        const std::string source = root / "sig.bmp";
+        ASSERT_TRUE(platform::atomic_write_file(source, make_bmp(32, 1)));
+        const mode_t old = ::umask(c.umask);
+        const bool stored = static_cast<bool>(store_signature_bitmap(source, "asmith", {}));
+        ::umask(old);
+        ASSERT_TRUE(stored);
+        struct stat st {};
+        ASSERT_EQ(::stat(signature_bitmap_folder().c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.folder);
+        fs::remove_all(signature_bitmap_folder());
+        ::umask(c.umask);
+        const bool listed = static_cast<bool>(write_signature_list({{"asmith", "sig.bmp"}}));
+        ::umask(old);
+        ASSERT_TRUE(listed);
+        ASSERT_EQ(::stat(signature_bitmap_folder().c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.folder);
+    }
 }
 
 }  // namespace
