@@ -41,7 +41,7 @@ protected:
 TEST_F(ImportReportsTest, UnwrittenIndexLeavesNoReportFolderBehind) {
     fs::create_directories(archive / "ARCHINFO.DAT");  // cannot be appended to
     EXPECT_EQ(import_transfer_file(tvz.string(), archive.string(), false), kImportStoreFailed);
-    EXPECT_EQ(sorted_names(archive), std::vector<std::string>{"ARCHINFO.DAT"});
+    EXPECT_EQ(sorted_names(archive), (std::vector<std::string>{".TVINDEX.LCK", "ARCHINFO.DAT"}));  // and its lock
     EXPECT_TRUE(sorted_names(root.tmp()).empty());
 }
 

@@ -1,4 +1,5 @@
 #include "tolbex/browser/archive_dialogs.h"
+#include "tolbex/archive/report_archive.h"
 
 #include "tolbex/archive/archive_config.h"
 #include "tolbex/browser/browser_list_core.h"

@@ -4,6 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
+#include <utility>
+
+#include "tolbex/archive/archive_operations.h"
+#include "tolbex/archive/store_report.h"
 
 #include "common/audit_log.h"
 #include "platform/codepage.h"
@@ -487,6 +492,111 @@ TEST_F(BrowserDocTest, OpenDocumentsRegistryAndGroupDeletion) {
     EXPECT_FALSE(fs::exists(t / "H" / "STANDARD"));
     b.reset();
     EXPECT_EQ(open_archive_documents().size(), 1u);
+}
+
+}  // namespace
+}  // namespace tv
+
+namespace tv {
+namespace {
+
+// Runs `during` inside the first question, as another program's work and the minute refresh
+// would, then answers it.
+class QuestionUi : public ScriptedUi {
+public:
+    std::function<void()> during;
+    MsgResult message_box(const std::string& text, const std::string& caption, MsgIcon icon, MsgButtons buttons,
+                          MsgDefault def) override {
+        if (during && buttons == MsgButtons::YesNo) std::exchange(during, {})();
+        return ScriptedUi::message_box(text, caption, icon, buttons, def);
+    }
+};
+
+// Another process's work, done and finished before the question is answered.
+void in_another_process(const std::function<bool()>& work) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) ::_exit(work() ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST_F(BrowserDocTest, CommandsActOnTheReportsChosenWhateverHappensDuringTheQuestion) {
+    QuestionUi asking;
+    set_ui(&asking);
+    standard_group();
+    fs::create_directories(t / "src");
+    write_file(t / "src" / "PATIENT.TXT", "p");
+    const std::string standard = (g / "STANDARD").string();
+    auto store_meanwhile = [&] {
+        return store_report_in_archive(standard, (t / "src").string(), "Stored meanwhile", 1, 1, kReportFull) ==
+               kStoreOk;
+    };
+    BrowserListCore doc;
+    BrowserListModel model(doc);
+    ASSERT_TRUE(doc.open_document((g / "ARCHDIR.DAT").string()));
+    auto row_named = [&](const std::string& description) {
+        for (std::int32_t r = 0; r < doc.get_row_count(); ++r)
+            if (doc.get_column_text(r, kColumnName) == description) return r;
+        return -1;
+    };
+    auto refresh_inside = [&] {
+        model.refresh_check(asking);  // the minute timer, firing inside the question
+        doc.reload();                 // and a reload for any other reason
+    };
+
+    // Delete: "Zed" sits after STANDARD's rows, so a report stored there moves it down a row.
+    asking.answers = {MsgResult::Yes, MsgResult::Ok, MsgResult::Ok};
+    asking.during = [&] {
+        in_another_process(store_meanwhile);
+        refresh_inside();
+    };
+    ASSERT_TRUE(doc.delete_selected({row_named("Zed")}, "All Archives"));
+    EXPECT_GE(row_named("[Second] Zed"), 0);
+    EXPECT_GE(row_named("Stored meanwhile"), 0);
+
+    // From "Deleted Reports", for good: another report arrives in the bin ahead of the chosen one.
+    asking.answers = {MsgResult::Yes, MsgResult::Ok, MsgResult::Ok};
+    asking.during = [&] {
+        in_another_process([&] {
+            return store_report_in_archive((g / "DELETED").string(), (t / "src").string(), "Arrived", 1, 1,
+                                           kReportFull) == kStoreOk;
+        });
+        refresh_inside();
+    };
+    ASSERT_TRUE(doc.delete_selected({row_named("[Second] Zed")}, "Deleted Reports"));
+    EXPECT_EQ(row_named("[Second] Zed"), -1);
+    EXPECT_GE(row_named("Arrived"), 0);
+
+    // Gone meanwhile: named and left out, and nothing else goes in its place.
+    const std::int32_t rows = doc.get_row_count();
+    asking.shown.clear();
+    asking.answers = {MsgResult::Yes, MsgResult::Ok, MsgResult::Ok};
+    asking.during = [&] {
+        in_another_process([&] {
+            ReportArchive a(standard, "STANDARD");
+            return archive_ops::delete_report(a, "A3.IMG", nullptr).ok();
+        });
+        refresh_inside();
+    };
+    doc.delete_selected({row_named("apple")}, "All Archives");
+    EXPECT_EQ(doc.get_row_count(), rows - 1);
+    EXPECT_TRUE(std::any_of(asking.shown.begin(), asking.shown.end(), [](const ScriptedUi::Shown& s) {
+        return s.text == format_string(kReportGoneText, "apple");
+    }));
+
+    // Move (and Copy, the same path): the reports are named before the archive dialog, and a
+    // store and a reload in between change nothing of what goes.
+    const std::vector<ReportRef> chosen = doc.refs_of({row_named("Brown")});
+    ASSERT_TRUE(store_meanwhile());
+    doc.reload();
+    ASSERT_TRUE(doc.copy_or_move_named(chosen, g.string(), 1, true, false, false));
+    ReportArchive second((g / "ARCH2").string(), "Second");
+    ASSERT_EQ(second.get_count(), 1);
+    EXPECT_EQ(second.get_record(0)->get_description(), "Brown");
+    EXPECT_GE(row_named("Stored meanwhile"), 0);
+    set_ui(&scripted);
 }
 
 }  // namespace

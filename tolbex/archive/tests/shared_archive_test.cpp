@@ -1,0 +1,243 @@
+// Several processes change one archive at once, each from a view it read before the others
+// wrote: whatever the order, every report stays listed exactly once, every listed report has its
+// folder, and every change a process was told was done is in the file.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <grp.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/fs.h"
+#include "tolbex/archive/archive_operations.h"
+#include "tolbex/archive/report_archive.h"
+#include "tolbex/archive/store_report.h"
+#include "tolbex/archive/tests/archive_test_root.h"
+
+namespace tv {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kWorkers = 8;
+constexpr int kRounds = 20;
+
+class SharedArchiveTest : public testing_root::ArchiveTestRoot {
+protected:
+    void SetUp() override {
+        ArchiveTestRoot::SetUp();
+        if (HasFatalFailure()) return;
+        a_ = root_ + "/G/A";
+        b_ = root_ + "/G/B";
+        src_ = root_ + "/src";
+        for (const std::string& d : {a_, b_, src_}) fs::create_directories(d);
+        write(src_ + "/PATIENT.TXT", "p");
+    }
+    // A report of worker w, round r, with the extension given, listed in archive A.
+    static std::string name(int w, int r, const char* ext) { return "W" + std::to_string(w) + "R" + std::to_string(r) + ext; }
+    void seed() {
+        std::string index;
+        for (int w = 0; w < kWorkers; ++w)
+            for (int r = 0; r < kRounds; ++r)
+                for (const char* ext : {".FUL", "X.O12", ".IMG"}) {
+                    const std::string n = name(w, r, ext);
+                    fs::create_directories(a_ + "/" + n);
+                    write(a_ + "/" + n + "/PATIENT.TXT", "p");
+                    if (std::string(ext) == "X.O12") write(a_ + "/" + n + "/os12ecg1.dat", "e");
+                    index += format_archive_entry(n, n, "Mon Dec 03 14:05:09 2007", "1", "Full");
+                }
+        write(a_ + "/ARCHINFO.DAT", index);
+    }
+
+    // One worker's round: every kind of change on reports of its own, each from the archive as it
+    // was read before the round began. Each change that reports success is logged.
+    static void work(const std::string& a, const std::string& b, const std::string& src, int w, int r,
+                     ReportArchive& view, std::string& log) {
+        auto done = [&](const std::string& what) { log += what + "\n"; };
+        std::string stored;
+        if (store_report_in_archive(a, src, "stored", 1, 1196690709, kReportFull, &stored) == kStoreOk)
+            done("listed " + fs::path(stored).filename().string());
+        const std::string ful = name(w, r, ".FUL"), o12 = name(w, r, "X.O12"), img = name(w, r, ".IMG");
+        if (r % 2 == 0) {
+            if (archive_ops::delete_report(view, ful, nullptr)) done("gone " + ful);
+        } else {
+            std::vector<Error> notices;
+            if (auto moved = archive_ops::transfer_report(view, ful, b, "moved", true, true, nullptr, notices)) {
+                done("gone " + ful);
+                done("in-b " + fs::path(*moved).filename().string());
+            }
+        }
+        if (archive_ops::set_description(view, img, "edited " + img)) done("described " + img);
+        if (archive_ops::set_confirmed(a, img, true)) done("confirmed " + img);
+        ReportRecord record = *view.find_record(o12);
+        if (delete_ecg_files(record, a + "/" + o12) == kDeleteEcgOk &&
+            archive_ops::rename_entry(a, o12, record.get_name(), record.get_size())) {
+            done("gone " + o12);
+            done("listed " + record.get_name());
+        }
+    }
+
+    std::string a_, b_, src_;
+};
+
+// Eight processes, twenty rounds; at each round the test holds the archive's lock while every
+// worker reads its view, so that all of them write from views that are stale by the time they
+// get their turn.
+TEST_F(SharedArchiveTest, ManyProcessesOnOneArchiveLoseNothing) {
+    seed();
+    std::vector<pid_t> children;
+    std::vector<int> go(kWorkers), ready(kWorkers);
+    for (int w = 0; w < kWorkers; ++w) {
+        int to_child[2], to_parent[2];
+        ASSERT_EQ(::pipe(to_child), 0);
+        ASSERT_EQ(::pipe(to_parent), 0);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            std::string log;
+            char c;
+            for (int r = 0; r < kRounds; ++r) {
+                ReportArchive view(a_, "A");
+                if (::write(to_parent[1], "r", 1) != 1 || ::read(to_child[0], &c, 1) != 1) ::_exit(2);
+                work(a_, b_, src_, w, r, view, log);
+            }
+            write(root_ + "/log" + std::to_string(w), log);
+            ::_exit(0);
+        }
+        ::close(to_child[0]);
+        ::close(to_parent[1]);
+        go[w] = to_child[1];
+        ready[w] = to_parent[0];
+        children.push_back(pid);
+    }
+    for (int r = 0; r < kRounds; ++r) {
+        char c;
+        for (int w = 0; w < kWorkers; ++w) ASSERT_EQ(::read(ready[w], &c, 1), 1);
+        platform::FileLock held;
+        ASSERT_TRUE(held.lock(a_ + "/" + kIndexLockFileName, true, true));
+        for (int w = 0; w < kWorkers; ++w) ASSERT_EQ(::write(go[w], "g", 1), 1);
+        ::usleep(20000);  // they queue on the lock held here
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+
+    // What the workers were told was done.
+    std::set<std::string> listed, gone, in_b, described, confirmed;
+    for (int w = 0; w < kWorkers; ++w) {
+        const std::string log = read(root_ + "/log" + std::to_string(w));
+        std::size_t start = 0;
+        for (std::size_t end; (end = log.find('\n', start)) != std::string::npos; start = end + 1) {
+            const std::string line = log.substr(start, end - start);
+            const std::string what = line.substr(0, line.find(' ')), n = line.substr(line.find(' ') + 1);
+            std::map<std::string, std::set<std::string>*> sets = {
+                {"listed", &listed}, {"gone", &gone}, {"in-b", &in_b}, {"described", &described},
+                {"confirmed", &confirmed}};
+            ASSERT_TRUE(sets.count(what)) << line;
+            sets[what]->insert(n);
+        }
+    }
+    EXPECT_EQ(gone.size(), static_cast<std::size_t>(kWorkers * kRounds * 2));
+    EXPECT_EQ(described.size(), static_cast<std::size_t>(kWorkers * kRounds));
+    EXPECT_EQ(confirmed.size(), static_cast<std::size_t>(kWorkers * kRounds));
+
+    for (const std::string& folder : {a_, b_}) {
+        SCOPED_TRACE(folder);
+        ReportArchive archive(folder, "X");
+        std::map<std::string, int> times;
+        for (std::int32_t i = 0; i < archive.get_count(); ++i) {
+            const ReportRecord* r = archive.get_record(i);
+            ++times[r->get_name()];
+            EXPECT_TRUE(fs::is_directory(folder + "/" + r->get_name())) << r->get_name();
+            EXPECT_EQ(gone.count(r->get_name()), 0u) << r->get_name();
+            if (described.count(r->get_name())) {
+                EXPECT_EQ(r->get_description(), "edited " + r->get_name());
+            }
+            if (confirmed.count(r->get_name())) {
+                EXPECT_TRUE(r->is_confirmed()) << r->get_name();
+            }
+        }
+        for (const auto& e : fs::directory_iterator(folder)) {
+            if (!e.is_directory()) continue;
+            EXPECT_EQ(times[e.path().filename().string()], 1) << e.path();
+        }
+        for (const std::string& n : folder == a_ ? listed : in_b) EXPECT_EQ(times[n], 1) << n;
+    }
+}
+
+// A second operator of the group stores, rewrites and logs into what the first one made, with
+// umask 002 in a setgid folder.
+TEST_F(SharedArchiveTest, TwoAccountsShareOneArchive) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to make the two accounts";
+    const std::string group = "tvshare" + std::to_string(::getpid() % 100000);
+    const std::string users[2] = {group + "a", group + "b"};
+    auto run = [](const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; };
+    if (!run("groupadd " + group)) GTEST_SKIP() << "groupadd is not available here";
+    for (const std::string& u : users)
+        if (!run("useradd -M -N -g " + group + " " + u)) {
+            run("groupdel " + group);
+            GTEST_SKIP() << "useradd is not available here";
+        }
+    const std::string shared = root_ + "/shared";
+    fs::create_directories(shared + "/A");
+    fs::permissions(root_, fs::perms::all);
+    for (const std::string& d : {shared, shared + "/A"}) {
+        EXPECT_TRUE(run("chgrp " + group + " " + d + " && chmod 2775 " + d));
+    }
+    fs::permissions(src_, fs::perms::all);
+    fs::permissions(src_ + "/PATIENT.TXT", fs::perms::all);
+
+    // Each account in turn: a store, a description change, and a store again.
+    for (int round = 0; round < 2; ++round)
+        for (const std::string& u : users) {
+            const pid_t pid = ::fork();
+            ASSERT_GE(pid, 0);
+            if (pid == 0) {
+                const std::string id = u + std::to_string(round);
+                if (!run("true")) ::_exit(9);
+                ::umask(002);
+                const std::string cmd = "id -u " + u;
+                FILE* p = ::popen(cmd.c_str(), "r");
+                unsigned uid = 0;
+                if (!p || std::fscanf(p, "%u", &uid) != 1) ::_exit(8);
+                ::pclose(p);
+                FILE* g = ::popen(("getent group " + group + " | cut -d: -f3").c_str(), "r");
+                unsigned gid = 0;
+                if (!g || std::fscanf(g, "%u", &gid) != 1) ::_exit(8);
+                ::pclose(g);
+                if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) ::_exit(7);
+                std::string stored;
+                if (store_report_in_archive(shared + "/A", src_, id, 1, 1196690709, kReportFull, &stored) != kStoreOk)
+                    ::_exit(1);
+                ReportArchive view(shared + "/A", "A");
+                if (!archive_ops::set_description(view, fs::path(stored).filename().string(), "edited " + id))
+                    ::_exit(2);
+                ::_exit(0);
+            }
+            int status = 0;
+            ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << u << " round " << round << " status "
+                                                                        << status;
+        }
+    ReportArchive archive(shared + "/A", "A");
+    EXPECT_EQ(archive.get_count(), 4);
+    for (std::int32_t i = 0; i < archive.get_count(); ++i)
+        EXPECT_EQ(archive.get_record(i)->get_description().rfind("edited ", 0), 0u);
+    struct stat st;
+    ASSERT_EQ(::stat(archive.get_index_path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0664u);
+    for (const std::string& u : users) run("userdel " + u);
+    run("groupdel " + group);
+}
+
+}  // namespace
+}  // namespace tv
