@@ -9,6 +9,8 @@
 #include <fcntl.h>
 #include <new>
 #include <random>
+#include <csignal>
+#include <ctime>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -230,6 +232,16 @@ UniqueFd open_lock_file(const std::string& path, bool exclusive) {
     return fd;
 }
 
+// One blocking attempt: false with errno EINTR when a signal ended the wait.
+bool try_lock_once(int fd, bool exclusive) {
+    struct flock fl {};
+    fl.l_type = exclusive ? F_WRLCK : F_RDLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = 0;
+    fl.l_len = 0;
+    return ::fcntl(fd, F_OFD_SETLKW, &fl) == 0;
+}
+
 bool try_lock(int fd, bool exclusive, bool wait) {
     struct flock fl {};
     fl.l_type = exclusive ? F_WRLCK : F_RDLCK;
@@ -252,21 +264,59 @@ bool FileLock::lock(const std::string& path, bool exclusive, bool wait) {
     return true;
 }
 
+namespace {
+
+void wake_lock_waiter(int) {}
+
+// The signal that ends a bounded lock wait: its handler does nothing and is installed without
+// SA_RESTART, so the blocked fcntl returns EINTR.
+int lock_wait_signal() {
+    static const int signal_number = [] {
+        const int sig = SIGRTMIN + 3;
+        struct sigaction sa {};
+        sa.sa_handler = wake_lock_waiter;
+        sigemptyset(&sa.sa_mask);
+        ::sigaction(sig, &sa, nullptr);
+        return sig;
+    }();
+    return signal_number;
+}
+
+}  // namespace
+
 bool FileLock::lock_within(const std::string& path, bool exclusive, int wait_ms) {
     unlock();
     UniqueFd fd = open_lock_file(path, exclusive);
     if (!fd) return false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
-    // Polled, since a blocking wait cannot be bounded; the pause grows so that many waiters do
-    // not keep the lock's server busy, yet a short hold costs a short wait.
-    auto pause = std::chrono::milliseconds(1);
-    while (!try_lock(fd.get(), exclusive, false)) {
-        if (errno != EAGAIN && errno != EACCES) return false;
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline) return false;
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
-        pause = std::min(pause * 2, std::chrono::milliseconds(20));
+    if (try_lock(fd.get(), exclusive, false)) {
+        fd_ = std::move(fd);
+        return true;
     }
+    if ((errno != EAGAIN && errno != EACCES) || wait_ms <= 0) return false;
+    // A blocking wait queues in the kernel, so a holder that takes the lock again at once cannot
+    // keep this waiter out as it could a poller. A timer of this thread's, repeating so that a
+    // tick just before the wait began cannot be lost, ends it at the deadline.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+    struct sigevent sev {};
+    sev.sigev_notify = SIGEV_THREAD_ID;
+    sev.sigev_signo = lock_wait_signal();
+    sev._sigev_un._tid = static_cast<pid_t>(::gettid());  // sigev_notify_thread_id, which glibc 2.36 lacks
+    timer_t timer;
+    if (::timer_create(CLOCK_MONOTONIC, &sev, &timer) != 0) return false;
+    struct itimerspec tick {};
+    tick.it_value.tv_nsec = 20 * 1000 * 1000;
+    tick.it_interval.tv_nsec = 20 * 1000 * 1000;
+    ::timer_settime(timer, 0, &tick, nullptr);
+    bool locked = false;
+    for (;;) {
+        if (try_lock_once(fd.get(), exclusive)) {
+            locked = true;
+            break;
+        }
+        if (errno != EINTR || std::chrono::steady_clock::now() >= deadline) break;
+    }
+    ::timer_delete(timer);
+    if (!locked) return false;
     fd_ = std::move(fd);
     return true;
 }

@@ -47,9 +47,9 @@ TEST(SharedModes, MachineStateFollowsTheUmask) {
             {root / "log", c.folder},
             {event_log_file(), c.file},
             {windows_socket_dir(), c.folder},
-            // The user's own hive keeps its owner-only write.
+            // The user's own folder keeps its owner-only write; the hive in it follows the umask.
             {root / "u/registry", 0755 & ~c.umask},
-            {root / "u/registry/HKCU.reg", 0644 & ~c.umask},
+            {root / "u/registry/HKCU.reg", c.file},
         };
         for (const auto& m : made) EXPECT_EQ(mode_of(m.path), m.mode) << m.path;
 

@@ -13,11 +13,23 @@ namespace tv {
 
 std::string find_group_index(const std::string& group_folder) { return find_index_file(group_folder, kGroupIndexName); }
 
-Result<void> change_group_index(const std::string& index_path, const GroupIndexChange& change) {
+namespace {
+
+std::string group_folder_of(const std::string& index_path) {
     const std::string group_folder = get_path_folder(index_path);
-    const std::string folder = group_folder == index_path || group_folder.empty() ? std::string(".") : group_folder;
-    const ArchiveIndexLock lock(folder);
+    return group_folder == index_path || group_folder.empty() ? std::string(".") : group_folder;
+}
+
+}  // namespace
+
+Result<void> change_group_index(const std::string& index_path, const GroupIndexChange& change) {
+    const ArchiveIndexLock lock(group_folder_of(index_path));
     if (!lock.held()) return lock.busy_error();
+    return change_group_index_locked(index_path, change);
+}
+
+Result<void> change_group_index_locked(const std::string& index_path, const GroupIndexChange& change) {
+    const std::string folder = group_folder_of(index_path);
 
     std::vector<GroupIndexEntry> entries;
     std::string odd_line;
@@ -131,7 +143,7 @@ void ArchiveGroup::read_index_mtime() {
     stamp_ = seen_ ? s : IndexStamp{};
 }
 
-Result<void> ArchiveGroup::remove_archive(std::int32_t index) {
+Result<void> ArchiveGroup::delete_archive_folder(std::int32_t index) const {
     ReportArchive* a = get_archive(index);
     if (!a) return fail(kArchiveNotFound);
     const std::string path = a->get_path();
@@ -142,6 +154,12 @@ Result<void> ArchiveGroup::remove_archive(std::int32_t index) {
     }
     // The archive stays listed: reports that survived must stay reachable.
     if (!ok) return fail(kArchiveDeleteFailed, "Couldn't delete archive folder: " + path);
+    return {};
+}
+
+Result<void> ArchiveGroup::remove_archive(std::int32_t index) {
+    if (Result<void> deleted = delete_archive_folder(index); !deleted) return deleted;
+    ReportArchive* a = get_archive(index);
     const std::string entry = a->get_folder_entry().empty() ? a->get_folder_name() : a->get_folder_entry();
     archives_.erase(archives_.begin() + index);
     Result<void> changed = change_group_index(index_path_, [&](std::vector<GroupIndexEntry>& entries) -> Result<void> {

@@ -34,6 +34,8 @@ using GroupIndexChange = std::function<Result<void>(std::vector<GroupIndexEntry>
 // replaces the file atomically and durably (its size + 8192 bytes free). Lines go out within
 // their limits. kArchiveBusy, kArchiveNoSpace, kArchiveWriteFailed or the change's error.
 Result<void> change_group_index(const std::string& index_path, const GroupIndexChange& change);
+// The same for a caller that already holds the group folder's ArchiveIndexLock.
+Result<void> change_group_index_locked(const std::string& index_path, const GroupIndexChange& change);
 
 // Adds one archive entry (folder name, display name) at the end of an ARCHDIR.DAT, creating it
 // when missing, through change_group_index. The folder name must be a safe path component
@@ -71,6 +73,8 @@ public:
     // ("Couldn't delete archive folder: ..."). A failed index change is passed on; the archive
     // then leaves the list all the same, as its folder is gone.
     Result<void> remove_archive(std::int32_t index);
+    // Only the folder part of remove_archive: the archive stays listed, in memory and on disk.
+    Result<void> delete_archive_folder(std::int32_t index) const;
     // True when ARCHDIR.DAT or any archive's ARCHINFO.DAT changed since it was read or written
     // by this program. A missing ARCHDIR.DAT counts as changed exactly when it was seen before.
     bool has_changed_on_disk() const;

@@ -199,30 +199,47 @@ Result<void> delete_group(ArchiveGroup& group, ArchiveConfigList* config, std::v
     const std::string folder = group.get_folder();
     if (!archive_io::enough_space_for(folder, kGroupDeleteSpace)) return fail(kArchiveNoSpace);
     bool ok = true;
+    std::vector<std::string> deleted;
     for (std::int32_t i = group.get_count() - 1; i >= 0; --i) {
-        const std::int32_t before = group.get_count();
-        if (Result<void> removed = group.remove_archive(i); !removed) {
+        const ReportArchive* a = group.get_archive(i);
+        if (Result<void> removed = group.delete_archive_folder(i); !removed) {
             notices.push_back(removed.error());
-            // What could not be deleted stays listed and reachable.
-            if (group.get_count() == before) ok = false;
+            ok = false;
+        } else {
+            deleted.push_back(a->get_folder_entry().empty() ? a->get_folder_name() : a->get_folder_entry());
         }
     }
-    if (!ok) return fail(kArchiveIncomplete);
-    {
-        // Only an empty list may go: an archive another program added meanwhile stays reachable.
-        const ArchiveIndexLock lock(folder);
-        if (!lock.held()) {
-            notices.push_back(lock.busy_error());
-            return fail(kArchiveIncomplete);
-        }
-        if (ArchiveGroup now(group.get_index_path(), false, false, false); now.get_count() > 0) {
-            notices.push_back(fail(kArchiveIncomplete, "Another program has added archives to \"" + folder +
-                                                           "\" meanwhile; they were left as they are."));
-            return fail(kArchiveIncomplete);
-        }
-        if (::unlink(group.get_index_path().c_str()) != 0 && errno != ENOENT)
-            return fail(kArchiveDeleteFailed, "Couldn't delete archive group file: " + group.get_index_path());
+    // One change of ARCHDIR.DAT: the deleted archives leave it, and it goes when nothing is left.
+    // An archive another program added meanwhile stays reachable.
+    const ArchiveIndexLock lock(folder);
+    if (!lock.held()) {
+        notices.push_back(lock.busy_error());
+        return fail(kArchiveIncomplete);
     }
+    bool empty = false;
+    std::size_t added = 0;
+    const Result<void> changed =
+        change_group_index_locked(group.get_index_path(), [&](std::vector<GroupIndexEntry>& entries) -> Result<void> {
+            std::erase_if(entries, [&](const GroupIndexEntry& e) {
+                return std::any_of(deleted.begin(), deleted.end(),
+                                   [&](const std::string& d) { return platform::iequals(d, e.folder); });
+            });
+            added = ok ? entries.size() : 0;
+            empty = ok && entries.empty();
+            if (empty) return fail(kArchiveNotFound);  // the file goes instead
+            return {};
+        });
+    if (!ok) {
+        if (!changed) notices.push_back(changed.error());
+        return fail(kArchiveIncomplete);
+    }
+    if (added > 0) {
+        notices.push_back(fail(kArchiveIncomplete, "Another program has added archives to \"" + folder +
+                                                       "\" meanwhile; they were left as they are."));
+        return fail(kArchiveIncomplete);
+    }
+    if (::unlink(group.get_index_path().c_str()) != 0 && errno != ENOENT)
+        return fail(kArchiveDeleteFailed, "Couldn't delete archive group file: " + group.get_index_path());
     if (config && config->get_count() > 0 && config->remove(folder) == kConfigRefused)
         notices.push_back(config->refusal());
     return {};

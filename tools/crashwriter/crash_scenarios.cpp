@@ -145,10 +145,11 @@ public:
             const auto add = archives(from + 1).back();
             return append_group_entry(index, add.first, add.second);
         }
-        ArchiveGroup group(index);
-        for (std::int32_t i = group.get_count() - 1; i >= 3; --i)
-            if (!shown(group.remove_archive(i))) return false;  // never existed on disk: only the entry goes
-        return true;
+        // One rewrite drops the added archives again (their folders never existed).
+        return shown(change_group_index(index, [](std::vector<GroupIndexEntry>& entries) -> Result<void> {
+            if (entries.size() > 3) entries.resize(3);
+            return {};
+        }));
     }
 };
 
