@@ -2,9 +2,7 @@
 
 #include <fcntl.h>
 #include <gmock/gmock.h>
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -29,6 +27,7 @@
 #include "platform/event_log.h"
 #include "platform/registry.h"
 #include "platform/system.h"
+#include "testing/test_accounts.h"
 #include "testing/test_root.h"
 
 namespace tv {
@@ -478,13 +477,6 @@ TEST_F(AuditLogTest, WriterDyingBeforeItSealsLeavesTheOldLog) {
     EXPECT_TRUE(read_audit_log_file(log_file_).crc_ok);
 }
 
-// Waits for a forked child; its exit code, or -signal when a signal ended it.
-int wait_child(pid_t child) {
-    int status = 0;
-    if (::waitpid(child, &status, 0) != child) return -1000;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-}
-
 TEST_F(AuditLogTest, FirstWriterOfTheMonthDyingIsRecovered) {
     const std::string note = root_ + "/.TV200712.LOG.pending";
     AuditLogRecord lost;
@@ -543,7 +535,7 @@ TEST_F(AuditLogTest, FirstWriterOfTheMonthDyingIsRecovered) {
                 ::kill(::getpid(), SIGKILL);
                 ::_exit(1);
             }
-            ASSERT_EQ(wait_child(child), -SIGKILL);
+            ASSERT_EQ(testing_root::wait_child(child), -SIGKILL);
         }
         // Readers see only what was sealed.
         AuditFileCheck check = read_audit_log_file(log_file_);
@@ -591,63 +583,14 @@ TEST_F(AuditLogTest, NewFilesTakeTheUmask) {
     }
 }
 
-// Two system accounts in one group, removed again however the test ends.
-class TwoAccounts {
-public:
-    TwoAccounts() {
-        const std::string tag = "tva" + std::to_string(::getpid() % 100000);
-        if (!run("groupadd " + tag)) return;
-        group_ = tag;
-        for (int i = 0; i < 2; ++i) {
-            const std::string user = tag + char('a' + i);
-            if (!run("useradd -M -N -g " + tag + " -s /usr/sbin/nologin " + user)) return;
-            users_.push_back(user);
-            if (const passwd* pw = ::getpwnam(user.c_str())) uids_.push_back(pw->pw_uid);
-        }
-        if (const group* g = ::getgrnam(tag.c_str())) gid_ = g->gr_gid;
-    }
-    ~TwoAccounts() {
-        for (const auto& u : users_) run("userdel " + u);
-        if (!group_.empty()) run("groupdel " + group_);
-    }
-    TwoAccounts(const TwoAccounts&) = delete;
-    TwoAccounts& operator=(const TwoAccounts&) = delete;
-
-    bool ok() const { return uids_.size() == 2 && gid_ != 0; }
-    gid_t gid() const { return gid_; }
-    uid_t uid(int i) const { return uids_[static_cast<std::size_t>(i)]; }
-
-    // Runs `work` in a forked child as account `i` with umask 002; the child's exit code.
-    int run_as(int i, const std::function<bool()>& work) const {
-        const pid_t child = ::fork();
-        if (child == 0) {
-            if (::setgroups(1, &gid_) != 0 || ::setgid(gid_) != 0 || ::setuid(uid(i)) != 0) ::_exit(2);
-            ::umask(002);
-            ::_exit(work() ? 0 : 1);
-        }
-        return child < 0 ? -1000 : wait_child(child);
-    }
-
-private:
-    static bool run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
-
-    std::string group_;
-    std::vector<std::string> users_;
-    std::vector<uid_t> uids_;
-    gid_t gid_ = 0;
-};
-
 TEST_F(AuditLogTest, TwoAccountsShareOneMonthsLogInAGroupFolder) {
-    if (::geteuid() != 0) GTEST_SKIP() << "making accounts needs root";
-    const TwoAccounts accounts;
-    if (!accounts.ok()) GTEST_SKIP() << "groupadd/useradd could not make the test accounts";
+    const testing_root::TwoAccounts accounts;
+    if (!accounts.ok()) GTEST_SKIP() << "the test accounts could not be made (root, groupadd and useradd needed)";
 
     // The archive: a setgid folder of the group, reachable by both.
     ASSERT_EQ(::chmod(root_.c_str(), 0755), 0);
     const std::string archive = root_ + "/archive";
-    ASSERT_EQ(::mkdir(archive.c_str(), 0700), 0);
-    ASSERT_EQ(::chown(archive.c_str(), 0, accounts.gid()), 0);
-    ASSERT_EQ(::chmod(archive.c_str(), 02770), 0);
+    ASSERT_TRUE(accounts.share(archive));
     const std::string log_file = archive + "/TV200712.LOG";
     const std::string note = archive + "/.TV200712.LOG.pending";
     auto entry = [&](const std::string& text) {

@@ -31,7 +31,7 @@ Result<void> change_group_index(const std::string& index_path, const GroupIndexC
 Result<void> change_group_index_locked(const std::string& index_path, const GroupIndexChange& change) {
     const std::string folder = group_folder_of(index_path);
 
-    std::vector<GroupIndexEntry> entries;
+    GroupIndexEntries entries;
     std::string odd_line;
     bool has_odd_line = false;
     struct stat st;
@@ -45,18 +45,19 @@ Result<void> change_group_index_locked(const std::string& index_path, const Grou
                 has_odd_line = true;
                 break;
             }
-            entries.push_back(std::move(e));
+            entries.list.push_back(std::move(e));
         }
         if (std::ferror(file.get())) return archive_io::write_error(index_path);
     } else if (errno != ENOENT) {
         return archive_io::write_error(index_path);
     }
     if (Result<void> changed = change(entries); !changed) return changed;
+    if (entries.leave_file) return {};
 
     const std::int64_t old_size = std::max<std::int64_t>(get_file_size_64(index_path), 0);
     if (!archive_io::enough_space_for(folder, old_size + kIndexSpareBytes)) return archive_io::no_space_error();
     std::string text;
-    for (const GroupIndexEntry& e : entries) {
+    for (const GroupIndexEntry& e : entries.list) {
         // A folder line that is not a plain component goes out as it was read, so the rewrite
         // neither repairs nor redirects it.
         const std::string folder_line = sanitize_index_line(e.folder, kGroupLineMax, "_");
@@ -75,8 +76,8 @@ Result<void> add_group_entry(const std::string& index_path, std::string_view fol
     const std::string folder(folder_name);
     if (!is_safe_path_component(folder) || folder.size() > kGroupLineMax)
         return fail(kArchiveUnsafeName, "The archive folder name is not valid: " + folder);
-    return change_group_index(index_path, [&](std::vector<GroupIndexEntry>& entries) -> Result<void> {
-        entries.push_back({folder, std::string(display_name)});
+    return change_group_index(index_path, [&](GroupIndexEntries& entries) -> Result<void> {
+        entries.list.push_back({folder, std::string(display_name)});
         return {};
     });
 }
@@ -162,11 +163,10 @@ Result<void> ArchiveGroup::remove_archive(std::int32_t index) {
     ReportArchive* a = get_archive(index);
     const std::string entry = a->get_folder_entry().empty() ? a->get_folder_name() : a->get_folder_entry();
     archives_.erase(archives_.begin() + index);
-    Result<void> changed = change_group_index(index_path_, [&](std::vector<GroupIndexEntry>& entries) -> Result<void> {
-        std::erase_if(entries, [&](const GroupIndexEntry& e) { return platform::iequals(e.folder, entry); });
+    return change_group_index(index_path_, [&](GroupIndexEntries& entries) -> Result<void> {
+        std::erase_if(entries.list, [&](const GroupIndexEntry& e) { return platform::iequals(e.folder, entry); });
         return {};
     });
-    return changed;
 }
 
 bool ArchiveGroup::has_changed_on_disk() const {

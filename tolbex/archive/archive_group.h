@@ -27,8 +27,13 @@ std::string find_group_index(const std::string& group_folder);
 struct GroupIndexEntry {
     std::string folder, name;
 };
-// Edits the entries as the file holds them now; an error leaves the file as it was.
-using GroupIndexChange = std::function<Result<void>(std::vector<GroupIndexEntry>&)>;
+// The entries of an ARCHDIR.DAT as a change sees them: read afresh under the group's lock.
+struct GroupIndexEntries {
+    std::vector<GroupIndexEntry> list;
+    bool leave_file = false;  // set by a change that found nothing to do: the file stays as it is
+};
+// Edits the entries; an error leaves the file as it was and is passed on.
+using GroupIndexChange = std::function<Result<void>(GroupIndexEntries&)>;
 // The one way to change an ARCHDIR.DAT: takes the group folder's ArchiveIndexLock, reads the
 // file as it is now (missing reads as empty; an odd last line is kept), applies `change` and
 // replaces the file atomically and durably (its size + 8192 bytes free). Lines go out within

@@ -219,14 +219,14 @@ Result<void> delete_group(ArchiveGroup& group, ArchiveConfigList* config, std::v
     bool empty = false;
     std::size_t added = 0;
     const Result<void> changed =
-        change_group_index_locked(group.get_index_path(), [&](std::vector<GroupIndexEntry>& entries) -> Result<void> {
-            std::erase_if(entries, [&](const GroupIndexEntry& e) {
+        change_group_index_locked(group.get_index_path(), [&](GroupIndexEntries& entries) -> Result<void> {
+            std::erase_if(entries.list, [&](const GroupIndexEntry& e) {
                 return std::any_of(deleted.begin(), deleted.end(),
                                    [&](const std::string& d) { return platform::iequals(d, e.folder); });
             });
-            added = ok ? entries.size() : 0;
-            empty = ok && entries.empty();
-            if (empty) return fail(kArchiveNotFound);  // the file goes instead
+            added = ok ? entries.list.size() : 0;
+            empty = ok && entries.list.empty();
+            entries.leave_file = empty;  // the file goes instead
             return {};
         });
     if (!ok) {
@@ -255,18 +255,19 @@ Result<std::int32_t> ensure_deleted_archive(ArchiveGroup& group) {
     // added it, or be adding it now.
     std::int32_t found = -1;
     bool added = false;
-    const Result<void> changed = change_group_index(index, [&](std::vector<GroupIndexEntry>& entries) -> Result<void> {
-        for (std::size_t i = 0; i < entries.size(); ++i)
-            if (entries[i].name == kDeletedArchiveName) {
+    const Result<void> changed = change_group_index(index, [&](GroupIndexEntries& entries) -> Result<void> {
+        for (std::size_t i = 0; i < entries.list.size(); ++i)
+            if (entries.list[i].name == kDeletedArchiveName) {
                 found = static_cast<std::int32_t>(i);
-                return fail(kArchiveNotFound);  // nothing to write
+                entries.leave_file = true;
+                return {};
             }
-        entries.push_back({kDeletedArchiveFolder, kDeletedArchiveName});
-        found = static_cast<std::int32_t>(entries.size() - 1);
+        entries.list.push_back({kDeletedArchiveFolder, kDeletedArchiveName});
+        found = static_cast<std::int32_t>(entries.list.size() - 1);
         added = true;
         return {};
     });
-    if (!changed && !(found >= 0 && !added)) {
+    if (!changed) {
         if (!existed) ::rmdir(folder.c_str());
         return changed.error();
     }

@@ -146,8 +146,8 @@ public:
             return append_group_entry(index, add.first, add.second);
         }
         // One rewrite drops the added archives again (their folders never existed).
-        return shown(change_group_index(index, [](std::vector<GroupIndexEntry>& entries) -> Result<void> {
-            if (entries.size() > 3) entries.resize(3);
+        return shown(change_group_index(index, [](GroupIndexEntries& entries) -> Result<void> {
+            if (entries.list.size() > 3) entries.list.resize(3);
             return {};
         }));
     }

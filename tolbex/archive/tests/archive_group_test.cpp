@@ -71,7 +71,7 @@ TEST_F(ArchiveGroupTest, UpperCaseFolderLinesFindTheFolder) {
     ASSERT_EQ(g.get_count(), 1);
     EXPECT_EQ(g.get_archive(0)->get_path(), group_ + "/standard");
     EXPECT_EQ(g.get_archive(0)->get_count(), 1);
-    ASSERT_TRUE(change_group_index(index(), [](std::vector<GroupIndexEntry>&) -> Result<void> { return {}; }));
+    ASSERT_TRUE(change_group_index(index(), [](GroupIndexEntries&) -> Result<void> { return {}; }));
     EXPECT_EQ(read(index()), "STANDARD\r\nMain\r\n");  // written as it was read
 }
 
@@ -132,7 +132,7 @@ TEST_F(ArchiveGroupTest, HostileFolderLinesAreListedButNeverUsed) {
     EXPECT_TRUE(fs::exists(group_));
     EXPECT_EQ(g.get_count(), 7);  // nothing dropped
 
-    ASSERT_TRUE(change_group_index(index(), [](std::vector<GroupIndexEntry>&) -> Result<void> { return {}; }));
+    ASSERT_TRUE(change_group_index(index(), [](GroupIndexEntries&) -> Result<void> { return {}; }));
     const std::string out = read(index());
     EXPECT_EQ(out.rfind("..\r\nParent\r\n/abs\r\nAbsolute\r\nX:\r\nDrive\r\n../outside\r\nEscape\r\n.\r\nSelf\r\n", 0),
               0u);

@@ -2,13 +2,11 @@
 // wrote: whatever the order, every report stays listed exactly once, every listed report has its
 // folder, and every change a process was told was done is in the file.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <grp.h>
-#include <sys/stat.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -19,6 +17,7 @@
 #include "tolbex/archive/archive_operations.h"
 #include "tolbex/archive/report_archive.h"
 #include "tolbex/archive/store_report.h"
+#include "testing/test_accounts.h"
 #include "tolbex/archive/tests/archive_test_root.h"
 
 namespace tv {
@@ -174,69 +173,42 @@ TEST_F(SharedArchiveTest, ManyProcessesOnOneArchiveLoseNothing) {
     }
 }
 
-// A second operator of the group stores, rewrites and logs into what the first one made, with
-// umask 002 in a setgid folder.
+// A second operator of the group stores into, and rewrites, what the first one made, with umask
+// 002 in a setgid folder.
 TEST_F(SharedArchiveTest, TwoAccountsShareOneArchive) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to make the two accounts";
-    const std::string group = "tvshare" + std::to_string(::getpid() % 100000);
-    const std::string users[2] = {group + "a", group + "b"};
-    auto run = [](const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; };
-    if (!run("groupadd " + group)) GTEST_SKIP() << "groupadd is not available here";
-    for (const std::string& u : users)
-        if (!run("useradd -M -N -g " + group + " " + u)) {
-            run("groupdel " + group);
-            GTEST_SKIP() << "useradd is not available here";
-        }
+    const testing_root::TwoAccounts accounts;
+    if (!accounts.ok()) GTEST_SKIP() << "the test accounts could not be made (root, groupadd and useradd needed)";
+    ASSERT_EQ(::chmod(root_.c_str(), 0755), 0);
     const std::string shared = root_ + "/shared";
-    fs::create_directories(shared + "/A");
-    fs::permissions(root_, fs::perms::all);
-    for (const std::string& d : {shared, shared + "/A"}) {
-        EXPECT_TRUE(run("chgrp " + group + " " + d + " && chmod 2775 " + d));
-    }
+    ASSERT_TRUE(accounts.share(shared));
+    ASSERT_TRUE(accounts.share(shared + "/A"));
     fs::permissions(src_, fs::perms::all);
     fs::permissions(src_ + "/PATIENT.TXT", fs::perms::all);
-
-    // Each account in turn: a store, a description change, and a store again.
     for (int round = 0; round < 2; ++round)
-        for (const std::string& u : users) {
-            const pid_t pid = ::fork();
-            ASSERT_GE(pid, 0);
-            if (pid == 0) {
-                const std::string id = u + std::to_string(round);
-                if (!run("true")) ::_exit(9);
-                ::umask(002);
-                const std::string cmd = "id -u " + u;
-                FILE* p = ::popen(cmd.c_str(), "r");
-                unsigned uid = 0;
-                if (!p || std::fscanf(p, "%u", &uid) != 1) ::_exit(8);
-                ::pclose(p);
-                FILE* g = ::popen(("getent group " + group + " | cut -d: -f3").c_str(), "r");
-                unsigned gid = 0;
-                if (!g || std::fscanf(g, "%u", &gid) != 1) ::_exit(8);
-                ::pclose(g);
-                if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) ::_exit(7);
-                std::string stored;
-                if (store_report_in_archive(shared + "/A", src_, id, 1, 1196690709, kReportFull, &stored) != kStoreOk)
-                    ::_exit(1);
-                ReportArchive view(shared + "/A", "A");
-                if (!archive_ops::set_description(view, fs::path(stored).filename().string(), "edited " + id))
-                    ::_exit(2);
-                ::_exit(0);
-            }
-            int status = 0;
-            ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << u << " round " << round << " status "
-                                                                        << status;
+        for (int account = 0; account < 2; ++account) {
+            const std::string id = std::to_string(account) + "/" + std::to_string(round);
+            EXPECT_EQ(accounts.run_as(account,
+                                      [&] {
+                                          std::string stored;
+                                          if (store_report_in_archive(shared + "/A", src_, id, 1, 1196690709,
+                                                                      kReportFull, &stored) != kStoreOk)
+                                              return false;
+                                          ReportArchive view(shared + "/A", "A");
+                                          return archive_ops::set_description(
+                                                     view, fs::path(stored).filename().string(), "edited " + id)
+                                              .ok();
+                                      }),
+                      0)
+                << id;
         }
     ReportArchive archive(shared + "/A", "A");
-    EXPECT_EQ(archive.get_count(), 4);
+    ASSERT_EQ(archive.get_count(), 4);
     for (std::int32_t i = 0; i < archive.get_count(); ++i)
         EXPECT_EQ(archive.get_record(i)->get_description().rfind("edited ", 0), 0u);
-    struct stat st;
+    struct stat st {};
     ASSERT_EQ(::stat(archive.get_index_path().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0664u);
-    for (const std::string& u : users) run("userdel " + u);
-    run("groupdel " + group);
+    EXPECT_EQ(st.st_gid, accounts.gid());
 }
 
 }  // namespace

@@ -1,0 +1,77 @@
+// Two system accounts in one group for the tests of what several operators share, made with
+// groupadd/useradd (tests run as root) and removed again however the test ends.
+#pragma once
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tv::testing_root {
+
+// Waits for a forked child: its exit code, or -signal when a signal ended it.
+inline int wait_child(pid_t child) {
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child) return -1000;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+
+class TwoAccounts {
+public:
+    TwoAccounts() {
+        if (::geteuid() != 0) return;
+        const std::string tag = "tva" + std::to_string(::getpid() % 100000);
+        if (!run("groupadd " + tag)) return;
+        group_ = tag;
+        for (int i = 0; i < 2; ++i) {
+            const std::string user = tag + char('a' + i);
+            if (!run("useradd -M -N -g " + tag + " -s /usr/sbin/nologin " + user)) return;
+            users_.push_back(user);
+            if (const passwd* pw = ::getpwnam(user.c_str())) uids_.push_back(pw->pw_uid);
+        }
+        if (const group* g = ::getgrnam(tag.c_str())) gid_ = g->gr_gid;
+    }
+    ~TwoAccounts() {
+        for (const auto& u : users_) run("userdel " + u);
+        if (!group_.empty()) run("groupdel " + group_);
+    }
+    TwoAccounts(const TwoAccounts&) = delete;
+    TwoAccounts& operator=(const TwoAccounts&) = delete;
+
+    // False where the accounts could not be made (not root, no useradd): the test skips.
+    bool ok() const { return uids_.size() == 2 && gid_ != 0; }
+    gid_t gid() const { return gid_; }
+    uid_t uid(int i) const { return uids_[static_cast<std::size_t>(i)]; }
+
+    // Makes `folder` (created when missing) the group's, setgid and group-writable (02770).
+    bool share(const std::string& folder) const {
+        ::mkdir(folder.c_str(), 0700);
+        return ::chown(folder.c_str(), 0, gid_) == 0 && ::chmod(folder.c_str(), 02770) == 0;
+    }
+
+    // Runs `work` in a forked child as account `i` with umask 002; the child's exit code.
+    int run_as(int i, const std::function<bool()>& work) const {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::setgroups(1, &gid_) != 0 || ::setgid(gid_) != 0 || ::setuid(uid(i)) != 0) ::_exit(2);
+            ::umask(002);
+            ::_exit(work() ? 0 : 1);
+        }
+        return child < 0 ? -1000 : wait_child(child);
+    }
+
+private:
+    static bool run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+
+    std::string group_;
+    std::vector<std::string> users_;
+    std::vector<uid_t> uids_;
+    gid_t gid_ = 0;
+};
+
+}  // namespace tv::testing_root
