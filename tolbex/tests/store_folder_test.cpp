@@ -176,3 +176,56 @@ TEST_F(StoreFolderTest, DeleteTwelveLeadEcgFiles) {
 
 }  // namespace
 }  // namespace cli
+
+namespace cli {
+namespace {
+
+// Stores and 12-lead conversions run side by side on one archive, queued behind a lock this test
+// holds for a moment so that each run writes after the others have read: every run succeeds,
+// every folder is listed exactly once and every entry names a folder that exists.
+TEST_F(StoreFolderTest, StoresAndConversionsSideBySideLoseNothing) {
+    constexpr int kEach = 40;
+    const fs::path archive = g / "STANDARD";
+    for (int i = 0; i < kEach; ++i) {
+        const std::string name = "X" + std::to_string(i) + ".O12";
+        write_file(archive / name / "os12ecg1.dat", "e");
+        write_file(archive / name / "PATIENT.TXT", patient_txt("ABCD1234566"));
+        append_entry(archive, {name, "Twelve " + std::to_string(i), "Wed Jan 02 02:03:55 1980", "9", "Full"});
+    }
+    // The archive's lock, as another writer would hold it.
+    const int lock_fd = ::open((archive / ".TVINDEX.LCK").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    ASSERT_GE(lock_fd, 0);
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    ASSERT_EQ(::fcntl(lock_fd, F_OFD_SETLKW, &fl), 0);
+
+    std::vector<int> codes(2 * kEach, -1);
+    std::vector<std::thread> runs;
+    for (int i = 0; i < kEach; ++i) {
+        runs.emplace_back([&, i] { codes[i] = run({"/store", (src / "good.TVZ").string(), g.string(), "STANDARD"}).code; });
+        runs.emplace_back([&, i] {
+            codes[kEach + i] = run({"/delete_os12_ecg", (archive / ("X" + std::to_string(i) + ".O12")).string()}).code;
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    ::close(lock_fd);
+    for (auto& r : runs) r.join();
+    for (int i = 0; i < 2 * kEach; ++i) EXPECT_EQ(codes[i], 0) << i;
+
+    const auto lines = index_lines(archive / "ARCHINFO.DAT");
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(5 * 2 * kEach));
+    std::set<std::string> listed;
+    for (std::size_t i = 0; i < lines.size(); i += 5) {
+        EXPECT_TRUE(listed.insert(lines[i]).second) << "listed twice: " << lines[i];
+        EXPECT_TRUE(fs::is_directory(archive / lines[i])) << "no folder: " << lines[i];
+    }
+    for (const auto& e : fs::directory_iterator(archive)) {
+        if (!e.is_directory()) continue;
+        EXPECT_EQ(listed.count(e.path().filename().string()), 1u) << e.path();
+    }
+    for (int i = 0; i < kEach; ++i) EXPECT_EQ(listed.count("X" + std::to_string(i) + ".FUL"), 1u) << i;
+}
+
+}  // namespace
+}  // namespace cli
