@@ -79,6 +79,10 @@ protected:
     TimiPrintUiTest() : RootTest(TmpDir::Inside) { fw::testing::qt_app(); }
     void SetUp() override {
         RootTest::SetUp();
+        // The faces the table prints in are the fonts this test brings (the build's fonts-dejavu-core),
+        // so that the pages do not depend on which other fonts a machine has.
+        for (const char* face : {"Arial Narrow", "Arial"})
+            QFont::insertSubstitution(QString::fromLatin1(face), QStringLiteral("DejaVu Sans"));
         pdf = (t / "timi.pdf").string();
         fw::set_print_dialog_hook([this](QPrinter& printer, int, int) {
             ++dialogs;
