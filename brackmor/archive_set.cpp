@@ -8,42 +8,70 @@
 #include "common/text.h"
 #include "platform/fs.h"
 #include "tolbex/archive/archive_group.h"
+#include "tolbex/archive/report_archive.h"
 
 namespace tv::brackmor {
 
-ArchiveSet::ArchiveSet(std::string base, RunOptions options, Reporter& reporter)
-    : base_(std::move(base)), options_(options), reporter_(reporter) {
-    const auto index = platform::find_name_ci(base_, kGroupIndexName);
-    if (!index) return;
-    const auto lines = read_index_lines(*index);
-    if (!lines) {
-        readable_ = false;
-        reporter_.event("Unable to read the index file " + *index + " - nothing has been changed.",
-                        "CANTREADINDEX:" + *index);
-        return;
-    }
+namespace {
+
+struct Listed {
+    std::string folder;  // upper case
+    std::string label;
+};
+
+// The folder and label pairs of an ARCHDIR.DAT; none when there is no file; nullopt when it is
+// there but cannot be read (a link included).
+std::optional<std::vector<Listed>> read_group_index(const std::string& base, std::string* path) {
+    std::vector<Listed> out;
+    const auto index = platform::find_name_ci(base, kGroupIndexName);
+    if (!index) return out;
+    if (path) *path = *index;
+    const auto lines = is_link(*index) ? std::nullopt : read_index_lines(*index);
+    if (!lines) return std::nullopt;
     // Lines of blanks count as empty here: only descriptions of reports keep them.
-    std::vector<std::string> kept;
+    std::vector<const std::string*> kept;
     for (const std::string& line : *lines)
-        if (!line.empty()) kept.push_back(line);
-    for (std::size_t i = 0; i + 1 < kept.size(); i += 2) {
-        const std::string folder = to_upper_copy(kept[i]);
-        const std::string& label = kept[i + 1];
-        reporter_.console("Checking archive " + label + " (" + folder + ")\n");
-        if (!folder_path(folder).empty()) {
-            entries_.push_back(Entry{folder, label, false});
-        } else {
-            ++counts_.archives_removed;
-            const std::string sentence = "Removing " + label + ": " + folder + " doesn't exist.";
-            reporter_.event(sentence, "REMOVENONEXISTANTARCHIVE:" + label);
-        }
-    }
+        if (!line.empty()) kept.push_back(&line);
+    for (std::size_t i = 0; i + 1 < kept.size(); i += 2) out.push_back({to_upper_copy(*kept[i]), *kept[i + 1]});
+    return out;
 }
 
-bool ArchiveSet::is_listed(const std::string& folder) const {
-    for (const Entry& e : entries_)
-        if (e.folder == folder) return true;
-    return false;
+const Listed* find_listed(const std::vector<Listed>& list, const std::string& folder) {
+    for (const Listed& l : list)
+        if (l.folder == folder) return &l;
+    return nullptr;
+}
+
+}  // namespace
+
+ArchiveSet::ArchiveSet(std::string base, RunOptions options, Reporter& reporter)
+    : base_(std::move(base)), options_(options), reporter_(reporter) {
+    std::string index;
+    const auto listed = read_group_index(base_, &index);
+    if (!listed) {
+        readable_ = false;
+        const bool link = is_link(index);
+        reporter_.event((link ? index + " is a link" : "Unable to read the index file " + index) +
+                            " - nothing has been changed.",
+                        (link ? "INDEXISLINK:" : "CANTREADINDEX:") + index);
+        return;
+    }
+    for (const Listed& l : *listed) {
+        reporter_.console("Checking archive " + l.label + " (" + l.folder + ")\n");
+        const auto found = find_entry(base_, l.folder);
+        if (found && is_link(*found)) {
+            reporter_.event("Leaving " + l.label + ": " + l.folder + " is a link and is not checked.",
+                            "ARCHIVEISLINK:" + l.label);
+            entries_.push_back(Entry{l.folder, l.label, false, true});
+        } else if (!folder_path(l.folder).empty()) {
+            entries_.push_back(Entry{l.folder, l.label, false, false});
+        } else {
+            ++counts_.archives_removed;
+            const std::string sentence = "Removing " + l.label + ": " + l.folder + " doesn't exist.";
+            reporter_.event(sentence, "REMOVENONEXISTANTARCHIVE:" + l.label);
+        }
+    }
+    for (const Listed& l : *listed) listed_at_start_.insert(l.folder);
 }
 
 std::string ArchiveSet::folder_path(const std::string& folder) const {
@@ -54,20 +82,30 @@ std::string ArchiveSet::folder_path(const std::string& folder) const {
 void ArchiveSet::scan() {
     std::unordered_set<std::string> listed;
     for (const Entry& e : entries_) listed.insert(e.folder);
-    for (const std::string& name : list_subfolders(base_)) {
+    const FolderNames base(base_);
+    for (const std::string& name : base.links()) {
+        const std::string upper = to_upper_copy(name);
+        if (listed.count(upper) || base.find_folder(name)) continue;
+        reporter_.console("Checking archive directory " + upper + "\n");
+        reporter_.event(base_ + "/" + name + " is a link - it is not checked.", "ARCHIVEISLINK:" + upper);
+    }
+    for (const std::string& name : base.subfolders()) {
         const std::string upper = to_upper_copy(name);
         reporter_.console("Checking archive directory " + upper + "\n");
         if (!listed.count(upper)) {
             // A folder whose name could not stand in the index is checked but never listed.
             if (is_safe_name(upper)) {
-                entries_.push_back(Entry{upper, upper, true});
+                entries_.push_back(Entry{upper, upper, true, false});
                 listed.insert(upper);
                 ++counts_.archives_added;
             }
         }
         ReportSet reports(base_ + "/" + name, ReportSet::Options{options_.delete_reports}, reporter_);
-        reports.recover();
-        if (!reports.readable() || !reports.write(true)) indexes_ok_ = false;
+        switch (reports.check()) {
+            case ReportSet::Outcome::Done: break;
+            case ReportSet::Outcome::Busy: busy_ = true; break;
+            case ReportSet::Outcome::Failed: indexes_ok_ = false; break;
+        }
         counts_.reports_added += reports.recovered();
         counts_.reports_removed += reports.removed();
         counts_.reports_deleted += reports.deleted();
@@ -77,10 +115,10 @@ void ArchiveSet::scan() {
 void ArchiveSet::filter() {
     std::vector<Entry> staying;
     for (Entry& e : entries_) {
-        const std::string path = folder_path(e.folder);
+        const std::string path = e.link ? std::string() : folder_path(e.folder);
         const bool has_index = !path.empty() && platform::find_name_ci(path, kArchiveIndexName).has_value();
-        const bool stays =
-            has_index || e.folder == kStandardArchiveName || options_.add_empty || (!options_.remove_empty && !e.added);
+        const bool stays = e.link || has_index || e.folder == kStandardArchiveName || options_.add_empty ||
+                           (!options_.remove_empty && !e.added);
         if (stays) {
             if (e.added) reporter_.event("Added archive " + e.folder, "ADDEDARCHIVE:" + e.folder);
             staying.push_back(std::move(e));
@@ -93,12 +131,32 @@ void ArchiveSet::filter() {
             reporter_.event("Removing " + e.label + ": " + e.folder + " contains no ARCHINFO.DAT",
                             "REMOVEEMPTYARCHIVE:" + e.label + "\nNAMEIS:" + e.folder);
         }
-        if (options_.delete_archives && !path.empty() && delete_folder(path, reporter_, true)) {
-            ++counts_.archives_deleted;
-            reporter_.event("Deleted archive directory: " + path, "DELETEARCHIVE:" + path);
-        }
+        if (options_.delete_archives && !path.empty()) delete_archive_folder(path);
     }
     entries_ = std::move(staying);
+}
+
+void ArchiveSet::delete_archive_folder(const std::string& path) {
+    auto holds_reports = [&] { return FolderNames(path).has_subfolder_or_link(); };
+    auto keep = [&] {
+        reporter_.event("Kept archive directory " + path + " - it still holds report folders.", "KEPTARCHIVE:" + path);
+    };
+    if (holds_reports()) return keep();
+    if (!reporter_.confirm_deletion(path)) return;
+    // A report may have been stored into it while the question was open.
+    const ArchiveIndexLock lock(path);
+    if (!lock.held()) {
+        busy_ = true;
+        reporter_.event("Unable to lock the archive " + path +
+                            " - another program is changing it, so it is left as it is.",
+                        "CANTLOCKARCHIVE:" + path);
+        return;
+    }
+    if (!is_real_folder(path) || platform::find_name_ci(path, kArchiveIndexName)) return;
+    if (holds_reports()) return keep();
+    if (!delete_folder(path, reporter_, false)) return;
+    ++counts_.archives_deleted;
+    reporter_.event("Deleted archive directory: " + path, "DELETEARCHIVE:" + path);
 }
 
 void ArchiveSet::rename_reports() {
@@ -107,25 +165,46 @@ void ArchiveSet::rename_reports() {
     reporter_.set_tagged(false);
     for (const Entry& e : entries_) {
         reporter_.both("...In archive " + e.label + "\n");
-        const std::string path = folder_path(e.folder);
+        const std::string path = e.link ? std::string() : folder_path(e.folder);
         if (path.empty()) continue;
         ReportSet reports(path, ReportSet::Options{false}, reporter_);
-        if (!reports.readable()) {
-            indexes_ok_ = false;
-            continue;
+        switch (reports.rename_all()) {
+            case ReportSet::Outcome::Done: break;
+            case ReportSet::Outcome::Busy: busy_ = true; break;
+            case ReportSet::Outcome::Failed: indexes_ok_ = false; break;
         }
-        reports.rename_all();
-        if (!reports.write(false)) indexes_ok_ = false;
     }
     reporter_.set_tagged(tagged);
     reporter_.both("Finished changing report names to be the same as the patient's names.\n");
 }
 
 bool ArchiveSet::write() {
-    std::string text;
-    for (const Entry& e : entries_) text += e.folder + "\r\n" + e.label + "\r\n";
-    if (replace_with_generations(base_, kGroupIndexName, text, true)) return true;
     const std::string path = base_ + "/" + kGroupIndexName;
+    const ArchiveIndexLock lock(base_);
+    if (!lock.held()) {
+        busy_ = true;
+        reporter_.event("Unable to lock the archive group " + base_ +
+                            " - another program is changing it, so ARCHDIR.DAT is left as it is.",
+                        "CANTLOCKGROUP:" + base_);
+        return false;
+    }
+    const auto now = read_group_index(base_, nullptr);
+    if (!now) {
+        reporter_.event("Unable to read the index file " + path + " - it is left as it is.", "CANTREADINDEX:" + path);
+        return false;
+    }
+    // The run's list, less what another program removed meanwhile, with its labels, and with what
+    // it listed meanwhile at the end.
+    std::string text;
+    auto put = [&](const std::string& folder, const std::string& label) { text += folder + "\r\n" + label + "\r\n"; };
+    for (const Entry& e : entries_) {
+        const Listed* listed = find_listed(*now, e.folder);
+        if (!e.added && listed) put(e.folder, listed->label);
+        if (e.added && !listed) put(e.folder, e.label);
+    }
+    for (const Listed& l : *now)
+        if (!listed_at_start_.count(l.folder)) put(l.folder, l.label);
+    if (replace_with_generations(base_, kGroupIndexName, text, true)) return true;
     reporter_.event("Unable to write the index file " + path + " - the previous one is kept.",
                     "CANTWRITEINDEX:" + path);
     return false;

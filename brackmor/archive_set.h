@@ -3,8 +3,14 @@
 // added, every archive's reports are checked (ReportSet), empty archives are dropped or deleted
 // as the options say, and ARCHDIR.DAT is rewritten with generations. There is no limit on the
 // number of archives.
+//
+// An archive that is a link is reported and kept as listed, never looked into. An archive folder
+// is deleted only when it holds no sub-folder at all. ARCHDIR.DAT is rewritten under the group's
+// index lock from the file as it is then: archives that another program listed or removed during
+// the run stay so.
 #pragma once
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace tv::brackmor {
@@ -32,37 +38,43 @@ public:
         std::string folder;  // upper case, as written back
         std::string label;
         bool added = false;  // found by the folder scan, not in ARCHDIR.DAT
+        bool link = false;   // the folder is a link: kept, never checked
     };
 
     // Reads ARCHDIR.DAT of `base` (none: no archives).
     ArchiveSet(std::string base, RunOptions options, Reporter& reporter);
 
-    // False when ARCHDIR.DAT exists but cannot be read: the run must not go on.
+    // False when ARCHDIR.DAT exists but cannot be read (or is a link): the run must not go on.
     bool readable() const { return readable_; }
-    // False when some archive's index could not be read or written.
+    // False when some index could not be read or written.
     bool indexes_ok() const { return indexes_ok_; }
+    // True when some archive, or the group, was left because another program held its lock.
+    bool some_busy() const { return busy_; }
 
     void scan();
     void filter();
     void rename_reports();
-    // Rewrites ARCHDIR.DAT; false (reported) when it cannot be written.
+    // Rewrites ARCHDIR.DAT; false (reported) when it cannot be locked or written.
     bool write();
 
     const std::vector<Entry>& entries() const { return entries_; }
     const RunCounts& counts() const { return counts_; }
 
 private:
-    bool is_listed(const std::string& folder) const;
     // The archive folder of an entry as spelt on disk; empty when there is none.
     std::string folder_path(const std::string& folder) const;
+    // Deletes a dropped archive folder after the question, only while it holds no sub-folder.
+    void delete_archive_folder(const std::string& path);
 
     std::string base_;
     RunOptions options_;
     Reporter& reporter_;
     std::vector<Entry> entries_;
+    std::unordered_set<std::string> listed_at_start_;  // folders ARCHDIR.DAT listed at the start
     RunCounts counts_;
     bool readable_ = true;
     bool indexes_ok_ = true;
+    bool busy_ = false;
 };
 
 }  // namespace tv::brackmor

@@ -69,6 +69,11 @@ bool is_real_folder(const std::string& path) {
     return lstat_ok(path, st) && S_ISDIR(st.st_mode);
 }
 
+bool is_link(const std::string& path) {
+    struct stat st;
+    return lstat_ok(path, st) && S_ISLNK(st.st_mode);
+}
+
 FolderNames::FolderNames(const std::string& folder) : folder_(folder) {
     fd_.reset(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     read_entries();
@@ -113,12 +118,14 @@ void FolderNames::read_entries() {
             pos += e->d_reclen;
             const std::string_view name(e->d_name);
             if (name == "." || name == "..") continue;
-            bool is_folder = e->d_type == DT_DIR;
-            if (e->d_type == DT_UNKNOWN) {
+            unsigned char type = e->d_type;
+            if (type == DT_UNKNOWN) {
                 struct stat st;
-                is_folder = ::fstatat(fd_.get(), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+                if (::fstatat(fd_.get(), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+                    type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
             }
-            entries_.emplace_back(to_upper_copy(std::string(name)), Entry{std::string(name), is_folder});
+            const Kind kind = type == DT_DIR ? Kind::Folder : type == DT_LNK ? Kind::Link : Kind::File;
+            entries_.emplace_back(to_upper_copy(std::string(name)), Entry{std::string(name), kind});
         }
     }
     std::sort(entries_.begin(), entries_.end(), [](const auto& a, const auto& b) {
@@ -126,13 +133,13 @@ void FolderNames::read_entries() {
     });
 }
 
-const FolderNames::Entry* FolderNames::lookup(std::string_view name, bool folders_only) const {
+const FolderNames::Entry* FolderNames::lookup(std::string_view name, std::optional<Kind> kind) const {
     const std::string upper = to_upper_copy(std::string(name));
     auto it = std::lower_bound(entries_.begin(), entries_.end(), upper,
                                [](const auto& e, const std::string& key) { return e.first < key; });
     const Entry* first = nullptr;
     for (; it != entries_.end() && it->first == upper; ++it) {
-        if (folders_only && !it->second.folder) continue;
+        if (kind && it->second.kind != *kind) continue;
         if (it->second.name == name) return &it->second;
         if (!first) first = &it->second;
     }
@@ -140,31 +147,44 @@ const FolderNames::Entry* FolderNames::lookup(std::string_view name, bool folder
 }
 
 std::optional<std::string> FolderNames::find(std::string_view name) const {
-    const Entry* e = lookup(name, false);
-    if (!e) return std::nullopt;
-    return e->name;
+    const Entry* e = lookup(name, std::nullopt);
+    return e ? std::optional<std::string>(e->name) : std::nullopt;
 }
 
 std::optional<std::string> FolderNames::find_folder(std::string_view name) const {
-    const Entry* e = lookup(name, true);
-    if (!e) return std::nullopt;
-    return e->name;
+    const Entry* e = lookup(name, Kind::Folder);
+    return e ? std::optional<std::string>(e->name) : std::nullopt;
+}
+
+std::optional<std::string> FolderNames::find_link(std::string_view name) const {
+    const Entry* e = lookup(name, Kind::Link);
+    return e ? std::optional<std::string>(e->name) : std::nullopt;
 }
 
 bool FolderNames::has_file_with_extension(std::string_view extension) const {
     const std::string ext = to_upper_copy(std::string(extension));
     for (const auto& [upper, entry] : entries_)
-        if (!entry.folder && upper.size() > ext.size() &&
+        if (entry.kind == Kind::File && upper.size() > ext.size() &&
             upper.compare(upper.size() - ext.size(), ext.size(), ext) == 0)
             return true;
     return false;
 }
 
-std::vector<std::string> FolderNames::subfolders() const {
+std::vector<std::string> FolderNames::names_of(Kind kind) const {
     std::vector<std::string> names;
     for (const auto& [upper, entry] : entries_)
-        if (entry.folder && entry.name[0] != '.') names.push_back(entry.name);
+        if (entry.kind == kind && entry.name[0] != '.') names.push_back(entry.name);
     return names;
+}
+
+std::vector<std::string> FolderNames::subfolders() const { return names_of(Kind::Folder); }
+
+std::vector<std::string> FolderNames::links() const { return names_of(Kind::Link); }
+
+bool FolderNames::has_subfolder_or_link() const {
+    for (const auto& [upper, entry] : entries_)
+        if (entry.kind != Kind::File) return true;
+    return false;
 }
 
 std::vector<std::string> list_subfolders(const std::string& folder) { return FolderNames(folder).subfolders(); }
@@ -216,7 +236,7 @@ std::string without_control_characters(std::string_view text) {
 }
 
 std::optional<std::vector<std::string>> read_index_lines(const std::string& path) {
-    platform::UniqueFile file = archive_io::open_index_for_reading(path, nullptr);
+    platform::UniqueFile file = archive_io::open_index_for_reading(path, nullptr, false);
     if (!file) return std::nullopt;
     std::vector<std::string> lines;
     std::string line;

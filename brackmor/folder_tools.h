@@ -36,19 +36,28 @@ public:
     std::optional<std::string> find(std::string_view name) const;
     // The same, only for an entry that is a real folder (not a link).
     std::optional<std::string> find_folder(std::string_view name) const;
+    // The same, only for a symbolic link (to anything).
+    std::optional<std::string> find_link(std::string_view name) const;
     // True when some entry that is not a folder ends in `extension` (".CEF") in any case.
     bool has_file_with_extension(std::string_view extension) const;
     // The real sub-folders not beginning with '.', in upper-cased name order.
     std::vector<std::string> subfolders() const;
+    // The links not beginning with '.', in the same order.
+    std::vector<std::string> links() const;
+    // True when some entry is a folder or a link, whatever its name.
+    bool has_subfolder_or_link() const;
     // The names of every such sub-folder, by its name on disk.
     std::unordered_map<std::string, FolderNames> read_subfolders() const;
 
 private:
+    enum class Kind { File, Folder, Link };
     struct Entry {
         std::string name;
-        bool folder;
+        Kind kind;
     };
-    const Entry* lookup(std::string_view name, bool folders_only) const;
+    // The entry of `name` in any case (exact spelling first) of `kind`, any kind when unset.
+    const Entry* lookup(std::string_view name, std::optional<Kind> kind) const;
+    std::vector<std::string> names_of(Kind kind) const;
     void read_entries();
 
     std::string folder_;
@@ -57,6 +66,8 @@ private:
 };
 // True for a folder that is not a symbolic link.
 bool is_real_folder(const std::string& path);
+// True for a symbolic link (to anything, or to nothing).
+bool is_link(const std::string& path);
 // The sub-folders of `folder` (real folders only, names beginning with '.' passed over), as
 // spelt on disk, in the order of their upper-cased names.
 std::vector<std::string> list_subfolders(const std::string& folder);
@@ -79,7 +90,7 @@ std::string without_control_characters(std::string_view text);
 
 // Reads an index file into its lines: each physical line (any length) without CR and trailing
 // blanks and tabs; lines that were empty are left out, lines of blanks stay as empty texts.
-// nullopt when the file cannot be read (a non-regular file included).
+// nullopt when the file cannot be read (a link or any other non-regular file included).
 std::optional<std::vector<std::string>> read_index_lines(const std::string& path);
 
 // Replaces the file `name` (found in any case) in `folder` by `content`: the content goes to a

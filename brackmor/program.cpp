@@ -148,12 +148,15 @@ int run_program(const std::vector<std::string>& args, const std::string& build_d
         if (options.rename_reports) archives.rename_reports();
         ok = archives.write() && archives.indexes_ok();
     }
+    const int code = archives.some_busy() && archives.indexes_ok() ? kExitArchiveBusy
+                     : ok                                          ? kExitDone
+                                                                   : kExitIndexFailed;
     write_summary(reporter, archives.counts(), options.tagged_log);
     reporter.close_log();
     reporter.console(
         "\nA synopsis of the results has been written to the file BRACKMOR.LOG\n"
         "The previous BRACKMOR.LOG (if any) has been saved as BRACKMOR.SAV\n\n");
-    return ok ? kExitDone : kExitIndexFailed;
+    return code;
 }
 
 }  // namespace tv::brackmor

@@ -4,6 +4,7 @@
 
 #include "brackmor/folder_tools.h"
 #include "brackmor/reporter.h"
+#include "common/audit_log.h"
 #include "common/text.h"
 #include "platform/fs.h"
 #include "tolbex/archive/patient_txt.h"
@@ -15,14 +16,13 @@ namespace {
 
 constexpr std::size_t kReportNameMax = 63;
 
-KnownType make_type(ReportType code, std::vector<std::string> required, std::vector<std::string> more_names = {},
-                    bool keep_name_as_read = false) {
+KnownType make_type(ReportType code, std::vector<std::vector<std::string>> required,
+                    std::vector<std::string> more_names = {}) {
     std::vector<std::string> names{report_type_name(code)};
     const std::string store_name = report_type_store_name(code);
     if (store_name != names[0]) names.push_back(store_name);
     for (auto& n : more_names) names.push_back(std::move(n));
-    return KnownType{code, std::move(names), keep_name_as_read, report_type_extension(code).substr(1),
-                     std::move(required)};
+    return KnownType{code, std::move(names), report_type_extension(code).substr(1), std::move(required)};
 }
 
 // A size line as a number: leading blanks, an optional sign, digits; held within 32 bits.
@@ -75,35 +75,30 @@ std::string cut(std::string text, std::size_t max) {
 }  // namespace
 
 const std::vector<KnownType>& known_types() {
-    // The formatted report needs its summary and page 0 only: one-page reports and 12-lead
-    // reports whose pages are all pictures are shown by the browser and must not be dropped. The
-    // browser's further types need nothing but their folder.
+    // What each type's folder holds when the program that stores it wrote it. A full report whose
+    // 12-lead recording was removed has no RAWECG1.DAT and still loads; a formatted report needs
+    // its summary and page 0 only (one-page reports, 12-lead reports whose pages are pictures); a
+    // compressed recording is kept as the file or unpacked; a card recording is the card's files
+    // or the samples read from it; a signed report is its signed data alone.
     static const std::vector<KnownType> types = {
-        make_type(kReportPartial, {"MAIN.DAT", "PATIENT.DAT", "COMBTIME.DAT", "COMBFLAG.DAT"}),
-        make_type(kReportFull, {"MAIN.DAT", "PATIENT.DAT", "COMBTIME.DAT", "COMBFLAG.DAT", "RAWECG1.DAT"}),
-        make_type(kReportFormatted, {"SUMMARY.TXT", "PAGE.0"}),
-        make_type(kReportRawEcg, {"MAIN.DAT", "RAWECG1.DAT"}),
-        make_type(kReportOstrabel, {}),
-        make_type(kReportOstrabelCf, {"ECG.DAT", "CONFIG.DAT"}, {"Ostrabel CF"}),
-        make_type(kReportCef, {"*.CEF"}),
-        make_type(kReportNoske, {"NOSKE1_PAR.TXT", "NOSKE1_S.DAT", "NOSKE1_J.DAT", "NOSKE1_QTN.DAT", "NOSKE1_QTO.DAT",
-                                 "NOSKE1_R.DAT", "NOSKE1_RRC.DAT", "NOSKE1_RRN.DAT"}),
-        make_type(kReportGavrille, {"ARCHIVE.XML"}),
-        make_type(kReportTimiData, {"DATA.TIMI"}),
-        make_type(kReportTimiSummary, {"TIMI_SUMMARY.TXT"}),
-        make_type(kReportTimiArrhythmia, {"TIMI_ARRH.TXT"}),
-        make_type(kReportSigned, {}),
-        make_type(kReportFullOstrabel12, {}, {}, true),
-        make_type(kReportVarUdiri, {}),
+        make_type(kReportPartial, {{"MAIN.DAT", "PATIENT.DAT", "COMBTIME.DAT", "COMBFLAG.DAT"}}),
+        make_type(kReportFull, {{"MAIN.DAT", "PATIENT.DAT", "COMBTIME.DAT", "COMBFLAG.DAT"}}),
+        make_type(kReportFormatted, {{"SUMMARY.TXT", "PAGE.0"}}),
+        make_type(kReportRawEcg, {{"MAIN.DAT", "RAWECG1.DAT"}}),
+        make_type(kReportOstrabel, {{}}),
+        make_type(kReportOstrabelCf, {{"ECG.DAT", "CONFIG.DAT"}, {"RAWECG1.DAT"}}),
+        make_type(kReportCef, {{"*.CEF"}, {"CEFDESC.TXT", "RAWECG1.DAT"}}),
+        make_type(kReportNoske, {{"NOSKE1_PAR.TXT", "NOSKE1_S.DAT", "NOSKE1_J.DAT", "NOSKE1_QTN.DAT", "NOSKE1_QTO.DAT",
+                                  "NOSKE1_R.DAT", "NOSKE1_RRC.DAT", "NOSKE1_RRN.DAT"}}),
+        make_type(kReportGavrille, {{"ARCHIVE.XML"}}),
+        make_type(kReportTimiData, {{"DATA.TIMI"}}),
+        make_type(kReportTimiSummary, {{"TIMI_SUMMARY.TXT"}}),
+        make_type(kReportTimiArrhythmia, {{"TIMI_ARRH.TXT"}}),
+        make_type(kReportSigned, {{kSignedDataFileName}}),
+        make_type(kReportFullOstrabel12, {{}}),
+        make_type(kReportVarUdiri, {{}}),
     };
     return types;
-}
-
-const KnownType* type_by_name(std::string_view name) {
-    for (const KnownType& t : known_types())
-        for (const std::string& n : t.names)
-            if (n == name) return &t;
-    return nullptr;
 }
 
 const KnownType* type_by_suffix(std::string_view suffix) {
@@ -113,14 +108,26 @@ const KnownType* type_by_suffix(std::string_view suffix) {
     return nullptr;
 }
 
+const KnownType* type_of_folder_name(std::string_view name) {
+    const std::size_t dot = name.find('.', 1);
+    if (dot == std::string_view::npos || !is_safe_name(name)) return nullptr;
+    return type_by_suffix(name.substr(dot + 1));
+}
+
+bool is_sound_folder(const KnownType& type, const FolderNames& files) {
+    for (const auto& set : type.required)
+        if (all_files_exist(files, set)) return true;
+    return false;
+}
+
 bool is_date_text(std::string_view text) {
-    return matches_pattern(text, "XXX XXX ?# ##:##:## ####") || matches_pattern(text, "##/##/## ##:##:##");
+    return matches_pattern(text, "XXX XXX ?# ##:##:## ####") || matches_pattern(text, "##/##/## ##:##");
 }
 
 std::string report_name(const std::string& folder, bool fallback) {
     std::string name;
     const std::string patient = find_report_file(folder, kPatientTxtName);
-    ReportTextReader patient_reader(patient.empty() ? folder + "/" + kPatientTxtName : patient);
+    ReportTextReader patient_reader(patient.empty() ? folder + "/" + kPatientTxtName : patient, false);
     if (patient_reader.is_open()) {
         if (!next_text_line(patient_reader).empty() && !next_text_line(patient_reader).empty())
             name = cut(without_control_characters(next_text_line(patient_reader)), kReportNameMax);
@@ -137,7 +144,7 @@ std::string report_name(const std::string& folder, bool fallback) {
         for (const TimiFile& f : kTimiFiles) {
             const std::string path = find_report_file(folder, f.name);
             if (path.empty()) continue;
-            ReportTextReader reader(path);
+            ReportTextReader reader(path, false);
             if (!reader.is_open()) continue;
             for (int i = 0; i < f.skip; ++i) next_text_line(reader);
             const std::string line = next_text_line(reader);
@@ -152,94 +159,157 @@ std::string report_name(const std::string& folder, bool fallback) {
 }
 
 ReportSet::ReportSet(std::string archive_folder, Options options, Reporter& reporter)
-    : folder_(std::move(archive_folder)), options_(options), reporter_(reporter) {
-    read_index();
+    : folder_(std::move(archive_folder)), options_(options), reporter_(reporter) {}
+
+void ReportSet::report_busy() {
+    reporter_.event("Unable to lock the archive " + folder_ +
+                        " - another program is changing it, so it is left as it is.",
+                    "CANTLOCKARCHIVE:" + folder_);
 }
 
-void ReportSet::read_index() {
+ReportSet::Outcome ReportSet::check() {
+    {
+        const ArchiveIndexLock lock(folder_);
+        if (!lock.held()) {
+            report_busy();
+            return Outcome::Busy;
+        }
+        if (!read_index()) return Outcome::Failed;
+        recover(FolderNames(folder_));
+        if (!write(true)) return Outcome::Failed;
+    }
+    return delete_offered() ? Outcome::Done : Outcome::Busy;
+}
+
+ReportSet::Outcome ReportSet::rename_all() {
+    const ArchiveIndexLock lock(folder_);
+    if (!lock.held()) {
+        report_busy();
+        return Outcome::Busy;
+    }
+    if (!read_index()) return Outcome::Failed;
+    const FolderNames reports(folder_);
+    for (ReportEntry& e : records_) {
+        const auto found = e.link ? std::nullopt : reports.find_folder(e.name);
+        if (!found) continue;
+        const std::string name = report_name(folder_ + "/" + *found, false);
+        if (name.empty() || name == e.description) continue;
+        reporter_.both("Changing report name from \"" + e.description + "\" to \"" + name + "\"\n");
+        e.description = name;
+    }
+    return write(false) ? Outcome::Done : Outcome::Failed;
+}
+
+bool ReportSet::read_index() {
+    records_.clear();
+    listed_.clear();
     const auto index = platform::find_name_ci(folder_, kArchiveIndexName);
-    if (!index) return;
+    if (!index) return true;
+    if (is_link(*index)) {
+        reporter_.event(*index + " is a link - this archive is left as it is.", "INDEXISLINK:" + *index);
+        return false;
+    }
     const auto lines = read_index_lines(*index);
     if (!lines) {
-        readable_ = false;
         reporter_.event("Unable to read the index file " + *index + " - this archive is left as it is.",
                         "CANTREADINDEX:" + *index);
-        return;
+        return false;
     }
     const FolderNames reports(folder_);
     listings_ = reports.read_subfolders();
+
+    // Lines that fit no record, from the first of them to the next record that fits: the first
+    // is reported as a removed report, unless there are too few of them to have been one.
+    std::optional<ReportEntry> misfit;
+    std::size_t misfit_start = 0;
+    auto end_misfit = [&](std::size_t end) {
+        if (!misfit) return;
+        const std::size_t run = end - misfit_start;
+        if (run >= 4) {
+            reporter_.console("Checking report " + misfit->description + " (" + misfit->name + ")\n");
+            if (misfit->reason == Reason::BadSuffix) {
+                if (misfit->name.find('.', 1) == std::string::npos)
+                    reporter_.event(misfit->name + " is invalid - directory name has no suffix.",
+                                    "REPORTINVALIDMISSINGSUFFIX:" + misfit->name);
+                else
+                    reporter_.event(misfit->name + " is invalid - report type and directory suffix disagree.",
+                                    "REPORTINVALIDBADSUFFIX:" + misfit->name);
+            }
+            report_removed(*misfit);
+        } else {
+            reporter_.event(format_string("Passed over %zu line(s) of %s that belong to no report.", run,
+                                          index->c_str()),
+                            "STRAYLINES:" + *index);
+        }
+        misfit.reset();
+    };
+
     std::size_t pos = 0;
     auto next = [&]() -> std::string { return pos < lines->size() ? (*lines)[pos++] : std::string(); };
-    bool report = true;
     while (pos < lines->size()) {
         const std::size_t noted = pos;
         ReportEntry e;
-        e.name = next();
-        if (e.name.empty()) continue;  // a line of blanks where a name belongs
+        e.name_line = next();
+        if (e.name_line.empty()) continue;  // a line of blanks where a name belongs
+        e.name = to_upper_copy(e.name_line);
         e.description = next();
         e.date = next();
-        std::string size_text;
         if (is_date_text(e.description) && !is_date_text(e.date)) {
-            size_text = std::move(e.date);
+            e.size_line = std::move(e.date);
             e.date = std::move(e.description);
             e.description = kBlankDescription;
         } else {
             if (e.description.empty()) e.description = kBlankDescription;
-            size_text = next();
+            e.size_line = next();
         }
-        e.size = parse_size(size_text);
-        make_upper_in_place(e.name);
-        const std::string type_line = next();
-        e.type = type_by_name(type_line);
-        if (!e.type) {
-            e.reason = Reason::UnknownType;
-        } else {
-            e.type_name = e.type->keep_name_as_read ? type_line : e.type->names[0];
-            if (!is_date_text(e.date)) {
-                e.type = nullptr;
-                e.reason = Reason::BadDate;
+        e.type_line = next();
+        check_fit(e, reports);
+        if (e.reason != Reason::None) {
+            if (!misfit) {
+                misfit = std::move(e);
+                misfit_start = noted;
             }
-        }
-        check_against_folder(e, reports);
-        reporter_.console("Checking report " + e.description + " (" + e.name + ")\n");
-        if (e.type) {
-            listed_.insert(e.name);
-            records_.push_back(std::move(e));
-            report = true;
+            pos = noted + 1;
             continue;
         }
-        // A record whose type and folder fit was read in step, whatever its files say.
-        if (e.reason == Reason::FilesMissing) report = true;
-        if (report) {
-            ++removed_;
-            reporter_.event("Removed " + e.description + " because " + e.name + " is invalid.",
-                            "REMOVEDREPORT:" + e.description + "\nWITHNAME:" + e.name);
-            if (e.reason == Reason::FilesMissing && options_.delete_reports) {
-                if (auto folder = reports.find_folder(e.name)) delete_report_folder(folder_ + "/" + *folder);
-            }
+        end_misfit(noted);
+        reporter_.console("Checking report " + e.description + " (" + e.name + ")\n");
+        check_against_folder(e, reports);
+        if (e.reason == Reason::FilesMissing) {
+            report_removed(e);
+            if (options_.delete_reports)
+                if (auto folder = reports.find_folder(e.name)) offer_for_deletion(*folder);
+            continue;
         }
-        if (e.reason != Reason::FilesMissing) {
-            pos = noted + 1;
-            report = false;
-        }
+        listed_.insert(e.name);
+        records_.push_back(std::move(e));
     }
+    end_misfit(lines->size());
+    return true;
 }
 
-void ReportSet::check_against_folder(ReportEntry& e, const FolderNames& reports) {
-    if (!e.type) return;
-    auto invalid = [&](Reason reason) {
+void ReportSet::check_fit(ReportEntry& e, const FolderNames& reports) const {
+    e.type = type_of_folder_name(e.name);
+    auto misfit = [&](Reason reason) {
         e.type = nullptr;
         e.reason = reason;
     };
-    const std::size_t dot = e.name.find('.');
-    if (e.name.find('.', 1) == std::string::npos) {
-        reporter_.event(e.name + " is invalid - directory name has no suffix.", "REPORTINVALIDMISSINGSUFFIX:" + e.name);
-        return invalid(Reason::BadSuffix);
-    }
-    if (!is_safe_name(e.name) || std::string_view(e.name).substr(dot + 1) != e.type->suffix) {
-        reporter_.event(e.name + " is invalid - report type and directory suffix disagree.",
-                        "REPORTINVALIDBADSUFFIX:" + e.name);
-        return invalid(Reason::BadSuffix);
+    if (!e.type) return misfit(Reason::BadSuffix);
+    if (!is_date_text(e.date)) return misfit(Reason::BadDate);
+    const std::size_t digit = e.size_line.find_first_not_of(" \t+-");
+    if (digit == std::string::npos || e.size_line[digit] < '0' || e.size_line[digit] > '9')
+        return misfit(Reason::OutOfStep);
+    // A missing type-name line: the next record's name took its place.
+    if (type_of_folder_name(e.type_line) && reports.find(e.type_line)) return misfit(Reason::OutOfStep);
+}
+
+void ReportSet::check_against_folder(ReportEntry& e, const FolderNames& reports) {
+    if (const auto link = reports.find_link(e.name); link && !reports.find_folder(e.name)) {
+        const std::string path = folder_ + "/" + *link;
+        reporter_.event(path + " is a link - its record is left as it is.", "REPORTISLINK:" + path);
+        e.link = true;
+        e.confirmed = is_confirmed_size_text(e.size_line);
+        return;
     }
     const auto found = reports.find_folder(e.name);
     const auto known = found ? listings_.find(*found) : listings_.end();
@@ -247,61 +317,77 @@ void ReportSet::check_against_folder(ReportEntry& e, const FolderNames& reports)
     if (known == listings_.end()) unlisted.emplace(reports, found ? *found : std::string());
     const FolderNames& files = unlisted ? *unlisted : known->second;
     e.confirmed = found && files.find(kConfirmFileName).has_value();
-    if (!found || !all_files_exist(files, e.type->required_files)) {
+    if (!found || !is_sound_folder(*e.type, files)) {
         const std::string path = folder_ + "/" + (found ? *found : e.name);
         reporter_.event(path + " is invalid because of missing files.", "REPORTINVALIDFILESMISSING:" + path);
-        invalid(Reason::FilesMissing);
+        e.type = nullptr;
+        e.reason = Reason::FilesMissing;
     }
 }
 
-void ReportSet::delete_report_folder(const std::string& path) {
-    if (!delete_folder(path, reporter_, true)) return;
-    ++deleted_;
-    reporter_.event("Deleted report directory: " + path, "DELETEDREPORTDIR:" + path);
+void ReportSet::report_removed(const ReportEntry& e) {
+    ++removed_;
+    reporter_.event("Removed " + e.description + " because " + e.name + " is invalid.",
+                    "REMOVEDREPORT:" + e.description + "\nWITHNAME:" + e.name);
 }
 
-void ReportSet::recover() {
-    if (!readable_) return;
-    const FolderNames reports(folder_);
+void ReportSet::recover(const FolderNames& reports) {
+    for (const std::string& name : reports.links()) {
+        const std::string upper = to_upper_copy(name);
+        if (listed_.count(upper) || reports.find_folder(name)) continue;
+        const std::string path = folder_ + "/" + name;
+        reporter_.console("Checking report directory " + upper + "\n");
+        reporter_.event(path + " is a link - it is not recovered.", "REPORTISLINK:" + path);
+    }
     for (const std::string& name : reports.subfolders()) {
         const std::string upper = to_upper_copy(name);
         if (listed_.count(upper)) continue;
         reporter_.console("Checking report directory " + upper + "\n");
         const std::string path = folder_ + "/" + name;
         ReportEntry e;
-        e.name = upper;
+        e.name = e.name_line = upper;
+        e.type = type_of_folder_name(upper);
+        if (!e.type) {
+            if (options_.delete_reports) offer_for_deletion(name);
+            continue;
+        }
         e.description = report_name(path, true);
         e.date = modified_date_text(path).value_or(now_text());
-        e.size = folder_file_size(path);
-        const std::size_t dot = upper.find('.');
-        if (upper.find('.', 1) != std::string::npos) e.type = type_by_suffix(std::string_view(upper).substr(dot + 1));
-        if (e.type) {
-            e.type_name = e.type->names[0];
-            check_against_folder(e, reports);
-        } else {
-            e.reason = Reason::BadSuffix;
+        e.size_line = std::to_string(folder_file_size(path));
+        e.type_line = e.type->names[0];
+        check_against_folder(e, reports);
+        if (e.reason == Reason::FilesMissing) {
+            if (options_.delete_reports) offer_for_deletion(name);
+            continue;
         }
-        if (e.type) {
-            ++recovered_;
-            reporter_.event("Recovered: " + e.description, "RECOVERED:" + e.description);
-            listed_.insert(upper);
-            records_.push_back(std::move(e));
-        } else if (options_.delete_reports) {
-            delete_report_folder(path);
-        }
+        ++recovered_;
+        reporter_.event("Recovered: " + e.description, "RECOVERED:" + e.description);
+        listed_.insert(upper);
+        records_.push_back(std::move(e));
     }
 }
 
+namespace {
+// The size line with its 'C' after the number exactly when the folder is confirmed.
+std::string size_line_for(const std::string& line, bool confirmed) {
+    if (is_confirmed_size_text(line) == confirmed) return line;
+    return std::to_string(parse_size(line)) + (confirmed ? "C" : "");
+}
+}  // namespace
+
 bool ReportSet::write(bool generations) {
-    if (!readable_) return false;
     std::optional<std::string> content;
     if (!records_.empty()) {
         content.emplace();
         content->reserve(records_.size() * 96);
         for (const ReportEntry& e : records_) {
-            content->append(e.name).append("\r\n").append(e.description).append("\r\n").append(e.date);
-            content->append("\r\n").append(std::to_string(e.size)).append(e.confirmed ? "C\r\n" : "\r\n");
-            content->append(e.type_name).append("\r\n");
+            for (const std::string* line : {&e.name_line, &e.description, &e.date, &e.size_line, &e.type_line}) {
+                if (line == &e.size_line)
+                    content->append(size_line_for(e.size_line, e.confirmed));
+                else
+                    content->append(*line);
+                content->append("\r\n");
+            }
         }
     }
     if (replace_with_generations(folder_, kArchiveIndexName, content, generations)) return true;
@@ -311,16 +397,44 @@ bool ReportSet::write(bool generations) {
     return false;
 }
 
-void ReportSet::rename_all() {
-    const FolderNames reports(folder_);
-    for (ReportEntry& e : records_) {
-        const auto found = reports.find_folder(e.name);
-        if (!found) continue;
-        const std::string name = report_name(folder_ + "/" + *found, false);
-        if (name.empty() || name == e.description) continue;
-        reporter_.both("Changing report name from \"" + e.description + "\" to \"" + name + "\"\n");
-        e.description = name;
+void ReportSet::offer_for_deletion(const std::string& folder_name) {
+    for (const std::string& offered : offered_)
+        if (offered == folder_name) return;
+    offered_.push_back(folder_name);
+}
+
+bool ReportSet::is_listed_now(const std::string& folder_name) const {
+    const auto index = platform::find_name_ci(folder_, kArchiveIndexName);
+    if (!index) return false;
+    const auto lines = read_index_lines(*index);
+    if (!lines) return true;  // what cannot be read may name it
+    for (const std::string& line : *lines)
+        if (platform::iequals(line, folder_name)) return true;
+    return false;
+}
+
+bool ReportSet::delete_offered() {
+    bool locked_all = true;
+    for (const std::string& name : offered_) {
+        const std::string path = folder_ + "/" + name;
+        if (!is_real_folder(path) || !reporter_.confirm_deletion(path)) continue;
+        // Another program may have listed it while the question was open.
+        const ArchiveIndexLock lock(folder_);
+        if (!lock.held()) {
+            report_busy();
+            locked_all = false;
+            continue;
+        }
+        if (is_listed_now(name)) {
+            reporter_.event(path + " is listed again - it is not deleted.", "LISTEDAGAIN:" + path);
+            continue;
+        }
+        if (!delete_folder(path, reporter_, false)) continue;
+        ++deleted_;
+        reporter_.event("Deleted report directory: " + path, "DELETEDREPORTDIR:" + path);
     }
+    offered_.clear();
+    return locked_all;
 }
 
 }  // namespace tv::brackmor

@@ -1,13 +1,21 @@
 // One archive as the check sees it: the records of its ARCHINFO.DAT, each checked against its
-// report folder. Invalid records are dropped (their folders deleted on request), unlisted report
-// folders are recovered with their patient names, and the index is rewritten with generations.
+// report folder. Records of unsound folders are dropped (the folders deleted on request),
+// unlisted sound folders are recovered with their patient names, and the index is rewritten with
+// generations.
 //
-// Reading differs from the browser's reader on purpose: a record is five lines, or four when the
-// description line is missing (told by the date patterns), and after a record that does not fit
-// the reader starts again one line further on, so one stray line costs one record, not all that
-// follow. Every report type the browser stores is known here.
+// The browser is the measure: a record it reads and whose folder it can load is kept exactly as
+// the file holds it, whatever its type-name line says. The type is the folder's suffix, as the
+// browser takes it, and a folder is sound when it holds what the program that stores that type
+// writes. Beyond the browser's five-line reader, a record whose description line is missing is
+// told by the date patterns, and after lines that fit no record the reader starts again one line
+// further on, so a stray line costs no report.
+//
+// Every step that reads, judges and rewrites the index holds the archive's index lock, as every
+// writer of the browser does; questions are asked without it, and a folder is deleted only when,
+// under the lock again, no record names it.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -24,43 +32,50 @@ class Reporter;
 inline constexpr const char* kBlankDescription = "<Blank Name>";
 
 // Why a record is invalid.
-enum class Reason { None = 0, UnknownType = 1, BadDate = 2, BadSuffix = 3, FilesMissing = 4 };
+enum class Reason {
+    None,
+    BadDate,       // the date line is no date
+    BadSuffix,     // the folder name has no known suffix, or is not a plain name
+    OutOfStep,     // the size line is no number, or the type-name line names a report folder
+    FilesMissing,  // the folder is gone or lacks what its type needs
+};
 
 // One known report type: the browser's code, the names the index may give it (the first is
-// written for it), whether the name as read is kept, its folder suffix and the files its folder
-// must hold.
+// written for a recovered record), its folder suffix, and the files its folder must hold: every
+// file of one of the sets ("*.EXT": some file with that extension).
 struct KnownType {
     ReportType code;
     std::vector<std::string> names;
-    bool keep_name_as_read;
     std::string suffix;
-    std::vector<std::string> required_files;
+    std::vector<std::vector<std::string>> required;
 };
 const std::vector<KnownType>& known_types();
-// The type of an index type name (exact); null when unknown.
-const KnownType* type_by_name(std::string_view name);
 // The type of a folder suffix (any case); null when unknown.
 const KnownType* type_by_suffix(std::string_view suffix);
+// The type of a folder name by the text after its first '.' (after the first character).
+const KnownType* type_of_folder_name(std::string_view name);
+// True when `files` holds every file of one of the type's sets.
+bool is_sound_folder(const KnownType& type, const FolderNames& files);
 
-// True when `text` begins with "XXX XXX ?# ##:##:## ####" or "##/##/## ##:##:##" (X a letter,
-// # a digit, ? anything).
+// True when `text` begins with "XXX XXX ?# ##:##:## ####", "##/##/## ##:##:##" or, as the
+// browser also reads it, "##/##/## ##:##" (X a letter, # a digit, ? anything).
 bool is_date_text(std::string_view text);
 
 struct ReportEntry {
-    std::string name;  // upper case
-    std::string description;
-    std::string date;
-    std::int32_t size = 0;
-    const KnownType* type = nullptr;  // null: invalid
-    std::string type_name;            // written back
+    std::string name;  // upper case, for comparisons
+    // The lines written back: as read for a record of the index, made for a recovered one.
+    std::string name_line, description, date, size_line, type_line;
+    const KnownType* type = nullptr;
     Reason reason = Reason::None;
     bool confirmed = false;  // the folder holds CONFIRM.TXT (known once checked)
+    bool link = false;       // the folder is a link: kept as read, never looked into
 };
 
 // The patient name of a report folder for its description: PATIENT.TXT's third line, else the
 // patient identifier line of DATA.TIMI, TIMI_SUMMARY.TXT or TIMI_ARRH.TXT ("Patient " before
-// it), at most 63 characters. A name shorter than 4 characters gives, with `fallback`, the folder
-// name, ": " and the time now; without, an empty text.
+// it), at most 63 characters; none of them is read through a link. A name shorter than 4
+// characters gives, with `fallback`, the folder name, ": " and the time now; without, an empty
+// text.
 std::string report_name(const std::string& folder, bool fallback);
 
 class ReportSet {
@@ -68,17 +83,21 @@ public:
     struct Options {
         bool delete_reports = false;
     };
+    enum class Outcome {
+        Done,
+        Busy,    // the archive's lock could not be had: what needed it was left as it was
+        Failed,  // the index could not be read or written: it is left as it was
+    };
 
-    // Reads and checks the archive's ARCHINFO.DAT (none: no records).
     ReportSet(std::string archive_folder, Options options, Reporter& reporter);
 
-    // False when the index exists but cannot be read: nothing may then be written.
-    bool readable() const { return readable_; }
-    void recover();
-    // Writes ARCHINFO.DAT (deleted when there are no records); false, with the old file in
-    // place and the failure reported, when it cannot be written.
-    bool write(bool generations);
-    void rename_all();
+    // Under the lock: reads and checks ARCHINFO.DAT, recovers unlisted folders and rewrites the
+    // index with generations (deleted when no record is left). Then, without it, offers the
+    // unsound folders for deletion, each once.
+    Outcome check();
+    // Under the lock: reads ARCHINFO.DAT, names each report after its patient and rewrites the
+    // index without generations.
+    Outcome rename_all();
 
     const std::vector<ReportEntry>& records() const { return records_; }
     int recovered() const { return recovered_; }
@@ -86,10 +105,20 @@ public:
     int deleted() const { return deleted_; }
 
 private:
-    void read_index();
-    // Fills type/reason from the folder; reports why a record is invalid.
+    // False (reported) when the index is there but cannot be read.
+    bool read_index();
+    // Sets the type, or the reason why the lines are no record of this archive.
+    void check_fit(ReportEntry& entry, const FolderNames& reports) const;
+    // Fills `confirmed`, or marks the record FilesMissing; reports why.
     void check_against_folder(ReportEntry& entry, const FolderNames& reports);
-    void delete_report_folder(const std::string& path);
+    void report_removed(const ReportEntry& entry);
+    void recover(const FolderNames& reports);
+    bool write(bool generations);
+    void offer_for_deletion(const std::string& folder_name);
+    // False when a folder was left because the lock could not be had.
+    bool delete_offered();
+    bool is_listed_now(const std::string& folder_name) const;
+    void report_busy();
 
     std::string folder_;
     Options options_;
@@ -97,7 +126,7 @@ private:
     std::vector<ReportEntry> records_;
     std::unordered_set<std::string> listed_;
     std::unordered_map<std::string, FolderNames> listings_;  // the report folders' names, read once
-    bool readable_ = true;
+    std::vector<std::string> offered_;                       // folders to offer for deletion, once each
     int recovered_ = 0, removed_ = 0, deleted_ = 0;
 };
 

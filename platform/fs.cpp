@@ -214,6 +214,17 @@ bool read_all(const std::string& path, Bytes& out, bool regular_only) {
 
 }  // namespace
 
+UniqueFile open_regular_file(const std::string& path, bool follow_links) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (follow_links ? 0 : O_NOFOLLOW)));
+    struct stat st;
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    UniqueFile f(::fdopen(fd.get(), "r"));
+    if (f) fd.release();  // the stream owns it now
+    return f;
+}
+
 std::optional<std::string> read_whole_file(const std::string& path) {
     std::string out;
     if (!read_all(path, out, false)) return std::nullopt;

@@ -44,6 +44,10 @@ bool write_all(int fd, const void* data, std::size_t size);
 bool pwrite_all(int fd, const void* data, std::size_t size, std::uint64_t offset);
 bool pread_all(int fd, void* data, std::size_t size, std::uint64_t offset);
 
+// Opens `path` for reading only when it is a regular file: a FIFO or device never blocks the
+// open, and with `follow_links` false a symbolic link is refused. Null when it cannot be opened.
+UniqueFile open_regular_file(const std::string& path, bool follow_links);
+
 // Reads a whole file; nullopt on any error.
 std::optional<std::string> read_whole_file(const std::string& path);
 // The same into bytes for format code, but only a regular file (a pipe or device may never end).

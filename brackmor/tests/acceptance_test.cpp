@@ -7,9 +7,10 @@ namespace {
 class AcceptanceTest : public BrackmorTest {
 protected:
     void SetUp() override {
-        make({"ARCHDIR.DAT=arch1|Cardiology|GONE|Missing|", "NEW/", "arch1/SMITH.FUL*C", "arch1/SMITH2.FUL*",
-              "arch1/LOST.FUL/MAIN.DAT", "arch1/LOST.FUL/PATIENT.DAT", "arch1/LOST.FUL/COMBTIME.DAT",
-              "arch1/LOST.FUL/COMBFLAG.DAT", "arch1/JONES.CEF/A.CEF=abc",
+        make({"ARCHDIR.DAT=arch1|Cardiology|GONE|Missing|", "NEW/",
+              "arch1/SMITH.FUL/{MAIN.DAT,PATIENT.DAT,COMBTIME.DAT,COMBFLAG.DAT,RAWECG1.DAT,CONFIRM.TXT}",
+              "arch1/SMITH2.FUL/{MAIN.DAT,PATIENT.DAT,COMBTIME.DAT,COMBFLAG.DAT}",
+              "arch1/LOST.FUL/{MAIN.DAT,PATIENT.DAT,COMBTIME.DAT,RAWECG1.DAT}", "arch1/JONES.CEF/A.CEF=abc",
               "arch1/JONES.CEF/PATIENT.TXT=V8.0|x|Jones Peter|",
               "arch1/ARCHINFO.DAT=SMITH.FUL|John Smith|Mon Mar 05 14:30:00 2007|12345|Full|"
               "LOST.FUL|Lost One|05/03/07 14:30:00|100|Full|"
@@ -21,7 +22,7 @@ protected:
     std::string original_;
 };
 
-TEST_F(AcceptanceTest, RepairsTheGroupAndAsksTwiceForTheSameFolder) {
+TEST_F(AcceptanceTest, RepairsTheGroupAndAsksOnceForEachFolder) {
     const RunResult r = check({"/NW", "/DR"}, "NN");
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(read("ARCHDIR.DAT"), "ARCH1|Cardiology|");
@@ -37,7 +38,7 @@ TEST_F(AcceptanceTest, RepairsTheGroupAndAsksTwiceForTheSameFolder) {
     EXPECT_TRUE(exists("NEW"));
     std::size_t asked = 0;
     for (std::size_t p = 0; (p = r.out.find("Confirm Folder Deletion", p)) != std::string::npos; ++p) ++asked;
-    EXPECT_EQ(asked, 2u);
+    EXPECT_EQ(asked, 1u);
     EXPECT_NE(r.out.find("#Archives added:      0\n#Archives removed:    1\n#Archives deleted:    0\n\n"
                          "#Reports  added:      1\n#Reports  removed:    2\n#Reports  deleted:    0\n"),
               std::string::npos);
@@ -47,9 +48,8 @@ TEST_F(AcceptanceTest, RepairsTheGroupAndAsksTwiceForTheSameFolder) {
               "Removing Missing: GONE doesn't exist.|"
               "<base>/arch1/LOST.FUL is invalid because of missing files.|"
               "Removed Lost One because LOST.FUL is invalid.|"
-              "BAD.PRT is invalid - report type and directory suffix disagree.|"
+              "<base>/arch1/BAD.PRT is invalid because of missing files.|"
               "Removed Bad because BAD.PRT is invalid.|"
-              "BAD is invalid - directory name has no suffix.|"
               "Recovered: Jones Peter|"
               "<base>/arch1/LOST.FUL is invalid because of missing files.||"
               "#Archives added:      0|#Archives removed:    1|#Archives deleted:    0||"
@@ -74,9 +74,8 @@ TEST_F(AcceptanceTest, TaggedLogOfTheFirstRun) {
               "REMOVENONEXISTANTARCHIVE:Missing|"
               "REPORTINVALIDFILESMISSING:<base>/arch1/LOST.FUL|"
               "REMOVEDREPORT:Lost One|WITHNAME:LOST.FUL|"
-              "REPORTINVALIDBADSUFFIX:BAD.PRT|"
+              "REPORTINVALIDFILESMISSING:<base>/arch1/BAD.PRT|"
               "REMOVEDREPORT:Bad|WITHNAME:BAD.PRT|"
-              "REPORTINVALIDMISSINGSUFFIX:BAD|"
               "RECOVERED:Jones Peter|"
               "REPORTINVALIDFILESMISSING:<base>/arch1/LOST.FUL|"
               "ADDEDARCHIVE:NEW||"
@@ -90,11 +89,19 @@ TEST_F(AcceptanceTest, EmptyArchivesRemovedAndDeleted) {
     EXPECT_EQ(check({"/NW", "/RE", "/EL"}).code, 0);
     EXPECT_EQ(read("ARCHDIR.DAT"), "ARCH1|Cardiology|STANDARD|Standard|");
     EXPECT_NE(log().find("REMOVEEMPTYARCHIVE:Empty one|NAMEIS:EMPTY|"), std::string::npos);
-    make({"ARCHDIR.DAT=arch1|Cardiology|EMPTY|Empty one|"});
-    EXPECT_EQ(check({"/NW", "/DA"}, "Y\nN\n").code, 0);  // EMPTY deleted with its dot-file, NEW kept
+    // An archive left without an index but with folders in it is never deleted, whatever the
+    // folders are: not even a question is asked.
+    make({"ARCHDIR.DAT=arch1|Cardiology|EMPTY|Empty one|HOLDS|Holds folders|", "HOLDS/ODD.XYZ/x", "HOLDS/.STAGE/"});
+    const RunResult r = check({"/NW", "/DA"}, "Y\nN\n");  // EMPTY deleted with its dot-file, NEW kept
+    EXPECT_EQ(r.code, 0);
     EXPECT_TRUE(exists("NEW"));
     EXPECT_FALSE(exists("EMPTY"));
+    EXPECT_TRUE(exists("HOLDS/ODD.XYZ/x") && exists("HOLDS/.STAGE"));
+    EXPECT_EQ(read("ARCHDIR.DAT"), "ARCH1|Cardiology|STANDARD|STANDARD|");
     EXPECT_NE(log_at_base().find("Deleted archive directory: <base>/EMPTY|"), std::string::npos);
+    EXPECT_NE(log_at_base().find("Kept archive directory <base>/HOLDS - it still holds report folders.|"),
+              std::string::npos);
+    EXPECT_EQ(r.out.find(base() + "/HOLDS\n\nThis will"), std::string::npos);
     EXPECT_NE(log().find("#Archives deleted:    1"), std::string::npos);
 }
 

@@ -24,24 +24,6 @@ struct RunResult {
     std::string out;
 };
 
-// The files a complete report folder of each suffix holds.
-inline std::vector<std::string> required_files(const std::string& suffix) {
-    if (suffix == "FUL") return {"MAIN.DAT", "PATIENT.DAT", "COMBTIME.DAT", "COMBFLAG.DAT", "RAWECG1.DAT"};
-    if (suffix == "PRT") return {"MAIN.DAT", "PATIENT.DAT", "COMBTIME.DAT", "COMBFLAG.DAT"};
-    if (suffix == "IMG") return {"SUMMARY.TXT", "PAGE.0", "PAGE.1", "PAGE.2"};
-    if (suffix == "RAW") return {"MAIN.DAT", "RAWECG1.DAT"};
-    if (suffix == "CFR") return {"ECG.DAT", "CONFIG.DAT"};
-    if (suffix == "CEF") return {"A.CEF"};
-    if (suffix == "NOS")
-        return {"NOSKE1_PAR.TXT", "NOSKE1_S.DAT", "NOSKE1_J.DAT",   "NOSKE1_QTN.DAT",
-                "NOSKE1_QTO.DAT", "NOSKE1_R.DAT", "NOSKE1_RRC.DAT", "NOSKE1_RRN.DAT"};
-    if (suffix == "QDS") return {"ARCHIVE.XML"};
-    if (suffix == "TIM") return {"DATA.TIMI"};
-    if (suffix == "SUM") return {"TIMI_SUMMARY.TXT"};
-    if (suffix == "ARR") return {"TIMI_ARRH.TXT"};
-    return {};
-}
-
 class BrackmorTest : public ::testing::Test {
 public:
     static std::string upper(std::string s) {
@@ -55,20 +37,16 @@ protected:
     std::string at(const std::string& rel) const { return base() + "/" + rel; }
 
     // Each item: "dir/" a folder; "path" an empty file; "path=text" a file whose text has '|'
-    // for CR LF; "path*" a complete report folder of its suffix (with "*C" also CONFIRM.TXT).
+    // for CR LF; "dir/{A,B}" the empty files A and B in dir.
     void make(const std::vector<std::string>& items) {
         for (const std::string& item : items) {
             const auto eq = item.find('=');
             const std::string rel = item.substr(0, eq);
-            if (rel.back() == '/') {
+            if (const auto brace = rel.find("/{"); brace != std::string::npos && rel.back() == '}') {
+                std::stringstream names(rel.substr(brace + 2, rel.size() - brace - 3));
+                for (std::string name; std::getline(names, name, ',');) write(rel.substr(0, brace + 1) + name, "");
+            } else if (rel.back() == '/') {
                 fs::create_directories(at(rel));
-            } else if (rel.back() == '*' || (rel.size() > 2 && rel.substr(rel.size() - 2) == "*C")) {
-                const bool confirmed = rel.back() == 'C';
-                const std::string folder = rel.substr(0, rel.find('*'));
-                fs::create_directories(at(folder));
-                for (const auto& f : required_files(upper(folder.substr(folder.rfind('.') + 1))))
-                    write(folder + "/" + f, "x");
-                if (confirmed) write(folder + "/CONFIRM.TXT", "user");
             } else {
                 std::string text = eq == std::string::npos ? "" : item.substr(eq + 1);
                 std::string out;

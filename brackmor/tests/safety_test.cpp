@@ -13,85 +13,52 @@
 #include "brackmor/folder_tools.h"
 #include "brackmor/tests/brackmor_fixture.h"
 #include "tolbex/archive/archive_group.h"
-#include "tolbex/archive/store_report.h"
 
 namespace tv::brackmor::testing {
 namespace {
 
 using SafetyTest = BrackmorTest;
 
-// Every report as the browser reads the group: name up to case -> what it shows.
-using Shown = std::map<std::string, std::tuple<std::string, std::int64_t, std::int32_t, ReportType, bool>>;
-Shown shown(const std::string& index) {
-    Shown out;
-    ArchiveGroup group(index);
-    for (int a = 0; a < group.get_count(); ++a)
-        for (int i = 0; i < group.get_archive(a)->get_count(); ++i) {
-            const ReportRecord* r = group.get_archive(a)->get_record(i);
-            out[group.get_archive(a)->get_name() + "/" + BrackmorTest::upper(r->get_name())] = {
-                r->get_description(), r->get_time(), r->get_size(), r->get_type(), r->is_confirmed()};
-        }
-    return out;
-}
-
-TEST_F(SafetyTest, GroupFilledByTheBrowserPassesUnchanged) {
-    make({"ARCHDIR.DAT=STANDARD|STANDARD|", "STANDARD/", "arch2/"});
-    ASSERT_TRUE(append_group_entry(at("ARCHDIR.DAT"), "arch2", "Second"));
-    const std::pair<ReportType, const char*> types[] = {{kReportFull, "FUL"},          {kReportPartial, "PRT"},
-                                                        {kReportRawEcg, "RAW"},        {kReportOstrabel, "OSB"},
-                                                        {kReportOstrabelCf, "CFR"},    {kReportCef, "CEF"},
-                                                        {kReportNoske, "NOS"},         {kReportGavrille, "QDS"},
-                                                        {kReportFormatted, "IMG"},     {kReportVarUdiri, "RR"},
-                                                        {kReportSigned, "SGN"},        {kReportTimiData, "TIM"},
-                                                        {kReportTimiSummary, "SUM"},   {kReportFullOstrabel12, "O12"},
-                                                        {kReportTimiArrhythmia, "ARR"}};
-    int n = 0;
-    for (const auto& [type, suffix] : types) {
-        for (const char* archive : {"STANDARD", "arch2"}) {
-            const std::string source = "src" + std::to_string(++n);
-            make({source + "/"});
-            for (const auto& f : required_files(suffix)) write(source + "/" + f, "data");
-            if (type == kReportFormatted && n % 2) fs::remove(at(source + "/PAGE.2"));  // one page only
-            if (type == kReportFormatted) write(source + "/CONFIRM.TXT", "user");
-            ASSERT_EQ(store_report_in_archive(at(archive), at(source), "Patient " + std::to_string(n), 1000 + n,
-                                              1173105000 + n * 60, type),
-                      kStoreOk)
-                << suffix;
-            fs::remove_all(at(source));
-        }
-    }
-    const Shown before = shown(at("ARCHDIR.DAT"));
-    ASSERT_EQ(before.size(), 2 * std::size(types));
-    const RunResult r = check({"/NW"});
-    EXPECT_EQ(r.code, 0);
-    EXPECT_NE(r.out.find("#Archives added:      0\n#Archives removed:    0\n#Archives deleted:    0\n\n"
-                         "#Reports  added:      0\n#Reports  removed:    0\n#Reports  deleted:    0\n"),
-              std::string::npos)
-        << r.out;
-    EXPECT_EQ(shown(at("ARCHDIR.DAT")), before);
-}
-
+// Nothing is read, checked or deleted through a link: a linked archive, report folder, index or
+// PATIENT.TXT is reported and left as it is, and so is what it points to.
 TEST_F(SafetyTest, LinksAreNeverFollowed) {
     const std::string outside = root_.path() + "/outside";
-    make({"ARCHDIR.DAT=LINKED|Linked|..|Up|../outside|Out|/tmp|Abs|ARC|Arch|", "arc/OK.OSB/",
+    make({"ARCHDIR.DAT=LINKED|Linked|..|Up|../outside|Out|/tmp|Abs|ARC|Arch|IDX|Indexed|", "arc/OK.OSB/",
           "arc/ARCHINFO.DAT=L.FUL|Linked report|05/03/07 14:30:00|1|Full|OK.OSB|ok|05/03/07 14:30:00|1|Ostrabel|",
-          "arc/JUNK.XYZ/.dot"});
+          "arc/JUNK.XYZ/.dot", "arc/P.OSB/", "IDX/R.OSB/"});
     fs::create_directories(outside + "/REP.FUL");
     fs::create_directories(outside + "/keep");
     std::ofstream(outside + "/REP.FUL/MAIN.DAT") << "x";
     std::ofstream(outside + "/keep/file") << "x";
-    std::ofstream(outside + "/ARCHINFO.DAT") << "REP.FUL\r\nOutside\r\n05/03/07 14:30:00\r\n1\r\nFull\r\n";
+    std::ofstream(outside + "/secret.txt") << "V8\r\nx\r\nSecret Name\r\n";
+    const std::string outside_index = "REP.FUL\r\nOutside\r\n05/03/07 14:30:00\r\n1\r\nFull\r\n";
+    std::ofstream(outside + "/ARCHINFO.DAT") << outside_index;
     fs::create_directory_symlink(outside, at("LINKED"));
+    fs::create_directory_symlink(outside, at("UNLISTED"));
     fs::create_directory_symlink(outside + "/REP.FUL", at("arc/L.FUL"));
+    fs::create_directory_symlink(outside + "/REP.FUL", at("arc/U.FUL"));
     fs::create_directory_symlink(outside + "/keep", at("arc/JUNK.XYZ/keep"));
+    fs::create_symlink(outside + "/secret.txt", at("arc/P.OSB/PATIENT.TXT"));
+    fs::create_symlink(outside + "/ARCHINFO.DAT", at("IDX/ARCHINFO.DAT"));
     const RunResult r = check({"/NW", "/DR", "/DA"}, "Y\nY\nY\nY\n");
-    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.code, 4);                  // the linked index could not be checked
     EXPECT_FALSE(exists("arc/JUNK.XYZ"));  // deleted, with the link inside it but not what it points to
     EXPECT_TRUE(fs::exists(outside + "/keep/file"));
     EXPECT_TRUE(fs::exists(outside + "/REP.FUL/MAIN.DAT"));
-    EXPECT_TRUE(fs::is_symlink(at("LINKED")));
+    EXPECT_TRUE(fs::is_symlink(at("LINKED")) && fs::is_symlink(at("UNLISTED")) && fs::is_symlink(at("arc/U.FUL")));
+    EXPECT_EQ(read(outside + "/ARCHINFO.DAT"), replace_all(outside_index, "\r\n", "|"));
     EXPECT_FALSE(fs::exists(outside + "/ARCHINFO.SAV"));
-    EXPECT_EQ(read("ARCHDIR.DAT"), "ARC|Arch|");
+    EXPECT_FALSE(exists("IDX/ARCHINFO.SAV"));
+    EXPECT_EQ(read("ARCHDIR.DAT"), "LINKED|Linked|ARC|Arch|IDX|Indexed|");
+    EXPECT_EQ(mask(read("arc/ARCHINFO.DAT")),
+              "L.FUL|Linked report|<date>|1|Full|OK.OSB|ok|<date>|1|Ostrabel|P.OSB|P.OSB: <date>|<date>|0|Ostrabel|");
+    for (const std::string& line :
+         std::vector<std::string>{"Leaving Linked: LINKED is a link and is not checked.",
+                                  base() + "/UNLISTED is a link",
+                                  base() + "/arc/L.FUL is a link - its record is left as it is.",
+                                  base() + "/arc/U.FUL is a link - it is not recovered.",
+                                  base() + "/IDX/ARCHINFO.DAT is a link - this archive is left as it is."})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
 }
 
 // An index that is there but cannot be read is reported and left alone, and so is its archive.
@@ -132,9 +99,7 @@ TEST_F(SafetyTest, FailedWriteKeepsTheOldIndex) {
 // Other accounts of the group rewrite the indexes too: a new index follows the umask, a
 // replaced one keeps its mode and group, and the generations keep theirs.
 TEST_F(SafetyTest, IndexesStayWritableForTheGroup) {
-    const struct {
-        mode_t umask, file;
-    } cases[] = {{002, 0664}, {022, 0644}};
+    const struct { mode_t umask, file; } cases[] = {{002, 0664}, {022, 0644}};
     auto stat_of = [&](const std::string& rel) {
         struct stat st {};
         ::lstat(at(rel).c_str(), &st);

@@ -26,8 +26,9 @@ void finish_line(std::string& line) {
 
 // ---- ReportTextReader -------------------------------------------------------------------
 
-ReportTextReader::ReportTextReader(const std::string& path)
-    : owned_(platform::open_file(path, "rb")), file_(owned_.get()) {}
+ReportTextReader::ReportTextReader(const std::string& path, bool follow_links)
+    : owned_(follow_links ? platform::open_file(path, "rb") : platform::open_regular_file(path, false)),
+      file_(owned_.get()) {}
 
 bool ReportTextReader::failed() const { return file_ == nullptr || std::ferror(file_) != 0; }
 

@@ -37,10 +37,11 @@ inline constexpr std::size_t kReportTextLineMax = 65536;
 
 // Reads a report text file line by line. Each line loses its line end (CR LF or LF) and
 // trailing blanks, is cut at a NUL byte, and keeps at most kReportTextLineMax bytes (the rest
-// of a longer line is skipped). Never reads more than the file holds.
+// of a longer line is skipped). Never reads more than the file holds. With `follow_links` false
+// a link, like anything but a regular file, is not opened.
 class ReportTextReader {
 public:
-    explicit ReportTextReader(const std::string& path);
+    explicit ReportTextReader(const std::string& path, bool follow_links = true);
     ReportTextReader(const ReportTextReader&) = delete;
     ReportTextReader& operator=(const ReportTextReader&) = delete;
 

@@ -43,17 +43,10 @@ const char* archive_error_caption(int code) {
 
 namespace archive_io {
 
-platform::UniqueFile open_index_for_reading(const std::string& path, IndexStamp* stamp) {
-    // Non-blocking, so that a FIFO planted under the index name cannot stall the reader.
-    platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (!fd) return nullptr;
+platform::UniqueFile open_index_for_reading(const std::string& path, IndexStamp* stamp, bool follow_links) {
+    platform::UniqueFile f = platform::open_regular_file(path, follow_links);
     struct stat st;
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
-    const int flags = ::fcntl(fd.get(), F_GETFL);
-    if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
-    platform::UniqueFile f(::fdopen(fd.get(), "r"));
-    if (!f) return nullptr;
-    fd.release();  // the stream owns it now
+    if (!f || (stamp && ::fstat(::fileno(f.get()), &st) != 0)) return nullptr;
     if (stamp) *stamp = stamp_of(st);
     return f;
 }

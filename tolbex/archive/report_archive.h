@@ -63,9 +63,9 @@ const char* archive_error_caption(int code);
 
 // Helpers the index readers and writers of the archive model share.
 namespace archive_io {
-// Opens an index file for reading only when it is a regular file (never blocks on a FIFO);
-// fills `stamp` from the opened file. Empty when it cannot be read.
-platform::UniqueFile open_index_for_reading(const std::string& path, IndexStamp* stamp);
+// Opens an index file for reading only when it is a regular file (never blocks on a FIFO; a
+// link only when `follow_links`); fills `stamp` from the opened file. Empty when it cannot be read.
+platform::UniqueFile open_index_for_reading(const std::string& path, IndexStamp* stamp, bool follow_links = true);
 // True when the file system of `folder` has at least `needed` bytes free.
 bool enough_space_for(const std::string& folder, std::int64_t needed);
 Error no_space_error();                            // "There is not enough free disk space ..."

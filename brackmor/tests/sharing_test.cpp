@@ -1,0 +1,150 @@
+// The check beside the browser's writers on one archive: stores that run while it checks, and an
+// archive that changes or is locked while a deletion question is open.
+#include <poll.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstring>
+#include <set>
+#include <thread>
+
+#include "brackmor/program.h"
+#include "brackmor/tests/brackmor_fixture.h"
+#include "tolbex/archive/report_archive.h"
+#include "tolbex/archive/store_report.h"
+
+namespace tv::brackmor::testing {
+namespace {
+
+using SharingTest = BrackmorTest;
+
+// BRACKMOR with its standard input and output on pipes, answered as its questions come.
+class Dialogue {
+public:
+    Dialogue(const std::string& work, std::vector<std::string> args) {
+        int in[2], out[2];
+        EXPECT_EQ(::pipe(in), 0);
+        EXPECT_EQ(::pipe(out), 0);
+        args.insert(args.begin(), BRACKMOR_PROGRAM);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(in[0], 0);
+            ::dup2(out[1], 1);
+            ::dup2(out[1], 2);
+            std::vector<char*> argv;
+            for (auto& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::setenv("TZ", "UTC", 1);
+            if (::chdir(work.c_str()) != 0) ::_exit(126);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(in[0]);
+        ::close(out[1]);
+        to_ = in[1];
+        from_ = out[0];
+    }
+    ~Dialogue() {
+        ::close(to_);
+        ::close(from_);
+        if (pid_ > 0) platform::testing::wait_child(pid_);
+    }
+    // Reads until the output holds `text` for the `n`th time; false after 30 s.
+    bool wait_for(const std::string& text, int n = 1) {
+        for (int i = 0; i < 3000; ++i) {
+            int seen = 0;
+            for (std::size_t p = 0; (p = out_.find(text, p)) != std::string::npos; ++p) ++seen;
+            if (seen >= n) return true;
+            struct pollfd p = {from_, POLLIN, 0};
+            if (::poll(&p, 1, 10) > 0) {
+                char buf[4096];
+                const ssize_t got = ::read(from_, buf, sizeof buf);
+                if (got <= 0) return false;
+                out_.append(buf, static_cast<std::size_t>(got));
+            }
+        }
+        return false;
+    }
+    void answer(const char* text) {
+        EXPECT_EQ(::write(to_, text, std::strlen(text)), static_cast<ssize_t>(std::strlen(text)));
+    }
+    int finish() {
+        wait_for("BRACKMOR.SAV");
+        const int code = platform::testing::wait_child(pid_);
+        pid_ = -1;
+        return code;
+    }
+    const std::string& out() const { return out_; }
+
+private:
+    pid_t pid_ = -1;
+    int to_ = -1, from_ = -1;
+    std::string out_;
+};
+
+// A question is answered after the archive changed: a folder that another program listed
+// meanwhile is not deleted, and a folder whose archive another program holds locked is left.
+TEST_F(SharingTest, TheArchiveChangesWhileAQuestionIsOpen) {
+    make({"ARCHDIR.DAT=ARC|Arch|", "arc/A.FUL/MAIN.DAT", "arc/B.XYZ/",
+          "arc/ARCHINFO.DAT=K.OSB|Kept|05/03/07 14:30:00|1|Ostrabel|", "arc/K.OSB/"});
+    Dialogue run(root_.path(), {base(), "/NW", "/DR"});
+    ASSERT_TRUE(run.wait_for("(Y/N)? ")) << run.out();
+    const std::string stored = "A.FUL\r\nStored meanwhile\r\nMon Mar 05 14:30:00 2007\r\n1\r\nFull\r\n";
+    ASSERT_TRUE(platform::append_to_file(at("arc/ARCHINFO.DAT"), stored));
+    run.answer("Y\n");
+    ASSERT_TRUE(run.wait_for("(Y/N)? ", 2)) << run.out();
+    {
+        const ArchiveIndexLock held(at("arc"));
+        ASSERT_TRUE(held.held());
+        run.answer("Y\n");
+        EXPECT_EQ(run.finish(), kExitArchiveBusy);
+    }
+    EXPECT_TRUE(exists("arc/A.FUL/MAIN.DAT"));
+    EXPECT_TRUE(exists("arc/B.XYZ"));
+    EXPECT_EQ(read("arc/ARCHINFO.DAT"), "K.OSB|Kept|05/03/07 14:30:00|1|Ostrabel|" + replace_all(stored, "\r\n", "|"));
+    EXPECT_NE(run.out().find(base() + "/arc/A.FUL is listed again - it is not deleted."), std::string::npos)
+        << run.out();
+    EXPECT_NE(run.out().find("Unable to lock the archive " + base() + "/arc"), std::string::npos) << run.out();
+}
+
+// Reports stored while the check runs again and again, with /DR answered Y: each stays listed
+// once, with its folder and all its files, whenever the check looked.
+TEST_F(SharingTest, StoresWhileTheCheckRuns) {
+    constexpr int kStores = 12;
+    make({"ARCHDIR.DAT=ARC|Arch|", "arc/", "src/{MAIN.DAT,PATIENT.DAT,COMBTIME.DAT,COMBFLAG.DAT,RAWECG1.DAT}"});
+    // Each file of a store takes a while, so that the check runs inside many stores.
+    struct SlowProgress : ProgressWindow {
+        void set_text(const std::string&) override { std::this_thread::sleep_for(std::chrono::milliseconds(15)); }
+    };
+    const pid_t storer = platform::testing::fork_child([&] {
+        SlowProgress progress;
+        int failed = 0;
+        for (int i = 0; i < kStores; ++i)
+            if (store_report_in_archive(at("arc"), at("src"), "Stored " + std::to_string(i), 1, 1173105000 + i,
+                                        kReportFull, nullptr, &progress) != kStoreOk)
+                ++failed;
+        return failed;
+    });
+    int runs = 0, status = 0;
+    for (; ::waitpid(storer, &status, WNOHANG) == 0; ++runs) {
+        const RunResult r = check({"/NW", "/DR"}, std::string(200, 'Y'));
+        EXPECT_TRUE(r.code == 0 || r.code == kExitArchiveBusy) << r.out;
+    }
+    EXPECT_GT(runs, 1);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "stores failed: " << WEXITSTATUS(status);
+    const RunResult last = check({"/NW", "/DR"}, std::string(200, 'Y'));
+    EXPECT_EQ(last.code, 0) << last.out;
+    ReportArchive archive(at("arc"), "Arch");
+    std::set<std::string> names, descriptions;
+    for (int i = 0; i < archive.get_count(); ++i) {
+        const ReportRecord* r = archive.get_record(i);
+        EXPECT_TRUE(names.insert(upper(r->get_name())).second) << r->get_name();
+        descriptions.insert(r->get_description());
+        EXPECT_EQ(platform::testing::sorted_names(r->get_folder_path()).size(), 5u) << r->get_name();
+    }
+    EXPECT_EQ(descriptions.size(), std::size_t(kStores));
+    EXPECT_EQ(names.size(), std::size_t(kStores));
+}
+
+}  // namespace
+}  // namespace tv::brackmor::testing
