@@ -302,18 +302,47 @@ bool replace_with_generations(const std::string& folder, std::string_view name,
     return true;
 }
 
-bool delete_folder(const std::string& path, Reporter& reporter, bool confirm) {
-    if (!is_real_folder(path)) return false;
-    if (confirm && !reporter.confirm_deletion(path)) return false;
-    for (const std::string& entry : entries_of(path)) {
-        const std::string child = path + "/" + entry;
-        if (is_real_folder(child)) {
-            delete_folder(child, reporter, false);
-        } else if (::unlink(child.c_str()) != 0) {
+namespace {
+
+// Deletes every entry of the open folder `dir` (called `path` in messages): sub-folders are opened
+// relative to it and never through a link, so a folder swapped for a link meanwhile is removed
+// as a link. What cannot go is reported.
+void delete_contents(int dir, const std::string& path, Reporter& reporter) {
+    std::vector<std::string> names;
+    {
+        const int copy = ::fcntl(dir, F_DUPFD_CLOEXEC, 0);
+        UniqueDir d(copy >= 0 ? ::fdopendir(copy) : nullptr);
+        if (!d) {
+            if (copy >= 0) ::close(copy);
+            return;
+        }
+        while (const dirent* e = ::readdir(d.get())) {
+            const std::string_view name(e->d_name);
+            if (name != "." && name != "..") names.emplace_back(name);
+        }
+    }
+    for (const std::string& name : names) {
+        const std::string child = path + "/" + name;
+        platform::UniqueFd sub(::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (sub) {
+            delete_contents(sub.get(), child, reporter);
+            sub.reset();
+            if (::unlinkat(dir, name.c_str(), AT_REMOVEDIR) != 0)
+                reporter.event("Unable to delete directory: " + child, "CANTDELDIR:" + child);
+        } else if (::unlinkat(dir, name.c_str(), 0) != 0) {
             reporter.event("Unable to delete file: " + child, "CANTDELFILE:" + child);
         }
     }
-    if (::rmdir(path.c_str()) != 0) {
+}
+
+}  // namespace
+
+bool delete_folder(const std::string& path, Reporter& reporter, bool confirm) {
+    if (!is_real_folder(path)) return false;
+    if (confirm && !reporter.confirm_deletion(path)) return false;
+    platform::UniqueFd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (dir) delete_contents(dir.get(), path, reporter);
+    if (!dir || ::rmdir(path.c_str()) != 0) {
         reporter.event("Unable to delete directory: " + path, "CANTDELDIR:" + path);
         return false;
     }
