@@ -79,15 +79,16 @@ const std::vector<KnownType>& known_types() {
     // 12-lead recording was removed has no RAWECG1.DAT and still loads; a formatted report needs
     // its summary and page 0 only (one-page reports, 12-lead reports whose pages are pictures); a
     // compressed recording is kept as the file or unpacked; a card recording is the card's files
-    // or the samples read from it; a signed report is its signed data alone.
+    // or the samples read from it (three channels or twelve leads); a signed report is its signed
+    // data alone.
     static const std::vector<KnownType> types = {
         make_type(kReportPartial, {{"MAIN.DAT", "PATIENT.DAT", "COMBTIME.DAT", "COMBFLAG.DAT"}}),
         make_type(kReportFull, {{"MAIN.DAT", "PATIENT.DAT", "COMBTIME.DAT", "COMBFLAG.DAT"}}),
         make_type(kReportFormatted, {{"SUMMARY.TXT", "PAGE.0"}}),
         make_type(kReportRawEcg, {{"MAIN.DAT", "RAWECG1.DAT"}}),
         make_type(kReportOstrabel, {{}}),
-        make_type(kReportOstrabelCf, {{"ECG.DAT", "CONFIG.DAT"}, {"RAWECG1.DAT"}}),
-        make_type(kReportCef, {{"*.CEF"}, {"CEFDESC.TXT", "RAWECG1.DAT"}}),
+        make_type(kReportOstrabelCf, {{"ECG.DAT", "CONFIG.DAT"}, {"RAWECG1.DAT"}, {"OS12ECG1.DAT"}}),
+        make_type(kReportCef, {{"*.CEF"}, {"CEFDESC.TXT", "RAWECG1.DAT"}, {"CEFDESC.TXT", "OS12ECG1.DAT"}}),
         make_type(kReportNoske, {{"NOSKE1_PAR.TXT", "NOSKE1_S.DAT", "NOSKE1_J.DAT", "NOSKE1_QTN.DAT", "NOSKE1_QTO.DAT",
                                   "NOSKE1_R.DAT", "NOSKE1_RRC.DAT", "NOSKE1_RRN.DAT"}}),
         make_type(kReportGavrille, {{"ARCHIVE.XML"}}),

@@ -61,17 +61,19 @@ TEST_F(ReportCheckTest, ReadingTheIndex) {
          {"arc/A.SGN/signed.dat", "arc/B.O12/", "arc/C.O12/", "arc/D.RR/", "arc/E.CFR/{ECG.DAT,CONFIG.DAT}",
           "arc/F.IMG/{SUMMARY.TXT,PAGE.0,PAGE.1}", "arc/G.IMG/{SUMMARY.TXT,PAGE.0,CONFIRM.TXT}",
           "arc/H.FUL/{MAIN.DAT,PATIENT.DAT,COMBTIME.DAT,COMBFLAG.DAT}", "arc/I.CEF/{CEFDESC.TXT,RAWECG1.DAT}",
-          "arc/J.CFR/{RAWECG1.DAT,PATIENT.TXT}"},
+          "arc/J.CFR/{RAWECG1.DAT,PATIENT.TXT}", "arc/K.CFR/{os12ecg1.dat,os12pac.dat}",
+          "arc/L.CEF/{CEFDESC.TXT,os12ecg1.dat}"},
          "A.SGN|a|Mon Mar 05 14:30:00 2007|1|Signed Report|B.O12|b|Mon Mar 05 14:30:00 2007|2|Full Ostrabel12|"
          "C.O12|c|Mon Mar 05 14:30:00 2007|3|Full Ostrabel 12|D.RR|d|Mon Mar 05 14:30:00 2007|4|VAR Udiri|"
          "E.CFR|e|Mon Mar 05 14:30:00 2007|5|Ostrabel CF|F.IMG|f|Mon Mar 05 14:30:00 2007|6|Formatted|"
          "G.IMG|g|Mon Mar 05 14:30:00 2007|7|Formatted|H.FUL|h|Mon Mar 05 14:30:00 2007|8|Full|"
-         "I.CEF|i|05/03/07 14:30|9|CEF|J.CFR|j|05/03/07 14:30:00|10|Formated|",
+         "I.CEF|i|05/03/07 14:30|9|CEF|J.CFR|j|05/03/07 14:30:00|10|Formated|K.CFR|k|05/03/07 14:30:00|11|x|"
+         "L.CEF|l|05/03/07 14:30:00|12|CEF|",
          "A.SGN|a|Mon Mar 05 14:30:00 2007|1|Signed Report|B.O12|b|Mon Mar 05 14:30:00 2007|2|Full Ostrabel12|"
          "C.O12|c|Mon Mar 05 14:30:00 2007|3|Full Ostrabel 12|D.RR|d|Mon Mar 05 14:30:00 2007|4|VAR Udiri|"
          "E.CFR|e|Mon Mar 05 14:30:00 2007|5|Ostrabel CF|F.IMG|f|Mon Mar 05 14:30:00 2007|6|Formatted|"
          "G.IMG|g|Mon Mar 05 14:30:00 2007|7C|Formatted|H.FUL|h|Mon Mar 05 14:30:00 2007|8|Full|"
-         "I.CEF|i|05/03/07 14:30|9|CEF|J.CFR|j|<date>|10|Formated|",
+         "I.CEF|i|05/03/07 14:30|9|CEF|J.CFR|j|<date>|10|Formated|K.CFR|k|<date>|11|x|L.CEF|l|<date>|12|CEF|",
          0},
         {"a type name the browser does not know",
          {"arc/X.OSB/"},

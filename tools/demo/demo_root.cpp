@@ -186,12 +186,12 @@ std::string analsum_txt(int i) {
     return t;
 }
 
-// A Full, Partial or Raw ECG report folder as the analysis system leaves it: the analysis files
-// of Full and Partial reports, MAIN.DAT of a Raw ECG report, and where the kind keeps its ECG the
-// recording's channel files and sound. The analysis files are the analysis system's own and
+// A Full, Partial, 12-lead Full or Raw ECG report folder as the analysis system leaves it: the
+// analysis files of the analysed kinds, MAIN.DAT of a Raw ECG report, and where the kind keeps its
+// ECG the recording's channel files and sound. The analysis files are the analysis system's own and
 // nothing here reads them, so each is a one-line stand-in.
 bool write_analysis_files(const std::string& staging, const DemoPatientDetails& details, ReportType type) {
-    const bool analysed = type == kReportFull || type == kReportPartial;
+    const bool analysed = type == kReportFull || type == kReportPartial || type == kReportFullOstrabel12;
     const bool recording = type == kReportFull || type == kReportRawEcg;
     std::vector<std::string> files;
     if (analysed) files = {"MAIN.DAT", "PATIENT.DAT", "COMBTIME.DAT", "COMBFLAG.DAT"};
