@@ -1,5 +1,5 @@
-// BRACKMOR's index reading: ARCHINFO.DAT (records of five or four lines, resynchronised after a
-// bad one) checked against a few report folders, and ARCHDIR.DAT. Nothing is ever deleted: the
+// BRACKMOR's index reading: ARCHINFO.DAT (records of five or four lines, resynchronised after
+// lines that fit none) checked against a few report folders and rewritten, and ARCHDIR.DAT. Nothing is ever deleted: the
 // questions are answered from an empty input.
 #include <fcntl.h>
 #include <unistd.h>
@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         tv::fuzz::put_file(group + "ARC/ARCHINFO.DAT", data + 1, size - 1);
         tv::brackmor::ReportSet reports(group + "ARC", {(mode & 4) != 0}, reporter);
-        reports.recover();
+        reports.check();
         volatile std::size_t sink = reports.records().size() + static_cast<std::size_t>(reports.removed());
         (void)sink;
     }
