@@ -105,6 +105,16 @@ TEST_F(SharingTest, TheArchiveChangesWhileAQuestionIsOpen) {
     EXPECT_NE(run.out().find(base() + "/arc/A.FUL is listed again - it is not deleted."), std::string::npos)
         << run.out();
     EXPECT_NE(run.out().find("Unable to lock the archive " + base() + "/arc"), std::string::npos) << run.out();
+
+    // Locked throughout, the archive is skipped: its index and generations stay as they are.
+    const std::string index = read("arc/ARCHINFO.DAT"), saved = read("arc/ARCHINFO.SAV");
+    const ArchiveIndexLock held(at("arc"));
+    const RunResult skipped = check({"/NW", "/DR"}, "Y\nY\n");
+    EXPECT_EQ(skipped.code, kExitArchiveBusy);
+    EXPECT_EQ(read("arc/ARCHINFO.DAT"), index);
+    EXPECT_EQ(read("arc/ARCHINFO.SAV"), saved);
+    EXPECT_FALSE(exists("arc/ARCHINFO.1.SAV"));
+    EXPECT_EQ(read("ARCHDIR.DAT"), "ARC|Arch|");
 }
 
 // Reports stored while the check runs again and again, with /DR answered Y: each stays listed
