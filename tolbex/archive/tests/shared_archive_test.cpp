@@ -76,8 +76,7 @@ protected:
         if (archive_ops::set_description(view, img, "edited " + img)) done("described " + img);
         if (archive_ops::set_confirmed(a, img, true)) done("confirmed " + img);
         ReportRecord record = *view.find_record(o12);
-        if (delete_ecg_files(record, a + "/" + o12) == kDeleteEcgOk &&
-            archive_ops::rename_entry(a, o12, record.get_name(), record.get_size())) {
+        if (delete_listed_ecg_files(record, a + "/" + o12, a, nullptr) == kDeleteEcgOk) {
             done("gone " + o12);
             done("listed " + record.get_name());
         }
