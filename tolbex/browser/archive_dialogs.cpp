@@ -49,10 +49,11 @@ bool create_archive_in_group(const std::string& group_folder, std::string_view d
     // The folder is made in the same turn of the group's lock as its entry, so that no other
     // program sees an archive folder that ARCHDIR.DAT does not list.
     const ArchiveIndexLock lock(group_folder);
-    std::string name, folder;
+    std::string name = make_unique_file_name(group_folder, "");
+    std::string folder = join_path(group_folder, name);
     bool made = false;
     const Result<void> added =
-        !lock.held() ? Result<void>(lock.busy_error())
+        !lock.held() ? Result<void>(folder_exists(group_folder) ? lock.busy_error() : fail(kArchiveCreateFailed))
                      : change_group_index_locked(index, [&](GroupIndexEntries& entries) -> Result<void> {
                            name = make_unique_file_name(group_folder, "");
                            folder = join_path(group_folder, name);

@@ -329,6 +329,49 @@ TEST_F(StoreReportTest, DeleteEcgFilesFailuresLeaveRecordAndFolder) {
     EXPECT_EQ(z.get_type(), kReportFullOstrabel12);
 }
 
+// The folder is renamed only in the turn of the lock that renames its entry: when the entry is
+// gone or the index cannot be written, folder and entry keep the old name.
+TEST_F(StoreReportTest, ListedTwelveLeadKeepsFolderAndEntryAlike) {
+    const std::string entry = format_archive_entry("X.O12", "Twelve", "Mon Dec 03 14:05:09 2007", "1", "Full Ostrabel12");
+    const struct {
+        const char* what;
+        std::string index;  // "" for a folder in its place
+        int result, code;
+    } cases[] = {
+        {"listed", entry, kDeleteEcgOk, 0},
+        {"entry gone", format_archive_entry("Y.FUL", "y", "Mon Dec 03 14:05:09 2007", "1", "Full"), kDeleteEcgIndexFailed,
+         kArchiveEntryGone},
+        {"index unreadable", "", kDeleteEcgIndexFailed, kArchiveWriteFailed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(archive_);
+        fs::create_directories(archive_ + "/X.O12");
+        write(archive_ + "/X.O12/os12ecg1.dat", "e");
+        write(archive_ + "/X.O12/PATIENT.TXT", "patient");
+        if (c.index.empty())
+            fs::create_directories(index());
+        else
+            write(index(), c.index);
+        ReportRecord r("Full Ostrabel12", "1", "", "X.O12", archive_, "Twelve");
+        Error error;
+        EXPECT_EQ(delete_listed_ecg_files(r, archive_ + "/X.O12", archive_, &error), c.result);
+        EXPECT_FALSE(fs::exists(archive_ + "/X.O12/os12ecg1.dat"));
+        const bool done = c.result == kDeleteEcgOk;
+        EXPECT_EQ(fs::exists(archive_ + "/X.FUL"), done);
+        EXPECT_EQ(fs::exists(archive_ + "/X.O12"), !done);
+        EXPECT_EQ(r.get_name(), done ? "X.FUL" : "X.O12");
+        if (done) {
+            EXPECT_EQ(read(index()), "X.FUL\r\nTwelve\r\nMon Dec 03 14:05:09 2007\r\n7\r\nFull\r\n");
+        } else {
+            EXPECT_EQ(error.code, c.code);
+            if (!c.index.empty()) {
+                EXPECT_EQ(read(index()), c.index);
+            }
+        }
+    }
+}
+
 TEST_F(StoreReportTest, LocateCardProgram) {
     EXPECT_EQ(locate_card_program(), "");
     const std::string system = root_ + "/ANALYSER/SYSTEM";
