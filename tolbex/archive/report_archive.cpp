@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <ctime>
 
 #include "common/files.h"
 #include "common/text.h"
@@ -64,6 +66,64 @@ Error write_error(const std::string& index_path) {
     return fail(kArchiveWriteFailed, "Couldn't write to archive file: " + index_path);
 }
 
+namespace {
+
+// Process id, a counter of this process and the clock: two processes never make the same name,
+// and neither does one process twice, even across a fork.
+std::string hidden_name(std::string_view purpose) {
+    static std::atomic<unsigned> counter{0};
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return format_string(".TV%.*s.%ld.%u.%lx%09ld", static_cast<int>(purpose.size()), purpose.data(),
+                         static_cast<long>(::getpid()), counter.fetch_add(1), static_cast<unsigned long>(now.tv_sec),
+                         static_cast<long>(now.tv_nsec));
+}
+
+constexpr int kHiddenNameAttempts = 16;
+
+}  // namespace
+
+std::string make_hidden_folder(const std::string& archive_folder, std::string_view purpose) {
+    for (int attempt = 0; attempt < kHiddenNameAttempts; ++attempt) {
+        std::string path = join_path(archive_folder, hidden_name(purpose));
+        if (::mkdir(path.c_str(), 0777) == 0) return path;
+        if (errno != EEXIST) break;
+    }
+    return {};
+}
+
+std::string hide_folder(const std::string& path) {
+    const std::string stripped = platform::strip_trailing_slashes(path);
+    const std::string folder = get_path_folder(stripped);
+    for (int attempt = 0; attempt < kHiddenNameAttempts; ++attempt) {
+        std::string hidden = join_path(folder, hidden_name("DEL"));
+        if (rename_no_replace(stripped, hidden)) return hidden;
+        if (errno != EEXIST) break;
+    }
+    return {};
+}
+
+bool rename_no_replace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system without the flag: test first (a narrow window, but never over a name seen).
+    struct stat st;
+    if (::lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    if (errno != ENOENT) return false;
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+Result<void> delete_hidden_folder(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return {};
+    if (!S_ISDIR(st.st_mode) || !delete_folder_tree(path, true, false))
+        return fail(kArchiveDeleteFailed, "Couldn't delete report folder: " + path);
+    return {};
+}
+
 }  // namespace archive_io
 
 bool read_index_stamp(const std::string& path, IndexStamp& stamp) {
@@ -114,7 +174,8 @@ std::string format_archive_entry(std::string_view name, std::string_view descrip
 
 // ---------------------------------------------------------------------------------------------
 
-ArchiveIndexLock::ArchiveIndexLock(const std::string& folder, int wait_ms) : folder_(folder.empty() ? "." : folder) {
+ArchiveIndexLock::ArchiveIndexLock(const std::string& folder, int wait_ms)
+    : folder_(folder.empty() ? "." : platform::strip_trailing_slashes(folder)) {
     lock_.lock_within(join_path(folder_, kIndexLockFileName), true, wait_ms);
 }
 
@@ -199,9 +260,14 @@ void read_entries(std::FILE* f, const std::string& archive_path, std::vector<std
 
 Result<void> change_archive_index(const std::string& archive_folder, const ArchiveIndexChange& change,
                                   ArchiveIndexState* after) {
-    const std::string folder = platform::strip_trailing_slashes(archive_folder);
-    const ArchiveIndexLock lock(folder);
+    const ArchiveIndexLock lock(archive_folder);
+    return change_archive_index(lock, change, after);
+}
+
+Result<void> change_archive_index(const ArchiveIndexLock& lock, const ArchiveIndexChange& change,
+                                  ArchiveIndexState* after) {
     if (!lock.held()) return lock.busy_error();
+    const std::string& folder = lock.folder();
     const std::string index = find_index_file(folder, kArchiveIndexName);
 
     ArchiveIndexState state;
@@ -288,8 +354,14 @@ void ReportArchive::take_entries(std::vector<std::unique_ptr<ReportRecord>>& ent
 
 Result<void> ReportArchive::update_index(const ArchiveIndexChange& change) {
     if (!safe_) return archive_io::write_error(get_index_path());
+    const ArchiveIndexLock lock(path_);
+    return update_index(lock, change);
+}
+
+Result<void> ReportArchive::update_index(const ArchiveIndexLock& lock, const ArchiveIndexChange& change) {
+    if (!safe_) return archive_io::write_error(get_index_path());
     ArchiveIndexState state;
-    if (Result<void> changed = change_archive_index(path_, change, &state); !changed) return changed;
+    if (Result<void> changed = change_archive_index(lock, change, &state); !changed) return changed;
     take_entries(state.entries.records());
     checksum_ = state.checksum;
     stamp_ = state.stamp;
@@ -336,6 +408,13 @@ ReportRecord* ReportArchive::find_record(std::string_view folder_name) const {
 }
 
 Result<void> ReportArchive::delete_report_folder(std::string_view folder_name) const {
+    std::string hidden;
+    if (Result<void> hid = hide_report_folder(folder_name, hidden); !hid) return hid;
+    return hidden.empty() ? Result<void>{} : archive_io::delete_hidden_folder(hidden);
+}
+
+Result<void> ReportArchive::hide_report_folder(std::string_view folder_name, std::string& hidden) const {
+    hidden.clear();
     const std::string name(folder_name);
     const auto found = safe_ ? platform::find_name_ci(path_, name) : std::nullopt;
     const std::string path = found ? *found : join_path(path_, name);
@@ -345,8 +424,8 @@ Result<void> ReportArchive::delete_report_folder(std::string_view folder_name) c
     }
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) return {};
-    if (!S_ISDIR(st.st_mode) || !delete_folder_tree(path, true, false))
-        return fail(kArchiveDeleteFailed, "Couldn't delete report folder: " + path);
+    if (S_ISDIR(st.st_mode)) hidden = archive_io::hide_folder(path);
+    if (hidden.empty()) return fail(kArchiveDeleteFailed, "Couldn't delete report folder: " + path);
     return {};
 }
 

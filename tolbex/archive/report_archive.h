@@ -85,6 +85,7 @@ public:
     ArchiveIndexLock(const ArchiveIndexLock&) = delete;
     ArchiveIndexLock& operator=(const ArchiveIndexLock&) = delete;
     bool held() const { return lock_.held(); }
+    const std::string& folder() const { return folder_; }
     // kArchiveBusy, naming the folder.
     Error busy_error() const;
 
@@ -141,6 +142,28 @@ struct ArchiveIndexState {
 // kArchiveBusy, kArchiveNoSpace, kArchiveWriteFailed or the change's error: the file is untouched.
 Result<void> change_archive_index(const std::string& archive_folder, const ArchiveIndexChange& change,
                                   ArchiveIndexState* after = nullptr);
+// The same for a caller that holds the archive's lock already, so that a report folder changes in
+// the same turn as its entry: another holder of the lock sees both or neither. A caller that
+// renamed a folder before a failed change renames it back before it lets the lock go.
+// kArchiveBusy when `lock` is not held.
+Result<void> change_archive_index(const ArchiveIndexLock& lock, const ArchiveIndexChange& change,
+                                  ArchiveIndexState* after = nullptr);
+
+// Report folders on their way into or out of an archive have a name of their own that begins
+// with '.': every reader of an archive passes over such names, so that a folder is seen under its
+// report name only while its entry is listed.
+namespace archive_io {
+// A new, empty hidden folder in `archive_folder` (".TV" + `purpose` + a name no other process
+// makes), made exclusively with 0777 less the umask; its path, empty when it cannot be made.
+std::string make_hidden_folder(const std::string& archive_folder, std::string_view purpose);
+// Renames the folder or file `path` to a new hidden name beside it; that path, empty on failure.
+std::string hide_folder(const std::string& path);
+// rename(2) that never replaces an existing `to`; false when `to` exists or the rename fails.
+bool rename_no_replace(const std::string& from, const std::string& to);
+// Deletes a folder that hide_folder or make_hidden_folder gave, with everything in it.
+// kArchiveDeleteFailed ("Couldn't delete report folder: " + path) when it stays.
+Result<void> delete_hidden_folder(const std::string& path);
+}  // namespace archive_io
 
 class ReportArchive {
 public:
@@ -178,6 +201,8 @@ public:
     // record indices and pointers taken before do not survive it. On failure nothing changes.
     // Refused (kArchiveWriteFailed) for an archive whose folder entry is not safe.
     Result<void> update_index(const ArchiveIndexChange& change);
+    // The same under a lock of this archive's folder that the caller holds already.
+    Result<void> update_index(const ArchiveIndexLock& lock, const ArchiveIndexChange& change);
     // Appends the record's five CR LF lines to `out`: name and description as read from the
     // index unchanged, everything else within the limits of format_archive_entry.
     static void write_record(const ReportRecord& record, std::string& out);
@@ -189,6 +214,12 @@ public:
     // when the folder is gone or never existed; kArchiveDeleteFailed ("Couldn't delete report
     // folder: ...") when it stays.
     Result<void> delete_report_folder(std::string_view folder_name) const;
+    // The part of delete_report_folder a caller does under the archive's lock while the entry
+    // goes: renames the folder to a hidden name (archive_io::hide_folder), which `hidden`
+    // receives (empty when there was no folder), for archive_io::delete_hidden_folder after the
+    // lock. kArchiveDeleteFailed when the name is not safe, or a link, a file or a folder that
+    // cannot be renamed is in its place: that stays as it was.
+    Result<void> hide_report_folder(std::string_view folder_name, std::string& hidden) const;
     // Adds a record at the end (in memory only).
     void add_record(std::unique_ptr<ReportRecord> record);
 

@@ -47,13 +47,6 @@ bool is_regular_file(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// The index may be missing (the append creates it) but must not be anything other than a file.
-bool index_is_appendable(const std::string& path) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return errno == ENOENT;
-    return S_ISREG(st.st_mode);
-}
-
 }  // namespace
 
 void set_cef_unpacker(CefUnpackHook unpacker) {
@@ -68,7 +61,9 @@ void set_card_reader(CardReader reader) {
 
 int store_report_in_archive(const std::string& archive_folder, const std::string& source,
                             const std::string& description, std::int32_t size, std::int64_t time, ReportType type,
-                            std::string* new_folder_path, ProgressWindow* progress, bool move) {
+                            std::string* new_folder_path, ProgressWindow* progress, bool move,
+                            const StoreCompletion& complete) {
+    if (new_folder_path) new_folder_path->clear();
     const std::string extension = report_type_extension(type);
     const std::string type_name = report_type_store_name(type);
     const std::string date_text = format_file_date_text(time);
@@ -77,24 +72,18 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
     if (archive_folder.empty() || ::stat(archive_folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return kStoreFolderFailed;
 
-    // The unique name only tells what did not exist a moment ago; the folder is made exclusively
-    // and another name is taken when someone else got there first.
-    std::string folder_name, folder;
-    for (int attempt = 0;; ++attempt) {
-        folder_name = make_unique_file_name(archive_folder, extension);
-        folder = join_path(archive_folder, folder_name);
-        if (new_folder_path) *new_folder_path = folder;
-        if (::mkdir(folder.c_str(), 0777) == 0) break;
-        if (errno != EEXIST || attempt >= 64) return kStoreFolderFailed;
-    }
-    auto remove_new_folder = [&] { delete_folder_tree(folder, true, false); };
+    // The report is built under a hidden name and gets its own only in the turn of the lock that
+    // lists it, so that no other program sees a report folder without its entry.
+    const std::string staging = archive_io::make_hidden_folder(archive_folder, "NEW");
+    if (staging.empty()) return kStoreFolderFailed;
+    FolderRemover remove_staging(staging, true, false);
 
     std::vector<std::string> copied;
     int failure = kStoreOk;
     if (type == kReportCef && !source.empty() && is_regular_file(source)) {
         // The compressed file stays in the report beside what it unpacks to.
         if (progress) progress->set_text(source);
-        if (!copy_file_replacing(source, join_path(folder, get_path_file_name(source)))) {
+        if (!copy_file_replacing(source, join_path(staging, get_path_file_name(source)))) {
             failure = kStoreCopyFailed;
         } else {
             copied.push_back(source);
@@ -103,7 +92,7 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
                 std::lock_guard<std::mutex> lock(g_hooks_mutex);
                 unpack = g_unpacker;
             }
-            if (!unpack || !unpack(source, folder)) failure = kStoreCopyFailed;
+            if (!unpack || !unpack(source, staging)) failure = kStoreCopyFailed;
         }
     } else if (type == kReportOstrabelCf && source.empty()) {
         CardReader read;
@@ -111,38 +100,56 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
             std::lock_guard<std::mutex> lock(g_hooks_mutex);
             read = g_card_reader;
         }
-        if (!read || !read(folder, progress))
+        if (!read || !read(staging, progress))
             failure = kStoreCardFailed;
         else
-            size = get_folder_size(folder, false);
-    } else if (!copy_folder_files(source, folder, progress, copied)) {
+            size = get_folder_size(staging, false);
+    } else if (!copy_folder_files(source, staging, progress, copied)) {
         failure = kStoreCopyFailed;
     }
-    if (failure != kStoreOk) {
-        remove_new_folder();
-        return failure;
-    }
+    if (failure != kStoreOk) return failure;
 
     std::string size_text = format_string("%d", size);
-    if (is_formatted_type(type) && platform::find_name_ci(folder, kConfirmFileName)) size_text += 'C';
-    const std::string entry =
-        format_archive_entry(folder_name, sanitize_description(description), date_text, size_text, type_name);
+    if (is_formatted_type(type) && platform::find_name_ci(staging, kConfirmFileName)) size_text += 'C';
+    const std::string sanitized = sanitize_description(description);
 
-    bool written = false;
+    std::string folder;
     {
         const ArchiveIndexLock lock(archive_folder);
-        const std::string index = find_index_file(archive_folder, kArchiveIndexName);
-        written =
-            lock.held() && index_is_appendable(index) &&
-            archive_io::enough_space_for(archive_folder, static_cast<std::int64_t>(entry.size()) + kIndexSpareBytes) &&
-            platform::append_to_file(index, entry);
+        if (!lock.held()) return kStoreIndexFailed;
+        // The unique name only tells what did not exist a moment ago: a program that does not
+        // take the lock may still get there first, and then another name is taken.
+        std::string folder_name;
+        for (int attempt = 0;; ++attempt) {
+            folder_name = make_unique_file_name(archive_folder, extension);
+            folder = join_path(archive_folder, folder_name);
+            if (archive_io::rename_no_replace(staging, folder)) break;
+            if (errno != EEXIST || attempt >= 64) return kStoreFolderFailed;
+        }
+        const std::string entry = format_archive_entry(folder_name, sanitized, date_text, size_text, type_name);
+        bool completed = !complete || complete(folder);
+        const Result<void> listed = !completed ? Result<void>(fail(kStoreCopyFailed))
+                                               : change_archive_index(lock, [&](ArchiveIndexEntries& entries) -> Result<void> {
+            std::string lines[5];
+            std::size_t start = 0;
+            for (std::string& l : lines) {
+                const std::size_t end = entry.find("\r\n", start);
+                l = entry.substr(start, end - start);
+                start = end + 2;
+            }
+            auto record = std::make_unique<ReportRecord>(lines[4], lines[3], lines[2], lines[0], lock.folder(), lines[1]);
+            entries.keep_as_read(record.get(), entry);  // written as format_archive_entry made it
+            entries.add(std::move(record));
+            return {};
+        });
+        if (!listed) {
+            // Back under the hidden name before the lock goes, to be removed with it.
+            if (!archive_io::rename_no_replace(folder, staging)) delete_folder_tree(folder, true, false);
+            return completed ? kStoreIndexFailed : kStoreCopyFailed;
+        }
     }
-    if (!written) {
-        // A copy stays for the caller to deal with, as the source is untouched; a move must not
-        // leave the report twice.
-        if (move) remove_new_folder();
-        return kStoreIndexFailed;
-    }
+    remove_staging.release();
+    if (new_folder_path) *new_folder_path = folder;
     if (move)
         for (const std::string& src : copied) force_delete_file(src);
     return kStoreOk;
@@ -173,20 +180,12 @@ std::vector<std::string> list_ecg_files(const std::string& folder) {
     return found;
 }
 
-bool rename_no_replace(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
-    // A file system without the flag: test first (a narrow window, but never over a folder seen).
-    struct stat st;
-    if (::lstat(to.c_str(), &st) == 0 || errno != ENOENT) return false;
-    return ::rename(from.c_str(), to.c_str()) == 0;
-}
-
 }  // namespace
 
-int delete_ecg_files(ReportRecord& record, const std::string& report_folder) {
-    std::string folder = report_folder;
-    folder = platform::strip_trailing_slashes(std::move(folder));
+namespace {
+
+// The checks of delete_ecg_files, then the ECG files go; `renamed` receives the .FUL path.
+int remove_ecg_files(const std::string& folder, std::string& renamed) {
     struct stat st;
     const std::string last = get_path_file_name(folder);
     const auto dot = last.rfind('.');
@@ -194,17 +193,63 @@ int delete_ecg_files(ReportRecord& record, const std::string& report_folder) {
         last.substr(dot + 1) != "O12")
         return kDeleteEcgNotTwelveLead;
     // A taken target name is found before any ECG file is gone.
-    const std::string renamed = folder.substr(0, folder.size() - 3) + "FUL";
+    renamed = folder.substr(0, folder.size() - 3) + "FUL";
     if (::lstat(renamed.c_str(), &st) == 0 || errno != ENOENT) return kDeleteEcgRenameFailed;
     for (const std::string& f : list_ecg_files(folder)) ::unlink(f.c_str());
     if (!list_ecg_files(folder).empty()) return kDeleteEcgDeleteFailed;
-    if (!rename_no_replace(folder, renamed)) return kDeleteEcgRenameFailed;
+    return kDeleteEcgOk;
+}
 
-    // Only now does the record name the new folder.
+// The record names the renamed folder.
+void take_new_name(ReportRecord& record, const std::string& renamed) {
     const std::string& name = record.get_name();
     const auto name_dot = name.rfind('.');
     record.set_name(name_dot == std::string::npos ? get_path_file_name(renamed) : name.substr(0, name_dot + 1) + "FUL");
     record.set_size(get_folder_size(renamed, false));
+}
+
+}  // namespace
+
+int delete_ecg_files(ReportRecord& record, const std::string& report_folder) {
+    const std::string folder = platform::strip_trailing_slashes(report_folder);
+    std::string renamed;
+    if (const int removed = remove_ecg_files(folder, renamed); removed != kDeleteEcgOk) return removed;
+    if (!archive_io::rename_no_replace(folder, renamed)) return kDeleteEcgRenameFailed;
+    take_new_name(record, renamed);  // only now
+    return kDeleteEcgOk;
+}
+
+int delete_listed_ecg_files(ReportRecord& record, const std::string& report_folder, const std::string& archive_folder,
+                            Error* index_error) {
+    const std::string folder = platform::strip_trailing_slashes(report_folder);
+    std::string renamed;
+    if (const int removed = remove_ecg_files(folder, renamed); removed != kDeleteEcgOk) return removed;
+    const std::string old_name = record.get_name();
+    ReportRecord updated = record;
+    bool moved = false, rename_failed = false;
+    const ArchiveIndexLock lock(archive_folder);
+    const Result<void> changed = change_archive_index(lock, [&](ArchiveIndexEntries& entries) -> Result<void> {
+        ReportRecord* entry = entries.find(old_name);
+        if (!entry) return entry_gone_error(lock.folder(), old_name);
+        if (!archive_io::rename_no_replace(folder, renamed)) {
+            rename_failed = true;
+            return fail(kArchiveWriteFailed);
+        }
+        moved = true;
+        take_new_name(updated, renamed);
+        entry->set_name(updated.get_name());
+        entry->set_size(updated.get_size());
+        return {};
+    });
+    if (rename_failed) return kDeleteEcgRenameFailed;
+    if (!changed) {
+        // The entry still names the old folder: so must the disk, before the lock goes.
+        if (moved) archive_io::rename_no_replace(renamed, folder);
+        if (index_error) *index_error = changed.error();
+        return kDeleteEcgIndexFailed;
+    }
+    record.set_name(updated.get_name());
+    record.set_size(updated.get_size());
     return kDeleteEcgOk;
 }
 

@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+#include "common/result.h"
 #include "tolbex/archive/report_types.h"
 
 namespace tv {
@@ -26,39 +27,54 @@ inline constexpr int kStoreCardFailed = 4;    // the card could not be read
 using CefUnpackHook = std::function<bool(const std::string& cef_file, const std::string& folder)>;
 // Reads the card into a folder, showing progress; true on success.
 using CardReader = std::function<bool(const std::string& folder, ProgressWindow* progress)>;
+// Adds what the caller writes into a new report that names its own folder (its details, say):
+// called with the report's final path, under the archive's lock just before the entry is written,
+// so it must be short. False fails the store (kStoreCopyFailed).
+using StoreCompletion = std::function<bool(const std::string& folder)>;
 // Installed by the subsystems that own these steps; without one the step fails (2 resp. 4).
 void set_cef_unpacker(CefUnpackHook unpacker);
 void set_card_reader(CardReader reader);
 
 // Stores `source` as a new report of `type` in `archive_folder`:
-//  - a new, uniquely named folder (extension of the type) is created exclusively;
-//  - the source folder's plain files are copied into it ("WIN386.SWP" and dot files never); for
-//    type 516 the source may be a compressed ECG file, copied and unpacked beside itself; for
-//    type 515 an empty source reads the card (the size becomes the folder's size);
-//  - one five-line entry is appended to ARCHINFO.DAT (description sanitized, "<Name>" when
-//    blank; "C" after the size for 519/520 with CONFIRM.TXT; the type name "Unknown" when the
-//    type has none).
+//  - the report is built in a hidden folder of the archive (archive_io::make_hidden_folder), made
+//    exclusively: the source folder's plain files are copied into it ("WIN386.SWP" and dot files
+//    never); for type 516 the source may be a compressed ECG file, copied and unpacked beside
+//    itself; for type 515 an empty source reads the card (the size becomes the folder's size);
+//  - in one turn of the archive's lock the folder gets a new, unique name (extension of the type)
+//    and one five-line entry joins ARCHINFO.DAT (description sanitized, "<Name>" when blank; "C"
+//    after the size for 519/520 with CONFIRM.TXT; the type name "Unknown" when the type has
+//    none), so that no other program sees the folder without its entry; `complete`, when given,
+//    adds the caller's files in that turn, before the entry.
 // With `move`, the source files are deleted only after the entry was written. Any failure
 // removes the new folder and leaves the source and the index as they were.
-// `new_folder_path` receives the new folder's path once it is chosen.
+// `new_folder_path` receives the listed folder's path, and is empty after a failure; the
+// unpacker and the card reader see the hidden folder.
 // Returns kStoreOk .. kStoreCardFailed (0-4). Shows no message.
 int store_report_in_archive(const std::string& archive_folder, const std::string& source,
                             const std::string& description, std::int32_t size, std::int64_t time, ReportType type,
                             std::string* new_folder_path = nullptr, ProgressWindow* progress = nullptr,
-                            bool move = false);
+                            bool move = false, const StoreCompletion& complete = nullptr);
 
 // Results of delete_ecg_files (0 success; a command line may use them as its exit code).
 inline constexpr int kDeleteEcgOk = 0;
 inline constexpr int kDeleteEcgNotTwelveLead = 1;  // no such folder, or its extension is not exactly "O12"
 inline constexpr int kDeleteEcgDeleteFailed = 2;   // an ECG file could not be deleted
 inline constexpr int kDeleteEcgRenameFailed = 3;   // the folder could not be renamed to .FUL
+inline constexpr int kDeleteEcgIndexFailed = 4;    // the index could not be changed: the folder keeps its name
 
 // Turns a 12-lead full report (folder "X.O12") into an ordinary full report: deletes
 // os12ecg1..8.dat and os12pac.dat (any case) and renames the folder to "X.FUL" (never over an
 // existing entry). Only after the rename does the record become type 510 with the new name and
 // the new folder's size. On failure leaves the record unchanged; the caller shows
-// kDeleteEcgFailedText. The caller renames the index entry (archive_ops::rename_entry).
+// kDeleteEcgFailedText. For a folder that no index lists.
 int delete_ecg_files(ReportRecord& record, const std::string& report_folder);
+// The same for the report `record` listed in `archive_folder`: after the ECG files are gone, the
+// folder's rename and its entry's new name and size are one turn of the archive's lock, so that
+// another program sees the entry and the folder agree. When the entry is no longer listed or the
+// index cannot be written (the change's error goes to `index_error`), the folder keeps its name:
+// kDeleteEcgIndexFailed; the caller shows that error instead of kDeleteEcgFailedText.
+int delete_listed_ecg_files(ReportRecord& record, const std::string& report_folder, const std::string& archive_folder,
+                            Error* index_error);
 inline constexpr const char* kDeleteEcgFailedText =
     "There was an error while deleting the Ostrabel12 ECG files from this folder.";
 

@@ -171,15 +171,30 @@ std::string create_archive_group(const std::string& folder, ArchiveConfigList& c
                       MsgIcon::Information, MsgButtons::Ok);
         return folder;
     }
-    // The archive's folder first, so that the index never names a folder that is not there.
+    // The archive's folder and the index that lists it in one turn of the group folder's lock, so
+    // that no other program sees the one without the other.
     const std::string standard = join_path(folder, kStandardArchiveName);
-    const bool had_folder = folder_exists(standard);
     const std::string index = join_path(folder, kGroupIndexName);
-    const bool made = (had_folder || ::mkdir(standard.c_str(), 0777) == 0) &&
-                      platform::atomic_write_file(index, "STANDARD\r\nSTANDARD\r\n");
+    bool made_folder = false;
+    bool made = false;
+    {
+        const ArchiveIndexLock lock(folder);
+        made = lock.held() && change_group_index_locked(index, [&](GroupIndexEntries& entries) -> Result<void> {
+                                  for (const GroupIndexEntry& e : entries.list)
+                                      if (platform::iequals(e.folder, kStandardArchiveName)) {
+                                          entries.leave_file = true;  // made by another program meanwhile
+                                          return {};
+                                      }
+                                  if (!folder_exists(standard)) {
+                                      if (::mkdir(standard.c_str(), 0777) != 0) return fail(kArchiveCreateFailed);
+                                      made_folder = true;
+                                  }
+                                  entries.list.push_back({kStandardArchiveName, kStandardArchiveName});
+                                  return {};
+                              }).ok();
+        if (!made && made_folder) ::rmdir(standard.c_str());
+    }
     if (!made) {
-        ::unlink(index.c_str());
-        if (!had_folder) ::rmdir(standard.c_str());
         u.message_box(format_string("Failed to create the \"%s\" folder - the destination disk may be full,\na file "
                                     "with the same name may already exist, or you may not have write access to it.",
                                     folder.c_str()),

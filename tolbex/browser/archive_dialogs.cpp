@@ -46,19 +46,34 @@ bool accept_archive_file(const std::string& path, Ui& u) {
 
 bool create_archive_in_group(const std::string& group_folder, std::string_view display_name, std::string* folder_name) {
     const std::string index = find_group_index(group_folder);
-    const std::string name = make_unique_file_name(group_folder, "");
-    const std::string folder = join_path(group_folder, name);
-    if (name.empty() || ::mkdir(folder.c_str(), 0777) != 0) {
+    // The folder is made in the same turn of the group's lock as its entry, so that no other
+    // program sees an archive folder that ARCHDIR.DAT does not list.
+    const ArchiveIndexLock lock(group_folder);
+    std::string name = make_unique_file_name(group_folder, "");
+    std::string folder = join_path(group_folder, name);
+    bool made = false;
+    const Result<void> added =
+        !lock.held() ? Result<void>(folder_exists(group_folder) ? lock.busy_error() : fail(kArchiveCreateFailed))
+                     : change_group_index_locked(index, [&](GroupIndexEntries& entries) -> Result<void> {
+                           name = make_unique_file_name(group_folder, "");
+                           folder = join_path(group_folder, name);
+                           if (name.empty() || ::mkdir(folder.c_str(), 0777) != 0) return fail(kArchiveCreateFailed);
+                           made = true;
+                           entries.list.push_back({name, std::string(display_name.substr(0, kArchiveNameMax))});
+                           return {};
+                       });
+    if (added) {
+        if (folder_name) *folder_name = name;
+        return true;
+    }
+    if (made) ::rmdir(folder.c_str());
+    if (added.error().code == kArchiveCreateFailed)
         show_error_box(ui(), format_string(kFolderCreateFailedText, folder.c_str()), kFolderCreateFailedCaption);
-        return false;
-    }
-    if (!append_group_entry(index, name, display_name.substr(0, kArchiveNameMax))) {
-        ::rmdir(folder.c_str());
+    else if (added.error().code == kArchiveBusy)
+        show_error_box(ui(), added.error().message, archive_error_caption(kArchiveBusy));
+    else
         show_error_box(ui(), "Couldn't write to archive file: " + index, "File Error");
-        return false;
-    }
-    if (folder_name) *folder_name = name;
-    return true;
+    return false;
 }
 
 std::vector<std::string> group_archive_names(const std::string& group_folder) {

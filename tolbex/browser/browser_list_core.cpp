@@ -420,15 +420,12 @@ int BrowserListCore::delete_ecg_files(const ReportRef& report) {
     const std::string folder = r->get_folder_path();
     if (folder.empty()) return kDeleteEcgNotTwelveLead;
     ReportRecord renamed = *r;
-    const int result = tv::delete_ecg_files(renamed, folder);
-    if (result != kDeleteEcgOk) {
+    Error index_error;
+    const int result = tv::delete_listed_ecg_files(renamed, folder, a->get_path(), &index_error);
+    if (result == kDeleteEcgIndexFailed)
+        show_archive_error(index_error);
+    else if (result != kDeleteEcgOk)
         show_error_box(kDeleteEcgFailedText);
-        return result;
-    }
-    // The folder is renamed: unless the index says so, the report drops out of its archive.
-    const Result<void> written =
-        archive_ops::rename_entry(a->get_path(), report.name, renamed.get_name(), renamed.get_size());
-    if (!written) show_archive_error(written.error());
     return result;
 }
 

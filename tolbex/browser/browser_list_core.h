@@ -149,8 +149,9 @@ public:
     // The first record named `folder_name` (any case) in archive order gets `time`. False when no
     // archive holds it or the change failed.
     bool set_report_time(std::string_view folder_name, std::int64_t time);
-    // Deletes the 12-lead ECG files of the report (result of tv::delete_ecg_files) and renames its
-    // entry; a report that is no longer listed is named and left out (kDeleteEcgNotTwelveLead).
+    // Deletes the 12-lead ECG files of the report and renames its folder and entry together
+    // (result of tv::delete_listed_ecg_files); a report that is no longer listed is named and
+    // left out (kDeleteEcgNotTwelveLead).
     // Does not reload: the caller does after the last one.
     int delete_ecg_files(const ReportRef& report);
     int delete_ecg_files(std::int32_t row);

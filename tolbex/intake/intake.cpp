@@ -493,9 +493,18 @@ bool store_recording_in_archive(const PatientDetails& given, const std::string& 
     details.clean();
     const std::int64_t size = source_folder.empty() ? 0 : get_folder_size_64(source_folder, false);
     std::string stored;
+    // The details go into the report before it is listed, so that no program sees it without them.
+    const StoreCompletion add_details = [&](const std::string& folder) {
+        const std::string patient = join_path(folder, "PATIENT.TXT");
+        platform::atomic_write_file(
+            patient, format_cef_patient_text(details.patient_text_fields(patient, intake_time_text())) + "\r\n");
+        platform::atomic_write_file(join_path(folder, "VERSION.TXT"), "V8.006\r\n");
+        return true;
+    };
     const int result =
         store_report_in_archive(archive, source_folder, details.description, static_cast<std::int32_t>(size),
-                                std::time(nullptr), static_cast<ReportType>(type), &stored);
+                                std::time(nullptr), static_cast<ReportType>(type), &stored, nullptr, false,
+                                add_details);
     switch (result) {
         case kStoreOk: break;
         case kStoreFolderFailed:
@@ -517,11 +526,6 @@ bool store_recording_in_archive(const PatientDetails& given, const std::string& 
                       kStoreErrorCaption);
             return false;
     }
-    const std::string patient = join_path(stored, "PATIENT.TXT");
-    platform::atomic_write_file(patient,
-                                format_cef_patient_text(details.patient_text_fields(patient, intake_time_text())) +
-                                    "\r\n");
-    platform::atomic_write_file(join_path(stored, "VERSION.TXT"), "V8.006\r\n");
     if (windowing().archives_changed) windowing().archives_changed();
     return true;
 }

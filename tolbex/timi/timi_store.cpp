@@ -126,6 +126,9 @@ bool TimiStore::save_timi_data(const TimiRowRange& rows, bool was_modified) {
 
     std::string stored;
     if (answer == kTimiCreateNew) {
+        // Goes in with the report, so that it is whole once listed.
+        if (!summary_location_.empty())
+            write_location_file(join_path(temp, kTimiSummaryLocationFileName), summary_location_);
         const int result = store_report_in_archive(data_folder_, temp, display_name_, size, report_time,
                                                    kReportTimiData, &stored, nullptr, true);
         if (result != kStoreOk) {
@@ -150,7 +153,7 @@ bool TimiStore::save_timi_data(const TimiRowRange& rows, bool was_modified) {
     audit_->write(was_modified ? kAuditTimiSaveModified : kAuditTimiSaveArchive, display_name_,
                   answer == kTimiCreateNew ? stored : last_component(stored), std::string());
     audit_->close();
-    if (!summary_location_.empty())
+    if (answer != kTimiCreateNew && !summary_location_.empty())
         write_location_file(file_in(stored, kTimiSummaryLocationFileName), summary_location_);
     if (reload_) reload_();
     return true;

@@ -4,7 +4,6 @@
 #include "platform/fs.h"
 #include "tolbex/app/actions/action_support.h"
 #include "tolbex/app/actions/actions.h"
-#include "tolbex/archive/archive_operations.h"
 #include "tolbex/archive/report_archive.h"
 #include "tolbex/archive/store_report.h"
 
@@ -31,15 +30,15 @@ int delete_os12_ecg_command(const std::string& report_folder) {
         ReportRecord loose(name, archive_folder, "", 0, 0, false);
         return delete_ecg_files_shown(loose, folder);
     }
-    const std::string old_name = record->get_name();
-    const int result = delete_ecg_files_shown(*record, folder);
-    if (result != kDeleteEcgOk) return result;
-    // The folder is now X.FUL: the index must say so, or the report drops out of its archive.
-    const Result<void> written =
-        archive_ops::rename_entry(archive_folder, old_name, record->get_name(), record->get_size());
-    if (written) return 0;
-    ui().message_box(written.error().message, archive_error_caption(written.error().code), MsgIcon::Error,
-                     MsgButtons::Ok);
+    // The folder becomes X.FUL in the same turn of the lock as its entry.
+    Error index_error;
+    const int result = delete_listed_ecg_files(*record, folder, archive_folder, &index_error);
+    if (result == kDeleteEcgOk) return 0;
+    if (result != kDeleteEcgIndexFailed) {
+        ui().message_box(kDeleteEcgFailedText, "", MsgIcon::Error, MsgButtons::Ok);
+        return result;
+    }
+    ui().message_box(index_error.message, archive_error_caption(index_error.code), MsgIcon::Error, MsgButtons::Ok);
     return 4;
 }
 

@@ -8,6 +8,7 @@
 
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -76,8 +77,7 @@ protected:
         if (archive_ops::set_description(view, img, "edited " + img)) done("described " + img);
         if (archive_ops::set_confirmed(a, img, true)) done("confirmed " + img);
         ReportRecord record = *view.find_record(o12);
-        if (delete_ecg_files(record, a + "/" + o12) == kDeleteEcgOk &&
-            archive_ops::rename_entry(a, o12, record.get_name(), record.get_size())) {
+        if (delete_listed_ecg_files(record, a + "/" + o12, a, nullptr) == kDeleteEcgOk) {
             done("gone " + o12);
             done("listed " + record.get_name());
         }
@@ -170,6 +170,91 @@ TEST_F(SharedArchiveTest, ManyProcessesOnOneArchiveLoseNothing) {
             EXPECT_EQ(times[e.path().filename().string()], 1) << e.path();
         }
         for (const std::string& n : folder == a_ ? listed : in_b) EXPECT_EQ(times[n], 1) << n;
+    }
+}
+
+// Another program that takes the archive's lock finds the entries and the report folders in
+// agreement while this one stores, converts or deletes a report: for the first two it holds the
+// lock until the work has gone as far as it can without it; for a delete it takes the lock over
+// and over until the report is gone.
+TEST_F(SharedArchiveTest, AHolderOfTheLockSeesFolderAndEntryTogether) {
+    auto seed_report = [&](const std::string& n, int files) {
+        fs::create_directories(a_ + "/" + n);
+        for (int f = 0; f < files; ++f) write(a_ + "/" + n + "/F" + std::to_string(f), "x");
+        write(a_ + "/" + n + "/os12ecg1.dat", "e");
+        platform::append_to_file(a_ + "/ARCHINFO.DAT", format_archive_entry(n, n, "Mon Dec 03 14:05:09 2007", "1", "Full"));
+    };
+    for (int f = 0; f < 50; ++f) write(src_ + "/F" + std::to_string(f), "x");
+    seed_report("X.O12", 1);
+    seed_report("DEL.FUL", 2000);
+    auto agree = [&] {
+        std::set<std::string> listed, folders;
+        const ReportArchive a(a_, "A");
+        for (std::int32_t i = 0; i < a.get_count(); ++i) listed.insert(a.get_record(i)->get_name());
+        for (const auto& e : fs::directory_iterator(a_))
+            if (e.is_directory() && e.path().filename().string()[0] != '.') folders.insert(e.path().filename().string());
+        return listed == folders;
+    };
+    auto copied = [&] {
+        for (const auto& e : fs::directory_iterator(a_))
+            if (e.is_directory() && fs::exists(e.path() / "F49") && !fs::exists(e.path() / "F50")) return true;
+        return false;
+    };
+    const struct {
+        const char* what;
+        std::function<bool()> reached;  // null: watch until the report is gone
+        std::function<void()> run;
+    } cases[] = {
+        {"store", copied, [&] { store_report_in_archive(a_, src_, "stored", 1, 1196690709, kReportFull); }},
+        {"12-lead", [&] { return !fs::exists(a_ + "/X.O12/os12ecg1.dat"); },
+         [&] {
+             ReportRecord record = *ReportArchive(a_, "A").find_record("X.O12");
+             delete_listed_ecg_files(record, a_ + "/X.O12", a_, nullptr);
+         }},
+        {"delete", nullptr,
+         [&] {
+             ReportArchive view(a_, "A");
+             archive_ops::delete_report(view, "DEL.FUL", nullptr);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            const std::string lock = a_ + "/" + kIndexLockFileName;
+            platform::FileLock held;
+            if (c.reached) {
+                if (!held.lock(lock, true, true) || ::write(ready[1], "l", 1) != 1) ::_exit(2);
+                for (int i = 0; i < 500 && !c.reached(); ++i) ::usleep(10000);
+                ::_exit(agree() ? 0 : 1);
+            }
+            if (::write(ready[1], "l", 1) != 1) ::_exit(2);
+            for (int i = 0; i < 100000 && fs::exists(a_ + "/DEL.FUL"); ++i) {
+                if (!held.lock(lock, true, true)) ::_exit(2);
+                if (!agree()) ::_exit(1);
+                held.unlock();
+            }
+            ::_exit(0);
+        }
+        char l;
+        ASSERT_EQ(::read(ready[0], &l, 1), 1);
+        ::close(ready[0]);
+        ::close(ready[1]);
+        c.run();
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the holder saw them disagree";
+    }
+    // Afterwards, too, and nothing hidden is left.
+    const ReportArchive a(a_, "A");
+    EXPECT_EQ(a.get_count(), 2);
+    EXPECT_NE(a.find_record("X.FUL"), nullptr);
+    for (const auto& e : fs::directory_iterator(a_)) {
+        const std::string n = e.path().filename().string();
+        EXPECT_TRUE(n == kIndexLockFileName || n == "ARCHINFO.DAT" || a.find_record(n)) << n;
     }
 }
 

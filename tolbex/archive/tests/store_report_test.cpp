@@ -154,7 +154,68 @@ TEST_F(StoreReportTest, IndexFailureKeepsTheSourceIntact) {
     EXPECT_FALSE(fs::exists(path));  // a move leaves no second copy
     EXPECT_TRUE(fs::exists(source_ + "/PATIENT.TXT"));
     EXPECT_EQ(store_report_in_archive(archive_, source_, "d", 1, kNow, kReportFull, &path), kStoreIndexFailed);
-    EXPECT_TRUE(fs::exists(path + "/PATIENT.TXT"));  // a copy stays, unlisted, as before
+    EXPECT_EQ(path, "");  // neither does a copy leave one, unlisted
+    EXPECT_EQ(names(archive_), (std::set<std::string>{"ARCHINFO.DAT", kIndexLockFileName}));
+}
+
+// What other programs may see of an archive: every folder without a leading '.' is listed.
+static std::string unlisted_report_folders(const std::string& archive) {
+    const ReportArchive a(archive, "A");
+    std::string unlisted;
+    for (const auto& e : fs::directory_iterator(archive)) {
+        const std::string n = e.path().filename().string();
+        if (e.is_directory() && n[0] != '.' && !a.find_record(n)) unlisted += n + " ";
+    }
+    return unlisted;
+}
+
+// The unpacker and the card reader run while the files are copied: the archive shows no folder
+// of the new report then; `complete` sees it under its name, still unlisted but under the lock.
+// A torn entry at the end of the index stays behind the new one.
+TEST_F(StoreReportTest, NoFolderIsSeenUnlistedWhileTheReportIsBuilt) {
+    const std::string torn = "TORN.FUL\r\nhalf\r\n";
+    write(index(), format_archive_entry("OLD.FUL", "old", "Mon Dec 03 14:05:09 2007", "1", "Full") + torn);
+    fs::create_directories(archive_ + "/OLD.FUL");
+    write(root_ + "/in.CEF", "compressed");
+    std::vector<std::string> seen;
+    auto look = [&](const std::string& folder) {
+        seen.push_back(unlisted_report_folders(archive_));
+        write(folder + "/ECG.DAT", "ecg");
+        return true;
+    };
+    set_cef_unpacker([&](const std::string&, const std::string& folder) { return look(folder); });
+    set_card_reader([&](const std::string& folder, ProgressWindow*) { return look(folder); });
+    const StoreCompletion complete = [&](const std::string& folder) {
+        write(folder + "/DETAILS.TXT", folder);
+        return fs::exists(folder + "/ECG.DAT");
+    };
+    const struct {
+        std::string source;
+        ReportType type;
+    } cases[] = {{root_ + "/in.CEF", kReportCef}, {"", kReportOstrabelCf}};
+    for (const auto& c : cases) {
+        std::string path;
+        ASSERT_EQ(store_report_in_archive(archive_, c.source, "d", 1, kNow, c.type, &path, nullptr, false, complete),
+                  kStoreOk);
+        EXPECT_EQ(read(path + "/DETAILS.TXT"), path);  // its own name, not the hidden one
+        EXPECT_NE(ReportArchive(archive_, "A").find_record(fs::path(path).filename().string()), nullptr);
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"", ""}));
+    EXPECT_EQ(unlisted_report_folders(archive_), "");
+    for (const auto& e : fs::directory_iterator(archive_))
+        EXPECT_TRUE(e.path().filename().string()[0] != '.' || !e.is_directory()) << e.path();  // no staging left
+    const std::string text = read(index());
+    EXPECT_EQ(text.substr(text.size() - torn.size()), torn);
+    EXPECT_EQ(ReportArchive(archive_, "A").get_count(), 3);
+
+    // A failing `complete` leaves neither folder nor entry.
+    std::string path;
+    EXPECT_EQ(store_report_in_archive(archive_, source_, "d", 1, kNow, kReportFull, &path, nullptr, false,
+                                      [](const std::string&) { return false; }),
+              kStoreCopyFailed);
+    EXPECT_EQ(path, "");
+    EXPECT_EQ(read(index()), text);
+    EXPECT_EQ(names(archive_).size(), 5u);  // ARCHINFO.DAT, the lock file, OLD.FUL and the two reports
 }
 
 TEST_F(StoreReportTest, FolderFailures) {
@@ -266,6 +327,49 @@ TEST_F(StoreReportTest, DeleteEcgFilesFailuresLeaveRecordAndFolder) {
     EXPECT_EQ(delete_ecg_files(z, folder), kDeleteEcgDeleteFailed);
     EXPECT_TRUE(fs::exists(folder));
     EXPECT_EQ(z.get_type(), kReportFullOstrabel12);
+}
+
+// The folder is renamed only in the turn of the lock that renames its entry: when the entry is
+// gone or the index cannot be written, folder and entry keep the old name.
+TEST_F(StoreReportTest, ListedTwelveLeadKeepsFolderAndEntryAlike) {
+    const std::string entry = format_archive_entry("X.O12", "Twelve", "Mon Dec 03 14:05:09 2007", "1", "Full Ostrabel12");
+    const struct {
+        const char* what;
+        std::string index;  // "" for a folder in its place
+        int result, code;
+    } cases[] = {
+        {"listed", entry, kDeleteEcgOk, 0},
+        {"entry gone", format_archive_entry("Y.FUL", "y", "Mon Dec 03 14:05:09 2007", "1", "Full"), kDeleteEcgIndexFailed,
+         kArchiveEntryGone},
+        {"index unreadable", "", kDeleteEcgIndexFailed, kArchiveWriteFailed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(archive_);
+        fs::create_directories(archive_ + "/X.O12");
+        write(archive_ + "/X.O12/os12ecg1.dat", "e");
+        write(archive_ + "/X.O12/PATIENT.TXT", "patient");
+        if (c.index.empty())
+            fs::create_directories(index());
+        else
+            write(index(), c.index);
+        ReportRecord r("Full Ostrabel12", "1", "", "X.O12", archive_, "Twelve");
+        Error error;
+        EXPECT_EQ(delete_listed_ecg_files(r, archive_ + "/X.O12", archive_, &error), c.result);
+        EXPECT_FALSE(fs::exists(archive_ + "/X.O12/os12ecg1.dat"));
+        const bool done = c.result == kDeleteEcgOk;
+        EXPECT_EQ(fs::exists(archive_ + "/X.FUL"), done);
+        EXPECT_EQ(fs::exists(archive_ + "/X.O12"), !done);
+        EXPECT_EQ(r.get_name(), done ? "X.FUL" : "X.O12");
+        if (done) {
+            EXPECT_EQ(read(index()), "X.FUL\r\nTwelve\r\nMon Dec 03 14:05:09 2007\r\n7\r\nFull\r\n");
+        } else {
+            EXPECT_EQ(error.code, c.code);
+            if (!c.index.empty()) {
+                EXPECT_EQ(read(index()), c.index);
+            }
+        }
+    }
 }
 
 TEST_F(StoreReportTest, LocateCardProgram) {
