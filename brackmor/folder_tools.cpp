@@ -170,16 +170,18 @@ bool FolderNames::has_file_with_extension(std::string_view extension) const {
     return false;
 }
 
-std::vector<std::string> FolderNames::names_of(Kind kind) const {
+std::vector<std::string> FolderNames::names_of(Kind kind, bool hidden) const {
     std::vector<std::string> names;
     for (const auto& [upper, entry] : entries_)
-        if (entry.kind == kind && entry.name[0] != '.') names.push_back(entry.name);
+        if (entry.kind == kind && (entry.name[0] == '.') == hidden) names.push_back(entry.name);
     return names;
 }
 
-std::vector<std::string> FolderNames::subfolders() const { return names_of(Kind::Folder); }
+std::vector<std::string> FolderNames::subfolders() const { return names_of(Kind::Folder, false); }
 
-std::vector<std::string> FolderNames::links() const { return names_of(Kind::Link); }
+std::vector<std::string> FolderNames::links() const { return names_of(Kind::Link, false); }
+
+std::vector<std::string> FolderNames::hidden_subfolders() const { return names_of(Kind::Folder, true); }
 
 bool FolderNames::has_subfolder_or_link() const {
     for (const auto& [upper, entry] : entries_)

@@ -44,6 +44,8 @@ public:
     std::vector<std::string> subfolders() const;
     // The links not beginning with '.', in the same order.
     std::vector<std::string> links() const;
+    // The real sub-folders that begin with '.', in the same order.
+    std::vector<std::string> hidden_subfolders() const;
     // True when some entry is a folder or a link, whatever its name.
     bool has_subfolder_or_link() const;
     // The names of every such sub-folder, by its name on disk.
@@ -57,7 +59,7 @@ private:
     };
     // The entry of `name` in any case (exact spelling first) of `kind`, any kind when unset.
     const Entry* lookup(std::string_view name, std::optional<Kind> kind) const;
-    std::vector<std::string> names_of(Kind kind) const;
+    std::vector<std::string> names_of(Kind kind, bool hidden) const;
     void read_entries();
 
     std::string folder_;

@@ -1,6 +1,9 @@
 #include "brackmor/report_set.h"
 
+#include <sys/stat.h>
+
 #include <climits>
+#include <ctime>
 
 #include "brackmor/folder_tools.h"
 #include "brackmor/reporter.h"
@@ -15,6 +18,7 @@ namespace tv::brackmor {
 namespace {
 
 constexpr std::size_t kReportNameMax = 63;
+constexpr std::time_t kLeftoverAgeSeconds = 24 * 3600;
 
 KnownType make_type(ReportType code, std::vector<std::vector<std::string>> required,
                     std::vector<std::string> more_names = {}) {
@@ -333,6 +337,17 @@ void ReportSet::report_removed(const ReportEntry& e) {
 }
 
 void ReportSet::recover(const FolderNames& reports) {
+    // What an interrupted store or deletion of the browser left: nobody lists or shows it, and a
+    // day later nothing is still at work on it.
+    for (const std::string& name : reports.hidden_subfolders()) {
+        struct stat st;
+        const std::string path = folder_ + "/" + name;
+        if (!archive_io::is_passing_report_name(name) || ::lstat(path.c_str(), &st) != 0 ||
+            std::time(nullptr) - st.st_mtime < kLeftoverAgeSeconds)
+            continue;
+        reporter_.event(path + " is left over from an interrupted store or deletion.", "LEFTOVER:" + path);
+        if (options_.delete_reports) offer_for_deletion(name);
+    }
     for (const std::string& name : reports.links()) {
         const std::string upper = to_upper_copy(name);
         if (listed_.count(upper) || reports.find_folder(name)) continue;

@@ -190,6 +190,28 @@ TEST_F(ReportCheckTest, UnrecoverableFolderDeletedOnlyOnYes) {
     EXPECT_NE(log().find("Deleted report directory: " + base() + "/arc/JONES.XYZ"), std::string::npos);
 }
 
+// A store or deletion of the browser that was cut short leaves a hidden folder: a day later it
+// is offered for deletion with /DR, and nothing else hidden ever is.
+TEST_F(ReportCheckTest, LeftoversOfInterruptedStoresAndDeletions) {
+    const std::vector<std::string> old = {"arc/.TVNEW.77.0.1a2b/", "arc/.TVDEL.78.1.1a2c/x"};
+    const std::vector<std::string> kept = {"arc/.TVNEW.79.0.1a2d/", "arc/.other/", "arc/.TVDEL/"};
+    std::vector<std::string> tree = old;
+    tree.insert(tree.end(), kept.begin(), kept.end());
+    fs::remove_all(base());
+    make({"ARCHDIR.DAT=ARC|Arch|", "arc/"});
+    make(tree);
+    const struct timeval times[2] = {{std::time(nullptr) - 2 * 86400, 0}, {std::time(nullptr) - 2 * 86400, 0}};
+    for (const char* name : {".TVNEW.77.0.1a2b", ".TVDEL.78.1.1a2c", ".other", ".TVDEL"})
+        ASSERT_EQ(::utimes(at(std::string("arc/") + name).c_str(), times), 0);
+    const RunResult r = check({"/NW", "/DR"}, "Y\nY\nY\nY\n");
+    EXPECT_EQ(r.code, 0);
+    for (const auto& gone : old) EXPECT_FALSE(exists(gone.substr(0, gone.find('/', 4)))) << gone;
+    for (const auto& stays : kept) EXPECT_TRUE(exists(stays)) << stays;
+    EXPECT_NE(r.out.find(base() + "/arc/.TVNEW.77.0.1a2b is left over from an interrupted store or deletion."),
+              std::string::npos)
+        << r.out;
+}
+
 TEST_F(ReportCheckTest, RenamingAfterPatients) {
     check_archive({"arc/A.OSB/PATIENT.TXT=V8|x|New Name|", "arc/B.OSB/PATIENT.TXT=V8|x|Bo|", "arc/C.OSB/"},
                   "A.OSB|Old|05/03/07 14:30:00|1|Ostrabel|B.OSB|Keep|05/03/07 14:30:00|1|Ostrabel|"

@@ -83,6 +83,10 @@ constexpr int kHiddenNameAttempts = 16;
 
 }  // namespace
 
+bool is_passing_report_name(std::string_view name) {
+    return name.starts_with(".TVNEW.") || name.starts_with(".TVDEL.");
+}
+
 std::string make_hidden_folder(const std::string& archive_folder, std::string_view purpose) {
     for (int attempt = 0; attempt < kHiddenNameAttempts; ++attempt) {
         std::string path = join_path(archive_folder, hidden_name(purpose));

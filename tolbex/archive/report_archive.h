@@ -163,6 +163,9 @@ bool rename_no_replace(const std::string& from, const std::string& to);
 // Deletes a folder that hide_folder or make_hidden_folder gave, with everything in it.
 // kArchiveDeleteFailed ("Couldn't delete report folder: " + path) when it stays.
 Result<void> delete_hidden_folder(const std::string& path);
+// True for a name that make_hidden_folder(.., "NEW") or hide_folder gives: a report on its way in
+// or out, or what an interrupted store or deletion left.
+bool is_passing_report_name(std::string_view name);
 }  // namespace archive_io
 
 class ReportArchive {
