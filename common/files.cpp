@@ -707,10 +707,13 @@ std::uint32_t file_xor_checksum(std::FILE* file) {
     return sum;
 }
 
-std::string make_unique_file_name(const std::string& folder, const std::string& extension) {
-    auto taken = [&](const std::string& base) {
-        std::string candidate = join_path(folder, base + extension);
+std::string make_unique_file_name(const std::string& folder, const std::string& extension, const std::string& twin) {
+    auto taken_as = [&](const std::string& name) {
+        std::string candidate = join_path(folder, name);
         return is_bare_drive(candidate) || file_exists(candidate) || folder_exists(candidate);
+    };
+    auto taken = [&](const std::string& base) {
+        return taken_as(base + extension) || (!twin.empty() && taken_as(base + twin));
     };
     for (;;) {
         std::string base = "DEFAULT";

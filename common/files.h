@@ -88,7 +88,10 @@ bool create_folder_path(const std::string& path);
 bool read_file_bytes(const std::string& path, std::vector<std::uint8_t>& bytes);
 // XOR of the little-endian words from the current position to the end; 0xFFFFFFFF on error.
 std::uint32_t file_xor_checksum(std::FILE* file);
-std::string make_unique_file_name(const std::string& folder, const std::string& extension);
+// A name of the time now, base + `extension`, that names nothing in `folder`; with `twin` given,
+// base + `twin` must name nothing either (a report whose folder is renamed to it later).
+std::string make_unique_file_name(const std::string& folder, const std::string& extension,
+                                  const std::string& twin = {});
 // Deletes every entry of the folder (hidden names too; links as links, never followed) and, with
 // recurse, its sub-folders, then the folder itself unless it is a drive root. `blocker`, when
 // given, receives the entry that stopped it.

@@ -473,6 +473,7 @@ TEST_F(FilesUniqueNameTest, NameFromTheLocalTime) {
     write(work_ + "/4B07E135.FUL", "");
     EXPECT_EQ(tv::make_unique_file_name(work_ + "/", ".FUL"), "5B07E135.FUL");
     EXPECT_EQ(tv::make_unique_file_name(work_, ".STD"), "3B07E135.STD");
+    EXPECT_EQ(tv::make_unique_file_name(work_, ".O12", ".FUL"), "5B07E135.O12");  // the twin's names count
 
     clock.t = local_time(2031, 1, 31, 23, 59, 59);  // the largest codes
     EXPECT_EQ(tv::make_unique_file_name(work_, ""), "V031Ne0f");

@@ -121,27 +121,33 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
         // take the lock may still get there first, and then another name is taken.
         std::string folder_name;
         for (int attempt = 0;; ++attempt) {
-            folder_name = make_unique_file_name(archive_folder, extension);
+            // A 12-lead report becomes a full report of the same base when its ECG goes.
+            folder_name = make_unique_file_name(archive_folder, extension,
+                                                type == kReportFullOstrabel12 ? report_type_extension(kReportFull)
+                                                : type == kReportFull ? report_type_extension(kReportFullOstrabel12)
+                                                                      : std::string());
             folder = join_path(archive_folder, folder_name);
             if (archive_io::rename_no_replace(staging, folder)) break;
             if (errno != EEXIST || attempt >= 64) return kStoreFolderFailed;
         }
         const std::string entry = format_archive_entry(folder_name, sanitized, date_text, size_text, type_name);
         bool completed = !complete || complete(folder);
-        const Result<void> listed = !completed ? Result<void>(fail(kStoreCopyFailed))
-                                               : change_archive_index(lock, [&](ArchiveIndexEntries& entries) -> Result<void> {
-            std::string lines[5];
-            std::size_t start = 0;
-            for (std::string& l : lines) {
-                const std::size_t end = entry.find("\r\n", start);
-                l = entry.substr(start, end - start);
-                start = end + 2;
-            }
-            auto record = std::make_unique<ReportRecord>(lines[4], lines[3], lines[2], lines[0], lock.folder(), lines[1]);
-            entries.keep_as_read(record.get(), entry);  // written as format_archive_entry made it
-            entries.add(std::move(record));
-            return {};
-        });
+        const Result<void> listed =
+            !completed ? Result<void>(fail(kStoreCopyFailed))
+                       : change_archive_index(lock, [&](ArchiveIndexEntries& entries) -> Result<void> {
+                             std::string lines[5];
+                             std::size_t start = 0;
+                             for (std::string& l : lines) {
+                                 const std::size_t end = entry.find("\r\n", start);
+                                 l = entry.substr(start, end - start);
+                                 start = end + 2;
+                             }
+                             auto record = std::make_unique<ReportRecord>(lines[4], lines[3], lines[2], lines[0],
+                                                                          lock.folder(), lines[1]);
+                             entries.keep_as_read(record.get(), entry);  // written as format_archive_entry made it
+                             entries.add(std::move(record));
+                             return {};
+                         });
         if (!listed) {
             // Back under the hidden name before the lock goes, to be removed with it.
             if (!archive_io::rename_no_replace(folder, staging)) delete_folder_tree(folder, true, false);

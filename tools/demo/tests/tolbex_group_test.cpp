@@ -55,8 +55,8 @@ protected:
 
     // Runs a program as a site does: the test's root, no display, stdin from `input` when given.
     CapturedRun program(std::vector<std::string> argv, const std::string& input = {}) {
-        std::vector<std::string> env = {"TORVANE_ROOT=" + root.path(), "TMPDIR=" + root.tmp(), "TZ=UTC",
-                                        "LC_ALL=C",                    "HOME=" + t.string(),   "PATH=/usr/bin:/bin"};
+        std::vector<std::string> env = {"TORVANE_ROOT=" + root.path(), "TMPDIR=" + root.tmp(), "TZ=UTC", "LC_ALL=C",
+                                        "HOME=" + t.string(),          "PATH=/usr/bin:/bin"};
         for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
             if (const char* v = std::getenv(keep)) env.push_back(std::string(keep) + "=" + v);
         if (!input.empty()) {
@@ -191,16 +191,18 @@ TEST_F(TolbexGroupTest, EveryReportTolbexStoresSurvivesRemoveAndDeleteAnsweredYe
     }
 
     // Reports sent as transfer files and stored again elsewhere: a formatted one, and a 12-lead one
-    // whose ECG files are then deleted (the .O12 folder becomes a full report). The demo's own
-    // 12-lead reports cannot be turned: each has a full report of the same name beside it.
+    // whose ECG files are then deleted (the .O12 folder becomes a full report), as are those of the
+    // demo's own 12-lead report, stored in the same second as a full report.
     const auto formatted = reports("STANDARD", kReportFormatted), twelve = reports("STANDARD", kReportFullOstrabel12);
     ASSERT_FALSE(formatted.empty());
     ASSERT_FALSE(twelve.empty());
     ASSERT_FALSE(send_and_store(formatted[0], "Sleep Clinic").empty());
     const std::string received = send_and_store(twelve[0], "Sleep Clinic");
     ASSERT_EQ(get_extension_upper(received), "O12");
-    const CapturedRun turned = tolbex({"/delete_os12_ecg", received, "x"});
-    ASSERT_EQ(turned.code, 0) << turned.err;
+    for (const std::string& folder : {received, twelve[0]}) {
+        const CapturedRun turned = tolbex({"/delete_os12_ecg", folder, "x"});
+        ASSERT_EQ(turned.code, 0) << folder << "\n" << turned.err;
+    }
 
     // TIMI over the demo week: TIMI Data, TIMI Summary and the arrhythmia summary.
     {
