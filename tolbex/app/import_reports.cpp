@@ -173,8 +173,8 @@ bool read_repinfo(const std::string& path, std::int64_t now, std::int64_t unpack
 
     trim_trailing_chars(lines[0], " \t");
     // Appended, not "<" + name: gcc 12 at -O3 takes the string insert for an overlapping copy.
-    info.description = is_blank(lines[0]) ? std::string("<").append(load_resource_string(kStrName)).append(">")
-                                          : lines[0];
+    info.description =
+        is_blank(lines[0]) ? std::string("<").append(load_resource_string(kStrName)).append(">") : lines[0];
     std::int64_t type = 0, time = 0, size = 0;
     if (!parse_whole_number(lines[1], type)) return false;
     if (type == kReportUntyped) type = kReportFormatted;

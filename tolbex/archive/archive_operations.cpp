@@ -74,7 +74,8 @@ bool has_report_folder(const ReportArchive& archive, const std::string& name) {
 // it leaves the folder alone. A folder that cannot be renamed keeps its entry (kArchiveDeleteFailed),
 // except where its name is not safe or something other than a folder is in its place: that
 // stays, unlisted, as it never was a report.
-Result<void> take_out_report(ReportArchive& archive, const std::string& name, bool must_be_listed, std::string& hidden) {
+Result<void> take_out_report(ReportArchive& archive, const std::string& name, bool must_be_listed,
+                             std::string& hidden) {
     hidden.clear();
     const ArchiveIndexLock lock(archive.get_path());
     Result<void> left = {};
@@ -198,8 +199,8 @@ Result<std::string> transfer_report(ReportArchive& archive, std::string_view fol
 Result<void> set_description(ReportArchive& archive, std::string_view folder_name, std::string_view text) {
     if (!archive.find_record(folder_name)) return fail(kArchiveNotFound);
     const std::string description(text);
-    return archive.update_index(edit_entry(folder_name, archive.get_path(),
-                                           [&](ReportRecord& r) { r.set_description(description); }));
+    return archive.update_index(
+        edit_entry(folder_name, archive.get_path(), [&](ReportRecord& r) { r.set_description(description); }));
 }
 
 Result<void> set_report_time(ArchiveGroup& group, std::string_view folder_name, std::int64_t time) {

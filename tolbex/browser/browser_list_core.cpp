@@ -512,7 +512,9 @@ int BrowserListCore::delete_named_reports(const std::vector<ReportRef>& reports)
     return deleted;
 }
 
-int BrowserListCore::delete_reports(const std::vector<std::int32_t>& rows) { return delete_named_reports(refs_of(rows)); }
+int BrowserListCore::delete_reports(const std::vector<std::int32_t>& rows) {
+    return delete_named_reports(refs_of(rows));
+}
 
 bool BrowserListCore::copy_or_move_report(std::int32_t archive_index, std::int32_t record_index,
                                           const std::string& destination, bool move, bool move_files, bool prefix) {
@@ -543,8 +545,8 @@ bool BrowserListCore::copy_or_move_selected(const std::vector<std::int32_t>& row
 }
 
 bool BrowserListCore::copy_or_move_named(const std::vector<ReportRef>& reports, const std::string& group_folder,
-                                            std::int32_t archive_index, bool move, bool move_files, bool prefix,
-                                            ProgressWindow* progress) {
+                                         std::int32_t archive_index, bool move, bool move_files, bool prefix,
+                                         ProgressWindow* progress) {
     if (!group_) return false;
     std::unique_ptr<ProgressWindow> waiting;
     if (!progress && wait_maker_) progress = (waiting = wait_maker_()).get();

@@ -181,8 +181,8 @@ public:
     // reports already in that archive are skipped. Reloads every open group document and shows
     // the outcome. True when nothing failed.
     bool copy_or_move_named(const std::vector<ReportRef>& reports, const std::string& group_folder,
-                               std::int32_t archive_index, bool move, bool move_files, bool prefix,
-                               ProgressWindow* progress = nullptr);
+                            std::int32_t archive_index, bool move, bool move_files, bool prefix,
+                            ProgressWindow* progress = nullptr);
     bool copy_or_move_selected(const std::vector<std::int32_t>& rows, const std::string& group_folder,
                                std::int32_t archive_index, bool move, bool move_files, bool prefix,
                                ProgressWindow* progress = nullptr);
@@ -219,8 +219,8 @@ private:
     // The archive and record a report is now at; null, with the report named, when it is gone.
     ReportArchive* find_archive_of(const ReportRef& ref) const;
     ReportRecord* resolve(const ReportRef& ref, ReportArchive** archive) const;
-    bool copy_or_move_report(ReportArchive& archive, const std::string& name, const std::string& destination,
-                             bool move, bool move_files, bool prefix);
+    bool copy_or_move_report(ReportArchive& archive, const std::string& name, const std::string& destination, bool move,
+                             bool move_files, bool prefix);
     void rebuild_rows();
     void update_title();
     void compute_current_flags();

@@ -496,15 +496,15 @@ bool store_recording_in_archive(const PatientDetails& given, const std::string& 
     // The details go into the report before it is listed, so that no program sees it without them.
     const StoreCompletion add_details = [&](const std::string& folder) {
         const std::string patient = join_path(folder, "PATIENT.TXT");
-        platform::atomic_write_file(
-            patient, format_cef_patient_text(details.patient_text_fields(patient, intake_time_text())) + "\r\n");
+        platform::atomic_write_file(patient,
+                                    format_cef_patient_text(details.patient_text_fields(patient, intake_time_text())) +
+                                        "\r\n");
         platform::atomic_write_file(join_path(folder, "VERSION.TXT"), "V8.006\r\n");
         return true;
     };
-    const int result =
-        store_report_in_archive(archive, source_folder, details.description, static_cast<std::int32_t>(size),
-                                std::time(nullptr), static_cast<ReportType>(type), &stored, nullptr, false,
-                                add_details);
+    const int result = store_report_in_archive(archive, source_folder, details.description,
+                                               static_cast<std::int32_t>(size), std::time(nullptr),
+                                               static_cast<ReportType>(type), &stored, nullptr, false, add_details);
     switch (result) {
         case kStoreOk: break;
         case kStoreFolderFailed:

@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -41,7 +40,9 @@ protected:
         write(src_ + "/PATIENT.TXT", "p");
     }
     // A report of worker w, round r, with the extension given, listed in archive A.
-    static std::string name(int w, int r, const char* ext) { return "W" + std::to_string(w) + "R" + std::to_string(r) + ext; }
+    static std::string name(int w, int r, const char* ext) {
+        return "W" + std::to_string(w) + "R" + std::to_string(r) + ext;
+    }
     void seed() {
         std::string index;
         for (int w = 0; w < kWorkers; ++w)
@@ -138,9 +139,11 @@ TEST_F(SharedArchiveTest, ManyProcessesOnOneArchiveLoseNothing) {
         for (std::size_t end; (end = log.find('\n', start)) != std::string::npos; start = end + 1) {
             const std::string line = log.substr(start, end - start);
             const std::string what = line.substr(0, line.find(' ')), n = line.substr(line.find(' ') + 1);
-            std::map<std::string, std::set<std::string>*> sets = {
-                {"listed", &listed}, {"gone", &gone}, {"in-b", &in_b}, {"described", &described},
-                {"confirmed", &confirmed}};
+            std::map<std::string, std::set<std::string>*> sets = {{"listed", &listed},
+                                                                  {"gone", &gone},
+                                                                  {"in-b", &in_b},
+                                                                  {"described", &described},
+                                                                  {"confirmed", &confirmed}};
             ASSERT_TRUE(sets.count(what)) << line;
             sets[what]->insert(n);
         }
@@ -182,7 +185,8 @@ TEST_F(SharedArchiveTest, AHolderOfTheLockSeesFolderAndEntryTogether) {
         fs::create_directories(a_ + "/" + n);
         for (int f = 0; f < files; ++f) write(a_ + "/" + n + "/F" + std::to_string(f), "x");
         write(a_ + "/" + n + "/os12ecg1.dat", "e");
-        platform::append_to_file(a_ + "/ARCHINFO.DAT", format_archive_entry(n, n, "Mon Dec 03 14:05:09 2007", "1", "Full"));
+        platform::append_to_file(a_ + "/ARCHINFO.DAT",
+                                 format_archive_entry(n, n, "Mon Dec 03 14:05:09 2007", "1", "Full"));
     };
     for (int f = 0; f < 50; ++f) write(src_ + "/F" + std::to_string(f), "x");
     seed_report("X.O12", 1);
@@ -192,7 +196,8 @@ TEST_F(SharedArchiveTest, AHolderOfTheLockSeesFolderAndEntryTogether) {
         const ReportArchive a(a_, "A");
         for (std::int32_t i = 0; i < a.get_count(); ++i) listed.insert(a.get_record(i)->get_name());
         for (const auto& e : fs::directory_iterator(a_))
-            if (e.is_directory() && e.path().filename().string()[0] != '.') folders.insert(e.path().filename().string());
+            if (e.is_directory() && e.path().filename().string()[0] != '.')
+                folders.insert(e.path().filename().string());
         return listed == folders;
     };
     auto copied = [&] {
@@ -279,8 +284,9 @@ TEST_F(SharedArchiveTest, TwoAccountsShareOneArchive) {
                                                                       kReportFull, &stored) != kStoreOk)
                                               return false;
                                           ReportArchive view(shared + "/A", "A");
-                                          return archive_ops::set_description(
-                                                     view, fs::path(stored).filename().string(), "edited " + id)
+                                          return archive_ops::set_description(view,
+                                                                              fs::path(stored).filename().string(),
+                                                                              "edited " + id)
                                               .ok();
                                       }),
                       0)

@@ -332,15 +332,16 @@ TEST_F(StoreReportTest, DeleteEcgFilesFailuresLeaveRecordAndFolder) {
 // The folder is renamed only in the turn of the lock that renames its entry: when the entry is
 // gone or the index cannot be written, folder and entry keep the old name.
 TEST_F(StoreReportTest, ListedTwelveLeadKeepsFolderAndEntryAlike) {
-    const std::string entry = format_archive_entry("X.O12", "Twelve", "Mon Dec 03 14:05:09 2007", "1", "Full Ostrabel12");
+    const std::string entry =
+        format_archive_entry("X.O12", "Twelve", "Mon Dec 03 14:05:09 2007", "1", "Full Ostrabel12");
     const struct {
         const char* what;
         std::string index;  // "" for a folder in its place
         int result, code;
     } cases[] = {
         {"listed", entry, kDeleteEcgOk, 0},
-        {"entry gone", format_archive_entry("Y.FUL", "y", "Mon Dec 03 14:05:09 2007", "1", "Full"), kDeleteEcgIndexFailed,
-         kArchiveEntryGone},
+        {"entry gone", format_archive_entry("Y.FUL", "y", "Mon Dec 03 14:05:09 2007", "1", "Full"),
+         kDeleteEcgIndexFailed, kArchiveEntryGone},
         {"index unreadable", "", kDeleteEcgIndexFailed, kArchiveWriteFailed},
     };
     for (const auto& c : cases) {
