@@ -87,4 +87,9 @@ std::string ipc_name(const std::string& name) {
 
 std::string run_dir() { return machine_dir() + "/run"; }
 
+std::string trust_store_dir() {
+    const std::string r = root();
+    return r.empty() ? std::string("/etc/torvane/trust") : r + "/trust";
+}
+
 }  // namespace tv::platform

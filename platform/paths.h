@@ -34,4 +34,8 @@ std::string ipc_name(const std::string& name);
 // Sockets and other run-time rendezvous points: <machine_dir>/run.
 std::string run_dir();
 
+// The site's trust store for signed reports, kept by an administrator: $TORVANE_ROOT/trust, else
+// /etc/torvane/trust (owned by root and writable by root only).
+std::string trust_store_dir();
+
 }  // namespace tv::platform

@@ -167,8 +167,8 @@ bool certificate_damaged(PKCS7_SIGNED* sd, X509* cert) {
     // A signature is whole bytes: unused bits would be left out of the check below.
     if (sig && (sig->flags & ASN1_STRING_FLAG_BITS_LEFT) && (sig->flags & 7)) return true;
     int digest_nid = NID_undef;
-    if (!alg || !sig || !rsa_signature_algorithm(OBJ_obj2nid(alg->algorithm), digest_nid) ||
-        digest_nid == NID_undef || !hash_for(digest_nid))
+    if (!alg || !sig || !rsa_signature_algorithm(OBJ_obj2nid(alg->algorithm), digest_nid) || digest_nid == NID_undef ||
+        !hash_for(digest_nid))
         return false;
     X509* issuer = nullptr;
     for (int i = 0; i < sk_X509_num(sd->cert) && !issuer; ++i) {
@@ -237,8 +237,8 @@ Result<Certificate> verify_signer(PKCS7_SIGNED* sd, PKCS7_SIGNER_INFO* si, std::
             std::memcmp(ASN1_STRING_get0_data(expected), d->data(), d->size()) != 0)
             return verify_error("The hash value is not correct.");
         unsigned char* der = nullptr;
-        const int n = ASN1_item_i2d(reinterpret_cast<const ASN1_VALUE*>(si->auth_attr), &der,
-                                    ASN1_ITEM_rptr(PKCS7_ATTR_VERIFY));
+        const int n =
+            ASN1_item_i2d(reinterpret_cast<const ASN1_VALUE*>(si->auth_attr), &der, ASN1_ITEM_rptr(PKCS7_ATTR_VERIFY));
         if (n <= 0) return verify_error("the signed attributes cannot be encoded");
         OsslBytes owned(der);
         signed_bytes.assign(reinterpret_cast<const char*>(der), static_cast<std::size_t>(n));
@@ -322,8 +322,8 @@ Result<void> fill_certificate_fields(SignatureRecord& record) {
     const Certificate& c = record.certificate;
     std::string issuer = c.issuer_name(), subject = c.subject_name();
     if (c.empty() || issuer.empty() || subject.empty())
-        return fail(kErrNoKey, with_text(kCertificateNotFoundText, c.empty() ? "no certificate was chosen"
-                                                                              : "the certificate names no one"));
+        return fail(kErrNoKey, with_text(kCertificateNotFoundText,
+                                         c.empty() ? "no certificate was chosen" : "the certificate names no one"));
     record.issued_by = std::move(issuer);
     record.issued_to = std::move(subject);
     record.valid_from = c.valid_from_text();
@@ -394,8 +394,8 @@ Result<std::string> sign_message(const Certificate& signer, std::string_view dat
         EVP_PKEY_sign(ctx.get(), nullptr, &n, bytes_of(info), info.size()) <= 0)
         return fail(kErrSign, with_text(kSigningFailedText, "the RSA key cannot sign"));
     std::string signature(n, '\0');
-    if (EVP_PKEY_sign(ctx.get(), reinterpret_cast<unsigned char*>(signature.data()), &n, bytes_of(info),
-                      info.size()) <= 0)
+    if (EVP_PKEY_sign(ctx.get(), reinterpret_cast<unsigned char*>(signature.data()), &n, bytes_of(info), info.size()) <=
+        0)
         return fail(kErrSign, with_text(kSigningFailedText, "the RSA key cannot sign"));
     signature.resize(n);
 
@@ -456,6 +456,7 @@ Result<VerifiedMessage> verify_message(std::string_view message) {
         if (!signer) return signer.error();
         out.signers.push_back(std::move(*signer));
     }
+    for (int i = 0; i < sk_X509_num(sd->cert); ++i) out.certificates.emplace_back(sk_X509_value(sd->cert, i), nullptr);
     return out;
 }
 

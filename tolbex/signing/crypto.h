@@ -8,8 +8,8 @@
 // older peers check. OpenSSL 3 has no MD2, so the SignerInfo is built and checked here: the
 // digests come from nettle and the RSA step is PKCS#1 v1.5 over a DigestInfo encoded here.
 // Read: DER or BER; MD2, MD5, SHA-1 and SHA-2; signers found by issuer and serial among the
-// message's own certificates; signed attributes present or absent. The signer's certificate is
-// not checked against any trust anchor or validity period: only the signature is.
+// message's own certificates; signed attributes present or absent. Only the signature is checked
+// here; whether the site trusts the signer is trust.h's question.
 //
 // Nothing here shows a message: failures come back as an Error whose text is the one the user
 // is shown ("Signing failed : %s" ...), or an empty text where nothing is to be shown.
@@ -31,18 +31,18 @@ struct evp_pkey_st;
 namespace tv::signing {
 
 // Error codes of this library (Error::code).
-inline constexpr int kErrStore = 1;          // the certificate store cannot be read
-inline constexpr int kErrNoKey = 2;          // no certificate chosen, or it has no private key
-inline constexpr int kErrSign = 3;           // the signature could not be made
-inline constexpr int kErrEnvelope = 4;       // the envelope is cut short (no text is shown)
-inline constexpr int kErrMessage = 5;        // the signed message does not verify
-inline constexpr int kErrInvalid = 6;        // the signed content is not valid
-inline constexpr int kErrFile = 7;           // "Serious file error : %s"
-inline constexpr int kErrReportType = 8;     // "Unable to sign this report type"
-inline constexpr int kErrSignerCount = 9;    // headers and signers differ in number
-inline constexpr int kErrVersion = 10;       // a content version this system does not read (no text)
-inline constexpr int kErrFileName = 11;      // a file name that a signed report cannot hold
-inline constexpr int kErrStoreReport = 12;   // the signed report could not be stored (see store_result)
+inline constexpr int kErrStore = 1;         // the certificate store cannot be read
+inline constexpr int kErrNoKey = 2;         // no certificate chosen, or it has no private key
+inline constexpr int kErrSign = 3;          // the signature could not be made
+inline constexpr int kErrEnvelope = 4;      // the envelope is cut short (no text is shown)
+inline constexpr int kErrMessage = 5;       // the signed message does not verify
+inline constexpr int kErrInvalid = 6;       // the signed content is not valid
+inline constexpr int kErrFile = 7;          // "Serious file error : %s"
+inline constexpr int kErrReportType = 8;    // "Unable to sign this report type"
+inline constexpr int kErrSignerCount = 9;   // headers and signers differ in number
+inline constexpr int kErrVersion = 10;      // a content version this system does not read (no text)
+inline constexpr int kErrFileName = 11;     // a file name that a signed report cannot hold
+inline constexpr int kErrStoreReport = 12;  // the signed report could not be stored (see store_result)
 
 // Texts the user is shown.
 inline constexpr const char* kStoreErrorText = "Error getting certificate store handle : %s";
@@ -108,7 +108,7 @@ struct SignatureRecord {
     std::uint32_t kind = 0;     // SignedReportKind
     double signing_time = 0;    // OLE date, local time
     std::uint32_t signing_time_status = kTimeNull;
-    std::string signer_name;  // full account name
+    std::string signer_name;    // full account name
     std::uint32_t meaning = 0;  // 0 reviewed, 1 approved
     std::string logon_name;
     std::string system_name;
@@ -116,6 +116,10 @@ struct SignatureRecord {
     std::string issued_to, issued_by, valid_from, valid_to;
     Certificate certificate;
     std::string fingerprint;  // of the certificate, filled with the fields
+    // Set by verification only: the signer chains to the site's trust store, was valid when it
+    // signed, and the header agrees with its certificate; else `problem` says why not.
+    bool verified = false;
+    std::string problem;
 };
 
 // Sets issued to / by, valid from / to and the fingerprint from the record's certificate; an
@@ -131,7 +135,8 @@ Result<std::string> decrypt_envelope(std::string_view envelope);
 
 struct VerifiedMessage {
     std::string content;
-    std::vector<Certificate> signers;  // in SignerInfo order
+    std::vector<Certificate> signers;       // in SignerInfo order
+    std::vector<Certificate> certificates;  // every certificate the message carries (chains)
 };
 
 // Makes the DER SignedData of `data` signed with `signer` (which needs its private key).

@@ -53,8 +53,8 @@ LogonCheck check_logon(LogonSession& session, const std::string& logon_name, std
 // What the confirmation dialog shows and gives back.
 struct ConfirmValues {
     std::string logon_name, full_name;
-    std::string bitmap;  // the signer's signature bitmap; empty when none
-    int meaning = 0;     // 0 reviewed, 1 approved
+    std::string bitmap;       // the signer's signature bitmap; empty when none
+    int meaning = 0;          // 0 reviewed, 1 approved
     Certificate certificate;  // the chosen one, after Confirm
 };
 

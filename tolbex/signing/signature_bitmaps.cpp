@@ -34,7 +34,8 @@ std::string signature_bitmap_path(const std::string& file_name) {
 
 std::vector<SignatureBitmapEntry> read_signature_list() {
     std::vector<SignatureBitmapEntry> out;
-    const std::optional<std::string> text = platform::read_whole_file(signature_bitmap_folder() + "/" + kSignatureListName);
+    const std::optional<std::string> text =
+        platform::read_whole_file(signature_bitmap_folder() + "/" + kSignatureListName);
     if (!text) return out;
     std::size_t pos = 0;
     while (pos < text->size()) {
@@ -47,7 +48,8 @@ std::vector<SignatureBitmapEntry> read_signature_list() {
         if (start == std::string::npos) continue;
         const std::size_t quote = line.find('"', start);
         if (quote == std::string::npos) continue;
-        SignatureBitmapEntry e{line.substr(start, quote - start), quote + 2 <= line.size() ? line.substr(quote + 2) : ""};
+        SignatureBitmapEntry e{line.substr(start, quote - start),
+                               quote + 2 <= line.size() ? line.substr(quote + 2) : ""};
         out.push_back(std::move(e));
     }
     return out;

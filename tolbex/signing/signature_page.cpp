@@ -52,6 +52,13 @@ private:
 void write_signature_block(PageWriter& page, double& y, const SignatureRecord& r) {
     page.text(3.0, y, "Signature Details", kTextLarge);
     y += 1.0;
+    if (!r.verified) {
+        page.text(4.0, y, std::string(kNotVerifiedText) + " : " + r.problem + ".");
+        y += 0.5;
+        page.text(4.0, y, kNotVerifiedWarningText);
+        y += 2.0;
+        return;
+    }
     page.text(4.0, y, "Date and time of signing : " + signing_time_text(r));
     y += 0.5;
     page.text(4.0, y, "Signer name : " + r.signer_name);
@@ -76,6 +83,8 @@ void write_signature_block(PageWriter& page, double& y, const SignatureRecord& r
     page.text(4.0, y, "Valid from : " + r.valid_from);
     y += 0.5;
     page.text(4.0, y, "Valid to : " + r.valid_to);
+    y += 0.5;
+    page.text(4.0, y, "SHA-256 fingerprint : " + r.fingerprint);
     y += 2.0;
 }
 

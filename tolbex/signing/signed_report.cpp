@@ -8,6 +8,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <optional>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@
 #include "platform/system.h"
 #include "tolbex/archive/report_types.h"
 #include "tolbex/archive/store_report.h"
+#include "tolbex/signing/trust.h"
 
 namespace tv::signing {
 namespace {
@@ -101,8 +103,8 @@ void append_signature_header(std::string& out, const SignatureRecord& r) {
     append_le32(out, r.signing_time_status);
     append_string(out, r.signer_name);
     append_le32(out, r.meaning);
-    for (const std::string* s : {&r.logon_name, &r.system_name, &r.reserved, &r.issued_to, &r.issued_by,
-                                 &r.valid_from, &r.valid_to})
+    for (const std::string* s :
+         {&r.logon_name, &r.system_name, &r.reserved, &r.issued_to, &r.issued_by, &r.valid_from, &r.valid_to})
         append_string(out, *s);
 }
 
@@ -113,8 +115,8 @@ bool read_signature_header(std::string_view data, std::size_t& pos, SignatureRec
         !read_u32(data, pos, r.meaning))
         return false;
     r.signing_time = std::bit_cast<double>(static_cast<std::uint64_t>(hi) << 32 | lo);
-    for (std::string* s : {&r.logon_name, &r.system_name, &r.reserved, &r.issued_to, &r.issued_by, &r.valid_from,
-                           &r.valid_to})
+    for (std::string* s :
+         {&r.logon_name, &r.system_name, &r.reserved, &r.issued_to, &r.issued_by, &r.valid_from, &r.valid_to})
         if (!read_string(data, pos, *s)) return false;
     return true;
 }
@@ -270,6 +272,35 @@ Result<std::string> sign_and_store_report(SignatureRecord record, const std::str
     return stored;
 }
 
+namespace {
+
+// Why the header's account of the certificate differs from the certificate; empty when it agrees.
+std::string header_disagreement(const SignatureRecord& h) {
+    const Certificate& c = h.certificate;
+    const auto cut = [](std::string s) { return s.size() > kMaxHeaderString ? s.substr(0, kMaxHeaderString) : s; };
+    const auto differs = [](const char* what, const std::string& header, const std::string& certificate) {
+        return std::string("the signature's header gives ") + what + " as \"" + header +
+               "\" but the certificate gives \"" + certificate + "\"";
+    };
+    if (h.issued_to != cut(c.subject_name())) return differs("the signer", h.issued_to, c.subject_name());
+    if (h.issued_by != cut(c.issuer_name())) return differs("the issuer", h.issued_by, c.issuer_name());
+    if (h.valid_from != c.valid_from_text()) return differs("the start of validity", h.valid_from, c.valid_from_text());
+    if (h.valid_to != c.valid_to_text()) return differs("the end of validity", h.valid_to, c.valid_to_text());
+    return {};
+}
+
+// The signing time (local) in seconds since 1970; nullopt when the header has none.
+std::optional<std::int64_t> signing_time_seconds(const SignatureRecord& r) {
+    std::tm tm{};
+    if (r.signing_time_status != kTimeValid || !ole_to_tm(r.signing_time, tm)) return std::nullopt;
+    tm.tm_isdst = -1;
+    const std::time_t t = std::mktime(&tm);
+    if (t == static_cast<std::time_t>(-1)) return std::nullopt;
+    return static_cast<std::int64_t>(t);
+}
+
+}  // namespace
+
 RestoredReport::~RestoredReport() {
     if (!folder_.empty()) delete_folder_tree(folder_, true, true);
 }
@@ -289,14 +320,22 @@ Result<RestoredReport> verify_signed_report(const std::string& signed_dat) {
     const std::string& content = verified->content;
     auto parsed = parse_signed_content(content, verified->signers.size(), signed_dat);
     if (!parsed) return parsed.error();
-    // The names shown with a signature are the ones of the certificate that made it.
     for (std::size_t i = 0; i < parsed->headers.size(); ++i) {
         SignatureRecord& h = parsed->headers[i];
         h.certificate = verified->signers[i];
-        h.fingerprint = h.certificate.fingerprint();
-        const auto cut = [](std::string s) { return s.size() > kMaxHeaderString ? s.substr(0, kMaxHeaderString) : s; };
-        if (h.issued_to != cut(h.certificate.subject_name()) || h.issued_by != cut(h.certificate.issuer_name()))
-            return fail(kErrInvalid, with_text(kNotValidText, signed_dat));
+        h.problem = header_disagreement(h);
+        if (h.problem.empty()) {
+            const auto when = signing_time_seconds(h);
+            if (!when) {
+                h.problem = "the signature does not say when it was made";
+            } else if (auto trusted = check_trust(h.certificate, verified->certificates, *when); !trusted) {
+                h.problem = trusted.error().message;
+            }
+        }
+        h.verified = h.problem.empty();
+        // What is shown of a signature comes from the certificate that made it, never the header.
+        (void)fill_certificate_fields(h);
+        h.signer_name = h.issued_to;
     }
     std::string folder = create_temp_folder();
     if (folder.empty()) return file_error("temporary folder", errno);
@@ -321,16 +360,20 @@ std::string signing_time_text(const SignatureRecord& record) {
 
 namespace {
 std::string details_lines(const SignatureRecord& r) {
+    if (!r.verified)
+        return std::string(kNotVerifiedText) + " : " + r.problem + ".\n" + kNotVerifiedWarningText + "\n\n";
     std::string out = "Date and time of signing : " + signing_time_text(r) + "\n";
     out += "Signer name : " + r.signer_name + "\n";
-    out += r.meaning == 0 ? "Signature meaning : Report has been reviewed\n" : "Signature meaning : Report has been approved\n";
+    out += r.meaning == 0 ? "Signature meaning : Report has been reviewed\n"
+                          : "Signature meaning : Report has been approved\n";
     out += "Signer login name : " + r.logon_name + "\n";
     out += "System name : " + r.system_name + "\n";
     out += "Certificate Details\n\n";
     out += "Issued to : " + r.issued_to + "\n";
     out += "Issued by : " + r.issued_by + "\n";
     out += "Valid from : " + r.valid_from + "\n";
-    out += "Valid to : " + r.valid_to + "\n\n";
+    out += "Valid to : " + r.valid_to + "\n";
+    out += "SHA-256 fingerprint : " + r.fingerprint + "\n\n";
     return out;
 }
 }  // namespace

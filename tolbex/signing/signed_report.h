@@ -8,9 +8,11 @@
 // name a NUL-terminated Windows-1252 string.
 //
 // Reading trusts nothing in the content: every count and size is checked against the bytes that
-// are there, the sizes must add up to exactly the bodies, a name must be one plain file name,
-// and the header must name the certificate that actually signed. Files are restored only after
-// the whole content has been checked, into a fresh private folder.
+// are there, the sizes must add up to exactly the bodies and a name must be one plain file name.
+// Files are restored only after the whole content has been checked, into a fresh private folder.
+// A signature counts as verified only when its signer is trusted by the site (trust.h) at the
+// signing time and the header agrees with the certificate; what is shown of it comes from the
+// certificate.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -32,6 +34,8 @@ inline constexpr const char* kUnsignableTypeText = "Unable to sign this report t
 inline constexpr const char* kNotValidText = "The signed report file is not valid : %s";
 inline constexpr const char* kSignerCountText =
     "The number of signatures in the message does not match the number of signatures in the header";
+inline constexpr const char* kNotVerifiedText = "Signature not verified";
+inline constexpr const char* kNotVerifiedWarningText = "This report must not be taken as signed.";
 inline constexpr const char* kBadFileNameText =
     "The report cannot be signed, because the name of its file %s cannot be kept in a signed report.";
 
@@ -64,8 +68,7 @@ struct ParsedContent {
 };
 // kErrSignerCount when N is not `signer_count`, kErrVersion (no text) when the version is not 1,
 // kErrInvalid (kNotValidText with `path`) for anything else that does not add up.
-Result<ParsedContent> parse_signed_content(std::string_view content, std::size_t signer_count,
-                                           const std::string& path);
+Result<ParsedContent> parse_signed_content(std::string_view content, std::size_t signer_count, const std::string& path);
 
 // Signs the content of `files` with the record's certificate (its certificate fields are filled
 // from it first, so the header always names the signer) and writes the envelope to `output`.
@@ -124,8 +127,10 @@ private:
     std::vector<SignatureRecord> signers_;
 };
 
-// Verifies `signed_dat` and restores its files. Nothing is written unless everything verified;
-// on any failure the new folder is gone again. Errors as in crypto.h, plus kNotValidText for a
+// Verifies `signed_dat` and restores its files. Nothing is written unless the signatures and the
+// content check out; on any failure the new folder is gone again. Each signer record says
+// whether the site trusts it (`verified`, else `problem`); names, validity and fingerprint are
+// the certificate's, and the signer name is its subject. Errors as in crypto.h, plus kNotValidText for a
 // missing file or content that does not add up, kSignerCountText, kErrVersion (no text) and
 // kSeriousFileErrorText.
 Result<RestoredReport> verify_signed_report(const std::string& signed_dat);

@@ -7,11 +7,14 @@
 #include <sstream>
 
 #include <gtest/gtest.h>
+#include <openssl/pem.h>
 #include <openssl/objects.h>
 #include <openssl/pkcs7.h>
 
 #include "common/bytes.h"
+#include "common/audit_log.h"
 #include "platform/fs.h"
+#include "platform/paths.h"
 #include "testing/test_root.h"
 #include "tolbex/signing/signed_report.h"
 #include "tolbex/signing/tests/signing_fixture.h"
@@ -52,12 +55,28 @@ protected:
 };
 
 TEST_F(OpensslCli, AFileMadeWithTheStockToolsIsReadAsAnotherInstallations) {
-    ASSERT_TRUE(run("openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj '/O=Elsewhere/CN=Other Site' -keyout " +
-                    quoted(path("key.pem")) + " -out " + quoted(path("cert.pem"))));
-    // The signed content names the certificate as its system would (simple names).
+    // A site's authority and a physician's certificate it issued, made as an administrator would.
+    ASSERT_TRUE(run("openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj '/O=Elsewhere/CN=Elsewhere CA' "
+                    "-addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign -keyout " +
+                    quoted(path("ca-key.pem")) + " -out " + quoted(path("ca.pem"))));
+    ASSERT_TRUE(run("openssl req -newkey rsa:2048 -nodes -subj '/O=Elsewhere/CN=Dr Other' -keyout " +
+                    quoted(path("key.pem")) + " -out " + quoted(path("req.pem"))));
+    ASSERT_TRUE(run("openssl x509 -req -days 30 -in " + quoted(path("req.pem")) + " -CA " + quoted(path("ca.pem")) +
+                    " -CAkey " + quoted(path("ca-key.pem")) + " -set_serial 4660 -out " + quoted(path("cert.pem"))));
+    // The signed content names the certificate as its system would (simple names, validity).
     SignatureRecord r;
+    {
+        const std::string pem = read("cert.pem");
+        BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+        X509* x = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
+        BIO_free(bio);
+        ASSERT_NE(x, nullptr);
+        r.certificate = Certificate(x, nullptr);
+        X509_free(x);
+    }
+    ASSERT_TRUE(fill_certificate_fields(r));
     r.signer_name = "Dr Other";
-    r.issued_to = r.issued_by = "Other Site";
+    r.signing_time = ole_date_from_time(std::time(nullptr));
     r.signing_time_status = kTimeValid;
     ASSERT_TRUE(platform::atomic_write_file(path("page.0"), std::string(5000, 'p')));
     ASSERT_TRUE(platform::atomic_write_file(path("SUMMARY.TXT"), "Summary\r\n"));
@@ -74,13 +93,22 @@ TEST_F(OpensslCli, AFileMadeWithTheStockToolsIsReadAsAnotherInstallations) {
     const std::string signed_dat = std::string(4, '\0') + read("cipher.bin");
     ASSERT_TRUE(platform::atomic_write_file(path("signed.dat"), signed_dat));
 
-    auto restored = verify_signed_report(path("signed.dat"));
-    ASSERT_TRUE(restored) << restored.error().message;
-    EXPECT_EQ(*platform::read_whole_file(restored->folder() + "/page.0"), std::string(5000, 'p'));
-    EXPECT_EQ(*platform::read_whole_file(restored->folder() + "/SUMMARY.TXT"), "Summary\r\n");
-    ASSERT_EQ(restored->signers().size(), 1u);
-    EXPECT_EQ(restored->signers()[0].signer_name, "Dr Other");
-    EXPECT_EQ(restored->signers()[0].certificate.subject_name(), "Other Site");
+    // Intact but from an authority this site does not know: read, and said to be not verified.
+    for (const bool trusted : {false, true}) {
+        if (trusted) {
+            std::filesystem::create_directories(platform::trust_store_dir());
+            ASSERT_TRUE(platform::atomic_write_file(platform::trust_store_dir() + "/elsewhere.pem", read("ca.pem")));
+        }
+        auto restored = verify_signed_report(path("signed.dat"));
+        ASSERT_TRUE(restored) << restored.error().message;
+        EXPECT_EQ(*platform::read_whole_file(restored->folder() + "/page.0"), std::string(5000, 'p'));
+        EXPECT_EQ(*platform::read_whole_file(restored->folder() + "/SUMMARY.TXT"), "Summary\r\n");
+        ASSERT_EQ(restored->signers().size(), 1u);
+        const SignatureRecord& s = restored->signers()[0];
+        EXPECT_EQ(s.verified, trusted) << s.problem;
+        EXPECT_EQ(s.signer_name, "Dr Other");
+        EXPECT_EQ(s.issued_by, "Elsewhere CA");
+    }
 }
 
 TEST_F(OpensslCli, WhatThisSystemSignsIsCheckedByTheStockTools) {

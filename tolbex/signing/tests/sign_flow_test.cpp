@@ -9,6 +9,7 @@
 #include "common/files.h"
 #include "platform/cert_store.h"
 #include "platform/fs.h"
+#include "platform/paths.h"
 #include "testing/pam_test_config.h"
 #include "testing/test_root.h"
 #include "tolbex/archive/report_types.h"
@@ -147,6 +148,9 @@ TEST_F(SignFlowTest, TimiDataAndSummaryReportsSignWithTheirKinds) {
             ASSERT_TRUE(platform::atomic_write_file(timi.back() + "/" + name, bytes));
     }
     EXPECT_TRUE(sign_enabled_for({"T1.TIM", "T2.SUM"}));
+    // The site trusts this signer's certificate itself.
+    fs::create_directories(platform::trust_store_dir());
+    ASSERT_TRUE(platform::atomic_write_file(platform::trust_store_dir() + "/anna.pem", id.cert_pem));
     const auto stored = sign(timi, {"TIMI Data", "TIMI Summary"});
     ASSERT_EQ(stored.size(), 2u);
     EXPECT_TRUE(scripted.shown.empty());
@@ -174,9 +178,10 @@ TEST_F(SignFlowTest, TimiDataAndSummaryReportsSignWithTheirKinds) {
                   crlf + "TIMI Summary\r\nPatient ID #:  P1\r\nlast line\r\n");
     }
     // Two signatures: both blocks, in order, before the text; LF lines come out CR LF.
-    SignatureRecord second = testing::signer_record(id);
+    SignatureRecord first = testing::signer_record(id), second = first;
+    first.verified = second.verified = true;
     second.signer_name = "Ben Jones";
-    const std::string two = signed_timi_summary_text("a\nb\n", {testing::signer_record(id), second});
+    const std::string two = signed_timi_summary_text("a\nb\n", {first, second});
     EXPECT_LT(two.find("Signer name : Anna Smith\r\n"), two.find("Signer name : Ben Jones\r\n"));
     EXPECT_EQ(two.substr(two.size() - 10), "\r\n\r\na\r\nb\r\n");
 }

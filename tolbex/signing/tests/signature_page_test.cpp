@@ -30,6 +30,8 @@ SignatureRecord signer(const std::string& name, std::uint32_t meaning) {
     r.issued_by = "Clinic CA";
     r.valid_from = "03:04:05 02 Jan 2024";
     r.valid_to = "03:04:05 02 Jan 2044";
+    r.fingerprint = "0a1b";
+    r.verified = true;
     return r;
 }
 
@@ -87,6 +89,7 @@ TEST(SignaturePage, OneSignerGolden) {
         "40000,170000,3 Issued by : Clinic CA",
         "40000,175000,3 Valid from : 03:04:05 02 Jan 2024",
         "40000,180000,3 Valid to : 03:04:05 02 Jan 2044",
+        "40000,185000,3 SHA-256 fingerprint : 0a1b",
     };
     EXPECT_EQ(page.texts, texts);
     EXPECT_EQ(page.boxes, std::vector<std::string>{std::string("25 60000 130000 140000 155000 signature.bmp") + '\0'});
@@ -99,15 +102,28 @@ TEST(SignaturePage, OneSignerGolden) {
 
 TEST(SignaturePage, TwoSignersStartHigherAndFollowEachOther) {
     const PageTexts page = page_texts(signature_page_bytes({}, {signer("Anna Smith", 0), signer("Ben Brook", 1)}));
-    ASSERT_EQ(page.texts.size(), 4u + 2u * 12u);
+    ASSERT_EQ(page.texts.size(), 4u + 2u * 13u);
     EXPECT_EQ(page.texts[0], "20000,30000,1 Brisco Torvane Medical Ltd - Digitally Signed Report");
     EXPECT_EQ(page.texts[4], "30000,70000,1 Signature Details");
-    // The second block starts where the first one's "Valid to" line left y (+2.0 cm).
-    EXPECT_EQ(page.texts[15], "40000,150000,3 Valid to : 03:04:05 02 Jan 2044");
-    EXPECT_EQ(page.texts[16], "30000,170000,1 Signature Details");
-    EXPECT_EQ(page.texts[18], "40000,185000,3 Signer name : Ben Brook");
-    EXPECT_EQ(page.texts[19], "40000,190000,3 Signature meaning : Report has been approved");
+    // The second block starts where the first one's fingerprint line left y (+2.0 cm).
+    EXPECT_EQ(page.texts[16], "40000,155000,3 SHA-256 fingerprint : 0a1b");
+    EXPECT_EQ(page.texts[17], "30000,175000,1 Signature Details");
+    EXPECT_EQ(page.texts[19], "40000,190000,3 Signer name : Ben Brook");
+    EXPECT_EQ(page.texts[20], "40000,195000,3 Signature meaning : Report has been approved");
     EXPECT_EQ(page.boxes.size(), 2u);
+}
+
+// A signature the site does not trust shows why instead of any signer's details, and no bitmap.
+TEST(SignaturePage, ASignatureNotVerifiedShowsWhyInsteadOfTheDetails) {
+    SignatureRecord r = signer("Anna Smith", 0);
+    r.verified = false;
+    r.problem = "the certificate of \"Anna Smith\" was not issued by an authority that this site trusts";
+    const PageTexts page = page_texts(signature_page_bytes({}, {r}));
+    EXPECT_EQ(std::vector<std::string>(page.texts.begin() + 4, page.texts.end()),
+              (std::vector<std::string>{"30000,100000,1 Signature Details",
+                                        "40000,110000,3 Signature not verified : " + r.problem + ".",
+                                        "40000,115000,3 This report must not be taken as signed."}));
+    EXPECT_TRUE(page.boxes.empty());
 }
 
 TEST(SignaturePage, LongTextsAreCutToOneRecord) {
@@ -157,7 +173,7 @@ TEST_F(AddSignaturePageTest, SignaturePageBecomesTheFirstShownPage) {
     std::vector<std::string> drawn;
     for (const std::string& line : dc.commands())
         if (line.rfind("text ", 0) == 0) drawn.push_back(line.substr(line.find('"')));
-    ASSERT_EQ(drawn.size(), 16u);
+    ASSERT_EQ(drawn.size(), 17u);
     EXPECT_EQ(drawn[0], "\"Brisco Torvane Medical Ltd - Digitally Signed Report\"");
     EXPECT_EQ(drawn[15], "\"Valid to : 03:04:05 02 Jan 2044\"");
 }

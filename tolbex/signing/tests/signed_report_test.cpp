@@ -10,6 +10,7 @@
 #include "common/bytes.h"
 #include "common/files.h"
 #include "platform/fs.h"
+#include "platform/paths.h"
 #include "testing/test_root.h"
 #include "tolbex/signing/tests/signing_fixture.h"
 
@@ -33,6 +34,8 @@ void write_folder(const std::string& folder, const Files& files) {
 class SignedReportTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        std::filesystem::create_directories(platform::trust_store_dir());
+        std::ofstream(platform::trust_store_dir() + "/clinic-ca.pem") << ca.id.cert_pem;
         report = root / "ARCH/ABC123.IMG";
         write_folder(report, report_files);
         std::filesystem::create_directories(report + "/sub");
@@ -54,7 +57,8 @@ protected:
     }
 
     platform::testing::TempRoot root;
-    testing::TestIdentity id = testing::make_identity("Anna Smith", "Clinic CA");
+    testing::TestCa ca = testing::make_ca("Clinic CA");
+    testing::TestIdentity id = testing::make_issued_identity("Anna Smith", ca);
     Files report_files{{"page.0", std::string(3000, '\x01')},
                        {"PAGE.1", "second page"},
                        {"PATIENT.TXT", "--\r\nname\r\n"},
@@ -82,6 +86,7 @@ TEST_F(SignedReportTest, SignVerifyRestoreByteForByte) {
     EXPECT_EQ(s.issued_by, "Clinic CA");
     EXPECT_EQ(s.valid_to, "03:04:05 02 Jan 2044");
     EXPECT_EQ(s.fingerprint, id.certificate.fingerprint());
+    EXPECT_TRUE(s.verified) << s.problem;
     EXPECT_EQ(signing_time_text(s), "12:00:00 15 Mar 2023");
     // The restore folder goes with the object.
     const std::string folder = restored->folder();
@@ -273,17 +278,47 @@ TEST_F(SignedReportTest, ContentThatDoesNotAddUpIsRefusedAndNothingIsWritten) {
     EXPECT_EQ(read_folder(ok->folder()), (Files{{"b c", "x"}, {"a", "yz"}}));
 }
 
-TEST_F(SignedReportTest, HeaderMustNameTheCertificateThatSigned) {
+// An intact signature is shown as signed only when the site trusts its signer and the header tells
+// the truth about the certificate; otherwise the report opens with the reason and no details.
+TEST_F(SignedReportTest, OnlyATrustedSignerWithATruthfulHeaderIsVerified) {
     SignatureRecord r = testing::signer_record(id);
     ASSERT_TRUE(fill_certificate_fields(r));
-    for (auto field : {&SignatureRecord::issued_to, &SignatureRecord::issued_by}) {
-        SignatureRecord claimed = r;
-        claimed.*field = "Someone Else";
+    const auto header_file = [&](const SignatureRecord& claimed, const testing::TestIdentity& signer) {
         std::string content = std::string("\x01\0\0\0\x01\0\0\0", 8) + header_bytes(claimed);
         tv::append_le32(content, 0);
-        auto v = verify_bytes(signed_file_of(id, content));
-        ASSERT_FALSE(v);
-        EXPECT_EQ(v.error().message, "The signed report file is not valid : " + (root / "changed.dat"));
+        return signed_file_of(signer, content);
+    };
+    const testing::TestIdentity forged = testing::make_identity("Anna Smith", "Clinic CA");
+    SignatureRecord forged_record = testing::signer_record(forged);
+    ASSERT_TRUE(fill_certificate_fields(forged_record));
+    struct Case {
+        const char* what;
+        std::string bytes;
+        const char* problem;
+    };
+    std::vector<Case> cases = {{"a self-made certificate with the signer's names", header_file(forged_record, forged),
+                                "was not issued by an authority that this site trusts"}};
+    for (auto field : {&SignatureRecord::issued_to, &SignatureRecord::issued_by, &SignatureRecord::valid_from,
+                       &SignatureRecord::valid_to}) {
+        SignatureRecord claimed = r;
+        claimed.*field = "Someone Else";
+        cases.push_back({"a header field changed", header_file(claimed, id), "the signature's header gives"});
+    }
+    SignatureRecord undated = r;
+    undated.signing_time_status = kTimeNull;
+    cases.push_back({"no signing time", header_file(undated, id), "does not say when it was made"});
+    cases.push_back({"the truth", header_file(r, id), ""});
+    for (const Case& c : cases) {
+        auto v = verify_bytes(c.bytes);
+        ASSERT_TRUE(v) << c.what << ": " << v.error().message;
+        const SignatureRecord& s = v->signers().front();
+        EXPECT_EQ(s.verified, !*c.problem) << c.what << ": " << s.problem;
+        EXPECT_NE(s.problem.find(c.problem), std::string::npos) << c.what << ": " << s.problem;
+        // Whatever the header claims, what is shown is the certificate's.
+        EXPECT_EQ(s.issued_to, "Anna Smith");
+        EXPECT_EQ(s.signer_name, "Anna Smith");
+        EXPECT_EQ(s.valid_to, "03:04:05 02 Jan 2044") << c.what;
+        EXPECT_EQ(signature_details_text(s).find("Signature not verified : ") != std::string::npos, !s.verified);
     }
 }
 
@@ -342,16 +377,23 @@ TEST(SignatureTexts, DetailsAsShown) {
     r.issued_by = "Clinic CA";
     r.valid_from = "03:04:05 02 Jan 2024";
     r.valid_to = "03:04:05 02 Jan 2044";
+    r.fingerprint = "0a1b";
+    r.verified = true;
     const std::string lines =
         "Date and time of signing : 12:00:00 15 Mar 2023\nSigner name : Anna Smith\n"
         "Signature meaning : Report has been reviewed\nSigner login name : asmith\nSystem name : WARD7\n"
         "Certificate Details\n\nIssued to : Anna Smith\nIssued by : Clinic CA\n"
-        "Valid from : 03:04:05 02 Jan 2024\nValid to : 03:04:05 02 Jan 2044\n\n";
+        "Valid from : 03:04:05 02 Jan 2024\nValid to : 03:04:05 02 Jan 2044\nSHA-256 fingerprint : 0a1b\n\n";
     EXPECT_EQ(signature_details_text(r), "Signature Details\n\n" + lines + std::string(73, '-') + "\n\n");
     EXPECT_EQ(timi_data_signature_message(r),
               "This TIMI Data Report was signed with the following details\n\nSignature Details\n\n" + lines);
     r.meaning = 1;
     EXPECT_NE(signature_details_text(r).find("Signature meaning : Report has been approved\n"), std::string::npos);
+    r.verified = false;
+    r.problem = "the certificate of \"Anna Smith\" had expired when the report was signed";
+    EXPECT_EQ(signature_details_text(r),
+              "Signature Details\n\nSignature not verified : " + r.problem +
+                  ".\nThis report must not be taken as signed.\n\n" + std::string(73, '-') + "\n\n");
     r.signing_time = -1.25;
     EXPECT_EQ(signing_time_text(r), "06:00:00 29 Dec 1899");
     r.signing_time_status = kTimeNull;

@@ -7,6 +7,7 @@
 #include <openssl/pkcs12.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 #include <string>
 
 #include "tolbex/signing/crypto.h"
@@ -24,33 +25,50 @@ struct TestIdentity {
     std::string cert_pem, key_pem;
 };
 
-// A self-signed certificate (or one naming another issuer, then not self-signed) for `name`.
-inline TestIdentity make_identity(const std::string& name, const std::string& issuer = {},
-                                  const std::string& serial_hex = "1A2B3C4D5E6F708192A3B4C5D6E7F8091A2B3C4D",
-                                  EVP_PKEY* key = shared_test_key(), bool organisation = true) {
+inline std::string pem_of(X509* x) {
+    BIO* b = BIO_new(BIO_s_mem());
+    PEM_write_bio_X509(b, x);
+    char* data = nullptr;
+    const long len = BIO_get_mem_data(b, &data);
+    std::string out(data, static_cast<std::size_t>(len));
+    BIO_free(b);
+    return out;
+}
+
+inline void add_names(X509_NAME* n, const std::string& common_name, bool organisation) {
+    if (organisation)
+        X509_NAME_add_entry_by_txt(n, "O", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>("Test Clinic"), -1, -1,
+                                   0);
+    X509_NAME_add_entry_by_txt(n, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(common_name.c_str()), -1,
+                               -1, 0);
+}
+
+// A certificate for `name` and `key`, issued in the name of `issuer` and signed with `signer`.
+inline X509* make_x509(const std::string& name, const std::string& issuer, const std::string& serial_hex, EVP_PKEY* key,
+                       EVP_PKEY* signer, bool organisation, bool ca, const char* not_before, const char* not_after) {
     X509* x = X509_new();
     X509_set_version(x, 2);
     BIGNUM* bn = nullptr;
     BN_hex2bn(&bn, serial_hex.c_str());
     BN_to_ASN1_INTEGER(bn, X509_get_serialNumber(x));
     BN_free(bn);
-    X509_NAME* subject = X509_get_subject_name(x);
-    if (organisation)
-        X509_NAME_add_entry_by_txt(subject, "O", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>("Test Clinic"),
-                                   -1, -1, 0);
-    X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(name.c_str()), -1,
-                               -1, 0);
-    X509_NAME* by = X509_get_issuer_name(x);
-    const std::string& issuer_cn = issuer.empty() ? name : issuer;
-    if (organisation)
-        X509_NAME_add_entry_by_txt(by, "O", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>("Test Clinic"), -1,
-                                   -1, 0);
-    X509_NAME_add_entry_by_txt(by, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(issuer_cn.c_str()), -1,
-                               -1, 0);
-    ASN1_TIME_set_string(X509_getm_notBefore(x), "20240102030405Z");
-    ASN1_TIME_set_string(X509_getm_notAfter(x), "20440102030405Z");
+    add_names(X509_get_subject_name(x), name, organisation);
+    add_names(X509_get_issuer_name(x), issuer, organisation);
+    ASN1_TIME_set_string(X509_getm_notBefore(x), not_before);
+    ASN1_TIME_set_string(X509_getm_notAfter(x), not_after);
     X509_set_pubkey(x, key);
-    X509_sign(x, key, EVP_sha256());
+    if (ca)
+        for (const auto& [nid, value] : {std::pair{NID_basic_constraints, "critical,CA:TRUE"},
+                                         std::pair{NID_key_usage, "critical,keyCertSign,cRLSign"}}) {
+            X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, nullptr, nid, value);
+            X509_add_ext(x, ext, -1);
+            X509_EXTENSION_free(ext);
+        }
+    X509_sign(x, signer, EVP_sha256());
+    return x;
+}
+
+inline TestIdentity identity_of(X509* x, EVP_PKEY* key, const std::string& name) {
     TestIdentity id;
     id.certificate = Certificate(x, key);
     PKCS12* p12 = PKCS12_create("", name.c_str(), key, x, nullptr, 0, 0, 0, 0, 0);
@@ -59,19 +77,49 @@ inline TestIdentity make_identity(const std::string& name, const std::string& is
     id.p12.assign(reinterpret_cast<char*>(der), static_cast<std::size_t>(n));
     OPENSSL_free(der);
     PKCS12_free(p12);
+    id.cert_pem = pem_of(x);
     BIO* b = BIO_new(BIO_s_mem());
-    PEM_write_bio_X509(b, x);
-    char* data = nullptr;
-    long len = BIO_get_mem_data(b, &data);
-    id.cert_pem.assign(data, static_cast<std::size_t>(len));
-    BIO_free(b);
-    b = BIO_new(BIO_s_mem());
     PEM_write_bio_PrivateKey(b, key, nullptr, nullptr, 0, nullptr, nullptr);
-    len = BIO_get_mem_data(b, &data);
+    char* data = nullptr;
+    const long len = BIO_get_mem_data(b, &data);
     id.key_pem.assign(data, static_cast<std::size_t>(len));
     BIO_free(b);
     X509_free(x);
     return id;
+}
+
+// A self-signed certificate (or one naming another issuer, then not self-signed) for `name`.
+inline TestIdentity make_identity(const std::string& name, const std::string& issuer = {},
+                                  const std::string& serial_hex = "1A2B3C4D5E6F708192A3B4C5D6E7F8091A2B3C4D",
+                                  EVP_PKEY* key = shared_test_key(), bool organisation = true) {
+    return identity_of(make_x509(name, issuer.empty() ? name : issuer, serial_hex, key, key, organisation, false,
+                                 "20240102030405Z", "20440102030405Z"),
+                       key, name);
+}
+
+// A certification authority with a key of its own; signed by `parent` when given, else by itself.
+struct TestCa {
+    std::string name;
+    TestIdentity id;
+    EVP_PKEY* key;
+};
+inline EVP_PKEY* ca_test_key() {
+    static EVP_PKEY* key = EVP_RSA_gen(2048);
+    return key;
+}
+inline TestCa make_ca(const std::string& name, const TestCa* parent = nullptr, EVP_PKEY* key = ca_test_key()) {
+    X509* x = make_x509(name, parent ? parent->name : name, "0C0A", key, parent ? parent->key : key, true, true,
+                        "20000101000000Z", "20490101000000Z");
+    return {name, identity_of(x, key, name), key};
+}
+// A signer's certificate that `ca` issued, valid from `not_before` to `not_after`.
+inline TestIdentity make_issued_identity(const std::string& name, const TestCa& ca,
+                                         const char* not_before = "20200101000000Z",
+                                         const char* not_after = "20440102030405Z",
+                                         const std::string& serial_hex = "5A6B7C") {
+    return identity_of(make_x509(name, ca.name, serial_hex, shared_test_key(), ca.key, true, false, not_before,
+                                 not_after),
+                       shared_test_key(), name);
 }
 
 // A record ready to sign with: the identity's certificate and the account's details.
