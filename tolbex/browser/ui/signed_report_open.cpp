@@ -138,9 +138,18 @@ bool open_signed_report(ReportArchive& archive, ReportRecord& record, const std:
         return signing::verify_signed_report(signed_dat);
     }();
     if (!restored) {
-        error_box(kSignedVerifyFailedText);
+        // Why, when there is a reason to tell.
+        const std::string& why = restored.error().message;
+        error_box(why.empty() ? std::string(kSignedVerifyFailedText)
+                              : std::string(kSignedVerifyFailedText) + "\n\n" + why);
         return false;
     }
+    for (const signing::SignatureRecord& s : restored->signers())
+        if (!s.verified) {
+            ui().message_box(signing::with_text(kSignatureNotVerifiedText, s.problem), "", MsgIcon::Warning,
+                             MsgButtons::Ok);
+            break;
+        }
     CTolbexApp* app = CTolbexApp::current();
     switch (restored->kind()) {
         case signing::SignedReportKind::Formatted: return open_formatted(*restored, archive, record, archive_name, app);

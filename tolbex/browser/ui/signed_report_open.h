@@ -22,6 +22,10 @@ namespace tv::gui {
 inline constexpr const char* kSignedVerifyFailedText =
     "The verification of the signed report failed.\nIt is not possible to view this report.";
 inline constexpr const char* kVerifyingReportText = " Verifying report : ";
+// Shown before a report whose signature is intact but not verified: "%s" is why.
+inline constexpr const char* kSignatureNotVerifiedText =
+    "The signature of this report cannot be trusted: %s.\n\nThe report is shown, but it must not be taken as "
+    "signed.";
 
 // What the TIMI side gets to open signed TIMI data. It owns `folder` once it returns true and must
 // delete it (delete_folder_tree) when its document closes; on false the folder is removed here.

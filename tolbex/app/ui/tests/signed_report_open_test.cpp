@@ -16,6 +16,7 @@
 #include "framework/qt/frame.h"
 #include "framework/qt/wait_dialogs.h"
 #include "platform/fs.h"
+#include "platform/paths.h"
 #include "platform/system.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/app/ui/main_frame.h"
@@ -54,6 +55,8 @@ protected:
         testing_root::write_file(report / "PAGE.0", testing::label_record());
         testing_root::write_file(report / "PAGE.1", testing::text_record(3200, 6400, "first page"));
         testing_root::write_file(group / "STANDARD" / "T1.SUM" / "TIMI_SUMMARY.TXT", "Day 1\r\nDay 2\r\n");
+        // The site trusts the signer's certificate.
+        testing_root::write_file(fs::path(platform::trust_store_dir()) / "anna.pem", id.cert_pem);
         signed_formatted = sign("R1.IMG", "Ann Alder - signed");
         signed_summary = sign("T1.SUM", "Tim Summary - signed");
         testing_root::write_file(group / "STANDARD" / "D1.TIM" / "DATA.TIMI", "timi data");
@@ -74,8 +77,10 @@ protected:
         UiRootTest::TearDown();
     }
 
-    std::string sign(const std::string& name, const std::string& description) {
-        auto stored = signing::sign_and_store_report(signing::testing::signer_record(id),
+    std::string sign(const std::string& name, const std::string& description) { return sign_as(id, name, description); }
+    std::string sign_as(const signing::testing::TestIdentity& who, const std::string& name,
+                        const std::string& description) {
+        auto stored = signing::sign_and_store_report(signing::testing::signer_record(who),
                                                      (group / "STANDARD" / name).string(), description, "");
         EXPECT_TRUE(stored) << stored.error().message;
         return stored ? *stored : std::string();
@@ -177,10 +182,35 @@ TEST_F(SignedReportOpenTest, ChangedSignedFileIsRefusedAndLeavesNothing) {
     const std::set<std::string> before = temp_folders();
     open("Ann Alder - signed");
     ASSERT_EQ(scripted.shown.size(), 1u);
-    EXPECT_EQ(scripted.shown[0].text, gui::kSignedVerifyFailedText);
+    // The reason is told.
+    EXPECT_EQ(scripted.shown[0].text.rfind(std::string(gui::kSignedVerifyFailedText) + "\n\n", 0), 0u)
+        << scripted.shown[0].text;
+    EXPECT_GT(scripted.shown[0].text.size(), std::string(gui::kSignedVerifyFailedText).size() + 2);
     EXPECT_TRUE(report_docs().empty());
     EXPECT_EQ(temp_folders(), before);
     EXPECT_TRUE(audit_messages().empty());
+}
+
+// A report signed with a certificate anyone could make with the signer's names opens with the
+// reason it cannot be trusted, and its signature page names no signer.
+TEST_F(SignedReportOpenTest, ASelfMadeCertificateWithTheSignersNamesIsNotShownAsSigned) {
+    const auto forged =
+        signing::testing::make_identity("Anna Smith", "Clinic CA", "0BAD", signing::testing::ca_test_key());
+    sign_as(forged, "R1.IMG", "Ann Alder - forged");
+    open("Ann Alder - forged");
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text,
+              "The signature of this report cannot be trusted: the certificate of \"Anna Smith\" was not issued by an "
+              "authority that this site trusts.\n\nThe report is shown, but it must not be taken as signed.");
+    const auto docs = report_docs();
+    ASSERT_EQ(docs.size(), 1u);
+    std::string page;
+    for (const auto& item : docs[0]->core().page(0)->items())
+        if (item->text()) page += item->text()->text + "\n";
+    EXPECT_NE(page.find("Signature not verified : the certificate of \"Anna Smith\" was not issued"), std::string::npos)
+        << page;
+    EXPECT_EQ(page.find("Signer name"), std::string::npos) << page;
+    EXPECT_EQ(page.find("Issued to"), std::string::npos) << page;
 }
 
 TEST_F(SignedReportOpenTest, TimiSummaryShowsInTheViewerWithItsSignatures) {

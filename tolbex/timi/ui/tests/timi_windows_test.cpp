@@ -224,6 +224,7 @@ TEST_F(TimiWindowTest, SignedDataShowsItsSignatureSavesAnewAndRemovesItsFolderOn
     ASSERT_NE(signed_doc, nullptr);
     signing::SignatureRecord record;
     record.signer_name = "Anna Smith";
+    record.verified = true;
     signed_doc->set_signature(record);
     signed_doc->set_restored_folder(restored.string());
     EXPECT_TRUE(enabled(*signed_doc, timi_cmd::SignatureDetails));
