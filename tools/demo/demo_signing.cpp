@@ -5,9 +5,14 @@
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
 #include <openssl/rand.h>
+#include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
+#include "common/files.h"
 #include "platform/cert_store.h"
+#include "platform/fs.h"
+#include "platform/paths.h"
 #include "platform/system.h"
 #include "tolbex/signing/signed_report.h"
 
@@ -33,10 +38,14 @@ Error demo_error(const char* what) { return fail(signing::kErrSign, std::string(
 
 }  // namespace
 
-Result<signing::Certificate> make_self_signed_certificate(const std::string& common_name, int bits) {
-    KeyPtr key(EVP_RSA_gen(static_cast<unsigned>(bits)));
+namespace {
+
+// A certificate for `key` named `common_name`, issued by `issuer` (itself when null) and signed
+// with `issuer_key`; an authority's carries the extensions that let it issue.
+Result<CertPtr> make_certificate(const std::string& common_name, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuer_key,
+                                 bool authority) {
     CertPtr x(X509_new());
-    if (!key || !x) return demo_error("no key");
+    if (!x) return demo_error("no certificate");
     X509_set_version(x.get(), 2);
     unsigned char serial[16];
     if (RAND_bytes(serial, sizeof serial) != 1) return demo_error("no random serial");
@@ -45,19 +54,64 @@ Result<signing::Certificate> make_self_signed_certificate(const std::string& com
     BN_to_ASN1_INTEGER(bn, X509_get_serialNumber(x.get()));
     BN_free(bn);
     add_name(X509_get_subject_name(x.get()), common_name);
-    add_name(X509_get_issuer_name(x.get()), common_name);
+    if (issuer)
+        X509_set_issuer_name(x.get(), X509_get_subject_name(issuer));
+    else
+        add_name(X509_get_issuer_name(x.get()), common_name);
     X509_gmtime_adj(X509_getm_notBefore(x.get()), 0);
     X509_gmtime_adj(X509_getm_notAfter(x.get()), 10L * 365 * 24 * 3600);
-    X509_set_pubkey(x.get(), key.get());
-    if (X509_sign(x.get(), key.get(), EVP_sha256()) <= 0) return demo_error("cannot sign");
-    return signing::Certificate(x.get(), key.get());
+    X509_set_pubkey(x.get(), key);
+    if (authority)
+        for (const auto& [nid, value] : {std::pair{NID_basic_constraints, "critical,CA:TRUE"},
+                                         std::pair{NID_key_usage, "critical,keyCertSign,cRLSign"}}) {
+            X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, nullptr, nid, value);
+            if (!ext) return demo_error("no extension");
+            X509_add_ext(x.get(), ext, -1);
+            X509_EXTENSION_free(ext);
+        }
+    if (X509_sign(x.get(), issuer_key, EVP_sha256()) <= 0) return demo_error("cannot sign");
+    return x;
+}
+
+std::string pem_of(X509* x) {
+    BIO* b = BIO_new(BIO_s_mem());
+    if (!b || PEM_write_bio_X509(b, x) != 1) {
+        BIO_free(b);
+        return {};
+    }
+    char* data = nullptr;
+    const long len = BIO_get_mem_data(b, &data);
+    std::string out(data, static_cast<std::size_t>(len));
+    BIO_free(b);
+    return out;
+}
+
+}  // namespace
+
+Result<signing::Certificate> make_self_signed_certificate(const std::string& common_name, int bits) {
+    KeyPtr key(EVP_RSA_gen(static_cast<unsigned>(bits)));
+    if (!key) return demo_error("no key");
+    auto x = make_certificate(common_name, key.get(), nullptr, key.get(), false);
+    if (!x) return x.error();
+    return signing::Certificate(x->get(), key.get());
 }
 
 Result<signing::Certificate> make_demo_certificate() {
-    auto certificate = make_self_signed_certificate(kDemoSignerName);
-    if (!certificate) return certificate.error();
+    // The demo clinic's authority: trusted by the site, it issues the demo physician's certificate.
+    KeyPtr ca_key(EVP_RSA_gen(2048)), key(EVP_RSA_gen(2048));
+    if (!ca_key || !key) return demo_error("no key");
+    auto ca = make_certificate(kDemoAuthorityName, ca_key.get(), nullptr, ca_key.get(), true);
+    if (!ca) return ca.error();
+    auto x = make_certificate(kDemoSignerName, key.get(), ca->get(), ca_key.get(), false);
+    if (!x) return x.error();
+    const std::string trust = platform::trust_store_dir();
+    const std::string ca_pem = pem_of(ca->get());
+    if (ca_pem.empty() || !create_folder_path(trust) ||
+        !platform::atomic_write_file(join_path(trust, kDemoAuthorityFile), ca_pem))
+        return demo_error("cannot add the demo authority to the trust store");
+    signing::Certificate certificate(x->get(), key.get());
     P12Ptr p12(
-        PKCS12_create("", kDemoSignerName, certificate->private_key(), certificate->x509(), nullptr, 0, 0, 0, 0, 0));
+        PKCS12_create("", kDemoSignerName, certificate.private_key(), certificate.x509(), nullptr, 0, 0, 0, 0, 0));
     unsigned char* der = nullptr;
     const int n = p12 ? i2d_PKCS12(p12.get(), &der) : -1;
     if (n <= 0) return demo_error("cannot write PKCS#12");

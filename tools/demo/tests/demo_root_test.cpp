@@ -83,6 +83,9 @@ TEST_F(DemoRootTest, EveryReportLoadsWithItsPatientDetails) {
                 ASSERT_TRUE(restored) << folder << ": " << restored.error().message;
                 EXPECT_EQ(restored->kind(), signing::SignedReportKind::Formatted);
                 EXPECT_EQ(restored->signers().front().issued_to, kDemoSignerName);
+                // The demo clinic's authority, in the demo's trust store, vouches for the signer.
+                EXPECT_TRUE(restored->signers().front().verified) << restored->signers().front().problem;
+                EXPECT_EQ(restored->signers().front().issued_by, kDemoAuthorityName);
                 PatientTxt p;
                 EXPECT_TRUE(p.read_folder(restored->folder()));
                 EXPECT_NE(doc.get_record(row)->get_description().find(p.m_name), std::string::npos);

@@ -17,6 +17,7 @@
 #include "framework/qt/qt_text.h"
 #include "framework/qt/frame.h"
 #include "platform/fs.h"
+#include "platform/paths.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/app/ui/main_frame.h"
 #include "tolbex/app/ui/menus.h"
@@ -275,6 +276,7 @@ TEST_F(DemoWalkthroughTest, TheDemoWeekRunsThroughTimiAndTimiArrhythmia) {
             if (a.get_record(i)->get_type() == kReportTimiData) data_folder = a.get_record(i)->get_folder_path();
     }
     const signing::testing::TestIdentity id = signing::testing::make_identity("Anna Smith", "Clinic CA");
+    ASSERT_TRUE(platform::atomic_write_file(platform::trust_store_dir() + "/anna.pem", id.cert_pem));
     auto signed_report =
         signing::sign_and_store_report(signing::testing::signer_record(id), data_folder, "Nyland week - signed", "");
     ASSERT_TRUE(signed_report) << signed_report.error().message;
