@@ -3,8 +3,8 @@
 // per user, <user_dir>/certificates (so $TORVANE_ROOT/user/certificates in tests). This layer only
 // keeps the files; reading and unlocking them is the signing library's business. A site adds a
 // user's certificate with
-//   openssl pkcs12 -export -in cert.pem -inkey key.pem -name "Dr A Smith" -passout 'pass:<logon password>' \
-//       -out <folder>/<name>.p12
+//   openssl pkcs12 -export -in cert.pem -inkey key.pem -name "Dr A Smith"
+//       -passout 'pass:<logon password>' -out <folder>/<name>.p12
 #pragma once
 #include <memory>
 #include <optional>

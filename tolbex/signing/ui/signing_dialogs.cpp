@@ -42,8 +42,8 @@ QLineEdit* named_edit(QWidget* parent, const char* id) {
 }  // namespace
 
 std::string take_secret(QLineEdit& edit) {
-    const qsizetype typed = edit.text().size();
     QString text = edit.text();  // shares the edit's buffer
+    const qsizetype typed = text.size();
     // setText drops the edit's reference and its undo list (whose entries hold typed characters
     // but whose storage is kept); filling the edit again overwrites that storage.
     edit.setText(QString());

@@ -126,6 +126,10 @@ TEST_F(SigningDialogsTest, ThePasswordOpensTheKeysAndLeavesTheEditOnEveryPath) {
         dialog.password_edit()->undo();
         EXPECT_TRUE(dialog.password_edit()->text().isEmpty()) << "nothing to undo back";
         EXPECT_EQ(keys.list_certificates().size(), c.opened);
+        signing::ConfirmValues values{"asmith", "Anna Smith", "", 0, {}};
+        ConfirmSignDlg confirm(keys, values);
+        confirm.on_init_dialog();
+        EXPECT_EQ(confirm.locked_note()->isHidden(), c.opened == 1) << "the note on certificates left out";
     }
 }
 
