@@ -257,21 +257,6 @@ Result<Certificate> verify_signer(PKCS7_SIGNED* sd, PKCS7_SIGNER_INFO* si, std::
     return Certificate(cert, nullptr);
 }
 
-// The certificate and key of a PKCS#12 file that `password` opens (its MAC checks out and its
-// bags decrypt); empty otherwise. A wrong password leaves nothing on OpenSSL's error queue.
-Certificate open_pkcs12(PKCS12* p12, const char* password) {
-    EVP_PKEY* key = nullptr;
-    X509* cert = nullptr;
-    STACK_OF(X509)* chain = nullptr;
-    Certificate out;
-    if (PKCS12_parse(p12, password, &key, &cert, &chain) == 1 && cert) out = Certificate(cert, key);
-    ERR_clear_error();
-    EVP_PKEY_free(key);
-    X509_free(cert);
-    sk_X509_pop_free(chain, X509_free);
-    return out;
-}
-
 }  // namespace
 
 std::string with_text(const char* format, std::string_view text) {
@@ -480,6 +465,25 @@ Result<VerifiedMessage> verify(std::string_view envelope) {
     if (!message) return message.error();
     return verify_message(*message);
 }
+
+namespace {
+
+// The certificate and key of a PKCS#12 file that `password` opens (its MAC checks out and its
+// bags decrypt); empty otherwise. A wrong password leaves nothing on OpenSSL's error queue.
+Certificate open_pkcs12(PKCS12* p12, const char* password) {
+    EVP_PKEY* key = nullptr;
+    X509* cert = nullptr;
+    STACK_OF(X509)* chain = nullptr;
+    Certificate out;
+    if (PKCS12_parse(p12, password, &key, &cert, &chain) == 1 && cert) out = Certificate(cert, key);
+    ERR_clear_error();
+    EVP_PKEY_free(key);
+    X509_free(cert);
+    sk_X509_pop_free(chain, X509_free);
+    return out;
+}
+
+}  // namespace
 
 Crypto::Crypto(platform::CertStore& store) {
     auto entries = store.entries();
