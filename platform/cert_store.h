@@ -1,8 +1,10 @@
 // The user's personal certificate store: PKCS#12 files ("*.p12" or "*.pfx", each a certificate
-// with its private key, empty password) in one private folder per user, <user_dir>/certificates
-// (so $TORVANE_ROOT/user/certificates in tests). This layer only keeps the files; reading them
-// is the signing library's business. A site adds a user's certificate with
-//   openssl pkcs12 -export -in cert.pem -inkey key.pem -name "Dr A Smith" -passout pass: -out <folder>/<name>.p12
+// with its private key, protected by the user's logon password or by none) in one private folder
+// per user, <user_dir>/certificates (so $TORVANE_ROOT/user/certificates in tests). This layer only
+// keeps the files; reading and unlocking them is the signing library's business. A site adds a
+// user's certificate with
+//   openssl pkcs12 -export -in cert.pem -inkey key.pem -name "Dr A Smith"
+//       -passout 'pass:<logon password>' -out <folder>/<name>.p12
 #pragma once
 #include <memory>
 #include <optional>

@@ -7,6 +7,7 @@
 #include <nettle/md5.h>
 #include <nettle/nettle-meta.h>
 #include <openssl/asn1.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/pkcs12.h>
@@ -466,6 +467,25 @@ Result<VerifiedMessage> verify(std::string_view envelope) {
     return verify_message(*message);
 }
 
+namespace {
+
+// The certificate and key of a PKCS#12 file that `password` opens (its MAC checks out and its
+// bags decrypt); empty otherwise. A wrong password leaves nothing on OpenSSL's error queue.
+Certificate open_pkcs12(PKCS12* p12, const char* password) {
+    EVP_PKEY* key = nullptr;
+    X509* cert = nullptr;
+    STACK_OF(X509)* chain = nullptr;
+    Certificate out;
+    if (PKCS12_parse(p12, password, &key, &cert, &chain) == 1 && cert) out = Certificate(cert, key);
+    ERR_clear_error();
+    EVP_PKEY_free(key);
+    X509_free(cert);
+    sk_X509_pop_free(chain, X509_free);
+    return out;
+}
+
+}  // namespace
+
 Crypto::Crypto(platform::CertStore& store) {
     auto entries = store.entries();
     if (!entries) {
@@ -473,29 +493,46 @@ Crypto::Crypto(platform::CertStore& store) {
         error_ = fail(kErrStore, with_text(kStoreErrorText, "the personal certificate folder cannot be read"));
         return;
     }
-    for (const auto& e : *entries) {
+    for (auto& e : *entries) {
         const unsigned char* p = bytes_of(e.bytes);
         Pkcs12Ptr p12(d2i_PKCS12(nullptr, &p, static_cast<long>(e.bytes.size())));
-        EVP_PKEY* key = nullptr;
-        X509* cert = nullptr;
-        STACK_OF(X509)* chain = nullptr;
-        if (!p12 || PKCS12_parse(p12.get(), "", &key, &cert, &chain) != 1 || !cert) {
-            EVP_PKEY_free(key);
-            X509_free(cert);
-            sk_X509_pop_free(chain, X509_free);
-            continue;
-        }
-        certificates_.emplace_back(cert, key);
-        EVP_PKEY_free(key);
-        X509_free(cert);
-        sk_X509_pop_free(chain, X509_free);
+        if (!p12) continue;
+        // PKCS12_parse tries both empty passwords (none and "") that tools write.
+        Certificate opened = open_pkcs12(p12.get(), "");
+        if (!opened.empty())
+            entries_.push_back({{}, std::move(opened)});
+        else
+            entries_.push_back({std::move(e.bytes), {}});
     }
+}
+
+std::size_t Crypto::unlock(const std::string& password) {
+    if (password.empty()) return 0;
+    std::size_t opened = 0;
+    for (Entry& e : entries_) {
+        if (!e.certificate.empty()) continue;
+        const unsigned char* p = bytes_of(e.locked);
+        Pkcs12Ptr p12(d2i_PKCS12(nullptr, &p, static_cast<long>(e.locked.size())));
+        if (!p12) continue;
+        e.certificate = open_pkcs12(p12.get(), password.c_str());
+        if (e.certificate.empty()) continue;
+        e.locked.clear();
+        ++opened;
+    }
+    return opened;
+}
+
+std::size_t Crypto::locked_count() const {
+    std::size_t n = 0;
+    for (const Entry& e : entries_) n += e.certificate.empty();
+    return n;
 }
 
 std::vector<SignatureRecord> Crypto::list_certificates() const {
     std::vector<SignatureRecord> out;
-    for (const auto& c : certificates_) {
-        if (c.is_recovery_certificate()) continue;
+    for (const Entry& e : entries_) {
+        const Certificate& c = e.certificate;
+        if (c.empty() || c.is_recovery_certificate()) continue;
         SignatureRecord r;
         r.certificate = c;
         if (fill_certificate_fields(r)) out.push_back(std::move(r));
@@ -504,8 +541,9 @@ std::vector<SignatureRecord> Crypto::list_certificates() const {
 }
 
 Certificate Crypto::find_certificate(std::string_view fingerprint) const {
-    for (const auto& c : certificates_)
-        if (!fingerprint.empty() && c.fingerprint() == fingerprint) return c;
+    for (const Entry& e : entries_)
+        if (!fingerprint.empty() && !e.certificate.empty() && e.certificate.fingerprint() == fingerprint)
+            return e.certificate;
     return {};
 }
 

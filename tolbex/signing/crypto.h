@@ -148,8 +148,9 @@ Result<VerifiedMessage> verify_message(std::string_view message);
 // decrypt_envelope, then verify_message.
 Result<VerifiedMessage> verify(std::string_view envelope);
 
-// The user's certificates for one command. Entries that are no PKCS#12 file with an empty
-// password are left out.
+// The user's certificates for one command. A PKCS#12 file without a password opens at once; one
+// that needs a password stays locked until unlock() is given it (the logon password). Entries
+// that are no PKCS#12 file are left out.
 class Crypto {
 public:
     explicit Crypto(platform::CertStore& store = platform::cert_store());
@@ -158,13 +159,23 @@ public:
     bool valid() const { return valid_; }
     const Error& error() const { return error_; }
 
-    // The store's certificates in its order, File Recovery ones left out, fields filled.
+    // Opens the locked entries that `password` (UTF-8, as typed) opens; how many it opened. The
+    // password is not kept: OpenSSL wipes what it derives from it, the caller wipes its own copy.
+    std::size_t unlock(const std::string& password);
+    // Entries still locked (no password given yet opened them).
+    std::size_t locked_count() const;
+
+    // The store's opened certificates in its order, File Recovery ones left out, fields filled.
     std::vector<SignatureRecord> list_certificates() const;
-    // The certificate with that fingerprint, or an empty one.
+    // The opened certificate with that fingerprint, or an empty one.
     Certificate find_certificate(std::string_view fingerprint) const;
 
 private:
-    std::vector<Certificate> certificates_;
+    struct Entry {
+        std::string locked;       // the PKCS#12 bytes while no password has opened them
+        Certificate certificate;  // once opened
+    };
+    std::vector<Entry> entries_;
     bool valid_ = true;
     Error error_;
 };

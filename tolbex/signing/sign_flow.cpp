@@ -14,6 +14,43 @@ bool signing_flag = false;
 
 void error_box(Ui& ui, const std::string& text) { ui.message_box(text, {}, MsgIcon::Error, MsgButtons::Ok); }
 
+// A copy of a password, wiped when it goes.
+struct SecretCopy {
+    explicit SecretCopy(std::string s) : value(std::move(s)) {}
+    ~SecretCopy() { platform::wipe_secret(value); }
+    SecretCopy(const SecretCopy&) = delete;
+    SecretCopy& operator=(const SecretCopy&) = delete;
+    std::string value;
+};
+
+// Lower-case ASCII letters, runs of white space as one space, none at the ends.
+std::string folded_name(const std::string& name) {
+    std::string out;
+    for (char c : name) {
+        const bool space = c == ' ' || c == '\t';
+        if (space) {
+            if (!out.empty() && out.back() != ' ') out += ' ';
+        } else {
+            out += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        }
+    }
+    if (!out.empty() && out.back() == ' ') out.pop_back();
+    return out;
+}
+
+std::string mismatch_text(const Certificate& c, const ConfirmValues& values) {
+    const std::string subject = c.subject_name(), issuer = c.issuer_name();
+    std::string out = kSignerMismatchText;
+    std::size_t at = 0;
+    for (const std::string* part : {&subject, &issuer, &values.full_name, &values.logon_name, &subject}) {
+        at = out.find("%s", at);
+        if (at == std::string::npos) break;
+        out.replace(at, 2, *part);
+        at += part->size();
+    }
+    return out;
+}
+
 }  // namespace
 
 bool sign_enabled_for(const std::vector<std::string>& folder_names) {
@@ -23,6 +60,10 @@ bool sign_enabled_for(const std::vector<std::string>& folder_names) {
         for (const char* r : refused)
             if (name.find(r) != std::string::npos) return false;
     return true;
+}
+
+bool signer_matches_account(const std::string& subject_name, const std::string& full_name) {
+    return folded_name(subject_name) == folded_name(full_name);
 }
 
 bool is_signing_in_progress() { return signing_flag; }
@@ -35,7 +76,9 @@ LogonSession& logon_session() {
 }
 
 LogonCheck check_logon(LogonSession& session, const std::string& logon_name, std::string& password,
-                       std::string& full_name, Ui& ui) {
+                       std::string& full_name, Ui& ui, Crypto* keys) {
+    // The password check wipes its argument; the keys are opened only once the account is proved.
+    SecretCopy key_password(keys ? password : std::string());
     const std::optional<std::string> name = platform::account_full_name(logon_name);
     if (!name) {
         platform::wipe_secret(password);
@@ -47,6 +90,7 @@ LogonCheck check_logon(LogonSession& session, const std::string& logon_name, std
         case platform::PasswordCheck::Right:
             session.logon(logon_name);
             full_name = *name;
+            if (keys) keys->unlock(key_password.value);
             return LogonCheck::Ok;
         case platform::PasswordCheck::Wrong: error_box(ui, kPasswordInvalidText); break;
         case platform::PasswordCheck::Error: error_box(ui, with_text(kPasswordCheckFailedText, checked.message)); break;
@@ -55,17 +99,24 @@ LogonCheck check_logon(LogonSession& session, const std::string& logon_name, std
 }
 
 std::vector<std::string> sign_reports(const std::vector<std::string>& folders, const std::vector<std::string>& names,
-                                      const Crypto& crypto, SignDialogs& dialogs, AuditTrail& audit, Ui& ui,
+                                      Crypto& crypto, SignDialogs& dialogs, AuditTrail& audit, Ui& ui,
                                       LogonSession& session) {
     std::vector<std::string> stored;
     ConfirmValues values;
-    if (!dialogs.logon(session, values.logon_name, values.full_name)) return stored;
+    if (!dialogs.logon(session, crypto, values.logon_name, values.full_name)) return stored;
     values.bitmap = find_signature_bitmap(values.logon_name);
-    if (!dialogs.confirm(crypto, values)) return stored;
+    for (;;) {
+        if (!dialogs.confirm(crypto, values)) return stored;
+        if (signer_matches_account(values.certificate.subject_name(), values.full_name) ||
+            ui.message_box(mismatch_text(values.certificate, values), {}, MsgIcon::Question, MsgButtons::YesNo,
+                           MsgDefault::Second) == MsgResult::Yes)
+            break;
+    }
 
     SignatureRecord record;
     record.certificate = values.certificate;
-    record.signer_name = values.full_name;
+    // Who signs is who the certificate names; the logon name records the account that proved it.
+    record.signer_name = values.certificate.subject_name();
     record.meaning = values.meaning ? 1 : 0;
     record.logon_name = values.logon_name;
     record.system_name = platform::system().host_name().substr(0, kMaxSystemName);

@@ -46,9 +46,18 @@ LogonSession& logon_session();
 enum class LogonCheck { Ok, BadName, BadPassword };
 // The logon dialog's OK: the name must be an account (kLogonNameInvalidText), the password right
 // (kPasswordInvalidText; a failing check shows kPasswordCheckFailedText and counts as wrong). The
-// password (UTF-8) is wiped in every case. On Ok the session holds the name and `full_name` is set.
+// password (UTF-8) is wiped in every case, with every copy made of it. On Ok the session holds the
+// name, `full_name` is set and the password has opened what it opens of `keys` (when given).
 LogonCheck check_logon(LogonSession& session, const std::string& logon_name, std::string& password,
-                       std::string& full_name, Ui& ui);
+                       std::string& full_name, Ui& ui, Crypto* keys = nullptr);
+
+// Asked when the chosen certificate is issued to someone other than the logged-on account's full
+// name: the certificate's name goes on the report whatever the account, so the signer confirms it.
+inline constexpr const char* kSignerMismatchText =
+    "The certificate you chose is issued to \"%s\" by \"%s\", but you are logged on as \"%s\" (%s).\n\n"
+    "The report will be signed as \"%s\". Sign it?\n\nChoose No to pick another certificate.";
+// Whether a certificate's subject names the account holder: equal but for letter case and spaces.
+bool signer_matches_account(const std::string& subject_name, const std::string& full_name);
 
 // What the confirmation dialog shows and gives back.
 struct ConfirmValues {
@@ -61,8 +70,9 @@ struct ConfirmValues {
 class SignDialogs {
 public:
     virtual ~SignDialogs() = default;
-    // The logon dialog on the session; true on OK with the logon and full names.
-    virtual bool logon(LogonSession& session, std::string& logon_name, std::string& full_name) = 0;
+    // The logon dialog on the session; true on OK with the logon and full names, the password
+    // having opened what it opens of `keys` (check_logon).
+    virtual bool logon(LogonSession& session, Crypto& keys, std::string& logon_name, std::string& full_name) = 0;
     // The confirmation dialog; true on Confirm with a certificate chosen.
     virtual bool confirm(const Crypto& crypto, ConfirmValues& values) = 0;
     // Each report as it is signed (the wait tip " Signing report : <name> ").
@@ -84,10 +94,12 @@ public:
     SigningGuard& operator=(const SigningGuard&) = delete;
 };
 
-// Signs the reports (folders and names of the same length, in list order). Returns the folders
-// of the signed reports stored, in order.
+// Signs the reports (folders and names of the same length, in list order). The signer's name
+// on each is the certificate's (its subject); a certificate issued to another name than the
+// account's is used only once the signer says yes to kSignerMismatchText (No: back to the
+// confirmation). Returns the folders of the signed reports stored, in order.
 std::vector<std::string> sign_reports(const std::vector<std::string>& folders, const std::vector<std::string>& names,
-                                      const Crypto& crypto, SignDialogs& dialogs, AuditTrail& audit, Ui& ui,
+                                      Crypto& crypto, SignDialogs& dialogs, AuditTrail& audit, Ui& ui,
                                       LogonSession& session = logon_session());
 
 }  // namespace tv::signing

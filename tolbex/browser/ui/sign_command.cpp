@@ -43,7 +43,7 @@ void CBrowserListView::on_sign() {
     if (folders.empty()) return;
     {
         signing::SigningGuard signing;
-        const signing::Crypto crypto;
+        signing::Crypto crypto;
         if (!crypto.valid()) {
             ui().message_box(crypto.error().message, {}, MsgIcon::Error, MsgButtons::Ok);
             return;

@@ -16,6 +16,7 @@
 #include "tolbex/signing/signature_bitmaps.h"
 #include "tolbex/signing/signed_report.h"
 #include "tolbex/signing/tests/bmp_fixture.h"
+#include "tolbex/signing/tests/pkcs12_cli.h"
 #include "tolbex/signing/tests/signing_fixture.h"
 
 namespace tv::signing {
@@ -29,18 +30,21 @@ class ScriptedDialogs : public SignDialogs {
 public:
     bool logon_ok = true, confirm_ok = true;
     int meaning = 1;
+    std::string password;  // opens the keys, as the logon's password does
+    int confirms = 0, confirm_limit = 100;
     ConfirmValues shown;
     Texts tips;
-    bool logon(LogonSession& session, std::string& logon_name, std::string& full_name) override {
+    bool logon(LogonSession& session, Crypto& keys, std::string& logon_name, std::string& full_name) override {
         if (!logon_ok) return false;
         session.logon("asmith");
         logon_name = "asmith";
         full_name = "Anna Smith";
+        keys.unlock(password);
         return true;
     }
     bool confirm(const Crypto& crypto, ConfirmValues& values) override {
         shown = values;
-        if (!confirm_ok) return false;
+        if (!confirm_ok || ++confirms > confirm_limit) return false;
         const auto list = crypto.list_certificates();
         if (list.empty()) return false;
         values.certificate = crypto.find_certificate(list.front().fingerprint);
@@ -84,7 +88,7 @@ public:
     void TearDown() override { platform::set_cert_store(nullptr); }
 
     std::vector<std::string> sign(const std::vector<std::string>& f, const Texts& n) {
-        const Crypto crypto;
+        Crypto crypto;
         return sign_reports(f, n, crypto, dialogs, trail, scripted, session);
     }
     std::size_t signed_count() {
@@ -253,6 +257,83 @@ TEST_F(SignFlowTest, ABitmapGoneAtSigningTimeStopsWithItsMessageAndSignsNothing)
     EXPECT_TRUE(trail.entries.empty());
 }
 
+// The signer's name on the report is the certificate's; one issued to another name than the
+// account's is used only when the signer says so, and No goes back to the choice.
+TEST_F(SignFlowTest, ACertificateOfAnotherNameNeedsTheSignersYes) {
+    const auto ben = testing::make_identity("Ben  JONES", "Clinic CA", "02");
+    struct Case {
+        const char* full_name;  // of the account
+        std::vector<MsgResult> answers;
+        std::size_t signed_reports, confirms;
+    };
+    const Case cases[] = {
+        {"Anna Smith", {MsgResult::No}, 0, 2},
+        {"Anna Smith", {MsgResult::Yes}, 1, 1},
+        {" ben jones", {}, 1, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.full_name);
+        fs::remove_all(root / "ARCH");
+        SetUp();
+        ASSERT_TRUE(store->put("anna.p12", ben.p12));  // the only certificate
+        struct Named : ScriptedDialogs {
+            std::string full;
+            bool logon(LogonSession& s, Crypto& k, std::string& l, std::string& f) override {
+                ScriptedDialogs::logon(s, k, l, f);
+                f = full;
+                return true;
+            }
+        } named;
+        named.full = c.full_name;
+        named.confirm_limit = 1;  // the second confirmation is cancelled
+        scripted.shown.clear();
+        scripted.answers.assign(c.answers.begin(), c.answers.end());
+        Crypto crypto;
+        const auto stored = sign_reports({folders[0]}, {"First"}, crypto, named, trail, scripted, session);
+        ASSERT_EQ(stored.size(), c.signed_reports);
+        EXPECT_EQ(named.confirms, static_cast<int>(c.confirms));
+        if (!c.answers.empty()) {
+            ASSERT_EQ(scripted.shown.size(), 1u);
+            EXPECT_EQ(scripted.shown[0].text,
+                      "The certificate you chose is issued to \"Ben  JONES\" by \"Clinic CA\", but you are logged on as "
+                      "\"Anna Smith\" (asmith).\n\nThe report will be signed as \"Ben  JONES\". Sign it?\n\nChoose No "
+                      "to pick another certificate.");
+            EXPECT_EQ(scripted.shown[0].default_button, MsgResult::No);
+        } else {
+            EXPECT_TRUE(scripted.shown.empty());
+        }
+        if (stored.empty()) continue;
+        auto v = verify_signed_report(stored[0] + "/signed.dat");
+        ASSERT_TRUE(v) << v.error().message;
+        const SignatureRecord& s = v->signers().front();
+        EXPECT_EQ(s.signer_name, "Ben  JONES");
+        EXPECT_EQ(s.issued_to, "Ben  JONES");
+        EXPECT_EQ(s.logon_name, "asmith");
+        const std::string details = signature_details_text(s);
+        EXPECT_NE(details.find("Signer name : Ben  JONES\n"), std::string::npos);
+    }
+}
+
+// A PKCS#12 file with a password, made as a site makes one, signs once the logon password opens
+// it; with another password it is not offered and nothing is signed.
+TEST_F(SignFlowTest, AProtectedCertificateSignsWithTheLogonPassword) {
+    const auto p12 = testing::pkcs12_from_cli(id, "pass word", root.path());
+    if (!p12) GTEST_SKIP() << "no openssl program here";
+    ASSERT_TRUE(store->put("anna.p12", *p12));
+    for (const char* password : {"wrong", "pass word"}) {
+        SCOPED_TRACE(password);
+        dialogs.password = password;
+        const bool right = std::string(password) == "pass word";
+        const auto stored = sign({folders[0]}, {"First"});
+        ASSERT_EQ(stored.size(), right ? 1u : 0u);
+        EXPECT_EQ(signed_count(), right ? 1u : 0u);
+        if (!right) continue;
+        auto v = verify_signed_report(stored[0] + "/signed.dat");
+        ASSERT_TRUE(v) << v.error().message;
+        EXPECT_EQ(v->signers().front().issued_to, "Anna Smith");
+    }
+}
+
 TEST(SignEnabled, KindsThatCannotBeSignedDisableIt) {
     struct Case {
         Texts names;
@@ -308,6 +389,25 @@ TEST(Logon, NameAndPasswordAreCheckedAndThePasswordWiped) {
     EXPECT_EQ(check_logon(session, me, password, full, scripted), LogonCheck::BadPassword);
     ASSERT_EQ(scripted.shown.size(), 1u);
     EXPECT_EQ(scripted.shown[0].text.rfind("Password authentication failed : ", 0), 0u);
+}
+
+TEST(Logon, ARightPasswordOpensTheKeysAndARefusedOneDoesNot) {
+    platform::testing::TempRoot root;
+    testing_pam::PamTestConfig pam(fs::path(root.path()) / "pam.d", testing_pam::PamRule::Permit);
+    const auto p12 = testing::pkcs12_from_cli(testing::make_identity("Anna Smith"), "secret", root.path());
+    if (!p12) GTEST_SKIP() << "no openssl program here";
+    auto store = platform::make_memory_cert_store();
+    ASSERT_TRUE(store->put("a.p12", *p12));
+    for (const auto rule : {testing_pam::PamRule::Deny, testing_pam::PamRule::Permit}) {
+        pam.set(rule);
+        Crypto keys(*store);
+        LogonSession session;
+        ScriptedUi scripted;
+        std::string password = "secret", full;
+        check_logon(session, testing_pam::current_logon_name(), password, full, scripted, &keys);
+        EXPECT_TRUE(password.empty());
+        EXPECT_EQ(keys.list_certificates().size(), rule == testing_pam::PamRule::Permit ? 1u : 0u);
+    }
 }
 
 }  // namespace

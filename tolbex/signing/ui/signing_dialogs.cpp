@@ -1,7 +1,9 @@
 #include "tolbex/signing/ui/signing_dialogs.h"
 
+#include <cstring>
 #include <exception>
 
+#include <QByteArray>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -39,10 +41,30 @@ QLineEdit* named_edit(QWidget* parent, const char* id) {
 
 }  // namespace
 
+std::string take_secret(QLineEdit& edit) {
+    QString text = edit.text();  // shares the edit's buffer
+    const qsizetype typed = text.size();
+    // setText drops the edit's reference and its undo list (whose entries hold typed characters
+    // but whose storage is kept); filling the edit again overwrites that storage.
+    edit.setText(QString());
+    edit.insert(QString(typed * 2 + 16, QLatin1Char(' ')));
+    edit.setText(QString());
+    QByteArray utf8 = text.toUtf8();
+    std::string out(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+    // Both are ours alone now: data() does not copy.
+    if (!utf8.isEmpty()) explicit_bzero(utf8.data(), static_cast<std::size_t>(utf8.size()));
+    if (!text.isEmpty()) explicit_bzero(text.data(), static_cast<std::size_t>(text.size()) * sizeof(QChar));
+    return out;
+}
+
 // --- LogonDlg
 
-LogonDlg::LogonDlg(signing::LogonSession& session, QWidget* parent)
-    : fw::Dialog(parent), session_(session), name_(named_edit(this, "1549")), password_(named_edit(this, "1550")) {
+LogonDlg::LogonDlg(signing::LogonSession& session, signing::Crypto* keys, QWidget* parent)
+    : fw::Dialog(parent),
+      session_(session),
+      keys_(keys),
+      name_(named_edit(this, "1549")),
+      password_(named_edit(this, "1550")) {
     setWindowTitle(QStringLiteral("Enter User Details"));
     password_->setEchoMode(QLineEdit::Password);
     auto* form = new QFormLayout(this);
@@ -57,14 +79,24 @@ void LogonDlg::on_init_dialog() {
     (session_.logged_on() ? password_ : name_)->setFocus();
 }
 
+LogonDlg::~LogonDlg() {
+    std::string rest = take_secret(*password_);
+    platform::wipe_secret(rest);
+}
+
+void LogonDlg::on_cancel() {
+    std::string password = take_secret(*password_);
+    platform::wipe_secret(password);
+    fw::Dialog::on_cancel();
+}
+
 void LogonDlg::on_ok() {
     const std::string name = from_qstring(name_->text());
-    std::string password = password_->text().toStdString();
-    password_->clear();
+    std::string password = take_secret(*password_);
     signing::LogonCheck checked;
     std::string full;
     try {
-        checked = signing::check_logon(session_, name, password, full, ui());
+        checked = signing::check_logon(session_, name, password, full, ui(), keys_);
     } catch (const std::exception& e) {
         platform::wipe_secret(password);
         ui().message_box(signing::with_text(signing::kPasswordCheckFailedText, e.what()), {}, MsgIcon::Error,
@@ -124,6 +156,7 @@ ConfirmSignDlg::ConfirmSignDlg(const signing::Crypto& crypto, signing::ConfirmVa
       reviewed_(new QRadioButton(QStringLiteral("Report has been reviewed"), this)),
       approved_(new QRadioButton(QStringLiteral("Report has been approved"), this)),
       certificates_(new QComboBox(this)),
+      locked_(new QLabel(QString::fromLatin1(kLockedCertificatesText), this)),
       preview_(new QLabel(this)) {
     setWindowTitle(QStringLiteral("Confirm Signing Details"));
     logon_name_->setReadOnly(true);
@@ -145,6 +178,8 @@ ConfirmSignDlg::ConfirmSignDlg(const signing::Crypto& crypto, signing::ConfirmVa
     layout->addWidget(approved_);
     layout->addWidget(new QLabel(QStringLiteral("Select the certificate to use from the following list :"), this));
     layout->addWidget(certificates_);
+    locked_->setWordWrap(true);
+    layout->addWidget(locked_);
     auto* details = new QPushButton(QStringLiteral("Certificate Details..."), this);
     details->setObjectName(QStringLiteral("1575"));
     connect(details, &QPushButton::clicked, this, [this] { show_certificate_details(); });
@@ -158,7 +193,12 @@ void ConfirmSignDlg::on_init_dialog() {
     certificates_->clear();
     for (const signing::SignatureRecord& r : crypto_.list_certificates())
         certificates_->addItem(to_qstring(r.issued_to + ", issued by " + r.issued_by), QString::fromLatin1(r.fingerprint));
-    if (certificates_->count() > 0) certificates_->setCurrentIndex(0);
+    // Back from a refused choice, the last one stays selected.
+    const int last = values_.certificate.empty()
+                         ? -1
+                         : certificates_->findData(QString::fromLatin1(values_.certificate.fingerprint()));
+    if (certificates_->count() > 0) certificates_->setCurrentIndex(last >= 0 ? last : 0);
+    locked_->setVisible(crypto_.locked_count() > 0);
     logon_name_->setText(to_qstring(values_.logon_name));
     full_name_->setText(to_qstring(values_.full_name));
     (values_.meaning ? approved_ : reviewed_)->setChecked(true);
@@ -200,8 +240,9 @@ void ConfirmSignDlg::show_certificate_details() {
 
 // --- QtSignDialogs
 
-bool QtSignDialogs::logon(signing::LogonSession& session, std::string& logon_name, std::string& full_name) {
-    LogonDlg dialog(session, parent_);
+bool QtSignDialogs::logon(signing::LogonSession& session, signing::Crypto& keys, std::string& logon_name,
+                          std::string& full_name) {
+    LogonDlg dialog(session, &keys, parent_);
     if (dialog.exec_modal() != QDialog::Accepted) return false;
     logon_name = dialog.logon_name();
     full_name = dialog.full_name();

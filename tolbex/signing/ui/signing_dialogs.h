@@ -17,20 +17,25 @@ class QRadioButton;
 
 namespace tv::gui {
 
-// "Enter User Details": logon name (1549) and password (1550). OK checks both; a refusal shows
-// its message, clears the password and keeps the dialog open.
+// "Enter User Details": logon name (1549) and password (1550). OK checks both and opens the
+// certificates of `keys` (when given) that the password opens; a refusal shows its message,
+// clears the password and keeps the dialog open. OK, Cancel and closing leave the password
+// edit empty with the typed characters overwritten.
 class LogonDlg : public fw::Dialog {
 public:
-    explicit LogonDlg(signing::LogonSession& session, QWidget* parent = nullptr);
+    explicit LogonDlg(signing::LogonSession& session, signing::Crypto* keys = nullptr, QWidget* parent = nullptr);
+    ~LogonDlg() override;
     QLineEdit* name_edit() const { return name_; }
     QLineEdit* password_edit() const { return password_; }
     const std::string& logon_name() const { return logon_name_; }
     const std::string& full_name() const { return full_name_; }
     void on_init_dialog() override;
     void on_ok() override;
+    void on_cancel() override;
 
 private:
     signing::LogonSession& session_;
+    signing::Crypto* keys_;
     QLineEdit* name_;
     QLineEdit* password_;
     std::string logon_name_, full_name_;
@@ -57,6 +62,7 @@ public:
     QComboBox* certificate_box() const { return certificates_; }
     QRadioButton* approved_button() const { return approved_; }
     QLabel* preview() const { return preview_; }
+    QLabel* locked_note() const { return locked_; }
     void on_init_dialog() override;
     void on_ok() override;
     // The selected item's certificate; empty when none is selected.
@@ -72,6 +78,7 @@ private:
     QRadioButton* reviewed_;
     QRadioButton* approved_;
     QComboBox* certificates_;
+    QLabel* locked_;
     QLabel* preview_;
 };
 
@@ -79,6 +86,13 @@ inline constexpr const char* kNoCertificateText =
     "There is no certificate to sign with.\nA certificate must be put into your personal certificate store first.";
 inline constexpr const char* kCertificateExpiredText = "The certificate has expired.";
 inline constexpr const char* kCertificateValidText = "The certificate is valid.";
+// Under the list while some certificate of the store did not open with the logon password.
+inline constexpr const char* kLockedCertificatesText =
+    "Certificates protected by another password than your logon password are not listed.";
+
+// The edit's text as UTF-8; the edit is left empty, and the buffers that held the text (the
+// edit's, its undo list's, the conversion's) are overwritten first.
+std::string take_secret(QLineEdit& edit);
 
 // The status CertificateDetailsDlg shows: expired once `now` (seconds since 1970) is past the
 // certificate's NotAfter; valid also when that cannot be read.
@@ -88,7 +102,8 @@ const char* certificate_status(const signing::Certificate& certificate, std::int
 class QtSignDialogs : public signing::SignDialogs {
 public:
     explicit QtSignDialogs(QWidget* parent) : parent_(parent) {}
-    bool logon(signing::LogonSession& session, std::string& logon_name, std::string& full_name) override;
+    bool logon(signing::LogonSession& session, signing::Crypto& keys, std::string& logon_name,
+               std::string& full_name) override;
     bool confirm(const signing::Crypto& crypto, signing::ConfirmValues& values) override;
     void signing(const std::string& report_name) override;
 

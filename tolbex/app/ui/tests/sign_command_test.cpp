@@ -12,6 +12,7 @@
 
 #include "common/audit_log.h"
 #include "framework/qt/qt_text.h"
+#include "platform/account.h"
 #include "platform/cert_store.h"
 #include "platform/fs.h"
 #include "platform/system.h"
@@ -27,6 +28,7 @@
 #include "tolbex/browser/ui/browser_list_view.h"
 #include "tolbex/reports/ui/tests/ui_test_support.h"
 #include "tolbex/signing/signed_report.h"
+#include "tolbex/signing/tests/pkcs12_cli.h"
 #include "tolbex/signing/tests/signing_fixture.h"
 #include "tolbex/signing/ui/signing_dialogs.h"
 
@@ -44,7 +46,8 @@ protected:
         UiRootTest::SetUp();
         ASSERT_TRUE(set_default_clinic_code("ab12"));
         platform::set_cert_store(store.get());
-        ASSERT_TRUE(store->put("anna.p12", signing::testing::make_identity("Anna Smith", "Clinic CA").p12));
+        // Issued to the account's own name: no question about who signs.
+        ASSERT_TRUE(store->put("anna.p12", signing::testing::make_identity(account_name(), "Clinic CA").p12));
         group = fs::path(root.path()) / "GROUP";
         const std::string path = testing_root::make_test_group(
             group,
@@ -88,6 +91,9 @@ protected:
         settings.switches.signing_enabled = on;
         settings.switches.logging_enabled = true;
         core->set_settings(settings);
+    }
+    static std::string account_name() {
+        return platform::account_full_name(testing_pam::current_logon_name()).value_or("");
     }
     gui::CBrowserListView& list() { return *browser->list_view(); }
     void select(const Texts& names) {
@@ -176,6 +182,35 @@ TEST_F(SignCommandTest, CancellingLogonOrConfirmationSignsNothing) {
         EXPECT_TRUE(signed_reports().empty());
         EXPECT_TRUE(scripted.shown.empty());
         EXPECT_TRUE(audit_messages().empty());
+    }
+}
+
+// The signer's PKCS#12 file needs a password: the one typed at logon ("secret") opens it; with
+// another the confirmation has nothing to offer and nothing is signed.
+TEST_F(SignCommandTest, AProtectedCertificateSignsWithTheLogonPassword) {
+    const auto id = signing::testing::make_identity(account_name(), "Clinic CA", "02");
+    for (const char* password : {"not the logon password", "secret"}) {
+        SCOPED_TRACE(password);
+        const auto p12 = signing::testing::pkcs12_from_cli(id, password, root.path());
+        if (!p12) GTEST_SKIP() << "no openssl program here";
+        ASSERT_TRUE(store->put("anna.p12", *p12));
+        const bool right = std::string(password) == "secret";
+        dialogs.clear();
+        scripted.shown.clear();
+        select({"Ann Alder"});
+        windows->main_frame()->execute_command(gui::browser_cmd::Sign);
+        settle();
+        ASSERT_EQ(signed_reports().size(), right ? 1u : 0u);
+        if (!right) {
+            ASSERT_FALSE(scripted.shown.empty());
+            EXPECT_EQ(scripted.shown[0].text, gui::kNoCertificateText);
+            continue;
+        }
+        EXPECT_TRUE(scripted.shown.empty());
+        auto v = signing::verify_signed_report((signed_reports()[0] / "signed.dat").string());
+        ASSERT_TRUE(v) << v.error().message;
+        EXPECT_EQ(v->signers().front().issued_to, account_name());
+        EXPECT_EQ(v->signers().front().signer_name, account_name());
     }
 }
 

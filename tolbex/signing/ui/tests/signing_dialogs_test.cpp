@@ -3,6 +3,8 @@
 #include <filesystem>
 
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -13,8 +15,11 @@
 #include "framework/qt/tests/qt_test_app.h"
 #include "platform/cert_store.h"
 #include "testing/pam_test_config.h"
+#include "platform/account.h"
 #include "platform/fs.h"
+#include "tolbex/signing/signed_report.h"
 #include "tolbex/signing/tests/bmp_fixture.h"
+#include "tolbex/signing/tests/pkcs12_cli.h"
 #include "tolbex/signing/tests/signing_fixture.h"
 
 namespace tv::gui {
@@ -76,6 +81,110 @@ TEST_F(SigningDialogsTest, LogonChecksNameAndPasswordAndStaysOpenOnARefusal) {
             EXPECT_EQ(scripted.shown[0].text, c.message);
             EXPECT_FALSE(session.logged_on());
         }
+    }
+}
+
+// Key by key, as a user types (the edit's undo list records each).
+void type_into(QLineEdit* edit, const QString& text) {
+    for (QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+        QCoreApplication::sendEvent(edit, &press);
+    }
+}
+
+TEST_F(SigningDialogsTest, ThePasswordOpensTheKeysAndLeavesTheEditOnEveryPath) {
+    testing_pam::PamTestConfig pam(fs::path(root.path()) / "pam.d", PamRule::Permit);
+    const auto p12 = signing::testing::pkcs12_from_cli(signing::testing::make_identity("Anna Smith"), "secret",
+                                                       root.path());
+    if (!p12) GTEST_SKIP() << "no openssl program here";
+    ASSERT_TRUE(store->put("a.p12", *p12));
+    struct Case {
+        const char* what;
+        bool ok;
+        const char* password;
+        std::size_t opened;
+    };
+    const Case cases[] = {{"OK", true, "secret", 1}, {"OK, another password", true, "other", 0},
+                          {"Cancel", false, "secret", 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        signing::Crypto keys;
+        signing::LogonSession session;
+        LogonDlg dialog(session, &keys);
+        dialog.on_init_dialog();
+        dialog.name_edit()->setText(to_qstring(testing_pam::current_logon_name()));
+        type_into(dialog.password_edit(), QString::fromLatin1(c.password));
+        ASSERT_EQ(dialog.password_edit()->text(), QString::fromLatin1(c.password));
+        if (c.ok) {
+            dialog.on_ok();
+        } else {
+            QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QCoreApplication::sendEvent(&dialog, &escape);
+            EXPECT_EQ(dialog.result(), QDialog::Rejected);
+        }
+        EXPECT_TRUE(dialog.password_edit()->text().isEmpty());
+        dialog.password_edit()->undo();
+        EXPECT_TRUE(dialog.password_edit()->text().isEmpty()) << "nothing to undo back";
+        EXPECT_EQ(keys.list_certificates().size(), c.opened);
+        signing::ConfirmValues values{"asmith", "Anna Smith", "", 0, {}};
+        ConfirmSignDlg confirm(keys, values);
+        confirm.on_init_dialog();
+        EXPECT_EQ(confirm.locked_note()->isHidden(), c.opened == 1) << "the note on certificates left out";
+    }
+}
+
+// Through the windows a user answers: a certificate issued to another name than the account's
+// is signed with only after Yes to the question naming both, and then in the certificate's name.
+TEST_F(SigningDialogsTest, ACertificateOfAnotherNameIsAskedAboutNamingBoth) {
+    testing_pam::PamTestConfig pam(fs::path(root.path()) / "pam.d", PamRule::Permit);
+    const std::string me = testing_pam::current_logon_name();
+    const std::string account = platform::account_full_name(me).value_or("");
+    ASSERT_TRUE(store->put("b.p12", signing::testing::make_identity("Ben Jones", "Clinic CA").p12));
+    fs::create_directories(fs::path(root.path()) / "ARCH/R1.IMG");
+    ASSERT_TRUE(platform::atomic_write_file(root / "ARCH/ARCHINFO.DAT", ""));
+    ASSERT_TRUE(platform::atomic_write_file(root / "ARCH/R1.IMG/PAGE.1", "page"));
+    struct NoTrail : AuditTrail {
+        bool open(const std::string&) override { return true; }
+        bool write(const char*, const std::string&, const std::string&, const std::string&) override { return true; }
+        void close() override {}
+    } trail;
+    for (const MsgResult answer : {MsgResult::No, MsgResult::Yes}) {
+        std::vector<std::string> titles;
+        fw::Dialog::set_test_hook([&](fw::Dialog& d) {
+            titles.push_back(d.windowTitle().toStdString());
+            if (auto* logon = dynamic_cast<LogonDlg*>(&d)) {
+                logon->name_edit()->setText(to_qstring(me));
+                type_into(logon->password_edit(), QStringLiteral("pw"));
+            } else if (titles.size() > 2) {
+                return int(QDialog::Rejected);  // the second confirmation, after No
+            }
+            d.on_ok();
+            return d.result();
+        });
+        scripted.shown.clear();
+        scripted.answers = {answer};
+        signing::Crypto crypto;
+        QtSignDialogs dialogs(nullptr);
+        signing::LogonSession session;
+        const auto stored =
+            signing::sign_reports({root / "ARCH/R1.IMG"}, {"First"}, crypto, dialogs, trail, scripted, session);
+        ASSERT_EQ(scripted.shown.size(), 1u);
+        EXPECT_EQ(scripted.shown[0].text, "The certificate you chose is issued to \"Ben Jones\" by \"Clinic CA\", but "
+                                          "you are logged on as \"" + account + "\" (" + me +
+                                              ").\n\nThe report will be signed as \"Ben Jones\". Sign it?\n\n"
+                                              "Choose No to pick another certificate.");
+        if (answer == MsgResult::No) {
+            EXPECT_EQ(titles, (std::vector<std::string>{"Enter User Details", "Confirm Signing Details",
+                                                        "Confirm Signing Details"}));
+            EXPECT_TRUE(stored.empty());
+            continue;
+        }
+        ASSERT_EQ(stored.size(), 1u);
+        auto v = signing::verify_signed_report(stored[0] + "/signed.dat");
+        ASSERT_TRUE(v) << v.error().message;
+        EXPECT_EQ(v->signers().front().signer_name, "Ben Jones");
+        EXPECT_EQ(v->signers().front().issued_to, "Ben Jones");
+        EXPECT_EQ(v->signers().front().logon_name, me);
     }
 }
 
