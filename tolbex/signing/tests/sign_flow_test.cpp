@@ -276,6 +276,8 @@ TEST_F(SignFlowTest, ACertificateOfAnotherNameNeedsTheSignersYes) {
         fs::remove_all(root / "ARCH");
         SetUp();
         ASSERT_TRUE(store->put("anna.p12", ben.p12));  // the only certificate
+        fs::create_directories(platform::trust_store_dir());
+        ASSERT_TRUE(platform::atomic_write_file(platform::trust_store_dir() + "/ben.pem", ben.cert_pem));
         struct Named : ScriptedDialogs {
             std::string full;
             bool logon(LogonSession& s, Crypto& k, std::string& l, std::string& f) override {
