@@ -376,7 +376,7 @@ std::int64_t FileFinder::get_size() const {
 // ---------------------------------------------------------------------------------------------
 // FolderFiles
 
-bool FolderFiles::read(const std::string& folder, const std::string& mask) {
+bool FolderFiles::read(const std::string& folder, const std::string& mask, std::string_view skip) {
     names_.clear();
     blocker_.clear();
     twin_.clear();
@@ -393,7 +393,8 @@ bool FolderFiles::read(const std::string& folder, const std::string& mask) {
     std::vector<std::string> names;
     errno = 0;
     while (const dirent* e = ::readdir(dir.get())) {
-        if (e->d_name[0] != '.' && wildcard_match(mask.c_str(), e->d_name)) names.emplace_back(e->d_name);
+        if (e->d_name[0] != '.' && e->d_name != skip && wildcard_match(mask.c_str(), e->d_name))
+            names.emplace_back(e->d_name);
         errno = 0;
     }
     const bool listed = errno == 0;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/handles.h"
@@ -48,10 +49,10 @@ private:
 class FolderFiles {
 public:
     // Opens `folder` and lists its names that match `mask` (as FileFinder matches; names beginning
-    // with '.' never). False when the folder cannot be read, or when an entry stops it: a link (to
-    // a file or a folder), a special file, or a name that differs from another only in case;
-    // blocker() then names it. Nothing is listed after a failure.
-    bool read(const std::string& folder, const std::string& mask = "*");
+    // with '.' and the name `skip` exactly never). False when the folder cannot be read, or when an
+    // entry stops it: a link (to a file or a folder), a special file, or a name that differs from
+    // another only in case; blocker() then names it. Nothing is listed after a failure.
+    bool read(const std::string& folder, const std::string& mask = "*", std::string_view skip = {});
     // The names listed, sorted by their bytes.
     const std::vector<std::string>& names() const { return names_; }
     // The entry that stopped read(); empty when none did.
