@@ -129,8 +129,8 @@ std::string random_suffix(std::size_t n) {
     return out;
 }
 
-// Copies the file open as `in` (`source`: the file opened by path) into a fresh hidden sibling of `target` and renames it over the target, so
-// the target holds either its old content or the whole new one. The copy keeps the source's
+// Copies the file open as `in` into a fresh hidden sibling of `target` and renames it over the
+// target, so the target holds either its old content or the whole new one. The copy keeps the source's
 // modification time and is left writable. A replaced file keeps its mode and group, so the
 // accounts that shared it still do; a new one is made 0666 less the umask.
 bool copy_fd_replacing(platform::UniqueFd in, const std::string& target) {
@@ -398,7 +398,7 @@ bool FolderFiles::read(const std::string& folder, const std::string& mask, std::
         errno = 0;
     }
     const bool listed = errno == 0;
-    // Sorted by the names as the places they go to see them, so that twins sit side by side.
+    // Ordered without regard to case, so that names that differ only in case sit side by side.
     const auto upper = [](std::string n) {
         std::transform(n.begin(), n.end(), n.begin(), ascii_upper);
         return n;
@@ -415,8 +415,10 @@ bool FolderFiles::read(const std::string& folder, const std::string& mask, std::
             return false;
         }
         if (S_ISDIR(st.st_mode)) continue;
-        if (!S_ISREG(st.st_mode)) blocker_ = names[i];
-        else if (!names_.empty() && platform::iequals(names_.back(), names[i])) blocker_ = names_.back(), twin_ = names[i];
+        if (!S_ISREG(st.st_mode))
+            blocker_ = names[i];
+        else if (!names_.empty() && platform::iequals(names_.back(), names[i]))
+            blocker_ = names_.back(), twin_ = names[i];
         if (!blocker_.empty()) {
             names_.clear();
             folder_.reset();
@@ -435,9 +437,10 @@ bool FolderFiles::read(const std::string& folder, const std::string& mask, std::
 std::string FolderFiles::refusal(const char* action) const {
     if (blocker_.empty()) return {};
     if (!twin_.empty())
-        return format_string("The report folder contains \"%s\" and \"%s\", whose names differ only in case, so it "
-                             "cannot be %s.",
-                             blocker_.c_str(), twin_.c_str(), action);
+        return format_string(
+            "The report folder contains \"%s\" and \"%s\", whose names differ only in case, so it "
+            "cannot be %s.",
+            blocker_.c_str(), twin_.c_str(), action);
     return format_string("The report folder contains \"%s\", which is not a plain file, so it cannot be %s.",
                          blocker_.c_str(), action);
 }

@@ -37,10 +37,10 @@ inline const std::vector<HostileEntry>& hostile_entries() {
              write_secret(out / "keys" / "signer.p12");
              std::filesystem::create_directory_symlink(out / "keys", f / "KEYS");
          }},
-        {"FIFO", "PAGE.8", [](const std::filesystem::path& f, const std::filesystem::path&) {
-             ::mkfifo((f / "PAGE.8").c_str(), 0600);
-         }},
-        {"case twin", "page.0", [](const std::filesystem::path& f, const std::filesystem::path&) {
+        {"FIFO", "PAGE.8",
+         [](const std::filesystem::path& f, const std::filesystem::path&) { ::mkfifo((f / "PAGE.8").c_str(), 0600); }},
+        {"case twin", "page.0",
+         [](const std::filesystem::path& f, const std::filesystem::path&) {
              std::ofstream(f / "page.0", std::ios::binary) << "other bytes";
              std::ofstream(f / "PAGE.0", std::ios::binary) << "page bytes";
          }},

@@ -503,10 +503,10 @@ bool store_recording_in_archive(const PatientDetails& given, const std::string& 
         return true;
     };
     std::string refusal;
-    const int result = store_report_in_archive(archive, source_folder, details.description,
-                                               static_cast<std::int32_t>(size), std::time(nullptr),
-                                               static_cast<ReportType>(type), &stored, nullptr, false, add_details,
-                                               &refusal);
+    const int result =
+        store_report_in_archive(archive, source_folder, details.description, static_cast<std::int32_t>(size),
+                                std::time(nullptr), static_cast<ReportType>(type), &stored, nullptr, false, add_details,
+                                &refusal);
     switch (result) {
         case kStoreOk: break;
         case kStoreFolderFailed:

@@ -210,8 +210,8 @@ bool export_merivale_pdf(const ReportDocument& doc, const PrintSettings& setting
     const std::string target = join_path(settings.pdf_output_folder, id + ".TXT");
     if (!summary.read(doc.report_folder(), kAnalsumTxtName) || summary.names().empty() ||
         !summary.copy(summary.names().front(), target)) {
-        const std::string text = summary.blocker().empty() ? format_string(kMerivaleCopyFailed, target.c_str())
-                                                           : summary.refusal("copied");
+        const std::string text =
+            summary.blocker().empty() ? format_string(kMerivaleCopyFailed, target.c_str()) : summary.refusal("copied");
         ui().message_box(text, "", MsgIcon::Error, MsgButtons::Ok);
         if (error) *error = text;
         return false;

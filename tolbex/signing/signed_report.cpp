@@ -130,7 +130,8 @@ Result<std::string> build_signed_content(const SignatureRecord& record, const st
         const std::string name = stored_name(f.name);
         if (name.empty() || !seen.insert(name).second)
             return fail(kErrFileName, with_text(kBadFileNameText, platform::utf8_to_cp1252(f.name)));
-        const platform::UniqueFd fd = f.folder ? f.folder->open(f.source) : platform::open_regular_at(AT_FDCWD, f.source);
+        const platform::UniqueFd fd =
+            f.folder ? f.folder->open(f.source) : platform::open_regular_at(AT_FDCWD, f.source);
         struct stat st;
         if (!fd && (errno == ELOOP || errno == EINVAL)) return file_error(name, "not a file that can be signed");
         if (!fd || ::fstat(fd.get(), &st) != 0) return file_error(name, errno);

@@ -82,9 +82,9 @@ Result<SignedReportKind> signable_kind(const std::string& report_folder);
 
 // Signs every plain file directly in `report_folder` (not sub-folders, not names beginning with
 // '.') into `output`, setting the record's kind. A link, a special file or two names that differ
-// only in case refuse the folder (kErrFile, FolderFiles::refusal's text) before `output` is made. A non-empty `bitmap` is packed as
-// "signature.bmp" from its own path, in place of any file of that name in the folder, which is
-// never touched.
+// only in case refuse the folder (kErrFile, FolderFiles::refusal's text) before `output` is made.
+// A non-empty `bitmap` is packed as "signature.bmp" from its own path, in place of any file of
+// that name in the folder, which is never touched.
 Result<void> sign_report_folder(SignatureRecord& record, const std::string& report_folder, const std::string& bitmap,
                                 const std::string& output);
 

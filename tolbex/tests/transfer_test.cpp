@@ -119,7 +119,8 @@ TEST_F(TransferTest, ExportRefusesLinksSpecialFilesAndCaseTwins) {
     const fs::path x = t / "out" / "X.TVZ";
     fs::create_directories(x.parent_path());
     for (const auto& entry : tv::testing::hostile_entries()) {
-        const fs::path folder = g / "STANDARD" / (std::string("H") + std::to_string(&entry - &tv::testing::hostile_entries()[0]) + ".IMG");
+        const fs::path folder =
+            g / "STANDARD" / (std::string("H") + std::to_string(&entry - &tv::testing::hostile_entries()[0]) + ".IMG");
         for (auto& [name, content] : files) write_file(folder / name, content);
         entry.plant(folder, t / "secrets");
         append_entry(g / "STANDARD", {folder.filename().string(), "Holter", kDate, "1", "Formatted"});

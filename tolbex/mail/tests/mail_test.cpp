@@ -176,7 +176,8 @@ TEST_F(MailTest, ReportsArriveAsTransferFilesThatUnpackToTheirFolders) {
 
 TEST_F(MailTest, LinksSpecialFilesAndCaseTwinsAreNeverPackedIntoAMail) {
     for (const auto& entry : tv::testing::hostile_entries()) {
-        const MailReportEntry r = report(std::string("H") + entry.name + ".IMG", "Mary", kReportFormatted, {{"P.EMF", "page"}});
+        const MailReportEntry r =
+            report(std::string("H") + entry.name + ".IMG", "Mary", kReportFormatted, {{"P.EMF", "page"}});
         entry.plant(r.folder, t / "secrets");
         answer({MsgResult::Ok});
         EXPECT_EQ(mail_reports({r}, services), kMailPackFailed) << entry.what;

@@ -309,15 +309,17 @@ TEST_F(SignedReportTest, NamesASignedReportCannotHoldAreRefusedBeforeSigning) {
 }
 
 TEST_F(SignedReportTest, LinksSpecialFilesAndCaseTwinsRefuseTheFolderWhole) {
+    int n = 0;
     for (const auto& entry : tv::testing::hostile_entries()) {
-        const std::string folder = root / (std::string("H") + std::to_string(&entry - &tv::testing::hostile_entries()[0]) + ".IMG");
+        const std::string folder = root / ("H" + std::to_string(n++) + ".IMG");
         write_folder(folder, report_files);
         entry.plant(folder, root / "secrets");
         SignatureRecord record = testing::signer_record(id);
         auto r = sign_report_folder(record, folder, "", output);
         ASSERT_FALSE(r) << entry.what;
         EXPECT_EQ(r.error().code, kErrFile) << entry.what;
-        EXPECT_NE(r.error().message.find(std::string("\"") + entry.name + "\""), std::string::npos) << r.error().message;
+        EXPECT_NE(r.error().message.find(std::string("\"") + entry.name + "\""), std::string::npos)
+            << r.error().message;
         EXPECT_FALSE(std::filesystem::exists(output)) << entry.what;
     }
 }
