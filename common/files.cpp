@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "common/bytes.h"
+#include "common/text.h"
 #include "platform/drives.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
@@ -128,12 +129,11 @@ std::string random_suffix(std::size_t n) {
     return out;
 }
 
-// Copies `source` into a fresh hidden sibling of `target` and renames it over the target, so
-// the target holds either its old content or the whole new one. The copy keeps the source's
+// Copies the file open as `in` into a fresh hidden sibling of `target` and renames it over the
+// target, so the target holds either its old content or the whole new one. The copy keeps the source's
 // modification time and is left writable. A replaced file keeps its mode and group, so the
 // accounts that shared it still do; a new one is made 0666 less the umask.
-bool copy_replacing_native(const std::string& source, const std::string& target) {
-    platform::UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+bool copy_fd_replacing(platform::UniqueFd in, const std::string& target) {
     if (!in) return false;
     struct stat st;
     if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -185,6 +185,10 @@ bool copy_replacing_native(const std::string& source, const std::string& target)
     }
     fsync_folder(folder);
     return true;
+}
+
+bool copy_replacing_native(const std::string& source, const std::string& target) {
+    return copy_fd_replacing(platform::UniqueFd(::open(source.c_str(), O_RDONLY | O_CLOEXEC)), target);
 }
 
 char time_code(int v) { return static_cast<char>(v < 10 ? '0' + v : 'A' + (v - 10)); }
@@ -367,6 +371,87 @@ std::string FileFinder::get_path() const { return impl_->at_end ? std::string() 
 std::int64_t FileFinder::get_size() const {
     if (impl_->at_end || S_ISDIR(impl_->st.st_mode)) return 0;
     return static_cast<std::int64_t>(impl_->st.st_size);
+}
+
+// ---------------------------------------------------------------------------------------------
+// FolderFiles
+
+bool FolderFiles::read(const std::string& folder, const std::string& mask, std::string_view skip) {
+    names_.clear();
+    blocker_.clear();
+    twin_.clear();
+    folder_.reset(::open(native(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder_) return false;
+    platform::UniqueFd listing(::dup(folder_.get()));
+    DIR* d = listing ? ::fdopendir(listing.get()) : nullptr;
+    if (!d) {
+        folder_.reset();
+        return false;
+    }
+    listing.release();  // the stream owns it now
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(d, &::closedir);
+    std::vector<std::string> names;
+    errno = 0;
+    while (const dirent* e = ::readdir(dir.get())) {
+        if (e->d_name[0] != '.' && e->d_name != skip && wildcard_match(mask.c_str(), e->d_name))
+            names.emplace_back(e->d_name);
+        errno = 0;
+    }
+    const bool listed = errno == 0;
+    // Ordered without regard to case, so that names that differ only in case sit side by side.
+    const auto upper = [](std::string n) {
+        std::transform(n.begin(), n.end(), n.begin(), ascii_upper);
+        return n;
+    };
+    std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+        const std::string ua = upper(a), ub = upper(b);
+        return ua != ub ? ua < ub : a < b;
+    });
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        struct stat st;
+        if (::fstatat(folder_.get(), names[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT) continue;  // gone since the listing
+            folder_.reset();
+            return false;
+        }
+        if (S_ISDIR(st.st_mode)) continue;
+        if (!S_ISREG(st.st_mode))
+            blocker_ = names[i];
+        else if (!names_.empty() && platform::iequals(names_.back(), names[i]))
+            blocker_ = names_.back(), twin_ = names[i];
+        if (!blocker_.empty()) {
+            names_.clear();
+            folder_.reset();
+            return false;
+        }
+        names_.push_back(names[i]);
+    }
+    std::sort(names_.begin(), names_.end());
+    if (!listed) {
+        names_.clear();
+        folder_.reset();
+    }
+    return listed;
+}
+
+std::string FolderFiles::refusal(const char* action) const {
+    if (blocker_.empty()) return {};
+    if (!twin_.empty())
+        return format_string(
+            "The report folder contains \"%s\" and \"%s\", whose names differ only in case, so it "
+            "cannot be %s.",
+            blocker_.c_str(), twin_.c_str(), action);
+    return format_string("The report folder contains \"%s\", which is not a plain file, so it cannot be %s.",
+                         blocker_.c_str(), action);
+}
+
+platform::UniqueFd FolderFiles::open(const std::string& name) const {
+    if (!folder_) return {};
+    return platform::open_regular_at(folder_.get(), name);
+}
+
+bool FolderFiles::copy(const std::string& name, const std::string& target) const {
+    return !target.empty() && copy_fd_replacing(open(name), native(target));
 }
 
 // ---------------------------------------------------------------------------------------------

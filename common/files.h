@@ -5,7 +5,10 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "platform/handles.h"
 
 namespace tv {
 
@@ -37,6 +40,36 @@ public:
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
+};
+
+// The plain files directly in one folder, for carrying its content elsewhere (a transfer file, a
+// signed report, a stored copy): each read relative to the folder as it was opened, never
+// through a link, never a FIFO, device or socket, and never two names that differ only in ASCII
+// case (the places they go to do not tell them apart). Sub-folders are passed over.
+class FolderFiles {
+public:
+    // Opens `folder` and lists its names that match `mask` (as FileFinder matches; names beginning
+    // with '.' and the name `skip` exactly never). False when the folder cannot be read, or when an
+    // entry stops it: a link (to a file or a folder), a special file, or a name that differs from
+    // another only in case; blocker() then names it. Nothing is listed after a failure.
+    bool read(const std::string& folder, const std::string& mask = "*", std::string_view skip = {});
+    // The names listed, sorted by their bytes.
+    const std::vector<std::string>& names() const { return names_; }
+    // The entry that stopped read(); empty when none did.
+    const std::string& blocker() const { return blocker_; }
+    // The sentence that tells the user why the folder cannot be `action` ("packed", "signed"),
+    // naming the entry; empty when no entry stopped read().
+    std::string refusal(const char* action) const;
+    // Opens a listed name for reading as platform::open_regular_at does, so that an entry
+    // replaced since read() by a link or a special file is refused too. Empty on failure.
+    platform::UniqueFd open(const std::string& name) const;
+    // copy_file_replacing from the file open() gives.
+    bool copy(const std::string& name, const std::string& target) const;
+
+private:
+    platform::UniqueFd folder_;
+    std::vector<std::string> names_;
+    std::string blocker_, twin_;
 };
 
 bool file_exists(const std::string& path);

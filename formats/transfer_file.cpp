@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <set>
 
 #include "common/bytes.h"
 #include "common/files.h"
@@ -34,31 +35,35 @@ std::string to_backslashes(std::string path) {
     return path;
 }
 
-bool has_wildcard(std::string_view name) { return name.find_first_of("*?") != std::string_view::npos; }
+// One file to pack: the path it was named by (its packed name comes from that) and where it is
+// read from, `name` in `folder`, or the path itself when there is no folder.
+struct Source {
+    std::string path;
+    std::shared_ptr<const FolderFiles> folder;
+    std::string name;
+};
 
-bool is_regular_file(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// Files that one list entry names, sorted by name so that every run packs the same order.
-void expand_entry(const std::string& entry, std::vector<std::string>& files) {
-    const std::string_view name = name_part(entry);
-    if (!has_wildcard(name) && is_regular_file(entry)) {
-        if (name != "WIN386.SWP") files.push_back(entry);
-        return;
+// The files that one list entry names, sorted by their upper-cased names so that every run packs
+// the same order. False when an entry of the folder stops it; `refusal` then says which.
+bool expand_entry(const std::string& entry, std::vector<Source>& files, std::string* refusal) {
+    const std::size_t cut = entry.rfind('/');
+    const std::string folder = cut == std::string::npos ? "." : cut == 0 ? "/" : entry.substr(0, cut);
+    const std::string prefix = cut == std::string::npos ? std::string() : entry.substr(0, cut + 1);
+    auto listing = std::make_shared<FolderFiles>();
+    if (!listing->read(folder, entry.substr(prefix.size()), "WIN386.SWP")) {
+        if (listing->blocker().empty()) return true;  // a folder that cannot be read names nothing
+        if (refusal) *refusal = listing->refusal("packed");
+        return false;
     }
-    std::vector<std::pair<std::string, std::string>> found;  // (upper-cased name, path)
-    for (FileFinder f(entry, kFindAny); !f.at_end(); f.next()) {
-        if (f.is_folder()) continue;
-        const std::string n = f.get_name();
-        if (n == "WIN386.SWP") continue;
+    std::vector<std::pair<std::string, std::string>> found;  // (upper-cased name, name)
+    for (const std::string& n : listing->names()) {
         std::string key = n;
         std::transform(key.begin(), key.end(), key.begin(), ascii_upper);
-        found.emplace_back(std::move(key), f.get_path());
+        found.emplace_back(std::move(key), n);
     }
     std::sort(found.begin(), found.end());
-    for (auto& [key, path] : found) files.push_back(std::move(path));
+    for (auto& [key, n] : found) files.push_back({prefix + n, listing, n});
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -96,11 +101,14 @@ void pack_write(unsigned char* buffer, unsigned& count, void* param) {
 
 // Writes one entry at the current end of `target`; false when the file could not be packed
 // completely (nothing of it is then to be trusted).
-bool pack_one(const std::string& path, int target, CompressionWorkArea& work) {
+bool pack_one(const Source& file, const std::string& packed_name, int target, CompressionWorkArea& work) {
     PackContext c;
     c.target = target;
-    const platform::UniqueFile source = platform::open_file(path, "rb");
+    platform::UniqueFd fd = file.folder ? file.folder->open(file.name) : platform::open_regular_at(AT_FDCWD, file.path);
+    if (!fd) return false;
+    const platform::UniqueFile source(::fdopen(fd.get(), "rb"));
     if (!source) return false;
+    fd.release();  // the stream owns it now
     c.source = source.get();
     struct stat st {};
     if (::fstat(::fileno(c.source), &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -108,7 +116,7 @@ bool pack_one(const std::string& path, int target, CompressionWorkArea& work) {
     const off_t header_at = ::lseek(target, 0, SEEK_CUR);
     if (header_at < 0) return false;
     PackedFileHeader header;
-    header.set_name(packed_name_for(path));
+    header.set_name(packed_name);
     auto bytes = header.to_bytes();
     // The header precedes the data but depends on it: write a placeholder and fill it in after.
     if (!platform::write_all(target, bytes.data(), bytes.size())) return false;
@@ -213,6 +221,9 @@ void restore_long_names(const std::string& folder, std::string* notice) {
 }
 
 int unpack_entries(std::FILE* source, const std::string& folder, CompressionWorkArea& work) {
+    // A second entry of one name (in any case) would replace the first one's bytes: such a file
+    // was never made by a sound packer.
+    std::set<std::string> seen;
     for (;;) {
         std::uint8_t raw[kPackedFileHeaderSize];
         const std::size_t got = std::fread(raw, 1, sizeof raw, source);
@@ -225,6 +236,9 @@ int unpack_entries(std::FILE* source, const std::string& folder, CompressionWork
         std::string name = strip_control_chars(header.stored_name());
         if (name == kLogoShortName) name = kLogoLongName;
         if (!is_safe_path_component(name)) return kUnpackBadData;
+        std::string key = name;
+        std::transform(key.begin(), key.end(), key.begin(), ascii_upper);
+        if (!seen.insert(std::move(key)).second) return kUnpackBadData;
 
         const std::string path = join_path(folder, name);
         UnpackContext c;
@@ -289,55 +303,55 @@ std::string packed_name_for(std::string_view path) {
     return name;
 }
 
-int pack_transfer_file(const std::vector<std::string>& list, const std::string& archive_path) {
-    bool failed = false;
-    std::vector<std::string> files;
-    for (const std::string& entry : list) expand_entry(entry, files);
+int pack_transfer_file(const std::vector<std::string>& list, const std::string& archive_path, std::string* refusal) {
+    if (refusal) refusal->clear();
+    std::vector<Source> files;
+    for (const std::string& entry : list)
+        if (!expand_entry(entry, files, refusal)) return 1;
     // A file named twice travels once.
     {
-        std::vector<std::string> unique;
+        std::vector<Source> unique;
         for (auto& f : files)
-            if (std::find(unique.begin(), unique.end(), f) == unique.end()) unique.push_back(std::move(f));
+            if (std::none_of(unique.begin(), unique.end(), [&](const Source& u) { return u.path == f.path; }))
+                unique.push_back(std::move(f));
         files.swap(unique);
     }
 
-    // Work files stay in a folder of this run's own, never under fixed names in a shared place.
+    // Long names travel under short ones, which the list names; the list is a work file of this
+    // run's own folder, never under a fixed name in a shared place.
     std::string temp;
     std::unique_ptr<FolderRemover> remover;
     std::string long_list;
     int long_count = 0;
-    for (std::string& file : files) {
-        if (packed_name_for(file).size() <= kMaxPackedNameLength) continue;
+    std::vector<std::string> packed_names;
+    for (const Source& file : files) {
+        packed_names.push_back(packed_name_for(file.path));
+        if (packed_names.back().size() <= kMaxPackedNameLength) continue;
         if (temp.empty()) {
             temp = create_temp_folder();
             if (temp.empty()) return 1;
             remover = std::make_unique<FolderRemover>(temp, true, true);
         }
         const std::string short_path = join_path(temp, format_string("file%04d.dat", long_count));
-        if (!copy_file_replacing(file, short_path)) {
-            failed = true;
-            file.clear();
-            continue;
-        }
-        long_list += to_backslashes(file) + "\r\n" + to_backslashes(short_path) + "\r\n";
-        file = short_path;
+        long_list += to_backslashes(file.path) + "\r\n" + to_backslashes(short_path) + "\r\n";
+        packed_names.back() = packed_name_for(short_path);
         ++long_count;
     }
-    files.erase(std::remove(files.begin(), files.end(), std::string()), files.end());
     if (long_count > 0) {
         const std::string list_path = join_path(temp, std::string(kLongNameListName));
-        if (platform::atomic_write_file(list_path, long_list))
-            files.push_back(list_path);
-        else
-            failed = true;
+        if (!platform::atomic_write_file(list_path, long_list)) return 1;
+        files.push_back({list_path, nullptr, {}});
+        packed_names.push_back(packed_name_for(list_path));
     }
 
     platform::UniqueFd target(::open(archive_path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (!target) return 1;
     auto work = std::make_unique<CompressionWorkArea>();
-    for (const std::string& file : files)
-        if (!pack_one(file, target.get(), *work)) failed = true;
+    bool failed = false;
+    for (std::size_t i = 0; i < files.size() && !failed; ++i)
+        failed = !pack_one(files[i], packed_names[i], target.get(), *work);
     if (!target.close()) failed = true;
+    if (failed) ::unlink(archive_path.c_str());
     return failed ? 1 : 0;
 }
 

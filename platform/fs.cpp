@@ -214,12 +214,30 @@ bool read_all(const std::string& path, Bytes& out, bool regular_only) {
 
 }  // namespace
 
-UniqueFile open_regular_file(const std::string& path, bool follow_links) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (follow_links ? 0 : O_NOFOLLOW)));
+namespace {
+
+UniqueFd open_regular(int folder_fd, const std::string& name, bool follow_links) {
+    UniqueFd fd(::openat(folder_fd, name.c_str(),
+                         O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (follow_links ? 0 : O_NOFOLLOW)));
+    if (!fd) return fd;
     struct stat st;
-    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+    if (::fstat(fd.get(), &st) != 0) return {};
+    if (!S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return {};
+    }
     const int flags = ::fcntl(fd.get(), F_GETFL);
     if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+}
+
+}  // namespace
+
+UniqueFd open_regular_at(int folder_fd, const std::string& name) { return open_regular(folder_fd, name, false); }
+
+UniqueFile open_regular_file(const std::string& path, bool follow_links) {
+    UniqueFd fd = open_regular(AT_FDCWD, path, follow_links);
+    if (!fd) return nullptr;
     UniqueFile f(::fdopen(fd.get(), "r"));
     if (f) fd.release();  // the stream owns it now
     return f;

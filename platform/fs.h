@@ -47,6 +47,10 @@ bool pread_all(int fd, void* data, std::size_t size, std::uint64_t offset);
 // Opens `path` for reading only when it is a regular file: a FIFO or device never blocks the
 // open, and with `follow_links` false a symbolic link is refused. Null when it cannot be opened.
 UniqueFile open_regular_file(const std::string& path, bool follow_links);
+// Opens `name` in the folder `folder_fd` (AT_FDCWD: `name` is a path) for reading only when it
+// is a regular file reached without a link as its last step; a FIFO or device never blocks the
+// open. Empty when it cannot be opened (errno ELOOP for a link, EINVAL for a file of another kind).
+UniqueFd open_regular_at(int folder_fd, const std::string& name);
 
 // Reads a whole file; nullopt on any error.
 std::optional<std::string> read_whole_file(const std::string& path);

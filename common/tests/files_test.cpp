@@ -761,3 +761,39 @@ TEST(FilesModule, PathOfTheRunningProgram) {
     EXPECT_EQ(tv::get_module_folder(), tv::get_path_folder(path));
     EXPECT_TRUE(tv::folder_exists(tv::get_module_folder()));
 }
+
+TEST_F(FilesFixture, FolderFilesListsPlainFilesAndOpensNothingElse) {
+    const std::string f = work_ + "/report";
+    fs::create_directories(f + "/sub");
+    write(f + "/b.dat", "b");
+    write(f + "/A.TXT", "a");
+    write(f + "/.hidden", "h");
+    write(f + "/WIN386.SWP", "s");
+    tv::FolderFiles listing;
+    ASSERT_TRUE(listing.read(f, "*.*", "WIN386.SWP"));
+    EXPECT_EQ(listing.names(), (std::vector<std::string>{"A.TXT", "b.dat"}));
+    EXPECT_TRUE(listing.refusal("packed").empty());
+    EXPECT_TRUE(listing.open("A.TXT"));
+    EXPECT_FALSE(listing.open("sub"));
+    // An entry replaced by a link after the listing is still refused when opened.
+    fs::remove(f + "/b.dat");
+    fs::create_symlink(f + "/A.TXT", f + "/b.dat");
+    EXPECT_FALSE(listing.open("b.dat"));
+    EXPECT_FALSE(listing.copy("b.dat", work_ + "/copy"));
+    EXPECT_FALSE(fs::exists(work_ + "/copy"));
+    EXPECT_TRUE(listing.copy("A.TXT", work_ + "/copy"));
+    EXPECT_EQ(read(work_ + "/copy"), "a");
+
+    EXPECT_FALSE(listing.read(f));
+    EXPECT_EQ(listing.blocker(), "b.dat");
+    EXPECT_TRUE(listing.names().empty());
+    EXPECT_EQ(listing.refusal("packed"),
+              "The report folder contains \"b.dat\", which is not a plain file, so it cannot be packed.");
+    fs::remove(f + "/b.dat");
+    write(f + "/a.txt", "twin");
+    EXPECT_FALSE(listing.read(f));
+    EXPECT_EQ(listing.refusal("signed"), "The report folder contains \"A.TXT\" and \"a.txt\", whose names differ "
+                                         "only in case, so it cannot be signed.");
+    EXPECT_FALSE(listing.read(work_ + "/missing"));
+    EXPECT_TRUE(listing.blocker().empty());
+}

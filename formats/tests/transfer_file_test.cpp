@@ -21,6 +21,7 @@
 #include "common/bytes.h"
 #include "common/files.h"
 #include "formats/implode.h"
+#include "testing/hostile_entries.h"
 #include "testing/test_root.h"
 
 namespace fs = std::filesystem;
@@ -312,6 +313,34 @@ TEST_F(TransferFile, TrailingStreamBytesKeepTheNextHeaderAligned) {
     ASSERT_EQ(tv::unpack_transfer_file(tvz().string(), out().string()), tv::kUnpackOk);
     EXPECT_EQ(read_bytes(out() / "A.TXT"), (Bytes{'A'}));
     EXPECT_EQ(read_bytes(out() / "B.TXT"), (Bytes{'b', 'e', 'e'}));
+}
+
+TEST_F(TransferFile, LinksSpecialFilesAndCaseTwinsRefuseThePackBeforeItBegins) {
+    for (const auto& entry : tv::testing::hostile_entries()) {
+        const fs::path folder = root_ / entry.what;
+        fs::create_directories(folder);
+        write_text(folder / "A.TXT", "A");
+        entry.plant(folder, root_ / "secrets");
+        write_text(tvz(), "earlier file");
+        std::string refusal;
+        EXPECT_NE(tv::pack_transfer_file({(folder / "*.*").string()}, tvz().string(), &refusal), 0) << entry.what;
+        EXPECT_NE(refusal.find(std::string("\"") + entry.name + "\""), std::string::npos) << refusal;
+        EXPECT_EQ(read_bytes(tvz()), (Bytes{'e', 'a', 'r', 'l', 'i', 'e', 'r', ' ', 'f', 'i', 'l', 'e'}));
+        EXPECT_TRUE(temp_is_empty());
+    }
+}
+
+TEST_F(TransferFile, ANameGivenTwiceInAnyCaseIsBadData) {
+    for (const char* twin : {"A.TXT", "a.txt"}) {
+        fs::remove_all(out());
+        fs::create_directories(out());
+        Bytes file = make_entry("A.TXT", literal_stream("first"), 5);
+        const Bytes second = make_entry(twin, literal_stream("other"), 5);
+        file.insert(file.end(), second.begin(), second.end());
+        write_bytes(tvz(), file);
+        EXPECT_EQ(tv::unpack_transfer_file(tvz().string(), out().string()), tv::kUnpackBadData) << twin;
+        EXPECT_EQ(read_bytes(out() / "A.TXT"), (Bytes{'f', 'i', 'r', 's', 't'}));
+    }
 }
 
 TEST_F(TransferFile, HostileNamesNeverLeaveTheFolder) {

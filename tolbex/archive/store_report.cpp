@@ -27,16 +27,19 @@ CefUnpackHook g_unpacker;
 CardReader g_card_reader;
 
 // Copies the plain files of a folder ("WIN386.SWP" and dot files never); the sources copied go
-// into `copied`. False when the folder is missing or a copy fails.
+// into `copied`. False when the folder is missing, an entry refuses it (FolderFiles: `refusal`
+// then says which) or a copy fails.
 bool copy_folder_files(const std::string& source_folder, const std::string& target, ProgressWindow* progress,
-                       std::vector<std::string>& copied) {
-    struct stat st;
-    if (source_folder.empty() || ::stat(source_folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-    for (FileFinder f(join_path(source_folder, "*.*"), kFindFiles); !f.at_end(); f.next()) {
-        if (f.is_folder() || f.get_name() == "WIN386.SWP") continue;
-        const std::string src = f.get_path();
+                       std::vector<std::string>& copied, std::string* refusal) {
+    FolderFiles listing;
+    if (source_folder.empty() || !listing.read(source_folder, "*", "WIN386.SWP")) {
+        if (refusal) *refusal = listing.refusal("stored");
+        return false;
+    }
+    for (const std::string& name : listing.names()) {
+        const std::string src = join_path(source_folder, name);
         if (progress) progress->set_text(src);
-        if (!copy_file_replacing(src, join_path(target, f.get_name()))) return false;
+        if (!listing.copy(name, join_path(target, name))) return false;
         copied.push_back(src);
     }
     return true;
@@ -62,8 +65,9 @@ void set_card_reader(CardReader reader) {
 int store_report_in_archive(const std::string& archive_folder, const std::string& source,
                             const std::string& description, std::int32_t size, std::int64_t time, ReportType type,
                             std::string* new_folder_path, ProgressWindow* progress, bool move,
-                            const StoreCompletion& complete) {
+                            const StoreCompletion& complete, std::string* refusal) {
     if (new_folder_path) new_folder_path->clear();
+    if (refusal) refusal->clear();
     const std::string extension = report_type_extension(type);
     const std::string type_name = report_type_store_name(type);
     const std::string date_text = format_file_date_text(time);
@@ -104,7 +108,7 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
             failure = kStoreCardFailed;
         else
             size = get_folder_size(staging, false);
-    } else if (!copy_folder_files(source, staging, progress, copied)) {
+    } else if (!copy_folder_files(source, staging, progress, copied, refusal)) {
         failure = kStoreCopyFailed;
     }
     if (failure != kStoreOk) return failure;

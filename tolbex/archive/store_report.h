@@ -49,11 +49,14 @@ void set_card_reader(CardReader reader);
 // removes the new folder and leaves the source and the index as they were.
 // `new_folder_path` receives the listed folder's path, and is empty after a failure; the
 // unpacker and the card reader see the hidden folder.
+// A source folder holding a link, a special file or two names that differ only in case is
+// refused whole (kStoreCopyFailed), `refusal` getting the sentence that names the entry.
 // Returns kStoreOk .. kStoreCardFailed (0-4). Shows no message.
 int store_report_in_archive(const std::string& archive_folder, const std::string& source,
                             const std::string& description, std::int32_t size, std::int64_t time, ReportType type,
                             std::string* new_folder_path = nullptr, ProgressWindow* progress = nullptr,
-                            bool move = false, const StoreCompletion& complete = nullptr);
+                            bool move = false, const StoreCompletion& complete = nullptr,
+                            std::string* refusal = nullptr);
 
 // Results of delete_ecg_files (0 success; a command line may use them as its exit code).
 inline constexpr int kDeleteEcgOk = 0;

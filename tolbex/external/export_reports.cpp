@@ -128,10 +128,12 @@ int export_reports_to_folder(const std::vector<SelectedReport>& reports, const s
             audit.close();
             return 0;
         }
-        if (!ready || pack_transfer_file(list, target) != 0) {
-            // A transfer file that failed is not to be mistaken for an export.
-            if (!target.empty()) remove_target(target);
-            ui().message_box(kPackFailed, kPackFailedTitle, MsgIcon::Error, MsgButtons::Ok);
+        std::string refusal;
+        if (!ready || pack_transfer_file(list, target, &refusal) != 0) {
+            // A transfer file that failed is not to be mistaken for an export; a refused one was never begun.
+            if (!target.empty() && refusal.empty()) remove_target(target);
+            ui().message_box(refusal.empty() ? std::string(kPackFailed) : refusal, kPackFailedTitle, MsgIcon::Error,
+                             MsgButtons::Ok);
             audit.close();
             return 0;
         }

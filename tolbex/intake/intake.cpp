@@ -502,9 +502,11 @@ bool store_recording_in_archive(const PatientDetails& given, const std::string& 
         platform::atomic_write_file(join_path(folder, "VERSION.TXT"), "V8.006\r\n");
         return true;
     };
-    const int result = store_report_in_archive(archive, source_folder, details.description,
-                                               static_cast<std::int32_t>(size), std::time(nullptr),
-                                               static_cast<ReportType>(type), &stored, nullptr, false, add_details);
+    std::string refusal;
+    const int result =
+        store_report_in_archive(archive, source_folder, details.description, static_cast<std::int32_t>(size),
+                                std::time(nullptr), static_cast<ReportType>(type), &stored, nullptr, false, add_details,
+                                &refusal);
     switch (result) {
         case kStoreOk: break;
         case kStoreFolderFailed:
@@ -513,7 +515,7 @@ bool store_recording_in_archive(const PatientDetails& given, const std::string& 
                 "may not have write access to it.",
                 kStoreErrorCaption);
             return false;
-        case kStoreCopyFailed: error_box(kCopyFailedText, kStoreErrorCaption); return false;
+        case kStoreCopyFailed: error_box(refusal.empty() ? kCopyFailedText : refusal, kStoreErrorCaption); return false;
         case kStoreIndexFailed:
             error_box(
                 "The \"ARCHINFO.DAT\" file could not be updated.\nThe destination disk may be full, or you may "

@@ -256,10 +256,11 @@ int mail_reports(const std::vector<MailReportEntry>& reports, const MailServices
                 list.push_back(repinfo);
         }
         list.push_back(join_path(report.folder, "*.*"));
-        if (pack_transfer_file(list, path) != 0) {
+        std::string refusal;
+        if (pack_transfer_file(list, path, &refusal) != 0) {
             compressing.reset();
-            ui().message_box("The compressed copy of the report could not be created.", "File Compression Error",
-                             MsgIcon::Error, MsgButtons::Ok);
+            ui().message_box(refusal.empty() ? "The compressed copy of the report could not be created." : refusal,
+                             "File Compression Error", MsgIcon::Error, MsgButtons::Ok);
             return kMailPackFailed;
         }
         total += get_file_size_64(path);

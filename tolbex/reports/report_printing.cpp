@@ -205,10 +205,13 @@ bool export_merivale_pdf(const ReportDocument& doc, const PrintSettings& setting
     request.document_name = id;
     request.printer_name = settings.pdf_printer_name;
     if (!print_report(doc, request, settings, error)) return false;
-    const std::string summary = find_report_file(doc.report_folder(), kAnalsumTxtName);
+    // The summary leaves the report folder: a plain file of it, never what a link leads to.
+    FolderFiles summary;
     const std::string target = join_path(settings.pdf_output_folder, id + ".TXT");
-    if (summary.empty() || !copy_file_replacing(summary, target)) {
-        const std::string text = format_string(kMerivaleCopyFailed, target.c_str());
+    if (!summary.read(doc.report_folder(), kAnalsumTxtName) || summary.names().empty() ||
+        !summary.copy(summary.names().front(), target)) {
+        const std::string text =
+            summary.blocker().empty() ? format_string(kMerivaleCopyFailed, target.c_str()) : summary.refusal("copied");
         ui().message_box(text, "", MsgIcon::Error, MsgButtons::Ok);
         if (error) *error = text;
         return false;

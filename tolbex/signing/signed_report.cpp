@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
-#include <dirent.h>
 #include <fcntl.h>
 #include <optional>
 #include <set>
@@ -127,34 +126,32 @@ Result<std::string> build_signed_content(const SignatureRecord& record, const st
     append_le32(head, 1);
     append_signature_header(head, record);
     append_le32(head, static_cast<std::uint32_t>(files.size()));
-    std::vector<std::size_t> sizes;
     std::set<std::string> seen;
-    std::size_t total = 0;
+    std::string bodies;
     for (const auto& f : files) {
         const std::string name = stored_name(f.name);
         if (name.empty() || !seen.insert(name).second)
             return fail(kErrFileName, with_text(kBadFileNameText, platform::utf8_to_cp1252(f.name)));
+        const platform::UniqueFd fd =
+            f.folder ? f.folder->open(f.source) : platform::open_regular_at(AT_FDCWD, f.source);
         struct stat st;
-        if (::stat(f.source.c_str(), &st) != 0) return file_error(name, errno);
+        if (!fd && (errno == ELOOP || errno == EINVAL)) return file_error(name, "not a file that can be signed");
+        if (!fd || ::fstat(fd.get(), &st) != 0) return file_error(name, errno);
         // Peers read the size as a signed 32-bit number.
-        if (!S_ISREG(st.st_mode) || st.st_size > 0x7FFFFFFF) return file_error(name, "not a file that can be signed");
-        sizes.push_back(static_cast<std::size_t>(st.st_size));
-        total += sizes.back();
-        head += name + " " + std::to_string(st.st_size) + "\n";
-    }
-    std::string out;
-    out.reserve(head.size() + total);
-    out = std::move(head);
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        platform::UniqueFd fd(::open(files[i].source.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!fd) return file_error(files[i].name, errno);
-        const std::size_t at = out.size();
-        out.resize(at + sizes[i]);
+        if (st.st_size > 0x7FFFFFFF) return file_error(name, "not a file that can be signed");
+        const auto size = static_cast<std::size_t>(st.st_size);
+        head += name + " " + std::to_string(size) + "\n";
+        const std::size_t at = bodies.size();
+        bodies.resize(at + size);
         char extra = 0;
         // Exactly the listed size, or the lines and bodies would no longer agree.
-        if (!read_exactly(fd.get(), out.data() + at, sizes[i]) || ::read(fd.get(), &extra, 1) != 0)
-            return file_error(files[i].name, "the file changed while it was being signed");
+        if (!read_exactly(fd.get(), bodies.data() + at, size) || ::read(fd.get(), &extra, 1) != 0)
+            return file_error(f.name, "the file changed while it was being signed");
     }
+    std::string out;
+    out.reserve(head.size() + bodies.size());
+    out = std::move(head);
+    out += bodies;
     return out;
 }
 
@@ -235,20 +232,14 @@ Result<void> sign_report_folder(SignatureRecord& record, const std::string& repo
     if (!kind) return kind.error();
     record.kind = static_cast<std::uint32_t>(*kind);
     const std::string folder = platform::strip_trailing_slashes(report_folder);
-    DIR* d = ::opendir(folder.c_str());
-    if (!d) return file_error(get_path_file_name(folder), errno);
-    std::vector<std::string> names;
-    while (dirent* e = ::readdir(d)) {
-        const std::string name = e->d_name;
-        if (name.empty() || name[0] == '.') continue;
-        if (!bitmap.empty() && platform::iequals(name, kSignatureBitmapName)) continue;
-        struct stat st;
-        if (::stat((folder + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(name);
+    FolderFiles listing;
+    if (!listing.read(folder)) {
+        if (!listing.blocker().empty()) return fail(kErrFile, listing.refusal("signed"));
+        return file_error(get_path_file_name(folder), errno);
     }
-    ::closedir(d);
-    std::sort(names.begin(), names.end());
     std::vector<PackedFile> files;
-    for (auto& n : names) files.push_back({n, folder + "/" + n});
+    for (const std::string& n : listing.names())
+        if (bitmap.empty() || !platform::iequals(n, kSignatureBitmapName)) files.push_back({n, n, &listing});
     if (!bitmap.empty()) files.push_back({kSignatureBitmapName, bitmap});
     return write_signed_file(record, files, output);
 }

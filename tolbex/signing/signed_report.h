@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/files.h"
 #include "common/result.h"
 #include "tolbex/signing/crypto.h"
 
@@ -45,15 +46,18 @@ void append_signature_header(std::string& out, const SignatureRecord& record);
 // Strings are cut to kMaxHeaderString characters; one cut off by the end keeps what was read.
 bool read_signature_header(std::string_view data, std::size_t& pos, SignatureRecord& record);
 
-// One file to pack: the name it gets in the report (as on disk: UTF-8) and the file it is read from.
+// One file to pack: the name it gets in the report (as on disk: UTF-8) and the file it is read
+// from: a name in `folder` when that is given, else a path.
 struct PackedFile {
     std::string name;
     std::string source;
+    const FolderFiles* folder = nullptr;
 };
 
 // SignedContent for `record` and the files, each read exactly as long as its line says (a file
-// that changes size meanwhile fails with kErrFile). kErrFileName for a name with a line break or
-// a character Windows-1252 cannot hold, or two files of one name.
+// that changes size meanwhile fails with kErrFile), and only a regular file not reached through a
+// link (kErrFile otherwise). kErrFileName for a name with a line break or a character
+// Windows-1252 cannot hold, or two files of one name.
 Result<std::string> build_signed_content(const SignatureRecord& record, const std::vector<PackedFile>& files);
 
 // A checked SignedContent: headers and where each body lies. Names are as on disk (UTF-8).
@@ -80,9 +84,10 @@ Result<void> write_signed_file(const SignatureRecord& record, const std::vector<
 Result<SignedReportKind> signable_kind(const std::string& report_folder);
 
 // Signs every plain file directly in `report_folder` (not sub-folders, not names beginning with
-// '.') into `output`, setting the record's kind. A non-empty `bitmap` is packed as
-// "signature.bmp" from its own path, in place of any file of that name in the folder, which is
-// never touched.
+// '.') into `output`, setting the record's kind. A link, a special file or two names that differ
+// only in case refuse the folder (kErrFile, FolderFiles::refusal's text) before `output` is made.
+// A non-empty `bitmap` is packed as "signature.bmp" from its own path, in place of any file of
+// that name in the folder, which is never touched.
 Result<void> sign_report_folder(SignatureRecord& record, const std::string& report_folder, const std::string& bitmap,
                                 const std::string& output);
 

@@ -2,6 +2,8 @@
 // and hostile input.
 #include "tolbex/tests/cli_fixture.h"
 
+#include "testing/hostile_entries.h"
+
 #include <random>
 
 namespace cli {
@@ -111,6 +113,23 @@ TEST_F(TransferTest, ExportThenStoreRoundTrip) {
     EXPECT_TRUE(fs::exists(g2 / "STANDARD" / lines[0] / "GAVRILLE_LOGO.BMP"));
     EXPECT_TRUE(fs::exists(g2 / "STANDARD" / lines[0] / "Smith John 2007-12-03.doc"));
     EXPECT_TRUE(temp_leftovers().empty());
+}
+
+TEST_F(TransferTest, ExportRefusesLinksSpecialFilesAndCaseTwins) {
+    const fs::path x = t / "out" / "X.TVZ";
+    fs::create_directories(x.parent_path());
+    for (const auto& entry : tv::testing::hostile_entries()) {
+        const fs::path folder =
+            g / "STANDARD" / (std::string("H") + std::to_string(&entry - &tv::testing::hostile_entries()[0]) + ".IMG");
+        for (auto& [name, content] : files) write_file(folder / name, content);
+        entry.plant(folder, t / "secrets");
+        append_entry(g / "STANDARD", {folder.filename().string(), "Holter", kDate, "1", "Formatted"});
+        auto r = run({"/export", "TVZ", folder.string(), x.string(), "x"});
+        EXPECT_EQ(r.code, 3) << entry.what;
+        EXPECT_NE(r.err.find(std::string("\"") + entry.name + "\""), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(x)) << entry.what;
+        EXPECT_TRUE(temp_leftovers().empty());
+    }
 }
 
 TEST_F(TransferTest, ExportErrorCodes) {

@@ -55,11 +55,12 @@ int export_report_command(AuditTrail& audit, const std::string& format, const st
         audit.close();
         return 3;
     }
-    if (pack_transfer_file(list, destination) != 0) {
+    std::string refusal;
+    if (pack_transfer_file(list, destination, &refusal) != 0) {
         // A failed transfer file is not to be used: leave none behind.
-        if (is_regular_file(destination)) ::unlink(destination.c_str());
-        ui().message_box("The compressed copy of the report could not be created.", "File Compression Error",
-                         MsgIcon::Error, MsgButtons::Ok);
+        if (refusal.empty() && is_regular_file(destination)) ::unlink(destination.c_str());
+        ui().message_box(refusal.empty() ? "The compressed copy of the report could not be created." : refusal,
+                         "File Compression Error", MsgIcon::Error, MsgButtons::Ok);
         audit.close();
         return 3;
     }

@@ -14,6 +14,7 @@
 #include "common/registry.h"
 #include "common/ui.h"
 #include "tolbex/archive/archive_operations.h"
+#include "testing/hostile_entries.h"
 #include "tolbex/archive/tests/archive_test_root.h"
 #include "platform/system.h"
 #include "tolbex/archive/report_archive.h"
@@ -135,6 +136,27 @@ TEST_F(StoreReportTest, CopyFailureLeavesNothingBehind) {
     }
     EXPECT_EQ(store_report_in_archive(archive_, root_ + "/missing", "d", 1, kNow, kReportFull), kStoreCopyFailed);
     EXPECT_EQ(names(archive_), before);
+}
+
+TEST_F(StoreReportTest, LinksSpecialFilesAndCaseTwinsRefuseTheSourceWhole) {
+    write(index(), "");
+    const auto before = names(archive_);
+    for (const auto& entry : tv::testing::hostile_entries()) {
+        const std::string source = root_ + "/h" + std::to_string(&entry - &tv::testing::hostile_entries()[0]);
+        fs::create_directories(source);
+        write(source + "/PATIENT.TXT", "patient");
+        entry.plant(source, root_ + "/secrets");
+        std::string path = "x", refusal;
+        EXPECT_EQ(store_report_in_archive(archive_, source, "d", 1, kNow, kReportFull, &path, nullptr, true, nullptr,
+                                          &refusal),
+                  kStoreCopyFailed)
+            << entry.what;
+        EXPECT_NE(refusal.find(std::string("\"") + entry.name + "\""), std::string::npos) << refusal;
+        EXPECT_TRUE(path.empty());
+        EXPECT_EQ(names(archive_), before) << entry.what;
+        EXPECT_EQ(read(index()), "");
+        EXPECT_TRUE(fs::exists(source + "/PATIENT.TXT"));
+    }
 }
 
 TEST_F(StoreReportTest, MoveDeletesSourcesOnlyAfterTheEntry) {

@@ -187,12 +187,13 @@ TEST_F(ExportTest, ARefusedLogStopsTheExportWithItsMessage) {
 TEST_F(ExportTest, AFailedPackLeavesNoTransferFileAndStopsAtThatReport) {
     const SelectedReport good = report("R1.FUL", "ABCD1234566", "ABCD1234566");
     const SelectedReport bad = report("R2.FUL", "ABCD1234566", "ABCD1234566");
-    // A file of the report that cannot be read fails the pack after the target was begun.
+    // A link in the report refuses the pack before the target is begun, and the message names it.
     fs::create_symlink(t / "nowhere", fs::path(bad.folder) / "GONE.BIN");
     EXPECT_EQ(export_reports_to_folder({good, bad, good}, out.string(), "", audit), 0);
     EXPECT_EQ(sorted_names(out), std::vector<std::string>{"ABCD1234566.TVZ"});
     ASSERT_FALSE(scripted.shown.empty());
-    EXPECT_EQ(scripted.shown.back().text, "The compressed copy of the report could not be created.");
+    EXPECT_EQ(scripted.shown.back().text,
+              "The report folder contains \"GONE.BIN\", which is not a plain file, so it cannot be packed.");
     EXPECT_EQ(scripted.shown.back().caption, "File Compression Error");
     EXPECT_EQ(audit.entries.size(), 1u);
     EXPECT_EQ(audit.opens, audit.closes);

@@ -8,6 +8,7 @@
 
 #include "common/audit_log.h"
 #include "formats/transfer_file.h"
+#include "testing/hostile_entries.h"
 #include "testing/app_test_root.h"
 #include "testing/test_root.h"
 #include "tolbex/app/import_reports.h"
@@ -171,6 +172,23 @@ TEST_F(MailTest, ReportsArriveAsTransferFilesThatUnpackToTheirFolders) {
     EXPECT_EQ(audit.entries, (std::vector<std::string>{"Mail report - John Smith in " + a.folder,
                                                        "Mail report - John Smith in " + b.folder}));
     EXPECT_TRUE(sorted_names(root.tmp()).empty());  // no transfer file left behind
+}
+
+TEST_F(MailTest, LinksSpecialFilesAndCaseTwinsAreNeverPackedIntoAMail) {
+    for (const auto& entry : tv::testing::hostile_entries()) {
+        const MailReportEntry r =
+            report(std::string("H") + entry.name + ".IMG", "Mary", kReportFormatted, {{"P.EMF", "page"}});
+        entry.plant(r.folder, t / "secrets");
+        answer({MsgResult::Ok});
+        EXPECT_EQ(mail_reports({r}, services), kMailPackFailed) << entry.what;
+        ASSERT_FALSE(scripted.shown.empty());
+        EXPECT_NE(scripted.shown.back().text.find(std::string("\"") + entry.name + "\""), std::string::npos)
+            << scripted.shown.back().text;
+        EXPECT_TRUE(composed.empty());
+        EXPECT_FALSE(fs::exists(eml));
+        EXPECT_TRUE(audit.entries.empty());
+        EXPECT_TRUE(sorted_names(root.tmp()).empty());
+    }
 }
 
 TEST_F(MailTest, CancelSendsNothingAndAuditsNothing) {

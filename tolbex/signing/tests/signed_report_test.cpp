@@ -11,6 +11,7 @@
 #include "common/files.h"
 #include "platform/fs.h"
 #include "platform/paths.h"
+#include "testing/hostile_entries.h"
 #include "testing/test_root.h"
 #include "tolbex/signing/tests/signing_fixture.h"
 
@@ -340,6 +341,22 @@ TEST_F(SignedReportTest, NamesASignedReportCannotHoldAreRefusedBeforeSigning) {
     auto v = verify_signed_report(output);
     ASSERT_TRUE(v);
     EXPECT_EQ(read_folder(v->folder()), (Files{{"r\xc3\xa9sum\xc3\xa9.txt", "x"}}));
+}
+
+TEST_F(SignedReportTest, LinksSpecialFilesAndCaseTwinsRefuseTheFolderWhole) {
+    int n = 0;
+    for (const auto& entry : tv::testing::hostile_entries()) {
+        const std::string folder = root / ("H" + std::to_string(n++) + ".IMG");
+        write_folder(folder, report_files);
+        entry.plant(folder, root / "secrets");
+        SignatureRecord record = testing::signer_record(id);
+        auto r = sign_report_folder(record, folder, "", output);
+        ASSERT_FALSE(r) << entry.what;
+        EXPECT_EQ(r.error().code, kErrFile) << entry.what;
+        EXPECT_NE(r.error().message.find(std::string("\"") + entry.name + "\""), std::string::npos)
+            << r.error().message;
+        EXPECT_FALSE(std::filesystem::exists(output)) << entry.what;
+    }
 }
 
 TEST_F(SignedReportTest, AFileThatCannotBeReadAbortsWithASeriousFileError) {
