@@ -40,8 +40,7 @@ std::optional<std::string> run(const std::string& command) {
 class OpensslCli : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!run("openssl version"))
-            GTEST_SKIP() << "no openssl program here";
+        if (!run("openssl version")) GTEST_SKIP() << "no openssl program here";
         if (!run("printf x | openssl enc " + std::string(kRc4)))
             GTEST_SKIP() << "the openssl program has no legacy provider (RC4)";
         work = root / "work";
@@ -56,9 +55,10 @@ protected:
 
 TEST_F(OpensslCli, AFileMadeWithTheStockToolsIsReadAsAnotherInstallations) {
     // A site's authority and a physician's certificate it issued, made as an administrator would.
-    ASSERT_TRUE(run("openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj '/O=Elsewhere/CN=Elsewhere CA' "
-                    "-addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign -keyout " +
-                    quoted(path("ca-key.pem")) + " -out " + quoted(path("ca.pem"))));
+    ASSERT_TRUE(
+        run("openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj '/O=Elsewhere/CN=Elsewhere CA' "
+            "-addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign -keyout " +
+            quoted(path("ca-key.pem")) + " -out " + quoted(path("ca.pem"))));
     ASSERT_TRUE(run("openssl req -newkey rsa:2048 -nodes -subj '/O=Elsewhere/CN=Dr Other' -keyout " +
                     quoted(path("key.pem")) + " -out " + quoted(path("req.pem"))));
     ASSERT_TRUE(run("openssl x509 -req -days 30 -in " + quoted(path("req.pem")) + " -CA " + quoted(path("ca.pem")) +

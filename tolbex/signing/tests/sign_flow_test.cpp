@@ -141,7 +141,8 @@ TEST_F(SignFlowTest, TimiDataAndSummaryReportsSignWithTheirKinds) {
          {{"DATA.TIMI", "Quorril TIMI data file Ver 2\r\n\r\nPatient ID #:  P1\r\n"},
           {"TIMI_SUMM_LOC.TXT", "/archive/T2.SUM/TIMI_SUMMARY.TXT"}},
          SignedReportKind::TimiData},
-        {"T2.SUM", {{"TIMI_SUMMARY.TXT", "TIMI Summary\r\nPatient ID #:  P1\r\nlast line"}},
+        {"T2.SUM",
+         {{"TIMI_SUMMARY.TXT", "TIMI Summary\r\nPatient ID #:  P1\r\nlast line"}},
          SignedReportKind::TimiSummary},
     };
     std::vector<std::string> timi;
@@ -296,10 +297,11 @@ TEST_F(SignFlowTest, ACertificateOfAnotherNameNeedsTheSignersYes) {
         EXPECT_EQ(named.confirms, static_cast<int>(c.confirms));
         if (!c.answers.empty()) {
             ASSERT_EQ(scripted.shown.size(), 1u);
-            EXPECT_EQ(scripted.shown[0].text,
-                      "The certificate you chose is issued to \"Ben  JONES\" by \"Clinic CA\", but you are logged on as "
-                      "\"Anna Smith\" (asmith).\n\nThe report will be signed as \"Ben  JONES\". Sign it?\n\nChoose No "
-                      "to pick another certificate.");
+            EXPECT_EQ(
+                scripted.shown[0].text,
+                "The certificate you chose is issued to \"Ben  JONES\" by \"Clinic CA\", but you are logged on as "
+                "\"Anna Smith\" (asmith).\n\nThe report will be signed as \"Ben  JONES\". Sign it?\n\nChoose No "
+                "to pick another certificate.");
             EXPECT_EQ(scripted.shown[0].default_button, MsgResult::No);
         } else {
             EXPECT_TRUE(scripted.shown.empty());

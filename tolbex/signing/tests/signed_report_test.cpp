@@ -147,8 +147,10 @@ TEST_F(SignedReportTest, AFlippedByteAnywhereIsRefused) {
             continue;
         }
         // Only a key-blob length beyond the data fails without a text, as the envelope reader does.
-        if (r.error().code == kErrEnvelope) EXPECT_LT(at, 4u);
-        else EXPECT_FALSE(r.error().message.empty()) << at;
+        if (r.error().code == kErrEnvelope)
+            EXPECT_LT(at, 4u);
+        else
+            EXPECT_FALSE(r.error().message.empty()) << at;
     }
     EXPECT_EQ(accepted, "") << "flipped bytes accepted of " << good.size();
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(root.tmp()), {}), 0) << "a restore was left behind";
@@ -156,8 +158,8 @@ TEST_F(SignedReportTest, AFlippedByteAnywhereIsRefused) {
 
 TEST_F(SignedReportTest, TruncatedUnknownSignerAndWrongEnvelopeAreRefusedWithTheirMessages) {
     const std::string good = sign_it();
-    for (std::size_t n : {std::size_t{0}, std::size_t{3}, std::size_t{4}, std::size_t{100}, good.size() / 2,
-                          good.size() - 1}) {
+    for (std::size_t n :
+         {std::size_t{0}, std::size_t{3}, std::size_t{4}, std::size_t{100}, good.size() / 2, good.size() - 1}) {
         auto r = verify_bytes(good.substr(0, n));
         ASSERT_FALSE(r) << n;
         EXPECT_EQ(r.error().message, n < 4 ? "" : "CryptMsgUpdate() failed : the data is not a PKCS #7 message") << n;
@@ -183,7 +185,8 @@ TEST_F(SignedReportTest, TruncatedUnknownSignerAndWrongEnvelopeAreRefusedWithThe
     // The right message under another key.
     {
         std::string env = encrypt_envelope(std::string(message->size(), '\0'));
-        for (std::size_t i = 0; i < message->size(); ++i) env[4 + i] = static_cast<char>(env[4 + i] ^ (*message)[i] ^ 0x5A);
+        for (std::size_t i = 0; i < message->size(); ++i)
+            env[4 + i] = static_cast<char>(env[4 + i] ^ (*message)[i] ^ 0x5A);
         auto r = verify_bytes(env);
         ASSERT_FALSE(r);
         EXPECT_EQ(r.error().message, "CryptMsgUpdate() failed : the data is not a PKCS #7 message");
@@ -408,9 +411,9 @@ TEST(SignatureTexts, DetailsAsShown) {
     EXPECT_NE(signature_details_text(r).find("Signature meaning : Report has been approved\n"), std::string::npos);
     r.verified = false;
     r.problem = "the certificate of \"Anna Smith\" had expired when the report was signed";
-    EXPECT_EQ(signature_details_text(r),
-              "Signature Details\n\nSignature not verified : " + r.problem +
-                  ".\nThis report must not be taken as signed.\n\n" + std::string(73, '-') + "\n\n");
+    EXPECT_EQ(signature_details_text(r), "Signature Details\n\nSignature not verified : " + r.problem +
+                                             ".\nThis report must not be taken as signed.\n\n" + std::string(73, '-') +
+                                             "\n\n");
     r.signing_time = -1.25;
     EXPECT_EQ(signing_time_text(r), "06:00:00 29 Dec 1899");
     r.signing_time_status = kTimeNull;

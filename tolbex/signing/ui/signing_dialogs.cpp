@@ -119,8 +119,7 @@ const char* certificate_status(const signing::Certificate& certificate, std::int
     return not_after && now > *not_after ? kCertificateExpiredText : kCertificateValidText;
 }
 
-CertificateDetailsDlg::CertificateDetailsDlg(const signing::SignatureRecord& record, std::int64_t now,
-                                             QWidget* parent)
+CertificateDetailsDlg::CertificateDetailsDlg(const signing::SignatureRecord& record, std::int64_t now, QWidget* parent)
     : fw::Dialog(parent) {
     setWindowTitle(QStringLiteral("Certificate Details"));
     auto* form = new QFormLayout(this);
@@ -192,7 +191,8 @@ void ConfirmSignDlg::on_init_dialog() {
     if (!values_.bitmap.empty() && !signing::is_signature_bitmap_usable(values_.bitmap, ui())) values_.bitmap.clear();
     certificates_->clear();
     for (const signing::SignatureRecord& r : crypto_.list_certificates())
-        certificates_->addItem(to_qstring(r.issued_to + ", issued by " + r.issued_by), QString::fromLatin1(r.fingerprint));
+        certificates_->addItem(to_qstring(r.issued_to + ", issued by " + r.issued_by),
+                               QString::fromLatin1(r.fingerprint));
     // Back from a refused choice, the last one stays selected.
     const int last = values_.certificate.empty()
                          ? -1

@@ -351,8 +351,8 @@ TEST(DemoRecording, ChannelAndSoundFiles) {
         int low = 4096, high = 0;
         for (std::size_t i = 0; i < bytes.size(); i += 2) {
             const int word = load_le16(reinterpret_cast<const std::uint8_t*>(bytes.data()) + i);
-            ASSERT_GT(word, 0) << i;      // 0 would mean no data
-            ASSERT_LT(word, 4096) << i;   // no flag bits
+            ASSERT_GT(word, 0) << i;     // 0 would mean no data
+            ASSERT_LT(word, 4096) << i;  // no flag bits
             low = std::min(low, word), high = std::max(high, word);
         }
         EXPECT_GT(high - low, 150);  // QRS complexes, not a flat line

@@ -94,8 +94,8 @@ void type_into(QLineEdit* edit, const QString& text) {
 
 TEST_F(SigningDialogsTest, ThePasswordOpensTheKeysAndLeavesTheEditOnEveryPath) {
     testing_pam::PamTestConfig pam(fs::path(root.path()) / "pam.d", PamRule::Permit);
-    const auto p12 = signing::testing::pkcs12_from_cli(signing::testing::make_identity("Anna Smith"), "secret",
-                                                       root.path());
+    const auto p12 =
+        signing::testing::pkcs12_from_cli(signing::testing::make_identity("Anna Smith"), "secret", root.path());
     if (!p12) GTEST_SKIP() << "no openssl program here";
     ASSERT_TRUE(store->put("a.p12", *p12));
     struct Case {
@@ -104,7 +104,8 @@ TEST_F(SigningDialogsTest, ThePasswordOpensTheKeysAndLeavesTheEditOnEveryPath) {
         const char* password;
         std::size_t opened;
     };
-    const Case cases[] = {{"OK", true, "secret", 1}, {"OK, another password", true, "other", 0},
+    const Case cases[] = {{"OK", true, "secret", 1},
+                          {"OK, another password", true, "other", 0},
                           {"Cancel", false, "secret", 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -169,10 +170,12 @@ TEST_F(SigningDialogsTest, ACertificateOfAnotherNameIsAskedAboutNamingBoth) {
         const auto stored =
             signing::sign_reports({root / "ARCH/R1.IMG"}, {"First"}, crypto, dialogs, trail, scripted, session);
         ASSERT_EQ(scripted.shown.size(), 1u);
-        EXPECT_EQ(scripted.shown[0].text, "The certificate you chose is issued to \"Ben Jones\" by \"Clinic CA\", but "
-                                          "you are logged on as \"" + account + "\" (" + me +
-                                              ").\n\nThe report will be signed as \"Ben Jones\". Sign it?\n\n"
-                                              "Choose No to pick another certificate.");
+        EXPECT_EQ(scripted.shown[0].text,
+                  "The certificate you chose is issued to \"Ben Jones\" by \"Clinic CA\", but "
+                  "you are logged on as \"" +
+                      account + "\" (" + me +
+                      ").\n\nThe report will be signed as \"Ben Jones\". Sign it?\n\n"
+                      "Choose No to pick another certificate.");
         if (answer == MsgResult::No) {
             EXPECT_EQ(titles, (std::vector<std::string>{"Enter User Details", "Confirm Signing Details",
                                                         "Confirm Signing Details"}));
