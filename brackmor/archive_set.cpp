@@ -147,9 +147,7 @@ void ArchiveSet::delete_archive_folder(const std::string& path) {
     const ArchiveIndexLock lock(path);
     if (!lock.held()) {
         busy_ = true;
-        reporter_.event("Unable to lock the archive " + path +
-                            " - another program is changing it, so it is left as it is.",
-                        "CANTLOCKARCHIVE:" + path);
+        report_archive_busy(reporter_, path);
         return;
     }
     if (!is_real_folder(path) || platform::find_name_ci(path, kArchiveIndexName)) return;

@@ -166,11 +166,13 @@ std::string report_name(const std::string& folder, bool fallback) {
 ReportSet::ReportSet(std::string archive_folder, Options options, Reporter& reporter)
     : folder_(std::move(archive_folder)), options_(options), reporter_(reporter) {}
 
-void ReportSet::report_busy() {
-    reporter_.event("Unable to lock the archive " + folder_ +
-                        " - another program is changing it, so it is left as it is.",
-                    "CANTLOCKARCHIVE:" + folder_);
+void report_archive_busy(Reporter& reporter, const std::string& archive_folder) {
+    reporter.event("Unable to lock the archive " + archive_folder +
+                       " - another program is changing it, so it is left as it is.",
+                   "CANTLOCKARCHIVE:" + archive_folder);
 }
+
+void ReportSet::report_busy() { report_archive_busy(reporter_, folder_); }
 
 ReportSet::Outcome ReportSet::check() {
     {

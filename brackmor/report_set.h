@@ -78,6 +78,9 @@ struct ReportEntry {
 // text.
 std::string report_name(const std::string& folder, bool fallback);
 
+// Tells that another program holds the archive's index lock, so the archive is left as it is.
+void report_archive_busy(Reporter& reporter, const std::string& archive_folder);
+
 class ReportSet {
 public:
     struct Options {

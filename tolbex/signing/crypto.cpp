@@ -18,21 +18,10 @@
 
 #include "common/bytes.h"
 #include "platform/codepage.h"
+#include "tolbex/signing/openssl_handles.h"
 
 namespace tv::signing {
 namespace {
-
-template <class T, void (*Free)(T*)>
-struct Freer {
-    void operator()(T* p) const noexcept { Free(p); }
-};
-using Pkcs7Ptr = std::unique_ptr<PKCS7, Freer<PKCS7, PKCS7_free>>;
-using Pkcs12Ptr = std::unique_ptr<PKCS12, Freer<PKCS12, PKCS12_free>>;
-using X509SigPtr = std::unique_ptr<X509_SIG, Freer<X509_SIG, X509_SIG_free>>;
-using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, Freer<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
-
-void free_openssl_bytes(unsigned char* p) { OPENSSL_free(p); }
-using OsslBytes = std::unique_ptr<unsigned char, Freer<unsigned char, free_openssl_bytes>>;
 
 const unsigned char* bytes_of(std::string_view s) { return reinterpret_cast<const unsigned char*>(s.data()); }
 

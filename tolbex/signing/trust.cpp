@@ -13,21 +13,11 @@
 #include "platform/fs.h"
 #include "platform/handles.h"
 #include "platform/paths.h"
+#include "tolbex/signing/openssl_handles.h"
 
 namespace tv::signing {
 
 namespace {
-
-template <typename T, void (*Free)(T*)>
-struct Freer {
-    void operator()(T* p) const { Free(p); }
-};
-using StorePtr = std::unique_ptr<X509_STORE, Freer<X509_STORE, X509_STORE_free>>;
-using StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, Freer<X509_STORE_CTX, X509_STORE_CTX_free>>;
-using BioPtr = std::unique_ptr<BIO, Freer<BIO, BIO_free_all>>;
-using X509Ptr = std::unique_ptr<X509, Freer<X509, X509_free>>;
-void free_x509_stack(STACK_OF(X509) * s) { sk_X509_free(s); }
-using StackPtr = std::unique_ptr<STACK_OF(X509), Freer<STACK_OF(X509), free_x509_stack>>;
 
 // Only root may change what a real installation trusts; a relocated root is a test's or demo's.
 bool kept_by_root(const struct stat& st) {
@@ -55,8 +45,8 @@ void add_file(X509_STORE* store, int folder, const char* name) {
     }
 }
 
-StorePtr load_store(const std::string& folder) {
-    StorePtr store(X509_STORE_new());
+X509StorePtr load_store(const std::string& folder) {
+    X509StorePtr store(X509_STORE_new());
     platform::UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat st;
     if (!store || !dir || ::fstat(dir.get(), &st) != 0 || !kept_by_root(st)) return store;
@@ -79,9 +69,9 @@ Result<void> check_trust(const Certificate& signer, const std::vector<Certificat
                          const std::string& trust_folder) {
     if (signer.empty()) return untrusted("the signature names no certificate");
     const std::string who = "the certificate of \"" + signer.subject_name() + "\"";
-    StorePtr store = load_store(trust_folder);
-    StackPtr chain(sk_X509_new_null());
-    StoreCtxPtr ctx(X509_STORE_CTX_new());
+    X509StorePtr store = load_store(trust_folder);
+    X509StackPtr chain(sk_X509_new_null());
+    X509StoreCtxPtr ctx(X509_STORE_CTX_new());
     if (!store || !chain || !ctx) return untrusted("the trust store could not be read");
     for (const Certificate& c : carried)
         if (!c.empty()) sk_X509_push(chain.get(), c.x509());

@@ -14,18 +14,15 @@
 #include "platform/fs.h"
 #include "platform/paths.h"
 #include "platform/system.h"
+#include "tolbex/signing/openssl_handles.h"
 #include "tolbex/signing/signed_report.h"
 
 namespace tv::demo {
 namespace {
 
-template <typename T, void (*Free)(T*)>
-struct Deleter {
-    void operator()(T* p) const { Free(p); }
-};
-using KeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
-using CertPtr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
-using P12Ptr = std::unique_ptr<PKCS12, Deleter<PKCS12, PKCS12_free>>;
+using signing::Pkcs12Ptr;
+using signing::PkeyPtr;
+using signing::X509Ptr;
 
 void add_name(X509_NAME* name, const std::string& common_name) {
     X509_NAME_add_entry_by_txt(name, "O", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>("Demo Clinic"), -1, -1,
@@ -42,9 +39,9 @@ namespace {
 
 // A certificate for `key` named `common_name`, issued by `issuer` (itself when null) and signed
 // with `issuer_key`; an authority's carries the extensions that let it issue.
-Result<CertPtr> make_certificate(const std::string& common_name, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuer_key,
+Result<X509Ptr> make_certificate(const std::string& common_name, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuer_key,
                                  bool authority) {
-    CertPtr x(X509_new());
+    X509Ptr x(X509_new());
     if (!x) return demo_error("no certificate");
     X509_set_version(x.get(), 2);
     unsigned char serial[16];
@@ -89,7 +86,7 @@ std::string pem_of(X509* x) {
 }  // namespace
 
 Result<signing::Certificate> make_self_signed_certificate(const std::string& common_name, int bits) {
-    KeyPtr key(EVP_RSA_gen(static_cast<unsigned>(bits)));
+    PkeyPtr key(EVP_RSA_gen(static_cast<unsigned>(bits)));
     if (!key) return demo_error("no key");
     auto x = make_certificate(common_name, key.get(), nullptr, key.get(), false);
     if (!x) return x.error();
@@ -98,7 +95,7 @@ Result<signing::Certificate> make_self_signed_certificate(const std::string& com
 
 Result<signing::Certificate> make_demo_certificate() {
     // The demo clinic's authority: trusted by the site, it issues the demo physician's certificate.
-    KeyPtr ca_key(EVP_RSA_gen(2048)), key(EVP_RSA_gen(2048));
+    PkeyPtr ca_key(EVP_RSA_gen(2048)), key(EVP_RSA_gen(2048));
     if (!ca_key || !key) return demo_error("no key");
     auto ca = make_certificate(kDemoAuthorityName, ca_key.get(), nullptr, ca_key.get(), true);
     if (!ca) return ca.error();
@@ -110,7 +107,7 @@ Result<signing::Certificate> make_demo_certificate() {
         !platform::atomic_write_file(join_path(trust, kDemoAuthorityFile), ca_pem))
         return demo_error("cannot add the demo authority to the trust store");
     signing::Certificate certificate(x->get(), key.get());
-    P12Ptr p12(
+    Pkcs12Ptr p12(
         PKCS12_create("", kDemoSignerName, certificate.private_key(), certificate.x509(), nullptr, 0, 0, 0, 0, 0));
     unsigned char* der = nullptr;
     const int n = p12 ? i2d_PKCS12(p12.get(), &der) : -1;
