@@ -96,11 +96,6 @@ bool wildcard_match(const char* pat, const char* name) {
     return *pat == '\0' || std::strcmp(pat, ".*") == 0 || std::strcmp(pat, ".") == 0;
 }
 
-void fsync_folder(const std::string& folder) {
-    platform::UniqueFd fd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd) ::fsync(fd.get());
-}
-
 // The folder that holds `path` (for opening siblings); "." when the path has no '/'.
 std::string parent_folder(const std::string& path) {
     auto p = path.rfind('/');
@@ -183,7 +178,7 @@ bool copy_fd_replacing(platform::UniqueFd in, const std::string& target) {
         ::unlink(tmp.c_str());
         return false;
     }
-    fsync_folder(folder);
+    platform::sync_folder(folder.empty() ? "." : folder);
     return true;
 }
 

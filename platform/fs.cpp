@@ -100,13 +100,12 @@ std::string resolve_path_ci(const std::string& path) {
     return out;
 }
 
-namespace {
-
-// Flushes a folder's entries (a rename or a new name in it) to disk.
 bool sync_folder(const std::string& folder) {
     UniqueFd dfd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return dfd && ::fsync(dfd.get()) == 0;
 }
+
+namespace {
 
 std::string folder_of(const std::string& path) {
     const std::size_t slash = path.rfind('/');

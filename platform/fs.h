@@ -33,6 +33,10 @@ std::string resolve_path_ci(const std::string& path);
 // have reached the disk.
 bool atomic_write_file(const std::string& path, std::string_view bytes);
 
+// Flushes a folder's entries (new, renamed or removed names in it) to disk. False when the folder
+// cannot be opened or the flush fails.
+bool sync_folder(const std::string& folder);
+
 // Appends `bytes` to `path` (created 0666 less the umask when missing) and flushes it to disk
 // (a new file's folder too) before returning true. When the file does not end with a line end
 // (LF), CR LF is written first. A failed write or flush truncates the file back to its old length.

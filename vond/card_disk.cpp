@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <limits>
+#include <optional>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -78,6 +81,19 @@ bool delete_all_entries(const std::string& root) {
 // The modes that meet cards which have recorded, and so may carry the 1,024-byte cnav.dat the
 // recorder writes: every read mode, the patient-details change and the status query among them.
 bool is_read_mode(int mode) { return mode >= 6 && mode <= 15; }
+
+constexpr int kChangePatMode = 12;
+
+// "VOND_RECLEN_LIMIT": a whole number of hours above 0, or none.
+std::optional<int> recording_length_limit() {
+    const char* v = std::getenv("VOND_RECLEN_LIMIT");
+    if (!v || !*v) return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(v, &end, 10);
+    if (errno != 0 || *end != '\0' || n < 1 || n > std::numeric_limits<int>::max()) return std::nullopt;
+    return static_cast<int>(n);
+}
 
 }  // namespace
 
@@ -304,12 +320,24 @@ bool CardDisk::prepare_card(const std::string& t1, const std::string& t2, const 
     return condition(t1, t2, t3, fir);
 }
 
-int CardDisk::change_patient_details(const std::string& t1, const std::string& t2, const std::string& t3, bool force) {
+int CardDisk::change_patient_details(const std::string& t1, const std::string& t2, const std::string& t3, bool force,
+                                     const std::string& cnav_folder) {
     if (!read_config()) return 105;
     FoundSector s = find_start_sector(root_);
     if (!s.found) return 105;
     const auto start = parse_start_sector(s.sector).recording_num;
     if (details_belong(start) && !force) return 116;
+    // The new cnav.dat is judged before the card is touched: one of another size would make the
+    // card unreadable.
+    std::vector<std::uint8_t> cnav;
+    if (mode_ == kChangePatMode && !cnav_folder.empty()) {
+        if (auto p = platform::find_name_ci(cnav_folder, "cnav.dat")) {
+            if (!platform::read_whole_file(*p, cnav) || !cnav_size_ok(static_cast<std::int64_t>(cnav.size()))) {
+                trace("cnav.dat of %s cannot go onto the card\n", cnav_folder.c_str());
+                return 105;
+            }
+        }
+    }
     config_.set_logical_texts(t1, t2, t3, current_code_page_byte());
     config_.bytes[94] = 0xA5;
     config_.set_time(88, platform::system().now());
@@ -320,12 +348,8 @@ int CardDisk::change_patient_details(const std::string& t1, const std::string& t
     const bool ok = write_config();
     if (was_read_only) set_read_only(path);
     if (!ok) return 105;
-    if (mode_ == 12) {
-        delete_card_file(root_, "cnav.dat");
-        bool c = platform::find_name_ci(input_folder_, "cnav.dat") ? copy_card_file(input_folder_, root_, "cnav.dat")
-                                                                   : write_empty_cnav(root_);
-        if (!c) return 105;
-    }
+    // Without a new one the card keeps the cnav.dat its recorder wrote.
+    if (!cnav.empty() && !write_card_file(card_path(root_, "cnav.dat"), cnav.data(), cnav.size())) return 105;
     return 0;
 }
 
@@ -416,10 +440,9 @@ bool CardDisk::recording_info(RecordingInfo& info) {
     } else {
         info.length_hours = st.recording_length == 255 ? -1 : st.recording_length;
     }
-    if (const char* lim = std::getenv("VOND_RECLEN_LIMIT")) {
-        const int limit = std::atoi(lim);
-        if (info.length_hours > 0) info.length_hours = std::min(info.length_hours, limit);
-    }
+    // A limit that is no whole number of hours is no limit: it must never make the length 0.
+    if (const auto limit = recording_length_limit(); limit && info.length_hours > 0)
+        info.length_hours = std::min(info.length_hours, *limit);
     const int cal = settings_.calibration_seconds;
     const std::int64_t offset = cal ? cal + clock.second : 0;
     const std::int64_t out_start = start - offset + settings_.skip_hours * 3600LL;

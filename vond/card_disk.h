@@ -87,8 +87,10 @@ public:
     // True when the card is ready for a new recording afterwards.
     bool prepare_card(const std::string& t1, const std::string& t2, const std::string& t3,
                       const std::array<std::uint16_t, 32>* fir);
-    // 0, 105 or 116.
-    int change_patient_details(const std::string& t1, const std::string& t2, const std::string& t3, bool force);
+    // 0, 105 or 116. In the patient-details change mode the card's cnav.dat is replaced by the one
+    // in `cnav_folder` when that holds one.
+    int change_patient_details(const std::string& t1, const std::string& t2, const std::string& t3, bool force,
+                               const std::string& cnav_folder);
 
     bool copy_patient_wav(const std::string& dest);
     bool copy_cnav_from_card(const std::string& dest);

@@ -30,15 +30,6 @@ bool is_rtl_byte(std::uint8_t b) {
            (b >= 157 && b <= 158) || (b >= 160 && b <= 187) || (b >= 191 && b <= 251) || (b >= 253 && b <= 254);
 }
 
-bool write_bytes(const std::string& path, const void* data, std::size_t size) {
-    platform::UniqueFile f = platform::open_file(path, "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(data, 1, size, f.get()) == size;
-    ok = std::fflush(f.get()) == 0 && ok;
-    ok = ::fsync(fileno(f.get())) == 0 && ok;
-    return platform::close_file(f) && ok;
-}
-
 std::string strip_slashes(std::string s) {
     while (s.size() > 1 && s.back() == '/') s.pop_back();
     return s;
@@ -51,6 +42,15 @@ std::string canonical(const std::string& p) {
 }
 
 }  // namespace
+
+bool write_card_file(const std::string& path, const void* data, std::size_t size) {
+    platform::UniqueFile f = platform::open_file(path, "wb");
+    if (!f) return false;
+    bool ok = std::fwrite(data, 1, size, f.get()) == size;
+    ok = std::fflush(f.get()) == 0 && ok;
+    ok = ::fsync(fileno(f.get())) == 0 && ok;
+    return platform::close_file(f) && ok;
+}
 
 std::string ConfigDat::text(int index) const {
     if (index < 1 || index > 3) return {};
@@ -121,7 +121,7 @@ bool read_config(const std::string& root, ConfigDat& config) {
 }
 
 bool write_config(const std::string& root, const ConfigDat& config) {
-    return write_bytes(card_path(root, "config.dat"), config.bytes.data(), kConfigSize);
+    return write_card_file(card_path(root, "config.dat"), config.bytes.data(), kConfigSize);
 }
 
 std::uint8_t current_code_page_byte() {
@@ -175,12 +175,12 @@ std::string empty_patient_wav() {
 
 bool write_empty_patient_wav(const std::string& folder) {
     const std::string w = empty_patient_wav();
-    return write_bytes(card_path(folder, "patient.wav"), w.data(), w.size());
+    return write_card_file(card_path(folder, "patient.wav"), w.data(), w.size());
 }
 
 bool write_empty_cnav(const std::string& folder) {
     const std::string z(kEmptyCnavSize, '\0');
-    return write_bytes(card_path(folder, "cnav.dat"), z.data(), z.size());
+    return write_card_file(card_path(folder, "cnav.dat"), z.data(), z.size());
 }
 
 bool load_fir_file(const std::string& path, std::array<std::uint16_t, 32>& table) {

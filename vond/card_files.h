@@ -19,6 +19,9 @@ inline constexpr std::size_t kRecordedCnavSize = 1024;
 inline constexpr const char* kCardLabel = "QUX_CFR";
 inline constexpr int kRecordingNumLimit = 65000;
 
+// Creates or replaces `path` with `size` bytes and flushes it to the card; false on any failure.
+bool write_card_file(const std::string& path, const void* data, std::size_t size);
+
 // config.dat, kept as its 512 bytes.
 struct ConfigDat {
     std::array<std::uint8_t, kConfigSize> bytes{};

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -32,12 +33,15 @@ constexpr std::int64_t kMaxGapSeconds = 604800;
 
 enum class OutKind { Files, Mapping, TwelveLead };
 
-// A write-only output file with its own buffer; a failed write is remembered.
+// A write-only output file with its own buffer. The first failed write is remembered with its
+// error; finish() reports whether every byte reached the disk.
 class OutFile {
 public:
-    ~OutFile() { close(); }
+    ~OutFile() { finish(); }
     bool open(const std::string& path) {
+        path_ = path;
         fd_.reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        if (!fd_) note_error();
         if (!buf_) buf_.reset(new std::uint8_t[kBuffer]);
         return static_cast<bool>(fd_);
     }
@@ -65,29 +69,39 @@ public:
         }
     }
     bool flush() {
-        if (fd_ && used_ > 0 && !platform::write_all(fd_.get(), buf_.get(), used_)) failed_ = true;
+        if (fd_ && used_ > 0 && !failed_ && !platform::write_all(fd_.get(), buf_.get(), used_)) note_error();
         used_ = 0;
         return !failed_;
     }
     bool pwrite(const void* data, std::size_t n, std::uint64_t at) {
         if (!flush()) return false;
-        if (!platform::pwrite_all(fd_.get(), data, n, at)) failed_ = true;
+        if (!platform::pwrite_all(fd_.get(), data, n, at)) note_error();
         return !failed_;
     }
-    bool close() {
+    // Flushes to the disk and closes. A device that cannot be synced has taken its writes already.
+    bool finish() {
         if (!fd_) return !failed_;
         flush();
-        if (!fd_.close()) failed_ = true;
+        if (!failed_ && ::fsync(fd_.get()) != 0 && errno != EINVAL && errno != EROFS) note_error();
+        if (!fd_.close() && !failed_) note_error();
         return !failed_;
     }
     bool failed() const { return failed_; }
+    const std::string& path() const { return path_; }
+    int error() const { return error_; }
 
 private:
+    void note_error() {
+        if (!failed_) error_ = errno;
+        failed_ = true;
+    }
     static constexpr std::size_t kBuffer = 1u << 18;
+    std::string path_;
     platform::UniqueFd fd_;
     std::unique_ptr<std::uint8_t[]> buf_;
     std::size_t used_ = 0;
     bool failed_ = false;
+    int error_ = 0;
 };
 
 const std::uint16_t* word_scramble_table() {
@@ -152,7 +166,7 @@ private:
     bool add_event(std::int64_t seconds);
     void pad_minimum();
     bool finish_twelve_lead();
-    bool close_outputs();
+    const OutFile* close_outputs();
     void fail_sector(const char* format);
 
     bool in_skip() const { return clock_.to_seconds() - start_s_ < static_cast<std::int64_t>(set_.skip_hours) * 3600; }
@@ -176,6 +190,7 @@ private:
                    bool whole) {
         if (counter_ >= file_limit_) return;
         const int k = whole ? n : static_cast<int>(std::min<std::int64_t>(n, file_limit_ - counter_));
+        wrote_ecg_ = wrote_ecg_ || k > 0;
         const std::int64_t base = counter_;
         counter_ += k;
         for (int c = 0; c < chans; ++c) {
@@ -232,8 +247,7 @@ private:
     std::int64_t file_limit_ = 0, map_limit_ = 0;
 
     platform::UniqueFile ecg_;
-    platform::UniqueFile patevent_;
-    OutFile raw_[3], other_, leads_[8], pacing_;
+    OutFile patevent_, raw_[3], other_, leads_[8], pacing_;
     EcgMappings maps_;
     bool cap_traced_ = false;
 
@@ -254,12 +268,13 @@ private:
     BitStreamDecoder decoder_;
     bool stop_ = false;
     bool stopped_by_event_ = false;
+    bool met_data_ = false;   // a data sector of the recording was stepped over
+    bool wrote_ecg_ = false;  // and at least one of its samples went out
     std::uint16_t lead_min_[8], lead_max_[8];
 };
 
 bool EcgReader::open_outputs() {
-    patevent_ = platform::open_file(card_path(out_, "patevent.dat"), "wb");
-    if (!patevent_) return false;
+    if (!patevent_.open(card_path(out_, "patevent.dat"))) return false;
     FoundSector fs = find_start_sector(disk_.root_);
     if (!fs.found) return false;
     first_ = parse_start_sector(fs.sector);
@@ -288,14 +303,16 @@ bool EcgReader::open_outputs() {
             show_card_message(141, MsgIcon::Error, MsgButtons::Ok, true);
             return false;
         }
-        maps_.events()[0] = 0;
+        maps_.begin_transfer();
     }
     return other_.open(card_path(out_, "other.dat"));
 }
 
 bool EcgReader::add_event(std::int64_t seconds) {
     if (kind_ == OutKind::Mapping && !maps_.add_event(static_cast<std::int32_t>(seconds))) return false;
-    return std::fprintf(patevent_.get(), "%lld\r\n", static_cast<long long>(seconds)) > 0;
+    const std::string line = std::to_string(seconds) + "\r\n";
+    patevent_.write(line.data(), line.size());
+    return !patevent_.failed();
 }
 
 void EcgReader::write_calibration(int seconds) {
@@ -539,9 +556,11 @@ bool EcgReader::fixed_sector_step(std::uint8_t type) {
         if (kind_ == OutKind::Files) {
             file_rows(rows, flags, per_channel, std::min(file_channels(), chans), !nibble, false);
         } else if (kind_ == OutKind::Mapping) {
-            for (int i = 0; i < per_channel && map_time_allowed(); ++i)
+            for (int i = 0; i < per_channel && map_time_allowed(); ++i) {
                 for (int c = 0; c < chans; ++c)
                     map_put(c, static_cast<std::uint16_t>((samples[c][i] & 0xFFF) | flags[i]));
+                wrote_ecg_ = true;
+            }
         }
         other_.write(sector_.data(), 32);
         if ((sector_[6] & 1) != 0) {
@@ -574,8 +593,8 @@ void EcgReader::write_block() {
         for (int i = 0; i < BitStreamDecoder::kBlock; ++i) {
             if (!map_time_allowed()) return;
             const auto f = flags[static_cast<std::size_t>(i)];
-            for (int c = 0; c < map_channels(); ++c)
-                map_put(c, static_cast<std::uint16_t>((rows[c][i] & 0xFFF) | f));
+            for (int c = 0; c < map_channels(); ++c) map_put(c, static_cast<std::uint16_t>((rows[c][i] & 0xFFF) | f));
+            wrote_ecg_ = true;
         }
     }
 }
@@ -616,6 +635,7 @@ bool EcgReader::stream_sector_step() {
 bool EcgReader::twelve_lead_step() {
     if (kind_ != OutKind::TwelveLead) return false;
     if (!in_skip()) {
+        wrote_ecg_ = true;
         for (int f = 0; f < 30; ++f) {
             for (int l = 0; l < 8; ++l) {
                 const std::uint16_t w = load_le16(&sector_[static_cast<std::size_t>(32 + f * 16 + l * 2)]);
@@ -657,7 +677,10 @@ bool EcgReader::sector_step() {
         case 2:
         case 48:
         case 4:
-        case 5: ok = stored_format_ && fixed_sector_step(type); break;
+        case 5:
+            met_data_ = true;
+            ok = stored_format_ && fixed_sector_step(type);
+            break;
         case 32:
         case 49:
         case 66: other_.write(sector_.data(), sector_.size()); break;
@@ -665,9 +688,13 @@ bool EcgReader::sector_step() {
         case 34:
         case 35:
             if (!stored_format_) return false;
+            met_data_ = true;
             ok = stream_sector_step();
             break;
-        case 64: ok = stored_format_ && twelve_lead_step(); break;
+        case 64:
+            met_data_ = true;
+            ok = stored_format_ && twelve_lead_step();
+            break;
         case 65: break;
         case 129:
         case 130:
@@ -779,16 +806,22 @@ void EcgReader::pad_minimum() {
     }
 }
 
-bool EcgReader::close_outputs() {
-    bool ok = true;
-    for (auto& r : raw_) ok = r.close() && ok;
-    for (auto& l : leads_) ok = l.close() && ok;
-    ok = pacing_.close() && ok;
-    ok = other_.close() && ok;
-    if (patevent_) ok = platform::close_file(patevent_) && ok;
-    return ok;
+// Every output on the disk, or the first one that is not.
+const OutFile* EcgReader::close_outputs() {
+    const OutFile* failed = nullptr;
+    auto finish = [&](OutFile& f) {
+        if (!f.finish() && !failed) failed = &f;
+    };
+    finish(patevent_);
+    for (auto& r : raw_) finish(r);
+    for (auto& l : leads_) finish(l);
+    finish(pacing_);
+    finish(other_);
+    return failed;
 }
 
+// The card is marked as read only when everything the read wrote is safely on the disk: until
+// then it holds the only copy of the recording.
 bool EcgReader::run() {
     if (!open_outputs()) {
         close_outputs();
@@ -812,21 +845,35 @@ bool EcgReader::run() {
     } else {
         ok = loop();
     }
+    if (ok && !stopped_by_event_ && !stored_format_) {
+        trace("the recording's start sector was not met in sector %i\n", sector_counter_);
+        ok = false;
+    }
+    if (ok && !stopped_by_event_ && met_data_ && !wrote_ecg_) {
+        trace("no ECG sample of the recording was read\n");
+        ok = false;
+    }
+    if (!stopped_by_event_) pad_minimum();
+    if (kind_ == OutKind::Mapping) {
+        maps_.end_transfer();
+        maps_.release();
+    }
+    if (const OutFile* f = close_outputs()) {
+        trace("File Exception caught in module %s at line %d\n", "Cfdisk", __LINE__);
+        show_card_message(202, MsgIcon::Error, MsgButtons::Ok, true,
+                          format_message(202, f->path().c_str(), std::strerror(f->error())));
+        ok = false;
+    }
+    if (ok && !stopped_by_event_ && !platform::sync_folder(out_)) {
+        trace("File Exception caught in module %s at line %d\n", "Cfdisk", __LINE__);
+        ok = false;
+    }
     if (ok && !stopped_by_event_) {
         const int m = disk_.mark_as_read(format_ != kFormatCnav);
         if (m == 1)
             show_card_message(153, MsgIcon::Warning, MsgButtons::Ok, true);
         else if (m != 0)
             show_card_message(149, MsgIcon::Warning, MsgButtons::Ok, true);
-    }
-    if (!stopped_by_event_) pad_minimum();
-    if (kind_ == OutKind::Mapping) {
-        for (int c = 0; c < 3; ++c) maps_.control(c)->transfer_done = 1;
-        maps_.release();
-    }
-    if (!close_outputs()) {
-        trace("File Exception caught in module %s at line %d\n", "Cfdisk", __LINE__);
-        ok = false;
     }
     return ok;
 }
@@ -837,6 +884,11 @@ bool CardDisk::read_ecg(int output_format, const std::string& out_folder, Progre
     if (output_format != kFormatPath && output_format != kFormatArchive && output_format != kFormatMmf &&
         output_format != kFormatOs12File && output_format != kFormatOs12Arch)
         return true;
+    // A read of no hours would write nothing but padding and still mark the card.
+    if (settings_.duration_hours <= 0) {
+        trace("no duration set for the ECG read\n");
+        return false;
+    }
     EcgReader reader(*this, output_format, out_folder, progress);
     return reader.run();
 }

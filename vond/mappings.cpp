@@ -40,6 +40,18 @@ void EcgMappings::release() {
     events_.reset();
 }
 
+void EcgMappings::begin_transfer() {
+    for (int c = 0; c < 3; ++c) {
+        control(c)->samples_written = 0;
+        control(c)->transfer_done = 0;
+    }
+    if (std::int32_t* e = events()) e[0] = 0;
+}
+
+void EcgMappings::end_transfer() {
+    for (int c = 0; c < 3; ++c) control(c)->transfer_done = 1;
+}
+
 EcgControlBlock* EcgMappings::control(int channel) const {
     return static_cast<EcgControlBlock*>(ctrl_->data()) + channel;
 }
@@ -74,7 +86,11 @@ bool fill_mappings_from_folder(const std::string& folder, int skip_hours, int du
     auto ctrl_mem = open_card_mapping(kEcgCtrlName, kEcgCtrlBytes);
     if (!ctrl_mem) return false;
     auto* ctrl = static_cast<EcgControlBlock*>(ctrl_mem->data());
-    for (int i = 0; i < channels; ++i) ctrl[i].samples_written = 0;
+    // Every record starts afresh, the unused channels' too: a holder may keep the last run's.
+    for (int i = 0; i < 3; ++i) {
+        ctrl[i].samples_written = 0;
+        ctrl[i].transfer_done = 0;
+    }
     auto ev_mem = open_card_mapping(kPatientEventsName, kCardPatientEventBytes);
     if (!ev_mem) return false;
     auto* ev = static_cast<std::int32_t*>(ev_mem->data());
@@ -143,7 +159,7 @@ bool fill_mappings_from_folder(const std::string& folder, int skip_hours, int du
         if (limit == kRawEcgBytes && pos[0] >= limit) trace("mapping capacity of 32 hours reached\n");
     }
     if (!ok) return false;
-    for (int i = 0; i < channels; ++i) ctrl[i].transfer_done = 1;
+    for (int i = 0; i < 3; ++i) ctrl[i].transfer_done = 1;
     return true;
 }
 

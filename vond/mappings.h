@@ -20,6 +20,12 @@ public:
     bool open(bool events);
     void release();
 
+    // A holder may keep the names from an earlier run: every count and done flag starts at 0, so
+    // nothing lands after the last run's samples and no reader takes this one as finished.
+    void begin_transfer();
+    // The done flags, written last, after every sample and count.
+    void end_transfer();
+
     EcgControlBlock* control(int channel) const;  // 0..2
     std::uint16_t* samples(int channel) const;
     std::int32_t* events() const;  // [0] count, then the times

@@ -71,6 +71,7 @@ const StringEntry kStrings[] = {
      "No Ostrabel CF card was found.\nSelect the drive that holds the CF card, or insert the card and search "
      "again."},
     {201, "No Corvast ECG file (*.LDSC) was found in %s"},
+    {202, "The ECG could not be written to %s:\n%s.\nThe card has not been marked as read."},
 };
 
 std::once_flag g_registered;

@@ -64,6 +64,19 @@ int windows_unavailable(const char* what) {
     return 102;
 }
 
+// Hours of ECG a read takes: "/duration=" when given, else what the output format holds by default.
+// The cnav output copies the card whole and takes none.
+int read_duration(int output_format, int given) {
+    switch (output_format) {
+        case kFormatPath:
+        case kFormatOs12File:
+        case kFormatArchive:
+        case kFormatOs12Arch: return given > 0 ? given : 28;
+        case kFormatMmf: return given > 0 ? given : 192;
+        default: return 0;
+    }
+}
+
 bool write_text_lines(const std::string& path, const std::vector<std::string>& lines) {
     std::string text;
     for (auto& l : lines) text += l + "\r\n";
@@ -260,7 +273,8 @@ std::string unpack_input(const std::string& cef, bool whole) {
     int error = 0;
     {
         CefUnpacker reader(cef, folder, [](const std::string& text) {
-            return ui().message_box(text, {}, MsgIcon::Error, MsgButtons::RetryCancel) == MsgResult::Retry;
+            return ui().message_box(text, message_text(133), MsgIcon::Error, MsgButtons::RetryCancel) ==
+                   MsgResult::Retry;
         });
         error = reader.get_error();
         if (error == 0 && reader.is_newer_version()) error = kCefBadSignature;
@@ -326,18 +340,13 @@ int Program::run() {
     int mode = cl_.mode;
     if (mode == kReadEcgStand) cl_.output_format = kFormatArchive;
     if (mode == kReadEcgHide || mode == kReadEcgStand) {
-        switch (cl_.output_format) {
-            case kFormatNone: cl_.valid = false; break;
-            case kFormatPath:
-            case kFormatOs12File:
-                if (cl_.duration > 28) cl_.valid = false;
-                s.duration_hours = cl_.duration > 0 ? cl_.duration : 28;
-                break;
-            case kFormatArchive:
-            case kFormatOs12Arch: s.duration_hours = cl_.duration > 0 ? cl_.duration : 28; break;
-            case kFormatMmf: s.duration_hours = cl_.duration > 0 ? cl_.duration : 192; break;
-            default: break;
-        }
+        if (cl_.output_format == kFormatNone) cl_.valid = false;
+        if ((cl_.output_format == kFormatPath || cl_.output_format == kFormatOs12File) && cl_.duration > 28)
+            cl_.valid = false;
+        s.duration_hours = read_duration(cl_.output_format, cl_.duration);
+    } else if (mode == kReadPatStand) {
+        // Its read dialog's "Read ECG Data" reads into recording files.
+        s.duration_hours = read_duration(kFormatArchive, cl_.duration);
     }
     if (mode >= kReadPatCnav && mode <= kReadEcgStand) s.skip_hours = cl_.skip >= 0 ? cl_.skip : cl_.skip24 ? 24 : 0;
     if (cl_.fir && (mode == 1 || mode == 2 || mode == 4 || mode == 5 || (mode >= 6 && mode <= 11))) cl_.valid = false;
@@ -530,6 +539,11 @@ int Program::change_flow() {
     if (cl_.input_folder.empty()) {
         CardSearch found = find_card_drive(default_drive_);
         if (found.letter == '?') return 102;
+        // One patient's details on whichever card comes first would label another's recording.
+        if (found.several) {
+            trace("More than one drive found and user cancelled dialog.\n");
+            return 117;
+        }
         disk_.set_root(found.root);
         code = disk_.validate(true, false, false);
     } else {
@@ -546,7 +560,8 @@ int Program::change_flow() {
         std::vector<std::string> lines;
         if (read_first_lines(*p, 79, lines, 1) && !lines.empty()) cnavop = lines[0];
     }
-    return disk_.change_patient_details(name, id, cnavop, cl_.confirmed);
+    // The new cnav.dat comes with the new details, from the folder that holds PATSUMM.DAT.
+    return disk_.change_patient_details(name, id, cnavop, cl_.confirmed, cl_.output_folder);
 }
 
 int Program::wav_flow() {

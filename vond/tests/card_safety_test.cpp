@@ -1,0 +1,228 @@
+// The card holds the only copy of a recording until it has been read: the built program marks,
+// rewrites or reconditions a card only when the ECG is safely on disk, and only the card meant.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "common/tape_mappings.h"
+#include "platform/shared_memory.h"
+#include "vond/tests/vond_fixture.h"
+
+namespace {
+
+using namespace vondtest;
+using cardgen::Bytes;
+using cardgen::Sector;
+
+using CardImage = std::map<std::string, Bytes>;
+
+// v(k, i, c) of data sector k, sample i, channel c, different per card `seed`.
+int value(int seed, int k, int i, int c) { return (seed * 97 + k * 128 + i + c * 7) % 1024; }
+
+std::vector<Sector> recording(unsigned rec, int seed, int sectors = 10) {
+    cardgen::StartInfo st;
+    st.rec = rec;
+    std::vector<Sector> s = {cardgen::start_sector(st)};
+    for (int k = 0; k < sectors; ++k) {
+        cardgen::DataSector d;
+        d.type = 2;
+        d.rec = rec;
+        if (k == 3) {
+            d.button = true;
+            d.events = {5};
+        }
+        for (auto [c, i] : cardgen::value_order(false)) d.values.push_back(value(seed, k, i, c));
+        s.push_back(cardgen::data_sector(d));
+    }
+    s.push_back(Sector{});
+    return s;
+}
+
+std::vector<Sector> twelve_lead_recording(unsigned rec) {
+    cardgen::StartInfo st;
+    st.rec = rec;
+    st.format = 64;
+    st.type = 130;
+    std::vector<Sector> ecg = {cardgen::start_sector(st)};
+    for (int k = 0; k < 2; ++k) {
+        Sector s{};
+        s[0] = 64;
+        tv::store_le16(&s[1], rec);
+        s[7] = 1;
+        s[8] = 16;
+        for (int f = 0; f < 30; ++f)
+            for (int l = 0; l < 8; ++l)
+                tv::store_le16(&s[static_cast<std::size_t>(32 + f * 16 + l * 2)], static_cast<unsigned>(100 * l + f));
+        cardgen::scramble(s.data(), true);
+        ecg.push_back(s);
+    }
+    ecg.push_back(Sector{});
+    return ecg;
+}
+
+class CardSafetyTest : public VondTest {
+protected:
+    // A labelled card in the drive map; its recording is not yet marked as read.
+    fs::path card(char letter, const std::vector<Sector>& ecg, unsigned rec = 5) {
+        const fs::path c = t / "cards" / std::string(1, letter);
+        fs::remove_all(c);
+        cardgen::write_card(c, cardgen::config_dat(rec, rec, rec, "DOE^JOHN", "12345"), 1024, ecg);
+        map_card(letter, c, "QUX_CFR", 4194304);
+        return c;
+    }
+    static CardImage image(const fs::path& folder) {
+        CardImage m;
+        for (auto& e : fs::directory_iterator(folder)) m[e.path().filename().string()] = cardgen::read_bytes(e.path());
+        return m;
+    }
+    static unsigned config_rec(const fs::path& c) {
+        return tv::load_le16(cardgen::read_bytes(c / "config.dat").data() + 1);
+    }
+    void fresh_out() {
+        fs::remove_all(out);
+        fs::create_directories(out);
+    }
+    void summary(const std::string& name, const std::string& id) {
+        const std::string s = name + "\r\n" + id + "\r\n";
+        cardgen::write_bytes(out / "patsumm.dat", s.data(), s.size());
+    }
+};
+
+TEST_F(CardSafetyTest, AnOutputThatCannotBeWrittenLeavesTheCardAsItWas) {
+    struct Case {
+        const char* format;
+        const char* full;  // the output linked to /dev/full, or none
+        unsigned rec;      // 65,000 and more: marking would recondition the card
+    };
+    std::vector<Case> cases;
+    for (unsigned rec : {5u, 65000u}) {
+        for (const char* f : {"rawecg1.dat", "rawecg2.dat", "rawecg3.dat", "other.dat", "patevent.dat"})
+            cases.push_back({"archive", f, rec});
+        for (const char* f : {"os12ecg1.dat", "os12ecg8.dat", "os12pac.dat", "other.dat"})
+            cases.push_back({"os12arch", f, rec});
+        cases.push_back({"archive", "", rec});
+        cases.push_back({"os12arch", "", rec});
+    }
+    for (const Case& c : cases) {
+        const bool twelve = std::string(c.format) == "os12arch";
+        const fs::path e = card('E', twelve ? twelve_lead_recording(c.rec) : recording(c.rec, 1), c.rec);
+        const CardImage before = image(e);
+        fresh_out();
+        if (*c.full) fs::create_symlink("/dev/full", out / c.full);
+        const RunResult r =
+            run({"/readecg=hide", std::string("/opformat=") + c.format, "/dir=" + out.string(), "/cal=0"});
+        const std::string what = std::string(c.format) + " " + c.full + " " + std::to_string(c.rec);
+        if (*c.full) {
+            EXPECT_EQ(r.code, 108) << what << r.err;
+            EXPECT_EQ(image(e), before) << what;
+            EXPECT_NE(r.err.find("message 202"), std::string::npos) << what << r.err;
+            EXPECT_NE(r.err.find(out.string() + "/" + c.full), std::string::npos) << what << r.err;
+        } else {
+            // The same read with room on the disk marks the card (or reconditions it past 65,000).
+            EXPECT_EQ(r.code, 0) << what << r.err;
+            EXPECT_EQ(config_rec(e), c.rec < 65000 ? c.rec + 1 : 3u) << what;
+        }
+    }
+}
+
+TEST_F(CardSafetyTest, AReadThatMeetsNoStartSectorOrWritesNoSampleFails) {
+    // The first sector belongs to an older recording; the card's own start sector follows.
+    std::vector<Sector> foreign = recording(5, 2);
+    cardgen::DataSector old;
+    old.rec = 4;
+    old.values.assign(384, 100);
+    foreign.insert(foreign.begin(), cardgen::data_sector(old));
+    fs::path e = card('E', foreign);
+    CardImage before = image(e);
+    RunResult r = run({"/readecg=hide", "/opformat=archive", "/dir=" + out.string(), "/cal=0"});
+    EXPECT_EQ(r.code, 108) << r.err;
+    EXPECT_NE(r.err.find("start sector was not met"), std::string::npos) << r.err;
+    EXPECT_EQ(image(e), before);
+
+    // Skipped past its end, a recording gives nothing to read.
+    e = card('E', recording(5, 2));
+    before = image(e);
+    fresh_out();
+    r = run({"/readecg=hide", "/opformat=archive", "/dir=" + out.string(), "/cal=0", "/skip=2"});
+    EXPECT_EQ(r.code, 108) << r.err;
+    EXPECT_NE(r.err.find("no ECG sample of the recording was read"), std::string::npos) << r.err;
+    EXPECT_EQ(image(e), before);
+}
+
+TEST_F(CardSafetyTest, PatientDetailsChangeOnlyTheOneCardWithFilesFromTheNamedFolder) {
+    // Two cards: neither is changed.
+    const fs::path e = card('E', recording(5, 1)), f = card('F', recording(5, 2));
+    const CardImage e_before = image(e), f_before = image(f);
+    summary("NEW", "ID2");
+    RunResult r = run({"/changepat=cnav", "/confirmed", "/dir=" + out.string()});
+    EXPECT_EQ(r.code, 117) << r.err;
+    EXPECT_EQ(image(e), e_before);
+    EXPECT_EQ(image(f), f_before);
+    ASSERT_TRUE(tv::platform::unmap_drive('F'));
+
+    // A cnav.dat in the current folder is nobody's: the card keeps its own.
+    const Bytes stray(500, 'x');
+    cardgen::write_bytes(t / "cnav.dat", stray.data(), stray.size());
+    r = run({"/changepat=cnav", "/confirmed", "/dir=" + out.string()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(cardgen::read_bytes(e / "cnav.dat"), Bytes(1024, 0));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(cardgen::read_bytes(e / "config.dat").data() + 96)), "NEW");
+    // and a read still takes the card.
+    r = run({"/readpat=path", "/dir=" + out.string()});
+    EXPECT_EQ(r.code, 111) << r.err;
+
+    // The new details' own cnav.dat goes onto the card; one of a size no card carries is refused
+    // before anything is written.
+    const Bytes bad(500, 'y');
+    cardgen::write_bytes(out / "cnav.dat", bad.data(), bad.size());
+    summary("OTHER", "ID3");
+    const CardImage kept = image(e);
+    r = run({"/changepat=cnav", "/confirmed", "/dir=" + out.string()});
+    EXPECT_EQ(r.code, 105) << r.err;
+    EXPECT_EQ(image(e), kept);
+    Bytes good(8192, 0);
+    good[0] = 0x5A;
+    cardgen::write_bytes(out / "cnav.dat", good.data(), good.size());
+    r = run({"/changepat=cnav", "/confirmed", "/dir=" + out.string()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(cardgen::read_bytes(e / "cnav.dat"), good);
+}
+
+TEST_F(CardSafetyTest, MappingsHeldAcrossTwoReadsHoldTheSecondRecordingAlone) {
+    const auto held = hold_card_mappings();
+    auto* ctrl = static_cast<tv::EcgControlBlock*>(held[0]->data());
+    auto* ev = static_cast<std::int32_t*>(held[4]->data());
+    const fs::path e = card('E', recording(5, 1, 20));
+    ASSERT_EQ(run({"/readecg=hide", "/opformat=mmf", "/dir=" + out.string(), "/cal=0"}).code, 0);
+    ASSERT_EQ(ctrl[0].transfer_done, 1);
+    ASSERT_EQ(ev[0], 1);
+    // The next patient's card, shorter, read while the analysis system still holds the names.
+    card('E', recording(7, 2, 10), 7);
+    const RunResult r = run({"/readecg=hide", "/opformat=mmf", "/dir=" + out.string(), "/cal=0"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_EQ(ctrl[c].samples_written, 153600) << c;  // 10 seconds, padded to 20 minutes
+        EXPECT_EQ(ctrl[c].transfer_done, 1) << c;
+        const auto* w = static_cast<const std::uint16_t*>(held[1 + c]->data());
+        for (int n = 0; n < 1280; ++n) ASSERT_EQ(w[n] & 0x0FFF, value(2, n / 128, n % 128, c) * 4) << c << " " << n;
+        ASSERT_EQ(w[1280], 0) << c;
+    }
+    EXPECT_EQ(ev[0], 1);
+    EXPECT_EQ(ev[1], 3);
+}
+
+TEST_F(CardSafetyTest, RecordingLengthLimitIsAWholeNumberOfHoursOrNone) {
+    card('E', recording(5, 1));
+    for (auto [limit, hours] : {std::pair{"12", "12"}, {"abc", "24"}, {"0", "24"}, {"", "24"}, {"-3", "24"}}) {
+        const RunResult r = run({"/readpat=path", "/dir=" + out.string()}, {std::string("VOND_RECLEN_LIMIT=") + limit});
+        ASSERT_EQ(r.code, 111) << r.err;
+        std::vector<std::string> lines;
+        std::string s = slurp(out / "patsumm.dat");
+        for (std::size_t p = 0; (p = s.find("\r\n")) != std::string::npos; s.erase(0, p + 2))
+            lines.push_back(s.substr(0, p));
+        ASSERT_GE(lines.size(), 7u);
+        EXPECT_EQ(lines[6], hours) << limit;
+    }
+}
+
+}  // namespace
