@@ -26,9 +26,9 @@ std::array<std::uint8_t, 256> permutation() {
 void u32(Bytes& b, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
-void member(Bytes& b, const Bytes& data) {
+void member(Bytes& b, const Bytes& data, std::uint32_t kind = 0) {
     u32(b, static_cast<std::uint32_t>(data.size()));
-    u32(b, 0);
+    u32(b, kind);
     b.insert(b.end(), data.begin(), data.end());
 }
 Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
@@ -37,6 +37,7 @@ struct CefContent {
     std::string patient = "Smith\r\nJohn";
     std::vector<std::pair<std::string, Bytes>> extras;
     std::uint32_t version = 1;
+    std::uint32_t event_kind = 0;  // 1: the event file is packed by the compressor
 };
 
 Bytes make_cef(const CefContent& content) {
@@ -54,7 +55,7 @@ Bytes make_cef(const CefContent& content) {
     u32(b, static_cast<std::uint32_t>(pt.size()));
     b.insert(b.end(), pt.begin(), pt.end());
     member(b, cardgen::empty_wav());
-    member(b, text("3\r\n"));
+    member(b, text("3\r\n"), content.event_kind);
     for (int c = 0; c < 3; ++c) {
         Bytes data;
         for (int i = 0; i < 1000; ++i) {
@@ -170,6 +171,23 @@ TEST_F(CefInputTest, DamagedAndHostileFilesAreRefused) {
     EXPECT_FALSE(fs::exists(tmp / "evil"));
     EXPECT_FALSE(fs::exists(t / "evil"));
     EXPECT_TRUE(temp_clean());
+
+    // A compressor that fails is asked about under the program's caption; Cancel ends the read.
+    const fs::path failing = t / "failing-szip";
+    const std::string script = "#!/bin/sh\nexit 3\n";
+    cardgen::write_bytes(failing, script.data(), script.size());
+    fs::permissions(failing, fs::perms::owner_all);
+    ASSERT_TRUE(tv::reg_set_string(tv::HKEY_LOCAL_MACHINE, tv::kSzipKey, "Install Path", failing.string()));
+    s = standard();
+    s.event_kind = 1;
+    const fs::path packed = write_cef(s);
+    r = run({"/dir=" + out.string(), "/ipdir=" + packed.string(), "/readpat=path"});
+    EXPECT_EQ(r.code, 121) << r.err;
+    EXPECT_NE(r.err.find("Ostrabel CF Interface Program: The SZIP program has returned error number 3"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(temp_clean());
+    ASSERT_TRUE(tv::reg_set_string(tv::HKEY_LOCAL_MACHINE, tv::kSzipKey, "Install Path", SZIP_PROGRAM));
 
     // A newer container is not taken as input: the folder is read as a card copy instead.
     s = standard();

@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include "common/ui.h"
+#include "platform/drives.h"
+#include "vond/program.h"
+#include "vond/tests/card_builder.h"
 #include "vond/messages.h"
 #include "vond/ui/tests/vond_ui_test.h"
 #include "vond/ui/vond_windows.h"
@@ -65,6 +68,45 @@ TEST_F(VondDialogTest, ReadDialogWithoutACardSaysSo) {
     EXPECT_EQ(w.show_read_dialog(rules, 8, '?'), 1);
     ASSERT_EQ(scripted.shown.size(), 1u);
     EXPECT_EQ(scripted.shown[0].text, tv::vond::message_text(131));
+}
+
+// The stand-alone read as a user does it: "Read ECG Data", then "Exit". The whole recording is
+// read before the card is marked.
+TEST_F(VondDialogTest, StandAloneReadEcgDataReadsTheRecordingBeforeMarkingTheCard) {
+    const fs::path card = t / "E", out = t / "out";
+    fs::create_directories(out);
+    cardgen::StartInfo st;
+    std::vector<cardgen::Sector> ecg = {cardgen::start_sector(st)};
+    for (int k = 0; k < 10; ++k) {
+        cardgen::DataSector d;
+        for (auto [c, i] : cardgen::value_order(false)) d.values.push_back(1 + (k * 128 + i + c) % 1000);
+        ecg.push_back(cardgen::data_sector(d));
+    }
+    ecg.push_back(cardgen::Sector{});
+    cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "DOE", "1"), 1024, ecg);
+    tv::platform::MappedDrive drive;
+    drive.letter = 'E';
+    drive.folder = card.string();
+    drive.label = "QUX_CFR";
+    drive.kind = tv::platform::DriveKind::Removable;
+    ASSERT_TRUE(tv::platform::map_drive(drive));
+    tv::vond::QtVondWindows w;
+    tv::vond::set_windows(&w);
+    tv::fw::Dialog::set_test_hook([](tv::fw::Dialog& d) {
+        click(d, "readEcg");
+        click(d, "exit");
+        return d.result();
+    });
+    EXPECT_EQ(tv::vond::run_vond({"/readpat=stand", "/dir=" + out.string(), "/cal=0"}), 114);
+    tv::vond::set_windows(nullptr);
+    cardgen::Bytes raw = cardgen::read_bytes(out / "rawecg1.dat");
+    ASSERT_EQ(raw.size(), 2u * 153600u);
+    for (int n = 0; n < 1280; ++n)
+        ASSERT_EQ(tv::load_le16(&raw[2 * static_cast<std::size_t>(n)]), 4 * (1 + n % 1000)) << n;
+    EXPECT_EQ(tv::load_le16(cardgen::read_bytes(card / "config.dat").data() + 1), 6u);
+    bool done = false;
+    for (auto& m : scripted.shown) done = done || m.text == tv::vond::message_text(135);
+    EXPECT_TRUE(done);
 }
 
 TEST_F(VondDialogTest, ProgressDialogsKeepTheirRanges) {
