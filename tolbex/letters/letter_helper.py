@@ -95,6 +95,13 @@ def parts_of(text):
     return parts
 
 
+def flag(style, name, default):
+    try:
+        return style.getPropertyValue(name)
+    except Exception:  # an office too old to have it
+        return default
+
+
 def stories(doc):
     """The texts a letter has: the body, the headers and footers, the frames."""
     texts = [doc.getText()]
@@ -109,7 +116,7 @@ def stories(doc):
             # count its characters twice.
             if not style.getPropertyValue(kind + "IsShared"):
                 texts.append(style.getPropertyValue(kind + "TextLeft"))
-            if not style.getPropertyValue("FirstIsShared"):
+            if not flag(style, "FirstIsShared", True):
                 texts.append(style.getPropertyValue(kind + "TextFirst"))
     frames = doc.getTextFrames()
     for i in range(frames.getCount()):
