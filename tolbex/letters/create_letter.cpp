@@ -91,11 +91,17 @@ bool create_letter(const std::string& report_folder, const std::string& descript
     }
     bool saved_once = false;
     try {
+        // The whole plan before anything is written: a template that cannot be filled makes no letter.
+        const std::vector<LetterEdit> edits = plan_letter(*wp, data, ui);
         // The template itself is never written: the letter is its own file from the start.
         if (!wp->save(path)) throw WordProcessorError("cannot save " + path);
         saved_once = true;
-        fill_letter(*wp, data, ui);
+        apply_letter(*wp, edits);
         if (!wp->save(path)) throw WordProcessorError("cannot save " + path);
+    } catch (const TemplateError& e) {
+        wp->close();
+        ui.message_box(e.what(), "Error while creating letter", MsgIcon::Error, MsgButtons::Ok);
+        return false;
     } catch (const WordProcessorError&) {
         wp->close();
         if (saved_once) std::remove(path.c_str());

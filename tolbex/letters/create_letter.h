@@ -37,8 +37,9 @@ struct LetterHooks {
 std::string free_letter_path(const std::string& folder, const std::string& name);
 
 // Makes the letter for a report folder and description. False when the user cancelled, the
-// output folder could not be had, the template could not be opened or the word processor failed
-// (after its message); a letter half made by a failing word processor is removed. The path of
+// output folder could not be had, the template could not be opened or filled (nothing is
+// written then) or the word processor failed (after its message); a letter half made by a
+// failing word processor is removed. The path of
 // the letter made goes to *made.
 bool create_letter(const std::string& report_folder, const std::string& description, const LetterHooks& hooks, Ui& ui,
                    std::string* made = nullptr);

@@ -2,9 +2,13 @@
 # The letter code's hands on LibreOffice Writer: starts one headless office (its own user
 # profile, so a desktop session of the user is not disturbed) and answers requests on two FIFOs,
 # one line each way, fields separated by TAB, with \\ \t \n \r escaped.
-#   open PATH | new TEXT | text | replace START END TEXT | save PATH | close | quit
-# Replies: "ok[\tVALUE]" or "err\tMESSAGE". Positions count characters of the document text,
-# whose paragraphs are joined by "\n". Usage: letter_helper.py REQUEST_FIFO REPLY_FIFO PROFILE_DIR
+#   open PATH | new TEXT [header|footer|table|after|frame VALUE]... | text | breaks |
+#   replace START END TEXT | save PATH | close | quit
+# Replies: "ok[\tVALUE]" or "err\tMESSAGE". The document text is every paragraph the letter can
+# hold joined by "\n": the body's (each table cell's in its place), then each page style's headers
+# and footers, then each text frame's. A table cell, header, footer or frame is a part of its own;
+# "breaks" lists the positions of the "\n"s between parts, which no replace may span.
+# Usage: letter_helper.py REQUEST_FIFO REPLY_FIFO PROFILE_DIR
 import os
 import subprocess
 import sys
@@ -63,25 +67,150 @@ def start_office(profile):
     return office, desktop
 
 
-def select(doc, start, end):
-    cursor = doc.getText().createTextCursor()
-    cursor.gotoStart(False)
-    for count, expand in ((start, False), (end - start, True)):
-        while count > 0:
-            step = min(count, 32767)
-            if not cursor.goRight(step, expand):
-                raise RuntimeError("position outside the document")
-            count -= step
-    return cursor
+class Part:
+    """Consecutive paragraphs of one text, with no table between them."""
+
+    def __init__(self, text, paragraphs):
+        self.text = text
+        self.paragraphs = paragraphs
+        self.strings = [p.getString() for p in paragraphs]
+        self.length = sum(len(t) for t in self.strings) + len(self.strings) - 1
+
+
+def parts_of(text):
+    parts, run = [], []
+    elements = text.createEnumeration()
+    while elements.hasMoreElements():
+        element = elements.nextElement()
+        if element.supportsService("com.sun.star.text.TextTable"):
+            if run:
+                parts.append(Part(text, run))
+                run = []
+            for name in element.getCellNames():
+                parts.extend(parts_of(element.getCellByName(name)))
+        else:
+            run.append(element)
+    if run:
+        parts.append(Part(text, run))
+    return parts
+
+
+def flag(style, name, default):
+    try:
+        return style.getPropertyValue(name)
+    except Exception:  # an office too old to have it
+        return default
+
+
+def stories(doc):
+    """The texts a letter has: the body, the headers and footers, the frames."""
+    texts = [doc.getText()]
+    styles = doc.getStyleFamilies().getByName("PageStyles")
+    for name in styles.getElementNames():
+        style = styles.getByName(name)
+        for kind in ("Header", "Footer"):
+            if not style.getPropertyValue(kind + "IsOn"):
+                continue
+            texts.append(style.getPropertyValue(kind + "Text"))
+            # A shared left or first page text is the same text again: taking it twice would
+            # count its characters twice.
+            if not style.getPropertyValue(kind + "IsShared"):
+                texts.append(style.getPropertyValue(kind + "TextLeft"))
+            if not flag(style, "FirstIsShared", True):
+                texts.append(style.getPropertyValue(kind + "TextFirst"))
+    frames = doc.getTextFrames()
+    for i in range(frames.getCount()):
+        texts.append(frames.getByIndex(i).getText())
+    return [t for t in texts if t is not None]
+
+
+def point(part, paragraph, offset):
+    """The position offset characters into a paragraph; text portions are walked so that a field
+    (whose shown text is longer than the one place it takes) keeps later positions right."""
+    text = part.text
+    portions = part.paragraphs[paragraph].createEnumeration()
+    at = 0
+    while portions.hasMoreElements():
+        portion = portions.nextElement()
+        length = len(portion.getString())
+        if offset == at:
+            return portion.getStart()
+        if offset < at + length:
+            if portion.TextPortionType != "Text":
+                raise RuntimeError("a marker of the template overlaps a field of the word processor")
+            cursor = text.createTextCursorByRange(portion.getStart())
+            cursor.goRight(offset - at, False)
+            return cursor.getStart()
+        at += length
+    if offset == at:
+        return part.paragraphs[paragraph].getEnd()
+    raise RuntimeError("position outside the document")
+
+
+class Layout:
+    """The document's parts in text order, story by story, so an edit re-reads only its story."""
+
+    def __init__(self, doc):
+        self.roots = stories(doc)
+        self.stories = [parts_of(t) for t in self.roots]
+
+    def parts(self):
+        return [(s, i, part) for s, story in enumerate(self.stories) for i, part in enumerate(story)]
+
+    def text(self):
+        return "\n".join("\n".join(part.strings) for _, _, part in self.parts())
+
+    def breaks(self):
+        out, at = [], 0
+        for _, _, part in self.parts()[:-1]:
+            at += part.length
+            out.append(at)
+            at += 1
+        return out
+
+    def locate(self, pos):
+        """(story, part, paragraph, offset) of a text position; a part's end is its own."""
+        at = 0
+        for s, i, part in self.parts():
+            if pos <= at + part.length:
+                offset = pos - at
+                for p, string in enumerate(part.strings):
+                    if offset <= len(string):
+                        return s, i, p, offset
+                    offset -= len(string) + 1
+            at += part.length + 1
+        raise RuntimeError("position outside the document")
+
+    def replace(self, start, end, value):
+        if start > end:
+            raise RuntimeError("position outside the document")
+        s, i, p, offset = self.locate(start)
+        s2, i2, p2, offset2 = self.locate(end)
+        if (s, i) != (s2, i2):
+            raise RuntimeError("a replacement may not cross a table cell, header, footer or frame")
+        part = self.stories[s][i]
+        cursor = part.text.createTextCursorByRange(point(part, p, offset))
+        cursor.gotoRange(point(part, p2, offset2), True)
+        cursor.setString(value)
+        if p == p2 and "\n" not in value and "\r" not in value:
+            # The paragraph stays the same object: reading the whole story again per field
+            # would make a long letter take minutes.
+            old = part.strings[p]
+            part.strings[p] = old[:offset] + value + old[offset2:]
+            part.length += len(value) - (offset2 - offset)
+        else:
+            self.stories[s] = parts_of(self.roots[s])
 
 
 class Helper:
     def __init__(self, desktop):
         self.desktop = desktop
         self.doc = None
+        self.parts = None
 
     def load(self, url):
         self.close()
+        self.parts = None
         self.doc = self.desktop.loadComponentFromURL(url, "_blank", 0, (prop("Hidden", True),))
         if self.doc is None or not hasattr(self.doc, "getText"):
             self.close()
@@ -92,20 +221,57 @@ class Helper:
             raise RuntimeError("no such file")
         self.load(uno.systemPathToFileUrl(os.path.abspath(path)))
 
-    def do_new(self, text):
+    def layout(self):
+        if self.parts is None:
+            self.parts = Layout(self.doc)
+        return self.parts
+
+    def do_new(self, text, *extras):
+        """A document holding text; extras add a header, a footer, a table after the text (rows
+        split at "\n", cells at TAB), paragraphs after that table and a text frame."""
         self.load("private:factory/swriter")
         body = self.doc.getText()
         cursor = body.createTextCursor()
-        for i, line in enumerate(text.split("\n")):
-            if i:
-                body.insertControlCharacter(cursor, PARAGRAPH_BREAK, False)
-            body.insertString(cursor, line, False)
+
+        def paragraphs(value):
+            for i, line in enumerate(value.split("\n")):
+                if i:
+                    body.insertControlCharacter(cursor, PARAGRAPH_BREAK, False)
+                body.insertString(cursor, line, False)
+
+        paragraphs(text)
+        options = dict(zip(extras[::2], extras[1::2]))
+        style = self.doc.getStyleFamilies().getByName("PageStyles").getByName("Standard")
+        for kind in ("header", "footer"):
+            if kind in options:
+                style.setPropertyValue(kind.capitalize() + "IsOn", True)
+                style.getPropertyValue(kind.capitalize() + "Text").setString(options[kind])
+        if "table" in options:
+            rows = [row.split("\t") for row in options["table"].split("\n")]
+            table = self.doc.createInstance("com.sun.star.text.TextTable")
+            columns = max(len(r) for r in rows)
+            table.initialize(len(rows), columns)
+            body.insertTextContent(cursor, table, False)
+            names = table.getCellNames()
+            for r, row in enumerate(rows):
+                for c, value in enumerate(row):
+                    table.getCellByName(names[r * columns + c]).setString(value)
+            cursor.gotoEnd(False)
+            paragraphs(options.get("after", ""))
+        if "frame" in options:
+            frame = self.doc.createInstance("com.sun.star.text.TextFrame")
+            frame.setPropertyValue("Size", uno.createUnoStruct("com.sun.star.awt.Size", 6000, 2000))
+            body.insertTextContent(body.getStart(), frame, False)
+            frame.setString(options["frame"])
 
     def do_text(self):
-        return self.doc.getText().getString().replace("\r\n", "\n")
+        return self.layout().text()
+
+    def do_breaks(self):
+        return ",".join(str(b) for b in self.layout().breaks())
 
     def do_replace(self, start, end, text):
-        select(self.doc, int(start), int(end)).setString(text)
+        self.layout().replace(int(start), int(end), text)
 
     def do_save(self, path):
         ext = os.path.splitext(path)[1].lower()
@@ -115,6 +281,7 @@ class Helper:
         self.doc.storeToURL(uno.systemPathToFileUrl(os.path.abspath(path)), tuple(args))
 
     def close(self):
+        self.parts = None
         if self.doc is not None:
             try:
                 self.doc.close(True)

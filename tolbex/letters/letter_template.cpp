@@ -5,10 +5,12 @@
 #endif
 #include "tolbex/letters/letter_template.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <regex>
+#include <vector>
 
 #include "common/files.h"
 #include "platform/codepage.h"
@@ -70,13 +72,25 @@ Condition test(std::string_view op, const std::string& value, bool quoted, int n
     return from_bool(op == "<" ? field < v : field > v);
 }
 
+// The template's text as the edits planned so far leave it; nothing reaches the word processor
+// until the whole plan stands.
 struct Document {
-    WordProcessor& wp;
     std::string text;
+    std::vector<std::size_t> breaks;  // the part-ending '\n's, ascending
+    std::vector<LetterEdit> edits;
 
+    bool crosses(std::size_t start, std::size_t end) const {
+        const auto it = std::lower_bound(breaks.begin(), breaks.end(), start);
+        return it != breaks.end() && *it < end;
+    }
     void replace(std::size_t start, std::size_t end, const std::string& with) {
-        wp.replace(start, end, with);
+        if (crosses(start, end))
+            throw TemplateError(
+                "A marker of the template document crosses a table cell, a header, a footer or a frame.");
+        edits.push_back({start, end, with});
         text.replace(start, end - start, with);
+        for (std::size_t& b : breaks)
+            if (b >= end) b = b - (end - start) + with.size();
     }
     // The next match of re at or after pos.
     bool find(const std::regex& re, std::size_t pos, std::smatch& m) const {
@@ -92,9 +106,15 @@ std::string quoted_statement(const char* lead, const std::string& statement) {
     return std::string(lead) + "\n\n\t\"" + statement + "\"";
 }
 
+// A line ending a table cell, header, footer or frame is not continued, as the document's last.
 void join_lines(Document& doc) {
-    for (std::size_t pos = doc.text.find("\\\n"); pos != std::string::npos; pos = doc.text.find("\\\n", pos))
+    for (std::size_t pos = doc.text.find("\\\n"); pos != std::string::npos; pos = doc.text.find("\\\n", pos)) {
+        if (doc.crosses(pos + 1, pos + 2)) {
+            pos += 2;
+            continue;
+        }
         doc.replace(pos, pos + 2, "");
+    }
 }
 
 void keep_or_drop_passages(Document& doc, const AnalysisData& data, Ui& ui) {
@@ -124,7 +144,15 @@ void keep_or_drop_passages(Document& doc, const AnalysisData& data, Ui& ui) {
                 doc.replace(term, term + terminator.size(), "");
                 doc.replace(start, after, "");
                 break;
-            case Condition::False: doc.replace(start, term + terminator.size(), ""); break;
+            case Condition::False:
+                if (doc.crosses(start, term + terminator.size()))
+                    throw TemplateError(
+                        quoted_statement("The passage of the following conditional statement from the "
+                                         "template document reaches across a table cell, a header, "
+                                         "a footer or a frame, so it cannot be left out:",
+                                         shown));
+                doc.replace(start, term + terminator.size(), "");
+                break;
             case Condition::SyntaxError:
                 tell(ui, quoted_statement("There is a syntax error in the following conditional statement from "
                                           "the template document:",
@@ -252,12 +280,23 @@ std::string letter_file_name(const std::string& description) {
     return name.empty() ? "Letter" : name;
 }
 
-void fill_letter(WordProcessor& wp, const AnalysisData& data, Ui& ui) {
-    Document doc{wp, wp.text()};
+std::vector<LetterEdit> plan_letter(WordProcessor& wp, const AnalysisData& data, Ui& ui) {
+    Document doc{wp.text(), wp.part_breaks(), {}};
+    for (std::size_t i = 0; i < doc.breaks.size(); ++i)
+        if (doc.breaks[i] >= doc.text.size() || doc.text[doc.breaks[i]] != '\n' ||
+            (i > 0 && doc.breaks[i] <= doc.breaks[i - 1]))
+            throw WordProcessorError("the word processor's parts do not match its text");
     join_lines(doc);
     keep_or_drop_passages(doc, data, ui);
     fill_fields(doc, data, ui, false);
     fill_fields(doc, data, ui, true);
+    return std::move(doc.edits);
 }
+
+void apply_letter(WordProcessor& wp, const std::vector<LetterEdit>& edits) {
+    for (const LetterEdit& e : edits) wp.replace(e.start, e.end, e.text);
+}
+
+void fill_letter(WordProcessor& wp, const AnalysisData& data, Ui& ui) { apply_letter(wp, plan_letter(wp, data, ui)); }
 
 }  // namespace tv::letters

@@ -2,11 +2,14 @@
 // "<name>[%fmt]" and conditional passages "<name>[op value] ... </name>[op value]", filled from
 // a report's AnalysisData. Markers are searched for in the document's text with the regular
 // expressions below; a marker never spans paragraphs, and a paragraph break counts as the
-// character after a plain field (the end of the document does not).
+// character after a plain field (the end of the document does not). Table cells, headers,
+// footers and frames are parts of the text that no edit may span.
 #pragma once
 #include <cstddef>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/ui.h"
 #include "tolbex/archive/analysis_data.h"
@@ -33,9 +36,29 @@ Condition evaluate_condition(std::string_view statement, const AnalysisData& dat
 // (\ / . : * ? < > | ") and control characters dropped; "Letter" when nothing is left.
 std::string letter_file_name(const std::string& description);
 
-// Joins continued lines, then keeps or drops the conditional passages, then fills the plain and
-// the formatted fields, telling the user of each faulty marker (which stays in the letter).
-// Throws WordProcessorError when the word processor fails.
+// A template whose edits cannot be made in its document: a passage to leave out that reaches
+// across a table cell, header, footer or frame. what() is the text for the user.
+class TemplateError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// One replacement of the document text, in the order of the plan.
+struct LetterEdit {
+    std::size_t start = 0, end = 0;
+    std::string text;
+};
+
+// Joins continued lines (a line ending a part is not continued), then keeps or drops the
+// conditional passages, then fills the plain and the formatted fields, telling the user of each
+// faulty marker (which stays in the letter). Only reads the document. Throws TemplateError, and
+// WordProcessorError when the word processor fails.
+std::vector<LetterEdit> plan_letter(WordProcessor& wp, const AnalysisData& data, Ui& ui);
+
+// Makes the planned edits in the open document. Throws WordProcessorError.
+void apply_letter(WordProcessor& wp, const std::vector<LetterEdit>& edits);
+
+// plan_letter, then apply_letter.
 void fill_letter(WordProcessor& wp, const AnalysisData& data, Ui& ui);
 
 }  // namespace tv::letters

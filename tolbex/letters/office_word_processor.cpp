@@ -1,6 +1,7 @@
 #include "tolbex/letters/office_word_processor.h"
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -205,6 +206,20 @@ public:
         }
     }
     std::string text() override { return running_session().call({"text"}); }
+    std::vector<std::size_t> part_breaks() override {
+        const std::string list = running_session().call({"breaks"});
+        std::vector<std::size_t> out;
+        for (std::size_t pos = 0; pos < list.size();) {
+            std::size_t end = list.find(',', pos);
+            if (end == std::string::npos) end = list.size();
+            std::size_t value = 0;
+            const auto [stop, ec] = std::from_chars(list.data() + pos, list.data() + end, value);
+            if (ec != std::errc() || stop != list.data() + end) throw WordProcessorError("bad reply from the helper");
+            out.push_back(value);
+            pos = end + 1;
+        }
+        return out;
+    }
     void replace(std::size_t start, std::size_t end, const std::string& replacement) override {
         running_session().call({"replace", std::to_string(start), std::to_string(end), replacement});
     }
@@ -245,9 +260,26 @@ std::unique_ptr<WordProcessor> start_office_word_processor() {
 
 void shutdown_office() { session().reset(); }
 
-void write_office_document(const std::string& path, const std::string& text) {
+void write_office_document(const std::string& path, const std::string& text, const OfficeDocumentParts& parts) {
+    std::vector<std::string> request{"new", text};
+    auto add = [&request](const char* name, const std::string& value) {
+        request.push_back(name);
+        request.push_back(value);
+    };
+    if (!parts.header.empty()) add("header", parts.header);
+    if (!parts.footer.empty()) add("footer", parts.footer);
+    if (!parts.table.empty()) {
+        std::string rows;
+        for (const std::vector<std::string>& row : parts.table) {
+            if (!rows.empty()) rows += '\n';
+            for (std::size_t c = 0; c < row.size(); ++c) rows += (c ? "\t" : "") + row[c];
+        }
+        add("table", rows);
+        add("after", parts.after_table);
+    }
+    if (!parts.frame.empty()) add("frame", parts.frame);
     Session& s = running_session();
-    s.call({"new", text});
+    s.call(request);
     s.call({"save", path});
     s.call({"close"});
 }

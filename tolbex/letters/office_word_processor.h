@@ -5,6 +5,7 @@
 #pragma once
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tolbex/letters/word_processor.h"
 
@@ -25,8 +26,17 @@ std::unique_ptr<WordProcessor> start_office_word_processor();
 // Ends the shared session (the office quits). Safe to call when none runs.
 void shutdown_office();
 
-// Writes a Writer document holding text (paragraphs split at '\n', Windows-1252) to path, in the
-// format its extension names. For tests and tools that need a template. Throws WordProcessorError.
-void write_office_document(const std::string& path, const std::string& text);
+// What a made document holds besides its text; empty members are left out.
+struct OfficeDocumentParts {
+    std::string header, footer;
+    std::vector<std::vector<std::string>> table;  // rows of cells, after the text
+    std::string after_table;                      // paragraphs after the table
+    std::string frame;                            // a text frame at the start
+};
+
+// Writes a Writer document holding text (paragraphs split at '\n', Windows-1252) and parts to
+// path, in the format its extension names. For tests and tools that need a template. Throws
+// WordProcessorError.
+void write_office_document(const std::string& path, const std::string& text, const OfficeDocumentParts& parts = {});
 
 }  // namespace tv::letters

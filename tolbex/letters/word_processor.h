@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace tv::letters {
 
@@ -27,6 +28,9 @@ public:
     // Replaces characters [start, end) of text() by replacement (a '\n' in the range joins two
     // paragraphs). Throws WordProcessorError.
     virtual void replace(std::size_t start, std::size_t end, const std::string& replacement) = 0;
+    // Positions in text() of the '\n's that end a table cell, header, footer or frame rather
+    // than a paragraph, ascending; no replace may span one. Throws WordProcessorError.
+    virtual std::vector<std::size_t> part_breaks() { return {}; }
     // Closes the document without saving; never throws.
     virtual void close() = 0;
 };

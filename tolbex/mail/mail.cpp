@@ -241,6 +241,14 @@ int mail_reports(const std::vector<MailReportEntry>& reports, const MailServices
     std::int64_t total = 0;
     for (std::size_t i = 0; i < reports.size(); ++i) {
         const MailReportEntry& report = reports[i];
+        // Packing a folder that has gone would send a transfer file holding only REPINFO.TXT.
+        if (!folder_exists(report.folder)) {
+            compressing.reset();
+            ui().message_box("The report \"" + report.name + "\" cannot be mailed, because its folder \"" +
+                                 report.folder + "\" cannot be found.",
+                             "File Compression Error", MsgIcon::Error, MsgButtons::Ok);
+            return kMailPackFailed;
+        }
         types.push_back(report.type);
         std::string name = make_transfer_name(report, static_cast<int>(i + 1));
         if (name.empty()) return kMailCancelled;
@@ -286,18 +294,22 @@ int mail_reports(const std::vector<MailReportEntry>& reports, const MailServices
     bool sent = false;
     const int result = compose_and_send(message, transport, sent);
     if (!audit) return result;
-    if (sent) audit->write(kAuditMail, reports[0].name, reports[0].folder, "");
-    audit->close();
-    if (!sent) return result;
-    for (std::size_t i = 1; i < reports.size(); ++i) {
-        if (!audit->open(reports[i].folder) || !audit->write(kAuditMail, reports[i].name, reports[i].folder, "")) {
-            audit->close();
-            ui().message_box("The mail of \"" + reports[i].name + "\" could not be recorded in the logfile of " +
+    if (!sent) {
+        audit->close();
+        return result;
+    }
+    // The mail has gone: a report whose entry cannot be written is told of, and the mail still
+    // counts as sent.
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+        const bool logged = (i == 0 || audit->open(reports[i].folder)) &&
+                            audit->write(kAuditMail, reports[i].name, reports[i].folder, "");
+        audit->close();
+        if (!logged)
+            ui().message_box("The report \"" + reports[i].name +
+                                 "\" was mailed, but this could not be recorded in "
+                                 "the logfile of " +
                                  reports[i].folder + ".",
                              kMailErrorCaption, MsgIcon::Error, MsgButtons::Ok);
-            continue;
-        }
-        audit->close();
     }
     return result;
 }

@@ -59,6 +59,8 @@ std::string mail_subject_for(const std::vector<ReportType>& types);
 // The body name of a type ("" for 512 and unknown types).
 std::string mail_body_name(ReportType type);
 
+// A report whose folder has gone is refused (kMailPackFailed) before anything is sent. Once the
+// mail has gone, a log entry that cannot be written is told of and the result stays kMailDone.
 int mail_reports(const std::vector<MailReportEntry>& reports, const MailServices& services);
 int mail_file(const std::string& path, bool skip_size_check, const MailServices& services);
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 #include <random>
+#include <string_view>
 #include <unistd.h>
 
 #include "common/files.h"
@@ -22,6 +23,54 @@ bool is_plain_header_text(const std::string& text) {
     for (unsigned char c : text)
         if (c < 0x20 || c > 0x7E) return false;
     return text.find("=?") == std::string::npos;
+}
+
+std::string base64(const std::string& bytes);
+
+// RFC 5322 atext plus the blank: a display name of these goes as it is.
+bool is_atom_phrase(const std::string& text) {
+    for (unsigned char c : text)
+        if (!std::isalnum(c) &&
+            std::string_view(" !#$%&'*+-/=?^_`{|}~").find(static_cast<char>(c)) == std::string_view::npos)
+            return false;
+    return true;
+}
+
+// One "Name <addr>" or bare address; false when it holds a control character or the brackets do
+// not close, as the compose check would refuse.
+bool encode_mailbox(std::string one, std::string& out) {
+    for (unsigned char c : one)
+        if (c < 0x20 || c == 0x7F) return false;
+    const std::size_t first = one.find_first_not_of(' ');
+    if (first == std::string::npos) return false;
+    one = one.substr(first, one.find_last_not_of(' ') - first + 1);
+    const std::size_t lt = one.rfind('<');
+    if (lt == std::string::npos) {
+        if (one.find('>') != std::string::npos || one.find(' ') != std::string::npos) return false;
+        out += platform::cp1252_to_utf8(one);
+        return true;
+    }
+    if (one.back() != '>') return false;
+    const std::string address = one.substr(lt + 1, one.size() - lt - 2);
+    if (address.empty() || address.find_first_of(" <>") != std::string::npos) return false;
+    std::string name = one.substr(0, lt);
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    if (is_atom_phrase(name) && name.find("=?") == std::string::npos) {
+        out += name;
+    } else if (is_plain_header_text(name)) {
+        out += '"';
+        for (char c : name) {
+            if (c == '"' || c == '\\') out += '\\';
+            out += c;
+        }
+        out += '"';
+    } else {
+        out += encode_header_text(name);
+    }
+    if (!name.empty()) out += ' ';
+    // The address itself is never encoded: an encoded word there is not an address any more.
+    out += "<" + platform::cp1252_to_utf8(address) + ">";
+    return true;
 }
 
 std::string base64(const std::string& bytes) {
@@ -119,6 +168,21 @@ std::string encode_header_text(const std::string& cp1252_text) {
     return out;
 }
 
+std::string encode_address_header(const std::string& cp1252_list) {
+    std::string out;
+    std::size_t pos = 0;
+    while (pos <= cp1252_list.size()) {
+        std::size_t end = cp1252_list.find(',', pos);
+        if (end == std::string::npos) end = cp1252_list.size();
+        const std::string one = cp1252_list.substr(pos, end - pos);
+        pos = end + 1;
+        if (one.find_first_not_of(' ') == std::string::npos) continue;
+        if (!out.empty()) out += ",\r\n ";
+        if (!encode_mailbox(one, out)) return encode_header_text(cp1252_list);
+    }
+    return out;
+}
+
 std::string encode_quoted_printable(const std::string& utf8_text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
@@ -165,8 +229,8 @@ std::string encode_base64_lines(const std::string& bytes) {
 Result<std::string> build_mime_message(const MailMessage& message, const MailEnvelope& envelope) {
     const std::string boundary = "=_tolbex_" + fresh_token();
     std::string out;
-    if (!envelope.from.empty()) out += "From: " + encode_header_text(envelope.from) + "\r\n";
-    if (!message.recipient.empty()) out += "To: " + encode_header_text(message.recipient) + "\r\n";
+    if (!envelope.from.empty()) out += "From: " + encode_address_header(envelope.from) + "\r\n";
+    if (!message.recipient.empty()) out += "To: " + encode_address_header(message.recipient) + "\r\n";
     out += "Subject: " + encode_header_text(message.subject) + "\r\n";
     out += "Date: " + (envelope.date.empty() ? now_rfc5322() : envelope.date) + "\r\n";
     // Appended piece by piece: gcc 12 at -O3 takes "<" + token for an overlapping copy.

@@ -36,6 +36,10 @@ Result<std::string> build_mime_message(const MailMessage& message, const MailEnv
 
 // A header value as RFC 2047 encoded words when it is not plain printable ASCII.
 std::string encode_header_text(const std::string& cp1252_text);
+// An address list header value ("Name <addr>, addr, ..."): each display name plain, quoted or as
+// encoded words, each address as it is. A list the compose check would refuse (a control
+// character, an unclosed bracket) goes whole as encode_header_text, so it can never add a header.
+std::string encode_address_header(const std::string& cp1252_list);
 std::string encode_quoted_printable(const std::string& utf8_text);
 std::string encode_base64_lines(const std::string& bytes);
 

@@ -1,11 +1,14 @@
 // Letters through LibreOffice Writer: templates made by the helper, letters read back through it.
 #include "tolbex/letters/office_word_processor.h"
 
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
 #include "platform/fs.h"
 #include "testing/app_test_root.h"
 #include "tolbex/letters/create_letter.h"
+#include "tolbex/letters/letter_files.h"
 #include "tolbex/letters/letter_template.h"
 
 namespace tv::letters {
@@ -91,6 +94,55 @@ TEST_F(OfficeLetterTest, LetterFromDocAndOdtTemplates) {
         const std::optional<std::string> bytes = platform::read_whole_file(made);
         ASSERT_TRUE(bytes);
         EXPECT_EQ(bytes->substr(0, 4), "\xD0\xCF\x11\xE0");  // a Word 97 (compound) file
+    }
+}
+
+// Fields in table cells, a header, a footer and a frame are filled in place, and the text after
+// the table stays as it was; a passage to leave out that reaches into a table makes no letter.
+TEST_F(OfficeLetterTest, TablesHeadersFootersAndFramesAreFilled) {
+    std::string why;
+    if (!office_available(&why)) GTEST_SKIP() << "LibreOffice is not usable here: " << why;
+    const std::string report = (t / "R.IMG").string();
+    write_file(t / "R.IMG" / "VERSION.TXT", "V8.006\r\n");
+    write_file(t / "R.IMG" / "PATIENT.TXT", "a\r\nb\r\nDoe\r\n--\r\n");
+    write_file(t / "R.IMG" / "ANALSUM.TXT", "");
+    OfficeDocumentParts parts;
+    parts.header = "Re: <patdet.name> page";
+    parts.footer = "footer <patdet.name>[= Doe]for Doe</patdet.name>[= Doe] end";
+    parts.table = {{"Name", "<patdet.name>"}, {"cell\\", "<HR.mean>[%03d]"}};
+    parts.after_table = "65<patdet.name>65 end";
+    parts.frame = "framed <patdet.name> here";
+    std::string templ;
+    LetterHooks hooks;
+    hooks.choose_template = [&](const std::string&) { return std::optional<std::string>(templ); };
+    hooks.start_word_processor = start_office_word_processor;
+
+    for (const char* ext : {".doc", ".odt"}) {
+        SCOPED_TRACE(ext);
+        templ = (t / (std::string("parts") + ext)).string();
+        write_office_document(templ, "Dear <patdet.name>,\nrate <HR.mean> bpm", parts);
+        std::string made;
+        ASSERT_TRUE(create_letter(report, "Doe", hooks, scripted, &made));
+        EXPECT_EQ(read_back(made),
+                  "Dear Doe,\nrate 0 bpm\nName\nDoe\ncell\\\n000\n65Doe65 end\nRe: Doe page\n"
+                  "footer for Doe end\nframed Doe here");
+        EXPECT_TRUE(scripted.shown.empty());
+    }
+
+    for (const char* ext : {".doc", ".odt"}) {
+        SCOPED_TRACE(ext);
+        for (const std::string& letter : list_letters(report)) std::remove(letter.c_str());
+        templ = (t / (std::string("across") + ext)).string();
+        OfficeDocumentParts across;
+        across.table = {{"<patdet.name>[= x]gone", "</patdet.name>[= x]"}};
+        across.after_table = "after";
+        write_office_document(templ, "Dear <patdet.name>,", across);
+        scripted.shown.clear();
+        EXPECT_FALSE(create_letter(report, "Doe", hooks, scripted));
+        ASSERT_EQ(scripted.shown.size(), 1u);
+        EXPECT_NE(scripted.shown[0].text.find("<patdet.name>[= x]"), std::string::npos) << scripted.shown[0].text;
+        EXPECT_TRUE(list_letters(report).empty());
+        EXPECT_EQ(read_back(templ), "Dear <patdet.name>,\n<patdet.name>[= x]gone\n</patdet.name>[= x]\nafter");
     }
 }
 

@@ -43,6 +43,13 @@ for part in msg.iter_attachments():
     assert part.get_content_type() == 'application/octet-stream'
     open(os.path.join(out, 'att', part.get_filename()), 'wb').write(part.get_payload(decode=True))
 open(os.path.join(out, 'names.txt'), 'w', encoding='utf-8').write('\n'.join(names))
+from email.header import decode_header, make_header
+from email.utils import getaddresses
+raw = email.message_from_binary_file(open(sys.argv[1], 'rb'))
+with open(os.path.join(out, 'addresses.txt'), 'w', encoding='utf-8') as f:
+    for field in ('From', 'To'):
+        for name, addr in getaddresses(raw.get_all(field, [])):
+            f.write('%s: %s|%s\n' % (field, make_header(decode_header(name)), addr))
 )";
 
 std::string slurp(const fs::path& p) {
@@ -59,7 +66,7 @@ void write_script(const fs::path& p, const std::string& body) {
 
 struct RecordingAudit : AuditTrail {
     std::vector<std::string> entries;
-    bool refuse_open = false;
+    bool refuse_open = false, refuse_write = false;
     std::string opened;
     bool open(const std::string& path) override {
         opened = path;
@@ -67,6 +74,7 @@ struct RecordingAudit : AuditTrail {
     }
     bool write(const char* format, const std::string& a, const std::string& b, const std::string&) override {
         char buf[512];
+        if (refuse_write) return false;
         std::snprintf(buf, sizeof buf, format, a.c_str(), b.c_str());
         entries.push_back(buf);
         return true;
@@ -75,7 +83,7 @@ struct RecordingAudit : AuditTrail {
 };
 
 struct ParsedMail {
-    std::string headers, note;
+    std::string headers, note, addresses;
     std::vector<std::string> names;
     fs::path attachments;
 };
@@ -123,6 +131,7 @@ protected:
         EXPECT_EQ(run.code, 0) << run.err;
         p.headers = slurp(out / "headers.txt");
         p.note = slurp(out / "note.txt");
+        p.addresses = slurp(out / "addresses.txt");
         std::stringstream names(slurp(out / "names.txt"));
         for (std::string line; std::getline(names, line);) p.names.push_back(line);
         p.attachments = out / "att";
@@ -307,6 +316,53 @@ TEST_F(MailTest, DeclinedTransferNameAndRefusedAuditLogSendNothing) {
     EXPECT_TRUE(composed.empty());
     EXPECT_FALSE(fs::exists(eml));
     EXPECT_TRUE(sorted_names(root.tmp()).empty());
+}
+
+TEST_F(MailTest, DisplayNamesAreEncodedAndAddressesStayReadable) {
+    ASSERT_TRUE(write_profile_string(kEmailSection, kMailFromEntry, "Station Caf\xE9 <ward@clinic.example>"));
+    ASSERT_TRUE(write_profile_string(kEmailSection, "Default Address",
+                                     "Dr M\xFCller <mueller@clinic.example>, Dr. Who <who@clinic.example>, "
+                                     "plain@clinic.example, Ann Lee <ann@clinic.example>"));
+    const fs::path cef = t / "A.CEF";
+    write_file(cef, "CEF bytes");
+    ASSERT_EQ(mail_file(cef.string(), true, services), kMailDone);
+    EXPECT_EQ(parse().addresses,
+              "From: Station Caf\xC3\xA9|ward@clinic.example\n"
+              "To: Dr M\xC3\xBCller|mueller@clinic.example\nTo: Dr. Who|who@clinic.example\n"
+              "To: |plain@clinic.example\nTo: Ann Lee|ann@clinic.example\n");
+    // A value the compose check refuses can never start a header of its own.
+    EXPECT_EQ(encode_address_header("a@b.org\r\nBcc: z@q.org"), "=?UTF-8?B?YUBiLm9yZw0KQmNjOiB6QHEub3Jn?=");
+    EXPECT_EQ(encode_address_header("Ann <ann@b.org"), "Ann <ann@b.org");
+}
+
+TEST_F(MailTest, ReportWhoseFolderHasGoneIsNotMailed) {
+    const MailReportEntry a = report("A.IMG", "Mary", kReportFormatted, {{"P.EMF", "page"}});
+    const MailReportEntry gone = report("B.IMG", "Gone", kReportFormatted, {});
+    fs::remove_all(gone.folder);
+    answer({MsgResult::Ok, MsgResult::Ok});  // transfer names; the second is never asked for
+    EXPECT_EQ(mail_reports({a, gone}, services), kMailPackFailed);
+    ASSERT_FALSE(scripted.shown.empty());
+    EXPECT_NE(scripted.shown.back().text.find(gone.folder), std::string::npos) << scripted.shown.back().text;
+    EXPECT_TRUE(composed.empty());
+    EXPECT_FALSE(fs::exists(eml));
+    EXPECT_TRUE(audit.entries.empty());
+    EXPECT_TRUE(sorted_names(root.tmp()).empty());
+}
+
+TEST_F(MailTest, SentMailWhoseLogEntriesFailIsStillSent) {
+    const MailReportEntry a = report("A.IMG", "Mary", kReportFormatted, {{"P.EMF", "page"}});
+    const MailReportEntry b = report("B.IMG", "Anne", kReportFormatted, {{"P.EMF", "page"}});
+    audit.refuse_write = true;
+    answer({MsgResult::Ok, MsgResult::Ok});
+    EXPECT_EQ(mail_reports({a, b}, services), kMailDone);
+    EXPECT_TRUE(fs::exists(eml));
+    ASSERT_EQ(scripted.shown.size(), 4u);  // two transfer-name questions, one notice per report
+    for (std::size_t i = 0; i < 2; ++i) {
+        const MailReportEntry& r = i == 0 ? a : b;
+        EXPECT_EQ(scripted.shown[2 + i].text, "The report \"" + r.name +
+                                                  "\" was mailed, but this could not be recorded in the logfile of " +
+                                                  r.folder + ".");
+    }
 }
 
 TEST(MailNames, SubjectsAndAttachmentNames) {
