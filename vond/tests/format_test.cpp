@@ -311,6 +311,7 @@ TEST_F(DecodeTest, TwelveLeadFilesAndHeaders) {
     disk.set_mode(10);
     disk.set_calibration(0);
     disk.settings().procedure_id = "PROC1";
+    disk.settings().duration_hours = 28;
     ASSERT_TRUE(disk.read_ecg(6, out.string()));
     const auto lead2 = cardgen::read_bytes(out / "os12ecg2.dat");
     ASSERT_EQ(lead2.size(), 59u + 2u * (60 + 76800));
