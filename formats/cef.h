@@ -59,7 +59,7 @@ enum CefError : int {
     kCefNameTruncated = 11,
     kCefBadMemberKind = 12,
     kCefChecksum = 13,
-    kCefChannelMissing = 14,
+    kCefChannelMissing = 14,  // a channel file missing, or not restorable, after extraction
 };
 
 struct CefHeader {
