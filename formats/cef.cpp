@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -613,6 +614,8 @@ CefUnpacker::CefUnpacker(const std::string& cef_path, const std::string& target_
         fail(kCefNoTargetFolder, target_folder);
         return;
     }
+    const long name_max = ::pathconf(target_.c_str(), _PC_NAME_MAX);
+    if (name_max > 0) name_max_ = static_cast<std::size_t>(name_max);
     file_ = platform::open_file(cef_path, "rb");
     struct stat st {};
     if (!file_ || ::fstat(::fileno(file_.get()), &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -641,12 +644,72 @@ CefUnpacker::CefUnpacker(const std::string& cef_path, const std::string& target_
 }
 
 CefUnpacker::~CefUnpacker() {
+    stop_pending();
+    if (!scratch_folder_.empty()) delete_folder_tree(scratch_folder_, true, true);
+}
+
+void CefUnpacker::stop_pending() {
     for (auto& p : pending_)
         if (p.running) {
             ::kill(p.child.pid, SIGTERM);
             platform::wait_process(p.child);
+            p.running = false;
         }
-    if (!scratch_folder_.empty()) delete_folder_tree(scratch_folder_, true, true);
+}
+
+template <typename Step>
+bool CefUnpacker::undoable(Step step) {
+    const bool outermost = depth_++ == 0;
+    const bool ok = step();
+    --depth_;
+    if (outermost) ok ? keep_changes() : undo_changes();
+    return ok;
+}
+
+// Makes room for the member `name`: an entry this call wrote is deleted, any other spelling of
+// the name is moved aside (a folder stays where it is and fails the member). False when the room
+// cannot be made.
+bool CefUnpacker::claim_target(const std::string& name) {
+    while (const auto found = platform::find_name_ci(target_, name)) {
+        const std::string entry = found->substr(found->rfind('/') + 1);
+        if (std::find(written_.begin(), written_.end(), entry) != written_.end()) {
+            if (!force_delete_file(*found)) return false;
+            continue;
+        }
+        struct stat st {};
+        if (::lstat(found->c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+        if (aside_.empty()) {
+            std::string pattern = target_ + ".cef-replaced-XXXXXX";
+            if (!::mkdtemp(pattern.data())) return false;
+            aside_ = pattern + "/";
+        }
+        const std::string kept = aside_ + std::to_string(set_aside_.size());
+        if (::rename(found->c_str(), kept.c_str()) != 0) return false;
+        set_aside_.emplace_back(*found, kept);
+    }
+    if (std::find(written_.begin(), written_.end(), name) == written_.end()) written_.push_back(name);
+    return true;
+}
+
+void CefUnpacker::keep_changes() {
+    if (!aside_.empty()) delete_folder_tree(aside_, true, true);
+    aside_.clear();
+    set_aside_.clear();
+    written_.clear();
+}
+
+void CefUnpacker::undo_changes() {
+    // A compressor started ahead would write its file after the clean-up.
+    stop_pending();
+    for (auto it = written_.rbegin(); it != written_.rend(); ++it) force_delete_file(target_ + *it);
+    bool restored = true;
+    for (auto it = set_aside_.rbegin(); it != set_aside_.rend(); ++it)
+        if (::rename(it->second.c_str(), it->first.c_str()) != 0) restored = false;
+    // What could not be put back stays in the private folder rather than being lost.
+    if (!aside_.empty() && restored) ::rmdir(aside_.c_str());
+    aside_.clear();
+    set_aside_.clear();
+    written_.clear();
 }
 
 bool CefUnpacker::fail(int code, const std::string& file) {
@@ -714,7 +777,8 @@ bool CefUnpacker::index_file(std::uint64_t size) {
         pos += name_length;
         if (name_length < 2 || raw.back() != '\0') return fail(kCefBadName, cef_path_);
         raw.pop_back();
-        if (!cef_extra_name_acceptable(raw)) return fail(kCefBadName, raw);
+        if (!cef_extra_name_acceptable(raw) || raw.size() > name_max_ || target_.size() + raw.size() >= PATH_MAX)
+            return fail(kCefBadName, raw);
         ExtraInfo e;
         e.name = raw;
         Member m;
@@ -729,7 +793,7 @@ bool CefUnpacker::index_file(std::uint64_t size) {
 
 bool CefUnpacker::write_text_file(const std::string& name, const std::string& text) {
     const std::string path = target_ + name;
-    if (!write_new_file(path, text.data(), text.size())) return fail(kCefWriteFailed, path);
+    if (!claim_target(name) || !write_new_file(path, text.data(), text.size())) return fail(kCefWriteFailed, path);
     return true;
 }
 
@@ -750,30 +814,39 @@ bool CefUnpacker::unpack_patient_text() {
 }
 
 bool CefUnpacker::unpack_description() {
-    if (!ready()) return false;
-    return write_text_file("CEFDESC.TXT", get_cef_description(header_));
+    return undoable([&] { return ready() && write_text_file("CEFDESC.TXT", get_cef_description(header_)); });
 }
 
 bool CefUnpacker::unpack_patient_files() {
-    if (!unpack_patient_text()) return false;
-    if (sound_.length != 0 && !extract_member("PATIENT.WAV", sound_)) return false;
-    return unpack_description() && write_text_file("VERSION.TXT", "V8.006\n") &&
-           write_text_file("SUMMARY.TXT", "CEF Report\n");
+    return undoable([&] {
+        if (!unpack_patient_text()) return false;
+        if (sound_.length != 0 && !extract_member("PATIENT.WAV", sound_)) return false;
+        return unpack_description() && write_text_file("VERSION.TXT", "V8.006\n") &&
+               write_text_file("SUMMARY.TXT", "CEF Report\n");
+    });
 }
 
 bool CefUnpacker::unpack_event_file() {
-    if (!ready()) return false;
-    if (events_.length == 0) return write_text_file("PATEVENT.DAT", {});
-    return extract_member("PATEVENT.DAT", events_);
+    return undoable([&] {
+        if (!ready()) return false;
+        if (events_.length == 0) return write_text_file("PATEVENT.DAT", {});
+        return extract_member("PATEVENT.DAT", events_);
+    });
 }
 
 bool CefUnpacker::unpack_sound_file() {
-    if (!ready()) return false;
-    if (sound_.length == 0) return fail(kCefChannelMissing, "PATIENT.WAV");
-    return extract_member("PATIENT.WAV", sound_);
+    return undoable([&] {
+        if (!ready()) return false;
+        if (sound_.length == 0) return fail(kCefChannelMissing, "PATIENT.WAV");
+        return extract_member("PATIENT.WAV", sound_);
+    });
 }
 
 bool CefUnpacker::unpack_channel(int index) {
+    return undoable([&] { return unpack_one_channel(index); });
+}
+
+bool CefUnpacker::unpack_one_channel(int index) {
     if (!ready()) return false;
     if (index < 0 || index >= static_cast<int>(channels_.size())) return fail(kCefChannelMissing, cef_path_);
     const bool twelve = is_twelve_lead();
@@ -786,33 +859,42 @@ bool CefUnpacker::unpack_channel(int index) {
     }
     const std::string path = target_ + name;
     if (!file_exists(path)) return fail(kCefChannelMissing, name);
+    // A channel that cannot be given back its samples is no channel file of this recording.
     if (!cef_restore_channel_file(path, trailers_[static_cast<std::size_t>(index)].bit_reduction, twelve))
-        return fail(kCefPatientText, name);
+        return fail(kCefChannelMissing, name);
     return true;
 }
 
 bool CefUnpacker::unpack_all_channels() {
-    for (int i = 0; i < static_cast<int>(channels_.size()); ++i)
-        if (!unpack_channel(i)) return false;
-    return ready();
+    return undoable([&] {
+        for (int i = 0; i < static_cast<int>(channels_.size()); ++i)
+            if (!unpack_one_channel(i)) return false;
+        return ready();
+    });
 }
 
 bool CefUnpacker::unpack_extra_members(const std::string& name) {
-    if (!ready()) return false;
-    for (const auto& e : extras_) {
-        if (!name.empty() && !platform::iequals(name, e.name)) continue;
-        Member m{e.offset, e.length, e.kind};
-        if (m.length == 0) {
-            if (!write_text_file(e.name, {})) return false;
-        } else if (!extract_member(e.name, m)) {
-            return false;
+    return undoable([&] {
+        if (!ready()) return false;
+        for (const auto& e : extras_) {
+            if (!name.empty() && !platform::iequals(name, e.name)) continue;
+            Member m{e.offset, e.length, e.kind};
+            if (m.length == 0) {
+                if (!write_text_file(e.name, {})) return false;
+            } else if (!extract_member(e.name, m)) {
+                return false;
+            }
+            if (!name.empty()) break;
         }
-        if (!name.empty()) break;
-    }
-    return true;
+        return true;
+    });
 }
 
 bool CefUnpacker::write_recording_data() {
+    return undoable([&] { return write_recording_file(); });
+}
+
+bool CefUnpacker::write_recording_file() {
     if (!ready()) return false;
     std::vector<std::uint8_t> b(12 + 12 * trailers_.size());
     store_le32(&b[0], static_cast<std::uint32_t>(header_.kind));
@@ -824,14 +906,16 @@ bool CefUnpacker::write_recording_data() {
         store_le32(&b[20 + 12 * i], static_cast<std::uint32_t>(trailers_[i].bit_reduction));
     }
     const std::string path = target_ + "RECORDING.DAT";
-    if (!write_new_file(path, b.data(), b.size())) return fail(kCefWriteFailed, path);
+    if (!claim_target("RECORDING.DAT") || !write_new_file(path, b.data(), b.size())) return fail(kCefWriteFailed, path);
     return true;
 }
 
 bool CefUnpacker::unpack() {
-    if (!unpack_patient_files() || !unpack_event_file()) return false;
-    start_channel_unpacking();
-    return unpack_all_channels() && unpack_extra_members() && write_recording_data();
+    return undoable([&] {
+        if (!unpack_patient_files() || !unpack_event_file()) return false;
+        start_channel_unpacking();
+        return unpack_all_channels() && unpack_extra_members() && write_recording_data();
+    });
 }
 
 // One channel at a time leaves most of the compressor's threads idle at the end of each file:
@@ -848,8 +932,9 @@ void CefUnpacker::start_channel_unpacking() {
         if (m.kind != kCefCompressed || m.length == 0) continue;
         Pending& p = pending_[i];
         p.scratch = scratch_folder_ + format_string("CEFTEMP%zu.BIN", i);
-        const std::string destination = target_ + cef_channel_file_name(is_twelve_lead(), static_cast<int>(i));
-        if (!copy_member(m, p.scratch) || !force_delete_file(destination) ||
+        const std::string name = cef_channel_file_name(is_twelve_lead(), static_cast<int>(i));
+        const std::string destination = target_ + name;
+        if (!copy_member(m, p.scratch) || !claim_target(name) ||
             !start_szip(szip_path_, "-d", p.scratch, destination, p.child)) {
             force_delete_file(p.scratch);
             break;
@@ -862,6 +947,10 @@ bool CefUnpacker::unpack_by_name(const std::string& name) {
     if (!valid_) return false;  // a refused file stays refused
     error_ = 0;
     error_file_.clear();
+    return undoable([&] { return unpack_named(name); });
+}
+
+bool CefUnpacker::unpack_named(const std::string& name) {
     using platform::iequals;
     if (iequals(name, "PATEVENT.DAT")) return unpack_event_file();
     if (iequals(name, "CEFDESC.TXT")) return unpack_description();
@@ -869,12 +958,12 @@ bool CefUnpacker::unpack_by_name(const std::string& name) {
     if (iequals(name, "PATIENT.WAV")) return unpack_sound_file();
     if (iequals(name, "VERSION.TXT")) return write_text_file("VERSION.TXT", "V8.006\n");
     if (iequals(name, "SUMMARY.TXT")) return write_text_file("SUMMARY.TXT", "CEF Report\n");
-    if (iequals(name, "RECORDING.DAT")) return write_recording_data();
+    if (iequals(name, "RECORDING.DAT")) return write_recording_file();
     const bool twelve = is_twelve_lead();
     for (int i = 0; i < kCefMaxChannels; ++i) {
         if (!iequals(name, cef_channel_file_name(twelve, i))) continue;
         if (i >= static_cast<int>(channels_.size())) return fail(kCefChannelMissing, name);
-        return unpack_channel(i);
+        return unpack_one_channel(i);
     }
     return unpack_extra_members(name);
 }
@@ -906,7 +995,7 @@ bool CefUnpacker::extract_member(const std::string& name, const Member& member, 
     error_file_ = destination;
     if (member.kind != kCefStored && member.kind != kCefCompressed) return fail(kCefBadMemberKind, name);
     if (member.kind == kCefStored) {
-        if (!copy_member(member, destination)) return false;
+        if (!claim_target(name) || !copy_member(member, destination)) return false;
         error_ = 0;
         error_file_.clear();
         return true;
@@ -923,8 +1012,8 @@ bool CefUnpacker::extract_member(const std::string& name, const Member& member, 
     if (scratch_folder_.empty()) return false;
     const std::string scratch = scratch_folder_ + kCefScratchName;
     if (!copy_member(member, scratch)) return false;
-    const bool done = force_delete_file(destination) &&
-                      run_decompressor(scratch, destination, run_szip(szip_path_, "-d", scratch, destination));
+    const bool done =
+        claim_target(name) && run_decompressor(scratch, destination, run_szip(szip_path_, "-d", scratch, destination));
     force_delete_file(scratch);
     return done;
 }

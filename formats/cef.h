@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/result.h"
@@ -58,7 +59,7 @@ enum CefError : int {
     kCefNameTruncated = 11,
     kCefBadMemberKind = 12,
     kCefChecksum = 13,
-    kCefChannelMissing = 14,
+    kCefChannelMissing = 14,  // a channel file missing, or not restorable, after extraction
 };
 
 struct CefHeader {
@@ -175,8 +176,12 @@ Result<void> validate_cef(CefProgress* progress, const std::string& cef_path, co
 
 // Reads one CEF. The constructor finds the compressor, opens and checks the file (signature,
 // checksum) and indexes every member, the extra members' names included: a file whose lengths,
-// kinds, channel count, bit reductions or names do not hold up is refused before anything is
-// written.
+// kinds, channel count, bit reductions or names (unsafe, or too long for a file of the target
+// folder) do not hold up is refused before anything is written.
+//
+// Each unpacking call below is all or nothing for the target folder: a member replaces every
+// spelling of its name there (a lookup without regard to case then finds this recording's file),
+// and a call that fails removes what it wrote and puts back what it replaced.
 class CefUnpacker {
 public:
     CefUnpacker(const std::string& cef_path, const std::string& target_folder, CefRetryQuestion retry = {});
@@ -229,7 +234,16 @@ private:
     void start_channel_unpacking();
     bool write_text_file(const std::string& name, const std::string& text);
     bool unpack_patient_text();
+    bool unpack_one_channel(int index);
+    bool unpack_named(const std::string& name);
+    bool write_recording_file();
     bool ready() const { return error_ == 0 && valid_; }
+    template <typename Step>
+    bool undoable(Step step);
+    bool claim_target(const std::string& name);
+    void stop_pending();
+    void keep_changes();
+    void undo_changes();
 
     std::string szip_path_;
     std::string target_;  // with a trailing '/'
@@ -250,6 +264,13 @@ private:
     std::string scratch_folder_;  // holds CEFTEMP.BIN; made on first use, removed by the destructor
     struct Pending;               // a channel's compressor started ahead
     std::vector<Pending> pending_;
+    std::size_t name_max_ = 255;  // longest file name of the target folder
+    // The outermost unpacking call's changes to the target folder: the names it wrote, and the
+    // entries it replaced (moved into `aside_`, a private folder inside the target).
+    int depth_ = 0;
+    std::vector<std::string> written_;
+    std::vector<std::pair<std::string, std::string>> set_aside_;  // original path, kept path
+    std::string aside_;
 };
 
 // For the command line and the import of received files: unpacks `cef` into `folder` (which must

@@ -1,6 +1,7 @@
 // tolbex. The command line is read before anything of the window toolkit is built: a hidden
 // start with an action runs that action without a window and answers with its exit code.
-// What would be a message box goes to stderr and every question takes its safe answer.
+// What would be a message box goes to stderr and every question takes its safe answer, unless
+// the action needs the operator and brings up its own windows for that (a "/compresscf" to confirm).
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -11,6 +12,7 @@
 #include "tolbex/app/tolbex_strings.h"
 #include "tolbex/app/ui/tolbex_window_app.h"
 #include "tolbex/intake/intake.h"
+#include "tolbex/intake/ui/intake_dialogs.h"
 
 #include <QApplication>
 
@@ -31,7 +33,7 @@ public:
     }
 };
 
-// A start that needs the main window. The window toolkit is built here and nowhere else.
+// A start that needs the main window; the toolkit is built here for it.
 int run_with_main_window(int argc, char** argv, std::vector<std::string> args) {
     // Qt ends the process when it finds no display; say why instead.
     auto set = [](const char* name) { return std::getenv(name) && *std::getenv(name); };
@@ -69,6 +71,8 @@ int run_with_main_window(int argc, char** argv, std::vector<std::string> args) {
 int main(int argc, char** argv) {
     tv::register_tolbex_strings();
     tv::register_intake_command_line();
+    // A hidden "/compresscf" that needs the operator brings up its own windows.
+    tv::gui::offer_request_windows();
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     tv::expand_parameter_files(args);
     bool preview = false;

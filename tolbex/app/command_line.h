@@ -19,7 +19,9 @@
 //                          patient name differs, 8 its patient ID differs, 9 PATSUMM.DAT not
 //                          valid, 10 pre-compression failed, 11 writing failed, 12 no usable
 //                          RecordingID, 13 the analysis system runs, 14 no work folder, 15 the
-//                          recording could not be copied, 16 no channel-1 file, 17 cancelled
+//                          recording could not be copied, 16 no channel-1 file, 17 cancelled in
+//                          Patient Details (no "y") or in the Save dialog (twelve-lead), 18 no
+//                          display to show those dialogs on
 //   /convert               0 exported, 1 the report could not be opened or a file not written
 //   /print, /printto       0 printed, 1 the report could not be opened, the audit log not opened
 //                          or printing failed

@@ -45,12 +45,19 @@ constexpr const char* kCopyFailedText =
 constexpr const char* kStoreErrorCaption = "Error While Storing Ostrabel recording";
 constexpr const char* kNoChannelText = "There is no ECG data for channel 1.";
 constexpr const char* kBadSummaryText = "The Ostrabel CF's Patient Details File (\"%s\") is not valid.";
+constexpr const char* kNoDisplayText =
+    "The request needs %s, and there is no display to show it on (set DISPLAY or WAYLAND_DISPLAY).";
 constexpr std::int64_t kSamplesPerSecond = 128;
 constexpr std::int64_t kMinShortenedBytes = 262144;
 
 IntakeWindowing& windowing() {
     static IntakeWindowing w;
     return w;
+}
+
+IntakeWindowStarter& window_starter() {
+    static IntakeWindowStarter starter;
+    return starter;
 }
 
 void error_box(const std::string& text, const std::string& caption = {}) {
@@ -446,6 +453,29 @@ bool check_mail_size(const std::string& cef, const std::string& folder, const Re
 
 void set_intake_windowing(IntakeWindowing w) { windowing() = std::move(w); }
 const IntakeWindowing& intake_windowing() { return windowing(); }
+void set_intake_window_starter(IntakeWindowStarter starter) { window_starter() = std::move(starter); }
+
+namespace {
+
+enum class SaveOutcome { Saved, Cancelled, Failed };
+
+// "Saving Compressed ECG File": a copy of `cef` where the operator chooses.
+SaveOutcome save_cef_as(const std::string& cef) {
+    if (!file_exists(cef)) {
+        error_box(format_string("The Compressed ECG File \"%s\" cannot be found.", cef.c_str()));
+        return SaveOutcome::Failed;
+    }
+    if (!windowing().save_as) return SaveOutcome::Cancelled;
+    const std::string chosen = windowing().save_as(get_path_file_name(cef), CTolbexApp::get_cef_store_folder());
+    if (chosen.empty()) return SaveOutcome::Cancelled;
+    if (!copy_file_replacing(cef, chosen)) {
+        error_box(format_string("Couldn't write CEF to \"%s\"", chosen.c_str()));
+        return SaveOutcome::Failed;
+    }
+    return SaveOutcome::Saved;
+}
+
+}  // namespace
 
 bool deliver_cef(const std::string& cef, IntakeDestination destination, const MailServices& mail,
                  bool skip_mail_size_check, const std::string& target) {
@@ -459,20 +489,7 @@ bool deliver_cef(const std::string& cef, IntakeDestination destination, const Ma
             if (ok && windowing().archives_changed) windowing().archives_changed();
             return ok;
         }
-        case IntakeDestination::Folder: {
-            if (!file_exists(cef)) {
-                error_box(format_string("The Compressed ECG File \"%s\" cannot be found.", cef.c_str()));
-                return false;
-            }
-            if (!windowing().save_as) return false;
-            const std::string chosen = windowing().save_as(get_path_file_name(cef), CTolbexApp::get_cef_store_folder());
-            if (chosen.empty()) return false;
-            if (!copy_file_replacing(cef, chosen)) {
-                error_box(format_string("Couldn't write CEF to \"%s\"", chosen.c_str()));
-                return false;
-            }
-            return true;
-        }
+        case IntakeDestination::Folder: return save_cef_as(cef) == SaveOutcome::Saved;
         case IntakeDestination::Mail: return mail_file(cef, skip_mail_size_check, mail) == kMailDone;
         case IntakeDestination::CommandLine:
             if (target.empty() || target == cef) return file_exists(cef);
@@ -790,17 +807,36 @@ int compress_cf_command(const std::string& folder, const std::string& profile, c
     details.compress = true;
     details.check_changeable = false;
     details.group_enabled = false;
-    if (!skip_dialog && (!windowing().patient_details || !windowing().patient_details(details)))
-        return kCompressCfCancelled;
+    // A hidden run has no windows of its own: they come up when the operator is needed.
+    const bool confirm = !skip_dialog;
+    std::shared_ptr<void> windows;
+    if ((confirm && !windowing().patient_details) || (twelve_lead && !windowing().save_as)) {
+        if (window_starter()) windows = window_starter()();
+        if (!windows || (confirm && !windowing().patient_details) || (twelve_lead && !windowing().save_as)) {
+            error_box(format_string(kNoDisplayText, confirm ? "the Patient Details dialog"
+                                                            : "the dialog that asks where to save the recording"));
+            return kCompressCfNoDisplay;
+        }
+    }
+    if (confirm && !windowing().patient_details(details)) return kCompressCfCancelled;
     if (request.level > 0 && !precompress_folder_ecg(work.path(), request.level, twelve_lead)) return 10;
-    // Both kinds go to the request's path: a run without a window has nobody to ask where.
-    auto written =
-        write_card_cef(work.path(), files, details, summary.start_sample, request.level, request.output_path, false);
+    // A three-channel recording goes to the request's path, a twelve-lead one where the operator
+    // chooses.
+    const std::string output = twelve_lead
+                                   ? join_path(work.path(), intake_cef_file_name(details, IntakeDestination::Folder))
+                                   : request.output_path;
+    auto written = write_card_cef(work.path(), files, details, summary.start_sample, request.level, output, false);
     if (!written) {
         error_box(written.error().message);
         return 11;
     }
-    return 0;
+    if (!twelve_lead) return 0;
+    switch (save_cef_as(output)) {
+        case SaveOutcome::Saved: return 0;
+        case SaveOutcome::Cancelled: return kCompressCfCancelled;
+        case SaveOutcome::Failed: break;
+    }
+    return 11;
 }
 
 void register_intake_command_line() {

@@ -11,6 +11,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -159,6 +160,12 @@ struct IntakeWindowing {
 void set_intake_windowing(IntakeWindowing windowing);
 const IntakeWindowing& intake_windowing();
 
+// A hidden command-line run has no windows until a request needs the operator: the starter
+// brings up the window toolkit and installs the windowing for as long as the returned holder
+// lives; null when no display can be reached.
+using IntakeWindowStarter = std::function<std::shared_ptr<void>()>;
+void set_intake_window_starter(IntakeWindowStarter starter);
+
 // Delivers a finished CEF: archive (chosen, stored as type 516), folder (Save As), mail
 // (`mail_file`, with the mailer's size warning unless `skip_mail_size_check`) or the command line's
 // path (`target`, copied over). A `target` with the archive destination is the archive, chosen
@@ -195,12 +202,14 @@ void store_card_recording();
 // The drive folder holding a recorder disk (label "QUX_FCG...", file ROZAVEZ.EVT), or empty.
 std::string find_ostrabel_disk();
 
-// "/compresscf folder profile level [y]": the exit code.
+// "/compresscf folder profile level [y]": the exit code. Without "y" the operator confirms the
+// details in Patient Details; a twelve-lead recording is saved where the operator chooses.
 inline constexpr int kCompressCfAnalysisRunning = 13;
 inline constexpr int kCompressCfWorkFolder = 14;
 inline constexpr int kCompressCfCopyFailed = 15;
 inline constexpr int kCompressCfNoChannel = 16;
 inline constexpr int kCompressCfCancelled = 17;
+inline constexpr int kCompressCfNoDisplay = 18;
 int compress_cf_command(const std::string& folder, const std::string& profile, const std::string& level,
                         bool skip_dialog);
 

@@ -1,7 +1,9 @@
 // Compressed ECG files through the built program: "/uncompress" with its exit codes, and "/store"
 // and "/storefolder" of a received .CEF into an archive. The files are put together byte by byte,
 // their packed members made by the compressor stand-in itself.
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 
 #include "formats/tests/cef_test_support.h"
 #include "tolbex/tests/cli_fixture.h"
@@ -151,8 +153,9 @@ TEST_F(CefCliTest, UncompressExitCodes) {
     // Names that would leave the target folder, or that are too long.
     const fs::path inner = out / "inner";
     fs::create_directories(inner);
-    for (const std::string& name : {std::string("../evil"), std::string("/tmp/evil"), std::string(".."),
-                                    std::string(261, 'n'), std::string("RAWECG1.DAT")}) {
+    for (const std::string& name :
+         {std::string("../evil"), std::string("/tmp/evil"), std::string(".."), std::string(256, 'n'),
+          std::string(260, 'n'), std::string(261, 'n'), std::string("RAWECG1.DAT")}) {
         CefBuilder b = builder();
         b.extra(name, Bytes{6, 6, 6});
         EXPECT_EQ(uncompress(cef_file(b.finish(), "names.CEF"), inner).code, 3) << name.substr(0, 20);
@@ -170,6 +173,69 @@ TEST_F(CefCliTest, UncompressExitCodes) {
     use_szip((t / "no-szip").string());
     EXPECT_EQ(uncompress(cef, out).code, 5);
     EXPECT_TRUE(temp_leftovers().empty());
+}
+
+// Every entry of a folder, folders included, with each file's bytes.
+Files listing(const fs::path& folder) {
+    Files entries;
+    for (auto& e : fs::directory_iterator(folder))
+        entries.emplace_back(e.path().filename().string(), e.is_directory() ? "<folder>" : read_file(e.path()));
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+// The card program writes lower-case names; a lookup without regard to case must then find the
+// unpacked recording's file, not one of those.
+TEST_F(CefCliTest, UncompressReplacesEverySpellingOfAMemberName) {
+    const fs::path cef = cef_file(builder().finish());
+    for (const char* name : {"rawecg1.dat", "patevent.dat", "Other.Dat", "recording.dat"})
+        write_file(out / name, "another patient");
+    write_file(out / "notes.txt", "kept");
+    auto r = uncompress(cef, out);
+    ASSERT_EQ(r.code, 0) << r.err;
+    Files expected = expected_files();
+    expected.emplace_back("notes.txt", "kept");
+    std::sort(expected.begin(), expected.end());
+    expect_files(listing(out), expected);
+}
+
+// A member that fails after others were written: the folder is left as it was, the files it
+// held before (other spellings included) back in place.
+TEST_F(CefCliTest, AFailedUnpackLeavesTheFolderAsItWas) {
+    const struct {
+        const char* name;
+        std::function<void(CefBuilder&)> spoil;
+        int code;
+    } cases[] = {
+        {"member the compressor refuses", [](CefBuilder& b) { b.extra("EVENT.DAT", Bytes(64, 0x5A), 1); }, 5},
+        {"member whose name is a folder there", [](CefBuilder& b) { b.extra("CNAVOP.DAT", Bytes{7}); }, 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(out);
+        fs::create_directories(out / "cnavop.dat");
+        write_file(out / "rawecg1.dat", "the card's channel");
+        write_file(out / "PATIENT.TXT", "an earlier patient");
+        write_file(out / "notes.txt", "kept");
+        const Files before = listing(out);
+        CefBuilder b = builder();
+        c.spoil(b);
+        auto r = uncompress(cef_file(b.finish()), out);
+        EXPECT_EQ(r.code, c.code) << r.err;
+        expect_files(listing(out), before);
+        EXPECT_TRUE(temp_leftovers().empty());
+    }
+}
+
+// A twelve-lead channel whose own header does not fit its file cannot be restored: the channel
+// is reported, not the patient text, and nothing is left.
+TEST_F(CefCliTest, ATwelveLeadChannelThatCannotBeRestored) {
+    CefBuilder b(13, 1, 0, kDescription);
+    b.block(tv::cef_test::scrambled(kPatientText)).member({}).member({});
+    b.member(Bytes{1, 0x40, 0x00, 9, 9, 9}).trailer(410, 1, 4);  // header length 64 in a 6-byte file
+    auto r = uncompress(cef_file(b.finish()), out);
+    EXPECT_EQ(r.code, 5) << r.err;
+    EXPECT_TRUE(listing(out).empty());
 }
 
 TEST_F(CefCliTest, FailingCompressorIsCancelledInAHiddenRun) {

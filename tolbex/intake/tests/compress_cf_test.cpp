@@ -126,7 +126,7 @@ TEST_F(CompressCfTest, EachErrorHasItsCodeAndWritesNoFile) {
          },
          "4", true, 12},
         {"no channel 1", [&] { fs::remove(rec / "RAWECG1.DAT"); }, "4", true, 16},
-        {"no one to confirm", [] {}, "4", false, 17},
+        {"no one to confirm", [] {}, "4", false, kCompressCfNoDisplay},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -167,6 +167,13 @@ TEST_F(CompressCfTest, TheProgramAnswersWithItsExitCode) {
     CefHeader h;
     ASSERT_TRUE(read_cef_header((rec / "ABCD1234566.CEF").string(), h));
     EXPECT_EQ(h.start_sample, 4769280);
+    // Without "y" the operator confirms; with no display to show the dialog on, it says so.
+    fs::remove(rec / "ABCD1234566.CEF");
+    r = platform::testing::run_captured({TOLBEX_PROGRAM, "/compresscf", rec.string(), profile.string(), "2"}, env,
+                                        t.string(), 120);
+    EXPECT_EQ(r.code, kCompressCfNoDisplay) << r.err;
+    EXPECT_NE(r.err.find("Patient Details dialog, and there is no display"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(rec / "ABCD1234566.CEF"));
     write_profile({"PatientName=doe jane", "RecordingID=ABCD1234566"});
     r = run_program("2");
     EXPECT_EQ(r.code, 3) << r.err;

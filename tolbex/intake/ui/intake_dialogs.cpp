@@ -1,5 +1,6 @@
 #include "tolbex/intake/ui/intake_dialogs.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -14,12 +15,14 @@
 #include <QVBoxLayout>
 
 #include <cstdlib>
+#include <memory>
 #include <optional>
 
 #include "common/files.h"
 #include "common/text.h"
 #include "common/ui.h"
 #include "framework/qt/qt_text.h"
+#include "framework/qt/qt_ui.h"
 #include "tolbex/app/command_line.h"
 #include "tolbex/app/sound.h"
 #include "tolbex/app/tolbex_app.h"
@@ -189,17 +192,14 @@ void DefaultCompressionDlg::on_ok() {
     fw::Dialog::on_ok();
 }
 
-void install_intake_commands(fw::CommandTarget& target, AuditTrail* audit, std::function<QWidget*()> owner) {
+namespace {
+
+// The intake's dialogs, owned by the window `owner` gives (none: top-level).
+IntakeWindowing intake_dialogs(const std::function<QWidget*()>& owner) {
     IntakeWindowing w;
     w.patient_details = [owner](PatientDetails& details) {
         PatientDetailsDlg dialog(details, owner());
         return dialog.exec_modal() == QDialog::Accepted;
-    };
-    w.choose_archive = [owner](const std::string& caption) -> std::string {
-        ChooseArchiveDlg dialog(false, owner());
-        dialog.set_caption(caption);
-        if (dialog.exec_modal() != QDialog::Accepted) return {};
-        return dialog.get_archive_path();
     };
     w.save_as = [owner](const std::string& name, const std::string& start) -> std::string {
         const QString chosen =
@@ -209,6 +209,63 @@ void install_intake_commands(fw::CommandTarget& target, AuditTrail* audit, std::
         std::string path = from_qstring(chosen);
         if (get_extension_upper(get_path_file_name(path)).empty()) path += ".CEF";
         return path;
+    };
+    return w;
+}
+
+bool display_reachable() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return true;
+    }
+    return false;
+}
+
+// The toolkit, message boxes as windows and the intake's dialogs, for one hidden request; what
+// was there before comes back when it ends.
+class RequestWindows {
+public:
+    RequestWindows() : previous_ui_(&ui()), previous_windowing_(intake_windowing()) {
+        if (!QApplication::instance()) app_ = std::make_unique<QApplication>(argc_, argv_);
+        set_ui(&qt_ui_);
+        IntakeWindowing w = intake_dialogs([] { return static_cast<QWidget*>(nullptr); });
+        w.choose_archive = previous_windowing_.choose_archive;
+        w.archives_changed = previous_windowing_.archives_changed;
+        set_intake_windowing(std::move(w));
+    }
+    ~RequestWindows() {
+        set_intake_windowing(previous_windowing_);
+        set_ui(previous_ui_);
+    }
+    RequestWindows(const RequestWindows&) = delete;
+    RequestWindows& operator=(const RequestWindows&) = delete;
+
+private:
+    int argc_ = 1;
+    char name_[7] = "tolbex";
+    char* argv_[2] = {name_, nullptr};
+    Ui* previous_ui_;
+    IntakeWindowing previous_windowing_;
+    fw::QtUi qt_ui_;
+    std::unique_ptr<QApplication> app_;
+};
+
+}  // namespace
+
+std::shared_ptr<void> start_request_windows() {
+    if (!QApplication::instance() && !display_reachable()) return nullptr;
+    return std::make_shared<RequestWindows>();
+}
+
+void offer_request_windows() { set_intake_window_starter(start_request_windows); }
+
+void install_intake_commands(fw::CommandTarget& target, AuditTrail* audit, std::function<QWidget*()> owner) {
+    IntakeWindowing w = intake_dialogs(owner);
+    w.choose_archive = [owner](const std::string& caption) -> std::string {
+        ChooseArchiveDlg dialog(false, owner());
+        dialog.set_caption(caption);
+        if (dialog.exec_modal() != QDialog::Accepted) return {};
+        return dialog.get_archive_path();
     };
     w.archives_changed = [] { reload_archive_documents(); };
     set_intake_windowing(std::move(w));

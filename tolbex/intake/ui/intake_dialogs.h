@@ -3,6 +3,7 @@
 // texts between their controls and them.
 #pragma once
 #include <functional>
+#include <memory>
 
 #include "framework/core/command.h"
 #include "framework/qt/dialog.h"
@@ -66,6 +67,12 @@ private:
 
 // The card, disk and tape commands and Options > Default ECG Compression; the intake's windows.
 void install_intake_commands(fw::CommandTarget& target, AuditTrail* audit, std::function<QWidget*()> owner);
+
+// For a hidden run: the window toolkit (unless one is up), message boxes as windows and the
+// Patient Details and Save dialogs, until the holder is released; null without a display.
+std::shared_ptr<void> start_request_windows();
+// Makes start_request_windows the intake's window starter.
+void offer_request_windows();
 
 }  // namespace gui
 }  // namespace tv
