@@ -90,6 +90,8 @@ bool TimiStore::set_time(const std::string& report_folder, std::int64_t time) {
 }
 
 bool TimiStore::save_timi_data(const TimiRowRange& rows, bool was_modified) {
+    last_stored_.clear();
+    last_stored_whole_ = false;
     if (!data_ || data_->rows.empty()) {
         ui().message_box(kTimiEmptyTableText, std::string(), MsgIcon::Warning, MsgButtons::Ok);
         return false;
@@ -106,6 +108,8 @@ bool TimiStore::save_timi_data(const TimiRowRange& rows, bool was_modified) {
         ui().message_box(kTimiEmptyTableText, std::string(), MsgIcon::Warning, MsgButtons::Ok);
         return false;
     }
+    // A part of the table is a report of its own: the window's data stays unsaved.
+    const bool whole = first == 0 && last == data_->row_count() - 1;
     if (writing_) writing_(true);
     const bool written = platform::atomic_write_file(file, data_->data_file_text(first, last));
     if (writing_) writing_(false);
@@ -137,8 +141,10 @@ bool TimiStore::save_timi_data(const TimiRowRange& rows, bool was_modified) {
                                  "the report could not be stored in the archive (" + std::to_string(result) + ")");
             return false;
         }
-        saved_data_path_ = stored;
-        signed_source_ = false;
+        if (whole) {
+            saved_data_path_ = stored;
+            signed_source_ = false;
+        }
     } else {
         const std::string target = file_in(saved_data_path_, kTimiDataFileName);
         errno = 0;
@@ -155,6 +161,8 @@ bool TimiStore::save_timi_data(const TimiRowRange& rows, bool was_modified) {
     audit_->close();
     if (answer != kTimiCreateNew && !summary_location_.empty())
         write_location_file(file_in(stored, kTimiSummaryLocationFileName), summary_location_);
+    last_stored_ = stored;
+    last_stored_whole_ = whole;
     if (reload_) reload_();
     return true;
 }

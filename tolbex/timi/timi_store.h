@@ -70,9 +70,14 @@ public:
     void set_writing_hook(std::function<void(bool)> hook) { writing_ = std::move(hook); }
 
     // Stores the rows as a new TIMI Data report, or over the saved one when the user says so.
-    // `was_modified` picks the audit text. True when the data is stored (the document is then
-    // unmodified); false when refused or failed, with the user told why.
+    // `was_modified` picks the audit text. True when the data is stored; false when refused or
+    // failed, with the user told why. Only a store of every row makes a new report the saved
+    // data path: a part of the table leaves the window's report what a later save overwrites.
     bool save_timi_data(const TimiRowRange& rows, bool was_modified);
+    // The report folder the last successful save_timi_data wrote, and whether it got every row
+    // (only then is the document unmodified).
+    const std::string& last_stored_folder() const { return last_stored_; }
+    bool last_stored_whole() const { return last_stored_whole_; }
 
     enum class SummaryResult { Refused, Stored, Overwritten };
     SummaryResult save_timi_summary();
@@ -87,8 +92,8 @@ private:
     bool open_audit(const char* refusal);
     bool set_time(const std::string& report_folder, std::int64_t time);
 
-    std::string data_folder_, saved_data_path_, display_name_, data_file_id_, summary_location_;
-    bool signed_source_ = false;
+    std::string data_folder_, saved_data_path_, display_name_, data_file_id_, summary_location_, last_stored_;
+    bool signed_source_ = false, last_stored_whole_ = false;
     const TimiData* data_ = nullptr;
     AuditTrail* audit_ = nullptr;
     AskOverwrite ask_;

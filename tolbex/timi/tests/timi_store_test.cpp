@@ -129,7 +129,7 @@ TEST_F(TimiStoreTest, SelectedRowsAreARealRangeFromRowZero) {
     for (const Case& c : cases) {
         store.set_saved_data_path({});
         ASSERT_TRUE(store.save_timi_data(c.range, true));
-        const std::string stored = read_file(fs::path(store.saved_data_path()) / "DATA.TIMI");
+        const std::string stored = read_file(fs::path(store.last_stored_folder()) / "DATA.TIMI");
         EXPECT_EQ(stored, grid.data().data_file_text(c.first, c.last)) << c.first;
     }
     const std::string three = grid.data().data_file_text(2, 4);

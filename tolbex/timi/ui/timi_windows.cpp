@@ -152,7 +152,7 @@ TIMIView* TIMIDoc::first_view() const {
 bool TIMIDoc::save_timi_data(const TimiRowRange& rows) {
     store_.set_audit(timi_audit());
     if (!store_.save_timi_data(rows, is_modified())) return false;
-    set_modified(false);
+    if (store_.last_stored_whole()) set_modified(false);
     update_title();
     return true;
 }
