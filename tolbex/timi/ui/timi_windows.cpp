@@ -272,6 +272,7 @@ void TIMIView::on_initial_update() {
     }
     const std::string path = doc->path_name();
     bool ok = false;
+    std::optional<TimiFileFault> unread;  // told once the wait message is gone
     {
         TextWaitDlg wait(std::string(), kLoadingTimiText, this, true);
         if (platform::compare_text_nocase(last_component(path), kTimiDataFileName) != 0) {
@@ -283,8 +284,12 @@ void TIMIView::on_initial_update() {
             }
             std::remove(path.c_str());
         } else {
-            ok = grid_->load_data_file(path);
-            if (ok) doc->set_modified(false);
+            TimiFileFault fault;
+            ok = grid_->load_data_file(path, &fault);
+            if (ok)
+                doc->set_modified(false);
+            else
+                unread = std::move(fault);
         }
     }
     loaded_ = ok;
@@ -297,6 +302,7 @@ void TIMIView::on_initial_update() {
         });
     } else {
         doc->set_data(nullptr);
+        if (unread) show_error(timi_data_file_error_text(path, *unread));
         if (fw::ChildFrame* f = frame()) QTimer::singleShot(0, f, [f] { f->close(); });
     }
 }
