@@ -371,6 +371,42 @@ TEST_F(TimiWindowTest, AStoredDataFileThatCannotBeReadSaysWhichLineAndWhy) {
     }
 }
 
+TEST_F(TimiWindowTest, ListedSizesAreTheFoldersSizesAfterEverySave) {
+    TIMIDoc* doc = open_day_list();
+    ASSERT_NE(doc, nullptr);
+    ASSERT_TRUE(doc->execute(timi_cmd::SaveData));
+    const fs::path data = doc->store().saved_data_path();
+    EXPECT_EQ(listed_size(data), folder_size(data));
+    // The first summary is new; its location goes into the data report, which grows by it.
+    ASSERT_TRUE(doc->execute(timi_cmd::SaveSummary));
+    ASSERT_EQ(reports(".SUM").size(), 1u);
+    const fs::path summary = reports(".SUM")[0];
+    EXPECT_EQ(listed_size(summary), folder_size(summary));
+    ASSERT_TRUE(fs::exists(data / "TIMI_SUMM_LOC.TXT"));
+    EXPECT_EQ(listed_size(data), folder_size(data));
+
+    // A further data report holds the location file from the start.
+    set_timi_overwrite_hook([](bool) { return kTimiCreateNew; });
+    ASSERT_TRUE(doc->execute(timi_cmd::SaveData));
+    const fs::path second = doc->store().saved_data_path();
+    ASSERT_NE(second, data);
+    ASSERT_TRUE(fs::exists(second / "TIMI_SUMM_LOC.TXT"));
+    EXPECT_EQ(listed_size(second), folder_size(second));
+
+    // Row 2 out of use splits the episode in two: the summary written over the old one is longer.
+    click(view(*doc), kColUse, 2);
+    const std::string before = folder_size(summary);
+    set_timi_overwrite_hook([](bool) { return kTimiOverwrite; });
+    ASSERT_TRUE(doc->execute(timi_cmd::SaveSummary));
+    EXPECT_NE(folder_size(summary), before);
+    EXPECT_EQ(listed_size(summary), folder_size(summary));
+    ASSERT_TRUE(doc->execute(timi_cmd::SaveData));
+    set_timi_overwrite_hook({});
+    EXPECT_EQ(listed_size(second), folder_size(second));
+    EXPECT_EQ(reports(".TIM").size(), 2u);
+    EXPECT_EQ(reports(".SUM").size(), 1u);
+}
+
 TEST(TimiOverwriteDialogTest, TextsByMode) {
     EXPECT_EQ(TIMICheckOverwriteDlg::caption(false), "Save TIMI Data");
     EXPECT_EQ(TIMICheckOverwriteDlg::caption(true), "Save TIMI Summary");
