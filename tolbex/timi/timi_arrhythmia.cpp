@@ -167,6 +167,8 @@ void TimiArrhData::count_events() {
         if (!t) continue;
         const std::int64_t end_second = e.end() / 128;
         const std::int64_t row = floor_div(std::int64_t(e.day_index()) * 86400 + start_second_ + end_second, 86400);
+        // A serious event is listed with its own times even when its day has no row to count it in.
+        if (t->serious) serious_.push_back(e);
         if (row < 0 || row >= kArrhDays) continue;  // outside the eight calendar days of the table
         TimiArrhDayCounts& counts = day_counts_[row];
         if (t->code == 148) {
@@ -180,7 +182,6 @@ void TimiArrhData::count_events() {
             continue;
         }
         ++counts[t->index];
-        if (t->serious) serious_.push_back(e);
     }
 }
 

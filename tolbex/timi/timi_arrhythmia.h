@@ -67,7 +67,8 @@ public:
     bool calc_timi_arrh_data(const ArrhythmiaListPath& arrhythmia_list, const TimiDayListPath& day_list);
     // Reads one event file as day `day_index`; false (with the message) when it cannot be read.
     bool read_arrhevnt_file(int day_index, const std::string& path);
-    // Fills the day counts and the serious events from all events.
+    // Fills the day counts and the serious events from all events. An event whose calendar day
+    // lies outside the eight rows counts nowhere; a serious one is still listed.
     void count_events();
 
     std::string summary_text(const std::string& file_name) const;

@@ -144,6 +144,15 @@ bool read_timi_value(std::string_view text, double& value);
 // "%.2f", empty when missing.
 std::string timi_value_text(double value);
 
+// Why a data file did not read: its line (from 1; 0 when the file itself could not be read)
+// and what was wrong there.
+struct TimiFileFault {
+    std::int32_t line = 0;
+    std::string reason;
+};
+// "The TIMI data file "<path>" cannot be read: line <n>: <reason>." (no line part for line 0).
+std::string timi_data_file_error_text(const std::string& path, const TimiFileFault& fault);
+
 class TimiData {
 public:
     TimiData();
@@ -211,9 +220,10 @@ public:
     // Rows first..last (inclusive, first >= 0, last >= first; last is cut at the table's end).
     bool write_data_file(const std::string& path, std::int32_t first, std::int32_t last) const;
     std::string data_file_text(std::int32_t first, std::int32_t last) const;
-    // Appends to this object; a fresh object is expected. False on any missing or bad line.
-    bool read_data_file(const std::string& path);
-    bool read_data_text(std::string_view text);
+    // Appends to this object; a fresh object is expected. False on any missing or bad line,
+    // `fault` (when given) then saying where and why.
+    bool read_data_file(const std::string& path, TimiFileFault* fault = nullptr);
+    bool read_data_text(std::string_view text, TimiFileFault* fault = nullptr);
 
     std::string summary_file_text(const std::string& file_name) const;
     bool write_summary_file(const std::string& path) const;

@@ -2,6 +2,8 @@
 // with CR LF line ends (as stored reports from the original workstations have them); the reader
 // takes CR LF and LF alike.
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "platform/fs.h"
 #include "tolbex/timi/timi_data.h"
@@ -109,33 +111,59 @@ bool TimiData::write_data_file(const std::string& path, std::int32_t first, std:
     return platform::atomic_write_file(path, data_file_text(first, last));
 }
 
-bool TimiData::read_data_file(const std::string& path) {
-    const auto text = platform::read_whole_file(path);
-    return text && read_data_text(*text);
+std::string timi_data_file_error_text(const std::string& path, const TimiFileFault& fault) {
+    std::string text = "The TIMI data file \"" + path + "\" cannot be read: ";
+    if (fault.line > 0) text += "line " + std::to_string(fault.line) + ": ";
+    return text + fault.reason + ".";
 }
 
-bool parse_timi_row(std::string_view line, bool data_file, TimiRow& row);
+bool TimiData::read_data_file(const std::string& path, TimiFileFault* fault) {
+    errno = 0;
+    const auto text = platform::read_whole_file(path);
+    if (!text) {
+        if (fault) *fault = {0, std::strerror(errno ? errno : EIO)};
+        return false;
+    }
+    return read_data_text(*text, fault);
+}
 
-bool TimiData::read_data_text(std::string_view text) {
+bool TimiData::read_data_text(std::string_view text, TimiFileFault* fault) {
     const std::vector<std::string_view> lines = split_lines(text);
-    std::size_t next = 0;
+    std::size_t next = 0;  // lines read so far: the number of the line last read
+    const auto failed = [&](std::string reason) {
+        if (fault) *fault = {static_cast<std::int32_t>(next), std::move(reason)};
+        return false;
+    };
+    std::string_view l;
+    // The next line; at the end of the file the failure names the line that is missing.
     const auto line = [&](std::string_view& out) {
-        if (next >= lines.size()) return false;
+        if (next >= lines.size()) {
+            ++next;
+            return false;
+        }
         out = lines[next++];
         return true;
     };
-    std::string_view l;
-    if (!line(l)) return false;
+    const char* const kEnded = "the file ends before the header does";
+    if (lines.empty()) {
+        next = 1;
+        return failed("the file is empty");
+    }
+    line(l);
     const int version = std::clamp(leading_int(after_last_blank(l)), 0, 2);
-    if (!line(l)) return false;
-    if (!line(l) || l.size() < 15) return false;
+    if (!line(l)) return failed(kEnded);
+    if (!line(l)) return failed(kEnded);
+    if (l.size() < 15) return failed("the patient ID line is too short");
     header.patient_id = std::string(l.substr(15));
-    if (!line(l) || l.size() < 23) return false;
+    if (!line(l)) return failed(kEnded);
+    if (l.size() < 23) return failed("the recording ID line is too short");
     header.recording_id = std::string(l.substr(23));
-    if (!line(l) || l.size() <= 12) return false;
+    if (!line(l)) return failed(kEnded);
     {
+        const char* const kBadStart = "the start time is not a valid date and time";
+        if (l.size() <= 12) return failed(kBadStart);
         const std::string_view t = l.substr(12, 19);
-        if (t.size() < 16) return false;
+        if (t.size() < 16) return failed(kBadStart);
         const auto number = [&](std::size_t pos, std::size_t len, int& v) {
             std::int32_t x = 0;
             if (!parse_int_field(t.substr(pos, len), x)) return false;
@@ -145,19 +173,19 @@ bool TimiData::read_data_text(std::string_view text) {
         int hh = 0, mm = 0, ss = 0, dd = 0, mo = 0, yy = 0;
         if (!number(0, 2, hh) || !number(3, 2, mm) || !number(6, 2, ss) || !number(9, 2, dd) || !number(12, 2, mo) ||
             !number(15, std::string_view::npos, yy)) {
-            return false;
+            return failed(kBadStart);
         }
         header.start = TimiDateTime::from_parts(yy, mo, dd, hh, mm, ss);
-        if (!header.start.is_valid()) return false;
+        if (!header.start.is_valid()) return failed(kBadStart);
     }
     if (version >= 1) {
-        if (!line(l)) return false;
+        if (!line(l)) return failed(kEnded);
         const std::size_t skip = (!l.empty() && l.front() == 'D') ? 10 : 19;
-        if (l.size() < skip) return false;
+        if (l.size() < skip) return failed("the duration line is too short");
         header.duration = std::string(l.substr(skip));
         std::int32_t* rates[3] = {&header.min_hr, &header.max_hr, &header.mean_hr};
         for (auto* rate : rates) {
-            if (!line(l)) return false;
+            if (!line(l)) return failed(kEnded);
             *rate = leading_int(after_last_blank(l));
         }
     } else {
@@ -165,34 +193,40 @@ bool TimiData::read_data_text(std::string_view text) {
         header.min_hr = header.max_hr = header.mean_hr = 0;
     }
     for (int c = 0; c < kTimiChannels; ++c) {
-        if (!line(l) || !line(l)) return false;  // the empty line and the channel title
+        if (!line(l) || !line(l)) return failed(kEnded);  // the empty line and the channel title
         double* limits[2] = {&header.elevation[c], &header.depression[c]};
         for (double* limit : limits) {
-            if (!line(l)) return false;
+            if (!line(l)) return failed(kEnded);
             std::string_view number = after_last_blank(l);
-            if (number.size() < 2) return false;
+            if (number.size() < 2) return failed("the limit is not a number of mm");
             number.remove_suffix(2);  // "mm"
-            if (!parse_double_field(number, *limit)) return false;
+            if (!parse_double_field(number, *limit)) return failed("the limit is not a number of mm");
         }
-        if (!line(l)) return false;
+        if (!line(l)) return failed(kEnded);
         const auto eq = l.find('=');
         header.slope[c] = slope_criterion_bits(eq == std::string_view::npos ? l : l.substr(eq + 1));
     }
-    if (!line(l)) return false;
+    if (!line(l)) return failed(kEnded);
     arrhythmia_counts = {};
     if (version >= 2) {
         for (auto& count : arrhythmia_counts) {
-            if (!line(l)) return false;
+            if (!line(l)) return failed(kEnded);
             const auto at = l.find(": ");
-            if (at == std::string_view::npos) return false;
+            if (at == std::string_view::npos) return failed("the count line has no \": \"");
             count = leading_int(l.substr(at + 2));
         }
-        if (!line(l)) return false;
+        if (!line(l)) return failed(kEnded);
     }
     while (line(l)) {
         TimiRow row;
-        if (!parse_timi_row(l, true, row)) return false;
-        if (!rows.empty() && !timi_row_follows(rows.back(), row)) return false;
+        std::size_t bad_field = 0;
+        if (!parse_timi_row(l, true, row, &bad_field)) {
+            if (bad_field == 0)
+                return failed("the row has " + std::to_string(split_timi_fields(l).size()) + " fields instead of 22");
+            return failed("field " + std::to_string(bad_field) + " of the row does not read as a value");
+        }
+        if (!rows.empty() && !timi_row_follows(rows.back(), row))
+            return failed("the row is not 30 seconds after the row before it");
         rows.push_back(row);
     }
     return true;
@@ -206,34 +240,38 @@ bool timi_row_follows(const TimiRow& last, const TimiRow& row) {
 
 // A row of a day file (18 fields) or of the data file (22 fields). False when the field count
 // is wrong or a field does not parse; `row` is then partly filled.
-bool parse_timi_row(std::string_view line, bool data_file, TimiRow& row) {
+bool parse_timi_row(std::string_view line, bool data_file, TimiRow& row, std::size_t* bad_field) {
     const auto f = split_timi_fields(line);
-    if (f.size() != (data_file ? 22u : 18u)) return false;
-    std::size_t i = 0;
+    std::size_t i = 0;  // the field being read
+    const auto failed = [&](std::size_t field) {
+        if (bad_field) *bad_field = field;
+        return false;
+    };
+    if (f.size() != (data_file ? 22u : 18u)) return failed(0);
+    const auto value = [&](double& v) {
+        if (!read_timi_value(f[i], v)) return false;
+        ++i;
+        return true;
+    };
     if (data_file) row.use = f[i++] == "Y";
-    if (trim_blanks(f[i]).empty() || !parse_int_field(f[i], row.day)) return false;
+    if (trim_blanks(f[i]).empty() || !parse_int_field(f[i], row.day)) return failed(i + 1);
     ++i;
-    if (!parse_timi_time(f[i++], row.time)) return false;
+    if (!parse_timi_time(f[i], row.time)) return failed(i + 1);
+    ++i;
     if (trim_blanks(f[i]).empty()) {
         row.heart_rate = kTimiMissingInt;
     } else if (!parse_int_field(f[i], row.heart_rate) || row.heart_rate == kTimiMissingInt) {
-        return false;
+        return failed(i + 1);
     }
     ++i;
     bool any_flag = false;
     for (auto& c : row.channel) {
         if (data_file) {
-            if (!read_timi_value(f[i++], c.st_base) || !read_timi_value(f[i++], c.j_abs) ||
-                !read_timi_value(f[i++], c.st_abs) || !read_timi_value(f[i++], c.st_dev) ||
-                !read_timi_value(f[i++], c.slope)) {
-                return false;
-            }
+            if (!value(c.st_base) || !value(c.j_abs) || !value(c.st_abs) || !value(c.st_dev) || !value(c.slope))
+                return failed(i + 1);
             c.flag = f[i++] == "Y";
         } else {
-            if (!read_timi_value(f[i++], c.st_base) || !read_timi_value(f[i++], c.j_abs) ||
-                !read_timi_value(f[i++], c.st_abs) || !read_timi_value(f[i++], c.slope)) {
-                return false;
-            }
+            if (!value(c.st_base) || !value(c.j_abs) || !value(c.st_abs) || !value(c.slope)) return failed(i + 1);
             const std::string_view flag = f[i++];
             c.flag = !flag.empty() && (flag.front() == 'X' || flag.front() == 'x');
             c.st_dev = timi_present(c.st_abs) && timi_present(c.st_base) ? c.st_abs - c.st_base : kTimiMissing;

@@ -16,8 +16,9 @@ inline constexpr const char* kTimiArrhythmiaFileName = "TIMI_ARRH.TXT";
 
 // Fields of a row split at each tab; a tab at the end gives an empty last field.
 std::vector<std::string_view> split_timi_fields(std::string_view line);
-// A day-file row (18 fields) or a data-file row (22 fields).
-bool parse_timi_row(std::string_view line, bool data_file, TimiRow& row);
+// A day-file row (18 fields) or a data-file row (22 fields). On failure `bad_field`, when given,
+// gets the number (from 1) of the field that did not read, or 0 for a wrong field count.
+bool parse_timi_row(std::string_view line, bool data_file, TimiRow& row, std::size_t* bad_field = nullptr);
 // The row is the one 30 seconds after `last` (the day going up at midnight).
 bool timi_row_follows(const TimiRow& last, const TimiRow& row);
 

@@ -57,9 +57,9 @@ bool load_day_list(GridCtrl& grid, TimiGridState& state, const std::string& path
     return true;
 }
 
-bool load_data_file(GridCtrl& grid, TimiGridState& state, const std::string& path) {
+bool load_data_file(GridCtrl& grid, TimiGridState& state, const std::string& path, TimiFileFault* fault) {
     TimiData loading;
-    if (!loading.read_data_file(path)) return false;
+    if (!loading.read_data_file(path, fault)) return false;
     show_table(grid, state, std::move(loading));
     return true;
 }

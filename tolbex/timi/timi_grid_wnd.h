@@ -33,7 +33,8 @@ struct TimiGridState {
 namespace timi_grid {
 void setup(GridCtrl& grid, TimiGridState& state);
 bool load_day_list(GridCtrl& grid, TimiGridState& state, const std::string& path);
-bool load_data_file(GridCtrl& grid, TimiGridState& state, const std::string& path);
+// False leaves the grid as it was, `fault` (when given) saying where and why; nothing is shown.
+bool load_data_file(GridCtrl& grid, TimiGridState& state, const std::string& path, TimiFileFault* fault = nullptr);
 // Puts a table in place of the old one and sets the grid up for it, as a load does.
 void show_table(GridCtrl& grid, TimiGridState& state, TimiData&& table);
 void fit_after_load(GridCtrl& grid, TimiGridState& state);
@@ -58,7 +59,10 @@ public:
 
     // False (the user was told why) leaves the grid as it was.
     bool load_day_list(const std::string& path) { return timi_grid::load_day_list(*this, state_, path); }
-    bool load_data_file(const std::string& path) { return timi_grid::load_data_file(*this, state_, path); }
+    // False leaves the grid as it was; the caller tells the user what `fault` says.
+    bool load_data_file(const std::string& path, TimiFileFault* fault = nullptr) {
+        return timi_grid::load_data_file(*this, state_, path, fault);
+    }
     void show_table(TimiData table) { timi_grid::show_table(*this, state_, std::move(table)); }
     void get_selected_rows(std::int32_t& first, std::int32_t& last) {
         timi_grid::get_selected_rows(*this, first, last);

@@ -11,6 +11,7 @@
 #include "platform/fs.h"
 #include "platform/system.h"
 #include "tolbex/archive/audit_trail.h"
+#include "tolbex/archive/report_archive.h"
 #include "tolbex/archive/store_report.h"
 #include "tolbex/timi/timi_data.h"
 #include "tolbex/timi/timi_files.h"
@@ -52,12 +53,21 @@ bool write_or_report(const std::string& path, const std::string& text) {
     return false;
 }
 
+// An archive change's message, as the browser shows it.
+void show_archive_error(const Error& error) {
+    if (!error.message.empty())
+        ui().message_box(error.message, archive_error_caption(error.code), MsgIcon::Error, MsgButtons::Ok);
+}
+
 }  // namespace
 
-void show_timi_file_error(const std::string& path, const std::string& reason) {
+std::string timi_file_error_text(const std::string& path, const std::string& reason) {
     const std::string why = !reason.empty() ? reason : std::strerror(errno ? errno : EIO);
-    ui().message_box(std::string("Serious file error : ") + path + ": " + why, std::string(), MsgIcon::Error,
-                     MsgButtons::Ok);
+    return std::string("Serious file error : ") + path + ": " + why;
+}
+
+void show_timi_file_error(const std::string& path, const std::string& reason) {
+    ui().message_box(timi_file_error_text(path, reason), std::string(), MsgIcon::Error, MsgButtons::Ok);
 }
 
 void TimiStore::set_data_folder(const std::string& folder) { data_folder_ = platform::strip_trailing_slashes(folder); }
@@ -85,11 +95,38 @@ bool TimiStore::open_audit(const char* refusal) {
     return false;
 }
 
-bool TimiStore::set_time(const std::string& report_folder, std::int64_t time) {
-    return set_time_ && set_time_(last_component(report_folder), time);
+bool TimiStore::update_listed_report(const std::string& report, const std::int64_t* time, const ReportWrite& write) {
+    const std::string folder = platform::strip_trailing_slashes(report);
+    const std::string name = last_component(folder);
+    std::string message;  // shown once the lock is gone: nobody waits on a reader
+    bool written = false;
+    Result<void> changed;
+    {
+        const ArchiveIndexLock lock(get_path_folder(folder));
+        if (!lock.held()) {
+            show_archive_error(lock.busy_error());
+            return false;
+        }
+        written = write(message);
+        if (written) {
+            const std::int32_t size = get_folder_size(folder, false);
+            changed = change_archive_index(lock, [&](ArchiveIndexEntries& entries) -> Result<void> {
+                ReportRecord* entry = entries.find(name);
+                if (!entry) return entry_gone_error(lock.folder(), name);
+                entry->set_size(size);
+                if (time) entry->set_time(*time);
+                return {};
+            });
+        }
+    }
+    if (!message.empty()) ui().message_box(message, std::string(), MsgIcon::Error, MsgButtons::Ok);
+    if (!changed) show_archive_error(changed.error());
+    return written;
 }
 
 bool TimiStore::save_timi_data(const TimiRowRange& rows, bool was_modified) {
+    last_stored_.clear();
+    last_stored_whole_ = false;
     if (!data_ || data_->rows.empty()) {
         ui().message_box(kTimiEmptyTableText, std::string(), MsgIcon::Warning, MsgButtons::Ok);
         return false;
@@ -106,6 +143,8 @@ bool TimiStore::save_timi_data(const TimiRowRange& rows, bool was_modified) {
         ui().message_box(kTimiEmptyTableText, std::string(), MsgIcon::Warning, MsgButtons::Ok);
         return false;
     }
+    // A part of the table is a report of its own: the window's data stays unsaved.
+    const bool whole = first == 0 && last == data_->row_count() - 1;
     if (writing_) writing_(true);
     const bool written = platform::atomic_write_file(file, data_->data_file_text(first, last));
     if (writing_) writing_(false);
@@ -113,8 +152,6 @@ bool TimiStore::save_timi_data(const TimiRowRange& rows, bool was_modified) {
         show_timi_file_error(file);
         return false;
     }
-    const std::int32_t size = get_file_size(file);
-
     if (!open_audit(kTimiDataNoLogText)) return false;
     // A signed report stays as it was signed: its edits always become a new report.
     int answer = kTimiCreateNew;
@@ -129,32 +166,44 @@ bool TimiStore::save_timi_data(const TimiRowRange& rows, bool was_modified) {
         // Goes in with the report, so that it is whole once listed.
         if (!summary_location_.empty())
             write_location_file(join_path(temp, kTimiSummaryLocationFileName), summary_location_);
-        const int result = store_report_in_archive(data_folder_, temp, display_name_, size, report_time,
-                                                   kReportTimiData, &stored, nullptr, true);
+        const int result = store_report_in_archive(data_folder_, temp, display_name_, get_folder_size(temp, false),
+                                                   report_time, kReportTimiData, &stored, nullptr, true);
         if (result != kStoreOk) {
             audit_->close();
             show_timi_file_error(join_path(data_folder_, display_name_),
                                  "the report could not be stored in the archive (" + std::to_string(result) + ")");
             return false;
         }
-        saved_data_path_ = stored;
-        signed_source_ = false;
+        if (whole) {
+            saved_data_path_ = stored;
+            signed_source_ = false;
+        }
     } else {
         const std::string target = file_in(saved_data_path_, kTimiDataFileName);
-        errno = 0;
-        if (!copy_file_replacing(file, target)) {
+        const bool copied = update_listed_report(saved_data_path_, &report_time, [&](std::string& message) {
+            errno = 0;
+            if (!copy_file_replacing(file, target)) {
+                message = timi_file_error_text(target);
+                return false;
+            }
+            if (!summary_location_.empty()) {
+                const std::string location = file_in(saved_data_path_, kTimiSummaryLocationFileName);
+                errno = 0;
+                if (!platform::atomic_write_file(location, summary_location_)) message = timi_file_error_text(location);
+            }
+            return true;
+        });
+        if (!copied) {
             audit_->close();
-            show_timi_file_error(target);
             return false;
         }
         stored = saved_data_path_;
-        set_time(saved_data_path_, report_time);
     }
     audit_->write(was_modified ? kAuditTimiSaveModified : kAuditTimiSaveArchive, display_name_,
                   answer == kTimiCreateNew ? stored : last_component(stored), std::string());
     audit_->close();
-    if (answer != kTimiCreateNew && !summary_location_.empty())
-        write_location_file(file_in(stored, kTimiSummaryLocationFileName), summary_location_);
+    last_stored_ = stored;
+    last_stored_whole_ = whole;
     if (reload_) reload_();
     return true;
 }
@@ -177,7 +226,7 @@ TimiStore::SummaryResult TimiStore::save_timi_summary() {
         show_timi_file_error(file);
         return SummaryResult::Refused;
     }
-    const std::int32_t size = get_file_size(file);
+    const std::int32_t size = get_folder_size(temp, false);
 
     if (!open_audit(kTimiSummaryNoLogText)) return SummaryResult::Refused;
     // The location file of a signed report is not ours to read or write.
@@ -204,23 +253,35 @@ TimiStore::SummaryResult TimiStore::save_timi_summary() {
                                  "the report could not be stored in the archive (" + std::to_string(result) + ")");
             return SummaryResult::Refused;
         }
-        if (own_saved_path) write_location_file(file_in(saved_data_path_, kTimiSummaryLocationFileName), target);
+        // The data report grows by the location file: its entry says so.
+        if (own_saved_path)
+            update_listed_report(saved_data_path_, nullptr, [&](std::string& message) {
+                const std::string location = file_in(saved_data_path_, kTimiSummaryLocationFileName);
+                errno = 0;
+                if (platform::atomic_write_file(location, target)) return true;
+                message = timi_file_error_text(location);
+                return false;
+            });
         summary_location_ = target;
+        set_read_only(file_in(target, kTimiSummaryFileName));
     } else {
         target = summary_location_;
         if (own_saved_path && exists_in(saved_data_path_, kTimiSummaryLocationFileName))
             read_location_file(file_in(saved_data_path_, kTimiSummaryLocationFileName), target);
         const std::string stored_file = file_in(target, kTimiSummaryFileName);
-        clear_read_only(stored_file);
-        errno = 0;
-        if (!copy_file_replacing(file, stored_file)) {
+        const bool copied = update_listed_report(target, &report_time, [&](std::string& message) {
+            clear_read_only(stored_file);
+            errno = 0;
+            const bool ok = copy_file_replacing(file, stored_file);
+            if (!ok) message = timi_file_error_text(stored_file);
+            set_read_only(stored_file);
+            return ok;
+        });
+        if (!copied) {
             audit_->close();
-            show_timi_file_error(stored_file);
             return SummaryResult::Refused;
         }
-        set_time(target, report_time);
     }
-    set_read_only(file_in(target, kTimiSummaryFileName));
     audit_->write(kAuditTimiSaveSummary, display_name_, target, std::string());
     audit_->close();
     if (reload_) reload_();

@@ -2,7 +2,8 @@
 // (523, DATA.TIMI, plus TIMI_SUMM_LOC.TXT naming its summary) and the TIMI Summary report (524,
 // TIMI_SUMMARY.TXT, read-only once stored). Every store is audited, is written into a temporary
 // folder first and removes that folder on every path; a failed write stores nothing and says
-// which file failed and why. A report opened from a signed report is never written into: its
+// which file failed and why. A report's entry changes with its files, under the archive's lock,
+// and lists the folder's size after the save. A report opened from a signed report is never written into: its
 // saves always make new reports. The questions the user answers come in through hooks, so the
 // rules run without windows.
 #pragma once
@@ -42,8 +43,6 @@ class TimiStore {
 public:
     // Answers kTimiOverwrite, kTimiCreateNew or anything else for Cancel.
     using AskOverwrite = std::function<int(bool summary)>;
-    // Sets the stored report's time stamp in its archive index; false when not found.
-    using SetReportTime = std::function<bool(const std::string& report_folder_name, std::int64_t time)>;
 
     // A trailing separator is removed.
     void set_data_folder(const std::string& folder);
@@ -64,15 +63,19 @@ public:
 
     void set_audit(AuditTrail* audit) { audit_ = audit; }
     void set_ask_overwrite(AskOverwrite ask) { ask_ = std::move(ask); }
-    void set_report_time_hook(SetReportTime hook) { set_time_ = std::move(hook); }
     void set_reload_hook(std::function<void()> hook) { reload_ = std::move(hook); }
     // Told true before a report file is written and false once it is (the wait message).
     void set_writing_hook(std::function<void(bool)> hook) { writing_ = std::move(hook); }
 
     // Stores the rows as a new TIMI Data report, or over the saved one when the user says so.
-    // `was_modified` picks the audit text. True when the data is stored (the document is then
-    // unmodified); false when refused or failed, with the user told why.
+    // `was_modified` picks the audit text. True when the data is stored; false when refused or
+    // failed, with the user told why. Only a store of every row makes a new report the saved
+    // data path: a part of the table leaves the window's report what a later save overwrites.
     bool save_timi_data(const TimiRowRange& rows, bool was_modified);
+    // The report folder the last successful save_timi_data wrote, and whether it got every row
+    // (only then is the document unmodified).
+    const std::string& last_stored_folder() const { return last_stored_; }
+    bool last_stored_whole() const { return last_stored_whole_; }
 
     enum class SummaryResult { Refused, Stored, Overwritten };
     SummaryResult save_timi_summary();
@@ -85,19 +88,28 @@ public:
 
 private:
     bool open_audit(const char* refusal);
-    bool set_time(const std::string& report_folder, std::int64_t time);
+    // Changes a listed report's files; false leaves its entry alone. A non-empty message is
+    // shown once the lock is gone.
+    using ReportWrite = std::function<bool(std::string& message)>;
+    // One turn of the lock of the archive that lists `report` (its parent folder): `write`
+    // changes the report's files, then its entry takes the folder's size and, when `time` is
+    // given, that time, so that another program sees files and entry agree. False when the lock
+    // is not to be had or `write` fails (the user is told; the entry is untouched). An entry that
+    // cannot be changed is told; the files stay written.
+    bool update_listed_report(const std::string& report, const std::int64_t* time, const ReportWrite& write);
 
-    std::string data_folder_, saved_data_path_, display_name_, data_file_id_, summary_location_;
-    bool signed_source_ = false;
+    std::string data_folder_, saved_data_path_, display_name_, data_file_id_, summary_location_, last_stored_;
+    bool signed_source_ = false, last_stored_whole_ = false;
     const TimiData* data_ = nullptr;
     AuditTrail* audit_ = nullptr;
     AskOverwrite ask_;
-    SetReportTime set_time_;
     std::function<void()> reload_;
     std::function<void(bool)> writing_;
 };
 
-// Shows the file-error message for `path` and the reason in errno (or `reason` when given).
+// The file-error message for `path` and the reason in errno (or `reason` when given), and
+// showing it.
+std::string timi_file_error_text(const std::string& path, const std::string& reason = {});
 void show_timi_file_error(const std::string& path, const std::string& reason = {});
 
 }  // namespace tv

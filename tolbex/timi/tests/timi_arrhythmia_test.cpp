@@ -196,9 +196,13 @@ TEST_F(TimiArrhythmiaTest, CountingRulesAndTimeTexts) {
     // Day d's AF ends at 86000 s + 10:00 start: calendar row d + 1; day 7's SVT would be row 8.
     EXPECT_EQ(job.day_counts()[1][12], 63);
     EXPECT_EQ(job.day_counts()[2][12], 64);
-    EXPECT_TRUE(job.serious_events().empty());
+    // Day 7's SVT has no row to count it in, yet it is a serious event all the same.
+    ASSERT_EQ(job.serious_events().size(), 1u);
+    EXPECT_EQ(job.serious_events()[0].type(), 3);
     const std::string text = job.summary_text("x");
     EXPECT_NE(text.find("2,0,0,0,0,0,0,0,0,0,0,0,0,0\r\n3,0,0,0,0,0,0,0,0,0,0,0,0,1\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("8,0,0,0,0,0,0,0,0,0,0,0,0,1\r\n\r\nSerious"), std::string::npos) << text;
+    EXPECT_NE(text.find("\r\n\r\nSVT, (9)09:53:20,(9)09:58:20,64,,\r\n"), std::string::npos) << text;
 }
 
 }  // namespace

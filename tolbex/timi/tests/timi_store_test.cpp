@@ -2,7 +2,11 @@
 // location file, refusals that store nothing and leave no temporary folder, signed sources.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "common/files.h"
+#include "platform/system.h"
+#include "tolbex/archive/report_types.h"
 #include "tolbex/archive/audit_trail.h"
 #include "tolbex/timi/timi_files.h"
 #include "tolbex/timi/timi_grid_wnd.h"
@@ -45,10 +49,7 @@ struct TimiStoreTest : TimiTest {
             asked.push_back(summary);
             return answer;
         });
-        store.set_report_time_hook([this](const std::string& name, std::int64_t) {
-            timed.push_back(name);
-            return true;
-        });
+        platform::set_system(&clock);
         store.set_reload_hook([this] { ++reloads; });
     }
     std::vector<fs::path> reports(const std::string& ext) const {
@@ -58,13 +59,30 @@ struct TimiStoreTest : TimiTest {
         return out;
     }
     bool tmp_empty() const { return fs::is_empty(t / "tmp"); }
+    void TearDown() override {
+        platform::set_system(nullptr);
+        TimiTest::TearDown();
+    }
+    // The date line of the report's entry in ARCHINFO.DAT.
+    std::string listed_date(const fs::path& report) const {
+        std::istringstream in(read_file(archive / "ARCHINFO.DAT"));
+        std::vector<std::string> lines;
+        for (std::string l; std::getline(in, l);) lines.push_back(l.substr(0, l.find('\r')));
+        for (std::size_t i = 0; i + 2 < lines.size(); i += 5)
+            if (lines[i] == report.filename().string()) return lines[i + 2];
+        return "not listed";
+    }
+    struct Clock : platform::RealSystem {
+        std::int64_t now() override { return time; }
+        std::int64_t time = 1100000000;
+    };
 
     TIMIGridWnd grid;
     TimiStore store;
     FakeAudit audit;
     fs::path archive;
     std::vector<bool> asked;
-    std::vector<std::string> timed;
+    Clock clock;
     int answer = kTimiOverwrite, reloads = 0;
 };
 
@@ -92,11 +110,13 @@ TEST_F(TimiStoreTest, FirstSaveStoresANewReportSecondAsksAndOverwrites) {
 
     grid.data().toggle_use(1);
     audit.log.clear();
+    EXPECT_EQ(listed_date(first), format_file_date_text(clock.time));
+    clock.time += 86400;
     ASSERT_TRUE(store.save_timi_data(TimiRowRange::whole_table(), false));
     EXPECT_EQ(asked, std::vector<bool>{false});
     EXPECT_EQ(reports(".TIM").size(), 1u);
     EXPECT_EQ(read_file(first / "DATA.TIMI"), grid.data().data_file_text(0, 6));
-    EXPECT_EQ(timed, std::vector<std::string>{first.filename().string()});
+    EXPECT_EQ(listed_date(first), format_file_date_text(clock.time));
     EXPECT_EQ(audit.log[1], "TIMI save archive - %s in %s | Day one | " + first.filename().string());
     EXPECT_TRUE(tmp_empty());
 }
@@ -129,7 +149,7 @@ TEST_F(TimiStoreTest, SelectedRowsAreARealRangeFromRowZero) {
     for (const Case& c : cases) {
         store.set_saved_data_path({});
         ASSERT_TRUE(store.save_timi_data(c.range, true));
-        const std::string stored = read_file(fs::path(store.saved_data_path()) / "DATA.TIMI");
+        const std::string stored = read_file(fs::path(store.last_stored_folder()) / "DATA.TIMI");
         EXPECT_EQ(stored, grid.data().data_file_text(c.first, c.last)) << c.first;
     }
     const std::string three = grid.data().data_file_text(2, 4);
@@ -195,10 +215,12 @@ TEST_F(TimiStoreTest, AFailedOverwriteCopyIsReportedAndStoresNothing) {
     fs::create_directory(folder / "DATA.TIMI");  // the copy cannot replace a folder
     grid.data().toggle_use(0);
     scripted.shown.clear();
+    const std::string index = read_file(archive / "ARCHINFO.DAT");
+    clock.time += 86400;
     EXPECT_FALSE(store.save_timi_data(TimiRowRange::whole_table(), true));
     ASSERT_EQ(scripted.shown.size(), 1u);
     EXPECT_NE(scripted.shown[0].text.find("DATA.TIMI"), std::string::npos);
-    EXPECT_TRUE(timed.empty());
+    EXPECT_EQ(read_file(archive / "ARCHINFO.DAT"), index);
     EXPECT_EQ(reports(".TIM").size(), 1u);
     EXPECT_TRUE(tmp_empty());
 }

@@ -17,10 +17,7 @@
 #include "framework/qt/window_helpers.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
-#include "tolbex/archive/archive_group.h"
-#include "tolbex/archive/archive_operations.h"
 #include "tolbex/browser/archive_documents.h"
-#include "tolbex/browser/browser_list_core.h"
 #include "tolbex/signing/signed_report.h"
 #include "tolbex/timi/timi_files.h"
 #include "tolbex/timi/ui/stemi_sheet_dialog.h"
@@ -58,16 +55,6 @@ int ask_overwrite(bool summary) {
     if (overwrite_hook()) return overwrite_hook()(summary);
     TIMICheckOverwriteDlg dialog(summary, fw::active_or_main_window());
     return dialog.exec();
-}
-
-// The report's time stamp in whichever open archive group holds it (the one the window came
-// from first).
-bool set_time_in_groups(BrowserListCore* preferred, const std::string& name, std::int64_t time) {
-    std::vector<BrowserListCore*> docs = open_archive_documents();
-    if (preferred) docs.insert(docs.begin(), preferred);
-    for (BrowserListCore* d : docs)
-        if (d && d->get_group() && d->get_group()->find_report(name) && d->set_report_time(name, time)) return true;
-    return false;
 }
 
 }  // namespace
@@ -110,8 +97,6 @@ TIMICheckOverwriteDlg::TIMICheckOverwriteDlg(bool summary, QWidget* parent) : QD
 
 TIMIDoc::TIMIDoc() {
     store_.set_ask_overwrite(ask_overwrite);
-    store_.set_report_time_hook(
-        [this](const std::string& name, std::int64_t time) { return set_time_in_groups(archive_, name, time); });
     store_.set_reload_hook([] { reload_archive_documents(); });
     store_.set_writing_hook([this](bool on) {
         saving_.reset();
@@ -152,7 +137,7 @@ TIMIView* TIMIDoc::first_view() const {
 bool TIMIDoc::save_timi_data(const TimiRowRange& rows) {
     store_.set_audit(timi_audit());
     if (!store_.save_timi_data(rows, is_modified())) return false;
-    set_modified(false);
+    if (store_.last_stored_whole()) set_modified(false);
     update_title();
     return true;
 }
@@ -272,6 +257,7 @@ void TIMIView::on_initial_update() {
     }
     const std::string path = doc->path_name();
     bool ok = false;
+    std::optional<TimiFileFault> unread;  // told once the wait message is gone
     {
         TextWaitDlg wait(std::string(), kLoadingTimiText, this, true);
         if (platform::compare_text_nocase(last_component(path), kTimiDataFileName) != 0) {
@@ -283,8 +269,12 @@ void TIMIView::on_initial_update() {
             }
             std::remove(path.c_str());
         } else {
-            ok = grid_->load_data_file(path);
-            if (ok) doc->set_modified(false);
+            TimiFileFault fault;
+            ok = grid_->load_data_file(path, &fault);
+            if (ok)
+                doc->set_modified(false);
+            else
+                unread = std::move(fault);
         }
     }
     loaded_ = ok;
@@ -297,6 +287,7 @@ void TIMIView::on_initial_update() {
         });
     } else {
         doc->set_data(nullptr);
+        if (unread) show_error(timi_data_file_error_text(path, *unread));
         if (fw::ChildFrame* f = frame()) QTimer::singleShot(0, f, [f] { f->close(); });
     }
 }

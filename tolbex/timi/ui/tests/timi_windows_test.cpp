@@ -1,6 +1,7 @@
 // The TIMI window offscreen: a day list opened through the framework shows the grid, saves go
 // into the archive, a stored report reopens, closing asks and keeps edits that were not saved.
 #include <QApplication>
+#include <QMouseEvent>
 #include <QPrinter>
 
 #include <gtest/gtest.h>
@@ -79,6 +80,55 @@ protected:
         return list;
     }
     TIMIView& view(TIMIDoc& doc) { return *doc.first_view(); }
+    // The mouse on the middle of a cell, as the user moves it.
+    void mouse(TIMIView& v, QEvent::Type type, int col, int row, Qt::MouseButton button, Qt::MouseButtons held) {
+        fw::Rc r{};
+        ASSERT_EQ(v.grid().get_cell_rect(col, row, r), GRID_OK);
+        QWidget& area = v.grid_widget().cell_area();
+        const QPoint at(r.l + r.width() / 2, r.t + r.height() / 2);
+        QMouseEvent e(type, at, area.mapToGlobal(at), button, held, Qt::NoModifier);
+        QCoreApplication::sendEvent(&area, &e);
+        settle();
+    }
+    void click(TIMIView& v, int col, int row) {
+        mouse(v, QEvent::MouseButtonPress, col, row, Qt::LeftButton, Qt::LeftButton);
+        mouse(v, QEvent::MouseButtonRelease, col, row, Qt::LeftButton, Qt::NoButton);
+    }
+    void drag(TIMIView& v, int col, int from_row, int to_row) {
+        mouse(v, QEvent::MouseButtonPress, col, from_row, Qt::LeftButton, Qt::LeftButton);
+        mouse(v, QEvent::MouseMove, col, to_row, Qt::NoButton, Qt::LeftButton);
+        mouse(v, QEvent::MouseButtonRelease, col, to_row, Qt::LeftButton, Qt::NoButton);
+    }
+    // A window on the day list, sized so that every row shows.
+    TIMIDoc* open_day_list() {
+        TIMIDoc* doc = open_timi_window(*app, {day_list(), archive.string(), "", "Day one", ""});
+        if (doc && doc->first_view()) {
+            doc->first_view()->frame()->resize(1200, 500);
+            settle();
+        }
+        return doc;
+    }
+    std::vector<fs::path> reports(const std::string& ext) const {
+        std::vector<fs::path> out;
+        for (const auto& e : fs::directory_iterator(archive))
+            if (e.is_directory() && e.path().extension() == ext) out.push_back(e.path());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    // The size line of the report's five-line entry in ARCHINFO.DAT.
+    std::string listed_size(const fs::path& report) const {
+        std::istringstream in(uitest::read_file((archive / "ARCHINFO.DAT").string()));
+        std::vector<std::string> lines;
+        for (std::string l; std::getline(in, l);) lines.push_back(l.substr(0, l.find('\r')));
+        for (std::size_t i = 0; i + 3 < lines.size(); i += 5)
+            if (lines[i] == report.filename().string()) return lines[i + 3];
+        return "not listed";
+    }
+    static std::string folder_size(const fs::path& report) {
+        std::uintmax_t n = 0;
+        for (const auto& e : fs::directory_iterator(report)) n += e.file_size();
+        return std::to_string(n);
+    }
     bool enabled(TIMIDoc& doc, fw::CommandId id) {
         fw::CommandUi state(id);
         if (!view(doc).update_state(state)) doc.update_state(state);
@@ -240,6 +290,121 @@ TEST_F(TimiWindowTest, SignedDataShowsItsSignatureSavesAnewAndRemovesItsFolderOn
     signed_doc->on_close_document();
     settle();
     EXPECT_FALSE(fs::exists(restored));
+}
+
+TEST_F(TimiWindowTest, SavingSelectedRowsKeepsTheEditsAndTheFullReportAsTheOneToOverwrite) {
+    TIMIDoc* doc = open_day_list();
+    ASSERT_NE(doc, nullptr);
+    ASSERT_TRUE(doc->execute(timi_cmd::SaveData));
+    const fs::path full = doc->store().saved_data_path();
+    TIMIView& v = view(*doc);
+
+    // The user takes row 0 out of use, then saves rows 2 to 4 as a report of their own.
+    click(v, kColUse, 0);
+    ASSERT_TRUE(doc->is_modified());
+    ASSERT_FALSE(doc->get_data()->rows[0].use);
+    drag(v, kColTime, 2, 4);
+    set_timi_overwrite_hook([](bool) { return kTimiCreateNew; });
+    ASSERT_TRUE(doc->execute(timi_cmd::SaveSelected));
+    const std::vector<fs::path> stored = reports(".TIM");
+    ASSERT_EQ(stored.size(), 2u);
+    const fs::path part = stored[0] == full ? stored[1] : stored[0];
+    const std::string three = doc->get_data()->data_file_text(2, 4);
+    EXPECT_EQ(uitest::read_file((part / "DATA.TIMI").string()), three);
+    EXPECT_TRUE(doc->is_modified());
+    EXPECT_EQ(doc->store().saved_data_path(), full.string());
+
+    // Closing asks; Yes and Overwrite put the whole edited table over the full report.
+    const std::string edited = doc->get_data()->data_file_text(0, 6);
+    set_timi_overwrite_hook([](bool) { return kTimiOverwrite; });
+    scripted.answers = {MsgResult::Yes};
+    v.frame()->close();
+    settle();
+    set_timi_overwrite_hook({});
+    EXPECT_TRUE(app->documents().empty());
+    ASSERT_FALSE(scripted.shown.empty());
+    EXPECT_EQ(scripted.shown.back().text,
+              "You have modified the TIMI data for Day one, do you want to save the modified data ?");
+    EXPECT_EQ(uitest::read_file((full / "DATA.TIMI").string()), edited);
+    EXPECT_EQ(uitest::read_file((part / "DATA.TIMI").string()), three);  // the part stays as saved
+}
+
+TEST_F(TimiWindowTest, AStoredDataFileThatCannotBeReadSaysWhichLineAndWhy) {
+    TIMIDoc* doc = open_day_list();
+    ASSERT_NE(doc, nullptr);
+    ASSERT_TRUE(doc->execute(timi_cmd::SaveData));
+    const fs::path report = doc->store().saved_data_path();
+    const std::string file = (report / "DATA.TIMI").string();
+    const std::string good = uitest::read_file(file);
+    app->close_all_documents();
+    settle();
+    const auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string text = good;
+        text.replace(text.find(from), from.size(), to);
+        return text;
+    };
+    struct Case {
+        std::string bytes, expected;
+        bool remove = false;
+    } cases[] = {
+        {replaced("\t10:01:30\t", "\t10:01:40\t"), "line 35: the row is not 30 seconds after the row before it"},
+        {replaced("\t10:01:30\t", "\t10:01:3x\t"), "line 35: field 3 of the row does not read as a value"},
+        {replaced("\t10:01:30\t", "\t"), "line 35: the row has 21 fields instead of 22"},
+        {replaced("01/03/2004", "31/02/2004"), "line 5: the start time is not a valid date and time"},
+        {good.substr(0, good.find("Pauses")), "line 30: the file ends before the header does"},
+        {"", "line 1: the file is empty"},
+        {"", "No such file or directory", true},
+    };
+    for (const Case& c : cases) {
+        if (c.remove)
+            fs::remove(file);
+        else
+            uitest::write_file(file, c.bytes);
+        scripted.shown.clear();
+        TIMIDoc* opened = open_timi_window(*app, {file, archive.string(), report.string(), "Day one", ""});
+        EXPECT_TRUE(opened == nullptr || opened->get_data() == nullptr) << c.expected;
+        settle();  // the window closes
+        EXPECT_TRUE(app->documents().empty()) << c.expected;
+        ASSERT_EQ(scripted.shown.size(), 1u) << c.expected;
+        EXPECT_EQ(scripted.shown[0].icon, MsgIcon::Error);
+        EXPECT_EQ(scripted.shown[0].text, "The TIMI data file \"" + file + "\" cannot be read: " + c.expected + ".");
+    }
+}
+
+TEST_F(TimiWindowTest, ListedSizesAreTheFoldersSizesAfterEverySave) {
+    TIMIDoc* doc = open_day_list();
+    ASSERT_NE(doc, nullptr);
+    ASSERT_TRUE(doc->execute(timi_cmd::SaveData));
+    const fs::path data = doc->store().saved_data_path();
+    EXPECT_EQ(listed_size(data), folder_size(data));
+    // The first summary is new; its location goes into the data report, which grows by it.
+    ASSERT_TRUE(doc->execute(timi_cmd::SaveSummary));
+    ASSERT_EQ(reports(".SUM").size(), 1u);
+    const fs::path summary = reports(".SUM")[0];
+    EXPECT_EQ(listed_size(summary), folder_size(summary));
+    ASSERT_TRUE(fs::exists(data / "TIMI_SUMM_LOC.TXT"));
+    EXPECT_EQ(listed_size(data), folder_size(data));
+
+    // A further data report holds the location file from the start.
+    set_timi_overwrite_hook([](bool) { return kTimiCreateNew; });
+    ASSERT_TRUE(doc->execute(timi_cmd::SaveData));
+    const fs::path second = doc->store().saved_data_path();
+    ASSERT_NE(second, data);
+    ASSERT_TRUE(fs::exists(second / "TIMI_SUMM_LOC.TXT"));
+    EXPECT_EQ(listed_size(second), folder_size(second));
+
+    // Row 2 out of use splits the episode in two: the summary written over the old one is longer.
+    click(view(*doc), kColUse, 2);
+    const std::string before = folder_size(summary);
+    set_timi_overwrite_hook([](bool) { return kTimiOverwrite; });
+    ASSERT_TRUE(doc->execute(timi_cmd::SaveSummary));
+    EXPECT_NE(folder_size(summary), before);
+    EXPECT_EQ(listed_size(summary), folder_size(summary));
+    ASSERT_TRUE(doc->execute(timi_cmd::SaveData));
+    set_timi_overwrite_hook({});
+    EXPECT_EQ(listed_size(second), folder_size(second));
+    EXPECT_EQ(reports(".TIM").size(), 2u);
+    EXPECT_EQ(reports(".SUM").size(), 1u);
 }
 
 TEST(TimiOverwriteDialogTest, TextsByMode) {
