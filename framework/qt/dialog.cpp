@@ -37,6 +37,14 @@ void ddx_text(DataExchange& dx, QLineEdit* edit, std::string& value, int max_len
     }
 }
 
+void ddx_path(DataExchange& dx, QLineEdit* edit, std::string& value) {
+    if (!edit || dx.failed()) return;
+    if (dx.saving())
+        value = path_from_qstring(edit->text());
+    else
+        edit->setText(qstring_from_path(value));
+}
+
 void ddx_int(DataExchange& dx, QLineEdit* edit, int& value, int min, int max) {
     if (!edit || dx.failed()) return;
     if (!dx.saving()) {

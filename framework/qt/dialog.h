@@ -32,6 +32,8 @@ private:
 
 // Text as Windows-1252; max_len > 0 cuts on load and limits the control.
 void ddx_text(DataExchange& dx, QLineEdit* edit, std::string& value, int max_len = 0);
+// A file or folder path, in the file system's own spelling (never through Windows-1252).
+void ddx_path(DataExchange& dx, QLineEdit* edit, std::string& value);
 // An integer in [min, max]; out of range or not a number fails with a message.
 void ddx_int(DataExchange& dx, QLineEdit* edit, int& value, int min, int max);
 void ddx_check(DataExchange& dx, QAbstractButton* box, bool& value);

@@ -26,8 +26,9 @@ std::string browse_for_folder(const std::string& title, const std::string& initi
         chosen = folder_hook()(title, initial_folder);
     } else {
         QWidget* parent = owner ? owner : main_window();
-        chosen = from_qstring(QFileDialog::getExistingDirectory(parent, to_qstring(title), to_qstring(initial_folder),
-                                                                QFileDialog::ShowDirsOnly));
+        chosen = path_from_qstring(QFileDialog::getExistingDirectory(parent, to_qstring(title),
+                                                                     qstring_from_path(initial_folder),
+                                                                     QFileDialog::ShowDirsOnly));
     }
     return strip_trailing_separator(std::move(chosen));
 }

@@ -69,7 +69,7 @@ PrintOutcome run_print_job(PageSource& source, const PrintJobOptions& o) {
     set_up_printer(printer, o);
     if (!o.output_file.empty()) {
         printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(to_qstring(o.output_file));
+        printer.setOutputFileName(qstring_from_path(o.output_file));
     } else if (!o.printer_name.empty()) {
         const QPrinterInfo info = QPrinterInfo::printerInfo(to_qstring(o.printer_name));
         if (info.isNull()) return failed(kPrintFailedToStart);

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -194,7 +195,8 @@ std::vector<std::string> list_ecg_files(const std::string& folder) {
 
 namespace {
 
-// The checks of delete_ecg_files, then the ECG files go; `renamed` receives the .FUL path.
+// The checks of delete_ecg_files, then the ECG files go; `renamed` receives the .FUL path the
+// folder would take first.
 int remove_ecg_files(const std::string& folder, std::string& renamed) {
     struct stat st;
     const std::string last = get_path_file_name(folder);
@@ -202,19 +204,39 @@ int remove_ecg_files(const std::string& folder, std::string& renamed) {
     if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || dot == std::string::npos ||
         last.substr(dot + 1) != "O12")
         return kDeleteEcgNotTwelveLead;
-    // A taken target name is found before any ECG file is gone.
     renamed = folder.substr(0, folder.size() - 3) + "FUL";
-    if (::lstat(renamed.c_str(), &st) == 0 || errno != ENOENT) return kDeleteEcgRenameFailed;
     for (const std::string& f : list_ecg_files(folder)) ::unlink(f.c_str());
     if (!list_ecg_files(folder).empty()) return kDeleteEcgDeleteFailed;
     return kDeleteEcgOk;
 }
 
-// The record names the renamed folder.
+// Renames the folder to `renamed`, or when that name is taken (the reports made in the same
+// second as a 12-lead report share its base name) to a fresh .FUL name of the archive that
+// `listed` does not name either; `renamed` receives the name taken. Never over an existing entry.
+bool rename_to_full(const std::string& folder, std::string& renamed,
+                    const std::function<bool(const std::string&)>& listed) {
+    if (archive_io::rename_no_replace(folder, renamed)) return true;
+    if (errno != EEXIST) return false;
+    const std::string archive_folder = get_path_folder(folder);
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        const std::string name = make_unique_file_name(archive_folder, ".FUL");
+        if (listed && listed(name)) return false;  // an entry whose folder is gone: never share it
+        renamed = join_path(archive_folder, name);
+        if (archive_io::rename_no_replace(folder, renamed)) return true;
+        if (errno != EEXIST) return false;
+    }
+    return false;
+}
+
+// The record names the renamed folder: its own name with "FUL" for the same base, else the
+// fresh folder name.
 void take_new_name(ReportRecord& record, const std::string& renamed) {
     const std::string& name = record.get_name();
+    const std::string folder_name = get_path_file_name(renamed);
     const auto name_dot = name.rfind('.');
-    record.set_name(name_dot == std::string::npos ? get_path_file_name(renamed) : name.substr(0, name_dot + 1) + "FUL");
+    const bool same_base = name_dot != std::string::npos && folder_name.size() == name.size() &&
+                           platform::iequals(folder_name.substr(0, name_dot + 1), name.substr(0, name_dot + 1));
+    record.set_name(same_base ? name.substr(0, name_dot + 1) + "FUL" : folder_name);
     record.set_size(get_folder_size(renamed, false));
 }
 
@@ -224,7 +246,7 @@ int delete_ecg_files(ReportRecord& record, const std::string& report_folder) {
     const std::string folder = platform::strip_trailing_slashes(report_folder);
     std::string renamed;
     if (const int removed = remove_ecg_files(folder, renamed); removed != kDeleteEcgOk) return removed;
-    if (!archive_io::rename_no_replace(folder, renamed)) return kDeleteEcgRenameFailed;
+    if (!rename_to_full(folder, renamed, nullptr)) return kDeleteEcgRenameFailed;
     take_new_name(record, renamed);  // only now
     return kDeleteEcgOk;
 }
@@ -241,7 +263,7 @@ int delete_listed_ecg_files(ReportRecord& record, const std::string& report_fold
     const Result<void> changed = change_archive_index(lock, [&](ArchiveIndexEntries& entries) -> Result<void> {
         ReportRecord* entry = entries.find(old_name);
         if (!entry) return entry_gone_error(lock.folder(), old_name);
-        if (!archive_io::rename_no_replace(folder, renamed)) {
+        if (!rename_to_full(folder, renamed, [&](const std::string& name) { return entries.find(name) != nullptr; })) {
             rename_failed = true;
             return fail(kArchiveWriteFailed);
         }

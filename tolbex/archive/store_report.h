@@ -62,12 +62,12 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
 inline constexpr int kDeleteEcgOk = 0;
 inline constexpr int kDeleteEcgNotTwelveLead = 1;  // no such folder, or its extension is not exactly "O12"
 inline constexpr int kDeleteEcgDeleteFailed = 2;   // an ECG file could not be deleted
-inline constexpr int kDeleteEcgRenameFailed = 3;   // the folder could not be renamed to .FUL
+inline constexpr int kDeleteEcgRenameFailed = 3;   // the folder could not be renamed to a .FUL name
 inline constexpr int kDeleteEcgIndexFailed = 4;    // the index could not be changed: the folder keeps its name
 
 // Turns a 12-lead full report (folder "X.O12") into an ordinary full report: deletes
-// os12ecg1..8.dat and os12pac.dat (any case) and renames the folder to "X.FUL" (never over an
-// existing entry). Only after the rename does the record become type 510 with the new name and
+// os12ecg1..8.dat and os12pac.dat (any case) and renames the folder to "X.FUL", or to a fresh
+// unique .FUL name when that one is taken (never over an existing entry). Only after the rename does the record become type 510 with the new name and
 // the new folder's size. On failure leaves the record unchanged; the caller shows
 // kDeleteEcgFailedText. For a folder that no index lists.
 int delete_ecg_files(ReportRecord& record, const std::string& report_folder);

@@ -208,7 +208,18 @@ bool ReportDocument::save(std::string* error) {
     return ok;
 }
 
+bool ReportDocument::has_page_changes() const {
+    for (const auto& p : pages_)
+        if (p->is_modified()) return true;
+    return false;
+}
+
 bool ReportDocument::save_with_audit() {
+    if (!has_page_changes()) {
+        // Nothing to write, so nothing to trace.
+        modified_ = false;
+        return true;
+    }
     AuditTrail* const audit = audit_;
     if (audit && !audit->open(folder_)) {
         ui().message_box(kSaveNoLogMessage, "", MsgIcon::Error, MsgButtons::Ok);
@@ -296,9 +307,11 @@ bool ReportDocument::unconfirm() {
     if (!can_unconfirm()) return false;
     const std::string folder = entry_->folder_path;
     if (folder.empty()) return false;
-    // The file first; one that is already gone counts as deleted.
+    // The file first. One that is already gone leaves nothing to take back, but the user hears
+    // of it: the report was confirmed in the index without its file.
     std::string old_text;
-    if (auto existing = platform::find_name_ci(folder, kConfirmTxtName)) {
+    const std::optional<std::string> existing = platform::find_name_ci(folder, kConfirmTxtName);
+    if (existing) {
         old_text = platform::read_whole_file(*existing).value_or("");
         clear_read_only(*existing);
         if (::unlink(existing->c_str()) != 0 && errno != ENOENT) {
@@ -314,6 +327,11 @@ bool ReportDocument::unconfirm() {
     entry_->confirmed = false;
     if (on_index_changed_) on_index_changed_();
     confirmation_.clear();
+    if (!existing) {
+        const std::string missing = confirm_file_path(folder);
+        ui().message_box(format_string(kConfirmDeleteFailed, missing.c_str()), kConfirmDeleteCaption, MsgIcon::Error,
+                         MsgButtons::Ok);
+    }
     return true;
 }
 

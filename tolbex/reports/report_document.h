@@ -93,7 +93,8 @@ public:
     bool save_modified();
     // Where traced saves leave their audit entries; null (the default) logs nothing.
     void set_audit(AuditTrail* audit) { audit_ = audit; }
-    // The traced save of the report window (its Save command): audit log, save, record.
+    // The traced save of the report window (its Save command): audit log, save, record. With no
+    // page changed there is nothing to write: no log, true.
     bool save_with_audit();
 
     // Deletes the temporary folder (the unpacked copy of a signed report), if any.
@@ -105,7 +106,9 @@ public:
     void set_peer_user_query(PeerUserQuery query) { peer_user_ = std::move(query); }
     bool can_confirm() const;
     bool can_unconfirm() const;
-    // False (with a message shown) when nothing changed on disk.
+    // False (with a message shown) when nothing changed on disk. Unconfirming a report whose
+    // CONFIRM.TXT is already gone still unconfirms it in the index, and says the file was not
+    // there to delete.
     bool confirm();
     bool unconfirm();
 
@@ -149,6 +152,7 @@ public:
 
 private:
     void append_builtin(std::unique_ptr<CReportPage> page);
+    bool has_page_changes() const;
     void clear_pages();
 
     std::vector<std::unique_ptr<CReportPage>> pages_;

@@ -268,6 +268,7 @@ bool CReportPage::fill_contents_page(const std::vector<EmfEntry>& entries, std::
 std::string CReportPage::folder() const { return get_path_folder(file_name_); }
 
 int CReportPage::add_annotation(const std::string& text, std::int32_t x, std::int32_t y) {
+    if (!keeps_annotations()) return -1;
     if (first_annotation_ < 0) first_annotation_ = static_cast<std::int32_t>(items_.size());
     add_item(PageItem::make_text(text, x, y));
     modified_ = true;
@@ -340,10 +341,10 @@ void CReportPage::draw(fw::DrawContext& dc, const PageFonts& fonts) const {
 
 bool CReportPage::save(bool oem, std::string* error) {
     if (!modified_) return true;
-    if (kind_ != Kind::PageFile) {
-        // Built-in and picture pages have no page file: their annotations live for the session.
-        modified_ = false;
-        return true;
+    if (!keeps_annotations()) {
+        // Nothing to write them to: saying "saved" would lose them on the next opening.
+        if (error) *error = "a 12-lead page cannot keep text";
+        return false;
     }
     std::vector<const PageItem*> notes;
     if (first_annotation_ >= 0)

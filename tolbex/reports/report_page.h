@@ -1,7 +1,7 @@
 // One page of a formatted report: loaded from a page file (PAGE.<n>), a built-in page whose
 // frame and header this program draws (the 12-lead contents), or a picture page that plays one
-// or four metafiles into that frame. Annotations (user text items) can be added to any page;
-// only pages loaded from a page file write them back.
+// or four metafiles into that frame. Annotations (user text items) belong to pages loaded from a
+// page file, which keeps them: the other pages have nowhere to write them and take none.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -80,7 +80,10 @@ public:
     // The folder that holds the page file (bitmaps of shape 25 are looked up there).
     std::string folder() const;
 
-    // Annotations; indexes are item indexes. Out-of-range indexes do nothing.
+    // Only a page file can keep annotations.
+    bool keeps_annotations() const { return kind_ == Kind::PageFile; }
+    // Annotations; indexes are item indexes. Out-of-range indexes do nothing; adding to a page
+    // that cannot keep annotations adds nothing and returns -1.
     int add_annotation(const std::string& text, std::int32_t x, std::int32_t y);
     void replace_annotation_text(const std::string& text, int index);
     void delete_annotation(int index);
@@ -89,8 +92,8 @@ public:
 
     // Draws on a context already mapped to the page box: pictures first, then every item.
     void draw(fw::DrawContext& dc, const PageFonts& fonts) const;
-    // Writes the annotations back when modified. Built-in and picture pages keep theirs in
-    // memory only. False when the write failed (the page stays modified).
+    // Writes the annotations back when modified. False when the write failed, or when the page
+    // cannot keep annotations yet has changes (the page stays modified).
     bool save(bool oem, std::string* error = nullptr);
     void write_rtf(RtfWriter& out) const;
 

@@ -139,7 +139,7 @@ bool print_report(const ReportDocument& doc, const PrintRequest& request, const 
         const std::string partial = target + ".part";
         bool ok = true;
         {
-            QPdfWriter writer(to_qstring(partial));
+            QPdfWriter writer(qstring_from_path(partial));
             writer.setResolution(kPdfResolution);
             writer.setTitle(to_qstring(name));
             writer.setCreator(QStringLiteral("Calvera"));

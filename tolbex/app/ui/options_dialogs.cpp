@@ -130,8 +130,8 @@ ExternalProgramDlg::ExternalProgramDlg(ExternalProgramSettings& settings, QWidge
 }
 
 void ExternalProgramDlg::do_data_exchange(fw::DataExchange& dx) {
-    fw::ddx_text(dx, program_, values_.program_name);
-    fw::ddx_text(dx, error_file_, values_.error_file_name);
+    fw::ddx_path(dx, program_, values_.program_name);
+    fw::ddx_path(dx, error_file_, values_.error_file_name);
     fw::ddx_check(dx, visible_, values_.visible_window);
 }
 
@@ -218,29 +218,29 @@ void LetterOptionsDlg::do_data_exchange(fw::DataExchange& dx) {
     }
     values_.prompt_for_template = !use_default;
     values_.save_with_report = !one_folder;
-    fw::ddx_text(dx, template_, values_.template_name);
+    fw::ddx_path(dx, template_, values_.template_name);
     fw::ddx_text(dx, name_, values_.letter_name);
-    fw::ddx_text(dx, folder_, values_.letter_folder);
+    fw::ddx_path(dx, folder_, values_.letter_folder);
 }
 
 void LetterOptionsDlg::browse_template() {
-    const std::string current = from_qstring(template_->text());
+    const std::string current = path_from_qstring(template_->text());
     std::string chosen;
     if (template_chooser_hook()) {
         chosen = template_chooser_hook()(current);
     } else {
-        const QString start = to_qstring(file_exists(current) ? current : get_path_folder(current));
-        chosen = from_qstring(
+        const QString start = qstring_from_path(file_exists(current) ? current : get_path_folder(current));
+        chosen = path_from_qstring(
             QFileDialog::getOpenFileName(this, QStringLiteral("Select Letter Template Document"), start,
                                          QStringLiteral("Letter Templates (*.doc *.DOC *.odt *.docx *.rtf)")));
     }
-    if (!chosen.empty()) template_->setText(to_qstring(chosen));
+    if (!chosen.empty()) template_->setText(qstring_from_path(chosen));
 }
 
 void LetterOptionsDlg::browse_folder() {
-    const std::string chosen =
-        fw::browse_for_folder("Where should the output letter document be saved?", from_qstring(folder_->text()), this);
-    if (!chosen.empty()) folder_->setText(to_qstring(chosen));
+    const std::string chosen = fw::browse_for_folder("Where should the output letter document be saved?",
+                                                     path_from_qstring(folder_->text()), this);
+    if (!chosen.empty()) folder_->setText(qstring_from_path(chosen));
 }
 
 void LetterOptionsDlg::on_ok() {

@@ -72,7 +72,7 @@ std::string choose_import_file(QWidget* parent) {
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilter(QStringLiteral("Compressed Reports (*.CEF *.TVZ *.cef *.tvz)"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-    return from_qstring(dialog.selectedFiles().front());
+    return path_from_qstring(dialog.selectedFiles().front());
 }
 
 TolbexWindowApp::TolbexWindowApp(CTolbexApp& core, WindowedParts parts) : core_(core), parts_(std::move(parts)) {

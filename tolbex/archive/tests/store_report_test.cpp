@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/files.h"
 #include "common/registry.h"
 #include "common/ui.h"
 #include "tolbex/archive/archive_operations.h"
@@ -333,18 +334,24 @@ TEST_F(StoreReportTest, DeleteEcgFilesFailuresLeaveRecordAndFolder) {
 
     EXPECT_EQ(delete_ecg_files(r, archive_ + "/MISSING.O12"), kDeleteEcgNotTwelveLead);
 
-    // The .FUL name is taken: nothing is deleted or replaced.
-    const std::string folder = archive_ + "/Z.O12";
-    fs::create_directories(folder);
-    write(folder + "/os12pac.dat", "p");
-    fs::create_directories(archive_ + "/Z.FUL");
-    ReportRecord z("", "100", "", "Z.O12", archive_, "d");
-    EXPECT_EQ(delete_ecg_files(z, folder), kDeleteEcgRenameFailed);
-    EXPECT_TRUE(fs::exists(folder + "/os12pac.dat"));
-    EXPECT_EQ(z.get_name(), "Z.O12");
+    // The .FUL name is taken (a full report of the same second): a fresh name, nothing replaced.
+    const std::string taken = archive_ + "/Y.O12";
+    fs::create_directories(taken);
+    write(taken + "/os12pac.dat", "p");
+    fs::create_directories(archive_ + "/Y.FUL");
+    write(archive_ + "/Y.FUL/ANALSUM.TXT", "full");
+    ReportRecord y("", "100", "", "Y.O12", archive_, "d");
+    ASSERT_EQ(delete_ecg_files(y, taken), kDeleteEcgOk);
+    EXPECT_EQ(get_extension_upper(y.get_name()), "FUL");
+    EXPECT_NE(y.get_name(), "Y.FUL");
+    EXPECT_TRUE(fs::is_directory(archive_ + "/" + y.get_name()));
+    EXPECT_FALSE(fs::exists(archive_ + "/" + y.get_name() + "/os12pac.dat"));
+    EXPECT_FALSE(fs::exists(taken));
+    EXPECT_EQ(read(archive_ + "/Y.FUL/ANALSUM.TXT"), "full");
 
     // An ECG "file" that cannot be deleted (a folder of that name).
-    fs::remove_all(archive_ + "/Z.FUL");
+    const std::string folder = archive_ + "/Z.O12";
+    ReportRecord z("", "100", "", "Z.O12", archive_, "d");
     fs::create_directories(folder + "/OS12ECG3.DAT");
     EXPECT_EQ(delete_ecg_files(z, folder), kDeleteEcgDeleteFailed);
     EXPECT_TRUE(fs::exists(folder));

@@ -22,9 +22,12 @@ ArchiveFileHook& archive_file_hook() {
     return hook;
 }
 
-void fill_combo(QComboBox* combo, const std::vector<std::string>& items, int selection) {
+// Archive names are texts; group folders are paths.
+enum class Items { Texts, Paths };
+
+void fill_combo(QComboBox* combo, const std::vector<std::string>& items, int selection, Items kind = Items::Texts) {
     combo->clear();
-    for (const auto& item : items) combo->addItem(to_qstring(item));
+    for (const auto& item : items) combo->addItem(kind == Items::Paths ? qstring_from_path(item) : to_qstring(item));
     if (selection >= 0 && selection < combo->count()) combo->setCurrentIndex(selection);
 }
 
@@ -53,7 +56,7 @@ std::string choose_archive_file(QWidget* parent, bool open_mode) {
             dialog.setDefaultSuffix(QStringLiteral("DAT"));
             dialog.selectFile(QStringLiteral("ARCHDIR.DAT"));
             if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-            path = from_qstring(dialog.selectedFiles().front());
+            path = path_from_qstring(dialog.selectedFiles().front());
         }
         if (path.empty()) return {};
         if (accept_archive_file(path, ui())) return path;
@@ -82,11 +85,11 @@ ArchiveListDlg::~ArchiveListDlg() = default;
 
 void ArchiveListDlg::on_init_dialog() {
     fw::Dialog::on_init_dialog();
-    fill_combo(combo_, rules_.folders(), rules_.initial_selection());
+    fill_combo(combo_, rules_.folders(), rules_.initial_selection(), Items::Paths);
 }
 
 void ArchiveListDlg::on_ok() {
-    rules_.ok(from_qstring(combo_->currentText()));
+    rules_.ok(path_from_qstring(combo_->currentText()));
     fw::Dialog::on_ok();
 }
 
@@ -120,19 +123,19 @@ NewArchiveDlg::~NewArchiveDlg() = default;
 void NewArchiveDlg::on_init_dialog() {
     fw::Dialog::on_init_dialog();
     const QSignalBlocker block(folder_);
-    fill_combo(folder_, rules_.folders(), rules_.folders().empty() ? -1 : 0);
+    fill_combo(folder_, rules_.folders(), rules_.folders().empty() ? -1 : 0, Items::Paths);
     fill_archives();
 }
 
 void NewArchiveDlg::fill_archives() {
     fw::WaitCursor wait;
-    const std::string folder = from_qstring(folder_->currentText());
+    const std::string folder = path_from_qstring(folder_->currentText());
     const std::vector<std::string> names = folder.empty() ? std::vector<std::string>{} : rules_.archive_names(folder);
     fill_combo(archive_, names, names.empty() ? -1 : 0);
 }
 
 void NewArchiveDlg::on_ok() {
-    if (!rules_.ok(from_qstring(folder_->currentText()), from_qstring(archive_->currentText()), ui())) {
+    if (!rules_.ok(path_from_qstring(folder_->currentText()), from_qstring(archive_->currentText()), ui())) {
         archive_->setFocus();
         return;
     }

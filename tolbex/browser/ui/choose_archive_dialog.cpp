@@ -100,7 +100,7 @@ void ChooseArchiveDlg::show_rules() {
     const QSignalBlocker block_folder(folder_);
     const QSignalBlocker block_archive(archive_);
     folder_->clear();
-    for (const auto& f : rules_.folders()) folder_->addItem(to_qstring(f));
+    for (const auto& f : rules_.folders()) folder_->addItem(qstring_from_path(f));
     if (rules_.folder_selection() >= 0) folder_->setCurrentIndex(rules_.folder_selection());
     archive_->clear();
     for (const auto& n : rules_.archive_names()) archive_->addItem(to_qstring(n));

@@ -202,11 +202,11 @@ IntakeWindowing intake_dialogs(const std::function<QWidget*()>& owner) {
         return dialog.exec_modal() == QDialog::Accepted;
     };
     w.save_as = [owner](const std::string& name, const std::string& start) -> std::string {
-        const QString chosen =
-            QFileDialog::getSaveFileName(owner(), QStringLiteral("Saving Compressed ECG File"),
-                                         to_qstring(join_path(start, name)), QStringLiteral("CEF Files (*.CEF)"));
+        const QString chosen = QFileDialog::getSaveFileName(owner(), QStringLiteral("Saving Compressed ECG File"),
+                                                            qstring_from_path(join_path(start, name)),
+                                                            QStringLiteral("CEF Files (*.CEF)"));
         if (chosen.isEmpty()) return {};
-        std::string path = from_qstring(chosen);
+        std::string path = path_from_qstring(chosen);
         if (get_extension_upper(get_path_file_name(path)).empty()) path += ".CEF";
         return path;
     };

@@ -29,13 +29,13 @@ std::optional<std::string> choose_file(const std::string& caption, const std::st
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilter(to_qstring(filter));
     if (folder_exists(start)) {
-        dialog.setDirectory(to_qstring(start));
+        dialog.setDirectory(qstring_from_path(start));
     } else if (file_exists(start)) {
-        dialog.setDirectory(to_qstring(get_path_folder(start)));
-        dialog.selectFile(to_qstring(start));
+        dialog.setDirectory(qstring_from_path(get_path_folder(start)));
+        dialog.selectFile(qstring_from_path(start));
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-    return from_qstring(dialog.selectedFiles().front());
+    return path_from_qstring(dialog.selectedFiles().front());
 }
 
 LetterOpener& opener() {

@@ -39,11 +39,12 @@ TEST(BuiltInPage, FrameHeaderAndLogoPositions) {
     EXPECT_EQ(texts_of(*page),
               (std::vector<std::string>{"100,200 Patient Name :", "3000,200 Patient No :", "5450,8860 Page ",
                                         "1000,200 Ann Smith", "4000,200 123", "5700,8860 4"}));
-    // Annotations on built-in pages stay in memory: nothing is written to the page's name.
-    page->add_annotation("note", 10, 10);
+    // A built-in page has no file to keep annotations in, so it takes none.
+    EXPECT_FALSE(page->keeps_annotations());
+    EXPECT_EQ(page->add_annotation("note", 10, 10), -1);
     EXPECT_TRUE(page->save(false));
     EXPECT_FALSE(page->is_modified());
-    EXPECT_EQ(page->item_count(), 11u);
+    EXPECT_EQ(page->item_count(), 10u);
 }
 
 TEST(BuiltInPage, ContentsPagesContinueWithTheirGroup) {

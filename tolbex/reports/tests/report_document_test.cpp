@@ -214,9 +214,11 @@ TEST_F(ReportDocumentTest, ConfirmAndUnconfirmThroughTheIndex) {
         EXPECT_EQ(doc.confirmation(), user);
         EXPECT_NE(read_all(archive / "ARCHINFO.DAT").find("2048C\r\n"), std::string::npos);
         ASSERT_TRUE(doc.can_unconfirm());
-        // Already gone: counts as deleted, and the index follows.
+        // Already gone: the index follows, and the user is told.
         fs::remove(report / "CONFIRM.TXT");
         ASSERT_TRUE(doc.unconfirm());
+        ASSERT_FALSE(scripted.shown.empty());
+        EXPECT_EQ(scripted.shown.back().caption, kConfirmDeleteCaption);
         EXPECT_EQ(read_all(archive / "ARCHINFO.DAT").find("2048C"), std::string::npos);
         EXPECT_TRUE(doc.confirmation().empty());
     }

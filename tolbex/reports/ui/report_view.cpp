@@ -649,6 +649,9 @@ void CPellarnView::context_menu(const QPoint& at) {
     const int picked = pick_annotation(at.x(), at.y(), &page);
     QMenu menu(this);
     QAction* insert = menu.addAction(QStringLiteral("Insert Text..."));
+    // The 12-lead pages have no page file to keep text in.
+    const CReportPage* under = doc_.core().page(page);
+    insert->setEnabled(under && under->keeps_annotations());
     QAction* edit = nullptr;
     QAction* remove = nullptr;
     if (picked >= 0) {
@@ -659,7 +662,7 @@ void CPellarnView::context_menu(const QPoint& at) {
     menu.addAction(QStringLiteral("Cancel"));
     QAction* chosen = menu.exec(mapToGlobal(at));
     if (!chosen) return;
-    if (chosen == insert) {
+    if (chosen == insert && insert->isEnabled()) {
         std::string text;
         if (edit_annotation_dialog(text)) insert_text_at(at.x(), at.y(), text);
     } else if (chosen == edit) {

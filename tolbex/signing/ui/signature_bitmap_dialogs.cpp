@@ -48,7 +48,10 @@ bool has_bmp_extension(const std::string& path) {
 // --- EditSignatureDlg
 
 EditSignatureDlg::EditSignatureDlg(bool adding, std::vector<std::string> known_names, QWidget* parent)
-    : fw::Dialog(parent), adding_(adding), known_(std::move(known_names)), name_(new QLineEdit(this)),
+    : fw::Dialog(parent),
+      adding_(adding),
+      known_(std::move(known_names)),
+      name_(new QLineEdit(this)),
       path_(new QLineEdit(this)) {
     name_->setObjectName(QStringLiteral("1561"));
     path_->setObjectName(QStringLiteral("1562"));
@@ -67,11 +70,11 @@ EditSignatureDlg::EditSignatureDlg(bool adding, std::vector<std::string> known_n
 }
 
 std::string EditSignatureDlg::logon_name() const { return from_qstring(name_->text()); }
-std::string EditSignatureDlg::bitmap_path() const { return from_qstring(path_->text()); }
+std::string EditSignatureDlg::bitmap_path() const { return path_from_qstring(path_->text()); }
 
 void EditSignatureDlg::set_values(const std::string& logon_name, const std::string& bitmap_path) {
     name_->setText(to_qstring(logon_name));
-    path_->setText(to_qstring(bitmap_path));
+    path_->setText(qstring_from_path(bitmap_path));
 }
 
 void EditSignatureDlg::set_browse_hook(BrowseHook hook) { browse_hook() = std::move(hook); }
@@ -90,20 +93,20 @@ void EditSignatureDlg::on_browse() {
     if (browse_hook()) {
         chosen = browse_hook()(start);
     } else {
-        QFileDialog dialog(this, QStringLiteral("Choose Signature BMP File"), to_qstring(start));
+        QFileDialog dialog(this, QStringLiteral("Choose Signature BMP File"), qstring_from_path(start));
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode(QFileDialog::ExistingFile);
         dialog.setNameFilter(QStringLiteral("Bitmap files (*.bmp *.BMP)"));
         dialog.setDefaultSuffix(QStringLiteral("BMP"));
         if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-            chosen = from_qstring(dialog.selectedFiles().front());
+            chosen = path_from_qstring(dialog.selectedFiles().front());
     }
     if (chosen.empty()) return;
     if (!has_bmp_extension(chosen)) {
         error_box(kNotABmpText);
         return;
     }
-    path_->setText(to_qstring(chosen));
+    path_->setText(qstring_from_path(chosen));
 }
 
 void EditSignatureDlg::on_ok() {

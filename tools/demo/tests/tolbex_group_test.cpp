@@ -158,6 +158,44 @@ protected:
     std::vector<std::unique_ptr<ArchiveGroup>> groups;
 };
 
+// The demo's 12-lead report shares its base name with the reports made in the same second; with
+// a full report of that base beside it (as the analysis system leaves one), its ECG files go and
+// it becomes a full report under a fresh name, listed as such, while the other full report keeps
+// its folder and files.
+TEST_F(TolbexGroupTest, DeletingTheDemoTwelveLeadEcgTakesAFreshFullName) {
+    const auto twelve = reports("STANDARD", kReportFullOstrabel12);
+    ASSERT_FALSE(twelve.empty());
+    const std::string folder = twelve[0];
+    const std::string twin = folder.substr(0, folder.size() - 3) + "FUL";
+    if (!fs::exists(twin)) {
+        fs::create_directories(twin);
+        std::ofstream(twin + "/ANALSUM.TXT", std::ios::binary) << "same second\r\n";
+    }
+    const std::string before = listing();
+    const auto full_before = reports("STANDARD", kReportFull);
+
+    const CapturedRun turned = tolbex({"/delete_os12_ecg", folder, "x"});
+    ASSERT_EQ(turned.code, 0) << turned.err;
+    EXPECT_FALSE(fs::exists(folder));
+    EXPECT_TRUE(reports("STANDARD", kReportFullOstrabel12).empty());
+    std::vector<std::string> added;
+    for (const auto& f : reports("STANDARD", kReportFull))
+        if (std::find(full_before.begin(), full_before.end(), f) == full_before.end()) added.push_back(f);
+    ASSERT_EQ(added.size(), 1u);
+    EXPECT_EQ(get_extension_upper(added[0]), "FUL");
+    EXPECT_TRUE(fs::is_directory(added[0]));
+    EXPECT_FALSE(platform::find_name_ci(added[0], "os12ecg1.dat"));
+    EXPECT_TRUE(platform::find_name_ci(added[0], "PATIENT.TXT"));
+    // The twin is as it was.
+    const auto twin_lines = [&](const std::string& text) {
+        const std::string key = "/" + get_path_file_name(twin) + ":";
+        const auto at = text.find(key);
+        return at == std::string::npos ? std::string() : text.substr(at, text.find('\n', at) - at);
+    };
+    EXPECT_FALSE(twin_lines(before).empty());
+    EXPECT_EQ(twin_lines(listing()), twin_lines(before));
+}
+
 TEST_F(TolbexGroupTest, EveryReportTolbexStoresSurvivesRemoveAndDeleteAnsweredYes) {
     // Recorder card: compressed (stored unpacked as a CEF report) and as the card program writes it.
     card_intake_into("STANDARD", true, "Card compressed");

@@ -3,8 +3,15 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
+
+#include <QApplication>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QTimer>
 
 #include "common/audit_log.h"
+#include "common/text.h"
 #include "platform/system.h"
 #include "tolbex/app/report_handover.h"
 #include "tolbex/app/tolbex_app.h"
@@ -13,6 +20,8 @@
 #include "tolbex/reports/ui/report_doc_ui.h"
 #include "tolbex/reports/ui/report_view.h"
 #include "tolbex/reports/ui/tests/ui_test_support.h"
+#include "tolbex/archive/report_archive.h"
+#include "tolbex/reports/metafile_player.h"
 #include "tolbex/reports/report_document.h"
 #include "tolbex/reports/tests/page_test_support.h"
 
@@ -140,6 +149,29 @@ protected:
         doc->core().set_report_time(1709542800);
         view = std::make_unique<CPellarnView>(*doc);
         view->on_initial_update();
+    }
+    // Right-clicks the view at a client pixel at 100 %; `shown` sees the menu, which then closes.
+    void right_click(int px, int py, const std::function<void(QMenu&)>& shown) {
+        bool seen = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu || seen) return;
+            seen = true;
+            shown(*menu);
+            menu->close();
+        });
+        poll.start(5);
+        const QPointF at(px, py);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, view->mapToGlobal(at), Qt::RightButton, Qt::NoButton,
+                            Qt::NoModifier);
+        QCoreApplication::sendEvent(view.get(), &release);
+        EXPECT_TRUE(seen);
+    }
+    static QAction* menu_action(QMenu& menu, const char* text) {
+        for (QAction* a : menu.actions())
+            if (a->text() == QString::fromLatin1(text)) return a;
+        return nullptr;
     }
     bool enabled(fw::CommandId id) { return fw::route_update({view.get(), doc.get()}, id).enabled(); }
     void run(fw::CommandId id) { ASSERT_TRUE(fw::route_command({view.get(), doc.get()}, id)); }
@@ -382,6 +414,53 @@ TEST_F(ReportCommandsTest, RtfExportIntoAnUnwritableFolderSaysSo) {
     EXPECT_EQ(scripted.shown[0].text, kRtfWriteFailed);
     EXPECT_EQ(scripted.shown[0].caption, kRtfWriteFailedCaption);
     EXPECT_EQ(scripted.shown[0].icon, MsgIcon::Error);
+}
+
+// Text can go only where it is kept: the page files. The 12-lead pages (contents and pictures)
+// have no file of their own, so their menu offers no Insert Text.
+TEST_F(ReportCommandsTest, InsertTextIsOfferedOnlyOnPagesThatKeepIt) {
+    EmfWriter strip({100, 100});
+    strip.polyline({{0, 0}, {100, 100}});
+    write_file(report + "/R-128-60.emf", strip.finish());
+    write_file(report + "/emflist.dat", testing::emf_list({{"R-128-60.emf", "Strip"}}, 1));
+    open();
+    ASSERT_EQ(doc->core().page_count(), 5);  // PAGE.1 to PAGE.3, the contents, the strip
+    const int pitch = kPageViewportHeight;
+    const struct {
+        int page;
+        bool offered;
+    } cases[] = {{0, true}, {2, true}, {3, false}, {4, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.page);
+        right_click(300, c.page * pitch + 500, [&](QMenu& menu) {
+            QAction* insert = menu_action(menu, "Insert Text...");
+            ASSERT_NE(insert, nullptr);
+            EXPECT_EQ(insert->isEnabled(), c.offered);
+        });
+    }
+    EXPECT_EQ(doc->core().add_annotation(3, "lost", 100, 200), -1);
+    EXPECT_FALSE(doc->core().is_modified());
+}
+
+// A report confirmed in the index whose CONFIRM.TXT has gone: Unconfirm still unconfirms it,
+// and says that the file was not there to delete.
+TEST_F(ReportCommandsTest, UnconfirmWithTheConfirmationFileGoneSaysSo) {
+    write_file(archive + "/ARCHINFO.DAT", "R.IMG\r\nMira Alder\r\nThu Jan 03 02:03:55 1980\r\n2048C\r\nFormatted\r\n");
+    open();
+    ReportArchive listed(archive, "STANDARD");
+    ReportRecord* record = listed.find_record("R.IMG");
+    ASSERT_NE(record, nullptr);
+    ASSERT_TRUE(record->is_confirmed());
+    doc->core().set_archive(listed, *record);
+    ASSERT_TRUE(enabled(report_cmd::Unconfirm));
+    run(report_cmd::Unconfirm);
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].caption, kConfirmDeleteCaption);
+    EXPECT_EQ(scripted.shown[0].text, format_string(kConfirmDeleteFailed, (report + "/CONFIRM.TXT").c_str()));
+    EXPECT_EQ(scripted.shown[0].icon, MsgIcon::Error);
+    EXPECT_EQ(read_file(archive + "/ARCHINFO.DAT").find("2048C"), std::string::npos);
+    EXPECT_FALSE(enabled(report_cmd::Unconfirm));
+    EXPECT_TRUE(enabled(report_cmd::Confirm));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 
+#include "common/files.h"
 #include "framework/qt/application.h"
 #include "framework/qt/frame.h"
 #include "tolbex/app/tolbex_app.h"
@@ -147,7 +148,11 @@ TEST_F(GroupCommandsTest, DeleteTwelveLeadEcgFilesMakesFullReports) {
         for (const char* f : ecg_files) write_file(standard / report / f, std::string(500, 'e'));
         write_file(standard / report / "PATIENT.TXT", testing_root::v8_patient_text(report));
     }
-    fs::create_directories(standard / "Z1.FUL");  // taken: Z1 cannot become a full report
+    // X1.FUL taken by a report of the same second: X1 becomes a full report under a fresh name.
+    write_file(standard / "X1.FUL" / "ANALSUM.TXT", "same second");
+    // An ECG "file" that cannot be deleted: Z1 cannot become a full report.
+    fs::remove(standard / "Z1.O12" / "os12ecg3.dat");
+    fs::create_directories(standard / "Z1.O12" / "os12ecg3.dat");
     write_file(standard / "A1.FUL" / "PATIENT.TXT", "p");
     // The untouched entry keeps its lines exactly as they were read.
     const std::string a1 = "A1.FUL\r\n  Kept  as read\r\nWed Jan 02 02:03:55 1980\r\n100C\r\nFull\r\n";
@@ -170,13 +175,17 @@ TEST_F(GroupCommandsTest, DeleteTwelveLeadEcgFilesMakesFullReports) {
     EXPECT_EQ(shown(), (std::vector<Box>{{kEcgQuestion, "", MsgIcon::Question, MsgButtons::YesNo},
                                          {kDeleteEcgFailedText, "", MsgIcon::Error, MsgButtons::Ok}}));
     EXPECT_FALSE(fs::exists(standard / "X1.O12"));
-    for (const char* f : ecg_files) EXPECT_FALSE(fs::exists(standard / "X1.FUL" / f)) << f;
-    const auto size = fs::file_size(standard / "X1.FUL" / "PATIENT.TXT");
-    EXPECT_EQ(read_all(standard / "ARCHINFO.DAT"),
-              "X1.FUL\r\nTwelve one\r\nWed Jan 02 02:03:55 1980\r\n" + std::to_string(size) + "\r\nFull\r\n" + a1 +
-                  "Z1.O12\r\nTwelve taken\r\nWed Jan 02 02:03:55 1980\r\n9999\r\nFull Ostrabel12\r\n");
-    // The one that could not change keeps its files; the list shows the new type.
-    EXPECT_TRUE(fs::exists(standard / "Z1.O12" / "OS12PAC.DAT"));
+    EXPECT_EQ(read_all(standard / "X1.FUL" / "ANALSUM.TXT"), "same second");
+    const std::string index = read_all(standard / "ARCHINFO.DAT");
+    const std::string fresh = index.substr(0, index.find("\r\n"));
+    EXPECT_EQ(get_extension_upper(fresh), "FUL");
+    EXPECT_NE(fresh, "X1.FUL");
+    for (const char* f : ecg_files) EXPECT_FALSE(fs::exists(standard / fresh / f)) << f;
+    const auto size = fs::file_size(standard / fresh / "PATIENT.TXT");
+    EXPECT_EQ(index, fresh + "\r\nTwelve one\r\nWed Jan 02 02:03:55 1980\r\n" + std::to_string(size) + "\r\nFull\r\n" +
+                         a1 + "Z1.O12\r\nTwelve taken\r\nWed Jan 02 02:03:55 1980\r\n9999\r\nFull Ostrabel12\r\n");
+    // The one that could not change keeps its name and what could not go; the list shows the new type.
+    EXPECT_TRUE(fs::is_directory(standard / "Z1.O12" / "os12ecg3.dat"));
     const BrowserListCore& core = list().browser_document().core();
     ReportType type = 0;
     for (std::int32_t row = 0; row < core.get_row_count(); ++row)
