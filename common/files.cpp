@@ -5,15 +5,19 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
+#include <filesystem>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
+#include <vector>
 
 #include "common/bytes.h"
 #include "common/text.h"
@@ -887,18 +891,56 @@ std::string get_temp_file_name() {
     return path;
 }
 
+namespace {
+
+std::string temp_folder_base() {
+    const std::string t = get_temp_folder();
+    return (t == "/" ? std::string() : t) + "/TV-" + std::to_string(::getpid()) + "-";
+}
+
+// The owner of a name create_temp_folder gives ("TV-<pid>-" and at least six more characters), or 0.
+pid_t temp_folder_owner(const std::string& name) {
+    if (name.rfind("TV-", 0) != 0) return 0;
+    std::size_t i = 3;
+    long long pid = 0;
+    while (i < name.size() && name[i] >= '0' && name[i] <= '9' && i < 13) pid = pid * 10 + (name[i++] - '0');
+    if (i == 3 || i >= name.size() || name[i] != '-' || name.size() - i - 1 < 6 || pid <= 0 || pid > INT32_MAX)
+        return 0;
+    return static_cast<pid_t>(pid);
+}
+
+}  // namespace
+
 std::string create_temp_folder() {
-    std::string t = get_temp_folder();
-    std::string path = (t == "/" ? std::string() : t) + "/TVXXXXXX";
+    std::string path = temp_folder_base() + "XXXXXX";
     if (!::mkdtemp(path.data())) return std::string();
     return path + "/";
+}
+
+int remove_stale_temp_folders() {
+    const std::string t = get_temp_folder();
+    std::error_code ec;
+    std::vector<std::string> stale;
+    for (std::filesystem::directory_iterator it(t, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        const pid_t owner = temp_folder_owner(name);
+        if (owner == 0 || owner == ::getpid()) continue;
+        struct stat st {};
+        if (::lstat(it->path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) continue;
+        // EPERM: a process of another user has that number now; it is not ours to judge.
+        if (::kill(owner, 0) == 0 || errno != ESRCH) continue;
+        stale.push_back(it->path().string());
+    }
+    int removed = 0;
+    for (const auto& folder : stale)
+        if (delete_folder_tree(folder, true, true)) ++removed;
+    return removed;
 }
 
 std::string create_temp_folder(const std::string& extension) {
     if (!extension.empty() && (!is_safe_path_component(extension) || extension.find('.') != std::string::npos))
         return std::string();
-    std::string t = get_temp_folder();
-    std::string base = (t == "/" ? std::string() : t) + "/TV";
+    const std::string base = temp_folder_base();
     for (int attempt = 0; attempt < 1000; ++attempt) {
         std::string path = base + random_suffix(8);
         if (!extension.empty()) path += "." + extension;

@@ -137,8 +137,13 @@ std::string get_module_folder();
 std::string get_temp_folder();
 std::string get_temp_file_name();
 // A fresh, empty folder of its own in the temporary folder, with a trailing '/'; empty on failure.
+// Its name, "TV-<pid>-" and a random part (then "." and the extension), tells whose it is.
 std::string create_temp_folder();
 std::string create_temp_folder(const std::string& extension);
+// Deletes the folders of that form that this user's processes made and left when they ended
+// without cleaning up (killed, or ended by a signal). A folder whose process still runs, any other
+// name, a link and another user's folder are left alone. The number deleted.
+int remove_stale_temp_folders();
 
 // Deletes a folder when it goes out of scope.
 class FolderRemover {

@@ -203,6 +203,7 @@ void read_usb(Kelmoth& k) {
             const int n = h->read(message, platform::kDeckMessageMax, kReadTimeoutMs, error);
             if (n < 0) {
                 say(k, "\nReadReplay : ReadFile failed, error number:  %d\n", error);
+                note_deck_error(k, error);
                 k.running = 0;
                 if (k.read_shutdown) k.read_shutdown->set();
                 return;

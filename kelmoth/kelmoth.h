@@ -43,6 +43,7 @@ inline constexpr int kExitViews = 3;
 inline constexpr int kExitMappings = 99;
 inline constexpr int kExitNoDeck = 117;
 inline constexpr int kExitDriver = -1;
+inline constexpr int kExitDeckSilent = 118;  // the deck stopped answering, or went away
 inline constexpr int kExitUnexpected = 254;  // a deck status that no exit code can carry
 
 using Flag = std::atomic<std::int32_t>;
@@ -69,6 +70,7 @@ struct Kelmoth {
     std::mutex handles_mutex;
     std::shared_ptr<platform::DeckHandle> command, reader, control;
     Flag read_enabled{0};
+    Flag deck_silent{0};  // a request timed out or the deck went away: the run ends with kExitDeckSilent
     Flag iso_running{0};
     Flag run_pending{0};
     std::uint8_t* ring_header = nullptr;
@@ -134,6 +136,8 @@ bool SendRPtoUSB(Kelmoth& k, const std::uint32_t* words, std::size_t byte_length
 bool send_stop_command(Kelmoth& k);
 
 // ---- deck handles and threads ----
+// Notes a failed deck request: one that timed out, or whose deck is gone, makes the run end with kExitDeckSilent.
+void note_deck_error(Kelmoth& k, int error);
 void EnableReadUSB(Kelmoth& k);
 void close_handles(Kelmoth& k);
 int start_iso(Kelmoth& k);
@@ -195,6 +199,8 @@ std::int32_t patient_event_scan(Kelmoth& k, bool stored_only = false);
 void drain_patient_events(Kelmoth& k);
 
 // ---- the program ----
+// SIGTERM and SIGINT ask for the same orderly shutdown as "KELMOTH SHUTDOWN REQ".
+void install_stop_signals();
 int kelmoth_main(Kelmoth& k, const std::vector<std::string>& args);
 
 }  // namespace tv::kelmoth

@@ -7,6 +7,7 @@
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    tv::kelmoth::install_stop_signals();
     tv::kelmoth::Kelmoth k;
     k.driver = &tv::platform::socket_deck_driver();
     std::vector<std::string> args(argv + 1, argv + argc);

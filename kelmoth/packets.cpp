@@ -209,6 +209,7 @@ bool write_packet(Kelmoth& k, const std::uint32_t* words, std::size_t byte_lengt
     int error = EBADF;
     if (!h || !h->write(bytes.data(), bytes.size(), error)) {
         say(k, "SendRPtoUSB : WriteFile failed, error number:  %d\n", error);
+        note_deck_error(k, error);
         k.running = 0;
         return false;
     }
@@ -227,6 +228,10 @@ bool send_stop_command(Kelmoth& k) {
 }
 
 // ---- handles ----
+
+void note_deck_error(Kelmoth& k, int error) {
+    if (error == ETIMEDOUT || error == EPIPE || error == ECONNRESET || error == ENOTCONN) k.deck_silent = 1;
+}
 
 void EnableReadUSB(Kelmoth& k) {
     std::lock_guard<std::mutex> lock(k.handles_mutex);
@@ -259,6 +264,7 @@ int start_iso(Kelmoth& k) {
     int error = EBADF;
     if (!h || !h->control(platform::kIoctlStartIso, out, error)) {
         say(k, "IOCTL_TVREPLAY_START_ISO failed:  %d\n", error);
+        note_deck_error(k, error);
         return -1;
     }
     k.iso_running = 1;
@@ -272,6 +278,7 @@ int stop_iso(Kelmoth& k) {
     int error = EBADF;
     if (!h || !h->control(platform::kIoctlStopIso, out, error)) {
         say(k, "IOCTL_TVREPLAY_STOP_ISO failed:  %d\n", error);
+        note_deck_error(k, error);
         return -1;
     }
     k.iso_running = 0;

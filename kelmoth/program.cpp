@@ -1,5 +1,6 @@
 // Start-up, the console loop with its keys, and the shutdown.
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <poll.h>
 #include <termios.h>
@@ -11,6 +12,9 @@
 
 namespace tv::kelmoth {
 namespace {
+
+volatile std::sig_atomic_t g_stop_signal = 0;
+void on_stop_signal(int) { g_stop_signal = 1; }
 
 // Shown indented at start-up and after "? " for a key that has no use.
 const char kKeyHelp[] =
@@ -144,6 +148,15 @@ int exit_code_for_status(Kelmoth& k, std::int32_t status) {
 
 }  // namespace
 
+void install_stop_signals() {
+    struct sigaction action {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
 int kelmoth_main(Kelmoth& k, const std::vector<std::string>& args) {
     say(k, "\n\n\n");
     say(k, "USB Tape Replay Interface : KELMOTH  Version: %3.1f\n", kVersion);
@@ -175,7 +188,8 @@ int kelmoth_main(Kelmoth& k, const std::vector<std::string>& args) {
     std::uint8_t out[platform::kDeckControlOut];
     if (!k.command->control(platform::kIoctlMapBuffer, out, error)) {
         say(k, "IOCTL_TVREPLAY_MAP_BUFFER failed:  %d\n", error);
-        return kExitDriver;
+        note_deck_error(k, error);
+        return k.deck_silent ? kExitDeckSilent : kExitDriver;
     }
     {
         std::uint32_t words[3];
@@ -217,6 +231,11 @@ int kelmoth_main(Kelmoth& k, const std::vector<std::string>& args) {
                 break;
             }
             if (!k.shutdown_request) sleep_ms(100);
+            if (g_stop_signal) {
+                say(k, "Stop signal received\n");
+                k.running = 0;
+                break;
+            }
         }
     }
 
@@ -237,15 +256,21 @@ int kelmoth_main(Kelmoth& k, const std::vector<std::string>& args) {
         error = EBADF;
         if (!control || !control->control(platform::kIoctlUnmapBuffer, out, error)) {
             say(k, "IOCTL_TVREPLAY_UNMAP_BUFFER failed:  %d\n", error);
+            note_deck_error(k, error);
             code = kExitDriver;
         }
         close_handles(k);
     }
-    if (code == kExitOk) {
-        if (k.memory_full) {
-            k.tape->deck_state = kDeckError;
-            code = kExitFull;
-        } else if (k.tape->status != 0) {
+    // A silent deck also fails the unmap; what was stored before it fell silent still counts.
+    if (k.memory_full && (code == kExitOk || k.deck_silent)) {
+        k.tape->deck_state = kDeckError;
+        code = kExitFull;
+    } else if (k.deck_silent) {
+        say(k, "The replay deck stopped answering\n");
+        k.tape->deck_state = kDeckError;
+        code = kExitDeckSilent;
+    } else if (code == kExitOk) {
+        if (k.tape->status != 0) {
             k.tape->deck_state = kDeckError;
             code = exit_code_for_status(k, k.tape->status);
         } else {

@@ -1,6 +1,8 @@
 #include "platform/deck.h"
 
 #include <cerrno>
+#include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <poll.h>
@@ -37,6 +39,16 @@ std::string deck_socket_path(const std::string& device) {
 
 std::string deck_ring_name(const std::string& unit) { return unit + " ring"; }
 
+int deck_reply_timeout_ms() {
+    const char* text = std::getenv("TV_DECK_TIMEOUT_MS");
+    if (text && *text) {
+        char* end = nullptr;
+        const long v = std::strtol(text, &end, 10);
+        if (*end == '\0' && v > 0 && v <= 600000) return static_cast<int>(v);
+    }
+    return 10000;
+}
+
 namespace {
 
 constexpr std::size_t kMaxRegion = std::size_t(1) << 30;
@@ -52,7 +64,7 @@ public:
         req[0] = 'W';
         std::memcpy(req.data() + 1, data, size);
         std::vector<std::uint8_t> reply;
-        if (!transact(req, reply, -1, error)) return false;
+        if (!transact(req, reply, deck_reply_timeout_ms(), error)) return false;
         if (reply.size() < 5 || reply[0] != 1) {
             error = reply.size() >= 5 ? static_cast<int>(load_le32(reply.data() + 1)) : EPROTO;
             return false;
@@ -65,7 +77,7 @@ public:
         req[0] = 'R';
         store_le32(req.data() + 1, static_cast<std::uint32_t>(timeout_ms < 0 ? 0 : timeout_ms));
         std::vector<std::uint8_t> reply;
-        if (!transact(req, reply, timeout_ms + 5000, error)) return -1;
+        if (!transact(req, reply, std::max(timeout_ms, 0) + deck_reply_timeout_ms(), error)) return -1;
         if (reply.size() < 5) {
             error = EPROTO;
             return -1;
@@ -85,7 +97,7 @@ public:
         req[0] = 'I';
         store_le32(req.data() + 1, code);
         std::vector<std::uint8_t> reply;
-        if (!transact(req, reply, -1, error)) return false;
+        if (!transact(req, reply, deck_reply_timeout_ms(), error)) return false;
         if (reply.size() < 5 + kDeckControlOut) {
             error = EPROTO;
             return false;
@@ -123,6 +135,10 @@ public:
 private:
     bool transact(const std::vector<std::uint8_t>& req, std::vector<std::uint8_t>& reply, int limit_ms, int& error) {
         std::lock_guard<std::mutex> lock(io_);
+        if (broken_) {
+            error = broken_;
+            return false;
+        }
         if (::send(fd_.get(), req.data(), req.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(req.size())) {
             error = errno;
             return false;
@@ -133,12 +149,14 @@ private:
         while (ready < 0 && errno == EINTR);
         if (ready <= 0) {
             error = ready == 0 ? ETIMEDOUT : errno;
+            if (ready == 0) broken_ = ETIMEDOUT;
             return false;
         }
         reply.resize(8 + kDeckMessageMax);
         ssize_t n = ::recv(fd_.get(), reply.data(), reply.size(), 0);
         if (n <= 0) {
             error = n == 0 ? EPIPE : errno;
+            broken_ = error;
             return false;
         }
         reply.resize(static_cast<std::size_t>(n));
@@ -148,6 +166,7 @@ private:
     UniqueFd fd_;
     std::string unit_;
     std::mutex io_;
+    int broken_ = 0;  // the error every request gives once the exchange is out of step or gone
     mutable std::mutex mutex_;
     std::unique_ptr<SharedMemory> ring_;
 };

@@ -80,6 +80,12 @@ std::string deck_socket_path(const std::string& device);
 // The shared-memory name of a unit's ring (SharedMemory adds the root's prefix).
 std::string deck_ring_name(const std::string& unit);
 
+// How long the socket driver waits for the deck to answer one request, on top of a read's own
+// time limit: TV_DECK_TIMEOUT_MS when it holds a positive number, else 10 s. A request that runs
+// past it fails with ETIMEDOUT, and so does every later request on that handle (a late answer
+// would be taken for the next one's).
+int deck_reply_timeout_ms();
+
 // The driver that reaches the simulator program through its socket.
 DeckDriver& socket_deck_driver();
 

@@ -446,7 +446,8 @@ bool send_reply(int fd, std::uint8_t kind, std::int32_t error, const void* data,
     return ::send(fd, out.data(), out.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(out.size());
 }
 
-void serve_connection(DeckModel& model, const UniqueFd& connection, const std::atomic<bool>& stop) {
+void serve_connection(DeckModel& model, const UniqueFd& connection, const std::atomic<bool>& stop,
+                      const std::atomic<bool>* silent) {
     const int fd = connection.get();
     std::vector<std::uint8_t> in(4096);
     while (!stop) {
@@ -456,6 +457,7 @@ void serve_connection(DeckModel& model, const UniqueFd& connection, const std::a
         if (ready <= 0) continue;
         ssize_t n = ::recv(fd, in.data(), in.size(), 0);
         if (n <= 0) break;
+        if (silent && *silent) continue;
         int error = 0;
         switch (in[0]) {
             case 'W': {
@@ -485,7 +487,8 @@ void serve_connection(DeckModel& model, const UniqueFd& connection, const std::a
 
 }  // namespace
 
-bool serve_deck(DeckModel& model, const std::string& path, const std::atomic<bool>& stop, std::string& error) {
+bool serve_deck(DeckModel& model, const std::string& path, const std::atomic<bool>& stop, std::string& error,
+                const std::atomic<bool>* silent) {
     sockaddr_un addr{};
     if (path.size() >= sizeof addr.sun_path) {
         error = "socket path too long: " + path;
@@ -506,14 +509,20 @@ bool serve_deck(DeckModel& model, const std::string& path, const std::atomic<boo
         return false;
     }
     std::vector<std::thread> connections;
+    bool silenced = false;
     while (!stop) {
+        if (silent && *silent && !silenced) {
+            silenced = true;
+            model.shutdown();
+        }
         pollfd p{fd.get(), POLLIN, 0};
         int ready = ::poll(&p, 1, 100);
         if (ready <= 0) continue;
         UniqueFd c(::accept4(fd.get(), nullptr, nullptr, SOCK_CLOEXEC));
         if (!c) continue;
         // The thread owns its connection and closes it when the peer or the stop ends it.
-        connections.emplace_back([&model, c = std::move(c), &stop] { serve_connection(model, c, stop); });
+        connections.emplace_back(
+            [&model, c = std::move(c), &stop, silent] { serve_connection(model, c, stop, silent); });
     }
     fd.reset();
     ::unlink(path.c_str());

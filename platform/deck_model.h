@@ -160,8 +160,10 @@ private:
     std::unique_ptr<DeckModel> model_;
 };
 
-// Serves the model on a SOCK_SEQPACKET socket at `path` until `stop` is set. False when the
-// socket cannot be made.
-bool serve_deck(DeckModel& model, const std::string& path, const std::atomic<bool>& stop, std::string& error);
+// Serves the model on a SOCK_SEQPACKET socket at `path` until `stop` is set. Once `silent` is set
+// the deck plays no more and answers nothing, its connections left open: a deck that hung. False
+// when the socket cannot be made.
+bool serve_deck(DeckModel& model, const std::string& path, const std::atomic<bool>& stop, std::string& error,
+                const std::atomic<bool>* silent = nullptr);
 
 }  // namespace tv::platform

@@ -2,9 +2,15 @@
 // start with an action runs that action without a window and answers with its exit code.
 // What would be a message box goes to stderr and every question takes its safe answer, unless
 // the action needs the operator and brings up its own windows for that (a "/compresscf" to confirm).
+#include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "tolbex/app/command_line.h"
@@ -15,7 +21,9 @@
 #include "tolbex/intake/ui/intake_dialogs.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
 
+#include "common/files.h"
 #include "common/runner.h"
 #include "common/ui.h"
 #include "framework/qt/qt_ui.h"
@@ -31,6 +39,45 @@ public:
         if (tv::fw::wait_cursor_depth() > 0 && !QApplication::overrideCursor())
             QApplication::setOverrideCursor(Qt::WaitCursor);
     }
+};
+
+// A desktop logout ends us with SIGTERM (SIGHUP where the terminal goes): the window's event loop
+// ends as after a close, so that the exit step writes its end entry and our folders go.
+int g_stop_pipe[2] = {-1, -1};
+bool g_stopping = false;  // a stop before the main loop runs: the loop is not started
+void on_stop_signal(int) {
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_stop_pipe[1], &c, 1);
+}
+
+class StopSignals {
+public:
+    StopSignals() {
+        if (::pipe2(g_stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+        notifier_ = std::make_unique<QSocketNotifier>(g_stop_pipe[0], QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [] {
+            char drain[16];
+            while (::read(g_stop_pipe[0], drain, sizeof drain) > 0) {}
+            g_stopping = true;
+            QCoreApplication::quit();
+        });
+        struct sigaction action {};
+        action.sa_handler = on_stop_signal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        for (int sig : {SIGTERM, SIGHUP, SIGINT}) ::sigaction(sig, &action, nullptr);
+    }
+    ~StopSignals() {
+        for (int sig : {SIGTERM, SIGHUP, SIGINT}) std::signal(sig, SIG_DFL);
+        notifier_.reset();
+        for (int& fd : g_stop_pipe)
+            if (fd >= 0) ::close(std::exchange(fd, -1));
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+private:
+    std::unique_ptr<QSocketNotifier> notifier_;
 };
 
 // A start that needs the main window; the toolkit is built here for it.
@@ -50,6 +97,7 @@ int run_with_main_window(int argc, char** argv, std::vector<std::string> args) {
     tv::set_ui(&qt_ui);
     QtMessagePump pump;
     tv::set_message_pump(&pump);
+    StopSignals stop_signals;
     int code = 0;
     {
         tv::CTolbexApp core;
@@ -57,7 +105,7 @@ int run_with_main_window(int argc, char** argv, std::vector<std::string> args) {
         if (!windows.init_instance(std::move(args), true)) {
             code = core.exit_code() == 0 ? 1 : core.exit_code();
         } else {
-            qapp.exec();
+            if (!g_stopping) qapp.exec();
             code = core.exit_instance();
         }
     }
@@ -69,6 +117,12 @@ int run_with_main_window(int argc, char** argv, std::vector<std::string> args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The user's locale as the toolkit takes it for a windowed start, hidden runs too (dates in
+    // logs and lists), with '.' as the point in every number written to a file.
+    std::setlocale(LC_ALL, "");
+    std::setlocale(LC_NUMERIC, "C");
+    // What an earlier run killed or ended by a signal left of its own.
+    tv::remove_stale_temp_folders();
     tv::register_tolbex_strings();
     tv::register_intake_command_line();
     // A hidden "/compresscf" that needs the operator brings up its own windows.

@@ -2,6 +2,8 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include "common/strings.h"
@@ -107,6 +109,12 @@ MsgResult show_message(unsigned id, MsgIcon icon, MsgButtons buttons, const std:
 }
 
 void trace(const char* format, ...) {
+    // The caller's console is the caller's: the trace is written only when asked for.
+    static const bool wanted = [] {
+        const char* v = std::getenv("VOND_TRACE");
+        return v && *v && std::strcmp(v, "0") != 0;
+    }();
+    if (!wanted) return;
     std::va_list args;
     va_start(args, format);
     std::vfprintf(stderr, format, args);

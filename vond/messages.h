@@ -13,7 +13,7 @@ std::string message_text(unsigned id);
 MsgResult show_message(unsigned id, MsgIcon icon, MsgButtons buttons, const std::string& text = {});
 std::string format_message(unsigned id, ...);
 
-// Diagnostic output (stderr), never shown to the user.
+// Diagnostic output, never shown to the user: on stderr when VOND_TRACE is set (and not "0"), else nowhere.
 void trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // The analysis system's main window (title "Quorril", any class). Without that window nothing

@@ -101,8 +101,10 @@ protected:
     // setting the shutdown request after `request_ms`.
     // `request_ms` >= 0: the shutdown request follows the input after that time, or, with `request_when`, as soon
     // as it answers true (so that a slow run, under the thread sanitizer say, is not cut short).
+    // `meanwhile`, when given, is called with the running program's pid before any request.
     Result kelmoth(const std::vector<std::string>& args, const std::string& input = "", int request_ms = -1,
-                   int input_delay_ms = 0, const std::function<bool()>& request_when = {}) {
+                   int input_delay_ms = 0, const std::function<bool()>& request_when = {},
+                   const std::function<void(pid_t)>& meanwhile = {}) {
         int in[2];
         EXPECT_EQ(::pipe2(in, O_CLOEXEC), 0);
         tv::platform::UniqueFd read_end(in[0]), write_end(in[1]);
@@ -129,6 +131,7 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(input_delay_ms));
             EXPECT_EQ(::write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
         }
+        if (meanwhile) meanwhile(pid);
         if (request_ms >= 0) {
             // The program clears a request it finds at start: time the request from the moment it has looked
             // for the deck (either "****" line), not from the fork.
@@ -356,8 +359,9 @@ TEST_F(KelmothCli, ShutdownRequestEndsAnInteractiveRun) {
     Result r = kelmoth({"/debug"}, "QWTV250\n", 1500, 300);
     EXPECT_EQ(r.code, 0) << r.out;
     EXPECT_EQ(tape_data().deck_state, 4);
-    const std::string help = "Use \"X\" to exit, \"W\" for USB debug display \n    \"T\" for prodn test  or \"V\" to set "
-                             "run speed (velocity) \n    \"R\" for start analysis\n";
+    const std::string help =
+        "Use \"X\" to exit, \"W\" for USB debug display \n    \"T\" for prodn test  or \"V\" to set "
+        "run speed (velocity) \n    \"R\" for start analysis\n";
     EXPECT_NE(r.out.find("USB debugging\n  " + help), std::string::npos) << r.out;
     // The deck's own status lines come from the reader thread and may fall between a key's echo and its answer.
     const auto asked = r.out.find("Q? " + help);
@@ -400,4 +404,54 @@ TEST_F(KelmothCli, TapeTypeWithoutARowSendsNothingAndEndsWithItsStatus) {
     EXPECT_EQ(r.code, 113) << r.out;
     EXPECT_EQ(tape_data().deck_state, 3);
     for (const auto& p : sim_log()) EXPECT_TRUE(p.size() < 4 || p[3] != 502);
+}
+
+namespace {
+
+// Waits until the reader has stored samples (a tape is being read), at most a minute.
+bool wait_for_samples(const tv::EcgControlBlock* ctrl) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (__atomic_load_n(&ctrl[0].samples_written, __ATOMIC_ACQUIRE) == 0) {
+        if (std::chrono::steady_clock::now() > limit) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST_F(KelmothCli, StopSignalsDuringATapeStopTheDeckAndEndWithTheRunsCode) {
+    for (int sig : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(sig);
+        tape("--type 9 --packets 60000");  // a minute at the deck's own rate
+        start_sim({"--real-rate"});
+        make_mappings();
+        Result r = kelmoth({"/type", "9", "/pace", "1", "/flutter", "1", "/gain", "0"}, "", -1, 0, {}, [&](pid_t pid) {
+            ASSERT_TRUE(wait_for_samples(ctrl()));
+            ::kill(pid, sig);
+        });
+        EXPECT_EQ(r.code, 0) << r.out;
+        EXPECT_EQ(tape_data().deck_state, 4);
+        EXPECT_GT(ctrl()[0].samples_written, 0);
+        const auto log = sim_log();
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ(log.back(), (std::vector<std::uint32_t>{39, 17, 80, 81, 0, 0, 0, 0, 0, 0}));
+        stop_sim();
+        std::filesystem::remove(root_ / "sim.log");
+    }
+}
+
+TEST_F(KelmothCli, ADeckThatStopsAnsweringEndsTheRunWithItsOwnCode) {
+    tape("--type 9 --packets 60000");
+    start_sim({"--real-rate"});
+    make_mappings();
+    ::setenv("TV_DECK_TIMEOUT_MS", "500", 1);
+    Result r = kelmoth({"/type", "9", "/pace", "1", "/flutter", "1", "/gain", "0"}, "", -1, 0, {}, [&](pid_t) {
+        ASSERT_TRUE(wait_for_samples(ctrl()));
+        ::kill(sim_.pid, SIGUSR1);
+    });
+    ::unsetenv("TV_DECK_TIMEOUT_MS");
+    EXPECT_EQ(r.code, 118) << r.out;
+    EXPECT_EQ(tape_data().deck_state, 3);
+    EXPECT_NE(r.out.find("The replay deck stopped answering\n"), std::string::npos) << r.out;
 }

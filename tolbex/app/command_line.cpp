@@ -94,6 +94,15 @@ int not_in_this_build(const char* name) {
     return 1;
 }
 
+// An option that asks the user something, in a run that has no window to ask in.
+int needs_a_window(const char* name) {
+    ui().message_box(format_string("The command-line option \"%s\" needs the program's window, and this run has "
+                                   "none: it was not carried out.",
+                                   name),
+                     "", MsgIcon::Error, MsgButtons::Ok);
+    return 1;
+}
+
 }  // namespace
 
 void set_compress_cf_action(CompressCfAction action) { compress_cf_action() = std::move(action); }
@@ -257,7 +266,7 @@ bool dispatch_command_line(CTolbexApp& app, const std::vector<std::string>& args
         } else if (is_switch(*row, "/mail")) {
             // Choosing the destination needs a window: without one the file is refused, and the
             // caller learns it from the exit code.
-            if (receive_mailed_report(op(1)) == MailReceipt::kNoWindow) mail_refused = not_in_this_build("/mail");
+            if (receive_mailed_report(op(1)) == MailReceipt::kNoWindow) mail_refused = needs_a_window("/mail");
         }
         i += 1 + static_cast<std::size_t>(span);
     }

@@ -12,9 +12,16 @@
 #include "common/ui.h"
 #include "tolbex/app/tolbex_settings.h"
 #include "tolbex/archive/profile.h"
+#include "platform/shared_memory.h"
 #include "tolbex/tape/ecg_mappings.h"
 
 namespace tv {
+
+namespace {
+
+constexpr const char* kReaderShutdownRequest = "KELMOTH SHUTDOWN REQ";
+
+}  // namespace
 
 int clamp_tape_type_index(int index) { return index < 0 || index >= kTapeTypeCount ? 0 : index; }
 
@@ -65,6 +72,7 @@ std::string tape_reader_message(int code) {
         case 115: return "There is no tape in the replay deck, or the door is open.";
         case 116: return "There was a data overrun error while the ECG was loading from tape.";
         case 117: return "No replay deck could be found.";
+        case 118: return "The replay deck stopped answering. The ECG could not be loaded from the tape.";
         default: return format_string("The KELMOTH program returned an unexpected error code of %d.", code);
     }
 }
@@ -111,18 +119,25 @@ bool TapeReader::poll(int& exit_code) {
     return ended_;
 }
 
-void TapeReader::terminate(int grace_ms) {
+void TapeReader::terminate(int request_ms, int grace_ms) {
     if (!running()) return;
-    ::kill(child_.pid, SIGTERM);
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(grace_ms);
+    // The request lets the reader stop the deck, which a forced end leaves running.
+    if (auto request = platform::NamedEvent::open(kReaderShutdownRequest, true, false)) request->set();
     int code = 0;
-    while (!platform::try_wait_process(child_, code)) {
-        if (std::chrono::steady_clock::now() > limit) {
+    auto ended_within = [&](int ms) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!platform::try_wait_process(child_, code)) {
+            if (std::chrono::steady_clock::now() > limit) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    };
+    if (!ended_within(request_ms)) {
+        ::kill(child_.pid, SIGTERM);
+        if (!ended_within(grace_ms)) {
             ::kill(child_.pid, SIGKILL);
             code = platform::wait_process(child_);
-            break;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ended_ = true;
     exit_code_ = code;

@@ -63,6 +63,7 @@ std::string deck_state_text(std::int32_t state);
 inline constexpr int kTapeExitFull = 2;
 inline constexpr int kTapeExitStop = 112;
 inline constexpr int kTapeExitSpeedError = 114;
+inline constexpr int kTapeExitDeckSilent = 118;
 std::string tape_reader_message(int exit_code);
 // Shows it (error icon).
 void show_tape_reader_error(int exit_code);
@@ -98,8 +99,10 @@ public:
     // or its status could not be read).
     bool poll(int& exit_code);
     bool running() const { return child_.pid > 0 && !ended_; }
-    // SIGTERM, then SIGKILL after `grace_ms`; reaps it. Its code is then -2 unless it had ended.
-    void terminate(int grace_ms = 2000);
+    // Sets "KELMOTH SHUTDOWN REQ" so that the reader tells the deck to stop and ends with its code;
+    // SIGTERM when it has not ended after `request_ms`, SIGKILL after `grace_ms` more. Reaps it;
+    // its code is -2 only when it had to be killed.
+    void terminate(int request_ms = 15000, int grace_ms = 2000);
 
 private:
     platform::ChildProcess child_;

@@ -75,15 +75,24 @@ protected:
     // Runs tolbex with TORVANE_ROOT, TMPDIR, TZ=UTC, LC_ALL=C, no display, stdin closed and a
     // time limit; a run over the limit is killed and fails.
     RunResult run(const std::vector<std::string>& args, int limit_seconds = 60) {
+        std::vector<std::string> argv = {TOLBEX_PROGRAM};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return tv::platform::testing::run_captured(argv, environment(), t.string(), limit_seconds);
+    }
+    // That environment; each "NAME=value" of `changes` replaces the variable's entry.
+    std::vector<std::string> environment(const std::vector<std::string>& changes = {}) const {
         std::vector<std::string> env = {
             "TORVANE_ROOT=" + root.string(),     "TMPDIR=" + tmp.string(), "TZ=UTC", "LC_ALL=C", "HOME=" + t.string(),
             "PATH=/usr/local/bin:/usr/bin:/bin",
         };
         for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
             if (const char* v = std::getenv(keep)) env.push_back(std::string(keep) + "=" + v);
-        std::vector<std::string> argv = {TOLBEX_PROGRAM};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return tv::platform::testing::run_captured(argv, env, t.string(), limit_seconds);
+        for (const std::string& c : changes) {
+            const std::string name = c.substr(0, c.find('=') + 1);
+            std::erase_if(env, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
+            env.push_back(c);
+        }
+        return env;
     }
 
     // The names left in the temporary folder (a run must leave none of its own).

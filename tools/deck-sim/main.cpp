@@ -1,7 +1,8 @@
 // deck-sim: plays a tape trace as the replay deck, on the socket of "\\.\Tvreplay<unit>" under
 // $TORVANE_ROOT/run/deck, with its ring in named shared memory.
 //   deck-sim TRACE [--unit N] [--real-rate] [--fail-map] [--log FILE]
-// It stops on SIGTERM or SIGINT, removing its socket and ring.
+// It stops on SIGTERM or SIGINT, removing its socket and ring. SIGUSR1 makes it a deck that hung:
+// it plays no more and answers no request.
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -17,7 +18,9 @@
 namespace {
 
 std::atomic<bool> g_stop{false};
+std::atomic<bool> g_silent{false};
 void on_signal(int) { g_stop = true; }
+void on_silence(int) { g_silent = true; }
 
 }  // namespace
 
@@ -71,6 +74,7 @@ int main(int argc, char** argv) {
     }
     std::signal(SIGTERM, on_signal);
     std::signal(SIGINT, on_signal);
+    std::signal(SIGUSR1, on_silence);
     std::signal(SIGPIPE, SIG_IGN);
     {
         tv::platform::DeckModel model(std::move(source), geometry,
@@ -89,7 +93,7 @@ int main(int argc, char** argv) {
                 std::fputs(line.c_str(), log);  // one call per line: connections log concurrently
                 std::fflush(log);
             });
-        if (!tv::platform::serve_deck(model, socket_path, g_stop, error)) {
+        if (!tv::platform::serve_deck(model, socket_path, g_stop, error, &g_silent)) {
             std::fprintf(stderr, "deck-sim: %s\n", error.c_str());
             tv::platform::SharedMemory::unlink(ring_name);
             return 1;

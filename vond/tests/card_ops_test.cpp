@@ -56,8 +56,8 @@ TEST_F(CardOpsTest, SetPatConditionsADriveMapCard) {
     EXPECT_EQ(run({"/wav"}).code, 0);
 
     // Descriptor texts reach the card cleaned and cut to their fields.
-    const std::string hostile = "[Patient Details]\r\nPatientName=" + std::string(200, 'N') +
-                                "\x01\r\nPatientId= 7\t7\x7f\r\n";
+    const std::string hostile =
+        "[Patient Details]\r\nPatientName=" + std::string(200, 'N') + "\x01\r\nPatientId= 7\t7\x7f\r\n";
     cardgen::write_bytes(ldsc, hostile.data(), hostile.size());
     r = run({"/setpat=" + ldsc.string()});
     ASSERT_EQ(r.code, 0) << r.err;
@@ -112,6 +112,23 @@ TEST_F(CardOpsTest, ReadPatientDetailsFromADriveCard) {
         "DOE^JOHN\r\n12345\r\n15/03/2007 10:20:30\r\nRec 7 SN123456\r\n1\r\n3\r\n24\r\n00/00/2000 00:00:00\r\n\r\n");
     EXPECT_EQ(cardgen::read_bytes(out / "patient.wav"), cardgen::empty_wav());
     EXPECT_EQ(slurp(out / "event.dat"), "Version 1\r\n");
+}
+
+TEST_F(CardOpsTest, TheTraceReachesNoOutputUnlessAskedFor) {
+    const fs::path card = t / "cards" / "G";
+    cardgen::DataSector d;
+    d.values.assign(384, 100);
+    cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "DOE^JOHN", "12345"), 1024,
+                        {cardgen::start_sector(cardgen::StartInfo{}), cardgen::data_sector(d), Sector{}});
+    map_card('G', card, "QUX_CFR_1");
+    for (const char* setting : {"VOND_TRACE=", "VOND_TRACE=0", "VOND_TRACE=1"}) {
+        SCOPED_TRACE(setting);
+        RunResult r = run({"/dir=" + out.string(), "/readpat=path", "/cal=0"}, {setting});
+        EXPECT_EQ(r.code, 111) << r.err;
+        EXPECT_EQ(r.out.find("m_exit_code"), std::string::npos) << r.out;
+        EXPECT_EQ(r.err.find("m_exit_code : 111\n") != std::string::npos, std::string(setting) == "VOND_TRACE=1")
+            << r.err;
+    }
 }
 
 TEST_F(CardOpsTest, RecordedCardsCnavIsAcceptedByTheStatusQueryAndTheDetailsChange) {

@@ -49,6 +49,10 @@ protected:
             "PATH=/usr/local/bin:/usr/bin:/bin"};
         for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
             if (const char* v = std::getenv(keep)) env.push_back(std::string(keep) + "=" + v);
+        // The trace is on unless the test says otherwise.
+        bool trace_given = false;
+        for (const auto& e : extra_env) trace_given = trace_given || e.rfind("VOND_TRACE=", 0) == 0;
+        if (!trace_given) env.push_back("VOND_TRACE=1");
         env.insert(env.end(), extra_env.begin(), extra_env.end());
         std::vector<std::string> argv = {program};
         argv.insert(argv.end(), args.begin(), args.end());

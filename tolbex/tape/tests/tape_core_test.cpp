@@ -45,6 +45,7 @@ TEST(TapeReaderExit, EachCodeGivesItsMessage) {
         {115, "There is no tape in the replay deck, or the door is open."},
         {116, "There was a data overrun error while the ECG was loading from tape."},
         {117, "No replay deck could be found."},
+        {118, "The replay deck stopped answering. The ECG could not be loaded from the tape."},
         {42, "The KELMOTH program returned an unexpected error code of 42."},
         {99, "The KELMOTH program returned an unexpected error code of 99."},
     };
@@ -90,11 +91,11 @@ TEST(TapeStart, FromTheTimeCodeAndItsOffset) {
         std::int32_t code, offset, start;
     } cases[] = {
         {-1, 5000, 0},
-        {0x0010, 153600, 10982400},                    // 00:10 read 20 minutes in: 23:50 the day before
+        {0x0010, 153600, 10982400},  // 00:10 read 20 minutes in: 23:50 the day before
         {0x1423, 0, (14 * 60 + 23) * 7680},
-        {0x1423, 7679, (14 * 60 + 23) * 7680},          // the offset counts in whole minutes
-        {0x2530, 0, (25 * 60 + 30) * 7680},             // past 23:59 is not reduced
-        {0x0000, 3 * 11059200, 0},                      // three days back lands on midnight
+        {0x1423, 7679, (14 * 60 + 23) * 7680},  // the offset counts in whole minutes
+        {0x2530, 0, (25 * 60 + 30) * 7680},     // past 23:59 is not reduced
+        {0x0000, 3 * 11059200, 0},              // three days back lands on midnight
         {0x0001, -7680, 2 * 7680},
     };
     for (const auto& c : cases) {
@@ -107,8 +108,8 @@ TEST(TapeStart, FromTheTimeCodeAndItsOffset) {
 
 TEST(TapeDuration, DayFormFromOneDay) {
     const std::pair<std::int64_t, const char*> table[] = {
-        {0, "00:00:00"},          {128, "00:00:01"},           {115200, "00:15:00"},
-        {11059199, "23:59:59"},   {11059200, "(1) 00:00:00"},  {14745600, "(1) 08:00:00"},
+        {0, "00:00:00"},        {128, "00:00:01"},          {115200, "00:15:00"},
+        {11059199, "23:59:59"}, {11059200, "(1) 00:00:00"}, {14745600, "(1) 08:00:00"},
     };
     for (const auto& [samples, text] : table) EXPECT_EQ(tape_duration_text(samples), text) << samples;
     EXPECT_EQ(deck_state_text(1), "LOADING");

@@ -2,6 +2,7 @@
 // leaves behind, and the reader's own exit codes as the user sees them.
 #include <gtest/gtest.h>
 
+#include "platform/fs.h"
 #include "tolbex/tape/tests/tape_test_support.h"
 
 namespace tv::tape_test {
@@ -54,6 +55,32 @@ TEST_F(TapeIntake, CancelledHalfwayLeavesNothingBehind) {
     EXPECT_EQ(scripted.shown[0].icon, MsgIcon::Warning);
     EXPECT_EQ(scripted.shown[2].text, kEndReaderQuestion);
     EXPECT_EQ(scripted.shown[2].default_button, MsgResult::No);
+    expect_nothing_left();
+}
+
+TEST_F(TapeIntake, EndingTheReaderMidTapeTellsTheDeckToStop) {
+    tapegen::Options tape;
+    tape.type = 2;
+    tape.packets = 60000;  // a minute at the deck's own rate
+    const fs::path log = t / "deck.log";
+    play(tape, true, log.string());
+    TapeIntakeSteps s = steps(wendle3(), details());
+    s.run_loading = [&](TapeLoadSession& session) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (session.tick() == TapeLoadSession::Tick::running && session.progress() == 0 &&
+               std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_GT(session.progress(), 0);
+        session.set_end_offer_ms(0);
+        EXPECT_FALSE(session.cancel(1000));
+        scripted.answers.push_back(MsgResult::Yes);
+        return !session.cancel(1000);
+    };
+    EXPECT_EQ(create_cef_from_tape(kTapeToFolder, s), TapeIntakeResult::stopped);
+    std::string received;
+    if (auto text = platform::read_whole_file(log.string())) received = *text;
+    // The stop command, 39 bytes: destination 17, source 80, command 81.
+    EXPECT_NE(received.find("\n39 17 80 81 "), std::string::npos) << received;
     expect_nothing_left();
 }
 

@@ -29,9 +29,11 @@ namespace fs = std::filesystem;
 class DeckSim {
 public:
     ~DeckSim() { stop(); }
-    void start(const std::string& trace, bool real_rate = false) {
+    // With `log`, every packet the deck receives is a line there: its length, then its words.
+    void start(const std::string& trace, bool real_rate = false, const std::string& log = {}) {
         std::vector<std::string> argv = {DECK_SIM_PROGRAM, trace};
         if (real_rate) argv.push_back("--real-rate");
+        if (!log.empty()) argv.insert(argv.end(), {"--log", log});
         ASSERT_TRUE(platform::spawn_process(argv, sim_));
         const std::string socket = platform::deck_socket_path("\\\\.\\Tvreplay0");
         for (int i = 0; i < 500 && !fs::exists(socket); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -60,8 +62,8 @@ inline std::vector<std::string> shared_objects() {
 inline std::vector<std::string> intake_mappings(const std::vector<std::string>& names) {
     std::vector<std::string> found;
     for (const auto& n : names)
-        for (const char* m : {kRawEcgNames[0], kRawEcgNames[1], kRawEcgNames[2], kEcgCtrlName, kPatientEventsName,
-                              kTapeDataName})
+        for (const char* m :
+             {kRawEcgNames[0], kRawEcgNames[1], kRawEcgNames[2], kEcgCtrlName, kPatientEventsName, kTapeDataName})
             if (n == m) found.push_back(n);
     return found;
 }
@@ -81,12 +83,12 @@ protected:
     }
 
     // Writes a trace with `options` and starts the deck on it.
-    tapegen::Expected play(tapegen::Options options, bool real_rate = false) {
+    tapegen::Expected play(tapegen::Options options, bool real_rate = false, const std::string& log = {}) {
         tapegen::Expected e;
         std::string error;
         const std::string trace = (t / "tape.trace").string();
         EXPECT_TRUE(tapegen::generate(options, trace, e, error)) << error;
-        sim.start(trace, real_rate);
+        sim.start(trace, real_rate, log);
         return e;
     }
 
