@@ -132,26 +132,28 @@ ChildEnd ChildProgram::wait() {
     return end_;
 }
 
+// Short polls: a quick child is noticed quickly.
+bool ChildProgram::wait_for(int ms, ChildEnd& end) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    auto pause = std::chrono::microseconds(200);
+    while (!poll(end)) {
+        if (std::chrono::steady_clock::now() >= limit) return false;
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::microseconds(10000));
+    }
+    return true;
+}
+
 ChildEnd ChildProgram::wait_pumping(int slice_ms) {
     if (!running()) return end_;
     ChildRunGuard guard;
     MessagePump* pump = g_pump.load();
     if (pump) pump->begin_wait_cursor();
-    const auto slice = std::chrono::milliseconds(slice_ms > 0 ? slice_ms : 1);
     ChildEnd end;
-    for (;;) {
+    do {
         pump_messages();
         if (pump) pump->restore_wait_cursor();
-        // Short polls within the slice: a quick child is noticed quickly.
-        const auto until = std::chrono::steady_clock::now() + slice;
-        auto pause = std::chrono::microseconds(200);
-        bool ended = false;
-        while (!(ended = poll(end)) && std::chrono::steady_clock::now() < until) {
-            std::this_thread::sleep_for(pause);
-            pause = std::min(pause * 2, std::chrono::microseconds(10000));
-        }
-        if (ended) break;
-    }
+    } while (!wait_for(slice_ms > 0 ? slice_ms : 1, end));
     if (pump) pump->end_wait_cursor();
     return end;
 }
@@ -164,16 +166,10 @@ bool ChildProgram::request_end() {
 ChildEnd ChildProgram::end(int grace_ms) {
     if (!running()) return end_;
     request_end();
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(grace_ms);
     ChildEnd end;
-    while (!poll(end)) {
-        if (std::chrono::steady_clock::now() >= limit) {
-            ::kill(child_.pid, SIGKILL);
-            return wait();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return end;
+    if (wait_for(grace_ms, end)) return end;
+    ::kill(child_.pid, SIGKILL);
+    return wait();
 }
 
 ChildEnd run_child(const std::vector<std::string>& argv, bool pumping, platform::Stdin input) {

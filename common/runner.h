@@ -59,6 +59,8 @@ public:
     bool poll(ChildEnd& end);
     // Blocks the calling thread until it ends.
     ChildEnd wait();
+    // Blocks up to `ms`: true, with how, when it has ended by then.
+    bool wait_for(int ms, ChildEnd& end);
     // The window thread's wait: under the wait cursor and a guard, pumps messages and restores the
     // cursor, then waits up to `slice_ms` for the end, until it ends.
     ChildEnd wait_pumping(int slice_ms = kPumpSliceMs);

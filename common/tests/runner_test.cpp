@@ -124,7 +124,7 @@ TEST_F(RunnerTest, AGuardIsHeldWhileAPumpingWaitRuns) {
     ChildEnd end;
     EXPECT_FALSE(child.poll(end));
     EXPECT_TRUE(child.request_end());
-    end = child.wait();
+    ASSERT_TRUE(child.wait_for(60000, end));
     EXPECT_EQ(ChildEnd::How::Signalled, end.how);
     EXPECT_EQ(SIGTERM, end.signal);
     EXPECT_FALSE(child_run_in_progress());
