@@ -57,9 +57,7 @@ int loader_exit_code(int loader_code) {
     }
 }
 
-int run_loader(const std::vector<std::string>& argv) {
-    return loader_exit_code(run_child(argv, false).code());
-}
+int run_loader(const std::vector<std::string>& argv) { return loader_exit_code(run_child(argv, false).code()); }
 
 std::string clean_card_text(const std::string& text) {
     // Control characters (tabs, stray line ends, NULs) have no place on the card: each is a blank.

@@ -112,8 +112,8 @@ TEST_F(RunnerTest, AGuardIsHeldWhileAPumpingWaitRuns) {
     EXPECT_EQ(5, run_child({kChild, "sleep", "600", "5"}).code());
     EXPECT_FALSE(child_run_in_progress());
     ASSERT_GE(pump.seen.size(), 3u);
-    EXPECT_TRUE(pump.seen.front());   // taken before the first pump
-    EXPECT_FALSE(pump.seen.back());   // let go after the end
+    EXPECT_TRUE(pump.seen.front());  // taken before the first pump
+    EXPECT_FALSE(pump.seen.back());  // let go after the end
     EXPECT_EQ(1, pump.deepest);
     EXPECT_EQ(0, pump.cursor_depth);
 

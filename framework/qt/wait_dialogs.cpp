@@ -225,9 +225,7 @@ void WorkerWaitDlg::on_tick() {
 bool view_text_file_and_wait(const std::string& path, QWidget* parent) {
     const std::vector<std::string> argv{kTextViewerProgram, path};
     WorkerWaitDlg dlg(
-        kNotepadWaitText,
-        [argv] { return static_cast<unsigned>(run_child(argv, false).code()); },
-        parent);
+        kNotepadWaitText, [argv] { return static_cast<unsigned>(run_child(argv, false).code()); }, parent);
     dlg.run();
     if (static_cast<int>(dlg.result()) == platform::kExitNotStarted) {
         ui().message_box(kNotepadFailedText, "", MsgIcon::Error, MsgButtons::Ok);

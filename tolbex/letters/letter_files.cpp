@@ -23,8 +23,6 @@ bool desktop_present() {
     return false;
 }
 
-bool open_document(const std::string& path) {
-    return start_child_detached({"xdg-open", path});
-}
+bool open_document(const std::string& path) { return start_child_detached({"xdg-open", path}); }
 
 }  // namespace tv::letters

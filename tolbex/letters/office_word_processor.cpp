@@ -77,8 +77,7 @@ public:
         // later starts skip the first-run set-up.
         const std::string profile = join_path(platform::user_dir(), "letters-office");
         create_folder_path(profile);
-        if (!child_.start({python(), helper, requests, replies, profile}))
-            fail_start("cannot start the letter helper");
+        if (!child_.start({python(), helper, requests, replies, profile})) fail_start("cannot start the letter helper");
         try {
             expect_ok(read_reply(kStartTimeout));
         } catch (const WordProcessorError& e) {
