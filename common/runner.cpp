@@ -1,10 +1,11 @@
 #include "common/runner.h"
 
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -17,6 +18,7 @@ namespace tv {
 namespace {
 
 std::atomic<MessagePump*> g_pump{nullptr};
+std::atomic<int> g_guards{0};
 
 // Reaps a child nobody waits for, so that it leaves no zombie behind.
 void reap_in_background(pid_t pid) {
@@ -30,7 +32,158 @@ void reap_in_background(pid_t pid) {
     }
 }
 
+ChildEnd end_from_status(int status) {
+    ChildEnd end;
+    if (status < 0) {
+        end.how = ChildEnd::How::Lost;
+    } else if (WIFEXITED(status)) {
+        end.how = ChildEnd::How::Exited;
+        end.exit_code = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        end.how = ChildEnd::How::Signalled;
+        end.signal = WTERMSIG(status);
+    } else {
+        end.how = ChildEnd::How::Lost;
+    }
+    return end;
+}
+
 }  // namespace
+
+int ChildEnd::code() const {
+    switch (how) {
+        case How::NotStarted: return platform::kExitNotStarted;
+        case How::Exited: return exit_code == 255 ? platform::kExitNotStarted : exit_code;
+        case How::Signalled:
+        case How::Lost: break;
+    }
+    return platform::kExitUnknown;
+}
+
+// --- ChildRunGuard
+
+ChildRunGuard::ChildRunGuard() {
+    if (g_guards.fetch_add(1) == 0)
+        if (MessagePump* pump = g_pump.load()) pump->child_runs_changed();
+}
+
+ChildRunGuard::~ChildRunGuard() {
+    if (g_guards.fetch_sub(1) == 1)
+        if (MessagePump* pump = g_pump.load()) pump->child_runs_changed();
+}
+
+bool child_run_in_progress() { return g_guards.load() > 0; }
+
+// --- ChildProgram
+
+ChildProgram::~ChildProgram() {
+    if (running()) end();
+    delete guard_;
+}
+
+ChildProgram::ChildProgram(ChildProgram&& other) noexcept
+    : child_(other.child_), end_(other.end_), guard_(other.guard_) {
+    other.child_.pid = -1;
+    other.guard_ = nullptr;
+}
+
+ChildProgram& ChildProgram::operator=(ChildProgram&& other) noexcept {
+    if (this == &other) return *this;
+    if (running()) end();
+    delete guard_;
+    child_ = other.child_;
+    end_ = other.end_;
+    guard_ = other.guard_;
+    other.child_.pid = -1;
+    other.guard_ = nullptr;
+    return *this;
+}
+
+bool ChildProgram::start(const std::vector<std::string>& argv, platform::Stdin input, bool hold_guard) {
+    if (running()) end();
+    end_ = ChildEnd{};
+    if (argv.empty() || argv[0].empty() || !platform::spawn_process(argv, child_, input)) return false;
+    if (hold_guard && !guard_) guard_ = new ChildRunGuard;
+    return true;
+}
+
+void ChildProgram::finished(int status) {
+    end_ = end_from_status(status);
+    delete guard_;
+    guard_ = nullptr;
+}
+
+bool ChildProgram::poll(ChildEnd& end) {
+    if (running()) {
+        int status = -1;
+        if (!platform::try_wait_process_status(child_, status)) return false;
+        finished(status);
+    }
+    end = end_;
+    return true;
+}
+
+ChildEnd ChildProgram::wait() {
+    if (running()) {
+        int status = -1;
+        platform::wait_process_status(child_, status);
+        finished(status);
+    }
+    return end_;
+}
+
+// Short polls: a quick child is noticed quickly.
+bool ChildProgram::wait_for(int ms, ChildEnd& end) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    auto pause = std::chrono::microseconds(200);
+    while (!poll(end)) {
+        if (std::chrono::steady_clock::now() >= limit) return false;
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::microseconds(10000));
+    }
+    return true;
+}
+
+ChildEnd ChildProgram::wait_pumping(int slice_ms) {
+    if (!running()) return end_;
+    ChildRunGuard guard;
+    MessagePump* pump = g_pump.load();
+    if (pump) pump->begin_wait_cursor();
+    ChildEnd end;
+    do {
+        pump_messages();
+        if (pump) pump->restore_wait_cursor();
+    } while (!wait_for(slice_ms > 0 ? slice_ms : 1, end));
+    if (pump) pump->end_wait_cursor();
+    return end;
+}
+
+bool ChildProgram::request_end() {
+    if (!running()) return false;
+    return ::kill(child_.pid, SIGTERM) == 0;
+}
+
+ChildEnd ChildProgram::end(int grace_ms) {
+    if (!running()) return end_;
+    request_end();
+    ChildEnd end;
+    if (wait_for(grace_ms, end)) return end;
+    ::kill(child_.pid, SIGKILL);
+    return wait();
+}
+
+ChildEnd run_child(const std::vector<std::string>& argv, bool pumping, platform::Stdin input) {
+    ChildProgram child;
+    if (!child.start(argv, input)) return {};
+    return pumping ? child.wait_pumping() : child.wait();
+}
+
+bool start_child_detached(const std::vector<std::string>& argv) {
+    platform::ChildProcess child;
+    if (argv.empty() || argv[0].empty() || !platform::spawn_process(argv, child)) return false;
+    reap_in_background(child.pid);
+    return true;
+}
 
 int run_program_with_show(const std::string& command_line, bool wait, int show, ProcessInfo* out,
                           bool wait_for_input_idle) {
@@ -41,9 +194,9 @@ int run_program_with_show(const std::string& command_line, bool wait, int show, 
     std::vector<std::string> argv;
     split_command_line(command_line, argv);
     if (argv.empty() || argv[0].empty()) return platform::kExitNotStarted;
+    if (wait) return run_child(argv, false).code();
     platform::ChildProcess child;
     if (!platform::spawn_process(argv, child)) return platform::kExitNotStarted;
-    if (wait) return platform::wait_process(child);
     if (out)
         out->pid = child.pid;
     else
@@ -56,41 +209,13 @@ int run_program(const std::string& command_line, bool wait, bool hidden, Process
 }
 
 int run_program_pumping_messages(const std::string& command_line, bool hidden, int slice_ms) {
-    // A program that cannot be found fails at once, without a thread to wait for.
+    // No window to hide on this platform.
+    (void)hidden;
     std::vector<std::string> argv;
     split_command_line(command_line, argv);
-    if (argv.empty() || platform::resolve_program(argv[0]).empty()) return platform::kExitNotStarted;
-
-    // The worker writes the exit code once, before it ends; this thread reads it after the join.
-    struct Block {
-        std::mutex mutex;
-        std::condition_variable ended;
-        bool done = false;
-        int exit_code = platform::kExitNotStarted;
-    };
-    auto block = std::make_shared<Block>();
-    std::thread worker;
-    try {
-        worker = std::thread([block, command_line, hidden] {
-            const int code = run_program(command_line, true, hidden);
-            std::lock_guard<std::mutex> lock(block->mutex);
-            block->exit_code = code;
-            block->done = true;
-            block->ended.notify_all();
-        });
-    } catch (const std::system_error&) {
-        return platform::kExitNotStarted;
-    }
-
-    const auto slice = std::chrono::milliseconds(slice_ms > 0 ? slice_ms : 1);
-    for (;;) {
-        pump_messages();
-        if (MessagePump* pump = g_pump.load()) pump->restore_wait_cursor();
-        std::unique_lock<std::mutex> lock(block->mutex);
-        if (block->ended.wait_for(lock, slice, [&] { return block->done; })) break;
-    }
-    worker.join();
-    return block->exit_code;
+    ChildProgram child;
+    if (argv.empty() || !child.start(argv)) return platform::kExitNotStarted;
+    return child.wait_pumping(slice_ms).code();
 }
 
 int wait_program(ProcessInfo& info) {

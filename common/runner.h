@@ -1,12 +1,87 @@
-// Starting other programs and waiting for their exit codes, optionally on a worker thread while
-// the window thread keeps handling its messages.
+// Starting other programs and waiting for their exit codes, optionally while the window thread
+// keeps handling its messages. Every child the programs start goes through here.
 //
 // Exit codes: -1 = could not be started (a child's own exit(-1) reads the same), -2 = no exit
 // code (killed by a signal, or the wait failed), otherwise the program's own code.
 #pragma once
 #include <string>
+#include <vector>
+
+#include "platform/process.h"
 
 namespace tv {
+
+// How a child program ended.
+struct ChildEnd {
+    enum class How { NotStarted, Exited, Signalled, Lost };
+    How how = How::NotStarted;
+    int exit_code = 0;  // Exited: the program's own status byte, 0..255
+    int signal = 0;     // Signalled: the signal that ended it
+    bool started() const { return how != How::NotStarted; }
+    // The convention above: the exit code, -1 not started (or exit status 255), -2 otherwise.
+    int code() const;
+};
+
+// While a window thread waits for a child it keeps handling messages, so a user could start the
+// same command again or close the program under the wait. Every such wait holds a guard; commands
+// that must not run twice disable themselves while child_run_in_progress(), and the main window
+// refuses to close.
+class ChildRunGuard {
+public:
+    ChildRunGuard();
+    ~ChildRunGuard();
+    ChildRunGuard(const ChildRunGuard&) = delete;
+    ChildRunGuard& operator=(const ChildRunGuard&) = delete;
+};
+bool child_run_in_progress();
+
+inline constexpr int kPumpSliceMs = 500;
+
+// One child program, started with an argument vector (never a shell; argv[0] is found as
+// platform::resolve_program finds it). The destructor ends a child still running (end()).
+class ChildProgram {
+public:
+    ChildProgram() = default;
+    ~ChildProgram();
+    ChildProgram(const ChildProgram&) = delete;
+    ChildProgram& operator=(const ChildProgram&) = delete;
+    // The child (and its guard) go with the move; the source is left with none.
+    ChildProgram(ChildProgram&& other) noexcept;
+    ChildProgram& operator=(ChildProgram&& other) noexcept;
+
+    // False when it could not be started (end().how is then NotStarted). `hold_guard` keeps a
+    // ChildRunGuard until the child has been reaped.
+    bool start(const std::vector<std::string>& argv, platform::Stdin input = platform::Stdin::Inherit,
+               bool hold_guard = false);
+    bool running() const { return child_.pid > 0; }
+    int pid() const { return child_.pid; }
+    // Non-blocking: true once it has ended (or was never started), with how.
+    bool poll(ChildEnd& end);
+    // Blocks the calling thread until it ends.
+    ChildEnd wait();
+    // Blocks up to `ms`: true, with how, when it has ended by then.
+    bool wait_for(int ms, ChildEnd& end);
+    // The window thread's wait: under the wait cursor and a guard, pumps messages and restores the
+    // cursor, then waits up to `slice_ms` for the end, until it ends.
+    ChildEnd wait_pumping(int slice_ms = kPumpSliceMs);
+    // Asks it to end (SIGTERM) and returns at once; false when nothing runs. The caller goes on
+    // polling or waiting.
+    bool request_end();
+    // request_end(), then SIGKILL when it has not ended within `grace_ms`; reaps it.
+    ChildEnd end(int grace_ms = 2000);
+
+private:
+    void finished(int status);
+    platform::ChildProcess child_;
+    ChildEnd end_;
+    ChildRunGuard* guard_ = nullptr;
+};
+
+// Starts argv and waits: pumping (the window thread stays live) or blocking.
+ChildEnd run_child(const std::vector<std::string>& argv, bool pumping = true,
+                   platform::Stdin input = platform::Stdin::Inherit);
+// Starts argv without waiting; the child is reaped in the background. False when it did not start.
+bool start_child_detached(const std::vector<std::string>& argv);
 
 // A started program that the caller waits for later (wait_program / program_ended).
 struct ProcessInfo {
@@ -25,8 +100,7 @@ int run_program_with_show(const std::string& command_line, bool wait, int show, 
                           bool wait_for_input_idle = false);
 int run_program(const std::string& command_line, bool wait, bool hidden, ProcessInfo* out = nullptr,
                 bool wait_for_input_idle = false);
-// Runs the program to its end on a worker thread; the calling (window) thread pumps messages and
-// restores the wait cursor between waits of `slice_ms`. Returns the exit code.
+// ChildProgram::wait_pumping of the command line's program. Returns the exit code.
 int run_program_pumping_messages(const std::string& command_line, bool hidden, int slice_ms);
 
 // Waits for a child started with an out-parameter; its exit code. The info is cleared.
@@ -43,6 +117,12 @@ public:
     virtual void pump() = 0;
     // Shows the wait cursor again (a message handled meanwhile may have reset it).
     virtual void restore_wait_cursor() {}
+    // The wait cursor around a pumping wait.
+    virtual void begin_wait_cursor() {}
+    virtual void end_wait_cursor() {}
+    // The first guard was taken or the last one let go: commands are enabled anew. Called on the
+    // thread that took or dropped the guard.
+    virtual void child_runs_changed() {}
     // Drops the window's queued user input (keys, mouse buttons and moves, scrolling); key and
     // button releases stay queued.
     virtual void discard_input(void* window) { (void)window; }

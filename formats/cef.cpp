@@ -1,16 +1,13 @@
 #include "formats/cef.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "common/bytes.h"
 #include "common/files.h"
@@ -39,26 +36,15 @@ void show(CefProgress* progress, const std::string& text) {
 // The compressor runs with an argument vector (paths with blanks or quotes stay whole); the
 // caller waits while the window thread keeps handling its messages.
 bool start_szip(const std::string& szip, const char* switch_text, const std::string& from, const std::string& to,
-                platform::ChildProcess& child) {
-    return platform::spawn_process({szip, switch_text, from, to}, child);
+                ChildProgram& child) {
+    return child.start({szip, switch_text, from, to});
 }
 
-int wait_szip(platform::ChildProcess& child) {
-    int code = 0;
-    auto pause = std::chrono::microseconds(200);
-    while (!platform::try_wait_process(child, code)) {
-        pump_messages();
-        std::this_thread::sleep_for(pause);
-        pause = std::min(pause * 2, std::chrono::microseconds(10000));
-    }
-    return code;
-}
+int wait_szip(ChildProgram& child) { return child.wait_pumping().code(); }
 
 // -1 when it could not be started.
 int run_szip(const std::string& szip, const char* switch_text, const std::string& from, const std::string& to) {
-    platform::ChildProcess child;
-    if (!start_szip(szip, switch_text, from, to, child)) return platform::kExitNotStarted;
-    return wait_szip(child);
+    return run_child({szip, switch_text, from, to}).code();
 }
 
 std::string szip_command_text(const std::string& szip, const char* switch_text, const std::string& from,
@@ -322,10 +308,7 @@ public:
     explicit CefWriter(CefProgress* progress) : progress_(progress) {}
     ~CefWriter() {
         for (auto& job : jobs_)
-            if (job.running) {
-                ::kill(job.child.pid, SIGTERM);
-                platform::wait_process(job.child);
-            }
+            if (job.running) job.child.end();
         if (!scratch_folder_.empty()) delete_folder_tree(scratch_folder_, true, true);
     }
 
@@ -456,7 +439,7 @@ public:
 private:
     struct Job {
         std::string source, scratch;
-        platform::ChildProcess child;
+        ChildProgram child;
         bool running = false, delete_failed = false;
         int code = 0;
     };
@@ -596,7 +579,7 @@ Result<void> validate_cef(CefProgress* progress, const std::string& cef_path, co
 // Reader
 
 struct CefUnpacker::Pending {
-    platform::ChildProcess child;
+    ChildProgram child;
     std::string scratch;
     bool running = false;
 };
@@ -651,8 +634,7 @@ CefUnpacker::~CefUnpacker() {
 void CefUnpacker::stop_pending() {
     for (auto& p : pending_)
         if (p.running) {
-            ::kill(p.child.pid, SIGTERM);
-            platform::wait_process(p.child);
+            p.child.end();
             p.running = false;
         }
 }

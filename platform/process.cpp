@@ -110,28 +110,41 @@ bool spawn_process(const std::vector<std::string>& argv, ChildProcess& child, St
     return true;
 }
 
-int wait_process(ChildProcess& child) {
-    if (child.pid <= 0) return kExitUnknown;
-    int status = 0;
+void wait_process_status(ChildProcess& child, int& status) {
+    status = -1;
+    if (child.pid <= 0) return;
+    int s = 0;
     pid_t r;
-    do r = ::waitpid(child.pid, &status, 0);
+    do r = ::waitpid(child.pid, &s, 0);
     while (r < 0 && errno == EINTR);
     child.pid = -1;
-    return r < 0 ? kExitUnknown : exit_code_from_status(status);
+    if (r > 0) status = s;
 }
 
-bool try_wait_process(ChildProcess& child, int& exit_code) {
-    if (child.pid <= 0) {
-        exit_code = kExitUnknown;
-        return true;
-    }
-    int status = 0;
+bool try_wait_process_status(ChildProcess& child, int& status) {
+    status = -1;
+    if (child.pid <= 0) return true;
+    int s = 0;
     pid_t r;
-    do r = ::waitpid(child.pid, &status, WNOHANG);
+    do r = ::waitpid(child.pid, &s, WNOHANG);
     while (r < 0 && errno == EINTR);
     if (r == 0) return false;
     child.pid = -1;
-    exit_code = r < 0 ? kExitUnknown : exit_code_from_status(status);
+    if (r > 0) status = s;
+    return true;
+}
+
+int wait_process(ChildProcess& child) {
+    if (child.pid <= 0) return kExitUnknown;
+    int status = -1;
+    wait_process_status(child, status);
+    return status < 0 ? kExitUnknown : exit_code_from_status(status);
+}
+
+bool try_wait_process(ChildProcess& child, int& exit_code) {
+    int status = -1;
+    if (!try_wait_process_status(child, status)) return false;
+    exit_code = status < 0 ? kExitUnknown : exit_code_from_status(status);
     return true;
 }
 

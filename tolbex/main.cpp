@@ -24,22 +24,11 @@
 #include <QSocketNotifier>
 
 #include "common/files.h"
-#include "common/runner.h"
 #include "common/ui.h"
+#include "framework/qt/message_pump.h"
 #include "framework/qt/qt_ui.h"
-#include "framework/qt/wait_cursor.h"
 
 namespace {
-
-// The window thread's pump for waits that run other programs.
-class QtMessagePump : public tv::MessagePump {
-public:
-    void pump() override { QCoreApplication::processEvents(QEventLoop::AllEvents, 50); }
-    void restore_wait_cursor() override {
-        if (tv::fw::wait_cursor_depth() > 0 && !QApplication::overrideCursor())
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-    }
-};
 
 // A desktop logout ends us with SIGTERM (SIGHUP where the terminal goes): the window's event loop
 // ends as after a close, so that the exit step writes its end entry and our folders go.
@@ -95,10 +84,9 @@ int run_with_main_window(int argc, char** argv, std::vector<std::string> args) {
     QApplication::setApplicationName(tv::kAppName);
     tv::fw::QtUi qt_ui;
     tv::set_ui(&qt_ui);
-    QtMessagePump pump;
-    tv::set_message_pump(&pump);
     StopSignals stop_signals;
     int code = 0;
+    tv::fw::ScopedMessagePump pump;
     {
         tv::CTolbexApp core;
         tv::TolbexWindowApp windows(core);
@@ -109,7 +97,6 @@ int run_with_main_window(int argc, char** argv, std::vector<std::string> args) {
             code = core.exit_instance();
         }
     }
-    tv::set_message_pump(nullptr);
     tv::set_ui(nullptr);
     return code & 0xFF;
 }

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "common/files.h"
+#include "common/runner.h"
 #include "common/ini_file.h"
 #include "common/text.h"
 #include "platform/fs.h"
@@ -56,11 +57,7 @@ int loader_exit_code(int loader_code) {
     }
 }
 
-int run_loader(const std::vector<std::string>& argv) {
-    platform::ChildProcess child;
-    if (!platform::spawn_process(argv, child)) return loader_exit_code(platform::kExitNotStarted);
-    return loader_exit_code(platform::wait_process(child));
-}
+int run_loader(const std::vector<std::string>& argv) { return loader_exit_code(run_child(argv, false).code()); }
 
 std::string clean_card_text(const std::string& text) {
     // Control characters (tabs, stray line ends, NULs) have no place on the card: each is a blank.

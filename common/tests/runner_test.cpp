@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <algorithm>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -60,6 +63,72 @@ TEST_F(RunnerTest, ExitCodes) {
     EXPECT_EQ(run_program("/nonexistent/PROGRAM.EXE /x", true, true), -1);
     EXPECT_EQ(run_program("", true, true), -1);
     EXPECT_EQ(run_program_with_show("\"\" x", true, SW_SHOW), -1);
+}
+
+TEST_F(RunnerTest, ChildEndsTellExitFromSignal) {
+    using How = ChildEnd::How;
+    struct Case {
+        std::vector<std::string> argv;
+        How how;
+        int exit_code, signal, code;
+    } cases[] = {
+        {{kChild, "exit", "0"}, How::Exited, 0, 0, 0},
+        {{kChild, "exit", "123"}, How::Exited, 123, 0, 123},
+        {{kChild, "exit-minus-one"}, How::Exited, 255, 0, -1},
+        {{kChild, "kill-self"}, How::Signalled, 0, SIGKILL, -2},
+        {{"sh", "-c", "kill -TERM $$"}, How::Signalled, 0, SIGTERM, -2},
+        {{"/nonexistent/VOND.EXE", "/wav"}, How::NotStarted, 0, 0, -1},
+        {{""}, How::NotStarted, 0, 0, -1},
+        {{}, How::NotStarted, 0, 0, -1},
+    };
+    CountingPump pump;
+    set_message_pump(&pump);
+    for (const Case& c : cases)
+        for (bool pumping : {false, true}) {
+            const ChildEnd end = run_child(c.argv, pumping);
+            const std::string what = (c.argv.empty() ? std::string("{}") : c.argv.back()) + (pumping ? " pumping" : "");
+            EXPECT_EQ(c.how, end.how) << what;
+            EXPECT_EQ(c.exit_code, end.exit_code) << what;
+            EXPECT_EQ(c.signal, end.signal) << what;
+            EXPECT_EQ(c.code, end.code()) << what;
+        }
+    EXPECT_FALSE(child_run_in_progress());
+}
+
+TEST_F(RunnerTest, AGuardIsHeldWhileAPumpingWaitRuns) {
+    struct Watching : CountingPump {
+        std::vector<bool> seen;  // child_run_in_progress() at each change and each pump
+        int cursor_depth = 0, deepest = 0;
+        void pump() override {
+            CountingPump::pump();
+            seen.push_back(child_run_in_progress());
+        }
+        void begin_wait_cursor() override { deepest = std::max(deepest, ++cursor_depth); }
+        void end_wait_cursor() override { --cursor_depth; }
+        void child_runs_changed() override { seen.push_back(child_run_in_progress()); }
+    } pump;
+    set_message_pump(&pump);
+    EXPECT_FALSE(child_run_in_progress());
+    EXPECT_EQ(5, run_child({kChild, "sleep", "600", "5"}).code());
+    EXPECT_FALSE(child_run_in_progress());
+    ASSERT_GE(pump.seen.size(), 3u);
+    EXPECT_TRUE(pump.seen.front());  // taken before the first pump
+    EXPECT_FALSE(pump.seen.back());  // let go after the end
+    EXPECT_EQ(1, pump.deepest);
+    EXPECT_EQ(0, pump.cursor_depth);
+
+    // A child that holds its guard until it is reaped; ending it by request reads as a signal.
+    ChildProgram child;
+    ASSERT_TRUE(child.start({kChild, "sleep", "60000", "0"}, platform::Stdin::Null, true));
+    EXPECT_TRUE(child_run_in_progress());
+    ChildEnd end;
+    EXPECT_FALSE(child.poll(end));
+    EXPECT_TRUE(child.request_end());
+    ASSERT_TRUE(child.wait_for(60000, end));
+    EXPECT_EQ(ChildEnd::How::Signalled, end.how);
+    EXPECT_EQ(SIGTERM, end.signal);
+    EXPECT_FALSE(child_run_in_progress());
+    EXPECT_FALSE(child.request_end());
 }
 
 TEST_F(RunnerTest, StartWithoutWaiting) {

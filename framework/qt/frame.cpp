@@ -8,8 +8,11 @@
 #include <QMenuBar>
 #include <QStatusBar>
 
+#include "common/runner.h"
+#include "common/ui.h"
 #include "framework/qt/application.h"
 #include "framework/qt/document.h"
+#include "framework/qt/message_pump.h"
 #include "framework/qt/qt_text.h"
 
 namespace tv::fw {
@@ -51,7 +54,8 @@ void ChildFrame::closeEvent(QCloseEvent* event) {
 
 // --- MainFrame
 
-MainFrame::MainFrame(Application& app, int resource_id) : app_(app), resource_id_(resource_id) {
+MainFrame::MainFrame(Application& app, int resource_id)
+    : app_(app), resource_id_(resource_id), pump_(std::make_unique<ScopedMessagePump>()) {
     mdi_ = new QMdiArea(this);
     mdi_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     mdi_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -292,6 +296,12 @@ bool MainFrame::query_close() {
 }
 
 void MainFrame::closeEvent(QCloseEvent* event) {
+    // The wait below this event would return into a program that has gone.
+    if (!closing_ && child_run_in_progress()) {
+        ui().message_box(kChildStillRunningText, "", MsgIcon::Warning, MsgButtons::Ok);
+        event->ignore();
+        return;
+    }
     if (!closing_ && !query_close()) {
         event->ignore();
         return;

@@ -19,6 +19,12 @@ class QMenu;
 
 namespace tv::fw {
 
+class ScopedMessagePump;
+
+// Closing is refused while a window-thread wait for another program runs under it.
+inline constexpr const char* kChildStillRunningText =
+    "A program that was started from here is still running.\nPlease wait until it has finished before closing.";
+
 class Application;
 class Document;
 class View;
@@ -109,6 +115,7 @@ private:
     std::map<CommandId, QAction*> actions_;
     std::vector<std::pair<StatusPane, QLabel*>> panes_;
     bool closing_ = false;
+    std::unique_ptr<ScopedMessagePump> pump_;
 };
 
 }  // namespace tv::fw

@@ -4,6 +4,7 @@
 #include <QCursor>
 #include <QDateTime>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -169,6 +170,7 @@ void ToolTipImp::place() {
 }
 
 void ToolTipImp::paintEvent(QPaintEvent*) {
+    ++paint_count_;
     QPainter p(this);
     p.fillRect(rect(), palette().color(QPalette::ToolTipBase));
     p.setPen(palette().color(QPalette::ToolTipText));
@@ -237,6 +239,16 @@ void ToolTip::show_centered(const std::string& text, QWidget* window, int font_h
 WaitTip::WaitTip(const std::string& text, QWidget* window, int font_height) {
     begin_wait_cursor();
     show_centered(text, window, font_height);
+    // The caller blocks the window thread next, so the tip is painted now or never. A window the
+    // system has not exposed yet takes no paint: let the expose arrive, user input left queued.
+    ToolTipImp* tip = imp();
+    if (!tip->tip_visible()) return;
+    const int before = tip->paint_count();
+    tip->repaint();
+    QElapsedTimer waited;
+    waited.start();
+    while (tip->paint_count() == before && waited.elapsed() < 500)
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
 }
 
 WaitTip::WaitTip(const char* text, QWidget* window, int font_height)

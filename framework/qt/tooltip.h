@@ -64,6 +64,8 @@ public:
     // The box in global coordinates that the tip takes for its text and point, kept inside
     // `limits` (the screen inset by 4).
     QRect tip_box(const QRect& limits) const;
+    // How often the tip has been painted.
+    int paint_count() const { return paint_count_; }
     // Owner input (mouse move, button, key): hides the tip and restarts the rest time.
     void on_owner_input(QPoint at, bool is_move);
     // Receives the hover message (the owner's "posted message") with the point.
@@ -86,6 +88,7 @@ private:
     int auto_hide_ms_ = 4000, delay_ms_ = 1000;
     QPoint offset_{7, 20};
     int placement_ = BelowRight;
+    int paint_count_ = 0;
     std::unique_ptr<SubclassWnd> hook_;
 };
 

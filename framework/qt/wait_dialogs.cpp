@@ -167,9 +167,13 @@ void ExternalProgramWaitDlg::on_tick() {
     accept();
 }
 
+void ExternalProgramWaitDlg::reject() { on_stop_waiting(); }
+
 void ExternalProgramWaitDlg::on_stop_waiting() {
+    if (question_open_) return;
     question_open_ = true;
-    const MsgResult answer = ui().message_box(kStopWaitingQuestion, "", MsgIcon::Warning, MsgButtons::YesNo);
+    const MsgResult answer =
+        ui().message_box(kStopWaitingQuestion, "", MsgIcon::Warning, MsgButtons::YesNo, MsgDefault::Second);
     question_open_ = false;
     if (answer == MsgResult::Yes) {
         stopped_by_user_ = true;
@@ -221,13 +225,7 @@ void WorkerWaitDlg::on_tick() {
 bool view_text_file_and_wait(const std::string& path, QWidget* parent) {
     const std::vector<std::string> argv{kTextViewerProgram, path};
     WorkerWaitDlg dlg(
-        kNotepadWaitText,
-        [argv] {
-            platform::ChildProcess child;
-            if (!platform::spawn_process(argv, child)) return static_cast<unsigned>(platform::kExitNotStarted);
-            return static_cast<unsigned>(platform::wait_process(child));
-        },
-        parent);
+        kNotepadWaitText, [argv] { return static_cast<unsigned>(run_child(argv, false).code()); }, parent);
     dlg.run();
     if (static_cast<int>(dlg.result()) == platform::kExitNotStarted) {
         ui().message_box(kNotepadFailedText, "", MsgIcon::Error, MsgButtons::Ok);

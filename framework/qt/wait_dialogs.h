@@ -123,9 +123,13 @@ public:
     int run();  // modal; QDialog::Accepted when it ends
     bool stopped_by_user() const { return stopped_by_user_; }
     int exit_code() const { return exit_code_; }
-    // What "Stop Waiting" does: asks through ui().
+    // What "Stop Waiting" does: asks through ui(), No as the default.
     void on_stop_waiting();
     void on_tick();
+
+protected:
+    // Escape and the close button ask the same question: the wait ends only through it.
+    void reject() override;
 
 private:
     std::unique_ptr<fw::Timer> timer_;

@@ -1,6 +1,7 @@
 #include "tolbex/app/sound.h"
 
 #include "common/files.h"
+#include "common/runner.h"
 #include "platform/fs.h"
 #include "platform/process.h"
 
@@ -8,11 +9,7 @@ namespace tv {
 
 namespace {
 
-bool run(const std::vector<std::string>& argv) {
-    platform::ChildProcess child;
-    if (!platform::spawn_process(argv, child)) return false;
-    return platform::wait_process(child) == 0;
-}
+bool run(const std::vector<std::string>& argv) { return run_child(argv, false).code() == 0; }
 
 }  // namespace
 

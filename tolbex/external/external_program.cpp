@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "common/files.h"
+#include "common/runner.h"
 #include "common/ui.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
@@ -93,10 +94,7 @@ void run_external_jobs(const ExternalProgramSettings& settings, const std::vecto
                        ExternalRunState& state) {
     for (const ExternalJobEntry& job : jobs) {
         const std::vector<std::string> argv = external_program_argv(settings, job);
-        int code = platform::kExitNotStarted;
-        platform::ChildProcess child;
-        if (!argv.empty() && !argv.front().empty() && platform::spawn_process(argv, child))
-            code = platform::wait_process(child);
+        const int code = run_child(argv, false).code();
         state.result.store(code);
         if (!settings.error_file_name.empty() && exists(settings.error_file_name)) {
             append_report_line(settings.error_file_name, job.name);

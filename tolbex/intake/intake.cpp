@@ -3,12 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <thread>
 
 #include "common/files.h"
 #include "common/runner.h"
@@ -152,21 +150,7 @@ std::string IntakeFolder::file(const std::string& name) const {
 int run_card_program(const std::string& program, const std::vector<std::string>& switches, bool pumping) {
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), switches.begin(), switches.end());
-    platform::ChildProcess child;
-    if (!platform::spawn_process(argv, child)) return platform::kExitNotStarted;
-    if (!pumping) return platform::wait_process(child);
-    // The window stays alive while the card is read; the short poll keeps a fast read fast.
-    int code = 0;
-    auto last_pump = std::chrono::steady_clock::now();
-    pump_messages();
-    while (!platform::try_wait_process(child, code)) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        if (std::chrono::steady_clock::now() - last_pump >= std::chrono::milliseconds(50)) {
-            pump_messages();
-            last_pump = std::chrono::steady_clock::now();
-        }
-    }
-    return code;
+    return run_child(argv, pumping).code();
 }
 
 CardAnswer judge_card_code(int code, bool patient_reader) {

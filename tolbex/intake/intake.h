@@ -82,7 +82,8 @@ inline constexpr int kCardNoEcg = 109;
 inline constexpr int kCardTwelveLead = 123;
 
 // Runs the card program with these switches (each one argument, never split); its exit code, -1
-// when it could not be run. `pumping` keeps the window alive in 500 ms slices meanwhile.
+// when it could not be run. `pumping` keeps the window alive in 500 ms slices meanwhile, under the
+// runner's guard: the intake commands are disabled and the program does not close until it ends.
 int run_card_program(const std::string& program, const std::vector<std::string>& switches, bool pumping);
 
 // What the caller does after an exit code, once the message (if any) was shown.

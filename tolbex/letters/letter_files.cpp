@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <thread>
 
 #include "common/files.h"
+#include "common/runner.h"
 #include "platform/process.h"
 
 namespace tv::letters {
@@ -23,11 +23,6 @@ bool desktop_present() {
     return false;
 }
 
-bool open_document(const std::string& path) {
-    platform::ChildProcess child;
-    if (!platform::spawn_process({"xdg-open", path}, child)) return false;
-    std::thread([child]() mutable { platform::wait_process(child); }).detach();
-    return true;
-}
+bool open_document(const std::string& path) { return start_child_detached({"xdg-open", path}); }
 
 }  // namespace tv::letters

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/files.h"
+#include "common/runner.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
@@ -76,27 +77,24 @@ public:
         // later starts skip the first-run set-up.
         const std::string profile = join_path(platform::user_dir(), "letters-office");
         create_folder_path(profile);
-        if (!platform::spawn_process({python(), helper, requests, replies, profile}, child_))
-            fail_start("cannot start the letter helper");
+        if (!child_.start({python(), helper, requests, replies, profile})) fail_start("cannot start the letter helper");
         try {
             expect_ok(read_reply(kStartTimeout));
         } catch (const WordProcessorError& e) {
-            kill(child_.pid, SIGKILL);
-            platform::wait_process(child_);
+            child_.end(0);
             fail_start(e.what());
         }
     }
 
     ~Session() {
-        if (child_.pid > 0) {
+        if (child_.running()) {
             send("quit");
-            int code = 0;
+            ChildEnd end;
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-            while (!platform::try_wait_process(child_, code) && std::chrono::steady_clock::now() < deadline)
-                usleep(20000);
-            if (child_.pid > 0 && !platform::try_wait_process(child_, code)) {
-                kill(child_.pid, SIGKILL);
-                platform::wait_process(child_);
+            while (!child_.poll(end) && std::chrono::steady_clock::now() < deadline) usleep(20000);
+            if (child_.running()) {
+                ::kill(child_.pid(), SIGKILL);
+                child_.wait();
             }
         }
         requests_.reset();
@@ -105,8 +103,8 @@ public:
     }
 
     bool alive() {
-        int code = 0;
-        return child_.pid > 0 && !platform::try_wait_process(child_, code);
+        ChildEnd end;
+        return !child_.poll(end);
     }
 
     // One request; the reply's value. Throws WordProcessorError on "err" or a dead helper.
@@ -171,7 +169,7 @@ private:
 
     std::string folder_;
     platform::UniqueFd requests_, replies_;
-    platform::ChildProcess child_;
+    ChildProgram child_;
     std::string pending_;
 };
 
@@ -247,8 +245,7 @@ bool office_available(std::string* why) {
     };
     if (letter_helper_path().empty()) return missing("the letter helper script letter_helper.py is missing");
     if (platform::resolve_program("soffice").empty()) return missing("soffice (LibreOffice Writer) is not installed");
-    platform::ChildProcess probe;
-    if (!platform::spawn_process({python(), "-c", "import uno"}, probe) || platform::wait_process(probe) != 0)
+    if (run_child({python(), "-c", "import uno"}, false).code() != 0)
         return missing("python3 cannot import uno (python3-uno is not installed)");
     return true;
 }

@@ -1,11 +1,5 @@
 #include "tolbex/tape/tape_reader.h"
 
-#include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <sys/wait.h>
-#include <thread>
-
 #include "common/files.h"
 #include "common/strings.h"
 #include "common/text.h"
@@ -106,41 +100,26 @@ TapeReader::~TapeReader() {
 bool TapeReader::start(const std::string& program, const std::vector<std::string>& arguments) {
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    ended_ = false;
     exit_code_ = platform::kExitUnknown;
     // The reader is a console program: our terminal's input is not its to read.
-    return platform::spawn_process(argv, child_, platform::Stdin::Null);
+    return child_.start(argv, platform::Stdin::Null, true);
 }
 
 bool TapeReader::poll(int& exit_code) {
-    if (!ended_ && child_.pid > 0 && platform::try_wait_process(child_, exit_code_)) ended_ = true;
-    if (child_.pid <= 0) ended_ = true;  // never started, or reaped
+    ChildEnd end;
+    // Never started, or reaped: its last known code.
+    if (child_.poll(end) && end.started()) exit_code_ = end.code();
     exit_code = exit_code_;
-    return ended_;
+    return !child_.running();
 }
 
 void TapeReader::terminate(int request_ms, int grace_ms) {
     if (!running()) return;
     // The request lets the reader stop the deck, which a forced end leaves running.
     if (auto request = platform::NamedEvent::open(kReaderShutdownRequest, true, false)) request->set();
-    int code = 0;
-    auto ended_within = [&](int ms) {
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (!platform::try_wait_process(child_, code)) {
-            if (std::chrono::steady_clock::now() > limit) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return true;
-    };
-    if (!ended_within(request_ms)) {
-        ::kill(child_.pid, SIGTERM);
-        if (!ended_within(grace_ms)) {
-            ::kill(child_.pid, SIGKILL);
-            code = platform::wait_process(child_);
-        }
-    }
-    ended_ = true;
-    exit_code_ = code;
+    ChildEnd end;
+    if (!child_.wait_for(request_ms, end)) end = child_.end(grace_ms);
+    exit_code_ = end.code();
 }
 
 // ---------------------------------------------------------------------------------------------

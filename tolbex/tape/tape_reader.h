@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/runner.h"
 #include "platform/process.h"
 
 namespace tv {
@@ -84,8 +85,10 @@ inline constexpr const char* kEndReaderQuestion =
     "will be discarded.";
 inline constexpr int kEndReaderOfferMs = 30000;
 
-// The reader process: started with an argument vector, polled without blocking, and ended by
-// force only when the intake gives it up. The destructor ends a reader still running.
+// The reader process: started with an argument vector through the runner (holding its guard, so
+// the intake commands stay disabled and the program does not close while it runs), polled without
+// blocking, and ended by force only when the intake gives it up. The destructor ends a reader
+// still running.
 class TapeReader {
 public:
     TapeReader() = default;
@@ -98,15 +101,14 @@ public:
     // True once it has ended; `exit_code` is then its code (-1 its own exit(-1), -2 none: killed,
     // or its status could not be read).
     bool poll(int& exit_code);
-    bool running() const { return child_.pid > 0 && !ended_; }
+    bool running() const { return child_.running(); }
     // Sets "KELMOTH SHUTDOWN REQ" so that the reader tells the deck to stop and ends with its code;
     // SIGTERM when it has not ended after `request_ms`, SIGKILL after `grace_ms` more. Reaps it;
     // its code is -2 only when it had to be killed.
     void terminate(int request_ms = 15000, int grace_ms = 2000);
 
 private:
-    platform::ChildProcess child_;
-    bool ended_ = false;
+    ChildProgram child_;
     int exit_code_ = platform::kExitUnknown;
 };
 

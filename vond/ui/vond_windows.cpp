@@ -20,6 +20,7 @@
 #include <QVBoxLayout>
 
 #include "common/files.h"
+#include "common/runner.h"
 #include "common/ui.h"
 #include "framework/qt/qt_text.h"
 #include "framework/qt/qt_ui.h"
@@ -51,12 +52,10 @@ QLineEdit* edit(QWidget* parent, const char* name) {
     return e;
 }
 
-// Played without waiting; a machine without a player stays silent. The child is reaped when vond
-// ends, which is soon after the dialog closes.
+// Played without waiting; a machine without a player stays silent.
 void play_sound_file(const std::string& wav) {
     if (platform::resolve_program("aplay").empty()) return;
-    platform::ChildProcess child;
-    platform::spawn_process({"aplay", "-q", wav}, child);
+    start_child_detached({"aplay", "-q", "--", wav});
 }
 
 class ProgressDialog : public Progress {

@@ -47,8 +47,8 @@ bool send_to_external_program(const std::vector<ExternalJobEntry>& jobs, QWidget
     ExternalProgramWaitDlg wait(parent);
     wait.set_running_test([state] { return !state->done.load(); });
     wait.run();
-    // Stopped waiting: the worker still owns its result.
-    if (wait.stopped_by_user()) return true;
+    // Stopped waiting: the worker still owns its result, which is not known yet.
+    if (wait.stopped_by_user() || !state->done.load()) return true;
     report_external_result(settings, state->result.load());
     return true;
 }

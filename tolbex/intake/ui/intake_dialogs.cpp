@@ -19,6 +19,7 @@
 #include <optional>
 
 #include "common/files.h"
+#include "common/runner.h"
 #include "common/text.h"
 #include "common/ui.h"
 #include "framework/qt/qt_text.h"
@@ -316,6 +317,11 @@ void install_intake_commands(fw::CommandTarget& target, AuditTrail* audit, std::
         DefaultCompressionDlg dialog(owner());
         dialog.exec_modal();
     });
+    // A second intake would share the card reader, the deck and the mappings with the first.
+    for (fw::CommandId id : {kCardStoreInArchive, kCardStoreInFolder, kCardSendAsMailCmd, kDiskStoreInArchive,
+                             kDiskStoreInFolder, kDiskSendAsMailCmd, kTapeStoreInArchive, kTapeStoreInFolder,
+                             kTapeSendAsMailCmd, kStoreDiskRecordingCmd, kStoreCardRecordingCmd, kMailDiskRecordingCmd})
+        target.on_update_command(id, [](fw::CommandUi& u) { u.enable(!child_run_in_progress()); });
 }
 
 }  // namespace tv::gui

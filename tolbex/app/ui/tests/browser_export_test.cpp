@@ -3,6 +3,7 @@
 // writes, and the modal wait dialog ends by itself when the program has.
 #include <QApplication>
 #include <QCoreApplication>
+#include <QTest>
 #include <QTimer>
 
 #include <filesystem>
@@ -196,6 +197,31 @@ TEST_F(BrowserExportTest, AMissingExternalProgramIsNamed) {
     ASSERT_TRUE(browser->execute(gui::browser_cmd::ExternalProgram));
     ASSERT_EQ(scripted.shown.size(), 1u);
     EXPECT_EQ(scripted.shown[0].text, "Can't run the external program:\n" + missing);
+}
+
+TEST_F(BrowserExportTest, EscapeOnTheWaitAsksAndTheResultIsStillTold) {
+    const std::string release = (t / "release").string();
+    set_external_program(script("while [ ! -e '" + release + "' ]; do sleep 0.05; done; exit 4"));
+    select_all();
+    bool pressed = false;
+    std::function<void()> press = [&] {
+        auto* wait = dynamic_cast<ExternalProgramWaitDlg*>(QApplication::activeModalWidget());
+        if (!wait) {
+            QTimer::singleShot(10, press);
+            return;
+        }
+        scripted.answers = {MsgResult::No};
+        QTest::keyClick(wait, Qt::Key_Escape);
+        pressed = true;
+        testing_root::write_file(release, "");
+    };
+    QTimer::singleShot(0, press);
+    ASSERT_TRUE(browser->execute(gui::browser_cmd::ExternalProgram));
+    ASSERT_TRUE(pressed);
+    ASSERT_EQ(scripted.shown.size(), 2u);
+    EXPECT_EQ(scripted.shown[0].text, kStopWaitingQuestion);
+    EXPECT_EQ(scripted.shown[0].default_button, MsgResult::No);
+    EXPECT_EQ(scripted.shown[1].text, "The external program returned an error code of 4");
 }
 
 TEST_F(BrowserExportTest, StoppingTheWaitRefusesAnotherHandOverUntilTheProgramHasEnded) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <QCoreApplication>
+#include <QEvent>
 
 #include <algorithm>
 #include <cctype>
@@ -14,6 +15,7 @@
 
 #include "common/audit_log.h"
 #include "framework/qt/frame.h"
+#include "framework/qt/tooltip.h"
 #include "framework/qt/wait_dialogs.h"
 #include "platform/fs.h"
 #include "platform/paths.h"
@@ -172,6 +174,24 @@ TEST_F(SignedReportOpenTest, FormattedReportOpensWithItsSignaturePage) {
     EXPECT_TRUE(report_docs().empty());
     EXPECT_FALSE(fs::exists(t)) << "the restored files go with the document";
     EXPECT_EQ(temp_folders(), before);
+}
+
+// The verification blocks the window thread: a tip that waited for the event loop would never show.
+TEST_F(SignedReportOpenTest, TheVerifyTipIsPaintedWhileTheReportIsVerified) {
+    struct PaintWatch : QObject {
+        std::vector<std::string> painted;  // the tip's text at each paint
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (event->type() == QEvent::Paint)
+                if (auto* tip = dynamic_cast<fw::ToolTipImp*>(watched)) painted.push_back(tip->text());
+            return false;
+        }
+    } watch;
+    QCoreApplication::instance()->installEventFilter(&watch);
+    open("Ann Alder - signed");
+    QCoreApplication::instance()->removeEventFilter(&watch);
+    ASSERT_FALSE(watch.painted.empty()) << "the tip was never painted";
+    EXPECT_EQ(std::string(gui::kVerifyingReportText) + "Ann Alder - signed", watch.painted.front());
+    EXPECT_EQ(report_docs().size(), 1u);
 }
 
 TEST_F(SignedReportOpenTest, ChangedSignedFileIsRefusedAndLeavesNothing) {

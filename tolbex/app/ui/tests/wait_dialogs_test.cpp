@@ -2,6 +2,7 @@
 
 #include <future>
 
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
@@ -127,6 +128,33 @@ TEST_F(WaitDialogTest, StopWaitingQuestionHoldsTheDialogUntilAnswered) {
     });
     dlg2.run();
     EXPECT_TRUE(dlg2.stopped_by_user());
+}
+
+TEST_F(WaitDialogTest, EscapeAndTheCloseButtonAskBeforeTheWaitEnds) {
+    fw::ManualTimers timers;
+    ExternalProgramWaitDlg dlg;
+    dlg.set_running_test([] { return true; });
+    bool open_after_escape = false, open_after_close = false;
+    QTimer::singleShot(0, [&] {
+        dlg.activateWindow();
+        scripted.answers = {MsgResult::No};
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+        open_after_escape = dlg.isVisible();
+        scripted.answers = {MsgResult::No};
+        dlg.close();  // the title bar's close button
+        open_after_close = dlg.isVisible();
+        scripted.answers = {MsgResult::Yes};
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+    });
+    dlg.run();
+    EXPECT_TRUE(open_after_escape);
+    EXPECT_TRUE(open_after_close);
+    EXPECT_TRUE(dlg.stopped_by_user());
+    ASSERT_EQ(3u, scripted.shown.size());
+    for (const auto& shown : scripted.shown) {
+        EXPECT_EQ(kStopWaitingQuestion, shown.text);
+        EXPECT_EQ(MsgResult::No, shown.default_button);  // a hasty Enter keeps waiting
+    }
 }
 
 TEST_F(WaitDialogTest, ExternalProgramWaitCollectsTheExitCode) {
