@@ -353,6 +353,17 @@ void CBrowserListView::select_items(const std::vector<int>& items) {
     }
 }
 
+void CBrowserListView::select_report(const std::string& folder) {
+    for (int item = 0; item < list_.item_count(); ++item) {
+        const ReportRecord* record = doc_.core().get_record(list_.row_of_item(item));
+        if (record && record->get_folder_path() == folder) {
+            select_items({item});
+            tree_->scrollTo(table_model_->index(item, 0));
+            return;
+        }
+    }
+}
+
 bool CBrowserListView::begin_rename() {
     const int item = list_.current_item();
     if (item < 0 || item >= list_.item_count()) return false;
@@ -419,9 +430,17 @@ bool CBrowserListView::open_row(std::int32_t row) {
     ReportRecord* record = core.get_record(row);
     if (!archive || !record) return false;
     const ReportType type = record->get_type();
-    if (is_formatted_type(type))
+    if (is_formatted_type(type)) {
+        // A confirmation made in the report window reloads the lists; this one keeps the report
+        // selected, so that its details say what was done.
+        QPointer<CBrowserListView> self(this);
+        const std::string folder = record->get_folder_path();
         return open_archived_report(*archive, *record, core.get_archive_name(core.get_archive_index(row)),
-                                    [] { reload_archive_documents(); }) != nullptr;
+                                    [self, folder] {
+                                        reload_archive_documents();
+                                        if (self) self->select_report(folder);
+                                    }) != nullptr;
+    }
     if (type == kReportSigned)
         return open_signed_report(*archive, *record, core.get_archive_name(core.get_archive_index(row)), this);
     if (type == kReportTimiData || type == kReportTimiSummary || type == kReportTimiArrhythmia)
@@ -597,8 +616,7 @@ void CBrowserListView::on_move_or_copy(bool move) {
     dialog.set_caption(move ? "Moving Reports" : "Copying Reports");
     if (dialog.exec_modal() != QDialog::Accepted) return;
     fw::WaitCursor wait;
-    doc_.core().copy_or_move_named(reports, dialog.get_group_folder(), dialog.get_archive_index(), move, false,
-                                      false);
+    doc_.core().copy_or_move_named(reports, dialog.get_group_folder(), dialog.get_archive_index(), move, false, false);
 }
 
 void CBrowserListView::on_rename() {

@@ -3,7 +3,11 @@
 // (their texts recorded as they are shown, not raced).
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QMdiArea>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTreeView>
 
 #include <algorithm>
 #include <set>
@@ -20,6 +24,8 @@
 #include "tolbex/app/ui/tolbex_window_app.h"
 #include "tolbex/archive/clinic_code.h"
 #include "tolbex/browser/tests/browser_test_group.h"
+#include "tolbex/app/ui/menus.h"
+#include "tolbex/browser/ui/browser_data_view.h"
 #include "tolbex/browser/ui/browser_frame.h"
 #include "tolbex/browser/ui/browser_list_doc_ui.h"
 #include "tolbex/browser/ui/browser_list_view.h"
@@ -53,14 +59,16 @@ protected:
                                                     {"R2.IMG", "Ben Brook"},
                                                     {"R3.IMG", "Cat Crane"},
                                                     {"R4.IMG", "Dan Dale"},
+                                                    {"R5.IMG", "Fay Firm", "Wed Jan 02 02:03:55 1980", "100C"},
                                                     {"F1.FUL", "Eve Full"}}},
                                                   {"ARCH2", "Second", {{"S1.FUL", "Sam Second"}}}});
-        for (const char* name : {"R1.IMG", "R2.IMG", "R3.IMG", "R4.IMG"}) {
+        for (const char* name : {"R1.IMG", "R2.IMG", "R3.IMG", "R4.IMG", "R5.IMG"}) {
             const fs::path folder = group / "STANDARD" / name;
             testing_root::write_file(folder / "SUMMARY.TXT", "x\r\n");
             testing_root::write_file(folder / "PAGE.0", testing::label_record());
             testing_root::write_file(folder / "PAGE.1", testing::text_record(3200, 6400, name));
         }
+        testing_root::write_file(group / "STANDARD" / "R5.IMG" / "CONFIRM.TXT", "dr quillon");
         core = std::make_unique<CTolbexApp>();
         windows = std::make_unique<TolbexWindowApp>(*core);
         ASSERT_TRUE(windows->init_instance({}));
@@ -145,6 +153,37 @@ protected:
             return c->result();
         });
     }
+
+    // A user's key press on the widget that has it.
+    static void press(QWidget* w, int key) {
+        QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier);
+        QCoreApplication::sendEvent(w, &down);
+        QKeyEvent up(QEvent::KeyRelease, key, Qt::NoModifier);
+        QCoreApplication::sendEvent(w, &up);
+    }
+    // Selects one report by clicking its line and opens it with the Return key. Nothing else runs
+    // after it: what a status pane says then is what the next paint shows.
+    void open_by_keyboard(const std::string& name) {
+        QTreeView* tree = list().tree();
+        const QModelIndex at = list().table_model()->index(item_named(name), 0);
+        tree->scrollTo(at);
+        const QPointF where = tree->visualRect(at).center();
+        QMouseEvent down(QEvent::MouseButtonPress, where, tree->viewport()->mapToGlobal(where), Qt::LeftButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(tree->viewport(), &down);
+        QMouseEvent up(QEvent::MouseButtonRelease, where, tree->viewport()->mapToGlobal(where), Qt::LeftButton,
+                       Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(tree->viewport(), &up);
+        press(tree, Qt::Key_Return);
+    }
+    CMainFrame& main_frame() { return *windows->main_frame(); }
+    // The main window is the one the user works in.
+    void bring_to_front() {
+        main_frame().activateWindow();
+        settle();
+        ASSERT_TRUE(main_frame().isActiveWindow());
+    }
+    std::string details_text() { return browser->data_view()->display_text(); }
 
     fs::path group;
     std::unique_ptr<CTolbexApp> core;
@@ -237,6 +276,47 @@ TEST_F(BrowserReportCommandsTest, CompareTilesThreeReportsSideBySide) {
     EXPECT_FALSE(is_compare_mode());
     EXPECT_TRUE(report_frames().empty());
     EXPECT_FALSE(browser->frame()->isMinimized());
+}
+
+TEST_F(BrowserReportCommandsTest, ConfirmationPaneTellsTheOpenedReportsStateWithoutAMenuOpened) {
+    // The window is activated while the report loads; the pane must not wait for another
+    // activation (one that comes late here only because the loading notice took the focus).
+    bring_to_front();
+    open_by_keyboard("Ann Alder");
+    ASSERT_EQ(report_frames().size(), 1u) << ::testing::PrintToString(shown_captions());
+    EXPECT_EQ(main_frame().pane_text(menu::kConfirmationPane), " Not confirmed");
+    settle();
+
+    main_frame().activate_child(browser->frame());
+    settle();
+    EXPECT_FALSE(main_frame().pane_enabled(menu::kConfirmationPane));
+    open_by_keyboard("Fay Firm");
+    ASSERT_EQ(report_frames().size(), 2u) << ::testing::PrintToString(shown_captions());
+    EXPECT_TRUE(main_frame().pane_enabled(menu::kConfirmationPane));
+    EXPECT_EQ(main_frame().pane_text(menu::kConfirmationPane), " Confirmed by DR QUILLON");
+    settle();
+    EXPECT_EQ(main_frame().pane_text(menu::kConfirmationPane), " Confirmed by DR QUILLON");
+}
+
+TEST_F(BrowserReportCommandsTest, DetailsPaneFollowsAConfirmationMadeInTheReportWindow) {
+    bring_to_front();
+    open_by_keyboard("Ben Brook");
+    settle();
+    ASSERT_EQ(report_frames().size(), 1u) << ::testing::PrintToString(shown_captions());
+    EXPECT_EQ(details_text().rfind("Report not confirmed.", 0), 0u) << details_text();
+    EXPECT_FALSE(browser->letters_button()->isEnabled());
+    ASSERT_TRUE(main_frame().execute_command(menu::kConfirmReport));
+    settle();
+    // Meanwhile a letter is written for it by the word processor.
+    testing_root::write_file(group / "STANDARD" / "R2.IMG" / "LETTER.DOC", "letter");
+    main_frame().activate_child(browser->frame());
+    settle();
+    EXPECT_EQ(main_frame().active_child(), browser->frame());
+    const QModelIndexList selected = list().tree()->selectionModel()->selectedRows();
+    ASSERT_EQ(selected.size(), 1);
+    EXPECT_EQ(selected[0].row(), item_named("Ben Brook"));
+    EXPECT_EQ(details_text().rfind("Report confirmed by ", 0), 0u) << details_text();
+    EXPECT_TRUE(browser->letters_button()->isEnabled());
 }
 
 TEST_F(BrowserReportCommandsTest, CompareRefusesAnyOtherNumberOrKind) {
