@@ -168,6 +168,12 @@ protected:
         QTreeView::keyPressEvent(event);
     }
 
+    // The user turning to a list ends a comparison of reports.
+    void focusInEvent(QFocusEvent* event) override {
+        QTreeView::focusInEvent(event);
+        set_compare_mode(false);
+    }
+
     void mouseDoubleClickEvent(QMouseEvent* event) override {
         const QModelIndex at = indexAt(event->position().toPoint());
         if (!at.isValid()) return;
@@ -214,12 +220,15 @@ CBrowserListView::CBrowserListView(CBrowserListDoc& doc, QWidget* parent)
     register_commands();
     timer_ = fw::make_timer();
     timer_->start(kRefreshIntervalMs, [this] { refresh_check(); });
+    // A list that comes or goes ends a comparison: the main window stops keeping its windows side by side.
+    set_compare_mode(false);
 }
 
 QTreeView* CBrowserListView::tree() const { return tree_; }
 
 CBrowserListView::~CBrowserListView() {
     if (timer_) timer_->stop();
+    set_compare_mode(false);
 }
 
 void CBrowserListView::register_commands() {

@@ -3,10 +3,9 @@
 // (their texts recorded as they are shown, not raced).
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QKeyEvent>
 #include <QMdiArea>
-#include <QMouseEvent>
 #include <QPushButton>
+#include <QTest>
 #include <QTreeView>
 
 #include <algorithm>
@@ -154,27 +153,17 @@ protected:
         });
     }
 
-    // A user's key press on the widget that has it.
-    static void press(QWidget* w, int key) {
-        QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier);
-        QCoreApplication::sendEvent(w, &down);
-        QKeyEvent up(QEvent::KeyRelease, key, Qt::NoModifier);
-        QCoreApplication::sendEvent(w, &up);
-    }
     // Selects one report by clicking its line and opens it with the Return key. Nothing else runs
     // after it: what a status pane says then is what the next paint shows.
     void open_by_keyboard(const std::string& name) {
-        QTreeView* tree = list().tree();
+        QTest::mouseClick(list().tree()->viewport(), Qt::LeftButton, {}, line_of(name));
+        QTest::keyClick(list().tree(), Qt::Key_Return);
+    }
+    // Where the named report's line is in the list's viewport (scrolled into view).
+    QPoint line_of(const std::string& name) {
         const QModelIndex at = list().table_model()->index(item_named(name), 0);
-        tree->scrollTo(at);
-        const QPointF where = tree->visualRect(at).center();
-        QMouseEvent down(QEvent::MouseButtonPress, where, tree->viewport()->mapToGlobal(where), Qt::LeftButton,
-                         Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(tree->viewport(), &down);
-        QMouseEvent up(QEvent::MouseButtonRelease, where, tree->viewport()->mapToGlobal(where), Qt::LeftButton,
-                       Qt::NoButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(tree->viewport(), &up);
-        press(tree, Qt::Key_Return);
+        list().tree()->scrollTo(at);
+        return list().tree()->visualRect(at).center();
     }
     CMainFrame& main_frame() { return *windows->main_frame(); }
     // The main window is the one the user works in.
@@ -317,6 +306,64 @@ TEST_F(BrowserReportCommandsTest, DetailsPaneFollowsAConfirmationMadeInTheReport
     EXPECT_EQ(selected[0].row(), item_named("Ben Brook"));
     EXPECT_EQ(details_text().rfind("Report confirmed by ", 0), 0u) << details_text();
     EXPECT_TRUE(browser->letters_button()->isEnabled());
+}
+
+TEST_F(BrowserReportCommandsTest, CompareModeEndsWhenABrowserListIsFocusedMadeOrClosed) {
+    const std::string other = testing_root::make_test_group(fs::path(root.path()) / "OTHER",
+                                                            {{"STANDARD", "STANDARD", {{"O1.FUL", "Olga Other"}}}});
+    enum Way { kFocus, kCreate, kClose };
+    for (const Way way : {kFocus, kCreate, kClose}) {
+        SCOPED_TRACE(way);
+        bring_to_front();
+        if (way == kClose) {
+            ASSERT_NE(gui::open_archive_group(other), nullptr);
+        }
+        main_frame().activate_child(browser->frame());
+        // Picked with the mouse: the list has the focus when the comparison starts.
+        QTreeView* tree = list().tree();
+        for (const char* name : {"Cat Crane", "Ann Alder"})
+            QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, line_of(name));
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::ControlModifier, line_of("Ben Brook"));
+        ASSERT_TRUE(tree->hasFocus());
+        ASSERT_EQ(list().list_model().selected_items().size(), 2u);
+        ASSERT_TRUE(main_frame().execute_command(gui::browser_cmd::Compare));
+        settle();
+        ASSERT_TRUE(is_compare_mode());
+        ASSERT_EQ(report_frames().size(), 2u);
+        switch (way) {
+            case kFocus: {
+                // The user brings the browser back and clicks into its list.
+                browser->frame()->showNormal();
+                bring_to_front();
+                QWidget* viewport = list().tree()->viewport();
+                QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(viewport->width() / 2, viewport->height() - 2));
+                break;
+            }
+            case kCreate: ASSERT_NE(gui::open_archive_group(other), nullptr); break;
+            case kClose: {
+                auto* doc = dynamic_cast<gui::CBrowserListDoc*>(windows->framework().find_open_document(other));
+                ASSERT_NE(doc, nullptr);
+                ASSERT_TRUE(doc->views().front()->frame()->close());
+                break;
+            }
+        }
+        settle();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        settle();
+        EXPECT_FALSE(is_compare_mode());
+        EXPECT_TRUE(report_frames().empty());
+
+        // A resize of the main window no longer tiles what is left.
+        fw::ChildFrame* window = browser->frame();
+        window->showNormal();
+        const QRect placed(10, 10, 300, 200);
+        window->setGeometry(placed);
+        main_frame().resize(main_frame().width() + 20, main_frame().height() + 10);
+        settle();
+        EXPECT_EQ(window->geometry(), placed);
+        if (auto* doc = windows->framework().find_open_document(other)) doc->on_close_document();
+        settle();
+    }
 }
 
 TEST_F(BrowserReportCommandsTest, CompareRefusesAnyOtherNumberOrKind) {
