@@ -451,6 +451,11 @@ std::int32_t BrowserListCore::set_current_row(std::int32_t row) {
     return previous;
 }
 
+void BrowserListCore::refresh_current_details() {
+    details_ = get_details_text(current_row_);
+    compute_current_flags();
+}
+
 void BrowserListCore::compute_current_flags() {
     has_letters_ = has_voice_ = false;
     if (current_row_ < 0) return;

@@ -162,6 +162,8 @@ public:
     // The row whose details are shown; returns the previous one. -1 for none.
     std::int32_t set_current_row(std::int32_t row);
     std::int32_t get_current_row() const { return current_row_; }
+    // Works out the current row's details and flags again (its files may have changed meanwhile).
+    void refresh_current_details();
     const std::string& get_current_details() const { return details_; }
     bool has_letters() const { return has_letters_; }
     bool has_voice_message() const { return has_voice_; }

@@ -260,6 +260,12 @@ void ReportDocument::set_archive(const ReportArchive& archive, const ReportRecor
     entry_ = ArchiveEntry{archive.get_path(), record.get_name(), record.get_folder_path(), record.is_confirmed()};
 }
 
+void ReportDocument::set_confirmation(const std::string& user) {
+    if (user == confirmation_) return;
+    confirmation_ = user;
+    if (on_confirmation_changed_) on_confirmation_changed_();
+}
+
 bool ReportDocument::can_confirm() const {
     if (entry_ && !entry_->confirmed && !mode_.preview && !read_only_) return true;
     return mode_.preview && mode_.confirm_cnav && !read_only_;
@@ -299,7 +305,7 @@ bool ReportDocument::confirm() {
         entry_->confirmed = true;
         if (on_index_changed_) on_index_changed_();
     }
-    confirmation_ = user;
+    set_confirmation(user);
     return true;
 }
 
@@ -326,7 +332,7 @@ bool ReportDocument::unconfirm() {
     }
     entry_->confirmed = false;
     if (on_index_changed_) on_index_changed_();
-    confirmation_.clear();
+    set_confirmation({});
     if (!existing) {
         const std::string missing = confirm_file_path(folder);
         ui().message_box(format_string(kConfirmDeleteFailed, missing.c_str()), kConfirmDeleteCaption, MsgIcon::Error,

@@ -131,7 +131,7 @@ public:
     void set_report_name(const std::string& name) { name_ = name; }
     // The name, or the title when no name was given.
     const std::string& report_name() const { return name_.empty() ? title_ : name_; }
-    void set_confirmation(const std::string& user) { confirmation_ = user; }
+    void set_confirmation(const std::string& user);
     const std::string& confirmation() const { return confirmation_; }
     void set_temporary_folder(const std::string& folder) { temp_folder_ = folder; }
     const std::string& temporary_folder() const { return temp_folder_; }
@@ -149,6 +149,8 @@ public:
     void set_archive(const ReportArchive& archive, const ReportRecord& record);
     // After a confirm or unconfirm changed an index (the windows refresh what lists it).
     void set_on_index_changed(std::function<void()> callback) { on_index_changed_ = std::move(callback); }
+    // Whenever the confirmation changes, however it was changed (what shows it follows).
+    void set_on_confirmation_changed(std::function<void()> callback) { on_confirmation_changed_ = std::move(callback); }
 
 private:
     void append_builtin(std::unique_ptr<CReportPage> page);
@@ -170,6 +172,7 @@ private:
     };
     std::optional<ArchiveEntry> entry_;
     std::function<void()> on_index_changed_;
+    std::function<void()> on_confirmation_changed_;
     PeerUserQuery peer_user_;
     bool oem_ = false;
     bool read_only_ = false;

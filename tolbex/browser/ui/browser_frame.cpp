@@ -119,6 +119,14 @@ void CBrowserFrame::on_initial_update() {
     if (fw::ChildFrame* f = frame()) {
         f->installEventFilter(this);
         f->resize(size());
+        // Coming back to the window, the details of the selected report are read afresh: a
+        // report window or another program may have changed its files meanwhile.
+        connect(f, &QMdiSubWindow::windowStateChanged, this, [this](Qt::WindowStates before, Qt::WindowStates now) {
+            if (!(before & Qt::WindowActive) && (now & Qt::WindowActive)) {
+                doc_.core().refresh_current_details();
+                details_changed();
+            }
+        });
     }
     list_->on_update(this, 0, nullptr);
     data_->on_initial_update();

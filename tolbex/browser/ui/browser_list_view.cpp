@@ -168,6 +168,12 @@ protected:
         QTreeView::keyPressEvent(event);
     }
 
+    // The user turning to a list ends a comparison of reports.
+    void focusInEvent(QFocusEvent* event) override {
+        QTreeView::focusInEvent(event);
+        set_compare_mode(false);
+    }
+
     void mouseDoubleClickEvent(QMouseEvent* event) override {
         const QModelIndex at = indexAt(event->position().toPoint());
         if (!at.isValid()) return;
@@ -214,12 +220,15 @@ CBrowserListView::CBrowserListView(CBrowserListDoc& doc, QWidget* parent)
     register_commands();
     timer_ = fw::make_timer();
     timer_->start(kRefreshIntervalMs, [this] { refresh_check(); });
+    // A list that comes or goes ends a comparison: the main window stops keeping its windows side by side.
+    set_compare_mode(false);
 }
 
 QTreeView* CBrowserListView::tree() const { return tree_; }
 
 CBrowserListView::~CBrowserListView() {
     if (timer_) timer_->stop();
+    set_compare_mode(false);
 }
 
 void CBrowserListView::register_commands() {
@@ -353,6 +362,17 @@ void CBrowserListView::select_items(const std::vector<int>& items) {
     }
 }
 
+void CBrowserListView::select_report(const std::string& folder) {
+    for (int item = 0; item < list_.item_count(); ++item) {
+        const ReportRecord* record = doc_.core().get_record(list_.row_of_item(item));
+        if (record && record->get_folder_path() == folder) {
+            select_items({item});
+            tree_->scrollTo(table_model_->index(item, 0));
+            return;
+        }
+    }
+}
+
 bool CBrowserListView::begin_rename() {
     const int item = list_.current_item();
     if (item < 0 || item >= list_.item_count()) return false;
@@ -419,9 +439,17 @@ bool CBrowserListView::open_row(std::int32_t row) {
     ReportRecord* record = core.get_record(row);
     if (!archive || !record) return false;
     const ReportType type = record->get_type();
-    if (is_formatted_type(type))
+    if (is_formatted_type(type)) {
+        // A confirmation made in the report window reloads the lists; this one keeps the report
+        // selected, so that its details say what was done.
+        QPointer<CBrowserListView> self(this);
+        const std::string folder = record->get_folder_path();
         return open_archived_report(*archive, *record, core.get_archive_name(core.get_archive_index(row)),
-                                    [] { reload_archive_documents(); }) != nullptr;
+                                    [self, folder] {
+                                        reload_archive_documents();
+                                        if (self) self->select_report(folder);
+                                    }) != nullptr;
+    }
     if (type == kReportSigned)
         return open_signed_report(*archive, *record, core.get_archive_name(core.get_archive_index(row)), this);
     if (type == kReportTimiData || type == kReportTimiSummary || type == kReportTimiArrhythmia)
@@ -597,8 +625,7 @@ void CBrowserListView::on_move_or_copy(bool move) {
     dialog.set_caption(move ? "Moving Reports" : "Copying Reports");
     if (dialog.exec_modal() != QDialog::Accepted) return;
     fw::WaitCursor wait;
-    doc_.core().copy_or_move_named(reports, dialog.get_group_folder(), dialog.get_archive_index(), move, false,
-                                      false);
+    doc_.core().copy_or_move_named(reports, dialog.get_group_folder(), dialog.get_archive_index(), move, false, false);
 }
 
 void CBrowserListView::on_rename() {

@@ -90,6 +90,8 @@ public:
 
     // Selects the given items (list order) and makes the last one current, as clicks would.
     void select_items(const std::vector<int>& items);
+    // Selects the listed report of that folder alone, when it is listed.
+    void select_report(const std::string& folder);
     // Starts the in-place edit of the current item's description; false when refused.
     bool begin_rename();
     // The folder of the current report when exactly one is selected, else "".

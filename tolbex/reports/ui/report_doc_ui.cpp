@@ -55,6 +55,10 @@ CPellarnDoc::CPellarnDoc() {
         ReportWindowHost* host = report_host();
         return host ? host->confirming_user() : std::string();
     });
+    // The status panes tell the confirmation as soon as it is known, not at the next activation.
+    core_.set_on_confirmation_changed([] {
+        if (fw::MainFrame* f = tolbex_main_frame()) f->update_command_ui();
+    });
     install_commands();
 }
 
@@ -82,15 +86,9 @@ private:
 }  // namespace
 
 void CPellarnDoc::install_commands() {
-    on_command(report_cmd::Confirm, [this] {
-        core_.confirm();
-        if (fw::MainFrame* f = tolbex_main_frame()) f->update_command_ui();
-    });
+    on_command(report_cmd::Confirm, [this] { core_.confirm(); });
     on_update_command(report_cmd::Confirm, [this](fw::CommandUi& u) { u.enable(core_.can_confirm()); });
-    on_command(report_cmd::Unconfirm, [this] {
-        core_.unconfirm();
-        if (fw::MainFrame* f = tolbex_main_frame()) f->update_command_ui();
-    });
+    on_command(report_cmd::Unconfirm, [this] { core_.unconfirm(); });
     on_update_command(report_cmd::Unconfirm, [this](fw::CommandUi& u) { u.enable(core_.can_unconfirm()); });
     on_command(report_cmd::SaveTraced, [this] {
         if (core_.save_with_audit()) set_modified(false);

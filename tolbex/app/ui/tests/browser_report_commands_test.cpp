@@ -4,6 +4,9 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QMdiArea>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeView>
 
 #include <algorithm>
 #include <set>
@@ -20,6 +23,8 @@
 #include "tolbex/app/ui/tolbex_window_app.h"
 #include "tolbex/archive/clinic_code.h"
 #include "tolbex/browser/tests/browser_test_group.h"
+#include "tolbex/app/ui/menus.h"
+#include "tolbex/browser/ui/browser_data_view.h"
 #include "tolbex/browser/ui/browser_frame.h"
 #include "tolbex/browser/ui/browser_list_doc_ui.h"
 #include "tolbex/browser/ui/browser_list_view.h"
@@ -53,14 +58,16 @@ protected:
                                                     {"R2.IMG", "Ben Brook"},
                                                     {"R3.IMG", "Cat Crane"},
                                                     {"R4.IMG", "Dan Dale"},
+                                                    {"R5.IMG", "Fay Firm", "Wed Jan 02 02:03:55 1980", "100C"},
                                                     {"F1.FUL", "Eve Full"}}},
                                                   {"ARCH2", "Second", {{"S1.FUL", "Sam Second"}}}});
-        for (const char* name : {"R1.IMG", "R2.IMG", "R3.IMG", "R4.IMG"}) {
+        for (const char* name : {"R1.IMG", "R2.IMG", "R3.IMG", "R4.IMG", "R5.IMG"}) {
             const fs::path folder = group / "STANDARD" / name;
             testing_root::write_file(folder / "SUMMARY.TXT", "x\r\n");
             testing_root::write_file(folder / "PAGE.0", testing::label_record());
             testing_root::write_file(folder / "PAGE.1", testing::text_record(3200, 6400, name));
         }
+        testing_root::write_file(group / "STANDARD" / "R5.IMG" / "CONFIRM.TXT", "dr quillon");
         core = std::make_unique<CTolbexApp>();
         windows = std::make_unique<TolbexWindowApp>(*core);
         ASSERT_TRUE(windows->init_instance({}));
@@ -145,6 +152,27 @@ protected:
             return c->result();
         });
     }
+
+    // Selects one report by clicking its line and opens it with the Return key. Nothing else runs
+    // after it: what a status pane says then is what the next paint shows.
+    void open_by_keyboard(const std::string& name) {
+        QTest::mouseClick(list().tree()->viewport(), Qt::LeftButton, {}, line_of(name));
+        QTest::keyClick(list().tree(), Qt::Key_Return);
+    }
+    // Where the named report's line is in the list's viewport (scrolled into view).
+    QPoint line_of(const std::string& name) {
+        const QModelIndex at = list().table_model()->index(item_named(name), 0);
+        list().tree()->scrollTo(at);
+        return list().tree()->visualRect(at).center();
+    }
+    CMainFrame& main_frame() { return *windows->main_frame(); }
+    // The main window is the one the user works in.
+    void bring_to_front() {
+        main_frame().activateWindow();
+        settle();
+        ASSERT_TRUE(main_frame().isActiveWindow());
+    }
+    std::string details_text() { return browser->data_view()->display_text(); }
 
     fs::path group;
     std::unique_ptr<CTolbexApp> core;
@@ -237,6 +265,105 @@ TEST_F(BrowserReportCommandsTest, CompareTilesThreeReportsSideBySide) {
     EXPECT_FALSE(is_compare_mode());
     EXPECT_TRUE(report_frames().empty());
     EXPECT_FALSE(browser->frame()->isMinimized());
+}
+
+TEST_F(BrowserReportCommandsTest, ConfirmationPaneTellsTheOpenedReportsStateWithoutAMenuOpened) {
+    // The window is activated while the report loads; the pane must not wait for another
+    // activation (one that comes late here only because the loading notice took the focus).
+    bring_to_front();
+    open_by_keyboard("Ann Alder");
+    ASSERT_EQ(report_frames().size(), 1u) << ::testing::PrintToString(shown_captions());
+    EXPECT_EQ(main_frame().pane_text(menu::kConfirmationPane), " Not confirmed");
+    settle();
+
+    main_frame().activate_child(browser->frame());
+    settle();
+    EXPECT_FALSE(main_frame().pane_enabled(menu::kConfirmationPane));
+    open_by_keyboard("Fay Firm");
+    ASSERT_EQ(report_frames().size(), 2u) << ::testing::PrintToString(shown_captions());
+    EXPECT_TRUE(main_frame().pane_enabled(menu::kConfirmationPane));
+    EXPECT_EQ(main_frame().pane_text(menu::kConfirmationPane), " Confirmed by DR QUILLON");
+    settle();
+    EXPECT_EQ(main_frame().pane_text(menu::kConfirmationPane), " Confirmed by DR QUILLON");
+}
+
+TEST_F(BrowserReportCommandsTest, DetailsPaneFollowsAConfirmationMadeInTheReportWindow) {
+    bring_to_front();
+    open_by_keyboard("Ben Brook");
+    settle();
+    ASSERT_EQ(report_frames().size(), 1u) << ::testing::PrintToString(shown_captions());
+    EXPECT_EQ(details_text().rfind("Report not confirmed.", 0), 0u) << details_text();
+    EXPECT_FALSE(browser->letters_button()->isEnabled());
+    ASSERT_TRUE(main_frame().execute_command(menu::kConfirmReport));
+    settle();
+    // Meanwhile a letter is written for it by the word processor.
+    testing_root::write_file(group / "STANDARD" / "R2.IMG" / "LETTER.DOC", "letter");
+    main_frame().activate_child(browser->frame());
+    settle();
+    EXPECT_EQ(main_frame().active_child(), browser->frame());
+    const QModelIndexList selected = list().tree()->selectionModel()->selectedRows();
+    ASSERT_EQ(selected.size(), 1);
+    EXPECT_EQ(selected[0].row(), item_named("Ben Brook"));
+    EXPECT_EQ(details_text().rfind("Report confirmed by ", 0), 0u) << details_text();
+    EXPECT_TRUE(browser->letters_button()->isEnabled());
+}
+
+TEST_F(BrowserReportCommandsTest, CompareModeEndsWhenABrowserListIsFocusedMadeOrClosed) {
+    const std::string other = testing_root::make_test_group(fs::path(root.path()) / "OTHER",
+                                                            {{"STANDARD", "STANDARD", {{"O1.FUL", "Olga Other"}}}});
+    enum Way { kFocus, kCreate, kClose };
+    for (const Way way : {kFocus, kCreate, kClose}) {
+        SCOPED_TRACE(way);
+        bring_to_front();
+        if (way == kClose) {
+            ASSERT_NE(gui::open_archive_group(other), nullptr);
+        }
+        main_frame().activate_child(browser->frame());
+        // Picked with the mouse: the list has the focus when the comparison starts.
+        QTreeView* tree = list().tree();
+        for (const char* name : {"Cat Crane", "Ann Alder"})
+            QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, line_of(name));
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::ControlModifier, line_of("Ben Brook"));
+        ASSERT_TRUE(tree->hasFocus());
+        ASSERT_EQ(list().list_model().selected_items().size(), 2u);
+        ASSERT_TRUE(main_frame().execute_command(gui::browser_cmd::Compare));
+        settle();
+        ASSERT_TRUE(is_compare_mode());
+        ASSERT_EQ(report_frames().size(), 2u);
+        switch (way) {
+            case kFocus: {
+                // The user brings the browser back and clicks into its list.
+                browser->frame()->showNormal();
+                bring_to_front();
+                QWidget* viewport = list().tree()->viewport();
+                QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(viewport->width() / 2, viewport->height() - 2));
+                break;
+            }
+            case kCreate: ASSERT_NE(gui::open_archive_group(other), nullptr); break;
+            case kClose: {
+                auto* doc = dynamic_cast<gui::CBrowserListDoc*>(windows->framework().find_open_document(other));
+                ASSERT_NE(doc, nullptr);
+                ASSERT_TRUE(doc->views().front()->frame()->close());
+                break;
+            }
+        }
+        settle();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        settle();
+        EXPECT_FALSE(is_compare_mode());
+        EXPECT_TRUE(report_frames().empty());
+
+        // A resize of the main window no longer tiles what is left.
+        fw::ChildFrame* window = browser->frame();
+        window->showNormal();
+        const QRect placed(10, 10, 300, 200);
+        window->setGeometry(placed);
+        main_frame().resize(main_frame().width() + 20, main_frame().height() + 10);
+        settle();
+        EXPECT_EQ(window->geometry(), placed);
+        if (auto* doc = windows->framework().find_open_document(other)) doc->on_close_document();
+        settle();
+    }
 }
 
 TEST_F(BrowserReportCommandsTest, CompareRefusesAnyOtherNumberOrKind) {
