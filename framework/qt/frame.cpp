@@ -123,8 +123,6 @@ void MainFrame::activate_child(ChildFrame* child) {
     if (child) mdi_->setActiveSubWindow(child);
 }
 
-void MainFrame::cascade() { mdi_->cascadeSubWindows(); }
-
 namespace {
 std::vector<QMdiSubWindow*> tileable(QMdiArea* mdi) {
     std::vector<QMdiSubWindow*> out;
@@ -152,8 +150,37 @@ void tile(QMdiArea* mdi, bool side_by_side) {
         w->setGeometry(r);
     }
 }
+
+// The toolkit's cascade sizes each window by its size hint, so a view without a natural size
+// (a report restored from maximised) would come back as a caption strip: every window gets the
+// same working size instead, the active one on top.
+void cascade_windows(QMdiArea* mdi) {
+    auto windows = tileable(mdi);
+    if (windows.empty()) return;
+    QMdiSubWindow* active = mdi->activeSubWindow();
+    if (auto it = std::find(windows.begin(), windows.end(), active); it != windows.end()) {
+        windows.erase(it);
+        windows.push_back(active);
+    }
+    const QRect area = mdi->viewport()->rect();
+    const int step =
+        std::max(8, windows.front()->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, windows.front()));
+    const int n = static_cast<int>(windows.size());
+    const int w = std::max(area.width() / 2, area.width() - step * (n - 1));
+    const int h = std::max(area.height() / 2, area.height() - step * (n - 1));
+    // Past the area's lower right the stagger starts again at the top left.
+    const int room = std::max(1, std::min(area.width() - w, area.height() - h) / step + 1);
+    for (int i = 0; i < n; ++i) {
+        QMdiSubWindow* win = windows[static_cast<std::size_t>(i)];
+        if (win->isMaximized()) win->showNormal();
+        const int offset = (i % room) * step;
+        win->setGeometry(offset, offset, w, h);
+        win->raise();
+    }
+}
 }  // namespace
 
+void MainFrame::cascade() { cascade_windows(mdi_); }
 void MainFrame::tile_horizontally() { tile(mdi_, false); }
 void MainFrame::tile_vertically() { tile(mdi_, true); }
 

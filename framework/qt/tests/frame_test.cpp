@@ -11,6 +11,7 @@
 #include "framework/qt/application.h"
 #include "framework/qt/frame.h"
 #include "framework/core/menu_model.h"
+#include "framework/core/recent_files.h"
 #include "framework/qt/tests/qt_test_app.h"
 #include "framework/qt/window_helpers.h"
 
@@ -242,6 +243,26 @@ TEST(MenuAccelerators, PrintedKeysRunTheCommandAsItStandsWhenPressed) {
     QTest::keyClick(f.frame, Qt::Key_F, Qt::ControlModifier);
     EXPECT_EQ((std::vector<std::string>{"app", "view:view-only"}), TestDoc::log);
     EXPECT_EQ("&Select...\tCtrl+O", f.frame->action(kAppCmd)->text().toStdString());
+}
+
+TEST(RecentFiles, MenuTextNumbersEscapesAndShortensInTheMiddle) {
+    const std::string name(40, 'N');
+    const struct {
+        std::size_t index;
+        std::string path;
+        std::size_t max;
+        std::string text;
+    } cases[] = {
+        {0, "/a/b.grp", 50, "&1 /a/b.grp"},
+        {9, "/x", 50, "1&0 /x"},
+        {1, "/R&D/a&b", 50, "&2 /R&&D/a&&b"},
+        {0, "C:\\ANALYSER\\GROUPS\\NORTHWING\\ARCHDIR.DAT", 25, "&1 C:\\...\\ARCHDIR.DAT"},
+        {0, "C:\\ANALYSER\\GROUPS\\NORTHWING\\ARCHDIR.DAT", 28, "&1 C:\\...\\NORTHWING\\ARCHDIR.DAT"},
+        {2, "/home/user/archives/north/ARCHDIR.DAT", 20, "&3 /.../ARCHDIR.DAT"},
+        {0, "/data/" + name, 20, "&1 /.../" + name},               // never shorter than the file name
+        {0, "TIMI Data - " + name, 20, "&1 TIMI Data - " + name},  // no folders to leave out
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.text, recent_file_menu_text(c.index, c.path, c.max)) << c.path;
 }
 
 TEST(RecentFiles, FileMenuShowsTheListAndReopensFromIt) {

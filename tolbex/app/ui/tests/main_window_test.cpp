@@ -782,14 +782,18 @@ TEST_F(DesktopTest, WindowMenuListsTheWindowsAndBringsABrowserBackOverAMaximised
         EXPECT_GE(f->height(), client().height() / 3 - 1);
         y = f->geometry().bottom() + 1;
     }
-    // Cascade from a maximised child: staggered, each as large as the others.
-    frames[1]->showMaximized();
+    // Cascade from a maximised report: staggered, each large enough to work in, the active on top.
+    frames[2]->showMaximized();
     settle();
     window = open_menu("&Window");
     ASSERT_NE(nullptr, window);
     click(*window, frame()->action(menu::kWindowCascade));
+    EXPECT_EQ(frames[2], frame()->active_child());
     for (std::size_t i = 0; i < frames.size(); ++i) {
         EXPECT_FALSE(frames[i]->isMaximized()) << i;
+        EXPECT_GE(frames[i]->width(), client().width() / 2) << i;
+        EXPECT_GE(frames[i]->height(), client().height() / 2) << i;
+        EXPECT_TRUE(client().contains(frames[i]->geometry())) << i;
         if (i > 0) {
             EXPECT_NE(frames[i - 1]->pos(), frames[i]->pos()) << i;
         }
