@@ -42,6 +42,45 @@ void RecentFileList::remove(std::size_t index) {
     if (index < items_.size()) items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
+bool RecentFileList::remove_path(const std::string& path) {
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        if (same_file_path(items_[i], path)) {
+            remove(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string recent_file_menu_text(std::size_t index, const std::string& path, std::size_t max_length) {
+    std::string shown = path;
+    if (shown.size() > max_length) {
+        auto is_sep = [](char c) { return c == '/' || c == '\\'; };
+        // The root: a leading separator, or a drive "C:" with its separator.
+        std::size_t root = 0;
+        if (!shown.empty() && is_sep(shown[0]))
+            root = 1;
+        else if (shown.size() > 2 && shown[1] == ':' && is_sep(shown[2]))
+            root = 3;
+        std::size_t tail = shown.size();
+        for (std::size_t i = shown.size(); i-- > root;) {
+            if (!is_sep(shown[i])) continue;
+            if (tail != shown.size() && root + 3 + (shown.size() - i) > max_length) break;
+            tail = i;
+        }
+        if (tail > root && tail < shown.size()) shown = shown.substr(0, root) + "..." + shown.substr(tail);
+    }
+    std::string text;
+    const std::string number = std::to_string(index + 1);
+    text = number.size() == 1 ? "&" + number : number.substr(0, number.size() - 1) + "&" + number.back();
+    text += ' ';
+    for (char c : shown) {
+        text += c;
+        if (c == '&') text += '&';
+    }
+    return text;
+}
+
 void RecentFileList::read_list() {
     items_.clear();
     for (int i = 1; i <= size_; ++i) {

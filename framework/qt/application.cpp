@@ -7,7 +7,17 @@ namespace {
 Application* g_current = nullptr;
 }  // namespace
 
-Application::Application() { g_current = this; }
+Application::Application() {
+    g_current = this;
+    on_command_range(cmd::FileMru1, cmd::FileMru1 + 15,
+                     [this](CommandId id) { open_recent_file(static_cast<std::size_t>(id - cmd::FileMru1)); });
+    // The first entry stays as a disabled placeholder while the list is empty.
+    on_update_command_range(cmd::FileMru1, cmd::FileMru1 + 15, [this](CommandUi& ui) {
+        const auto index = static_cast<std::size_t>(ui.id() - cmd::FileMru1);
+        ui.enable(index < recent_.items().size());
+        if (index > 0 && index >= recent_.items().size()) ui.hide();
+    });
+}
 
 Application::~Application() {
     close_all_documents();
@@ -75,6 +85,27 @@ std::vector<Document*> Application::documents() const {
 void Application::load_std_profile_settings(int max_recent) {
     recent_ = RecentFileList(max_recent);
     recent_.read_list();
+    recent_in_profile_ = true;
+}
+
+void Application::add_to_recent_file_list(const std::string& path) {
+    recent_.add(path);
+    if (recent_in_profile_) recent_.write_list();
+}
+
+void Application::remove_from_recent_file_list(const std::string& path) {
+    if (recent_.remove_path(path) && recent_in_profile_) recent_.write_list();
+}
+
+Document* Application::open_recent_file(std::size_t index) {
+    if (index >= recent_.items().size()) return nullptr;
+    const std::string path = recent_.items()[index];
+    Document* doc = open_document_file(path);
+    if (!doc) {
+        // The opener told the user why; the entry would only fail again.
+        remove_from_recent_file_list(path);
+    }
+    return doc;
 }
 
 bool Application::execute_command(CommandId id) {

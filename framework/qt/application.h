@@ -43,7 +43,14 @@ public:
     std::vector<Document*> documents() const;
 
     RecentFileList& recent_files() { return recent_; }
+    // Loads the recent-file list of `max_recent` entries from the profile; from then on every
+    // change of the list is written back at once, so a program that ends abruptly keeps it.
     void load_std_profile_settings(int max_recent = 4);
+    // Puts the path first in the recent-file list (and the profile, once it was loaded).
+    void add_to_recent_file_list(const std::string& path);
+    void remove_from_recent_file_list(const std::string& path);
+    // File > recent entry `index`: opens it; an entry that no longer opens leaves the list.
+    Document* open_recent_file(std::size_t index);
 
     // Routes through the main frame when there is one, else to the application alone.
     bool execute_command(CommandId id);
@@ -54,6 +61,7 @@ private:
     MainFrame* main_frame_ = nullptr;
     int show_cmd_ = 1;
     RecentFileList recent_;
+    bool recent_in_profile_ = false;
 };
 
 inline Application* app() { return Application::current(); }

@@ -42,7 +42,7 @@ void Document::set_path_name(const std::string& path, bool add_to_recent) {
     if (auto slash = title.find_last_of('/'); slash != std::string::npos && title.size() > 1)
         title = title.substr(slash + 1);
     set_title(title);
-    if (add_to_recent && template_ && template_->application()) template_->application()->recent_files().add(path);
+    if (add_to_recent && template_ && template_->application()) template_->application()->add_to_recent_file_list(path);
 }
 
 void Document::set_title(const std::string& title) {
@@ -196,8 +196,10 @@ Document* DocTemplate::open_document_file(const std::string& path, bool visible)
     }
     if (ChildFrame* frame = create_new_frame(*doc)) {
         if (visible) {
-            frame->show();
-            if (app_ && app_->main_frame()) app_->main_frame()->activate_child(frame);
+            if (app_ && app_->main_frame())
+                app_->main_frame()->show_child(frame);
+            else
+                frame->show();
         }
     }
     return doc;

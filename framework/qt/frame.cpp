@@ -1,8 +1,15 @@
 #include "framework/qt/frame.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
+#include <QStyle>
+#include <QWindow>
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
@@ -10,6 +17,7 @@
 
 #include "common/runner.h"
 #include "common/ui.h"
+#include "framework/core/recent_files.h"
 #include "framework/qt/application.h"
 #include "framework/qt/document.h"
 #include "framework/qt/message_pump.h"
@@ -62,6 +70,7 @@ MainFrame::MainFrame(Application& app, int resource_id)
     setCentralWidget(mdi_);
     app_.set_main_frame(this);
     QObject::connect(mdi_, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow*) { update_command_ui(); });
+    if (QCoreApplication* core = QCoreApplication::instance()) core->installEventFilter(this);
 }
 
 MainFrame::~MainFrame() {
@@ -71,10 +80,33 @@ MainFrame::~MainFrame() {
 void MainFrame::add_child(ChildFrame* child, bool show) {
     if (!child) return;
     mdi_->addSubWindow(child);
-    if (show) {
-        child->show();
-        activate_child(child);
+    if (show) show_child(child);
+}
+
+void MainFrame::show_child(ChildFrame* child) {
+    if (!child) return;
+    ChildFrame* active = active_child();
+    if (active == child) active = nullptr;
+    if (active && active->isMaximized()) {
+        child->showMaximized();
+    } else if (child->windowState() & Qt::WindowMaximized) {
+        child->show();  // the view asked for the whole client area
+    } else {
+        // A view without a natural size would open as a caption strip where the area placed it.
+        const QRect area = mdi_->viewport()->rect();
+        child->setWindowState(child->windowState() & ~Qt::WindowMinimized);
+        if (child->width() < area.width() / 2 || child->height() < area.height() / 2) {
+            int others = 0;
+            for (ChildFrame* f : child_frames())
+                if (f != child && f->isVisible() && !f->isMinimized()) ++others;
+            const int step = child->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, child);
+            const int offset = (others % 8) * step;
+            child->setGeometry(offset, offset, std::max(child->width(), area.width() * 3 / 4),
+                               std::max(child->height(), area.height() * 3 / 4));
+        }
+        child->showNormal();
     }
+    activate_child(child);
 }
 
 std::vector<ChildFrame*> MainFrame::child_frames() const {
@@ -94,8 +126,6 @@ ChildFrame* MainFrame::active_child() const {
 void MainFrame::activate_child(ChildFrame* child) {
     if (child) mdi_->setActiveSubWindow(child);
 }
-
-void MainFrame::cascade() { mdi_->cascadeSubWindows(); }
 
 namespace {
 std::vector<QMdiSubWindow*> tileable(QMdiArea* mdi) {
@@ -124,8 +154,37 @@ void tile(QMdiArea* mdi, bool side_by_side) {
         w->setGeometry(r);
     }
 }
+
+// The toolkit's cascade sizes each window by its size hint, so a view without a natural size
+// (a report restored from maximised) would come back as a caption strip: every window gets the
+// same working size instead, the active one on top.
+void cascade_windows(QMdiArea* mdi) {
+    auto windows = tileable(mdi);
+    if (windows.empty()) return;
+    QMdiSubWindow* active = mdi->activeSubWindow();
+    if (auto it = std::find(windows.begin(), windows.end(), active); it != windows.end()) {
+        windows.erase(it);
+        windows.push_back(active);
+    }
+    const QRect area = mdi->viewport()->rect();
+    const int step =
+        std::max(8, windows.front()->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, windows.front()));
+    const int n = static_cast<int>(windows.size());
+    const int w = std::max(area.width() / 2, area.width() - step * (n - 1));
+    const int h = std::max(area.height() / 2, area.height() - step * (n - 1));
+    // Past the area's lower right the stagger starts again at the top left.
+    const int room = std::max(1, std::min(area.width() - w, area.height() - h) / step + 1);
+    for (int i = 0; i < n; ++i) {
+        QMdiSubWindow* win = windows[static_cast<std::size_t>(i)];
+        if (win->isMaximized()) win->showNormal();
+        const int offset = (i % room) * step;
+        win->setGeometry(offset, offset, w, h);
+        win->raise();
+    }
+}
 }  // namespace
 
+void MainFrame::cascade() { cascade_windows(mdi_); }
 void MainFrame::tile_horizontally() { tile(mdi_, false); }
 void MainFrame::tile_vertically() { tile(mdi_, true); }
 
@@ -152,6 +211,15 @@ void MainFrame::arrange_icons() {
 QAction* MainFrame::make_action(const MenuItem& item) {
     QAction* a = make_action(item.id, item.text);
     a->setStatusTip(to_qstring(item.status));
+    if (const std::size_t tab = item.text.find('\t'); tab != std::string::npos) {
+        const QKeySequence keys =
+            QKeySequence::fromString(to_qstring(item.text.substr(tab + 1)), QKeySequence::PortableText);
+        if (!keys.isEmpty()) {
+            a->setShortcut(keys);
+            a->setShortcutContext(Qt::WindowShortcut);
+            addAction(a);  // works with the menu bar hidden or a child frame focused
+        }
+    }
     return a;
 }
 
@@ -168,10 +236,36 @@ QAction* MainFrame::make_action(CommandId id, const std::string& text) {
     return a;
 }
 
+namespace {
+bool is_window_command(CommandId id) { return id >= cmd::WindowNew && id < cmd::WindowNew + 16; }
+
+// "&1 " .. "&9 ", then numbers without a mnemonic; '&' in the title shows as itself.
+// The frames the Window menu lists: those the user can see, in the order they were made.
+std::vector<ChildFrame*> listed_children(const std::vector<ChildFrame*>& all) {
+    std::vector<ChildFrame*> out;
+    for (ChildFrame* f : all)
+        if (!f->isHidden()) out.push_back(f);
+    return out;
+}
+
+QString window_list_text(std::size_t index, QString title) {
+    title.replace(QLatin1Char('&'), QLatin1String("&&"));
+    const QString number = QString::number(index + 1);
+    return (index < 9 ? QLatin1String("&") + number : number) + QLatin1Char(' ') + title;
+}
+}  // namespace
+
 void MainFrame::build_menu(QMenu* into, const std::vector<MenuItem>& items) {
     for (const auto& item : items) {
         switch (item.kind) {
-            case MenuItem::Kind::Command: into->addAction(make_action(item)); break;
+            case MenuItem::Kind::Command:
+                into->addAction(make_action(item));
+                if (item.id == cmd::FileMru1) {
+                    recent_menu_ = into;
+                    recent_placeholder_ = item.text;
+                }
+                if (is_window_command(item.id)) window_menu_ = into;
+                break;
             case MenuItem::Kind::Separator: into->addSeparator(); break;
             case MenuItem::Kind::Popup: {
                 QMenu* sub = into->addMenu(to_qstring(item.text));
@@ -185,9 +279,12 @@ void MainFrame::build_menu(QMenu* into, const std::vector<MenuItem>& items) {
 
 void MainFrame::set_menu(const MenuModel& model) {
     menu_model_ = model;
-    menuBar()->clear();
+    menuBar()->clear();  // deletes the menus and with them the window list
     for (auto& [id, a] : actions_) delete a;
     actions_.clear();
+    recent_menu_ = window_menu_ = nullptr;
+    recent_placeholder_.clear();
+    window_list_.clear();
     for (const auto& item : model.items) {
         switch (item.kind) {
             case MenuItem::Kind::Command: menuBar()->addAction(make_action(item)); break;
@@ -208,15 +305,74 @@ QAction* MainFrame::action(CommandId id) const {
     return it == actions_.end() ? nullptr : it->second;
 }
 
-void MainFrame::update_command_ui() {
-    for (auto& [id, a] : actions_) {
-        CommandUi s = command_state(id);
-        a->setEnabled(s.enabled());
-        a->setCheckable(s.checked() || a->isCheckable());
-        a->setChecked(s.checked());
-        a->setVisible(s.visible());
-        if (s.has_text()) a->setText(to_qstring(s.text()));
+void MainFrame::apply_state(CommandId id, QAction* a) {
+    CommandUi s = command_state(id);
+    a->setEnabled(s.enabled());
+    a->setCheckable(s.checked() || a->isCheckable());
+    a->setChecked(s.checked());
+    a->setVisible(s.visible());
+    if (s.has_text()) a->setText(to_qstring(s.text()));
+}
+
+// The entries are made as the list grows and kept: one may be the action being triggered.
+void MainFrame::refresh_recent_menu() {
+    QAction* first = action(cmd::FileMru1);
+    if (!recent_menu_ || !first) return;
+    const std::vector<std::string>& files = app_.recent_files().items();
+    first->setText(to_qstring(files.empty() ? recent_placeholder_ : recent_file_menu_text(0, files[0])));
+    QAction* previous = first;
+    for (std::size_t i = 1; i < files.size() && i < 16; ++i) {
+        const CommandId id = cmd::FileMru1 + static_cast<CommandId>(i);
+        QAction* a = action(id);
+        if (!a) {
+            a = make_action(id, std::string());
+            const QList<QAction*> in_menu = recent_menu_->actions();
+            const qsizetype at = in_menu.indexOf(previous);
+            recent_menu_->insertAction(at >= 0 && at + 1 < in_menu.size() ? in_menu[at + 1] : nullptr, a);
+        }
+        a->setText(to_qstring(recent_file_menu_text(i, files[i])));
+        previous = a;
     }
+}
+
+void MainFrame::refresh_window_list() {
+    if (!window_menu_) return;
+    const std::vector<ChildFrame*> children = listed_children(child_frames());
+    // [0] is the separator; [i + 1] chooses the i-th child, looked up when chosen.
+    while (window_list_.size() < children.size() + 1) {
+        if (window_list_.empty()) {
+            window_list_.push_back(window_menu_->addSeparator());
+            continue;
+        }
+        const std::size_t index = window_list_.size() - 1;
+        QAction* a = window_menu_->addAction(QString());
+        a->setCheckable(true);
+        QObject::connect(a, &QAction::triggered, this, [this, index](bool) {
+            const std::vector<ChildFrame*> now = listed_children(child_frames());
+            if (index >= now.size()) return;
+            ChildFrame* chosen = now[index];
+            if (chosen->isMinimized()) chosen->showNormal();
+            activate_child(chosen);
+        });
+        window_list_.push_back(a);
+    }
+    ChildFrame* active = active_child();
+    window_list_[0]->setVisible(!children.empty());
+    for (std::size_t i = 1; i < window_list_.size(); ++i) {
+        QAction* a = window_list_[i];
+        const bool used = i - 1 < children.size();
+        a->setVisible(used);
+        if (!used) continue;
+        ChildFrame* f = children[i - 1];
+        a->setText(window_list_text(i - 1, f->windowTitle()));
+        a->setChecked(f == active);
+    }
+}
+
+void MainFrame::update_command_ui() {
+    refresh_recent_menu();
+    refresh_window_list();
+    for (auto& [id, a] : actions_) apply_state(id, a);
     for (auto& [pane, label] : panes_) {
         if (pane.id == 0) continue;
         CommandUi s = command_state(pane.id);
@@ -316,5 +472,15 @@ void MainFrame::resizeEvent(QResizeEvent* event) {
 }
 
 void MainFrame::on_size() { arrange_icons(); }
+
+bool MainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::ShortcutOverride) return false;
+    const auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget ? widget->window() != this : watched != windowHandle()) return false;
+    const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+    for (auto& [id, a] : actions_)
+        if (!a->shortcut().isEmpty() && a->shortcut().matches(pressed) == QKeySequence::ExactMatch) apply_state(id, a);
+    return false;
+}
 
 }  // namespace tv::fw

@@ -64,6 +64,9 @@ public:
     QMdiArea* mdi_area() const { return mdi_; }
 
     void add_child(ChildFrame* child, bool show = true);
+    // Shows a new child and activates it: maximised when the active child is, else normal at a
+    // size that can be worked with (never minimised, never a caption-only strip).
+    void show_child(ChildFrame* child);
     ChildFrame* active_child() const;
     std::vector<ChildFrame*> child_frames() const;
     void activate_child(ChildFrame* child);
@@ -75,7 +78,10 @@ public:
     void tile_vertically();
     void arrange_icons();
 
-    // Menus: the model is built into the menu bar; one QAction per command id.
+    // Menus: the model is built into the menu bar; one QAction per command id. An item text's
+    // part after a tab is its accelerator ("Ctrl+O"), bound to the frame's window. The recent-file
+    // item (FileMru1) stands for the application's recent-file list; the popup holding the Window
+    // commands lists the open child frames after them.
     void set_menu(const MenuModel& model);
     const MenuModel& menu_model() const { return menu_model_; }
     QAction* action(CommandId id) const;
@@ -101,18 +107,27 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    // Brings an accelerator's action up to date before the key is matched to it.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     // After every resize (the frame's WM_SIZE); default arranges the minimised frames.
     virtual void on_size();
 
 private:
     void build_menu(QMenu* into, const std::vector<MenuItem>& items);
     QAction* make_action(CommandId id, const std::string& text);
-    QAction* make_action(const MenuItem& item);  // with the item's status text
+    QAction* make_action(const MenuItem& item);  // with the item's status text and accelerator
+    void apply_state(CommandId id, QAction* action);
+    void refresh_recent_menu();
+    void refresh_window_list();
     Application& app_;
     int resource_id_;
     QMdiArea* mdi_;
     MenuModel menu_model_;
     std::map<CommandId, QAction*> actions_;
+    QMenu* recent_menu_ = nullptr;  // the popup with the recent-file entries
+    std::string recent_placeholder_;
+    QMenu* window_menu_ = nullptr;
+    std::vector<QAction*> window_list_;  // owned by window_menu_, with their separator first
     std::vector<std::pair<StatusPane, QLabel*>> panes_;
     bool closing_ = false;
     std::unique_ptr<ScopedMessagePump> pump_;

@@ -1,5 +1,8 @@
 #include <QAction>
 #include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -8,6 +11,7 @@
 #include "framework/qt/application.h"
 #include "framework/qt/frame.h"
 #include "framework/core/menu_model.h"
+#include "framework/core/recent_files.h"
 #include "framework/qt/tests/qt_test_app.h"
 #include "framework/qt/window_helpers.h"
 
@@ -199,6 +203,113 @@ TEST(MdiFrame, CascadeTileAndArrange) {
     EXPECT_EQ(area.height(), frames[0]->geometry().bottom() + 1);
     EXPECT_EQ(frames[0]->geometry().top(), frames[1]->geometry().top());
     EXPECT_EQ(frames[0]->geometry().right() + 1, frames[1]->geometry().left());
+}
+
+// Opens the menu bar's popup as a click on its title does; nullptr when there is none.
+QMenu* open_menu(MainFrame& frame, const QString& title) {
+    for (QAction* a : frame.menuBar()->actions()) {
+        if (a->text() != title || !a->menu()) continue;
+        frame.menuBar()->setActiveAction(a);
+        QCoreApplication::processEvents();
+        return a->menu();
+    }
+    return nullptr;
+}
+
+std::vector<QAction*> shown_entries(QMenu& menu) {
+    std::vector<QAction*> out;
+    for (QAction* a : menu.actions())
+        if (a->isVisible() && !a->isSeparator()) out.push_back(a);
+    return out;
+}
+
+TEST(MenuAccelerators, PrintedKeysRunTheCommandAsItStandsWhenPressed) {
+    Fixture f;
+    bool allowed = false;
+    f.app.on_update_command(kAppCmd, [&](CommandUi& ui) { ui.enable(allowed); });
+    MenuModel m;
+    m.items = {MenuItem::popup("&File", {MenuItem::command(kAppCmd, "&Select...\tCtrl+O"),
+                                         MenuItem::command(kViewOnly, "&Find...\tCtrl+F")})};
+    f.frame->set_menu(m);
+    ASSERT_TRUE(f.app.open_document_file(f.root.root.path() + "/k.grp"));
+    f.frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(f.frame));
+    TestDoc::log.clear();
+    // Refused while the command is disabled, taken once it is enabled, without the menu opening.
+    QTest::keyClick(f.frame, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_TRUE(TestDoc::log.empty());
+    allowed = true;
+    QTest::keyClick(f.frame, Qt::Key_O, Qt::ControlModifier);
+    QTest::keyClick(f.frame, Qt::Key_F, Qt::ControlModifier);
+    EXPECT_EQ((std::vector<std::string>{"app", "view:view-only"}), TestDoc::log);
+    EXPECT_EQ("&Select...\tCtrl+O", f.frame->action(kAppCmd)->text().toStdString());
+}
+
+TEST(RecentFiles, MenuTextNumbersEscapesAndShortensInTheMiddle) {
+    const std::string name(40, 'N');
+    const struct {
+        std::size_t index;
+        std::string path;
+        std::size_t max;
+        std::string text;
+    } cases[] = {
+        {0, "/a/b.grp", 50, "&1 /a/b.grp"},
+        {9, "/x", 50, "1&0 /x"},
+        {1, "/R&D/a&b", 50, "&2 /R&&D/a&&b"},
+        {0, "C:\\ANALYSER\\GROUPS\\NORTHWING\\ARCHDIR.DAT", 25, "&1 C:\\...\\ARCHDIR.DAT"},
+        {0, "C:\\ANALYSER\\GROUPS\\NORTHWING\\ARCHDIR.DAT", 28, "&1 C:\\...\\NORTHWING\\ARCHDIR.DAT"},
+        {2, "/home/user/archives/north/ARCHDIR.DAT", 20, "&3 /.../ARCHDIR.DAT"},
+        {0, "/data/" + name, 20, "&1 /.../" + name},               // never shorter than the file name
+        {0, "TIMI Data - " + name, 20, "&1 TIMI Data - " + name},  // no folders to leave out
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.text, recent_file_menu_text(c.index, c.path, c.max)) << c.path;
+}
+
+TEST(RecentFiles, FileMenuShowsTheListAndReopensFromIt) {
+    Fixture f;
+    const std::string dir = f.root.root.path();
+    ASSERT_TRUE(profile_write_string("Recent File List", "File1", dir + "/missing.grp"));
+    f.app.load_std_profile_settings(4);
+    MenuModel m;
+    m.items = {MenuItem::popup("&File", {MenuItem::command(cmd::FileMru1, "Recent File"), MenuItem::separator(),
+                                         MenuItem::command(kAppCmd, "E&xit")})};
+    f.frame->set_menu(m);
+    auto texts = [&] {
+        QMenu* file = open_menu(*f.frame, "&File");
+        std::vector<std::string> out;
+        if (!file) return out;
+        for (QAction* a : shown_entries(*file))
+            out.push_back((a->isEnabled() ? "" : "(off) ") + a->text().toStdString());
+        file->hide();
+        return out;
+    };
+    auto choose = [&](const std::string& prefix) {
+        QMenu* file = open_menu(*f.frame, "&File");
+        ASSERT_NE(nullptr, file);
+        for (QAction* a : shown_entries(*file)) {
+            if (a->text().toStdString().rfind(prefix, 0) != 0) continue;
+            QTest::mouseClick(file, Qt::LeftButton, {}, file->actionGeometry(a).center());
+            return;
+        }
+        ADD_FAILURE() << "no entry " << prefix;
+    };
+    EXPECT_EQ((std::vector<std::string>{"&1 " + dir + "/missing.grp", "E&xit"}), texts());
+    // An entry that no longer opens leaves the list and the profile.
+    choose("&1 ");
+    EXPECT_EQ(1, TestDoc::opened);
+    EXPECT_EQ((std::vector<std::string>{"(off) Recent File", "E&xit"}), texts());
+    EXPECT_EQ("", profile_get_string("Recent File List", "File1", ""));
+
+    ASSERT_TRUE(f.app.open_document_file(dir + "/a&b.grp"));
+    ASSERT_TRUE(f.app.open_document_file(dir + "/c.grp"));
+    EXPECT_EQ((std::vector<std::string>{"&1 " + dir + "/c.grp", "&2 " + dir + "/a&&b.grp", "E&xit"}), texts());
+    EXPECT_EQ(dir + "/c.grp", profile_get_string("Recent File List", "File1", ""));
+    EXPECT_EQ(dir + "/a&b.grp", profile_get_string("Recent File List", "File2", ""));
+    f.app.close_all_documents();
+    choose("&2 ");
+    ASSERT_EQ(1u, f.frame->child_frames().size());
+    EXPECT_EQ("a&b.grp", f.frame->active_child()->active_document()->title());
+    EXPECT_EQ(dir + "/a&b.grp", profile_get_string("Recent File List", "File1", ""));
 }
 
 TEST(MenuModel, PruneRemovesEmptyPopupsAndStraySeparators) {

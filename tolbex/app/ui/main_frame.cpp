@@ -67,7 +67,7 @@ void CMainFrame::install_handlers() {
     on_command(fw::cmd::WindowNew, [this] {
         fw::ChildFrame* child = active_child();
         if (child && child->active_document() && child->active_document()->doc_template())
-            child->active_document()->doc_template()->create_new_frame(*child->active_document());
+            show_child(child->active_document()->doc_template()->create_new_frame(*child->active_document()));
     });
     on_update_command(fw::cmd::WindowNew, [this](fw::CommandUi& ui) { ui.enable(active_child() != nullptr); });
     on_command(fw::cmd::FileClose, [this] {

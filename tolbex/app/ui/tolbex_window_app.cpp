@@ -182,6 +182,7 @@ bool TolbexWindowApp::init_instance(std::vector<std::string> args, bool expanded
     // The toolkit took every locale category from the environment. Numbers in files keep '.'
     // under every locale; dates shown to the user keep the user's form (LC_TIME stays).
     std::setlocale(LC_NUMERIC, "C");
+    fwapp_.load_std_profile_settings(kRecentFileCount);
     core_.read_command_line(std::move(args), expanded);
     core_.form_paths();
     core_.load_archive_configuration();

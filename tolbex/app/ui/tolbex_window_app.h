@@ -21,6 +21,8 @@ class CTolbexApp;
 class CMainFrame;
 
 inline constexpr int kTimiTemplateResource = 185;
+// File menu's recent-file list: "Recent File List" / "File1".."File8" in the profile.
+inline constexpr int kRecentFileCount = 8;
 inline constexpr const char* kTimiDocTypeId = "TIMI.Document";
 inline constexpr const char* kTimiDocStrings =
     "\nTIMI\nTIMI\nTorvane TIMI Files (*.TIMI)\n.TIMI\nTIMI.Document\nTIMI Document";

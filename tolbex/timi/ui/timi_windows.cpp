@@ -331,6 +331,8 @@ fw::TemplateParts timi_template_parts() {
 
 TIMIDoc* open_timi_window(fw::Application& app, const TimiWindowRequest& request) {
     auto* doc = dynamic_cast<TIMIDoc*>(app.open_document_file(request.path, app.find_template("TIMI.Document")));
+    // A new analysis's day list is read once and deleted: nothing to reopen later.
+    if (request.saved_data_path.empty()) app.remove_from_recent_file_list(request.path);
     if (!doc) return nullptr;
     doc->set_data_folder(request.archive_folder);
     doc->set_display_name(request.display_name);

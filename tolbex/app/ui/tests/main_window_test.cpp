@@ -4,7 +4,11 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMouseEvent>
+#include <QPrinter>
+#include <QTest>
 #include <QTreeView>
 #include <clocale>
 #include <cstring>
@@ -16,6 +20,8 @@
 #include "common/text.h"
 #include "tools/demo/demo_root.h"
 #include "framework/core/app_profile.h"
+#include "framework/qt/folder_dialog.h"
+#include "framework/qt/print_job.h"
 #include "framework/qt/qt_text.h"
 #include "framework/qt/window_helpers.h"
 #include "platform/fs.h"
@@ -597,6 +603,252 @@ TEST_F(MainWindowTest, ArchiveGroupCommandsOpenWhatThePickerChose) {
     EXPECT_EQ(before + 1, open_archive_documents().size());
     ASSERT_FALSE(scripted.shown.empty());
     EXPECT_NE(std::string::npos, scripted.shown.back().text.find("valid archives have been found"));
+}
+
+}  // namespace
+}  // namespace tv
+
+namespace tv {
+namespace {
+
+// The menus and windows as the user meets them: keys, the File menu's recent files, the Window
+// menu and where new windows come up.
+class DesktopTest : public MainWindowTest {
+protected:
+    void TearDown() override {
+        fw::set_browse_for_folder_hook({});
+        fw::set_print_dialog_hook({});
+        MainWindowTest::TearDown();
+    }
+    void activate() {
+        frame()->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(frame()));
+    }
+    // Opens a menu of the menu bar as a click on its title does.
+    QMenu* open_menu(const char* title) {
+        for (QAction* a : frame()->menuBar()->actions()) {
+            if (a->text() != QLatin1String(title) || !a->menu()) continue;
+            frame()->menuBar()->setActiveAction(a);
+            settle();
+            return a->menu();
+        }
+        return nullptr;
+    }
+    static std::vector<QAction*> entries(QMenu& menu) {
+        std::vector<QAction*> out;
+        for (QAction* a : menu.actions())
+            if (a->isVisible() && !a->isSeparator()) out.push_back(a);
+        return out;
+    }
+    // The entries after the menu's last separator.
+    static std::vector<QAction*> last_group(QMenu& menu) {
+        std::vector<QAction*> out;
+        for (QAction* a : menu.actions()) {
+            if (!a->isVisible()) continue;
+            if (a->isSeparator())
+                out.clear();
+            else
+                out.push_back(a);
+        }
+        return out;
+    }
+    void click(QMenu& menu, QAction* entry) {
+        QTest::mouseClick(&menu, Qt::LeftButton, {}, menu.actionGeometry(entry).center());
+        settle();
+    }
+    void enable_timi() {
+        reg_set_string(HKEY_LOCAL_MACHINE, kAnalyserKey, "Enable TIMI Rozaze", "YES");
+        write_file(root / "log/messages.dll", "x");
+        reg_set_string(HKEY_LOCAL_MACHINE, kLogKey, "DLL Install Path", root / "log/messages.dll");
+        register_timi_strings();
+    }
+    gui::TimiOpenRequest day_list(const std::string& name) {
+        timi_test::DaySpec day;
+        for (const char* time : {"10:00:00", "10:00:30"}) day.rows.push_back(timi_test::day_row(1, time, "61"));
+        const std::string day_file = root / (name + "/TIMI77_1.TXT");
+        write_file(day_file, timi_test::day_file_text(day));
+        write_file(root / (name + ".TIMI"), day_file + "\r\n");
+        return {root / (name + ".TIMI"), root / name, "", name, "77"};
+    }
+    fw::ChildFrame* child_of(const fw::Document* doc) {
+        for (fw::ChildFrame* f : children())
+            if (f->active_document() == doc) return f;
+        return nullptr;
+    }
+    QRect client() { return frame()->mdi_area()->viewport()->rect(); }
+};
+
+TEST_F(DesktopTest, PrintedShortcutsRunTheirCommands) {
+    make_demo();
+    start();
+    ASSERT_GE(children().size(), 1u);
+    activate();
+    std::vector<std::string> ran;
+    fw::Dialog::set_test_hook([&](fw::Dialog& d) {
+        ran.push_back(dynamic_cast<gui::ArchiveListDlg*>(&d) ? "select" : "other dialog");
+        return 0;
+    });
+    fw::set_browse_for_folder_hook([&](const std::string& title, const std::string&) {
+        ran.push_back(title);
+        return std::string();
+    });
+    fw::set_print_dialog_hook([&](QPrinter&, int, int) {
+        ran.push_back("print");
+        return false;
+    });
+    QTest::keyClick(frame(), Qt::Key_O, Qt::ControlModifier);
+    QTest::keyClick(frame(), Qt::Key_F, Qt::ControlModifier);
+    // Ctrl+P goes to the active window: the browser prints its catalogue.
+    QTest::keyClick(frame()->active_child(), Qt::Key_P, Qt::ControlModifier);
+    EXPECT_EQ((std::vector<std::string>{"select", kFindGroupsCaption, "print"}), ran);
+}
+
+TEST_F(DesktopTest, RecentFilesAreRememberedAcrossARestartAndReopen) {
+    make_demo();
+    start();
+    const std::string report = make_report(root / "R.IMG");
+    ASSERT_NE(nullptr, gui::open_report(report));
+    QMenu* file = open_menu("&File");
+    ASSERT_NE(nullptr, file);
+    std::vector<std::string> shown;
+    for (QAction* a : entries(*file))
+        if (a->text().startsWith(QLatin1Char('&')) && a->text().at(1).isDigit())
+            shown.push_back(a->text().toStdString());
+    file->hide();
+    ASSERT_EQ(3u, shown.size()) << ::testing::PrintToString(shown);
+    EXPECT_EQ(0u, shown[0].rfind("&1 ", 0));
+    EXPECT_NE(std::string::npos, shown[0].find("SUMMARY.TXT"));
+    EXPECT_NE(std::string::npos, shown[1].find("ARCHDIR.DAT"));
+    const std::string first = fw::profile_get_string("Recent File List", "File1", "");
+    EXPECT_EQ(join_path(report, "SUMMARY.TXT"), first);
+    EXPECT_NE("", fw::profile_get_string("Recent File List", "File3", ""));
+    ASSERT_TRUE(frame()->close());
+    stop();
+
+    // Without browsing nothing opens by itself: the list is what the last run left.
+    start({"/disable_browse"});
+    ASSERT_TRUE(children().empty());
+    file = open_menu("&File");
+    ASSERT_NE(nullptr, file);
+    std::vector<std::string> again;
+    QAction* report_entry = nullptr;
+    for (QAction* a : entries(*file)) {
+        if (!a->text().startsWith(QLatin1Char('&')) || !a->text().at(1).isDigit()) continue;
+        again.push_back(a->text().toStdString());
+        EXPECT_TRUE(a->isEnabled());
+        if (a->text().contains(QLatin1String("SUMMARY.TXT"))) report_entry = a;
+    }
+    EXPECT_EQ(shown, again);
+    ASSERT_NE(nullptr, report_entry);
+    click(*file, report_entry);
+    ASSERT_EQ(1u, children().size());
+    EXPECT_NE(nullptr, dynamic_cast<gui::CPellarnDoc*>(children().front()->active_document()));
+}
+
+TEST_F(DesktopTest, WindowMenuListsTheWindowsAndBringsABrowserBackOverAMaximisedReport) {
+    make_demo();
+    start();
+    ASSERT_NE(nullptr, gui::open_report(make_report(root / "R.IMG")));
+    settle();
+    auto frames = children();
+    ASSERT_EQ(3u, frames.size());
+    ASSERT_TRUE(frames[2]->isMaximized());
+    QMenu* window = open_menu("&Window");
+    ASSERT_NE(nullptr, window);
+    std::vector<QAction*> listed = last_group(*window);
+    ASSERT_EQ(3u, listed.size());
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ("&" + std::to_string(i + 1) + " " + frames[i]->windowTitle().toStdString(),
+                  listed[i]->text().toStdString());
+        EXPECT_EQ(i == 2, listed[i]->isChecked()) << i;
+    }
+    click(*window, listed[0]);
+    EXPECT_EQ(frames[0], frame()->active_child());
+    EXPECT_TRUE(frames[0]->isVisible());
+    EXPECT_FALSE(frames[0]->isMinimized());
+    EXPECT_EQ(client(), frames[0]->geometry());  // on top, in the place the report had
+
+    // Tile with a maximised child: every window in a row of its own.
+    window = open_menu("&Window");
+    ASSERT_NE(nullptr, window);
+    QAction* tile = frame()->action(menu::kWindowTileHorz);
+    ASSERT_NE(nullptr, tile);
+    click(*window, tile);
+    int y = 0;
+    for (fw::ChildFrame* f : frames) {
+        EXPECT_FALSE(f->isMaximized());
+        EXPECT_EQ(y, f->y());
+        EXPECT_EQ(client().width(), f->width());
+        EXPECT_GE(f->height(), client().height() / 3 - 1);
+        y = f->geometry().bottom() + 1;
+    }
+    // Cascade from a maximised report: staggered, each large enough to work in, the active on top.
+    frames[2]->showMaximized();
+    settle();
+    window = open_menu("&Window");
+    ASSERT_NE(nullptr, window);
+    click(*window, frame()->action(menu::kWindowCascade));
+    EXPECT_EQ(frames[2], frame()->active_child());
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_FALSE(frames[i]->isMaximized()) << i;
+        EXPECT_GE(frames[i]->width(), client().width() / 2) << i;
+        EXPECT_GE(frames[i]->height(), client().height() / 2) << i;
+        EXPECT_TRUE(client().contains(frames[i]->geometry())) << i;
+        if (i > 0) {
+            EXPECT_NE(frames[i - 1]->pos(), frames[i]->pos()) << i;
+        }
+    }
+}
+
+TEST_F(DesktopTest, NewWindowShowsASecondWindowOnTheDocument) {
+    make_demo();
+    start();
+    const std::size_t before = children().size();
+    QMenu* window = open_menu("&Window");
+    ASSERT_NE(nullptr, window);
+    click(*window, frame()->action(fw::cmd::WindowNew));
+    auto frames = children();
+    ASSERT_EQ(before + 1, frames.size());
+    EXPECT_TRUE(frames.back()->isVisible());
+    EXPECT_EQ(frames.back(), frame()->active_child());
+}
+
+TEST_F(DesktopTest, TimiWindowOpensUsableBesideAMinimisedWindowAndMaximisedOverAMaximisedOne) {
+    enable_timi();
+    make_demo();
+    start();
+    frame()->resize(1000, 700);
+    settle();
+    ASSERT_TRUE(gui::timi_opener());
+    auto frames = children();
+    ASSERT_EQ(2u, frames.size());
+    frames[1]->showMinimized();
+    settle();
+    ASSERT_EQ(gui::timi_opener()(day_list("A")), gui::TimiOpenResult::Opened);
+    settle();
+    fw::DocTemplate* timi = windows->framework().find_template(kTimiDocTypeId);
+    ASSERT_EQ(1u, timi->documents().size());
+    fw::ChildFrame* first = child_of(timi->documents().front().get());
+    ASSERT_NE(nullptr, first);
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_FALSE(first->isMinimized());
+    EXPECT_EQ(first, frame()->active_child());
+    EXPECT_GE(first->width(), client().width() / 2);
+    EXPECT_GE(first->height(), client().height() / 2);
+    EXPECT_TRUE(client().contains(first->geometry())) << first->geometry().x() << "," << first->geometry().y();
+    timi->documents().front()->set_modified(false);
+
+    first->showMaximized();
+    settle();
+    ASSERT_EQ(gui::timi_opener()(day_list("B")), gui::TimiOpenResult::Opened);
+    settle();
+    ASSERT_EQ(2u, timi->documents().size());
+    fw::ChildFrame* second = child_of(timi->documents().back().get());
+    ASSERT_NE(nullptr, second);
+    EXPECT_TRUE(second->isMaximized());
+    EXPECT_EQ(second, frame()->active_child());
+    EXPECT_EQ(client(), second->geometry());
+    for (const auto& d : timi->documents()) d->set_modified(false);
 }
 
 }  // namespace
