@@ -7,13 +7,13 @@
 #include <ostream>
 #include <string>
 
-#include <QFont>
 #include <QImage>
 
 #include <gtest/gtest.h>
 
 #include "common/files.h"
 #include "platform/fs.h"
+#include "testing/test_fonts.h"
 #include "testing/test_root.h"
 #include "tolbex/reports/page_export.h"
 #include "tolbex/reports/report_document.h"
@@ -81,11 +81,9 @@ protected:
         } else {
             ASSERT_TRUE(demo::write_demo_pages(report + "/", "Alder, Mira"));
         }
+        // The report's and the metafiles' faces are drawn in the fonts the tests bring.
+        tv::testing::use_test_fonts();
         ensure_render_application();
-        // The report's and the metafiles' faces are rarely installed; their stand-ins are fixed so
-        // that the pictures do not depend on which other fonts a machine has.
-        QFont::insertSubstitution(QStringLiteral("Times New Roman"), QStringLiteral("DejaVu Serif"));
-        QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("DejaVu Sans"));
     }
     platform::testing::TempRoot root;
     std::string report;
