@@ -1,11 +1,10 @@
-// One QApplication for the whole test program (offscreen; CTest sets QT_QPA_PLATFORM) drawing in
-// the tests' fonts, and a fresh machine root per test.
+// One QApplication for the whole test program (offscreen; CTest sets QT_QPA_PLATFORM), and a
+// fresh machine root per test.
 #pragma once
 #include <QApplication>
 #include <cstdlib>
 
 #include "platform/registry.h"
-#include "testing/test_fonts.h"
 #include "testing/test_root.h"
 
 namespace tv::fw::testing {
@@ -15,7 +14,6 @@ inline QApplication& qt_app() {
     static char name[] = "framework_tests";
     static char* argv[] = {name, nullptr};
     if (!std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    if (!QApplication::instance()) tv::testing::use_test_fonts();
     static QApplication* app = new QApplication(argc, argv);
     return *app;
 }

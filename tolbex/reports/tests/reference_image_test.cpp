@@ -13,7 +13,6 @@
 
 #include "common/files.h"
 #include "platform/fs.h"
-#include "testing/test_fonts.h"
 #include "testing/test_root.h"
 #include "tolbex/reports/page_export.h"
 #include "tolbex/reports/report_document.h"
@@ -81,8 +80,6 @@ protected:
         } else {
             ASSERT_TRUE(demo::write_demo_pages(report + "/", "Alder, Mira"));
         }
-        // The report's and the metafiles' faces are drawn in the fonts the tests bring.
-        tv::testing::use_test_fonts();
         ensure_render_application();
     }
     platform::testing::TempRoot root;

@@ -17,7 +17,6 @@
 #include <gtest/gtest.h>
 
 #include "testing/app_test_root.h"
-#include "testing/test_fonts.h"
 #include "tolbex/app/tolbex_strings.h"
 
 namespace tv::uitest {
@@ -27,7 +26,6 @@ inline QApplication& qt_app() {
     static char name[] = "tolbex_ui_tests";
     static char* argv[] = {name, nullptr};
     if (!std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    if (!QApplication::instance()) tv::testing::use_test_fonts();
     static QApplication* app = new QApplication(argc, argv);
     return *app;
 }
