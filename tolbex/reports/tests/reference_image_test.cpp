@@ -7,7 +7,6 @@
 #include <ostream>
 #include <string>
 
-#include <QFont>
 #include <QImage>
 
 #include <gtest/gtest.h>
@@ -82,10 +81,6 @@ protected:
             ASSERT_TRUE(demo::write_demo_pages(report + "/", "Alder, Mira"));
         }
         ensure_render_application();
-        // The report's and the metafiles' faces are rarely installed; their stand-ins are fixed so
-        // that the pictures do not depend on which other fonts a machine has.
-        QFont::insertSubstitution(QStringLiteral("Times New Roman"), QStringLiteral("DejaVu Serif"));
-        QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("DejaVu Sans"));
     }
     platform::testing::TempRoot root;
     std::string report;

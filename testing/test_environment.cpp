@@ -1,0 +1,15 @@
+// The environment every test program runs in, set before main so that the child processes a test
+// starts have it too: times in UTC, and only the fonts the tests bring (fonts/, mapped from the faces
+// the program asks for), so that pages count and draw alike whatever fonts or settings a machine
+// or its user has.
+#include <cstdlib>
+
+namespace {
+
+[[maybe_unused]] const bool kTestEnvironment = [] {
+    ::setenv("TZ", "UTC", 1);
+    ::setenv("FONTCONFIG_FILE", TV_TEST_FONTCONFIG, 1);
+    return true;
+}();
+
+}  // namespace
