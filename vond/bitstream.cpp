@@ -7,6 +7,161 @@
 
 namespace tv::vond {
 
+namespace {
+
+// The difference codes are prefix codes walked node by node: a node reads `bits` bits and the
+// first range whose `last` is not below the value decides. A range either ends the code (the
+// difference is the value plus `add`) or continues at node `next`.
+enum Node : std::uint8_t {
+    kLeaf,  // node 0 is a root, never a continuation, so `next` 0 ends the code
+    kRoot1,
+    kRoot2,
+    kRoot4,
+    kRoot5,
+    kRoot6,
+    kRoot7,
+    kUp1,  // the long ladders of codes 0, 1 and 2: 31 steps at a time
+    kUp2,
+    kUp3,
+    kDown1,
+    kDown2,
+    kDown3,
+    kZero5,
+    kOne7,
+    kTwo13,  // shared by codes 2, 4 and 5
+    kTwo14,
+    kTwo15,
+    kTwo15_30,
+    kTwo15_31,
+    kFour14,
+    kFour14_31,
+    kFour15,
+    kFour15_31,
+    kFive14,
+    kFive14_15,
+    kFive15,
+    kFive15_15,
+    kSix13,
+    kSix14,
+    kSix15,
+    kSix15_14,
+    kSix15_15,
+    kSeven15,
+    kNodeCount
+};
+constexpr Node kRoot0 = kLeaf;
+
+struct CodeRange {
+    std::uint8_t last;
+    std::int8_t add;
+    Node next;
+};
+struct CodeNode {
+    std::uint8_t bits;
+    std::array<CodeRange, 4> ranges;  // ascending; the last one used ends at 2^bits - 1
+};
+
+constexpr CodeRange leaf(int last, int add) {
+    return {static_cast<std::uint8_t>(last), static_cast<std::int8_t>(add), kLeaf};
+}
+constexpr CodeRange go(int last, Node next) { return {static_cast<std::uint8_t>(last), 0, next}; }
+
+constexpr std::array<CodeNode, kNodeCount> kNodes = {{
+    {3, {leaf(4, -2), go(5, kZero5), go(6, kUp1), go(7, kDown1)}},             // kRoot0
+    {3, {leaf(6, -3), go(7, kOne7)}},                                          // kRoot1
+    {4, {leaf(12, -6), go(13, kTwo13), go(14, kTwo14), go(15, kTwo15)}},       // kRoot2
+    {4, {leaf(12, -6), go(13, kTwo13), go(14, kFour14), go(15, kFour15)}},     // kRoot4
+    {4, {leaf(12, -6), go(13, kTwo13), go(14, kFive14), go(15, kFive15)}},     // kRoot5
+    {4, {leaf(12, -6), go(13, kSix13), go(14, kSix14), go(15, kSix15)}},       // kRoot6
+    {4, {leaf(14, -7), go(15, kSeven15)}},                                     // kRoot7
+    {5, {leaf(30, 7), go(31, kUp2)}},                                          // kUp1
+    {5, {leaf(30, 38), go(31, kUp3)}},                                         // kUp2
+    {5, {leaf(31, 69)}},                                                       // kUp3
+    {5, {leaf(30, -37), go(31, kDown2)}},                                      // kDown1
+    {5, {leaf(30, -68), go(31, kDown3)}},                                      // kDown2
+    {5, {leaf(31, -100)}},                                                     // kDown3
+    {3, {leaf(3, -6), leaf(7, -1)}},                                           // kZero5
+    {3, {leaf(2, -6), leaf(5, 1), go(6, kUp1), go(7, kDown1)}},                // kOne7
+    {4, {leaf(7, -14), leaf(15, -1)}},                                         // kTwo13
+    {5, {leaf(15, -30), leaf(31, -1)}},                                        // kTwo14
+    {5, {leaf(14, -45), leaf(29, 16), go(30, kTwo15_30), go(31, kTwo15_31)}},  // kTwo15
+    {4, {leaf(7, -53), leaf(15, 38)}},                                         // kTwo15_30
+    {5, {leaf(14, -68), leaf(29, 39), go(30, kUp3), go(31, kDown3)}},          // kTwo15_31
+    {5, {leaf(30, 15), go(31, kFour14_31)}},                                   // kFour14
+    {4, {leaf(15, 46)}},                                                       // kFour14_31
+    {5, {leaf(30, -45), go(31, kFour15_31)}},                                  // kFour15
+    {4, {leaf(15, -61)}},                                                      // kFour15_31
+    {4, {leaf(14, 15), go(15, kFive14_15)}},                                   // kFive14
+    {4, {leaf(15, 30)}},                                                       // kFive14_15
+    {4, {leaf(14, -29), go(15, kFive15_15)}},                                  // kFive15
+    {4, {leaf(15, -45)}},                                                      // kFive15_15
+    {3, {leaf(3, -10), leaf(7, 3)}},                                           // kSix13
+    {3, {leaf(3, -14), leaf(7, 7)}},                                           // kSix14
+    {4, {leaf(6, -21), leaf(13, 8), go(14, kSix15_14), go(15, kSix15_15)}},    // kSix15
+    {3, {leaf(7, 22)}},                                                        // kSix15_14
+    {3, {leaf(7, -29)}},                                                       // kSix15_15
+    {5, {leaf(15, -23), leaf(31, -8)}},                                        // kSeven15
+}};
+
+// The walk stops at the first range that holds the value read, so every node must reach its
+// highest value, through ascending ranges.
+constexpr bool codes_complete() {
+    for (const CodeNode& n : kNodes) {
+        const int top = (1 << n.bits) - 1;
+        int below = -1;
+        bool reached = false;
+        for (const CodeRange& r : n.ranges) {
+            if (r.last <= below || r.last > top) return false;
+            if (r.last == top) {
+                reached = true;
+                break;
+            }
+            below = r.last;
+        }
+        if (!reached) return false;
+    }
+    return true;
+}
+static_assert(codes_complete());
+
+// Per code (the 3-bit code number of a channel's block): where its tree starts, the step every
+// difference is multiplied by, and whether it feeds the adaptive choice of code 3.
+struct DifferenceCode {
+    Node root;
+    std::uint8_t multiplier;
+    bool adapts;
+};
+constexpr std::array<DifferenceCode, 8> kCodes = {{
+    {kRoot0, 3, true},
+    {kRoot1, 3, true},
+    {kRoot2, 3, true},
+    {kRoot0, 0, false},  // code 3 stands for 0, 1 or 2 and never reaches the table
+    {kRoot4, 5, false},
+    {kRoot5, 7, false},
+    {kRoot6, 11, false},
+    {kRoot7, 15, false},
+}};
+
+// What differs between the stream sector types: how many channels each block carries.
+struct StreamFormat {
+    std::uint8_t type;
+    int channels;
+};
+constexpr std::array<StreamFormat, 3> kFormats = {{
+    {kTypeStreamOne, 1},
+    {kTypeStreamTwo, 2},
+    {kTypeStreamThree, 3},
+}};
+static_assert(kFormats.size() == static_cast<std::size_t>(BitStreamDecoder::kMaxChannels));
+
+int stream_channels(std::uint8_t type) {
+    for (const StreamFormat& f : kFormats)
+        if (f.type == type) return f.channels;
+    return 0;
+}
+
+}  // namespace
+
 int bits_for(int v) {
     int b = 0;
     while (v > 0) {
@@ -67,158 +222,24 @@ bool BitStreamDecoder::only_zeros_left(const std::uint8_t* data) const {
     return true;
 }
 
-bool BitStreamDecoder::ladder(const std::uint8_t* data, bool positive, int& d) {
-    unsigned y = 0, z = 0, w = 0;
-    if (!get_bits(data, 5, y)) return false;
-    if (y < 31) {
-        d = positive ? static_cast<int>(y) + 7 : static_cast<int>(y) - 37;
-        return true;
-    }
-    if (!get_bits(data, 5, z)) return false;
-    if (z < 31) {
-        d = positive ? static_cast<int>(z) + 38 : static_cast<int>(z) - 68;
-        return true;
-    }
-    if (!get_bits(data, 5, w)) return false;
-    d = positive ? static_cast<int>(w) + 69 : static_cast<int>(w) - 100;
-    return true;
-}
-
 bool BitStreamDecoder::read_difference(const std::uint8_t* data, int type, int& d, int& m) {
-    unsigned x = 0, y = 0, z = 0, w = 0;
+    // Code 3 has no table of its own: it picks code 1, 0 or 2 by the size of the last difference.
     if (type == 3) type = last_diff_ <= 3 ? 1 : (last_diff_ >= 10 && last_diff_ <= 37 ? 0 : 2);
-    switch (type) {
-        case 0:
-            m = 3;
-            if (!get_bits(data, 3, x)) return false;
-            if (x <= 4) {
-                d = static_cast<int>(x) - 2;
-            } else if (x == 5) {
-                if (!get_bits(data, 3, y)) return false;
-                d = y < 4 ? static_cast<int>(y) - 6 : static_cast<int>(y) - 1;
-            } else if (!ladder(data, x == 6, d)) {
-                return false;
-            }
+    const DifferenceCode& code = kCodes[static_cast<std::size_t>(type)];
+    m = code.multiplier;
+    const CodeNode* node = &kNodes[code.root];
+    for (;;) {
+        unsigned v = 0;
+        if (!get_bits(data, node->bits, v)) return false;
+        const CodeRange* r = node->ranges.data();
+        while (v > r->last) ++r;
+        if (r->next == kLeaf) {
+            d = static_cast<int>(v) + r->add;
             break;
-        case 1:
-            m = 3;
-            if (!get_bits(data, 3, x)) return false;
-            if (x <= 6) {
-                d = static_cast<int>(x) - 3;
-            } else {
-                if (!get_bits(data, 3, y)) return false;
-                if (y <= 2)
-                    d = static_cast<int>(y) - 6;
-                else if (y <= 5)
-                    d = static_cast<int>(y) + 1;
-                else if (!ladder(data, y == 6, d))
-                    return false;
-            }
-            break;
-        case 2:
-            m = 3;
-            if (!get_bits(data, 4, x)) return false;
-            if (x <= 12) {
-                d = static_cast<int>(x) - 6;
-            } else if (x == 13) {
-                if (!get_bits(data, 4, y)) return false;
-                d = y < 8 ? static_cast<int>(y) - 14 : static_cast<int>(y) - 1;
-            } else if (x == 14) {
-                if (!get_bits(data, 5, y)) return false;
-                d = y < 16 ? static_cast<int>(y) - 30 : static_cast<int>(y) - 1;
-            } else {
-                if (!get_bits(data, 5, y)) return false;
-                if (y <= 14) {
-                    d = static_cast<int>(y) - 45;
-                } else if (y <= 29) {
-                    d = static_cast<int>(y) + 16;
-                } else if (y == 30) {
-                    if (!get_bits(data, 4, z)) return false;
-                    d = z < 8 ? static_cast<int>(z) - 53 : static_cast<int>(z) + 38;
-                } else {
-                    if (!get_bits(data, 5, z)) return false;
-                    if (z <= 14) {
-                        d = static_cast<int>(z) - 68;
-                    } else if (z <= 29) {
-                        d = static_cast<int>(z) + 39;
-                    } else {
-                        if (!get_bits(data, 5, w)) return false;
-                        d = z == 30 ? static_cast<int>(w) + 69 : static_cast<int>(w) - 100;
-                    }
-                }
-            }
-            break;
-        case 4:
-            m = 5;
-            if (!get_bits(data, 4, x)) return false;
-            if (x <= 12) {
-                d = static_cast<int>(x) - 6;
-            } else if (x == 13) {
-                if (!get_bits(data, 4, y)) return false;
-                d = y < 8 ? static_cast<int>(y) - 14 : static_cast<int>(y) - 1;
-            } else {
-                if (!get_bits(data, 5, y)) return false;
-                if (y < 31) {
-                    d = x == 14 ? static_cast<int>(y) + 15 : static_cast<int>(y) - 45;
-                } else {
-                    if (!get_bits(data, 4, z)) return false;
-                    d = x == 14 ? static_cast<int>(z) + 46 : static_cast<int>(z) - 61;
-                }
-            }
-            break;
-        case 5:
-            m = 7;
-            if (!get_bits(data, 4, x)) return false;
-            if (x <= 12) {
-                d = static_cast<int>(x) - 6;
-            } else if (x == 13) {
-                if (!get_bits(data, 4, y)) return false;
-                d = y < 8 ? static_cast<int>(y) - 14 : static_cast<int>(y) - 1;
-            } else {
-                if (!get_bits(data, 4, y)) return false;
-                if (y < 15) {
-                    d = x == 14 ? static_cast<int>(y) + 15 : static_cast<int>(y) - 29;
-                } else {
-                    if (!get_bits(data, 4, z)) return false;
-                    d = x == 14 ? static_cast<int>(z) + 30 : static_cast<int>(z) - 45;
-                }
-            }
-            break;
-        case 6:
-            m = 11;
-            if (!get_bits(data, 4, x)) return false;
-            if (x <= 12) {
-                d = static_cast<int>(x) - 6;
-            } else if (x == 13) {
-                if (!get_bits(data, 3, y)) return false;
-                d = y < 4 ? static_cast<int>(y) - 10 : static_cast<int>(y) + 3;
-            } else if (x == 14) {
-                if (!get_bits(data, 3, y)) return false;
-                d = y < 4 ? static_cast<int>(y) - 14 : static_cast<int>(y) + 7;
-            } else {
-                if (!get_bits(data, 4, y)) return false;
-                if (y <= 6) {
-                    d = static_cast<int>(y) - 21;
-                } else if (y <= 13) {
-                    d = static_cast<int>(y) + 8;
-                } else {
-                    if (!get_bits(data, 3, z)) return false;
-                    d = y == 14 ? static_cast<int>(z) + 22 : static_cast<int>(z) - 29;
-                }
-            }
-            break;
-        default:  // 7
-            m = 15;
-            if (!get_bits(data, 4, x)) return false;
-            if (x <= 14) {
-                d = static_cast<int>(x) - 7;
-            } else {
-                if (!get_bits(data, 5, y)) return false;
-                d = y > 15 ? static_cast<int>(y) - 8 : static_cast<int>(y) - 23;
-            }
-            break;
+        }
+        node = &kNodes[r->next];
     }
-    if (type <= 2) last_diff_ = d < 0 ? -d : d;
+    if (code.adapts) last_diff_ = d < 0 ? -d : d;
     return true;
 }
 
@@ -293,9 +314,7 @@ bool BitStreamDecoder::read_header(const std::uint8_t* sector) {
 }
 
 void BitStreamDecoder::end_channel(std::uint8_t type, Step& r) {
-    const bool more = (channel_ == 0 && (type == kTypeStreamTwo || type == kTypeStreamThree)) ||
-                      (channel_ == 1 && type == kTypeStreamThree);
-    if (more) {
+    if (channel_ + 1 < stream_channels(type)) {
         ++channel_;
         state_ = -2;
     } else {

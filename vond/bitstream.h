@@ -9,6 +9,7 @@ namespace tv::vond {
 class BitStreamDecoder {
 public:
     static constexpr int kBlock = 128;
+    static constexpr int kMaxChannels = 3;
 
     struct Step {
         bool ok = true;
@@ -36,7 +37,6 @@ private:
     bool only_zeros_left(const std::uint8_t* data) const;
     bool read_header(const std::uint8_t* sector);
     bool read_difference(const std::uint8_t* data, int type, int& d, int& m);
-    bool ladder(const std::uint8_t* data, bool positive, int& d);
     void mark_events(const int* positions, int count);
     void end_channel(std::uint8_t type, Step& r);
 
@@ -49,8 +49,8 @@ private:
     int nibble_type_ = 0;
     int value_ = 0;
     int last_diff_ = 0;
-    bool present_[3] = {true, true, true};
-    std::array<std::uint16_t, kBlock> out_[3]{};
+    bool present_[kMaxChannels] = {true, true, true};
+    std::array<std::uint16_t, kBlock> out_[kMaxChannels]{};
     std::array<std::uint16_t, kBlock> flags_{};
     int window_ = 0;
     bool check_position_ = true;

@@ -151,6 +151,28 @@ TEST(BitStream, EdgeValues) {
     EXPECT_EQ(d3.samples(2)[0], 21);
 }
 
+TEST(BitStream, EveryCodewordOfEveryCode) {
+    // Each difference a code carries, as the first step of a block that then stays level.
+    for (int t : {0, 1, 2, 4, 5, 6, 7}) {
+        for (const auto& [diff, code] : cardgen::codes(t)) {
+            const int level = 512 + diff * cardgen::multiplier(t);
+            cardgen::Block b;
+            b.a[0].assign(128, level);
+            b.a[0][0] = 512;
+            b.type[0] = t;
+            cardgen::BitWriter w;
+            ASSERT_TRUE(cardgen::encode_block(w, b, 1));
+            const auto sectors = cardgen::stream_sectors(w.bytes, {0}, 33, 5);
+            BitStreamDecoder d;
+            d.reset();
+            const auto r = d.step(sectors[0].data());
+            ASSERT_TRUE(r.ok && r.block_ready) << "code " << t << " difference " << diff;
+            EXPECT_EQ(d.samples(0)[1], cardgen::out_sample(level)) << "code " << t << " difference " << diff;
+            EXPECT_EQ(d.samples(0)[127], cardgen::out_sample(level)) << "code " << t << " difference " << diff;
+        }
+    }
+}
+
 TEST(BitStream, DamagedPositionsAreErrors) {
     cardgen::BitWriter w;
     cardgen::Block b;
