@@ -9,6 +9,7 @@
 #include <QGlyphRun>
 #include <QList>
 #include <QPainter>
+#include <QRawFont>
 #include <QTextLayout>
 
 #include "framework/qt/painter_draw_context.h"
@@ -76,7 +77,10 @@ private:
 namespace {
 
 // The painter context with its single-line texts drawn from the cache; everything else, and
-// text it cannot take (several lines, tabs, measuring only), goes to the painter context.
+// text it cannot take (several lines, tabs, measuring only), goes to the painter context. The
+// glyphs of consecutive texts are gathered and drawn as one run per raw font: the engine's cost
+// is per run far more than per glyph. Whatever else draws, or changes the clip or the colour,
+// first draws the gathered glyphs, so that the order on the page stays as the calls came.
 class CachedTextContext : public fw::DrawContext {
 public:
     using Cache = TimiQtTablePrinter::GlyphCache;
@@ -87,15 +91,25 @@ public:
         set_viewport_org(inner.viewport_org());
         set_viewport_ext(inner.viewport_ext());
     }
+    ~CachedTextContext() override { flush(); }
+    CachedTextContext(const CachedTextContext&) = delete;
+    CachedTextContext& operator=(const CachedTextContext&) = delete;
 
     fw::Sz device_size() const override { return in_.device_size(); }
     fw::Sz dpi() const override { return in_.dpi(); }
     Kind kind() const override { return in_.kind(); }
-    void clip_device(const fw::Rc& r) override { in_.clip_device(r); }
-    void clear_clip() override { in_.clear_clip(); }
+    void clip_device(const fw::Rc& r) override {
+        flush();
+        in_.clip_device(r);
+    }
+    void clear_clip() override {
+        flush();
+        in_.clear_clip();
+    }
     void set_pen(fw::PenStyle style, fw::Rgb colour, int width) override { in_.set_pen(style, colour, width); }
     void set_fill(fw::FillStyle style, fw::Rgb colour) override { in_.set_fill(style, colour); }
     void set_text_colour(fw::Rgb colour) override {
+        if (colour.r != colour_.r || colour.g != colour_.g || colour.b != colour_.b) flush();
         colour_ = colour;
         in_.set_text_colour(colour);
     }
@@ -103,52 +117,98 @@ public:
         in_.set_font(font);
         const int em = font.em_height < 0 ? -font.em_height : font.em_height;
         font_ = &cache_.font(in_.painter(), font, in_.y_to_device(em));
-        font_set_ = false;
     }
     fw::TextMetrics metrics() override { return in_.metrics(); }
-    void line(fw::Pt a, fw::Pt b) override { in_.line(a, b); }
-    void polyline(const std::vector<fw::Pt>& points) override { in_.polyline(points); }
-    void polygon(const std::vector<fw::Pt>& points) override { in_.polygon(points); }
-    void rect(const fw::Rc& r) override { in_.rect(r); }
-    void fill_rect(const fw::Rc& r, fw::Rgb colour) override { in_.fill_rect(r, colour); }
-    void pixel(fw::Pt lp, fw::Rgb colour) override { in_.pixel(lp, colour); }
-    void pixel_device(fw::Pt dp, fw::Rgb colour) override { in_.pixel_device(dp, colour); }
-    void blit(const fw::Bitmap& image, const fw::Rc& dst) override { in_.blit(image, dst); }
+    void line(fw::Pt a, fw::Pt b) override {
+        flush();
+        in_.line(a, b);
+    }
+    void polyline(const std::vector<fw::Pt>& points) override {
+        flush();
+        in_.polyline(points);
+    }
+    void polygon(const std::vector<fw::Pt>& points) override {
+        flush();
+        in_.polygon(points);
+    }
+    void rect(const fw::Rc& r) override {
+        flush();
+        in_.rect(r);
+    }
+    void fill_rect(const fw::Rc& r, fw::Rgb colour) override {
+        flush();
+        in_.fill_rect(r, colour);
+    }
+    void pixel(fw::Pt lp, fw::Rgb colour) override {
+        flush();
+        in_.pixel(lp, colour);
+    }
+    void pixel_device(fw::Pt dp, fw::Rgb colour) override {
+        flush();
+        in_.pixel_device(dp, colour);
+    }
+    void blit(const fw::Bitmap& image, const fw::Rc& dst) override {
+        flush();
+        in_.blit(image, dst);
+    }
     fw::Sz text_extent(std::string_view cp1252) override { return in_.text_extent(cp1252); }
 
     fw::Sz text(const fw::Rc& box, std::string_view cp1252, const fw::TextOpts& opts) override {
         if (!font_ || opts.calc_only || opts.word_wrap || cp1252.empty() ||
             cp1252.find_first_of("\n\r\t") != std::string_view::npos) {
-            font_set_ = false;  // the painter context sets its own font
+            flush();
             return in_.text(box, cp1252, opts);
         }
-        QPainter& p = in_.painter();
-        const Cache::Text& t = Cache::text(*font_, p, cp1252);
+        const Cache::Text& t = Cache::text(*font_, in_.painter(), cp1252);
         const fw::Rc d = rect_to_device(box);
         int x = d.l;
         if (opts.align == fw::TextOpts::Align::Center) x = d.l + (d.r - d.l - t.advance) / 2;
         if (opts.align == fw::TextOpts::Align::Right) x = d.r - t.advance;
         const int top = opts.baseline ? d.t - font_->ascent : d.t;
-        const int baseline = top + font_->ascent;
-        if (!font_set_) {
-            p.setFont(font_->font);
-            font_set_ = true;
-        }
-        const QPen pen = p.pen();
-        p.setPen(QColor(colour_.r, colour_.g, colour_.b));
-        const QPointF at(x, baseline - t.line_ascent);
-        for (const QGlyphRun& run : t.runs) p.drawGlyphRun(at, run);
-        p.setPen(pen);
+        const QPointF at(x, top + font_->ascent - t.line_ascent);
+        for (const QGlyphRun& run : t.runs) gather(at, run);
         const fw::Pt a = to_logical({0, 0}), b = to_logical({t.advance, font_->height});
         return {std::abs(b.x - a.x), std::abs(b.y - a.y)};
     }
 
 private:
+    struct Batch {
+        QRawFont font;
+        QList<quint32> glyphs;
+        QList<QPointF> positions;
+    };
+
+    void gather(QPointF at, const QGlyphRun& run) {
+        const QRawFont font = run.rawFont();
+        Batch* batch = nullptr;
+        for (Batch& b : pending_)
+            if (b.font == font) batch = &b;
+        if (!batch) batch = &pending_.emplace_back(Batch{font, {}, {}});
+        batch->glyphs.append(run.glyphIndexes());
+        for (const QPointF& p : run.positions()) batch->positions.append(at + p);
+    }
+
+    void flush() {
+        if (pending_.empty()) return;
+        QPainter& p = in_.painter();
+        const QPen pen = p.pen();
+        p.setPen(QColor(colour_.r, colour_.g, colour_.b));
+        for (const Batch& b : pending_) {
+            QGlyphRun run;
+            run.setRawFont(b.font);
+            run.setGlyphIndexes(b.glyphs);
+            run.setPositions(b.positions);
+            p.drawGlyphRun(QPointF(0, 0), run);
+        }
+        p.setPen(pen);
+        pending_.clear();
+    }
+
     fw::PainterDrawContext& in_;
     Cache& cache_;
     Cache::FontTexts* font_ = nullptr;
-    bool font_set_ = false;
     fw::Rgb colour_{};
+    std::vector<Batch> pending_;
 };
 
 }  // namespace
