@@ -1,8 +1,8 @@
-// The TIMI table's pages on Qt devices. A week of rows is half a million cells, nearly all of a few
-// hundred distinct texts; drawn one drawText each, the painter shapes and measures the same digits again
-// and again, and the PDF engine writes every drawText as a text object of its own. Here each
-// distinct text of a font is shaped once per job, and the glyphs of the texts between two other
-// drawings go out as one run: the pages look as they do through the plain painter context.
+// The TIMI table's pages on Qt devices. A week of rows is half a million cells, nearly all of
+// a few hundred distinct texts; drawn one drawText each, the painter shapes and measures the same
+// digits again and again, and the PDF engine writes every drawText as a text object of its own.
+// Here each distinct text of a font is shaped once per job, and the glyphs of the texts between
+// two other drawings go out as one run: the pages look as they do through the plain context.
 #pragma once
 #include <memory>
 
