@@ -16,6 +16,7 @@
 #include "framework/qt/qt_text.h"
 #include "framework/qt/window_helpers.h"
 #include "tolbex/app/tolbex_app.h"
+#include "tolbex/timi/ui/timi_print_text.h"
 
 namespace tv::gui {
 
@@ -63,7 +64,7 @@ fw::PrintOutcome run_timi_print(QWidget* parent, const TimiData& data, TimiPrint
     // table must not come out in the table's orientation.
     const fw::ScopedPrintOrientation put_back(fw::print_setup().orientation);
     CTolbexApp::set_printer_orientation(settings.landscape);
-    TimiTablePrinter printer(data, settings, request);
+    TimiQtTablePrinter printer(data, settings, request);
     fw::PrintJobOptions options;
     options.document_name = document_name;
     options.parent = parent;

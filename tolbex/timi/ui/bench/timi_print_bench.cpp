@@ -6,12 +6,16 @@
 #include <benchmark/benchmark.h>
 #include <QApplication>
 
+#include "tolbex/timi/ui/timi_print_text.h"
 #include "tolbex/timi/ui/timi_print_ui.h"
 #include "tolbex/timi/timi_sample_week.h"
 
 namespace {
 
-void BM_TimiPrintWeekToPdf(benchmark::State& state) {
+// The print command's page source (glyphs shaped once per text) against the plain page source
+// (every cell shaped and measured by the painter), one right after the other.
+template <class Printer>
+void print_week_to_pdf(benchmark::State& state) {
     tv::TimiData data;
     tv::fill_timi_sample_week(data);
     data.header.patient_id = "P1";
@@ -19,7 +23,7 @@ void BM_TimiPrintWeekToPdf(benchmark::State& state) {
     const std::string pdf = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/timi_bench.pdf";
     int pages = 0;
     for (auto _ : state) {
-        tv::TimiTablePrinter printer(data, settings, tv::TimiPrintRequest::entire_table());
+        Printer printer(data, settings, tv::TimiPrintRequest::entire_table());
         tv::fw::PrintJobOptions options;
         options.show_dialog = false;
         options.show_progress = false;
@@ -32,7 +36,12 @@ void BM_TimiPrintWeekToPdf(benchmark::State& state) {
     state.counters["pages"] = pages;
     std::remove(pdf.c_str());
 }
+
+void BM_TimiPrintWeekToPdf(benchmark::State& state) { print_week_to_pdf<tv::gui::TimiQtTablePrinter>(state); }
 BENCHMARK(BM_TimiPrintWeekToPdf)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_TimiPrintWeekToPdfPlain(benchmark::State& state) { print_week_to_pdf<tv::TimiTablePrinter>(state); }
+BENCHMARK(BM_TimiPrintWeekToPdfPlain)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <QApplication>
 #include <QFont>
@@ -22,6 +23,7 @@
 #include "framework/qt/tests/qt_test_app.h"
 #include "testing/app_test_root.h"
 #include "tolbex/reports/tests/page_test_support.h"
+#include "tolbex/timi/ui/timi_print_text.h"
 #include "tolbex/timi/ui/timi_print_ui.h"
 
 namespace tv {
@@ -177,6 +179,41 @@ TEST_F(TimiPrintUiTest, FirstPageMatchesTheReferencePicture) {
     EXPECT_GT(inked, 1000);  // a table, not a blank page
     // Font rasterisation may move a few pixels; a layout change moves thousands.
     EXPECT_LE(differing, rendered.width() * rendered.height() / 200) << differing;
+}
+
+// The glyph cache the print command draws through must not change a pixel: every page of each
+// run, printed through it and through the plain page source, rendered at 100 dpi.
+TEST_F(TimiPrintUiTest, TheGlyphCacheDrawsThePagesOfThePlainPrinter) {
+    const auto render = [&](fw::PageSource& source, const std::string& name) {
+        const std::string file = (t / (name + ".pdf")).string();
+        fw::PrintJobOptions options;
+        options.show_dialog = false;
+        options.show_progress = false;
+        options.output_file = file;
+        const fw::PrintOutcome out = fw::run_print_job(source, options);
+        EXPECT_EQ(out.result, fw::PrintResult::Printed) << out.error;
+        const std::string stem = (t / name).string();
+        command_output("pdftoppm -r 100 -gray -png '" + file + "' '" + stem + "' 2>/dev/null");
+        std::vector<QImage> pages;
+        for (int n = 1; n <= out.pages; ++n) pages.emplace_back(to_qstring(stem + "-" + std::to_string(n) + ".png"));
+        return pages;
+    };
+    const struct {
+        TimiPrintRequest request;
+        bool landscape;
+    } runs[] = {{TimiPrintRequest::events_only(), true}, {TimiPrintRequest::entire_table(), false}};
+    for (const auto& run : runs) {
+        fw::print_setup().orientation = run.landscape ? fw::PageOrientation::Landscape : fw::PageOrientation::Portrait;
+        TimiTablePrinter plain(data, settings, run.request);
+        gui::TimiQtTablePrinter cached(data, settings, run.request);
+        const std::vector<QImage> want = render(plain, "plain"), got = render(cached, "cached");
+        ASSERT_EQ(got.size(), want.size());
+        ASSERT_GE(want.size(), 2u);
+        for (std::size_t n = 0; n < want.size(); ++n) {
+            ASSERT_FALSE(want[n].isNull()) << "pdftoppm";
+            EXPECT_TRUE(got[n] == want[n]) << "page " << n + 1 << (run.landscape ? " landscape" : " portrait");
+        }
+    }
 }
 
 TEST_F(TimiPrintUiTest, SettingsRoundTripThroughTheProfile) {
