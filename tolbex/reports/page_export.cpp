@@ -4,7 +4,13 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "common/bytes.h"
 #include "common/text.h"
@@ -18,8 +24,9 @@ namespace {
 // Luminance below half is black. The grey picture that pages are drawn on uses the same weights.
 bool dark(int r, int g, int b) { return 299 * r + 587 * g + 114 * b < 128 * 1000; }
 
-// One picture per thread and size, reused: a fresh 9 MB picture per page costs more in page
-// faults than the drawing itself.
+// Each thread paints its own picture, so pages render on several threads at once (Qt paints on
+// a QImage and rasterises fonts on any thread). One picture per thread and size, reused: a fresh
+// 9 MB picture per page costs more in page faults than the drawing itself.
 QImage& render_qimage(const CReportPage& page, const PageFonts& fonts, int width, int height) {
     ensure_render_application();
     thread_local QImage image;
@@ -49,6 +56,58 @@ MonoImage mono_from_qimage(const QImage& image) {
         }
     }
     return m;
+}
+
+std::size_t worker_count(std::size_t jobs) {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return std::clamp<std::size_t>(cores == 0 ? 1 : cores, 1, std::max<std::size_t>(jobs, 1));
+}
+
+// Runs job(0) ... job(count - 1) on up to one thread per core, the calling thread among them;
+// the first exception a job throws is rethrown here once all threads have stopped. The Qt
+// application must exist before: workers must not create it.
+void for_each_parallel(std::size_t count, const std::function<void(std::size_t)>& job) {
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::exception_ptr first_error;
+    std::once_flag error_once;
+    auto work = [&] {
+        for (std::size_t i; !failed.load() && (i = next.fetch_add(1)) < count;) {
+            try {
+                job(i);
+            } catch (...) {
+                std::call_once(error_once, [&] { first_error = std::current_exception(); });
+                failed = true;
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    const std::size_t workers = worker_count(count);
+    threads.reserve(workers - 1);
+    try {
+        for (std::size_t t = 1; t < workers; ++t) threads.emplace_back(work);
+    } catch (const std::system_error&) {
+        // No more threads to be had: the ones running, and this one, do the rest.
+    }
+    work();
+    for (auto& t : threads) t.join();
+    if (first_error) std::rethrow_exception(first_error);
+}
+
+bool valid_picture_size(int width, int height, std::string* error) {
+    if (width > 0 && height > 0 && width <= 32767 && height <= 32767) return true;
+    if (error) *error = "Invalid picture size.";
+    return false;
+}
+
+std::string encode(const MonoImage& image, BitmapFormat format) {
+    return format == BitmapFormat::Pcx ? encode_pcx(image) : encode_bmp(image);
+}
+
+bool write_picture(const std::string& file_name, const std::string& bytes, std::string* error) {
+    if (platform::atomic_write_file(file_name, bytes)) return true;
+    if (error) *error = "Cannot write the file " + file_name + ".";
+    return false;
 }
 
 }  // namespace
@@ -199,15 +258,37 @@ std::string page_bitmap_file_name(int page_number, BitmapFormat format) {
 
 bool export_page_bitmap(const CReportPage& page, const PageFonts& fonts, int width, int height,
                         const std::string& file_name, BitmapFormat format, std::string* error) {
-    if (width <= 0 || height <= 0 || width > 32767 || height > 32767) {
-        if (error) *error = "Invalid picture size.";
-        return false;
-    }
-    const MonoImage image = render_page_mono(page, fonts, width, height);
-    const std::string bytes = format == BitmapFormat::Pcx ? encode_pcx(image) : encode_bmp(image);
-    if (!platform::atomic_write_file(file_name, bytes)) {
-        if (error) *error = "Cannot write the file " + file_name + ".";
-        return false;
+    if (!valid_picture_size(width, height, error)) return false;
+    return write_picture(file_name, encode(render_page_mono(page, fonts, width, height), format), error);
+}
+
+std::vector<MonoImage> render_pages_mono(const std::vector<const CReportPage*>& pages, const PageFonts& fonts,
+                                         int width, int height) {
+    std::vector<MonoImage> images(pages.size());
+    if (pages.empty()) return images;
+    ensure_render_application();
+    for_each_parallel(pages.size(),
+                      [&](std::size_t i) { images[i] = render_page_mono(*pages[i], fonts, width, height); });
+    return images;
+}
+
+bool export_page_bitmaps(const std::vector<const CReportPage*>& pages, const PageFonts& fonts, int width, int height,
+                         const std::function<std::string(std::size_t)>& file_name, BitmapFormat format,
+                         std::string* error) {
+    if (pages.empty()) return true;
+    if (!valid_picture_size(width, height, error)) return false;
+    ensure_render_application();
+    // Batches of a few pages per core bound the encoded bytes held before they are written.
+    const std::size_t batch = worker_count(pages.size()) * 2;
+    std::vector<std::string> encoded;
+    for (std::size_t first = 0; first < pages.size(); first += batch) {
+        const std::size_t n = std::min(batch, pages.size() - first);
+        encoded.assign(n, std::string());
+        for_each_parallel(n, [&](std::size_t i) {
+            encoded[i] = encode(render_page_mono(*pages[first + i], fonts, width, height), format);
+        });
+        for (std::size_t i = 0; i < n; ++i)
+            if (!write_picture(file_name(first + i), encoded[i], error)) return false;
     }
     return true;
 }

@@ -345,14 +345,13 @@ bool ReportDocument::export_rtf(const std::string& folder, const std::string& fo
     if (platform::iequals(format, "RTF"))
         return write_rtf_report(folder_, join_path(folder, kReportRtfName), 1, kRtfLastPage, oem_, error);
     const BitmapFormat kind = platform::iequals(format, "PCX") ? BitmapFormat::Pcx : BitmapFormat::Bmp;
-    if (!pages_.empty()) ensure_render_application();
-    for (int i = 0; i < page_count(); ++i) {
-        const std::string file = join_path(folder, page_bitmap_file_name(i + 1, kind));
-        if (!export_page_bitmap(*pages_[static_cast<std::size_t>(i)], fonts_, kPageBitmapWidth, kPageBitmapHeight, file,
-                                kind, error))
-            return false;
-    }
-    return true;
+    std::vector<const CReportPage*> pages;
+    pages.reserve(pages_.size());
+    for (const auto& p : pages_) pages.push_back(p.get());
+    return export_page_bitmaps(
+        pages, fonts_, kPageBitmapWidth, kPageBitmapHeight,
+        [&](std::size_t i) { return join_path(folder, page_bitmap_file_name(static_cast<int>(i) + 1, kind)); }, kind,
+        error);
 }
 
 }  // namespace tv
