@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <exception>
 #include <mutex>
@@ -278,19 +279,76 @@ bool export_page_bitmaps(const std::vector<const CReportPage*>& pages, const Pag
     if (pages.empty()) return true;
     if (!valid_picture_size(width, height, error)) return false;
     ensure_render_application();
-    // Batches of a few pages per core bound the encoded bytes held before they are written.
-    const std::size_t batch = worker_count(pages.size()) * 2;
-    std::vector<std::string> encoded;
-    for (std::size_t first = 0; first < pages.size(); first += batch) {
-        const std::size_t n = std::min(batch, pages.size() - first);
-        encoded.assign(n, std::string());
-        for_each_parallel(n, [&](std::size_t i) {
-            encoded[i] = encode(render_page_mono(*pages[first + i], fonts, width, height), format);
-        });
-        for (std::size_t i = 0; i < n; ++i)
-            if (!write_picture(file_name(first + i), encoded[i], error)) return false;
+    const std::size_t count = pages.size();
+    // Workers render and encode at most this many pages ahead of the writer: it bounds the bytes
+    // held, and the writer's fsyncs overlap the drawing of the pages after.
+    const std::size_t window = worker_count(count) * 2;
+    std::vector<std::string> encoded(count);
+    std::vector<bool> ready(count, false);
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::size_t next = 0, written = 0;
+    bool stop = false;
+    std::exception_ptr failure;
+    auto work = [&] {
+        for (;;) {
+            std::size_t i;
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return stop || next >= count || next < written + window; });
+                if (stop || next >= count) return;
+                i = next++;
+            }
+            std::string bytes;
+            try {
+                bytes = encode(render_page_mono(*pages[i], fonts, width, height), format);
+            } catch (...) {
+                const std::lock_guard lock(mutex);
+                if (!failure) failure = std::current_exception();
+                stop = true;
+                changed.notify_all();
+                return;
+            }
+            {
+                const std::lock_guard lock(mutex);
+                encoded[i] = std::move(bytes);
+                ready[i] = true;
+            }
+            changed.notify_all();
+        }
+    };
+    std::vector<std::thread> threads;
+    try {
+        for (std::size_t t = 0; t < worker_count(count); ++t) threads.emplace_back(work);
+    } catch (const std::system_error&) {
+        // Fewer threads than cores; with none at all the writer draws the pages itself below.
     }
-    return true;
+    bool ok = true;
+    for (std::size_t i = 0; i < count && ok; ++i) {
+        std::string bytes;
+        if (threads.empty()) {
+            bytes = encode(render_page_mono(*pages[i], fonts, width, height), format);
+        } else {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return ready[i] || stop; });
+            if (!ready[i]) break;  // a worker failed; its exception is rethrown below
+            bytes = std::move(encoded[i]);
+        }
+        ok = write_picture(file_name(i), bytes, error);
+        {
+            const std::lock_guard lock(mutex);
+            written = i + 1;
+        }
+        changed.notify_all();
+    }
+    {
+        const std::lock_guard lock(mutex);
+        stop = true;
+    }
+    changed.notify_all();
+    for (auto& t : threads) t.join();
+    if (failure) std::rethrow_exception(failure);
+    return ok;
 }
 
 }  // namespace tv
