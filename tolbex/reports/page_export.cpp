@@ -17,6 +17,7 @@
 #include "common/text.h"
 #include "framework/qt/painter_draw_context.h"
 #include "platform/fs.h"
+#include "tolbex/reports/page_workers.h"
 #include "tolbex/reports/report_page.h"
 
 namespace tv {
@@ -57,42 +58,6 @@ MonoImage mono_from_qimage(const QImage& image) {
         }
     }
     return m;
-}
-
-std::size_t worker_count(std::size_t jobs) {
-    const unsigned cores = std::thread::hardware_concurrency();
-    return std::clamp<std::size_t>(cores == 0 ? 1 : cores, 1, std::max<std::size_t>(jobs, 1));
-}
-
-// Runs job(0) ... job(count - 1) on up to one thread per core, the calling thread among them;
-// the first exception a job throws is rethrown here once all threads have stopped. The Qt
-// application must exist before: workers must not create it.
-void for_each_parallel(std::size_t count, const std::function<void(std::size_t)>& job) {
-    std::atomic<std::size_t> next{0};
-    std::atomic<bool> failed{false};
-    std::exception_ptr first_error;
-    std::once_flag error_once;
-    auto work = [&] {
-        for (std::size_t i; !failed.load() && (i = next.fetch_add(1)) < count;) {
-            try {
-                job(i);
-            } catch (...) {
-                std::call_once(error_once, [&] { first_error = std::current_exception(); });
-                failed = true;
-            }
-        }
-    };
-    std::vector<std::thread> threads;
-    const std::size_t workers = worker_count(count);
-    threads.reserve(workers - 1);
-    try {
-        for (std::size_t t = 1; t < workers; ++t) threads.emplace_back(work);
-    } catch (const std::system_error&) {
-        // No more threads to be had: the ones running, and this one, do the rest.
-    }
-    work();
-    for (auto& t : threads) t.join();
-    if (first_error) std::rethrow_exception(first_error);
 }
 
 bool valid_picture_size(int width, int height, std::string* error) {
@@ -268,8 +233,8 @@ std::vector<MonoImage> render_pages_mono(const std::vector<const CReportPage*>& 
     std::vector<MonoImage> images(pages.size());
     if (pages.empty()) return images;
     ensure_render_application();
-    for_each_parallel(pages.size(),
-                      [&](std::size_t i) { images[i] = render_page_mono(*pages[i], fonts, width, height); });
+    for_each_page_parallel(pages.size(),
+                           [&](std::size_t i) { images[i] = render_page_mono(*pages[i], fonts, width, height); });
     return images;
 }
 
@@ -282,7 +247,7 @@ bool export_page_bitmaps(const std::vector<const CReportPage*>& pages, const Pag
     const std::size_t count = pages.size();
     // Workers render and encode at most this many pages ahead of the writer: it bounds the bytes
     // held, and the writer's fsyncs overlap the drawing of the pages after.
-    const std::size_t window = worker_count(count) * 2;
+    const std::size_t window = page_worker_count(count) * 2;
     std::vector<std::string> encoded(count);
     std::vector<bool> ready(count, false);
     std::mutex mutex;
@@ -319,7 +284,7 @@ bool export_page_bitmaps(const std::vector<const CReportPage*>& pages, const Pag
     };
     std::vector<std::thread> threads;
     try {
-        for (std::size_t t = 0; t < worker_count(count); ++t) threads.emplace_back(work);
+        for (std::size_t t = 0; t < page_worker_count(count); ++t) threads.emplace_back(work);
     } catch (const std::system_error&) {
         // Fewer threads than cores; with none at all the writer draws the pages itself below.
     }
