@@ -283,6 +283,19 @@ bool export_page_bitmaps(const std::vector<const CReportPage*>& pages, const Pag
         }
     };
     std::vector<std::thread> threads;
+    // Stops and joins the workers however the writer below leaves, an exception included.
+    struct Joiner {
+        std::function<void()> finish;
+        ~Joiner() { finish(); }
+    } joiner{[&] {
+        {
+            const std::lock_guard lock(mutex);
+            stop = true;
+        }
+        changed.notify_all();
+        for (auto& t : threads)
+            if (t.joinable()) t.join();
+    }};
     try {
         for (std::size_t t = 0; t < page_worker_count(count); ++t) threads.emplace_back(work);
     } catch (const std::system_error&) {
@@ -306,12 +319,7 @@ bool export_page_bitmaps(const std::vector<const CReportPage*>& pages, const Pag
         }
         changed.notify_all();
     }
-    {
-        const std::lock_guard lock(mutex);
-        stop = true;
-    }
-    changed.notify_all();
-    for (auto& t : threads) t.join();
+    joiner.finish();
     if (failure) std::rethrow_exception(failure);
     return ok;
 }
