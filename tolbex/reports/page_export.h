@@ -5,8 +5,8 @@
 // the program has none).
 #pragma once
 #include <cstdint>
-#include <string>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
