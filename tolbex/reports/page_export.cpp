@@ -4,12 +4,20 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdlib>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "common/bytes.h"
 #include "common/text.h"
 #include "framework/qt/painter_draw_context.h"
 #include "platform/fs.h"
+#include "tolbex/reports/page_workers.h"
 #include "tolbex/reports/report_page.h"
 
 namespace tv {
@@ -18,8 +26,9 @@ namespace {
 // Luminance below half is black. The grey picture that pages are drawn on uses the same weights.
 bool dark(int r, int g, int b) { return 299 * r + 587 * g + 114 * b < 128 * 1000; }
 
-// One picture per thread and size, reused: a fresh 9 MB picture per page costs more in page
-// faults than the drawing itself.
+// Each thread paints its own picture, so pages render on several threads at once (Qt paints on
+// a QImage and rasterises fonts on any thread). One picture per thread and size, reused: a fresh
+// 9 MB picture per page costs more in page faults than the drawing itself.
 QImage& render_qimage(const CReportPage& page, const PageFonts& fonts, int width, int height) {
     ensure_render_application();
     thread_local QImage image;
@@ -49,6 +58,22 @@ MonoImage mono_from_qimage(const QImage& image) {
         }
     }
     return m;
+}
+
+bool valid_picture_size(int width, int height, std::string* error) {
+    if (width > 0 && height > 0 && width <= 32767 && height <= 32767) return true;
+    if (error) *error = "Invalid picture size.";
+    return false;
+}
+
+std::string encode(const MonoImage& image, BitmapFormat format) {
+    return format == BitmapFormat::Pcx ? encode_pcx(image) : encode_bmp(image);
+}
+
+bool write_picture(const std::string& file_name, const std::string& bytes, std::string* error) {
+    if (platform::atomic_write_file(file_name, bytes)) return true;
+    if (error) *error = "Cannot write the file " + file_name + ".";
+    return false;
 }
 
 }  // namespace
@@ -199,17 +224,104 @@ std::string page_bitmap_file_name(int page_number, BitmapFormat format) {
 
 bool export_page_bitmap(const CReportPage& page, const PageFonts& fonts, int width, int height,
                         const std::string& file_name, BitmapFormat format, std::string* error) {
-    if (width <= 0 || height <= 0 || width > 32767 || height > 32767) {
-        if (error) *error = "Invalid picture size.";
-        return false;
+    if (!valid_picture_size(width, height, error)) return false;
+    return write_picture(file_name, encode(render_page_mono(page, fonts, width, height), format), error);
+}
+
+std::vector<MonoImage> render_pages_mono(const std::vector<const CReportPage*>& pages, const PageFonts& fonts,
+                                         int width, int height) {
+    std::vector<MonoImage> images(pages.size());
+    if (pages.empty()) return images;
+    ensure_render_application();
+    for_each_page_parallel(pages.size(),
+                           [&](std::size_t i) { images[i] = render_page_mono(*pages[i], fonts, width, height); });
+    return images;
+}
+
+bool export_page_bitmaps(const std::vector<const CReportPage*>& pages, const PageFonts& fonts, int width, int height,
+                         const std::function<std::string(std::size_t)>& file_name, BitmapFormat format,
+                         std::string* error) {
+    if (pages.empty()) return true;
+    if (!valid_picture_size(width, height, error)) return false;
+    ensure_render_application();
+    const std::size_t count = pages.size();
+    // Workers render and encode at most this many pages ahead of the writer: it bounds the bytes
+    // held, and the writer's fsyncs overlap the drawing of the pages after.
+    const std::size_t window = page_worker_count(count) * 2;
+    std::vector<std::string> encoded(count);
+    std::vector<bool> ready(count, false);
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::size_t next = 0, written = 0;
+    bool stop = false;
+    std::exception_ptr failure;
+    auto work = [&] {
+        for (;;) {
+            std::size_t i;
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return stop || next >= count || next < written + window; });
+                if (stop || next >= count) return;
+                i = next++;
+            }
+            std::string bytes;
+            try {
+                bytes = encode(render_page_mono(*pages[i], fonts, width, height), format);
+            } catch (...) {
+                const std::lock_guard lock(mutex);
+                if (!failure) failure = std::current_exception();
+                stop = true;
+                changed.notify_all();
+                return;
+            }
+            {
+                const std::lock_guard lock(mutex);
+                encoded[i] = std::move(bytes);
+                ready[i] = true;
+            }
+            changed.notify_all();
+        }
+    };
+    std::vector<std::thread> threads;
+    // Stops and joins the workers however the writer below leaves, an exception included.
+    struct Joiner {
+        std::function<void()> finish;
+        ~Joiner() { finish(); }
+    } joiner{[&] {
+        {
+            const std::lock_guard lock(mutex);
+            stop = true;
+        }
+        changed.notify_all();
+        for (auto& t : threads)
+            if (t.joinable()) t.join();
+    }};
+    try {
+        for (std::size_t t = 0; t < page_worker_count(count); ++t) threads.emplace_back(work);
+    } catch (const std::system_error&) {
+        // Fewer threads than cores; with none at all the writer draws the pages itself below.
     }
-    const MonoImage image = render_page_mono(page, fonts, width, height);
-    const std::string bytes = format == BitmapFormat::Pcx ? encode_pcx(image) : encode_bmp(image);
-    if (!platform::atomic_write_file(file_name, bytes)) {
-        if (error) *error = "Cannot write the file " + file_name + ".";
-        return false;
+    bool ok = true;
+    for (std::size_t i = 0; i < count && ok; ++i) {
+        std::string bytes;
+        if (threads.empty()) {
+            bytes = encode(render_page_mono(*pages[i], fonts, width, height), format);
+        } else {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return ready[i] || stop; });
+            if (!ready[i]) break;  // a worker failed; its exception is rethrown below
+            bytes = std::move(encoded[i]);
+        }
+        ok = write_picture(file_name(i), bytes, error);
+        {
+            const std::lock_guard lock(mutex);
+            written = i + 1;
+        }
+        changed.notify_all();
     }
-    return true;
+    joiner.finish();
+    if (failure) std::rethrow_exception(failure);
+    return ok;
 }
 
 }  // namespace tv

@@ -5,6 +5,7 @@
 // the program has none).
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,11 +47,21 @@ fw::Bitmap render_page_rgb(const CReportPage& page, const PageFonts& fonts, int 
 MonoImage render_page_mono(const CReportPage& page, const PageFonts& fonts, int width = kPageBitmapWidth,
                            int height = kPageBitmapHeight);
 MonoImage to_mono(const fw::Bitmap& rgb);
+// Renders every page on all cores, each worker on its own picture; the results are in page order
+// and the same bits as render_page_mono page by page. Pages must not change meanwhile.
+std::vector<MonoImage> render_pages_mono(const std::vector<const CReportPage*>& pages, const PageFonts& fonts,
+                                         int width = kPageBitmapWidth, int height = kPageBitmapHeight);
 
 // "PAGE%04d.BMP" / "PAGE%04d.PCX".
 std::string page_bitmap_file_name(int page_number, BitmapFormat format);
 // Renders and writes one page, replacing the file atomically. False with `error` on failure.
 bool export_page_bitmap(const CReportPage& page, const PageFonts& fonts, int width, int height,
                         const std::string& file_name, BitmapFormat format, std::string* error = nullptr);
+// Exports pages[i] as file_name(i): rendered and encoded on all cores, written in page order on
+// the calling thread. Stops at the first failure with `error`, later pages unwritten, as
+// export_page_bitmap page by page would.
+bool export_page_bitmaps(const std::vector<const CReportPage*>& pages, const PageFonts& fonts, int width, int height,
+                         const std::function<std::string(std::size_t)>& file_name, BitmapFormat format,
+                         std::string* error = nullptr);
 
 }  // namespace tv

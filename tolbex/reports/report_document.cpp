@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "common/audit_log.h"
@@ -16,6 +17,7 @@
 #include "tolbex/archive/report_types.h"
 #include "tolbex/archive/audit_trail.h"
 #include "tolbex/reports/page_export.h"
+#include "tolbex/reports/page_workers.h"
 #include "tolbex/reports/rtf_export.h"
 
 namespace tv {
@@ -103,18 +105,27 @@ bool ReportDocument::load(const std::string& path, const ReportDocumentMode& mod
     }
     oem_ = !platform::find_name_ci(folder_, kVersionTxtName);
 
+    // Page files are parsed on all cores, then taken in page order: the first that failed is
+    // the one reported, and the read-only check stops there as well.
     const PageFileSet set = PageFileSet::enumerate(folder_);
-    for (int n = 1; n < set.count; ++n) {
-        const std::string file = set.path(n);
-        if (!read_only_ && (tv::is_read_only(file) || ::access(file.c_str(), W_OK) != 0)) read_only_ = true;
-        std::string why;
-        std::unique_ptr<CReportPage> page = CReportPage::load(file, oem_, &why);
-        if (!page) {
-            if (error) *error = why.empty() ? file : why;
+    struct Parsed {
+        std::string file, why;
+        std::unique_ptr<CReportPage> page;
+    };
+    std::vector<Parsed> parsed(static_cast<std::size_t>(std::max(set.count - 1, 0)));
+    for_each_page_parallel(parsed.size(), [&](std::size_t i) {
+        Parsed& p = parsed[i];
+        p.file = set.path(static_cast<int>(i) + 1);
+        p.page = CReportPage::load(p.file, oem_, &p.why);
+    });
+    for (Parsed& p : parsed) {
+        if (!read_only_ && (tv::is_read_only(p.file) || ::access(p.file.c_str(), W_OK) != 0)) read_only_ = true;
+        if (!p.page) {
+            if (error) *error = p.why.empty() ? p.file : p.why;
             clear_pages();
             return false;
         }
-        if (page->item_count() > 0) pages_.push_back(std::move(page));
+        if (p.page->item_count() > 0) pages_.push_back(std::move(p.page));
     }
 
     patient_name_.clear();
@@ -345,14 +356,13 @@ bool ReportDocument::export_rtf(const std::string& folder, const std::string& fo
     if (platform::iequals(format, "RTF"))
         return write_rtf_report(folder_, join_path(folder, kReportRtfName), 1, kRtfLastPage, oem_, error);
     const BitmapFormat kind = platform::iequals(format, "PCX") ? BitmapFormat::Pcx : BitmapFormat::Bmp;
-    if (!pages_.empty()) ensure_render_application();
-    for (int i = 0; i < page_count(); ++i) {
-        const std::string file = join_path(folder, page_bitmap_file_name(i + 1, kind));
-        if (!export_page_bitmap(*pages_[static_cast<std::size_t>(i)], fonts_, kPageBitmapWidth, kPageBitmapHeight, file,
-                                kind, error))
-            return false;
-    }
-    return true;
+    std::vector<const CReportPage*> pages;
+    pages.reserve(pages_.size());
+    for (const auto& p : pages_) pages.push_back(p.get());
+    return export_page_bitmaps(
+        pages, fonts_, kPageBitmapWidth, kPageBitmapHeight,
+        [&](std::size_t i) { return join_path(folder, page_bitmap_file_name(static_cast<int>(i) + 1, kind)); }, kind,
+        error);
 }
 
 }  // namespace tv

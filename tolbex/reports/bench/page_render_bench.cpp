@@ -64,13 +64,56 @@ Report& report() {
     return r;
 }
 
+std::vector<const tv::CReportPage*> page_list() {
+    std::vector<const tv::CReportPage*> pages;
+    for (const auto& page : report().pages) pages.push_back(page.get());
+    return pages;
+}
+
+// All cores, as the export renders them.
 void BM_RenderThirtyPages(benchmark::State& state) {
+    tv::ensure_render_application();
+    const auto fonts = tv::default_page_fonts();
+    const auto pages = page_list();
+    for (auto _ : state) benchmark::DoNotOptimize(tv::render_pages_mono(pages, fonts));
+}
+BENCHMARK(BM_RenderThirtyPages)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One page after another on one thread, for comparison at the same load.
+void BM_RenderThirtyPagesOneThread(benchmark::State& state) {
     tv::ensure_render_application();
     const auto fonts = tv::default_page_fonts();
     for (auto _ : state)
         for (const auto& page : report().pages) benchmark::DoNotOptimize(tv::render_page_mono(*page, fonts));
 }
-BENCHMARK(BM_RenderThirtyPages)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderThirtyPagesOneThread)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The BMP export of the whole report: render, encode and write every page.
+void BM_ExportThirtyPages(benchmark::State& state) {
+    tv::ensure_render_application();
+    const auto fonts = tv::default_page_fonts();
+    const auto pages = page_list();
+    const std::string folder = report().folder;
+    const auto name = [&](std::size_t i) {
+        return folder + "/" + tv::page_bitmap_file_name(static_cast<int>(i) + 1, tv::BitmapFormat::Bmp);
+    };
+    for (auto _ : state)
+        tv::export_page_bitmaps(pages, fonts, tv::kPageBitmapWidth, tv::kPageBitmapHeight, name, tv::BitmapFormat::Bmp);
+}
+BENCHMARK(BM_ExportThirtyPages)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ExportThirtyPagesOneThread(benchmark::State& state) {
+    tv::ensure_render_application();
+    const auto fonts = tv::default_page_fonts();
+    const std::string folder = report().folder;
+    for (auto _ : state)
+        for (std::size_t i = 0; i < report().pages.size(); ++i)
+            tv::export_page_bitmap(*report().pages[i], fonts, tv::kPageBitmapWidth, tv::kPageBitmapHeight,
+                                   folder + "/" +
+                                       tv::page_bitmap_file_name(static_cast<int>(i) + 1, tv::BitmapFormat::Bmp),
+                                   tv::BitmapFormat::Bmp);
+}
+BENCHMARK(BM_ExportThirtyPagesOneThread)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_ExportPage(benchmark::State& state, tv::BitmapFormat format) {
     tv::ensure_render_application();

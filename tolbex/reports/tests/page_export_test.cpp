@@ -1,3 +1,5 @@
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
 #include "platform/fs.h"
@@ -102,6 +104,62 @@ TEST_F(PageExportTest, UnwritableFolderFails) {
     EXPECT_FALSE(export_page_bitmap(*page, default_page_fonts(), 16, 16, root.path() + "/no/PAGE0001.BMP",
                                     BitmapFormat::Bmp, &error));
     EXPECT_FALSE(error.empty());
+}
+
+// Pages with text in several sizes, lines and labels: enough work per page that the workers
+// overlap, and text so that fonts are rasterised on several threads at once.
+class PageSetExportTest : public PageExportTest {
+protected:
+    void SetUp() override {
+        for (int n = 0; n < 12; ++n) {
+            std::string bytes = testing::label_record();
+            for (int row = 0; row < 20; ++row) {
+                const std::int32_t y = 300 + row * 400 + n * 7;
+                bytes +=
+                    testing::text_record(100 + n * 50, y, "Page " + std::to_string(n) + " row " + std::to_string(row));
+                bytes += testing::hline_record(100, 6000 - n * 100, y + 100);
+            }
+            const std::string path = root.path() + "/PAGE." + std::to_string(n);
+            ASSERT_TRUE(platform::atomic_write_file(path, bytes));
+            owned.push_back(CReportPage::load(path, false));
+            ASSERT_TRUE(owned.back());
+            pages.push_back(owned.back().get());
+        }
+    }
+    std::vector<std::unique_ptr<CReportPage>> owned;
+    std::vector<const CReportPage*> pages;
+};
+
+TEST_F(PageSetExportTest, AllCoresGiveTheBitsOfOnePageAtATime) {
+    const auto fonts = default_page_fonts();
+    const std::vector<MonoImage> all = render_pages_mono(pages, fonts, 1248, 1760);
+    ASSERT_EQ(all.size(), pages.size());
+    for (std::size_t i = 0; i < pages.size(); ++i)
+        EXPECT_EQ(all[i].bits, render_page_mono(*pages[i], fonts, 1248, 1760).bits) << i;
+    EXPECT_TRUE(render_pages_mono({}, fonts).empty());
+
+    for (const BitmapFormat format : {BitmapFormat::Bmp, BitmapFormat::Pcx}) {
+        const auto name = [&](std::size_t i) { return root.path() + "/" + page_bitmap_file_name(int(i) + 1, format); };
+        ASSERT_TRUE(export_page_bitmaps(pages, fonts, 1248, 1760, name, format));
+        for (std::size_t i = 0; i < pages.size(); ++i) {
+            const std::string one = root.path() + "/one";
+            ASSERT_TRUE(export_page_bitmap(*pages[i], fonts, 1248, 1760, one, format));
+            EXPECT_EQ(platform::read_whole_file(name(i)), platform::read_whole_file(one)) << i;
+        }
+    }
+}
+
+TEST_F(PageSetExportTest, StopsAtTheFirstPageThatCannotBeWritten) {
+    const auto name = [&](std::size_t i) {
+        return root.path() + (i == 5 ? "/no/" : "/") + page_bitmap_file_name(int(i) + 1, BitmapFormat::Bmp);
+    };
+    std::string error;
+    EXPECT_FALSE(export_page_bitmaps(pages, default_page_fonts(), 64, 64, name, BitmapFormat::Bmp, &error));
+    EXPECT_NE(error.find(name(5)), std::string::npos) << error;
+    for (std::size_t i = 0; i < pages.size(); ++i) EXPECT_EQ(std::filesystem::exists(name(i)), i < 5) << i;
+
+    EXPECT_FALSE(export_page_bitmaps(pages, default_page_fonts(), 0, 64, name, BitmapFormat::Bmp, &error));
+    EXPECT_EQ(error, "Invalid picture size.");
 }
 
 }  // namespace

@@ -97,6 +97,25 @@ TEST_F(ReportDocumentTest, LoadsPagesInOrderAndFindsTheFolder) {
     EXPECT_EQ(empty.page_count(), 0);
 }
 
+TEST_F(ReportDocumentTest, ManyPagesLoadInOrderAndTheFirstBadOneIsReported) {
+    for (int n = 2; n <= 40; ++n) write(report / ("PAGE." + std::to_string(n)), text_record(0, 0, std::to_string(n)));
+    ReportDocument doc;
+    ASSERT_TRUE(doc.load(report.string(), {}));
+    ASSERT_EQ(doc.page_count(), 40);
+    for (int i = 0; i < 40; ++i)
+        EXPECT_EQ(fs::path(doc.page(i)->file_name()).filename(), "PAGE." + std::to_string(i + 1)) << i;
+
+    // Unreadable pages (folders) at 31 and 17: the lower is named, and nothing stays loaded.
+    for (int n : {31, 17}) {
+        fs::remove(report / ("PAGE." + std::to_string(n)));
+        fs::create_directory(report / ("PAGE." + std::to_string(n)));
+    }
+    std::string error;
+    EXPECT_FALSE(doc.load(report.string(), {}, &error));
+    EXPECT_NE(error.find("PAGE.17"), std::string::npos) << error;
+    EXPECT_EQ(doc.page_count(), 0);
+}
+
 TEST_F(ReportDocumentTest, ReadOnlyFromSwitchOrFile) {
     ReportDocumentMode mode;
     mode.read_only = true;

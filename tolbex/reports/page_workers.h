@@ -1,0 +1,19 @@
+// Work on report pages spread over the cores. Pages are independent of each other, so the
+// order they are worked on does not change the result; what must happen in page order (writing
+// files, painting on one printer) stays with the caller's thread.
+#pragma once
+#include <cstddef>
+#include <functional>
+
+namespace tv {
+
+// Threads worth starting for `jobs` pages: one per core, never more than the jobs, at least one.
+std::size_t page_worker_count(std::size_t jobs);
+
+// Runs job(0) ... job(count - 1) on up to one thread per core, the calling thread among them,
+// and returns when all are done. After a job throws no further jobs start; the first exception
+// is rethrown here. Fewer threads than wanted (none to be had) only make it slower. Anything
+// that must exist once per process (the Qt application) must exist before.
+void for_each_page_parallel(std::size_t count, const std::function<void(std::size_t)>& job);
+
+}  // namespace tv
