@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "framework/qt/tests/pictures.h"
 #include "framework/qt/application.h"
 #include "framework/qt/frame.h"
 #include "framework/qt/dialog.h"
@@ -30,13 +31,7 @@ public:
     bool opens = true;
 };
 
-int dark_pixels(const QImage& image, const QRect& area) {
-    const QRect r = area.intersected(image.rect());
-    int n = 0;
-    for (int y = r.top(); y <= r.bottom(); ++y)
-        for (int x = r.left(); x <= r.right(); ++x) n += qGray(image.pixel(x, y)) < 100;
-    return n;
-}
+using tv::testing_pictures::dark_pixels;
 
 class TimiWindowTest : public uitest::UiRootTest {
 protected:

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "framework/qt/tests/qt_test_app.h"
+#include "framework/qt/tests/pictures.h"
 #include "testing/test_root.h"
 #include "tolbex/timi/grid/ui/grid_widget.h"
 
@@ -19,14 +20,7 @@ void settle() {
     for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
 }
 
-// Pixels darker than mid grey inside `r` (text strokes and the black focus dots).
-int dark_pixels(const QImage& image, const QRect& area) {
-    const QRect r = area.intersected(image.rect());
-    int n = 0;
-    for (int y = r.top(); y <= r.bottom(); ++y)
-        for (int x = r.left(); x <= r.right(); ++x) n += qGray(image.pixel(x, y)) < 100;
-    return n;
-}
+using tv::testing_pictures::dark_pixels;
 
 // 8 columns x 100 rows of "c,r" texts with headings "H<c>" and "R<r>" in a 400 x 236 window:
 // a 344 x 200 cell area of 20-pixel rows.
