@@ -538,4 +538,55 @@ inline void write_card(const fs::path& card, const Bytes& config, std::size_t cn
     write_ecg(card / "ecg.dat", ecg);
 }
 
+// --- whole recordings ---
+
+// The 10-bit value of data sector k, sample i, channel c of a card made with `seed` (0 included).
+inline int ramp_value(int seed, int k, int i, int c) { return (seed * 97 + k * 128 + i + c * 7) % 1024; }
+
+// A three-channel recording `rec` of `sectors` fixed-layout sectors of ramp values, the patient
+// button pressed at sample 5 of sector 3, then an end sector.
+inline std::vector<Sector> three_channel_recording(unsigned rec = 5, int seed = 0, int sectors = 10) {
+    StartInfo st;
+    st.rec = rec;
+    std::vector<Sector> s = {start_sector(st)};
+    for (int k = 0; k < sectors; ++k) {
+        DataSector d;
+        d.type = 2;
+        d.rec = rec;
+        if (k == 3) {
+            d.button = true;
+            d.events = {5};
+        }
+        for (auto [c, i] : value_order(false)) d.values.push_back(ramp_value(seed, k, i, c));
+        s.push_back(data_sector(d));
+    }
+    s.push_back(Sector{});
+    return s;
+}
+
+// A twelve-lead recording `rec`: two sectors of 30 frames of 8 leads, lead l of frame f of sector k
+// holding 100 * l + f + k, one pacing mark each, then an end sector.
+inline std::vector<Sector> twelve_lead_recording(unsigned rec = 5) {
+    StartInfo st;
+    st.rec = rec;
+    st.format = 64;
+    st.type = 130;
+    std::vector<Sector> ecg = {start_sector(st)};
+    for (int k = 0; k < 2; ++k) {
+        Sector s{};
+        s[0] = 64;
+        tv::store_le16(&s[1], rec);
+        s[7] = 1;
+        s[8] = 16;
+        for (int f = 0; f < 30; ++f)
+            for (int l = 0; l < 8; ++l)
+                tv::store_le16(&s[static_cast<std::size_t>(32 + f * 16 + l * 2)],
+                               static_cast<unsigned>(100 * l + f + k));
+        scramble(s.data(), true);
+        ecg.push_back(s);
+    }
+    ecg.push_back(Sector{});
+    return ecg;
+}
+
 }  // namespace cardgen

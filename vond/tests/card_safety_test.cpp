@@ -16,49 +16,13 @@ using cardgen::Sector;
 
 using CardImage = std::map<std::string, Bytes>;
 
-// v(k, i, c) of data sector k, sample i, channel c, different per card `seed`.
-int value(int seed, int k, int i, int c) { return (seed * 97 + k * 128 + i + c * 7) % 1024; }
+int value(int seed, int k, int i, int c) { return cardgen::ramp_value(seed, k, i, c); }
 
 std::vector<Sector> recording(unsigned rec, int seed, int sectors = 10) {
-    cardgen::StartInfo st;
-    st.rec = rec;
-    std::vector<Sector> s = {cardgen::start_sector(st)};
-    for (int k = 0; k < sectors; ++k) {
-        cardgen::DataSector d;
-        d.type = 2;
-        d.rec = rec;
-        if (k == 3) {
-            d.button = true;
-            d.events = {5};
-        }
-        for (auto [c, i] : cardgen::value_order(false)) d.values.push_back(value(seed, k, i, c));
-        s.push_back(cardgen::data_sector(d));
-    }
-    s.push_back(Sector{});
-    return s;
+    return cardgen::three_channel_recording(rec, seed, sectors);
 }
 
-std::vector<Sector> twelve_lead_recording(unsigned rec) {
-    cardgen::StartInfo st;
-    st.rec = rec;
-    st.format = 64;
-    st.type = 130;
-    std::vector<Sector> ecg = {cardgen::start_sector(st)};
-    for (int k = 0; k < 2; ++k) {
-        Sector s{};
-        s[0] = 64;
-        tv::store_le16(&s[1], rec);
-        s[7] = 1;
-        s[8] = 16;
-        for (int f = 0; f < 30; ++f)
-            for (int l = 0; l < 8; ++l)
-                tv::store_le16(&s[static_cast<std::size_t>(32 + f * 16 + l * 2)], static_cast<unsigned>(100 * l + f));
-        cardgen::scramble(s.data(), true);
-        ecg.push_back(s);
-    }
-    ecg.push_back(Sector{});
-    return ecg;
-}
+using cardgen::twelve_lead_recording;
 
 class CardSafetyTest : public VondTest {
 protected:

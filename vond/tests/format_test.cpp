@@ -308,24 +308,7 @@ TEST_F(DecodeTest, NibbleDeltaRandomWalkRoundTrip) {
 }
 
 TEST_F(DecodeTest, TwelveLeadFilesAndHeaders) {
-    cardgen::StartInfo st;
-    st.format = 64;
-    st.type = 130;
-    std::vector<Sector> ecg = {cardgen::start_sector(st)};
-    for (int k = 0; k < 2; ++k) {
-        Sector s{};
-        s[0] = 64;
-        tv::store_le16(&s[1], 5);
-        s[7] = 1;
-        s[8] = 16;
-        for (int f = 0; f < 30; ++f)
-            for (int l = 0; l < 8; ++l)
-                tv::store_le16(&s[static_cast<std::size_t>(32 + f * 16 + l * 2)],
-                               static_cast<unsigned>(100 * l + f + k));
-        cardgen::scramble(s.data(), true);
-        ecg.push_back(s);
-    }
-    ecg.push_back(Sector{});
+    const std::vector<Sector> ecg = cardgen::twelve_lead_recording(5);
     const fs::path card = t / "C";
     cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "A", "B"), 1024, ecg);
     CardDisk disk;

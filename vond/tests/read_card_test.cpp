@@ -10,28 +10,9 @@ using namespace vondtest;
 using cardgen::Sector;
 
 // v(k, i, c): the 10-bit value of data sector k, sample i, channel c (0 included).
-int ramp(int k, int i, int c) { return (k * 128 + i + c * 7) % 1024; }
+int ramp(int k, int i, int c) { return cardgen::ramp_value(0, k, i, c); }
 
-std::vector<Sector> three_channel_card(unsigned rec = 5) {
-    std::vector<Sector> s;
-    cardgen::StartInfo st;
-    st.rec = rec;
-    s.push_back(cardgen::start_sector(st));
-    for (int k = 0; k < 10; ++k) {
-        cardgen::DataSector d;
-        d.type = 2;
-        d.rec = rec;
-        if (k == 3) {
-            d.button = true;
-            d.events = {5};
-        }
-        for (auto [c, i] : cardgen::value_order(false)) d.values.push_back(ramp(k, i, c));
-        s.push_back(cardgen::data_sector(d));
-    }
-    Sector end{};
-    s.push_back(end);
-    return s;
-}
+std::vector<Sector> three_channel_card(unsigned rec = 5) { return cardgen::three_channel_recording(rec); }
 
 class ReadCardTest : public VondTest {
 protected:
