@@ -37,6 +37,13 @@ protected:
         shutdown_office();
         RootTest::TearDown();
     }
+    // A formatted report folder of patient "Doe".
+    std::string make_report() {
+        write_file(t / "R.IMG" / "VERSION.TXT", "V8.006\r\n");
+        write_file(t / "R.IMG" / "PATIENT.TXT", "a\r\nb\r\nDoe\r\n--\r\n");
+        write_file(t / "R.IMG" / "ANALSUM.TXT", "");
+        return (t / "R.IMG").string();
+    }
 };
 
 std::string read_back(const std::string& path) {
@@ -50,10 +57,7 @@ std::string read_back(const std::string& path) {
 TEST_F(OfficeLetterTest, LetterFromDocAndOdtTemplates) {
     std::string why;
     if (!office_available(&why)) GTEST_SKIP() << "LibreOffice is not usable here: " << why;
-    const std::string report = (t / "R.IMG").string();
-    write_file(t / "R.IMG" / "VERSION.TXT", "V8.006\r\n");
-    write_file(t / "R.IMG" / "PATIENT.TXT", "a\r\nb\r\nDoe\r\n--\r\n");
-    write_file(t / "R.IMG" / "ANALSUM.TXT", "");
+    const std::string report = make_report();
 
     AnalysisData data;
     data.set_string(data.get_field_number("patdet.name"), "Doe");
@@ -102,10 +106,7 @@ TEST_F(OfficeLetterTest, LetterFromDocAndOdtTemplates) {
 TEST_F(OfficeLetterTest, TablesHeadersFootersAndFramesAreFilled) {
     std::string why;
     if (!office_available(&why)) GTEST_SKIP() << "LibreOffice is not usable here: " << why;
-    const std::string report = (t / "R.IMG").string();
-    write_file(t / "R.IMG" / "VERSION.TXT", "V8.006\r\n");
-    write_file(t / "R.IMG" / "PATIENT.TXT", "a\r\nb\r\nDoe\r\n--\r\n");
-    write_file(t / "R.IMG" / "ANALSUM.TXT", "");
+    const std::string report = make_report();
     OfficeDocumentParts parts;
     parts.header = "Re: <patdet.name> page";
     parts.footer = "footer <patdet.name>[= Doe]for Doe</patdet.name>[= Doe] end";
