@@ -118,6 +118,11 @@ public:
     virtual void fill_rect(const Rc& r, Rgb colour) = 0;      // no outline
     virtual void pixel(Pt lp, Rgb colour) = 0;
     virtual void pixel_device(Pt dp, Rgb colour) = 0;
+    // The same as pixel_device for each point; a painter draws them as one batch, which a PDF
+    // page keeps as one fill instead of one per dot.
+    virtual void pixels_device(const std::vector<Pt>& points, Rgb colour) {
+        for (Pt p : points) pixel_device(p, colour);
+    }
     virtual void blit(const Bitmap& image, const Rc& dst) = 0;  // stretched, plain copy
     // Draws (unless calc_only) and returns the logical size used.
     virtual Sz text(const Rc& box, std::string_view cp1252, const TextOpts& opts = {}) = 0;

@@ -164,6 +164,21 @@ void PainterDrawContext::pixel(Pt lp, Rgb c) { pixel_device(to_device(lp), c); }
 
 void PainterDrawContext::pixel_device(Pt dp, Rgb c) { p_.fillRect(QRect(dp.x, dp.y, 1, 1), qc(c)); }
 
+void PainterDrawContext::pixels_device(const std::vector<Pt>& points, Rgb c) {
+    if (points.empty()) return;
+    QList<QRect> rects;
+    rects.reserve(static_cast<qsizetype>(points.size()));
+    for (Pt p : points) rects.push_back(QRect(p.x, p.y, 1, 1));
+    // Every other primitive sets the pen and brush it needs; these are put back all the same.
+    const QPen pen = p_.pen();
+    const QBrush brush = p_.brush();
+    p_.setPen(Qt::NoPen);
+    p_.setBrush(qc(c));
+    p_.drawRects(rects.constData(), static_cast<int>(rects.size()));
+    p_.setPen(pen);
+    p_.setBrush(brush);
+}
+
 void PainterDrawContext::blit(const Bitmap& image, const Rc& dst) {
     Rc d = rect_to_device(dst);
     QImage img = to_qimage(image);

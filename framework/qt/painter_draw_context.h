@@ -36,6 +36,7 @@ public:
     void fill_rect(const Rc& r, Rgb colour) override;
     void pixel(Pt lp, Rgb colour) override;
     void pixel_device(Pt dp, Rgb colour) override;
+    void pixels_device(const std::vector<Pt>& points, Rgb colour) override;
     void blit(const Bitmap& image, const Rc& dst) override;
     Sz text(const Rc& box, std::string_view cp1252, const TextOpts& opts = {}) override;
     Sz text_extent(std::string_view cp1252) override;

@@ -561,12 +561,15 @@ void draw_dots(fw::DrawContext& dc, const DotsData& d, bool rows, PageDrawState&
     const std::int64_t end = std::min<std::int64_t>(std::int64_t{d.b} * 65536, (hi + 1) * 65536 - 1);
     if (start < lo * 65536) start += (lo * 65536 - start + step - 1) / step * step;
     const std::int64_t across_lo = rows ? bounds.t : bounds.l, across_hi = rows ? bounds.b : bounds.r;
+    std::vector<fw::Pt> dots;
     for (std::int32_t v : d.positions) {
         if (v < across_lo || v > across_hi) continue;
+        dots.clear();
         for (std::int64_t t = start; t <= end; t += step) {
             const auto along = static_cast<std::int32_t>(t >> 16);
-            dc.pixel(rows ? fw::Pt{along, v} : fw::Pt{v, along}, kBlack);
+            dots.push_back(dc.to_device(rows ? fw::Pt{along, v} : fw::Pt{v, along}));
         }
+        dc.pixels_device(dots, kBlack);
     }
 }
 

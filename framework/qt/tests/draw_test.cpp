@@ -1,5 +1,9 @@
+#include <QBuffer>
 #include <QImage>
 #include <QPainter>
+#include <QPdfWriter>
+
+#include <functional>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -139,6 +143,76 @@ TEST(PainterContext, DrawsIntoAnImageWhereTold) {
     for (int y = 0; y < 40; ++y)
         for (int x = 100; x < 200; ++x) dark += qGray(img.pixel(x, y)) < 128;
     EXPECT_GT(dark, 5);  // the text left ink in its box
+}
+
+std::size_t count_of(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// The content of a one-page PDF drawn by `draw`, its streams inflated.
+std::string pdf_page_content(const std::function<void(PainterDrawContext&)>& draw) {
+    QBuffer pdf;
+    pdf.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter writer(&pdf);
+        QPainter p(&writer);
+        PainterDrawContext dc(p, DrawContext::Kind::Printer);
+        draw(dc);
+    }
+    const QByteArray bytes = pdf.data();
+    std::string content;
+    for (qsizetype at = bytes.indexOf("stream\n"); at >= 0; at = bytes.indexOf("stream\n", at + 1)) {
+        const qsizetype begin = at + 7, end = bytes.indexOf("endstream", begin);
+        if (end < 0 || (at > 3 && bytes.mid(at - 3, 3) == "end")) continue;
+        // qUncompress wants the expected size in front; a generous guess is enough.
+        QByteArray z("\x00\x10\x00\x00", 4);
+        z += bytes.mid(begin, end - begin);
+        content += qUncompress(z).toStdString();
+    }
+    return content;
+}
+
+// Draws dots, a clip, then a polygon with the pen and brush set before the dots: the batch must
+// leave the picture of one call per dot and the state the next primitive expects.
+void draw_dots(PainterDrawContext& dc, bool batched) {
+    std::vector<Pt> dots;
+    for (int i = -3; i < 120; i += 3) dots.push_back({i, (i * 7) % 53});
+    dc.set_pen(PenStyle::Solid, {0, 0, 255});
+    dc.set_fill(FillStyle::Solid, {0, 255, 0});
+    dc.clip_device({10, 0, 90, 40});
+    if (batched) {
+        dc.pixels_device(dots, {255, 0, 0});
+    } else {
+        for (Pt p : dots) dc.pixel_device(p, {255, 0, 0});
+    }
+    dc.clear_clip();
+    dc.polygon({{20, 45}, {60, 45}, {40, 58}});
+}
+
+TEST(PainterContext, BatchedPixelsAreThePixelsOneByOneAndOneFillInAPdf) {
+    testing::qt_app();
+    auto picture = [](bool batched) {
+        QImage img(100, 60, QImage::Format_RGB32);
+        img.fill(Qt::white);
+        {
+            QPainter p(&img);
+            PainterDrawContext dc(p, DrawContext::Kind::Bitmap);
+            draw_dots(dc, batched);
+        }
+        return img;
+    };
+    const QImage batched = picture(true);
+    EXPECT_EQ(batched, picture(false));
+    EXPECT_EQ(qRgb(255, 0, 0), batched.pixel(12, 31));     // (12, 84 % 53)
+    EXPECT_EQ(qRgb(255, 255, 255), batched.pixel(9, 10));  // (9, 63 % 53), outside the clip
+    EXPECT_EQ(qRgb(0, 255, 0), batched.pixel(40, 50));
+
+    // On a PDF page the batch is one path of 41 rectangles, filled once.
+    const std::string page = pdf_page_content([](PainterDrawContext& dc) { draw_dots(dc, true); });
+    EXPECT_EQ(count_of(page, " 1 1 re"), 41u) << page;
+    EXPECT_EQ(count_of(page, "\nf\n"), 1u) << page;  // the polygon is filled and stroked: B*
 }
 
 TEST(QtText, Windows1252RoundTrip) {
