@@ -18,6 +18,7 @@ windowed() { [[ $1 == framework/qt/* ]] || in_ui "$1" || is_main "$1"; }
 # The report library's two rendering sources paint through Qt; their tests check the pixels.
 is_renderer() {
     [[ $1 == tolbex/reports/page_export.cpp || $1 == tolbex/reports/report_printing.cpp ||
+       $1 == tolbex/reports/page_workers.cpp ||
        $1 == tolbex/reports/tests/* ]]
 }
 

@@ -5,13 +5,9 @@
 #include <QImage>
 #include <QPainter>
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
-#include <exception>
 #include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "common/bytes.h"
 #include "common/text.h"
@@ -46,15 +42,23 @@ QImage& render_qimage(const CReportPage& page, const PageFonts& fonts, int width
 MonoImage mono_from_qimage(const QImage& image) {
     const int width = image.width(), height = image.height();
     MonoImage m = MonoImage::white(width, height);
+    const int whole = width / 8;
     for (int y = 0; y < height; ++y) {
         const uchar* line = image.constScanLine(y);
         std::uint8_t* out = m.bits.data() + static_cast<std::size_t>(y) * m.stride;
-        for (int x = 0; x < width; x += 8) {
-            std::uint8_t byte = 0xFF;
-            const int n = std::min(8, width - x);
-            for (int i = 0; i < n; ++i)
-                if (line[x + i] < 128) byte &= static_cast<std::uint8_t>(~(0x80 >> i));
-            out[x / 8] = byte;
+        // A grey of 128 or more is white: its top bit is the picture's bit. No branches, so the
+        // compiler packs many pixels at a time.
+        for (int b = 0; b < whole; ++b) {
+            const uchar* eight = line + b * 8;
+            unsigned byte = 0;
+            for (int i = 0; i < 8; ++i) byte |= static_cast<unsigned>(eight[i] >> 7) << (7 - i);
+            out[b] = static_cast<std::uint8_t>(byte);
+        }
+        if (const int rest = width - whole * 8) {
+            unsigned byte = 0xFF;
+            for (int i = 0; i < rest; ++i)
+                if (line[whole * 8 + i] < 128) byte &= ~(0x80u >> i);
+            out[whole] = static_cast<std::uint8_t>(byte);
         }
     }
     return m;
@@ -244,83 +248,43 @@ bool export_page_bitmaps(const std::vector<const CReportPage*>& pages, const Pag
     if (pages.empty()) return true;
     if (!valid_picture_size(width, height, error)) return false;
     ensure_render_application();
-    const std::size_t count = pages.size();
-    // Workers render and encode at most this many pages ahead of the writer: it bounds the bytes
-    // held, and the writer's fsyncs overlap the drawing of the pages after.
-    const std::size_t window = page_worker_count(count) * 2;
-    std::vector<std::string> encoded(count);
-    std::vector<bool> ready(count, false);
+    // Each page is rendered and encoded on a worker, which then waits for its turn and writes it:
+    // files go out in page order, the write of one overlaps the drawing of the next, and no more
+    // pages are held than there are workers.
     std::mutex mutex;
-    std::condition_variable changed;
-    std::size_t next = 0, written = 0;
-    bool stop = false;
-    std::exception_ptr failure;
-    auto work = [&] {
-        for (;;) {
-            std::size_t i;
-            {
-                std::unique_lock lock(mutex);
-                changed.wait(lock, [&] { return stop || next >= count || next < written + window; });
-                if (stop || next >= count) return;
-                i = next++;
-            }
-            std::string bytes;
-            try {
-                bytes = encode(render_page_mono(*pages[i], fonts, width, height), format);
-            } catch (...) {
-                const std::lock_guard lock(mutex);
-                if (!failure) failure = std::current_exception();
-                stop = true;
-                changed.notify_all();
-                return;
-            }
-            {
-                const std::lock_guard lock(mutex);
-                encoded[i] = std::move(bytes);
-                ready[i] = true;
-            }
-            changed.notify_all();
-        }
-    };
-    std::vector<std::thread> threads;
-    // Stops and joins the workers however the writer below leaves, an exception included.
-    struct Joiner {
-        std::function<void()> finish;
-        ~Joiner() { finish(); }
-    } joiner{[&] {
+    std::condition_variable turn_changed;
+    std::size_t turn = 0;
+    bool stop = false;  // a write or a page failed: no further file is written
+    bool ok = true;
+    for_each_page_parallel(pages.size(), [&](std::size_t i) {
         {
+            const std::lock_guard lock(mutex);
+            if (stop) return;
+        }
+        std::string bytes;
+        try {
+            bytes = encode(render_page_mono(*pages[i], fonts, width, height), format);
+        } catch (...) {
             const std::lock_guard lock(mutex);
             stop = true;
+            turn_changed.notify_all();
+            throw;
         }
-        changed.notify_all();
-        for (auto& t : threads)
-            if (t.joinable()) t.join();
-    }};
-    try {
-        for (std::size_t t = 0; t < page_worker_count(count); ++t) threads.emplace_back(work);
-    } catch (const std::system_error&) {
-        // Fewer threads than cores; with none at all the writer draws the pages itself below.
-    }
-    bool ok = true;
-    for (std::size_t i = 0; i < count && ok; ++i) {
-        std::string bytes;
-        if (threads.empty()) {
-            bytes = encode(render_page_mono(*pages[i], fonts, width, height), format);
+        std::unique_lock lock(mutex);
+        turn_changed.wait(lock, [&] { return stop || turn == i; });
+        if (stop) return;
+        // Pages before this one are written and the later ones wait: this write is alone.
+        lock.unlock();
+        const bool written = write_picture(file_name(i), bytes, error);
+        lock.lock();
+        if (written) {
+            ++turn;
         } else {
-            std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return ready[i] || stop; });
-            if (!ready[i]) break;  // a worker failed; its exception is rethrown below
-            bytes = std::move(encoded[i]);
+            ok = false;
+            stop = true;
         }
-        ok = write_picture(file_name(i), bytes, error);
-        {
-            const std::lock_guard lock(mutex);
-            written = i + 1;
-        }
-        changed.notify_all();
-    }
-    joiner.finish();
-    if (failure) std::rethrow_exception(failure);
+        turn_changed.notify_all();
+    });
     return ok;
 }
 

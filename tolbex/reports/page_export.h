@@ -57,9 +57,9 @@ std::string page_bitmap_file_name(int page_number, BitmapFormat format);
 // Renders and writes one page, replacing the file atomically. False with `error` on failure.
 bool export_page_bitmap(const CReportPage& page, const PageFonts& fonts, int width, int height,
                         const std::string& file_name, BitmapFormat format, std::string* error = nullptr);
-// Exports pages[i] as file_name(i): rendered and encoded on all cores, written in page order on
-// the calling thread. Stops at the first failure with `error`, later pages unwritten, as
-// export_page_bitmap page by page would.
+// Exports pages[i] as file_name(i): rendered, encoded and written on all cores, one file at a time
+// in page order (file_name is called from the workers). Stops at the first failure with `error`,
+// later pages unwritten, as export_page_bitmap page by page would.
 bool export_page_bitmaps(const std::vector<const CReportPage*>& pages, const PageFonts& fonts, int width, int height,
                          const std::function<std::string(std::size_t)>& file_name, BitmapFormat format,
                          std::string* error = nullptr);

@@ -10,9 +10,10 @@ namespace tv {
 // Threads worth starting for `jobs` pages: one per core, never more than the jobs, at least one.
 std::size_t page_worker_count(std::size_t jobs);
 
-// Runs job(0) ... job(count - 1) on up to one thread per core, the calling thread among them,
-// and returns when all are done. After a job throws no further jobs start; the first exception
-// is rethrown here. Fewer threads than wanted (none to be had) only make it slower. Anything
+// Runs job(0) ... job(count - 1) on up to one worker per core and returns when all are done; the
+// caller waits meanwhile. Jobs are handed out in index order and every job handed out runs, so a
+// job may wait for an earlier one. After a job throws no further jobs start; the first exception
+// is rethrown here. Called from a job, the jobs run one after another on that thread. Anything
 // that must exist once per process (the Qt application) must exist before.
 void for_each_page_parallel(std::size_t count, const std::function<void(std::size_t)>& job);
 

@@ -9,6 +9,8 @@
 #include "common/files.h"
 #include "platform/fs.h"
 #include "tolbex/reports/page_export.h"
+#include "tolbex/reports/report_document.h"
+#include "tolbex/reports/report_printing.h"
 #include "tolbex/reports/report_page.h"
 
 namespace {
@@ -47,6 +49,10 @@ struct Report {
     std::vector<std::unique_ptr<tv::CReportPage>> pages;
     Report() {
         folder = tv::create_temp_folder();
+        // The label page that a report folder starts with; not one of the drawn pages.
+        tv::PageFileBuilder label;
+        label.label("label");
+        tv::platform::atomic_write_file(folder + "/PAGE.0", label.bytes());
         for (int n = 1; n <= 30; ++n) {
             const std::string path = folder + "/PAGE." + std::to_string(n);
             tv::platform::atomic_write_file(path, sample_page(n));
@@ -114,6 +120,22 @@ void BM_ExportThirtyPagesOneThread(benchmark::State& state) {
                                    tv::BitmapFormat::Bmp);
 }
 BENCHMARK(BM_ExportThirtyPagesOneThread)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The whole report on the PDF printer, as the print command and "/print" write it.
+void BM_PrintThirtyPagesToPdf(benchmark::State& state) {
+    tv::ensure_render_application();
+    tv::ReportDocument doc;
+    if (!doc.load(report().folder, {}) || doc.page_count() != 30) state.SkipWithError("the report does not load");
+    tv::PrintSettings settings;
+    settings.pdf_printer_name = "PDF";
+    settings.pdf_output_folder = report().folder + "/pdf";
+    tv::PrintRequest request;
+    request.document_name = "report";
+    request.printer_name = "PDF";
+    for (auto _ : state)
+        if (!tv::print_report(doc, request, settings)) state.SkipWithError("not printed");
+}
+BENCHMARK(BM_PrintThirtyPagesToPdf)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_ExportPage(benchmark::State& state, tv::BitmapFormat format) {
     tv::ensure_render_application();
