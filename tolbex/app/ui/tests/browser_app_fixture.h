@@ -50,6 +50,9 @@ inline void set_settings(CTolbexApp& app, const std::function<void(TolbexSetting
 
 class BrowserAppTest : public UiRootTest {
 protected:
+    using Texts = uitest::Texts;
+    static void settle() { uitest::settle(); }
+
     // `clinic_code`: the machine's default clinic code, set before anything else; none when empty.
     explicit BrowserAppTest(std::string clinic_code = {}) : clinic_code_(std::move(clinic_code)) {}
 

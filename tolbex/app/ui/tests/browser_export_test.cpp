@@ -23,8 +23,6 @@ namespace tv {
 namespace {
 
 namespace fs = std::filesystem;
-using uitest::settle;
-using uitest::Texts;
 
 class BrowserExportTest : public uitest::BrowserAppTest {
 protected:

@@ -26,8 +26,6 @@ namespace tv {
 namespace {
 
 namespace fs = std::filesystem;
-using uitest::settle;
-using uitest::Texts;
 
 constexpr const char* kWrongCompareCaption = "Wrong number or kind of reports selected";
 constexpr const char* kLoadingText = "Loading Report\nPlease Wait...";

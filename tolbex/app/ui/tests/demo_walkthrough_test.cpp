@@ -40,7 +40,6 @@ namespace tv {
 namespace {
 
 namespace fs = std::filesystem;
-using uitest::settle;
 
 class DemoWalkthroughTest : public uitest::BrowserAppTest {
 protected:

@@ -25,8 +25,6 @@ namespace tv {
 namespace {
 
 namespace fs = std::filesystem;
-using uitest::settle;
-using uitest::Texts;
 
 class SignCommandTest : public uitest::BrowserAppTest {
 protected:

@@ -26,8 +26,6 @@ namespace tv {
 namespace {
 
 namespace fs = std::filesystem;
-using uitest::settle;
-using uitest::Texts;
 
 class SignedReportOpenTest : public uitest::BrowserAppTest {
 protected:
