@@ -73,9 +73,7 @@ protected:
         group_index = testing_root::make_test_group(group, archives);
         return group_index;
     }
-    std::filesystem::path report_folder(const std::string& name, const std::string& archive = "STANDARD") const {
-        return group / archive / name;
-    }
+    std::filesystem::path report_folder(const std::string& name) const { return group / "STANDARD" / name; }
     // Turns a report of the group into a formatted one of a single text page.
     void make_formatted(const std::string& name, const std::string& page_text) const {
         const std::filesystem::path folder = report_folder(name);
@@ -117,7 +115,8 @@ protected:
             if (list().list_model().item_text(i, 0) == description) return i;
         return -1;
     }
-    // Selects every row of those descriptions (none: nothing selected); their descriptions in list order.
+    // Selects every row of those descriptions (none: nothing selected); their descriptions in list
+    // order. A description without a row fails the test.
     Texts select(const Texts& descriptions) {
         std::vector<int> items;
         Texts selected;
@@ -127,6 +126,8 @@ protected:
             items.push_back(i);
             selected.push_back(text);
         }
+        for (const std::string& d : descriptions)
+            if (std::find(selected.begin(), selected.end(), d) == selected.end()) ADD_FAILURE() << "no row of " << d;
         list().select_items(items);
         return selected;
     }

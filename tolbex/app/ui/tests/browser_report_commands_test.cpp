@@ -119,9 +119,7 @@ protected:
 };
 
 TEST_F(BrowserReportCommandsTest, OpenShowsTheLoadingNoticeAndTitlesTheMaximisedReport) {
-    select({"Ann Alder"});
-    ASSERT_TRUE(browser->execute(gui::browser_cmd::Open));
-    settle();
+    ASSERT_TRUE(run(gui::browser_cmd::Open, {"Ann Alder"}));
     const std::vector<fw::ChildFrame*> frames = report_frames();
     ASSERT_EQ(frames.size(), 1u) << ::testing::PrintToString(shown_captions());
     EXPECT_TRUE(frames[0]->isMaximized());
@@ -153,9 +151,7 @@ TEST_F(BrowserReportCommandsTest, OpenRefusesWithoutOneFormattedReport) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        scripted.shown.clear();
-        select(c.selected);
-        ASSERT_TRUE(browser->execute(gui::browser_cmd::Open));
+        ASSERT_TRUE(run(gui::browser_cmd::Open, c.selected));
         ASSERT_EQ(scripted.shown.size(), 1u);
         EXPECT_EQ(scripted.shown[0].text, c.text);
         EXPECT_TRUE(report_frames().empty());
@@ -165,9 +161,7 @@ TEST_F(BrowserReportCommandsTest, OpenRefusesWithoutOneFormattedReport) {
 
 TEST_F(BrowserReportCommandsTest, CompareTilesThreeReportsSideBySide) {
     // A report already open is closed first.
-    select({"Dan Dale"});
-    ASSERT_TRUE(browser->execute(gui::browser_cmd::Open));
-    settle();
+    ASSERT_TRUE(run(gui::browser_cmd::Open, {"Dan Dale"}));
     ASSERT_EQ(report_frames().size(), 1u);
 
     select({"Ann Alder", "Ben Brook", "Cat Crane"});
@@ -311,10 +305,7 @@ TEST_F(BrowserReportCommandsTest, CompareRefusesAnyOtherNumberOrKind) {
     };
     for (const Texts& selected : cases) {
         SCOPED_TRACE(::testing::PrintToString(selected));
-        scripted.shown.clear();
-        select(selected);
-        ASSERT_TRUE(browser->execute(gui::browser_cmd::Compare));
-        settle();
+        ASSERT_TRUE(run(gui::browser_cmd::Compare, selected));
         ASSERT_EQ(scripted.shown.size(), 1u);
         EXPECT_EQ(scripted.shown[0].caption, kWrongCompareCaption);
         EXPECT_EQ(scripted.shown[0].text,
@@ -335,8 +326,7 @@ TEST_F(BrowserReportCommandsTest, PrintReportsPrintsEachFormattedReportAndStopsA
         if (static_cast<int>(printed.size()) == fail_at) return 1;
         return print_report_command(*core, folder, 0, 0, 1, 0, "N", "PDF Out");
     });
-    select({"Ann Alder", "Eve Full", "Ben Brook"});
-    ASSERT_TRUE(browser->execute(gui::browser_cmd::PrintReports));
+    ASSERT_TRUE(run(gui::browser_cmd::PrintReports, {"Ann Alder", "Eve Full", "Ben Brook"}));
     EXPECT_EQ(printed, (Texts{"R1.IMG", "R2.IMG"}));
     EXPECT_TRUE(scripted.shown.empty()) << ::testing::PrintToString(shown_captions());
     const fs::path pdf = fs::path(root.path()) / "PDF";
