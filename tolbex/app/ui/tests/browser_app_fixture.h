@@ -50,6 +50,7 @@ inline void set_settings(CTolbexApp& app, const std::function<void(TolbexSetting
 
 class BrowserAppTest : public UiRootTest {
 protected:
+    // The tests' own words, without using-declarations of their own.
     using Texts = uitest::Texts;
     static void settle() { uitest::settle(); }
 
