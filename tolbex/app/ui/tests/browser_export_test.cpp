@@ -2,7 +2,6 @@
 // application, offscreen: the folder picker is a hook, the external program a script the test
 // writes, and the modal wait dialog ends by itself when the program has.
 #include <QApplication>
-#include <QCoreApplication>
 #include <QTest>
 #include <QTimer>
 
@@ -11,75 +10,40 @@
 
 #include <gtest/gtest.h>
 
-#include "common/audit_log.h"
 #include "framework/qt/folder_dialog.h"
 #include "framework/qt/wait_dialogs.h"
-#include "platform/system.h"
-#include "tolbex/external/external_program.h"
-#include "tolbex/app/report_handover.h"
-#include "tolbex/app/tolbex_app.h"
-#include "tolbex/app/ui/main_frame.h"
-#include "tolbex/app/ui/tolbex_window_app.h"
+#include "tolbex/app/ui/tests/browser_app_fixture.h"
 #include "tolbex/archive/profile.h"
-#include "tolbex/browser/tests/browser_test_group.h"
-#include "tolbex/browser/ui/browser_frame.h"
-#include "tolbex/browser/ui/browser_list_doc_ui.h"
-#include "tolbex/browser/ui/browser_list_view.h"
+#include "tolbex/external/external_program.h"
 #include "tolbex/external/ui/external_commands.h"
-#include "tolbex/reports/tests/page_test_support.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
 #include "tolbex/reports/ui/report_view.h"
-#include "tolbex/reports/ui/tests/ui_test_support.h"
 
 namespace tv {
 namespace {
 
 namespace fs = std::filesystem;
-using Texts = std::vector<std::string>;
 
-using uitest::settle;
-
-class BrowserExportTest : public uitest::UiRootTest {
+class BrowserExportTest : public uitest::BrowserAppTest {
 protected:
     void SetUp() override {
-        UiRootTest::SetUp();
-        group = fs::path(root.path()) / "GROUP";
-        const std::string path = testing_root::make_test_group(
-            group, {{"STANDARD", "STANDARD", {{"R1.IMG", "Ann Alder"}, {"F1.FUL", "Eve Full"}}}});
-        core = std::make_unique<CTolbexApp>();
-        windows = std::make_unique<TolbexWindowApp>(*core);
-        ASSERT_TRUE(windows->init_instance({}));
-        TolbexSettings settings = core->settings();
-        settings.switches.logging_enabled = true;
-        core->set_settings(settings);
-        gui::CBrowserListDoc* doc = gui::open_archive_group(path);
-        ASSERT_NE(doc, nullptr);
-        browser = dynamic_cast<gui::CBrowserFrame*>(doc->views().front());
-        ASSERT_NE(browser, nullptr);
-        settle();
-        scripted.shown.clear();
+        BrowserAppTest::SetUp();
+        make_group({{"STANDARD", "STANDARD", {{"R1.IMG", "Ann Alder"}, {"F1.FUL", "Eve Full"}}}});
+        ASSERT_TRUE(start_app());
+        ASSERT_NE(open_browser(), nullptr);
         set_wait_text_observer([this](const TextWaitDlg&, const std::string& text) { shown_waits.push_back(text); });
     }
     void TearDown() override {
         set_wait_text_observer({});
         fw::set_browse_for_folder_hook({});
-        windows.reset();
-        core.reset();
-        clear_report_handlers();
-        UiRootTest::TearDown();
+        BrowserAppTest::TearDown();
     }
-    gui::CBrowserListView& list() { return *browser->list_view(); }
     void select_all() { list().select_items({0, 1}); }
-    bool enabled(fw::CommandId id) {
-        fw::CommandUi u(id);
-        list().update_state(u);
-        return u.enabled();
-    }
     void set_external_program(const std::string& program, const std::string& error_file = "") {
-        TolbexSettings settings = core->settings();
-        settings.profile.external_program.program_name = program;
-        settings.profile.external_program.error_file_name = error_file;
-        core->set_settings(settings);
+        set_settings([&](TolbexSettings& s) {
+            s.profile.external_program.program_name = program;
+            s.profile.external_program.error_file_name = error_file;
+        });
     }
     // Logs "$#|$1|$2|$3" per call, then runs `body`.
     std::string script(const std::string& body) {
@@ -89,12 +53,8 @@ protected:
         fs::permissions(path, fs::perms::owner_all);
         return path.string();
     }
-    std::string folder(const char* name) const { return (group / "STANDARD" / name).string(); }
+    std::string folder(const char* name) const { return report_folder(name).string(); }
 
-    fs::path group;
-    std::unique_ptr<CTolbexApp> core;
-    std::unique_ptr<TolbexWindowApp> windows;
-    gui::CBrowserFrame* browser = nullptr;
     Texts shown_waits;
 };
 
@@ -120,11 +80,10 @@ TEST_F(BrowserExportTest, ExportAsksForTheFolderAndPacksEverySelectedReportThere
     ASSERT_EQ(scripted.shown.size(), 2u);
     EXPECT_EQ(scripted.shown[1].text,
               "The report with description \"Eve Full\"\nhas been exported as \"ABCD1234566 001\".");
-    const auto log =
-        read_audit_log_file(AuditLog::make_file_name((group / "STANDARD").string(), platform::system().now())).records;
+    const Texts log = audit_messages();
     ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(log[0].message.rfind("Export report - Ann Alder in ", 0), 0u) << log[0].message;
-    EXPECT_EQ(log[1].message.rfind("Export report - Eve Full in ", 0), 0u) << log[1].message;
+    EXPECT_EQ(log[0].rfind("Export report - Ann Alder in ", 0), 0u) << log[0];
+    EXPECT_EQ(log[1].rfind("Export report - Eve Full in ", 0), 0u) << log[1];
 
     // A cancelled picker exports nothing.
     fw::set_browse_for_folder_hook([](const std::string&, const std::string&) { return std::string(); });
@@ -137,12 +96,9 @@ TEST_F(BrowserExportTest, ExportAsksForTheFolderAndPacksEverySelectedReportThere
 // Both windows offer the command exactly while a program is named, the report window's row on a
 // formatted report of its own.
 TEST_F(BrowserExportTest, SendToExternalProgramNeedsAProgramNameInEveryWindow) {
-    const fs::path report = group / "STANDARD" / "R1.IMG";
-    testing_root::write_file(report / "SUMMARY.TXT", "x\r\n");
-    testing_root::write_file(report / "PAGE.0", testing::label_record());
-    testing_root::write_file(report / "PAGE.1", testing::text_record(3200, 6400, "one"));
+    make_formatted("R1.IMG", "one");
     gui::CPellarnDoc doc;
-    ASSERT_TRUE(doc.on_open_document((report / "SUMMARY.TXT").string()));
+    ASSERT_TRUE(doc.on_open_document((report_folder("R1.IMG") / "SUMMARY.TXT").string()));
     gui::CPellarnView view(doc);
     const struct {
         const char* window;
@@ -150,7 +106,9 @@ TEST_F(BrowserExportTest, SendToExternalProgramNeedsAProgramNameInEveryWindow) {
     } rows[] = {
         {"browser", [&] { return enabled(gui::browser_cmd::ExternalProgram); }},
         {"report window",
-         [&] { return fw::route_update({&view, &doc}, gui::report_view_cmd::SendToExternal).enabled(); }},
+         [&] {
+             return fw::route_update({&view, &doc}, gui::report_view_cmd::SendToExternal).enabled();
+         }},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.window);

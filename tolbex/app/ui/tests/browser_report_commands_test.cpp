@@ -13,76 +13,47 @@
 
 #include <gtest/gtest.h>
 
-#include "common/audit_log.h"
 #include "framework/qt/qt_text.h"
 #include "framework/qt/wait_dialogs.h"
-#include "platform/system.h"
 #include "tolbex/app/actions/actions.h"
-#include "tolbex/app/tolbex_app.h"
-#include "tolbex/app/ui/main_frame.h"
-#include "tolbex/app/ui/tolbex_window_app.h"
-#include "tolbex/archive/clinic_code.h"
-#include "tolbex/browser/tests/browser_test_group.h"
 #include "tolbex/app/ui/menus.h"
+#include "tolbex/app/ui/tests/browser_app_fixture.h"
 #include "tolbex/browser/ui/browser_data_view.h"
-#include "tolbex/browser/ui/browser_frame.h"
-#include "tolbex/browser/ui/browser_list_doc_ui.h"
-#include "tolbex/browser/ui/browser_list_view.h"
 #include "tolbex/browser/ui/choose_archive_dialog.h"
-#include "tolbex/reports/tests/page_test_support.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
-#include "tolbex/reports/ui/tests/ui_test_support.h"
 
 namespace tv {
 namespace {
 
 namespace fs = std::filesystem;
-using Texts = std::vector<std::string>;
 
 constexpr const char* kWrongCompareCaption = "Wrong number or kind of reports selected";
 constexpr const char* kLoadingText = "Loading Report\nPlease Wait...";
 constexpr const char* kMoveCopyText = "Moving/Copying Reports\nPlease Wait.";
 
-using uitest::settle;
-
-class BrowserReportCommandsTest : public uitest::UiRootTest {
+class BrowserReportCommandsTest : public uitest::BrowserAppTest {
 protected:
+    BrowserReportCommandsTest() : BrowserAppTest("ab12") {}
     void SetUp() override {
-        UiRootTest::SetUp();
-        ASSERT_TRUE(set_default_clinic_code("ab12"));
-        group = fs::path(root.path()) / "GROUP";
-        const std::string path =
-            testing_root::make_test_group(group, {{"STANDARD",
-                                                   "STANDARD",
-                                                   {{"R1.IMG", "Ann Alder"},
-                                                    {"R2.IMG", "Ben Brook"},
-                                                    {"R3.IMG", "Cat Crane"},
-                                                    {"R4.IMG", "Dan Dale"},
-                                                    {"R5.IMG", "Fay Firm", "Wed Jan 02 02:03:55 1980", "100C"},
-                                                    {"F1.FUL", "Eve Full"}}},
-                                                  {"ARCH2", "Second", {{"S1.FUL", "Sam Second"}}}});
-        for (const char* name : {"R1.IMG", "R2.IMG", "R3.IMG", "R4.IMG", "R5.IMG"}) {
-            const fs::path folder = group / "STANDARD" / name;
-            testing_root::write_file(folder / "SUMMARY.TXT", "x\r\n");
-            testing_root::write_file(folder / "PAGE.0", testing::label_record());
-            testing_root::write_file(folder / "PAGE.1", testing::text_record(3200, 6400, name));
-        }
-        testing_root::write_file(group / "STANDARD" / "R5.IMG" / "CONFIRM.TXT", "dr quillon");
-        core = std::make_unique<CTolbexApp>();
-        windows = std::make_unique<TolbexWindowApp>(*core);
-        ASSERT_TRUE(windows->init_instance({}));
-        TolbexSettings settings = core->settings();
-        settings.switches.logging_enabled = true;
-        settings.profile.pdf_printer_name = "PDF Out";
-        settings.profile.pdf_output_folder = (fs::path(root.path()) / "PDF").string();
-        core->set_settings(settings);
+        BrowserAppTest::SetUp();
+        make_group({{"STANDARD",
+                     "STANDARD",
+                     {{"R1.IMG", "Ann Alder"},
+                      {"R2.IMG", "Ben Brook"},
+                      {"R3.IMG", "Cat Crane"},
+                      {"R4.IMG", "Dan Dale"},
+                      {"R5.IMG", "Fay Firm", "Wed Jan 02 02:03:55 1980", "100C"},
+                      {"F1.FUL", "Eve Full"}}},
+                    {"ARCH2", "Second", {{"S1.FUL", "Sam Second"}}}});
+        for (const char* name : {"R1.IMG", "R2.IMG", "R3.IMG", "R4.IMG", "R5.IMG"}) make_formatted(name, name);
+        testing_root::write_file(report_folder("R5.IMG") / "CONFIRM.TXT", "dr quillon");
+        ASSERT_TRUE(start_app());
+        set_settings([this](TolbexSettings& s) {
+            s.profile.pdf_printer_name = "PDF Out";
+            s.profile.pdf_output_folder = (fs::path(root.path()) / "PDF").string();
+        });
         ASSERT_TRUE(windows->main_frame()->isVisible());
-        gui::CBrowserListDoc* doc = gui::open_archive_group(path);
-        ASSERT_NE(doc, nullptr);
-        browser = dynamic_cast<gui::CBrowserFrame*>(doc->views().front());
-        ASSERT_NE(browser, nullptr);
-        settle();
-        scripted.shown.clear();
+        ASSERT_NE(open_browser(), nullptr);
         set_wait_text_observer([this](const TextWaitDlg& dialog, const std::string& text) {
             shown_waits.push_back(text);
             if (dynamic_cast<const MoveCopyWaitDlg*>(&dialog) && windows->main_frame()->isEnabled())
@@ -94,33 +65,10 @@ protected:
         gui::set_report_print_operation({});
         fw::Dialog::set_test_hook({});
         set_compare_mode(false);
-        windows.reset();
-        core.reset();
-        UiRootTest::TearDown();
+        BrowserAppTest::TearDown();
     }
 
-    gui::CBrowserListView& list() { return *browser->list_view(); }
-    int item_named(const std::string& name) {
-        for (int i = 0; i < list().list_model().item_count(); ++i)
-            if (list().list_model().item_text(i, 0) == name) return i;
-        return -1;
-    }
-    // Selects the named reports; returns their names in list order.
-    Texts select(const Texts& names) {
-        std::vector<int> items;
-        for (const std::string& n : names) items.push_back(item_named(n));
-        std::sort(items.begin(), items.end());
-        list().select_items(items);
-        Texts ordered;
-        for (int i : items) ordered.push_back(list().list_model().item_text(i, 0));
-        return ordered;
-    }
-    std::vector<fw::ChildFrame*> report_frames() {
-        std::vector<fw::ChildFrame*> out;
-        for (fw::ChildFrame* f : windows->main_frame()->child_frames())
-            if (dynamic_cast<gui::CPellarnDoc*>(f->active_document())) out.push_back(f);
-        return out;
-    }
+    std::vector<fw::ChildFrame*> report_frames() { return frames_of<gui::CPellarnDoc>(); }
     std::set<std::string> report_titles() {
         std::set<std::string> out;
         for (fw::ChildFrame* f : report_frames()) out.insert(f->active_document()->title());
@@ -129,14 +77,6 @@ protected:
     Texts shown_captions() const {
         Texts out;
         for (const auto& s : scripted.shown) out.push_back(s.caption);
-        return out;
-    }
-    Texts audit_messages(const std::string& archive) const {
-        Texts out;
-        for (const auto& r :
-             read_audit_log_file(AuditLog::make_file_name((group / archive).string(), platform::system().now()))
-                 .records)
-            out.push_back(r.message);
         return out;
     }
     // The destination dialog of Move and Copy answers with this group's archive `archive`.
@@ -174,18 +114,12 @@ protected:
     }
     std::string details_text() { return browser->data_view()->display_text(); }
 
-    fs::path group;
-    std::unique_ptr<CTolbexApp> core;
-    std::unique_ptr<TolbexWindowApp> windows;
-    gui::CBrowserFrame* browser = nullptr;
     Texts shown_waits;
     bool main_enabled_while_waiting = false;
 };
 
 TEST_F(BrowserReportCommandsTest, OpenShowsTheLoadingNoticeAndTitlesTheMaximisedReport) {
-    select({"Ann Alder"});
-    ASSERT_TRUE(browser->execute(gui::browser_cmd::Open));
-    settle();
+    ASSERT_TRUE(run(gui::browser_cmd::Open, {"Ann Alder"}));
     const std::vector<fw::ChildFrame*> frames = report_frames();
     ASSERT_EQ(frames.size(), 1u) << ::testing::PrintToString(shown_captions());
     EXPECT_TRUE(frames[0]->isMaximized());
@@ -195,7 +129,7 @@ TEST_F(BrowserReportCommandsTest, OpenShowsTheLoadingNoticeAndTitlesTheMaximised
     EXPECT_EQ(doc->core().report_name(), "Ann Alder");
     EXPECT_EQ(doc->core().page_count(), 1);
     EXPECT_EQ(shown_waits, Texts{kLoadingText});
-    const Texts log = audit_messages("STANDARD");
+    const Texts log = audit_messages();
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].rfind("View formatted report - Ann Alder in ", 0), 0u) << log[0];
     EXPECT_TRUE(scripted.shown.empty());
@@ -203,7 +137,7 @@ TEST_F(BrowserReportCommandsTest, OpenShowsTheLoadingNoticeAndTitlesTheMaximised
 
 TEST_F(BrowserReportCommandsTest, NoLoadingNoticeWithoutAMainWindowOnScreen) {
     windows->main_frame()->hide();
-    ASSERT_NE(gui::open_report((group / "STANDARD" / "R2.IMG").string()), nullptr);
+    ASSERT_NE(gui::open_report(report_folder("R2.IMG").string()), nullptr);
     EXPECT_TRUE(shown_waits.empty());
 }
 
@@ -217,9 +151,7 @@ TEST_F(BrowserReportCommandsTest, OpenRefusesWithoutOneFormattedReport) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        scripted.shown.clear();
-        select(c.selected);
-        ASSERT_TRUE(browser->execute(gui::browser_cmd::Open));
+        ASSERT_TRUE(run(gui::browser_cmd::Open, c.selected));
         ASSERT_EQ(scripted.shown.size(), 1u);
         EXPECT_EQ(scripted.shown[0].text, c.text);
         EXPECT_TRUE(report_frames().empty());
@@ -229,9 +161,7 @@ TEST_F(BrowserReportCommandsTest, OpenRefusesWithoutOneFormattedReport) {
 
 TEST_F(BrowserReportCommandsTest, CompareTilesThreeReportsSideBySide) {
     // A report already open is closed first.
-    select({"Dan Dale"});
-    ASSERT_TRUE(browser->execute(gui::browser_cmd::Open));
-    settle();
+    ASSERT_TRUE(run(gui::browser_cmd::Open, {"Dan Dale"}));
     ASSERT_EQ(report_frames().size(), 1u);
 
     select({"Ann Alder", "Ben Brook", "Cat Crane"});
@@ -297,7 +227,7 @@ TEST_F(BrowserReportCommandsTest, DetailsPaneFollowsAConfirmationMadeInTheReport
     ASSERT_TRUE(main_frame().execute_command(menu::kConfirmReport));
     settle();
     // Meanwhile a letter is written for it by the word processor.
-    testing_root::write_file(group / "STANDARD" / "R2.IMG" / "LETTER.DOC", "letter");
+    testing_root::write_file(report_folder("R2.IMG") / "LETTER.DOC", "letter");
     main_frame().activate_child(browser->frame());
     settle();
     EXPECT_EQ(main_frame().active_child(), browser->frame());
@@ -375,10 +305,7 @@ TEST_F(BrowserReportCommandsTest, CompareRefusesAnyOtherNumberOrKind) {
     };
     for (const Texts& selected : cases) {
         SCOPED_TRACE(::testing::PrintToString(selected));
-        scripted.shown.clear();
-        select(selected);
-        ASSERT_TRUE(browser->execute(gui::browser_cmd::Compare));
-        settle();
+        ASSERT_TRUE(run(gui::browser_cmd::Compare, selected));
         ASSERT_EQ(scripted.shown.size(), 1u);
         EXPECT_EQ(scripted.shown[0].caption, kWrongCompareCaption);
         EXPECT_EQ(scripted.shown[0].text,
@@ -399,14 +326,13 @@ TEST_F(BrowserReportCommandsTest, PrintReportsPrintsEachFormattedReportAndStopsA
         if (static_cast<int>(printed.size()) == fail_at) return 1;
         return print_report_command(*core, folder, 0, 0, 1, 0, "N", "PDF Out");
     });
-    select({"Ann Alder", "Eve Full", "Ben Brook"});
-    ASSERT_TRUE(browser->execute(gui::browser_cmd::PrintReports));
+    ASSERT_TRUE(run(gui::browser_cmd::PrintReports, {"Ann Alder", "Eve Full", "Ben Brook"}));
     EXPECT_EQ(printed, (Texts{"R1.IMG", "R2.IMG"}));
     EXPECT_TRUE(scripted.shown.empty()) << ::testing::PrintToString(shown_captions());
     const fs::path pdf = fs::path(root.path()) / "PDF";
     for (const char* patient : {"Ann Alder", "Ben Brook"})
         EXPECT_EQ(uitest::read_file((pdf / (std::string(patient) + ".pdf")).string()).rfind("%PDF", 0), 0u) << patient;
-    const Texts log = audit_messages("STANDARD");
+    const Texts log = audit_messages();
     EXPECT_EQ(std::count_if(log.begin(), log.end(),
                             [](const std::string& m) { return m.rfind("Print report", 0) == 0; }),
               2);

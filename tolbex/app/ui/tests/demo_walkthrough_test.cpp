@@ -15,28 +15,21 @@
 #include "common/registry.h"
 #include "framework/qt/folder_dialog.h"
 #include "framework/qt/qt_text.h"
-#include "framework/qt/frame.h"
 #include "platform/fs.h"
 #include "platform/paths.h"
-#include "tolbex/app/tolbex_app.h"
-#include "tolbex/app/ui/main_frame.h"
 #include "tolbex/app/ui/menus.h"
-#include "tolbex/app/ui/tolbex_window_app.h"
+#include "tolbex/app/ui/tests/browser_app_fixture.h"
 #include "tolbex/archive/archive_config.h"
 #include "tolbex/archive/archive_group.h"
 #include "tolbex/archive/clinic_code.h"
 #include "tolbex/archive/report_archive.h"
 #include "tolbex/browser/browser_list_model.h"
-#include "tolbex/browser/ui/browser_frame.h"
-#include "tolbex/browser/ui/browser_list_doc_ui.h"
-#include "tolbex/browser/ui/browser_list_view.h"
 #include "tolbex/browser/ui/choose_archive_dialog.h"
 #include "tolbex/intake/ui/intake_dialogs.h"
 #include "tolbex/letters/office_word_processor.h"
 #include "tolbex/letters/ui/letters_ui.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
 #include "tolbex/reports/ui/report_view.h"
-#include "tolbex/reports/ui/tests/ui_test_support.h"
 #include "tolbex/browser/archive_documents.h"
 #include "tolbex/signing/signed_report.h"
 #include "tolbex/signing/tests/signing_fixture.h"
@@ -47,12 +40,11 @@ namespace tv {
 namespace {
 
 namespace fs = std::filesystem;
-using uitest::settle;
 
-class DemoWalkthroughTest : public uitest::UiRootTest {
+class DemoWalkthroughTest : public uitest::BrowserAppTest {
 protected:
     void SetUp() override {
-        UiRootTest::SetUp();
+        BrowserAppTest::SetUp();
         std::string error;
         ASSERT_TRUE(demo::make_demo_root(&summary, &error)) << error;
         // The sound card's player, standing in: logs the file it was given.
@@ -62,25 +54,20 @@ protected:
         fs::permissions(bin / "aplay", fs::perms::owner_all);
         old_path = std::getenv("PATH");
         ::setenv("PATH", (bin.string() + ":" + old_path).c_str(), 1);
-        core = std::make_unique<CTolbexApp>();
-        windows = std::make_unique<TolbexWindowApp>(*core);
-        ASSERT_TRUE(windows->init_instance({}));
+        ASSERT_TRUE(start_app(/*logging=*/false));  // the settings as the demo root has them
         settle();
-        doc = gui::open_archive_group(find_group_index(summary.group_folders[0]));
+        ASSERT_NE(open_browser(find_group_index(summary.group_folders[0])), nullptr);
+        doc = dynamic_cast<gui::CBrowserListDoc*>(browser->document());
         ASSERT_NE(doc, nullptr);
-        browser = dynamic_cast<gui::CBrowserFrame*>(doc->views().front());
-        ASSERT_NE(browser, nullptr);
     }
     void TearDown() override {
         gui::set_letter_opener({});
         fw::set_browse_for_folder_hook({});
-        windows.reset();
-        core.reset();
+        close_app();
         letters::shutdown_office();
         ::setenv("PATH", old_path.c_str(), 1);
-        UiRootTest::TearDown();
+        BrowserAppTest::TearDown();
     }
-    gui::CBrowserListView& list() { return *browser->list_view(); }
     // Makes the first report of the type the only selected and the current one; its folder.
     std::string select_first(ReportType type) {
         const BrowserListModel& model = list().list_model();
@@ -93,18 +80,10 @@ protected:
         }
         return {};
     }
-    bool enabled(fw::CommandId id) {
-        fw::CommandUi u(id);
-        list().update_state(u);
-        return u.enabled();
-    }
 
     demo::DemoSummary summary;
     std::string old_path;
-    std::unique_ptr<CTolbexApp> core;
-    std::unique_ptr<TolbexWindowApp> windows;
     gui::CBrowserListDoc* doc = nullptr;
-    gui::CBrowserFrame* browser = nullptr;
 };
 
 TEST_F(DemoWalkthroughTest, TheReportCommandsWorkOnTheDemoRoot) {
@@ -158,10 +137,9 @@ TEST_F(DemoWalkthroughTest, TheReportCommandsWorkOnTheDemoRoot) {
     // there is still no external program.
     ASSERT_TRUE(browser->execute(Open));
     settle();
-    fw::ChildFrame* report = nullptr;
-    for (fw::ChildFrame* f : windows->main_frame()->child_frames())
-        if (dynamic_cast<gui::CPellarnDoc*>(f->active_document())) report = f;
-    ASSERT_NE(report, nullptr);
+    const std::vector<fw::ChildFrame*> reports = frames_of<gui::CPellarnDoc>();
+    ASSERT_FALSE(reports.empty());
+    fw::ChildFrame* report = reports.back();
     const std::vector<fw::CommandTarget*> route = {report->active_view(), report->active_document()};
     auto on = [&](fw::CommandId id) { return fw::route_update(route, id).enabled(); };
     EXPECT_TRUE(on(gui::report_view_cmd::ViewLetters));
@@ -245,10 +223,9 @@ TEST_F(DemoWalkthroughTest, TheDemoWeekRunsThroughTimiAndTimiArrhythmia) {
     ASSERT_TRUE(browser->execute(Timi));
     settle();
     for (const auto& m : scripted.shown) ADD_FAILURE() << m.caption << ": " << m.text;
-    TIMIDoc* timi = nullptr;
-    for (fw::ChildFrame* f : windows->main_frame()->child_frames())
-        if (auto* d = dynamic_cast<TIMIDoc*>(f->active_document())) timi = d;
-    ASSERT_NE(timi, nullptr);
+    const std::vector<TIMIDoc*> timis = documents_of<TIMIDoc>();
+    ASSERT_FALSE(timis.empty());
+    TIMIDoc* timi = timis.back();
     ASSERT_NE(timi->get_data(), nullptr);
     EXPECT_EQ(timi->get_data()->row_count(), 20160);
     EXPECT_EQ(timi->title(), kUnsavedTimiTitle);
@@ -293,8 +270,8 @@ TEST_F(DemoWalkthroughTest, TheDemoWeekRunsThroughTimiAndTimiArrhythmia) {
     EXPECT_NE(scripted.shown[0].text.find("Anna Smith"), std::string::npos) << scripted.shown[0].text;
     scripted.shown.clear();
     TIMIDoc* opened = nullptr;
-    for (fw::ChildFrame* f : windows->main_frame()->child_frames())
-        if (auto* d = dynamic_cast<TIMIDoc*>(f->active_document()); d && d->get_signature()) opened = d;
+    for (TIMIDoc* d : documents_of<TIMIDoc>())
+        if (d->get_signature()) opened = d;
     ASSERT_NE(opened, nullptr);
     ASSERT_NE(opened->get_data(), nullptr);
     EXPECT_EQ(opened->get_data()->row_count(), 20160);

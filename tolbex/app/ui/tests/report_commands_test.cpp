@@ -15,6 +15,7 @@
 #include "platform/system.h"
 #include "tolbex/app/report_handover.h"
 #include "tolbex/app/tolbex_app.h"
+#include "tolbex/app/ui/tests/browser_app_fixture.h"
 #include "tolbex/browser/ui/archive_dialogs_ui.h"
 #include "tolbex/app/ui/menus.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
@@ -175,12 +176,7 @@ protected:
     }
     bool enabled(fw::CommandId id) { return fw::route_update({view.get(), doc.get()}, id).enabled(); }
     void run(fw::CommandId id) { ASSERT_TRUE(fw::route_command({view.get(), doc.get()}, id)); }
-    std::vector<std::string> audit_messages() const {
-        std::vector<std::string> messages;
-        for (const auto& r : read_audit_log_file(AuditLog::make_file_name(archive, platform::system().now())).records)
-            messages.push_back(r.message);
-        return messages;
-    }
+    uitest::Texts audit_messages() const { return uitest::audit_messages(archive); }
 
     std::string archive, report, out, page1;
     std::string folder_answer;
@@ -270,9 +266,7 @@ TEST_F(ReportCommandsTest, MailGetsOneEntryOfTheReport) {
 
 TEST_F(ReportCommandsTest, ExternalProgramSavesOnlyWhatChangedAndTracesIt) {
     CTolbexApp app;
-    TolbexSettings logging = app.settings();
-    logging.switches.logging_enabled = true;
-    app.set_settings(logging);
+    uitest::set_settings(app);
     open();
     std::vector<std::vector<ExternalJobEntry>> jobs;
     set_external_program_handler([&](const std::vector<ExternalJobEntry>& j) {
@@ -301,9 +295,7 @@ TEST_F(ReportCommandsTest, ExternalProgramSavesOnlyWhatChangedAndTracesIt) {
 
 TEST_F(ReportCommandsTest, ExternalProgramGetsNothingWhenTheSaveIsRefused) {
     CTolbexApp app;
-    TolbexSettings logging = app.settings();
-    logging.switches.logging_enabled = true;
-    app.set_settings(logging);
+    uitest::set_settings(app);
     open();
     int jobs = 0;
     set_external_program_handler([&](const std::vector<ExternalJobEntry>&) { return ++jobs > 0; });

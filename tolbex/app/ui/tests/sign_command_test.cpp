@@ -2,7 +2,6 @@
 // confirmation dialogs answered through the dialog test hook, a PAM configuration of the test's
 // own, a certificate made at test time in the user's store.
 #include <QAction>
-#include <QCoreApplication>
 #include <QLineEdit>
 
 #include <algorithm>
@@ -10,23 +9,13 @@
 
 #include <gtest/gtest.h>
 
-#include "common/audit_log.h"
 #include "framework/qt/qt_text.h"
 #include "platform/account.h"
 #include "platform/cert_store.h"
 #include "platform/fs.h"
-#include "platform/system.h"
 #include "testing/pam_test_config.h"
-#include "tolbex/app/tolbex_app.h"
-#include "tolbex/app/ui/main_frame.h"
 #include "tolbex/app/ui/menus.h"
-#include "tolbex/app/ui/tolbex_window_app.h"
-#include "tolbex/archive/clinic_code.h"
-#include "tolbex/browser/tests/browser_test_group.h"
-#include "tolbex/browser/ui/browser_frame.h"
-#include "tolbex/browser/ui/browser_list_doc_ui.h"
-#include "tolbex/browser/ui/browser_list_view.h"
-#include "tolbex/reports/ui/tests/ui_test_support.h"
+#include "tolbex/app/ui/tests/browser_app_fixture.h"
 #include "tolbex/signing/signed_report.h"
 #include "tolbex/signing/tests/pkcs12_cli.h"
 #include "tolbex/signing/tests/signing_fixture.h"
@@ -36,36 +25,24 @@ namespace tv {
 namespace {
 
 namespace fs = std::filesystem;
-using Texts = std::vector<std::string>;
 
-using uitest::settle;
-
-class SignCommandTest : public uitest::UiRootTest {
+class SignCommandTest : public uitest::BrowserAppTest {
 protected:
+    SignCommandTest() : BrowserAppTest("ab12") {}
     void SetUp() override {
-        UiRootTest::SetUp();
-        ASSERT_TRUE(set_default_clinic_code("ab12"));
+        BrowserAppTest::SetUp();
         platform::set_cert_store(store.get());
         // Issued to the account's own name: no question about who signs.
         ASSERT_TRUE(store->put("anna.p12", signing::testing::make_identity(account_name(), "Clinic CA").p12));
-        group = fs::path(root.path()) / "GROUP";
-        const std::string path = testing_root::make_test_group(
-            group,
+        make_group(
             {{"STANDARD",
               "STANDARD",
               {{"R1.IMG", "Ann Alder"}, {"R2.IMG", "Ben Brook"}, {"R3.TIM", "Cat Crane"}, {"F1.FUL", "Eve Full"}}}});
         for (const char* name : {"R1.IMG", "R2.IMG", "R3.TIM"})
-            testing_root::write_file(group / "STANDARD" / name / "PAGE.1", name);
-        core = std::make_unique<CTolbexApp>();
-        windows = std::make_unique<TolbexWindowApp>(*core);
-        ASSERT_TRUE(windows->init_instance({}));
+            testing_root::write_file(report_folder(name) / "PAGE.1", name);
+        ASSERT_TRUE(start_app());
         set_signing(true);
-        gui::CBrowserListDoc* doc = gui::open_archive_group(path);
-        ASSERT_NE(doc, nullptr);
-        browser = dynamic_cast<gui::CBrowserFrame*>(doc->views().front());
-        ASSERT_NE(browser, nullptr);
-        settle();
-        scripted.shown.clear();
+        ASSERT_NE(open_browser(), nullptr);
         fw::Dialog::set_test_hook([this](fw::Dialog& d) {
             dialogs.push_back(d.windowTitle().toStdString());
             if (auto* logon = dynamic_cast<gui::LogonDlg*>(&d)) {
@@ -81,27 +58,15 @@ protected:
     }
     void TearDown() override {
         fw::Dialog::set_test_hook({});
-        windows.reset();
-        core.reset();
+        close_app();
         platform::set_cert_store(nullptr);
-        UiRootTest::TearDown();
+        BrowserAppTest::TearDown();
     }
     void set_signing(bool on) {
-        TolbexSettings settings = core->settings();
-        settings.switches.signing_enabled = on;
-        settings.switches.logging_enabled = true;
-        core->set_settings(settings);
+        set_settings([on](TolbexSettings& s) { s.switches.signing_enabled = on; });
     }
     static std::string account_name() {
         return platform::account_full_name(testing_pam::current_logon_name()).value_or("");
-    }
-    gui::CBrowserListView& list() { return *browser->list_view(); }
-    void select(const Texts& names) {
-        std::vector<int> items;
-        for (int i = 0; i < list().list_model().item_count(); ++i)
-            if (std::find(names.begin(), names.end(), list().list_model().item_text(i, 0)) != names.end())
-                items.push_back(i);
-        list().select_items(items);
     }
     QAction* sign_action() {
         windows->main_frame()->update_command_ui();
@@ -114,21 +79,8 @@ protected:
         std::sort(out.begin(), out.end());
         return out;
     }
-    Texts audit_messages() const {
-        Texts out;
-        for (const auto& r :
-             read_audit_log_file(AuditLog::make_file_name((group / "STANDARD").string(), platform::system().now()))
-                 .records)
-            out.push_back(r.message);
-        return out;
-    }
-
     std::unique_ptr<platform::CertStore> store = platform::make_memory_cert_store();
     testing_pam::PamTestConfig pam{fs::path(root.path()) / "pam.d", testing_pam::PamRule::Permit};
-    fs::path group;
-    std::unique_ptr<CTolbexApp> core;
-    std::unique_ptr<TolbexWindowApp> windows;
-    gui::CBrowserFrame* browser = nullptr;
     bool logon_ok = true, confirm_ok = true;
     Texts dialogs;
 };

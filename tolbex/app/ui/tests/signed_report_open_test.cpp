@@ -6,32 +6,19 @@
 #include <QCoreApplication>
 #include <QEvent>
 
-#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <set>
 
 #include <gtest/gtest.h>
 
-#include "common/audit_log.h"
-#include "framework/qt/frame.h"
 #include "framework/qt/tooltip.h"
 #include "framework/qt/wait_dialogs.h"
 #include "platform/fs.h"
 #include "platform/paths.h"
-#include "platform/system.h"
-#include "tolbex/app/tolbex_app.h"
-#include "tolbex/app/ui/main_frame.h"
-#include "tolbex/app/ui/tolbex_window_app.h"
-#include "tolbex/archive/clinic_code.h"
-#include "tolbex/browser/tests/browser_test_group.h"
-#include "tolbex/browser/ui/browser_frame.h"
-#include "tolbex/browser/ui/browser_list_doc_ui.h"
-#include "tolbex/browser/ui/browser_list_view.h"
+#include "tolbex/app/ui/tests/browser_app_fixture.h"
 #include "tolbex/browser/ui/signed_report_open.h"
-#include "tolbex/reports/tests/page_test_support.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
-#include "tolbex/reports/ui/tests/ui_test_support.h"
 #include "tolbex/signing/signed_report.h"
 #include "tolbex/signing/tests/signing_fixture.h"
 
@@ -39,91 +26,45 @@ namespace tv {
 namespace {
 
 namespace fs = std::filesystem;
-using Texts = std::vector<std::string>;
 
-using uitest::settle;
-
-class SignedReportOpenTest : public uitest::UiRootTest {
+class SignedReportOpenTest : public uitest::BrowserAppTest {
 protected:
+    SignedReportOpenTest() : BrowserAppTest("ab12") {}
     void SetUp() override {
-        UiRootTest::SetUp();
-        ASSERT_TRUE(set_default_clinic_code("ab12"));
-        group = fs::path(root.path()) / "GROUP";
-        path = testing_root::make_test_group(
-            group,
+        BrowserAppTest::SetUp();
+        make_group(
             {{"STANDARD", "STANDARD", {{"R1.IMG", "Ann Alder"}, {"T1.SUM", "Tim Summary"}, {"D1.TIM", "Tim Data"}}}});
-        const fs::path report = group / "STANDARD" / "R1.IMG";
-        testing_root::write_file(report / "SUMMARY.TXT", "x\r\n");
-        testing_root::write_file(report / "PAGE.0", testing::label_record());
-        testing_root::write_file(report / "PAGE.1", testing::text_record(3200, 6400, "first page"));
-        testing_root::write_file(group / "STANDARD" / "T1.SUM" / "TIMI_SUMMARY.TXT", "Day 1\r\nDay 2\r\n");
+        make_formatted("R1.IMG", "first page");
+        testing_root::write_file(report_folder("T1.SUM") / "TIMI_SUMMARY.TXT", "Day 1\r\nDay 2\r\n");
         // The site trusts the signer's certificate.
         testing_root::write_file(fs::path(platform::trust_store_dir()) / "anna.pem", id.cert_pem);
         signed_formatted = sign("R1.IMG", "Ann Alder - signed");
         signed_summary = sign("T1.SUM", "Tim Summary - signed");
-        testing_root::write_file(group / "STANDARD" / "D1.TIM" / "DATA.TIMI", "timi data");
+        testing_root::write_file(report_folder("D1.TIM") / "DATA.TIMI", "timi data");
         signed_data = sign("D1.TIM", "Tim Data - signed");
-
-        core = std::make_unique<CTolbexApp>();
-        windows = std::make_unique<TolbexWindowApp>(*core);
-        ASSERT_TRUE(windows->init_instance({}));
-        TolbexSettings settings = core->settings();
-        settings.switches.logging_enabled = true;
-        core->set_settings(settings);
+        ASSERT_TRUE(start_app());
         scripted.shown.clear();
     }
     void TearDown() override {
         gui::set_signed_timi_opener({});
-        windows.reset();
-        core.reset();
-        UiRootTest::TearDown();
+        BrowserAppTest::TearDown();
     }
 
     std::string sign(const std::string& name, const std::string& description) { return sign_as(id, name, description); }
     std::string sign_as(const signing::testing::TestIdentity& who, const std::string& name,
                         const std::string& description) {
-        auto stored = signing::sign_and_store_report(signing::testing::signer_record(who),
-                                                     (group / "STANDARD" / name).string(), description, "");
+        auto stored = signing::sign_and_store_report(signing::testing::signer_record(who), report_folder(name).string(),
+                                                     description, "");
         EXPECT_TRUE(stored) << stored.error().message;
         return stored ? *stored : std::string();
     }
-    gui::CBrowserFrame* browse() {
-        gui::CBrowserListDoc* doc = gui::open_archive_group(path);
-        if (!doc) return nullptr;
-        settle();
-        return dynamic_cast<gui::CBrowserFrame*>(doc->views().front());
+    // Signing adds rows: each command starts from the browser opened again.
+    void run_afresh(fw::CommandId command, const Texts& descriptions) {
+        ASSERT_NE(open_browser(), nullptr);
+        ASSERT_TRUE(run(command, descriptions));
     }
-    // Runs a browser command on the rows of those descriptions.
-    void run(fw::CommandId command, const Texts& descriptions) {
-        gui::CBrowserFrame* browser = browse();
-        ASSERT_NE(browser, nullptr);
-        gui::CBrowserListView& list = *browser->list_view();
-        std::vector<int> items;
-        for (int i = 0; i < list.list_model().item_count(); ++i)
-            if (std::find(descriptions.begin(), descriptions.end(), list.list_model().item_text(i, 0)) !=
-                descriptions.end())
-                items.push_back(i);
-        ASSERT_EQ(items.size(), descriptions.size());
-        list.select_items(items);
-        scripted.shown.clear();
-        ASSERT_TRUE(browser->execute(command));
-        settle();
-    }
-    void open(const std::string& description) { run(gui::browser_cmd::Open, {description}); }
-    std::vector<gui::CPellarnDoc*> report_docs() {
-        std::vector<gui::CPellarnDoc*> out;
-        for (fw::ChildFrame* f : windows->main_frame()->child_frames())
-            if (auto* d = dynamic_cast<gui::CPellarnDoc*>(f->active_document())) out.push_back(d);
-        return out;
-    }
-    Texts audit_messages() const {
-        Texts out;
-        for (const auto& r :
-             read_audit_log_file(AuditLog::make_file_name((group / "STANDARD").string(), platform::system().now()))
-                 .records)
-            out.push_back(r.message);
-        return out;
-    }
+    void open(const std::string& description) { run_afresh(gui::browser_cmd::Open, {description}); }
+    std::vector<gui::CPellarnDoc*> report_docs() { return documents_of<gui::CPellarnDoc>(); }
     // How the audit log names a report: its folder name in lower case.
     static std::string logged(const std::string& folder) {
         std::string name = fs::path(folder).filename().string();
@@ -139,10 +80,7 @@ protected:
     }
 
     signing::testing::TestIdentity id = signing::testing::make_identity("Anna Smith", "Clinic CA");
-    fs::path group;
-    std::string path, signed_formatted, signed_summary, signed_data;
-    std::unique_ptr<CTolbexApp> core;
-    std::unique_ptr<TolbexWindowApp> windows;
+    std::string signed_formatted, signed_summary, signed_data;
 };
 
 TEST_F(SignedReportOpenTest, FormattedReportOpensWithItsSignaturePage) {
@@ -319,7 +257,7 @@ namespace {
 
 // Compare and Print reports take formatted reports only; a signed one is neither compared nor printed.
 TEST_F(SignedReportOpenTest, CompareAndPrintReportsLeaveSignedReportsOut) {
-    run(gui::browser_cmd::Compare, {"Ann Alder", "Ann Alder - signed"});
+    run_afresh(gui::browser_cmd::Compare, {"Ann Alder", "Ann Alder - signed"});
     ASSERT_EQ(scripted.shown.size(), 1u);
     EXPECT_EQ(scripted.shown[0].caption, "Wrong number or kind of reports selected");
     EXPECT_TRUE(report_docs().empty());
@@ -329,12 +267,12 @@ TEST_F(SignedReportOpenTest, CompareAndPrintReportsLeaveSignedReportsOut) {
         printed.push_back(folder);
         return 0;
     });
-    run(gui::browser_cmd::PrintReports, {"Ann Alder - signed"});
+    run_afresh(gui::browser_cmd::PrintReports, {"Ann Alder - signed"});
     ASSERT_EQ(scripted.shown.size(), 1u);
     EXPECT_EQ(scripted.shown[0].text, "No formatted reports were selected for printing.");
-    run(gui::browser_cmd::PrintReports, {"Ann Alder", "Ann Alder - signed"});
+    run_afresh(gui::browser_cmd::PrintReports, {"Ann Alder", "Ann Alder - signed"});
     gui::set_report_print_operation({});
-    EXPECT_EQ(printed, Texts{(group / "STANDARD" / "R1.IMG").string()});
+    EXPECT_EQ(printed, Texts{report_folder("R1.IMG").string()});
     EXPECT_TRUE(audit_messages().empty());
 }
 
