@@ -4,34 +4,28 @@
 // bottom-right corner). The widget forwards paint and mouse input here and asks for the
 // pointer shape. Points are in the corner's own pixels.
 #pragma once
-#include "framework/core/draw_context.h"
-#include "tolbex/timi/grid/grid_cell.h"
+#include "tolbex/timi/grid/grid_heading_part.h"
 
 namespace tv {
 
-class GridCtrl;
-enum class GridCursor;
-
-class GridCornerButton {
+class GridCornerButton : public GridHeadingPart {
 public:
-    explicit GridCornerButton(GridCtrl& grid) : grid_(grid) {}
+    explicit GridCornerButton(GridCtrl& grid) : GridHeadingPart(grid) {}
 
-    void paint(fw::DrawContext& dc, const fw::Rc& clip);
-    void left_down(fw::Pt p, unsigned mouse_flags);
-    void left_up(fw::Pt p);
-    void mouse_move(fw::Pt p, unsigned mouse_flags, bool left_held);
-    void double_click(fw::Pt p);
-    void right_down(fw::Pt p, unsigned mouse_flags);
-    void right_up(fw::Pt p);
-    GridCursor cursor() const;
-    bool captured() const { return sizing_; }
+    void paint(fw::DrawContext& dc, const fw::Rc& clip) override;
+    void left_down(fw::Pt p, unsigned mouse_flags) override;
+    void left_up(fw::Pt p) override;
+    void mouse_move(fw::Pt p, unsigned mouse_flags, bool left_held) override;
+    void double_click(fw::Pt p) override;
+    void right_down(fw::Pt p, unsigned mouse_flags) override;
+    void right_up(fw::Pt p) override;
+    GridCursor cursor() const override;
+    bool captured() const override { return sizing_; }
 
 private:
     void find_edge(fw::Pt p);
     fw::Rc client() const;
 
-    GridCtrl& grid_;
-    GridCell cell_;
     bool sizing_ = false, edge_ = false, height_edge_ = false, width_edge_ = false;
 };
 

@@ -7,27 +7,23 @@
 #pragma once
 #include <cstdint>
 
-#include "framework/core/draw_context.h"
-#include "tolbex/timi/grid/grid_cell.h"
+#include "tolbex/timi/grid/grid_heading_part.h"
 
 namespace tv {
 
-class GridCtrl;
-enum class GridCursor;
-
-class GridSideHeading {
+class GridSideHeading : public GridHeadingPart {
 public:
-    explicit GridSideHeading(GridCtrl& grid) : grid_(grid) {}
+    explicit GridSideHeading(GridCtrl& grid) : GridHeadingPart(grid) {}
 
-    void paint(fw::DrawContext& dc, const fw::Rc& clip);
-    void left_down(fw::Pt p, unsigned mouse_flags);
-    void left_up(fw::Pt p);
-    void mouse_move(fw::Pt p, unsigned mouse_flags, bool left_held);
-    void double_click(fw::Pt p);
-    void right_down(fw::Pt p, unsigned mouse_flags);
-    void right_up(fw::Pt p);
-    GridCursor cursor() const;
-    bool captured() const { return dragging_; }
+    void paint(fw::DrawContext& dc, const fw::Rc& clip) override;
+    void left_down(fw::Pt p, unsigned mouse_flags) override;
+    void left_up(fw::Pt p) override;
+    void mouse_move(fw::Pt p, unsigned mouse_flags, bool left_held) override;
+    void double_click(fw::Pt p) override;
+    void right_down(fw::Pt p, unsigned mouse_flags) override;
+    void right_up(fw::Pt p) override;
+    GridCursor cursor() const override;
+    bool captured() const override { return dragging_; }
 
     // The side cell (side column -n..-1, row) under a point; 1 when none.
     int cell_from_point(fw::Pt p, std::int32_t& col, std::int32_t& row, fw::Rc& rect) const;
@@ -46,8 +42,6 @@ private:
     std::int32_t width_of(std::size_t entry) const;
     void set_marker(const fw::Rc& r);
 
-    GridCtrl& grid_;
-    GridCell cell_;
     bool dragging_ = false, hover_ = false;
     int kind_ = 0;  // 0 a side column's right edge, 1 a row's bottom edge
     std::int32_t index_ = 0, start_size_ = 0, start_pos_ = 0, start_total_ = 0, rows_above_ = 0;

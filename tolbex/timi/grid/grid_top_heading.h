@@ -7,27 +7,23 @@
 #pragma once
 #include <cstdint>
 
-#include "framework/core/draw_context.h"
-#include "tolbex/timi/grid/grid_cell.h"
+#include "tolbex/timi/grid/grid_heading_part.h"
 
 namespace tv {
 
-class GridCtrl;
-enum class GridCursor;
-
-class GridTopHeading {
+class GridTopHeading : public GridHeadingPart {
 public:
-    explicit GridTopHeading(GridCtrl& grid) : grid_(grid) {}
+    explicit GridTopHeading(GridCtrl& grid) : GridHeadingPart(grid) {}
 
     // Draws the heading cells meeting `clip` and the blank strip right of the last column.
-    void paint(fw::DrawContext& dc, const fw::Rc& clip);
-    void left_down(fw::Pt p, unsigned mouse_flags);
-    void left_up(fw::Pt p);
-    void mouse_move(fw::Pt p, unsigned mouse_flags, bool left_held);
-    void double_click(fw::Pt p);
-    void right_down(fw::Pt p, unsigned mouse_flags);
-    void right_up(fw::Pt p);
-    GridCursor cursor() const;
+    void paint(fw::DrawContext& dc, const fw::Rc& clip) override;
+    void left_down(fw::Pt p, unsigned mouse_flags) override;
+    void left_up(fw::Pt p) override;
+    void mouse_move(fw::Pt p, unsigned mouse_flags, bool left_held) override;
+    void double_click(fw::Pt p) override;
+    void right_down(fw::Pt p, unsigned mouse_flags) override;
+    void right_up(fw::Pt p) override;
+    GridCursor cursor() const override;
     // While a dragged heading is held left or right of the area, a mouse move scrolls one column
     // and this answers the timer period (the drag delay) to keep scrolling; else 0.
     int scroll_period() const;
@@ -35,7 +31,7 @@ public:
     // timer can stop (the pointer came back, the view is at its end, or the drag ended).
     int drag_step();
     // True from a button down until its button up: the widget holds the mouse capture.
-    bool captured() const { return captured_; }
+    bool captured() const override { return captured_; }
 
     // The heading cell (column, heading row -n..-1) under a point; 1 when none.
     int cell_from_point(fw::Pt p, std::int32_t& col, std::int32_t& row, fw::Rc& rect) const;
@@ -58,8 +54,6 @@ private:
     void end_sizing();
     void col_sized(std::int32_t col);
 
-    GridCtrl& grid_;
-    GridCell cell_;
     bool edge_ = false, sizing_ = false, captured_ = false;
     int kind_ = 0;  // 0 column width, 1 heading-row height
     std::int32_t index_ = -1, start_size_ = 0, start_pos_ = 0, start_total_ = 0;

@@ -11,7 +11,6 @@
 #include "common/ui.h"
 #include "framework/qt/application.h"
 #include "framework/qt/frame.h"
-#include "framework/qt/painter_draw_context.h"
 #include "framework/qt/qt_text.h"
 #include "framework/qt/wait_dialogs.h"
 #include "framework/qt/window_helpers.h"
@@ -180,31 +179,22 @@ bool TIMIDoc::save_modified() {
 // --- TIMIView
 
 TIMIView::TIMIView(TIMIDoc&) : print_settings_(gui::load_timi_print_settings()) {
-    auto ctrl = std::make_unique<TIMIGridWindow>();
-    grid_ = ctrl.get();
     // The document may go before the view (its frame closes later): always ask the framework.
-    grid_->set_document_hooks(
+    widget_ = new TIMIGridWidget(
         [this](TimiData* d) {
             if (TIMIDoc* doc = timi_document()) doc->set_data(d);
         },
         [this] {
             if (TIMIDoc* doc = timi_document()) doc->set_modified(true);
-        });
-    measure_painter_ = std::make_unique<QPainter>(&measure_image_);
-    measure_ = std::make_unique<fw::PainterDrawContext>(*measure_painter_, fw::DrawContext::Kind::Screen);
-    grid_->set_measure_context(measure_.get());
-    widget_ = new GridWidget(std::move(ctrl), this);
-    widget_->set_edit_on_typing(false);
-    grid_->created();
+        },
+        this);
     install_commands();
 }
 
 TIMIView::~TIMIView() {
-    if (TIMIDoc* doc = timi_document(); doc && doc->get_data() == &grid_->data()) doc->set_data(nullptr);
+    if (TIMIDoc* doc = timi_document(); doc && doc->get_data() == &grid().data()) doc->set_data(nullptr);
     delete widget_;
     widget_ = nullptr;
-    measure_.reset();
-    measure_painter_.reset();
 }
 
 void TIMIView::install_commands() {
@@ -217,7 +207,7 @@ void TIMIView::install_commands() {
     on_command(timi_cmd::PrintEvents, [print] { print(TimiPrintRequest::events_only()); });
     on_command(timi_cmd::PrintSelected, [this, print] {
         std::int32_t first = -1, last = -1;
-        grid_->get_selected_rows(first, last);
+        grid().get_selected_rows(first, last);
         print(TimiPrintRequest::selected(first, last));
     });
     on_command(timi_cmd::HeadingFont,
@@ -262,7 +252,7 @@ void TIMIView::on_initial_update() {
         TextWaitDlg wait(std::string(), kLoadingTimiText, this, true);
         if (platform::compare_text_nocase(last_component(path), kTimiDataFileName) != 0) {
             // A day list of a new analysis: read once, then gone.
-            ok = grid_->load_day_list(path);
+            ok = grid().load_day_list(path);
             if (ok) {
                 doc->on_new_document();
                 doc->set_modified(true);
@@ -270,7 +260,7 @@ void TIMIView::on_initial_update() {
             std::remove(path.c_str());
         } else {
             TimiFileFault fault;
-            ok = grid_->load_data_file(path, &fault);
+            ok = grid().load_data_file(path, &fault);
             if (ok)
                 doc->set_modified(false);
             else

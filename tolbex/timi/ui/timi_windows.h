@@ -3,8 +3,6 @@
 // the framework's child frame, TIMICheckOverwriteDlg, the window's menu and the template makers.
 #pragma once
 #include <QDialog>
-#include <QImage>
-#include <QPainter>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -13,10 +11,9 @@
 #include "framework/core/menu_model.h"
 #include "framework/qt/document.h"
 #include "tolbex/signing/crypto.h"
-#include "tolbex/timi/grid/ui/grid_widget.h"
-#include "tolbex/timi/timi_grid_wnd.h"
 #include "tolbex/timi/timi_print.h"
 #include "tolbex/timi/timi_store.h"
+#include "tolbex/timi/ui/timi_grid_widget.h"
 
 namespace tv {
 
@@ -25,7 +22,6 @@ class BrowserListCore;
 
 namespace fw {
 class Application;
-class PainterDrawContext;
 }  // namespace fw
 
 inline constexpr const char* kUnsavedTimiTitle = "Unsaved TIMI Data";
@@ -104,16 +100,13 @@ private:
     std::unique_ptr<QDialog> saving_;  // the wait message while a file is written
 };
 
-// The grid window in a window: the TIMI rules on the window layer's control.
-using TIMIGridWindow = TIMIGridWndOf<GridWindowCtrl>;
-
 class TIMIView : public fw::View {
 public:
     explicit TIMIView(TIMIDoc& doc);
     ~TIMIView() override;
 
-    TIMIGridWindow& grid() { return *grid_; }
-    GridWidget& grid_widget() { return *widget_; }
+    TIMIGridWindow& grid() { return widget_->timi_grid(); }
+    TIMIGridWidget& grid_widget() { return *widget_; }
     // Null once the document has gone.
     TIMIDoc* timi_document() const;
     // Loads the day list (a new analysis; the list file is deleted) or the DATA.TIMI of the
@@ -127,11 +120,7 @@ protected:
 
 private:
     void install_commands();
-    TIMIGridWindow* grid_ = nullptr;  // owned by the widget
-    GridWidget* widget_ = nullptr;
-    QImage measure_image_{1, 1, QImage::Format_RGB32};
-    std::unique_ptr<QPainter> measure_painter_;
-    std::unique_ptr<fw::PainterDrawContext> measure_;
+    TIMIGridWidget* widget_ = nullptr;
     bool loaded_ = false;
     TimiPrintSettings print_settings_;  // from the profile when the view is made
 };

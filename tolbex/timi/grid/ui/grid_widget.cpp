@@ -448,14 +448,14 @@ void GridWidget::paint_section(int section, fw::DrawContext& dc, const QSize& si
     }
 }
 
+GridHeadingPart& GridWidget::heading_part(int section) {
+    if (section == kSectionTop) return ctrl_->top_heading();
+    if (section == kSectionSide) return ctrl_->side_heading();
+    return ctrl_->corner_button();
+}
+
 void GridWidget::paint_heading(int section, fw::DrawContext& dc, const QSize& size) {
-    const fw::Rc all{0, 0, size.width(), size.height()};
-    if (section == kSectionTop)
-        ctrl_->top_heading().paint(dc, all);
-    else if (section == kSectionSide)
-        ctrl_->side_heading().paint(dc, all);
-    else
-        ctrl_->corner_button().paint(dc, all);
+    heading_part(section).paint(dc, {0, 0, size.width(), size.height()});
 }
 
 // --- input
@@ -518,11 +518,9 @@ void GridWidget::mouse(int section, QMouseEvent* e, int kind) {
 
 namespace {
 
-// The headings and the corner take the same mouse calls; the widget holds the capture while the
-// part says so and shows the pointer shape it asks for.
-template <class Part>
-void forward_mouse(Part& part, QWidget& widget, QMouseEvent* e, fw::Pt p, unsigned flags, int kind, int press,
-                   int release, int dbl) {
+// The widget holds the capture while the part says so and shows the pointer shape it asks for.
+void forward_mouse(GridHeadingPart& part, QWidget& widget, QMouseEvent* e, fw::Pt p, unsigned flags, int kind,
+                   int press, int release, int dbl) {
     const bool left = e->button() == Qt::LeftButton, right = e->button() == Qt::RightButton;
     if (kind == press) {
         if (left) part.left_down(p, flags);
@@ -551,10 +549,10 @@ void forward_mouse(Part& part, QWidget& widget, QMouseEvent* e, fw::Pt p, unsign
 void GridWidget::heading_mouse(int section, QMouseEvent* e, fw::Pt p, unsigned flags, int kind) {
     // A click on a heading leaves the keyboard with the cells.
     if (kind == kPress) cells_->setFocus();
+    forward_mouse(heading_part(section), *part_widget(section), e, p, flags, kind, kPress, kRelease, kDouble);
     if (section == kSectionTop) {
-        GridTopHeading& top = ctrl_->top_heading();
-        forward_mouse(top, *top_, e, p, flags, kind, kPress, kRelease, kDouble);
         // A heading dragged beyond the area keeps the columns scrolling on a timer.
+        GridTopHeading& top = ctrl_->top_heading();
         if (kind == kMove && top.scroll_period() > 0 && !drag_timer_->active()) {
             drag_timer_->start(top.scroll_period(), [this] {
                 if (ctrl_->top_heading().drag_step() == 0) drag_timer_->stop();
@@ -563,10 +561,6 @@ void GridWidget::heading_mouse(int section, QMouseEvent* e, fw::Pt p, unsigned f
         } else if (kind == kRelease) {
             drag_timer_->stop();
         }
-    } else if (section == kSectionSide) {
-        forward_mouse(ctrl_->side_heading(), *side_, e, p, flags, kind, kPress, kRelease, kDouble);
-    } else {
-        forward_mouse(ctrl_->corner_button(), *corner_, e, p, flags, kind, kPress, kRelease, kDouble);
     }
     after_input();
 }

@@ -21,6 +21,7 @@ class QScrollBar;
 
 namespace tv {
 
+class GridHeadingPart;
 class GridWidget;
 
 // The part code of the sheet tab bar (after the core's four sections and the two scroll bars).
@@ -184,6 +185,7 @@ protected:
 
 private:
     // The heading and corner parts: drawn and hit through the cell types of their heading cells.
+    GridHeadingPart& heading_part(int section);
     void paint_heading(int section, fw::DrawContext& dc, const QSize& size);
     void heading_mouse(int section, QMouseEvent* e, fw::Pt p, unsigned flags, int kind);
     void tabs_mouse(QMouseEvent* e, fw::Pt p, int kind);

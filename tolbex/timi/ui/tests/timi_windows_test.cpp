@@ -1,5 +1,6 @@
 // The TIMI window offscreen: a day list opened through the framework shows the grid, saves go
-// into the archive, a stored report reopens, closing asks and keeps edits that were not saved.
+// into the archive, a stored report reopens, closing asks and keeps edits that were not saved;
+// grid-demo shows the window's grid.
 #include <QApplication>
 #include <QMouseEvent>
 #include <QPrinter>
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "framework/qt/tests/pictures.h"
+#include "testing/test_root.h"
 #include "framework/qt/application.h"
 #include "framework/qt/frame.h"
 #include "framework/qt/dialog.h"
@@ -400,6 +402,59 @@ TEST_F(TimiWindowTest, ListedSizesAreTheFoldersSizesAfterEverySave) {
     EXPECT_EQ(listed_size(second), folder_size(second));
     EXPECT_EQ(reports(".TIM").size(), 2u);
     EXPECT_EQ(reports(".SUM").size(), 1u);
+}
+
+// grid-demo as a user starts it, on the machine root `root`: its exit code and messages.
+platform::testing::CapturedRun run_grid_demo(const std::string& root, const std::string& list, const std::string& png) {
+    const char* fonts = std::getenv("FONTCONFIG_FILE");
+    return platform::testing::run_captured({TV_GRID_DEMO, list, "--grab", png},
+                                           {"QT_QPA_PLATFORM=offscreen", "TORVANE_ROOT=" + root,
+                                            "TMPDIR=" + root + "/tmp", "HOME=" + root, "TZ=UTC",
+                                            std::string("FONTCONFIG_FILE=") + (fonts ? fonts : "")},
+                                           root, 60);
+}
+
+// With a day list that is not there the demo says so and shows the generated week, headings and
+// rows from 1.
+TEST_F(TimiWindowTest, WithoutItsDayListTheGridDemoShowsAGeneratedWeek) {
+    const std::string png = (t / "grid.png").string();
+    const auto run = run_grid_demo(root.path(), root.path() + "/NO.TIMI", png);
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.err.find("NO.TIMI\" cannot be read"), std::string::npos) << run.err;
+    QImage image;
+    ASSERT_TRUE(image.load(QString::fromStdString(png)));
+    EXPECT_EQ(image.size(), QSize(1000, 600));
+    EXPECT_GT(dark_pixels(image, QRect(60, 2, 50, 16)), 10) << "the first column heading";
+    EXPECT_GT(dark_pixels(image, QRect(30, 22, 25, 16)), 3) << "row 1";
+    EXPECT_GT(dark_pixels(image, QRect(155, 22, 70, 16)), 10) << "the first time";
+}
+
+// The demo on a day list draws the table as the TIMI window does: the same fonts, column widths,
+// side heading and check boxes.
+TEST_F(TimiWindowTest, TheGridDemoShowsADayListAsTheWindowDoes) {
+    const std::string list = day_list(), png = (t / "demo.png").string();
+    const auto run = run_grid_demo(root.path(), list, png);
+    ASSERT_EQ(run.code, 0) << run.err;
+    QImage demo;
+    ASSERT_TRUE(demo.load(QString::fromStdString(png)));
+
+    TIMIDoc* doc = open_timi_window(*app, {list, archive.string(), "", "Day one", ""});
+    ASSERT_NE(doc, nullptr);
+    doc->first_view()->frame()->resize(1200, 700);
+    settle();
+    TIMIView& v = view(*doc);
+    const QImage window = v.grid_widget().grab().toImage().convertToFormat(demo.format());
+    // The rows and the blank below them; the scroll bars sit where each window's size puts them.
+    const QRect shown(0, 0, std::min(demo.width(), window.width()) - 30, 300);
+    ASSERT_LE(shown.bottom(), window.height() - 30);
+    const bool same = demo.copy(shown) == window.copy(shown);
+    if (!same) window.save(QString::fromStdString((t / "window.png").string()));
+    EXPECT_TRUE(same) << "compare " << png << " with " << (t / "window.png").string();
+    fw::Rc use{};
+    ASSERT_EQ(v.grid().get_cell_rect(kColUse, 0, use), GRID_OK);
+    const QPoint cells = v.grid_widget().cell_area().pos();
+    EXPECT_GT(dark_pixels(demo, QRect(use.l + 2, use.t + 2, use.width() - 4, use.height() - 4).translated(cells)), 20)
+        << "the demo's ticked box";
 }
 
 TEST(TimiOverwriteDialogTest, TextsByMode) {

@@ -10,7 +10,6 @@
 
 #include "framework/qt/tests/qt_test_app.h"
 #include "framework/qt/tests/pictures.h"
-#include "testing/test_root.h"
 #include "tolbex/timi/grid/ui/grid_widget.h"
 
 namespace tv {
@@ -122,10 +121,8 @@ TEST_F(GridWidgetTest, KeysMoveTheCursorAndScrollTheViewAndTheBar) {
         int top_row;
     };
     const Case cases[] = {
-        {Qt::Key_Down, Qt::NoModifier, 12, {0, 12}, 3},
-        {Qt::Key_Right, Qt::NoModifier, 2, {2, 12}, 3},
-        {Qt::Key_Up, Qt::NoModifier, 10, {2, 2}, 2},
-        {Qt::Key_End, Qt::ControlModifier, 1, {2, 99}, 90},
+        {Qt::Key_Down, Qt::NoModifier, 12, {0, 12}, 3},    {Qt::Key_Right, Qt::NoModifier, 2, {2, 12}, 3},
+        {Qt::Key_Up, Qt::NoModifier, 10, {2, 2}, 2},       {Qt::Key_End, Qt::ControlModifier, 1, {2, 99}, 90},
         {Qt::Key_Home, Qt::ControlModifier, 1, {2, 0}, 0},
     };
     grid().goto_cell(0, 0);
@@ -469,26 +466,6 @@ TEST_F(LoggingWidgetTest, TheTabBarsArrowsTabsAndGrip) {
     EXPECT_EQ(grid.sheet().tab_width, 40);
     EXPECT_EQ(tabs.width(), 40);
     EXPECT_EQ(grid.log.size(), 1u) << "sizing chooses no tab";
-}
-
-// The demo as a user starts it, with a day list that is not there: it says so and shows the
-// generated week, headings and rows from 1.
-TEST(GridDemoTest, WithoutItsDayListTheDemoShowsAGeneratedWeek) {
-    platform::testing::TempRoot root;
-    const std::string png = root.path() + "/grid.png";
-    const auto run = platform::testing::run_captured(
-        {TV_GRID_DEMO, root.path() + "/NO.TIMI", "--grab", png},
-        {"QT_QPA_PLATFORM=offscreen", "TORVANE_ROOT=" + root.path(), "TMPDIR=" + root.path() + "/tmp",
-         "HOME=" + root.path()},
-        root.path(), 60);
-    ASSERT_EQ(run.code, 0) << run.err;
-    EXPECT_NE(run.err.find("NO.TIMI\" cannot be read"), std::string::npos) << run.err;
-    QImage image;
-    ASSERT_TRUE(image.load(QString::fromStdString(png)));
-    EXPECT_EQ(image.size(), QSize(1000, 600));
-    EXPECT_GT(dark_pixels(image, QRect(45, 2, 30, 16)), 10) << "the first column heading";
-    EXPECT_GT(dark_pixels(image, QRect(2, 22, 36, 16)), 3) << "row 1";
-    EXPECT_GT(dark_pixels(image, QRect(155, 22, 70, 16)), 10) << "the first time";
 }
 
 }  // namespace
