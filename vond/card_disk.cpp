@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <set>
 
+#include "common/civil_days.h"
 #include "common/bytes.h"
 #include "common/files.h"
 #include "common/text.h"

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/civil_days.h"
 #include "common/bytes.h"
 #include "common/text.h"
 #include "platform/fs.h"
@@ -178,15 +179,6 @@ bool CardClock::valid() const {
     else if (month == 4 || month == 6 || month == 9 || month == 11)
         max_day = 30;
     return day <= max_day;
-}
-
-std::int64_t days_from_civil(std::int64_t y, unsigned m, std::int64_t d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const std::int64_t yoe = y - era * 400;
-    const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
 }
 
 std::int64_t CardClock::to_seconds() const {

@@ -84,8 +84,6 @@ struct CardClock {
     void advance_half_second();
     void advance_23_hundredths();
 };
-// Days from 1970-01-01 of a civil date (any day number, day 0 included).
-std::int64_t days_from_civil(std::int64_t y, unsigned m, std::int64_t d);
 
 // Looks through ecg.dat in `card` for the first start sector (or data sector of types 1, 2, 4,
 // 5); unscrambles it. `offset` receives its byte offset in the file.

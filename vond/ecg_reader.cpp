@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/civil_days.h"
 #include "common/bytes.h"
 #include "common/files.h"
 #include "platform/fs.h"
@@ -113,18 +114,6 @@ const std::uint16_t* word_scramble_table() {
         return t;
     }();
     return table.data();
-}
-
-void civil_from_days(std::int64_t z, int& y, int& m, int& d) {
-    z += 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const std::int64_t doe = z - era * 146097;
-    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::int64_t mp = (5 * doy + 2) / 153;
-    d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    y = static_cast<int>(yoe + era * 400 + (m <= 2));
 }
 
 const char* const kLeadNames[8] = {"Lead I", "Lead II", "V1", "V2", "V3", "V4", "V5", "V6"};
