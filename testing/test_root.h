@@ -128,7 +128,8 @@ struct CapturedRun {
     std::string out, err;
 };
 
-// Runs `argv` with exactly the environment `env` and no standard input; standard output and error
+// Runs `argv` in the folder `work` with exactly the environment `env` and no standard input, so
+// that what a program leaves in its current folder stays with the test; standard output and error
 // go to files in `work` and come back as text. After `limit_seconds` the program is killed and the
 // test fails.
 inline CapturedRun run_captured(std::vector<std::string> argv, std::vector<std::string> env, const std::string& work,
@@ -145,7 +146,7 @@ inline CapturedRun run_captured(std::vector<std::string> argv, std::vector<std::
         ::close(0);
         const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (o < 0 || e < 0) ::_exit(126);
+        if (o < 0 || e < 0 || ::chdir(work.c_str()) != 0) ::_exit(126);
         ::dup2(o, 1);
         ::dup2(e, 2);
         ::execve(args[0], args.data(), envp.data());
