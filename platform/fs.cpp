@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <cerrno>
 #include <cstdio>
 #include <dirent.h>
@@ -401,6 +402,65 @@ bool pread_all(int fd, void* data, std::size_t size, std::uint64_t offset) {
         p += r;
         offset += static_cast<std::uint64_t>(r);
         size -= static_cast<std::size_t>(r);
+    }
+    return true;
+}
+
+namespace {
+
+bool root_only_folder(const struct stat& st, bool may_be_sticky) {
+    if (!S_ISDIR(st.st_mode) || st.st_uid != 0) return false;
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0) return true;
+    return may_be_sticky && (st.st_mode & S_ISVTX) != 0;
+}
+
+// The components of a path, in order; "" and "." left out.
+std::vector<std::string> path_components(std::string_view path) {
+    std::vector<std::string> out;
+    for (std::size_t at = 0; at <= path.size();) {
+        const std::size_t slash = std::min(path.find('/', at), path.size());
+        const std::string_view part = path.substr(at, slash - at);
+        if (!part.empty() && part != ".") out.emplace_back(part);
+        at = slash + 1;
+    }
+    return out;
+}
+
+}  // namespace
+
+bool only_root_can_change(const std::string& folder) {
+    if (folder.empty() || folder.front() != '/') return false;
+    constexpr int kMaxLinks = 40;
+    int links = 0;
+    std::vector<std::string> pending = path_components(folder);
+    std::reverse(pending.begin(), pending.end());  // the next component at the back
+    struct stat st;
+    std::string at = "/";
+    if (::lstat("/", &st) != 0 || !root_only_folder(st, !pending.empty())) return false;
+    while (!pending.empty()) {
+        const std::string name = std::move(pending.back());
+        pending.pop_back();
+        if (name == "..") {
+            // `at` holds no link, so its parent is the one the walk came through.
+            const std::size_t slash = at.find_last_of('/');
+            at = slash == 0 ? "/" : at.substr(0, slash);
+            continue;
+        }
+        const std::string next = at == "/" ? "/" + name : at + "/" + name;
+        if (::lstat(next.c_str(), &st) != 0) return false;
+        if (S_ISLNK(st.st_mode)) {
+            if (st.st_uid != 0 || ++links > kMaxLinks) return false;
+            std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX), '\0');
+            const ssize_t n = ::readlink(next.c_str(), target.data(), target.size());
+            if (n <= 0 || static_cast<std::size_t>(n) > target.size()) return false;
+            target.resize(static_cast<std::size_t>(n));
+            std::vector<std::string> parts = path_components(target);
+            for (auto it = parts.rbegin(); it != parts.rend(); ++it) pending.push_back(std::move(*it));
+            if (target.front() == '/') at = "/";
+            continue;
+        }
+        if (!root_only_folder(st, !pending.empty())) return false;
+        at = next;
     }
     return true;
 }

@@ -56,6 +56,14 @@ UniqueFile open_regular_file(const std::string& path, bool follow_links);
 // open. Empty when it cannot be opened (errno ELOOP for a link, EINVAL for a file of another kind).
 UniqueFd open_regular_at(int folder_fd, const std::string& name);
 
+// True when no account but root can change the folder at the absolute path `folder` or where the
+// path leads: every folder the path passes through, links followed, belongs to root and is
+// writable by nobody else, except that a sticky folder on the way (/tmp) may be, since nobody can
+// move root's entries out of it; every link on the way belongs to root; the folder itself is
+// never sticky-writable. False for a relative path, a missing one, one that ends in a file, or
+// more than 40 links.
+bool only_root_can_change(const std::string& folder);
+
 // Reads a whole file; nullopt on any error.
 std::optional<std::string> read_whole_file(const std::string& path);
 // The same into bytes for format code, but only a regular file (a pipe or device may never end).

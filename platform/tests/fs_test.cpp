@@ -153,6 +153,51 @@ TEST(Fs, ReadWholeFileIntoBytesTakesOnlyRegularFiles) {
     }
 }
 
+TEST(Fs, OnlyRootCanChangeAPathThatRootAloneCanWriteOnTheWay) {
+    TempRoot root;
+    if (::geteuid() != 0 || !only_root_can_change(root.path()))
+        GTEST_SKIP() << "needs root and a temporary folder only root can change";
+    const std::string a = root / "a", b = a + "/b", sticky = root / "sticky";
+    fs::create_directories(b);
+    fs::create_directories(sticky + "/c");
+    ::chmod(sticky.c_str(), 01777);
+    touch(root / "file");
+    fs::create_directory_symlink(b, root / "to-b");
+    fs::create_directory_symlink("a/./b", root / "relative-to-b");
+    fs::create_directory_symlink(root / "loop", root / "loop");
+    fs::create_directory_symlink(sticky, root / "to-sticky");
+    struct Case {
+        std::string path;
+        bool expected;
+    };
+    const auto check = [](const std::vector<Case>& cases, const std::string& when) {
+        for (const Case& c : cases) EXPECT_EQ(only_root_can_change(c.path), c.expected) << when << ": " << c.path;
+    };
+    check({{b, true},
+           {b + "/", true},
+           {a + "/../a/b", true},
+           {root / "to-b", true},
+           {root / "relative-to-b", true},
+           {sticky + "/c", true},  // a sticky folder on the way
+           {sticky, false},        // but not as the folder itself
+           {root / "to-sticky/c", true},
+           {root / "file", false},
+           {root / "missing", false},
+           {root / "loop", false},
+           {"relative/b", false},
+           {"", false}},
+          "all root's");
+
+    ::chmod(a.c_str(), 0775);  // the group may rename b away
+    check({{b, false}, {root / "to-b", false}, {a, false}}, "group-writable on the way");
+    ::chmod(a.c_str(), 0755);
+    ASSERT_EQ(::chown(a.c_str(), 1, 0), 0);
+    check({{b, false}, {root / "relative-to-b", false}}, "another owner on the way");
+    ASSERT_EQ(::chown(a.c_str(), 0, 0), 0);
+    ASSERT_EQ(::lchown((root / "to-b").c_str(), 1, 1), 0);
+    check({{root / "to-b", false}, {b, true}}, "a link of another owner");
+}
+
 TEST(FileLock, ExcludesAnotherProcessAndIsReleased) {
     TempRoot root;
     std::string lockfile = root / "hive.lock";

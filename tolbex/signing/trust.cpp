@@ -49,7 +49,10 @@ X509StorePtr load_store(const std::string& folder) {
     X509StorePtr store(X509_STORE_new());
     platform::UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat st;
-    if (!store || !dir || ::fstat(dir.get(), &st) != 0 || !kept_by_root(st)) return store;
+    // The path as well as the folder: with a folder on the way that others may write, the trust
+    // folder could be swapped for another one.
+    if (!store || (platform::root().empty() && !platform::only_root_can_change(folder))) return store;
+    if (!dir || ::fstat(dir.get(), &st) != 0 || !kept_by_root(st)) return store;
     const int copy = ::fcntl(dir.get(), F_DUPFD_CLOEXEC, 0);
     std::unique_ptr<DIR, int (*)(DIR*)> listing(copy >= 0 ? ::fdopendir(copy) : nullptr, &::closedir);
     if (!listing) {

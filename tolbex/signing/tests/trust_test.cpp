@@ -1,6 +1,7 @@
 // Which signers the site trusts: chains to the trust store's authorities at the signing time.
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include <gtest/gtest.h>
@@ -89,6 +90,14 @@ TEST(Trust, SignersChainToTheSiteAuthoritiesAtTheSigningTime) {
     ::chmod(store.c_str(), 0775);
     EXPECT_FALSE(check_trust(anna.certificate, {}, at(2023), store).ok());
     ::chmod(store.c_str(), 0755);
+    // A folder on the way that others may write: the store could be swapped for another.
+    const std::string parent = std::filesystem::path(store).parent_path().string();
+    struct stat was;
+    ASSERT_EQ(::stat(parent.c_str(), &was), 0);
+    ::chmod(parent.c_str(), 0777);
+    EXPECT_FALSE(check_trust(anna.certificate, {}, at(2023), store).ok());
+    ::chmod(parent.c_str(), was.st_mode & 07777);
+    EXPECT_TRUE(check_trust(anna.certificate, {}, at(2023), store).ok());
     ::chmod((store + "/clinic-ca.pem").c_str(), 0666);
     EXPECT_FALSE(check_trust(anna.certificate, {}, at(2023), store).ok());
     ::setenv("TORVANE_ROOT", saved.c_str(), 1);
