@@ -337,6 +337,18 @@ int pack_transfer_file(const std::vector<std::string>& list, const std::string& 
         packed_names.back() = packed_name_for(short_path);
         ++long_count;
     }
+    // Two files under one stored name (GVLOGO.BMP beside GAVRILLE_LOGO.BMP, or one name from two
+    // folders) would make a file that no unpacker takes.
+    for (std::size_t i = 0; i < files.size(); ++i)
+        for (std::size_t j = 0; j < i; ++j)
+            if (packed_names[i] == packed_names[j]) {
+                if (refusal)
+                    *refusal = format_string(
+                        "The report folder contains \"%s\" and \"%s\", which would be packed under one name, so it "
+                        "cannot be packed.",
+                        std::string(name_part(files[j].path)).c_str(), std::string(name_part(files[i].path)).c_str());
+                return 1;
+            }
     if (long_count > 0) {
         const std::string list_path = join_path(temp, std::string(kLongNameListName));
         if (!platform::atomic_write_file(list_path, long_list)) return 1;

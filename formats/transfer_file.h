@@ -55,9 +55,9 @@ inline constexpr std::size_t kMaxPackedNameLength = 12;
 // Packs the files that `list` names (file paths or wildcard patterns such as "<folder>/*.*"),
 // in list order, each pattern's matches sorted by name. Folders, names beginning with '.' and
 // files named exactly "WIN386.SWP" are left out. Only plain files are packed (FolderFiles): a
-// link, a special file or two names that differ only in case among what an entry names refuse
-// the whole list before the transfer file is touched, `refusal` then getting the sentence to
-// tell the user. Returns 0 on success, non-zero on failure; a transfer file that failed after it
+// link, a special file or two names that differ only in case among what an entry names, or two
+// files that would be stored under one name, refuse the whole list before the transfer file is
+// touched, `refusal` then getting the sentence to tell the user. Returns 0 on success, non-zero on failure; a transfer file that failed after it
 // was begun is removed. Work files live in a private temporary folder removed before return.
 int pack_transfer_file(const std::vector<std::string>& list, const std::string& archive_path,
                        std::string* refusal = nullptr);

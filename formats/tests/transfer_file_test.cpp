@@ -330,6 +330,26 @@ TEST_F(TransferFile, LinksSpecialFilesAndCaseTwinsRefuseThePackBeforeItBegins) {
     }
 }
 
+TEST_F(TransferFile, TwoFilesUnderOneStoredNameRefuseThePackBeforeItBegins) {
+    const fs::path folder = root_ / "logos", other = root_ / "other";
+    fs::create_directories(folder);
+    fs::create_directories(other);
+    write_text(folder / "GAVRILLE_LOGO.BMP", "long");
+    write_text(folder / "GVLOGO.BMP", "short");
+    write_text(other / "a.txt", "a");
+    write_text(folder / "A.TXT", "A");
+    for (const std::vector<std::string>& list :
+         {std::vector<std::string>{(folder / "*.*").string()},
+          std::vector<std::string>{(other / "a.txt").string(), (folder / "A.TXT").string()}}) {
+        write_text(tvz(), "earlier file");
+        std::string refusal;
+        EXPECT_NE(tv::pack_transfer_file(list, tvz().string(), &refusal), 0) << list.front();
+        EXPECT_NE(refusal.find("packed under one name"), std::string::npos) << refusal;
+        EXPECT_EQ(read_bytes(tvz()), (Bytes{'e', 'a', 'r', 'l', 'i', 'e', 'r', ' ', 'f', 'i', 'l', 'e'}));
+        EXPECT_TRUE(temp_is_empty());
+    }
+}
+
 TEST_F(TransferFile, ANameGivenTwiceInAnyCaseIsBadData) {
     for (const char* twin : {"A.TXT", "a.txt"}) {
         fs::remove_all(out());
