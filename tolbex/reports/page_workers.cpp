@@ -40,12 +40,13 @@ struct Batch {
     }
 };
 
-}  // namespace
-
+// Threads worth starting for `jobs` pages: one per core, never more than the jobs, at least one.
 std::size_t page_worker_count(std::size_t jobs) {
     const unsigned cores = std::thread::hardware_concurrency();
     return std::clamp<std::size_t>(cores == 0 ? 1 : cores, 1, std::max<std::size_t>(jobs, 1));
 }
+
+}  // namespace
 
 void for_each_page_parallel(std::size_t count, const std::function<void(std::size_t)>& job) {
     Batch batch;

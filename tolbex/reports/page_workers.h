@@ -1,14 +1,11 @@
 // Work on report pages spread over the cores. Pages are independent of each other, so the
 // order they are worked on does not change the result; what must happen in page order (writing
-// files, painting on one printer) stays with the caller's thread.
+// files) the jobs arrange among themselves, and painting on one printer stays with the caller.
 #pragma once
 #include <cstddef>
 #include <functional>
 
 namespace tv {
-
-// Threads worth starting for `jobs` pages: one per core, never more than the jobs, at least one.
-std::size_t page_worker_count(std::size_t jobs);
 
 // Runs job(0) ... job(count - 1) on up to one worker per core and returns when all are done; the
 // caller waits meanwhile. Jobs are handed out in index order and every job handed out runs, so a
