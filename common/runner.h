@@ -35,7 +35,9 @@ public:
 };
 bool child_run_in_progress();
 
-inline constexpr int kPumpSliceMs = 500;
+// How long a pumping wait waits for the child between two rounds of messages: the window answers
+// within this, so it is short.
+inline constexpr int kPumpSliceMs = 50;
 
 // One child program, started with an argument vector (never a shell; argv[0] is found as
 // platform::resolve_program finds it). The destructor ends a child still running (end()).
