@@ -195,12 +195,10 @@ int run_program_with_show(const std::string& command_line, bool wait, int show, 
     split_command_line(command_line, argv);
     if (argv.empty() || argv[0].empty()) return platform::kExitNotStarted;
     if (wait) return run_child(argv, false).code();
+    if (!out) return start_child_detached(argv) ? 0 : platform::kExitNotStarted;
     platform::ChildProcess child;
     if (!platform::spawn_process(argv, child)) return platform::kExitNotStarted;
-    if (out)
-        out->pid = child.pid;
-    else
-        reap_in_background(child.pid);
+    out->pid = child.pid;
     return 0;
 }
 

@@ -1,5 +1,6 @@
-// The six named mappings that the replay-deck reader fills and the tape intake reads. Both
-// programs take the layouts from here, so a field never moves in one and not the other.
+// The six named mappings that the replay-deck reader fills and the tape intake reads, and the named
+// events between them. Both programs take the layouts and names from here, so a field never moves
+// in one and not the other.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +19,8 @@ inline constexpr const char* kRawEcgNames[3] = {"RAWECG1.MMF", "RAWECG2.MMF", "R
 inline constexpr const char* kEcgCtrlName = "ECGCTRL.MMF";
 inline constexpr const char* kPatientEventsName = "Patient Events";
 inline constexpr const char* kTapeDataName = "TAPEDATA.MMF";
+// The named event the intake sets to ask the reader to stop the deck and end.
+inline constexpr const char* kShutdownRequestEvent = "KELMOTH SHUTDOWN REQ";
 
 // Deck states in TapeDataBlock::deck_state.
 inline constexpr std::int32_t kDeckIdle = 0;

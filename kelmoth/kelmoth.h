@@ -28,7 +28,6 @@ inline constexpr std::int32_t kFullMarginBytes = 163840;
 inline constexpr std::int32_t kFullMarginSamples = kFullMarginBytes / 2;
 inline constexpr const char* kDeviceName = "\\\\.\\Tvreplay0";
 inline constexpr const char* kReadShutdownEvent = "TV USB READ SHUTDOWN";
-inline constexpr const char* kShutdownRequestEvent = "KELMOTH SHUTDOWN REQ";
 
 // Deck status words (exit codes) that the reader itself sets.
 inline constexpr std::int32_t kStatusNoTableEntry = 113;

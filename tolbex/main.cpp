@@ -5,7 +5,6 @@
 #include <clocale>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
@@ -72,8 +71,7 @@ private:
 // A start that needs the main window; the toolkit is built here for it.
 int run_with_main_window(int argc, char** argv, std::vector<std::string> args) {
     // Qt ends the process when it finds no display; say why instead.
-    auto set = [](const char* name) { return std::getenv(name) && *std::getenv(name); };
-    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM")) {
+    if (!tv::fw::display_available()) {
         std::fprintf(stderr,
                      "tolbex: the main window is not available in this build without a display (set DISPLAY "
                      "or WAYLAND_DISPLAY, or QT_QPA_PLATFORM=offscreen); only hidden command-line actions "

@@ -1,5 +1,7 @@
 #include "framework/qt/qt_ui.h"
 
+#include <cstdlib>
+
 #include <QApplication>
 
 #include "framework/qt/qt_text.h"
@@ -72,6 +74,14 @@ MsgResult QtUi::message_box(const std::string& text, const std::string& caption,
     box.exec();
     QAbstractButton* clicked = box.clickedButton();
     return to_msg_result(clicked ? box.standardButton(clicked) : escape, buttons);
+}
+
+bool display_available() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return true;
+    }
+    return false;
 }
 
 }  // namespace tv::fw

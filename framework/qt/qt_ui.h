@@ -21,6 +21,10 @@ private:
     Hook hook_;
 };
 
+// Whether windows can be shown: a display (DISPLAY, WAYLAND_DISPLAY) or a chosen platform
+// (QT_QPA_PLATFORM, offscreen in tests) is set. Qt ends the process when it finds none.
+bool display_available();
+
 // Maps a pressed button to the Ui result (Escape/close gives the safe answer).
 MsgResult to_msg_result(QMessageBox::StandardButton button, MsgButtons buttons);
 

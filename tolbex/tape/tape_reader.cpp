@@ -2,6 +2,7 @@
 
 #include "common/files.h"
 #include "common/strings.h"
+#include "common/tape_mappings.h"
 #include "common/text.h"
 #include "common/ui.h"
 #include "tolbex/app/tolbex_settings.h"
@@ -10,12 +11,6 @@
 #include "tolbex/tape/ecg_mappings.h"
 
 namespace tv {
-
-namespace {
-
-constexpr const char* kReaderShutdownRequest = "KELMOTH SHUTDOWN REQ";
-
-}  // namespace
 
 int clamp_tape_type_index(int index) { return index < 0 || index >= kTapeTypeCount ? 0 : index; }
 
@@ -116,7 +111,7 @@ bool TapeReader::poll(int& exit_code) {
 void TapeReader::terminate(int request_ms, int grace_ms) {
     if (!running()) return;
     // The request lets the reader stop the deck, which a forced end leaves running.
-    if (auto request = platform::NamedEvent::open(kReaderShutdownRequest, true, false)) request->set();
+    if (auto request = platform::NamedEvent::open(kShutdownRequestEvent, true, false)) request->set();
     ChildEnd end;
     if (!child_.wait_for(request_ms, end)) end = child_.end(grace_ms);
     exit_code_ = end.code();

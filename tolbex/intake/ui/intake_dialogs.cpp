@@ -14,6 +14,7 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
+#include <clocale>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -214,20 +215,16 @@ IntakeWindowing intake_dialogs(const std::function<QWidget*()>& owner) {
     return w;
 }
 
-bool display_reachable() {
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-        const char* value = std::getenv(name);
-        if (value && *value) return true;
-    }
-    return false;
-}
-
 // The toolkit, message boxes as windows and the intake's dialogs, for one hidden request; what
 // was there before comes back when it ends.
 class RequestWindows {
 public:
     RequestWindows() : previous_ui_(&ui()), previous_windowing_(intake_windowing()) {
-        if (!QApplication::instance()) app_ = std::make_unique<QApplication>(argc_, argv_);
+        if (!QApplication::instance()) {
+            app_ = std::make_unique<QApplication>(argc_, argv_);
+            // The toolkit took every locale category from the environment: numbers in files keep '.'.
+            std::setlocale(LC_NUMERIC, "C");
+        }
         set_ui(&qt_ui_);
         IntakeWindowing w = intake_dialogs([] { return static_cast<QWidget*>(nullptr); });
         w.choose_archive = previous_windowing_.choose_archive;
@@ -254,7 +251,7 @@ private:
 }  // namespace
 
 std::shared_ptr<void> start_request_windows() {
-    if (!QApplication::instance() && !display_reachable()) return nullptr;
+    if (!QApplication::instance() && !fw::display_available()) return nullptr;
     return std::make_shared<RequestWindows>();
 }
 
