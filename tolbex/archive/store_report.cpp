@@ -215,8 +215,11 @@ int remove_ecg_files(const std::string& folder, std::string& renamed) {
 // `listed` does not name either; `renamed` receives the name taken. Never over an existing entry.
 bool rename_to_full(const std::string& folder, std::string& renamed,
                     const std::function<bool(const std::string&)>& listed) {
-    if (archive_io::rename_no_replace(folder, renamed)) return true;
-    if (errno != EEXIST) return false;
+    // The first name too may be listed for a folder that is gone.
+    if (!listed || !listed(get_path_file_name(renamed))) {
+        if (archive_io::rename_no_replace(folder, renamed)) return true;
+        if (errno != EEXIST) return false;
+    }
     const std::string archive_folder = get_path_folder(folder);
     for (int attempt = 0; attempt < 64; ++attempt) {
         const std::string name = make_unique_file_name(archive_folder, ".FUL");

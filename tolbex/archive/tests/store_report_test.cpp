@@ -402,6 +402,21 @@ TEST_F(StoreReportTest, ListedTwelveLeadKeepsFolderAndEntryAlike) {
     }
 }
 
+TEST_F(StoreReportTest, ListedTwelveLeadNeverTakesANameTheIndexHoldsForAGoneFolder) {
+    const std::string stale = format_archive_entry("X.FUL", "Gone", "Mon Dec 03 14:05:09 2007", "1", "Full");
+    fs::create_directories(archive_ + "/X.O12");
+    write(archive_ + "/X.O12/os12ecg1.dat", "e");
+    write(index(), stale + format_archive_entry("X.O12", "Twelve", "Mon Dec 03 14:05:09 2007", "1", "Full Ostrabel12"));
+    ReportRecord r("Full Ostrabel12", "1", "", "X.O12", archive_, "Twelve");
+    Error error;
+    ASSERT_EQ(delete_listed_ecg_files(r, archive_ + "/X.O12", archive_, &error), kDeleteEcgOk);
+    EXPECT_NE(r.get_name(), "X.FUL");
+    EXPECT_TRUE(fs::is_directory(archive_ + "/" + r.get_name()));
+    EXPECT_FALSE(fs::exists(archive_ + "/X.FUL"));
+    EXPECT_EQ(read(index()).rfind(stale, 0), 0u);  // the stale entry keeps its name, the report has its own
+    EXPECT_NE(read(index()).find(r.get_name() + "\r\nTwelve\r\n"), std::string::npos) << read(index());
+}
+
 TEST_F(StoreReportTest, LocateCardProgram) {
     EXPECT_EQ(locate_card_program(), "");
     const std::string system = root_ + "/ANALYSER/SYSTEM";
