@@ -72,13 +72,18 @@ void PainterDrawContext::set_fill(FillStyle style, Rgb c) {
 
 void PainterDrawContext::set_text_colour(Rgb c) { text_colour_ = c; }
 
+QFont qfont_of(const Font& font, int pixel_size) {
+    QFont q(to_qstring(font.face));
+    q.setPixelSize(std::max(1, pixel_size));
+    q.setWeight(font.weight >= 600 ? QFont::Bold : QFont::Normal);
+    q.setItalic(font.italic);
+    q.setStyleStrategy(QFont::NoAntialias);
+    return q;
+}
+
 void PainterDrawContext::set_font(const Font& font) {
-    qfont_ = QFont(to_qstring(font.face));
     const int em = font.em_height < 0 ? -font.em_height : font.em_height;
-    qfont_.setPixelSize(std::max(1, y_to_device(em)));
-    qfont_.setWeight(font.weight >= 600 ? QFont::Bold : QFont::Normal);
-    qfont_.setItalic(font.italic);
-    qfont_.setStyleStrategy(QFont::NoAntialias);
+    qfont_ = qfont_of(font, y_to_device(em));
 }
 
 TextMetrics PainterDrawContext::metrics() {

@@ -53,6 +53,9 @@ private:
     QFont qfont_;
 };
 
+// The Qt font that set_font draws `font` with, `pixel_size` device pixels high (at least 1).
+QFont qfont_of(const Font& font, int pixel_size);
+
 // Converts a Bitmap to a QImage (RGB32).
 QImage to_qimage(const Bitmap& bitmap);
 

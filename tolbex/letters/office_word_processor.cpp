@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
@@ -90,12 +89,7 @@ public:
         if (child_.running()) {
             send("quit");
             ChildEnd end;
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-            while (!child_.poll(end) && std::chrono::steady_clock::now() < deadline) usleep(20000);
-            if (child_.running()) {
-                ::kill(child_.pid(), SIGKILL);
-                child_.wait();
-            }
+            if (!child_.wait_for(15000, end)) child_.end(0);
         }
         requests_.reset();
         replies_.reset();

@@ -34,14 +34,9 @@ public:
 
     void clear() { fonts_.clear(); }
 
-    // The entry of a painter context's font (as PainterDrawContext::set_font makes it).
+    // The entry of a painter context's font.
     FontTexts& font(QPainter& p, const fw::Font& f, int pixels) {
-        QFont q(to_qstring(f.face));
-        q.setPixelSize(std::max(1, pixels));
-        q.setWeight(f.weight >= 600 ? QFont::Bold : QFont::Normal);
-        q.setItalic(f.italic);
-        q.setStyleStrategy(QFont::NoAntialias);
-        q = QFont(q, p.device());
+        const QFont q(fw::qfont_of(f, pixels), p.device());
         for (auto& e : fonts_)
             if (e->font == q) return *e;
         auto e = std::make_unique<FontTexts>();
