@@ -26,4 +26,11 @@ bool close_file(UniqueFile& file) noexcept {
     return !f || std::fclose(f) == 0;
 }
 
+bool sync_and_close_file(UniqueFile& file) noexcept {
+    if (!file) return true;
+    bool ok = std::fflush(file.get()) == 0;
+    ok = ::fsync(::fileno(file.get())) == 0 && ok;
+    return close_file(file) && ok;
+}
+
 }  // namespace tv::platform

@@ -51,5 +51,8 @@ using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 UniqueFile open_file(const std::string& path, const char* mode);
 // Closes now; false when fclose failed (buffered data not written). Empty afterwards either way.
 bool close_file(UniqueFile& file) noexcept;
+// Flushes the stream, puts the file on the disk (fsync) and closes it; false when any step
+// failed. Empty afterwards either way.
+bool sync_and_close_file(UniqueFile& file) noexcept;
 
 }  // namespace tv::platform

@@ -492,8 +492,7 @@ bool CardDisk::copy_all_files(const std::string& dest) {
         if (std::fwrite(s.data(), 1, s.size(), out.get()) != s.size()) ok = false;
     }
     // The copy is on the disk before the card is marked as read.
-    if (std::fflush(out.get()) != 0 || ::fsync(::fileno(out.get())) != 0) ok = false;
-    if (!platform::close_file(out)) ok = false;
+    if (!platform::sync_and_close_file(out)) ok = false;
     if (!ok || !platform::sync_folder(dest)) return false;
     mark_as_read(true);
     CardDisk copy;

@@ -46,10 +46,8 @@ std::string canonical(const std::string& p) {
 bool write_card_file(const std::string& path, const void* data, std::size_t size) {
     platform::UniqueFile f = platform::open_file(path, "wb");
     if (!f) return false;
-    bool ok = std::fwrite(data, 1, size, f.get()) == size;
-    ok = std::fflush(f.get()) == 0 && ok;
-    ok = ::fsync(fileno(f.get())) == 0 && ok;
-    return platform::close_file(f) && ok;
+    const bool ok = std::fwrite(data, 1, size, f.get()) == size;
+    return platform::sync_and_close_file(f) && ok;
 }
 
 std::string ConfigDat::text(int index) const {

@@ -51,7 +51,13 @@ TEST(Handles, FilesOpenCloseOnExecAndReportTheirClose) {
         ASSERT_TRUE(full);
         std::fputs("x", full.get());
         EXPECT_FALSE(close_file(full));
+        full = open_file("/dev/full", "wb");
+        std::fputs("x", full.get());
+        EXPECT_FALSE(sync_and_close_file(full));
+        EXPECT_FALSE(full);
     }
+    UniqueFile none;
+    EXPECT_TRUE(sync_and_close_file(none));
 }
 
 }  // namespace
