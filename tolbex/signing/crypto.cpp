@@ -12,6 +12,7 @@
 #include <openssl/objects.h>
 #include <openssl/pkcs12.h>
 #include <openssl/pkcs7.h>
+#include <openssl/provider.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -146,8 +147,10 @@ bool rsa_signature_matches(EVP_PKEY* key, const unsigned char* sig, std::size_t 
 }
 
 // True only when the certificate's signature is checkable (RSA with a digest read here, the
-// issuer's certificate in the message) and wrong. Nothing is said about trust.
-bool certificate_damaged(PKCS7_SIGNED* sd, X509* cert) {
+// issuer's certificate in the message) and wrong. Nothing is said about trust. A certificate
+// issued under its own name is checked with its own key, unless one of `known` (the site's
+// authorities) of that name signed it: an authority may give a signer its own name.
+bool certificate_damaged(PKCS7_SIGNED* sd, X509* cert, const std::vector<Certificate>& known) {
     const ASN1_BIT_STRING* sig = nullptr;
     const X509_ALGOR* alg = nullptr;
     X509_get0_signature(&sig, &alg, cert);
@@ -185,15 +188,25 @@ bool certificate_damaged(PKCS7_SIGNED* sd, X509* cert) {
     if (ASN1_get_object(&p, &len, &tag, &cls, n - (p - der)) != V_ASN1_CONSTRUCTED) return false;
     const auto d = digest(digest_nid, std::string_view(reinterpret_cast<const char*>(tbs),
                                                        static_cast<std::size_t>(p - tbs + len)));
-    return !plain_parameters(alg) ||
-           !rsa_signature_matches(key, ASN1_STRING_get0_data(sig), static_cast<std::size_t>(ASN1_STRING_length(sig)),
-                                  digest_nid, *d);
+    const auto signed_by = [&](EVP_PKEY* k) {
+        return k && EVP_PKEY_get_base_id(k) == EVP_PKEY_RSA && plain_parameters(alg) &&
+               rsa_signature_matches(k, ASN1_STRING_get0_data(sig), static_cast<std::size_t>(ASN1_STRING_length(sig)),
+                                     digest_nid, *d);
+    };
+    if (signed_by(key)) return false;
+    if (issuer == cert)
+        for (const Certificate& c : known)
+            if (!c.empty() && X509_NAME_cmp(X509_get_subject_name(c.x509()), X509_get_issuer_name(cert)) == 0 &&
+                signed_by(X509_get0_pubkey(c.x509())))
+                return false;
+    return true;
 }
 
 Error verify_error(const char* why) { return fail(kErrMessage, with_text(kVerifyFailedText, why)); }
 
 // Checks one SignerInfo against its certificate; the certificate on success.
-Result<Certificate> verify_signer(PKCS7_SIGNED* sd, PKCS7_SIGNER_INFO* si, std::string_view content) {
+Result<Certificate> verify_signer(PKCS7_SIGNED* sd, PKCS7_SIGNER_INFO* si, std::string_view content,
+                                  const std::vector<Certificate>& known) {
     if (ASN1_INTEGER_get(si->version) != 1 || !si->issuer_and_serial)
         return verify_error("the signer is not named by issuer and serial number");
     X509* cert = X509_find_by_issuer_and_serial(sd->cert, si->issuer_and_serial->issuer, si->issuer_and_serial->serial);
@@ -242,7 +255,7 @@ Result<Certificate> verify_signer(PKCS7_SIGNED* sd, PKCS7_SIGNER_INFO* si, std::
         return verify_error("The hash value is not correct.");
     // The certificate's own bytes are covered where its issuer is at hand (always when it is
     // self-signed): a damaged certificate is refused, not shown as the signer.
-    if (certificate_damaged(sd, cert)) return verify_error("the signer's certificate is damaged");
+    if (certificate_damaged(sd, cert, known)) return verify_error("the signer's certificate is damaged");
     return Certificate(cert, nullptr);
 }
 
@@ -425,7 +438,7 @@ Result<std::string> sign(const Certificate& signer, std::string_view data) {
     return encrypt_envelope(*message);
 }
 
-Result<VerifiedMessage> verify_message(std::string_view message) {
+Result<VerifiedMessage> verify_message(std::string_view message, const std::vector<Certificate>& known_issuers) {
     const unsigned char* p = bytes_of(message);
     Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, static_cast<long>(message.size())));
     if (!p7 || p != bytes_of(message) + message.size())
@@ -442,7 +455,7 @@ Result<VerifiedMessage> verify_message(std::string_view message) {
     // A message without a signer proves nothing; it is not taken as verified.
     if (sk_PKCS7_SIGNER_INFO_num(sd->signer_info) <= 0) return verify_error("the message has no signer");
     for (int i = 0; i < sk_PKCS7_SIGNER_INFO_num(sd->signer_info); ++i) {
-        auto signer = verify_signer(sd, sk_PKCS7_SIGNER_INFO_value(sd->signer_info, i), out.content);
+        auto signer = verify_signer(sd, sk_PKCS7_SIGNER_INFO_value(sd->signer_info, i), out.content, known_issuers);
         if (!signer) return signer.error();
         out.signers.push_back(std::move(*signer));
     }
@@ -450,22 +463,34 @@ Result<VerifiedMessage> verify_message(std::string_view message) {
     return out;
 }
 
-Result<VerifiedMessage> verify(std::string_view envelope) {
+Result<VerifiedMessage> verify(std::string_view envelope, const std::vector<Certificate>& known_issuers) {
     auto message = decrypt_envelope(envelope);
     if (!message) return message.error();
-    return verify_message(*message);
+    return verify_message(*message, known_issuers);
 }
 
 namespace {
 
 // The certificate and key of a PKCS#12 file that `password` opens (its MAC checks out and its
 // bags decrypt); empty otherwise. A wrong password leaves nothing on OpenSSL's error queue.
-Certificate open_pkcs12(PKCS12* p12, const char* password) {
+// `problem` says why when the password is right (the MAC checks out) but the file does not read.
+Certificate open_pkcs12(PKCS12* p12, const char* password, std::string& problem) {
     EVP_PKEY* key = nullptr;
     X509* cert = nullptr;
     STACK_OF(X509)* chain = nullptr;
     Certificate out;
-    if (PKCS12_parse(p12, password, &key, &cert, &chain) == 1 && cert) out = Certificate(cert, key);
+    if (PKCS12_parse(p12, password, &key, &cert, &chain) == 1 && cert) {
+        out = Certificate(cert, key);
+    } else {
+        const unsigned long e = ERR_peek_last_error();
+        const bool right = PKCS12_mac_present(p12) &&
+                           (PKCS12_verify_mac(p12, password, -1) == 1 ||
+                            (password && !*password && PKCS12_verify_mac(p12, nullptr, 0) == 1));
+        if (right)
+            problem = e ? std::string("its contents are protected in a way this system cannot read (") +
+                              ERR_reason_error_string(e) + ")"
+                        : "it holds no certificate with its key";
+    }
     ERR_clear_error();
     EVP_PKEY_free(key);
     X509_free(cert);
@@ -475,7 +500,24 @@ Certificate open_pkcs12(PKCS12* p12, const char* password) {
 
 }  // namespace
 
+// Loading a provider by name stops OpenSSL from loading the default one of itself, so both are.
+// Without the legacy one (RC2 and 3DES of older PKCS#12 files) such files say why they do not
+// read. Held until exit, let go before OpenSSL's own clean-up (made after it was set up).
+void load_providers() {
+    struct Providers {
+        OSSL_PROVIDER* standard = OSSL_PROVIDER_load(nullptr, "default");
+        OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+        Providers() { ERR_clear_error(); }
+        ~Providers() {
+            if (legacy) OSSL_PROVIDER_unload(legacy);
+            if (standard) OSSL_PROVIDER_unload(standard);
+        }
+    };
+    static const Providers providers;
+}
+
 Crypto::Crypto(platform::CertStore& store) {
+    load_providers();
     auto entries = store.entries();
     if (!entries) {
         valid_ = false;
@@ -487,11 +529,12 @@ Crypto::Crypto(platform::CertStore& store) {
         Pkcs12Ptr p12(d2i_PKCS12(nullptr, &p, static_cast<long>(e.bytes.size())));
         if (!p12) continue;
         // PKCS12_parse tries both empty passwords (none and "") that tools write.
-        Certificate opened = open_pkcs12(p12.get(), "");
+        std::string problem;
+        Certificate opened = open_pkcs12(p12.get(), "", problem);
         if (!opened.empty())
-            entries_.push_back({{}, std::move(opened)});
+            entries_.push_back({e.name, {}, std::move(opened), {}});
         else
-            entries_.push_back({std::move(e.bytes), {}});
+            entries_.push_back({e.name, std::move(e.bytes), {}, std::move(problem)});
     }
 }
 
@@ -503,9 +546,10 @@ std::size_t Crypto::unlock(const std::string& password) {
         const unsigned char* p = bytes_of(e.locked);
         Pkcs12Ptr p12(d2i_PKCS12(nullptr, &p, static_cast<long>(e.locked.size())));
         if (!p12) continue;
-        e.certificate = open_pkcs12(p12.get(), password.c_str());
+        e.certificate = open_pkcs12(p12.get(), password.c_str(), e.problem);
         if (e.certificate.empty()) continue;
         e.locked.clear();
+        e.problem.clear();
         ++opened;
     }
     return opened;
@@ -515,6 +559,22 @@ std::size_t Crypto::locked_count() const {
     std::size_t n = 0;
     for (const Entry& e : entries_) n += e.certificate.empty();
     return n;
+}
+
+std::string Crypto::locked_text() const {
+    std::string text;
+    for (const Entry& e : entries_) {
+        if (!e.certificate.empty()) continue;
+        if (!e.problem.empty()) {
+            std::string t = kUnreadableCertificateText;
+            const std::string name = platform::utf8_to_cp1252(e.name);
+            const std::size_t first = t.find("%s");
+            t.replace(first, 2, name);
+            return t.replace(t.find("%s", first + name.size()), 2, e.problem);
+        }
+        text = kLockedCertificatesText;
+    }
+    return text;
 }
 
 std::vector<SignatureRecord> Crypto::list_certificates() const {

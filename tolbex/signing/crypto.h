@@ -143,14 +143,21 @@ struct VerifiedMessage {
 Result<std::string> sign_message(const Certificate& signer, std::string_view data);
 // sign_message, then the envelope.
 Result<std::string> sign(const Certificate& signer, std::string_view data);
-// Checks every signer's signature; the content and the signers' certificates on success.
-Result<VerifiedMessage> verify_message(std::string_view message);
+// Checks every signer's signature; the content and the signers' certificates on success. A
+// signer's certificate issued under its own name counts as damaged unless its own key or one of
+// `known_issuers` (the site's authorities) of that name signed it.
+Result<VerifiedMessage> verify_message(std::string_view message, const std::vector<Certificate>& known_issuers = {});
 // decrypt_envelope, then verify_message.
-Result<VerifiedMessage> verify(std::string_view envelope);
+Result<VerifiedMessage> verify(std::string_view envelope, const std::vector<Certificate>& known_issuers = {});
+
+inline constexpr const char* kLockedCertificatesText =
+    "Certificates protected by another password than your logon password are not listed.";
+inline constexpr const char* kUnreadableCertificateText = "The certificate file %s cannot be read: %s.";
 
 // The user's certificates for one command. A PKCS#12 file without a password opens at once; one
 // that needs a password stays locked until unlock() is given it (the logon password). Entries
-// that are no PKCS#12 file are left out.
+// that are no PKCS#12 file are left out. Files of the older kind (RC2, 3DES) are read through
+// OpenSSL's legacy provider, loaded with the first Crypto.
 class Crypto {
 public:
     explicit Crypto(platform::CertStore& store = platform::cert_store());
@@ -164,6 +171,10 @@ public:
     std::size_t unlock(const std::string& password);
     // Entries still locked (no password given yet opened them).
     std::size_t locked_count() const;
+    // What the choice of certificates says of the locked entries: empty when none is locked,
+    // kUnreadableCertificateText for one that the password opens but that cannot be read,
+    // else kLockedCertificatesText.
+    std::string locked_text() const;
 
     // The store's opened certificates in its order, File Recovery ones left out, fields filled.
     std::vector<SignatureRecord> list_certificates() const;
@@ -172,8 +183,10 @@ public:
 
 private:
     struct Entry {
+        std::string name;
         std::string locked;       // the PKCS#12 bytes while no password has opened them
         Certificate certificate;  // once opened
+        std::string problem;      // why the password that opens it did not read it
     };
     std::vector<Entry> entries_;
     bool valid_ = true;

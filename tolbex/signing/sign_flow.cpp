@@ -6,6 +6,7 @@
 #include "platform/system.h"
 #include "tolbex/signing/signature_bitmaps.h"
 #include "tolbex/signing/signed_report.h"
+#include "tolbex/signing/trust.h"
 
 namespace tv::signing {
 namespace {
@@ -113,6 +114,11 @@ std::vector<std::string> sign_reports(const std::vector<std::string>& folders, c
             break;
     }
 
+    // Refused before anything is written, so that no report carries a signature no site may trust.
+    if (const std::string why = signing_purpose_problem(values.certificate); !why.empty()) {
+        error_box(ui, with_text(kNotForSigningText, why));
+        return stored;
+    }
     SignatureRecord record;
     record.certificate = values.certificate;
     // Who signs is who the certificate names; the logon name records the account that proved it.

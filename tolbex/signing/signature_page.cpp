@@ -108,7 +108,7 @@ std::string signature_page_bytes(const PatientHeaderFields& patient, const std::
                                  bool oem) {
     PageWriter page(oem);
     double y = signers.size() == 1 ? 6.0 : 3.0;
-    page.text(2.0, y, kSignaturePageTitle, kTextLarge);
+    page.text(2.0, y, signed_label(SignedLabel::SignaturePageTitle, all_verified(signers)), kTextLarge);
     y += 1.0;
     page.text(3.0, y, "Patient Name : " + patient.name);
     y += 0.5;

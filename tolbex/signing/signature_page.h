@@ -15,11 +15,10 @@
 
 namespace tv::signing {
 
-inline constexpr const char* kSignaturePageTitle = "Brisco Torvane Medical Ltd - Digitally Signed Report";
 // A text record holds at most this many characters; longer texts are cut.
 inline constexpr std::size_t kMaxPageText = 4066;
 
-// The page file's bytes. `oem`: the folder's pages are OEM text (it has no VERSION.TXT).
+// The page file's bytes, titled signed_label(SignaturePageTitle) of the signatures. `oem`: the folder's pages are OEM text (it has no VERSION.TXT).
 std::string signature_page_bytes(const PatientHeaderFields& patient, const std::vector<SignatureRecord>& signers,
                                  bool oem = false);
 

@@ -201,6 +201,8 @@ Result<ParsedContent> parse_signed_content(std::string_view content, std::size_t
 Result<void> write_signed_file(const SignatureRecord& record, const std::vector<PackedFile>& files,
                                const std::string& output) {
     SignatureRecord r = record;
+    if (const std::string why = signing_purpose_problem(r.certificate); !why.empty())
+        return fail(kErrSign, with_text(kSigningFailedText, why));
     if (auto filled = fill_certificate_fields(r); !filled) return filled.error();
     auto content = build_signed_content(r, files);
     if (!content) return content.error();
@@ -306,7 +308,7 @@ Result<RestoredReport> verify_signed_report(const std::string& signed_dat) {
         if (!whole) return file_error(get_path_file_name(signed_dat), errno);
         bytes = std::move(*whole);
     }
-    auto verified = verify(bytes);
+    auto verified = verify(bytes, trusted_certificates());
     if (!verified) return verified.error();
     const std::string& content = verified->content;
     auto parsed = parse_signed_content(content, verified->signers.size(), signed_dat);
@@ -374,12 +376,33 @@ std::string signature_details_text(const SignatureRecord& record) {
 }
 
 std::string timi_data_signature_message(const SignatureRecord& record) {
-    return "This TIMI Data Report was signed with the following details\n\nSignature Details\n\n" +
+    return signed_label(SignedLabel::TimiDataMessage, record.verified) + "\n\nSignature Details\n\n" +
            details_lines(record);
 }
 
+std::string signed_label(SignedLabel where, bool verified) {
+    switch (where) {
+        case SignedLabel::SignaturePageTitle:
+            return verified ? "Brisco Torvane Medical Ltd - Digitally Signed Report"
+                            : std::string("Brisco Torvane Medical Ltd - Report - ") + kNotVerifiedText;
+        case SignedLabel::TimiSummaryHeading:
+            return verified ? "Brisco Torvane Medical - Digitally Signed TIMI Summary Report"
+                            : std::string("Brisco Torvane Medical - TIMI Summary Report - ") + kNotVerifiedText;
+        case SignedLabel::TimiDataMessage:
+            return verified ? "This TIMI Data Report was signed with the following details"
+                            : "The signature of this TIMI Data Report cannot be trusted";
+        case SignedLabel::TimiWindowTitle:
+            return verified ? "Signed TIMI Data" : std::string("TIMI Data - ") + kNotVerifiedText;
+    }
+    return kNotVerifiedText;
+}
+
+bool all_verified(const std::vector<SignatureRecord>& signers) {
+    return !signers.empty() && std::all_of(signers.begin(), signers.end(), [](const auto& r) { return r.verified; });
+}
+
 std::string signed_timi_summary_text(std::string_view summary, const std::vector<SignatureRecord>& signers) {
-    std::string text = kTimiSummaryHeading;
+    std::string text = signed_label(SignedLabel::TimiSummaryHeading, all_verified(signers)) + "\n\n";
     for (const auto& r : signers) text += signature_details_text(r);
     for (std::size_t pos = 0; pos < summary.size();) {
         std::size_t end = summary.find('\n', pos);

@@ -147,7 +147,13 @@ std::string signing_time_text(const SignatureRecord& record);
 std::string signature_details_text(const SignatureRecord& record);
 // The message a TIMI data report shows for its signature.
 std::string timi_data_signature_message(const SignatureRecord& record);
-inline constexpr const char* kTimiSummaryHeading = "Brisco Torvane Medical - Digitally Signed TIMI Summary Report\n\n";
+
+// Where a signed report names itself. Decided in one place: "signed" only for verified signatures,
+// else the warning's own words ("Signature not verified", "cannot be trusted").
+enum class SignedLabel { SignaturePageTitle, TimiSummaryHeading, TimiDataMessage, TimiWindowTitle };
+std::string signed_label(SignedLabel where, bool verified);
+// There is a signature and every one verified.
+bool all_verified(const std::vector<SignatureRecord>& signers);
 // What a signed TIMI summary shows: the heading, one details block per signature, then the
 // summary's own lines (CR LF or LF) unchanged; every line ends CR LF, as the summary's viewer
 // expects of a text file.

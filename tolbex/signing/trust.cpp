@@ -5,32 +5,42 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <memory>
 
+#include "platform/event_log.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
 #include "platform/paths.h"
+#include "platform/system.h"
 #include "tolbex/signing/openssl_handles.h"
 
 namespace tv::signing {
 
 namespace {
 
-// Only root may change what a real installation trusts; a relocated root is a test's or demo's.
+// Only root may change what an installation trusts; in a relocated root also the account running
+// the program, which owns that root. Nobody else may write.
 bool kept_by_root(const struct stat& st) {
-    if (!platform::root().empty()) return true;
-    return st.st_uid == 0 && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    const bool owner_ok = st.st_uid == 0 || (!platform::root().empty() && st.st_uid == ::getuid());
+    return owner_ok && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// A trust store or one of its files left unread, for the administrator to find.
+void log_ignored() {
+    platform::event_log().report("tolbex", platform::EventType::Warning, 0, kEventTrustStoreIgnored,
+                                 platform::system().user_name());
 }
 
 // Adds every certificate of one file (PEM, else DER) to `store`.
 void add_file(X509_STORE* store, int folder, const char* name) {
     platform::UniqueFd fd(::openat(folder, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     struct stat st;
-    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || !kept_by_root(st) || st.st_size > (1 << 20))
-        return;
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (1 << 20)) return;
+    if (!kept_by_root(st)) return log_ignored();
     std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
     if (!platform::pread_all(fd.get(), bytes.data(), bytes.size(), 0)) return;
     BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
@@ -51,8 +61,11 @@ X509StorePtr load_store(const std::string& folder) {
     struct stat st;
     // The path as well as the folder: with a folder on the way that others may write, the trust
     // folder could be swapped for another one.
-    if (!store || (platform::root().empty() && !platform::only_root_can_change(folder))) return store;
-    if (!dir || ::fstat(dir.get(), &st) != 0 || !kept_by_root(st)) return store;
+    if (!store || !dir || ::fstat(dir.get(), &st) != 0) return store;
+    if ((platform::root().empty() && !platform::only_root_can_change(folder)) || !kept_by_root(st)) {
+        log_ignored();
+        return store;
+    }
     const int copy = ::fcntl(dir.get(), F_DUPFD_CLOEXEC, 0);
     std::unique_ptr<DIR, int (*)(DIR*)> listing(copy >= 0 ? ::fdopendir(copy) : nullptr, &::closedir);
     if (!listing) {
@@ -66,12 +79,44 @@ X509StorePtr load_store(const std::string& folder) {
 
 Error untrusted(std::string text) { return fail(kErrUntrusted, std::move(text)); }
 
+std::string certificate_of(X509* x) { return "the certificate of \"" + Certificate(x, nullptr).subject_name() + "\""; }
+
+// OpenSSL's S/MIME signing purpose, except that an extended key usage allowing any use counts as
+// e-mail protection (OpenSSL wants emailProtection itself).
+int allow_any_extended_usage(int ok, X509_STORE_CTX* ctx) {
+    if (ok || X509_STORE_CTX_get_error(ctx) != X509_V_ERR_INVALID_PURPOSE || X509_STORE_CTX_get_error_depth(ctx) != 0)
+        return ok;
+    X509* x = X509_STORE_CTX_get_current_cert(ctx);
+    return (X509_get_extended_key_usage(x) & XKU_ANYEKU) != 0 &&
+           (X509_get_key_usage(x) & (KU_DIGITAL_SIGNATURE | KU_NON_REPUDIATION)) != 0;
+}
+
+// Why `x` may not sign (its key usage or extended key usage), for a certificate OpenSSL refused
+// for the signing purpose.
+std::string purpose_problem(X509* x) {
+    const std::string who = certificate_of(x);
+    if ((X509_get_key_usage(x) & (KU_DIGITAL_SIGNATURE | KU_NON_REPUDIATION)) == 0)
+        return who + " is not meant for signing: its key usage allows neither digital signatures nor non-repudiation";
+    if ((X509_get_extended_key_usage(x) & (XKU_SMIME | XKU_ANYEKU)) == 0)
+        return who + " is not meant for signing: its extended key usage does not include e-mail protection";
+    return who + " is not meant for signing";
+}
+
 }  // namespace
+
+std::string signing_purpose_problem(const Certificate& certificate) {
+    X509* x = certificate.x509();
+    if (!x) return "the signature names no certificate";
+    if (X509_check_purpose(x, X509_PURPOSE_SMIME_SIGN, 0) == 1) return {};
+    const bool any_use = (X509_get_extended_key_usage(x) & XKU_ANYEKU) != 0 &&
+                         (X509_get_key_usage(x) & (KU_DIGITAL_SIGNATURE | KU_NON_REPUDIATION)) != 0;
+    return any_use ? std::string() : purpose_problem(x);
+}
 
 Result<void> check_trust(const Certificate& signer, const std::vector<Certificate>& carried, std::int64_t when,
                          const std::string& trust_folder) {
     if (signer.empty()) return untrusted("the signature names no certificate");
-    const std::string who = "the certificate of \"" + signer.subject_name() + "\"";
+    const std::string who = certificate_of(signer.x509());
     X509StorePtr store = load_store(trust_folder);
     X509StackPtr chain(sk_X509_new_null());
     X509StoreCtxPtr ctx(X509_STORE_CTX_new());
@@ -84,21 +129,44 @@ Result<void> check_trust(const Certificate& signer, const std::vector<Certificat
     // A signer's own certificate may be what the site trusts, not only an authority's.
     X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_PARTIAL_CHAIN);
     X509_VERIFY_PARAM_set_time(param, static_cast<time_t>(when));
+    X509_STORE_CTX_set_purpose(ctx.get(), X509_PURPOSE_SMIME_SIGN);
+    X509_STORE_CTX_set_verify_cb(ctx.get(), allow_any_extended_usage);
     if (X509_verify_cert(ctx.get()) == 1) return {};
-    switch (X509_STORE_CTX_get_error(ctx.get())) {
-        case X509_V_ERR_CERT_HAS_EXPIRED: return untrusted(who + " had expired when the report was signed");
-        case X509_V_ERR_CERT_NOT_YET_VALID: return untrusted(who + " was not yet valid when the report was signed");
+    const int error = X509_STORE_CTX_get_error(ctx.get());
+    X509* at = X509_STORE_CTX_get_current_cert(ctx.get());
+    // The certificate the error is about: the signer's or an authority's on the way.
+    const std::string whose = at && X509_STORE_CTX_get_error_depth(ctx.get()) > 0
+                                  ? "the certificate of the authority \"" + Certificate(at, nullptr).subject_name() + "\""
+                                  : who;
+    switch (error) {
+        case X509_V_ERR_CERT_HAS_EXPIRED: return untrusted(whose + " had expired when the report was signed");
+        case X509_V_ERR_CERT_NOT_YET_VALID: return untrusted(whose + " was not yet valid when the report was signed");
+        case X509_V_ERR_INVALID_PURPOSE: return untrusted(purpose_problem(at ? at : signer.x509()));
         case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+            // Its issuer's name is its own, but its own key did not sign it: an authority gave a
+            // signer its own name, and such a certificate cannot be told from the authority's.
+            if (EVP_PKEY* key = X509_get0_pubkey(signer.x509()); key && X509_verify(signer.x509(), key) != 1)
+                return untrusted(who + " names its own subject as its issuer, so it cannot be told apart from the "
+                                       "authority that issued it");
+            return untrusted(who + " was not issued by an authority that this site trusts");
         case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
         case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
         case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
         case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
         case X509_V_ERR_CERT_SIGNATURE_FAILURE:  // it names a trusted authority that did not sign it
             return untrusted(who + " was not issued by an authority that this site trusts");
-        default:
-            return untrusted(
-                who + " cannot be trusted: " + X509_verify_cert_error_string(X509_STORE_CTX_get_error(ctx.get())));
+        default: return untrusted(whose + " cannot be trusted: " + X509_verify_cert_error_string(error));
     }
+}
+
+std::vector<Certificate> trusted_certificates() {
+    std::vector<Certificate> out;
+    X509StorePtr store = load_store(platform::trust_store_dir());
+    if (!store) return out;
+    STACK_OF(X509)* all = X509_STORE_get1_all_certs(store.get());
+    for (int i = 0; i < sk_X509_num(all); ++i) out.emplace_back(sk_X509_value(all, i), nullptr);
+    sk_X509_pop_free(all, X509_free);
+    return out;
 }
 
 Result<void> check_trust(const Certificate& signer, const std::vector<Certificate>& carried, std::int64_t when) {

@@ -33,6 +33,7 @@
 #include "tolbex/browser/ui/timi_open.h"
 #include "tolbex/timi/timi_strings.h"
 #include "tolbex/timi/ui/timi_windows.h"
+#include "tolbex/signing/signed_report.h"
 #include "tolbex/signing/ui/signature_bitmap_dialogs.h"
 #include "tolbex/external/ui/external_commands.h"
 #include "tolbex/intake/ui/intake_dialogs.h"
@@ -126,7 +127,7 @@ void TolbexWindowApp::install_timi_openers() {
         if (!doc || !doc->get_data()) return false;  // the window is closing; the caller removes the folder
         doc->set_signature(d.signature);
         doc->set_restored_folder(d.folder);
-        doc->set_title(kSignedTimiTitle);
+        doc->set_title(signing::signed_label(signing::SignedLabel::TimiWindowTitle, d.signature.verified));
         return true;
     });
 }

@@ -38,7 +38,7 @@ struct SignedTimiData {
     std::string description;     // the display name
     signing::SignatureRecord signature;
 };
-// True when a TIMI document opened (titled "Signed TIMI Data", its signature set).
+// True when a TIMI document opened (titled signed_label(TimiWindowTitle), its signature set).
 using SignedTimiOpener = std::function<bool(const SignedTimiData&)>;
 // Installed by the TIMI windows; without one, signed TIMI data shows its signature and is refused
 // like unsigned TIMI data.

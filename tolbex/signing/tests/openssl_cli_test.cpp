@@ -2,6 +2,9 @@
 // with it is read, and what this system signs is taken apart by it. Skipped where the openssl
 // program or its legacy provider (RC4) is missing.
 #include <cstdlib>
+#include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -13,11 +16,13 @@
 
 #include "common/bytes.h"
 #include "common/audit_log.h"
+#include "platform/cert_store.h"
 #include "platform/fs.h"
 #include "platform/paths.h"
 #include "testing/test_root.h"
 #include "tolbex/signing/signed_report.h"
 #include "tolbex/signing/tests/signing_fixture.h"
+#include "tolbex/signing/trust.h"
 
 namespace tv::signing {
 namespace {
@@ -166,6 +171,176 @@ TEST_F(OpensslCli, WhatThisSystemSignsIsCheckedByTheStockTools) {
         md2_hex += b;
     }
     EXPECT_NE(info->find("[HEX DUMP]:" + md2_hex), std::string::npos) << *info;
+}
+
+// A site's authority and leaves it issued with `openssl ca`, which can date a certificate back.
+class IssuedByTheStockTools : public OpensslCli {
+protected:
+    void SetUp() override {
+        OpensslCli::SetUp();
+        if (IsSkipped()) return;
+        ASSERT_TRUE(run("openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj '/O=Clinic/CN=Clinic CA' "
+                        "-addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign "
+                        "-keyout " + quoted(path("ca-key.pem")) + " -out " + quoted(path("ca.pem"))));
+        ASSERT_TRUE(run("openssl genrsa -out " + quoted(path("key.pem")) + " 2048"));
+        ASSERT_TRUE(platform::atomic_write_file(path("index.txt"), ""));
+        ASSERT_TRUE(platform::atomic_write_file(path("serial"), "1000\n"));
+        ASSERT_TRUE(platform::atomic_write_file(
+            path("ca.cnf"), "[ca]\ndefault_ca = own\n[own]\ndatabase = " + path("index.txt") + "\nnew_certs_dir = " +
+                                work + "\nserial = " + path("serial") +
+                                "\ndefault_md = sha256\npolicy = any\nunique_subject = no\n[any]\ncommonName = "
+                                "supplied\norganizationName = optional\n"));
+        std::filesystem::create_directories(platform::trust_store_dir());
+        ASSERT_TRUE(platform::atomic_write_file(platform::trust_store_dir() + "/clinic-ca.pem", read("ca.pem")));
+    }
+    // A leaf for `subject` with the extension lines `extensions` (none when empty).
+    Certificate issue(const std::string& subject, const std::string& extensions,
+                      const char* start = "20200101000000Z") {
+        const std::string n = std::to_string(++issued);
+        const std::string req = path("req" + n + ".pem"), out = path("leaf" + n + ".pem"), ext = path("ext" + n);
+        EXPECT_TRUE(run("openssl req -new -key " + quoted(path("key.pem")) + " -subj " + quoted(subject) + " -out " +
+                        quoted(req)));
+        std::string command = "openssl ca -batch -notext -preserveDN -config " + quoted(path("ca.cnf")) + " -cert " +
+                              quoted(path("ca.pem")) + " -keyfile " + quoted(path("ca-key.pem")) + " -in " +
+                              quoted(req) + " -startdate " + start + " -enddate 20400101000000Z -out " + quoted(out);
+        if (!extensions.empty()) {
+            EXPECT_TRUE(platform::atomic_write_file(ext, "[ext]\n" + extensions + "\n"));
+            command += " -extfile " + quoted(ext) + " -extensions ext";
+        }
+        EXPECT_TRUE(run(command)) << command;
+        return with_key(read("leaf" + n + ".pem"));
+    }
+    Certificate with_key(const std::string& cert_pem) {
+        const std::string key_pem = read("key.pem");
+        BIO* cb = BIO_new_mem_buf(cert_pem.data(), static_cast<int>(cert_pem.size()));
+        BIO* kb = BIO_new_mem_buf(key_pem.data(), static_cast<int>(key_pem.size()));
+        X509* x = PEM_read_bio_X509(cb, nullptr, nullptr, nullptr);
+        EVP_PKEY* k = PEM_read_bio_PrivateKey(kb, nullptr, nullptr, nullptr);
+        Certificate c(x, k);
+        X509_free(x);
+        EVP_PKEY_free(k);
+        BIO_free(cb);
+        BIO_free(kb);
+        return c;
+    }
+    int issued = 0;
+};
+
+// Only a certificate meant for signing, issued by the site's authority under a name of its own
+// and valid with its authority when it signed, makes a trusted signature; each other one is
+// refused for its own reason, and is never used to sign.
+TEST_F(IssuedByTheStockTools, OnlyCertificatesMeantForSigningAreTrustedAndEachRefusalSaysWhy) {
+    struct Case {
+        const char* what;
+        const char* subject;
+        const char* extensions;
+        const char* problem;  // empty: trusted and signs
+    };
+    const Case cases[] = {
+        {"no extensions", "/O=Clinic/CN=Dr Plain", "", ""},
+        {"digital signature, e-mail protection", "/O=Clinic/CN=Dr Mail",
+         "keyUsage=critical,digitalSignature\nextendedKeyUsage=emailProtection", ""},
+        {"non-repudiation only", "/O=Clinic/CN=Dr Nonrep", "keyUsage=nonRepudiation", ""},
+        {"any extended key usage", "/O=Clinic/CN=Dr Any",
+         "keyUsage=digitalSignature,keyEncipherment\nextendedKeyUsage=anyExtendedKeyUsage", ""},
+        {"key encipherment only", "/O=Clinic/CN=Dr Crypt", "keyUsage=keyEncipherment",
+         "the certificate of \"Dr Crypt\" is not meant for signing: its key usage allows neither digital "
+         "signatures nor non-repudiation"},
+        {"server authentication only", "/O=Clinic/CN=Dr Server", "extendedKeyUsage=serverAuth",
+         "the certificate of \"Dr Server\" is not meant for signing: its extended key usage does not include "
+         "e-mail protection"},
+        {"the authority's own subject", "/O=Clinic/CN=Clinic CA", "",
+         "the certificate of \"Clinic CA\" names its own subject as its issuer, so it cannot be told apart from "
+         "the authority that issued it"},
+    };
+    const std::string report = work + "/R.IMG";
+    std::filesystem::create_directories(report);
+    ASSERT_TRUE(platform::atomic_write_file(report + "/page.0", "page"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        testing::TestIdentity id;
+        id.certificate = issue(c.subject, c.extensions);
+        SignatureRecord r = testing::signer_record(id);
+        r.signing_time = ole_date_from_time(std::time(nullptr));
+        const auto trusted = check_trust(r.certificate, {}, std::time(nullptr));
+        EXPECT_EQ(trusted ? std::string() : trusted.error().message, c.problem);
+        const bool for_signing = signing_purpose_problem(r.certificate).empty();
+        const std::string out = path("signed.dat");
+        std::filesystem::remove(out);
+        const auto written = sign_report_folder(r, report, "", out);
+        EXPECT_EQ(written.ok(), for_signing);
+        EXPECT_EQ(std::filesystem::exists(out), for_signing) << "refused before anything is written";
+        if (!for_signing) {
+            EXPECT_EQ(written.error().message, with_text(kSigningFailedText, c.problem));
+        }
+        // Through the whole signed file: verified exactly when trusted, and never called damaged.
+        if (!written) continue;
+        auto restored = verify_signed_report(out);
+        ASSERT_TRUE(restored) << restored.error().message;
+        EXPECT_EQ(restored->signers()[0].verified, !*c.problem);
+        EXPECT_EQ(restored->signers()[0].problem, c.problem);
+    }
+    // Valid when it signed, but its authority was not yet: the authority is named.
+    const Certificate early = issue("/O=Clinic/CN=Dr Early", "");
+    const std::int64_t y2023 = (2023 - 1970) * 31556952LL;
+    const auto trusted = check_trust(early, {}, y2023);
+    ASSERT_FALSE(trusted);
+    EXPECT_EQ(trusted.error().message,
+              "the certificate of the authority \"Clinic CA\" was not yet valid when the report was signed");
+}
+
+// A relocated root's trust store counts only while nobody but root or the account running the
+// program owns it or could write it; otherwise it is ignored with an event-log entry.
+TEST_F(IssuedByTheStockTools, ARelocatedTrustStoreCountsOnlyWhileOthersCannotChangeIt) {
+    const Certificate anna = issue("/O=Clinic/CN=Anna Smith", "");
+    const std::string store = platform::trust_store_dir(), file = store + "/clinic-ca.pem";
+    const auto events = [] { return platform::read_whole_file(platform::event_log_file()).value_or(""); };
+    struct Case {
+        const char* what;
+        std::function<void()> change, undo;
+    };
+    const Case cases[] = {
+        {"folder writable by the group", [&] { ::chmod(store.c_str(), 0775); }, [&] { ::chmod(store.c_str(), 0755); }},
+        {"file writable by others", [&] { ::chmod(file.c_str(), 0646); }, [&] { ::chmod(file.c_str(), 0644); }},
+        {"folder of another account", [&] { ASSERT_EQ(::chown(store.c_str(), 54321, 54321), 0); },
+         [&] { ASSERT_EQ(::chown(store.c_str(), ::getuid(), ::getgid()), 0); }},
+        {"file of another account", [&] { ASSERT_EQ(::chown(file.c_str(), 54321, 54321), 0); },
+         [&] { ASSERT_EQ(::chown(file.c_str(), ::getuid(), ::getgid()), 0); }},
+    };
+    ::chmod(store.c_str(), 0755);
+    ::chmod(file.c_str(), 0644);
+    EXPECT_TRUE(check_trust(anna, {}, std::time(nullptr)).ok());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::size_t logged = events().size();
+        c.change();
+        EXPECT_FALSE(check_trust(anna, {}, std::time(nullptr)).ok());
+        const std::string entry = events().substr(logged);
+        EXPECT_NE(entry.find("\ttolbex\tWarning\t0\t" + std::to_string(kEventTrustStoreIgnored) + "\t"),
+                  std::string::npos)
+            << entry;
+        c.undo();
+        EXPECT_TRUE(check_trust(anna, {}, std::time(nullptr)).ok());
+    }
+}
+
+// PKCS#12 files in the older format (RC2-40 and 3DES), as many authorities still hand them out,
+// open with their password.
+TEST_F(OpensslCli, ALegacyPkcs12FileOpensWithItsPassword) {
+    const auto id = testing::make_identity("Anna Smith", "Clinic CA", "01");
+    ASSERT_TRUE(platform::atomic_write_file(path("c.pem"), id.cert_pem));
+    ASSERT_TRUE(platform::atomic_write_file(path("k.pem"), id.key_pem));
+    ASSERT_TRUE(run("openssl pkcs12 -export -legacy -in " + quoted(path("c.pem")) + " -inkey " + quoted(path("k.pem")) +
+                    " -passout pass:pw1 -out " + quoted(path("legacy.p12"))));
+    auto store = platform::make_memory_cert_store();
+    ASSERT_TRUE(store->put("legacy.p12", read("legacy.p12")));
+    Crypto crypto(*store);
+    EXPECT_EQ(crypto.locked_count(), 1u);
+    EXPECT_EQ(crypto.unlock("wrong"), 0u);
+    EXPECT_EQ(crypto.locked_text(), kLockedCertificatesText);
+    EXPECT_EQ(crypto.unlock("pw1"), 1u);
+    EXPECT_EQ(crypto.locked_text(), "");
+    EXPECT_TRUE(crypto.find_certificate(id.certificate.fingerprint()).has_private_key());
 }
 
 }  // namespace

@@ -68,7 +68,7 @@ TEST(SignaturePage, OneSignerGolden) {
     // The first record exactly: length n+28, words 0 86 100 63, x 2.0 cm, y 6.0 cm, n, ESC 1 text.
     std::string first;
     for (std::uint32_t w : {54u + 28u, 0u, 86u, 100u, 63u, 20000u, 60000u, 54u}) append_le32(first, w);
-    first += std::string("\x1b\x01") + kSignaturePageTitle;
+    first += "\x1b\x01" "Brisco Torvane Medical Ltd - Digitally Signed Report";
     EXPECT_EQ(bytes.substr(0, first.size()), first);
 
     const PageTexts page = page_texts(bytes);
@@ -119,11 +119,15 @@ TEST(SignaturePage, ASignatureNotVerifiedShowsWhyInsteadOfTheDetails) {
     r.verified = false;
     r.problem = "the certificate of \"Anna Smith\" was not issued by an authority that this site trusts";
     const PageTexts page = page_texts(signature_page_bytes({}, {r}));
+    EXPECT_EQ(page.texts[0], "20000,60000,1 Brisco Torvane Medical Ltd - Report - Signature not verified");
     EXPECT_EQ(std::vector<std::string>(page.texts.begin() + 4, page.texts.end()),
               (std::vector<std::string>{"30000,100000,1 Signature Details",
                                         "40000,110000,3 Signature not verified : " + r.problem + ".",
                                         "40000,115000,3 This report must not be taken as signed."}));
     EXPECT_TRUE(page.boxes.empty());
+    // One verified signature beside it does not make the report signed.
+    EXPECT_EQ(page_texts(signature_page_bytes({}, {signer("Ben Brook", 0), r})).texts[0],
+              "20000,30000,1 Brisco Torvane Medical Ltd - Report - Signature not verified");
 }
 
 TEST(SignaturePage, LongTextsAreCutToOneRecord) {

@@ -155,7 +155,7 @@ ConfirmSignDlg::ConfirmSignDlg(const signing::Crypto& crypto, signing::ConfirmVa
       reviewed_(new QRadioButton(QStringLiteral("Report has been reviewed"), this)),
       approved_(new QRadioButton(QStringLiteral("Report has been approved"), this)),
       certificates_(new QComboBox(this)),
-      locked_(new QLabel(QString::fromLatin1(kLockedCertificatesText), this)),
+      locked_(new QLabel(this)),
       preview_(new QLabel(this)) {
     setWindowTitle(QStringLiteral("Confirm Signing Details"));
     logon_name_->setReadOnly(true);
@@ -198,7 +198,9 @@ void ConfirmSignDlg::on_init_dialog() {
                          ? -1
                          : certificates_->findData(QString::fromLatin1(values_.certificate.fingerprint()));
     if (certificates_->count() > 0) certificates_->setCurrentIndex(last >= 0 ? last : 0);
-    locked_->setVisible(crypto_.locked_count() > 0);
+    // Under the list while some certificate of the store did not open with the logon password.
+    locked_->setText(to_qstring(crypto_.locked_text()));
+    locked_->setVisible(!locked_->text().isEmpty());
     logon_name_->setText(to_qstring(values_.logon_name));
     full_name_->setText(to_qstring(values_.full_name));
     (values_.meaning ? approved_ : reviewed_)->setChecked(true);

@@ -86,9 +86,6 @@ inline constexpr const char* kNoCertificateText =
     "There is no certificate to sign with.\nA certificate must be put into your personal certificate store first.";
 inline constexpr const char* kCertificateExpiredText = "The certificate has expired.";
 inline constexpr const char* kCertificateValidText = "The certificate is valid.";
-// Under the list while some certificate of the store did not open with the logon password.
-inline constexpr const char* kLockedCertificatesText =
-    "Certificates protected by another password than your logon password are not listed.";
 
 // The edit's text as UTF-8; the edit is left empty, and the buffers that held the text (the
 // edit's, its undo list's, the conversion's) are overwritten first.

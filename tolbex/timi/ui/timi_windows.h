@@ -26,7 +26,6 @@ class Application;
 
 inline constexpr const char* kUnsavedTimiTitle = "Unsaved TIMI Data";
 inline constexpr const char* kTimiTitlePrefix = "TIMI Data - ";
-inline constexpr const char* kSignedTimiTitle = "Signed TIMI Data";
 inline constexpr const char* kLoadingTimiText = "Loading TIMI data,\nplease wait...";
 inline constexpr const char* kSavingTimiText = "Saving TIMI data,\nplease wait...";
 inline constexpr const char* kSaveModifiedTimiFormat =

@@ -21,6 +21,9 @@
 #include "tolbex/reports/ui/report_doc_ui.h"
 #include "tolbex/signing/signed_report.h"
 #include "tolbex/signing/tests/signing_fixture.h"
+#include "tolbex/timi/tests/timi_test_support.h"
+#include "tolbex/timi/timi_strings.h"
+#include "tolbex/timi/ui/timi_windows.h"
 
 namespace tv {
 namespace {
@@ -97,7 +100,7 @@ TEST_F(SignedReportOpenTest, FormattedReportOpensWithItsSignaturePage) {
     ASSERT_EQ(doc->core().page_count(), 2);
     ASSERT_GE(doc->core().page(0)->items().size(), 16u);
     EXPECT_EQ(doc->core().page(0)->items()[0]->text()->text,
-              std::string("\x1b\x01") + "Brisco Torvane Medical Ltd - Digitally Signed Report");
+              "\x1b\x01" "Brisco Torvane Medical Ltd - Digitally Signed Report");
     EXPECT_EQ(doc->core().page(1)->items()[0]->text()->text, "first page");
     // Signed content cannot change: no annotation is saved into the copy, nothing is confirmed.
     EXPECT_TRUE(doc->core().is_read_only());
@@ -191,7 +194,8 @@ TEST_F(SignedReportOpenTest, TimiSummaryShowsInTheViewerWithItsSignatures) {
     auto verified = signing::verify_signed_report(signed_summary + "/signed.dat");
     ASSERT_TRUE(verified);
     const std::string expected =
-        std::string(signing::kTimiSummaryHeading) + signing::signature_details_text(verified->signers().front());
+        signing::signed_label(signing::SignedLabel::TimiSummaryHeading, true) + "\n\n" +
+        signing::signature_details_text(verified->signers().front());
     std::string crlf;
     for (char c : expected) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     EXPECT_EQ(testing_root::read_all(seen), crlf + "Day 1\r\nDay 2\r\n" + "400\n") << "shown read-only";
@@ -274,6 +278,65 @@ TEST_F(SignedReportOpenTest, CompareAndPrintReportsLeaveSignedReportsOut) {
     gui::set_report_print_operation({});
     EXPECT_EQ(printed, Texts{report_folder("R1.IMG").string()});
     EXPECT_TRUE(audit_messages().empty());
+}
+
+}  // namespace
+}  // namespace tv
+
+namespace tv {
+namespace {
+
+// With the TIMI windows of the program itself: the TIMI data's message and window title and the
+// TIMI summary's heading say "signed" only for a signature the site trusts.
+TEST_F(SignedReportOpenTest, TimiReportsAreCalledSignedOnlyWhenTheSignatureVerified) {
+    close_app();
+    reg_set_string(HKEY_LOCAL_MACHINE, kAnalyserKey, "Enable TIMI Rozaze", "YES");
+    testing_root::write_file(fs::path(root.path()) / "log/messages.dll", "x");
+    reg_set_string(HKEY_LOCAL_MACHINE, kLogKey, "DLL Install Path", root.path() + "/log/messages.dll");
+    register_timi_strings();
+    ASSERT_TRUE(timi_test::stemi_table().write_data_file((report_folder("D1.TIM") / "DATA.TIMI").string()));
+    const auto forged =
+        signing::testing::make_identity("Anna Smith", "Clinic CA", "0BAD", signing::testing::ca_test_key());
+    sign("D1.TIM", "Data trusted");
+    sign_as(forged, "D1.TIM", "Data forged");
+    sign_as(forged, "T1.SUM", "Summary forged");
+    ASSERT_TRUE(start_app());
+    const fs::path seen = fs::path(root.path()) / "seen.txt";
+    testing_root::write_file(fs::path(root.path()) / "bin/notepad", "#!/bin/sh\ncat \"$1\" > '" + seen.string() + "'\n");
+    ::chmod((fs::path(root.path()) / "bin/notepad").c_str(), 0755);
+    const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("PATH", (root.path() + "/bin:" + old_path).c_str(), 1);
+    struct Case {
+        const char* description;
+        const char* last_shown;  // how the last message before the window starts
+        const char* title;       // of the TIMI window; empty: the summary's heading instead
+    };
+    const Case cases[] = {
+        {"Data trusted", "This TIMI Data Report was signed with the following details\n", "Signed TIMI Data"},
+        {"Data forged", "The signature of this TIMI Data Report cannot be trusted\n",
+         "TIMI Data - Signature not verified"},
+        {"Summary forged", "The signature of this report cannot be trusted", ""},
+    };
+    for (const Case& c : cases) {
+        scripted.shown.clear();
+        open(c.description);
+        ASSERT_FALSE(scripted.shown.empty()) << c.description;
+        EXPECT_EQ(scripted.shown.back().text.rfind(c.last_shown, 0), 0u) << scripted.shown.back().text;
+        if (!*c.title) {
+            EXPECT_EQ(testing_root::read_all(seen).rfind(
+                          "Brisco Torvane Medical - TIMI Summary Report - Signature not verified\r\n", 0),
+                      0u);
+            continue;
+        }
+        const auto docs = documents_of<TIMIDoc>();
+        ASSERT_EQ(docs.size(), 1u) << c.description;
+        EXPECT_EQ(docs[0]->title(), c.title);
+        docs[0]->set_modified(false);
+        for (fw::ChildFrame* f : windows->main_frame()->child_frames())
+            if (f->active_document() == docs[0]) f->close();
+        settle();
+    }
+    ::setenv("PATH", old_path.c_str(), 1);
 }
 
 }  // namespace
