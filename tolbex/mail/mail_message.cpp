@@ -8,7 +8,10 @@
 #include <ctime>
 #include <random>
 #include <string_view>
+#include <gmime/gmime.h>
 #include <unistd.h>
+
+#include <memory>
 
 #include "common/files.h"
 #include "platform/codepage.h"
@@ -26,52 +29,6 @@ bool is_plain_header_text(const std::string& text) {
 }
 
 std::string base64(const std::string& bytes);
-
-// RFC 5322 atext plus the blank: a display name of these goes as it is.
-bool is_atom_phrase(const std::string& text) {
-    for (unsigned char c : text)
-        if (!std::isalnum(c) &&
-            std::string_view(" !#$%&'*+-/=?^_`{|}~").find(static_cast<char>(c)) == std::string_view::npos)
-            return false;
-    return true;
-}
-
-// One "Name <addr>" or bare address; false when it holds a control character or the brackets do
-// not close, as the compose check would refuse.
-bool encode_mailbox(std::string one, std::string& out) {
-    for (unsigned char c : one)
-        if (c < 0x20 || c == 0x7F) return false;
-    const std::size_t first = one.find_first_not_of(' ');
-    if (first == std::string::npos) return false;
-    one = one.substr(first, one.find_last_not_of(' ') - first + 1);
-    const std::size_t lt = one.rfind('<');
-    if (lt == std::string::npos) {
-        if (one.find('>') != std::string::npos || one.find(' ') != std::string::npos) return false;
-        out += platform::cp1252_to_utf8(one);
-        return true;
-    }
-    if (one.back() != '>') return false;
-    const std::string address = one.substr(lt + 1, one.size() - lt - 2);
-    if (address.empty() || address.find_first_of(" <>") != std::string::npos) return false;
-    std::string name = one.substr(0, lt);
-    while (!name.empty() && name.back() == ' ') name.pop_back();
-    if (is_atom_phrase(name) && name.find("=?") == std::string::npos) {
-        out += name;
-    } else if (is_plain_header_text(name)) {
-        out += '"';
-        for (char c : name) {
-            if (c == '"' || c == '\\') out += '\\';
-            out += c;
-        }
-        out += '"';
-    } else {
-        out += encode_header_text(name);
-    }
-    if (!name.empty()) out += ' ';
-    // The address itself is never encoded: an encoded word there is not an address any more.
-    out += "<" + platform::cp1252_to_utf8(address) + ">";
-    return true;
-}
 
 std::string base64(const std::string& bytes) {
     std::string out;
@@ -141,6 +98,62 @@ std::string now_rfc5322() {
     return buf;
 }
 
+void init_gmime() {
+    static const bool ready = [] {
+        g_mime_init();
+        return true;
+    }();
+    (void)ready;
+}
+
+struct GObjectUnref {
+    void operator()(gpointer p) const { g_object_unref(p); }
+};
+using AddressList = std::unique_ptr<InternetAddressList, GObjectUnref>;
+using FormatOptions = std::unique_ptr<GMimeFormatOptions, decltype(&g_mime_format_options_free)>;
+
+// The items of a list: commas outside quoted strings, angle brackets and comments part them.
+std::size_t list_items(std::string_view list) {
+    std::size_t items = 0;
+    bool quoted = false, item = false;
+    int angle = 0, comment = 0;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const char c = list[i];
+        if (quoted) {
+            if (c == '\\') ++i;
+            else if (c == '"') quoted = false;
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == '<') {
+            ++angle;
+        } else if (c == '>' && angle > 0) {
+            --angle;
+        } else if (c == '(') {
+            ++comment;
+        } else if (c == ')' && comment > 0) {
+            --comment;
+        } else if (c == ',' && angle == 0 && comment == 0) {
+            items += item;
+            item = false;
+            continue;
+        }
+        if (c != ' ' && c != '\t') item = true;
+    }
+    return items + item;
+}
+
+// GMime's reading of a list, or null when it holds a control character or GMime passes over an
+// item it cannot read (it would leave that recipient out without a word).
+AddressList parse_list(const std::string& cp1252_list) {
+    for (unsigned char c : cp1252_list)
+        if (c < 0x20 || c == 0x7F) return nullptr;
+    init_gmime();
+    const std::string utf8 = platform::cp1252_to_utf8(cp1252_list);
+    AddressList list(internet_address_list_parse(nullptr, utf8.c_str()));
+    if (!list || static_cast<std::size_t>(internet_address_list_length(list.get())) != list_items(utf8)) return nullptr;
+    return list;
+}
+
 std::string fresh_token() {
     static std::atomic<unsigned> counter{0};
     std::random_device rd;
@@ -169,16 +182,30 @@ std::string encode_header_text(const std::string& cp1252_text) {
 }
 
 std::string encode_address_header(const std::string& cp1252_list) {
-    std::string out;
-    std::size_t pos = 0;
-    while (pos <= cp1252_list.size()) {
-        std::size_t end = cp1252_list.find(',', pos);
-        if (end == std::string::npos) end = cp1252_list.size();
-        const std::string one = cp1252_list.substr(pos, end - pos);
-        pos = end + 1;
-        if (one.find_first_not_of(' ') == std::string::npos) continue;
-        if (!out.empty()) out += ",\r\n ";
-        if (!encode_mailbox(one, out)) return encode_header_text(cp1252_list);
+    const AddressList list = parse_list(cp1252_list);
+    if (!list) return encode_header_text(cp1252_list);
+    FormatOptions options(g_mime_format_options_new(), &g_mime_format_options_free);
+    g_mime_format_options_set_newline_format(options.get(), GMIME_NEWLINE_FORMAT_DOS);
+    // Folded as the value of the longest of our address headers' names.
+    constexpr std::string_view kName = "From: ";
+    std::unique_ptr<GString, void (*)(GString*)> out(g_string_new(kName.data()),
+                                                     [](GString* g) { g_string_free(g, TRUE); });
+    internet_address_list_encode(list.get(), options.get(), out.get());
+    std::string value(out->str + kName.size(), out->len - kName.size());
+    while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
+    return value;
+}
+
+std::vector<ListedAddress> read_address_list(const std::string& cp1252_list) {
+    std::vector<ListedAddress> out;
+    const AddressList list = parse_list(cp1252_list);
+    if (!list) return out;
+    for (int i = 0; i < internet_address_list_length(list.get()); ++i) {
+        InternetAddress* a = internet_address_list_get_address(list.get(), i);
+        if (!INTERNET_ADDRESS_IS_MAILBOX(a)) return {};
+        std::unique_ptr<char, void (*)(void*)> text(internet_address_to_string(a, nullptr, FALSE), &g_free);
+        const char* address = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(a));
+        out.push_back({platform::utf8_to_cp1252(text ? text.get() : ""), platform::utf8_to_cp1252(address ? address : "")});
     }
     return out;
 }

@@ -1,7 +1,8 @@
 // An outgoing message and the text the send command reads: RFC 5322 headers and a MIME
 // multipart/mixed body (the note as UTF-8 quoted-printable, each attachment base64
 // application/octet-stream). Our own small writer: the few parts needed are simpler to test than a
-// library's object model. Texts come in as Windows-1252.
+// library's object model; only the address headers, whose grammar is not small, go through GMime.
+// Texts come in as Windows-1252.
 #pragma once
 #include <string>
 #include <vector>
@@ -36,10 +37,19 @@ Result<std::string> build_mime_message(const MailMessage& message, const MailEnv
 
 // A header value as RFC 2047 encoded words when it is not plain printable ASCII.
 std::string encode_header_text(const std::string& cp1252_text);
-// An address list header value ("Name <addr>, addr, ..."): each display name plain, quoted or as
-// encoded words, each address as it is. A list the compose check would refuse (a control
-// character, an unclosed bracket) goes whole as encode_header_text, so it can never add a header.
+// An address list header value, read and written by GMime: each display name as an atom, a
+// quoted string or RFC 2047 words, each address as it is, folded. A list that holds a control
+// character or an item GMime cannot read goes whole as encode_header_text, so it can never add a
+// header nor lose a recipient.
 std::string encode_address_header(const std::string& cp1252_list);
+// The mailboxes of an address list as GMime reads it: each as "Name <addr>" (the name quoted
+// where it must be) and its address, Windows-1252. Empty when the list does not read whole, holds
+// a control character or a group.
+struct ListedAddress {
+    std::string text, address;
+    bool operator==(const ListedAddress&) const = default;
+};
+std::vector<ListedAddress> read_address_list(const std::string& cp1252_list);
 std::string encode_quoted_printable(const std::string& utf8_text);
 std::string encode_base64_lines(const std::string& bytes);
 

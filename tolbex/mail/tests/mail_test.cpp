@@ -332,7 +332,52 @@ TEST_F(MailTest, DisplayNamesAreEncodedAndAddressesStayReadable) {
               "To: |plain@clinic.example\nTo: Ann Lee|ann@clinic.example\n");
     // A value the compose check refuses can never start a header of its own.
     EXPECT_EQ(encode_address_header("a@b.org\r\nBcc: z@q.org"), "=?UTF-8?B?YUBiLm9yZw0KQmNjOiB6QHEub3Jn?=");
-    EXPECT_EQ(encode_address_header("Ann <ann@b.org"), "Ann <ann@b.org");
+    EXPECT_EQ(encode_address_header("a@b.org, x <a b@c.org>"), "a@b.org, x <a b@c.org>") << "no recipient left out";
+}
+
+// Display names in quoted strings, as mail programs write them, arrive whole: each form as the
+// From of a message of its own, and all of them as one To list, which the compose check takes.
+TEST_F(MailTest, QuotedDisplayNamesArriveWhole) {
+    struct Form {
+        const char* typed;    // Windows-1252
+        const char* name;     // as the receiver reads it (UTF-8)
+        const char* address;
+    };
+    const Form forms[] = {
+        {"\"M\xFCller, J\xFCrgen\" <jm@clinic.example>", "M\xC3\xBCller, J\xC3\xBCrgen", "jm@clinic.example"},
+        {"\"Smith, John\" <js@clinic.example>", "Smith, John", "js@clinic.example"},
+        {"\"O'Brien\" <ob@clinic.example>", "O'Brien", "ob@clinic.example"},
+        {"\"Dr. A. Smith\" <as@clinic.example>", "Dr. A. Smith", "as@clinic.example"},
+        {"\"Lee, Ann (Cardiology)\" <al@clinic.example>", "Lee, Ann (Cardiology)", "al@clinic.example"},
+        {"\"a \\\"quoted\\\" word\" <q@clinic.example>", "a \"quoted\" word", "q@clinic.example"},
+        {"\"Ward 7; Night <desk>\" <w7@clinic.example>", "Ward 7; Night <desk>", "w7@clinic.example"},
+        {"\"Hartigan, Zo\xEB\" <zh@clinic.example>", "Hartigan, Zo\xC3\xAB", "zh@clinic.example"},
+        {"\"\xDCnal, \xD6mer\" <ou@clinic.example>", "\xC3\x9Cnal, \xC3\x96mer", "ou@clinic.example"},
+        {"\"Caf\xE9 \x80 Desk, Ward 2\" <cafe@clinic.example>", "Caf\xC3\xA9 \xE2\x82\xAC Desk, Ward 2",
+         "cafe@clinic.example"},
+        {"\"Lang, Dr. Maximilian Friedrich, Consultant Cardiologist, Department of Cardiology\" "
+         "<ml@clinic.example>",
+         "Lang, Dr. Maximilian Friedrich, Consultant Cardiologist, Department of Cardiology", "ml@clinic.example"},
+        {"\"jm@clinic.example\" <jm2@clinic.example>", "jm@clinic.example", "jm2@clinic.example"},
+    };
+    const fs::path cef = t / "A.CEF";
+    std::string to, expected_to;
+    for (const Form& f : forms) {
+        SCOPED_TRACE(f.typed);
+        write_file(cef, "CEF bytes");
+        ASSERT_TRUE(write_profile_string(kEmailSection, kMailFromEntry, f.typed));
+        ASSERT_EQ(mail_file(cef.string(), true, services), kMailDone);
+        const std::string got = parse().addresses;
+        EXPECT_EQ(got.substr(0, got.find('\n')), std::string("From: ") + f.name + "|" + f.address);
+        to += (to.empty() ? "" : ", ") + std::string(f.typed);
+        expected_to += std::string("To: ") + f.name + "|" + f.address + "\n";
+    }
+    EXPECT_EQ(parse_mail_recipients(to).size(), std::size(forms));
+    ASSERT_TRUE(write_profile_string(kEmailSection, "Default Address", to));
+    write_file(cef, "CEF bytes");
+    ASSERT_EQ(mail_file(cef.string(), true, services), kMailDone);
+    const std::string got = parse().addresses;
+    EXPECT_EQ(got.substr(got.find('\n') + 1), expected_to);
 }
 
 TEST_F(MailTest, ReportWhoseFolderHasGoneIsNotMailed) {
@@ -396,9 +441,10 @@ TEST(MailOptionsFile, GrammarAndText) {
 }
 
 TEST(MailRecipients, OnlyAddressesPass) {
-    EXPECT_EQ(parse_mail_recipients("a@b.org, Dr X <x@y.org>"),
-              (std::vector<std::string>{"a@b.org", "Dr X <x@y.org>"}));
-    for (const char* bad : {"", "Cardiology Ward", "a@b.org\nBcc: z@q.org", "@b.org", "a@b.org, nobody"})
+    EXPECT_EQ(parse_mail_recipients("a@b.org, Dr X <x@y.org>, \"Last, First\" <lf@y.org>"),
+              (std::vector<std::string>{"a@b.org", "Dr X <x@y.org>", "\"Last, First\" <lf@y.org>"}));
+    for (const char* bad : {"", "Cardiology Ward", "a@b.org\nBcc: z@q.org", "@b.org", "a@b.org, nobody",
+                            "a@b.org, x <a b@c.org>", "Last, First <lf@y.org>"})
         EXPECT_TRUE(parse_mail_recipients(bad).empty()) << bad;
 }
 
