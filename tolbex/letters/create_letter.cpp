@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "common/files.h"
+#include "platform/codepage.h"
 #include "tolbex/archive/analysis_data.h"
 #include "tolbex/archive/profile.h"
 #include "tolbex/letters/letter_template.h"
@@ -65,8 +66,11 @@ bool create_letter(const std::string& report_folder, const std::string& descript
                        MsgButtons::Ok);
         return false;
     }
-    const std::string path =
-        free_letter_path(folder, letter_file_name(options.fixed_letter_name ? options.letter_name : description));
+    // The name is made once, in the file system's bytes: the free-name check, the word processor,
+    // the clean-up and the viewer all get this one path.
+    const std::string path = free_letter_path(
+        folder,
+        platform::cp1252_to_utf8(letter_file_name(options.fixed_letter_name ? options.letter_name : description)));
 
     AnalysisData data;
     try {

@@ -33,10 +33,12 @@ struct LetterHooks {
     std::function<void(const std::string& letter_path)> show_letter;
 };
 
-// "<folder>/<name>.doc", else "<name> (1).doc", " (2)", ... whichever does not exist yet.
+// "<folder>/<name>.doc", else "<name> (1).doc", " (2)", ... whichever does not exist yet; `name`
+// is in the file system's bytes (UTF-8).
 std::string free_letter_path(const std::string& folder, const std::string& name);
 
-// Makes the letter for a report folder and description. False when the user cancelled, the
+// Makes the letter for a report folder and description (Windows-1252; the letter's name is made
+// from it once, in UTF-8). False when the user cancelled, the
 // output folder could not be had, the template could not be opened or filled (nothing is
 // written then) or the word processor failed (after its message); a letter half made by a
 // failing word processor is removed. The path of

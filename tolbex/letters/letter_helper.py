@@ -4,6 +4,7 @@
 # one line each way, fields separated by TAB, with \\ \t \n \r escaped.
 #   open PATH | new TEXT [header|footer|table|after|frame VALUE]... | text | breaks |
 #   replace START END TEXT | save PATH | close | quit
+# Texts are UTF-8; a PATH is the file system's bytes as they are (read with surrogateescape).
 # Replies: "ok[\tVALUE]" or "err\tMESSAGE". The document text is every paragraph the letter can
 # hold joined by "\n": the body's (each table cell's in its place), then each page style's headers
 # and footers, then each text frame's. A table cell, header, footer or frame is a part of its own;
@@ -13,6 +14,7 @@ import os
 import subprocess
 import sys
 import time
+import urllib.parse
 import uuid
 
 import uno
@@ -45,12 +47,17 @@ def unescape(text):
     return "".join(out)
 
 
+def file_url(path):
+    """The URL of a path given as the file system's bytes, whatever their character set."""
+    return "file://" + urllib.parse.quote(os.fsencode(os.path.abspath(path)))
+
+
 def start_office(profile):
     pipe = "tvletters" + uuid.uuid4().hex
     office = subprocess.Popen(
         ["soffice", "--headless", "--invisible", "--nologo", "--norestore", "--nodefault", "--nolockcheck",
          "--accept=pipe,name=%s;urp;StarOffice.ComponentContext" % pipe,
-         "-env:UserInstallation=" + uno.systemPathToFileUrl(profile)],
+         "-env:UserInstallation=" + file_url(profile)],
         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     local = uno.getComponentContext()
     resolver = local.ServiceManager.createInstanceWithContext("com.sun.star.bridge.UnoUrlResolver", local)
@@ -103,7 +110,7 @@ def flag(style, name, default):
 
 
 def stories(doc):
-    """The texts a letter has: the body, the headers and footers, the frames."""
+    """The texts a letter has: the body, the headers and footers, the frames and text boxes."""
     texts = [doc.getText()]
     styles = doc.getStyleFamilies().getByName("PageStyles")
     for name in styles.getElementNames():
@@ -121,6 +128,14 @@ def stories(doc):
     frames = doc.getTextFrames()
     for i in range(frames.getCount()):
         texts.append(frames.getByIndex(i).getText())
+    # A Word text box (.docx) is a drawing shape whose text is a frame that is not among the others.
+    shapes = doc.getDrawPage()
+    for i in range(shapes.getCount()):
+        shape = shapes.getByIndex(i)
+        if shape.getPropertySetInfo().hasPropertyByName("TextBox") and shape.getPropertyValue("TextBox"):
+            box = shape.getPropertyValue("TextBoxContent")
+            if box is not None:
+                texts.append(box.getText())
     return [t for t in texts if t is not None]
 
 
@@ -219,7 +234,7 @@ class Helper:
     def do_open(self, path):
         if not os.path.isfile(path):
             raise RuntimeError("no such file")
-        self.load(uno.systemPathToFileUrl(os.path.abspath(path)))
+        self.load(file_url(path))
 
     def layout(self):
         if self.parts is None:
@@ -278,7 +293,7 @@ class Helper:
         args = [prop("FilterName", FILTERS.get(ext, "MS Word 97")), prop("Overwrite", True)]
         if ext == ".txt":
             args.append(prop("FilterOptions", "UTF8"))
-        self.doc.storeToURL(uno.systemPathToFileUrl(os.path.abspath(path)), tuple(args))
+        self.doc.storeToURL(file_url(path), tuple(args))
 
     def close(self):
         self.parts = None
@@ -292,8 +307,8 @@ class Helper:
 
 def main():
     request_path, reply_path, profile = sys.argv[1:4]
-    requests = open(request_path, "r", encoding="utf-8", newline="\n")
-    replies = open(reply_path, "w", encoding="utf-8", newline="\n")
+    requests = open(request_path, "r", encoding="utf-8", errors="surrogateescape", newline="\n")
+    replies = open(reply_path, "w", encoding="utf-8", errors="surrogateescape", newline="\n")
 
     def reply(line):
         replies.write(line + "\n")

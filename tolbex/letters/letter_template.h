@@ -17,7 +17,8 @@
 
 namespace tv::letters {
 
-inline constexpr const char* kPlainFieldPattern = R"(<[a-zA-Z0-9._]+>[^\[])";
+// A paragraph's end, the document's last one too, counts as the character after a plain field.
+inline constexpr const char* kPlainFieldPattern = R"(<[a-zA-Z0-9._]+>(?:[^\[]|$))";
 inline constexpr const char* kFormattedFieldPattern = R"(<[a-zA-Z0-9._]+>\[%.*?\])";
 inline constexpr const char* kConditionPattern = R"(<[0-9a-zA-Z._]+>\[[^%\n].*?\])";
 // More conditional statements than this are left in the letter (and the user is told).

@@ -101,12 +101,14 @@ public:
         return !child_.poll(end);
     }
 
-    // One request; the reply's value. Throws WordProcessorError on "err" or a dead helper.
-    std::string call(const std::vector<std::string>& fields) {
+    // One request; the reply's value. Texts are Windows-1252 and go as UTF-8; field `path`
+    // (when not 0) is a path and goes as its bytes. Throws WordProcessorError on "err" or a dead
+    // helper.
+    std::string call(const std::vector<std::string>& fields, std::size_t path = 0) {
         std::string line;
-        for (const std::string& f : fields) {
-            if (!line.empty()) line += '\t';
-            line += escape(platform::cp1252_to_utf8(f));
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (i) line += '\t';
+            line += escape(i == path && path ? fields[i] : platform::cp1252_to_utf8(fields[i]));
         }
         if (!send(line)) throw WordProcessorError("the letter helper has gone");
         return expect_ok(read_reply(kRequestTimeout));
@@ -183,7 +185,7 @@ class OfficeWordProcessor : public WordProcessor {
 public:
     bool open(const std::string& path) override {
         try {
-            running_session().call({"open", path});
+            running_session().call({"open", path}, 1);
             return true;
         } catch (const WordProcessorError&) {
             return false;
@@ -191,7 +193,7 @@ public:
     }
     bool save(const std::string& path) override {
         try {
-            running_session().call({"save", path});
+            running_session().call({"save", path}, 1);
             return true;
         } catch (const WordProcessorError&) {
             return false;
@@ -271,7 +273,7 @@ void write_office_document(const std::string& path, const std::string& text, con
     if (!parts.frame.empty()) add("frame", parts.frame);
     Session& s = running_session();
     s.call(request);
-    s.call({"save", path});
+    s.call({"save", path}, 1);
     s.call({"close"});
 }
 

@@ -106,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FillCase{"PlainKeepsNextCharacter", "Rate <HR.mean> bpm.", "Rate 60 bpm.", {}},
         FillCase{"PlainBeforeParagraphBreak", "<patdet.sex>\nx", "ABC\nx", {}},
-        FillCase{"PlainAtEndStays", "x <HR.mean>", "x <HR.mean>", {}},
+        FillCase{"PlainAtTheEndIsFilled", "x <HR.mean>", "x 60", {}},
         FillCase{"RealDefault", "<pause.longest.length>.", "2.350000.", {}},
         FillCase{"Formatted", "<pause.longest.length>[%05.1f]|<HR.mean>[%x]", "002.4|3c", {}},
         FillCase{"FormatMustSuit",

@@ -2,6 +2,7 @@
 #include "tolbex/letters/office_word_processor.h"
 
 #include <cstdio>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -109,16 +110,16 @@ TEST_F(OfficeLetterTest, TablesHeadersFootersAndFramesAreFilled) {
     const std::string report = make_report();
     OfficeDocumentParts parts;
     parts.header = "Re: <patdet.name> page";
-    parts.footer = "footer <patdet.name>[= Doe]for Doe</patdet.name>[= Doe] end";
+    parts.footer = "footer <patdet.name>[= Doe]for Doe</patdet.name>[= Doe] end <patdet.name>";
     parts.table = {{"Name", "<patdet.name>"}, {"cell\\", "<HR.mean>[%03d]"}};
     parts.after_table = "65<patdet.name>65 end";
-    parts.frame = "framed <patdet.name> here";
+    parts.frame = "framed <patdet.name>";  // the document's last text: the field ends it
     std::string templ;
     LetterHooks hooks;
     hooks.choose_template = [&](const std::string&) { return std::optional<std::string>(templ); };
     hooks.start_word_processor = start_office_word_processor;
 
-    for (const char* ext : {".doc", ".odt"}) {
+    for (const char* ext : {".doc", ".odt", ".docx"}) {
         SCOPED_TRACE(ext);
         templ = (t / (std::string("parts") + ext)).string();
         write_office_document(templ, "Dear <patdet.name>,\nrate <HR.mean> bpm", parts);
@@ -126,7 +127,7 @@ TEST_F(OfficeLetterTest, TablesHeadersFootersAndFramesAreFilled) {
         ASSERT_TRUE(create_letter(report, "Doe", hooks, scripted, &made));
         EXPECT_EQ(read_back(made),
                   "Dear Doe,\nrate 0 bpm\nName\nDoe\ncell\\\n000\n65Doe65 end\nRe: Doe page\n"
-                  "footer for Doe end\nframed Doe here");
+                  "footer for Doe end Doe\nframed Doe");
         EXPECT_TRUE(scripted.shown.empty());
     }
 
@@ -145,6 +146,32 @@ TEST_F(OfficeLetterTest, TablesHeadersFootersAndFramesAreFilled) {
         EXPECT_TRUE(list_letters(report).empty());
         EXPECT_EQ(read_back(templ), "Dear <patdet.name>,\n<patdet.name>[= x]gone\n</patdet.name>[= x]\nafter");
     }
+}
+
+// A machine root under a folder of a non-ASCII name, a report described "Hartigan, Zo\xEB"
+// (Windows-1252): the template is found, and each letter gets a free name of its own in the report
+// folder, spelt in UTF-8 as the file system has it.
+TEST_F(OfficeLetterTest, NonAsciiPathsAndDescriptionsKeepEveryLetter) {
+    std::string why;
+    if (!office_available(&why)) GTEST_SKIP() << "LibreOffice is not usable here: " << why;
+    const std::filesystem::path home = t / "Zo\xC3\xAB-root";
+    write_file(home / "R.IMG" / "VERSION.TXT", "V8.006\r\n");
+    write_file(home / "R.IMG" / "PATIENT.TXT", "a\r\nb\r\nDoe\r\n--\r\n");
+    const std::string report = (home / "R.IMG").string();
+    const std::string templ = (home / "Vorlage f\xC3\xBCr Briefe.odt").string();
+    write_office_document(templ, "To <patdet.name>");
+    LetterHooks hooks;
+    hooks.choose_template = [&](const std::string&) { return std::optional<std::string>(templ); };
+    hooks.start_word_processor = start_office_word_processor;
+    std::vector<std::string> shown;
+    hooks.show_letter = [&](const std::string& path) { shown.push_back(path); };
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(create_letter(report, "Hartigan, Zo\xEB", hooks, scripted));
+    EXPECT_TRUE(scripted.shown.empty()) << scripted.shown.front().text;
+    const std::vector<std::string> expected = {report + "/Hartigan, Zo\xC3\xAB (1).doc",
+                                               report + "/Hartigan, Zo\xC3\xAB.doc"};
+    EXPECT_EQ(list_letters(report), expected);
+    EXPECT_EQ(shown, (std::vector<std::string>{expected[1], expected[0]})) << "the viewer gets the letter made";
+    for (const std::string& letter : expected) EXPECT_EQ(read_back(letter), "To Doe");
 }
 
 }  // namespace
