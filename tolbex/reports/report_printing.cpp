@@ -18,6 +18,7 @@
 #include "framework/qt/painter_draw_context.h"
 #include "framework/qt/print_job.h"
 #include "framework/qt/qt_text.h"
+#include "platform/codepage.h"
 #include "platform/fs.h"
 #include "tolbex/archive/patient_txt.h"
 #include "tolbex/reports/page_export.h"
@@ -119,7 +120,8 @@ std::string pdf_output_path(const std::string& folder, const std::string& docume
     }
     while (!name.empty() && (name.back() == ' ' || name.back() == '.')) name.pop_back();
     if (name.empty() || name.front() == '.') name = "_" + name;
-    return join_path(folder, name + ".pdf");
+    // The name becomes a file name here, once: the file system spells it in UTF-8.
+    return join_path(folder, platform::cp1252_to_utf8(name) + ".pdf");
 }
 
 bool print_report(const ReportDocument& doc, const PrintRequest& request, const PrintSettings& settings,
@@ -207,7 +209,7 @@ bool export_merivale_pdf(const ReportDocument& doc, const PrintSettings& setting
     if (!print_report(doc, request, settings, error)) return false;
     // The summary leaves the report folder: a plain file of it, never what a link leads to.
     FolderFiles summary;
-    const std::string target = join_path(settings.pdf_output_folder, id + ".TXT");
+    const std::string target = join_path(settings.pdf_output_folder, platform::cp1252_to_utf8(id) + ".TXT");
     if (!summary.read(doc.report_folder(), kAnalsumTxtName) || summary.names().empty() ||
         !summary.copy(summary.names().front(), target)) {
         const std::string text =

@@ -44,7 +44,8 @@ PageViewport print_page_viewport(bool true_scale, fw::Sz dpi, const PrintMargins
 
 // Whether `printer` names the configured PDF printer (without regard to case).
 bool is_pdf_printer(const PrintSettings& settings, const std::string& printer);
-// The PDF file for a document name: <folder>/<name>.pdf, the name made a plain file name.
+// The PDF file for a document name (Windows-1252): <folder>/<name>.pdf, the name made a plain
+// file name in UTF-8.
 std::string pdf_output_path(const std::string& folder, const std::string& document_name);
 
 // Prints the pages the request names. The document name is cut to 31 characters. False (with

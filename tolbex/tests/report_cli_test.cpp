@@ -105,5 +105,22 @@ TEST_F(ReportCliTest, PrintToThePdfPrinterRepeatsTheFirstPages) {
     EXPECT_EQ(run({"/printto", r.string(), "0", "0", "1", "0", "N", "No Such Printer 42"}).code, 1);
 }
 
+// The PDF's name is the title in the file system's bytes, whether the caller gave it in
+// Windows-1252 (as the analysis system does) or in UTF-8 (as a terminal does).
+TEST_F(ReportCliTest, PrintToThePdfPrinterNamesThePdfAfterANonAsciiTitle) {
+    const fs::path pdf_folder = t / "pdf";
+    write_hive(root / "user" / "registry" / "HKCU.reg",
+               "[Software\\Torvane Medical\\Calvera\\Pelwin]\r\n\"PDF Output Folder\"=\"" + pdf_folder.string() +
+                   "\"\r\n");
+    for (const char* title : {"M\xFCller, J\xF6rg", "M\xC3\xBCller, J\xC3\xB6rg"}) {
+        SCOPED_TRACE(title);
+        fs::remove_all(pdf_folder);
+        const RunResult res = run({"/printto", r.string(), "0", "0", "1", "0", std::string("N") + title, "Adobe PDF"});
+        ASSERT_EQ(res.code, 0) << res.err;
+        EXPECT_EQ(read_file(pdf_folder / "M\xC3\xBCller, J\xC3\xB6rg.pdf").rfind("%PDF", 0), 0u);
+        EXPECT_EQ(std::distance(fs::directory_iterator(pdf_folder), {}), 1) << "nothing else, no .part";
+    }
+}
+
 }  // namespace
 }  // namespace cli

@@ -6,6 +6,7 @@
 #include "common/strings.h"
 #include "common/text.h"
 #include "common/ui.h"
+#include "platform/codepage.h"
 #include "platform/fs.h"
 #include "tolbex/app/actions/action_support.h"
 #include "tolbex/app/actions/actions.h"
@@ -16,12 +17,23 @@
 
 namespace tv {
 
+namespace {
+
+// The caller's title as core text: Windows-1252 as the analysis system passes it, or UTF-8 as a
+// terminal types it (taken as UTF-8 only when it reads as such and Windows-1252 holds it).
+std::string title_text(const std::string& argument) {
+    const std::string cp1252 = platform::utf8_to_cp1252(argument, '\0');
+    return cp1252.find('\0') == std::string::npos && platform::cp1252_to_utf8(cp1252) == argument ? cp1252 : argument;
+}
+
+}  // namespace
+
 int print_report_command(CTolbexApp& app, const std::string& folder_operand, int first, int last, int copies,
                          int duplicate_limit, const std::string& flag_operand, const std::string& printer) {
     using namespace action_support;
     const std::string folder = platform::strip_trailing_slashes(folder_operand);
     const bool delete_after = !flag_operand.empty() && (flag_operand[0] == 'y' || flag_operand[0] == 'Y');
-    std::string title = flag_operand.size() > 1 ? flag_operand.substr(1) : std::string();
+    std::string title = flag_operand.size() > 1 ? title_text(flag_operand.substr(1)) : std::string();
     if (is_blank_title(title)) title = patient_name_of(ReportDocument::folder_of(folder));
     if (is_blank_title(title)) title = load_resource_string(kStrBriscoReport);
 

@@ -293,6 +293,7 @@ TEST_F(ReportDocumentTest, PrintSequencesAndViewports) {
     EXPECT_EQ(fitted.extent, (fw::Sz{1800, 2600}));
     EXPECT_EQ(pdf_output_path("/out", "../x:y"), "/out/_.._x_y.pdf");
     EXPECT_EQ(pdf_output_path("/out", ""), "/out/_.pdf");
+    EXPECT_EQ(pdf_output_path("/out", "M\xFCller, J\xF6rg"), "/out/M\xC3\xBCller, J\xC3\xB6rg.pdf");
 }
 
 // The 12-lead header takes the name and patient number from the first lines of PATIENT.TXT as
