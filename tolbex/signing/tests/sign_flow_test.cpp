@@ -107,6 +107,27 @@ public:
     LogonSession session;
 };
 
+// A certificate whose key usage does not allow signing is refused with the reason, before any
+// log is opened or anything written.
+TEST_F(SignFlowTest, ACertificateNotMeantForSigningSignsNothing) {
+    EVP_PKEY* key = testing::shared_test_key();
+    X509* x = testing::make_x509("Anna Smith", "Clinic CA", "77", key, key, true, false, "20240102030405Z",
+                                 "20440102030405Z");
+    X509_EXTENSION* usage = X509V3_EXT_conf_nid(nullptr, nullptr, NID_key_usage, "critical,keyEncipherment");
+    X509_add_ext(x, usage, -1);
+    X509_EXTENSION_free(usage);
+    X509_sign(x, key, EVP_sha256());
+    ASSERT_TRUE(store->put("anna.p12", testing::identity_of(x, key, "Anna Smith").p12));
+    EXPECT_TRUE(sign({folders[0]}, {"First"}).empty());
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text,
+              "The report cannot be signed with this certificate: the certificate of \"Anna Smith\" is not meant for "
+              "signing: its key usage allows neither digital signatures nor non-repudiation.");
+    EXPECT_EQ(trail.open_logs, 0);
+    EXPECT_TRUE(trail.entries.empty());
+    EXPECT_EQ(signed_count(), 0u);
+}
+
 TEST_F(SignFlowTest, EachReportBecomesASignedReportWithItsAuditEntry) {
     const auto stored = sign({folders[0], folders[1]}, {"First", "Second"});
     ASSERT_EQ(stored.size(), 2u);
