@@ -5,6 +5,7 @@
 #include "brackmor/folder_tools.h"
 #include "brackmor/report_set.h"
 #include "brackmor/reporter.h"
+#include "common/generations.h"
 #include "common/text.h"
 #include "platform/fs.h"
 #include "tolbex/archive/archive_group.h"

@@ -95,17 +95,6 @@ std::string without_control_characters(std::string_view text);
 // nullopt when the file cannot be read (a link or any other non-regular file included).
 std::optional<std::vector<std::string>> read_index_lines(const std::string& path);
 
-// Replaces the file `name` (found in any case) in `folder` by `content`: the content goes to a
-// temporary sibling first; only when that is complete are the generations rotated (with
-// `generations`: NAME.2.SAV dropped, NAME.1.SAV -> .2.SAV, NAME.SAV -> .1.SAV, the file ->
-// NAME.SAV, where NAME is `name` up to its last '.') and the sibling renamed into place. With
-// no content the generations are rotated and no new file is made. False, with everything as it
-// was, when the new file cannot be written.
-bool replace_with_generations(const std::string& folder, std::string_view name,
-                              const std::optional<std::string>& content, bool generations);
-// Only the rotation (missing files skipped).
-void rotate_generations(const std::string& folder, std::string_view name);
-
 // Deletes a folder tree without following links and with its dot-files; a file that cannot go
 // is reported and the rest goes on, then the folder's own removal decides. Asks first when
 // `confirm`; false when the answer is No or the folder stays.

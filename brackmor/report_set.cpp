@@ -7,6 +7,7 @@
 
 #include "brackmor/folder_tools.h"
 #include "brackmor/reporter.h"
+#include "common/generations.h"
 #include "common/audit_log.h"
 #include "common/text.h"
 #include "platform/fs.h"

@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "brackmor/folder_tools.h"
+#include "common/generations.h"
 #include "brackmor/tests/brackmor_fixture.h"
 #include "tolbex/archive/archive_group.h"
 
