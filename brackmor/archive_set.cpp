@@ -104,7 +104,9 @@ void ArchiveSet::scan() {
         ReportSet reports(base_ + "/" + name, ReportSet::Options{options_.delete_reports}, reporter_);
         switch (reports.check()) {
             case ReportSet::Outcome::Done: break;
-            case ReportSet::Outcome::Busy: busy_ = true; break;
+            case ReportSet::Outcome::Busy:
+                lock_failure_ = worse_lock_failure(lock_failure_, reports.lock_failure());
+                break;
             case ReportSet::Outcome::Failed: indexes_ok_ = false; break;
         }
         counts_.reports_added += reports.recovered();
@@ -147,8 +149,8 @@ void ArchiveSet::delete_archive_folder(const std::string& path) {
     // A report may have been stored into it while the question was open.
     const ArchiveIndexLock lock(path);
     if (!lock.held()) {
-        busy_ = true;
-        report_archive_busy(reporter_, path);
+        lock_failure_ = worse_lock_failure(lock_failure_, lock.failure());
+        report_lock_failure(reporter_, lock);
         return;
     }
     if (!is_real_folder(path) || platform::find_name_ci(path, kArchiveIndexName)) return;
@@ -169,7 +171,9 @@ void ArchiveSet::rename_reports() {
         ReportSet reports(path, ReportSet::Options{false}, reporter_);
         switch (reports.rename_all()) {
             case ReportSet::Outcome::Done: break;
-            case ReportSet::Outcome::Busy: busy_ = true; break;
+            case ReportSet::Outcome::Busy:
+                lock_failure_ = worse_lock_failure(lock_failure_, reports.lock_failure());
+                break;
             case ReportSet::Outcome::Failed: indexes_ok_ = false; break;
         }
     }
@@ -181,10 +185,8 @@ bool ArchiveSet::write() {
     const std::string path = base_ + "/" + kGroupIndexName;
     const ArchiveIndexLock lock(base_);
     if (!lock.held()) {
-        busy_ = true;
-        reporter_.event("Unable to lock the archive group " + base_ +
-                            " - another program is changing it, so ARCHDIR.DAT is left as it is.",
-                        "CANTLOCKGROUP:" + base_);
+        lock_failure_ = worse_lock_failure(lock_failure_, lock.failure());
+        report_lock_failure(reporter_, lock, true);
         return false;
     }
     const auto now = read_group_index(base_, nullptr);

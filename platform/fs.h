@@ -73,10 +73,10 @@ bool read_whole_file(const std::string& path, std::vector<std::uint8_t>& bytes);
 // Why a lock could not be had.
 enum class LockFailure {
     None,
-    Busy,           // another holder kept it throughout
-    NotWritable,    // the lock file exists but this account cannot open it for writing
-    ReadOnly,       // the folder takes no new file (read-only file system, or no write access)
-    Other,          // any other error
+    Busy,         // another holder kept it throughout
+    NotWritable,  // the lock file exists but this account cannot open it for writing
+    ReadOnly,     // the folder takes no new file (read-only file system, or no write access)
+    Other,        // any other error
 };
 
 // An exclusive or shared lock on a whole file (open-file-description lock), held while the

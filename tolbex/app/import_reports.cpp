@@ -82,7 +82,7 @@ void tell(bool interactive, const std::string& text, const std::string& caption)
 // even without windows (on the console), since retrying helps only when it is in use.
 void tell_store_failure(bool interactive, int result, const std::string& refusal = {}) {
     if (is_lock_failure(result)) {
-        const int code = result == kStoreArchiveBusy ? kArchiveBusy
+        const int code = result == kStoreArchiveBusy  ? kArchiveBusy
                          : result == kStoreLockDenied ? kArchiveLockDenied
                                                       : kArchiveReadOnly;
         ui().message_box(refusal, archive_error_caption(code), MsgIcon::Error, MsgButtons::Ok);
@@ -171,9 +171,9 @@ int store_mailed_cef(const std::string& cef_file, const std::string& archive_fol
                                                      : static_cast<std::int32_t>(file_size);
     ImportWait wait(interactive, false);
     std::string new_folder, refusal;
-    const int stored = store_received_folder(received.folder.substr(0, received.folder.size() - 1), archive_folder,
-                                             received.description, size, platform::system().now(), kReportCef,
-                                             &new_folder, &refusal);
+    const int stored =
+        store_received_folder(received.folder.substr(0, received.folder.size() - 1), archive_folder,
+                              received.description, size, platform::system().now(), kReportCef, &new_folder, &refusal);
     wait.end();
     if (stored != kStoreOk) {
         tell_store_failure(interactive, stored, refusal);

@@ -203,9 +203,9 @@ Error ArchiveIndexLock::busy_error() const {
                                               " is read-only for this account, so nothing was changed. An "
                                               "administrator can give the operators' group write access to it.");
         default:
-            return fail(kArchiveWriteFailed,
-                        "The archive " + quoted + " could not be locked, so nothing was changed: " +
-                            kIndexLockFileName + " cannot be used.");
+            return fail(kArchiveWriteFailed, "The archive " + quoted +
+                                                 " could not be locked, so nothing was changed: " + kIndexLockFileName +
+                                                 " cannot be used.");
     }
 }
 

@@ -243,7 +243,8 @@ public:
     void put_back(const std::string& folder) {
         if (hidden_.empty()) return;
         const std::string aside = join_path(folder, hidden_);
-        for (const std::string& name : moved_) archive_io::rename_no_replace(join_path(aside, name), join_path(folder, name));
+        for (const std::string& name : moved_)
+            archive_io::rename_no_replace(join_path(aside, name), join_path(folder, name));
         moved_.clear();
         ::rmdir(aside.c_str());
         hidden_.clear();

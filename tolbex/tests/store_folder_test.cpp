@@ -18,8 +18,8 @@ const char* const kHeader2 =
     "folder is invalid.\n4:   Archive group doesn't exist.\n5:   Archive group is invalid (doesn't contain a valid "
     "\"ARCHDIR.DAT\")\n6:   Archive name doesn't exist.\n7:   Couldn't write files.\n8:   Couldn't uncompress "
     "report.\n9:   Couldn't create a temporary folder.\n11:  The archive is in use by another program; "
-     "try again.\n12:  This account cannot open the archive's lock file for writing.\n13:  The archive is "
-     "read-only for this account.\n\nIf a store operation was attempted when there were no report "
+    "try again.\n12:  This account cannot open the archive's lock file for writing.\n13:  The archive is "
+    "read-only for this account.\n\nIf a store operation was attempted when there were no report "
     "files in the\nsource folder, the log file will say \"No report files in source folder\".\n\nLog file "
     "begins...\n------------------------------------------------------------------------------\n";
 
@@ -205,7 +205,9 @@ TEST_F(StoreFolderTest, StoresAndConversionsSideBySideLoseNothing) {
     std::vector<int> codes(2 * kEach, -1);
     std::vector<std::thread> runs;
     for (int i = 0; i < kEach; ++i) {
-        runs.emplace_back([&, i] { codes[i] = run({"/store", (src / "good.TVZ").string(), g.string(), "STANDARD"}).code; });
+        runs.emplace_back([&, i] {
+            codes[i] = run({"/store", (src / "good.TVZ").string(), g.string(), "STANDARD"}).code;
+        });
         runs.emplace_back([&, i] {
             codes[kEach + i] = run({"/delete_os12_ecg", (archive / ("X" + std::to_string(i) + ".O12")).string()}).code;
         });

@@ -114,8 +114,9 @@ TEST_F(ArchiveOperationsTest, RefusalsChangeNothing) {
              return archive_ops::set_description(*g.get_archive(0), "R1.FUL", "x");
          },
          kArchiveBusy,
-         "Another program is changing the archive \"" + group_ + "/A\" and it could not be locked, so nothing was "
-         "changed. Please try again."},
+         "Another program is changing the archive \"" + group_ +
+             "/A\" and it could not be locked, so nothing was "
+             "changed. Please try again."},
     };
     for (const Case& c : cases) {
         ArchiveGroup group(group_ + "/ARCHDIR.DAT");

@@ -386,7 +386,7 @@ TEST_F(StoreReportTest, ListedTwelveLeadKeepsFolderAndEntryAlike) {
         Error error;
         EXPECT_EQ(delete_listed_ecg_files(r, archive_ + "/X.O12", &error), c.result);
         const bool done = c.result == kDeleteEcgOk;
-        EXPECT_EQ(fs::exists(archive_ + "/X.O12/os12ecg1.dat"), !done);  // put back on failure
+        EXPECT_EQ(fs::exists(archive_ + "/X.O12/os12ecg1.dat"), !done);                    // put back on failure
         EXPECT_EQ(names(archive_ + (done ? "/X.FUL" : "/X.O12")).size(), done ? 1u : 2u);  // nothing hidden left
         EXPECT_EQ(fs::exists(archive_ + "/X.FUL"), done);
         EXPECT_EQ(fs::exists(archive_ + "/X.O12"), !done);
