@@ -178,6 +178,19 @@ bool FolderNames::has_subfolder_or_link() const {
     return false;
 }
 
+bool FolderNames::holds_only(bool (*allowed)(std::string_view name)) const {
+    for (const auto& [upper, entry] : entries_)
+        if (entry.kind != Kind::File || !allowed(entry.name)) return false;
+    return true;
+}
+
+bool is_index_file_name(std::string_view name) {
+    for (const char* n : {kArchiveIndexName, "ARCHINFO.SAV", "ARCHINFO.1.SAV", "ARCHINFO.2.SAV", kIndexLockFileName})
+        if (platform::iequals(name, n)) return true;
+    const std::string temp_prefix = std::string(".") + kArchiveIndexName + ".tmp";
+    return name.size() > temp_prefix.size() && platform::iequals(name.substr(0, temp_prefix.size()), temp_prefix);
+}
+
 std::vector<std::string> list_subfolders(const std::string& folder) { return FolderNames(folder).subfolders(); }
 
 bool all_files_exist(const FolderNames& folder, const std::vector<std::string>& names) {

@@ -48,6 +48,8 @@ public:
     std::vector<std::string> hidden_subfolders() const;
     // True when some entry is a folder or a link, whatever its name.
     bool has_subfolder_or_link() const;
+    // True when every entry is a plain file whose name `allowed` accepts.
+    bool holds_only(bool (*allowed)(std::string_view name)) const;
     // The names of every such sub-folder, by its name on disk.
     std::unordered_map<std::string, FolderNames> read_subfolders() const;
 
@@ -66,6 +68,10 @@ private:
     platform::UniqueFd fd_;
     std::vector<std::pair<std::string, Entry>> entries_;  // by upper-cased name, then name
 };
+// True for the files of an archive's index: ARCHINFO.DAT and its generations, the lock file and
+// what an interrupted rewrite left (any case).
+bool is_index_file_name(std::string_view name);
+
 // True for a folder that is not a symbolic link.
 bool is_real_folder(const std::string& path);
 // True for a symbolic link (to anything, or to nothing).

@@ -395,7 +395,9 @@ void ReportSet::recover(const FolderNames& reports) {
         reporter_.console("Checking report directory " + upper + "\n");
         const std::string path = folder_ + "/" + name;
         ReportEntry e;
-        e.name = e.name_line = upper;
+        // Listed as it is spelt on disk: readers that match names exactly must find it.
+        e.name = upper;
+        e.name_line = name;
         e.type = type_of_folder_name(upper);
         if (!e.type) {
             if (options_.delete_reports) offer_for_deletion(name);

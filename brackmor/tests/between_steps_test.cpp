@@ -91,5 +91,28 @@ TEST_F(BetweenStepsTest, ASecondAccountStoresConvertsAndChecksAfterANarrowUmask)
     EXPECT_FALSE(fs::exists(twelve_lead));
 }
 
+// Archive folders that differ only in case are two archives, each listed as it is spelt on disk.
+TEST_F(BetweenStepsTest, CaseVariantArchiveFoldersStayTwoEntries) {
+    const struct {
+        const char* what;
+        std::vector<std::string> tree;
+        const char* expected;
+    } cases[] = {
+        {"both listed", {"ARCHDIR.DAT=arch|Lower|ARCH|Upper|", "arch/", "ARCH/"}, "arch|Lower|ARCH|Upper|"},
+        {"one found by the scan",
+         {"ARCHDIR.DAT=arch|Lower|", "arch/", "ARCH/ARCHINFO.DAT=K.OSB|Kept|05/03/07 14:30:00|1|Ostrabel|",
+          "ARCH/K.OSB/"},
+         "arch|Lower|ARCH|ARCH|"},
+        {"listed in another case", {"ARCHDIR.DAT=ARCH|Upper|", "arch/"}, "arch|Upper|"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(base());
+        make(c.tree);
+        EXPECT_EQ(check({"/NW"}).code, kExitDone);
+        EXPECT_EQ(read("ARCHDIR.DAT"), c.expected);
+    }
+}
+
 }  // namespace
 }  // namespace tv::brackmor::testing
