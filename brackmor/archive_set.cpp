@@ -5,6 +5,7 @@
 #include "brackmor/folder_tools.h"
 #include "brackmor/report_set.h"
 #include "brackmor/reporter.h"
+#include "common/generations.h"
 #include "common/text.h"
 #include "platform/fs.h"
 #include "tolbex/archive/archive_group.h"
@@ -15,7 +16,7 @@ namespace tv::brackmor {
 namespace {
 
 struct Listed {
-    std::string folder;  // upper case
+    std::string folder;  // as the index spells it
     std::string label;
 };
 
@@ -32,13 +33,16 @@ std::optional<std::vector<Listed>> read_group_index(const std::string& base, std
     std::vector<const std::string*> kept;
     for (const std::string& line : *lines)
         if (!line.empty()) kept.push_back(&line);
-    for (std::size_t i = 0; i + 1 < kept.size(); i += 2) out.push_back({to_upper_copy(*kept[i]), *kept[i + 1]});
+    for (std::size_t i = 0; i + 1 < kept.size(); i += 2) out.push_back({*kept[i], *kept[i + 1]});
     return out;
 }
 
+// The entry of `folder`: its exact spelling first, else one that differs only in case.
 const Listed* find_listed(const std::vector<Listed>& list, const std::string& folder) {
     for (const Listed& l : list)
         if (l.folder == folder) return &l;
+    for (const Listed& l : list)
+        if (platform::iequals(l.folder, folder)) return &l;
     return nullptr;
 }
 
@@ -56,15 +60,22 @@ ArchiveSet::ArchiveSet(std::string base, RunOptions options, Reporter& reporter)
                         (link ? "INDEXISLINK:" : "CANTREADINDEX:") + index);
         return;
     }
+    std::unordered_set<std::string> claimed;  // folders on disk that an entry already names
     for (const Listed& l : *listed) {
         reporter_.console("Checking archive " + l.label + " (" + l.folder + ")\n");
         const auto found = find_entry(base_, l.folder);
-        if (found && is_link(*found)) {
+        // Folder names are kept as they are on disk; the readers find them in any case.
+        const std::string on_disk = found ? found->substr(found->rfind('/') + 1) : std::string();
+        if (found && !claimed.insert(on_disk).second) {
+            reporter_.event("Removing " + l.label + ": " + l.folder + " is listed twice.",
+                            "REMOVEDUPLICATEARCHIVE:" + l.label);
+            ++counts_.archives_removed;
+        } else if (found && is_link(*found)) {
             reporter_.event("Leaving " + l.label + ": " + l.folder + " is a link and is not checked.",
                             "ARCHIVEISLINK:" + l.label);
-            entries_.push_back(Entry{l.folder, l.label, false, true});
+            entries_.push_back(Entry{on_disk, l.label, false, true});
         } else if (!folder_path(l.folder).empty()) {
-            entries_.push_back(Entry{l.folder, l.label, false, false});
+            entries_.push_back(Entry{on_disk, l.label, false, false});
         } else {
             ++counts_.archives_removed;
             const std::string sentence = "Removing " + l.label + ": " + l.folder + " doesn't exist.";
@@ -85,25 +96,27 @@ void ArchiveSet::scan() {
     const FolderNames base(base_);
     for (const std::string& name : base.links()) {
         const std::string upper = to_upper_copy(name);
-        if (listed.count(upper) || base.find_folder(name)) continue;
+        if (listed.count(name) || base.find_folder(name)) continue;
         reporter_.console("Checking archive directory " + upper + "\n");
         reporter_.event(base_ + "/" + name + " is a link - it is not checked.", "ARCHIVEISLINK:" + upper);
     }
     for (const std::string& name : base.subfolders()) {
         const std::string upper = to_upper_copy(name);
         reporter_.console("Checking archive directory " + upper + "\n");
-        if (!listed.count(upper)) {
+        if (!listed.count(name)) {
             // A folder whose name could not stand in the index is checked but never listed.
-            if (is_safe_name(upper)) {
-                entries_.push_back(Entry{upper, upper, true, false});
-                listed.insert(upper);
+            if (is_safe_name(name)) {
+                entries_.push_back(Entry{name, upper, true, false});
+                listed.insert(name);
                 ++counts_.archives_added;
             }
         }
         ReportSet reports(base_ + "/" + name, ReportSet::Options{options_.delete_reports}, reporter_);
         switch (reports.check()) {
             case ReportSet::Outcome::Done: break;
-            case ReportSet::Outcome::Busy: busy_ = true; break;
+            case ReportSet::Outcome::Busy:
+                lock_failure_ = worse_lock_failure(lock_failure_, reports.lock_failure());
+                break;
             case ReportSet::Outcome::Failed: indexes_ok_ = false; break;
         }
         counts_.reports_added += reports.recovered();
@@ -117,8 +130,8 @@ void ArchiveSet::filter() {
     for (Entry& e : entries_) {
         const std::string path = e.link ? std::string() : folder_path(e.folder);
         const bool has_index = !path.empty() && platform::find_name_ci(path, kArchiveIndexName).has_value();
-        const bool stays = e.link || has_index || e.folder == kStandardArchiveName || options_.add_empty ||
-                           (!options_.remove_empty && !e.added);
+        const bool stays = e.link || has_index || platform::iequals(e.folder, kStandardArchiveName) ||
+                           options_.add_empty || (!options_.remove_empty && !e.added);
         if (stays) {
             if (e.added) reporter_.event("Added archive " + e.folder, "ADDEDARCHIVE:" + e.folder);
             staying.push_back(std::move(e));
@@ -137,17 +150,20 @@ void ArchiveSet::filter() {
 }
 
 void ArchiveSet::delete_archive_folder(const std::string& path) {
-    auto holds_reports = [&] { return FolderNames(path).has_subfolder_or_link(); };
+    // Only the index's own files go with the folder: a report, an audit log or anything a user
+    // put there keeps it.
+    auto holds_reports = [&] { return !FolderNames(path).holds_only(is_index_file_name); };
     auto keep = [&] {
-        reporter_.event("Kept archive directory " + path + " - it still holds report folders.", "KEPTARCHIVE:" + path);
+        reporter_.event("Kept archive directory " + path + " - it still holds report folders or other files.",
+                        "KEPTARCHIVE:" + path);
     };
     if (holds_reports()) return keep();
     if (!reporter_.confirm_deletion(path)) return;
     // A report may have been stored into it while the question was open.
     const ArchiveIndexLock lock(path);
     if (!lock.held()) {
-        busy_ = true;
-        report_archive_busy(reporter_, path);
+        lock_failure_ = worse_lock_failure(lock_failure_, lock.failure());
+        report_lock_failure(reporter_, lock);
         return;
     }
     if (!is_real_folder(path) || platform::find_name_ci(path, kArchiveIndexName)) return;
@@ -168,7 +184,9 @@ void ArchiveSet::rename_reports() {
         ReportSet reports(path, ReportSet::Options{false}, reporter_);
         switch (reports.rename_all()) {
             case ReportSet::Outcome::Done: break;
-            case ReportSet::Outcome::Busy: busy_ = true; break;
+            case ReportSet::Outcome::Busy:
+                lock_failure_ = worse_lock_failure(lock_failure_, reports.lock_failure());
+                break;
             case ReportSet::Outcome::Failed: indexes_ok_ = false; break;
         }
     }
@@ -180,10 +198,8 @@ bool ArchiveSet::write() {
     const std::string path = base_ + "/" + kGroupIndexName;
     const ArchiveIndexLock lock(base_);
     if (!lock.held()) {
-        busy_ = true;
-        reporter_.event("Unable to lock the archive group " + base_ +
-                            " - another program is changing it, so ARCHDIR.DAT is left as it is.",
-                        "CANTLOCKGROUP:" + base_);
+        lock_failure_ = worse_lock_failure(lock_failure_, lock.failure());
+        report_lock_failure(reporter_, lock, true);
         return false;
     }
     const auto now = read_group_index(base_, nullptr);
@@ -195,8 +211,16 @@ bool ArchiveSet::write() {
     // it listed meanwhile at the end.
     std::string text;
     auto put = [&](const std::string& folder, const std::string& label) { text += folder + "\r\n" + label + "\r\n"; };
+    // An entry in another case belongs to this folder only when no folder of this run has its
+    // spelling: "arch" and "ARCH" are two archives.
+    std::unordered_set<std::string> run_folders;
+    for (const Entry& e : entries_) run_folders.insert(e.folder);
+    auto find_now = [&](const std::string& folder) -> const Listed* {
+        const Listed* l = find_listed(*now, folder);
+        return l && l->folder != folder && run_folders.count(l->folder) ? nullptr : l;
+    };
     for (const Entry& e : entries_) {
-        const Listed* listed = find_listed(*now, e.folder);
+        const Listed* listed = find_now(e.folder);
         if (!e.added && listed) put(e.folder, listed->label);
         if (e.added && !listed) put(e.folder, e.label);
     }

@@ -13,6 +13,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/fs.h"
+
 namespace tv::brackmor {
 
 class Reporter;
@@ -48,8 +50,9 @@ public:
     bool readable() const { return readable_; }
     // False when some index could not be read or written.
     bool indexes_ok() const { return indexes_ok_; }
-    // True when some archive, or the group, was left because another program held its lock.
-    bool some_busy() const { return busy_; }
+    // Why some archive, or the group, was left for want of its lock (the worst of them); None
+    // when every lock was had.
+    platform::LockFailure lock_failure() const { return lock_failure_; }
 
     void scan();
     void filter();
@@ -74,7 +77,7 @@ private:
     RunCounts counts_;
     bool readable_ = true;
     bool indexes_ok_ = true;
-    bool busy_ = false;
+    platform::LockFailure lock_failure_ = platform::LockFailure::None;
 };
 
 }  // namespace tv::brackmor

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <thread>
 #include <cerrno>
 #include <climits>
@@ -43,16 +42,6 @@ std::vector<std::string> entries_of(const std::string& folder) {
         if (name != "." && name != "..") names.emplace_back(name);
     }
     return names;
-}
-
-std::string name_before_last_dot(std::string_view name) {
-    const std::size_t dot = name.rfind('.');
-    return std::string(dot == std::string_view::npos ? name : name.substr(0, dot));
-}
-
-bool fsync_path(const std::string& path, int flags) {
-    platform::UniqueFd fd(::open(path.c_str(), flags | O_CLOEXEC));
-    return fd && ::fsync(fd.get()) == 0;
 }
 
 }  // namespace
@@ -189,6 +178,19 @@ bool FolderNames::has_subfolder_or_link() const {
     return false;
 }
 
+bool FolderNames::holds_only(bool (*allowed)(std::string_view name)) const {
+    for (const auto& [upper, entry] : entries_)
+        if (entry.kind != Kind::File || !allowed(entry.name)) return false;
+    return true;
+}
+
+bool is_index_file_name(std::string_view name) {
+    for (const char* n : {kArchiveIndexName, "ARCHINFO.SAV", "ARCHINFO.1.SAV", "ARCHINFO.2.SAV", kIndexLockFileName})
+        if (platform::iequals(name, n)) return true;
+    const std::string temp_prefix = std::string(".") + kArchiveIndexName + ".tmp";
+    return name.size() > temp_prefix.size() && platform::iequals(name.substr(0, temp_prefix.size()), temp_prefix);
+}
+
 std::vector<std::string> list_subfolders(const std::string& folder) { return FolderNames(folder).subfolders(); }
 
 bool all_files_exist(const FolderNames& folder, const std::vector<std::string>& names) {
@@ -250,58 +252,6 @@ std::optional<std::vector<std::string>> read_index_lines(const std::string& path
     }
     if (std::ferror(file.get())) return std::nullopt;
     return lines;
-}
-
-void rotate_generations(const std::string& folder, std::string_view name) {
-    const std::string stem = name_before_last_dot(name);
-    auto path_of = [&](const std::string& n) { return platform::find_name_ci(folder, n); };
-    if (auto oldest = path_of(stem + ".2.SAV")) ::unlink(oldest->c_str());
-    if (auto p = path_of(stem + ".1.SAV")) ::rename(p->c_str(), (folder + "/" + stem + ".2.SAV").c_str());
-    if (auto p = path_of(stem + ".SAV")) ::rename(p->c_str(), (folder + "/" + stem + ".1.SAV").c_str());
-    if (auto p = path_of(std::string(name))) ::rename(p->c_str(), (folder + "/" + stem + ".SAV").c_str());
-}
-
-bool replace_with_generations(const std::string& folder, std::string_view name,
-                              const std::optional<std::string>& content, bool generations) {
-    const auto existing = platform::find_name_ci(folder, name);
-    const std::string target = existing ? *existing : folder + "/" + std::string(name);
-    if (!content) {
-        if (generations)
-            rotate_generations(folder, name);
-        else if (existing)
-            ::unlink(existing->c_str());
-        return true;
-    }
-    // Every account of the site's group rewrites the indexes: a new file follows the umask, a
-    // replaced one keeps its mode and group.
-    static std::atomic<unsigned> serial{0};
-    std::string temp;
-    platform::UniqueFd fd;
-    for (int attempt = 0; attempt < 100 && !fd; ++attempt) {
-        temp = target + "." + std::to_string(::getpid()) + "." + std::to_string(++serial);
-        fd.reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-        if (!fd && errno != EEXIST) return false;
-    }
-    if (!fd) return false;
-    struct stat old_st, new_st;
-    if (existing && ::stat(existing->c_str(), &old_st) == 0 && S_ISREG(old_st.st_mode)) {
-        if (::fstat(fd.get(), &new_st) == 0 && new_st.st_gid != old_st.st_gid)
-            (void)::fchown(fd.get(), static_cast<uid_t>(-1), old_st.st_gid);
-        ::fchmod(fd.get(), old_st.st_mode & 07777);
-    }
-    const bool written = platform::write_all(fd.get(), content->data(), content->size()) && ::fsync(fd.get()) == 0;
-    const bool closed = fd.close();
-    if (!written || !closed) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    if (generations) rotate_generations(folder, name);
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    fsync_path(folder, O_RDONLY | O_DIRECTORY);
-    return true;
 }
 
 namespace {

@@ -48,6 +48,8 @@ public:
     std::vector<std::string> hidden_subfolders() const;
     // True when some entry is a folder or a link, whatever its name.
     bool has_subfolder_or_link() const;
+    // True when every entry is a plain file whose name `allowed` accepts.
+    bool holds_only(bool (*allowed)(std::string_view name)) const;
     // The names of every such sub-folder, by its name on disk.
     std::unordered_map<std::string, FolderNames> read_subfolders() const;
 
@@ -66,6 +68,10 @@ private:
     platform::UniqueFd fd_;
     std::vector<std::pair<std::string, Entry>> entries_;  // by upper-cased name, then name
 };
+// True for the files of an archive's index: ARCHINFO.DAT and its generations, the lock file and
+// what an interrupted rewrite left (any case).
+bool is_index_file_name(std::string_view name);
+
 // True for a folder that is not a symbolic link.
 bool is_real_folder(const std::string& path);
 // True for a symbolic link (to anything, or to nothing).
@@ -94,17 +100,6 @@ std::string without_control_characters(std::string_view text);
 // blanks and tabs; lines that were empty are left out, lines of blanks stay as empty texts.
 // nullopt when the file cannot be read (a link or any other non-regular file included).
 std::optional<std::vector<std::string>> read_index_lines(const std::string& path);
-
-// Replaces the file `name` (found in any case) in `folder` by `content`: the content goes to a
-// temporary sibling first; only when that is complete are the generations rotated (with
-// `generations`: NAME.2.SAV dropped, NAME.1.SAV -> .2.SAV, NAME.SAV -> .1.SAV, the file ->
-// NAME.SAV, where NAME is `name` up to its last '.') and the sibling renamed into place. With
-// no content the generations are rotated and no new file is made. False, with everything as it
-// was, when the new file cannot be written.
-bool replace_with_generations(const std::string& folder, std::string_view name,
-                              const std::optional<std::string>& content, bool generations);
-// Only the rotation (missing files skipped).
-void rotate_generations(const std::string& folder, std::string_view name);
 
 // Deletes a folder tree without following links and with its dot-files; a file that cannot go
 // is reported and the rest goes on, then the folder's own removal decides. Asks first when

@@ -148,9 +148,15 @@ int run_program(const std::vector<std::string>& args, const std::string& build_d
         if (options.rename_reports) archives.rename_reports();
         ok = archives.write() && archives.indexes_ok();
     }
-    const int code = archives.some_busy() && archives.indexes_ok() ? kExitArchiveBusy
-                     : ok                                          ? kExitDone
-                                                                   : kExitIndexFailed;
+    int code = ok ? kExitDone : kExitIndexFailed;
+    if (archives.indexes_ok()) {
+        switch (archives.lock_failure()) {
+            case platform::LockFailure::None: break;
+            case platform::LockFailure::NotWritable: code = kExitLockDenied; break;
+            case platform::LockFailure::ReadOnly: code = kExitReadOnly; break;
+            default: code = kExitArchiveBusy; break;
+        }
+    }
     write_summary(reporter, archives.counts(), options.tagged_log);
     reporter.close_log();
     reporter.console(

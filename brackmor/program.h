@@ -15,6 +15,8 @@ inline constexpr int kExitNoFolder = 2;     // the base folder does not exist
 inline constexpr int kExitRefused = 3;      // a console question was not answered Y
 inline constexpr int kExitIndexFailed = 4;  // an index could not be read or written; it is left as it was
 inline constexpr int kExitArchiveBusy = 5;  // another program held an archive's lock; that archive was skipped
+inline constexpr int kExitLockDenied = 6;   // an archive's lock file cannot be opened for writing by this account
+inline constexpr int kExitReadOnly = 7;     // an archive (or the group) is read-only for this account
 
 // `args` without the program name; `build_date` and `build_time` go into the usage text. The
 // log is written in `log_folder`; questions are answered from `input_fd`.

@@ -7,6 +7,7 @@
 
 #include "brackmor/folder_tools.h"
 #include "brackmor/reporter.h"
+#include "common/generations.h"
 #include "common/audit_log.h"
 #include "common/text.h"
 #include "platform/fs.h"
@@ -166,19 +167,50 @@ std::string report_name(const std::string& folder, bool fallback) {
 ReportSet::ReportSet(std::string archive_folder, Options options, Reporter& reporter)
     : folder_(std::move(archive_folder)), options_(options), reporter_(reporter) {}
 
-void report_archive_busy(Reporter& reporter, const std::string& archive_folder) {
-    reporter.event("Unable to lock the archive " + archive_folder +
-                       " - another program is changing it, so it is left as it is.",
-                   "CANTLOCKARCHIVE:" + archive_folder);
+void report_lock_failure(Reporter& reporter, const ArchiveIndexLock& lock, bool group) {
+    const std::string& folder = lock.folder();
+    const std::string what = (group ? "the archive group " : "the archive ") + folder;
+    const std::string left = group ? ", so ARCHDIR.DAT is left as it is." : ", so it is left as it is.";
+    switch (lock.failure()) {
+        case platform::LockFailure::NotWritable:
+            reporter.event("Unable to lock " + what + " - this account cannot open its lock file " +
+                               kIndexLockFileName + " for writing" + left +
+                               " The file's owner or an administrator can make it writable for the group.",
+                           "LOCKDENIED:" + folder);
+            return;
+        case platform::LockFailure::ReadOnly:
+            reporter.event("Unable to change " + what + " - it is read-only for this account" + left,
+                           "READONLY:" + folder);
+            return;
+        default:
+            reporter.event("Unable to lock " + what + " - another program is changing it" + left,
+                           (group ? "CANTLOCKGROUP:" : "CANTLOCKARCHIVE:") + folder);
+            return;
+    }
 }
 
-void ReportSet::report_busy() { report_archive_busy(reporter_, folder_); }
+platform::LockFailure worse_lock_failure(platform::LockFailure a, platform::LockFailure b) {
+    auto rank = [](platform::LockFailure f) {
+        switch (f) {
+            case platform::LockFailure::ReadOnly: return 3;
+            case platform::LockFailure::NotWritable: return 2;
+            case platform::LockFailure::None: return 0;
+            default: return 1;
+        }
+    };
+    return rank(a) >= rank(b) ? a : b;
+}
+
+void ReportSet::report_busy(const ArchiveIndexLock& lock) {
+    lock_failure_ = worse_lock_failure(lock_failure_, lock.failure());
+    report_lock_failure(reporter_, lock);
+}
 
 ReportSet::Outcome ReportSet::check() {
     {
         const ArchiveIndexLock lock(folder_);
         if (!lock.held()) {
-            report_busy();
+            report_busy(lock);
             return Outcome::Busy;
         }
         if (!read_index()) return Outcome::Failed;
@@ -191,7 +223,7 @@ ReportSet::Outcome ReportSet::check() {
 ReportSet::Outcome ReportSet::rename_all() {
     const ArchiveIndexLock lock(folder_);
     if (!lock.held()) {
-        report_busy();
+        report_busy(lock);
         return Outcome::Busy;
     }
     if (!read_index()) return Outcome::Failed;
@@ -363,7 +395,9 @@ void ReportSet::recover(const FolderNames& reports) {
         reporter_.console("Checking report directory " + upper + "\n");
         const std::string path = folder_ + "/" + name;
         ReportEntry e;
-        e.name = e.name_line = upper;
+        // Listed as it is spelt on disk: readers that match names exactly must find it.
+        e.name = upper;
+        e.name_line = name;
         e.type = type_of_folder_name(upper);
         if (!e.type) {
             if (options_.delete_reports) offer_for_deletion(name);
@@ -439,7 +473,7 @@ bool ReportSet::delete_offered() {
         // Another program may have listed it while the question was open.
         const ArchiveIndexLock lock(folder_);
         if (!lock.held()) {
-            report_busy();
+            report_busy(lock);
             locked_all = false;
             continue;
         }

@@ -23,6 +23,8 @@
 #include <vector>
 
 #include "brackmor/folder_tools.h"
+#include "platform/fs.h"
+#include "tolbex/archive/report_archive.h"
 #include "tolbex/archive/report_types.h"
 
 namespace tv::brackmor {
@@ -78,8 +80,13 @@ struct ReportEntry {
 // text.
 std::string report_name(const std::string& folder, bool fallback);
 
-// Tells that another program holds the archive's index lock, so the archive is left as it is.
-void report_archive_busy(Reporter& reporter, const std::string& archive_folder);
+// Tells why the archive's index lock could not be had (another program holds it, this account
+// cannot open its lock file for writing, or the archive is read-only), so it is left as it is.
+void report_lock_failure(Reporter& reporter, const ArchiveIndexLock& lock, bool group = false);
+
+// Which of the lock failures of a run decides its exit code: a read-only archive, then a lock
+// file this account cannot write, then one in use.
+platform::LockFailure worse_lock_failure(platform::LockFailure a, platform::LockFailure b);
 
 class ReportSet {
 public:
@@ -88,7 +95,7 @@ public:
     };
     enum class Outcome {
         Done,
-        Busy,    // the archive's lock could not be had: what needed it was left as it was
+        Busy,    // the archive's lock could not be had (lock_failure() says why): what needed it was left as it was
         Failed,  // the index could not be read or written: it is left as it was
     };
 
@@ -101,6 +108,8 @@ public:
     // Under the lock: reads ARCHINFO.DAT, names each report after its patient and rewrites the
     // index without generations.
     Outcome rename_all();
+    // Why the archive's lock was last not had; None when it always was.
+    platform::LockFailure lock_failure() const { return lock_failure_; }
 
     const std::vector<ReportEntry>& records() const { return records_; }
     int recovered() const { return recovered_; }
@@ -121,7 +130,7 @@ private:
     // False when a folder was left because the lock could not be had.
     bool delete_offered();
     bool is_listed_now(const std::string& folder_name) const;
-    void report_busy();
+    void report_busy(const ArchiveIndexLock& lock);
 
     std::string folder_;
     Options options_;
@@ -131,6 +140,7 @@ private:
     std::unordered_map<std::string, FolderNames> listings_;  // the report folders' names, read once
     std::vector<std::string> offered_;                       // folders to offer for deletion, once each
     int recovered_ = 0, removed_ = 0, deleted_ = 0;
+    platform::LockFailure lock_failure_ = platform::LockFailure::None;
 };
 
 }  // namespace tv::brackmor

@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "brackmor/folder_tools.h"
+#include "common/generations.h"
 #include "platform/fs.h"
 
 namespace tv::brackmor {
@@ -86,8 +87,12 @@ bool read_yes(int fd) {
 Reporter::Reporter(std::FILE* console, int input_fd) : console_(console), input_fd_(input_fd) {}
 
 bool Reporter::open_log(const std::string& folder) {
-    rotate_generations(folder, "BRACKMOR.LOG");
-    log_ = platform::open_file(folder + "/BRACKMOR.LOG", "wb");
+    // The new log takes the old one's place in one rename; the old one stays as BRACKMOR.SAV.
+    GenerationReplace replace(folder, "BRACKMOR.LOG");
+    platform::UniqueFd fd;
+    if (!replace.commit(true, &fd)) return false;
+    log_.reset(::fdopen(fd.get(), "wb"));
+    if (log_) fd.release();  // the stream owns it now
     return static_cast<bool>(log_);
 }
 

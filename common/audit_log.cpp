@@ -141,20 +141,13 @@ std::optional<SealedLog> find_sealed(int fd, const std::string& path, std::uint3
 }
 
 // A whole-file open-file-description lock: released when the descriptor closes, never held by
-// a child. With `take_turns` a busy lock is tried again after a pause, as writers do.
-LockResult lock_whole_file(int fd, short type, bool take_turns) {
-    const int tries = take_turns ? kAuditOpenTries : 1;
-    for (int i = 0; i < tries; ++i) {
-        struct flock fl {};
-        fl.l_type = type;
-        fl.l_whence = SEEK_SET;
-        fl.l_start = 0;
-        fl.l_len = 0;
-        if (::fcntl(fd, F_OFD_SETLK, &fl) == 0) return LockResult::Locked;
-        if (errno != EAGAIN && errno != EACCES && errno != EINTR) return LockResult::Error;
-        if (take_turns) platform::system().sleep_ms(kAuditOpenPauseMs);
+// a child. With `take_turns` a busy lock is waited for, as writers do.
+LockResult lock_whole_file(int fd, bool exclusive, bool take_turns) {
+    switch (platform::lock_open_file_within(fd, exclusive, take_turns ? kAuditOpenWaitMs : 0)) {
+        case platform::LockFailure::None: return LockResult::Locked;
+        case platform::LockFailure::Busy: return LockResult::Busy;
+        default: return LockResult::Error;
     }
-    return LockResult::Busy;
 }
 
 }  // namespace
@@ -258,7 +251,7 @@ bool CRCFile::open_locked(const std::string& path, bool take_turns, bool fresh) 
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return fail(errno, true);
     if (!S_ISREG(st.st_mode)) return fail(EINVAL, true);
-    switch (lock_whole_file(fd.get(), F_WRLCK, take_turns)) {
+    switch (lock_whole_file(fd.get(), true, take_turns)) {
         case LockResult::Locked: break;
         case LockResult::Busy: return fail(EAGAIN, false);  // the caller says the log is busy
         case LockResult::Error: return fail(errno, true);
@@ -471,7 +464,7 @@ AuditFileCheck read_audit_log_file(const std::string& path) {
     std::vector<std::uint8_t> bytes;
     // Read under a shared lock, so that no writer is between its records and its register.
     bool ok = ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) &&
-              lock_whole_file(fd.get(), F_RDLCK, true) == LockResult::Locked && ::fstat(fd.get(), &st) == 0 &&
+              lock_whole_file(fd.get(), false, true) == LockResult::Locked && ::fstat(fd.get(), &st) == 0 &&
               st.st_size >= 4;
     std::uint8_t stored[4];
     ok = ok && platform::pread_all(fd.get(), stored, 4, 0);

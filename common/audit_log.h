@@ -66,9 +66,9 @@ inline constexpr const char* kCrcFileOpenError =
 
 // Starting value of a new file's register (the register itself is common/bytes.h's crc32_update).
 inline constexpr std::uint32_t kCrcInitial = 0xFFFFFFFFu;
-// Taking turns with other writers: attempts at the lock, and the pause after each failed one.
-inline constexpr int kAuditOpenTries = 3;
-inline constexpr int kAuditOpenPauseMs = 2000;
+// Taking turns with other writers: how long a writer waits for the lock. A waiter queues in the
+// kernel, so many writers that each hold it briefly all get their turn.
+inline constexpr int kAuditOpenWaitMs = 6000;
 
 struct AuditLogRecord {
     std::string user, ip, program, message;
@@ -102,7 +102,7 @@ public:
     // content is cut only once the lock is held.
     bool create(const std::string& path, bool take_turns);
     // Opens for appending, creating the file when missing. With `take_turns`, a lock held by another
-    // writer is tried kAuditOpenTries times, each failure followed by a pause; without, once.
+    // writer is waited for up to kAuditOpenWaitMs; without, tried once.
     // A file of 1 to 3 bytes is no log file and is refused untouched. Records a dead writer left
     // unsealed are cut off first; a never-closed file's placeholder seals none.
     bool open(const std::string& path, bool take_turns);

@@ -253,11 +253,37 @@ bool read_whole_file(const std::string& path, std::vector<std::uint8_t>& bytes) 
 
 namespace {
 
+// The folder's group-write bit on a lock file of this account's, so that the umask of whoever
+// came first does not lock the rest of the group out. Read access goes with it.
+void share_with_folder_group(int fd, const std::string& path) {
+    struct stat file_st, folder_st;
+    if (::fstat(fd, &file_st) != 0 || file_st.st_uid != ::geteuid() || !S_ISREG(file_st.st_mode)) return;
+    if (::stat(folder_of(path).c_str(), &folder_st) != 0) return;
+    const mode_t group_bits = folder_st.st_mode & S_IWGRP ? (S_IRGRP | S_IWGRP) : 0;
+    const mode_t wanted = (file_st.st_mode & 07777 & ~S_IWGRP) | group_bits;
+    if (wanted != (file_st.st_mode & 07777)) (void)::fchmod(fd, wanted);
+}
+
 // Opens the lock file, creating it for every account that may share the folder.
-UniqueFd open_lock_file(const std::string& path, bool exclusive) {
-    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-    if (!fd && !exclusive && (errno == EACCES || errno == EROFS))
-        fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));  // a shared lock needs read access only
+UniqueFd open_lock_file(const std::string& path, bool exclusive, LockFailure& failure) {
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666));
+    if (fd) {
+        share_with_folder_group(fd.get(), path);
+        return fd;
+    }
+    const int err = errno;
+    if (err == EACCES || err == EROFS || err == EPERM) {
+        if (!exclusive) {
+            fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));  // a shared lock needs read access only
+            if (fd) return fd;
+        }
+        struct stat st;
+        const bool exists = ::lstat(path.c_str(), &st) == 0;
+        failure = err == EROFS || !exists ? LockFailure::ReadOnly : LockFailure::NotWritable;
+    } else {
+        failure = LockFailure::Other;
+    }
+    errno = err;
     return fd;
 }
 
@@ -283,18 +309,6 @@ bool try_lock(int fd, bool exclusive, bool wait) {
     return rc == 0;
 }
 
-}  // namespace
-
-bool FileLock::lock(const std::string& path, bool exclusive, bool wait) {
-    unlock();
-    UniqueFd fd = open_lock_file(path, exclusive);
-    if (!fd || !try_lock(fd.get(), exclusive, wait)) return false;
-    fd_ = std::move(fd);
-    return true;
-}
-
-namespace {
-
 void wake_lock_waiter(int) {}
 
 // The signal that ends a bounded lock wait: its handler does nothing and is installed without
@@ -313,15 +327,10 @@ int lock_wait_signal() {
 
 }  // namespace
 
-bool FileLock::lock_within(const std::string& path, bool exclusive, int wait_ms) {
-    unlock();
-    UniqueFd fd = open_lock_file(path, exclusive);
-    if (!fd) return false;
-    if (try_lock(fd.get(), exclusive, false)) {
-        fd_ = std::move(fd);
-        return true;
-    }
-    if ((errno != EAGAIN && errno != EACCES) || wait_ms <= 0) return false;
+LockFailure lock_open_file_within(int fd, bool exclusive, int wait_ms) {
+    if (try_lock(fd, exclusive, false)) return LockFailure::None;
+    if (errno != EAGAIN && errno != EACCES) return LockFailure::Other;
+    if (wait_ms <= 0) return LockFailure::Busy;
     // A blocking wait queues in the kernel, so a holder that takes the lock again at once cannot
     // keep this waiter out as it could a poller. A timer of this thread's, repeating so that a
     // tick just before the wait began cannot be lost, ends it at the deadline.
@@ -331,27 +340,54 @@ bool FileLock::lock_within(const std::string& path, bool exclusive, int wait_ms)
     sev.sigev_signo = lock_wait_signal();
     sev._sigev_un._tid = static_cast<pid_t>(::gettid());  // sigev_notify_thread_id, which glibc 2.36 lacks
     timer_t timer;
-    if (::timer_create(CLOCK_MONOTONIC, &sev, &timer) != 0) return false;
+    if (::timer_create(CLOCK_MONOTONIC, &sev, &timer) != 0) return LockFailure::Other;
     struct itimerspec tick {};
     tick.it_value.tv_nsec = 20 * 1000 * 1000;
     tick.it_interval.tv_nsec = 20 * 1000 * 1000;
     ::timer_settime(timer, 0, &tick, nullptr);
-    bool locked = false;
+    LockFailure result = LockFailure::Busy;
     for (;;) {
-        if (try_lock_once(fd.get(), exclusive)) {
-            locked = true;
+        if (try_lock_once(fd, exclusive)) {
+            result = LockFailure::None;
             break;
         }
-        if (errno != EINTR || std::chrono::steady_clock::now() >= deadline) break;
+        if (errno != EINTR) {
+            result = errno == EDEADLK || errno == EAGAIN || errno == EACCES ? LockFailure::Busy : LockFailure::Other;
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) break;
     }
     ::timer_delete(timer);
-    if (!locked) return false;
+    return result;
+}
+
+bool FileLock::lock(const std::string& path, bool exclusive, bool wait) {
+    unlock();
+    UniqueFd fd = open_lock_file(path, exclusive, failure_);
+    if (!fd) return false;
+    if (!try_lock(fd.get(), exclusive, wait)) {
+        failure_ = errno == EAGAIN || errno == EACCES ? LockFailure::Busy : LockFailure::Other;
+        return false;
+    }
+    fd_ = std::move(fd);
+    return true;
+}
+
+bool FileLock::lock_within(const std::string& path, bool exclusive, int wait_ms) {
+    unlock();
+    UniqueFd fd = open_lock_file(path, exclusive, failure_);
+    if (!fd) return false;
+    failure_ = lock_open_file_within(fd.get(), exclusive, wait_ms);
+    if (failure_ != LockFailure::None) return false;
     fd_ = std::move(fd);
     return true;
 }
 
 // Closing the last descriptor of the description releases the lock.
-void FileLock::unlock() { fd_.reset(); }
+void FileLock::unlock() {
+    fd_.reset();
+    failure_ = LockFailure::None;
+}
 
 bool write_all(int fd, const void* data, std::size_t size) {
     const auto* p = static_cast<const char*>(data);

@@ -70,23 +70,42 @@ std::optional<std::string> read_whole_file(const std::string& path);
 // False on any error, `bytes` then empty.
 bool read_whole_file(const std::string& path, std::vector<std::uint8_t>& bytes);
 
+// Why a lock could not be had.
+enum class LockFailure {
+    None,
+    Busy,         // another holder kept it throughout
+    NotWritable,  // the lock file exists but this account cannot open it for writing
+    ReadOnly,     // the folder takes no new file (read-only file system, or no write access)
+    Other,        // any other error
+};
+
 // An exclusive or shared lock on a whole file (open-file-description lock), held while the
 // object lives. The file descriptor is close-on-exec, so a child never inherits the lock.
+// A lock file made here is 0666 less the umask and then takes its folder's group-write bit
+// (whatever the umask), so that every account of a group-writable folder can lock it; a lock
+// file of this account's that lacks that bit gets it too.
 class FileLock {
 public:
     FileLock() = default;
 
-    // Opens (creating it 0666 less the umask when missing) and locks `path`. With `wait` unset
-    // the call fails at once when another holder has it.
+    // Opens (creating it when missing) and locks `path`. With `wait` unset the call fails at once
+    // when another holder has it.
     bool lock(const std::string& path, bool exclusive, bool wait);
     // The same, waiting at most `wait_ms` for another holder to let go; false after that.
     bool lock_within(const std::string& path, bool exclusive, int wait_ms);
     void unlock();
     bool held() const { return static_cast<bool>(fd_); }
     int fd() const { return fd_.get(); }
+    // Why the last lock() or lock_within() failed; None while held.
+    LockFailure failure() const { return failure_; }
 
 private:
     UniqueFd fd_;
+    LockFailure failure_ = LockFailure::None;
 };
+
+// Locks the whole of the open file `fd` (an open-file-description lock), waiting at most
+// `wait_ms` for another holder (0: one try). Busy after that, Other on any other error.
+LockFailure lock_open_file_within(int fd, bool exclusive, int wait_ms);
 
 }  // namespace tv::platform

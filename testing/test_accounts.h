@@ -54,12 +54,12 @@ public:
         return ::chown(folder.c_str(), 0, gid_) == 0 && ::chmod(folder.c_str(), 02770) == 0;
     }
 
-    // Runs `work` in a forked child as account `i` with umask 002; the child's exit code.
-    int run_as(int i, const std::function<bool()>& work) const {
+    // Runs `work` in a forked child as account `i` with `mask` as its umask; the child's exit code.
+    int run_as(int i, const std::function<bool()>& work, mode_t mask = 002) const {
         const pid_t child = ::fork();
         if (child == 0) {
             if (::setgroups(1, &gid_) != 0 || ::setgid(gid_) != 0 || ::setuid(uid(i)) != 0) ::_exit(2);
-            ::umask(002);
+            ::umask(mask);
             ::_exit(work() ? 0 : 1);
         }
         return child < 0 ? -1000 : wait_child(child);

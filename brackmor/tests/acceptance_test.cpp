@@ -25,7 +25,7 @@ protected:
 TEST_F(AcceptanceTest, RepairsTheGroupAndAsksOnceForEachFolder) {
     const RunResult r = check({"/NW", "/DR"}, "NN");
     EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(read("ARCHDIR.DAT"), "ARCH1|Cardiology|");
+    EXPECT_EQ(read("ARCHDIR.DAT"), "arch1|Cardiology|");
     const std::string size =
         std::to_string(fs::file_size(at("arch1/JONES.CEF/A.CEF")) + fs::file_size(at("arch1/JONES.CEF/PATIENT.TXT")));
     EXPECT_EQ(mask(read("arch1/ARCHINFO.DAT")),
@@ -68,7 +68,7 @@ TEST_F(AcceptanceTest, RepairsTheGroupAndAsksOnceForEachFolder) {
 
 TEST_F(AcceptanceTest, TaggedLogOfTheFirstRun) {
     EXPECT_EQ(check({"/NW", "/DR", "/EL", "/AE"}, "").code, 0);
-    EXPECT_EQ(read("ARCHDIR.DAT"), "ARCH1|Cardiology|NEW|NEW|");
+    EXPECT_EQ(read("ARCHDIR.DAT"), "arch1|Cardiology|NEW|NEW|");
     EXPECT_EQ(log_at_base(),
               "Physically deleting invalid reports.|Adding empty archives to \"ARCHDIR.DAT\".||"
               "REMOVENONEXISTANTARCHIVE:Missing|"
@@ -85,21 +85,29 @@ TEST_F(AcceptanceTest, TaggedLogOfTheFirstRun) {
 
 // /RE drops the listed empty archive, /DA deletes it after the confirmation; STANDARD stays.
 TEST_F(AcceptanceTest, EmptyArchivesRemovedAndDeleted) {
-    make({"ARCHDIR.DAT=arch1|Cardiology|EMPTY|Empty one|STANDARD|Standard|", "EMPTY/.hidden", "STANDARD/"});
+    make({"ARCHDIR.DAT=arch1|Cardiology|EMPTY|Empty one|STANDARD|Standard|", "EMPTY/.TVINDEX.LCK", "EMPTY/ARCHINFO.SAV",
+          "STANDARD/"});
     EXPECT_EQ(check({"/NW", "/RE", "/EL"}).code, 0);
-    EXPECT_EQ(read("ARCHDIR.DAT"), "ARCH1|Cardiology|STANDARD|Standard|");
+    EXPECT_EQ(read("ARCHDIR.DAT"), "arch1|Cardiology|STANDARD|Standard|");
     EXPECT_NE(log().find("REMOVEEMPTYARCHIVE:Empty one|NAMEIS:EMPTY|"), std::string::npos);
     // An archive left without an index but with folders in it is never deleted, whatever the
     // folders are: not even a question is asked.
-    make({"ARCHDIR.DAT=arch1|Cardiology|EMPTY|Empty one|HOLDS|Holds folders|", "HOLDS/ODD.XYZ/x", "HOLDS/.STAGE/"});
-    const RunResult r = check({"/NW", "/DA"}, "Y\nN\n");  // EMPTY deleted with its dot-file, NEW kept
+    // Nor is one that holds anything but its index's files: a user's notes, an audit log.
+    make({"ARCHDIR.DAT=arch1|Cardiology|EMPTY|Empty one|HOLDS|Holds folders|NOTED|Notes|LOGGED|Audited|",
+          "HOLDS/ODD.XYZ/x", "HOLDS/.STAGE/", "NOTED/NOTES/readme.txt", "LOGGED/TV200712.LOG", "LOGGED/ARCHINFO.SAV"});
+    const RunResult r = check({"/NW", "/DA"}, "Y\nN\n");  // EMPTY deleted with its index's files, NEW kept
     EXPECT_EQ(r.code, 0);
     EXPECT_TRUE(exists("NEW"));
     EXPECT_FALSE(exists("EMPTY"));
     EXPECT_TRUE(exists("HOLDS/ODD.XYZ/x") && exists("HOLDS/.STAGE"));
-    EXPECT_EQ(read("ARCHDIR.DAT"), "ARCH1|Cardiology|STANDARD|STANDARD|");
+    EXPECT_TRUE(exists("NOTED/NOTES/readme.txt") && exists("LOGGED/TV200712.LOG"));
+    for (const char* kept : {"NOTED", "LOGGED"})
+        EXPECT_NE(log_at_base().find("Kept archive directory <base>/" + std::string(kept) + " - it still holds"),
+                  std::string::npos)
+            << kept;
+    EXPECT_EQ(read("ARCHDIR.DAT"), "arch1|Cardiology|STANDARD|STANDARD|");
     EXPECT_NE(log_at_base().find("Deleted archive directory: <base>/EMPTY|"), std::string::npos);
-    EXPECT_NE(log_at_base().find("Kept archive directory <base>/HOLDS - it still holds report folders.|"),
+    EXPECT_NE(log_at_base().find("Kept archive directory <base>/HOLDS - it still holds report folders or other files.|"),
               std::string::npos);
     EXPECT_EQ(r.out.find(base() + "/HOLDS\n\nThis will"), std::string::npos);
     EXPECT_NE(log().find("#Archives deleted:    1"), std::string::npos);

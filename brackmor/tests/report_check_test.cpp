@@ -159,7 +159,9 @@ TEST_F(ReportCheckTest, RecoveringUnlistedFolders) {
         {"a short line", {"arc/R.TIM/DATA.TIMI=head|short|"}, "R.TIM|Patient |"},
         {"no name: folder and time", {"arc/R.SGN/signed.dat"}, "R.SGN|R.SGN: <date>|"},
         {"12-lead", {"arc/R.O12/"}, "R.O12|R.O12: <date>|"},
-        {"VAR Udiri", {"arc/r.rr/"}, "R.RR|r.rr: <date>|"},
+        {"VAR Udiri", {"arc/r.rr/"}, "r.rr|r.rr: <date>|"},
+        {"mixed case, listed as on disk", {"arc/BB26B9c5.FUL/{MAIN.DAT,PATIENT.DAT,COMBTIME.DAT,COMBFLAG.DAT}"},
+         "BB26B9c5.FUL|BB26B9c5.FUL: <date>|"},
     };
     for (const Case& c : cases) {
         const RunResult r = check_archive(c.tree, "");

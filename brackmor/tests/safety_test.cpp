@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "brackmor/folder_tools.h"
+#include "common/generations.h"
 #include "brackmor/tests/brackmor_fixture.h"
 #include "tolbex/archive/archive_group.h"
 
@@ -49,7 +50,7 @@ TEST_F(SafetyTest, LinksAreNeverFollowed) {
     EXPECT_EQ(read(outside + "/ARCHINFO.DAT"), replace_all(outside_index, "\r\n", "|"));
     EXPECT_FALSE(fs::exists(outside + "/ARCHINFO.SAV"));
     EXPECT_FALSE(exists("IDX/ARCHINFO.SAV"));
-    EXPECT_EQ(read("ARCHDIR.DAT"), "LINKED|Linked|ARC|Arch|IDX|Indexed|");
+    EXPECT_EQ(read("ARCHDIR.DAT"), "LINKED|Linked|arc|Arch|IDX|Indexed|");
     EXPECT_EQ(mask(read("arc/ARCHINFO.DAT")),
               "L.FUL|Linked report|<date>|1|Full|OK.OSB|ok|<date>|1|Ostrabel|P.OSB|P.OSB: <date>|<date>|0|Ostrabel|");
     for (const std::string& line :

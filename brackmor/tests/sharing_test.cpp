@@ -114,7 +114,7 @@ TEST_F(SharingTest, TheArchiveChangesWhileAQuestionIsOpen) {
     EXPECT_EQ(read("arc/ARCHINFO.DAT"), index);
     EXPECT_EQ(read("arc/ARCHINFO.SAV"), saved);
     EXPECT_FALSE(exists("arc/ARCHINFO.1.SAV"));
-    EXPECT_EQ(read("ARCHDIR.DAT"), "ARC|Arch|");
+    EXPECT_EQ(read("ARCHDIR.DAT"), "arc|Arch|");
 }
 
 // Reports stored while the check runs again and again, with /DR answered Y: each stays listed

@@ -12,8 +12,12 @@
 //   /find                  the number of reports found, capped at 251; errors -1..-4 leave the
 //                          process as 255..252
 //   /delete_os12_ecg       0 done, 1 not an existing ".O12" folder, 2 an ECG file could not be
-//                          deleted, 3 the folder could not be renamed, 4 the archive's index could
-//                          not be rewritten afterwards (the folder is renamed already)
+//                          moved aside (nothing changed) or removed at the end, 3 the folder could
+//                          not be renamed, 4 the archive's index could not be changed (in use, or
+//                          not written): nothing changed, 5 the archive's lock file cannot be
+//                          opened for writing by this account, 6 the archive is read-only
+//   /store, /storefolder   also 11 the archive in use, 12 its lock file not writable by this
+//                          account, 13 the archive read-only
 //   /compresscf            0 written, 1 profile file unreadable, 2 level not 0, 2, 3 or 4, 3 no
 //                          PatientId, 4 no PatientName, 5 no recording folder, 7 the card's
 //                          patient name differs, 8 its patient ID differs, 9 PATSUMM.DAT not

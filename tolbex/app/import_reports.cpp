@@ -15,7 +15,9 @@
 #include "tolbex/app/cef_import.h"
 #include "tolbex/archive/report_types.h"
 #include "tolbex/archive/store_report.h"
+#include "tolbex/app/actions/actions.h"
 #include "tolbex/app/tolbex_strings.h"
+#include "tolbex/archive/report_archive.h"
 #include "formats/transfer_file.h"
 
 namespace tv {
@@ -44,11 +46,27 @@ private:
 
 // Stores the unpacked `folder` and finishes (a failed store leaves no report behind).
 int store_received_folder(const std::string& folder, const std::string& archive_folder, const std::string& description,
-                          std::int32_t size, std::int64_t time, ReportType type, std::string* stored_folder) {
+                          std::int32_t size, std::int64_t time, ReportType type, std::string* stored_folder,
+                          std::string* refusal) {
     std::string new_folder;
-    const int stored = store_report_in_archive(archive_folder, folder, description, size, time, type, &new_folder);
+    const int stored = store_report_in_archive(archive_folder, folder, description, size, time, type, &new_folder,
+                                               nullptr, false, nullptr, refusal);
     if (stored == kStoreOk && stored_folder) *stored_folder = new_folder;
     return stored;
+}
+
+bool is_lock_failure(int store_result) {
+    return store_result == kStoreArchiveBusy || store_result == kStoreLockDenied ||
+           store_result == kStoreArchiveReadOnly;
+}
+
+// The store-result code of a store that could not lock the archive.
+int store_code_of_lock_failure(int store_result) {
+    switch (store_result) {
+        case kStoreArchiveBusy: return kStoreCodeArchiveBusy;
+        case kStoreLockDenied: return kStoreCodeLockDenied;
+        default: return kStoreCodeArchiveReadOnly;
+    }
 }
 
 // After a successful interactive import: the windows catch up with the new report.
@@ -60,8 +78,16 @@ void tell(bool interactive, const std::string& text, const std::string& caption)
     if (interactive) ui().message_box(text, caption, MsgIcon::Error, MsgButtons::Ok);
 }
 
-// The messages for a failed store_report_in_archive.
-void tell_store_failure(bool interactive, int result) {
+// The messages for a failed store_report_in_archive. Why the archive could not be locked is said
+// even without windows (on the console), since retrying helps only when it is in use.
+void tell_store_failure(bool interactive, int result, const std::string& refusal = {}) {
+    if (is_lock_failure(result)) {
+        const int code = result == kStoreArchiveBusy  ? kArchiveBusy
+                         : result == kStoreLockDenied ? kArchiveLockDenied
+                                                      : kArchiveReadOnly;
+        ui().message_box(refusal, archive_error_caption(code), MsgIcon::Error, MsgButtons::Ok);
+        return;
+    }
     const char* text;
     switch (result) {
         case kStoreFolderFailed:
@@ -144,14 +170,14 @@ int store_mailed_cef(const std::string& cef_file, const std::string& archive_fol
                               : file_size < 0        ? 0
                                                      : static_cast<std::int32_t>(file_size);
     ImportWait wait(interactive, false);
-    std::string new_folder;
+    std::string new_folder, refusal;
     const int stored =
         store_received_folder(received.folder.substr(0, received.folder.size() - 1), archive_folder,
-                              received.description, size, platform::system().now(), kReportCef, &new_folder);
+                              received.description, size, platform::system().now(), kReportCef, &new_folder, &refusal);
     wait.end();
     if (stored != kStoreOk) {
-        tell_store_failure(interactive, stored);
-        return kCefImportStoreFailed;
+        tell_store_failure(interactive, stored, refusal);
+        return is_lock_failure(stored) ? store_code_of_lock_failure(stored) : kCefImportStoreFailed;
     }
     if (stored_folder) *stored_folder = new_folder;
     announce_stored(interactive, new_folder);
@@ -236,12 +262,17 @@ int import_transfer_file(const std::string& transfer_file, const std::string& ar
         return kImportBadRepInfo;
     }
     const std::int32_t size = info.size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<std::int32_t>(info.size);
-    std::string new_folder;
+    std::string new_folder, refusal;
     const int stored = store_received_folder(folder.substr(0, folder.size() - 1), archive_folder, info.description,
-                                             size, info.time, info.type, &new_folder);
+                                             size, info.time, info.type, &new_folder, &refusal);
     if (stored != kStoreOk) {
-        tell_store_failure(interactive, stored);
-        return kImportStoreFailed;
+        tell_store_failure(interactive, stored, refusal);
+        switch (stored) {
+            case kStoreArchiveBusy: return kImportArchiveBusy;
+            case kStoreLockDenied: return kImportLockDenied;
+            case kStoreArchiveReadOnly: return kImportArchiveReadOnly;
+            default: return kImportStoreFailed;
+        }
     }
     if (stored_folder) *stored_folder = new_folder;
     announce_stored(interactive, new_folder);
@@ -253,6 +284,9 @@ int import_result_to_store_code(int import_result) {
         case kImportStored: return 0;
         case kImportNoTempFolder: return 9;
         case kImportUnpackFailed: return 8;
+        case kImportArchiveBusy: return kStoreCodeArchiveBusy;
+        case kImportLockDenied: return kStoreCodeLockDenied;
+        case kImportArchiveReadOnly: return kStoreCodeArchiveReadOnly;
         default: return 7;
     }
 }

@@ -21,6 +21,8 @@ inline constexpr int kCefImportMissing = 2;
 inline constexpr int kCefImportInvalid = 3;
 inline constexpr int kCefImportStoreFailed = 8;  // unpacking or storing failed
 inline constexpr int kCefImportNoTempFolder = 9;
+// The archive could not be locked: kStoreCodeArchiveBusy, kStoreCodeLockDenied or
+// kStoreCodeArchiveReadOnly (actions.h), said on the console too.
 
 // Stores a compressed ECG file as a report of type 516: unpacked into a fresh temporary folder
 // (removed again on every path), stored with the header's description and the size of the file.
@@ -37,6 +39,9 @@ inline constexpr int kImportUnpackFailed = 2;
 inline constexpr int kImportNoRepInfo = 3;
 inline constexpr int kImportBadRepInfo = 4;
 inline constexpr int kImportStoreFailed = 5;
+inline constexpr int kImportArchiveBusy = 6;      // another process held the archive's lock throughout
+inline constexpr int kImportLockDenied = 7;       // the lock file cannot be opened for writing by this account
+inline constexpr int kImportArchiveReadOnly = 8;  // the archive is read-only for this account
 
 // The four lines of a received report's REPINFO.TXT, with the reader's rules applied.
 struct RepInfo {
@@ -57,7 +62,7 @@ bool read_repinfo(const std::string& path, std::int64_t now, std::int64_t unpack
 int import_transfer_file(const std::string& transfer_file, const std::string& archive_folder, bool interactive,
                          std::string* stored_folder = nullptr);
 
-// The store-result code of an import result: 0 -> 0, 1 -> 9, 2 -> 8, 3..5 -> 7.
+// The store-result code of an import result: 0 -> 0, 1 -> 9, 2 -> 8, 3..5 -> 7, 6..8 -> 11..13.
 int import_result_to_store_code(int import_result);
 
 // Chooses the destination archive for a received file (caption given); empty means Cancel.

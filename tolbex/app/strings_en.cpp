@@ -25,7 +25,9 @@ const StringEntry kEnglish[] = {
      " Folder does not contain any \"CEF\" or \"TVZ\" files.\n2:   folder doesn't exist.\n3:   One of the files in the "
      "folder is invalid.\n4:   Archive group doesn't exist.\n5:   Archive group is invalid (doesn't contain a valid "
      "\"ARCHDIR.DAT\")\n6:   Archive name doesn't exist.\n7:   Couldn't write files.\n8:   Couldn't uncompress "
-     "report.\n9:   Couldn't create a temporary folder.\n\nIf a store operation was attempted when there were no "
+     "report.\n9:   Couldn't create a temporary folder.\n11:  The archive is in use by another program; "
+     "try again.\n12:  This account cannot open the archive's lock file for writing.\n13:  The archive is "
+     "read-only for this account.\n\nIf a store operation was attempted when there were no "
      "report files in the\nsource folder, the log file will say \"No report files in source folder\".\n\nLog file "
      "begins...\n------------------------------------------------------------------------------\n"},
     {kStrNoReportFiles, "No report files in source folder:"},

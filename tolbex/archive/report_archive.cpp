@@ -36,6 +36,8 @@ const char* archive_error_caption(int code) {
         case kArchiveConfigRefused: return "Archive configuration";
         case kArchiveBusy: return "Archive In Use";
         case kArchiveEntryGone: return "Archive Changed";
+        case kArchiveLockDenied: return "Archive Lock";
+        case kArchiveReadOnly: return "Archive Read-Only";
         default: return "";
     }
 }
@@ -184,8 +186,27 @@ ArchiveIndexLock::ArchiveIndexLock(const std::string& folder, int wait_ms)
 }
 
 Error ArchiveIndexLock::busy_error() const {
-    return fail(kArchiveBusy, "Another program is changing the archive \"" + folder_ +
-                                  "\" and it could not be locked, so nothing was changed. Please try again.");
+    const std::string quoted = "\"" + folder_ + "\"";
+    switch (lock_.failure()) {
+        case platform::LockFailure::Busy:
+            return fail(kArchiveBusy, "Another program is changing the archive " + quoted +
+                                          " and it could not be locked, so nothing was changed. Please try again.");
+        case platform::LockFailure::NotWritable:
+            return fail(kArchiveLockDenied,
+                        "The archive " + quoted + " cannot be changed from this account: its lock file " +
+                            kIndexLockFileName +
+                            " cannot be opened for writing, so nothing was changed. The file's owner or an "
+                            "administrator can give the operators' group write access to it (chmod g+w), or "
+                            "delete it while no program uses the archive.");
+        case platform::LockFailure::ReadOnly:
+            return fail(kArchiveReadOnly, "The archive " + quoted +
+                                              " is read-only for this account, so nothing was changed. An "
+                                              "administrator can give the operators' group write access to it.");
+        default:
+            return fail(kArchiveWriteFailed, "The archive " + quoted +
+                                                 " could not be locked, so nothing was changed: " + kIndexLockFileName +
+                                                 " cannot be used.");
+    }
 }
 
 Error entry_gone_error(const std::string& archive_folder, std::string_view folder_name) {

@@ -59,6 +59,8 @@ inline constexpr int kArchiveIncomplete = 10;    // done in part; what is left i
 inline constexpr int kArchiveCreateFailed = 11;  // a folder could not be created
 inline constexpr int kArchiveBusy = 12;          // "Archive In Use": the folder's lock could not be had
 inline constexpr int kArchiveEntryGone = 13;     // "Archive Changed": another program removed the entry
+inline constexpr int kArchiveLockDenied = 14;    // "Archive Lock": this account cannot open the lock file to write
+inline constexpr int kArchiveReadOnly = 15;      // "Archive Read-Only": the folder takes no new file
 const char* archive_error_caption(int code);
 
 // Helpers the index readers and writers of the archive model share.
@@ -76,7 +78,8 @@ Error write_error(const std::string& index_path);  // "Couldn't write to archive
 // program, account and machine that mounts the folder, takes its turn on this lock: an exclusive
 // open-file-description byte-range lock on the file ".TVINDEX.LCK" in the folder. Byte-range
 // locks reach the server of an NFSv4 or SMB3 share; a lock on the folder itself would not. A
-// writer that cannot have it within `wait_ms` writes nothing (held() false, busy_error() says why).
+// writer that cannot have it within `wait_ms` writes nothing (held() false, busy_error() says why:
+// "in use" only when another process holds it).
 inline constexpr const char* kIndexLockFileName = ".TVINDEX.LCK";
 inline constexpr int kIndexLockWaitMs = 10000;
 class ArchiveIndexLock {
@@ -86,7 +89,10 @@ public:
     ArchiveIndexLock& operator=(const ArchiveIndexLock&) = delete;
     bool held() const { return lock_.held(); }
     const std::string& folder() const { return folder_; }
-    // kArchiveBusy, naming the folder.
+    platform::LockFailure failure() const { return lock_.failure(); }
+    // Why the lock is not held, naming the folder: kArchiveBusy (another process holds it),
+    // kArchiveLockDenied (its lock file cannot be opened for writing by this account),
+    // kArchiveReadOnly (the folder takes no new file), else kArchiveWriteFailed.
     Error busy_error() const;
 
 private:

@@ -63,6 +63,15 @@ void set_card_reader(CardReader reader) {
     g_card_reader = std::move(reader);
 }
 
+int store_code_of_lock(const ArchiveIndexLock& lock) {
+    switch (lock.failure()) {
+        case platform::LockFailure::Busy: return kStoreArchiveBusy;
+        case platform::LockFailure::NotWritable: return kStoreLockDenied;
+        case platform::LockFailure::ReadOnly: return kStoreArchiveReadOnly;
+        default: return kStoreIndexFailed;
+    }
+}
+
 int store_report_in_archive(const std::string& archive_folder, const std::string& source,
                             const std::string& description, std::int32_t size, std::int64_t time, ReportType type,
                             std::string* new_folder_path, ProgressWindow* progress, bool move,
@@ -121,7 +130,10 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
     std::string folder;
     {
         const ArchiveIndexLock lock(archive_folder);
-        if (!lock.held()) return kStoreIndexFailed;
+        if (!lock.held()) {
+            if (refusal) *refusal = lock.busy_error().message;
+            return store_code_of_lock(lock);
+        }
         // The unique name only tells what did not exist a moment ago: a program that does not
         // take the lock may still get there first, and then another name is taken.
         std::string folder_name;
@@ -195,20 +207,61 @@ std::vector<std::string> list_ecg_files(const std::string& folder) {
 
 namespace {
 
-// The checks of delete_ecg_files, then the ECG files go; `renamed` receives the .FUL path the
-// folder would take first.
-int remove_ecg_files(const std::string& folder, std::string& renamed) {
+// True for a real folder whose name ends in exactly ".O12".
+bool is_twelve_lead_folder(const std::string& folder) {
     struct stat st;
     const std::string last = get_path_file_name(folder);
     const auto dot = last.rfind('.');
-    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || dot == std::string::npos ||
-        last.substr(dot + 1) != "O12")
-        return kDeleteEcgNotTwelveLead;
-    renamed = folder.substr(0, folder.size() - 3) + "FUL";
-    for (const std::string& f : list_ecg_files(folder)) ::unlink(f.c_str());
-    if (!list_ecg_files(folder).empty()) return kDeleteEcgDeleteFailed;
-    return kDeleteEcgOk;
+    return ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && dot != std::string::npos &&
+           last.substr(dot + 1) == "O12";
 }
+
+// The ECG files of a report, moved aside into a hidden sub-folder of it while the folder and its
+// entry change: until drop() nothing is lost, and put_back() restores them.
+class EcgFilesAside {
+public:
+    // Moves every ECG file of `folder` aside; false, with all of them back, when one cannot move.
+    bool move(const std::string& folder) {
+        const std::vector<std::string> files = list_ecg_files(folder);
+        if (files.empty()) return true;
+        struct stat st;
+        for (const std::string& f : files)
+            if (::lstat(f.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;  // not an ECG file: it stays
+        hidden_ = get_path_file_name(archive_io::make_hidden_folder(folder, "ECG"));
+        if (hidden_.empty()) return false;
+        for (const std::string& f : files) {
+            const std::string name = get_path_file_name(f);
+            if (!archive_io::rename_no_replace(f, join_path(join_path(folder, hidden_), name))) {
+                put_back(folder);
+                return false;
+            }
+            moved_.push_back(name);
+        }
+        return true;
+    }
+    // The files back into `folder` (where the report folder is now).
+    void put_back(const std::string& folder) {
+        if (hidden_.empty()) return;
+        const std::string aside = join_path(folder, hidden_);
+        for (const std::string& name : moved_)
+            archive_io::rename_no_replace(join_path(aside, name), join_path(folder, name));
+        moved_.clear();
+        ::rmdir(aside.c_str());
+        hidden_.clear();
+    }
+    // Deletes what was moved aside from `folder`; false when something stays.
+    bool drop(const std::string& folder) {
+        if (hidden_.empty()) return true;
+        const bool gone = archive_io::delete_hidden_folder(join_path(folder, hidden_)).ok();
+        hidden_.clear();
+        moved_.clear();
+        return gone;
+    }
+
+private:
+    std::string hidden_;
+    std::vector<std::string> moved_;
+};
 
 // Renames the folder to `renamed`, or when that name is taken (the reports made in the same
 // second as a 12-lead report share its base name) to a fresh .FUL name of the archive that
@@ -216,14 +269,14 @@ int remove_ecg_files(const std::string& folder, std::string& renamed) {
 bool rename_to_full(const std::string& folder, std::string& renamed,
                     const std::function<bool(const std::string&)>& listed) {
     // The first name too may be listed for a folder that is gone.
-    if (!listed || !listed(get_path_file_name(renamed))) {
+    if (!listed(get_path_file_name(renamed))) {
         if (archive_io::rename_no_replace(folder, renamed)) return true;
         if (errno != EEXIST) return false;
     }
     const std::string archive_folder = get_path_folder(folder);
     for (int attempt = 0; attempt < 64; ++attempt) {
         const std::string name = make_unique_file_name(archive_folder, ".FUL");
-        if (listed && listed(name)) return false;  // an entry whose folder is gone: never share it
+        if (listed(name)) return false;  // an entry whose folder is gone: never share it
         renamed = join_path(archive_folder, name);
         if (archive_io::rename_no_replace(folder, renamed)) return true;
         if (errno != EEXIST) return false;
@@ -245,47 +298,61 @@ void take_new_name(ReportRecord& record, const std::string& renamed) {
 
 }  // namespace
 
-int delete_ecg_files(ReportRecord& record, const std::string& report_folder) {
+int delete_twelve_lead_ecg(const std::string& report_folder, bool must_be_listed, ReportRecord* record,
+                           Error* index_error) {
     const std::string folder = platform::strip_trailing_slashes(report_folder);
-    std::string renamed;
-    if (const int removed = remove_ecg_files(folder, renamed); removed != kDeleteEcgOk) return removed;
-    if (!rename_to_full(folder, renamed, nullptr)) return kDeleteEcgRenameFailed;
-    take_new_name(record, renamed);  // only now
-    return kDeleteEcgOk;
-}
-
-int delete_listed_ecg_files(ReportRecord& record, const std::string& report_folder, const std::string& archive_folder,
-                            Error* index_error) {
-    const std::string folder = platform::strip_trailing_slashes(report_folder);
-    std::string renamed;
-    if (const int removed = remove_ecg_files(folder, renamed); removed != kDeleteEcgOk) return removed;
-    const std::string old_name = record.get_name();
-    ReportRecord updated = record;
-    bool moved = false, rename_failed = false;
-    const ArchiveIndexLock lock(archive_folder);
+    if (!is_twelve_lead_folder(folder)) return kDeleteEcgNotTwelveLead;
+    const std::string name = get_path_file_name(folder);
+    std::string renamed = folder.substr(0, folder.size() - 3) + "FUL";
+    EcgFilesAside aside;
+    bool moved = false;
+    int step_failed = kDeleteEcgOk;
+    const ArchiveIndexLock lock(get_path_folder(folder));
     const Result<void> changed = change_archive_index(lock, [&](ArchiveIndexEntries& entries) -> Result<void> {
-        ReportRecord* entry = entries.find(old_name);
-        if (!entry) return entry_gone_error(lock.folder(), old_name);
-        if (!rename_to_full(folder, renamed, [&](const std::string& name) { return entries.find(name) != nullptr; })) {
-            rename_failed = true;
+        ReportRecord* entry = entries.find(name);
+        if (!entry && must_be_listed) return entry_gone_error(lock.folder(), name);
+        if (!entry) entries.leave_file();  // not listed: there is no entry to bring up to date
+        if (!aside.move(folder)) {
+            step_failed = kDeleteEcgDeleteFailed;
+            return fail(kArchiveDeleteFailed);
+        }
+        if (!rename_to_full(folder, renamed, [&](const std::string& n) { return entries.find(n) != nullptr; })) {
+            aside.put_back(folder);
+            step_failed = kDeleteEcgRenameFailed;
             return fail(kArchiveWriteFailed);
         }
         moved = true;
+        ReportRecord updated = entry ? *entry : ReportRecord(name, lock.folder(), "", 0, 0, false);
         take_new_name(updated, renamed);
-        entry->set_name(updated.get_name());
-        entry->set_size(updated.get_size());
+        if (entry) {
+            entry->set_name(updated.get_name());
+            entry->set_size(updated.get_size());
+        }
+        if (record) {
+            record->set_name(updated.get_name());
+            record->set_size(updated.get_size());
+        }
         return {};
     });
-    if (rename_failed) return kDeleteEcgRenameFailed;
+    if (step_failed != kDeleteEcgOk) return step_failed;
     if (!changed) {
-        // The entry still names the old folder: so must the disk, before the lock goes.
-        if (moved) archive_io::rename_no_replace(renamed, folder);
+        // The entry still names the old folder: so must the disk, with its ECG files.
+        if (moved && archive_io::rename_no_replace(renamed, folder)) aside.put_back(folder);
         if (index_error) *index_error = changed.error();
         return kDeleteEcgIndexFailed;
     }
-    record.set_name(updated.get_name());
-    record.set_size(updated.get_size());
-    return kDeleteEcgOk;
+    // Only now that the index says so do the files go for good.
+    return aside.drop(renamed) ? kDeleteEcgOk : kDeleteEcgDeleteFailed;
+}
+
+int delete_listed_ecg_files(ReportRecord& record, const std::string& report_folder, Error* index_error) {
+    ReportRecord updated = record;
+    const int result = delete_twelve_lead_ecg(report_folder, true, &updated, index_error);
+    if (result == kDeleteEcgOk || result == kDeleteEcgDeleteFailed) {
+        record.set_name(updated.get_name());
+        record.set_size(updated.get_size());
+    }
+    return result;
 }
 
 std::string locate_card_program() {

@@ -9,6 +9,8 @@
 
 namespace tv {
 
+class ArchiveIndexLock;
+
 // Anything whose text can be set: shows which file is being copied.
 class ProgressWindow {
 public:
@@ -22,6 +24,13 @@ inline constexpr int kStoreFolderFailed = 1;  // the new report folder could not
 inline constexpr int kStoreCopyFailed = 2;    // copying, moving or unpacking failed
 inline constexpr int kStoreIndexFailed = 3;   // ARCHINFO.DAT could not be appended to
 inline constexpr int kStoreCardFailed = 4;    // the card could not be read
+// The archive's lock could not be had (`refusal` gets the lock's message): another process holds
+// it, this account cannot open the lock file for writing, or the archive is read-only.
+inline constexpr int kStoreArchiveBusy = 5;
+inline constexpr int kStoreLockDenied = 6;
+inline constexpr int kStoreArchiveReadOnly = 7;
+// The store code of a lock that could not be had.
+int store_code_of_lock(const ArchiveIndexLock& lock);
 
 // Unpacks a compressed ECG file into a folder; true on success.
 using CefUnpackHook = std::function<bool(const std::string& cef_file, const std::string& folder)>;
@@ -51,7 +60,7 @@ void set_card_reader(CardReader reader);
 // unpacker and the card reader see the hidden folder.
 // A source folder holding a link, a special file or two names that differ only in case is
 // refused whole (kStoreCopyFailed), `refusal` getting the sentence that names the entry.
-// Returns kStoreOk .. kStoreCardFailed (0-4). Shows no message.
+// Returns kStoreOk .. kStoreArchiveReadOnly (0-7). Shows no message.
 int store_report_in_archive(const std::string& archive_folder, const std::string& source,
                             const std::string& description, std::int32_t size, std::int64_t time, ReportType type,
                             std::string* new_folder_path = nullptr, ProgressWindow* progress = nullptr,
@@ -63,21 +72,23 @@ inline constexpr int kDeleteEcgOk = 0;
 inline constexpr int kDeleteEcgNotTwelveLead = 1;  // no such folder, or its extension is not exactly "O12"
 inline constexpr int kDeleteEcgDeleteFailed = 2;   // an ECG file could not be deleted
 inline constexpr int kDeleteEcgRenameFailed = 3;   // the folder could not be renamed to a .FUL name
-inline constexpr int kDeleteEcgIndexFailed = 4;    // the index could not be changed: the folder keeps its name
+inline constexpr int kDeleteEcgIndexFailed = 4;    // the index could not be changed: nothing was changed
 
-// Turns a 12-lead full report (folder "X.O12") into an ordinary full report: deletes
-// os12ecg1..8.dat and os12pac.dat (any case) and renames the folder to "X.FUL", or to a fresh
-// unique .FUL name when that one is taken (never over an existing entry). Only after the rename does the record become type 510 with the new name and
-// the new folder's size. On failure leaves the record unchanged; the caller shows
-// kDeleteEcgFailedText. For a folder that no index lists.
-int delete_ecg_files(ReportRecord& record, const std::string& report_folder);
-// The same for the report `record` listed in `archive_folder`: after the ECG files are gone, the
-// folder's rename and its entry's new name and size are one turn of the archive's lock, so that
-// another program sees the entry and the folder agree. When the entry is no longer listed or the
-// index cannot be written (the change's error goes to `index_error`), the folder keeps its name:
-// kDeleteEcgIndexFailed; the caller shows that error instead of kDeleteEcgFailedText.
-int delete_listed_ecg_files(ReportRecord& record, const std::string& report_folder, const std::string& archive_folder,
-                            Error* index_error);
+// Turns a 12-lead full report (folder "X.O12") into an ordinary full report: os12ecg1..8.dat and
+// os12pac.dat (any case) go, and the folder becomes "X.FUL", or a fresh unique .FUL name when that
+// one is taken (never over an existing entry or folder). Everything is decided under the lock of
+// the folder's archive: whether the report is listed (with `must_be_listed` an entry that is gone
+// fails), the new name, and the entry's new name and size, written in the same turn as the
+// folder's rename. The ECG files are moved aside under a hidden name first and deleted only once
+// the index says so; any failure before puts them back and leaves folder and entry as they were.
+// `record`, when given, receives the new name and size. kDeleteEcgIndexFailed (the lock could not
+// be had, the entry is gone or the index could not be written; the error goes to `index_error`):
+// the caller shows that error instead of kDeleteEcgFailedText. kDeleteEcgDeleteFailed after the
+// change means the hidden files could not all be removed.
+int delete_twelve_lead_ecg(const std::string& report_folder, bool must_be_listed, ReportRecord* record,
+                           Error* index_error);
+// The same for the report `record` of its archive, which must still be listed.
+int delete_listed_ecg_files(ReportRecord& record, const std::string& report_folder, Error* index_error);
 inline constexpr const char* kDeleteEcgFailedText =
     "There was an error while deleting the Ostrabel12 ECG files from this folder.";
 

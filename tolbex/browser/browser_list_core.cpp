@@ -421,7 +421,7 @@ int BrowserListCore::delete_ecg_files(const ReportRef& report) {
     if (folder.empty()) return kDeleteEcgNotTwelveLead;
     ReportRecord renamed = *r;
     Error index_error;
-    const int result = tv::delete_listed_ecg_files(renamed, folder, a->get_path(), &index_error);
+    const int result = tv::delete_listed_ecg_files(renamed, folder, &index_error);
     if (result == kDeleteEcgIndexFailed)
         show_archive_error(index_error);
     else if (result != kDeleteEcgOk)

@@ -1,5 +1,8 @@
 // What a hidden command-line run guarantees: no window, no change to the remembered archive
 // groups, no event-log entry, no blocking prompt, and a refused start when logging cannot run.
+#include <thread>
+
+#include "common/audit_log.h"
 #include "tolbex/tests/cli_fixture.h"
 
 namespace cli {
@@ -86,6 +89,38 @@ TEST_F(HeadlessTest, LoggingWithDescriptorFileAuditsTheExport) {
         }
     EXPECT_TRUE(found_log);
     EXPECT_FALSE(fs::exists(root / "log" / "eventlog.txt"));  // the command line was not empty
+}
+
+// Operators exporting from one archive side by side take turns on its audit log: no run is told
+// that the log cannot be opened, and every export has its entry.
+TEST_F(HeadlessTest, ExportsSideBySideAllGetTheirAuditEntry) {
+    constexpr int kProcesses = 12, kRounds = 20;
+    write_file(t / "msg.so", "descriptor");
+    write_hive(hklm,
+               "[Software\\Torvane Medical\\Quorril]\r\n\"Enable Logging\"=\"Yes\"\r\n"
+               "[Software\\Torvane Medical\\Log]\r\n\"DLL Install Path\"=\"" +
+                   (t / "msg.so").string() + "\"\r\n");
+    for (int round = 0; round < kRounds; ++round) {
+        std::vector<RunResult> results(kProcesses);
+        std::vector<std::thread> runs;
+        for (int i = 0; i < kProcesses; ++i)
+            runs.emplace_back([&, i] {
+                const std::string out = (t / ("R" + std::to_string(i) + ".TVZ")).string();
+                results[i] = run({"/export", "TVZ", (g / "STANDARD" / "R.FUL").string(), out, "x"}, 120);
+            });
+        for (auto& r : runs) r.join();
+        for (int i = 0; i < kProcesses; ++i) ASSERT_EQ(results[i].code, 0) << round << "/" << i << results[i].err;
+    }
+    int logs = 0;
+    for (auto& e : fs::directory_iterator(g / "STANDARD"))
+        if (e.path().filename().string().rfind("TV", 0) == 0 && e.path().extension() == ".LOG") {
+            ++logs;
+            const tv::AuditFileCheck check = tv::read_audit_log_file(e.path().string());
+            EXPECT_TRUE(check.crc_ok);
+            EXPECT_TRUE(check.complete);
+            EXPECT_EQ(check.records.size(), static_cast<std::size_t>(kProcesses * kRounds));
+        }
+    EXPECT_EQ(logs, 1);
 }
 
 TEST_F(HeadlessTest, StartsThatNeedTheMainWindowSayWhy) {

@@ -17,7 +17,9 @@ const char* const kHeader2 =
     "Folder does not contain any \"CEF\" or \"TVZ\" files.\n2:   folder doesn't exist.\n3:   One of the files in the "
     "folder is invalid.\n4:   Archive group doesn't exist.\n5:   Archive group is invalid (doesn't contain a valid "
     "\"ARCHDIR.DAT\")\n6:   Archive name doesn't exist.\n7:   Couldn't write files.\n8:   Couldn't uncompress "
-    "report.\n9:   Couldn't create a temporary folder.\n\nIf a store operation was attempted when there were no report "
+    "report.\n9:   Couldn't create a temporary folder.\n11:  The archive is in use by another program; "
+    "try again.\n12:  This account cannot open the archive's lock file for writing.\n13:  The archive is "
+    "read-only for this account.\n\nIf a store operation was attempted when there were no report "
     "files in the\nsource folder, the log file will say \"No report files in source folder\".\n\nLog file "
     "begins...\n------------------------------------------------------------------------------\n";
 
@@ -203,7 +205,9 @@ TEST_F(StoreFolderTest, StoresAndConversionsSideBySideLoseNothing) {
     std::vector<int> codes(2 * kEach, -1);
     std::vector<std::thread> runs;
     for (int i = 0; i < kEach; ++i) {
-        runs.emplace_back([&, i] { codes[i] = run({"/store", (src / "good.TVZ").string(), g.string(), "STANDARD"}).code; });
+        runs.emplace_back([&, i] {
+            codes[i] = run({"/store", (src / "good.TVZ").string(), g.string(), "STANDARD"}).code;
+        });
         runs.emplace_back([&, i] {
             codes[kEach + i] = run({"/delete_os12_ecg", (archive / ("X" + std::to_string(i) + ".O12")).string()}).code;
         });
@@ -225,6 +229,124 @@ TEST_F(StoreFolderTest, StoresAndConversionsSideBySideLoseNothing) {
         EXPECT_EQ(listed.count(e.path().filename().string()), 1u) << e.path();
     }
     for (int i = 0; i < kEach; ++i) EXPECT_EQ(listed.count("X" + std::to_string(i) + ".FUL"), 1u) << i;
+}
+
+// The archive's lock as another writer holds it: an OFD lock on its lock file.
+class HeldLock {
+public:
+    explicit HeldLock(const fs::path& archive)
+        : fd_(::open((archive / ".TVINDEX.LCK").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
+        struct flock fl {};
+        fl.l_type = F_WRLCK;
+        fl.l_whence = SEEK_SET;
+        held_ = fd_ >= 0 && ::fcntl(fd_, F_OFD_SETLK, &fl) == 0;
+    }
+    ~HeldLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool held() const { return held_; }
+
+private:
+    int fd_;
+    bool held_ = false;
+};
+
+// True when some process holds the archive's lock.
+bool lock_is_held(const fs::path& archive) {
+    const int fd = ::open((archive / ".TVINDEX.LCK").c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    const bool held = ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+    ::close(fd);
+    return held;
+}
+
+std::set<std::string> ecg_files(const fs::path& folder) {
+    std::set<std::string> out;
+    for (const auto& e : fs::directory_iterator(folder)) out.insert(e.path().filename().string());
+    return out;
+}
+
+// Held by another process throughout, the lock keeps every action from deciding anything: a
+// listed and an unlisted 12-lead report keep their ECG files and names, a store says "in use".
+TEST_F(StoreFolderTest, AHeldLockLeavesConversionsAndStoresUndone) {
+    const fs::path archive = g / "STANDARD";
+    for (const char* name : {"L.O12", "U.O12"}) {
+        write_file(archive / name / "os12ecg1.dat", "e");
+        write_file(archive / name / "OS12PAC.DAT", "p");
+        write_file(archive / name / "PATIENT.TXT", patient_txt("ABCD1234566"));
+    }
+    append_entry(archive, {"L.O12", "Listed", "Wed Jan 02 02:03:55 1980", "9", "Full Ostrabel 12"});
+    const std::string index = read_file(archive / "ARCHINFO.DAT");
+    const auto before = ecg_files(archive / "L.O12");
+    const HeldLock lock(archive);
+    ASSERT_TRUE(lock.held());
+    RunResult listed, unlisted, stored;
+    std::thread a([&] { listed = run({"/delete_os12_ecg", (archive / "L.O12").string()}); });
+    std::thread b([&] { unlisted = run({"/delete_os12_ecg", (archive / "U.O12").string()}); });
+    std::thread c([&] { stored = run({"/store", (src / "good.TVZ").string(), g.string(), "STANDARD"}); });
+    a.join();
+    b.join();
+    c.join();
+    for (const RunResult* r : {&listed, &unlisted}) {
+        EXPECT_EQ(r->code, 4) << r->err;
+        EXPECT_NE(r->err.find("Another program is changing the archive"), std::string::npos) << r->err;
+    }
+    EXPECT_EQ(stored.code, 11) << stored.err;
+    EXPECT_NE(stored.err.find("Another program is changing the archive"), std::string::npos) << stored.err;
+    EXPECT_EQ(ecg_files(archive / "L.O12"), before);
+    EXPECT_EQ(ecg_files(archive / "U.O12"), before);
+    EXPECT_EQ(read_file(archive / "ARCHINFO.DAT"), index);
+    EXPECT_FALSE(fs::exists(archive / "L.FUL"));
+    EXPECT_FALSE(fs::exists(archive / "U.FUL"));
+}
+
+// BRACKMOR stopped while it holds the archive's lock: a conversion waits for it and, when it
+// does not come back in time, fails with nothing changed; the index stays true either way.
+TEST_F(StoreFolderTest, AConversionBesideAStoppedCheckWaitsOrFails) {
+    const fs::path archive = g / "STANDARD";
+    for (int i = 0; i < 300; ++i) {
+        const std::string name = "R" + std::to_string(i) + ".O12";
+        write_file(archive / name / "os12ecg1.dat", "e");
+        append_entry(archive,
+                     {name, "Report " + std::to_string(i), "Wed Jan 02 02:03:55 1980", "9", "Full Ostrabel 12"});
+    }
+    bool caught = false;
+    for (int attempt = 0; attempt < 300 && !caught; ++attempt) {
+        const pid_t check = ::fork();
+        if (check == 0) {
+            const int devnull = ::open("/dev/null", O_RDWR);
+            ::dup2(devnull, 0);
+            ::dup2(devnull, 1);
+            ::dup2(devnull, 2);
+            if (::chdir(t.c_str()) != 0) ::_exit(126);
+            ::execl(BRACKMOR_PROGRAM, BRACKMOR_PROGRAM, g.c_str(), "/NW", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(attempt * 997 % 40000));
+        ::kill(check, SIGSTOP);
+        caught = lock_is_held(archive);
+        if (caught) {
+            const RunResult r = run({"/delete_os12_ecg", (archive / "R7.O12").string()});
+            EXPECT_EQ(r.code, 4) << r.err;
+            EXPECT_TRUE(fs::exists(archive / "R7.O12" / "os12ecg1.dat"));
+        }
+        ::kill(check, SIGCONT);
+        int status = 0;
+        ASSERT_EQ(::waitpid(check, &status, 0), check);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    EXPECT_TRUE(caught) << "BRACKMOR was never stopped with the lock held";
+    // Stopped while it does not hold the lock, it keeps nobody waiting.
+    const RunResult r = run({"/delete_os12_ecg", (archive / "R7.O12").string()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    const auto lines = index_lines(archive / "ARCHINFO.DAT");
+    ASSERT_EQ(lines.size(), 5u * 300);
+    for (std::size_t i = 0; i < lines.size(); i += 5)
+        EXPECT_TRUE(fs::is_directory(archive / lines[i])) << "no folder: " << lines[i];
+    EXPECT_TRUE(fs::is_directory(archive / "R7.FUL"));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "common/files.h"
+#include "common/generations.h"
 #include "common/text.h"
 #include "common/ui.h"
 #include "platform/fs.h"
@@ -45,7 +46,7 @@ struct ArchiveEntry {
     std::int64_t time;
 };
 
-class ArchInfoScenario final : public Scenario {
+class ArchInfoScenario : public Scenario {
 public:
     const char* name() const override { return "archinfo"; }
     int period() const override { return 4; }
@@ -95,6 +96,17 @@ public:
                 index.add(std::make_unique<ReportRecord>(e.name, folder, e.description, e.size, e.time, false));
             return {};
         }));
+    }
+};
+
+// ARCHINFO.DAT replaced as the repair tool replaces it: with generations, the old file kept as
+// ARCHINFO.SAV before the new one is renamed over it.
+
+class GenerationsScenario final : public ArchInfoScenario {
+public:
+    const char* name() const override { return "generations"; }
+    bool step(const std::string& folder, int from) const override {
+        return replace_with_generations(folder, kArchiveIndexName, expected(next(from)), true);
     }
 };
 
@@ -248,6 +260,7 @@ public:
 };
 
 const ArchInfoScenario g_archinfo;
+const GenerationsScenario g_generations;
 const ArchDirScenario g_archdir;
 const DeviceScenario g_device;
 const HiveScenario g_hive;
@@ -283,7 +296,7 @@ const Scenario* find_scenario(std::string_view name) {
     return nullptr;
 }
 
-std::vector<const Scenario*> all_scenarios() { return {&g_archinfo, &g_archdir, &g_device, &g_hive}; }
+std::vector<const Scenario*> all_scenarios() { return {&g_archinfo, &g_generations, &g_archdir, &g_device, &g_hive}; }
 
 std::string record_text(std::string_view tag, int n) { return std::string(tag) + " " + std::to_string(n); }
 

@@ -38,7 +38,7 @@ public:
     std::optional<int> identify(const std::string& folder) const;
 };
 
-// "archinfo" (ARCHINFO.DAT rewrites), "archdir" (ARCHDIR.DAT appends and a rewrite), "device"
+// "archinfo" (ARCHINFO.DAT rewrites), "generations" (the same replaced with generations), "archdir" (ARCHDIR.DAT appends and a rewrite), "device"
 // (DEVICE.DAT rewrites through add/remove), "hive" (registry hive rewrites). Null when unknown.
 const Scenario* find_scenario(std::string_view name);
 std::vector<const Scenario*> all_scenarios();

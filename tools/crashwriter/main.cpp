@@ -3,7 +3,7 @@
 //
 //   crashwriter KIND FOLDER [--count N] [--progress FILE] [--fsize BYTES] [--tag TEXT] [--first K]
 //
-// KIND archinfo | archdir | device | hive: steps the folder's file through its cycle of known
+// KIND archinfo | generations | archdir | device | hive: steps the folder's file through its cycle of known
 //      contents (crash_scenarios.h), starting from the state the file is in.
 //      store: stores reports with descriptions "<tag> K", "<tag> K+1" ... into the archive FOLDER.
 //      touch: rewrites FOLDER's ARCHINFO.DAT, toggling the description of its "Seed" report.
@@ -183,7 +183,7 @@ int main(int argc, char** argv) {
     Options o;
     if (!parse_options(argc, argv, o)) {
         std::fprintf(stderr,
-                     "usage: crashwriter archinfo|archdir|device|hive|store|touch|audit FOLDER [--count N] "
+                     "usage: crashwriter archinfo|generations|archdir|device|hive|store|touch|audit FOLDER [--count N] "
                      "[--progress FILE] [--fsize BYTES] [--tag TEXT] [--first K]\n");
         return kExitUsage;
     }

@@ -23,6 +23,9 @@ enum StoreResultCode {
     kStoreCodeUnpackFailed = 8,
     kStoreCodeNoTempFolder = 9,
     kStoreCodeLogFailed = 10,
+    kStoreCodeArchiveBusy = 11,      // another program held the archive's lock throughout: try again
+    kStoreCodeLockDenied = 12,       // the archive's lock file cannot be opened for writing by this account
+    kStoreCodeArchiveReadOnly = 13,  // the archive is read-only for this account
 };
 
 // The largest count "/find" returns, so that it never reads as one of its error codes.

@@ -113,7 +113,10 @@ TEST_F(ArchiveOperationsTest, RefusalsChangeNothing) {
              EXPECT_TRUE(held.lock(group_ + "/A/" + kIndexLockFileName, true, false));
              return archive_ops::set_description(*g.get_archive(0), "R1.FUL", "x");
          },
-         kArchiveBusy, ArchiveIndexLock(group_ + "/A").busy_error().message},
+         kArchiveBusy,
+         "Another program is changing the archive \"" + group_ +
+             "/A\" and it could not be locked, so nothing was "
+             "changed. Please try again."},
     };
     for (const Case& c : cases) {
         ArchiveGroup group(group_ + "/ARCHDIR.DAT");

@@ -78,7 +78,7 @@ protected:
         if (archive_ops::set_description(view, img, "edited " + img)) done("described " + img);
         if (archive_ops::set_confirmed(a, img, true)) done("confirmed " + img);
         ReportRecord record = *view.find_record(o12);
-        if (delete_listed_ecg_files(record, a + "/" + o12, a, nullptr) == kDeleteEcgOk) {
+        if (delete_listed_ecg_files(record, a + "/" + o12, nullptr) == kDeleteEcgOk) {
             done("gone " + o12);
             done("listed " + record.get_name());
         }
@@ -214,7 +214,7 @@ TEST_F(SharedArchiveTest, AHolderOfTheLockSeesFolderAndEntryTogether) {
         {"12-lead", [&] { return !fs::exists(a_ + "/X.O12/os12ecg1.dat"); },
          [&] {
              ReportRecord record = *ReportArchive(a_, "A").find_record("X.O12");
-             delete_listed_ecg_files(record, a_ + "/X.O12", a_, nullptr);
+             delete_listed_ecg_files(record, a_ + "/X.O12", nullptr);
          }},
         {"delete", nullptr,
          [&] {

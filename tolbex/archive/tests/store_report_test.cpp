@@ -297,7 +297,7 @@ TEST_F(StoreReportTest, DeleteEcgFilesTurnsTwelveLeadIntoFull) {
     write(folder + "/os12ecg9.dat", "kept");
     ReportRecord r("", "100", "", "X.O12", archive_, "d");
     ASSERT_EQ(r.get_type(), kReportFullOstrabel12);
-    ASSERT_EQ(delete_ecg_files(r, folder), kDeleteEcgOk);
+    ASSERT_EQ(delete_twelve_lead_ecg(folder, false, &r, nullptr), kDeleteEcgOk);
     EXPECT_FALSE(fs::exists(folder));
     EXPECT_EQ(names(archive_ + "/X.FUL"), (std::set<std::string>{"PATIENT.TXT", "os12ecg9.dat"}));
     EXPECT_EQ(r.get_name(), "X.FUL");
@@ -314,8 +314,7 @@ TEST_F(StoreReportTest, DeleteEcgFilesKeepsALongFolderNameWhole) {
     write(index(), stem + ".O12\r\nTwelve\r\nMon Dec 03 14:05:09 2007\r\n1\r\nFull Ostrabel12\r\n");
     ReportArchive a(archive_, "A");
     ReportRecord& r = *a.get_record(0);
-    ASSERT_EQ(delete_ecg_files(r, archive_ + "/" + stem + ".O12"), kDeleteEcgOk);
-    ASSERT_TRUE(archive_ops::rename_entry(archive_, stem + ".O12", r.get_name(), r.get_size()));
+    ASSERT_EQ(delete_twelve_lead_ecg(archive_ + "/" + stem + ".O12", false, &r, nullptr), kDeleteEcgOk);
     EXPECT_EQ(read(index()), stem + ".FUL\r\nTwelve\r\nMon Dec 03 14:05:09 2007\r\n0\r\nFull\r\n");
     EXPECT_NE(ReportArchive(archive_, "A").find_record(stem + ".FUL"), nullptr);
 }
@@ -325,14 +324,14 @@ TEST_F(StoreReportTest, DeleteEcgFilesFailuresLeaveRecordAndFolder) {
     fs::create_directories(lower);
     write(lower + "/os12ecg1.dat", "e");
     ReportRecord r("", "100", "", "y.o12", archive_, "d");
-    EXPECT_EQ(delete_ecg_files(r, lower), kDeleteEcgNotTwelveLead);
+    EXPECT_EQ(delete_twelve_lead_ecg(lower, false, &r, nullptr), kDeleteEcgNotTwelveLead);
     EXPECT_TRUE(fs::exists(lower + "/os12ecg1.dat"));
     EXPECT_EQ(r.get_name(), "y.o12");
     EXPECT_EQ(r.get_type(), kReportFullOstrabel12);
     EXPECT_TRUE(ui_.shown.empty());  // the caller shows it
     EXPECT_STREQ(kDeleteEcgFailedText, "There was an error while deleting the Ostrabel12 ECG files from this folder.");
 
-    EXPECT_EQ(delete_ecg_files(r, archive_ + "/MISSING.O12"), kDeleteEcgNotTwelveLead);
+    EXPECT_EQ(delete_twelve_lead_ecg(archive_ + "/MISSING.O12", false, &r, nullptr), kDeleteEcgNotTwelveLead);
 
     // The .FUL name is taken (a full report of the same second): a fresh name, nothing replaced.
     const std::string taken = archive_ + "/Y.O12";
@@ -341,7 +340,7 @@ TEST_F(StoreReportTest, DeleteEcgFilesFailuresLeaveRecordAndFolder) {
     fs::create_directories(archive_ + "/Y.FUL");
     write(archive_ + "/Y.FUL/ANALSUM.TXT", "full");
     ReportRecord y("", "100", "", "Y.O12", archive_, "d");
-    ASSERT_EQ(delete_ecg_files(y, taken), kDeleteEcgOk);
+    ASSERT_EQ(delete_twelve_lead_ecg(taken, false, &y, nullptr), kDeleteEcgOk);
     EXPECT_EQ(get_extension_upper(y.get_name()), "FUL");
     EXPECT_NE(y.get_name(), "Y.FUL");
     EXPECT_TRUE(fs::is_directory(archive_ + "/" + y.get_name()));
@@ -353,7 +352,7 @@ TEST_F(StoreReportTest, DeleteEcgFilesFailuresLeaveRecordAndFolder) {
     const std::string folder = archive_ + "/Z.O12";
     ReportRecord z("", "100", "", "Z.O12", archive_, "d");
     fs::create_directories(folder + "/OS12ECG3.DAT");
-    EXPECT_EQ(delete_ecg_files(z, folder), kDeleteEcgDeleteFailed);
+    EXPECT_EQ(delete_twelve_lead_ecg(folder, false, &z, nullptr), kDeleteEcgDeleteFailed);
     EXPECT_TRUE(fs::exists(folder));
     EXPECT_EQ(z.get_type(), kReportFullOstrabel12);
 }
@@ -385,9 +384,10 @@ TEST_F(StoreReportTest, ListedTwelveLeadKeepsFolderAndEntryAlike) {
             write(index(), c.index);
         ReportRecord r("Full Ostrabel12", "1", "", "X.O12", archive_, "Twelve");
         Error error;
-        EXPECT_EQ(delete_listed_ecg_files(r, archive_ + "/X.O12", archive_, &error), c.result);
-        EXPECT_FALSE(fs::exists(archive_ + "/X.O12/os12ecg1.dat"));
+        EXPECT_EQ(delete_listed_ecg_files(r, archive_ + "/X.O12", &error), c.result);
         const bool done = c.result == kDeleteEcgOk;
+        EXPECT_EQ(fs::exists(archive_ + "/X.O12/os12ecg1.dat"), !done);                    // put back on failure
+        EXPECT_EQ(names(archive_ + (done ? "/X.FUL" : "/X.O12")).size(), done ? 1u : 2u);  // nothing hidden left
         EXPECT_EQ(fs::exists(archive_ + "/X.FUL"), done);
         EXPECT_EQ(fs::exists(archive_ + "/X.O12"), !done);
         EXPECT_EQ(r.get_name(), done ? "X.FUL" : "X.O12");
@@ -409,7 +409,7 @@ TEST_F(StoreReportTest, ListedTwelveLeadNeverTakesANameTheIndexHoldsForAGoneFold
     write(index(), stale + format_archive_entry("X.O12", "Twelve", "Mon Dec 03 14:05:09 2007", "1", "Full Ostrabel12"));
     ReportRecord r("Full Ostrabel12", "1", "", "X.O12", archive_, "Twelve");
     Error error;
-    ASSERT_EQ(delete_listed_ecg_files(r, archive_ + "/X.O12", archive_, &error), kDeleteEcgOk);
+    ASSERT_EQ(delete_listed_ecg_files(r, archive_ + "/X.O12", &error), kDeleteEcgOk);
     EXPECT_NE(r.get_name(), "X.FUL");
     EXPECT_TRUE(fs::is_directory(archive_ + "/" + r.get_name()));
     EXPECT_FALSE(fs::exists(archive_ + "/X.FUL"));

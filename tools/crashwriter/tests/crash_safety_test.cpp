@@ -218,7 +218,7 @@ TEST_P(KillTest, EveryKillLeavesTheOldOrTheNewFile) {
         s.name(), kills, test_seed(), new_after_kill, leftovers);
 }
 
-INSTANTIATE_TEST_SUITE_P(Writers, KillTest, ::testing::Values("archinfo", "archdir", "device", "hive"),
+INSTANTIATE_TEST_SUITE_P(Writers, KillTest, ::testing::Values("archinfo", "generations", "archdir", "device", "hive"),
                          [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
 // Killed while storing reports: the index holds whole entries, each report at most once and in
