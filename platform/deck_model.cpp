@@ -137,7 +137,7 @@ void FileTraceSource::rewind() {
 std::size_t DeckModel::region_bytes(const DeckGeometry& g) {
     const std::size_t ppe = clamp_u32(g.packets_per_entry, 1, 64);
     const std::size_t stride = clamp_u32(g.stride, ring::kMinStride, 4096);
-    const std::size_t entries = clamp_u32(g.entries, 1, 4096);
+    const std::size_t entries = clamp_u32(g.entries, 2, 4096);
     return ring::kHeaderRoom + entries * (8 * ppe + ppe * stride);
 }
 
@@ -147,7 +147,8 @@ DeckModel::DeckModel(std::unique_ptr<TraceSource> trace, const DeckGeometry& g, 
     ppe_ = clamp_u32(g.packets_per_entry, 1, 64);
     stride_ = clamp_u32(g.stride, ring::kMinStride, 4096);
     entry_bytes_ = 8 * ppe_ + ppe_ * stride_;
-    entries_ = clamp_u32(g.entries, 1, 4096);
+    // A ring of one entry is always full: nothing could ever be published.
+    entries_ = clamp_u32(g.entries, 2, 4096);
     std::uint8_t* h = region_.base;
     std::memset(h, 0, ring::kHeaderRoom);
     ring_store(h, ring::kPacketsPerEntry, g.packets_per_entry);

@@ -484,7 +484,8 @@ TEST(KelmothDeck, DataWaitsUntilTheRingIsArmed) {
 }
 
 // A trace may hold empty records: an empty message is no message (a read of nothing means the
-// time ran out), and a packet without bytes leaves its slot zero.
+// time ran out), and a packet without bytes leaves its slot zero. A ring of one entry, always
+// full, is filled as one of two.
 TEST(KelmothDeck, EmptyTraceRecordsAreNoMessages) {
     using tv::platform::TraceKind;
     std::vector<tv::platform::TraceRecord> trace(10);
@@ -492,8 +493,9 @@ TEST(KelmothDeck, EmptyTraceRecordsAreNoMessages) {
     for (std::size_t i = 1; i <= 8; ++i) trace[i].kind = TraceKind::packet;
     trace[9].kind = TraceKind::message;
     trace[9].bytes = {109, 0, 0, 0, 16, 0, 0, 0, 7, 0, 0, 0};
-    tv::platform::InProcessDeck deck(std::make_unique<tv::platform::VectorTraceSource>(trace),
-                                     tv::platform::DeckGeometry{}, {});
+    tv::platform::DeckGeometry one_entry;
+    one_entry.entries = 1;
+    tv::platform::InProcessDeck deck(std::make_unique<tv::platform::VectorTraceSource>(trace), one_entry, {});
     tv::platform::DeckModel& model = deck.model();
     int error = 0;
     const std::uint32_t start[3] = {15, 107, 502};
@@ -510,6 +512,7 @@ TEST(KelmothDeck, EmptyTraceRecordsAreNoMessages) {
     }
     EXPECT_EQ(messages[3], trace[9].bytes);  // after the three answers to the start command
     EXPECT_EQ(tv::platform::ring_load(model.region().base, ring::kWriteIndex), 1u);
+    EXPECT_EQ(tv::platform::ring_load(model.region().base, ring::kEntries), 1u);  // as the trace gave it
 }
 
 TEST(KelmothMessages, ShortAndUnknownMessagesAreNotActedOn) {
