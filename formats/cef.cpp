@@ -1,5 +1,6 @@
 #include "formats/cef.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -652,32 +653,64 @@ bool CefUnpacker::undoable(Step step) {
 // the name is moved aside (a folder stays where it is and fails the member). False when the room
 // cannot be made.
 bool CefUnpacker::claim_target(const std::string& name) {
-    while (const auto found = platform::find_name_ci(target_, name)) {
-        const std::string entry = found->substr(found->rfind('/') + 1);
-        if (std::find(written_.begin(), written_.end(), entry) != written_.end()) {
-            if (!force_delete_file(*found)) return false;
+    std::vector<std::string>& spellings = target_entries()[to_lower_copy(name)];
+    const std::vector<std::string> found = spellings;
+    for (const std::string& entry : found) {
+        const std::string path = target_ + entry;
+        if (written_names_.count(entry) != 0) {
+            if (!force_delete_file(path)) return false;
             continue;
         }
         struct stat st {};
-        if (::lstat(found->c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+        if (::lstat(path.c_str(), &st) != 0) {
+            if (errno == ENOENT) continue;  // gone since the folder was read
+            return false;
+        }
+        if (S_ISDIR(st.st_mode)) return false;
         if (aside_.empty()) {
             std::string pattern = target_ + ".cef-replaced-XXXXXX";
             if (!::mkdtemp(pattern.data())) return false;
             aside_ = pattern + "/";
+            const std::string folder = pattern.substr(target_.size());
+            entries_[to_lower_copy(folder)].push_back(folder);
         }
         const std::string kept = aside_ + std::to_string(set_aside_.size());
-        if (::rename(found->c_str(), kept.c_str()) != 0) return false;
-        set_aside_.emplace_back(*found, kept);
+        if (::rename(path.c_str(), kept.c_str()) != 0) return false;
+        set_aside_.emplace_back(path, kept);
     }
-    if (std::find(written_.begin(), written_.end(), name) == written_.end()) written_.push_back(name);
+    spellings.assign(1, name);
+    if (written_names_.insert(name).second) written_.push_back(name);
     return true;
+}
+
+// Read once per outermost call: claiming a name then never reads the folder again, so that a
+// file of many members unpacks in time linear in their number.
+std::unordered_map<std::string, std::vector<std::string>>& CefUnpacker::target_entries() {
+    if (entries_read_) return entries_;
+    entries_.clear();
+    if (DIR* dir = ::opendir(target_.c_str())) {
+        while (const dirent* e = ::readdir(dir)) {
+            const std::string entry = e->d_name;
+            if (entry != "." && entry != "..") entries_[to_lower_copy(entry)].push_back(entry);
+        }
+        ::closedir(dir);
+    }
+    entries_read_ = true;
+    return entries_;
 }
 
 void CefUnpacker::keep_changes() {
     if (!aside_.empty()) delete_folder_tree(aside_, true, true);
+    forget_changes();
+}
+
+void CefUnpacker::forget_changes() {
     aside_.clear();
     set_aside_.clear();
     written_.clear();
+    written_names_.clear();
+    entries_.clear();
+    entries_read_ = false;
 }
 
 void CefUnpacker::undo_changes() {
@@ -689,9 +722,7 @@ void CefUnpacker::undo_changes() {
         if (::rename(it->second.c_str(), it->first.c_str()) != 0) restored = false;
     // What could not be put back stays in the private folder rather than being lost.
     if (!aside_.empty() && restored) ::rmdir(aside_.c_str());
-    aside_.clear();
-    set_aside_.clear();
-    written_.clear();
+    forget_changes();
 }
 
 bool CefUnpacker::fail(int code, const std::string& file) {

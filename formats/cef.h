@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -241,9 +243,11 @@ private:
     template <typename Step>
     bool undoable(Step step);
     bool claim_target(const std::string& name);
+    std::unordered_map<std::string, std::vector<std::string>>& target_entries();
     void stop_pending();
     void keep_changes();
     void undo_changes();
+    void forget_changes();
 
     std::string szip_path_;
     std::string target_;  // with a trailing '/'
@@ -269,6 +273,10 @@ private:
     // entries it replaced (moved into `aside_`, a private folder inside the target).
     int depth_ = 0;
     std::vector<std::string> written_;
+    std::unordered_set<std::string> written_names_;
+    // The target folder's entries by their lower-case names, each with its spellings.
+    std::unordered_map<std::string, std::vector<std::string>> entries_;
+    bool entries_read_ = false;
     std::vector<std::pair<std::string, std::string>> set_aside_;  // original path, kept path
     std::string aside_;
 };

@@ -12,18 +12,22 @@
 #include "common/audit_log.h"
 #include "common/bytes.h"
 #include "common/files.h"
+#include "common/tape_mappings.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/deck.h"
+#include "platform/deck_model.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
 #include "tolbex/archive/report_archive.h"
 #include "formats/cef.h"
 #include "tolbex/reports/metafile_player.h"
+#include "tolbex/reports/page_export.h"
 #include "tolbex/reports/page_items.h"
 #include "formats/transfer_file.h"
 #include "tolbex/timi/timi_table_source.h"
 #include "tolbex/signing/crypto.h"
 #include "tolbex/signing/signed_report.h"
+#include "tools/demo/demo_pages.h"
 #include "tools/demo/demo_signing.h"
 #include "tools/szip/szip_format.h"
 #include "vond/tests/card_builder.h"
@@ -311,6 +315,81 @@ void signed_seeds() {
     seed("fuzz_signed_container", "content", std::string(1, '\2') + *content);
 }
 
+// The readers of what the intake, the mail, the letters, the command line and the deck read.
+void more_reader_seeds(const std::string& work) {
+    seed("fuzz_repinfo", "repinfo", tv::format_repinfo_text("Holter of Jane Doe", 519, 1700000000, 123456));
+    seed("fuzz_param_file", "params", "/hidden\r\n/uncompress \"in file.CEF\" out\r\n/paramfile nested.txt\r\n");
+    seed("fuzz_drive_map", "card",
+         std::string(1, 'E' - 'A') + "folder=/media/card\r\nlabel=OSTRABEL\r\nkind=removable\r\ncapacity=1048576000\r\n");
+    seed("fuzz_emailcfg", "options",
+         "// comment\nTitle\n@RADIOBUTTONS\nCap\nLead \n<NONE>\n99\n0\nA\nalpha\n1\nB\nbeta\\n\n@END\n"
+         "\n@CHECKBOXES\nCap2\n<NONE>\nnone chosen\n0\n0\nC\ngamma\n@END\n");
+    seed("fuzz_letter_template", "letter",
+         "Dear <PatientName> \r\nHeart rate <3>[%5.1f] bpm.\r\n<3>[> 50]Fast.</3>[> 50]\r\n<6>[= \"Sinus rhythm\"]SR "
+         "continued _\r\nhere.</6>[= \"Sinus rhythm\"]\r\n");
+    tv::MonoImage image = tv::MonoImage::white(19, 7);
+    for (int i = 0; i < 7; ++i) image.set_black(i * 2, i);
+    seed("fuzz_page_bitmap", "mono", tv::encode_bmp(image));
+
+    const std::string trace = work + "seed.trace";
+    tv::platform::TraceWriter writer;
+    tv::platform::DeckGeometry geometry;
+    geometry.packets_per_entry = 2;
+    geometry.entries = 4;
+    if (writer.open(trace, geometry, 20)) {
+        tv::platform::TraceRecord r;
+        r.kind = tv::platform::TraceKind::message;
+        r.bytes = {109, 0, 0, 0, 16, 0, 0, 0, 150, 0, 0, 0, 114, 0, 0, 0};
+        writer.add(r);
+        for (int i = 0; i < 4; ++i) {
+            tv::platform::TraceRecord packet;
+            packet.kind = tv::platform::TraceKind::packet;
+            packet.desc_length = 912;
+            packet.bytes.assign(912, static_cast<std::uint8_t>(i));
+            writer.add(packet);
+        }
+        r = {};
+        r.kind = tv::platform::TraceKind::overrun;
+        r.value = 1;
+        writer.add(r);
+        r.kind = tv::platform::TraceKind::pause;
+        writer.add(r);
+        if (writer.close()) seed("fuzz_deck_trace", "trace", read_all(trace));
+    }
+
+    std::string tape(tv::kEcgCtrlBytes, '\0');
+    tv::store_le32(reinterpret_cast<std::uint8_t*>(tape.data()), 300);  // samples written
+    std::string data(tv::kTapeDataBytes, '\0');
+    auto put = [&data](std::size_t at, std::uint32_t v) { tv::store_le32(reinterpret_cast<std::uint8_t*>(&data[at]), v); };
+    put(0, 0x1034);
+    put(4, 7680);
+    std::memcpy(&data[8], "SN 4711", 7);
+    std::memcpy(&data[48], "01/02/2003", 10);
+    put(88, tv::kDeckFinished);
+    put(100, 410);
+    for (int c = 0; c < 3; ++c) put(104 + 4 * static_cast<std::size_t>(c), static_cast<std::uint32_t>(c + 1));
+    std::string events(tv::kPatientEventBytes, '\0');
+    for (int i = 0; i < 3; ++i) tv::store_le32(reinterpret_cast<std::uint8_t*>(&events[4 * static_cast<std::size_t>(i)]), 128u * 60 * (i + 1));
+    std::string samples;
+    for (int i = 0; i < 300; ++i) tv::append_le16(samples, static_cast<std::uint16_t>(2048 + (i % 40) * 3));
+    seed("fuzz_tape_mappings", "tape", tape + data + events + samples);
+
+    const std::string patsumm = "Doe Jane\r\nP123\r\n01/02/2003 10:20:31\r\nREC9\r\n1\r\n3\r\n24\r\n";
+    std::string padded = patsumm;
+    while (padded.size() % 4) padded += ' ';
+    seed("fuzz_card_summary", "card", std::string(1, static_cast<char>(padded.size() / 4)) + padded + "MERI1234\r\n");
+
+    const std::string staging = work + "twelve/";
+    ::mkdir(staging.c_str(), 0700);
+    if (tv::demo::write_demo_twelve_lead(staging, tv::demo::DemoPatientDetails{}))
+        seed("fuzz_emf_list", "demo", read_all(staging + "emflist.dat"));
+
+    std::mt19937 gen(9);
+    std::vector<std::uint8_t> noise(100 * 1024);
+    for (auto& b : noise) b = static_cast<std::uint8_t>(gen() % 64);
+    seed("fuzz_szip", "noise100k", str(tv::szip::pack(noise)));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -330,5 +409,6 @@ int main(int argc, char** argv) {
     deck_seeds();
     timi_seeds();
     signed_seeds();
+    more_reader_seeds(work);
     return 0;
 }

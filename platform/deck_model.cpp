@@ -137,7 +137,7 @@ void FileTraceSource::rewind() {
 std::size_t DeckModel::region_bytes(const DeckGeometry& g) {
     const std::size_t ppe = clamp_u32(g.packets_per_entry, 1, 64);
     const std::size_t stride = clamp_u32(g.stride, ring::kMinStride, 4096);
-    const std::size_t entries = clamp_u32(g.entries, 1, 4096);
+    const std::size_t entries = clamp_u32(g.entries, 2, 4096);
     return ring::kHeaderRoom + entries * (8 * ppe + ppe * stride);
 }
 
@@ -147,7 +147,8 @@ DeckModel::DeckModel(std::unique_ptr<TraceSource> trace, const DeckGeometry& g, 
     ppe_ = clamp_u32(g.packets_per_entry, 1, 64);
     stride_ = clamp_u32(g.stride, ring::kMinStride, 4096);
     entry_bytes_ = 8 * ppe_ + ppe_ * stride_;
-    entries_ = clamp_u32(g.entries, 1, 4096);
+    // A ring of one entry is always full: nothing could ever be published.
+    entries_ = clamp_u32(g.entries, 2, 4096);
     std::uint8_t* h = region_.base;
     std::memset(h, 0, ring::kHeaderRoom);
     ring_store(h, ring::kPacketsPerEntry, g.packets_per_entry);
@@ -173,6 +174,8 @@ void DeckModel::stop_player() {
 }
 
 void DeckModel::queue_message(std::vector<std::uint8_t> message) {
+    // A read of no bytes means the time ran out: an empty message is no message.
+    if (message.empty()) return;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         messages_.push_back(std::move(message));
@@ -234,7 +237,7 @@ int DeckModel::read(std::uint8_t* buffer, std::size_t capacity, int timeout_ms) 
             lock.unlock();
             cv_.notify_all();
             const std::size_t n = std::min(m.size(), capacity);
-            std::memcpy(buffer, m.data(), n);
+            if (n != 0) std::memcpy(buffer, m.data(), n);
             return static_cast<int>(n);
         }
         const std::int64_t now = now_ms();
@@ -319,8 +322,8 @@ bool DeckModel::publish(std::vector<TraceRecord>& pending) {
     for (std::size_t k = 0; k < pending.size() && k < ppe_; ++k) {
         std::memcpy(entry + 8 * k, &pending[k].desc_status, 4);
         std::memcpy(entry + 8 * k + 4, &pending[k].desc_length, 4);
-        std::memcpy(entry + 8 * ppe_ + k * stride_, pending[k].bytes.data(),
-                    std::min<std::size_t>(pending[k].bytes.size(), ring::kPacketBytes));
+        const std::size_t n = std::min<std::size_t>(pending[k].bytes.size(), ring::kPacketBytes);
+        if (n != 0) std::memcpy(entry + 8 * ppe_ + k * stride_, pending[k].bytes.data(), n);
     }
     pending.clear();
     ring_store(h, ring::kCirculated, ring_load(h, ring::kCirculated) + 1);

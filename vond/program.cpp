@@ -206,6 +206,13 @@ bool read_first_lines(const std::string& path, std::size_t limit, std::vector<st
 
 }  // namespace
 
+std::string read_recording_id(const std::string& folder) {
+    std::vector<std::string> lines;
+    const auto p = platform::find_name_ci(folder, "cnavop.dat");
+    if (!p || !read_first_lines(*p, 79, lines, 1) || lines.empty()) return {};
+    return lines[0];
+}
+
 bool read_patient_summary(const std::string& folder, std::string& name, std::string& id) {
     auto p = platform::find_name_ci(folder, "patsumm.dat");
     std::vector<std::string> lines;
@@ -457,10 +464,7 @@ int Program::write_flow() {
     }
     card.fir = cl_.fir;
     if (mode == kWriteCnav || mode == kWriteMerivale) {
-        if (auto p = platform::find_name_ci(cl_.output_folder, "cnavop.dat")) {
-            std::vector<std::string> lines;
-            if (read_first_lines(*p, 79, lines, 1) && !lines.empty()) card.cnavop = lines[0];
-        }
+        card.cnavop = read_recording_id(cl_.output_folder);
     }
     if (mode == kWriteStand) {
         card.hide_fir = !cl_.fir;
@@ -555,11 +559,7 @@ int Program::change_flow() {
     if (!read_patient_summary(cl_.output_folder, name, id)) return 106;
     code = disk_.ecg_state();
     if (code == 109) return code;
-    std::string cnavop;
-    if (auto p = platform::find_name_ci(cl_.output_folder, "cnavop.dat")) {
-        std::vector<std::string> lines;
-        if (read_first_lines(*p, 79, lines, 1) && !lines.empty()) cnavop = lines[0];
-    }
+    const std::string cnavop = read_recording_id(cl_.output_folder);
     // The new cnav.dat comes with the new details, from the folder that holds PATSUMM.DAT.
     return disk_.change_patient_details(name, id, cnavop, cl_.confirmed, cl_.output_folder);
 }

@@ -49,6 +49,8 @@ int run_vond(const std::vector<std::string>& args);
 bool write_patient_summary(const std::string& folder, const RecordingInfo& info);
 // First two lines of patsumm.dat; false when it cannot be opened.
 bool read_patient_summary(const std::string& folder, std::string& name, std::string& id);
+// The recording ID of cnavop.dat: its first line, at most 79 characters; "" without one.
+std::string read_recording_id(const std::string& folder);
 
 // Input found in "/ipdir=": a recording folder or a compressed ECG file.
 struct FoundInput {

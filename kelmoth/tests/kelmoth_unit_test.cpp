@@ -483,6 +483,38 @@ TEST(KelmothDeck, DataWaitsUntilTheRingIsArmed) {
     EXPECT_EQ(tv::platform::ring_load(h, ring::kWriteIndex), 2u);
 }
 
+// A trace may hold empty records: an empty message is no message (a read of nothing means the
+// time ran out), and a packet without bytes leaves its slot zero. A ring of one entry, always
+// full, is filled as one of two.
+TEST(KelmothDeck, EmptyTraceRecordsAreNoMessages) {
+    using tv::platform::TraceKind;
+    std::vector<tv::platform::TraceRecord> trace(10);
+    trace[0].kind = TraceKind::message;
+    for (std::size_t i = 1; i <= 8; ++i) trace[i].kind = TraceKind::packet;
+    trace[9].kind = TraceKind::message;
+    trace[9].bytes = {109, 0, 0, 0, 16, 0, 0, 0, 7, 0, 0, 0};
+    tv::platform::DeckGeometry one_entry;
+    one_entry.entries = 1;
+    tv::platform::InProcessDeck deck(std::make_unique<tv::platform::VectorTraceSource>(trace), one_entry, {});
+    tv::platform::DeckModel& model = deck.model();
+    int error = 0;
+    const std::uint32_t start[3] = {15, 107, 502};
+    ASSERT_TRUE(model.write(reinterpret_cast<const std::uint8_t*>(start), sizeof start, error));
+    std::uint8_t out[tv::platform::kDeckControlOut];
+    ASSERT_TRUE(model.control(tv::platform::kIoctlStartIso, out, error));
+    tv::platform::ring_store(model.region().base, ring::kEnabled, 1);
+    std::vector<std::vector<std::uint8_t>> messages;
+    std::uint8_t buffer[tv::platform::kDeckMessageMax];
+    while (messages.size() < 4) {
+        const int n = model.read(buffer, sizeof buffer, 5000);
+        ASSERT_GT(n, 0);
+        messages.emplace_back(buffer, buffer + n);
+    }
+    EXPECT_EQ(messages[3], trace[9].bytes);  // after the three answers to the start command
+    EXPECT_EQ(tv::platform::ring_load(model.region().base, ring::kWriteIndex), 1u);
+    EXPECT_EQ(tv::platform::ring_load(model.region().base, ring::kEntries), 1u);  // as the trace gave it
+}
+
 TEST(KelmothMessages, ShortAndUnknownMessagesAreNotActedOn) {
     tv::platform::InProcessDeck deck(std::make_unique<tv::platform::VectorTraceSource>(
                                          std::vector<tv::platform::TraceRecord>{}),

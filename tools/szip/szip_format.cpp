@@ -47,6 +47,22 @@ bool write_file(const std::string& path, const std::vector<std::uint8_t>& data) 
     return ok;
 }
 
+// Unpacks piece by piece into a new file at `path`, which is removed again when the stream fails.
+int unpack_to_file(const std::vector<std::uint8_t>& packed, const std::string& path) {
+    ::unlink(path.c_str());
+    platform::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+    if (!fd) return kExitOutput;
+    bool written = true;
+    const bool ok = unpack(packed.data(), packed.size(), [&](const std::uint8_t* data, std::size_t n) {
+        written = platform::write_all(fd.get(), data, n);
+        return written;
+    });
+    if (!fd.close()) written = false;
+    if (ok && written) return kExitOk;
+    ::unlink(path.c_str());
+    return written ? kExitCorrupt : kExitOutput;
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> to_delta_planes(const std::uint8_t* data, std::size_t size) {
@@ -118,37 +134,66 @@ std::vector<std::uint8_t> encode_plane(const std::uint8_t* data, std::size_t siz
     return out;
 }
 
-// True when `in` is exactly one stream giving exactly `size` bytes.
-bool decode_plane(const std::uint8_t* in, std::size_t in_size, std::uint8_t* out, std::size_t size,
-                  std::uint32_t threads) {
-    lzma_mt mt{};
-    mt.threads = threads;
-    mt.memlimit_threading = 1ull << 30;
-    mt.memlimit_stop = UINT64_MAX;
-    lzma_stream stream = LZMA_STREAM_INIT;
-    if (lzma_stream_decoder_mt(&stream, &mt) != LZMA_OK) return false;
-    stream.next_in = in;
-    stream.avail_in = in_size;
-    // Output in slices lets the decoder hand finished blocks over while others are still being
-    // decoded. One spare byte at the end: a stream holding more than the recorded size must not
-    // end "complete".
-    constexpr std::size_t kSlice = 1u << 20;
-    std::uint8_t spare = 0;
-    std::size_t done = 0;
-    lzma_ret r = LZMA_OK;
-    while (r == LZMA_OK) {
-        const bool last = done == size;
-        const std::size_t n = last ? 1 : std::min(kSlice, size - done);
-        stream.next_out = last ? &spare : out + done;
-        stream.avail_out = n;
-        r = lzma_code(&stream, LZMA_FINISH);
-        if (last && stream.avail_out == 0) r = LZMA_DATA_ERROR;
-        if (!last) done += n - stream.avail_out;
+// Memory a plane's decoder may take: our own streams need a few MiB (1 MiB dictionaries, blocks
+// of at most 2 MiB), so a stream asking for more is not ours; threads are given up before that.
+constexpr std::uint64_t kDecoderThreadingMemory = 48u << 20;
+constexpr std::uint64_t kDecoderMemoryLimit = 96u << 20;
+
+// One plane's xz stream, read front to back in pieces.
+class PlaneReader {
+public:
+    PlaneReader(const std::uint8_t* in, std::size_t in_size, std::uint32_t threads) : in_size_(in_size) {
+        lzma_mt mt{};
+        mt.threads = threads;
+        mt.memlimit_threading = kDecoderThreadingMemory;
+        mt.memlimit_stop = kDecoderMemoryLimit;
+        ok_ = lzma_stream_decoder_mt(&stream_, &mt) == LZMA_OK;
+        stream_.next_in = in;
+        stream_.avail_in = in_size;
     }
-    const bool whole = r == LZMA_STREAM_END && stream.total_out == size && stream.total_in == in_size;
-    lzma_end(&stream);
-    return whole;
-}
+    ~PlaneReader() { lzma_end(&stream_); }
+    PlaneReader(const PlaneReader&) = delete;
+    PlaneReader& operator=(const PlaneReader&) = delete;
+
+    // The next `n` bytes of the plane; false when the stream fails or ends before them.
+    bool read(std::uint8_t* out, std::size_t n) {
+        stream_.next_out = out;
+        stream_.avail_out = n;
+        while (ok_ && !ended_ && stream_.avail_out > 0) {
+            const lzma_ret r = lzma_code(&stream_, LZMA_FINISH);
+            if (r == LZMA_STREAM_END)
+                ended_ = true;
+            else if (r != LZMA_OK)
+                ok_ = false;
+        }
+        ok_ = ok_ && stream_.avail_out == 0;
+        return ok_;
+    }
+
+    // True when the stream ends here, having used all of its input: one spare byte asked for must
+    // not come.
+    bool at_end() {
+        std::uint8_t spare = 0;
+        if (ok_ && !ended_) {
+            stream_.next_out = &spare;
+            stream_.avail_out = 1;
+            while (ok_ && !ended_ && stream_.avail_out == 1) {
+                const lzma_ret r = lzma_code(&stream_, LZMA_FINISH);
+                if (r == LZMA_STREAM_END)
+                    ended_ = true;
+                else if (r != LZMA_OK)
+                    ok_ = false;
+            }
+            ok_ = ok_ && stream_.avail_out == 1;
+        }
+        return ok_ && ended_ && stream_.total_in == in_size_;
+    }
+
+private:
+    lzma_stream stream_ = LZMA_STREAM_INIT;
+    std::size_t in_size_;
+    bool ok_ = false, ended_ = false;
+};
 
 // Runs `side` on a thread of its own while `main` runs here; when no thread can be had, one after
 // the other. Neither may throw.
@@ -234,13 +279,13 @@ std::vector<std::uint8_t> pack_words(const std::vector<std::uint8_t>& input) {
     return out;
 }
 
-bool unpack_words(const std::vector<std::uint8_t>& packed, std::uint64_t size, std::vector<std::uint8_t>& output) {
-    const std::size_t body = packed.size() - kHeaderSize;
+bool unpack_words(const std::uint8_t* packed, std::size_t packed_size, std::uint64_t size, const Sink& sink) {
+    const std::size_t body = packed_size - kHeaderSize;
     // A word costs at least a fiftieth of a bit; a larger claim is not ours.
     if (size > static_cast<std::uint64_t>(body) * 1024) return false;
     const std::size_t blocks = word_block_count(size);
     if (blocks > body / 4) return false;
-    const std::uint8_t* table = packed.data() + kHeaderSize;
+    const std::uint8_t* table = packed + kHeaderSize;
     std::vector<std::size_t> offsets(blocks + 1);
     std::uint64_t at = 4 * static_cast<std::uint64_t>(blocks);
     for (std::size_t i = 0; i < blocks; ++i) {
@@ -250,15 +295,27 @@ bool unpack_words(const std::vector<std::uint8_t>& packed, std::uint64_t size, s
     }
     offsets[blocks] = static_cast<std::size_t>(at);
     if (at + (size & 1) != body) return false;
-    output.assign(static_cast<std::size_t>(size), 0);
-    const std::size_t words = output.size() / 2;
-    const bool ok = run_blocks(blocks, worker_threads(), [&](std::size_t i) {
-        const std::size_t first = i * kWordsPerBlock;
-        return decode_word_block(table + offsets[i], offsets[i + 1] - offsets[i], output.data() + 2 * first,
-                                 std::min(kWordsPerBlock, words - first));
-    });
-    if (!ok) return false;
-    if (size & 1) output.back() = packed.back();
+    // As many blocks at a time as there are threads; each goes to the sink as soon as its batch
+    // is done.
+    const std::uint64_t words = size / 2;
+    const std::size_t batch = std::min<std::size_t>(worker_threads(), std::max<std::size_t>(blocks, 1));
+    std::vector<std::uint8_t> buffer(2 * std::min<std::uint64_t>(words, batch * kWordsPerBlock));
+    for (std::size_t first_block = 0; first_block < blocks; first_block += batch) {
+        const std::size_t count = std::min(batch, blocks - first_block);
+        auto block_words = [&](std::size_t b) {
+            return static_cast<std::size_t>(std::min<std::uint64_t>(kWordsPerBlock, words - b * kWordsPerBlock));
+        };
+        const bool ok = run_blocks(count, worker_threads(), [&](std::size_t i) {
+            const std::size_t b = first_block + i;
+            return decode_word_block(table + offsets[b], offsets[b + 1] - offsets[b],
+                                     buffer.data() + 2 * i * kWordsPerBlock, block_words(b));
+        });
+        if (!ok) return false;
+        std::size_t bytes = 0;
+        for (std::size_t i = 0; i < count; ++i) bytes += 2 * block_words(first_block + i);
+        if (!sink(buffer.data(), bytes)) return false;
+    }
+    if (size & 1) return sink(packed + packed_size - 1, 1);
     return true;
 }
 
@@ -310,35 +367,41 @@ std::vector<std::uint8_t> pack_planes(const std::vector<std::uint8_t>& input) {
     }
 }
 
-bool unpack_planes(const std::vector<std::uint8_t>& packed, std::uint64_t size, std::vector<std::uint8_t>& output) {
-    if (packed.size() < kHeaderSize + kPlaneLengthSize) return false;
-    const std::uint64_t low_stream_size = load_le64(&packed[kHeaderSize]);
-    const std::size_t body_size = packed.size() - kHeaderSize - kPlaneLengthSize;
+bool unpack_planes(const std::uint8_t* packed, std::size_t packed_size, std::uint64_t size, const Sink& sink) {
+    if (packed_size < kHeaderSize + kPlaneLengthSize) return false;
+    const std::uint64_t low_stream_size = load_le64(packed + kHeaderSize);
+    const std::size_t body_size = packed_size - kHeaderSize - kPlaneLengthSize;
     if (low_stream_size > body_size) return false;
     // LZMA2 cannot expand beyond a few thousand to one; a larger claim is not ours.
     if (size > static_cast<std::uint64_t>(body_size) * 8192) return false;
-    std::vector<std::uint8_t> planes;
-    try {
-        planes.resize(static_cast<std::size_t>(size));
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    const std::size_t low_size = planes.size() / 2;
-    const std::uint8_t* body = packed.data() + kHeaderSize + kPlaneLengthSize;
+    const std::uint8_t* body = packed + kHeaderSize + kPlaneLengthSize;
     const auto low_in = static_cast<std::size_t>(low_stream_size);
-    bool low_ok = false, high_ok = false;
-    run_both([&] { low_ok = decode_plane(body, low_in, planes.data(), low_size, worker_threads()); },
-             [&] {
-                 high_ok = decode_plane(body + low_in, body_size - low_in, planes.data() + low_size,
-                                        planes.size() - low_size, 1);
-             });
-    if (!low_ok || !high_ok) return false;
-    try {
-        output = from_delta_planes(planes.data(), planes.size());
-    } catch (const std::bad_alloc&) {
-        return false;
+    PlaneReader low(body, low_in, worker_threads());
+    PlaneReader high(body + low_in, body_size - low_in, 1);
+    // Both planes a slice at a time, the words put back together as they come.
+    constexpr std::size_t kSliceWords = 1u << 20;
+    const std::uint64_t words = size / 2;
+    const auto slice = static_cast<std::size_t>(std::min<std::uint64_t>(words, kSliceWords));
+    std::vector<std::uint8_t> low_bytes(slice), high_bytes(slice), out(2 * slice);
+    std::uint16_t prev = 0;
+    for (std::uint64_t done = 0; done < words;) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(slice, words - done));
+        if (!low.read(low_bytes.data(), n) || !high.read(high_bytes.data(), n)) return false;
+        for (std::size_t i = 0; i < n; ++i) {
+            const auto z = static_cast<std::uint16_t>(low_bytes[i] | high_bytes[i] << 8);
+            const auto d = static_cast<std::uint16_t>((z >> 1) ^ (0u - (z & 1u)));
+            prev = static_cast<std::uint16_t>(prev + d);
+            store_le16(&out[2 * i], prev);
+        }
+        if (!sink(out.data(), 2 * n)) return false;
+        done += n;
     }
-    return true;
+    if (size & 1) {
+        // The odd last byte ends the high plane as it is.
+        std::uint8_t last = 0;
+        if (!high.read(&last, 1) || !sink(&last, 1)) return false;
+    }
+    return low.at_end() && high.at_end();
 }
 
 }  // namespace
@@ -357,21 +420,40 @@ std::vector<std::uint8_t> pack(const std::vector<std::uint8_t>& input) {
     }
 }
 
-bool unpack(const std::vector<std::uint8_t>& packed, std::vector<std::uint8_t>& output) {
-    if (packed.size() < kHeaderSize || std::memcmp(packed.data(), "TVSZ", 4) != 0 || packed[4] != kFormat) return false;
-    const std::uint64_t size = load_le64(&packed[6]);
-    const std::uint32_t crc = load_le32(&packed[14]);
-    std::vector<std::uint8_t> out;
+bool unpack(const std::uint8_t* packed, std::size_t packed_size, const Sink& sink) {
+    if (packed_size < kHeaderSize || std::memcmp(packed, "TVSZ", 4) != 0 || packed[4] != kFormat) return false;
+    const std::uint64_t size = load_le64(packed + 6);
+    const std::uint32_t crc = load_le32(packed + 14);
+    std::uint64_t given = 0;
+    std::uint32_t reg = kCrc32Start;
+    const Sink checked = [&](const std::uint8_t* data, std::size_t n) {
+        given += n;
+        reg = crc32_update(reg, data, n);
+        return given <= size && sink(data, n);
+    };
     bool ok = false;
     try {
         if (packed[5] == kMethodDeltaPlanesXz)
-            ok = unpack_planes(packed, size, out);
+            ok = unpack_planes(packed, packed_size, size, checked);
         else if (packed[5] == kMethodWords)
-            ok = unpack_words(packed, size, out);
+            ok = unpack_words(packed, packed_size, size, checked);
     } catch (const std::bad_alloc&) {
         return false;
     }
-    if (!ok || tv::crc32(out.data(), out.size()) != crc) return false;
+    return ok && given == size && ~reg == crc;
+}
+
+bool unpack(const std::vector<std::uint8_t>& packed, std::vector<std::uint8_t>& output) {
+    std::vector<std::uint8_t> out;
+    try {
+        const bool ok = unpack(packed.data(), packed.size(), [&out](const std::uint8_t* data, std::size_t n) {
+            out.insert(out.end(), data, data + n);
+            return true;
+        });
+        if (!ok) return false;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     output = std::move(out);
     return true;
 }
@@ -388,13 +470,9 @@ int run(int argc, char** argv) {
         return kExitUsage;
     std::vector<std::uint8_t> input;
     if (!read_file(argv[2], input)) return kExitInput;
-    std::vector<std::uint8_t> output;
-    if (decompress) {
-        if (!unpack(input, output)) return kExitCorrupt;
-    } else {
-        output = pack(input);
-        if (output.empty()) return kExitOutput;
-    }
+    if (decompress) return unpack_to_file(input, argv[3]);
+    const std::vector<std::uint8_t> output = pack(input);
+    if (output.empty()) return kExitOutput;
     return write_file(argv[3], output) ? kExitOk : kExitOutput;
 }
 

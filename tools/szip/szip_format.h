@@ -22,6 +22,7 @@
 // several threads.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,7 +49,15 @@ std::vector<std::uint8_t> from_delta_planes(const std::uint8_t* data, std::size_
 std::uint64_t block_size_for(std::uint64_t size);
 
 std::vector<std::uint8_t> pack(const std::vector<std::uint8_t>& input);
-// False when the stream is not ours or does not give back the recorded size and CRC.
+
+// Takes the unpacked bytes in order, a piece of at most a few MiB at a time; false stops the
+// unpacking.
+using Sink = std::function<bool(const std::uint8_t* data, std::size_t size)>;
+// Unpacks in pieces: memory follows what the stream really gives (a few tens of MiB at most),
+// never the size it records. False when the stream is not ours, does not give back the recorded
+// size and CRC, or the sink stopped it; what the sink was given is then not to be used.
+bool unpack(const std::uint8_t* packed, std::size_t packed_size, const Sink& sink);
+// The same into memory, which then grows with the real output only.
 bool unpack(const std::vector<std::uint8_t>& packed, std::vector<std::uint8_t>& output);
 
 // The program: argv as given ("-o4r2b41 in out" or "-d in out"); returns the exit code.

@@ -2,7 +2,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -19,6 +21,8 @@ namespace tv::szip {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+
+Bytes sample_words(std::size_t count, std::uint32_t seed);
 
 TEST(Szip, DeltaPlanesRoundTripAnyLength) {
     std::mt19937 gen(7);
@@ -85,6 +89,30 @@ TEST(Szip, LargeChannelFileRoundTrip) {
     Bytes out;
     ASSERT_TRUE(unpack(p, out));
     EXPECT_EQ(out, in);
+}
+
+TEST(Szip, UnpackingHandsOverBoundedPieces) {
+    std::mt19937 gen(5);
+    Bytes text(3000001);
+    for (auto& b : text) b = static_cast<std::uint8_t>('a' + gen() % 26);
+    for (const Bytes& in : {text, sample_words(3 * kWordsPerBlock + 7, 2)}) {
+        const Bytes p = pack(in);
+        Bytes out;
+        std::size_t pieces = 0, largest = 0;
+        ASSERT_TRUE(unpack(p.data(), p.size(), [&](const std::uint8_t* data, std::size_t n) {
+            out.insert(out.end(), data, data + n);
+            ++pieces;
+            largest = std::max(largest, n);
+            return true;
+        }));
+        EXPECT_EQ(out, in);
+        if (p[5] == kMethodDeltaPlanesXz) {
+            EXPECT_GE(pieces, 3u);
+        }
+        EXPECT_LE(largest, 32u << 20);
+        // A sink that stops the unpacking fails it.
+        EXPECT_FALSE(unpack(p.data(), p.size(), [](const std::uint8_t*, std::size_t) { return false; }));
+    }
 }
 
 TEST(Szip, CorruptStreamsAreRefused) {
@@ -243,12 +271,18 @@ TEST(SzipWords, CorruptStreamsAreRefused) {
 
 class SzipProgram : public ::testing::Test {
 protected:
-    int run(const std::vector<std::string>& args) {
+    // The exit code; with `peak_kb`, the program runs under the launcher that measures its largest
+    // resident size.
+    int run(const std::vector<std::string>& args, long* peak_kb = nullptr) {
+        const std::string peak_file = dir_ + "/peak.txt";
         std::vector<std::string> argv{TV_SZIP_PROGRAM};
+        if (peak_kb) argv.insert(argv.begin(), {TV_PEAK_RSS_PROGRAM, peak_file});
         argv.insert(argv.end(), args.begin(), args.end());
         platform::ChildProcess child;
         if (!platform::spawn_process(argv, child)) return -100;
-        return platform::wait_process(child);
+        const int code = platform::wait_process(child);
+        if (peak_kb) *peak_kb = std::atol(platform::read_whole_file(peak_file).value_or("0").c_str());
+        return code;
     }
     platform::testing::TempRoot temp_;
     const std::string dir_ = temp_.path();
@@ -278,6 +312,49 @@ TEST_F(SzipProgram, CommandLinesAndExitCodes) {
     EXPECT_EQ(run({"-o4r2b41", in, packed}), 0);
     EXPECT_EQ(run({"-d", packed, out}), 0);
     EXPECT_EQ(platform::read_whole_file(out), std::string());
+}
+
+// A size the stream records is never reserved up front: a 100 KB stream that claims 800 MB is
+// refused within a few MB, and a real large output is written in pieces.
+TEST_F(SzipProgram, ClaimedSizesDoNotReserveMemory) {
+    std::mt19937 gen(3);
+    Bytes noise(100 * 1024);
+    for (auto& b : noise) b = static_cast<std::uint8_t>(gen());
+    Bytes planes = pack(noise);
+    ASSERT_EQ(planes[5], kMethodDeltaPlanesXz);
+    store_le64(&planes[6], 800ull << 20);
+    // Words: 50 blocks of 2 KB each claiming their full million words.
+    Bytes words(kHeaderSize + 50 * 4 + 50 * 2048);
+    for (auto& b : words) b = static_cast<std::uint8_t>(gen());
+    std::memcpy(words.data(), "TVSZ", 4);
+    words[4] = kFormat;
+    words[5] = kMethodWords;
+    store_le64(&words[6], 50ull * 2 * kWordsPerBlock);
+    for (std::size_t i = 0; i < 50; ++i) store_le32(&words[kHeaderSize + 4 * i], 2048);
+    const Bytes zeros(64u << 20, 0);
+    const Bytes real = pack(zeros);
+    struct Case {
+        const char* what;
+        const Bytes& packed;
+        int code;
+        long limit_kb;
+    } cases[] = {
+        {"planes claiming 800 MB", planes, kExitCorrupt, 300 * 1024},
+        {"words claiming 100 MB", words, kExitCorrupt, 300 * 1024},
+        {"64 MB of real output", real, kExitOk, 64 * 1024},
+    };
+    const std::string in = dir_ + "/CEFTEMP.BIN", out = dir_ + "/out.dat";
+    for (const Case& c : cases) {
+        ASSERT_TRUE(platform::atomic_write_file(in, std::string(c.packed.begin(), c.packed.end())));
+        long peak = 0;
+        EXPECT_EQ(run({"-d", in, out}, &peak), c.code) << c.what;
+        EXPECT_LT(peak, c.limit_kb) << c.what;
+        struct stat st {};
+        if (c.code == kExitOk)
+            EXPECT_TRUE(::stat(out.c_str(), &st) == 0 && static_cast<std::size_t>(st.st_size) == zeros.size());
+        else
+            EXPECT_NE(::stat(out.c_str(), &st), 0) << c.what << ": a refused stream leaves no output";
+    }
 }
 
 }  // namespace
