@@ -83,6 +83,13 @@ bool delete_all_entries(const std::string& root) {
     return !ec;
 }
 
+// A card reader's card is a file system of its own: its root is a mount point.
+bool own_volume(const std::string& root) {
+    struct stat here, above;
+    return ::stat(root.c_str(), &here) == 0 && ::stat((canonical(root) + "/..").c_str(), &above) == 0 &&
+           here.st_dev != above.st_dev;
+}
+
 // The modes that meet cards which have recorded, and so may carry the 1,024-byte cnav.dat the
 // recorder writes: every read mode, the patient-details change and the status query among them.
 bool is_read_mode(int mode) { return mode >= 6 && mode <= 15; }
@@ -311,9 +318,10 @@ bool CardDisk::condition(const std::string& t1, const std::string& t2, const std
 bool CardDisk::create_ecg_dat(Progress* progress, std::uint64_t old_size) {
     const CardVolume vol = card_volume(root_);
     // The card's own size decides: what its declared capacity leaves, else what its last ecg.dat
-    // took. The host's free space never does: a card folder would take all of it.
+    // took, else the room on a card that is a file system of its own. The host's free space
+    // never does: a card folder would take all of it.
     if (!vol.is_drive_root) return false;
-    const std::uint64_t room = vol.capacity ? vol.free : old_size;
+    const std::uint64_t room = vol.capacity ? vol.free : old_size ? old_size : own_volume(root_) ? vol.free : 0;
     if (room == 0) {
         trace("the card's size is not known: ecg.dat is not made\n");
         return false;

@@ -78,7 +78,7 @@ public:
     bool condition(const std::string& t1, const std::string& t2, const std::string& t3,
                    const std::array<std::uint16_t, 32>* fir, Progress* progress = nullptr);
     // As large as the card's declared capacity leaves room for, else `old_size` (the ecg.dat the
-    // card had); false when neither is known.
+    // card had), else the room on a card mounted as a file system of its own; false otherwise.
     bool create_ecg_dat(Progress* progress = nullptr, std::uint64_t old_size = 0);
     bool new_config(const std::string& t1, const std::string& t2, const std::string& t3,
                     const std::array<std::uint16_t, 32>* fir);

@@ -257,3 +257,52 @@ TEST_F(CardLimitsTest, ReconditioningSizesEcgDatFromTheCard) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a replacement killed half-way leaves, a temporary file beside the card's own, keeps the
+// card readable, and the next replacement takes it away.
+TEST_F(CardLimitsTest, ALeftOverTemporaryFileKeepsTheCardReadable) {
+    const fs::path card = t / "cards" / "E";
+    make_card(card, cardgen::config_dat(5, 5, 5, "DOE", "1"), 1024);
+    map_card('E', card, "QUX_CFR", 4194304);
+    const Bytes half(200, 'h');
+    cardgen::write_bytes(card / "config.dat.new", half.data(), half.size());
+    expect_readable("left over");
+    const std::string summary = "NEW\r\nID2\r\n";
+    cardgen::write_bytes(out / "patsumm.dat", summary.data(), summary.size());
+    ASSERT_EQ(run({"/changepat=cnav", "/confirmed", "/dir=" + out.string()}).code, 0);
+    EXPECT_FALSE(fs::exists(card / "config.dat.new"));
+    EXPECT_EQ(run({"/readpat=path", "/dir=" + out.string()}).code, 111);
+    EXPECT_EQ(slurp(out / "patsumm.dat").rfind("NEW\r\nID2\r\n", 0), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// config.dat's temporary name taken by a folder: the step that replaces config.dat fails after
+// the files before it were replaced, and those get their old bytes back.
+TEST_F(CardLimitsTest, AFailedLastStepGivesBackWhatWentBefore) {
+    const fs::path card = t / "card";
+    const std::string summary = "NEW\r\nID2\r\n";
+    cardgen::write_bytes(out / "patsumm.dat", summary.data(), summary.size());
+    const Bytes new_cnav(8192, 0x5A);
+    cardgen::write_bytes(out / "cnav.dat", new_cnav.data(), new_cnav.size());
+    const std::vector<std::pair<const char*, std::vector<std::string>>> steps = {
+        {"changepat", {"/changepat=cnav", "/confirmed", "/dir=" + out.string(), "/ipdir=" + card.string()}},
+        {"mark", {"/readecg=hide", "/opformat=archive", "/cal=0", "/dir=" + out.string(), "/ipdir=" + card.string()}},
+    };
+    for (const auto& [what, args] : steps) {
+        fs::remove_all(card);
+        make_card(card, cardgen::config_dat(5, 5, 5, "OLD", "1"), 1024);
+        const CardImage before = image(card);
+        fs::create_directory(card / "config.dat.new");
+        const RunResult r = run(args);
+        EXPECT_NE(r.err.find("could not be replaced"), std::string::npos) << what << r.err;
+        fs::remove(card / "config.dat.new");
+        EXPECT_EQ(image(card), before) << what;
+    }
+}
+
+}  // namespace
