@@ -125,6 +125,24 @@ std::unique_ptr<SharedMemory> SharedMemory::attach(const std::string& name, std:
     return nullptr;
 }
 
+bool SharedMemory::reserve() {
+    if (!fd_ || !data_) return false;
+    int rc;
+    do rc = ::posix_fallocate(fd_.get(), 0, static_cast<off_t>(size_));
+    while (rc == EINTR);
+    errno = rc;
+    return rc == 0;
+}
+
+// Our shared lock turned exclusive for a moment: that works only when nobody else holds one. An
+// opener meanwhile waits for the shared lock, which is back before this returns.
+bool SharedMemory::held_elsewhere() const {
+    if (!fd_) return false;
+    if (!lock(fd_.get(), F_WRLCK, false)) return true;
+    lock(fd_.get(), F_RDLCK, true);
+    return false;
+}
+
 bool SharedMemory::unlink(const std::string& name) {
     std::string object = ipc_name(name);
     return !object.empty() && ::shm_unlink(object.c_str()) == 0;

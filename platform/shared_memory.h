@@ -35,6 +35,13 @@ public:
     // Removes every object of this root that no process holds; returns the names still held.
     static std::vector<std::string> remove_abandoned();
 
+    // Backs every mapped byte with memory now, so that a full /dev/shm fails here rather than
+    // raising SIGBUS at a later write; the content is kept. False when there is no room for it.
+    bool reserve();
+    // True while a holder other than this one (in any process) holds the object too; for a
+    // holder that opened it writable.
+    bool held_elsewhere() const;
+
     void* data() const { return data_; }
     std::size_t size() const { return size_; }                // bytes mapped (the size asked for)
     std::size_t object_size() const { return object_size_; }  // the object's real size

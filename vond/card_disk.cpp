@@ -46,7 +46,11 @@ bool copy_card_file(const std::string& from_folder, const std::string& to_folder
     auto src = platform::find_name_ci(from_folder, name);
     if (!src) return false;
     const std::string dst = card_path(to_folder, name);
-    if (!copy_file_replacing(*src, dst)) return false;
+    // A copy is whole or it is not one: a full disk may leave it short.
+    if (!copy_file_replacing(*src, dst) || get_file_size_64(dst) != get_file_size_64(*src)) {
+        trace("%s could not be copied to %s\n", src->c_str(), dst.c_str());
+        return false;
+    }
     touch_file(dst);
     return true;
 }
@@ -77,6 +81,13 @@ bool delete_all_entries(const std::string& root) {
         if (ec2) return false;
     }
     return !ec;
+}
+
+// A card reader's card is a file system of its own: its root is a mount point.
+bool own_volume(const std::string& root) {
+    struct stat here, above;
+    return ::stat(root.c_str(), &here) == 0 && ::stat((canonical(root) + "/..").c_str(), &above) == 0 &&
+           here.st_dev != above.st_dev;
 }
 
 // The modes that meet cards which have recorded, and so may carry the 1,024-byte cnav.dat the
@@ -239,17 +250,38 @@ bool CardDisk::new_config(const std::string& t1, const std::string& t2, const st
 
 bool CardDisk::write_patient_details(const std::string& t1, const std::string& t2, const std::string& t3,
                                      const std::array<std::uint16_t, 32>* fir) {
-    config_.set_recording_num(config_.recording_num() + 1u);
-    config_.set_patient_data_num(config_.recording_num());
-    if (t1.empty() && t2.empty()) config_.set_recording_num(config_.recording_num() + 1u);
-    config_.bytes[94] = 0;
-    config_.set_logical_texts(t1, t2, t3, current_code_page_byte());
-    config_.set_time(4, platform::system().now());
-    config_.set_fir(fir);
-    if (!write_config()) return false;
-    if (!write_empty_patient_wav(root_)) return false;
-    if (cnav_from_input_wanted()) return copy_cnav_to_card(input_folder_);
-    return write_empty_cnav(root_);
+    ConfigDat next = config_;
+    next.set_recording_num(next.recording_num() + 1u);
+    next.set_patient_data_num(next.recording_num());
+    if (t1.empty() && t2.empty()) next.set_recording_num(next.recording_num() + 1u);
+    next.bytes[94] = 0;
+    next.set_logical_texts(t1, t2, t3, current_code_page_byte());
+    next.set_time(4, platform::system().now());
+    next.set_fir(fir);
+    std::string cnav = empty_cnav();
+    if (cnav_from_input_wanted() && !cnav_for_card(next, cnav)) return false;
+    // The files config.dat points at go first: until it is replaced the card reads as before.
+    if (!replace_card_files(root_, {{"patient.wav", empty_patient_wav()},
+                                    {"cnav.dat", cnav},
+                                    {"config.dat", std::string(next.bytes.begin(), next.bytes.end())}}))
+        return false;
+    config_ = next;
+    return true;
+}
+
+bool CardDisk::cnav_for_card(const ConfigDat& config, std::string& bytes) const {
+    bytes = empty_cnav();
+    if (config.patient_data_num() != config.recording_num() || input_folder_.empty()) return true;
+    const auto p = platform::find_name_ci(input_folder_, "cnav.dat");
+    if (!p) return true;
+    std::vector<std::uint8_t> b;
+    // One of another size would make the card unreadable.
+    if (!platform::read_whole_file(*p, b) || !cnav_size_ok(static_cast<std::int64_t>(b.size()))) {
+        trace("cnav.dat of %s cannot go onto the card\n", input_folder_.c_str());
+        return false;
+    }
+    bytes.assign(b.begin(), b.end());
+    return true;
 }
 
 bool CardDisk::setup_patient_details(const std::string& t1, const std::string& t2, const std::string& t3,
@@ -268,23 +300,33 @@ bool CardDisk::condition(const std::string& t1, const std::string& t2, const std
         shown = open_conditioning_progress();
         progress = shown.get();
     }
+    const std::uint64_t old_ecg = [&]() -> std::uint64_t {
+        const auto p = platform::find_name_ci(root_, "ecg.dat");
+        const std::int64_t n = p ? get_file_size_64(*p) : -1;
+        return n > 0 ? static_cast<std::uint64_t>(n) : 0;
+    }();
     if (!delete_all_entries(root_)) return false;
     if (!set_card_label(root_, kCardLabel)) return false;
     if (!new_config(t1, t2, t3, fir)) return false;
-    if (cnav_from_input_wanted()) {
-        if (!copy_cnav_to_card(input_folder_)) return false;
-    } else if (!write_empty_cnav(root_)) {
-        return false;
-    }
+    std::string cnav = empty_cnav();
+    if (cnav_from_input_wanted() && !cnav_for_card(config_, cnav)) return false;
+    if (!write_card_file(card_path(root_, "cnav.dat"), cnav.data(), cnav.size())) return false;
     if (!write_empty_patient_wav(root_)) return false;
-    return create_ecg_dat(progress);
+    return create_ecg_dat(progress, old_ecg);
 }
 
-bool CardDisk::create_ecg_dat(Progress* progress) {
+bool CardDisk::create_ecg_dat(Progress* progress, std::uint64_t old_size) {
     const CardVolume vol = card_volume(root_);
-    // The card's own declared size decides; the host's free space never does.
-    if (!vol.is_drive_root || vol.total == 0) return false;
-    const std::uint64_t size = vol.free / kSectorSize * kSectorSize;
+    // The card's own size decides: what its declared capacity leaves, else what its last ecg.dat
+    // took, else the room on a card that is a file system of its own. The host's free space
+    // never does: a card folder would take all of it.
+    if (!vol.is_drive_root) return false;
+    const std::uint64_t room = vol.capacity ? vol.free : old_size ? old_size : own_volume(root_) ? vol.free : 0;
+    if (room == 0) {
+        trace("the card's size is not known: ecg.dat is not made\n");
+        return false;
+    }
+    const std::uint64_t size = room / kSectorSize * kSectorSize;
     const std::string path = card_path(root_, "ecg.dat");
     platform::UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!file) return false;
@@ -339,67 +381,55 @@ int CardDisk::change_patient_details(const std::string& t1, const std::string& t
             }
         }
     }
-    config_.set_logical_texts(t1, t2, t3, current_code_page_byte());
-    config_.bytes[94] = 0xA5;
-    config_.set_time(88, platform::system().now());
-    config_.set_patient_data_num(start);
-    const std::string path = card_path(root_, "config.dat");
-    const bool was_read_only = is_read_only(path);
-    if (was_read_only) clear_read_only(path);
-    const bool ok = write_config();
-    if (was_read_only) set_read_only(path);
-    if (!ok) return 105;
-    // Without a new one the card keeps the cnav.dat its recorder wrote.
-    if (!cnav.empty() && !write_card_file(card_path(root_, "cnav.dat"), cnav.data(), cnav.size())) return 105;
+    ConfigDat next = config_;
+    next.set_logical_texts(t1, t2, t3, current_code_page_byte());
+    next.bytes[94] = 0xA5;
+    next.set_time(88, platform::system().now());
+    next.set_patient_data_num(start);
+    // The new cnav.dat before the config.dat that says whose it is; without a new one the card
+    // keeps the cnav.dat its recorder wrote. A read-only config.dat stays read-only.
+    std::vector<CardFileUpdate> files;
+    if (!cnav.empty()) files.push_back({"cnav.dat", std::string(cnav.begin(), cnav.end())});
+    files.push_back({"config.dat", std::string(next.bytes.begin(), next.bytes.end())});
+    if (!replace_card_files(root_, files)) return 105;
+    config_ = next;
     return 0;
 }
 
-bool CardDisk::copy_patient_wav(const std::string& dest) {
-    delete_card_file(dest, "patient.wav");
+bool CardDisk::copy_patient_wav(const std::string& dest, bool* copied) {
+    if (copied) *copied = false;
+    if (!delete_card_file(dest, "patient.wav")) return false;
     trace("\ncopy_patient_wav\n");
     trace("m_config_dat.wav_recording_num : %i\n", config_.wav_recording_num());
     trace("m_config_dat.recording_num : %i\n", config_.recording_num());
     FoundSector s = find_start_sector(root_);
-    if (s.found && config_.wav_recording_num() == parse_start_sector(s.sector).recording_num &&
-        platform::find_name_ci(root_, "patient.wav"))
-        copy_card_file(root_, dest, "patient.wav");
-    return folder_file_exists(dest, "patient.wav", 0);
+    if (!s.found || config_.wav_recording_num() != parse_start_sector(s.sector).recording_num ||
+        !platform::find_name_ci(root_, "patient.wav"))
+        return true;
+    if (!copy_card_file(root_, dest, "patient.wav")) return false;
+    if (copied) *copied = true;
+    return true;
 }
 
 bool CardDisk::copy_cnav_from_card(const std::string& dest) {
-    delete_card_file(dest, "cnav.dat");
+    if (!delete_card_file(dest, "cnav.dat")) return false;
     FoundSector s = find_start_sector(root_);
-    if (s.found && details_belong(parse_start_sector(s.sector).recording_num)) copy_card_file(root_, dest, "cnav.dat");
-    return folder_file_exists(dest, "cnav.dat", 0);
-}
-
-bool CardDisk::copy_cnav_to_card(const std::string& source) {
-    delete_card_file(root_, "cnav.dat");
-    if (config_.patient_data_num() == config_.recording_num()) {
-        if (!source.empty() && platform::find_name_ci(source, "cnav.dat"))
-            copy_card_file(source, root_, "cnav.dat");
-        else
-            write_empty_cnav(root_);
-    }
-    return folder_file_exists(root_, "cnav.dat", 0);
+    if (!s.found || !details_belong(parse_start_sector(s.sector).recording_num)) return true;
+    return copy_card_file(root_, dest, "cnav.dat");
 }
 
 bool CardDisk::write_cnavop(const std::string& dest) {
     if (!delete_card_file(dest, "cnavop.dat")) return false;
     FoundSector s = find_start_sector(root_);
     if (!s.found || !details_belong(parse_start_sector(s.sector).recording_num)) return true;
-    platform::UniqueFile f = platform::open_file(card_path(dest, "cnavop.dat"), "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(&config_.bytes[416], 1, 80, f.get()) == 80;
-    return platform::close_file(f) && ok;
+    return platform::atomic_write_file(card_path(dest, "cnavop.dat"),
+                                       std::string_view(reinterpret_cast<const char*>(&config_.bytes[416]), 80));
 }
 
 bool CardDisk::write_event_dat(const std::string& dest) {
     FoundSector s = find_start_sector(root_);
     if (!s.found) return false;
-    platform::UniqueFile f = platform::open_file(card_path(dest, "event.dat"), "wb");
-    if (!f) return false;
-    bool ok = std::fputs("Version 1\r\n", f.get()) >= 0;
+    std::string text = "Version 1\r\n";
     const StartSector st = parse_start_sector(s.sector);
     if (format_is_sector_coded(st.recording_format)) {
         const CardClock clock = CardClock::from_bytes(st.recording_start_time);
@@ -408,13 +438,10 @@ bool CardDisk::write_event_dat(const std::string& dest) {
         const std::int64_t offset = cal ? cal + clock.second : 0;
         if (const platform::UniqueFile ecg = platform::open_file(card_path(root_, "ecg.dat"), "rb")) {
             for (auto& e : read_card_index(ecg.get()))
-                if (e.tag() == 3)
-                    ok =
-                        std::fprintf(f.get(), "1 %lld\r\n", static_cast<long long>(e.seconds() - start + offset)) > 0 &&
-                        ok;
+                if (e.tag() == 3) text += format_string("1 %lld\r\n", static_cast<long long>(e.seconds() - start + offset));
         }
     }
-    return platform::close_file(f) && ok;
+    return platform::atomic_write_file(card_path(dest, "event.dat"), text);
 }
 
 bool CardDisk::recording_info(RecordingInfo& info) {

@@ -77,7 +77,9 @@ public:
     int mark_as_read(bool allow_recondition);
     bool condition(const std::string& t1, const std::string& t2, const std::string& t3,
                    const std::array<std::uint16_t, 32>* fir, Progress* progress = nullptr);
-    bool create_ecg_dat(Progress* progress = nullptr);
+    // As large as the card's declared capacity leaves room for, else `old_size` (the ecg.dat the
+    // card had), else the room on a card mounted as a file system of its own; false otherwise.
+    bool create_ecg_dat(Progress* progress = nullptr, std::uint64_t old_size = 0);
     bool new_config(const std::string& t1, const std::string& t2, const std::string& t3,
                     const std::array<std::uint16_t, 32>* fir);
     bool write_patient_details(const std::string& t1, const std::string& t2, const std::string& t3,
@@ -92,9 +94,11 @@ public:
     int change_patient_details(const std::string& t1, const std::string& t2, const std::string& t3, bool force,
                                const std::string& cnav_folder);
 
-    bool copy_patient_wav(const std::string& dest);
+    // Copy the card's patient.wav (cnav.dat) into `dest` when it belongs to the recording on the
+    // card, an older one there removed first. False when a copy that was due is not complete;
+    // `copied` tells whether one was made.
+    bool copy_patient_wav(const std::string& dest, bool* copied = nullptr);
     bool copy_cnav_from_card(const std::string& dest);
-    bool copy_cnav_to_card(const std::string& source);
     bool write_cnavop(const std::string& dest);
     bool write_event_dat(const std::string& dest);
     bool recording_info(RecordingInfo& info);
@@ -113,6 +117,9 @@ private:
     friend class EcgReader;
     bool cnav_size_ok(std::int64_t size) const;
     bool cnav_from_input_wanted() const;
+    // The cnav.dat that goes onto the card with `config`: the input folder's when the details are
+    // the next recording's and it has one, else an empty one. False for one of a size no card carries.
+    bool cnav_for_card(const ConfigDat& config, std::string& bytes) const;
 
     std::string root_ = "?";
     int mode_ = 0;

@@ -4,9 +4,11 @@
 #include <langinfo.h>
 #include <locale.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -18,6 +20,7 @@
 #include "platform/drives.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
+#include "vond/messages.h"
 
 namespace tv::vond {
 namespace {
@@ -41,13 +44,128 @@ std::string canonical(const std::string& p) {
     return strip_slashes(ec ? p : c.string());
 }
 
+// The bytes a replacement may still put on the card's volume: the file system's free space, and
+// no more than a card of a declared size has left.
+std::uint64_t room_on(const std::string& folder, std::uint64_t& block) {
+    struct statvfs sv;
+    if (::statvfs(folder.c_str(), &sv) != 0) return 0;
+    block = std::max<std::uint64_t>(sv.f_frsize ? sv.f_frsize : sv.f_bsize, 512);
+    std::uint64_t room = static_cast<std::uint64_t>(sv.f_bavail) * sv.f_frsize;
+    const CardVolume v = card_volume(folder);
+    if (v.is_drive_root) room = std::min(room, v.free);
+    return room;
+}
+
+std::uint64_t blocks_of(std::uint64_t size, std::uint64_t block) { return (size + block - 1) / block * block; }
+
+bool flush_fd(int fd) { return ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS; }
+
+// A new file with `bytes` and `mode`, on the disk; removed again when that fails.
+bool write_new_file(const std::string& path, std::string_view bytes, mode_t mode) {
+    platform::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd) return false;
+    bool ok = platform::write_all(fd.get(), bytes.data(), bytes.size()) && ::fchmod(fd.get(), mode) == 0 &&
+              flush_fd(fd.get());
+    ok = fd.close() && ok;
+    if (!ok) ::unlink(path.c_str());
+    return ok;
+}
+
+// Writes `bytes` over an existing file without first giving up its blocks, then cuts it to length.
+bool write_in_place(const std::string& path, std::string_view bytes) {
+    platform::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) return false;
+    bool ok = platform::pwrite_all(fd.get(), bytes.data(), bytes.size(), 0) &&
+              ::ftruncate(fd.get(), static_cast<off_t>(bytes.size())) == 0 && flush_fd(fd.get());
+    return fd.close() && ok;
+}
+
+struct PlannedFile {
+    std::string path, temp;
+    std::string_view bytes;
+    bool existed = false;
+    std::string old;
+    mode_t mode = 0644;
+    bool in_place = false;
+};
+
+void restore(const PlannedFile& p) {
+    if (!p.existed) {
+        ::unlink(p.path.c_str());
+        return;
+    }
+    if (!write_in_place(p.path, p.old)) trace("%s could not be restored\n", p.path.c_str());
+}
+
 }  // namespace
 
+std::string card_temp_name(const std::string& name) { return name + ".new"; }
+
+bool replace_card_files(const std::string& folder, const std::vector<CardFileUpdate>& files) {
+    std::uint64_t block = 512;
+    std::uint64_t room = room_on(folder, block);
+    std::vector<PlannedFile> plan;
+    for (const CardFileUpdate& f : files) {
+        PlannedFile p;
+        p.bytes = f.bytes;
+        const auto found = platform::find_name_ci(folder, f.name);
+        p.path = found ? *found : join_path(folder, f.name);
+        p.temp = join_path(get_path_folder(p.path), card_temp_name(p.path.substr(p.path.rfind('/') + 1)));
+        struct stat st;
+        if (::lstat(p.path.c_str(), &st) == 0) {
+            std::vector<std::uint8_t> old;
+            // Without the old bytes a failure could not be undone.
+            if (!S_ISREG(st.st_mode) || !platform::read_whole_file(p.path, old)) {
+                trace("%s cannot be read before it is replaced\n", p.path.c_str());
+                return false;
+            }
+            p.existed = true;
+            p.old.assign(old.begin(), old.end());
+            p.mode = st.st_mode & 07777;
+        }
+        // A renamed file needs room for its whole new copy beside the old one, whose blocks come
+        // back once it is replaced.
+        const std::uint64_t need = blocks_of(p.bytes.size(), block);
+        if (need <= room) {
+            room = room - need + (p.existed ? blocks_of(p.old.size(), block) : 0);
+        } else if (p.existed && p.old.size() == p.bytes.size()) {
+            p.in_place = true;
+        } else {
+            trace("no room on %s for %s\n", folder.c_str(), p.path.c_str());
+            return false;
+        }
+        plan.push_back(std::move(p));
+    }
+    auto undo = [&](std::size_t done) {
+        for (std::size_t i = done; i-- > 0;) restore(plan[i]);
+        platform::sync_folder(folder);
+        return false;
+    };
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        const PlannedFile& p = plan[i];
+        ::unlink(p.temp.c_str());  // left by an interrupted replacement
+        bool ok;
+        if (p.in_place) {
+            ok = write_in_place(p.path, p.bytes);
+            if (!ok) restore(p);
+        } else {
+            ok = write_new_file(p.temp, p.bytes, p.mode) && ::rename(p.temp.c_str(), p.path.c_str()) == 0;
+            if (!ok) ::unlink(p.temp.c_str());
+        }
+        if (!ok) {
+            trace("%s could not be replaced\n", p.path.c_str());
+            return undo(i);
+        }
+    }
+    if (!platform::sync_folder(folder)) return undo(plan.size());
+    return true;
+}
+
 bool write_card_file(const std::string& path, const void* data, std::size_t size) {
-    platform::UniqueFile f = platform::open_file(path, "wb");
-    if (!f) return false;
-    const bool ok = std::fwrite(data, 1, size, f.get()) == size;
-    return platform::sync_and_close_file(f) && ok;
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return replace_card_files(folder, {{name, std::string(static_cast<const char*>(data), size)}});
 }
 
 std::string ConfigDat::text(int index) const {
@@ -176,8 +294,10 @@ bool write_empty_patient_wav(const std::string& folder) {
     return write_card_file(card_path(folder, "patient.wav"), w.data(), w.size());
 }
 
+std::string empty_cnav() { return std::string(kEmptyCnavSize, '\0'); }
+
 bool write_empty_cnav(const std::string& folder) {
-    const std::string z(kEmptyCnavSize, '\0');
+    const std::string z = empty_cnav();
     return write_card_file(card_path(folder, "cnav.dat"), z.data(), z.size());
 }
 
@@ -220,7 +340,7 @@ CardVolume card_volume(const std::string& root) {
         std::uint64_t used = 0;
         for (FileFinder ff(join_path(root, "*"), kFindAny); !ff.at_end(); ff.next())
             used += (static_cast<std::uint64_t>(ff.get_size()) + 511) / 512 * 512;
-        v.total = drive->capacity;
+        v.capacity = v.total = drive->capacity;
         v.free = used >= v.total ? 0 : v.total - used;
     } else if (auto vol = platform::volume_of(root)) {
         v.total = vol->total_bytes;
@@ -242,6 +362,9 @@ bool set_card_label(const std::string& root, const std::string& label) {
 bool is_allowed_card_file(const std::string& name) {
     for (const char* n : {"patient.wav", "ecg.dat", "config.dat", "cnav.dat", "BOOTEX.LOG", "BOOTLOG.TXT"})
         if (platform::iequals(name, n)) return true;
+    // What an interrupted replacement left never makes the card unusable; the next one removes it.
+    for (const char* n : {"patient.wav", "config.dat", "cnav.dat"})
+        if (platform::iequals(name, card_temp_name(n))) return true;
     return false;
 }
 

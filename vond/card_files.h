@@ -19,8 +19,24 @@ inline constexpr std::size_t kRecordedCnavSize = 1024;
 inline constexpr const char* kCardLabel = "QUX_CFR";
 inline constexpr int kRecordingNumLimit = 65000;
 
-// Creates or replaces `path` with `size` bytes and flushes it to the card; false on any failure.
+// One file of a card update: its name in the folder and its new content.
+struct CardFileUpdate {
+    std::string name;
+    std::string bytes;
+};
+
+// Replaces files of a card (or any folder) one after the other in the order given, so that the
+// card reads as before or as after each step: a file that others point at (config.dat) goes
+// last. A file is written under a temporary name beside it and renamed over the old one; where
+// the card has no room for that, a file whose size stays is written over in place. The room is
+// judged before anything is written, and when a step fails every file already replaced gets its
+// old bytes back. False when the files could not all be replaced (the folder is then as it was).
+bool replace_card_files(const std::string& folder, const std::vector<CardFileUpdate>& files);
+// The one-file form: `path`'s folder and name.
 bool write_card_file(const std::string& path, const void* data, std::size_t size);
+// The temporary name replace_card_files writes `name` under; a card may hold one that an
+// interrupted replacement left.
+std::string card_temp_name(const std::string& name);
 
 // config.dat, kept as its 512 bytes.
 struct ConfigDat {
@@ -55,6 +71,7 @@ std::uint8_t current_code_page_byte();
 std::string to_visual_order(const std::string& text);
 
 std::string empty_patient_wav();
+std::string empty_cnav();
 bool write_empty_patient_wav(const std::string& folder);
 bool write_empty_cnav(const std::string& folder);
 
@@ -67,6 +84,7 @@ struct CardVolume {
     bool is_drive_root = false;  // the root is a card drive's folder from the drive map
     char letter = 0;
     std::string label = "?";
+    std::uint64_t capacity = 0;  // the size the drive map declares, or 0
     std::uint64_t total = 0;
     std::uint64_t free = 0;
     bool read_only = false;

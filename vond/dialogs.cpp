@@ -290,7 +290,9 @@ bool ReadDialogRules::read_patient_button(char default_drive) {
 
 bool ReadDialogRules::read_ecg_button(char default_drive, int mode) {
     if (!select_card(default_drive) || !disk_.read_config() || !read_patient_details()) return false;
-    has_sound_ = disk_.copy_patient_wav(output_folder_);
+    bool copied = false;
+    disk_.copy_patient_wav(output_folder_, &copied);
+    has_sound_ = copied;
     if (has_sound_ && (mode == kReadPatStand || mode == kReadEcgStand) &&
         show_message(138, MsgIcon::Question, MsgButtons::YesNo) == MsgResult::Yes && play_sound)
         play_sound(card_path(output_folder_, "patient.wav"));

@@ -838,6 +838,10 @@ bool EcgReader::run() {
         trace("the recording's start sector was not met in sector %i\n", sector_counter_);
         ok = false;
     }
+    if (ok && !stopped_by_event_ && !met_data_) {
+        trace("no data sector of the recording was met\n");
+        ok = false;
+    }
     if (ok && !stopped_by_event_ && met_data_ && !wrote_ecg_) {
         trace("no ECG sample of the recording was read\n");
         ok = false;
@@ -845,6 +849,12 @@ bool EcgReader::run() {
     if (!stopped_by_event_) pad_minimum();
     if (kind_ == OutKind::Mapping) {
         maps_.end_transfer();
+        // Held by nobody else, the mappings and the ECG in them go when this program ends: the
+        // card keeps the only copy and is neither marked nor reconditioned.
+        if (ok && !stopped_by_event_ && !maps_.held_elsewhere()) {
+            trace("no other process holds the ECG mappings\n");
+            ok = false;
+        }
         maps_.release();
     }
     if (const OutFile* f = close_outputs()) {

@@ -1,6 +1,7 @@
 #include "vond/mappings.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,7 +22,13 @@ std::unique_ptr<platform::SharedMemory> open_card_mapping(const std::string& nam
             return nullptr;
         }
     }
-    return platform::SharedMemory::open(name, size, true);
+    auto m = platform::SharedMemory::open(name, size, true);
+    // Memory that is not there would end the program at the first sample written into it.
+    if (m && !m->reserve()) {
+        trace("mapping %s: no room for %zu bytes: %s\n", name.c_str(), size, std::strerror(errno));
+        return nullptr;
+    }
+    return m;
 }
 
 bool EcgMappings::open(bool events) {
@@ -50,6 +57,12 @@ void EcgMappings::begin_transfer() {
 
 void EcgMappings::end_transfer() {
     for (int c = 0; c < 3; ++c) control(c)->transfer_done = 1;
+}
+
+bool EcgMappings::held_elsewhere() const {
+    for (const auto& r : raw_)
+        if (!r || !r->held_elsewhere()) return false;
+    return true;
 }
 
 EcgControlBlock* EcgMappings::control(int channel) const {

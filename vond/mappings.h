@@ -26,6 +26,10 @@ public:
     // The done flags, written last, after every sample and count.
     void end_transfer();
 
+    // True when another process holds every sample area, so that the ECG written outlives this
+    // one: the last holder to let go removes a mapping and its content.
+    bool held_elsewhere() const;
+
     EcgControlBlock* control(int channel) const;  // 0..2
     std::uint16_t* samples(int channel) const;
     std::int32_t* events() const;  // [0] count, then the times

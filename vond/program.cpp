@@ -58,10 +58,10 @@ int keyword(const std::string& v, const std::pair<const char*, int> (&table)[N])
     return -1;
 }
 
-// The core library alone has no windows: a mode that must show one ends as if the user had declined.
+// Without a display a mode that must show a dialog ends with a code of its own.
 int windows_unavailable(const char* what) {
     std::fprintf(stderr, "vond: the %s needs a window, and none can be shown here\n", what);
-    return 102;
+    return kExitNoDisplay;
 }
 
 // Hours of ECG a read takes: "/duration=" when given, else what the output format holds by default.
@@ -518,11 +518,10 @@ int Program::read_flow() {
     if (!cl_.output_folder.empty() && !write_patient_summary(cl_.output_folder, info)) return 106;
     code = disk_.ecg_state();
     if (mode == kReadPatStatus || code == 109) return code;
-    disk_.copy_patient_wav(cl_.output_folder);
-    disk_.write_event_dat(cl_.output_folder);
+    // The caller takes each of these files as the card's: one that is short or missing is a failed read.
+    if (!disk_.copy_patient_wav(cl_.output_folder) || !disk_.write_event_dat(cl_.output_folder)) return 106;
     if (mode == kReadPatCnav) {
-        disk_.copy_cnav_from_card(cl_.output_folder);
-        disk_.write_cnavop(cl_.output_folder);
+        if (!disk_.copy_cnav_from_card(cl_.output_folder) || !disk_.write_cnavop(cl_.output_folder)) return 106;
         code = 0;
     }
     return code;

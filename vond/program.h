@@ -27,6 +27,10 @@ enum Mode {
     kReadPatStatus = 15
 };
 
+// The exit code of a mode that must show a dialog when no display is there to show it on. Not one
+// of the card's codes: a caller must not take it for "no card" and ask for one again.
+inline constexpr int kExitNoDisplay = 126;
+
 struct CommandLine {
     bool valid = true;
     int mode = kModeNone;

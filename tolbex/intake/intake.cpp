@@ -174,6 +174,12 @@ CardAnswer judge_card_code(int code, bool patient_reader) {
         error_box("There is no ECG recorded on the Brisco Torvane Ostrabel CF card.", "Cannot Retrieve Recording");
         return CardAnswer::Stop;
     }
+    if (code == kCardNoDisplay) {
+        error_box("The Ostrabel CF Interface Program (VOND.EXE) needs a display to show its window, and there is none. "
+                  "Run it where a display is available.",
+                  "Cannot Run the Ostrabel CF Interface Program");
+        return CardAnswer::Stop;
+    }
     error_box(format_string("A Ostrabel CF card was found, but the files on it appear to be damaged. No recording can "
                             "be retrieved.\n\nThe error number returned from VOND.EXE was %d.",
                             code),
@@ -262,7 +268,67 @@ bool read_card_summary(const std::string& path, CardSummary& summary) {
     return true;
 }
 
-bool read_card_patient(const std::string& folder, CardSummary& summary, std::string* sound_file) {
+namespace {
+
+// The volume label of the card in the drive map (the first drive that holds a card's files).
+std::string card_drive_label() {
+    for (const auto& d : platform::mapped_drives()) {
+        bool card = true;
+        for (const char* n : {"CONFIG.DAT", "CNAV.DAT", "PATIENT.WAV", "ECG.DAT"})
+            card = card && platform::find_name_ci(d.folder, n).has_value();
+        if (card) return d.label;
+    }
+    return {};
+}
+
+}  // namespace
+
+bool read_card_identity(const std::string& folder, CardIdentity& identity) {
+    identity = {};
+    const auto patsumm = platform::find_name_ci(folder, "PATSUMM.DAT");
+    CardSummary summary;
+    if (!patsumm || !read_card_summary(*patsumm, summary)) return false;
+    identity.name = summary.name;
+    identity.id = summary.id;
+    identity.recording_start = summary.recording_start;
+    identity.recorder_id = summary.recorder_id;
+    if (const auto cnavop = platform::find_name_ci(folder, "CNAVOP.DAT")) {
+        std::vector<std::uint8_t> bytes;
+        if (read_file_bytes(*cnavop, bytes)) {
+            const std::string text(bytes.begin(), bytes.end());
+            identity.recording_id = clean_patient_text(text.substr(0, text.find_first_of(std::string("\r\n\0", 3))));
+        }
+    }
+    identity.label = card_drive_label();
+    return true;
+}
+
+bool same_card(const CardIdentity& a, const CardIdentity& b) {
+    const bool ids = a.recording_id.empty() || b.recording_id.empty() || a.recording_id == b.recording_id;
+    return ids && a.name == b.name && a.id == b.id && a.recording_start == b.recording_start &&
+           a.recorder_id == b.recorder_id && a.label == b.label;
+}
+
+namespace {
+
+constexpr const char* kOtherCardText =
+    "A different Ostrabel CF card is in the drive: it is not the card whose patient details were read. Nothing "
+    "has been stored, and the card has not been marked as read.\n\nPut the first card back and start again.";
+
+// False (after the message) when the card the card program wrote `folder` from is another than
+// `expected`.
+bool still_the_card(const std::string& folder, const CardIdentity* expected) {
+    if (!expected) return true;
+    CardIdentity now;
+    if (read_card_identity(folder, now) && same_card(*expected, now)) return true;
+    error_box(kOtherCardText, "Different Card");
+    return false;
+}
+
+}  // namespace
+
+bool read_card_patient(const std::string& folder, CardSummary& summary, std::string* sound_file,
+                       CardIdentity* identity) {
     const std::string program = find_card_program();
     if (program.empty()) return false;
     if (!run_card_step(program, {dir_switch(folder), "/readpat=path"}, false, true)) return false;
@@ -271,18 +337,32 @@ bool read_card_patient(const std::string& folder, CardSummary& summary, std::str
         error_box(format_string(kBadSummaryText, join_path(folder, "PATSUMM.DAT").c_str()));
         return false;
     }
+    if (identity) {
+        read_card_identity(folder, *identity);
+        // The recording id is the card's CNAVOP.DAT, which only "/readpat=cnav" writes.
+        IntakeFolder probe;
+        CardIdentity with_id;
+        if (probe && run_card_program(program, {dir_switch(probe.path()), "/readpat=cnav"}, false) == 0 &&
+            read_card_identity(probe.path(), with_id) && same_card(*identity, with_id))
+            identity->recording_id = with_id.recording_id;
+    }
     copy_card_sound(program, folder, sound_file);
     return true;
 }
 
-bool read_card_recording(const std::string& folder, bool skip_first_day, bool& twelve_lead) {
+bool read_card_recording(const std::string& folder, bool skip_first_day, bool& twelve_lead,
+                         const CardIdentity* expected) {
     const std::string program = find_card_program();
     if (program.empty()) return false;
-    // The kind of card first: a 12-lead card is read in its own format.
+    // The kind of card first: a 12-lead card is read in its own format. The same look tells
+    // whether the card is still the one whose details were read, before its ECG read marks it.
     {
         IntakeFolder probe;
         twelve_lead =
             probe && run_card_program(program, {dir_switch(probe.path()), "/readpat=path"}, true) == kCardTwelveLead;
+        if (probe && expected && platform::find_name_ci(probe.path(), "PATSUMM.DAT") &&
+            !still_the_card(probe.path(), expected))
+            return false;
     }
     std::vector<std::string> read{dir_switch(folder), "/duration=200", "/readecg=hide",
                                   twelve_lead ? "/opformat=os12arch" : "/opformat=archive"};
@@ -300,7 +380,7 @@ bool read_card_recording(const std::string& folder, bool skip_first_day, bool& t
         error_box(format_string(kBadSummaryText, join_path(folder, "PATSUMM.DAT").c_str()));
         return false;
     }
-    return true;
+    return still_the_card(folder, expected);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -540,7 +620,7 @@ namespace {
 
 // The card sequence after the dialog: read, write, deliver; everything in a folder of its own.
 void create_cef_from_card(const PatientDetails& details, IntakeDestination destination, const MailServices& mail,
-                          const std::string& archive) {
+                          const std::string& archive, const CardIdentity* card) {
     if (analysis_system_running()) {
         error_box(kAnalysisRunningCefText);
         return;
@@ -551,7 +631,7 @@ void create_cef_from_card(const PatientDetails& details, IntakeDestination desti
         return;
     }
     bool twelve_lead = false;
-    if (!read_card_recording(work.path(), false, twelve_lead)) return;
+    if (!read_card_recording(work.path(), false, twelve_lead, card)) return;
     RecordingFiles files;
     if (!examine_recording(work.path(), twelve_lead, files)) {
         error_box(kNoChannelText);
@@ -633,10 +713,10 @@ void take_card_texts(const CardSummary& summary, PatientDetails& details) {
 }
 
 // Reads the recording as the card program writes it and stores it as a card recording.
-void store_card_as_read(const PatientDetails& details, const std::string& archive) {
+void store_card_as_read(const PatientDetails& details, const std::string& archive, const CardIdentity& card) {
     IntakeFolder recording;
     bool twelve_lead = false;
-    if (!recording || !read_card_recording(recording.path(), false, twelve_lead)) return;
+    if (!recording || !read_card_recording(recording.path(), false, twelve_lead, &card)) return;
     store_recording_in_archive(details, recording.path(), kReportOstrabelCf, archive);
 }
 
@@ -649,7 +729,10 @@ void card_intake(int mode, const MailServices& mail, const CustomerExport* custo
     if (customer && (archive = customer_archive(*customer)).empty()) return;
     CardSummary summary;
     PatientDetails details;
-    if (!read_card_patient(folder.path(), summary, &details.sound_file)) return;
+    // The card is known from here on: the ECG is read only from this one, whatever is in the
+    // drive once the operator has filled in the details.
+    CardIdentity card;
+    if (!read_card_patient(folder.path(), summary, &details.sound_file, &card)) return;
     if (customer && !customer_recording_matches(folder.path(), *customer)) return;
     take_card_texts(summary, details);
     if (customer) details.recording_id = clean_patient_text(customer->texts[0]);
@@ -659,11 +742,11 @@ void card_intake(int mode, const MailServices& mail, const CustomerExport* custo
     details.check_changeable = mode == 0;
     if (!windowing().patient_details || !windowing().patient_details(details)) return;
     if (details.compress || mode != 0) {
-        create_cef_from_card(details, static_cast<IntakeDestination>(mode), mail, archive);
+        create_cef_from_card(details, static_cast<IntakeDestination>(mode), mail, archive, &card);
         return;
     }
     // An uncompressed recording goes into the archive as the card program writes it.
-    store_card_as_read(details, archive);
+    store_card_as_read(details, archive, card);
 }
 
 void store_card_recording() {
@@ -671,9 +754,10 @@ void store_card_recording() {
     if (!folder) return;
     CardSummary summary;
     PatientDetails details;
-    if (!read_card_patient(folder.path(), summary, &details.sound_file)) return;
+    CardIdentity card;
+    if (!read_card_patient(folder.path(), summary, &details.sound_file, &card)) return;
     take_card_texts(summary, details);
-    store_card_as_read(details, {});
+    store_card_as_read(details, {}, card);
 }
 
 std::string find_ostrabel_disk() {

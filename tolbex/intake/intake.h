@@ -80,6 +80,7 @@ private:
 inline constexpr int kCardNoCard = 102;
 inline constexpr int kCardNoEcg = 109;
 inline constexpr int kCardTwelveLead = 123;
+inline constexpr int kCardNoDisplay = 126;  // a dialog of vond's had no display to show on
 
 // Runs the card program with these switches (each one argument, never split); its exit code, -1
 // when it could not be run. `pumping` keeps the window alive in 500 ms slices meanwhile, under the
@@ -104,12 +105,28 @@ struct CardSummary {
 // they belong. Each text is cleaned and cut to 80 bytes.
 bool read_card_summary(const std::string& path, CardSummary& summary);
 
+// What tells one card's recording from another's: the texts of its PATSUMM.DAT, the recording id
+// of its CNAVOP.DAT (empty when it has none) and the card's volume label.
+struct CardIdentity {
+    std::string name, id, recording_start, recorder_id, recording_id, label;
+};
+// The identity of the card whose files the card program wrote into `folder`; false without a
+// readable PATSUMM.DAT.
+bool read_card_identity(const std::string& folder, CardIdentity& identity);
+// Whether two reads met the same card; the recording ids count only when both reads have one.
+bool same_card(const CardIdentity& a, const CardIdentity& b);
+
 // Reads the card's patient details into `folder` ("/readpat=path"): PATSUMM.DAT must be there
-// afterwards, and PATIENT.WAV is copied when the card holds one. False after its message.
-bool read_card_patient(const std::string& folder, CardSummary& summary, std::string* sound_file);
+// afterwards, and PATIENT.WAV is copied when the card holds one. With `identity` the card's
+// identity is kept for the later ECG read. False after its message.
+bool read_card_patient(const std::string& folder, CardSummary& summary, std::string* sound_file,
+                       CardIdentity* identity = nullptr);
 // Reads the whole card recording into `folder` (archive or 12-lead archive format, then
 // "/readpat=cnav"); false after its message, and also when PATSUMM.DAT is missing afterwards.
-bool read_card_recording(const std::string& folder, bool skip_first_day, bool& twelve_lead);
+// With `expected` the card must be the one whose patient details were read: another stops the
+// read before its ECG is read (and the card marked), and after it before anything is stored.
+bool read_card_recording(const std::string& folder, bool skip_first_day, bool& twelve_lead,
+                         const CardIdentity* expected = nullptr);
 
 // --- the compressed ECG file ---
 

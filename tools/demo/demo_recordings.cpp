@@ -29,12 +29,23 @@ std::vector<cardgen::Sector> card_sectors() {
     return s;
 }
 
-bool map(char letter, const std::string& folder, const char* label) {
+bool map(char letter, const std::string& folder, const char* label, std::uint64_t capacity = 0) {
     platform::MappedDrive d;
     d.letter = letter;
     d.folder = folder;
     d.label = label;
+    d.capacity = capacity;
     return platform::map_drive(d);
+}
+
+// A card is as large as its files, as a conditioned one is (its ecg.dat fills it): the size of
+// the card folder and never the host's free space decides what conditioning writes.
+std::uint64_t card_capacity(const std::string& card) {
+    std::uint64_t used = 0;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(card, ec))
+        if (e.is_regular_file(ec)) used += (e.file_size(ec) + 511) / 512 * 512;
+    return used;
 }
 
 // A program beside this one (an installation) or in the build tree, registered unless one is.
@@ -58,7 +69,7 @@ bool make_demo_media(DemoMedia* media, std::string* error) {
     cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "PELLOW^MARA", "D-4471"), 1024, card_sectors());
     const bool disk_ok = create_folder_path(disk) && platform::atomic_write_file(join_path(disk, "ROZAVEZ.EVT"), "") &&
                          platform::atomic_write_file(join_path(disk, "ECG.DAT"), std::string(65536, '\x20'));
-    if (!disk_ok || !platform::find_name_ci(card, "ecg.dat") || !map(kDemoCardDrive, card, "QUX_CFR") ||
+    if (!disk_ok || !platform::find_name_ci(card, "ecg.dat") || !map(kDemoCardDrive, card, "QUX_CFR", card_capacity(card)) ||
         !map(kDemoDiskDrive, disk, "QUX_FCG")) {
         if (error) *error = "cannot write the demo recorder card and disk under " + base;
         return false;

@@ -146,6 +146,7 @@ TEST_F(NamedObjectsAcrossRuns, ACardMappingReadFollowsATapeIntake) {
     tv::platform::wait_process(sim);
 
     make_card();
+    const auto held = hold_card_mappings();  // the analysis system's, for the card read
     RunResult r = read("mmf");
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.err.find("message 141"), std::string::npos) << r.err;

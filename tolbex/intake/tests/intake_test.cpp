@@ -339,6 +339,17 @@ TEST_F(FakeCardTest, ExitZeroWithoutPatientDetailsIsNoRecording) {
     EXPECT_EQ(scripted.shown[0].text.rfind("The Ostrabel CF's Patient Details File", 0), 0u);
 }
 
+TEST_F(FakeCardTest, NoDisplayForTheCardProgramIsToldAndNeverTakenForNoCard) {
+    use_fake("126");
+    scripted.answers.push_back(MsgResult::Retry);  // offered only for "no card"
+    IntakeFolder folder;
+    CardSummary summary;
+    EXPECT_FALSE(read_card_patient(folder.path(), summary, nullptr));
+    EXPECT_EQ(argv_lines().size(), 1u);
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_NE(scripted.shown[0].text.find("needs a display"), std::string::npos) << scripted.shown[0].text;
+}
+
 TEST_F(FakeCardTest, CommandLinesOfTheCardReadAndRetry) {
     const struct {
         const char* codes;
