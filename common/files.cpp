@@ -190,7 +190,7 @@ bool copy_fd_replacing(platform::UniqueFd in, const std::string& target) {
 }
 
 bool copy_replacing_native(const std::string& source, const std::string& target) {
-    return copy_fd_replacing(platform::UniqueFd(::open(source.c_str(), O_RDONLY | O_CLOEXEC)), target);
+    return copy_fd_replacing(open_outside_file(source, UINT64_MAX).fd, target);
 }
 
 char time_code(int v) { return static_cast<char>(v < 10 ? '0' + v : 'A' + (v - 10)); }

@@ -108,6 +108,8 @@ std::int32_t get_disk_total_space(const std::string& path);  // clamped to 0x7FF
 
 bool force_delete_file(const std::string& path);
 void delete_listed_files(const std::vector<std::string>& paths);
+// Copies a plain file (never through a link as its last step, never a FIFO or device) over
+// `target` through a temporary sibling and rename.
 bool copy_file_replacing(const std::string& source, const std::string& target, std::string* status = nullptr);
 
 // Result of a copy or move of a set of files.

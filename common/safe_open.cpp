@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/random.h>
+
 #include <cerrno>
 #include <new>
 
@@ -42,10 +44,12 @@ std::pair<std::string, std::string> split_last(std::string path) {
     return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
 }
 
+OutsideFile open_outside(int folder_fd, const std::string& name, std::uint64_t max_size);
+
 template <class Bytes>
-bool read_all(const std::string& path, std::uint64_t max_size, Bytes& out, OutsideRefusal* refusal) {
+bool read_all(int folder_fd, const std::string& path, std::uint64_t max_size, Bytes& out, OutsideRefusal* refusal) {
     out.clear();
-    OutsideFile file = open_outside_file(path, max_size);
+    OutsideFile file = open_outside(folder_fd, path, max_size);
     if (refusal) *refusal = file.refusal;
     if (!file) return false;
     try {
@@ -82,9 +86,7 @@ bool read_all(const std::string& path, std::uint64_t max_size, Bytes& out, Outsi
     return true;
 }
 
-}  // namespace
-
-OutsideFile open_outside_file_at(int folder_fd, const std::string& name, std::uint64_t max_size) {
+OutsideFile open_outside(int folder_fd, const std::string& name, std::uint64_t max_size) {
     OutsideFile file;
     file.fd = platform::open_regular_at(folder_fd, folder_fd == AT_FDCWD ? native_path(name) : name);
     struct stat st;
@@ -102,6 +104,12 @@ OutsideFile open_outside_file_at(int folder_fd, const std::string& name, std::ui
     return file;
 }
 
+}  // namespace
+
+OutsideFile open_outside_file_at(int folder_fd, const std::string& name, std::uint64_t max_size) {
+    return open_outside(folder_fd, name, max_size);
+}
+
 OutsideFile open_outside_file(const std::string& path, std::uint64_t max_size) {
     return open_outside_file_at(AT_FDCWD, path, max_size);
 }
@@ -116,13 +124,19 @@ platform::UniqueFile open_outside_stream(const std::string& path, std::uint64_t 
 
 bool read_outside_file(const std::string& path, std::uint64_t max_size, std::vector<std::uint8_t>& bytes,
                        OutsideRefusal* refusal) {
-    return read_all(path, max_size, bytes, refusal);
+    return read_all(AT_FDCWD, path, max_size, bytes, refusal);
 }
 
-std::optional<std::string> read_outside_text(const std::string& path, std::uint64_t max_size,
-                                             OutsideRefusal* refusal) {
+std::optional<std::string> read_outside_text(const std::string& path, std::uint64_t max_size, OutsideRefusal* refusal) {
     std::string text;
-    if (!read_all(path, max_size, text, refusal)) return std::nullopt;
+    if (!read_all(AT_FDCWD, path, max_size, text, refusal)) return std::nullopt;
+    return text;
+}
+
+std::optional<std::string> read_outside_text_at(int folder_fd, const std::string& name, std::uint64_t max_size,
+                                                OutsideRefusal* refusal) {
+    std::string text;
+    if (!read_all(folder_fd, name, max_size, text, refusal)) return std::nullopt;
     return text;
 }
 
@@ -183,6 +197,48 @@ platform::UniqueFd open_folder_no_link(const std::string& path, OutsideRefusal* 
 platform::UniqueFd create_new_file(const std::string& path, unsigned mode) {
     return platform::UniqueFd(::open(native_path(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                                      static_cast<mode_t>(mode)));
+}
+
+platform::UniqueFd open_log_for_append(const std::string& path, bool* created) {
+    const std::string p = native_path(path);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        platform::UniqueFd fd(::open(p.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        if (fd) {
+            struct stat st;
+            if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) return {};
+            ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+            if (created) *created = false;
+            return fd;
+        }
+        if (errno != ENOENT) return {};
+        fd = create_new_file(p);
+        if (fd) {
+            if (created) *created = true;
+            return fd;
+        }
+        if (errno != EEXIST) return {};  // made by another meanwhile: taken as it is
+    }
+    return {};
+}
+
+platform::UniqueFd create_sibling_temp(const std::string& path, std::string& temp, unsigned mode) {
+    const auto [folder, name] = split_last(native_path(path));
+    temp.clear();
+    if (name.empty()) return {};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::uint64_t r = 0;
+        if (::getrandom(&r, sizeof r, 0) != static_cast<ssize_t>(sizeof r))
+            r = static_cast<std::uint64_t>(::getpid()) * 2654435761u + static_cast<std::uint64_t>(attempt);
+        const std::string candidate = (folder == "/" ? std::string() : folder) + "/." + name.substr(0, 200) +
+                                      format_string(".%012llx", static_cast<unsigned long long>(r & 0xFFFFFFFFFFFFull));
+        platform::UniqueFd fd = create_new_file(candidate, mode);
+        if (fd) {
+            temp = candidate;
+            return fd;
+        }
+        if (errno != EEXIST) return {};
+    }
+    return {};
 }
 
 }  // namespace tv

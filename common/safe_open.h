@@ -40,6 +40,9 @@ bool read_outside_file(const std::string& path, std::uint64_t max_size, std::vec
                        OutsideRefusal* refusal = nullptr);
 std::optional<std::string> read_outside_text(const std::string& path, std::uint64_t max_size,
                                              OutsideRefusal* refusal = nullptr);
+// read_outside_text for `name` inside the folder open as `folder_fd`.
+std::optional<std::string> read_outside_text_at(int folder_fd, const std::string& name, std::uint64_t max_size,
+                                                OutsideRefusal* refusal = nullptr);
 // True when `path` names a regular file itself (not a link, FIFO, device or folder).
 bool is_plain_file(const std::string& path);
 // The sentence that tells the user why `path` was not read; empty for None.
@@ -55,5 +58,15 @@ platform::UniqueFd open_folder_no_link_at(int parent_fd, const std::string& name
 // Creates `path` for writing only when nothing, not even a link, has that name
 // (O_CREAT|O_EXCL|O_NOFOLLOW), `mode` less the umask. Empty on failure (EEXIST when taken).
 platform::UniqueFd create_new_file(const std::string& path, unsigned mode = 0666);
+
+// Opens a log that lives where others can write (a drop folder) for appending: made with
+// create_new_file when missing, else taken only when it is a regular file of one name, not a
+// link, FIFO or a hard link to a file elsewhere. `created` says which. Empty on failure.
+platform::UniqueFd open_log_for_append(const std::string& path, bool* created = nullptr);
+
+// Creates a fresh hidden sibling of `path` as create_new_file does, for a file that is then
+// renamed over `path` (a link there is replaced, never written through); `temp` receives its
+// path. Empty on failure.
+platform::UniqueFd create_sibling_temp(const std::string& path, std::string& temp, unsigned mode = 0666);
 
 }  // namespace tv

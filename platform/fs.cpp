@@ -185,7 +185,7 @@ template <class Bytes>
 bool read_all(const std::string& path, Bytes& out, bool regular_only) {
     constexpr std::size_t kChunk = 65536;
     out.clear();
-    // Non-blocking at first, so that the regular-only form never waits in the open of a FIFO.
+    // Non-blocking at first, so that a FIFO never holds the open.
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | (regular_only ? O_NONBLOCK : 0)));
     if (!fd) return false;
     struct stat st;
@@ -247,7 +247,7 @@ UniqueFile open_regular_file(const std::string& path, bool follow_links) {
 
 std::optional<std::string> read_whole_file(const std::string& path) {
     std::string out;
-    if (!read_all(path, out, false)) return std::nullopt;
+    if (!read_all(path, out, true)) return std::nullopt;
     return out;
 }
 

@@ -1,13 +1,16 @@
 #include "common/safe_open.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 
+#include "common/deferred_stop.h"
 #include "testing/test_root.h"
 
 namespace fs = std::filesystem;
@@ -37,8 +40,8 @@ TEST_F(SafeOpen, OnlyPlainFilesWithinTheirSizeAreRead) {
         std::uint64_t max;
         OutsideRefusal why;
     } const cases[] = {
-        {dir_ + "/plain", 10, OutsideRefusal::None},     {dir_ + "/plain", 9, OutsideRefusal::TooLarge},
-        {dir_ + "/link", 100, OutsideRefusal::Link},     {dir_ + "/fifo", 100, OutsideRefusal::NotRegular},
+        {dir_ + "/plain", 10, OutsideRefusal::None},         {dir_ + "/plain", 9, OutsideRefusal::TooLarge},
+        {dir_ + "/link", 100, OutsideRefusal::Link},         {dir_ + "/fifo", 100, OutsideRefusal::NotRegular},
         {dir_ + "/folder", 100, OutsideRefusal::NotRegular}, {"/dev/zero", 1 << 20, OutsideRefusal::NotRegular},
         {dir_ + "/missing", 100, OutsideRefusal::Missing},
     };
@@ -58,7 +61,8 @@ TEST_F(SafeOpen, OnlyPlainFilesWithinTheirSizeAreRead) {
     EXPECT_TRUE(tv::is_plain_file(dir_ + "/plain"));
     EXPECT_FALSE(tv::is_plain_file(dir_ + "/link"));
     EXPECT_FALSE(tv::is_plain_file(dir_ + "/fifo"));
-    EXPECT_EQ(tv::outside_refusal_text("x\r\nOK", OutsideRefusal::Link), "\"x\\x0D\\x0AOK\" is a link, which is not followed.");
+    EXPECT_EQ(tv::outside_refusal_text("x\r\nOK", OutsideRefusal::Link),
+              "\"x\\x0D\\x0AOK\" is a link, which is not followed.");
 }
 
 TEST_F(SafeOpen, FoldersAreOpenedWithoutALinkAndFilesMadeAnew) {
@@ -81,4 +85,30 @@ TEST_F(SafeOpen, FoldersAreOpenedWithoutALinkAndFilesMadeAnew) {
     EXPECT_FALSE(fs::exists(dir_ + "/victim"));
     EXPECT_FALSE(tv::create_new_file(dir_ + "/plain"));
     EXPECT_TRUE(tv::create_new_file(dir_ + "/fresh"));
+}
+
+// A SIGTERM while a change runs is held until the change is put back, then ends the process.
+TEST(DeferredStopTest, HoldsTheSignalUntilTheOutermostGoes) {
+    const tv::platform::testing::TempRoot temp;
+    const std::string undone = temp.path() + "/undone";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        int steps = 0;
+        {
+            const tv::DeferredStop outer;
+            {
+                const tv::DeferredStop inner;
+                ::raise(SIGTERM);
+                steps += tv::DeferredStop::requested() ? 1 : 100;
+            }
+            steps += tv::DeferredStop::requested() ? 1 : 100;  // the inner one let nothing go
+            // What the undo writes is still written.
+            std::ofstream(undone) << steps;
+        }
+        ::_exit(0);  // not reached: the signal ends the process
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_EQ(tv::read_outside_text(undone, 10).value_or(""), "2");
 }
