@@ -238,7 +238,10 @@ bool CRCFile::open_locked(const std::string& path, bool take_turns, bool fresh) 
     close();
     // Never truncate on open: another writer may be appending. What the file holds is judged only
     // once the lock is ours.
-    platform::UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666));
+    // The log lives in an archive folder that others write: a link planted under its name is
+    // never written through, and a FIFO there never holds the open.
+    platform::UniqueFd fd(
+        ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0666));
     if (!fd) {
         report_open_error(errno);
         return false;
@@ -251,6 +254,7 @@ bool CRCFile::open_locked(const std::string& path, bool take_turns, bool fresh) 
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return fail(errno, true);
     if (!S_ISREG(st.st_mode)) return fail(EINVAL, true);
+    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
     switch (lock_whole_file(fd.get(), true, take_turns)) {
         case LockResult::Locked: break;
         case LockResult::Busy: return fail(EAGAIN, false);  // the caller says the log is busy

@@ -2,6 +2,8 @@
 // ("X:", "X:/...") of mapped card drives are turned into their folders at every entry point.
 #include "common/files.h"
 
+#include "common/safe_open.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "common/safe_open.h"
 #include "common/text.h"
 #include "platform/drives.h"
 #include "platform/fs.h"
@@ -187,7 +190,7 @@ bool copy_fd_replacing(platform::UniqueFd in, const std::string& target) {
 }
 
 bool copy_replacing_native(const std::string& source, const std::string& target) {
-    return copy_fd_replacing(platform::UniqueFd(::open(source.c_str(), O_RDONLY | O_CLOEXEC)), target);
+    return copy_fd_replacing(open_outside_file(source, UINT64_MAX).fd, target);
 }
 
 char time_code(int v) { return static_cast<char>(v < 10 ? '0' + v : 'A' + (v - 10)); }
@@ -379,8 +382,13 @@ bool FolderFiles::read(const std::string& folder, const std::string& mask, std::
     names_.clear();
     blocker_.clear();
     twin_.clear();
-    folder_.reset(::open(native(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folder_) return false;
+    folder_link_ = false;
+    OutsideRefusal why = OutsideRefusal::None;
+    folder_ = open_folder_no_link(native(folder), &why);
+    if (!folder_) {
+        if (why == OutsideRefusal::Link) blocker_ = folder, folder_link_ = true;
+        return false;
+    }
     platform::UniqueFd listing(::dup(folder_.get()));
     DIR* d = listing ? ::fdopendir(listing.get()) : nullptr;
     if (!d) {
@@ -435,6 +443,9 @@ bool FolderFiles::read(const std::string& folder, const std::string& mask, std::
 
 std::string FolderFiles::refusal(const char* action) const {
     if (blocker_.empty()) return {};
+    if (folder_link_)
+        return format_string("The report folder \"%s\" is a link to another place, so it cannot be %s.",
+                             escape_control_chars(blocker_).c_str(), action);
     if (!twin_.empty())
         return format_string(
             "The report folder contains \"%s\" and \"%s\", whose names differ only in case, so it "

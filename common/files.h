@@ -49,9 +49,11 @@ private:
 class FolderFiles {
 public:
     // Opens `folder` and lists its names that match `mask` (as FileFinder matches; names beginning
-    // with '.' and the name `skip` exactly never). False when the folder cannot be read, or when an
-    // entry stops it: a link (to a file or a folder), a special file, or a name that differs from
-    // another only in case; blocker() then names it. Nothing is listed after a failure.
+    // with '.' and the name `skip` exactly never). The folder is opened relative to the one that
+    // holds it and never through a link. False when the folder cannot be read, or when it or an
+    // entry stops it: the folder a link, an entry a link (to a file or a folder), a special file,
+    // or a name that differs from another only in case; blocker() then names it (the folder's
+    // path when the folder is the link). Nothing is listed after a failure.
     bool read(const std::string& folder, const std::string& mask = "*", std::string_view skip = {});
     // The names listed, sorted by their bytes.
     const std::vector<std::string>& names() const { return names_; }
@@ -70,6 +72,7 @@ private:
     platform::UniqueFd folder_;
     std::vector<std::string> names_;
     std::string blocker_, twin_;
+    bool folder_link_ = false;
 };
 
 bool file_exists(const std::string& path);
@@ -105,6 +108,8 @@ std::int32_t get_disk_total_space(const std::string& path);  // clamped to 0x7FF
 
 bool force_delete_file(const std::string& path);
 void delete_listed_files(const std::vector<std::string>& paths);
+// Copies a plain file (never through a link as its last step, never a FIFO or device) over
+// `target` through a temporary sibling and rename.
 bool copy_file_replacing(const std::string& source, const std::string& target, std::string* status = nullptr);
 
 // Result of a copy or move of a set of files.

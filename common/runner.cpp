@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/deferred_stop.h"
 #include "common/text.h"
 #include "platform/process.h"
 
@@ -153,6 +154,11 @@ ChildEnd ChildProgram::wait_pumping(int slice_ms) {
     do {
         pump_messages();
         if (pump) pump->restore_wait_cursor();
+        // A stop held for an all-or-nothing change ends the child that change waits for.
+        if (DeferredStop::requested()) {
+            end = this->end();
+            break;
+        }
     } while (!wait_for(slice_ms > 0 ? slice_ms : 1, end));
     if (pump) pump->end_wait_cursor();
     return end;

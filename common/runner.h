@@ -64,7 +64,8 @@ public:
     // Blocks up to `ms`: true, with how, when it has ended by then.
     bool wait_for(int ms, ChildEnd& end);
     // The window thread's wait: under the wait cursor and a guard, pumps messages and restores the
-    // cursor, then waits up to `slice_ms` for the end, until it ends.
+    // cursor, then waits up to `slice_ms` for the end, until it ends; while a DeferredStop holds
+    // a stop, the child is ended (end()) instead.
     ChildEnd wait_pumping(int slice_ms = kPumpSliceMs);
     // Asks it to end (SIGTERM) and returns at once; false when nothing runs. The caller goes on
     // polling or waiting.

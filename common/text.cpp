@@ -362,6 +362,23 @@ std::string format_string(const char* format, ...) {
     return s;
 }
 
+std::string escape_control_chars(std::string_view text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b >= 0x20 && b != 0x7F) {
+            out += c;
+            continue;
+        }
+        out += "\\x";
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
+    }
+    return out;
+}
+
 void split_command_line(std::string_view text, std::vector<std::string>& tokens) {
     std::size_t i = 0;
     const std::size_t n = text.size();

@@ -64,6 +64,11 @@ std::int64_t parse_date_time_text(const char* text);
 std::string format_string(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string vformat_string(const char* format, std::va_list args);
 
+// `text` with each control character (below 0x20, and 0x7F) written as "\xHH", for a name from
+// outside that goes into a log line, a question or a header, where a CR or LF would start a
+// line the program did not write.
+std::string escape_control_chars(std::string_view text);
+
 // Appends the tokens of a command line: blanks separate tokens (a TAB does not end one);
 // "..." is one token without its quotes; "" gives an empty token. No length limit.
 void split_command_line(std::string_view text, std::vector<std::string>& tokens);

@@ -185,11 +185,13 @@ template <class Bytes>
 bool read_all(const std::string& path, Bytes& out, bool regular_only) {
     constexpr std::size_t kChunk = 65536;
     out.clear();
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking at first, so that a FIFO never holds the open.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | (regular_only ? O_NONBLOCK : 0)));
     if (!fd) return false;
     struct stat st;
     const bool regular = ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode);
     if (regular_only && !regular) return false;
+    if (regular_only) ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
     try {
         out.resize(regular && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : kChunk);
         std::size_t got = 0;
@@ -245,7 +247,7 @@ UniqueFile open_regular_file(const std::string& path, bool follow_links) {
 
 std::optional<std::string> read_whole_file(const std::string& path) {
     std::string out;
-    if (!read_all(path, out, false)) return std::nullopt;
+    if (!read_all(path, out, true)) return std::nullopt;
     return out;
 }
 

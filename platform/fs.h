@@ -64,10 +64,10 @@ UniqueFd open_regular_at(int folder_fd, const std::string& name);
 // more than 40 links.
 bool only_root_can_change(const std::string& folder);
 
-// Reads a whole file; nullopt on any error.
+// Reads a whole regular file (a FIFO never holds the open, a pipe or device may never end: both
+// are refused); nullopt on any error.
 std::optional<std::string> read_whole_file(const std::string& path);
-// The same into bytes for format code, but only a regular file (a pipe or device may never end).
-// False on any error, `bytes` then empty.
+// The same into bytes for format code. False on any error, `bytes` then empty.
 bool read_whole_file(const std::string& path, std::vector<std::uint8_t>& bytes);
 
 // Why a lock could not be had.

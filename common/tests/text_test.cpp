@@ -94,6 +94,12 @@ TEST(TextChars, AsciiOnlyClassesAndCase) {
     EXPECT_FALSE(tv::is_blank("  x "));
 }
 
+TEST(TextEdit, ControlCharactersOfOutsideNamesAreEscaped) {
+    EXPECT_EQ(tv::escape_control_chars(std::string_view("a\r\nOK stored\0\x7F\t\xE9", 16)),
+              "a\\x0D\\x0AOK stored\\x00\\x7F\\x09\xE9");
+    EXPECT_EQ(tv::escape_control_chars("plain name.TVZ"), "plain name.TVZ");
+}
+
 TEST(TextEdit, TrimRemoveDuplicateMid) {
     char a[] = "path\\\\\\";
     tv::trim_trailing_char(a, '\\');

@@ -129,6 +129,9 @@ TEST(Fs, ReadWholeFile) {
     std::string bytes("a\0b\xFF", 4);
     touch(root / "bin", bytes);
     EXPECT_EQ(read_whole_file(root / "bin"), bytes);
+    ASSERT_EQ(::mkfifo((root / "fifo").c_str(), 0600), 0);
+    EXPECT_EQ(read_whole_file(root / "fifo"), std::nullopt);  // refused at once, no writer waited for
+    EXPECT_EQ(read_whole_file("/dev/zero"), std::nullopt);
 }
 
 TEST(Fs, ReadWholeFileIntoBytesTakesOnlyRegularFiles) {

@@ -1,0 +1,244 @@
+#include "common/safe_open.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <sys/random.h>
+
+#include <cerrno>
+#include <new>
+
+#include "common/text.h"
+#include "platform/drives.h"
+#include "platform/fs.h"
+
+namespace tv {
+
+namespace {
+
+// A path with a mapped card drive ("X:/...") in the file system's terms.
+std::string native_path(const std::string& path) {
+    const bool drive = path.size() >= 2 && path[1] == ':' &&
+                       ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+                       (path.size() == 2 || path[2] == '/');
+    return drive ? platform::expand_drive_path(path) : path;
+}
+
+OutsideRefusal refusal_of(int err) {
+    switch (err) {
+        case ENOENT:
+        case ENOTDIR: return OutsideRefusal::Missing;
+        case ELOOP: return OutsideRefusal::Link;
+        case EINVAL: return OutsideRefusal::NotRegular;
+        case EFBIG: return OutsideRefusal::TooLarge;
+        default: return OutsideRefusal::Unreadable;
+    }
+}
+
+// `path` split into the folder that holds it and its last component ("" when there is none).
+std::pair<std::string, std::string> split_last(std::string path) {
+    path = platform::strip_trailing_slashes(std::move(path));
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return {".", path};
+    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+OutsideFile open_outside(int folder_fd, const std::string& name, std::uint64_t max_size);
+
+template <class Bytes>
+bool read_all(int folder_fd, const std::string& path, std::uint64_t max_size, Bytes& out, OutsideRefusal* refusal) {
+    out.clear();
+    OutsideFile file = open_outside(folder_fd, path, max_size);
+    if (refusal) *refusal = file.refusal;
+    if (!file) return false;
+    try {
+        // One byte more than the file held when it was opened, so that growth shows.
+        const std::uint64_t room = file.size < max_size ? file.size + 1 : max_size + 1;
+        std::size_t got = 0;
+        out.resize(static_cast<std::size_t>(room < 65536 ? 65536 : room));
+        for (;;) {
+            if (got == out.size()) {
+                if (got > max_size) break;
+                out.resize(got + 65536);
+            }
+            const ssize_t r = ::read(file.fd.get(), out.data() + got, out.size() - got);
+            if (r < 0) {
+                if (errno == EINTR) continue;
+                out.clear();
+                if (refusal) *refusal = OutsideRefusal::Unreadable;
+                return false;
+            }
+            if (r == 0) break;
+            got += static_cast<std::size_t>(r);
+        }
+        if (got > max_size) {
+            out.clear();
+            if (refusal) *refusal = OutsideRefusal::TooLarge;
+            return false;
+        }
+        out.resize(got);
+    } catch (const std::bad_alloc&) {
+        out.clear();
+        if (refusal) *refusal = OutsideRefusal::TooLarge;
+        return false;
+    }
+    return true;
+}
+
+OutsideFile open_outside(int folder_fd, const std::string& name, std::uint64_t max_size) {
+    OutsideFile file;
+    file.fd = platform::open_regular_at(folder_fd, folder_fd == AT_FDCWD ? native_path(name) : name);
+    struct stat st;
+    if (file.fd && ::fstat(file.fd.get(), &st) != 0) file.fd.reset();
+    if (!file.fd) {
+        file.refusal = refusal_of(errno);
+        return file;
+    }
+    file.size = static_cast<std::uint64_t>(st.st_size);
+    if (file.size > max_size) {
+        file.fd.reset();
+        file.refusal = OutsideRefusal::TooLarge;
+        errno = EFBIG;
+    }
+    return file;
+}
+
+}  // namespace
+
+OutsideFile open_outside_file_at(int folder_fd, const std::string& name, std::uint64_t max_size) {
+    return open_outside(folder_fd, name, max_size);
+}
+
+OutsideFile open_outside_file(const std::string& path, std::uint64_t max_size) {
+    return open_outside_file_at(AT_FDCWD, path, max_size);
+}
+
+platform::UniqueFile open_outside_stream(const std::string& path, std::uint64_t max_size) {
+    OutsideFile file = open_outside_file(path, max_size);
+    if (!file) return nullptr;
+    platform::UniqueFile stream(::fdopen(file.fd.get(), "rb"));
+    if (stream) file.fd.release();  // the stream owns it now
+    return stream;
+}
+
+bool read_outside_file(const std::string& path, std::uint64_t max_size, std::vector<std::uint8_t>& bytes,
+                       OutsideRefusal* refusal) {
+    return read_all(AT_FDCWD, path, max_size, bytes, refusal);
+}
+
+std::optional<std::string> read_outside_text(const std::string& path, std::uint64_t max_size, OutsideRefusal* refusal) {
+    std::string text;
+    if (!read_all(AT_FDCWD, path, max_size, text, refusal)) return std::nullopt;
+    return text;
+}
+
+std::optional<std::string> read_outside_text_at(int folder_fd, const std::string& name, std::uint64_t max_size,
+                                                OutsideRefusal* refusal) {
+    std::string text;
+    if (!read_all(folder_fd, name, max_size, text, refusal)) return std::nullopt;
+    return text;
+}
+
+bool is_plain_file(const std::string& path) {
+    struct stat st;
+    const std::string p = native_path(path);
+    return !p.empty() && ::lstat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string outside_refusal_text(const std::string& path, OutsideRefusal refusal) {
+    const std::string name = escape_control_chars(path);
+    switch (refusal) {
+        case OutsideRefusal::None: return {};
+        case OutsideRefusal::Missing: return format_string("\"%s\" does not exist.", name.c_str());
+        case OutsideRefusal::Link: return format_string("\"%s\" is a link, which is not followed.", name.c_str());
+        case OutsideRefusal::NotRegular: return format_string("\"%s\" is not a plain file.", name.c_str());
+        case OutsideRefusal::TooLarge: return format_string("\"%s\" is too large.", name.c_str());
+        case OutsideRefusal::Unreadable: break;
+    }
+    return format_string("\"%s\" cannot be read.", name.c_str());
+}
+
+platform::UniqueFd open_folder_no_link_at(int parent_fd, const std::string& name, OutsideRefusal* refusal) {
+    if (refusal) *refusal = OutsideRefusal::None;
+    platform::UniqueFd fd(::openat(parent_fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (fd || !refusal) return fd;
+    const int err = errno;
+    struct stat st;
+    if (err == ENOTDIR && ::fstatat(parent_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        *refusal = S_ISLNK(st.st_mode) ? OutsideRefusal::Link : OutsideRefusal::NotRegular;
+    else
+        *refusal = refusal_of(err);
+    errno = err;
+    return fd;
+}
+
+platform::UniqueFd open_folder_no_link(const std::string& path, OutsideRefusal* refusal) {
+    if (path.empty()) {
+        if (refusal) *refusal = OutsideRefusal::Missing;
+        return {};
+    }
+    const auto [folder, name] = split_last(native_path(path));
+    if (name.empty() || name == "." || name == "..") {
+        // The root or a path that ends in a step up: nothing of its own to be a link.
+        if (refusal) *refusal = OutsideRefusal::None;
+        platform::UniqueFd fd(::open(native_path(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!fd && refusal) *refusal = refusal_of(errno);
+        return fd;
+    }
+    const platform::UniqueFd parent(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parent) {
+        if (refusal) *refusal = refusal_of(errno);
+        return {};
+    }
+    return open_folder_no_link_at(parent.get(), name, refusal);
+}
+
+platform::UniqueFd create_new_file(const std::string& path, unsigned mode) {
+    return platform::UniqueFd(::open(native_path(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                     static_cast<mode_t>(mode)));
+}
+
+platform::UniqueFd open_log_for_append(const std::string& path, bool* created) {
+    const std::string p = native_path(path);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        platform::UniqueFd fd(::open(p.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        if (fd) {
+            struct stat st;
+            if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) return {};
+            ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+            if (created) *created = false;
+            return fd;
+        }
+        if (errno != ENOENT) return {};
+        fd = create_new_file(p);
+        if (fd) {
+            if (created) *created = true;
+            return fd;
+        }
+        if (errno != EEXIST) return {};  // made by another meanwhile: taken as it is
+    }
+    return {};
+}
+
+platform::UniqueFd create_sibling_temp(const std::string& path, std::string& temp, unsigned mode) {
+    const auto [folder, name] = split_last(native_path(path));
+    temp.clear();
+    if (name.empty()) return {};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::uint64_t r = 0;
+        if (::getrandom(&r, sizeof r, 0) != static_cast<ssize_t>(sizeof r))
+            r = static_cast<std::uint64_t>(::getpid()) * 2654435761u + static_cast<std::uint64_t>(attempt);
+        const std::string candidate = (folder == "/" ? std::string() : folder) + "/." + name.substr(0, 200) +
+                                      format_string(".%012llx", static_cast<unsigned long long>(r & 0xFFFFFFFFFFFFull));
+        platform::UniqueFd fd = create_new_file(candidate, mode);
+        if (fd) {
+            temp = candidate;
+            return fd;
+        }
+        if (errno != EEXIST) return {};
+    }
+    return {};
+}
+
+}  // namespace tv

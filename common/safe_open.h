@@ -1,0 +1,72 @@
+// The one way to open what others could have placed: anything inside an archive, a drop
+// folder, a received or mailed file, a card, the temporary folder. A file is read only when it
+// is a regular file whose last component is not a link (a link the user named is refused too:
+// the name may have been swapped since it was chosen), opened non-blocking and then made
+// blocking, so that a FIFO or device never hangs a run, and no larger than the caller allows.
+// A report folder is opened relative to the folder that holds it and never through a link; its
+// files relative to its descriptor. What we create in such places is created exclusively.
+// Paths may carry a mapped card drive ("X:/..."). No call throws.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/handles.h"
+
+namespace tv {
+
+// Why an outside file or folder was not opened.
+enum class OutsideRefusal { None, Missing, Link, NotRegular, TooLarge, Unreadable };
+
+// A file opened for reading with its size at the time it was opened.
+struct OutsideFile {
+    platform::UniqueFd fd;
+    std::uint64_t size = 0;
+    OutsideRefusal refusal = OutsideRefusal::None;
+    explicit operator bool() const { return static_cast<bool>(fd); }
+};
+
+// Opens `path` for reading as described above; `max_size` bytes at most. Empty on failure,
+// `refusal` then says why (errno: ENOENT, ELOOP, EINVAL, EFBIG or the open's own).
+OutsideFile open_outside_file(const std::string& path, std::uint64_t max_size);
+// The same for `name` inside the folder open as `folder_fd`.
+OutsideFile open_outside_file_at(int folder_fd, const std::string& name, std::uint64_t max_size);
+// open_outside_file as a stdio stream ("rb"). Null on failure.
+platform::UniqueFile open_outside_stream(const std::string& path, std::uint64_t max_size);
+// The whole file, read through open_outside_file; a file that grows past `max_size` while it is
+// read is refused. False on any failure (`bytes` then empty); `refusal`, when given, says why.
+bool read_outside_file(const std::string& path, std::uint64_t max_size, std::vector<std::uint8_t>& bytes,
+                       OutsideRefusal* refusal = nullptr);
+std::optional<std::string> read_outside_text(const std::string& path, std::uint64_t max_size,
+                                             OutsideRefusal* refusal = nullptr);
+// read_outside_text for `name` inside the folder open as `folder_fd`.
+std::optional<std::string> read_outside_text_at(int folder_fd, const std::string& name, std::uint64_t max_size,
+                                                OutsideRefusal* refusal = nullptr);
+// True when `path` names a regular file itself (not a link, FIFO, device or folder).
+bool is_plain_file(const std::string& path);
+// The sentence that tells the user why `path` was not read; empty for None.
+std::string outside_refusal_text(const std::string& path, OutsideRefusal refusal);
+
+// Opens the folder `path` for reading relative to the folder that holds it, refusing a link as
+// its last component (the folders above it are followed: the user chose them). Empty on failure;
+// `refusal`, when given, says why (Link for a link, NotRegular for anything but a folder).
+platform::UniqueFd open_folder_no_link(const std::string& path, OutsideRefusal* refusal = nullptr);
+// The same for `name` inside the folder open as `parent_fd`.
+platform::UniqueFd open_folder_no_link_at(int parent_fd, const std::string& name, OutsideRefusal* refusal = nullptr);
+
+// Creates `path` for writing only when nothing, not even a link, has that name
+// (O_CREAT|O_EXCL|O_NOFOLLOW), `mode` less the umask. Empty on failure (EEXIST when taken).
+platform::UniqueFd create_new_file(const std::string& path, unsigned mode = 0666);
+
+// Opens a log that lives where others can write (a drop folder) for appending: made with
+// create_new_file when missing, else taken only when it is a regular file of one name, not a
+// link, FIFO or a hard link to a file elsewhere. `created` says which. Empty on failure.
+platform::UniqueFd open_log_for_append(const std::string& path, bool* created = nullptr);
+
+// Creates a fresh hidden sibling of `path` as create_new_file does, for a file that is then
+// renamed over `path` (a link there is replaced, never written through); `temp` receives its
+// path. Empty on failure.
+platform::UniqueFd create_sibling_temp(const std::string& path, std::string& temp, unsigned mode = 0666);
+
+}  // namespace tv
