@@ -438,7 +438,8 @@ bool CardDisk::write_event_dat(const std::string& dest) {
         const std::int64_t offset = cal ? cal + clock.second : 0;
         if (const platform::UniqueFile ecg = platform::open_file(card_path(root_, "ecg.dat"), "rb")) {
             for (auto& e : read_card_index(ecg.get()))
-                if (e.tag() == 3) text += format_string("1 %lld\r\n", static_cast<long long>(e.seconds() - start + offset));
+                if (e.tag() == 3)
+                    text += format_string("1 %lld\r\n", static_cast<long long>(e.seconds() - start + offset));
         }
     }
     return platform::atomic_write_file(card_path(dest, "event.dat"), text);

@@ -822,8 +822,12 @@ bool EcgReader::run() {
         close_outputs();
         return false;
     }
-    if (disk_.config_.wav_recording_num() < first_.recording_num && !platform::find_name_ci(out_, "patient.wav"))
-        write_empty_patient_wav(out_);
+    if (disk_.config_.wav_recording_num() < first_.recording_num && !platform::find_name_ci(out_, "patient.wav") &&
+        !write_empty_patient_wav(out_)) {
+        trace("File Exception caught in module %s at line %d\n", "Cfdisk", __LINE__);
+        close_outputs();
+        return false;
+    }
     if (format_is_sector_coded(first_.recording_format)) index_ = read_card_index(ecg_.get());
     std::fseek(ecg_.get(), 0, SEEK_SET);
     bool ok;

@@ -175,9 +175,10 @@ CardAnswer judge_card_code(int code, bool patient_reader) {
         return CardAnswer::Stop;
     }
     if (code == kCardNoDisplay) {
-        error_box("The Ostrabel CF Interface Program (VOND.EXE) needs a display to show its window, and there is none. "
-                  "Run it where a display is available.",
-                  "Cannot Run the Ostrabel CF Interface Program");
+        error_box(
+            "The Ostrabel CF Interface Program (VOND.EXE) needs a display to show its window, and there is none. "
+            "Run it where a display is available.",
+            "Cannot Run the Ostrabel CF Interface Program");
         return CardAnswer::Stop;
     }
     error_box(format_string("A Ostrabel CF card was found, but the files on it appear to be damaged. No recording can "

@@ -69,8 +69,8 @@ bool make_demo_media(DemoMedia* media, std::string* error) {
     cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "PELLOW^MARA", "D-4471"), 1024, card_sectors());
     const bool disk_ok = create_folder_path(disk) && platform::atomic_write_file(join_path(disk, "ROZAVEZ.EVT"), "") &&
                          platform::atomic_write_file(join_path(disk, "ECG.DAT"), std::string(65536, '\x20'));
-    if (!disk_ok || !platform::find_name_ci(card, "ecg.dat") || !map(kDemoCardDrive, card, "QUX_CFR", card_capacity(card)) ||
-        !map(kDemoDiskDrive, disk, "QUX_FCG")) {
+    if (!disk_ok || !platform::find_name_ci(card, "ecg.dat") ||
+        !map(kDemoCardDrive, card, "QUX_CFR", card_capacity(card)) || !map(kDemoDiskDrive, disk, "QUX_FCG")) {
         if (error) *error = "cannot write the demo recorder card and disk under " + base;
         return false;
     }

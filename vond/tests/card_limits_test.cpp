@@ -99,8 +99,7 @@ TEST_F(CardLimitsTest, AWriteThatFailsLeavesTheCardAsItWas) {
         // New details for the unread recording, with a new cnav.dat of another size.
         {"changepat", {"/changepat=cnav", "/confirmed", dir}, cardgen::config_dat(5, 5, 5, "OLD", "1"), 1024},
         // The mark after a read.
-        {"mark", {"/readecg=hide", "/opformat=archive", dir, "/cal=0"}, cardgen::config_dat(5, 5, 5, "OLD", "1"),
-         1024},
+        {"mark", {"/readecg=hide", "/opformat=archive", dir, "/cal=0"}, cardgen::config_dat(5, 5, 5, "OLD", "1"), 1024},
     };
     const std::string summary = "NEW\r\nID2\r\n";
     cardgen::write_bytes(out / "patsumm.dat", summary.data(), summary.size());
@@ -186,7 +185,8 @@ TEST_F(CardLimitsTest, APatientReadIsWholeOrFails) {
                 }
                 if (r.code == 106) return;
                 EXPECT_EQ(r.code, std::string(mode) == "/readpat=path" ? 111 : 0) << what << r.err;
-                EXPECT_EQ(cardgen::read_bytes(small / "patient.wav"), cardgen::read_bytes(card / "patient.wav")) << what;
+                EXPECT_EQ(cardgen::read_bytes(small / "patient.wav"), cardgen::read_bytes(card / "patient.wav"))
+                    << what;
                 EXPECT_EQ(slurp(small / "event.dat").rfind("Version 1\r\n", 0), 0u) << what;
                 if (std::string(mode) == "/readpat=cnav") {
                     EXPECT_EQ(fs::file_size(small / "cnavop.dat"), 80u) << what;
@@ -213,9 +213,15 @@ TEST_F(CardLimitsTest, ReadsThatLeaveNoECGAnywhereFailAndKeepTheCard) {
          "no other process holds the ECG mappings"},
         {"path, no holder", cardgen::three_channel_recording(5, 1), 5, "path", "no other process holds"},
         // A start sector and nothing behind it.
-        {"start sector only", {cardgen::start_sector(cardgen::StartInfo{}), Sector{}}, 5, "archive",
+        {"start sector only",
+         {cardgen::start_sector(cardgen::StartInfo{}), Sector{}},
+         5,
+         "archive",
          "no data sector of the recording was met"},
-        {"start sector only, late", {cardgen::start_sector(late), Sector{}}, 65000, "archive",
+        {"start sector only, late",
+         {cardgen::start_sector(late), Sector{}},
+         65000,
+         "archive",
          "no data sector of the recording was met"},
     };
     for (const Case& c : cases) {
@@ -224,7 +230,8 @@ TEST_F(CardLimitsTest, ReadsThatLeaveNoECGAnywhereFailAndKeepTheCard) {
         make_card(card, cardgen::config_dat(c.rec, c.rec, c.rec, "DOE", "1"), 1024, c.ecg);
         map_card('E', card, "QUX_CFR", 4194304);
         const CardImage before = image(card);
-        const RunResult r = run({"/readecg=hide", std::string("/opformat=") + c.format, "/dir=" + out.string(), "/cal=0"});
+        const RunResult r =
+            run({"/readecg=hide", std::string("/opformat=") + c.format, "/dir=" + out.string(), "/cal=0"});
         EXPECT_EQ(r.code, 108) << c.what << r.err;
         EXPECT_NE(r.err.find(c.trace), std::string::npos) << c.what << r.err;
         EXPECT_EQ(image(card), before) << c.what;

@@ -210,6 +210,8 @@ TEST_F(DemoRootTest, RecorderCardAndDiskAreInTheDriveMap) {
     for (const char* name : {"config.dat", "cnav.dat", "patient.wav"})
         EXPECT_TRUE(fs::exists(fs::path(card->folder) / name));
     EXPECT_EQ(fs::file_size(fs::path(card->folder) / "ecg.dat"), 1802u * 512u);  // start, 30 minutes, end
+    // A card as large as its files: reconditioned, its ecg.dat fills what they leave.
+    EXPECT_EQ(card->capacity, 512u + 1024u + 65536u + 1802u * 512u);
     EXPECT_TRUE(fs::exists(fs::path(disk->folder) / "ROZAVEZ.EVT"));
     platform::unmap_drive(kDemoCardDrive);
     platform::unmap_drive(kDemoDiskDrive);

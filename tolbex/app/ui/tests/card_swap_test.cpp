@@ -61,8 +61,8 @@ TEST_F(CardSwapTest, AnotherCardAfterThePatientDetailsIsNeitherStoredNorMarked) 
             std::memset(&config[96], 0, 320);
             std::memcpy(&config[96], "OTHER^PATIENT", 13);
             std::memcpy(&config[256], "X-99", 4);
-            EXPECT_TRUE(platform::atomic_write_file((card / "config.dat").string(),
-                                                    std::string(config.begin(), config.end())));
+            EXPECT_TRUE(
+                platform::atomic_write_file((card / "config.dat").string(), std::string(config.begin(), config.end())));
             card_b = card_image(card);
             details->field("Transfer Filename:")
                 ->setText(to_qstring(std::string(demo::kDemoClinicCode) + "000123" + compute_check_digit("000123")));
@@ -80,7 +80,8 @@ TEST_F(CardSwapTest, AnotherCardAfterThePatientDetailsIsNeitherStoredNorMarked) 
     EXPECT_EQ(card_image(card), card_b);  // card B is not marked as read
     EXPECT_EQ(ReportArchive(archive, "STANDARD").get_count(), before);
     bool told = false;
-    for (const auto& m : scripted.shown) told = told || m.text.find("A different Ostrabel CF card") != std::string::npos;
+    for (const auto& m : scripted.shown)
+        told = told || m.text.find("A different Ostrabel CF card") != std::string::npos;
     EXPECT_TRUE(told);
 }
 
