@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t* body = data + (size == 0 ? 0 : 1);
     const std::size_t body_size = size == 0 ? 0 : size - 1;
     tv::fuzz::put_file(folder + "PATSUMM.DAT", body, std::min(split, body_size));
-    tv::fuzz::put_file(folder + "cnavop.dat", body + std::min(split, body_size), body_size - std::min(split, body_size));
+    tv::fuzz::put_file(folder + "cnavop.dat", body + std::min(split, body_size),
+                       body_size - std::min(split, body_size));
     tv::CardSummary summary;
     (void)tv::read_card_summary(folder + "PATSUMM.DAT", summary);
     std::string name, id;

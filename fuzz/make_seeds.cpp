@@ -320,7 +320,8 @@ void more_reader_seeds(const std::string& work) {
     seed("fuzz_repinfo", "repinfo", tv::format_repinfo_text("Holter of Jane Doe", 519, 1700000000, 123456));
     seed("fuzz_param_file", "params", "/hidden\r\n/uncompress \"in file.CEF\" out\r\n/paramfile nested.txt\r\n");
     seed("fuzz_drive_map", "card",
-         std::string(1, 'E' - 'A') + "folder=/media/card\r\nlabel=OSTRABEL\r\nkind=removable\r\ncapacity=1048576000\r\n");
+         std::string(1, 'E' - 'A') +
+             "folder=/media/card\r\nlabel=OSTRABEL\r\nkind=removable\r\ncapacity=1048576000\r\n");
     seed("fuzz_emailcfg", "options",
          "// comment\nTitle\n@RADIOBUTTONS\nCap\nLead \n<NONE>\n99\n0\nA\nalpha\n1\nB\nbeta\\n\n@END\n"
          "\n@CHECKBOXES\nCap2\n<NONE>\nnone chosen\n0\n0\nC\ngamma\n@END\n");
@@ -360,7 +361,9 @@ void more_reader_seeds(const std::string& work) {
     std::string tape(tv::kEcgCtrlBytes, '\0');
     tv::store_le32(reinterpret_cast<std::uint8_t*>(tape.data()), 300);  // samples written
     std::string data(tv::kTapeDataBytes, '\0');
-    auto put = [&data](std::size_t at, std::uint32_t v) { tv::store_le32(reinterpret_cast<std::uint8_t*>(&data[at]), v); };
+    auto put = [&data](std::size_t at, std::uint32_t v) {
+        tv::store_le32(reinterpret_cast<std::uint8_t*>(&data[at]), v);
+    };
     put(0, 0x1034);
     put(4, 7680);
     std::memcpy(&data[8], "SN 4711", 7);
@@ -369,7 +372,8 @@ void more_reader_seeds(const std::string& work) {
     put(100, 410);
     for (int c = 0; c < 3; ++c) put(104 + 4 * static_cast<std::size_t>(c), static_cast<std::uint32_t>(c + 1));
     std::string events(tv::kPatientEventBytes, '\0');
-    for (int i = 0; i < 3; ++i) tv::store_le32(reinterpret_cast<std::uint8_t*>(&events[4 * static_cast<std::size_t>(i)]), 128u * 60 * (i + 1));
+    for (int i = 0; i < 3; ++i)
+        tv::store_le32(reinterpret_cast<std::uint8_t*>(&events[4 * static_cast<std::size_t>(i)]), 128u * 60 * (i + 1));
     std::string samples;
     for (int i = 0; i < 300; ++i) tv::append_le16(samples, static_cast<std::uint16_t>(2048 + (i % 40) * 3));
     seed("fuzz_tape_mappings", "tape", tape + data + events + samples);

@@ -76,7 +76,8 @@ struct Root {
         std::uint32_t sum = 0;
         for (std::size_t at = 4; at < b.size(); at += 4) {
             std::uint8_t word[4] = {};
-            std::copy(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(std::min(at + 4, b.size())), word);
+            std::copy(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(std::min(at + 4, b.size())),
+                      word);
             sum ^= tv::load_le32(word);
         }
         tv::store_le32(b.data(), sum);

@@ -43,9 +43,9 @@ TEST_F(CliTest, UncompressOfMembersClaimingGigabytesStaysSmall) {
     write_file(out / "RAWECG1.DAT", "earlier");
 
     const fs::path peak = t / "peak.txt";
-    const auto r = tv::platform::testing::run_captured(
-        {TV_PEAK_RSS_PROGRAM, peak.string(), TOLBEX_PROGRAM, "/uncompress", (t / "in.CEF").string(), out.string()},
-        environment(), t.string(), 120);
+    const auto r = tv::platform::testing::run_captured({TV_PEAK_RSS_PROGRAM, peak.string(), TOLBEX_PROGRAM,
+                                                        "/uncompress", (t / "in.CEF").string(), out.string()},
+                                                       environment(), t.string(), 120);
     EXPECT_EQ(r.code, 5) << r.err;  // the compressor failed
     const long peak_kb = std::atol(read_file(peak).c_str());
     EXPECT_GT(peak_kb, 0);

@@ -136,8 +136,8 @@ std::vector<std::uint8_t> encode_plane(const std::uint8_t* data, std::size_t siz
 
 // Memory a plane's decoder may take: our own streams need a few MiB (1 MiB dictionaries, blocks
 // of at most 2 MiB), so a stream asking for more is not ours; threads are given up before that.
-constexpr std::uint64_t kDecoderThreadingMemory = 48u << 20;
-constexpr std::uint64_t kDecoderMemoryLimit = 96u << 20;
+constexpr std::uint64_t kDecoderThreadingMemory = 32u << 20;
+constexpr std::uint64_t kDecoderMemoryLimit = 32u << 20;
 
 // One plane's xz stream, read front to back in pieces.
 class PlaneReader {
@@ -156,7 +156,18 @@ public:
     PlaneReader& operator=(const PlaneReader&) = delete;
 
     // The next `n` bytes of the plane; false when the stream fails or ends before them.
-    bool read(std::uint8_t* out, std::size_t n) {
+    bool read(std::uint8_t* out, std::size_t n) { return decode(out, n) && stream_.avail_out == 0; }
+
+    // True when the stream ends here, having used all of its input: one spare byte asked for must
+    // not come.
+    bool at_end() {
+        std::uint8_t spare = 0;
+        return decode(&spare, 1) && stream_.avail_out == 1 && ended_ && stream_.total_in == in_size_;
+    }
+
+private:
+    // Decodes into [out, out + n) until that is full or the stream has ended; false on an error.
+    bool decode(std::uint8_t* out, std::size_t n) {
         stream_.next_out = out;
         stream_.avail_out = n;
         while (ok_ && !ended_ && stream_.avail_out > 0) {
@@ -166,30 +177,9 @@ public:
             else if (r != LZMA_OK)
                 ok_ = false;
         }
-        ok_ = ok_ && stream_.avail_out == 0;
         return ok_;
     }
 
-    // True when the stream ends here, having used all of its input: one spare byte asked for must
-    // not come.
-    bool at_end() {
-        std::uint8_t spare = 0;
-        if (ok_ && !ended_) {
-            stream_.next_out = &spare;
-            stream_.avail_out = 1;
-            while (ok_ && !ended_ && stream_.avail_out == 1) {
-                const lzma_ret r = lzma_code(&stream_, LZMA_FINISH);
-                if (r == LZMA_STREAM_END)
-                    ended_ = true;
-                else if (r != LZMA_OK)
-                    ok_ = false;
-            }
-            ok_ = ok_ && stream_.avail_out == 1;
-        }
-        return ok_ && ended_ && stream_.total_in == in_size_;
-    }
-
-private:
     lzma_stream stream_ = LZMA_STREAM_INIT;
     std::size_t in_size_;
     bool ok_ = false, ended_ = false;
