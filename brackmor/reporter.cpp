@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "brackmor/folder_tools.h"
+#include "common/safe_open.h"
 #include "platform/fs.h"
 
 namespace tv::brackmor {
@@ -87,7 +88,12 @@ Reporter::Reporter(std::FILE* console, int input_fd) : console_(console), input_
 
 bool Reporter::open_log(const std::string& folder) {
     rotate_generations(folder, "BRACKMOR.LOG");
-    log_ = platform::open_file(folder + "/BRACKMOR.LOG", "wb");
+    // Made anew: a link or FIFO that another account left under the name is never written through.
+    const std::string path = folder + "/BRACKMOR.LOG";
+    platform::UniqueFd fd = create_new_file(path);
+    if (!fd && errno == EEXIST && is_plain_file(path) && ::unlink(path.c_str()) == 0) fd = create_new_file(path);
+    if (fd) log_.reset(::fdopen(fd.get(), "wb"));
+    if (log_) fd.release();  // the stream owns it now
     return static_cast<bool>(log_);
 }
 
