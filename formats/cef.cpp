@@ -9,12 +9,15 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <optional>
 
 #include "common/bytes.h"
+#include "common/deferred_stop.h"
 #include "common/files.h"
 #include "common/ini_file.h"
 #include "common/registry.h"
 #include "common/runner.h"
+#include "common/safe_open.h"
 #include "common/scramble.h"
 #include "common/text.h"
 #include "platform/fs.h"
@@ -29,6 +32,9 @@ namespace {
 constexpr std::size_t kCopyChunk = 65536;
 constexpr std::size_t kExtractChunk = 1 << 20;
 constexpr std::size_t kSampleChunk = 1 << 20;
+// A CEF and the files it is made of are read as they stream; the ceiling only keeps out what no
+// recording comes near (a device, a sparse file of terabytes).
+constexpr std::uint64_t kCefMaxFileSize = 1ull << 36;
 
 void show(CefProgress* progress, const std::string& text) {
     if (progress) progress->set_text(text);
@@ -348,7 +354,7 @@ public:
         const auto path = platform::find_name_ci(folder, "PATIENT.TXT");
         if (!path) return put_u32(0);
         std::vector<std::uint8_t> bytes;
-        if (!read_file_bytes(*path, bytes) || bytes.size() > 0xFFFFFFFFu)
+        if (!read_outside_file(*path, 0xFFFFFFFFu, bytes))
             return failed(kCefPatientText, "Could not read the patient details file from the temporary folder.");
         return put_u32(static_cast<std::uint32_t>(bytes.size())) && put(bytes.data(), bytes.size());
     }
@@ -460,7 +466,7 @@ private:
     }
 
     bool copy_in(const std::string& source, std::uint64_t size) {
-        platform::UniqueFile in = platform::open_file(source, "rb");
+        platform::UniqueFile in = open_outside_stream(source, kCefMaxFileSize);
         if (!in) return failed(kCefCannotOpen, format_string("Could not open file \"%s\"", source.c_str()));
         std::vector<std::uint8_t> buf(kCopyChunk);
         std::uint64_t left = size;
@@ -600,7 +606,7 @@ CefUnpacker::CefUnpacker(const std::string& cef_path, const std::string& target_
     }
     const long name_max = ::pathconf(target_.c_str(), _PC_NAME_MAX);
     if (name_max > 0) name_max_ = static_cast<std::size_t>(name_max);
-    file_ = platform::open_file(cef_path, "rb");
+    file_ = open_outside_stream(cef_path, kCefMaxFileSize);
     struct stat st {};
     if (!file_ || ::fstat(::fileno(file_.get()), &st) != 0 || !S_ISREG(st.st_mode)) {
         fail(kCefCannotOpen, cef_path);
@@ -643,7 +649,11 @@ void CefUnpacker::stop_pending() {
 template <typename Step>
 bool CefUnpacker::undoable(Step step) {
     const bool outermost = depth_++ == 0;
-    const bool ok = step();
+    // A SIGTERM or SIGINT meanwhile ends the change at its next member and puts the folder back
+    // before the signal ends the run.
+    std::optional<DeferredStop> hold;
+    if (outermost) hold.emplace();
+    const bool ok = step() && !DeferredStop::requested();
     --depth_;
     if (outermost) ok ? keep_changes() : undo_changes();
     return ok;
@@ -653,6 +663,7 @@ bool CefUnpacker::undoable(Step step) {
 // the name is moved aside (a folder stays where it is and fails the member). False when the room
 // cannot be made.
 bool CefUnpacker::claim_target(const std::string& name) {
+    if (DeferredStop::requested()) return fail(kCefWriteFailed, target_ + name);
     std::vector<std::string>& spellings = target_entries()[to_lower_copy(name)];
     const std::vector<std::string> found = spellings;
     for (const std::string& entry : found) {
@@ -991,6 +1002,10 @@ bool CefUnpacker::copy_member(const Member& member, const std::string& target) {
     std::uint64_t left = member.length;
     bool ok = true;
     while (ok && left > 0) {
+        if (DeferredStop::requested()) {
+            ok = false;
+            break;
+        }
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, buf.size()));
         ok = platform::pread_all(fd, buf.data(), want, pos) && platform::write_all(out.get(), buf.data(), want);
         pos += want;
@@ -1054,6 +1069,8 @@ bool CefUnpacker::run_decompressor(const std::string& scratch, const std::string
 
 int uncompress_cef_to_folder(const std::string& cef, const std::string& folder, std::string* error_file,
                              const CefRetryQuestion& retry) {
+    // A stop signal ends the run once the reader has put the folder back and cleared its scratch.
+    const DeferredStop hold;
     CefUnpacker reader(cef, folder, retry);
     if (reader.get_error() == 0) reader.unpack();
     if (error_file) *error_file = reader.get_error_file();
@@ -1062,6 +1079,7 @@ int uncompress_cef_to_folder(const std::string& cef, const std::string& folder, 
 
 std::string uncompress_cef_to_temp_folder(const std::string& cef, int& error, std::string* error_file,
                                           const CefRetryQuestion& retry) {
+    const DeferredStop hold;
     const std::string folder = create_temp_folder();
     if (folder.empty()) {
         error = kCefWriteFailed;
@@ -1085,7 +1103,7 @@ int uncompress_exit_code(int e) {
 }
 
 bool read_cef_header(const std::string& cef, CefHeader& header) {
-    const platform::UniqueFile f = platform::open_file(cef, "rb");
+    const platform::UniqueFile f = open_outside_stream(cef, kCefMaxFileSize);
     if (!f) return false;
     std::uint8_t head[kCefHeaderSize];
     const bool ok = std::fread(head, 1, kCefHeaderSize, f.get()) == kCefHeaderSize;

@@ -14,6 +14,7 @@
 
 #include "common/bytes.h"
 #include "common/files.h"
+#include "common/safe_open.h"
 #include "common/text.h"
 #include "formats/implode.h"
 #include "platform/fs.h"
@@ -180,13 +181,16 @@ std::string strip_control_chars(std::string name) {
     return name;
 }
 
+// More than any list of a report's long names.
+constexpr std::uint64_t kMaxLongNameListSize = 1 << 20;
+
 // Renames the extracted short copies to the long names the list gives. A name that would leave
 // the folder is skipped, and an existing file is never replaced. A list that cannot be read is
 // said in `notice`.
 void restore_long_names(const std::string& folder, std::string* notice) {
     const auto list_path = platform::find_name_ci(folder, kLongNameListName);
     if (!list_path) return;
-    const std::optional<std::string> read = platform::read_whole_file(*list_path);
+    const std::optional<std::string> read = read_outside_text(*list_path, kMaxLongNameListSize);
     if (!read) {
         const int err = errno;
         if (notice) *notice = format_string("Serious file error : %s", std::strerror(err));
@@ -244,7 +248,7 @@ int unpack_entries(std::FILE* source, const std::string& folder, CompressionWork
         UnpackContext c;
         c.source = source;
         c.left = header.packed_size;
-        platform::UniqueFd output(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
+        platform::UniqueFd output = create_new_file(path);
         if (!output) return kUnpackCannotCreate;
         c.output = output.get();
         int result = kExplodeOk;
@@ -356,20 +360,24 @@ int pack_transfer_file(const std::vector<std::string>& list, const std::string& 
         packed_names.push_back(packed_name_for(list_path));
     }
 
-    platform::UniqueFd target(::open(archive_path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    // Written under a fresh name of its own and renamed into place whole: a folder that others
+    // share (an export folder) may hold a link or a half-read file of that name meanwhile.
+    std::string staged;
+    platform::UniqueFd target = create_sibling_temp(archive_path, staged);
     if (!target) return 1;
     auto work = std::make_unique<CompressionWorkArea>();
     bool failed = false;
     for (std::size_t i = 0; i < files.size() && !failed; ++i)
         failed = !pack_one(files[i], packed_names[i], target.get(), *work);
     if (!target.close()) failed = true;
-    if (failed) ::unlink(archive_path.c_str());
+    if (!failed && ::rename(staged.c_str(), archive_path.c_str()) != 0) failed = true;
+    if (failed) ::unlink(staged.c_str());
     return failed ? 1 : 0;
 }
 
 int unpack_transfer_file(const std::string& archive_path, const std::string& folder, std::string* notice) {
     int result;
-    const platform::UniqueFile source = platform::open_file(archive_path, "rb");
+    const platform::UniqueFile source = open_outside_stream(archive_path, kMaxTransferFileSize);
     if (!source) {
         result = kUnpackCannotOpen;
     } else {

@@ -10,6 +10,8 @@
 
 namespace tv {
 
+// The largest transfer file read: its members' sizes are 32-bit.
+inline constexpr std::uint64_t kMaxTransferFileSize = 0xFFFFFFFFull;
 inline constexpr std::size_t kPackedFileHeaderSize = 32;
 inline constexpr std::size_t kPackedNameSize = 16;
 inline constexpr std::array<std::uint8_t, 4> kPackedFileMagic = {0x44, 0x48, 0x09, 0x02};

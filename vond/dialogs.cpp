@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "common/files.h"
+#include "common/safe_open.h"
 #include "platform/drives.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
@@ -172,7 +173,7 @@ std::vector<char> card_drive_letters(char default_drive) {
 }
 
 bool load_fir_table(const std::string& path, std::array<std::uint16_t, 32>& table) {
-    const platform::UniqueFile f = platform::open_file(path, "r");
+    const platform::UniqueFile f = open_outside_stream(path, 1 << 20);  // 32 numbers as text
     if (!f) return false;
     std::uint16_t last = 0;
     bool at_end = false;

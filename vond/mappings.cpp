@@ -4,16 +4,25 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
 #include "common/files.h"
+#include "common/safe_open.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
 #include "vond/card_format.h"
 #include "vond/messages.h"
 
 namespace tv::vond {
+
+namespace {
+
+// Far more than the 4,096 event times the area holds.
+constexpr std::uint64_t kMaxEventFileBytes = 16 << 20;
+
+}  // namespace
 
 std::unique_ptr<platform::SharedMemory> open_card_mapping(const std::string& name, std::size_t size) {
     if (auto probe = platform::SharedMemory::open_existing(name, 1, false)) {
@@ -111,7 +120,7 @@ bool fill_mappings_from_folder(const std::string& folder, int skip_hours, int du
     const std::int64_t skip_s = static_cast<std::int64_t>(skip_hours) * 3600;
     const std::int64_t dur_s = static_cast<std::int64_t>(duration_hours) * 3600;
     if (auto p = platform::find_name_ci(folder, "PATEVENT.DAT")) {
-        if (const platform::UniqueFile f = platform::open_file(*p, "r")) {
+        if (const platform::UniqueFile f = open_outside_stream(*p, kMaxEventFileBytes)) {
             std::string line;
             int c = 0;
             do {
@@ -135,7 +144,7 @@ bool fill_mappings_from_folder(const std::string& folder, int skip_hours, int du
     bool ok = true;
     for (int i = 0; i < channels && ok; ++i) {
         auto p = platform::find_name_ci(folder, "RAWECG" + std::to_string(i + 1) + ".DAT");
-        if (p) files[i] = platform::open_file(*p, "rb");
+        if (p) files[i] = open_outside_stream(*p, UINT64_MAX);  // read as it streams, `limit` at most
         if (!files[i]) ok = false;
     }
     if (ok && static_cast<std::uint64_t>(std::max<std::int64_t>(size_of("RAWECG1.DAT"), 0)) <= skip_bytes) ok = false;

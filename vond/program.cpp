@@ -10,6 +10,7 @@
 
 #include "common/files.h"
 #include "common/registry.h"
+#include "common/safe_open.h"
 #include "common/text.h"
 #include "common/ui.h"
 #include "platform/fs.h"
@@ -190,7 +191,8 @@ bool write_patient_summary(const std::string& folder, const RecordingInfo& info)
 namespace {
 
 bool read_first_lines(const std::string& path, std::size_t limit, std::vector<std::string>& lines, std::size_t count) {
-    const platform::UniqueFile f = platform::open_file(path, "r");
+    // Only the first lines are read, however long the file.
+    const platform::UniqueFile f = open_outside_stream(path, UINT64_MAX);
     if (!f) return false;
     for (std::size_t i = 0; i < count; ++i) {
         std::string line;

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "common/files.h"
+#include "common/safe_open.h"
 #include "common/strings.h"
 #include "common/text.h"
 #include "common/ui.h"
@@ -113,11 +114,19 @@ const CommandSwitch* find_command_switch(std::string_view token) {
     return row ? &row->info : nullptr;
 }
 
+namespace {
+
+// Far more than any command line a site writes.
+constexpr std::uint64_t kMaxParameterFileSize = 1 << 20;
+
+}  // namespace
+
 void expand_parameter_files(std::vector<std::string>& args) {
     const std::size_t count = args.size();
     for (std::size_t i = 0; i + 1 < count; ++i) {
         if (!platform::iequals(args[i], "/paramfile")) continue;
-        const platform::UniqueFile f = platform::open_file(args[i + 1], "rb");
+        // A plain file of a sane size: a FIFO would hold the start, a device would never end.
+        const platform::UniqueFile f = open_outside_stream(args[i + 1], kMaxParameterFileSize);
         if (!f) continue;
         std::string line;
         while (read_text_line(f.get(), line)) split_command_line(line, args);

@@ -55,7 +55,8 @@ struct CommandSwitch {
 const CommandSwitch* find_command_switch(std::string_view token);
 
 // Appends the tokens of every parameter file named after a "/paramfile" among the original
-// arguments; tokens that a parameter file adds are not searched again.
+// arguments; tokens that a parameter file adds are not searched again. Only a plain file of at
+// most 1 MB is read (never a link, a FIFO or a device).
 void expand_parameter_files(std::vector<std::string>& args);
 
 // The last state-naming switch wins; starts at normal. "/preview" also sets `preview`.

@@ -6,6 +6,7 @@
 
 #include "common/files.h"
 #include "common/registry.h"
+#include "common/safe_open.h"
 #include "common/strings.h"
 #include "common/text.h"
 #include "common/ui.h"
@@ -135,7 +136,8 @@ bool register_report_file_types() {
 int store_mailed_cef(const std::string& cef_file, const std::string& archive_folder, bool interactive,
                      std::string* stored_folder) {
     if (!file_exists(cef_file)) {
-        tell(interactive, format_string("The Compressed ECG File \"%s\" cannot be found.", cef_file.c_str()),
+        tell(interactive,
+             format_string("The Compressed ECG File \"%s\" cannot be found.", escape_control_chars(cef_file).c_str()),
              "Missing CEF");
         return kCefImportMissing;
     }
@@ -146,7 +148,8 @@ int store_mailed_cef(const std::string& cef_file, const std::string& archive_fol
         case ReceivedCef::kUnpacked: break;
         case ReceivedCef::kNotCef:
         case ReceivedCef::kInvalid:
-            tell(interactive, format_string("The Compressed ECG File \"%s\" is not valid.", cef_file.c_str()),
+            tell(interactive,
+                 format_string("The Compressed ECG File \"%s\" is not valid.", escape_control_chars(cef_file).c_str()),
                  "Invalid CEF");
             return kCefImportInvalid;
         case ReceivedCef::kNoCompressor:
@@ -185,7 +188,8 @@ int store_mailed_cef(const std::string& cef_file, const std::string& archive_fol
 }
 
 bool read_repinfo(const std::string& path, std::int64_t now, std::int64_t unpacked_size, RepInfo& info) {
-    platform::UniqueFile f = platform::open_file(path, "rb");
+    // Four short lines from the sender; anything larger is not one.
+    platform::UniqueFile f = open_outside_stream(path, 1 << 16);
     if (!f) return false;
     std::string lines[4];
     bool complete = true;

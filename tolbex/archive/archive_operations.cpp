@@ -160,10 +160,10 @@ Result<std::string> transfer_report(ReportArchive& archive, std::string_view fol
             return fail(kArchiveIndexFull, kIndexEntryDiskFullText);
     }
 
-    std::string new_folder;
+    std::string new_folder, refusal;
     if (store_report_in_archive(destination, source, description, r->get_size(), r->get_time(), r->get_type(),
-                                &new_folder, nullptr, move && move_files) != kStoreOk)
-        return fail(kArchiveStoreFailed);
+                                &new_folder, nullptr, move && move_files, {}, &refusal) != kStoreOk)
+        return refusal.empty() ? fail(kArchiveStoreFailed) : fail(kArchiveStoreFailed, refusal);
 
     bool logged =
         audit_open(audit, dummy) && audit_write(audit, move ? kAuditMove : kAuditCopy, own_description, new_folder);

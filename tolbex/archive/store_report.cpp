@@ -12,8 +12,10 @@
 #include <mutex>
 #include <vector>
 
+#include "common/deferred_stop.h"
 #include "common/files.h"
 #include "common/registry.h"
+#include "common/safe_open.h"
 #include "common/text.h"
 #include "platform/fs.h"
 #include "platform/process.h"
@@ -38,17 +40,13 @@ bool copy_folder_files(const std::string& source_folder, const std::string& targ
         return false;
     }
     for (const std::string& name : listing.names()) {
+        if (DeferredStop::requested()) return false;
         const std::string src = join_path(source_folder, name);
         if (progress) progress->set_text(src);
         if (!listing.copy(name, join_path(target, name))) return false;
         copied.push_back(src);
     }
     return true;
-}
-
-bool is_regular_file(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 }  // namespace
@@ -88,13 +86,15 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
 
     // The report is built under a hidden name and gets its own only in the turn of the lock that
     // lists it, so that no other program sees a report folder without its entry.
+    // A SIGTERM or SIGINT while the report is built ends the run only once its staging folder is gone.
+    const DeferredStop hold;
     const std::string staging = archive_io::make_hidden_folder(archive_folder, "NEW");
     if (staging.empty()) return kStoreFolderFailed;
     FolderRemover remove_staging(staging, true, false);
 
     std::vector<std::string> copied;
     int failure = kStoreOk;
-    if (type == kReportCef && !source.empty() && is_regular_file(source)) {
+    if (type == kReportCef && !source.empty() && is_plain_file(source)) {
         // The compressed file stays in the report beside what it unpacks to.
         if (progress) progress->set_text(source);
         if (!copy_file_replacing(source, join_path(staging, get_path_file_name(source)))) {

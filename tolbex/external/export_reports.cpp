@@ -8,6 +8,7 @@
 
 #include "common/audit_log.h"
 #include "common/files.h"
+#include "common/safe_open.h"
 #include "common/ui.h"
 #include "formats/transfer_file.h"
 #include "platform/codepage.h"
@@ -53,13 +54,8 @@ std::string disk_path(const std::string& folder, const std::string& name) {
 // A work file in the operation's own folder, gone when the report is done: written and checked,
 // not flushed to disk.
 bool write_work_file(const std::string& path, const std::string& bytes) {
-    platform::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    platform::UniqueFd fd = create_new_file(path, 0600);
     return fd && platform::write_all(fd.get(), bytes.data(), bytes.size()) && fd.close();
-}
-
-void remove_target(const std::string& path) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path.c_str());
 }
 
 }  // namespace
@@ -130,8 +126,7 @@ int export_reports_to_folder(const std::vector<SelectedReport>& reports, const s
         }
         std::string refusal;
         if (!ready || pack_transfer_file(list, target, &refusal) != 0) {
-            // A transfer file that failed is not to be mistaken for an export; a refused one was never begun.
-            if (!target.empty() && refusal.empty()) remove_target(target);
+            // A transfer file that failed never took the target's name (it is written aside and renamed).
             ui().message_box(refusal.empty() ? std::string(kPackFailed) : refusal, kPackFailedTitle, MsgIcon::Error,
                              MsgButtons::Ok);
             audit.close();

@@ -15,6 +15,7 @@
 #include "common/audit_log.h"
 #include "common/bytes.h"
 #include "common/files.h"
+#include "common/safe_open.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
@@ -25,6 +26,9 @@
 
 namespace tv::signing {
 namespace {
+
+// More than any signed report holds; the whole file is read into memory to be verified.
+constexpr std::uint64_t kMaxSignedFileSize = 1ull << 30;
 
 const std::uint8_t* bytes_of(std::string_view s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
 
@@ -208,11 +212,13 @@ Result<void> write_signed_file(const SignatureRecord& record, const std::vector<
     if (!content) return content.error();
     auto envelope = sign(r.certificate, *content);
     if (!envelope) return envelope.error();
-    platform::UniqueFd fd(::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    std::string staged;
+    platform::UniqueFd fd = create_sibling_temp(output, staged, 0644);
     if (!fd) return file_error(get_path_file_name(output), errno);
-    if (!platform::write_all(fd.get(), envelope->data(), envelope->size()) || !fd.close()) {
+    if (!platform::write_all(fd.get(), envelope->data(), envelope->size()) || !fd.close() ||
+        ::rename(staged.c_str(), output.c_str()) != 0) {
         const int err = errno;
-        ::unlink(output.c_str());
+        ::unlink(staged.c_str());
         return file_error(get_path_file_name(output), err);
     }
     return {};
@@ -299,13 +305,22 @@ RestoredReport::~RestoredReport() {
 }
 
 Result<RestoredReport> verify_signed_report(const std::string& signed_dat) {
-    struct stat st;
-    if (::stat(signed_dat.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
-        return fail(kErrInvalid, with_text(kNotValidText, signed_dat));
+    // A signed file is whatever its sender put there: a link is not followed to another signed
+    // file, and a FIFO or device never holds the window.
     std::string bytes;
     {
-        auto whole = platform::read_whole_file(signed_dat);
-        if (!whole) return file_error(get_path_file_name(signed_dat), errno);
+        OutsideRefusal why{};
+        const std::size_t slash = signed_dat.rfind('/');
+        const std::string report_folder = slash == std::string::npos ? std::string(".")
+                                          : slash == 0               ? std::string("/")
+                                                                     : signed_dat.substr(0, slash);
+        const platform::UniqueFd folder = open_folder_no_link(report_folder, &why);
+        if (!folder && why == OutsideRefusal::Link) return fail(kErrInvalid, outside_refusal_text(report_folder, why));
+        if (!folder) return fail(kErrInvalid, with_text(kNotValidText, signed_dat));
+        auto whole = read_outside_text_at(folder.get(), signed_dat.substr(slash + 1), kMaxSignedFileSize, &why);
+        if (why == OutsideRefusal::Link) return fail(kErrInvalid, outside_refusal_text(signed_dat, why));
+        if (why == OutsideRefusal::Unreadable) return file_error(get_path_file_name(signed_dat), errno);
+        if (!whole) return fail(kErrInvalid, with_text(kNotValidText, signed_dat));
         bytes = std::move(*whole);
     }
     auto verified = verify(bytes, trusted_certificates());
@@ -336,7 +351,7 @@ Result<RestoredReport> verify_signed_report(const std::string& signed_dat) {
     RestoredReport restored(folder, std::move(parsed->headers));
     for (const auto& f : parsed->files) {
         const std::string path = folder + "/" + f.name;
-        platform::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        platform::UniqueFd fd = create_new_file(path, 0600);
         if (!fd) return file_error(f.name, errno);
         if (!platform::write_all(fd.get(), content.data() + f.offset, f.size) || !fd.close())
             return file_error(f.name, errno);

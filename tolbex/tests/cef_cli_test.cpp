@@ -2,8 +2,10 @@
 // and "/storefolder" of a received .CEF into an archive. The files are put together byte by byte,
 // their packed members made by the compressor stand-in itself.
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <thread>
 
 #include "formats/tests/cef_test_support.h"
 #include "tolbex/tests/cli_fixture.h"
@@ -222,6 +224,56 @@ TEST_F(CefCliTest, AFailedUnpackLeavesTheFolderAsItWas) {
         c.spoil(b);
         auto r = uncompress(cef_file(b.finish()), out);
         EXPECT_EQ(r.code, c.code) << r.err;
+        expect_files(listing(out), before);
+        EXPECT_TRUE(temp_leftovers().empty());
+    }
+}
+
+// A run ended by SIGTERM or SIGINT while the compressor works on a channel puts the folder back:
+// the earlier recording is where it was, nothing new is left, nothing hidden aside.
+TEST_F(CefCliTest, AStopSignalLeavesTheFolderAsItWas) {
+    const fs::path cef = cef_file(builder().finish());
+    const fs::path fake = t / "slow_szip", started = t / "szip-started";
+    write_file(fake, "#!/bin/sh\ntouch '" + started.string() + "'\nexec sleep 60\n");
+    fs::permissions(fake, fs::perms::owner_all);
+    use_szip(fake.string());
+    for (const int sig : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(sig);
+        fs::remove_all(out);
+        fs::remove(started);
+        write_file(out / "RAWECG1.DAT", "the earlier recording");
+        write_file(out / "PATIENT.TXT", "an earlier patient");
+        const Files before = listing(out);
+        std::vector<std::string> argv = {TOLBEX_PROGRAM, "/uncompress", cef.string(), out.string()};
+        const pid_t child = ::fork();
+        if (child == 0) {
+            std::vector<char*> args, env;
+            for (auto& a : argv) args.push_back(a.data());
+            args.push_back(nullptr);
+            std::vector<std::string> environment_text = environment();
+            for (auto& e : environment_text) env.push_back(e.data());
+            env.push_back(nullptr);
+            const int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, 0), ::dup2(null, 1), ::dup2(null, 2);
+            ::execve(args[0], args.data(), env.data());
+            ::_exit(127);
+        }
+        ASSERT_GT(child, 0);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!fs::exists(started) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_TRUE(fs::exists(started));
+        ::kill(child, sig);
+        int status = 0;
+        pid_t got = 0;
+        while ((got = ::waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (got == 0) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            ADD_FAILURE() << "the run did not end after the signal";
+        }
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
         expect_files(listing(out), before);
         EXPECT_TRUE(temp_leftovers().empty());
     }

@@ -57,8 +57,7 @@ int export_report_command(AuditTrail& audit, const std::string& format, const st
     }
     std::string refusal;
     if (pack_transfer_file(list, destination, &refusal) != 0) {
-        // A failed transfer file is not to be used: leave none behind.
-        if (refusal.empty() && is_regular_file(destination)) ::unlink(destination.c_str());
+        // A failed transfer file never takes the destination's name: it is written aside and renamed.
         ui().message_box(refusal.empty() ? "The compressed copy of the report could not be created." : refusal,
                          "File Compression Error", MsgIcon::Error, MsgButtons::Ok);
         audit.close();

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "common/files.h"
+#include "common/safe_open.h"
 #include "common/strings.h"
 #include "common/text.h"
 #include "platform/fs.h"
@@ -34,6 +35,9 @@ std::string with_crlf(std::string_view text) {
     return out;
 }
 
+// A name from outside in quotes, its control characters escaped.
+std::string quoted(std::string_view name) { return "\"" + escape_control_chars(name) + "\""; }
+
 }  // namespace
 
 int store_report_file_command(const std::string& file, const std::string& group_folder,
@@ -42,7 +46,7 @@ int store_report_file_command(const std::string& file, const std::string& group_
     const std::string ext = get_extension_upper(get_path_file_name(file));
     const bool is_cef = ext == "CEF";
     if (!is_cef && ext != "TVZ") return kStoreCodeNoFiles;
-    if (!is_regular_file(file)) return kStoreCodeMissing;
+    if (!is_plain_file(file)) return kStoreCodeMissing;
     if (!folder_exists(group_folder)) return kStoreCodeNoGroup;
     const std::string index = find_group_index(group_folder);
     if (!is_regular_file(index)) return kStoreCodeNoGroupIndex;
@@ -71,7 +75,8 @@ int store_report_folder_command(const std::string& folder, const std::string& gr
     if (!platform::iequals(log_operand, "NONE")) {
         const std::string log_path =
             log_operand.find('/') != std::string::npos ? log_operand : join_path(folder, log_operand);
-        log.reset(::open(log_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+        // The drop folder is others' to write: a link or FIFO planted under the log's name is refused.
+        log = open_log_for_append(log_path);
         if (!log) return kStoreCodeLogFailed;
         const off_t size = ::lseek(log.get(), 0, SEEK_END);
         std::string text;
@@ -94,8 +99,9 @@ int store_report_folder_command(const std::string& folder, const std::string& gr
             any = true;
             const int result = store_report_file_command(join_path(folder, name), group_folder, archive_name);
             if (log) {
-                const std::string line = format_string("[%d] %s \"%s\" \"%s\" \"%s\"\r\n", result, when.c_str(),
-                                                       group_folder.c_str(), archive_name.c_str(), name.c_str());
+                // One line a file, whatever its name holds and however long it is.
+                const std::string line = format_string("[%d] %s ", result, when.c_str()) + quoted(group_folder) + " " +
+                                         quoted(archive_name) + " " + quoted(name) + "\r\n";
                 platform::write_all(log.get(), line.data(), line.size());
             }
             if (result != kStoreCodeOk) exit_code = result;
@@ -103,8 +109,9 @@ int store_report_folder_command(const std::string& folder, const std::string& gr
     }
     if (!any) {
         if (log) {
-            const std::string line = format_string("[1] %s %s \"%s\"", when.c_str(),
-                                                   load_resource_string(kStrNoReportFiles).c_str(), folder.c_str());
+            const std::string line =
+                format_string("[1] %s %s ", when.c_str(), load_resource_string(kStrNoReportFiles).c_str()) +
+                quoted(folder);
             platform::write_all(log.get(), line.data(), line.size());
         }
         exit_code = kStoreCodeNoFiles;

@@ -302,5 +302,42 @@ TEST_F(SharedArchiveTest, TwoAccountsShareOneArchive) {
     EXPECT_EQ(st.st_gid, accounts.gid());
 }
 
+// Another account of the group swaps a report folder for a link to a private folder of the
+// account that copies: the copy is refused by name and nothing of the private folder is stored.
+TEST_F(SharedArchiveTest, AReportFolderSwappedForALinkIsNotCopied) {
+    const testing_root::TwoAccounts accounts;
+    if (!accounts.ok()) GTEST_SKIP() << "the test accounts could not be made (root, groupadd and useradd needed)";
+    ASSERT_EQ(::chmod(root_.c_str(), 0755), 0);
+    const std::string shared = root_ + "/shared", from = shared + "/A", to = shared + "/B";
+    for (const std::string& d : {shared, from, to}) ASSERT_TRUE(accounts.share(d));
+    std::string stored;
+    ASSERT_EQ(accounts.run_as(0,
+                              [&] {
+                                  return store_report_in_archive(from, src_, "theirs", 1, 1196690709, kReportFull,
+                                                                 &stored) == kStoreOk;
+                              }),
+              0);
+    ReportArchive archive(from, "A");
+    ASSERT_EQ(archive.get_count(), 1);
+    const std::string report = archive.get_record(0)->get_folder_path();
+    const std::string secret = root_ + "/private";
+    fs::create_directories(secret);
+    write(secret + "/demo-signer.p12", "PRIVATE-KEY-BYTES");
+    write(secret + "/PATIENT.TXT", "p");
+    ASSERT_EQ(::chmod(secret.c_str(), 0700), 0);
+    ASSERT_EQ(accounts.run_as(1,
+                              [&] {
+                                  return ::rename(report.c_str(), (report + ".OLD").c_str()) == 0 &&
+                                         ::symlink(secret.c_str(), report.c_str()) == 0;
+                              }),
+              0);
+    std::vector<Error> notices;
+    const auto copied = archive_ops::transfer_report(archive, fs::path(report).filename().string(), to, "copy", false,
+                                                     true, nullptr, notices);
+    ASSERT_FALSE(copied);
+    EXPECT_NE(copied.error().message.find("is a link to another place"), std::string::npos) << copied.error().message;
+    for (auto& e : fs::recursive_directory_iterator(to)) EXPECT_FALSE(e.is_regular_file()) << e.path();
+}
+
 }  // namespace
 }  // namespace tv

@@ -200,6 +200,21 @@ TEST_F(MailTest, LinksSpecialFilesAndCaseTwinsAreNeverPackedIntoAMail) {
     }
 }
 
+TEST_F(MailTest, AReportFolderSwappedForALinkIsNotMailed) {
+    const MailReportEntry r = report("L.IMG", "Mary", kReportFormatted, {{"P.EMF", "page"}});
+    tv::testing::write_secret(t / "secrets" / "signer.p12");
+    fs::rename(r.folder, t / "L.OLD");
+    fs::create_directory_symlink(t / "secrets", r.folder);
+    answer({MsgResult::Ok});
+    EXPECT_EQ(mail_reports({r}, services), kMailPackFailed);
+    ASSERT_FALSE(scripted.shown.empty());
+    EXPECT_NE(scripted.shown.back().text.find("is a link to another place"), std::string::npos)
+        << scripted.shown.back().text;
+    EXPECT_TRUE(composed.empty());
+    EXPECT_FALSE(fs::exists(eml));
+    EXPECT_TRUE(sorted_names(root.tmp()).empty());
+}
+
 TEST_F(MailTest, CancelSendsNothingAndAuditsNothing) {
     confirm = false;
     answer({MsgResult::Ok});

@@ -362,6 +362,30 @@ TEST_F(SignedReportTest, LinksSpecialFilesAndCaseTwinsRefuseTheFolderWhole) {
     }
 }
 
+// A report folder another account swapped for a link is not signed; a signed file that is a link
+// (to another signed report), in a linked folder, or a FIFO is not verified, and never waited for.
+TEST_F(SignedReportTest, ALinkedFolderOrSignedFileAndAFifoAreRefused) {
+    std::filesystem::create_directory_symlink(report, root / "LINKED.IMG");
+    SignatureRecord record = testing::signer_record(id);
+    auto r = sign_report_folder(record, root / "LINKED.IMG", "", output);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().message, "The report folder \"" + (root / "LINKED.IMG") +
+                                     "\" is a link to another place, so it cannot be signed.");
+    EXPECT_FALSE(std::filesystem::exists(output));
+
+    sign_it();
+    ASSERT_TRUE(verify_signed_report(output));
+    std::filesystem::create_symlink(output, root / "link.dat");
+    std::filesystem::create_directory_symlink(root.path(), root / "folder-link");
+    ASSERT_EQ(::mkfifo((root / "fifo.dat").c_str(), 0600), 0);
+    for (const std::string& path : {root / "link.dat", root / "folder-link/signed.dat", root / "fifo.dat"}) {
+        auto v = verify_signed_report(path);
+        ASSERT_FALSE(v) << path;
+        EXPECT_EQ(v.error().code, kErrInvalid) << path;
+    }
+    EXPECT_NE(verify_signed_report(root / "link.dat").error().message.find("is a link"), std::string::npos);
+}
+
 TEST_F(SignedReportTest, AFileThatCannotBeReadAbortsWithASeriousFileError) {
     SignatureRecord record = testing::signer_record(id);
     ASSERT_TRUE(fill_certificate_fields(record));
