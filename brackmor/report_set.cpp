@@ -30,19 +30,6 @@ KnownType make_type(ReportType code, std::vector<std::vector<std::string>> requi
     return KnownType{code, std::move(names), report_type_extension(code).substr(1), std::move(required)};
 }
 
-// A size line as a number: leading blanks, an optional sign, digits; held within 32 bits.
-std::int32_t parse_size(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-    std::int64_t value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-        value = std::min<std::int64_t>(value * 10 + (text[i] - '0'), std::int64_t{INT32_MAX} + 1);
-    if (negative) return static_cast<std::int32_t>(std::max<std::int64_t>(-value, INT32_MIN));
-    return static_cast<std::int32_t>(std::min<std::int64_t>(value, INT32_MAX));
-}
-
 bool matches_pattern(std::string_view text, std::string_view pattern) {
     if (text.size() < pattern.size()) return false;
     for (std::size_t i = 0; i < pattern.size(); ++i) {
@@ -335,9 +322,7 @@ void ReportSet::check_fit(ReportEntry& e, const FolderNames& reports) const {
     };
     if (!e.type) return misfit(Reason::BadSuffix);
     if (!is_date_text(e.date)) return misfit(Reason::BadDate);
-    const std::size_t digit = e.size_line.find_first_not_of(" \t+-");
-    if (digit == std::string::npos || e.size_line[digit] < '0' || e.size_line[digit] > '9')
-        return misfit(Reason::OutOfStep);
+    if (!read_size_line(e.size_line)) return misfit(Reason::OutOfStep);
     // A missing type-name line: the next record's name took its place.
     if (type_of_folder_name(e.type_line) && reports.find(e.type_line)) return misfit(Reason::OutOfStep);
 }
@@ -423,7 +408,7 @@ namespace {
 // The size line with its 'C' after the number exactly when the folder is confirmed.
 std::string size_line_for(const std::string& line, bool confirmed) {
     if (is_confirmed_size_text(line) == confirmed) return line;
-    return std::to_string(parse_size(line)) + (confirmed ? "C" : "");
+    return std::to_string(read_size_line(line).value_or(0)) + (confirmed ? "C" : "");
 }
 }  // namespace
 

@@ -141,6 +141,14 @@ TEST_F(ReportCheckTest, HostileNamesAreNeverFollowed) {
     EXPECT_EQ(read("arc/ARCHINFO.DAT"), "(none)");
 }
 
+// A size line is read as the browser reads it: white space of every kind before the number.
+TEST_F(ReportCheckTest, ASizeLineWithAVerticalTabIsKeptAsRead) {
+    const RunResult r = check_archive({"arc/K.OSB/"}, "K.OSB|Kept|05/03/07 14:30:00|\v12|Ostrabel|");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(removed(r), 0);
+    EXPECT_EQ(read("arc/ARCHINFO.DAT"), "K.OSB|Kept|05/03/07 14:30:00|\v12|Ostrabel|");
+}
+
 TEST_F(ReportCheckTest, RecoveringUnlistedFolders) {
     const std::string name70(70, 'n');
     struct Case {
@@ -160,7 +168,8 @@ TEST_F(ReportCheckTest, RecoveringUnlistedFolders) {
         {"no name: folder and time", {"arc/R.SGN/signed.dat"}, "R.SGN|R.SGN: <date>|"},
         {"12-lead", {"arc/R.O12/"}, "R.O12|R.O12: <date>|"},
         {"VAR Udiri", {"arc/r.rr/"}, "r.rr|r.rr: <date>|"},
-        {"mixed case, listed as on disk", {"arc/BB26B9c5.FUL/{MAIN.DAT,PATIENT.DAT,COMBTIME.DAT,COMBFLAG.DAT}"},
+        {"mixed case, listed as on disk",
+         {"arc/BB26B9c5.FUL/{MAIN.DAT,PATIENT.DAT,COMBTIME.DAT,COMBFLAG.DAT}"},
          "BB26B9c5.FUL|BB26B9c5.FUL: <date>|"},
     };
     for (const Case& c : cases) {

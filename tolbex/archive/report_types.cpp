@@ -305,13 +305,12 @@ std::int64_t parse_index_date_text(std::string_view t) {
 
 // ---------------------------------------------------------------------------------------------
 
-namespace {
-
-std::int32_t parse_size_text(std::string_view text) {
+std::optional<std::int32_t> read_size_line(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() && is_space_char(text[i])) ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i >= text.size() || !is_digit(text[i])) return std::nullopt;
     std::int64_t value = 0;
     for (; i < text.size() && is_digit(text[i]); ++i) {
         value = value * 10 + (text[i] - '0');
@@ -322,6 +321,10 @@ std::int32_t parse_size_text(std::string_view text) {
     if (value < INT32_MIN) return INT32_MIN;
     return static_cast<std::int32_t>(value);
 }
+
+namespace {
+
+std::int32_t parse_size_text(std::string_view text) { return read_size_line(text).value_or(0); }
 
 }  // namespace
 

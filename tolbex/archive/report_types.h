@@ -2,6 +2,7 @@
 // folder's extension) and the in-memory form of one entry of an archive's ARCHINFO.DAT.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -63,6 +64,10 @@ std::string report_type_description(ReportType type);
 // True when, after leading white space and at least one decimal digit, the next character is 'C'
 // ("1234C", " 12C"; not "C").
 bool is_confirmed_size_text(std::string_view text);
+// The number of an index's size line, as every reader of the index reads it: white space
+// (" \t\n\v\f\r"), an optional sign, decimal digits (what follows them, a 'C' say, is not read),
+// held within 32 bits. nullopt when no digit comes after the white space and sign.
+std::optional<std::int32_t> read_size_line(std::string_view text);
 
 // A description as it may be written into an index: control characters become blanks, the text
 // is cut to 255 bytes and trailing blanks go; a text left blank becomes "<Name>".
