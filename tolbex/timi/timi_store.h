@@ -97,6 +97,8 @@ private:
     // is not to be had or `write` fails (the user is told; the entry is untouched). An entry that
     // cannot be changed is told; the files stay written.
     bool update_listed_report(const std::string& report, const std::int64_t* time, const ReportWrite& write);
+    // Writes the summary file at `path`, naming that path; false with the message when it cannot.
+    bool write_summary(const std::string& path, std::string& message) const;
 
     std::string data_folder_, saved_data_path_, display_name_, data_file_id_, summary_location_, last_stored_;
     bool signed_source_ = false, last_stored_whole_ = false;
