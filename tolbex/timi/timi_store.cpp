@@ -95,7 +95,7 @@ bool TimiStore::open_audit(const char* refusal) {
     return false;
 }
 
-bool TimiStore::update_listed_report(const std::string& report, const std::int64_t* time, const ReportWrite& write) {
+bool update_listed_report(const std::string& report, const std::int64_t* time, const ReportWrite& write) {
     const std::string folder = platform::strip_trailing_slashes(report);
     const std::string name = last_component(folder);
     std::string message;  // shown once the lock is gone: nobody waits on a reader
