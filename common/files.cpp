@@ -481,13 +481,25 @@ bool is_valid_name_char(char c) { return c != '\0' && std::strchr("\\/.:*?<>|\""
 
 bool is_valid_file_name(const std::string& name) { return std::all_of(name.begin(), name.end(), is_valid_name_char); }
 
+namespace {
+// What no path component of ours holds: control characters and what separates or matches names.
+bool is_unsafe_component_char(char c) {
+    return static_cast<unsigned char>(c) < 0x20 || std::strchr("\\/:*?<>|\"", c) != nullptr;
+}
+}  // namespace
+
 bool is_safe_path_component(const std::string& name) {
     if (name.empty() || name == "." || name == "..") return false;
-    for (char c : name) {
-        auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || std::strchr("\\/:*?<>|\"", c) != nullptr) return false;
-    }
-    return true;
+    return std::none_of(name.begin(), name.end(), is_unsafe_component_char);
+}
+
+std::string file_name_from_text(const std::string& text) {
+    std::string name;
+    name.reserve(text.size() + 1);
+    for (char c : text) name.push_back(is_unsafe_component_char(c) ? '_' : c);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '.')) name.pop_back();
+    if (name.empty() || name.front() == '.') name.insert(name.begin(), '_');
+    return name;
 }
 
 std::int64_t get_file_size_64(const std::string& path) {

@@ -81,6 +81,10 @@ bool is_valid_name_char(char c);
 bool is_valid_file_name(const std::string& name);
 // A name that may safely become one path component: valid, not empty, not "." or "..".
 bool is_safe_path_component(const std::string& name);
+// A text (a report's or a window's name) made one safe path component, whole: each character
+// that is_safe_path_component refuses becomes '_', trailing blanks and dots go, and a name that
+// would be empty or start with a dot gets a '_' in front. The bytes are kept as they are.
+std::string file_name_from_text(const std::string& text);
 // Size of a file; -1 when it cannot be opened. Sizes above 0x7FFFFFFF are clamped.
 std::int32_t get_file_size(const std::string& path);
 std::int64_t get_file_size_64(const std::string& path);

@@ -100,10 +100,11 @@ ChildProgram& ChildProgram::operator=(ChildProgram&& other) noexcept {
     return *this;
 }
 
-bool ChildProgram::start(const std::vector<std::string>& argv, platform::Stdin input, bool hold_guard) {
+bool ChildProgram::start(const std::vector<std::string>& argv, platform::Stdin input, bool hold_guard,
+                         platform::Stdout output) {
     if (running()) end();
     end_ = ChildEnd{};
-    if (argv.empty() || argv[0].empty() || !platform::spawn_process(argv, child_, input)) return false;
+    if (argv.empty() || argv[0].empty() || !platform::spawn_process(argv, child_, input, output)) return false;
     if (hold_guard && !guard_) guard_ = new ChildRunGuard;
     return true;
 }

@@ -52,9 +52,9 @@ public:
     ChildProgram& operator=(ChildProgram&& other) noexcept;
 
     // False when it could not be started (end().how is then NotStarted). `hold_guard` keeps a
-    // ChildRunGuard until the child has been reaped.
+    // ChildRunGuard until the child has been reaped; `output` is where its standard output goes.
     bool start(const std::vector<std::string>& argv, platform::Stdin input = platform::Stdin::Inherit,
-               bool hold_guard = false);
+               bool hold_guard = false, platform::Stdout output = platform::Stdout::Inherit);
     bool running() const { return child_.pid > 0; }
     int pid() const { return child_.pid; }
     // Non-blocking: true once it has ended (or was never started), with how.

@@ -72,7 +72,7 @@ std::string resolve_program(const std::string& program) {
     return {};
 }
 
-bool spawn_process(const std::vector<std::string>& argv, ChildProcess& child, Stdin stdin_from) {
+bool spawn_process(const std::vector<std::string>& argv, ChildProcess& child, Stdin stdin_from, Stdout stdout_to) {
     child.pid = -1;
     if (argv.empty()) return false;
     std::string program = resolve_program(argv[0]);
@@ -96,6 +96,8 @@ bool spawn_process(const std::vector<std::string>& argv, ChildProcess& child, St
     bool ok = posix_spawn_file_actions_addclosefrom_np(&actions, 3) == 0;
     if (stdin_from == Stdin::Null)
         ok = ok && posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0) == 0;
+    if (stdout_to == Stdout::Null)
+        ok = ok && posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0) == 0;
     sigset_t none, all;
     sigemptyset(&none);
     sigfillset(&all);

@@ -48,6 +48,12 @@ public:
     gid_t gid() const { return gid_; }
     uid_t uid(int i) const { return uids_[static_cast<std::size_t>(i)]; }
 
+    const std::string& name(int i) const { return users_[static_cast<std::size_t>(i)]; }
+    // Gives account `i` a password the system's logon check takes (chpasswd); false when it cannot.
+    bool set_password(int i, const std::string& password) const {
+        return run("echo '" + name(i) + ":" + password + "' | chpasswd");
+    }
+
     // Makes `folder` (created when missing) the group's, setgid and group-writable (02770).
     bool share(const std::string& folder) const {
         ::mkdir(folder.c_str(), 0700);

@@ -47,8 +47,17 @@ void Document::set_path_name(const std::string& path, bool add_to_recent) {
 
 void Document::set_title(const std::string& title) {
     title_ = title;
+    update_frame_titles();
+}
+
+void Document::update_frame_titles() {
+    std::vector<ChildFrame*> frames;
     for (View* v : views_)
-        if (ChildFrame* f = v->frame()) f->setWindowTitle(to_qstring(title));
+        if (ChildFrame* f = v->frame(); f && std::find(frames.begin(), frames.end(), f) == frames.end())
+            frames.push_back(f);
+    for (std::size_t i = 0; i < frames.size(); ++i)
+        frames[i]->setWindowTitle(
+            to_qstring(frames.size() > 1 ? title_ + ":" + std::to_string(i + 1) : title_));
 }
 
 void Document::add_view(View* view) {
@@ -63,6 +72,7 @@ void Document::remove_view(View* view) {
     if (it == views_.end()) return;
     views_.erase(it);
     view->document_ = nullptr;
+    update_frame_titles();
 }
 
 void Document::update_all_views(View* sender, long hint, void* extra) {
@@ -211,7 +221,7 @@ ChildFrame* DocTemplate::create_new_frame(Document& doc) {
     if (!view) return nullptr;
     doc.add_view(view);
     auto* frame = new ChildFrame(&doc, view);
-    frame->setWindowTitle(to_qstring(doc.title()));
+    doc.update_frame_titles();
     app_->main_frame()->add_child(frame, false);
     view->on_initial_update();
     return frame;

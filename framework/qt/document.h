@@ -48,6 +48,8 @@ public:
     void set_path_name(const std::string& path, bool add_to_recent = true);
     const std::string& title() const { return title_; }
     virtual void set_title(const std::string& title);  // also the frames' captions
+    // Each window on the document shows the title; with more than one, followed by ":1", ":2"...
+    void update_frame_titles();
     bool is_modified() const { return modified_; }
     void set_modified(bool on = true) { modified_ = on; }
 

@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QPageLayout>
 #include <QPointer>
 #include <QPainter>
@@ -16,6 +17,7 @@
 #include <QPrinterInfo>
 #include <QProgressDialog>
 
+#include "common/files.h"
 #include "common/text.h"
 #include "framework/qt/painter_draw_context.h"
 #include "framework/qt/qt_text.h"
@@ -33,6 +35,15 @@ PrintDialogHook& dialog_hook() {
 
 std::string cut_job_name(const std::string& name) {
     return name.size() > kJobNameMax ? name.substr(0, kJobNameMax) : name;
+}
+
+// The print dialog proposes a PDF file named after the document (the name before its last dot,
+// with ".pdf"): the document's whole name made a file name. A machine with no printer but the PDF
+// one gets the proposal even where the dialog makes none.
+void propose_pdf_file(QPrinter& printer, const PrintJobOptions& o) {
+    const QString name = to_qstring(file_name_from_text(o.document_name) + ".pdf");
+    printer.setDocName(name);
+    if (QPrinterInfo::availablePrinterNames().isEmpty()) printer.setOutputFileName(QDir::home().filePath(name));
 }
 
 void set_up_printer(QPrinter& printer, const PrintJobOptions& o) {
@@ -85,6 +96,7 @@ PrintOutcome run_print_job(PageSource& source, const PrintJobOptions& o) {
     if (o.show_dialog) {
         const int max_page = count > 0 ? count : 1;
         printer.setFromTo(0, 0);
+        if (o.output_file.empty()) propose_pdf_file(printer, o);
         bool accepted = false;
         if (dialog_hook()) {
             accepted = dialog_hook()(printer, 1, max_page);
@@ -102,6 +114,7 @@ PrintOutcome run_print_job(PageSource& source, const PrintJobOptions& o) {
             out.result = PrintResult::Cancelled;
             return out;
         }
+        printer.setDocName(to_qstring(cut_job_name(o.document_name)));
         if (printer.printRange() == QPrinter::PageRange) {
             if (first <= 0) first = printer.fromPage();
             if (last <= 0) last = printer.toPage();

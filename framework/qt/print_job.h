@@ -15,7 +15,7 @@ class QWidget;
 namespace tv::fw {
 
 struct PrintJobOptions {
-    std::string document_name;  // the job's name, cut to 31 characters
+    std::string document_name;  // whole: the job takes 31 characters, a proposed PDF file all of it
     bool show_dialog = true;    // false: print directly with the printer below (or the default one)
     bool show_progress = true;
     std::string printer_name;  // empty: the default printer (or the dialog's choice)

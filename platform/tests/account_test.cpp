@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "testing/pam_test_config.h"
+#include "testing/test_accounts.h"
 #include "testing/test_root.h"
 
 namespace tv::platform {
@@ -63,6 +64,23 @@ TEST(Account, RealUnixCheckRefusesAWrongPassword) {
     const PasswordResult r = check_password(current_logon_name(), password);
     if (r.outcome == PasswordCheck::Error) GTEST_SKIP() << "pam_unix cannot check here: " << r.message;
     EXPECT_EQ(r.outcome, PasswordCheck::Wrong);
+}
+
+// A real account's password through the system's own pam_unix, as Sign checks it: the right one
+// is taken and a wrong one refused, in this build too (a sanitizer build once crashed in crypt_r).
+TEST(Account, RealUnixCheckTakesARealAccountsPassword) {
+    const testing_root::TwoAccounts accounts;
+    if (!accounts.ok()) GTEST_SKIP() << "no accounts can be made here";
+    ASSERT_TRUE(accounts.set_password(0, "Plum-tree 42"));
+    testing::TempRoot root;
+    PamTestConfig pam(std::filesystem::path(root.path()) / "pam.d", PamRule::Deny);
+    pam.write("pam_unix.so");
+    for (const auto& [password, expected] : {std::pair{"Plum-tree 42", PasswordCheck::Right},
+                                             std::pair{"Plum-tree 43", PasswordCheck::Wrong}}) {
+        std::string typed = password;
+        const PasswordResult r = check_password(accounts.name(0), typed);
+        EXPECT_EQ(r.outcome, expected) << password << ": " << r.message;
+    }
 }
 
 }  // namespace

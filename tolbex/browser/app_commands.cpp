@@ -145,10 +145,12 @@ std::vector<std::string> find_archive_groups(const std::string& base, const Sear
 }
 
 int find_and_open_archive_groups(const std::string& base, const OpenGroupFn& open, Ui& u, bool* cascade,
-                                 const SearchStatusFn& status) {
+                                 const SearchStatusFn& status, const std::function<void()>& searched) {
     if (cascade) *cascade = false;
+    const std::vector<std::string> found = find_archive_groups(base, status);
+    if (searched) searched();
     int opened = 0;
-    for (const auto& path : find_archive_groups(base, status))
+    for (const auto& path : found)
         if (open && open(path)) ++opened;
     if (opened == 0) {
         u.message_box("No valid archives found in folder: " + to_upper_copy(base), "", MsgIcon::Information,

@@ -46,10 +46,11 @@ int add_group_to_configuration(ArchiveConfigList& config, const std::string& gro
 std::vector<std::string> find_archive_groups(const std::string& base, const SearchStatusFn& status = {});
 
 // Find...: searches `base` (chosen in the folder picker), opens every group found and tells the
-// count. `cascade` is set when the main window should cascade its windows. Returns the number
-// of documents opened.
+// count. `searched` runs once the search has ended, before any group opens or anything is told
+// (what showed the search goes). `cascade` is set when the main window should cascade its
+// windows. Returns the number of documents opened.
 int find_and_open_archive_groups(const std::string& base, const OpenGroupFn& open, Ui& u, bool* cascade = nullptr,
-                                 const SearchStatusFn& status = {});
+                                 const SearchStatusFn& status = {}, const std::function<void()>& searched = {});
 
 // Create...: makes `folder` (chosen in the folder picker) an archive group with one archive
 // "STANDARD", or opens it when it already is one; adds it to the configuration when that lists

@@ -110,18 +110,8 @@ bool is_pdf_printer(const PrintSettings& settings, const std::string& printer) {
 }
 
 std::string pdf_output_path(const std::string& folder, const std::string& document_name) {
-    std::string name;
-    for (char c : document_name) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        name.push_back(u < 0x20 || c == '/' || c == '\\' || c == ':' || c == '*' || c == '?' || c == '"' || c == '<' ||
-                               c == '>' || c == '|'
-                           ? '_'
-                           : c);
-    }
-    while (!name.empty() && (name.back() == ' ' || name.back() == '.')) name.pop_back();
-    if (name.empty() || name.front() == '.') name = "_" + name;
     // The name becomes a file name here, once: the file system spells it in UTF-8.
-    return join_path(folder, platform::cp1252_to_utf8(name) + ".pdf");
+    return join_path(folder, platform::cp1252_to_utf8(file_name_from_text(document_name)) + ".pdf");
 }
 
 bool print_report(const ReportDocument& doc, const PrintRequest& request, const PrintSettings& settings,

@@ -96,8 +96,9 @@ bool TapeReader::start(const std::string& program, const std::vector<std::string
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     exit_code_ = platform::kExitUnknown;
-    // The reader is a console program: our terminal's input is not its to read.
-    return child_.start(argv, platform::Stdin::Null, true);
+    // The reader is a console program started hidden: our terminal's input is not its to read, and
+    // its progress lines are not ours to show.
+    return child_.start(argv, platform::Stdin::Null, true, platform::Stdout::Null);
 }
 
 bool TapeReader::poll(int& exit_code) {

@@ -10,6 +10,7 @@
 #include "common/ui.h"
 #include "platform/fs.h"
 #include "platform/system.h"
+#include "tolbex/timi/timi_store.h"
 #include "tolbex/archive/store_report.h"
 #include "tolbex/archive/audit_trail.h"
 #include "tolbex/timi/timi_files.h"
@@ -262,7 +263,16 @@ bool TimiArrhData::save_timi_arrh_summary() {
         show(format_resource_string(kStrTimiArrhStoreFailed, result));
         return false;
     }
-    if (const auto written = platform::find_name_ci(stored, kTimiArrhythmiaFileName)) set_read_only(*written);
+    // The text names where it is kept, not the temporary folder it was made in.
+    const std::string written =
+        platform::find_name_ci(stored, kTimiArrhythmiaFileName).value_or(join_path(stored, kTimiArrhythmiaFileName));
+    update_listed_report(stored, nullptr, [&](std::string& message) {
+        errno = 0;
+        if (platform::atomic_write_file(written, summary_text(written))) return true;
+        message = format_resource_string(kStrTimiArrhWriteError, std::strerror(errno ? errno : EIO));
+        return false;
+    });
+    set_read_only(written);
     audit->write(kAuditTimiSaveArrhythmiaSummary, report_name_, stored, std::string());
     audit->close();
     stored_folder_ = stored;

@@ -95,7 +95,7 @@ bool TimiStore::open_audit(const char* refusal) {
     return false;
 }
 
-bool TimiStore::update_listed_report(const std::string& report, const std::int64_t* time, const ReportWrite& write) {
+bool update_listed_report(const std::string& report, const std::int64_t* time, const ReportWrite& write) {
     const std::string folder = platform::strip_trailing_slashes(report);
     const std::string name = last_component(folder);
     std::string message;  // shown once the lock is gone: nobody waits on a reader
@@ -208,6 +208,13 @@ bool TimiStore::save_timi_data(const TimiRowRange& rows, bool was_modified) {
     return true;
 }
 
+bool TimiStore::write_summary(const std::string& path, std::string& message) const {
+    errno = 0;
+    if (platform::atomic_write_file(path, data_->summary_file_text(path))) return true;
+    message = timi_file_error_text(path);
+    return false;
+}
+
 TimiStore::SummaryResult TimiStore::save_timi_summary() {
     if (!data_ || data_->rows.empty()) {
         ui().message_box(kTimiEmptyTableText, std::string(), MsgIcon::Warning, MsgButtons::Ok);
@@ -263,7 +270,10 @@ TimiStore::SummaryResult TimiStore::save_timi_summary() {
                 return false;
             });
         summary_location_ = target;
-        set_read_only(file_in(target, kTimiSummaryFileName));
+        // The text names where it is kept, not the temporary folder it was made in.
+        const std::string stored_file = file_in(target, kTimiSummaryFileName);
+        update_listed_report(target, nullptr, [&](std::string& message) { return write_summary(stored_file, message); });
+        set_read_only(stored_file);
     } else {
         target = summary_location_;
         if (own_saved_path && exists_in(saved_data_path_, kTimiSummaryLocationFileName))
@@ -271,9 +281,7 @@ TimiStore::SummaryResult TimiStore::save_timi_summary() {
         const std::string stored_file = file_in(target, kTimiSummaryFileName);
         const bool copied = update_listed_report(target, &report_time, [&](std::string& message) {
             clear_read_only(stored_file);
-            errno = 0;
-            const bool ok = copy_file_replacing(file, stored_file);
-            if (!ok) message = timi_file_error_text(stored_file);
+            const bool ok = write_summary(stored_file, message);
             set_read_only(stored_file);
             return ok;
         });

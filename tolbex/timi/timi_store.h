@@ -39,6 +39,16 @@ struct TimiRowRange {
     }
 };
 
+// Changes a listed report's files; false leaves its entry alone. A non-empty message is shown once
+// the lock is gone.
+using ReportWrite = std::function<bool(std::string& message)>;
+// One turn of the lock of the archive that lists `report` (its parent folder): `write` changes the
+// report's files, then its entry takes the folder's size and, when `time` is given, that time, so
+// that another program sees files and entry agree. False when the lock is not to be had or `write`
+// fails (the user is told; the entry is untouched). An entry that cannot be changed is told; the
+// files stay written.
+bool update_listed_report(const std::string& report, const std::int64_t* time, const ReportWrite& write);
+
 class TimiStore {
 public:
     // Answers kTimiOverwrite, kTimiCreateNew or anything else for Cancel.
@@ -88,15 +98,8 @@ public:
 
 private:
     bool open_audit(const char* refusal);
-    // Changes a listed report's files; false leaves its entry alone. A non-empty message is
-    // shown once the lock is gone.
-    using ReportWrite = std::function<bool(std::string& message)>;
-    // One turn of the lock of the archive that lists `report` (its parent folder): `write`
-    // changes the report's files, then its entry takes the folder's size and, when `time` is
-    // given, that time, so that another program sees files and entry agree. False when the lock
-    // is not to be had or `write` fails (the user is told; the entry is untouched). An entry that
-    // cannot be changed is told; the files stay written.
-    bool update_listed_report(const std::string& report, const std::int64_t* time, const ReportWrite& write);
+    // Writes the summary file at `path`, naming that path; false with the message when it cannot.
+    bool write_summary(const std::string& path, std::string& message) const;
 
     std::string data_folder_, saved_data_path_, display_name_, data_file_id_, summary_location_, last_stored_;
     bool signed_source_ = false, last_stored_whole_ = false;

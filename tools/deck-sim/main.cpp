@@ -1,6 +1,6 @@
 // deck-sim: plays a tape trace as the replay deck, on the socket of "\\.\Tvreplay<unit>" under
 // $TORVANE_ROOT/run/deck, with its ring in named shared memory.
-//   deck-sim TRACE [--unit N] [--real-rate] [--fail-map] [--log FILE]
+//   deck-sim TRACE [--unit N] [--real-rate] [--fail-map] [--log FILE]   (options in any order)
 // It stops on SIGTERM or SIGINT, removing its socket and ring. SIGUSR1 makes it a deck that hung:
 // it plays no more and answers no request.
 #include <atomic>
@@ -22,29 +22,35 @@ std::atomic<bool> g_silent{false};
 void on_signal(int) { g_stop = true; }
 void on_silence(int) { g_silent = true; }
 
+constexpr const char* kUsage = "usage: deck-sim TRACE [--unit N] [--real-rate] [--fail-map] [--log FILE]\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: deck-sim TRACE [--unit N] [--real-rate] [--fail-map] [--log FILE]\n");
-        return 2;
-    }
-    std::string trace_path = argv[1], log_path, unit = "0";
+    std::string trace_path, log_path, unit = "0";
     tv::platform::DeckModelOptions options;
-    for (int i = 2; i < argc; ++i) {
+    // The options come before or after the trace, in any order.
+    for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--real-rate")
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (a == "--real-rate") {
             options.real_rate = true;
-        else if (a == "--fail-map")
+        } else if (a == "--fail-map") {
             options.fail_map = true;
-        else if (a == "--unit" && i + 1 < argc)
-            unit = argv[++i];
-        else if (a == "--log" && i + 1 < argc)
-            log_path = argv[++i];
-        else {
-            std::fprintf(stderr, "deck-sim: unknown argument %s\n", a.c_str());
+        } else if ((a == "--unit" || a == "--log") && i + 1 < argc) {
+            (a == "--unit" ? unit : log_path) = argv[++i];
+        } else if (a.starts_with("-") || !trace_path.empty()) {
+            std::fprintf(stderr, "deck-sim: unknown argument %s\n%s", a.c_str(), kUsage);
             return 2;
+        } else {
+            trace_path = a;
         }
+    }
+    if (trace_path.empty()) {
+        std::fputs(kUsage, stderr);
+        return 2;
     }
     const std::string device = "\\\\.\\Tvreplay" + unit;
     const std::string socket_path = tv::platform::deck_socket_path(device);

@@ -122,11 +122,26 @@ ExternalProgramDlg::ExternalProgramDlg(ExternalProgramSettings& settings, QWidge
     visible_->setObjectName(QStringLiteral("1046"));
     auto* layout = new QVBoxLayout(this);
     auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("&Program Name:"), program_);
+    // Room for a whole path at the dialog's font; the program can be picked from the disk.
+    const int path_width = fontMetrics().averageCharWidth() * 56;
+    program_->setMinimumWidth(path_width);
+    error_file_->setMinimumWidth(path_width);
+    auto* program_row = new QHBoxLayout;
+    auto* browse = new QPushButton(QStringLiteral("&Browse..."), this);
+    program_row->addWidget(program_);
+    program_row->addWidget(browse);
+    auto* program_label = new QLabel(QStringLiteral("&Program Name:"), this);
+    program_label->setBuddy(program_);  // a row of a layout gets no buddy of its own
+    form->addRow(program_label, program_row);
     form->addRow(QStringLiteral("&Error File Name:"), error_file_);
     layout->addLayout(form);
     layout->addWidget(visible_);
     add_ok_cancel(this, layout);
+    connect(browse, &QPushButton::clicked, this, [this] {
+        const QString chosen =
+            QFileDialog::getOpenFileName(this, QStringLiteral("External Program"), program_->text());
+        if (!chosen.isEmpty()) program_->setText(chosen);
+    });
 }
 
 void ExternalProgramDlg::do_data_exchange(fw::DataExchange& dx) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <clocale>
+#include <optional>
 
 #include <QFileDialog>
 #include <QInputDialog>
@@ -149,7 +150,7 @@ bool TolbexWindowApp::create_main_frame() {
             std::find_if(file.begin(), file.end(), [](const fw::MenuItem& i) { return i.id == fw::cmd::FileMru1; });
         const std::size_t at = recent == file.end() ? file.size() : static_cast<std::size_t>(recent - file.begin());
         file.insert(file.begin() + static_cast<std::ptrdiff_t>(at > 0 ? at - 1 : at),
-                    {fw::MenuItem::separator(), fw::MenuItem::popup("T&IMI", timi_window_menu().items.front().items)});
+                    {fw::MenuItem::separator(), fw::MenuItem::popup("&TIMI", timi_window_menu().items.front().items)});
     }
     menu::prune_startup_menu(menu, offer);
     frame_->set_menu(menu);
@@ -296,15 +297,21 @@ void TolbexWindowApp::on_find_groups() {
     const std::string base = fw::browse_for_folder(kFindGroupsCaption, "", frame_);
     if (base.empty()) return;
     bool cascade = false;
-    {
-        SearchingArchivesDlg searching(frame_);
-        fw::WaitCursor wait;
-        const std::string old_text = frame_ ? frame_->pane_text(0) : std::string();
-        find_and_open_archive_groups(base, open_group_fn(), ui(), &cascade, [this](const std::string& folder) {
+    std::optional<SearchingArchivesDlg> searching(std::in_place, frame_);
+    std::optional<fw::WaitCursor> wait(std::in_place);
+    const std::string old_text = frame_ ? frame_->pane_text(0) : std::string();
+    // The status bar names the folder being searched, and has its old text back once the search
+    // ends: the groups found open and the count is told without the search's dialog.
+    find_and_open_archive_groups(
+        base, open_group_fn(), ui(), &cascade,
+        [this](const std::string& folder) {
             if (frame_) frame_->set_message_text(folder);
+        },
+        [&] {
+            if (frame_) frame_->set_message_text(old_text);
+            wait.reset();
+            searching.reset();
         });
-        if (frame_) frame_->set_message_text(old_text);
-    }
     if (cascade) post_command(menu::kWindowCascade);
 }
 

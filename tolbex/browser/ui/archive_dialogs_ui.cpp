@@ -75,6 +75,9 @@ ArchiveListDlg::ArchiveListDlg(const ArchiveConfigList& config, QWidget* parent)
     : fw::Dialog(parent), rules_(config), combo_(new QComboBox(this)) {
     setWindowTitle(QStringLiteral("Open Archive from a list"));
     combo_->setObjectName(QStringLiteral("1026"));
+    // Wide enough for the longest path listed (up to the screen), and never a stub.
+    combo_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    combo_->setMinimumWidth(combo_->fontMetrics().averageCharWidth() * 48);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(QStringLiteral("Select the Archive to open:"), this));
     layout->addWidget(combo_);
@@ -86,6 +89,7 @@ ArchiveListDlg::~ArchiveListDlg() = default;
 void ArchiveListDlg::on_init_dialog() {
     fw::Dialog::on_init_dialog();
     fill_combo(combo_, rules_.folders(), rules_.initial_selection(), Items::Paths);
+    adjustSize();
 }
 
 void ArchiveListDlg::on_ok() {

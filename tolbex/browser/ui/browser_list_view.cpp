@@ -177,6 +177,9 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override {
         const QModelIndex at = indexAt(event->position().toPoint());
         if (!at.isValid()) return;
+        // The first click on a selected row started the wait for a slow second click (the
+        // rename); a double-click ends it, or the editor would open over the report just opened.
+        edit(at, DoubleClicked, event);
         view_.select_items({at.row()});
         view_.open_current();
     }

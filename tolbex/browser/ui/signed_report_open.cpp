@@ -8,6 +8,7 @@
 #include "common/audit_log.h"
 #include "common/files.h"
 #include "common/ui.h"
+#include "framework/qt/application.h"
 #include "framework/qt/tooltip.h"
 #include "framework/qt/wait_dialogs.h"
 #include "platform/fs.h"
@@ -72,7 +73,9 @@ bool open_formatted(signing::RestoredReport& restored, ReportArchive& archive, R
     CPellarnDoc* doc = open_report(join_path(restored.folder(), "summary.txt"));
     if (doc) {
         describe_archived_report(*doc, archive, record, archive_name, [] { reload_archive_documents(); });
-        // From here on the document deletes T when it closes.
+        // From here on the document deletes T when it closes: no entry of the recent-file list
+        // may lead there.
+        if (fw::Application* fwapp = fw::app()) fwapp->remove_from_recent_file_list(doc->path_name());
         doc->core().set_temporary_folder(restored.release());
         doc->core().set_archive_report_path(folder);
         if (app) app->audit().write(kAuditViewSigned, record.get_description(), folder, "");

@@ -65,6 +65,10 @@ QSlider* compression_slider(QWidget* parent) {
     auto* s = new QSlider(Qt::Horizontal, parent);
     s->setRange(0, 3);
     s->setPageStep(1);
+    // Four positions far enough apart to be told apart, with their marks.
+    s->setTickPosition(QSlider::TicksBelow);
+    s->setTickInterval(1);
+    s->setMinimumWidth(s->fontMetrics().averageCharWidth() * 28);
     return s;
 }
 

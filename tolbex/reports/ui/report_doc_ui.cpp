@@ -106,7 +106,7 @@ void CPellarnDoc::install_commands() {
         }
         ReportPrintPages pages(core_, current_print_settings());
         fw::PrintJobOptions options;
-        options.document_name = title().substr(0, kPrintDocNameMax);
+        options.document_name = title();
         options.duplicate_limit = app ? app->print_duplicate_limit() : 0;
         options.show_dialog = show_dialog;
         if (!views().empty()) options.parent = views().front();
@@ -125,7 +125,7 @@ void CPellarnDoc::install_commands() {
     on_command(fw::cmd::FilePrintPreview, [this] {
         ReportPrintPages pages(core_, current_print_settings());
         fw::PrintJobOptions options;
-        options.document_name = title().substr(0, kPrintDocNameMax);
+        options.document_name = title();
         if (!views().empty()) options.parent = views().front();
         // While the preview is up, closing the main window only leaves the preview.
         options.preview_shown = [](std::function<void()> close) {

@@ -1,10 +1,17 @@
 // The tape intake's rules without a reader: command lines, exit-code judgement, the start of the
 // recording, durations, the mappings as their creator makes them, and texts from tapes.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstring>
 
 #include <gtest/gtest.h>
 
 #include "platform/fs.h"
+#include "platform/handles.h"
+#include "testing/test_root.h"
+#include "tolbex/tape/tape_reader.h"
 #include "tolbex/tape/ecg_mappings.h"
 #include "tolbex/tape/tests/tape_test_support.h"
 
@@ -28,6 +35,30 @@ TEST(TapeReaderArguments, FollowTheOptions) {
         {{9, 4, false, false, false, false, true}, " /type 1 /pace 1 /flutter 0 /gain 0"},  // out of range reads as 0
     };
     for (const auto& c : cases) EXPECT_EQ(joined(tape_reader_arguments(c.options)), c.line);
+}
+
+// The reader runs hidden: what it prints stays off our console; its errors still reach our stderr.
+TEST(TapeReaderOutput, StaysOffOurStdoutWhileErrorsReachStderr) {
+    platform::testing::TempRoot root;
+    const std::string out = root.path() + "/out", err = root.path() + "/err";
+    std::fflush(nullptr);
+    const int saved_out = ::dup(1), saved_err = ::dup(2);
+    const platform::UniqueFd to_out(::open(out.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+    const platform::UniqueFd to_err(::open(err.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+    ::dup2(to_out.get(), 1);
+    ::dup2(to_err.get(), 2);
+    TapeReader reader;
+    const bool started = reader.start("/bin/sh", {"-c", "echo Closing MMFs; echo broken >&2; exit 3"});
+    int code = 0;
+    while (started && !reader.poll(code)) ::usleep(5000);
+    ::dup2(saved_out, 1);
+    ::dup2(saved_err, 2);
+    ::close(saved_out);
+    ::close(saved_err);
+    ASSERT_TRUE(started);
+    EXPECT_EQ(code, 3);
+    EXPECT_EQ(platform::read_whole_file(out).value_or("?"), "");
+    EXPECT_EQ(platform::read_whole_file(err).value_or("?"), "broken\n");
 }
 
 TEST(TapeReaderExit, EachCodeGivesItsMessage) {

@@ -118,7 +118,8 @@ void TIMIDoc::set_signature(const signing::SignatureRecord& record) {
     store_.set_signed_source(true);
 }
 
-void TIMIDoc::update_title() { set_path_name(kTimiTitlePrefix + store_.display_name(), true); }
+// The title is no file: the recent-file list could never open it again.
+void TIMIDoc::update_title() { set_path_name(kTimiTitlePrefix + store_.display_name(), false); }
 
 void TIMIDoc::set_data(TimiData* data) {
     data_ = data;
@@ -321,8 +322,10 @@ fw::TemplateParts timi_template_parts() {
 
 TIMIDoc* open_timi_window(fw::Application& app, const TimiWindowRequest& request) {
     auto* doc = dynamic_cast<TIMIDoc*>(app.open_document_file(request.path, app.find_template("TIMI.Document")));
-    // A new analysis's day list is read once and deleted: nothing to reopen later.
-    if (request.saved_data_path.empty()) app.remove_from_recent_file_list(request.path);
+    // The day list of a new analysis is read once and deleted, a signed report's data lives in a
+    // folder that goes with the window, and a stored report's data file opened on its own would
+    // not know its report: none of them opens again from the recent-file list.
+    app.remove_from_recent_file_list(request.path);
     if (!doc) return nullptr;
     doc->set_data_folder(request.archive_folder);
     doc->set_display_name(request.display_name);

@@ -81,10 +81,33 @@ protected:
         return {};
     }
 
+    // Every entry of the recent-file list opens again: a file that is there, not a window title
+    // nor a temporary copy gone with its window.
+    void expect_recent_files_open_again() {
+        for (const std::string& entry : windows->framework().recent_files().items())
+            EXPECT_TRUE(fs::is_regular_file(entry)) << entry;
+    }
+    void close_frames_of(fw::Document* d) {
+        for (fw::View* v : std::vector<fw::View*>(d->views()))
+            if (fw::ChildFrame* f = v->frame()) f->close();
+        settle();
+    }
+
     demo::DemoSummary summary;
     std::string old_path;
     gui::CBrowserListDoc* doc = nullptr;
 };
+
+TEST_F(DemoWalkthroughTest, ASignedReportOpensWithoutLeavingItsTemporaryCopyInTheRecentFiles) {
+    ASSERT_FALSE(select_first(kReportSigned).empty());
+    ASSERT_TRUE(browser->execute(gui::browser_cmd::Open));
+    settle();
+    const std::vector<gui::CPellarnDoc*> reports = documents_of<gui::CPellarnDoc>();
+    ASSERT_EQ(reports.size(), 1u);
+    close_frames_of(reports.front());
+    ASSERT_TRUE(documents_of<gui::CPellarnDoc>().empty());
+    expect_recent_files_open_again();
+}
 
 TEST_F(DemoWalkthroughTest, TheReportCommandsWorkOnTheDemoRoot) {
     using namespace gui::browser_cmd;
@@ -244,6 +267,18 @@ TEST_F(DemoWalkthroughTest, TheDemoWeekRunsThroughTimiAndTimiArrhythmia) {
     EXPECT_EQ(count(kReportTimiData), 1);
     EXPECT_EQ(count(kReportTimiSummary), 1);
     EXPECT_FALSE(timi->is_modified());
+    expect_recent_files_open_again();
+    // The stored summary names the file it is.
+    {
+        const ReportArchive a(archive, "");
+        for (std::int32_t i = 0; i < a.get_count(); ++i) {
+            if (a.get_record(i)->get_type() != kReportTimiSummary) continue;
+            const std::string file = *platform::find_name_ci(a.get_record(i)->get_folder_path(), "TIMI_SUMMARY.TXT");
+            const std::string text = uitest::read_file(file);
+            EXPECT_EQ(text.substr(0, text.find("\r\n\r\n")), "Quorril TIMI summary file\r\nFilename: " + file);
+            EXPECT_EQ(static_cast<std::int64_t>(fs::file_size(file)), a.get_record(i)->get_size());
+        }
+    }
 
     // Signed, the stored data opens again in a TIMI window that holds the signature.
     std::string data_folder;
@@ -276,6 +311,8 @@ TEST_F(DemoWalkthroughTest, TheDemoWeekRunsThroughTimiAndTimiArrhythmia) {
     ASSERT_NE(opened->get_data(), nullptr);
     EXPECT_EQ(opened->get_data()->row_count(), 20160);
     EXPECT_EQ(opened->get_signature()->signer_name, "Anna Smith");
+    close_frames_of(opened);
+    expect_recent_files_open_again();
 
     ASSERT_EQ(select_week(), 7u);
     ASSERT_TRUE(browser->execute(TimiArrhythmia));

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# The README's fenced commands that start a program of ours, run as a reader pastes them, on a demo
+# root: each must end with 0 by itself, or still run after a moment and end with 0 on Ctrl+C.
+# Usage: readme_commands_test.sh SOURCE_DIR BUILD_DIR
+set -uo pipefail
+src=$1
+build=$(cd "$2" && pwd)
+programs=" tolbex vond KELMOTH BRACKMOR deck-sim tapegen tvdemo analysis-peer szip crashwriter grid-demo "
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# The README names the demo build's folders; here they are this build's.
+ln -s "$build" "$work/build-demo"
+ln -s "$build" "$work/build"
+export TORVANE_ROOT=$work/root
+mkdir -p "$TORVANE_ROOT"
+"$build/tools/demo/tvdemo" >"$work/tvdemo.log" 2>&1 || { cat "$work/tvdemo.log"; echo "FAIL: tvdemo"; exit 1; }
+for p in $programs; do
+    found=$(find "$build" -path "$build/CMakeFiles" -prune -o -type f -name "$p" -perm -u+x -print -quit)
+    [[ -n "$found" ]] && PATH=$(dirname "$found"):$PATH
+done
+export PATH
+
+# One line per command of a ```sh fence.
+mapfile -t commands < <(awk '/^```sh/{f=1; next} /^```/{f=0} f && !/^[[:space:]]*(#|$)/' "$src/README.md")
+
+failed=0 checked=0
+for line in "${commands[@]}"; do
+    first=$(sed -E 's/^([A-Za-z_][A-Za-z0-9_]*=[^ ]* +)*//; s/ .*//' <<<"$line")
+    [[ "$programs" == *" $(basename "$first") "* ]] || continue
+    checked=$((checked + 1))
+    (cd "$work" && exec bash -c "exec $line") >"$work/out.log" 2>&1 &
+    pid=$!
+    for _ in $(seq 20); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$pid" 2>/dev/null && kill -INT "$pid"
+    wait "$pid"
+    code=$?
+    if [[ $code -ne 0 ]]; then
+        echo "FAIL (exit $code): $line"
+        sed 's/^/    /' "$work/out.log"
+        failed=1
+    else
+        echo "ok: $line"
+    fi
+done
+if [[ $checked -eq 0 ]]; then
+    echo "FAIL: no fenced command of the README starts a program of ours"
+    exit 1
+fi
+exit $failed
