@@ -6,12 +6,12 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <random>
 #include <string_view>
-#include <gmime/gmime.h>
 #include <unistd.h>
 
-#include <memory>
+#include <gmime/gmime.h>
 
 #include "common/files.h"
 #include "platform/codepage.h"

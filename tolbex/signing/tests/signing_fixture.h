@@ -88,6 +88,22 @@ inline TestIdentity identity_of(X509* x, EVP_PKEY* key, const std::string& name)
     return id;
 }
 
+// An identity from a certificate and its key in PEM (as the openssl program writes them); an
+// empty certificate when either does not read.
+inline TestIdentity identity_from_pem(const std::string& cert_pem, const std::string& key_pem) {
+    BIO* cb = BIO_new_mem_buf(cert_pem.data(), static_cast<int>(cert_pem.size()));
+    BIO* kb = BIO_new_mem_buf(key_pem.data(), static_cast<int>(key_pem.size()));
+    X509* x = PEM_read_bio_X509(cb, nullptr, nullptr, nullptr);
+    EVP_PKEY* key = PEM_read_bio_PrivateKey(kb, nullptr, nullptr, nullptr);
+    BIO_free(cb);
+    BIO_free(kb);
+    TestIdentity id;
+    if (x && key) id = identity_of(x, key, "signer");
+    else X509_free(x);
+    EVP_PKEY_free(key);
+    return id;
+}
+
 // A self-signed certificate (or one naming another issuer, then not self-signed) for `name`.
 inline TestIdentity make_identity(const std::string& name, const std::string& issuer = {},
                                   const std::string& serial_hex = "1A2B3C4D5E6F708192A3B4C5D6E7F8091A2B3C4D",

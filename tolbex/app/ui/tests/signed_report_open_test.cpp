@@ -295,8 +295,15 @@ TEST_F(SignedReportOpenTest, TimiReportsAreCalledSignedOnlyWhenTheSignatureVerif
     reg_set_string(HKEY_LOCAL_MACHINE, kLogKey, "DLL Install Path", root.path() + "/log/messages.dll");
     register_timi_strings();
     ASSERT_TRUE(timi_test::stemi_table().write_data_file((report_folder("D1.TIM") / "DATA.TIMI").string()));
-    const auto forged =
-        signing::testing::make_identity("Anna Smith", "Clinic CA", "0BAD", signing::testing::ca_test_key());
+    // Anyone can make a certificate with the signer's names with the openssl program.
+    const std::string cert = root.path() + "/forged.pem", key = root.path() + "/forged-key.pem";
+    const auto made = platform::testing::run_captured(
+        {"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30", "-subj",
+         "/O=Test Clinic/CN=Anna Smith", "-keyout", key, "-out", cert},
+        {"PATH=/usr/bin:/bin"}, root.path(), 60);
+    if (made.code != 0) GTEST_SKIP() << "no openssl program here: " << made.err;
+    const auto forged = signing::testing::identity_from_pem(testing_root::read_all(cert), testing_root::read_all(key));
+    ASSERT_FALSE(forged.certificate.empty());
     sign("D1.TIM", "Data trusted");
     sign_as(forged, "D1.TIM", "Data forged");
     sign_as(forged, "T1.SUM", "Summary forged");
