@@ -2,9 +2,11 @@
 // ASCII-only (bytes >= 0x80 are never white space, never letters).
 #pragma once
 #include <cstdarg>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,6 +57,26 @@ bool read_text_line(std::FILE* stream, std::string& line);
 // Reads a number at a fixed position of a text: blanks may pad it on the left within the field,
 // then at least one digit must follow; digits are read up to the field's width.
 bool read_fixed_number(std::string_view text, std::size_t pos, std::size_t width, int& value);
+
+// A decimal integer at the front of `text` as the index readers take it: white space " \t\n\v\f\r", an optional
+// sign, digits; the first other character ends it. Digits beyond [min, max] clamp the value to the bound passed.
+struct ParsedInteger {
+    std::int64_t value = 0;  // 0 without digits
+    std::size_t end = 0;     // offset after the last digit; 0 without digits
+    bool has_digits = false;
+    bool in_range = false;   // digits read, and the number lies within [min, max]
+    bool ok() const { return in_range; }
+    // Nothing but the number (and the white space before it) stands in a text of `size` characters.
+    bool whole(std::size_t size) const { return in_range && end == size; }
+};
+ParsedInteger parse_integer(std::string_view text, std::int64_t min = INT32_MIN, std::int64_t max = INT32_MAX);
+
+// The lines of `text` without their ends (LF or CR LF); a last piece without a line end is a line, nothing after
+// the last line end is none. The views point into `text`.
+std::vector<std::string_view> split_lines(std::string_view text);
+// Takes the first line that has an end off the front of `text` and returns it without the end (LF or CR LF);
+// nothing, and `text` untouched, when no line end is left.
+std::optional<std::string_view> take_line(std::string_view& text);
 
 // "dd/mm/yy hh:mm" or asctime "Www Mmm dd hh:mm:ss yyyy", local time; the current time for
 // anything that cannot be read or represented.
