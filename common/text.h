@@ -6,10 +6,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/codepage.h"
 
 namespace tv {
 
@@ -64,19 +65,16 @@ struct ParsedInteger {
     std::int64_t value = 0;  // 0 without digits
     std::size_t end = 0;     // offset after the last digit; 0 without digits
     bool has_digits = false;
-    bool in_range = false;   // digits read, and the number lies within [min, max]
+    bool in_range = false;  // digits read, and the number lies within [min, max]
     bool ok() const { return in_range; }
     // Nothing but the number (and the white space before it) stands in a text of `size` characters.
     bool whole(std::size_t size) const { return in_range && end == size; }
 };
 ParsedInteger parse_integer(std::string_view text, std::int64_t min = INT32_MIN, std::int64_t max = INT32_MAX);
 
-// The lines of `text` without their ends (LF or CR LF); a last piece without a line end is a line, nothing after
-// the last line end is none. The views point into `text`.
-std::vector<std::string_view> split_lines(std::string_view text);
-// Takes the first line that has an end off the front of `text` and returns it without the end (LF or CR LF);
-// nothing, and `text` untouched, when no line end is left.
-std::optional<std::string_view> take_line(std::string_view& text);
+// The line splitters (CR LF and LF) live in platform/codepage.h, which the hives read with too.
+using platform::split_lines;
+using platform::take_line;
 
 // "dd/mm/yy hh:mm" or asctime "Www Mmm dd hh:mm:ss yyyy", local time; the current time for
 // anything that cannot be read or represented.
