@@ -189,8 +189,6 @@ bool FolderNames::has_subfolder_or_link() const {
     return false;
 }
 
-std::vector<std::string> list_subfolders(const std::string& folder) { return FolderNames(folder).subfolders(); }
-
 bool all_files_exist(const FolderNames& folder, const std::vector<std::string>& names) {
     for (const std::string& name : names) {
         const bool present = name.rfind("*.", 0) == 0 ? folder.has_file_with_extension(std::string_view(name).substr(1))

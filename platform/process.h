@@ -29,9 +29,17 @@ struct ChildProcess {
 // beyond 0-2 is inherited (everything is opened close-on-exec, and the rest is closed too); the
 // child starts with no blocked signals and default handlers. Returns false when it could not start.
 // With Stdin::Null the child reads /dev/null instead of our stdin (a console program must not take
-// the terminal's input from us).
-enum class Stdin { Inherit, Null };
-bool spawn_process(const std::vector<std::string>& argv, ChildProcess& child, Stdin stdin_from = Stdin::Inherit);
+// the terminal's input from us), with Stdin::File the file `ChildIo::input_file`.
+enum class Stdin { Inherit, Null, File };
+// The standard streams a child starts with; `output_file`, when set, takes its stdout and stderr
+// (created 0600, or truncated). A file that cannot be opened fails the start.
+struct ChildIo {
+    ChildIo(Stdin in = Stdin::Inherit) : input(in) {}  // NOLINT: a bare Stdin says all most callers need
+    Stdin input;
+    std::string input_file;
+    std::string output_file;
+};
+bool spawn_process(const std::vector<std::string>& argv, ChildProcess& child, const ChildIo& io = {});
 // Waits for the child; its exit code by the convention above.
 int wait_process(ChildProcess& child);
 // Non-blocking: true and the code when the child has ended (or there is no child: -2).

@@ -108,11 +108,6 @@ int needs_a_window(const char* name) {
 void set_compress_cf_action(CompressCfAction action) { compress_cf_action() = std::move(action); }
 void set_merivale_action(CompressCfAction action) { merivale_action() = std::move(action); }
 
-const CommandSwitch* find_command_switch(std::string_view token) {
-    const SwitchRow* row = find_row(token);
-    return row ? &row->info : nullptr;
-}
-
 void expand_parameter_files(std::vector<std::string>& args) {
     const std::size_t count = args.size();
     for (std::size_t i = 0; i + 1 < count; ++i) {

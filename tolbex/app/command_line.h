@@ -47,9 +47,6 @@ struct CommandSwitch {
     bool prescanned;     // listed in the show-state pre-scan's table
 };
 
-// The switch named by `token` (compared without regard to case); null for anything else.
-const CommandSwitch* find_command_switch(std::string_view token);
-
 // Appends the tokens of every parameter file named after a "/paramfile" among the original
 // arguments; tokens that a parameter file adds are not searched again.
 void expand_parameter_files(std::vector<std::string>& args);
