@@ -26,7 +26,7 @@
 #include "tolbex/signing/signed_report.h"
 #include "tools/demo/demo_signing.h"
 #include "tools/szip/szip_format.h"
-#include "vond/tests/card_builder.h"
+#include "tools/cardgen/card_builder.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "common/civil_days.h"
-#include "tolbex/timi/timi_numbers.h"
+#include "common/number_text.h"
 #include "common/text.h"
 
 namespace tv {

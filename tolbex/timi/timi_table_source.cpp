@@ -11,7 +11,7 @@
 #include "common/ui.h"
 #include "platform/fs.h"
 #include "tolbex/timi/timi_files.h"
-#include "tolbex/timi/timi_numbers.h"
+#include "common/number_text.h"
 #include "tolbex/timi/timi_strings.h"
 
 namespace tv {
