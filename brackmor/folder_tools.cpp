@@ -191,8 +191,6 @@ bool is_index_file_name(std::string_view name) {
     return name.size() > temp_prefix.size() && platform::iequals(name.substr(0, temp_prefix.size()), temp_prefix);
 }
 
-std::vector<std::string> list_subfolders(const std::string& folder) { return FolderNames(folder).subfolders(); }
-
 bool all_files_exist(const FolderNames& folder, const std::vector<std::string>& names) {
     for (const std::string& name : names) {
         const bool present = name.rfind("*.", 0) == 0 ? folder.has_file_with_extension(std::string_view(name).substr(1))

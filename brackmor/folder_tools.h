@@ -76,9 +76,6 @@ bool is_index_file_name(std::string_view name);
 bool is_real_folder(const std::string& path);
 // True for a symbolic link (to anything, or to nothing).
 bool is_link(const std::string& path);
-// The sub-folders of `folder` (real folders only, names beginning with '.' passed over), as
-// spelt on disk, in the order of their upper-cased names.
-std::vector<std::string> list_subfolders(const std::string& folder);
 
 // True when `folder` holds every named file; a name "*.EXT" asks for at least one file with
 // that extension. An empty list is always satisfied.

@@ -630,15 +630,6 @@ int classify_drive(const std::string& path) {
     }
 }
 
-std::string get_volume_label(char drive_letter) {
-    if (!is_ascii_alpha(drive_letter)) return "?";
-    std::string root = std::string(1, drive_letter) + ":/";
-    std::string p = native(root);
-    if (p == root) return "?";  // not a mapped drive: there is no such volume here
-    auto info = platform::volume_of(p);
-    return info ? info->label : std::string("?");
-}
-
 namespace {
 
 // The folder whose volume answers for `path`: trailing separators dropped, and a path that is
@@ -662,22 +653,6 @@ std::uint64_t get_disk_free_bytes(const std::string& path) {
     return info ? info->free_bytes : 0;
 }
 
-std::int32_t get_disk_free_space(const std::string& path) {
-    std::uint64_t b = get_disk_free_bytes(path);
-    return static_cast<std::int32_t>(std::min<std::uint64_t>(b, kMax32));
-}
-
-std::uint64_t get_disk_total_bytes(const std::string& path) {
-    if (path.empty()) return 0;
-    auto info = platform::volume_of(space_query_folder(path));
-    return info ? info->total_bytes : 0;
-}
-
-std::int32_t get_disk_total_space(const std::string& path) {
-    std::uint64_t b = get_disk_total_bytes(path);
-    return static_cast<std::int32_t>(std::min<std::uint64_t>(b, kMax32));
-}
-
 // ---------------------------------------------------------------------------------------------
 // File operations
 
@@ -688,11 +663,6 @@ bool force_delete_file(const std::string& path) {
     ::unlink(p.c_str());
     struct stat st;
     return ::lstat(p.c_str(), &st) != 0 && errno == ENOENT;
-}
-
-void delete_listed_files(const std::vector<std::string>& paths) {
-    for (const std::string& p : paths)
-        if (!p.empty()) ::unlink(native(p).c_str());
 }
 
 bool copy_file_replacing(const std::string& source, const std::string& target, std::string* status) {
@@ -707,31 +677,6 @@ FileSetResult copy_matching_files(const std::string& pattern, const std::string&
         if (!copy_file_replacing(f.get_path(), join_path(folder, f.get_name()), status)) return FileSetResult::Failed;
     }
     return FileSetResult::AllDone;
-}
-
-FileSetResult move_matching_files(const std::string& pattern, const std::string& folder, std::string* status) {
-    for (FileFinder f(pattern, kFindFiles); !f.at_end(); f.next()) {
-        if (f.get_name() == "WIN386.SWP") continue;
-        std::string src = native(f.get_path());
-        std::string dst = native(join_path(folder, f.get_name()));
-        if (status) *status = f.get_path();
-        if (is_dir_path(dst)) return FileSetResult::Failed;
-        if (::rename(src.c_str(), dst.c_str()) != 0) {
-            // Another file system: the copy replaces the target in one step, then the source goes.
-            if (errno != EXDEV || !copy_replacing_native(src, dst)) return FileSetResult::Failed;
-            make_normal(src);
-            if (::unlink(src.c_str()) != 0) return FileSetResult::Failed;
-        }
-        make_normal(dst);
-    }
-    return FileSetResult::AllDone;
-}
-
-int count_matching_files(const std::string& pattern) {
-    int n = 0;
-    for (FileFinder f(pattern, kFindFiles); !f.at_end(); f.next())
-        if (f.get_name() != "WIN386.SWP") ++n;
-    return n;
 }
 
 std::int64_t sum_file_sizes(const std::string& pattern) {

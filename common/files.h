@@ -104,11 +104,7 @@ std::string join_path(const std::string& folder, const std::string& name);
 
 // 0 floppy, 1 other, 2 removable, 3 network.
 int classify_drive(const std::string& path);
-std::string get_volume_label(char drive_letter);            // "?" on failure
-std::int32_t get_disk_free_space(const std::string& path);  // clamped to 0x7FFFFFFF; 0 on failure
 std::uint64_t get_disk_free_bytes(const std::string& path);
-std::uint64_t get_disk_total_bytes(const std::string& path);
-std::int32_t get_disk_total_space(const std::string& path);  // clamped to 0x7FFFFFFF; 0 on failure
 
 bool force_delete_file(const std::string& path);
 void delete_listed_files(const std::vector<std::string>& paths);
@@ -119,8 +115,6 @@ bool copy_file_replacing(const std::string& source, const std::string& target, s
 // Result of a copy or move of a set of files.
 enum class FileSetResult { AllDone, Failed };
 FileSetResult copy_matching_files(const std::string& pattern, const std::string& folder, std::string* status = nullptr);
-FileSetResult move_matching_files(const std::string& pattern, const std::string& folder, std::string* status = nullptr);
-int count_matching_files(const std::string& pattern);
 std::int64_t sum_file_sizes(const std::string& pattern);
 bool delete_files_in_folder(const std::string& folder);
 std::int32_t get_folder_size(const std::string& folder, bool recurse);

@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "platform/fs.h"
+#include "common/text.h"
 
 namespace tv {
 
@@ -23,19 +24,6 @@ std::string_view trim_right(std::string_view s) {
 }
 
 bool iequal(std::string_view a, std::string_view b) { return tv::platform::iequals(a, b); }
-
-std::vector<std::string_view> split_lines(std::string_view text) {
-    std::vector<std::string_view> lines;
-    while (!text.empty()) {
-        const std::size_t lf = text.find('\n');
-        std::string_view line = text.substr(0, lf);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        lines.push_back(line);
-        if (lf == std::string_view::npos) break;
-        text.remove_prefix(lf + 1);
-    }
-    return lines;
-}
 
 enum class LineKind { Blank, Comment, Header, Entry };
 

@@ -100,11 +100,10 @@ ChildProgram& ChildProgram::operator=(ChildProgram&& other) noexcept {
     return *this;
 }
 
-bool ChildProgram::start(const std::vector<std::string>& argv, platform::Stdin input, bool hold_guard,
-                         platform::Stdout output) {
+bool ChildProgram::start(const std::vector<std::string>& argv, const platform::ChildIo& io, bool hold_guard) {
     if (running()) end();
     end_ = ChildEnd{};
-    if (argv.empty() || argv[0].empty() || !platform::spawn_process(argv, child_, input, output)) return false;
+    if (argv.empty() || argv[0].empty() || !platform::spawn_process(argv, child_, io)) return false;
     if (hold_guard && !guard_) guard_ = new ChildRunGuard;
     return true;
 }
@@ -179,9 +178,9 @@ ChildEnd ChildProgram::end(int grace_ms) {
     return wait();
 }
 
-ChildEnd run_child(const std::vector<std::string>& argv, bool pumping, platform::Stdin input) {
+ChildEnd run_child(const std::vector<std::string>& argv, bool pumping, const platform::ChildIo& io) {
     ChildProgram child;
-    if (!child.start(argv, input)) return {};
+    if (!child.start(argv, io)) return {};
     return pumping ? child.wait_pumping() : child.wait();
 }
 
@@ -189,55 +188,6 @@ bool start_child_detached(const std::vector<std::string>& argv) {
     platform::ChildProcess child;
     if (argv.empty() || argv[0].empty() || !platform::spawn_process(argv, child)) return false;
     reap_in_background(child.pid);
-    return true;
-}
-
-int run_program_with_show(const std::string& command_line, bool wait, int show, ProcessInfo* out,
-                          bool wait_for_input_idle) {
-    // Neither the show command nor a new console has a meaning for a Linux child, and a program
-    // without a message queue is idle for input as soon as it runs.
-    (void)show;
-    (void)wait_for_input_idle;
-    std::vector<std::string> argv;
-    split_command_line(command_line, argv);
-    if (argv.empty() || argv[0].empty()) return platform::kExitNotStarted;
-    if (wait) return run_child(argv, false).code();
-    if (!out) return start_child_detached(argv) ? 0 : platform::kExitNotStarted;
-    platform::ChildProcess child;
-    if (!platform::spawn_process(argv, child)) return platform::kExitNotStarted;
-    out->pid = child.pid;
-    return 0;
-}
-
-int run_program(const std::string& command_line, bool wait, bool hidden, ProcessInfo* out, bool wait_for_input_idle) {
-    return run_program_with_show(command_line, wait, hidden ? SW_HIDE : SW_SHOW, out, wait_for_input_idle);
-}
-
-int run_program_pumping_messages(const std::string& command_line, bool hidden, int slice_ms) {
-    // No window to hide on this platform.
-    (void)hidden;
-    std::vector<std::string> argv;
-    split_command_line(command_line, argv);
-    ChildProgram child;
-    if (argv.empty() || !child.start(argv)) return platform::kExitNotStarted;
-    return child.wait_pumping(slice_ms).code();
-}
-
-int wait_program(ProcessInfo& info) {
-    if (info.pid <= 0) return platform::kExitUnknown;
-    platform::ChildProcess child{static_cast<pid_t>(info.pid)};
-    info.pid = -1;
-    return platform::wait_process(child);
-}
-
-bool program_ended(ProcessInfo& info, int& exit_code) {
-    if (info.pid <= 0) {
-        exit_code = platform::kExitUnknown;
-        return true;
-    }
-    platform::ChildProcess child{static_cast<pid_t>(info.pid)};
-    if (!platform::try_wait_process(child, exit_code)) return false;
-    info.pid = -1;
     return true;
 }
 

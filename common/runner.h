@@ -52,9 +52,8 @@ public:
     ChildProgram& operator=(ChildProgram&& other) noexcept;
 
     // False when it could not be started (end().how is then NotStarted). `hold_guard` keeps a
-    // ChildRunGuard until the child has been reaped; `output` is where its standard output goes.
-    bool start(const std::vector<std::string>& argv, platform::Stdin input = platform::Stdin::Inherit,
-               bool hold_guard = false, platform::Stdout output = platform::Stdout::Inherit);
+    // ChildRunGuard until the child has been reaped; `io` says where its standard streams come from and go.
+    bool start(const std::vector<std::string>& argv, const platform::ChildIo& io = {}, bool hold_guard = false);
     bool running() const { return child_.pid > 0; }
     int pid() const { return child_.pid; }
     // Non-blocking: true once it has ended (or was never started), with how.
@@ -81,35 +80,9 @@ private:
 };
 
 // Starts argv and waits: pumping (the window thread stays live) or blocking.
-ChildEnd run_child(const std::vector<std::string>& argv, bool pumping = true,
-                   platform::Stdin input = platform::Stdin::Inherit);
+ChildEnd run_child(const std::vector<std::string>& argv, bool pumping = true, const platform::ChildIo& io = {});
 // Starts argv without waiting; the child is reaped in the background. False when it did not start.
 bool start_child_detached(const std::vector<std::string>& argv);
-
-// A started program that the caller waits for later (wait_program / program_ended).
-struct ProcessInfo {
-    int pid = -1;
-};
-
-// Show commands. A started program has no console window here, so they only say what the
-// caller asked for.
-inline constexpr int SW_HIDE = 0;
-inline constexpr int SW_SHOW = 5;
-
-// Starts a Windows-style command line (first token names the program, "..." quotes a token).
-// With `wait`: returns the exit code. Without: returns 0; with `out` the caller owns the child
-// and must wait for it, without `out` the child is reaped in the background.
-int run_program_with_show(const std::string& command_line, bool wait, int show, ProcessInfo* out = nullptr,
-                          bool wait_for_input_idle = false);
-int run_program(const std::string& command_line, bool wait, bool hidden, ProcessInfo* out = nullptr,
-                bool wait_for_input_idle = false);
-// ChildProgram::wait_pumping of the command line's program. Returns the exit code.
-int run_program_pumping_messages(const std::string& command_line, bool hidden, int slice_ms);
-
-// Waits for a child started with an out-parameter; its exit code. The info is cleared.
-int wait_program(ProcessInfo& info);
-// Non-blocking: true and the exit code when the child has ended (the info is then cleared).
-bool program_ended(ProcessInfo& info, int& exit_code);
 
 // The window thread's message loop, installed by the windowed programs. Without one, pumping
 // does nothing (console programs, tests).

@@ -303,6 +303,37 @@ bool read_fixed_number(std::string_view text, std::size_t pos, std::size_t width
     return true;
 }
 
+ParsedInteger parse_integer(std::string_view text, std::int64_t min, std::int64_t max) {
+    ParsedInteger out;
+    std::size_t i = 0;
+    while (i < text.size() && is_space_char(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    // Magnitudes saturate at 2^63 + 1, beyond every int64 of either sign.
+    constexpr std::uint64_t kTwo63 = std::uint64_t{1} << 63;
+    constexpr std::uint64_t kBeyond = kTwo63 + 1;
+    std::uint64_t magnitude = 0;
+    const std::size_t digits_start = i;
+    for (; i < text.size() && is_digit(text[i]); ++i) {
+        const auto digit = static_cast<std::uint64_t>(text[i] - '0');
+        magnitude = magnitude > (kBeyond - digit) / 10 ? kBeyond : magnitude * 10 + digit;
+    }
+    if (i == digits_start) return out;
+    out.has_digits = true;
+    out.end = i;
+    const bool fits = magnitude <= (negative ? kTwo63 : kTwo63 - 1);
+    std::int64_t v = 0;
+    if (!fits)
+        v = negative ? INT64_MIN : INT64_MAX;
+    else if (negative)
+        v = magnitude == kTwo63 ? INT64_MIN : -static_cast<std::int64_t>(magnitude);
+    else
+        v = static_cast<std::int64_t>(magnitude);
+    out.value = std::clamp(v, min, max);
+    out.in_range = fits && out.value == v;
+    return out;
+}
+
 std::int64_t parse_date_time_text(const char* text) {
     if (!text) return now_seconds();
     const std::string_view t(text);

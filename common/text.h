@@ -2,12 +2,15 @@
 // ASCII-only (bytes >= 0x80 are never white space, never letters).
 #pragma once
 #include <cstdarg>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/codepage.h"
 
 namespace tv {
 
@@ -55,6 +58,23 @@ bool read_text_line(std::FILE* stream, std::string& line);
 // Reads a number at a fixed position of a text: blanks may pad it on the left within the field,
 // then at least one digit must follow; digits are read up to the field's width.
 bool read_fixed_number(std::string_view text, std::size_t pos, std::size_t width, int& value);
+
+// A decimal integer at the front of `text` as the index readers take it: white space " \t\n\v\f\r", an optional
+// sign, digits; the first other character ends it. Digits beyond [min, max] clamp the value to the bound passed.
+struct ParsedInteger {
+    std::int64_t value = 0;  // 0 without digits
+    std::size_t end = 0;     // offset after the last digit; 0 without digits
+    bool has_digits = false;
+    bool in_range = false;  // digits read, and the number lies within [min, max]
+    bool ok() const { return in_range; }
+    // Nothing but the number (and the white space before it) stands in a text of `size` characters.
+    bool whole(std::size_t size) const { return in_range && end == size; }
+};
+ParsedInteger parse_integer(std::string_view text, std::int64_t min = INT32_MIN, std::int64_t max = INT32_MAX);
+
+// The line splitters (CR LF and LF) live in platform/codepage.h, which the hives read with too.
+using platform::split_lines;
+using platform::take_line;
 
 // "dd/mm/yy hh:mm" or asctime "Www Mmm dd hh:mm:ss yyyy", local time; the current time for
 // anything that cannot be read or represented.

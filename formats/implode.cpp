@@ -474,9 +474,6 @@ static_assert(sizeof(ImplodeState) <= kCompressionWorkSize, "implode state excee
 
 }  // namespace
 
-std::size_t implode_work_size() { return sizeof(ImplodeState); }
-std::size_t explode_work_size() { return sizeof(ExplodeState); }
-
 int implode(CompressReadFn read, CompressWriteFn write, CompressionWorkArea& work, void* param, const unsigned& type,
             const unsigned& dictionary_size) {
     const int bits = dictionary_bits(dictionary_size);

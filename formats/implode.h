@@ -35,9 +35,7 @@ using CompressReadFn = unsigned (*)(unsigned char* buffer, unsigned& count, void
 // Write callback: must take all `count` bytes.
 using CompressWriteFn = void (*)(unsigned char* buffer, unsigned& count, void* param);
 
-// Sizes of the engine state; one `CompressionWorkArea` serves either direction.
-std::size_t implode_work_size();
-std::size_t explode_work_size();
+// The engine state of either direction lives in one `CompressionWorkArea`.
 inline constexpr std::size_t kCompressionWorkSize = 256 * 1024;
 struct alignas(16) CompressionWorkArea {
     unsigned char bytes[kCompressionWorkSize];

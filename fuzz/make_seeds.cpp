@@ -30,7 +30,7 @@
 #include "tools/demo/demo_pages.h"
 #include "tools/demo/demo_signing.h"
 #include "tools/szip/szip_format.h"
-#include "vond/tests/card_builder.h"
+#include "tools/cardgen/card_builder.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "kelmoth/kelmoth.h"
+#include "common/text.h"
 
 namespace tv::kelmoth {
 
@@ -43,20 +44,7 @@ bool same_ci(const std::string& a, const char* b) {
 }
 
 // Decimal as the C library reads it: leading blanks, a sign, digits; anything else ends it.
-int decimal(const std::string& text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-    long long v = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        v = v * 10 + (text[i] - '0');
-        if (v > 2147483647LL) v = 2147483648LL;
-    }
-    if (negative) v = -v;
-    if (v > 2147483647LL) v = 2147483647LL;
-    return static_cast<int>(v);
-}
+int decimal(const std::string& text) { return static_cast<int>(parse_integer(text).value); }
 
 }  // namespace
 

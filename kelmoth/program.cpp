@@ -9,6 +9,7 @@
 #include "platform/fs.h"
 #include "platform/paths.h"
 #include "kelmoth/kelmoth.h"
+#include "common/text.h"
 
 namespace tv::kelmoth {
 namespace {
@@ -84,11 +85,8 @@ int parse_speed(const std::string& text) {
     std::size_t i = 0;
     if (i < text.size() && (text[i] == 'v' || text[i] == 'V')) ++i;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    long v = 0;
-    std::size_t digits = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 9; ++i, ++digits)
-        v = v * 10 + (text[i] - '0');
-    return digits ? static_cast<int>(v) : 0;
+    if (i == text.size() || text[i] < '0' || text[i] > '9') return 0;
+    return static_cast<int>(parse_integer(std::string_view(text).substr(i, 9)).value);
 }
 
 void handle_key(Kelmoth& k, Console& console, int c) {

@@ -55,7 +55,10 @@ void release_mappings(Kelmoth& k) {
     for (auto& m : k.maps) m.close();
 }
 
-void init_tape_data(Kelmoth& k) {
+namespace {
+
+// What a tape's header fields and event count read before the tape has told anything.
+void reset_tape_header(Kelmoth& k) {
     TapeDataBlock& t = *k.tape;
     t.start_time_code = -1;
     t.start_offset = -1;
@@ -64,8 +67,14 @@ void init_tape_data(Kelmoth& k) {
     t.speed_error = 0;
     t.status = 0;
     t.scale = kScale;
-    for (auto& w : t.channel_words) w = 0;
     store32(k.events->positions[0], 0);
+}
+
+}  // namespace
+
+void init_tape_data(Kelmoth& k) {
+    reset_tape_header(k);
+    for (auto& w : k.tape->channel_words) w = 0;
 }
 
 void reset_transfer_pointers(Kelmoth& k) {
@@ -78,15 +87,7 @@ void reset_transfer_pointers(Kelmoth& k) {
     } else {
         k.write_sample = static_cast<std::size_t>(start);
     }
-    TapeDataBlock& t = *k.tape;
-    t.start_time_code = -1;
-    t.start_offset = -1;
-    std::memset(t.serial_text, 0, sizeof t.serial_text);
-    std::memset(t.recording_date, 0, sizeof t.recording_date);
-    t.speed_error = 0;
-    t.status = 0;
-    t.scale = kScale;
-    store32(k.events->positions[0], 0);
+    reset_tape_header(k);
     // Counts from an earlier run or intake would read as data that is not there.
     for (int c = 0; c < 3; ++c) {
         store32(k.ctrl[c].samples_written, 0);

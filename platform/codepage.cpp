@@ -147,4 +147,20 @@ std::string oem_to_ansi(std::string_view text) {
     return out;
 }
 
+std::vector<std::string_view> split_lines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    while (auto line = take_line(text)) lines.push_back(*line);
+    if (!text.empty()) lines.push_back(text.back() == '\r' ? text.substr(0, text.size() - 1) : text);
+    return lines;
+}
+
+std::optional<std::string_view> take_line(std::string_view& text) {
+    const std::size_t lf = text.find('\n');
+    if (lf == std::string_view::npos) return std::nullopt;
+    std::string_view line = text.substr(0, lf);
+    text.remove_prefix(lf + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return line;
+}
+
 }  // namespace tv::platform

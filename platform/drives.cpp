@@ -9,6 +9,7 @@
 
 #include "platform/fs.h"
 #include "platform/paths.h"
+#include "platform/codepage.h"
 
 namespace tv::platform {
 namespace {
@@ -66,13 +67,7 @@ std::optional<MappedDrive> mapped_drive(char letter) {
     if (!text) return std::nullopt;
     MappedDrive d;
     d.letter = *l;
-    std::size_t pos = 0;
-    while (pos < text->size()) {
-        std::size_t nl = text->find('\n', pos);
-        if (nl == std::string::npos) nl = text->size();
-        std::string_view line(text->data() + pos, nl - pos);
-        pos = nl + 1;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    for (std::string_view line : split_lines(*text)) {
         std::size_t eq = line.find('=');
         if (eq == std::string_view::npos) continue;
         std::string_view key = line.substr(0, eq), value = line.substr(eq + 1);

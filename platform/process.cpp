@@ -72,7 +72,7 @@ std::string resolve_program(const std::string& program) {
     return {};
 }
 
-bool spawn_process(const std::vector<std::string>& argv, ChildProcess& child, Stdin stdin_from, Stdout stdout_to) {
+bool spawn_process(const std::vector<std::string>& argv, ChildProcess& child, const ChildIo& io) {
     child.pid = -1;
     if (argv.empty()) return false;
     std::string program = resolve_program(argv[0]);
@@ -94,9 +94,16 @@ bool spawn_process(const std::vector<std::string>& argv, ChildProcess& child, St
     // Belt and braces beside close-on-exec: a descriptor some library opened without it
     // (and the locks or mappings behind it) must not outlive us in the child.
     bool ok = posix_spawn_file_actions_addclosefrom_np(&actions, 3) == 0;
-    if (stdin_from == Stdin::Null)
-        ok = ok && posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0) == 0;
-    if (stdout_to == Stdout::Null)
+    if (io.input != Stdin::Inherit) {
+        const char* from = io.input == Stdin::Null ? "/dev/null" : io.input_file.c_str();
+        ok = ok && posix_spawn_file_actions_addopen(&actions, 0, from, O_RDONLY, 0) == 0;
+    }
+    if (!io.output_file.empty())
+        ok = ok &&
+             posix_spawn_file_actions_addopen(&actions, 1, io.output_file.c_str(),
+                                              O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600) == 0 &&
+             posix_spawn_file_actions_adddup2(&actions, 1, 2) == 0;
+    else if (io.output == Stdout::Null)
         ok = ok && posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0) == 0;
     sigset_t none, all;
     sigemptyset(&none);

@@ -29,12 +29,21 @@ struct ChildProcess {
 // beyond 0-2 is inherited (everything is opened close-on-exec, and the rest is closed too); the
 // child starts with no blocked signals and default handlers. Returns false when it could not start.
 // With Stdin::Null the child reads /dev/null instead of our stdin (a console program must not take
-// the terminal's input from us); with Stdout::Null it writes its output there (a program started
-// hidden says nothing on our console). Its errors always reach our stderr.
-enum class Stdin { Inherit, Null };
+// the terminal's input from us), with Stdin::File the file `ChildIo::input_file`; with Stdout::Null it
+// writes its output to /dev/null (a program started hidden says nothing on our console).
+enum class Stdin { Inherit, Null, File };
 enum class Stdout { Inherit, Null };
-bool spawn_process(const std::vector<std::string>& argv, ChildProcess& child, Stdin stdin_from = Stdin::Inherit,
-                   Stdout stdout_to = Stdout::Inherit);
+// The standard streams a child starts with; `output_file`, when set, takes its stdout and stderr
+// (created 0600, or truncated). A file that cannot be opened fails the start.
+struct ChildIo {
+    ChildIo(Stdin in = Stdin::Inherit, Stdout out = Stdout::Inherit)  // NOLINT: a bare Stdin says all most callers need
+        : input(in), output(out) {}
+    Stdin input;
+    Stdout output;
+    std::string input_file;
+    std::string output_file;
+};
+bool spawn_process(const std::vector<std::string>& argv, ChildProcess& child, const ChildIo& io = {});
 // Waits for the child; its exit code by the convention above.
 int wait_process(ChildProcess& child);
 // Non-blocking: true and the code when the child has ended (or there is no child: -2).

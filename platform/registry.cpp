@@ -11,6 +11,7 @@
 
 #include "platform/fs.h"
 #include "platform/paths.h"
+#include "platform/codepage.h"
 
 namespace tv::platform {
 namespace {
@@ -406,14 +407,9 @@ bool parse_hive(const std::string& text, std::vector<HiveKey>& keys) {
     keys.clear();
     if (text.empty()) return true;
     if (text.back() != '\n') return false;  // every line ends with a line end: a cut file is refused
-    std::size_t pos = 0;
     bool first = true;
     std::ptrdiff_t current = -1;
-    while (pos < text.size()) {
-        std::size_t nl = text.find('\n', pos);
-        std::string_view line(text.data() + pos, nl - pos);
-        pos = nl + 1;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    for (std::string_view line : split_lines(text)) {
         line = trim(line);
         if (first) {
             if (line != kMagic) return false;

@@ -11,16 +11,14 @@
 #include "common/strings.h"
 #include "common/ui.h"
 #include "testing/test_root.h"
+#include "testing/test_files.h"
 
 namespace tv::testing_root {
 
 namespace fs = std::filesystem;
 
-inline void write_file(const fs::path& p, const std::string& bytes) {
-    fs::create_directories(p.parent_path());
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+using testing::read_file;
+using testing::write_file;
 
 class RootTest : public ::testing::Test {
 protected:

@@ -301,25 +301,6 @@ bool write_empty_cnav(const std::string& folder) {
     return write_card_file(card_path(folder, "cnav.dat"), z.data(), z.size());
 }
 
-bool load_fir_file(const std::string& path, std::array<std::uint16_t, 32>& table) {
-    const platform::UniqueFile f = platform::open_file(path, "r");
-    if (!f) return false;
-    std::uint16_t last = 0;
-    std::size_t i = 0;
-    std::string line;
-    int c = 0;
-    while (i < table.size() && c != EOF) {
-        line.clear();
-        while ((c = std::fgetc(f.get())) != EOF && c != '\n') line.push_back(static_cast<char>(c));
-        if (c == EOF && line.empty()) break;
-        long v = std::strtol(line.c_str(), nullptr, 10);
-        last = static_cast<std::uint16_t>(static_cast<unsigned long>(v) & 0xFF);
-        table[i++] = last;
-    }
-    for (; i < table.size(); ++i) table[i] = last;
-    return true;
-}
-
 CardVolume card_volume(const std::string& root) {
     CardVolume v;
     struct stat st;

@@ -75,9 +75,6 @@ std::string empty_cnav();
 bool write_empty_patient_wav(const std::string& folder);
 bool write_empty_cnav(const std::string& folder);
 
-// The fir.dat reader: 32 words, low 8 bits of each line's leading number.
-bool load_fir_file(const std::string& path, std::array<std::uint16_t, 32>& table);
-
 // The card volume behind a card root.
 struct CardVolume {
     bool exists = false;

@@ -40,15 +40,10 @@ std::string without_quotes(std::string v) {
 
 // A whole decimal number, nothing else.
 bool parse_number(const std::string& v, int& out) {
-    if (v.empty() || v.size() > 9) return false;
-    std::size_t i = v[0] == '-' ? 1 : 0;
-    if (i == v.size()) return false;
-    long long r = 0;
-    for (; i < v.size(); ++i) {
-        if (v[i] < '0' || v[i] > '9') return false;
-        r = r * 10 + (v[i] - '0');
-    }
-    out = static_cast<int>(v[0] == '-' ? -r : r);
+    if (v.empty() || v.size() > 9 || !(v[0] == '-' || (v[0] >= '0' && v[0] <= '9'))) return false;
+    const ParsedInteger n = parse_integer(v);
+    if (!n.whole(v.size())) return false;
+    out = static_cast<int>(n.value);
     return true;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "brackmor/program.h"
+#include "common/audit_log.h"
 #include "common/files.h"
 #include "common/text.h"
 #include "platform/fs.h"
@@ -31,8 +32,9 @@ const std::string& group_folder() {
         if (!::mkdtemp(root.data())) std::abort();
         static const char* kSuffixes[] = {".OSB", ".SGN", ".TIM", ".CEF", ".RAW"};
         static const char* kNames[] = {"Ostrabel", "Signed Report", "TIMI Data", "CEF", "RAW ECG"};
+        // What each type's folder holds as the storing program writes it.
         static const char* kFiles[][2] = {
-            {"", ""}, {"", ""}, {"DATA.TIMI", ""}, {"A.CEF", ""}, {"MAIN.DAT", "RAWECG1.DAT"}};
+            {"", ""}, {tv::kSignedDataFileName, ""}, {"DATA.TIMI", ""}, {"A.CEF", ""}, {"MAIN.DAT", "RAWECG1.DAT"}};
         std::string dir;
         for (int a = 0; a < kArchives; ++a) {
             const std::string name = "ARCH" + std::to_string(a);

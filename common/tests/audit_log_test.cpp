@@ -210,12 +210,12 @@ TEST_F(AuditLogTest, GoldenFileThenTwoProcessesTakingTurns) {
     EXPECT_EQ(read_bytes(log_file_), concat(kGoldenRegister, kGoldenRecord));
 
     // Two writers in other processes, 200 entries each, into the same month's file.
-    const std::string args = " append \"" + root_ + "\" 200 " + std::to_string(kGoldenTime);
-    ProcessInfo a, b;
-    ASSERT_EQ(run_program("\"" + kChild + "\"" + args, false, true, &a), 0);
-    ASSERT_EQ(run_program("\"" + kChild + "\"" + args, false, true, &b), 0);
-    EXPECT_EQ(wait_program(a), 0);
-    EXPECT_EQ(wait_program(b), 0);
+    const std::vector<std::string> argv = {kChild, "append", root_, "200", std::to_string(kGoldenTime)};
+    ChildProgram a, b;
+    ASSERT_TRUE(a.start(argv));
+    ASSERT_TRUE(b.start(argv));
+    EXPECT_EQ(a.wait().code(), 0);
+    EXPECT_EQ(b.wait().code(), 0);
 
     const AuditFileCheck check = read_audit_log_file(log_file_);
     ASSERT_TRUE(check.readable);
@@ -321,10 +321,8 @@ TEST_F(AuditLogTest, FileLockedByAnotherProcessIsNotOpened) {
     AuditLog log("Calvera");
     ASSERT_TRUE(log_entry(log, "%s", "m"));
     const std::string marker = root_ + "/locked";
-    ProcessInfo holder;
-    ASSERT_EQ(run_program("\"" + kChild + "\" hold-lock \"" + log_file_ + "\" \"" + marker + "\" 60000", false, true,
-                          &holder),
-              0);
+    ChildProgram holder;
+    ASSERT_TRUE(holder.start({kChild, "hold-lock", log_file_, marker, "60000"}));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!fs::exists(marker) && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -336,8 +334,8 @@ TEST_F(AuditLogTest, FileLockedByAnotherProcessIsNotOpened) {
     EXPECT_TRUE(ui_.shown.empty());  // the caller words the refusal
     EXPECT_FALSE(log.write_entry("%s", "lost", "", ""));
 
-    ::kill(holder.pid, SIGKILL);
-    EXPECT_EQ(wait_program(holder), -2);
+    ::kill(holder.pid(), SIGKILL);
+    EXPECT_EQ(holder.wait().code(), -2);
     ASSERT_TRUE(log_entry(log, "%s", "n"));
     const AuditFileCheck check = read_audit_log_file(log_file_);
     EXPECT_TRUE(check.crc_ok);

@@ -232,12 +232,6 @@ TEST_F(FilesOpsTest, ExistenceSizesAndAttributes) {
     EXPECT_FALSE(fs::exists(work_ + "/f.dat"));
     EXPECT_TRUE(tv::force_delete_file(work_ + "/none"));  // nothing is left: that is the answer
     EXPECT_FALSE(tv::force_delete_file(work_));           // a folder of that name remains
-
-    write(work_ + "/l1", "");
-    write(work_ + "/l2", "");
-    tv::delete_listed_files({work_ + "/l1", "", work_ + "/l2", work_ + "/l3"});
-    EXPECT_FALSE(fs::exists(work_ + "/l1"));
-    EXPECT_FALSE(fs::exists(work_ + "/l2"));
 }
 
 TEST_F(FilesOpsTest, FolderSizesAdd64BitTotals) {
@@ -249,8 +243,6 @@ TEST_F(FilesOpsTest, FolderSizesAdd64BitTotals) {
     EXPECT_EQ(tv::get_folder_size(work_, true), 10);
     EXPECT_EQ(tv::get_folder_size_64(work_ + "/", true), 10);
     EXPECT_EQ(tv::sum_file_sizes(work_ + "/*.*"), 5);
-    EXPECT_EQ(tv::count_matching_files(work_ + "/*.*"), 1);
-    EXPECT_EQ(tv::count_matching_files(work_ + "/a/*.*"), 1);
 
     // Sub-folders of 3 GB each: the total neither wraps at 4 GB nor turns negative.
     if (!sparse(work_ + "/a/huge1", 3ll << 30) || !sparse(work_ + "/a/b/huge2", 3ll << 30)) GTEST_SKIP();
@@ -288,14 +280,13 @@ TEST_F(FilesOpsTest, CopyReplacesTheTargetWhole) {
     EXPECT_FALSE(tv::copy_file_replacing(work_ + "/src.dat", work_ + "/nofolder/x"));
 }
 
-TEST_F(FilesOpsTest, CopyAndMoveSetsSkipTheSwapFileOnly) {
+TEST_F(FilesOpsTest, CopySetsSkipTheSwapFileOnly) {
     fs::create_directories(work_ + "/in/sub");
     fs::create_directories(work_ + "/out");
     write(work_ + "/in/WIN386.SWP", "swap");
     write(work_ + "/in/win386.swp", "lower");
     write(work_ + "/in/a.dat", "a");
     write(work_ + "/in/.dot", "d");
-    EXPECT_EQ(tv::count_matching_files(work_ + "/in/*.*"), 2);
 
     EXPECT_EQ(tv::copy_matching_files(work_ + "/in/*.*", work_ + "/out"), tv::FileSetResult::AllDone);
     EXPECT_FALSE(fs::exists(work_ + "/out/WIN386.SWP"));
@@ -304,49 +295,6 @@ TEST_F(FilesOpsTest, CopyAndMoveSetsSkipTheSwapFileOnly) {
     EXPECT_FALSE(fs::exists(work_ + "/out/.dot"));
     EXPECT_FALSE(fs::exists(work_ + "/out/sub"));
     EXPECT_EQ(tv::copy_matching_files(work_ + "/in/*.*", work_ + "/absent"), tv::FileSetResult::Failed);
-
-    write(work_ + "/out/a.dat", "old target");
-    fs::create_directories(work_ + "/out2");
-    EXPECT_EQ(tv::move_matching_files(work_ + "/in/*.dat", work_ + "/out/"), tv::FileSetResult::AllDone);
-    EXPECT_EQ(read(work_ + "/out/a.dat"), "a");
-    EXPECT_FALSE(fs::exists(work_ + "/in/a.dat"));
-    EXPECT_EQ(tv::move_matching_files(work_ + "/in/*.*", work_ + "/out2"), tv::FileSetResult::AllDone);
-    EXPECT_TRUE(fs::exists(work_ + "/in/WIN386.SWP"));
-    EXPECT_TRUE(fs::exists(work_ + "/out2/win386.swp"));
-    EXPECT_TRUE(fs::exists(work_ + "/in/.dot"));
-}
-
-TEST_F(FilesOpsTest, AFailedMoveKeepsTheOldTarget) {
-    fs::create_directories(work_ + "/in");
-    fs::create_directories(work_ + "/out/b.dat");  // a folder where the file should go
-    write(work_ + "/in/b.dat", "b");
-    write(work_ + "/out/b.dat/keep", "k");
-    EXPECT_EQ(tv::move_matching_files(work_ + "/in/*.*", work_ + "/out"), tv::FileSetResult::Failed);
-    EXPECT_EQ(read(work_ + "/in/b.dat"), "b");
-    EXPECT_EQ(read(work_ + "/out/b.dat/keep"), "k");
-    EXPECT_EQ(tv::move_matching_files(work_ + "/in/*.*", work_ + "/nowhere"), tv::FileSetResult::Failed);
-    EXPECT_EQ(read(work_ + "/in/b.dat"), "b");
-}
-
-TEST_F(FilesOpsTest, MoveAcrossFileSystemsReplacesTheTarget) {
-    std::string other = "/dev/shm/tvfiles.XXXXXX";
-    if (!fs::is_directory("/dev/shm") || !::mkdtemp(other.data())) GTEST_SKIP() << "no second file system";
-    struct stat a, b;
-    ::stat(other.c_str(), &a);
-    ::stat(work_.c_str(), &b);
-    if (a.st_dev == b.st_dev) {
-        fs::remove_all(other);
-        GTEST_SKIP() << "one file system only";
-    }
-    write(other + "/r.dat", "moved");
-    write(work_ + "/r.dat", "old");
-    EXPECT_EQ(tv::move_matching_files(other + "/*.*", work_), tv::FileSetResult::AllDone);
-    EXPECT_EQ(read(work_ + "/r.dat"), "moved");
-    EXPECT_FALSE(fs::exists(other + "/r.dat"));
-    int entries = 0;
-    for (auto& e : fs::directory_iterator(work_)) (void)e, ++entries;
-    EXPECT_EQ(entries, 1);
-    fs::remove_all(other);
 }
 
 TEST_F(FilesOpsTest, DeleteFilesAndCreateFolderPaths) {
@@ -394,9 +342,7 @@ mode_t mode_of(const std::string& path) {
 // Another account of the group writes what this one made: new files and folders follow the
 // umask, a replaced file keeps the mode and group it had.
 TEST_F(FilesOpsTest, NewFilesAndFoldersFollowTheUmask) {
-    const struct {
-        mode_t umask, file, folder;
-    } cases[] = {{002, 0664, 0775}, {022, 0644, 0755}};
+    const struct { mode_t umask, file, folder; } cases[] = {{002, 0664, 0775}, {022, 0644, 0755}};
     write(work_ + "/src", "s");
     ::chmod((work_ + "/src").c_str(), 0600);  // a private source: its mode does not travel
     for (const auto& c : cases) {
@@ -547,9 +493,15 @@ TEST_F(FilesTreeTest, HiddenEntriesNeverKeepAReportFolder) {
         const char* name;
         Kind kind;
     } entries[] = {
-        {".~lock.LETTER.doc#", File}, {".DS_Store", File},         {".tvcopy.A1B2C3", File},
-        {".PATIENT.TXT.tmp4F2A", File}, {".TV200401.LOG.pending", File}, {".ARCHINFO.lock", File},
-        {"..x", File},                 {".hidden", Folder},          {".link", FileLink},
+        {".~lock.LETTER.doc#", File},
+        {".DS_Store", File},
+        {".tvcopy.A1B2C3", File},
+        {".PATIENT.TXT.tmp4F2A", File},
+        {".TV200401.LOG.pending", File},
+        {".ARCHINFO.lock", File},
+        {"..x", File},
+        {".hidden", Folder},
+        {".link", FileLink},
         {".dirlink", FolderLink},
     };
     std::string t = work_ + "/R0001";
@@ -741,17 +693,10 @@ TEST_F(FilesDriveTest, DriveKindsLabelsAndSpace) {
     EXPECT_EQ(tv::classify_drive("H:/"), 0);
     EXPECT_EQ(tv::classify_drive(work_ + "/e/DATA/x.dat"), 2);  // the card's folder by its own path
 
-    EXPECT_EQ(tv::get_volume_label('E'), "OSTRABEL");
-    EXPECT_EQ(tv::get_volume_label('Q'), "?");
-
-    EXPECT_EQ(tv::get_disk_total_bytes("E:"), 1048576000u);
-    EXPECT_EQ(tv::get_disk_total_bytes("E:/"), 1048576000u);
-    EXPECT_EQ(tv::get_disk_total_space("E:/missing.dat"), 1048576000);
     EXPECT_GT(tv::get_disk_free_bytes(work_), 0u);
-    EXPECT_GT(tv::get_disk_free_space(work_ + "/not-yet.dat"), 0);
-    EXPECT_LE(tv::get_disk_free_bytes(work_), tv::get_disk_total_bytes(work_));
-    EXPECT_EQ(tv::get_disk_free_space(root_ + "/no/such/place"), 0);
-    EXPECT_EQ(tv::get_disk_total_space(""), 0);
+    EXPECT_GT(tv::get_disk_free_bytes(work_ + "/not-yet.dat"), 0u);
+    EXPECT_EQ(tv::get_disk_free_bytes(root_ + "/no/such/place"), 0u);
+    EXPECT_EQ(tv::get_disk_free_bytes(""), 0u);
 }
 
 TEST(FilesModule, PathOfTheRunningProgram) {
@@ -792,8 +737,9 @@ TEST_F(FilesFixture, FolderFilesListsPlainFilesAndOpensNothingElse) {
     fs::remove(f + "/b.dat");
     write(f + "/a.txt", "twin");
     EXPECT_FALSE(listing.read(f));
-    EXPECT_EQ(listing.refusal("signed"), "The report folder contains \"A.TXT\" and \"a.txt\", whose names differ "
-                                         "only in case, so it cannot be signed.");
+    EXPECT_EQ(listing.refusal("signed"),
+              "The report folder contains \"A.TXT\" and \"a.txt\", whose names differ "
+              "only in case, so it cannot be signed.");
     EXPECT_FALSE(listing.read(work_ + "/missing"));
     EXPECT_TRUE(listing.blocker().empty());
     // A link where the report folder should be is refused and named; the folder above may be one.

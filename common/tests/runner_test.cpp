@@ -18,8 +18,6 @@ namespace {
 
 const std::string kChild = TV_TEST_CHILD;
 
-std::string child(const std::string& args) { return "\"" + kChild + "\" " + args; }
-
 class CountingPump : public MessagePump {
 public:
     int pumps = 0, cursors = 0;
@@ -50,19 +48,6 @@ int listed_children() {
         if (std::sscanf(line.c_str() + close + 1, " %c %ld", &state, &ppid) == 2 && std::to_string(ppid) == me) ++count;
     }
     return count;
-}
-
-TEST_F(RunnerTest, ExitCodes) {
-    EXPECT_EQ(run_program(child("exit 123"), true, true), 123);
-    EXPECT_EQ(run_program(child("exit 0"), true, false), 0);
-    // A child's own exit(-1) reads as "not started", as it does for the programs that use it.
-    EXPECT_EQ(run_program(child("exit-minus-one"), true, true), -1);
-    // Killed: no exit code.
-    EXPECT_EQ(run_program(child("kill-self"), true, true), -2);
-    // Not started.
-    EXPECT_EQ(run_program("/nonexistent/PROGRAM.EXE /x", true, true), -1);
-    EXPECT_EQ(run_program("", true, true), -1);
-    EXPECT_EQ(run_program_with_show("\"\" x", true, SW_SHOW), -1);
 }
 
 TEST_F(RunnerTest, ChildEndsTellExitFromSignal) {
@@ -131,47 +116,63 @@ TEST_F(RunnerTest, AGuardIsHeldWhileAPumpingWaitRuns) {
     EXPECT_FALSE(child.request_end());
 }
 
+TEST_F(RunnerTest, StandardStreamsFromAndIntoFiles) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("runner_io_" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string in = (dir / "in.txt").string(), out = (dir / "out.txt").string();
+    std::ofstream(in) << "message\n";
+    std::ofstream(out) << "an older and longer text that the run replaces";
+    platform::ChildIo io(platform::Stdin::File);
+    io.input_file = in;
+    io.output_file = out;
+    EXPECT_EQ(3, run_child({"/bin/sh", "-c", "cat; echo said >&2; exit 3"}, false, io).code());
+    std::ifstream said(out);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(said), {}), "message\nsaid\n");
+    // A stream that cannot be opened fails the start; nothing runs.
+    io.input_file = (dir / "missing").string();
+    EXPECT_EQ(ChildEnd::How::NotStarted, run_child({"/bin/true"}, false, io).how);
+    std::filesystem::remove_all(dir);
+}
+
 TEST_F(RunnerTest, StartWithoutWaiting) {
-    // With an out-parameter the caller owns the child.
-    ProcessInfo info;
-    ASSERT_EQ(run_program(child("exit 9"), false, true, &info, true), 0);
-    ASSERT_GT(info.pid, 0);
-    EXPECT_EQ(wait_program(info), 9);
-    EXPECT_EQ(info.pid, -1);
+    ChildProgram polled;
+    ASSERT_TRUE(polled.start({kChild, "sleep", "50", "4"}));
+    ChildEnd end;
+    while (!polled.poll(end)) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(end.code(), 4);
+    EXPECT_FALSE(polled.running());
 
-    ProcessInfo polled;
-    ASSERT_EQ(run_program(child("sleep 50 4"), false, true, &polled), 0);
-    int code = 0;
-    while (!program_ended(polled, code)) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(code, 4);
-
-    // Without one the child is reaped in the background: none stays behind as a zombie.
-    ASSERT_EQ(run_program(child("exit 3"), false, true), 0);
+    // A detached child is reaped in the background: none stays behind as a zombie.
+    ASSERT_TRUE(start_child_detached({kChild, "exit", "3"}));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (listed_children() > 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(listed_children(), 0);
 
-    EXPECT_EQ(run_program("/nonexistent/x", false, true, &info), -1);
-    EXPECT_EQ(info.pid, -1);
+    EXPECT_FALSE(start_child_detached({"/nonexistent/x"}));
+    EXPECT_FALSE(start_child_detached({""}));
+    EXPECT_EQ(run_child({"/nonexistent/PROGRAM.EXE", "/x"}, false).code(), -1);
 }
 
 TEST_F(RunnerTest, PumpsMessagesWhileTheProgramRuns) {
     CountingPump pump;
     set_message_pump(&pump);
-    EXPECT_EQ(run_program_pumping_messages(child("sleep 2000 7"), true, 500), 7);
+    ChildProgram sleeper;
+    ASSERT_TRUE(sleeper.start({kChild, "sleep", "2000", "7"}));
+    EXPECT_EQ(sleeper.wait_pumping(500).code(), 7);
     // A two-second run waited in half-second slices pumps between them.
     EXPECT_GE(pump.pumps, 2);
     EXPECT_EQ(pump.cursors, pump.pumps);
 
-    EXPECT_EQ(run_program_pumping_messages(child("exit-minus-one"), true, 500), -1);
-    EXPECT_EQ(run_program_pumping_messages(child("kill-self"), false, 500), -2);
+    EXPECT_EQ(run_child({kChild, "exit-minus-one"}).code(), -1);
+    EXPECT_EQ(run_child({kChild, "kill-self"}).code(), -2);
 }
 
 TEST_F(RunnerTest, PumpingAMissingProgramFailsAtOnce) {
     CountingPump pump;
     set_message_pump(&pump);
-    EXPECT_EQ(run_program_pumping_messages("/nonexistent/KELMOTH.EXE /type 1", true, 500), -1);
+    EXPECT_EQ(run_child({"/nonexistent/KELMOTH.EXE", "/type", "1"}).code(), -1);
     EXPECT_EQ(pump.pumps, 0);  // no worker was started, nothing was waited for
 }
 

@@ -259,6 +259,55 @@ TEST_F(TextDates, UnreadableTextGivesTheCurrentTime) {
     EXPECT_EQ(tv::parse_date_time_text(nullptr), now);
 }
 
+TEST(TextNumbers, ParseIntegerBlanksSignRangeAndEnd) {
+    struct Case {
+        const char* text;
+        std::int64_t min, max, value;
+        std::size_t end;
+        bool digits, in_range;
+    } cases[] = {
+        {" \t\n\v\f\r42x", INT32_MIN, INT32_MAX, 42, 8, true, true},
+        {"-17", INT32_MIN, INT32_MAX, -17, 3, true, true},
+        {"+5 ", INT32_MIN, INT32_MAX, 5, 2, true, true},
+        {"-0", 0, 9, 0, 2, true, true},
+        {"2147483647", INT32_MIN, INT32_MAX, INT32_MAX, 10, true, true},
+        {"2147483648", INT32_MIN, INT32_MAX, INT32_MAX, 10, true, false},
+        {"-2147483648", INT32_MIN, INT32_MAX, INT32_MIN, 11, true, true},
+        {"-2147483649", INT32_MIN, INT32_MAX, INT32_MIN, 11, true, false},
+        {"9223372036854775807", INT64_MIN, INT64_MAX, INT64_MAX, 19, true, true},
+        {"-9223372036854775808", INT64_MIN, INT64_MAX, INT64_MIN, 20, true, true},
+        {"99999999999999999999999", INT64_MIN, INT64_MAX, INT64_MAX, 23, true, false},
+        {"-99999999999999999999999", INT64_MIN, INT64_MAX, INT64_MIN, 24, true, false},
+        {"7", 10, 20, 10, 1, true, false},
+        {"", INT32_MIN, INT32_MAX, 0, 0, false, false},
+        {" - 4", INT32_MIN, INT32_MAX, 0, 0, false, false},
+        {"\xA0" "4", INT32_MIN, INT32_MAX, 0, 0, false, false},  // no-break space is no white space
+    };
+    for (const Case& c : cases) {
+        const tv::ParsedInteger r = tv::parse_integer(c.text, c.min, c.max);
+        EXPECT_EQ(r.value, c.value) << c.text;
+        EXPECT_EQ(r.end, c.end) << c.text;
+        EXPECT_EQ(r.has_digits, c.digits) << c.text;
+        EXPECT_EQ(r.ok(), c.in_range) << c.text;
+        EXPECT_EQ(r.whole(std::strlen(c.text)), c.in_range && c.end == std::strlen(c.text)) << c.text;
+    }
+}
+
+TEST(TextLines, SplitAndTakeLinesOfCrLfAndLf) {
+    using V = std::vector<std::string_view>;
+    EXPECT_EQ(tv::split_lines(""), V{});
+    EXPECT_EQ(tv::split_lines("a\r\nb\nc"), (V{"a", "b", "c"}));
+    EXPECT_EQ(tv::split_lines("a\n\r\n\n"), (V{"a", "", ""}));
+    EXPECT_EQ(tv::split_lines("a\r"), V{"a"});
+    EXPECT_EQ(tv::split_lines("a\r\rb\r\n"), V{"a\r\rb"});  // a lone CR ends no line
+
+    std::string_view rest = "one\r\ntwo\nthree";
+    EXPECT_EQ(tv::take_line(rest), "one");
+    EXPECT_EQ(tv::take_line(rest), "two");
+    EXPECT_EQ(tv::take_line(rest), std::nullopt);
+    EXPECT_EQ(rest, "three");
+}
+
 TEST(TextFormat, FormatsAndCutsAt2047) {
     EXPECT_EQ(tv::format_string("%s-%03d-%x", "a", 7, 255u), "a-007-ff");
     const std::string big(5000, 'z');

@@ -4,15 +4,9 @@
 
 namespace tv::fw {
 namespace {
-std::string& key_storage() {
-    static std::string key = "Software\\Torvane Medical\\Calvera";
-    return key;
-}
-std::string section_key(const std::string& section) { return key_storage() + "\\" + section; }
+constexpr const char* kProfileKey = "Software\\Torvane Medical\\Calvera";
+std::string section_key(const std::string& section) { return std::string(kProfileKey) + "\\" + section; }
 }  // namespace
-
-const std::string& profile_key() { return key_storage(); }
-void set_profile_key(const std::string& key) { key_storage() = key; }
 
 std::string profile_get_string(const std::string& section, const std::string& entry, const std::string& def) {
     return reg_get_string(HKEY_CURRENT_USER, section_key(section), entry, def);

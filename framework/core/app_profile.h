@@ -6,10 +6,7 @@
 
 namespace tv::fw {
 
-// Default "Software\Torvane Medical\Calvera"; an application may set its own at start-up.
-const std::string& profile_key();
-void set_profile_key(const std::string& key);
-
+// The profile key is "Software\Torvane Medical\Calvera".
 std::string profile_get_string(const std::string& section, const std::string& entry, const std::string& def);
 int profile_get_int(const std::string& section, const std::string& entry, int def);
 bool profile_write_string(const std::string& section, const std::string& entry, const std::string& value);

@@ -76,19 +76,6 @@ void ddx_combo_index(DataExchange& dx, QComboBox* combo, int& index) {
         combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
 }
 
-void ddx_combo_text(DataExchange& dx, QComboBox* combo, std::string& value) {
-    if (!combo || dx.failed()) return;
-    if (dx.saving()) {
-        value = from_qstring(combo->currentText());
-    } else {
-        const int at = combo->findText(to_qstring(value));
-        if (at >= 0)
-            combo->setCurrentIndex(at);
-        else if (combo->isEditable())
-            combo->setEditText(to_qstring(value));
-    }
-}
-
 void ddx_list_index(DataExchange& dx, QListWidget* list, int& index) {
     if (!list || dx.failed()) return;
     if (dx.saving())

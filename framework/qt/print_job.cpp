@@ -71,10 +71,6 @@ void draw_page(QPainter& painter, PageSource& source, int number, DrawContext::K
 
 void set_print_dialog_hook(PrintDialogHook hook) { dialog_hook() = std::move(hook); }
 
-void get_printer_names(std::vector<std::string>& names) {
-    for (const QString& n : QPrinterInfo::availablePrinterNames()) names.push_back(from_qstring(n));
-}
-
 PrintOutcome run_print_job(PageSource& source, const PrintJobOptions& o) {
     QPrinter printer(QPrinter::HighResolution);
     set_up_printer(printer, o);

@@ -48,9 +48,6 @@ inline constexpr const char* kPrintingPageText = "Printing page %d";
 using PrintDialogHook = std::function<bool(QPrinter& printer, int min_page, int max_page)>;
 void set_print_dialog_hook(PrintDialogHook hook);
 
-// Appends every printer the system lists.
-void get_printer_names(std::vector<std::string>& names);
-
 // Runs a print job. The main window is blocked while it runs (the progress dialog is modal).
 PrintOutcome run_print_job(PageSource& source, const PrintJobOptions& options);
 // Shows the pages in the print preview until the user closes it. Returns the number of pages the

@@ -119,12 +119,4 @@ int ManualTimers::fire_interval(int interval_ms) {
     return n;
 }
 
-int ManualTimers::fire_all() {
-    int n = 0;
-    const std::size_t count = state_->entries.size();
-    for (std::size_t i = 0; i < count; ++i)
-        if (fire(i)) ++n;
-    return n;
-}
-
 }  // namespace tv::fw

@@ -36,7 +36,6 @@ public:
     bool fire(std::size_t index);
     // Ticks every active timer with this interval; the number ticked.
     int fire_interval(int interval_ms);
-    int fire_all();
 
     struct State;
 

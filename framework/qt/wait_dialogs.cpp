@@ -156,13 +156,7 @@ int ExternalProgramWaitDlg::run() {
 
 void ExternalProgramWaitDlg::on_tick() {
     if (question_open_) return;
-    if (running_test_) {
-        if (running_test_()) return;
-    } else if (process_.pid > 0) {
-        int code = 0;
-        if (!program_ended(process_, code)) return;
-        exit_code_ = code;
-    }
+    if (running_ && running_()) return;
     if (timer_) timer_->stop();
     accept();
 }

@@ -110,19 +110,15 @@ public:
     explicit CompressWaitDlg(QWidget* parent = nullptr);
 };
 
-// Waits for a started program, polling every 500 ms. The program is never killed here.
+// Waits for an external program's run, polling every 500 ms. The program is never killed here.
 class ExternalProgramWaitDlg : public QDialog {
 public:
     explicit ExternalProgramWaitDlg(QWidget* parent = nullptr);
     ~ExternalProgramWaitDlg() override;
-    // The program to wait for; without one the dialog closes at its first tick. Its exit code is
-    // collected when it ends (exit_code()).
-    void set_process(const ProcessInfo& info) { process_ = info; }
-    // Tests: the running test instead of a process.
-    void set_running_test(std::function<bool()> running) { running_test_ = std::move(running); }
+    // The wait lasts while `running` answers true; without it the dialog closes at its first tick.
+    void set_running(std::function<bool()> running) { running_ = std::move(running); }
     int run();  // modal; QDialog::Accepted when it ends
     bool stopped_by_user() const { return stopped_by_user_; }
-    int exit_code() const { return exit_code_; }
     // What "Stop Waiting" does: asks through ui(), No as the default.
     void on_stop_waiting();
     void on_tick();
@@ -135,9 +131,7 @@ private:
     std::unique_ptr<fw::Timer> timer_;
     bool question_open_ = false;
     bool stopped_by_user_ = false;
-    ProcessInfo process_;
-    int exit_code_ = -2;
-    std::function<bool()> running_test_;
+    std::function<bool()> running_;
 };
 
 // Runs `work` on a worker thread behind a modal, buttonless dialog; the end is noticed at the

@@ -9,8 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/fs.h"
 #include "platform/paths.h"
 #include "platform/shared_memory.h"
+#include "testing/lock_waiters.h"
 
 namespace tv::platform::testing {
 namespace {
@@ -80,6 +82,34 @@ TEST(TempRoot, TakesAlongTheNamedObjectsAKilledProcessLeft) {
         EXPECT_TRUE(fs::exists(object));
     }
     EXPECT_FALSE(fs::exists(object));
+}
+
+TEST(LockWaiters, CountsOnlyTheRequestsQueuedOnThatFile) {
+    TempRoot r;
+    const std::string path = r.made() + "/index.lck", other = r.made() + "/other.lck";
+    EXPECT_EQ(tv::testing::lock_waiters(path), -1);  // no such file
+    // The child is forked before the locks are taken: an inherited lock description would be its own.
+    int go[2];
+    ASSERT_EQ(::pipe(go), 0);
+    const pid_t child = fork_child([&] {
+        ::close(go[1]);
+        char c;
+        if (::read(go[0], &c, 1) != 1) return 2;
+        FileLock mine;
+        return mine.lock(path, true, true) ? 0 : 1;
+    });
+    ::close(go[0]);
+    FileLock held, elsewhere;
+    ASSERT_TRUE(held.lock(path, true, true));
+    ASSERT_TRUE(elsewhere.lock(other, true, true));
+    EXPECT_EQ(tv::testing::lock_waiters(path), 0);
+    ASSERT_EQ(::write(go[1], "g", 1), 1);
+    ::close(go[1]);
+    EXPECT_TRUE(tv::testing::wait_for_lock_waiters(path, 1));
+    EXPECT_EQ(tv::testing::lock_waiters(other), 0);
+    held.unlock();
+    EXPECT_EQ(wait_child(child), 0);
+    EXPECT_EQ(tv::testing::lock_waiters(path), 0);
 }
 
 }  // namespace

@@ -109,11 +109,6 @@ int needs_a_window(const char* name) {
 void set_compress_cf_action(CompressCfAction action) { compress_cf_action() = std::move(action); }
 void set_merivale_action(CompressCfAction action) { merivale_action() = std::move(action); }
 
-const CommandSwitch* find_command_switch(std::string_view token) {
-    const SwitchRow* row = find_row(token);
-    return row ? &row->info : nullptr;
-}
-
 namespace {
 
 // Far more than any command line a site writes.

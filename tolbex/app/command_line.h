@@ -51,9 +51,6 @@ struct CommandSwitch {
     bool prescanned;     // listed in the show-state pre-scan's table
 };
 
-// The switch named by `token` (compared without regard to case); null for anything else.
-const CommandSwitch* find_command_switch(std::string_view token);
-
 // Appends the tokens of every parameter file named after a "/paramfile" among the original
 // arguments; tokens that a parameter file adds are not searched again. Only a plain file of at
 // most 1 MB is read (never a link, a FIFO or a device).

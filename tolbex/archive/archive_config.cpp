@@ -26,17 +26,10 @@ ParsedLine scan_line(std::string_view line) {
     auto skip_space = [&] {
         while (i < line.size() && is_space_char(line[i])) ++i;
     };
-    skip_space();
-    bool negative = false;
-    if (i < line.size() && (line[i] == '+' || line[i] == '-')) negative = line[i++] == '-';
-    const std::size_t digits_start = i;
-    std::int64_t value = 0;
-    while (i < line.size() && line[i] >= '0' && line[i] <= '9') {
-        value = value * 10 + (line[i++] - '0');
-        if (value > INT_MAX) return out;  // not a number this format can hold
-    }
-    if (i == digits_start) return out;
-    out.kind = static_cast<std::int32_t>(negative ? -value : value);
+    const ParsedInteger kind = parse_integer(line);
+    if (!kind.ok()) return out;  // no number, or not one this format can hold
+    i = kind.end;
+    out.kind = static_cast<std::int32_t>(kind.value);
     out.fields = 1;
     auto quoted = [&](std::string& field) {
         if (i >= line.size() || line[i] != '"') return false;

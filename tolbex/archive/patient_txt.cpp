@@ -318,27 +318,6 @@ std::optional<PatientDate> parse_patient_date(std::string_view text) {
 
 void PatientTxt::clear() { *this = PatientTxt(); }
 
-namespace {
-
-// atoi-like: leading blanks, a sign, digits; no digits give 0; clamped to int32.
-std::int32_t parse_age(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && is_space_char(text[i])) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    std::int64_t value = 0;
-    for (; i < text.size() && is_digit(text[i]); ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > std::numeric_limits<std::int32_t>::max()) {
-            value = std::numeric_limits<std::int32_t>::max();
-            break;
-        }
-    }
-    return static_cast<std::int32_t>(negative ? -value : value);
-}
-
-}  // namespace
-
 bool PatientTxt::read(const std::string& path) {
     clear();
     ReportTextReader reader(platform::resolve_path_ci(path));
@@ -367,7 +346,7 @@ bool PatientTxt::read(const std::string& path) {
         return false;
     }
     const std::string age = item(5);
-    if (!age.empty()) m_age = parse_age(age);
+    if (!age.empty()) m_age = static_cast<std::int32_t>(parse_integer(age).value);
     m_sex = item(6);
     m_operator = item(7);
     m_recording_id = item(8);

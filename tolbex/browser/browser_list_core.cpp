@@ -99,10 +99,8 @@ std::string transfer_description(std::string_view archive_name, std::string_view
 }
 
 std::string format_patient_details(std::string_view text, double version) {
-    const std::size_t first = text.find('\n');
-    const std::size_t second = first == std::string_view::npos ? first : text.find('\n', first + 1);
-    if (second == std::string_view::npos || second + 1 >= text.size()) return std::string(text);
-    std::string_view rest = text.substr(second + 1);
+    std::string_view rest = text;
+    if (!take_line(rest) || !take_line(rest) || rest.empty()) return std::string(text);
 
     static const char* const kLong[] = {
         "Patient Name:",      "Date of birth:",  "Age:",       "Sex:",          "Operator:",
@@ -118,17 +116,14 @@ std::string format_patient_details(std::string_view text, double version) {
 
     std::string out;
     for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t nl = rest.find('\n');
-        if (nl == std::string_view::npos) return out;
-        std::string_view line = rest.substr(0, nl);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        const auto line = take_line(rest);
+        if (!line) return out;
         if (labels[i]) {
             out += labels[i];
             out += " \t";
-            out += line;
+            out += *line;
             out += '\n';
         }
-        rest.remove_prefix(nl + 1);
     }
     out += "Comments:\n\n";
     out += rest;

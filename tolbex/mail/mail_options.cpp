@@ -1,4 +1,5 @@
 #include "tolbex/mail/mail_options.h"
+#include "common/text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,13 +12,7 @@ namespace {
 // The significant lines with their escapes resolved.
 std::vector<std::string> significant_lines(const std::string& text) {
     std::vector<std::string> lines;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(pos, end - pos);
-        pos = end + 1;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+    for (const std::string_view line : split_lines(text)) {
         if (std::all_of(line.begin(), line.end(), [](unsigned char c) { return std::isspace(c); })) continue;
         if (line[0] == '/') continue;
         std::string out;

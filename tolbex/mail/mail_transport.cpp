@@ -1,18 +1,13 @@
 #include "tolbex/mail/mail_transport.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <cctype>
 
 #include "common/files.h"
+#include "common/runner.h"
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "tolbex/app/tolbex_settings.h"
 #include "tolbex/archive/profile.h"
-
-extern char** environ;
 
 namespace tv {
 
@@ -111,33 +106,24 @@ MailDeliveryResult SendmailTransport::deliver(const std::string& message) {
         return result;
     }
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, message_path.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    std::vector<char*> args;
-    args.push_back(const_cast<char*>(program.c_str()));
-    for (std::size_t i = 1; i < argv_.size(); ++i) args.push_back(const_cast<char*>(argv_[i].c_str()));
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
+    platform::ChildIo io(platform::Stdin::File);
+    io.input_file = message_path;
+    io.output_file = output_path;
+    ChildProgram child;
+    if (!child.start(argv_, io)) {
         result.message = "The mail command \"" + program + "\" could not be started.";
         return result;
     }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+    const ChildEnd end = child.wait_pumping();
     std::string said;
     if (auto bytes = platform::read_whole_file(output_path)) said = trimmed(*bytes);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+    if (end.how == ChildEnd::How::Exited && end.exit_code == 0) {
         result.outcome = MailDelivery::Sent;
         return result;
     }
-    result.message = said.empty() ? "The mail command \"" + program + "\" ended with code " +
-                                        std::to_string(platform::exit_code_from_status(status)) + "."
-                                  : said;
+    result.message = said.empty()
+                         ? "The mail command \"" + program + "\" ended with code " + std::to_string(end.code()) + "."
+                         : said;
     return result;
 }
 

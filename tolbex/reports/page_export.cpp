@@ -19,9 +19,6 @@
 namespace tv {
 namespace {
 
-// Luminance below half is black. The grey picture that pages are drawn on uses the same weights.
-bool dark(int r, int g, int b) { return 299 * r + 587 * g + 114 * b < 128 * 1000; }
-
 // Each thread paints its own picture, so pages render on several threads at once (Qt paints on
 // a QImage and rasterises fonts on any thread). One picture per thread and size, reused: a fresh
 // 9 MB picture per page costs more in page faults than the drawing itself.
@@ -181,45 +178,8 @@ void ensure_render_application() {
     (void)app;
 }
 
-fw::Bitmap render_page_rgb(const CReportPage& page, const PageFonts& fonts, int width, int height) {
-    ensure_render_application();
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    {
-        QPainter painter(&image);
-        fw::PainterDrawContext dc(painter, fw::DrawContext::Kind::Bitmap);
-        map_page_to_device(dc, {0, 0, width, height});
-        page.draw(dc, fonts);
-    }
-    fw::Bitmap b;
-    b.width = width;
-    b.height = height;
-    b.bits = 24;
-    b.pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
-    std::size_t at = 0;
-    for (int y = 0; y < height; ++y) {
-        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        for (int x = 0; x < width; ++x) {
-            b.pixels[at++] = static_cast<std::uint8_t>(qRed(line[x]));
-            b.pixels[at++] = static_cast<std::uint8_t>(qGreen(line[x]));
-            b.pixels[at++] = static_cast<std::uint8_t>(qBlue(line[x]));
-        }
-    }
-    return b;
-}
-
 MonoImage render_page_mono(const CReportPage& page, const PageFonts& fonts, int width, int height) {
     return mono_from_qimage(render_qimage(page, fonts, width, height));
-}
-
-MonoImage to_mono(const fw::Bitmap& rgb) {
-    MonoImage m = MonoImage::white(rgb.width, rgb.height);
-    for (int y = 0; y < rgb.height; ++y)
-        for (int x = 0; x < rgb.width; ++x) {
-            const fw::Rgb c = rgb.pixel(x, y);
-            if (dark(c.r, c.g, c.b)) m.set_black(x, y);
-        }
-    return m;
 }
 
 std::string page_bitmap_file_name(int page_number, BitmapFormat format) {

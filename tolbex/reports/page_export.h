@@ -42,11 +42,8 @@ void pcx_encode_line(const std::uint8_t* bytes, std::size_t count, std::string& 
 // Makes an offscreen QGuiApplication when the process has no Qt application yet.
 void ensure_render_application();
 
-// Renders a page into a white RGB picture (24 bits, top-down) of the given size.
-fw::Bitmap render_page_rgb(const CReportPage& page, const PageFonts& fonts, int width, int height);
 MonoImage render_page_mono(const CReportPage& page, const PageFonts& fonts, int width = kPageBitmapWidth,
                            int height = kPageBitmapHeight);
-MonoImage to_mono(const fw::Bitmap& rgb);
 // Renders every page on all cores, each worker on its own picture; the results are in page order
 // and the same bits as render_page_mono page by page. Pages must not change meanwhile.
 std::vector<MonoImage> render_pages_mono(const std::vector<const CReportPage*>& pages, const PageFonts& fonts,

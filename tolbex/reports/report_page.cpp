@@ -50,14 +50,9 @@ std::string group_heading(std::int32_t group) {
 std::int64_t metafile_sample(std::string_view name) {
     const std::size_t dash = name.find('-');
     if (dash == std::string_view::npos) return 0;
-    std::size_t i = dash + 1;
-    if (i < name.size() && (name[i] == '-' || name[i] == '+')) return 0;
-    std::int64_t v = 0;
-    for (; i < name.size() && name[i] >= '0' && name[i] <= '9'; ++i) {
-        v = v * 10 + (name[i] - '0');
-        if (v > (std::int64_t{1} << 40)) break;
-    }
-    return v;
+    const std::string_view digits = name.substr(dash + 1);
+    if (digits.empty() || digits[0] < '0' || digits[0] > '9') return 0;
+    return parse_integer(digits, 0, std::int64_t{1} << 40).value;
 }
 
 // emflist.dat and the legend rule give names whose case need not match the files on disk.

@@ -10,6 +10,7 @@
 #include "platform/paths.h"
 #include "tolbex/signing/crypto.h"
 #include "tolbex/signing/signed_report.h"
+#include "common/text.h"
 
 namespace tv::signing {
 namespace {
@@ -37,19 +38,13 @@ std::vector<SignatureBitmapEntry> read_signature_list() {
     const std::optional<std::string> text =
         platform::read_whole_file(signature_bitmap_folder() + "/" + kSignatureListName);
     if (!text) return out;
-    std::size_t pos = 0;
-    while (pos < text->size()) {
-        std::size_t end = text->find('\n', pos);
-        if (end == std::string::npos) end = text->size();
-        std::string line = text->substr(pos, end - pos);
-        pos = end + 1;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+    for (const std::string_view line : split_lines(*text)) {
         const std::size_t start = line.find_first_not_of('"');
         if (start == std::string::npos) continue;
         const std::size_t quote = line.find('"', start);
         if (quote == std::string::npos) continue;
-        SignatureBitmapEntry e{line.substr(start, quote - start),
-                               quote + 2 <= line.size() ? line.substr(quote + 2) : ""};
+        SignatureBitmapEntry e{std::string(line.substr(start, quote - start)),
+                               std::string(quote + 2 <= line.size() ? line.substr(quote + 2) : "")};
         out.push_back(std::move(e));
     }
     return out;

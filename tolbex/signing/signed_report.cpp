@@ -23,6 +23,7 @@
 #include "tolbex/archive/report_types.h"
 #include "tolbex/archive/store_report.h"
 #include "tolbex/signing/trust.h"
+#include "common/text.h"
 
 namespace tv::signing {
 namespace {
@@ -419,14 +420,7 @@ bool all_verified(const std::vector<SignatureRecord>& signers) {
 std::string signed_timi_summary_text(std::string_view summary, const std::vector<SignatureRecord>& signers) {
     std::string text = signed_label(SignedLabel::TimiSummaryHeading, all_verified(signers)) + "\n\n";
     for (const auto& r : signers) text += signature_details_text(r);
-    for (std::size_t pos = 0; pos < summary.size();) {
-        std::size_t end = summary.find('\n', pos);
-        if (end == std::string_view::npos) end = summary.size();
-        std::string_view line = summary.substr(pos, end - pos);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        text.append(line) += '\n';
-        pos = end + 1;
-    }
+    for (std::string_view line : split_lines(summary)) text.append(line) += '\n';
     std::string crlf;
     crlf.reserve(text.size() + text.size() / 16);
     for (char c : text) {

@@ -98,7 +98,7 @@ bool TapeReader::start(const std::string& program, const std::vector<std::string
     exit_code_ = platform::kExitUnknown;
     // The reader is a console program started hidden: our terminal's input is not its to read, and
     // its progress lines are not ours to show.
-    return child_.start(argv, platform::Stdin::Null, true, platform::Stdout::Null);
+    return child_.start(argv, platform::ChildIo(platform::Stdin::Null, platform::Stdout::Null), true);
 }
 
 bool TapeReader::poll(int& exit_code) {

@@ -22,39 +22,15 @@
 
 #include "common/bytes.h"
 #include "testing/test_root.h"
+#include "testing/test_files.h"
 
 namespace cli {
 
 namespace fs = std::filesystem;
 
-inline std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void write_file(const fs::path& p, const std::string& bytes) {
-    fs::create_directories(p.parent_path());
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-inline std::vector<std::string> split_lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::string cur;
-    for (char c : text) {
-        if (c == '\n') {
-            if (!cur.empty() && cur.back() == '\r') cur.pop_back();
-            lines.push_back(cur);
-            cur.clear();
-        } else {
-            cur.push_back(c);
-        }
-    }
-    if (!cur.empty()) lines.push_back(cur);
-    return lines;
-}
+using tv::testing::read_file;
+using tv::testing::split_lines;
+using tv::testing::write_file;
 
 // Non-blank lines, as the index readers see them.
 inline std::vector<std::string> index_lines(const fs::path& p) {

@@ -1,5 +1,6 @@
 // "/storefolder" with its log, index robustness on store, and "/delete_os12_ecg".
 #include "tolbex/tests/cli_fixture.h"
+#include "testing/lock_waiters.h"
 
 namespace cli {
 namespace {
@@ -212,7 +213,8 @@ TEST_F(StoreFolderTest, StoresAndConversionsSideBySideLoseNothing) {
             codes[kEach + i] = run({"/delete_os12_ecg", (archive / ("X" + std::to_string(i) + ".O12")).string()}).code;
         });
     }
-    std::this_thread::sleep_for(std::chrono::seconds(1));
+    // All of them queue on the lock before it is let go.
+    EXPECT_TRUE(tv::testing::wait_for_lock_waiters((archive / ".TVINDEX.LCK").string(), 2 * kEach));
     ::close(lock_fd);
     for (auto& r : runs) r.join();
     for (int i = 0; i < 2 * kEach; ++i) EXPECT_EQ(codes[i], 0) << i;

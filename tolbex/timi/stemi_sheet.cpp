@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "common/ui.h"
-#include "tolbex/timi/timi_numbers.h"
+#include "common/number_text.h"
 
 namespace tv {
 

@@ -15,6 +15,7 @@
 #include "tolbex/archive/audit_trail.h"
 #include "tolbex/timi/timi_files.h"
 #include "tolbex/timi/timi_strings.h"
+#include "common/text.h"
 
 namespace tv {
 
@@ -56,20 +57,6 @@ const EventType* find_type(std::int32_t code) {
 std::int64_t floor_div(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
 void show(const std::string& text) { ui().message_box(text, std::string(), MsgIcon::Error, MsgButtons::Ok); }
-
-std::vector<std::string> read_lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        const std::size_t nl = text.find('\n', pos);
-        std::string line = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(std::move(line));
-        if (nl == std::string::npos) break;
-        pos = nl + 1;
-    }
-    return lines;
-}
 
 }  // namespace
 
@@ -116,9 +103,9 @@ bool TimiArrhData::calc_timi_arrh_data(const ArrhythmiaListPath& arrhythmia_list
         show(format_resource_string(kStrTimiArrhCalcError, std::strerror(errno)));
         return false;
     }
-    const auto lines = read_lines(*text);
+    const auto lines = split_lines(*text);
     for (int d = 0; d < kArrhDays && d < static_cast<int>(lines.size()); ++d) {
-        if (!read_arrhevnt_file(d, lines[d])) return false;
+        if (!read_arrhevnt_file(d, std::string(lines[d]))) return false;
     }
     count_events();
     return true;

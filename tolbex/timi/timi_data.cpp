@@ -4,7 +4,8 @@
 #include <cmath>
 
 #include "common/civil_days.h"
-#include "tolbex/timi/timi_numbers.h"
+#include "common/number_text.h"
+#include "common/text.h"
 
 namespace tv {
 
@@ -22,14 +23,11 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // Reads 1 to `max_digits` digits at `pos`.
 bool read_digits(std::string_view text, std::size_t& pos, int max_digits, int& value) {
-    int n = 0;
-    value = 0;
-    while (pos < text.size() && is_digit(text[pos]) && n < max_digits) {
-        value = value * 10 + (text[pos] - '0');
-        ++pos;
-        ++n;
-    }
-    return n > 0;
+    if (pos >= text.size() || !is_digit(text[pos])) return false;
+    const ParsedInteger n = parse_integer(text.substr(pos, static_cast<std::size_t>(max_digits)));
+    value = static_cast<int>(n.value);
+    pos += n.end;
+    return true;
 }
 
 bool parse_time_at(std::string_view text, std::size_t& pos, int& h, int& m, int& s) {

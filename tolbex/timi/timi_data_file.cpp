@@ -8,7 +8,8 @@
 #include "platform/fs.h"
 #include "tolbex/timi/timi_data.h"
 #include "tolbex/timi/timi_files.h"
-#include "tolbex/timi/timi_numbers.h"
+#include "common/number_text.h"
+#include "common/text.h"
 
 namespace tv {
 
@@ -16,21 +17,6 @@ namespace {
 
 constexpr const char* kNl = "\r\n";
 constexpr int kWrittenVersion = 2;
-
-// Lines without their ends; the piece after the last line end is no line.
-std::vector<std::string_view> split_lines(std::string_view text) {
-    std::vector<std::string_view> lines;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t nl = text.find('\n', pos);
-        std::string_view line = text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        lines.push_back(line);
-        if (nl == std::string_view::npos) break;
-        pos = nl + 1;
-    }
-    return lines;
-}
 
 std::string_view after_last_blank(std::string_view line) {
     const auto at = line.rfind(' ');

@@ -4,7 +4,7 @@
 
 #include "common/bytes.h"
 #include "common/text.h"
-#include "tolbex/timi/timi_numbers.h"
+#include "common/number_text.h"
 
 namespace tv {
 

@@ -5,7 +5,7 @@
 #include "platform/fs.h"
 #include "tolbex/timi/timi_data.h"
 #include "tolbex/timi/timi_files.h"
-#include "tolbex/timi/timi_numbers.h"
+#include "common/number_text.h"
 
 namespace tv {
 

@@ -11,27 +11,12 @@
 #include "common/ui.h"
 #include "platform/fs.h"
 #include "tolbex/timi/timi_files.h"
-#include "tolbex/timi/timi_numbers.h"
+#include "common/number_text.h"
 #include "tolbex/timi/timi_strings.h"
 
 namespace tv {
 
 namespace {
-
-// Lines of a text without their ends (CR LF or LF); nothing after the last line end is a line.
-std::vector<std::string_view> text_lines(std::string_view text) {
-    std::vector<std::string_view> lines;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        const std::size_t nl = text.find('\n', pos);
-        std::string_view line = text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        lines.push_back(line);
-        if (nl == std::string_view::npos) break;
-        pos = nl + 1;
-    }
-    return lines;
-}
 
 // The value after `key` at the start of `line`, leading white space removed; false when the line
 // does not start with the key.
@@ -92,7 +77,7 @@ bool TIMITableSource::load_day_list(const std::string& list_path) {
         return false;
     }
     std::vector<std::string> paths;
-    for (std::string_view line : text_lines(*text)) paths.emplace_back(line);
+    for (std::string_view line : split_lines(*text)) paths.emplace_back(line);
     return load_day_paths(paths);
 }
 
@@ -110,7 +95,7 @@ bool TIMITableSource::load_day_paths(const std::vector<std::string>& paths) {
 bool TIMITableSource::day_file_has_data(const std::string& path) {
     const auto text = platform::read_whole_file(path);
     if (!text) return false;
-    const auto lines = text_lines(*text);
+    const auto lines = split_lines(*text);
     // The rows follow a header of 20 lines, or 15 in a version-1 file (no heart-rate block).
     std::string_view version;
     const bool v1 = !lines.empty() && key_value(lines[0], load_resource_string(kStrTimiKeyVersion), version) &&
@@ -261,7 +246,7 @@ int TIMITableSource::read_day_file(const std::string& path) {
     if (!file_exists(path)) return kDayNotFound;
     const auto text = platform::read_whole_file(path);
     if (!text) return kDayFileError;
-    const auto lines = text_lines(*text);
+    const auto lines = split_lines(*text);
     std::size_t next = 0;
     std::int64_t day_rows = 0, day_beats = 0;
     if (const int code = read_day_header(lines, next, day_rows, day_beats); code != kDayOk) return code;
@@ -312,7 +297,7 @@ void TIMITableSource::read_arrhythmia_counts(const std::vector<std::string>& pat
             show(format_resource_string(kStrTimiArrhevntError, std::strerror(err)), MsgIcon::Error);
             return;
         }
-        const auto lines = text_lines(*text);
+        const auto lines = split_lines(*text);
         for (std::size_t i = 1; i < lines.size(); ++i) {
             for (int k = 0; k < 5; ++k) {
                 if (lines[i].find(kTexts[k]) != std::string_view::npos) {

@@ -303,13 +303,12 @@ std::string record_text(std::string_view tag, int n) { return std::string(tag) +
 bool parse_record_text(std::string_view text, std::string& tag, int& n) {
     const auto space = text.rfind(' ');
     if (space == std::string_view::npos || space == 0 || space + 1 >= text.size()) return false;
-    int value = 0;
-    for (std::size_t i = space + 1; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9' || value > 100000000) return false;
-        value = value * 10 + (text[i] - '0');
-    }
+    const std::string_view digits = text.substr(space + 1);
+    if (digits[0] < '0' || digits[0] > '9') return false;
+    const ParsedInteger value = parse_integer(digits, 0, 999999999);
+    if (!value.whole(digits.size())) return false;
     tag.assign(text.substr(0, space));
-    n = value;
+    n = static_cast<int>(value.value);
     return true;
 }
 

@@ -7,7 +7,7 @@
 #include "platform/drives.h"
 #include "platform/fs.h"
 #include "platform/process.h"
-#include "vond/tests/card_builder.h"
+#include "tools/cardgen/card_builder.h"
 
 namespace tv::demo {
 

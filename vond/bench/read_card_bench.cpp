@@ -9,7 +9,7 @@
 
 #include "platform/shared_memory.h"
 #include "vond/card_disk.h"
-#include "vond/tests/card_builder.h"
+#include "tools/cardgen/card_builder.h"
 
 namespace {
 

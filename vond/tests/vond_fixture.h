@@ -20,7 +20,7 @@
 #include "platform/drives.h"
 #include "platform/shared_memory.h"
 #include "testing/test_root.h"
-#include "vond/tests/card_builder.h"
+#include "tools/cardgen/card_builder.h"
 
 namespace vondtest {
 

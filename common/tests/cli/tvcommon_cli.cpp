@@ -170,9 +170,10 @@ int tape_host(const std::string& program, const std::string& arg) {
 
     CountingPump pump;
     tv::set_message_pump(&pump);
-    std::string cmd = "\"" + program + "\"";
-    if (!arg.empty()) cmd += " " + arg;
-    const int code = tv::run_program_pumping_messages(cmd, true, 500);
+    std::vector<std::string> argv{program};
+    tv::split_command_line(arg, argv);
+    tv::ChildProgram child;
+    const int code = child.start(argv) ? child.wait_pumping(500).code() : tv::platform::kExitNotStarted;
     tv::set_message_pump(nullptr);
 
     std::int32_t count = 0, state = 0;

@@ -11,6 +11,7 @@
 
 #include "testing/decimal_comma_locale.h"
 #include "testing/test_root.h"
+#include "testing/test_files.h"
 #include "tolbex/archive/patient_txt.h"
 
 namespace tv {
@@ -18,19 +19,9 @@ namespace {
 
 using platform::testing::TempRoot;
 
-void write_file(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
+using testing::write_file;
 
-std::string crlf(const std::string& lf_text) {
-    std::string out;
-    for (char c : lf_text) {
-        if (c == '\n') out += '\r';
-        out += c;
-    }
-    return out;
-}
+using testing::crlf;
 
 // The field table as the analysis system's letters know it: number, name, type (i, r, t).
 const char* const kFieldTable = R"(1 patdet.name t

@@ -9,16 +9,14 @@
 #include "platform/paths.h"
 #include "tolbex/archive/profile.h"
 #include "testing/test_root.h"
+#include "testing/test_files.h"
 
 namespace tv {
 namespace {
 
 using platform::testing::TempRoot;
 
-void write_file(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
+using testing::write_file;
 
 // A version 8 PATIENT.TXT whose line 8 is `recording_id`, cut after `lines` lines.
 std::string patient_txt(const std::string& recording_id, int lines = 17) {

@@ -7,22 +7,16 @@
 #include <vector>
 
 #include "testing/test_root.h"
+#include "testing/test_files.h"
 
 namespace tv {
 namespace {
 
 using platform::testing::TempRoot;
 
-void write_file(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
+using testing::write_file;
 
-std::string join_lines(const std::vector<std::string>& lines, const char* eol = "\r\n") {
-    std::string text;
-    for (const auto& l : lines) text += l + eol;
-    return text;
-}
+using testing::join_lines;
 
 // A version 8 PATIENT.TXT as the analysis system writes it.
 std::vector<std::string> v8_lines() {

@@ -18,6 +18,7 @@
 #include "tolbex/archive/report_archive.h"
 #include "tolbex/archive/store_report.h"
 #include "testing/test_accounts.h"
+#include "testing/lock_waiters.h"
 #include "tolbex/archive/tests/archive_test_root.h"
 
 namespace tv {
@@ -123,7 +124,8 @@ TEST_F(SharedArchiveTest, ManyProcessesOnOneArchiveLoseNothing) {
         platform::FileLock held;
         ASSERT_TRUE(held.lock(a_ + "/" + kIndexLockFileName, true, true));
         for (int w = 0; w < kWorkers; ++w) ASSERT_EQ(::write(go[w], "g", 1), 1);
-        ::usleep(20000);  // they queue on the lock held here
+        // Every worker queues on the lock held here before any of them gets it.
+        EXPECT_TRUE(testing::wait_for_lock_waiters(a_ + "/" + kIndexLockFileName, kWorkers));
     }
     for (pid_t pid : children) {
         int status = 0;

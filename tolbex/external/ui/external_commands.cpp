@@ -45,7 +45,7 @@ bool send_to_external_program(const std::vector<ExternalJobEntry>& jobs, QWidget
         return false;
     }
     ExternalProgramWaitDlg wait(parent);
-    wait.set_running_test([state] { return !state->done.load(); });
+    wait.set_running([state] { return !state->done.load(); });
     wait.run();
     // Stopped waiting: the worker still owns its result, which is not known yet.
     if (wait.stopped_by_user() || !state->done.load()) return true;

@@ -13,7 +13,7 @@
 #include "tolbex/app/tolbex_strings.h"
 #include "tolbex/intake/intake.h"
 #include "tolbex/mail/mail.h"
-#include "vond/tests/card_builder.h"
+#include "tools/cardgen/card_builder.h"
 
 namespace {
 

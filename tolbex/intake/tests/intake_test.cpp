@@ -26,7 +26,7 @@
 #include "tolbex/intake/patient_details.h"
 #include "tolbex/mail/mail.h"
 #include "tolbex/mail/mail_transport.h"
-#include "vond/tests/card_builder.h"
+#include "tools/cardgen/card_builder.h"
 
 namespace tv {
 namespace {

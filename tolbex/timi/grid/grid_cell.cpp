@@ -4,7 +4,7 @@
 #include <charconv>
 #include <mutex>
 
-#include "tolbex/timi/timi_numbers.h"
+#include "common/number_text.h"
 
 namespace tv {
 

@@ -262,9 +262,7 @@ public:
     int compare_cells(const GridCell* a, const GridCell* b, int flags) override;
 
     // --- notifications (defaults as documented)
-    virtual int on_cell_type_notify(int /*type*/, std::int32_t, std::int32_t, int /*msg*/, long /*value*/) {
-        return 1;
-    }
+    virtual int on_cell_type_notify(int /*type*/, std::int32_t, std::int32_t, int /*msg*/, long /*value*/) { return 1; }
     virtual int can_move(std::int32_t, std::int32_t, std::int32_t, std::int32_t) { return 1; }
     virtual int can_view_move(std::int32_t, std::int32_t, std::int32_t, std::int32_t) { return 1; }
     virtual void on_need_rows(std::int32_t, std::int32_t, std::int32_t*) {}
@@ -369,8 +367,19 @@ private:
     void after_move();
     void scroll_into_view(std::int32_t col, std::int32_t row);
     bool row_check(std::int32_t& row);  // asks for rows beyond the last; false when refused
-    std::int32_t page_rows(std::int32_t from, bool forward) const;
-    std::int32_t page_cols(std::int32_t from, bool forward) const;
+    std::int32_t page_count(bool rows, std::int32_t from, bool forward) const;  // rows or columns a page holds
+    // The cursor's move to (col, row) once the target is known: the moves' questions, scrolling, after_move.
+    int land_on(std::int32_t col, std::int32_t row, bool ask_source);
+    int set_first(bool rows, std::int32_t first);  // the top row or the left column
+    // A button on the cell under `p`: moved to first when `move_there`, then its cell type asked; off the
+    // cells col and row are -1 and the answer 0.
+    struct CellHit {
+        bool on_cell = false;
+        std::int32_t col = -1, row = -1;
+        fw::Rc rect{};
+        int answer = 0;
+    };
+    CellHit hit_cell(fw::Pt p, bool move_there, const std::function<int(GridCellType&, const CellHit&)>& ask);
     std::int32_t step_target(int code, std::int32_t current, std::int32_t count, bool rows) const;
     void take_selection_current();
     // A move that lands inside a joined block: past it when moving forward and there is room,

@@ -18,37 +18,49 @@ void GridCtrl::take_selection_current() {
     }
 }
 
+namespace {
+
+// One axis of the sheet, so that each move is written once for rows and columns.
+struct Axis {
+    const GridSettings& s;
+    bool rows;
+    std::int32_t count() const { return rows ? s.num_rows : s.num_cols; }
+    std::int32_t locked() const { return rows ? s.locked_rows : s.locked_cols; }
+    std::int32_t first() const { return rows ? s.top_row : s.left_col; }
+    std::int32_t max_first() const { return rows ? s.max_top_row : s.max_left_col; }
+    std::int64_t room() const { return rows ? s.area_height - s.locked_height : s.area_width - s.locked_width; }
+    std::int32_t area() const { return rows ? s.area_height : s.area_width; }
+    std::int32_t size(std::int32_t i) const { return rows ? s.row_height(i) : s.col_width(i); }
+    std::int32_t default_size() const { return rows ? s.default_row_height : s.default_col_width; }
+    std::int32_t clamp_first(std::int32_t v) const { return std::clamp(v, locked(), std::max(locked(), max_first())); }
+};
+
+std::int32_t& first_of(GridSettings& s, bool rows) { return rows ? s.top_row : s.left_col; }
+
+}  // namespace
+
 void GridCtrl::scroll_into_view(std::int32_t col, std::int32_t row) {
     GridSettings& s = sheet();
-    if (row >= s.locked_rows && row < s.num_rows) {
-        if (row < s.top_row) {
-            s.top_row = row;
-        } else if (row_y(row) < 0 || row_y(row) + s.row_height(row) > s.area_height) {
-            std::int64_t room = static_cast<std::int64_t>(s.area_height) - s.locked_height;
-            std::int32_t top = row;
-            for (std::int32_t r = row; r >= s.locked_rows; --r) {
-                room -= s.row_height(r);
+    for (const bool rows : {true, false}) {
+        const Axis a{s, rows};
+        const std::int32_t at = rows ? row : col;
+        if (at < a.locked() || at >= a.count()) continue;
+        const std::int64_t edge = rows ? row_y(row) : col_x(col);
+        std::int32_t& shown_first = first_of(s, rows);
+        if (at < shown_first) {
+            shown_first = at;
+        } else if (edge < 0 || edge + a.size(at) > a.area()) {
+            // The first that still shows `at` whole at the far end.
+            std::int64_t room = a.room();
+            std::int32_t first = at;
+            for (std::int32_t i = at; i >= a.locked(); --i) {
+                room -= a.size(i);
                 if (room < 0) break;
-                top = r;
+                first = i;
             }
-            s.top_row = top;
+            shown_first = first;
         }
-        s.top_row = std::clamp(s.top_row, s.locked_rows, std::max(s.locked_rows, s.max_top_row));
-    }
-    if (col >= s.locked_cols && col < s.num_cols) {
-        if (col < s.left_col) {
-            s.left_col = col;
-        } else if (col_x(col) < 0 || col_x(col) + s.col_width(col) > s.area_width) {
-            std::int64_t room = static_cast<std::int64_t>(s.area_width) - s.locked_width;
-            std::int32_t left = col;
-            for (std::int32_t c = col; c >= s.locked_cols; --c) {
-                room -= s.col_width(c);
-                if (room < 0) break;
-                left = c;
-            }
-            s.left_col = left;
-        }
-        s.left_col = std::clamp(s.left_col, s.locked_cols, std::max(s.locked_cols, s.max_left_col));
+        shown_first = a.clamp_first(shown_first);
     }
 }
 
@@ -80,16 +92,7 @@ int GridCtrl::goto_cell(std::int32_t col, std::int32_t row) {
         if (s.multi_select && s.last_input != kInputKey) after_move();
         return GRID_OK;
     }
-    if (s.default_source->can_move(s.current_col, s.current_row, col, row) != 1) return GRID_BAD_VALUE;
-    if (!can_move(s.current_col, s.current_row, col, row)) return GRID_BAD_VALUE;
-    if (!in_view(s, col_x(col), row_y(row), s.col_width(col), s.row_height(row))) {
-        if (!can_view_move(s.left_col, col, s.top_row, row)) return GRID_BAD_VALUE;
-        scroll_into_view(col, row);
-    }
-    s.drag_col = col;
-    s.drag_row = row;
-    after_move();
-    return GRID_OK;
+    return land_on(col, row, true);
 }
 
 int GridCtrl::goto_col(std::int32_t col) {
@@ -104,16 +107,7 @@ int GridCtrl::goto_col(std::int32_t col) {
     std::int32_t row = std::max(s.drag_row, 0);
     land_outside_block(col, row, col > s.drag_col, true);
     if (col == s.drag_col && s.drag_row == row) return GRID_OK;
-    if (s.default_source->can_move(s.current_col, s.current_row, col, row) != 1) return GRID_BAD_VALUE;
-    if (!can_move(s.current_col, s.current_row, col, row)) return GRID_BAD_VALUE;
-    if (!in_view(s, col_x(col), row_y(row), s.col_width(col), s.row_height(row))) {
-        if (!can_view_move(s.left_col, col, s.top_row, row)) return GRID_BAD_VALUE;
-        scroll_into_view(col, row);
-    }
-    s.drag_col = col;
-    s.drag_row = row;
-    after_move();
-    return GRID_OK;
+    return land_on(col, row, true);
 }
 
 bool GridCtrl::row_check(std::int32_t& row) {
@@ -139,6 +133,13 @@ int GridCtrl::goto_row(std::int32_t row) {
     std::int32_t col = std::max(s.drag_col, 0);
     land_outside_block(col, row, row > s.drag_row, false);
     if (row == s.drag_row && col == s.drag_col) return GRID_OK;
+    // A row move leaves the data source's can_move unasked, as it always has.
+    return land_on(col, row, false);
+}
+
+int GridCtrl::land_on(std::int32_t col, std::int32_t row, bool ask_source) {
+    GridSettings& s = sheet();
+    if (ask_source && s.default_source->can_move(s.current_col, s.current_row, col, row) != 1) return GRID_BAD_VALUE;
     if (!can_move(s.current_col, s.current_row, col, row)) return GRID_BAD_VALUE;
     if (!in_view(s, col_x(col), row_y(row), s.col_width(col), s.row_height(row))) {
         if (!can_view_move(s.left_col, col, s.top_row, row)) return GRID_BAD_VALUE;
@@ -150,43 +151,28 @@ int GridCtrl::goto_row(std::int32_t row) {
     return GRID_OK;
 }
 
-int GridCtrl::set_left_col(std::int32_t col) {
+int GridCtrl::set_left_col(std::int32_t col) { return set_first(false, col); }
+
+int GridCtrl::set_top_row(std::int32_t row) { return set_first(true, row); }
+
+int GridCtrl::set_first(bool rows, std::int32_t first) {
     GridSettings& s = sheet();
-    col = std::clamp(col, s.locked_cols, std::max(s.locked_cols, s.max_left_col));
-    if (col == s.left_col) return GRID_OK;
-    if (!can_view_move(s.left_col, s.top_row, col, s.top_row)) return GRID_BAD_VALUE;
-    s.left_col = col;
+    const Axis a{s, rows};
+    first = a.clamp_first(first);
+    if (first == a.first()) return GRID_OK;
+    if (!can_view_move(s.left_col, s.top_row, rows ? s.left_col : first, rows ? first : s.top_row))
+        return GRID_BAD_VALUE;
+    first_of(s, rows) = first;
     after_move();
     return GRID_OK;
 }
 
-int GridCtrl::set_top_row(std::int32_t row) {
-    GridSettings& s = sheet();
-    row = std::clamp(row, s.locked_rows, std::max(s.locked_rows, s.max_top_row));
-    if (row == s.top_row) return GRID_OK;
-    if (!can_view_move(s.left_col, s.top_row, s.left_col, row)) return GRID_BAD_VALUE;
-    s.top_row = row;
-    after_move();
-    return GRID_OK;
-}
-
-std::int32_t GridCtrl::page_rows(std::int32_t from, bool forward) const {
-    const GridSettings& s = sheet();
-    std::int64_t room = static_cast<std::int64_t>(s.area_height) - s.locked_height;
+std::int32_t GridCtrl::page_count(bool rows, std::int32_t from, bool forward) const {
+    const Axis a{sheet(), rows};
+    std::int64_t room = a.room();
     std::int32_t n = 0;
-    for (std::int32_t r = from; room > 0; r += forward ? 1 : -1, ++n) {
-        room -= r >= 0 && r < s.num_rows ? std::max(1, s.row_height(r)) : std::max(1, s.default_row_height);
-        if (room < 0) break;
-    }
-    return std::max(n, 1);
-}
-
-std::int32_t GridCtrl::page_cols(std::int32_t from, bool forward) const {
-    const GridSettings& s = sheet();
-    std::int64_t room = static_cast<std::int64_t>(s.area_width) - s.locked_width;
-    std::int32_t n = 0;
-    for (std::int32_t c = from; room > 0; c += forward ? 1 : -1, ++n) {
-        room -= c >= 0 && c < s.num_cols ? std::max(1, s.col_width(c)) : std::max(1, s.default_col_width);
+    for (std::int32_t i = from; room > 0; i += forward ? 1 : -1, ++n) {
+        room -= i >= 0 && i < a.count() ? std::max(1, a.size(i)) : std::max(1, a.default_size());
         if (room < 0) break;
     }
     return std::max(n, 1);
@@ -196,8 +182,8 @@ std::int32_t GridCtrl::step_target(int code, std::int32_t at, std::int32_t count
     switch (code) {
         case 0: return at - 1;
         case 1: return at + 1;
-        case 2: return at - (rows ? page_rows(at, false) : page_cols(at, false));
-        case 3: return at + (rows ? page_rows(at, true) : page_cols(at, true));
+        case 2: return at - page_count(rows, at, false);
+        case 3: return at + page_count(rows, at, true);
         case 4: return 0;
         default: return count - 1;
     }
@@ -356,52 +342,45 @@ void GridCtrl::char_typed(int ch) {
     on_char(&ch, handled);
 }
 
+GridCtrl::CellHit GridCtrl::hit_cell(fw::Pt p, bool move_there,
+                                     const std::function<int(GridCellType&, const CellHit&)>& ask) {
+    CellHit hit;
+    if (get_cell_from_point(p.x, p.y, hit.col, hit.row, &hit.rect) != GRID_OK)
+        return CellHit{false, -1, -1, hit.rect, 0};
+    hit.on_cell = true;
+    if (move_there) goto_cell(hit.col, hit.row);
+    fetch(hit.col, hit.row, work_cell_);
+    hit.answer = ask(*type_of(work_cell_), hit);
+    return hit;
+}
+
 void GridCtrl::left_down(fw::Pt p, unsigned flags) {
     if (editing_) return;
     GridSettings& s = sheet();
     s.last_input = kInputLeft;
     s.mouse_flags = flags;
     drag_row_edge_ = drag_col_edge_ = false;
-    std::int32_t c = -1, r = -1;
-    fw::Rc rect{};
-    int answer = 0;
-    if (get_cell_from_point(p.x, p.y, c, r, &rect) == GRID_OK) {
-        goto_cell(c, r);
-        fetch(c, r, work_cell_);
-        answer = type_of(work_cell_)->on_left_button(c, r, true, rect, p);
-        capture_ = answer != 0;
-    } else {
-        c = r = -1;
-    }
-    on_lclicked(c, r, true, rect, p, answer);
+    const CellHit h = hit_cell(p, true, [&](GridCellType& t, const CellHit& at) {
+        return t.on_left_button(at.col, at.row, true, at.rect, p);
+    });
+    if (h.on_cell) capture_ = h.answer != 0;
+    on_lclicked(h.col, h.row, true, h.rect, p, h.answer);
     s.last_input = kInputKey;
 }
 
 void GridCtrl::left_up(fw::Pt p) {
-    std::int32_t c = -1, r = -1;
-    fw::Rc rect{};
-    int answer = 0;
-    if (get_cell_from_point(p.x, p.y, c, r, &rect) == GRID_OK) {
-        fetch(c, r, work_cell_);
-        answer = type_of(work_cell_)->on_left_button(c, r, false, rect, p);
-    } else {
-        c = r = -1;
-    }
-    on_lclicked(c, r, false, rect, p, answer);
+    const CellHit h = hit_cell(p, false, [&](GridCellType& t, const CellHit& at) {
+        return t.on_left_button(at.col, at.row, false, at.rect, p);
+    });
+    on_lclicked(h.col, h.row, false, h.rect, p, h.answer);
     capture_ = false;
 }
 
 void GridCtrl::double_click(fw::Pt p) {
-    std::int32_t c = -1, r = -1;
-    fw::Rc rect{};
-    int answer = 0;
-    if (get_cell_from_point(p.x, p.y, c, r, &rect) == GRID_OK) {
-        fetch(c, r, work_cell_);
-        answer = type_of(work_cell_)->on_double_click(c, r, rect, p);
-    } else {
-        c = r = -1;
-    }
-    on_dclicked(c, r, rect, p, answer);
+    const CellHit h = hit_cell(p, false, [&](GridCellType& t, const CellHit& at) {
+        return t.on_double_click(at.col, at.row, at.rect, p);
+    });
+    on_dclicked(h.col, h.row, h.rect, p, h.answer);
 }
 
 void GridCtrl::right_down(fw::Pt p, unsigned flags) {
@@ -409,32 +388,19 @@ void GridCtrl::right_down(fw::Pt p, unsigned flags) {
     GridSettings& s = sheet();
     s.last_input = kInputRight;
     s.mouse_flags = flags;
-    std::int32_t c = -1, r = -1;
-    fw::Rc rect{};
-    int answer = 0;
-    if (get_cell_from_point(p.x, p.y, c, r, &rect) == GRID_OK) {
-        goto_cell(c, r);
-        fetch(c, r, work_cell_);
-        answer = type_of(work_cell_)->on_right_button(c, r, true, rect, p);
-    } else {
-        c = r = -1;
-    }
-    on_rclicked(c, r, true, rect, p, answer);
+    const CellHit h = hit_cell(p, true, [&](GridCellType& t, const CellHit& at) {
+        return t.on_right_button(at.col, at.row, true, at.rect, p);
+    });
+    on_rclicked(h.col, h.row, true, h.rect, p, h.answer);
     s.last_input = kInputKey;
-    if (s.popup_menus) start_popup_menu(c, r, p, kSectionCells);  // the window layer maps the point
+    if (s.popup_menus) start_popup_menu(h.col, h.row, p, kSectionCells);  // the window layer maps the point
 }
 
 void GridCtrl::right_up(fw::Pt p) {
-    std::int32_t c = -1, r = -1;
-    fw::Rc rect{};
-    int answer = 0;
-    if (get_cell_from_point(p.x, p.y, c, r, &rect) == GRID_OK) {
-        fetch(c, r, work_cell_);
-        answer = type_of(work_cell_)->on_right_button(c, r, false, rect, p);
-    } else {
-        c = r = -1;
-    }
-    on_rclicked(c, r, false, rect, p, answer);
+    const CellHit h = hit_cell(p, false, [&](GridCellType& t, const CellHit& at) {
+        return t.on_right_button(at.col, at.row, false, at.rect, p);
+    });
+    on_rclicked(h.col, h.row, false, h.rect, p, h.answer);
 }
 
 void GridCtrl::mouse_move(fw::Pt p, unsigned flags, bool left_held) {
@@ -483,34 +449,23 @@ int GridCtrl::drag_step(fw::Pt p) {
         for (int i = 0; i < exp && v < (1 << 20); ++i) v *= base;
         return static_cast<std::int32_t>(std::min<std::int64_t>(v, 1 << 20));
     };
-    bool scrolled = false;
-    const std::int32_t cw = std::max(1, s.default_col_width), rh = std::max(1, s.default_row_height);
-    if (p.x < 0) {
-        scrolled = true;
-        if (s.drag_exponent == 0)
-            move_current_col(0);
-        else
-            goto_col(s.drag_col - power(1 - p.x / cw, s.drag_exponent));
-    } else if (p.x > s.area_width || drag_col_edge_) {
-        scrolled = true;
-        if (s.drag_exponent == 0)
-            move_current_col(1);
-        else
-            goto_col(s.drag_col + power((p.x - s.area_width) / cw + 1, s.drag_exponent));
-    }
-    if (p.y < 0) {
-        scrolled = true;
-        if (s.drag_exponent == 0)
-            move_current_row(0);
-        else
-            goto_row(s.drag_row - power(1 - p.y / rh, s.drag_exponent));
-    } else if (p.y > s.area_height || drag_row_edge_) {
-        scrolled = true;
-        if (s.drag_exponent == 0)
-            move_current_row(1);
-        else
-            goto_row(s.drag_row + power((p.y - s.area_height) / rh + 1, s.drag_exponent));
-    }
+    // Past an edge of the cell area the cursor runs on, faster the farther out the pointer is.
+    const auto run = [&](bool rows, std::int32_t at, bool at_far_edge) {
+        const Axis a{s, rows};
+        const std::int32_t unit = std::max(1, a.default_size());
+        const std::int32_t drag = rows ? s.drag_row : s.drag_col;
+        if (at >= 0 && at <= a.area() && !at_far_edge) return false;
+        const bool back = at < 0;
+        if (s.drag_exponent == 0) {
+            rows ? move_current_row(back ? 0 : 1) : move_current_col(back ? 0 : 1);
+        } else {
+            const std::int32_t step = power(back ? 1 - at / unit : (at - a.area()) / unit + 1, s.drag_exponent);
+            rows ? goto_row(back ? drag - step : drag + step) : goto_col(back ? drag - step : drag + step);
+        }
+        return true;
+    };
+    const bool scrolled_across = run(false, p.x, drag_col_edge_);
+    const bool scrolled = run(true, p.y, drag_row_edge_) || scrolled_across;
     s.last_input = kInputKey;
     return scrolled ? std::max(1, s.drag_delay_ms) : 0;
 }
@@ -571,8 +526,7 @@ int GridCtrl::start_edit(std::int32_t col, std::int32_t row, int first_char) {
     }
     type->get_edit_area(rect);
     GridEditor* editor = edit_cell_.is_property_set(kCellMask) && masked_editor_ ? masked_editor_ : plain_editor_;
-    if (s.default_source->can_start_edit(col, row, &editor) == 0 || can_start_edit(col, row, &editor) == 0 ||
-        !editor) {
+    if (s.default_source->can_start_edit(col, row, &editor) == 0 || can_start_edit(col, row, &editor) == 0 || !editor) {
         editing_ = false;
         return 1;
     }
@@ -606,8 +560,7 @@ int GridCtrl::finish_edit(const std::string& text, bool cancelled, bool move_on,
         redraw_cell(edit_col_, edit_row_);
         // Text wider than its column runs into an empty neighbour: draw the row again.
         if (s.overflow && edit_col_ >= 0 && edit_row_ >= 0 && edit_col_ + 1 < s.num_cols && measure_ &&
-            get_cell_text(edit_col_ + 1, edit_row_).empty() &&
-            measure_->text_extent(text).cx > s.col_width(edit_col_))
+            get_cell_text(edit_col_ + 1, edit_row_).empty() && measure_->text_extent(text).cx > s.col_width(edit_col_))
             redraw_row(edit_row_);
     }
     editing_ = false;
@@ -658,8 +611,8 @@ void GridCtrl::editor_focus_lost(GridFocusTarget to) {
 
 // --- find and replace
 
-int GridCtrl::find(const std::string& what, const std::string& with, FindAction action, bool match_case,
-                   bool whole, bool down, bool all_cols) {
+int GridCtrl::find(const std::string& what, const std::string& with, FindAction action, bool match_case, bool whole,
+                   bool down, bool all_cols) {
     GridSettings& s = sheet();
     int flags = 0;
     if (!match_case) flags |= GRID_FIND_NOCASE;

@@ -3,21 +3,20 @@
 #include <algorithm>
 
 #include "tolbex/timi/grid/grid_in_place_edit.h"
+#include "common/text.h"
 
 namespace tv {
 namespace {
 
-std::int32_t clamp32(std::int64_t v) { return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX)); }
+std::int32_t clamp32(std::int64_t v) {
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+}
 
 }  // namespace
 
 std::vector<std::string> grid_drop_list_entries(std::string_view label) {
     std::vector<std::string> entries;
-    for (std::size_t lf; (lf = label.find('\n')) != std::string_view::npos; label.remove_prefix(lf + 1)) {
-        std::string_view line = label.substr(0, lf);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        entries.emplace_back(line);
-    }
+    while (const auto line = take_line(label)) entries.emplace_back(*line);
     return entries;
 }
 
@@ -88,9 +87,7 @@ void GridDropList::on_left_button_up(std::int32_t index) {
 bool GridDropList::on_key_down(int key) {
     const std::int64_t page = std::max(visible_ - 1, 1);
     switch (key) {
-        case kGridKeyEscape:
-            on_kill_focus();
-            return true;
+        case kGridKeyEscape: on_kill_focus(); return true;
         case kGridKeyEnter:
             if (selection_ >= 0) {
                 choose();
@@ -117,7 +114,8 @@ void GridDropList::choose() {
         choice_made_ = true;
         std::string text = entries_[selection_];
         host_.notify_chosen_index(type_index_, cell.col, cell.row, selection_);
-        if (host_.notify_chosen_text(type_index_, cell.col, cell.row, text) != 0) host_.set_cell_text(cell.col, cell.row, text);
+        if (host_.notify_chosen_text(type_index_, cell.col, cell.row, text) != 0)
+            host_.set_cell_text(cell.col, cell.row, text);
         *owner_ = {-1, -1};
     }
     open_ = false;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "tolbex/timi/timi_data.h"
-#include "tolbex/timi/timi_numbers.h"
+#include "common/number_text.h"
 #include "tolbex/timi/tests/timi_test_support.h"
 
 namespace tv {

@@ -14,6 +14,7 @@
 #include "common/registry.h"
 #include "common/ui.h"
 #include "testing/app_test_root.h"
+#include "testing/test_files.h"
 #include "tolbex/timi/timi_data.h"
 #include "tolbex/timi/timi_strings.h"
 
@@ -23,12 +24,7 @@ namespace fs = std::filesystem;
 
 using testing_root::write_file;
 
-inline std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testing::read_file;
 
 // One day file of the analysis system.
 struct DaySpec {

@@ -12,6 +12,8 @@
 
 #include "platform/process.h"
 #include "testing/test_root.h"
+#include "testing/analysis_peer.h"
+#include "testing/test_files.h"
 #include "platform/window_messages.h"
 
 namespace tv {
@@ -19,51 +21,20 @@ namespace {
 
 using platform::testing::TempRoot;
 
-// The peer as a child process; stopped and reaped at the end of the test.
-class Peer {
-public:
-    Peer(const TempRoot& root, std::vector<std::string> args) {
-        ready_ = root / ("ready" + std::to_string(counter_++));
-        args.push_back("--ready");
-        args.push_back(ready_);
-        std::vector<char*> argv;
-        std::string program = TV_ANALYSIS_PEER;
-        argv.push_back(program.data());
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::execv(program.c_str(), argv.data());
-            ::_exit(127);
-        }
-        for (int i = 0; i < 1000 && ::access(ready_.c_str(), F_OK) != 0; ++i) ::usleep(5000);
-    }
-    ~Peer() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            int status;
-            ::waitpid(pid_, &status, 0);
-        }
-    }
-    bool ready() const { return ::access(ready_.c_str(), F_OK) == 0; }
+using Peer = testing::AnalysisPeer;
 
-private:
-    static inline int counter_ = 0;
-    pid_t pid_ = -1;
-    std::string ready_;
-};
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+// A fresh ready file for each peer of a test.
+std::string ready_file(const TempRoot& root) {
+    static int counter = 0;
+    return root / ("ready" + std::to_string(counter++));
 }
+
+using testing::read_file;
 
 TEST(AnalysisSystemClosing, RevisionEightOrMoreSendsThreeMessagesInOrderAroundTheHide) {
     TempRoot root;
     const std::string record = root / "received.txt";
-    Peer peer(root, {"--main", "--record", record});
+    Peer peer(ready_file(root), {"--main", "--record", record});
     ASSERT_TRUE(peer.ready());
     std::vector<std::string> order;
     int n = notify_analysis_system_closing(8.006, [&] { order.push_back("hide:" + read_file(record)); });
@@ -77,7 +48,7 @@ TEST(AnalysisSystemClosing, RevisionEightOrMoreSendsThreeMessagesInOrderAroundTh
 TEST(AnalysisSystemClosing, BelowEightOrUnknownSendsOnlyClosed) {
     TempRoot root;
     const std::string record = root / "received.txt";
-    Peer peer(root, {"--main", "--record", record});
+    Peer peer(ready_file(root), {"--main", "--record", record});
     ASSERT_TRUE(peer.ready());
     bool hidden = false;
     EXPECT_EQ(1, notify_analysis_system_closing(7.5, [&] { hidden = true; }));
@@ -89,7 +60,7 @@ TEST(AnalysisSystemClosing, BelowEightOrUnknownSendsOnlyClosed) {
 TEST(AnalysisSystemClosing, NoQuorrilWindowSendsNothing) {
     TempRoot root;
     const std::string record = root / "received.txt";
-    Peer peer(root, {"--main", "--main-title", "Something else", "--record", record});
+    Peer peer(ready_file(root), {"--main", "--main-title", "Something else", "--record", record});
     ASSERT_TRUE(peer.ready());
     bool hidden = false;
     EXPECT_EQ(0, notify_analysis_system_closing(8.0, [&] { hidden = true; }));
@@ -99,7 +70,7 @@ TEST(AnalysisSystemClosing, NoQuorrilWindowSendsNothing) {
 
 TEST(ConfirmationQuery, ReturnsThePeersUserName) {
     TempRoot root;
-    Peer peer(root, {"--identity", "--user", "Dr. M\xfcller"});
+    Peer peer(ready_file(root), {"--identity", "--user", "Dr. M\xfcller"});
     ASSERT_TRUE(peer.ready());
     ConfirmingUser u = query_confirming_user(10000);
     EXPECT_EQ(kConfirmOk, u.status);
@@ -108,7 +79,7 @@ TEST(ConfirmationQuery, ReturnsThePeersUserName) {
 
 TEST(ConfirmationQuery, LateAnswerStillCounts) {
     TempRoot root;
-    Peer peer(root, {"--identity", "--user", "LATE", "--reply-delay", "400"});
+    Peer peer(ready_file(root), {"--identity", "--user", "LATE", "--reply-delay", "400"});
     ASSERT_TRUE(peer.ready());
     ConfirmingUser u = query_confirming_user(10000);
     EXPECT_EQ(kConfirmOk, u.status);
@@ -124,7 +95,7 @@ TEST(ConfirmationQuery, NoIdentityWindowIsStatusSix) {
 
 TEST(ConfirmationQuery, SilentPeerTimesOutWithStatusFour) {
     TempRoot root;
-    Peer peer(root, {"--identity", "--never-answer"});
+    Peer peer(ready_file(root), {"--identity", "--never-answer"});
     ASSERT_TRUE(peer.ready());
     ConfirmingUser u = query_confirming_user(600);
     EXPECT_EQ(kConfirmSendFailed, u.status);
@@ -133,7 +104,7 @@ TEST(ConfirmationQuery, SilentPeerTimesOutWithStatusFour) {
 
 TEST(ConfirmationQuery, VanishingPeerIsStatusFive) {
     TempRoot root;
-    Peer peer(root, {"--identity", "--never-answer", "--vanish-after-query"});
+    Peer peer(ready_file(root), {"--identity", "--never-answer", "--vanish-after-query"});
     ASSERT_TRUE(peer.ready());
     ConfirmingUser u = query_confirming_user(10000);
     EXPECT_EQ(kConfirmVanished, u.status);
@@ -156,7 +127,7 @@ TEST(ConfirmationQuery, BadRepliesGiveTheirStatusAndNoName) {
     for (const auto& c : cases) {
         std::vector<std::string> args = {"--identity", "--user", "NAME"};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        Peer peer(root, args);
+        Peer peer(ready_file(root), args);
         ASSERT_TRUE(peer.ready());
         ConfirmingUser u = query_confirming_user(10000);
         EXPECT_EQ(c.status, u.status) << c.args[0];

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include <QApplication>
+#include <QProgressBar>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -10,7 +11,7 @@
 #include "common/ui.h"
 #include "platform/drives.h"
 #include "vond/program.h"
-#include "vond/tests/card_builder.h"
+#include "tools/cardgen/card_builder.h"
 #include "vond/messages.h"
 #include "vond/ui/tests/vond_ui_test.h"
 #include "vond/ui/vond_windows.h"
@@ -109,14 +110,36 @@ TEST_F(VondDialogTest, StandAloneReadEcgDataReadsTheRecordingBeforeMarkingTheCar
     EXPECT_TRUE(done);
 }
 
+// The bar of the progress dialog that shows, as the user sees it.
+QProgressBar* shown_bar(const char* dialog) {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QLatin1String(dialog) && w->isVisible())
+            return w->findChild<QProgressBar*>(QStringLiteral("progressBar"));
+    return nullptr;
+}
+
 TEST_F(VondDialogTest, ProgressDialogsKeepTheirRanges) {
     tv::vond::QtVondWindows w;
+    // Reading counts in 16 bits: a larger range is clamped, never wrapped, and so is the position.
     auto p = w.open_progress(false);
     p->set_range(100000);
     p->set_position(70000);
+    QProgressBar* read = shown_bar("readProgress");
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(read->maximum(), 0xFFFF);
+    EXPECT_EQ(read->value(), 0xFFFF);
+    p->set_range(1000);
+    EXPECT_EQ(read->value(), 1000);
+    // Conditioning counts the millions of sectors of a card as they are.
     auto q = w.open_progress(true);
     q->set_range(5000000);
     q->set_position(4000000);
+    QProgressBar* conditioning = shown_bar("conditionProgress");
+    ASSERT_NE(conditioning, nullptr);
+    EXPECT_EQ(conditioning->maximum(), 5000000);
+    EXPECT_EQ(conditioning->value(), 4000000);
+    q->set_position(6000000);
+    EXPECT_EQ(conditioning->value(), 5000000);
 }
 
 }  // namespace

@@ -68,9 +68,7 @@ TEST_F(ChildRunGuardTest, CardIntakeAndClosingWaitForTheChildToEnd) {
         visible_after_close = frame()->isVisible();
         uitest::write_file(release, "");
     });
-    const int code =
-        run_program_pumping_messages("sh -c \"while [ ! -e '" + release + "' ]; do sleep 0.05; done; exit 3\"", true,
-                                     500);
+    const int code = run_child({"sh", "-c", "while [ ! -e '" + release + "' ]; do sleep 0.05; done; exit 3"}).code();
     EXPECT_EQ(3, code);
     ASSERT_TRUE(looked) << "the window thread did not handle events during the wait";
     EXPECT_FALSE(enabled_meanwhile);

@@ -101,7 +101,7 @@ TEST_F(WaitDialogTest, StopWaitingQuestionHoldsTheDialogUntilAnswered) {
     fw::ManualTimers timers;
     bool running = true;
     ExternalProgramWaitDlg dlg;
-    dlg.set_running_test([&] { return running; });
+    dlg.set_running([&] { return running; });
     bool seen_open_after_no = false;
     QTimer::singleShot(0, [&] {
         timers.fire(0);  // still running
@@ -121,7 +121,7 @@ TEST_F(WaitDialogTest, StopWaitingQuestionHoldsTheDialogUntilAnswered) {
     EXPECT_EQ(MsgButtons::YesNo, scripted.shown[0].buttons);
 
     ExternalProgramWaitDlg dlg2;
-    dlg2.set_running_test([] { return true; });
+    dlg2.set_running([] { return true; });
     QTimer::singleShot(0, [&] {
         scripted.answers = {MsgResult::Yes};
         dlg2.on_stop_waiting();
@@ -133,7 +133,7 @@ TEST_F(WaitDialogTest, StopWaitingQuestionHoldsTheDialogUntilAnswered) {
 TEST_F(WaitDialogTest, EscapeAndTheCloseButtonAskBeforeTheWaitEnds) {
     fw::ManualTimers timers;
     ExternalProgramWaitDlg dlg;
-    dlg.set_running_test([] { return true; });
+    dlg.set_running([] { return true; });
     bool open_after_escape = false, open_after_close = false;
     QTimer::singleShot(0, [&] {
         dlg.activateWindow();
@@ -155,21 +155,6 @@ TEST_F(WaitDialogTest, EscapeAndTheCloseButtonAskBeforeTheWaitEnds) {
         EXPECT_EQ(kStopWaitingQuestion, shown.text);
         EXPECT_EQ(MsgResult::No, shown.default_button);  // a hasty Enter keeps waiting
     }
-}
-
-TEST_F(WaitDialogTest, ExternalProgramWaitCollectsTheExitCode) {
-    fw::ManualTimers timers;
-    ProcessInfo info;
-    ASSERT_EQ(0, run_program("sh -c \"exit 7\"", false, true, &info));
-    ExternalProgramWaitDlg dlg;
-    dlg.set_process(info);
-    std::function<void()> poll = [&] {
-        timers.fire(0);
-        if (dlg.isVisible()) QTimer::singleShot(5, poll);
-    };
-    QTimer::singleShot(0, poll);
-    dlg.run();
-    EXPECT_EQ(7, dlg.exit_code());
 }
 
 TEST_F(WaitDialogTest, WorkerWaitEndsOnlyAtTheTickAfterTheWorkEnded) {

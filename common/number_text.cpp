@@ -1,4 +1,4 @@
-#include "tolbex/timi/timi_numbers.h"
+#include "common/number_text.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,5 +1,5 @@
-// Numbers as the TIMI files and the grid write and read them: always with '.' as the decimal
-// point, whatever the user's locale.
+// Numbers as the files write and read them (the TIMI files, the grid's cells): always with '.' as the
+// decimal point, whatever the user's locale.
 #pragma once
 #include <cstdint>
 #include <string>
