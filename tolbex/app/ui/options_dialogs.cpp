@@ -33,6 +33,19 @@ QLineEdit* named_edit(QWidget* parent, const char* name) {
     return edit;
 }
 
+FileChooser& file_chooser_hook() {
+    static FileChooser hook;
+    return hook;
+}
+
+// The file-open dialog, starting at `current` (or its folder when it is no file); "" cancelled.
+std::string choose_file(QWidget* parent, const char* caption, const std::string& current, const char* filter) {
+    if (file_chooser_hook()) return file_chooser_hook()(current);
+    const QString start = qstring_from_path(file_exists(current) ? current : get_path_folder(current));
+    return path_from_qstring(QFileDialog::getOpenFileName(parent, QString::fromLatin1(caption), start,
+                                                          QString::fromLatin1(filter)));
+}
+
 void add_ok_cancel(fw::Dialog* dialog, QBoxLayout* layout) {
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
     QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
@@ -109,6 +122,8 @@ void MailSettingsDlg::on_ok() {
     fw::Dialog::on_ok();
 }
 
+void set_file_chooser_hook(FileChooser hook) { file_chooser_hook() = std::move(hook); }
+
 // --- external program ---
 
 ExternalProgramDlg::ExternalProgramDlg(ExternalProgramSettings& settings, QWidget* parent)
@@ -138,9 +153,10 @@ ExternalProgramDlg::ExternalProgramDlg(ExternalProgramSettings& settings, QWidge
     layout->addWidget(visible_);
     add_ok_cancel(this, layout);
     connect(browse, &QPushButton::clicked, this, [this] {
-        const QString chosen =
-            QFileDialog::getOpenFileName(this, QStringLiteral("External Program"), program_->text());
-        if (!chosen.isEmpty()) program_->setText(chosen);
+        const std::string chosen = choose_file(this, "External Program", path_from_qstring(program_->text()), "");
+        // The field is a command line: a path with blanks goes in quotes.
+        if (!chosen.empty())
+            program_->setText(qstring_from_path(chosen.find(' ') == std::string::npos ? chosen : '"' + chosen + '"'));
     });
 }
 
@@ -165,10 +181,6 @@ void ExternalProgramDlg::on_ok() {
 
 namespace {
 
-LetterOptionsDlg::TemplateChooser& template_chooser_hook() {
-    static LetterOptionsDlg::TemplateChooser hook;
-    return hook;
-}
 
 QRadioButton* named_radio(QWidget* parent, const char* text, const char* name) {
     auto* radio = new QRadioButton(QString::fromLatin1(text), parent);
@@ -178,7 +190,6 @@ QRadioButton* named_radio(QWidget* parent, const char* text, const char* name) {
 
 }  // namespace
 
-void LetterOptionsDlg::set_template_chooser_hook(TemplateChooser hook) { template_chooser_hook() = std::move(hook); }
 
 LetterOptionsDlg::LetterOptionsDlg(QWidget* parent)
     : fw::Dialog(parent),
@@ -239,16 +250,8 @@ void LetterOptionsDlg::do_data_exchange(fw::DataExchange& dx) {
 }
 
 void LetterOptionsDlg::browse_template() {
-    const std::string current = path_from_qstring(template_->text());
-    std::string chosen;
-    if (template_chooser_hook()) {
-        chosen = template_chooser_hook()(current);
-    } else {
-        const QString start = qstring_from_path(file_exists(current) ? current : get_path_folder(current));
-        chosen = path_from_qstring(
-            QFileDialog::getOpenFileName(this, QStringLiteral("Select Letter Template Document"), start,
-                                         QStringLiteral("Letter Templates (*.doc *.DOC *.odt *.docx *.rtf)")));
-    }
+    const std::string chosen = choose_file(this, "Select Letter Template Document", path_from_qstring(template_->text()),
+                                           "Letter Templates (*.doc *.DOC *.odt *.docx *.rtf)");
     if (!chosen.empty()) template_->setText(qstring_from_path(chosen));
 }
 

@@ -61,6 +61,11 @@ private:
 };
 
 // Options > External Program Settings. On OK `settings`, the application's record, takes the values.
+// Stands in for the file-open dialog of the Options dialogs (the letter template, the external
+// program): (initial path) -> chosen path, "" cancelled. An empty function restores the dialog.
+using FileChooser = std::function<std::string(const std::string& initial)>;
+void set_file_chooser_hook(FileChooser hook);
+
 class ExternalProgramDlg : public fw::Dialog {
 public:
     explicit ExternalProgramDlg(ExternalProgramSettings& settings, QWidget* parent = nullptr);
@@ -97,9 +102,6 @@ public:
     void browse_folder();
     void on_ok() override;
 
-    // Stands in for the template file-open dialog: (initial path) -> chosen path, "" cancelled.
-    using TemplateChooser = std::function<std::string(const std::string& initial)>;
-    static void set_template_chooser_hook(TemplateChooser hook);  // empty restores the real dialog
 
 protected:
     void do_data_exchange(fw::DataExchange& dx) override;

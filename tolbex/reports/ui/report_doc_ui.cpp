@@ -150,6 +150,12 @@ bool CPellarnDoc::on_open_document(const std::string& path) {
         std::optional<LoadingReportDlg> loading;
         if (main && main->isVisible()) loading.emplace(main);
         loaded = core_.load(path, current_report_mode(), &error);
+        // The notice took the activation with it: the main window gets it back, whatever the
+        // window manager does (the report's keys go to it).
+        if (loading) {
+            loading.reset();
+            main->activateWindow();
+        }
     }
     if (!loaded) {
         ui().message_box("The report cannot be opened:\n" + error, "", MsgIcon::Error, MsgButtons::Ok);

@@ -115,6 +115,7 @@ TEST_F(FirstHourTest, DoubleClickOnTheSelectedRowOpensTheReportInFront) {
     settle();
     ASSERT_EQ(report_frames().size(), 1u);
     EXPECT_EQ(frame()->active_child(), report_frames().front());
+    EXPECT_EQ(QApplication::activeWindow(), frame());
     EXPECT_EQ(list().tree()->findChild<QLineEdit*>(), nullptr) << "the rename editor opened";
     EXPECT_EQ(list().list_model().selected_items().size(), 1u);
     for (const std::string& w : warnings()) EXPECT_EQ(w.find("closeEditor"), std::string::npos) << w;
@@ -133,7 +134,7 @@ TEST_F(FirstHourTest, PrintDialogOffersTheWholeNameAsAFileAndPrintsThereFirstTim
     names.push_back(report_frames().front()->windowTitle().toStdString());
     ASSERT_EQ(frame()->active_child(), report_frames().front());
     answer_print_dialog_with_ok();
-    EXPECT_TRUE(frame()->execute_command(fw::cmd::FilePrint));
+    QTest::keyClick(frame()->active_child(), Qt::Key_P, Qt::ControlModifier);
     settle();
     for (const auto& m : scripted.shown) ADD_FAILURE() << m.text;
 

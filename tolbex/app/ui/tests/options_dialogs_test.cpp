@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -58,7 +59,7 @@ protected:
     void TearDown() override {
         fw::Dialog::set_test_hook({});
         fw::set_browse_for_folder_hook({});
-        gui::LetterOptionsDlg::set_template_chooser_hook({});
+        gui::set_file_chooser_hook({});
         windows.reset();
         core.reset();
         UiRootTest::TearDown();
@@ -197,6 +198,32 @@ TEST_F(OptionsDialogsTest, ExternalProgramSettingsAskAboutAMissingProgram) {
     EXPECT_EQ("sh -c true", core->get_external_program().program_name);
 }
 
+// Browse... picks the program from the disk: a path with blanks goes into the field in quotes.
+TEST_F(OptionsDialogsTest, ExternalProgramBrowseFillsInTheChosenProgram) {
+    start();
+    const std::string program = (fs::path(root.path()) / "site tools" / "feed").string();
+    testing_root::write_file(program, "#!/bin/sh\n");
+    ::chmod(program.c_str(), 0755);
+    run<gui::ExternalProgramDlg>(menu::kExternalProgramSettings, [&](gui::ExternalProgramDlg& dlg) {
+        QPushButton* browse = nullptr;
+        for (QPushButton* b : dlg.findChildren<QPushButton*>())
+            if (b->text() == QStringLiteral("&Browse...")) browse = b;
+        ASSERT_NE(browse, nullptr);
+        std::vector<std::string> offered;
+        gui::set_file_chooser_hook([&](const std::string& initial) {
+            offered.push_back(initial);
+            return program;
+        });
+        dlg.program_edit()->setText(QStringLiteral("/usr/bin/old"));
+        browse->click();
+        EXPECT_EQ(offered, (std::vector<std::string>{"/usr/bin/old"}));
+        EXPECT_EQ('"' + program + '"', from_qstring(dlg.program_edit()->text()));
+        dlg.on_ok();
+    });
+    for (const auto& m : scripted.shown) ADD_FAILURE() << m.text;
+    EXPECT_EQ('"' + program + '"', core->get_external_program().program_name);
+}
+
 TEST_F(OptionsDialogsTest, DefaultFolderCommandsKeepTheFolderWhenCancelled) {
     start();
     struct Case {
@@ -236,7 +263,7 @@ TEST_F(OptionsDialogsTest, LetterOptionsFromTheMenu) {
         EXPECT_TRUE(dlg.ask_template()->isChecked());
         EXPECT_TRUE(dlg.report_name()->isChecked());
         EXPECT_TRUE(dlg.report_folder()->isChecked());
-        gui::LetterOptionsDlg::set_template_chooser_hook([&](const std::string&) { return templ; });
+        gui::set_file_chooser_hook([&](const std::string&) { return templ; });
         dlg.browse_template();
         EXPECT_EQ(templ, from_qstring(dlg.template_edit()->text()));
         fw::set_browse_for_folder_hook([&](const std::string& title, const std::string&) {
