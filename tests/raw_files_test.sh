@@ -19,7 +19,7 @@ allowed=(
     'tolbex/app/actions/find.cpp|1|the find result file the caller names'
     'tolbex/tape/tape_intake.cpp|2|mapping files written into the intake'"'"'s private folder'
     'tolbex/browser/timi_days.cpp|1|a day list created exclusively (wbx)'
-    'formats/cef.cpp|4|CEF output, its channel files and members, created in a private or emptied folder'
+    'formats/cef.cpp|2|channel files rewritten in place (O_NOFOLLOW, checked regular); a member'"'"'s old name, lstat'
     'kelmoth/timecode.cpp|1|the time-code file KELMOTH is told to write'
     'tolbex/letters/office_word_processor.cpp|2|the FIFOs to the letter helper, made in a private folder'
     'tolbex/external/external_program.cpp|3|the external program and its error file in a private folder'
