@@ -467,6 +467,11 @@ bool FolderFiles::copy(const std::string& name, const std::string& target) const
 // ---------------------------------------------------------------------------------------------
 // Queries
 
+bool is_same_entry(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return stat_path(native(a), sa) && stat_path(native(b), sb) && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 bool file_exists(const std::string& path) {
     struct stat st;
     return stat_path(native(path), st) && !S_ISDIR(st.st_mode);

@@ -75,6 +75,8 @@ private:
     bool folder_link_ = false;
 };
 
+// True when both paths lead (links followed) to one file or folder: one device, one inode.
+bool is_same_entry(const std::string& a, const std::string& b);
 bool file_exists(const std::string& path);
 bool folder_exists(const std::string& path);
 bool is_valid_name_char(char c);

@@ -195,7 +195,7 @@ platform::UniqueFd open_folder_no_link(const std::string& path, OutsideRefusal* 
 }
 
 platform::UniqueFd create_new_file(const std::string& path, unsigned mode) {
-    return platform::UniqueFd(::open(native_path(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+    return platform::UniqueFd(::open(native_path(path).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                                      static_cast<mode_t>(mode)));
 }
 

@@ -55,7 +55,7 @@ platform::UniqueFd open_folder_no_link(const std::string& path, OutsideRefusal* 
 // The same for `name` inside the folder open as `parent_fd`.
 platform::UniqueFd open_folder_no_link_at(int parent_fd, const std::string& name, OutsideRefusal* refusal = nullptr);
 
-// Creates `path` for writing only when nothing, not even a link, has that name
+// Creates `path` for writing (and reading back) only when nothing, not even a link, has that name
 // (O_CREAT|O_EXCL|O_NOFOLLOW), `mode` less the umask. Empty on failure (EEXIST when taken).
 platform::UniqueFd create_new_file(const std::string& path, unsigned mode = 0666);
 

@@ -60,9 +60,7 @@ std::string szip_command_text(const std::string& szip, const char* switch_text, 
 }
 
 // Opens a new output file; an existing entry (file or link) must have been removed first.
-platform::UniqueFd create_output(const std::string& path) {
-    return platform::UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
-}
+platform::UniqueFd create_output(const std::string& path) { return create_new_file(path); }
 
 bool write_new_file(const std::string& path, const void* data, std::size_t size) {
     if (!force_delete_file(path)) return false;
@@ -317,6 +315,8 @@ public:
         for (auto& job : jobs_)
             if (job.running) job.child.end();
         if (!scratch_folder_.empty()) delete_folder_tree(scratch_folder_, true, true);
+        file_.reset();
+        if (!staged_.empty()) ::unlink(staged_.c_str());  // never finished: the target keeps what it had
     }
 
     const Error& error() const { return error_; }
@@ -333,10 +333,14 @@ public:
         if (scratch_folder_.empty()) jobs_.clear();
     }
 
+    // The file is written under a fresh name beside `path` and renamed into place when finished:
+    // the folder may be shared, and a name planted there is replaced, never written through.
     bool open(const std::string& path) {
         path_ = path;
-        file_ = platform::open_file(path, "w+b");
+        platform::UniqueFd fd = create_sibling_temp(path, staged_);
+        if (fd) file_.reset(::fdopen(fd.get(), "w+b"));
         if (!file_) return write_failed();
+        fd.release();  // the stream owns it now
         return true;
     }
 
@@ -440,6 +444,8 @@ public:
         if (std::ferror(file_.get())) return write_failed();
         if (std::fseek(file_.get(), 0, SEEK_SET) != 0 || !put_u32(sum)) return false;
         if (!platform::close_file(file_)) return write_failed();
+        if (::rename(staged_.c_str(), path_.c_str()) != 0) return write_failed();
+        staged_.clear();
         return true;
     }
 
@@ -500,7 +506,7 @@ private:
 
     CefProgress* progress_;
     platform::UniqueFile file_;
-    std::string path_, szip_, scratch_folder_;
+    std::string path_, staged_, szip_, scratch_folder_;
     std::vector<Job> jobs_;
     std::size_t next_job_ = 0, started_ = 0;
     Error error_;

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <thread>
 
+#include "common/safe_open.h"
 #include "common/scramble.h"
 #include "formats/tests/cef_test_support.h"
 
@@ -194,6 +196,14 @@ TEST_F(CefWriterTest, MissingOptionalFilesLeaveEmptyMembers) {
     EXPECT_FALSE(file_exists(folder + "PATIENT.WAV"));
     EXPECT_EQ(read_bytes(folder + "CEFDESC.TXT"), to_bytes("Tape"));
     delete_folder_tree(folder, true, true);
+    // A link planted under the file's name in a shared folder is replaced, never written through.
+    const std::string victim = root_ + "/victim";
+    ASSERT_TRUE(write_bytes(victim, to_bytes("someone else's")));
+    ASSERT_TRUE(force_delete_file(out));
+    ASSERT_EQ(::symlink(victim.c_str(), out.c_str()), 0);
+    ASSERT_TRUE(assemble_cef(nullptr, h, trailers(1, 0), out, src_, {}, false));
+    EXPECT_EQ(read_bytes(victim), to_bytes("someone else's"));
+    EXPECT_TRUE(is_plain_file(out));
 }
 
 TEST_F(CefWriterTest, StaleValidationFolderDoesNotMatter) {

@@ -1,8 +1,8 @@
 #include "framework/core/recent_files.h"
 
 #include <filesystem>
-#include <sys/stat.h>
 
+#include "common/files.h"
 #include "common/text.h"
 #include "framework/core/app_profile.h"
 #include "platform/fs.h"
@@ -18,9 +18,7 @@ bool same_file_path(const std::string& a, const std::string& b) {
         return platform::strip_trailing_slashes(abs.lexically_normal().string());
     };
     if (norm(a) == norm(b)) return true;
-    struct stat sa, sb;
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
+    return is_same_entry(a, b);
 }
 
 RecentFileList::RecentFileList(int size, std::string section, std::string entry_format)

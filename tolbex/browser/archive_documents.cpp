@@ -1,9 +1,8 @@
 #include "tolbex/browser/archive_documents.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 
+#include "common/files.h"
 #include "platform/fs.h"
 #include "tolbex/browser/browser_list_core.h"
 
@@ -50,9 +49,7 @@ void unregister_archive_document(BrowserListCore* document) {
 
 bool is_same_folder(const std::string& a, const std::string& b) {
     if (platform::iequals(a, b)) return true;
-    struct stat sa, sb;
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
+    return is_same_entry(a, b);
 }
 
 bool is_transfer_in_progress() { return g_transfer_depth > 0; }
