@@ -150,15 +150,6 @@ std::optional<std::string> FolderNames::find_link(std::string_view name) const {
     return e ? std::optional<std::string>(e->name) : std::nullopt;
 }
 
-bool FolderNames::has_file_with_extension(std::string_view extension) const {
-    const std::string ext = to_upper_copy(std::string(extension));
-    for (const auto& [upper, entry] : entries_)
-        if (entry.kind == Kind::File && upper.size() > ext.size() &&
-            upper.compare(upper.size() - ext.size(), ext.size(), ext) == 0)
-            return true;
-    return false;
-}
-
 std::vector<std::string> FolderNames::names_of(Kind kind, bool hidden) const {
     std::vector<std::string> names;
     for (const auto& [upper, entry] : entries_)
@@ -178,6 +169,13 @@ bool FolderNames::has_subfolder_or_link() const {
     return false;
 }
 
+std::vector<std::string> FolderNames::files() const {
+    std::vector<std::string> out;
+    for (const auto& [upper, entry] : entries_)
+        if (entry.kind == Kind::File) out.push_back(entry.name);
+    return out;
+}
+
 bool FolderNames::holds_only(bool (*allowed)(std::string_view name)) const {
     for (const auto& [upper, entry] : entries_)
         if (entry.kind != Kind::File || !allowed(entry.name)) return false;
@@ -191,14 +189,6 @@ bool is_index_file_name(std::string_view name) {
     return name.size() > temp_prefix.size() && platform::iequals(name.substr(0, temp_prefix.size()), temp_prefix);
 }
 
-bool all_files_exist(const FolderNames& folder, const std::vector<std::string>& names) {
-    for (const std::string& name : names) {
-        const bool present = name.rfind("*.", 0) == 0 ? folder.has_file_with_extension(std::string_view(name).substr(1))
-                                                      : folder.find(name).has_value();
-        if (!present) return false;
-    }
-    return true;
-}
 
 std::int32_t folder_file_size(const std::string& folder) {
     std::int64_t sum = 0;

@@ -38,8 +38,6 @@ public:
     std::optional<std::string> find_folder(std::string_view name) const;
     // The same, only for a symbolic link (to anything).
     std::optional<std::string> find_link(std::string_view name) const;
-    // True when some entry that is not a folder ends in `extension` (".CEF") in any case.
-    bool has_file_with_extension(std::string_view extension) const;
     // The real sub-folders not beginning with '.', in upper-cased name order.
     std::vector<std::string> subfolders() const;
     // The links not beginning with '.', in the same order.
@@ -48,6 +46,8 @@ public:
     std::vector<std::string> hidden_subfolders() const;
     // True when some entry is a folder or a link, whatever its name.
     bool has_subfolder_or_link() const;
+    // The names of the plain files (links and folders passed over), hidden ones included.
+    std::vector<std::string> files() const;
     // True when every entry is a plain file whose name `allowed` accepts.
     bool holds_only(bool (*allowed)(std::string_view name)) const;
     // The names of every such sub-folder, by its name on disk.
@@ -77,9 +77,6 @@ bool is_real_folder(const std::string& path);
 // True for a symbolic link (to anything, or to nothing).
 bool is_link(const std::string& path);
 
-// True when `folder` holds every named file; a name "*.EXT" asks for at least one file with
-// that extension. An empty list is always satisfied.
-bool all_files_exist(const FolderNames& folder, const std::vector<std::string>& names);
 // The sum of the sizes of the regular files directly in `folder`, held at 2,147,483,647 since
 // the index is read as a 32-bit number.
 std::int32_t folder_file_size(const std::string& folder);

@@ -12,6 +12,7 @@
 #include "common/text.h"
 #include "platform/fs.h"
 #include "tolbex/archive/patient_txt.h"
+#include "tolbex/archive/report_folder.h"
 #include "tolbex/archive/report_archive.h"
 
 namespace tv::brackmor {
@@ -21,13 +22,11 @@ namespace {
 constexpr std::size_t kReportNameMax = 63;
 constexpr std::time_t kLeftoverAgeSeconds = 24 * 3600;
 
-KnownType make_type(ReportType code, std::vector<std::vector<std::string>> required,
-                    std::vector<std::string> more_names = {}) {
+KnownType make_type(ReportType code) {
     std::vector<std::string> names{report_type_name(code)};
     const std::string store_name = report_type_store_name(code);
     if (store_name != names[0]) names.push_back(store_name);
-    for (auto& n : more_names) names.push_back(std::move(n));
-    return KnownType{code, std::move(names), report_type_extension(code).substr(1), std::move(required)};
+    return KnownType{code, std::move(names), report_type_extension(code).substr(1)};
 }
 
 bool matches_pattern(std::string_view text, std::string_view pattern) {
@@ -67,30 +66,16 @@ std::string cut(std::string text, std::size_t max) {
 }  // namespace
 
 const std::vector<KnownType>& known_types() {
-    // What each type's folder holds when the program that stores it wrote it. A full report whose
-    // 12-lead recording was removed has no RAWECG1.DAT and still loads; a formatted report needs
-    // its summary and page 0 only (one-page reports, 12-lead reports whose pages are pictures); a
-    // compressed recording is kept as the file or unpacked; a card recording is the card's files
-    // or the samples read from it (three channels or twelve leads); a signed report is its signed
-    // data alone.
-    static const std::vector<KnownType> types = {
-        make_type(kReportPartial, {{"MAIN.DAT", "PATIENT.DAT", "COMBTIME.DAT", "COMBFLAG.DAT"}}),
-        make_type(kReportFull, {{"MAIN.DAT", "PATIENT.DAT", "COMBTIME.DAT", "COMBFLAG.DAT"}}),
-        make_type(kReportFormatted, {{"SUMMARY.TXT", "PAGE.0"}}),
-        make_type(kReportRawEcg, {{"MAIN.DAT", "RAWECG1.DAT"}}),
-        make_type(kReportOstrabel, {{}}),
-        make_type(kReportOstrabelCf, {{"ECG.DAT", "CONFIG.DAT"}, {"RAWECG1.DAT"}, {"OS12ECG1.DAT"}}),
-        make_type(kReportCef, {{"*.CEF"}, {"CEFDESC.TXT", "RAWECG1.DAT"}, {"CEFDESC.TXT", "OS12ECG1.DAT"}}),
-        make_type(kReportNoske, {{"NOSKE1_PAR.TXT", "NOSKE1_S.DAT", "NOSKE1_J.DAT", "NOSKE1_QTN.DAT", "NOSKE1_QTO.DAT",
-                                  "NOSKE1_R.DAT", "NOSKE1_RRC.DAT", "NOSKE1_RRN.DAT"}}),
-        make_type(kReportGavrille, {{"ARCHIVE.XML"}}),
-        make_type(kReportTimiData, {{"DATA.TIMI"}}),
-        make_type(kReportTimiSummary, {{"TIMI_SUMMARY.TXT"}}),
-        make_type(kReportTimiArrhythmia, {{"TIMI_ARRH.TXT"}}),
-        make_type(kReportSigned, {{kSignedDataFileName}}),
-        make_type(kReportFullOstrabel12, {{}}),
-        make_type(kReportVarUdiri, {{}}),
-    };
+    // What each type's folder holds is the archive library's one definition.
+    static const std::vector<KnownType> types = [] {
+        std::vector<KnownType> out;
+        for (ReportType code :
+             {kReportPartial, kReportFull, kReportFormatted, kReportRawEcg, kReportOstrabel, kReportOstrabelCf,
+              kReportCef, kReportNoske, kReportGavrille, kReportTimiData, kReportTimiSummary, kReportTimiArrhythmia,
+              kReportSigned, kReportFullOstrabel12, kReportVarUdiri})
+            out.push_back(make_type(code));
+        return out;
+    }();
     return types;
 }
 
@@ -108,9 +93,7 @@ const KnownType* type_of_folder_name(std::string_view name) {
 }
 
 bool is_sound_folder(const KnownType& type, const FolderNames& files) {
-    for (const auto& set : type.required)
-        if (all_files_exist(files, set)) return true;
-    return false;
+    return is_sound_report_folder(type.code, files.files());
 }
 
 bool is_date_text(std::string_view text) {

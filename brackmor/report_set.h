@@ -49,14 +49,13 @@ struct KnownType {
     ReportType code;
     std::vector<std::string> names;
     std::string suffix;
-    std::vector<std::vector<std::string>> required;
 };
 const std::vector<KnownType>& known_types();
 // The type of a folder suffix (any case); null when unknown.
 const KnownType* type_by_suffix(std::string_view suffix);
 // The type of a folder name by the text after its first '.' (after the first character).
 const KnownType* type_of_folder_name(std::string_view name);
-// True when `files` holds every file of one of the type's sets.
+// True when `files` makes a sound folder of the type (tolbex/archive/report_folder.h).
 bool is_sound_folder(const KnownType& type, const FolderNames& files);
 
 // True when `text` begins with "XXX XXX ?# ##:##:## ####", "##/##/## ##:##:##" or, as the

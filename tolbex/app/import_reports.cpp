@@ -14,6 +14,7 @@
 #include "platform/handles.h"
 #include "platform/system.h"
 #include "tolbex/app/cef_import.h"
+#include "tolbex/archive/report_folder.h"
 #include "tolbex/archive/report_types.h"
 #include "tolbex/archive/store_report.h"
 #include "tolbex/app/actions/actions.h"
@@ -265,6 +266,14 @@ int import_transfer_file(const std::string& transfer_file, const std::string& ar
              kStoreErrorCaption);
         return kImportBadRepInfo;
     }
+    // What the repair tool would remove as incomplete is never stored; said without windows too.
+    if (!is_sound_report_folder(info.type, folder.substr(0, folder.size() - 1))) {
+        ui().message_box(format_string("The mailed report \"%s\" is incomplete: it lacks files that a report of "
+                                       "its type (%s) holds, so it was not stored.",
+                                       get_path_file_name(transfer_file).c_str(), report_type_name(info.type).c_str()),
+                         kStoreErrorCaption, MsgIcon::Error, MsgButtons::Ok);
+        return kImportIncomplete;
+    }
     const std::int32_t size = info.size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<std::int32_t>(info.size);
     std::string new_folder, refusal;
     const int stored = store_received_folder(folder.substr(0, folder.size() - 1), archive_folder, info.description,
@@ -288,6 +297,7 @@ int import_result_to_store_code(int import_result) {
         case kImportStored: return 0;
         case kImportNoTempFolder: return 9;
         case kImportUnpackFailed: return 8;
+        case kImportIncomplete: return kStoreCodeInvalidFile;
         case kImportArchiveBusy: return kStoreCodeArchiveBusy;
         case kImportLockDenied: return kStoreCodeLockDenied;
         case kImportArchiveReadOnly: return kStoreCodeArchiveReadOnly;

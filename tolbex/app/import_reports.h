@@ -42,6 +42,7 @@ inline constexpr int kImportStoreFailed = 5;
 inline constexpr int kImportArchiveBusy = 6;      // another process held the archive's lock throughout
 inline constexpr int kImportLockDenied = 7;       // the lock file cannot be opened for writing by this account
 inline constexpr int kImportArchiveReadOnly = 8;  // the archive is read-only for this account
+inline constexpr int kImportIncomplete = 9;       // the report lacks the files its type holds: not stored
 
 // The four lines of a received report's REPINFO.TXT, with the reader's rules applied.
 struct RepInfo {
@@ -62,7 +63,7 @@ bool read_repinfo(const std::string& path, std::int64_t now, std::int64_t unpack
 int import_transfer_file(const std::string& transfer_file, const std::string& archive_folder, bool interactive,
                          std::string* stored_folder = nullptr);
 
-// The store-result code of an import result: 0 -> 0, 1 -> 9, 2 -> 8, 3..5 -> 7, 6..8 -> 11..13.
+// The store-result code of an import result: 0 -> 0, 1 -> 9, 2 -> 8, 3..5 -> 7, 6..8 -> 11..13, 9 -> 3.
 int import_result_to_store_code(int import_result);
 
 // Chooses the destination archive for a received file (caption given); empty means Cancel.

@@ -366,7 +366,7 @@ TEST_F(CefStoreTest, StoreFolderLogsEachCompressedFile) {
     write_file(src / "a.CEF", as_text(builder().finish()));
     write_file(src / "bad.CEF", std::string(300, 'g'));
     write_file(src / "good.TVZ", tvz_literal_entry("REPINFO.TXT", "Good\r\n510\r\n1196690709\r\n77\r\n") +
-                                     tvz_literal_entry("DATA.BIN", "payload"));
+                                     report_files_tvz() + tvz_literal_entry("DATA.BIN", "payload"));
     auto r = run({"/storefolder", src.string(), g.string(), "STANDARD", "NONE"});
     EXPECT_EQ(r.code, 3) << r.err;
     const auto lines = index_lines(archive / "ARCHINFO.DAT");

@@ -216,6 +216,17 @@ inline std::string tvz_literal_entry(const std::string& name, const std::string&
                      static_cast<std::uint32_t>(content.size()));
 }
 
+// Transfer-file entries of the files that a report of `type` (REPINFO.TXT's type line) holds, so
+// that the receiving store takes it as a whole report.
+inline std::string report_files_tvz(const std::string& type = "510") {
+    std::vector<const char*> names;
+    if (type == "510" || type == "511") names = {"MAIN.DAT", "PATIENT.DAT", "COMBTIME.DAT", "COMBFLAG.DAT"};
+    if (type == "512" || type == "519") names = {"SUMMARY.TXT", "PAGE.0"};
+    std::string out;
+    for (const char* n : names) out += tvz_literal_entry(n, std::string("part of the report: ") + n);
+    return out;
+}
+
 struct TvzMember {
     std::string name, stream;
     std::uint32_t packed = 0, original = 0, crc = 0;

@@ -34,7 +34,7 @@ TEST_F(HeadlessTest, ActionsLeaveProfileAndEventLogAlone) {
     const std::string before = read_file(hkcu);
     auto r = run(find_args());
     EXPECT_EQ(r.code, 1);
-    write_file(t / "src" / "x.TVZ", tvz_literal_entry("REPINFO.TXT", "D\r\n510\r\n1\r\n1\r\n"));
+    write_file(t / "src" / "x.TVZ", tvz_literal_entry("REPINFO.TXT", "D\r\n510\r\n1\r\n1\r\n") + report_files_tvz());
     EXPECT_EQ(run({"/storefolder", (t / "src").string(), g.string(), "STANDARD", "NONE"}).code, 0);
     EXPECT_EQ(run({"/export", "TVZ", (g / "STANDARD" / "R.FUL").string(), (t / "R.TVZ").string()}).code, 0);
     EXPECT_EQ(read_file(hkcu), before);

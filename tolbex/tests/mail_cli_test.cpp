@@ -14,7 +14,7 @@ protected:
         make_group(g, {{"STANDARD", "STANDARD"}});
         archive = g / "STANDARD";
         write_file(t / "in" / "good.TVZ", tvz_literal_entry("REPINFO.TXT", "Good\r\n510\r\n1196690709\r\n77\r\n") +
-                                              tvz_literal_entry("DATA.BIN", "payload"));
+                                              report_files_tvz() + tvz_literal_entry("DATA.BIN", "payload"));
     }
     fs::path g, archive;
 };

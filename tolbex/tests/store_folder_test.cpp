@@ -35,7 +35,7 @@ std::string crlf(const std::string& s) {
 
 std::string good_tvz(const std::string& description = "Good", const std::string& type = "510") {
     return tvz_literal_entry("REPINFO.TXT", description + "\r\n" + type + "\r\n1196690709\r\n77\r\n") +
-           tvz_literal_entry("DATA.BIN", "payload");
+           tvz_literal_entry("DATA.BIN", "payload") + report_files_tvz(type);
 }
 
 class StoreFolderTest : public CliTest {

@@ -33,6 +33,8 @@ protected:
                  {"CONFIRM.TXT", "Dr Who\r\n"},
                  {"ECG.DAT", mixed},
                  {"EMPTY.DAT", ""},
+                 {"SUMMARY.TXT", "Summary\r\n"},
+                 {"PAGE.0", "page"},
                  {"GAVRILLE_LOGO.BMP", "BM logo bytes"},
                  {"Smith John 2007-12-03.doc", "a letter"}};
         for (auto& [name, content] : files) write_file(report / name, content);
@@ -164,6 +166,13 @@ TEST_F(TransferTest, StoreErrorCodes) {
     write_file(t / "norep.TVZ", tvz_literal_entry("A.TXT", "A"));
     EXPECT_EQ(run({"/store", (t / "norep.TVZ").string(), g2.string(), "STANDARD"}).code, 7);
     EXPECT_FALSE(fs::exists(g2 / "STANDARD" / "ARCHINFO.DAT"));
+    // One that lacks the files of its type is not a report the repair tool would keep: refused.
+    const auto incomplete = run({"/store", (t / "in.TVZ").string(), g2.string(), "STANDARD"});
+    EXPECT_EQ(incomplete.code, 3);
+    EXPECT_NE(incomplete.err.find("The mailed report \"in.TVZ\" is incomplete"), std::string::npos) << incomplete.err;
+    EXPECT_FALSE(fs::exists(g2 / "STANDARD" / "ARCHINFO.DAT"));
+    write_file(t / "whole.TVZ", tvz_literal_entry("REPINFO.TXT", "D\r\n510\r\n1\r\n1\r\n") + report_files_tvz());
+    EXPECT_EQ(run({"/store", (t / "whole.TVZ").string(), g2.string(), "STANDARD"}).code, 0);
     EXPECT_TRUE(temp_leftovers().empty());
 }
 
@@ -180,7 +189,7 @@ TEST_F(TransferTest, StoresHandMadeBytes) {
                "E.DAT\0\0\0\0\0\0\0\0\0\0\0",
                20) +
            std::string(12, '\0');
-    tvz += tvz_literal_entry("REPINFO.TXT", "Golden\r\n519\r\n1196690709\r\n1234\r\n");
+    tvz += tvz_literal_entry("REPINFO.TXT", "Golden\r\n519\r\n1196690709\r\n1234\r\n") + report_files_tvz("519");
     tvz += tvz_entry("AB.BIN", std::string("\x00\x06\x82\x08\xED\x05\xFC\x03", 8), 4);
     tvz += tvz_literal_entry("FILE0000.DAT", "attachment");
     tvz += tvz_literal_entry("LONGNAME.TXT", "C:\\TEMP\\REPORT_ATTACHMENT_LONG.DAT\r\nC:\\TEMP\\file0000.dat\r\n");
@@ -207,7 +216,7 @@ TEST_F(TransferTest, StoresHandMadeBytes) {
 }
 
 TEST_F(TransferTest, CorruptAndHostileFilesStoreNothing) {
-    const std::string good = tvz_literal_entry("REPINFO.TXT", "Bad\r\n510\r\n1\r\n1\r\n") +
+    const std::string good = tvz_literal_entry("REPINFO.TXT", "Bad\r\n510\r\n1\r\n1\r\n") + report_files_tvz() +
                              tvz_literal_entry("DATA.BIN", std::string(100, 'x'));
     std::vector<std::pair<std::string, std::string>> cases;
     std::string flipped = good;

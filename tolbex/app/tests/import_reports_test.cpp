@@ -26,6 +26,8 @@ protected:
         fs::create_directories(src);
         ASSERT_TRUE(write_repinfo_file((src / "REPINFO.TXT").string(), "Mailed Holter", 510, 1196690709, 4321));
         write_file(src / "DATA.BIN", "payload");
+        for (const char* name : {"MAIN.DAT", "PATIENT.DAT", "COMBTIME.DAT", "COMBFLAG.DAT"})
+            write_file(src / name, "part of a full report");
         tvz = t / "in.TVZ";
         ASSERT_EQ(pack_transfer_file({(src / "*.*").string()}, tvz.string()), 0);
         archive = t / "G" / "A";

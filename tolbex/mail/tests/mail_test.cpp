@@ -302,7 +302,7 @@ TEST_F(MailTest, CefMessage) {
 
 TEST_F(MailTest, MailedTransferFileIsImportedAgain) {
     const MailReportEntry a = report("R.IMG", "Golden Report", kReportFormatted,
-                                     {{"SUMMARY.TXT", "summary"}, {"PAGE1.EMF", std::string(5000, 'p')}});
+                                     {{"SUMMARY.TXT", "summary"}, {"PAGE.0", "page"}, {"PAGE1.EMF", std::string(5000, 'p')}});
     answer({MsgResult::Ok});
     ASSERT_EQ(mail_reports({a}, services), kMailDone);
     const ParsedMail p = parse();

@@ -63,6 +63,8 @@ std::string make_tvz(const fs::path& work) {
     fs::create_directories(src);
     write_repinfo_file((src / "REPINFO.TXT").string(), "Mailed Holter", kReportFull, 1196690709, 4321);
     write_file(src / "DATA.BIN", "payload");
+    for (const char* name : {"MAIN.DAT", "PATIENT.DAT", "COMBTIME.DAT", "COMBFLAG.DAT"})
+        write_file(src / name, "part of a full report");
     const fs::path tvz = work / "mailed.TVZ";
     EXPECT_EQ(pack_transfer_file({(src / "*.*").string()}, tvz.string()), 0);
     return tvz.string();
