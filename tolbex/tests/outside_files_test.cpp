@@ -13,7 +13,7 @@ namespace {
 
 std::string good_tvz(const std::string& description = "Good") {
     return tvz_literal_entry("REPINFO.TXT", description + "\r\n510\r\n1196690709\r\n77\r\n") +
-           tvz_literal_entry("DATA.BIN", "payload");
+           tvz_literal_entry("DATA.BIN", "payload") + report_files_tvz("510");
 }
 
 class OutsideFilesTest : public CliTest {
