@@ -161,9 +161,15 @@ Result<std::string> transfer_report(ReportArchive& archive, std::string_view fol
     }
 
     std::string new_folder, refusal;
-    if (store_report_in_archive(destination, source, description, r->get_size(), r->get_time(), r->get_type(),
-                                &new_folder, nullptr, move && move_files, {}, &refusal) != kStoreOk)
-        return refusal.empty() ? fail(kArchiveStoreFailed) : fail(kArchiveStoreFailed, refusal);
+    switch (store_report_in_archive(destination, source, description, r->get_size(), r->get_time(), r->get_type(),
+                                    &new_folder, nullptr, move && move_files, {}, &refusal)) {
+        case kStoreOk: break;
+        // Why the destination could not be locked is the user's to know; nothing was changed.
+        case kStoreArchiveBusy: return fail(kArchiveBusy, refusal);
+        case kStoreLockDenied: return fail(kArchiveLockDenied, refusal);
+        case kStoreArchiveReadOnly: return fail(kArchiveReadOnly, refusal);
+        default: return refusal.empty() ? fail(kArchiveStoreFailed) : fail(kArchiveStoreFailed, refusal);
+    }
 
     bool logged =
         audit_open(audit, dummy) && audit_write(audit, move ? kAuditMove : kAuditCopy, own_description, new_folder);

@@ -351,5 +351,32 @@ TEST_F(StoreFolderTest, AConversionBesideAStoppedCheckWaitsOrFails) {
     EXPECT_TRUE(fs::is_directory(archive / "R7.FUL"));
 }
 
+// A report folder that BRACKMOR recovers is listed as it is spelt on disk, so that "/export",
+// which finds it by its folder, finds it.
+TEST_F(StoreFolderTest, ARecoveredMixedCaseFolderIsFoundByExport) {
+    const fs::path folder = g / "STANDARD" / "BB26B9c5.FUL";
+    for (const char* name : {"MAIN.DAT", "PATIENT.DAT", "COMBTIME.DAT", "COMBFLAG.DAT"})
+        write_file(folder / name, "part of the report");
+    write_file(folder / "PATIENT.TXT", patient_txt("ABCD1234566"));
+    const pid_t check = ::fork();
+    if (check == 0) {
+        const int devnull = ::open("/dev/null", O_RDWR);
+        ::dup2(devnull, 0);
+        ::dup2(devnull, 1);
+        if (::chdir(t.c_str()) != 0) ::_exit(126);
+        ::execl(BRACKMOR_PROGRAM, BRACKMOR_PROGRAM, g.c_str(), "/NW", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(check, &status, 0), check);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const auto lines = index_lines(g / "STANDARD" / "ARCHINFO.DAT");
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0], "BB26B9c5.FUL");
+    const RunResult r = run({"/export", "TVZ", folder.string(), (t / "out.TVZ").string()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(fs::exists(t / "out.TVZ"));
+}
+
 }  // namespace
 }  // namespace cli

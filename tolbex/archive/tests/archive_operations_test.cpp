@@ -86,6 +86,15 @@ TEST_F(ArchiveOperationsTest, RefusalsChangeNothing) {
              return archive_ops::delete_report(*g.get_archive(0), "R1.FUL", &t);
          },
          kArchiveAuditFailed, kDeleteLogText},
+        {"destination in use",
+         [&](ArchiveGroup& g, RecordingTrail& t) {
+             platform::FileLock held;
+             EXPECT_TRUE(held.lock(group_ + "/B/" + kIndexLockFileName, true, false));
+             return transfer(g, t, true);
+         },
+         kArchiveBusy,
+         "Another program is changing the archive \"" + group_ + "/B\" and it could not be locked, so nothing was "
+         "changed. Please try again."},
         {"copy log refused",
          [&](ArchiveGroup& g, RecordingTrail& t) {
              t.refuse = true;

@@ -2,6 +2,7 @@
 // wrote: whatever the order, every report stays listed exactly once, every listed report has its
 // folder, and every change a process was told was done is in the file.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -339,6 +340,40 @@ TEST_F(SharedArchiveTest, AReportFolderSwappedForALinkIsNotCopied) {
     ASSERT_FALSE(copied);
     EXPECT_NE(copied.error().message.find("is a link to another place"), std::string::npos) << copied.error().message;
     for (auto& e : fs::recursive_directory_iterator(to)) EXPECT_FALSE(e.is_regular_file()) << e.path();
+}
+
+// Why an account cannot lock an archive is told apart: only a holder makes it "in use".
+TEST_F(SharedArchiveTest, ALockThatCannotBeHadSaysWhy) {
+    const testing_root::TwoAccounts accounts;
+    if (!accounts.ok()) GTEST_SKIP() << "the test accounts could not be made (root, groupadd and useradd needed)";
+    ASSERT_EQ(::chmod(root_.c_str(), 0755), 0);
+    const std::string shared = root_ + "/shared", denied = shared + "/denied", readonly = root_ + "/readonly";
+    ASSERT_TRUE(accounts.share(shared));
+    ASSERT_TRUE(accounts.share(denied));
+    ASSERT_EQ(::mkdir(readonly.c_str(), 0755), 0);
+    const std::string root_lock = denied + "/" + kIndexLockFileName;
+    ::close(::open(root_lock.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644));  // made by another account
+    ASSERT_EQ(::chmod(root_lock.c_str(), 0644), 0);
+    auto code_of = [](const std::string& folder) {
+        const ArchiveIndexLock lock(folder, 0);
+        return lock.held() ? 0 : lock.busy_error().code;
+    };
+    // A narrow umask no longer keeps the group out of a lock file it makes.
+    EXPECT_EQ(accounts.run_as(
+                  0, [&] { return code_of(shared) == 0; }, 022),
+              0);
+    struct stat st {};
+    ASSERT_EQ(::stat((shared + "/" + kIndexLockFileName).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0664u);
+    EXPECT_EQ(accounts.run_as(1,
+                              [&] {
+                                  return code_of(shared) == 0 && code_of(denied) == kArchiveLockDenied &&
+                                         code_of(readonly) == kArchiveReadOnly;
+                              }),
+              0);
+    const ArchiveIndexLock held(shared);
+    ASSERT_TRUE(held.held());
+    EXPECT_EQ(accounts.run_as(1, [&] { return code_of(shared) == kArchiveBusy; }), 0);
 }
 
 }  // namespace

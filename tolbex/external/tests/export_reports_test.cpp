@@ -205,10 +205,10 @@ TEST_F(ExportTest, ThreeExportedReportsImportBackIntoAnArchive) {
     const std::vector<SelectedReport> reports = {report("R1.FUL", "Mira Alder", "ABCD1234566", kReportFull),
                                                  report("R2.PRT", "Jon Beck", "", kReportPartial),
                                                  report("R3.IMG", "Ann Cole", "", kReportFormatted)};
-    // Each a whole report of its type, as the receiving store asks.
+    // Whole reports of their types, so that the store takes them back.
     for (const SelectedReport& r : reports)
         for (const std::string& name : report_file_sets(r.type).front())
-            write_file(fs::path(r.folder) / name, "part of the report: " + name);
+            write_file(fs::path(r.folder) / name, "part of the report");
     scripted.answers = {MsgResult::Ok, MsgResult::Ok, MsgResult::Ok, MsgResult::Ok};
     ASSERT_EQ(export_reports_to_folder(reports, out.string(), "", audit), 1);
     EXPECT_EQ(sorted_names(out), (std::vector<std::string>{"ABCD1234566.TVZ", "Ann Cole.TVZ", "Jon Beck.TVZ"}));
