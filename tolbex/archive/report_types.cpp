@@ -99,7 +99,6 @@ ReportType report_type_from_path(std::string_view path) {
     return kReportUnknown;
 }
 
-bool is_known_report_type(ReportType type) { return find_type(type) != nullptr; }
 
 bool is_formatted_type(ReportType type) { return type == kReportFormatted || type == kReportFormatted520; }
 
@@ -306,20 +305,10 @@ std::int64_t parse_index_date_text(std::string_view t) {
 // ---------------------------------------------------------------------------------------------
 
 std::optional<std::int32_t> read_size_line(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && is_space_char(text[i])) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    if (i >= text.size() || !is_digit(text[i])) return std::nullopt;
-    std::int64_t value = 0;
-    for (; i < text.size() && is_digit(text[i]); ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > INT32_MAX) value = static_cast<std::int64_t>(INT32_MAX) + 1;
-    }
-    if (negative) value = -value;
-    if (value > INT32_MAX) return INT32_MAX;
-    if (value < INT32_MIN) return INT32_MIN;
-    return static_cast<std::int32_t>(value);
+    // Digits beyond the range clamp to its bound.
+    const ParsedInteger n = parse_integer(text);
+    if (!n.has_digits) return std::nullopt;
+    return static_cast<std::int32_t>(n.value);
 }
 
 namespace {

@@ -48,7 +48,6 @@ inline constexpr const char* kEmptyTypeNameText = "Unknown";
 // No '.' after the last separator, or more than seven characters after it, gives -1.
 ReportType report_type_from_path(std::string_view path);
 
-bool is_known_report_type(ReportType type);  // 510..526
 bool is_formatted_type(ReportType type);     // 519 or 520
 // ".FUL" etc.; empty for 512 and for unknown codes. 520 gives ".IMG".
 std::string report_type_extension(ReportType type);
