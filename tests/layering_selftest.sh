@@ -38,13 +38,8 @@ cases=(
     'tolbex/timi/stemi_sheet.cpp|#include "tolbex/timi/ui/stemi_sheet_dialog.h"|a core folder includes no ui/'
 )
 
-fresh_copy() {
-    rm -rf "$work/tree"
-    for f in "${baseline[@]}"; do
-        mkdir -p "$work/tree/$(dirname "$f")"
-        cp "$src/$f" "$work/tree/$f" || return 1
-    done
-}
+# shellcheck source=selftest_tree.sh
+source "$here/selftest_tree.sh"
 
 failed=0
 fresh_copy || exit 1

@@ -21,13 +21,8 @@ cases=(
     'formats/transfer_file.cpp|    auto f = platform::open_file(path, "rb");'
 )
 
-fresh_copy() {
-    rm -rf "$work/tree"
-    for f in "${baseline[@]}"; do
-        mkdir -p "$work/tree/$(dirname "$f")"
-        cp "$src/$f" "$work/tree/$f" || return 1
-    done
-}
+# shellcheck source=selftest_tree.sh
+source "$here/selftest_tree.sh"
 
 failed=0
 fresh_copy || exit 1

@@ -457,6 +457,15 @@ TEST(KelmothRing, EntriesWrittenBeforeTheEndAreStored) {
     }
 }
 
+// Sends the start command and starts the isochronous transfer, as a reader does.
+bool start_iso(tv::platform::DeckModel& model) {
+    int error = 0;
+    const std::uint32_t start[3] = {15, 107, 502};
+    std::uint8_t out[tv::platform::kDeckControlOut];
+    return model.write(reinterpret_cast<const std::uint8_t*>(start), sizeof start, error) &&
+           model.control(tv::platform::kIoctlStartIso, out, error);
+}
+
 // The program starts its transfer thread, which clears the ring and then enables it, before it
 // asks for the run; however late that thread gets to run, the deck's first entries must not land
 // in the ring before it is armed, or the clearing loses them.
@@ -470,11 +479,7 @@ TEST(KelmothDeck, DataWaitsUntilTheRingIsArmed) {
     tv::platform::InProcessDeck deck(std::make_unique<tv::platform::VectorTraceSource>(trace),
                                      tv::platform::DeckGeometry{}, {});
     tv::platform::DeckModel& model = deck.model();
-    int error = 0;
-    const std::uint32_t start[3] = {15, 107, 502};
-    ASSERT_TRUE(model.write(reinterpret_cast<const std::uint8_t*>(start), sizeof start, error));
-    std::uint8_t out[tv::platform::kDeckControlOut];
-    ASSERT_TRUE(model.control(tv::platform::kIoctlStartIso, out, error));
+    ASSERT_TRUE(start_iso(model));
     std::uint8_t* h = model.region().base;
     sleep_ms(300);
     EXPECT_EQ(tv::platform::ring_load(h, ring::kWriteIndex), 0u);
@@ -497,11 +502,7 @@ TEST(KelmothDeck, EmptyTraceRecordsAreNoMessages) {
     one_entry.entries = 1;
     tv::platform::InProcessDeck deck(std::make_unique<tv::platform::VectorTraceSource>(trace), one_entry, {});
     tv::platform::DeckModel& model = deck.model();
-    int error = 0;
-    const std::uint32_t start[3] = {15, 107, 502};
-    ASSERT_TRUE(model.write(reinterpret_cast<const std::uint8_t*>(start), sizeof start, error));
-    std::uint8_t out[tv::platform::kDeckControlOut];
-    ASSERT_TRUE(model.control(tv::platform::kIoctlStartIso, out, error));
+    ASSERT_TRUE(start_iso(model));
     tv::platform::ring_store(model.region().base, ring::kEnabled, 1);
     std::vector<std::vector<std::uint8_t>> messages;
     std::uint8_t buffer[tv::platform::kDeckMessageMax];
