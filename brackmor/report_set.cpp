@@ -141,6 +141,12 @@ void report_lock_failure(Reporter& reporter, const ArchiveIndexLock& lock, bool 
     const std::string& folder = lock.folder();
     const std::string what = (group ? "the archive group " : "the archive ") + folder;
     const std::string left = group ? ", so ARCHDIR.DAT is left as it is." : ", so it is left as it is.";
+    if (const std::string fault = lock_file_fault_text(lock.lock_file_fault()); !fault.empty()) {
+        reporter.event("Unable to lock " + what + " - " + fault + left +
+                           " An administrator can delete it while no program uses the archive.",
+                       "LOCKDENIED:" + folder);
+        return;
+    }
     switch (lock.failure()) {
         case platform::LockFailure::NotWritable:
             reporter.event("Unable to lock " + what + " - this account cannot open its lock file " +

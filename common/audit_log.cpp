@@ -59,17 +59,15 @@ struct PendingAppend {
     std::uint32_t reg = 0;
 };
 
-std::string pending_path(const std::string& log_path) {
-    const auto slash = log_path.find_last_of('/');
-    const std::size_t name_at = slash == std::string::npos ? 0 : slash + 1;
-    return log_path.substr(0, name_at) + "." + log_path.substr(name_at) + ".pending";
-}
+std::string pending_name(const std::string& log_name) { return "." + log_name + ".pending"; }
 
-bool read_pending(const std::string& log_path, PendingAppend& out) {
-    const platform::UniqueFd fd(::open(pending_path(log_path).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY));
-    if (!fd) return false;
+// The note is taken only as a plain file of one name that is no link: a planted FIFO never holds
+// the read, and a link never leads the writer to truncate another file.
+bool read_pending(int folder_fd, const std::string& log_name, PendingAppend& out) {
+    const platform::SharedFile note = platform::open_shared_file_at(folder_fd, pending_name(log_name), O_RDONLY, false);
+    if (!note) return false;
     std::uint8_t b[13];
-    const ssize_t n = ::pread(fd.get(), b, sizeof b, 0);
+    const ssize_t n = ::pread(note.fd.get(), b, sizeof b, 0);
     if (n != 12) return false;  // cut short: the writer died before appending anything
     out.end = load_le64(b);
     out.reg = load_le32(b + 8);
@@ -77,24 +75,31 @@ bool read_pending(const std::string& log_path, PendingAppend& out) {
 }
 
 // Best effort: a folder that takes no new file still gets its log, only without the note.
-void write_pending(const std::string& log_path, const PendingAppend& p) {
-    platform::UniqueFd fd(
-        ::open(pending_path(log_path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
-    if (!fd) return;
+void write_pending(int folder_fd, const std::string& log_name, const PendingAppend& p) {
+    const std::string name = pending_name(log_name);
+    platform::SharedFile note = platform::open_shared_file_at(folder_fd, name, O_WRONLY, true);
+    if (!note) return;
     std::uint8_t b[12];
     store_le64(b, p.end);
     store_le32(b + 8, p.reg);
-    if (!platform::pwrite_all(fd.get(), b, sizeof b, 0)) {
-        fd.reset();
-        ::unlink(pending_path(log_path).c_str());
+    if (::ftruncate(note.fd.get(), 0) != 0 || !platform::pwrite_all(note.fd.get(), b, sizeof b, 0)) {
+        note.fd.reset();
+        ::unlinkat(folder_fd, name.c_str(), 0);
     }
 }
 
 // The length of the sealed log: `size`, or where the unsealed records of a dead writer begin.
-std::uint64_t sealed_size(const std::string& log_path, std::uint32_t stored_reg, std::uint64_t size) {
+std::uint64_t sealed_size(int folder_fd, const std::string& log_name, std::uint32_t stored_reg, std::uint64_t size) {
     PendingAppend p;
-    if (!read_pending(log_path, p)) return size;
+    if (!read_pending(folder_fd, log_name, p)) return size;
     return p.reg == stored_reg && p.end >= 4 && p.end <= size ? p.end : size;
+}
+
+// The folder of a log path, opened for the log and its note to be reached relative to it.
+platform::UniqueFd open_log_folder(const std::string& path, std::string& name) {
+    const std::string folder = get_path_folder(path);
+    name = get_path_file_name(path);
+    return platform::UniqueFd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
 // What a new file holds at offset 0 until it is first closed.
@@ -123,8 +128,9 @@ struct SealedLog {
 // without this, the next writer would go on from register 0 and the month would never verify. A
 // zero can also be a real register (one in 2^32), so the longest run of whole records whose
 // register comes to zero stays.
-std::optional<SealedLog> find_sealed(int fd, const std::string& path, std::uint32_t stored, std::uint64_t size) {
-    size = sealed_size(path, stored, size);
+std::optional<SealedLog> find_sealed(int fd, int folder_fd, const std::string& log_name, std::uint32_t stored,
+                                     std::uint64_t size) {
+    size = sealed_size(folder_fd, log_name, stored, size);
     if (stored != kPlaceholder) return SealedLog{size, stored};
     SealedLog sealed;
     std::uint32_t reg = kCrcInitial;
@@ -238,10 +244,15 @@ bool CRCFile::open_locked(const std::string& path, bool take_turns, bool fresh) 
     close();
     // Never truncate on open: another writer may be appending. What the file holds is judged only
     // once the lock is ours.
-    // The log lives in an archive folder that others write: a link planted under its name is
-    // never written through, and a FIFO there never holds the open.
-    platform::UniqueFd fd(
-        ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0666));
+    // The log lives in an archive folder that others write: a link, a FIFO or a second name of
+    // another file planted under its name is refused, never written through.
+    std::string name;
+    platform::UniqueFd folder = open_log_folder(path, name);
+    if (!folder) {
+        report_open_error(errno);
+        return false;
+    }
+    platform::UniqueFd fd = platform::open_shared_file_at(folder.get(), name, O_RDWR, true).fd;
     if (!fd) {
         report_open_error(errno);
         return false;
@@ -252,9 +263,6 @@ bool CRCFile::open_locked(const std::string& path, bool take_turns, bool fresh) 
         return false;
     };
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return fail(errno, true);
-    if (!S_ISREG(st.st_mode)) return fail(EINVAL, true);
-    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
     switch (lock_whole_file(fd.get(), true, take_turns)) {
         case LockResult::Locked: break;
         case LockResult::Busy: return fail(EAGAIN, false);  // the caller says the log is busy
@@ -273,7 +281,7 @@ bool CRCFile::open_locked(const std::string& path, bool take_turns, bool fresh) 
         std::uint8_t stored[4];
         if (!platform::pread_all(fd.get(), stored, 4, 0)) return fail(errno, true);
         stored_reg = load_le32(stored);
-        const std::optional<SealedLog> sealed = find_sealed(fd.get(), path, stored_reg, size);
+        const std::optional<SealedLog> sealed = find_sealed(fd.get(), folder.get(), name, stored_reg, size);
         if (!sealed) return fail(errno, true);
         if (sealed->size < size) {
             if (::ftruncate(fd.get(), static_cast<off_t>(sealed->size)) != 0) return fail(errno, true);
@@ -281,7 +289,7 @@ bool CRCFile::open_locked(const std::string& path, bool take_turns, bool fresh) 
         }
         reg = sealed->reg;
     }
-    ::unlink(pending_path(path).c_str());
+    ::unlinkat(folder.get(), pending_name(name).c_str(), 0);
     if (size == 0) {
         const std::uint8_t placeholder[4] = {0, 0, 0, 0};
         if (!platform::pwrite_all(fd.get(), placeholder, 4, 0)) {
@@ -302,6 +310,8 @@ bool CRCFile::open_locked(const std::string& path, bool take_turns, bool fresh) 
     opened_stored_reg_ = stored_reg;
     pending_written_ = false;
     path_ = path;
+    folder_ = std::move(folder);
+    name_ = name;
     return true;
 }
 
@@ -309,7 +319,7 @@ bool CRCFile::write(const void* data, std::size_t size) {
     if (!fd_) return false;
     const auto* p = static_cast<const std::uint8_t*>(data);
     if (!pending_written_) {
-        write_pending(path_, PendingAppend{opened_end_, opened_stored_reg_});
+        write_pending(folder_.get(), name_, PendingAppend{opened_end_, opened_stored_reg_});
         pending_written_ = true;
     }
     if (!platform::pwrite_all(fd_.get(), p, size, end_)) {
@@ -334,9 +344,11 @@ bool CRCFile::close() {
         if (::ftruncate(fd_.get(), static_cast<off_t>(opened_end_)) != 0) { /* the note still marks them */
         }
     }
-    if (pending_written_) ::unlink(pending_path(path_).c_str());
+    if (pending_written_) ::unlinkat(folder_.get(), pending_name(name_).c_str(), 0);
     if (!fd_.close()) ok = false;  // also releases the lock
     path_.clear();
+    folder_.reset();
+    name_.clear();
     return ok;
 }
 
@@ -462,7 +474,9 @@ std::string get_computer_ip_address() {
 
 AuditFileCheck read_audit_log_file(const std::string& path) {
     AuditFileCheck check;
-    platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    std::string name;
+    const platform::UniqueFd folder = open_log_folder(path, name);
+    platform::UniqueFd fd = folder ? platform::open_regular_at(folder.get(), name) : platform::UniqueFd();
     if (!fd) return check;
     struct stat st {};
     std::vector<std::uint8_t> bytes;
@@ -474,7 +488,7 @@ AuditFileCheck read_audit_log_file(const std::string& path) {
     ok = ok && platform::pread_all(fd.get(), stored, 4, 0);
     // Records a dead writer never sealed are not part of the log.
     std::optional<SealedLog> sealed;
-    if (ok) sealed = find_sealed(fd.get(), path, load_le32(stored), static_cast<std::uint64_t>(st.st_size));
+    if (ok) sealed = find_sealed(fd.get(), folder.get(), name, load_le32(stored), static_cast<std::uint64_t>(st.st_size));
     ok = ok && sealed;
     if (ok) {
         try {

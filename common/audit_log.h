@@ -126,6 +126,8 @@ private:
     std::uint32_t opened_stored_reg_ = 0;  // offset 0 at open: a new file's placeholder is 0
     bool pending_written_ = false;         // the note of an unsealed append is on disk
     std::string path_;
+    platform::UniqueFd folder_;  // the log's folder: its note is reached through it
+    std::string name_;
 };
 
 class AuditLog {

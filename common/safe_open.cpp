@@ -200,25 +200,9 @@ platform::UniqueFd create_new_file(const std::string& path, unsigned mode) {
 }
 
 platform::UniqueFd open_log_for_append(const std::string& path, bool* created) {
-    const std::string p = native_path(path);
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        platform::UniqueFd fd(::open(p.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-        if (fd) {
-            struct stat st;
-            if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) return {};
-            ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
-            if (created) *created = false;
-            return fd;
-        }
-        if (errno != ENOENT) return {};
-        fd = create_new_file(p);
-        if (fd) {
-            if (created) *created = true;
-            return fd;
-        }
-        if (errno != EEXIST) return {};  // made by another meanwhile: taken as it is
-    }
-    return {};
+    platform::SharedFile log = platform::open_shared_file_at(AT_FDCWD, native_path(path), O_WRONLY | O_APPEND, true);
+    if (created) *created = log.created;
+    return std::move(log.fd);
 }
 
 platform::UniqueFd create_sibling_temp(const std::string& path, std::string& temp, unsigned mode) {

@@ -393,19 +393,74 @@ std::string format_string(const char* format, ...) {
     return s;
 }
 
-std::string escape_control_chars(std::string_view text) {
+namespace {
+
+// The length of the valid UTF-8 sequence at the front of `text` and its code point; 0 when the
+// first byte starts none (overlong forms, surrogates and code points past U+10FFFF included).
+std::size_t utf8_sequence(std::string_view text, char32_t& code) {
+    const auto b = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = b(0);
+    std::size_t length;
+    char32_t min;
+    if (lead < 0x80) {
+        code = lead;
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, min = 0x80, code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, min = 0x800, code = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, min = 0x10000, code = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (text.size() < length) return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((b(i) & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (b(i) & 0x3F);
+    }
+    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    return length;
+}
+
+bool is_control_code(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
+           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+bool is_windows1252_control(unsigned char b) {
+    return b < 0x20 || b == 0x7F || b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D;
+}
+
+}  // namespace
+
+std::string escape_control_chars(std::string_view text, TextBytes bytes) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(text.size());
-    for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b >= 0x20 && b != 0x7F) {
-            out += c;
-            continue;
+    auto escape = [&](std::string_view part) {
+        for (const char c : part) {
+            out += "\\x";
+            out += kHex[static_cast<unsigned char>(c) >> 4];
+            out += kHex[static_cast<unsigned char>(c) & 15];
         }
-        out += "\\x";
-        out += kHex[b >> 4];
-        out += kHex[b & 15];
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t length = 1;
+        bool control;
+        if (bytes == TextBytes::Windows1252) {
+            control = is_windows1252_control(static_cast<unsigned char>(text[i]));
+        } else {
+            char32_t code = 0;
+            length = utf8_sequence(text.substr(i), code);
+            control = length == 0 || is_control_code(code);
+            if (length == 0) length = 1;  // one stray byte at a time
+        }
+        if (control)
+            escape(text.substr(i, length));
+        else
+            out.append(text.substr(i, length));
+        i += length;
     }
     return out;
 }

@@ -84,10 +84,20 @@ std::int64_t parse_date_time_text(const char* text);
 std::string format_string(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string vformat_string(const char* format, std::va_list args);
 
-// `text` with each control character (below 0x20, and 0x7F) written as "\xHH", for a name from
-// outside that goes into a log line, a question or a header, where a CR or LF would start a
-// line the program did not write.
-std::string escape_control_chars(std::string_view text);
+// How the bytes of a text given to escape_control_chars are read.
+enum class TextBytes {
+    FileName,     // a name as the file system has it: UTF-8, or bytes that are not
+    Windows1252,  // an index or profile text
+};
+
+// `text` with each control character written as "\xHH" (each of its bytes so), for a name from
+// outside that goes into a log line, a question or a header, where a CR or LF would start a line
+// the program did not write and a direction control would make it read otherwise. Always C0
+// controls and DEL; for a file name also the C1 controls (U+0080-U+009F), the direction controls
+// (U+061C, U+200E, U+200F, U+202A-U+202E, U+2066-U+2069) and every byte that is no part of valid
+// UTF-8; for Windows-1252 text the five bytes the code page leaves undefined (0x81, 0x8D, 0x8F,
+// 0x90, 0x9D), which stand for C1 controls.
+std::string escape_control_chars(std::string_view text, TextBytes bytes = TextBytes::FileName);
 
 // Appends the tokens of a command line: blanks separate tokens (a TAB does not end one);
 // "..." is one token without its quotes; "" gives an empty token. No length limit.

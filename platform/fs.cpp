@@ -123,8 +123,9 @@ bool atomic_write_file(const std::string& path, std::string_view bytes) {
     if (name.empty()) return false;
     std::string tmp = join(slash == std::string::npos ? std::string() : folder, "." + name + ".tmp" + unique_suffix());
 
+    // A link at the name is replaced, and what it leads to lends the new file nothing.
     struct stat st;
-    const bool had_original = ::stat(path.c_str(), &st) == 0;
+    const bool had_original = ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 
     UniqueFd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (!fd) return false;
@@ -237,6 +238,45 @@ UniqueFd open_regular(int folder_fd, const std::string& name, bool follow_links)
 
 UniqueFd open_regular_at(int folder_fd, const std::string& name) { return open_regular(folder_fd, name, false); }
 
+SharedFile open_shared_file_at(int folder_fd, const std::string& name, int access, bool create, unsigned mode) {
+    SharedFile out;
+    const int flags = access | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK;
+    auto refuse = [&out](SharedFileFault fault, int err) {
+        out.fd.reset();
+        out.fault = fault;
+        errno = err;
+        return std::move(out);
+    };
+    struct stat st;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        // What stands there is looked at before it is opened, so that a device is never opened.
+        if (::fstatat(folder_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            out.found = true;
+            if (S_ISLNK(st.st_mode)) return refuse(SharedFileFault::Link, ELOOP);
+            if (!S_ISREG(st.st_mode)) return refuse(SharedFileFault::NotRegular, EINVAL);
+            out.fd.reset(::openat(folder_fd, name.c_str(), flags));
+        } else if (errno == ENOENT && create) {
+            out.fd.reset(::openat(folder_fd, name.c_str(), flags | O_CREAT | O_EXCL, static_cast<mode_t>(mode)));
+            out.created = static_cast<bool>(out.fd);
+            if (!out.fd && errno == EEXIST) continue;  // made by another meanwhile: look again
+        }
+        // Swapped for something else between the look and the open.
+        if (!out.fd && (errno == ENOENT || errno == EEXIST) && out.found) continue;
+        break;
+    }
+    if (!out.fd) {
+        if (errno == ELOOP) return refuse(SharedFileFault::Link, ELOOP);
+        if (errno == ENXIO) return refuse(SharedFileFault::NotRegular, EINVAL);  // a FIFO nobody reads
+        return out;
+    }
+    if (::fstat(out.fd.get(), &st) != 0) return refuse(SharedFileFault::None, errno);
+    if (!S_ISREG(st.st_mode)) return refuse(SharedFileFault::NotRegular, EINVAL);
+    if (st.st_nlink != 1) return refuse(SharedFileFault::SeveralNames, EMLINK);
+    const int now = ::fcntl(out.fd.get(), F_GETFL);
+    if (now >= 0) ::fcntl(out.fd.get(), F_SETFL, now & ~O_NONBLOCK);
+    return out;
+}
+
 UniqueFile open_regular_file(const std::string& path, bool follow_links) {
     UniqueFd fd = open_regular(AT_FDCWD, path, follow_links);
     if (!fd) return nullptr;
@@ -255,38 +295,41 @@ bool read_whole_file(const std::string& path, std::vector<std::uint8_t>& bytes) 
 
 namespace {
 
-// The folder's group-write bit on a lock file of this account's, so that the umask of whoever
-// came first does not lock the rest of the group out. Read access goes with it.
-void share_with_folder_group(int fd, const std::string& path) {
+// The folder's group-write bit on a lock file this run made, so that the umask of whoever came
+// first does not lock the rest of the group out. Read access goes with it.
+void share_with_folder_group(int fd, int folder_fd) {
     struct stat file_st, folder_st;
-    if (::fstat(fd, &file_st) != 0 || file_st.st_uid != ::geteuid() || !S_ISREG(file_st.st_mode)) return;
-    if (::stat(folder_of(path).c_str(), &folder_st) != 0) return;
+    if (::fstat(fd, &file_st) != 0 || ::fstat(folder_fd, &folder_st) != 0) return;
     const mode_t group_bits = folder_st.st_mode & S_IWGRP ? (S_IRGRP | S_IWGRP) : 0;
     const mode_t wanted = (file_st.st_mode & 07777 & ~S_IWGRP) | group_bits;
     if (wanted != (file_st.st_mode & 07777)) (void)::fchmod(fd, wanted);
 }
 
 // Opens the lock file, creating it for every account that may share the folder.
-UniqueFd open_lock_file(const std::string& path, bool exclusive, LockFailure& failure) {
-    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666));
-    if (fd) {
-        share_with_folder_group(fd.get(), path);
-        return fd;
+UniqueFd open_lock_file(int folder_fd, const std::string& name, bool exclusive, LockFailure& failure,
+                        SharedFileFault& fault) {
+    SharedFile file = open_shared_file_at(folder_fd, name, O_RDWR, true);
+    if (file) {
+        if (file.created) share_with_folder_group(file.fd.get(), folder_fd);
+        return std::move(file.fd);
     }
-    const int err = errno;
-    if (err == EACCES || err == EROFS || err == EPERM) {
-        if (!exclusive) {
-            fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));  // a shared lock needs read access only
-            if (fd) return fd;
-        }
-        struct stat st;
-        const bool exists = ::lstat(path.c_str(), &st) == 0;
-        failure = err == EROFS || !exists ? LockFailure::ReadOnly : LockFailure::NotWritable;
-    } else {
+    int err = errno;
+    if (file.fault == SharedFileFault::None && (err == EACCES || err == EROFS || err == EPERM) && !exclusive) {
+        // A shared lock needs read access only.
+        SharedFile readable = open_shared_file_at(folder_fd, name, O_RDONLY, false);
+        if (readable) return std::move(readable.fd);
+        if (readable.fault != SharedFileFault::None) file = std::move(readable);
+        err = errno;
+    }
+    fault = file.fault;
+    if (fault != SharedFileFault::None)
+        failure = LockFailure::NotWritable;
+    else if (err == EACCES || err == EROFS || err == EPERM)
+        failure = err == EROFS || !file.found ? LockFailure::ReadOnly : LockFailure::NotWritable;
+    else
         failure = LockFailure::Other;
-    }
     errno = err;
-    return fd;
+    return {};
 }
 
 // One blocking attempt: false with errno EINTR when a signal ended the wait.
@@ -363,32 +406,63 @@ LockFailure lock_open_file_within(int fd, bool exclusive, int wait_ms) {
     return result;
 }
 
-bool FileLock::lock(const std::string& path, bool exclusive, bool wait) {
+bool FileLock::take(int folder_fd, const std::string& name, bool exclusive, int wait_ms) {
     unlock();
-    UniqueFd fd = open_lock_file(path, exclusive, failure_);
+    UniqueFd fd = open_lock_file(folder_fd, name, exclusive, failure_, fault_);
     if (!fd) return false;
-    if (!try_lock(fd.get(), exclusive, wait)) {
-        failure_ = errno == EAGAIN || errno == EACCES ? LockFailure::Busy : LockFailure::Other;
+    if (wait_ms < 0) {
+        if (!try_lock(fd.get(), exclusive, true)) {
+            failure_ = errno == EAGAIN || errno == EACCES ? LockFailure::Busy : LockFailure::Other;
+            return false;
+        }
+    } else if ((failure_ = lock_open_file_within(fd.get(), exclusive, wait_ms)) != LockFailure::None) {
         return false;
     }
     fd_ = std::move(fd);
     return true;
 }
 
+namespace {
+
+// The folder of a lock path, for the lock to be opened relative to it. Empty with `failure` set
+// when it cannot be opened.
+UniqueFd open_lock_folder(const std::string& path, std::string& name, LockFailure& failure) {
+    const std::size_t slash = path.rfind('/');
+    name = slash == std::string::npos ? path : path.substr(slash + 1);
+    UniqueFd folder(::open(folder_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder) failure = errno == EACCES || errno == EROFS ? LockFailure::ReadOnly : LockFailure::Other;
+    return folder;
+}
+
+}  // namespace
+
+bool FileLock::lock(const std::string& path, bool exclusive, bool wait) {
+    unlock();
+    std::string name;
+    const UniqueFd folder = open_lock_folder(path, name, failure_);
+    return folder && take(folder.get(), name, exclusive, wait ? -1 : 0);
+}
+
 bool FileLock::lock_within(const std::string& path, bool exclusive, int wait_ms) {
     unlock();
-    UniqueFd fd = open_lock_file(path, exclusive, failure_);
-    if (!fd) return false;
-    failure_ = lock_open_file_within(fd.get(), exclusive, wait_ms);
-    if (failure_ != LockFailure::None) return false;
-    fd_ = std::move(fd);
-    return true;
+    std::string name;
+    const UniqueFd folder = open_lock_folder(path, name, failure_);
+    return folder && take(folder.get(), name, exclusive, wait_ms < 0 ? 0 : wait_ms);
+}
+
+bool FileLock::lock_at(int folder_fd, const std::string& name, bool exclusive, bool wait) {
+    return take(folder_fd, name, exclusive, wait ? -1 : 0);
+}
+
+bool FileLock::lock_within_at(int folder_fd, const std::string& name, bool exclusive, int wait_ms) {
+    return take(folder_fd, name, exclusive, wait_ms < 0 ? 0 : wait_ms);
 }
 
 // Closing the last descriptor of the description releases the lock.
 void FileLock::unlock() {
     fd_.reset();
     failure_ = LockFailure::None;
+    fault_ = SharedFileFault::None;
 }
 
 bool write_all(int fd, const void* data, std::size_t size) {

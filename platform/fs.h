@@ -70,20 +70,46 @@ std::optional<std::string> read_whole_file(const std::string& path);
 // The same into bytes for format code. False on any error, `bytes` then empty.
 bool read_whole_file(const std::string& path, std::vector<std::uint8_t>& bytes);
 
+// Why a file in a folder that others can write was not taken.
+enum class SharedFileFault {
+    None,
+    Link,          // a symbolic link stands at its name
+    NotRegular,    // a FIFO, device, socket or folder
+    SeveralNames,  // a hard link: the same file has a name elsewhere too
+};
+
+// A file in a folder that others can write, as open_shared_file_at gives it.
+struct SharedFile {
+    UniqueFd fd;
+    bool created = false;  // this call made it
+    bool found = false;    // something stood at the name (also when it could not be opened)
+    SharedFileFault fault = SharedFileFault::None;
+    explicit operator bool() const { return static_cast<bool>(fd); }
+};
+
+// Opens `name` in the folder open as `folder_fd` (AT_FDCWD: the working folder) with `access`
+// (O_RDONLY, O_WRONLY or O_RDWR, with O_APPEND if wanted) only when it is a regular file of one
+// name and not a link; never blocks on a FIFO. With `create`, a missing file is made exclusively,
+// `mode` less the umask. Empty on failure: `fault` says why it was refused (errno ELOOP, EINVAL or
+// EMLINK), else errno is the open's own.
+SharedFile open_shared_file_at(int folder_fd, const std::string& name, int access, bool create, unsigned mode = 0666);
+
 // Why a lock could not be had.
 enum class LockFailure {
     None,
     Busy,         // another holder kept it throughout
-    NotWritable,  // the lock file exists but this account cannot open it for writing
+    NotWritable,  // the lock file exists but this account cannot open it for writing, or it is refused
+                  // (a link, not a plain file, or a file with another name too: FileLock::file_fault)
     ReadOnly,     // the folder takes no new file (read-only file system, or no write access)
     Other,        // any other error
 };
 
 // An exclusive or shared lock on a whole file (open-file-description lock), held while the
 // object lives. The file descriptor is close-on-exec, so a child never inherits the lock.
-// A lock file made here is 0666 less the umask and then takes its folder's group-write bit
-// (whatever the umask), so that every account of a group-writable folder can lock it; a lock
-// file of this account's that lacks that bit gets it too.
+// The lock file is opened as open_shared_file_at opens it (never through a link, only a plain file
+// of one name). One made here is 0666 less the umask and then takes its folder's group-write bit
+// (whatever the umask), so that every account of a group-writable folder can lock it; a lock file
+// that was already there is never changed.
 class FileLock {
 public:
     FileLock() = default;
@@ -93,15 +119,23 @@ public:
     bool lock(const std::string& path, bool exclusive, bool wait);
     // The same, waiting at most `wait_ms` for another holder to let go; false after that.
     bool lock_within(const std::string& path, bool exclusive, int wait_ms);
+    // The same for `name` inside the folder open as `folder_fd`.
+    bool lock_at(int folder_fd, const std::string& name, bool exclusive, bool wait);
+    bool lock_within_at(int folder_fd, const std::string& name, bool exclusive, int wait_ms);
     void unlock();
     bool held() const { return static_cast<bool>(fd_); }
     int fd() const { return fd_.get(); }
     // Why the last lock() or lock_within() failed; None while held.
     LockFailure failure() const { return failure_; }
+    // Why the lock file itself was refused (failure() is then NotWritable); None otherwise.
+    SharedFileFault file_fault() const { return fault_; }
 
 private:
+    bool take(int folder_fd, const std::string& name, bool exclusive, int wait_ms);
+
     UniqueFd fd_;
     LockFailure failure_ = LockFailure::None;
+    SharedFileFault fault_ = SharedFileFault::None;
 };
 
 // Locks the whole of the open file `fd` (an open-file-description lock), waiting at most

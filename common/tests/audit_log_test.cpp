@@ -572,6 +572,35 @@ TEST_F(AuditLogTest, NewFilesTakeTheUmask) {
     }
 }
 
+// What another account plants at the log's or its note's name is never written through: the log
+// is refused, a planted note is passed over, and a FIFO holds neither.
+TEST_F(AuditLogTest, APlantedLogOrNoteIsNeverWrittenThrough) {
+    const std::string note = root_ + "/.TV200712.LOG.pending", victim = root_ + "/private";
+    const std::string where[] = {log_file_, note};
+    const struct {
+        const char* what;
+        std::function<void(const std::string&)> plant;
+    } kinds[] = {
+        {"link", [&](const std::string& at) { ASSERT_EQ(::symlink(victim.c_str(), at.c_str()), 0); }},
+        {"hard link", [&](const std::string& at) { ASSERT_EQ(::link(victim.c_str(), at.c_str()), 0); }},
+        {"FIFO", [&](const std::string& at) { ASSERT_EQ(::mkfifo(at.c_str(), 0666), 0); }},
+    };
+    for (const std::string& at : where)
+        for (const auto& kind : kinds) {
+            SCOPED_TRACE(at + ": " + kind.what);
+            fs::remove(log_file_);
+            fs::remove(note);
+            write_bytes(victim, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13});
+            kind.plant(at);
+            AuditLog log("P");
+            EXPECT_EQ(log_entry(log, "%s", "m"), at == note);
+            EXPECT_EQ(read_bytes(victim), (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}));
+            if (at == note) {
+                EXPECT_EQ(read_audit_log_file(log_file_).records.size(), 1u);
+            }
+        }
+}
+
 TEST_F(AuditLogTest, TwoAccountsShareOneMonthsLogInAGroupFolder) {
     const testing_root::TwoAccounts accounts;
     if (!accounts.ok()) GTEST_SKIP() << "the test accounts could not be made (root, groupadd and useradd needed)";

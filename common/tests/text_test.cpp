@@ -95,9 +95,29 @@ TEST(TextChars, AsciiOnlyClassesAndCase) {
 }
 
 TEST(TextEdit, ControlCharactersOfOutsideNamesAreEscaped) {
-    EXPECT_EQ(tv::escape_control_chars(std::string_view("a\r\nOK stored\0\x7F\t\xE9", 16)),
-              "a\\x0D\\x0AOK stored\\x00\\x7F\\x09\xE9");
-    EXPECT_EQ(tv::escape_control_chars("plain name.TVZ"), "plain name.TVZ");
+    using tv::TextBytes;
+    const struct {
+        std::string_view in;
+        TextBytes bytes;
+        const char* out;
+    } cases[] = {
+        {std::string_view("a\r\nOK stored\0\x7F\t", 15), TextBytes::FileName, "a\\x0D\\x0AOK stored\\x00\\x7F\\x09"},
+        {"plain name.TVZ", TextBytes::FileName, "plain name.TVZ"},
+        {"Jos\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", TextBytes::FileName, "Jos\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+        // C1 controls as UTF-8: U+0080, U+009B (the one-byte CSI), U+009F; U+00A0 is not one.
+        {"\xC2\x80\xC2\x9B[2J\xC2\x9F\xC2\xA0", TextBytes::FileName, "\\xC2\\x80\\xC2\\x9B[2J\\xC2\\x9F\xC2\xA0"},
+        // Direction controls: RLO, LRE, PDI, LRM, ALM; U+2029 and U+2070 are not.
+        {"a\xE2\x80\xAE" "b\xE2\x80\xAA\xE2\x81\xA9\xE2\x80\x8E\xD8\x9C\xE2\x80\xA9\xE2\x81\xB0", TextBytes::FileName,
+         "a\\xE2\\x80\\xAEb\\xE2\\x80\\xAA\\xE2\\x81\\xA9\\xE2\\x80\\x8E\\xD8\\x9C\xE2\x80\xA9\xE2\x81\xB0"},
+        // Invalid UTF-8: a lone Windows-1252 byte, a stray continuation, an overlong slash, a
+        // surrogate, past U+10FFFF, a sequence cut short at the end.
+        {"\xE9t\xE9 \x9B \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80 \xE2\x82", TextBytes::FileName,
+         "\\xE9t\\xE9 \\x9B \\xC0\\xAF \\xED\\xA0\\x80 \\xF4\\x90\\x80\\x80 \\xE2\\x82"},
+        // Windows-1252 text: its letters and signs stay, the undefined bytes and C0 controls do not.
+        {"\xE9t\xE9 \x80\x9B\x9F \x81\x8D\x8F\x90\x9D\x1B", TextBytes::Windows1252,
+         "\xE9t\xE9 \x80\x9B\x9F \\x81\\x8D\\x8F\\x90\\x9D\\x1B"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(tv::escape_control_chars(c.in, c.bytes), c.out) << c.in;
 }
 
 TEST(TextEdit, TrimRemoveDuplicateMid) {

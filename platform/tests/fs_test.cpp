@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -230,6 +231,63 @@ TEST(FileLock, ExcludesAnotherProcessAndIsReleased) {
     ASSERT_TRUE(r1.lock(lockfile, false, false));
     EXPECT_TRUE(r2.lock(lockfile, false, false));
     EXPECT_EQ(try_in_child(true), 0);
+}
+
+// What others plant at a lock file's name is refused and left as it is: no link is followed,
+// no file of another name opened or made, no mode changed but that of a lock file made here.
+TEST(FileLock, APlantedLockFileIsRefusedAndItsTargetUntouched) {
+    TempRoot root;
+    ASSERT_EQ(::chmod(root.path().c_str(), 02775), 0);
+    const std::string victim = root / "private", lock = root / ".TVINDEX.LCK";
+    touch(victim, "mine");
+    ASSERT_EQ(::chmod(victim.c_str(), 0600), 0);
+    const struct {
+        const char* what;
+        std::function<void()> plant;
+        SharedFileFault fault;
+    } cases[] = {
+        {"a link to a private file", [&] { ASSERT_EQ(::symlink(victim.c_str(), lock.c_str()), 0); },
+         SharedFileFault::Link},
+        {"a link to a missing name", [&] { ASSERT_EQ(::symlink((root / "made").c_str(), lock.c_str()), 0); },
+         SharedFileFault::Link},
+        {"a hard link to a private file", [&] { ASSERT_EQ(::link(victim.c_str(), lock.c_str()), 0); },
+         SharedFileFault::SeveralNames},
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(lock.c_str(), 0666), 0); }, SharedFileFault::NotRegular},
+        {"a folder", [&] { ASSERT_EQ(::mkdir(lock.c_str(), 0777), 0); }, SharedFileFault::NotRegular},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.plant();
+        for (const bool exclusive : {true, false}) {
+            FileLock by_path, by_folder;
+            EXPECT_FALSE(by_path.lock_within(lock, exclusive, 0));
+            EXPECT_EQ(by_path.failure(), LockFailure::NotWritable);
+            EXPECT_EQ(by_path.file_fault(), c.fault);
+            const UniqueFd folder(::open(root.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            EXPECT_FALSE(by_folder.lock_at(folder.get(), ".TVINDEX.LCK", exclusive, false));
+            EXPECT_EQ(by_folder.file_fault(), c.fault);
+        }
+        struct stat st {};
+        ASSERT_EQ(::stat(victim.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+        EXPECT_EQ(read_whole_file(victim).value_or(""), "mine");
+        EXPECT_FALSE(fs::exists(root / "made"));
+        fs::remove(lock);
+    }
+    // A plain lock file of this account's keeps its mode; one made here takes the group's bit.
+    touch(lock);
+    ASSERT_EQ(::chmod(lock.c_str(), 0600), 0);
+    FileLock kept;
+    ASSERT_TRUE(kept.lock(lock, true, false));
+    EXPECT_EQ(fs::status(lock).permissions(), fs::perms(0600));
+    kept.unlock();
+    fs::remove(lock);
+    const mode_t old = ::umask(022);
+    FileLock made;
+    EXPECT_TRUE(made.lock(lock, true, false));
+    ::umask(old);
+    EXPECT_EQ(fs::status(lock).permissions(), fs::perms(0664));
+    EXPECT_EQ(made.file_fault(), SharedFileFault::None);
 }
 
 TEST(FileLock, IsNotInheritedByAnExecutedChild) {

@@ -185,8 +185,23 @@ ArchiveIndexLock::ArchiveIndexLock(const std::string& folder, int wait_ms)
     lock_.lock_within(join_path(folder_, kIndexLockFileName), true, wait_ms);
 }
 
+std::string lock_file_fault_text(platform::SharedFileFault fault) {
+    const std::string file = std::string("its lock file ") + kIndexLockFileName;
+    switch (fault) {
+        case platform::SharedFileFault::None: break;
+        case platform::SharedFileFault::Link: return file + " is a link, which is not followed";
+        case platform::SharedFileFault::NotRegular: return file + " is not a plain file";
+        case platform::SharedFileFault::SeveralNames: return file + " has another name elsewhere too (a hard link)";
+    }
+    return {};
+}
+
 Error ArchiveIndexLock::busy_error() const {
     const std::string quoted = "\"" + folder_ + "\"";
+    if (const std::string fault = lock_file_fault_text(lock_.file_fault()); !fault.empty())
+        return fail(kArchiveLockDenied, "The archive " + quoted + " cannot be changed: " + fault +
+                                            ", so nothing was changed. An administrator can delete it while no "
+                                            "program uses the archive.");
     switch (lock_.failure()) {
         case platform::LockFailure::Busy:
             return fail(kArchiveBusy, "Another program is changing the archive " + quoted +

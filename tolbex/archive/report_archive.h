@@ -90,8 +90,11 @@ public:
     bool held() const { return lock_.held(); }
     const std::string& folder() const { return folder_; }
     platform::LockFailure failure() const { return lock_.failure(); }
+    // What is wrong with the lock file itself when it was refused (failure() NotWritable).
+    platform::SharedFileFault lock_file_fault() const { return lock_.file_fault(); }
     // Why the lock is not held, naming the folder: kArchiveBusy (another process holds it),
-    // kArchiveLockDenied (its lock file cannot be opened for writing by this account),
+    // kArchiveLockDenied (its lock file cannot be opened for writing by this account, or is a
+    // link, not a plain file or a file with another name too, and is refused),
     // kArchiveReadOnly (the folder takes no new file), else kArchiveWriteFailed.
     Error busy_error() const;
 
@@ -99,6 +102,10 @@ private:
     std::string folder_;
     platform::FileLock lock_;
 };
+
+// What is wrong with a refused lock file: "its lock file .TVINDEX.LCK is a link, which is not
+// followed" and the like; empty for None.
+std::string lock_file_fault_text(platform::SharedFileFault fault);
 
 // "The report ... is no longer listed": a change whose entry another program removed meanwhile.
 Error entry_gone_error(const std::string& archive_folder, std::string_view folder_name);
