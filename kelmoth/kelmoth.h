@@ -191,6 +191,8 @@ std::string serial_block_date(const SerialBlock& block);
 // The index of the first word of the block's 32-bit lead-in (k), or -1.
 long find_serial_block(const std::int32_t* positions, const std::uint32_t* words, long count, std::int32_t skip,
                        SerialBlock& block);
+// Writes the Wendle report file `path` anew (a temporary name renamed over it); false on failure.
+bool write_wendle_report(const std::string& path, std::string_view text);
 bool serial_block_search(Kelmoth& k);
 // One scan: writes at most one event and returns its position, or 0. With `stored_only`, events
 // past the stored samples are passed over.

@@ -1,9 +1,11 @@
 // Time codes, the recorder's serial block and patient events.
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <langinfo.h>
 #include <locale.h>
 
+#include "common/safe_open.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
 #include "kelmoth/kelmoth.h"
@@ -206,6 +208,19 @@ long find_serial_block(const std::int32_t* pos, const std::uint32_t* w, long cou
     return -1;
 }
 
+bool write_wendle_report(const std::string& path, std::string_view text) {
+    // The analysis system's folder is shared: the report is made under a fresh name and renamed
+    // over its own, so that whatever was planted there meanwhile is replaced, never written through.
+    std::string temp;
+    platform::UniqueFd fd = create_sibling_temp(path, temp, 0666);
+    if (!fd) return false;
+    bool ok = platform::write_all(fd.get(), text.data(), text.size());
+    if (!fd.close()) ok = false;
+    if (ok && ::rename(temp.c_str(), path.c_str()) == 0) return true;
+    ::unlink(temp.c_str());
+    return false;
+}
+
 bool serial_block_search(Kelmoth& k) {
     say(k, "Searching for Wendle 3 serial data in timecodes...\n");
     std::lock_guard<std::mutex> lock(k.tc_mutex);
@@ -232,12 +247,7 @@ bool serial_block_search(Kelmoth& k) {
     const TimeCode t = decode_time_code(k.tc_word[at]);
     if (t.time_valid)
         say(k, "  (Sanity check: Time code at start of serial data sync=%04X)\n", static_cast<unsigned>(t.time));
-    if (!k.wendle_path.empty()) {
-        if (const platform::UniqueFile f = platform::open_file(k.wendle_path, "w")) {
-            std::fputs(kFound, f.get());
-            std::fputs(rtc, f.get());
-        }
-    }
+    if (!k.wendle_path.empty()) write_wendle_report(k.wendle_path, std::string(kFound) + rtc);
     if (k.tape) {
         std::snprintf(k.tape->serial_text, sizeof k.tape->serial_text, "SN:%X / %d", b.serial, b.hours_run);
         const std::string date = serial_block_date(b);

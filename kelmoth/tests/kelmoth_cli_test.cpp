@@ -269,6 +269,29 @@ TEST_F(KelmothCli, NormalRunStoresExactSamplesAndTapeData) {
     EXPECT_EQ(log.back(), (std::vector<std::uint32_t>{39, 17, 80, 81, 0, 0, 0, 0, 0, 0}));
 }
 
+// The analysis system's folder is shared: a link planted at the report's name once the run has
+// cleared it is replaced by the report, and what it leads to is left as it was.
+TEST_F(KelmothCli, ALinkPlantedAtTheReportNameIsNeverWrittenThrough) {
+    auto e = tape("--type 9 --packets 20000");
+    start_sim();
+    make_mappings();
+    const std::string report = root_ / "ANALYSER/System/wendle.txt", victim = root_ / "victim";
+    { std::ofstream(victim) << "kept"; }
+    { std::ofstream(report) << "old"; }
+    bool planted = false;
+    namespace fs = std::filesystem;
+    Result r = kelmoth({"/type", "9", "/pace", "0", "/flutter", "1", "/gain", "0"}, "", -1, 0, {}, [&](pid_t) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (fs::exists(report) && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
+        planted = ::symlink(victim.c_str(), report.c_str()) == 0;
+    });
+    EXPECT_EQ(r.code, 0) << r.out;
+    ASSERT_TRUE(planted);
+    EXPECT_EQ(read_text(victim), "kept");
+    EXPECT_FALSE(fs::is_symlink(report));
+    EXPECT_EQ(read_text(report).substr(0, 53), "\n  ***** VALID WENDLE 3 SERIAL DATA BLOCK FOUND ****\n");
+}
+
 TEST_F(KelmothCli, CommandLineAndStartUpFailures) {
     // No simulator: no deck.
     Result r = kelmoth({"/type", "9", "/pace", "1", "/flutter", "0", "/gain", "0"});
