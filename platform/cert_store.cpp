@@ -27,13 +27,13 @@ bool is_store_name(const std::string& name) {
            has_store_extension(name);
 }
 
-// Reads a regular file no larger than the limit, without following a link.
-std::optional<std::string> read_entry(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+// Reads a regular file of the folder open as `folder_fd`, no larger than the limit, without
+// following a link.
+std::optional<std::string> read_entry(int folder_fd, const std::string& name) {
+    UniqueFd fd = open_regular_at(folder_fd, name);
     if (!fd) return std::nullopt;
     struct stat st;
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<std::uint64_t>(st.st_size) > kMaxStoredCertificateSize)
+    if (::fstat(fd.get(), &st) != 0 || static_cast<std::uint64_t>(st.st_size) > kMaxStoredCertificateSize)
         return std::nullopt;
     std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
     if (!pread_all(fd.get(), bytes.data(), bytes.size(), 0)) return std::nullopt;
@@ -45,11 +45,17 @@ public:
     explicit FolderCertStore(std::string folder) : folder_(std::move(folder)) {}
 
     std::optional<std::vector<StoredCertificate>> entries() override {
-        const std::string folder = dir();
         std::vector<StoredCertificate> out;
-        DIR* d = ::opendir(folder.c_str());
-        if (!d) {
+        // The store is listed and read through one descriptor, never through a link at its name.
+        const UniqueFd folder(::open(dir().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!folder) {
             if (errno == ENOENT) return out;
+            return std::nullopt;
+        }
+        const int copy = ::fcntl(folder.get(), F_DUPFD_CLOEXEC, 0);
+        DIR* d = copy >= 0 ? ::fdopendir(copy) : nullptr;
+        if (!d) {
+            if (copy >= 0) ::close(copy);
             return std::nullopt;
         }
         std::vector<std::string> names;
@@ -58,7 +64,7 @@ public:
         ::closedir(d);
         std::sort(names.begin(), names.end());
         for (auto& n : names)
-            if (auto bytes = read_entry(folder + "/" + n)) out.push_back({std::move(n), std::move(*bytes)});
+            if (auto bytes = read_entry(folder.get(), n)) out.push_back({std::move(n), std::move(*bytes)});
         return out;
     }
 

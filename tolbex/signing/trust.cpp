@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <memory>
 
 #include "platform/event_log.h"
@@ -55,17 +56,71 @@ void add_file(X509_STORE* store, int folder, const char* name) {
     }
 }
 
+// The trust folder of a relocated root, opened from the root down one folder at a time without
+// following a link (a folder the path names outside the root, from the folder that holds it).
+// Each folder on the way counts only as kept_by_root says, and a link anywhere counts as kept by
+// someone else. Empty with `ignored` set when the store may not be read; empty alone when it is
+// missing.
+platform::UniqueFd open_relocated_store(const std::string& root, std::string folder, bool& ignored) {
+    folder = platform::strip_trailing_slashes(std::move(folder));
+    const std::string top = platform::strip_trailing_slashes(root);
+    std::string start, below;
+    if (folder.size() > top.size() && folder.compare(0, top.size(), top) == 0 && folder[top.size()] == '/') {
+        start = top;
+        below = folder.substr(top.size() + 1);
+    } else {
+        const std::size_t slash = folder.rfind('/');
+        start = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+        below = slash == std::string::npos ? folder : folder.substr(slash + 1);
+    }
+    platform::UniqueFd dir(::open(start.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (std::size_t at = 0; dir && at <= below.size();) {
+        std::size_t end = below.find('/', at);
+        if (end == std::string::npos) end = below.size();
+        const std::string name = below.substr(at, end - at);
+        at = end + 1;
+        if (name.empty() || name == ".") continue;
+        if (name == "..") {
+            ignored = true;
+            return {};
+        }
+        platform::UniqueFd next(::openat(dir.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st;
+        if (!next) {
+            // A link, or a file where a folder should be, is someone else's doing.
+            const int err = errno;
+            ignored = err != EACCES && ::fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+            return {};
+        }
+        if (::fstat(next.get(), &st) != 0) return {};
+        if (!kept_by_root(st)) {
+            ignored = true;
+            return {};
+        }
+        dir = std::move(next);
+    }
+    return dir;
+}
+
 X509StorePtr load_store(const std::string& folder) {
     X509StorePtr store(X509_STORE_new());
-    platform::UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    struct stat st;
-    // The path as well as the folder: with a folder on the way that others may write, the trust
-    // folder could be swapped for another one.
-    if (!store || !dir || ::fstat(dir.get(), &st) != 0) return store;
-    if ((platform::root().empty() && !platform::only_root_can_change(folder)) || !kept_by_root(st)) {
-        log_ignored();
-        return store;
+    if (!store) return store;
+    bool ignored = false;
+    platform::UniqueFd dir;
+    if (const std::string root = platform::root(); !root.empty()) {
+        dir = open_relocated_store(root, folder, ignored);
+    } else {
+        // The path as well as the folder: with a folder on the way that others may write, the
+        // trust folder could be swapped for another one.
+        dir.reset(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        struct stat st;
+        if (dir && (::fstat(dir.get(), &st) != 0 || !platform::only_root_can_change(folder) || !kept_by_root(st))) {
+            dir.reset();
+            ignored = true;
+        }
     }
+    if (ignored) log_ignored();
+    if (!dir) return store;
     const int copy = ::fcntl(dir.get(), F_DUPFD_CLOEXEC, 0);
     std::unique_ptr<DIR, int (*)(DIR*)> listing(copy >= 0 ? ::fdopendir(copy) : nullptr, &::closedir);
     if (!listing) {

@@ -6,7 +6,8 @@
 // was valid at the time the report was signed, each certificate fit for signing purposes. A folder
 // or file that an account other than root could change is not read (with an event-log entry), and
 // outside a relocated root (TORVANE_ROOT) neither is a store whose path others could change; in a
-// relocated root the account running the program may own them too.
+// relocated root the account running the program may own them too, the store is reached from the
+// root one folder at a time, and a link anywhere below the root counts as kept by someone else.
 #pragma once
 #include <cstdint>
 #include <string>

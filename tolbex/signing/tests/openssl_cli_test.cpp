@@ -306,6 +306,27 @@ TEST_F(IssuedByTheStockTools, ARelocatedTrustStoreCountsOnlyWhileOthersCannotCha
          [&] { ASSERT_EQ(::chown(store.c_str(), ::getuid(), ::getgid()), 0); }},
         {"file of another account", [&] { ASSERT_EQ(::chown(file.c_str(), 54321, 54321), 0); },
          [&] { ASSERT_EQ(::chown(file.c_str(), ::getuid(), ::getgid()), 0); }},
+        // Another account's link to a folder that the account running the program owns and that
+        // holds the authority: the link is what counts.
+        {"store replaced by another account's link",
+         [&] {
+             ASSERT_EQ(::rename(store.c_str(), (store + ".real").c_str()), 0);
+             ASSERT_EQ(::symlink((store + ".real").c_str(), store.c_str()), 0);
+             ASSERT_EQ(::lchown(store.c_str(), 54321, 54321), 0);
+         },
+         [&] {
+             ASSERT_EQ(::unlink(store.c_str()), 0);
+             ASSERT_EQ(::rename((store + ".real").c_str(), store.c_str()), 0);
+         }},
+        {"store replaced by a link of the account's own",
+         [&] {
+             ASSERT_EQ(::rename(store.c_str(), (store + ".real").c_str()), 0);
+             ASSERT_EQ(::symlink("trust.real", store.c_str()), 0);
+         },
+         [&] {
+             ASSERT_EQ(::unlink(store.c_str()), 0);
+             ASSERT_EQ(::rename((store + ".real").c_str(), store.c_str()), 0);
+         }},
     };
     ::chmod(store.c_str(), 0755);
     ::chmod(file.c_str(), 0644);
