@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The raw-call check must catch what it claims to: a copy of a few sources passes, then each row
-# plants one raw call into the copy and the check has to fail naming that file and line.
+# The raw-call check must catch what it claims to: a copy of the sources it lists passes, then
+# each row changes one call in the copy (a raw call added, an lstat made a stat, a flag dropped, a
+# second whole-file read beside an allowed one, a call gone while its line stays) and the check
+# has to fail naming that file.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 src=$(cd "$here/.." && pwd)
@@ -8,17 +10,27 @@ check=$here/raw_files_test.sh
 work=$(mktemp -d "${TMPDIR:-/tmp}/rawfiles.XXXXXX") || exit 1
 trap 'rm -rf "$work"' EXIT
 
-# An allowed file at its allowance and files with none.
-baseline=(tolbex/app/command_line.cpp tolbex/browser/archive_documents.cpp formats/transfer_file.cpp)
-# file | planted line
+# Every file the list names, the list, and files with no raw call at all.
+mapfile -t listed < <(grep -vE '^[[:space:]]*(#|$)' "$src/tests/raw_files_allowed.txt" | cut -d'|' -f1 |
+    sed 's/[[:space:]]*$//' | sort -u)
+baseline=(tests/raw_files_allowed.txt tolbex/app/command_line.cpp tolbex/browser/archive_documents.cpp
+    formats/transfer_file.cpp "${listed[@]}")
+# file # sed script run on it # what is planted
 cases=(
-    'tolbex/app/command_line.cpp|    int fd = ::open(path.c_str(), O_RDONLY);'
-    'tolbex/app/command_line.cpp|    FILE* f = fopen(path.c_str(), "rb");'
-    'tolbex/app/command_line.cpp|    std::ifstream in(path);'
-    'tolbex/app/command_line.cpp|    if (::stat(path.c_str(), &st) == 0) return;'
-    'tolbex/app/command_line.cpp|    DIR* d = opendir(path.c_str());'
-    'tolbex/browser/archive_documents.cpp|    ::lstat(a.c_str(), &sa);'
-    'formats/transfer_file.cpp|    auto f = platform::open_file(path, "rb");'
+    'tolbex/app/command_line.cpp#$a\    int fd = ::open(path.c_str(), O_RDONLY);#an open'
+    'tolbex/app/command_line.cpp#$a\    FILE* f = fopen(path.c_str(), "rb");#an fopen'
+    'tolbex/app/command_line.cpp#$a\    std::ifstream in(path);#a stream'
+    'tolbex/app/command_line.cpp#$a\    if (::stat(path.c_str(), \&st) == 0) return;#a stat'
+    'tolbex/app/command_line.cpp#$a\    DIR* d = opendir(path.c_str());#an opendir'
+    'tolbex/browser/archive_documents.cpp#$a\    ::lstat(a.c_str(), \&sa);#an lstat'
+    'formats/transfer_file.cpp#$a\    auto f = platform::open_file(path, "rb");#an open_file'
+    'formats/transfer_file.cpp#$a\    auto text = platform::read_whole_file(folder + "/PAGE.1");#a read_whole_file'
+    'formats/transfer_file.cpp#$a\    read_file_bytes(folder + "/PATIENT.TXT", bytes);#a read_file_bytes'
+    'brackmor/report_set.cpp#s/::lstat(path\.c_str()/::stat(path.c_str()/#a stat for an lstat'
+    'brackmor/folder_tools.cpp#/^bool delete_folder/,/^}/s/ | O_NOFOLLOW//#a dropped O_NOFOLLOW'
+    'tolbex/browser/timi_days.cpp#s/"wbx"/"wb"/#an exclusive create made plain'
+    'tolbex/reports/page_items.cpp#/^std::optional<.*read_page_file/,/^}/s/^\(.*\)auto bytes = platform::read_whole_file(path);/&\n\1auto again = platform::read_whole_file(path);/#a second read_whole_file of a page file'
+    'vond/program.cpp#/::stat(path\.c_str()/d#a call gone while its line stays'
 )
 
 # shellcheck source=selftest_tree.sh
@@ -32,14 +44,17 @@ if ! out=$(bash "$check" "$work/tree"); then
     failed=1
 fi
 for row in "${cases[@]}"; do
-    file=${row%%|*} planted=${row#*|}
+    IFS='#' read -r file script what <<<"$row"
     fresh_copy || exit 1
-    printf '%s\n' "$planted" >>"$work/tree/$file"
-    if out=$(bash "$check" "$work/tree"); then
-        echo "not caught: $planted in $file"
+    sed -i "$script" "$work/tree/$file"
+    if cmp -s "$src/$file" "$work/tree/$file"; then
+        echo "nothing planted for $what in $file: the row's script no longer fits the source"
         failed=1
-    elif [[ $out != *"$file"* || $out != *"$planted"* ]]; then
-        echo "caught without naming it: $planted in $file"
+    elif out=$(bash "$check" "$work/tree"); then
+        echo "not caught: $what in $file"
+        failed=1
+    elif [[ $out != *"$file"* ]]; then
+        echo "caught without naming it: $what in $file"
         echo "$out"
         failed=1
     fi

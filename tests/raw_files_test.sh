@@ -1,89 +1,116 @@
 #!/usr/bin/env bash
 # Keeps raw file-system calls out of the programs' code: what others could have placed is opened
 # through common/safe_open.h (and the helpers of common/files.h and platform/fs.h), never by a
-# raw open, fopen, stat, opendir or stream of its own. Lists every raw call in the programs' code
-# outside common/ and platform/, and fails (status 1) when a file holds more of them than the list
-# below allows it; 2 when the tree holds no sources at all.
+# raw open, fopen, stat, opendir, stream or whole-file read of its own. Finds every such call in
+# the programs' code outside common/ and platform/ and matches each against one line of
+# tests/raw_files_allowed.txt (the file, the function it is made in, the call, the flags it must
+# carry, and why it may be raw). Fails (status 1) on a call no line allows and on a line that
+# allows no call any more; 2 when the tree holds no sources or the function finder is missing.
 # Usage: raw_files_test.sh [source root [--list]]   (default: the folder above this script; --list
-# prints every raw call found, allowed or not)
+# prints every call found with the line that allows it)
 set -uo pipefail
 cd "${1:-$(dirname "$0")/..}" || exit 2
 list=0
 [[ ${2:-} == --list ]] && list=1
+allowed=tests/raw_files_allowed.txt
+[[ -f $allowed ]] || { echo "no $allowed under $(pwd)"; exit 2; }
+ctags=$(command -v ctags-universal || command -v ctags)
+[[ -n $ctags ]] && "$ctags" --version 2>/dev/null | grep -q Universal ||
+    { echo "the check needs Universal Ctags (package universal-ctags) to find functions"; exit 2; }
 
 # The programs and the layers they share; tools/ are stand-ins for outside programs and fixtures.
 folders=(tolbex vond kelmoth brackmor formats framework)
-calls='((^|[^_[:alnum:]>])::(open|openat|creat|stat|lstat|fstatat|statx|opendir|fdopendir)|(^|[^_[:alnum:].>:])(std::)?(fopen|freopen|opendir)|platform::open_file)[[:space:]]*\('
+calls='((^|[^_[:alnum:]>])::(open|openat|creat|stat|lstat|fstatat|statx|opendir|fdopendir)|(^|[^_[:alnum:].>:])(std::)?(fopen|freopen|opendir)|platform::open_file|(^|[^_[:alnum:].>])(platform::)?(read_whole_file|read_file_bytes))[[:space:]]*\('
 streams='(^|[^_[:alnum:]])(std::)?(i|o)?fstream([^_[:alnum:]]|$)'
-
-# file | raw calls allowed | why
-allowed=(
-    # Files of our own in places only we write (private temporary folders, our own output).
-    'tolbex/app/actions/find.cpp|1|the find result file the caller names'
-    'tolbex/tape/tape_intake.cpp|2|mapping files written into the intake'"'"'s private folder'
-    'tolbex/browser/timi_days.cpp|1|a day list created exclusively (wbx)'
-    'formats/cef.cpp|3|CEF output, its channel files and members, created in a private or emptied folder; the unpack target listed once, lstat'
-    'kelmoth/timecode.cpp|1|the time-code file KELMOTH is told to write'
-    'tolbex/letters/office_word_processor.cpp|2|the FIFOs to the letter helper, made in a private folder'
-    'tolbex/external/external_program.cpp|3|the external program and its error file in a private folder'
-    'tolbex/signing/trust.cpp|3|the root-owned trust store, each file opened O_NOFOLLOW|O_NONBLOCK and checked'
-    'tolbex/app/tolbex_app.cpp|3|the machine settings files and the identity of the running program'
-    'tolbex/archive/profile.cpp|1|the machine profile'
-    'tolbex/app/report_chooser.cpp|3|the analysis system'"'"'s fixed temporary names, lstat only'
-    'tolbex/browser/archive_dialogs.cpp|1|the existence of a group index the user picks'
-    'tolbex/browser/app_commands.cpp|5|group folders listed without links (fstatat, O_NOFOLLOW)'
-    'tolbex/browser/browser_list_core.cpp|3|index file sizes (O_NONBLOCK) and free names'
-    'tolbex/signing/signature_page.cpp|1|a bitmap of the user'"'"'s own signature folder'
-    # The archive index, its locks and generations (being reworked on their own).
-    'tolbex/archive/report_archive.cpp|6|index files and report folders, lstat and O_NOFOLLOW'
-    'tolbex/archive/report_folder.cpp|3|a report folder'"'"'s plain files, the folder opened O_NOFOLLOW, fstatat without following'
-    'tolbex/archive/archive_group.cpp|2|the group index, lstat'
-    'tolbex/archive/archive_operations.cpp|1|a report folder, lstat'
-    'tolbex/archive/report_types.cpp|1|a report'"'"'s type file'
-    'tolbex/archive/store_report.cpp|4|the archive folder and the ECG files of a 12-lead report, lstat'
-    'brackmor/folder_tools.cpp|11|folder walks and index generations, each without following links'
-    'brackmor/report_set.cpp|1|report folders, lstat'
-    'brackmor/program.cpp|1|the base folder the user names'
-    # vond's card files (being rewritten): the card is the mapped drive the card reader shows.
-    'vond/card_disk.cpp|8|card files and the copies made of them'
-    'vond/card_files.cpp|6|card files'
-    'vond/card_format.cpp|1|the card'"'"'s ecg.dat'
-    'vond/ecg_reader.cpp|2|the card'"'"'s ecg.dat and the channel files written'
-    'vond/ecg_loader.cpp|1|a channel file given on the command line'
-    'vond/program.cpp|1|whether the input folder exists'
-    # Received files the intake reads from its own private folder.
-    'tolbex/intake/intake.cpp|2|PATSUMM.DAT and the channel files in the intake'"'"'s private folder'
-    'tolbex/external/export_reports.cpp|1|whether an export name is taken, lstat'
-    'tolbex/archive/patient_txt.cpp|1|PATIENT.TXT where the caller allows a link; else open_regular_file'
-)
-
-allowance() {
-    local row
-    for row in "${allowed[@]}"; do
-        [[ ${row%%|*} == "$1" ]] && { row=${row#*|}; echo "${row%%|*}"; return; }
-    done
-    echo 0
-}
 
 sources=$(find "${folders[@]}" -type f \( -name '*.cpp' -o -name '*.h' \) -not -path '*/tests/*' \
     -not -path '*/bench/*' 2>/dev/null | sort)
 [[ -n $sources ]] || { echo "no sources found under $(pwd)"; exit 2; }
 
-failed=0
-while IFS= read -r file; do
-    # Comment lines name calls without making them.
-    hits=$(grep -nE "$calls|$streams" "$file" | grep -vE '^[0-9]+:[[:space:]]*//')
-    [[ -z $hits ]] && continue
-    n=$(printf '%s\n' "$hits" | wc -l)
-    limit=$(allowance "$file")
-    if ((list && n <= limit)); then
-        printf '%s: %d raw file-system calls, %d allowed\n' "$file" "$n" "$limit"
-        printf '%s\n' "$hits" | sed 's/^/    /'
-    fi
-    if ((n > limit)); then
-        printf '%s: %d raw file-system calls, %d allowed: open it through common/safe_open.h\n' "$file" "$n" "$limit"
-        printf '%s\n' "$hits" | sed 's/^/    /'
-        failed=1
-    fi
-done <<<"$sources"
-exit "$failed"
+# One line per call: file, line, function, call, what it is called with (up to its closing
+# parenthesis, over several lines where it runs on), the line itself; tab-separated.
+found=$(while IFS= read -r file; do
+    grep -qE "$calls|$streams" "$file" || continue
+    # The functions (first and last line, name), then the file itself.
+    { "$ctags" -x --language-force=C++ --kinds-C++=f --fields=+e --_xformat='%n %{end} %N' -o - "$file"; echo '@@'
+      cat "$file"; } 2>/dev/null |
+        awk -v file="$file" -v calls="$calls" -v streams="$streams" '
+        !body && $0 == "@@" { body = 1; next }
+        !body { ++tags; start[tags] = $1; stop[tags] = $2; name[tags] = $3; next }
+        { text[++lines] = $0 }
+        END {
+            for (i = 1; i <= lines; ++i) {
+                line = text[i]
+                if (line ~ /^[[:space:]]*(\/\/|\*)/) continue  # comments name calls without making them
+                rest = line; offset = 0
+                while (1) {
+                    # The first call on what is left of the line, of either kind.
+                    a = match(rest, calls); as = RSTART; al = RLENGTH
+                    b = match(rest, streams); bs = RSTART; bl = RLENGTH
+                    if (!a && !b) break
+                    if (a && (!b || as <= bs)) { RSTART = as; RLENGTH = al } else { RSTART = bs; RLENGTH = bl }
+                    hit = substr(rest, RSTART, RLENGTH)
+                    call = hit; sub(/^[^_[:alnum:]:]*/, "", call); sub(/[[:space:]]*\($/, "", call)
+                    sub(/[^_[:alnum:]]*$/, "", call); sub(/.*::/, "", call)
+                    # What it is called with: from the call to the parenthesis that closes it.
+                    args = substr(rest, RSTART); depth = 0; seen = 0; j = i; out = ""
+                    while (1) {
+                        for (k = 1; k <= length(args); ++k) {
+                            c = substr(args, k, 1)
+                            if (c == "(") { ++depth; seen = 1 } else if (c == ")") --depth
+                            if (seen && depth == 0) break
+                        }
+                        out = out substr(args, 1, k)
+                        if ((seen && depth == 0) || !seen || j >= i + 8 || j >= lines) break
+                        args = text[++j]; out = out " "
+                    }
+                    fn = "-"; best = 0
+                    # The innermost function around it; a lambda counts as the function it is in.
+                    for (t = 1; t <= tags; ++t)
+                        if (start[t] <= i && i <= stop[t] && start[t] >= best && name[t] !~ /^(__anon|operator)/) {
+                            best = start[t]; fn = name[t]
+                        }
+                    gsub(/\t/, " ", out); l = line; gsub(/\t/, " ", l)
+                    printf "%s\t%d\t%s\t%s\t%s\t%s\n", file, i, fn, call, out, l
+                    rest = substr(rest, RSTART + RLENGTH); offset += RSTART + RLENGTH
+                }
+            }
+        }'
+done <<<"$sources")
+
+# The allow-list: file | function | call | flags the call must name (all of them) | why.
+awk -F'\t' -v allowed="$allowed" -v list="$list" '
+    function trim(s) { gsub(/^[[:space:]]+|[[:space:]]+$/, "", s); return s }
+    BEGIN {
+        while ((getline row < allowed) > 0) {
+            ++at
+            if (row ~ /^[[:space:]]*(#|$)/) continue
+            n = split(row, f, "|")
+            if (n < 5 || trim(f[5]) == "") { printf "%s:%d: wants file | function | call | flags | reason: %s\n", allowed, at, row; bad = 1; continue }
+            ++entries; efile[entries] = trim(f[1]); efn[entries] = trim(f[2]); ecall[entries] = trim(f[3])
+            eflags[entries] = trim(f[4]); eline[entries] = at; erow[entries] = row
+        }
+    }
+    function fits(e, file, fn, call, args,    k, m, want) {
+        if (used[e] || efile[e] != file || efn[e] != fn || ecall[e] != call) return 0
+        m = split(eflags[e], want, " ")
+        for (k = 1; k <= m; ++k) if (index(args, want[k]) == 0) return 0
+        return 1
+    }
+    {
+        hit = 0
+        for (e = 1; e <= entries && !hit; ++e) if (fits(e, $1, $3, $4, $5)) { used[e] = 1; hit = e }
+        if (hit && list) printf "%s:%d: %s %s  (%s:%d)\n    %s\n", $1, $2, $3, $4, allowed, eline[hit], $6
+        if (!hit) {
+            printf "%s:%d: %s: raw %s not on the list: open it through common/safe_open.h\n    %s\n", $1, $2, $3, $4, $6
+            for (e = 1; e <= entries; ++e)
+                if (!used[e] && efile[e] == $1 && efn[e] == $3 && ecall[e] == $4)
+                    printf "    (%s:%d wants it with: %s)\n", allowed, eline[e], eflags[e]
+            bad = 1
+        }
+    }
+    END {
+        for (e = 1; e <= entries; ++e)
+            if (!used[e]) { printf "%s:%d: allows no call any more, drop it: %s\n", allowed, eline[e], erow[e]; bad = 1 }
+        exit bad
+    }' <<<"$found"

@@ -1,5 +1,6 @@
 // BRACKMOR between the steps of others: readers that look at the indexes while it rewrites them,
-// and a second account that works on what a first one, with a narrow umask, made.
+// a second account that works on what a first one, with a narrow umask, made, and lock files
+// that a member of the group swapped for links.
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -89,6 +90,43 @@ TEST_F(BetweenStepsTest, ASecondAccountStoresConvertsAndChecksAfterANarrowUmask)
     ASSERT_EQ(after.get_count(), 2);
     EXPECT_EQ(get_extension_upper(after.get_record(1)->get_name()), "FUL");
     EXPECT_FALSE(fs::exists(twelve_lead));
+}
+
+// A member of the group plants links at the group's and an archive's lock files, to a root-owned
+// group file and to a name in a folder only root writes: root's run refuses each with the lock
+// file named, and what the links lead to is neither opened up, changed nor made.
+TEST_F(BetweenStepsTest, ALinkedLockFileIsRefusedAndItsTargetLeftAsItIs) {
+    const testing_root::TwoAccounts accounts;
+    if (!accounts.ok()) GTEST_SKIP() << "the test accounts could not be made (root, groupadd and useradd needed)";
+    make({"ARCHDIR.DAT=arc|Arch|", "arc/ARCHINFO.DAT=K.OSB|Kept|05/03/07 14:30:00|1|Ostrabel|", "arc/K.OSB/"});
+    ASSERT_EQ(::chmod(root_.path().c_str(), 0755), 0);
+    ASSERT_TRUE(accounts.share(base()));
+    ASSERT_TRUE(accounts.share(at("arc")));
+    const std::string etc = root_.path() + "/etc", victim = etc + "/group-file", missing = etc + "/made";
+    ASSERT_EQ(::mkdir(etc.c_str(), 0755), 0);
+    std::ofstream(victim) << "root's own";
+    ASSERT_EQ(::chown(victim.c_str(), 0, accounts.gid()), 0);
+    ASSERT_EQ(::chmod(victim.c_str(), 0640), 0);
+    const std::string index_before = read("ARCHDIR.DAT"), archive_before = read("arc/ARCHINFO.DAT");
+    for (const char* lock : {".TVINDEX.LCK", "arc/.TVINDEX.LCK"})
+        for (const std::string& target : {victim, missing}) {
+            SCOPED_TRACE(std::string(lock) + " -> " + target);
+            fs::remove(at(lock));  // the plain lock file an earlier run made
+            EXPECT_EQ(accounts.run_as(1, [&] { return ::symlink(target.c_str(), at(lock).c_str()) == 0; }), 0);
+            const RunResult r = check({"/NW"});
+            EXPECT_EQ(r.code, kExitLockDenied) << r.out;
+            EXPECT_NE(r.out.find("its lock file .TVINDEX.LCK is a link, which is not followed"), std::string::npos)
+                << r.out;
+            struct stat st {};
+            ASSERT_EQ(::stat(victim.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, 0640u);
+            EXPECT_EQ(read(victim), "root's own");
+            EXPECT_FALSE(fs::exists(missing));
+            EXPECT_EQ(read("ARCHDIR.DAT"), index_before);
+            EXPECT_EQ(read("arc/ARCHINFO.DAT"), archive_before);
+            ASSERT_EQ(::unlink(at(lock).c_str()), 0);
+        }
+    EXPECT_EQ(check({"/NW"}).code, kExitDone);
 }
 
 // Archive folders that differ only in case are two archives, each listed as it is spelt on disk.

@@ -9,6 +9,7 @@
 #include "common/audit_log.h"
 #include "common/files.h"
 #include "common/registry.h"
+#include "common/safe_open.h"
 #include "common/strings.h"
 #include "common/text.h"
 #include "common/ui.h"
@@ -166,7 +167,8 @@ void CTolbexApp::set_printer_orientation(bool landscape) {
 
 double CTolbexApp::get_analyser_revision() {
     const std::string path = platform::resolve_path_ci(join_path(get_analyser_system_root(), "system/version.txt"));
-    platform::UniqueFile f = platform::open_file(path, "rb");
+    // The analysis system's folder is shared with it: a FIFO or link there is not read.
+    platform::UniqueFile f = open_outside_stream(path, 1 << 20);
     if (!f) return 0.0;
     static constexpr std::string_view kMarker = "current.software.revision IS \"V";
     double revision = 0.0;

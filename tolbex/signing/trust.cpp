@@ -9,9 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <memory>
 
+#include "common/safe_open.h"
 #include "platform/event_log.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
@@ -38,9 +38,9 @@ void log_ignored() {
 
 // Adds every certificate of one file (PEM, else DER) to `store`.
 void add_file(X509_STORE* store, int folder, const char* name) {
-    platform::UniqueFd fd(::openat(folder, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    const platform::UniqueFd fd = platform::open_regular_at(folder, name);
     struct stat st;
-    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (1 << 20)) return;
+    if (!fd || ::fstat(fd.get(), &st) != 0 || st.st_size > (1 << 20)) return;
     if (!kept_by_root(st)) return log_ignored();
     std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
     if (!platform::pread_all(fd.get(), bytes.data(), bytes.size(), 0)) return;
@@ -84,12 +84,12 @@ platform::UniqueFd open_relocated_store(const std::string& root, std::string fol
             ignored = true;
             return {};
         }
-        platform::UniqueFd next(::openat(dir.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        OutsideRefusal refusal = OutsideRefusal::None;
+        platform::UniqueFd next = open_folder_no_link_at(dir.get(), name, &refusal);
         struct stat st;
         if (!next) {
             // A link, or a file where a folder should be, is someone else's doing.
-            const int err = errno;
-            ignored = err != EACCES && ::fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+            ignored = refusal == OutsideRefusal::Link || refusal == OutsideRefusal::NotRegular;
             return {};
         }
         if (::fstat(next.get(), &st) != 0) return {};

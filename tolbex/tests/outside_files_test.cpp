@@ -1,6 +1,6 @@
 // What others put where the program reads, through the built program: FIFOs end every reader's run
 // at once, the store log stays the drop folder's own with one line a file, and a report folder
-// that another account swapped for a link is not packed.
+// that another account swapped for a link is not packed; a lock file swapped for one is refused.
 #include <sys/stat.h>
 
 #include <chrono>
@@ -93,6 +93,23 @@ TEST_F(OutsideFilesTest, TheStoreLogIsTheDropFoldersOwnWithOneLineAFile) {
     EXPECT_NE(results[1].find("\"good.TVZ\""), std::string::npos);
 }
 
+// Names that would make the log read otherwise: a C1 control sequence introducer, a right-to-left
+// override and bytes that are no UTF-8 are written escaped, and nothing of them raw.
+TEST_F(OutsideFilesTest, TheStoreLogEscapesC1DirectionControlsAndInvalidUtf8) {
+    const struct {
+        std::string name, escaped;
+    } names[] = {
+        {"csi\xC2\x9B" "2J.TVZ", "\"csi\\xC2\\x9B2J.TVZ\""},
+        {"exe.\xE2\x80\xAE" "ZVT.TVZ", "\"exe.\\xE2\\x80\\xAEZVT.TVZ\""},
+        {"latin\xE9\xFF.TVZ", "\"latin\\xE9\\xFF.TVZ\""},
+    };
+    for (const auto& n : names) write_file(drop / n.name, std::string(300, 'g'));
+    EXPECT_EQ(run({"/storefolder", drop.string(), g.string(), "STANDARD", "store.log"}).code, 8);
+    const std::string log = read_file(drop / "store.log");
+    for (const auto& n : names) EXPECT_NE(log.find(n.escaped), std::string::npos) << n.escaped << "\n" << log;
+    for (const char* raw : {"\xC2\x9B", "\xE2\x80\xAE", "\xFF", "\xE9"}) EXPECT_EQ(log.find(raw), std::string::npos) << raw;
+}
+
 // Another account of the archive's group renames a report folder and leaves a link to a private
 // folder of the account that exports in its place: the export is refused, and nothing of the
 // private folder reaches the export folder, the archive or what the run says.
@@ -131,6 +148,47 @@ TEST_F(OutsideFilesTest, AReportFolderSwappedForALinkIsNotExported) {
         if (!e.is_regular_file() || e.is_symlink()) continue;
         EXPECT_EQ(read_file(e.path()).find("PRIVATE-KEY"), std::string::npos) << e.path();
     }
+}
+
+// Another account of the group plants a link at an archive's lock file, to the operator's private
+// file or to a name that does not exist yet: /store refuses the archive ("lock file not
+// writable"), as the operator and as root, and the link's target is neither opened up, changed
+// nor made.
+TEST_F(OutsideFilesTest, ALinkedLockFileIsRefusedAndItsTargetLeftAsItIs) {
+    const tv::testing_root::TwoAccounts accounts;
+    if (!accounts.ok()) GTEST_SKIP() << "the test accounts could not be made (root, groupadd and useradd needed)";
+    const fs::path shared = t / "shared", archive = shared / "STANDARD", home = t / "home";
+    const fs::path victim = home / "private", missing = home / "made", lock = archive / ".TVINDEX.LCK";
+    make_group(shared, {{"STANDARD", "STANDARD"}});
+    write_file(victim, "operator's own\r\n");
+    write_file(drop / "good.TVZ", good_tvz());
+    // The operator's run needs the whole test tree; the group's members reach the shared folders.
+    for (auto& e : fs::recursive_directory_iterator(t))
+        ASSERT_EQ(::lchown(e.path().c_str(), accounts.uid(0), accounts.gid()), 0) << e.path();
+    ASSERT_EQ(::chown(t.c_str(), accounts.uid(0), accounts.gid()), 0);
+    ASSERT_EQ(::chmod(t.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(home.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(victim.c_str(), 0600), 0);
+    for (const fs::path& f : {shared, archive}) ASSERT_EQ(::chmod(f.c_str(), 02770), 0);
+    ASSERT_EQ(::chmod((shared / "ARCHDIR.DAT").c_str(), 0660), 0);
+    const std::vector<std::string> store = {"/store", (drop / "good.TVZ").string(), shared.string(), "STANDARD"};
+    for (const fs::path& target : {victim, missing}) {
+        SCOPED_TRACE(target.string());
+        EXPECT_EQ(accounts.run_as(1, [&] { return ::symlink(target.c_str(), lock.c_str()) == 0; }), 0);
+        EXPECT_EQ(accounts.run_as(0, [&] { return run(store).code == 12; }), 0);
+        EXPECT_EQ(run(store).code, 12);  // root
+        struct stat st {};
+        ASSERT_EQ(::stat(victim.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+        EXPECT_EQ(read_file(victim), "operator's own\r\n");
+        EXPECT_FALSE(fs::exists(missing));
+        EXPECT_TRUE(fs::is_symlink(lock));
+        EXPECT_FALSE(fs::exists(archive / "ARCHINFO.DAT"));
+        fs::remove(lock);
+    }
+    // Without the link the same run stores.
+    EXPECT_EQ(accounts.run_as(0, [&] { return run(store).code == 0; }), 0);
+    EXPECT_TRUE(fs::exists(archive / "ARCHINFO.DAT"));
 }
 
 }  // namespace
