@@ -150,10 +150,15 @@ bool atomic_write_file(const std::string& path, std::string_view bytes) {
 }
 
 bool append_to_file(const std::string& path, std::string_view bytes) {
-    struct stat before;
-    const bool existed = ::lstat(path.c_str(), &before) == 0;
-    UniqueFd fd(::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+    const std::size_t slash = path.rfind('/');
+    const UniqueFd folder(::open(folder_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder) return false;
+    // Never through a link, and never into a second name of a file kept elsewhere.
+    SharedFile file = open_shared_file_at(folder.get(), slash == std::string::npos ? path : path.substr(slash + 1),
+                                          O_RDWR | O_APPEND, true);
+    UniqueFd fd = std::move(file.fd);
     if (!fd) return false;
+    const bool existed = !file.created;
     struct stat st;
     if (::fstat(fd.get(), &st) != 0) return false;
     const off_t old_size = st.st_size;
@@ -173,7 +178,7 @@ bool append_to_file(const std::string& path, std::string_view bytes) {
         (void)rc;
     }
     if (!fd.close()) ok = false;
-    if (ok && !existed) ok = sync_folder(folder_of(path));
+    if (ok && !existed) ok = ::fsync(folder.get()) == 0;
     return ok;
 }
 

@@ -37,7 +37,8 @@ bool atomic_write_file(const std::string& path, std::string_view bytes);
 // cannot be opened or the flush fails.
 bool sync_folder(const std::string& folder);
 
-// Appends `bytes` to `path` (created 0666 less the umask when missing) and flushes it to disk
+// Appends `bytes` to `path` (created 0666 less the umask when missing; refused when it is a link,
+// no plain file or a file with another name too, as open_shared_file_at does) and flushes it to disk
 // (a new file's folder too) before returning true. When the file does not end with a line end
 // (LF), CR LF is written first. A failed write or flush truncates the file back to its old length.
 bool append_to_file(const std::string& path, std::string_view bytes);

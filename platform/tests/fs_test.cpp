@@ -116,6 +116,18 @@ TEST(Fs, AppendRepairsAMissingLineEnd) {
     EXPECT_FALSE(append_to_file(root / "no/log.txt", "x"));
 }
 
+TEST(Fs, AppendNeverWritesThroughALinkOrASecondName) {
+    TempRoot root;
+    const std::string victim = root / "victim", log = root / "log.txt";
+    touch(victim, "kept");
+    for (const bool hard : {false, true}) {
+        ASSERT_EQ(hard ? ::link(victim.c_str(), log.c_str()) : ::symlink(victim.c_str(), log.c_str()), 0);
+        EXPECT_FALSE(append_to_file(log, "x\r\n"));
+        EXPECT_EQ(read_whole_file(victim), "kept");
+        fs::remove(log);
+    }
+}
+
 TEST(Fs, StripTrailingSlashesKeepsTheRoot) {
     const std::pair<std::string, std::string> cases[] = {
         {"", ""}, {"/", "/"}, {"///", "/"}, {"/a/b//", "/a/b"}, {"a/", "a"}, {"a//b", "a//b"},
