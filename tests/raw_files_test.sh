@@ -27,19 +27,17 @@ allowed=(
     'tolbex/letters/office_word_processor.cpp|2|the FIFOs to the letter helper, made in a private folder'
     'tolbex/external/external_program.cpp|3|the external program and its error file in a private folder'
     'tolbex/signing/trust.cpp|3|the root-owned trust store, each file opened O_NOFOLLOW|O_NONBLOCK and checked'
-    'tolbex/app/tolbex_app.cpp|3|the machine settings files and the identity of the running program'
+    'tolbex/app/tolbex_app.cpp|1|the identity of the running program'
     'tolbex/archive/profile.cpp|1|the machine profile'
     'tolbex/app/report_chooser.cpp|3|the analysis system'"'"'s fixed temporary names, lstat only'
     'tolbex/browser/archive_dialogs.cpp|1|the existence of a group index the user picks'
     'tolbex/browser/app_commands.cpp|5|group folders listed without links (fstatat, O_NOFOLLOW)'
-    'tolbex/browser/browser_list_core.cpp|3|index file sizes (O_NONBLOCK) and free names'
-    'tolbex/signing/signature_page.cpp|1|a bitmap of the user'"'"'s own signature folder'
+    'tolbex/browser/browser_list_core.cpp|2|index file sizes and free names'
     # The archive index, its locks and generations (being reworked on their own).
     'tolbex/archive/report_archive.cpp|6|index files and report folders, lstat and O_NOFOLLOW'
     'tolbex/archive/report_folder.cpp|3|a report folder'"'"'s plain files, the folder opened O_NOFOLLOW, fstatat without following'
     'tolbex/archive/archive_group.cpp|2|the group index, lstat'
     'tolbex/archive/archive_operations.cpp|1|a report folder, lstat'
-    'tolbex/archive/report_types.cpp|1|a report'"'"'s type file'
     'tolbex/archive/store_report.cpp|4|the archive folder and the ECG files of a 12-lead report, lstat'
     'brackmor/folder_tools.cpp|11|folder walks and index generations, each without following links'
     'brackmor/report_set.cpp|1|report folders, lstat'
@@ -54,7 +52,6 @@ allowed=(
     # Received files the intake reads from its own private folder.
     'tolbex/intake/intake.cpp|2|PATSUMM.DAT and the channel files in the intake'"'"'s private folder'
     'tolbex/external/export_reports.cpp|1|whether an export name is taken, lstat'
-    'tolbex/archive/patient_txt.cpp|1|PATIENT.TXT where the caller allows a link; else open_regular_file'
 )
 
 allowance() {
