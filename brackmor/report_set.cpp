@@ -102,8 +102,8 @@ bool is_date_text(std::string_view text) {
 
 std::string report_name(const std::string& folder, bool fallback) {
     std::string name;
-    const std::string patient = find_report_file(folder, kPatientTxtName);
-    ReportTextReader patient_reader(patient.empty() ? folder + "/" + kPatientTxtName : patient, false);
+    const ReportFolder report(folder);
+    ReportTextReader patient_reader(report, kPatientTxtName);
     if (patient_reader.is_open()) {
         if (!next_text_line(patient_reader).empty() && !next_text_line(patient_reader).empty())
             name = cut(without_control_characters(next_text_line(patient_reader)), kReportNameMax);
@@ -118,9 +118,7 @@ std::string report_name(const std::string& folder, bool fallback) {
                                                   {"TIMI_SUMMARY.TXT", 2, 15},
                                                   {"TIMI_ARRH.TXT", 2, 14}};
         for (const TimiFile& f : kTimiFiles) {
-            const std::string path = find_report_file(folder, f.name);
-            if (path.empty()) continue;
-            ReportTextReader reader(path, false);
+            ReportTextReader reader(report, f.name);
             if (!reader.is_open()) continue;
             for (int i = 0; i < f.skip; ++i) next_text_line(reader);
             const std::string line = next_text_line(reader);

@@ -382,7 +382,7 @@ bool FolderFiles::read(const std::string& folder, const std::string& mask, std::
     names_.clear();
     blocker_.clear();
     twin_.clear();
-    folder_link_ = false;
+    folder_link_ = hard_linked_ = false;
     OutsideRefusal why = OutsideRefusal::None;
     folder_ = open_folder_no_link(native(folder), &why);
     if (!folder_) {
@@ -424,6 +424,8 @@ bool FolderFiles::read(const std::string& folder, const std::string& mask, std::
         if (S_ISDIR(st.st_mode)) continue;
         if (!S_ISREG(st.st_mode))
             blocker_ = names[i];
+        else if (st.st_nlink != 1)
+            blocker_ = names[i], hard_linked_ = true;
         else if (!names_.empty() && platform::iequals(names_.back(), names[i]))
             blocker_ = names_.back(), twin_ = names[i];
         if (!blocker_.empty()) {
@@ -451,13 +453,19 @@ std::string FolderFiles::refusal(const char* action) const {
             "The report folder contains \"%s\" and \"%s\", whose names differ only in case, so it "
             "cannot be %s.",
             blocker_.c_str(), twin_.c_str(), action);
+    if (hard_linked_)
+        return format_string("The report folder contains \"%s\", which has another name elsewhere, so it cannot be %s.",
+                             blocker_.c_str(), action);
     return format_string("The report folder contains \"%s\", which is not a plain file, so it cannot be %s.",
                          blocker_.c_str(), action);
 }
 
 platform::UniqueFd FolderFiles::open(const std::string& name) const {
     if (!folder_) return {};
-    return platform::open_regular_at(folder_.get(), name);
+    platform::UniqueFd fd = platform::open_regular_at(folder_.get(), name);
+    struct stat st;
+    if (fd && (::fstat(fd.get(), &st) != 0 || st.st_nlink != 1)) fd.reset();
+    return fd;
 }
 
 bool FolderFiles::copy(const std::string& name, const std::string& target) const {

@@ -44,7 +44,8 @@ private:
 
 // The plain files directly in one folder, for carrying its content elsewhere (a transfer file, a
 // signed report, a stored copy): each read relative to the folder as it was opened, never
-// through a link, never a FIFO, device or socket, and never two names that differ only in ASCII
+// through a link, never a FIFO, device or socket, never a file with a second name (a hard link
+// another account made to a file it cannot read), and never two names that differ only in ASCII
 // case (the places they go to do not tell them apart). Sub-folders are passed over.
 class FolderFiles {
 public:
@@ -52,8 +53,9 @@ public:
     // with '.' and the name `skip` exactly never). The folder is opened relative to the one that
     // holds it and never through a link. False when the folder cannot be read, or when it or an
     // entry stops it: the folder a link, an entry a link (to a file or a folder), a special file,
-    // or a name that differs from another only in case; blocker() then names it (the folder's
-    // path when the folder is the link). Nothing is listed after a failure.
+    // a file of more than one name, or a name that differs from another only in case; blocker()
+    // then names it (the folder's path when the folder is the link). Nothing is listed after a
+    // failure.
     bool read(const std::string& folder, const std::string& mask = "*", std::string_view skip = {});
     // The names listed, sorted by their bytes.
     const std::vector<std::string>& names() const { return names_; }
@@ -72,7 +74,7 @@ private:
     platform::UniqueFd folder_;
     std::vector<std::string> names_;
     std::string blocker_, twin_;
-    bool folder_link_ = false;
+    bool folder_link_ = false, hard_linked_ = false;
 };
 
 // True when both paths lead (links followed) to one file or folder: one device, one inode.

@@ -32,6 +32,7 @@ OutsideRefusal refusal_of(int err) {
         case ELOOP: return OutsideRefusal::Link;
         case EINVAL: return OutsideRefusal::NotRegular;
         case EFBIG: return OutsideRefusal::TooLarge;
+        case EMLINK: return OutsideRefusal::HardLinked;
         default: return OutsideRefusal::Unreadable;
     }
 }
@@ -44,12 +45,13 @@ std::pair<std::string, std::string> split_last(std::string path) {
     return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
 }
 
-OutsideFile open_outside(int folder_fd, const std::string& name, std::uint64_t max_size);
+OutsideFile open_outside(int folder_fd, const std::string& name, std::uint64_t max_size, bool one_name = false);
 
 template <class Bytes>
-bool read_all(int folder_fd, const std::string& path, std::uint64_t max_size, Bytes& out, OutsideRefusal* refusal) {
+bool read_all(int folder_fd, const std::string& path, std::uint64_t max_size, Bytes& out, OutsideRefusal* refusal,
+              bool one_name = false) {
     out.clear();
-    OutsideFile file = open_outside(folder_fd, path, max_size);
+    OutsideFile file = open_outside(folder_fd, path, max_size, one_name);
     if (refusal) *refusal = file.refusal;
     if (!file) return false;
     try {
@@ -86,7 +88,7 @@ bool read_all(int folder_fd, const std::string& path, std::uint64_t max_size, By
     return true;
 }
 
-OutsideFile open_outside(int folder_fd, const std::string& name, std::uint64_t max_size) {
+OutsideFile open_outside(int folder_fd, const std::string& name, std::uint64_t max_size, bool one_name) {
     OutsideFile file;
     file.fd = platform::open_regular_at(folder_fd, folder_fd == AT_FDCWD ? native_path(name) : name);
     struct stat st;
@@ -96,7 +98,11 @@ OutsideFile open_outside(int folder_fd, const std::string& name, std::uint64_t m
         return file;
     }
     file.size = static_cast<std::uint64_t>(st.st_size);
-    if (file.size > max_size) {
+    if (one_name && st.st_nlink != 1) {
+        file.fd.reset();
+        file.refusal = OutsideRefusal::HardLinked;
+        errno = EMLINK;
+    } else if (file.size > max_size) {
         file.fd.reset();
         file.refusal = OutsideRefusal::TooLarge;
         errno = EFBIG;
@@ -108,6 +114,17 @@ OutsideFile open_outside(int folder_fd, const std::string& name, std::uint64_t m
 
 OutsideFile open_outside_file_at(int folder_fd, const std::string& name, std::uint64_t max_size) {
     return open_outside(folder_fd, name, max_size);
+}
+
+OutsideFile open_member_at(int folder_fd, const std::string& name, std::uint64_t max_size) {
+    return open_outside(folder_fd, name, max_size, true);
+}
+
+std::optional<std::string> read_member_at(int folder_fd, const std::string& name, std::uint64_t max_size,
+                                          OutsideRefusal* refusal) {
+    std::string text;
+    if (!read_all(folder_fd, name, max_size, text, refusal, true)) return std::nullopt;
+    return text;
 }
 
 OutsideFile open_outside_file(const std::string& path, std::uint64_t max_size) {
@@ -154,6 +171,8 @@ std::string outside_refusal_text(const std::string& path, OutsideRefusal refusal
         case OutsideRefusal::Link: return format_string("\"%s\" is a link, which is not followed.", name.c_str());
         case OutsideRefusal::NotRegular: return format_string("\"%s\" is not a plain file.", name.c_str());
         case OutsideRefusal::TooLarge: return format_string("\"%s\" is too large.", name.c_str());
+        case OutsideRefusal::HardLinked:
+            return format_string("\"%s\" has another name elsewhere, so it is not read.", name.c_str());
         case OutsideRefusal::Unreadable: break;
     }
     return format_string("\"%s\" cannot be read.", name.c_str());

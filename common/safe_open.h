@@ -17,7 +17,9 @@
 namespace tv {
 
 // Why an outside file or folder was not opened.
-enum class OutsideRefusal { None, Missing, Link, NotRegular, TooLarge, Unreadable };
+// HardLinked: a file with more than one name, which may be another account's link to a file it
+// cannot read itself.
+enum class OutsideRefusal { None, Missing, Link, NotRegular, TooLarge, Unreadable, HardLinked };
 
 // A file opened for reading with its size at the time it was opened.
 struct OutsideFile {
@@ -32,6 +34,12 @@ struct OutsideFile {
 OutsideFile open_outside_file(const std::string& path, std::uint64_t max_size);
 // The same for `name` inside the folder open as `folder_fd`.
 OutsideFile open_outside_file_at(int folder_fd, const std::string& name, std::uint64_t max_size);
+// open_outside_file_at that also refuses a file with more than one name (HardLinked, errno
+// EMLINK): what lies in a folder others can write. Empty on failure.
+OutsideFile open_member_at(int folder_fd, const std::string& name, std::uint64_t max_size);
+// The whole of such a file, read as read_outside_file reads. nullopt on any failure.
+std::optional<std::string> read_member_at(int folder_fd, const std::string& name, std::uint64_t max_size,
+                                          OutsideRefusal* refusal = nullptr);
 // open_outside_file as a stdio stream ("rb"). Null on failure.
 platform::UniqueFile open_outside_stream(const std::string& path, std::uint64_t max_size);
 // The whole file, read through open_outside_file; a file that grows past `max_size` while it is

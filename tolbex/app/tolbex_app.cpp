@@ -167,8 +167,8 @@ void CTolbexApp::set_printer_orientation(bool landscape) {
 
 double CTolbexApp::get_analyser_revision() {
     const std::string path = platform::resolve_path_ci(join_path(get_analyser_system_root(), "system/version.txt"));
-    // The analysis system's folder is shared with it: a FIFO or link there is not read.
-    platform::UniqueFile f = open_outside_stream(path, 1 << 20);
+    std::string name;
+    platform::UniqueFile f = folder_of_file(path, name).open_stream(name, ReportFileKind::Text);
     if (!f) return 0.0;
     static constexpr std::string_view kMarker = "current.software.revision IS \"V";
     double revision = 0.0;
@@ -187,14 +187,11 @@ double CTolbexApp::get_analyser_revision() {
 }
 
 double CTolbexApp::read_report_version(const std::string& report_folder) {
-    auto path = platform::find_name_ci(report_folder, "VERSION.TXT");
-    if (!path) return 0.0;
-    platform::UniqueFile f = platform::open_file(*path, "rb");
-    if (!f) return 0.0;
+    ReportTextReader reader(ReportFolder(report_folder), kVersionTxtName);
     std::string line;
     double version = 0.0;
     // The first line that holds anything: one character, then the number ("V8.006").
-    while (read_text_line(f.get(), line)) {
+    while (reader.next_line(line)) {
         if (is_blank(line)) continue;
         version = parse_version_text(line);
         break;

@@ -26,18 +26,35 @@ void finish_line(std::string& line) {
 
 // ---- ReportTextReader -------------------------------------------------------------------
 
-ReportTextReader::ReportTextReader(const std::string& path, bool follow_links)
-    : owned_(follow_links ? platform::open_file(path, "rb") : platform::open_regular_file(path, false)),
-      file_(owned_.get()) {}
+ReportTextReader::ReportTextReader(const ReportFolder& folder, std::string_view name) { open(folder, name); }
+
+ReportTextReader::ReportTextReader(const std::string& path) {
+    std::string name;
+    const ReportFolder folder = folder_of_file(path, name);
+    open(folder, name);
+}
+
+void ReportTextReader::open(const ReportFolder& folder, std::string_view name) {
+    owned_ = folder.open_stream(name, ReportFileKind::Text);
+    file_ = owned_.get();
+    left_ = report_file_limit(ReportFileKind::Text);
+}
 
 bool ReportTextReader::failed() const { return file_ == nullptr || std::ferror(file_) != 0; }
+
+int ReportTextReader::next_byte() {
+    if (left_ == 0) return EOF;
+    const int c = std::getc(file_);
+    if (c != EOF) --left_;
+    return c;
+}
 
 bool ReportTextReader::next_line(std::string& line) {
     line.clear();
     if (!file_) return false;
     bool any = false;
     int c;
-    while ((c = std::getc(file_)) != EOF) {
+    while ((c = next_byte()) != EOF) {
         any = true;
         if (c == '\n') break;
         if (line.size() < kReportTextLineMax) line.push_back(static_cast<char>(c));
@@ -52,7 +69,7 @@ std::string ReportTextReader::read_rest(std::size_t max) {
     if (!file_) return text;
     int c;
     bool pending_cr = false;
-    while (text.size() < max && (c = std::getc(file_)) != EOF) {
+    while (text.size() < max && (c = next_byte()) != EOF) {
         if (pending_cr) {
             pending_cr = false;
             if (c != '\n') {
@@ -96,13 +113,15 @@ double parse_version_text(std::string_view line) {
     return value;
 }
 
-double read_report_version(const std::string& report_folder) {
-    const std::string path = find_report_file(report_folder, kVersionTxtName);
-    if (path.empty()) return 0.0;
-    ReportTextReader reader(path);
+double read_report_version(const ReportFolder& report_folder) {
+    ReportTextReader reader(report_folder, kVersionTxtName);
     std::string line;
     if (!reader.next_line(line)) return 0.0;
     return parse_version_text(line);
+}
+
+double read_report_version(const std::string& report_folder) {
+    return read_report_version(ReportFolder(report_folder));
 }
 
 std::string patient_item_text(std::string_view line) {
@@ -110,35 +129,50 @@ std::string patient_item_text(std::string_view line) {
     return std::string(line);
 }
 
-std::optional<std::string> read_text_file_line(const std::string& path, int line_number) {
-    if (line_number < 1) return std::nullopt;
-    ReportTextReader reader(path);
-    if (!reader.is_open()) return std::nullopt;
+namespace {
+
+std::optional<std::string> line_of(ReportTextReader& reader, int line_number) {
+    if (line_number < 1 || !reader.is_open()) return std::nullopt;
     std::string line;
     for (int i = 1; i <= line_number; ++i)
         if (!reader.next_line(line)) return std::nullopt;
     return line;
 }
 
-std::optional<std::string> read_recording_id(const std::string& report_folder) {
-    const std::string path = find_report_file(report_folder, kPatientTxtName);
-    if (path.empty()) return std::nullopt;
-    auto line = read_text_file_line(path, kPatientTxtRecordingIdLine);
+}  // namespace
+
+std::optional<std::string> read_text_file_line(const std::string& path, int line_number) {
+    ReportTextReader reader(path);
+    return line_of(reader, line_number);
+}
+
+std::optional<std::string> read_text_file_line(const ReportFolder& folder, std::string_view name, int line_number) {
+    ReportTextReader reader(folder, name);
+    return line_of(reader, line_number);
+}
+
+std::optional<std::string> read_recording_id(const ReportFolder& report_folder) {
+    auto line = read_text_file_line(report_folder, kPatientTxtName, kPatientTxtRecordingIdLine);
     if (!line) return std::nullopt;
     return patient_item_text(*line);
 }
 
-bool has_confirm_txt(const std::string& report_folder) {
-    const std::string path = find_report_file(report_folder, kConfirmTxtName);
-    return !path.empty() && file_exists(path);
+std::optional<std::string> read_recording_id(const std::string& report_folder) {
+    return read_recording_id(ReportFolder(report_folder));
+}
+
+bool has_confirm_txt(const ReportFolder& report_folder) { return report_folder.has_file(kConfirmTxtName); }
+
+bool has_confirm_txt(const std::string& report_folder) { return has_confirm_txt(ReportFolder(report_folder)); }
+
+std::optional<std::string> read_confirming_user(const ReportFolder& report_folder) {
+    auto line = read_text_file_line(report_folder, kConfirmTxtName, 1);
+    if (!line || line->empty()) return std::nullopt;
+    return line;
 }
 
 std::optional<std::string> read_confirming_user(const std::string& report_folder) {
-    const std::string path = find_report_file(report_folder, kConfirmTxtName);
-    if (path.empty()) return std::nullopt;
-    auto line = read_text_file_line(path, 1);
-    if (!line || line->empty()) return std::nullopt;
-    return line;
+    return read_confirming_user(ReportFolder(report_folder));
 }
 
 // ---- Dates ------------------------------------------------------------------------------
@@ -319,8 +353,12 @@ std::optional<PatientDate> parse_patient_date(std::string_view text) {
 void PatientTxt::clear() { *this = PatientTxt(); }
 
 bool PatientTxt::read(const std::string& path) {
-    clear();
     ReportTextReader reader(platform::resolve_path_ci(path));
+    return read_from(reader);
+}
+
+bool PatientTxt::read_from(ReportTextReader& reader) {
+    clear();
     if (!reader.is_open()) return false;
 
     std::string lines[kPatientTxtLastItemLine + 1];
@@ -367,13 +405,11 @@ bool PatientTxt::read(const std::string& path) {
     return true;
 }
 
-bool PatientTxt::read_folder(const std::string& report_folder) {
-    const std::string path = find_report_file(report_folder, kPatientTxtName);
-    if (path.empty()) {
-        clear();
-        return false;
-    }
-    return read(path);
+bool PatientTxt::read_folder(const ReportFolder& report_folder) {
+    ReportTextReader reader(report_folder, kPatientTxtName);
+    return read_from(reader);
 }
+
+bool PatientTxt::read_folder(const std::string& report_folder) { return read_folder(ReportFolder(report_folder)); }
 
 }  // namespace tv

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/report_files.h"
 #include "platform/handles.h"
 
 namespace tv {
@@ -37,11 +38,15 @@ inline constexpr std::size_t kReportTextLineMax = 65536;
 
 // Reads a report text file line by line. Each line loses its line end (CR LF or LF) and
 // trailing blanks, is cut at a NUL byte, and keeps at most kReportTextLineMax bytes (the rest
-// of a longer line is skipped). Never reads more than the file holds. With `follow_links` false
-// a link, like anything but a regular file, is not opened.
+// of a longer line is skipped). The file is opened as a report folder's Text file (a regular
+// file of one name reached without a link, never waiting on a FIFO), and no more than its limit
+// is ever read, however the file grows.
 class ReportTextReader {
 public:
-    explicit ReportTextReader(const std::string& path, bool follow_links = true);
+    // `name` of the report folder, found without regard to case.
+    ReportTextReader(const ReportFolder& folder, std::string_view name);
+    // The file at `path`, as a member of the folder that holds it.
+    explicit ReportTextReader(const std::string& path);
     ReportTextReader(const ReportTextReader&) = delete;
     ReportTextReader& operator=(const ReportTextReader&) = delete;
 
@@ -54,8 +59,12 @@ public:
     bool failed() const;
 
 private:
+    void open(const ReportFolder& folder, std::string_view name);
+    int next_byte();
+
     platform::UniqueFile owned_;
     std::FILE* file_ = nullptr;  // owned_, for the byte-wise reads
+    std::uint64_t left_ = 0;     // bytes the limit still allows
 };
 
 // Full path of a known file in a report folder, matched without regard to case; "" when absent.
@@ -65,6 +74,7 @@ std::string find_report_file(const std::string& folder, std::string_view name);
 // ("V8.006" gives 8.006); 0 when there is none.
 double parse_version_text(std::string_view line);
 // The report folder's VERSION.TXT version; 0 when the file is missing or unreadable.
+double read_report_version(const ReportFolder& report_folder);
 double read_report_version(const std::string& report_folder);
 
 // A PATIENT.TXT item: "-" and "--" stand for the empty text.
@@ -73,16 +83,21 @@ std::string patient_item_text(std::string_view line);
 // Line `line_number` (1-based) of a text file, line end and trailing blanks removed, cut at a
 // NUL byte; nullopt when the file cannot be opened or has fewer lines.
 std::optional<std::string> read_text_file_line(const std::string& path, int line_number);
+// The same for `name` of the report folder.
+std::optional<std::string> read_text_file_line(const ReportFolder& folder, std::string_view name, int line_number);
 
 // The recording id of a report folder: line 8 of its PATIENT.TXT (version 8 layout) as an
 // item ("-"/"--" give ""), read on its own so that other lines that do not parse do not hide
 // it. nullopt when the folder has no PATIENT.TXT or the file is shorter.
+std::optional<std::string> read_recording_id(const ReportFolder& report_folder);
 std::optional<std::string> read_recording_id(const std::string& report_folder);
 
 // CONFIRM.TXT: present only in a confirmed formatted report; its first line names the user who
 // confirmed it.
+bool has_confirm_txt(const ReportFolder& report_folder);
 bool has_confirm_txt(const std::string& report_folder);
-// The confirming user; nullopt when the file is missing or empty.
+// The confirming user; nullopt when the file is missing, refused or empty.
+std::optional<std::string> read_confirming_user(const ReportFolder& report_folder);
 std::optional<std::string> read_confirming_user(const std::string& report_folder);
 
 // A date (and time) read from PATIENT.TXT; null when unknown.
@@ -117,6 +132,7 @@ public:
     // cleared, when the file cannot be opened, has fewer than 16 lines, or a date does not parse.
     bool read(const std::string& path);
     // read() of the report folder's PATIENT.TXT.
+    bool read_folder(const ReportFolder& report_folder);
     bool read_folder(const std::string& report_folder);
 
     std::int32_t m_age = -1;  // -1 unknown
@@ -133,6 +149,9 @@ public:
     PatientDate m_recording_date;
     PatientDate m_analysis_date;
     bool m_loaded = false;
+
+private:
+    bool read_from(ReportTextReader& reader);
 };
 
 }  // namespace tv

@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "common/files.h"
+#include "common/report_files.h"
 #include "common/text.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
@@ -192,14 +193,13 @@ int get_time_minute(std::int64_t time) {
 }
 
 Result<int> get_report_source_product(const std::string& folder) {
-    auto path = platform::find_name_ci(folder, "version.txt");
-    if (!path) return 0;
-    const platform::UniqueFile file = platform::open_file(*path, "r");
+    const platform::UniqueFile file = ReportFolder(folder).open_stream("version.txt", ReportFileKind::Text);
     std::FILE* f = file.get();
     if (!f) return 0;
     std::string second;
     int lines = 0;
-    for (int c; (c = std::getc(f)) != EOF;) {
+    std::uint64_t left = report_file_limit(ReportFileKind::Text);
+    for (int c; left > 0 && (c = std::getc(f)) != EOF; --left) {
         if (c == '\n') {
             if (++lines == 2) break;
             continue;
@@ -361,6 +361,14 @@ std::string ReportRecord::get_folder_path() const {
     if (!has_safe_name()) return {};
     if (auto found = platform::find_name_ci(archive_path_, name_)) return *found;
     return join_path(archive_path_, name_);
+}
+
+ReportFolder ReportRecord::open_folder() const {
+    if (!has_safe_name()) return {};
+    const std::string archive = platform::strip_trailing_slashes(archive_path_);
+    const std::size_t slash = archive.rfind('/');
+    if (slash == std::string::npos) return ReportFolder::in_group(".", archive, name_);
+    return ReportFolder::in_group(slash == 0 ? "/" : archive.substr(0, slash), archive.substr(slash + 1), name_);
 }
 
 std::string ReportRecord::get_size_text() const { return format_string("%d", size_); }

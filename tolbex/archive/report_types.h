@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/report_files.h"
 #include "common/result.h"
 
 namespace tv {
@@ -154,6 +155,10 @@ public:
     // The report folder: the archive folder joined with the name (the existing entry when it is
     // spelt in another case). Empty when the name is not safe.
     std::string get_folder_path() const;
+    // The report folder opened from the group folder (the archive folder's parent) down, the
+    // archive and the report never through a link. Not open when the name is not safe or a step
+    // is refused.
+    ReportFolder open_folder() const;
 
     std::string get_file_date_text() const { return format_file_date_text(time_); }
     std::string get_display_date_text() const { return format_display_date_text(time_); }

@@ -28,17 +28,16 @@ namespace {
 
 int three_way(std::int64_t a, std::int64_t b) { return a < b ? -1 : (a > b ? 1 : 0); }
 
-// Reads at most `max` bytes of a regular file, CR LF read as LF (as a text-mode read gives them).
-bool read_text_prefix(const std::string& path, std::size_t max, std::string& out) {
-    const platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (!fd) return false;
-    struct stat st;
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+// Reads at most `max` bytes of a report folder's text file, CR LF read as LF (as a text-mode read
+// gives them).
+bool read_text_prefix(const ReportFolder& folder, std::string_view name, std::size_t max, std::string& out) {
+    const OutsideFile file = folder.open(name, ReportFileKind::Text);
+    if (!file) return false;
     std::string raw(max, '\0');
     std::size_t got = 0;
     bool ok = true;
     while (got < max) {
-        const ssize_t n = ::read(fd.get(), raw.data() + got, max - got);
+        const ssize_t n = ::read(file.fd.get(), raw.data() + got, max - got);
         if (n < 0) {
             if (errno == EINTR) continue;
             ok = false;
@@ -465,8 +464,8 @@ std::string BrowserListCore::get_details_text(std::int32_t row) const {
     if (!group_) return {};
     if (row < 0) return kNoPatientDetailsText;
     const ReportRecord* r = get_record(row);
-    const std::string folder = r ? r->get_folder_path() : std::string();
-    if (folder.empty()) return kNoPatientDetailsText;
+    const ReportFolder folder = r ? r->open_folder() : ReportFolder();
+    if (!folder.is_open()) return kNoPatientDetailsText;
 
     std::string text;
     if (is_formatted_type(r->get_type())) {
@@ -483,11 +482,10 @@ std::string BrowserListCore::get_details_text(std::int32_t row) const {
     const std::string& name = r->get_name();
     const bool card = name.find(".osb") != std::string::npos || name.find(".OSB") != std::string::npos ||
                       name.find(".cfr") != std::string::npos || name.find(".CFR") != std::string::npos;
-    const bool has_version = !find_report_file(folder, kVersionTxtName).empty();
+    const bool has_version = folder.find(kVersionTxtName).has_value();
     const double version = read_report_version(folder);
-    const std::string patient = find_report_file(folder, kPatientTxtName);
     std::string content;
-    if (patient.empty() || !read_text_prefix(patient, 16383, content)) return kNoPatientDetailsText;
+    if (!read_text_prefix(folder, kPatientTxtName, 16383, content)) return kNoPatientDetailsText;
     if (!has_version && !card) content = platform::oem_to_ansi(content);
     return text + format_patient_details(content, version);
 }

@@ -4,6 +4,7 @@
 #include <map>
 #include <span>
 
+#include "common/report_files.h"
 #include "common/bytes.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
@@ -363,7 +364,7 @@ std::optional<EmfFile> EmfFile::parse(std::string bytes) {
 }
 
 std::optional<EmfFile> EmfFile::load(const std::string& path) {
-    auto bytes = platform::read_whole_file(path);
+    auto bytes = read_report_file(path, ReportFileKind::Metafile);
     if (!bytes) return std::nullopt;
     return parse(std::move(*bytes));
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "common/report_files.h"
 #include "common/bytes.h"
 #include "common/files.h"
 #include "platform/fs.h"
@@ -416,9 +417,9 @@ void draw_clip(fw::DrawContext& dc, const ClipData& c) {
 
 void draw_bitmap_shape(fw::DrawContext& dc, const ShapeData& s, const CReportPage* page) {
     if (s.file_name.empty() || !page) return;
-    auto path = platform::find_name_ci(page->folder(), s.file_name);
-    if (!path) return;
-    auto bytes = platform::read_whole_file(*path);
+    const ReportFolder& folder = page->report_folder();
+    auto bytes = folder.is_open() ? folder.read(s.file_name, ReportFileKind::Bitmap)
+                                  : ReportFolder(page->folder()).read(s.file_name, ReportFileKind::Bitmap);
     if (!bytes) return;
     auto bm = decode_bmp(*bytes);
     if (bm) dc.blit(*bm, {clamp32(std::int64_t{s.x1} - 32), s.y1, clamp32(std::int64_t{s.x2} - 32), s.y2});
@@ -740,9 +741,20 @@ PageFileContents parse_page_file(std::string_view bytes, bool oem, const CReport
 
 std::optional<PageFileContents> read_page_file(const std::string& path, bool oem, const CReportPage* page,
                                                std::string* error) {
-    auto bytes = platform::read_whole_file(path);
+    std::string name;
+    return read_page_file(folder_of_file(path, name), name, oem, page, error);
+}
+
+std::optional<PageFileContents> read_page_file(const ReportFolder& folder, const std::string& name, bool oem,
+                                               const CReportPage* page, std::string* error) {
+    OutsideRefusal why = OutsideRefusal::None;
+    auto bytes = folder.read(name, ReportFileKind::Page, &why);
     if (!bytes) {
-        if (error) *error = "Cannot read the page file " + path + ".";
+        const std::string path = folder.path_of(name);
+        if (error)
+            *error = why == OutsideRefusal::Unreadable || why == OutsideRefusal::Missing
+                         ? "Cannot read the page file " + path + "."
+                         : outside_refusal_text(path, why);
         return std::nullopt;
     }
     return parse_page_file(*bytes, oem, page);
@@ -755,7 +767,7 @@ bool write_page_annotations(const std::string& path, std::int64_t annotation_off
         if (error) *error = why;
         return false;
     };
-    auto bytes = platform::read_whole_file(path);
+    auto bytes = read_report_file(path, ReportFileKind::Page);
     if (!bytes) return fail("Cannot read the page file " + path + ".");
     if (::access(path.c_str(), W_OK) != 0) return fail("The page file " + path + " is read-only.");
     std::size_t cut = bytes->size();

@@ -12,6 +12,7 @@
 #include <variant>
 #include <vector>
 
+#include "common/report_files.h"
 #include "framework/core/draw_context.h"
 
 namespace tv {
@@ -163,6 +164,9 @@ PageFileContents parse_page_file(std::string_view bytes, bool oem, const CReport
 // Reads a page file; nullopt when it cannot be opened or read (`error` says why).
 std::optional<PageFileContents> read_page_file(const std::string& path, bool oem, const CReportPage* page = nullptr,
                                                std::string* error = nullptr);
+// The same for the page file `name` of the report folder.
+std::optional<PageFileContents> read_page_file(const ReportFolder& folder, const std::string& name, bool oem,
+                                               const CReportPage* page = nullptr, std::string* error = nullptr);
 
 // One record with the given attribute words and payload.
 std::string make_page_record(PageRecordKind kind, std::string_view payload, std::uint32_t attr1 = 173,

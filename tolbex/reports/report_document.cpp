@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "common/report_files.h"
 #include "common/audit_log.h"
 #include "common/files.h"
 #include "common/text.h"
@@ -42,18 +43,22 @@ std::string confirm_file_path(const std::string& folder) {
     return join_path(folder, kConfirmTxtName);
 }
 
-bool folder_has_metafiles(const std::string& folder) {
-    for (FileFinder f(join_path(folder, "*.emf"), kFindFiles); !f.at_end(); f.next())
-        if (!f.is_folder()) return true;
+bool folder_has_metafiles(const ReportFolder& folder) {
+    for (const std::string& name : folder.names())
+        if (name.size() > 4 && platform::iequals(std::string_view(name).substr(name.size() - 4), ".emf") &&
+            folder.has_file(name))
+            return true;
     return false;
 }
 
 }  // namespace
 
 std::optional<PatientHeaderFields> read_patient_header_fields(const std::string& report_folder) {
-    const std::string path = find_report_file(report_folder, kPatientTxtName);
-    if (path.empty()) return std::nullopt;
-    ReportTextReader reader(path);
+    return read_patient_header_fields(ReportFolder(report_folder));
+}
+
+std::optional<PatientHeaderFields> read_patient_header_fields(const ReportFolder& report_folder) {
+    ReportTextReader reader(report_folder, kPatientTxtName);
     if (!reader.is_open()) return std::nullopt;
     PatientHeaderFields out;
     std::string line;
@@ -95,19 +100,25 @@ void ReportDocument::append_builtin(std::unique_ptr<CReportPage> page) {
 }
 
 bool ReportDocument::load(const std::string& path, const ReportDocumentMode& mode, std::string* error) {
+    // Never through a link: another account could have put one in the report's place.
+    return load(ReportFolder(folder_of(path)), mode, error);
+}
+
+bool ReportDocument::load(const ReportFolder& folder, const ReportDocumentMode& mode, std::string* error) {
     clear_pages();
     mode_ = mode;
-    folder_ = folder_of(path);
+    files_ = folder;
+    folder_ = folder.path();
     read_only_ = mode.read_only;
-    if (!folder_exists(folder_)) {
+    if (!files_.is_open()) {
         if (error) *error = folder_;
         return false;
     }
-    oem_ = !platform::find_name_ci(folder_, kVersionTxtName);
+    oem_ = !files_.find(kVersionTxtName);
 
     // Page files are parsed on all cores, then taken in page order: the first that failed is
     // the one reported, and the read-only check stops there as well.
-    const PageFileSet set = PageFileSet::enumerate(folder_);
+    const PageFileSet set = PageFileSet::enumerate(files_);
     struct Parsed {
         std::string file, why;
         std::unique_ptr<CReportPage> page;
@@ -116,7 +127,7 @@ bool ReportDocument::load(const std::string& path, const ReportDocumentMode& mod
     for_each_page_parallel(parsed.size(), [&](std::size_t i) {
         Parsed& p = parsed[i];
         p.file = set.path(static_cast<int>(i) + 1);
-        p.page = CReportPage::load(p.file, oem_, &p.why);
+        p.page = CReportPage::load(files_, set.name(static_cast<int>(i) + 1), oem_, &p.why);
     });
     for (Parsed& p : parsed) {
         if (!read_only_ && (tv::is_read_only(p.file) || ::access(p.file.c_str(), W_OK) != 0)) read_only_ = true;
@@ -130,19 +141,19 @@ bool ReportDocument::load(const std::string& path, const ReportDocumentMode& mod
 
     patient_name_.clear();
     patient_number_.clear();
-    if (folder_has_metafiles(folder_)) {
-        if (auto header = read_patient_header_fields(folder_)) {
+    if (folder_has_metafiles(files_)) {
+        if (auto header = read_patient_header_fields(files_)) {
             patient_name_ = std::move(header->name);
             patient_number_ = std::move(header->patient_number);
         }
     }
-    emf_list_ = read_emf_list(folder_);
+    emf_list_ = read_emf_list(files_);
     if (emf_list_.empty()) return true;
 
     // The contents pages, as many as the list needs.
     std::size_t placed = 0;
     for (;;) {
-        auto contents = CReportPage::make_builtin(folder_);
+        auto contents = CReportPage::make_builtin(folder_, files_);
         CReportPage* page = contents.get();
         pages_.push_back(std::move(contents));
         const std::size_t before = placed;
@@ -153,19 +164,19 @@ bool ReportDocument::load(const std::string& path, const ReportDocumentMode& mod
     // One page per strip or interval picture.
     for (const EmfEntry& e : emf_list_) {
         if (e.group != 1 && e.group != 2) continue;
-        auto page = CReportPage::make_builtin(join_path(folder_, e.name));
+        auto page = CReportPage::make_builtin(join_path(folder_, e.name), files_);
         page->set_picture_page(true);
         append_builtin(std::move(page));
     }
     // ST pictures four to a page.
-    std::unique_ptr<CReportPage> four = CReportPage::make_builtin("");
+    std::unique_ptr<CReportPage> four = CReportPage::make_builtin("", files_);
     for (const EmfEntry& e : emf_list_) {
         if (e.group != 3) continue;
         four->add_picture_name(join_path(folder_, e.name));
         if (four->picture_count() == 4) {
             four->set_picture_page(true);
             append_builtin(std::move(four));
-            four = CReportPage::make_builtin("");
+            four = CReportPage::make_builtin("", files_);
         }
     }
     if (four->picture_count() > 0) {
@@ -329,7 +340,7 @@ bool ReportDocument::unconfirm() {
     std::string old_text;
     const std::optional<std::string> existing = platform::find_name_ci(folder, kConfirmTxtName);
     if (existing) {
-        old_text = platform::read_whole_file(*existing).value_or("");
+        old_text = read_report_file(*existing, ReportFileKind::Text).value_or("");
         clear_read_only(*existing);
         if (::unlink(existing->c_str()) != 0 && errno != ENOENT) {
             ui().message_box(format_string(kConfirmDeleteFailed, existing->c_str()), kConfirmDeleteCaption,
@@ -354,7 +365,7 @@ bool ReportDocument::unconfirm() {
 
 bool ReportDocument::export_rtf(const std::string& folder, const std::string& format, std::string* error) const {
     if (platform::iequals(format, "RTF"))
-        return write_rtf_report(folder_, join_path(folder, kReportRtfName), 1, kRtfLastPage, oem_, error);
+        return write_rtf_report(files_, join_path(folder, kReportRtfName), 1, kRtfLastPage, oem_, error);
     const BitmapFormat kind = platform::iequals(format, "PCX") ? BitmapFormat::Pcx : BitmapFormat::Bmp;
     std::vector<const CReportPage*> pages;
     pages.reserve(pages_.size());

@@ -47,6 +47,7 @@ inline constexpr const char* kReportSaveFailed = "The annotations of the report 
 struct PatientHeaderFields {
     std::string name, patient_number, recording_date;
 };
+std::optional<PatientHeaderFields> read_patient_header_fields(const ReportFolder& report_folder);
 std::optional<PatientHeaderFields> read_patient_header_fields(const std::string& report_folder);
 
 // The program's switches the document follows.
@@ -66,6 +67,9 @@ public:
     // Loads the report folder (a folder, or any file inside it such as SUMMARY.TXT). False when a
     // page file cannot be read (`error` says which); the document then holds no pages.
     bool load(const std::string& path, const ReportDocumentMode& mode, std::string* error = nullptr);
+    // The same for a report folder already open (from its archive down, or as the command line
+    // named it): every file of the report is read through it.
+    bool load(const ReportFolder& folder, const ReportDocumentMode& mode, std::string* error = nullptr);
     // The report folder of a path given to open: a trailing "/SUMMARY.TXT" (any case) removed, or
     // the folder of a file path; trailing slashes dropped.
     static std::string folder_of(const std::string& path);
@@ -119,6 +123,8 @@ public:
 
     // --- what the openers set and read ---
     const std::string& report_folder() const { return folder_; }
+    // The report folder as loaded; not open before a load.
+    const ReportFolder& report_files() const { return files_; }
     bool is_oem() const { return oem_; }
     bool is_read_only() const { return read_only_; }
     const ReportDocumentMode& mode() const { return mode_; }
@@ -164,6 +170,7 @@ private:
     ReportDocumentMode mode_;
     std::string folder_, title_, name_, confirmation_, temp_folder_, archive_report_path_;
     std::string patient_name_, patient_number_;
+    ReportFolder files_;
     std::uint32_t size_ = 0;
     std::int64_t time_ = 0;
     struct ArchiveEntry {

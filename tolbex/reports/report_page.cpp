@@ -5,6 +5,7 @@
 #include <mutex>
 #include <span>
 
+#include "common/report_files.h"
 #include "common/bytes.h"
 #include "common/files.h"
 #include "common/strings.h"
@@ -56,10 +57,14 @@ std::int64_t metafile_sample(std::string_view name) {
 }
 
 // emflist.dat and the legend rule give names whose case need not match the files on disk.
-std::optional<EmfFile> load_metafile(const std::string& path) {
+// A page made without its folder reads the metafile's own folder, as it is found now.
+std::optional<EmfFile> load_metafile(const ReportFolder& folder, const std::string& path) {
     if (path.empty()) return std::nullopt;
-    auto found = platform::find_name_ci(get_path_folder(path), get_path_file_name(path));
-    return EmfFile::load(found ? *found : path);
+    std::string name;
+    const ReportFolder own = folder.is_open() ? ReportFolder() : folder_of_file(path, name);
+    auto bytes = (folder.is_open() ? folder : own).read(get_path_file_name(path), ReportFileKind::Metafile);
+    if (!bytes) return std::nullopt;
+    return EmfFile::parse(std::move(*bytes));
 }
 
 }  // namespace
@@ -87,10 +92,12 @@ std::string legend_file_name(std::string_view name) {
 }
 
 std::vector<EmfEntry> read_emf_list(const std::string& report_folder) {
+    return read_emf_list(ReportFolder(report_folder));
+}
+
+std::vector<EmfEntry> read_emf_list(const ReportFolder& report_folder) {
     std::vector<EmfEntry> out;
-    auto path = platform::find_name_ci(report_folder, "emflist.dat");
-    if (!path) return out;
-    auto bytes = platform::read_whole_file(*path);
+    auto bytes = report_folder.read("emflist.dat", ReportFileKind::EmfList);
     if (!bytes || bytes->size() < 64) return out;
     const std::string& b = *bytes;
     const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(b.data()), b.size());
@@ -149,25 +156,43 @@ std::vector<EmfEntry> read_emf_list(const std::string& report_folder) {
     return out;
 }
 
-PageFileSet PageFileSet::enumerate(const std::string& folder) {
+PageFileSet PageFileSet::enumerate(const std::string& folder) { return enumerate(ReportFolder(folder)); }
+
+PageFileSet PageFileSet::enumerate(const ReportFolder& folder) {
     PageFileSet set;
     set.folder = folder;
-    while (platform::find_name_ci(folder, "PAGE." + std::to_string(set.count))) ++set.count;
+    // One listing, not one search of the folder a page.
+    const std::vector<std::string> names = folder.names();
+    auto has = [&](const std::string& wanted) {
+        for (const std::string& n : names)
+            if (platform::iequals(n, wanted)) return true;
+        return false;
+    };
+    while (has("PAGE." + std::to_string(set.count))) ++set.count;
     return set;
 }
 
-std::string PageFileSet::path(int n) const {
-    const std::string name = "PAGE." + std::to_string(n);
-    if (auto found = platform::find_name_ci(folder, name)) return *found;
-    return join_path(folder, name);
+std::string PageFileSet::name(int n) const {
+    const std::string wanted = "PAGE." + std::to_string(n);
+    return folder.find(wanted).value_or(wanted);
 }
 
+std::string PageFileSet::path(int n) const { return folder.path_of(name(n)); }
+
 std::unique_ptr<CReportPage> CReportPage::load(const std::string& path, bool oem, std::string* error) {
+    std::string name;
+    const ReportFolder folder = folder_of_file(path, name);
+    return load(folder, name, oem, error);
+}
+
+std::unique_ptr<CReportPage> CReportPage::load(const ReportFolder& folder, const std::string& name, bool oem,
+                                               std::string* error) {
     auto page = std::make_unique<CReportPage>();
-    auto contents = read_page_file(path, oem, page.get(), error);
+    page->folder_ = folder;
+    auto contents = read_page_file(folder, name, oem, page.get(), error);
     if (!contents) return nullptr;
     page->kind_ = Kind::PageFile;
-    page->file_name_ = path;
+    page->file_name_ = folder.path_of(name);
     page->items_ = std::move(contents->items);
     page->first_annotation_ = contents->first_annotation_index;
     page->annotation_offset_ = contents->annotation_offset;
@@ -175,11 +200,12 @@ std::unique_ptr<CReportPage> CReportPage::load(const std::string& path, bool oem
     return page;
 }
 
-std::unique_ptr<CReportPage> CReportPage::make_builtin(const std::string& file_name) {
+std::unique_ptr<CReportPage> CReportPage::make_builtin(const std::string& file_name, const ReportFolder& folder) {
     register_report_page_strings();
     auto page = std::make_unique<CReportPage>();
     page->kind_ = Kind::BuiltIn;
     page->file_name_ = file_name;
+    page->folder_ = folder;
     CReportPage* p = page.get();
     p->add_item(PageItem::from_record(PageRecordKind::Polyline,
                                       polyline_payload({{0, 0},
@@ -307,7 +333,7 @@ void CReportPage::draw_pictures(fw::DrawContext& dc) const {
     if (picture_names_.empty()) {
         const std::int32_t group = metafile_group(get_path_file_name(file_name_));
         if (group != 1 && group != 2) return;
-        auto emf = load_metafile(file_name_);
+        auto emf = load_metafile(folder_, file_name_);
         if (!emf) return;
         play_metafile(dc, *emf, group == 1 ? rect(400, 2000, 19466, 26642) : rect(400, 2000, 19674, 25990));
         return;
@@ -317,7 +343,7 @@ void CReportPage::draw_pictures(fw::DrawContext& dc) const {
     static const int kSlotX[5] = {300, 3000, 7200, 11400, 15600};
     static const int kSlotW[5] = {2500, 4000, 4000, 4000, 4000};
     for (std::size_t k = 0; k < names.size() && k < 5; ++k) {
-        auto emf = load_metafile(names[k]);
+        auto emf = load_metafile(folder_, names[k]);
         if (!emf) return;
         play_metafile(dc, *emf, rect(kSlotX[k], 2000, kSlotX[k] + kSlotW[k], 2000 + 24178));
     }

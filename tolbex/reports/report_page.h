@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/report_files.h"
 #include "framework/core/draw_context.h"
 #include "tolbex/reports/page_items.h"
 
@@ -37,14 +38,18 @@ std::int32_t metafile_group(std::string_view name);
 std::string legend_file_name(std::string_view name);
 // Reads <folder>/emflist.dat: sorted by sample, titled "%d. %s %s", group 0 dropped, grouped
 // 1, 2, 3. Empty when missing. Entries stop at the first bad length, short read or unsafe name.
+std::vector<EmfEntry> read_emf_list(const ReportFolder& report_folder);
 std::vector<EmfEntry> read_emf_list(const std::string& report_folder);
 
 // PAGE.0 ... PAGE.(count - 1): count is the first n whose file is missing.
 struct PageFileSet {
-    std::string folder;
+    ReportFolder folder;
     int count = 0;
+    static PageFileSet enumerate(const ReportFolder& folder);
     static PageFileSet enumerate(const std::string& folder);
-    // Existing file for page n (found without regard to case), else folder/PAGE.<n>.
+    // The existing name of page n (found without regard to case), else "PAGE.<n>".
+    std::string name(int n) const;
+    // folder's path joined with name(n).
     std::string path(int n) const;
 };
 
@@ -55,10 +60,15 @@ public:
     CReportPage(const CReportPage&) = delete;
     CReportPage& operator=(const CReportPage&) = delete;
 
-    // Loads a page file; nullptr when it cannot be read (`error` says why).
+    // Loads the page file `name` of the report folder; nullptr when it cannot be read (`error`
+    // says why). The page keeps the folder for the bitmaps it names.
+    static std::unique_ptr<CReportPage> load(const ReportFolder& folder, const std::string& name, bool oem,
+                                             std::string* error = nullptr);
+    // The same for the page file at `path`.
     static std::unique_ptr<CReportPage> load(const std::string& path, bool oem, std::string* error = nullptr);
-    // A built-in page holding the frame; `file_name` is kept as the page's name.
-    static std::unique_ptr<CReportPage> make_builtin(const std::string& file_name);
+    // A built-in page holding the frame; `file_name` is kept as the page's name. Its metafiles
+    // (a picture page's) are read from `folder`, by name.
+    static std::unique_ptr<CReportPage> make_builtin(const std::string& file_name, const ReportFolder& folder = {});
 
     void add_header_texts(const std::string& patient_name, const std::string& patient_number, int page_number);
     void add_contents_line(const std::string& text, int& y);
@@ -77,8 +87,9 @@ public:
     std::int32_t first_annotation_index() const { return first_annotation_; }
     std::int64_t annotation_offset() const { return annotation_offset_; }
     bool is_modified() const { return modified_; }
-    // The folder that holds the page file (bitmaps of shape 25 are looked up there).
+    // The folder that holds the page file (bitmaps of shape 25 are read from it).
     std::string folder() const;
+    const ReportFolder& report_folder() const { return folder_; }
 
     // Only a page file can keep annotations.
     bool keeps_annotations() const { return kind_ == Kind::PageFile; }
@@ -108,6 +119,7 @@ private:
     bool modified_ = false;
     bool picture_page_ = false;
     std::vector<std::string> picture_names_;
+    ReportFolder folder_;
     PageItems items_;
 };
 

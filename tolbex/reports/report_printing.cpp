@@ -185,7 +185,7 @@ bool print_report(const ReportDocument& doc, const PrintRequest& request, const 
 }
 
 bool export_merivale_pdf(const ReportDocument& doc, const PrintSettings& settings, std::string* error) {
-    const std::string id = read_recording_id(doc.report_folder()).value_or("");
+    const std::string id = read_recording_id(doc.report_files()).value_or("");
     // The ID names files in the output folder: nothing that leads elsewhere.
     if (id.empty() || !is_safe_path_component(id)) {
         const std::string text = format_string(kMerivaleBadIdMessage, id.c_str());

@@ -209,15 +209,20 @@ void RtfWriter::hatched_box(std::int32_t x1, std::int32_t y1, std::int32_t x2, s
 
 bool write_rtf_report(const std::string& report_folder, const std::string& output_path, int first_page, int last_page,
                       bool oem, std::string* error) {
+    return write_rtf_report(ReportFolder(report_folder), output_path, first_page, last_page, oem, error);
+}
+
+bool write_rtf_report(const ReportFolder& report_folder, const std::string& output_path, int first_page, int last_page,
+                      bool oem, std::string* error) {
     first_page = std::max(first_page, 1);
     RtfWriter w;
     w.header();
     int written = 0;
     const std::int64_t wanted = std::int64_t{last_page} - first_page + 1;
     for (int n = first_page; written < wanted && n < INT32_MAX; ++n) {
-        auto path = platform::find_name_ci(report_folder, "page." + std::to_string(n));
-        if (!path) break;
-        auto page = CReportPage::load(*path, oem);
+        auto name = report_folder.find("page." + std::to_string(n));
+        if (!name) break;
+        auto page = CReportPage::load(report_folder, *name, oem);
         if (!page) break;
         if (page->item_count() == 0) continue;
         if (written > 0) w.page_break();

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <sys/stat.h>
 
+#include "common/report_files.h"
 #include "common/bytes.h"
 #include "common/files.h"
 #include "platform/fs.h"
@@ -36,7 +37,7 @@ std::string signature_bitmap_path(const std::string& file_name) {
 std::vector<SignatureBitmapEntry> read_signature_list() {
     std::vector<SignatureBitmapEntry> out;
     const std::optional<std::string> text =
-        platform::read_whole_file(signature_bitmap_folder() + "/" + kSignatureListName);
+        read_report_file(signature_bitmap_folder() + "/" + kSignatureListName, ReportFileKind::SignatureList);
     if (!text) return out;
     for (const std::string_view line : split_lines(*text)) {
         const std::size_t start = line.find_first_not_of('"');
@@ -107,12 +108,12 @@ std::optional<BmpSize> read_bmp_size(std::string_view bytes) {
 }
 
 bool signature_bitmap_readable(const std::string& path) {
-    const std::optional<std::string> bytes = platform::read_whole_file(path);
+    const std::optional<std::string> bytes = read_report_file(path, ReportFileKind::SignatureBitmap);
     return bytes && read_bmp_size(*bytes);
 }
 
 bool is_signature_bitmap_usable(const std::string& path, Ui& ui) {
-    const std::optional<std::string> bytes = platform::read_whole_file(path);
+    const std::optional<std::string> bytes = read_report_file(path, ReportFileKind::SignatureBitmap);
     const std::optional<BmpSize> size = bytes ? read_bmp_size(*bytes) : std::nullopt;
     if (!size) return false;
     if (size->width % 32 != 0) {
@@ -124,7 +125,7 @@ bool is_signature_bitmap_usable(const std::string& path, Ui& ui) {
 
 Result<std::string> store_signature_bitmap(const std::string& source, const std::string& logon_name,
                                            const std::vector<SignatureBitmapEntry>& entries) {
-    const std::optional<std::string> bytes = platform::read_whole_file(source);
+    const std::optional<std::string> bytes = read_report_file(source, ReportFileKind::SignatureBitmap);
     if (!bytes) return fail(kErrFile, with_text(kBitmapOpenFailedText, source));
     const std::string folder = signature_bitmap_folder();
     ::mkdir(folder.c_str(), 0777);  // shared by every account of the group
@@ -133,7 +134,8 @@ Result<std::string> store_signature_bitmap(const std::string& source, const std:
     auto taken = [&](const std::string& candidate) {
         for (const SignatureBitmapEntry& e : entries) {
             if (e.logon_name == logon_name || last_component(e.file_name) != candidate) continue;
-            const std::optional<std::string> there = platform::read_whole_file(folder + "/" + candidate);
+            const std::optional<std::string> there =
+                read_report_file(folder + "/" + candidate, ReportFileKind::SignatureBitmap);
             if (!there || *there != *bytes) return true;
         }
         return false;

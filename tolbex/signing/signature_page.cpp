@@ -7,6 +7,7 @@
 #include <optional>
 #include <sys/stat.h>
 
+#include "common/report_files.h"
 #include "common/bytes.h"
 #include "common/files.h"
 #include "platform/fs.h"
@@ -94,12 +95,10 @@ Error page_error(const std::string& name, int err) {
 
 std::string page_name(int n) { return "PAGE." + std::to_string(n); }
 
-// Page n's file, found without regard to case; only a plain file is a page.
-std::optional<std::string> page_file(const std::string& folder, int n) {
-    auto found = platform::find_name_ci(folder, page_name(n));
-    struct stat st;
-    if (found && (::stat(found->c_str(), &st) != 0 || !S_ISREG(st.st_mode))) found.reset();
-    return found;
+// Page n's file, found without regard to case; only a plain file is a page, never a link.
+std::optional<std::string> page_file(const ReportFolder& folder, int n) {
+    if (!folder.has_file(page_name(n))) return std::nullopt;
+    return folder.path_of(page_name(n));
 }
 
 }  // namespace
@@ -122,11 +121,12 @@ std::string signature_page_bytes(const PatientHeaderFields& patient, const std::
 
 Result<void> add_signature_page(const std::string& report_folder, const std::vector<SignatureRecord>& signers) {
     const std::string folder = platform::strip_trailing_slashes(report_folder);
+    const ReportFolder pages(folder);
     int count = 0;
-    while (page_file(folder, count)) ++count;
+    while (page_file(pages, count)) ++count;
     // A failed move would put the new page over an old one: stop instead.
     for (int k = count - 1; k >= 1; --k) {
-        const auto from = page_file(folder, k);
+        const auto from = page_file(pages, k);
         if (!from || std::rename(from->c_str(), join_path(folder, page_name(k + 1)).c_str()) != 0)
             return page_error(page_name(k), from ? errno : ENOENT);
     }

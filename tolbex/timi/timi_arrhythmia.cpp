@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/report_files.h"
 #include "common/audit_log.h"
 #include "common/bytes.h"
 #include "common/files.h"
@@ -98,7 +99,7 @@ bool TimiArrhData::calc_timi_arrh_data(const ArrhythmiaListPath& arrhythmia_list
     serious_.clear();
     all_.clear();
 
-    const auto text = platform::read_whole_file(arrhythmia_list.path);
+    const auto text = read_report_file(arrhythmia_list.path, ReportFileKind::TimiDay);
     if (!text) {
         show(format_resource_string(kStrTimiArrhCalcError, std::strerror(errno)));
         return false;
@@ -114,7 +115,7 @@ bool TimiArrhData::calc_timi_arrh_data(const ArrhythmiaListPath& arrhythmia_list
 bool TimiArrhData::read_arrhevnt_file(int day_index, const std::string& path) {
     std::string file = path;
     if (const auto found = platform::find_name_ci(get_path_folder(path), get_path_file_name(path))) file = *found;
-    const auto bytes = platform::read_whole_file(file);
+    const auto bytes = read_report_file(file, ReportFileKind::ArrhythmiaEvents);
     if (!bytes) {
         show(format_resource_string(kStrTimiArrhCalcError, std::strerror(errno)));
         return false;

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/report_files.h"
 #include "platform/fs.h"
 #include "tolbex/timi/timi_data.h"
 #include "tolbex/timi/timi_files.h"
@@ -105,7 +106,7 @@ std::string timi_data_file_error_text(const std::string& path, const TimiFileFau
 
 bool TimiData::read_data_file(const std::string& path, TimiFileFault* fault) {
     errno = 0;
-    const auto text = platform::read_whole_file(path);
+    const auto text = read_report_file(path, ReportFileKind::TimiData);
     if (!text) {
         if (fault) *fault = {0, std::strerror(errno ? errno : EIO)};
         return false;

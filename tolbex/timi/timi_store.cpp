@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "common/report_files.h"
 #include "common/audit_log.h"
 #include "common/files.h"
 #include "common/ui.h"
@@ -74,7 +75,7 @@ void TimiStore::set_data_folder(const std::string& folder) { data_folder_ = plat
 
 bool TimiStore::read_location_file(const std::string& path, std::string& location) {
     errno = 0;
-    const auto text = platform::read_whole_file(path);
+    const auto text = read_report_file(path, ReportFileKind::TimiDay);
     if (!text) {
         show_timi_file_error(path);
         return false;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "common/report_files.h"
 #include "common/files.h"
 #include "common/strings.h"
 #include "common/text.h"
@@ -70,7 +71,7 @@ int TIMITableSource::get_cell(std::int32_t col, std::int32_t row, GridCell& cell
 }
 
 bool TIMITableSource::load_day_list(const std::string& list_path) {
-    const auto text = platform::read_whole_file(list_path);
+    const auto text = read_report_file(list_path, ReportFileKind::TimiDay);
     if (!text) {
         const int err = errno;
         show(format_resource_string(kStrTimiDayListError, list_path.c_str(), std::strerror(err)), MsgIcon::Error);
@@ -93,7 +94,7 @@ bool TIMITableSource::load_day_paths(const std::vector<std::string>& paths) {
 }
 
 bool TIMITableSource::day_file_has_data(const std::string& path) {
-    const auto text = platform::read_whole_file(path);
+    const auto text = read_report_file(path, ReportFileKind::TimiDay);
     if (!text) return false;
     const auto lines = split_lines(*text);
     // The rows follow a header of 20 lines, or 15 in a version-1 file (no heart-rate block).
@@ -244,7 +245,7 @@ int TIMITableSource::read_day_header(const std::vector<std::string_view>& lines,
 
 int TIMITableSource::read_day_file(const std::string& path) {
     if (!file_exists(path)) return kDayNotFound;
-    const auto text = platform::read_whole_file(path);
+    const auto text = read_report_file(path, ReportFileKind::TimiDay);
     if (!text) return kDayFileError;
     const auto lines = split_lines(*text);
     std::size_t next = 0;
@@ -291,7 +292,7 @@ void TIMITableSource::read_arrhythmia_counts(const std::vector<std::string>& pat
         const std::string folder = get_path_folder_slash(path);
         const auto file = platform::find_name_ci(folder.empty() ? "." : folder, "arrhevnt.txt");
         std::optional<std::string> text;
-        if (file) text = platform::read_whole_file(*file);
+        if (file) text = read_report_file(*file, ReportFileKind::ArrhythmiaEvents);
         if (!text) {
             const int err = file ? errno : ENOENT;
             show(format_resource_string(kStrTimiArrhevntError, std::strerror(err)), MsgIcon::Error);

@@ -11,10 +11,8 @@ bool is_regular_file(const std::string& path) { return file_exists(path) && !fol
 
 bool is_blank_title(const std::string& text) { return text.find_first_not_of(" \t\r\n") == std::string::npos; }
 
-std::string patient_name_of(const std::string& folder) {
-    const std::string file = find_report_file(folder, kPatientTxtName);
-    if (file.empty()) return {};
-    return patient_item_text(read_text_file_line(file, 3).value_or(""));
+std::string patient_name_of(const ReportFolder& folder) {
+    return patient_item_text(read_text_file_line(folder, kPatientTxtName, 3).value_or(""));
 }
 
 }  // namespace tv::action_support

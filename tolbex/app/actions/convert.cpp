@@ -10,7 +10,7 @@ int convert_report_command(const TolbexSettings& settings, const std::string& pa
                            const std::string& format) {
     ReportDocument doc;
     std::string error;
-    if (!doc.load(ReportDocument::folder_of(path), report_mode_of(settings), &error)) {
+    if (!doc.load(ReportFolder(ReportDocument::folder_of(path)), report_mode_of(settings), &error)) {
         ui().message_box("The report cannot be opened: " + error, "", MsgIcon::Error, MsgButtons::Ok);
         return 1;
     }

@@ -33,8 +33,12 @@ int find_recording_command(const std::string& key, const std::string& value, con
         for (std::int32_t r = 0; r < archive->get_count(); ++r) {
             const ReportRecord* record = archive->get_record(r);
             if (!record || !record->has_safe_name()) continue;
-            const std::string folder = record->get_folder_path();
-            const std::string id = read_recording_id(folder).value_or("");
+            // Read from the group down, never through a link: another report's PATIENT.TXT put
+            // here as a link would list this folder under that report's recording id.
+            const ReportFolder report = record->open_folder();
+            if (!report.is_open()) continue;
+            const std::string& folder = report.path();
+            const std::string id = read_recording_id(report).value_or("");
             if (id.empty() || !platform::iequals(id, value)) continue;
             const std::time_t t = static_cast<std::time_t>(record->get_time());
             std::tm tm{};

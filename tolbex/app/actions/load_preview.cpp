@@ -44,7 +44,8 @@ void preview_report_command(const std::string& operand) {
 
 std::string preview_window_title(const std::string& given_title, const std::string& path) {
     std::string title = given_title;
-    if (action_support::is_blank_title(title)) title = action_support::patient_name_of(ReportDocument::folder_of(path));
+    if (action_support::is_blank_title(title))
+        title = action_support::patient_name_of(ReportFolder(ReportDocument::folder_of(path)));
     const std::string preview = load_resource_string(kStrPreview);
     if (action_support::is_blank_title(title)) return preview;
     return title + " (" + preview + ")";

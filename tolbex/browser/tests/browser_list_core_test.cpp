@@ -1,5 +1,6 @@
 #include "tolbex/browser/browser_list_core.h"
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -121,6 +122,15 @@ TEST_F(BrowserDocTest, PatientDetailsText) {
     EXPECT_EQ(doc.get_details_text(1), "Report confirmed by DR WHO.\n\nPatient Name: \tJane\nDate of birth: \t1950\n");
     fs::remove(img / "CONFIRM.TXT");
     EXPECT_EQ(doc.get_details_text(1).substr(0, 46), "Warning: Report confirmed by unknown person.\n\n");
+    // What another account could put there is not followed and never waited on.
+    write_file(t / "own.txt", "x\r\ny\r\nSomeone Else\r\n");
+    ASSERT_EQ(::mkfifo((img / "CONFIRM.TXT").c_str(), 0600), 0);
+    fs::rename(img / "PATIENT.TXT", img / "PATIENT.OLD");
+    fs::create_symlink(t / "own.txt", img / "PATIENT.TXT");
+    EXPECT_EQ(doc.get_details_text(1), kNoPatientDetailsText);
+    fs::remove(img / "CONFIRM.TXT");
+    fs::remove(img / "PATIENT.TXT");
+    fs::rename(img / "PATIENT.OLD", img / "PATIENT.TXT");
     // Unconfirmed formatted report; whole v8 file with comments; fewer than three lines stay raw.
     const std::string full = doc.get_details_text(2);
     EXPECT_EQ(full.substr(0, 23), "Report not confirmed.\n\n");

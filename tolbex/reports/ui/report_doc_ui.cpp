@@ -163,7 +163,7 @@ bool CPellarnDoc::on_open_document(const std::string& path) {
     }
     set_path_name(join_path(core_.report_folder(), kSummaryTxtName), false);
     fw::Document::set_title(kReportTitlePrefix + core_.report_folder());
-    if (core_.mode().preview) core_.set_confirmation(read_confirming_user(core_.report_folder()).value_or(""));
+    if (core_.mode().preview) core_.set_confirmation(read_confirming_user(core_.report_files()).value_or(""));
     return true;
 }
 
@@ -238,7 +238,7 @@ void describe_archived_report(CPellarnDoc& doc, ReportArchive& archive, ReportRe
     doc.core().set_report_size(static_cast<std::uint32_t>(record.get_size()));
     doc.core().set_archive(archive, record);
     doc.core().set_on_index_changed(std::move(on_index_changed));
-    doc.core().set_confirmation(read_confirming_user(record.get_folder_path()).value_or(""));
+    doc.core().set_confirmation(read_confirming_user(record.open_folder()).value_or(""));
 }
 
 CPellarnDoc* open_archived_report(ReportArchive& archive, ReportRecord& record, const std::string& archive_name,
