@@ -256,6 +256,7 @@ bool ArchiveSet::write() {
         report_lock_failure(reporter_, lock, true);
         return false;
     }
+    report_settled(reporter_, lock);
     const auto now = read_group_index(base_, nullptr);
     if (!now) {
         reporter_.event("Unable to read the index file " + path + " - it is left as it is.", "CANTREADINDEX:" + path);
