@@ -323,6 +323,19 @@ TEST_F(KilledChangesTest, AStoreIntoAReadOnlyMountSaysSo) {
     EXPECT_TRUE(names.empty()) << names.front();
 }
 
+// An archive folder listed by name that is a link to somewhere else takes nothing.
+TEST_F(KilledChangesTest, AStoreIntoAnArchiveThatIsALinkIsRefused) {
+    make_group(g, {{"STANDARD", "STANDARD"}});
+    const fs::path elsewhere = t / "elsewhere";
+    fs::create_directories(elsewhere);
+    fs::remove(g / "STANDARD");
+    fs::create_directory_symlink(elsewhere, g / "STANDARD");
+    const RunResult r = run({"/store", (t / "src" / "good.TVZ").string(), g.string(), "STANDARD"});
+    EXPECT_EQ(r.code, 6) << r.err;
+    EXPECT_NE(r.err.find("is a link or no folder, so nothing was stored"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
 // BRACKMOR whose log folder is full: the earlier generations stay as they were, and it says so.
 TEST_F(KilledChangesTest, BrackmorOnAFullDiskKeepsItsEarlierLogs) {
     make_group(g, {{"STANDARD", "STANDARD"}});
