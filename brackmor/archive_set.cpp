@@ -1,5 +1,6 @@
 #include "brackmor/archive_set.h"
 
+#include <optional>
 #include <unordered_set>
 
 #include "brackmor/folder_tools.h"
@@ -122,16 +123,60 @@ void ArchiveSet::scan() {
         counts_.reports_added += reports.recovered();
         counts_.reports_removed += reports.removed();
         counts_.reports_deleted += reports.deleted();
+        counts_.unreadable += reports.unreadable();
     }
 }
+
+namespace {
+
+// True for what a change in progress (or one the lock could not settle) keeps in an archive.
+bool is_change_in_progress(std::string_view name) {
+    return name.starts_with(".TVREC.") || archive_io::is_passing_report_name(name);
+}
+
+}  // namespace
 
 void ArchiveSet::filter() {
     std::vector<Entry> staying;
     for (Entry& e : entries_) {
         const std::string path = e.link ? std::string() : folder_path(e.folder);
-        const bool has_index = !path.empty() && platform::find_name_ci(path, kArchiveIndexName).has_value();
-        const bool stays = e.link || has_index || platform::iequals(e.folder, kStandardArchiveName) ||
-                           options_.add_empty || (!options_.remove_empty && !e.added);
+        auto has_index = [&] { return !path.empty() && platform::find_name_ci(path, kArchiveIndexName).has_value(); };
+        bool stays = e.link || has_index() || platform::iequals(e.folder, kStandardArchiveName) ||
+                     options_.add_empty || (!options_.remove_empty && !e.added);
+        const ArchiveIndexLock* held = nullptr;
+        if (!stays && !path.empty()) {
+            // Asked again under the archive's lock, held until ARCHDIR.DAT is written.
+            auto lock = std::make_unique<ArchiveIndexLock>(path);
+            if (!lock->held()) {
+                lock_failure_ = worse_lock_failure(lock_failure_, lock->failure());
+                report_lock_failure(reporter_, *lock);
+                stays = true;
+            } else {
+                report_settled(reporter_, *lock);
+                const FolderNames names(path);
+                if (names.judgement().unknown()) {
+                    ++counts_.unreadable;
+                    reporter_.event(unreadable_folder_text(path, names.judgement()) + " - " + e.label +
+                                        " stays listed.",
+                                    "ARCHIVEUNREADABLE:" + path);
+                    stays = true;
+                } else if (has_index()) {
+                    stays = true;
+                } else {
+                    for (const std::string& n : names.hidden_subfolders())
+                        if (is_change_in_progress(n)) stays = true;
+                    for (const std::string& n : names.files())
+                        if (is_change_in_progress(n)) stays = true;
+                    if (stays)
+                        reporter_.event("Leaving " + e.label + ": " + e.folder + " - a report is being stored into it.",
+                                        "ARCHIVEINUSE:" + e.label);
+                }
+                if (!stays) {
+                    held = lock.get();
+                    dropped_locks_.push_back(std::move(lock));
+                }
+            }
+        }
         if (stays) {
             if (e.added) reporter_.event("Added archive " + e.folder, "ADDEDARCHIVE:" + e.folder);
             staying.push_back(std::move(e));
@@ -144,12 +189,12 @@ void ArchiveSet::filter() {
             reporter_.event("Removing " + e.label + ": " + e.folder + " contains no ARCHINFO.DAT",
                             "REMOVEEMPTYARCHIVE:" + e.label + "\nNAMEIS:" + e.folder);
         }
-        if (options_.delete_archives && !path.empty()) delete_archive_folder(path);
+        if (options_.delete_archives && !path.empty()) delete_archive_folder(path, held);
     }
     entries_ = std::move(staying);
 }
 
-void ArchiveSet::delete_archive_folder(const std::string& path) {
+void ArchiveSet::delete_archive_folder(const std::string& path, const ArchiveIndexLock* held) {
     // Only the index's own files go with the folder: a report, an audit log or anything a user
     // put there keeps it.
     auto holds_reports = [&] { return !FolderNames(path).holds_only(is_index_file_name); };
@@ -159,16 +204,20 @@ void ArchiveSet::delete_archive_folder(const std::string& path) {
     };
     if (holds_reports()) return keep();
     if (!reporter_.confirm_deletion(path)) return;
-    // A report may have been stored into it while the question was open.
-    const ArchiveIndexLock lock(path);
-    if (!lock.held()) {
-        lock_failure_ = worse_lock_failure(lock_failure_, lock.failure());
-        report_lock_failure(reporter_, lock);
-        return;
+    // A report may have been stored into it while the question was open, unless its lock was
+    // held throughout.
+    std::optional<ArchiveIndexLock> own;
+    if (!held) {
+        own.emplace(path);
+        if (!own->held()) {
+            lock_failure_ = worse_lock_failure(lock_failure_, own->failure());
+            report_lock_failure(reporter_, *own);
+            return;
+        }
     }
     if (!is_real_folder(path) || platform::find_name_ci(path, kArchiveIndexName)) return;
     if (holds_reports()) return keep();
-    if (!delete_folder(path, reporter_, false)) return;
+    if (!delete_under_hidden_name(path, reporter_)) return;
     ++counts_.archives_deleted;
     reporter_.event("Deleted archive directory: " + path, "DELETEARCHIVE:" + path);
 }
@@ -189,12 +238,17 @@ void ArchiveSet::rename_reports() {
                 break;
             case ReportSet::Outcome::Failed: indexes_ok_ = false; break;
         }
+        counts_.unreadable += reports.unreadable();
     }
     reporter_.set_tagged(tagged);
     reporter_.both("Finished changing report names to be the same as the patient's names.\n");
 }
 
 bool ArchiveSet::write() {
+    struct Release {
+        std::vector<std::unique_ptr<ArchiveIndexLock>>& locks;
+        ~Release() { locks.clear(); }
+    } release{dropped_locks_};
     const std::string path = base_ + "/" + kGroupIndexName;
     const ArchiveIndexLock lock(base_);
     if (!lock.held()) {
@@ -202,6 +256,7 @@ bool ArchiveSet::write() {
         report_lock_failure(reporter_, lock, true);
         return false;
     }
+    report_settled(reporter_, lock);
     const auto now = read_group_index(base_, nullptr);
     if (!now) {
         reporter_.event("Unable to read the index file " + path + " - it is left as it is.", "CANTREADINDEX:" + path);

@@ -5,15 +5,17 @@
 // number of archives.
 //
 // An archive that is a link is reported and kept as listed, never looked into. An archive folder
-// is deleted only when it holds no sub-folder at all. ARCHDIR.DAT is rewritten under the group's
+// is deleted only when it holds no sub-folder at all, under a hidden name first. ARCHDIR.DAT is rewritten under the group's
 // index lock from the file as it is then: archives that another program listed or removed during
 // the run stay so.
 #pragma once
+#include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 #include "platform/fs.h"
+#include "tolbex/archive/report_archive.h"
 
 namespace tv::brackmor {
 
@@ -32,6 +34,7 @@ struct RunOptions {
 struct RunCounts {
     int archives_added = 0, archives_removed = 0, archives_deleted = 0;
     int reports_added = 0, reports_removed = 0, reports_deleted = 0;
+    int unreadable = 0;  // folders this account could not read: left as they were
 };
 
 class ArchiveSet {
@@ -55,6 +58,10 @@ public:
     platform::LockFailure lock_failure() const { return lock_failure_; }
 
     void scan();
+    // Drops the archives the options drop. Whether an archive is empty is asked under its lock,
+    // which is held until write() has written ARCHDIR.DAT, so that nothing is stored into an
+    // archive between the question and its removal; one with a change in progress, or that this
+    // account cannot read, stays.
     void filter();
     void rename_reports();
     // Rewrites ARCHDIR.DAT; false (reported) when it cannot be locked or written.
@@ -66,8 +73,9 @@ public:
 private:
     // The archive folder of an entry as spelt on disk; empty when there is none.
     std::string folder_path(const std::string& folder) const;
-    // Deletes a dropped archive folder after the question, only while it holds no sub-folder.
-    void delete_archive_folder(const std::string& path);
+    // Deletes a dropped archive folder after the question, only while it holds no sub-folder;
+    // under `held` when its lock is held already.
+    void delete_archive_folder(const std::string& path, const ArchiveIndexLock* held);
 
     std::string base_;
     RunOptions options_;
@@ -78,6 +86,7 @@ private:
     bool readable_ = true;
     bool indexes_ok_ = true;
     platform::LockFailure lock_failure_ = platform::LockFailure::None;
+    std::vector<std::unique_ptr<ArchiveIndexLock>> dropped_locks_;  // held from filter() to write()
 };
 
 }  // namespace tv::brackmor

@@ -64,14 +64,19 @@ bool is_link(const std::string& path) {
 }
 
 FolderNames::FolderNames(const std::string& folder) : folder_(folder) {
+    // The folder named here is the user's or an archive's: a link to it is followed.
     fd_.reset(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    judgement_ = fd_ ? judge_folder(fd_.get(), ".") : judge_folder(AT_FDCWD, folder);
+    if (!judgement_.readable()) fd_.reset();
     read_entries();
 }
 
 FolderNames::FolderNames(const FolderNames& parent, const std::string& child) : folder_(parent.folder_ + "/" + child) {
     // Relative to the open parent and never through a link: one lookup, and no way out of it.
     if (parent.fd_)
-        fd_.reset(::openat(parent.fd_.get(), child.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        judgement_ = judge_folder(parent.fd_.get(), child, &fd_);
+    else if (parent.judgement_.unknown())
+        judgement_ = parent.judgement_;
     read_entries();
     fd_.reset();  // thousands of these may be held at once
 }
@@ -101,6 +106,7 @@ void FolderNames::read_entries() {
     alignas(8) char buffer[16384];
     for (;;) {
         const ssize_t got = ::getdents64(fd_.get(), buffer, sizeof buffer);
+        if (got < 0) judgement_ = FolderJudgement{FolderAccess::Unreadable, errno};
         if (got <= 0) break;
         for (ssize_t pos = 0; pos < got;) {
             const auto* e = reinterpret_cast<const dirent64*>(buffer + pos);

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/folder_judgement.h"
 #include "platform/handles.h"
 
 namespace tv::brackmor {
@@ -25,13 +26,15 @@ bool is_safe_name(std::string_view name);
 std::optional<std::string> find_entry(const std::string& folder, std::string_view name);
 
 // The names in one folder, read once, for many case-insensitive look-ups (a report folder's
-// files, an archive's report folders). An unreadable folder holds no names.
+// files, an archive's report folders). A folder that cannot be read holds no names, and
+// judgement() says whether that means it is missing or that this account cannot tell.
 class FolderNames {
 public:
     explicit FolderNames(const std::string& folder);
     // A sub-folder of an open folder (never through a link); no names when it is not a folder.
     FolderNames(const FolderNames& parent, const std::string& child);
     const std::string& folder() const { return folder_; }
+    const FolderJudgement& judgement() const { return judgement_; }
     // The on-disk name of `name` in any case, the exact spelling first, else the smallest.
     std::optional<std::string> find(std::string_view name) const;
     // The same, only for an entry that is a real folder (not a link).
@@ -66,6 +69,7 @@ private:
 
     std::string folder_;
     platform::UniqueFd fd_;
+    FolderJudgement judgement_;
     std::vector<std::pair<std::string, Entry>> entries_;  // by upper-cased name, then name
 };
 // True for the files of an archive's index: ARCHINFO.DAT and its generations, the lock file and

@@ -157,8 +157,17 @@ int run_program(const std::vector<std::string>& args, const std::string& build_d
             default: code = kExitArchiveBusy; break;
         }
     }
+    if (code == kExitDone && archives.counts().unreadable > 0) code = kExitUnreadable;
+    if (archives.counts().unreadable > 0)
+        reporter.both(format_string("\n%d folder(s) could not be read by this account and were left as they are.\n",
+                                    archives.counts().unreadable));
     write_summary(reporter, archives.counts(), options.tagged_log);
-    reporter.close_log();
+    if (!reporter.close_log()) {
+        reporter.console(
+            "\nBRACKMOR.LOG could not be written (is the disk full?) - the previous logs are kept as they "
+            "were.\n\n");
+        return code == kExitDone ? kExitLogFailed : code;
+    }
     reporter.console(
         "\nA synopsis of the results has been written to the file BRACKMOR.LOG\n"
         "The previous BRACKMOR.LOG (if any) has been saved as BRACKMOR.SAV\n\n");

@@ -1,5 +1,6 @@
 #include "brackmor/report_set.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <climits>
@@ -11,6 +12,7 @@
 #include "common/audit_log.h"
 #include "common/text.h"
 #include "platform/fs.h"
+#include "platform/process_owner.h"
 #include "tolbex/archive/patient_txt.h"
 #include "tolbex/archive/report_folder.h"
 #include "tolbex/archive/report_archive.h"
@@ -180,6 +182,19 @@ void ReportSet::report_busy(const ArchiveIndexLock& lock) {
     report_lock_failure(reporter_, lock);
 }
 
+void report_settled(Reporter& reporter, const ArchiveIndexLock& lock) {
+    for (const std::string& note : lock.notes()) reporter.event(note, "SETTLED:" + note);
+}
+
+bool delete_under_hidden_name(const std::string& path, Reporter& reporter) {
+    const std::string hidden = archive_io::hide_folder(path);
+    if (hidden.empty()) {
+        reporter.event("Unable to delete " + path + " - it cannot be renamed.", "CANTDELETE:" + path);
+        return false;
+    }
+    return delete_folder(hidden, reporter, false);
+}
+
 ReportSet::Outcome ReportSet::check() {
     {
         const ArchiveIndexLock lock(folder_);
@@ -187,6 +202,8 @@ ReportSet::Outcome ReportSet::check() {
             report_busy(lock);
             return Outcome::Busy;
         }
+        report_settled(reporter_, lock);
+        if (archive_unreadable()) return Outcome::Done;
         if (!read_index()) return Outcome::Failed;
         recover(FolderNames(folder_));
         if (!write(true)) return Outcome::Failed;
@@ -200,6 +217,8 @@ ReportSet::Outcome ReportSet::rename_all() {
         report_busy(lock);
         return Outcome::Busy;
     }
+    report_settled(reporter_, lock);
+    if (archive_unreadable()) return Outcome::Done;
     if (!read_index()) return Outcome::Failed;
     const FolderNames reports(folder_);
     for (ReportEntry& e : records_) {
@@ -211,6 +230,16 @@ ReportSet::Outcome ReportSet::rename_all() {
         e.description = name;
     }
     return write(false) ? Outcome::Done : Outcome::Failed;
+}
+
+bool ReportSet::archive_unreadable() {
+    // An archive this account cannot list would read as one without reports.
+    const FolderJudgement judged = judge_folder(AT_FDCWD, folder_);
+    if (!judged.unknown()) return false;
+    ++unreadable_;
+    reporter_.event(unreadable_folder_text(folder_, judged) + " - this archive is left as it is.",
+                    "ARCHIVEUNREADABLE:" + folder_);
+    return true;
 }
 
 bool ReportSet::read_index() {
@@ -327,6 +356,15 @@ void ReportSet::check_against_folder(ReportEntry& e, const FolderNames& reports)
     std::optional<FolderNames> unlisted;
     if (known == listings_.end()) unlisted.emplace(reports, found ? *found : std::string());
     const FolderNames& files = unlisted ? *unlisted : known->second;
+    if (found && files.judgement().unknown()) {
+        const std::string path = folder_ + "/" + *found;
+        ++unreadable_;
+        reporter_.event(unreadable_folder_text(path, files.judgement()) + " - its record is left as it is.",
+                        "REPORTUNREADABLE:" + path);
+        e.unreadable = true;
+        e.confirmed = is_confirmed_size_text(e.size_line);
+        return;
+    }
     e.confirmed = found && files.find(kConfirmFileName).has_value();
     if (!found || !is_sound_folder(*e.type, files)) {
         const std::string path = folder_ + "/" + (found ? *found : e.name);
@@ -343,13 +381,15 @@ void ReportSet::report_removed(const ReportEntry& e) {
 }
 
 void ReportSet::recover(const FolderNames& reports) {
-    // What an interrupted store or deletion of the browser left: nobody lists or shows it, and a
-    // day later nothing is still at work on it.
+    // What an interrupted store or deletion left and taking the lock could not settle (its owner
+    // cannot be told, as an older program's or another machine's): nobody lists or shows it, and
+    // a day later nothing is still at work on it.
     for (const std::string& name : reports.hidden_subfolders()) {
         struct stat st;
         const std::string path = folder_ + "/" + name;
         if (!archive_io::is_passing_report_name(name) || ::lstat(path.c_str(), &st) != 0 ||
-            std::time(nullptr) - st.st_mtime < kLeftoverAgeSeconds)
+            std::time(nullptr) - st.st_mtime < kLeftoverAgeSeconds ||
+            platform::owner_state(platform::token_after(name, name.substr(0, 7))) == platform::OwnerState::Alive)
             continue;
         reporter_.event(path + " is left over from an interrupted store or deletion.", "LEFTOVER:" + path);
         if (options_.delete_reports) offer_for_deletion(name);
@@ -380,6 +420,7 @@ void ReportSet::recover(const FolderNames& reports) {
         e.size_line = std::to_string(folder_file_size(path));
         e.type_line = e.type->names[0];
         check_against_folder(e, reports);
+        if (e.unreadable) continue;  // named above; whose it is cannot be told
         if (e.reason == Reason::FilesMissing) {
             if (options_.delete_reports) offer_for_deletion(name);
             continue;
@@ -453,7 +494,7 @@ bool ReportSet::delete_offered() {
             reporter_.event(path + " is listed again - it is not deleted.", "LISTEDAGAIN:" + path);
             continue;
         }
-        if (!delete_folder(path, reporter_, false)) continue;
+        if (!delete_under_hidden_name(path, reporter_)) continue;
         ++deleted_;
         reporter_.event("Deleted report directory: " + path, "DELETEDREPORTDIR:" + path);
     }

@@ -10,8 +10,10 @@
 // told by the date patterns, and after lines that fit no record the reader starts again one line
 // further on, so a stray line costs no report.
 //
+// What this account cannot read is never judged: its record stays as read, an unlisted folder is
+// not recovered, and both are named.
 // Every step that reads, judges and rewrites the index holds the archive's index lock, as every
-// writer of the browser does; questions are asked without it, and a folder is deleted only when,
+// writer of the browser does (and settles, as it is taken, what killed changes left); questions are asked without it, and a folder is deleted only when,
 // under the lock again, no record names it.
 #pragma once
 #include <cstdint>
@@ -70,6 +72,7 @@ struct ReportEntry {
     Reason reason = Reason::None;
     bool confirmed = false;  // the folder holds CONFIRM.TXT (known once checked)
     bool link = false;       // the folder is a link: kept as read, never looked into
+    bool unreadable = false;  // this account cannot read the folder: kept as read, never judged
 };
 
 // The patient name of a report folder for its description: PATIENT.TXT's third line, else the
@@ -82,6 +85,11 @@ std::string report_name(const std::string& folder, bool fallback);
 // Tells why the archive's index lock could not be had (another program holds it, this account
 // cannot open its lock file for writing, or the archive is read-only), so it is left as it is.
 void report_lock_failure(Reporter& reporter, const ArchiveIndexLock& lock, bool group = false);
+// Tells what taking the lock settled or had to leave (ArchiveIndexLock::notes).
+void report_settled(Reporter& reporter, const ArchiveIndexLock& lock);
+// Deletes a folder of an archive or group under a hidden name first, so that a kill on the way
+// leaves a temporary that the next holder of the lock clears, never half a report or archive.
+bool delete_under_hidden_name(const std::string& path, Reporter& reporter);
 
 // Which of the lock failures of a run decides its exit code: a read-only archive, then a lock
 // file this account cannot write, then one in use.
@@ -114,8 +122,12 @@ public:
     int recovered() const { return recovered_; }
     int removed() const { return removed_; }
     int deleted() const { return deleted_; }
+    // Report folders (or the archive itself) this account could not read: left as they were.
+    int unreadable() const { return unreadable_; }
 
 private:
+    // True (reported) when this account cannot list the archive folder.
+    bool archive_unreadable();
     // False (reported) when the index is there but cannot be read.
     bool read_index();
     // Sets the type, or the reason why the lines are no record of this archive.
@@ -138,7 +150,7 @@ private:
     std::unordered_set<std::string> listed_;
     std::unordered_map<std::string, FolderNames> listings_;  // the report folders' names, read once
     std::vector<std::string> offered_;                       // folders to offer for deletion, once each
-    int recovered_ = 0, removed_ = 0, deleted_ = 0;
+    int recovered_ = 0, removed_ = 0, deleted_ = 0, unreadable_ = 0;
     platform::LockFailure lock_failure_ = platform::LockFailure::None;
 };
 

@@ -1,5 +1,6 @@
 #include "brackmor/reporter.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
@@ -86,21 +87,28 @@ bool read_yes(int fd) {
 
 Reporter::Reporter(std::FILE* console, int input_fd) : console_(console), input_fd_(input_fd) {}
 
+Reporter::~Reporter() = default;
+
 bool Reporter::open_log(const std::string& folder) {
-    // The new log takes the old one's place in one rename; the old one stays as BRACKMOR.SAV.
-    GenerationReplace replace(folder, "BRACKMOR.LOG");
-    platform::UniqueFd fd;
-    if (!replace.commit(true, &fd)) return false;
+    // The new log is written beside the old one and takes its place only when whole, so that a
+    // full disk costs no earlier generation.
+    auto replace = std::make_unique<GenerationReplace>(folder, "BRACKMOR.LOG");
+    if (!replace->ready()) return false;
+    platform::UniqueFd fd(::fcntl(replace->fd(), F_DUPFD_CLOEXEC, 0));
+    if (!fd) return false;
     log_.reset(::fdopen(fd.get(), "wb"));
-    if (log_) fd.release();  // the stream owns it now
-    return static_cast<bool>(log_);
+    if (!log_) return false;
+    fd.release();  // the stream owns it now
+    pending_ = std::move(replace);
+    return true;
 }
 
 bool Reporter::close_log() {
     std::fflush(console_);
-    if (!log_) return !log_failed_;
+    if (!log_) return false;
     const bool closed = platform::close_file(log_);
-    return closed && !log_failed_;
+    std::unique_ptr<GenerationReplace> replace = std::move(pending_);
+    return closed && !log_failed_ && replace && replace->commit(true);
 }
 
 void Reporter::console(std::string_view text) { std::fwrite(text.data(), 1, text.size(), console_); }

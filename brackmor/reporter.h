@@ -4,10 +4,15 @@
 // End of input, or any answer but Y, is No.
 #pragma once
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "platform/handles.h"
+
+namespace tv {
+class GenerationReplace;
+}
 
 namespace tv::brackmor {
 
@@ -20,11 +25,14 @@ class Reporter {
 public:
     // Console text goes to `console`; the log is opened later (open_log) or never.
     explicit Reporter(std::FILE* console = stdout, int input_fd = 0);
+    ~Reporter();
 
-    // Rotates BRACKMOR.LOG to BRACKMOR.SAV, .1.SAV, .2.SAV in `folder` and starts a new log.
-    // False when the log cannot be created; events then go to the console only.
+    // Starts a new log for BRACKMOR.LOG in `folder`, written to a hidden sibling. False when it
+    // cannot be created; events then go to the console only.
     bool open_log(const std::string& folder);
-    // Flushes and closes the log; false when a write failed.
+    // Flushes the new log and, only when all of it was written, puts it in place: BRACKMOR.LOG
+    // becomes BRACKMOR.SAV (and .SAV .1.SAV, .1.SAV .2.SAV). False when the log could not be
+    // written whole or put in place, or was never opened: the earlier generations are then kept.
     bool close_log();
     void set_tagged(bool tagged) { tagged_ = tagged; }
     bool tagged() const { return tagged_; }
@@ -44,6 +52,7 @@ public:
 private:
     std::FILE* console_;
     int input_fd_;
+    std::unique_ptr<GenerationReplace> pending_;
     platform::UniqueFile log_;
     bool tagged_ = false;
     bool log_failed_ = false;

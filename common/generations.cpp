@@ -8,6 +8,7 @@
 #include <atomic>
 
 #include "platform/fs.h"
+#include "platform/process_owner.h"
 
 namespace tv {
 
@@ -20,7 +21,7 @@ std::string stem_of(std::string_view name) {
 
 std::string temp_name_for(const std::string& folder, const std::string& name) {
     static std::atomic<unsigned> serial{0};
-    return folder + "/." + name + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(++serial);
+    return folder + "/." + name + ".tmp." + platform::own_process_token() + "." + std::to_string(++serial);
 }
 
 // An exclusive new sibling of `target`, with the mode and group of `target` when it exists.

@@ -1,4 +1,5 @@
 #include "platform/fs.h"
+#include "platform/process_owner.h"
 
 #include <algorithm>
 #include <atomic>
@@ -38,8 +39,10 @@ std::string unique_suffix() {
     static std::atomic<unsigned> counter{0};
     static const unsigned seed = std::random_device{}();
     char buf[64];
-    std::snprintf(buf, sizeof buf, ".%ld.%u.%08x", static_cast<long>(::getpid()), counter.fetch_add(1), seed);
-    return buf;
+    // The owner's token first, so that a later holder of the folder's lock can tell a
+    // leftover of a killed writer from a file still being written.
+    std::snprintf(buf, sizeof buf, ".%u.%08x", counter.fetch_add(1), seed);
+    return "." + own_process_token() + buf;
 }
 
 }  // namespace

@@ -15,7 +15,8 @@
 //                          moved aside (nothing changed) or removed at the end, 3 the folder could
 //                          not be renamed, 4 the archive's index could not be changed (in use, or
 //                          not written): nothing changed, 5 the archive's lock file cannot be
-//                          opened for writing by this account, 6 the archive is read-only
+//                          opened for writing by this account, 6 the archive is read-only, 7 the
+//                          report folder cannot be read by this account (nothing changed)
 //   /store, /storefolder   also 11 the archive in use, 12 its lock file not writable by this
 //                          account, 13 the archive read-only
 //   /compresscf            0 written, 1 profile file unreadable, 2 level not 0, 2, 3 or 4, 3 no

@@ -90,6 +90,11 @@ void tell_store_failure(bool interactive, int result, const std::string& refusal
         ui().message_box(refusal, archive_error_caption(code), MsgIcon::Error, MsgButtons::Ok);
         return;
     }
+    // An archive folder that is a link, or that its group no longer lists: said as the lock is.
+    if (result == kStoreFolderFailed && !refusal.empty()) {
+        ui().message_box(refusal, archive_error_caption(kArchiveNotFound), MsgIcon::Error, MsgButtons::Ok);
+        return;
+    }
     const char* text;
     switch (result) {
         case kStoreFolderFailed:

@@ -1,5 +1,6 @@
 #include "tolbex/archive/archive_operations.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,11 +9,13 @@
 
 #include "common/audit_log.h"
 #include "common/files.h"
+#include "common/folder_judgement.h"
 #include "common/text.h"
 #include "platform/fs.h"
 #include "tolbex/archive/archive_config.h"
 #include "tolbex/archive/archive_group.h"
 #include "tolbex/archive/audit_trail.h"
+#include "tolbex/archive/change_record.h"
 #include "tolbex/archive/report_archive.h"
 #include "tolbex/archive/store_report.h"
 
@@ -60,6 +63,10 @@ ArchiveIndexChange edit_entry(std::string_view folder_name, const std::string& a
 
 namespace {
 
+Error unreadable_error(const std::string& folder, const FolderJudgement& judged) {
+    return fail(kArchiveUnreadable, unreadable_folder_text(folder, judged) + ", so it was left as it is.");
+}
+
 // True when a folder (not a link) is there under the report name `name`.
 bool has_report_folder(const ReportArchive& archive, const std::string& name) {
     if (!archive.is_safe() || !is_safe_path_component(name)) return false;
@@ -86,7 +93,12 @@ Result<void> take_out_report(ReportArchive& archive, const std::string& name, bo
             entries.leave_file();
             return {};
         }
-        if (const auto path = platform::find_name_ci(archive.get_path(), name)) original = *path;
+        if (const auto path = platform::find_name_ci(archive.get_path(), name)) {
+            original = *path;
+            // What this account cannot look into cannot be deleted whole: it stays listed.
+            if (const FolderJudgement judged = judge_folder(AT_FDCWD, original); judged.unknown())
+                return unreadable_error(original, judged);
+        }
         left = archive.hide_report_folder(name, hidden);
         if (!left && has_report_folder(archive, name)) return left;  // listed as long as it is there
         return {};
@@ -160,9 +172,30 @@ Result<std::string> transfer_report(ReportArchive& archive, std::string_view fol
             return fail(kArchiveIndexFull, kIndexEntryDiskFullText);
     }
 
+    if (const FolderJudgement judged = judge_folder(AT_FDCWD, source); judged.unknown())
+        return unreadable_error(source, judged);
+
+    // A move is two changes in two archives: its record in the source archive says, after a
+    // kill, whether the destination lists the copy (then the source goes) or not (it stays).
+    ChangeRecord record;
+    if (move) {
+        const ArchiveIndexLock lock(archive.get_path());
+        if (!lock.held()) return lock.busy_error();
+        if (!record.begin(lock, kRecordMove) || !record.note("name", name) ||
+            !record.note("destination", destination)) {
+            record.finish();
+            return archive_io::write_error(archive.get_index_path());
+        }
+    }
+    const StoreCompletion noted = [&](const std::string& stored) {
+        return record.note("stored", get_path_file_name(stored));
+    };
     std::string new_folder, refusal;
-    switch (store_report_in_archive(destination, source, description, r->get_size(), r->get_time(), r->get_type(),
-                                    &new_folder, nullptr, move && move_files, {}, &refusal)) {
+    const int stored = store_report_in_archive(destination, source, description, r->get_size(), r->get_time(),
+                                               r->get_type(), &new_folder, nullptr, move && move_files,
+                                               move ? noted : StoreCompletion{}, &refusal);
+    if (stored != kStoreOk) record.finish();
+    switch (stored) {
         case kStoreOk: break;
         // Why the destination could not be locked is the user's to know; nothing was changed.
         case kStoreArchiveBusy: return fail(kArchiveBusy, refusal);
@@ -183,6 +216,7 @@ Result<std::string> transfer_report(ReportArchive& archive, std::string_view fol
     Result<void> removed = take_out_report(archive, name, false, hidden);
     if (!removed && removed.error().code == kArchiveNoSpace) removed = fail(kArchiveIndexFull, kIndexEntryDiskFullText);
     if (!removed && removed.error().code != kArchiveDeleteFailed) {
+        // The record stays: the next holder of the source's lock finishes the move.
         notices.push_back(removed.error());
         return fail(kArchiveIncomplete, "The report \"" + own_description + "\" was moved to \"" + new_folder +
                                             "\", but its entry \"" + name + "\" is still listed in \"" +
@@ -191,6 +225,8 @@ Result<std::string> transfer_report(ReportArchive& archive, std::string_view fol
     if (!removed || (!hidden.empty() && !archive_io::delete_hidden_folder(hidden))) {
         const std::string& left = hidden.empty() ? source : hidden;
         notices.push_back(fail(kArchiveIncomplete, format_string(kSourceFolderLeftText, left.c_str())));
+    } else {
+        record.finish();
     }
     if (audit_open(audit, source)) {
         logged = audit_write(audit, kAuditDelete, own_description, source) && logged;

@@ -12,6 +12,8 @@
 #include "common/files.h"
 #include "common/text.h"
 #include "platform/fs.h"
+#include "platform/process_owner.h"
+#include "tolbex/archive/change_record.h"
 
 namespace tv {
 
@@ -38,6 +40,7 @@ const char* archive_error_caption(int code) {
         case kArchiveEntryGone: return "Archive Changed";
         case kArchiveLockDenied: return "Archive Lock";
         case kArchiveReadOnly: return "Archive Read-Only";
+        case kArchiveUnreadable: return "Archive Access";
         default: return "";
     }
 }
@@ -70,15 +73,13 @@ Error write_error(const std::string& index_path) {
 
 namespace {
 
-// Process id, a counter of this process and the clock: two processes never make the same name,
-// and neither does one process twice, even across a fork.
+// The owner's token (process id, start time, boot) and a counter of this process: two processes
+// never make the same name, nor one process twice, and a later run can tell whether the owner
+// still runs (change_record.h).
 std::string hidden_name(std::string_view purpose) {
     static std::atomic<unsigned> counter{0};
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return format_string(".TV%.*s.%ld.%u.%lx%09ld", static_cast<int>(purpose.size()), purpose.data(),
-                         static_cast<long>(::getpid()), counter.fetch_add(1), static_cast<unsigned long>(now.tv_sec),
-                         static_cast<long>(now.tv_nsec));
+    return ".TV" + std::string(purpose) + "." + platform::own_process_token() + "." +
+           std::to_string(counter.fetch_add(1));
 }
 
 constexpr int kHiddenNameAttempts = 16;
@@ -182,7 +183,8 @@ std::string format_archive_entry(std::string_view name, std::string_view descrip
 
 ArchiveIndexLock::ArchiveIndexLock(const std::string& folder, int wait_ms)
     : folder_(folder.empty() ? "." : platform::strip_trailing_slashes(folder)) {
-    lock_.lock_within(join_path(folder_, kIndexLockFileName), true, wait_ms);
+    if (lock_.lock_within(join_path(folder_, kIndexLockFileName), true, wait_ms))
+        notes_ = settle_unfinished_changes(*this);
 }
 
 std::string lock_file_fault_text(platform::SharedFileFault fault) {

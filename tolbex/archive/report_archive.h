@@ -61,6 +61,7 @@ inline constexpr int kArchiveBusy = 12;          // "Archive In Use": the folder
 inline constexpr int kArchiveEntryGone = 13;     // "Archive Changed": another program removed the entry
 inline constexpr int kArchiveLockDenied = 14;    // "Archive Lock": this account cannot open the lock file to write
 inline constexpr int kArchiveReadOnly = 15;      // "Archive Read-Only": the folder takes no new file
+inline constexpr int kArchiveUnreadable = 16;    // "Archive Access": a folder this account cannot read; left as it is
 const char* archive_error_caption(int code);
 
 // Helpers the index readers and writers of the archive model share.
@@ -79,7 +80,8 @@ Error write_error(const std::string& index_path);  // "Couldn't write to archive
 // open-file-description byte-range lock on the file ".TVINDEX.LCK" in the folder. Byte-range
 // locks reach the server of an NFSv4 or SMB3 share; a lock on the folder itself would not. A
 // writer that cannot have it within `wait_ms` writes nothing (held() false, busy_error() says why:
-// "in use" only when another process holds it).
+// "in use" only when another process holds it). Once it has the lock, it first settles what
+// killed changes of the folder left (change_record.h); notes() says what it did or had to leave.
 inline constexpr const char* kIndexLockFileName = ".TVINDEX.LCK";
 inline constexpr int kIndexLockWaitMs = 10000;
 class ArchiveIndexLock {
@@ -97,10 +99,12 @@ public:
     // link, not a plain file or a file with another name too, and is refused),
     // kArchiveReadOnly (the folder takes no new file), else kArchiveWriteFailed.
     Error busy_error() const;
+    const std::vector<std::string>& notes() const { return notes_; }
 
 private:
     std::string folder_;
     platform::FileLock lock_;
+    std::vector<std::string> notes_;
 };
 
 // What is wrong with a refused lock file: "its lock file .TVINDEX.LCK is a link, which is not

@@ -10,15 +10,19 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "common/deferred_stop.h"
 #include "common/files.h"
+#include "common/folder_judgement.h"
 #include "common/registry.h"
 #include "common/safe_open.h"
 #include "common/text.h"
 #include "platform/fs.h"
 #include "platform/process.h"
+#include "tolbex/archive/archive_group.h"
+#include "tolbex/archive/change_record.h"
 #include "tolbex/archive/report_archive.h"
 
 namespace tv {
@@ -47,6 +51,18 @@ bool copy_folder_files(const std::string& source_folder, const std::string& targ
         copied.push_back(src);
     }
     return true;
+}
+
+// False only when the folder above has an ARCHDIR.DAT that can be read and does not list it.
+bool listed_by_its_group(const std::string& archive_folder) {
+    const std::string group_folder = get_path_folder(archive_folder);
+    const auto index = platform::find_name_ci(group_folder, kGroupIndexName);
+    if (!index || !platform::read_whole_file(*index)) return true;
+    const ArchiveGroup group(*index, false, false, false);
+    const std::string name = get_path_file_name(archive_folder);
+    for (std::int32_t i = 0; i < group.get_count(); ++i)
+        if (platform::iequals(group.get_archive(i)->get_folder_entry(), name)) return true;
+    return false;
 }
 
 }  // namespace
@@ -80,17 +96,46 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
     const std::string type_name = report_type_store_name(type);
     const std::string date_text = format_file_date_text(time);
 
+    // The archive folder itself, never a link in its place.
     struct stat st;
-    if (archive_folder.empty() || ::stat(archive_folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    if (archive_folder.empty() || ::lstat(platform::strip_trailing_slashes(archive_folder).c_str(), &st) != 0 ||
+        !S_ISDIR(st.st_mode)) {
+        if (refusal && S_ISLNK(st.st_mode))
+            *refusal = "The archive folder \"" + archive_folder + "\" is a link, so nothing was stored.";
         return kStoreFolderFailed;
+    }
 
     // The report is built under a hidden name and gets its own only in the turn of the lock that
-    // lists it, so that no other program sees a report folder without its entry.
+    // lists it, so that no other program sees a report folder without its entry. The lock is
+    // taken before anything changes: a record names the staging folder for whoever holds the
+    // lock after a kill.
     // A SIGTERM or SIGINT while the report is built ends the run only once its staging folder is gone.
     const DeferredStop hold;
-    const std::string staging = archive_io::make_hidden_folder(archive_folder, "NEW");
-    if (staging.empty()) return kStoreFolderFailed;
-    FolderRemover remove_staging(staging, true, false);
+    ChangeRecord record;
+    std::string staging;
+    {
+        const ArchiveIndexLock lock(archive_folder);
+        if (!lock.held()) {
+            if (refusal) *refusal = lock.busy_error().message;
+            return store_code_of_lock(lock);
+        }
+        if (!record.begin(lock, kRecordStore)) return kStoreFolderFailed;
+        staging = archive_io::make_hidden_folder(archive_folder, "NEW");
+        if (staging.empty() || !record.note("staging", get_path_file_name(staging))) {
+            if (!staging.empty()) ::rmdir(staging.c_str());
+            record.finish();
+            return kStoreFolderFailed;
+        }
+    }
+    // On every failure the staging folder goes first, then the record that names it.
+    struct Undo {
+        std::string* staging;
+        ChangeRecord* record;
+        ~Undo() {
+            if (staging->empty()) return;
+            if (archive_io::delete_hidden_folder(*staging)) record->finish();
+        }
+    } undo{&staging, &record};
 
     std::vector<std::string> copied;
     int failure = kStoreOk;
@@ -134,6 +179,13 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
             if (refusal) *refusal = lock.busy_error().message;
             return store_code_of_lock(lock);
         }
+        // An archive its group dropped meanwhile (a check that found it empty) takes no report.
+        if (!listed_by_its_group(lock.folder())) {
+            if (refusal)
+                *refusal = "The archive \"" + lock.folder() +
+                           "\" is no longer listed in its group's ARCHDIR.DAT, so nothing was stored.";
+            return kStoreFolderFailed;
+        }
         // The unique name only tells what did not exist a moment ago: a program that does not
         // take the lock may still get there first, and then another name is taken.
         std::string folder_name;
@@ -144,6 +196,7 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
                                                 : type == kReportFull ? report_type_extension(kReportFullOstrabel12)
                                                                       : std::string());
             folder = join_path(archive_folder, folder_name);
+            if (!record.note("name", folder_name)) return kStoreFolderFailed;
             if (archive_io::rename_no_replace(staging, folder)) break;
             if (errno != EEXIST || attempt >= 64) return kStoreFolderFailed;
         }
@@ -167,11 +220,17 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
                          });
         if (!listed) {
             // Back under the hidden name before the lock goes, to be removed with it.
-            if (!archive_io::rename_no_replace(folder, staging)) delete_folder_tree(folder, true, false);
+            if (!archive_io::rename_no_replace(folder, staging)) {
+                // Not ours to leave unlisted: it goes under a hidden name, or the record stays.
+                const std::string hidden = archive_io::hide_folder(folder);
+                if (!hidden.empty() && archive_io::delete_hidden_folder(hidden)) record.finish();
+                staging.clear();
+            }
             return completed ? kStoreIndexFailed : kStoreCopyFailed;
         }
+        staging.clear();
+        record.finish();
     }
-    remove_staging.release();
     if (new_folder_path) *new_folder_path = folder;
     if (move)
         for (const std::string& src : copied) force_delete_file(src);
@@ -191,11 +250,11 @@ bool is_ecg_file_name(const std::string& name) {
     return false;
 }
 
-// The ECG files present in a folder, any case.
-std::vector<std::string> list_ecg_files(const std::string& folder) {
+// The ECG files present in a folder, any case; nullopt when the folder cannot be listed.
+std::optional<std::vector<std::string>> list_ecg_files(const std::string& folder) {
     std::vector<std::string> found;
     const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
-    if (!dir) return found;
+    if (!dir) return std::nullopt;
     while (const dirent* e = ::readdir(dir.get())) {
         const std::string name = e->d_name;
         if (is_ecg_file_name(name)) found.push_back(join_path(folder, name));
@@ -217,19 +276,25 @@ bool is_twelve_lead_folder(const std::string& folder) {
 }
 
 // The ECG files of a report, moved aside into a hidden sub-folder of it while the folder and its
-// entry change: until drop() nothing is lost, and put_back() restores them.
+// entry change: until drop() nothing is lost, and put_back() restores them. The record names the
+// sub-folder before the first file moves.
 class EcgFilesAside {
 public:
     // Moves every ECG file of `folder` aside; false, with all of them back, when one cannot move.
-    bool move(const std::string& folder) {
-        const std::vector<std::string> files = list_ecg_files(folder);
-        if (files.empty()) return true;
+    bool move(const std::string& folder, ChangeRecord& record) {
+        const auto files = list_ecg_files(folder);
+        if (!files) return false;
+        if (files->empty()) return true;
         struct stat st;
-        for (const std::string& f : files)
+        for (const std::string& f : *files)
             if (::lstat(f.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;  // not an ECG file: it stays
         hidden_ = get_path_file_name(archive_io::make_hidden_folder(folder, "ECG"));
         if (hidden_.empty()) return false;
-        for (const std::string& f : files) {
+        if (!record.note("aside", hidden_)) {
+            put_back(folder);
+            return false;
+        }
+        for (const std::string& f : *files) {
             const std::string name = get_path_file_name(f);
             if (!archive_io::rename_no_replace(f, join_path(join_path(folder, hidden_), name))) {
                 put_back(folder);
@@ -239,15 +304,17 @@ public:
         }
         return true;
     }
-    // The files back into `folder` (where the report folder is now).
-    void put_back(const std::string& folder) {
-        if (hidden_.empty()) return;
+    // The files back into `folder` (where the report folder is now); false when some stayed aside.
+    bool put_back(const std::string& folder) {
+        if (hidden_.empty()) return true;
         const std::string aside = join_path(folder, hidden_);
+        bool all = true;
         for (const std::string& name : moved_)
-            archive_io::rename_no_replace(join_path(aside, name), join_path(folder, name));
+            if (!archive_io::rename_no_replace(join_path(aside, name), join_path(folder, name))) all = false;
         moved_.clear();
-        ::rmdir(aside.c_str());
+        if (::rmdir(aside.c_str()) != 0) all = false;
         hidden_.clear();
+        return all;
     }
     // Deletes what was moved aside from `folder`; false when something stays.
     bool drop(const std::string& folder) {
@@ -266,10 +333,12 @@ private:
 // Renames the folder to `renamed`, or when that name is taken (the reports made in the same
 // second as a 12-lead report share its base name) to a fresh .FUL name of the archive that
 // `listed` does not name either; `renamed` receives the name taken. Never over an existing entry.
+// Each name goes into the record before the rename to it.
 bool rename_to_full(const std::string& folder, std::string& renamed,
-                    const std::function<bool(const std::string&)>& listed) {
+                    const std::function<bool(const std::string&)>& listed, ChangeRecord& record) {
     // The first name too may be listed for a folder that is gone.
     if (!listed(get_path_file_name(renamed))) {
+        if (!record.note("to", get_path_file_name(renamed))) return false;
         if (archive_io::rename_no_replace(folder, renamed)) return true;
         if (errno != EEXIST) return false;
     }
@@ -278,6 +347,7 @@ bool rename_to_full(const std::string& folder, std::string& renamed,
         const std::string name = make_unique_file_name(archive_folder, ".FUL");
         if (listed(name)) return false;  // an entry whose folder is gone: never share it
         renamed = join_path(archive_folder, name);
+        if (!record.note("to", name)) return false;
         if (archive_io::rename_no_replace(folder, renamed)) return true;
         if (errno != EEXIST) return false;
     }
@@ -305,19 +375,33 @@ int delete_twelve_lead_ecg(const std::string& report_folder, bool must_be_listed
     const std::string name = get_path_file_name(folder);
     std::string renamed = folder.substr(0, folder.size() - 3) + "FUL";
     EcgFilesAside aside;
+    ChangeRecord change;
     bool moved = false;
     int step_failed = kDeleteEcgOk;
     const ArchiveIndexLock lock(get_path_folder(folder));
     const Result<void> changed = change_archive_index(lock, [&](ArchiveIndexEntries& entries) -> Result<void> {
         ReportRecord* entry = entries.find(name);
         if (!entry && must_be_listed) return entry_gone_error(lock.folder(), name);
+        // A folder this account cannot look into may hold every ECG file: it is left as it is.
+        if (const FolderJudgement judged = judge_folder(AT_FDCWD, folder); !judged.readable())
+            return fail(kArchiveUnreadable,
+                        judged.unknown() ? unreadable_folder_text(folder, judged) +
+                                               ", so its ECG files were left as they are."
+                                         : "The folder \"" + folder + "\" is no longer there.");
         if (!entry) entries.leave_file();  // not listed: there is no entry to bring up to date
-        if (!aside.move(folder)) {
+        if (!change.begin(lock, kRecordDeleteEcg) || !change.note("from", name) ||
+            !change.note("listed", entry ? "1" : "0")) {
+            change.finish();
+            return archive_io::write_error(lock.folder() + "/" + name);
+        }
+        if (!aside.move(folder, change)) {
+            change.finish();
             step_failed = kDeleteEcgDeleteFailed;
             return fail(kArchiveDeleteFailed);
         }
-        if (!rename_to_full(folder, renamed, [&](const std::string& n) { return entries.find(n) != nullptr; })) {
-            aside.put_back(folder);
+        if (!rename_to_full(folder, renamed, [&](const std::string& n) { return entries.find(n) != nullptr; },
+                            change)) {
+            if (aside.put_back(folder)) change.finish();
             step_failed = kDeleteEcgRenameFailed;
             return fail(kArchiveWriteFailed);
         }
@@ -337,12 +421,15 @@ int delete_twelve_lead_ecg(const std::string& report_folder, bool must_be_listed
     if (step_failed != kDeleteEcgOk) return step_failed;
     if (!changed) {
         // The entry still names the old folder: so must the disk, with its ECG files.
-        if (moved && archive_io::rename_no_replace(renamed, folder)) aside.put_back(folder);
+        if (!moved || (archive_io::rename_no_replace(renamed, folder) && aside.put_back(folder))) change.finish();
         if (index_error) *index_error = changed.error();
         return kDeleteEcgIndexFailed;
     }
-    // Only now that the index says so do the files go for good.
-    return aside.drop(renamed) ? kDeleteEcgOk : kDeleteEcgDeleteFailed;
+    // Only now that the index says so do the files go for good; what stays is the next
+    // lock holder's to finish.
+    if (!aside.drop(renamed)) return kDeleteEcgDeleteFailed;
+    change.finish();
+    return kDeleteEcgOk;
 }
 
 int delete_listed_ecg_files(ReportRecord& record, const std::string& report_folder, Error* index_error) {

@@ -44,7 +44,9 @@ using StoreCompletion = std::function<bool(const std::string& folder)>;
 void set_cef_unpacker(CefUnpackHook unpacker);
 void set_card_reader(CardReader reader);
 
-// Stores `source` as a new report of `type` in `archive_folder`:
+// Stores `source` as a new report of `type` in `archive_folder` (never through a link in its place):
+//  - the archive's lock is taken before anything changes (its failure is 5-7 with `refusal`);
+//    under it a change record (change_record.h) names the staging folder;
 //  - the report is built in a hidden folder of the archive (archive_io::make_hidden_folder), made
 //    exclusively: the source folder's plain files are copied into it ("WIN386.SWP" and dot files
 //    never); for type 516 the source may be a compressed ECG file, copied and unpacked beside
@@ -81,8 +83,11 @@ inline constexpr int kDeleteEcgIndexFailed = 4;    // the index could not be cha
 // fails), the new name, and the entry's new name and size, written in the same turn as the
 // folder's rename. The ECG files are moved aside under a hidden name first and deleted only once
 // the index says so; any failure before puts them back and leaves folder and entry as they were.
+// A change record (change_record.h) names each step first, so that a kill leaves the report as
+// it was or as it should become for the next holder of the lock to settle.
 // `record`, when given, receives the new name and size. kDeleteEcgIndexFailed (the lock could not
-// be had, the entry is gone or the index could not be written; the error goes to `index_error`):
+// be had, the entry is gone, the folder cannot be read by this account (kArchiveUnreadable:
+// nothing changed) or the index could not be written; the error goes to `index_error`):
 // the caller shows that error instead of kDeleteEcgFailedText. kDeleteEcgDeleteFailed after the
 // change means the hidden files could not all be removed.
 int delete_twelve_lead_ecg(const std::string& report_folder, bool must_be_listed, ReportRecord* record,

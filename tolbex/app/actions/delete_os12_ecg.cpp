@@ -21,6 +21,7 @@ int delete_os12_ecg_command(const std::string& report_folder) {
     switch (index_error.code) {
         case kArchiveLockDenied: return 5;
         case kArchiveReadOnly: return 6;
+        case kArchiveUnreadable: return 7;
         default: return 4;
     }
 }

@@ -7,9 +7,11 @@
 #include <ctime>
 
 #include "common/files.h"
+#include "common/folder_judgement.h"
 #include "common/safe_open.h"
 #include "common/strings.h"
 #include "common/text.h"
+#include "common/ui.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
 #include "platform/system.h"
@@ -54,6 +56,22 @@ int store_report_file_command(const std::string& file, const std::string& group_
     const std::int32_t a = group.find_archive_by_name(archive_name);
     const ReportArchive* archive = a < 0 ? nullptr : group.get_archive(a);
     if (!archive || !archive->is_safe()) return kStoreCodeNoArchive;
+    // The listed folder itself, looked up in the group's folder: a link in its place may lead
+    // anywhere, and one this account cannot read is not judged.
+    platform::UniqueFd group_fd;
+    const FolderJudgement group_judged = judge_folder(AT_FDCWD, group_folder, &group_fd);
+    const FolderJudgement judged = group_judged.readable()
+                                       ? judge_folder(group_fd.get(), get_path_file_name(archive->get_path()))
+                                       : group_judged;
+    if (!judged.readable()) {
+        const std::string text =
+            judged.access == FolderAccess::NotAFolder
+                ? "The archive folder " + quoted(archive->get_path()) + " is a link or no folder, so nothing was stored."
+            : judged.unknown() ? unreadable_folder_text(archive->get_path(), judged) + ", so nothing was stored."
+                               : "The archive folder " + quoted(archive->get_path()) + " does not exist.";
+        ui().message_box(text, archive_error_caption(kArchiveNotFound), MsgIcon::Error, MsgButtons::Ok);
+        return kStoreCodeNoArchive;
+    }
     if (is_cef) return store_mailed_cef(file, archive->get_path(), false);
     return import_result_to_store_code(import_transfer_file(file, archive->get_path(), false));
 }

@@ -126,6 +126,7 @@ TEST_F(StoreReportTest, NewIndexAndLinesThatAreNeverBlank) {
 TEST_F(StoreReportTest, CopyFailureLeavesNothingBehind) {
     fs::create_symlink(root_ + "/nowhere", source_ + "/broken.dat");
     write(index(), "");
+    write(archive_ + "/" + kIndexLockFileName, "");  // a store takes the lock before it copies
     const auto before = names(archive_);
     for (bool move : {false, true}) {
         EXPECT_EQ(store_report_in_archive(archive_, source_, "d", 1, kNow, kReportFull, nullptr, nullptr, move),
@@ -141,6 +142,7 @@ TEST_F(StoreReportTest, CopyFailureLeavesNothingBehind) {
 
 TEST_F(StoreReportTest, LinksSpecialFilesAndCaseTwinsRefuseTheSourceWhole) {
     write(index(), "");
+    write(archive_ + "/" + kIndexLockFileName, "");
     const auto before = names(archive_);
     for (const auto& entry : tv::testing::hostile_entries()) {
         const std::string source = root_ + "/h" + std::to_string(&entry - &tv::testing::hostile_entries()[0]);

@@ -1,0 +1,64 @@
+// Changes of an archive that take several steps, and what a killed one leaves.
+//
+// Before its first step, such a change writes under the archive's lock a record of what it is
+// about to do: a hidden file ".TVREC.<owner>.<n>" in the archive folder holding the operation,
+// the names it works on and its owner (process id and start time), locked by the owner for as
+// long as it runs. Each later step that a recovery needs to know of is added to the record
+// before it is taken. Every holder of an archive's lock (ArchiveIndexLock, in every program)
+// first settles the records whose owner is gone: a change whose index entry was written is
+// finished forward, any other is undone, and the record goes. The hidden temporaries (".TVNEW"
+// staging, ".TVDEL" folders on their way out, index temporaries) carry their owner's token in
+// their names, and those of a process that is gone are cleared in the same turn.
+//
+// So a change killed at any step leaves, after the next holder of the lock, either everything
+// as before it or everything as after it: the index lists each report once, every listed folder
+// exists, a 12-lead report has all its ECG files or none and its name says which. What this
+// account cannot read or change is left as it is and said in the lock's notes.
+#pragma once
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/handles.h"
+
+namespace tv {
+
+class ArchiveIndexLock;
+
+// The operations a record names, and the fields each writes.
+inline constexpr const char* kRecordStore = "store";          // staging, then name (the listed folder)
+inline constexpr const char* kRecordDeleteEcg = "delete-ecg";  // from, listed, aside, then to
+inline constexpr const char* kRecordMove = "move";             // name, destination, then stored
+
+class ChangeRecord {
+public:
+    ChangeRecord() = default;
+    ~ChangeRecord();  // an unfinished record stays for the next holder of the lock
+    ChangeRecord(ChangeRecord&&) noexcept = default;
+    ChangeRecord& operator=(ChangeRecord&&) noexcept = default;
+
+    // Writes and locks a new record of `operation` in the folder of `lock`, which must be held;
+    // false when it cannot be written (nothing may then be changed).
+    bool begin(const ArchiveIndexLock& lock, std::string_view operation);
+    // Adds a field, durably, before the step it describes; false when it could not be written.
+    bool note(std::string_view key, std::string_view value);
+    // The change is complete or undone: the record goes.
+    void finish();
+    bool active() const { return static_cast<bool>(fd_); }
+
+private:
+    std::string path_;
+    platform::UniqueFd fd_;
+};
+
+// Settles what dead owners left in the folder of `lock` (held): records, staging, hidden folders
+// and index temporaries. Returns one sentence per thing finished, undone, cleared or left because
+// it cannot be judged. Called by ArchiveIndexLock whenever it is taken.
+std::vector<std::string> settle_unfinished_changes(const ArchiveIndexLock& lock);
+
+// The mode a record or temporary made in `folder_fd` gets: 0666 less the umask, with the group's
+// read and write bits when the folder is group-writable, so that another account of the group
+// can settle it.
+void share_with_folder_group(int folder_fd, int fd);
+
+}  // namespace tv

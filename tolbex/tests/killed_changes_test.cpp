@@ -1,0 +1,360 @@
+// Changes of an archive killed at each of their system calls and what the next writer makes of
+// them; what a second account cannot read; a check beside a store; locks and logs that cannot
+// be had.
+#include <map>
+#include <optional>
+
+#include "testing/lock_waiters.h"
+#include "testing/test_accounts.h"
+#include "tolbex/archive/archive_operations.h"
+#include "tolbex/archive/change_record.h"
+#include "tolbex/archive/report_archive.h"
+#include "tolbex/archive/store_report.h"
+#include "tolbex/tests/cli_fixture.h"
+
+namespace cli {
+namespace {
+
+const char* const kEcgNames[] = {"os12ecg1.dat", "os12ecg2.dat", "os12ecg3.dat", "os12ecg4.dat", "OS12ECG5.DAT",
+                                 "os12ecg6.dat", "os12ecg7.dat", "os12ecg8.dat", "OS12PAC.DAT"};
+const char* const kFullFiles[] = {"MAIN.DAT", "PATIENT.DAT", "COMBTIME.DAT", "COMBFLAG.DAT"};
+
+// This test program moves a report when asked to by its environment, before any test runs: the
+// move under test in a process of its own that can be killed at any step.
+const bool g_move_child = [] {
+    const char* from = std::getenv("TV_TEST_MOVE_FROM");
+    const char* to = std::getenv("TV_TEST_MOVE_TO");
+    if (!from || !to) return false;
+    tv::ReportArchive archive(from, "A");
+    std::vector<tv::Error> notices;
+    const auto moved = tv::archive_ops::transfer_report(archive, "M.FUL", to, "Moved one", true, true, nullptr, notices);
+    std::_Exit(moved ? 0 : 3);
+}();
+
+std::string good_tvz(const std::string& description) {
+    return tvz_literal_entry("REPINFO.TXT", description + "\r\n510\r\n1196690709\r\n77\r\n") +
+           tvz_literal_entry("DATA.BIN", "payload") + report_files_tvz("510");
+}
+
+int count_ecg_files(const fs::path& folder) {
+    int n = 0;
+    for (const auto& e : fs::directory_iterator(folder))
+        for (const char* name : kEcgNames)
+            n += strcasecmp(e.path().filename().c_str(), name) == 0;
+    return n;
+}
+
+class KilledChangesTest : public CliTest {
+protected:
+    void SetUp() override {
+        CliTest::SetUp();
+        write_file(t / "src" / "good.TVZ", good_tvz("Good"));
+        write_file(t / "src" / "later.TVZ", good_tvz("Later"));
+    }
+    // A group with a listed 12-lead report and a full report in STANDARD, and an empty OTHER.
+    void make_round() {
+        fs::remove_all(g);
+        make_group(g, {{"STANDARD", "STANDARD"}, {"OTHER", "OTHER"}});
+        const fs::path x = g / "STANDARD" / "X.O12", m = g / "STANDARD" / "M.FUL";
+        for (const char* n : kEcgNames) write_file(x / n, std::string(700, 'e'));
+        for (const fs::path& f : {x, m}) {
+            write_file(f / "PATIENT.TXT", patient_txt("ABCD1234566"));
+            for (const char* n : kFullFiles) write_file(f / n, "report");
+        }
+        append_entry(g / "STANDARD", {"X.O12", "Twelve lead", "Wed Jan 02 02:03:55 1980", "9999", "Full Ostrabel 12"});
+        append_entry(g / "STANDARD", {"M.FUL", "Moved one", "Wed Jan 02 02:03:55 1980", "99", "Full"});
+    }
+    // `argv` under strace, killed before the `n`th call of `call` (the run ends whole when it makes
+    // fewer): its code, -1 when killed.
+    RunResult run_stepped(std::vector<std::string> argv, const std::string& call, int n,
+                          const std::vector<std::string>& env_changes = {}) {
+        std::vector<std::string> args = {"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-e",
+                                         "trace=" + call,   "-e", "inject=" + call + ":signal=KILL:when=" +
+                                                                       std::to_string(n),
+                                         "--"};
+        args.insert(args.end(), argv.begin(), argv.end());
+        std::vector<std::string> changes = {"ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"};  // no leak check under a tracer
+        changes.insert(changes.end(), env_changes.begin(), env_changes.end());
+        return tv::platform::testing::run_captured(args, environment(changes), t.string(), 60);
+    }
+
+    // What every change must leave after the next writer: each report listed once, with its
+    // folder and description; the 12-lead report with all its ECG files or none, its name saying
+    // which; no hidden leftover; nothing unlisted.
+    void expect_whole(const std::string& what) {
+        std::map<std::string, int> descriptions;
+        std::set<std::string> listed_here;
+        for (const char* archive : {"STANDARD", "OTHER"}) {
+            const fs::path a = g / archive;
+            const auto lines = fs::exists(a / "ARCHINFO.DAT") ? index_lines(a / "ARCHINFO.DAT")
+                                                              : std::vector<std::string>{};
+            ASSERT_EQ(lines.size() % 5, 0u) << what;
+            std::set<std::string> listed;
+            for (std::size_t i = 0; i < lines.size(); i += 5) {
+                EXPECT_TRUE(listed.insert(lines[i]).second) << what << ": listed twice: " << lines[i];
+                EXPECT_TRUE(fs::is_directory(a / lines[i])) << what << ": no folder for " << lines[i];
+                ++descriptions[lines[i + 1]];
+                if (std::string(archive) == "STANDARD") listed_here.insert(lines[i]);
+            }
+            for (const auto& e : fs::directory_iterator(a)) {
+                const std::string name = e.path().filename().string();
+                if (name[0] == '.') {
+                    EXPECT_EQ(name, tv::kIndexLockFileName) << what << ": left over: " << e.path();
+                    continue;
+                }
+                if (!e.is_directory()) continue;
+                EXPECT_EQ(listed.count(name), 1u) << what << ": unlisted: " << e.path();
+                for (const auto& f : fs::directory_iterator(e.path()))
+                    EXPECT_NE(f.path().filename().string()[0], '.') << what << ": left over: " << f.path();
+            }
+        }
+        EXPECT_EQ(descriptions["Twelve lead"], 1) << what;
+        EXPECT_EQ(descriptions["Moved one"], 1) << what;
+        EXPECT_LE(descriptions["Good"], 1) << what;
+        EXPECT_EQ(listed_here.count("X.O12") + listed_here.count("X.FUL"), 1u) << what;
+        if (listed_here.count("X.O12")) {
+            EXPECT_EQ(count_ecg_files(g / "STANDARD" / "X.O12"), 9) << what;
+        }
+        if (listed_here.count("X.FUL")) {
+            EXPECT_EQ(count_ecg_files(g / "STANDARD" / "X.FUL"), 0) << what;
+        }
+    }
+
+    // Kills the change at every call of each kind that changes the disk, then lets `next`
+    // (one later writer) run and checks what is left.
+    void kill_at_every_step(const std::vector<std::string>& argv, const std::vector<std::string>& env_changes,
+                            const std::function<RunResult()>& next) {
+        int kills = 0;
+        for (const char* call : {"mkdir", "mkdirat", "rename", "renameat", "renameat2", "unlink", "unlinkat", "rmdir",
+                                 "fsync", "fdatasync"}) {
+            for (int n = 1;; ++n) {
+                ASSERT_LT(n, 400) << call;
+                make_round();
+                const RunResult r = run_stepped(argv, call, n, env_changes);
+                const std::string what = std::string(call) + " #" + std::to_string(n);
+                if (r.code != -1) {
+                    EXPECT_EQ(r.code, 0) << what << r.err;
+                    expect_whole(what + " (not killed)");
+                    break;
+                }
+                ++kills;
+                const RunResult later = next();
+                EXPECT_EQ(later.code, 0) << what << later.out << later.err;
+                EXPECT_EQ(later.out.find("Recovered"), std::string::npos) << what << later.out;
+                EXPECT_EQ(later.out.find("Removed"), std::string::npos) << what << later.out;
+                expect_whole(what);
+                if (HasFailure()) return;
+            }
+        }
+        EXPECT_GT(kills, 10);
+    }
+
+    RunResult later_store() { return run({"/store", (t / "src" / "later.TVZ").string(), g.string(), "STANDARD"}); }
+    RunResult later_check() {
+        return tv::platform::testing::run_captured({BRACKMOR_PROGRAM, g.string(), "/NW"}, environment(), t.string(),
+                                                   60);
+    }
+
+    const fs::path g = t / "G";
+};
+
+TEST_F(KilledChangesTest, DeletingEcgFilesKilledAtAnyStepIsFinishedOrUndoneByTheNextStore) {
+    kill_at_every_step({TOLBEX_PROGRAM, "/delete_os12_ecg", (g / "STANDARD" / "X.O12").string()}, {},
+                       [&] { return later_store(); });
+}
+
+TEST_F(KilledChangesTest, AStoreKilledAtAnyStepLeavesNoTraceAfterTheNextCheck) {
+    kill_at_every_step({TOLBEX_PROGRAM, "/store", (t / "src" / "good.TVZ").string(), g.string(), "STANDARD"}, {},
+                       [&] { return later_check(); });
+}
+
+TEST_F(KilledChangesTest, AMoveKilledAtAnyStepListsTheReportOnceAfterTheNextCheck) {
+    kill_at_every_step({fs::read_symlink("/proc/self/exe").string()},
+                       {"TV_TEST_MOVE_FROM=" + (g / "STANDARD").string(), "TV_TEST_MOVE_TO=" + (g / "OTHER").string()},
+                       [&] { return later_check(); });
+}
+
+// BRACKMOR /RE decides that an archive is empty under its lock and keeps that lock until the
+// group's index no longer lists it: a store queued behind it finds the archive unlisted and says
+// so, never storing into an archive the group has dropped. A store in progress keeps it listed.
+TEST_F(KilledChangesTest, RemovingEmptyArchivesBesideAStoreNeverLosesTheReport) {
+    make_group(g, {{"STANDARD", "STANDARD"}, {"EMPTY", "Empty"}});
+    append_entry(g / "STANDARD", {"M.FUL", "Kept", "Wed Jan 02 02:03:55 1980", "99", "Full"});
+    for (const char* n : kFullFiles) write_file(g / "STANDARD" / "M.FUL" / n, "report");
+    const std::string group_lock = (g / tv::kIndexLockFileName).string();
+    std::optional<tv::ArchiveIndexLock> held;
+    held.emplace(g.string());
+    ASSERT_TRUE(held->held());
+    RunResult check, store;
+    std::thread a([&] { check = tv::platform::testing::run_captured({BRACKMOR_PROGRAM, g.string(), "/RE", "/NW"},
+                                                                    environment(), t.string(), 60); });
+    ASSERT_TRUE(tv::testing::wait_for_lock_waiters(group_lock, 1));  // it has decided
+    std::thread b([&] { store = run({"/store", (t / "src" / "good.TVZ").string(), g.string(), "EMPTY"}); });
+    ASSERT_TRUE(tv::testing::wait_for_lock_waiters((g / "EMPTY" / tv::kIndexLockFileName).string(), 1));
+    held.reset();
+    a.join();
+    b.join();
+    EXPECT_EQ(check.code, 0) << check.out;
+    EXPECT_EQ(read_file(g / "ARCHDIR.DAT"), "STANDARD\r\nSTANDARD\r\n");
+    EXPECT_NE(store.code, 0);
+    EXPECT_NE(store.err.find("is no longer listed in its group"), std::string::npos) << store.err;
+    for (const auto& e : fs::directory_iterator(g / "EMPTY")) EXPECT_EQ(e.path().filename(), tv::kIndexLockFileName);
+
+    // A store in progress (its record and staging there, its owner running) keeps an archive.
+    make_group(g, {{"STANDARD", "STANDARD"}, {"EMPTY", "Empty"}});
+    tv::ChangeRecord record;
+    std::string staging;
+    {
+        const tv::ArchiveIndexLock lock((g / "EMPTY").string());
+        ASSERT_TRUE(record.begin(lock, tv::kRecordStore));
+        staging = tv::archive_io::make_hidden_folder((g / "EMPTY").string(), "NEW");
+        ASSERT_TRUE(record.note("staging", fs::path(staging).filename().string()));
+    }
+    const RunResult during = tv::platform::testing::run_captured({BRACKMOR_PROGRAM, g.string(), "/RE", "/NW"},
+                                                                 environment(), t.string(), 60);
+    EXPECT_EQ(during.code, 0) << during.out;
+    EXPECT_NE(during.out.find("a report is being stored into it"), std::string::npos) << during.out;
+    EXPECT_NE(read_file(g / "ARCHDIR.DAT").find("EMPTY\r\nEmpty\r\n"), std::string::npos);
+    EXPECT_TRUE(fs::is_directory(staging));
+}
+
+// One account in the group works with umask 077; the other can read neither its report folders
+// nor decide anything about them: BRACKMOR and /delete_os12_ecg leave them as they are, say which,
+// and end non-zero. A lock file it cannot write gives /store its own code and message.
+TEST_F(KilledChangesTest, ASecondAccountLeavesWhatItCannotReadAndSaysWhy) {
+    const tv::testing_root::TwoAccounts accounts;
+    if (!accounts.ok()) GTEST_SKIP() << "the test accounts could not be made (root, groupadd and useradd needed)";
+    for (const fs::path& p : {root, t}) fs::permissions(p, fs::perms(0755));
+    const fs::path a = g / "STANDARD", work = t / "second";
+    for (const fs::path& p : {g, a}) ASSERT_TRUE(accounts.share(p.string()));
+    fs::create_directories(work);
+    fs::permissions(work, fs::perms(0777));
+    fs::permissions(t / "src", fs::perms(0755));
+    write_file(g / "ARCHDIR.DAT", "STANDARD\r\nSTANDARD\r\n");
+    write_file(a / "ARCHINFO.DAT", "");
+    for (const fs::path& f : {g / "ARCHDIR.DAT", a / "ARCHINFO.DAT"}) {
+        ASSERT_EQ(::chown(f.c_str(), 0, accounts.gid()), 0);
+        fs::permissions(f, fs::perms(0664));
+    }
+    for (const char* kind : {"full", "twelve"}) {
+        for (const char* n : kFullFiles) write_file(t / "src" / kind / n, "report");
+        write_file(t / "src" / kind / "PATIENT.TXT", patient_txt("ABCD1234566", "Their Patient"));
+    }
+    for (const char* n : kEcgNames) write_file(t / "src" / "twelve" / n, "ecg");
+    for (const auto& e : fs::recursive_directory_iterator(t / "src"))
+        fs::permissions(e.path(), fs::perms(e.is_directory() ? 0755 : 0644));
+    ASSERT_EQ(accounts.run_as(
+                  0,
+                  [&] {
+                      return tv::store_report_in_archive(a.string(), (t / "src" / "full").string(), "Their full", 1,
+                                                         1196690709, tv::kReportFull) == tv::kStoreOk &&
+                             tv::store_report_in_archive(a.string(), (t / "src" / "twelve").string(),
+                                                         "Their twelve lead", 1, 1196690709,
+                                                         tv::kReportFullOstrabel12) == tv::kStoreOk;
+                  },
+                  077),
+              0);
+    const auto lines = index_lines(a / "ARCHINFO.DAT");
+    ASSERT_EQ(lines.size(), 10u);
+    const std::string twelve = lines[0].ends_with(".O12") ? lines[0] : lines[5];
+    // Every entry, folder and file, less the generations and lock files a check adds.
+    auto snapshot = [&] {
+        std::map<std::string, std::string> files;
+        for (const auto& e : fs::recursive_directory_iterator(g)) {
+            const std::string name = e.path().filename().string();
+            if (name.ends_with(".SAV") || name == tv::kIndexLockFileName) continue;
+            files[e.path().string()] = e.is_regular_file() ? read_file(e.path()) : "<folder>";
+        }
+        return files;
+    };
+    const auto before = snapshot();
+
+    // The second account's runs, each with its own machine root and work folder.
+    auto as_second = [&](std::vector<std::string> argv) {
+        accounts.run_as(1, [&] {
+            const RunResult r = tv::platform::testing::run_captured(
+                argv,
+                environment({"TORVANE_ROOT=" + (work / "root").string(), "TMPDIR=" + work.string(),
+                             "HOME=" + work.string()}),
+                work.string(), 60);
+            std::ofstream(work / "result.txt", std::ios::binary) << r.code << "\n" << r.out << r.err;
+            return true;
+        });
+        return read_file(work / "result.txt");
+    };
+    const std::string checked = as_second({BRACKMOR_PROGRAM, g.string(), "/NW"});
+    EXPECT_EQ(checked.substr(0, 2), "8\n") << checked;
+    for (const std::string& name : {lines[0], lines[5]})
+        EXPECT_NE(checked.find((a / name).string() + "\" cannot be read by this account"), std::string::npos)
+            << checked;
+    EXPECT_EQ(snapshot(), before);
+
+    const std::string converted = as_second({TOLBEX_PROGRAM, "/delete_os12_ecg", (a / twelve).string()});
+    EXPECT_EQ(converted.substr(0, 2), "7\n") << converted;
+    EXPECT_NE(converted.find((a / twelve).string() + "\" cannot be read by this account"), std::string::npos)
+        << converted;
+    EXPECT_EQ(snapshot(), before);
+
+    // A lock file that only its owner may write.
+    fs::permissions(a / tv::kIndexLockFileName, fs::perms(0644));
+    ASSERT_EQ(::chown((a / tv::kIndexLockFileName).c_str(), 0, 0), 0);
+    write_file(t / "src" / "good.TVZ", good_tvz("Good"));
+    fs::permissions(t / "src" / "good.TVZ", fs::perms(0644));
+    const std::string stored = as_second({TOLBEX_PROGRAM, "/store", (t / "src" / "good.TVZ").string(), g.string(),
+                                          "STANDARD"});
+    EXPECT_EQ(stored.substr(0, 3), "12\n") << stored;
+    EXPECT_NE(stored.find("cannot be opened for writing"), std::string::npos) << stored;
+    EXPECT_EQ(snapshot(), before);
+}
+
+// A read-only mount of the group: /store says so with its own code, and changes nothing.
+TEST_F(KilledChangesTest, AStoreIntoAReadOnlyMountSaysSo) {
+    make_group(g, {{"STANDARD", "STANDARD"}});
+    const std::string script = "mount --bind \"$1\" \"$1\" && mount -o remount,bind,ro \"$1\" && shift && exec \"$@\"";
+    const RunResult r = tv::platform::testing::run_captured(
+        {"/usr/bin/unshare", "-m", "/bin/sh", "-c", script, "sh", g.string(), TOLBEX_PROGRAM, "/store",
+         (t / "src" / "good.TVZ").string(), g.string(), "STANDARD"},
+        environment(), t.string(), 60);
+    if (r.code == 1 && r.err.find("mount") != std::string::npos) GTEST_SKIP() << "no mount namespace here: " << r.err;
+    EXPECT_EQ(r.code, 13) << r.err;
+    EXPECT_NE(r.err.find("is read-only for this account"), std::string::npos) << r.err;
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(g / "STANDARD")) names.push_back(e.path().filename().string());
+    EXPECT_TRUE(names.empty()) << names.front();
+}
+
+// An archive folder listed by name that is a link to somewhere else takes nothing.
+TEST_F(KilledChangesTest, AStoreIntoAnArchiveThatIsALinkIsRefused) {
+    make_group(g, {{"STANDARD", "STANDARD"}});
+    const fs::path elsewhere = t / "elsewhere";
+    fs::create_directories(elsewhere);
+    fs::remove(g / "STANDARD");
+    fs::create_directory_symlink(elsewhere, g / "STANDARD");
+    const RunResult r = run({"/store", (t / "src" / "good.TVZ").string(), g.string(), "STANDARD"});
+    EXPECT_EQ(r.code, 6) << r.err;
+    EXPECT_NE(r.err.find("is a link or no folder, so nothing was stored"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
+// BRACKMOR whose log folder is full: the earlier generations stay as they were, and it says so.
+TEST_F(KilledChangesTest, BrackmorOnAFullDiskKeepsItsEarlierLogs) {
+    make_group(g, {{"STANDARD", "STANDARD"}});
+    const fs::path logs = t / "logs";
+    fs::create_directories(logs);
+    const std::string script =
+        "mount -t tmpfs -o size=64k tmpfs \"$1\" && cd \"$1\" && printf old > BRACKMOR.LOG && "
+        "printf older > BRACKMOR.SAV && { dd if=/dev/zero of=fill bs=1k 2>/dev/null; true; } && "
+        "\"$2\" \"$3\" /NW; echo \"code=$?\"; echo \"log=$(cat BRACKMOR.LOG)\"; echo \"sav=$(cat BRACKMOR.SAV)\"; "
+        "ls -A";
+    const RunResult r = tv::platform::testing::run_captured(
+        {"/usr/bin/unshare", "-m", "/bin/sh", "-c", script, "sh", logs.string(), BRACKMOR_PROGRAM, g.string()},
+        environment(), t.string(), 60);
+    if (r.out.find("code=") == std::string::npos) GTEST_SKIP() << "no tmpfs in a mount namespace here: " << r.err;
+    EXPECT_NE(r.out.find("code=9\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("BRACKMOR.LOG could not be written"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("A synopsis of the results has been written"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("log=old\nsav=older\nBRACKMOR.LOG\nBRACKMOR.SAV\nfill\n"), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace cli
