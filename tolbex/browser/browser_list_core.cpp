@@ -466,7 +466,8 @@ std::string BrowserListCore::get_details_text(std::int32_t row) const {
     if (row < 0) return kNoPatientDetailsText;
     const ReportRecord* r = get_record(row);
     const std::string folder = r ? r->get_folder_path() : std::string();
-    if (folder.empty()) return kNoPatientDetailsText;
+    // A signed report's details are inside its signature; a file beside signed.dat is anyone's.
+    if (folder.empty() || r->get_type() == kReportSigned) return kNoPatientDetailsText;
 
     std::string text;
     if (is_formatted_type(r->get_type())) {
