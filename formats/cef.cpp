@@ -233,6 +233,8 @@ std::string format_cef_patient_text(const std::vector<std::string>& fields) {
     for (int i = 0; i < kCefPatientLines; ++i) {
         std::string f = i < static_cast<int>(fields.size()) ? fields[static_cast<std::size_t>(i)] : std::string();
         if (i == kCefPatientLines - 1 && f.size() > kCefMaxComments) f.resize(kCefMaxComments);
+        // The last line has no line end, whatever the comments ended with.
+        if (i == kCefPatientLines - 1) trim_trailing_chars(f, "\r\n");
         if (is_blank(f)) f = "--";
         if (i > 0) text += "\r\n";
         text += f;

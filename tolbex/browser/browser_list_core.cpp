@@ -465,7 +465,8 @@ std::string BrowserListCore::get_details_text(std::int32_t row) const {
     if (row < 0) return kNoPatientDetailsText;
     const ReportRecord* r = get_record(row);
     const ReportFolder folder = r ? r->open_folder() : ReportFolder();
-    if (!folder.is_open()) return kNoPatientDetailsText;
+    // A signed report's details are inside its signature; a file beside signed.dat is anyone's.
+    if (!folder.is_open() || r->get_type() == kReportSigned) return kNoPatientDetailsText;
 
     std::string text;
     if (is_formatted_type(r->get_type())) {

@@ -97,7 +97,8 @@ void PatientDetails::clean() {
                            &physician, &insurer, &hospital, &recording_date, &recorder_id, &analysis_date})
         *f = clean_patient_text(*f);
     description = clean_patient_text(description, kCefDescriptionSize - 1);
-    // Comments are several lines: each line cleaned, joined by CR LF, no blank lines at the end.
+    // Comments are several lines: each line cleaned, joined by CR LF, no blank lines or line end at
+    // the end (they are the patient text's last line).
     std::string joined;
     std::size_t from = 0;
     while (from < comments.size()) {
@@ -106,10 +107,8 @@ void PatientDetails::clean() {
         joined += clean_patient_text(std::string_view(comments).substr(from, end - from), kCefMaxComments) + "\r\n";
         from = end + 1;
     }
-    while (joined.size() >= 4 && joined.compare(joined.size() - 4, 4, "\r\n\r\n") == 0)
-        joined.resize(joined.size() - 2);
-    if (joined == "\r\n") joined.clear();
     comments = cut(std::move(joined), kCefMaxComments);
+    while (!comments.empty() && (comments.back() == '\r' || comments.back() == '\n')) comments.pop_back();
 }
 
 std::vector<std::string> PatientDetails::patient_text_fields(const std::string& path,

@@ -332,7 +332,8 @@ int mail_file(const std::string& path, bool skip_size_check, const MailServices&
     message.recipient = mail_default_address();
     message.subject = "Brisco Torvane Compressed ECG Report";
     message.note = "This compressed Torvane report was sent from Brisco Torvane Medical Trevalink\n" + options_text;
-    message.attachments.push_back({path, get_path_file_name(path)});
+    // The name on disk is the file system's bytes; the message's texts are Windows-1252.
+    message.attachments.push_back({path, platform::utf8_to_cp1252(get_path_file_name(path))});
     bool sent = false;
     return compose_and_send(message, transport, sent);
 }

@@ -6,11 +6,7 @@ namespace tv {
 
 std::vector<std::string> parse_mail_recipients(const std::string& text) {
     std::vector<std::string> out;
-    for (const ListedAddress& a : read_address_list(text)) {
-        const std::size_t at = a.address.find('@');
-        if (at == std::string::npos || at == 0 || at + 1 == a.address.size()) return {};
-        out.push_back(a.text);
-    }
+    for (const ListedAddress& a : read_recipients(text)) out.push_back(a.text);
     return out;
 }
 

@@ -12,9 +12,9 @@ namespace tv {
 inline constexpr const char* kMailNeedsAddressText =
     "Please enter the mail address of each recipient (for example name@example.org), separated by commas.";
 
-// The recipients ("a@b.org", "Name <a@b.org>", "\"Last, First\" <a@b.org>", ...), each as
-// read_address_list gives it; empty when any of them is not an address (no '@' with text on both
-// sides) or the list does not read.
+// The recipients ("a@b.org", "Name <a@b.org>", "\"Last, First\" <a@b.org>", ...; ',' or ';'
+// between them), each as read_recipients gives it; empty when any of them is not an address or
+// the list does not read.
 std::vector<std::string> parse_mail_recipients(const std::string& text);
 
 class MailComposeRules : public fw::DialogRules {

@@ -14,6 +14,7 @@
 #include <gmime/gmime.h>
 
 #include "common/files.h"
+#include "common/text.h"
 #include "platform/codepage.h"
 
 namespace tv {
@@ -112,13 +113,16 @@ struct GObjectUnref {
 using AddressList = std::unique_ptr<InternetAddressList, GObjectUnref>;
 using FormatOptions = std::unique_ptr<GMimeFormatOptions, decltype(&g_mime_format_options_free)>;
 
-// The items of a list: commas outside quoted strings, angle brackets and comments part them.
-std::size_t list_items(std::string_view list) {
-    std::size_t items = 0;
+// A list as GMime reads it, with every ';' that parts items (outside quoted strings, angle
+// brackets and comments) made a ',': mail programs take either, and GMime would pass over what
+// follows a ';'. `items` counts the items so parted.
+std::string comma_separated(std::string_view list, std::size_t& items) {
+    std::string out(list);
+    items = 0;
     bool quoted = false, item = false;
     int angle = 0, comment = 0;
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        const char c = list[i];
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const char c = out[i];
         if (quoted) {
             if (c == '\\') ++i;
             else if (c == '"') quoted = false;
@@ -132,14 +136,16 @@ std::size_t list_items(std::string_view list) {
             ++comment;
         } else if (c == ')' && comment > 0) {
             --comment;
-        } else if (c == ',' && angle == 0 && comment == 0) {
+        } else if ((c == ',' || c == ';') && angle == 0 && comment == 0) {
+            out[i] = ',';
             items += item;
             item = false;
             continue;
         }
         if (c != ' ' && c != '\t') item = true;
     }
-    return items + item;
+    items += item;
+    return out;
 }
 
 // GMime's reading of a list, or null when it holds a control character or GMime passes over an
@@ -148,9 +154,10 @@ AddressList parse_list(const std::string& cp1252_list) {
     for (unsigned char c : cp1252_list)
         if (c < 0x20 || c == 0x7F) return nullptr;
     init_gmime();
-    const std::string utf8 = platform::cp1252_to_utf8(cp1252_list);
+    std::size_t items = 0;
+    const std::string utf8 = platform::cp1252_to_utf8(comma_separated(cp1252_list, items));
     AddressList list(internet_address_list_parse(nullptr, utf8.c_str()));
-    if (!list || static_cast<std::size_t>(internet_address_list_length(list.get())) != list_items(utf8)) return nullptr;
+    if (!list || static_cast<std::size_t>(internet_address_list_length(list.get())) != items) return nullptr;
     return list;
 }
 
@@ -210,6 +217,15 @@ std::vector<ListedAddress> read_address_list(const std::string& cp1252_list) {
     return out;
 }
 
+std::vector<ListedAddress> read_recipients(const std::string& cp1252_list) {
+    std::vector<ListedAddress> out = read_address_list(cp1252_list);
+    for (const ListedAddress& a : out) {
+        const std::size_t at = a.address.find('@');
+        if (at == std::string::npos || at == 0 || at + 1 == a.address.size()) return {};
+    }
+    return out;
+}
+
 std::string encode_quoted_printable(const std::string& utf8_text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
@@ -254,10 +270,13 @@ std::string encode_base64_lines(const std::string& bytes) {
 }
 
 Result<std::string> build_mime_message(const MailMessage& message, const MailEnvelope& envelope) {
+    if (read_recipients(message.recipient).empty())
+        return Error{5, "The recipients \"" + escape_control_chars(message.recipient) +
+                            "\" cannot be read as mail addresses, so the mail was not sent."};
     const std::string boundary = "=_tolbex_" + fresh_token();
     std::string out;
     if (!envelope.from.empty()) out += "From: " + encode_address_header(envelope.from) + "\r\n";
-    if (!message.recipient.empty()) out += "To: " + encode_address_header(message.recipient) + "\r\n";
+    out += "To: " + encode_address_header(message.recipient) + "\r\n";
     out += "Subject: " + encode_header_text(message.subject) + "\r\n";
     out += "Date: " + (envelope.date.empty() ? now_rfc5322() : envelope.date) + "\r\n";
     // Appended piece by piece: gcc 12 at -O3 takes "<" + token for an overlapping copy.

@@ -18,6 +18,7 @@
 #include <openssl/x509v3.h>
 
 #include "common/bytes.h"
+#include "common/text.h"
 #include "platform/codepage.h"
 #include "tolbex/signing/openssl_handles.h"
 
@@ -38,12 +39,16 @@ std::string hex(const unsigned char* p, std::size_t n, bool upper) {
     return out;
 }
 
+// A name from a certificate as one line of Windows-1252 text: whoever made the certificate chose
+// it, and it reaches message boxes, pages, logs and the signed header.
+std::string one_line(std::string_view utf8) { return platform::utf8_to_cp1252(escape_control_chars(utf8)); }
+
 std::string entry_text(const X509_NAME_ENTRY* e) {
     unsigned char* utf8 = nullptr;
     const int n = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(e));
     if (n < 0) return {};
     OsslBytes owned(utf8);
-    return platform::utf8_to_cp1252(std::string_view(reinterpret_cast<const char*>(utf8), static_cast<std::size_t>(n)));
+    return one_line(std::string_view(reinterpret_cast<const char*>(utf8), static_cast<std::size_t>(n)));
 }
 
 // The simple display name: the first of common name, unit, organisation, e-mail address in the
@@ -63,7 +68,7 @@ std::string simple_name(const X509* cert, const X509_NAME* name, int alt_name_ni
                             static_cast<std::size_t>(ASN1_STRING_length(g->d.rfc822Name)));
         }
         GENERAL_NAMES_free(names);
-        if (!mail.empty()) return platform::utf8_to_cp1252(mail);
+        if (!mail.empty()) return one_line(mail);
     }
     if (X509_NAME_entry_count(name) > 0) return entry_text(X509_NAME_get_entry(name, 0));
     return {};

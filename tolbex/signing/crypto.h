@@ -77,7 +77,8 @@ public:
     bool has_private_key() const { return static_cast<bool>(key_); }
 
     // Simple display names (common name, else unit, organisation, e-mail, else the first part of
-    // the name) as Windows-1252 text; empty when the name holds none.
+    // the name) as one line of Windows-1252 text, control characters escaped; empty when the name
+    // holds none.
     std::string subject_name() const;
     std::string issuer_name() const;
     // NotBefore / NotAfter as "%H:%M:%S %d %b %Y" (UTC, C-locale month); empty when unreadable.

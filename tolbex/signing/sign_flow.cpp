@@ -114,8 +114,9 @@ std::vector<std::string> sign_reports(const std::vector<std::string>& folders, c
             break;
     }
 
-    // Refused before anything is written, so that no report carries a signature no site may trust.
-    if (const std::string why = signing_purpose_problem(values.certificate); !why.empty()) {
+    // Refused before anything is written, so that no report carries a signature that would not
+    // verify here.
+    if (const std::string why = signing_refusal(values.certificate, platform::system().now()); !why.empty()) {
         error_box(ui, with_text(kNotForSigningText, why));
         return stored;
     }

@@ -14,6 +14,7 @@
 #include "common/ui.h"
 #include "tolbex/archive/audit_trail.h"
 #include "tolbex/signing/crypto.h"
+#include "tolbex/signing/trust.h"
 
 namespace tv::signing {
 
@@ -56,8 +57,6 @@ LogonCheck check_logon(LogonSession& session, const std::string& logon_name, std
 inline constexpr const char* kSignerMismatchText =
     "The certificate you chose is issued to \"%s\" by \"%s\", but you are logged on as \"%s\" (%s).\n\n"
     "The report will be signed as \"%s\". Sign it?\n\nChoose No to pick another certificate.";
-// Shown when the chosen certificate's key usage does not allow signing ("%s": why).
-inline constexpr const char* kNotForSigningText = "The report cannot be signed with this certificate: %s.";
 // Whether a certificate's subject names the account holder: equal but for letter case and spaces.
 bool signer_matches_account(const std::string& subject_name, const std::string& full_name);
 
@@ -99,7 +98,9 @@ public:
 // Signs the reports (folders and names of the same length, in list order). The signer's name
 // on each is the certificate's (its subject); a certificate issued to another name than the
 // account's is used only once the signer says yes to kSignerMismatchText (No: back to the
-// confirmation); one not meant for signing (trust.h) is refused with kNotForSigningText. Returns the folders of the signed reports stored, in order.
+// confirmation); one that would not verify (signing_refusal: not meant for signing, or not trusted
+// by the site at this moment) is refused with kNotForSigningText before anything is written.
+// Returns the folders of the signed reports stored, in order.
 std::vector<std::string> sign_reports(const std::vector<std::string>& folders, const std::vector<std::string>& names,
                                       Crypto& crypto, SignDialogs& dialogs, AuditTrail& audit, Ui& ui,
                                       LogonSession& session = logon_session());

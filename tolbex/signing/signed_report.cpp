@@ -59,13 +59,14 @@ bool read_u32(std::string_view data, std::size_t& pos, std::uint32_t& v) {
     return true;
 }
 
-// Up to kMaxHeaderString characters, the rest skipped up to and including the NUL.
+// Up to kMaxHeaderString characters, the rest skipped up to and including the NUL. The signer
+// wrote them: each is kept as one line, as the certificate's names are.
 bool read_string(std::string_view data, std::size_t& pos, std::string& s) {
     if (pos >= data.size()) return false;
     std::size_t end = data.find('\0', pos);
     const bool terminated = end != std::string_view::npos;
     if (!terminated) end = data.size();
-    s.assign(data.substr(pos, std::min(end - pos, kMaxHeaderString)));
+    s = escape_control_chars(data.substr(pos, std::min(end - pos, kMaxHeaderString)));
     pos = terminated ? end + 1 : end;
     return true;
 }
@@ -255,10 +256,13 @@ Result<void> sign_report_folder(SignatureRecord& record, const std::string& repo
 
 Result<std::string> sign_and_store_report(SignatureRecord record, const std::string& report_folder,
                                           const std::string& report_name, const std::string& bitmap) {
+    const std::int64_t now = platform::system().now();
+    // No report is stored with a signature that would not verify here.
+    if (const std::string why = signing_refusal(record.certificate, now); !why.empty())
+        return fail(kErrUntrusted, with_text(kNotForSigningText, why));
     std::string scratch = create_temp_folder();
     if (scratch.empty()) return file_error("temporary folder", errno);
     FolderRemover remove_scratch(scratch, true, true);
-    const std::int64_t now = platform::system().now();
     record.signing_time = ole_date_from_time(now);
     record.signing_time_status = kTimeValid;
     const std::string output = scratch + kSignedFileName;
@@ -391,9 +395,10 @@ std::string signature_details_text(const SignatureRecord& record) {
     return "Signature Details\n\n" + details_lines(record) + std::string(73, '-') + "\n\n";
 }
 
-std::string timi_data_signature_message(const SignatureRecord& record) {
-    return signed_label(SignedLabel::TimiDataMessage, record.verified) + "\n\nSignature Details\n\n" +
-           details_lines(record);
+std::string timi_data_signature_message(const std::vector<SignatureRecord>& signers) {
+    std::string out = signed_label(SignedLabel::TimiDataMessage, all_verified(signers)) + "\n\n";
+    for (const SignatureRecord& r : signers) out += "Signature Details\n\n" + details_lines(r);
+    return out;
 }
 
 std::string signed_label(SignedLabel where, bool verified) {

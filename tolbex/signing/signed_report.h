@@ -43,7 +43,8 @@ inline constexpr const char* kBadFileNameText =
 // Appends the stored form of `record` (its version and certificate are not part of it).
 void append_signature_header(std::string& out, const SignatureRecord& record);
 // Reads one header at `pos`, moving it on; false when the data ends inside the fixed fields.
-// Strings are cut to kMaxHeaderString characters; one cut off by the end keeps what was read.
+// Strings are cut to kMaxHeaderString characters, then their control characters escaped
+// (escape_control_chars); one cut off by the end keeps what was read.
 bool read_signature_header(std::string_view data, std::size_t& pos, SignatureRecord& record);
 
 // One file to pack: the name it gets in the report (as on disk: UTF-8) and the file it is read
@@ -92,7 +93,9 @@ Result<void> sign_report_folder(SignatureRecord& record, const std::string& repo
                                 const std::string& output);
 
 // Signs one report and stores the result as a new signed report in the archive that holds it:
-// signing time now, a private scratch folder removed on every path. Returns the new report's
+// signing time now, a private scratch folder removed on every path. A certificate that
+// signing_refusal refuses at this moment gives kErrUntrusted (kNotForSigningText) before anything
+// is made. Returns the new report's
 // folder. A failed store gives kErrStoreReportBase + store_report_in_archive's result (no text:
 // the caller shows the store's message).
 inline constexpr int kErrStoreReportBase = 100;
@@ -145,8 +148,9 @@ std::string signing_time_text(const SignatureRecord& record);
 // The signature details block: "Signature Details\n\n" ... "Valid to : %s\n\n", then 73 '-' and
 // "\n\n" (the TIMI summary puts one per signature in front of its text).
 std::string signature_details_text(const SignatureRecord& record);
-// The message a TIMI data report shows for its signature.
-std::string timi_data_signature_message(const SignatureRecord& record);
+// The message a TIMI data report shows for its signatures: signed_label(TimiDataMessage) for all of
+// them, then each one's details.
+std::string timi_data_signature_message(const std::vector<SignatureRecord>& signers);
 
 // Where a signed report names itself. Decided in one place: "signed" only for verified signatures,
 // else the warning's own words ("Signature not verified", "cannot be trusted").

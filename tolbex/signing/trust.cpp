@@ -169,7 +169,8 @@ std::string signing_purpose_problem(const Certificate& certificate) {
 }
 
 Result<void> check_trust(const Certificate& signer, const std::vector<Certificate>& carried, std::int64_t when,
-                         const std::string& trust_folder) {
+                         const std::string& trust_folder, TrustMoment moment) {
+    const bool now = moment == TrustMoment::Now;
     if (signer.empty()) return untrusted("the signature names no certificate");
     const std::string who = certificate_of(signer.x509());
     X509StorePtr store = load_store(trust_folder);
@@ -184,6 +185,8 @@ Result<void> check_trust(const Certificate& signer, const std::vector<Certificat
     // A signer's own certificate may be what the site trusts, not only an authority's.
     X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_PARTIAL_CHAIN);
     X509_VERIFY_PARAM_set_time(param, static_cast<time_t>(when));
+    // Whatever the library's own default: a weak key or digest never vouches for a signer.
+    X509_VERIFY_PARAM_set_auth_level(param, 1);
     X509_STORE_CTX_set_purpose(ctx.get(), X509_PURPOSE_SMIME_SIGN);
     X509_STORE_CTX_set_verify_cb(ctx.get(), allow_any_extended_usage);
     if (X509_verify_cert(ctx.get()) == 1) return {};
@@ -194,8 +197,17 @@ Result<void> check_trust(const Certificate& signer, const std::vector<Certificat
                                   ? "the certificate of the authority \"" + Certificate(at, nullptr).subject_name() + "\""
                                   : who;
     switch (error) {
-        case X509_V_ERR_CERT_HAS_EXPIRED: return untrusted(whose + " had expired when the report was signed");
-        case X509_V_ERR_CERT_NOT_YET_VALID: return untrusted(whose + " was not yet valid when the report was signed");
+        case X509_V_ERR_CERT_HAS_EXPIRED:
+            return untrusted(whose + (now ? " has expired" : " had expired when the report was signed"));
+        case X509_V_ERR_CERT_NOT_YET_VALID:
+            return untrusted(whose + (now ? " is not yet valid" : " was not yet valid when the report was signed"));
+        case X509_V_ERR_EE_KEY_TOO_SMALL:
+        case X509_V_ERR_CA_KEY_TOO_SMALL:
+            return untrusted(whose + " has a key too short to be safe (RSA keys need at least 1024 bits)");
+        case X509_V_ERR_CA_MD_TOO_WEAK:
+            return untrusted(whose + " is signed with a digest too weak to be safe (MD5 or SHA-1)");
+        case X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION:
+            return untrusted(whose + " has a critical extension that this system does not know");
         case X509_V_ERR_INVALID_PURPOSE: return untrusted(purpose_problem(at ? at : signer.x509()));
         case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
             // Its issuer's name is its own, but its own key did not sign it: an authority gave a
@@ -224,8 +236,17 @@ std::vector<Certificate> trusted_certificates() {
     return out;
 }
 
-Result<void> check_trust(const Certificate& signer, const std::vector<Certificate>& carried, std::int64_t when) {
-    return check_trust(signer, carried, when, platform::trust_store_dir());
+Result<void> check_trust(const Certificate& signer, const std::vector<Certificate>& carried, std::int64_t when,
+                         TrustMoment moment) {
+    return check_trust(signer, carried, when, platform::trust_store_dir(), moment);
+}
+
+std::string signing_refusal(const Certificate& certificate, std::int64_t now) {
+    if (std::string why = signing_purpose_problem(certificate); !why.empty()) return why;
+    // What a verification will have: the signer's certificate and the trust store.
+    if (auto trusted = check_trust(certificate, {certificate}, now, TrustMoment::Now); !trusted)
+        return trusted.error().message;
+    return {};
 }
 
 }  // namespace tv::signing

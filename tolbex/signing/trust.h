@@ -29,14 +29,28 @@ inline constexpr int kEventTrustStoreIgnored = 40;
 // present, with emailProtection or anyExtendedKeyUsage).
 std::string signing_purpose_problem(const Certificate& certificate);
 
-// Ok when `signer` chains to the trust store in `trust_folder` with `carried` as intermediates and
-// was valid at `when` (seconds since 1970); else kErrUntrusted with a sentence for the user, e.g.
-// "the certificate of "X" was not issued by an authority that this site trusts".
+// Whether `when` is the time a report was signed, or the moment a signature is about to be made
+// (the texts differ: "had expired when the report was signed", "has expired").
+enum class TrustMoment { WhenSigned, Now };
+
+// Ok when `signer` chains to the trust store in `trust_folder` with `carried` as intermediates,
+// was valid at `when` (seconds since 1970) and every certificate of the chain meets OpenSSL's
+// security level 1 (no key under 80 bits of strength, such as RSA under 1024 bits; no certificate
+// signed with MD5 or SHA-1); else kErrUntrusted with a sentence for the user, e.g. "the
+// certificate of "X" was not issued by an authority that this site trusts".
 Result<void> check_trust(const Certificate& signer, const std::vector<Certificate>& carried, std::int64_t when,
-                         const std::string& trust_folder);
+                         const std::string& trust_folder, TrustMoment moment = TrustMoment::WhenSigned);
 // The certificates of the site's trust store, as check_trust reads them.
 std::vector<Certificate> trusted_certificates();
 // The same with the site's trust store.
-Result<void> check_trust(const Certificate& signer, const std::vector<Certificate>& carried, std::int64_t when);
+Result<void> check_trust(const Certificate& signer, const std::vector<Certificate>& carried, std::int64_t when,
+                         TrustMoment moment = TrustMoment::WhenSigned);
+
+// Shown when a certificate is not used to sign ("%s": why).
+inline constexpr const char* kNotForSigningText = "The report cannot be signed with this certificate: %s.";
+// Why a report signed with `certificate` at `now` would not verify, empty when it would: not meant
+// for signing, or not trusted at this moment. A signed report carries the signer's certificate
+// only, so an intermediate authority counts only when the trust store holds it.
+std::string signing_refusal(const Certificate& certificate, std::int64_t now);
 
 }  // namespace tv::signing

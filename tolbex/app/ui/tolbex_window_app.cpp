@@ -126,9 +126,10 @@ void TolbexWindowApp::install_timi_openers() {
     gui::set_signed_timi_opener([this](const gui::SignedTimiData& d) {
         TIMIDoc* doc = open_timi_window(fwapp_, {d.data_file, d.archive_folder, d.report_folder, d.description, ""});
         if (!doc || !doc->get_data()) return false;  // the window is closing; the caller removes the folder
-        doc->set_signature(d.signature);
+        doc->set_signatures(d.signatures);
         doc->set_restored_folder(d.folder);
-        doc->set_title(signing::signed_label(signing::SignedLabel::TimiWindowTitle, d.signature.verified));
+        doc->set_title(
+            signing::signed_label(signing::SignedLabel::TimiWindowTitle, signing::all_verified(d.signatures)));
         return true;
     });
 }

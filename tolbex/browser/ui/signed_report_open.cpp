@@ -85,7 +85,7 @@ bool open_formatted(signing::RestoredReport& restored, ReportArchive& archive, R
 }
 
 bool open_timi_data(signing::RestoredReport& restored, ReportArchive& archive, ReportRecord& record, CTolbexApp* app) {
-    ui().message_box(signing::timi_data_signature_message(restored.signers().front()), "", MsgIcon::Information,
+    ui().message_box(signing::timi_data_signature_message(restored.signers()), "", MsgIcon::Information,
                      MsgButtons::Ok);
     const SignedTimiOpener& opener = timi_opener();
     if (!opener) {
@@ -101,7 +101,7 @@ bool open_timi_data(signing::RestoredReport& restored, ReportArchive& archive, R
     data.report_folder = folder;
     data.archive_folder = archive.get_path();
     data.description = record.get_description();
-    data.signature = restored.signers().front();
+    data.signatures = restored.signers();
     const bool opened = opener(data);
     if (opened) {
         restored.release();

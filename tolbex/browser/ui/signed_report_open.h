@@ -7,6 +7,7 @@
 #pragma once
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "tolbex/signing/crypto.h"
 
@@ -36,9 +37,10 @@ struct SignedTimiData {
     std::string report_folder;   // the signed report's folder (the saved-data path)
     std::string archive_folder;  // its archive's folder (the data folder)
     std::string description;     // the display name
-    signing::SignatureRecord signature;
+    std::vector<signing::SignatureRecord> signatures;  // every one, in header order
 };
-// True when a TIMI document opened (titled signed_label(TimiWindowTitle), its signature set).
+// True when a TIMI document opened (titled signed_label(TimiWindowTitle) for all its signatures,
+// which it keeps).
 using SignedTimiOpener = std::function<bool(const SignedTimiData&)>;
 // Installed by the TIMI windows; without one, signed TIMI data shows its signature and is refused
 // like unsigned TIMI data.

@@ -82,6 +82,11 @@ TEST_F(CompressCfTest, WritesTheFileBesideTheRecordingAndLeavesTheSourceAlone) {
     EXPECT_NE(patient.find("\r\nABCD1234566\r\nP123\r\n"), std::string::npos);
     // The profile's remarks reach the file without their control characters.
     EXPECT_NE(patient.find("first remark\r\n[31mred"), std::string::npos) << patient;
+    // Seventeen lines (the remarks the last, two of them), the last without a line end.
+    EXPECT_EQ(patient.substr(patient.size() - 9), "\r\n[31mred") << patient;
+    std::size_t line_ends = 0;
+    for (std::size_t at = 0; (at = patient.find("\r\n", at)) != std::string::npos; at += 2) ++line_ends;
+    EXPECT_EQ(line_ends, 16u + 1u) << patient;
     EXPECT_EQ(slurp(out / "OTHER.DAT"), std::string(832, 'o'));
     // Nothing of the work folder is left.
     for (const auto& e : fs::directory_iterator(root.tmp())) ADD_FAILURE() << "left behind: " << e.path();

@@ -181,6 +181,7 @@ TEST_F(IntakeTest, CardToFolderAndToMail) {
     }
     fs::permissions(capture, fs::perms::owner_all);
     ASSERT_TRUE(write_profile_string(kEmailSection, kMailSendCommandEntry, capture.string() + " -t -i"));
+    ASSERT_TRUE(write_profile_string(kEmailSection, "Default Address", "ward7@clinic.example"));
     MailWindowing mw;
     mw.compose = [](MailMessage&) { return true; };
     set_mail_windowing(std::move(mw));

@@ -1,5 +1,6 @@
 #include "tolbex/mail/mail.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -393,6 +394,61 @@ TEST_F(MailTest, QuotedDisplayNamesArriveWhole) {
     ASSERT_EQ(mail_file(cef.string(), true, services), kMailDone);
     const std::string got = parse().addresses;
     EXPECT_EQ(got.substr(got.find('\n') + 1), expected_to);
+}
+
+// Lists typed with ';' between the addresses, as other mail programs take them, reach every
+// recipient; a list with an item that is no address is refused by the compose check and by the
+// send path alike, before anything is handed to the send command.
+TEST_F(MailTest, SemicolonListsReachEveryRecipientOrNobody) {
+    struct Case {
+        const char* typed;
+        const char* received;  // the To lines; empty: refused
+    };
+    const Case cases[] = {
+        {"a@clinic.example; b@clinic.example", "To: |a@clinic.example\nTo: |b@clinic.example\n"},
+        {"a@clinic.example;b@clinic.example", "To: |a@clinic.example\nTo: |b@clinic.example\n"},
+        {"Dr A <a@clinic.example>; \"Lee; Ann\" <b@clinic.example>",
+         "To: Dr A|a@clinic.example\nTo: Lee; Ann|b@clinic.example\n"},
+        {"a@clinic.example; b@clinic.example, c@clinic.example;",
+         "To: |a@clinic.example\nTo: |b@clinic.example\nTo: |c@clinic.example\n"},
+        {"a@clinic.example; Cardiology", ""},
+        {"a@clinic.example; x <a b@clinic.example>", ""},
+        {"team: a@clinic.example; b@clinic.example", ""},
+    };
+    const fs::path cef = t / "A.CEF";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        write_file(cef, "CEF bytes");
+        fs::remove(eml);
+        scripted.shown.clear();
+        ASSERT_TRUE(write_profile_string(kEmailSection, "Default Address", c.typed));
+        const std::string received = c.received;
+        EXPECT_EQ(parse_mail_recipients(c.typed).size(),
+                  static_cast<std::size_t>(std::count(received.begin(), received.end(), '\n')));
+        // The composer here sends whatever it is given: the send path checks for itself.
+        const int sent = mail_file(cef.string(), true, services);
+        if (received.empty()) {
+            EXPECT_EQ(sent, kMailSendError);
+            EXPECT_FALSE(fs::exists(eml)) << "handed to the send command";
+            ASSERT_FALSE(scripted.shown.empty());
+            EXPECT_NE(scripted.shown.back().text.find("cannot be read as mail addresses"), std::string::npos);
+            continue;
+        }
+        ASSERT_EQ(sent, kMailDone);
+        EXPECT_EQ(parse().addresses, received);
+    }
+}
+
+// A compressed ECG file named in UTF-8 on disk arrives under that name.
+TEST_F(MailTest, TheCefAttachmentKeepsItsNameOnDisk) {
+    const fs::path cef = t / "M\xC3\xBCller J\xC3\xBCrgen.CEF";
+    write_file(cef, "CEF bytes");
+    ASSERT_EQ(mail_file(cef.string(), true, services), kMailDone);
+    ASSERT_EQ(composed.size(), 1u);
+    EXPECT_EQ(composed[0].attachments.at(0).name, "M\xFCller J\xFCrgen.CEF");
+    const ParsedMail p = parse();
+    ASSERT_EQ(p.names, std::vector<std::string>{"M\xC3\xBCller J\xC3\xBCrgen.CEF"});
+    EXPECT_EQ(slurp(p.attachments / p.names[0]), "CEF bytes");
 }
 
 TEST_F(MailTest, ReportWhoseFolderHasGoneIsNotMailed) {

@@ -238,7 +238,9 @@ void describe_archived_report(CPellarnDoc& doc, ReportArchive& archive, ReportRe
     doc.core().set_report_size(static_cast<std::uint32_t>(record.get_size()));
     doc.core().set_archive(archive, record);
     doc.core().set_on_index_changed(std::move(on_index_changed));
-    doc.core().set_confirmation(read_confirming_user(record.open_folder()).value_or(""));
+    // The confirmation of the pages shown: for a signed report that is the signed content, not a
+    // file anyone could put beside it in the archive.
+    doc.core().set_confirmation(read_confirming_user(doc.core().report_folder()).value_or(""));
 }
 
 CPellarnDoc* open_archived_report(ReportArchive& archive, ReportRecord& record, const std::string& archive_name,

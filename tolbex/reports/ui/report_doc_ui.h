@@ -89,7 +89,8 @@ fw::TemplateParts report_template_parts();
 // Opens a report folder (or its SUMMARY.TXT) in a report window; null when it did not open.
 CPellarnDoc* open_report(const std::string& path);
 // What a report window opened from an archive shows and updates: title "<description> (<archive
-// name>)", description, time, size, archive link and confirmation. `on_index_changed` runs after
+// name>)", description, time, size and archive link from the index, and the confirmation of the
+// folder the document shows (a signed report's restored content). `on_index_changed` runs after
 // the window confirmed or unconfirmed the report in its index.
 void describe_archived_report(CPellarnDoc& doc, ReportArchive& archive, ReportRecord& record,
                               const std::string& archive_name, std::function<void()> on_index_changed = {});

@@ -194,24 +194,36 @@ protected:
         ASSERT_TRUE(platform::atomic_write_file(platform::trust_store_dir() + "/clinic-ca.pem", read("ca.pem")));
     }
     // A leaf for `subject` with the extension lines `extensions` (none when empty).
-    Certificate issue(const std::string& subject, const std::string& extensions,
-                      const char* start = "20200101000000Z") {
+    struct Leaf {
+        const char* start = "20200101000000Z";
+        const char* end = "20400101000000Z";
+        const char* md = "sha256";
+        const char* key = "key.pem";
+    };
+    Certificate issue(const std::string& subject, const std::string& extensions, Leaf leaf) {
         const std::string n = std::to_string(++issued);
         const std::string req = path("req" + n + ".pem"), out = path("leaf" + n + ".pem"), ext = path("ext" + n);
-        EXPECT_TRUE(run("openssl req -new -key " + quoted(path("key.pem")) + " -subj " + quoted(subject) + " -out " +
+        EXPECT_TRUE(run("openssl req -new -key " + quoted(path(leaf.key)) + " -subj " + quoted(subject) + " -out " +
                         quoted(req)));
         std::string command = "openssl ca -batch -notext -preserveDN -config " + quoted(path("ca.cnf")) + " -cert " +
                               quoted(path("ca.pem")) + " -keyfile " + quoted(path("ca-key.pem")) + " -in " +
-                              quoted(req) + " -startdate " + start + " -enddate 20400101000000Z -out " + quoted(out);
+                              quoted(req) + " -md " + leaf.md + " -startdate " + leaf.start + " -enddate " + leaf.end +
+                              " -out " + quoted(out);
         if (!extensions.empty()) {
             EXPECT_TRUE(platform::atomic_write_file(ext, "[ext]\n" + extensions + "\n"));
             command += " -extfile " + quoted(ext) + " -extensions ext";
         }
         EXPECT_TRUE(run(command)) << command;
-        return with_key(read("leaf" + n + ".pem"));
+        return with_key(read("leaf" + n + ".pem"), leaf.key);
     }
-    Certificate with_key(const std::string& cert_pem) {
-        const std::string key_pem = read("key.pem");
+    Certificate issue(const std::string& subject, const std::string& extensions,
+                      const char* start = "20200101000000Z") {
+        Leaf leaf;
+        leaf.start = start;
+        return issue(subject, extensions, leaf);
+    }
+    Certificate with_key(const std::string& cert_pem, const std::string& key_name = "key.pem") {
+        const std::string key_pem = read(key_name);
         BIO* cb = BIO_new_mem_buf(cert_pem.data(), static_cast<int>(cert_pem.size()));
         BIO* kb = BIO_new_mem_buf(key_pem.data(), static_cast<int>(key_pem.size()));
         X509* x = PEM_read_bio_X509(cb, nullptr, nullptr, nullptr);
@@ -287,6 +299,84 @@ TEST_F(IssuedByTheStockTools, OnlyCertificatesMeantForSigningAreTrustedAndEachRe
     ASSERT_FALSE(trusted);
     EXPECT_EQ(trusted.error().message,
               "the certificate of the authority \"Clinic CA\" was not yet valid when the report was signed");
+}
+
+// A signer whose reports could never verify here is refused before anything is stored, with the
+// reason; a report such a signer made all the same (elsewhere, or before this check) opens as not
+// signed.
+TEST_F(IssuedByTheStockTools, SignersThatCouldNeverVerifyAreRefusedAndTheirReportsAreNotSigned) {
+    ASSERT_TRUE(run("openssl genrsa -out " + quoted(path("short-key.pem")) + " 512"));
+    // An authority the clinic's issued, which the trust store does not hold: the signed message
+    // carries the signer's certificate only, so nothing links the signer to the clinic.
+    ASSERT_TRUE(run("openssl genrsa -out " + quoted(path("ward-key.pem")) + " 2048"));
+    Leaf ward_leaf;
+    ward_leaf.key = "ward-key.pem";
+    issue("/O=Clinic/CN=Ward CA", "basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign", ward_leaf);
+    ASSERT_TRUE(platform::atomic_write_file(path("ward.pem"), read("leaf1.pem")));
+    ASSERT_TRUE(run("openssl req -new -key " + quoted(path("key.pem")) + " -subj '/O=Clinic/CN=Dr Ward' -out " +
+                    quoted(path("ward-req.pem"))));
+    ASSERT_TRUE(run("openssl x509 -req -days 30 -set_serial 99 -in " + quoted(path("ward-req.pem")) + " -CA " +
+                    quoted(path("ward.pem")) + " -CAkey " + quoted(path("ward-key.pem")) + " -out " +
+                    quoted(path("dr-ward.pem"))));
+    Leaf expired, md5, sha1, short_key;
+    expired.end = "20210101000000Z";
+    md5.md = "md5";
+    sha1.md = "sha1";
+    short_key.key = "short-key.pem";
+    struct Case {
+        const char* what;
+        Certificate signer;
+        const char* why;  // after "the certificate of "<CN>" "
+    };
+    const Case cases[] = {
+        {"expired", issue("/O=Clinic/CN=Dr Old", "", expired), "has expired"},
+        {"an unknown critical extension", issue("/O=Clinic/CN=Dr Odd", "1.3.6.1.4.1.55555.7=critical,ASN1:NULL"),
+         "has a critical extension that this system does not know"},
+        {"signed with MD5", issue("/O=Clinic/CN=Dr Md5", "", md5),
+         "is signed with a digest too weak to be safe (MD5 or SHA-1)"},
+        {"signed with SHA-1", issue("/O=Clinic/CN=Dr Sha1", "", sha1),
+         "is signed with a digest too weak to be safe (MD5 or SHA-1)"},
+        {"a 512-bit key", issue("/O=Clinic/CN=Dr Short", "", short_key),
+         "has a key too short to be safe (RSA keys need at least 1024 bits)"},
+        {"issued by an authority outside the trust store", with_key(read("dr-ward.pem")),
+         "was not issued by an authority that this site trusts"},
+    };
+    const std::string archive = work + "/ARCH", report = archive + "/R.IMG";
+    std::filesystem::create_directories(report);
+    ASSERT_TRUE(platform::atomic_write_file(report + "/page.0", "page"));
+    ASSERT_TRUE(platform::atomic_write_file(archive + "/ARCHINFO.DAT", ""));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_FALSE(c.signer.empty());
+        const std::string who = "the certificate of \"" + c.signer.subject_name() + "\" ";
+        SignatureRecord r = testing::signer_record({c.signer, "", "", ""});
+        const auto stored = sign_and_store_report(r, report, "Refused", "");
+        ASSERT_FALSE(stored);
+        EXPECT_EQ(stored.error().code, kErrUntrusted);
+        EXPECT_EQ(stored.error().message, with_text(kNotForSigningText, who + c.why));
+        EXPECT_EQ(read("ARCH/ARCHINFO.DAT"), "");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(archive), {}), 2) << "only R.IMG and the index";
+        EXPECT_TRUE(std::filesystem::is_empty(root.tmp()));
+
+        // Made all the same, now: intact, and not signed.
+        r.signing_time = ole_date_from_time(std::time(nullptr));
+        ASSERT_TRUE(fill_certificate_fields(r));
+        auto content = build_signed_content(r, {{"page.0", report + "/page.0"}});
+        ASSERT_TRUE(content);
+        auto envelope = sign(c.signer, *content);
+        ASSERT_TRUE(envelope) << envelope.error().message;
+        ASSERT_TRUE(platform::atomic_write_file(path("made.dat"), *envelope));
+        auto restored = verify_signed_report(path("made.dat"));
+        ASSERT_TRUE(restored) << restored.error().message;
+        EXPECT_FALSE(restored->signers()[0].verified);
+        const std::string& problem = restored->signers()[0].problem;
+        EXPECT_EQ(problem.rfind(who, 0), 0u) << problem;
+        EXPECT_NE(signature_details_text(restored->signers()[0]).find("Signature not verified"), std::string::npos);
+    }
+    // With the authority in the trust store, its signer signs.
+    ASSERT_TRUE(platform::atomic_write_file(platform::trust_store_dir() + "/ward.pem", read("ward.pem")));
+    EXPECT_TRUE(sign_and_store_report(testing::signer_record({with_key(read("dr-ward.pem")), "", "", ""}), report,
+                                      "Signed", ""));
 }
 
 // A relocated root's trust store counts only while nobody but root or the account running the

@@ -76,6 +76,9 @@ public:
     void SetUp() override {
         platform::set_cert_store(store.get());
         ASSERT_TRUE(store->put("anna.p12", id.p12));
+        // The site trusts this signer's certificate itself.
+        fs::create_directories(platform::trust_store_dir());
+        ASSERT_TRUE(platform::atomic_write_file(platform::trust_store_dir() + "/anna.pem", id.cert_pem));
         fs::create_directories(root / "ARCH");
         ASSERT_TRUE(platform::atomic_write_file(root / "ARCH/ARCHINFO.DAT", ""));
         folders.clear();
@@ -128,6 +131,37 @@ TEST_F(SignFlowTest, ACertificateNotMeantForSigningSignsNothing) {
     EXPECT_EQ(signed_count(), 0u);
 }
 
+// A certificate that would not verify here now (the site does not trust it, or no longer, or not
+// yet) is refused with the reason before any log is opened or anything written.
+TEST_F(SignFlowTest, ACertificateThatWouldNotVerifyNowSignsNothing) {
+    const testing::TestCa ca = testing::make_ca("Clinic CA");
+    ASSERT_TRUE(platform::atomic_write_file(platform::trust_store_dir() + "/clinic-ca.pem", ca.id.cert_pem));
+    const struct {
+        testing::TestIdentity signer;
+        const char* why;
+    } cases[] = {
+        {testing::make_issued_identity("Anna Smith", ca, "20100101000000Z", "20150101000000Z"),
+         "the certificate of \"Anna Smith\" has expired"},
+        {testing::make_issued_identity("Anna Smith", ca, "20990101000000Z", "21000101000000Z"),
+         "the certificate of \"Anna Smith\" is not yet valid"},
+        {testing::make_identity("Anna Smith", "Stranger CA", "03"),
+         "the certificate of \"Anna Smith\" was not issued by an authority that this site trusts"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        ASSERT_TRUE(store->put("anna.p12", c.signer.p12));
+        scripted.shown.clear();
+        EXPECT_TRUE(sign({folders[0]}, {"First"}).empty());
+        ASSERT_EQ(scripted.shown.size(), 1u);
+        EXPECT_EQ(scripted.shown[0].text,
+                  std::string("The report cannot be signed with this certificate: ") + c.why + ".");
+        EXPECT_EQ(trail.open_logs, 0);
+        EXPECT_TRUE(trail.entries.empty());
+        EXPECT_EQ(signed_count(), 0u);
+        EXPECT_EQ(std::distance(fs::directory_iterator(root.tmp()), {}), 0);
+    }
+}
+
 TEST_F(SignFlowTest, EachReportBecomesASignedReportWithItsAuditEntry) {
     const auto stored = sign({folders[0], folders[1]}, {"First", "Second"});
     ASSERT_EQ(stored.size(), 2u);
@@ -174,9 +208,6 @@ TEST_F(SignFlowTest, TimiDataAndSummaryReportsSignWithTheirKinds) {
             ASSERT_TRUE(platform::atomic_write_file(timi.back() + "/" + name, bytes));
     }
     EXPECT_TRUE(sign_enabled_for({"T1.TIM", "T2.SUM"}));
-    // The site trusts this signer's certificate itself.
-    fs::create_directories(platform::trust_store_dir());
-    ASSERT_TRUE(platform::atomic_write_file(platform::trust_store_dir() + "/anna.pem", id.cert_pem));
     const auto stored = sign(timi, {"TIMI Data", "TIMI Summary"});
     ASSERT_EQ(stored.size(), 2u);
     EXPECT_TRUE(scripted.shown.empty());

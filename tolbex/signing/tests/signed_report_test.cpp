@@ -326,6 +326,26 @@ TEST_F(SignedReportTest, OnlyATrustedSignerWithATruthfulHeaderIsVerified) {
     }
 }
 
+// Whoever made a certificate, or wrote a header, chose its texts: a line break in them never
+// starts a line of the details, the page or a message, and the header agrees with the
+// certificate as before.
+TEST_F(SignedReportTest, CertificateAndHeaderTextsStayOneLine) {
+    id = testing::make_issued_identity("Anna\r\nThis TIMI Data Report was signed", ca);
+    SignatureRecord record = testing::signer_record(id);
+    record.logon_name = "asmith\r\nSigner name : Mallory";
+    ASSERT_TRUE(sign_report_folder(record, report, "", output));
+    auto v = verify_signed_report(output);
+    ASSERT_TRUE(v) << v.error().message;
+    const SignatureRecord& s = v->signers().front();
+    EXPECT_TRUE(s.verified) << s.problem;
+    EXPECT_EQ(s.signer_name, "Anna\\x0D\\x0AThis TIMI Data Report was signed");
+    EXPECT_EQ(s.issued_to, s.signer_name);
+    EXPECT_EQ(s.logon_name, "asmith\\x0D\\x0ASigner name : Mallory");
+    const std::string details = timi_data_signature_message(v->signers());
+    EXPECT_EQ(details.find("\nThis TIMI"), std::string::npos) << details;
+    EXPECT_EQ(details.find("\nSigner name"), details.rfind("\nSigner name")) << details;
+}
+
 TEST_F(SignedReportTest, NamesASignedReportCannotHoldAreRefusedBeforeSigning) {
     for (const char* bad : {"line\nbreak", "car\rriage", "\xe5\x90\x8d.txt", "\xff\xfe"}) {
         const std::string folder = root / (std::string("R") + std::to_string(bad[0] & 0xFF) + ".IMG");
@@ -429,8 +449,15 @@ TEST(SignatureTexts, DetailsAsShown) {
         "Certificate Details\n\nIssued to : Anna Smith\nIssued by : Clinic CA\n"
         "Valid from : 03:04:05 02 Jan 2024\nValid to : 03:04:05 02 Jan 2044\nSHA-256 fingerprint : 0a1b\n\n";
     EXPECT_EQ(signature_details_text(r), "Signature Details\n\n" + lines + std::string(73, '-') + "\n\n");
-    EXPECT_EQ(timi_data_signature_message(r),
+    EXPECT_EQ(timi_data_signature_message({r}),
               "This TIMI Data Report was signed with the following details\n\nSignature Details\n\n" + lines);
+    // One signature the site does not trust: the message says so for the whole report.
+    SignatureRecord stranger;
+    stranger.problem = "the certificate of \"Mallory\" was not issued by an authority that this site trusts";
+    EXPECT_EQ(timi_data_signature_message({r, stranger}),
+              "The signature of this TIMI Data Report cannot be trusted\n\nSignature Details\n\n" + lines +
+                  "Signature Details\n\nSignature not verified : " + stranger.problem +
+                  ".\nThis report must not be taken as signed.\n\n");
     r.meaning = 1;
     EXPECT_NE(signature_details_text(r).find("Signature meaning : Report has been approved\n"), std::string::npos);
     r.verified = false;
@@ -438,7 +465,7 @@ TEST(SignatureTexts, DetailsAsShown) {
     EXPECT_EQ(signature_details_text(r), "Signature Details\n\nSignature not verified : " + r.problem +
                                              ".\nThis report must not be taken as signed.\n\n" + std::string(73, '-') +
                                              "\n\n");
-    EXPECT_EQ(timi_data_signature_message(r), "The signature of this TIMI Data Report cannot be trusted\n\nSignature "
+    EXPECT_EQ(timi_data_signature_message({r}), "The signature of this TIMI Data Report cannot be trusted\n\nSignature "
                                               "Details\n\nSignature not verified : " +
                                                   r.problem + ".\nThis report must not be taken as signed.\n\n");
     const std::string summary = signed_timi_summary_text("", {r});

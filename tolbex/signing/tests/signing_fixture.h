@@ -5,10 +5,12 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/pkcs12.h>
+#include <openssl/pkcs7.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 #include <string>
+#include <vector>
 
 #include "tolbex/signing/crypto.h"
 
@@ -136,6 +138,23 @@ inline TestIdentity make_issued_identity(const std::string& name, const TestCa& 
     return identity_of(make_x509(name, ca.name, serial_hex, shared_test_key(), ca.key, true, false, not_before,
                                  not_after),
                        shared_test_key(), name);
+}
+
+// The signed file another system could write: `content` in one message with a SignerInfo (SHA-256,
+// signed attributes) of each identity, in order, and their certificates.
+inline std::string signed_file_by_all(const std::vector<const TestIdentity*>& signers, const std::string& content) {
+    BIO* in = BIO_new_mem_buf(content.data(), static_cast<int>(content.size()));
+    PKCS7* p7 = PKCS7_sign(nullptr, nullptr, nullptr, nullptr, PKCS7_BINARY | PKCS7_PARTIAL);
+    for (const TestIdentity* id : signers)
+        PKCS7_sign_add_signer(p7, id->certificate.x509(), id->certificate.private_key(), EVP_sha256(), PKCS7_BINARY);
+    PKCS7_final(p7, in, PKCS7_BINARY);
+    unsigned char* der = nullptr;
+    const int n = i2d_PKCS7(p7, &der);
+    std::string message(reinterpret_cast<char*>(der), static_cast<std::size_t>(n > 0 ? n : 0));
+    OPENSSL_free(der);
+    PKCS7_free(p7);
+    BIO_free(in);
+    return encrypt_envelope(message);
 }
 
 // A record ready to sign with: the identity's certificate and the account's details.

@@ -166,7 +166,7 @@ TEST(TapeTexts, ControlCharactersGoAndLengthIsBounded) {
     const auto fields = d.patient_text_fields("/tmp/x/PATIENT.TXT", "now");
     ASSERT_EQ(fields.size(), 17u);
     EXPECT_EQ(fields[2], "DoeJane");  // a line break would shift every later line
-    EXPECT_EQ(fields[16], "line 1\r\nline 2\r\n");
+    EXPECT_EQ(fields[16], "line 1\r\nline 2");
 }
 
 TEST(TapeFileName, RecordingIdWhenValidElseDescription) {

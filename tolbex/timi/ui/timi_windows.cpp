@@ -113,9 +113,9 @@ TIMIDoc::~TIMIDoc() {
     if (!restored_folder_.empty()) delete_folder_tree(restored_folder_, true, true);
 }
 
-void TIMIDoc::set_signature(const signing::SignatureRecord& record) {
-    signature_ = record;
-    store_.set_signed_source(true);
+void TIMIDoc::set_signatures(std::vector<signing::SignatureRecord> signers) {
+    signatures_ = std::move(signers);
+    store_.set_signed_source(!signatures_.empty());
 }
 
 // The title is no file: the recent-file list could never open it again.
@@ -227,13 +227,14 @@ void TIMIView::install_commands() {
         });
     on_command(timi_cmd::SignatureDetails, [this] {
         const TIMIDoc* doc = timi_document();
-        if (const signing::SignatureRecord* s = doc ? doc->get_signature() : nullptr)
-            ui().message_box(signing::timi_data_signature_message(*s), std::string(), MsgIcon::Information,
+        if (doc && !doc->get_signatures().empty())
+            ui().message_box(signing::timi_data_signature_message(doc->get_signatures()), std::string(),
+                             MsgIcon::Information,
                              MsgButtons::Ok);
     });
     on_update_command(timi_cmd::SignatureDetails, [this](fw::CommandUi& ui) {
         const TIMIDoc* doc = timi_document();
-        ui.enable(doc && doc->get_signature() != nullptr);
+        ui.enable(doc && !doc->get_signatures().empty());
     });
 }
 

@@ -67,9 +67,11 @@ public:
     void set_saved_data_path(const std::string& path) { store_.set_saved_data_path(path); }
     void set_display_name(const std::string& name) { store_.set_display_name(name); }
     void set_data_file_id(const std::string& id) { store_.set_data_file_id(id); }
-    // Keeps a copy; the saved data path is then the signed report, which saves never write into.
-    void set_signature(const signing::SignatureRecord& record);
-    const signing::SignatureRecord* get_signature() const { return signature_ ? &*signature_ : nullptr; }
+    // Keeps a copy of every signature; the saved data path is then the signed report, which saves
+    // never write into.
+    void set_signatures(std::vector<signing::SignatureRecord> signers);
+    // Empty for data that is not signed.
+    const std::vector<signing::SignatureRecord>& get_signatures() const { return signatures_; }
     // A private folder (a restored signed report) deleted when the document goes.
     void set_restored_folder(const std::string& folder) { restored_folder_ = folder; }
     // The path name becomes "TIMI Data - " + display name (also in the recent list).
@@ -93,7 +95,7 @@ public:
 private:
     TimiStore store_;
     BrowserListCore* archive_ = nullptr;
-    std::optional<signing::SignatureRecord> signature_;
+    std::vector<signing::SignatureRecord> signatures_;
     std::string restored_folder_;
     TimiData* data_ = nullptr;
     std::unique_ptr<QDialog> saving_;  // the wait message while a file is written

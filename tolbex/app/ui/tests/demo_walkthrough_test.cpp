@@ -306,11 +306,11 @@ TEST_F(DemoWalkthroughTest, TheDemoWeekRunsThroughTimiAndTimiArrhythmia) {
     scripted.shown.clear();
     TIMIDoc* opened = nullptr;
     for (TIMIDoc* d : documents_of<TIMIDoc>())
-        if (d->get_signature()) opened = d;
+        if (!d->get_signatures().empty()) opened = d;
     ASSERT_NE(opened, nullptr);
     ASSERT_NE(opened->get_data(), nullptr);
     EXPECT_EQ(opened->get_data()->row_count(), 20160);
-    EXPECT_EQ(opened->get_signature()->signer_name, "Anna Smith");
+    EXPECT_EQ(opened->get_signatures().at(0).signer_name, "Anna Smith");
     close_frames_of(opened);
     expect_recent_files_open_again();
 

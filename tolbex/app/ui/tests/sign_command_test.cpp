@@ -13,6 +13,7 @@
 #include "platform/account.h"
 #include "platform/cert_store.h"
 #include "platform/fs.h"
+#include "platform/paths.h"
 #include "testing/pam_test_config.h"
 #include "tolbex/app/ui/menus.h"
 #include "tolbex/app/ui/tests/browser_app_fixture.h"
@@ -32,8 +33,9 @@ protected:
     void SetUp() override {
         BrowserAppTest::SetUp();
         platform::set_cert_store(store.get());
-        // Issued to the account's own name: no question about who signs.
-        ASSERT_TRUE(store->put("anna.p12", signing::testing::make_identity(account_name(), "Clinic CA").p12));
+        // Issued to the account's own name by the site's authority: no question about who signs.
+        testing_root::write_file(fs::path(platform::trust_store_dir()) / "clinic-ca.pem", ca.id.cert_pem);
+        ASSERT_TRUE(store->put("anna.p12", signing::testing::make_issued_identity(account_name(), ca).p12));
         make_group(
             {{"STANDARD",
               "STANDARD",
@@ -80,6 +82,7 @@ protected:
         return out;
     }
     std::unique_ptr<platform::CertStore> store = platform::make_memory_cert_store();
+    const signing::testing::TestCa ca = signing::testing::make_ca("Clinic CA");
     testing_pam::PamTestConfig pam{fs::path(root.path()) / "pam.d", testing_pam::PamRule::Permit};
     bool logon_ok = true, confirm_ok = true;
     Texts dialogs;
@@ -140,7 +143,8 @@ TEST_F(SignCommandTest, CancellingLogonOrConfirmationSignsNothing) {
 // The signer's PKCS#12 file needs a password: the one typed at logon ("secret") opens it; with
 // another the confirmation has nothing to offer and nothing is signed.
 TEST_F(SignCommandTest, AProtectedCertificateSignsWithTheLogonPassword) {
-    const auto id = signing::testing::make_identity(account_name(), "Clinic CA", "02");
+    const auto id =
+        signing::testing::make_issued_identity(account_name(), ca, "20200101000000Z", "20440102030405Z", "02");
     for (const char* password : {"not the logon password", "secret"}) {
         SCOPED_TRACE(password);
         const auto p12 = signing::testing::pkcs12_from_cli(id, password, root.path());

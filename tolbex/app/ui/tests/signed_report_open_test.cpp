@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <set>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -60,6 +61,15 @@ protected:
                                                      description, "");
         EXPECT_TRUE(stored) << stored.error().message;
         return stored ? *stored : std::string();
+    }
+    // Signed by a certificate the site trusted while it signed, and trusts no longer.
+    std::string sign_then_distrust(const signing::testing::TestIdentity& who, const std::string& name,
+                                   const std::string& description) {
+        const fs::path file = fs::path(platform::trust_store_dir()) / "while-signing.pem";
+        testing_root::write_file(file, who.cert_pem);
+        const std::string stored = sign_as(who, name, description);
+        fs::remove(file);
+        return stored;
     }
     // Signing adds rows: each command starts from the browser opened again.
     void run_afresh(fw::CommandId command, const Texts& descriptions) {
@@ -157,7 +167,7 @@ TEST_F(SignedReportOpenTest, ChangedSignedFileIsRefusedAndLeavesNothing) {
 TEST_F(SignedReportOpenTest, ASelfMadeCertificateWithTheSignersNamesIsNotShownAsSigned) {
     const auto forged =
         signing::testing::make_identity("Anna Smith", "Clinic CA", "0BAD", signing::testing::ca_test_key());
-    sign_as(forged, "R1.IMG", "Ann Alder - forged");
+    sign_then_distrust(forged, "R1.IMG", "Ann Alder - forged");
     open("Ann Alder - forged");
     ASSERT_EQ(scripted.shown.size(), 1u);
     EXPECT_EQ(scripted.shown[0].text,
@@ -224,7 +234,7 @@ TEST_F(SignedReportOpenTest, TimiDataShowsItsSignatureAndGoesToTheTimiSide) {
     {
         auto verified = signing::verify_signed_report(signed_data + "/signed.dat");
         ASSERT_TRUE(verified);
-        details = signing::timi_data_signature_message(verified->signers().front());
+        details = signing::timi_data_signature_message(verified->signers());
     }
     const std::set<std::string> before = temp_folders();
 
@@ -247,7 +257,8 @@ TEST_F(SignedReportOpenTest, TimiDataShowsItsSignatureAndGoesToTheTimiSide) {
     EXPECT_EQ(fs::path(got.data_file).parent_path(), fs::path(got.folder));
     EXPECT_EQ(got.report_folder, signed_data);
     EXPECT_EQ(got.description, "Tim Data - signed");
-    EXPECT_EQ(got.signature.signer_name, "Anna Smith");
+    ASSERT_EQ(got.signatures.size(), 1u);
+    EXPECT_EQ(got.signatures[0].signer_name, "Anna Smith");
     EXPECT_EQ(audit_messages(), Texts{"View signed report - Tim Data - signed in " + logged(signed_data)});
     EXPECT_TRUE(fs::is_directory(got.folder));
     fs::remove_all(got.folder);
@@ -305,8 +316,27 @@ TEST_F(SignedReportOpenTest, TimiReportsAreCalledSignedOnlyWhenTheSignatureVerif
     const auto forged = signing::testing::identity_from_pem(testing_root::read_all(cert), testing_root::read_all(key));
     ASSERT_FALSE(forged.certificate.empty());
     sign("D1.TIM", "Data trusted");
-    sign_as(forged, "D1.TIM", "Data forged");
-    sign_as(forged, "T1.SUM", "Summary forged");
+    sign_then_distrust(forged, "D1.TIM", "Data forged");
+    sign_then_distrust(forged, "T1.SUM", "Summary forged");
+    // Signed by two: the site trusts the first signer only.
+    {
+        const auto stranger = signing::testing::make_identity("Mallory Stranger");
+        const std::string both = sign("D1.TIM", "Data both");
+        std::string content(8, '\0');
+        content[0] = 1;
+        content[4] = 2;
+        for (const signing::testing::TestIdentity* who : {&std::as_const(id), &stranger}) {
+            signing::SignatureRecord r = signing::testing::signer_record(*who);
+            r.kind = static_cast<std::uint32_t>(signing::SignedReportKind::TimiData);
+            r.signing_time = ole_date_from_time(std::time(nullptr));
+            ASSERT_TRUE(signing::fill_certificate_fields(r));
+            signing::append_signature_header(content, r);
+        }
+        const std::string data = testing_root::read_all(report_folder("D1.TIM") / "DATA.TIMI");
+        content += std::string("\x01\0\0\0", 4) + "DATA.TIMI " + std::to_string(data.size()) + "\n" + data;
+        ASSERT_TRUE(platform::atomic_write_file(both + "/signed.dat",
+                                                signing::testing::signed_file_by_all({&id, &stranger}, content)));
+    }
     ASSERT_TRUE(start_app());
     const fs::path seen = fs::path(root.path()) / "seen.txt";
     testing_root::write_file(fs::path(root.path()) / "bin/notepad", "#!/bin/sh\ncat \"$1\" > '" + seen.string() + "'\n");
@@ -322,6 +352,7 @@ TEST_F(SignedReportOpenTest, TimiReportsAreCalledSignedOnlyWhenTheSignatureVerif
         {"Data trusted", "This TIMI Data Report was signed with the following details\n", "Signed TIMI Data"},
         {"Data forged", "The signature of this TIMI Data Report cannot be trusted\n",
          "TIMI Data - Signature not verified"},
+        {"Data both", "The signature of this TIMI Data Report cannot be trusted\n", "TIMI Data - Signature not verified"},
         {"Summary forged", "The signature of this report cannot be trusted", ""},
     };
     for (const Case& c : cases) {
@@ -344,6 +375,87 @@ TEST_F(SignedReportOpenTest, TimiReportsAreCalledSignedOnlyWhenTheSignatureVerif
         settle();
     }
     ::setenv("PATH", old_path.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace tv
+
+namespace tv {
+namespace {
+
+// What a signed report shows comes from what its signature covers: a confirmation, or patient
+// details, put beside signed.dat by anyone who can write the archive are not shown.
+TEST_F(SignedReportOpenTest, FilesBesideTheSignatureAreNotShown) {
+    testing_root::write_file(report_folder("R1.IMG") / "CONFIRM.TXT", "dr. quillon");
+    const std::string confirmed = sign("R1.IMG", "Ann Alder - confirmed");
+    for (const std::string& folder : {confirmed, signed_formatted}) {
+        testing_root::write_file(fs::path(folder) / "CONFIRM.TXT", "MALLORY");
+        testing_root::write_file(fs::path(folder) / "PATIENT.TXT", "--\r\n--\r\nMallory Planted\r\n");
+    }
+    const struct {
+        const char* description;
+        const char* confirmation;
+    } cases[] = {{"Ann Alder - confirmed", "dr. quillon"}, {"Ann Alder - signed", ""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        open(c.description);
+        EXPECT_TRUE(scripted.shown.empty()) << scripted.shown.front().text;
+        const auto docs = report_docs();
+        ASSERT_EQ(docs.size(), 1u);
+        EXPECT_EQ(docs[0]->core().confirmation(), c.confirmation);
+        EXPECT_EQ(docs[0]->core().page(0)->items()[0]->text()->text,
+                  "\x1b\x01" "Brisco Torvane Medical Ltd - Digitally Signed Report");
+        for (fw::ChildFrame* f : windows->main_frame()->child_frames()) f->close();
+        settle();
+    }
+    // The browser's details pane does not take the planted patient for the signed one.
+    ASSERT_NE(open_browser(), nullptr);
+    gui::CBrowserListDoc* doc = gui::open_archive_group(group_index);
+    ASSERT_NE(doc, nullptr);
+    const BrowserListCore& list = doc->core();
+    bool seen = false;
+    for (std::int32_t row = 0; row < list.get_row_count(); ++row) {
+        if (list.get_record(row)->get_description() != "Ann Alder - confirmed") continue;
+        seen = true;
+        EXPECT_EQ(list.get_details_text(row), kNoPatientDetailsText);
+    }
+    EXPECT_TRUE(seen);
+}
+
+// A certificate's name with a line break in it shows as one line, on the signature page and in the
+// TIMI data's message.
+TEST_F(SignedReportOpenTest, ACertificateNameWithALineBreakShowsAsOneLine) {
+    const auto crlf = signing::testing::make_identity("Anna Smith\r\nThis TIMI Data Report was signed", "Clinic CA",
+                                                      "0C1F");
+    testing_root::write_file(fs::path(platform::trust_store_dir()) / "crlf.pem", crlf.cert_pem);
+    sign_as(crlf, "R1.IMG", "Ann Alder - line break");
+    sign_as(crlf, "D1.TIM", "Tim Data - line break");
+    const std::string one_line = "Anna Smith\\x0D\\x0AThis TIMI Data Report was signed";
+
+    open("Ann Alder - line break");
+    EXPECT_TRUE(scripted.shown.empty()) << scripted.shown.front().text;
+    const auto docs = report_docs();
+    ASSERT_EQ(docs.size(), 1u);
+    bool named = false;
+    for (const auto& item : docs[0]->core().page(0)->items()) {
+        const std::optional<TextData> data = item->text();
+        if (!data) continue;
+        const std::string& text = data->text;
+        EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << text;
+        named = named || text == "\x1b\x03Signer name : " + one_line;
+    }
+    EXPECT_TRUE(named);
+
+    gui::set_signed_timi_opener([](const gui::SignedTimiData& d) {
+        fs::remove_all(d.folder);
+        return true;
+    });
+    open("Tim Data - line break");
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    const std::string& message = scripted.shown[0].text;
+    EXPECT_EQ(message.rfind("This TIMI Data Report was signed with the following details\n", 0), 0u) << message;
+    EXPECT_EQ(message.find("\nThis TIMI"), std::string::npos) << message;
+    EXPECT_NE(message.find("Signer name : " + one_line + "\n"), std::string::npos) << message;
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "testing/pam_test_config.h"
 #include "platform/account.h"
 #include "platform/fs.h"
+#include "platform/paths.h"
 #include "tolbex/signing/signed_report.h"
 #include "tolbex/signing/tests/bmp_fixture.h"
 #include "tolbex/signing/tests/pkcs12_cli.h"
@@ -140,7 +141,10 @@ TEST_F(SigningDialogsTest, ACertificateOfAnotherNameIsAskedAboutNamingBoth) {
     testing_pam::PamTestConfig pam(fs::path(root.path()) / "pam.d", PamRule::Permit);
     const std::string me = testing_pam::current_logon_name();
     const std::string account = platform::account_full_name(me).value_or("");
-    ASSERT_TRUE(store->put("b.p12", signing::testing::make_identity("Ben Jones", "Clinic CA").p12));
+    const auto ben = signing::testing::make_identity("Ben Jones", "Clinic CA");
+    ASSERT_TRUE(store->put("b.p12", ben.p12));
+    fs::create_directories(platform::trust_store_dir());
+    ASSERT_TRUE(platform::atomic_write_file(platform::trust_store_dir() + "/ben.pem", ben.cert_pem));
     fs::create_directories(fs::path(root.path()) / "ARCH/R1.IMG");
     ASSERT_TRUE(platform::atomic_write_file(root / "ARCH/ARCHINFO.DAT", ""));
     ASSERT_TRUE(platform::atomic_write_file(root / "ARCH/R1.IMG/PAGE.1", "page"));

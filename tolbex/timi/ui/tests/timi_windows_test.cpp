@@ -272,7 +272,7 @@ TEST_F(TimiWindowTest, SignedDataShowsItsSignatureSavesAnewAndRemovesItsFolderOn
     signing::SignatureRecord record;
     record.signer_name = "Anna Smith";
     record.verified = true;
-    signed_doc->set_signature(record);
+    signed_doc->set_signatures({record});
     signed_doc->set_restored_folder(restored.string());
     EXPECT_TRUE(enabled(*signed_doc, timi_cmd::SignatureDetails));
     ASSERT_TRUE(view(*signed_doc).execute(timi_cmd::SignatureDetails));
@@ -283,7 +283,7 @@ TEST_F(TimiWindowTest, SignedDataShowsItsSignatureSavesAnewAndRemovesItsFolderOn
     ASSERT_TRUE(signed_doc->save_timi_data(TimiRowRange::whole_table()));
     set_timi_overwrite_hook({});
     EXPECT_NE(signed_doc->store().saved_data_path(), report.string());  // never over the signed one
-    EXPECT_EQ(signed_doc->get_signature()->signer_name, "Anna Smith");
+    EXPECT_EQ(signed_doc->get_signatures().at(0).signer_name, "Anna Smith");
     signed_doc->on_close_document();
     settle();
     EXPECT_FALSE(fs::exists(restored));
