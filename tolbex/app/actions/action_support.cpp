@@ -4,6 +4,7 @@
 #include "common/strings.h"
 #include "tolbex/archive/patient_txt.h"
 #include "tolbex/archive/report_archive.h"
+#include "tolbex/reports/report_document.h"
 
 namespace tv::action_support {
 
@@ -15,6 +16,12 @@ std::string patient_name_of(const std::string& folder) {
     const std::string file = find_report_file(folder, kPatientTxtName);
     if (file.empty()) return {};
     return patient_item_text(read_text_file_line(file, 3).value_or(""));
+}
+
+std::string whole_report_problem(const ReportDocument& doc) {
+    std::string missing = doc.missing_parts();
+    if (missing.empty() && doc.page_count() == 0) missing = "The report has no pages.";
+    return missing;
 }
 
 }  // namespace tv::action_support
