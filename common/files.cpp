@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -513,6 +514,50 @@ std::string file_name_from_text(const std::string& text) {
     while (!name.empty() && (name.back() == ' ' || name.back() == '.')) name.pop_back();
     if (name.empty() || name.front() == '.') name.insert(name.begin(), '_');
     return name;
+}
+
+std::string fitted_file_name(std::string_view stem, std::string_view suffix, std::size_t limit) {
+    const std::size_t room = limit > suffix.size() ? limit - suffix.size() : 0;
+    if (stem.size() > room) {
+        std::size_t cut = room;
+        // Never half a character: back over UTF-8 continuation bytes.
+        while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
+        stem = stem.substr(0, cut);
+        while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+    }
+    std::string name(stem);
+    name += suffix;
+    return name;
+}
+
+std::string serial_file_name(std::string_view stem, std::string_view ext, int n, std::size_t limit) {
+    if (n <= 0) return fitted_file_name(stem, ext, limit);
+    return fitted_file_name(stem, " (" + std::to_string(n) + ")" + std::string(ext), limit);
+}
+
+std::string free_file_path(const std::string& folder, std::string_view stem, std::string_view ext, std::size_t limit) {
+    for (int n = 0;; ++n) {
+        std::string path = join_path(folder, serial_file_name(stem, ext, n, limit));
+        if (!file_exists(path)) return path;
+    }
+}
+
+std::string move_to_free_name(const std::string& from, const std::string& folder, std::string_view stem,
+                              std::string_view ext) {
+    constexpr int kSerialsTried = 100000;
+    for (int n = 0; n < kSerialsTried; ++n) {
+        const std::string path = join_path(folder, serial_file_name(stem, ext, n));
+        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) return path;
+        if (errno == EEXIST) continue;
+        if (errno != EINVAL && errno != ENOSYS) return {};
+        // A file system without the no-replace rename: a second link is refused just the same.
+        if (::link(from.c_str(), path.c_str()) == 0) {
+            ::unlink(from.c_str());
+            return path;
+        }
+        if (errno != EEXIST) return {};
+    }
+    return {};
 }
 
 std::int64_t get_file_size_64(const std::string& path) {

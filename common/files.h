@@ -89,6 +89,22 @@ bool is_safe_path_component(const std::string& name);
 // that is_safe_path_component refuses becomes '_', trailing blanks and dots go, and a name that
 // would be empty or start with a dot gets a '_' in front. The bytes are kept as they are.
 std::string file_name_from_text(const std::string& text);
+// Longest name of one path component, in bytes.
+inline constexpr std::size_t kFileNameMax = 255;
+// "<stem><suffix>" within `limit` bytes: the stem (the file system's bytes) shortened at a UTF-8
+// character boundary, and its trailing blanks dropped after a cut. The suffix is kept whole.
+std::string fitted_file_name(std::string_view stem, std::string_view suffix, std::size_t limit = kFileNameMax);
+// The n-th name of a series: "<stem><ext>" for 0, else "<stem> (<n>)<ext>", fitted to `limit`, so
+// that long names stay apart by their serial.
+std::string serial_file_name(std::string_view stem, std::string_view ext, int n, std::size_t limit = kFileNameMax);
+// The first name of that series that is not in `folder` (as a path).
+std::string free_file_path(const std::string& folder, std::string_view stem, std::string_view ext,
+                           std::size_t limit = kFileNameMax);
+// Gives the file `from` the first free name of that series in `folder`, never replacing a file,
+// not even one another process makes meanwhile. The path it took; "" when it could not be moved
+// (`from` is left as it was).
+std::string move_to_free_name(const std::string& from, const std::string& folder, std::string_view stem,
+                              std::string_view ext);
 // Size of a file; -1 when it cannot be opened. Sizes above 0x7FFFFFFF are clamped.
 std::int32_t get_file_size(const std::string& path);
 std::int64_t get_file_size_64(const std::string& path);

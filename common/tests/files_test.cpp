@@ -142,6 +142,59 @@ TEST(FilesText, NameCharacters) {
         EXPECT_FALSE(tv::is_safe_path_component(bad)) << bad;
 }
 
+// Names cut to one component keep whole UTF-8 characters, their serial and their extension.
+TEST(FilesText, FittedNamesKeepWholeCharactersAndTheirSerial) {
+    const std::string u200 = [] {
+        std::string s;
+        for (int i = 0; i < 200; ++i) s += "\xC3\xBC";
+        return s;
+    }();
+    const struct {
+        std::string stem, ext;
+        int serial;
+        std::string expected;
+    } cases[] = {
+        {"Doe", ".doc", 0, "Doe.doc"},
+        {"Doe", ".doc", 2, "Doe (2).doc"},
+        {std::string(300, 'a'), ".doc", 0, std::string(251, 'a') + ".doc"},
+        {std::string(300, 'a'), ".doc", 12, std::string(246, 'a') + " (12).doc"},
+        {u200, ".pdf", 0, u200.substr(0, 250) + ".pdf"},  // 251 bytes would halve a character
+        {"x" + u200, ".pdf", 0, "x" + u200.substr(0, 250) + ".pdf"},
+        {std::string(249, 'a') + "  b", ".doc", 0, std::string(249, 'a') + ".doc"},  // no blank before the dot
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expected);
+        const std::string name = tv::serial_file_name(c.stem, c.ext, c.serial);
+        EXPECT_EQ(name, c.expected);
+        EXPECT_LE(name.size(), tv::kFileNameMax);
+    }
+}
+
+// Processes that give their files the same name at once all keep theirs, and so does the file
+// that had it first.
+TEST_F(FilesOpsTest, MovingToAFreeNameNeverReplacesAFile) {
+    write(work_ + "/x.pdf", "first");
+    constexpr int kChildren = 8;
+    std::vector<pid_t> children;
+    for (int i = 0; i < kChildren; ++i) {
+        const std::string mine = work_ + "/part." + std::to_string(i);
+        write(mine, "child " + std::to_string(i));
+        const pid_t pid = ::fork();
+        if (pid == 0) _exit(tv::move_to_free_name(mine, work_, "x", ".pdf").empty() ? 1 : 0);
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    std::set<std::string> contents;
+    for (int n = 0; n <= kChildren; ++n) contents.insert(read(work_ + "/" + tv::serial_file_name("x", ".pdf", n)));
+    EXPECT_EQ(contents.size(), static_cast<std::size_t>(kChildren + 1));
+    EXPECT_EQ(read(work_ + "/x.pdf"), "first");
+    EXPECT_EQ(names(work_ + "/*", tv::kFindFiles).size(), static_cast<std::size_t>(kChildren + 1)) << "no part left";
+}
+
 TEST_F(FilesFinderTest, FilesOnlySkipsFoldersAndDotNamesOnAMappedDrive) {
     fs::create_directories(work_ + "/d/sub");
     write(work_ + "/d/a.txt", "abc");

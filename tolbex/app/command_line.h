@@ -27,9 +27,12 @@
 //                          recording could not be copied, 16 no channel-1 file, 17 cancelled in
 //                          Patient Details (no "y") or in the Save dialog (twelve-lead), 18 no
 //                          display to show those dialogs on
-//   /convert               0 exported, 1 the report could not be opened or a file not written
-//   /print, /printto       0 printed, 1 the report could not be opened, the audit log not opened
-//                          or printing failed
+//   /convert               0 exported, 1 the report could not be opened or a file not written;
+//                          for pictures also no page, or the metafile list or a metafile
+//                          unreadable (nothing written then)
+//   /print, /printto       0 printed, 1 the report could not be opened, has no page, its metafile
+//                          list or a metafile is unreadable (nothing printed), the audit log not
+//                          opened or printing failed
 //   a switch short of operands, an action this build does not offer, a start that needs the
 //   main window, a refused start-up, a "/mail" file that a run without windows cannot take: 1
 #pragma once

@@ -86,6 +86,29 @@ bool append_group_entry(const std::string& index_path, std::string_view folder_n
     return add_group_entry(index_path, folder_name, display_name).ok();
 }
 
+ArchivedReportEntry find_archived_report(const std::string& report_folder) {
+    ArchivedReportEntry out;
+    const std::string folder = platform::strip_trailing_slashes(report_folder);
+    const std::string archive_folder = get_path_folder(folder);
+    if (archive_folder.empty() || archive_folder == folder ||
+        !platform::find_name_ci(archive_folder, kArchiveIndexName))
+        return out;
+    out.archive = std::make_unique<ReportArchive>(archive_folder, "");
+    out.record = out.archive->find_record(get_path_file_name(folder));
+    out.archive_name = out.archive->get_folder_name();
+    const std::string group_folder = get_path_folder(archive_folder);
+    if (group_folder.empty() || group_folder == archive_folder) return out;
+    const ArchiveGroup group(find_group_index(group_folder), false, false, false);
+    for (std::int32_t i = 0; i < group.get_count(); ++i) {
+        const ReportArchive* a = group.get_archive(i);
+        if (a->is_safe() && platform::iequals(a->get_folder_name(), out.archive_name)) {
+            out.archive_name = a->get_name();
+            break;
+        }
+    }
+    return out;
+}
+
 ArchiveGroup::ArchiveGroup(std::string index_path, bool raw_only, bool skip_raw, bool read_index)
     : index_path_(std::move(index_path)) {
     platform::UniqueFile file = archive_io::open_index_for_reading(index_path_, &stamp_);

@@ -50,6 +50,16 @@ Result<void> add_group_entry(const std::string& index_path, std::string_view fol
 // The same, as true or false for callers that show their own message.
 bool append_group_entry(const std::string& index_path, std::string_view folder_name, std::string_view display_name);
 
+// Where a report folder is listed: the archive that holds it (its parent folder, with an
+// ARCHINFO.DAT, read afresh), the record of the folder's name there, and the archive's display
+// name from the group's ARCHDIR.DAT (the archive folder's name when the group does not list it).
+struct ArchivedReportEntry {
+    std::unique_ptr<ReportArchive> archive;  // null when the parent is no archive
+    ReportRecord* record = nullptr;          // null when the archive does not list the folder
+    std::string archive_name;
+};
+ArchivedReportEntry find_archived_report(const std::string& report_folder);
+
 class ArchiveGroup {
 public:
     // Reads ARCHDIR.DAT at `index_path` and, through ReportArchive, every archive it lists. The

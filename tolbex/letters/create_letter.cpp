@@ -41,9 +41,7 @@ bool write_letter_options(const LetterOptions& o) {
 }
 
 std::string free_letter_path(const std::string& folder, const std::string& name) {
-    std::string path = join_path(folder, name + ".doc");
-    for (int i = 1; file_exists(path); ++i) path = join_path(folder, name + " (" + std::to_string(i) + ").doc");
-    return path;
+    return free_file_path(folder, name, ".doc", kLetterFileNameMax);
 }
 
 bool create_letter(const std::string& report_folder, const std::string& description, const LetterHooks& hooks, Ui& ui,

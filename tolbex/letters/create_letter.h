@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "common/files.h"
 #include "common/ui.h"
 #include "tolbex/letters/word_processor.h"
 
@@ -33,8 +34,10 @@ struct LetterHooks {
     std::function<void(const std::string& letter_path)> show_letter;
 };
 
+// Longest letter file name: the word processor keeps a lock file ".~lock.<name>#" beside it.
+inline constexpr std::size_t kLetterFileNameMax = kFileNameMax - 8;
 // "<folder>/<name>.doc", else "<name> (1).doc", " (2)", ... whichever does not exist yet; `name`
-// is in the file system's bytes (UTF-8).
+// is in the file system's bytes (UTF-8), shortened to fit kLetterFileNameMax with its serial.
 std::string free_letter_path(const std::string& folder, const std::string& name);
 
 // Makes the letter for a report folder and description (Windows-1252; the letter's name is made

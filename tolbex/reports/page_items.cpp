@@ -626,6 +626,21 @@ std::string PageItem::record_bytes(bool oem) const {
     return make_page_record(PageRecordKind::Text, payload + text);
 }
 
+std::string note_text_for_page(std::string_view text) {
+    constexpr std::size_t kMaxText = kMaxPagePayload - 12;
+    std::string out;
+    out.reserve(std::min(text.size() + text.size() / 8, kMaxText));
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out.push_back('\r');
+        out.push_back(text[i]);
+    }
+    if (out.size() > kMaxText) {
+        out.resize(kMaxText);
+        if (out.back() == '\r') out.pop_back();
+    }
+    return out;
+}
+
 std::string make_page_record(PageRecordKind kind, std::string_view payload, std::uint32_t attr1, std::uint32_t attr2,
                              std::uint32_t attr3) {
     std::string out;

@@ -199,6 +199,10 @@ private:
     std::string bytes_;
 };
 
+// A note's text as pages store it: each line ends in CR LF (a lone LF gets its CR), and the text
+// is cut to what one text record holds, never between CR and LF.
+std::string note_text_for_page(std::string_view text);
+
 // OEM text of pages from folders without VERSION.TXT.
 std::string page_text_from_oem(std::string_view oem);  // 0xF3 -> "<=", 0xF2 -> ">=", then OEM -> ANSI
 std::string page_text_to_oem(std::string_view ansi);

@@ -92,6 +92,7 @@ CReportPage* ReportDocument::page(int index) const {
 void ReportDocument::clear_pages() {
     pages_.clear();
     emf_list_.clear();
+    emf_problem_.clear();
 }
 
 void ReportDocument::append_builtin(std::unique_ptr<CReportPage> page) {
@@ -141,13 +142,17 @@ bool ReportDocument::load(const ReportFolder& folder, const ReportDocumentMode& 
 
     patient_name_.clear();
     patient_number_.clear();
-    if (folder_has_metafiles(files_)) {
+    const bool has_metafiles = folder_has_metafiles(files_);
+    if (has_metafiles) {
         if (auto header = read_patient_header_fields(files_)) {
             patient_name_ = std::move(header->name);
             patient_number_ = std::move(header->patient_number);
         }
     }
-    emf_list_ = read_emf_list(files_);
+    emf_problem_.clear();
+    emf_list_ = read_emf_list(files_, &emf_problem_);
+    if (has_metafiles && emf_problem_.empty() && !files_.find(kEmfListName))
+        emf_problem_ = "The 12-lead pictures of the report have no list (" + std::string(kEmfListName) + ").";
     if (emf_list_.empty()) return true;
 
     // The contents pages, as many as the list needs.
@@ -361,6 +366,14 @@ bool ReportDocument::unconfirm() {
                          MsgButtons::Ok);
     }
     return true;
+}
+
+std::string ReportDocument::missing_parts() const {
+    if (!emf_problem_.empty()) return emf_problem_;
+    for (const auto& p : pages_)
+        for (const std::string& name : p->metafiles())
+            if (!p->can_read_metafile(name)) return "The 12-lead picture cannot be read: " + name;
+    return {};
 }
 
 bool ReportDocument::export_rtf(const std::string& folder, const std::string& format, std::string* error) const {

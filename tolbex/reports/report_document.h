@@ -22,6 +22,7 @@ class ReportRecord;
 
 inline constexpr const char* kSummaryTxtName = "SUMMARY.TXT";
 inline constexpr const char* kReportRtfName = "REPORT.RTF";
+inline constexpr const char* kEmfListName = "emflist.dat";
 
 // Message texts of the document.
 inline constexpr const char* kReportTitlePrefix = "Report: ";
@@ -116,6 +117,12 @@ public:
     bool confirm();
     bool unconfirm();
 
+    // What the pages leave out of the report: the 12-lead section when the folder holds metafiles
+    // and their list (emflist.dat) is missing, cannot be read or is cut short, and each metafile
+    // a picture page plays that cannot be read (the first found). Empty when nothing is. A window
+    // shows what there is; the command line writes and prints nothing of such a report.
+    std::string missing_parts() const;
+
     // --- export for the command line ---
     // format "RTF": <folder>/REPORT.RTF from the page files; "PCX" (any case) or anything else
     // (BMP): PAGE%04d.<ext> for every page at 2496 x 3520. False when a file could not be written.
@@ -169,7 +176,7 @@ private:
     AuditTrail* audit_ = nullptr;
     ReportDocumentMode mode_;
     std::string folder_, title_, name_, confirmation_, temp_folder_, archive_report_path_;
-    std::string patient_name_, patient_number_;
+    std::string patient_name_, patient_number_, emf_problem_;
     ReportFolder files_;
     std::uint32_t size_ = 0;
     std::int64_t time_ = 0;

@@ -91,14 +91,21 @@ std::string legend_file_name(std::string_view name) {
     return s;
 }
 
-std::vector<EmfEntry> read_emf_list(const std::string& report_folder) {
-    return read_emf_list(ReportFolder(report_folder));
+std::vector<EmfEntry> read_emf_list(const std::string& report_folder, std::string* problem) {
+    return read_emf_list(ReportFolder(report_folder), problem);
 }
 
-std::vector<EmfEntry> read_emf_list(const ReportFolder& report_folder) {
+std::vector<EmfEntry> read_emf_list(const ReportFolder& report_folder, std::string* problem) {
     std::vector<EmfEntry> out;
-    auto bytes = report_folder.read("emflist.dat", ReportFileKind::EmfList);
-    if (!bytes || bytes->size() < 64) return out;
+    auto name = report_folder.find("emflist.dat");
+    if (!name) return out;
+    auto bytes = report_folder.read(*name, ReportFileKind::EmfList);
+    if (!bytes || bytes->size() < 64) {
+        const std::string path = report_folder.path_of(*name);
+        if (problem)
+            *problem = (bytes ? "The metafile list is too short: " : "The metafile list cannot be read: ") + path;
+        return out;
+    }
     const std::string& b = *bytes;
     const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(b.data()), b.size());
     std::tm start{};
@@ -117,7 +124,8 @@ std::vector<EmfEntry> read_emf_list(const ReportFolder& report_folder) {
     };
     std::vector<Raw> raw;
     std::size_t pos = 64;
-    for (unsigned i = 0; i < count; ++i) {
+    unsigned read = 0;
+    for (; read < count; ++read) {
         if (b.size() - pos < 2) break;
         const unsigned l = load_le16(data, pos);
         pos += 2;
@@ -131,10 +139,15 @@ std::vector<EmfEntry> read_emf_list(const ReportFolder& report_folder) {
         std::string description = b.substr(pos, m);
         pos += m;
         // The names are joined to the report folder: plain names only.
-        if (!is_safe_path_component(name) || name.find('\\') != std::string::npos) continue;
+        if (!is_safe_path_component(name) || name.find('\\') != std::string::npos) {
+            if (problem) *problem = "The metafile list names a file outside the report: " + *path;
+            continue;
+        }
         const std::int64_t sample = metafile_sample(name);
         raw.push_back({std::move(name), std::move(description), sample});
     }
+    if (read < count && problem)
+        *problem = format_string("The metafile list ends after %u of its %u entries: ", read, count) + *path;
     std::stable_sort(raw.begin(), raw.end(), [](const Raw& a, const Raw& c) { return a.sample < c.sample; });
     int numbers[4] = {0, 0, 0, 0};
     std::vector<EmfEntry> by_group[4];
@@ -291,7 +304,7 @@ std::string CReportPage::folder() const { return get_path_folder(file_name_); }
 int CReportPage::add_annotation(const std::string& text, std::int32_t x, std::int32_t y) {
     if (!keeps_annotations()) return -1;
     if (first_annotation_ < 0) first_annotation_ = static_cast<std::int32_t>(items_.size());
-    add_item(PageItem::make_text(text, x, y));
+    add_item(PageItem::make_text(note_text_for_page(text), x, y));
     modified_ = true;
     return static_cast<int>(items_.size()) - 1;
 }
@@ -300,7 +313,7 @@ void CReportPage::replace_annotation_text(const std::string& text, int index) {
     if (first_annotation_ < 0 || index < first_annotation_ || index >= static_cast<int>(items_.size())) return;
     auto old = items_[static_cast<std::size_t>(index)]->text();
     if (!old) return;
-    items_[static_cast<std::size_t>(index)] = PageItem::make_text(text, old->x, old->y, this);
+    items_[static_cast<std::size_t>(index)] = PageItem::make_text(note_text_for_page(text), old->x, old->y, this);
     modified_ = true;
 }
 
@@ -324,22 +337,35 @@ int CReportPage::find_annotation(fw::DrawContext& dc, const PageFonts& fonts, st
     return -1;
 }
 
+std::vector<std::string> CReportPage::metafiles() const {
+    if (!picture_page_) return {};
+    if (picture_names_.empty()) {
+        const std::int32_t group = metafile_group(get_path_file_name(file_name_));
+        if (group != 1 && group != 2) return {};
+        return {file_name_};
+    }
+    std::vector<std::string> names{legend_file_name(picture_names_.front())};
+    for (std::size_t k = 0; k < picture_names_.size() && k < 4; ++k) names.push_back(picture_names_[k]);
+    return names;
+}
+
+bool CReportPage::can_read_metafile(const std::string& name) const { return load_metafile(folder_, name).has_value(); }
+
 void CReportPage::draw_pictures(fw::DrawContext& dc) const {
     const std::int64_t cx = dc.window_ext().cx, cy = dc.window_ext().cy;
     auto rect = [&](std::int64_t x1, std::int64_t y1, std::int64_t x2, std::int64_t y2) {
         return fw::Rc{static_cast<std::int32_t>(cx * x1 / 20000), static_cast<std::int32_t>(cy * y1 / 29700),
                       static_cast<std::int32_t>(cx * x2 / 20000), static_cast<std::int32_t>(cy * y2 / 29700)};
     };
+    const std::vector<std::string> names = metafiles();
     if (picture_names_.empty()) {
-        const std::int32_t group = metafile_group(get_path_file_name(file_name_));
-        if (group != 1 && group != 2) return;
-        auto emf = load_metafile(folder_, file_name_);
+        if (names.empty()) return;
+        auto emf = load_metafile(folder_, names.front());
         if (!emf) return;
-        play_metafile(dc, *emf, group == 1 ? rect(400, 2000, 19466, 26642) : rect(400, 2000, 19674, 25990));
+        const bool strip = metafile_group(get_path_file_name(file_name_)) == 1;
+        play_metafile(dc, *emf, strip ? rect(400, 2000, 19466, 26642) : rect(400, 2000, 19674, 25990));
         return;
     }
-    std::vector<std::string> names{legend_file_name(picture_names_.front())};
-    for (const std::string& n : picture_names_) names.push_back(n);
     static const int kSlotX[5] = {300, 3000, 7200, 11400, 15600};
     static const int kSlotW[5] = {2500, 4000, 4000, 4000, 4000};
     for (std::size_t k = 0; k < names.size() && k < 5; ++k) {

@@ -37,9 +37,12 @@ std::int32_t metafile_group(std::string_view name);
 // The legend strip: the name with its fifth character from the end set to '3' ("" when too short).
 std::string legend_file_name(std::string_view name);
 // Reads <folder>/emflist.dat: sorted by sample, titled "%d. %s %s", group 0 dropped, grouped
-// 1, 2, 3. Empty when missing. Entries stop at the first bad length, short read or unsafe name.
-std::vector<EmfEntry> read_emf_list(const ReportFolder& report_folder);
-std::vector<EmfEntry> read_emf_list(const std::string& report_folder);
+// 1, 2, 3. Empty when missing. Entries stop at the first bad length or short read; an unsafe name
+// is left out. `problem` (when given) says what was left out of a list that is there: the whole
+// list when it cannot be read or is shorter than its header, the entries after a cut, an unsafe
+// name; it is left alone when nothing was.
+std::vector<EmfEntry> read_emf_list(const ReportFolder& report_folder, std::string* problem = nullptr);
+std::vector<EmfEntry> read_emf_list(const std::string& report_folder, std::string* problem = nullptr);
 
 // PAGE.0 ... PAGE.(count - 1): count is the first n whose file is missing.
 struct PageFileSet {
@@ -83,6 +86,11 @@ public:
     std::size_t picture_count() const { return picture_names_.size(); }
     const std::vector<std::string>& picture_names() const { return picture_names_; }
     bool is_picture_page() const { return picture_page_; }
+    // The metafiles a picture page plays, in order: its one strip or interval picture, or the
+    // legend strip and up to four pictures; none for other pages.
+    std::vector<std::string> metafiles() const;
+    // Whether a metafile reads as one (found without regard to case, as drawing finds it).
+    bool can_read_metafile(const std::string& name) const;
     const PageItems& items() const { return items_; }
     std::int32_t first_annotation_index() const { return first_annotation_; }
     std::int64_t annotation_offset() const { return annotation_offset_; }

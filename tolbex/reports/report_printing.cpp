@@ -110,8 +110,7 @@ bool is_pdf_printer(const PrintSettings& settings, const std::string& printer) {
 }
 
 std::string pdf_output_path(const std::string& folder, const std::string& document_name) {
-    // The name becomes a file name here, once: the file system spells it in UTF-8.
-    return join_path(folder, platform::cp1252_to_utf8(file_name_from_text(document_name)) + ".pdf");
+    return join_path(folder, fitted_file_name(platform::cp1252_to_utf8(file_name_from_text(document_name)), ".pdf"));
 }
 
 bool print_report(const ReportDocument& doc, const PrintRequest& request, const PrintSettings& settings,
@@ -126,9 +125,11 @@ bool print_report(const ReportDocument& doc, const PrintRequest& request, const 
             if (error) *error = "The PDF output folder cannot be made: " + settings.pdf_output_folder;
             return false;
         }
-        const std::string target = pdf_output_path(settings.pdf_output_folder, name);
-        // Written beside the target and renamed, so that nobody sees half a PDF.
-        const std::string partial = target + ".part";
+        // The name becomes a file name here, once: the file system spells it in UTF-8.
+        const std::string stem = platform::cp1252_to_utf8(file_name_from_text(name));
+        // Written beside the target under a name of this run's own, so that nobody sees half a PDF.
+        const std::string partial = join_path(settings.pdf_output_folder,
+                                              fitted_file_name("." + stem, "." + std::to_string(::getpid()) + ".part"));
         bool ok = true;
         {
             QPdfWriter writer(qstring_from_path(partial));
@@ -147,8 +148,12 @@ bool print_report(const ReportDocument& doc, const PrintRequest& request, const 
             }
         }
         if (ok && !file_exists(partial)) ok = false;
-        if (ok && std::rename(partial.c_str(), target.c_str()) != 0) {
-            if (error) *error = "The PDF file cannot be written: " + target;
+        // An earlier PDF of the same name stays, unless asked: this one takes the next free name.
+        const std::string whole = pdf_output_path(settings.pdf_output_folder, name);
+        if (ok &&
+            (request.replace_pdf ? std::rename(partial.c_str(), whole.c_str()) != 0
+                                 : move_to_free_name(partial, settings.pdf_output_folder, stem, ".pdf").empty())) {
+            if (error) *error = "The PDF file cannot be written: " + whole;
             ok = false;
         }
         if (!ok) ::unlink(partial.c_str());
@@ -196,6 +201,7 @@ bool export_merivale_pdf(const ReportDocument& doc, const PrintSettings& setting
     PrintRequest request;
     request.document_name = id;
     request.printer_name = settings.pdf_printer_name;
+    request.replace_pdf = true;
     if (!print_report(doc, request, settings, error)) return false;
     // The summary leaves the report folder: a plain file of it, never what a link leads to.
     FolderFiles summary;

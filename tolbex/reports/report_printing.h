@@ -28,6 +28,9 @@ struct PrintRequest {
     int last_page = 0;         // 1-based; 0 or less: to the last
     int duplicate_limit = 0;   // pages numbered this or below are printed twice
     std::string printer_name;  // empty: the default printer
+    // The PDF printer's file takes <name>.pdf whole, replacing an earlier one: the customer
+    // export, whose <id>.pdf goes with the <id>.TXT written beside it.
+    bool replace_pdf = false;
 };
 
 // Page numbers (1-based) in the order they are printed: first..last clamped to 1..page_count,
@@ -45,12 +48,13 @@ PageViewport print_page_viewport(bool true_scale, fw::Sz dpi, const PrintMargins
 // Whether `printer` names the configured PDF printer (without regard to case).
 bool is_pdf_printer(const PrintSettings& settings, const std::string& printer);
 // The PDF file for a document name (Windows-1252): <folder>/<name>.pdf, the name made a plain
-// file name in UTF-8.
+// file name in UTF-8 that fits one path component.
 std::string pdf_output_path(const std::string& folder, const std::string& document_name);
 
 // Prints the pages the request names. The document name is cut to 31 characters. False (with
 // `error`) when the printer is unavailable, a page could not be started or the PDF not written;
-// a failed PDF leaves no file behind.
+// a failed PDF leaves no file behind. Unless the request says so, the PDF printer never replaces
+// an earlier PDF: the file takes the first free name of <name>.pdf, "<name> (1).pdf", ...
 bool print_report(const ReportDocument& doc, const PrintRequest& request, const PrintSettings& settings,
                   std::string* error = nullptr);
 // Prints the report on the PDF printer under its recording ID and copies ANALSUM.TXT beside it as

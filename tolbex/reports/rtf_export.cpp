@@ -129,17 +129,18 @@ void RtfWriter::text_item(std::string_view text, std::int32_t x, std::int32_t y)
     last_x_ = tx;
     last_y_ = ty;
     std::string_view body = text_without_prefix(text);
+    // Lines end at CR LF or LF CR, and at a lone LF as the screen breaks them.
     std::vector<std::string_view> lines;
     for (;;) {
-        std::size_t cut = std::string_view::npos;
-        for (std::size_t i = 0; i + 1 < body.size(); ++i)
-            if ((body[i] == '\r' && body[i + 1] == '\n') || (body[i] == '\n' && body[i + 1] == '\r')) {
-                cut = i;
-                break;
-            }
+        const std::size_t cut = body.find('\n');
         if (cut == std::string_view::npos) break;
-        lines.push_back(body.substr(0, cut));
-        body.remove_prefix(cut + 2);
+        std::size_t from = cut, to = cut + 1;
+        if (cut > 0 && body[cut - 1] == '\r')
+            from = cut - 1;
+        else if (to < body.size() && body[to] == '\r')
+            ++to;
+        lines.push_back(body.substr(0, from));
+        body.remove_prefix(to);
     }
     lines.push_back(body);
     for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -222,8 +223,13 @@ bool write_rtf_report(const ReportFolder& report_folder, const std::string& outp
     for (int n = first_page; written < wanted && n < INT32_MAX; ++n) {
         auto name = report_folder.find("page." + std::to_string(n));
         if (!name) break;
-        auto page = CReportPage::load(report_folder, *name, oem);
-        if (!page) break;
+        std::string why;
+        auto page = CReportPage::load(report_folder, *name, oem, &why);
+        if (!page) {
+            // Half a report is no export of it.
+            if (error) *error = why.empty() ? "Cannot read the page file " + report_folder.path_of(*name) + "." : why;
+            return false;
+        }
         if (page->item_count() == 0) continue;
         if (written > 0) w.page_break();
         page->write_rtf(w);

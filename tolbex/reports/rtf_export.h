@@ -53,7 +53,8 @@ std::string rtf_escape(std::string_view cp1252);
 
 // Writes page files PAGE.1 ... of `report_folder` (from max(first, 1), until last - first + 1
 // pages with items are written or a page file is missing) to `output_path`, through a temporary
-// file in the same folder. False with `error` when it cannot be written.
+// file in the same folder. False with `error` when a page file that is there cannot be read
+// (nothing is written then) or the output cannot be written.
 bool write_rtf_report(const ReportFolder& report_folder, const std::string& output_path, int first_page, int last_page,
                       bool oem, std::string* error = nullptr);
 bool write_rtf_report(const std::string& report_folder, const std::string& output_path, int first_page, int last_page,

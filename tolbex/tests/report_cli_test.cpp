@@ -1,5 +1,9 @@
 // "/convert", "/print" and "/printto" as the analysis system runs them: hidden, no window.
+#include <functional>
+
 #include "common/bytes.h"
+#include "tolbex/reports/metafile_player.h"
+#include "tolbex/reports/tests/page_test_support.h"
 #include "tolbex/tests/cli_fixture.h"
 
 namespace cli {
@@ -34,6 +38,13 @@ protected:
         write_file(r / "PAGE.0", record(17, {1, 3}, "abc"));
         out = t / "OUT";
         fs::create_directories(out);
+    }
+    // The folder where the PDF printers write, set in the user's profile.
+    fs::path use_pdf_folder() {
+        write_hive(root / "user" / "registry" / "HKCU.reg",
+                   "[Software\\Torvane Medical\\Calvera\\Pelwin]\r\n\"PDF Output Folder\"=\"" +
+                       (t / "pdf").string() + "\"\r\n");
+        return t / "pdf";
     }
     fs::path r, out;
 };
@@ -108,10 +119,8 @@ TEST_F(ReportCliTest, PrintToThePdfPrinterRepeatsTheFirstPages) {
 // The PDF's name is the title in the file system's bytes, whether the caller gave it in
 // Windows-1252 (as the analysis system does) or in UTF-8 (as a terminal does).
 TEST_F(ReportCliTest, PrintToThePdfPrinterNamesThePdfAfterANonAsciiTitle) {
-    const fs::path pdf_folder = t / "pdf";
-    write_hive(root / "user" / "registry" / "HKCU.reg",
-               "[Software\\Torvane Medical\\Calvera\\Pelwin]\r\n\"PDF Output Folder\"=\"" + pdf_folder.string() +
-                   "\"\r\n");
+    write_file(r / "PAGE.1", text(3200, 6400, "one"));
+    const fs::path pdf_folder = use_pdf_folder();
     for (const char* title : {"M\xFCller, J\xF6rg", "M\xC3\xBCller, J\xC3\xB6rg"}) {
         SCOPED_TRACE(title);
         fs::remove_all(pdf_folder);
@@ -120,6 +129,108 @@ TEST_F(ReportCliTest, PrintToThePdfPrinterNamesThePdfAfterANonAsciiTitle) {
         EXPECT_EQ(read_file(pdf_folder / "M\xC3\xBCller, J\xC3\xB6rg.pdf").rfind("%PDF", 0), 0u);
         EXPECT_EQ(std::distance(fs::directory_iterator(pdf_folder), {}), 1) << "nothing else, no .part";
     }
+}
+
+// The files of a folder whose names end so.
+std::vector<std::string> files_ending(const fs::path& folder, const std::string& end) {
+    std::vector<std::string> names;
+    if (fs::is_directory(folder))
+        for (auto& e : fs::directory_iterator(folder)) {
+            const std::string n = e.path().filename().string();
+            if (n.size() >= end.size() && n.compare(n.size() - end.size(), end.size(), end) == 0) names.push_back(n);
+        }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class TwelveLeadCliTest : public ReportCliTest {
+protected:
+    void SetUp() override {
+        ReportCliTest::SetUp();
+        use_pdf_folder();
+        // No page file: the report is its 12-lead section, a contents page and two strips.
+        tv::EmfWriter w({300, 300});
+        w.polyline({{0, 0}, {300, 300}});
+        const std::string emf = w.finish();
+        for (const char* name : {"R-128-60.emf", "R-256-61.emf"}) write_file(r / name, emf);
+        write_file(r / "emflist.dat",
+                   tv::testing::emf_list({{"R-128-60.emf", "Strip"}, {"R-256-61.emf", "Rhythm"}}, 2));
+    }
+    RunResult convert() { return run({"/convert", r.string(), out.string(), "BMP"}); }
+    RunResult print() { return run({"/printto", r.string(), "0", "0", "1", "0", "NTwelve", "Adobe PDF"}); }
+    const fs::path pdf_folder = t / "pdf";
+};
+
+TEST_F(TwelveLeadCliTest, AWholeReportConvertsAndPrints) {
+    const RunResult c = convert();
+    ASSERT_EQ(c.code, 0) << c.err;
+    EXPECT_EQ(files_ending(out, ".BMP"), (std::vector<std::string>{"PAGE0001.BMP", "PAGE0002.BMP", "PAGE0003.BMP"}));
+    const RunResult p = print();
+    ASSERT_EQ(p.code, 0) << p.err;
+    EXPECT_NE(read_file(pdf_folder / "Twelve.pdf").find("/Count 3"), std::string::npos);
+}
+
+// What the pages would leave out makes the run fail, with nothing written or printed.
+TEST_F(TwelveLeadCliTest, ADamagedReportIsNeitherConvertedNorPrinted) {
+    const std::string list = read_file(r / "emflist.dat");
+    const struct {
+        const char* what;
+        std::function<void()> damage;
+    } cases[] = {
+        {"no list", [&] { fs::remove(r / "emflist.dat"); }},
+        {"a list of 7 bytes", [&] { write_file(r / "emflist.dat", list.substr(0, 7)); }},
+        {"a list cut in its second entry", [&] { write_file(r / "emflist.dat", list.substr(0, list.size() - 3)); }},
+        {"a list that claims more entries",
+         [&] { write_file(r / "emflist.dat", list.substr(0, 25) + std::string("\x03", 1) + list.substr(26)); }},
+        {"a metafile missing", [&] { fs::remove(r / "R-256-61.emf"); }},
+        {"a metafile that is none", [&] { write_file(r / "R-128-60.emf", "not a metafile"); }},
+    };
+    const std::string emf = read_file(r / "R-128-60.emf");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        write_file(r / "emflist.dat", list);
+        for (const char* name : {"R-128-60.emf", "R-256-61.emf"}) write_file(r / name, emf);
+        c.damage();
+        fs::remove_all(out);
+        fs::create_directories(out);
+        fs::remove_all(pdf_folder);
+        const RunResult converted = convert();
+        EXPECT_NE(converted.code, 0);
+        EXPECT_NE(converted.err, "");
+        EXPECT_TRUE(fs::is_empty(out));
+        const RunResult printed = print();
+        EXPECT_NE(printed.code, 0);
+        EXPECT_NE(printed.err, "");
+        EXPECT_TRUE(files_ending(pdf_folder, "").empty());
+    }
+}
+
+// A report without a page prints nothing, not a blank page.
+TEST_F(ReportCliTest, PrintToOfAReportWithoutPagesFails) {
+    const RunResult res = run({"/printto", r.string(), "0", "0", "1", "0", "NEmpty", "Adobe PDF"});
+    EXPECT_EQ(res.code, 1);
+    EXPECT_NE(res.err.find("no pages"), std::string::npos) << res.err;
+    EXPECT_FALSE(fs::exists(root / "user" / "pdf_output"));
+}
+
+// An earlier PDF is never replaced: a title seen before (or one alike in its first 31
+// characters) gives a PDF of its own beside it.
+TEST_F(ReportCliTest, PrintToThePdfPrinterKeepsEarlierPdfs) {
+    write_file(r / "PAGE.1", text(3200, 6400, "one"));
+    const fs::path pdf_folder = use_pdf_folder();
+    const std::string shared = "Holter report of the patient with number ";
+    std::vector<std::pair<std::string, std::string>> kept;  // name, bytes
+    const std::string titles[] = {shared + "0001", shared + "0002", shared + "0001"};
+    for (const std::string& title : titles) {
+        const RunResult res = run({"/printto", r.string(), "0", "0", "1", "0", "N" + title, "Adobe PDF"});
+        ASSERT_EQ(res.code, 0) << res.err;
+        const std::vector<std::string> now = files_ending(pdf_folder, "");
+        ASSERT_EQ(now.size(), kept.size() + 1) << title;
+        for (const auto& [name, bytes] : kept) EXPECT_EQ(read_file(pdf_folder / name), bytes) << name;
+        kept.clear();
+        for (const std::string& name : now) kept.emplace_back(name, read_file(pdf_folder / name));
+    }
+    for (const auto& [name, bytes] : kept) EXPECT_EQ(name.substr(name.size() - 4), ".pdf") << name;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "common/strings.h"
 #include "tolbex/archive/patient_txt.h"
 #include "tolbex/archive/report_archive.h"
+#include "tolbex/reports/report_document.h"
 
 namespace tv::action_support {
 
@@ -13,6 +14,12 @@ bool is_blank_title(const std::string& text) { return text.find_first_not_of(" \
 
 std::string patient_name_of(const ReportFolder& folder) {
     return patient_item_text(read_text_file_line(folder, kPatientTxtName, 3).value_or(""));
+}
+
+std::string whole_report_problem(const ReportDocument& doc) {
+    std::string missing = doc.missing_parts();
+    if (missing.empty() && doc.page_count() == 0) missing = "The report has no pages.";
+    return missing;
 }
 
 }  // namespace tv::action_support

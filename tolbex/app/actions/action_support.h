@@ -4,6 +4,10 @@
 
 #include "common/report_files.h"
 
+namespace tv {
+class ReportDocument;
+}  // namespace tv
+
 namespace tv::action_support {
 
 bool is_regular_file(const std::string& path);
@@ -11,5 +15,8 @@ bool is_regular_file(const std::string& path);
 bool is_blank_title(const std::string& text);
 // The patient's name from PATIENT.TXT of a report folder; "" when there is none.
 std::string patient_name_of(const ReportFolder& folder);
+// Why the pages of a loaded report would not show all of it (none at all, or a part left out);
+// "" when they do. Pictures and prints of such a report are not made.
+std::string whole_report_problem(const ReportDocument& doc);
 
 }  // namespace tv::action_support

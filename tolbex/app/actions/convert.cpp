@@ -1,5 +1,7 @@
 // "/convert": a report written out as RTF without a window.
 #include "common/ui.h"
+#include "platform/fs.h"
+#include "tolbex/app/actions/action_support.h"
 #include "tolbex/app/actions/actions.h"
 #include "tolbex/app/tolbex_settings.h"
 #include "tolbex/reports/report_document.h"
@@ -8,13 +10,16 @@ namespace tv {
 
 int convert_report_command(const TolbexSettings& settings, const std::string& path, const std::string& folder,
                            const std::string& format) {
+    using namespace action_support;
     ReportDocument doc;
     std::string error;
     if (!doc.load(ReportFolder(ReportDocument::folder_of(path)), report_mode_of(settings), &error)) {
         ui().message_box("The report cannot be opened: " + error, "", MsgIcon::Error, MsgButtons::Ok);
         return 1;
     }
-    if (!doc.export_rtf(folder, format, &error)) {
+    // The pictures are of the whole report or of none of it: RTF holds the page files alone.
+    if (!platform::iequals(format, "RTF")) error = whole_report_problem(doc);
+    if (!error.empty() || !doc.export_rtf(folder, format, &error)) {
         ui().message_box("The report cannot be exported: " + error, "", MsgIcon::Error, MsgButtons::Ok);
         return 1;
     }

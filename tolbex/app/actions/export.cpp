@@ -11,6 +11,7 @@
 #include "tolbex/app/actions/action_support.h"
 #include "tolbex/app/actions/actions.h"
 #include "tolbex/app/import_reports.h"
+#include "tolbex/archive/archive_group.h"
 #include "tolbex/archive/audit_trail.h"
 #include "tolbex/archive/report_archive.h"
 #include "tolbex/archive/store_report.h"
@@ -23,11 +24,9 @@ int export_report_command(AuditTrail& audit, const std::string& format, const st
     if (!platform::iequals(format, "TVZ")) return 4;
     const std::string folder = platform::strip_trailing_slashes(report_folder);
     if (!folder_exists(folder) || !platform::find_name_ci(folder, "PATIENT.TXT")) return 1;
-    const std::string archive_folder = get_path_folder(folder);
-    const std::string name = get_path_file_name(folder);
-    if (archive_folder == folder || !platform::find_name_ci(archive_folder, kArchiveIndexName)) return 1;
-    ReportArchive archive(archive_folder, "");
-    const ReportRecord* record = archive.find_record(name);
+    const ArchivedReportEntry entry = find_archived_report(folder);
+    if (!entry.archive) return 1;
+    const ReportRecord* record = entry.record;
     if (!record) return 2;
 
     std::vector<std::string> list;

@@ -46,6 +46,9 @@ int print_report_command(CTolbexApp& app, const std::string& folder_operand, int
         if (!doc.load(report, report_mode_of(app.settings()), &error)) {
             ui().message_box("The report cannot be opened: " + error, "", MsgIcon::Error, MsgButtons::Ok);
             result = 1;
+        } else if (const std::string problem = whole_report_problem(doc); !problem.empty()) {
+            ui().message_box("The report cannot be printed: " + problem, "", MsgIcon::Error, MsgButtons::Ok);
+            result = 1;
         } else {
             doc.set_report_title(title);
             app.set_print_duplicate_limit(duplicate_limit);

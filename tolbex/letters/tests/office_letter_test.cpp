@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/codepage.h"
 #include "platform/fs.h"
 #include "testing/app_test_root.h"
 #include "tolbex/letters/create_letter.h"
@@ -172,6 +173,39 @@ TEST_F(OfficeLetterTest, NonAsciiPathsAndDescriptionsKeepEveryLetter) {
     EXPECT_EQ(list_letters(report), expected);
     EXPECT_EQ(shown, (std::vector<std::string>{expected[1], expected[0]})) << "the viewer gets the letter made";
     for (const std::string& letter : expected) EXPECT_EQ(read_back(letter), "To Doe");
+}
+
+// A description longer than a file name may be: the letter's name is cut to fit (never inside a
+// character), and a second letter stays apart from the first by its serial.
+TEST_F(OfficeLetterTest, LongDescriptionsAreCutToAFileName) {
+    std::string why;
+    if (!office_available(&why)) GTEST_SKIP() << "LibreOffice is not usable here: " << why;
+    const std::string report = make_report();
+    const std::string templ = (t / "short.odt").string();
+    write_office_document(templ, "To <patdet.name>");
+    LetterHooks hooks;
+    hooks.choose_template = [&](const std::string&) { return std::optional<std::string>(templ); };
+    hooks.start_word_processor = start_office_word_processor;
+    const struct {
+        std::string description;  // Windows-1252
+        std::string stem;         // the name's first bytes, UTF-8
+    } cases[] = {{std::string(251, 'a'), "aaaa"}, {std::string(200, '\xFC'), "\xC3\xBC\xC3\xBC"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description.size());
+        for (const std::string& letter : list_letters(report)) std::remove(letter.c_str());
+        std::vector<std::string> made(2);
+        for (std::string& m : made) ASSERT_TRUE(create_letter(report, c.description, hooks, scripted, &m));
+        EXPECT_TRUE(scripted.shown.empty()) << scripted.shown.front().text;
+        EXPECT_EQ(list_letters(report).size(), 2u);
+        EXPECT_NE(made[0], made[1]);
+        for (const std::string& m : made) {
+            const std::string name = std::filesystem::path(m).filename().string();
+            EXPECT_LE(name.size(), kLetterFileNameMax);
+            EXPECT_EQ(name.rfind(c.stem, 0), 0u) << name;
+            EXPECT_EQ(platform::utf8_to_cp1252(name, '\0').find('\0'), std::string::npos) << "whole characters";
+            EXPECT_EQ(read_back(m), "To Doe");
+        }
+    }
 }
 
 }  // namespace

@@ -102,7 +102,9 @@ TEST(EmfList, SortedTitledAndGrouped) {
                                                                                     {"R-64.emf", "No sample"},
                                                                                     {"../R-1-60.emf", "Escape"}},
                                                                                    6)));
-    const auto list = read_emf_list(root.path());
+    std::string problem;
+    const auto list = read_emf_list(root.path(), &problem);
+    EXPECT_NE(problem.find("outside"), std::string::npos) << "the name with \"..\" is left out";
     ASSERT_EQ(list.size(), 4u);
     EXPECT_EQ(list[0].name, "R-128-60.emf");
     EXPECT_EQ(list[0].title, "1. 03:04:06 01/02/24 Strip A");
@@ -117,13 +119,24 @@ TEST(EmfList, HostileLengthsStopReading) {
     platform::testing::TempRoot root;
     const std::string path = root.path() + "/emflist.dat";
     std::string big(300, 'x');
+    // Each cut says so; a whole list says nothing.
+    std::string problem;
     ASSERT_TRUE(
         platform::atomic_write_file(path, emf_list({{"A-1-60.emf", "ok"}, {big, "bad"}, {"A-2-60.emf", "x"}}, 3)));
-    EXPECT_EQ(read_emf_list(root.path()).size(), 1u);
+    EXPECT_EQ(read_emf_list(root.path(), &problem).size(), 1u);
+    EXPECT_NE(problem.find("after 1 of its 3 entries"), std::string::npos) << problem;
+    problem.clear();
     ASSERT_TRUE(platform::atomic_write_file(path, emf_list({{"A-1-60.emf", "ok"}}, 65535, "\x05")));
-    EXPECT_EQ(read_emf_list(root.path()).size(), 1u);
+    EXPECT_EQ(read_emf_list(root.path(), &problem).size(), 1u);
+    EXPECT_NE(problem.find("after 1 of its 65535 entries"), std::string::npos) << problem;
+    problem.clear();
     ASSERT_TRUE(platform::atomic_write_file(path, std::string(30, '\xff')));
-    EXPECT_TRUE(read_emf_list(root.path()).empty());
+    EXPECT_TRUE(read_emf_list(root.path(), &problem).empty());
+    EXPECT_NE(problem.find("too short"), std::string::npos) << problem;
+    problem.clear();
+    ASSERT_TRUE(platform::atomic_write_file(path, emf_list({{"A-1-60.emf", "ok"}}, 1)));
+    EXPECT_EQ(read_emf_list(root.path(), &problem).size(), 1u);
+    EXPECT_EQ(problem, "");
 }
 
 TEST(PageFiles, CountStopsAtTheFirstGap) {

@@ -399,6 +399,13 @@ TEST_F(ReportDocumentTest, PdfPrintingWritesEveryRequestedPage) {
     ASSERT_TRUE(export_merivale_pdf(doc, settings));
     EXPECT_EQ(read_all(t / "pdf" / "REC01.TXT"), "summary");
     EXPECT_TRUE(fs::exists(t / "pdf" / "REC01.pdf"));
+    // Exported again, its PDF is replaced: the pair <id>.pdf and <id>.TXT stays one.
+    ASSERT_TRUE(export_merivale_pdf(doc, settings));
+    EXPECT_FALSE(fs::exists(t / "pdf" / "REC01 (1).pdf"));
+    // The print of a name seen before keeps the earlier PDF.
+    ASSERT_TRUE(print_report(doc, request, settings, &error)) << error;
+    EXPECT_TRUE(fs::exists(t / "pdf" / "Smith, John (1).pdf"));
+    EXPECT_EQ(read_all(t / "pdf" / "Smith, John.pdf"), pdf);
 }
 
 }  // namespace

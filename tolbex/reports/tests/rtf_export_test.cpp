@@ -1,8 +1,14 @@
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+
 #include <gtest/gtest.h>
 
 #include "platform/fs.h"
 #include "testing/test_root.h"
 #include "tolbex/reports/page_items.h"
+#include "tolbex/reports/report_document.h"
 #include "tolbex/reports/rtf_export.h"
 #include "tolbex/reports/tests/page_test_support.h"
 
@@ -101,6 +107,78 @@ TEST(RtfWriterTest, UnwritableOutputIsReported) {
     std::string error;
     EXPECT_FALSE(write_rtf_report(root.path(), root.path() + "/missing/REPORT.RTF", 1, 1, false, &error));
     EXPECT_FALSE(error.empty());
+}
+
+TEST_F(RtfTest, AnUnreadablePageWritesNoHalfReport) {
+    page(1, testing::text_record(0, 0, "one"));
+    std::filesystem::create_directories(root.path() + "/PAGE.2");  // there, but no file to read
+    page(3, testing::text_record(0, 0, "three"));
+    std::string error;
+    EXPECT_FALSE(write_rtf_report(root.path(), root.path() + "/REPORT.RTF", 1, 1000, false, &error));
+    EXPECT_NE(error.find("PAGE.2"), std::string::npos) << error;
+    EXPECT_FALSE(std::filesystem::exists(root.path() + "/REPORT.RTF"));
+}
+
+// Lines break at CR LF, LF CR and a lone LF alike; a lone CR is no break.
+TEST_F(RtfTest, EveryKindOfLineEndStartsALine) {
+    page(1, testing::text_record(0, 3200, "a\r\nb\n\rc\nd\n\ne\rf"));
+    const std::string s = run();
+    std::string lines;
+    for (std::size_t at = s.find("\\posy"); at != std::string::npos; at = s.find("\\posy", at + 1))
+        lines += s.substr(s.find(' ', at) + 1, s.find("\r\n", at) - s.find(' ', at) - 1) + "|";
+    EXPECT_EQ(lines, "a|b|c|d||e\rf|");
+}
+
+// soffice, when it is installed: its own profile, so that a desktop session is not disturbed.
+std::string soffice_program() {
+    for (const char* p : {"/usr/bin/soffice", "/usr/local/bin/soffice"})
+        if (::access(p, X_OK) == 0) return p;
+    return {};
+}
+
+// The paragraphs LibreOffice reads from an RTF file, each as its text (from the flat ODF it
+// converts the file to; its plain-text export leaves positioned paragraphs out).
+std::vector<std::string> office_paragraphs(const std::string& rtf, const std::string& work) {
+    const std::string command = soffice_program() + " --headless -env:UserInstallation=file://" + work +
+                                "/office --convert-to fodt --outdir " + work + "/fodt " + rtf + " >/dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    const std::string xml = platform::read_whole_file(work + "/fodt/REPORT.fodt").value_or("");
+    std::vector<std::string> out;
+    for (std::size_t end = xml.find("</text:p>"); end != std::string::npos; end = xml.find("</text:p>", end + 1)) {
+        const std::size_t start = xml.rfind("<text:p", end);
+        std::string text;
+        bool in_tag = false;
+        for (std::size_t i = xml.find('>', start) + 1; i < end; ++i) {
+            if (xml[i] == '<' || xml[i] == '>')
+                in_tag = xml[i] == '<';
+            else if (!in_tag)
+                text += xml[i];
+        }
+        out.push_back(text);
+    }
+    return out;
+}
+
+// A note of two lines, as the annotation editor gives it (LF alone), is stored with CR LF and
+// reaches the word processor as two lines; so does a page that another program wrote with LF.
+TEST_F(RtfTest, TwoLineNotesAreTwoLinesInTheWordProcessor) {
+    if (soffice_program().empty()) GTEST_SKIP() << "soffice is not installed";
+    std::filesystem::create_directories(root.path() + "/R.IMG");
+    const std::string folder = root.path() + "/R.IMG";
+    ASSERT_TRUE(platform::atomic_write_file(folder + "/VERSION.TXT", "V8.006\r\n"));
+    ASSERT_TRUE(platform::atomic_write_file(folder + "/PAGE.0", testing::label_record()));
+    ASSERT_TRUE(platform::atomic_write_file(folder + "/PAGE.1", testing::text_record(3200, 3200, "theirs\nas well")));
+    ReportDocument doc;
+    ASSERT_TRUE(doc.load(folder, {}));
+    ASSERT_GE(doc.add_annotation(0, "first line\nsecond line", 3200, 6400), 0);
+    ASSERT_TRUE(doc.save());
+    EXPECT_NE(platform::read_whole_file(folder + "/PAGE.1").value_or("").find("first line\r\nsecond line"),
+              std::string::npos);
+    ASSERT_TRUE(doc.export_rtf(root.path(), "RTF"));
+
+    const std::vector<std::string> paragraphs = office_paragraphs(root.path() + "/REPORT.RTF", root.path());
+    for (const char* line : {"theirs", "as well", "first line", "second line"})
+        EXPECT_NE(std::find(paragraphs.begin(), paragraphs.end(), line), paragraphs.end()) << line;
 }
 
 }  // namespace

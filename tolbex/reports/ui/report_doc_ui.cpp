@@ -15,6 +15,7 @@
 #include "framework/qt/window_helpers.h"
 #include "platform/system.h"
 #include "tolbex/app/actions/actions.h"
+#include "tolbex/archive/archive_group.h"
 #include "tolbex/archive/patient_txt.h"
 #include "tolbex/archive/report_archive.h"
 #include "tolbex/archive/report_types.h"
@@ -162,9 +163,22 @@ bool CPellarnDoc::on_open_document(const std::string& path) {
         return false;
     }
     set_path_name(join_path(core_.report_folder(), kSummaryTxtName), false);
-    fw::Document::set_title(kReportTitlePrefix + core_.report_folder());
-    if (core_.mode().preview) core_.set_confirmation(read_confirming_user(core_.report_files()).value_or(""));
+    // However it is opened, the report is described as its archive lists it; the browser and
+    // the command line then add what they know.
+    ArchivedReportEntry entry = find_archived_report(core_.report_folder());
+    if (entry.record) {
+        describe_archived_report(*this, *entry.archive, *entry.record, entry.archive_name);
+    } else {
+        set_report_title(kReportTitlePrefix + core_.report_folder());
+        core_.set_report_name(get_path_file_name(core_.report_folder()));
+        core_.set_confirmation(read_confirming_user(core_.report_files()).value_or(""));
+    }
     return true;
+}
+
+void CPellarnDoc::set_title(const std::string& title) {
+    // The framework titles a document by its file, SUMMARY.TXT: a report keeps its own title.
+    fw::Document::set_title(core_.report_title().empty() ? title : core_.report_title());
 }
 
 bool CPellarnDoc::on_save_document(const std::string&) {

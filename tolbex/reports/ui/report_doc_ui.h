@@ -69,6 +69,8 @@ public:
 
     // The report title also titles the window.
     void set_report_title(const std::string& title);
+    // Keeps the report title once there is one (the framework's title is the file's name).
+    void set_title(const std::string& title) override;
 
     bool is_read_only() const override { return core_.is_read_only(); }
     std::string get_confirmation() const override { return core_.confirmation(); }

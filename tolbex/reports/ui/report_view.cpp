@@ -182,12 +182,14 @@ AnnotationDialogState annotation_dialog_open(const std::string& stored, int defa
         s.text = stored;
         s.size_index = default_index >= 0 && default_index < 4 ? default_index : 1;
     }
+    // The editor ends its lines in LF alone; a CR left in would show as a line of its own.
+    std::erase(s.text, '\r');
     return s;
 }
 
 std::string annotation_dialog_result(const std::string& text, int size_index) {
     const int code = kCodeOfIndex[std::clamp(size_index, 0, 3)];
-    return size_prefix(code) + text;
+    return note_text_for_page(size_prefix(code) + text);
 }
 
 int default_annotation_size_index() {

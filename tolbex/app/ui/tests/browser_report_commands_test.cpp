@@ -2,6 +2,7 @@
 // Print reports, and the wait dialogs that moving, copying, deleting and loading put on screen
 // (their texts recorded as they are shown, not raced).
 #include <QComboBox>
+#include <QPrinter>
 #include <QCoreApplication>
 #include <QMdiArea>
 #include <QPushButton>
@@ -13,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/files.h"
+#include "framework/qt/print_job.h"
 #include "framework/qt/qt_text.h"
 #include "framework/qt/wait_dialogs.h"
 #include "tolbex/app/actions/actions.h"
@@ -215,6 +218,60 @@ TEST_F(BrowserReportCommandsTest, ConfirmationPaneTellsTheOpenedReportsStateWith
     EXPECT_EQ(main_frame().pane_text(menu::kConfirmationPane), " Confirmed by DR QUILLON");
     settle();
     EXPECT_EQ(main_frame().pane_text(menu::kConfirmationPane), " Confirmed by DR QUILLON");
+}
+
+// Opened again by its file, a report is described as the browser describes it: its title, its
+// name, its confirmation, and the PDF file the print dialog proposes.
+TEST_F(BrowserReportCommandsTest, AReportReopenedFromTheRecentListIsDescribedAsFromTheBrowser) {
+    std::string proposed;
+    fw::set_print_dialog_hook([&](QPrinter& printer, int, int) {
+        proposed = from_qstring(printer.docName());
+        return false;
+    });
+    ASSERT_TRUE(run(gui::browser_cmd::Open, {"Fay Firm"}));
+    ASSERT_EQ(report_frames().size(), 1u);
+    ASSERT_TRUE(report_frames()[0]->close());
+    settle();
+    ASSERT_TRUE(report_frames().empty());
+    // A report outside any archive is titled by its folder.
+    const fs::path loose = fs::path(root.path()) / "LOOSE" / "L.IMG";
+    testing_root::write_file(loose / "PAGE.0", testing::label_record());
+    testing_root::write_file(loose / "PAGE.1", testing::text_record(3200, 6400, "loose"));
+    testing_root::write_file(loose / "CONFIRM.TXT", "dr loose\r\n");
+    const struct {
+        fs::path folder;
+        std::string title, name, confirmation;
+    } cases[] = {
+        {report_folder("R5.IMG"), "Fay Firm (STANDARD)", "Fay Firm", " Confirmed by DR QUILLON"},
+        {loose, "Report: " + loose.string(), "L.IMG", " Confirmed by DR LOOSE"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        if (c.folder == loose) {
+            ASSERT_NE(gui::open_report(loose.string()), nullptr);
+        }
+        const std::vector<std::string>& recent = windows->framework().recent_files().items();
+        const auto entry = std::find(recent.begin(), recent.end(), (c.folder / "SUMMARY.TXT").string());
+        ASSERT_NE(entry, recent.end()) << ::testing::PrintToString(recent);
+        if (c.folder != loose) {
+            ASSERT_NE(windows->framework().open_recent_file(entry - recent.begin()), nullptr);
+        }
+        settle();
+        ASSERT_EQ(report_frames().size(), 1u) << ::testing::PrintToString(shown_captions());
+        auto* doc = dynamic_cast<gui::CPellarnDoc*>(report_frames()[0]->active_document());
+        EXPECT_EQ(doc->title(), c.title);
+        EXPECT_EQ(report_frames()[0]->windowTitle().toStdString().rfind(c.title, 0), 0u);
+        EXPECT_EQ(doc->core().report_name(), c.name);
+        EXPECT_EQ(main_frame().pane_text(menu::kConfirmationPane), c.confirmation);
+        proposed.clear();
+        ASSERT_EQ(main_frame().active_child(), report_frames()[0]);
+        QTest::keyClick(main_frame().active_child(), Qt::Key_P, Qt::ControlModifier);
+        settle();
+        EXPECT_EQ(proposed, file_name_from_text(c.title) + ".pdf");
+        ASSERT_TRUE(report_frames()[0]->close());
+        settle();
+    }
+    fw::set_print_dialog_hook({});
 }
 
 TEST_F(BrowserReportCommandsTest, DetailsPaneFollowsAConfirmationMadeInTheReportWindow) {

@@ -71,6 +71,12 @@ TEST(AnnotationDialog, PrefixAndSizeIndex) {
     EXPECT_EQ(annotation_dialog_result("x", 1), "x");
     EXPECT_EQ(annotation_dialog_result("x", 2), "\x1b\x03x");
     EXPECT_EQ(annotation_dialog_result("x", 3), "\x1b\x01x");
+    // The editor's lines end in LF; pages keep CR LF, cut to one record without half a line end.
+    EXPECT_EQ(annotation_dialog_result("one\ntwo\r\nthree\n", 1), "one\r\ntwo\r\nthree\r\n");
+    EXPECT_EQ(annotation_dialog_open("\x1b\x03one\r\ntwo", 1).text, "one\ntwo");
+    const std::string full = annotation_dialog_result("a" + std::string(2047, '\n'), 0);
+    EXPECT_EQ(full.size(), kMaxPagePayload - 13);
+    EXPECT_EQ(full.substr(full.size() - 2), "\r\n");
 }
 
 }  // namespace
