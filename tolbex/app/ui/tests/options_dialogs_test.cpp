@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "framework/qt/folder_dialog.h"
+#include "framework/qt/tests/access_keys.h"
 #include "framework/qt/qt_text.h"
 #include "common/registry.h"
 #include "platform/registry.h"
@@ -293,6 +294,27 @@ TEST_F(OptionsDialogsTest, LetterOptionsFromTheMenu) {
         dlg.on_cancel();
     });
     EXPECT_FALSE(read_letter_options().save_with_report);
+}
+
+// Each key of Letter Creation Options reaches its own control; the two Browse... buttons differ.
+TEST_F(OptionsDialogsTest, LetterOptionsAccessKeysReachEachControl) {
+    start();
+    int chosen = 0;
+    gui::set_file_chooser_hook([&](const std::string&) {
+        ++chosen;
+        return std::string();
+    });
+    fw::set_browse_for_folder_hook([&](const std::string&, const std::string&) {
+        chosen += 10;
+        return std::string();
+    });
+    std::vector<std::string> faults;
+    run<gui::LetterOptionsDlg>(menu::kLetterOptions, [&](gui::LetterOptionsDlg& dlg) {
+        faults = fw::testing::access_key_faults(dlg);
+        dlg.on_cancel();
+    });
+    for (const std::string& f : faults) ADD_FAILURE() << f;
+    EXPECT_EQ(11, chosen);
 }
 
 TEST_F(OptionsDialogsTest, DefaultCompressionFromTheMenu) {
