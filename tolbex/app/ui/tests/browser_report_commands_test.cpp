@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QMdiArea>
+#include <QPrinterInfo>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeView>
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "framework/qt/print_job.h"
 #include "framework/qt/qt_text.h"
 #include "framework/qt/wait_dialogs.h"
 #include "tolbex/app/actions/actions.h"
@@ -352,6 +354,15 @@ TEST_F(BrowserReportCommandsTest, PrintReportsPrintsEachFormattedReportAndStopsA
     ASSERT_EQ(scripted.shown.size(), 1u);
     EXPECT_EQ(scripted.shown[0].text, "No formatted reports were selected for printing.");
     EXPECT_EQ(scripted.shown[0].caption, "No reports printed");
+
+    // The default printer where none is set up: the user learns so, and of Print to File.
+    if (!QPrinterInfo::defaultPrinter().isNull()) return;  // never print on a real printer
+    gui::set_report_print_operation({});
+    scripted.shown.clear();
+    select({"Ann Alder"});
+    ASSERT_TRUE(browser->execute(gui::browser_cmd::PrintReports));
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text, fw::kNoPrinterSetUp);
 }
 
 TEST_F(BrowserReportCommandsTest, MoveCopyAndDeleteNameEachReportInTheWaitDialog) {
