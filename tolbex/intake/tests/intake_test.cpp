@@ -225,6 +225,19 @@ TEST_F(IntakeTest, CardProgramFailuresGiveTheirMessageAndStoreNothing) {
     }
 }
 
+// Without the card program the message names the folders it is looked for in, as they are here.
+TEST_F(IntakeTest, MissingCardProgramNamesTheFoldersItIsLookedIn) {
+    ASSERT_TRUE(reg_set_string(HKEY_LOCAL_MACHINE, kCardProgramKey, "Install Path", (t / "none").string()));
+    scripted.shown.clear();
+    EXPECT_EQ(find_card_program(), "");
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    const std::string& text = scripted.shown[0].text;
+    EXPECT_NE(text.find("\"" + get_module_folder() + "\""), std::string::npos) << text;
+    EXPECT_NE(text.find("\"" + get_analyser_system_root() + "/SYSTEM\""), std::string::npos) << text;
+    EXPECT_EQ(text.find(".EXE"), std::string::npos) << text;
+    EXPECT_EQ(text.find('\\'), std::string::npos) << text;
+}
+
 // Through the dialog with "Compress Recording" clear, and straight into an archive without it.
 TEST_F(IntakeTest, UncompressedCardGoesToTheArchiveAsCardRecording) {
     make_card();
