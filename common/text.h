@@ -89,6 +89,11 @@ std::string vformat_string(const char* format, std::va_list args);
 // line the program did not write.
 std::string escape_control_chars(std::string_view text);
 
+// A recorder's person name ("FAMILY^GIVEN^MIDDLE^PREFIX^SUFFIX") as a person reads it: "Family,
+// Prefix Given Middle Suffix", a part in capitals only with its words capitalised. Text without '^'
+// is returned as it is.
+std::string person_name_text(std::string_view stored);
+
 // Appends the tokens of a command line: blanks separate tokens (a TAB does not end one);
 // "..." is one token without its quotes; "" gives an empty token. No length limit.
 void split_command_line(std::string_view text, std::vector<std::string>& tokens);

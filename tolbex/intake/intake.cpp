@@ -715,7 +715,7 @@ void take_card_texts(const CardSummary& summary, PatientDetails& details) {
     details.patient_id = summary.id;
     details.recording_date = summary.recording_date;
     details.recorder_id = summary.recorder_id;
-    details.description = summary.name;
+    details.description = person_name_text(summary.name);
 }
 
 // Reads the recording as the card program writes it and stores it as a card recording.

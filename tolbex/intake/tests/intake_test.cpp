@@ -122,6 +122,7 @@ TEST_F(IntakeTest, CardToArchiveAsCompressedRecordingReadableByTheArchiveCode) {
     // The dialog was filled from the card.
     ASSERT_EQ(shown_details.size(), 1u);
     EXPECT_EQ(shown_details[0].patient_name, "DOE^JOHN");
+    EXPECT_EQ(shown_details[0].description, "Doe, John");
     EXPECT_EQ(shown_details[0].patient_id, "12345");
     EXPECT_EQ(shown_details[0].recording_date, get_locale_date_order() == 0 ? "03/15/2007" : "15/03/2007");
     EXPECT_FALSE(shown_details[0].sound_file.empty());
@@ -248,7 +249,7 @@ TEST_F(IntakeTest, UncompressedCardGoesToTheArchiveAsCardRecording) {
         const char* description;
     };
     const Run runs[] = {{[&] { card_intake(0, mail); }, 1, "Holter 15 March"},
-                        {[] { store_card_recording(); }, 1, "DOE^JOHN"}};
+                        {[] { store_card_recording(); }, 1, "Doe, John"}};  // the name as a person reads it
     for (std::size_t n = 0; n < std::size(runs); ++n) {
         SCOPED_TRACE(n);
         runs[n].intake();
