@@ -331,7 +331,7 @@ void install_options_commands(fw::CommandTarget& target, CTolbexApp& core, std::
     });
     CBrowserFrame::set_play_action([](const std::string& report_folder) {
         fw::WaitCursor wait;
-        play_sound_file(find_report_sound(report_folder));
+        play_sound_file_or_tell(find_report_sound(report_folder));
     });
 }
 

@@ -127,7 +127,7 @@ PatientDetailsDlg::PatientDetailsDlg(PatientDetails& details, QWidget* parent)
     connect(field("Description of recording:"), &QLineEdit::textEdited, this, [this] {
         if (!updating_) description_typed_ = true;
     });
-    connect(play_, &QPushButton::clicked, this, [this] { play_sound_file(details_.sound_file); });
+    connect(play_, &QPushButton::clicked, this, [this] { play_sound_file_or_tell(details_.sound_file); });
 }
 
 PatientDetailsDlg::~PatientDetailsDlg() = default;

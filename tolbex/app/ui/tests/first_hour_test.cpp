@@ -192,6 +192,13 @@ TEST_F(FirstHourTest, PreviewAndPdfTitlesAreTheWholeName) {
     EXPECT_EQ(info.substr(value, info.find('\n', value) - value), kLongName) << info;
 }
 
+// The longest report type fits its column in the list's own font.
+TEST_F(FirstHourTest, TheTypeColumnHoldsTheLongestTypeWhole) {
+    QTreeView* tree = list().tree();
+    const int needed = tree->fontMetrics().horizontalAdvance(QStringLiteral("TIMI Arrhythmia Summary"));
+    EXPECT_GT(tree->columnWidth(kColumnType), needed);
+}
+
 TEST_F(FirstHourTest, EachWindowOfADocumentHasItsOwnEntryInTheWindowMenu) {
     const QString title = browser->frame()->windowTitle();
     frame()->action(fw::cmd::WindowNew)->trigger();

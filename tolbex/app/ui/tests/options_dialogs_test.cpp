@@ -372,7 +372,16 @@ TEST_F(OptionsDialogsTest, PlayButtonPlaysTheReportsSound) {
     select("Ann Alder");
     ASSERT_TRUE(browser->play_button()->isEnabled());
     browser->play_button()->click();
+    EXPECT_TRUE(scripted.shown.empty());
+    // No sound device: the player's own words reach the user.
+    testing_root::write_file(bin / "aplay",
+                             "#!/bin/sh\necho 'ALSA lib conf.c:5180: no card' >&2\n"
+                             "echo 'aplay: main:831: audio open error: No such file or directory' >&2\nexit 1\n");
+    browser->play_button()->click();
     setenv("PATH", old_path.c_str(), 1);
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text,
+              "The sound could not be played.\n\naplay: main:831: audio open error: No such file or directory");
     std::ifstream in(log, std::ios::binary);
     const std::string played((std::istreambuf_iterator<char>(in)), {});
     EXPECT_EQ("-q\n--\n" + (group / "STANDARD" / "R1.IMG" / "Patient.Wav").string() + "\n", played);
