@@ -12,6 +12,7 @@ if ! "$src/scripts/run-demo" >"$work/run-demo.log" 2>&1; then
     echo "FAIL: scripts/run-demo"
     exit 1
 fi
+build=$(cd "$src" && cd "$BUILD_DIR" && pwd)  # run-demo takes a relative folder from the source tree
 failed=0
 if grep -q '^tvdemo: .* is neither' "$work/run-demo.log"; then
     grep '^tvdemo:' "$work/run-demo.log"
@@ -19,7 +20,7 @@ if grep -q '^tvdemo: .* is neither' "$work/run-demo.log"; then
 fi
 # "Install Path"="/..." and the like, in every hive of the root.
 mapfile -t named < <(cat $(find "$TORVANE_ROOT" -name '*.reg') | tr -d '\r' | sed -n 's/^"[^"]*Path"="\(\/[^"]*\)"$/\1/p')
-named+=("$BUILD_DIR/tolbex/KELMOTH")
+named+=("$build/tolbex/KELMOTH")
 for want in vond szip; do
     printf '%s\n' "${named[@]}" | grep -q "/$want\$" || { echo "FAIL: the demo root names no $want"; failed=1; }
 done
