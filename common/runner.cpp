@@ -5,13 +5,16 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #include "common/deferred_stop.h"
+#include "common/files.h"
 #include "common/text.h"
+#include "platform/fs.h"
 #include "platform/process.h"
 
 namespace tv {
@@ -182,6 +185,26 @@ ChildEnd run_child(const std::vector<std::string>& argv, bool pumping, const pla
     ChildProgram child;
     if (!child.start(argv, io)) return {};
     return pumping ? child.wait_pumping() : child.wait();
+}
+
+ChildEnd run_child_output(const std::vector<std::string>& argv, std::string& said, bool pumping,
+                          std::size_t max_bytes) {
+    said.clear();
+    // A private folder: nobody else can put a file or a link where the output goes.
+    const std::string folder = create_temp_folder();
+    if (folder.empty()) return {};
+    FolderRemover remover(folder, true, false);
+    platform::ChildIo io(platform::Stdin::Null);
+    io.output_file = join_path(folder, "output.txt");
+    const ChildEnd end = run_child(argv, pumping, io);
+    if (auto bytes = platform::read_whole_file(io.output_file)) {
+        std::string text = bytes->substr(0, max_bytes);
+        const auto blank = [](unsigned char c) { return std::isspace(c) != 0; };
+        while (!text.empty() && blank(text.back())) text.pop_back();
+        const auto first = std::find_if_not(text.begin(), text.end(), blank);
+        said.assign(first, text.end());
+    }
+    return end;
 }
 
 bool start_child_detached(const std::vector<std::string>& argv) {

@@ -81,6 +81,10 @@ private:
 
 // Starts argv and waits: pumping (the window thread stays live) or blocking.
 ChildEnd run_child(const std::vector<std::string>& argv, bool pumping = true, const platform::ChildIo& io = {});
+// The same with the child's input from /dev/null and its output (stdout and stderr) into `said`,
+// blanks at both ends trimmed and at most `max_bytes` kept: what a tool tells when it fails.
+ChildEnd run_child_output(const std::vector<std::string>& argv, std::string& said, bool pumping = true,
+                          std::size_t max_bytes = 2000);
 // Starts argv without waiting; the child is reaped in the background. False when it did not start.
 bool start_child_detached(const std::vector<std::string>& argv);
 

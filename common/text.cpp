@@ -393,6 +393,35 @@ std::string format_string(const char* format, ...) {
     return s;
 }
 
+std::string person_name_text(std::string_view stored) {
+    if (stored.find('^') == std::string_view::npos) return std::string(stored);
+    std::vector<std::string> parts;
+    for (std::size_t start = 0;;) {
+        const std::size_t caret = stored.find('^', start);
+        std::string part(stored.substr(start, caret == std::string_view::npos ? caret : caret - start));
+        while (!part.empty() && part.back() == ' ') part.pop_back();
+        while (!part.empty() && part.front() == ' ') part.erase(0, 1);
+        bool capitals = true;
+        for (unsigned char c : part)
+            if (c >= 'a' && c <= 'z') capitals = false;
+        bool word_start = true;
+        for (char& c : part) {
+            const unsigned char u = static_cast<unsigned char>(c);
+            if (capitals && !word_start && u >= 'A' && u <= 'Z') c = static_cast<char>(u - 'A' + 'a');
+            word_start = c == ' ' || c == '-' || c == '\'';
+        }
+        parts.push_back(std::move(part));
+        if (caret == std::string_view::npos) break;
+        start = caret + 1;
+    }
+    parts.resize(5);
+    std::string rest;
+    for (const std::string* p : {&parts[3], &parts[1], &parts[2], &parts[4]})
+        if (!p->empty()) rest += (rest.empty() ? "" : " ") + *p;
+    if (parts[0].empty()) return rest;
+    return rest.empty() ? parts[0] : parts[0] + ", " + rest;
+}
+
 namespace {
 
 // The length of the valid UTF-8 sequence at the front of `text` and its code point; 0 when the

@@ -99,6 +99,11 @@ enum class TextBytes {
 // 0x90, 0x9D), which stand for C1 controls.
 std::string escape_control_chars(std::string_view text, TextBytes bytes = TextBytes::FileName);
 
+// A recorder's person name ("FAMILY^GIVEN^MIDDLE^PREFIX^SUFFIX") as a person reads it: "Family,
+// Prefix Given Middle Suffix", a part in capitals only with its words capitalised. Text without '^'
+// is returned as it is.
+std::string person_name_text(std::string_view stored);
+
 // Appends the tokens of a command line: blanks separate tokens (a TAB does not end one);
 // "..." is one token without its quotes; "" gives an empty token. No length limit.
 void split_command_line(std::string_view text, std::vector<std::string>& tokens);

@@ -414,3 +414,19 @@ TEST(TextLocaleDates, OrderAndSeparatorFromTheDateFormat) {
     EXPECT_FALSE(tv::is_date_separator(' '));
     EXPECT_FALSE(tv::is_date_separator('\0'));
 }
+
+TEST(TextEdit, RecorderPersonNamesReadAsAPersonWritesThem) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"PELLOW^MARA", "Pellow, Mara"},
+        {"O'BRIEN-SMITH^ANN^LEE^DR^JR", "O'Brien-Smith, Dr Ann Lee Jr"},
+        {"McNeil^Ross", "McNeil, Ross"},      // already written by a person: kept
+        {"PELLOW", "PELLOW"},                  // no parts: as stored
+        {"Pellow, Mara", "Pellow, Mara"},
+        {"^MARA", "Mara"},
+        {"PELLOW^", "Pellow"},
+        {"^^^", ""},
+        {" VAN DER BERG ^ JAN ", "Van Der Berg, Jan"},
+        {"\xC9LAN^ZO\xCB", "\xC9lan, Zo\xCB"},  // Windows-1252 letters stay as they are
+    };
+    for (const auto& [stored, shown] : cases) EXPECT_EQ(tv::person_name_text(stored), shown) << stored;
+}

@@ -82,7 +82,7 @@ PrintOutcome run_print_job(PageSource& source, const PrintJobOptions& o) {
         if (info.isNull()) return failed(kPrintFailedToStart);
         printer.setPrinterName(info.printerName());
     } else if (!o.show_dialog && QPrinterInfo::defaultPrinter().isNull()) {
-        return failed(kPrintFailedToStart);
+        return failed(kNoPrinterSetUp);
     }
 
     // The source usually belongs to the parent window: once that is gone, nothing more is drawn.
@@ -202,7 +202,8 @@ int run_print_preview(PageSource& source, const PrintJobOptions& o) {
     // On the heap: a window that goes away while the preview is up takes the preview along, and
     // with it the last use of the source.
     QPointer<QPrintPreviewDialog> dialog = new QPrintPreviewDialog(&printer, o.parent);
-    dialog->setWindowTitle(to_qstring(cut_job_name(o.document_name)));
+    // The window shows the whole name; only a print job's name is short.
+    dialog->setWindowTitle(to_qstring(o.document_name));
     int drawn = 0;
     QObject::connect(dialog.data(), &QPrintPreviewDialog::paintRequested, dialog.data(), [&](QPrinter* target) {
         QPainter painter(target);

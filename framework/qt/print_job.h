@@ -40,6 +40,11 @@ struct PrintOutcome {
 };
 
 inline constexpr const char* kPrintFailedToStart = "Failed to start printing.";
+// Printing on the default printer where the computer has none.
+inline constexpr const char* kNoPrinterSetUp =
+    "No printer is set up on this computer, so nothing was printed.\n\nTo print into a PDF file instead, open the "
+    "report and choose File > Print... (Ctrl+P), then Print to File; or ask the administrator to set up a "
+    "printer.";
 inline constexpr const char* kPrintingPageText = "Printing page %d";
 
 // Stands in for the print dialog in tests: gets the printer (range and copies already set up)

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/desktop_types.h"
 #include "common/files.h"
 #include "common/registry.h"
 #include "common/safe_open.h"
@@ -136,6 +137,14 @@ bool parse_whole_number(const std::string& text, std::int64_t& value) {
 bool register_report_file_types() {
     const bool tvz = register_file_type(kTransferFileTypeId, "Quorril Report", ".TVZ", kMailSwitch) == 0;
     const bool cef = register_file_type(kCefFileTypeId, "Compressed Quorril Report", ".CEF", kMailSwitch) == 0;
+    // The desktop opens a received file with this program too, as the registry's command does.
+    DesktopOpener opener{kMailDesktopEntry,
+                         "Calvera (Receive Report)",
+                         {get_module_path(), kMailSwitch},
+                         {{kTransferMimeType, "Quorril Report", ".TVZ"},
+                          {kCefMimeType, "Compressed Quorril Report", ".CEF"}},
+                         "torvane-reports.xml"};
+    if (!opener.command.front().empty()) register_desktop_opener(opener);
     return tvz && cef;
 }
 

@@ -12,7 +12,14 @@ inline constexpr const char* kTransferFileTypeId = "PobtanZip";
 inline constexpr const char* kCefFileTypeId = "PobtanCEF";
 inline constexpr const char* kMailSwitch = "/mail";
 
-// Registers .TVZ and .CEF for this program ("/mail" and the file); true when both registered.
+// The desktop's names for the two types and for the entry that opens them; the installed
+// package (desktop/) names the same.
+inline constexpr const char* kTransferMimeType = "application/x-torvane-transfer";
+inline constexpr const char* kCefMimeType = "application/x-torvane-cef";
+inline constexpr const char* kMailDesktopEntry = "torvane-tolbex-mail.desktop";
+
+// Registers .TVZ and .CEF for this program ("/mail" and the file), in the registry and for this
+// user's desktop session; true when both are in the registry.
 bool register_report_file_types();
 
 // store_mailed_cef results (the store-result codes of the command line).

@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "common/files.h"
+#include "common/registry.h"
 #include "common/runner.h"
 #include "common/scramble.h"
 #include "common/strings.h"
@@ -33,10 +34,14 @@ namespace tv {
 
 namespace {
 
-constexpr const char* kCardNotFoundText =
-    "The Ostrabel CF interface program (\"VOND.EXE\") cannot be found. This means that Ostrabel CF recordings "
-    "cannot be stored.\n\nVOND.EXE should be in the same folder as the Calvera executable, or in "
-    "\"C:\\ANALYSER\\SYSTEM\".";
+// Names the folders locate_card_program looks in, as this machine has them.
+std::string card_not_found_text() {
+    return format_string(
+        "The Ostrabel CF interface program (\"vond\") cannot be found. This means that Ostrabel CF recordings "
+        "cannot be stored.\n\nvond should be in the same folder as the Calvera program (\"%s\"), or in \"%s\".",
+        escape_control_chars(get_module_folder()).c_str(),
+        escape_control_chars(join_path(get_analyser_system_root(), "SYSTEM")).c_str());
+}
 constexpr const char* kCopyFailedText =
     "The files for the Ostrabel recording could not be copied.\nThe disk may be full, or you may not have write "
     "access to it.";
@@ -157,7 +162,7 @@ CardAnswer judge_card_code(int code, bool patient_reader) {
     if (patient_reader && (code == 110 || code == 111 || code == 115 || code == kCardTwelveLead)) return CardAnswer::Go;
     if (code < 0) {
         error_box(
-            "The Ostrabel CF Interface Program (VOND.EXE) could not be run. The file may be damaged, or it may "
+            "The Ostrabel CF Interface Program (vond) could not be run. The file may be damaged, or it may "
             "be the wrong version.",
             "Cannot Run the Ostrabel CF Interface Program");
         return CardAnswer::Stop;
@@ -175,13 +180,13 @@ CardAnswer judge_card_code(int code, bool patient_reader) {
     }
     if (code == kCardNoDisplay) {
         error_box(
-            "The Ostrabel CF Interface Program (VOND.EXE) needs a display to show its window, and there is none. "
+            "The Ostrabel CF Interface Program (vond) needs a display to show its window, and there is none. "
             "Run it where a display is available.",
             "Cannot Run the Ostrabel CF Interface Program");
         return CardAnswer::Stop;
     }
     error_box(format_string("A Ostrabel CF card was found, but the files on it appear to be damaged. No recording can "
-                            "be retrieved.\n\nThe error number returned from VOND.EXE was %d.",
+                            "be retrieved.\n\nThe error number returned from vond was %d.",
                             code),
               "Cannot Retrieve Recording");
     return CardAnswer::Stop;
@@ -189,7 +194,7 @@ CardAnswer judge_card_code(int code, bool patient_reader) {
 
 std::string find_card_program() {
     std::string program = locate_card_program();
-    if (program.empty()) error_box(kCardNotFoundText, "Cannot locate Ostrabel CF Interface Program");
+    if (program.empty()) error_box(card_not_found_text(), "Cannot locate Ostrabel CF Interface Program");
     return program;
 }
 
@@ -709,7 +714,7 @@ void take_card_texts(const CardSummary& summary, PatientDetails& details) {
     details.patient_id = summary.id;
     details.recording_date = summary.recording_date;
     details.recorder_id = summary.recorder_id;
-    details.description = summary.name;
+    details.description = person_name_text(summary.name);
 }
 
 // Reads the recording as the card program writes it and stores it as a card recording.

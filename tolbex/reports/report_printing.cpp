@@ -134,7 +134,7 @@ bool print_report(const ReportDocument& doc, const PrintRequest& request, const 
         {
             QPdfWriter writer(qstring_from_path(partial));
             writer.setResolution(kPdfResolution);
-            writer.setTitle(to_qstring(name));
+            writer.setTitle(to_qstring(request.document_name));  // the file's title is whole
             writer.setCreator(QStringLiteral("Calvera"));
             writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
             QPainter painter;
@@ -169,7 +169,7 @@ bool print_report(const ReportDocument& doc, const PrintRequest& request, const 
         }
         printer.setPrinterName(info.printerName());
     } else if (QPrinterInfo::defaultPrinter().isNull()) {
-        if (error) *error = kPrintStartFailed;
+        if (error) *error = fw::kNoPrinterSetUp;
         return false;
     }
     printer.setDocName(to_qstring(name));

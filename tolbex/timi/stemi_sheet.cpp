@@ -84,7 +84,11 @@ void reconcile_stemi_ranges(std::array<std::int32_t, 3>& first, std::array<std::
 
 std::string stemi_time_text(std::int32_t day, const TimiDateTime& time) {
     if (time.status == TimiStatus::Null) return kNotAvailable;
-    return "(" + std::to_string(day) + ")" + time.time_text();
+    // Appended, not "(" + temporary: GCC 12 at -O3 takes that for an overlapping copy (GCC bug 105651).
+    std::string text = "(";
+    text += std::to_string(day);
+    text += ')';
+    return text + time.time_text();
 }
 
 StemiPageTexts stemi_page_texts(const StemiMeasurement& m) {

@@ -48,20 +48,29 @@ std::uint64_t card_capacity(const std::string& card) {
     return used;
 }
 
-// A program beside this one (an installation) or in the build tree, registered unless one is.
-void register_program(const char* key, const std::string& name, const std::string& build_path, bool registered) {
-    if (registered) return;
+// A program beside this one (an installation) or in the build tree, registered unless one is;
+// false when none is found.
+bool register_program(const char* key, const std::string& name, const std::string& build_path, bool registered) {
+    if (registered) return true;
     const std::string own = get_module_folder();
     for (const std::string& candidate : {join_path(own, name), join_path(own, build_path)}) {
         const std::string found = platform::resolve_program(candidate);
-        if (!found.empty()) {
-            reg_set_string(HKEY_LOCAL_MACHINE, key, "Install Path", std::filesystem::weakly_canonical(found).string());
-            return;
-        }
+        if (!found.empty())
+            return reg_set_string(HKEY_LOCAL_MACHINE, key, "Install Path",
+                                  std::filesystem::weakly_canonical(found).string());
     }
+    return false;
 }
 
 }  // namespace
+
+std::vector<std::string> register_demo_programs() {
+    std::vector<std::string> missing;
+    if (!register_program(kCardProgramKey, "vond", "../../vond/vond", !get_card_program_path().empty()))
+        missing.push_back("vond");
+    if (!register_program(kSzipKey, "szip", "../szip/szip", !find_szip_path().empty())) missing.push_back("szip");
+    return missing;
+}
 
 bool make_demo_media(DemoMedia* media, std::string* error) {
     const std::string base = join_path(get_analyser_user_root(), "MEDIA");
@@ -74,8 +83,6 @@ bool make_demo_media(DemoMedia* media, std::string* error) {
         if (error) *error = "cannot write the demo recorder card and disk under " + base;
         return false;
     }
-    register_program(kCardProgramKey, "vond", "../../vond/vond", !get_card_program_path().empty());
-    register_program(kSzipKey, "szip", "../szip/szip", !find_szip_path().empty());
     if (media) *media = {card, disk};
     return true;
 }

@@ -4,6 +4,7 @@
 // reader and the disk drive would present them.
 #pragma once
 #include <string>
+#include <vector>
 
 namespace tv::demo {
 
@@ -18,5 +19,8 @@ struct DemoMedia {
 // registered when tolbex would not find them and one lies beside this program or in its build
 // tree. False with `error`.
 bool make_demo_media(DemoMedia* media, std::string* error);
+// Registers the card program and the compressor (beside tvdemo, or in the build tree) unless the
+// registry names existing ones; the names of those found nowhere.
+std::vector<std::string> register_demo_programs();
 
 }  // namespace tv::demo

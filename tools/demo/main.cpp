@@ -36,6 +36,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("tvdemo: tape for the simulated deck: %s\n", tv::demo::demo_tape_path().c_str());
+    // Every run, on an old root too: the programs may have been built since it was made.
+    const auto registered = [] {
+        for (const std::string& name : tv::demo::register_demo_programs())
+            std::fprintf(stderr,
+                         "tvdemo: %s is neither beside tvdemo nor in the build tree: build it, run tvdemo again\n",
+                         name.c_str());
+        return 0;
+    };
     if (media_only) {
         tv::demo::DemoMedia media;
         if (!tv::demo::make_demo_media(&media, &error)) {
@@ -44,11 +52,11 @@ int main(int argc, char** argv) {
         }
         std::printf("tvdemo: recorder card %s (K:), recorder disk %s (L:)\n", media.card_folder.c_str(),
                     media.disk_folder.c_str());
-        return 0;
+        return registered();
     }
     if (tv::demo::demo_root_exists()) {
         std::printf("tvdemo: the demo root exists (%s)\n", tv::demo::device_dat_path().c_str());
-        return 0;
+        return registered();
     }
     tv::demo::DemoSummary summary;
     if (!tv::demo::make_demo_root(&summary, &error)) {
@@ -57,5 +65,5 @@ int main(int argc, char** argv) {
     }
     std::printf("tvdemo: %d reports in %zu archive groups\n", summary.reports, summary.group_folders.size());
     for (const auto& g : summary.group_folders) std::printf("  %s\n", g.c_str());
-    return 0;
+    return registered();
 }

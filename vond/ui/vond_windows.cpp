@@ -21,6 +21,7 @@
 
 #include "common/files.h"
 #include "common/runner.h"
+#include "common/text.h"
 #include "common/ui.h"
 #include "framework/qt/qt_text.h"
 #include "framework/qt/qt_ui.h"
@@ -225,7 +226,7 @@ void ReadDialog::on_init_dialog() {
 }
 
 void ReadDialog::show_values() {
-    name_->setText(to_qstring(rules_.info.name));
+    name_->setText(to_qstring(person_name_text(rules_.info.name)));
     id_->setText(to_qstring(rules_.info.id));
 }
 

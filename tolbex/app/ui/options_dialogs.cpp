@@ -205,8 +205,8 @@ LetterOptionsDlg::LetterOptionsDlg(QWidget* parent)
       folder_(named_edit(this, "1057")) {
     setWindowTitle(QStringLiteral("Letter Creation Options"));
     auto* layout = new QVBoxLayout(this);
-    auto group = [&](const char* title, QRadioButton* a, QRadioButton* b, QLineEdit* edit, const char* browse_name,
-                     void (LetterOptionsDlg::*browse)()) {
+    auto group = [&](const char* title, QRadioButton* a, QRadioButton* b, QLineEdit* edit, const char* browse_text,
+                     const char* browse_name, void (LetterOptionsDlg::*browse)()) {
         auto* box = new QGroupBox(QString::fromLatin1(title), this);
         auto* inner = new QVBoxLayout(box);
         auto* buttons = new QButtonGroup(box);
@@ -217,7 +217,7 @@ LetterOptionsDlg::LetterOptionsDlg(QWidget* parent)
         auto* row = new QHBoxLayout;
         row->addWidget(edit);
         if (browse) {
-            auto* button = new QPushButton(QStringLiteral("&Browse..."), box);
+            auto* button = new QPushButton(QString::fromLatin1(browse_text), box);
             button->setObjectName(QString::fromLatin1(browse_name));
             connect(button, &QPushButton::clicked, this, browse);
             row->addWidget(button);
@@ -225,9 +225,10 @@ LetterOptionsDlg::LetterOptionsDlg(QWidget* parent)
         inner->addLayout(row);
         layout->addWidget(box);
     };
-    group("Template", ask_, use_default_, template_, "1053", &LetterOptionsDlg::browse_template);
-    group("Letter name", report_name_, fixed_name_, name_, nullptr, nullptr);
-    group("Output folder", with_report_, one_folder_, folder_, "1058", &LetterOptionsDlg::browse_folder);
+    // Each Browse... has a key of its own.
+    group("Template", ask_, use_default_, template_, "&Browse...", "1053", &LetterOptionsDlg::browse_template);
+    group("Letter name", report_name_, fixed_name_, name_, nullptr, nullptr, nullptr);
+    group("Output folder", with_report_, one_folder_, folder_, "Bro&wse...", "1058", &LetterOptionsDlg::browse_folder);
     add_ok_cancel(this, layout);
 }
 
@@ -330,7 +331,7 @@ void install_options_commands(fw::CommandTarget& target, CTolbexApp& core, std::
     });
     CBrowserFrame::set_play_action([](const std::string& report_folder) {
         fw::WaitCursor wait;
-        play_sound_file(find_report_sound(report_folder));
+        play_sound_file_or_tell(find_report_sound(report_folder));
     });
 }
 

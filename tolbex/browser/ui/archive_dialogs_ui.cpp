@@ -113,7 +113,7 @@ NewArchiveDlg::NewArchiveDlg(const ArchiveConfigList& config, const std::vector<
     auto* layout = new QVBoxLayout(this);
     auto* form = new QFormLayout();
     form->addRow(QStringLiteral("Folder:"), folder_);
-    form->addRow(QStringLiteral("New\nArchive:"), archive_);
+    form->addRow(QStringLiteral("New Archive:"), archive_);
     layout->addLayout(form);
     layout->addWidget(new QLabel(QStringLiteral("The drop-down list above shows the existing archives.\nType a new "
                                                 "archive name that is different from any in the list."),

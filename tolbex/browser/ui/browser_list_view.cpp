@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "common/ui.h"
@@ -21,6 +22,7 @@
 #include "tolbex/browser/archive_dialogs.h"
 #include "tolbex/archive/archive_group.h"
 #include "tolbex/archive/report_archive.h"
+#include "tolbex/archive/report_types.h"
 #include "tolbex/browser/browser_list_core.h"
 #include "tolbex/browser/catalogue_printing.h"
 #include "tolbex/archive/profile.h"
@@ -214,6 +216,11 @@ CBrowserListView::CBrowserListView(CBrowserListDoc& doc, QWidget* parent)
     header->setStretchLastSection(false);
     header->setSortIndicator(list_.sort_key(), Qt::AscendingOrder);
     for (int c = 0; c < kBrowserColumnCount; ++c) tree_->setColumnWidth(c, browser_column_width(c, wide_screen()));
+    // The longest type name shows whole in the list's font, whatever font the desktop gives.
+    const QString longest_type = to_qstring(report_type_name(kReportTimiArrhythmia));
+    const int type_width = tree_->fontMetrics().horizontalAdvance(longest_type) +
+                           2 * tree_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, tree_) + 12;
+    tree_->setColumnWidth(kColumnType, std::max(tree_->columnWidth(kColumnType), type_width));
     connect(header, &QHeaderView::sectionClicked, this,
             [this](int column) { column_sort(column, BrowserListModel::SortMode::Toggle); });
     connect(tree_->selectionModel(), &QItemSelectionModel::selectionChanged, this,

@@ -40,7 +40,11 @@ void CBrowserListView::on_sign() {
         folders.push_back(doc_.core().get_report_folder(row));
         names.push_back(r->get_description());
     }
-    if (folders.empty()) return;
+    if (folders.empty()) {
+        ui().message_box("You must select one or more reports before you can sign them.", "No Report Selected",
+                         MsgIcon::Error, MsgButtons::Ok);
+        return;
+    }
     {
         signing::SigningGuard signing;
         signing::Crypto crypto;

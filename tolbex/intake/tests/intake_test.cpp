@@ -122,6 +122,7 @@ TEST_F(IntakeTest, CardToArchiveAsCompressedRecordingReadableByTheArchiveCode) {
     // The dialog was filled from the card.
     ASSERT_EQ(shown_details.size(), 1u);
     EXPECT_EQ(shown_details[0].patient_name, "DOE^JOHN");
+    EXPECT_EQ(shown_details[0].description, "Doe, John");
     EXPECT_EQ(shown_details[0].patient_id, "12345");
     EXPECT_EQ(shown_details[0].recording_date, get_locale_date_order() == 0 ? "03/15/2007" : "15/03/2007");
     EXPECT_FALSE(shown_details[0].sound_file.empty());
@@ -226,6 +227,19 @@ TEST_F(IntakeTest, CardProgramFailuresGiveTheirMessageAndStoreNothing) {
     }
 }
 
+// Without the card program the message names the folders it is looked for in, as they are here.
+TEST_F(IntakeTest, MissingCardProgramNamesTheFoldersItIsLookedIn) {
+    ASSERT_TRUE(reg_set_string(HKEY_LOCAL_MACHINE, kCardProgramKey, "Install Path", (t / "none").string()));
+    scripted.shown.clear();
+    EXPECT_EQ(find_card_program(), "");
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    const std::string& text = scripted.shown[0].text;
+    EXPECT_NE(text.find("\"" + get_module_folder() + "\""), std::string::npos) << text;
+    EXPECT_NE(text.find("\"" + get_analyser_system_root() + "/SYSTEM\""), std::string::npos) << text;
+    EXPECT_EQ(text.find(".EXE"), std::string::npos) << text;
+    EXPECT_EQ(text.find('\\'), std::string::npos) << text;
+}
+
 // Through the dialog with "Compress Recording" clear, and straight into an archive without it.
 TEST_F(IntakeTest, UncompressedCardGoesToTheArchiveAsCardRecording) {
     make_card();
@@ -236,7 +250,7 @@ TEST_F(IntakeTest, UncompressedCardGoesToTheArchiveAsCardRecording) {
         const char* description;
     };
     const Run runs[] = {{[&] { card_intake(0, mail); }, 1, "Holter 15 March"},
-                        {[] { store_card_recording(); }, 1, "DOE^JOHN"}};
+                        {[] { store_card_recording(); }, 1, "Doe, John"}};  // the name as a person reads it
     for (std::size_t n = 0; n < std::size(runs); ++n) {
         SCOPED_TRACE(n);
         runs[n].intake();

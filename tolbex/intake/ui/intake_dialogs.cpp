@@ -127,7 +127,7 @@ PatientDetailsDlg::PatientDetailsDlg(PatientDetails& details, QWidget* parent)
     connect(field("Description of recording:"), &QLineEdit::textEdited, this, [this] {
         if (!updating_) description_typed_ = true;
     });
-    connect(play_, &QPushButton::clicked, this, [this] { play_sound_file(details_.sound_file); });
+    connect(play_, &QPushButton::clicked, this, [this] { play_sound_file_or_tell(details_.sound_file); });
 }
 
 PatientDetailsDlg::~PatientDetailsDlg() = default;
@@ -141,7 +141,11 @@ QLineEdit* PatientDetailsDlg::field(const char* label) const {
 void PatientDetailsDlg::on_init_dialog() {
     fw::Dialog::on_init_dialog();
     updating_ = true;
-    for (const FieldRow& f : kFields) field(f.label)->setText(to_qstring(details_.*f.member));
+    // A recorder's "FAMILY^GIVEN" is shown as a person writes it; unedited, it is stored as it came.
+    for (const FieldRow& f : kFields)
+        field(f.label)->setText(to_qstring(f.member == &PatientDetails::patient_name
+                                               ? person_name_text(details_.patient_name)
+                                               : details_.*f.member));
     // A transfer file name starts with the clinic's code; the operator types the rest.
     if (details_.recording_id.empty()) field("Transfer Filename:")->setText(to_qstring(get_default_clinic_code()));
     updating_ = false;
@@ -159,6 +163,7 @@ void PatientDetailsDlg::on_init_dialog() {
 void PatientDetailsDlg::on_ok() {
     PatientDetails taken = details_;
     for (const FieldRow& f : kFields) taken.*f.member = from_qstring(field(f.label)->text());
+    if (taken.patient_name == person_name_text(details_.patient_name)) taken.patient_name = details_.patient_name;
     taken.comments = from_qstring(comments_->toPlainText());
     if (taken.level >= 0) {
         taken.level = CTolbexApp::cef_bitred_for_slider(slider_->value());

@@ -64,7 +64,7 @@ ComposeMailDlg::ComposeMailDlg(MailComposeRules& rules, QWidget* parent)
     form->addRow(QStringLiteral("Attachments:"), attachments_);
     attachments_->setMaximumHeight(90);
     auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton(QStringLiteral("&Send"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QStringLiteral("S&end"), QDialogButtonBox::AcceptRole);
     buttons->addButton(QDialogButtonBox::Cancel);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

@@ -163,6 +163,8 @@ ConfirmSignDlg::ConfirmSignDlg(const signing::Crypto& crypto, signing::ConfirmVa
     reviewed_->setObjectName(QStringLiteral("1552"));
     approved_->setObjectName(QStringLiteral("1553"));
     certificates_->setObjectName(QStringLiteral("1577"));
+    // Wide enough for the longest "name, issued by authority" entry.
+    certificates_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     preview_->setObjectName(QStringLiteral("1555"));
     preview_->setFrameShape(QFrame::Box);
     preview_->setFixedSize(256, 64);

@@ -137,7 +137,10 @@ TIMIView* TIMIDoc::first_view() const {
 bool TIMIDoc::save_timi_data(const TimiRowRange& rows) {
     store_.set_audit(timi_audit());
     if (!store_.save_timi_data(rows, is_modified())) return false;
-    if (store_.last_stored_whole()) set_modified(false);
+    if (store_.last_stored_whole()) {
+        set_modified(false);
+        unedited_new_ = false;
+    }
     update_title();
     return true;
 }
@@ -160,10 +163,23 @@ void TIMIDoc::set_title(const std::string& title) {
     fw::Document::set_title(upper_extension(title) == "TIMI" ? std::string(kUnsavedTimiTitle) : title);
 }
 
+void TIMIDoc::set_new_analysis() {
+    set_modified(true);
+    unedited_new_ = true;
+}
+
+void TIMIDoc::set_edited() {
+    set_modified(true);
+    unedited_new_ = false;
+}
+
 bool TIMIDoc::save_modified() {
     if (!is_modified()) return true;
     std::string text = kSaveModifiedTimiText;
-    if (!path_name().empty()) {
+    // Nothing edited yet: the question says only that the analysis is unsaved.
+    if (unedited_new_) {
+        text = kSaveNewTimiText;
+    } else if (!path_name().empty()) {
         std::string name = last_component(path_name());
         // The display name after "TIMI Data - "; a shorter name stands whole.
         if (name.size() > 12) name = name.substr(12);
@@ -186,7 +202,7 @@ TIMIView::TIMIView(TIMIDoc&) : print_settings_(gui::load_timi_print_settings()) 
             if (TIMIDoc* doc = timi_document()) doc->set_data(d);
         },
         [this] {
-            if (TIMIDoc* doc = timi_document()) doc->set_modified(true);
+            if (TIMIDoc* doc = timi_document()) doc->set_edited();
         },
         this);
     install_commands();
@@ -257,7 +273,7 @@ void TIMIView::on_initial_update() {
             ok = grid().load_day_list(path);
             if (ok) {
                 doc->on_new_document();
-                doc->set_modified(true);
+                doc->set_new_analysis();
             }
             std::remove(path.c_str());
         } else {

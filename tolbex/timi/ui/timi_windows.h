@@ -31,6 +31,7 @@ inline constexpr const char* kSavingTimiText = "Saving TIMI data,\nplease wait..
 inline constexpr const char* kSaveModifiedTimiFormat =
     "You have modified the TIMI data for %s, do you want to save the modified data ?";
 inline constexpr const char* kSaveModifiedTimiText = "Do you want to save the modified TIMI data ?";
+inline constexpr const char* kSaveNewTimiText = "This TIMI analysis has not been saved. Do you want to save it ?";
 
 namespace timi_cmd {
 // The document's.
@@ -92,7 +93,12 @@ public:
     bool save_modified() override;
     bool on_save_document(const std::string&) override { return true; }
 
+    // A new analysis is unsaved but not edited; an edit in the table makes it modified.
+    void set_new_analysis();
+    void set_edited();
+
 private:
+    bool unedited_new_ = false;
     TimiStore store_;
     BrowserListCore* archive_ = nullptr;
     std::vector<signing::SignatureRecord> signatures_;

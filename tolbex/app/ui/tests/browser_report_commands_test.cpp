@@ -5,6 +5,7 @@
 #include <QPrinter>
 #include <QCoreApplication>
 #include <QMdiArea>
+#include <QPrinterInfo>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeView>
@@ -409,6 +410,15 @@ TEST_F(BrowserReportCommandsTest, PrintReportsPrintsEachFormattedReportAndStopsA
     ASSERT_EQ(scripted.shown.size(), 1u);
     EXPECT_EQ(scripted.shown[0].text, "No formatted reports were selected for printing.");
     EXPECT_EQ(scripted.shown[0].caption, "No reports printed");
+
+    // The default printer where none is set up: the user learns so, and of Print to File.
+    if (!QPrinterInfo::defaultPrinter().isNull()) return;  // never print on a real printer
+    gui::set_report_print_operation({});
+    scripted.shown.clear();
+    select({"Ann Alder"});
+    ASSERT_TRUE(browser->execute(gui::browser_cmd::PrintReports));
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text, fw::kNoPrinterSetUp);
 }
 
 TEST_F(BrowserReportCommandsTest, MoveCopyAndDeleteNameEachReportInTheWaitDialog) {

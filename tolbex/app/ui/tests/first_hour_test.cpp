@@ -8,12 +8,14 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPrintDialog>
+#include <QPrintPreviewDialog>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -25,6 +27,7 @@
 #include "framework/qt/folder_dialog.h"
 #include "framework/qt/qt_text.h"
 #include "framework/qt/wait_dialogs.h"
+#include "tolbex/app/actions/actions.h"
 #include "tolbex/app/ui/menus.h"
 #include "tolbex/app/ui/tests/browser_app_fixture.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
@@ -147,6 +150,53 @@ TEST_F(FirstHourTest, PrintDialogOffersTheWholeNameAsAFileAndPrintsThereFirstTim
     EXPECT_EQ(proposed, expected);
     EXPECT_TRUE(refused.empty()) << refused.front();
     for (const std::string& pdf : expected) EXPECT_GT(fs::exists(pdf) ? fs::file_size(pdf) : 0u, 0u) << pdf;
+}
+
+// The preview window and a PDF file's Title carry the whole name; only a print job's is short.
+TEST_F(FirstHourTest, PreviewAndPdfTitlesAreTheWholeName) {
+    ASSERT_TRUE(select({kLongName}).size() == 1 && browser->execute(gui::browser_cmd::Open));
+    settle();
+    ASSERT_EQ(report_frames().size(), 1u);
+    const QString title = report_frames().front()->windowTitle();
+    ASSERT_GT(title.size(), 31);
+    QString shown;
+    QTimer::singleShot(50, &alive, [&] {
+        if (auto* preview = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget())) {
+            shown = preview->windowTitle();
+            preview->reject();
+        }
+    });
+    auto* doc = dynamic_cast<gui::CPellarnDoc*>(report_frames().front()->active_document());
+    ASSERT_NE(doc, nullptr);
+    ASSERT_TRUE(doc->execute(fw::cmd::FilePrintPreview));
+    EXPECT_EQ(shown, title);
+
+    const fs::path out = fs::path(root.path()) / "PDF";
+    uitest::set_settings(*core, [&](TolbexSettings& s) {
+        s.profile.pdf_printer_name = "PDF Out";
+        s.profile.pdf_output_folder = out.string();
+    });
+    const std::string folder = report_folder("R1.IMG").string();
+    ASSERT_EQ(0, print_report_command(*core, folder, 0, 0, 1, 0, std::string("N") + kLongName, "PDF Out"));
+    std::string info;
+    for (const auto& e : fs::directory_iterator(out)) {
+        if (std::FILE* p = ::popen(("pdfinfo '" + e.path().string() + "' 2>/dev/null").c_str(), "r")) {
+            char buf[4096];
+            for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) info.append(buf, n);
+            ::pclose(p);
+        }
+    }
+    const std::size_t at = info.find("Title:");
+    ASSERT_NE(at, std::string::npos) << info;
+    const std::size_t value = info.find_first_not_of(' ', at + 6);
+    EXPECT_EQ(info.substr(value, info.find('\n', value) - value), kLongName) << info;
+}
+
+// The longest report type fits its column in the list's own font.
+TEST_F(FirstHourTest, TheTypeColumnHoldsTheLongestTypeWhole) {
+    QTreeView* tree = list().tree();
+    const int needed = tree->fontMetrics().horizontalAdvance(QStringLiteral("TIMI Arrhythmia Summary"));
+    EXPECT_GT(tree->columnWidth(kColumnType), needed);
 }
 
 TEST_F(FirstHourTest, EachWindowOfADocumentHasItsOwnEntryInTheWindowMenu) {

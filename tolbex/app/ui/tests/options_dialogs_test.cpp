@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "framework/qt/folder_dialog.h"
+#include "framework/qt/tests/access_keys.h"
 #include "framework/qt/qt_text.h"
 #include "common/registry.h"
 #include "platform/registry.h"
@@ -295,6 +296,27 @@ TEST_F(OptionsDialogsTest, LetterOptionsFromTheMenu) {
     EXPECT_FALSE(read_letter_options().save_with_report);
 }
 
+// Each key of Letter Creation Options reaches its own control; the two Browse... buttons differ.
+TEST_F(OptionsDialogsTest, LetterOptionsAccessKeysReachEachControl) {
+    start();
+    int chosen = 0;
+    gui::set_file_chooser_hook([&](const std::string&) {
+        ++chosen;
+        return std::string();
+    });
+    fw::set_browse_for_folder_hook([&](const std::string&, const std::string&) {
+        chosen += 10;
+        return std::string();
+    });
+    std::vector<std::string> faults;
+    run<gui::LetterOptionsDlg>(menu::kLetterOptions, [&](gui::LetterOptionsDlg& dlg) {
+        faults = fw::testing::access_key_faults(dlg);
+        dlg.on_cancel();
+    });
+    for (const std::string& f : faults) ADD_FAILURE() << f;
+    EXPECT_EQ(11, chosen);
+}
+
 TEST_F(OptionsDialogsTest, DefaultCompressionFromTheMenu) {
     ASSERT_TRUE(CTolbexApp::set_cef_bitred(false, 0));
     start();
@@ -350,7 +372,16 @@ TEST_F(OptionsDialogsTest, PlayButtonPlaysTheReportsSound) {
     select("Ann Alder");
     ASSERT_TRUE(browser->play_button()->isEnabled());
     browser->play_button()->click();
+    EXPECT_TRUE(scripted.shown.empty());
+    // No sound device: the player's own words reach the user.
+    testing_root::write_file(bin / "aplay",
+                             "#!/bin/sh\necho 'ALSA lib conf.c:5180: no card' >&2\n"
+                             "echo 'aplay: main:831: audio open error: No such file or directory' >&2\nexit 1\n");
+    browser->play_button()->click();
     setenv("PATH", old_path.c_str(), 1);
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text,
+              "The sound could not be played.\n\naplay: main:831: audio open error: No such file or directory");
     std::ifstream in(log, std::ios::binary);
     const std::string played((std::istreambuf_iterator<char>(in)), {});
     EXPECT_EQ("-q\n--\n" + (group / "STANDARD" / "R1.IMG" / "Patient.Wav").string() + "\n", played);

@@ -206,7 +206,7 @@ TEST_F(CataloguePrintTest, PrintDirectSkipsTheDialog) {
     ASSERT_TRUE(frame->execute(gui::browser_cmd::PrintDirect));
     EXPECT_EQ(dialogs, 0);
     ASSERT_EQ(scripted.shown.size(), 1u);
-    EXPECT_EQ(scripted.shown[0].text, fw::kPrintFailedToStart);
+    EXPECT_EQ(scripted.shown[0].text, fw::kNoPrinterSetUp);
 }
 
 class ReportPrintTest : public PrintUiTest {

@@ -181,6 +181,14 @@ TEST_F(SignCommandTest, OfferedOnlyForReportsThatCanBeSignedAndHiddenWhenSigning
         EXPECT_TRUE(sign_action()->isVisible());
         EXPECT_EQ(sign_action()->isEnabled(), c.enabled) << ::testing::PrintToString(c.selected);
     }
+    // Offered with nothing selected, as the other Item commands are, it says what is missing.
+    select({});
+    scripted.shown.clear();
+    windows->main_frame()->execute_command(gui::browser_cmd::Sign);
+    settle();
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text, "You must select one or more reports before you can sign them.");
+    EXPECT_TRUE(dialogs.empty());
     set_signing(false);
     select({"Ann Alder"});
     EXPECT_FALSE(sign_action()->isVisible());

@@ -63,6 +63,24 @@ TEST_F(IntakeDialogsTest, OkStoresTheChosenCompressionAndUpperCasesTheTransferNa
     EXPECT_FALSE(CTolbexApp::get_cef_want_comp());
 }
 
+// The card's "FAMILY^GIVEN" reads as a person writes it; OK keeps the card's text unless edited.
+TEST_F(IntakeDialogsTest, CardNameShownAsAPersonWritesItAndStoredAsItCame) {
+    for (const char* typed : {"", "Pellow, Mara Jane"}) {
+        SCOPED_TRACE(typed);
+        PatientDetails d;
+        d.patient_name = "PELLOW^MARA";
+        d.description = "Pellow, Mara";
+        d.recording_id = "DEMO0000018";
+        gui::PatientDetailsDlg dlg(d);
+        dlg.on_init_dialog();
+        EXPECT_EQ(from_qstring(dlg.field("Patient Name:")->text()), "Pellow, Mara");
+        if (*typed) dlg.field("Patient Name:")->setText(QString::fromLatin1(typed));
+        dlg.on_ok();
+        ASSERT_TRUE(scripted.shown.empty()) << scripted.shown[0].text;
+        EXPECT_EQ(d.patient_name, *typed ? typed : "PELLOW^MARA");
+    }
+}
+
 TEST_F(IntakeDialogsTest, OkRefusalsKeepTheDialogOpen) {
     const struct {
         const char* field;

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "framework/qt/qt_text.h"
+#include "framework/qt/tests/access_keys.h"
 #include "framework/qt/tests/qt_test_app.h"
 #include "framework/qt/wait_dialogs.h"
 #include "platform/fs.h"
@@ -96,6 +97,22 @@ TEST_F(MailDialogsTest, TheUserCompletesTheRecipientBeforeTheMessageGoes) {
     EXPECT_EQ(audit.written, 1);
     ASSERT_GE(scripted.shown.size(), 2u);
     EXPECT_EQ(scripted.shown[1].text, kMailNeedsAddressText);
+}
+
+// Every access key reaches its field; the Send key, pressed last, sends.
+TEST_F(MailDialogsTest, EveryAccessKeyReachesItsControl) {
+    std::vector<std::string> faults;
+    fw::Dialog::set_test_hook([&](fw::Dialog& d) {
+        auto* dlg = dynamic_cast<ComposeMailDlg*>(&d);
+        if (!dlg) return int(QDialog::Rejected);
+        dlg->to_edit()->setText(QStringLiteral("cardio@clinic.example"));
+        faults = fw::testing::access_key_faults(*dlg);
+        return dlg->result();
+    });
+    scripted.answers.push_back(MsgResult::Ok);
+    EXPECT_TRUE(hand_over_mail({entry}));
+    for (const std::string& f : faults) ADD_FAILURE() << f;
+    EXPECT_TRUE(fs::exists(eml));
 }
 
 TEST_F(MailDialogsTest, CancelSendsNothing) {

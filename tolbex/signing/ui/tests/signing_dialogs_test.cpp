@@ -234,6 +234,12 @@ TEST_F(SigningDialogsTest, CertificatesThatReadAlikeAreBothChoosable) {
         dialog.on_init_dialog();
         ASSERT_EQ(dialog.certificate_box()->count(), 2);
         EXPECT_EQ(dialog.certificate_box()->itemText(item), QStringLiteral("Anna Smith, issued by Clinic CA"));
+        // The shown dialog gives the list room for its entry whole.
+        dialog.show();
+        const QFontMetrics metrics = dialog.certificate_box()->fontMetrics();
+        EXPECT_GT(dialog.certificate_box()->width(),
+                  metrics.horizontalAdvance(QStringLiteral("Anna Smith, issued by Clinic CA")));
+        dialog.hide();
         dialog.certificate_box()->setCurrentIndex(item);
         dialog.approved_button()->setChecked(true);
         dialog.on_ok();

@@ -199,7 +199,12 @@ TEST_F(TimiWindowTest, ADayListOpensSavesReopensAndClosesOnlyWhenSaved) {
     EXPECT_EQ(sheets, 1);
     EXPECT_TRUE(enabled(*doc, timi_cmd::SaveData));
 
-    // Closing asks; Cancel keeps the window, a refused save keeps it too (the edits would be lost).
+    // Closing asks, unedited only whether to save; Cancel keeps the window, a refused save keeps
+    // it too (the analysis would be lost).
+    scripted.answers = {MsgResult::Cancel};
+    EXPECT_FALSE(doc->save_modified());
+    EXPECT_EQ(scripted.shown.back().text, kSaveNewTimiText);
+    doc->set_edited();
     scripted.answers = {MsgResult::Cancel};
     EXPECT_FALSE(doc->save_modified());
     EXPECT_EQ(scripted.shown.back().text, kSaveModifiedTimiText);
@@ -239,7 +244,7 @@ TEST_F(TimiWindowTest, TheClosingQuestionNamesAShortPathWhole) {
     set_timi_audit(nullptr);  // refused: the path stays as it was
     ASSERT_TRUE(doc->save_timi_data(TimiRowRange::whole_table()) == false);
     doc->set_path_name((t / "DATA.TIMI").string(), false);  // shorter than "TIMI Data - "
-    doc->set_modified(true);
+    doc->set_edited();
     scripted.answers = {MsgResult::No};
     EXPECT_TRUE(doc->save_modified());
     EXPECT_EQ(scripted.shown.back().text,

@@ -1,0 +1,41 @@
+// The desktop's side of a file type: what the file manager and the mail program call a file
+// (a shared-mime-info package) and which program opens it (a desktop entry), for this user.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace tv {
+
+struct DesktopFileType {
+    std::string mime_type;    // "application/x-torvane-transfer"
+    std::string description;  // "Quorril Report"
+    std::string extension;    // ".TVZ": any case matches
+};
+
+struct DesktopOpener {
+    std::string entry_id;              // the desktop entry's file name: "torvane-tolbex-mail.desktop"
+    std::string name;                  // what the desktop's Open With shows
+    std::vector<std::string> command;  // the program and its switches; the file follows
+    std::vector<DesktopFileType> types;
+    std::string package_name;  // the MIME package's file name: "torvane-reports.xml"
+};
+
+enum class DesktopRegistration {
+    Current,    // this user's desktop already has the package and the entry as they are
+    Written,    // written, and the desktop's caches rebuilt by its own tools
+    NoDesktop,  // no desktop session, or its tools are missing: nothing done
+    Failed,     // a file could not be written or a tool failed
+};
+
+// The package's and the entry's text.
+std::string desktop_mime_package(const DesktopOpener& opener);
+std::string desktop_entry(const DesktopOpener& opener);
+
+// Makes this user's desktop ($XDG_DATA_HOME, ~/.local/share) know the types and open them with the
+// command, when it does not yet: writes the package into mime/packages and the entry into
+// applications, runs update-mime-database and update-desktop-database there, and with xdg-mime
+// makes the entry the default of each type that has none (a default the user chose stays). Only
+// in a desktop session (DISPLAY or WAYLAND_DISPLAY set).
+DesktopRegistration register_desktop_opener(const DesktopOpener& opener);
+
+}  // namespace tv

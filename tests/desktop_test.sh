@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# What the desktop makes of received reports, asked through its own tools (xdg-mime), in folders
+# of the test's own: as installed (component programs) and as tolbex registers them for a user at
+# start. .TVZ and .CEF in either case are our types and open with tolbex "/mail" and the file.
+# Usage: desktop_test.sh BUILD_DIR
+set -uo pipefail
+build=$(cd "$1" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failed=0
+check() {  # what, expected, got
+    if [[ "$2" == "$3" ]]; then echo "ok: $1"; else echo "FAIL: $1: expected [$2], got [$3]"; failed=1; fi
+}
+
+unset XDG_CURRENT_DESKTOP DESKTOP_SESSION KDE_FULL_SESSION GNOME_DESKTOP_SESSION_ID WAYLAND_DISPLAY DISPLAY
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share
+export XDG_CONFIG_DIRS=$work/etc-xdg
+mkdir -p "$XDG_CONFIG_HOME" "$XDG_CONFIG_DIRS"
+files="a.TVZ b.tvz c.CEF d.cef"
+for f in $files; do : >"$work/$f"; done
+transfer=application/x-torvane-transfer cef=application/x-torvane-cef
+both="$transfer $transfer $cef $cef"
+
+types() {
+    local out=()
+    for f in $files; do out+=("$(xdg-mime query filetype "$work/$f" 2>/dev/null)"); done
+    echo "${out[*]}"
+}
+# The default entry of a type and its Exec line, looked up where the desktop looks.
+opener() {
+    local id dir
+    id=$(xdg-mime query default "$1")
+    for dir in "$XDG_DATA_HOME" ${XDG_DATA_DIRS//:/ }; do
+        if [[ -n "$id" && -f "$dir/applications/$id" ]]; then
+            echo "$id $(sed -n 's/^Exec=//p' "$dir/applications/$id")"
+            return
+        fi
+    done
+    echo "$id (no entry)"
+}
+
+# Installed into a prefix, the desktop's caches made by its tools.
+prefix=$work/prefix
+if ! cmake --install "$build" --prefix "$prefix" --component programs >"$work/install.log" 2>&1; then
+    cat "$work/install.log"
+    echo "FAIL: install"
+    exit 1
+fi
+export XDG_DATA_DIRS=$prefix/share
+for entry in torvane-tolbex torvane-tolbex-mail; do
+    check "$entry.desktop is valid" "" "$(desktop-file-validate "$prefix/share/applications/$entry.desktop" 2>&1)"
+done
+check "menu entry" "Exec=$prefix/bin/tolbex Icon=torvane-tolbex" \
+      "$(grep -E '^(Exec|Icon)=' "$prefix/share/applications/torvane-tolbex.desktop" | tr '\n' ' ' | sed 's/ $//')"
+check "icon" "yes" "$([[ -s $prefix/share/icons/hicolor/scalable/apps/torvane-tolbex.svg ]] && echo yes)"
+update-mime-database "$prefix/share/mime" && update-desktop-database "$prefix/share/applications"
+check "installed types" "$both" "$(types)"
+for t in $transfer $cef; do
+    check "installed opener of $t" "torvane-tolbex-mail.desktop $prefix/bin/tolbex /mail %f" "$(opener "$t")"
+done
+
+# Nothing installed: tolbex registers the types for this user at start in a desktop session; a
+# default the user chose for one of them stays.
+export XDG_DATA_DIRS=$work/system
+mkdir -p "$XDG_DATA_DIRS/applications"
+printf '[Desktop Entry]\nType=Application\nName=Other\nExec=true %%f\nMimeType=%s;\n' "$cef" \
+    >"$XDG_DATA_DIRS/applications/other.desktop"
+printf '[Default Applications]\n%s=other.desktop\n' "$cef" >"$XDG_CONFIG_HOME/mimeapps.list"
+check "none of our types before" "" "$(types | grep torvane)"
+start_tolbex() {
+    DISPLAY=:99 TORVANE_ROOT=$work/root "$build/tolbex/tolbex" /find RECORDING_ID X "$work/none" "$work/found" \
+        >"$work/tolbex.log" 2>&1
+}
+mkdir -p "$work/root"
+start_tolbex
+package=$XDG_DATA_HOME/mime/packages/torvane-reports.xml
+check "types after the start" "$both" "$(types)"
+check "opener of $transfer" "torvane-tolbex-mail.desktop $build/tolbex/tolbex /mail %f" "$(opener $transfer)"
+check "the user's opener of $cef" "other.desktop true %f" "$(opener $cef)"
+inode=$(stat -c %i "$package" 2>/dev/null)
+start_tolbex
+check "a second start leaves the files" "$inode" "$(stat -c %i "$package" 2>/dev/null)"
+# Without a desktop session nothing is written.
+rm -rf "$XDG_DATA_HOME"
+TORVANE_ROOT=$work/root "$build/tolbex/tolbex" /find RECORDING_ID X "$work/none" "$work/found" >/dev/null 2>&1
+check "no session, no files" "no" "$([[ -e $XDG_DATA_HOME ]] && echo yes || echo no)"
+[[ $failed -eq 0 ]] || cat "$work/tolbex.log"
+exit $failed
