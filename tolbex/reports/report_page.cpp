@@ -97,11 +97,11 @@ std::vector<EmfEntry> read_emf_list(const std::string& report_folder, std::strin
 
 std::vector<EmfEntry> read_emf_list(const ReportFolder& report_folder, std::string* problem) {
     std::vector<EmfEntry> out;
-    auto name = report_folder.find("emflist.dat");
-    if (!name) return out;
-    auto bytes = report_folder.read(*name, ReportFileKind::EmfList);
+    auto list_name = report_folder.find("emflist.dat");
+    if (!list_name) return out;
+    const std::string path = report_folder.path_of(*list_name);
+    auto bytes = report_folder.read(*list_name, ReportFileKind::EmfList);
     if (!bytes || bytes->size() < 64) {
-        const std::string path = report_folder.path_of(*name);
         if (problem)
             *problem = (bytes ? "The metafile list is too short: " : "The metafile list cannot be read: ") + path;
         return out;
@@ -140,14 +140,14 @@ std::vector<EmfEntry> read_emf_list(const ReportFolder& report_folder, std::stri
         pos += m;
         // The names are joined to the report folder: plain names only.
         if (!is_safe_path_component(name) || name.find('\\') != std::string::npos) {
-            if (problem) *problem = "The metafile list names a file outside the report: " + *path;
+            if (problem) *problem = "The metafile list names a file outside the report: " + path;
             continue;
         }
         const std::int64_t sample = metafile_sample(name);
         raw.push_back({std::move(name), std::move(description), sample});
     }
     if (read < count && problem)
-        *problem = format_string("The metafile list ends after %u of its %u entries: ", read, count) + *path;
+        *problem = format_string("The metafile list ends after %u of its %u entries: ", read, count) + path;
     std::stable_sort(raw.begin(), raw.end(), [](const Raw& a, const Raw& c) { return a.sample < c.sample; });
     int numbers[4] = {0, 0, 0, 0};
     std::vector<EmfEntry> by_group[4];
