@@ -42,7 +42,6 @@ void CBrowserListView::on_sign() {
     }
     if (folders.empty()) return;
     {
-        signing::SigningGuard signing;
         signing::Crypto crypto;
         if (!crypto.valid()) {
             ui().message_box(crypto.error().message, {}, MsgIcon::Error, MsgButtons::Ok);
