@@ -12,21 +12,15 @@
 namespace tv {
 namespace {
 
-std::string line_of(std::initializer_list<int> bytes) {
-    std::string s;
-    for (int b : bytes) s.push_back(static_cast<char>(b));
-    return s;
-}
-
 TEST(PcxLines, RunLengthRules) {
     std::string out;
     std::vector<std::uint8_t> hundred(100, 7);
     pcx_encode_line(hundred.data(), hundred.size(), out);
-    EXPECT_EQ(out, line_of({0xFF, 7, 0xE5, 7}));
+    EXPECT_EQ(out, testing::bytes_of({0xFF, 7, 0xE5, 7}));
     out.clear();
     const std::uint8_t mixed[] = {0xC0, 0xBF, 0x11, 0x11, 0xFF};
     pcx_encode_line(mixed, sizeof mixed, out);
-    EXPECT_EQ(out, line_of({0xC1, 0xC0, 0xBF, 0xC2, 0x11, 0xC1, 0xFF}));
+    EXPECT_EQ(out, testing::bytes_of({0xC1, 0xC0, 0xBF, 0xC2, 0x11, 0xC1, 0xFF}));
 }
 
 TEST(PageBitmaps, OddWidthsArePadded) {

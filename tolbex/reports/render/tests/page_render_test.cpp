@@ -13,12 +13,6 @@
 namespace tv {
 namespace {
 
-std::string line_of(std::initializer_list<int> bytes) {
-    std::string s;
-    for (int b : bytes) s.push_back(static_cast<char>(b));
-    return s;
-}
-
 class PageExportTest : public ::testing::Test {
 protected:
     void SetUp() override { install_page_renderer(); }
@@ -43,8 +37,8 @@ TEST_F(PageExportTest, LineItemGivesOneBlackRow) {
     ASSERT_EQ(pcx.size(), 35328u);
     EXPECT_EQ(testing::hex(pcx.substr(0, 16)), "0a 03 01 01 00 00 00 00 bf 09 bf 0d bf 09 bf 0d");
     EXPECT_EQ(testing::hex(pcx.substr(64, 6)), "00 01 38 01 01 00");
-    const std::string white = line_of({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFC, 0xFF});
-    const std::string black = line_of({0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFC, 0x00});
+    const std::string white = testing::bytes_of({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFC, 0xFF});
+    const std::string black = testing::bytes_of({0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFC, 0x00});
     for (int row = 0; row < 3520; ++row)
         ASSERT_EQ(pcx.substr(128 + 10 * static_cast<std::size_t>(row), 10), row == 39 ? black : white) << row;
 

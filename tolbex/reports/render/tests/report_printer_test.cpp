@@ -1,8 +1,6 @@
 // Print-outs through Qt on the PDF printer, reached as the command line reaches them: through the
 // installed renderer.
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -19,18 +17,8 @@ namespace fs = std::filesystem;
 using testing::hline_record;
 using testing::label_record;
 using testing::text_record;
-
-std::string read_all(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void write(const fs::path& p, const std::string& bytes) {
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
-}
+using testing_root::read_file;
+using testing_root::write_file;
 
 class ReportPrinterTest : public testing_root::RootTest {
 protected:
@@ -38,16 +26,16 @@ protected:
         RootTest::SetUp();
         install_page_renderer();
         report = t / "G" / "STANDARD" / "R.IMG";
-        write(report / "VERSION.TXT", "V8.006\r\n");
-        write(report / "PAGE.0", label_record());
-        write(report / "PAGE.1", text_record(3200, 6400, "Hello") + hline_record(0, 200352, 3200));
+        write_file(report / "VERSION.TXT", "V8.006\r\n");
+        write_file(report / "PAGE.0", label_record());
+        write_file(report / "PAGE.1", text_record(3200, 6400, "Hello") + hline_record(0, 200352, 3200));
     }
     fs::path report;
 };
 
 TEST_F(ReportPrinterTest, PdfPrintingWritesEveryRequestedPage) {
-    write(report / "PAGE.2", hline_record(0, 10000, 6400));
-    write(report / "PAGE.3", text_record(3200, 6400, "three"));
+    write_file(report / "PAGE.2", hline_record(0, 10000, 6400));
+    write_file(report / "PAGE.3", text_record(3200, 6400, "three"));
     ReportDocument doc;
     ASSERT_TRUE(doc.load(report.string(), {}));
     PrintSettings settings;
@@ -59,19 +47,19 @@ TEST_F(ReportPrinterTest, PdfPrintingWritesEveryRequestedPage) {
     request.printer_name = "pdf out";
     std::string error;
     ASSERT_TRUE(print_report(doc, request, settings, &error)) << error;
-    const std::string pdf = read_all(t / "pdf" / "Smith, John.pdf");
+    const std::string pdf = read_file(t / "pdf" / "Smith, John.pdf");
     ASSERT_EQ(pdf.rfind("%PDF", 0), 0u);
     EXPECT_NE(pdf.find("/Count 5"), std::string::npos);
     EXPECT_FALSE(fs::exists(t / "pdf" / "Smith, John.pdf.part"));
 
     // The recording ID names files: one that leads elsewhere is refused.
-    write(report / "PATIENT.TXT", "a\r\nb\r\nname\r\n-\r\n-\r\n-\r\n-\r\n../x\r\n");
-    write(report / "ANALSUM.TXT", "summary");
+    write_file(report / "PATIENT.TXT", "a\r\nb\r\nname\r\n-\r\n-\r\n-\r\n-\r\n../x\r\n");
+    write_file(report / "ANALSUM.TXT", "summary");
     EXPECT_FALSE(export_merivale_pdf(doc, settings));
     EXPECT_FALSE(fs::exists(t / "x.pdf"));
-    write(report / "PATIENT.TXT", "a\r\nb\r\nname\r\n-\r\n-\r\n-\r\n-\r\nREC01\r\n");
+    write_file(report / "PATIENT.TXT", "a\r\nb\r\nname\r\n-\r\n-\r\n-\r\n-\r\nREC01\r\n");
     ASSERT_TRUE(export_merivale_pdf(doc, settings));
-    EXPECT_EQ(read_all(t / "pdf" / "REC01.TXT"), "summary");
+    EXPECT_EQ(read_file(t / "pdf" / "REC01.TXT"), "summary");
     EXPECT_TRUE(fs::exists(t / "pdf" / "REC01.pdf"));
 }
 
