@@ -169,12 +169,6 @@ std::vector<std::string> FolderNames::links() const { return names_of(Kind::Link
 
 std::vector<std::string> FolderNames::hidden_subfolders() const { return names_of(Kind::Folder, true); }
 
-bool FolderNames::has_subfolder_or_link() const {
-    for (const auto& [upper, entry] : entries_)
-        if (entry.kind != Kind::File) return true;
-    return false;
-}
-
 std::vector<std::string> FolderNames::files() const {
     std::vector<std::string> out;
     for (const auto& [upper, entry] : entries_)

@@ -47,8 +47,6 @@ public:
     std::vector<std::string> links() const;
     // The real sub-folders that begin with '.', in the same order.
     std::vector<std::string> hidden_subfolders() const;
-    // True when some entry is a folder or a link, whatever its name.
-    bool has_subfolder_or_link() const;
     // The names of the plain files (links and folders passed over), hidden ones included.
     std::vector<std::string> files() const;
     // True when every entry is a plain file whose name `allowed` accepts.

@@ -29,6 +29,7 @@
 #include "platform/fs.h"
 #include "platform/handles.h"
 #include "platform/system.h"
+#include "common/values.h"
 
 namespace tv {
 
@@ -37,14 +38,13 @@ namespace {
 constexpr std::int64_t kMax32 = 0x7FFFFFFF;
 constexpr std::uint32_t kAttrArchive = 0x20;
 
-std::int32_t clamp32(std::int64_t v) {
+// A size within 0..INT32_MAX.
+std::int32_t size_clamp32(std::int64_t v) {
     if (v < 0) return 0;
     return static_cast<std::int32_t>(std::min<std::int64_t>(v, kMax32));
 }
 
 bool is_ascii_alpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
-char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // "X:" exactly.
 bool is_bare_drive(const std::string& p) { return p.size() == 2 && p[1] == ':'; }
@@ -568,7 +568,7 @@ std::int64_t get_file_size_64(const std::string& path) {
 
 std::int32_t get_file_size(const std::string& path) {
     std::int64_t s = get_file_size_64(path);
-    return s < 0 ? -1 : clamp32(s);
+    return s < 0 ? -1 : size_clamp32(s);
 }
 
 bool touch_file(const std::string& path) {
@@ -782,7 +782,7 @@ std::int64_t get_folder_size_64(const std::string& folder, bool recurse) {
 }
 
 std::int32_t get_folder_size(const std::string& folder, bool recurse) {
-    return clamp32(get_folder_size_64(folder, recurse));
+    return size_clamp32(get_folder_size_64(folder, recurse));
 }
 
 bool create_folder_path(const std::string& path) {

@@ -127,7 +127,6 @@ int classify_drive(const std::string& path);
 std::uint64_t get_disk_free_bytes(const std::string& path);
 
 bool force_delete_file(const std::string& path);
-void delete_listed_files(const std::vector<std::string>& paths);
 // Copies a plain file (never through a link as its last step, never a FIFO or device) over
 // `target` through a temporary sibling and rename.
 bool copy_file_replacing(const std::string& source, const std::string& target, std::string* status = nullptr);

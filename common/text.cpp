@@ -13,14 +13,13 @@
 #include "common/bytes.h"
 #include "platform/codepage.h"
 #include "platform/system.h"
+#include "common/values.h"
 
 namespace tv {
 
 namespace {
 
 constexpr std::size_t kFormatBuffer = 2048;
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 bool is_line_trim(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 

@@ -19,11 +19,10 @@
 #include "formats/implode.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
+#include "common/values.h"
 
 namespace tv {
 namespace {
-
-char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // The part after the last '/' or '\': names may arrive in either world's spelling.
 std::string_view name_part(std::string_view path) {

@@ -322,7 +322,7 @@ void run_deck(Kelmoth& k) {
             }
             k.iso_thread.join();
         }
-        k.transfer_ended = 0;
+        prepare_transfer(k);
         try {
             k.iso_thread = std::thread([&k] {
                 raise_priority(k);

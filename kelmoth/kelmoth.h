@@ -161,6 +161,10 @@ struct RingShape {
 // Reads and checks the ring's shape and indices; false (with the reason) when they cannot be used.
 bool check_ring(const std::uint8_t* header, std::size_t buffer_bytes, RingShape& shape, std::string& why);
 void process_entry(Kelmoth& k, const std::uint8_t* entry, const RingShape& shape);
+// The run's transfer state and tape header made fresh; before the transfer thread starts, so that a
+// status the deck sends before that thread gets to run is kept.
+void prepare_transfer(Kelmoth& k);
+// Arms the ring, then stores what the deck writes until the transfer ends.
 void iso_transfer(Kelmoth& k);
 void end_transfer(Kelmoth& k);
 

@@ -194,18 +194,21 @@ bool take_entries(Kelmoth& k, const RingShape& s) {
 
 }  // namespace
 
-void iso_transfer(Kelmoth& k) {
-    std::uint8_t* h = k.ring_header;
+void prepare_transfer(Kelmoth& k) {
     k.memory_full = 0;
     k.expected_sample = 0;
     k.packet_errors = 0;
     k.bytes_transferred = 0;
     k.data_arrived = 0;
+    reset_transfer_pointers(k);
+}
+
+void iso_transfer(Kelmoth& k) {
+    std::uint8_t* h = k.ring_header;
     platform::ring_store(h, ring::kOverrun, 0);
     platform::ring_store(h, ring::kWriteIndex, 0);
     platform::ring_store(h, ring::kReadIndex, 0);
     platform::ring_store(h, ring::kEnabled, 1);
-    reset_transfer_pointers(k);
     say(k, "USB Iso Transfer thread starting\n");
     RingShape s;
     std::string why;

@@ -18,6 +18,7 @@
 #include "tolbex/app/ui/tolbex_window_app.h"
 #include "tolbex/intake/intake.h"
 #include "tolbex/intake/ui/intake_dialogs.h"
+#include "tolbex/reports/render/page_render.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -110,6 +111,8 @@ int main(int argc, char** argv) {
     tv::remove_stale_temp_folders();
     tv::register_tolbex_strings();
     tv::register_intake_command_line();
+    // Pictures and print-outs of pages, for hidden runs and windows alike.
+    tv::install_page_renderer();
     // A hidden "/compresscf" that needs the operator brings up its own windows.
     tv::gui::offer_request_windows();
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);

@@ -296,11 +296,6 @@ bool write_empty_patient_wav(const std::string& folder) {
 
 std::string empty_cnav() { return std::string(kEmptyCnavSize, '\0'); }
 
-bool write_empty_cnav(const std::string& folder) {
-    const std::string z = empty_cnav();
-    return write_card_file(card_path(folder, "cnav.dat"), z.data(), z.size());
-}
-
 CardVolume card_volume(const std::string& root) {
     CardVolume v;
     struct stat st;

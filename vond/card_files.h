@@ -73,7 +73,6 @@ std::string to_visual_order(const std::string& text);
 std::string empty_patient_wav();
 std::string empty_cnav();
 bool write_empty_patient_wav(const std::string& folder);
-bool write_empty_cnav(const std::string& folder);
 
 // The card volume behind a card root.
 struct CardVolume {

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "common/values.h"
+
 namespace tv::fw {
 namespace {
 
@@ -14,12 +16,6 @@ std::int64_t round_div(std::int64_t num, std::int64_t den) {
     const std::int64_t q = num / den, r = num % den;
     if (2 * (r < 0 ? -r : r) >= den) return num < 0 ? q - 1 : q + 1;
     return q;
-}
-
-std::int32_t clamp32(std::int64_t v) {
-    if (v > INT32_MAX) return INT32_MAX;
-    if (v < INT32_MIN) return INT32_MIN;
-    return static_cast<std::int32_t>(v);
 }
 
 }  // namespace

@@ -76,14 +76,6 @@ void ddx_combo_index(DataExchange& dx, QComboBox* combo, int& index) {
         combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
 }
 
-void ddx_list_index(DataExchange& dx, QListWidget* list, int& index) {
-    if (!list || dx.failed()) return;
-    if (dx.saving())
-        index = list->currentRow();
-    else
-        list->setCurrentRow(index >= 0 && index < list->count() ? index : -1);
-}
-
 Dialog::Dialog(QWidget* parent, DialogRules* rules) : QDialog(parent), rules_(rules) {}
 
 Dialog::~Dialog() = default;

@@ -38,7 +38,6 @@ void ddx_path(DataExchange& dx, QLineEdit* edit, std::string& value);
 void ddx_int(DataExchange& dx, QLineEdit* edit, int& value, int min, int max);
 void ddx_check(DataExchange& dx, QAbstractButton* box, bool& value);
 void ddx_combo_index(DataExchange& dx, QComboBox* combo, int& index);
-void ddx_list_index(DataExchange& dx, QListWidget* list, int& index);
 
 class Dialog : public QDialog {
 public:

@@ -259,17 +259,4 @@ WaitTip::WaitTip(const QString& text, QWidget* window, int font_height)
 
 WaitTip::~WaitTip() { end_wait_cursor(); }
 
-void setup_dialog_tooltips(QDialog* dialog, const std::vector<std::pair<std::string, int>>& controls) {
-    if (!dialog) return;
-    for (const auto& [name, string_id] : controls) {
-        if (auto* w = dialog->findChild<QWidget*>(to_qstring(name))) {
-            // Rich-text wrapping keeps a long tip within the standard width.
-            w->setToolTip("<div style=\"max-width:200px\">" +
-                          to_qstring(load_resource_string(static_cast<unsigned>(string_id))).toHtmlEscaped() +
-                          "</div>");
-            w->setToolTipDuration(30000);
-        }
-    }
-}
-
 }  // namespace tv::fw

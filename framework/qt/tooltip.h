@@ -122,8 +122,4 @@ public:
     ~WaitTip() override;
 };
 
-// Standard tooltips for a dialog's controls: (control object name, string-table id) pairs; the
-// text comes from the string table. Auto-pop 30 s, at most 200 pixels wide.
-void setup_dialog_tooltips(QDialog* dialog, const std::vector<std::pair<std::string, int>>& controls);
-
 }  // namespace tv::fw

@@ -224,22 +224,4 @@ int count_documents() {
     return n;
 }
 
-void set_document_title(Document& doc, const std::string& title) { doc.set_title(title); }
-
-std::string get_window_text(QWidget* window) {
-    if (!window) return {};
-    QString text;
-    if (auto* l = qobject_cast<QLabel*>(window))
-        text = l->text();
-    else if (auto* e = qobject_cast<QLineEdit*>(window))
-        text = e->text();
-    else if (auto* b = qobject_cast<QAbstractButton*>(window))
-        text = b->text();
-    else
-        text = window->windowTitle();
-    std::string out = from_qstring(text);
-    if (out.size() > 1023) out.resize(1023);
-    return out;
-}
-
 }  // namespace tv::fw

@@ -73,10 +73,5 @@ T* find_view_of_class() {
     });
     return found;
 }
-void set_document_title(Document& doc, const std::string& title);
-
-// The window's text (title, or the text of a label, button or line edit), at most 1023
-// characters; empty for nullptr.
-std::string get_window_text(QWidget* window);
 
 }  // namespace tv::fw

@@ -443,6 +443,7 @@ TEST(KelmothRing, EntriesWrittenBeforeTheEndAreStored) {
                 if (published == 3 && c.end == End::stopped) f.k.running = 0;
             }
         };
+        prepare_transfer(f.k);
         iso_transfer(f.k);
         SCOPED_TRACE(c.line);
         EXPECT_EQ(published, 3u);

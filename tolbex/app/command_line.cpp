@@ -79,6 +79,9 @@ int operand_span(const std::vector<std::string>& args, std::size_t i, const Swit
 
 bool is_switch(const SwitchRow& row, const char* name) { return platform::iequals(row.info.name, name); }
 
+// A number operand as the index readers take one: the leading integer, 0 without digits.
+int operand_number(const std::string& text) { return static_cast<int>(parse_integer(text).value); }
+
 CompressCfAction& compress_cf_action() {
     static CompressCfAction action;
     return action;
@@ -192,7 +195,7 @@ int read_command_line_flags(const std::vector<std::string>& args, CommandLineFla
         if (is_switch(*row, "/merivale")) {
             flags.merivale = true;
             for (int k = 0; k < 6; ++k) flags.merivale_texts[k] = op(static_cast<std::size_t>(k) + 1);
-            flags.merivale_number = std::atoi(op(7).c_str());
+            flags.merivale_number = operand_number(op(7));
         }
         i += 1 + static_cast<std::size_t>(span);
     }
@@ -254,8 +257,8 @@ bool dispatch_command_line(CTolbexApp& app, const std::vector<std::string>& args
                 code = convert_report_command(app.settings(), op(1), op(2), op(3));
             } else if (is_switch(*row, "/print") || is_switch(*row, "/printto")) {
                 const bool to = is_switch(*row, "/printto");
-                code = print_report_command(app, op(1), std::atoi(op(2).c_str()), std::atoi(op(3).c_str()),
-                                            std::atoi(op(4).c_str()), std::atoi(op(5).c_str()),
+                code = print_report_command(app, op(1), operand_number(op(2)), operand_number(op(3)),
+                                            operand_number(op(4)), operand_number(op(5)),
                                             to ? op(6) : op(6).substr(0, 1), to ? op(7) : std::string());
             } else {
                 code = not_in_this_build(row->info.name);

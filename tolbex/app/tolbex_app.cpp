@@ -147,9 +147,6 @@ bool CTolbexApp::set_cef_want_comp(bool value) {
     return write_profile_int(kSettingsSection, "CEF Want Comp", value ? 1 : 0);
 }
 std::string CTolbexApp::get_cef_store_folder() { return get_profile_string(kSettingsSection, "CEF Store", ""); }
-bool CTolbexApp::set_cef_store_folder(const std::string& f) {
-    return write_profile_string(kSettingsSection, "CEF Store", f);
-}
 std::string CTolbexApp::get_export_folder() { return get_profile_string(kSettingsSection, "Export Folder", ""); }
 bool CTolbexApp::set_export_folder(const std::string& f) {
     return write_profile_string(kSettingsSection, "Export Folder", f);
@@ -184,19 +181,6 @@ double CTolbexApp::get_analyser_revision() {
         break;
     }
     return revision;
-}
-
-double CTolbexApp::read_report_version(const std::string& report_folder) {
-    ReportTextReader reader(ReportFolder(report_folder), kVersionTxtName);
-    std::string line;
-    double version = 0.0;
-    // The first line that holds anything: one character, then the number ("V8.006").
-    while (reader.next_line(line)) {
-        if (is_blank(line)) continue;
-        version = parse_version_text(line);
-        break;
-    }
-    return version;
 }
 
 // --- auto-delete guard ---

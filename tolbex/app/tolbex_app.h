@@ -123,7 +123,6 @@ public:
     static bool get_cef_want_comp();
     static bool set_cef_want_comp(bool value);
     static std::string get_cef_store_folder();
-    static bool set_cef_store_folder(const std::string& folder);
     static std::string get_export_folder();
     static bool set_export_folder(const std::string& folder);
     static bool is_merivale_pdf_enabled();
@@ -137,8 +136,6 @@ public:
 
     // The analysis system's revision from <SystemRoot>/system/version.txt; 0 when unknown.
     static double get_analyser_revision();
-    // A report folder's VERSION.TXT number ("V8.006" gives 8.006); 0 when missing.
-    static double read_report_version(const std::string& report_folder);
 
 private:
     TolbexSettings settings_;

@@ -261,15 +261,6 @@ Result<void> set_confirmed(const std::string& archive_folder, std::string_view f
                                 }));
 }
 
-Result<void> rename_entry(const std::string& archive_folder, std::string_view old_name, std::string_view new_name,
-                          std::int32_t size) {
-    const std::string name(new_name);
-    return change_archive_index(archive_folder, edit_entry(old_name, archive_folder, [&](ReportRecord& r) {
-                                    r.set_name(name);
-                                    r.set_size(size);
-                                }));
-}
-
 Result<void> remove_archive(ArchiveGroup& group, std::int32_t archive_index) {
     return group.remove_archive(archive_index);
 }

@@ -79,10 +79,6 @@ Result<void> set_description(ReportArchive& archive, std::string_view folder_nam
 Result<void> set_report_time(ArchiveGroup& group, std::string_view folder_name, std::int64_t time);
 // Marks the report named `folder_name` in the archive folder confirmed or not.
 Result<void> set_confirmed(const std::string& archive_folder, std::string_view folder_name, bool confirmed);
-// Renames the entry `old_name` to `new_name` with its new size (the type follows the name), as
-// after a report folder was renamed on disk.
-Result<void> rename_entry(const std::string& archive_folder, std::string_view old_name, std::string_view new_name,
-                          std::int32_t size);
 
 // Deletes the archive's folder, then its ARCHDIR.DAT entry. kArchiveNotFound / kArchiveDeleteFailed:
 // nothing changed; otherwise the list changed even when the index change failed.

@@ -204,10 +204,6 @@ std::int32_t BrowserListCore::get_archive_index(std::int32_t row) const {
     return group_ && row >= 0 && row < get_row_count() ? rows_[static_cast<std::size_t>(row)].archive : -1;
 }
 
-std::int32_t BrowserListCore::get_record_index(std::int32_t row) const {
-    return group_ && row >= 0 && row < get_row_count() ? rows_[static_cast<std::size_t>(row)].record : -1;
-}
-
 ReportType BrowserListCore::get_record_type(std::int32_t row) const {
     const ReportRecord* r = get_record(row);
     return r ? r->get_type() : 0;
@@ -647,10 +643,6 @@ std::int32_t BrowserListCore::ensure_deleted_archive() {
         return -1;
     }
     return *index;
-}
-
-bool BrowserListCore::move_to_deleted_reports(const std::vector<std::int32_t>& rows, ProgressWindow* progress) {
-    return move_named_to_deleted_reports(refs_of(rows), progress);
 }
 
 bool BrowserListCore::move_named_to_deleted_reports(const std::vector<ReportRef>& reports, ProgressWindow* progress) {

@@ -121,7 +121,6 @@ public:
     ReportArchive* get_archive(std::int32_t row) const;
     ReportRecord* get_record(std::int32_t row) const;
     std::int32_t get_archive_index(std::int32_t row) const;  // -1 out of range
-    std::int32_t get_record_index(std::int32_t row) const;   // -1 out of range
     ReportType get_record_type(std::int32_t row) const;      // 0 without a group or record
     std::string get_archive_name(std::int32_t archive_index) const;
     std::string get_group_folder() const;
@@ -207,7 +206,6 @@ public:
     // Moves the rows into "Deleted Reports" (prefixed with their archive names). False when the
     // group's disk has less than 65,536 bytes free or any move failed.
     bool move_named_to_deleted_reports(const std::vector<ReportRef>& reports, ProgressWindow* progress = nullptr);
-    bool move_to_deleted_reports(const std::vector<std::int32_t>& rows, ProgressWindow* progress = nullptr);
     // The browser's Delete command after the selection check: asks, moves into "Deleted Reports"
     // or, when `shown_archive` is that archive or the move failed and the user agrees, deletes
     // for good. The reports are those the rows showed when the command was chosen; the refresh

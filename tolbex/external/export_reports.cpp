@@ -15,6 +15,7 @@
 #include "platform/fs.h"
 #include "platform/handles.h"
 #include "tolbex/archive/audit_trail.h"
+#include "tolbex/app/report_transfer.h"
 #include "tolbex/archive/clinic_code.h"
 
 namespace tv {
@@ -26,10 +27,6 @@ constexpr const char* kInvalidTransferNameQuestion =
     "be used as the filename instead.\n\n\nDo you want to proceed?";
 constexpr const char* kRenamedNotice = "The report with description \"%s\"\nhas been exported as \"%s\".";
 constexpr const char* kRenamedTitle = "Warning: Report filename changed";
-constexpr const char* kLogRefused =
-    "The report cannot be exported, because the logfile cannot be opened.\n\nPlease attempt the operation again.";
-constexpr const char* kPackFailed = "The compressed copy of the report could not be created.";
-constexpr const char* kPackFailedTitle = "File Compression Error";
 
 std::string format_text(const char* format, const std::string& a, const std::string& b = {}) {
     const int n = std::snprintf(nullptr, 0, format, a.c_str(), b.c_str());
@@ -49,13 +46,6 @@ bool entry_exists(const std::string& path) {
 // Names are Windows-1252 text; the file system spells them in UTF-8.
 std::string disk_path(const std::string& folder, const std::string& name) {
     return join_path(folder, platform::cp1252_to_utf8(name) + ".TVZ");
-}
-
-// A work file in the operation's own folder, gone when the report is done: written and checked,
-// not flushed to disk.
-bool write_work_file(const std::string& path, const std::string& bytes) {
-    platform::UniqueFd fd = create_new_file(path, 0600);
-    return fd && platform::write_all(fd.get(), bytes.data(), bytes.size()) && fd.close();
 }
 
 }  // namespace
@@ -102,38 +92,8 @@ int export_reports_to_folder(const std::vector<SelectedReport>& reports, const s
             target = join_path(folder, file_name);
         }
 
-        // The report's own REPINFO.TXT travels with its other files; otherwise one is written
-        // into a folder of this report's own, gone again when the report is done.
-        const std::string report_folder = platform::strip_trailing_slashes(report.folder);
-        std::vector<std::string> list;
-        std::string temp_folder;
-        bool ready = !target.empty();
-        if (ready && !platform::find_name_ci(report_folder, std::string(kRepInfoName))) {
-            temp_folder = create_temp_folder();
-            const std::string repinfo = temp_folder + std::string(kRepInfoName);
-            ready = !temp_folder.empty() &&
-                    write_work_file(repinfo, format_repinfo_text(report.name, report.type, report.time, report.size));
-            list.push_back(repinfo);
-        }
-        FolderRemover remover(temp_folder, true, false);
-        if (temp_folder.empty()) remover.release();
-        list.push_back(join_path(report_folder, "*.*"));
-
-        if (!audit.open(report_folder)) {
-            ui().message_box(kLogRefused, "", MsgIcon::Error, MsgButtons::Ok);
-            audit.close();
-            return 0;
-        }
-        std::string refusal;
-        if (!ready || pack_transfer_file(list, target, &refusal) != 0) {
-            // A transfer file that failed never took the target's name (it is written aside and renamed).
-            ui().message_box(refusal.empty() ? std::string(kPackFailed) : refusal, kPackFailedTitle, MsgIcon::Error,
-                             MsgButtons::Ok);
-            audit.close();
-            return 0;
-        }
-        audit.write(kAuditExport, report.name, report_folder, "");
-        audit.close();
+        const RepInfoFields info{report.name, report.type, report.time, report.size};
+        if (!export_report_transfer_file(audit, report.folder, info, target)) return 0;
     }
     return 1;
 }

@@ -9,6 +9,7 @@
 #include "formats/transfer_file.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
+#include "tolbex/app/report_transfer.h"
 #include "tolbex/app/tolbex_settings.h"
 #include "tolbex/archive/audit_trail.h"
 #include "tolbex/archive/clinic_code.h"
@@ -257,15 +258,9 @@ int mail_reports(const std::vector<MailReportEntry>& reports, const MailServices
         message.attachments.push_back({path, name});
         lines += name + ": " + report.name + " (" + mail_body_name(report.type) + ")\n";
 
-        std::vector<std::string> list;
-        if (!platform::find_name_ci(report.folder, kRepInfoName)) {
-            const std::string repinfo = join_path(temp.path(), std::string(kRepInfoName));
-            if (write_repinfo_file(repinfo, report.name, report.type, report.time, report.size))
-                list.push_back(repinfo);
-        }
-        list.push_back(join_path(report.folder, "*.*"));
         std::string refusal;
-        if (pack_transfer_file(list, path, &refusal) != 0) {
+        if (!pack_report_transfer_file(report.folder, {report.name, report.type, report.time, report.size}, path,
+                                       &refusal)) {
             compressing.reset();
             ui().message_box(refusal.empty() ? "The compressed copy of the report could not be created." : refusal,
                              "File Compression Error", MsgIcon::Error, MsgButtons::Ok);

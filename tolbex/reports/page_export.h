@@ -1,8 +1,6 @@
-// Monochrome pictures of report pages (BMP and PCX, 2496 x 3520 by default) and page rendering
-// into images. A page is drawn as for printing, without true scale and with zero margins,
-// in screen style; a pixel whose luminance is below half becomes black. Rendering uses Qt's
-// fonts: a QGuiApplication must exist (ensure_render_application makes an offscreen one when
-// the program has none).
+// Monochrome pictures of report pages (BMP and PCX, 2496 x 3520 by default): the picture, its
+// encodings and the file names. The pages are drawn by the installed renderer (page_renderer.h;
+// the drawing itself is tolbex/reports/render/page_render.h).
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -39,24 +37,12 @@ std::string encode_bmp(const MonoImage& image);
 std::string encode_pcx(const MonoImage& image);
 void pcx_encode_line(const std::uint8_t* bytes, std::size_t count, std::string& out);
 
-// Makes an offscreen QGuiApplication when the process has no Qt application yet.
-void ensure_render_application();
-
-MonoImage render_page_mono(const CReportPage& page, const PageFonts& fonts, int width = kPageBitmapWidth,
-                           int height = kPageBitmapHeight);
-// Renders every page on all cores, each worker on its own picture; the results are in page order
-// and the same bits as render_page_mono page by page. Pages must not change meanwhile.
-std::vector<MonoImage> render_pages_mono(const std::vector<const CReportPage*>& pages, const PageFonts& fonts,
-                                         int width = kPageBitmapWidth, int height = kPageBitmapHeight);
 
 // "PAGE%04d.BMP" / "PAGE%04d.PCX".
 std::string page_bitmap_file_name(int page_number, BitmapFormat format);
-// Renders and writes one page, replacing the file atomically. False with `error` on failure.
-bool export_page_bitmap(const CReportPage& page, const PageFonts& fonts, int width, int height,
-                        const std::string& file_name, BitmapFormat format, std::string* error = nullptr);
-// Exports pages[i] as file_name(i): rendered, encoded and written on all cores, one file at a time
-// in page order (file_name is called from the workers). Stops at the first failure with `error`,
-// later pages unwritten, as export_page_bitmap page by page would.
+// Exports pages[i] as file_name(i) through the installed renderer: rendered, encoded and written on
+// all cores, one file at a time in page order (file_name is called from the workers). Stops at the
+// first failure with `error`, later pages unwritten; without a renderer nothing is written.
 bool export_page_bitmaps(const std::vector<const CReportPage*>& pages, const PageFonts& fonts, int width, int height,
                          const std::function<std::string(std::size_t)>& file_name, BitmapFormat format,
                          std::string* error = nullptr);

@@ -51,10 +51,11 @@ bool is_pdf_printer(const PrintSettings& settings, const std::string& printer);
 // file name in UTF-8 that fits one path component.
 std::string pdf_output_path(const std::string& folder, const std::string& document_name);
 
-// Prints the pages the request names. The document name is cut to 31 characters. False (with
-// `error`) when the printer is unavailable, a page could not be started or the PDF not written;
-// a failed PDF leaves no file behind. Unless the request says so, the PDF printer never replaces
-// an earlier PDF: the file takes the first free name of <name>.pdf, "<name> (1).pdf", ...
+// Prints the pages the request names, through the installed renderer (page_renderer.h). The
+// document name is cut to 31 characters. False (with `error`) when there is no renderer, the
+// printer is unavailable, a page could not be started or the PDF not written; a failed PDF leaves
+// no file behind. Unless the request says so, the PDF printer never replaces an earlier PDF: the
+// file takes the first free name of <name>.pdf, "<name> (1).pdf", ...
 bool print_report(const ReportDocument& doc, const PrintRequest& request, const PrintSettings& settings,
                   std::string* error = nullptr);
 // Prints the report on the PDF printer under its recording ID and copies ANALSUM.TXT beside it as

@@ -11,8 +11,6 @@
 namespace tv::signing {
 namespace {
 
-bool signing_flag = false;
-
 void error_box(Ui& ui, const std::string& text) { ui.message_box(text, {}, MsgIcon::Error, MsgButtons::Ok); }
 
 // A copy of a password, wiped when it goes.
@@ -66,10 +64,6 @@ bool sign_enabled_for(const std::vector<std::string>& folder_names) {
 bool signer_matches_account(const std::string& subject_name, const std::string& full_name) {
     return folded_name(subject_name) == folded_name(full_name);
 }
-
-bool is_signing_in_progress() { return signing_flag; }
-SigningGuard::SigningGuard() { signing_flag = true; }
-SigningGuard::~SigningGuard() { signing_flag = false; }
 
 LogonSession& logon_session() {
     static LogonSession session;

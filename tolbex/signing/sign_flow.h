@@ -85,16 +85,6 @@ public:
 // ".CFR", ".CEF", ".NOS", ".QDS", ".RR", ".O12" anywhere in the name). Also with none selected.
 bool sign_enabled_for(const std::vector<std::string>& folder_names);
 
-// Set while the Sign command runs.
-bool is_signing_in_progress();
-class SigningGuard {
-public:
-    SigningGuard();
-    ~SigningGuard();
-    SigningGuard(const SigningGuard&) = delete;
-    SigningGuard& operator=(const SigningGuard&) = delete;
-};
-
 // Signs the reports (folders and names of the same length, in list order). The signer's name
 // on each is the certificate's (its subject); a certificate issued to another name than the
 // account's is used only once the signer says yes to kSignerMismatchText (No: back to the

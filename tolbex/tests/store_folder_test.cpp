@@ -265,6 +265,23 @@ bool lock_is_held(const fs::path& archive) {
     return held;
 }
 
+// A stop signal takes effect some time after kill() returns, and until then the process runs on (and may let the
+// lock go). True once /proc shows it stopped; false when it ended first.
+bool wait_until_stopped(pid_t pid) {
+    const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
+    for (;;) {
+        std::ifstream in(stat);
+        std::string line;
+        std::getline(in, line);
+        const auto name_end = line.rfind(") ");
+        if (name_end == std::string::npos || name_end + 2 >= line.size()) return false;
+        const char state = line[name_end + 2];
+        if (state == 'T' || state == 't') return true;
+        if (state == 'Z' || state == 'X') return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
+
 std::set<std::string> ecg_files(const fs::path& folder) {
     std::set<std::string> out;
     for (const auto& e : fs::directory_iterator(folder)) out.insert(e.path().filename().string());
@@ -329,7 +346,7 @@ TEST_F(StoreFolderTest, AConversionBesideAStoppedCheckWaitsOrFails) {
         }
         std::this_thread::sleep_for(std::chrono::microseconds(attempt * 997 % 40000));
         ::kill(check, SIGSTOP);
-        caught = lock_is_held(archive);
+        caught = wait_until_stopped(check) && lock_is_held(archive);
         if (caught) {
             const RunResult r = run({"/delete_os12_ecg", (archive / "R7.O12").string()});
             EXPECT_EQ(r.code, 4) << r.err;

@@ -6,6 +6,7 @@
 #include "common/civil_days.h"
 #include "common/number_text.h"
 #include "common/text.h"
+#include "common/values.h"
 
 namespace tv {
 
@@ -18,8 +19,6 @@ int days_in_month(int y, int m) {
 }
 
 std::int64_t floor_div(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // Reads 1 to `max_digits` digits at `pos`.
 bool read_digits(std::string_view text, std::size_t& pos, int max_digits, int& value) {

@@ -3,6 +3,7 @@
 #include "common/audit_log.h"
 #include "platform/registry.h"
 #include "tolbex/archive/archive_config.h"
+#include "tolbex/archive/patient_txt.h"
 #include "tolbex/archive/profile.h"
 #include "testing/app_test_root.h"
 #include "testing/decimal_comma_locale.h"
@@ -117,11 +118,11 @@ TEST_F(TolbexAppTest, VersionsOfTheAnalysisSystemAndOfReports) {
     write_file(sys / "SYSTEM" / "Version.txt", "current.software.revision IS \"V7.5");
     EXPECT_DOUBLE_EQ(CTolbexApp::get_analyser_revision(), 7.5);
 
-    EXPECT_EQ(CTolbexApp::read_report_version((t / "r").string()), 0.0);
+    EXPECT_EQ(read_report_version((t / "r").string()), 0.0);
     write_file(t / "r" / "version.txt", "V8.006\r\n");
-    EXPECT_DOUBLE_EQ(CTolbexApp::read_report_version((t / "r").string()), 8.006);
+    EXPECT_DOUBLE_EQ(read_report_version((t / "r").string()), 8.006);
     write_file(t / "r" / "version.txt", "garbage");
-    EXPECT_EQ(CTolbexApp::read_report_version((t / "r").string()), 0.0);
+    EXPECT_EQ(read_report_version((t / "r").string()), 0.0);
 }
 
 TEST_F(TolbexAppTest, VersionsReadTheSameUnderADecimalCommaLocale) {
@@ -133,10 +134,10 @@ TEST_F(TolbexAppTest, VersionsReadTheSameUnderADecimalCommaLocale) {
     write_file(sys / "SYSTEM" / "Version.txt", "current.software.revision IS \"V8.006\"\r\n");
     EXPECT_DOUBLE_EQ(CTolbexApp::get_analyser_revision(), 8.006);
     write_file(t / "r" / "version.txt", "V8.006\r\n");
-    EXPECT_DOUBLE_EQ(CTolbexApp::read_report_version((t / "r").string()), 8.006);
+    EXPECT_DOUBLE_EQ(read_report_version((t / "r").string()), 8.006);
     // A comma is no decimal point in these files.
     write_file(t / "r" / "version.txt", "V8,006\r\n");
-    EXPECT_DOUBLE_EQ(CTolbexApp::read_report_version((t / "r").string()), 8.0);
+    EXPECT_DOUBLE_EQ(read_report_version((t / "r").string()), 8.0);
 }
 
 TEST_F(TolbexAppTest, AuditEntryPointsDoNothingWhenOff) {

@@ -69,14 +69,6 @@ CBrowserListDoc* open_archive_group(const std::string& archdir_path, bool visibl
     return dynamic_cast<CBrowserListDoc*>(app->open_document_file(archdir_path, tmpl));
 }
 
-CBrowserListDoc* find_group_document(const BrowserListCore* core) {
-    fw::Application* app = fw::app();
-    if (!app || !core) return nullptr;
-    for (fw::Document* d : app->documents())
-        if (auto* g = dynamic_cast<CBrowserListDoc*>(d); g && &g->core() == core) return g;
-    return nullptr;
-}
-
 std::vector<std::string> open_group_folders() {
     std::vector<std::string> folders;
     for (BrowserListCore* d : open_archive_documents())

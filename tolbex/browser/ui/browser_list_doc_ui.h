@@ -45,8 +45,6 @@ fw::DocTemplate* register_archive_template(fw::Application& app);
 // Opens the group of an ARCHDIR.DAT through the framework (the open document when there is one);
 // null when it could not be opened.
 CBrowserListDoc* open_archive_group(const std::string& archdir_path, bool visible = true);
-// The windowed document holding a core document, or null.
-CBrowserListDoc* find_group_document(const BrowserListCore* core);
 // The group folders of every open archive-group document, in order.
 std::vector<std::string> open_group_folders();
 

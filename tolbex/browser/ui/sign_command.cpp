@@ -46,7 +46,6 @@ void CBrowserListView::on_sign() {
         return;
     }
     {
-        signing::SigningGuard signing;
         signing::Crypto crypto;
         if (!crypto.valid()) {
             ui().message_box(crypto.error().message, {}, MsgIcon::Error, MsgButtons::Ok);

@@ -8,7 +8,7 @@
 
 #include "common/files.h"
 #include "platform/fs.h"
-#include "tolbex/reports/page_export.h"
+#include "tolbex/reports/render/page_render.h"
 #include "tolbex/reports/report_document.h"
 #include "tolbex/reports/report_printing.h"
 #include "tolbex/reports/report_page.h"
@@ -104,7 +104,7 @@ void BM_ExportThirtyPages(benchmark::State& state) {
         return folder + "/" + tv::page_bitmap_file_name(static_cast<int>(i) + 1, tv::BitmapFormat::Bmp);
     };
     for (auto _ : state)
-        tv::export_page_bitmaps(pages, fonts, tv::kPageBitmapWidth, tv::kPageBitmapHeight, name, tv::BitmapFormat::Bmp);
+        tv::write_page_bitmaps(pages, fonts, tv::kPageBitmapWidth, tv::kPageBitmapHeight, name, tv::BitmapFormat::Bmp);
 }
 BENCHMARK(BM_ExportThirtyPages)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -133,7 +133,7 @@ void BM_PrintThirtyPagesToPdf(benchmark::State& state) {
     request.document_name = "report";
     request.printer_name = "PDF";
     for (auto _ : state)
-        if (!tv::print_report(doc, request, settings)) state.SkipWithError("not printed");
+        if (!tv::print_report_with_qt(doc, request, settings)) state.SkipWithError("not printed");
 }
 BENCHMARK(BM_PrintThirtyPagesToPdf)->Unit(benchmark::kMillisecond)->UseRealTime();
 

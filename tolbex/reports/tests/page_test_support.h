@@ -53,6 +53,13 @@ inline std::string emf_list(const std::vector<std::pair<std::string, std::string
     return f + tail;
 }
 
+// The bytes given as numbers.
+inline std::string bytes_of(std::initializer_list<int> values) {
+    std::string s;
+    for (int b : values) s.push_back(static_cast<char>(b));
+    return s;
+}
+
 inline std::string hex(const std::string& bytes) {
     static const char* d = "0123456789abcdef";
     std::string o;

@@ -1,5 +1,5 @@
 // The report document without a window: loading, annotation round trips through the page files,
-// the traced save, confirmation, and the exports and printing it offers the command line.
+// the traced save, confirmation, and the exports it offers the command line.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -369,43 +369,6 @@ TEST_F(ReportDocumentTest, ClipRectanglesPrintWhereTheOtherItemsDo) {
         EXPECT_NE(s.find(clip), std::string::npos) << s;
         EXPECT_NE(s.find(line), std::string::npos) << s;
     }
-}
-
-TEST_F(ReportDocumentTest, PdfPrintingWritesEveryRequestedPage) {
-    write(report / "PAGE.2", hline_record(0, 10000, 6400));
-    write(report / "PAGE.3", text_record(3200, 6400, "three"));
-    ReportDocument doc;
-    ASSERT_TRUE(doc.load(report.string(), {}));
-    PrintSettings settings;
-    settings.pdf_printer_name = "PDF Out";
-    settings.pdf_output_folder = (t / "pdf").string();
-    PrintRequest request;
-    request.document_name = "Smith, John";
-    request.duplicate_limit = 2;
-    request.printer_name = "pdf out";
-    std::string error;
-    ASSERT_TRUE(print_report(doc, request, settings, &error)) << error;
-    const std::string pdf = read_all(t / "pdf" / "Smith, John.pdf");
-    ASSERT_EQ(pdf.rfind("%PDF", 0), 0u);
-    EXPECT_NE(pdf.find("/Count 5"), std::string::npos);
-    EXPECT_FALSE(fs::exists(t / "pdf" / "Smith, John.pdf.part"));
-
-    // The recording ID names files: one that leads elsewhere is refused.
-    write(report / "PATIENT.TXT", "a\r\nb\r\nname\r\n-\r\n-\r\n-\r\n-\r\n../x\r\n");
-    write(report / "ANALSUM.TXT", "summary");
-    EXPECT_FALSE(export_merivale_pdf(doc, settings));
-    EXPECT_FALSE(fs::exists(t / "x.pdf"));
-    write(report / "PATIENT.TXT", "a\r\nb\r\nname\r\n-\r\n-\r\n-\r\n-\r\nREC01\r\n");
-    ASSERT_TRUE(export_merivale_pdf(doc, settings));
-    EXPECT_EQ(read_all(t / "pdf" / "REC01.TXT"), "summary");
-    EXPECT_TRUE(fs::exists(t / "pdf" / "REC01.pdf"));
-    // Exported again, its PDF is replaced: the pair <id>.pdf and <id>.TXT stays one.
-    ASSERT_TRUE(export_merivale_pdf(doc, settings));
-    EXPECT_FALSE(fs::exists(t / "pdf" / "REC01 (1).pdf"));
-    // The print of a name seen before keeps the earlier PDF.
-    ASSERT_TRUE(print_report(doc, request, settings, &error)) << error;
-    EXPECT_TRUE(fs::exists(t / "pdf" / "Smith, John (1).pdf"));
-    EXPECT_EQ(read_all(t / "pdf" / "Smith, John.pdf"), pdf);
 }
 
 }  // namespace

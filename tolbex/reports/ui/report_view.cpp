@@ -37,6 +37,7 @@
 #include "framework/qt/folder_dialog.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
 #include "framework/qt/wait_dialogs.h"
+#include "tolbex/reports/render/page_render.h"
 #include "tolbex/reports/report_document.h"
 #include "tolbex/reports/rtf_export.h"
 

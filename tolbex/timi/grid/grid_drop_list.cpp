@@ -4,16 +4,9 @@
 
 #include "tolbex/timi/grid/grid_in_place_edit.h"
 #include "common/text.h"
+#include "common/values.h"
 
 namespace tv {
-namespace {
-
-std::int32_t clamp32(std::int64_t v) {
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
-}
-
-}  // namespace
-
 std::vector<std::string> grid_drop_list_entries(std::string_view label) {
     std::vector<std::string> entries;
     while (const auto line = take_line(label)) entries.emplace_back(*line);

@@ -2,12 +2,9 @@
 
 #include <algorithm>
 
+#include "common/values.h"
+
 namespace tv {
-namespace {
-
-std::int32_t clamp32(std::int64_t v) { return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX)); }
-
-}  // namespace
 
 fw::Rgb grid_rgb(GridColour c) {
     return {static_cast<std::uint8_t>(c & 0xFF), static_cast<std::uint8_t>((c >> 8) & 0xFF),

@@ -1,9 +1,8 @@
 #include "tolbex/timi/grid/grid_mask.h"
+#include "common/values.h"
 
 namespace tv {
 namespace {
-
-bool is_digit(unsigned char ch) { return ch >= '0' && ch <= '9'; }
 
 // ASCII letters and the letters of Windows-1252 (Š Œ Ž š œ ž Ÿ ƒ ª µ º À..ÿ without × and ÷).
 bool is_letter(unsigned char ch) {

@@ -3,13 +3,10 @@
 #include <algorithm>
 
 #include "tolbex/timi/grid/grid_hint.h"
+#include "common/values.h"
 
 namespace tv {
 namespace {
-
-std::int32_t clamp32(std::int64_t v) {
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
-}
 
 const fw::Font kTabFont{"Arial", 14, 500, false};
 constexpr fw::Rgb kWhite{255, 255, 255};

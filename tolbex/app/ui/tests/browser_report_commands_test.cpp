@@ -24,6 +24,7 @@
 #include "tolbex/app/ui/tests/browser_app_fixture.h"
 #include "tolbex/browser/ui/browser_data_view.h"
 #include "tolbex/browser/ui/choose_archive_dialog.h"
+#include "tolbex/reports/render/page_render.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
 
 namespace tv {
@@ -40,6 +41,7 @@ protected:
     BrowserReportCommandsTest() : BrowserAppTest("ab12") {}
     void SetUp() override {
         BrowserAppTest::SetUp();
+        install_page_renderer();  // as the program does at start
         make_group({{"STANDARD",
                      "STANDARD",
                      {{"R1.IMG", "Ann Alder"},

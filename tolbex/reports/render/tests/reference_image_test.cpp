@@ -14,7 +14,7 @@
 #include "common/files.h"
 #include "platform/fs.h"
 #include "testing/test_root.h"
-#include "tolbex/reports/page_export.h"
+#include "tolbex/reports/render/page_render.h"
 #include "tolbex/reports/report_document.h"
 #include "tolbex/reports/tests/page_test_support.h"
 #include "tools/demo/demo_pages.h"

@@ -1,0 +1,64 @@
+#include "tolbex/app/report_transfer.h"
+
+#include <vector>
+
+#include "common/audit_log.h"
+#include "common/files.h"
+#include "common/safe_open.h"
+#include "common/ui.h"
+#include "formats/transfer_file.h"
+#include "platform/fs.h"
+#include "platform/handles.h"
+#include "tolbex/archive/audit_trail.h"
+
+namespace tv {
+
+bool pack_report_transfer_file(const std::string& report_folder, const RepInfoFields& info,
+                               const std::string& target, std::string* refusal) {
+    const std::string folder = platform::strip_trailing_slashes(report_folder);
+    std::vector<std::string> list;
+    std::string temp_folder;
+    if (!platform::find_name_ci(folder, std::string(kRepInfoName))) {
+        temp_folder = create_temp_folder();
+        if (temp_folder.empty()) return false;
+    }
+    FolderRemover remover(temp_folder, true, false);
+    if (temp_folder.empty()) {
+        remover.release();
+    } else {
+        // A fresh file in a folder of our own: written and checked, not flushed to disk.
+        const std::string repinfo = temp_folder + std::string(kRepInfoName);
+        const std::string text = format_repinfo_text(info.description, info.type, info.time, info.size);
+        platform::UniqueFd fd = create_new_file(repinfo, 0600);
+        if (!fd || !platform::write_all(fd.get(), text.data(), text.size()) || !fd.close()) return false;
+        list.push_back(repinfo);
+    }
+    list.push_back(join_path(folder, "*.*"));
+    return pack_transfer_file(list, target, refusal) == 0;
+}
+
+bool export_report_transfer_file(AuditTrail& audit, const std::string& report_folder, const RepInfoFields& info,
+                                 const std::string& target) {
+    const std::string folder = platform::strip_trailing_slashes(report_folder);
+    if (!audit.open(folder)) {
+        ui().message_box(
+            "The report cannot be exported, because the logfile cannot be opened.\n\nPlease attempt the operation "
+            "again.",
+            "", MsgIcon::Error, MsgButtons::Ok);
+        audit.close();
+        return false;
+    }
+    std::string refusal;
+    if (!pack_report_transfer_file(folder, info, target, &refusal)) {
+        // A transfer file that failed never took the target's name (it is written aside and renamed).
+        ui().message_box(refusal.empty() ? std::string(kReportPackFailed) : refusal, kReportPackFailedTitle,
+                         MsgIcon::Error, MsgButtons::Ok);
+        audit.close();
+        return false;
+    }
+    audit.write(kAuditExport, info.description, folder, "");
+    audit.close();
+    return true;
+}
+
+}  // namespace tv
