@@ -140,6 +140,34 @@ TEST_F(CardLimitsTest, AWriteThatFailsLeavesTheCardAsItWas) {
     }
 }
 
+// An output folder that fills up at each of the read's files: the read fails with the file's name,
+// and the card stays as it was (past 65,000 it would be reconditioned).
+TEST_F(CardLimitsTest, AFullOutputFolderLeavesTheCardAsItWas) {
+    const fs::path card = t / "cards" / "E";
+    for (unsigned rec : {5u, 65000u}) {
+        for (const char* format : {"archive", "os12arch"}) {
+            const bool twelve = std::string(format) == "os12arch";
+            for (int kb : {4, 400, 700}) {
+                fs::remove_all(card);
+                make_card(card, cardgen::config_dat(rec, rec, rec, "DOE", "1"), 1024,
+                          twelve ? cardgen::twelve_lead_recording(rec) : cardgen::three_channel_recording(rec, 1));
+                map_card('E', card, "QUX_CFR", 4194304);
+                const CardImage before = image(card);
+                const std::string what = std::string(format) + " " + std::to_string(rec) + " " + std::to_string(kb);
+                with_mounts({{out, kb}}, [&] {
+                    const RunResult r =
+                        run({"/readecg=hide", std::string("/opformat=") + format, "/dir=" + out.string(), "/cal=0"});
+                    EXPECT_EQ(r.code, 108) << what << r.err;
+                    EXPECT_NE(r.err.find("message 202"), std::string::npos) << what << r.err;
+                    EXPECT_NE(r.err.find(out.string() + "/"), std::string::npos) << what << r.err;
+                    EXPECT_FALSE(fs::exists(out / "ECGREAD.DAT")) << what;
+                });
+                EXPECT_EQ(image(card), before) << what;
+            }
+        }
+    }
+}
+
 TEST_F(CardLimitsTest, AFullDevShmEndsTheReadWithItsMessageAndLeavesTheCard) {
     const fs::path card = mount_point("card");
     // A recording folder for the "/ipdir=" flow.

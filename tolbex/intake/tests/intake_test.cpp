@@ -356,18 +356,19 @@ TEST_F(FakeCardTest, CommandLinesOfTheCardReadAndRetry) {
         bool skip;
         std::vector<std::string> lines;
     } cases[] = {
+        // The patient files before the ECG read, which may change the card.
         {"111 0 0",
          false,
-         {"/dir=F /readpat=path", "/dir=F /duration=200 /readecg=hide /opformat=archive", "/dir=F /readpat=cnav"}},
+         {"/dir=F /readpat=path", "/dir=F /readpat=cnav", "/dir=F /duration=200 /readecg=hide /opformat=archive"}},
         {"123 0 0",
          true,
-         {"/dir=F /readpat=path", "/dir=F /duration=200 /readecg=hide /opformat=os12arch /skip24",
-          "/dir=F /readpat=cnav"}},
-        // No card: Retry runs the same command line again.
-        {"0 102 0 0",
+         {"/dir=F /readpat=path", "/dir=F /readpat=cnav",
+          "/dir=F /duration=200 /readecg=hide /opformat=os12arch /skip24"}},
+        // No card: Retry looks at the card in the drive again before the read.
+        {"0 0 102 0 0 0",
          false,
-         {"/dir=F /readpat=path", "/dir=F /duration=200 /readecg=hide /opformat=archive",
-          "/dir=F /duration=200 /readecg=hide /opformat=archive", "/dir=F /readpat=cnav"}},
+         {"/dir=F /readpat=path", "/dir=F /readpat=cnav", "/dir=F /duration=200 /readecg=hide /opformat=archive",
+          "/dir=F /readpat=path", "/dir=F /readpat=cnav", "/dir=F /duration=200 /readecg=hide /opformat=archive"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.codes);
