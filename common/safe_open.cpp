@@ -250,7 +250,8 @@ std::optional<std::vector<FolderEntry>> list_folder_at(int folder_fd) {
         errno = 0;
     }
     if (errno != 0) return std::nullopt;
-    std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+    std::sort(entries.begin(), entries.end(),
+              [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
     return entries;
 }
 

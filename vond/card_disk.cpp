@@ -159,9 +159,9 @@ bool CardDisk::set_root(const std::string& root) {
     if (!card_.open(root)) return true;
     const std::string locks = platform::run_dir() + "/cards";
     create_folder_path(locks);
-    const std::string name = format_string("%s/%llx-%llx.lock", locks.c_str(),
-                                           static_cast<unsigned long long>(card_.device()),
-                                           static_cast<unsigned long long>(card_.inode()));
+    const std::string name =
+        format_string("%s/%llx-%llx.lock", locks.c_str(), static_cast<unsigned long long>(card_.device()),
+                      static_cast<unsigned long long>(card_.inode()));
     if (lock_.lock_within(name, true, kCardLockWaitMs)) return true;
     busy_ = true;
     trace("the card in %s is held by another run (lock %s)\n", root.c_str(), name.c_str());
@@ -655,8 +655,8 @@ CardStep CardDisk::mark_after_read(const std::string& out, bool allow_reconditio
                     : m == -2 ? CardStep::ReconditionFailed
                               : CardStep::NotMarked;
     if (!still_there()) step = CardStep::Lost;
-    static const char* const state[] = {"marked", "not marked", "read-only", "reconditioned", "not reconditioned",
-                                        "gone"};
+    static const char* const state[] = {"marked",        "not marked",        "read-only",
+                                        "reconditioned", "not reconditioned", "gone"};
     write_read_record(out, state[static_cast<int>(step)], info);
     switch (step) {
         case CardStep::ReadOnly: show_card_message(153, MsgIcon::Warning, MsgButtons::Ok, true); break;

@@ -94,7 +94,8 @@ void restore(const CardFolder& card, const PlannedFile& p) {
         ::unlinkat(card.fd(), p.name.c_str(), 0);
         return;
     }
-    if (!write_in_place(card, p.name, p.old)) trace("%s/%s could not be restored\n", card.path().c_str(), p.name.c_str());
+    if (!write_in_place(card, p.name, p.old))
+        trace("%s/%s could not be restored\n", card.path().c_str(), p.name.c_str());
 }
 
 }  // namespace

@@ -159,8 +159,8 @@ TEST_F(CardLifeTest, AReadKilledAtAnyCardStepKeepsTheRecordingAndTheNextRunFinis
     fs::create_directories(ref);
     const std::string log = (t / "calls.txt").string();
     std::vector<std::string> watch = {"-P", e.string()};
-    for (const char* n : {"config.dat", "ecg.dat", "cnav.dat", "patient.wav", "config.dat.new", "cnav.dat.new",
-                          "patient.wav.new"})
+    for (const char* n :
+         {"config.dat", "ecg.dat", "cnav.dat", "patient.wav", "config.dat.new", "cnav.dat.new", "patient.wav.new"})
         watch.insert(watch.end(), {"-P", (e / n).string()});
     std::vector<std::string> trace_args = {"-o", log, "-e", "trace=!read,pread64,lseek,fstat,newfstatat,close"};
     trace_args.insert(trace_args.end(), watch.begin(), watch.end());
@@ -204,8 +204,8 @@ TEST_F(CardLifeTest, AReadKilledAtAnyCardStepKeepsTheRecordingAndTheNextRunFinis
             run({"/readpat=status"});
             // A temporary file left beside them changes nothing.
             const CardImage now = image(e);
-            if (now.count("config.dat") && now.at("config.dat") == before.at("config.dat") &&
-                now.count("ecg.dat") && now.at("ecg.dat") == before.at("ecg.dat"))
+            if (now.count("config.dat") && now.at("config.dat") == before.at("config.dat") && now.count("ecg.dat") &&
+                now.at("ecg.dat") == before.at("ecg.dat"))
                 continue;
             EXPECT_TRUE(kept) << what;
             expect_conditioned(e, what);
@@ -280,9 +280,12 @@ TEST_F(CardLifeTest, EndlessOrLinkedCardFilesEndEveryReadMode) {
         {"link", "config.dat", [&](const fs::path& p) { fs::create_symlink(victim, p); }},
     };
     const std::vector<std::vector<std::string>> modes = {
-        {"/readpat=path", "/dir=" + out.string()}, {"/readpat=cnav", "/dir=" + out.string()},
-        {"/readpat=status"},                       read_args(out),
-        read_args(out, "mmf"),                     read_args(out, "cnav"),
+        {"/readpat=path", "/dir=" + out.string()},
+        {"/readpat=cnav", "/dir=" + out.string()},
+        {"/readpat=status"},
+        read_args(out),
+        read_args(out, "mmf"),
+        read_args(out, "cnav"),
         read_args(out, "os12file"),
     };
     const auto held = hold_card_mappings();

@@ -70,9 +70,15 @@ protected:
     HeldRun hold(const std::vector<std::string>& args, const std::string& syscall, int when = 1,
                  const std::vector<fs::path>& paths = {}) {
         HeldRun h;
-        std::vector<std::string> argv = {"/usr/bin/strace", "-f", "-qq", "-o", (t / "held-trace.txt").string(),
-                                         "-e", "trace=" + syscall,
-                                         "-e", "inject=" + syscall + ":signal=STOP:when=" + std::to_string(when)};
+        std::vector<std::string> argv = {"/usr/bin/strace",
+                                         "-f",
+                                         "-qq",
+                                         "-o",
+                                         (t / "held-trace.txt").string(),
+                                         "-e",
+                                         "trace=" + syscall,
+                                         "-e",
+                                         "inject=" + syscall + ":signal=STOP:when=" + std::to_string(when)};
         for (const fs::path& p : paths) argv.insert(argv.end(), {"-P", p.string()});
         argv.push_back(program);
         argv.insert(argv.end(), args.begin(), args.end());
