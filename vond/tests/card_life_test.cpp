@@ -77,24 +77,6 @@ protected:
     std::vector<std::string> changepat_args(const fs::path& dir) {
         return {"/changepat=cnav", "/confirmed", "/dir=" + dir.string()};
     }
-    // Runs `body` in a child with a mount namespace of its own; the child's failures fail the test.
-    static void in_mount_namespace(const std::function<void()>& body) {
-        std::fflush(nullptr);
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-                std::fprintf(stderr, "mount namespace: %s\n", std::strerror(errno));
-                ::_exit(2);
-            }
-            body();
-            std::fflush(nullptr);
-            ::_exit(::testing::Test::HasFailure() ? 1 : 0);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
-    }
 };
 
 // One run holds the card (stopped right after a call of its own) while a second is started on it:

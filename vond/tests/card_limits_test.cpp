@@ -38,26 +38,13 @@ protected:
     // Runs `body` in a child with a mount namespace of its own, where each mount is a tmpfs of
     // that size; the child's failures fail the test.
     static void with_mounts(const std::vector<Mount>& mounts, const std::function<void()>& body) {
-        std::fflush(nullptr);
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            bool ok = ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        in_mount_namespace([&] {
             for (const Mount& m : mounts) {
                 const std::string size = "size=" + std::to_string(m.kb) + "k";
-                ok = ok && ::mount("tmpfs", m.where.c_str(), "tmpfs", 0, size.c_str()) == 0;
-            }
-            if (!ok) {
-                std::fprintf(stderr, "mount namespace: %s\n", std::strerror(errno));
-                ::_exit(2);
+                ASSERT_EQ(::mount("tmpfs", m.where.c_str(), "tmpfs", 0, size.c_str()), 0) << std::strerror(errno);
             }
             body();
-            std::fflush(nullptr);
-            ::_exit(::testing::Test::HasFailure() ? 1 : 0);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+        });
     }
 
     fs::path mount_point(const char* name) {

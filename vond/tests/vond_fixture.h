@@ -2,11 +2,16 @@
 // the drive map, the named objects of the root removed afterwards.
 #pragma once
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <functional>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -195,6 +200,25 @@ protected:
         d.kind = tv::platform::DriveKind::Removable;
         d.capacity = capacity;
         ASSERT_TRUE(tv::platform::map_drive(d));
+    }
+
+    // Runs `body` in a child with a mount namespace of its own; the child's failures fail the test.
+    static void in_mount_namespace(const std::function<void()>& body) {
+        std::fflush(nullptr);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+                std::fprintf(stderr, "mount namespace: %s\n", std::strerror(errno));
+                ::_exit(2);
+            }
+            body();
+            std::fflush(nullptr);
+            ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
     }
 
     std::string program = VOND_PROGRAM;  // the vond that run() starts
