@@ -4,7 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <dirent.h>
 #include <sys/random.h>
+
+#include <algorithm>
+#include <memory>
 
 #include <cerrno>
 #include <new>
@@ -216,6 +220,58 @@ platform::UniqueFd open_folder_no_link(const std::string& path, OutsideRefusal* 
 platform::UniqueFd create_new_file(const std::string& path, unsigned mode) {
     return platform::UniqueFd(::open(native_path(path).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                                      static_cast<mode_t>(mode)));
+}
+
+platform::UniqueFd create_new_file_at(int folder_fd, const std::string& name, unsigned mode) {
+    return platform::UniqueFd(::openat(folder_fd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                       static_cast<mode_t>(mode)));
+}
+
+platform::UniqueFd open_plain_file_for_writing_at(int folder_fd, const std::string& name) {
+    platform::UniqueFd fd(::openat(folder_fd, name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd) return fd;
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return {};
+    }
+    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+std::optional<std::vector<FolderEntry>> list_folder_at(int folder_fd) {
+    platform::UniqueFd listing(::dup(folder_fd));
+    if (!listing) return std::nullopt;
+    ::fcntl(listing.get(), F_SETFD, FD_CLOEXEC);
+    DIR* d = ::fdopendir(listing.get());
+    if (!d) return std::nullopt;
+    listing.release();  // the stream owns it now
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(d, &::closedir);
+    ::rewinddir(d);
+    std::vector<FolderEntry> entries;
+    errno = 0;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat st;
+        if (::fstatat(folder_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT) continue;  // gone meanwhile
+            return std::nullopt;
+        }
+        FolderEntry f;
+        f.name = name;
+        f.folder = S_ISDIR(st.st_mode);
+        f.regular = S_ISREG(st.st_mode);
+        f.link = S_ISLNK(st.st_mode);
+        f.size = static_cast<std::uint64_t>(st.st_size);
+        f.mode = st.st_mode & 07777;
+        entries.push_back(std::move(f));
+        errno = 0;
+    }
+    if (errno != 0) return std::nullopt;
+    std::sort(entries.begin(), entries.end(),
+              [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+    return entries;
 }
 
 platform::UniqueFd open_log_for_append(const std::string& path, bool* created) {

@@ -67,6 +67,24 @@ platform::UniqueFd open_folder_no_link_at(int parent_fd, const std::string& name
 // (O_CREAT|O_EXCL|O_NOFOLLOW), `mode` less the umask. Empty on failure (EEXIST when taken).
 platform::UniqueFd create_new_file(const std::string& path, unsigned mode = 0666);
 
+// The same inside the folder open as `folder_fd`; `name` is one component.
+platform::UniqueFd create_new_file_at(int folder_fd, const std::string& name, unsigned mode = 0666);
+// Opens the existing `name` inside the folder open as `folder_fd` for writing (and reading), only
+// when it is a regular file reached without a link; a FIFO or device never blocks the open. Empty
+// on failure (ELOOP for a link, EINVAL for a file of another kind).
+platform::UniqueFd open_plain_file_for_writing_at(int folder_fd, const std::string& name);
+
+// One entry of a folder as it stands, links not followed.
+struct FolderEntry {
+    std::string name;
+    bool folder = false, regular = false, link = false;
+    std::uint64_t size = 0;
+    unsigned mode = 0;  // the permission bits
+};
+// The entries of the folder open as `folder_fd` ("." and ".." left out), sorted by name; nullopt
+// when it cannot be listed.
+std::optional<std::vector<FolderEntry>> list_folder_at(int folder_fd);
+
 // Opens a log that lives where others can write (a drop folder) for appending: made with
 // create_new_file when missing, else taken only when it is a regular file of one name, not a
 // link, FIFO or a hard link to a file elsewhere. `created` says which. Empty on failure.

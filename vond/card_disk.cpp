@@ -17,10 +17,12 @@
 #include "common/civil_days.h"
 #include "common/bytes.h"
 #include "common/files.h"
+#include "common/safe_open.h"
 #include "common/text.h"
 #include "platform/drives.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
+#include "platform/paths.h"
 #include "platform/system.h"
 #include "vond/dialogs.h"
 #include "vond/messages.h"
@@ -42,17 +44,25 @@ bool delete_card_file(const std::string& folder, const std::string& name) {
     return force_delete_file(*p);
 }
 
-bool copy_card_file(const std::string& from_folder, const std::string& to_folder, const std::string& name) {
-    auto src = platform::find_name_ci(from_folder, name);
-    if (!src) return false;
+// A small card file into the output folder, through a temporary name there (a link in its place
+// is replaced, never written through); whole or not at all.
+bool copy_card_file(const CardFolder& card, const std::string& to_folder, const std::string& name) {
+    const OutsideFile src = card.open_file(name, kMaxSmallCardFile);
+    std::string bytes(src ? src.size : 0, '\0');
     const std::string dst = card_path(to_folder, name);
-    // A copy is whole or it is not one: a full disk may leave it short.
-    if (!copy_file_replacing(*src, dst) || get_file_size_64(dst) != get_file_size_64(*src)) {
-        trace("%s could not be copied to %s\n", src->c_str(), dst.c_str());
+    if (!src || !platform::pread_all(src.fd.get(), bytes.data(), bytes.size(), 0) ||
+        !platform::atomic_write_file(dst, bytes)) {
+        trace("%s/%s could not be copied to %s\n", card.path().c_str(), name.c_str(), dst.c_str());
         return false;
     }
-    touch_file(dst);
     return true;
+}
+
+platform::UniqueFile stream_of(OutsideFile f, const char* mode = "rb") {
+    if (!f) return nullptr;
+    platform::UniqueFile s(::fdopen(f.fd.get(), mode));
+    if (s) f.fd.release();  // the stream owns it now
+    return s;
 }
 
 bool label_is_card(const std::string& label) {
@@ -66,27 +76,45 @@ bool holds_card_files(const std::string& root) {
     return true;
 }
 
-// Only a card drive's own folder may be emptied, never the file system's root.
-bool may_empty(const std::string& root) {
-    const std::string c = canonical(root);
-    return c != "/" && !c.empty() && card_volume(root).is_drive_root;
+bool holds_card_files(const CardFolder& card) {
+    for (const char* n : {"CONFIG.DAT", "CNAV.DAT", "PATIENT.WAV", "ECG.DAT"})
+        if (!card.find(n)) return false;
+    return true;
 }
 
-bool delete_all_entries(const std::string& root) {
-    if (!may_empty(root)) return false;
-    std::error_code ec;
-    for (auto& e : std::filesystem::directory_iterator(root, ec)) {
-        std::error_code ec2;
-        std::filesystem::remove_all(e.path(), ec2);
-        if (ec2) return false;
+// Removes `name` from the open folder `dir`, a folder with everything in it; links as links.
+bool remove_entry_at(int dir, const FolderEntry& e) {
+    if (e.folder) {
+        const platform::UniqueFd sub = open_folder_no_link_at(dir, e.name);
+        if (!sub) return false;
+        for (const FolderEntry& inner : list_folder_at(sub.get()).value_or(std::vector<FolderEntry>{}))
+            if (!remove_entry_at(sub.get(), inner)) return false;
+        return ::unlinkat(dir, e.name.c_str(), AT_REMOVEDIR) == 0;
     }
-    return !ec;
+    return ::unlinkat(dir, e.name.c_str(), 0) == 0 || errno == ENOENT;
+}
+
+// Marks config.dat as the record of a conditioning under way: the size ecg.dat is to have
+// follows it. The bytes are none of the recorder's.
+constexpr std::size_t kConditionMark = 496;
+constexpr char kConditionMagic[8] = {'C', 'O', 'N', 'D', 'N', 'E', 'W', '1'};
+
+bool is_condition_record(const ConfigDat& c) {
+    return std::memcmp(&c.bytes[kConditionMark], kConditionMagic, sizeof kConditionMagic) == 0;
+}
+
+bool conditioning_under_way(const std::string& root) {
+    CardFolder card;
+    ConfigDat c;
+    return card.open(root) && card_file_size(card, "config.dat") == static_cast<std::int64_t>(kConfigSize) &&
+           read_config(card, c) && is_condition_record(c);
 }
 
 // A card reader's card is a file system of its own: its root is a mount point.
-bool own_volume(const std::string& root) {
+bool own_volume(const CardFolder& card) {
     struct stat here, above;
-    return ::stat(root.c_str(), &here) == 0 && ::stat((canonical(root) + "/..").c_str(), &above) == 0 &&
+    const platform::UniqueFd up = open_folder_no_link_at(card.fd(), "..");
+    return card && up && ::fstat(card.fd(), &here) == 0 && ::fstat(up.get(), &above) == 0 &&
            here.st_dev != above.st_dev;
 }
 
@@ -121,9 +149,42 @@ bool CardDisk::details_belong(std::uint16_t start_num) const {
     return pdn == start_num || (pdn == config_.recording_num() && start_num < pdn);
 }
 
+bool CardDisk::set_root(const std::string& root) {
+    root_ = root;
+    lock_.unlock();
+    busy_ = false;
+    card_.close();
+    if (root.empty() || root == "?") return true;
+    // A missing folder is no card: the checks say so.
+    if (!card_.open(root)) return true;
+    const std::string locks = platform::run_dir() + "/cards";
+    create_folder_path(locks);
+    const std::string name =
+        format_string("%s/%llx-%llx.lock", locks.c_str(), static_cast<unsigned long long>(card_.device()),
+                      static_cast<unsigned long long>(card_.inode()));
+    if (lock_.lock_within(name, true, kCardLockWaitMs)) return true;
+    busy_ = true;
+    trace("the card in %s is held by another run (lock %s)\n", root.c_str(), name.c_str());
+    card_.close();
+    return false;
+}
+
+bool CardDisk::still_there() {
+    if (lost_) return false;
+    if (!card_ || card_.still_there()) return true;
+    trace("the card in %s has gone\n", root_.c_str());
+    lost_ = true;
+    return false;
+}
+
+FoundSector CardDisk::start_sector() const {
+    const OutsideFile f = open_ecg();
+    return find_start_sector_in(f ? f.fd.get() : -1);
+}
+
 int CardDisk::ecg_state() {
     read_config();
-    FoundSector s = find_start_sector(root_);
+    FoundSector s = start_sector();
     trace("\nget_ecg_is_valid\n");
     trace("m_config_dat.recording_num : %i\n", config_.recording_num());
     trace("m_config_dat.patient_data_num : %i\n", config_.patient_data_num());
@@ -139,14 +200,12 @@ int CardDisk::ecg_state() {
 }
 
 int CardDisk::check_card_files() {
-    const std::int64_t cnav = [&] {
-        auto p = platform::find_name_ci(root_, "cnav.dat");
-        return p ? get_file_size_64(*p) : -1;
-    }();
-    if (!folder_file_exists(root_, "config.dat", kConfigSize) || !cnav_size_ok(cnav) ||
-        !folder_file_exists(root_, "patient.wav", kEmptyWavSize) || !folder_file_exists(root_, "ecg.dat", 0))
+    if (!finish_conditioning()) return 103;
+    const std::int64_t cnav = card_file_size(card_, "cnav.dat");
+    if (!folder_file_exists(card_, "config.dat", kConfigSize) || !cnav_size_ok(cnav) ||
+        !folder_file_exists(card_, "patient.wav", kEmptyWavSize) || !folder_file_exists(card_, "ecg.dat", 0))
         return 103;
-    FoundSector s = find_start_sector(root_);
+    FoundSector s = start_sector();
     if (!s.found) return 108;
     if (!read_config()) return 103;
     const auto start = parse_start_sector(s.sector).recording_num;
@@ -156,30 +215,33 @@ int CardDisk::check_card_files() {
 }
 
 int CardDisk::validate(bool may_delete, bool require_label, bool write_mode) {
-    CardVolume vol = card_volume(root_);
+    CardVolume vol = card_volume(card_);
     if (!vol.exists) return 102;
     if (!label_is_card(vol.label)) {
-        if (require_label || !holds_card_files(root_)) return 102;
+        if (require_label || !holds_card_files(card_)) return 102;
     }
-    if (may_delete && has_read_only_or_folders(root_)) {
+    // A conditioning that a run left unfinished is finished before the card is used.
+    if (!finish_conditioning()) return 103;
+    vol = card_volume(card_);
+    if (may_delete && has_read_only_or_folders(card_)) {
         if (show_card_message(143, MsgIcon::Question, MsgButtons::YesNo, true) != MsgResult::Yes) return 113;
-        if (!delete_all_entries(root_)) {
+        if (!delete_all_entries()) {
             show_card_message(145, MsgIcon::Error, MsgButtons::Ok, true);
             return 103;
         }
         show_card_message(144, MsgIcon::Information, MsgButtons::Ok, true);
-        vol = card_volume(root_);
+        vol = card_volume(card_);
     }
     if (write_mode && vol.free > 0) return 103;
-    if (!only_allowed_files(root_)) return 103;
-    auto cnav = platform::find_name_ci(root_, "cnav.dat");
-    if (!folder_file_exists(root_, "config.dat", kConfigSize) || !cnav || !cnav_size_ok(get_file_size_64(*cnav)) ||
-        !folder_file_exists(root_, "patient.wav", kEmptyWavSize) || !folder_file_exists(root_, "ecg.dat", 0))
+    if (!only_allowed_files(card_)) return 103;
+    const std::int64_t cnav = card_file_size(card_, "cnav.dat");
+    if (!folder_file_exists(card_, "config.dat", kConfigSize) || !cnav_size_ok(cnav) ||
+        !folder_file_exists(card_, "patient.wav", kEmptyWavSize) || !folder_file_exists(card_, "ecg.dat", 0))
         return 103;
-    FoundSector s = find_start_sector(root_);
+    FoundSector s = start_sector();
     if (!s.found || !s.checksum_ok) {
         if (!recover_start_sector()) return 108;
-        s = find_start_sector(root_);
+        s = start_sector();
         if (!s.found || !s.checksum_ok) return 108;
     }
     if (!read_config()) return 103;
@@ -191,10 +253,11 @@ int CardDisk::validate(bool may_delete, bool require_label, bool write_mode) {
 }
 
 bool CardDisk::recover_start_sector() {
-    FoundSector s = find_start_sector(root_);
+    FoundSector s = start_sector();
     if (s.found && s.checksum_ok) return true;
     if (!s.found) return false;
-    FoundSector d = find_first_data_sector(root_);
+    const OutsideFile ecg = open_ecg();
+    FoundSector d = find_first_data_sector_in(ecg ? ecg.fd.get() : -1);
     if (!d.found || !d.checksum_ok) return false;
     if (show_card_message(154, MsgIcon::Warning, MsgButtons::YesNo, true) != MsgResult::Yes) return false;
     const std::uint8_t type = s.sector[0];
@@ -210,7 +273,9 @@ bool CardDisk::recover_start_sector() {
         n[182] = 255;
         scramble_sector(n.data(), form);
         // The rebuilt sector goes where the damaged one was found.
-        const platform::UniqueFd fd(::open(card_path(root_, "ecg.dat").c_str(), O_WRONLY | O_CLOEXEC));
+        const auto name = card_.find("ecg.dat");
+        const platform::UniqueFd fd =
+            name && still_there() ? open_plain_file_for_writing_at(card_.fd(), *name) : platform::UniqueFd();
         ok = fd && platform::pwrite_all(fd.get(), n.data(), n.size(), static_cast<std::uint64_t>(s.offset)) &&
              ::fsync(fd.get()) == 0;
     }
@@ -218,34 +283,29 @@ bool CardDisk::recover_start_sector() {
     return ok;
 }
 
-int CardDisk::mark_as_read(bool allow_recondition) {
+int CardDisk::mark_as_read(bool allow_recondition, const std::function<bool(bool)>& before_change) {
     if (!read_config()) return -1;
-    FoundSector s = find_start_sector(root_);
+    FoundSector s = start_sector();
     if (!s.found) return -1;
     const auto start = parse_start_sector(s.sector).recording_num;
     if (start >= kRecordingNumLimit) {
         if (!allow_recondition) return 2;
-        return condition("", "", "", nullptr) ? 0 : -1;
+        if (before_change && !before_change(true)) return -2;
+        return condition("", "", "", nullptr) ? 0 : -2;
     }
     if (!s.checksum_ok) return -1;
     if (start < config_.recording_num()) return 0;
     // Root may write to a file whose write bits are clear: the attribute decides, not open().
-    if (is_read_only(card_path(root_, "config.dat")) || card_volume(root_).read_only) return 1;
+    const auto config_name = card_.find("config.dat");
+    const bool read_only = [&] {
+        for (const FolderEntry& e : card_.entries().value_or(std::vector<FolderEntry>{}))
+            if (config_name && e.name == *config_name) return !(e.mode & S_IWUSR);
+        return false;
+    }();
+    if (read_only || card_volume(card_).read_only) return 1;
+    if (before_change && !before_change(false)) return -1;
     config_.set_recording_num(config_.recording_num() + 1u);
     return write_config() ? 0 : -1;
-}
-
-bool CardDisk::new_config(const std::string& t1, const std::string& t2, const std::string& t3,
-                          const std::array<std::uint16_t, 32>* fir) {
-    config_.bytes.fill(0);
-    config_.bytes[0] = 1;
-    config_.set_recording_num(3);
-    config_.set_patient_data_num(!t1.empty() || !t2.empty() ? 3 : 2);
-    config_.set_wav_recording_num(2);
-    config_.set_logical_texts(t1, t2, t3, current_code_page_byte());
-    config_.set_time(4, platform::system().now());
-    config_.set_fir(fir);
-    return write_config();
 }
 
 bool CardDisk::write_patient_details(const std::string& t1, const std::string& t2, const std::string& t3,
@@ -261,7 +321,7 @@ bool CardDisk::write_patient_details(const std::string& t1, const std::string& t
     std::string cnav = empty_cnav();
     if (cnav_from_input_wanted() && !cnav_for_card(next, cnav)) return false;
     // The files config.dat points at go first: until it is replaced the card reads as before.
-    if (!replace_card_files(root_, {{"patient.wav", empty_patient_wav()},
+    if (!replace_card_files(card_, {{"patient.wav", empty_patient_wav()},
                                     {"cnav.dat", cnav},
                                     {"config.dat", std::string(next.bytes.begin(), next.bytes.end())}}))
         return false;
@@ -287,10 +347,33 @@ bool CardDisk::cnav_for_card(const ConfigDat& config, std::string& bytes) const 
 bool CardDisk::setup_patient_details(const std::string& t1, const std::string& t2, const std::string& t3,
                                      const std::array<std::uint16_t, 32>* fir) {
     if (!read_config()) return false;
-    FoundSector s = find_start_sector(root_);
+    FoundSector s = start_sector();
     if (!s.found) return false;
     if (parse_start_sector(s.sector).recording_num < kRecordingNumLimit) return write_patient_details(t1, t2, t3, fir);
     return condition(t1, t2, t3, fir);
+}
+
+bool CardDisk::delete_all_entries(const std::string& keep) {
+    const std::string c = canonical(root_);
+    // Only a card drive's own folder may be emptied, never the file system's root.
+    if (c == "/" || c.empty() || !card_volume(card_).is_drive_root || !still_there()) return false;
+    const auto list = card_.entries();
+    if (!list) return false;
+    for (const FolderEntry& e : *list)
+        if (e.name != keep && !remove_entry_at(card_.fd(), e)) return false;
+    return ::fsync(card_.fd()) == 0 || errno == EINVAL;
+}
+
+std::uint64_t CardDisk::ecg_size_for(std::uint64_t old_size, std::uint64_t cnav_size) {
+    const CardVolume vol = card_volume(card_);
+    // The card's own size decides: what its declared capacity leaves beside the small files,
+    // else what its last ecg.dat took, else (0) the room on a card that is a file system of its
+    // own once it is emptied. The host's free space never does: a card folder would take all of it.
+    if (vol.capacity) {
+        const std::uint64_t small = kConfigSize + (cnav_size + 511) / 512 * 512 + kEmptyWavSize;
+        return vol.capacity > small ? (vol.capacity - small) / kSectorSize * kSectorSize : 0;
+    }
+    return old_size / kSectorSize * kSectorSize;
 }
 
 bool CardDisk::condition(const std::string& t1, const std::string& t2, const std::string& t3,
@@ -300,56 +383,102 @@ bool CardDisk::condition(const std::string& t1, const std::string& t2, const std
         shown = open_conditioning_progress();
         progress = shown.get();
     }
-    const std::uint64_t old_ecg = [&]() -> std::uint64_t {
-        const auto p = platform::find_name_ci(root_, "ecg.dat");
-        const std::int64_t n = p ? get_file_size_64(*p) : -1;
-        return n > 0 ? static_cast<std::uint64_t>(n) : 0;
-    }();
-    if (!delete_all_entries(root_)) return false;
-    if (!set_card_label(root_, kCardLabel)) return false;
-    if (!new_config(t1, t2, t3, fir)) return false;
+    if (!card_volume(card_).is_drive_root) return false;
+    // A new config.dat: recording 3, the details the next recording's when there are any.
+    ConfigDat next;
+    next.bytes[0] = 1;
+    next.set_recording_num(3);
+    next.set_patient_data_num(!t1.empty() || !t2.empty() ? 3 : 2);
+    next.set_wav_recording_num(2);
+    next.set_logical_texts(t1, t2, t3, current_code_page_byte());
+    next.set_time(4, platform::system().now());
+    next.set_fir(fir);
     std::string cnav = empty_cnav();
-    if (cnav_from_input_wanted() && !cnav_for_card(config_, cnav)) return false;
-    if (!write_card_file(card_path(root_, "cnav.dat"), cnav.data(), cnav.size())) return false;
-    if (!write_empty_patient_wav(root_)) return false;
-    return create_ecg_dat(progress, old_ecg);
-}
-
-bool CardDisk::create_ecg_dat(Progress* progress, std::uint64_t old_size) {
-    const CardVolume vol = card_volume(root_);
-    // The card's own size decides: what its declared capacity leaves, else what its last ecg.dat
-    // took, else the room on a card that is a file system of its own. The host's free space
-    // never does: a card folder would take all of it.
-    if (!vol.is_drive_root) return false;
-    const std::uint64_t room = vol.capacity ? vol.free : old_size ? old_size : own_volume(root_) ? vol.free : 0;
-    if (room == 0) {
-        trace("the card's size is not known: ecg.dat is not made\n");
+    if (cnav_from_input_wanted() && !cnav_for_card(next, cnav)) return false;
+    const std::int64_t old = card_file_size(card_, "ecg.dat");
+    const std::uint64_t size = ecg_size_for(old > 0 ? static_cast<std::uint64_t>(old) : 0, cnav.size());
+    if (size == 0 && !own_volume(card_)) {
+        trace("the card's size is not known: it is not conditioned\n");
         return false;
     }
-    const std::uint64_t size = room / kSectorSize * kSectorSize;
-    const std::string path = card_path(root_, "ecg.dat");
-    platform::UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    return condition_with(next, size, cnav, progress);
+}
+
+// Every step can be repeated: config.dat says what the card is to become until the last step,
+// so that a run that is stopped half-way leaves a card the next run finishes.
+bool CardDisk::condition_with(const ConfigDat& next, std::uint64_t ecg_size, const std::string& cnav,
+                              Progress* progress) {
+    ConfigDat record = next;
+    std::memcpy(&record.bytes[kConditionMark], kConditionMagic, sizeof kConditionMagic);
+    store_le64(&record.bytes[kConditionMark + 8], ecg_size);
+    auto bytes = [](const ConfigDat& c) { return std::string(c.bytes.begin(), c.bytes.end()); };
+    if (!still_there() || !replace_card_files(card_, {{"config.dat", bytes(record)}})) return false;
+    if (!delete_all_entries(card_.find("config.dat").value_or("config.dat"))) return false;
+    if (!set_card_label(root_, kCardLabel)) return false;
+    if (!still_there() || !replace_card_files(card_, {{"cnav.dat", cnav}, {"patient.wav", empty_patient_wav()}}))
+        return false;
+    if (!create_ecg_dat_of(ecg_size, progress)) return false;
+    if (!still_there() || !replace_card_files(card_, {{"config.dat", bytes(next)}})) return false;
+    config_ = next;
+    return true;
+}
+
+bool CardDisk::finish_conditioning(bool* found) {
+    if (found) *found = false;
+    ConfigDat c;
+    if (!card_ || card_file_size(card_, "config.dat") != static_cast<std::int64_t>(kConfigSize) ||
+        !vond::read_config(card_, c) || !is_condition_record(c))
+        return true;
+    if (found) *found = true;
+    trace("the conditioning of %s that a run left unfinished is finished now\n", root_.c_str());
+    const std::uint64_t size = load_le64(&c.bytes[kConditionMark + 8]);
+    std::string cnav = empty_cnav();
+    // A cnav.dat of the next recording already written stays.
+    if (card_file_size(card_, "cnav.dat") == static_cast<std::int64_t>(kEmptyCnavSize)) {
+        const OutsideFile f = card_.open_file("cnav.dat", kEmptyCnavSize);
+        if (!f || !platform::pread_all(f.fd.get(), cnav.data(), cnav.size(), 0)) cnav = empty_cnav();
+    }
+    ConfigDat next = c;
+    std::memset(&next.bytes[kConditionMark], 0, kConfigSize - kConditionMark);
+    return condition_with(next, size, cnav, nullptr);
+}
+
+bool CardDisk::create_ecg_dat_of(std::uint64_t size, Progress* progress) {
+    if (!still_there()) return false;
+    if (size == 0) size = card_volume(card_).free / kSectorSize * kSectorSize;
+    if (size == 0) {
+        trace("no room for ecg.dat on %s\n", root_.c_str());
+        return false;
+    }
+    if (const auto old = card_.find("ecg.dat")) ::unlinkat(card_.fd(), old->c_str(), 0);
+    platform::UniqueFd file = create_new_file_at(card_.fd(), "ecg.dat", 0644);
     if (!file) return false;
     const int fd = file.get();
     Sector first{};
     first[0] = kTypeStartLow;
     first[1] = 1;
-    bool ok = true;
-    if (size >= kSectorSize) ok = platform::write_all(fd, first.data(), first.size());
     const std::uint64_t sectors = size / kSectorSize;
     if (progress) progress->set_range(static_cast<std::uint32_t>(std::min<std::uint64_t>(sectors, 0xFFFFFFFFu)));
-    ok = ok && ::ftruncate(fd, static_cast<off_t>(size)) == 0 && ::fsync(fd) == 0;
+    bool ok = platform::write_all(fd, first.data(), first.size()) && ::ftruncate(fd, static_cast<off_t>(size)) == 0 &&
+              ::fsync(fd) == 0;
     if (progress) progress->set_position(static_cast<std::uint32_t>(std::min<std::uint64_t>(sectors, 0xFFFFFFFFu)));
     ok = file.close() && ok;
-    return ok;
+    return ok && (::fsync(card_.fd()) == 0 || errno == EINVAL);
 }
 
 bool CardDisk::prepare_card(const std::string& t1, const std::string& t2, const std::string& t3,
                             const std::array<std::uint16_t, 32>* fir) {
-    const CardVolume vol = card_volume(root_);
+    const CardVolume vol = card_volume(card_);
     if (!vol.is_drive_root) return true;
     int code = validate(true, true, mode_ >= 1 && mode_ <= 5);
     if (code == 113) return false;
+    // An ecg.dat smaller than a card of a declared size allows (a conditioning cut short) would
+    // leave the recorder short of room.
+    if ((code == 109 || code == 114) && vol.capacity &&
+        card_file_size(card_, "ecg.dat") < static_cast<std::int64_t>(ecg_size_for(0, kEmptyCnavSize))) {
+        trace("ecg.dat of %s is smaller than the card allows\n", root_.c_str());
+        code = 103;
+    }
     if (code == 114) {
         if (show_card_message(147, MsgIcon::Question, MsgButtons::YesNo, false) != MsgResult::Yes) return false;
         code = 109;
@@ -366,7 +495,7 @@ bool CardDisk::prepare_card(const std::string& t1, const std::string& t2, const 
 int CardDisk::change_patient_details(const std::string& t1, const std::string& t2, const std::string& t3, bool force,
                                      const std::string& cnav_folder) {
     if (!read_config()) return 105;
-    FoundSector s = find_start_sector(root_);
+    FoundSector s = start_sector();
     if (!s.found) return 105;
     const auto start = parse_start_sector(s.sector).recording_num;
     if (details_belong(start) && !force) return 116;
@@ -391,7 +520,7 @@ int CardDisk::change_patient_details(const std::string& t1, const std::string& t
     std::vector<CardFileUpdate> files;
     if (!cnav.empty()) files.push_back({"cnav.dat", std::string(cnav.begin(), cnav.end())});
     files.push_back({"config.dat", std::string(next.bytes.begin(), next.bytes.end())});
-    if (!replace_card_files(root_, files)) return 105;
+    if (!replace_card_files(card_, files)) return 105;
     config_ = next;
     return 0;
 }
@@ -402,32 +531,32 @@ bool CardDisk::copy_patient_wav(const std::string& dest, bool* copied) {
     trace("\ncopy_patient_wav\n");
     trace("m_config_dat.wav_recording_num : %i\n", config_.wav_recording_num());
     trace("m_config_dat.recording_num : %i\n", config_.recording_num());
-    FoundSector s = find_start_sector(root_);
+    FoundSector s = start_sector();
     if (!s.found || config_.wav_recording_num() != parse_start_sector(s.sector).recording_num ||
-        !platform::find_name_ci(root_, "patient.wav"))
+        !card_.find("patient.wav"))
         return true;
-    if (!copy_card_file(root_, dest, "patient.wav")) return false;
+    if (!copy_card_file(card_, dest, "patient.wav")) return false;
     if (copied) *copied = true;
     return true;
 }
 
 bool CardDisk::copy_cnav_from_card(const std::string& dest) {
     if (!delete_card_file(dest, "cnav.dat")) return false;
-    FoundSector s = find_start_sector(root_);
+    FoundSector s = start_sector();
     if (!s.found || !details_belong(parse_start_sector(s.sector).recording_num)) return true;
-    return copy_card_file(root_, dest, "cnav.dat");
+    return copy_card_file(card_, dest, "cnav.dat");
 }
 
 bool CardDisk::write_cnavop(const std::string& dest) {
     if (!delete_card_file(dest, "cnavop.dat")) return false;
-    FoundSector s = find_start_sector(root_);
+    FoundSector s = start_sector();
     if (!s.found || !details_belong(parse_start_sector(s.sector).recording_num)) return true;
     return platform::atomic_write_file(card_path(dest, "cnavop.dat"),
                                        std::string_view(reinterpret_cast<const char*>(&config_.bytes[416]), 80));
 }
 
 bool CardDisk::write_event_dat(const std::string& dest) {
-    FoundSector s = find_start_sector(root_);
+    FoundSector s = start_sector();
     if (!s.found) return false;
     std::string text = "Version 1\r\n";
     const StartSector st = parse_start_sector(s.sector);
@@ -436,7 +565,7 @@ bool CardDisk::write_event_dat(const std::string& dest) {
         const std::int64_t start = clock.to_seconds();
         const int cal = settings_.calibration_seconds;
         const std::int64_t offset = cal ? cal + clock.second : 0;
-        if (const platform::UniqueFile ecg = platform::open_file(card_path(root_, "ecg.dat"), "rb")) {
+        if (const platform::UniqueFile ecg = stream_of(open_ecg())) {
             for (auto& e : read_card_index(ecg.get()))
                 if (e.tag() == 3)
                     text += format_string("1 %lld\r\n", static_cast<long long>(e.seconds() - start + offset));
@@ -447,7 +576,7 @@ bool CardDisk::write_event_dat(const std::string& dest) {
 
 bool CardDisk::recording_info(RecordingInfo& info) {
     if (!read_config()) return false;
-    FoundSector s = find_start_sector(root_);
+    FoundSector s = start_sector();
     if (!s.found) return false;
     const StartSector st = parse_start_sector(s.sector);
     if (details_belong(st.recording_num)) {
@@ -461,7 +590,7 @@ bool CardDisk::recording_info(RecordingInfo& info) {
     const std::int64_t start = clock.to_seconds();
     if (format_is_sector_coded(st.recording_format)) {
         std::int64_t latest = -1;
-        if (const platform::UniqueFile ecg = platform::open_file(card_path(root_, "ecg.dat"), "rb")) {
+        if (const platform::UniqueFile ecg = stream_of(open_ecg())) {
             for (auto& e : read_card_index(ecg.get()))
                 if (e.tag() == 2 || e.tag() == 4) latest = std::max(latest, e.seconds());
         }
@@ -493,6 +622,52 @@ bool CardDisk::recording_info(RecordingInfo& info) {
     return true;
 }
 
+namespace {
+
+bool write_read_record(const std::string& folder, const char* card_state, const RecordingInfo& info) {
+    return platform::atomic_write_file(card_path(folder, kReadRecordName),
+                                       format_string("complete\r\n%s\r\n%s\r\n%s\r\n", card_state,
+                                                     info.recording_start.c_str(), info.recorder_id.c_str()));
+}
+
+}  // namespace
+
+CardStep CardDisk::mark_after_read(const std::string& out, bool allow_recondition) {
+    // The recording as its patient details name it: from its start, whatever the read skipped.
+    RecordingInfo info;
+    const int skip = settings_.skip_hours;
+    settings_.skip_hours = 0;
+    recording_info(info);
+    settings_.skip_hours = skip;
+    // The read is kept whatever happens to the card from here on, a kill of this run included.
+    if (!write_read_record(out, "unchanged", info)) {
+        trace("the read record could not be written into %s\n", out.c_str());
+        show_card_message(149, MsgIcon::Warning, MsgButtons::Ok, true);
+        return last_step_ = CardStep::NotMarked;
+    }
+    bool reconditioning = false;
+    const int m = mark_as_read(allow_recondition, [&](bool recondition) {
+        reconditioning = recondition;
+        return write_read_record(out, recondition ? "reconditioning" : "marking", info);
+    });
+    CardStep step = m == 0    ? (reconditioning ? CardStep::Reconditioned : CardStep::Marked)
+                    : m == 1  ? CardStep::ReadOnly
+                    : m == -2 ? CardStep::ReconditionFailed
+                              : CardStep::NotMarked;
+    if (!still_there()) step = CardStep::Lost;
+    static const char* const state[] = {"marked",        "not marked",        "read-only",
+                                        "reconditioned", "not reconditioned", "gone"};
+    write_read_record(out, state[static_cast<int>(step)], info);
+    switch (step) {
+        case CardStep::ReadOnly: show_card_message(153, MsgIcon::Warning, MsgButtons::Ok, true); break;
+        case CardStep::NotMarked: show_card_message(149, MsgIcon::Warning, MsgButtons::Ok, true); break;
+        case CardStep::ReconditionFailed: show_card_message(203, MsgIcon::Warning, MsgButtons::Ok, true); break;
+        case CardStep::Lost: show_card_message(205, MsgIcon::Warning, MsgButtons::Ok, true); break;
+        default: break;
+    }
+    return last_step_ = step;
+}
+
 bool CardDisk::copy_all_files(const std::string& dest) {
     trace("\nCCFDisk::copy_all_files\n");
     const std::string d = canonical(dest);
@@ -503,13 +678,15 @@ bool CardDisk::copy_all_files(const std::string& dest) {
     for (const char* n : {"config.dat", "patient.wav", "cnav.dat"}) {
         delete_card_file(dest, n);
         trace("from %s to %s\n", card_path(root_, n).c_str(), card_path(dest, n).c_str());
-        if (!platform::find_name_ci(root_, n) || !copy_card_file(root_, dest, n)) ok = false;
+        if (!copy_card_file(card_, dest, n)) ok = false;
     }
     delete_card_file(dest, "ecg.dat");
     trace("from %s to %s\n", card_path(root_, "ecg.dat").c_str(), card_path(dest, "ecg.dat").c_str());
-    const platform::UniqueFile in = platform::open_file(card_path(root_, "ecg.dat"), "rb");
+    const platform::UniqueFile in = stream_of(open_ecg());
     if (!in) return false;
-    platform::UniqueFile out = platform::open_file(card_path(dest, "ecg.dat"), "wb");
+    OutsideFile made;
+    made.fd = create_new_file(card_path(dest, "ecg.dat"), 0644);
+    platform::UniqueFile out = stream_of(std::move(made), "wb");
     if (!out) return false;
     Sector s{};
     int first = -1;
@@ -522,7 +699,7 @@ bool CardDisk::copy_all_files(const std::string& dest) {
     // The copy is on the disk before the card is marked as read.
     if (!platform::sync_and_close_file(out)) ok = false;
     if (!ok || !platform::sync_folder(dest)) return false;
-    mark_as_read(true);
+    mark_after_read(dest, true);
     CardDisk copy;
     copy.set_root(dest);
     copy.settings_ = settings_;
@@ -539,7 +716,8 @@ std::vector<platform::MappedDrive> card_drives(char default_drive) {
     for (auto& d : platform::mapped_drives()) {
         if (d.letter <= 'C' && d.letter != default_drive) continue;
         if (!(label_is_card(d.label) || d.letter == default_drive)) continue;
-        if (!holds_card_files(d.folder)) continue;
+        // A card whose conditioning a run left half-way is a card: it is finished once taken.
+        if (!holds_card_files(d.folder) && !conditioning_under_way(d.folder)) continue;
         found.push_back(d);
     }
     return found;

@@ -3,10 +3,12 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "common/bytes.h"
 #include "platform/drives.h"
+#include "platform/fs.h"
 #include "vond/card_files.h"
 #include "vond/card_format.h"
 
@@ -47,13 +49,36 @@ struct RecordingInfo {
     int length_hours = -1;
 };
 
+// How long a run waits for another that holds the card.
+inline constexpr int kCardLockWaitMs = 3000;
+
+// The completion record in the output folder of an ECG read: "complete", then what became of the
+// card, then the recording's start and the recorder as PATSUMM.DAT gives them.
+inline constexpr const char* kReadRecordName = "ECGREAD.DAT";
+
+// What became of the card after a complete read.
+enum class CardStep { Marked, NotMarked, ReadOnly, Reconditioned, ReconditionFailed, Lost, None };
+
 class CardDisk {
 public:
     // The mode asked for on the command line decides the cnav.dat size a card may carry.
     CardDisk() = default;
 
-    void set_root(const std::string& root) { root_ = root; }
+    // Opens the card's folder and locks the card for the rest of the run (a lock file in the
+    // machine's run folder named by the folder's device and inode, so that every path to one card
+    // meets one lock). False when another run holds the card beyond a short wait, or the lock
+    // cannot be had: busy() then says so and the card must not be touched.
+    bool set_root(const std::string& root);
     const std::string& root() const { return root_; }
+    bool busy() const { return busy_; }
+    const CardFolder& card() const { return card_; }
+    // True while the card's path still leads to the folder opened; a card that went away is
+    // remembered (lost()) and fails the run.
+    bool still_there();
+    bool lost() const { return lost_; }
+    // ecg.dat of the card for reading (regular, no link, of a card's size).
+    OutsideFile open_ecg() const { return card_.open_file("ecg.dat", kMaxEcgBytes); }
+    FoundSector start_sector() const;
     void set_mode(int mode) { mode_ = mode; }
     void set_output_format(int f) { output_format_ = f; }
     void set_input_folder(const std::string& f) { input_folder_ = f; }
@@ -64,8 +89,8 @@ public:
     }
     const ConfigDat& config() const { return config_; }
 
-    bool read_config() { return vond::read_config(root_, config_); }
-    bool write_config() { return vond::write_config(root_, config_); }
+    bool read_config() { return vond::read_config(card_, config_); }
+    bool write_config() { return still_there() && vond::write_config(card_, config_); }
 
     // 108, 109 or the channel code (115, 110, 111, 123).
     int ecg_state();
@@ -73,15 +98,15 @@ public:
     int validate(bool may_delete, bool require_label, bool write_mode);
     int check_card_files();
     bool recover_start_sector();
-    // 0 done, 1 read-only medium, 2 too many recordings, -1 failure.
-    int mark_as_read(bool allow_recondition);
+    // 0 done, 1 read-only medium, 2 too many recordings, -1 failure, -2 the card was to be
+    // conditioned anew and that failed (it is then finished by the next run that meets it).
+    // `before_change` runs right before the card is changed and may stop it (false).
+    int mark_as_read(bool allow_recondition, const std::function<bool(bool recondition)>& before_change = {});
+    // Finishes a conditioning that a run left unfinished (its record is on the card). False when
+    // one was found and could not be finished; `found` tells whether there was one.
+    bool finish_conditioning(bool* found = nullptr);
     bool condition(const std::string& t1, const std::string& t2, const std::string& t3,
                    const std::array<std::uint16_t, 32>* fir, Progress* progress = nullptr);
-    // As large as the card's declared capacity leaves room for, else `old_size` (the ecg.dat the
-    // card had), else the room on a card mounted as a file system of its own; false otherwise.
-    bool create_ecg_dat(Progress* progress = nullptr, std::uint64_t old_size = 0);
-    bool new_config(const std::string& t1, const std::string& t2, const std::string& t3,
-                    const std::array<std::uint16_t, 32>* fir);
     bool write_patient_details(const std::string& t1, const std::string& t2, const std::string& t3,
                                const std::array<std::uint16_t, 32>* fir);
     bool setup_patient_details(const std::string& t1, const std::string& t2, const std::string& t3,
@@ -103,6 +128,10 @@ public:
     bool write_event_dat(const std::string& dest);
     bool recording_info(RecordingInfo& info);
     bool copy_all_files(const std::string& dest);
+    // The read into `out` is complete and on the disk: the record says so, then the card is
+    // marked as read (or conditioned anew) and the record says what became of it.
+    CardStep mark_after_read(const std::string& out, bool allow_recondition);
+    CardStep last_step() const { return last_step_; }
 
     // Reads the ECG into `out_folder` (files) or the named mappings.
     bool read_ecg(int output_format, const std::string& out_folder, Progress* progress = nullptr);
@@ -121,7 +150,20 @@ private:
     // the next recording's and it has one, else an empty one. False for one of a size no card carries.
     bool cnav_for_card(const ConfigDat& config, std::string& bytes) const;
 
+    // The record of a conditioning under way: the card as it is to be (config.dat, cnav.dat, the
+    // size of ecg.dat), written before the first file goes.
+    bool condition_with(const ConfigDat& next, std::uint64_t ecg_size, const std::string& cnav, Progress* progress);
+    bool create_ecg_dat_of(std::uint64_t size, Progress* progress);
+    // Every entry of the card but `keep`.
+    bool delete_all_entries(const std::string& keep = {});
+    std::uint64_t ecg_size_for(std::uint64_t old_size, std::uint64_t cnav_size);
+
     std::string root_ = "?";
+    CardFolder card_;
+    platform::FileLock lock_;
+    bool busy_ = false;
+    bool lost_ = false;
+    CardStep last_step_ = CardStep::None;
     int mode_ = 0;
     int output_format_ = 0;
     std::string input_folder_;

@@ -46,12 +46,12 @@ std::string canonical(const std::string& p) {
 
 // The bytes a replacement may still put on the card's volume: the file system's free space, and
 // no more than a card of a declared size has left.
-std::uint64_t room_on(const std::string& folder, std::uint64_t& block) {
+std::uint64_t room_on(const CardFolder& card, std::uint64_t& block) {
     struct statvfs sv;
-    if (::statvfs(folder.c_str(), &sv) != 0) return 0;
+    if (::fstatvfs(card.fd(), &sv) != 0) return 0;
     block = std::max<std::uint64_t>(sv.f_frsize ? sv.f_frsize : sv.f_bsize, 512);
     std::uint64_t room = static_cast<std::uint64_t>(sv.f_bavail) * sv.f_frsize;
-    const CardVolume v = card_volume(folder);
+    const CardVolume v = card_volume(card);
     if (v.is_drive_root) room = std::min(room, v.free);
     return room;
 }
@@ -61,19 +61,19 @@ std::uint64_t blocks_of(std::uint64_t size, std::uint64_t block) { return (size 
 bool flush_fd(int fd) { return ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS; }
 
 // A new file with `bytes` and `mode`, on the disk; removed again when that fails.
-bool write_new_file(const std::string& path, std::string_view bytes, mode_t mode) {
-    platform::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+bool write_new_file(const CardFolder& card, const std::string& name, std::string_view bytes, mode_t mode) {
+    platform::UniqueFd fd = create_new_file_at(card.fd(), name, 0600);
     if (!fd) return false;
     bool ok = platform::write_all(fd.get(), bytes.data(), bytes.size()) && ::fchmod(fd.get(), mode) == 0 &&
               flush_fd(fd.get());
     ok = fd.close() && ok;
-    if (!ok) ::unlink(path.c_str());
+    if (!ok) ::unlinkat(card.fd(), name.c_str(), 0);
     return ok;
 }
 
 // Writes `bytes` over an existing file without first giving up its blocks, then cuts it to length.
-bool write_in_place(const std::string& path, std::string_view bytes) {
-    platform::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+bool write_in_place(const CardFolder& card, const std::string& name, std::string_view bytes) {
+    platform::UniqueFd fd = open_plain_file_for_writing_at(card.fd(), name);
     if (!fd) return false;
     bool ok = platform::pwrite_all(fd.get(), bytes.data(), bytes.size(), 0) &&
               ::ftruncate(fd.get(), static_cast<off_t>(bytes.size())) == 0 && flush_fd(fd.get());
@@ -81,7 +81,7 @@ bool write_in_place(const std::string& path, std::string_view bytes) {
 }
 
 struct PlannedFile {
-    std::string path, temp;
+    std::string name, temp;
     std::string_view bytes;
     bool existed = false;
     std::string old;
@@ -89,39 +89,99 @@ struct PlannedFile {
     bool in_place = false;
 };
 
-void restore(const PlannedFile& p) {
+void restore(const CardFolder& card, const PlannedFile& p) {
     if (!p.existed) {
-        ::unlink(p.path.c_str());
+        ::unlinkat(card.fd(), p.name.c_str(), 0);
         return;
     }
-    if (!write_in_place(p.path, p.old)) trace("%s could not be restored\n", p.path.c_str());
+    if (!write_in_place(card, p.name, p.old))
+        trace("%s/%s could not be restored\n", card.path().c_str(), p.name.c_str());
 }
 
 }  // namespace
 
 std::string card_temp_name(const std::string& name) { return name + ".new"; }
 
+bool CardFolder::open(const std::string& path) {
+    close();
+    path_ = path;
+    fd_ = open_folder_no_link(platform::strip_trailing_slashes(path));
+    struct stat st;
+    if (!fd_ || ::fstat(fd_.get(), &st) != 0) {
+        fd_.reset();
+        return false;
+    }
+    dev_ = static_cast<std::uint64_t>(st.st_dev);
+    ino_ = static_cast<std::uint64_t>(st.st_ino);
+    return true;
+}
+
+void CardFolder::close() {
+    fd_.reset();
+    dev_ = ino_ = 0;
+}
+
+bool CardFolder::still_there() const {
+    if (!fd_) return false;
+    CardFolder now;
+    return now.open(path_) && now.dev_ == dev_ && now.ino_ == ino_;
+}
+
+std::optional<std::string> CardFolder::find(const std::string& name) const {
+    if (!fd_) return std::nullopt;
+    const auto list = entries();
+    if (!list) return std::nullopt;
+    std::optional<std::string> found;
+    for (const FolderEntry& e : *list) {
+        if (e.name == name) return e.name;
+        if (!found && platform::iequals(e.name, name)) found = e.name;
+    }
+    return found;
+}
+
+OutsideFile CardFolder::open_file(const std::string& name, std::uint64_t max) const {
+    const auto actual = find(name);
+    if (!actual) {
+        OutsideFile none;
+        none.refusal = OutsideRefusal::Missing;
+        return none;
+    }
+    return open_outside_file_at(fd_.get(), *actual, max);
+}
+
 bool replace_card_files(const std::string& folder, const std::vector<CardFileUpdate>& files) {
+    CardFolder card;
+    return card.open(folder) && replace_card_files(card, files);
+}
+
+bool replace_card_files(const CardFolder& card, const std::vector<CardFileUpdate>& files) {
+    // A card that went away is never written: its mount point now shows another folder.
+    if (!card.still_there()) {
+        trace("the card in %s is no longer there\n", card.path().c_str());
+        return false;
+    }
     std::uint64_t block = 512;
-    std::uint64_t room = room_on(folder, block);
+    std::uint64_t room = room_on(card, block);
     std::vector<PlannedFile> plan;
+    const auto list = card.entries();
+    if (!list) return false;
     for (const CardFileUpdate& f : files) {
         PlannedFile p;
         p.bytes = f.bytes;
-        const auto found = platform::find_name_ci(folder, f.name);
-        p.path = found ? *found : join_path(folder, f.name);
-        p.temp = join_path(get_path_folder(p.path), card_temp_name(p.path.substr(p.path.rfind('/') + 1)));
-        struct stat st;
-        if (::lstat(p.path.c_str(), &st) == 0) {
-            std::vector<std::uint8_t> old;
+        p.name = card.find(f.name).value_or(f.name);
+        p.temp = card_temp_name(p.name);
+        const auto e = std::find_if(list->begin(), list->end(), [&](const FolderEntry& x) { return x.name == p.name; });
+        if (e != list->end()) {
             // Without the old bytes a failure could not be undone.
-            if (!S_ISREG(st.st_mode) || !platform::read_whole_file(p.path, old)) {
-                trace("%s cannot be read before it is replaced\n", p.path.c_str());
+            OutsideFile old = open_outside_file_at(card.fd(), p.name, kMaxSmallCardFile);
+            std::string bytes(old ? old.size : 0, '\0');
+            if (!old || !platform::pread_all(old.fd.get(), bytes.data(), bytes.size(), 0)) {
+                trace("%s/%s cannot be read before it is replaced\n", card.path().c_str(), p.name.c_str());
                 return false;
             }
             p.existed = true;
-            p.old.assign(old.begin(), old.end());
-            p.mode = st.st_mode & 07777;
+            p.old = std::move(bytes);
+            p.mode = e->mode;
         }
         // A renamed file needs room for its whole new copy beside the old one, whose blocks come
         // back once it is replaced.
@@ -131,33 +191,38 @@ bool replace_card_files(const std::string& folder, const std::vector<CardFileUpd
         } else if (p.existed && p.old.size() == p.bytes.size()) {
             p.in_place = true;
         } else {
-            trace("no room on %s for %s\n", folder.c_str(), p.path.c_str());
+            trace("no room on %s for %s\n", card.path().c_str(), p.name.c_str());
             return false;
         }
         plan.push_back(std::move(p));
     }
     auto undo = [&](std::size_t done) {
-        for (std::size_t i = done; i-- > 0;) restore(plan[i]);
-        platform::sync_folder(folder);
+        for (std::size_t i = done; i-- > 0;) restore(card, plan[i]);
+        ::fsync(card.fd());
         return false;
     };
     for (std::size_t i = 0; i < plan.size(); ++i) {
         const PlannedFile& p = plan[i];
-        ::unlink(p.temp.c_str());  // left by an interrupted replacement
+        if (!card.still_there()) {
+            trace("the card in %s is no longer there\n", card.path().c_str());
+            return undo(i);
+        }
+        ::unlinkat(card.fd(), p.temp.c_str(), 0);  // left by an interrupted replacement
         bool ok;
         if (p.in_place) {
-            ok = write_in_place(p.path, p.bytes);
-            if (!ok) restore(p);
+            ok = write_in_place(card, p.name, p.bytes);
+            if (!ok) restore(card, p);
         } else {
-            ok = write_new_file(p.temp, p.bytes, p.mode) && ::rename(p.temp.c_str(), p.path.c_str()) == 0;
-            if (!ok) ::unlink(p.temp.c_str());
+            ok = write_new_file(card, p.temp, p.bytes, p.mode) &&
+                 ::renameat(card.fd(), p.temp.c_str(), card.fd(), p.name.c_str()) == 0;
+            if (!ok) ::unlinkat(card.fd(), p.temp.c_str(), 0);
         }
         if (!ok) {
-            trace("%s could not be replaced\n", p.path.c_str());
+            trace("%s/%s could not be replaced\n", card.path().c_str(), p.name.c_str());
             return undo(i);
         }
     }
-    if (!platform::sync_folder(folder)) return undo(plan.size());
+    if (!flush_fd(card.fd())) return undo(plan.size());
     return true;
 }
 
@@ -228,16 +293,16 @@ void ConfigDat::set_fir(const std::array<std::uint16_t, 32>* table) {
     store_le16(&bytes[80], table ? sum & 0xFFFF : 0);
 }
 
-bool read_config(const std::string& root, ConfigDat& config) {
-    const platform::UniqueFile f = platform::open_file(card_path(root, "config.dat"), "rb");
+bool read_config(const CardFolder& card, ConfigDat& config) {
+    const OutsideFile f = card.open_file("config.dat", kMaxSmallCardFile);
     if (!f) return false;
     config.bytes.fill(0);
-    std::fread(config.bytes.data(), 1, kConfigSize, f.get());
-    return true;
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(f.size, kConfigSize));
+    return platform::pread_all(f.fd.get(), config.bytes.data(), n, 0);
 }
 
-bool write_config(const std::string& root, const ConfigDat& config) {
-    return write_card_file(card_path(root, "config.dat"), config.bytes.data(), kConfigSize);
+bool write_config(const CardFolder& card, const ConfigDat& config) {
+    return replace_card_files(card, {{"config.dat", std::string(config.bytes.begin(), config.bytes.end())}});
 }
 
 std::uint8_t current_code_page_byte() {
@@ -297,11 +362,16 @@ bool write_empty_patient_wav(const std::string& folder) {
 std::string empty_cnav() { return std::string(kEmptyCnavSize, '\0'); }
 
 CardVolume card_volume(const std::string& root) {
+    CardFolder card;
+    card.open(root);
+    return card_volume(card);
+}
+
+CardVolume card_volume(const CardFolder& card) {
     CardVolume v;
-    struct stat st;
-    v.exists = ::stat(root.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    v.exists = card && card.still_there();
     if (!v.exists) return v;
-    const std::string me = canonical(root);
+    const std::string me = canonical(card.path());
     std::optional<platform::MappedDrive> drive;
     for (auto& d : platform::mapped_drives())
         if (canonical(d.folder) == me) drive = d;
@@ -311,16 +381,17 @@ CardVolume card_volume(const std::string& root) {
         v.label = drive->label.empty() ? "?" : drive->label;
         v.read_only = drive->kind == platform::DriveKind::CdRom;
     }
+    struct statvfs sv;
     if (drive && drive->capacity) {
         // A card folder stands for a whole card: what its files take is what is gone.
         std::uint64_t used = 0;
-        for (FileFinder ff(join_path(root, "*"), kFindAny); !ff.at_end(); ff.next())
-            used += (static_cast<std::uint64_t>(ff.get_size()) + 511) / 512 * 512;
+        for (const FolderEntry& e : card.entries().value_or(std::vector<FolderEntry>{}))
+            used += (e.size + 511) / 512 * 512;
         v.capacity = v.total = drive->capacity;
         v.free = used >= v.total ? 0 : v.total - used;
-    } else if (auto vol = platform::volume_of(root)) {
-        v.total = vol->total_bytes;
-        v.free = vol->free_bytes;
+    } else if (::fstatvfs(card.fd(), &sv) == 0) {
+        v.total = static_cast<std::uint64_t>(sv.f_blocks) * sv.f_frsize;
+        v.free = static_cast<std::uint64_t>(sv.f_bavail) * sv.f_frsize;
     }
     return v;
 }
@@ -344,25 +415,32 @@ bool is_allowed_card_file(const std::string& name) {
     return false;
 }
 
-bool only_allowed_files(const std::string& root) {
+bool only_allowed_files(const CardFolder& card) {
     // Every entry is judged by its name, empty files included.
-    for (FileFinder ff(join_path(root, "*"), kFindAny); !ff.at_end(); ff.next())
-        if (!is_allowed_card_file(ff.get_name())) return false;
+    const auto list = card.entries();
+    if (!list) return false;
+    for (const FolderEntry& e : *list)
+        if (!is_allowed_card_file(e.name)) return false;
     return true;
 }
 
-bool has_read_only_or_folders(const std::string& root) {
-    for (FileFinder ff(join_path(root, "*"), kFindAny); !ff.at_end(); ff.next())
-        if (ff.is_folder() || (ff.get_attributes() & kAttrReadOnly)) return true;
+bool has_read_only_or_folders(const CardFolder& card) {
+    for (const FolderEntry& e : card.entries().value_or(std::vector<FolderEntry>{}))
+        if (e.folder || !(e.mode & S_IWUSR)) return true;
     return false;
 }
 
-bool folder_file_exists(const std::string& folder, const std::string& name, std::int64_t size) {
-    auto p = platform::find_name_ci(folder, name);
-    if (!p) return false;
-    struct stat st;
-    if (::stat(p->c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-    return size <= 0 || st.st_size == size;
+std::int64_t card_file_size(const CardFolder& card, const std::string& name) {
+    const auto actual = card.find(name);
+    if (!actual) return -1;
+    for (const FolderEntry& e : card.entries().value_or(std::vector<FolderEntry>{}))
+        if (e.name == *actual) return e.regular ? static_cast<std::int64_t>(e.size) : -1;
+    return -1;
+}
+
+bool folder_file_exists(const CardFolder& card, const std::string& name, std::int64_t size) {
+    const std::int64_t n = card_file_size(card, name);
+    return n >= 0 && (size <= 0 || n == size);
 }
 
 std::string format_card_time(const std::uint8_t* t) {

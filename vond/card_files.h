@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "common/safe_open.h"
+#include "platform/handles.h"
 #include "vond/card_format.h"
 
 namespace tv::vond {
@@ -18,6 +20,37 @@ inline constexpr std::size_t kEmptyCnavSize = 8192;
 inline constexpr std::size_t kRecordedCnavSize = 1024;
 inline constexpr const char* kCardLabel = "QUX_CFR";
 inline constexpr int kRecordingNumLimit = 65000;
+
+// The largest card file of each kind that is read: what no card of the formats can carry is
+// refused before it is read.
+inline constexpr std::uint64_t kMaxSmallCardFile = 1u << 20;
+inline constexpr std::uint64_t kMaxEcgBytes = 64ull << 30;
+
+// A card's folder, opened once: every card file is reached relative to it, so that a card pulled
+// from the reader (its mount point then shows the host's folder) is never written through its
+// name. `still_there` tells whether the path still leads to the folder that was opened.
+class CardFolder {
+public:
+    // The folder itself is the drive map's or the caller's; a link as its last component is refused.
+    bool open(const std::string& path);
+    void close();
+    explicit operator bool() const { return static_cast<bool>(fd_); }
+    int fd() const { return fd_.get(); }
+    const std::string& path() const { return path_; }
+    std::uint64_t device() const { return dev_; }
+    std::uint64_t inode() const { return ino_; }
+    bool still_there() const;
+    // The name of the entry that is `name` without regard to case, exact spelling first.
+    std::optional<std::string> find(const std::string& name) const;
+    // `name` (found as find() does) opened for reading: regular, no link, `max` bytes at most.
+    OutsideFile open_file(const std::string& name, std::uint64_t max) const;
+    std::optional<std::vector<FolderEntry>> entries() const { return list_folder_at(fd_.get()); }
+
+private:
+    platform::UniqueFd fd_;
+    std::string path_;
+    std::uint64_t dev_ = 0, ino_ = 0;
+};
 
 // One file of a card update: its name in the folder and its new content.
 struct CardFileUpdate {
@@ -31,6 +64,7 @@ struct CardFileUpdate {
 // the card has no room for that, a file whose size stays is written over in place. The room is
 // judged before anything is written, and when a step fails every file already replaced gets its
 // old bytes back. False when the files could not all be replaced (the folder is then as it was).
+bool replace_card_files(const CardFolder& folder, const std::vector<CardFileUpdate>& files);
 bool replace_card_files(const std::string& folder, const std::vector<CardFileUpdate>& files);
 // The one-file form: `path`'s folder and name.
 bool write_card_file(const std::string& path, const void* data, std::size_t size);
@@ -62,8 +96,8 @@ struct ConfigDat {
     void set_fir(const std::array<std::uint16_t, 32>* table);
 };
 
-bool read_config(const std::string& root, ConfigDat& config);
-bool write_config(const std::string& root, const ConfigDat& config);
+bool read_config(const CardFolder& card, ConfigDat& config);
+bool write_config(const CardFolder& card, const ConfigDat& config);
 
 // Code page byte of the texts: 129 default, 130 Central European, 131 Hebrew.
 std::uint8_t current_code_page_byte();
@@ -85,14 +119,17 @@ struct CardVolume {
     std::uint64_t free = 0;
     bool read_only = false;
 };
+CardVolume card_volume(const CardFolder& card);
 CardVolume card_volume(const std::string& root);
 bool set_card_label(const std::string& root, const std::string& label);
 
 bool is_allowed_card_file(const std::string& name);
-bool only_allowed_files(const std::string& root);
-bool has_read_only_or_folders(const std::string& root);
-// Exists and, when size > 0, has exactly that size.
-bool folder_file_exists(const std::string& folder, const std::string& name, std::int64_t size);
+bool only_allowed_files(const CardFolder& card);
+bool has_read_only_or_folders(const CardFolder& card);
+// A regular file that exists and, when size > 0, has exactly that size.
+bool folder_file_exists(const CardFolder& card, const std::string& name, std::int64_t size);
+// The size of the regular file `name`, -1 when there is none.
+std::int64_t card_file_size(const CardFolder& card, const std::string& name);
 
 // "%d/%m/%Y %H:%M:%S" of a six-byte card time (s m h d M yy).
 std::string format_card_time(const std::uint8_t* t);

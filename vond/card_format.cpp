@@ -5,6 +5,7 @@
 
 #include "common/civil_days.h"
 #include "common/bytes.h"
+#include "common/safe_open.h"
 #include "common/text.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
@@ -231,12 +232,11 @@ std::string card_path(const std::string& folder, const std::string& name) {
 namespace {
 
 template <class Pred>
-FoundSector find_sector(const std::string& card, Pred pred) {
+FoundSector find_sector_in(int fd, Pred pred) {
     FoundSector r;
-    const platform::UniqueFile f = platform::open_file(card_path(card, "ecg.dat"), "rb");
-    if (!f) return r;
+    if (fd < 0) return r;
     std::int64_t offset = 0;
-    while (std::fread(r.sector.data(), 1, kSectorSize, f.get()) == static_cast<std::size_t>(kSectorSize)) {
+    while (platform::pread_all(fd, r.sector.data(), kSectorSize, static_cast<std::uint64_t>(offset))) {
         if (pred(r.sector[0])) {
             r.found = true;
             r.offset = offset;
@@ -248,14 +248,21 @@ FoundSector find_sector(const std::string& card, Pred pred) {
     return r;
 }
 
+template <class Pred>
+FoundSector find_sector(const std::string& card, Pred pred) {
+    // A FIFO, a device or a link in the card's place never holds the search.
+    const OutsideFile f = open_outside_file(card_path(card, "ecg.dat"), UINT64_MAX);
+    return find_sector_in(f ? f.fd.get() : -1, pred);
+}
+
+bool start_type(std::uint8_t t) { return is_start_type(t); }
+bool first_data_type(std::uint8_t t) { return t == 1 || t == 2 || t == 4 || t == 5; }
+
 }  // namespace
 
-FoundSector find_start_sector(const std::string& card) {
-    return find_sector(card, [](std::uint8_t t) { return is_start_type(t); });
-}
-
-FoundSector find_first_data_sector(const std::string& card) {
-    return find_sector(card, [](std::uint8_t t) { return t == 1 || t == 2 || t == 4 || t == 5; });
-}
+FoundSector find_start_sector(const std::string& card) { return find_sector(card, start_type); }
+FoundSector find_first_data_sector(const std::string& card) { return find_sector(card, first_data_type); }
+FoundSector find_start_sector_in(int ecg_fd) { return find_sector_in(ecg_fd, start_type); }
+FoundSector find_first_data_sector_in(int ecg_fd) { return find_sector_in(ecg_fd, first_data_type); }
 
 }  // namespace tv::vond

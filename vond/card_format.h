@@ -95,6 +95,9 @@ struct FoundSector {
 };
 FoundSector find_start_sector(const std::string& card);
 FoundSector find_first_data_sector(const std::string& card);
+// The same in ecg.dat open as `ecg_fd` (read with positioned reads; the offset is left alone).
+FoundSector find_start_sector_in(int ecg_fd);
+FoundSector find_first_data_sector_in(int ecg_fd);
 
 // Path of a known card file in `folder`, matched case-insensitively; folder/name when absent.
 std::string card_path(const std::string& folder, const std::string& name);

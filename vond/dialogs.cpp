@@ -232,7 +232,10 @@ bool CardDialogRules::initialise_card() {
         show_message(131, MsgIcon::Error, MsgButtons::Ok);
         goto done;
     }
-    disk_.set_root(mapped->folder);
+    if (!disk_.set_root(mapped->folder)) {
+        show_message(204, MsgIcon::Warning, MsgButtons::Ok);
+        goto done;
+    }
     ok = disk_.prepare_card(name, id, cnavop, fir ? &fir_table_ : nullptr);
 done:
     if (!automatic) {
@@ -281,7 +284,10 @@ bool ReadDialogRules::select_card(char default_drive) {
         show_card_message(131, MsgIcon::Error, MsgButtons::Ok, true);
         return false;
     }
-    disk_.set_root(found.root);
+    if (!disk_.set_root(found.root)) {
+        show_card_message(204, MsgIcon::Warning, MsgButtons::Ok, true);
+        return false;
+    }
     return true;
 }
 

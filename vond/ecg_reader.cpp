@@ -15,6 +15,7 @@
 #include "common/civil_days.h"
 #include "common/bytes.h"
 #include "common/files.h"
+#include "common/safe_open.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
 #include "platform/shared_memory.h"
@@ -41,7 +42,9 @@ public:
     ~OutFile() { finish(); }
     bool open(const std::string& path) {
         path_ = path;
-        fd_.reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        // Made anew: whatever had the name (a link among them) is removed, never written through.
+        ::unlink(path.c_str());
+        fd_ = create_new_file(path, 0644);
         if (!fd_) note_error();
         if (!buf_) buf_.reset(new std::uint8_t[kBuffer]);
         return static_cast<bool>(fd_);
@@ -264,11 +267,14 @@ private:
 
 bool EcgReader::open_outputs() {
     if (!patevent_.open(card_path(out_, "patevent.dat"))) return false;
-    FoundSector fs = find_start_sector(disk_.root_);
+    OutsideFile ecg = disk_.open_ecg();
+    if (!ecg) return false;
+    FoundSector fs = find_start_sector_in(ecg.fd.get());
     if (!fs.found) return false;
     first_ = parse_start_sector(fs.sector);
-    ecg_ = platform::open_file(card_path(disk_.root_, "ecg.dat"), "rb");
+    ecg_.reset(::fdopen(ecg.fd.get(), "rb"));
     if (!ecg_) return false;
+    ecg.fd.release();  // the stream owns it now
     std::setvbuf(ecg_.get(), nullptr, _IOFBF, 1u << 20);
     if (kind_ == OutKind::Files) {
         for (int i = 0; i < 3; ++i)
@@ -871,13 +877,7 @@ bool EcgReader::run() {
         trace("File Exception caught in module %s at line %d\n", "Cfdisk", __LINE__);
         ok = false;
     }
-    if (ok && !stopped_by_event_) {
-        const int m = disk_.mark_as_read(format_ != kFormatCnav);
-        if (m == 1)
-            show_card_message(153, MsgIcon::Warning, MsgButtons::Ok, true);
-        else if (m != 0)
-            show_card_message(149, MsgIcon::Warning, MsgButtons::Ok, true);
-    }
+    if (ok && !stopped_by_event_) disk_.mark_after_read(out_, format_ != kFormatCnav);
     return ok;
 }
 

@@ -12,6 +12,7 @@
 #include "common/safe_open.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
+#include "platform/paths.h"
 #include "vond/card_format.h"
 #include "vond/messages.h"
 
@@ -21,6 +22,18 @@ namespace {
 
 // Far more than the 4,096 event times the area holds.
 constexpr std::uint64_t kMaxEventFileBytes = 16 << 20;
+
+// A whole read into the mappings may take a while; a second writer waits for it.
+constexpr int kWriterWaitMs = 60000;
+
+// The machine-wide lock of whoever fills the mappings.
+bool lock_mappings(platform::FileLock& lock) {
+    const std::string folder = platform::run_dir();
+    create_folder_path(folder);
+    if (lock.lock_within(folder + "/ecg-mappings.lock", true, kWriterWaitMs)) return true;
+    trace("another run fills the ECG mappings\n");
+    return false;
+}
 
 }  // namespace
 
@@ -42,6 +55,7 @@ std::unique_ptr<platform::SharedMemory> open_card_mapping(const std::string& nam
 
 bool EcgMappings::open(bool events) {
     release();
+    if (!lock_mappings(writer_)) return false;
     ctrl_ = open_card_mapping(kEcgCtrlName, kEcgCtrlBytes);
     for (int i = 0; i < 3; ++i) raw_[i] = open_card_mapping(kRawEcgNames[i], kRawEcgBytes);
     if (events) events_ = open_card_mapping(kPatientEventsName, kCardPatientEventBytes);
@@ -54,6 +68,7 @@ void EcgMappings::release() {
     ctrl_.reset();
     for (auto& r : raw_) r.reset();
     events_.reset();
+    writer_.unlock();
 }
 
 void EcgMappings::begin_transfer() {
@@ -102,6 +117,8 @@ bool fill_mappings_from_folder(const std::string& folder, int skip_hours, int du
                          : size_of("RAWECG1.DAT") > 0 ? 1
                                                       : 0;
     if (channels == 0) return false;
+    platform::FileLock writer;
+    if (!lock_mappings(writer)) return false;
     std::unique_ptr<platform::SharedMemory> raw[3];
     for (int i = 0; i < channels; ++i)
         if (!(raw[i] = open_card_mapping(kRawEcgNames[i], kRawEcgBytes))) return false;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/tape_mappings.h"
+#include "platform/fs.h"
 #include "platform/shared_memory.h"
 
 namespace tv::vond {
@@ -27,7 +28,9 @@ public:
     void end_transfer();
 
     // True when another process holds every sample area, so that the ECG written outlives this
-    // one: the last holder to let go removes a mapping and its content.
+    // one: the last holder to let go removes a mapping and its content. Only one run of this
+    // program fills the mappings at a time (it holds their writer's lock from open() to
+    // release()), so the other holder is never another run of it.
     bool held_elsewhere() const;
 
     EcgControlBlock* control(int channel) const;  // 0..2
@@ -39,6 +42,7 @@ public:
 
 private:
     std::unique_ptr<platform::SharedMemory> ctrl_, raw_[3], events_;
+    platform::FileLock writer_;
 };
 
 // The folder flow: RAWECG1..3.DAT and PATEVENT.DAT of `folder` into the mappings.

@@ -74,6 +74,11 @@ const StringEntry kStrings[] = {
      "again."},
     {201, "No Corvast ECG file (*.LDSC) was found in %s"},
     {202, "The ECG could not be written to %s:\n%s.\nThe card has not been marked as read."},
+    {203,
+     "The ECG has been read and kept, but the card could not be conditioned for a new recording.\nIt is "
+     "conditioned again before it is next used."},
+    {204, "Another program is using the card.\nTry again when it has finished."},
+    {205, "The ECG has been read and kept, but the card was taken from the reader before it was marked as read."},
 };
 
 std::once_flag g_registered;

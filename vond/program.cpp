@@ -327,6 +327,8 @@ private:
     int wav_flow();
     int setpat_flow();
     int read_from_descriptor(const std::string& folder);
+    // Opens and locks the card at `root`; false when another run holds it.
+    bool take_card(const std::string& root);
 
     CommandLine cl_;
     CardDisk disk_;
@@ -374,10 +376,19 @@ int Program::run() {
         const FoundInput in = find_input(cl_.input_folder);
         code = in.found ? folder_flow(in) : card_flow();
         if (windows()) windows()->finish();
+        // Whatever a run did, it did not happen on a card that went away meanwhile.
+        if (code != kExitCardBusy && !disk_.still_there()) code = 102;
     }
     trace("m_exit_code : %i\n", code);
     reg_set_dword(HKEY_CURRENT_USER, kProfileKey, "Default Drive", static_cast<unsigned char>(default_drive_));
     return code;
+}
+
+bool Program::take_card(const std::string& root) {
+    if (disk_.set_root(root)) return true;
+    std::fprintf(stderr, "vond: another run is using the card in %s\n", root.c_str());
+    show_card_message(204, MsgIcon::Warning, MsgButtons::Ok, false);
+    return false;
 }
 
 int Program::folder_flow(const FoundInput& in) {
@@ -482,7 +493,7 @@ int Program::read_flow() {
     const int mode = cl_.mode;
     int code = 0;
     if (!cl_.input_folder.empty()) {
-        disk_.set_root(cl_.input_folder);
+        if (!take_card(cl_.input_folder)) return kExitCardBusy;
         code = disk_.check_card_files();
     } else {
         CardSearch found = find_card_drive(default_drive_);
@@ -496,7 +507,7 @@ int Program::read_flow() {
             return 102;
         }
         if (mode != kReadPatStatus && has_descriptor(found.root)) return read_from_descriptor(found.root);
-        disk_.set_root(found.root);
+        if (!take_card(found.root)) return kExitCardBusy;
         code = disk_.validate(true, false, false);
         trace("CF_conditioned_ : %i\n", code);
     }
@@ -506,7 +517,11 @@ int Program::read_flow() {
     if (mode == kReadEcgHide) {
         const int state = disk_.ecg_state();
         if (state == 109 || state == 108) return state;
-        return disk_.read_ecg(cl_.output_format, cl_.output_folder) ? 0 : 108;
+        if (!disk_.read_ecg(cl_.output_format, cl_.output_folder)) return 108;
+        // The ECG is kept; the code says what went wrong with the card afterwards.
+        if (disk_.last_step() == CardStep::Lost) return 102;
+        if (disk_.last_step() == CardStep::ReconditionFailed) return 103;
+        return 0;
     }
     RecordingInfo info;
     if (!disk_.recording_info(info)) return 106;
@@ -544,10 +559,10 @@ int Program::change_flow() {
             trace("More than one drive found and user cancelled dialog.\n");
             return 117;
         }
-        disk_.set_root(found.root);
+        if (!take_card(found.root)) return kExitCardBusy;
         code = disk_.validate(true, false, false);
     } else {
-        disk_.set_root(cl_.input_folder);
+        if (!take_card(cl_.input_folder)) return kExitCardBusy;
         code = disk_.check_card_files();
     }
     if (code != 0 && code != 114) return code;
@@ -563,11 +578,11 @@ int Program::change_flow() {
 int Program::wav_flow() {
     CardSearch found = find_card_drive(default_drive_);
     if (found.letter == '?' || found.several) return 0;
-    disk_.set_root(found.root);
+    if (!take_card(found.root)) return 0;
     const int code = disk_.validate(false, false, false);
     if (code != 0 && code != 114) return 0;
     if (!disk_.read_config()) return 0;
-    FoundSector s = find_start_sector(found.root);
+    FoundSector s = disk_.start_sector();
     if (!s.found || parse_start_sector(s.sector).recording_num != disk_.config().wav_recording_num()) return 0;
     return found.letter;
 }
@@ -580,7 +595,7 @@ int Program::setpat_flow() {
     CardSearch found = find_card_drive(default_drive_);
     if (found.letter == '?') return 102;
     if (found.several) return 117;
-    disk_.set_root(found.root);
+    if (!take_card(found.root)) return kExitCardBusy;
     const bool ok = disk_.prepare_card(patient.name, patient.id, "", nullptr);
     ::sync();
     return ok ? 0 : 103;

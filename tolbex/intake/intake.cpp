@@ -319,6 +319,10 @@ namespace {
 constexpr const char* kOtherCardText =
     "A different Ostrabel CF card is in the drive: it is not the card whose patient details were read. Nothing "
     "has been stored, and the card has not been marked as read.\n\nPut the first card back and start again.";
+constexpr const char* kOtherCardReadText =
+    "A different Ostrabel CF card was in the drive when the ECG was read: it is not the card whose patient details "
+    "were read. Nothing has been stored. %s\n\nPut the first card back and start again; the other card's recording "
+    "can be read from it again.";
 
 // False (after the message) when the card the card program wrote `folder` from is another than
 // `expected`.
@@ -328,6 +332,58 @@ bool still_the_card(const std::string& folder, const CardIdentity* expected) {
     if (read_card_identity(folder, now) && same_card(*expected, now)) return true;
     error_box(kOtherCardText, "Different Card");
     return false;
+}
+
+// The card program's record of a complete ECG read in its output folder: the read is kept
+// whatever became of the card afterwards, and `card` says what that was.
+struct ReadRecord {
+    bool complete = false;
+    std::string card, recording_start, recorder_id;
+};
+
+ReadRecord take_read_record(const std::string& folder) {
+    ReadRecord r;
+    const auto p = platform::find_name_ci(folder, "ECGREAD.DAT");
+    if (!p) return r;
+    std::vector<std::uint8_t> bytes;
+    const bool read = read_file_bytes(*p, bytes) && bytes.size() < 4096;
+    // The record is no part of the recording.
+    ::unlink(p->c_str());
+    if (!read) return r;
+    std::vector<std::string> lines;
+    std::string line;
+    for (char c : std::string(bytes.begin(), bytes.end())) {
+        if (c == '\n') {
+            lines.push_back(clean_patient_text(line));
+            line.clear();
+        } else {
+            line += c;
+        }
+    }
+    if (lines.size() < 4 || lines[0] != "complete") return r;
+    r.complete = true;
+    r.card = lines[1];
+    r.recording_start = lines[2];
+    r.recorder_id = lines[3];
+    return r;
+}
+
+// Whether the read the record tells of was of the card whose details were read.
+bool read_the_card(const ReadRecord& r, const CardIdentity& expected) {
+    return r.recording_start == expected.recording_start && r.recorder_id == expected.recorder_id;
+}
+
+// What became of the card after its ECG was read, in a sentence for the operator; empty when it
+// was marked as read as it should be.
+std::string card_outcome_text(const ReadRecord& r, int code) {
+    if (r.card == "marked" && code == 0) return {};
+    if (r.card == "reconditioned" && code == 0) return {};
+    if (r.card == "reconditioning" || r.card == "not reconditioned")
+        return "The card could not be prepared for its next recording; it is prepared again before it is next used.";
+    if (r.card == "gone") return "The card was taken out of the drive before it could be marked as read.";
+    if (r.card == "marking") return "The card may not have been marked as read.";
+    if (r.card == "marked" || r.card == "reconditioned") return {};
+    return "The card has not been marked as read.";
 }
 
 }  // namespace
@@ -359,23 +415,38 @@ bool read_card_recording(const std::string& folder, bool skip_first_day, bool& t
                          const CardIdentity* expected) {
     const std::string program = find_card_program();
     if (program.empty()) return false;
-    // The kind of card first: a 12-lead card is read in its own format. The same look tells
-    // whether the card is still the one whose details were read, before its ECG read marks it.
-    {
-        IntakeFolder probe;
-        twelve_lead =
-            probe && run_card_program(program, {dir_switch(probe.path()), "/readpat=path"}, true) == kCardTwelveLead;
-        if (probe && expected && platform::find_name_ci(probe.path(), "PATSUMM.DAT") &&
-            !still_the_card(probe.path(), expected))
-            return false;
-    }
-    std::vector<std::string> read{dir_switch(folder), "/duration=200", "/readecg=hide",
-                                  twelve_lead ? "/opformat=os12arch" : "/opformat=archive"};
-    if (skip_first_day) read.push_back("/skip24");
+    ReadRecord record;
     for (;;) {
-        int code = run_card_program(program, read, true);
-        if (code == 0) code = run_card_program(program, {dir_switch(folder), "/readpat=cnav"}, true);
-        const CardAnswer a = judge_card_code(code, false);
+        // The card in the drive, looked at again after every Retry: a probe that finds no card
+        // tells nothing about the card that comes next. Its kind decides the format of the read.
+        IntakeFolder probe;
+        if (!probe) return false;
+        int code = run_card_program(program, {dir_switch(probe.path()), "/readpat=path"}, true);
+        CardAnswer a = judge_card_code(code, true);
+        if (a == CardAnswer::Retry) continue;
+        if (a == CardAnswer::Stop) return false;
+        twelve_lead = code == kCardTwelveLead;
+        if (!still_the_card(probe.path(), expected)) return false;
+        // The patient files before the ECG: whatever the read does to the card, they are here.
+        code = run_card_program(program, {dir_switch(folder), "/readpat=cnav"}, true);
+        a = judge_card_code(code, false);
+        if (a == CardAnswer::Retry) continue;
+        if (a == CardAnswer::Stop) return false;
+        if (platform::find_name_ci(folder, "PATSUMM.DAT") && !still_the_card(folder, expected)) return false;
+        std::vector<std::string> read{dir_switch(folder), "/duration=200", "/readecg=hide",
+                                      twelve_lead ? "/opformat=os12arch" : "/opformat=archive"};
+        if (skip_first_day) read.push_back("/skip24");
+        code = run_card_program(program, read, true);
+        record = take_read_record(folder);
+        // A read that completed is kept, whatever became of the card program afterwards.
+        if (record.complete) {
+            const std::string text = card_outcome_text(record, code);
+            if (!text.empty() && !(expected && !read_the_card(record, *expected)))
+                ui().message_box("The ECG has been read from the Ostrabel CF card and is kept. " + text,
+                                 "Ostrabel CF Card", MsgIcon::Warning, MsgButtons::Ok);
+            break;
+        }
+        a = judge_card_code(code, false);
         if (a == CardAnswer::Retry) continue;
         if (a == CardAnswer::Stop) return false;
         break;
@@ -385,7 +456,16 @@ bool read_card_recording(const std::string& folder, bool skip_first_day, bool& t
         error_box(format_string(kBadSummaryText, join_path(folder, "PATSUMM.DAT").c_str()));
         return false;
     }
-    return still_the_card(folder, expected);
+    // The card read may have been swapped since it was looked at: its record names it.
+    if (expected && record.complete && !read_the_card(record, *expected)) {
+        const std::string what = record.card == "marked" ? "That card has been marked as read."
+                                 : record.card == "reconditioned" || record.card == "reconditioning"
+                                     ? "That card has been emptied for its next recording."
+                                     : card_outcome_text(record, 1);
+        error_box(format_string(kOtherCardReadText, what.c_str()), "Different Card");
+        return false;
+    }
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------

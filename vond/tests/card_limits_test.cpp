@@ -38,26 +38,13 @@ protected:
     // Runs `body` in a child with a mount namespace of its own, where each mount is a tmpfs of
     // that size; the child's failures fail the test.
     static void with_mounts(const std::vector<Mount>& mounts, const std::function<void()>& body) {
-        std::fflush(nullptr);
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            bool ok = ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        in_mount_namespace([&] {
             for (const Mount& m : mounts) {
                 const std::string size = "size=" + std::to_string(m.kb) + "k";
-                ok = ok && ::mount("tmpfs", m.where.c_str(), "tmpfs", 0, size.c_str()) == 0;
-            }
-            if (!ok) {
-                std::fprintf(stderr, "mount namespace: %s\n", std::strerror(errno));
-                ::_exit(2);
+                ASSERT_EQ(::mount("tmpfs", m.where.c_str(), "tmpfs", 0, size.c_str()), 0) << std::strerror(errno);
             }
             body();
-            std::fflush(nullptr);
-            ::_exit(::testing::Test::HasFailure() ? 1 : 0);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+        });
     }
 
     fs::path mount_point(const char* name) {
@@ -137,6 +124,34 @@ TEST_F(CardLimitsTest, AWriteThatFailsLeavesTheCardAsItWas) {
                 EXPECT_GT(failed, 0) << m.name;
             }
         });
+    }
+}
+
+// An output folder that fills up at each of the read's files: the read fails with the file's name,
+// and the card stays as it was (past 65,000 it would be reconditioned).
+TEST_F(CardLimitsTest, AFullOutputFolderLeavesTheCardAsItWas) {
+    const fs::path card = t / "cards" / "E";
+    for (unsigned rec : {5u, 65000u}) {
+        for (const char* format : {"archive", "os12arch"}) {
+            const bool twelve = std::string(format) == "os12arch";
+            for (int kb : {4, 400, 700}) {
+                fs::remove_all(card);
+                make_card(card, cardgen::config_dat(rec, rec, rec, "DOE", "1"), 1024,
+                          twelve ? cardgen::twelve_lead_recording(rec) : cardgen::three_channel_recording(rec, 1));
+                map_card('E', card, "QUX_CFR", 4194304);
+                const CardImage before = image(card);
+                const std::string what = std::string(format) + " " + std::to_string(rec) + " " + std::to_string(kb);
+                with_mounts({{out, kb}}, [&] {
+                    const RunResult r =
+                        run({"/readecg=hide", std::string("/opformat=") + format, "/dir=" + out.string(), "/cal=0"});
+                    EXPECT_EQ(r.code, 108) << what << r.err;
+                    EXPECT_NE(r.err.find("message 202"), std::string::npos) << what << r.err;
+                    EXPECT_NE(r.err.find(out.string() + "/"), std::string::npos) << what << r.err;
+                    EXPECT_FALSE(fs::exists(out / "ECGREAD.DAT")) << what;
+                });
+                EXPECT_EQ(image(card), before) << what;
+            }
+        }
     }
 }
 

@@ -194,7 +194,10 @@ void CardDialog::recover_clicked() {
     auto d = platform::mapped_drive(rules_.drive.empty() ? '?' : rules_.drive[0]);
     if (!d) return;
     CardDisk disk;
-    disk.set_root(d->folder);
+    if (!disk.set_root(d->folder)) {
+        show_message(204, MsgIcon::Warning, MsgButtons::Ok);
+        return;
+    }
     disk.recover_start_sector();
 }
 

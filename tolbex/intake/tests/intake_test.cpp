@@ -1,6 +1,7 @@
 // The recording intake against the built card program, on card folders made by its own test card
 // builder and named in the drive map, as a card reader would present them.
 #include <functional>
+#include <map>
 
 #include <gtest/gtest.h>
 
@@ -371,18 +372,19 @@ TEST_F(FakeCardTest, CommandLinesOfTheCardReadAndRetry) {
         bool skip;
         std::vector<std::string> lines;
     } cases[] = {
+        // The patient files before the ECG read, which may change the card.
         {"111 0 0",
          false,
-         {"/dir=F /readpat=path", "/dir=F /duration=200 /readecg=hide /opformat=archive", "/dir=F /readpat=cnav"}},
+         {"/dir=F /readpat=path", "/dir=F /readpat=cnav", "/dir=F /duration=200 /readecg=hide /opformat=archive"}},
         {"123 0 0",
          true,
-         {"/dir=F /readpat=path", "/dir=F /duration=200 /readecg=hide /opformat=os12arch /skip24",
-          "/dir=F /readpat=cnav"}},
-        // No card: Retry runs the same command line again.
-        {"0 102 0 0",
+         {"/dir=F /readpat=path", "/dir=F /readpat=cnav",
+          "/dir=F /duration=200 /readecg=hide /opformat=os12arch /skip24"}},
+        // No card: Retry looks at the card in the drive again before the read.
+        {"0 0 102 0 0 0",
          false,
-         {"/dir=F /readpat=path", "/dir=F /duration=200 /readecg=hide /opformat=archive",
-          "/dir=F /duration=200 /readecg=hide /opformat=archive", "/dir=F /readpat=cnav"}},
+         {"/dir=F /readpat=path", "/dir=F /readpat=cnav", "/dir=F /duration=200 /readecg=hide /opformat=archive",
+          "/dir=F /readpat=path", "/dir=F /readpat=cnav", "/dir=F /duration=200 /readecg=hide /opformat=archive"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.codes);
@@ -400,6 +402,121 @@ TEST_F(FakeCardTest, CommandLinesOfTheCardReadAndRetry) {
         }
         scripted.answers.clear();
         scripted.shown.clear();
+    }
+}
+
+// The card program behind a script that changes the card in the drive before its n-th run (an
+// empty reader, another card) or runs it under a tracer that kills it at a call on the card.
+class CardChangeTest : public IntakeTest {
+protected:
+    // `steps[n]` is the shell line run before the n-th run (1-based); `kill` (an strace inject
+    // argument) applies to the ECG read.
+    void wrap(const std::map<int, std::string>& steps, const std::string& kill = {}) {
+        const fs::path script = t / "wrapvond", count = t / "runs.txt";
+        std::ofstream f(script);
+        f << "#!/bin/sh\necho x >> '" << count.string() << "'\nn=$(wc -l < '" << count.string() << "')\n";
+        for (const auto& [n, line] : steps) f << "[ $n -eq " << n << " ] && { " << line << "; }\n";
+        if (!kill.empty())
+            f << "case \"$*\" in *readecg*) ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" exec /usr/bin/strace -f -qq "
+                 "-o /dev/null -P '"
+              << card.string() << "' -P '" << (card / "ecg.dat").string() << "' -e '" << kill << "' '" << VOND_PROGRAM
+              << "' \"$@\";; esac\n";
+        f << "exec '" << VOND_PROGRAM << "' \"$@\"\n";
+        f.close();
+        fs::permissions(script, fs::perms::owner_all);
+        ASSERT_TRUE(reg_set_string(HKEY_LOCAL_MACHINE, kCardProgramKey, "Install Path", script.string()));
+    }
+    // Card B: another recorder's recording, in a folder of its own.
+    fs::path other_card() {
+        const fs::path b = t / "B";
+        cardgen::StartInfo st;
+        st.serial = "SN999999";
+        std::vector<Sector> ecg = three_channel_card(10);
+        ecg[0] = cardgen::start_sector(st);
+        cardgen::write_card(b, cardgen::config_dat(5, 5, 5, "ROE^JANE", "777"), 1024, ecg);
+        return b;
+    }
+    std::string put_in(const fs::path& from) {
+        return "rm -f '" + card.string() + "'/*; cp '" + from.string() + "'/* '" + card.string() + "'/";
+    }
+};
+
+// The reader is empty when the card is looked at before its ECG read, and card B is in it at the
+// Retry or only at the read: B is either left unmarked or the operator is told that it was marked.
+TEST_F(CardChangeTest, AnotherCardAfterAnEmptyReaderIsNotMarkedOrSaysSo) {
+    const struct {
+        const char* what;
+        std::map<int, std::string> steps;  // runs 1-3 read the details, 4 looks, 5 the patient files, 6 reads
+        const char* text;
+        unsigned b_rec;
+    } cases[] = {
+        {"B at the retry", {{4, "rm -f CARD_FILES"}, {5, "PUT_B"}}, "the card has not been marked as read", 5},
+        {"B at the read", {{6, "PUT_B"}}, "That card has been marked as read.", 6},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        scripted.shown.clear();
+        fs::remove_all(t / "runs.txt");
+        make_card();
+        const fs::path b = other_card();
+        std::map<int, std::string> steps;
+        for (const auto& [n, line] : c.steps)
+            steps[n] = line == "PUT_B" ? put_in(b) : "rm -f '" + card.string() + "'/*";
+        wrap(steps);
+        scripted.answers.push_back(MsgResult::Retry);
+        card_intake(0, mail);
+        ASSERT_FALSE(scripted.shown.empty());
+        const std::string& last = scripted.shown.back().text;
+        EXPECT_NE(last.find(c.text), std::string::npos) << last;
+        EXPECT_EQ(load_le16(cardgen::read_bytes(card / "config.dat").data() + 1), c.b_rec);
+        EXPECT_TRUE(stored_folders().empty());
+        expect_temp_folder_clean();
+        fs::remove_all(b);
+    }
+}
+
+// A card at recording 65,000 is emptied for its next recording after the read: the card program
+// killed at a step of that (the second file put in place, the sizing of ecg.dat) keeps the
+// recording stored, the operator is told, and the next run on the card finishes it.
+TEST_F(CardChangeTest, AReadWhoseCardProgramIsKilledAfterwardsIsStored) {
+    compress = false;
+    for (const char* kill : {"inject=renameat,renameat2:signal=KILL:when=2", "inject=ftruncate:signal=KILL:when=1"}) {
+        SCOPED_TRACE(kill);
+        scripted.shown.clear();
+        fs::remove_all(t / "runs.txt");
+        card = t / "CARD";
+        fs::remove_all(card);
+        cardgen::StartInfo late;
+        late.rec = 65000;
+        std::vector<Sector> ecg = three_channel_card(10);
+        ecg[0] = cardgen::start_sector(late);
+        for (std::size_t k = 1; k + 1 < ecg.size(); ++k) {
+            cardgen::DataSector d;
+            d.rec = 65000;
+            for (auto [ch, i] : cardgen::value_order(false)) d.values.push_back(ramp(static_cast<int>(k), i, ch));
+            ecg[k] = cardgen::data_sector(d);
+        }
+        cardgen::write_card(card, cardgen::config_dat(65000, 65000, 65000, "DOE^JOHN", "12345"), 1024, ecg);
+        platform::MappedDrive drive;
+        drive.letter = 'K';
+        drive.folder = card.string();
+        drive.label = "QUX_CFR";
+        ASSERT_TRUE(platform::map_drive(drive));
+        const std::size_t stored = stored_folders().size();
+        wrap({}, kill);
+        store_card_recording();
+        ASSERT_EQ(stored_folders().size(), stored + 1);
+        const fs::path report = archive / stored_folders().back();
+        EXPECT_EQ(fs::file_size(*platform::find_name_ci(report.string(), "RAWECG1.DAT")), 307200u);
+        EXPECT_FALSE(platform::find_name_ci(report.string(), "ECGREAD.DAT"));
+        ASSERT_EQ(scripted.shown.size(), 1u);
+        EXPECT_NE(scripted.shown[0].text.find("is kept"), std::string::npos) << scripted.shown[0].text;
+        EXPECT_NE(scripted.shown[0].text.find("prepared again"), std::string::npos) << scripted.shown[0].text;
+        // The next run finishes the card: recording 3, a fresh start sector.
+        run_card_program(VOND_PROGRAM, {"/readpat=status"}, false);
+        EXPECT_EQ(load_le16(cardgen::read_bytes(card / "config.dat").data() + 1), 3u);
+        EXPECT_EQ(cardgen::read_bytes(card / "ecg.dat").at(1), 1);
+        expect_temp_folder_clean();
     }
 }
 
