@@ -1,5 +1,7 @@
 #include "common/folder_judgement.h"
 
+#include "common/safe_open.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -38,23 +40,7 @@ FolderJudgement judge_folder(int parent_fd, const std::string& name, platform::U
 std::optional<std::vector<FolderEntry>> list_folder(const std::string& path) {
     platform::UniqueFd fd;
     if (!judge_folder(AT_FDCWD, path, &fd).readable()) return std::nullopt;
-    DIR* dir = ::fdopendir(fd.get());
-    if (!dir) return std::nullopt;
-    const int dir_fd = fd.release();  // the stream owns it now
-    std::vector<FolderEntry> entries;
-    errno = 0;
-    while (const dirent* e = ::readdir(dir)) {
-        const std::string name = e->d_name;
-        if (name == "." || name == "..") continue;
-        bool folder = e->d_type == DT_DIR;
-        struct stat st;
-        if (e->d_type == DT_UNKNOWN) folder = ::fstatat(dir_fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
-        entries.push_back({name, folder});
-    }
-    const bool complete = errno == 0;
-    ::closedir(dir);
-    if (!complete) return std::nullopt;
-    return entries;
+    return list_folder_at(fd.get());
 }
 
 std::string unreadable_folder_text(const std::string& path, const FolderJudgement& judgement) {

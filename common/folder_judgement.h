@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/safe_open.h"
 #include "platform/handles.h"
 
 namespace tv {
@@ -31,10 +32,6 @@ FolderJudgement judge_folder(int parent_fd, const std::string& name, platform::U
 
 // The entries of the folder `path` (never through a link as its last step) but "." and "..", each
 // with whether it is a folder (not a link); nullopt when it cannot be judged or listed.
-struct FolderEntry {
-    std::string name;
-    bool folder = false;
-};
 std::optional<std::vector<FolderEntry>> list_folder(const std::string& path);
 
 // "The folder "<path>" cannot be read by this account (<reason>)": for messages and logs.
