@@ -571,21 +571,6 @@ std::int32_t get_file_size(const std::string& path) {
     return s < 0 ? -1 : size_clamp32(s);
 }
 
-bool touch_file(const std::string& path) {
-    platform::UniqueFd fd(::open(native(path).c_str(), O_RDWR | O_CLOEXEC));
-    if (!fd) return false;
-    std::int64_t now = platform::system().now();
-    struct timespec times[2];
-    if (now < 0) {
-        times[0].tv_nsec = times[1].tv_nsec = UTIME_NOW;
-        times[0].tv_sec = times[1].tv_sec = 0;
-    } else {
-        times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(now);
-        times[0].tv_nsec = times[1].tv_nsec = 0;
-    }
-    return ::futimens(fd.get(), times) == 0;
-}
-
 bool set_read_only(const std::string& path) {
     std::string p = native(path);
     struct stat st;

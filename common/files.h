@@ -108,7 +108,6 @@ std::string move_to_free_name(const std::string& from, const std::string& folder
 // Size of a file; -1 when it cannot be opened. Sizes above 0x7FFFFFFF are clamped.
 std::int32_t get_file_size(const std::string& path);
 std::int64_t get_file_size_64(const std::string& path);
-bool touch_file(const std::string& path);
 bool set_read_only(const std::string& path);
 bool clear_read_only(const std::string& path);
 bool is_read_only(const std::string& path);

@@ -458,14 +458,6 @@ bool FileLock::lock_within(const std::string& path, bool exclusive, int wait_ms)
     return folder && take(folder.get(), name, exclusive, wait_ms < 0 ? 0 : wait_ms);
 }
 
-bool FileLock::lock_at(int folder_fd, const std::string& name, bool exclusive, bool wait) {
-    return take(folder_fd, name, exclusive, wait ? -1 : 0);
-}
-
-bool FileLock::lock_within_at(int folder_fd, const std::string& name, bool exclusive, int wait_ms) {
-    return take(folder_fd, name, exclusive, wait_ms < 0 ? 0 : wait_ms);
-}
-
 // Closing the last descriptor of the description releases the lock.
 void FileLock::unlock() {
     fd_.reset();

@@ -120,9 +120,6 @@ public:
     bool lock(const std::string& path, bool exclusive, bool wait);
     // The same, waiting at most `wait_ms` for another holder to let go; false after that.
     bool lock_within(const std::string& path, bool exclusive, int wait_ms);
-    // The same for `name` inside the folder open as `folder_fd`.
-    bool lock_at(int folder_fd, const std::string& name, bool exclusive, bool wait);
-    bool lock_within_at(int folder_fd, const std::string& name, bool exclusive, int wait_ms);
     void unlock();
     bool held() const { return static_cast<bool>(fd_); }
     int fd() const { return fd_.get(); }

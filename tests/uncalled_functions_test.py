@@ -53,7 +53,6 @@ KEPT = {
     "set_int": "tolbex/archive/analysis_data.cpp",
     "set_string": "tolbex/archive/analysis_data.cpp",
     "find_report": "tolbex/archive/archive_group.cpp",
-    "has_confirm_txt": "tolbex/archive/patient_txt.cpp",
     "add_record": "tolbex/archive/report_archive.cpp",
     "delete_report_folder": "tolbex/archive/report_archive.cpp",
     "read_archinfo_mtime": "tolbex/archive/report_archive.cpp",

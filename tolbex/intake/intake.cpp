@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "common/files.h"
+#include "common/safe_open.h"
 #include "common/registry.h"
 #include "common/runner.h"
 #include "common/scramble.h"
@@ -346,7 +347,7 @@ ReadRecord take_read_record(const std::string& folder) {
     const auto p = platform::find_name_ci(folder, "ECGREAD.DAT");
     if (!p) return r;
     std::vector<std::uint8_t> bytes;
-    const bool read = read_file_bytes(*p, bytes) && bytes.size() < 4096;
+    const bool read = read_outside_file(*p, 4095, bytes);
     // The record is no part of the recording.
     ::unlink(p->c_str());
     if (!read) return r;

@@ -40,6 +40,7 @@
 #include "tolbex/intake/ui/intake_dialogs.h"
 #include "framework/qt/wait_dialogs.h"
 #include "tolbex/mail/ui/mail_dialogs.h"
+#include "tolbex/reports/render/page_render.h"
 
 namespace tv {
 
@@ -185,6 +186,8 @@ bool TolbexWindowApp::init_instance(std::vector<std::string> args, bool expanded
     // The toolkit took every locale category from the environment. Numbers in files keep '.'
     // under every locale; dates shown to the user keep the user's form (LC_TIME stays).
     std::setlocale(LC_NUMERIC, "C");
+    // Windows print and export what they show: the renderer is there whoever starts them.
+    install_page_renderer();
     fwapp_.load_std_profile_settings(kRecentFileCount);
     core_.read_command_line(std::move(args), expanded);
     core_.form_paths();
