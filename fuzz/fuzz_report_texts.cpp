@@ -1,9 +1,8 @@
 // CONFIRM.TXT and VERSION.TXT of a report folder: the confirming user, the version in each of its
-// readers, and the product that wrote the report.
+// reader, and the product that wrote the report.
 #include <cstdint>
 
 #include "fuzz/fuzz_support.h"
-#include "tolbex/app/tolbex_app.h"
 #include "tolbex/archive/patient_txt.h"
 #include "tolbex/archive/report_types.h"
 
@@ -20,7 +19,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     tv::fuzz::put_file(slashed + tv::kVersionTxtName, bytes);
     (void)tv::read_report_version(folder);
-    (void)tv::CTolbexApp::read_report_version(folder);
     (void)tv::get_report_source_product(folder);
     (void)tv::parse_version_text(bytes);
     return 0;
