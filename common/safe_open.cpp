@@ -274,6 +274,36 @@ std::optional<std::vector<FolderEntry>> list_folder_at(int folder_fd) {
     return entries;
 }
 
+namespace {
+EntryState entry_state(int rc, const struct stat& st) {
+    EntryState e;
+    if (rc != 0) {
+        e.kind = (errno == ENOENT || errno == ENOTDIR) ? EntryKind::Missing : EntryKind::Unknown;
+        return e;
+    }
+    e.kind = S_ISDIR(st.st_mode)   ? EntryKind::Folder
+             : S_ISREG(st.st_mode) ? EntryKind::Regular
+             : S_ISLNK(st.st_mode) ? EntryKind::Link
+                                   : EntryKind::Other;
+    e.size = static_cast<std::uint64_t>(st.st_size);
+    e.mode = st.st_mode & 07777;
+    e.mtime_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return e;
+}
+}  // namespace
+
+EntryState probe_entry_at(int folder_fd, const std::string& name) {
+    struct stat st;
+    const int rc = ::fstatat(folder_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW);
+    return entry_state(rc, st);
+}
+
+EntryState probe_entry(const std::string& path) {
+    struct stat st;
+    const int rc = ::fstatat(AT_FDCWD, native_path(path).c_str(), &st, AT_SYMLINK_NOFOLLOW);
+    return entry_state(rc, st);
+}
+
 platform::UniqueFd open_log_for_append(const std::string& path, bool* created) {
     platform::SharedFile log = platform::open_shared_file_at(AT_FDCWD, native_path(path), O_WRONLY | O_APPEND, true);
     if (created) *created = log.created;

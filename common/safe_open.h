@@ -85,6 +85,21 @@ struct FolderEntry {
 // when it cannot be listed.
 std::optional<std::vector<FolderEntry>> list_folder_at(int folder_fd);
 
+// What one name is as it stands, links not followed. Unknown when it cannot be told (a folder
+// this account cannot search, an I/O error): a name that may be there is never taken for Missing.
+enum class EntryKind { Missing, Folder, Regular, Link, Other, Unknown };
+struct EntryState {
+    EntryKind kind = EntryKind::Unknown;
+    std::uint64_t size = 0;
+    unsigned mode = 0;          // the permission bits
+    std::int64_t mtime_ns = 0;  // the last change of its contents
+    bool present() const { return kind != EntryKind::Missing && kind != EntryKind::Unknown; }
+};
+// `name` (one component) inside the folder open as `folder_fd`.
+EntryState probe_entry_at(int folder_fd, const std::string& name);
+// `path` itself: its last component is never followed, the folders above it are.
+EntryState probe_entry(const std::string& path);
+
 // Opens a log that lives where others can write (a drop folder) for appending: made with
 // create_new_file when missing, else taken only when it is a regular file of one name, not a
 // link, FIFO or a hard link to a file elsewhere. `created` says which. Empty on failure.

@@ -87,6 +87,28 @@ TEST_F(SafeOpen, FoldersAreOpenedWithoutALinkAndFilesMadeAnew) {
     EXPECT_TRUE(tv::create_new_file(dir_ + "/fresh"));
 }
 
+TEST_F(SafeOpen, EntriesAreProbedWithoutFollowingAndUnknownIsNotMissing) {
+    using tv::EntryKind;
+    const tv::platform::UniqueFd folder = tv::open_folder_no_link(dir_);
+    ASSERT_TRUE(folder);
+    const struct {
+        std::string name;
+        EntryKind kind;
+    } cases[] = {
+        {"plain", EntryKind::Regular}, {"link", EntryKind::Link},          {"folder-link", EntryKind::Link},
+        {"fifo", EntryKind::Other},    {"folder", EntryKind::Folder},      {"missing", EntryKind::Missing},
+        {"plain/x", EntryKind::Missing}, {std::string(300, 'n'), EntryKind::Unknown},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name.substr(0, 20));
+        EXPECT_EQ(tv::probe_entry_at(folder.get(), c.name).kind, c.kind);
+        EXPECT_EQ(tv::probe_entry(dir_ + "/" + c.name).kind, c.kind);
+    }
+    EXPECT_EQ(tv::probe_entry(dir_ + "/plain").size, 10u);
+    EXPECT_FALSE(tv::probe_entry(dir_ + "/missing").present());
+    EXPECT_FALSE(tv::probe_entry(dir_ + "/" + std::string(300, 'n')).present());
+}
+
 // A SIGTERM while a change runs is held until the change is put back, then ends the process.
 TEST(DeferredStopTest, HoldsTheSignalUntilTheOutermostGoes) {
     const tv::platform::testing::TempRoot temp;
