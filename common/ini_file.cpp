@@ -72,9 +72,17 @@ bool IniFile::load(const std::string& path) {
     sections_.clear();
     const auto text = tv::platform::read_whole_file(path);
     if (!text) return false;
+    take_text(*text);
+    path_ = path;
+    return true;
+}
 
+void IniFile::take_text(std::string_view text) {
+    modified_ = false;
+    path_.clear();
+    sections_.clear();
     IniSection* current = nullptr;
-    for (std::string_view line : split_lines(*text)) {
+    for (std::string_view line : split_lines(text)) {
         std::string_view name;
         switch (classify(line, name)) {
             case LineKind::Blank:
@@ -110,7 +118,6 @@ bool IniFile::load(const std::string& path) {
             }
         }
     }
-    return true;
 }
 
 int IniFile::find_section(std::string_view name) const {

@@ -28,6 +28,9 @@ public:
     // Reads the whole file. False when it cannot be read (no sections are held then).
     // Lines with no '=' have an empty key and the whole line as value; keys are not trimmed.
     bool load(const std::string& path);
+    // Holds `text` as load holds a file's content (for a file read with a bound of its own); no
+    // path is set, so nothing is saved unless set_path gives one.
+    void take_text(std::string_view text);
 
     int find_section(std::string_view name) const;                                // -1 when missing
     int find_key(int section, std::string_view key) const;                        // -1 when missing

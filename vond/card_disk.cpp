@@ -336,7 +336,7 @@ bool CardDisk::cnav_for_card(const ConfigDat& config, std::string& bytes) const 
     if (!p) return true;
     std::vector<std::uint8_t> b;
     // One of another size would make the card unreadable.
-    if (!platform::read_whole_file(*p, b) || !cnav_size_ok(static_cast<std::int64_t>(b.size()))) {
+    if (!read_outside_file(*p, kEmptyCnavSize, b) || !cnav_size_ok(static_cast<std::int64_t>(b.size()))) {
         trace("cnav.dat of %s cannot go onto the card\n", input_folder_.c_str());
         return false;
     }
@@ -504,7 +504,7 @@ int CardDisk::change_patient_details(const std::string& t1, const std::string& t
     std::vector<std::uint8_t> cnav;
     if (mode_ == kChangePatMode && !cnav_folder.empty()) {
         if (auto p = platform::find_name_ci(cnav_folder, "cnav.dat")) {
-            if (!platform::read_whole_file(*p, cnav) || !cnav_size_ok(static_cast<std::int64_t>(cnav.size()))) {
+            if (!read_outside_file(*p, kEmptyCnavSize, cnav) || !cnav_size_ok(static_cast<std::int64_t>(cnav.size()))) {
                 trace("cnav.dat of %s cannot go onto the card\n", cnav_folder.c_str());
                 return 105;
             }

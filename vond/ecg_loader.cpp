@@ -1,10 +1,9 @@
 #include "vond/ecg_loader.h"
 
-#include <sys/stat.h>
-
 #include "common/files.h"
 #include "common/runner.h"
 #include "common/ini_file.h"
+#include "common/safe_open.h"
 #include "common/text.h"
 #include "platform/fs.h"
 #include "platform/process.h"
@@ -13,14 +12,9 @@ namespace tv::vond {
 namespace {
 
 // A descriptor is a few lines of text; anything far larger is not one and is not read into memory.
-constexpr std::int64_t kMaxDescriptorBytes = 1 << 20;
+constexpr std::uint64_t kMaxDescriptorBytes = 1 << 20;
 // The card's name and identifier fields hold 160 bytes with their terminating NUL.
 constexpr std::size_t kCardTextLimit = 159;
-
-bool is_regular_file(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
 
 std::string join(const std::string& folder, const std::string& name) {
     return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
@@ -33,7 +27,8 @@ std::string find_loader(const std::string& own_folder) {
     if (!sub) return {};
     const std::string name = kLoaderName;
     for (const std::string& n : {name, name.substr(0, name.size() - 4)})
-        if (auto p = platform::find_name_ci(*sub, n); p && is_regular_file(*p)) return *p;
+        // The loader is installed beside vond, where links may lead to it.
+        if (auto p = platform::find_name_ci(*sub, n); p && file_exists(*p)) return *p;
     return {};
 }
 
@@ -75,12 +70,11 @@ std::string clean_card_text(const std::string& text) {
 }
 
 bool read_descriptor_patient(const std::string& path, DescriptorPatient& out) {
-    if (!is_regular_file(path)) return false;
-    const std::int64_t size = get_file_size_64(path);
-    if (size < 0 || size > kMaxDescriptorBytes) return false;
+    const auto text = read_outside_text(path, kMaxDescriptorBytes);
+    if (!text) return false;
     IniFile ini;
     ini.set_strip_comments(true);
-    if (!ini.load(path)) return false;
+    ini.take_text(*text);
     out.name = clean_card_text(ini.get_value("Patient Details", "PatientName"));
     out.id = clean_card_text(ini.get_value("Patient Details", "PatientId"));
     return true;

@@ -231,14 +231,19 @@ bool is_compressed_ecg_file(const std::string& path, int* channels) {
 FoundInput find_input(const std::string& path) {
     FoundInput r;
     if (path.empty()) return r;
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return r;
+    // The name itself, as the card folder is taken: a link there is not followed.
+    const EntryState entry = probe_entry(path);
+    if (entry.kind == EntryKind::Missing) return r;
+    if (entry.kind != EntryKind::Folder && entry.kind != EntryKind::Regular) {
+        r.refused = true;
+        return r;
+    }
     auto has = [&](const char* n) { return platform::find_name_ci(path, n).has_value(); };
     auto size = [&](const char* n) -> std::int64_t {
         auto p = platform::find_name_ci(path, n);
         return p ? get_file_size_64(*p) : -1;
     };
-    if (S_ISDIR(st.st_mode)) {
+    if (entry.kind == EntryKind::Folder) {
         const bool a =
             has("PATIENT.WAV") && has("PATEVENT.DAT") && has("RAWECG1.DAT") && has("PATIENT.TXT") && has("PATSUMM.DAT");
         const bool b = has("CEFDESC.TXT") && has("RAWECG1.DAT") && has("PATIENT.TXT");
@@ -374,7 +379,8 @@ int Program::run() {
         disk_.set_default_drive(default_drive_);
         if (windows()) windows()->start(mode);
         const FoundInput in = find_input(cl_.input_folder);
-        code = in.found ? folder_flow(in) : card_flow();
+        if (in.refused) trace("%s is not a folder or plain file that can be read\n", cl_.input_folder.c_str());
+        code = in.refused ? 112 : in.found ? folder_flow(in) : card_flow();
         if (windows()) windows()->finish();
         // Whatever a run did, it did not happen on a card that went away meanwhile.
         if (code != kExitCardBusy && !disk_.still_there()) code = 102;

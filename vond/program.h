@@ -58,10 +58,12 @@ bool read_patient_summary(const std::string& folder, std::string& name, std::str
 // The recording ID of cnavop.dat: its first line, at most 79 characters; "" without one.
 std::string read_recording_id(const std::string& folder);
 
-// Input found in "/ipdir=": a recording folder or a compressed ECG file.
+// Input found in "/ipdir=": a recording folder or a compressed ECG file. `refused` when the
+// name is a link, is neither folder nor file, or cannot be examined.
 struct FoundInput {
     bool found = false;
     bool compressed = false;
+    bool refused = false;
     std::string path;
     int channels = 0;
 };

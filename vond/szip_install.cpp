@@ -3,10 +3,10 @@
 #include <sys/stat.h>
 
 #include <cstdint>
-#include <vector>
 
 #include "common/files.h"
 #include "common/registry.h"
+#include "common/safe_open.h"
 #include "platform/fs.h"
 #include "platform/paths.h"
 
@@ -17,18 +17,16 @@ constexpr const char* kWindowsKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersio
 constexpr const char* kInstalledName = "szip";
 constexpr const char* kInstalledReadme = "szip.readme.txt";
 // Far above the real program; a larger "resource" is not ours.
-constexpr std::int64_t kMaxResourceSize = 64ll * 1024 * 1024;
+constexpr std::uint64_t kMaxResourceSize = 64ull * 1024 * 1024;
 
-// The bytes of a resource file; false when it is missing or unreadable.
+// The bytes of a resource file; false when it is missing, unreadable, a link or not a plain file.
 bool load_resource(const std::string& resources, const char* name, std::string& bytes) {
     if (resources.empty()) return false;
     auto p = platform::find_name_ci(resources, name);
     if (!p) return false;
-    const std::int64_t size = get_file_size_64(*p);
-    if (size < 0 || size > kMaxResourceSize) return false;
-    std::vector<std::uint8_t> b;
-    if (!read_file_bytes(*p, b)) return false;
-    bytes.assign(b.begin(), b.end());
+    auto read = read_outside_text(*p, kMaxResourceSize);
+    if (!read) return false;
+    bytes = std::move(*read);
     return true;
 }
 

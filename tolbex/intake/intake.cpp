@@ -51,6 +51,10 @@ constexpr const char* kNoChannelText = "There is no ECG data for channel 1.";
 constexpr const char* kBadSummaryText = "The Ostrabel CF's Patient Details File (\"%s\") is not valid.";
 constexpr const char* kNoDisplayText =
     "The request needs %s, and there is no display to show it on (set DISPLAY or WAYLAND_DISPLAY).";
+// The largest of each card file that is read; what the card program writes is far smaller (the
+// card's sound file is 64 KiB, its texts a few lines).
+constexpr std::uint64_t kMaxCardSoundBytes = 1u << 20;
+constexpr std::uint64_t kMaxCardTextBytes = 64u << 10;
 constexpr std::int64_t kSamplesPerSecond = 128;
 constexpr std::int64_t kMinShortenedBytes = 262144;
 
@@ -224,6 +228,7 @@ bool two_digits(const std::string& s, std::size_t at, int& value) {
 }
 
 // Copies the card's PATIENT.WAV when " /wav" names its drive; a failed copy is told, not fatal.
+// The card's file is read once, bounded, and the copy read back is compared with what was read.
 void copy_card_sound(const std::string& program, const std::string& folder, std::string* sound_file) {
     const int letter = run_card_program(program, {"/wav"}, false);
     if (letter < 'A' || letter > 'Z') return;
@@ -231,8 +236,9 @@ void copy_card_sound(const std::string& program, const std::string& folder, std:
     const auto source = platform::find_name_ci(drive, "PATIENT.WAV");
     const std::string target = join_path(folder, "PATIENT.WAV");
     std::vector<std::uint8_t> a, b;
-    if (!source || !copy_file_replacing(*source, target) || !read_file_bytes(*source, a) ||
-        !read_file_bytes(target, b) || a != b) {
+    if (!source || !read_outside_file(*source, kMaxCardSoundBytes, a) ||
+        !platform::atomic_write_file(target, std::string_view(reinterpret_cast<const char*>(a.data()), a.size())) ||
+        !read_outside_file(target, kMaxCardSoundBytes, b) || a != b) {
         error_box(kCopyFailedText, kStoreErrorCaption);
         return;
     }
@@ -242,15 +248,17 @@ void copy_card_sound(const std::string& program, const std::string& folder, std:
 }  // namespace
 
 bool read_card_summary(const std::string& path, CardSummary& summary) {
-    const platform::UniqueFile f = platform::open_file(path, "rb");
-    if (!f) return false;
+    const auto text = read_outside_text(path, kMaxCardTextBytes);
+    if (!text) return false;
     std::string lines[4];
+    std::size_t at = 0;
     for (std::string& line : lines) {
-        int c = 0;
-        while ((c = std::fgetc(f.get())) != EOF && c != '\n')
-            if (line.size() < 4096) line.push_back(static_cast<char>(c));
+        if (at >= text->size()) break;
+        std::size_t end = text->find('\n', at);
+        if (end == std::string::npos) end = text->size();
+        line = text->substr(at, std::min<std::size_t>(end - at, 4096));
         while (!line.empty() && line.back() == '\r') line.pop_back();
-        if (c == EOF) break;
+        at = end + 1;
     }
     // Line 3: "dd/mm/yyyy hh:mm:ss", digits where they belong.
     const std::string& s = lines[2];
@@ -299,11 +307,8 @@ bool read_card_identity(const std::string& folder, CardIdentity& identity) {
     identity.recording_start = summary.recording_start;
     identity.recorder_id = summary.recorder_id;
     if (const auto cnavop = platform::find_name_ci(folder, "CNAVOP.DAT")) {
-        std::vector<std::uint8_t> bytes;
-        if (read_file_bytes(*cnavop, bytes)) {
-            const std::string text(bytes.begin(), bytes.end());
-            identity.recording_id = clean_patient_text(text.substr(0, text.find_first_of(std::string("\r\n\0", 3))));
-        }
+        if (const auto text = read_outside_text(*cnavop, kMaxCardTextBytes))
+            identity.recording_id = clean_patient_text(text->substr(0, text->find_first_of(std::string("\r\n\0", 3))));
     }
     identity.label = card_drive_label();
     return true;
@@ -758,13 +763,11 @@ std::string customer_archive(const CustomerExport& customer) {
     return folder;
 }
 
-// The first line of a text file, up to a line end or a NUL; false when it cannot be opened.
+// The first line of a card text file, up to a line end or a NUL; false when it cannot be read.
 bool read_first_line(const std::string& path, std::string& line) {
-    const platform::UniqueFile f = platform::open_file(path, "rb");
-    if (!f) return false;
-    int c = 0;
-    while ((c = std::fgetc(f.get())) != EOF && c != '\n' && c != '\r' && c != '\0' && line.size() < 255)
-        line.push_back(static_cast<char>(c));
+    const auto text = read_outside_text(path, kMaxCardTextBytes);
+    if (!text) return false;
+    line = text->substr(0, std::min<std::size_t>(text->find_first_of(std::string("\r\n\0", 3)), 255));
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include "common/bytes.h"
 #include "common/files.h"
 #include "common/runner.h"
+#include "common/safe_open.h"
 #include "common/strings.h"
 #include "common/text.h"
 #include "common/ui.h"
@@ -27,16 +28,18 @@ void show(CefProgress* progress, const std::string& text) {
     if (progress) progress->set_text(text);
 }
 
+// The files of the work folder are new each run: nothing there, not even a link, is written
+// through.
 bool write_text_file(const std::string& path, const std::string& bytes) {
-    platform::UniqueFile file = platform::open_file(path, "wb");
+    platform::UniqueFd file = create_new_file(path);
     if (!file) return false;
-    const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-    return platform::close_file(file) && ok;
+    if (!platform::write_all(file.get(), bytes.data(), bytes.size())) return false;
+    return file.close();
 }
 
-// One channel of the mapping, bit-reduced on its way out, into a channel file.
+// One channel of the mapping, bit-reduced on its way out, into a new channel file.
 bool write_channel_file(const std::uint16_t* samples, std::size_t count, int level, const std::string& path) {
-    platform::UniqueFile file = platform::open_file(path, "wb");
+    platform::UniqueFd file = create_new_file(path);
     if (!file) return false;
     std::vector<std::uint16_t> chunk(kChunkSamples);
     std::vector<std::uint8_t> bytes(kChunkSamples * 2);
@@ -46,10 +49,10 @@ bool write_channel_file(const std::uint16_t* samples, std::size_t count, int lev
         chunk.assign(samples + at, samples + at + n);
         cef_reduce_samples(chunk.data(), n, level);
         for (std::size_t i = 0; i < n; ++i) store_le16(&bytes[2 * i], chunk[i]);
-        ok = std::fwrite(bytes.data(), 1, 2 * n, file.get()) == 2 * n;
+        ok = platform::write_all(file.get(), bytes.data(), 2 * n);
         pump_messages();
     }
-    return platform::close_file(file) && ok;
+    return ok && file.close();
 }
 
 }  // namespace

@@ -73,6 +73,14 @@ TEST_F(CardOpsTest, SetPatConditionsADriveMapCard) {
     EXPECT_EQ(cardgen::read_bytes(card / "config.dat"), before_cfg);
     EXPECT_EQ(cardgen::read_bytes(card / "ecg.dat"), ecg);
     EXPECT_EQ(run({"/setpat=" + (t / "missing.LDSC").string()}).code, 118);
+    // A descriptor that is a link, even to a good one, or a FIFO is not read.
+    cardgen::write_bytes(ldsc, desc.data(), desc.size());
+    fs::create_symlink(ldsc, t / "L.LDSC");
+    ASSERT_EQ(::mkfifo((t / "F.LDSC").c_str(), 0600), 0);
+    for (const char* name : {"L.LDSC", "F.LDSC"}) {
+        EXPECT_EQ(run({"/setpat=" + (t / name).string()}, {"VOND_UI_ANSWERS=yes"}).code, 118) << name;
+        EXPECT_EQ(cardgen::read_bytes(card / "config.dat"), before_cfg) << name;
+    }
 }
 
 TEST_F(CardOpsTest, SetPatDeclinedLeavesTheCard) {

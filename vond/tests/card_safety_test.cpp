@@ -1,5 +1,7 @@
 // The card holds the only copy of a recording until it has been read: the built program marks,
 // rewrites or reconditions a card only when the ECG is safely on disk, and only the card meant.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -107,6 +109,20 @@ TEST_F(CardSafetyTest, PatientDetailsChangeOnlyTheOneCardWithFilesFromTheNamedFo
     r = run({"/changepat=cnav", "/confirmed", "/dir=" + out.string()});
     EXPECT_EQ(r.code, 105) << r.err;
     EXPECT_EQ(image(e), kept);
+    // Nor is a link there (to a file of a size a card carries) followed, or a FIFO opened.
+    const Bytes others(8192, 'o');
+    cardgen::write_bytes(t / "others", others.data(), others.size());
+    for (const bool link : {true, false}) {
+        fs::remove(out / "cnav.dat");
+        if (link)
+            fs::create_symlink(t / "others", out / "cnav.dat");
+        else
+            ASSERT_EQ(::mkfifo((out / "cnav.dat").c_str(), 0600), 0);
+        r = run({"/changepat=cnav", "/confirmed", "/dir=" + out.string()});
+        EXPECT_EQ(r.code, 105) << link << r.err;
+        EXPECT_EQ(image(e), kept) << link;
+    }
+    fs::remove(out / "cnav.dat");
     Bytes good(8192, 0);
     good[0] = 0x5A;
     cardgen::write_bytes(out / "cnav.dat", good.data(), good.size());

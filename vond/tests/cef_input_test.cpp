@@ -1,5 +1,7 @@
 // Compressed ECG files as input: valid, damaged and hostile. The files are built here from the
 // container layout, not with the program's writer.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "common/registry.h"
@@ -188,6 +190,18 @@ TEST_F(CefInputTest, DamagedAndHostileFilesAreRefused) {
         << r.err;
     EXPECT_TRUE(temp_clean());
     ASSERT_TRUE(tv::reg_set_string(tv::HKEY_LOCAL_MACHINE, tv::kSzipKey, "Install Path", SZIP_PROGRAM));
+
+    // A link named as the input, even to a good file, is not followed, nor is a FIFO opened.
+    const fs::path link = t / "LINK.CEF", fifo = t / "FIFO.CEF";
+    fs::create_symlink(write_cef(standard()), link);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    fs::remove_all(out);
+    fs::create_directories(out);
+    for (const fs::path& p : {link, fifo}) {
+        r = run({"/dir=" + out.string(), "/ipdir=" + p.string(), "/readpat=path"});
+        EXPECT_EQ(r.code, 112) << p << r.err;
+        EXPECT_TRUE(fs::is_empty(out)) << p;
+    }
 
     // A newer container is not taken as input: the folder is read as a card copy instead.
     s = standard();

@@ -320,6 +320,44 @@ TEST_F(IntakeTest, TwelveLeadCardToArchive) {
     expect_temp_folder_clean();
 }
 
+// The card's sound file is swapped after " /wav" found it (a link to another file, a FIFO, a
+// sparse file far larger than any card's): the copy is refused at once, the operator is told,
+// and the recording is stored without it. The card has its own file back for the ECG read.
+TEST_F(IntakeTest, ASwappedSoundFileOnTheCardIsNotCopied) {
+    const fs::path secret = t / "secret.wav", keep = t / "wav.keep", script = t / "swapvond";
+    std::ofstream(secret) << std::string(65536, 's');
+    const struct {
+        const char* what;
+        std::string swap;
+    } cases[] = {
+        {"link", "ln -s '" + secret.string() + "' \"$w\""},
+        {"fifo", "mkfifo \"$w\""},
+        {"large", "truncate -s 1536M \"$w\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        scripted.shown.clear();
+        shown_details.clear();
+        fs::remove_all(t / "CARD");
+        make_card();
+        std::ofstream(script) << "#!/bin/sh\nw='" << (card / "patient.wav").string() << "'\n[ -e '" << keep.string()
+                              << "' ] && { rm -f \"$w\"; mv '" << keep.string() << "' \"$w\"; }\n'" << VOND_PROGRAM
+                              << "' \"$@\"\nc=$?\ncase \"$*\" in */wav*) mv \"$w\" '" << keep.string() << "'; "
+                              << c.swap << ";; esac\nexit $c\n";
+        fs::permissions(script, fs::perms::owner_all);
+        ASSERT_TRUE(reg_set_string(HKEY_LOCAL_MACHINE, kCardProgramKey, "Install Path", script.string()));
+        const std::size_t stored = stored_folders().size();
+        card_intake(0, mail);
+        ASSERT_EQ(scripted.shown.size(), 1u);
+        EXPECT_EQ(scripted.shown[0].text.rfind("The files for the Ostrabel recording could not be copied.", 0), 0u)
+            << scripted.shown[0].text;
+        ASSERT_EQ(shown_details.size(), 1u);
+        EXPECT_TRUE(shown_details[0].sound_file.empty());
+        EXPECT_EQ(stored_folders().size(), stored + 1);
+        expect_temp_folder_clean();
+    }
+}
+
 // A stand-in card program that logs its arguments and answers from a list of exit codes.
 class FakeCardTest : public IntakeTest {
 protected:

@@ -213,6 +213,10 @@ TEST_F(TapeMappingsTest, FreshAndZeroedEvenOverAStaleSetAndGoneAfterwards) {
         EXPECT_EQ(m.event_count(), 2);
         ASSERT_TRUE(write_patient_events(m, (t / "PATEVENT.DAT").string()));
         EXPECT_EQ(platform::read_whole_file((t / "PATEVENT.DAT").string()).value_or(""), "10\r\n10\r\n");
+        // The file is new in its folder: a link planted at its name is not written through.
+        fs::create_symlink(t / "PATEVENT.DAT", t / "LINKED.DAT");
+        EXPECT_FALSE(write_patient_events(m, (t / "LINKED.DAT").string()));
+        EXPECT_EQ(platform::read_whole_file((t / "PATEVENT.DAT").string()).value_or(""), "10\r\n10\r\n");
         m.events()->positions[0] = 0;
         ASSERT_TRUE(write_patient_events(m, (t / "NONE.DAT").string()));
         EXPECT_FALSE(fs::exists(t / "NONE.DAT"));  // no events, no file
