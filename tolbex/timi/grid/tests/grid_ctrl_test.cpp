@@ -153,8 +153,10 @@ TEST(GridCtrl, CompareCellsAndMoveColumn) {
     GridCell a, b, n1, n2;
     a.set_text("abc");
     b.set_text("abd");
-    n1.set_number(10);
-    n2.set_number(9);
+    for (auto [cell, text] : {std::pair{&n1, "10"}, std::pair{&n2, "9"}}) {
+        cell->set_text(text);
+        cell->set_data_type(kCellDataNumber);
+    }
     EXPECT_EQ(grid.compare_cells(&a, &b, 0), -1);
     EXPECT_EQ(grid.compare_cells(&a, &b, 2), 1);    // descending
     EXPECT_EQ(grid.compare_cells(&n1, &n2, 0), 1);  // numbers, not texts
@@ -410,7 +412,7 @@ TEST_F(GridFixture, TooltipArmsOnTheFirstHitAndShowsOnTheSecond) {
     EXPECT_FALSE(grid.tool_hit_test({-5, 5}, text));
 }
 
-TEST(GridCtrl, SetupMenusPrintOptionsAndTypeMessages) {
+TEST(GridCtrl, SetupMenusAndTypeMessages) {
     struct Grid : GridCtrl {
         void on_setup() override { log += "setup "; }
         void on_sheet_setup(std::int32_t s) override { log += "sheet" + std::to_string(s) + " "; }
@@ -432,14 +434,6 @@ TEST(GridCtrl, SetupMenusPrintOptionsAndTypeMessages) {
     grid.menu_command(999);  // not a menu command
     grid.menu_command(1001);
     EXPECT_EQ(grid.log, "cmd 1,2/1 1001 ");
-    grid.set_current_sheet(2);
-    grid.set_num_sheets(2);  // the current sheet is gone: the last becomes current
-    EXPECT_EQ(grid.set_current_sheet(2), GRID_BAD_INDEX);
-
-    EXPECT_EQ(grid.print_option(3), 25);
-    grid.set_print_option(10, 7);
-    grid.set_print_option(42, 1);
-    EXPECT_EQ(grid.print_option(10), 1);
     EXPECT_EQ(grid.send_cell_type_message(77, 5), 0);  // the default type answers
 }
 
