@@ -28,6 +28,7 @@ KEPT = {
     "set_pam_config_folder": "platform/account.cpp: PAM reads its service from /etc/pam.d only",
     "fire_interval": "framework/qt/timer.cpp: the tests' manual timers tick by interval",
     "remove_abandoned": "platform/shared_memory.cpp: a test root removes its named memory",
+    "add_record": "tolbex/archive/report_archive.cpp: a record in memory for an archive whose folder is gone",
     "unmap_drive": "platform/drives.cpp: map_drive's undo, for the tests' and tools' drive maps",
     # Readers of state the product only writes.
     "read_audit_log_file": "common/audit_log.cpp: the log verifier, the fuzzer and the tests read logs back",

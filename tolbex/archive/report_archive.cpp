@@ -460,4 +460,8 @@ Result<void> ReportArchive::hide_report_folder(std::string_view folder_name, std
     return {};
 }
 
+void ReportArchive::add_record(std::unique_ptr<ReportRecord> record) {
+    if (record) records_.push_back(std::move(record));
+}
+
 }  // namespace tv

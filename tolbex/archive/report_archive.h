@@ -233,6 +233,8 @@ public:
     // archive_io::delete_hidden_folder after the lock. kArchiveDeleteFailed when the name is not safe, or a link, a file or a folder that
     // cannot be renamed is in its place: that stays as it was.
     Result<void> hide_report_folder(std::string_view folder_name, std::string& hidden) const;
+    // Adds a record at the end (in memory only).
+    void add_record(std::unique_ptr<ReportRecord> record);
 
     // True when this archive's folder entry may be used as a path (set by the group).
     bool is_safe() const { return safe_; }

@@ -104,10 +104,8 @@ TEST_F(ArchiveOperationsTest, RefusalsChangeNothing) {
         {"no space beside the source index",
          [&](ArchiveGroup&, RecordingTrail& t) {
              // A folder whose parent is gone reads as a full disk.
-             std::filesystem::create_directories(root_ + "/gone/deeper/A");
-             write(root_ + "/gone/deeper/A/ARCHINFO.DAT", "R1.FUL\r\nOne\r\nx\r\n1\r\nFull\r\n");
              ReportArchive gone(root_ + "/gone/deeper/A", "Gone", false, false, false);
-             std::filesystem::remove_all(root_ + "/gone");
+             gone.add_record(std::make_unique<ReportRecord>("R1.FUL", gone.get_path(), "One", 1, 0, false));
              auto r = archive_ops::transfer_report(gone, "R1.FUL", group_ + "/B", "d", true, true, &t, notices);
              return r ? Result<void>() : Result<void>(r.error());
          },
