@@ -43,9 +43,9 @@ KEPT = {
     "office_available": "tolbex/letters/office_word_processor.cpp: the office tests skip without LibreOffice",
     "write_office_document": "tolbex/letters/office_word_processor.cpp: templates for the office tests, "
                              "through the program's own office session",
-    # The grid control's interface the TIMI window does not use: its tests set joins, labels,
-    # locked and heading rows and columns, tabs, masks and the editor's growth through these.
-    # Left to go with the features they reach.
+    # The grid control's interface the TIMI window does not use: its tests set joined cells,
+    # drop-list labels, locked and heading rows and columns and sheet tabs through these. Left to
+    # go with the features they reach.
     "set_join": "tolbex/timi/grid/grid_cell.cpp",
     "set_label": "tolbex/timi/grid/grid_cell.cpp",
     "set_heading_row_height": "tolbex/timi/grid/grid_ctrl.cpp",
@@ -54,9 +54,6 @@ KEPT = {
     "set_num_heading_rows": "tolbex/timi/grid/grid_ctrl.cpp",
     "set_num_side_cols": "tolbex/timi/grid/grid_ctrl.cpp",
     "set_uniform_row_height": "tolbex/timi/grid/grid_ctrl.cpp",
-    "grid_edit_text_extent": "tolbex/timi/grid/grid_in_place_edit.cpp",
-    "grid_fit_cell_edit": "tolbex/timi/grid/grid_in_place_edit.cpp",
-    "apply": "tolbex/timi/grid/grid_mask.cpp",
     "add_tab": "tolbex/timi/grid/grid_tab_bar.cpp",
 }
 
