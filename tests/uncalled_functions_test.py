@@ -48,11 +48,9 @@ KEPT = {
     # go with the features they reach.
     "set_join": "tolbex/timi/grid/grid_cell.cpp",
     "set_label": "tolbex/timi/grid/grid_cell.cpp",
-    "set_heading_row_height": "tolbex/timi/grid/grid_ctrl.cpp",
     "set_locked_cols": "tolbex/timi/grid/grid_ctrl.cpp",
     "set_locked_rows": "tolbex/timi/grid/grid_ctrl.cpp",
     "set_num_heading_rows": "tolbex/timi/grid/grid_ctrl.cpp",
-    "set_num_side_cols": "tolbex/timi/grid/grid_ctrl.cpp",
     "set_uniform_row_height": "tolbex/timi/grid/grid_ctrl.cpp",
     "add_tab": "tolbex/timi/grid/grid_tab_bar.cpp",
 }

@@ -152,17 +152,6 @@ int GridCtrl::set_uniform_row_height(bool on) {
     return GRID_OK;
 }
 
-int GridCtrl::set_heading_row_height(std::int32_t row, std::int32_t height) {
-    GridSettings& s = sheet();
-    if (row >= 0 || -row > static_cast<std::int32_t>(s.heading_heights.size())) return GRID_BAD_INDEX;
-    if (height < 0 || height > kMaxHeading) return GRID_BAD_VALUE;
-    s.heading_heights[static_cast<std::size_t>(-row - 1)] = height;
-    s.heading_height = 0;
-    for (std::int32_t h : s.heading_heights) s.heading_height += h;
-    layout(width_, height_);
-    return GRID_OK;
-}
-
 int GridCtrl::set_side_col_width(std::int32_t col, std::int32_t width) {
     GridSettings& s = sheet();
     if (col >= 0 || -col > static_cast<std::int32_t>(s.side_widths.size())) return GRID_BAD_INDEX;
@@ -197,16 +186,6 @@ int GridCtrl::set_num_heading_rows(std::int32_t n) {
     s.heading_heights.resize(static_cast<std::size_t>(n), s.default_row_height);
     s.heading_height = 0;
     for (std::int32_t h : s.heading_heights) s.heading_height += h;
-    layout(width_, height_);
-    return GRID_OK;
-}
-
-int GridCtrl::set_num_side_cols(std::int32_t n) {
-    if (n < 0 || n > 64) return GRID_BAD_INDEX;
-    GridSettings& s = sheet();
-    s.side_widths.resize(static_cast<std::size_t>(n), s.default_col_width);
-    s.side_width = 0;
-    for (std::int32_t w : s.side_widths) s.side_width += w;
     layout(width_, height_);
     return GRID_OK;
 }

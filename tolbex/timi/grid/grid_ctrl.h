@@ -90,12 +90,10 @@ public:
     std::int32_t get_row_height(std::int32_t row) const;
     int set_row_height(std::int32_t row, std::int32_t height);
     int set_uniform_row_height(bool on);
-    int set_heading_row_height(std::int32_t row, std::int32_t height);
     int set_side_col_width(std::int32_t col, std::int32_t width);
     int set_heading_height(std::int32_t height);
     int set_side_heading_width(std::int32_t width);
     int set_num_heading_rows(std::int32_t n);
-    int set_num_side_cols(std::int32_t n);
     int set_locked_cols(std::int32_t n);
     int set_locked_rows(std::int32_t n);
 
