@@ -1,13 +1,9 @@
 #include "common/audit_log.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -442,25 +438,6 @@ bool EventLogSource::report_event(int event_id) {
         return false;
     }
     return true;
-}
-
-std::string get_host_ip_address(const std::string& host) {
-    if (host.empty()) return {};
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* result = nullptr;
-    if (::getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || !result) return {};
-    std::string text;
-    for (addrinfo* ai = result; ai; ai = ai->ai_next) {
-        if (ai->ai_family != AF_INET || !ai->ai_addr || ai->ai_addrlen < sizeof(sockaddr_in)) continue;
-        const auto* sin = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);
-        const auto* b = reinterpret_cast<const std::uint8_t*>(&sin->sin_addr.s_addr);
-        text = format_string("%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
-        break;
-    }
-    ::freeaddrinfo(result);
-    return text;
 }
 
 std::string get_computer_ip_address() {

@@ -177,8 +177,6 @@ private:
 
 inline constexpr const char* kEventLogRegistryKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
 
-// "%d.%d.%d.%d" of the host's first IPv4 address; empty on failure.
-std::string get_host_ip_address(const std::string& host);
 // This computer's address (first non-loopback interface); empty on failure.
 std::string get_computer_ip_address();
 

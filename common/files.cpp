@@ -619,14 +619,6 @@ std::string get_extension_upper(const std::string& path) {
     return ext;
 }
 
-std::string replace_extension(const std::string& path, const std::string& extension) {
-    auto found = path.rfind('.');
-    long p = found == std::string::npos ? -1 : static_cast<long>(found);
-    if (extension.empty()) return p > 0 ? path.substr(0, static_cast<std::size_t>(p)) : path;
-    if (p < 1) return path + "." + extension;
-    return path.substr(0, static_cast<std::size_t>(p) + 1) + extension;
-}
-
 std::string trim_right_char(std::string text, char c) {
     while (!text.empty() && text.back() == c) text.pop_back();
     return text;

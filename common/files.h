@@ -116,7 +116,6 @@ std::string get_path_folder(const std::string& path);
 std::string get_path_folder_slash(const std::string& path);
 std::string get_path_file_name(const std::string& path);
 std::string get_extension_upper(const std::string& path);
-std::string replace_extension(const std::string& path, const std::string& extension);
 std::string trim_right_char(std::string text, char c);
 // Joins folder and name with one separator.
 std::string join_path(const std::string& folder, const std::string& name);

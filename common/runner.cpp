@@ -220,8 +220,4 @@ void pump_messages() {
     if (MessagePump* pump = g_pump.load()) pump->pump();
 }
 
-void discard_input_messages(void* window) {
-    if (MessagePump* pump = g_pump.load()) pump->discard_input(window);
-}
-
 }  // namespace tv

@@ -103,14 +103,10 @@ public:
     // The first guard was taken or the last one let go: commands are enabled anew. Called on the
     // thread that took or dropped the guard.
     virtual void child_runs_changed() {}
-    // Drops the window's queued user input (keys, mouse buttons and moves, scrolling); key and
-    // button releases stay queued.
-    virtual void discard_input(void* window) { (void)window; }
 };
 
 // Installs the pump (nullptr removes it). Call from the window thread at start-up.
 void set_message_pump(MessagePump* pump);
 void pump_messages();
-void discard_input_messages(void* window);
 
 }  // namespace tv

@@ -35,8 +35,6 @@ constexpr Tables kTables = make_tables();
 
 }  // namespace
 
-void build_byte_permutation() {}
-
 void scramble_bytes(std::uint8_t* buf, std::size_t count) {
     if (!buf) return;
     for (std::size_t i = 0; i < count; ++i) buf[i] = kTables.forward[buf[i]];

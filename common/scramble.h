@@ -7,8 +7,7 @@
 
 namespace tv {
 
-// The tables are constant; kept so callers may prepare them explicitly. Thread-safe.
-void build_byte_permutation();
+// The tables are constant, so every call is thread-safe.
 // Replaces each byte b by P[b].
 void scramble_bytes(std::uint8_t* buf, std::size_t count);
 // Replaces each byte b by inverse[b]; returns count.

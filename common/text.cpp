@@ -52,8 +52,6 @@ std::string locale_date_format() {
     return loc.info(D_FMT);
 }
 
-std::int64_t now_seconds() { return tv::platform::system().now(); }
-
 // Reads one physical line (without its LF) into `line`. False at end of file with nothing read.
 // getline scans the stream's buffer with memchr, which keeps index reads fast at any line length.
 bool read_physical_line(std::FILE* stream, std::string& line) {
@@ -81,13 +79,6 @@ char to_upper_char(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c
 
 char to_lower_char(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-void trim_trailing_char(char* text, char c) {
-    if (!text || !*text) return;
-    std::size_t n = std::strlen(text);
-    while (n > 0 && text[n - 1] == c) --n;
-    text[n] = '\0';
-}
-
 void trim_trailing_chars(char* text, const char* set) {
     if (!text || !*text || !set) return;
     std::size_t n = std::strlen(text);
@@ -99,22 +90,6 @@ void trim_trailing_chars(std::string& text, std::string_view set) {
     std::size_t n = text.size();
     while (n > 0 && set.find(text[n - 1]) != std::string_view::npos) --n;
     text.resize(n);
-}
-
-void remove_chars(const char* set, char* source, char* dest) {
-    if (!source) return;
-    char* out = dest ? dest : source;
-    for (const char* in = source; *in; ++in)
-        if (!set || std::strchr(set, *in) == nullptr) *out++ = *in;
-    *out = '\0';
-}
-
-std::string remove_chars(std::string_view set, std::string_view source) {
-    std::string out;
-    out.reserve(source.size());
-    for (char c : source)
-        if (set.find(c) == std::string_view::npos) out.push_back(c);
-    return out;
 }
 
 std::string duplicate_string(const char* text) { return text ? std::string(text) : std::string(); }
@@ -144,11 +119,6 @@ bool is_blank(std::string_view text) {
     for (char c : text)
         if (!is_space_char(c)) return false;  // bytes >= 0x80 are never white space
     return true;
-}
-
-std::string mid_or_empty(const std::string& text, std::size_t start, std::size_t count) {
-    if (start >= text.size()) return {};
-    return text.substr(start, count);
 }
 
 int date_order_from_format(std::string_view fmt) {
@@ -269,19 +239,6 @@ bool read_nonblank_line(std::FILE* stream, char* buffer, std::size_t size, std::
     return true;
 }
 
-int count_nonblank_lines(std::FILE* stream) {
-    if (!stream) return 0;
-    std::rewind(stream);
-    int count = 0;
-    std::string line;
-    while (read_nonblank_line(stream, line, nullptr)) {
-        ++count;
-        if (std::ferror(stream)) break;
-    }
-    std::rewind(stream);
-    return count;
-}
-
 bool read_text_line(std::FILE* stream, std::string& line) {
     if (!stream || !read_physical_line(stream, line)) return false;
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -331,48 +288,6 @@ ParsedInteger parse_integer(std::string_view text, std::int64_t min, std::int64_
     out.value = std::clamp(v, min, max);
     out.in_range = fits && out.value == v;
     return out;
-}
-
-std::int64_t parse_date_time_text(const char* text) {
-    if (!text) return now_seconds();
-    const std::string_view t(text);
-    std::tm tm{};
-    tm.tm_isdst = -1;
-    if (!t.empty() && is_digit(t[0])) {
-        // "dd/mm/yy hh:mm"
-        int day = 0, month = 0, year = 0, hour = 0, minute = 0;
-        if (t.size() < 14 || !read_fixed_number(t, 0, 2, day) || !read_fixed_number(t, 3, 2, month) ||
-            !read_fixed_number(t, 6, 2, year) || !read_fixed_number(t, 9, 2, hour) ||
-            !read_fixed_number(t, 12, 2, minute))
-            return now_seconds();
-        tm.tm_mday = day;
-        tm.tm_mon = month - 1;
-        tm.tm_year = year < 90 ? year + 100 : year;
-        tm.tm_hour = hour;
-        tm.tm_min = minute;
-        tm.tm_sec = 0;
-    } else {
-        // asctime: "Www Mmm dd hh:mm:ss yyyy"
-        static constexpr std::string_view kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
-        if (t.size() < 24) return now_seconds();
-        int month = -1;
-        for (int m = 0; m < 12; ++m)
-            if (t.substr(4, 3) == kMonths.substr(static_cast<std::size_t>(m) * 3, 3)) month = m;
-        int day = 0, hour = 0, minute = 0, second = 0, year = 0;
-        if (month < 0 || !read_fixed_number(t, 8, 2, day) || !read_fixed_number(t, 11, 2, hour) ||
-            !read_fixed_number(t, 14, 2, minute) || !read_fixed_number(t, 17, 2, second) ||
-            !read_fixed_number(t, 20, 4, year))
-            return now_seconds();
-        tm.tm_mday = day;
-        tm.tm_mon = month;
-        tm.tm_year = year - 1900;
-        tm.tm_hour = hour;
-        tm.tm_min = minute;
-        tm.tm_sec = second;
-    }
-    const std::time_t result = std::mktime(&tm);
-    if (result < 1) return now_seconds();
-    return static_cast<std::int64_t>(result);
 }
 
 std::string vformat_string(const char* format, std::va_list args) {

@@ -19,12 +19,8 @@ bool is_space_char(char c);  // " \t\n\v\f\r"
 char to_upper_char(char c);
 char to_lower_char(char c);
 
-void trim_trailing_char(char* text, char c);
 void trim_trailing_chars(char* text, const char* set);
 void trim_trailing_chars(std::string& text, std::string_view set);
-// Copies `source` without the characters of `set` into `dest`, or over `source` when dest is null.
-void remove_chars(const char* set, char* source, char* dest = nullptr);
-std::string remove_chars(std::string_view set, std::string_view source);
 std::string duplicate_string(const char* text);  // null gives ""
 void make_upper_in_place(char* text);
 void make_upper_in_place(std::string& text);
@@ -32,7 +28,6 @@ std::string to_upper_copy(std::string text);
 std::string to_lower_copy(std::string text);
 bool is_blank(const char* text);
 bool is_blank(std::string_view text);
-std::string mid_or_empty(const std::string& text, std::size_t start, std::size_t count);
 
 // User locale's date order: 0 month-day-year, 1 day-month-year, 2 year-month-day.
 int get_locale_date_order();
@@ -51,7 +46,6 @@ bool read_nonblank_line(std::FILE* stream, std::string& line, std::uint32_t* che
 bool read_nonblank_line(std::FILE* stream, char* buffer, std::size_t size, std::uint32_t* checksum = nullptr);
 // Folds one line into a running checksum (XOR of little-endian words, tail zero-padded).
 void fold_line_checksum(std::string_view line, std::uint32_t& checksum);
-int count_nonblank_lines(std::FILE* stream);
 // Reads one physical line of any length without its line end (LF or CR LF); blank lines too.
 // False at end of file with nothing read.
 bool read_text_line(std::FILE* stream, std::string& line);
@@ -75,10 +69,6 @@ ParsedInteger parse_integer(std::string_view text, std::int64_t min = INT32_MIN,
 // The line splitters (CR LF and LF) live in platform/codepage.h, which the hives read with too.
 using platform::split_lines;
 using platform::take_line;
-
-// "dd/mm/yy hh:mm" or asctime "Www Mmm dd hh:mm:ss yyyy", local time; the current time for
-// anything that cannot be read or represented.
-std::int64_t parse_date_time_text(const char* text);
 
 // printf-style formatting; the result is cut at 2047 characters.
 std::string format_string(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -874,10 +874,6 @@ bool CefUnpacker::unpack_sound_file() {
     });
 }
 
-bool CefUnpacker::unpack_channel(int index) {
-    return undoable([&] { return unpack_one_channel(index); });
-}
-
 bool CefUnpacker::unpack_one_channel(int index) {
     if (!ready()) return false;
     if (index < 0 || index >= static_cast<int>(channels_.size())) return fail(kCefChannelMissing, cef_path_);
@@ -952,7 +948,7 @@ bool CefUnpacker::unpack() {
 
 // One channel at a time leaves most of the compressor's threads idle at the end of each file:
 // every packed channel's compressor is started at once, and their results are taken (and their
-// failures reported) in channel order by unpack_channel. Anything that goes wrong here is left
+// failures reported) in channel order by unpack_one_channel. Anything that goes wrong here is left
 // to that ordinary path.
 void CefUnpacker::start_channel_unpacking() {
     if (!ready()) return;

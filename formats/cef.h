@@ -214,7 +214,6 @@ public:
     // PATIENT.WAV on its own: an empty member is error 14.
     bool unpack_sound_file();
     bool unpack_description();
-    bool unpack_channel(int index);
     bool unpack_all_channels();
     // All extra members, or only the one named (compared without regard to case; not found is
     // success with no file).

@@ -397,9 +397,4 @@ std::string format_repinfo_text(std::string_view description, int type, std::int
     return text;
 }
 
-bool write_repinfo_file(const std::string& path, std::string_view description, int type, std::int64_t time,
-                        std::int64_t size) {
-    return platform::atomic_write_file(path, format_repinfo_text(description, type, time, size));
-}
-
 }  // namespace tv

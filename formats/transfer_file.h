@@ -72,8 +72,5 @@ int unpack_transfer_file(const std::string& archive_path, const std::string& fol
 // REPINFO.TXT content: description, type code, time and size fields, one a line, CR LF line
 // ends. Line breaks and other control characters in the description become blanks.
 std::string format_repinfo_text(std::string_view description, int type, std::int64_t time, std::int64_t size);
-// Writes the content above to `path` (replacing it); false on any failure.
-bool write_repinfo_file(const std::string& path, std::string_view description, int type, std::int64_t time,
-                        std::int64_t size);
 
 }  // namespace tv

@@ -17,10 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tv::ArchiveGroup g(group + tv::kGroupIndexName);
     volatile std::uint32_t sink = g.get_checksum();
     for (std::int32_t i = 0; i < g.get_count(); ++i)
-        if (tv::ReportArchive* a = g.get_archive(i)) sink = sink + static_cast<std::uint32_t>(a->get_count());
+        if (tv::ReportArchive* a = g.get_archive(i)) {
+            sink = sink + static_cast<std::uint32_t>(a->get_count());
+            a->find_record("R1");
+        }
     g.find_archive_by_name("Deleted Reports");
     g.find_archive_by_folder("STANDARD");
-    g.find_report("R1");
     (void)sink;
     return 0;
 }

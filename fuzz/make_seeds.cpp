@@ -21,6 +21,7 @@
 #include "tolbex/archive/report_archive.h"
 #include "formats/cef.h"
 #include "tolbex/reports/metafile_player.h"
+#include "tolbex/reports/tests/page_test_support.h"
 #include "tolbex/reports/page_export.h"
 #include "tolbex/reports/page_items.h"
 #include "formats/transfer_file.h"
@@ -31,6 +32,8 @@
 #include "tools/demo/demo_signing.h"
 #include "tools/szip/szip_format.h"
 #include "tools/cardgen/card_builder.h"
+#include "tools/demo/emf_writer.h"
+#include "tools/demo/page_file_builder.h"
 
 namespace {
 
@@ -329,7 +332,7 @@ void more_reader_seeds(const std::string& work) {
          "Dear <PatientName> \r\nHeart rate <3>[%5.1f] bpm.\r\n<3>[> 50]Fast.</3>[> 50]\r\n<6>[= \"Sinus rhythm\"]SR "
          "continued _\r\nhere.</6>[= \"Sinus rhythm\"]\r\n");
     tv::MonoImage image = tv::MonoImage::white(19, 7);
-    for (int i = 0; i < 7; ++i) image.set_black(i * 2, i);
+    for (int i = 0; i < 7; ++i) tv::testing::set_black(image, i * 2, i);
     seed("fuzz_page_bitmap", "mono", tv::encode_bmp(image));
 
     const std::string trace = work + "seed.trace";

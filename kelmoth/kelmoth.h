@@ -177,7 +177,6 @@ struct TimeCode {
 };
 void digit_lookup(std::uint32_t pattern, std::int32_t& result, int& valid, bool first_digit);
 TimeCode decode_time_code(std::uint32_t word);
-int bcd_to_number(std::int32_t value);
 void append_time_code_block(Kelmoth& k, const std::uint8_t* message, int n);
 void start_time_search(Kelmoth& k);
 

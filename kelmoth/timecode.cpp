@@ -82,10 +82,6 @@ TimeCode decode_time_code(std::uint32_t word) {
     return t;
 }
 
-int bcd_to_number(std::int32_t v) {
-    return ((v >> 12) & 0xF) * 1000 + ((v >> 8) & 0xF) * 100 + ((v >> 4) & 0xF) * 10 + (v & 0xF);
-}
-
 void append_time_code_block(Kelmoth& k, const std::uint8_t* m, int n) {
     if (n != 268) return;
     std::lock_guard<std::mutex> lock(k.tc_mutex);

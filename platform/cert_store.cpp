@@ -119,8 +119,8 @@ std::unique_ptr<CertStore> make_folder_cert_store(const std::string& folder) {
 std::unique_ptr<CertStore> make_memory_cert_store() { return std::make_unique<MemoryCertStore>(); }
 
 CertStore& cert_store() {
-    static FolderCertStore folder_store{std::string()};
-    return g_override ? *g_override : folder_store;
+    static const std::unique_ptr<CertStore> folder_store = make_folder_cert_store(std::string());
+    return g_override ? *g_override : *folder_store;
 }
 
 void set_cert_store(CertStore* s) { g_override = s; }

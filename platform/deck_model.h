@@ -1,5 +1,6 @@
 // A simulated replay deck: the driver's ring and the firmware's message stream, playing a tape
-// trace. The same model serves the in-process deck of the tests and the simulator program.
+// trace. The same model serves the in-process deck of the tests and the simulator program
+// (tools/deck-sim).
 #pragma once
 #include <atomic>
 #include <condition_variable>
@@ -159,11 +160,5 @@ private:
     std::vector<std::uint64_t> memory_;
     std::unique_ptr<DeckModel> model_;
 };
-
-// Serves the model on a SOCK_SEQPACKET socket at `path` until `stop` is set. Once `silent` is set
-// the deck plays no more and answers nothing, its connections left open: a deck that hung. False
-// when the socket cannot be made.
-bool serve_deck(DeckModel& model, const std::string& path, const std::atomic<bool>& stop, std::string& error,
-                const std::atomic<bool>* silent = nullptr);
 
 }  // namespace tv::platform

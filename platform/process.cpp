@@ -150,11 +150,4 @@ int wait_process(ChildProcess& child) {
     return status < 0 ? kExitUnknown : exit_code_from_status(status);
 }
 
-bool try_wait_process(ChildProcess& child, int& exit_code) {
-    int status = -1;
-    if (!try_wait_process_status(child, status)) return false;
-    exit_code = status < 0 ? kExitUnknown : exit_code_from_status(status);
-    return true;
-}
-
 }  // namespace tv::platform

@@ -46,11 +46,10 @@ struct ChildIo {
 bool spawn_process(const std::vector<std::string>& argv, ChildProcess& child, const ChildIo& io = {});
 // Waits for the child; its exit code by the convention above.
 int wait_process(ChildProcess& child);
-// Non-blocking: true and the code when the child has ended (or there is no child: -2).
-bool try_wait_process(ChildProcess& child, int& exit_code);
 // The same with the raw waitpid status, for callers that tell an exit from a signal: `status` is
 // -1 when the wait failed or there is no child. The child is reaped (pid -1) once it has ended.
 void wait_process_status(ChildProcess& child, int& status);
+// Non-blocking: true once the child has ended (or there is no child).
 bool try_wait_process_status(ChildProcess& child, int& status);
 
 }  // namespace tv::platform

@@ -496,9 +496,9 @@ std::unique_ptr<Registry> make_file_registry(const std::string& machine_folder, 
 std::unique_ptr<Registry> make_memory_registry() { return std::make_unique<MemoryRegistry>(); }
 
 Registry& registry() {
-    static FileRegistry files{"", ""};
+    static const std::unique_ptr<Registry> files = make_file_registry("", "");
     Registry* r = g_override.load(std::memory_order_acquire);
-    return r ? *r : files;
+    return r ? *r : *files;
 }
 
 void set_registry(Registry* r) { g_override.store(r, std::memory_order_release); }

@@ -55,8 +55,8 @@ check() {
         [[ $top == brackmor && $inc == tolbex/archive/* ]] ||
             offend "a program includes no other program's code"
     fi
-    if is_program "$top" && [[ $itop == tools && $file != */tests/* && $file != */bench/* ]]; then
-        offend "a program's own code includes no tool (its tests and benchmarks may use the stand-ins)"
+    if is_program "$top" && [[ $itop == tools && $file != */tests/* && $file != */bench/* && $file != */demo/* ]]; then
+        offend "a program's own code includes no tool (its tests, benchmarks and demos may use the stand-ins)"
     fi
     if [[ $top == tools ]]; then
         if [[ $itop == tolbex ]]; then

@@ -41,13 +41,6 @@ const std::array<std::uint16_t, 256>& crc16_table() {
     return table;
 }
 
-std::uint16_t crc16(const std::uint8_t* data, std::size_t size) {
-    const auto& t = crc16_table();
-    unsigned crc = 0xFFFF;
-    for (std::size_t i = 0; i < size; ++i) crc = t[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-    return static_cast<std::uint16_t>(crc);
-}
-
 bool unscramble_sector(std::uint8_t* s, SectorForm form) {
     if (form == SectorForm::None) return true;
     const auto& t = crc16_table();

@@ -39,7 +39,6 @@ SectorForm sector_form(std::uint8_t type);
 
 // Reflected CRC-16, polynomial 0x1021, initial 0xFFFF, no final XOR.
 const std::array<std::uint16_t, 256>& crc16_table();
-std::uint16_t crc16(const std::uint8_t* data, std::size_t size);
 
 // In place; the check compares the register with the checksum at offsets 3-4.
 bool unscramble_sector(std::uint8_t* sector, SectorForm form);

@@ -61,10 +61,6 @@ void ProgressRules::set_position(std::uint32_t pos) {
     position_ = static_cast<int>(std::min<std::uint32_t>(pos, static_cast<std::uint32_t>(maximum_)));
 }
 
-int ProgressRules::percent() const {
-    return maximum_ <= 0 ? 0 : static_cast<int>(static_cast<std::int64_t>(position_) * 100 / maximum_);
-}
-
 DrivePromptRules::DrivePromptRules(char default_drive, bool offer_when_none)
     : default_drive_(default_drive), offer_when_none_(offer_when_none) {}
 

@@ -96,7 +96,6 @@ public:
     void set_position(std::uint32_t pos);
     int maximum() const { return maximum_; }
     int position() const { return position_; }
-    int percent() const;
 
 private:
     bool conditioning_;

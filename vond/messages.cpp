@@ -153,30 +153,6 @@ int notify_analysis_window() {
     return r ? static_cast<int>(*r) : 0;
 }
 
-int get_drive_type(const std::string& path) {
-    if (path.size() <= 1 || path.size() > 255) return kDriveOther;
-    const char c = path[0];
-    if ((c == 'A' || c == 'B' || c == 'a' || c == 'b') && path[1] == ':') return kDriveFloppy;
-    if (path[0] == '\\' && path[1] == '\\') {
-        const std::size_t server_end = path.find('\\', 2);
-        if (server_end == std::string::npos || server_end == 2) return kDriveOther;
-        const std::size_t share_end = path.find('\\', server_end + 1);
-        const std::size_t share_len = (share_end == std::string::npos ? path.size() : share_end) - server_end - 1;
-        return share_len > 0 ? kDriveRemote : kDriveOther;
-    }
-    if (path[1] != ':' || !((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return kDriveOther;
-    auto d = platform::mapped_drive(c);
-    if (!d) return kDriveOther;
-    switch (d->kind) {
-        case platform::DriveKind::Removable:
-        case platform::DriveKind::Floppy: return kDriveRemovable;
-        case platform::DriveKind::Fixed: return kDriveFixed;
-        case platform::DriveKind::Remote: return kDriveRemote;
-        case platform::DriveKind::CdRom: return kDriveCdRom;
-        default: return kDriveOther;
-    }
-}
-
 MsgResult show_card_message(unsigned id, MsgIcon icon, MsgButtons buttons, bool notify, const std::string& text) {
     minimise_analysis_window();
     const MsgResult r = show_message(id, icon, buttons, text);

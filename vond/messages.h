@@ -23,20 +23,6 @@ void minimise_analysis_window();
 int notify_analysis_window();
 // A message box of the card and ECG operations: the analysis window is minimised first, so the box
 // is not hidden behind it, and told "MSG_TOLBEX_CLOSED" afterwards when `notify` is set.
-// Drive-type codes of the probe.
-enum DriveTypeCode {
-    kDriveFloppy = 0,
-    kDriveFixed = 1,
-    kDriveRemote = 2,
-    kDriveRemovable = 3,
-    kDriveCdRom = 4,
-    kDriveOther = 5
-};
-// "X:" (anything after it ignored) names a card drive of the drive map; "A:" and "B:" are floppy
-// drives without asking. A network path "\\server\share..." is judged by its form alone, as no
-// share can be resolved here. Paths of more than 255 characters are refused (other).
-int get_drive_type(const std::string& path);
-
 MsgResult show_card_message(unsigned id, MsgIcon icon, MsgButtons buttons, bool notify, const std::string& text = {});
 
 }  // namespace tv::vond

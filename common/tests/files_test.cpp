@@ -117,16 +117,6 @@ TEST(FilesText, SplitsAndJoinsWithTheSlashAsSeparator) {
     EXPECT_EQ(tv::join_path("", "b"), "b");
 }
 
-TEST(FilesText, ReplaceExtensionTakesTheLastDotAnywhere) {
-    EXPECT_EQ(tv::replace_extension("C:/a.b/file", "TXT"), "C:/a.TXT");
-    EXPECT_EQ(tv::replace_extension("name", "TXT"), "name.TXT");
-    EXPECT_EQ(tv::replace_extension("name.DAT", ""), "name");
-    EXPECT_EQ(tv::replace_extension("name.DAT", "FUL"), "name.FUL");
-    EXPECT_EQ(tv::replace_extension(".x", "TXT"), ".x.TXT");  // a dot at index 0 does not count
-    EXPECT_EQ(tv::replace_extension(".x", ""), ".x");
-    EXPECT_EQ(tv::replace_extension("/tmp/TVAB12CD.tmp", ""), "/tmp/TVAB12CD");
-}
-
 TEST(FilesText, NameCharacters) {
     for (char c : std::string("\\/.:*?<>|\"")) EXPECT_FALSE(tv::is_valid_name_char(c)) << c;
     EXPECT_FALSE(tv::is_valid_name_char('\0'));

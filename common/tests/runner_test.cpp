@@ -21,10 +21,8 @@ const std::string kChild = TV_TEST_CHILD;
 class CountingPump : public MessagePump {
 public:
     int pumps = 0, cursors = 0;
-    void* discarded = nullptr;
     void pump() override { ++pumps; }
     void restore_wait_cursor() override { ++cursors; }
-    void discard_input(void* window) override { discarded = window; }
 };
 
 class RunnerTest : public ::testing::Test {
@@ -174,18 +172,6 @@ TEST_F(RunnerTest, PumpingAMissingProgramFailsAtOnce) {
     set_message_pump(&pump);
     EXPECT_EQ(run_child({"/nonexistent/KELMOTH.EXE", "/type", "1"}).code(), -1);
     EXPECT_EQ(pump.pumps, 0);  // no worker was started, nothing was waited for
-}
-
-TEST_F(RunnerTest, MessageHelpersUseTheInstalledPump) {
-    pump_messages();  // nothing installed: nothing happens
-    discard_input_messages(nullptr);
-    CountingPump pump;
-    set_message_pump(&pump);
-    pump_messages();
-    int window = 0;
-    discard_input_messages(&window);
-    EXPECT_EQ(pump.pumps, 1);
-    EXPECT_EQ(pump.discarded, &window);
 }
 
 }  // namespace

@@ -51,19 +51,19 @@ TEST(Process, ExitCodesOfRealChildren) {
 
 TEST(Process, TryWaitReportsTheEnd) {
     ChildProcess c;
-    int code = 99;
+    int status = 99;
     ASSERT_TRUE(spawn_process({"sh", "-c", "exit 7"}, c));
-    while (!try_wait_process(c, code)) ::usleep(1000);
-    EXPECT_EQ(code, 7);
+    while (!try_wait_process_status(c, status)) ::usleep(1000);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7) << status;
     EXPECT_EQ(c.pid, -1);
-    EXPECT_TRUE(try_wait_process(c, code));  // nothing left to wait for
-    EXPECT_EQ(code, kExitUnknown);
+    EXPECT_TRUE(try_wait_process_status(c, status));  // nothing left to wait for
+    EXPECT_EQ(status, -1);
 
     ASSERT_TRUE(spawn_process({"sleep", "60"}, c));
-    EXPECT_FALSE(try_wait_process(c, code));
+    EXPECT_FALSE(try_wait_process_status(c, status));
     ::kill(c.pid, SIGKILL);
-    while (!try_wait_process(c, code)) ::usleep(1000);
-    EXPECT_EQ(code, kExitUnknown);
+    while (!try_wait_process_status(c, status)) ::usleep(1000);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
 }
 
 TEST(Process, ResolvesWindowsProgramNames) {

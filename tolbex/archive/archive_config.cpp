@@ -176,9 +176,4 @@ const std::string& ArchiveConfigList::get_name(std::int32_t index) const {
     return entries_[static_cast<std::size_t>(index)].name;
 }
 
-std::int32_t ArchiveConfigList::get_kind(std::int32_t index) const {
-    if (index < 0 || index >= get_count()) return -1;
-    return entries_[static_cast<std::size_t>(index)].kind;
-}
-
 }  // namespace tv

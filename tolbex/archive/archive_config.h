@@ -54,7 +54,6 @@ public:
     std::int32_t get_count() const { return static_cast<std::int32_t>(entries_.size()); }
     const std::string& get_path(std::int32_t index) const;
     const std::string& get_name(std::int32_t index) const;
-    std::int32_t get_kind(std::int32_t index) const;  // -1 out of range
     const std::string& get_file_path() const { return file_path_; }
     // Why the last load left lines unread; empty when it read the whole file (or the file was
     // missing).

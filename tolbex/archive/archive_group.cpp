@@ -82,10 +82,6 @@ Result<void> add_group_entry(const std::string& index_path, std::string_view fol
     });
 }
 
-bool append_group_entry(const std::string& index_path, std::string_view folder_name, std::string_view display_name) {
-    return add_group_entry(index_path, folder_name, display_name).ok();
-}
-
 ArchivedReportEntry find_archived_report(const std::string& report_folder) {
     ArchivedReportEntry out;
     const std::string folder = platform::strip_trailing_slashes(report_folder);
@@ -214,16 +210,6 @@ std::int32_t ArchiveGroup::find_archive_by_folder(std::string_view folder_name) 
     for (std::size_t i = 0; i < archives_.size(); ++i)
         if (platform::iequals(archives_[i]->get_folder_name(), folder_name)) return static_cast<std::int32_t>(i);
     return -1;
-}
-
-ReportRecord* ArchiveGroup::find_report(std::string_view report_folder_name, std::int32_t* archive_index) const {
-    for (std::size_t i = 0; i < archives_.size(); ++i) {
-        if (ReportRecord* r = archives_[i]->find_record(report_folder_name)) {
-            if (archive_index) *archive_index = static_cast<std::int32_t>(i);
-            return r;
-        }
-    }
-    return nullptr;
 }
 
 }  // namespace tv

@@ -47,8 +47,6 @@ Result<void> change_group_index_locked(const std::string& index_path, const Grou
 // (kArchiveUnsafeName otherwise).
 Result<void> add_group_entry(const std::string& index_path, std::string_view folder_name,
                              std::string_view display_name);
-// The same, as true or false for callers that show their own message.
-bool append_group_entry(const std::string& index_path, std::string_view folder_name, std::string_view display_name);
 
 // Where a report folder is listed: the archive that holds it (its parent folder, with an
 // ARCHINFO.DAT, read afresh), the record of the folder's name there, and the archive's display
@@ -98,7 +96,6 @@ public:
     // the archive's path) without regard to case; the archive that lists a report folder name.
     std::int32_t find_archive_by_name(std::string_view display_name) const;   // -1 when none
     std::int32_t find_archive_by_folder(std::string_view folder_name) const;  // -1 when none
-    ReportRecord* find_report(std::string_view report_folder_name, std::int32_t* archive_index = nullptr) const;
 
 private:
     std::string index_path_;

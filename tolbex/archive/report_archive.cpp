@@ -425,11 +425,6 @@ std::string ReportArchive::get_index_path() const { return find_index_file(path_
 
 std::int64_t ReportArchive::get_index_size() const { return get_file_size_64(get_index_path()); }
 
-void ReportArchive::read_archinfo_mtime() {
-    IndexStamp s;
-    stamp_ = read_index_stamp(get_index_path(), s) ? s : IndexStamp{};
-}
-
 bool ReportArchive::index_changed_on_disk() const {
     IndexStamp s;
     if (!read_index_stamp(get_index_path(), s)) return !stamp_.is_zero();
@@ -447,12 +442,6 @@ ReportRecord* ReportArchive::find_record(std::string_view folder_name) const {
     for (const auto& r : records_)
         if (r && platform::iequals(r->get_name(), folder_name)) return r.get();
     return nullptr;
-}
-
-Result<void> ReportArchive::delete_report_folder(std::string_view folder_name) const {
-    std::string hidden;
-    if (Result<void> hid = hide_report_folder(folder_name, hidden); !hid) return hid;
-    return hidden.empty() ? Result<void>{} : archive_io::delete_hidden_folder(hidden);
 }
 
 Result<void> ReportArchive::hide_report_folder(std::string_view folder_name, std::string& hidden) const {

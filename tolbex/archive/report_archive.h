@@ -211,8 +211,6 @@ public:
     // Seconds since 1970 of the index's modification time as last read or written; 0 when never.
     std::int64_t get_index_time() const { return stamp_.mtime_ns / 1000000000; }
     const IndexStamp& get_index_stamp() const { return stamp_; }
-    // Takes the index file's current identity as this program's own (after every own write).
-    void read_archinfo_mtime();
     // A file that cannot be examined counts as changed exactly when it was seen before.
     bool index_changed_on_disk() const;
 
@@ -229,15 +227,10 @@ public:
 
     // The first record whose name equals `folder_name` without regard to case.
     ReportRecord* find_record(std::string_view folder_name) const;
-    // Deletes the folder of a report named `folder_name` in this archive (only when the name is a
-    // safe component; the archive folder itself is never touched). The index is not changed. Ok
-    // when the folder is gone or never existed; kArchiveDeleteFailed ("Couldn't delete report
-    // folder: ...") when it stays.
-    Result<void> delete_report_folder(std::string_view folder_name) const;
-    // The part of delete_report_folder a caller does under the archive's lock while the entry
-    // goes: renames the folder to a hidden name (archive_io::hide_folder), which `hidden`
-    // receives (empty when there was no folder), for archive_io::delete_hidden_folder after the
-    // lock. kArchiveDeleteFailed when the name is not safe, or a link, a file or a folder that
+    // Deleting a report's folder, the part a caller does under the archive's lock while the entry
+    // goes (the archive folder itself is never touched): renames the folder to a hidden name
+    // (archive_io::hide_folder), which `hidden` receives (empty when there was no folder), for
+    // archive_io::delete_hidden_folder after the lock. kArchiveDeleteFailed when the name is not safe, or a link, a file or a folder that
     // cannot be renamed is in its place: that stays as it was.
     Result<void> hide_report_folder(std::string_view folder_name, std::string& hidden) const;
     // Adds a record at the end (in memory only).

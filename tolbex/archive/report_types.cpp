@@ -172,26 +172,6 @@ std::string format_display_date_text(std::int64_t time) {
     return std::string(buffer, n);
 }
 
-int get_time_year(std::int64_t time) {
-    std::tm tm{};
-    return local_time(time, tm) ? tm.tm_year + 1900 : 0;
-}
-
-int get_time_month(std::int64_t time) {
-    std::tm tm{};
-    return local_time(time, tm) ? tm.tm_mon + 1 : 0;
-}
-
-int get_time_hour(std::int64_t time) {
-    std::tm tm{};
-    return local_time(time, tm) ? tm.tm_hour : -1;
-}
-
-int get_time_minute(std::int64_t time) {
-    std::tm tm{};
-    return local_time(time, tm) ? tm.tm_min : -1;
-}
-
 Result<int> get_report_source_product(const std::string& folder) {
     const platform::UniqueFile file = ReportFolder(folder).open_stream("version.txt", ReportFileKind::Text);
     std::FILE* f = file.get();

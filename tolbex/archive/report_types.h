@@ -82,12 +82,6 @@ std::string format_file_date_text(std::int64_t time);
 // Local time as the user's locale writes a short date, one blank, and the time without seconds
 // (64 characters at most). Empty when the time cannot be broken down.
 std::string format_display_date_text(std::int64_t time);
-// Calendar parts of a local time: year (0 when the time cannot be broken down), month 1-12 (0),
-// hour and minute (-1).
-int get_time_year(std::int64_t time);
-int get_time_month(std::int64_t time);
-int get_time_hour(std::int64_t time);
-int get_time_minute(std::int64_t time);
 
 // Which product wrote a report folder: 1 when the second line of its version.txt is exactly
 // "Gavrille", otherwise 0 (the analysis system; also for a missing file or line). An error

@@ -31,7 +31,6 @@ namespace {
 
 std::mutex g_hooks_mutex;
 CefUnpackHook g_unpacker;
-CardReader g_card_reader;
 
 // Copies the plain files of a folder ("WIN386.SWP" and dot files never); the sources copied go
 // into `copied`. False when the folder is missing, an entry refuses it (FolderFiles: `refusal`
@@ -70,11 +69,6 @@ bool listed_by_its_group(const std::string& archive_folder) {
 void set_cef_unpacker(CefUnpackHook unpacker) {
     std::lock_guard<std::mutex> lock(g_hooks_mutex);
     g_unpacker = std::move(unpacker);
-}
-
-void set_card_reader(CardReader reader) {
-    std::lock_guard<std::mutex> lock(g_hooks_mutex);
-    g_card_reader = std::move(reader);
 }
 
 int store_code_of_lock(const ArchiveIndexLock& lock) {
@@ -153,16 +147,6 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
             }
             if (!unpack || !unpack(source, staging)) failure = kStoreCopyFailed;
         }
-    } else if (type == kReportOstrabelCf && source.empty()) {
-        CardReader read;
-        {
-            std::lock_guard<std::mutex> lock(g_hooks_mutex);
-            read = g_card_reader;
-        }
-        if (!read || !read(staging, progress))
-            failure = kStoreCardFailed;
-        else
-            size = get_folder_size(staging, false);
     } else if (!copy_folder_files(source, staging, progress, copied, refusal)) {
         failure = kStoreCopyFailed;
     }

@@ -34,15 +34,12 @@ int store_code_of_lock(const ArchiveIndexLock& lock);
 
 // Unpacks a compressed ECG file into a folder; true on success.
 using CefUnpackHook = std::function<bool(const std::string& cef_file, const std::string& folder)>;
-// Reads the card into a folder, showing progress; true on success.
-using CardReader = std::function<bool(const std::string& folder, ProgressWindow* progress)>;
 // Adds what the caller writes into a new report that names its own folder (its details, say):
 // called with the report's final path, under the archive's lock just before the entry is written,
 // so it must be short. False fails the store (kStoreCopyFailed).
 using StoreCompletion = std::function<bool(const std::string& folder)>;
-// Installed by the subsystems that own these steps; without one the step fails (2 resp. 4).
+// Installed by the application; without one a compressed file fails to store (2).
 void set_cef_unpacker(CefUnpackHook unpacker);
-void set_card_reader(CardReader reader);
 
 // Stores `source` as a new report of `type` in `archive_folder` (never through a link in its place):
 //  - the archive's lock is taken before anything changes (its failure is 5-7 with `refusal`);

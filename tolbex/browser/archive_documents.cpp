@@ -21,15 +21,6 @@ std::vector<BrowserListCore*>& registry() {
 
 std::vector<BrowserListCore*> open_archive_documents() { return registry(); }
 
-BrowserListCore* find_archive_document(const std::string& path) {
-    for (BrowserListCore* d : registry()) {
-        const std::string& p = d->get_path_name();
-        if (p.empty()) continue;
-        if (p == path || is_same_folder(p, path)) return d;
-    }
-    return nullptr;
-}
-
 void reload_archive_documents() {
     // A reload may run callbacks that open or close documents: work on a copy, skip the gone.
     const std::vector<BrowserListCore*> docs = registry();

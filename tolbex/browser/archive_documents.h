@@ -12,8 +12,6 @@ class BrowserListCore;
 
 // Every archive-group document alive, in the order they were made.
 std::vector<BrowserListCore*> open_archive_documents();
-// The open document of an ARCHDIR.DAT path (the same file), or null.
-BrowserListCore* find_archive_document(const std::string& path);
 // Reloads every open archive-group document from its index files.
 void reload_archive_documents();
 // Called by each document as it is made and destroyed.

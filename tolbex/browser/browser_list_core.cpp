@@ -221,13 +221,6 @@ std::string BrowserListCore::get_report_folder(std::int32_t row) const {
     return r ? r->get_folder_path() : std::string();
 }
 
-std::string BrowserListCore::get_summary_path(std::int32_t row) const {
-    const std::string folder = get_report_folder(row);
-    if (folder.empty()) return folder;
-    if (auto found = platform::find_name_ci(folder, "SUMMARY.TXT")) return *found;
-    return join_path(folder, "SUMMARY.TXT");
-}
-
 std::string BrowserListCore::get_column_text(std::int32_t row, int column) const {
     const ReportRecord* r = get_record(row);
     if (!r) return {};
@@ -247,29 +240,6 @@ std::int64_t BrowserListCore::get_index_size(std::int32_t row) const {
     if (!a) return 0;
     const std::int64_t size = a->get_index_size();
     return size < 0 ? 0 : size;
-}
-
-int BrowserListCore::compare_rows(std::int32_t a, std::int32_t b, int key, bool ascending) const {
-    const ReportRecord* ra = get_record(a);
-    const ReportRecord* rb = get_record(b);
-    if (!ra || !rb) return 0;
-    const std::string na = get_archive(a)->get_name(), nb = get_archive(b)->get_name();
-    int r = 0;
-    switch (key) {
-        case kColumnName: r = platform::compare_text_nocase(ra->get_description(), rb->get_description()); break;
-        case kColumnArchive: r = platform::compare_text_nocase(na, nb); break;
-        case kColumnDate: r = three_way(ra->get_time(), rb->get_time()); break;
-        case kColumnSize: r = three_way(ra->get_size(), rb->get_size()); break;
-        case kColumnType: r = platform::compare_text_nocase(ra->get_type_name(), rb->get_type_name()); break;
-        case kColumnConfirmed:
-            r = platform::compare_text_nocase(ra->get_confirmed_text(), rb->get_confirmed_text());
-            break;
-        default: break;
-    }
-    if (!ascending) r = -r;
-    if (r == 0) r = platform::compare_text_nocase(na, nb);
-    if (r == 0) r = platform::compare_text_nocase(ra->get_description(), rb->get_description());
-    return r;
 }
 
 void BrowserListCore::sort_rows(std::vector<std::int32_t>& rows, int key, bool ascending) const {
@@ -531,12 +501,6 @@ bool BrowserListCore::copy_or_move_report(ReportArchive& archive, const std::str
     show_archive_errors(notices);
     if (!moved) show_archive_error(moved.error());
     return moved.ok();
-}
-
-bool BrowserListCore::copy_or_move_selected(const std::vector<std::int32_t>& rows, const std::string& group_folder,
-                                            std::int32_t archive_index, bool move, bool move_files, bool prefix,
-                                            ProgressWindow* progress) {
-    return copy_or_move_named(refs_of(rows), group_folder, archive_index, move, move_files, prefix, progress);
 }
 
 bool BrowserListCore::copy_or_move_named(const std::vector<ReportRef>& reports, const std::string& group_folder,

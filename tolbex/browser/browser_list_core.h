@@ -124,17 +124,15 @@ public:
     ReportType get_record_type(std::int32_t row) const;      // 0 without a group or record
     std::string get_archive_name(std::int32_t archive_index) const;
     std::string get_group_folder() const;
-    // <archive>/<name>, and that folder's SUMMARY.TXT; "" when the row has none.
+    // <archive>/<name>; "" when the row has none.
     std::string get_report_folder(std::int32_t row) const;
-    std::string get_summary_path(std::int32_t row) const;
     std::string get_column_text(std::int32_t row, int column) const;
     // Size of the row's archive's ARCHINFO.DAT; 0 when none.
     std::int64_t get_index_size(std::int32_t row) const;
 
-    // Row order: the key's column (texts without regard to case, times and sizes as numbers),
-    // negated when descending; ties by archive name, then description, both ascending.
-    int compare_rows(std::int32_t a, std::int32_t b, int key, bool ascending) const;
-    // Sorts rows by compare_rows, keeping the order of rows that compare equal.
+    // Sorts rows by the key's column (texts without regard to case, times and sizes as numbers),
+    // reversed when descending; ties by archive name, then description, both ascending; rows
+    // that compare equal keep their order.
     void sort_rows(std::vector<std::int32_t>& rows, int key, bool ascending) const;
 
     // The reports the rows show, and the row that shows a report now (-1 when it is gone).
@@ -178,15 +176,12 @@ public:
     // audit logs of destination (and, moving, source) and the free space are checked.
     bool copy_or_move_report(std::int32_t archive_index, std::int32_t record_index,
                              const std::string& destination_archive, bool move, bool move_files, bool prefix);
-    // Copies or moves the rows into archive `archive_index` of the group in `group_folder`;
+    // Copies or moves the reports into archive `archive_index` of the group in `group_folder`;
     // reports already in that archive are skipped. Reloads every open group document and shows
     // the outcome. True when nothing failed.
     bool copy_or_move_named(const std::vector<ReportRef>& reports, const std::string& group_folder,
                             std::int32_t archive_index, bool move, bool move_files, bool prefix,
                             ProgressWindow* progress = nullptr);
-    bool copy_or_move_selected(const std::vector<std::int32_t>& rows, const std::string& group_folder,
-                               std::int32_t archive_index, bool move, bool move_files, bool prefix,
-                               ProgressWindow* progress = nullptr);
     // Moves every report of archive `from` into archive `to` (prefixed with the archive name).
     bool move_archive_contents(std::int32_t from, std::int32_t to, ProgressWindow* progress = nullptr);
     // Deletes the archive's folder, rewrites ARCHDIR.DAT and reloads; nothing is rewritten when

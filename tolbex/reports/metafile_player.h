@@ -12,6 +12,37 @@
 
 namespace tv {
 
+// Record types and signatures of the metafile format.
+enum : std::uint32_t {
+    kEmrHeader = 1,
+    kEmrPolygon = 3,
+    kEmrPolyline = 4,
+    kEmrSetWindowExt = 9,
+    kEmrSetWindowOrg = 10,
+    kEmrSetViewportExt = 11,
+    kEmrSetViewportOrg = 12,
+    kEmrEof = 14,
+    kEmrSetMapMode = 17,
+    kEmrSetTextAlign = 22,
+    kEmrSetTextColor = 24,
+    kEmrMoveTo = 27,
+    kEmrSaveDc = 33,
+    kEmrRestoreDc = 34,
+    kEmrSelectObject = 37,
+    kEmrCreatePen = 38,
+    kEmrCreateBrush = 39,
+    kEmrDeleteObject = 40,
+    kEmrRectangle = 43,
+    kEmrLineTo = 54,
+    kEmrCreateFont = 82,
+    kEmrExtTextOutW = 84,
+    kEmrPolygon16 = 86,
+    kEmrPolyline16 = 87,
+};
+constexpr std::uint32_t kEmfSignature = 0x464D4520;
+constexpr std::uint32_t kStock = 0x80000000;
+
+
 struct EmfHeader {
     fw::Rc bounds;           // device units of the reference device
     fw::Rc frame;            // 0.01 mm
@@ -36,32 +67,5 @@ private:
 
 // Plays the metafile with its frame mapped onto `dst` (logical units of `dc`).
 void play_metafile(fw::DrawContext& dc, const EmfFile& emf, const fw::Rc& dst);
-
-// Writes metafiles of the kinds the player reads (demo data and tests). Coordinates are device
-// units of a 300 dpi reference device; the frame is the bounds in 0.01 mm.
-class EmfWriter {
-public:
-    explicit EmfWriter(fw::Sz size_pixels);
-    void pen(fw::PenStyle style, fw::Rgb colour = {}, int width = 1);
-    void brush(fw::Rgb colour);
-    void null_brush();
-    void font(int height, int weight = 400, const std::string& face = "Arial");
-    void text_colour(fw::Rgb colour);
-    void polyline(const std::vector<fw::Pt>& points);
-    void polygon(const std::vector<fw::Pt>& points);
-    void rectangle(const fw::Rc& r);
-    void move_to(fw::Pt p);
-    void line_to(fw::Pt p);
-    void text(fw::Pt at, std::string_view cp1252);
-    std::string finish();  // the whole file
-
-private:
-    void record(std::uint32_t type, std::string_view payload);
-    void select_new(std::uint32_t create_type, std::string payload, std::uint32_t& slot);
-    fw::Sz size_;
-    std::string body_;
-    std::uint32_t records_ = 0;
-    std::uint32_t pen_slot_ = 0, brush_slot_ = 0, font_slot_ = 0, next_handle_ = 1;
-};
 
 }  // namespace tv

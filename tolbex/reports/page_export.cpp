@@ -18,17 +18,6 @@ MonoImage MonoImage::white(int width, int height) {
     return m;
 }
 
-bool MonoImage::is_black(int x, int y) const {
-    if (x < 0 || y < 0 || x >= width || y >= height) return false;
-    return (bits[static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x / 8)] & (0x80 >> (x % 8))) == 0;
-}
-
-void MonoImage::set_black(int x, int y) {
-    if (x < 0 || y < 0 || x >= width || y >= height) return;
-    bits[static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x / 8)] &=
-        static_cast<std::uint8_t>(~(0x80 >> (x % 8)));
-}
-
 std::string encode_bmp(const MonoImage& image) {
     const std::uint32_t image_size =
         static_cast<std::uint32_t>(image.stride) * static_cast<std::uint32_t>(image.height);

@@ -24,8 +24,6 @@ struct MonoImage {
     int width = 0, height = 0, stride = 0;
     std::vector<std::uint8_t> bits;
     static MonoImage white(int width, int height);
-    bool is_black(int x, int y) const;
-    void set_black(int x, int y);
     const std::uint8_t* row(int y) const { return bits.data() + static_cast<std::size_t>(y) * stride; }
 };
 

@@ -181,24 +181,6 @@ bool write_page_annotations(const std::string& path, std::int64_t annotation_off
                             const std::vector<const PageItem*>& annotations, bool oem,
                             std::int64_t* marker_offset = nullptr, std::string* error = nullptr);
 
-// Writes page files as the analysis system does (tests, tools and demo data). Coordinates are
-// logical units; they are stored multiplied by 32.
-class PageFileBuilder {
-public:
-    void text(std::int32_t x, std::int32_t y, std::string_view cp1252, int size_code = kTextSmall);
-    void polyline(const std::vector<fw::Pt>& points);  // kPenUp coordinates stay as they are
-    void trace(std::int32_t x0, std::int32_t y0, std::int32_t base, std::int32_t gain,
-               const std::vector<std::uint16_t>& samples);
-    void dot_rows(std::uint32_t scale_code, std::int32_t a, std::int32_t b, const std::vector<std::int32_t>& rows);
-    void shape(std::uint32_t code, std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2);
-    void clip(std::int32_t left, std::int32_t top, std::int32_t right, std::int32_t bottom);
-    void label(std::string_view bytes);
-    const std::string& bytes() const { return bytes_; }
-
-private:
-    std::string bytes_;
-};
-
 // A note's text as pages store it: each line ends in CR LF (a lone LF gets its CR), and the text
 // is cut to what one text record holds, never between CR and LF.
 std::string note_text_for_page(std::string_view text);

@@ -299,12 +299,6 @@ std::optional<std::int64_t> Certificate::not_after() const {
     return static_cast<std::int64_t>(timegm(&tm));
 }
 
-std::string Certificate::serial_hex() const {
-    if (!cert_) return {};
-    const ASN1_INTEGER* s = X509_get0_serialNumber(cert_.get());
-    return hex(ASN1_STRING_get0_data(s), static_cast<std::size_t>(ASN1_STRING_length(s)), true);
-}
-
 std::string Certificate::fingerprint() const {
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned int n = 0;
@@ -558,12 +552,6 @@ std::size_t Crypto::unlock(const std::string& password) {
         ++opened;
     }
     return opened;
-}
-
-std::size_t Crypto::locked_count() const {
-    std::size_t n = 0;
-    for (const Entry& e : entries_) n += e.certificate.empty();
-    return n;
 }
 
 std::string Crypto::locked_text() const {

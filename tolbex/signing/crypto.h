@@ -86,8 +86,6 @@ public:
     std::string valid_to_text() const;
     // NotAfter in seconds since 1970 (UTC); nullopt when unreadable.
     std::optional<std::int64_t> not_after() const;
-    // The whole serial number, big-endian, as upper-case hex.
-    std::string serial_hex() const;
     // SHA-256 of the DER certificate as lower-case hex: what identifies a certificate in a list
     // (two certificates may share a serial, or the text shown for them).
     std::string fingerprint() const;
@@ -170,8 +168,6 @@ public:
     // Opens the locked entries that `password` (UTF-8, as typed) opens; how many it opened. The
     // password is not kept: OpenSSL wipes what it derives from it, the caller wipes its own copy.
     std::size_t unlock(const std::string& password);
-    // Entries still locked (no password given yet opened them).
-    std::size_t locked_count() const;
     // What the choice of certificates says of the locked entries: empty when none is locked,
     // kUnreadableCertificateText for one that the password opens but that cannot be read,
     // else kLockedCertificatesText.

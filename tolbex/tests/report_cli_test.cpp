@@ -5,6 +5,7 @@
 #include "tolbex/reports/metafile_player.h"
 #include "tolbex/reports/tests/page_test_support.h"
 #include "tolbex/tests/cli_fixture.h"
+#include "tools/demo/emf_writer.h"
 
 namespace cli {
 namespace {

@@ -11,6 +11,7 @@
 #include "testing/test_accounts.h"
 #include "tolbex/reports/metafile_player.h"
 #include "tolbex/tests/cli_fixture.h"
+#include "tools/demo/emf_writer.h"
 
 namespace cli {
 namespace {

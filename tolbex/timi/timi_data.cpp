@@ -496,10 +496,4 @@ void TimiData::compute_stemi_channel(int c, std::int32_t& first, std::int32_t& e
     }
 }
 
-void TimiData::compute_stemi_from_selection() {
-    std::array<std::int32_t, 3> first{}, end{};
-    for (int c = 0; c < kTimiChannels; ++c) selection_range(c, first[c], end[c]);
-    compute_stemi(first, end);
-}
-
 }  // namespace tv

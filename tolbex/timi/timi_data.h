@@ -211,14 +211,9 @@ public:
     void compute_stemi(std::array<std::int32_t, 3>& first, std::array<std::int32_t, 3>& end);
     // The same for one channel; the other channels' records stay as they are.
     void compute_stemi_channel(int channel, std::int32_t& first, std::int32_t& end);
-    void compute_stemi_from_selection();
 
     // --- files (see the .cpp files for the layouts) ---
-    // The header and every row; false when there is nothing to write or the file could not be
-    // written.
-    bool write_data_file(const std::string& path) const;
-    // Rows first..last (inclusive, first >= 0, last >= first; last is cut at the table's end).
-    bool write_data_file(const std::string& path, std::int32_t first, std::int32_t last) const;
+    // Rows first..last (inclusive; cut to the table); empty for an empty table.
     std::string data_file_text(std::int32_t first, std::int32_t last) const;
     // Appends to this object; a fresh object is expected. False on any missing or bad line,
     // `fault` (when given) then saying where and why.
@@ -226,7 +221,6 @@ public:
     bool read_data_text(std::string_view text, TimiFileFault* fault = nullptr);
 
     std::string summary_file_text(const std::string& file_name) const;
-    bool write_summary_file(const std::string& path) const;
 };
 
 }  // namespace tv

@@ -88,16 +88,6 @@ std::string TimiData::data_file_text(std::int32_t first, std::int32_t last) cons
     return out;
 }
 
-bool TimiData::write_data_file(const std::string& path) const {
-    if (rows.empty()) return false;  // an empty file could never be read back
-    return platform::atomic_write_file(path, data_file_text(0, row_count() - 1));
-}
-
-bool TimiData::write_data_file(const std::string& path, std::int32_t first, std::int32_t last) const {
-    if (rows.empty() || first < 0 || last < first || first >= row_count()) return false;
-    return platform::atomic_write_file(path, data_file_text(first, last));
-}
-
 std::string timi_data_file_error_text(const std::string& path, const TimiFileFault& fault) {
     std::string text = "The TIMI data file \"" + path + "\" cannot be read: ";
     if (fault.line > 0) text += "line " + std::to_string(fault.line) + ": ";

@@ -125,12 +125,6 @@ bool TimiPrintPlan::has_more() const {
     }
 }
 
-std::vector<std::int32_t> TimiPrintPlan::all_lines() {
-    std::vector<std::int32_t> out;
-    for (Line line = next_line(); line.kind != LineKind::End; line = next_line()) out.push_back(line.row);
-    return out;
-}
-
 // --- the pages ---
 
 TimiPrintColumns timi_print_columns(fw::DrawContext& dc, const fw::Font& head, const fw::Font& body) {

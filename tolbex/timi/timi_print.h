@@ -91,9 +91,6 @@ public:
     };
     Line next_line();
 
-    // The rows a whole run prints, -1 for an empty line.
-    std::vector<std::int32_t> all_lines();
-
 private:
     void next_chunk();
 

@@ -101,8 +101,4 @@ std::string TimiData::summary_file_text(const std::string& file_name) const {
     return out;
 }
 
-bool TimiData::write_summary_file(const std::string& path) const {
-    return platform::atomic_write_file(path, summary_file_text(path));
-}
-
 }  // namespace tv

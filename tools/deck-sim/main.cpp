@@ -10,7 +10,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "platform/deck_model.h"
+#include "deck_server.h"
 #include "platform/handles.h"
 #include "platform/paths.h"
 #include "platform/shared_memory.h"

@@ -11,6 +11,8 @@
 #include "platform/fs.h"
 #include "tolbex/reports/metafile_player.h"
 #include "tolbex/reports/page_items.h"
+#include "tools/demo/emf_writer.h"
+#include "tools/demo/page_file_builder.h"
 
 namespace tv::demo {
 

@@ -25,6 +25,7 @@
 #include "tools/demo/demo_recordings.h"
 #include "tools/demo/demo_signing.h"
 #include "tools/demo/demo_timi.h"
+#include "tools/demo/page_file_builder.h"
 
 namespace tv::demo {
 
@@ -246,7 +247,7 @@ bool make_group(const std::string& folder, const std::vector<std::string>& archi
         bool ok;
         if (name == kStandardArchiveName || name == kDeletedArchiveName) {
             const std::string sub = name == kStandardArchiveName ? kStandardArchiveName : kDeletedArchiveFolder;
-            ok = create_folder_path(join_path(folder, sub)) && append_group_entry(index, sub, name);
+            ok = create_folder_path(join_path(folder, sub)) && add_group_entry(index, sub, name).ok();
         } else {
             ok = create_archive_in_group(folder, name, nullptr);
         }

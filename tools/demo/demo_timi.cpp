@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "platform/fs.h"
-#include "tolbex/timi/timi_day_files.h"
-#include "tolbex/timi/timi_sample_week.h"
+#include "tools/demo/timi_day_files.h"
+#include "tools/demo/timi_sample_week.h"
 
 namespace tv::demo {
 

@@ -33,7 +33,6 @@ int usage() {
                  "  audit-verify FILE [--messages]\n"
                  "  scramble | unscramble        (stdin to stdout)\n"
                  "  lines FILE\n"
-                 "  parse-date TEXT\n"
                  "  tape-host PROGRAM [ARG]\n"
                  "  lang APP | user-root | find-szip\n"
                  "  register-type ID DESCRIPTION EXT SWITCH\n"
@@ -234,11 +233,6 @@ int main(int argc, char** argv) {
     if (cmd == "scramble") return scramble(true);
     if (cmd == "unscramble") return scramble(false);
     if (cmd == "lines") return rest.empty() ? usage() : lines(rest[0]);
-    if (cmd == "parse-date") {
-        if (rest.empty()) return usage();
-        std::printf("%" PRId64 "\n", tv::parse_date_time_text(rest[0].c_str()));
-        return 0;
-    }
     if (cmd == "tape-host") return rest.empty() ? usage() : tape_host(rest[0], arg(1));
     if (cmd == "lang") {
         const int id = tv::select_ui_language(arg(0));

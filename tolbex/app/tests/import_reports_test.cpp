@@ -24,7 +24,7 @@ protected:
         register_tolbex_strings();
         const fs::path src = t / "src";
         fs::create_directories(src);
-        ASSERT_TRUE(write_repinfo_file((src / "REPINFO.TXT").string(), "Mailed Holter", 510, 1196690709, 4321));
+        write_file(src / "REPINFO.TXT", format_repinfo_text("Mailed Holter", 510, 1196690709, 4321));
         write_file(src / "DATA.BIN", "payload");
         for (const char* name : {"MAIN.DAT", "PATIENT.DAT", "COMBTIME.DAT", "COMBFLAG.DAT"})
             write_file(src / name, "part of a full report");

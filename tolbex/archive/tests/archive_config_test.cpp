@@ -32,11 +32,9 @@ TEST_F(ArchiveConfigTest, LoadAndSaveGoldenBytes) {
     ArchiveConfigList list;
     ASSERT_TRUE(list.load(file_));
     ASSERT_EQ(list.get_count(), 2);
-    EXPECT_EQ(list.get_kind(0), 1);
     EXPECT_EQ(list.get_path(0), "/data/G1");
     EXPECT_EQ(list.get_name(0), "Main");
     EXPECT_EQ(list.get_name(1), "");
-    EXPECT_EQ(list.get_kind(5), -1);
     EXPECT_EQ(list.get_path(5), "");
     ASSERT_EQ(list.save(), 0);
     EXPECT_EQ(read(file_), "1 \"/data/G1\" \"Main\"\r\n2 \"/media/G2\"\r\n");
@@ -50,7 +48,6 @@ TEST_F(ArchiveConfigTest, ScanRules) {
     ASSERT_TRUE(list.load(file_));
     ASSERT_EQ(list.get_count(), 3);
     EXPECT_EQ(list.get_path(0), "/net/a b");
-    EXPECT_EQ(list.get_kind(0), 3);
     EXPECT_EQ(list.get_name(1), "open");
     EXPECT_EQ(list.get_name(2), "");
     EXPECT_TRUE(list.get_load_error().empty());

@@ -52,10 +52,8 @@ TEST_F(ArchiveGroupTest, ReadsArchivesAndChecksum) {
     EXPECT_EQ(g.find_archive_by_name("deleted reports"), 1);
     EXPECT_EQ(g.find_archive_by_folder("standard"), 0);
     EXPECT_EQ(g.find_archive_by_name("nope"), -1);
-    std::int32_t where = -1;
-    ASSERT_NE(g.find_report("a.ful", &where), nullptr);
-    EXPECT_EQ(where, 0);
-    EXPECT_EQ(g.find_report("B.FUL"), nullptr);
+    EXPECT_NE(g.get_archive(0)->find_record("a.ful"), nullptr);
+    EXPECT_EQ(g.get_archive(0)->find_record("B.FUL"), nullptr);
 
     ArchiveGroup missing(group_ + "/NONE/ARCHDIR.DAT");
     EXPECT_EQ(missing.get_count(), 0);
@@ -99,7 +97,7 @@ TEST_F(ArchiveGroupTest, RemoveMiddleArchiveKeepsWhatAnotherProgramAdded) {
     fs::create_directories(group_ + "/B/X.FUL/sub");
     make_archive("C", "");
     ArchiveGroup g(index());
-    ASSERT_TRUE(append_group_entry(index(), "D", "Fourth"));  // another program, meanwhile
+    ASSERT_TRUE(add_group_entry(index(), "D", "Fourth"));  // another program, meanwhile
     ASSERT_TRUE(g.remove_archive(1));
     EXPECT_FALSE(fs::exists(group_ + "/B"));
     ASSERT_EQ(g.get_count(), 2);
@@ -154,11 +152,11 @@ TEST_F(ArchiveGroupTest, FailedRemovalKeepsTheArchiveListed) {
 
 TEST_F(ArchiveGroupTest, AppendEntryAddsALineEndFirst) {
     write(index(), "STANDARD\r\nSTANDARD");
-    ASSERT_TRUE(append_group_entry(index(), "3B07E135", std::string(20, 'd')));
+    ASSERT_TRUE(add_group_entry(index(), "3B07E135", std::string(20, 'd')));
     EXPECT_EQ(read(index()), "STANDARD\r\nSTANDARD\r\n3B07E135\r\n" + std::string(20, 'd') + "\r\n");
-    EXPECT_FALSE(append_group_entry(index(), "../x", "bad"));
-    EXPECT_FALSE(append_group_entry(index(), "", "bad"));
-    ASSERT_TRUE(append_group_entry(group_ + "/NEW.DAT", "DELETED", ""));
+    EXPECT_FALSE(add_group_entry(index(), "../x", "bad"));
+    EXPECT_FALSE(add_group_entry(index(), "", "bad"));
+    ASSERT_TRUE(add_group_entry(group_ + "/NEW.DAT", "DELETED", ""));
     EXPECT_EQ(read(group_ + "/NEW.DAT"), "DELETED\r\nDELETED\r\n");
     EXPECT_EQ(ArchiveGroup(index()).get_count(), 2);
 }

@@ -57,7 +57,6 @@ protected:
     void TearDown() override {
         platform::set_system(nullptr);
         set_cef_unpacker(nullptr);
-        set_card_reader(nullptr);
         ArchiveTestRoot::TearDown();
     }
     static std::set<std::string> names(const std::string& folder) {
@@ -194,7 +193,7 @@ static std::string unlisted_report_folders(const std::string& archive) {
     return unlisted;
 }
 
-// The unpacker and the card reader run while the files are copied: the archive shows no folder
+// The unpacker runs while the files are copied: the archive shows no folder
 // of the new report then; `complete` sees it under its name, still unlisted but under the lock.
 // A torn entry at the end of the index stays behind the new one.
 TEST_F(StoreReportTest, NoFolderIsSeenUnlistedWhileTheReportIsBuilt) {
@@ -209,7 +208,6 @@ TEST_F(StoreReportTest, NoFolderIsSeenUnlistedWhileTheReportIsBuilt) {
         return true;
     };
     set_cef_unpacker([&](const std::string&, const std::string& folder) { return look(folder); });
-    set_card_reader([&](const std::string& folder, ProgressWindow*) { return look(folder); });
     const StoreCompletion complete = [&](const std::string& folder) {
         write(folder + "/DETAILS.TXT", folder);
         return fs::exists(folder + "/ECG.DAT");
@@ -217,7 +215,7 @@ TEST_F(StoreReportTest, NoFolderIsSeenUnlistedWhileTheReportIsBuilt) {
     const struct {
         std::string source;
         ReportType type;
-    } cases[] = {{root_ + "/in.CEF", kReportCef}, {"", kReportOstrabelCf}};
+    } cases[] = {{root_ + "/in.CEF", kReportCef}};
     for (const auto& c : cases) {
         std::string path;
         ASSERT_EQ(store_report_in_archive(archive_, c.source, "d", 1, kNow, c.type, &path, nullptr, false, complete),
@@ -225,13 +223,13 @@ TEST_F(StoreReportTest, NoFolderIsSeenUnlistedWhileTheReportIsBuilt) {
         EXPECT_EQ(read(path + "/DETAILS.TXT"), path);  // its own name, not the hidden one
         EXPECT_NE(ReportArchive(archive_, "A").find_record(fs::path(path).filename().string()), nullptr);
     }
-    EXPECT_EQ(seen, (std::vector<std::string>{"", ""}));
+    EXPECT_EQ(seen, (std::vector<std::string>{""}));
     EXPECT_EQ(unlisted_report_folders(archive_), "");
     for (const auto& e : fs::directory_iterator(archive_))
         EXPECT_TRUE(e.path().filename().string()[0] != '.' || !e.is_directory()) << e.path();  // no staging left
     const std::string text = read(index());
     EXPECT_EQ(text.substr(text.size() - torn.size()), torn);
-    EXPECT_EQ(ReportArchive(archive_, "A").get_count(), 3);
+    EXPECT_EQ(ReportArchive(archive_, "A").get_count(), 2);
 
     // A failing `complete` leaves neither folder nor entry.
     std::string path;
@@ -240,7 +238,7 @@ TEST_F(StoreReportTest, NoFolderIsSeenUnlistedWhileTheReportIsBuilt) {
               kStoreCopyFailed);
     EXPECT_EQ(path, "");
     EXPECT_EQ(read(index()), text);
-    EXPECT_EQ(names(archive_).size(), 5u);  // ARCHINFO.DAT, the lock file, OLD.FUL and the two reports
+    EXPECT_EQ(names(archive_).size(), 4u);  // ARCHINFO.DAT, the lock file, OLD.FUL and the report
 }
 
 TEST_F(StoreReportTest, FolderFailures) {
@@ -274,20 +272,6 @@ TEST_F(StoreReportTest, CompressedFileAndCardUseTheirHooks) {
     // A folder as the source of a compressed report is copied as a folder.
     ASSERT_EQ(store_report_in_archive(archive_, source_, "c", 10, kNow, kReportCef, &path), kStoreOk);
     EXPECT_EQ(names(path), (std::set<std::string>{"PATIENT.TXT", "page.1"}));
-
-    EXPECT_EQ(store_report_in_archive(archive_, "", "card", 0, kNow, kReportOstrabelCf, &path), kStoreCardFailed);
-    EXPECT_FALSE(fs::exists(path));
-    set_card_reader([&](const std::string& folder, ProgressWindow*) {
-        write(folder + "/RAWECG1.DAT", std::string(1000, 'r'));
-        write(folder + "/PATSUMM.DAT", std::string(24, 'p'));
-        return true;
-    });
-    ASSERT_EQ(store_report_in_archive(archive_, "", "card", 0, kNow, kReportOstrabelCf, &path), kStoreOk);
-    ReportArchive a(archive_, "A");
-    ReportRecord* r = a.find_record(path.substr(archive_.size() + 1));
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(r->get_size(), 1024);  // measured, not the size passed
-    EXPECT_EQ(r->get_type(), kReportOstrabelCf);
 }
 
 TEST_F(StoreReportTest, DeleteEcgFilesTurnsTwelveLeadIntoFull) {

@@ -12,6 +12,7 @@
 #include "tolbex/reports/report_document.h"
 #include "tolbex/reports/report_printing.h"
 #include "tolbex/reports/report_page.h"
+#include "tools/demo/page_file_builder.h"
 
 namespace {
 
@@ -76,16 +77,7 @@ std::vector<const tv::CReportPage*> page_list() {
     return pages;
 }
 
-// All cores, as the export renders them.
-void BM_RenderThirtyPages(benchmark::State& state) {
-    tv::ensure_render_application();
-    const auto fonts = tv::default_page_fonts();
-    const auto pages = page_list();
-    for (auto _ : state) benchmark::DoNotOptimize(tv::render_pages_mono(pages, fonts));
-}
-BENCHMARK(BM_RenderThirtyPages)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-// One page after another on one thread, for comparison at the same load.
+// One page after another on one thread.
 void BM_RenderThirtyPagesOneThread(benchmark::State& state) {
     tv::ensure_render_application();
     const auto fonts = tv::default_page_fonts();

@@ -96,16 +96,6 @@ bool export_page_bitmap(const CReportPage& page, const PageFonts& fonts, int wid
     return write_picture(file_name, encode(render_page_mono(page, fonts, width, height), format), error);
 }
 
-std::vector<MonoImage> render_pages_mono(const std::vector<const CReportPage*>& pages, const PageFonts& fonts,
-                                         int width, int height) {
-    std::vector<MonoImage> images(pages.size());
-    if (pages.empty()) return images;
-    ensure_render_application();
-    for_each_page_parallel(pages.size(),
-                           [&](std::size_t i) { images[i] = render_page_mono(*pages[i], fonts, width, height); });
-    return images;
-}
-
 bool write_page_bitmaps(const std::vector<const CReportPage*>& pages, const PageFonts& fonts, int width, int height,
                         const std::function<std::string(std::size_t)>& file_name, BitmapFormat format,
                         std::string* error) {

@@ -22,10 +22,6 @@ void ensure_render_application();
 
 MonoImage render_page_mono(const CReportPage& page, const PageFonts& fonts, int width = kPageBitmapWidth,
                            int height = kPageBitmapHeight);
-// Renders every page on all cores, each worker on its own picture; the results are in page order
-// and the same bits as render_page_mono page by page. Pages must not change meanwhile.
-std::vector<MonoImage> render_pages_mono(const std::vector<const CReportPage*>& pages, const PageFonts& fonts,
-                                         int width = kPageBitmapWidth, int height = kPageBitmapHeight);
 // Renders and writes one page, replacing the file atomically. False with `error` on failure.
 bool export_page_bitmap(const CReportPage& page, const PageFonts& fonts, int width, int height,
                         const std::string& file_name, BitmapFormat format, std::string* error = nullptr);

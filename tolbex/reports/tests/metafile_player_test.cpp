@@ -7,6 +7,7 @@
 #include "platform/fs.h"
 #include "tolbex/reports/metafile_player.h"
 #include "tolbex/reports/tests/page_test_support.h"
+#include "tools/demo/emf_writer.h"
 
 namespace {
 

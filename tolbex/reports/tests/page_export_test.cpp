@@ -25,7 +25,7 @@ TEST(PcxLines, RunLengthRules) {
 
 TEST(PageBitmaps, OddWidthsArePadded) {
     MonoImage m = MonoImage::white(33, 2);
-    m.set_black(32, 1);
+    tv::testing::set_black(m, 32, 1);
     EXPECT_EQ(m.stride, 8);
     const std::string bmp = encode_bmp(m);
     EXPECT_EQ(bmp.size(), 62u + 16u);

@@ -7,6 +7,7 @@
 #include "tolbex/reports/metafile_player.h"
 #include "tolbex/reports/report_page.h"
 #include "tolbex/reports/tests/page_test_support.h"
+#include "tools/demo/emf_writer.h"
 
 namespace tv {
 namespace {

@@ -8,9 +8,21 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "tolbex/reports/page_export.h"
 #include "tolbex/reports/page_items.h"
 
 namespace tv::testing {
+
+// One pixel of a page picture (0 bits are black); outside the picture is white.
+inline bool is_black(const MonoImage& image, int x, int y) {
+    if (x < 0 || y < 0 || x >= image.width || y >= image.height) return false;
+    return (image.row(y)[x / 8] & (0x80 >> (x % 8))) == 0;
+}
+inline void set_black(MonoImage& image, int x, int y) {
+    if (x < 0 || y < 0 || x >= image.width || y >= image.height) return;
+    image.bits[static_cast<std::size_t>(y) * static_cast<std::size_t>(image.stride) + static_cast<std::size_t>(x / 8)] &=
+        static_cast<std::uint8_t>(~(0x80 >> (x % 8)));
+}
 
 // A file under data/ beside the test source `source_file` (pass __FILE__). A compiler cache that
 // shortens paths leaves __FILE__ relative to the build folder, an ancestor of the folder the test

@@ -21,6 +21,8 @@
 #include "tolbex/reports/report_printing.h"
 #include "testing/app_test_root.h"
 #include "tolbex/reports/tests/page_test_support.h"
+#include "tools/demo/emf_writer.h"
+#include "tools/demo/page_file_builder.h"
 
 namespace tv {
 namespace {

@@ -28,12 +28,12 @@ TEST(ProtectedCertificate, OpensWithItsPasswordOnlyAndSigns) {
         return out;
     };
     EXPECT_EQ(names(), std::vector<std::string>{"Ben Jones"}) << "no password: open at once";
-    EXPECT_EQ(crypto.locked_count(), 1u);
+    EXPECT_EQ(crypto.locked_text(), kLockedCertificatesText);
     for (const char* wrong : {"", "s3cret", "S3CRET PW", "s3cret pw "}) EXPECT_EQ(crypto.unlock(wrong), 0u) << wrong;
     EXPECT_TRUE(crypto.find_certificate(anna.certificate.fingerprint()).empty());
 
     EXPECT_EQ(crypto.unlock("s3cret pw"), 1u);
-    EXPECT_EQ(crypto.locked_count(), 0u);
+    EXPECT_EQ(crypto.locked_text(), "");
     EXPECT_EQ(names(), (std::vector<std::string>{"Anna Smith", "Ben Jones"})) << "in the store's order";
     const Certificate opened = crypto.find_certificate(anna.certificate.fingerprint());
     ASSERT_TRUE(opened.has_private_key());

@@ -140,10 +140,6 @@ CertificateDetailsDlg::CertificateDetailsDlg(const signing::SignatureRecord& rec
 
 std::string CertificateDetailsDlg::status_text() const { return from_qstring(status_->text()); }
 
-std::string CertificateDetailsDlg::field_text(int control) const {
-    return control >= 1578 && control <= 1581 ? from_qstring(fields_[control - 1578]->text()) : std::string();
-}
-
 // --- ConfirmSignDlg
 
 ConfirmSignDlg::ConfirmSignDlg(const signing::Crypto& crypto, signing::ConfirmValues& values, QWidget* parent)

@@ -46,7 +46,6 @@ class CertificateDetailsDlg : public fw::Dialog {
 public:
     CertificateDetailsDlg(const signing::SignatureRecord& record, std::int64_t now, QWidget* parent = nullptr);
     std::string status_text() const;
-    std::string field_text(int control) const;  // 1578 .. 1581
 
 private:
     QLabel* fields_[4];

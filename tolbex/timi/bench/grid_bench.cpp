@@ -7,7 +7,7 @@
 
 #include "framework/core/recording_draw_context.h"
 #include "tolbex/timi/timi_grid_wnd.h"
-#include "tolbex/timi/timi_sample_week.h"
+#include "tools/demo/timi_sample_week.h"
 #include "tolbex/timi/timi_table_source.h"
 
 namespace {

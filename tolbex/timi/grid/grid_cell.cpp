@@ -2,26 +2,12 @@
 
 #include <algorithm>
 #include <charconv>
-#include <mutex>
 
 #include "common/number_text.h"
 
 namespace tv {
 
-namespace {
-std::mutex g_colour_mutex;
-GridSystemColours g_colours;
-}  // namespace
-
-void set_grid_system_colours(const GridSystemColours& colours) {
-    std::lock_guard lock(g_colour_mutex);
-    g_colours = colours;
-}
-
-GridSystemColours grid_system_colours() {
-    std::lock_guard lock(g_colour_mutex);
-    return g_colours;
-}
+GridSystemColours grid_system_colours() { return {}; }
 
 void GridCell::reset() {
     flags_ = 0;
@@ -32,8 +18,6 @@ void GridCell::reset() {
     cell_type_param_ = -1;
     join_row_ = -1;
     join_col_ = -1;
-    user_data_.clear();
-    user_data_.shrink_to_fit();
 }
 
 void GridCell::add_from(const GridCell& s) {
@@ -58,13 +42,6 @@ void GridCell::add_from(const GridCell& s) {
     if (f & kCellFont) font_ = s.font_;
     if (f & kCellTypeValue) type_value_ = s.type_value_;
     if (f & kCellAlignment) alignment_ = s.alignment_;
-    if (f & kCellUserData) {
-        try {
-            user_data_ = s.user_data_;
-        } catch (const std::bad_alloc&) {
-            user_data_.clear();  // the copy goes on without the block
-        }
-    }
     if (f & kCellJoin) {
         join_first_ = s.join_first_;
         join_row_ = s.join_row_;
@@ -82,15 +59,6 @@ void GridCell::copy_from(const GridCell& source) {
 int GridCell::set_text(const std::string& text) {
     text_ = text;
     data_type_ = kCellDataText;
-    flags_ |= kCellText | kCellDataType;
-    return 0;
-}
-
-int GridCell::set_number(double value) {
-    int decimals = 6;
-    if (is_property_set(kCellDecimals)) decimals = std::clamp(decimals_, 0, 15);
-    text_ = format_fixed(value, decimals);
-    data_type_ = kCellDataNumber;
     flags_ |= kCellText | kCellDataType;
     return 0;
 }
@@ -170,13 +138,6 @@ GridColour GridCell::get_highlight_text_colour() const {
 }
 GridColour GridCell::get_highlight_colour() const {
     return is_property_set(kCellHighlightColour) ? highlight_colour_ : grid_system_colours().highlight;
-}
-
-int GridCell::set_user_data(const void* data, std::size_t size) {
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    user_data_.assign(bytes, bytes + (bytes ? size : 0));
-    flags_ |= kCellUserData;
-    return 0;
 }
 
 int GridCell::set_join(std::int32_t first_cell, std::int32_t row_offset, std::int32_t col_offset) {

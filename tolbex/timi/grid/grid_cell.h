@@ -31,8 +31,7 @@ struct GridSystemColours {
     GridColour button_shadow = 0xA0A0A0;
     GridColour button_highlight = 0xFFFFFF;
 };
-// Installed by the window layer when the system colours are known or change.
-void set_grid_system_colours(const GridSystemColours& colours);
+// The grid draws in fixed colours of its own, whatever the desktop's theme.
 GridSystemColours grid_system_colours();
 
 class GridCell;
@@ -97,8 +96,6 @@ public:
     // Valid until the cell changes.
     std::string_view get_text_view() const { return is_property_set(kCellText) ? std::string_view(text_) : std::string_view(); }
     std::size_t get_text_length() const { return is_property_set(kCellText) ? text_.size() : 0; }
-    // "%lf", or with the number of decimals set "%1.<n>lf" (decimals kept within 0..15).
-    int set_number(double value);
     int set_bool(bool value);
     // The text read as a decimal number; 0 without text.
     double get_number() const;
@@ -137,8 +134,6 @@ public:
     std::int32_t get_type_value() const { return is_property_set(kCellTypeValue) ? type_value_ : 0; }
     int set_alignment(std::int16_t alignment);
     std::int16_t get_alignment() const { return is_property_set(kCellAlignment) ? alignment_ : 0; }
-    int set_user_data(const void* data, std::size_t size);
-    const std::vector<std::uint8_t>& get_user_data() const { return user_data_; }
     int set_join(std::int32_t first_cell, std::int32_t row_offset, std::int32_t col_offset);
     // False when the cell is not joined.
     bool get_join(std::int32_t& first_cell, std::int32_t& row_offset, std::int32_t& col_offset) const;
@@ -164,7 +159,6 @@ private:
     fw::Font font_;
     std::int32_t type_value_ = 0;
     std::int16_t alignment_ = 0;
-    std::vector<std::uint8_t> user_data_;
     std::int32_t join_first_ = 0, join_row_ = -1, join_col_ = -1;
 };
 

@@ -53,7 +53,6 @@ public:
     // block; a height of 0 counts as 1. The cell's font is selected again afterwards.
     virtual void print(fw::DrawContext& dc, const fw::Rc& rect, std::int32_t col, std::int32_t row,
                        const GridCell& cell);
-    virtual int on_sys_color_change() { return 0; }
     virtual int on_notify(long /*value*/) { return 0; }
 
     bool accepts_edit = true;

@@ -152,31 +152,6 @@ int GridCtrl::set_uniform_row_height(bool on) {
     return GRID_OK;
 }
 
-int GridCtrl::set_default_row_height(std::int32_t height) {
-    if (height < 0 || height > kMaxHeading) return GRID_BAD_VALUE;
-    sheet().default_row_height = height;
-    recompute_locked();
-    recompute_max_top_row();
-    return GRID_OK;
-}
-
-int GridCtrl::set_default_col_width(std::int32_t width) {
-    if (width < 0) return GRID_BAD_VALUE;
-    sheet().default_col_width = width;
-    return GRID_OK;
-}
-
-int GridCtrl::set_heading_row_height(std::int32_t row, std::int32_t height) {
-    GridSettings& s = sheet();
-    if (row >= 0 || -row > static_cast<std::int32_t>(s.heading_heights.size())) return GRID_BAD_INDEX;
-    if (height < 0 || height > kMaxHeading) return GRID_BAD_VALUE;
-    s.heading_heights[static_cast<std::size_t>(-row - 1)] = height;
-    s.heading_height = 0;
-    for (std::int32_t h : s.heading_heights) s.heading_height += h;
-    layout(width_, height_);
-    return GRID_OK;
-}
-
 int GridCtrl::set_side_col_width(std::int32_t col, std::int32_t width) {
     GridSettings& s = sheet();
     if (col >= 0 || -col > static_cast<std::int32_t>(s.side_widths.size())) return GRID_BAD_INDEX;
@@ -211,16 +186,6 @@ int GridCtrl::set_num_heading_rows(std::int32_t n) {
     s.heading_heights.resize(static_cast<std::size_t>(n), s.default_row_height);
     s.heading_height = 0;
     for (std::int32_t h : s.heading_heights) s.heading_height += h;
-    layout(width_, height_);
-    return GRID_OK;
-}
-
-int GridCtrl::set_num_side_cols(std::int32_t n) {
-    if (n < 0 || n > 64) return GRID_BAD_INDEX;
-    GridSettings& s = sheet();
-    s.side_widths.resize(static_cast<std::size_t>(n), s.default_col_width);
-    s.side_width = 0;
-    for (std::int32_t w : s.side_widths) s.side_width += w;
     layout(width_, height_);
     return GRID_OK;
 }
@@ -526,12 +491,6 @@ int GridCtrl::set_cell_text(std::int32_t col, std::int32_t row, const std::strin
     return GRID_OK;
 }
 
-int GridCtrl::get_column_default(std::int32_t col, GridCell& cell) const {
-    if (col < 0 || col >= get_num_cols()) return GRID_BAD_INDEX;
-    cell.copy_from(sheet().cols[static_cast<std::size_t>(col)].default_cell);
-    return GRID_OK;
-}
-
 int GridCtrl::set_column_default(std::int32_t col, const GridCell& cell) {
     if (col < 0 || col >= get_num_cols()) return GRID_BAD_INDEX;
     sheet().cols[static_cast<std::size_t>(col)].default_cell.copy_from(cell);
@@ -652,15 +611,6 @@ int GridCtrl::set_num_sheets(std::int32_t n) {
     return GRID_OK;
 }
 
-int GridCtrl::set_current_sheet(std::int32_t index) {
-    if (index < 0 || index >= get_num_sheets()) return GRID_BAD_INDEX;
-    const std::int32_t tabs = sheet().tab_width;
-    current_sheet_ = index;
-    sheet().tab_width = tabs;
-    layout(width_, height_);
-    return GRID_OK;
-}
-
 int GridCtrl::set_multi_select(bool on) {
     GridSettings& s = sheet();
     s.multi_select = on;
@@ -730,13 +680,6 @@ void GridCtrl::created() {
 
 int GridCtrl::send_cell_type_message(std::int32_t type, long value) { return get_cell_type(type)->on_notify(value); }
 
-void GridCtrl::system_colours_changed() {
-    for (int i = 0; i < registry_.get_capacity(); ++i)
-        if (GridCellType* t = registry_.get_type(i)) t->on_sys_color_change();
-    for (auto& s : sheets_) s->heading_default.set_back_colour(grid_system_colours().button_face);
-    redraw_all();
-}
-
 namespace {
 int print_slot(int code) {
     if (code >= 1 && code <= 6) return code - 1;
@@ -748,11 +691,6 @@ int GridCtrl::set_print_option(int code, std::int32_t value) {
     const int slot = print_slot(code);
     if (slot >= 0) print_options_[slot] = code == 10 ? (value != 0) : value;
     return GRID_OK;
-}
-
-std::int32_t GridCtrl::print_option(int code) const {
-    const int slot = print_slot(code);
-    return slot >= 0 ? print_options_[slot] : 0;
 }
 
 int GridCtrl::start_popup_menu(std::int32_t col, std::int32_t row, fw::Pt screen, int section) {

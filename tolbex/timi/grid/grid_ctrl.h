@@ -90,14 +90,10 @@ public:
     std::int32_t get_row_height(std::int32_t row) const;
     int set_row_height(std::int32_t row, std::int32_t height);
     int set_uniform_row_height(bool on);
-    int set_default_row_height(std::int32_t height);
-    int set_default_col_width(std::int32_t width);
-    int set_heading_row_height(std::int32_t row, std::int32_t height);
     int set_side_col_width(std::int32_t col, std::int32_t width);
     int set_heading_height(std::int32_t height);
     int set_side_heading_width(std::int32_t width);
     int set_num_heading_rows(std::int32_t n);
-    int set_num_side_cols(std::int32_t n);
     int set_locked_cols(std::int32_t n);
     int set_locked_rows(std::int32_t n);
 
@@ -124,7 +120,6 @@ public:
     int set_cell(std::int32_t col, std::int32_t row, const GridCell& cell);
     std::string get_cell_text(std::int32_t col, std::int32_t row);
     int set_cell_text(std::int32_t col, std::int32_t row, const std::string& text);
-    int get_column_default(std::int32_t col, GridCell& cell) const;
     int set_column_default(std::int32_t col, const GridCell& cell);
     GridCellType* get_cell_type(std::int32_t index);
     GridCellTypeRegistry& cell_types() { return registry_; }
@@ -134,7 +129,6 @@ public:
     int move_column(std::int32_t col, std::int32_t position, bool before);
     int best_fit(std::int32_t first, std::int32_t last, std::int32_t rows, int flags, fw::DrawContext& dc);
     int set_num_sheets(std::int32_t n);
-    int set_current_sheet(std::int32_t index);
     std::int32_t get_num_sheets() const { return static_cast<std::int32_t>(sheets_.size()); }
     int set_multi_select(bool on);
     int set_highlight_row(bool on, int value);
@@ -147,11 +141,8 @@ public:
     void created();
     // The private cell-type message: the type (the default one for unknown identifiers) answers.
     int send_cell_type_message(std::int32_t type, long value);
-    // The system colours changed: every registered type is told, headings take the new face colour.
-    void system_colours_changed();
     // Stored only: codes 1 and 2 (default 0), 3 to 6 (default 25), 10 yes/no (default 1).
     int set_print_option(int code, std::int32_t value);
-    std::int32_t print_option(int code) const;
     // GRID_BAD_INDEX when popup menus are off, GRID_BAD_VALUE when on_menu_start refuses; else
     // the window layer shows the menu and later sends the chosen command here.
     int start_popup_menu(std::int32_t col, std::int32_t row, fw::Pt screen, int section);

@@ -53,13 +53,6 @@ void GridDropList::on_kill_focus() {
     host_.repaint_cell_area();
 }
 
-std::int32_t GridDropList::index_at(std::int32_t y, std::int32_t line_height) const {
-    if (y < 0) return -1;
-    const std::int64_t lh = line_height < 1 ? kGridDropListDefaultLineHeight : line_height;
-    const std::int64_t index = top_ + y / lh;
-    return index < static_cast<std::int64_t>(entries_.size()) ? static_cast<std::int32_t>(index) : -1;
-}
-
 void GridDropList::select(std::int64_t index) {
     if (entries_.empty()) return;
     selection_ = static_cast<std::int32_t>(std::clamp<std::int64_t>(index, 0, std::int64_t(entries_.size()) - 1));

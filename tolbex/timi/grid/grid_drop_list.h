@@ -64,8 +64,6 @@ public:
     // repainted. Nothing when the list is gone already.
     void on_kill_focus();
 
-    // The entry at `y` (the list's client coordinates), -1 for none.
-    std::int32_t index_at(std::int32_t y, std::int32_t line_height) const;
     // A press selects the entry under the pointer; a release over an entry chooses it. A click
     // with no entry under the pointer chooses nothing and the list stays open.
     void on_left_button_down(std::int32_t index);

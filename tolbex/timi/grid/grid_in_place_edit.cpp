@@ -18,16 +18,6 @@ bool ask(const GridEditKeyHook& hook, std::int32_t col, std::int32_t row, int& c
     return !hook || hook(col, row, &ch) != 0;
 }
 
-// The first edge at or beyond `need`, never beyond `limit` nor the last edge, never below `low`.
-std::int32_t fit_edge(std::int32_t low, std::int64_t need, std::span<const std::int32_t> edges, std::int32_t limit) {
-    std::int64_t edge = low;
-    for (std::int32_t e : edges) {
-        edge = std::max<std::int64_t>(edge, e);
-        if (e >= need) break;
-    }
-    return static_cast<std::int32_t>(std::max<std::int64_t>(low, std::min<std::int64_t>(edge, limit)));
-}
-
 }  // namespace
 
 bool grid_edit_key_down(GridEditEnd& end, int key, bool shift, std::int32_t col, std::int32_t row) {
@@ -83,24 +73,6 @@ GridMaskedChar grid_masked_edit_char(const GridMask& mask, std::size_t pos, int 
     }
     out.type = true;
     return out;
-}
-
-fw::Sz grid_edit_text_extent(fw::DrawContext& dc, std::string_view text, std::int32_t wrap_width) {
-    fw::TextOpts opts;
-    opts.word_wrap = true;
-    opts.calc_only = true;
-    std::string measured(text);
-    measured += " X X";
-    return dc.text(fw::Rc{0, 0, std::max(wrap_width, 1), 0}, measured, opts);
-}
-
-fw::Rc grid_fit_cell_edit(const fw::Rc& start, fw::Sz text, std::span<const std::int32_t> col_rights,
-                          std::span<const std::int32_t> row_bottoms, const fw::Rc& area) {
-    fw::Rc r = start;
-    r.r = fit_edge(start.r, std::int64_t{start.l} + std::max(text.cx, 0), col_rights, area.r);
-    if (text.cy > start.height())
-        r.b = fit_edge(start.b, std::int64_t{start.t} + text.cy, row_bottoms, area.b);
-    return r;
 }
 
 }  // namespace tv

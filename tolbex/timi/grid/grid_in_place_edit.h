@@ -71,16 +71,4 @@ struct GridMaskedChar {
 GridMaskedChar grid_masked_edit_char(const GridMask& mask, std::size_t pos, int ch, std::int32_t col, std::int32_t row,
                                      const GridEditKeyHook& source, const GridEditKeyHook& grid);
 
-// The size the plain editor needs for `text`: the text with " X X" appended, word-wrapped at
-// `wrap_width`, in the context's current font.
-fw::Sz grid_edit_text_extent(fw::DrawContext& dc, std::string_view text, std::int32_t wrap_width);
-
-// The plain editor's rectangle for a text extent: `start` (the editor over the cell when the
-// edit began) widened to the first of `col_rights` (right edges of the edited column and those
-// after it, ascending) that holds the text, and heightened to the first of `row_bottoms` only
-// when the text is taller than `start`. Never beyond the last edge or the cell area `area`,
-// never smaller than `start`. Sums in 64 bits.
-fw::Rc grid_fit_cell_edit(const fw::Rc& start, fw::Sz text, std::span<const std::int32_t> col_rights,
-                          std::span<const std::int32_t> row_bottoms, const fw::Rc& area);
-
 }  // namespace tv

@@ -68,21 +68,4 @@ GridMaskTyping GridMask::type_char(std::size_t pos, unsigned char ch) const {
     return t;
 }
 
-std::string GridMask::apply(std::string_view text) const {
-    if (!on_) return std::string(text);
-    std::string out;
-    std::size_t ti = 0;
-    for (std::size_t pos = 0; pos < positions() && ti < text.size(); ++pos) {
-        if (is_literal(pos)) {
-            out += literals_[pos];
-            if (text[ti] == literals_[pos]) ++ti;
-            continue;
-        }
-        while (ti < text.size() && !grid_mask_char_accepts(mask_[pos], static_cast<unsigned char>(text[ti]))) ++ti;
-        if (ti == text.size()) break;
-        out += text[ti++];
-    }
-    return out;
-}
-
 }  // namespace tv

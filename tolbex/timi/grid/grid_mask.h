@@ -58,12 +58,6 @@ public:
     // reaches the mask's end; else accepted when `ch` fits the mask character it lands on.
     GridMaskTyping type_char(std::size_t pos, unsigned char ch) const;
 
-    // `text` re-formatted to the mask (the text itself while off): literal positions emit their
-    // literal, taking the text's next character along when it is that same literal; a mask
-    // position takes the next fitting character, dropping those that do not fit. Ends when the
-    // text or the mask does, so a text that already fits comes back unchanged.
-    std::string apply(std::string_view text) const;
-
 private:
     bool on_ = false;
     std::string text_, mask_, literals_;

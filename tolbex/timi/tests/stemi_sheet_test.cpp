@@ -2,6 +2,7 @@
 // and the measurement text that reaches the summary file.
 #include <gtest/gtest.h>
 
+#include "platform/fs.h"
 #include "tolbex/timi/stemi_sheet.h"
 #include "tolbex/timi/tests/timi_test_support.h"
 
@@ -69,7 +70,7 @@ TEST_F(StemiSheetTest, AcceptanceTableOpensAppliesInfusionAndReachesTheSummary) 
 
     // The stored texts go into the summary as they stand, with CR LF line ends.
     const std::string path = (t / "TIMI_SUMMARY.TXT").string();
-    ASSERT_TRUE(d.write_summary_file(path));
+    ASSERT_TRUE(platform::atomic_write_file(path, d.summary_file_text(path)));
     std::string block = "TIMI 28 / Clarity Measurements\n------------------------------\n\n";
     for (const auto& s : d.stemi) block += s.text;
     std::string crlf;

@@ -1,10 +1,10 @@
-#include "tolbex/timi/timi_day_files.h"
+#include "tools/demo/timi_day_files.h"
 
 #include <gtest/gtest.h>
 
 #include "common/bytes.h"
 #include "tolbex/timi/tests/timi_test_support.h"
-#include "tolbex/timi/timi_sample_week.h"
+#include "tools/demo/timi_sample_week.h"
 #include "tolbex/timi/timi_table_source.h"
 
 namespace tv {

@@ -62,15 +62,16 @@ TEST_F(GridWndTest, LoadSetsUpTheColumnsAndHandsTheDocumentItsData) {
     EXPECT_EQ(data, &grid.data());
     EXPECT_EQ(grid.get_num_rows(), 7);
     EXPECT_EQ(grid.get_num_cols(), kTimiColumns);
-    GridCell cell;
+    auto column_default = [&](int col) -> const GridCell& {
+        return grid.sheet().cols[static_cast<std::size_t>(col)].default_cell;
+    };
     for (int col : {0, 9, 15, 21}) {
-        grid.get_column_default(col, cell);
+        const GridCell& cell = column_default(col);
         EXPECT_EQ(cell.get_cell_type(), kCellTypeCheckBox) << col;
         EXPECT_EQ(cell.get_cell_type_param(), 0x1004) << col;
         EXPECT_EQ(cell.get_alignment(), 4) << col;
     }
-    grid.get_column_default(kColTime, cell);
-    EXPECT_EQ(cell.get_alignment(), 4);
+    EXPECT_EQ(column_default(kColTime).get_alignment(), 4);
     // Recording metrics: a character is em/2 = 8 wide.
     EXPECT_EQ(grid.sheet().side_width, 8 * 8);
     for (int col = 0; col < kTimiColumns; ++col)

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/fs.h"
 #include "tolbex/timi/tests/timi_test_support.h"
 #include "tolbex/timi/timi_files.h"
 #include "tolbex/timi/timi_table_source.h"
@@ -60,7 +61,7 @@ TEST_F(TimiLoadTest, TwoDaysJoinAtTheirOverlapWithTotalsAndCounts) {
 
     const std::string path = (t / "out" / "DATA.TIMI").string();
     fs::create_directories(t / "out");
-    ASSERT_TRUE(d.write_data_file(path));
+    ASSERT_TRUE(platform::atomic_write_file(path, d.data_file_text(0, d.row_count() - 1)));
     EXPECT_EQ(read_file(path), expected_two_day_data_file());
 }
 

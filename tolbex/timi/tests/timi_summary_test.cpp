@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/fs.h"
 #include "tolbex/timi/tests/timi_test_support.h"
 #include "tolbex/timi/timi_table_source.h"
 
@@ -32,7 +33,7 @@ TEST_F(TimiSummaryTest, GoldenFileWithOneEpisode) {
     d.rows[0].time = TimiDateTime::time_of_day(10, 0, 0);
     d.stemi[1].text = "Channel 2\n---------\n\n";
     const std::string path = (t / "TIMI_SUMMARY.TXT").string();
-    ASSERT_TRUE(d.write_summary_file(path));
+    ASSERT_TRUE(platform::atomic_write_file(path, d.summary_file_text(path)));
     std::string expected = "Quorril TIMI summary file\r\nFilename: " + path +
                            "\r\n\r\nPatient ID #:  P1\r\nTape (recording) ID #: R1\r\n"
                            "Start time: 10:00:00 01/03/2004\r\nAnalyzed Duration: 0 hrs 3 mins\r\n"
@@ -107,22 +108,20 @@ TEST_F(TimiSummaryTest, HeartRateAccessorMarksBorrowedRates) {
     EXPECT_EQ(format_episode_span(TimiData::duration(0, 2879 + 240)), " 26:00:00");
 }
 
-TEST_F(TimiSummaryTest, DataFileRangesAndRefusals) {
+TEST_F(TimiSummaryTest, DataFileRanges) {
     load();
     const TimiData& d = source.data();
     const std::string path = (t / "DATA.TIMI").string();
-    ASSERT_TRUE(d.write_data_file(path, 0, 0));  // a range from row 0 is a real range
+    ASSERT_TRUE(platform::atomic_write_file(path, d.data_file_text(0, 0)));  // a range from row 0 is a real range
     TimiData back;
     ASSERT_TRUE(back.read_data_file(path));
     EXPECT_EQ(back.row_count(), 1);
-    ASSERT_TRUE(d.write_data_file(path, 5, 99));
+    ASSERT_TRUE(platform::atomic_write_file(path, d.data_file_text(5, 99)));  // cut at the table's end
     TimiData tail;
     ASSERT_TRUE(tail.read_data_file(path));
     EXPECT_EQ(tail.row_count(), 2);
     EXPECT_EQ(tail.rows[0].time.time_text(), "10:02:30");
-    EXPECT_FALSE(d.write_data_file(path, 3, 2));
-    EXPECT_FALSE(TimiData().write_data_file(path));  // an empty table could never be read back
-    EXPECT_FALSE(d.write_data_file((t / "no" / "such" / "DATA.TIMI").string()));
+    EXPECT_EQ(TimiData().data_file_text(0, 0), "");  // an empty table has no file text
 }
 
 TEST_F(TimiSummaryTest, DataFileReaderVersionsAndBadLines) {

@@ -79,11 +79,11 @@ protected:
         struct stat st;
         return ::stat(progress_.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : 0;
     }
-    // Waits until the child finished `steps` steps; false (with its exit code) when it ended first.
+    // Waits until the child finished `steps` steps; false (with its wait status) when it ended first.
     bool wait_for_progress(platform::ChildProcess& child, long steps, int& code) const {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (progress() < steps) {
-            if (platform::try_wait_process(child, code)) return false;
+            if (platform::try_wait_process_status(child, code)) return false;
             if (std::chrono::steady_clock::now() > deadline) {
                 code = -100;
                 return false;
@@ -99,7 +99,7 @@ protected:
         if (rng() % 4 == 0) {
             std::this_thread::sleep_for(std::chrono::microseconds(rng() % 20000));
         } else {
-            ASSERT_TRUE(wait_for_progress(child, 1, code)) << "writer ended with " << code;
+            ASSERT_TRUE(wait_for_progress(child, 1, code)) << "writer ended with status " << code;
             std::this_thread::sleep_for(std::chrono::microseconds(rng() % 3000));
         }
         ::kill(child.pid, SIGKILL);
@@ -347,7 +347,7 @@ TEST_F(CrashSafetyTest, TwoStoresAndARewriteKeepEveryReport) {
     EXPECT_EQ(platform::wait_process(a), 0);
     EXPECT_EQ(platform::wait_process(b), 0);
     int code = 0;
-    EXPECT_FALSE(platform::try_wait_process(touch, code)) << "the rewriter ended with " << code;
+    EXPECT_FALSE(platform::try_wait_process_status(touch, code)) << "the rewriter ended with status " << code;
     ::kill(touch.pid, SIGKILL);
     platform::wait_process(touch);
     EXPECT_GT(progress(), 0) << "the rewriter never rewrote";

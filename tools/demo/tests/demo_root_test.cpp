@@ -33,7 +33,7 @@
 #include "tolbex/letters/create_letter.h"
 #include "tolbex/signing/signed_report.h"
 #include "tolbex/timi/timi_arrhythmia.h"
-#include "tolbex/timi/timi_day_files.h"
+#include "tools/demo/timi_day_files.h"
 #include "tolbex/timi/timi_strings.h"
 #include "tolbex/timi/timi_table_source.h"
 #include "platform/drives.h"

@@ -61,7 +61,7 @@ struct Received {
 std::string make_tvz(const fs::path& work) {
     const fs::path src = work / "tvz-src";
     fs::create_directories(src);
-    write_repinfo_file((src / "REPINFO.TXT").string(), "Mailed Holter", kReportFull, 1196690709, 4321);
+    write_file(src / "REPINFO.TXT", format_repinfo_text("Mailed Holter", kReportFull, 1196690709, 4321));
     write_file(src / "DATA.BIN", "payload");
     for (const char* name : {"MAIN.DAT", "PATIENT.DAT", "COMBTIME.DAT", "COMBFLAG.DAT"})
         write_file(src / name, "part of a full report");

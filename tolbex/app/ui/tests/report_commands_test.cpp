@@ -25,6 +25,7 @@
 #include "tolbex/reports/metafile_player.h"
 #include "tolbex/reports/report_document.h"
 #include "tolbex/reports/tests/page_test_support.h"
+#include "tools/demo/emf_writer.h"
 
 namespace tv::gui {
 namespace {

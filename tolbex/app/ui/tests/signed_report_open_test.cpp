@@ -305,7 +305,9 @@ TEST_F(SignedReportOpenTest, TimiReportsAreCalledSignedOnlyWhenTheSignatureVerif
     testing_root::write_file(fs::path(root.path()) / "log/messages.dll", "x");
     reg_set_string(HKEY_LOCAL_MACHINE, kLogKey, "DLL Install Path", root.path() + "/log/messages.dll");
     register_timi_strings();
-    ASSERT_TRUE(timi_test::stemi_table().write_data_file((report_folder("D1.TIM") / "DATA.TIMI").string()));
+    const TimiData table = timi_test::stemi_table();
+    ASSERT_TRUE(platform::atomic_write_file((report_folder("D1.TIM") / "DATA.TIMI").string(),
+                                            table.data_file_text(0, table.row_count() - 1)));
     // Anyone can make a certificate with the signer's names with the openssl program.
     const std::string cert = root.path() + "/forged.pem", key = root.path() + "/forged-key.pem";
     const auto made = platform::testing::run_captured(

@@ -53,7 +53,7 @@ Comparison compare(const MonoImage& rendered, const QImage& reference) {
     for (int y = 0; y < rendered.height; ++y)
         for (int x = 0; x < rendered.width; ++x) {
             const bool want = qGray(reference.pixel(x, y)) < 128;
-            const bool got = rendered.is_black(x, y);
+            const bool got = tv::testing::is_black(rendered, x, y);
             c.reference_black += want;
             c.rendered_black += got;
             c.differing += want != got;

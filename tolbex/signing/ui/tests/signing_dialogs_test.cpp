@@ -29,6 +29,12 @@ namespace {
 namespace fs = std::filesystem;
 using testing_pam::PamRule;
 
+// The text of the details dialog's field named by its control number.
+std::string field_text(const QWidget& dialog, int control) {
+    const auto* label = dialog.findChild<QLabel*>(QString::number(control));
+    return label ? from_qstring(label->text()) : std::string();
+}
+
 class SigningDialogsTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -217,8 +223,8 @@ TEST_F(SigningDialogsTest, CertificateStatusComparesNotAfterItself) {
         ASSERT_TRUE(signing::fill_certificate_fields(r));
         CertificateDetailsDlg dialog(r, k.now);
         EXPECT_EQ(dialog.status_text(), k.status) << k.now;
-        EXPECT_EQ(dialog.field_text(1578), "Anna Smith");
-        EXPECT_EQ(dialog.field_text(1581), "03:04:05 02 Jan 2044");
+        EXPECT_EQ(field_text(dialog, 1578), "Anna Smith");
+        EXPECT_EQ(field_text(dialog, 1581), "03:04:05 02 Jan 2044");
     }
 }
 
@@ -277,7 +283,7 @@ TEST_F(SigningDialogsTest, CertificateDetailsShowTheSelectedCertificate) {
     std::vector<std::string> shown;
     fw::Dialog::set_test_hook([&](fw::Dialog& d) {
         if (auto* details = dynamic_cast<CertificateDetailsDlg*>(&d))
-            shown = {details->field_text(1578), details->field_text(1579), details->status_text()};
+            shown = {field_text(*details, 1578), field_text(*details, 1579), details->status_text()};
         return int(QDialog::Accepted);
     });
     dialog.show_certificate_details();

@@ -101,39 +101,5 @@ TEST(GridInPlaceEdit, MaskedTypingChecksTheMaskBeforeTheHooks) {
     EXPECT_FALSE(grid_masked_edit_char(mask, 1, 0x1234, 0, 0, {}, {}).type);   // no single byte
 }
 
-TEST(GridInPlaceEdit, PlainEditorGrowsToCellBoundaries) {
-    fw::RecordingDrawContext dc;
-    fw::Font font;
-    font.em_height = 16;  // 8 px a character, 16 px a line
-    dc.set_font(font);
-    EXPECT_EQ(grid_edit_text_extent(dc, "abcd", 1000), (fw::Sz{64, 16}));  // "abcd X X"
-    EXPECT_EQ(grid_edit_text_extent(dc, "abcd efgh", 80), (fw::Sz{72, 32}));
-
-    const fw::Rc cell{100, 40, 175, 60};
-    const fw::Rc area{0, 0, 400, 200};
-    const std::int32_t cols[] = {175, 250, 325, 400, 475};
-    const std::int32_t rows[] = {60, 80, 100, 120};
-    struct Case {
-        fw::Sz text;
-        fw::Rc expected;
-    };
-    const Case cases[] = {
-        {{40, 16}, cell},                      // fits the cell
-        {{75, 16}, cell},                      // exactly
-        {{76, 16}, {100, 40, 250, 60}},        // one more column
-        {{200, 16}, {100, 40, 325, 60}},
-        {{900, 16}, {100, 40, 400, 60}},       // never beyond the cell area
-        {{76, 36}, {100, 40, 250, 80}},        // taller: down to the next row boundary
-        {{76, 5000}, {100, 40, 250, 120}},     // to the last row edge
-        {{kMax, kMax}, {100, 40, 400, 120}},   // no overflow in the sums
-        {{-5, -5}, cell},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(grid_fit_cell_edit(cell, c.text, cols, rows, area), c.expected) << c.text.cx << "x" << c.text.cy;
-    EXPECT_EQ(grid_fit_cell_edit(cell, {900, 900}, {}, {}, area), cell);  // no neighbours: stays
-    const std::int32_t few[] = {175, 250};
-    EXPECT_EQ(grid_fit_cell_edit(cell, {900, 16}, few, rows, area), (fw::Rc{100, 40, 250, 60}));
-}
-
 }  // namespace
 }  // namespace tv

@@ -91,29 +91,5 @@ TEST(GridMask, TypingChecksAndTypesLiterals) {
     }
 }
 
-TEST(GridMask, ApplyReformatsWholeText) {
-    struct Case {
-        std::string mask, text, expected;
-    };
-    const Case cases[] = {
-        {"(999) 999-9999", "5551234567", "(555) 123-4567"},
-        {"(999) 999-9999", "(555) 123-4567", "(555) 123-4567"},  // a fitting text stays as it is
-        {"##-##", "12-34", "12-34"},      // '#' would also take the literal '-'
-        {"aaa aaa", "abc def", "abc def"},
-        {"99-99", "12/34", "12-34"},      // a wrong separator is dropped
-        {"99-99", "1x2y34", "12-34"},
-        {"0000", "12", "12"},             // stops where the text ends
-        {"99)", "12", "12"},
-        {"99", "123456789", "12"},        // over-long text is cut at the mask's end
-        {"LL", "", ""},
-        {"LL", "12", ""},
-        {"", "any text", "any text"},     // mask off
-        {"\\", "abc", ""},                // a mask with no positions keeps nothing
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(GridMask(c.mask).apply(c.text), c.expected) << c.mask << " / " << c.text;
-    }
-}
-
 }  // namespace
 }  // namespace tv

@@ -664,12 +664,6 @@ void GridWidget::open_drop_list(const std::vector<std::string>& entries, const f
 
 // --- popup menu and help
 
-QAction* GridWidget::add_menu_command(int id, const QString& text) {
-    QAction* a = menu_->addAction(text);
-    a->setData(id);
-    return a;
-}
-
 QWidget* GridWidget::part_widget(int section) {
     switch (section) {
         case kSectionCells: return cells_;

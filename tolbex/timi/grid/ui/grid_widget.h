@@ -158,7 +158,6 @@ public:
     // The popup menu of every part, empty at first: entries added with identifiers of 1000 or
     // more reach on_menu_command with the cell and the part it was opened on.
     QMenu& popup_menu() { return *menu_; }
-    QAction* add_menu_command(int id, const QString& text);
 
     // A printable character typed on the cells opens the current cell's editor with it (on by
     // default; a read-only table turns it off and handles on_char itself).

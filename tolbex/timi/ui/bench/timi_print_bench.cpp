@@ -8,7 +8,7 @@
 
 #include "tolbex/timi/ui/timi_print_text.h"
 #include "tolbex/timi/ui/timi_print_ui.h"
-#include "tolbex/timi/timi_sample_week.h"
+#include "tools/demo/timi_sample_week.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "common/ui.h"
 #include "framework/qt/qt_ui.h"
-#include "tolbex/timi/timi_sample_week.h"
+#include "tools/demo/timi_sample_week.h"
 #include "tolbex/timi/timi_strings.h"
 #include "tolbex/timi/ui/timi_grid_widget.h"
 

@@ -407,7 +407,8 @@ TEST_F(LoggingWidgetTest, AnEmptyMenuAndHelpOnTheCurrentCell) {
 // reaches the control.
 TEST_F(LoggingWidgetTest, MenuCommandsNameTheCellAndThePart) {
     grid.sheet().popup_menus = true;
-    QAction* action = widget.add_menu_command(1001, "Mark");
+    QAction* action = widget.popup_menu().addAction("Mark");
+    action->setData(1001);
     fw::Rc rect{};
     grid.get_cell_rect(2, 3, rect);
     send(widget.cell_area(), QEvent::MouseButtonPress, {rect.l + 5, rect.t + 5}, Qt::RightButton, Qt::RightButton);

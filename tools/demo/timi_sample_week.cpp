@@ -1,4 +1,4 @@
-#include "tolbex/timi/timi_sample_week.h"
+#include "tools/demo/timi_sample_week.h"
 
 namespace tv {
 

@@ -1,4 +1,4 @@
-#include "tolbex/timi/timi_day_files.h"
+#include "tools/demo/timi_day_files.h"
 
 #include <algorithm>
 
