@@ -3,8 +3,8 @@
 #include <filesystem>
 
 #include "common/files.h"
+#include "common/profile.h"
 #include "common/text.h"
-#include "framework/core/app_profile.h"
 #include "platform/fs.h"
 
 namespace tv::fw {
@@ -82,7 +82,7 @@ std::string recent_file_menu_text(std::size_t index, const std::string& path, st
 void RecentFileList::read_list() {
     items_.clear();
     for (int i = 1; i <= size_; ++i) {
-        std::string p = profile_get_string(section_, format_string(entry_format_.c_str(), i), "");
+        std::string p = get_profile_string(section_, format_string(entry_format_.c_str(), i), "");
         if (!p.empty()) items_.push_back(p);
     }
 }
@@ -92,9 +92,9 @@ bool RecentFileList::write_list() const {
     for (int i = 1; i <= size_; ++i) {
         const std::string entry = format_string(entry_format_.c_str(), i);
         if (static_cast<std::size_t>(i) <= items_.size())
-            ok = profile_write_string(section_, entry, items_[static_cast<std::size_t>(i) - 1]) && ok;
+            ok = write_profile_string(section_, entry, items_[static_cast<std::size_t>(i) - 1]) && ok;
         else
-            profile_delete_value(section_, entry);
+            delete_profile_value(section_, entry);
     }
     return ok;
 }

@@ -1,4 +1,4 @@
-// The recently-used file list, kept in the framework profile: section "Recent File List",
+// The recently-used file list, kept in the profile (common/profile.h): section "Recent File List",
 // entries "File1".."File<n>", most recent first. No Qt.
 #pragma once
 #include <string>

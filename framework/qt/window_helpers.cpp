@@ -9,8 +9,8 @@
 #include <QScreen>
 #include <QWidget>
 
+#include "common/profile.h"
 #include "common/text.h"
-#include "framework/core/app_profile.h"
 #include "framework/qt/frame.h"
 #include "framework/qt/qt_text.h"
 
@@ -123,7 +123,7 @@ void set_window_placement(QWidget* window, const WindowPlacement& wp) {
 bool save_window_placement(QWidget* window) {
     if (!window) window = main_window();
     if (!window) return false;
-    return profile_write_string(kPlacementSection, kPlacementEntry,
+    return write_profile_string(kPlacementSection, kPlacementEntry,
                                 format_window_placement(get_window_placement(window)));
 }
 
@@ -145,7 +145,7 @@ void restore_window_placement(QWidget* window) {
     if (!window) window = main_window();
     if (!window) return;
     WindowPlacement wp;
-    const std::string saved = profile_get_string(kPlacementSection, kPlacementEntry, "");
+    const std::string saved = get_profile_string(kPlacementSection, kPlacementEntry, "");
     bool usable = parse_window_placement(saved, wp) && is_saved_rect_usable(is_main ? nullptr : window, wp.normal);
     // A window saved hidden or minimised would start out of reach: only normal and maximised.
     const int show = (usable && wp.show_cmd == 3) ? 3 : 1;
@@ -177,22 +177,22 @@ void restore_window_placement(QWidget* window) {
 // --- fonts
 
 bool write_profile_font(const std::string& section, const LogFont& f) {
-    bool ok = profile_write_int(section, "height", f.height);
-    ok = profile_write_int(section, "weight", f.weight) && ok;
-    ok = profile_write_int(section, "italic", f.italic ? 1 : 0) && ok;
-    ok = profile_write_int(section, "strike", f.strike ? 1 : 0) && ok;
-    ok = profile_write_int(section, "charset", f.charset) && ok;
-    ok = profile_write_string(section, "typeface", f.face) && ok;
+    bool ok = write_profile_int(section, "height", f.height);
+    ok = write_profile_int(section, "weight", f.weight) && ok;
+    ok = write_profile_int(section, "italic", f.italic ? 1 : 0) && ok;
+    ok = write_profile_int(section, "strike", f.strike ? 1 : 0) && ok;
+    ok = write_profile_int(section, "charset", f.charset) && ok;
+    ok = write_profile_string(section, "typeface", f.face) && ok;
     return ok;
 }
 
 void read_profile_font(const std::string& section, LogFont& f) {
-    f.height = profile_get_int(section, "height", f.height);
-    f.weight = profile_get_int(section, "weight", f.weight);
-    f.italic = profile_get_int(section, "italic", f.italic ? 1 : 0) != 0;
-    f.strike = profile_get_int(section, "strike", f.strike ? 1 : 0) != 0;
-    f.charset = profile_get_int(section, "charset", f.charset);
-    f.face = profile_get_string(section, "typeface", f.face);
+    f.height = get_profile_int(section, "height", f.height);
+    f.weight = get_profile_int(section, "weight", f.weight);
+    f.italic = get_profile_int(section, "italic", f.italic ? 1 : 0) != 0;
+    f.strike = get_profile_int(section, "strike", f.strike ? 1 : 0) != 0;
+    f.charset = get_profile_int(section, "charset", f.charset);
+    f.face = get_profile_string(section, "typeface", f.face);
     if (f.face.size() > 31) f.face.resize(31);
 }
 

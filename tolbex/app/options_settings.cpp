@@ -4,10 +4,10 @@
 #include <system_error>
 
 #include "common/files.h"
+#include "common/profile.h"
 #include "common/text.h"
 #include "common/version_info.h"
 #include "platform/process.h"
-#include "tolbex/archive/profile.h"
 
 namespace tv {
 

@@ -8,6 +8,7 @@
 
 #include "common/audit_log.h"
 #include "common/files.h"
+#include "common/profile.h"
 #include "common/registry.h"
 #include "common/safe_open.h"
 #include "common/strings.h"
@@ -24,7 +25,6 @@
 #include "tolbex/archive/patient_txt.h"
 #include "tolbex/app/command_line.h"
 #include "tolbex/app/import_reports.h"
-#include "tolbex/archive/profile.h"
 #include "tolbex/archive/report_archive.h"
 #include "tolbex/archive/store_report.h"
 #include "tolbex/app/tolbex_strings.h"

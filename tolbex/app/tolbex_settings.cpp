@@ -1,10 +1,10 @@
 #include "tolbex/app/tolbex_settings.h"
 
 #include "common/files.h"
+#include "common/profile.h"
 #include "common/registry.h"
 #include "platform/fs.h"
 #include "platform/paths.h"
-#include "tolbex/archive/profile.h"
 
 namespace tv {
 

@@ -1,8 +1,8 @@
 #include "tolbex/archive/clinic_code.h"
 
+#include "common/profile.h"
 #include "common/ui.h"
 #include "tolbex/archive/patient_txt.h"
-#include "tolbex/archive/profile.h"
 
 namespace tv {
 

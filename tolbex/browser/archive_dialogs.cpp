@@ -6,13 +6,13 @@
 #include <cstdlib>
 
 #include "common/files.h"
+#include "common/profile.h"
 #include "common/text.h"
 #include "common/ui.h"
 #include "platform/fs.h"
 #include "tolbex/archive/archive_config.h"
 #include "tolbex/archive/archive_group.h"
 #include "tolbex/browser/browser_list_core.h"
-#include "tolbex/archive/profile.h"
 
 namespace tv {
 

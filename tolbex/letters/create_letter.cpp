@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "common/files.h"
+#include "common/profile.h"
 #include "platform/codepage.h"
 #include "tolbex/archive/analysis_data.h"
-#include "tolbex/archive/profile.h"
 #include "tolbex/letters/letter_template.h"
 
 namespace tv::letters {

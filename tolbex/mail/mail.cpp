@@ -5,6 +5,7 @@
 
 #include "common/audit_log.h"
 #include "common/files.h"
+#include "common/profile.h"
 #include "common/ui.h"
 #include "formats/transfer_file.h"
 #include "platform/codepage.h"
@@ -13,7 +14,6 @@
 #include "tolbex/app/tolbex_settings.h"
 #include "tolbex/archive/audit_trail.h"
 #include "tolbex/archive/clinic_code.h"
-#include "tolbex/archive/profile.h"
 #include "tolbex/mail/mail_transport.h"
 
 namespace tv {

@@ -3,11 +3,11 @@
 #include <cctype>
 
 #include "common/files.h"
+#include "common/profile.h"
 #include "common/runner.h"
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "tolbex/app/tolbex_settings.h"
-#include "tolbex/archive/profile.h"
 
 namespace tv {
 

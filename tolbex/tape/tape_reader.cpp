@@ -1,12 +1,12 @@
 #include "tolbex/tape/tape_reader.h"
 
 #include "common/files.h"
+#include "common/profile.h"
 #include "common/strings.h"
 #include "common/tape_mappings.h"
 #include "common/text.h"
 #include "common/ui.h"
 #include "tolbex/app/tolbex_settings.h"
-#include "tolbex/archive/profile.h"
 #include "platform/shared_memory.h"
 #include "tolbex/tape/ecg_mappings.h"
 

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "common/files.h"
+#include "common/profile.h"
 #include "common/registry.h"
 #include "common/text.h"
 #include "common/ui.h"
@@ -16,7 +17,6 @@
 #include "tolbex/browser/archive_dialogs.h"
 #include "tolbex/archive/archive_group.h"
 #include "tolbex/archive/clinic_code.h"
-#include "tolbex/archive/profile.h"
 #include "tolbex/archive/report_types.h"
 #include "tolbex/archive/store_report.h"
 #include "tolbex/letters/create_letter.h"

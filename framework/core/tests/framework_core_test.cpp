@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "framework/core/app_profile.h"
+#include "common/profile.h"
 #include "framework/core/command.h"
 #include "framework/core/menu_model.h"
 #include "framework/core/recent_files.h"
@@ -100,18 +100,18 @@ TEST_F(RecentFiles, TheSameFileMovesUpAndTheListIsCapped) {
 }
 
 TEST_F(RecentFiles, TheProfileHoldsExactlyTheList) {
-    ASSERT_TRUE(profile_write_string("Recent File List", "File1", "/one"));
-    ASSERT_TRUE(profile_write_string("Recent File List", "File3", "/three"));  // a gap: skipped
-    ASSERT_TRUE(profile_write_string("Recent File List", "File4", "/four"));
+    ASSERT_TRUE(write_profile_string("Recent File List", "File1", "/one"));
+    ASSERT_TRUE(write_profile_string("Recent File List", "File3", "/three"));  // a gap: skipped
+    ASSERT_TRUE(write_profile_string("Recent File List", "File4", "/four"));
     RecentFileList list;
     list.read_list();
     EXPECT_EQ(list.items(), (std::vector<std::string>{"/one", "/three", "/four"}));
     list.remove(0);
     ASSERT_TRUE(list.write_list());
-    EXPECT_EQ(profile_get_string("Recent File List", "File1", "-"), "/three");
-    EXPECT_EQ(profile_get_string("Recent File List", "File2", "-"), "/four");
-    EXPECT_EQ(profile_get_string("Recent File List", "File3", "-"), "-");  // past the end: removed
-    EXPECT_EQ(profile_get_string("Recent File List", "File4", "-"), "-");
+    EXPECT_EQ(get_profile_string("Recent File List", "File1", "-"), "/three");
+    EXPECT_EQ(get_profile_string("Recent File List", "File2", "-"), "/four");
+    EXPECT_EQ(get_profile_string("Recent File List", "File3", "-"), "-");  // past the end: removed
+    EXPECT_EQ(get_profile_string("Recent File List", "File4", "-"), "-");
 }
 
 TEST(RecentFileMenuText, NumbersMnemonicsAndShortening) {

@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/profile.h"
 #include "common/ui.h"
-#include "framework/core/app_profile.h"
 #include "framework/qt/application.h"
 #include "framework/qt/frame.h"
 #include "framework/core/menu_model.h"
@@ -268,7 +268,7 @@ TEST(RecentFiles, MenuTextNumbersEscapesAndShortensInTheMiddle) {
 TEST(RecentFiles, FileMenuShowsTheListAndReopensFromIt) {
     Fixture f;
     const std::string dir = f.root.root.path();
-    ASSERT_TRUE(profile_write_string("Recent File List", "File1", dir + "/missing.grp"));
+    ASSERT_TRUE(write_profile_string("Recent File List", "File1", dir + "/missing.grp"));
     f.app.load_std_profile_settings(4);
     MenuModel m;
     m.items = {MenuItem::popup("&File", {MenuItem::command(cmd::FileMru1, "Recent File"), MenuItem::separator(),
@@ -298,18 +298,18 @@ TEST(RecentFiles, FileMenuShowsTheListAndReopensFromIt) {
     choose("&1 ");
     EXPECT_EQ(1, TestDoc::opened);
     EXPECT_EQ((std::vector<std::string>{"(off) Recent File", "E&xit"}), texts());
-    EXPECT_EQ("", profile_get_string("Recent File List", "File1", ""));
+    EXPECT_EQ("", get_profile_string("Recent File List", "File1", ""));
 
     ASSERT_TRUE(f.app.open_document_file(dir + "/a&b.grp"));
     ASSERT_TRUE(f.app.open_document_file(dir + "/c.grp"));
     EXPECT_EQ((std::vector<std::string>{"&1 " + dir + "/c.grp", "&2 " + dir + "/a&&b.grp", "E&xit"}), texts());
-    EXPECT_EQ(dir + "/c.grp", profile_get_string("Recent File List", "File1", ""));
-    EXPECT_EQ(dir + "/a&b.grp", profile_get_string("Recent File List", "File2", ""));
+    EXPECT_EQ(dir + "/c.grp", get_profile_string("Recent File List", "File1", ""));
+    EXPECT_EQ(dir + "/a&b.grp", get_profile_string("Recent File List", "File2", ""));
     f.app.close_all_documents();
     choose("&2 ");
     ASSERT_EQ(1u, f.frame->child_frames().size());
     EXPECT_EQ("a&b.grp", f.frame->active_child()->active_document()->title());
-    EXPECT_EQ(dir + "/a&b.grp", profile_get_string("Recent File List", "File1", ""));
+    EXPECT_EQ(dir + "/a&b.grp", get_profile_string("Recent File List", "File1", ""));
 }
 
 TEST(MenuModel, PruneRemovesEmptyPopupsAndStraySeparators) {
@@ -370,7 +370,7 @@ TEST(Placement, RoundTripAndOnlyNormalOrMaximisedRestored) {
         WindowPlacement bad = wp;
         bad.show_cmd = static_cast<std::uint32_t>(show);
         bad.normal = {20, 30, 660, 510};
-        ASSERT_TRUE(profile_write_string("WindowPos", "Settings", format_window_placement(bad)));
+        ASSERT_TRUE(write_profile_string("WindowPos", "Settings", format_window_placement(bad)));
         f.frame->hide();
         restore_window_placement();
         EXPECT_TRUE(f.frame->isVisible()) << show;
@@ -380,7 +380,7 @@ TEST(Placement, RoundTripAndOnlyNormalOrMaximisedRestored) {
     // A rectangle on no screen is not used.
     WindowPlacement off = wp;
     off.normal = {100000, 100000, 100640, 100480};
-    ASSERT_TRUE(profile_write_string("WindowPos", "Settings", format_window_placement(off)));
+    ASSERT_TRUE(write_profile_string("WindowPos", "Settings", format_window_placement(off)));
     f.frame->setGeometry(5, 5, 300, 200);
     restore_window_placement();
     EXPECT_EQ(QRect(5, 5, 300, 200), f.frame->geometry());

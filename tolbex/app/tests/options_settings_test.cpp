@@ -6,10 +6,10 @@
 #include <sys/stat.h>
 
 #include "common/files.h"
+#include "common/profile.h"
 #include "platform/registry.h"
 #include "testing/app_test_root.h"
 #include "tolbex/app/sound.h"
-#include "tolbex/archive/profile.h"
 
 namespace tv {
 namespace {

@@ -1,10 +1,10 @@
 #include "tolbex/app/tolbex_app.h"
 
 #include "common/audit_log.h"
+#include "common/profile.h"
 #include "platform/registry.h"
 #include "tolbex/archive/archive_config.h"
 #include "tolbex/archive/patient_txt.h"
-#include "tolbex/archive/profile.h"
 #include "testing/app_test_root.h"
 #include "testing/decimal_comma_locale.h"
 

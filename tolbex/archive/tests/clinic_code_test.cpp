@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/profile.h"
 #include "common/ui.h"
 #include "platform/paths.h"
-#include "tolbex/archive/profile.h"
 #include "testing/test_root.h"
 #include "testing/test_files.h"
 

@@ -2,10 +2,11 @@
 
 #include <unistd.h>
 
+#include "common/profile.h"
 #include "common/text.h"
 #include "tolbex/archive/archive_config.h"
+#include "tolbex/archive/last_groups.h"
 #include "tolbex/browser/browser_list_core.h"
-#include "tolbex/archive/profile.h"
 #include "tolbex/browser/tests/browser_test_group.h"
 
 namespace tv {

@@ -1,9 +1,9 @@
 #include "tolbex/browser/archive_dialogs.h"
 #include "tolbex/archive/report_archive.h"
 
+#include "common/profile.h"
 #include "tolbex/archive/archive_config.h"
 #include "tolbex/browser/browser_list_core.h"
-#include "tolbex/archive/profile.h"
 #include "tolbex/browser/tests/browser_test_group.h"
 
 namespace tv {

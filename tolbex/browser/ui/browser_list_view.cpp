@@ -14,6 +14,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "common/profile.h"
 #include "common/ui.h"
 #include "framework/qt/application.h"
 #include "framework/qt/frame.h"
@@ -25,7 +26,6 @@
 #include "tolbex/archive/report_types.h"
 #include "tolbex/browser/browser_list_core.h"
 #include "tolbex/browser/catalogue_printing.h"
-#include "tolbex/archive/profile.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/browser/ui/archive_dialogs_ui.h"
 #include "tolbex/browser/ui/browser_list_doc_ui.h"

@@ -1,11 +1,11 @@
 #include "tolbex/external/ui/external_commands.h"
 
+#include "common/profile.h"
 #include "common/ui.h"
 #include "framework/qt/folder_dialog.h"
 #include "framework/qt/wait_cursor.h"
 #include "framework/qt/wait_dialogs.h"
 #include "tolbex/app/tolbex_app.h"
-#include "tolbex/archive/profile.h"
 #include "tolbex/external/external_program.h"
 
 namespace tv::gui {

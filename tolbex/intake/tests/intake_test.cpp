@@ -11,6 +11,7 @@
 
 #include "common/bytes.h"
 #include "common/files.h"
+#include "common/profile.h"
 #include "common/registry.h"
 #include "common/scramble.h"
 #include "common/text.h"
@@ -21,7 +22,6 @@
 #include "tolbex/app/tolbex_settings.h"
 #include "tolbex/app/tolbex_strings.h"
 #include "tolbex/archive/patient_txt.h"
-#include "tolbex/archive/profile.h"
 #include "tolbex/archive/report_archive.h"
 #include "tolbex/intake/intake.h"
 #include "tolbex/intake/patient_details.h"

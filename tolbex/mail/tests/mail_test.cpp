@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "common/audit_log.h"
+#include "common/profile.h"
 #include "formats/transfer_file.h"
 #include "testing/hostile_entries.h"
 #include "testing/app_test_root.h"
@@ -16,7 +17,6 @@
 #include "tolbex/app/tolbex_settings.h"
 #include "tolbex/app/tolbex_strings.h"
 #include "tolbex/archive/audit_trail.h"
-#include "tolbex/archive/profile.h"
 #include "tolbex/mail/mail_compose.h"
 #include "tolbex/mail/mail_transport.h"
 

@@ -12,7 +12,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "framework/core/app_profile.h"
+#include "common/profile.h"
 #include "framework/qt/qt_text.h"
 #include "framework/qt/window_helpers.h"
 #include "tolbex/app/tolbex_app.h"
@@ -46,9 +46,9 @@ TimiFontDialogHook& font_hook() {
 
 TimiPrintSettings load_timi_print_settings() {
     TimiPrintSettings s;
-    s.landscape = fw::profile_get_int(kTimiPrintSection, kTimiLandscapeEntry, s.landscape ? 1 : 0) != 0;
-    s.pre_time = fw::profile_get_int(kTimiPrintSection, kTimiPreTimeEntry, s.pre_time);
-    s.post_time = fw::profile_get_int(kTimiPrintSection, kTimiPostTimeEntry, s.post_time);
+    s.landscape = get_profile_int(kTimiPrintSection, kTimiLandscapeEntry, s.landscape ? 1 : 0) != 0;
+    s.pre_time = get_profile_int(kTimiPrintSection, kTimiPreTimeEntry, s.pre_time);
+    s.post_time = get_profile_int(kTimiPrintSection, kTimiPostTimeEntry, s.post_time);
     for (TimiFontKind which : {TimiFontKind::Heading, TimiFontKind::Body}) {
         TimiPrintFont& font = which == TimiFontKind::Heading ? s.head_font : s.body_font;
         fw::LogFont f = to_log_font(font);
@@ -113,8 +113,8 @@ bool edit_timi_pre_post(QWidget* parent, TimiPrintSettings& settings) {
     if (dialog.exec_modal() != QDialog::Accepted) return false;
     settings.pre_time = dialog.pre_minutes() * 2;
     settings.post_time = dialog.post_minutes() * 2;
-    fw::profile_write_int(kTimiPrintSection, kTimiPreTimeEntry, settings.pre_time);
-    fw::profile_write_int(kTimiPrintSection, kTimiPostTimeEntry, settings.post_time);
+    write_profile_int(kTimiPrintSection, kTimiPreTimeEntry, settings.pre_time);
+    write_profile_int(kTimiPrintSection, kTimiPostTimeEntry, settings.post_time);
     return true;
 }
 
@@ -151,7 +151,7 @@ bool choose_timi_font(QWidget* parent, TimiPrintSettings& settings, TimiFontKind
 
 bool toggle_landscape(TimiPrintSettings& settings) {
     settings.landscape = !settings.landscape;
-    fw::profile_write_int(kTimiPrintSection, kTimiLandscapeEntry, settings.landscape ? 1 : 0);
+    write_profile_int(kTimiPrintSection, kTimiLandscapeEntry, settings.landscape ? 1 : 0);
     return settings.landscape;
 }
 

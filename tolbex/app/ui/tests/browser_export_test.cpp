@@ -10,10 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include "common/profile.h"
 #include "framework/qt/folder_dialog.h"
 #include "framework/qt/wait_dialogs.h"
 #include "tolbex/app/ui/tests/browser_app_fixture.h"
-#include "tolbex/archive/profile.h"
 #include "tolbex/external/external_program.h"
 #include "tolbex/external/ui/external_commands.h"
 #include "tolbex/reports/ui/report_doc_ui.h"

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/profile.h"
 #include "common/registry.h"
 #include "formats/tests/cef_test_support.h"
 #include "formats/transfer_file.h"
@@ -18,7 +19,6 @@
 #include "tolbex/app/ui/menus.h"
 #include "tolbex/app/ui/tolbex_window_app.h"
 #include "tolbex/archive/clinic_code.h"
-#include "tolbex/archive/profile.h"
 #include "tolbex/archive/report_types.h"
 #include "tolbex/browser/ui/choose_archive_dialog.h"
 #include "tolbex/reports/ui/tests/ui_test_support.h"

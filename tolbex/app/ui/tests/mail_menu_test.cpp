@@ -5,12 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include "common/profile.h"
 #include "common/registry.h"
 #include "platform/registry.h"
 #include "testing/app_test_root.h"
 #include "tolbex/app/tolbex_settings.h"
 #include "tolbex/app/ui/menus.h"
-#include "tolbex/archive/profile.h"
 #include "tolbex/mail/mail_transport.h"
 
 namespace tv::menu {

@@ -17,9 +17,9 @@
 #include <gtest/gtest.h>
 
 #include "common/files.h"
+#include "common/profile.h"
 #include "common/text.h"
 #include "tools/demo/demo_root.h"
-#include "framework/core/app_profile.h"
 #include "framework/qt/folder_dialog.h"
 #include "framework/qt/print_job.h"
 #include "framework/qt/qt_text.h"
@@ -28,7 +28,6 @@
 #include "platform/paths.h"
 #include "tolbex/browser/browser_list_core.h"
 #include "tolbex/archive/clinic_code.h"
-#include "tolbex/archive/profile.h"
 #include "tolbex/archive/report_types.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/browser/ui/archive_dialogs_ui.h"
@@ -353,7 +352,7 @@ TEST_F(MainWindowTest, PlacementIsSavedAndComesBackNormal) {
     settle();
     const QRect placed = frame()->geometry();
     ASSERT_TRUE(frame()->close());
-    EXPECT_NE("", fw::profile_get_string("WindowPos", "Settings", ""));
+    EXPECT_NE("", get_profile_string("WindowPos", "Settings", ""));
     stop();
 
     start();
@@ -719,9 +718,9 @@ TEST_F(DesktopTest, RecentFilesAreRememberedAcrossARestartAndReopen) {
     EXPECT_EQ(0u, shown[0].rfind("&1 ", 0));
     EXPECT_NE(std::string::npos, shown[0].find("SUMMARY.TXT"));
     EXPECT_NE(std::string::npos, shown[1].find("ARCHDIR.DAT"));
-    const std::string first = fw::profile_get_string("Recent File List", "File1", "");
+    const std::string first = get_profile_string("Recent File List", "File1", "");
     EXPECT_EQ(join_path(report, "SUMMARY.TXT"), first);
-    EXPECT_NE("", fw::profile_get_string("Recent File List", "File3", ""));
+    EXPECT_NE("", get_profile_string("Recent File List", "File3", ""));
     ASSERT_TRUE(frame()->close());
     stop();
 

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/profile.h"
 #include "framework/qt/folder_dialog.h"
 #include "framework/qt/tests/access_keys.h"
 #include "framework/qt/qt_text.h"
@@ -27,7 +28,6 @@
 #include "tolbex/app/ui/options_dialogs.h"
 #include "tolbex/app/ui/tolbex_window_app.h"
 #include "tolbex/archive/clinic_code.h"
-#include "tolbex/archive/profile.h"
 #include "tolbex/browser/tests/browser_test_group.h"
 #include "tolbex/browser/ui/browser_frame.h"
 #include "tolbex/browser/ui/browser_list_doc_ui.h"

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/profile.h"
 #include "framework/qt/qt_text.h"
 #include "framework/qt/tests/access_keys.h"
 #include "framework/qt/tests/qt_test_app.h"
@@ -19,7 +20,6 @@
 #include "tolbex/app/report_handover.h"
 #include "tolbex/app/tolbex_settings.h"
 #include "tolbex/archive/audit_trail.h"
-#include "tolbex/archive/profile.h"
 #include "tolbex/mail/mail.h"
 #include "tolbex/mail/mail.h"
 #include "tolbex/mail/mail_transport.h"

@@ -9,13 +9,13 @@
 #include <gtest/gtest.h>
 
 #include "common/bytes.h"
+#include "common/profile.h"
 #include "framework/qt/qt_text.h"
 #include "framework/qt/tests/qt_test_app.h"
 #include "framework/qt/timer.h"
 #include "platform/fs.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/app/tolbex_settings.h"
-#include "tolbex/archive/profile.h"
 #include "tolbex/tape/ecg_mappings.h"
 #include "tolbex/tape/tests/tape_test_support.h"
 #include "tolbex/tape/ui/tape_dialogs.h"

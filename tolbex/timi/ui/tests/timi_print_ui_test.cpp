@@ -18,7 +18,7 @@
 
 #include <gtest/gtest.h>
 
-#include "framework/core/app_profile.h"
+#include "common/profile.h"
 #include "framework/qt/qt_text.h"
 #include "framework/qt/tests/qt_test_app.h"
 #include "testing/app_test_root.h"
@@ -249,10 +249,10 @@ TEST_F(TimiPrintUiTest, SettingsRoundTripThroughTheProfile) {
     EXPECT_EQ(s.head_font, TimiPrintSettings{}.head_font);
 
     EXPECT_EQ(gui::load_timi_print_settings(), s);
-    EXPECT_EQ(fw::profile_get_int("TIMI Print", "Event Post Time", 0), 2000);
-    EXPECT_EQ(fw::profile_get_int("TIMI Print", "Landscape", 1), 0);
-    EXPECT_EQ(fw::profile_get_int("TIMI Print\\Body Font", "height", 0), 120);
-    EXPECT_EQ(fw::profile_get_string("TIMI Print\\Body Font", "typeface", ""), "DejaVu Sans");
+    EXPECT_EQ(get_profile_int("TIMI Print", "Event Post Time", 0), 2000);
+    EXPECT_EQ(get_profile_int("TIMI Print", "Landscape", 1), 0);
+    EXPECT_EQ(get_profile_int("TIMI Print\\Body Font", "height", 0), 120);
+    EXPECT_EQ(get_profile_string("TIMI Print\\Body Font", "typeface", ""), "DejaVu Sans");
 }
 
 TEST_F(TimiPrintUiTest, PrePostDialogShowsMinutesAndChecksTheRange) {
@@ -306,7 +306,7 @@ TEST_F(TimiPrintUiTest, FontDialogOpensOnTheStoredFontInScreenPixels) {
     EXPECT_EQ(seen.family(), QStringLiteral("Arial Narrow"));
     EXPECT_EQ(seen.weight(), QFont::Bold);
     EXPECT_EQ(settings.head_font.height, 125) << "cancel keeps the font";
-    EXPECT_EQ(fw::profile_get_int("TIMI Print\\Head Font", "height", -1), -1);
+    EXPECT_EQ(get_profile_int("TIMI Print\\Head Font", "height", -1), -1);
 }
 
 }  // namespace

@@ -1,38 +1,13 @@
-#include "tolbex/archive/profile.h"
+#include "tolbex/archive/last_groups.h"
 
 #include <sys/stat.h>
 
 #include "common/files.h"
-#include "common/registry.h"
+#include "common/profile.h"
 #include "common/text.h"
 #include "platform/fs.h"
 
 namespace tv {
-
-std::string profile_section_key(const std::string& section) { return std::string(kProfileKey) + "\\" + section; }
-
-std::string get_profile_string(const std::string& section, const std::string& entry, const std::string& def) {
-    return reg_get_string(HKEY_CURRENT_USER, profile_section_key(section), entry, def);
-}
-
-int get_profile_int(const std::string& section, const std::string& entry, int def) {
-    auto value = platform::registry().get(HKEY_CURRENT_USER, profile_section_key(section), entry);
-    if (!value || value->type != platform::RegType::Dword) return def;
-    return static_cast<int>(value->dword);
-}
-
-bool write_profile_string(const std::string& section, const std::string& entry, const std::string& value) {
-    return reg_set_string(HKEY_CURRENT_USER, profile_section_key(section), entry, value);
-}
-
-bool write_profile_int(const std::string& section, const std::string& entry, int value) {
-    return reg_set_dword(HKEY_CURRENT_USER, profile_section_key(section), entry, static_cast<std::uint32_t>(value));
-}
-
-bool delete_profile_value(const std::string& section, const std::string& entry) {
-    return platform::registry().delete_value(HKEY_CURRENT_USER, profile_section_key(section), entry);
-}
-
 namespace {
 
 constexpr const char* kArchives = "Archives";
