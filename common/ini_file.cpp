@@ -51,13 +51,10 @@ bool IniFile::load(const std::string& path) {
     const auto text = tv::platform::read_whole_file(path);
     if (!text) return false;
     take_text(*text);
-    path_ = path;
     return true;
 }
 
 void IniFile::take_text(std::string_view text) {
-    modified_ = false;
-    path_.clear();
     sections_.clear();
     IniSection* current = nullptr;
     for (std::string_view line : split_lines(text)) {

@@ -25,8 +25,7 @@ public:
     // Reads the whole file. False when it cannot be read (no sections are held then).
     // Lines with no '=' have an empty key and the whole line as value; keys are not trimmed.
     bool load(const std::string& path);
-    // Holds `text` as load holds a file's content (for a file read with a bound of its own); no
-    // path is set, so nothing is saved unless set_path gives one.
+    // Holds `text` as load holds a file's content (for a file read with a bound of its own).
     void take_text(std::string_view text);
 
     int find_section(std::string_view name) const;                                // -1 when missing

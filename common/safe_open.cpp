@@ -161,6 +161,33 @@ std::optional<std::string> read_outside_text_at(int folder_fd, const std::string
     return text;
 }
 
+std::optional<std::string> read_outside_head(const std::string& path, std::size_t max_bytes,
+                                             OutsideRefusal* refusal) {
+    OutsideFile file = open_outside(AT_FDCWD, path, UINT64_MAX);
+    if (refusal) *refusal = file.refusal;
+    if (!file) return std::nullopt;
+    try {
+        std::string head(static_cast<std::size_t>(std::min<std::uint64_t>(file.size, max_bytes)), '\0');
+        std::size_t got = 0;
+        while (got < max_bytes) {
+            if (got == head.size()) head.resize(std::min(max_bytes, got + 65536));  // it grew since it was opened
+            const ssize_t r = ::read(file.fd.get(), head.data() + got, head.size() - got);
+            if (r < 0 && errno == EINTR) continue;
+            if (r < 0) {
+                if (refusal) *refusal = OutsideRefusal::Unreadable;
+                return std::nullopt;
+            }
+            if (r == 0) break;
+            got += static_cast<std::size_t>(r);
+        }
+        head.resize(got);
+        return head;
+    } catch (const std::bad_alloc&) {
+        if (refusal) *refusal = OutsideRefusal::TooLarge;
+        return std::nullopt;
+    }
+}
+
 bool is_plain_file(const std::string& path) {
     struct stat st;
     const std::string p = native_path(path);

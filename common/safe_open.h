@@ -51,6 +51,10 @@ std::optional<std::string> read_outside_text(const std::string& path, std::uint6
 // read_outside_text for `name` inside the folder open as `folder_fd`.
 std::optional<std::string> read_outside_text_at(int folder_fd, const std::string& name, std::uint64_t max_size,
                                                 OutsideRefusal* refusal = nullptr);
+// The first `max_bytes` bytes of such a file of any size (all of a shorter one), for what is only
+// shown in part. nullopt on failure, `refusal` then says why.
+std::optional<std::string> read_outside_head(const std::string& path, std::size_t max_bytes,
+                                             OutsideRefusal* refusal = nullptr);
 // True when `path` names a regular file itself (not a link, FIFO, device or folder).
 bool is_plain_file(const std::string& path);
 // The sentence that tells the user why `path` was not read; empty for None.

@@ -1,6 +1,5 @@
 #include "formats/cef.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +13,7 @@
 #include "common/bytes.h"
 #include "common/deferred_stop.h"
 #include "common/files.h"
+#include "common/folder_judgement.h"
 #include "common/ini_file.h"
 #include "common/registry.h"
 #include "common/runner.h"
@@ -90,11 +90,11 @@ template <typename Op>
 bool rewrite_samples(const std::string& path, int n, bool twelve_lead, Op op) {
     if (n < 0 || n > kCefMaxBitReduction) return false;
     if (n == 0) return true;
-    platform::UniqueFd file(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+    platform::UniqueFd file = open_plain_file_for_writing_at(AT_FDCWD, path);
     if (!file) return false;
     const int fd = file.get();
     struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    bool ok = ::fstat(fd, &st) == 0;
     const auto size = static_cast<std::uint64_t>(ok ? st.st_size : 0);
     std::uint64_t pos = 0;
     if (ok && twelve_lead) {
@@ -680,12 +680,9 @@ bool CefUnpacker::claim_target(const std::string& name) {
             if (!force_delete_file(path)) return false;
             continue;
         }
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0) {
-            if (errno == ENOENT) continue;  // gone since the folder was read
-            return false;
-        }
-        if (S_ISDIR(st.st_mode)) return false;
+        const EntryKind kind = probe_entry(path).kind;
+        if (kind == EntryKind::Missing) continue;  // gone since the folder was read
+        if (kind == EntryKind::Folder || kind == EntryKind::Unknown) return false;
         if (aside_.empty()) {
             std::string pattern = target_ + ".cef-replaced-XXXXXX";
             if (!::mkdtemp(pattern.data())) return false;
@@ -707,13 +704,8 @@ bool CefUnpacker::claim_target(const std::string& name) {
 std::unordered_map<std::string, std::vector<std::string>>& CefUnpacker::target_entries() {
     if (entries_read_) return entries_;
     entries_.clear();
-    if (DIR* dir = ::opendir(target_.c_str())) {
-        while (const dirent* e = ::readdir(dir)) {
-            const std::string entry = e->d_name;
-            if (entry != "." && entry != "..") entries_[to_lower_copy(entry)].push_back(entry);
-        }
-        ::closedir(dir);
-    }
+    if (const auto entries = list_folder(target_))
+        for (const FolderEntry& e : *entries) entries_[to_lower_copy(e.name)].push_back(e.name);
     entries_read_ = true;
     return entries_;
 }

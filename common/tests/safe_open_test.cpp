@@ -65,6 +65,28 @@ TEST_F(SafeOpen, OnlyPlainFilesWithinTheirSizeAreRead) {
               "\"x\\x0D\\x0AOK\" is a link, which is not followed.");
 }
 
+TEST_F(SafeOpen, TheHeadOfAFileOfAnySizeIsReadAsItsWholeIs) {
+    const struct {
+        std::string path;
+        std::size_t max;
+        std::optional<std::string> head;
+        OutsideRefusal why;
+    } cases[] = {
+        {dir_ + "/plain", 4, "0123", OutsideRefusal::None},
+        {dir_ + "/plain", 100, "0123456789", OutsideRefusal::None},
+        {dir_ + "/link", 4, std::nullopt, OutsideRefusal::Link},
+        {dir_ + "/fifo", 4, std::nullopt, OutsideRefusal::NotRegular},
+        {"/dev/zero", 4, std::nullopt, OutsideRefusal::NotRegular},
+        {dir_ + "/missing", 4, std::nullopt, OutsideRefusal::Missing},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path + " " + std::to_string(c.max));
+        OutsideRefusal why{};
+        EXPECT_EQ(tv::read_outside_head(c.path, c.max, &why), c.head);
+        EXPECT_EQ(why, c.why);
+    }
+}
+
 TEST_F(SafeOpen, FoldersAreOpenedWithoutALinkAndFilesMadeAnew) {
     OutsideRefusal why{};
     EXPECT_TRUE(tv::open_folder_no_link(dir_ + "/folder/", &why));

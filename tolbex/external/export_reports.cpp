@@ -1,9 +1,5 @@
 #include "tolbex/external/export_reports.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 
 #include "common/audit_log.h"
@@ -37,12 +33,6 @@ std::string format_text(const char* format, const std::string& a, const std::str
     return out;
 }
 
-// Anything at the path counts, a dangling link included: it is never written through.
-bool entry_exists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
 // Names are Windows-1252 text; the file system spells them in UTF-8.
 std::string disk_path(const std::string& folder, const std::string& name) {
     return join_path(folder, platform::cp1252_to_utf8(name) + ".TVZ");
@@ -69,7 +59,17 @@ std::string make_export_file_name(const std::string& folder, const SelectedRepor
     }
     name = export_base_name(name);
     std::string suffix;
-    for (int counter = 1; entry_exists(disk_path(folder, name + suffix)); ++counter) {
+    // Anything at the name counts, a dangling link included: it is never written through. A name
+    // that cannot be looked at is no free name either, and would be so for every counter.
+    for (int counter = 1;; ++counter) {
+        const std::string path = disk_path(folder, name + suffix);
+        const EntryKind kind = probe_entry(path).kind;
+        if (kind == EntryKind::Missing) break;
+        if (kind == EntryKind::Unknown) {
+            ui().message_box(outside_refusal_text(path, OutsideRefusal::Unreadable), kReportPackFailedTitle,
+                             MsgIcon::Error, MsgButtons::Ok);
+            return {};
+        }
         char buffer[16];
         std::snprintf(buffer, sizeof buffer, " %03d", counter);
         suffix = buffer;

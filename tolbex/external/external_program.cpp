@@ -1,14 +1,15 @@
 #include "tolbex/external/external_program.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <thread>
 
 #include "common/files.h"
 #include "common/runner.h"
+#include "common/safe_open.h"
 #include "common/ui.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
@@ -25,19 +26,16 @@ std::atomic<bool>& worker_alive() {
     return alive;
 }
 
-bool is_executable_file(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
-}
+// The site's program: a link to it is the administrator's choice.
+bool is_executable_file(const std::string& path) { return file_exists(path) && ::access(path.c_str(), X_OK) == 0; }
 
-bool exists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
+// Anything at the name counts, a name that cannot be looked at too: the program may have written it.
+bool may_exist(const std::string& path) { return probe_entry(path).kind != EntryKind::Missing; }
 
-// Appends with the file's own line ends left alone: the program wrote it, the user reads it.
+// Appends with the file's own line ends left alone: the program wrote it, the user reads it. A
+// FIFO, link or hard link in its place is refused, never waited on or written through.
 bool append_report_line(const std::string& error_file, const std::string& description) {
-    platform::UniqueFd fd(::open(error_file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW));
+    const platform::UniqueFd fd = open_log_for_append(error_file);
     if (!fd) return false;
     const std::string line = "\n\n" + std::string(kReportLinePrefix) + description + "\"\n";
     return platform::write_all(fd.get(), line.data(), line.size());
@@ -82,7 +80,7 @@ bool prepare_error_file(const std::string& error_file) {
         ui().message_box("The error file folder cannot be created:\n" + folder, "", MsgIcon::Error, MsgButtons::Ok);
         return false;
     }
-    if (exists(error_file) && ::unlink(error_file.c_str()) != 0) {
+    if (may_exist(error_file) && ::unlink(error_file.c_str()) != 0 && errno != ENOENT) {
         ui().message_box("Cannot delete the external program's error file:\n" + error_file, "", MsgIcon::Error,
                          MsgButtons::Ok);
         return false;
@@ -96,7 +94,7 @@ void run_external_jobs(const ExternalProgramSettings& settings, const std::vecto
         const std::vector<std::string> argv = external_program_argv(settings, job);
         const int code = run_child(argv, false).code();
         state.result.store(code);
-        if (!settings.error_file_name.empty() && exists(settings.error_file_name)) {
+        if (!settings.error_file_name.empty() && may_exist(settings.error_file_name)) {
             append_report_line(settings.error_file_name, job.name);
             break;
         }
@@ -125,9 +123,11 @@ std::shared_ptr<ExternalRunState> start_external_jobs(const ExternalProgramSetti
 bool external_jobs_running() { return worker_alive().load(); }
 
 std::string error_file_message(const std::string& error_file) {
-    std::vector<std::uint8_t> bytes;
-    if (!read_file_bytes(error_file, bytes)) return {};
-    std::string text(bytes.begin(), bytes.end());
+    // Of any size, but only what is shown (and one byte to tell that more follows) is read.
+    OutsideRefusal refusal = OutsideRefusal::None;
+    std::optional<std::string> head = read_outside_head(error_file, kErrorFileShownBytes + 1, &refusal);
+    if (!head) return outside_refusal_text(error_file, refusal);
+    std::string& text = *head;
     std::size_t cut = std::string::npos;
     int lines = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -145,7 +145,7 @@ std::string error_file_message(const std::string& error_file) {
 }
 
 void report_external_result(const ExternalProgramSettings& settings, int result) {
-    if (!settings.error_file_name.empty() && exists(settings.error_file_name)) {
+    if (!settings.error_file_name.empty() && may_exist(settings.error_file_name)) {
         ui().message_box(error_file_message(settings.error_file_name), kExternalErrorTitle, MsgIcon::Error,
                          MsgButtons::Ok);
         return;

@@ -1,11 +1,18 @@
 #include "tolbex/letters/word_processor.h"
 
+#include <cstdint>
+
+#include "common/safe_open.h"
 #include "platform/fs.h"
 
 namespace tv::letters {
 
+namespace {
+constexpr std::uint64_t kDocumentMax = 64ull << 20;  // far above any letter or template
+}  // namespace
+
 bool TextWordProcessor::open(const std::string& path) {
-    const std::optional<std::string> read = platform::read_whole_file(path);
+    const std::optional<std::string> read = read_outside_text(path, kDocumentMax);
     if (!read) return false;
     const std::string& bytes = *read;
     text_.clear();

@@ -6,6 +6,7 @@
 #include "common/audit_log.h"
 #include "common/files.h"
 #include "common/profile.h"
+#include "common/safe_open.h"
 #include "common/ui.h"
 #include "formats/transfer_file.h"
 #include "platform/codepage.h"
@@ -23,6 +24,7 @@ namespace {
 constexpr const char* kMailErrorCaption = "Mail Error";
 constexpr const char* kSendErrorText = "There was an error when sending the mail.";
 constexpr const char* kOptionsFileName = "EMAILCFG.TXT";
+constexpr std::uint64_t kOptionsFileMax = 64 * 1024;  // a few lines of options
 
 MailWindowing& windowing() {
     static MailWindowing w;
@@ -75,7 +77,13 @@ int prepare_mail(const MailServices& services, TransportChoice& transport, std::
     options_text.clear();
     const std::string path =
         services.options_file.empty() ? join_path(get_module_folder(), kOptionsFileName) : services.options_file;
-    if (auto text = platform::read_whole_file(path)) {
+    OutsideRefusal refusal = OutsideRefusal::None;
+    const std::optional<std::string> text = read_outside_text(path, kOptionsFileMax, &refusal);
+    if (!text && refusal != OutsideRefusal::Missing) {
+        // Unreadable is not missing: the configured options are not silently left out.
+        ui().message_box(outside_refusal_text(path, refusal), "Invalid eMail message configuration file",
+                         MsgIcon::Error, MsgButtons::Ok);
+    } else if (text) {
         std::optional<MailOptions> options = parse_mail_options(*text);
         if (!options) {
             char buf[1200];
@@ -254,7 +262,8 @@ int mail_reports(const std::vector<MailReportEntry>& reports, const MailServices
         std::string name = make_transfer_name(report, static_cast<int>(i + 1));
         if (name.empty()) return kMailCancelled;
         name = unique_attachment_name(name, taken);
-        const std::string path = join_path(temp.path(), name);
+        // The name is Windows-1252 text; the file system spells it in UTF-8.
+        const std::string path = join_path(temp.path(), platform::cp1252_to_utf8(name));
         message.attachments.push_back({path, name});
         lines += name + ": " + report.name + " (" + mail_body_name(report.type) + ")\n";
 

@@ -14,6 +14,7 @@
 #include <gmime/gmime.h>
 
 #include "common/files.h"
+#include "common/safe_open.h"
 #include "common/text.h"
 #include "platform/codepage.h"
 
@@ -293,7 +294,9 @@ Result<std::string> build_mime_message(const MailMessage& message, const MailEnv
     out += encode_quoted_printable(platform::cp1252_to_utf8(message.note)) + "\r\n";
     for (const MailAttachment& a : message.attachments) {
         std::vector<std::uint8_t> bytes;
-        if (!read_file_bytes(a.path, bytes)) return Error{5, "The attachment \"" + a.path + "\" could not be read."};
+        OutsideRefusal refusal = OutsideRefusal::None;
+        if (!read_outside_file(a.path, kMailAttachmentMax, bytes, &refusal))
+            return Error{5, "The attachment " + outside_refusal_text(a.path, refusal)};
         out += "--" + boundary + "\r\n";
         out += "Content-Type: application/octet-stream; " + encode_parameter("name", a.name) + "\r\n";
         out += "Content-Transfer-Encoding: base64\r\n";

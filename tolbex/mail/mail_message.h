@@ -4,12 +4,16 @@
 // library's object model; only the address headers, whose grammar is not small, go through GMime.
 // Texts come in as Windows-1252.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "common/result.h"
 
 namespace tv {
+
+// The largest file sent as an attachment; a larger one is refused, never sent cut or empty.
+inline constexpr std::uint64_t kMailAttachmentMax = std::uint64_t{1} << 30;
 
 struct MailAttachment {
     std::string path;  // the file sent

@@ -5,6 +5,7 @@
 #include "common/files.h"
 #include "common/profile.h"
 #include "common/runner.h"
+#include "common/safe_open.h"
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "tolbex/app/tolbex_settings.h"
@@ -14,6 +15,7 @@ namespace tv {
 namespace {
 
 constexpr std::size_t kMaxCommandMessage = 2000;
+constexpr std::size_t kCommandOutputRead = 64 * 1024;
 
 // A private folder for the message and the command's output, removed on every path.
 class WorkFolder {
@@ -116,7 +118,8 @@ MailDeliveryResult SendmailTransport::deliver(const std::string& message) {
     }
     const ChildEnd end = child.wait_pumping();
     std::string said;
-    if (auto bytes = platform::read_whole_file(output_path)) said = trimmed(*bytes);
+    // A command that talks at length is shown in part: only the head of what it said is read.
+    if (auto head = read_outside_head(output_path, kCommandOutputRead)) said = trimmed(*head);
     if (end.how == ChildEnd::How::Exited && end.exit_code == 0) {
         result.outcome = MailDelivery::Sent;
         return result;

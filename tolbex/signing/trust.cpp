@@ -1,6 +1,5 @@
 #include "tolbex/signing/trust.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -9,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <memory>
 
 #include "common/safe_open.h"
@@ -73,7 +73,10 @@ platform::UniqueFd open_relocated_store(const std::string& root, std::string fol
         start = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
         below = slash == std::string::npos ? folder : folder.substr(slash + 1);
     }
-    platform::UniqueFd dir(::open(start.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // The root as the environment names it (a link to it is that choice), then no link below it.
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(start.c_str(), nullptr), &std::free);
+    if (!resolved) return {};
+    platform::UniqueFd dir = open_folder_no_link(resolved.get());
     for (std::size_t at = 0; dir && at <= below.size();) {
         std::size_t end = below.find('/', at);
         if (end == std::string::npos) end = below.size();
@@ -121,14 +124,9 @@ X509StorePtr load_store(const std::string& folder) {
     }
     if (ignored) log_ignored();
     if (!dir) return store;
-    const int copy = ::fcntl(dir.get(), F_DUPFD_CLOEXEC, 0);
-    std::unique_ptr<DIR, int (*)(DIR*)> listing(copy >= 0 ? ::fdopendir(copy) : nullptr, &::closedir);
-    if (!listing) {
-        if (copy >= 0) ::close(copy);
-        return store;
-    }
-    while (const dirent* e = ::readdir(listing.get()))
-        if (e->d_name[0] != '.') add_file(store.get(), dir.get(), e->d_name);
+    if (const auto entries = list_folder_at(dir.get()))
+        for (const FolderEntry& e : *entries)
+            if (e.name[0] != '.') add_file(store.get(), dir.get(), e.name.c_str());
     return store;
 }
 

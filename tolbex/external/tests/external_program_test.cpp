@@ -114,6 +114,32 @@ TEST_F(ExternalProgramTest, AnErrorFileEndsTheRunAndIsShownWithTheReportAppended
     EXPECT_FALSE(fs::exists(s.error_file_name));
 }
 
+// What the program left in the error file's place that is no plain file is named, never waited
+// on (a FIFO) or written through (a link).
+TEST_F(ExternalProgramTest, AnErrorFileThatIsNoPlainFileIsNamedNotOpened) {
+    write_file(t / "victim", "secret\n");
+    const std::pair<const char*, const char*> cases[] = {
+        {"mkfifo \"$3\"", "is not a plain file."},
+        {"ln -s victim \"$3\"", "is a link, which is not followed."},
+    };
+    for (const auto& [make, said] : cases) {
+        SCOPED_TRACE(make);
+        scripted.shown.clear();
+        ExternalProgramSettings s;
+        s.error_file_name = (t / "feed.err").string();
+        s.program_name = script(make);
+        ASSERT_TRUE(prepare_error_file(s.error_file_name));
+        ExternalRunState state;
+        run_external_jobs(s, three_jobs(), state);
+        EXPECT_EQ(read_text(t / "count"), "1\n");
+        report_external_result(s, state.result.load());
+        ASSERT_EQ(scripted.shown.size(), 1u);
+        EXPECT_EQ(scripted.shown[0].text, "\"" + s.error_file_name + "\" " + said);
+        EXPECT_EQ(read_text(t / "victim"), "secret\n");
+        fs::remove(t / "count");
+    }
+}
+
 TEST_F(ExternalProgramTest, AMissingProgramIsReportedByName) {
     ExternalProgramSettings s;
     s.program_name = (t / "no-such-program").string() + " -q";

@@ -451,6 +451,21 @@ TEST_F(MailTest, TheCefAttachmentKeepsItsNameOnDisk) {
     EXPECT_EQ(slurp(p.attachments / p.names[0]), "CEF bytes");
 }
 
+// A description in Windows-1252 is spelled in UTF-8 on disk too; an options file that cannot be
+// read (here a FIFO, which is never waited on) is told of, not taken for a missing one.
+TEST_F(MailTest, AReportNamedInWindows1252AndAnUnreadableOptionsFile) {
+    const MailReportEntry a = report("A.FUL", "M\xFCller", kReportFull, {{"DATA.BIN", "bytes"}});
+    ASSERT_EQ(::mkfifo(services.options_file.c_str(), 0600), 0);
+    answer({MsgResult::Ok, MsgResult::Ok});
+    ASSERT_EQ(mail_reports({a}, services), kMailDone);
+    ASSERT_FALSE(scripted.shown.empty());
+    EXPECT_EQ(scripted.shown[0].text, "\"" + services.options_file + "\" is not a plain file.");
+    ASSERT_EQ(composed.size(), 1u);
+    EXPECT_EQ(composed[0].attachments.at(0).name, "M\xFCller.TVZ");
+    EXPECT_EQ(fs::path(composed[0].attachments[0].path).filename(), "M\xC3\xBCller.TVZ");
+    EXPECT_EQ(parse().names, std::vector<std::string>{"M\xC3\xBCller.TVZ"});
+}
+
 TEST_F(MailTest, ReportWhoseFolderHasGoneIsNotMailed) {
     const MailReportEntry a = report("A.IMG", "Mary", kReportFormatted, {{"P.EMF", "page"}});
     const MailReportEntry gone = report("B.IMG", "Gone", kReportFormatted, {});
@@ -525,9 +540,27 @@ TEST(MimeWriter, EncodesHeadersAndBody) {
     EXPECT_EQ(encode_header_text("x\r\nBcc: y"), "=?UTF-8?B?eA0KQmNjOiB5?=");
     EXPECT_EQ(encode_quoted_printable("a=b \nc\xC3\xA9"), "a=3Db=20\r\nc=C3=A9");
     EXPECT_EQ(encode_base64_lines("abcd"), "YWJjZA==\r\n");
-    MailMessage m;
-    m.attachments.push_back({"/no/such/file", "X.TVZ"});
-    EXPECT_FALSE(build_mime_message(m));
+}
+
+// An attachment that is no plain file is refused by name, never sent empty nor waited on.
+TEST(MimeWriter, AnAttachmentThatIsNoPlainFileIsRefused) {
+    const platform::testing::TempRoot t;
+    const fs::path fifo = fs::path(t.path()) / "fifo.TVZ", link = fs::path(t.path()) / "link.TVZ";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_symlink("/etc/passwd", link);
+    const std::pair<std::string, const char*> cases[] = {
+        {"/no/such/file", "does not exist."},
+        {fifo.string(), "is not a plain file."},
+        {link.string(), "is a link, which is not followed."},
+    };
+    for (const auto& [path, said] : cases) {
+        MailMessage m;
+        m.recipient = "ward7@clinic.example";
+        m.attachments.push_back({path, "X.TVZ"});
+        const auto built = build_mime_message(m);
+        ASSERT_FALSE(built) << path;
+        EXPECT_EQ(built.error().message, "The attachment \"" + path + "\" " + said);
+    }
 }
 
 }  // namespace
