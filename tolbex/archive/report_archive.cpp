@@ -315,7 +315,8 @@ Result<void> change_archive_index(const ArchiveIndexLock& lock, const ArchiveInd
 
     ArchiveIndexState state;
     std::uint32_t read_checksum = 0;
-    if (const EntryKind kind = probe_entry(index).kind; kind != EntryKind::Missing) {
+    if (const EntryKind kind = probe_entry_at(lock.folder_fd(), get_path_file_name(index)).kind;
+        kind != EntryKind::Missing) {
         // Anything there that cannot be read must not be replaced by what little is known.
         platform::UniqueFile file = kind == EntryKind::Unknown ? nullptr : archive_io::open_index_for_reading(index, nullptr);
         if (!file) return archive_io::write_error(index);

@@ -94,6 +94,8 @@ public:
     ArchiveIndexLock& operator=(const ArchiveIndexLock&) = delete;
     bool held() const { return lock_.held(); }
     const std::string& folder() const { return folder_; }
+    // The folder as it was opened for the lock (never through a link); -1 when it was not.
+    int folder_fd() const { return folder_fd_ ? folder_fd_.get() : -1; }
     // A folder that could not be opened: ReadOnly when this account may not, else Other.
     platform::LockFailure failure() const {
         if (folder_fd_) return lock_.failure();
