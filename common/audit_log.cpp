@@ -15,6 +15,7 @@
 #include "common/bytes.h"
 #include "common/files.h"
 #include "common/registry.h"
+#include "common/safe_open.h"
 #include "common/text.h"
 #include "common/ui.h"
 #include "platform/event_log.h"
@@ -91,11 +92,15 @@ std::uint64_t sealed_size(int folder_fd, const std::string& log_name, std::uint3
     return p.reg == stored_reg && p.end >= 4 && p.end <= size ? p.end : size;
 }
 
-// The folder of a log path, opened for the log and its note to be reached relative to it.
+// The folder of a log path, opened for the log and its note to be reached relative to it. It is
+// an archive folder that others write: a link in its place is refused (errno ELOOP).
 platform::UniqueFd open_log_folder(const std::string& path, std::string& name) {
     const std::string folder = get_path_folder(path);
     name = get_path_file_name(path);
-    return platform::UniqueFd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    OutsideRefusal why = OutsideRefusal::None;
+    platform::UniqueFd fd = open_folder_no_link(folder.empty() ? "." : folder, &why);
+    if (why == OutsideRefusal::Link) errno = ELOOP;
+    return fd;
 }
 
 // What a new file holds at offset 0 until it is first closed.

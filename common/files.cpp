@@ -547,14 +547,7 @@ std::string move_to_free_name(const std::string& from, const std::string& folder
     constexpr int kSerialsTried = 100000;
     for (int n = 0; n < kSerialsTried; ++n) {
         const std::string path = join_path(folder, serial_file_name(stem, ext, n));
-        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) return path;
-        if (errno == EEXIST) continue;
-        if (errno != EINVAL && errno != ENOSYS) return {};
-        // A file system without the no-replace rename: a second link is refused just the same.
-        if (::link(from.c_str(), path.c_str()) == 0) {
-            ::unlink(from.c_str());
-            return path;
-        }
+        if (platform::rename_no_replace(from, path)) return path;
         if (errno != EEXIST) return {};
     }
     return {};

@@ -97,6 +97,7 @@ struct EntryState {
     std::uint64_t size = 0;
     unsigned mode = 0;          // the permission bits
     std::int64_t mtime_ns = 0;  // the last change of its contents
+    std::uint64_t inode = 0, device = 0;
     bool present() const { return kind != EntryKind::Missing && kind != EntryKind::Unknown; }
 };
 // `name` (one component) inside the folder open as `folder_fd`.

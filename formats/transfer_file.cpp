@@ -214,11 +214,7 @@ void restore_long_names(const std::string& folder, std::string* notice) {
         if (!from) continue;
         const std::string to = join_path(folder, long_name);
         if (*from == to) continue;
-        if (::renameat2(AT_FDCWD, from->c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0 &&
-            (errno == EINVAL || errno == ENOSYS)) {
-            // File systems without the no-replace flag: a hard link fails on an existing name too.
-            if (::link(from->c_str(), to.c_str()) == 0) ::unlink(from->c_str());
-        }
+        platform::rename_no_replace(*from, to);
     }
     ::unlink(list_path->c_str());
 }

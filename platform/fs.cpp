@@ -104,6 +104,24 @@ std::string resolve_path_ci(const std::string& path) {
     return out;
 }
 
+bool rename_no_replace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    struct stat st;
+    if (::lstat(from.c_str(), &st) != 0) return false;
+    if (!S_ISDIR(st.st_mode)) {
+        if (::link(from.c_str(), to.c_str()) != 0) return false;
+        ::unlink(from.c_str());
+        return true;
+    }
+    if (::lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    if (errno != ENOENT) return false;
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
 bool sync_folder(const std::string& folder) {
     UniqueFd dfd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return dfd && ::fsync(dfd.get()) == 0;
@@ -456,6 +474,11 @@ bool FileLock::lock_within(const std::string& path, bool exclusive, int wait_ms)
     std::string name;
     const UniqueFd folder = open_lock_folder(path, name, failure_);
     return folder && take(folder.get(), name, exclusive, wait_ms < 0 ? 0 : wait_ms);
+}
+
+bool FileLock::lock_within_at(int folder_fd, const std::string& name, bool exclusive, int wait_ms) {
+    unlock();
+    return take(folder_fd, name, exclusive, wait_ms < 0 ? 0 : wait_ms);
 }
 
 // Closing the last descriptor of the description releases the lock.

@@ -33,6 +33,12 @@ std::string resolve_path_ci(const std::string& path);
 // have reached the disk.
 bool atomic_write_file(const std::string& path, std::string_view bytes);
 
+// Renames `from` to `to` only when nothing, not even a link, has the name `to` (errno EEXIST
+// then). A file system without RENAME_NOREPLACE (EINVAL, ENOSYS): a file is linked under the
+// new name, which fails just the same on a taken one, and its old name removed; a folder is
+// renamed after a look that the name is free, which leaves a narrow window.
+bool rename_no_replace(const std::string& from, const std::string& to);
+
 // Flushes a folder's entries (new, renamed or removed names in it) to disk. False when the folder
 // cannot be opened or the flush fails.
 bool sync_folder(const std::string& folder);
@@ -120,6 +126,8 @@ public:
     bool lock(const std::string& path, bool exclusive, bool wait);
     // The same, waiting at most `wait_ms` for another holder to let go; false after that.
     bool lock_within(const std::string& path, bool exclusive, int wait_ms);
+    // lock_within for `name` in the folder open as `folder_fd`.
+    bool lock_within_at(int folder_fd, const std::string& name, bool exclusive, int wait_ms);
     void unlock();
     bool held() const { return static_cast<bool>(fd_); }
     int fd() const { return fd_.get(); }

@@ -601,6 +601,16 @@ TEST_F(AuditLogTest, APlantedLogOrNoteIsNeverWrittenThrough) {
         }
 }
 
+// An archive folder swapped for a link: no log is made or written where the link leads.
+TEST_F(AuditLogTest, AnArchiveFolderThatIsALinkTakesNoLog) {
+    const std::string elsewhere = root_ + "/elsewhere", archive = root_ + "/ARCH";
+    fs::create_directory(elsewhere);
+    fs::create_directory_symlink(elsewhere, archive);
+    AuditLog log("P");
+    EXPECT_FALSE(log.open(archive + "/R1.FUL"));
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
 TEST_F(AuditLogTest, TwoAccountsShareOneMonthsLogInAGroupFolder) {
     const testing_root::TwoAccounts accounts;
     if (!accounts.ok()) GTEST_SKIP() << "the test accounts could not be made (root, groupadd and useradd needed)";

@@ -127,6 +127,10 @@ TEST_F(SafeOpen, EntriesAreProbedWithoutFollowingAndUnknownIsNotMissing) {
         EXPECT_EQ(tv::probe_entry(dir_ + "/" + c.name).kind, c.kind);
     }
     EXPECT_EQ(tv::probe_entry(dir_ + "/plain").size, 10u);
+    struct stat plain {};
+    ASSERT_EQ(::lstat((dir_ + "/plain").c_str(), &plain), 0);
+    EXPECT_EQ(tv::probe_entry(dir_ + "/plain").inode, plain.st_ino);
+    EXPECT_EQ(tv::probe_entry(dir_ + "/plain").device, plain.st_dev);
     EXPECT_FALSE(tv::probe_entry(dir_ + "/missing").present());
     EXPECT_FALSE(tv::probe_entry(dir_ + "/" + std::string(300, 'n')).present());
 }

@@ -60,7 +60,7 @@ bool ArchiveConfigList::load(const std::string& file_path) {
     file_path_ = file_path;
     entries_.clear();
     load_error_.clear();
-    platform::UniqueFile file = archive_io::open_index_for_reading(file_path, nullptr);
+    platform::UniqueFile file = archive_io::open_index_for_reading(file_path, nullptr, true);
     std::FILE* f = file.get();
     if (!f) return false;
     bool result = true;

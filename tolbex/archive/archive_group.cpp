@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "common/files.h"
+#include "common/safe_open.h"
 #include "common/text.h"
 #include "platform/fs.h"
 
@@ -34,9 +35,9 @@ Result<void> change_group_index_locked(const std::string& index_path, const Grou
     GroupIndexEntries entries;
     std::string odd_line;
     bool has_odd_line = false;
-    struct stat st;
-    if (::lstat(index_path.c_str(), &st) == 0) {
-        platform::UniqueFile file = archive_io::open_index_for_reading(index_path, nullptr);
+    if (const EntryKind kind = probe_entry(index_path).kind; kind != EntryKind::Missing) {
+        platform::UniqueFile file =
+            kind == EntryKind::Unknown ? nullptr : archive_io::open_index_for_reading(index_path, nullptr);
         if (!file) return archive_io::write_error(index_path);
         GroupIndexEntry e;
         while (read_nonblank_line(file.get(), e.folder)) {
@@ -48,8 +49,6 @@ Result<void> change_group_index_locked(const std::string& index_path, const Grou
             entries.list.push_back(std::move(e));
         }
         if (std::ferror(file.get())) return archive_io::write_error(index_path);
-    } else if (errno != ENOENT) {
-        return archive_io::write_error(index_path);
     }
     if (Result<void> changed = change(entries); !changed) return changed;
     if (entries.leave_file) return {};
@@ -169,8 +168,9 @@ Result<void> ArchiveGroup::delete_archive_folder(std::int32_t index) const {
     const std::string path = a->get_path();
     bool ok = a->is_safe();
     if (ok) {
-        struct stat st;
-        if (::lstat(path.c_str(), &st) == 0) ok = S_ISDIR(st.st_mode) && delete_folder_tree(path, true, false);
+        // One that cannot be looked at may still hold reports.
+        const EntryKind kind = probe_entry(path).kind;
+        if (kind != EntryKind::Missing) ok = kind == EntryKind::Folder && delete_folder_tree(path, true, false);
     }
     // The archive stays listed: reports that survived must stay reachable.
     if (!ok) return fail(kArchiveDeleteFailed, "Couldn't delete archive folder: " + path);

@@ -10,6 +10,7 @@
 #include "common/audit_log.h"
 #include "common/files.h"
 #include "common/folder_judgement.h"
+#include "common/safe_open.h"
 #include "common/text.h"
 #include "platform/fs.h"
 #include "tolbex/archive/archive_config.h"
@@ -67,12 +68,14 @@ Error unreadable_error(const std::string& folder, const FolderJudgement& judged)
     return fail(kArchiveUnreadable, unreadable_folder_text(folder, judged) + ", so it was left as it is.");
 }
 
-// True when a folder (not a link) is there under the report name `name`.
+// True when a folder (not a link) is there under the report name `name`, or may be: one that
+// cannot be looked at counts as there.
 bool has_report_folder(const ReportArchive& archive, const std::string& name) {
     if (!archive.is_safe() || !is_safe_path_component(name)) return false;
     const auto path = platform::find_name_ci(archive.get_path(), name);
-    struct stat st;
-    return path && ::lstat(path->c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (!path) return false;
+    const EntryKind kind = probe_entry(*path).kind;
+    return kind == EntryKind::Folder || kind == EntryKind::Unknown;
 }
 
 // Takes the report named `name` out of its archive: in one turn of the archive's lock its entry
@@ -104,7 +107,7 @@ Result<void> take_out_report(ReportArchive& archive, const std::string& name, bo
         return {};
     });
     if (!removed) {
-        if (!hidden.empty()) archive_io::rename_no_replace(hidden, original);
+        if (!hidden.empty()) platform::rename_no_replace(hidden, original);
         hidden.clear();
         return removed;
     }

@@ -184,7 +184,7 @@ private:
         }
         // Back under its name, with every ECG file.
         if (!to_path.empty() && !exists_nofollow(from_path) && is_folder_nofollow(to_path) &&
-            !archive_io::rename_no_replace(to_path, from_path))
+            !platform::rename_no_replace(to_path, from_path))
             return false;
         if (plain(aside)) {
             const std::string aside_path = join_path(from_path, aside);
@@ -193,7 +193,7 @@ private:
                 if (!entries) return false;
                 bool all = true;
                 for (const FolderEntry& e : *entries)
-                    if (!archive_io::rename_no_replace(join_path(aside_path, e.name), join_path(from_path, e.name)))
+                    if (!platform::rename_no_replace(join_path(aside_path, e.name), join_path(from_path, e.name)))
                         all = false;
                 if (!all || ::rmdir(aside_path.c_str()) != 0) return false;
             }

@@ -1,9 +1,8 @@
 #include "tolbex/archive/last_groups.h"
 
-#include <sys/stat.h>
-
 #include "common/files.h"
 #include "common/profile.h"
+#include "common/safe_open.h"
 #include "common/text.h"
 #include "platform/fs.h"
 
@@ -12,9 +11,11 @@ namespace {
 
 constexpr const char* kArchives = "Archives";
 
+// One that cannot be looked at now is still opened, to say why: never dropped as gone.
 bool is_existing_file(const std::string& path) {
-    struct stat st;
-    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (path.empty()) return false;
+    const EntryKind kind = probe_entry(path).kind;
+    return kind == EntryKind::Regular || kind == EntryKind::Unknown;
 }
 
 }  // namespace

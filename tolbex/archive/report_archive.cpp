@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "common/files.h"
+#include "common/safe_open.h"
 #include "common/text.h"
 #include "platform/fs.h"
 #include "platform/process_owner.h"
@@ -25,6 +26,15 @@ IndexStamp stamp_of(const struct stat& st) {
     s.size = static_cast<std::int64_t>(st.st_size);
     s.inode = static_cast<std::uint64_t>(st.st_ino);
     s.device = static_cast<std::uint64_t>(st.st_dev);
+    return s;
+}
+
+IndexStamp stamp_of(const EntryState& e) {
+    IndexStamp s;
+    s.mtime_ns = e.mtime_ns;
+    s.size = static_cast<std::int64_t>(e.size);
+    s.inode = e.inode;
+    s.device = e.device;
     return s;
 }
 
@@ -104,29 +114,16 @@ std::string hide_folder(const std::string& path) {
     const std::string folder = get_path_folder(stripped);
     for (int attempt = 0; attempt < kHiddenNameAttempts; ++attempt) {
         std::string hidden = join_path(folder, hidden_name("DEL"));
-        if (rename_no_replace(stripped, hidden)) return hidden;
+        if (platform::rename_no_replace(stripped, hidden)) return hidden;
         if (errno != EEXIST) break;
     }
     return {};
 }
 
-bool rename_no_replace(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
-    // A file system without the flag: test first (a narrow window, but never over a name seen).
-    struct stat st;
-    if (::lstat(to.c_str(), &st) == 0) {
-        errno = EEXIST;
-        return false;
-    }
-    if (errno != ENOENT) return false;
-    return ::rename(from.c_str(), to.c_str()) == 0;
-}
-
 Result<void> delete_hidden_folder(const std::string& path) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) return {};
-    if (!S_ISDIR(st.st_mode) || !delete_folder_tree(path, true, false))
+    const EntryKind kind = probe_entry(path).kind;
+    if (kind == EntryKind::Missing) return {};
+    if (kind != EntryKind::Folder || !delete_folder_tree(path, true, false))
         return fail(kArchiveDeleteFailed, "Couldn't delete report folder: " + path);
     return {};
 }
@@ -134,16 +131,16 @@ Result<void> delete_hidden_folder(const std::string& path) {
 }  // namespace archive_io
 
 bool read_index_stamp(const std::string& path, IndexStamp& stamp) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return false;
-    stamp = stamp_of(st);
+    const EntryState entry = probe_entry(path);
+    if (!entry.present()) return false;
+    stamp = stamp_of(entry);
     return true;
 }
 
 std::string find_index_file(const std::string& folder, std::string_view name) {
     std::string exact = join_path(folder, std::string(name));
-    struct stat st;
-    if (::lstat(exact.c_str(), &st) == 0) return exact;
+    // A name that cannot be told stays as spelled: whatever opens it says why.
+    if (probe_entry(exact).kind != EntryKind::Missing) return exact;
     if (auto found = platform::find_name_ci(folder, name)) return *found;
     return exact;
 }
@@ -183,7 +180,9 @@ std::string format_archive_entry(std::string_view name, std::string_view descrip
 
 ArchiveIndexLock::ArchiveIndexLock(const std::string& folder, int wait_ms)
     : folder_(folder.empty() ? "." : platform::strip_trailing_slashes(folder)) {
-    if (lock_.lock_within(join_path(folder_, kIndexLockFileName), true, wait_ms))
+    // A link in the folder's place would put the lock file, and all the holder writes, where it leads.
+    folder_fd_ = open_folder_no_link(folder_, &folder_refusal_);
+    if (folder_fd_ && lock_.lock_within_at(folder_fd_.get(), kIndexLockFileName, true, wait_ms))
         notes_ = settle_unfinished_changes(*this);
 }
 
@@ -200,11 +199,13 @@ std::string lock_file_fault_text(platform::SharedFileFault fault) {
 
 Error ArchiveIndexLock::busy_error() const {
     const std::string quoted = "\"" + folder_ + "\"";
+    if (folder_refusal_ == OutsideRefusal::Link)
+        return fail(kArchiveLockDenied, "The folder " + quoted + " is a link, which is not followed, so nothing was changed.");
     if (const std::string fault = lock_file_fault_text(lock_.file_fault()); !fault.empty())
         return fail(kArchiveLockDenied, "The archive " + quoted + " cannot be changed: " + fault +
                                             ", so nothing was changed. An administrator can delete it while no "
                                             "program uses the archive.");
-    switch (lock_.failure()) {
+    switch (failure()) {
         case platform::LockFailure::Busy:
             return fail(kArchiveBusy, "Another program is changing the archive " + quoted +
                                           " and it could not be locked, so nothing was changed. Please try again.");
@@ -314,17 +315,13 @@ Result<void> change_archive_index(const ArchiveIndexLock& lock, const ArchiveInd
 
     ArchiveIndexState state;
     std::uint32_t read_checksum = 0;
-    {
-        struct stat st;
-        if (::lstat(index.c_str(), &st) == 0) {
-            // Anything there that cannot be read must not be replaced by what little is known.
-            platform::UniqueFile file = archive_io::open_index_for_reading(index, nullptr);
-            if (!file) return archive_io::write_error(index);
-            read_entries(file.get(), folder, state.entries.records(), read_checksum, &state.entries);
-            if (std::ferror(file.get())) return archive_io::write_error(index);
-        } else if (errno != ENOENT) {
-            return archive_io::write_error(index);
-        }
+    if (const EntryKind kind = probe_entry_at(lock.folder_fd(), get_path_file_name(index)).kind;
+        kind != EntryKind::Missing) {
+        // Anything there that cannot be read must not be replaced by what little is known.
+        platform::UniqueFile file = kind == EntryKind::Unknown ? nullptr : archive_io::open_index_for_reading(index, nullptr);
+        if (!file) return archive_io::write_error(index);
+        read_entries(file.get(), folder, state.entries.records(), read_checksum, &state.entries);
+        if (std::ferror(file.get())) return archive_io::write_error(index);
     }
     if (Result<void> changed = change(state.entries); !changed) return changed;
     if (state.entries.file_left()) {
@@ -453,9 +450,10 @@ Result<void> ReportArchive::hide_report_folder(std::string_view folder_name, std
         // A name that is not a plain component may point anywhere: never delete through it.
         return fail(kArchiveDeleteFailed, "Couldn't delete report folder: " + path);
     }
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) return {};
-    if (S_ISDIR(st.st_mode)) hidden = archive_io::hide_folder(path);
+    // One this account cannot look at may still be there: never taken for gone.
+    const EntryKind kind = probe_entry(path).kind;
+    if (kind == EntryKind::Missing) return {};
+    if (kind == EntryKind::Folder) hidden = archive_io::hide_folder(path);
     if (hidden.empty()) return fail(kArchiveDeleteFailed, "Couldn't delete report folder: " + path);
     return {};
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/result.h"
+#include "common/safe_open.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
 #include "tolbex/archive/report_types.h"
@@ -67,8 +68,9 @@ const char* archive_error_caption(int code);
 // Helpers the index readers and writers of the archive model share.
 namespace archive_io {
 // Opens an index file for reading only when it is a regular file (never blocks on a FIFO; a
-// link only when `follow_links`); fills `stamp` from the opened file. Empty when it cannot be read.
-platform::UniqueFile open_index_for_reading(const std::string& path, IndexStamp* stamp, bool follow_links = true);
+// link only when `follow_links`: an index lies where others can write); fills `stamp` from the
+// opened file. Empty when it cannot be read.
+platform::UniqueFile open_index_for_reading(const std::string& path, IndexStamp* stamp, bool follow_links = false);
 // True when the file system of `folder` has at least `needed` bytes free.
 bool enough_space_for(const std::string& folder, std::int64_t needed);
 Error no_space_error();                            // "There is not enough free disk space ..."
@@ -80,7 +82,8 @@ Error write_error(const std::string& index_path);  // "Couldn't write to archive
 // open-file-description byte-range lock on the file ".TVINDEX.LCK" in the folder. Byte-range
 // locks reach the server of an NFSv4 or SMB3 share; a lock on the folder itself would not. A
 // writer that cannot have it within `wait_ms` writes nothing (held() false, busy_error() says why:
-// "in use" only when another process holds it). Once it has the lock, it first settles what
+// "in use" only when another process holds it). The folder is opened first and never through a
+// link as its last step (kArchiveLockDenied then). Once it has the lock, it first settles what
 // killed changes of the folder left (change_record.h); notes() says what it did or had to leave.
 inline constexpr const char* kIndexLockFileName = ".TVINDEX.LCK";
 inline constexpr int kIndexLockWaitMs = 10000;
@@ -91,7 +94,14 @@ public:
     ArchiveIndexLock& operator=(const ArchiveIndexLock&) = delete;
     bool held() const { return lock_.held(); }
     const std::string& folder() const { return folder_; }
-    platform::LockFailure failure() const { return lock_.failure(); }
+    // The folder as it was opened for the lock (never through a link); -1 when it was not.
+    int folder_fd() const { return folder_fd_ ? folder_fd_.get() : -1; }
+    // A folder that could not be opened: ReadOnly when this account may not, else Other.
+    platform::LockFailure failure() const {
+        if (folder_fd_) return lock_.failure();
+        return folder_refusal_ == OutsideRefusal::Unreadable ? platform::LockFailure::ReadOnly
+                                                             : platform::LockFailure::Other;
+    }
     // What is wrong with the lock file itself when it was refused (failure() NotWritable).
     platform::SharedFileFault lock_file_fault() const { return lock_.file_fault(); }
     // Why the lock is not held, naming the folder: kArchiveBusy (another process holds it),
@@ -103,6 +113,8 @@ public:
 
 private:
     std::string folder_;
+    platform::UniqueFd folder_fd_;
+    OutsideRefusal folder_refusal_ = OutsideRefusal::None;
     platform::FileLock lock_;
     std::vector<std::string> notes_;
 };
@@ -175,8 +187,6 @@ namespace archive_io {
 std::string make_hidden_folder(const std::string& archive_folder, std::string_view purpose);
 // Renames the folder or file `path` to a new hidden name beside it; that path, empty on failure.
 std::string hide_folder(const std::string& path);
-// rename(2) that never replaces an existing `to`; false when `to` exists or the rename fails.
-bool rename_no_replace(const std::string& from, const std::string& to);
 // Deletes a folder that hide_folder or make_hidden_folder gave, with everything in it.
 // kArchiveDeleteFailed ("Couldn't delete report folder: " + path) when it stays.
 Result<void> delete_hidden_folder(const std::string& path);

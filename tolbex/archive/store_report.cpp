@@ -1,6 +1,5 @@
 #include "tolbex/archive/store_report.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,16 +51,26 @@ bool copy_folder_files(const std::string& source_folder, const std::string& targ
     return true;
 }
 
+// More than any group's two lines per archive.
+constexpr std::uint64_t kGroupIndexMaxBytes = 4 << 20;
+
 // False only when the folder above has an ARCHDIR.DAT that can be read and does not list it.
 bool listed_by_its_group(const std::string& archive_folder) {
     const std::string group_folder = get_path_folder(archive_folder);
     const auto index = platform::find_name_ci(group_folder, kGroupIndexName);
-    if (!index || !platform::read_whole_file(*index)) return true;
-    const ArchiveGroup group(*index, false, false, false);
+    if (!index) return true;
+    const platform::UniqueFd group_fd = open_folder_no_link(group_folder);
+    OutsideFile file = group_fd ? open_outside_file_at(group_fd.get(), get_path_file_name(*index), kGroupIndexMaxBytes)
+                                : OutsideFile{};
+    platform::UniqueFile f(file ? ::fdopen(file.fd.get(), "rb") : nullptr);
+    if (!f) return true;
+    file.fd.release();  // the stream owns it now
     const std::string name = get_path_file_name(archive_folder);
-    for (std::int32_t i = 0; i < group.get_count(); ++i)
-        if (platform::iequals(group.get_archive(i)->get_folder_entry(), name)) return true;
-    return false;
+    std::string folder_line, name_line;
+    // Folder line, then display name; a last odd line lists nothing.
+    while (read_nonblank_line(f.get(), folder_line) && read_nonblank_line(f.get(), name_line))
+        if (platform::iequals(folder_line, name)) return true;
+    return std::ferror(f.get()) != 0;
 }
 
 }  // namespace
@@ -90,12 +99,16 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
     const std::string type_name = report_type_store_name(type);
     const std::string date_text = format_file_date_text(time);
 
-    // The archive folder itself, never a link in its place.
-    struct stat st;
-    if (archive_folder.empty() || ::lstat(platform::strip_trailing_slashes(archive_folder).c_str(), &st) != 0 ||
-        !S_ISDIR(st.st_mode)) {
-        if (refusal && S_ISLNK(st.st_mode))
+    // The archive folder itself, opened in its group's folder: never a link in its place (the
+    // lock refuses one swapped in later).
+    OutsideRefusal why = OutsideRefusal::Missing;
+    const platform::UniqueFd archive_fd =
+        archive_folder.empty() ? platform::UniqueFd() : open_folder_no_link(archive_folder, &why);
+    if (!archive_fd) {
+        if (refusal && why == OutsideRefusal::Link)
             *refusal = "The archive folder \"" + archive_folder + "\" is a link, so nothing was stored.";
+        else if (refusal && why == OutsideRefusal::Unreadable)
+            *refusal = "The archive folder \"" + archive_folder + "\" cannot be read by this account, so nothing was stored.";
         return kStoreFolderFailed;
     }
 
@@ -181,7 +194,7 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
                                                                       : std::string());
             folder = join_path(archive_folder, folder_name);
             if (!record.note("name", folder_name)) return kStoreFolderFailed;
-            if (archive_io::rename_no_replace(staging, folder)) break;
+            if (platform::rename_no_replace(staging, folder)) break;
             if (errno != EEXIST || attempt >= 64) return kStoreFolderFailed;
         }
         const std::string entry = format_archive_entry(folder_name, sanitized, date_text, size_text, type_name);
@@ -204,7 +217,7 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
                          });
         if (!listed) {
             // Back under the hidden name before the lock goes, to be removed with it.
-            if (!archive_io::rename_no_replace(folder, staging)) {
+            if (!platform::rename_no_replace(folder, staging)) {
                 // Not ours to leave unlisted: it goes under a hidden name, or the record stays.
                 const std::string hidden = archive_io::hide_folder(folder);
                 if (!hidden.empty() && archive_io::delete_hidden_folder(hidden)) record.finish();
@@ -234,16 +247,12 @@ bool is_ecg_file_name(const std::string& name) {
     return false;
 }
 
-// The ECG files present in a folder, any case; nullopt when the folder cannot be listed.
-std::optional<std::vector<std::string>> list_ecg_files(const std::string& folder) {
-    std::vector<std::string> found;
-    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
-    if (!dir) return std::nullopt;
-    while (const dirent* e = ::readdir(dir.get())) {
-        const std::string name = e->d_name;
-        if (is_ecg_file_name(name)) found.push_back(join_path(folder, name));
-    }
-    return found;
+// The entries of a folder named as ECG files, any case; nullopt when the folder cannot be listed.
+std::optional<std::vector<FolderEntry>> list_ecg_files(const std::string& folder) {
+    const platform::UniqueFd fd = open_folder_no_link(folder);
+    auto entries = fd ? list_folder_at(fd.get()) : std::nullopt;
+    if (entries) std::erase_if(*entries, [](const FolderEntry& e) { return !is_ecg_file_name(e.name); });
+    return entries;
 }
 
 }  // namespace
@@ -252,11 +261,9 @@ namespace {
 
 // True for a real folder whose name ends in exactly ".O12".
 bool is_twelve_lead_folder(const std::string& folder) {
-    struct stat st;
     const std::string last = get_path_file_name(folder);
     const auto dot = last.rfind('.');
-    return ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && dot != std::string::npos &&
-           last.substr(dot + 1) == "O12";
+    return dot != std::string::npos && last.substr(dot + 1) == "O12" && probe_entry(folder).kind == EntryKind::Folder;
 }
 
 // The ECG files of a report, moved aside into a hidden sub-folder of it while the folder and its
@@ -269,18 +276,17 @@ public:
         const auto files = list_ecg_files(folder);
         if (!files) return false;
         if (files->empty()) return true;
-        struct stat st;
-        for (const std::string& f : *files)
-            if (::lstat(f.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;  // not an ECG file: it stays
+        for (const FolderEntry& f : *files)
+            if (f.folder) return false;  // not an ECG file: it stays
         hidden_ = get_path_file_name(archive_io::make_hidden_folder(folder, "ECG"));
         if (hidden_.empty()) return false;
         if (!record.note("aside", hidden_)) {
             put_back(folder);
             return false;
         }
-        for (const std::string& f : *files) {
-            const std::string name = get_path_file_name(f);
-            if (!archive_io::rename_no_replace(f, join_path(join_path(folder, hidden_), name))) {
+        for (const FolderEntry& f : *files) {
+            const std::string& name = f.name;
+            if (!platform::rename_no_replace(join_path(folder, name), join_path(join_path(folder, hidden_), name))) {
                 put_back(folder);
                 return false;
             }
@@ -294,7 +300,7 @@ public:
         const std::string aside = join_path(folder, hidden_);
         bool all = true;
         for (const std::string& name : moved_)
-            if (!archive_io::rename_no_replace(join_path(aside, name), join_path(folder, name))) all = false;
+            if (!platform::rename_no_replace(join_path(aside, name), join_path(folder, name))) all = false;
         moved_.clear();
         if (::rmdir(aside.c_str()) != 0) all = false;
         hidden_.clear();
@@ -323,7 +329,7 @@ bool rename_to_full(const std::string& folder, std::string& renamed,
     // The first name too may be listed for a folder that is gone.
     if (!listed(get_path_file_name(renamed))) {
         if (!record.note("to", get_path_file_name(renamed))) return false;
-        if (archive_io::rename_no_replace(folder, renamed)) return true;
+        if (platform::rename_no_replace(folder, renamed)) return true;
         if (errno != EEXIST) return false;
     }
     const std::string archive_folder = get_path_folder(folder);
@@ -332,7 +338,7 @@ bool rename_to_full(const std::string& folder, std::string& renamed,
         if (listed(name)) return false;  // an entry whose folder is gone: never share it
         renamed = join_path(archive_folder, name);
         if (!record.note("to", name)) return false;
-        if (archive_io::rename_no_replace(folder, renamed)) return true;
+        if (platform::rename_no_replace(folder, renamed)) return true;
         if (errno != EEXIST) return false;
     }
     return false;
@@ -405,7 +411,7 @@ int delete_twelve_lead_ecg(const std::string& report_folder, bool must_be_listed
     if (step_failed != kDeleteEcgOk) return step_failed;
     if (!changed) {
         // The entry still names the old folder: so must the disk, with its ECG files.
-        if (!moved || (archive_io::rename_no_replace(renamed, folder) && aside.put_back(folder))) change.finish();
+        if (!moved || (platform::rename_no_replace(renamed, folder) && aside.put_back(folder))) change.finish();
         if (index_error) *index_error = changed.error();
         return kDeleteEcgIndexFailed;
     }

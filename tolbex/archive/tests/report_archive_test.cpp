@@ -200,6 +200,26 @@ TEST_F(ReportArchiveTest, IndexFoundWithoutCaseAndNonFilesIgnored) {
     EXPECT_EQ(fifo.get_count(), 0);
 }
 
+// An index or an archive folder swapped for a link: nothing is read, locked or written where it leads.
+TEST_F(ReportArchiveTest, LinksInPlaceOfTheIndexOrTheFolderAreNotFollowed) {
+    const std::string secret = root_ + "/secret", victim = root_ + "/victim";
+    write(secret, "S.FUL\na\nx\n1\nFull\n");
+    fs::create_symlink(secret, index());
+    ReportArchive a(archive_, "A");
+    EXPECT_EQ(a.get_count(), 0);
+    EXPECT_FALSE(a.index_changed_on_disk());
+    EXPECT_FALSE(change_archive_index(archive_, [](ArchiveIndexEntries&) -> Result<void> { return {}; }));
+    EXPECT_TRUE(fs::is_symlink(index()));
+    EXPECT_EQ(read(secret), "S.FUL\na\nx\n1\nFull\n");
+
+    fs::create_directories(victim);
+    fs::create_directory_symlink(victim, root_ + "/G/LINKED");
+    const ArchiveIndexLock lock(root_ + "/G/LINKED");
+    EXPECT_FALSE(lock.held());
+    EXPECT_NE(lock.busy_error().message.find("is a link, which is not followed"), std::string::npos);
+    EXPECT_TRUE(fs::is_empty(victim));
+}
+
 TEST_F(ReportArchiveTest, DeletingReportFoldersStaysInsideTheArchive) {
     fs::create_directories(archive_ + "/R1.FUL/sub");
     write(archive_ + "/R1.FUL/sub/f", "x");

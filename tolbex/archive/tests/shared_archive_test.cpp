@@ -344,6 +344,26 @@ TEST_F(SharedArchiveTest, AReportFolderSwappedForALinkIsNotCopied) {
         EXPECT_TRUE(!e.is_regular_file() || e.path().filename() == kIndexLockFileName) << e.path();
 }
 
+// What this account cannot look at is never taken for gone: deleting there fails.
+TEST_F(SharedArchiveTest, FoldersThisAccountCannotSearchAreNotTakenForGone) {
+    const testing_root::TwoAccounts accounts;
+    if (!accounts.ok()) GTEST_SKIP() << "the test accounts could not be made (root, groupadd and useradd needed)";
+    ASSERT_EQ(::chmod(root_.c_str(), 0755), 0);
+    const std::string closed = root_ + "/closed";
+    fs::create_directories(closed + "/.TVDEL.1");
+    fs::create_directories(closed + "/R.FUL");
+    ASSERT_EQ(::chmod(closed.c_str(), 0700), 0);
+    EXPECT_EQ(accounts.run_as(1,
+                              [&] {
+                                  const ReportArchive archive(closed, "C", false, false, false);
+                                  return !archive_io::delete_hidden_folder(closed + "/.TVDEL.1") &&
+                                         !archive.delete_report_folder("R.FUL");
+                              }),
+              0);
+    EXPECT_TRUE(fs::exists(closed + "/.TVDEL.1"));
+    EXPECT_TRUE(fs::exists(closed + "/R.FUL"));
+}
+
 // Why an account cannot lock an archive is told apart: only a holder makes it "in use".
 TEST_F(SharedArchiveTest, ALockThatCannotBeHadSaysWhy) {
     const testing_root::TwoAccounts accounts;

@@ -246,6 +246,14 @@ TEST_F(StoreReportTest, FolderFailures) {
     write(root_ + "/file", "x");
     EXPECT_EQ(store_report_in_archive(root_ + "/file", source_, "d", 1, kNow, kReportFull), kStoreFolderFailed);
     EXPECT_EQ(store_report_in_archive("", source_, "d", 1, kNow, kReportFull), kStoreFolderFailed);
+    fs::create_directories(root_ + "/victim");
+    fs::create_directory_symlink(root_ + "/victim", root_ + "/linked");
+    std::string why;
+    EXPECT_EQ(store_report_in_archive(root_ + "/linked", source_, "d", 1, kNow, kReportFull, nullptr, nullptr, false,
+                                      nullptr, &why),
+              kStoreFolderFailed);
+    EXPECT_NE(why.find("is a link, so nothing was stored"), std::string::npos) << why;
+    EXPECT_TRUE(fs::is_empty(root_ + "/victim"));
     // A name taken by a file is skipped.
     write(archive_ + "/3B07E135.FUL", "x");
     std::string path;
