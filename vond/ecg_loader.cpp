@@ -1,7 +1,5 @@
 #include "vond/ecg_loader.h"
 
-#include <sys/stat.h>
-
 #include "common/files.h"
 #include "common/runner.h"
 #include "common/ini_file.h"
@@ -16,11 +14,6 @@ namespace {
 constexpr std::int64_t kMaxDescriptorBytes = 1 << 20;
 // The card's name and identifier fields hold 160 bytes with their terminating NUL.
 constexpr std::size_t kCardTextLimit = 159;
-
-bool is_regular_file(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
 
 std::string join(const std::string& folder, const std::string& name) {
     return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;

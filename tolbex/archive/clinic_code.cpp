@@ -1,6 +1,7 @@
 #include "tolbex/archive/clinic_code.h"
 
 #include "common/ui.h"
+#include "common/values.h"
 #include "tolbex/archive/patient_txt.h"
 #include "tolbex/archive/profile.h"
 
@@ -8,7 +9,6 @@ namespace tv {
 
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_alnum(char c) { return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 }  // namespace

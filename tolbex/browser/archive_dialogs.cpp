@@ -18,11 +18,6 @@ namespace tv {
 
 namespace {
 
-bool is_regular_file(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 // The group folder's ARCHDIR.DAT when it exists.
 bool has_group_index(const std::string& folder) { return !folder.empty() && is_regular_file(find_group_index(folder)); }
 

@@ -16,6 +16,7 @@
 #include "common/strings.h"
 #include "common/text.h"
 #include "common/ui.h"
+#include "common/values.h"
 #include "formats/cef.h"
 #include "platform/codepage.h"
 #include "platform/drives.h"
@@ -72,8 +73,6 @@ std::string cut(std::string text, std::size_t limit) {
     if (text.size() > limit) text.resize(limit);
     return text;
 }
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 bool analysis_system_running() { return static_cast<bool>(platform::find_window("", kAnalysisMainWindowTitle)); }
 
