@@ -35,14 +35,7 @@ namespace tv {
 
 namespace {
 
-constexpr std::int64_t kMax32 = 0x7FFFFFFF;
 constexpr std::uint32_t kAttrArchive = 0x20;
-
-// A size within 0..INT32_MAX.
-std::int32_t size_clamp32(std::int64_t v) {
-    if (v < 0) return 0;
-    return static_cast<std::int32_t>(std::min<std::int64_t>(v, kMax32));
-}
 
 bool is_ascii_alpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -486,6 +479,11 @@ bool file_exists(const std::string& path) {
     return stat_path(native(path), st) && !S_ISDIR(st.st_mode);
 }
 
+bool is_regular_file(const std::string& path) {
+    struct stat st;
+    return stat_path(native(path), st) && S_ISREG(st.st_mode);
+}
+
 bool folder_exists(const std::string& path) {
     if (is_bare_drive(path)) return true;
     return is_dir_path(native(path));
@@ -561,7 +559,7 @@ std::int64_t get_file_size_64(const std::string& path) {
 
 std::int32_t get_file_size(const std::string& path) {
     std::int64_t s = get_file_size_64(path);
-    return s < 0 ? -1 : size_clamp32(s);
+    return s < 0 ? -1 : clamp32(s, 0, INT32_MAX);
 }
 
 bool set_read_only(const std::string& path) {
@@ -599,8 +597,8 @@ std::string get_path_folder_slash(const std::string& path) {
     return p == std::string::npos ? std::string() : path.substr(0, p + 1);
 }
 
-std::string get_path_file_name(const std::string& path) {
-    auto p = path.rfind('/');
+std::string get_path_file_name(const std::string& path, PathSeparators separators) {
+    const auto p = path.find_last_of(separators == PathSeparators::WindowsToo ? "/\\" : "/");
     return p == std::string::npos ? path : path.substr(p + 1);
 }
 
@@ -752,7 +750,7 @@ std::int64_t get_folder_size_64(const std::string& folder, bool recurse) {
 }
 
 std::int32_t get_folder_size(const std::string& folder, bool recurse) {
-    return size_clamp32(get_folder_size_64(folder, recurse));
+    return clamp32(get_folder_size_64(folder, recurse), 0, INT32_MAX);
 }
 
 bool create_folder_path(const std::string& path) {

@@ -75,9 +75,6 @@ bool read_physical_line(std::FILE* stream, std::string& line) {
 
 bool is_space_char(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
-char to_upper_char(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-char to_lower_char(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 void trim_trailing_chars(char* text, const char* set) {
     if (!text || !*text || !set) return;
@@ -96,11 +93,11 @@ std::string duplicate_string(const char* text) { return text ? std::string(text)
 
 void make_upper_in_place(char* text) {
     if (!text) return;
-    for (; *text; ++text) *text = to_upper_char(*text);
+    for (; *text; ++text) *text = ascii_upper(*text);
 }
 
 void make_upper_in_place(std::string& text) {
-    for (char& c : text) c = to_upper_char(c);
+    for (char& c : text) c = ascii_upper(c);
 }
 
 std::string to_upper_copy(std::string text) {
@@ -109,7 +106,7 @@ std::string to_upper_copy(std::string text) {
 }
 
 std::string to_lower_copy(std::string text) {
-    for (char& c : text) c = to_lower_char(c);
+    for (char& c : text) c = ascii_lower(c);
     return text;
 }
 

@@ -16,8 +16,6 @@ namespace tv {
 
 // ASCII character tests, safe for any byte.
 bool is_space_char(char c);  // " \t\n\v\f\r"
-char to_upper_char(char c);
-char to_lower_char(char c);
 
 void trim_trailing_chars(char* text, const char* set);
 void trim_trailing_chars(std::string& text, std::string_view set);

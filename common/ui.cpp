@@ -69,8 +69,10 @@ Ui& ui() {
 
 void set_ui(Ui* u) { g_ui.store(u); }
 
-void show_error(const std::string& text, const std::string& caption) {
-    ui().message_box(text, caption, MsgIcon::Error, MsgButtons::Ok);
+void show_error(const std::string& text, const std::string& caption) { show_error(ui(), text, caption); }
+
+void show_error(Ui& u, const std::string& text, const std::string& caption) {
+    u.message_box(text, caption, MsgIcon::Error, MsgButtons::Ok);
 }
 
 }  // namespace tv

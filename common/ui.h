@@ -55,7 +55,9 @@ MsgResult default_button(MsgButtons buttons, MsgDefault def);
 Ui& ui();
 void set_ui(Ui* u);
 
-// Shorthand: an error box with an empty caption, OK button.
+// Shorthand: an error box with an OK button (the caption empty unless given), on the process-wide
+// Ui or on `u`.
 void show_error(const std::string& text, const std::string& caption = {});
+void show_error(Ui& u, const std::string& text, const std::string& caption = {});
 
 }  // namespace tv

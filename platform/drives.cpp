@@ -7,6 +7,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include "platform/ascii.h"
 #include "platform/fs.h"
 #include "platform/paths.h"
 #include "platform/codepage.h"
@@ -15,7 +16,7 @@ namespace tv::platform {
 namespace {
 
 std::optional<char> normal_letter(char c) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    c = ascii_upper(c);
     if (c >= 'A' && c <= 'Z') return c;
     return std::nullopt;
 }

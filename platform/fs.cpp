@@ -1,4 +1,5 @@
 #include "platform/fs.h"
+#include "platform/ascii.h"
 #include "platform/process_owner.h"
 
 #include <algorithm>
@@ -19,8 +20,6 @@
 
 namespace tv::platform {
 namespace {
-
-unsigned char ascii_lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
 
 std::string join(const std::string& folder, std::string_view name) {
     if (folder.empty()) return std::string(name);
@@ -55,8 +54,7 @@ std::string strip_trailing_slashes(std::string path) {
 bool iequals(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (ascii_lower(static_cast<unsigned char>(a[i])) != ascii_lower(static_cast<unsigned char>(b[i])))
-            return false;
+        if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
     return true;
 }
 

@@ -12,6 +12,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "platform/ascii.h"
 #include "platform/byte_order.h"
 #include "platform/handles.h"
 #include "platform/paths.h"
@@ -28,8 +29,6 @@ constexpr std::uint32_t kVersion = 1;
 constexpr int kServerReadLimitMs = 2000;
 
 using Clock = std::chrono::steady_clock;
-
-char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 std::uint64_t fnv1a64(std::string_view s, bool fold) {
     std::uint64_t h = 0xcbf29ce484222325ull;

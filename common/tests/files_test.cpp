@@ -106,6 +106,9 @@ TEST(FilesText, SplitsAndJoinsWithTheSlashAsSeparator) {
     EXPECT_EQ(tv::get_path_file_name("/a/b/c.txt"), "c.txt");
     EXPECT_EQ(tv::get_path_file_name("c.txt"), "c.txt");
     EXPECT_EQ(tv::get_path_file_name("/a/"), "");
+    EXPECT_EQ(tv::get_path_file_name("C:\\SIG\\a.bmp"), "C:\\SIG\\a.bmp");
+    EXPECT_EQ(tv::get_path_file_name("C:\\SIG\\a.bmp", tv::PathSeparators::WindowsToo), "a.bmp");
+    EXPECT_EQ(tv::get_path_file_name("/x/S\\b.bmp", tv::PathSeparators::WindowsToo), "b.bmp");
     EXPECT_EQ(tv::get_extension_upper("/a/b/name.ful"), "FUL");
     EXPECT_EQ(tv::get_extension_upper("name"), "");
     EXPECT_EQ(tv::get_extension_upper("n.\xe9x"), "\xe9X");  // bytes >= 0x80 kept as they are
@@ -240,6 +243,14 @@ TEST_F(FilesOpsTest, ExistenceSizesAndAttributes) {
     EXPECT_FALSE(tv::file_exists(work_));
     EXPECT_TRUE(tv::folder_exists(work_));
     EXPECT_FALSE(tv::folder_exists(work_ + "/f.dat"));
+    // A FIFO is no regular file: opening it for a group index would block.
+    ASSERT_EQ(::mkfifo((work_ + "/fifo").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("f.dat", (work_ + "/link").c_str()), 0);
+    EXPECT_TRUE(tv::is_regular_file(work_ + "/f.dat"));
+    EXPECT_TRUE(tv::is_regular_file(work_ + "/link"));
+    EXPECT_FALSE(tv::is_regular_file(work_ + "/fifo"));
+    EXPECT_FALSE(tv::is_regular_file(work_));
+    EXPECT_FALSE(tv::is_regular_file(work_ + "/missing"));
     EXPECT_TRUE(tv::folder_exists("X:"));  // a bare drive, never asked
     EXPECT_FALSE(tv::folder_exists(""));
 

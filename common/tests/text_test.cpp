@@ -8,6 +8,7 @@
 #include <ctime>
 #include <thread>
 
+#include "common/values.h"
 #include "platform/system.h"
 
 namespace {
@@ -59,8 +60,8 @@ TEST(TextChars, AsciiOnlyClassesAndCase) {
     for (int b = 0x80; b <= 0xFF; ++b) {
         const char c = static_cast<char>(b);
         EXPECT_FALSE(tv::is_space_char(c));
-        EXPECT_EQ(tv::to_upper_char(c), c);
-        EXPECT_EQ(tv::to_lower_char(c), c);
+        EXPECT_EQ(tv::ascii_upper(c), c);
+        EXPECT_EQ(tv::ascii_lower(c), c);
     }
     for (char c : std::string(" \t\n\v\f\r")) EXPECT_TRUE(tv::is_space_char(c));
     EXPECT_EQ(tv::to_upper_copy("abc\xE9z1"), "ABC\xE9Z1");

@@ -2,13 +2,13 @@
 
 #include "common/profile.h"
 #include "common/ui.h"
+#include "common/values.h"
 #include "tolbex/archive/patient_txt.h"
 
 namespace tv {
 
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_alnum(char c) { return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 }  // namespace

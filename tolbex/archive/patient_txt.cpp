@@ -7,13 +7,13 @@
 
 #include "common/files.h"
 #include "common/text.h"
+#include "common/values.h"
 #include "platform/fs.h"
 
 namespace tv {
 
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 void finish_line(std::string& line) {

@@ -11,6 +11,7 @@
 #include "common/files.h"
 #include "common/report_files.h"
 #include "common/text.h"
+#include "common/values.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
 #include "platform/system.h"
@@ -64,8 +65,6 @@ bool is_control(char c) {
     auto u = static_cast<unsigned char>(c);
     return u < 0x20 || u == 0x7F;
 }
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 bool local_time(std::int64_t time, std::tm& tm) {
     if (time < static_cast<std::int64_t>(LLONG_MIN / 2) || time > static_cast<std::int64_t>(LLONG_MAX / 2))

@@ -18,11 +18,6 @@ namespace tv {
 
 namespace {
 
-bool is_regular_file(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 // The group folder's ARCHDIR.DAT when it exists.
 bool has_group_index(const std::string& folder) { return !folder.empty() && is_regular_file(find_group_index(folder)); }
 
@@ -32,15 +27,11 @@ void add_unique(std::vector<std::string>& list, const std::string& text) {
     list.push_back(text);
 }
 
-void show_error_box(Ui& u, const std::string& text, const std::string& caption = {}) {
-    u.message_box(text, caption, MsgIcon::Error, MsgButtons::Ok);
-}
-
 }  // namespace
 
 bool accept_archive_file(const std::string& path, Ui& u) {
     if (platform::iequals(get_path_file_name(path), kGroupIndexName)) return true;
-    show_error_box(u, kWrongArchiveFileText, kWrongArchiveFileCaption);
+    show_error(u, kWrongArchiveFileText, kWrongArchiveFileCaption);
     return false;
 }
 
@@ -68,11 +59,11 @@ bool create_archive_in_group(const std::string& group_folder, std::string_view d
     }
     if (made) ::rmdir(folder.c_str());
     if (added.error().code == kArchiveCreateFailed)
-        show_error_box(ui(), format_string(kFolderCreateFailedText, folder.c_str()), kFolderCreateFailedCaption);
+        show_error(ui(), format_string(kFolderCreateFailedText, folder.c_str()), kFolderCreateFailedCaption);
     else if (added.error().code == kArchiveBusy)
-        show_error_box(ui(), added.error().message, archive_error_caption(kArchiveBusy));
+        show_error(ui(), added.error().message, archive_error_caption(kArchiveBusy));
     else
-        show_error_box(ui(), "Couldn't write to archive file: " + index, "File Error");
+        show_error(ui(), "Couldn't write to archive file: " + index, "File Error");
     return false;
 }
 
@@ -105,18 +96,18 @@ NewArchiveDialogRules::NewArchiveDialogRules(const ArchiveConfigList& config,
 
 bool NewArchiveDialogRules::ok(const std::string& folder, const std::string& name, Ui& u) {
     if (platform::iequals(name, kDeletedArchiveName)) {
-        show_error_box(u, kReservedArchiveNameText);
+        show_error(u, kReservedArchiveNameText);
         return false;
     }
     bool refused = false;
     if (is_blank(name)) {
-        show_error_box(u, kBlankArchiveNameText);
+        show_error(u, kBlankArchiveNameText);
         refused = true;
     } else {
         const std::string upper = to_upper_copy(name);
         for (const auto& existing : archive_names(folder))
             if (to_upper_copy(existing) == upper) {
-                show_error_box(u, kArchiveExistsText);
+                show_error(u, kArchiveExistsText);
                 refused = true;
                 break;
             }
@@ -213,7 +204,7 @@ void ChooseArchiveDialogRules::locate(const std::string& archdir_path) {
 
 bool ChooseArchiveDialogRules::ok(const std::string& archive_text, Ui& u) {
     if (is_blank(archive_text)) {
-        show_error_box(u, kBlankArchiveNameText);
+        show_error(u, kBlankArchiveNameText);
         return false;
     }
     if (folder_selection_ < 0) return false;
@@ -228,7 +219,7 @@ bool ChooseArchiveDialogRules::ok(const std::string& archive_text, Ui& u) {
     std::string new_folder;
     if (index < 0) {
         if (platform::iequals(name, kDeletedArchiveName)) {
-            show_error_box(u, kReservedArchiveNameText);
+            show_error(u, kReservedArchiveNameText);
             return false;
         }
         const std::string question =
@@ -245,7 +236,7 @@ bool ChooseArchiveDialogRules::ok(const std::string& archive_text, Ui& u) {
     }
     ReportArchive* a = g.get_archive(index);
     if (!a || !a->is_safe()) {
-        show_error_box(u, "Couldn't read archive file: " + g.get_index_path());
+        show_error(u, "Couldn't read archive file: " + g.get_index_path());
         return false;
     }
     group_folder_ = folder;

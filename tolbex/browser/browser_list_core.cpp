@@ -57,13 +57,9 @@ bool read_text_prefix(const ReportFolder& folder, std::string_view name, std::si
     return true;
 }
 
-void show_error_box(const std::string& text, const std::string& caption = {}) {
-    ui().message_box(text, caption, MsgIcon::Error, MsgButtons::Ok);
-}
-
 // An archive operation's message, if it has one.
 void show_archive_error(const Error& error) {
-    if (!error.message.empty()) show_error_box(error.message, archive_error_caption(error.code));
+    if (!error.message.empty()) show_error(error.message, archive_error_caption(error.code));
 }
 void show_archive_errors(const std::vector<Error>& errors) {
     for (const Error& e : errors) show_archive_error(e);
@@ -340,7 +336,7 @@ ReportRecord* BrowserListCore::resolve(const ReportRef& ref, ReportArchive** arc
     ReportArchive* a = find_archive_of(ref);
     ReportRecord* r = a ? a->find_record(ref.name) : nullptr;
     if (!r) {
-        show_error_box(format_string(kReportGoneText, ref.description.c_str()), kArchiveChangedCaption);
+        show_error(format_string(kReportGoneText, ref.description.c_str()), kArchiveChangedCaption);
         return nullptr;
     }
     if (archive) *archive = a;
@@ -385,7 +381,7 @@ int BrowserListCore::delete_ecg_files(const ReportRef& report) {
     if (result == kDeleteEcgIndexFailed)
         show_archive_error(index_error);
     else if (result != kDeleteEcgOk)
-        show_error_box(kDeleteEcgFailedText);
+        show_error(kDeleteEcgFailedText);
     return result;
 }
 
@@ -531,7 +527,7 @@ bool BrowserListCore::copy_or_move_named(const std::vector<ReportRef>& reports, 
     reload_archive_documents();
     waiting.reset();
     if (failed > 0)
-        show_error_box(kCopyErrorText);
+        show_error(kCopyErrorText);
     else if (done == 0)
         ui().message_box(kSameArchiveText, "", MsgIcon::Information, MsgButtons::Ok);
     return failed == 0;
@@ -561,7 +557,7 @@ bool BrowserListCore::move_archive_contents(std::int32_t from, std::int32_t to, 
     }
     reload_archive_documents();
     waiting.reset();
-    if (failed > 0) show_error_box(kCopyErrorText);
+    if (failed > 0) show_error(kCopyErrorText);
     return failed == 0;
 }
 

@@ -3,6 +3,7 @@
 #include "common/files.h"
 #include "common/text.h"
 #include "common/ui.h"
+#include "common/values.h"
 #include "tolbex/archive/archive_group.h"
 #include "tolbex/browser/browser_list_core.h"
 #include "tolbex/archive/report_archive.h"
@@ -17,7 +18,7 @@ std::string strip_upper(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (char c : text)
-        if (!is_delimiter(c)) out.push_back(to_upper_char(c));
+        if (!is_delimiter(c)) out.push_back(ascii_upper(c));
     return out;
 }
 
@@ -86,7 +87,7 @@ void for_each_word(std::string_view text, std::size_t max, F&& f) {
 
 std::string soundex_code(std::string_view word) {
     if (word.empty()) return "000";
-    std::string code(1, to_upper_char(word[0]));
+    std::string code(1, ascii_upper(word[0]));
     // The first digit is compared with the letter itself, so it always stays.
     char previous = 0;
     for (std::size_t i = 1; i < word.size() && code.size() < 4; ++i) {

@@ -16,6 +16,7 @@
 #include "common/strings.h"
 #include "common/text.h"
 #include "common/ui.h"
+#include "common/values.h"
 #include "formats/cef.h"
 #include "platform/codepage.h"
 #include "platform/drives.h"
@@ -68,16 +69,10 @@ IntakeWindowStarter& window_starter() {
     return starter;
 }
 
-void error_box(const std::string& text, const std::string& caption = {}) {
-    ui().message_box(text, caption, MsgIcon::Error, MsgButtons::Ok);
-}
-
 std::string cut(std::string text, std::size_t limit) {
     if (text.size() > limit) text.resize(limit);
     return text;
 }
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 bool analysis_system_running() { return static_cast<bool>(platform::find_window("", kAnalysisMainWindowTitle)); }
 
@@ -166,7 +161,7 @@ CardAnswer judge_card_code(int code, bool patient_reader) {
     if (code == 0) return CardAnswer::Go;
     if (patient_reader && (code == 110 || code == 111 || code == 115 || code == kCardTwelveLead)) return CardAnswer::Go;
     if (code < 0) {
-        error_box(
+        show_error(
             "The Ostrabel CF Interface Program (vond) could not be run. The file may be damaged, or it may "
             "be the wrong version.",
             "Cannot Run the Ostrabel CF Interface Program");
@@ -180,17 +175,17 @@ CardAnswer judge_card_code(int code, bool patient_reader) {
         return r == MsgResult::Retry ? CardAnswer::Retry : CardAnswer::Stop;
     }
     if (code == kCardNoEcg) {
-        error_box("There is no ECG recorded on the Brisco Torvane Ostrabel CF card.", "Cannot Retrieve Recording");
+        show_error("There is no ECG recorded on the Brisco Torvane Ostrabel CF card.", "Cannot Retrieve Recording");
         return CardAnswer::Stop;
     }
     if (code == kCardNoDisplay) {
-        error_box(
+        show_error(
             "The Ostrabel CF Interface Program (vond) needs a display to show its window, and there is none. "
             "Run it where a display is available.",
             "Cannot Run the Ostrabel CF Interface Program");
         return CardAnswer::Stop;
     }
-    error_box(format_string("A Ostrabel CF card was found, but the files on it appear to be damaged. No recording can "
+    show_error(format_string("A Ostrabel CF card was found, but the files on it appear to be damaged. No recording can "
                             "be retrieved.\n\nThe error number returned from vond was %d.",
                             code),
               "Cannot Retrieve Recording");
@@ -199,7 +194,7 @@ CardAnswer judge_card_code(int code, bool patient_reader) {
 
 std::string find_card_program() {
     std::string program = locate_card_program();
-    if (program.empty()) error_box(card_not_found_text(), "Cannot locate Ostrabel CF Interface Program");
+    if (program.empty()) show_error(card_not_found_text(), "Cannot locate Ostrabel CF Interface Program");
     return program;
 }
 
@@ -239,7 +234,7 @@ void copy_card_sound(const std::string& program, const std::string& folder, std:
     if (!source || !read_outside_file(*source, kMaxCardSoundBytes, a) ||
         !platform::atomic_write_file(target, std::string_view(reinterpret_cast<const char*>(a.data()), a.size())) ||
         !read_outside_file(target, kMaxCardSoundBytes, b) || a != b) {
-        error_box(kCopyFailedText, kStoreErrorCaption);
+        show_error(kCopyFailedText, kStoreErrorCaption);
         return;
     }
     if (sound_file) *sound_file = target;
@@ -336,7 +331,7 @@ bool still_the_card(const std::string& folder, const CardIdentity* expected) {
     if (!expected) return true;
     CardIdentity now;
     if (read_card_identity(folder, now) && same_card(*expected, now)) return true;
-    error_box(kOtherCardText, "Different Card");
+    show_error(kOtherCardText, "Different Card");
     return false;
 }
 
@@ -401,7 +396,7 @@ bool read_card_patient(const std::string& folder, CardSummary& summary, std::str
     if (!run_card_step(program, {dir_switch(folder), "/readpat=path"}, false, true)) return false;
     const auto patsumm = platform::find_name_ci(folder, "PATSUMM.DAT");
     if (!patsumm || !read_card_summary(*patsumm, summary)) {
-        error_box(format_string(kBadSummaryText, join_path(folder, "PATSUMM.DAT").c_str()));
+        show_error(format_string(kBadSummaryText, join_path(folder, "PATSUMM.DAT").c_str()));
         return false;
     }
     if (identity) {
@@ -459,7 +454,7 @@ bool read_card_recording(const std::string& folder, bool skip_first_day, bool& t
     }
     // Exit 0 without the patient details file is no recording.
     if (!platform::find_name_ci(folder, "PATSUMM.DAT")) {
-        error_box(format_string(kBadSummaryText, join_path(folder, "PATSUMM.DAT").c_str()));
+        show_error(format_string(kBadSummaryText, join_path(folder, "PATSUMM.DAT").c_str()));
         return false;
     }
     // The card read may have been swapped since it was looked at: its record names it.
@@ -468,7 +463,7 @@ bool read_card_recording(const std::string& folder, bool skip_first_day, bool& t
                                  : record.card == "reconditioned" || record.card == "reconditioning"
                                      ? "That card has been emptied for its next recording."
                                      : card_outcome_text(record, 1);
-        error_box(format_string(kOtherCardReadText, what.c_str()), "Different Card");
+        show_error(format_string(kOtherCardReadText, what.c_str()), "Different Card");
         return false;
     }
     return true;
@@ -617,14 +612,14 @@ enum class SaveOutcome { Saved, Cancelled, Failed };
 // "Saving Compressed ECG File": a copy of `cef` where the operator chooses.
 SaveOutcome save_cef_as(const std::string& cef) {
     if (!file_exists(cef)) {
-        error_box(format_string("The Compressed ECG File \"%s\" cannot be found.", cef.c_str()));
+        show_error(format_string("The Compressed ECG File \"%s\" cannot be found.", cef.c_str()));
         return SaveOutcome::Failed;
     }
     if (!windowing().save_as) return SaveOutcome::Cancelled;
     const std::string chosen = windowing().save_as(get_path_file_name(cef), CTolbexApp::get_cef_store_folder());
     if (chosen.empty()) return SaveOutcome::Cancelled;
     if (!copy_file_replacing(cef, chosen)) {
-        error_box(format_string("Couldn't write CEF to \"%s\"", chosen.c_str()));
+        show_error(format_string("Couldn't write CEF to \"%s\"", chosen.c_str()));
         return SaveOutcome::Failed;
     }
     return SaveOutcome::Saved;
@@ -682,21 +677,21 @@ bool store_recording_in_archive(const PatientDetails& given, const std::string& 
     switch (result) {
         case kStoreOk: break;
         case kStoreFolderFailed:
-            error_box(
+            show_error(
                 "The new folder for the Ostrabel recording could not be created.\nThe disk may be full, or you "
                 "may not have write access to it.",
                 kStoreErrorCaption);
             return false;
-        case kStoreCopyFailed: error_box(refusal.empty() ? kCopyFailedText : refusal, kStoreErrorCaption); return false;
+        case kStoreCopyFailed: show_error(refusal.empty() ? kCopyFailedText : refusal, kStoreErrorCaption); return false;
         case kStoreIndexFailed:
-            error_box(
+            show_error(
                 "The \"ARCHINFO.DAT\" file could not be updated.\nThe destination disk may be full, or you may "
                 "not have write access to it.",
                 kStoreErrorCaption);
             return false;
         case kStoreCardFailed: return false;
         default:
-            error_box("The files for the Ostrabel recording could not be copied\nbecause of an unknown error.",
+            show_error("The files for the Ostrabel recording could not be copied\nbecause of an unknown error.",
                       kStoreErrorCaption);
             return false;
     }
@@ -713,30 +708,30 @@ namespace {
 void create_cef_from_card(const PatientDetails& details, IntakeDestination destination, const MailServices& mail,
                           const std::string& archive, const CardIdentity* card) {
     if (analysis_system_running()) {
-        error_box(kAnalysisRunningCefText);
+        show_error(kAnalysisRunningCefText);
         return;
     }
     IntakeFolder work;
     if (!work) {
-        error_box(format_string("Couldn't create temporary folder: \"%s\"", get_temp_folder().c_str()));
+        show_error(format_string("Couldn't create temporary folder: \"%s\"", get_temp_folder().c_str()));
         return;
     }
     bool twelve_lead = false;
     if (!read_card_recording(work.path(), false, twelve_lead, card)) return;
     RecordingFiles files;
     if (!examine_recording(work.path(), twelve_lead, files)) {
-        error_box(kNoChannelText);
+        show_error(kNoChannelText);
         return;
     }
     CardSummary summary;
     if (!read_card_summary(work.file("PATSUMM.DAT"), summary)) {
-        error_box(format_string(kBadSummaryText, work.file("PATSUMM.DAT").c_str()));
+        show_error(format_string(kBadSummaryText, work.file("PATSUMM.DAT").c_str()));
         return;
     }
     const std::string output = join_path(work.path(), intake_cef_file_name(details, destination));
     auto write = [&](bool precompress) {
         auto r = write_card_cef(work.path(), files, details, summary.start_sample, details.level, output, precompress);
-        if (!r) error_box(r.error().message);
+        if (!r) show_error(r.error().message);
         return static_cast<bool>(r);
     };
     if (!write(true)) return;
@@ -757,7 +752,7 @@ std::string customer_archive(const CustomerExport& customer) {
     const std::string& given = customer.texts[5];
     const std::string folder = folder_exists(given) ? given : get_path_folder(given);
     if (!platform::find_name_ci(folder, "archinfo.dat")) {
-        error_box(format_string("The destination folder is not a valid archive\n\n%s", folder.c_str()));
+        show_error(format_string("The destination folder is not a valid archive\n\n%s", folder.c_str()));
         return {};
     }
     return folder;
@@ -778,11 +773,11 @@ bool customer_recording_matches(const std::string& folder, const CustomerExport&
     const auto cnavop = platform::find_name_ci(folder, "CNAVOP.DAT");
     std::string id;
     if (!cnavop || !read_first_line(*cnavop, id)) {
-        error_box("Unable to read cnavop.dat file.");
+        show_error("Unable to read cnavop.dat file.");
         return false;
     }
     if (clean_patient_text(id) != clean_patient_text(customer.texts[0])) {
-        error_box("The Merivale Recording ID is different from the Recording ID stored on the CF card.");
+        show_error("The Merivale Recording ID is different from the Recording ID stored on the CF card.");
         return false;
     }
     return true;
@@ -898,7 +893,7 @@ void disk_intake(int mode, const MailServices& mail) {
     // Mailed as one report: a copy of the disk with the request's PATIENT.TXT and VERSION.TXT.
     IntakeFolder copy;
     if (!copy || copy_matching_files(join_path(disk, "*"), copy.path()) != FileSetResult::AllDone) {
-        error_box(kCopyFailedText, kStoreErrorCaption);
+        show_error(kCopyFailedText, kStoreErrorCaption);
         return;
     }
     details.clean();
@@ -921,19 +916,19 @@ int compress_cf_command(const std::string& folder, const std::string& profile, c
     request.level = std::atoi(level_text.c_str());
     if (request.level != 0 && request.level != 2 && request.level != 3 && request.level != 4) return 2;
     if (analysis_system_running()) {
-        error_box(kAnalysisRunningCefText);
+        show_error(kAnalysisRunningCefText);
         return kCompressCfAnalysisRunning;
     }
     IntakeFolder work;
     if (!work) return kCompressCfWorkFolder;
     if (copy_matching_files(join_path(folder, "*"), work.path()) != FileSetResult::AllDone) {
-        error_box(kCopyFailedText, kStoreErrorCaption);
+        show_error(kCopyFailedText, kStoreErrorCaption);
         return kCompressCfCopyFailed;
     }
     const bool twelve_lead = platform::find_name_ci(work.path(), cef_channel_file_name(true, 0)).has_value();
     RecordingFiles files;
     if (!examine_recording(work.path(), twelve_lead, files)) {
-        error_box(kNoChannelText);
+        show_error(kNoChannelText);
         return kCompressCfNoChannel;
     }
     PatientDetails details;
@@ -951,7 +946,7 @@ int compress_cf_command(const std::string& folder, const std::string& profile, c
     CardSummary summary;
     const std::string patsumm = work.file("PATSUMM.DAT");
     if (!read_card_summary(patsumm, summary)) {
-        error_box(format_string(kBadSummaryText, join_path(folder, "PATSUMM.DAT").c_str()));
+        show_error(format_string(kBadSummaryText, join_path(folder, "PATSUMM.DAT").c_str()));
         return 9;
     }
     if (!platform::iequals(summary.name, clean_patient_text(request.patient_name))) return 7;
@@ -970,7 +965,7 @@ int compress_cf_command(const std::string& folder, const std::string& profile, c
     if ((confirm && !windowing().patient_details) || (twelve_lead && !windowing().save_as)) {
         if (window_starter()) windows = window_starter()();
         if (!windows || (confirm && !windowing().patient_details) || (twelve_lead && !windowing().save_as)) {
-            error_box(format_string(kNoDisplayText, confirm ? "the Patient Details dialog"
+            show_error(format_string(kNoDisplayText, confirm ? "the Patient Details dialog"
                                                             : "the dialog that asks where to save the recording"));
             return kCompressCfNoDisplay;
         }
@@ -984,7 +979,7 @@ int compress_cf_command(const std::string& folder, const std::string& profile, c
                                    : request.output_path;
     auto written = write_card_cef(work.path(), files, details, summary.start_sample, request.level, output, false);
     if (!written) {
-        error_box(written.error().message);
+        show_error(written.error().message);
         return 11;
     }
     if (!twelve_lead) return 0;

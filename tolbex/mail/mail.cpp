@@ -7,6 +7,7 @@
 #include "common/files.h"
 #include "common/profile.h"
 #include "common/safe_open.h"
+#include "common/text.h"
 #include "common/ui.h"
 #include "formats/transfer_file.h"
 #include "platform/codepage.h"
@@ -140,18 +141,14 @@ int compose_and_send(MailMessage& message, TransportChoice& transport, bool& sen
 
 // "<stem>.TVZ" unless taken in this message, then "<stem> 001.TVZ", " 002" ...
 std::string unique_attachment_name(const std::string& name, std::set<std::string>& taken) {
-    auto upper = [](std::string s) {
-        for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        return s;
-    };
     std::string candidate = name;
     const std::string stem = name.substr(0, name.size() - 4);
-    for (int n = 1; taken.count(upper(candidate)); ++n) {
+    for (int n = 1; taken.count(to_upper_copy(candidate)); ++n) {
         char suffix[16];
         std::snprintf(suffix, sizeof suffix, " %03d", n);
         candidate = stem + suffix + ".TVZ";
     }
-    taken.insert(upper(candidate));
+    taken.insert(to_upper_copy(candidate));
     return candidate;
 }
 

@@ -28,7 +28,7 @@ constexpr std::int32_t kMaxFontHeight = 65536;  // logical units
 // Positions and sizes from the file stay far inside 32 bits, so that the draw context's own
 // arithmetic (line offsets, extents, alignment) cannot overflow; no page comes near the limit.
 constexpr std::int64_t kCoordinateLimit = std::int64_t{1} << 28;
-std::int32_t clamp32(std::int64_t v) {
+std::int32_t clamp_coordinate(std::int64_t v) {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, -kCoordinateLimit, kCoordinateLimit));
 }
 
@@ -123,15 +123,15 @@ private:
         }
         dx += s_.vorg.x;
         dy += s_.vorg.y;
-        return {clamp32(dst_.l + mul_div(dx - fl_, dst_.width(), fw_)),
-                clamp32(dst_.t + mul_div(dy - ft_, dst_.height(), fh_))};
+        return {clamp_coordinate(dst_.l + mul_div(dx - fl_, dst_.width(), fw_)),
+                clamp_coordinate(dst_.t + mul_div(dy - ft_, dst_.height(), fh_))};
     }
     std::int32_t map_height(std::int64_t h) const {
         if (h < 0) h = -h;
         if (s_.map_mode != 1)
             h = mul_div(h, std::abs(std::int64_t{s_.vext.cy}),
                         std::max<std::int64_t>(1, std::abs(std::int64_t{s_.wext.cy})));
-        return clamp32(mul_div(h, std::abs(std::int64_t{dst_.height()}), fh_));
+        return clamp_coordinate(mul_div(h, std::abs(std::int64_t{dst_.height()}), fh_));
     }
     int device_width(int w) const {
         if (w <= 1) return 1;

@@ -11,6 +11,7 @@
 #include "common/report_files.h"
 #include "common/bytes.h"
 #include "common/files.h"
+#include "common/values.h"
 #include "platform/fs.h"
 #include "platform/codepage.h"
 #include "tolbex/reports/report_page.h"
@@ -38,10 +39,6 @@ std::int32_t fine(std::int32_t v) { return v / 32; }
 std::size_t clamp_count(std::uint32_t n, std::string_view p, std::size_t at, std::size_t element) {
     const std::size_t avail = p.size() > at ? (p.size() - at) / element : 0;
     return std::min<std::size_t>(n, avail);
-}
-
-std::int32_t clamp32(std::int64_t v) {
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
 }
 
 const std::array<unsigned char, 128>& ansi_to_oem_table() {

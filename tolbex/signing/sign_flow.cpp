@@ -2,6 +2,7 @@
 
 #include "common/audit_log.h"
 #include "common/files.h"
+#include "common/ui.h"
 #include "platform/account.h"
 #include "platform/system.h"
 #include "tolbex/signing/signature_bitmaps.h"
@@ -10,8 +11,6 @@
 
 namespace tv::signing {
 namespace {
-
-void error_box(Ui& ui, const std::string& text) { ui.message_box(text, {}, MsgIcon::Error, MsgButtons::Ok); }
 
 // A copy of a password, wiped when it goes.
 struct SecretCopy {
@@ -77,7 +76,7 @@ LogonCheck check_logon(LogonSession& session, const std::string& logon_name, std
     const std::optional<std::string> name = platform::account_full_name(logon_name);
     if (!name) {
         platform::wipe_secret(password);
-        error_box(ui, kLogonNameInvalidText);
+        show_error(ui, kLogonNameInvalidText);
         return LogonCheck::BadName;
     }
     const platform::PasswordResult checked = platform::check_password(logon_name, password);
@@ -87,8 +86,8 @@ LogonCheck check_logon(LogonSession& session, const std::string& logon_name, std
             full_name = *name;
             if (keys) keys->unlock(key_password.value);
             return LogonCheck::Ok;
-        case platform::PasswordCheck::Wrong: error_box(ui, kPasswordInvalidText); break;
-        case platform::PasswordCheck::Error: error_box(ui, with_text(kPasswordCheckFailedText, checked.message)); break;
+        case platform::PasswordCheck::Wrong: show_error(ui, kPasswordInvalidText); break;
+        case platform::PasswordCheck::Error: show_error(ui, with_text(kPasswordCheckFailedText, checked.message)); break;
     }
     return LogonCheck::BadPassword;
 }
@@ -111,7 +110,7 @@ std::vector<std::string> sign_reports(const std::vector<std::string>& folders, c
     // Refused before anything is written, so that no report carries a signature that would not
     // verify here.
     if (const std::string why = signing_refusal(values.certificate, platform::system().now()); !why.empty()) {
-        error_box(ui, with_text(kNotForSigningText, why));
+        show_error(ui, with_text(kNotForSigningText, why));
         return stored;
     }
     SignatureRecord record;
@@ -126,11 +125,11 @@ std::vector<std::string> sign_reports(const std::vector<std::string>& folders, c
         const std::string& name = names[i];
         dialogs.signing(name);
         if (!values.bitmap.empty() && !signature_bitmap_readable(values.bitmap)) {
-            error_box(ui, with_text(kBitmapOpenFailedText, values.bitmap));
+            show_error(ui, with_text(kBitmapOpenFailedText, values.bitmap));
             break;
         }
         if (!audit.open(folder)) {
-            error_box(ui, kSignLogFailedText);
+            show_error(ui, kSignLogFailedText);
             audit.close();
             break;
         }
@@ -138,9 +137,9 @@ std::vector<std::string> sign_reports(const std::vector<std::string>& folders, c
         if (!signed_report) {
             const Error& e = signed_report.error();
             if (e.code >= kErrStoreReportBase)
-                error_box(ui, kSignStoreFailedText);
+                show_error(ui, kSignStoreFailedText);
             else if (!e.message.empty())
-                error_box(ui, e.message);
+                show_error(ui, e.message);
             audit.close();
             break;
         }

@@ -16,11 +16,6 @@
 namespace tv::signing {
 namespace {
 
-std::string last_component(const std::string& name) {
-    const std::size_t cut = name.find_last_of("/\\");
-    return cut == std::string::npos ? name : name.substr(cut + 1);
-}
-
 std::string extension_of(const std::string& name) {
     const std::size_t dot = name.rfind('.');
     return dot == std::string::npos ? std::string() : name.substr(dot);
@@ -31,7 +26,7 @@ std::string extension_of(const std::string& name) {
 std::string signature_bitmap_folder() { return platform::machine_dir() + "/bmp"; }
 
 std::string signature_bitmap_path(const std::string& file_name) {
-    return signature_bitmap_folder() + "/" + last_component(file_name);
+    return signature_bitmap_folder() + "/" + get_path_file_name(file_name, PathSeparators::WindowsToo);
 }
 
 std::vector<SignatureBitmapEntry> read_signature_list() {
@@ -129,11 +124,12 @@ Result<std::string> store_signature_bitmap(const std::string& source, const std:
     if (!bytes) return fail(kErrFile, with_text(kBitmapOpenFailedText, source));
     const std::string folder = signature_bitmap_folder();
     ::mkdir(folder.c_str(), 0777);  // shared by every account of the group
-    std::string name = last_component(source);
+    std::string name = get_path_file_name(source, PathSeparators::WindowsToo);
     // The name is another account's when an entry of theirs uses it and the file there differs.
     auto taken = [&](const std::string& candidate) {
         for (const SignatureBitmapEntry& e : entries) {
-            if (e.logon_name == logon_name || last_component(e.file_name) != candidate) continue;
+            if (e.logon_name == logon_name || get_path_file_name(e.file_name, PathSeparators::WindowsToo) != candidate)
+                continue;
             const std::optional<std::string> there =
                 read_report_file(folder + "/" + candidate, ReportFileKind::SignatureBitmap);
             if (!there || *there != *bytes) return true;

@@ -21,12 +21,6 @@ namespace tv {
 
 namespace {
 
-std::string last_component(const std::string& path) {
-    const std::string p = platform::strip_trailing_slashes(path);
-    const auto slash = p.find_last_of('/');
-    return slash == std::string::npos ? p : p.substr(slash + 1);
-}
-
 // The file of that name in the folder, in whatever case it was stored; else the name as given.
 std::string file_in(const std::string& folder, const char* name) {
     return platform::find_name_ci(folder, name).value_or(join_path(folder, name));
@@ -98,7 +92,7 @@ bool TimiStore::open_audit(const char* refusal) {
 
 bool update_listed_report(const std::string& report, const std::int64_t* time, const ReportWrite& write) {
     const std::string folder = platform::strip_trailing_slashes(report);
-    const std::string name = last_component(folder);
+    const std::string name = get_path_file_name(folder);
     std::string message;  // shown once the lock is gone: nobody waits on a reader
     bool written = false;
     Result<void> changed;
@@ -201,7 +195,7 @@ bool TimiStore::save_timi_data(const TimiRowRange& rows, bool was_modified) {
         stored = saved_data_path_;
     }
     audit_->write(was_modified ? kAuditTimiSaveModified : kAuditTimiSaveArchive, display_name_,
-                  answer == kTimiCreateNew ? stored : last_component(stored), std::string());
+                  answer == kTimiCreateNew ? stored : get_path_file_name(stored), std::string());
     audit_->close();
     last_stored_ = stored;
     last_stored_whole_ = whole;

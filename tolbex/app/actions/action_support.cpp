@@ -8,8 +8,6 @@
 
 namespace tv::action_support {
 
-bool is_regular_file(const std::string& path) { return file_exists(path) && !folder_exists(path); }
-
 bool is_blank_title(const std::string& text) { return text.find_first_not_of(" \t\r\n") == std::string::npos; }
 
 std::string patient_name_of(const ReportFolder& folder) {

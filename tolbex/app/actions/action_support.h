@@ -10,7 +10,6 @@ class ReportDocument;
 
 namespace tv::action_support {
 
-bool is_regular_file(const std::string& path);
 // Only space, tab, CR and LF count as blank here: a title of other control bytes is kept.
 bool is_blank_title(const std::string& text);
 // The patient's name from PATIENT.TXT of a report folder; "" when there is none.

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "common/files.h"
 #include "common/strings.h"
 #include "common/text.h"
 #include "platform/fs.h"
@@ -20,7 +21,7 @@ int find_recording_command(const std::string& key, const std::string& value, con
     if (!platform::iequals(key, "RECORDING_ID")) return -1;
     if (value.empty()) return -2;
     const std::string index = find_group_index(group_folder);
-    if (!action_support::is_regular_file(index)) return -3;
+    if (!is_regular_file(index)) return -3;
     platform::UniqueFile out = platform::open_file(output_file, "wb");
     if (!out) return -4;
 

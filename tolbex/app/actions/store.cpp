@@ -49,7 +49,6 @@ std::string quoted(std::string_view name) {
 
 int store_report_file_command(const std::string& file, const std::string& group_folder,
                               const std::string& archive_name) {
-    using action_support::is_regular_file;
     const std::string ext = get_extension_upper(get_path_file_name(file));
     const bool is_cef = ext == "CEF";
     if (!is_cef && ext != "TVZ") return kStoreCodeNoFiles;

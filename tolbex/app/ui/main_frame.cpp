@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QThread>
 
+#include "common/text.h"
 #include "framework/qt/application.h"
 #include "framework/qt/document.h"
 #include "framework/qt/qt_text.h"
@@ -21,10 +22,7 @@ namespace tv {
 
 std::string confirmation_pane_text(const std::string& confirmation) {
     if (confirmation.empty()) return std::string(" ") + kNotConfirmedText;
-    std::string upper = confirmation;
-    for (char& c : upper)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return std::string(" ") + kConfirmedByText + " " + upper;
+    return std::string(" ") + kConfirmedByText + " " + to_upper_copy(confirmation);
 }
 
 CMainFrame::CMainFrame(fw::Application& app, CTolbexApp& core) : fw::MainFrame(app, kMainFrameResourceId), core_(core) {

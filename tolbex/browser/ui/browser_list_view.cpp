@@ -54,10 +54,6 @@ bool wide_screen() {
     return wide;
 }
 
-void error_box(const std::string& text, const std::string& caption = {}) {
-    ui().message_box(text, caption, MsgIcon::Error, MsgButtons::Ok);
-}
-
 fw::MainFrame* main_frame() {
     fw::Application* app = fw::app();
     return app ? app->main_frame() : nullptr;
@@ -423,7 +419,7 @@ void CBrowserListView::return_key() {
         open_current();
         return;
     }
-    error_box("You can only load a report if there is exactly one highlighted when you press the <return> key.",
+    show_error("You can only load a report if there is exactly one highlighted when you press the <return> key.",
               "Not exactly one report selected");
 }
 
@@ -466,14 +462,14 @@ bool CBrowserListView::open_row(std::int32_t row) {
         return open_timi_report(row);
     if (const ChooserMode mode = current_chooser_mode(); mode != ChooserMode::None)
         return choose_report_row(*record, mode, this);
-    error_box("You can only view formatted reports.", "Wrong kind of report");
+    show_error("You can only view formatted reports.", "Wrong kind of report");
     return false;
 }
 
 void CBrowserListView::on_open() {
     const std::int32_t row = list_.current_row();
     if (row < 0) {
-        error_box("You must have a single report selected to view it.", "No Single Report Selected");
+        show_error("You must have a single report selected to view it.", "No Single Report Selected");
         return;
     }
     if (!group_check()) return;
@@ -483,13 +479,13 @@ void CBrowserListView::on_open() {
 void CBrowserListView::on_create_letter() {
     const std::int32_t row = list_.current_row();
     if (list_.selected_items().size() != 1 || row < 0) {
-        error_box("Please select exactly one formatted report before creating a letter.",
+        show_error("Please select exactly one formatted report before creating a letter.",
                   "Not exactly one report selected");
         return;
     }
     const ReportRecord* record = doc_.core().get_record(row);
     if (!record || !is_formatted_type(doc_.core().get_record_type(row))) {
-        error_box("You can only create a letter for a formatted report.", "Wrong kind of report");
+        show_error("You can only create a letter for a formatted report.", "Wrong kind of report");
         return;
     }
     if (!hand_over_letter(doc_.core().get_report_folder(row), record->get_description())) return;
@@ -506,7 +502,7 @@ void CBrowserListView::on_compare() {
     for (std::int32_t row : rows)
         if (!is_formatted_type(doc_.core().get_record_type(row))) all_formatted = false;
     if (!all_formatted) {
-        error_box(
+        show_error(
             "You must select two or three  formatted reports before choosing the \"compare\" option.\n\nYou "
             "cannot compare reports that are not formatted.",
             "Wrong number or kind of reports selected");
@@ -558,7 +554,7 @@ void CBrowserListView::on_send_mail() {
             selection.push_back({record->get_folder_path(), record->get_description(), record->get_type(),
                                  static_cast<std::uint32_t>(record->get_size()), record->get_time()});
     if (selection.empty()) {
-        error_box("You must select one or more reports before choosing to send mail.");
+        show_error("You must select one or more reports before choosing to send mail.");
         return;
     }
     if (ui().message_box("Do you want to compress the selected reports and\nsend them in a mail message?",
@@ -580,7 +576,7 @@ void CBrowserListView::on_print_reports() {
         const std::string folder = record->get_folder_path();
         if ((print ? print(folder) : print_report_command(*app, folder, 0, 0, 1, 0, "N", "")) != 0) break;
     }
-    if (!any) error_box("No formatted reports were selected for printing.", "No reports printed");
+    if (!any) show_error("No formatted reports were selected for printing.", "No reports printed");
 }
 
 fw::PrintResult CBrowserListView::print_catalogue(bool short_catalogue, bool show_dialog) {
@@ -599,7 +595,7 @@ fw::PrintResult CBrowserListView::print_catalogue(bool short_catalogue, bool sho
         outcome = fw::run_print_job(printer, options);
     }
     if (outcome.result == fw::PrintResult::Failed)
-        error_box(outcome.error.empty() ? std::string(fw::kPrintFailedToStart) : outcome.error);
+        show_error(outcome.error.empty() ? std::string(fw::kPrintFailedToStart) : outcome.error);
     return outcome.result;
 }
 
@@ -625,7 +621,7 @@ void CBrowserListView::on_move_or_copy(bool move) {
     if (!group_check() || !change_check()) return;
     const std::vector<std::int32_t> rows = list_.selected_rows();
     if (rows.empty()) {
-        error_box("You must select one or more reports before you can move or copy them.");
+        show_error("You must select one or more reports before you can move or copy them.");
         return;
     }
     // The reports are named before the dialog, and the refresh waits until the work is done.
@@ -640,7 +636,7 @@ void CBrowserListView::on_move_or_copy(bool move) {
 
 void CBrowserListView::on_rename() {
     if (list_.current_item() < 0) {
-        error_box("You must select a report by clicking on it before you can rename it.");
+        show_error("You must select a report by clicking on it before you can rename it.");
         return;
     }
     begin_rename();
@@ -662,7 +658,7 @@ void CBrowserListView::on_delete_archive() {
     BrowserListCore& core = doc_.core();
     DeleteArchiveDlg dialog(core, this);
     if (!dialog.has_choices()) {
-        error_box("There are no archives that you can delete (you cannot delete the STANDARD archive).",
+        show_error("There are no archives that you can delete (you cannot delete the STANDARD archive).",
                   "No archives to delete");
         return;
     }

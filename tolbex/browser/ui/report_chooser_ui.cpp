@@ -17,10 +17,6 @@ namespace tv::gui {
 
 namespace {
 
-void error_box(const std::string& text, const std::string& caption) {
-    ui().message_box(text, caption, MsgIcon::Error, MsgButtons::Ok);
-}
-
 bool ask_retry(const std::string& text) {
     return ui().message_box(text, {}, MsgIcon::Error, MsgButtons::RetryCancel) == MsgResult::Retry;
 }
@@ -37,7 +33,7 @@ bool choose_report_row(const ReportRecord& record, ChooserMode mode, QWidget* pa
     const ChooserAction action = chooser_action(record.get_type(), mode);
     const std::string folder = record.get_folder_path();
     if (!app || action == ChooserAction::Refuse || folder.empty()) {
-        error_box(kCannotLoadKindText, kWrongKindCaption);
+        show_error(kCannotLoadKindText, kWrongKindCaption);
         return false;
     }
     if (ui().message_box(load_report_question(record.get_description()), kLoadReportCaption, MsgIcon::Question,
@@ -54,7 +50,7 @@ bool choose_report_row(const ReportRecord& record, ChooserMode mode, QWidget* pa
             return load_compressed_for_choosing(folder, targets, from_qds, ask_retry);
         }();
         if (!loaded) {
-            error_box(loaded.error().message, chooser_error_caption(loaded.error().code));
+            show_error(loaded.error().message, chooser_error_caption(loaded.error().code));
             return false;
         }
         chosen = *loaded;
@@ -62,7 +58,7 @@ bool choose_report_row(const ReportRecord& record, ChooserMode mode, QWidget* pa
     const Result<void> written =
         write_repname(repname_file_path(app->repname_path(), from_qds, get_temp_folder()), chosen);
     if (!written) {
-        error_box(written.error().message, chooser_error_caption(written.error().code));
+        show_error(written.error().message, chooser_error_caption(written.error().code));
         return false;
     }
     // The main window's close remembers the groups and the placement and tells the analysis

@@ -33,14 +33,10 @@ SignedTimiOpener& timi_opener() {
     return opener;
 }
 
-void error_box(const std::string& text, const std::string& caption = {}) {
-    ui().message_box(text, caption, MsgIcon::Error, MsgButtons::Ok);
-}
-
 // Opens the audit log for the report folder; false (told, log closed) when it cannot be.
 bool open_audit(CTolbexApp* app, const std::string& folder) {
     if (!app || app->audit().open(folder)) return true;
-    error_box(kOpenNoLogText);
+    show_error(kOpenNoLogText);
     app->audit().close();
     return false;
 }
@@ -62,7 +58,7 @@ bool open_formatted(signing::RestoredReport& restored, ReportArchive& archive, R
                     const std::string& archive_name, CTolbexApp* app) {
     const std::string folder = record.get_folder_path();
     if (auto page = signing::add_signature_page(restored.folder(), restored.signers()); !page) {
-        error_box(page.error().message);
+        show_error(page.error().message);
         return false;
     }
     // What was signed cannot be changed: read-only pages make a read-only document, so no
@@ -89,7 +85,7 @@ bool open_timi_data(signing::RestoredReport& restored, ReportArchive& archive, R
                      MsgButtons::Ok);
     const SignedTimiOpener& opener = timi_opener();
     if (!opener) {
-        error_box("You can only view formatted reports.", "Wrong kind of report");
+        show_error("You can only view formatted reports.", "Wrong kind of report");
         return false;
     }
     const std::string folder = record.get_folder_path();
@@ -115,7 +111,7 @@ bool show_timi_summary(signing::RestoredReport& restored, ReportRecord& record, 
     const std::string path = platform::find_name_ci(restored.folder(), kTimiSummaryName)
                                  .value_or(join_path(restored.folder(), kTimiSummaryName));
     if (auto written = write_signed_timi_summary(path, restored.signers()); !written) {
-        error_box(written.error().message);
+        show_error(written.error().message);
         return false;
     }
     const std::string folder = record.get_folder_path();
@@ -143,7 +139,7 @@ bool open_signed_report(ReportArchive& archive, ReportRecord& record, const std:
     if (!restored) {
         // Why, when there is a reason to tell.
         const std::string& why = restored.error().message;
-        error_box(why.empty() ? std::string(kSignedVerifyFailedText)
+        show_error(why.empty() ? std::string(kSignedVerifyFailedText)
                               : std::string(kSignedVerifyFailedText) + "\n\n" + why);
         return false;
     }
@@ -160,7 +156,7 @@ bool open_signed_report(ReportArchive& archive, ReportRecord& record, const std:
         case signing::SignedReportKind::TimiSummary: return show_timi_summary(*restored, record, app, parent);
     }
     // A kind this system does not know shows nothing.
-    error_box(kSignedVerifyFailedText);
+    show_error(kSignedVerifyFailedText);
     return false;
 }
 

@@ -27,10 +27,6 @@
 namespace tv::gui {
 namespace {
 
-void error_box(const std::string& text, const std::string& caption = {}) {
-    ui().message_box(text, caption, MsgIcon::Error, MsgButtons::Ok);
-}
-
 bool timi_enabled() {
     const CTolbexApp* app = CTolbexApp::current();
     return app && app->is_timi_enabled();
@@ -94,7 +90,7 @@ bool CBrowserListView::on_timi() {
     CTolbexApp* app = CTolbexApp::current();
     AuditTrail* audit = app ? &app->audit() : nullptr;
     if (audit && !audit->open(first.report_folder)) {
-        error_box(kTimiCreateNoLogText);
+        show_error(kTimiCreateNoLogText);
         audit->close();
         return false;
     }
@@ -118,7 +114,7 @@ bool CBrowserListView::on_timi_arrhythmia() {
     std::vector<TimiDayReport> days;
     if (!collect_timi_days(selected_day_sources(), true, days) || !check_timi_days(days) || days.empty()) return false;
     if (static_cast<int>(days.size()) > kTimiArrhythmiaMaxDays) {
-        error_box(kTimiArrhythmiaTooManyDaysText);
+        show_error(kTimiArrhythmiaTooManyDaysText);
         return false;
     }
     ListFiles lists;
@@ -149,7 +145,7 @@ bool CBrowserListView::open_timi_report(std::int32_t row) {
     ReportRecord* record = core.get_record(row);
     if (!archive || !record) return false;
     if (!timi_enabled()) {
-        error_box(kTimiNoFeatureText);
+        show_error(kTimiNoFeatureText);
         return false;
     }
     const std::string folder = record->get_folder_path();
@@ -159,7 +155,7 @@ bool CBrowserListView::open_timi_report(std::int32_t row) {
         const auto file = platform::find_name_ci(folder, name);
         // The viewer would offer to create a missing file inside the archive.
         if (!file || !file_exists(*file)) {
-            error_box(format_string("The file \"%s\" cannot be found.", join_path(folder, name).c_str()));
+            show_error(format_string("The file \"%s\" cannot be found.", join_path(folder, name).c_str()));
             return false;
         }
         set_read_only(*file);
@@ -167,13 +163,13 @@ bool CBrowserListView::open_timi_report(std::int32_t row) {
     }
     const TimiOpener& opener = timi_opener();
     if (!opener) {
-        error_box("You can only view formatted reports.", "Wrong kind of report");
+        show_error("You can only view formatted reports.", "Wrong kind of report");
         return false;
     }
     CTolbexApp* app = CTolbexApp::current();
     AuditTrail* audit = app ? &app->audit() : nullptr;
     if (audit && !audit->open(folder)) {
-        error_box(kTimiLoadNoLogText);
+        show_error(kTimiLoadNoLogText);
         audit->close();
         return false;
     }

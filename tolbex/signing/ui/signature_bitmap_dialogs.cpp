@@ -30,8 +30,6 @@ EditSignatureDlg::BrowseHook& browse_hook() {
     return hook;
 }
 
-void error_box(const std::string& text) { ui().message_box(text, {}, MsgIcon::Error, MsgButtons::Ok); }
-
 QPushButton* button(QWidget* parent, const char* text, const char* id) {
     auto* b = new QPushButton(QString::fromLatin1(text), parent);
     b->setObjectName(QString::fromLatin1(id));
@@ -103,7 +101,7 @@ void EditSignatureDlg::on_browse() {
     }
     if (chosen.empty()) return;
     if (!has_bmp_extension(chosen)) {
-        error_box(kNotABmpText);
+        show_error(kNotABmpText);
         return;
     }
     path_->setText(qstring_from_path(chosen));
@@ -112,26 +110,26 @@ void EditSignatureDlg::on_browse() {
 void EditSignatureDlg::on_ok() {
     const std::string name = logon_name(), path = bitmap_path();
     if (!platform::account_full_name(name)) {
-        error_box(kInvalidUserText);
+        show_error(kInvalidUserText);
         name_->setFocus();
         return;
     }
     if (path.empty()) {
-        error_box(kNoBitmapNameText);
+        show_error(kNoBitmapNameText);
         return;
     }
     if (!file_exists(path)) {
-        error_box(signing::with_text(kBitmapNotFoundText, path));
+        show_error(signing::with_text(kBitmapNotFoundText, path));
         return;
     }
     if (adding_ && std::find(known_.begin(), known_.end(), name) != known_.end()) {
-        error_box(kUserHasBitmapText);
+        show_error(kUserHasBitmapText);
         name_->setFocus();
         return;
     }
     // Only a plain BMP can be packed and printed.
     if (!signing::signature_bitmap_readable(path)) {
-        error_box(kNotABmpText);
+        show_error(kNotABmpText);
         return;
     }
     fw::Dialog::on_ok();
@@ -193,7 +191,7 @@ void EditSignatureBitmapsDlg::select(int index) {
     preview_path_ = signing::signature_bitmap_path(files_[from_qstring(names_->itemText(index))]);
     QImage image;
     if (!file_exists(preview_path_)) {
-        error_box(signing::with_text(signing::kBitmapOpenFailedText, preview_path_));
+        show_error(signing::with_text(signing::kBitmapOpenFailedText, preview_path_));
     } else if (image.load(QString::fromStdString(preview_path_), "BMP")) {
         preview_->setPixmap(QPixmap::fromImage(image.convertToFormat(QImage::Format_Mono)));
     }
@@ -213,7 +211,7 @@ void EditSignatureBitmapsDlg::add_or_change(bool adding) {
     for (const auto& [n, f] : files_) entries.push_back({n, f});
     const Result<std::string> stored = signing::store_signature_bitmap(edit.bitmap_path(), name, entries);
     if (!stored) {
-        error_box(stored.error().message);
+        show_error(stored.error().message);
         return;
     }
     files_[name] = *stored;
@@ -247,7 +245,7 @@ void EditSignatureBitmapsDlg::save() {
     std::vector<signing::SignatureBitmapEntry> entries;
     for (const std::string& name : names()) entries.push_back({name, files_[name]});
     if (const Result<void> written = signing::write_signature_list(entries); !written)
-        error_box(written.error().message);
+        show_error(written.error().message);
 }
 
 }  // namespace tv::gui

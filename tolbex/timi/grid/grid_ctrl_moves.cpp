@@ -1,7 +1,7 @@
 // Cursor and view moves, key, mouse and wheel input, in-place editing and find of the grid.
 #include <algorithm>
-#include <cctype>
 
+#include "common/values.h"
 #include "tolbex/timi/grid/grid_ctrl.h"
 #include "tolbex/timi/grid/grid_side_heading.h"
 #include "tolbex/timi/grid/grid_top_heading.h"
@@ -623,9 +623,7 @@ int GridCtrl::find(const std::string& what, const std::string& with, FindAction 
         on_not_found();
         return 1;
     }
-    const auto fold = [&](char c) {
-        return match_case ? c : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    };
+    const auto fold = [&](char c) { return match_case ? c : ascii_upper(c); };
     const auto equal = [&](char a, char b) { return fold(a) == fold(b); };
     const auto same = [&](std::string_view a, std::string_view b) {
         return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), equal);

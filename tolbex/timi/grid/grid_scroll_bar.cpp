@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/values.h"
+
 namespace tv {
 namespace {
 
@@ -10,10 +12,6 @@ constexpr unsigned kVHintPlacement = 0x22;  // ends at x, centred on y
 constexpr unsigned kHHintPlacement = 0x14;  // centred on x, ends at y
 constexpr std::int32_t kVHintMinWidth = 40;
 constexpr std::int32_t kHHintMinWidth = 20;
-
-std::int32_t clamp32(std::int64_t v, std::int64_t lo, std::int64_t hi) {
-    return static_cast<std::int32_t>(std::clamp(v, lo, std::max(lo, hi)));
-}
 
 // Line, page, top and bottom actions become the grid's step codes 0..5.
 int step_of(GridScrollCode code) {

@@ -36,20 +36,6 @@ std::function<int(bool)>& overwrite_hook() {
     return hook;
 }
 
-std::string last_component(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string upper_extension(const std::string& name) {
-    const auto dot = name.find_last_of('.');
-    if (dot == std::string::npos) return {};
-    std::string ext = name.substr(dot + 1);
-    for (char& c : ext)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return ext;
-}
-
 int ask_overwrite(bool summary) {
     if (overwrite_hook()) return overwrite_hook()(summary);
     TIMICheckOverwriteDlg dialog(summary, fw::active_or_main_window());
@@ -160,7 +146,7 @@ TimiStore::SummaryResult TIMIDoc::save_timi_summary() {
 }
 
 void TIMIDoc::set_title(const std::string& title) {
-    fw::Document::set_title(upper_extension(title) == "TIMI" ? std::string(kUnsavedTimiTitle) : title);
+    fw::Document::set_title(get_extension_upper(title) == "TIMI" ? std::string(kUnsavedTimiTitle) : title);
 }
 
 void TIMIDoc::set_new_analysis() {
@@ -180,7 +166,7 @@ bool TIMIDoc::save_modified() {
     if (unedited_new_) {
         text = kSaveNewTimiText;
     } else if (!path_name().empty()) {
-        std::string name = last_component(path_name());
+        std::string name = get_path_file_name(path_name());
         // The display name after "TIMI Data - "; a shorter name stands whole.
         if (name.size() > 12) name = name.substr(12);
         text = kSaveModifiedTimiFormat;
@@ -268,7 +254,7 @@ void TIMIView::on_initial_update() {
     std::optional<TimiFileFault> unread;  // told once the wait message is gone
     {
         TextWaitDlg wait(std::string(), kLoadingTimiText, this, true);
-        if (platform::compare_text_nocase(last_component(path), kTimiDataFileName) != 0) {
+        if (platform::compare_text_nocase(get_path_file_name(path), kTimiDataFileName) != 0) {
             // A day list of a new analysis: read once, then gone.
             ok = grid().load_day_list(path);
             if (ok) {

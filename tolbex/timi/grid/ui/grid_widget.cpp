@@ -12,6 +12,7 @@
 
 #include "framework/qt/painter_draw_context.h"
 #include "framework/qt/qt_text.h"
+#include "common/values.h"
 #include "tolbex/timi/grid/grid_corner.h"
 #include "tolbex/timi/grid/grid_side_heading.h"
 #include "tolbex/timi/grid/grid_top_heading.h"
@@ -89,8 +90,6 @@ void show_range(QScrollBar& bar, const GridScrollRange& r) {
     bar.setSingleStep(1);
     if (!bar.isSliderDown()) bar.setValue(r.pos);
 }
-
-std::int32_t clamp32(std::int64_t v) { return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, 0, INT32_MAX)); }
 
 }  // namespace
 
@@ -694,7 +693,7 @@ GridVScrollSheet GridWidget::vsheet() {
 
 GridHScrollSheet GridWidget::hsheet() {
     const GridSettings& s = ctrl_->sheet();
-    return {s.max_left_col,      s.locked_cols, s.area_width,   clamp32(s.locked_width),
+    return {s.max_left_col,      s.locked_cols, s.area_width,   clamp32(s.locked_width, 0, INT32_MAX),
             s.default_col_width, s.left_col,    s.hscroll_mode, s.hscroll_hints};
 }
 
