@@ -288,6 +288,7 @@ EntryState entry_state(int rc, const struct stat& st) {
     e.size = static_cast<std::uint64_t>(st.st_size);
     e.mode = st.st_mode & 07777;
     e.mtime_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    e.device = static_cast<std::uint64_t>(st.st_dev);
     return e;
 }
 }  // namespace

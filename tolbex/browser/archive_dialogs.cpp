@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "common/files.h"
+#include "common/safe_open.h"
 #include "common/text.h"
 #include "common/ui.h"
 #include "platform/fs.h"
@@ -18,10 +19,7 @@ namespace tv {
 
 namespace {
 
-bool is_regular_file(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
+bool is_regular_file(const std::string& path) { return probe_entry(path).kind == EntryKind::Regular; }
 
 // The group folder's ARCHDIR.DAT when it exists.
 bool has_group_index(const std::string& folder) { return !folder.empty() && is_regular_file(find_group_index(folder)); }
