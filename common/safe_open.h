@@ -97,12 +97,13 @@ struct EntryState {
     std::uint64_t size = 0;
     unsigned mode = 0;          // the permission bits
     std::int64_t mtime_ns = 0;  // the last change of its contents
-    std::uint64_t inode = 0, device = 0;
+    std::uint64_t inode = 0, device = 0;  // its number, and the file system it lives on
     bool present() const { return kind != EntryKind::Missing && kind != EntryKind::Unknown; }
 };
 // `name` (one component) inside the folder open as `folder_fd`.
 EntryState probe_entry_at(int folder_fd, const std::string& name);
-// `path` itself: its last component is never followed, the folders above it are.
+// `path` itself: its last component is never followed, the folders above it are ("<link>/."
+// therefore probes the folder a link leads to).
 EntryState probe_entry(const std::string& path);
 
 // Opens a log that lives where others can write (a drop folder) for appending: made with

@@ -28,7 +28,6 @@ cases=(
     'formats/transfer_file.cpp#$a\    read_file_bytes(folder + "/PATIENT.TXT", bytes);#a read_file_bytes'
     'brackmor/report_set.cpp#s/::lstat(path\.c_str()/::stat(path.c_str()/#a stat for an lstat'
     'brackmor/folder_tools.cpp#/^bool delete_folder/,/^}/s/ | O_NOFOLLOW//#a dropped O_NOFOLLOW'
-    'tolbex/browser/timi_days.cpp#s/"wbx"/"wb"/#an exclusive create made plain'
     'tolbex/letters/office_word_processor.cpp#/replies_\.reset(::open(/d#a call gone while its line stays'
     'tolbex/archive/store_report.cpp#/^bool listed_by_its_group/,/^}/s/^\(.*\)if (!index) return true;/&\n\1auto text = platform::read_whole_file(*index);/#a read_whole_file of an archive file'
 )

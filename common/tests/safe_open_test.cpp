@@ -133,6 +133,11 @@ TEST_F(SafeOpen, EntriesAreProbedWithoutFollowingAndUnknownIsNotMissing) {
     EXPECT_EQ(tv::probe_entry(dir_ + "/plain").device, plain.st_dev);
     EXPECT_FALSE(tv::probe_entry(dir_ + "/missing").present());
     EXPECT_FALSE(tv::probe_entry(dir_ + "/" + std::string(300, 'n')).present());
+    // Through a link named above the last component: the folder it leads to, on its file system.
+    const tv::EntryState through = tv::probe_entry(dir_ + "/folder-link/.");
+    EXPECT_EQ(through.kind, EntryKind::Folder);
+    EXPECT_EQ(through.device, tv::probe_entry(dir_ + "/folder").device);
+    EXPECT_NE(through.device, tv::probe_entry("/proc/self").device);
 }
 
 // A SIGTERM while a change runs is held until the change is put back, then ends the process.

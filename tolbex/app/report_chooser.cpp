@@ -2,10 +2,10 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/files.h"
+#include "common/safe_open.h"
 #include "platform/fs.h"
 
 namespace tv {
@@ -27,19 +27,19 @@ std::string no_folder_message(const std::string& folder) {
 // Removes whatever `path` names without following a link: a folder with everything in it, or
 // the file or link itself. True when nothing is left.
 bool remove_entry(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT;
-    if (S_ISDIR(st.st_mode)) return delete_folder_tree(path, true, true);
+    const EntryState entry = probe_entry(path);
+    if (!entry.present()) return entry.kind == EntryKind::Missing;
+    if (entry.kind == EntryKind::Folder) return delete_folder_tree(path, true, true);
     return ::unlink(path.c_str()) == 0;
 }
 
 // `folder` as a real, empty-of-files folder: a link or file in its place goes first, since the
 // temporary folder is shared and the names are well known.
 bool make_empty_folder(const std::string& folder) {
-    struct stat st {};
-    if (::lstat(folder.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && ::unlink(folder.c_str()) != 0) return false;
+    const EntryState before = probe_entry(folder);
+    if (before.present() && before.kind != EntryKind::Folder && ::unlink(folder.c_str()) != 0) return false;
     if (!create_folder_path(folder)) return false;
-    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    if (probe_entry(folder).kind != EntryKind::Folder) return false;
     return delete_files_in_folder(folder);
 }
 

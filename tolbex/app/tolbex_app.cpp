@@ -193,10 +193,9 @@ bool is_safe_auto_delete_folder(const std::string& folder, const ArchiveConfigLi
     std::free(real);
     if (resolved == "/") return false;
     // A mount point is the root of its file system.
-    struct stat self {
-    }, parent{};
-    if (::stat(resolved.c_str(), &self) != 0 || ::stat(get_path_folder(resolved).c_str(), &parent) != 0) return false;
-    if (self.st_dev != parent.st_dev) return false;
+    const EntryState self = probe_entry(resolved), parent = probe_entry(get_path_folder(resolved));
+    if (self.kind != EntryKind::Folder || parent.kind != EntryKind::Folder || self.device != parent.device)
+        return false;
     if (platform::find_name_ci(resolved, kArchiveIndexName) || platform::find_name_ci(resolved, kGroupIndexName))
         return false;
     if (config && (config->contains(folder) || config->contains(resolved))) return false;

@@ -1,17 +1,14 @@
 #include "tolbex/browser/app_commands.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <map>
-#include <memory>
 #include <set>
 #include <utility>
 
 #include "common/files.h"
+#include "common/safe_open.h"
 #include "common/text.h"
 #include "common/ui.h"
 #include "platform/drives.h"
@@ -36,24 +33,14 @@ void search_folder(platform::UniqueFd fd, const std::string& path, std::set<Fold
     struct stat st;
     if (::fstat(fd.get(), &st) != 0 || !visited.insert({st.st_dev, st.st_ino}).second) return;
     if (status) status(path);
-    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::fdopendir(fd.get()), &::closedir);
-    if (!dir) return;
-    fd.release();  // the stream owns it now
-    std::vector<std::string> names;
-    while (const dirent* e = ::readdir(dir.get())) {
-        const std::string name = e->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    std::sort(names.begin(), names.end());
-    const int dfd = ::dirfd(dir.get());
-    for (const auto& name : names) {
-        struct stat es;
-        if (::fstatat(dfd, name.c_str(), &es, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        const std::string child = join_path(path, name);
-        if (S_ISDIR(es.st_mode)) {
-            platform::UniqueFd cfd(::openat(dfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (cfd) search_folder(std::move(cfd), child, visited, found, status);
-        } else if (S_ISREG(es.st_mode) && platform::iequals(name, kGroupIndexName)) {
+    const auto entries = list_folder_at(fd.get());
+    if (!entries) return;
+    for (const FolderEntry& e : *entries) {
+        const std::string child = join_path(path, e.name);
+        if (e.folder) {
+            if (platform::UniqueFd cfd = open_folder_no_link_at(fd.get(), e.name))
+                search_folder(std::move(cfd), child, visited, found, status);
+        } else if (e.regular && platform::iequals(e.name, kGroupIndexName)) {
             ArchiveGroup g(child, false, false, false);
             if (g.get_count() > 0) found.push_back(child);
         }
@@ -137,7 +124,8 @@ int add_group_to_configuration(ArchiveConfigList& config, const std::string& gro
 std::vector<std::string> find_archive_groups(const std::string& base, const SearchStatusFn& status) {
     std::vector<std::string> found;
     std::set<FolderId> visited;
-    platform::UniqueFd fd(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // The folder the user chose is searched even when they chose it through a link ("<link>/.").
+    platform::UniqueFd fd = base.empty() ? platform::UniqueFd() : open_folder_no_link(trim_right_char(base, '/') + "/.");
     if (fd)
         search_folder(std::move(fd), trim_right_char(base, '/').empty() ? "/" : trim_right_char(base, '/'), visited,
                       found, status);
@@ -215,14 +203,15 @@ bool is_nearly_full(std::uint64_t free_bytes, std::uint64_t total_bytes) {
 }
 
 int offer_deleted_report_removal(const std::vector<BrowserListCore*>& docs, Ui& u, const VolumeQueryFn& query) {
-    std::map<dev_t, bool> examined;  // file system -> nearly full
+    std::map<std::uint64_t, bool> examined;  // file system -> nearly full
     int removed = 0;
     for (BrowserListCore* doc : docs) {
         if (!doc || !doc->has_group()) continue;
         const std::string folder = get_path_folder(doc->get_path_name());
-        struct stat st;
-        if (folder.empty() || ::stat(folder.c_str(), &st) != 0) continue;
-        auto it = examined.find(st.st_dev);
+        // The file system the group lives on, through a link to the group folder too.
+        const EntryState where = folder.empty() ? EntryState{} : probe_entry(folder + "/.");
+        if (where.kind != EntryKind::Folder) continue;
+        auto it = examined.find(where.device);
         if (it == examined.end()) {
             std::optional<VolumeFigures> v;
             if (query) {
@@ -230,7 +219,7 @@ int offer_deleted_report_removal(const std::vector<BrowserListCore*>& docs, Ui& 
             } else if (auto info = platform::volume_of(folder)) {
                 v = VolumeFigures{info->free_bytes, info->total_bytes};
             }
-            it = examined.emplace(st.st_dev, v && is_nearly_full(v->free_bytes, v->total_bytes)).first;
+            it = examined.emplace(where.device, v && is_nearly_full(v->free_bytes, v->total_bytes)).first;
         }
         if (!it->second) continue;
         const auto deleted = platform::find_name_ci(folder, kDeletedArchiveFolder);

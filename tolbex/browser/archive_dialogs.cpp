@@ -7,6 +7,7 @@
 
 #include "common/files.h"
 #include "common/profile.h"
+#include "common/safe_open.h"
 #include "common/text.h"
 #include "common/ui.h"
 #include "platform/fs.h"
@@ -19,7 +20,7 @@ namespace tv {
 namespace {
 
 // The group folder's ARCHDIR.DAT when it exists.
-bool has_group_index(const std::string& folder) { return !folder.empty() && is_regular_file(find_group_index(folder)); }
+bool has_group_index(const std::string& folder) { return !folder.empty() && is_plain_file(find_group_index(folder)); }
 
 void add_unique(std::vector<std::string>& list, const std::string& text) {
     for (const auto& s : list)
@@ -161,10 +162,10 @@ ChooseArchiveDialogRules::ChooseArchiveDialogRules(bool mail_mode, const std::st
     for (int n = 0;; ++n) {
         const std::string path = get_profile_string("Archives", format_string("Archive %d", n), "");
         if (path.empty()) break;
-        if (is_regular_file(path)) add_folder(get_path_folder(path));
+        if (is_plain_file(path)) add_folder(get_path_folder(path));
     }
     const std::string def = get_profile_string("Archives", "Default Archive", "");
-    if (!def.empty() && is_regular_file(def)) add_folder(get_path_folder(def));
+    if (!def.empty() && is_plain_file(def)) add_folder(get_path_folder(def));
     for (const auto& f : open_group_folders) add_folder(f);
     if (!folders_.empty()) select_folder(0, preselect);
 }

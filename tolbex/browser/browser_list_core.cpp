@@ -1,7 +1,5 @@
 #include "tolbex/browser/browser_list_core.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +7,7 @@
 #include <unordered_map>
 
 #include "common/files.h"
+#include "common/safe_open.h"
 #include "common/text.h"
 #include "common/ui.h"
 #include "platform/codepage.h"
@@ -139,9 +138,9 @@ BrowserListCore::~BrowserListCore() { unregister_archive_document(this); }
 
 bool BrowserListCore::open_document(const std::string& path) {
     path_ = path;
-    struct stat st;
-    // The framework's open fails for a file it cannot open; the group would read as empty.
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    // The framework's open fails for a file it cannot open; the group would read as empty. A link
+    // in the index's place is no index: the group folder is one others write.
+    if (probe_entry(path).kind != EntryKind::Regular) return false;
     return reload_group(path);
 }
 
@@ -394,8 +393,8 @@ bool BrowserListCore::has_changed_on_disk() const { return group_ && group_->has
 
 bool BrowserListCore::is_group_file_missing() const {
     const std::string& p = path_.empty() && group_ ? group_->get_index_path() : path_;
-    struct stat st;
-    return ::stat(p.c_str(), &st) != 0;
+    // An index this account cannot see (a folder above it unsearchable) may still be there.
+    return probe_entry(p).kind == EntryKind::Missing;
 }
 
 std::int32_t BrowserListCore::set_current_row(std::int32_t row) {

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common/files.h"
+#include "common/safe_open.h"
 #include "common/text.h"
 #include "common/ui.h"
 #include "platform/codepage.h"
@@ -165,13 +166,13 @@ std::string write_timi_list_file(const std::string& extension, const std::string
             break;
         }
         const std::string path = base + extension;
-        platform::UniqueFile file = platform::open_file(path, "wbx");
+        platform::UniqueFd file = create_new_file(path);
         error = file ? 0 : errno;
         bool written = false;
         if (file) {
-            written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
+            written = platform::write_all(file.get(), text.data(), text.size());
             if (!written) error = errno ? errno : EIO;
-            if (!platform::close_file(file) && written) {
+            if (!file.close() && written) {
                 written = false;
                 error = errno ? errno : EIO;
             }

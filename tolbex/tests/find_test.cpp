@@ -1,4 +1,6 @@
 // "/find" over a real archive group, with parameter files and its error codes.
+#include <sys/stat.h>
+
 #include "tolbex/tests/cli_fixture.h"
 
 namespace cli {
@@ -92,6 +94,24 @@ TEST_F(FindTest, ErrorCodesLeaveAsEightBitValues) {
     // No match at all.
     EXPECT_EQ(run({"/find", "RECORDING_ID", "NOPE0000000", g.string(), out.string(), "x"}).code, 0);
     EXPECT_EQ(read_file(out), "");
+}
+
+// What stands at the result file's name is replaced, never written through or waited on.
+TEST_F(FindTest, ResultFileReplacesALinkOrFifoAtItsName) {
+    const fs::path victim = t / "victim", out = t / "planted.txt";
+    for (const bool fifo : {false, true}) {
+        SCOPED_TRACE(fifo ? "fifo" : "link");
+        write_file(victim, "keep");
+        fs::remove(out);
+        if (fifo)
+            ASSERT_EQ(::mkfifo(out.c_str(), 0666), 0);
+        else
+            fs::create_symlink(victim, out);
+        EXPECT_EQ(run({"/find", "RECORDING_ID", "ABCD1234566", g.string(), out.string(), "x"}).code, 2);
+        EXPECT_EQ(read_file(victim), "keep");
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(out)));
+        EXPECT_EQ(split_lines(read_file(out)), expected());
+    }
 }
 
 TEST_F(FindTest, MissingOperandsAreReportedNotRead) {

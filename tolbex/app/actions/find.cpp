@@ -1,13 +1,11 @@
 // "/find": the reports of a group whose recording ID matches, one line each.
 #include <algorithm>
-#include <cstdio>
 #include <ctime>
 
 #include "common/files.h"
 #include "common/strings.h"
 #include "common/text.h"
 #include "platform/fs.h"
-#include "platform/handles.h"
 #include "tolbex/app/actions/action_support.h"
 #include "tolbex/app/actions/actions.h"
 #include "tolbex/archive/archive_group.h"
@@ -22,12 +20,11 @@ int find_recording_command(const std::string& key, const std::string& value, con
     if (value.empty()) return -2;
     const std::string index = find_group_index(group_folder);
     if (!is_regular_file(index)) return -3;
-    platform::UniqueFile out = platform::open_file(output_file, "wb");
-    if (!out) return -4;
+    if (output_file.empty()) return -4;
 
     ArchiveGroup group(index);
     int found = 0;
-    bool write_failed = false;
+    std::string lines;
     for (std::int32_t a = 0; a < group.get_count(); ++a) {
         const ReportArchive* archive = group.get_archive(a);
         if (!archive || !archive->is_safe()) continue;
@@ -47,12 +44,13 @@ int find_recording_command(const std::string& key, const std::string& value, con
             const std::string line =
                 format_string("\"%s\" %02d:%02d:%02d %02d/%02d/%04d\r\n", folder.c_str(), tm.tm_hour, tm.tm_min,
                               tm.tm_sec, tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900);
-            if (std::fwrite(line.data(), 1, line.size(), out.get()) != line.size()) write_failed = true;
+            lines += line;
             ++found;
         }
     }
-    if (!platform::close_file(out)) write_failed = true;
-    if (write_failed) return -4;
+    // Replaced whole, so that a link or FIFO at the name is never written through and a reader
+    // never sees half a result.
+    if (!platform::atomic_write_file(output_file, lines)) return -4;
     return std::min(found, kFindCountCap);
 }
 

@@ -356,8 +356,9 @@ TEST_F(SharedArchiveTest, FoldersThisAccountCannotSearchAreNotTakenForGone) {
     EXPECT_EQ(accounts.run_as(1,
                               [&] {
                                   const ReportArchive archive(closed, "C", false, false, false);
+                                  std::string hidden;
                                   return !archive_io::delete_hidden_folder(closed + "/.TVDEL.1") &&
-                                         !archive.delete_report_folder("R.FUL");
+                                         !archive.hide_report_folder("R.FUL", hidden);
                               }),
               0);
     EXPECT_TRUE(fs::exists(closed + "/.TVDEL.1"));

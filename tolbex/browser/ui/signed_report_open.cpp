@@ -7,6 +7,8 @@
 
 #include "common/audit_log.h"
 #include "common/files.h"
+#include "common/report_files.h"
+#include "common/safe_open.h"
 #include "common/ui.h"
 #include "framework/qt/application.h"
 #include "framework/qt/tooltip.h"
@@ -43,7 +45,7 @@ bool open_audit(CTolbexApp* app, const std::string& folder) {
 
 // The summary with one details block per signature in front, as CR LF text, read-only.
 Result<void> write_signed_timi_summary(const std::string& path, const std::vector<signing::SignatureRecord>& signers) {
-    auto summary = platform::read_whole_file(path);
+    auto summary = read_outside_text(path, report_file_limit(ReportFileKind::Text));
     if (!summary)
         return fail(signing::kErrFile, signing::with_text(signing::kSeriousFileErrorText,
                                                           get_path_file_name(path) + " : " + std::strerror(errno)));

@@ -1,9 +1,12 @@
 #include "tolbex/reports/ui/report_doc_ui.h"
 
 #include <optional>
+#include <utility>
 
 #include "common/audit_log.h"
 #include "common/files.h"
+#include "common/report_files.h"
+#include "common/safe_open.h"
 #include "common/strings.h"
 #include "common/text.h"
 #include "common/ui.h"
@@ -141,6 +144,14 @@ void CPellarnDoc::install_commands() {
     });
 }
 
+namespace {
+// The report folder open_archived_report reached from its group down, for the document it opens.
+ReportFolder& folder_from_group() {
+    static ReportFolder folder;
+    return folder;
+}
+}  // namespace
+
 bool CPellarnDoc::on_open_document(const std::string& path) {
     std::string error;
     fw::WaitCursor wait;
@@ -150,7 +161,11 @@ bool CPellarnDoc::on_open_document(const std::string& path) {
         QWidget* main = fw::main_window();
         std::optional<LoadingReportDlg> loading;
         if (main && main->isVisible()) loading.emplace(main);
-        loaded = core_.load(path, current_report_mode(), &error);
+        // A report opened from its archive is read from the group down, never by its path again.
+        const ReportFolder from_group = std::exchange(folder_from_group(), ReportFolder());
+        loaded = from_group.is_open() && from_group.path() == ReportDocument::folder_of(path)
+                     ? core_.load(from_group, current_report_mode(), &error)
+                     : core_.load(path, current_report_mode(), &error);
         // The notice took the activation with it: the main window gets it back, whatever the
         // window manager does (the report's keys go to it).
         if (loading) {
@@ -267,7 +282,17 @@ CPellarnDoc* open_archived_report(ReportArchive& archive, ReportRecord& record, 
         app->audit().close();
         return nullptr;
     }
+    folder_from_group() = record.open_folder();
+    if (!folder_from_group().is_open()) {
+        const OutsideRefusal why = folder_from_group().refusal();
+        ui().message_box("The report cannot be opened:\n" +
+                             outside_refusal_text(folder, why == OutsideRefusal::None ? OutsideRefusal::Missing : why),
+                         "", MsgIcon::Error, MsgButtons::Ok);
+        if (app) app->audit().close();
+        return nullptr;
+    }
     CPellarnDoc* doc = open_report(folder);
+    folder_from_group() = ReportFolder();
     if (doc) {
         describe_archived_report(*doc, archive, record, archive_name, std::move(on_index_changed));
         // Traced only when a report window resulted.
