@@ -94,7 +94,7 @@ std::string ArchiveSet::folder_path(const std::string& folder) const {
 void ArchiveSet::scan() {
     std::unordered_set<std::string> listed;
     for (const Entry& e : entries_) listed.insert(e.folder);
-    const FolderNames base(base_);
+    const FolderNames base(base_, true);
     for (const std::string& name : base.links()) {
         const std::string upper = to_upper_copy(name);
         if (listed.count(name) || base.find_folder(name)) continue;

@@ -1,10 +1,6 @@
 #include "brackmor/folder_tools.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <thread>
@@ -16,35 +12,13 @@
 
 #include "brackmor/reporter.h"
 #include "common/files.h"
+#include "common/safe_open.h"
 #include "common/text.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
 #include "tolbex/archive/report_archive.h"
 
 namespace tv::brackmor {
-
-namespace {
-
-struct DirCloser {
-    void operator()(DIR* d) const { ::closedir(d); }
-};
-using UniqueDir = std::unique_ptr<DIR, DirCloser>;
-
-bool lstat_ok(const std::string& path, struct stat& st) { return ::lstat(path.c_str(), &st) == 0; }
-
-// Every entry of a folder but "." and "..", as spelt on disk.
-std::vector<std::string> entries_of(const std::string& folder) {
-    std::vector<std::string> names;
-    UniqueDir dir(::opendir(folder.c_str()));
-    if (!dir) return names;
-    while (const dirent* e = ::readdir(dir.get())) {
-        const std::string_view name(e->d_name);
-        if (name != "." && name != "..") names.emplace_back(name);
-    }
-    return names;
-}
-
-}  // namespace
 
 bool is_safe_name(std::string_view name) { return is_safe_path_component(std::string(name)); }
 
@@ -53,21 +27,13 @@ std::optional<std::string> find_entry(const std::string& folder, std::string_vie
     return platform::find_name_ci(folder, name);
 }
 
-bool is_real_folder(const std::string& path) {
-    struct stat st;
-    return lstat_ok(path, st) && S_ISDIR(st.st_mode);
-}
+bool is_real_folder(const std::string& path) { return probe_entry(path).kind == EntryKind::Folder; }
 
-bool is_link(const std::string& path) {
-    struct stat st;
-    return lstat_ok(path, st) && S_ISLNK(st.st_mode);
-}
+bool is_link(const std::string& path) { return probe_entry(path).kind == EntryKind::Link; }
 
-FolderNames::FolderNames(const std::string& folder) : folder_(folder) {
-    // The folder named here is the user's or an archive's: a link to it is followed.
-    fd_.reset(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    judgement_ = fd_ ? judge_folder(fd_.get(), ".") : judge_folder(AT_FDCWD, folder);
-    if (!judgement_.readable()) fd_.reset();
+FolderNames::FolderNames(const std::string& folder, bool follow) : folder_(folder) {
+    // "/." makes the folder itself the last step, so only the link the user named is followed.
+    judgement_ = judge_folder(AT_FDCWD, follow ? folder + "/." : folder, &fd_);
     read_entries();
 }
 
@@ -103,25 +69,15 @@ std::unordered_map<std::string, FolderNames> FolderNames::read_subfolders() cons
 
 void FolderNames::read_entries() {
     if (!fd_) return;
-    alignas(8) char buffer[16384];
-    for (;;) {
-        const ssize_t got = ::getdents64(fd_.get(), buffer, sizeof buffer);
-        if (got < 0) judgement_ = FolderJudgement{FolderAccess::Unreadable, errno};
-        if (got <= 0) break;
-        for (ssize_t pos = 0; pos < got;) {
-            const auto* e = reinterpret_cast<const dirent64*>(buffer + pos);
-            pos += e->d_reclen;
-            const std::string_view name(e->d_name);
-            if (name == "." || name == "..") continue;
-            unsigned char type = e->d_type;
-            if (type == DT_UNKNOWN) {
-                struct stat st;
-                if (::fstatat(fd_.get(), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
-                    type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
-            }
-            const Kind kind = type == DT_DIR ? Kind::Folder : type == DT_LNK ? Kind::Link : Kind::File;
-            entries_.emplace_back(to_upper_copy(std::string(name)), Entry{std::string(name), kind});
-        }
+    const auto listed = list_folder_at(fd_.get());
+    if (!listed) {
+        judgement_ = FolderJudgement{FolderAccess::Unreadable, errno};
+        return;
+    }
+    entries_.reserve(listed->size());
+    for (const FolderEntry& e : *listed) {
+        const Kind kind = e.folder ? Kind::Folder : e.link ? Kind::Link : Kind::File;
+        entries_.emplace_back(to_upper_copy(e.name), Entry{e.name, kind});
     }
     std::sort(entries_.begin(), entries_.end(), [](const auto& a, const auto& b) {
         return a.first != b.first ? a.first < b.first : a.second.name < b.second.name;
@@ -139,6 +95,10 @@ const FolderNames::Entry* FolderNames::lookup(std::string_view name, std::option
         if (!first) first = &it->second;
     }
     return first;
+}
+
+EntryState FolderNames::probe(const std::string& name) const {
+    return fd_ ? probe_entry_at(fd_.get(), name) : EntryState{};
 }
 
 std::optional<std::string> FolderNames::find(std::string_view name) const {
@@ -191,14 +151,11 @@ bool is_index_file_name(std::string_view name) {
 
 
 std::int32_t folder_file_size(const std::string& folder) {
-    std::int64_t sum = 0;
-    for (const std::string& entry : entries_of(folder)) {
-        struct stat st;
-        if (lstat_ok(folder + "/" + entry, st) && S_ISREG(st.st_mode)) {
-            sum += st.st_size;
-            if (sum >= INT32_MAX) return INT32_MAX;
-        }
-    }
+    const platform::UniqueFd fd = open_folder_no_link(folder);
+    const auto entries = fd ? list_folder_at(fd.get()) : std::nullopt;
+    std::uint64_t sum = 0;
+    for (const FolderEntry& e : entries.value_or(std::vector<FolderEntry>{}))
+        if (e.regular && (sum += e.size) >= INT32_MAX) return INT32_MAX;
     return static_cast<std::int32_t>(sum);
 }
 
@@ -212,9 +169,9 @@ std::string date_text(std::time_t time) {
 std::string now_text() { return date_text(std::time(nullptr)); }
 
 std::optional<std::string> modified_date_text(const std::string& path) {
-    struct stat st;
-    if (!lstat_ok(path, st)) return std::nullopt;
-    return date_text(st.st_mtime);
+    const EntryState entry = probe_entry(path);
+    if (!entry.present()) return std::nullopt;
+    return date_text(static_cast<std::time_t>(entry.mtime_ns / 1000000000));
 }
 
 std::string without_control_characters(std::string_view text) {
@@ -242,51 +199,24 @@ std::optional<std::vector<std::string>> read_index_lines(const std::string& path
     return lines;
 }
 
-namespace {
-
-// Deletes every entry of the open folder `dir` (called `path` in messages): sub-folders are opened
-// relative to it and never through a link, so a folder swapped for a link meanwhile is removed
-// as a link. What cannot go is reported.
-void delete_contents(int dir, const std::string& path, Reporter& reporter) {
-    std::vector<std::string> names;
-    {
-        const int copy = ::fcntl(dir, F_DUPFD_CLOEXEC, 0);
-        UniqueDir d(copy >= 0 ? ::fdopendir(copy) : nullptr);
-        if (!d) {
-            if (copy >= 0) ::close(copy);
-            return;
-        }
-        while (const dirent* e = ::readdir(d.get())) {
-            const std::string_view name(e->d_name);
-            if (name != "." && name != "..") names.emplace_back(name);
-        }
-    }
-    for (const std::string& name : names) {
-        const std::string child = path + "/" + name;
-        platform::UniqueFd sub(::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (sub) {
-            delete_contents(sub.get(), child, reporter);
-            sub.reset();
-            if (::unlinkat(dir, name.c_str(), AT_REMOVEDIR) != 0)
-                reporter.event("Unable to delete directory: " + child, "CANTDELDIR:" + child);
-        } else if (::unlinkat(dir, name.c_str(), 0) != 0) {
-            reporter.event("Unable to delete file: " + child, "CANTDELFILE:" + child);
-        }
-    }
-}
-
-}  // namespace
-
 bool delete_folder(const std::string& path, Reporter& reporter, bool confirm) {
     if (!is_real_folder(path)) return false;
     if (confirm && !reporter.confirm_deletion(path)) return false;
-    platform::UniqueFd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (dir) delete_contents(dir.get(), path, reporter);
-    if (!dir || ::rmdir(path.c_str()) != 0) {
-        reporter.event("Unable to delete directory: " + path, "CANTDELDIR:" + path);
-        return false;
-    }
-    return true;
+    const std::size_t slash = path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    // The folders above it are followed as the path was given ("/." ends it in no name of its
+    // own); from the folder down, descriptors only.
+    const platform::UniqueFd parent =
+        open_folder_no_link(slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1) + ".");
+    const bool gone = parent && remove_folder_at(parent.get(), name, [&](const std::string& below, bool folder) {
+        const std::string child = path + "/" + below;
+        if (folder)
+            reporter.event("Unable to delete directory: " + child, "CANTDELDIR:" + child);
+        else
+            reporter.event("Unable to delete file: " + child, "CANTDELFILE:" + child);
+    });
+    if (!gone) reporter.event("Unable to delete directory: " + path, "CANTDELDIR:" + path);
+    return gone;
 }
 
 }  // namespace tv::brackmor

@@ -30,11 +30,15 @@ std::optional<std::string> find_entry(const std::string& folder, std::string_vie
 // judgement() says whether that means it is missing or that this account cannot tell.
 class FolderNames {
 public:
-    explicit FolderNames(const std::string& folder);
+    // Never through a link, unless `follow`: the group folder the user named may be one.
+    explicit FolderNames(const std::string& folder, bool follow = false);
     // A sub-folder of an open folder (never through a link); no names when it is not a folder.
     FolderNames(const FolderNames& parent, const std::string& child);
     const std::string& folder() const { return folder_; }
     const FolderJudgement& judgement() const { return judgement_; }
+    // What the entry `name` (as spelt on disk) is now; Unknown when this folder was not opened
+    // or was listed as a sub-folder.
+    EntryState probe(const std::string& name) const;
     // The on-disk name of `name` in any case, the exact spelling first, else the smallest.
     std::optional<std::string> find(std::string_view name) const;
     // The same, only for an entry that is a real folder (not a link).

@@ -99,11 +99,14 @@ int run_program(const std::vector<std::string>& args, const std::string& build_d
     }
     std::string base = args[0];
     while (base.size() > 1 && (base.back() == '/' || base.back() == '\\')) base.pop_back();
-    // The base folder is the user's choice: a link to it is followed.
-    struct stat st;
-    if (::stat(base.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        reporter.console("\nThe directory \"" + base + "\" does not exist.\n");
-        return kExitNoFolder;
+    // The base folder is the user's choice: a link to it is followed ("/." makes the folder
+    // itself the last step).
+    switch (probe_entry(base + "/.").kind) {
+        case EntryKind::Folder: break;
+        case EntryKind::Unknown:
+            reporter.console("\nThe directory \"" + base + "\" cannot be read by this account.\n");
+            return kExitUnreadable;
+        default: reporter.console("\nThe directory \"" + base + "\" does not exist.\n"); return kExitNoFolder;
     }
     if (options.warnings) {
         if (!platform::find_name_ci(base, kGroupIndexName)) {

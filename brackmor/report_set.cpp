@@ -1,7 +1,6 @@
 #include "brackmor/report_set.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 
 #include <climits>
 #include <ctime>
@@ -385,10 +384,10 @@ void ReportSet::recover(const FolderNames& reports) {
     // cannot be told, as an older program's or another machine's): nobody lists or shows it, and
     // a day later nothing is still at work on it.
     for (const std::string& name : reports.hidden_subfolders()) {
-        struct stat st;
         const std::string path = folder_ + "/" + name;
-        if (!archive_io::is_passing_report_name(name) || ::lstat(path.c_str(), &st) != 0 ||
-            std::time(nullptr) - st.st_mtime < kLeftoverAgeSeconds ||
+        const EntryState entry = reports.probe(name);
+        if (!archive_io::is_passing_report_name(name) || entry.kind != EntryKind::Folder ||
+            std::time(nullptr) - entry.mtime_ns / 1000000000 < kLeftoverAgeSeconds ||
             platform::owner_state(platform::token_after(name, name.substr(0, 7))) == platform::OwnerState::Alive)
             continue;
         reporter_.event(path + " is left over from an interrupted store or deletion.", "LEFTOVER:" + path);

@@ -359,4 +359,46 @@ platform::UniqueFd create_sibling_temp(const std::string& path, std::string& tem
     return {};
 }
 
+namespace {
+
+using RemovalFailed = std::function<void(const std::string& below, bool folder)>;
+
+bool remove_tree_at(int parent_fd, const std::string& name, const std::string& below, const RemovalFailed& failed,
+                    bool top);
+
+// Removes what the open folder `fd` (`below` for `failed`) holds; false when something stays.
+bool empty_folder_fd(int fd, const std::string& below, const RemovalFailed& failed) {
+    const auto entries = list_folder_at(fd);
+    if (!entries) return false;
+    bool emptied = true;
+    for (const FolderEntry& e : *entries) {
+        const std::string path = below.empty() ? e.name : below + "/" + e.name;
+        const bool gone = e.folder ? remove_tree_at(fd, e.name, path, failed, false)
+                                   : ::unlinkat(fd, e.name.c_str(), 0) == 0 || errno == ENOENT;
+        if (!gone && failed) failed(path, e.folder);
+        emptied = emptied && gone;
+    }
+    return emptied;
+}
+
+bool remove_tree_at(int parent_fd, const std::string& name, const std::string& below, const RemovalFailed& failed,
+                    bool top) {
+    platform::UniqueFd fd(::openat(parent_fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) {
+        // Below the top, a folder swapped for a link or file since it was listed goes as an entry.
+        if (!top && (errno == ENOTDIR || errno == ELOOP))
+            return ::unlinkat(parent_fd, name.c_str(), 0) == 0 || errno == ENOENT;
+        return false;
+    }
+    if (!empty_folder_fd(fd.get(), below, failed)) return false;
+    fd.reset();
+    return ::unlinkat(parent_fd, name.c_str(), AT_REMOVEDIR) == 0 || (!top && errno == ENOENT);
+}
+
+}  // namespace
+
+bool remove_folder_at(int parent_fd, const std::string& name, const RemovalFailed& failed) {
+    return remove_tree_at(parent_fd, name, std::string(), failed, true);
+}
+
 }  // namespace tv

@@ -8,6 +8,7 @@
 // Paths may carry a mapped card drive ("X:/..."). No call throws.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -115,5 +116,13 @@ platform::UniqueFd open_log_for_append(const std::string& path, bool* created = 
 // renamed over `path` (a link there is replaced, never written through); `temp` receives its
 // path. Empty on failure.
 platform::UniqueFd create_sibling_temp(const std::string& path, std::string& temp, unsigned mode = 0666);
+
+// Removes the folder `name` inside the folder open as `parent_fd` with all it holds, never
+// following a link (a link is removed as a link); each entry that cannot go, or a folder that
+// cannot be listed (unreadable is a failure), is named to `failed` by its path below `name`
+// ("SUB/FILE") and whether it is a folder, and the rest goes on. True only when `name` is gone;
+// false (errno: ENOTDIR or ELOOP for what is no folder or a link, else the failure's) otherwise.
+bool remove_folder_at(int parent_fd, const std::string& name,
+                      const std::function<void(const std::string& below, bool folder)>& failed = {});
 
 }  // namespace tv

@@ -26,8 +26,8 @@ cases=(
     'formats/transfer_file.cpp#$a\    auto f = platform::open_file(path, "rb");#an open_file'
     'formats/transfer_file.cpp#$a\    auto text = platform::read_whole_file(folder + "/PAGE.1");#a read_whole_file'
     'formats/transfer_file.cpp#$a\    read_file_bytes(folder + "/PATIENT.TXT", bytes);#a read_file_bytes'
-    'brackmor/report_set.cpp#s/::lstat(path\.c_str()/::stat(path.c_str()/#a stat for an lstat'
-    'brackmor/folder_tools.cpp#/^bool delete_folder/,/^}/s/ | O_NOFOLLOW//#a dropped O_NOFOLLOW'
+    'tolbex/letters/office_word_processor.cpp#/replies_\.reset(::open(/s/ | O_NONBLOCK//#a dropped flag'
+    'tolbex/signing/trust.cpp#/dir\.reset(::open(/s/ | O_DIRECTORY//#a dropped O_DIRECTORY'
     'tolbex/letters/office_word_processor.cpp#/replies_\.reset(::open(/d#a call gone while its line stays'
     'tolbex/archive/store_report.cpp#/^bool listed_by_its_group/,/^}/s/^\(.*\)if (!index) return true;/&\n\1auto text = platform::read_whole_file(*index);/#a read_whole_file of an archive file'
 )
@@ -57,6 +57,16 @@ for row in "${cases[@]}"; do
         echo "$out"
         failed=1
     fi
+done
+# A call the list allows by its kind and flags passes, and fails once its kind or a flag changes.
+for swap in 's/::lstat(/::stat(/' 's/ | O_NOFOLLOW//'; do
+    fresh_copy || exit 1
+    printf '%s\n' 'void probe() { ::lstat(p, &st); ::open(p, O_RDONLY | O_NOFOLLOW); }' >>"$work/tree/tolbex/app/command_line.cpp"
+    printf '%s\n' 'tolbex/app/command_line.cpp | probe | lstat | | planted' \
+        'tolbex/app/command_line.cpp | probe | open | O_NOFOLLOW | planted' >>"$work/tree/tests/raw_files_allowed.txt"
+    bash "$check" "$work/tree" >/dev/null || { echo "a planted call its list allows was refused"; failed=1; }
+    sed -i "$swap" "$work/tree/tolbex/app/command_line.cpp"
+    bash "$check" "$work/tree" >/dev/null && { echo "not caught: $swap in an allowed call"; failed=1; }
 done
 # A comment that names a call makes none.
 fresh_copy || exit 1

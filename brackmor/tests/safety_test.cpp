@@ -8,11 +8,14 @@
 #include <termios.h>
 
 #include <map>
+#include <set>
 #include <tuple>
 
 #include "brackmor/folder_tools.h"
+#include "brackmor/program.h"
 #include "common/generations.h"
 #include "brackmor/tests/brackmor_fixture.h"
+#include "testing/test_accounts.h"
 #include "tolbex/archive/archive_group.h"
 
 namespace tv::brackmor::testing {
@@ -80,6 +83,45 @@ TEST_F(SafetyTest, UnreadableIndexIsLeftAsItIs) {
     EXPECT_EQ(check({"/NW"}).code, 4);
     EXPECT_FALSE(exists("ARCHDIR.SAV"));
     EXPECT_FALSE(exists("B/ARCHINFO.SAV"));
+}
+
+// What a second account of the group cannot read is never taken for missing or invalid: a group
+// folder behind a folder it cannot search, a report folder, and a sub-folder of a folder it
+// deletes are named and left as they are, and the run ends with 8.
+TEST_F(SafetyTest, WhatThisAccountCannotReadIsNamedAndLeft) {
+    const testing_root::TwoAccounts accounts;
+    if (!accounts.ok()) GTEST_SKIP() << "the test accounts could not be made (root, groupadd and useradd needed)";
+    make({"ARCHDIR.DAT=arc|Arch|", "arc/ARCHINFO.DAT=R.FUL|Private|05/03/07 14:30:00|4|Full|",
+          "arc/R.FUL/{MAIN.DAT,PATIENT.DAT,COMBTIME.DAT,COMBFLAG.DAT}", "arc/JUNK.XYZ/gone",
+          "arc/JUNK.XYZ/private/secret"});
+    fs::create_directories(root_.path() + "/private/g");
+    for (const std::string& folder : {root_.path(), root_.tmp(), base(), at("arc"), at("arc/JUNK.XYZ")})
+        ASSERT_TRUE(accounts.share(folder));
+    for (const std::string& folder : {root_.path() + "/private", at("arc/R.FUL"), at("arc/JUNK.XYZ/private")})
+        ASSERT_EQ(::chmod(folder.c_str(), 0700), 0);
+    auto second = [&](const std::vector<std::string>& args) {
+        const int code = accounts.run_as(1, [&]() -> bool { ::_exit(run(args, "Y\nY\n").code); });
+        return RunResult{code, mask(read(root_.tmp() + "/stdout.txt"))};
+    };
+
+    const RunResult hidden = second({root_.path() + "/private/g", "/NW"});
+    EXPECT_EQ(hidden.code, kExitUnreadable);
+    EXPECT_EQ(hidden.out, "\nThe directory \"" + root_.path() + "/private/g\" cannot be read by this account.\n");
+
+    const RunResult r = second({base(), "/NW", "/DR"});
+    EXPECT_EQ(r.code, kExitUnreadable) << r.out;
+    EXPECT_NE(r.out.find("The folder \"" + at("arc/R.FUL") + "\" cannot be read by this account"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(read("arc/ARCHINFO.DAT"), "R.FUL|Private|05/03/07 14:30:00|4|Full|");
+    EXPECT_TRUE(exists("arc/R.FUL/MAIN.DAT"));
+    // JUNK.XYZ went under a hidden name, and all of it but the sub-folder this account cannot read.
+    std::set<std::string> names;
+    for (const auto& e : fs::recursive_directory_iterator(at("arc"))) names.insert(e.path().filename().string());
+    EXPECT_FALSE(exists("arc/JUNK.XYZ"));
+    EXPECT_FALSE(names.count("gone"));
+    EXPECT_TRUE(names.count("secret"));
+    EXPECT_NE(r.out.find("Unable to delete directory: "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("/private\n"), std::string::npos) << r.out;
 }
 
 // A write that fails leaves the old index and its generations as they were.

@@ -140,6 +140,34 @@ TEST_F(SafeOpen, EntriesAreProbedWithoutFollowingAndUnknownIsNotMissing) {
     EXPECT_NE(through.device, tv::probe_entry("/proc/self").device);
 }
 
+// A tree goes with its hidden files, FIFOs and links, never what a link leads to; what is no
+// folder, or is a link to one, is refused as a whole.
+TEST_F(SafeOpen, FolderTreesAreRemovedWithoutFollowingALink) {
+    const tv::platform::UniqueFd top = tv::open_folder_no_link(dir_);
+    ASSERT_TRUE(top);
+    fs::create_directories(dir_ + "/tree/sub/deeper");
+    std::ofstream(dir_ + "/tree/sub/.hidden") << "x";
+    std::ofstream(dir_ + "/folder/kept") << "x";
+    fs::create_directory_symlink(dir_ + "/folder", dir_ + "/tree/sub/out");
+    fs::create_symlink(dir_ + "/plain", dir_ + "/tree/file-link");
+    ASSERT_EQ(::mkfifo((dir_ + "/tree/fifo").c_str(), 0600), 0);
+    const struct {
+        const char* name;
+        bool gone;
+    } cases[] = {{"tree", true}, {"folder-link", false}, {"plain", false}, {"fifo", false}, {"missing", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> failed;
+        EXPECT_EQ(tv::remove_folder_at(top.get(), c.name, [&](const std::string& below, bool) {
+            failed.push_back(below);
+        }), c.gone);
+        EXPECT_TRUE(failed.empty());
+        EXPECT_EQ(fs::exists(fs::symlink_status(dir_ + "/" + c.name)), !c.gone && std::string(c.name) != "missing");
+    }
+    EXPECT_TRUE(fs::exists(dir_ + "/folder/kept"));
+    EXPECT_TRUE(fs::exists(dir_ + "/plain"));
+}
+
 // A SIGTERM while a change runs is held until the change is put back, then ends the process.
 TEST(DeferredStopTest, HoldsTheSignalUntilTheOutermostGoes) {
     const tv::platform::testing::TempRoot temp;

@@ -1,13 +1,9 @@
 #include "tolbex/archive/report_folder.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <map>
-#include <memory>
 
 #include "common/audit_log.h"
+#include "common/safe_open.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
 
@@ -75,17 +71,12 @@ bool is_sound_report_folder(ReportType type, const std::vector<std::string>& fil
 }
 
 bool is_sound_report_folder(ReportType type, const std::string& folder) {
-    platform::UniqueFd dir_fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!dir_fd) return false;
-    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::fdopendir(dir_fd.get()), &::closedir);
-    if (!dir) return false;
-    dir_fd.release();  // the stream owns it now
+    const platform::UniqueFd dir = open_folder_no_link(folder);
+    const auto entries = dir ? list_folder_at(dir.get()) : std::nullopt;
+    if (!entries) return false;
     std::vector<std::string> files;
-    while (const dirent* e = ::readdir(dir.get())) {
-        struct stat st;
-        if (::fstatat(::dirfd(dir.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
-            files.emplace_back(e->d_name);
-    }
+    for (const FolderEntry& e : *entries)
+        if (e.regular) files.push_back(e.name);
     return is_sound_report_folder(type, files);
 }
 
