@@ -765,10 +765,6 @@ bool create_folder_path(const std::string& path) {
     return errno == EEXIST && is_dir_path(p);
 }
 
-bool read_file_bytes(const std::string& path, std::vector<std::uint8_t>& bytes) {
-    return platform::read_whole_file(native(path), bytes);
-}
-
 std::uint32_t file_xor_checksum(std::FILE* file) {
     if (!file) return 0xFFFFFFFFu;
     constexpr std::size_t kChunk = 0x20000;

@@ -142,8 +142,6 @@ bool delete_files_in_folder(const std::string& folder);
 std::int32_t get_folder_size(const std::string& folder, bool recurse);
 std::int64_t get_folder_size_64(const std::string& folder, bool recurse);
 bool create_folder_path(const std::string& path);
-// platform::read_whole_file of a regular file, after the drive mapping.
-bool read_file_bytes(const std::string& path, std::vector<std::uint8_t>& bytes);
 // XOR of the little-endian words from the current position to the end; 0xFFFFFFFF on error.
 std::uint32_t file_xor_checksum(std::FILE* file);
 // A name of the time now, base + `extension`, that names nothing in `folder`; with `twin` given,

@@ -92,7 +92,8 @@ std::string escape_control_chars(std::string_view text, TextBytes bytes = TextBy
 // is returned as it is.
 std::string person_name_text(std::string_view stored);
 
-// Appends the tokens of a command line: blanks separate tokens (a TAB does not end one);
+// Appends the tokens of a Windows-style command line (double quotes only, no escapes; the
+// program's operands and parameter files): blanks separate tokens (a TAB does not end one);
 // "..." is one token without its quotes; "" gives an empty token. No length limit.
 void split_command_line(std::string_view text, std::vector<std::string>& tokens);
 

@@ -25,7 +25,7 @@ cases=(
     'tolbex/browser/archive_documents.cpp#$a\    ::lstat(a.c_str(), \&sa);#an lstat'
     'formats/transfer_file.cpp#$a\    auto f = platform::open_file(path, "rb");#an open_file'
     'formats/transfer_file.cpp#$a\    auto text = platform::read_whole_file(folder + "/PAGE.1");#a read_whole_file'
-    'formats/transfer_file.cpp#$a\    read_file_bytes(folder + "/PATIENT.TXT", bytes);#a read_file_bytes'
+    'formats/transfer_file.cpp#$a\    platform::read_whole_file(folder + "/PATIENT.TXT", bytes);#a whole-file read into bytes'
     'tolbex/letters/office_word_processor.cpp#/replies_\.reset(::open(/s/ | O_NONBLOCK//#a dropped flag'
     'tolbex/signing/trust.cpp#/dir\.reset(::open(/s/ | O_DIRECTORY//#a dropped O_DIRECTORY'
     'tolbex/letters/office_word_processor.cpp#/replies_\.reset(::open(/d#a call gone while its line stays'

@@ -13,6 +13,7 @@
 #include "common/files.h"
 
 #include "testing/test_root.h"
+#include "platform/fs.h"
 
 namespace {
 
@@ -84,7 +85,7 @@ TEST(VersionInfo, TheRunningProgramCarriesItsBlock) {
 
     // The program file holds the marker once: in the block, not in the code that looks for it.
     Bytes file;
-    ASSERT_TRUE(tv::read_file_bytes(tv::get_module_path(), file));
+    ASSERT_TRUE(tv::platform::read_whole_file(tv::get_module_path(), file));
     std::string marker = tv::version_block_marker();
     std::string_view text(reinterpret_cast<const char*>(file.data()), file.size());
     auto first = text.find(marker);

@@ -118,7 +118,7 @@ inline bool write_bytes(const std::string& path, const Bytes& b) {
 }
 inline Bytes read_bytes(const std::string& path) {
     Bytes b;
-    read_file_bytes(path, b);
+    tv::platform::read_whole_file(path, b);
     return b;
 }
 inline Bytes words_to_bytes(const std::vector<std::uint16_t>& w) {

@@ -23,6 +23,7 @@
 #include "formats/implode.h"
 #include "testing/hostile_entries.h"
 #include "testing/test_root.h"
+#include "platform/fs.h"
 
 namespace fs = std::filesystem;
 
@@ -42,7 +43,7 @@ const Bytes kGolden = {
 
 Bytes read_bytes(const fs::path& p) {
     Bytes b;
-    tv::read_file_bytes(p.string(), b);
+    tv::platform::read_whole_file(p.string(), b);
     return b;
 }
 

@@ -63,7 +63,7 @@ public:
     }
     MailTransport& get() { return *transport_; }
     std::string name() const {
-        const auto words = split_command_line(command_);
+        const auto words = split_shell_words(command_);
         return words.empty() ? std::string("sendmail") : words[0];
     }
 

@@ -43,7 +43,7 @@ std::string trimmed(std::string text) {
 
 }  // namespace
 
-std::vector<std::string> split_command_line(const std::string& line) {
+std::vector<std::string> split_shell_words(const std::string& line) {
     std::vector<std::string> words;
     std::string word;
     bool in_word = false;
@@ -79,13 +79,13 @@ std::vector<std::string> split_command_line(const std::string& line) {
 
 std::string mail_send_command() {
     std::string command = get_profile_string(kEmailSection, kMailSendCommandEntry, "");
-    if (split_command_line(command).empty()) command = kDefaultMailSendCommand;
+    if (split_shell_words(command).empty()) command = kDefaultMailSendCommand;
     return command;
 }
 
 std::string mail_from_address() { return get_profile_string(kEmailSection, kMailFromEntry, ""); }
 
-SendmailTransport::SendmailTransport(std::string command_line) : argv_(split_command_line(command_line)) {}
+SendmailTransport::SendmailTransport(std::string command_line) : argv_(split_shell_words(command_line)) {}
 
 bool SendmailTransport::is_available() { return !argv_.empty() && !platform::resolve_program(argv_[0]).empty(); }
 

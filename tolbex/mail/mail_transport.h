@@ -39,9 +39,10 @@ private:
     std::vector<std::string> argv_;
 };
 
-// Splits a command line into words at blanks; single or double quotes keep blanks in a word and
-// a backslash outside single quotes takes the next character as it is.
-std::vector<std::string> split_command_line(const std::string& command_line);
+// Splits the mail send command into words as a POSIX shell does, without expansions: at blanks;
+// single or double quotes keep blanks in a word, and a backslash outside single quotes takes the
+// next character as it is.
+std::vector<std::string> split_shell_words(const std::string& command_line);
 
 // The profile's settings, read on each call.
 std::string mail_send_command();  // the default command when unset or blank

@@ -22,6 +22,7 @@
 
 #include "common/bytes.h"
 #include "common/files.h"
+#include "platform/fs.h"
 
 namespace cardgen {
 
@@ -516,7 +517,7 @@ inline void write_bytes(const fs::path& p, const void* data, std::size_t n) {
 
 inline Bytes read_bytes(const fs::path& p) {
     Bytes b;
-    tv::read_file_bytes(p.string(), b);
+    tv::platform::read_whole_file(p.string(), b);
     return b;
 }
 

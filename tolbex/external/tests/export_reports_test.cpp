@@ -15,6 +15,7 @@
 #include "tolbex/archive/audit_trail.h"
 #include "tolbex/archive/report_archive.h"
 #include "tolbex/archive/report_folder.h"
+#include "platform/fs.h"
 
 namespace tv {
 namespace {
@@ -43,7 +44,7 @@ public:
 
 std::string read_text(const fs::path& p) {
     std::vector<std::uint8_t> bytes;
-    if (!read_file_bytes(p.string(), bytes)) return {};
+    if (!tv::platform::read_whole_file(p.string(), bytes)) return {};
     return std::string(bytes.begin(), bytes.end());
 }
 

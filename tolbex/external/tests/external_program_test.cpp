@@ -11,6 +11,7 @@
 
 #include "common/files.h"
 #include "testing/app_test_root.h"
+#include "platform/fs.h"
 
 namespace tv {
 namespace {
@@ -20,7 +21,7 @@ using testing_root::write_file;
 
 std::string read_text(const fs::path& p) {
     std::vector<std::uint8_t> bytes;
-    if (!read_file_bytes(p.string(), bytes)) return {};
+    if (!tv::platform::read_whole_file(p.string(), bytes)) return {};
     return std::string(bytes.begin(), bytes.end());
 }
 

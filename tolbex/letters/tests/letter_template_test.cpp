@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/fs.h"
+#include "testing/test_root.h"
 
 namespace tv::letters {
 namespace {
@@ -84,8 +85,8 @@ class FillTest : public ::testing::TestWithParam<FillCase> {};
 
 TEST_P(FillTest, Fills) {
     TextWordProcessor wp;
-    // ctest runs the cases in parallel: a file of its own each.
-    const std::string path = ::testing::TempDir() + "fill_" + GetParam().name + ".txt";
+    const platform::testing::TempRoot temp;
+    const std::string path = temp.path() + "/letter.txt";
     ASSERT_TRUE(platform::atomic_write_file(path, GetParam().text));
     ASSERT_TRUE(wp.open(path));
     ScriptedUi ui;
@@ -140,7 +141,8 @@ TEST(FillLetter, StatementCapIsTold) {
     std::string text;
     for (int i = 0; i <= kMaxStatements; ++i) text += "<HR.mean>[= 60]x</HR.mean>[= 60]";
     TextWordProcessor wp;
-    const std::string path = ::testing::TempDir() + "cap_test.txt";
+    const platform::testing::TempRoot temp;
+    const std::string path = temp.path() + "/letter.txt";
     ASSERT_TRUE(platform::atomic_write_file(path, text));
     ASSERT_TRUE(wp.open(path));
     ScriptedUi ui;

@@ -149,6 +149,15 @@ protected:
     bool confirm = true;
 };
 
+// The send command is split as a shell splits it, unlike the program's own operands.
+TEST(SendCommand, IsSplitAsAShellSplitsIt) {
+    using W = std::vector<std::string>;
+    EXPECT_EQ(split_shell_words("msmtp -t"), (W{"msmtp", "-t"}));
+    EXPECT_EQ(split_shell_words(" '/opt/my mail/send' \"-a b\" c\\ d "), (W{"/opt/my mail/send", "-a b", "c d"}));
+    EXPECT_EQ(split_shell_words("'it\\s' \"\\\"q\\\"\""), (W{"it\\s", "\"q\""}));
+    EXPECT_TRUE(split_shell_words("  ").empty());
+}
+
 TEST_F(MailTest, ReportsArriveAsTransferFilesThatUnpackToTheirFolders) {
     std::string bulk;
     for (int i = 0; i < 20000; ++i) bulk += static_cast<char>(i % 7 == 0 ? i * 31 : 'a' + i % 5);

@@ -28,7 +28,7 @@ namespace fs = std::filesystem;
 
 std::map<std::string, std::vector<std::uint8_t>> card_image(const fs::path& folder) {
     std::map<std::string, std::vector<std::uint8_t>> m;
-    for (const auto& e : fs::directory_iterator(folder)) read_file_bytes(e.path().string(), m[e.path().filename()]);
+    for (const auto& e : fs::directory_iterator(folder)) tv::platform::read_whole_file(e.path().string(), m[e.path().filename()]);
     return m;
 }
 
@@ -57,7 +57,7 @@ TEST_F(CardSwapTest, AnotherCardAfterThePatientDetailsIsNeitherStoredNorMarked) 
         if (auto* details = dynamic_cast<gui::PatientDetailsDlg*>(&d)) {
             // Card B: another patient's details over a recording numbered as card A's was.
             std::vector<std::uint8_t> config;
-            EXPECT_TRUE(read_file_bytes((card / "config.dat").string(), config));
+            EXPECT_TRUE(tv::platform::read_whole_file((card / "config.dat").string(), config));
             std::memset(&config[96], 0, 320);
             std::memcpy(&config[96], "OTHER^PATIENT", 13);
             std::memcpy(&config[256], "X-99", 4);
