@@ -141,8 +141,8 @@ void ArchiveSet::filter() {
     for (Entry& e : entries_) {
         const std::string path = e.link ? std::string() : folder_path(e.folder);
         auto has_index = [&] { return !path.empty() && platform::find_name_ci(path, kArchiveIndexName).has_value(); };
-        bool stays = e.link || has_index() || platform::iequals(e.folder, kStandardArchiveName) ||
-                     options_.add_empty || (!options_.remove_empty && !e.added);
+        bool stays = e.link || has_index() || platform::iequals(e.folder, kStandardArchiveName) || options_.add_empty ||
+                     (!options_.remove_empty && !e.added);
         const ArchiveIndexLock* held = nullptr;
         if (!stays && !path.empty()) {
             // Asked again under the archive's lock, held until ARCHDIR.DAT is written.

@@ -149,7 +149,6 @@ bool is_index_file_name(std::string_view name) {
     return name.size() > temp_prefix.size() && platform::iequals(name.substr(0, temp_prefix.size()), temp_prefix);
 }
 
-
 std::int32_t folder_file_size(const std::string& folder) {
     const platform::UniqueFd fd = open_folder_no_link(folder);
     const auto entries = fd ? list_folder_at(fd.get()) : std::nullopt;
@@ -209,12 +208,12 @@ bool delete_folder(const std::string& path, Reporter& reporter, bool confirm) {
     const platform::UniqueFd parent =
         open_folder_no_link(slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1) + ".");
     const bool gone = parent && remove_folder_at(parent.get(), name, [&](const std::string& below, bool folder) {
-        const std::string child = path + "/" + below;
-        if (folder)
-            reporter.event("Unable to delete directory: " + child, "CANTDELDIR:" + child);
-        else
-            reporter.event("Unable to delete file: " + child, "CANTDELFILE:" + child);
-    });
+                          const std::string child = path + "/" + below;
+                          if (folder)
+                              reporter.event("Unable to delete directory: " + child, "CANTDELDIR:" + child);
+                          else
+                              reporter.event("Unable to delete file: " + child, "CANTDELFILE:" + child);
+                      });
     if (!gone) reporter.event("Unable to delete directory: " + path, "CANTDELDIR:" + path);
     return gone;
 }

@@ -70,8 +70,8 @@ struct ReportEntry {
     std::string name_line, description, date, size_line, type_line;
     const KnownType* type = nullptr;
     Reason reason = Reason::None;
-    bool confirmed = false;  // the folder holds CONFIRM.TXT (known once checked)
-    bool link = false;       // the folder is a link: kept as read, never looked into
+    bool confirmed = false;   // the folder holds CONFIRM.TXT (known once checked)
+    bool link = false;        // the folder is a link: kept as read, never looked into
     bool unreadable = false;  // this account cannot read the folder: kept as read, never judged
 };
 

@@ -12,7 +12,7 @@
 
 namespace tv {
 class GenerationReplace;
-}
+}  // namespace tv
 
 namespace tv::brackmor {
 

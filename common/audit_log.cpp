@@ -470,7 +470,8 @@ AuditFileCheck read_audit_log_file(const std::string& path) {
     ok = ok && platform::pread_all(fd.get(), stored, 4, 0);
     // Records a dead writer never sealed are not part of the log.
     std::optional<SealedLog> sealed;
-    if (ok) sealed = find_sealed(fd.get(), folder.get(), name, load_le32(stored), static_cast<std::uint64_t>(st.st_size));
+    if (ok)
+        sealed = find_sealed(fd.get(), folder.get(), name, load_le32(stored), static_cast<std::uint64_t>(st.st_size));
     ok = ok && sealed;
     if (ok) {
         try {

@@ -101,8 +101,8 @@ std::string desktop_entry(const DesktopOpener& opener) {
     for (const std::string& arg : opener.command) exec += exec_argument(arg) + " ";
     std::string types;
     for (const DesktopFileType& t : opener.types) types += t.mime_type + ";";
-    return "[Desktop Entry]\nType=Application\nName=" + opener.name + "\nExec=" + exec +
-           "%f\nMimeType=" + types + "\nNoDisplay=true\nTerminal=false\n";
+    return "[Desktop Entry]\nType=Application\nName=" + opener.name + "\nExec=" + exec + "%f\nMimeType=" + types +
+           "\nNoDisplay=true\nTerminal=false\n";
 }
 
 DesktopRegistration register_desktop_opener(const DesktopOpener& opener) {

@@ -161,8 +161,7 @@ std::optional<std::string> read_outside_text_at(int folder_fd, const std::string
     return text;
 }
 
-std::optional<std::string> read_outside_head(const std::string& path, std::size_t max_bytes,
-                                             OutsideRefusal* refusal) {
+std::optional<std::string> read_outside_head(const std::string& path, std::size_t max_bytes, OutsideRefusal* refusal) {
     OutsideFile file = open_outside(AT_FDCWD, path, UINT64_MAX);
     if (refusal) *refusal = file.refusal;
     if (!file) return std::nullopt;

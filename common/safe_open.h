@@ -96,8 +96,8 @@ enum class EntryKind { Missing, Folder, Regular, Link, Other, Unknown };
 struct EntryState {
     EntryKind kind = EntryKind::Unknown;
     std::uint64_t size = 0;
-    unsigned mode = 0;          // the permission bits
-    std::int64_t mtime_ns = 0;  // the last change of its contents
+    unsigned mode = 0;                    // the permission bits
+    std::int64_t mtime_ns = 0;            // the last change of its contents
     std::uint64_t inode = 0, device = 0;  // its number, and the file system it lives on
     bool present() const { return kind != EntryKind::Missing && kind != EntryKind::Unknown; }
 };

@@ -75,7 +75,6 @@ bool read_physical_line(std::FILE* stream, std::string& line) {
 
 bool is_space_char(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
-
 void trim_trailing_chars(char* text, const char* set) {
     if (!text || !*text || !set) return;
     std::size_t n = std::strlen(text);

@@ -107,7 +107,8 @@ TEST_F(AcceptanceTest, EmptyArchivesRemovedAndDeleted) {
             << kept;
     EXPECT_EQ(read("ARCHDIR.DAT"), "arch1|Cardiology|STANDARD|STANDARD|");
     EXPECT_NE(log_at_base().find("Deleted archive directory: <base>/EMPTY|"), std::string::npos);
-    EXPECT_NE(log_at_base().find("Kept archive directory <base>/HOLDS - it still holds report folders or other files.|"),
+    EXPECT_NE(log_at_base().find(
+                  "Kept archive directory <base>/HOLDS - it still holds report folders or other files.|"),
               std::string::npos);
     EXPECT_EQ(r.out.find(base() + "/HOLDS\n\nThis will"), std::string::npos);
     EXPECT_NE(log().find("#Archives deleted:    1"), std::string::npos);

@@ -14,8 +14,11 @@ namespace {
 namespace fs = std::filesystem;
 
 DesktopOpener opener(std::string program) {
-    return {"x-open.desktop", "Open <X> & Co", {std::move(program), "/mail"},
-            {{"application/x-a", "A \"report\"", ".TVZ"}}, "x-types.xml"};
+    return {"x-open.desktop",
+            "Open <X> & Co",
+            {std::move(program), "/mail"},
+            {{"application/x-a", "A \"report\"", ".TVZ"}},
+            "x-types.xml"};
 }
 
 // The desktop's quoting of Exec arguments: a path that holds blanks, quotes, '$', '%' or '\' is
@@ -32,8 +35,9 @@ TEST(DesktopTypes, ExecLineQuotesWhatTheDesktopWouldSplitOrExpand) {
         const std::string entry = desktop_entry(opener(program));
         EXPECT_NE(entry.find(std::string("\n") + line), std::string::npos) << program << "\n" << entry;
     }
-    EXPECT_NE(desktop_mime_package(opener("/t")).find("<comment>A &quot;report&quot;</comment>\n"
-                                                      "    <glob pattern=\"*.tvz\" case-sensitive=\"false\"/>"),
+    EXPECT_NE(desktop_mime_package(opener("/t"))
+                  .find("<comment>A &quot;report&quot;</comment>\n"
+                        "    <glob pattern=\"*.tvz\" case-sensitive=\"false\"/>"),
               std::string::npos);
 }
 

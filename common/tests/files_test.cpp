@@ -785,8 +785,9 @@ TEST_F(FilesFixture, FolderFilesListsPlainFilesAndOpensNothingElse) {
     fs::remove(f + "/a.txt");
     fs::create_directory_symlink(f, work_ + "/planted");
     EXPECT_FALSE(listing.read(work_ + "/planted/"));
-    EXPECT_EQ(listing.refusal("signed"), "The report folder \"" + work_ + "/planted/\" is a link to another place, "
-                                                                          "so it cannot be signed.");
+    EXPECT_EQ(listing.refusal("signed"), "The report folder \"" + work_ +
+                                             "/planted/\" is a link to another place, "
+                                             "so it cannot be signed.");
     fs::create_directory_symlink(work_, work_ + "/above");
     EXPECT_TRUE(listing.read(work_ + "/above/report"));
 }

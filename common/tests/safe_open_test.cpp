@@ -117,9 +117,10 @@ TEST_F(SafeOpen, EntriesAreProbedWithoutFollowingAndUnknownIsNotMissing) {
         std::string name;
         EntryKind kind;
     } cases[] = {
-        {"plain", EntryKind::Regular}, {"link", EntryKind::Link},          {"folder-link", EntryKind::Link},
-        {"fifo", EntryKind::Other},    {"folder", EntryKind::Folder},      {"missing", EntryKind::Missing},
-        {"plain/x", EntryKind::Missing}, {std::string(300, 'n'), EntryKind::Unknown},
+        {"plain", EntryKind::Regular},    {"link", EntryKind::Link},
+        {"folder-link", EntryKind::Link}, {"fifo", EntryKind::Other},
+        {"folder", EntryKind::Folder},    {"missing", EntryKind::Missing},
+        {"plain/x", EntryKind::Missing},  {std::string(300, 'n'), EntryKind::Unknown},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name.substr(0, 20));
@@ -158,9 +159,9 @@ TEST_F(SafeOpen, FolderTreesAreRemovedWithoutFollowingALink) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<std::string> failed;
-        EXPECT_EQ(tv::remove_folder_at(top.get(), c.name, [&](const std::string& below, bool) {
-            failed.push_back(below);
-        }), c.gone);
+        EXPECT_EQ(tv::remove_folder_at(top.get(), c.name,
+                                       [&](const std::string& below, bool) { failed.push_back(below); }),
+                  c.gone);
         EXPECT_TRUE(failed.empty());
         EXPECT_EQ(fs::exists(fs::symlink_status(dir_ + "/" + c.name)), !c.gone && std::string(c.name) != "missing");
     }

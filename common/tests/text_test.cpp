@@ -92,7 +92,9 @@ TEST(TextEdit, ControlCharactersOfOutsideNamesAreEscaped) {
         // C1 controls as UTF-8: U+0080, U+009B (the one-byte CSI), U+009F; U+00A0 is not one.
         {"\xC2\x80\xC2\x9B[2J\xC2\x9F\xC2\xA0", TextBytes::FileName, "\\xC2\\x80\\xC2\\x9B[2J\\xC2\\x9F\xC2\xA0"},
         // Direction controls: RLO, LRE, PDI, LRM, ALM; U+2029 and U+2070 are not.
-        {"a\xE2\x80\xAE" "b\xE2\x80\xAA\xE2\x81\xA9\xE2\x80\x8E\xD8\x9C\xE2\x80\xA9\xE2\x81\xB0", TextBytes::FileName,
+        {"a\xE2\x80\xAE"
+         "b\xE2\x80\xAA\xE2\x81\xA9\xE2\x80\x8E\xD8\x9C\xE2\x80\xA9\xE2\x81\xB0",
+         TextBytes::FileName,
          "a\\xE2\\x80\\xAEb\\xE2\\x80\\xAA\\xE2\\x81\\xA9\\xE2\\x80\\x8E\\xD8\\x9C\xE2\x80\xA9\xE2\x81\xB0"},
         // Invalid UTF-8: a lone Windows-1252 byte, a stray continuation, an overlong slash, a
         // surrogate, past U+10FFFF, a sequence cut short at the end.
@@ -115,7 +117,6 @@ TEST(TextEdit, TrimAndDuplicate) {
 
     EXPECT_EQ(tv::duplicate_string(nullptr), "");
     EXPECT_EQ(tv::duplicate_string("x"), "x");
-
 }
 
 TEST(TextLines, SkipsBlankLinesAndFoldsChecksumForCrLfAndLf) {
@@ -236,7 +237,9 @@ TEST(TextNumbers, ParseIntegerBlanksSignRangeAndEnd) {
         {"7", 10, 20, 10, 1, true, false},
         {"", INT32_MIN, INT32_MAX, 0, 0, false, false},
         {" - 4", INT32_MIN, INT32_MAX, 0, 0, false, false},
-        {"\xA0" "4", INT32_MIN, INT32_MAX, 0, 0, false, false},  // no-break space is no white space
+        {"\xA0"
+         "4",
+         INT32_MIN, INT32_MAX, 0, 0, false, false},  // no-break space is no white space
     };
     for (const Case& c : cases) {
         const tv::ParsedInteger r = tv::parse_integer(c.text, c.min, c.max);
@@ -354,8 +357,8 @@ TEST(TextEdit, RecorderPersonNamesReadAsAPersonWritesThem) {
     const std::pair<const char*, const char*> cases[] = {
         {"PELLOW^MARA", "Pellow, Mara"},
         {"O'BRIEN-SMITH^ANN^LEE^DR^JR", "O'Brien-Smith, Dr Ann Lee Jr"},
-        {"McNeil^Ross", "McNeil, Ross"},      // already written by a person: kept
-        {"PELLOW", "PELLOW"},                  // no parts: as stored
+        {"McNeil^Ross", "McNeil, Ross"},  // already written by a person: kept
+        {"PELLOW", "PELLOW"},             // no parts: as stored
         {"Pellow, Mara", "Pellow, Mara"},
         {"^MARA", "Mara"},
         {"PELLOW^", "Pellow"},

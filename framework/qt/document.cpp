@@ -56,8 +56,7 @@ void Document::update_frame_titles() {
         if (ChildFrame* f = v->frame(); f && std::find(frames.begin(), frames.end(), f) == frames.end())
             frames.push_back(f);
     for (std::size_t i = 0; i < frames.size(); ++i)
-        frames[i]->setWindowTitle(
-            to_qstring(frames.size() > 1 ? title_ + ":" + std::to_string(i + 1) : title_));
+        frames[i]->setWindowTitle(to_qstring(frames.size() > 1 ? title_ + ":" + std::to_string(i + 1) : title_));
 }
 
 void Document::add_view(View* view) {

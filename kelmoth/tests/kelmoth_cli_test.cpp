@@ -371,8 +371,15 @@ TEST_F(KelmothCli, CassetteOutBeforeTheTransferThreadRunsIsKept) {
     tape("--no-tape");
     start_sim();
     make_mappings();
-    wrapper_ = {"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=setpriority",
-                "-e", "inject=setpriority:delay_enter=700000"};
+    wrapper_ = {"/usr/bin/strace",
+                "-f",
+                "-qq",
+                "-o",
+                "/dev/null",
+                "-e",
+                "trace=setpriority",
+                "-e",
+                "inject=setpriority:delay_enter=700000"};
     const Result r = kelmoth({"/type", "9", "/pace", "1", "/flutter", "1", "/gain", "0"});
     EXPECT_EQ(r.code, 115) << r.out;
     EXPECT_EQ(tape_data().status, 115);

@@ -201,7 +201,10 @@ TEST(KelmothSerial, RecordingDateFollowsTheUsersLocale) {
     const struct {
         const char* locale;
         const char* date;
-    } rows[] = {{"C", "12/25/1999"}, {"POSIX", "12/25/1999"}, {"de_DE.UTF-8", "25.12.1999"}, {"en_GB.UTF-8", "25/12/1999"}};
+    } rows[] = {{"C", "12/25/1999"},
+                {"POSIX", "12/25/1999"},
+                {"de_DE.UTF-8", "25.12.1999"},
+                {"en_GB.UTF-8", "25/12/1999"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.locale);
         if (locale_t l = ::newlocale(LC_TIME_MASK, row.locale, static_cast<locale_t>(0)))

@@ -53,8 +53,8 @@ TEST(Account, AServiceThatCannotBeLoadedIsAnErrorWithPamsText) {
 // the account the test runs as is refused.
 TEST(Account, RealUnixCheckRefusesAWrongPassword) {
     bool have_module = false;
-    for (const char* dir : {"/lib/x86_64-linux-gnu/security", "/usr/lib/x86_64-linux-gnu/security",
-                            "/lib/security", "/usr/lib/security", "/lib64/security", "/usr/lib64/security"})
+    for (const char* dir : {"/lib/x86_64-linux-gnu/security", "/usr/lib/x86_64-linux-gnu/security", "/lib/security",
+                            "/usr/lib/security", "/lib64/security", "/usr/lib64/security"})
         have_module = have_module || std::filesystem::exists(std::string(dir) + "/pam_unix.so");
     if (!have_module) GTEST_SKIP() << "pam_unix.so is not installed";
     testing::TempRoot root;
@@ -75,8 +75,8 @@ TEST(Account, RealUnixCheckTakesARealAccountsPassword) {
     testing::TempRoot root;
     PamTestConfig pam(std::filesystem::path(root.path()) / "pam.d", PamRule::Deny);
     pam.write("pam_unix.so");
-    for (const auto& [password, expected] : {std::pair{"Plum-tree 42", PasswordCheck::Right},
-                                             std::pair{"Plum-tree 43", PasswordCheck::Wrong}}) {
+    for (const auto& [password, expected] :
+         {std::pair{"Plum-tree 42", PasswordCheck::Right}, std::pair{"Plum-tree 43", PasswordCheck::Wrong}}) {
         std::string typed = password;
         const PasswordResult r = check_password(accounts.name(0), typed);
         EXPECT_EQ(r.outcome, expected) << password << ": " << r.message;

@@ -19,9 +19,7 @@ mode_t mode_of(const std::string& path) {
 }
 
 TEST(SharedModes, MachineStateFollowsTheUmask) {
-    const struct {
-        mode_t umask, file, folder;
-    } cases[] = {{002, 0664, 0775}, {022, 0644, 0755}};
+    const struct { mode_t umask, file, folder; } cases[] = {{002, 0664, 0775}, {022, 0644, 0755}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.umask);
         testing::TempRoot root;

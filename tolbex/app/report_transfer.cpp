@@ -13,8 +13,8 @@
 
 namespace tv {
 
-bool pack_report_transfer_file(const std::string& report_folder, const RepInfoFields& info,
-                               const std::string& target, std::string* refusal) {
+bool pack_report_transfer_file(const std::string& report_folder, const RepInfoFields& info, const std::string& target,
+                               std::string* refusal) {
     const std::string folder = platform::strip_trailing_slashes(report_folder);
     std::vector<std::string> list;
     std::string temp_folder;

@@ -20,8 +20,8 @@ struct RepInfoFields {
 // one made from `info`, written into a private temporary folder that goes when the packing is
 // done; when it cannot be written nothing is packed. False on failure, with `refusal` the
 // sentence to show (empty: the general one, kReportPackFailed).
-bool pack_report_transfer_file(const std::string& report_folder, const RepInfoFields& info,
-                               const std::string& target, std::string* refusal = nullptr);
+bool pack_report_transfer_file(const std::string& report_folder, const RepInfoFields& info, const std::string& target,
+                               std::string* refusal = nullptr);
 
 inline constexpr const char* kReportPackFailed = "The compressed copy of the report could not be created.";
 inline constexpr const char* kReportPackFailedTitle = "File Compression Error";

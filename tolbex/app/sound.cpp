@@ -32,9 +32,9 @@ bool run(const std::vector<std::string>& argv, std::string* said) {
     if (said) {
         *said = own_lines(output, argv[0]);
         if (said->empty())
-            *said = end.how == ChildEnd::How::NotStarted ? "\"" + argv[0] + "\" could not be started."
-                                                         : "\"" + argv[0] + "\" ended with code " +
-                                                               std::to_string(end.code()) + ".";
+            *said = end.how == ChildEnd::How::NotStarted
+                        ? "\"" + argv[0] + "\" could not be started."
+                        : "\"" + argv[0] + "\" ended with code " + std::to_string(end.code()) + ".";
     }
     return false;
 }
@@ -56,8 +56,7 @@ bool play_sound_file(const std::string& path, std::string* said) {
 void play_sound_file_or_tell(const std::string& path) {
     std::string said;
     if (play_sound_file(path, &said)) return;
-    ui().message_box("The sound could not be played.\n\n" + said, "Cannot Play Sound",
-                     MsgIcon::Error, MsgButtons::Ok);
+    ui().message_box("The sound could not be played.\n\n" + said, "Cannot Play Sound", MsgIcon::Error, MsgButtons::Ok);
 }
 
 std::string find_report_sound(const std::string& report_folder) {

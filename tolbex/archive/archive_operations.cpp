@@ -194,9 +194,9 @@ Result<std::string> transfer_report(ReportArchive& archive, std::string_view fol
         return record.note("stored", get_path_file_name(stored));
     };
     std::string new_folder, refusal;
-    const int stored = store_report_in_archive(destination, source, description, r->get_size(), r->get_time(),
-                                               r->get_type(), &new_folder, nullptr, move && move_files,
-                                               move ? noted : StoreCompletion{}, &refusal);
+    const int stored =
+        store_report_in_archive(destination, source, description, r->get_size(), r->get_time(), r->get_type(),
+                                &new_folder, nullptr, move && move_files, move ? noted : StoreCompletion{}, &refusal);
     if (stored != kStoreOk) record.finish();
     switch (stored) {
         case kStoreOk: break;

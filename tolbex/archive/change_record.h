@@ -26,7 +26,7 @@ namespace tv {
 class ArchiveIndexLock;
 
 // The operations a record names, and the fields each writes.
-inline constexpr const char* kRecordStore = "store";          // staging, then name (the listed folder)
+inline constexpr const char* kRecordStore = "store";           // staging, then name (the listed folder)
 inline constexpr const char* kRecordDeleteEcg = "delete-ecg";  // from, listed, aside, then to
 inline constexpr const char* kRecordMove = "move";             // name, destination, then stored
 

@@ -200,7 +200,8 @@ std::string lock_file_fault_text(platform::SharedFileFault fault) {
 Error ArchiveIndexLock::busy_error() const {
     const std::string quoted = "\"" + folder_ + "\"";
     if (folder_refusal_ == OutsideRefusal::Link)
-        return fail(kArchiveLockDenied, "The folder " + quoted + " is a link, which is not followed, so nothing was changed.");
+        return fail(kArchiveLockDenied,
+                    "The folder " + quoted + " is a link, which is not followed, so nothing was changed.");
     if (const std::string fault = lock_file_fault_text(lock_.file_fault()); !fault.empty())
         return fail(kArchiveLockDenied, "The archive " + quoted + " cannot be changed: " + fault +
                                             ", so nothing was changed. An administrator can delete it while no "
@@ -318,7 +319,8 @@ Result<void> change_archive_index(const ArchiveIndexLock& lock, const ArchiveInd
     if (const EntryKind kind = probe_entry_at(lock.folder_fd(), get_path_file_name(index)).kind;
         kind != EntryKind::Missing) {
         // Anything there that cannot be read must not be replaced by what little is known.
-        platform::UniqueFile file = kind == EntryKind::Unknown ? nullptr : archive_io::open_index_for_reading(index, nullptr);
+        platform::UniqueFile file =
+            kind == EntryKind::Unknown ? nullptr : archive_io::open_index_for_reading(index, nullptr);
         if (!file) return archive_io::write_error(index);
         read_entries(file.get(), folder, state.entries.records(), read_checksum, &state.entries);
         if (std::ferror(file.get())) return archive_io::write_error(index);

@@ -99,7 +99,6 @@ ReportType report_type_from_path(std::string_view path) {
     return kReportUnknown;
 }
 
-
 bool is_formatted_type(ReportType type) { return type == kReportFormatted || type == kReportFormatted520; }
 
 std::string report_type_extension(ReportType type) {

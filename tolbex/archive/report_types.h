@@ -49,7 +49,7 @@ inline constexpr const char* kEmptyTypeNameText = "Unknown";
 // No '.' after the last separator, or more than seven characters after it, gives -1.
 ReportType report_type_from_path(std::string_view path);
 
-bool is_formatted_type(ReportType type);     // 519 or 520
+bool is_formatted_type(ReportType type);  // 519 or 520
 // ".FUL" etc.; empty for 512 and for unknown codes. 520 gives ".IMG".
 std::string report_type_extension(ReportType type);
 // The type name of the index and the browser's "Type" column ("Full Ostrabel12" for 525); empty

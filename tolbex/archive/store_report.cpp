@@ -108,7 +108,8 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
         if (refusal && why == OutsideRefusal::Link)
             *refusal = "The archive folder \"" + archive_folder + "\" is a link, so nothing was stored.";
         else if (refusal && why == OutsideRefusal::Unreadable)
-            *refusal = "The archive folder \"" + archive_folder + "\" cannot be read by this account, so nothing was stored.";
+            *refusal =
+                "The archive folder \"" + archive_folder + "\" cannot be read by this account, so nothing was stored.";
         return kStoreFolderFailed;
     }
 
@@ -374,10 +375,9 @@ int delete_twelve_lead_ecg(const std::string& report_folder, bool must_be_listed
         if (!entry && must_be_listed) return entry_gone_error(lock.folder(), name);
         // A folder this account cannot look into may hold every ECG file: it is left as it is.
         if (const FolderJudgement judged = judge_folder(AT_FDCWD, folder); !judged.readable())
-            return fail(kArchiveUnreadable,
-                        judged.unknown() ? unreadable_folder_text(folder, judged) +
-                                               ", so its ECG files were left as they are."
-                                         : "The folder \"" + folder + "\" is no longer there.");
+            return fail(kArchiveUnreadable, judged.unknown() ? unreadable_folder_text(folder, judged) +
+                                                                   ", so its ECG files were left as they are."
+                                                             : "The folder \"" + folder + "\" is no longer there.");
         if (!entry) entries.leave_file();  // not listed: there is no entry to bring up to date
         if (!change.begin(lock, kRecordDeleteEcg) || !change.note("from", name) ||
             !change.note("listed", entry ? "1" : "0")) {
@@ -389,8 +389,8 @@ int delete_twelve_lead_ecg(const std::string& report_folder, bool must_be_listed
             step_failed = kDeleteEcgDeleteFailed;
             return fail(kArchiveDeleteFailed);
         }
-        if (!rename_to_full(folder, renamed, [&](const std::string& n) { return entries.find(n) != nullptr; },
-                            change)) {
+        if (!rename_to_full(
+                folder, renamed, [&](const std::string& n) { return entries.find(n) != nullptr; }, change)) {
             if (aside.put_back(folder)) change.finish();
             step_failed = kDeleteEcgRenameFailed;
             return fail(kArchiveWriteFailed);

@@ -125,7 +125,8 @@ std::vector<std::string> find_archive_groups(const std::string& base, const Sear
     std::vector<std::string> found;
     std::set<FolderId> visited;
     // The folder the user chose is searched even when they chose it through a link ("<link>/.").
-    platform::UniqueFd fd = base.empty() ? platform::UniqueFd() : open_folder_no_link(trim_right_char(base, '/') + "/.");
+    platform::UniqueFd fd =
+        base.empty() ? platform::UniqueFd() : open_folder_no_link(trim_right_char(base, '/') + "/.");
     if (fd)
         search_folder(std::move(fd), trim_right_char(base, '/').empty() ? "/" : trim_right_char(base, '/'), visited,
                       found, status);

@@ -186,9 +186,9 @@ CardAnswer judge_card_code(int code, bool patient_reader) {
         return CardAnswer::Stop;
     }
     show_error(format_string("A Ostrabel CF card was found, but the files on it appear to be damaged. No recording can "
-                            "be retrieved.\n\nThe error number returned from vond was %d.",
-                            code),
-              "Cannot Retrieve Recording");
+                             "be retrieved.\n\nThe error number returned from vond was %d.",
+                             code),
+               "Cannot Retrieve Recording");
     return CardAnswer::Stop;
 }
 
@@ -682,7 +682,9 @@ bool store_recording_in_archive(const PatientDetails& given, const std::string& 
                 "may not have write access to it.",
                 kStoreErrorCaption);
             return false;
-        case kStoreCopyFailed: show_error(refusal.empty() ? kCopyFailedText : refusal, kStoreErrorCaption); return false;
+        case kStoreCopyFailed:
+            show_error(refusal.empty() ? kCopyFailedText : refusal, kStoreErrorCaption);
+            return false;
         case kStoreIndexFailed:
             show_error(
                 "The \"ARCHINFO.DAT\" file could not be updated.\nThe destination disk may be full, or you may "
@@ -692,7 +694,7 @@ bool store_recording_in_archive(const PatientDetails& given, const std::string& 
         case kStoreCardFailed: return false;
         default:
             show_error("The files for the Ostrabel recording could not be copied\nbecause of an unknown error.",
-                      kStoreErrorCaption);
+                       kStoreErrorCaption);
             return false;
     }
     if (windowing().archives_changed) windowing().archives_changed();
@@ -966,7 +968,7 @@ int compress_cf_command(const std::string& folder, const std::string& profile, c
         if (window_starter()) windows = window_starter()();
         if (!windows || (confirm && !windowing().patient_details) || (twelve_lead && !windowing().save_as)) {
             show_error(format_string(kNoDisplayText, confirm ? "the Patient Details dialog"
-                                                            : "the dialog that asks where to save the recording"));
+                                                             : "the dialog that asks where to save the recording"));
             return kCompressCfNoDisplay;
         }
     }

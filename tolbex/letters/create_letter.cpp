@@ -66,9 +66,9 @@ bool create_letter(const std::string& report_folder, const std::string& descript
     }
     // The name is made once, in the file system's bytes: the free-name check, the word processor,
     // the clean-up and the viewer all get this one path.
-    const std::string path = free_letter_path(
-        folder,
-        platform::cp1252_to_utf8(letter_file_name(options.fixed_letter_name ? options.letter_name : description)));
+    const std::string path =
+        free_letter_path(folder, platform::cp1252_to_utf8(
+                                     letter_file_name(options.fixed_letter_name ? options.letter_name : description)));
 
     AnalysisData data;
     try {

@@ -125,8 +125,10 @@ std::string comma_separated(std::string_view list, std::size_t& items) {
     for (std::size_t i = 0; i < out.size(); ++i) {
         const char c = out[i];
         if (quoted) {
-            if (c == '\\') ++i;
-            else if (c == '"') quoted = false;
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                quoted = false;
         } else if (c == '"') {
             quoted = true;
         } else if (c == '<') {
@@ -213,7 +215,8 @@ std::vector<ListedAddress> read_address_list(const std::string& cp1252_list) {
         if (!INTERNET_ADDRESS_IS_MAILBOX(a)) return {};
         std::unique_ptr<char, void (*)(void*)> text(internet_address_to_string(a, nullptr, FALSE), &g_free);
         const char* address = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(a));
-        out.push_back({platform::utf8_to_cp1252(text ? text.get() : ""), platform::utf8_to_cp1252(address ? address : "")});
+        out.push_back(
+            {platform::utf8_to_cp1252(text ? text.get() : ""), platform::utf8_to_cp1252(address ? address : "")});
     }
     return out;
 }

@@ -42,7 +42,6 @@ enum : std::uint32_t {
 constexpr std::uint32_t kEmfSignature = 0x464D4520;
 constexpr std::uint32_t kStock = 0x80000000;
 
-
 struct EmfHeader {
     fw::Rc bounds;           // device units of the reference device
     fw::Rc frame;            // 0.01 mm

@@ -35,7 +35,6 @@ std::string encode_bmp(const MonoImage& image);
 std::string encode_pcx(const MonoImage& image);
 void pcx_encode_line(const std::uint8_t* bytes, std::size_t count, std::string& out);
 
-
 // "PAGE%04d.BMP" / "PAGE%04d.PCX".
 std::string page_bitmap_file_name(int page_number, BitmapFormat format);
 // Exports pages[i] as file_name(i) through the installed renderer: rendered, encoded and written on

@@ -482,9 +482,9 @@ Certificate open_pkcs12(PKCS12* p12, const char* password, std::string& problem)
         out = Certificate(cert, key);
     } else {
         const unsigned long e = ERR_peek_last_error();
-        const bool right = PKCS12_mac_present(p12) &&
-                           (PKCS12_verify_mac(p12, password, -1) == 1 ||
-                            (password && !*password && PKCS12_verify_mac(p12, nullptr, 0) == 1));
+        const bool right =
+            PKCS12_mac_present(p12) && (PKCS12_verify_mac(p12, password, -1) == 1 ||
+                                        (password && !*password && PKCS12_verify_mac(p12, nullptr, 0) == 1));
         if (right)
             problem = e ? std::string("its contents are protected in a way this system cannot read (") +
                               ERR_reason_error_string(e) + ")"

@@ -87,7 +87,9 @@ LogonCheck check_logon(LogonSession& session, const std::string& logon_name, std
             if (keys) keys->unlock(key_password.value);
             return LogonCheck::Ok;
         case platform::PasswordCheck::Wrong: show_error(ui, kPasswordInvalidText); break;
-        case platform::PasswordCheck::Error: show_error(ui, with_text(kPasswordCheckFailedText, checked.message)); break;
+        case platform::PasswordCheck::Error:
+            show_error(ui, with_text(kPasswordCheckFailedText, checked.message));
+            break;
     }
     return LogonCheck::BadPassword;
 }

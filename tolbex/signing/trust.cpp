@@ -191,9 +191,10 @@ Result<void> check_trust(const Certificate& signer, const std::vector<Certificat
     const int error = X509_STORE_CTX_get_error(ctx.get());
     X509* at = X509_STORE_CTX_get_current_cert(ctx.get());
     // The certificate the error is about: the signer's or an authority's on the way.
-    const std::string whose = at && X509_STORE_CTX_get_error_depth(ctx.get()) > 0
-                                  ? "the certificate of the authority \"" + Certificate(at, nullptr).subject_name() + "\""
-                                  : who;
+    const std::string whose =
+        at && X509_STORE_CTX_get_error_depth(ctx.get()) > 0
+            ? "the certificate of the authority \"" + Certificate(at, nullptr).subject_name() + "\""
+            : who;
     switch (error) {
         case X509_V_ERR_CERT_HAS_EXPIRED:
             return untrusted(whose + (now ? " has expired" : " had expired when the report was signed"));
@@ -211,8 +212,9 @@ Result<void> check_trust(const Certificate& signer, const std::vector<Certificat
             // Its issuer's name is its own, but its own key did not sign it: an authority gave a
             // signer its own name, and such a certificate cannot be told from the authority's.
             if (EVP_PKEY* key = X509_get0_pubkey(signer.x509()); key && X509_verify(signer.x509(), key) != 1)
-                return untrusted(who + " names its own subject as its issuer, so it cannot be told apart from the "
-                                       "authority that issued it");
+                return untrusted(who +
+                                 " names its own subject as its issuer, so it cannot be told apart from the "
+                                 "authority that issued it");
             return untrusted(who + " was not issued by an authority that this site trusts");
         case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
         case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:

@@ -112,11 +112,10 @@ bool write_tape_cef(const TapeMappings& mappings, const TapeOptions& options, co
     set_cef_description(header, clean_patient_text(details.description, kCefDescriptionSize - 1));
     std::vector<CefChannelTrailer> trailers;
     for (int c = 0; c < channels; ++c) trailers.push_back({tape.scale, tape.channel_words[c], level, 0});
-    const auto written = assemble_cef(progress, header, trailers, output_path, work_folder, {}, false,
-                                      [](const std::string& question) {
-                                          return ui().message_box(question, {}, MsgIcon::Error,
-                                                                  MsgButtons::RetryCancel) == MsgResult::Retry;
-                                      });
+    const auto written =
+        assemble_cef(progress, header, trailers, output_path, work_folder, {}, false, [](const std::string& question) {
+            return ui().message_box(question, {}, MsgIcon::Error, MsgButtons::RetryCancel) == MsgResult::Retry;
+        });
     if (!written) {
         show_error(written.error().message);
         force_delete_file(output_path);

@@ -27,7 +27,8 @@ const bool g_move_child = [] {
     if (!from || !to) return false;
     tv::ReportArchive archive(from, "A");
     std::vector<tv::Error> notices;
-    const auto moved = tv::archive_ops::transfer_report(archive, "M.FUL", to, "Moved one", true, true, nullptr, notices);
+    const auto moved =
+        tv::archive_ops::transfer_report(archive, "M.FUL", to, "Moved one", true, true, nullptr, notices);
     std::_Exit(moved ? 0 : 3);
 }();
 
@@ -39,8 +40,7 @@ std::string good_tvz(const std::string& description) {
 int count_ecg_files(const fs::path& folder) {
     int n = 0;
     for (const auto& e : fs::directory_iterator(folder))
-        for (const char* name : kEcgNames)
-            n += strcasecmp(e.path().filename().c_str(), name) == 0;
+        for (const char* name : kEcgNames) n += strcasecmp(e.path().filename().c_str(), name) == 0;
     return n;
 }
 
@@ -68,12 +68,19 @@ protected:
     // fewer): its code, -1 when killed.
     RunResult run_stepped(std::vector<std::string> argv, const std::string& call, int n,
                           const std::vector<std::string>& env_changes = {}) {
-        std::vector<std::string> args = {"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-e",
-                                         "trace=" + call,   "-e", "inject=" + call + ":signal=KILL:when=" +
-                                                                       std::to_string(n),
+        std::vector<std::string> args = {"/usr/bin/strace",
+                                         "-f",
+                                         "-qq",
+                                         "-o",
+                                         "/dev/null",
+                                         "-e",
+                                         "trace=" + call,
+                                         "-e",
+                                         "inject=" + call + ":signal=KILL:when=" + std::to_string(n),
                                          "--"};
         args.insert(args.end(), argv.begin(), argv.end());
-        std::vector<std::string> changes = {"ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"};  // no leak check under a tracer
+        std::vector<std::string> changes = {
+            "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"};  // no leak check under a tracer
         changes.insert(changes.end(), env_changes.begin(), env_changes.end());
         return tv::platform::testing::run_captured(args, environment(changes), t.string(), 60);
     }
@@ -86,8 +93,8 @@ protected:
         std::set<std::string> listed_here;
         for (const char* archive : {"STANDARD", "OTHER"}) {
             const fs::path a = g / archive;
-            const auto lines = fs::exists(a / "ARCHINFO.DAT") ? index_lines(a / "ARCHINFO.DAT")
-                                                              : std::vector<std::string>{};
+            const auto lines =
+                fs::exists(a / "ARCHINFO.DAT") ? index_lines(a / "ARCHINFO.DAT") : std::vector<std::string>{};
             ASSERT_EQ(lines.size() % 5, 0u) << what;
             std::set<std::string> listed;
             for (std::size_t i = 0; i < lines.size(); i += 5) {
@@ -186,8 +193,10 @@ TEST_F(KilledChangesTest, RemovingEmptyArchivesBesideAStoreNeverLosesTheReport) 
     held.emplace(g.string());
     ASSERT_TRUE(held->held());
     RunResult check, store;
-    std::thread a([&] { check = tv::platform::testing::run_captured({BRACKMOR_PROGRAM, g.string(), "/RE", "/NW"},
-                                                                    environment(), t.string(), 60); });
+    std::thread a([&] {
+        check = tv::platform::testing::run_captured({BRACKMOR_PROGRAM, g.string(), "/RE", "/NW"}, environment(),
+                                                    t.string(), 60);
+    });
     ASSERT_TRUE(tv::testing::wait_for_lock_waiters(group_lock, 1));  // it has decided
     std::thread b([&] { store = run({"/store", (t / "src" / "good.TVZ").string(), g.string(), "EMPTY"}); });
     ASSERT_TRUE(tv::testing::wait_for_lock_waiters((g / "EMPTY" / tv::kIndexLockFileName).string(), 1));
@@ -272,11 +281,11 @@ TEST_F(KilledChangesTest, ASecondAccountLeavesWhatItCannotReadAndSaysWhy) {
     // The second account's runs, each with its own machine root and work folder.
     auto as_second = [&](std::vector<std::string> argv) {
         accounts.run_as(1, [&] {
-            const RunResult r = tv::platform::testing::run_captured(
-                argv,
-                environment({"TORVANE_ROOT=" + (work / "root").string(), "TMPDIR=" + work.string(),
-                             "HOME=" + work.string()}),
-                work.string(), 60);
+            const RunResult r =
+                tv::platform::testing::run_captured(argv,
+                                                    environment({"TORVANE_ROOT=" + (work / "root").string(),
+                                                                 "TMPDIR=" + work.string(), "HOME=" + work.string()}),
+                                                    work.string(), 60);
             std::ofstream(work / "result.txt", std::ios::binary) << r.code << "\n" << r.out << r.err;
             return true;
         });
@@ -300,8 +309,8 @@ TEST_F(KilledChangesTest, ASecondAccountLeavesWhatItCannotReadAndSaysWhy) {
     ASSERT_EQ(::chown((a / tv::kIndexLockFileName).c_str(), 0, 0), 0);
     write_file(t / "src" / "good.TVZ", good_tvz("Good"));
     fs::permissions(t / "src" / "good.TVZ", fs::perms(0644));
-    const std::string stored = as_second({TOLBEX_PROGRAM, "/store", (t / "src" / "good.TVZ").string(), g.string(),
-                                          "STANDARD"});
+    const std::string stored =
+        as_second({TOLBEX_PROGRAM, "/store", (t / "src" / "good.TVZ").string(), g.string(), "STANDARD"});
     EXPECT_EQ(stored.substr(0, 3), "12\n") << stored;
     EXPECT_NE(stored.find("cannot be opened for writing"), std::string::npos) << stored;
     EXPECT_EQ(snapshot(), before);
@@ -311,10 +320,10 @@ TEST_F(KilledChangesTest, ASecondAccountLeavesWhatItCannotReadAndSaysWhy) {
 TEST_F(KilledChangesTest, AStoreIntoAReadOnlyMountSaysSo) {
     make_group(g, {{"STANDARD", "STANDARD"}});
     const std::string script = "mount --bind \"$1\" \"$1\" && mount -o remount,bind,ro \"$1\" && shift && exec \"$@\"";
-    const RunResult r = tv::platform::testing::run_captured(
-        {"/usr/bin/unshare", "-m", "/bin/sh", "-c", script, "sh", g.string(), TOLBEX_PROGRAM, "/store",
-         (t / "src" / "good.TVZ").string(), g.string(), "STANDARD"},
-        environment(), t.string(), 60);
+    const RunResult r = tv::platform::testing::run_captured({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script, "sh",
+                                                             g.string(), TOLBEX_PROGRAM, "/store",
+                                                             (t / "src" / "good.TVZ").string(), g.string(), "STANDARD"},
+                                                            environment(), t.string(), 60);
     if (r.code == 1 && r.err.find("mount") != std::string::npos) GTEST_SKIP() << "no mount namespace here: " << r.err;
     EXPECT_EQ(r.code, 13) << r.err;
     EXPECT_NE(r.err.find("is read-only for this account"), std::string::npos) << r.err;
@@ -346,9 +355,9 @@ TEST_F(KilledChangesTest, BrackmorOnAFullDiskKeepsItsEarlierLogs) {
         "printf older > BRACKMOR.SAV && { dd if=/dev/zero of=fill bs=1k 2>/dev/null; true; } && "
         "\"$2\" \"$3\" /NW; echo \"code=$?\"; echo \"log=$(cat BRACKMOR.LOG)\"; echo \"sav=$(cat BRACKMOR.SAV)\"; "
         "ls -A";
-    const RunResult r = tv::platform::testing::run_captured(
-        {"/usr/bin/unshare", "-m", "/bin/sh", "-c", script, "sh", logs.string(), BRACKMOR_PROGRAM, g.string()},
-        environment(), t.string(), 60);
+    const RunResult r = tv::platform::testing::run_captured({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script, "sh",
+                                                             logs.string(), BRACKMOR_PROGRAM, g.string()},
+                                                            environment(), t.string(), 60);
     if (r.out.find("code=") == std::string::npos) GTEST_SKIP() << "no tmpfs in a mount namespace here: " << r.err;
     EXPECT_NE(r.out.find("code=9\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("BRACKMOR.LOG could not be written"), std::string::npos) << r.out;

@@ -99,15 +99,20 @@ TEST_F(OutsideFilesTest, TheStoreLogEscapesC1DirectionControlsAndInvalidUtf8) {
     const struct {
         std::string name, escaped;
     } names[] = {
-        {"csi\xC2\x9B" "2J.TVZ", "\"csi\\xC2\\x9B2J.TVZ\""},
-        {"exe.\xE2\x80\xAE" "ZVT.TVZ", "\"exe.\\xE2\\x80\\xAEZVT.TVZ\""},
+        {"csi\xC2\x9B"
+         "2J.TVZ",
+         "\"csi\\xC2\\x9B2J.TVZ\""},
+        {"exe.\xE2\x80\xAE"
+         "ZVT.TVZ",
+         "\"exe.\\xE2\\x80\\xAEZVT.TVZ\""},
         {"latin\xE9\xFF.TVZ", "\"latin\\xE9\\xFF.TVZ\""},
     };
     for (const auto& n : names) write_file(drop / n.name, std::string(300, 'g'));
     EXPECT_EQ(run({"/storefolder", drop.string(), g.string(), "STANDARD", "store.log"}).code, 8);
     const std::string log = read_file(drop / "store.log");
     for (const auto& n : names) EXPECT_NE(log.find(n.escaped), std::string::npos) << n.escaped << "\n" << log;
-    for (const char* raw : {"\xC2\x9B", "\xE2\x80\xAE", "\xFF", "\xE9"}) EXPECT_EQ(log.find(raw), std::string::npos) << raw;
+    for (const char* raw : {"\xC2\x9B", "\xE2\x80\xAE", "\xFF", "\xE9"})
+        EXPECT_EQ(log.find(raw), std::string::npos) << raw;
 }
 
 // Another account of the archive's group renames a report folder and leaves a link to a private

@@ -43,8 +43,8 @@ protected:
     // The folder where the PDF printers write, set in the user's profile.
     fs::path use_pdf_folder() {
         write_hive(root / "user" / "registry" / "HKCU.reg",
-                   "[Software\\Torvane Medical\\Calvera\\Pelwin]\r\n\"PDF Output Folder\"=\"" +
-                       (t / "pdf").string() + "\"\r\n");
+                   "[Software\\Torvane Medical\\Calvera\\Pelwin]\r\n\"PDF Output Folder\"=\"" + (t / "pdf").string() +
+                       "\"\r\n");
         return t / "pdf";
     }
     fs::path r, out;

@@ -151,15 +151,16 @@ TimiPrintColumns timi_print_columns(fw::DrawContext& dc, const fw::Font& head, c
 }
 
 TimiTablePrinter::PageLayout TimiTablePrinter::make_layout(fw::DrawContext& dc, int dpi_y, int page_w) const {
-    PageLayout l{dpi_y, page_w, timi_device_font(settings_.head_font, dpi_y), timi_device_font(settings_.body_font, dpi_y),
-                 {}};
+    PageLayout l{
+        dpi_y, page_w, timi_device_font(settings_.head_font, dpi_y), timi_device_font(settings_.body_font, dpi_y), {}};
     l.cols = timi_print_columns(dc, l.head, l.body);
     // A table wider than the page (a wide substitute for the narrow face, portrait, large fonts)
     // would lose its right-hand columns: both fonts shrink until all 22 fit.
     for (int i = 0; i < 4 && l.cols.left[kTimiColumns] > page_w && page_w > 0; ++i) {
         const auto shrink = [&](fw::Font& f) {
-            f.em_height = std::max(1, static_cast<int>(static_cast<long long>(f.em_height) * page_w /
-                                                       l.cols.left[kTimiColumns]) - (i > 0 ? 1 : 0));
+            f.em_height =
+                std::max(1, static_cast<int>(static_cast<long long>(f.em_height) * page_w / l.cols.left[kTimiColumns]) -
+                                (i > 0 ? 1 : 0));
         };
         shrink(l.head);
         shrink(l.body);

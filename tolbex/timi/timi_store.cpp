@@ -267,7 +267,8 @@ TimiStore::SummaryResult TimiStore::save_timi_summary() {
         summary_location_ = target;
         // The text names where it is kept, not the temporary folder it was made in.
         const std::string stored_file = file_in(target, kTimiSummaryFileName);
-        update_listed_report(target, nullptr, [&](std::string& message) { return write_summary(stored_file, message); });
+        update_listed_report(target, nullptr,
+                             [&](std::string& message) { return write_summary(stored_file, message); });
         set_read_only(stored_file);
     } else {
         target = summary_location_;

@@ -200,8 +200,7 @@ public:
         if (list.get_count() != static_cast<std::int32_t>(want.size())) return false;
         for (std::size_t i = 0; i < want.size(); ++i) {
             const auto n = static_cast<std::int32_t>(i);
-            if (list.get_path(n) != want[i].first || list.get_name(n) != want[i].second)
-                return false;
+            if (list.get_path(n) != want[i].first || list.get_name(n) != want[i].second) return false;
         }
         return true;
     }

@@ -16,10 +16,10 @@ namespace tv::demo {
 inline constexpr const char* kDemoClinicCode = "DEMO";
 
 struct DemoSummary {
-    std::vector<std::string> group_folders;  // the two group folders
-    int reports = 0;                         // report folders stored
-    std::vector<std::string> signed_reports; // one signed report folder per group
-    std::vector<std::string> timi_days;      // the TIMI week's report folders, day 1 first
+    std::vector<std::string> group_folders;   // the two group folders
+    int reports = 0;                          // report folders stored
+    std::vector<std::string> signed_reports;  // one signed report folder per group
+    std::vector<std::string> timi_days;       // the TIMI week's report folders, day 1 first
 };
 
 // The DEVICE.DAT that tolbex reads under the current TORVANE_ROOT.

@@ -16,8 +16,8 @@ bool make_demo_tape(std::string* error) {
         return false;
     }
     tapegen::Options tape;
-    tape.type = 2;          // Wendle 3, the second entry of Tape Options
-    tape.packets = 6144;    // 150 samples each: two hours
+    tape.type = 2;        // Wendle 3, the second entry of Tape Options
+    tape.packets = 6144;  // 150 samples each: two hours
     tapegen::Expected expected;
     std::string why;
     if (!tapegen::generate(tape, path, expected, why) || !tapegen::write_expected(path + ".expect", expected)) {

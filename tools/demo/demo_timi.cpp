@@ -80,7 +80,8 @@ bool write_demo_timi_day(const std::string& staging, const TimiData& week, int d
     return platform::atomic_write_file(staging + timi_day_file_name(week.header.patient_id, day),
                                        timi_day_file_text(week, day, kRowsPerDay)) &&
            platform::atomic_write_file(staging + "arrhevnt.dat", arrhevnt_file_bytes(events)) &&
-           platform::atomic_write_file(staging + "arrhevnt.txt", arrhevnt_text(events, week.header.start.second_of_day()));
+           platform::atomic_write_file(staging + "arrhevnt.txt",
+                                       arrhevnt_text(events, week.header.start.second_of_day()));
 }
 
 }  // namespace tv::demo

@@ -397,7 +397,8 @@ TEST_F(DialogRulesTest, StandAloneReadsOfferTheSpeechRecordingAndEndWithTheCards
         int expect;
         bool offered;
     };
-    for (const Case c : {Case{"/readpat=stand", 5, 5, 114, true}, {"/readecg=stand", 5, 5, 114, true},
+    for (const Case c : {Case{"/readpat=stand", 5, 5, 114, true},
+                         {"/readecg=stand", 5, 5, 114, true},
                          {"/readpat=stand", 6, 4, 0, false}}) {
         const fs::path card = t / "cards" / "E";
         fs::remove_all(card);
@@ -410,11 +411,10 @@ TEST_F(DialogRulesTest, StandAloneReadsOfferTheSpeechRecordingAndEndWithTheCards
         scripted.answers = {tv::MsgResult::Yes};
         EXPECT_EQ(tv::vond::run_vond({c.mode, "/dir=" + out.string(), "/cal=0"}), c.expect) << c.mode;
         const auto texts = shown_texts();
-        const bool asked =
-            std::find(texts.begin(), texts.end(), tv::vond::message_text(138)) != texts.end();
+        const bool asked = std::find(texts.begin(), texts.end(), tv::vond::message_text(138)) != texts.end();
         EXPECT_EQ(asked, c.offered) << c.mode << ::testing::PrintToString(texts);
-        EXPECT_EQ(w.played, c.offered ? std::vector<std::string>{(out / "patient.wav").string()}
-                                      : std::vector<std::string>{})
+        EXPECT_EQ(w.played,
+                  c.offered ? std::vector<std::string>{(out / "patient.wav").string()} : std::vector<std::string>{})
             << c.mode;
         // The ECG was read and the card marked as read all the same.
         EXPECT_EQ(tv::load_le16(cardgen::read_bytes(card / "config.dat").data() + 1), std::max(c.config_rec, 6u))

@@ -38,8 +38,8 @@ protected:
         cardgen::write_bytes(p, text.data(), text.size());
     }
     void stand_in(int code, mode_t mode = 0755) {
-        write_text(loader, "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + log.string() + "'\nexit " + std::to_string(code) +
-                               "\n");
+        write_text(loader,
+                   "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + log.string() + "'\nexit " + std::to_string(code) + "\n");
         ::chmod(loader.c_str(), mode);
         fs::remove(log);
     }
@@ -69,8 +69,8 @@ TEST_F(EcgLoaderTest, TheLoadersExitCodeBecomesVonds) {
         EXPECT_EQ(loader_args(), (Args{"getpat", desc, "0", "0", out.string()})) << c.loader_code;
     }
     stand_in(2);
-    RunResult r = run({"/readecg=hide", "/opformat=mmf", "/skip=2", "/duration=5", "/ipdir=" + in.string(),
-                       "/dir=" + out.string()});
+    RunResult r = run(
+        {"/readecg=hide", "/opformat=mmf", "/skip=2", "/duration=5", "/ipdir=" + in.string(), "/dir=" + out.string()});
     EXPECT_EQ(r.code, 110) << r.err;
     EXPECT_EQ(loader_args(), (Args{"getecg", desc, "2", "5"}));
 }
@@ -133,7 +133,11 @@ TEST(DescriptorText, CleanedAndBoundedForTheCard) {
     struct Case {
         std::string in, expect;
     };
-    for (const Case& c : {Case{"  DOE^JOHN \t", "DOE^JOHN"}, {"A\tB\x01" "C\x7f", "A B C"}, {"\r\n", ""},
+    for (const Case& c : {Case{"  DOE^JOHN \t", "DOE^JOHN"},
+                          {"A\tB\x01"
+                           "C\x7f",
+                           "A B C"},
+                          {"\r\n", ""},
                           {std::string(170, 'x'), std::string(159, 'x')},
                           {" " + std::string(158, 'y') + "  z", std::string(158, 'y')}})
         EXPECT_EQ(tv::vond::clean_card_text(c.in), c.expect) << c.in;

@@ -135,10 +135,10 @@ TEST_F(NamedObjectsAcrossRuns, ACardMappingReadFollowsATapeIntake) {
                                         tv::kEcgCtrlBytes, tv::kPatientEventBytes, tv::kTapeDataBytes};
         tv::MemoryMappedFile intake[6];
         for (int i = 0; i < 6; ++i) ASSERT_TRUE(intake[i].open(names[i], sizes[i], true));
-        RunResult r = tt::run_captured(
-            {KELMOTH_PROGRAM, "/type", "9", "/pace", "0", "/flutter", "1", "/gain", "0"},
-            {"TORVANE_ROOT=" + root.string(), "TMPDIR=" + tmp.string(), "LC_ALL=C", "PATH=/usr/bin:/bin"}, t.string(),
-            120);
+        RunResult r = tt::run_captured({KELMOTH_PROGRAM, "/type", "9", "/pace", "0", "/flutter", "1", "/gain", "0"},
+                                       {"TORVANE_ROOT=" + root.string(), "TMPDIR=" + tmp.string(), "LC_ALL=C",
+                                        "PATH=/usr/bin:/bin"},
+                                       t.string(), 120);
         EXPECT_EQ(r.code, 0) << r.out;
         EXPECT_EQ(static_cast<const tv::EcgControlBlock*>(intake[3].get_view())[0].samples_written, 450000);
     }

@@ -49,8 +49,10 @@ inline std::vector<std::string> access_key_faults(QWidget& dialog) {
     for (QLabel* label : dialog.findChildren<QLabel*>()) {
         const QChar key = access_key(label->text());
         if (key.isNull() || !label->isVisible()) continue;
-        if (!label->buddy()) faults.push_back("\"" + label->text().toStdString() + "\" has a key but no control");
-        else targets.push_back({key, label->buddy(), label->text(), false});
+        if (!label->buddy())
+            faults.push_back("\"" + label->text().toStdString() + "\" has a key but no control");
+        else
+            targets.push_back({key, label->buddy(), label->text(), false});
     }
     for (QAbstractButton* button : dialog.findChildren<QAbstractButton*>()) {
         const QChar key = access_key(button->text());

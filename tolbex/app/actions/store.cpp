@@ -64,13 +64,12 @@ int store_report_file_command(const std::string& file, const std::string& group_
     // anywhere, and one this account cannot read is not judged.
     platform::UniqueFd group_fd;
     const FolderJudgement group_judged = judge_folder(AT_FDCWD, group_folder, &group_fd);
-    const FolderJudgement judged = group_judged.readable()
-                                       ? judge_folder(group_fd.get(), get_path_file_name(archive->get_path()))
-                                       : group_judged;
+    const FolderJudgement judged =
+        group_judged.readable() ? judge_folder(group_fd.get(), get_path_file_name(archive->get_path())) : group_judged;
     if (!judged.readable()) {
         const std::string text =
-            judged.access == FolderAccess::NotAFolder
-                ? "The archive folder " + quoted(archive->get_path()) + " is a link or no folder, so nothing was stored."
+            judged.access == FolderAccess::NotAFolder ? "The archive folder " + quoted(archive->get_path()) +
+                                                            " is a link or no folder, so nothing was stored."
             : judged.unknown() ? unreadable_folder_text(archive->get_path(), judged) + ", so nothing was stored."
                                : "The archive folder " + quoted(archive->get_path()) + " does not exist.";
         ui().message_box(text, archive_error_caption(kArchiveNotFound), MsgIcon::Error, MsgButtons::Ok);

@@ -42,8 +42,8 @@ FileChooser& file_chooser_hook() {
 std::string choose_file(QWidget* parent, const char* caption, const std::string& current, const char* filter) {
     if (file_chooser_hook()) return file_chooser_hook()(current);
     const QString start = qstring_from_path(file_exists(current) ? current : get_path_folder(current));
-    return path_from_qstring(QFileDialog::getOpenFileName(parent, QString::fromLatin1(caption), start,
-                                                          QString::fromLatin1(filter)));
+    return path_from_qstring(
+        QFileDialog::getOpenFileName(parent, QString::fromLatin1(caption), start, QString::fromLatin1(filter)));
 }
 
 void add_ok_cancel(fw::Dialog* dialog, QBoxLayout* layout) {
@@ -181,7 +181,6 @@ void ExternalProgramDlg::on_ok() {
 
 namespace {
 
-
 QRadioButton* named_radio(QWidget* parent, const char* text, const char* name) {
     auto* radio = new QRadioButton(QString::fromLatin1(text), parent);
     radio->setObjectName(QString::fromLatin1(name));
@@ -189,7 +188,6 @@ QRadioButton* named_radio(QWidget* parent, const char* text, const char* name) {
 }
 
 }  // namespace
-
 
 LetterOptionsDlg::LetterOptionsDlg(QWidget* parent)
     : fw::Dialog(parent),
@@ -251,8 +249,9 @@ void LetterOptionsDlg::do_data_exchange(fw::DataExchange& dx) {
 }
 
 void LetterOptionsDlg::browse_template() {
-    const std::string chosen = choose_file(this, "Select Letter Template Document", path_from_qstring(template_->text()),
-                                           "Letter Templates (*.doc *.DOC *.odt *.docx *.rtf)");
+    const std::string chosen =
+        choose_file(this, "Select Letter Template Document", path_from_qstring(template_->text()),
+                    "Letter Templates (*.doc *.DOC *.odt *.docx *.rtf)");
     if (!chosen.empty()) template_->setText(qstring_from_path(chosen));
 }
 

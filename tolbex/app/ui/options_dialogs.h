@@ -102,7 +102,6 @@ public:
     void browse_folder();
     void on_ok() override;
 
-
 protected:
     void do_data_exchange(fw::DataExchange& dx) override;
 

@@ -93,8 +93,9 @@ TEST_F(ArchiveOperationsTest, RefusalsChangeNothing) {
              return transfer(g, t, true);
          },
          kArchiveBusy,
-         "Another program is changing the archive \"" + group_ + "/B\" and it could not be locked, so nothing was "
-         "changed. Please try again."},
+         "Another program is changing the archive \"" + group_ +
+             "/B\" and it could not be locked, so nothing was "
+             "changed. Please try again."},
         {"copy log refused",
          [&](ArchiveGroup& g, RecordingTrail& t) {
              t.refuse = true;

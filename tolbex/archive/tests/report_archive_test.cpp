@@ -243,7 +243,7 @@ TEST_F(ReportArchiveTest, DeletingReportFoldersStaysInsideTheArchive) {
     const Result<void> dots = delete_folder("..");
     const Result<void> link = delete_folder("LINK.FUL");
     EXPECT_FALSE(dots);
-    EXPECT_FALSE(link);                               // a link is never followed
+    EXPECT_FALSE(link);                      // a link is never followed
     EXPECT_TRUE(delete_folder("GONE.FUL"));  // already gone
     EXPECT_FALSE(delete_folder("/abs"));
     EXPECT_TRUE(fs::exists(archive_));
@@ -401,8 +401,7 @@ TEST_F(ReportArchiveTest, RewriteAfterAnUnrelatedChangeKeepsLongLinesAsRead) {
         {"description of another", [](ArchiveIndexEntries& e) { e.find("A1.FUL")->set_description("Renamed"); },
          "A1.FUL\r\nRenamed\r\nWed Jan 02 02:03:55 1980\r\n20480\r\nFull\r\n" + long_entry +
              "C3.IMG\r\nThird\r\nMon Dec 03 14:05:09 2007\r\n5\r\nFormatted\r\n"},
-        {"delete another",
-         [](ArchiveIndexEntries& e) { e.remove("A1.FUL"); },
+        {"delete another", [](ArchiveIndexEntries& e) { e.remove("A1.FUL"); },
          long_entry + "C3.IMG\r\nThird\r\nMon Dec 03 14:05:09 2007\r\n5\r\nFormatted\r\n"},
         {"confirm another", [](ArchiveIndexEntries& e) { e.find("C3.IMG")->set_confirmed(true); },
          "A1.FUL\r\nFirst\r\nWed Jan 02 02:03:55 1980\r\n20480\r\nFull\r\n" + long_entry +

@@ -420,7 +420,7 @@ void CBrowserListView::return_key() {
         return;
     }
     show_error("You can only load a report if there is exactly one highlighted when you press the <return> key.",
-              "Not exactly one report selected");
+               "Not exactly one report selected");
 }
 
 void CBrowserListView::context_menu(const QPoint& at) {
@@ -480,7 +480,7 @@ void CBrowserListView::on_create_letter() {
     const std::int32_t row = list_.current_row();
     if (list_.selected_items().size() != 1 || row < 0) {
         show_error("Please select exactly one formatted report before creating a letter.",
-                  "Not exactly one report selected");
+                   "Not exactly one report selected");
         return;
     }
     const ReportRecord* record = doc_.core().get_record(row);
@@ -659,7 +659,7 @@ void CBrowserListView::on_delete_archive() {
     DeleteArchiveDlg dialog(core, this);
     if (!dialog.has_choices()) {
         show_error("There are no archives that you can delete (you cannot delete the STANDARD archive).",
-                  "No archives to delete");
+                   "No archives to delete");
         return;
     }
     if (dialog.exec_modal() != QDialog::Accepted) return;

@@ -142,7 +142,7 @@ bool open_signed_report(ReportArchive& archive, ReportRecord& record, const std:
         // Why, when there is a reason to tell.
         const std::string& why = restored.error().message;
         show_error(why.empty() ? std::string(kSignedVerifyFailedText)
-                              : std::string(kSignedVerifyFailedText) + "\n\n" + why);
+                               : std::string(kSignedVerifyFailedText) + "\n\n" + why);
         return false;
     }
     for (const signing::SignatureRecord& s : restored->signers())

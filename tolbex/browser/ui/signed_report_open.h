@@ -34,9 +34,9 @@ struct SignedTimiData {
     std::string data_file;  // DATA.TIMI in `folder`
     std::string folder;     // T
     ReportArchive* archive = nullptr;
-    std::string report_folder;   // the signed report's folder (the saved-data path)
-    std::string archive_folder;  // its archive's folder (the data folder)
-    std::string description;     // the display name
+    std::string report_folder;                         // the signed report's folder (the saved-data path)
+    std::string archive_folder;                        // its archive's folder (the data folder)
+    std::string description;                           // the display name
     std::vector<signing::SignatureRecord> signatures;  // every one, in header order
 };
 // True when a TIMI document opened (titled signed_label(TimiWindowTitle) for all its signatures,

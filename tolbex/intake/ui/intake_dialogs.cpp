@@ -143,9 +143,8 @@ void PatientDetailsDlg::on_init_dialog() {
     updating_ = true;
     // A recorder's "FAMILY^GIVEN" is shown as a person writes it; unedited, it is stored as it came.
     for (const FieldRow& f : kFields)
-        field(f.label)->setText(to_qstring(f.member == &PatientDetails::patient_name
-                                               ? person_name_text(details_.patient_name)
-                                               : details_.*f.member));
+        field(f.label)->setText(to_qstring(
+            f.member == &PatientDetails::patient_name ? person_name_text(details_.patient_name) : details_.*f.member));
     // A transfer file name starts with the clinic's code; the operator types the rest.
     if (details_.recording_id.empty()) field("Transfer Filename:")->setText(to_qstring(get_default_clinic_code()));
     updating_ = false;

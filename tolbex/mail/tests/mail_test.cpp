@@ -311,8 +311,9 @@ TEST_F(MailTest, CefMessage) {
 }
 
 TEST_F(MailTest, MailedTransferFileIsImportedAgain) {
-    const MailReportEntry a = report("R.IMG", "Golden Report", kReportFormatted,
-                                     {{"SUMMARY.TXT", "summary"}, {"PAGE.0", "page"}, {"PAGE1.EMF", std::string(5000, 'p')}});
+    const MailReportEntry a =
+        report("R.IMG", "Golden Report", kReportFormatted,
+               {{"SUMMARY.TXT", "summary"}, {"PAGE.0", "page"}, {"PAGE1.EMF", std::string(5000, 'p')}});
     answer({MsgResult::Ok});
     ASSERT_EQ(mail_reports({a}, services), kMailDone);
     const ParsedMail p = parse();
@@ -364,8 +365,8 @@ TEST_F(MailTest, DisplayNamesAreEncodedAndAddressesStayReadable) {
 // From of a message of its own, and all of them as one To list, which the compose check takes.
 TEST_F(MailTest, QuotedDisplayNamesArriveWhole) {
     struct Form {
-        const char* typed;    // Windows-1252
-        const char* name;     // as the receiver reads it (UTF-8)
+        const char* typed;  // Windows-1252
+        const char* name;   // as the receiver reads it (UTF-8)
         const char* address;
     };
     const Form forms[] = {

@@ -61,8 +61,8 @@ bool print_pages(QPainter& painter, const ReportDocument& doc, const std::vector
 class QtPageRenderer final : public PageRenderer {
 public:
     bool export_page_bitmaps(const std::vector<const CReportPage*>& pages, const PageFonts& fonts, int width,
-                             int height, const std::function<std::string(std::size_t)>& file_name,
-                             BitmapFormat format, std::string* error) const override {
+                             int height, const std::function<std::string(std::size_t)>& file_name, BitmapFormat format,
+                             std::string* error) const override {
         return write_page_bitmaps(pages, fonts, width, height, file_name, format, error);
     }
     bool print_report(const ReportDocument& doc, const PrintRequest& request, const PrintSettings& settings,

@@ -44,8 +44,8 @@ TEST(PageRenderer, NoneInstalledFailsAndWritesNothing) {
     const std::vector<const CReportPage*> pages(2, page.get());
     std::string error;
     EXPECT_FALSE(export_page_bitmaps(
-        pages, default_page_fonts(), 16, 16, [&](std::size_t) { return root.path() + "/PAGE.BMP"; },
-        BitmapFormat::Bmp, &error));
+        pages, default_page_fonts(), 16, 16, [&](std::size_t) { return root.path() + "/PAGE.BMP"; }, BitmapFormat::Bmp,
+        &error));
     EXPECT_EQ(error, kNoPageRenderer);
     EXPECT_FALSE(std::filesystem::exists(root.path() + "/PAGE.BMP"));
 }

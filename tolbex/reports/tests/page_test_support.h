@@ -20,7 +20,8 @@ inline bool is_black(const MonoImage& image, int x, int y) {
 }
 inline void set_black(MonoImage& image, int x, int y) {
     if (x < 0 || y < 0 || x >= image.width || y >= image.height) return;
-    image.bits[static_cast<std::size_t>(y) * static_cast<std::size_t>(image.stride) + static_cast<std::size_t>(x / 8)] &=
+    image
+        .bits[static_cast<std::size_t>(y) * static_cast<std::size_t>(image.stride) + static_cast<std::size_t>(x / 8)] &=
         static_cast<std::uint8_t>(~(0x80 >> (x % 8)));
 }
 

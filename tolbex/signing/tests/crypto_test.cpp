@@ -60,8 +60,7 @@ TEST(Envelope, KeyBlobLengthIsCheckedBeforeUse) {
 
 TEST(Digest, KnownVectors) {
     EXPECT_EQ(hex_of(*digest(NID_md2, "abc")), "da853b0d3f88d99b30283a69e6ded6bb");
-    EXPECT_EQ(hex_of(*digest(NID_sha256, "abc")),
-              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(hex_of(*digest(NID_sha256, "abc")), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_FALSE(digest(NID_md4, "abc"));
     // DigestInfo of MD2: SEQ { SEQ { 1.2.840.113549.2.2, NULL }, OCTET STRING[16] }.
     EXPECT_EQ(hex_of(encode_digest_info(NID_md2, std::string(16, '\x11'))),
@@ -216,8 +215,8 @@ TEST(Crypto, ListsTheStoresCertificatesButNoRecoveryOnesAndFindsByFingerprint) {
     X509_sign(recovery.certificate.x509(), recovery.certificate.private_key(), EVP_sha256());
     ASSERT_TRUE(recovery.certificate.is_recovery_certificate());
     const auto elsewhere = testing::make_identity("Not In The Store");
-    PKCS12* p12 = PKCS12_create("", "r", recovery.certificate.private_key(), recovery.certificate.x509(), nullptr, 0,
-                                0, 0, 0, 0);
+    PKCS12* p12 =
+        PKCS12_create("", "r", recovery.certificate.private_key(), recovery.certificate.x509(), nullptr, 0, 0, 0, 0, 0);
     unsigned char* der = nullptr;
     const int n = i2d_PKCS12(p12, &der);
     ASSERT_TRUE(store->put("c-recovery.p12", std::string(reinterpret_cast<char*>(der), n)));

@@ -179,15 +179,17 @@ protected:
     void SetUp() override {
         OpensslCli::SetUp();
         if (IsSkipped()) return;
-        ASSERT_TRUE(run("openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj '/O=Clinic/CN=Clinic CA' "
-                        "-addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign "
-                        "-keyout " + quoted(path("ca-key.pem")) + " -out " + quoted(path("ca.pem"))));
+        ASSERT_TRUE(
+            run("openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj '/O=Clinic/CN=Clinic CA' "
+                "-addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign "
+                "-keyout " +
+                quoted(path("ca-key.pem")) + " -out " + quoted(path("ca.pem"))));
         ASSERT_TRUE(run("openssl genrsa -out " + quoted(path("key.pem")) + " 2048"));
         ASSERT_TRUE(platform::atomic_write_file(path("index.txt"), ""));
         ASSERT_TRUE(platform::atomic_write_file(path("serial"), "1000\n"));
         ASSERT_TRUE(platform::atomic_write_file(
-            path("ca.cnf"), "[ca]\ndefault_ca = own\n[own]\ndatabase = " + path("index.txt") + "\nnew_certs_dir = " +
-                                work + "\nserial = " + path("serial") +
+            path("ca.cnf"), "[ca]\ndefault_ca = own\n[own]\ndatabase = " + path("index.txt") +
+                                "\nnew_certs_dir = " + work + "\nserial = " + path("serial") +
                                 "\ndefault_md = sha256\npolicy = any\nunique_subject = no\n[any]\ncommonName = "
                                 "supplied\norganizationName = optional\n"));
         std::filesystem::create_directories(platform::trust_store_dir());

@@ -227,8 +227,8 @@ TEST_F(SignFlowTest, TimiDataAndSummaryReportsSignWithTheirKinds) {
         EXPECT_EQ(trail.entries[i], std::string(kAuditTimiSign) + "|" + (i ? "TIMI Summary" : "TIMI Data") + "|" +
                                         timi[i] + "|" + stored[i]);
         if (cases[i].kind != SignedReportKind::TimiSummary) continue;
-        std::string front = signed_label(SignedLabel::TimiSummaryHeading, true) + "\n\n" +
-                            signature_details_text(v->signers().front());
+        std::string front =
+            signed_label(SignedLabel::TimiSummaryHeading, true) + "\n\n" + signature_details_text(v->signers().front());
         EXPECT_NE(front.find("Signer name : Anna Smith\n"), std::string::npos);
         std::string crlf;
         for (char c : front) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);

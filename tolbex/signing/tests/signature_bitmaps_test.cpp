@@ -118,9 +118,7 @@ TEST_F(SignatureBitmapsTest, AnotherAccountsFileOfTheSameNameIsNeverReplaced) {
 
 // Every signer's account adds bitmaps to the machine's folder, so it follows the umask.
 TEST(SignatureBitmapFolder, FollowsTheUmask) {
-    const struct {
-        mode_t umask, folder;
-    } cases[] = {{002, 0775}, {022, 0755}};
+    const struct { mode_t umask, folder; } cases[] = {{002, 0775}, {022, 0755}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.umask);
         platform::testing::TempRoot root;

@@ -68,7 +68,9 @@ TEST(SignaturePage, OneSignerGolden) {
     // The first record exactly: length n+28, words 0 86 100 63, x 2.0 cm, y 6.0 cm, n, ESC 1 text.
     std::string first;
     for (std::uint32_t w : {54u + 28u, 0u, 86u, 100u, 63u, 20000u, 60000u, 54u}) append_le32(first, w);
-    first += "\x1b\x01" "Brisco Torvane Medical Ltd - Digitally Signed Report";
+    first +=
+        "\x1b\x01"
+        "Brisco Torvane Medical Ltd - Digitally Signed Report";
     EXPECT_EQ(bytes.substr(0, first.size()), first);
 
     const PageTexts page = page_texts(bytes);

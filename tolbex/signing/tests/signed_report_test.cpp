@@ -465,9 +465,10 @@ TEST(SignatureTexts, DetailsAsShown) {
     EXPECT_EQ(signature_details_text(r), "Signature Details\n\nSignature not verified : " + r.problem +
                                              ".\nThis report must not be taken as signed.\n\n" + std::string(73, '-') +
                                              "\n\n");
-    EXPECT_EQ(timi_data_signature_message({r}), "The signature of this TIMI Data Report cannot be trusted\n\nSignature "
-                                              "Details\n\nSignature not verified : " +
-                                                  r.problem + ".\nThis report must not be taken as signed.\n\n");
+    EXPECT_EQ(timi_data_signature_message({r}),
+              "The signature of this TIMI Data Report cannot be trusted\n\nSignature "
+              "Details\n\nSignature not verified : " +
+                  r.problem + ".\nThis report must not be taken as signed.\n\n");
     const std::string summary = signed_timi_summary_text("", {r});
     EXPECT_EQ(summary.substr(0, summary.find('\n') + 1),
               "Brisco Torvane Medical - TIMI Summary Report - Signature not verified\r\n");

@@ -100,8 +100,10 @@ inline TestIdentity identity_from_pem(const std::string& cert_pem, const std::st
     BIO_free(cb);
     BIO_free(kb);
     TestIdentity id;
-    if (x && key) id = identity_of(x, key, "signer");
-    else X509_free(x);
+    if (x && key)
+        id = identity_of(x, key, "signer");
+    else
+        X509_free(x);
     EVP_PKEY_free(key);
     return id;
 }

@@ -81,8 +81,7 @@ int main(int argc, char** argv) {
         ::dup2(null, 1);
         tv::TapeOptions options;
         options.type_index = 1;
-        const bool started = mappings.all_mapped() &&
-                             reader.start(KELMOTH_PROGRAM, tv::tape_reader_arguments(options));
+        const bool started = mappings.all_mapped() && reader.start(KELMOTH_PROGRAM, tv::tape_reader_arguments(options));
         ::dup2(saved, 1);
         ::close(saved);
         ::close(null);

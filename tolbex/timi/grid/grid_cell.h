@@ -94,7 +94,9 @@ public:
     int set_text(const std::string& text);
     std::string get_text() const { return is_property_set(kCellText) ? text_ : std::string(); }
     // Valid until the cell changes.
-    std::string_view get_text_view() const { return is_property_set(kCellText) ? std::string_view(text_) : std::string_view(); }
+    std::string_view get_text_view() const {
+        return is_property_set(kCellText) ? std::string_view(text_) : std::string_view();
+    }
     std::size_t get_text_length() const { return is_property_set(kCellText) ? text_.size() : 0; }
     int set_bool(bool value);
     // The text read as a decimal number; 0 without text.

@@ -32,8 +32,7 @@ void GridCellType::select_font(fw::DrawContext& dc, const GridCell& cell) const 
         dc.set_font(fw::Font{});
 }
 
-void GridCellType::colours(const GridCell& cell, int selected, int current, GridColour& text,
-                           GridColour& back) const {
+void GridCellType::colours(const GridCell& cell, int selected, int current, GridColour& text, GridColour& back) const {
     const bool current_lit = current && grid_ && (grid_->sheet().current_highlight & 2);
     if (selected || current_lit) {
         text = cell.get_highlight_text_colour();
@@ -112,8 +111,9 @@ void GridCellType::draw_text(fw::DrawContext& dc, fw::Rc rect, const GridCell& c
     if (param & 2) {
         fw::TextOpts o;
         o.word_wrap = true;
-        o.align = (align & 4) ? fw::TextOpts::Align::Center
-                              : (align & 2) ? fw::TextOpts::Align::Right : fw::TextOpts::Align::Left;
+        o.align = (align & 4)   ? fw::TextOpts::Align::Center
+                  : (align & 2) ? fw::TextOpts::Align::Right
+                                : fw::TextOpts::Align::Left;
         dc.clip_device(dc.rect_to_device(rect));
         dc.text({rect.l + margin, rect.t, rect.r - margin, rect.b}, text, o);
         dc.clear_clip();
@@ -419,8 +419,7 @@ void GridCheckBoxCellType::toggle(std::int32_t col, std::int32_t row) {
     grid_->on_cell_type_notify(index_, col, row, kNotifyCheckChanged, value);
 }
 
-int GridCheckBoxCellType::on_left_button(std::int32_t col, std::int32_t row, bool down, const fw::Rc& rect,
-                                         fw::Pt p) {
+int GridCheckBoxCellType::on_left_button(std::int32_t col, std::int32_t row, bool down, const fw::Rc& rect, fw::Pt p) {
     if (down || !grid_) return 0;
     GridCell cell;
     grid_->get_cell(col, row, cell);

@@ -40,8 +40,8 @@ public:
     virtual int on_char(std::int32_t, std::int32_t, int& /*key*/) { return 0; }
     virtual int on_mouse_move(std::int32_t, std::int32_t, fw::Pt, unsigned /*flags*/) { return 0; }
     // selected: 0, or the selection block's number + 1.
-    virtual void draw(fw::DrawContext& dc, const fw::Rc& rect, std::int32_t col, std::int32_t row,
-                      const GridCell& cell, int selected, int current);
+    virtual void draw(fw::DrawContext& dc, const fw::Rc& rect, std::int32_t col, std::int32_t row, const GridCell& cell,
+                      int selected, int current);
     // 0: the grid draws its standard focus rectangle.
     virtual int draw_focus_rect(fw::DrawContext&, const fw::Rc&, std::int32_t, std::int32_t) { return 0; }
     virtual void on_set_focus(std::int32_t, std::int32_t, const GridCell&) {}

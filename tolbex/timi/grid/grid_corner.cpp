@@ -8,7 +8,7 @@ namespace tv {
 
 namespace {
 constexpr std::int32_t kCornerEdge = 4;
-}
+}  // namespace
 
 fw::Rc GridCornerButton::client() const {
     const fw::Rc& c = grid_.components().corner;

@@ -34,14 +34,15 @@ void GridCtrl::paint_cells(fw::DrawContext& dc, bool has_focus) {
                 s.right_col = col;
                 break;
             }
-            fw::Rc rect{static_cast<std::int32_t>(x), static_cast<std::int32_t>(y),
-                        static_cast<std::int32_t>(x + w), static_cast<std::int32_t>(y + h)};
+            fw::Rc rect{static_cast<std::int32_t>(x), static_cast<std::int32_t>(y), static_cast<std::int32_t>(x + w),
+                        static_cast<std::int32_t>(y + h)};
             std::int32_t fc = col, fr = row, ec = col, er = row;
             bool draw = redraw_.contains(col, row) != 0;
             if (draw) {
                 fetch(col, row, work_cell_);
                 std::int32_t first, dr, dcol;
-                if (s.joins_enabled && work_cell_.get_join(first, dr, dcol) && get_join_range(fc, fr, ec, er) == GRID_OK) {
+                if (s.joins_enabled && work_cell_.get_join(first, dr, dcol) &&
+                    get_join_range(fc, fr, ec, er) == GRID_OK) {
                     rect = block_rect(col, row, fc, fr, ec, er, rect);
                     draw = !redraw_.has_cell(fc, fr);
                     if (draw) {

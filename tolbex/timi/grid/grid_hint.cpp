@@ -21,10 +21,14 @@ fw::Rc GridHint::place(fw::DrawContext& dc, std::int32_t x, std::int32_t y, std:
     const std::int64_t w = std::max<std::int64_t>({min_width, std::int64_t{dc.text_extent(text_).cx} + 4, 0});
     const std::int64_t h = std::max(dc.text_extent("X").cy, 0);
     std::int64_t l = x, t = y;
-    if (placement_ & kGridHintCentreX) l -= w / 2;
-    else if (placement_ & kGridHintEndX) l -= w;
-    if (placement_ & kGridHintCentreY) t -= h / 2;
-    else if (placement_ & kGridHintEndY) t -= h;
+    if (placement_ & kGridHintCentreX)
+        l -= w / 2;
+    else if (placement_ & kGridHintEndX)
+        l -= w;
+    if (placement_ & kGridHintCentreY)
+        t -= h / 2;
+    else if (placement_ & kGridHintEndY)
+        t -= h;
     l = std::max<std::int64_t>(l, client.l);
     t = std::max<std::int64_t>(t, client.t);
     l -= std::max<std::int64_t>(0, l + w - client.r);

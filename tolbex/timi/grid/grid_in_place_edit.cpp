@@ -39,8 +39,7 @@ bool grid_edit_key_down(GridEditEnd& end, int key, bool shift, std::int32_t col,
             end.cancelled = true;
             end.move = false;
             return true;
-        default:
-            return false;
+        default: return false;
     }
     end.move = true;
     return true;
@@ -68,7 +67,8 @@ GridMaskedChar grid_masked_edit_char(const GridMask& mask, std::size_t pos, int 
         if (out.ch < 0 || out.ch > 0xFF) return out;
         const auto changed = static_cast<unsigned char>(out.ch);
         if (mask.on() && grid_mask_printable(changed) &&
-            (typed.position >= mask.positions() || !grid_mask_char_accepts(mask.mask_string()[typed.position], changed)))
+            (typed.position >= mask.positions() ||
+             !grid_mask_char_accepts(mask.mask_string()[typed.position], changed)))
             return out;
     }
     out.type = true;

@@ -26,7 +26,7 @@ public:
 inline constexpr int kGridSelectOff = 0;
 inline constexpr int kGridSelectCells = 1;
 inline constexpr int kGridSelectRows = 2;
-inline constexpr unsigned kGridMouseShift = 4;    // mouse key flags of a press
+inline constexpr unsigned kGridMouseShift = 4;  // mouse key flags of a press
 inline constexpr unsigned kGridMouseControl = 8;
 
 // Results: 0 done, 1 nothing to work on.

@@ -30,7 +30,8 @@ int step_of(GridScrollCode code) {
 
 GridScrollUpdate GridVScrollModel::update(const GridVScrollSheet& s, bool bar_hidden) {
     GridScrollUpdate u;
-    const bool range = s.highest_top_row != last_highest_ || s.scroll_mode != last_mode_ || s.locked_rows != last_locked_;
+    const bool range =
+        s.highest_top_row != last_highest_ || s.scroll_mode != last_mode_ || s.locked_rows != last_locked_;
     if (range) {
         last_highest_ = s.highest_top_row;
         last_mode_ = s.scroll_mode;

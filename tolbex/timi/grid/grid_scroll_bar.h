@@ -44,8 +44,8 @@ struct GridScrollHint {
 
 // What a scroll action asks of the grid.
 struct GridScrollAction {
-    int step = -1;                       // for scroll_rows / scroll_cols: 0..5 as the codes above; -1 none
-    std::optional<std::int32_t> go_to;   // the top row / left column to set
+    int step = -1;                      // for scroll_rows / scroll_cols: 0..5 as the codes above; -1 none
+    std::optional<std::int32_t> go_to;  // the top row / left column to set
     bool hide_hint = false;
     std::optional<GridScrollHint> hint;  // show the hint for tracked() with this placement
 };
@@ -72,8 +72,8 @@ public:
 
     // An action at thumb position `pos`; `bar` is the bar's rectangle and `pointer` the mouse,
     // both in the grid's client coordinates (for the hint).
-    GridScrollAction on_scroll(GridScrollCode code, std::int64_t pos, const GridVScrollSheet& sheet,
-                               const fw::Rc& bar, fw::Pt pointer);
+    GridScrollAction on_scroll(GridScrollCode code, std::int64_t pos, const GridVScrollSheet& sheet, const fw::Rc& bar,
+                               fw::Pt pointer);
     // The row the last thumb drag reached.
     std::int32_t tracked() const { return tracked_; }
 
@@ -103,8 +103,8 @@ class GridHScrollModel {
 public:
     GridScrollUpdate update(const GridHScrollSheet& sheet, bool bar_hidden);
     const GridScrollRange& bar() const { return bar_; }
-    GridScrollAction on_scroll(GridScrollCode code, std::int64_t pos, const GridHScrollSheet& sheet,
-                               const fw::Rc& bar, fw::Pt pointer);
+    GridScrollAction on_scroll(GridScrollCode code, std::int64_t pos, const GridHScrollSheet& sheet, const fw::Rc& bar,
+                               fw::Pt pointer);
     // The column the last thumb drag reached.
     std::int32_t tracked() const { return tracked_; }
 

@@ -16,7 +16,9 @@ constexpr std::int32_t kMaxSize = 1 << 20;
 std::int32_t clamp_size(std::int64_t v, std::int32_t most = kMaxSize) {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, 0, most));
 }
-std::int32_t clip32(std::int64_t v) { return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX)); }
+std::int32_t clip32(std::int64_t v) {
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+}
 bool near(std::int64_t edge, std::int32_t p) { return p > edge - kEdgeSlack && p < edge + kEdgeSlack; }
 }  // namespace
 

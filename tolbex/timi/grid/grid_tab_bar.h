@@ -18,7 +18,7 @@ namespace tv {
 
 inline constexpr std::size_t kGridMaxTabs = 64;
 inline constexpr std::int32_t kGridTabBarMinWidth = 40;
-inline constexpr std::int32_t kGridTabGrip = 7;         // pixels at the right edge that size the bar
+inline constexpr std::int32_t kGridTabGrip = 7;  // pixels at the right edge that size the bar
 inline constexpr std::int32_t kGridTabScrollStep = 5;
 
 struct GridTab {

@@ -14,7 +14,9 @@ constexpr std::int32_t kEdgeSlack = 3;  // an edge is hit strictly inside this d
 constexpr std::int32_t kMaxSize = 1 << 20;
 
 std::int32_t clamp_size(std::int64_t v) { return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, 0, kMaxSize)); }
-std::int32_t clip32(std::int64_t v) { return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX)); }
+std::int32_t clip32(std::int64_t v) {
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+}
 bool near(std::int64_t edge, std::int32_t p) { return p > edge - kEdgeSlack && p < edge + kEdgeSlack; }
 }  // namespace
 
@@ -239,7 +241,8 @@ void GridTopHeading::mouse_move(fw::Pt p, unsigned /*mouse_flags*/, bool left_he
             }
         } else {
             const std::int64_t dy = static_cast<std::int64_t>(p.y) - start_pos_;
-            s.heading_heights[static_cast<std::size_t>(index_)] = std::min(clamp_size(start_size_ + dy), kGridMaxHeading);
+            s.heading_heights[static_cast<std::size_t>(index_)] =
+                std::min(clamp_size(start_size_ + dy), kGridMaxHeading);
             std::int32_t total = std::min(clamp_size(start_total_ + dy), kGridMaxHeading);
             if (grid_.on_heading_sized(&total) == 1) {
                 s.heading_height = std::clamp(total, 0, kGridMaxHeading);

@@ -72,16 +72,19 @@ TEST(TimiPrintPlanTest, RowsAndGapsOfEachRequest) {
         std::vector<std::int32_t> lines;
     };
     const Case cases[] = {
-        {"entire table, a gap at each change of use", d, TimiPrintRequest::entire_table(),
+        {"entire table, a gap at each change of use",
+         d,
+         TimiPrintRequest::entire_table(),
          {0, 1, 2, 3, -1, 4, 5, 6, 7, -1, 8, 9, 10, 11}},
-        {"first row unused: the first line is empty", unused_first, TimiPrintRequest::entire_table(),
+        {"first row unused: the first line is empty",
+         unused_first,
+         TimiPrintRequest::entire_table(),
          {-1, 0, 1, -1, 2, 3}},
         {"a selection from row 0 is a range", d, TimiPrintRequest::selected(0, 2), {0, 1, 2}},
         {"the last selected row prints", d, TimiPrintRequest::selected(5, 9), {-1, 5, 6, 7, -1, 8, 9}},
         {"a one-row selection", d, TimiPrintRequest::selected(11, 11), {11}},
         {"a selection past the end is cut", d, TimiPrintRequest::selected(10, 50), {10, 11}},
-        {"no selection prints the whole table", unused_first, TimiPrintRequest::selected(-1, -1),
-         {-1, 0, 1, -1, 2, 3}},
+        {"no selection prints the whole table", unused_first, TimiPrintRequest::selected(-1, -1), {-1, 0, 1, -1, 2, 3}},
         {"events only without used rows", none_used, TimiPrintRequest::events_only(), {}},
         {"events at both ends of the table", d, TimiPrintRequest::events_only(), range(0, 11)},
         {"an empty table", empty, TimiPrintRequest::entire_table(), {}},
@@ -109,8 +112,8 @@ TEST(TimiPrintFontTest, DialogHeightsAndDeviceFonts) {
         int tenths, dpi, pixels;
     };
     // Whole points only: 10.5 points show as 10.
-    for (const Case& c : {Case{100, 96, -13}, Case{105, 96, -13}, Case{120, 96, -16}, Case{80, 120, -13},
-                          Case{5, 96, 0}})
+    for (const Case& c :
+         {Case{100, 96, -13}, Case{105, 96, -13}, Case{120, 96, -16}, Case{80, 120, -13}, Case{5, 96, 0}})
         EXPECT_EQ(timi_font_dialog_pixels(c.tenths, c.dpi), c.pixels) << c.tenths << "@" << c.dpi;
     EXPECT_EQ(timi_font_tenths_from_pixels(-13, 96), 98);
     EXPECT_EQ(timi_font_tenths_from_pixels(16, 96), 120);

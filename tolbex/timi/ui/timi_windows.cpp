@@ -231,8 +231,7 @@ void TIMIView::install_commands() {
         const TIMIDoc* doc = timi_document();
         if (doc && !doc->get_signatures().empty())
             ui().message_box(signing::timi_data_signature_message(doc->get_signatures()), std::string(),
-                             MsgIcon::Information,
-                             MsgButtons::Ok);
+                             MsgIcon::Information, MsgButtons::Ok);
     });
     on_update_command(timi_cmd::SignatureDetails, [this](fw::CommandUi& ui) {
         const TIMIDoc* doc = timi_document();

@@ -28,7 +28,8 @@ namespace fs = std::filesystem;
 
 std::map<std::string, std::vector<std::uint8_t>> card_image(const fs::path& folder) {
     std::map<std::string, std::vector<std::uint8_t>> m;
-    for (const auto& e : fs::directory_iterator(folder)) tv::platform::read_whole_file(e.path().string(), m[e.path().filename()]);
+    for (const auto& e : fs::directory_iterator(folder))
+        tv::platform::read_whole_file(e.path().string(), m[e.path().filename()]);
     return m;
 }
 

@@ -284,7 +284,8 @@ TEST_F(FirstHourTest, EveryMenuHasOneItemPerAccessKey) {
     // Everything offered: TIMI and mail.
     reg_set_string(HKEY_LOCAL_MACHINE, kAnalyserKey, "Enable TIMI Rozaze", "YES");
     testing_root::write_file(fs::path(root.path()) / "log/messages.dll", "x");
-    reg_set_string(HKEY_LOCAL_MACHINE, kLogKey, "DLL Install Path", (fs::path(root.path()) / "log/messages.dll").string());
+    reg_set_string(HKEY_LOCAL_MACHINE, kLogKey, "DLL Install Path",
+                   (fs::path(root.path()) / "log/messages.dll").string());
     reg_set_string(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem",
                    "MAPI", "1");
     ASSERT_TRUE(start_app());

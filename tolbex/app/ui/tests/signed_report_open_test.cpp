@@ -110,7 +110,8 @@ TEST_F(SignedReportOpenTest, FormattedReportOpensWithItsSignaturePage) {
     ASSERT_EQ(doc->core().page_count(), 2);
     ASSERT_GE(doc->core().page(0)->items().size(), 16u);
     EXPECT_EQ(doc->core().page(0)->items()[0]->text()->text,
-              "\x1b\x01" "Brisco Torvane Medical Ltd - Digitally Signed Report");
+              "\x1b\x01"
+              "Brisco Torvane Medical Ltd - Digitally Signed Report");
     EXPECT_EQ(doc->core().page(1)->items()[0]->text()->text, "first page");
     // Signed content cannot change: no annotation is saved into the copy, nothing is confirmed.
     EXPECT_TRUE(doc->core().is_read_only());
@@ -203,9 +204,8 @@ TEST_F(SignedReportOpenTest, TimiSummaryShowsInTheViewerWithItsSignatures) {
     // The heading, the signature's block (as it verifies), then the summary's lines, all CR LF.
     auto verified = signing::verify_signed_report(signed_summary + "/signed.dat");
     ASSERT_TRUE(verified);
-    const std::string expected =
-        signing::signed_label(signing::SignedLabel::TimiSummaryHeading, true) + "\n\n" +
-        signing::signature_details_text(verified->signers().front());
+    const std::string expected = signing::signed_label(signing::SignedLabel::TimiSummaryHeading, true) + "\n\n" +
+                                 signing::signature_details_text(verified->signers().front());
     std::string crlf;
     for (char c : expected) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     EXPECT_EQ(testing_root::read_all(seen), crlf + "Day 1\r\nDay 2\r\n" + "400\n") << "shown read-only";
@@ -310,10 +310,10 @@ TEST_F(SignedReportOpenTest, TimiReportsAreCalledSignedOnlyWhenTheSignatureVerif
                                             table.data_file_text(0, table.row_count() - 1)));
     // Anyone can make a certificate with the signer's names with the openssl program.
     const std::string cert = root.path() + "/forged.pem", key = root.path() + "/forged-key.pem";
-    const auto made = platform::testing::run_captured(
-        {"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30", "-subj",
-         "/O=Test Clinic/CN=Anna Smith", "-keyout", key, "-out", cert},
-        {"PATH=/usr/bin:/bin"}, root.path(), 60);
+    const auto made =
+        platform::testing::run_captured({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days",
+                                         "30", "-subj", "/O=Test Clinic/CN=Anna Smith", "-keyout", key, "-out", cert},
+                                        {"PATH=/usr/bin:/bin"}, root.path(), 60);
     if (made.code != 0) GTEST_SKIP() << "no openssl program here: " << made.err;
     const auto forged = signing::testing::identity_from_pem(testing_root::read_all(cert), testing_root::read_all(key));
     ASSERT_FALSE(forged.certificate.empty());
@@ -341,7 +341,8 @@ TEST_F(SignedReportOpenTest, TimiReportsAreCalledSignedOnlyWhenTheSignatureVerif
     }
     ASSERT_TRUE(start_app());
     const fs::path seen = fs::path(root.path()) / "seen.txt";
-    testing_root::write_file(fs::path(root.path()) / "bin/notepad", "#!/bin/sh\ncat \"$1\" > '" + seen.string() + "'\n");
+    testing_root::write_file(fs::path(root.path()) / "bin/notepad",
+                             "#!/bin/sh\ncat \"$1\" > '" + seen.string() + "'\n");
     ::chmod((fs::path(root.path()) / "bin/notepad").c_str(), 0755);
     const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
     ::setenv("PATH", (root.path() + "/bin:" + old_path).c_str(), 1);
@@ -354,7 +355,8 @@ TEST_F(SignedReportOpenTest, TimiReportsAreCalledSignedOnlyWhenTheSignatureVerif
         {"Data trusted", "This TIMI Data Report was signed with the following details\n", "Signed TIMI Data"},
         {"Data forged", "The signature of this TIMI Data Report cannot be trusted\n",
          "TIMI Data - Signature not verified"},
-        {"Data both", "The signature of this TIMI Data Report cannot be trusted\n", "TIMI Data - Signature not verified"},
+        {"Data both", "The signature of this TIMI Data Report cannot be trusted\n",
+         "TIMI Data - Signature not verified"},
         {"Summary forged", "The signature of this report cannot be trusted", ""},
     };
     for (const Case& c : cases) {
@@ -406,7 +408,8 @@ TEST_F(SignedReportOpenTest, FilesBesideTheSignatureAreNotShown) {
         ASSERT_EQ(docs.size(), 1u);
         EXPECT_EQ(docs[0]->core().confirmation(), c.confirmation);
         EXPECT_EQ(docs[0]->core().page(0)->items()[0]->text()->text,
-                  "\x1b\x01" "Brisco Torvane Medical Ltd - Digitally Signed Report");
+                  "\x1b\x01"
+                  "Brisco Torvane Medical Ltd - Digitally Signed Report");
         for (fw::ChildFrame* f : windows->main_frame()->child_frames()) f->close();
         settle();
     }
@@ -427,8 +430,8 @@ TEST_F(SignedReportOpenTest, FilesBesideTheSignatureAreNotShown) {
 // A certificate's name with a line break in it shows as one line, on the signature page and in the
 // TIMI data's message.
 TEST_F(SignedReportOpenTest, ACertificateNameWithALineBreakShowsAsOneLine) {
-    const auto crlf = signing::testing::make_identity("Anna Smith\r\nThis TIMI Data Report was signed", "Clinic CA",
-                                                      "0C1F");
+    const auto crlf =
+        signing::testing::make_identity("Anna Smith\r\nThis TIMI Data Report was signed", "Clinic CA", "0C1F");
     testing_root::write_file(fs::path(platform::trust_store_dir()) / "crlf.pem", crlf.cert_pem);
     sign_as(crlf, "R1.IMG", "Ann Alder - line break");
     sign_as(crlf, "D1.TIM", "Tim Data - line break");

@@ -35,8 +35,8 @@ protected:
         TapeTest::SetUp();
         // Mail offered, so that Send as Mail stays on the menu.
         ASSERT_TRUE(reg_set_string(HKEY_CURRENT_USER,
-                                   "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem", "MAPI",
-                                   "1"));
+                                   "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem",
+                                   "MAPI", "1"));
         core = std::make_unique<CTolbexApp>();
         windows = std::make_unique<TolbexWindowApp>(*core);
         ASSERT_TRUE(windows->init_instance({}));

@@ -69,12 +69,12 @@ TEST(GridDropList, PlacementInsideTheCellArea) {
         fw::Rc area, expected;
     };
     const Case cases[] = {
-        {cell, 3, 16, area, {110, 60, 185, 126}},          // below the cell, 10 px right, 4 lines + 2
-        {cell, 20, 16, area, {110, 42, 185, 300}},         // 16 lines, moved up to fit
-        {cell, 2, 0, area, {110, 60, 185, 98}},            // no line height: 12
+        {cell, 3, 16, area, {110, 60, 185, 126}},                // below the cell, 10 px right, 4 lines + 2
+        {cell, 20, 16, area, {110, 42, 185, 300}},               // 16 lines, moved up to fit
+        {cell, 2, 0, area, {110, 60, 185, 98}},                  // no line height: 12
         {{340, 40, 415, 60}, 3, 16, area, {325, 60, 400, 126}},  // moved left
-        {cell, 20, 16, {0, 0, 50, 50}, {0, 0, 75, 258}},  // never above or left of the area
-        {cell, 1000, kMax, area, {110, 0, 185, kMax}},     // hostile sizes stay bounded
+        {cell, 20, 16, {0, 0, 50, 50}, {0, 0, 75, 258}},         // never above or left of the area
+        {cell, 1000, kMax, area, {110, 0, 185, kMax}},           // hostile sizes stay bounded
     };
     for (const Case& c : cases) {
         const fw::Rc r = grid_drop_list_rect(c.cell, c.entries, c.line_height, c.area);
@@ -109,7 +109,7 @@ TEST(GridDropList, ChoosingSendsBothMessagesAndStores) {
 
 TEST(GridDropList, DismissalsLeaveTheCellUnchanged) {
     {
-        Fixture f;  // a click below the last entry chooses nothing; the list stays open
+        Fixture f;                      // a click below the last entry chooses nothing; the list stays open
         const std::int32_t below = -1;  // what the list answers for a point past its entries
         f.list.on_left_button_down(below);
         f.list.on_left_button_up(below);
@@ -148,8 +148,8 @@ TEST(GridDropList, KeysMoveTheSelectionAndKeepItVisible) {
         std::int32_t selection, top;
     };
     const Step steps[] = {
-        {kGridKeyUp, 0, 0},   {kGridKeyDown, 1, 0},      {kGridKeyEnd, 19, 4},   {kGridKeyDown, 19, 4},
-        {kGridKeyPageUp, 4, 4}, {kGridKeyPageUp, 0, 0},  {kGridKeyPageDown, 15, 0}, {kGridKeyHome, 0, 0},
+        {kGridKeyUp, 0, 0},     {kGridKeyDown, 1, 0},   {kGridKeyEnd, 19, 4},      {kGridKeyDown, 19, 4},
+        {kGridKeyPageUp, 4, 4}, {kGridKeyPageUp, 0, 0}, {kGridKeyPageDown, 15, 0}, {kGridKeyHome, 0, 0},
     };
     for (const Step& s : steps) {
         EXPECT_TRUE(list.on_key_down(s.key));

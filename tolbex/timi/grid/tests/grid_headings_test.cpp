@@ -35,7 +35,7 @@ TEST_F(Headings, TopEdgesAreHitWithinTwoPixels) {
         GridCursor want;
     };
     const Case cases[] = {
-        {1, {73, 5}, GridCursor::SizeWE}, {1, {77, 5}, GridCursor::SizeWE}, {1, {72, 5}, GridCursor::Arrow},
+        {1, {73, 5}, GridCursor::SizeWE}, {1, {77, 5}, GridCursor::SizeWE},  {1, {72, 5}, GridCursor::Arrow},
         {1, {78, 5}, GridCursor::Arrow},  {1, {10, 18}, GridCursor::SizeNS}, {1, {10, 17}, GridCursor::Arrow},
         {0, {75, 5}, GridCursor::Arrow},  {0, {10, 19}, GridCursor::Arrow},
     };
@@ -202,7 +202,9 @@ TEST_F(Headings, TopPaintDrawsHeadingsAndTheBlankStrip) {
     grid.top_heading().paint(dc, {0, 0, 344, 20});
     for (const char* t : {"H0", "H1", "H2"}) {
         EXPECT_EQ(std::count_if(dc.commands().begin(), dc.commands().end(),
-                                [&](const std::string& l) { return l.find(std::string("\"") + t + "\"") != std::string::npos; }),
+                                [&](const std::string& l) {
+                                    return l.find(std::string("\"") + t + "\"") != std::string::npos;
+                                }),
                   1)
             << t;
     }
@@ -292,8 +294,8 @@ TEST_F(Headings, CornerEdgesAndSizing) {
     corner.mouse_move({10, 5}, 0, false);
     corner.left_down({10, 5}, 0);
     corner.left_up({10, 5});
-    EXPECT_EQ(grid.log, (std::vector<std::string>{"corner down 1", "side 70", "corner up 1", "corner down 0",
-                                                  "corner up 0"}));
+    EXPECT_EQ(grid.log,
+              (std::vector<std::string>{"corner down 1", "side 70", "corner up 1", "corner down 0", "corner up 0"}));
 }
 
 TEST_F(Headings, EditorsOpenOverHeadingCells) {
@@ -360,12 +362,13 @@ TEST_F(Headings, JoinedHeadingCellsAreDrawnOnceOverTheirBlock) {
         std::int32_t col, row;
         fw::Rc want;
     };
-    const Case cases[] = {{true, 0, -2, {0, 0, 150, 20}},  {true, 1, -2, {0, 0, 150, 20}},
+    const Case cases[] = {{true, 0, -2, {0, 0, 150, 20}},   {true, 1, -2, {0, 0, 150, 20}},
                           {true, 1, -1, {75, 20, 150, 40}}, {false, -1, 0, {0, 0, 40, 40}},
                           {false, -1, 1, {0, 0, 40, 40}},   {false, -1, 2, {0, 40, 40, 60}}};
     for (const Case& c : cases) {
         fw::Rc r{};
-        ASSERT_EQ(c.top ? grid.top_heading().cell_rect(c.col, c.row, r) : grid.side_heading().cell_rect(c.col, c.row, r),
+        ASSERT_EQ(c.top ? grid.top_heading().cell_rect(c.col, c.row, r)
+                        : grid.side_heading().cell_rect(c.col, c.row, r),
                   GRID_OK);
         EXPECT_EQ(r, c.want) << c.col << "," << c.row;
     }
@@ -390,7 +393,7 @@ TEST_F(Headings, JoinedHeadingCellsAreDrawnOnceOverTheirBlock) {
 TEST(HeadingsHostile, JoinsThatLeaveTheHeadingsJoinNothing) {
     struct Source : GridDataSource {
         int get_cell(std::int32_t col, std::int32_t row, GridCell& cell) override {
-            if (row == -1 && col == 0) cell.set_join(0, -30, 0);   // back to a row above the headings
+            if (row == -1 && col == 0) cell.set_join(0, -30, 0);  // back to a row above the headings
             if (row == -31) cell.set_join(1, 30, 0);              // which claims the block
             if (col == -1 && row == 2) cell.set_join(0, 0, -9);   // left of the side columns
             if (col == -10) cell.set_join(1, 0, 9);
@@ -434,10 +437,10 @@ TEST(GridHelp, EachPartNamesItsCell) {
         fw::Pt p;
         const char* want;
     };
-    const Case cases[] = {{kSectionCells, {80, 25}, "1,1 1"},  {kSectionCells, {390, 5}, "-1,-1 1"},
-                          {kSectionTop, {80, 5}, "1,-1 2"},    {kSectionSide, {5, 45}, "-1,2 3"},
-                          {kSectionCorner, {5, 5}, "0,0 4"},   {kSectionHScroll, {3, 3}, "2,3 5"},
-                          {kSectionVScroll, {3, 3}, "2,3 6"},  {kSectionTabs, {3, 3}, "2,3 7"}};
+    const Case cases[] = {{kSectionCells, {80, 25}, "1,1 1"}, {kSectionCells, {390, 5}, "-1,-1 1"},
+                          {kSectionTop, {80, 5}, "1,-1 2"},   {kSectionSide, {5, 45}, "-1,2 3"},
+                          {kSectionCorner, {5, 5}, "0,0 4"},  {kSectionHScroll, {3, 3}, "2,3 5"},
+                          {kSectionVScroll, {3, 3}, "2,3 6"}, {kSectionTabs, {3, 3}, "2,3 7"}};
     for (const Case& c : cases) {
         grid.log.clear();
         EXPECT_EQ(grid.help_at(c.section, c.p), 42);

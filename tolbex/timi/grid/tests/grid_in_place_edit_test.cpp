@@ -94,11 +94,11 @@ TEST(GridInPlaceEdit, MaskedTypingChecksTheMaskBeforeTheHooks) {
     EXPECT_FALSE(r.type);
     EXPECT_EQ(asked, 2);
     EXPECT_FALSE(grid_masked_edit_char(mask, 1, '5', 0, 0, {}, refuse).type);
-    EXPECT_FALSE(grid_masked_edit_char(mask, 1, '5', 0, 0, {}, to_letter).type);  // changed into a misfit
+    EXPECT_FALSE(grid_masked_edit_char(mask, 1, '5', 0, 0, {}, to_letter).type);                // changed into a misfit
     EXPECT_FALSE(grid_masked_edit_char(mask, 4, kGridKeyBackspace, 0, 0, {}, to_letter).type);  // past the end
     EXPECT_TRUE(grid_masked_edit_char(mask, 4, kGridKeyBackspace, 0, 0, {}, {}).type);
     EXPECT_TRUE(grid_masked_edit_char(GridMask(), 0, 'x', 0, 0, {}, to_letter).type);  // mask off
-    EXPECT_FALSE(grid_masked_edit_char(mask, 1, 0x1234, 0, 0, {}, {}).type);   // no single byte
+    EXPECT_FALSE(grid_masked_edit_char(mask, 1, 0x1234, 0, 0, {}, {}).type);           // no single byte
 }
 
 }  // namespace

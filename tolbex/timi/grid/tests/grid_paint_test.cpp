@@ -18,8 +18,8 @@ std::vector<std::string> lines_with(const fw::RecordingDrawContext& dc, const st
 }
 
 // One cell drawn by its type into a fresh recording.
-std::vector<std::string> draw_one(GridCtrl& grid, const GridCell& cell, fw::Rc rect, int selected = 0,
-                                  int current = 0, std::int32_t col = 0, std::int32_t row = 0) {
+std::vector<std::string> draw_one(GridCtrl& grid, const GridCell& cell, fw::Rc rect, int selected = 0, int current = 0,
+                                  std::int32_t col = 0, std::int32_t row = 0) {
     fw::RecordingDrawContext dc;
     GridCell c = cell;
     grid.get_cell_type(cell.get_cell_type())->draw(dc, rect, col, row, c, selected, current);
@@ -324,7 +324,9 @@ TEST(GridPaint, ShortTablesFillTheBlankAndOverflowRunsIntoEmptyCells) {
     const auto texts = lines_with(dc, "text ");
     // The long text is drawn in its own cell and again, clipped, in the two empty cells beside it.
     EXPECT_EQ(std::count(texts.begin(), texts.end(), "text (4,1) \"a text longer than its column\""), 3);
-    EXPECT_EQ(std::count_if(texts.begin(), texts.end(), [](const std::string& t) { return t.find("right") != std::string::npos; }), 1);
+    EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
+                            [](const std::string& t) { return t.find("right") != std::string::npos; }),
+              1);
     EXPECT_FALSE(lines_with(dc, "fillrect (225,0,360,180)").empty());
     EXPECT_FALSE(lines_with(dc, "fillrect (0,40,360,180)").empty());
 }

@@ -42,8 +42,8 @@ TEST(GridScrollBar, VerticalRangesAndPositions) {
         {vsheet(80, 10, 0, 2), {2, 99, 20, 10}},  // range starts at the locked rows
         {vsheet(80, 0, 0, 2), {2, 99, 20, 2}},
         {vsheet(1000, 1000), {0, 1019, 20, 1000}},
-        {vsheet(5000, 2500), {0, 1000, 1, 500}},   // scaled onto 1000 positions
-        {vsheet(5000, 2500, 2), {0, 2, 0, 1}},     // mode 2: three positions, thumb in the middle
+        {vsheet(5000, 2500), {0, 1000, 1, 500}},  // scaled onto 1000 positions
+        {vsheet(5000, 2500, 2), {0, 2, 0, 1}},    // mode 2: three positions, thumb in the middle
         {vsheet(80, 10, 2), {0, 2, 0, 1}},
         {zero_height, {0, 409, 400, 3}},
         {huge, {0, 1000, 1, 999}},

@@ -25,8 +25,8 @@ TEST(GridTabBar, LayoutAndHitTesting) {
     EXPECT_EQ(three_tabs({0, 0, 300, 17}).largest_offset(), 0);  // all tabs fit
     GridTabBar bar = three_tabs({0, 0, 200, 17});
     EXPECT_EQ(bar.largest_offset(), 94);  // 34 - 200 + 240, plus 20
-    const std::pair<std::int32_t, std::int32_t> hits[] = {{33, -1}, {34, 0}, {95, 0}, {96, 1}, {175, 1},
-                                                          {176, 2}, {275, 2}, {276, -1}};
+    const std::pair<std::int32_t, std::int32_t> hits[] = {{33, -1}, {34, 0},  {95, 0},  {96, 1},
+                                                          {175, 1}, {176, 2}, {275, 2}, {276, -1}};
     for (auto [x, tab] : hits) EXPECT_EQ(bar.tab_at(x), tab) << x;
 }
 
@@ -37,7 +37,7 @@ TEST(GridTabBar, ChoosingScrollsTheTabIntoView) {
     EXPECT_EQ(bar.current(), 2u);
     EXPECT_EQ(bar.offset(), 93);  // right edge 274 + 19 beyond 200
     EXPECT_EQ(bar.choose_at(-50, client), 10);
-    EXPECT_EQ(bar.offset(), 0);   // not below 0
+    EXPECT_EQ(bar.offset(), 0);  // not below 0
     EXPECT_EQ(bar.choose_at(500, client), std::nullopt);
     EXPECT_EQ(bar.current(), 0u);
 

@@ -71,9 +71,7 @@ public:
     void on_sh_lclicked(std::int32_t c, std::int32_t r, bool down, const fw::Rc&, fw::Pt, int) override {
         log.push_back(std::string("side ") + (down ? "down " : "up ") + std::to_string(c) + "," + std::to_string(r));
     }
-    void on_paint_section(fw::DrawContext&, int section) override {
-        log.push_back("paint " + std::to_string(section));
-    }
+    void on_paint_section(fw::DrawContext&, int section) override { log.push_back("paint " + std::to_string(section)); }
     void on_corner_lclicked(bool down, const fw::Rc&, fw::Pt, int sized) override {
         log.push_back(std::string("corner ") + (down ? "down " : "up ") + std::to_string(sized));
     }
