@@ -151,8 +151,9 @@ TimiPrintColumns timi_print_columns(fw::DrawContext& dc, const fw::Font& head, c
 }
 
 TimiTablePrinter::PageLayout TimiTablePrinter::make_layout(fw::DrawContext& dc, int dpi_y, int page_w) const {
-    PageLayout l{
-        dpi_y, page_w, timi_device_font(settings_.head_font, dpi_y), timi_device_font(settings_.body_font, dpi_y), {}};
+    const fw::Font head = timi_device_font(settings_.head_font, dpi_y);
+    const fw::Font body = timi_device_font(settings_.body_font, dpi_y);
+    PageLayout l{dpi_y, page_w, head, body, {}};
     l.cols = timi_print_columns(dc, l.head, l.body);
     // A table wider than the page (a wide substitute for the narrow face, portrait, large fonts)
     // would lose its right-hand columns: both fonts shrink until all 22 fit.
