@@ -128,11 +128,10 @@ constexpr int kChangePatMode = 12;
 std::optional<int> recording_length_limit() {
     const char* v = std::getenv("VOND_RECLEN_LIMIT");
     if (!v || !*v) return std::nullopt;
-    char* end = nullptr;
-    errno = 0;
-    const long n = std::strtol(v, &end, 10);
-    if (errno != 0 || *end != '\0' || n < 1 || n > std::numeric_limits<int>::max()) return std::nullopt;
-    return static_cast<int>(n);
+    const std::string_view text(v);
+    const ParsedInteger n = parse_integer(text, 1, INT32_MAX);
+    if (!n.whole(text.size())) return std::nullopt;
+    return static_cast<int>(n.value);
 }
 
 }  // namespace

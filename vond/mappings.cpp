@@ -15,6 +15,7 @@
 #include "platform/paths.h"
 #include "vond/card_format.h"
 #include "vond/messages.h"
+#include "common/text.h"
 
 namespace tv::vond {
 
@@ -144,7 +145,7 @@ bool fill_mappings_from_folder(const std::string& folder, int skip_hours, int du
                 line.clear();
                 while ((c = std::fgetc(f.get())) != EOF && c != '\n') line.push_back(static_cast<char>(c));
                 if (c == EOF && line.empty()) break;
-                const std::int64_t t = std::strtoll(line.c_str(), nullptr, 10) - skip_s;
+                const std::int64_t t = parse_integer(line, INT64_MIN, INT64_MAX).value - skip_s;
                 // Room for 4,096 times: later lines are left out.
                 if (t >= 0 && t < dur_s && ev[0] < static_cast<std::int32_t>(kCardPatientEventSlots)) {
                     ev[1 + ev[0]] = static_cast<std::int32_t>(t);

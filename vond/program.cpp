@@ -342,7 +342,7 @@ private:
 
 int Program::run() {
     default_drive_ = static_cast<char>(reg_get_dword(HKEY_CURRENT_USER, kProfileKey, "Default Drive", 63));
-    if (const char* cal = std::getenv("VOND_CAL")) disk_.set_calibration(std::atoi(cal));
+    if (const char* cal = std::getenv("VOND_CAL")) disk_.set_calibration(static_cast<int>(parse_integer(cal).value));
     auto& s = disk_.settings();
     if (cl_.calibration >= 0) disk_.set_calibration(cl_.calibration);
     s.resolution = cl_.resolution;

@@ -120,15 +120,12 @@ void tell_store_failure(bool interactive, int result, const std::string& refusal
 
 // A whole decimal number with optional sign and surrounding blanks.
 bool parse_whole_number(const std::string& text, std::int64_t& value) {
-    const char* p = text.c_str();
-    while (is_space_char(*p)) ++p;
-    char* end = nullptr;
-    errno = 0;
-    const long long v = std::strtoll(p, &end, 10);
-    if (end == p || errno == ERANGE) return false;
-    while (is_space_char(*end)) ++end;
-    if (*end != '\0') return false;
-    value = v;
+    const ParsedInteger n = parse_integer(text, INT64_MIN, INT64_MAX);
+    if (!n.ok() || n.value == INT64_MIN || n.value == INT64_MAX) return false;  // beyond what is kept
+    std::size_t end = n.end;
+    while (end < text.size() && is_space_char(text[end])) ++end;
+    if (end != text.size()) return false;
+    value = n.value;
     return true;
 }
 

@@ -153,7 +153,7 @@ ChooseArchiveDialogRules::ChooseArchiveDialogRules(bool mail_mode, const std::st
         const std::string mail = get_profile_string("Archives", "Mail Archive", "");
         if (!mail.empty() && has_group_index(mail)) {
             add_folder(mail);
-            preselect = std::atoi(get_profile_string("Archives", "Mail Index", "0").c_str());
+            preselect = static_cast<int>(parse_integer(get_profile_string("Archives", "Mail Index", "0")).value);
         }
     }
     ArchiveConfigList config;

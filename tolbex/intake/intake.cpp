@@ -915,7 +915,7 @@ int compress_cf_command(const std::string& folder, const std::string& profile, c
     request.folder = folder;
     request.skip_dialog = skip_dialog;
     if (const int code = request.read_patient_details(profile)) return code;
-    request.level = std::atoi(level_text.c_str());
+    request.level = static_cast<int>(parse_integer(level_text).value);
     if (request.level != 0 && request.level != 2 && request.level != 3 && request.level != 4) return 2;
     if (analysis_system_running()) {
         show_error(kAnalysisRunningCefText);

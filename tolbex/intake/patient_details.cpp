@@ -29,9 +29,9 @@ bool parse_dialog_date(const std::string& text, int order, DialogDate& date) {
     for (const std::string& p : parts)
         if (p.empty() || p.size() > 4) return false;
     if (parts[year_at].size() != 4) return false;
-    date.year = std::atoi(parts[year_at].c_str());
-    date.month = std::atoi(parts[month_at].c_str());
-    date.day = std::atoi(parts[day_at].c_str());
+    date.year = static_cast<int>(parse_integer(parts[year_at]).value);
+    date.month = static_cast<int>(parse_integer(parts[month_at]).value);
+    date.day = static_cast<int>(parse_integer(parts[day_at]).value);
     return date.day >= 1 && date.day <= 31 && date.month >= 1 && date.month <= 12 && date.year >= 1800 &&
            date.year <= 3000;
 }

@@ -50,7 +50,7 @@ std::optional<MailOptions> parse_mail_options(const std::string& text) {
         group.caption = lines[i + 1];
         group.lead_in = none_is_empty(lines[i + 2]);
         group.alternative = none_is_empty(lines[i + 3]);
-        group.column = std::clamp(std::atoi(lines[i + 4].c_str()) - 1, 0, kMailOptionColumns - 1);
+        group.column = std::clamp(static_cast<int>(parse_integer(lines[i + 4]).value) - 1, 0, kMailOptionColumns - 1);
         i += 5;
         while (true) {
             if (i >= lines.size()) return std::nullopt;

@@ -5,6 +5,7 @@
 
 #include "common/registry.h"
 #include "tolbex/mail/mail_transport.h"
+#include "common/text.h"
 
 namespace tv::menu {
 
@@ -111,7 +112,7 @@ bool is_mail_configured() {
     static constexpr const char* kMissing = "\x01";
     const std::string text = reg_get_string(HKEY_CURRENT_USER, kKey, "MAPI", kMissing);
     if (text == kMissing) return SendmailTransport(mail_send_command()).is_available();
-    return std::strtol(text.c_str(), nullptr, 10) != 0;
+    return parse_integer(text).value != 0;
 }
 
 }  // namespace tv::menu

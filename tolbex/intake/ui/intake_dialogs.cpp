@@ -292,7 +292,7 @@ void install_intake_commands(fw::CommandTarget& target, AuditTrail* audit, std::
     set_merivale_action([mail](const std::vector<std::string>& operands) {
         CustomerExport customer;
         for (std::size_t k = 0; k < 6 && k < operands.size(); ++k) customer.texts[k] = operands[k];
-        customer.number = operands.size() > 6 ? std::atoi(operands[6].c_str()) : 0;
+        customer.number = operands.size() > 6 ? static_cast<int>(parse_integer(operands[6]).value) : 0;
         card_intake(0, mail(), &customer);
         return 0;
     });
