@@ -847,6 +847,10 @@ bool delete_folder_tree(const std::string& folder, bool recurse, bool clear_attr
     return false;
 }
 
+TempFolder::~TempFolder() {
+    if (!path_.empty()) delete_folder_tree(path_, true, true);
+}
+
 FolderRemover::~FolderRemover() {
     if (!folder_.empty()) delete_folder_tree(folder_, recurse_, clear_);
 }

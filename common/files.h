@@ -168,6 +168,20 @@ std::string create_temp_folder(const std::string& extension);
 // name, a link and another user's folder are left alone. The number deleted.
 int remove_stale_temp_folders();
 
+// A fresh folder of its own in the temporary folder (create_temp_folder), deleted with all it holds
+// when it goes out of scope. path() is empty when it could not be made (errno then says why).
+class TempFolder {
+public:
+    TempFolder() : path_(create_temp_folder()) {}
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
 // Deletes a folder when it goes out of scope.
 class FolderRemover {
 public:

@@ -191,9 +191,9 @@ ChildEnd run_child_output(const std::vector<std::string>& argv, std::string& sai
                           std::size_t max_bytes) {
     said.clear();
     // A private folder: nobody else can put a file or a link where the output goes.
-    const std::string folder = create_temp_folder();
+    const TempFolder temp;
+    const std::string& folder = temp.path();
     if (folder.empty()) return {};
-    FolderRemover remover(folder, true, false);
     platform::ChildIo io(platform::Stdin::Null);
     io.output_file = join_path(folder, "output.txt");
     const ChildEnd end = run_child(argv, pumping, io);

@@ -521,6 +521,21 @@ TEST_F(FilesTreeTest, DeletesTheTreeButNeverFollowsLinks) {
     EXPECT_TRUE(fs::exists(work_ + "/plain"));
 }
 
+TEST_F(FilesTreeTest, ATemporaryFolderIsFreshAndGoesWithAllItHolds) {
+    std::string kept;
+    {
+        const tv::TempFolder a, b;
+        ASSERT_FALSE(a.path().empty());
+        EXPECT_NE(a.path(), b.path());
+        EXPECT_TRUE(fs::is_empty(a.path()));
+        fs::create_directories(a.path() + "sub");
+        write(a.path() + "sub/f", "x");
+        tv::set_read_only(a.path() + "sub/f");
+        kept = a.path();
+    }
+    EXPECT_FALSE(fs::exists(kept));
+}
+
 TEST_F(FilesTreeTest, HiddenEntriesNeverKeepAReportFolder) {
     std::string outside = root_ + "/outside";
     fs::create_directories(outside + "/.d");

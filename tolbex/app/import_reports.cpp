@@ -233,7 +233,8 @@ int import_transfer_file(const std::string& transfer_file, const std::string& ar
                          std::string* stored_folder) {
     // A fresh folder of its own: nothing that other programs leave in the shared temporary
     // folder can slip into the stored report.
-    const std::string folder = create_temp_folder();
+    const TempFolder temp;
+    const std::string& folder = temp.path();
     if (folder.empty()) {
         tell(interactive,
              "The temporary folder used to hold the uncompressed report files could not be created.\nYour disk "
@@ -241,7 +242,6 @@ int import_transfer_file(const std::string& transfer_file, const std::string& ar
              "Unable to Create Temporary Folder");
         return kImportNoTempFolder;
     }
-    FolderRemover remover(folder, true, false);
 
     ImportWait wait(interactive, true);
     std::string notice;

@@ -34,21 +34,6 @@ MailWindowing& windowing() {
 
 std::shared_ptr<void> wait_for(const std::string& text) { return windowing().wait ? windowing().wait(text) : nullptr; }
 
-// Removes the operation's transfer files (and REPINFO.TXT) on every way out.
-class TransferFolder {
-public:
-    TransferFolder() : path_(create_temp_folder()) {}
-    ~TransferFolder() {
-        if (!path_.empty()) delete_folder_tree(path_, true, false);
-    }
-    TransferFolder(const TransferFolder&) = delete;
-    TransferFolder& operator=(const TransferFolder&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
 // The transport of the services, or the configured send command.
 class TransportChoice {
 public:
@@ -233,7 +218,7 @@ int mail_reports(const std::vector<MailReportEntry>& reports, const MailServices
     if (int r = prepare_mail(services, transport, options_text); r != kMailDone) return r;
 
     auto compressing = wait_for("Compressing Report Files\nPlease Wait.");
-    TransferFolder temp;
+    TempFolder temp;
     if (temp.path().empty()) {
         compressing.reset();
         ui().message_box("The compressed copy of the report could not be created.", "File Compression Error",

@@ -17,21 +17,6 @@ namespace {
 constexpr std::size_t kMaxCommandMessage = 2000;
 constexpr std::size_t kCommandOutputRead = 64 * 1024;
 
-// A private folder for the message and the command's output, removed on every path.
-class WorkFolder {
-public:
-    WorkFolder() : path_(create_temp_folder()) {}
-    ~WorkFolder() {
-        if (!path_.empty()) delete_folder_tree(path_, true, false);
-    }
-    WorkFolder(const WorkFolder&) = delete;
-    WorkFolder& operator=(const WorkFolder&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
 std::string trimmed(std::string text) {
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
     std::size_t start = 0;
@@ -96,7 +81,7 @@ MailDeliveryResult SendmailTransport::deliver(const std::string& message) {
         result.message = "The mail command \"" + (argv_.empty() ? std::string() : argv_[0]) + "\" cannot be found.";
         return result;
     }
-    WorkFolder work;
+    TempFolder work;
     if (work.path().empty()) {
         result.message = "No temporary folder could be made for the message.";
         return result;

@@ -260,9 +260,9 @@ Result<std::string> sign_and_store_report(SignatureRecord record, const std::str
     // No report is stored with a signature that would not verify here.
     if (const std::string why = signing_refusal(record.certificate, now); !why.empty())
         return fail(kErrUntrusted, with_text(kNotForSigningText, why));
-    std::string scratch = create_temp_folder();
+    const TempFolder scratch_folder;
+    const std::string& scratch = scratch_folder.path();
     if (scratch.empty()) return file_error("temporary folder", errno);
-    FolderRemover remove_scratch(scratch, true, true);
     record.signing_time = ole_date_from_time(now);
     record.signing_time_status = kTimeValid;
     const std::string output = scratch + kSignedFileName;

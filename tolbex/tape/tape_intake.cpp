@@ -137,12 +137,12 @@ TapeIntakeResult create_cef_from_tape(int destination, const TapeIntakeSteps& st
     if (!steps.choose_options || !steps.choose_options(options, for_mail)) return TapeIntakeResult::stopped;
 
     // Declared first so that it goes last: the folder outlives nothing that writes into it.
-    const std::string intake_folder = create_temp_folder();
+    const TempFolder intake;
+    const std::string& intake_folder = intake.path();
     if (intake_folder.empty()) {
         show_error(format_string(kTempFolderFailedText, get_temp_folder().c_str()));
         return TapeIntakeResult::failed;
     }
-    FolderRemover remove_intake(intake_folder, true, true);
     TapeMappings mappings;
     if (!mappings.all_mapped()) {
         show_error(kMappingsFailedText);

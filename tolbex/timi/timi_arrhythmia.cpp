@@ -225,13 +225,12 @@ bool TimiArrhData::write_timi_arrh_summary(const std::string& path) const {
 bool TimiArrhData::save_timi_arrh_summary() {
     stored_folder_.clear();
     const std::int64_t report_time = platform::system().now();
-    std::string temp = create_temp_folder();
-    if (temp.empty()) {
+    const TempFolder temp_folder;  // removed on every path
+    if (temp_folder.path().empty()) {
         show(format_resource_string(kStrTimiArrhWriteError, std::strerror(errno ? errno : EIO)));
         return false;
     }
-    temp = platform::strip_trailing_slashes(std::move(temp));
-    FolderRemover remove_temp(temp, true, false);  // on every path
+    const std::string temp = platform::strip_trailing_slashes(temp_folder.path());
 
     const std::string file = join_path(temp, kTimiArrhythmiaFileName);
     if (!write_timi_arrh_summary(file)) return false;  // never store a missing or partial file
