@@ -336,6 +336,8 @@ TEST_F(StoreFolderTest, AConversionBesideAStoppedCheckWaitsOrFails) {
     for (int attempt = 0; attempt < 300 && !caught; ++attempt) {
         const pid_t check = ::fork();
         if (check == 0) {
+            // A group of its own: stopped in ours, it would be hung up when ours is left orphaned.
+            ::setpgid(0, 0);
             const int devnull = ::open("/dev/null", O_RDWR);
             ::dup2(devnull, 0);
             ::dup2(devnull, 1);
