@@ -122,8 +122,16 @@ std::string get_log_dll_path() {
     return existing_file(reg_get_string(HKEY_LOCAL_MACHINE, kLogKey, "DLL Install Path", ""));
 }
 
+std::string get_private_parts_folder() {
+    const std::string own = get_module_folder();
+    if (own.empty()) return {};
+    return join_path(join_path(get_path_folder(own), "lib"), "torvane");
+}
+
 std::string find_szip_path() {
     std::string found = existing_program(join_path(get_module_folder(), "szip.exe"));
+    // An installed program never needs to copy the compressor anywhere: its package ships it here.
+    if (found.empty()) found = existing_program(join_path(get_private_parts_folder(), "szip.exe"));
     if (found.empty()) found = existing_program(reg_get_string(HKEY_LOCAL_MACHINE, kSzipKey, "Install Path", ""));
     if (found.empty()) {
         found = platform::resolve_program("szip.exe");

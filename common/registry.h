@@ -58,8 +58,11 @@ std::string find_main_program_path();
 std::string get_card_program_path();
 // The event-log message file's "DLL Install Path" when that file exists; else empty.
 std::string get_log_dll_path();
-// The outside compressor: beside the running program, its "Install Path", along PATH, beside the
-// main program, beside the card program. Empty when none exists.
+// The folder of the private programs and data an installation keeps beside its programs' folder:
+// <prefix>/lib/torvane for a program in <prefix>/bin. Empty when the running program is unknown.
+std::string get_private_parts_folder();
+// The outside compressor: beside the running program, in its private parts folder, its "Install
+// Path", along PATH, beside the main program, beside the card program. Empty when none exists.
 std::string find_szip_path();
 
 // Chooses the user-interface language from the per-application and common language keys (user

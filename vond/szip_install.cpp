@@ -32,7 +32,11 @@ bool load_resource(const std::string& resources, const char* name, std::string& 
 
 }  // namespace
 
-std::string szip_resource_folder() { return join_path(get_module_folder(), "resources"); }
+std::string szip_resource_folder() {
+    // A build keeps them beside the program; an installation among its private parts.
+    const std::string beside = join_path(get_module_folder(), "resources");
+    return folder_exists(beside) ? beside : get_private_parts_folder();
+}
 
 std::string get_program_files_folder() {
     std::string v = reg_get_string(HKEY_LOCAL_MACHINE, kWindowsKey, "ProgramFilesDir", "");

@@ -9,7 +9,8 @@ namespace tv::vond {
 inline constexpr const char* kSzipResourceName = "szip";
 inline constexpr const char* kSzipReadmeResourceName = "szip.readme.txt";
 
-// <vond's folder>/resources.
+// <vond's folder>/resources when it is there (a build); else the private parts folder the package
+// installs the compressor into.
 std::string szip_resource_folder();
 // HKLM "SOFTWARE\Microsoft\Windows\CurrentVersion" "ProgramFilesDir"; when it is not set,
 // <machine_dir>/Program Files, the stand-in for the Windows program-files folder.

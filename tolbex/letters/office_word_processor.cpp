@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/files.h"
+#include "common/registry.h"
 #include "common/runner.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
@@ -228,8 +229,10 @@ public:
 
 std::string letter_helper_path() {
     if (const char* env = std::getenv("TV_LETTER_HELPER"); env && *env) return file_exists(env) ? env : "";
-    const std::string beside = join_path(get_module_folder(), "letter_helper.py");
-    if (file_exists(beside)) return beside;
+    for (const std::string& folder : {get_module_folder(), get_private_parts_folder()}) {
+        const std::string beside = join_path(folder, "letter_helper.py");
+        if (file_exists(beside)) return beside;
+    }
     const std::string source = TV_LETTER_HELPER_SOURCE;
     return !source.empty() && file_exists(source) ? source : "";
 }

@@ -11,8 +11,8 @@
 
 namespace tv::letters {
 
-// The helper script: $TV_LETTER_HELPER, else letter_helper.py beside the program, else the
-// copy in the source tree this program was built from. Empty when none exists.
+// The helper script: $TV_LETTER_HELPER, else letter_helper.py beside the program or among its
+// installed private parts (get_private_parts_folder), else the copy in the source tree this program was built from. Empty when none exists.
 std::string letter_helper_path();
 
 // Whether the office can be tried at all: helper script, python3 with UNO, soffice on PATH.

@@ -83,4 +83,18 @@ TEST_F(SzipInstallTest, VondInstallsItsShippedCompressorAtStartUp) {
     EXPECT_EQ(install_path(), (installed() / "szip").string());
 }
 
+TEST_F(SzipInstallTest, InstalledVondFindsThePackagedCompressorAndWritesNothing) {
+    // The package's layout: vond in <prefix>/bin, the compressor in <prefix>/lib/torvane.
+    const fs::path prefix = t / "usr";
+    fs::create_directories(prefix / "bin");
+    fs::create_directories(prefix / "lib" / "torvane");
+    fs::copy_file(program, prefix / "bin" / "vond");
+    write_text(prefix / "lib" / "torvane" / "szip", "#!/bin/sh\nexit 0\n");
+    fs::permissions(prefix / "lib" / "torvane" / "szip", fs::perms::owner_all);
+    program = (prefix / "bin" / "vond").string();
+    EXPECT_EQ(run({"/bogus"}).code, 100);
+    EXPECT_FALSE(fs::exists(installed()));
+    EXPECT_EQ(install_path(), "");
+}
+
 }  // namespace

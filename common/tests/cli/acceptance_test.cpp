@@ -222,6 +222,15 @@ TEST_F(Acceptance, RegistryLanguageRootsFileTypesAndCompressorSearch) {
     ASSERT_TRUE(reg->set(tv::platform::RegRoot::LocalMachine, "Software\\Torvane Medical\\SZIP", "Install Path",
                          tv::platform::RegValue::string(installed)));
     EXPECT_EQ(run("PATH=" + quote(bin) + ":/usr/bin:/bin " + cli("find-szip")).out, installed + "\n");
+    // A program installed in <prefix>/bin finds the compressor its package keeps among the private
+    // parts, before whatever the registry names; nothing has to be copied where it runs.
+    const std::string prefix = root_ + "/usr";
+    fs::create_directories(prefix + "/bin");
+    fs::copy_file(kCli, prefix + "/bin/tvcommon_cli");
+    const std::string own = prefix + "/lib/torvane/szip";
+    write_bytes(own, "#!/bin/sh\nexit 0\n");
+    ::chmod(own.c_str(), 0755);
+    EXPECT_EQ(run("PATH=/usr/bin:/bin " + quote(prefix + "/bin/tvcommon_cli") + " find-szip").out, own + "\n");
 }
 
 TEST_F(Acceptance, TemporaryFoldersUniqueNamesFinderAndChecksums) {
