@@ -5,7 +5,7 @@
 set -uo pipefail
 src=$1
 build=$(cd "$2" && pwd)
-programs=" tolbex vond KELMOTH BRACKMOR deck-sim tapegen tvdemo analysis-peer szip crashwriter grid-demo "
+programs=" tolbex vond KELMOTH BRACKMOR torvane-site deck-sim tapegen tvdemo analysis-peer szip crashwriter grid-demo "
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
