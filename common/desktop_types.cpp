@@ -1,5 +1,6 @@
 #include "common/desktop_types.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
@@ -103,6 +104,35 @@ std::string desktop_entry(const DesktopOpener& opener) {
     for (const DesktopFileType& t : opener.types) types += t.mime_type + ";";
     return "[Desktop Entry]\nType=Application\nName=" + opener.name + "\nExec=" + exec + "%f\nMimeType=" + types +
            "\nNoDisplay=true\nTerminal=false\n";
+}
+
+bool desktop_reads_data_folder(const std::string& share) {
+    const char* dirs = std::getenv("XDG_DATA_DIRS");
+    const std::string list = dirs && *dirs ? dirs : "/usr/local/share:/usr/share";
+    auto bare = [](std::string s) {
+        while (s.size() > 1 && s.back() == '/') s.pop_back();
+        return s;
+    };
+    std::size_t from = 0;
+    while (from <= list.size()) {
+        const std::size_t to = std::min(list.find(':', from), list.size());
+        if (bare(list.substr(from, to - from)) == bare(share)) return true;
+        from = to + 1;
+    }
+    return false;
+}
+
+DesktopRegistration adopt_installed_opener(const DesktopOpener& opener) {
+    if (!desktop_session() || platform::resolve_program("xdg-mime").empty()) return DesktopRegistration::NoDesktop;
+    DesktopRegistration result = DesktopRegistration::Current;
+    for (const DesktopFileType& t : opener.types) {
+        std::string current;
+        if (!ran({"xdg-mime", "query", "default", t.mime_type}, &current)) return DesktopRegistration::Failed;
+        if (!current.empty()) continue;
+        if (!ran({"xdg-mime", "default", opener.entry_id, t.mime_type})) return DesktopRegistration::Failed;
+        result = DesktopRegistration::Written;
+    }
+    return result;
 }
 
 DesktopRegistration register_desktop_opener(const DesktopOpener& opener) {

@@ -38,4 +38,13 @@ std::string desktop_entry(const DesktopOpener& opener);
 // in a desktop session (DISPLAY or WAYLAND_DISPLAY set).
 DesktopRegistration register_desktop_opener(const DesktopOpener& opener);
 
+// Whether the desktop reads entries and types from `share` (a prefix's share folder): it is one
+// of $XDG_DATA_DIRS, or of /usr/local/share and /usr/share when that is unset.
+bool desktop_reads_data_folder(const std::string& share);
+// Makes the entry an installation put where the desktop finds it (`opener.entry_id`) the default
+// of each of the types that has none, writing no entry or type of this user's: when the
+// installation goes, so does the entry, and the desktop passes over a default that names no
+// entry. Written when a default was set, Current when each type had one; only in a session.
+DesktopRegistration adopt_installed_opener(const DesktopOpener& opener);
+
 }  // namespace tv

@@ -2,6 +2,7 @@
 # What the desktop makes of received reports, asked through its own tools (xdg-mime), in folders
 # of the test's own: as installed (component programs) and as tolbex registers them for a user at
 # start. .TVZ and .CEF in either case are our types and open with tolbex "/mail" and the file.
+# Only an installed tolbex, or one asked by TV_REGISTER_FILE_TYPES=1, changes the user's openers.
 # Usage: desktop_test.sh BUILD_DIR
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -50,13 +51,23 @@ export XDG_DATA_DIRS=$prefix/share
 for entry in torvane-tolbex torvane-tolbex-mail; do
     check "$entry.desktop is valid" "" "$(desktop-file-validate "$prefix/share/applications/$entry.desktop" 2>&1)"
 done
-check "menu entry" "Exec=$prefix/bin/tolbex Icon=torvane-tolbex" \
-      "$(grep -E '^(Exec|Icon)=' "$prefix/share/applications/torvane-tolbex.desktop" | tr '\n' ' ' | sed 's/ $//')"
+check "menu entry" "Exec=\"$prefix/bin/tolbex\" Icon=torvane-tolbex StartupWMClass=Calvera" \
+      "$(grep -E '^(Exec|Icon|StartupWMClass)=' "$prefix/share/applications/torvane-tolbex.desktop" | tr '\n' ' ' |
+         sed 's/ $//')"
 check "icon" "yes" "$([[ -s $prefix/share/icons/hicolor/scalable/apps/torvane-tolbex.svg ]] && echo yes)"
+# A prefix with a blank and a quote starts as well: the program is quoted in every Exec line.
+odd="$work/odd \"prefix\""
+cmake --install "$build" --prefix "$odd" --component programs >"$work/install.log" 2>&1 || cat "$work/install.log"
+for entry in torvane-tolbex torvane-tolbex-mail; do
+    check "$entry.desktop under an odd prefix is valid" "" \
+          "$(desktop-file-validate "$odd/share/applications/$entry.desktop" 2>&1)"
+done
+check "program quoted" "Exec=\"$work/odd \\\\\"prefix\\\\\"/bin/tolbex\" /mail %f" \
+      "$(grep '^Exec=' "$odd/share/applications/torvane-tolbex-mail.desktop")"
 update-mime-database "$prefix/share/mime" && update-desktop-database "$prefix/share/applications"
 check "installed types" "$both" "$(types)"
 for t in $transfer $cef; do
-    check "installed opener of $t" "torvane-tolbex-mail.desktop $prefix/bin/tolbex /mail %f" "$(opener "$t")"
+    check "installed opener of $t" "torvane-tolbex-mail.desktop \"$prefix/bin/tolbex\" /mail %f" "$(opener "$t")"
 done
 
 # Nothing installed: tolbex registers the types for this user at start in a desktop session; a
@@ -73,6 +84,12 @@ start_tolbex() {
 }
 mkdir -p "$work/root"
 start_tolbex
+check "a build's start leaves the user's desktop alone" "no" "$([[ -e $XDG_DATA_HOME ]] && echo yes || echo no)"
+start_tolbex() {
+    DISPLAY=:99 TORVANE_ROOT=$work/root TV_REGISTER_FILE_TYPES=1 "$build/tolbex/tolbex" /find RECORDING_ID X \
+        "$work/none" "$work/found" >"$work/tolbex.log" 2>&1
+}
+start_tolbex
 package=$XDG_DATA_HOME/mime/packages/torvane-reports.xml
 check "types after the start" "$both" "$(types)"
 check "opener of $transfer" "torvane-tolbex-mail.desktop $build/tolbex/tolbex /mail %f" "$(opener $transfer)"
@@ -82,7 +99,34 @@ start_tolbex
 check "a second start leaves the files" "$inode" "$(stat -c %i "$package" 2>/dev/null)"
 # Without a desktop session nothing is written.
 rm -rf "$XDG_DATA_HOME"
-TORVANE_ROOT=$work/root "$build/tolbex/tolbex" /find RECORDING_ID X "$work/none" "$work/found" >/dev/null 2>&1
+TORVANE_ROOT=$work/root TV_REGISTER_FILE_TYPES=1 "$build/tolbex/tolbex" /find RECORDING_ID X "$work/none" \
+    "$work/found" >/dev/null 2>&1
 check "no session, no files" "no" "$([[ -e $XDG_DATA_HOME ]] && echo yes || echo no)"
+
+# The installed program where the desktop reads its installation: the installation's entry becomes
+# the default of a type without one, and nothing of the user's is written beside it; once the
+# installation is gone, no default leads to it.
+rm -rf "$XDG_DATA_HOME" "$XDG_CONFIG_HOME/mimeapps.list"
+export XDG_DATA_DIRS=$prefix/share
+installed_start() {
+    DISPLAY=:99 TORVANE_ROOT=$work/root "$prefix/bin/tolbex" /find RECORDING_ID X "$work/none" "$work/found" \
+        >"$work/tolbex.log" 2>&1
+}
+installed_start
+for t in $transfer $cef; do
+    check "installed program's default for $t" "torvane-tolbex-mail.desktop \"$prefix/bin/tolbex\" /mail %f" \
+          "$(opener "$t")"
+done
+check "no entry of the user's beside the installation's" "no" \
+      "$([[ -e $XDG_DATA_HOME/applications/torvane-tolbex-mail.desktop ]] && echo yes || echo no)"
+mv "$prefix/share/applications/torvane-tolbex-mail.desktop" "$work/removed.desktop"
+update-desktop-database "$prefix/share/applications"
+check "after the removal no default of ours" "" "$(xdg-mime query default $transfer | grep torvane)"
+mv "$work/removed.desktop" "$prefix/share/applications/torvane-tolbex-mail.desktop"
+# An installation the desktop does not read: the user's own entry, its program quoted.
+export XDG_DATA_DIRS=$work/system
+installed_start
+check "user's entry for an unread installation" "torvane-tolbex-mail.desktop $prefix/bin/tolbex /mail %f" \
+      "$(opener $transfer)"
 [[ $failed -eq 0 ]] || cat "$work/tolbex.log"
 exit $failed

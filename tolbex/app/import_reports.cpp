@@ -141,7 +141,18 @@ bool register_report_file_types() {
                          {{kTransferMimeType, "Quorril Report", ".TVZ"},
                           {kCefMimeType, "Compressed Quorril Report", ".CEF"}},
                          "torvane-reports.xml"};
-    if (!opener.command.front().empty()) register_desktop_opener(opener);
+    // Only the installed program (its installation holds the entry) speaks for this account's
+    // desktop; a program run from a build folder leaves the account's openers alone unless
+    // TV_REGISTER_FILE_TYPES=1 asks, so a double-clicked report never opens in a stray build.
+    const std::string program_folder = get_module_folder();
+    const std::string share = join_path(get_path_folder(program_folder), "share");
+    const bool installed =
+        !program_folder.empty() && file_exists(join_path(join_path(share, "applications"), kMailDesktopEntry));
+    const char* asked = std::getenv("TV_REGISTER_FILE_TYPES");
+    if (installed && desktop_reads_data_folder(share))
+        adopt_installed_opener(opener);
+    else if (installed || (asked && std::string(asked) == "1"))
+        register_desktop_opener(opener);
     return tvz && cef;
 }
 

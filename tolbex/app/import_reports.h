@@ -18,8 +18,10 @@ inline constexpr const char* kTransferMimeType = "application/x-torvane-transfer
 inline constexpr const char* kCefMimeType = "application/x-torvane-cef";
 inline constexpr const char* kMailDesktopEntry = "torvane-tolbex-mail.desktop";
 
-// Registers .TVZ and .CEF for this program ("/mail" and the file), in the registry and for this
-// user's desktop session; true when both are in the registry.
+// Registers .TVZ and .CEF for this program ("/mail" and the file), in the registry and, when this
+// is the installed program (or TV_REGISTER_FILE_TYPES=1), for this user's desktop session: the
+// installation's own entry made the default where the desktop sees it, else an entry of the
+// user's. True when both are in the registry.
 bool register_report_file_types();
 
 // store_mailed_cef results (the store-result codes of the command line).
