@@ -26,6 +26,7 @@
 #include "common/files.h"
 #include "common/ui.h"
 #include "framework/qt/message_pump.h"
+#include "framework/qt/program_icon.h"
 #include "framework/qt/qt_ui.h"
 
 namespace {
@@ -81,6 +82,9 @@ int run_with_main_window(int argc, char** argv, std::vector<std::string> args) {
     }
     QApplication qapp(argc, argv);
     QApplication::setApplicationName(tv::kAppName);
+    // The installed menu entry names this application's windows (its StartupWMClass is the
+    // application name, which Qt makes the windows' WM_CLASS).
+    tv::fw::set_program_identity("torvane-tolbex");
     tv::fw::QtUi qt_ui;
     tv::set_ui(&qt_ui);
     StopSignals stop_signals;

@@ -24,6 +24,7 @@
 #include "common/text.h"
 #include "common/ui.h"
 #include "framework/qt/qt_text.h"
+#include "framework/qt/program_icon.h"
 #include "framework/qt/qt_ui.h"
 #include "platform/drives.h"
 #include "platform/fs.h"
@@ -369,6 +370,7 @@ void QtVondWindows::ensure_application(bool install_ui) {
     static char* argv[] = {name, nullptr};
     static QApplication* app = new QApplication(argc, argv);
     (void)app;
+    fw::set_program_identity(nullptr);
     static fw::QtUi qt_ui;
     if (install_ui) set_ui(&qt_ui);
 }

@@ -10,6 +10,7 @@
 #include "common/ui.h"
 #include "framework/qt/application.h"
 #include "framework/qt/frame.h"
+#include "framework/qt/program_icon.h"
 #include "framework/core/menu_model.h"
 #include "framework/core/recent_files.h"
 #include "framework/qt/tests/qt_test_app.h"
@@ -169,6 +170,26 @@ TEST(Documents, SaveModifiedQuestionAndUpdateAllViews) {
     f.scripted.answers = {MsgResult::Yes};
     EXPECT_TRUE(f.app.save_all_modified());
     EXPECT_FALSE(a->is_modified());
+}
+
+TEST(MdiFrame, EveryWindowCarriesTheProgramIcon) {
+    Fixture f;
+    set_program_identity("torvane-tolbex");
+    EXPECT_EQ(QGuiApplication::desktopFileName(), "torvane-tolbex");
+    ASSERT_TRUE(f.app.open_document_file(f.root.root.path() + "/d.grp"));
+    const qint64 icon = QGuiApplication::windowIcon().cacheKey();
+    EXPECT_EQ(f.frame->windowIcon().cacheKey(), icon);
+    EXPECT_EQ(f.frame->child_frames().at(0)->windowIcon().cacheKey(), icon);
+    // The sizes a task bar asks for; from 48 up, the trace's peak shows in the trace's red.
+    for (int size : {16, 32, 48, 256}) {
+        const QImage image = QGuiApplication::windowIcon().pixmap(size, size).toImage();
+        ASSERT_EQ(image.width(), size);
+        EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0) << size;
+        if (size < 48) continue;
+        const QColor peak = image.pixelColor(size * 25 / 48, size * 11 / 48);
+        EXPECT_GT(peak.red(), 120) << size;
+        EXPECT_LT(peak.green(), 90) << size;
+    }
 }
 
 TEST(MdiFrame, CascadeTileAndArrange) {
