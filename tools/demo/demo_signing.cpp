@@ -1,5 +1,7 @@
 #include "tools/demo/demo_signing.h"
 
+#include <sys/stat.h>
+
 #include <memory>
 #include <openssl/bn.h>
 #include <openssl/evp.h>
@@ -103,8 +105,11 @@ Result<signing::Certificate> make_demo_certificate() {
     if (!x) return x.error();
     const std::string trust = platform::trust_store_dir();
     const std::string ca_pem = pem_of(ca->get());
-    if (ca_pem.empty() || !create_folder_path(trust) ||
-        !platform::atomic_write_file(join_path(trust, kDemoAuthorityFile), ca_pem))
+    // The store counts only while nobody but its owner can write it: under an operators' umask of
+    // 002 the folder and file would be made group-writable and ignored.
+    const std::string authority = join_path(trust, kDemoAuthorityFile);
+    if (ca_pem.empty() || !create_folder_path(trust) || ::chmod(trust.c_str(), 0755) != 0 ||
+        !platform::atomic_write_file(authority, ca_pem) || ::chmod(authority.c_str(), 0644) != 0)
         return demo_error("cannot add the demo authority to the trust store");
     signing::Certificate certificate(x->get(), key.get());
     Pkcs12Ptr p12(

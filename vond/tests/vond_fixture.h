@@ -161,8 +161,10 @@ protected:
     // The leak check cannot run under a tracer.
     std::vector<std::string> traced_environment() const {
         std::vector<std::string> env = environment({});
+        bool given = false;
         for (auto& e : env)
-            if (e.rfind("ASAN_OPTIONS=", 0) == 0) e += ":detect_leaks=0";
+            if (e.rfind("ASAN_OPTIONS=", 0) == 0) given = true, e += ":detect_leaks=0";
+        if (!given) env.push_back("ASAN_OPTIONS=detect_leaks=0");
         return env;
     }
 

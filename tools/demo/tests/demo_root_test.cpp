@@ -384,5 +384,22 @@ TEST_F(DemoRootTest, ProgramMakesTheRootOnce) {
     EXPECT_EQ(fs::last_write_time(dev), stamp);
 }
 
+// The README gives operators umask 002; a root made under it or under 022 signs its sample reports
+// with an authority its trust store counts (only the owner may write there).
+TEST_F(DemoRootTest, ProgramMakesAWorkingRootUnderEitherUmask) {
+    for (const char* mask : {"002", "022"}) {
+        SCOPED_TRACE(mask);
+        const std::string own = (t / (std::string("umask") + mask)).string();
+        fs::create_directories(own);
+        const std::string cmd = std::string("umask ") + mask + " && TORVANE_ROOT='" + own + "' '" + TV_DEMO_PROGRAM +
+                                "' > '" + own + ".log' 2>&1";
+        EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        const fs::path trust = fs::path(own) / "trust";
+        EXPECT_EQ(fs::status(trust).permissions() & fs::perms::all, fs::perms(0755));
+        for (const auto& e : fs::directory_iterator(trust))
+            EXPECT_EQ(fs::status(e).permissions() & fs::perms::all, fs::perms(0644)) << e.path();
+    }
+}
+
 }  // namespace
 }  // namespace tv::demo
