@@ -126,6 +126,9 @@ void Dialog::showEvent(QShowEvent* event) {
     if (!initialised_) {
         initialised_ = true;
         on_init_dialog();
+        // The size was taken before the dialog was filled: a box that grew for its texts shows
+        // them whole, unless someone chose the size.
+        if (!testAttribute(Qt::WA_Resized)) adjustSize();
     }
     QDialog::showEvent(event);
 }

@@ -1,7 +1,10 @@
 #include "framework/qt/window_helpers.h"
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -222,6 +225,42 @@ int count_documents() {
         return 0;
     });
     return n;
+}
+
+int long_text_width_cap(const QWidget* box) {
+    const QScreen* screen = box->screen() ? box->screen() : QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry().width() / 2 : 640;
+}
+
+void fit_items_whole(QComboBox* box) {
+    const int cap = long_text_width_cap(box);
+    const QFontMetrics metrics = box->fontMetrics();
+    for (int i = 0; i < box->count(); ++i) {
+        QString whole = box->itemData(i, Qt::ToolTipRole).toString();
+        if (whole.isEmpty()) whole = box->itemText(i);
+        box->setItemData(i, whole, Qt::ToolTipRole);
+        if (metrics.horizontalAdvance(whole) > cap)
+            box->setItemText(i, metrics.elidedText(whole, Qt::ElideMiddle, cap));
+    }
+    box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    auto show_current = [box] { box->setToolTip(box->currentData(Qt::ToolTipRole).toString()); };
+    show_current();
+    if (!box->property("tv_fits_items").toBool()) {
+        box->setProperty("tv_fits_items", true);
+        QObject::connect(box, &QComboBox::currentIndexChanged, box, show_current);
+    }
+}
+
+void fit_field_to_text(QLineEdit* field) {
+    auto fit = [field] {
+        const QString text = field->text();
+        const int frame = field->sizeHint().width() - field->fontMetrics().horizontalAdvance(QString(17, QChar('x')));
+        const int wanted = field->fontMetrics().horizontalAdvance(text) + std::max(frame, 12);
+        field->setMinimumWidth(std::min(std::max(wanted, 0), long_text_width_cap(field)));
+        field->setToolTip(text);
+    };
+    fit();
+    QObject::connect(field, &QLineEdit::textChanged, field, fit);
 }
 
 }  // namespace tv::fw

@@ -10,6 +10,8 @@
 #include "framework/qt/document.h"
 #include "framework/core/draw_context.h"
 
+class QComboBox;
+class QLineEdit;
 class QWidget;
 
 namespace tv::fw {
@@ -73,5 +75,16 @@ T* find_view_of_class() {
     });
     return found;
 }
+
+// --- long texts in boxes (paths, certificate names): shown whole where the screen allows
+// The widest a box grows for its text: half the width of the screen it is on.
+int long_text_width_cap(const QWidget* box);
+// The box as wide as its longest item up to long_text_width_cap; an item longer than that shows
+// with its middle elided. Each item's whole text is its tooltip, and the box's tooltip that of the
+// current item. Called again after the box was filled anew.
+void fit_items_whole(QComboBox* box);
+// The field wide enough for its text up to long_text_width_cap (it scrolls beyond), with the
+// whole text as its tooltip, as the text changes.
+void fit_field_to_text(QLineEdit* field);
 
 }  // namespace tv::fw

@@ -1,4 +1,6 @@
 #include <QCheckBox>
+#include <QComboBox>
+#include <QVBoxLayout>
 #include <QLineEdit>
 
 #include <gtest/gtest.h>
@@ -6,6 +8,7 @@
 #include "common/ui.h"
 #include "framework/qt/dialog.h"
 #include "framework/qt/tests/qt_test_app.h"
+#include "framework/qt/window_helpers.h"
 
 namespace tv::fw {
 namespace {
@@ -79,6 +82,56 @@ TEST(Dialog, DataExchangeBothWaysAndRulesDecideOk) {
     ASSERT_EQ(2u, scripted.shown.size());
     EXPECT_EQ("Please enter a name.", scripted.shown[0].text);
     EXPECT_EQ("Please enter an integer between 1 and 9.", scripted.shown[1].text);
+}
+
+// A dialog that fills its box of paths when it is shown.
+class PathsDialog : public Dialog {
+public:
+    explicit PathsDialog(std::vector<QString> items) : Dialog(nullptr), items_(std::move(items)) {
+        box = new QComboBox(this);
+        field = new QLineEdit(this);
+        auto* layout = new QVBoxLayout(this);
+        layout->addWidget(box);
+        layout->addWidget(field);
+    }
+    QComboBox* box;
+    QLineEdit* field;
+
+protected:
+    void on_init_dialog() override {
+        Dialog::on_init_dialog();
+        for (const QString& item : items_) box->addItem(item);
+        fit_items_whole(box);
+        fit_field_to_text(field);
+        field->setText(items_.front());
+    }
+
+private:
+    std::vector<QString> items_;
+};
+
+TEST(Dialog, LongTextsShowWholeOrElidedInTheMiddleWithTheirTooltip) {
+    testing::qt_app();
+    const QString path = QStringLiteral("/srv/archive/ANALYSE/CARDIOLOGY");
+    const QString endless = QStringLiteral("/srv/") + QString(400, QChar('d')) + QStringLiteral("/GROUP-END");
+    PathsDialog dlg({path, endless});
+    dlg.show();
+    const int cap = long_text_width_cap(dlg.box);
+    // Filled after the size was taken, the dialog still grows to show the first path whole.
+    EXPECT_EQ(dlg.box->itemText(0), path);
+    EXPECT_GT(dlg.box->width(), dlg.box->fontMetrics().horizontalAdvance(path));
+    EXPECT_GT(dlg.field->width(), dlg.field->fontMetrics().horizontalAdvance(path));
+    EXPECT_EQ(dlg.field->toolTip(), path);
+    // One longer than half the screen: both of its ends shown, the whole in its tooltip.
+    const QString shown = dlg.box->itemText(1);
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("/srv/")) && shown.endsWith(QStringLiteral("/GROUP-END")))
+        << shown.toStdString();
+    EXPECT_LE(dlg.box->fontMetrics().horizontalAdvance(shown), cap);
+    EXPECT_EQ(dlg.box->itemData(1, Qt::ToolTipRole).toString(), endless);
+    EXPECT_EQ(dlg.box->toolTip(), path);
+    dlg.box->setCurrentIndex(1);
+    EXPECT_EQ(dlg.box->toolTip(), endless);
+    dlg.hide();
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "framework/qt/folder_dialog.h"
 #include "framework/qt/qt_text.h"
 #include "framework/qt/wait_cursor.h"
+#include "framework/qt/window_helpers.h"
 #include "tolbex/app/sound.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/app/ui/menus.h"
@@ -227,6 +228,9 @@ LetterOptionsDlg::LetterOptionsDlg(QWidget* parent)
     group("Template", ask_, use_default_, template_, "&Browse...", "1053", &LetterOptionsDlg::browse_template);
     group("Letter name", report_name_, fixed_name_, name_, nullptr, nullptr, nullptr);
     group("Output folder", with_report_, one_folder_, folder_, "Bro&wse...", "1058", &LetterOptionsDlg::browse_folder);
+    // A template or folder path shows whole where the screen allows.
+    fw::fit_field_to_text(template_);
+    fw::fit_field_to_text(folder_);
     add_ok_cancel(this, layout);
 }
 

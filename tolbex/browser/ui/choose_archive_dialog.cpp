@@ -11,6 +11,7 @@
 #include "common/ui.h"
 #include "framework/qt/qt_text.h"
 #include "framework/qt/wait_cursor.h"
+#include "framework/qt/window_helpers.h"
 #include "tolbex/browser/app_commands.h"
 #include "tolbex/archive/archive_config.h"
 #include "tolbex/app/tolbex_app.h"
@@ -102,6 +103,7 @@ void ChooseArchiveDlg::show_rules() {
     folder_->clear();
     for (const auto& f : rules_.folders()) folder_->addItem(qstring_from_path(f));
     if (rules_.folder_selection() >= 0) folder_->setCurrentIndex(rules_.folder_selection());
+    fw::fit_items_whole(folder_);
     archive_->clear();
     for (const auto& n : rules_.archive_names()) archive_->addItem(to_qstring(n));
     if (rules_.archive_selection() >= 0) archive_->setCurrentIndex(rules_.archive_selection());

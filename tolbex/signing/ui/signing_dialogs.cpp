@@ -18,6 +18,7 @@
 
 #include "framework/qt/qt_text.h"
 #include "framework/qt/tooltip.h"
+#include "framework/qt/window_helpers.h"
 #include "platform/account.h"
 #include "platform/system.h"
 #include "tolbex/signing/signature_bitmaps.h"
@@ -159,8 +160,6 @@ ConfirmSignDlg::ConfirmSignDlg(const signing::Crypto& crypto, signing::ConfirmVa
     reviewed_->setObjectName(QStringLiteral("1552"));
     approved_->setObjectName(QStringLiteral("1553"));
     certificates_->setObjectName(QStringLiteral("1577"));
-    // Wide enough for the longest "name, issued by authority" entry.
-    certificates_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     preview_->setObjectName(QStringLiteral("1555"));
     preview_->setFrameShape(QFrame::Box);
     preview_->setFixedSize(256, 64);
@@ -196,6 +195,7 @@ void ConfirmSignDlg::on_init_dialog() {
                          ? -1
                          : certificates_->findData(QString::fromLatin1(values_.certificate.fingerprint()));
     if (certificates_->count() > 0) certificates_->setCurrentIndex(last >= 0 ? last : 0);
+    fw::fit_items_whole(certificates_);
     // Under the list while some certificate of the store did not open with the logon password.
     locked_->setText(to_qstring(crypto_.locked_text()));
     locked_->setVisible(!locked_->text().isEmpty());
