@@ -145,8 +145,20 @@ public:
 
     bool start_edit(const QModelIndex& index) { return edit(index, AllEditTriggers, nullptr); }
 
+    // Ends an open editor as leaving it does: its text is taken, then it closes.
+    void finish_edit() {
+        if (state() != EditingState) return;
+        if (QWidget* editor = indexWidget(currentIndex())) {
+            commitData(editor);
+            closeEditor(editor, QAbstractItemDelegate::NoHint);
+        }
+    }
+
 protected:
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override {
+        // A click's delayed rename would open while a command (and its dialogs) runs, over rows
+        // the command may change; only the Rename command opens an editor then.
+        if (view_.commands_running_ > 0 && trigger != AllEditTriggers) return false;
         const bool would_edit = index.isValid() && state() != EditingState && (index.flags() & Qt::ItemIsEditable) &&
                                 (trigger == AllEditTriggers || (editTriggers() & trigger));
         if (would_edit && !view_.list_.begin_label_edit(index.row(), ui())) return false;
@@ -217,6 +229,15 @@ CBrowserListView::CBrowserListView(CBrowserListDoc& doc, QWidget* parent)
     const int type_width = tree_->fontMetrics().horizontalAdvance(longest_type) +
                            2 * tree_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, tree_) + 12;
     tree_->setColumnWidth(kColumnType, std::max(tree_->columnWidth(kColumnType), type_width));
+    // No heading is cut, and with it no value shorter than its heading ("Yes" under "Confirmed"),
+    // whatever font the desktop gives: the widths were made for a smaller one.
+    const int heading_margin = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) +
+                               header->style()->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, header);
+    for (int c = 0; c < kBrowserColumnCount; ++c) {
+        const QString heading = table_model_->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+        const int needed = header->fontMetrics().horizontalAdvance(heading) + heading_margin;
+        tree_->setColumnWidth(c, std::max(tree_->columnWidth(c), needed));
+    }
     connect(header, &QHeaderView::sectionClicked, this,
             [this](int column) { column_sort(column, BrowserListModel::SortMode::Toggle); });
     connect(tree_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -231,6 +252,14 @@ CBrowserListView::CBrowserListView(CBrowserListDoc& doc, QWidget* parent)
 }
 
 QTreeView* CBrowserListView::tree() const { return tree_; }
+
+bool CBrowserListView::execute(fw::CommandId id) {
+    tree_->finish_edit();
+    ++commands_running_;
+    const bool ran = fw::View::execute(id);
+    --commands_running_;
+    return ran;
+}
 
 CBrowserListView::~CBrowserListView() {
     if (timer_) timer_->stop();

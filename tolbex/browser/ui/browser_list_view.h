@@ -99,6 +99,10 @@ public:
     // Called after the selection (and so the details row) changed.
     void set_on_selection_changed(std::function<void()> callback) { on_selection_ = std::move(callback); }
 
+    // Every command routed through this view runs with no editor open: an open rename is taken
+    // first, and a click's delayed rename does not open while the view's own command runs.
+    bool execute(fw::CommandId id) override;
+
     // Commands (also reachable through the command route).
     void on_delete();
     void on_move_or_copy(bool move);
@@ -168,6 +172,7 @@ private:
     QLineEdit* text_box_ = nullptr;
     std::unique_ptr<fw::Timer> timer_;
     bool missing_notice_shown_ = false;
+    int commands_running_ = 0;
     bool filling_ = false;
     bool short_catalogue_ = false;
     std::function<void()> on_selection_;

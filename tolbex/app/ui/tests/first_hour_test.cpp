@@ -11,6 +11,7 @@
 #include <QPrintPreviewDialog>
 #include <QPushButton>
 #include <QTest>
+#include <QHeaderView>
 #include <QTimer>
 #include <QTreeView>
 
@@ -197,6 +198,16 @@ TEST_F(FirstHourTest, TheTypeColumnHoldsTheLongestTypeWhole) {
     QTreeView* tree = list().tree();
     const int needed = tree->fontMetrics().horizontalAdvance(QStringLiteral("TIMI Arrhythmia Summary"));
     EXPECT_GT(tree->columnWidth(kColumnType), needed);
+}
+
+// Every heading shows whole in the heading's font, and with it a value no longer than its heading.
+TEST_F(FirstHourTest, EveryColumnHoldsItsHeadingWhole) {
+    QTreeView* tree = list().tree();
+    for (int c = 0; c < kBrowserColumnCount; ++c) {
+        const QString heading = tree->model()->headerData(c, Qt::Horizontal).toString();
+        EXPECT_GT(tree->columnWidth(c), tree->header()->fontMetrics().horizontalAdvance(heading)) << c;
+    }
+    EXPECT_GT(tree->columnWidth(kColumnConfirmed), tree->fontMetrics().horizontalAdvance(QStringLiteral("Yes")));
 }
 
 TEST_F(FirstHourTest, EachWindowOfADocumentHasItsOwnEntryInTheWindowMenu) {

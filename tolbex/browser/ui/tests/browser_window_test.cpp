@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTreeView>
 
@@ -330,6 +331,18 @@ TEST_F(BrowserWindowTest, DeleteCopyMoveAndRenameReports) {
     ASSERT_GE(dashes, 0);
     EXPECT_TRUE(model->setData(model->index(dashes, 0), QString(70, QChar('x')), Qt::EditRole));
     EXPECT_GE(item_named(std::string(63, 'x')), 0);
+
+    // An editor still open when a command runs is taken and closed first: the command works on
+    // the renamed row, and no editor is left over rows the command changed.
+    const int xs = item_named(std::string(63, 'x'));
+    list().select_items({xs});
+    ASSERT_TRUE(list().begin_rename());
+    QPointer<QLineEdit> editor = qobject_cast<QLineEdit*>(list().tree()->indexWidget(model->index(xs, 0)));
+    ASSERT_FALSE(editor.isNull());
+    editor->setText(QStringLiteral("Taken first"));
+    EXPECT_TRUE(frame->execute(gui::browser_cmd::SortFirst + 1));  // by name, ascending
+    EXPECT_TRUE(editor.isNull() || !editor->isVisible());
+    EXPECT_GE(item_named("Taken first"), 0);
 }
 
 TEST_F(BrowserWindowTest, MinuteTimerReloadsAfterAnotherProcessChangedAnIndex) {
