@@ -72,7 +72,8 @@ if [[ -z $ddeb ]]; then
     fail "no debug package"
 else
     id=$(readelf -n "$work/root/usr/bin/tolbex" | sed -n 's/.*Build ID: \(..\)\(.*\)/\1\/\2/p')
-    dpkg-deb -c "$ddeb" | grep -q "usr/lib/debug/.build-id/$id.debug" || fail "the debug package lacks tolbex's symbols"
+    dpkg-deb -c "$ddeb" >"$work/dbgsym"
+    grep -q "usr/lib/debug/.build-id/$id.debug" "$work/dbgsym" || fail "the debug package lacks tolbex's symbols"
 fi
 
 # Unpacked into a root of its own, the programs find what they need and run.
