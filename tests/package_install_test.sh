@@ -51,6 +51,9 @@ as_operator() {
     runuser -u tvoperator -- env -i HOME="$work/operator" PATH=/usr/bin:/bin LANG=C.UTF-8 TZ=UTC \
         bash -c 'umask 002 && exec "$@"' - "$@"
 }
+# A received file opens with the installed tolbex for the operator, as the desktop finds it.
+[[ $(as_operator xdg-mime query default application/x-torvane-cef) == torvane-tolbex-mail.desktop ]] ||
+    fail "a received .CEF does not open with the installed tolbex"
 rec=$work/operator/REC
 as_operator mkdir -p "$rec"
 as_operator vond "/dir=$rec" /readpat=cnav >"$work/vond.out" 2>&1 || { cat "$work/vond.out"; fail "vond /readpat"; }
@@ -79,5 +82,6 @@ for gone in /var/lib/torvane /etc/pam.d/tolbex-sign /etc/torvane /usr/lib/torvan
             /usr/share/applications/torvane-tolbex-mail.desktop; do
     [[ -e $gone ]] && fail "the purge left $gone"
 done
+getent group torvane >/dev/null && fail "the purge left the group torvane"
 [[ $failed -eq 0 ]] && ok "installed, used by an operator, reinstalled and purged"
 exit $failed
