@@ -246,6 +246,17 @@ Result<void> check_trust(const Certificate& signer, const std::vector<Certificat
         at && X509_STORE_CTX_get_error_depth(ctx.get()) > 0
             ? "the certificate of the authority \"" + Certificate(at, nullptr).subject_name() + "\""
             : who;
+    // OpenSSL names an authority of the store by its name alone when it reports the authority's
+    // dates: one of the same name that did not sign the certificate below it is a stranger.
+    if ((error == X509_V_ERR_CERT_HAS_EXPIRED || error == X509_V_ERR_CERT_NOT_YET_VALID) && at &&
+        X509_STORE_CTX_get_error_depth(ctx.get()) > 0) {
+        STACK_OF(X509)* built = X509_STORE_CTX_get0_chain(ctx.get());
+        const int depth = X509_STORE_CTX_get_error_depth(ctx.get());
+        X509* below = built && depth <= sk_X509_num(built) ? sk_X509_value(built, depth - 1) : nullptr;
+        EVP_PKEY* key = X509_get0_pubkey(at);
+        if (below && (!key || X509_verify(below, key) != 1))
+            return untrusted(certificate_of(below) + " was not issued by an authority that this site trusts");
+    }
     switch (error) {
         case X509_V_ERR_CERT_HAS_EXPIRED:
             return untrusted(whose + (now ? " has expired" : " had expired when the report was signed"));

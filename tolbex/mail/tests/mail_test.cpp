@@ -552,6 +552,52 @@ TEST(MimeWriter, EncodesHeadersAndBody) {
     EXPECT_EQ(encode_base64_lines("abcd"), "YWJjZA==\r\n");
 }
 
+// The sender is checked as a recipient is: one address, or the mail is not sent.
+TEST(MimeWriter, TheFromAddressIsOneMailbox) {
+    MailMessage m;
+    m.recipient = "ward@clinic.example";
+    const struct {
+        const char* from;
+        bool sent;
+    } cases[] = {{"\"Smith, John\" <js@clinic.example>", true},
+                 {"js@clinic.example", true},
+                 {"Smith, John <js@clinic.example>", false},
+                 {"a@clinic.example, b@clinic.example", false},
+                 {"Cardiology Ward", false},
+                 {"js@clinic.example\r\nBcc: z@q.org", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.from);
+        MailEnvelope e;
+        e.from = c.from;
+        const auto built = build_mime_message(m, e);
+        EXPECT_EQ(built.ok(), c.sent);
+        if (built) {
+            EXPECT_NE(built->find("From: "), std::string::npos);
+        } else {
+            EXPECT_NE(built.error().message.find("The From Address"), std::string::npos) << built.error().message;
+        }
+    }
+}
+
+// A name beyond ASCII goes as an encoded parameter and, beside it, a plain ASCII one, so that a
+// reader that knows only the plain form still saves the attachment under a name of its own.
+TEST(MimeWriter, AttachmentNamesHaveAPlainAsciiForm) {
+    const platform::testing::TempRoot t;
+    const fs::path file = fs::path(t.path()) / "a.TVZ";
+    write_file(file, "bytes");
+    MailMessage m;
+    m.recipient = "ward@clinic.example";
+    m.attachments = {{file.string(), "M\xFCller Zo\xEB \x80\"1\".TVZ"}, {file.string(), "Plain.TVZ"}};
+    const auto built = build_mime_message(m);
+    ASSERT_TRUE(built) << built.error().message;
+    EXPECT_NE(built->find("Content-Disposition: attachment; "
+                          "filename*=utf-8''M%C3%BCller%20Zo%C3%AB%20%E2%82%AC%221%22.TVZ; "
+                          "filename=\"Muller Zoe __1_.TVZ\"\r\n"),
+              std::string::npos)
+        << built->substr(built->find("Content-Disposition"), 200);
+    EXPECT_NE(built->find("Content-Disposition: attachment; filename=\"Plain.TVZ\"\r\n"), std::string::npos);
+}
+
 // An attachment that is no plain file is refused by name, never sent empty nor waited on.
 TEST(MimeWriter, AnAttachmentThatIsNoPlainFileIsRefused) {
     const platform::testing::TempRoot t;

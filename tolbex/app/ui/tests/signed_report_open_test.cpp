@@ -375,6 +375,9 @@ TEST_F(SignedReportOpenTest, TimiReportsAreCalledSignedOnlyWhenTheSignatureVerif
         const auto docs = documents_of<TIMIDoc>();
         ASSERT_EQ(docs.size(), 1u) << c.description;
         EXPECT_EQ(docs[0]->title(), c.title);
+        // Edited, it is no longer what was signed.
+        docs[0]->set_edited();
+        EXPECT_EQ(docs[0]->title(), kEditedSignedTimiTitle);
         docs[0]->set_modified(false);
         for (fw::ChildFrame* f : windows->main_frame()->child_frames())
             if (f->active_document() == docs[0]) f->close();
