@@ -193,6 +193,26 @@ TEST_F(MailTest, ReportsArriveAsTransferFilesThatUnpackToTheirFolders) {
     EXPECT_TRUE(sorted_names(root.tmp()).empty());  // no transfer file left behind
 }
 
+// A signed report is mailed as its container: pages, patient and confirmation placed beside it
+// do not travel.
+TEST_F(MailTest, ASignedReportTravelsAsItsContainerAlone) {
+    const MailReportEntry r = report("S.SGN", "Signed", kReportSigned,
+                                     {{"signed.dat", "the container"},
+                                      {"PAGE.1", "placed page"},
+                                      {"PATIENT.TXT", "placed patient"},
+                                      {"REPINFO.TXT", "Placed\r\n519\r\n1\r\n1\r\n"}});
+    answer({MsgResult::Ok});
+    ASSERT_EQ(mail_reports({r}, services), kMailDone);
+    const ParsedMail p = parse();
+    ASSERT_EQ(p.names.size(), 1u);
+    const fs::path out = t / "unpacked";
+    fs::create_directories(out);
+    ASSERT_EQ(unpack_transfer_file((p.attachments / p.names[0]).string(), out.string()), kUnpackOk);
+    EXPECT_EQ(sorted_names(out), (std::vector<std::string>{"REPINFO.TXT", "SIGNED.DAT"}));
+    EXPECT_EQ(slurp(out / "SIGNED.DAT"), "the container");
+    EXPECT_EQ(slurp(out / "REPINFO.TXT").substr(0, 13), "Signed\r\n522\r\n");
+}
+
 TEST_F(MailTest, LinksSpecialFilesAndCaseTwinsAreNeverPackedIntoAMail) {
     for (const auto& entry : tv::testing::hostile_entries()) {
         const MailReportEntry r =
