@@ -167,17 +167,21 @@ TEST_F(SignedRoutesTest, AContainerThatDoesNotVerifyGivesNothing) {
 // Export packs the container alone; a store at another group keeps the container alone, also of a
 // transfer file made elsewhere with pages beside it, and what it stored prints as signed.
 TEST_F(SignedRoutesTest, ExportAndStoreCarryTheContainerAlone) {
-    place_pages(report);
     const fs::path x = t / "x" / "S.TVZ";
     fs::create_directories(x.parent_path());
-    const RunResult e = run({"/export", "TVZ", report.string(), x.string(), "x"});
-    ASSERT_EQ(e.code, 0) << e.err;
-    std::vector<TvzMember> members;
-    ASSERT_TRUE(walk_tvz(read_file(x), members));
-    std::vector<std::string> names;
-    for (const auto& m : members) names.push_back(m.name);
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"REPINFO.TXT", "SIGNED.DAT"}));
+    for (const bool placed : {false, true}) {
+        SCOPED_TRACE(placed ? "pages placed beside" : "the container alone");
+        if (placed) place_pages(report);
+        fs::remove(x);
+        const RunResult e = run({"/export", "TVZ", report.string(), x.string(), "x"});
+        ASSERT_EQ(e.code, 0) << e.err;
+        std::vector<TvzMember> members;
+        ASSERT_TRUE(walk_tvz(read_file(x), members));
+        std::vector<std::string> names;
+        for (const auto& m : members) names.push_back(m.name);
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"REPINFO.TXT", "SIGNED.DAT"}));
+    }
 
     // Made elsewhere: the container with a whole forged report beside it.
     std::string forged = tvz_literal_entry("REPINFO.TXT", "Signed Holter\r\n522\r\n1196690709\r\n77\r\n") +
