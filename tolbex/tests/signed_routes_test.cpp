@@ -1,10 +1,15 @@
 // A signed report (type 522) is its container on every route of the command line: printing,
 // conversion, export and a store elsewhere work on what signed.dat restores, never on pages
 // placed beside it, and a container that does not verify gives nothing.
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <cstdlib>
 #include <ctime>
 
 #include "common/audit_log.h"
 #include "common/bytes.h"
+#include "platform/paths.h"
 #include "tolbex/signing/signed_report.h"
 #include "tolbex/tests/cli_fixture.h"
 #include "tools/demo/demo_signing.h"
@@ -35,20 +40,10 @@ protected:
         g2 = t / "G2";
         make_group(g2, {{"STANDARD", "STANDARD"}});
         // What was signed: two pages, the patient and the confirmation.
-        const fs::path plain = t / "plain" / "R.IMG";
         write_report(plain, "Smith, John", {"Genuine conclusion", "Genuine page two"});
+        demo_certificate = *certificate;
         report = g / "STANDARD" / "S0000001.SGN";
-        fs::create_directories(report);
-        tv::signing::SignatureRecord record;
-        record.certificate = *certificate;
-        record.signer_name = tv::demo::kDemoSignerName;
-        record.meaning = 1;
-        record.logon_name = "demo";
-        record.signing_time = tv::ole_date_from_time(std::time(nullptr));
-        record.signing_time_status = tv::signing::kTimeValid;
-        const auto signed_file =
-            tv::signing::sign_report_folder(record, plain.string(), "", (report / "signed.dat").string());
-        ASSERT_TRUE(signed_file) << signed_file.error().message;
+        sign_as(demo_certificate, std::time(nullptr), report);
         append_entry(g / "STANDARD", {"S0000001.SGN", "Signed Holter", kDate, "1000", "Signed Report"});
         pdf_folder = t / "pdf";
         write_hive(root / "user" / "registry" / "HKCU.reg",
@@ -56,6 +51,29 @@ protected:
                        "\"\r\n");
         out = t / "OUT";
         fs::create_directories(out);
+    }
+    // The plain report signed by `certificate` at `when` into `folder`.
+    void sign_as(const tv::signing::Certificate& certificate, std::int64_t when, const fs::path& folder) {
+        fs::create_directories(folder);
+        tv::signing::SignatureRecord record;
+        record.certificate = certificate;
+        record.signer_name = tv::demo::kDemoSignerName;
+        record.meaning = 1;
+        record.logon_name = "demo";
+        record.signing_time = tv::ole_date_from_time(when);
+        record.signing_time_status = tv::signing::kTimeValid;
+        const auto signed_file =
+            tv::signing::sign_report_folder(record, plain.string(), "", (folder / "signed.dat").string());
+        ASSERT_TRUE(signed_file) << signed_file.error().message;
+    }
+    // The words of the report's signature page, through "/convert" to RTF.
+    std::string signature_page_of(const fs::path& folder) {
+        fs::remove_all(out);
+        fs::create_directories(out);
+        const RunResult c = run({"/convert", folder.string(), out.string(), "RTF"});
+        EXPECT_EQ(c.code, 0) << c.err;
+        const std::string rtf = read_file(out / "REPORT.RTF");
+        return rtf.substr(0, rtf.find("\\pagebb"));
     }
     static void write_report(const fs::path& folder, const std::string& patient,
                              const std::vector<std::string>& pages) {
@@ -96,7 +114,8 @@ protected:
         return names;
     }
 
-    fs::path g, g2, report, pdf_folder, out;
+    fs::path g, g2, report, pdf_folder, out, plain = t / "plain" / "R.IMG";
+    tv::signing::Certificate demo_certificate;
 };
 
 // The genuine report prints its restored pages after its signature page, named from the signed
@@ -205,6 +224,68 @@ TEST_F(SignedRoutesTest, ExportAndStoreCarryTheContainerAlone) {
         EXPECT_EQ(pdf_pages(), 3);
     }
     EXPECT_EQ(restored_leftovers(), std::vector<std::string>{}) << "a restored copy left behind";
+}
+
+// The certificate and key of two PEM texts.
+tv::signing::Certificate certificate_of(const std::string& cert_pem, const std::string& key_pem) {
+    BIO* cb = BIO_new_mem_buf(cert_pem.data(), static_cast<int>(cert_pem.size()));
+    BIO* kb = BIO_new_mem_buf(key_pem.data(), static_cast<int>(key_pem.size()));
+    X509* x = PEM_read_bio_X509(cb, nullptr, nullptr, nullptr);
+    EVP_PKEY* k = PEM_read_bio_PrivateKey(kb, nullptr, nullptr, nullptr);
+    tv::signing::Certificate c(x, k);
+    X509_free(x);
+    EVP_PKEY_free(k);
+    BIO_free(cb);
+    BIO_free(kb);
+    return c;
+}
+
+// A signer the site has withdrawn its trust from (its authority's revocation list in the trust
+// store, made with the stock tools) and a signature dated a year ahead are not shown as signed.
+TEST_F(SignedRoutesTest, ARevokedSignerAndASignatureFromTheFutureAreNotSigned) {
+    const fs::path ca = t / "ca";
+    fs::create_directories(ca);
+    auto sh = [&](const std::string& command) {
+        return std::system(("cd '" + ca.string() + "' && " + command + " >/dev/null 2>&1").c_str()) == 0;
+    };
+    if (!sh("openssl version")) GTEST_SKIP() << "no openssl program here";
+    write_file(ca / "index.txt", "");
+    write_file(ca / "serial", "1000\n");
+    write_file(ca / "ca.cnf",
+               "[ca]\ndefault_ca = own\n[own]\ndatabase = index.txt\nnew_certs_dir = .\nserial = serial\n"
+               "default_md = sha256\npolicy = any\n[any]\ncommonName = supplied\n");
+    ASSERT_TRUE(
+        sh("openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj '/O=Clinic/CN=Clinic CA' "
+           "-addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign "
+           "-keyout ca-key.pem -out ca.pem"));
+    ASSERT_TRUE(sh("openssl req -newkey rsa:2048 -nodes -subj '/O=Clinic/CN=Dr Leaked' -keyout key.pem -out req.pem"));
+    const std::string ca_args = "openssl ca -batch -config ca.cnf -cert ca.pem -keyfile ca-key.pem";
+    ASSERT_TRUE(sh(ca_args + " -days 30 -notext -in req.pem -out leaf.pem"));
+    const tv::signing::Certificate leaf = certificate_of(read_file(ca / "leaf.pem"), read_file(ca / "key.pem"));
+    ASSERT_TRUE(leaf.has_private_key());
+    write_file(fs::path(tv::platform::trust_store_dir()) / "clinic-ca.pem", read_file(ca / "ca.pem"));
+    const fs::path leaked = g / "STANDARD" / "S0000002.SGN", future = g / "STANDARD" / "S0000003.SGN";
+    sign_as(leaf, std::time(nullptr), leaked);
+    sign_as(demo_certificate, std::time(nullptr) + 365 * 86400, future);
+
+    const std::string signed_title = "Digitally Signed Report";
+    EXPECT_NE(signature_page_of(leaked).find(signed_title), std::string::npos) << "trusted before the withdrawal";
+    ASSERT_TRUE(sh(ca_args + " -revoke leaf.pem"));
+    ASSERT_TRUE(sh(ca_args + " -gencrl -crldays 30 -out clinic.crl"));
+    write_file(fs::path(tv::platform::trust_store_dir()) / "clinic.crl", read_file(ca / "clinic.crl"));
+    const struct {
+        fs::path folder;
+        const char* why;
+    } cases[] = {{leaked, "has been revoked"}, {future, "the signature is dated later than now"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        const std::string page = signature_page_of(c.folder);
+        EXPECT_EQ(page.find(signed_title), std::string::npos) << page;
+        EXPECT_NE(page.find("Signature not verified"), std::string::npos) << page;
+        EXPECT_NE(page.find(c.why), std::string::npos) << page;
+    }
+    // The genuine report of the demo signer is untouched by the clinic's list.
+    EXPECT_NE(signature_page_of(report).find(signed_title), std::string::npos);
 }
 
 }  // namespace
