@@ -102,6 +102,11 @@ void CPellarnDoc::install_commands() {
     // Printing goes through the framework's print loop with the document's pages; nothing is
     // printed unless the audit log opens.
     auto print = [this](bool show_dialog) {
+        // A printout is the whole report or nothing: the window shows what there is, a print may not.
+        if (const std::string problem = core_.missing_parts(); !problem.empty()) {
+            ui().message_box("The report cannot be printed: " + problem, "", MsgIcon::Error, MsgButtons::Ok);
+            return;
+        }
         CTolbexApp* app = CTolbexApp::current();
         const std::string location = core_.audit_location();
         if (app && !app->audit().open(location)) {
@@ -140,6 +145,10 @@ void CPellarnDoc::install_commands() {
         fw::run_print_preview(pages, options);
     });
     on_command(report_cmd::MerivalePdf, [this] {
+        if (const std::string problem = core_.missing_parts(); !problem.empty()) {
+            ui().message_box("The report cannot be printed: " + problem, "", MsgIcon::Error, MsgButtons::Ok);
+            return;
+        }
         fw::WaitCursor wait;
         export_merivale_pdf(core_, current_print_settings());
     });
