@@ -17,6 +17,7 @@
 #include "common/safe_open.h"
 #include "common/text.h"
 #include "formats/implode.h"
+#include "platform/codepage.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
 #include "common/values.h"
@@ -28,6 +29,39 @@ namespace {
 std::string_view name_part(std::string_view path) {
     const auto cut = path.find_last_of("/\\");
     return cut == std::string_view::npos ? path : path.substr(cut + 1);
+}
+
+// A name as this disk spells it (UTF-8) in the format's code page; nullopt when it has no
+// Windows-1252 form (or is no UTF-8).
+std::optional<std::string> format_spelling(std::string_view disk_name) {
+    std::string cp = platform::utf8_to_cp1252(disk_name, '\0');
+    if (cp.find('\0') != std::string::npos || platform::cp1252_to_utf8(cp) != disk_name) return std::nullopt;
+    return cp;
+}
+
+// Whether `text` is multi-byte UTF-8 throughout (ASCII alone is not).
+bool is_multibyte_utf8(std::string_view text) {
+    bool multibyte = false;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const std::size_t n = c < 0x80             ? 1
+                              : (c & 0xE0) == 0xC0 ? 2
+                              : (c & 0xF0) == 0xE0 ? 3
+                              : (c & 0xF8) == 0xF0 ? 4
+                                                   : 0;
+        if (n == 0 || (n == 2 && c < 0xC2) || i + n > text.size()) return false;
+        for (std::size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+        multibyte = multibyte || n > 1;
+        i += n;
+    }
+    return multibyte;
+}
+
+// A name of the format (Windows-1252) as this disk spells it. Earlier versions of this program
+// stored their disk's UTF-8 bytes: a name that reads whole as multi-byte UTF-8 is taken as such.
+std::string disk_spelling(std::string_view stored) {
+    return is_multibyte_utf8(stored) ? std::string(stored) : platform::cp1252_to_utf8(stored);
 }
 
 std::string to_backslashes(std::string path) {
@@ -207,8 +241,9 @@ void restore_long_names(const std::string& folder, std::string* notice) {
         start = end + 1;
     }
     for (std::size_t i = 0; i < lines.size(); i += 2) {
-        const std::string long_name(name_part(lines[i]));
-        const std::string short_name(i + 1 < lines.size() ? name_part(lines[i + 1]) : std::string_view());
+        const std::string long_name = disk_spelling(name_part(lines[i]));
+        const std::string short_name =
+            disk_spelling(i + 1 < lines.size() ? name_part(lines[i + 1]) : std::string_view());
         if (!is_safe_path_component(long_name) || !is_safe_path_component(short_name)) continue;
         const auto from = platform::find_name_ci(folder, short_name);
         if (!from) continue;
@@ -232,7 +267,7 @@ int unpack_entries(std::FILE* source, const std::string& folder, CompressionWork
             return got == 0 ? kUnpackOk : kUnpackBadData;
         }
         const PackedFileHeader header = PackedFileHeader::from_bytes(raw);
-        std::string name = strip_control_chars(header.stored_name());
+        std::string name = disk_spelling(strip_control_chars(header.stored_name()));
         if (name == kLogoShortName) name = kLogoLongName;
         if (!is_safe_path_component(name)) return kUnpackBadData;
         std::string key = name;
@@ -324,7 +359,18 @@ int pack_transfer_file(const std::vector<std::string>& list, const std::string& 
     int long_count = 0;
     std::vector<std::string> packed_names;
     for (const Source& file : files) {
-        packed_names.push_back(packed_name_for(file.path));
+        // Names cross in the format's code page; one it cannot hold cannot cross at all, not even
+        // through the long-name list, which is in that code page too.
+        const std::optional<std::string> spelled = format_spelling(packed_name_for(file.path));
+        if (!spelled) {
+            if (refusal)
+                *refusal = format_string(
+                    "The name of the file \"%s\" has characters that a transfer file cannot hold (Windows-1252), so "
+                    "the report cannot be packed.",
+                    escape_control_chars(std::string(name_part(file.path))).c_str());
+            return 1;
+        }
+        packed_names.push_back(*spelled);
         if (packed_names.back().size() <= kMaxPackedNameLength) continue;
         if (temp.empty()) {
             temp = create_temp_folder();
@@ -332,7 +378,10 @@ int pack_transfer_file(const std::vector<std::string>& list, const std::string& 
             remover = std::make_unique<FolderRemover>(temp, true, true);
         }
         const std::string short_path = join_path(temp, format_string("file%04d.dat", long_count));
-        long_list += to_backslashes(file.path) + "\r\n" + to_backslashes(short_path) + "\r\n";
+        // Only the last part of each path is read back; a folder this code page cannot spell is
+        // left out.
+        const std::string long_path = format_spelling(file.path).value_or(*spelled);
+        long_list += to_backslashes(long_path) + "\r\n" + to_backslashes(short_path) + "\r\n";
         packed_names.back() = packed_name_for(short_path);
         ++long_count;
     }

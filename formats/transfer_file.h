@@ -49,7 +49,9 @@ inline constexpr std::string_view kLongNameListName = "longname.txt";
 inline constexpr std::string_view kRepInfoName = "REPINFO.TXT";
 
 // The name a file is stored under: the part after the last '/' or '\', upper-cased (ASCII),
-// with the logo's long name mapped to its short one.
+// with the logo's long name mapped to its short one. In the file it is spelled in Windows-1252,
+// converted from and to the disk's UTF-8 by pack_transfer_file and unpack_transfer_file (and so
+// are the long names), and a name that Windows-1252 cannot spell refuses the packing.
 std::string packed_name_for(std::string_view path);
 // Names longer than this travel through the long-name list.
 inline constexpr std::size_t kMaxPackedNameLength = 12;

@@ -255,6 +255,62 @@ TEST_F(TransferFile, LongNameListIsWrittenAsWindowsPeersWriteIt) {
     EXPECT_EQ(s.find('/'), std::string::npos) << s;
 }
 
+// Member names are Windows-1252 in the file, as its peers read them, and the disk's UTF-8 here:
+// a reader of its own (python3, decoding the headers as Windows-1252) names the members right, the
+// long-name list is Windows-1252 too, and a name Windows-1252 cannot spell is refused.
+TEST_F(TransferFile, NamesCrossInWindows1252) {
+    write_text(src() / "ZO\xC3\x8B.DOC", "a");                                     // ZOË.DOC
+    write_text(src() / "M\xC3\xBCller, Zo\xC3\xAB \xE2\x80\x93 letter.doc", "b");  // Müller, Zoë – letter.doc
+    ASSERT_EQ(tv::pack_transfer_file(all_of(src()), tvz().string()), 0);
+    const auto entries = parse(read_bytes(tvz()));
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[1].header.stored_name(), "ZO\xCB.DOC");
+    const std::string reader =
+        "import sys\nb = open(sys.argv[1], 'rb').read()\ni = 0\nwhile i < len(b):\n"
+        "    name = b[i + 4:i + 20].split(b'\\0')[0]\n    size = int.from_bytes(b[i + 20:i + 24], 'little')\n"
+        "    sys.stdout.buffer.write(name.decode('cp1252').encode('utf-8') + b'\\n')\n    i += 32 + size\n";
+    write_text(root_ / "reader.py", reader);
+    const std::string command = "python3 '" + (root_ / "reader.py").string() + "' '" + tvz().string() + "'";
+    std::string names;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        char buf[256];
+        while (std::fgets(buf, sizeof buf, p)) names += buf;
+        EXPECT_EQ(::pclose(p), 0);
+    }
+    EXPECT_EQ(names, "FILE0000.DAT\nZO\xC3\x8B.DOC\nLONGNAME.TXT\n");
+    // The list, taken out as a plain member.
+    fs::create_directories(root_ / "l");
+    write_bytes(root_ / "l.tvz", make_entry("X.TXT", entries[2].stream, 0));
+    ASSERT_EQ(tv::unpack_transfer_file((root_ / "l.tvz").string(), (root_ / "l").string()), tv::kUnpackOk);
+    const Bytes list = read_bytes(root_ / "l" / "X.TXT");
+    EXPECT_NE(std::string(list.begin(), list.end()).find("\\M\xFCller, Zo\xEB \x96 letter.doc\r\n"), std::string::npos);
+    // Back on this disk in UTF-8.
+    ASSERT_EQ(tv::unpack_transfer_file(tvz().string(), out().string()), tv::kUnpackOk);
+    EXPECT_EQ(folder_content(out()), folder_content(src()));
+
+    // Written by a Windows peer, or by an earlier version of this program in UTF-8: both stored
+    // under the UTF-8 name.
+    for (const char* stored : {"ZO\xCB.DOC", "ZO\xC3\x8B.DOC"}) {
+        fs::remove_all(root_ / "w");
+        fs::create_directories(root_ / "w");
+        write_bytes(root_ / "w.tvz", make_entry(stored, {}, 0));
+        ASSERT_EQ(tv::unpack_transfer_file((root_ / "w.tvz").string(), (root_ / "w").string()), tv::kUnpackOk);
+        EXPECT_TRUE(fs::exists(root_ / "w" / "ZO\xC3\x8B.DOC")) << stored;
+    }
+
+    // No Windows-1252 form: refused with the name, nothing written.
+    for (const char* name : {"\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82.doc", "ZO\xCB.DOC"}) {
+        fs::remove_all(src());
+        fs::create_directories(src());
+        write_text(src() / name, "c");
+        fs::remove(tvz());
+        std::string refusal;
+        EXPECT_EQ(tv::pack_transfer_file(all_of(src()), tvz().string(), &refusal), 1);
+        EXPECT_NE(refusal.find("Windows-1252"), std::string::npos) << refusal;
+        EXPECT_FALSE(fs::exists(tvz()));
+    }
+}
+
 TEST_F(TransferFile, HandMadeFileWithOutsideStreams) {
     Bytes file = kGolden;
     for (const Bytes& e :

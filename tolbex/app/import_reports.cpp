@@ -16,6 +16,7 @@
 #include "platform/system.h"
 #include "tolbex/app/cef_import.h"
 #include "tolbex/archive/report_folder.h"
+#include "tolbex/reports/report_document.h"
 #include "tolbex/archive/report_types.h"
 #include "tolbex/archive/store_report.h"
 #include "tolbex/app/actions/actions.h"
@@ -297,9 +298,22 @@ int import_transfer_file(const std::string& transfer_file, const std::string& ar
         return kImportIncomplete;
     }
     const std::int32_t size = info.size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<std::int32_t>(info.size);
+    // A signed report is its container: whatever came beside it is not stored with it.
+    const TempFolder container_only;
+    std::string received = folder.substr(0, folder.size() - 1);
+    if (info.type == kReportSigned) {
+        const auto container = platform::find_name_ci(received, kSignedContainerName);
+        if (container_only.path().empty() || !container ||
+            std::rename(container->c_str(), (container_only.path() + kSignedContainerName).c_str()) != 0) {
+            tell(interactive, "The mailed signed report could not be taken from its temporary folder.",
+                 kStoreErrorCaption);
+            return kImportStoreFailed;
+        }
+        received = container_only.path().substr(0, container_only.path().size() - 1);
+    }
     std::string new_folder, refusal;
-    const int stored = store_received_folder(folder.substr(0, folder.size() - 1), archive_folder, info.description,
-                                             size, info.time, info.type, &new_folder, &refusal);
+    const int stored = store_received_folder(received, archive_folder, info.description, size, info.time, info.type,
+                                             &new_folder, &refusal);
     if (stored != kStoreOk) {
         tell_store_failure(interactive, stored, refusal);
         switch (stored) {

@@ -10,6 +10,8 @@
 #include "platform/fs.h"
 #include "platform/handles.h"
 #include "tolbex/archive/audit_trail.h"
+#include "tolbex/archive/report_types.h"
+#include "tolbex/reports/report_document.h"
 
 namespace tv {
 
@@ -18,7 +20,17 @@ bool pack_report_transfer_file(const std::string& report_folder, const RepInfoFi
     const std::string folder = platform::strip_trailing_slashes(report_folder);
     std::vector<std::string> list;
     std::string temp_folder;
-    if (!platform::find_name_ci(folder, std::string(kRepInfoName))) {
+    // A signed report travels as its container alone, described by what the caller knows of it.
+    const bool is_signed = info.type == kReportSigned || is_signed_report_folder(ReportFolder(folder));
+    std::string container;
+    if (is_signed) {
+        container = platform::find_name_ci(folder, kSignedContainerName).value_or("");
+        if (container.empty()) {
+            if (refusal) *refusal = "The signed report has no signed file (" + std::string(kSignedContainerName) + ").";
+            return false;
+        }
+    }
+    if (is_signed || !platform::find_name_ci(folder, std::string(kRepInfoName))) {
         temp_folder = create_temp_folder();
         if (temp_folder.empty()) return false;
     }
@@ -33,7 +45,7 @@ bool pack_report_transfer_file(const std::string& report_folder, const RepInfoFi
         if (!fd || !platform::write_all(fd.get(), text.data(), text.size()) || !fd.close()) return false;
         list.push_back(repinfo);
     }
-    list.push_back(join_path(folder, "*.*"));
+    list.push_back(is_signed ? container : join_path(folder, "*.*"));
     return pack_transfer_file(list, target, refusal) == 0;
 }
 

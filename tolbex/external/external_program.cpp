@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <thread>
 
@@ -92,7 +93,10 @@ void run_external_jobs(const ExternalProgramSettings& settings, const std::vecto
                        ExternalRunState& state) {
     for (const ExternalJobEntry& job : jobs) {
         const std::vector<std::string> argv = external_program_argv(settings, job);
-        const int code = run_child(argv, false).code();
+        const ChildEnd end = run_child(argv, false);
+        // A program that ran and exited 255 ran: its code is not "could not start".
+        const int code = end.how == ChildEnd::How::Exited ? end.exit_code : end.code();
+        state.signal.store(end.how == ChildEnd::How::Signalled ? end.signal : 0);
         state.result.store(code);
         if (!settings.error_file_name.empty() && may_exist(settings.error_file_name)) {
             append_report_line(settings.error_file_name, job.name);
@@ -144,15 +148,20 @@ std::string error_file_message(const std::string& error_file) {
     return text;
 }
 
-void report_external_result(const ExternalProgramSettings& settings, int result) {
+void report_external_result(const ExternalProgramSettings& settings, int result, int signal) {
     if (!settings.error_file_name.empty() && may_exist(settings.error_file_name)) {
         ui().message_box(error_file_message(settings.error_file_name), kExternalErrorTitle, MsgIcon::Error,
                          MsgButtons::Ok);
         return;
     }
-    if (result < 0)
+    if (result == platform::kExitNotStarted)
         ui().message_box("Can't run the external program:\n" + settings.program_name, "", MsgIcon::Error,
                          MsgButtons::Ok);
+    else if (result < 0)
+        ui().message_box(signal > 0 ? "The external program was ended by signal " + std::to_string(signal) + " (" +
+                                          sigabbrev_np(signal) + ")."
+                                    : std::string("The external program ended without an exit code."),
+                         "", MsgIcon::Error, MsgButtons::Ok);
     else if (result > 0)
         ui().message_box("The external program returned an error code of " + std::to_string(result), "", MsgIcon::Error,
                          MsgButtons::Ok);

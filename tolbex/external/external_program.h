@@ -32,7 +32,10 @@ bool prepare_error_file(const std::string& error_file);
 // What one hand-over shares between its worker and the window thread. The worker writes `result`
 // and sets `done` last; the window thread reads the result only once `done` is set.
 struct ExternalRunState {
+    // The last program's exit status (0..255, 255 included), -1 when it could not start, -2 when
+    // it ended without one (`signal` then names the signal that ended it, 0 when unknown).
     std::atomic<int> result{0};
+    std::atomic<int> signal{0};
     std::atomic<bool> done{false};
 };
 
@@ -52,7 +55,8 @@ bool external_jobs_running();
 // "..." where it was cut. Empty when it cannot be read.
 std::string error_file_message(const std::string& error_file);
 
-// After the worker has ended: the message for its result (nothing for 0 without an error file).
-void report_external_result(const ExternalProgramSettings& settings, int result);
+// After the worker has ended: the message for its result and signal as ExternalRunState keeps
+// them (nothing for 0 without an error file).
+void report_external_result(const ExternalProgramSettings& settings, int result, int signal = 0);
 
 }  // namespace tv

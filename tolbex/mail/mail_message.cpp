@@ -56,9 +56,29 @@ std::string base64(const std::string& bytes) {
 }
 
 // RFC 2231 value for a parameter: attr*=utf-8''percent-encoded.
+// `cp1252_value` in plain ASCII for readers that know no encoded parameter: Latin letters without
+// their accents, every other character outside printable ASCII, '"' and '\\' as '_'.
+std::string ascii_parameter_value(const std::string& cp1252_value) {
+    // Windows-1252 0xC0..0xFF, letter by letter.
+    static constexpr char kBase[] = "AAAAAAACEEEEIIIIDNOOOOO_OUUUUYTsaaaaaaaceeeeiiiidnooooo_ouuuuyty";
+    static_assert(sizeof kBase == 0x40 + 1);
+    std::string out;
+    for (unsigned char c : cp1252_value) {
+        if (c >= 0xC0)
+            out += kBase[c - 0xC0];
+        else if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\')
+            out += '_';
+        else
+            out += static_cast<char>(c);
+    }
+    return out;
+}
+
 std::string encode_parameter(const std::string& attr, const std::string& cp1252_value) {
     if (is_plain_header_text(cp1252_value) && cp1252_value.find_first_of("\"\\") == std::string::npos)
         return attr + "=\"" + cp1252_value + "\"";
+    // Both forms: a reader that knows the encoded one takes it (it comes first, as some readers
+    // take the first of the two), any other the plain one.
     std::string out = attr + "*=utf-8''";
     static constexpr char kHex[] = "0123456789ABCDEF";
     for (unsigned char c : platform::cp1252_to_utf8(cp1252_value)) {
@@ -70,7 +90,7 @@ std::string encode_parameter(const std::string& attr, const std::string& cp1252_
             out += kHex[c & 15];
         }
     }
-    return out;
+    return out + "; " + attr + "=\"" + ascii_parameter_value(cp1252_value) + "\"";
 }
 
 // CR LF for every line end, whatever the note was written with.
@@ -277,6 +297,11 @@ Result<std::string> build_mime_message(const MailMessage& message, const MailEnv
     if (read_recipients(message.recipient).empty())
         return Error{5, "The recipients \"" + escape_control_chars(message.recipient) +
                             "\" cannot be read as mail addresses, so the mail was not sent."};
+    // The sender is one address, checked as the recipients are: "Smith, John <js@...>" would
+    // read as two mailboxes.
+    if (!envelope.from.empty() && read_recipients(envelope.from).size() != 1)
+        return Error{5, "The From Address \"" + escape_control_chars(envelope.from) +
+                            "\" of the mail settings cannot be read as one mail address, so the mail was not sent."};
     const std::string boundary = "=_tolbex_" + fresh_token();
     std::string out;
     if (!envelope.from.empty()) out += "From: " + encode_address_header(envelope.from) + "\r\n";

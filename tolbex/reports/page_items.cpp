@@ -662,7 +662,10 @@ PageFileContents parse_page_file(std::string_view bytes, bool oem, const CReport
         if (length < 16) break;  // corrupt: the rest cannot be framed
         const std::uint64_t payload = length - 16u;
         pos += kPageRecordHeaderSize;
-        if (payload > bytes.size() - pos) break;  // short read: nothing follows
+        if (payload > bytes.size() - pos) {  // short read: nothing follows
+            out.damage = "a record runs past its end";
+            return out;
+        }
         if (payload == 0) continue;
         if (payload > kMaxPagePayload) {  // not supported: step over it
             pos += payload;
@@ -677,6 +680,10 @@ PageFileContents parse_page_file(std::string_view bytes, bool oem, const CReport
         }
         out.items.push_back(std::move(item));
     }
+    if (bytes.empty())
+        out.damage = "it is empty";
+    else if (pos < bytes.size() && bytes.size() - pos < kPageRecordHeaderSize)
+        out.damage = "it ends inside a record";
     return out;
 }
 

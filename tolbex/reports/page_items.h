@@ -156,10 +156,14 @@ struct PageFileContents {
     PageItems items;
     std::int32_t first_annotation_index = -1;  // index the first item after the marker gets
     std::int64_t annotation_offset = -1;       // file offset of the marker record
+    // Why the bytes are no whole page file (empty, a record running past the end, a cut
+    // header); "" when they are.
+    std::string damage;
 };
 
 // Parses page-file bytes. A record whose length is below 16 ends the page (the items read so
-// far are kept); a payload over 4096 bytes or one running past the end is skipped.
+// far are kept); a payload over 4096 bytes is skipped, one running past the end ends the page
+// and marks it damaged.
 PageFileContents parse_page_file(std::string_view bytes, bool oem, const CReportPage* page = nullptr);
 // Reads a page file; nullopt when it cannot be opened or read (`error` says why).
 std::optional<PageFileContents> read_page_file(const std::string& path, bool oem, const CReportPage* page = nullptr,

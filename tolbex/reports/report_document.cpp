@@ -100,6 +100,10 @@ void ReportDocument::append_builtin(std::unique_ptr<CReportPage> page) {
     pages_.back()->add_header_texts(patient_name_, patient_number_, page_count());
 }
 
+bool is_signed_report_folder(const ReportFolder& folder) {
+    return get_extension_upper(folder.path()) == "SGN" || folder.find(kSignedContainerName).has_value();
+}
+
 bool ReportDocument::load(const std::string& path, const ReportDocumentMode& mode, std::string* error) {
     // Never through a link: another account could have put one in the report's place.
     return load(ReportFolder(folder_of(path)), mode, error);
@@ -113,6 +117,10 @@ bool ReportDocument::load(const ReportFolder& folder, const ReportDocumentMode& 
     read_only_ = mode.read_only;
     if (!files_.is_open()) {
         if (error) *error = folder_;
+        return false;
+    }
+    if (is_signed_report_folder(files_)) {
+        if (error) *error = format_string(kSignedFolderRefusal, folder_.c_str());
         return false;
     }
     oem_ = !files_.find(kVersionTxtName);
@@ -130,6 +138,7 @@ bool ReportDocument::load(const ReportFolder& folder, const ReportDocumentMode& 
         p.file = set.path(static_cast<int>(i) + 1);
         p.page = CReportPage::load(files_, set.name(static_cast<int>(i) + 1), oem_, &p.why);
     });
+    page_problem_.clear();
     for (Parsed& p : parsed) {
         if (!read_only_ && (tv::is_read_only(p.file) || ::access(p.file.c_str(), W_OK) != 0)) read_only_ = true;
         if (!p.page) {
@@ -137,8 +146,21 @@ bool ReportDocument::load(const ReportFolder& folder, const ReportDocumentMode& 
             clear_pages();
             return false;
         }
+        if (page_problem_.empty() && !p.page->damage().empty())
+            page_problem_ = "The page file " + p.file + " cannot be read: " + p.page->damage() + ".";
         if (p.page->item_count() > 0) pages_.push_back(std::move(p.page));
     }
+    // Pages are read up to the first number that is not there: a later one means a page is gone.
+    if (page_problem_.empty())
+        for (const std::string& name : files_.names()) {
+            if (name.size() <= 5 || name.size() > 14 || !platform::iequals(name.substr(0, 5), "PAGE.") ||
+                name.find_first_not_of("0123456789", 5) != std::string::npos)
+                continue;
+            if (std::stoi(name.substr(5)) >= set.count) {
+                page_problem_ = "The page file " + set.path(set.count) + " is missing, but " + name + " is there.";
+                break;
+            }
+        }
 
     patient_name_.clear();
     patient_number_.clear();
@@ -369,6 +391,7 @@ bool ReportDocument::unconfirm() {
 }
 
 std::string ReportDocument::missing_parts() const {
+    if (!page_problem_.empty()) return page_problem_;
     if (!emf_problem_.empty()) return emf_problem_;
     for (const auto& p : pages_)
         for (const std::string& name : p->metafiles())

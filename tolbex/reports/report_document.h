@@ -23,6 +23,13 @@ class ReportRecord;
 inline constexpr const char* kSummaryTxtName = "SUMMARY.TXT";
 inline constexpr const char* kReportRtfName = "REPORT.RTF";
 inline constexpr const char* kEmfListName = "emflist.dat";
+// A signed report's container. A folder that holds one, or is named *.SGN, is a signed report: its
+// pages are what the container restores, never the files beside it, so this document refuses it
+// (tolbex/signing opens it for showing).
+inline constexpr const char* kSignedContainerName = "signed.dat";
+inline constexpr const char* kSignedFolderRefusal =
+    "%s is a signed report: it is shown only from its verified signed file.";
+bool is_signed_report_folder(const ReportFolder& folder);
 
 // Message texts of the document.
 inline constexpr const char* kReportTitlePrefix = "Report: ";
@@ -66,7 +73,8 @@ public:
     ReportDocument& operator=(const ReportDocument&) = delete;
 
     // Loads the report folder (a folder, or any file inside it such as SUMMARY.TXT). False when a
-    // page file cannot be read (`error` says which); the document then holds no pages.
+    // page file cannot be read (`error` says which) or the folder is a signed report; the
+    // document then holds no pages.
     bool load(const std::string& path, const ReportDocumentMode& mode, std::string* error = nullptr);
     // The same for a report folder already open (from its archive down, or as the command line
     // named it): every file of the report is read through it.
@@ -117,11 +125,15 @@ public:
     bool confirm();
     bool unconfirm();
 
-    // What the pages leave out of the report: the 12-lead section when the folder holds metafiles
+    // What the pages leave out of the report: a page file that is not whole (empty, damaged, or
+    // missing while a later one is there), the 12-lead section when the folder holds metafiles
     // and their list (emflist.dat) is missing, cannot be read or is cut short, and each metafile
     // a picture page plays that cannot be read (the first found). Empty when nothing is. A window
     // shows what there is; the command line writes and prints nothing of such a report.
     std::string missing_parts() const;
+    // The page-file part of that alone (what an RTF export, which holds the page files only,
+    // needs whole).
+    const std::string& page_problem() const { return page_problem_; }
 
     // --- export for the command line ---
     // format "RTF": <folder>/REPORT.RTF from the page files; "PCX" (any case) or anything else
@@ -176,7 +188,7 @@ private:
     AuditTrail* audit_ = nullptr;
     ReportDocumentMode mode_;
     std::string folder_, title_, name_, confirmation_, temp_folder_, archive_report_path_;
-    std::string patient_name_, patient_number_, emf_problem_;
+    std::string patient_name_, patient_number_, emf_problem_, page_problem_;
     ReportFolder files_;
     std::uint32_t size_ = 0;
     std::int64_t time_ = 0;

@@ -208,6 +208,7 @@ std::unique_ptr<CReportPage> CReportPage::load(const ReportFolder& folder, const
     page->file_name_ = folder.path_of(name);
     page->items_ = std::move(contents->items);
     page->first_annotation_ = contents->first_annotation_index;
+    page->damage_ = std::move(contents->damage);
     page->annotation_offset_ = contents->annotation_offset;
     if (page->first_annotation_ >= static_cast<std::int32_t>(page->items_.size())) page->first_annotation_ = -1;
     return page;

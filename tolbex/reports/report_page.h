@@ -82,6 +82,8 @@ public:
 
     Kind kind() const { return kind_; }
     const std::string& file_name() const { return file_name_; }
+    // Why the page file is not whole (page_items.h); "" when it is.
+    const std::string& damage() const { return damage_; }
     std::size_t item_count() const { return items_.size(); }
     std::size_t picture_count() const { return picture_names_.size(); }
     const std::vector<std::string>& picture_names() const { return picture_names_; }
@@ -121,7 +123,7 @@ private:
     void draw_pictures(fw::DrawContext& dc) const;
 
     Kind kind_ = Kind::PageFile;
-    std::string file_name_;
+    std::string file_name_, damage_;
     std::int32_t first_annotation_ = -1;
     std::int64_t annotation_offset_ = -1;
     bool modified_ = false;

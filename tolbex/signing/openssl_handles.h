@@ -24,6 +24,7 @@ using X509SigPtr = std::unique_ptr<X509_SIG, OpensslFree<X509_SIG, X509_SIG_free
 using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, OpensslFree<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
 using PkeyPtr = std::unique_ptr<EVP_PKEY, OpensslFree<EVP_PKEY, EVP_PKEY_free>>;
 using X509Ptr = std::unique_ptr<X509, OpensslFree<X509, X509_free>>;
+using X509CrlPtr = std::unique_ptr<X509_CRL, OpensslFree<X509_CRL, X509_CRL_free>>;
 using X509StorePtr = std::unique_ptr<X509_STORE, OpensslFree<X509_STORE, X509_STORE_free>>;
 using X509StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, OpensslFree<X509_STORE_CTX, X509_STORE_CTX_free>>;
 using X509StackPtr = std::unique_ptr<STACK_OF(X509), OpensslFree<STACK_OF(X509), free_x509_stack>>;

@@ -333,6 +333,7 @@ Result<RestoredReport> verify_signed_report(const std::string& signed_dat) {
     const std::string& content = verified->content;
     auto parsed = parse_signed_content(content, verified->signers.size(), signed_dat);
     if (!parsed) return parsed.error();
+    const std::int64_t now = platform::system().now();
     for (std::size_t i = 0; i < parsed->headers.size(); ++i) {
         SignatureRecord& h = parsed->headers[i];
         h.certificate = verified->signers[i];
@@ -341,6 +342,8 @@ Result<RestoredReport> verify_signed_report(const std::string& signed_dat) {
             const auto when = signing_time_seconds(h);
             if (!when) {
                 h.problem = "the signature does not say when it was made";
+            } else if (*when > now + kSigningClockTolerance) {
+                h.problem = "the signature is dated later than now";
             } else if (auto trusted = check_trust(h.certificate, verified->certificates, *when); !trusted) {
                 h.problem = trusted.error().message;
             }

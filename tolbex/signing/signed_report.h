@@ -21,11 +21,12 @@
 
 #include "common/files.h"
 #include "common/result.h"
+#include "tolbex/reports/report_document.h"
 #include "tolbex/signing/crypto.h"
 
 namespace tv::signing {
 
-inline constexpr const char* kSignedFileName = "signed.dat";
+inline constexpr const char* kSignedFileName = kSignedContainerName;
 inline constexpr const char* kSignatureBitmapName = "signature.bmp";
 // A reader keeps at most this many characters of a header string.
 inline constexpr std::size_t kMaxHeaderString = 1024;
@@ -135,9 +136,13 @@ private:
     std::vector<SignatureRecord> signers_;
 };
 
+// How far a signing time may lie ahead of this clock (the signer's may run fast) and count.
+inline constexpr std::int64_t kSigningClockTolerance = 5 * 60;
+
 // Verifies `signed_dat` and restores its files. Nothing is written unless the signatures and the
 // content check out; on any failure the new folder is gone again. Each signer record says
-// whether the site trusts it (`verified`, else `problem`); names, validity and fingerprint are
+// whether the site trusts it (`verified`, else `problem`; a signing time later than now, beyond
+// kSigningClockTolerance, is not trusted); names, validity and fingerprint are
 // the certificate's, and the signer name is its subject. Errors as in crypto.h, plus kNotValidText for a
 // missing file or content that does not add up, kSignerCountText, kErrVersion (no text) and
 // kSeriousFileErrorText.

@@ -36,7 +36,7 @@ void log_ignored() {
                                  platform::system().user_name());
 }
 
-// Adds every certificate of one file (PEM, else DER) to `store`.
+// Adds every certificate and revocation list of one file (PEM, else DER) to `store`.
 void add_file(X509_STORE* store, int folder, const char* name) {
     const platform::UniqueFd fd = platform::open_regular_at(folder, name);
     struct stat st;
@@ -50,10 +50,52 @@ void add_file(X509_STORE* store, int folder, const char* name) {
         X509_STORE_add_cert(store, x.get());
         ++added;
     }
+    // The reader steps over blocks of other kinds: the lists are read on a second pass.
+    BioPtr again(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+    while (X509CrlPtr crl{PEM_read_bio_X509_CRL(again.get(), nullptr, nullptr, nullptr)}) {
+        X509_STORE_add_crl(store, crl.get());
+        ++added;
+    }
     if (added == 0) {
         const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes.data());
-        if (X509Ptr x{d2i_X509(nullptr, &p, static_cast<long>(bytes.size()))}) X509_STORE_add_cert(store, x.get());
+        if (X509Ptr x{d2i_X509(nullptr, &p, static_cast<long>(bytes.size()))}) {
+            X509_STORE_add_cert(store, x.get());
+            return;
+        }
+        p = reinterpret_cast<const unsigned char*>(bytes.data());
+        if (X509CrlPtr crl{d2i_X509_CRL(nullptr, &p, static_cast<long>(bytes.size()))})
+            X509_STORE_add_crl(store, crl.get());
     }
+}
+
+// Where in the chain the first certificate is that a revocation list of the store withdraws (0:
+// the signer's); -1 when none is. A list counts when the certificate's issuer signed it (found in the chain or the store);
+// its dates do not matter: a withdrawal stands until the site removes the list.
+int revoked_in_chain(X509_STORE* store, STACK_OF(X509) * chain) {
+    STACK_OF(X509_OBJECT)* objects = X509_STORE_get0_objects(store);
+    auto signed_by_issuer = [&](X509_CRL* crl) {
+        const X509_NAME* issuer = X509_CRL_get_issuer(crl);
+        auto verifies = [&](X509* candidate) {
+            if (X509_NAME_cmp(X509_get_subject_name(candidate), issuer) != 0) return false;
+            EVP_PKEY* key = X509_get0_pubkey(candidate);
+            return key && X509_CRL_verify(crl, key) == 1;
+        };
+        for (int i = 0; i < sk_X509_num(chain); ++i)
+            if (verifies(sk_X509_value(chain, i))) return true;
+        for (int i = 0; i < sk_X509_OBJECT_num(objects); ++i)
+            if (X509* x = X509_OBJECT_get0_X509(sk_X509_OBJECT_value(objects, i)); x && verifies(x)) return true;
+        return false;
+    };
+    for (int c = 0; c < sk_X509_num(chain); ++c) {
+        X509* cert = sk_X509_value(chain, c);
+        for (int i = 0; i < sk_X509_OBJECT_num(objects); ++i) {
+            X509_CRL* crl = X509_OBJECT_get0_X509_CRL(sk_X509_OBJECT_value(objects, i));
+            if (!crl || X509_NAME_cmp(X509_CRL_get_issuer(crl), X509_get_issuer_name(cert)) != 0) continue;
+            X509_REVOKED* entry = nullptr;
+            if (X509_CRL_get0_by_cert(crl, &entry, cert) == 1 && signed_by_issuer(crl)) return c;
+        }
+    }
+    return -1;
 }
 
 // The trust folder of a relocated root, opened from the root down one folder at a time without
@@ -187,7 +229,16 @@ Result<void> check_trust(const Certificate& signer, const std::vector<Certificat
     X509_VERIFY_PARAM_set_auth_level(param, 1);
     X509_STORE_CTX_set_purpose(ctx.get(), X509_PURPOSE_SMIME_SIGN);
     X509_STORE_CTX_set_verify_cb(ctx.get(), allow_any_extended_usage);
-    if (X509_verify_cert(ctx.get()) == 1) return {};
+    if (X509_verify_cert(ctx.get()) == 1) {
+        STACK_OF(X509)* built = X509_STORE_CTX_get0_chain(ctx.get());
+        const int revoked = revoked_in_chain(store.get(), built);
+        if (revoked < 0) return {};
+        return untrusted((revoked == 0
+                              ? who
+                              : "the certificate of the authority \"" +
+                                    Certificate(sk_X509_value(built, revoked), nullptr).subject_name() + "\"") +
+                         " has been revoked by its issuer (a revocation list of this site withdraws it)");
+    }
     const int error = X509_STORE_CTX_get_error(ctx.get());
     X509* at = X509_STORE_CTX_get_current_cert(ctx.get());
     // The certificate the error is about: the signer's or an authority's on the way.
@@ -195,6 +246,17 @@ Result<void> check_trust(const Certificate& signer, const std::vector<Certificat
         at && X509_STORE_CTX_get_error_depth(ctx.get()) > 0
             ? "the certificate of the authority \"" + Certificate(at, nullptr).subject_name() + "\""
             : who;
+    // OpenSSL names an authority of the store by its name alone when it reports the authority's
+    // dates: one of the same name that did not sign the certificate below it is a stranger.
+    if ((error == X509_V_ERR_CERT_HAS_EXPIRED || error == X509_V_ERR_CERT_NOT_YET_VALID) && at &&
+        X509_STORE_CTX_get_error_depth(ctx.get()) > 0) {
+        STACK_OF(X509)* built = X509_STORE_CTX_get0_chain(ctx.get());
+        const int depth = X509_STORE_CTX_get_error_depth(ctx.get());
+        X509* below = built && depth <= sk_X509_num(built) ? sk_X509_value(built, depth - 1) : nullptr;
+        EVP_PKEY* key = X509_get0_pubkey(at);
+        if (below && (!key || X509_verify(below, key) != 1))
+            return untrusted(certificate_of(below) + " was not issued by an authority that this site trusts");
+    }
     switch (error) {
         case X509_V_ERR_CERT_HAS_EXPIRED:
             return untrusted(whose + (now ? " has expired" : " had expired when the report was signed"));

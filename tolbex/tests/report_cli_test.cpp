@@ -1,5 +1,8 @@
 // "/convert", "/print" and "/printto" as the analysis system runs them: hidden, no window.
 #include <functional>
+#include <random>
+
+#include <sys/stat.h>
 
 #include "common/bytes.h"
 #include "tolbex/reports/metafile_player.h"
@@ -203,6 +206,47 @@ TEST_F(TwelveLeadCliTest, ADamagedReportIsNeitherConvertedNorPrinted) {
         EXPECT_NE(printed.code, 0);
         EXPECT_NE(printed.err, "");
         EXPECT_TRUE(files_ending(pdf_folder, "").empty());
+    }
+}
+
+// A page that cannot be read makes every output of the report fail, naming the page, before
+// anything is written or printed: never a report with a page left out.
+TEST_F(ReportCliTest, ADamagedPageMakesNoOutput) {
+    const fs::path pdf_folder = use_pdf_folder();
+    std::string random(4096, '\0');
+    std::mt19937 rng(11);
+    for (char& c : random) c = static_cast<char>(rng() & 0xFF);
+    const struct {
+        const char* what;
+        std::function<void()> damage;
+    } cases[] = {
+        {"random bytes", [&] { write_file(r / "PAGE.2", random); }},
+        {"empty", [&] { write_file(r / "PAGE.2", ""); }},
+        {"cut inside a record", [&] { write_file(r / "PAGE.2", text(3200, 6400, "two").substr(0, 30)); }},
+        {"deleted, a later page there", [&] { fs::remove(r / "PAGE.2"); }},
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo((r / "PAGE.2").c_str(), 0644), 0); }},
+        {"a link", [&] { fs::create_symlink(r / "PAGE.1", r / "PAGE.2"); }},
+        {"a folder", [&] { fs::create_directory(r / "PAGE.2"); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const char* n : {"PAGE.1", "PAGE.2", "PAGE.3"}) fs::remove_all(r / n);
+        write_file(r / "PAGE.1", text(3200, 6400, "one"));
+        write_file(r / "PAGE.3", text(3200, 6400, "three"));
+        c.damage();
+        fs::remove_all(pdf_folder);
+        const RunResult printed = run({"/printto", r.string(), "0", "0", "1", "0", "NDamaged", "Adobe PDF"});
+        EXPECT_EQ(printed.code, 1);
+        EXPECT_NE(printed.err.find("PAGE.2"), std::string::npos) << printed.err;
+        EXPECT_FALSE(fs::exists(pdf_folder / "Damaged.pdf"));
+        for (const char* format : {"BMP", "PCX", "RTF"}) {
+            fs::remove_all(out);
+            fs::create_directories(out);
+            const RunResult converted = run({"/convert", r.string(), out.string(), format});
+            EXPECT_EQ(converted.code, 1) << format;
+            EXPECT_NE(converted.err.find("PAGE.2"), std::string::npos) << format << ": " << converted.err;
+            EXPECT_TRUE(fs::is_empty(out)) << format;
+        }
     }
 }
 

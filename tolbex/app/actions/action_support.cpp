@@ -20,4 +20,9 @@ std::string whole_report_problem(const ReportDocument& doc) {
     return missing;
 }
 
+std::string cannot_open_text(const Error& error) {
+    return "The signed report cannot be opened: " +
+           (error.message.empty() ? std::string("its signature does not verify.") : error.message);
+}
+
 }  // namespace tv::action_support

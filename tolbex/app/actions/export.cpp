@@ -16,6 +16,7 @@
 #include "tolbex/archive/audit_trail.h"
 #include "tolbex/archive/report_archive.h"
 #include "tolbex/archive/store_report.h"
+#include "tolbex/reports/report_document.h"
 
 namespace tv {
 
@@ -24,7 +25,10 @@ int export_report_command(AuditTrail& audit, const std::string& format, const st
     using namespace action_support;
     if (!platform::iequals(format, "TVZ")) return 4;
     const std::string folder = platform::strip_trailing_slashes(report_folder);
-    if (!folder_exists(folder) || !platform::find_name_ci(folder, "PATIENT.TXT")) return 1;
+    // A signed report holds its patient inside its container.
+    if (!folder_exists(folder) ||
+        (!is_signed_report_folder(ReportFolder(folder)) && !platform::find_name_ci(folder, "PATIENT.TXT")))
+        return 1;
     const ArchivedReportEntry entry = find_archived_report(folder);
     if (!entry.archive) return 1;
     const ReportRecord* record = entry.record;

@@ -14,6 +14,7 @@
 #include "tolbex/app/tolbex_strings.h"
 #include "tolbex/reports/report_document.h"
 #include "tolbex/reports/report_printing.h"
+#include "tolbex/signing/shown_report.h"
 
 namespace tv {
 
@@ -33,14 +34,16 @@ int print_report_command(CTolbexApp& app, const std::string& folder_operand, int
     using namespace action_support;
     const std::string folder = platform::strip_trailing_slashes(folder_operand);
     const bool delete_after = !flag_operand.empty() && (flag_operand[0] == 'y' || flag_operand[0] == 'Y');
-    // Opened once: the title and every page come from the same folder, never through a link.
-    const ReportFolder report(ReportDocument::folder_of(folder));
-    std::string title = flag_operand.size() > 1 ? title_text(flag_operand.substr(1)) : std::string();
-    if (is_blank_title(title)) title = patient_name_of(report);
-    if (is_blank_title(title)) title = load_resource_string(kStrBriscoReport);
-
     int result = 0;
-    {
+    if (auto shown = signing::open_report_for_showing(folder); !shown) {
+        ui().message_box(cannot_open_text(shown.error()), "", MsgIcon::Error, MsgButtons::Ok);
+        result = 1;
+    } else {
+        // Opened once: the title and every page come from the same folder, never through a link.
+        const ReportFolder report(shown->folder());
+        std::string title = flag_operand.size() > 1 ? title_text(flag_operand.substr(1)) : std::string();
+        if (is_blank_title(title)) title = patient_name_of(report);
+        if (is_blank_title(title)) title = load_resource_string(kStrBriscoReport);
         ReportDocument doc;
         std::string error;
         if (!doc.load(report, report_mode_of(app.settings()), &error)) {

@@ -20,6 +20,7 @@
 #include "tolbex/browser/archive_documents.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
 #include "tolbex/signing/signature_page.h"
+#include "tolbex/signing/shown_report.h"
 #include "tolbex/signing/signed_report.h"
 
 namespace tv::gui {
@@ -56,17 +57,11 @@ Result<void> write_signed_timi_summary(const std::string& path, const std::vecto
     return {};
 }
 
-bool open_formatted(signing::RestoredReport& restored, ReportArchive& archive, ReportRecord& record,
+bool open_formatted(signing::ShownReport& restored, ReportArchive& archive, ReportRecord& record,
                     const std::string& archive_name, CTolbexApp* app) {
     const std::string folder = record.get_folder_path();
-    if (auto page = signing::add_signature_page(restored.folder(), restored.signers()); !page) {
-        show_error(page.error().message);
-        return false;
-    }
-    // What was signed cannot be changed: read-only pages make a read-only document, so no
-    // annotation is saved into a copy that goes when the window closes.
-    for (FileFinder f(join_path(restored.folder(), "*"), kFindFiles); !f.at_end(); f.next())
-        set_read_only(f.get_path());
+    // Its pages are read-only, so no annotation is saved into a copy that goes when the window
+    // closes.
     if (!open_audit(app, folder)) return false;
     CPellarnDoc* doc = open_report(join_path(restored.folder(), "summary.txt"));
     if (doc) {
@@ -82,7 +77,7 @@ bool open_formatted(signing::RestoredReport& restored, ReportArchive& archive, R
     return doc != nullptr;
 }
 
-bool open_timi_data(signing::RestoredReport& restored, ReportArchive& archive, ReportRecord& record, CTolbexApp* app) {
+bool open_timi_data(signing::ShownReport& restored, ReportArchive& archive, ReportRecord& record, CTolbexApp* app) {
     ui().message_box(signing::timi_data_signature_message(restored.signers()), "", MsgIcon::Information,
                      MsgButtons::Ok);
     const SignedTimiOpener& opener = timi_opener();
@@ -109,7 +104,7 @@ bool open_timi_data(signing::RestoredReport& restored, ReportArchive& archive, R
     return opened;
 }
 
-bool show_timi_summary(signing::RestoredReport& restored, ReportRecord& record, CTolbexApp* app, QWidget* parent) {
+bool show_timi_summary(signing::ShownReport& restored, ReportRecord& record, CTolbexApp* app, QWidget* parent) {
     const std::string path = platform::find_name_ci(restored.folder(), kTimiSummaryName)
                                  .value_or(join_path(restored.folder(), kTimiSummaryName));
     if (auto written = write_signed_timi_summary(path, restored.signers()); !written) {
@@ -132,11 +127,12 @@ void set_signed_timi_opener(SignedTimiOpener opener) { timi_opener() = std::move
 bool open_signed_report(ReportArchive& archive, ReportRecord& record, const std::string& archive_name,
                         QWidget* parent) {
     const std::string folder = record.get_folder_path();
-    const std::string signed_dat =
-        platform::find_name_ci(folder, signing::kSignedFileName).value_or(join_path(folder, signing::kSignedFileName));
-    auto restored = [&] {
+    auto restored = [&]() -> Result<signing::ShownReport> {
         fw::WaitTip tip(kVerifyingReportText + record.get_description(), nullptr, 25);
-        return signing::verify_signed_report(signed_dat);
+        auto shown = signing::open_report_for_showing(folder);
+        // Listed as signed, it is shown only from its container, whatever its folder is named.
+        if (shown && !shown->is_signed()) return fail(signing::kErrInvalid, "");
+        return shown;
     }();
     if (!restored) {
         // Why, when there is a reason to tell.

@@ -141,6 +141,29 @@ TEST_F(ExternalProgramTest, AnErrorFileThatIsNoPlainFileIsNamedNotOpened) {
     }
 }
 
+// A program that ran is never reported as one that could not start: an exit status of 255 is its
+// code, and a signal that ended it is named.
+TEST_F(ExternalProgramTest, AProgramThatRanIsReportedAsWhatHappened) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"exit 255", "The external program returned an error code of 255"},
+        {"kill -KILL $$", "The external program was ended by signal 9 (KILL)."},
+        {"kill -SEGV $$", "The external program was ended by signal 11 (SEGV)."},
+    };
+    for (const auto& [body, said] : cases) {
+        SCOPED_TRACE(body);
+        scripted.shown.clear();
+        ExternalProgramSettings s;
+        s.program_name = script(body);
+        ExternalRunState state;
+        run_external_jobs(s, three_jobs(), state);
+        EXPECT_EQ(read_text(t / "count"), "1\n") << "the run stops at the first";
+        report_external_result(s, state.result.load(), state.signal.load());
+        ASSERT_EQ(scripted.shown.size(), 1u);
+        EXPECT_EQ(scripted.shown[0].text, said);
+        fs::remove(t / "count");
+    }
+}
+
 TEST_F(ExternalProgramTest, AMissingProgramIsReportedByName) {
     ExternalProgramSettings s;
     s.program_name = (t / "no-such-program").string() + " -q";

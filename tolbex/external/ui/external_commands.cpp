@@ -49,7 +49,7 @@ bool send_to_external_program(const std::vector<ExternalJobEntry>& jobs, QWidget
     wait.run();
     // Stopped waiting: the worker still owns its result, which is not known yet.
     if (wait.stopped_by_user() || !state->done.load()) return true;
-    report_external_result(settings, state->result.load());
+    report_external_result(settings, state->result.load(), state->signal.load());
     return true;
 }
 

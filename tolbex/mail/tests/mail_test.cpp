@@ -193,6 +193,26 @@ TEST_F(MailTest, ReportsArriveAsTransferFilesThatUnpackToTheirFolders) {
     EXPECT_TRUE(sorted_names(root.tmp()).empty());  // no transfer file left behind
 }
 
+// A signed report is mailed as its container: pages, patient and confirmation placed beside it
+// do not travel.
+TEST_F(MailTest, ASignedReportTravelsAsItsContainerAlone) {
+    const MailReportEntry r = report("S.SGN", "Signed", kReportSigned,
+                                     {{"signed.dat", "the container"},
+                                      {"PAGE.1", "placed page"},
+                                      {"PATIENT.TXT", "placed patient"},
+                                      {"REPINFO.TXT", "Placed\r\n519\r\n1\r\n1\r\n"}});
+    answer({MsgResult::Ok});
+    ASSERT_EQ(mail_reports({r}, services), kMailDone);
+    const ParsedMail p = parse();
+    ASSERT_EQ(p.names.size(), 1u);
+    const fs::path out = t / "unpacked";
+    fs::create_directories(out);
+    ASSERT_EQ(unpack_transfer_file((p.attachments / p.names[0]).string(), out.string()), kUnpackOk);
+    EXPECT_EQ(sorted_names(out), (std::vector<std::string>{"REPINFO.TXT", "SIGNED.DAT"}));
+    EXPECT_EQ(slurp(out / "SIGNED.DAT"), "the container");
+    EXPECT_EQ(slurp(out / "REPINFO.TXT").substr(0, 13), "Signed\r\n522\r\n");
+}
+
 TEST_F(MailTest, LinksSpecialFilesAndCaseTwinsAreNeverPackedIntoAMail) {
     for (const auto& entry : tv::testing::hostile_entries()) {
         const MailReportEntry r =
@@ -550,6 +570,52 @@ TEST(MimeWriter, EncodesHeadersAndBody) {
     EXPECT_EQ(encode_header_text("x\r\nBcc: y"), "=?UTF-8?B?eA0KQmNjOiB5?=");
     EXPECT_EQ(encode_quoted_printable("a=b \nc\xC3\xA9"), "a=3Db=20\r\nc=C3=A9");
     EXPECT_EQ(encode_base64_lines("abcd"), "YWJjZA==\r\n");
+}
+
+// The sender is checked as a recipient is: one address, or the mail is not sent.
+TEST(MimeWriter, TheFromAddressIsOneMailbox) {
+    MailMessage m;
+    m.recipient = "ward@clinic.example";
+    const struct {
+        const char* from;
+        bool sent;
+    } cases[] = {{"\"Smith, John\" <js@clinic.example>", true},
+                 {"js@clinic.example", true},
+                 {"Smith, John <js@clinic.example>", false},
+                 {"a@clinic.example, b@clinic.example", false},
+                 {"Cardiology Ward", false},
+                 {"js@clinic.example\r\nBcc: z@q.org", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.from);
+        MailEnvelope e;
+        e.from = c.from;
+        const auto built = build_mime_message(m, e);
+        EXPECT_EQ(built.ok(), c.sent);
+        if (built) {
+            EXPECT_NE(built->find("From: "), std::string::npos);
+        } else {
+            EXPECT_NE(built.error().message.find("The From Address"), std::string::npos) << built.error().message;
+        }
+    }
+}
+
+// A name beyond ASCII goes as an encoded parameter and, beside it, a plain ASCII one, so that a
+// reader that knows only the plain form still saves the attachment under a name of its own.
+TEST(MimeWriter, AttachmentNamesHaveAPlainAsciiForm) {
+    const platform::testing::TempRoot t;
+    const fs::path file = fs::path(t.path()) / "a.TVZ";
+    write_file(file, "bytes");
+    MailMessage m;
+    m.recipient = "ward@clinic.example";
+    m.attachments = {{file.string(), "M\xFCller Zo\xEB \x80\"1\".TVZ"}, {file.string(), "Plain.TVZ"}};
+    const auto built = build_mime_message(m);
+    ASSERT_TRUE(built) << built.error().message;
+    EXPECT_NE(built->find("Content-Disposition: attachment; "
+                          "filename*=utf-8''M%C3%BCller%20Zo%C3%AB%20%E2%82%AC%221%22.TVZ; "
+                          "filename=\"Muller Zoe __1_.TVZ\"\r\n"),
+              std::string::npos)
+        << built->substr(built->find("Content-Disposition"), 200);
+    EXPECT_NE(built->find("Content-Disposition: attachment; filename=\"Plain.TVZ\"\r\n"), std::string::npos);
 }
 
 // An attachment that is no plain file is refused by name, never sent empty nor waited on.

@@ -25,6 +25,7 @@
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/reports/ui/report_view.h"
 #include "tolbex/reports/report_printing.h"
+#include "tolbex/signing/shown_report.h"
 
 namespace tv::gui {
 
@@ -101,6 +102,11 @@ void CPellarnDoc::install_commands() {
     // Printing goes through the framework's print loop with the document's pages; nothing is
     // printed unless the audit log opens.
     auto print = [this](bool show_dialog) {
+        // A printout is the whole report or nothing: the window shows what there is, a print may not.
+        if (const std::string problem = core_.missing_parts(); !problem.empty()) {
+            ui().message_box("The report cannot be printed: " + problem, "", MsgIcon::Error, MsgButtons::Ok);
+            return;
+        }
         CTolbexApp* app = CTolbexApp::current();
         const std::string location = core_.audit_location();
         if (app && !app->audit().open(location)) {
@@ -139,6 +145,10 @@ void CPellarnDoc::install_commands() {
         fw::run_print_preview(pages, options);
     });
     on_command(report_cmd::MerivalePdf, [this] {
+        if (const std::string problem = core_.missing_parts(); !problem.empty()) {
+            ui().message_box("The report cannot be printed: " + problem, "", MsgIcon::Error, MsgButtons::Ok);
+            return;
+        }
         fw::WaitCursor wait;
         export_merivale_pdf(core_, current_print_settings());
     });
@@ -153,6 +163,7 @@ ReportFolder& folder_from_group() {
 }  // namespace
 
 bool CPellarnDoc::on_open_document(const std::string& path) {
+    const std::string signed_folder = ReportDocument::folder_of(path);
     std::string error;
     fw::WaitCursor wait;
     bool loaded = false;
@@ -163,9 +174,18 @@ bool CPellarnDoc::on_open_document(const std::string& path) {
         if (main && main->isVisible()) loading.emplace(main);
         // A report opened from its archive is read from the group down, never by its path again.
         const ReportFolder from_group = std::exchange(folder_from_group(), ReportFolder());
-        loaded = from_group.is_open() && from_group.path() == ReportDocument::folder_of(path)
-                     ? core_.load(from_group, current_report_mode(), &error)
-                     : core_.load(path, current_report_mode(), &error);
+        if (is_signed_report_folder(ReportFolder(signed_folder))) {
+            // A signed report shows what its container restores, never what lies beside it.
+            auto shown = signing::open_report_for_showing(signed_folder);
+            if (!shown)
+                error = shown.error().message.empty() ? "The signed report does not verify." : shown.error().message;
+            else if ((loaded = core_.load(shown->folder(), current_report_mode(), &error)))
+                core_.set_temporary_folder(shown->release());
+        } else {
+            loaded = from_group.is_open() && from_group.path() == signed_folder
+                         ? core_.load(from_group, current_report_mode(), &error)
+                         : core_.load(path, current_report_mode(), &error);
+        }
         // The notice took the activation with it: the main window gets it back, whatever the
         // window manager does (the report's keys go to it).
         if (loading) {
@@ -178,9 +198,14 @@ bool CPellarnDoc::on_open_document(const std::string& path) {
         return false;
     }
     set_path_name(join_path(core_.report_folder(), kSummaryTxtName), false);
+    if (!core_.temporary_folder().empty()) {
+        // The restored copy goes when the window closes: no recent-file entry may lead there.
+        if (fw::Application* fwapp = fw::app()) fwapp->remove_from_recent_file_list(path_name());
+        core_.set_archive_report_path(signed_folder);
+    }
     // However it is opened, the report is described as its archive lists it; the browser and
     // the command line then add what they know.
-    ArchivedReportEntry entry = find_archived_report(core_.report_folder());
+    ArchivedReportEntry entry = find_archived_report(core_.audit_location());
     if (entry.record) {
         describe_archived_report(*this, *entry.archive, *entry.record, entry.archive_name);
     } else {
@@ -256,7 +281,9 @@ CPellarnDoc* open_report(const std::string& path) {
     fw::DocTemplate* tmpl = app->find_template(kReportDocTypeId);
     if (!tmpl) return nullptr;
     const std::string folder = ReportDocument::folder_of(path);
-    return dynamic_cast<CPellarnDoc*>(app->open_document_file(join_path(folder, kSummaryTxtName), tmpl));
+    auto* doc = dynamic_cast<CPellarnDoc*>(app->open_document_file(join_path(folder, kSummaryTxtName), tmpl));
+    if (doc && !doc->core().temporary_folder().empty()) app->remove_from_recent_file_list(doc->path_name());
+    return doc;
 }
 
 void describe_archived_report(CPellarnDoc& doc, ReportArchive& archive, ReportRecord& record,
@@ -304,16 +331,16 @@ CPellarnDoc* open_archived_report(ReportArchive& archive, ReportRecord& record, 
 
 bool open_report_from_command_line(const std::string& path, const std::string& title, bool preview) {
     CPellarnDoc* doc = open_report(path);
-    const std::string folder = ReportDocument::folder_of(path);
+    if (!doc) return false;
+    // What the window shows: a signed report's restored copy, never the files beside its container.
+    const std::string folder = doc->core().report_folder();
     if (preview) {
-        const std::string window_title = preview_window_title(title, path);
-        if (!doc) return false;
+        const std::string window_title = preview_window_title(title, join_path(folder, kSummaryTxtName));
         const bool blank = title.find_first_not_of(" \t") == std::string::npos;
         // Appended, not "<" + name: gcc 12 at -O3 takes the string insert for an overlapping copy.
         doc->core().set_report_name(blank ? std::string("<").append(load_resource_string(1034)).append(">") : title);
         doc->set_report_title(window_title);
     } else {
-        if (!doc) return false;
         doc->set_report_title(title);
         doc->core().set_report_name(title);
     }

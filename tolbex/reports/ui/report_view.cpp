@@ -295,6 +295,11 @@ int first_existing_page_bitmap(const std::string& folder, const PageRange& range
 
 bool run_report_export(const ReportDocument& doc, ReportExportKind kind, QWidget* parent) {
     const bool rtf = kind == ReportExportKind::Rtf;
+    // The files are of the whole report or of none of it (RTF holds the page files alone).
+    if (const std::string problem = rtf ? doc.page_problem() : doc.missing_parts(); !problem.empty()) {
+        ui().message_box("The report cannot be exported: " + problem, "", MsgIcon::Error, MsgButtons::Ok);
+        return false;
+    }
     const BitmapFormat format = kind == ReportExportKind::Pcx ? BitmapFormat::Pcx : BitmapFormat::Bmp;
     const std::string caption = rtf                             ? kExportRtfCaption
                                 : kind == ReportExportKind::Pcx ? kExportPcxCaption

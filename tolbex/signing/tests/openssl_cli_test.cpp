@@ -2,6 +2,7 @@
 // with it is read, and what this system signs is taken apart by it. Skipped where the openssl
 // program or its legacy provider (RC4) is missing.
 #include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -383,6 +384,67 @@ TEST_F(IssuedByTheStockTools, SignersThatCouldNeverVerifyAreRefusedAndTheirRepor
 
 // A relocated root's trust store counts only while nobody but root or the account running the
 // program owns it or could write it; otherwise it is ignored with an event-log entry.
+// A site withdraws its trust in one signer by putting its authority's revocation list (PEM or
+// DER) beside the certificates: that signer's reports, made before the withdrawal too, no longer
+// count as signed and it cannot sign; the authority's other signers are untouched, and a list the
+// authority did not sign withdraws nothing.
+TEST_F(IssuedByTheStockTools, ARevocationListInTheTrustStoreWithdrawsASigner) {
+    const Certificate revoked = issue("/O=Clinic/CN=Dr Leaked", "");
+    const Certificate kept = issue("/O=Clinic/CN=Dr Kept", "");
+    const std::string report = work + "/R.IMG";
+    std::filesystem::create_directories(report);
+    ASSERT_TRUE(platform::atomic_write_file(report + "/page.0", "page"));
+    const auto sign = [&](const Certificate& c, const std::string& out) {
+        testing::TestIdentity id;
+        id.certificate = c;
+        SignatureRecord r = testing::signer_record(id);
+        r.signing_time = ole_date_from_time(std::time(nullptr));
+        EXPECT_TRUE(sign_report_folder(r, report, "", path(out)));
+    };
+    sign(revoked, "leaked.dat");
+    sign(kept, "kept.dat");
+    const auto verified = [&](const std::string& name) {
+        auto restored = verify_signed_report(path(name));
+        EXPECT_TRUE(restored) << restored.error().message;
+        return restored ? restored->signers()[0] : SignatureRecord{};
+    };
+    ASSERT_TRUE(verified("leaked.dat").verified) << verified("leaked.dat").problem;
+
+    const std::string ca = "openssl ca -batch -config " + quoted(path("ca.cnf")) + " -cert " + quoted(path("ca.pem")) +
+                           " -keyfile " + quoted(path("ca-key.pem"));
+    ASSERT_TRUE(run(ca + " -revoke " + quoted(path("leaf1.pem"))));
+    ASSERT_TRUE(run(ca + " -gencrl -crldays 30 -out " + quoted(path("crl.pem"))));
+    ASSERT_TRUE(run("openssl crl -in " + quoted(path("crl.pem")) + " -outform DER -out " + quoted(path("crl.der"))));
+    // The same list signed by a stranger who took the authority's name.
+    ASSERT_TRUE(run("openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj '/O=Clinic/CN=Clinic CA' -keyout " +
+                    quoted(path("stranger-key.pem")) + " -out " + quoted(path("stranger.pem"))));
+    ASSERT_TRUE(run("openssl ca -batch -config " + quoted(path("ca.cnf")) + " -cert " + quoted(path("stranger.pem")) +
+                    " -keyfile " + quoted(path("stranger-key.pem")) + " -gencrl -crldays 30 -out " +
+                    quoted(path("forged-crl.pem"))));
+
+    const std::string withdrawn = "the certificate of \"Dr Leaked\" has been revoked by its issuer";
+    const struct {
+        const char* file;
+        const char* source;
+        bool withdraws;
+    } lists[] = {{"clinic.crl", "crl.pem", true},
+                 {"clinic-crl.der", "crl.der", true},
+                 {"forged.crl", "forged-crl.pem", false}};
+    const std::string store = platform::trust_store_dir();
+    for (const auto& l : lists) {
+        SCOPED_TRACE(l.file);
+        ASSERT_TRUE(platform::atomic_write_file(store + "/" + l.file, read(l.source)));
+        ASSERT_EQ(::chmod((store + "/" + l.file).c_str(), 0644), 0);
+        const SignatureRecord leaked = verified("leaked.dat");
+        EXPECT_EQ(leaked.verified, !l.withdraws);
+        EXPECT_EQ(leaked.problem.find(withdrawn) == 0, l.withdraws) << leaked.problem;
+        EXPECT_TRUE(verified("kept.dat").verified) << verified("kept.dat").problem;
+        EXPECT_EQ(signing_refusal(revoked, std::time(nullptr)).find(withdrawn) == 0, l.withdraws);
+        EXPECT_EQ(signing_refusal(kept, std::time(nullptr)), "");
+        std::filesystem::remove(store + "/" + l.file);
+    }
+}
+
 TEST_F(IssuedByTheStockTools, ARelocatedTrustStoreCountsOnlyWhileOthersCannotChangeIt) {
     const Certificate anna = issue("/O=Clinic/CN=Anna Smith", "");
     const std::string store = platform::trust_store_dir(), file = store + "/clinic-ca.pem";

@@ -1,5 +1,6 @@
 #include "tolbex/signing/signed_report.h"
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/audit_log.h"
 #include "common/bytes.h"
 #include "common/files.h"
 #include "platform/fs.h"
@@ -311,6 +313,11 @@ TEST_F(SignedReportTest, OnlyATrustedSignerWithATruthfulHeaderIsVerified) {
     SignatureRecord undated = r;
     undated.signing_time_status = kTimeNull;
     cases.push_back({"no signing time", header_file(undated, id), "does not say when it was made"});
+    SignatureRecord future = r, soon = r;
+    future.signing_time = ole_date_from_time(std::time(nullptr) + 300 * 86400);
+    soon.signing_time = ole_date_from_time(std::time(nullptr) + 60);
+    cases.push_back({"dated 300 days ahead", header_file(future, id), "the signature is dated later than now"});
+    cases.push_back({"a minute ahead: a clock running fast", header_file(soon, id), ""});
     cases.push_back({"the truth", header_file(r, id), ""});
     for (const Case& c : cases) {
         auto v = verify_bytes(c.bytes);

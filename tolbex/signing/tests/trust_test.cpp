@@ -27,6 +27,8 @@ TEST(Trust, SignersChainToTheSiteAuthoritiesAtTheSigningTime) {
     const testing::TestCa stranger = testing::make_ca("Stranger CA");
     const testing::TestCa intermediate = testing::make_ca("Ward CA", &ca);
     const testing::TestCa rogue_intermediate = testing::make_ca("Ward CA", &stranger);
+    static EVP_PKEY* impostor_key = EVP_RSA_gen(2048);
+    const testing::TestCa impostor = testing::make_ca("Clinic CA", nullptr, impostor_key);
     const testing::TestIdentity own = testing::make_identity("Own Signer", "", "0D0E");
     const std::string store = platform::trust_store_dir();
     put(store, "clinic-ca.pem", ca.id.cert_pem);
@@ -67,6 +69,11 @@ TEST(Trust, SignersChainToTheSiteAuthoritiesAtTheSigningTime) {
          {},
          2023,
          "had expired when the report was signed"},
+        {"issued by a stranger who took the name of the site's authority, before that one was valid",
+         testing::make_issued_identity("Anna Smith", impostor, "19900101000000Z"),
+         {},
+         1995,
+         "the certificate of \"Anna Smith\" was not issued by an authority that this site trusts"},
         {"not yet valid when signed",
          testing::make_issued_identity("Anna Smith", ca, "20250101000000Z"),
          {},

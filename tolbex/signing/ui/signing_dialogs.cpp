@@ -16,12 +16,14 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "common/text.h"
 #include "framework/qt/qt_text.h"
 #include "framework/qt/tooltip.h"
 #include "framework/qt/window_helpers.h"
 #include "platform/account.h"
 #include "platform/system.h"
 #include "tolbex/signing/signature_bitmaps.h"
+#include "tolbex/signing/trust.h"
 
 namespace tv::gui {
 namespace {
@@ -115,9 +117,14 @@ void LogonDlg::on_ok() {
 
 // --- CertificateDetailsDlg
 
-const char* certificate_status(const signing::Certificate& certificate, std::int64_t now) {
+std::string certificate_status(const signing::Certificate& certificate, std::int64_t now) {
     const std::optional<std::int64_t> not_after = certificate.not_after();
-    return not_after && now > *not_after ? kCertificateExpiredText : kCertificateValidText;
+    // From its last second on, as the signing check counts it.
+    if (not_after && now >= *not_after) return kCertificateExpiredText;
+    // Valid is what Sign would take: the same check, at the same moment.
+    if (const std::string why = signing::signing_refusal(certificate, now); !why.empty())
+        return format_string(kCertificateRefusedText, why.c_str());
+    return kCertificateValidText;
 }
 
 CertificateDetailsDlg::CertificateDetailsDlg(const signing::SignatureRecord& record, std::int64_t now, QWidget* parent)
@@ -131,7 +138,8 @@ CertificateDetailsDlg::CertificateDetailsDlg(const signing::SignatureRecord& rec
         fields_[i]->setObjectName(QString::number(1578 + i));
         form->addRow(QString::fromLatin1(labels[i]), fields_[i]);
     }
-    status_ = new QLabel(QString::fromLatin1(certificate_status(record.certificate, now)), this);
+    status_ = new QLabel(to_qstring(certificate_status(record.certificate, now)), this);
+    status_->setWordWrap(true);
     status_->setObjectName(QStringLiteral("1582"));
     form->addRow(status_);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);

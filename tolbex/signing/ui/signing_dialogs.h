@@ -85,14 +85,15 @@ inline constexpr const char* kNoCertificateText =
     "There is no certificate to sign with.\nA certificate must be put into your personal certificate store first.";
 inline constexpr const char* kCertificateExpiredText = "The certificate has expired.";
 inline constexpr const char* kCertificateValidText = "The certificate is valid.";
+inline constexpr const char* kCertificateRefusedText = "The certificate cannot be used to sign: %s.";
 
 // The edit's text as UTF-8; the edit is left empty, and the buffers that held the text (the
 // edit's, its undo list's, the conversion's) are overwritten first.
 std::string take_secret(QLineEdit& edit);
 
-// The status CertificateDetailsDlg shows: expired once `now` (seconds since 1970) is past the
-// certificate's NotAfter; valid also when that cannot be read.
-const char* certificate_status(const signing::Certificate& certificate, std::int64_t now);
+// The status CertificateDetailsDlg shows: expired once `now` (seconds since 1970) reaches the
+// certificate's NotAfter (as the signing check counts it); else why Sign would refuse it at `now` (signing_refusal); else valid.
+std::string certificate_status(const signing::Certificate& certificate, std::int64_t now);
 
 // SignDialogs on the windows above; the wait cursor stays from the confirmation to the end.
 class QtSignDialogs : public signing::SignDialogs {

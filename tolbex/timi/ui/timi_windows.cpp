@@ -157,6 +157,8 @@ void TIMIDoc::set_new_analysis() {
 void TIMIDoc::set_edited() {
     set_modified(true);
     unedited_new_ = false;
+    // What is shown is no longer what was signed.
+    if (!signatures_.empty()) set_title(kEditedSignedTimiTitle);
 }
 
 bool TIMIDoc::save_modified() {

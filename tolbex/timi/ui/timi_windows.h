@@ -57,6 +57,9 @@ public:
 
 class TIMIView;
 
+// The title of signed TIMI data once it has been edited.
+inline constexpr const char* kEditedSignedTimiTitle = "TIMI Data - Changed since it was signed";
+
 class TIMIDoc : public fw::Document {
 public:
     TIMIDoc();

@@ -263,6 +263,23 @@ TEST_F(ReportPrintTest, PrintThroughTheDialogWithRangeAndDuplicates) {
     EXPECT_EQ(pdf_page_count(pdf_bytes()), 3);
 }
 
+// A window shows what there is of a report with a damaged page; it prints none of it.
+TEST_F(ReportPrintTest, AReportWithADamagedPageIsNotPrinted) {
+    const fs::path damaged = archive / "D.IMG";
+    uitest::write_file(damaged / "PAGE.2", "");
+    for (const char* name : {"VERSION.TXT", "SUMMARY.TXT", "PAGE.0", "PAGE.1", "PAGE.3"})
+        fs::copy_file(report / name, damaged / name);
+    gui::CPellarnDoc* d = gui::open_report(damaged.string());
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->core().page_count(), 2);
+    scripted.shown.clear();
+    ASSERT_TRUE(d->execute(fw::cmd::FilePrint));
+    EXPECT_EQ(dialogs, 0);
+    EXPECT_FALSE(fs::exists(pdf));
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_NE(scripted.shown[0].text.find("PAGE.2"), std::string::npos) << scripted.shown[0].text;
+}
+
 TEST_F(ReportPrintTest, CancelledPrintLeavesNoAuditRecord) {
     scripted.shown.clear();
     accept = false;

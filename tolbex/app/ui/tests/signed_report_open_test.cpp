@@ -17,6 +17,8 @@
 #include "framework/qt/wait_dialogs.h"
 #include "platform/fs.h"
 #include "platform/paths.h"
+#include "tolbex/app/actions/actions.h"
+#include "tolbex/app/tolbex_app.h"
 #include "tolbex/app/ui/tests/browser_app_fixture.h"
 #include "tolbex/browser/ui/signed_report_open.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
@@ -373,6 +375,9 @@ TEST_F(SignedReportOpenTest, TimiReportsAreCalledSignedOnlyWhenTheSignatureVerif
         const auto docs = documents_of<TIMIDoc>();
         ASSERT_EQ(docs.size(), 1u) << c.description;
         EXPECT_EQ(docs[0]->title(), c.title);
+        // Edited, it is no longer what was signed.
+        docs[0]->set_edited();
+        EXPECT_EQ(docs[0]->title(), kEditedSignedTimiTitle);
         docs[0]->set_modified(false);
         for (fw::ChildFrame* f : windows->main_frame()->child_frames())
             if (f->active_document() == docs[0]) f->close();
@@ -425,6 +430,50 @@ TEST_F(SignedReportOpenTest, FilesBesideTheSignatureAreNotShown) {
         EXPECT_EQ(list.get_details_text(row), kNoPatientDetailsText);
     }
     EXPECT_TRUE(seen);
+}
+
+// "/load" and "/preview" open a signed report from its container too: pages, patient and
+// confirmation placed beside it are not shown, and a container that does not verify opens nothing.
+TEST_F(SignedReportOpenTest, TheCommandLineOpensASignedReportFromItsContainer) {
+    const fs::path folder = signed_formatted;
+    testing_root::write_file(folder / "CONFIRM.TXT", "MALLORY");
+    testing_root::write_file(folder / "PATIENT.TXT", "--\r\n--\r\nMallory Planted\r\n");
+    testing_root::write_file(folder / "PAGE.0", testing::label_record());
+    for (const char* page : {"PAGE.1", "PAGE.2", "PAGE.3"})
+        testing_root::write_file(folder / page, testing::text_record(3200, 6400, "AF present, paroxysmal."));
+    const std::set<std::string> before = temp_folders();
+    for (const bool preview : {false, true}) {
+        SCOPED_TRACE(preview ? "/preview" : "/load");
+        if (preview)
+            preview_report_command(folder.string() + "|");
+        else
+            load_report_command(*CTolbexApp::current(), folder.string() + "|Given");
+        settle();
+        EXPECT_TRUE(scripted.shown.empty()) << scripted.shown.front().text;
+        const auto docs = report_docs();
+        ASSERT_EQ(docs.size(), 1u);
+        const ReportDocument& core = docs[0]->core();
+        ASSERT_EQ(core.page_count(), 2);
+        EXPECT_EQ(core.page(0)->items()[0]->text()->text,
+                  "\x1b\x01"
+                  "Brisco Torvane Medical Ltd - Digitally Signed Report");
+        EXPECT_EQ(core.page(1)->items()[0]->text()->text, "first page");
+        EXPECT_EQ(core.confirmation(), "");
+        EXPECT_EQ(docs[0]->title().find("Mallory"), std::string::npos) << docs[0]->title();
+        EXPECT_TRUE(core.is_read_only());
+        for (fw::ChildFrame* f : windows->main_frame()->child_frames()) f->close();
+        settle();
+        EXPECT_EQ(temp_folders(), before) << "the restored files go with the window";
+    }
+    // Changed: nothing opens, the user is told, nothing is left behind.
+    std::string bytes = testing_root::read_file(folder / signing::kSignedFileName);
+    bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 1);
+    testing_root::write_file(folder / signing::kSignedFileName, bytes);
+    preview_report_command(folder.string() + "|");
+    settle();
+    EXPECT_TRUE(report_docs().empty());
+    EXPECT_FALSE(scripted.shown.empty());
+    EXPECT_EQ(temp_folders(), before);
 }
 
 // A certificate's name with a line break in it shows as one line, on the signature page and in the

@@ -1,6 +1,7 @@
 #include "tolbex/signing/ui/signing_dialogs.h"
 
 #include <filesystem>
+#include <fstream>
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/text.h"
 #include "framework/qt/qt_text.h"
 #include "framework/qt/tests/qt_test_app.h"
 #include "platform/cert_store.h"
@@ -19,6 +21,7 @@
 #include "platform/fs.h"
 #include "platform/paths.h"
 #include "tolbex/signing/signed_report.h"
+#include "tolbex/signing/trust.h"
 #include "tolbex/signing/tests/bmp_fixture.h"
 #include "tolbex/signing/tests/pkcs12_cli.h"
 #include "tolbex/signing/tests/signing_fixture.h"
@@ -211,13 +214,19 @@ TEST_F(SigningDialogsTest, LogonOffersTheLastSignersName) {
 
 TEST_F(SigningDialogsTest, CertificateStatusComparesNotAfterItself) {
     // The test certificates run until 2044-01-02 03:04:05 UTC.
-    const signing::Certificate c = signing::testing::make_identity("Anna Smith").certificate;
+    const signing::testing::TestIdentity id = signing::testing::make_identity("Anna Smith");
+    const signing::Certificate c = id.certificate;
+    // The site trusts it, so that its dates alone decide.
+    std::filesystem::create_directories(platform::trust_store_dir());
+    std::ofstream(platform::trust_store_dir() + "/anna.pem") << id.cert_pem;
     struct Case {
         std::int64_t now;
-        const char* status;
+        std::string status;
     };
-    for (const Case& k : {Case{2335316645 - 1, kCertificateValidText}, Case{2335316645, kCertificateValidText},
-                          Case{2335316645 + 1, kCertificateExpiredText}, Case{0, kCertificateValidText}}) {
+    const std::string early = format_string(kCertificateRefusedText,
+                                            "the certificate of \"Anna Smith\" is not yet valid");  // before 2024-01-02
+    for (const Case& k : {Case{2335316645 - 1, kCertificateValidText}, Case{2335316645, kCertificateExpiredText},
+                          Case{2335316645 + 1, kCertificateExpiredText}, Case{0, early}}) {
         signing::SignatureRecord r;
         r.certificate = c;
         ASSERT_TRUE(signing::fill_certificate_fields(r));
@@ -274,8 +283,37 @@ TEST_F(SigningDialogsTest, ConfirmShowsAUsableBitmapAndDropsAnUnusableOne) {
     }
 }
 
+// "Valid" only for what Sign takes: each certificate it refuses says why.
+TEST_F(SigningDialogsTest, CertificateStatusSaysWhatSignWouldRefuse) {
+    const signing::testing::TestCa ca = signing::testing::make_ca("Clinic CA");
+    std::filesystem::create_directories(platform::trust_store_dir());
+    std::ofstream(platform::trust_store_dir() + "/clinic-ca.pem") << ca.id.cert_pem;
+    const std::int64_t now = 1767225600;  // 2026-01-01
+    const struct {
+        const char* what;
+        signing::Certificate certificate;
+        const char* status;  // a part of it
+    } cases[] = {
+        {"issued by the site's authority", signing::testing::make_issued_identity("Anna Smith", ca).certificate,
+         kCertificateValidText},
+        {"not yet valid", signing::testing::make_issued_identity("Anna Smith", ca, "20300101000000Z").certificate,
+         "not yet valid"},
+        {"self-made", signing::testing::make_identity("Anna Smith", "Clinic CA").certificate,
+         "was not issued by an authority that this site trusts"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string status = certificate_status(c.certificate, now);
+        EXPECT_NE(status.find(c.status), std::string::npos) << status;
+        EXPECT_EQ(status == kCertificateValidText, signing::signing_refusal(c.certificate, now).empty());
+    }
+}
+
 TEST_F(SigningDialogsTest, CertificateDetailsShowTheSelectedCertificate) {
-    ASSERT_TRUE(store->put("a.p12", signing::testing::make_identity("Anna Smith", "Clinic CA").p12));
+    const signing::testing::TestIdentity id = signing::testing::make_identity("Anna Smith", "Clinic CA");
+    ASSERT_TRUE(store->put("a.p12", id.p12));
+    std::filesystem::create_directories(platform::trust_store_dir());
+    std::ofstream(platform::trust_store_dir() + "/anna.pem") << id.cert_pem;
     const signing::Crypto crypto;
     signing::ConfirmValues values{"asmith", "Anna Smith", "", 0, {}};
     ConfirmSignDlg dialog(crypto, values);
