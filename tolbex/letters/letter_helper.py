@@ -3,7 +3,9 @@
 # profile, so a desktop session of the user is not disturbed) and answers requests on two FIFOs,
 # one line each way, fields separated by TAB, with \\ \t \n \r escaped.
 #   open PATH | new TEXT [header|footer|table|after|frame VALUE]... | text | breaks |
-#   replace START END TEXT | save PATH | close | quit
+#   replace START END TEXT | edits [START END TEXT]... | save PATH | close | quit
+# "edits" makes its replacements in order, each on the text as the ones before it left it: a
+# letter's fields in one request.
 # Texts are UTF-8; a PATH is the file system's bytes as they are (read with surrogateescape).
 # Replies: "ok[\tVALUE]" or "err\tMESSAGE". The document text is every paragraph the letter can
 # hold joined by "\n": the body's (each table cell's in its place), then each page style's headers
@@ -287,6 +289,13 @@ class Helper:
 
     def do_replace(self, start, end, text):
         self.layout().replace(int(start), int(end), text)
+
+    def do_edits(self, *fields):
+        if len(fields) % 3:
+            raise RuntimeError("edits come as start, end and text")
+        layout = self.layout()
+        for i in range(0, len(fields), 3):
+            layout.replace(int(fields[i]), int(fields[i + 1]), fields[i + 2])
 
     def do_save(self, path):
         ext = os.path.splitext(path)[1].lower()
