@@ -84,6 +84,18 @@ class Part:
         self.paragraphs = paragraphs
         self.strings = [p.getString() for p in paragraphs]
         self.length = sum(len(t) for t in self.strings) + len(self.strings) - 1
+        self.plain = [None] * len(paragraphs)  # per paragraph: text only, no field; None: not looked at
+
+    def is_plain(self, paragraph):
+        """Whether the paragraph holds text only, so that a position in it is a character count.
+        Plain text put in keeps it so; one look per paragraph and layout."""
+        if self.plain[paragraph] is None:
+            kinds = set()
+            portions = self.paragraphs[paragraph].createEnumeration()
+            while portions.hasMoreElements():
+                kinds.add(portions.nextElement().TextPortionType)
+            self.plain[paragraph] = kinds <= {"Text", "SoftPageBreak"}
+        return self.plain[paragraph]
 
 
 def parts_of(text):
@@ -206,8 +218,15 @@ class Layout:
         if (s, i) != (s2, i2):
             raise RuntimeError("a replacement may not cross a table cell, header, footer or frame")
         part = self.stories[s][i]
-        cursor = part.text.createTextCursorByRange(point(part, p, offset))
-        cursor.gotoRange(point(part, p2, offset2), True)
+        if p == p2 and offset2 <= 32767 and part.is_plain(p):
+            # Walking the text portions for each end of each field made a letter take seconds:
+            # in a paragraph of text only, the cursor counts the characters itself.
+            cursor = part.text.createTextCursorByRange(part.paragraphs[p].getStart())
+            cursor.goRight(offset, False)
+            cursor.goRight(offset2 - offset, True)
+        else:
+            cursor = part.text.createTextCursorByRange(point(part, p, offset))
+            cursor.gotoRange(point(part, p2, offset2), True)
         cursor.setString(value)
         if p == p2 and "\n" not in value and "\r" not in value:
             # The paragraph stays the same object: reading the whole story again per field
@@ -294,8 +313,13 @@ class Helper:
         if len(fields) % 3:
             raise RuntimeError("edits come as start, end and text")
         layout = self.layout()
-        for i in range(0, len(fields), 3):
-            layout.replace(int(fields[i]), int(fields[i + 1]), fields[i + 2])
+        # With its controllers locked the office does not show each change as it is made.
+        self.doc.lockControllers()
+        try:
+            for i in range(0, len(fields), 3):
+                layout.replace(int(fields[i]), int(fields[i + 1]), fields[i + 2])
+        finally:
+            self.doc.unlockControllers()
 
     def do_save(self, path):
         ext = os.path.splitext(path)[1].lower()
