@@ -2,7 +2,7 @@
 # The letter code's hands on LibreOffice Writer: starts one headless office (its own user
 # profile, so a desktop session of the user is not disturbed) and answers requests on two FIFOs,
 # one line each way, fields separated by TAB, with \\ \t \n \r escaped.
-#   open PATH | new TEXT [header|footer|table|after|frame VALUE]... | text | breaks |
+#   open PATH | new TEXT [header|footer|table|after|frame|field VALUE]... | text | breaks |
 #   replace START END TEXT | edits [START END TEXT]... | save PATH | close | quit
 # "edits" makes its replacements in order, each on the text as the ones before it left it: a
 # letter's fields in one request.
@@ -264,7 +264,8 @@ class Helper:
 
     def do_new(self, text, *extras):
         """A document holding text; extras add a header, a footer, a table after the text (rows
-        split at "\n", cells at TAB), paragraphs after that table and a text frame."""
+        split at "\n", cells at TAB), paragraphs after that table, a text frame and an input field
+        at the start."""
         self.load("private:factory/swriter")
         body = self.doc.getText()
         cursor = body.createTextCursor()
@@ -294,6 +295,11 @@ class Helper:
                     table.getCellByName(names[r * columns + c]).setString(value)
             cursor.gotoEnd(False)
             paragraphs(options.get("after", ""))
+        if "field" in options:
+            # An input field at the start of the text: shown as its content, one place in the text.
+            field = self.doc.createInstance("com.sun.star.text.TextField.Input")
+            field.setPropertyValue("Content", options["field"])
+            body.insertTextContent(body.getStart(), field, False)
         if "frame" in options:
             frame = self.doc.createInstance("com.sun.star.text.TextFrame")
             frame.setPropertyValue("Size", uno.createUnoStruct("com.sun.star.awt.Size", 6000, 2000))

@@ -316,6 +316,7 @@ void write_office_document(const std::string& path, const std::string& text, con
         add("after", parts.after_table);
     }
     if (!parts.frame.empty()) add("frame", parts.frame);
+    if (!parts.field.empty()) add("field", parts.field);
     Session& s = running_session();
     s.call(request);
     s.call({"save", path}, 1);

@@ -37,6 +37,7 @@ struct OfficeDocumentParts {
     std::vector<std::vector<std::string>> table;  // rows of cells, after the text
     std::string after_table;                      // paragraphs after the table
     std::string frame;                            // a text frame at the start
+    std::string field;                            // an input field showing this, at the start of the text
 };
 
 // Writes a Writer document holding text (paragraphs split at '\n', Windows-1252) and parts to
