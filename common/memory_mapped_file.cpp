@@ -33,6 +33,8 @@ void MemoryMappedFile::close() {
 
 void* MemoryMappedFile::get_view() const { return memory_ ? memory_->data() : nullptr; }
 
+bool MemoryMappedFile::held_elsewhere() const { return memory_ && memory_->held_elsewhere(); }
+
 bool MemoryMappedFile::remove(const std::string& name) { return platform::SharedMemory::unlink(name); }
 
 }  // namespace tv

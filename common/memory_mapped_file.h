@@ -25,6 +25,9 @@ public:
     void close();
 
     void* get_view() const;
+    // True while another holder, in this process or another, has the object open too (for an
+    // object opened writable); false when closed.
+    bool held_elsewhere() const;
     std::uint32_t size() const { return size_; }
     const std::string& name() const { return name_; }
 

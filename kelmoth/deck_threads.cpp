@@ -323,6 +323,7 @@ void run_deck(Kelmoth& k) {
             k.iso_thread.join();
         }
         prepare_transfer(k);
+        ++k.runs_started;
         try {
             k.iso_thread = std::thread([&k] {
                 raise_priority(k);

@@ -42,8 +42,12 @@ inline constexpr int kExitViews = 3;
 inline constexpr int kExitMappings = 99;
 inline constexpr int kExitNoDeck = 117;
 inline constexpr int kExitDriver = -1;
-inline constexpr int kExitDeckSilent = 118;  // the deck stopped answering, or went away
-inline constexpr int kExitUnexpected = 254;  // a deck status that no exit code can carry
+inline constexpr int kExitDeckSilent = 118;   // the deck stopped answering, or went away
+inline constexpr int kExitDeckBusy = 119;     // another run holds the deck
+inline constexpr int kExitNotWhole = 120;     // the samples did not follow on: the tape was not read whole
+inline constexpr int kExitNothingRead = 121;  // the run ended without storing a sample
+inline constexpr int kExitCallerGone = 122;   // the program that started the run is gone
+inline constexpr int kExitUnexpected = 254;   // a deck status that no exit code can carry
 
 using Flag = std::atomic<std::int32_t>;
 
@@ -61,6 +65,8 @@ struct Kelmoth {
     Flag production_test{0};
     Flag debug_display{0};
     Flag memory_full{0};
+    Flag runs_started{0};
+    Flag caller_gone{0};  // the mappings' other holder let go of them
     std::int32_t skip_start = 0;
 
     // The deck.
@@ -86,6 +92,8 @@ struct Kelmoth {
     // The transfer.
     std::size_t write_sample = 0;  // next mapping index, the same for all three channels
     Flag expected_sample{0};
+    Flag stream_started{0};  // the run's first packet fixes where its samples begin
+    Flag stream_broken{0};   // a packet did not follow the last: nothing more is stored
     std::atomic<std::uint32_t> packet_errors{0};
     std::atomic<std::uint32_t> bytes_transferred{0};
     Flag data_arrived{0};
@@ -139,6 +147,10 @@ bool send_stop_command(Kelmoth& k);
 void note_deck_error(Kelmoth& k, int error);
 void EnableReadUSB(Kelmoth& k);
 void close_handles(Kelmoth& k);
+// Before a run: stops the deck and its transfer, disarms the ring and reads away every message
+// the deck still holds (an earlier run's end among them), until the deck says it is idle, falls
+// quiet, or `limit_ms` has passed. Returns the number of messages dropped.
+int clear_deck(Kelmoth& k, int limit_ms = 10000);
 int start_iso(Kelmoth& k);
 int stop_iso(Kelmoth& k);
 struct ReaderState {

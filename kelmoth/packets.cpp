@@ -245,6 +245,36 @@ void close_handles(Kelmoth& k) {
     k.read_enabled = 0;
 }
 
+int clear_deck(Kelmoth& k, int limit_ms) {
+    EnableReadUSB(k);
+    std::uint8_t out[platform::kDeckControlOut];
+    int error = EBADF;
+    // Whatever an earlier run left going (its holder may have been killed mid-tape) stops here.
+    if (auto h = handle(k, &Kelmoth::control); h && !h->control(platform::kIoctlStopIso, out, error))
+        note_deck_error(k, error);
+    k.iso_running = 0;
+    if (k.ring_header) platform::ring_store(k.ring_header, platform::ring::kEnabled, 0);
+    if (!send_stop_command(k)) return 0;
+    auto reader = handle(k, &Kelmoth::reader);
+    int dropped = 0;
+    const std::int64_t until = now_ms() + limit_ms;
+    std::uint8_t message[platform::kDeckMessageMax];
+    while (reader && now_ms() < until) {
+        error = 0;
+        const int n = reader->read(message, sizeof message, 1000, error);
+        if (n < 0) {
+            note_deck_error(k, error);
+            break;
+        }
+        if (n == 0) break;  // nothing more to come
+        std::uint32_t words[3] = {};
+        std::memcpy(words, message, static_cast<std::size_t>(std::min(n, 12)));
+        if (n >= 12 && words[0] == 80 && words[2] == 8) break;  // the deck is idle
+        ++dropped;
+    }
+    return dropped;
+}
+
 int start_iso(Kelmoth& k) {
     if (k.iso_running) return 0;
     auto h = handle(k, &Kelmoth::control);

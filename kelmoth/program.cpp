@@ -166,16 +166,19 @@ int kelmoth_main(Kelmoth& k, const std::vector<std::string>& args) {
     }
     if (parse_command_line(k, args) != CommandLine::accepted) return kExitUsage;
 
-    k.read_shutdown = platform::NamedEvent::open(kReadShutdownEvent, true, false);
-    k.shutdown_request = platform::NamedEvent::open(kShutdownRequestEvent, true, false);
-    if (k.read_shutdown) k.read_shutdown->reset();
-    if (k.shutdown_request) k.shutdown_request->reset();
-    k.running = 1;
-    if (k.wendle_path.empty()) k.wendle_path = wendle_report_path();
-
+    // The deck first: a run that cannot have it touches nothing another run uses, not even the
+    // shared events.
     int error = 0;
     {
         auto command = k.driver->open(k.device, platform::DeckAccess::command, error);
+        if (!command && error == EBUSY) {
+            say(k, "\n\n **** The tape replay is in use by another program ****\n");
+            return kExitDeckBusy;
+        }
+        if (!command && error == ETIMEDOUT) {
+            say(k, "The replay deck stopped answering\n");
+            return kExitDeckSilent;
+        }
         if (!command) {
             say(k, "\n\n **** No tape replay was found. Tape support is unavailable ****\n");
             return kExitNoDeck;
@@ -183,6 +186,13 @@ int kelmoth_main(Kelmoth& k, const std::vector<std::string>& args) {
         std::lock_guard<std::mutex> lock(k.handles_mutex);
         k.command = std::move(command);
     }
+
+    k.read_shutdown = platform::NamedEvent::open(kReadShutdownEvent, true, false);
+    k.shutdown_request = platform::NamedEvent::open(kShutdownRequestEvent, true, false);
+    if (k.read_shutdown) k.read_shutdown->reset();
+    if (k.shutdown_request) k.shutdown_request->reset();
+    k.running = 1;
+    if (k.wendle_path.empty()) k.wendle_path = wendle_report_path();
     std::uint8_t out[platform::kDeckControlOut];
     if (!k.command->control(platform::kIoctlMapBuffer, out, error)) {
         say(k, "IOCTL_TVREPLAY_MAP_BUFFER failed:  %d\n", error);
@@ -215,6 +225,9 @@ int kelmoth_main(Kelmoth& k, const std::vector<std::string>& args) {
     init_tape_data(k);
     k.memory_full = 0;
     k.running = 1;
+    // Mappings that another process holds are its caller's: the run lasts while they are held.
+    const bool watch_caller = k.maps[5].held_elsewhere();
+    if (const int dropped = clear_deck(k)) say(k, "Deck stopped, %d earlier messages dropped\n", dropped);
     k.run_deck_thread = std::thread([&k] { run_deck(k); });
     say(k, "\nWaiting for command: Use \"W\" to turn on USB debugging\n");
     say(k, "  %s", kKeyHelp);
@@ -231,6 +244,12 @@ int kelmoth_main(Kelmoth& k, const std::vector<std::string>& args) {
             if (!k.shutdown_request) sleep_ms(100);
             if (g_stop_signal) {
                 say(k, "Stop signal received\n");
+                k.running = 0;
+                break;
+            }
+            if (watch_caller && !k.maps[5].held_elsewhere()) {
+                say(k, "The program that started KELMOTH has gone\n");
+                k.caller_gone = 1;
                 k.running = 0;
                 break;
             }
@@ -260,7 +279,15 @@ int kelmoth_main(Kelmoth& k, const std::vector<std::string>& args) {
         close_handles(k);
     }
     // A silent deck also fails the unmap; what was stored before it fell silent still counts.
-    if (k.memory_full && (code == kExitOk || k.deck_silent)) {
+    // Samples that did not follow on, or a caller that left, make a tape that was not read whole.
+    if (k.stream_broken) {
+        say(k, "The tape was not read whole: its sample numbers jumped\n");
+        k.tape->deck_state = kDeckError;
+        code = kExitNotWhole;
+    } else if (k.caller_gone) {
+        k.tape->deck_state = kDeckError;
+        code = kExitCallerGone;
+    } else if (k.memory_full && (code == kExitOk || k.deck_silent)) {
         k.tape->deck_state = kDeckError;
         code = kExitFull;
     } else if (k.deck_silent) {
@@ -271,6 +298,10 @@ int kelmoth_main(Kelmoth& k, const std::vector<std::string>& args) {
         if (k.tape->status != 0) {
             k.tape->deck_state = kDeckError;
             code = exit_code_for_status(k, k.tape->status);
+        } else if (k.runs_started && k.ctrl[0].samples_written == 0) {
+            say(k, "No ECG was stored from the tape\n");
+            k.tape->deck_state = kDeckError;
+            code = kExitNothingRead;
         } else {
             k.tape->deck_state = kDeckFinished;
         }

@@ -135,8 +135,15 @@ void process_entry(Kelmoth& k, const std::uint8_t* entry, const RingShape& s) {
         }
         std::int32_t sample;
         std::memcpy(&sample, packet + 2, 4);
-        if (sample != k.expected_sample)
+        if (k.stream_broken) continue;
+        // A gap or a jump would shift every later sample against the tape's time codes and events:
+        // the stream ends at the last packet that followed on, and the run fails.
+        if (k.stream_started && sample != k.expected_sample && !k.memory_full) {
             say(k, "ISO sample numbers mismatch. Expected %d, actually %d\n", k.expected_sample.load(), sample);
+            k.stream_broken = 1;
+            continue;
+        }
+        k.stream_started = 1;
         k.bytes_transferred += 6u * static_cast<std::uint32_t>(count);
         const std::int64_t end = std::int64_t(sample) + count;
         k.expected_sample = static_cast<std::int32_t>(end);
@@ -197,6 +204,8 @@ bool take_entries(Kelmoth& k, const RingShape& s) {
 void prepare_transfer(Kelmoth& k) {
     k.memory_full = 0;
     k.expected_sample = 0;
+    k.stream_started = 0;
+    k.stream_broken = 0;
     k.packet_errors = 0;
     k.bytes_transferred = 0;
     k.data_arrived = 0;
@@ -236,6 +245,10 @@ void iso_transfer(Kelmoth& k) {
         // Indices read after the wait: an entry written during it counts before any timeout.
         if (!check_ring(h, k.ring_buffer_bytes, s, why)) continue;
         take_entries(k, s);
+        if (k.stream_broken) {
+            finish("USB Iso Transfer thread ending because the tape's samples did not follow on\n");
+            return;
+        }
         if (platform::ring_load(h, ring::kEnabled) == 0) {
             finish("USB Iso Transfer thread ending because driver has disabled DMA\n");
             return;

@@ -172,6 +172,28 @@ private:
 };
 
 class SocketDeckDriver : public DeckDriver {
+    static bool claimed(int fd, int& error) {
+        pollfd p{fd, POLLIN, 0};
+        int ready;
+        do ready = ::poll(&p, 1, deck_reply_timeout_ms());
+        while (ready < 0 && errno == EINTR);
+        if (ready <= 0) {
+            error = ready == 0 ? ETIMEDOUT : errno;
+            return false;
+        }
+        std::uint8_t reply[8];
+        const ssize_t n = ::recv(fd, reply, sizeof reply, 0);
+        if (n < 5) {
+            error = n < 0 ? errno : n == 0 ? EPIPE : EPROTO;
+            return false;
+        }
+        if (reply[0] != 1) {
+            error = static_cast<int>(load_le32(reply + 1));
+            return false;
+        }
+        return true;
+    }
+
 public:
     std::unique_ptr<DeckHandle> open(const std::string& device, DeckAccess access, int& error) override {
         const std::string unit = deck_unit_name(device);
@@ -203,6 +225,8 @@ public:
             error = errno;
             return nullptr;
         }
+        // The deck answers a command opener: taken, or held by another.
+        if (access == DeckAccess::command && !claimed(fd.get(), error)) return nullptr;
         return std::make_unique<SocketHandle>(std::move(fd), unit);
     }
 };

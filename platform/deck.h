@@ -69,7 +69,9 @@ public:
 class DeckDriver {
 public:
     virtual ~DeckDriver() = default;
-    // nullptr when the device cannot be opened (error set).
+    // nullptr when the device cannot be opened (error set). A command handle takes the deck: while
+    // one is open, in this process or another, a second fails with EBUSY. The kernel closes a
+    // killed holder's handle, so a deck nobody holds is never refused.
     virtual std::unique_ptr<DeckHandle> open(const std::string& device, DeckAccess access, int& error) = 0;
 };
 

@@ -393,7 +393,11 @@ namespace {
 
 class InProcessHandle : public DeckHandle {
 public:
-    explicit InProcessHandle(DeckModel& model) : model_(model) {}
+    InProcessHandle(DeckModel& model, std::shared_ptr<std::atomic<bool>> claim)
+        : model_(model), claim_(std::move(claim)) {}
+    ~InProcessHandle() override {
+        if (claim_) *claim_ = false;
+    }
     bool write(const void* data, std::size_t size, int& error) override {
         return model_.write(static_cast<const std::uint8_t*>(data), size, error);
     }
@@ -409,6 +413,7 @@ public:
 
 private:
     DeckModel& model_;
+    std::shared_ptr<std::atomic<bool>> claim_;  // a command handle's hold on the deck
     bool mapped_ = false;
 };
 
@@ -424,12 +429,18 @@ InProcessDeck::InProcessDeck(std::unique_ptr<TraceSource> trace, const DeckGeome
 
 InProcessDeck::~InProcessDeck() { model_->shutdown(); }
 
-std::unique_ptr<DeckHandle> InProcessDeck::open(const std::string& device, DeckAccess, int& error) {
+std::unique_ptr<DeckHandle> InProcessDeck::open(const std::string& device, DeckAccess access, int& error) {
     if (!present || deck_unit_name(device).empty()) {
         error = ENOENT;
         return nullptr;
     }
-    return std::make_unique<InProcessHandle>(*model_);
+    if (access != DeckAccess::command) return std::make_unique<InProcessHandle>(*model_, nullptr);
+    bool expected = false;
+    if (!command_taken_->compare_exchange_strong(expected, true)) {
+        error = EBUSY;
+        return nullptr;
+    }
+    return std::make_unique<InProcessHandle>(*model_, command_taken_);
 }
 
 }  // namespace tv::platform

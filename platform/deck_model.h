@@ -159,6 +159,7 @@ public:
 private:
     std::vector<std::uint64_t> memory_;
     std::unique_ptr<DeckModel> model_;
+    std::shared_ptr<std::atomic<bool>> command_taken_ = std::make_shared<std::atomic<bool>>(false);
 };
 
 }  // namespace tv::platform

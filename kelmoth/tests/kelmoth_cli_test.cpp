@@ -260,11 +260,13 @@ TEST_F(KelmothCli, NormalRunStoresExactSamplesAndTapeData) {
     EXPECT_NE(r.out.find("  *** START TIME FOUND ****  1423 \n"), std::string::npos);
 
     const auto log = sim_log();
-    ASSERT_GE(log.size(), 3u);
-    EXPECT_EQ(log.front(), (std::vector<std::uint32_t>{23, 17, 80, 73, 1, 0}));
-    EXPECT_EQ(log[1].size(), 30u);  // 119 bytes: 29 whole words
-    EXPECT_EQ(log[1][0], 119u);
-    const std::vector<std::uint32_t> start(log[1].begin() + 1, log[1].begin() + 27);
+    ASSERT_GE(log.size(), 4u);
+    // The deck is stopped before anything else, whatever an earlier run left it doing.
+    EXPECT_EQ(log.front(), (std::vector<std::uint32_t>{39, 17, 80, 81, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(log[1], (std::vector<std::uint32_t>{23, 17, 80, 73, 1, 0}));
+    EXPECT_EQ(log[2].size(), 30u);  // 119 bytes: 29 whole words
+    EXPECT_EQ(log[2][0], 119u);
+    const std::vector<std::uint32_t> start(log[2].begin() + 1, log[2].begin() + 27);
     // clang-format off
     const std::vector<std::uint32_t> expected_start = {15, 107, 502, 1, 9, 1, 2, 16, 4, 0, 0x3F800000, 0, 1,
                                                        32, 2, 2, 500, 1, 1, 0, 1, 0, 1, 58336, 0x62C0, 0};
@@ -350,6 +352,8 @@ TEST_F(KelmothCli, DeckStatusesEndTheRunWithTheirCodes) {
         {"--packets 2000 --end-status 115", 0},  // cassette out at the end of the tape
         {"--no-tape", 115},
         {"--packets 2000 --bad-packets", 0},
+        {"--packets 2000 --jump-at 700 --flat", 120},  // a gap: the samples before it, then nothing
+        {"--packets 0", 121},                          // the deck ends the run before any ECG
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args);
@@ -502,4 +506,89 @@ TEST_F(KelmothCli, ADeckThatStopsAnsweringEndsTheRunWithItsOwnCode) {
     EXPECT_EQ(r.code, 118) << r.out;
     EXPECT_EQ(tape_data().deck_state, 3);
     EXPECT_NE(r.out.find("The replay deck stopped answering\n"), std::string::npos) << r.out;
+}
+
+namespace {
+
+// One packet a millisecond: eight seconds of deck time.
+constexpr const char* kRealRateTape = "--type 9 --packets 8000";
+const std::vector<std::string> kType9 = {"/type", "9", "/pace", "1", "/flutter", "1", "/gain", "0"};
+
+}  // namespace
+
+// Whatever an earlier run left on the deck (a reader killed mid-tape, with the deck still
+// playing; or the deck's answers to a stop that nobody read, its end among them) is stopped and
+// read away first: the next run stores the tape exactly, from its start.
+TEST_F(KelmothCli, AnEarlierRunsLeftoversNeverReachTheNextTape) {
+    const char* cases[] = {"killed mid-tape", "stale end reply"};
+    for (const char* what : cases) {
+        SCOPED_TRACE(what);
+        auto e = tape(kRealRateTape);
+        start_sim({"--real-rate"});
+        make_mappings();
+        if (std::string(what) == "killed mid-tape") {
+            Result killed = kelmoth(kType9, "", -1, 0, {}, [&](pid_t pid) {
+                ASSERT_TRUE(wait_for_samples(ctrl()));
+                ::kill(pid, SIGKILL);
+            });
+            EXPECT_EQ(killed.code, tv::platform::kExitUnknown);
+        } else {
+            int error = 0;
+            auto command =
+                tv::platform::socket_deck_driver().open("\\\\.\\Tvreplay0", tv::platform::DeckAccess::command, error);
+            ASSERT_TRUE(command) << error;
+            std::uint8_t stop[39] = {17, 0, 0, 0, 80, 0, 0, 0, 81};
+            ASSERT_TRUE(command->write(stop, sizeof stop, error)) << error;
+        }
+        make_mappings();
+        std::filesystem::resize_file(root_ / "sim.log", 0);  // what the deck gets from here on (it appends)
+        Result r = kelmoth(kType9);
+        expect_results(r, e);
+        EXPECT_EQ(r.code, 0) << r.out;
+        EXPECT_EQ(r.out.find("mismatch"), std::string::npos) << r.out;
+        stop_sim();
+        std::filesystem::remove(root_ / "sim.log");
+    }
+}
+
+// One reader per deck: a second one started while a tape is read is refused before it touches
+// anything of the first's, and the first stores the whole tape.
+TEST_F(KelmothCli, ASecondReaderIsToldTheDeckIsBusy) {
+    auto e = tape(kRealRateTape);
+    start_sim({"--real-rate"});
+    make_mappings();
+    int second = -1000;
+    std::string said;
+    Result r = kelmoth(kType9, "", -1, 0, {}, [&](pid_t) {
+        ASSERT_TRUE(wait_for_samples(ctrl()));
+        std::vector<std::string> argv = {KELMOTH_PROGRAM};
+        argv.insert(argv.end(), kType9.begin(), kType9.end());
+        tv::platform::ChildIo io(tv::platform::Stdin::Null);
+        io.output_file = root_ / "second.out";
+        tv::platform::ChildProcess child;
+        ASSERT_TRUE(tv::platform::spawn_process(argv, child, io));
+        second = tv::platform::wait_process(child);
+        said = read_text(root_ / "second.out");
+    });
+    EXPECT_EQ(second, 119) << said;
+    EXPECT_NE(said.find("The tape replay is in use by another program"), std::string::npos) << said;
+    expect_results(r, e);
+    EXPECT_EQ(r.code, 0) << r.out;
+}
+
+// The run lasts while its caller holds the mappings: once nobody else does, the deck is told to
+// stop and the run ends with its own code.
+TEST_F(KelmothCli, ARunWhoseCallerLetGoStopsTheDeck) {
+    tape("--type 9 --packets 60000");
+    start_sim({"--real-rate"});
+    make_mappings();
+    Result r = kelmoth(kType9, "", -1, 0, {}, [&](pid_t) {
+        ASSERT_TRUE(wait_for_samples(ctrl()));
+        for (auto& m : maps_) m.close();
+    });
+    EXPECT_EQ(r.code, 122) << r.out;
+    EXPECT_NE(r.out.find("The program that started KELMOTH has gone\n"), std::string::npos) << r.out;
+    const auto log = sim_log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), (std::vector<std::uint32_t>{39, 17, 80, 81, 0, 0, 0, 0, 0, 0}));
 }

@@ -369,13 +369,16 @@ TEST(KelmothRing, PacketsAreCheckedSkippedAndStored) {
     EXPECT_EQ(f.k.ecg[0][0], static_cast<std::uint16_t>(kSkip24Start + 1));
     EXPECT_EQ(f.k.expected_sample, kSkip24Start + 150);
 
-    // A gap is reported and the packet stored as it comes.
+    // A gap is reported and ends the stream: neither that packet nor any later one is stored, even
+    // one that would follow the last stored.
     r.put(3, 0, good_packet(kSkip24Start + 1000));
-    r.put(3, 1, good_packet(kSkip24Start + 1150));
+    r.put(3, 1, good_packet(kSkip24Start + 150));
     process_entry(f.k, r.entry(3), s);
     EXPECT_NE(f.output().find("ISO sample numbers mismatch. Expected 11059350, actually 11060200\n"),
               std::string::npos);
-    EXPECT_EQ(f.ctrl[2].samples_written, 450);
+    EXPECT_EQ(f.k.stream_broken, 1);
+    EXPECT_EQ(f.ctrl[2].samples_written, 150);
+    EXPECT_EQ(f.k.ecg[0][150], 0);
 }
 
 TEST(KelmothRing, FullMappingsAndHostileStartSample) {

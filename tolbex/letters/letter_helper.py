@@ -2,8 +2,10 @@
 # The letter code's hands on LibreOffice Writer: starts one headless office (its own user
 # profile, so a desktop session of the user is not disturbed) and answers requests on two FIFOs,
 # one line each way, fields separated by TAB, with \\ \t \n \r escaped.
-#   open PATH | new TEXT [header|footer|table|after|frame VALUE]... | text | breaks |
-#   replace START END TEXT | save PATH | close | quit
+#   open PATH | new TEXT [header|footer|table|after|frame|field VALUE]... | text | breaks |
+#   replace START END TEXT | edits [START END TEXT]... | save PATH | close | quit
+# "edits" makes its replacements in order, each on the text as the ones before it left it: a
+# letter's fields in one request.
 # Texts are UTF-8; a PATH is the file system's bytes as they are (read with surrogateescape).
 # Replies: "ok[\tVALUE]" or "err\tMESSAGE". The document text is every paragraph the letter can
 # hold joined by "\n": the body's (each table cell's in its place), then each page style's headers
@@ -82,6 +84,18 @@ class Part:
         self.paragraphs = paragraphs
         self.strings = [p.getString() for p in paragraphs]
         self.length = sum(len(t) for t in self.strings) + len(self.strings) - 1
+        self.plain = [None] * len(paragraphs)  # per paragraph: text only, no field; None: not looked at
+
+    def is_plain(self, paragraph):
+        """Whether the paragraph holds text only, so that a position in it is a character count.
+        Plain text put in keeps it so; one look per paragraph and layout."""
+        if self.plain[paragraph] is None:
+            kinds = set()
+            portions = self.paragraphs[paragraph].createEnumeration()
+            while portions.hasMoreElements():
+                kinds.add(portions.nextElement().TextPortionType)
+            self.plain[paragraph] = kinds <= {"Text", "SoftPageBreak"}
+        return self.plain[paragraph]
 
 
 def parts_of(text):
@@ -204,8 +218,15 @@ class Layout:
         if (s, i) != (s2, i2):
             raise RuntimeError("a replacement may not cross a table cell, header, footer or frame")
         part = self.stories[s][i]
-        cursor = part.text.createTextCursorByRange(point(part, p, offset))
-        cursor.gotoRange(point(part, p2, offset2), True)
+        if p == p2 and offset2 <= 32767 and part.is_plain(p):
+            # Walking the text portions for each end of each field made a letter take seconds:
+            # in a paragraph of text only, the cursor counts the characters itself.
+            cursor = part.text.createTextCursorByRange(part.paragraphs[p].getStart())
+            cursor.goRight(offset, False)
+            cursor.goRight(offset2 - offset, True)
+        else:
+            cursor = part.text.createTextCursorByRange(point(part, p, offset))
+            cursor.gotoRange(point(part, p2, offset2), True)
         cursor.setString(value)
         if p == p2 and "\n" not in value and "\r" not in value:
             # The paragraph stays the same object: reading the whole story again per field
@@ -243,7 +264,8 @@ class Helper:
 
     def do_new(self, text, *extras):
         """A document holding text; extras add a header, a footer, a table after the text (rows
-        split at "\n", cells at TAB), paragraphs after that table and a text frame."""
+        split at "\n", cells at TAB), paragraphs after that table, a text frame and an input field
+        at the start."""
         self.load("private:factory/swriter")
         body = self.doc.getText()
         cursor = body.createTextCursor()
@@ -273,6 +295,11 @@ class Helper:
                     table.getCellByName(names[r * columns + c]).setString(value)
             cursor.gotoEnd(False)
             paragraphs(options.get("after", ""))
+        if "field" in options:
+            # An input field at the start of the text: shown as its content, one place in the text.
+            field = self.doc.createInstance("com.sun.star.text.TextField.Input")
+            field.setPropertyValue("Content", options["field"])
+            body.insertTextContent(body.getStart(), field, False)
         if "frame" in options:
             frame = self.doc.createInstance("com.sun.star.text.TextFrame")
             frame.setPropertyValue("Size", uno.createUnoStruct("com.sun.star.awt.Size", 6000, 2000))
@@ -287,6 +314,18 @@ class Helper:
 
     def do_replace(self, start, end, text):
         self.layout().replace(int(start), int(end), text)
+
+    def do_edits(self, *fields):
+        if len(fields) % 3:
+            raise RuntimeError("edits come as start, end and text")
+        layout = self.layout()
+        # With its controllers locked the office does not show each change as it is made.
+        self.doc.lockControllers()
+        try:
+            for i in range(0, len(fields), 3):
+                layout.replace(int(fields[i]), int(fields[i + 1]), fields[i + 2])
+        finally:
+            self.doc.unlockControllers()
 
     def do_save(self, path):
         ext = os.path.splitext(path)[1].lower()

@@ -293,9 +293,7 @@ std::vector<LetterEdit> plan_letter(WordProcessor& wp, const AnalysisData& data,
     return std::move(doc.edits);
 }
 
-void apply_letter(WordProcessor& wp, const std::vector<LetterEdit>& edits) {
-    for (const LetterEdit& e : edits) wp.replace(e.start, e.end, e.text);
-}
+void apply_letter(WordProcessor& wp, const std::vector<LetterEdit>& edits) { wp.replace_all(edits); }
 
 void fill_letter(WordProcessor& wp, const AnalysisData& data, Ui& ui) { apply_letter(wp, plan_letter(wp, data, ui)); }
 

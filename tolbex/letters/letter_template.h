@@ -45,10 +45,7 @@ public:
 };
 
 // One replacement of the document text, in the order of the plan.
-struct LetterEdit {
-    std::size_t start = 0, end = 0;
-    std::string text;
-};
+using LetterEdit = TextEdit;
 
 // Joins continued lines (a line ending a part is not continued), then keeps or drops the
 // conditional passages, then fills the plain and the formatted fields, telling the user of each
@@ -56,7 +53,7 @@ struct LetterEdit {
 // WordProcessorError when the word processor fails.
 std::vector<LetterEdit> plan_letter(WordProcessor& wp, const AnalysisData& data, Ui& ui);
 
-// Makes the planned edits in the open document. Throws WordProcessorError.
+// Makes the planned edits in the open document, all in one exchange. Throws WordProcessorError.
 void apply_letter(WordProcessor& wp, const std::vector<LetterEdit>& edits);
 
 // plan_letter, then apply_letter.

@@ -78,12 +78,20 @@ public:
         const std::string profile = join_path(platform::user_dir(), "letters-office");
         create_folder_path(profile);
         if (!child_.start({python(), helper, requests, replies, profile})) fail_start("cannot start the letter helper");
+    }
+
+    // Waits, once, for the helper to say that the office runs: a session started ahead of need
+    // starts the office while the user does something else. Throws WordProcessorError when it did
+    // not start.
+    void ready() {
+        if (ready_) return;
         try {
             expect_ok(read_reply(kStartTimeout));
-        } catch (const WordProcessorError& e) {
+        } catch (const WordProcessorError&) {
             child_.end(0);
-            fail_start(e.what());
+            throw;
         }
+        ready_ = true;
     }
 
     ~Session() {
@@ -106,6 +114,7 @@ public:
     // (when not 0) is a path and goes as its bytes. Throws WordProcessorError on "err" or a dead
     // helper.
     std::string call(const std::vector<std::string>& fields, std::size_t path = 0) {
+        ready();
         std::string line;
         for (std::size_t i = 0; i < fields.size(); ++i) {
             if (i) line += '\t';
@@ -168,6 +177,7 @@ private:
     platform::UniqueFd requests_, replies_;
     ChildProgram child_;
     std::string pending_;
+    bool ready_ = false;
 };
 
 std::unique_ptr<Session>& session() {
@@ -175,11 +185,25 @@ std::unique_ptr<Session>& session() {
     return s;
 }
 
-Session& running_session() {
+// The session, started when none runs (its office may still be starting).
+Session& started_session() {
     std::unique_ptr<Session>& s = session();
     if (s && !s->alive()) s.reset();
     if (!s) s = std::make_unique<Session>();
     return *s;
+}
+
+// The session with its office running; one that did not start is dropped, so the next use tries
+// again.
+Session& running_session() {
+    Session& s = started_session();
+    try {
+        s.ready();
+    } catch (const WordProcessorError&) {
+        session().reset();
+        throw;
+    }
+    return s;
 }
 
 class OfficeWordProcessor : public WordProcessor {
@@ -218,6 +242,18 @@ public:
     void replace(std::size_t start, std::size_t end, const std::string& replacement) override {
         running_session().call({"replace", std::to_string(start), std::to_string(end), replacement});
     }
+    // A round trip per field made a letter take seconds: all of them go in one request.
+    void replace_all(const std::vector<TextEdit>& edits) override {
+        if (edits.empty()) return;
+        std::vector<std::string> request{"edits"};
+        request.reserve(1 + 3 * edits.size());
+        for (const TextEdit& e : edits) {
+            request.push_back(std::to_string(e.start));
+            request.push_back(std::to_string(e.end));
+            request.push_back(e.text);
+        }
+        running_session().call(request);
+    }
     void close() override {
         try {
             if (session()) session()->call({"close"});
@@ -254,6 +290,15 @@ std::unique_ptr<WordProcessor> start_office_word_processor() {
     return std::make_unique<OfficeWordProcessor>();
 }
 
+void start_office_ahead() {
+    if (session() || letter_helper_path().empty() || platform::resolve_program("soffice").empty()) return;
+    try {
+        started_session();
+    } catch (const WordProcessorError&) {
+        // Said at the first use, which tries again.
+    }
+}
+
 void shutdown_office() { session().reset(); }
 
 void write_office_document(const std::string& path, const std::string& text, const OfficeDocumentParts& parts) {
@@ -274,6 +319,7 @@ void write_office_document(const std::string& path, const std::string& text, con
         add("after", parts.after_table);
     }
     if (!parts.frame.empty()) add("frame", parts.frame);
+    if (!parts.field.empty()) add("field", parts.field);
     Session& s = running_session();
     s.call(request);
     s.call({"save", path}, 1);

@@ -1,6 +1,6 @@
 // The word processor on Linux: LibreOffice Writer, headless, driven through UNO by
-// letter_helper.py. One helper (and one office) is started on first use and kept for the next
-// letters of the run; it is shut down by shutdown_office() or at exit. Requests and replies go
+// letter_helper.py. One helper (and one office) is started on first use, or ahead of it, and kept
+// for the next letters of the run; it is shut down by shutdown_office() or at exit. Requests and replies go
 // through two FIFOs in a private (0700) temporary folder, removed with the session.
 #pragma once
 #include <memory>
@@ -23,6 +23,11 @@ bool office_available(std::string* why = nullptr);
 // WordProcessorError when it cannot be started.
 std::unique_ptr<WordProcessor> start_office_word_processor();
 
+// Starts the shared session without waiting for the office, when none runs and the office is
+// there to be tried: called where the user will soon want a letter, so that the office starts
+// while they choose. A session that fails to start is said and tried again at the first use.
+void start_office_ahead();
+
 // Ends the shared session (the office quits). Safe to call when none runs.
 void shutdown_office();
 
@@ -32,6 +37,7 @@ struct OfficeDocumentParts {
     std::vector<std::vector<std::string>> table;  // rows of cells, after the text
     std::string after_table;                      // paragraphs after the table
     std::string frame;                            // a text frame at the start
+    std::string field;                            // an input field showing this, at the start of the text
 };
 
 // Writes a Writer document holding text (paragraphs split at '\n', Windows-1252) and parts to

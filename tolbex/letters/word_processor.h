@@ -16,6 +16,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// One replacement of the document text: characters [start, end) become `text`.
+struct TextEdit {
+    std::size_t start = 0, end = 0;
+    std::string text;
+};
+
 class WordProcessor {
 public:
     virtual ~WordProcessor() = default;
@@ -28,6 +34,12 @@ public:
     // Replaces characters [start, end) of text() by replacement (a '\n' in the range joins two
     // paragraphs). Throws WordProcessorError.
     virtual void replace(std::size_t start, std::size_t end, const std::string& replacement) = 0;
+    // The edits in order, each on the text as the ones before it left it; one exchange with a
+    // word processor that costs a round trip per call. Throws WordProcessorError (the edits
+    // before the failing one may have been made).
+    virtual void replace_all(const std::vector<TextEdit>& edits) {
+        for (const TextEdit& e : edits) replace(e.start, e.end, e.text);
+    }
     // Positions in text() of the '\n's that end a table cell, header, footer or frame rather
     // than a paragraph, ascending; no replace may span one. Throws WordProcessorError.
     virtual std::vector<std::size_t> part_breaks() { return {}; }

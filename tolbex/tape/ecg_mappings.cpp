@@ -20,10 +20,17 @@ std::int32_t load_shared(std::int32_t& word) {
 
 TapeMappings::TapeMappings() {
     all_mapped_ = true;
+    // A name nobody holds starts anew and zeroed; one that a live process holds is another
+    // intake's, or its reader's, and is left to it.
     for (int i = 0; i < 6; ++i) {
-        MemoryMappedFile::remove(kNames[i]);
         if (!maps_[i].open(kNames[i], kSizes[i], true) || !maps_[i].get_view() || maps_[i].size() < kSizes[i])
             all_mapped_ = false;
+        else if (maps_[i].held_elsewhere())
+            busy_ = true;
+    }
+    if (busy_) {
+        for (auto& m : maps_) m.close();
+        all_mapped_ = false;
     }
     if (!all_mapped_) return;
     tape_data()->deck_state = kDeckIdle;

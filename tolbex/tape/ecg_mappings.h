@@ -2,7 +2,8 @@
 // the replay-deck reader, which opens them by name and fills them; layouts in
 // common/tape_mappings.h. Each intake makes them anew and zeroed and removes the names when it
 // ends, so nothing of an earlier tape (samples, events, the reader's start sample) reaches a new
-// recording and nothing is left behind.
+// recording and nothing is left behind. Names that another live process holds belong to a tape
+// intake still running (or to its reader): they are left alone and the deck counts as busy.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -14,8 +15,9 @@ namespace tv {
 
 class TapeMappings {
 public:
-    // Removes any stale object of each name, creates all six writable, then sets the deck state to
-    // IDLE and the first channel's sample count to 0. Check all_mapped() afterwards.
+    // Creates all six writable, fresh and zeroed where no other process holds the name, then sets
+    // the deck state to IDLE and the first channel's sample count to 0. Check busy() and
+    // all_mapped() afterwards.
     TapeMappings();
     // Unmaps all six and removes their names.
     ~TapeMappings();
@@ -24,6 +26,8 @@ public:
 
     // Every mapping has its object and its whole view.
     bool all_mapped() const { return all_mapped_; }
+    // Another process holds the names: nothing was mapped, and nothing of theirs is touched.
+    bool busy() const { return busy_; }
 
     // Samples of channel 0..2; nullptr for any other number (or when not mapped).
     std::uint16_t* channel(int index) const;
@@ -41,6 +45,7 @@ public:
 private:
     MemoryMappedFile maps_[6];  // RAWECG1..3, ECGCTRL, Patient Events, TAPEDATA
     bool all_mapped_ = false;
+    bool busy_ = false;
 };
 
 }  // namespace tv

@@ -144,6 +144,10 @@ TapeIntakeResult create_cef_from_tape(int destination, const TapeIntakeSteps& st
         return TapeIntakeResult::failed;
     }
     TapeMappings mappings;
+    if (mappings.busy()) {
+        show_error(kDeckBusyText);
+        return TapeIntakeResult::failed;
+    }
     if (!mappings.all_mapped()) {
         show_error(kMappingsFailedText);
         return TapeIntakeResult::failed;

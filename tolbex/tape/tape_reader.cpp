@@ -62,6 +62,12 @@ std::string tape_reader_message(int code) {
         case 116: return "There was a data overrun error while the ECG was loading from tape.";
         case 117: return "No replay deck could be found.";
         case 118: return "The replay deck stopped answering. The ECG could not be loaded from the tape.";
+        case 119: return kDeckBusyText;
+        case 120:
+            return "The ECG from the tape did not arrive in order, so the tape was not read whole. Nothing was "
+                   "stored. Please rewind the tape and load it again.";
+        case 121: return "No ECG was loaded from the tape. Nothing was stored.";
+        case 122: return "The tape loading was stopped because the program that started it ended.";
         default: return format_string("The KELMOTH program returned an unexpected error code of %d.", code);
     }
 }

@@ -65,10 +65,16 @@ inline constexpr int kTapeExitFull = 2;
 inline constexpr int kTapeExitStop = 112;
 inline constexpr int kTapeExitSpeedError = 114;
 inline constexpr int kTapeExitDeckSilent = 118;
+inline constexpr int kTapeExitDeckBusy = 119;
+inline constexpr int kTapeExitNotWhole = 120;
+inline constexpr int kTapeExitNothingRead = 121;
+inline constexpr int kTapeExitCallerGone = 122;
 std::string tape_reader_message(int exit_code);
 // Shows it (error icon).
 void show_tape_reader_error(int exit_code);
 
+inline constexpr const char* kDeckBusyText =
+    "The replay deck is being used by another tape loading. Please wait until it has finished, then try again.";
 inline constexpr const char* kCannotRunReaderText = "Couldn't run the \"KELMOTH.EXE\" program.";
 inline constexpr const char* kReaderNotShutDownText = "The KELMOTH.EXE program did not shut down properly.";
 inline constexpr const char* kNotEnoughEcgText =

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -28,10 +29,32 @@ bool send_reply(int fd, std::uint8_t kind, std::int32_t error, const void* data,
     return ::send(fd, out.data(), out.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(out.size());
 }
 
+// The deck has one command connection at a time: it is the run's hold on the deck, and goes with
+// the connection however its holder ends.
+class CommandClaim {
+public:
+    CommandClaim(std::atomic<bool>& taken, int fd) : taken_(taken) {
+        bool expected = false;
+        held_ = taken_.compare_exchange_strong(expected, true);
+        send_reply(fd, held_ ? 1 : 0, held_ ? 0 : EBUSY, nullptr, 0);
+    }
+    ~CommandClaim() {
+        if (held_) taken_ = false;
+    }
+    CommandClaim(const CommandClaim&) = delete;
+    CommandClaim& operator=(const CommandClaim&) = delete;
+    bool held() const { return held_; }
+
+private:
+    std::atomic<bool>& taken_;
+    bool held_ = false;
+};
+
 void serve_connection(DeckModel& model, const UniqueFd& connection, const std::atomic<bool>& stop,
-                      const std::atomic<bool>* silent) {
+                      const std::atomic<bool>* silent, std::atomic<bool>& command_taken) {
     const int fd = connection.get();
     std::vector<std::uint8_t> in(4096);
+    std::unique_ptr<CommandClaim> claim;
     while (!stop) {
         pollfd p{fd, POLLIN, 0};
         int ready = ::poll(&p, 1, 200);
@@ -41,6 +64,11 @@ void serve_connection(DeckModel& model, const UniqueFd& connection, const std::a
         if (n <= 0) break;
         if (silent && *silent) continue;
         int error = 0;
+        if (n == 1 && in[0] == 'c' && !claim) {
+            claim = std::make_unique<CommandClaim>(command_taken, fd);
+            if (!claim->held()) break;
+            continue;
+        }
         switch (in[0]) {
             case 'W': {
                 bool ok = model.write(in.data() + 1, static_cast<std::size_t>(n - 1), error);
@@ -91,6 +119,7 @@ bool serve_deck(DeckModel& model, const std::string& path, const std::atomic<boo
         return false;
     }
     std::vector<std::thread> connections;
+    std::atomic<bool> command_taken{false};
     bool silenced = false;
     while (!stop) {
         if (silent && *silent && !silenced) {
@@ -103,8 +132,9 @@ bool serve_deck(DeckModel& model, const std::string& path, const std::atomic<boo
         UniqueFd c(::accept4(fd.get(), nullptr, nullptr, SOCK_CLOEXEC));
         if (!c) continue;
         // The thread owns its connection and closes it when the peer or the stop ends it.
-        connections.emplace_back(
-            [&model, c = std::move(c), &stop, silent] { serve_connection(model, c, stop, silent); });
+        connections.emplace_back([&model, c = std::move(c), &stop, silent, &command_taken] {
+            serve_connection(model, c, stop, silent, command_taken);
+        });
     }
     fd.reset();
     ::unlink(path.c_str());

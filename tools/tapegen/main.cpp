@@ -1,6 +1,6 @@
 // tapegen: writes a synthetic deck trace and, beside it (TRACE.expect), what the reader must make of it.
 //   tapegen TRACE [--type N] [--packets N] [--count N] [--first-sample N] [--skip24]
-//          [--status-after PACKETS:STATUS] [--end-status STATUS] [--bad-packets] [--no-tape]
+//          [--status-after PACKETS:STATUS] [--end-status STATUS] [--jump-at PACKET] [--bad-packets] [--no-tape]
 //          [--flat] [--quiet-deck] [--idle-ms N] [--ppe N] [--stride N] [--entries N] [--bytes-per-entry N]
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +14,8 @@ namespace {
 int usage() {
     std::fprintf(stderr,
                  "usage: tapegen TRACE [--type N] [--packets N] [--count N] [--first-sample N] [--skip24]\n"
-                 "       [--status-after PACKETS:STATUS] [--end-status STATUS] [--bad-packets] [--no-tape]\n"
+                 "       [--status-after PACKETS:STATUS] [--end-status STATUS] [--jump-at PACKET] [--bad-packets]\n"
+                 "       [--no-tape]\n"
                  "       [--flat] [--quiet-deck] [--idle-ms N] [--ppe N] [--stride N] [--entries N]\n"
                  "       [--bytes-per-entry N]\n");
     return 2;
@@ -64,6 +65,8 @@ int main(int argc, char** argv) {
             o.count = static_cast<int>(v);
         else if (a == "--first-sample")
             o.first_sample = static_cast<std::int32_t>(v);
+        else if (a == "--jump-at")
+            o.jump_at = v;
         else if (a == "--end-status")
             o.end_status = static_cast<std::int32_t>(v);
         else if (a == "--idle-ms")

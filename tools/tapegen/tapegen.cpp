@@ -202,10 +202,11 @@ bool generate(const Options& o, const std::string& path, Expected& e, std::strin
             after_slot(s);
             e.packet_errors = 4;
         }
-        const std::int64_t s = o.first_sample + p * o.count;
+        const bool jumped = o.jump_at >= 0 && p >= o.jump_at;
+        const std::int64_t s = o.first_sample + (p + (jumped ? 1 : 0)) * o.count;
         out.add(packet(static_cast<std::int32_t>(s), o.count));
         const std::int64_t end = s + o.count;
-        if (end > o.skip && !full) {
+        if (end > o.skip && !full && !jumped) {
             if (written + o.count > kRawEcgSamples) {
                 full = true;
             } else {
@@ -277,11 +278,17 @@ bool generate(const Options& o, const std::string& path, Expected& e, std::strin
             if (full && pos >= e.samples_written) continue;
             e.events.push_back(static_cast<std::int32_t>(pos));
         }
-    if (full) {
+    if (o.jump_at >= 0 && o.jump_at < packets) {
+        e.exit_code = 120;  // the tape was not read whole
+        e.deck_state = 3;
+    } else if (full) {
         e.exit_code = 2;
         e.deck_state = 3;
     } else if (e.status != 0) {
         e.exit_code = e.status;
+        e.deck_state = 3;
+    } else if (e.samples_written == 0) {
+        e.exit_code = 121;  // nothing stored is no success
         e.deck_state = 3;
     }
     return true;

@@ -18,6 +18,7 @@ struct Options {
     std::int64_t status_after = -1;  // after this many packets the deck reports `status` and goes silent
     std::int32_t status = 0;
     std::int32_t end_status = 0;  // reported just before the end (115: cassette out)
+    std::int64_t jump_at = -1;    // from this packet on the sample numbers skip one packet: a gap
     bool bad_packets = false;     // four unusable packets among the first entries
     bool no_tape = false;         // no data at all: cassette out, then the end
     bool time_codes = true;

@@ -1,11 +1,14 @@
 // Reads a 48-hour three-channel card into recording files. Output goes to tmpfs (/dev/shm) when
 // there is one, so the figure is the decoder's, not the disk's. Reports output bytes per second.
 #include <benchmark/benchmark.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <random>
+#include <string>
 
 #include "platform/shared_memory.h"
 #include "vond/card_disk.h"
@@ -14,6 +17,45 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+// While set, writes to the recording files (rawecg*.dat) in this folder are discarded.
+std::string null_sink_folder;
+
+// Whether `fd` is a recording file in the null sink. The answer is kept per descriptor with the
+// file's identity, so a reused descriptor is asked again; one fstat per write of the reader's
+// 256 KiB buffers.
+bool in_null_sink(int fd) {
+    struct Known {
+        dev_t dev = 0;
+        ino_t ino = 0;
+        bool sink = false;
+    };
+    static Known known[1024];
+    struct stat st;
+    if (null_sink_folder.empty() || fd < 0 || fd >= 1024 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    Known& k = known[fd];
+    if (k.dev != st.st_dev || k.ino != st.st_ino) {
+        char path[4096];
+        const std::string link = "/proc/self/fd/" + std::to_string(fd);
+        const ssize_t n = ::readlink(link.c_str(), path, sizeof path - 1);
+        const std::string name = n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
+        k = {st.st_dev, st.st_ino,
+             name.rfind(null_sink_folder, 0) == 0 && name.compare(null_sink_folder.size(), 6, "rawecg") == 0};
+    }
+    return k.sink;
+}
+
+}  // namespace
+
+// The bench's own write(): the program's calls reach it before the C library's, so the reader's
+// sample files in the null sink cost no copy, while every other write (the card, the read record,
+// the events file) is made as always.
+extern "C" ssize_t write(int fd, const void* data, size_t size) {
+    if (in_null_sink(fd)) return static_cast<ssize_t>(size);
+    return ::syscall(SYS_write, fd, data, size);
+}
+
+namespace {
 
 std::vector<cardgen::Sector> fixed_layout_48h() {
     std::vector<cardgen::Sector> sectors;
@@ -95,15 +137,14 @@ void BM_ReadCard48h(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadCard48h)->Unit(benchmark::kMillisecond)->Iterations(5);
 
-// The same with the recording files sent to /dev/null: the decoder alone.
+// The same with the recording files' contents discarded: the decoder alone. The files are still
+// made where the read puts them (vond never writes through a link, so /dev/null cannot stand in);
+// only the sample bytes go nowhere.
 void BM_ReadCard48hDecoderOnly(benchmark::State& state) {
     static Card card(fixed_layout_48h());
     const fs::path sink = card.base / "sink";
     fs::create_directories(sink);
-    for (const char* n : {"rawecg1.dat", "rawecg2.dat", "rawecg3.dat"}) {
-        std::error_code ec;
-        fs::create_symlink("/dev/null", sink / n, ec);
-    }
+    null_sink_folder = fs::canonical(sink).string() + "/";
     std::int64_t bytes = 0;
     for (auto _ : state) {
         auto cfg = cardgen::config_dat(5, 5, 5, "A", "B");
@@ -116,6 +157,7 @@ void BM_ReadCard48hDecoderOnly(benchmark::State& state) {
         if (!disk.read_ecg(tv::vond::kFormatArchive, sink.string())) state.SkipWithError("read failed");
         bytes += 3 * 48 * 921600LL;
     }
+    null_sink_folder.clear();
     state.SetBytesProcessed(bytes);
 }
 BENCHMARK(BM_ReadCard48hDecoderOnly)->Unit(benchmark::kMillisecond)->Iterations(5);

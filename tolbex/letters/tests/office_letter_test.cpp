@@ -149,6 +149,27 @@ TEST_F(OfficeLetterTest, TablesHeadersFootersAndFramesAreFilled) {
     }
 }
 
+// A paragraph holding a field of the word processor, which shows more characters than the one
+// place it takes: the markers after it are still found and filled in place, as in a paragraph of
+// text only.
+TEST_F(OfficeLetterTest, MarkersAfterAWordProcessorFieldAreFilledInPlace) {
+    std::string why;
+    if (!office_available(&why)) GTEST_SKIP() << "LibreOffice is not usable here: " << why;
+    const std::string report = make_report();
+    OfficeDocumentParts parts;
+    parts.field = "FIELD TEXT ";
+    const std::string templ = (t / "field.odt").string();
+    write_office_document(templ, "Dear <patdet.name>, <patdet.sex>[= \"\"]none</patdet.sex>[= \"\"] end\n<patdet.name>",
+                          parts);
+    ASSERT_EQ(read_back(templ).substr(0, 16), "FIELD TEXT Dear ");
+    LetterHooks hooks;
+    hooks.choose_template = [&](const std::string&) { return std::optional<std::string>(templ); };
+    hooks.start_word_processor = start_office_word_processor;
+    std::string made;
+    ASSERT_TRUE(create_letter(report, "Doe", hooks, scripted, &made));
+    EXPECT_EQ(read_back(made), "FIELD TEXT Dear Doe, none end\nDoe");
+}
+
 // A machine root under a folder of a non-ASCII name, a report described "Hartigan, Zo\xEB"
 // (Windows-1252): the template is found, and each letter gets a free name of its own in the report
 // folder, spelt in UTF-8 as the file system has it.

@@ -74,6 +74,8 @@ void open_report_letters(const std::string& report_folder) {
 
 void register_letter_handlers() {
     set_letter_handler([](const std::string& folder, const std::string& name) {
+        // The office starts while the user picks the template.
+        letters::start_office_ahead();
         letters::LetterHooks hooks;
         hooks.choose_template = [](const std::string& default_template) {
             // Writer reads the other word-processor formats as well as the Word ones.

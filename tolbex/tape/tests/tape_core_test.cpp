@@ -77,6 +77,12 @@ TEST(TapeReaderExit, EachCodeGivesItsMessage) {
         {116, "There was a data overrun error while the ECG was loading from tape."},
         {117, "No replay deck could be found."},
         {118, "The replay deck stopped answering. The ECG could not be loaded from the tape."},
+        {119, kDeckBusyText},
+        {120,
+         "The ECG from the tape did not arrive in order, so the tape was not read whole. Nothing was stored. "
+         "Please rewind the tape and load it again."},
+        {121, "No ECG was loaded from the tape. Nothing was stored."},
+        {122, "The tape loading was stopped because the program that started it ended."},
         {42, "The KELMOTH program returned an unexpected error code of 42."},
         {99, "The KELMOTH program returned an unexpected error code of 99."},
     };
@@ -102,7 +108,9 @@ TEST_F(TapeJudgement, UsableCodesNeedTenMinutesAndSomeWarn) {
         {110, 9000000, false, "There was a replay deck head jam.", MsgIcon::Error},  // hours loaded, still a jam
         {42, 9000000, false, "The KELMOTH program returned an unexpected error code of 42.", MsgIcon::Error},
         {-1, 9000000, false, "An unsupported KELMOTH operation was attempted.", MsgIcon::Error},
-        {-2, 9000000, false, kReaderNotShutDownText, MsgIcon::Error},  // killed: no exit code
+        {-2, 9000000, false, kReaderNotShutDownText, MsgIcon::Error},     // killed: no exit code
+        {120, 9000000, false, tape_reader_message(120), MsgIcon::Error},  // hours, but not the whole tape
+        {121, 0, false, tape_reader_message(121), MsgIcon::Error},
     };
     for (const auto& c : cases) {
         scripted.shown.clear();
@@ -222,6 +230,25 @@ TEST_F(TapeMappingsTest, FreshAndZeroedEvenOverAStaleSetAndGoneAfterwards) {
         EXPECT_FALSE(fs::exists(t / "NONE.DAT"));  // no events, no file
     }
     EXPECT_TRUE(intake_mappings(shared_objects()).empty());
+}
+
+// Names a live holder has are another intake's (or its reader's): left as they are, and the deck
+// counts as busy.
+TEST_F(TapeMappingsTest, NamesAnotherHolderHasAreLeftAlone) {
+    MemoryMappedFile held(kTapeDataName, kTapeDataBytes, true);
+    ASSERT_TRUE(held.get_view());
+    static_cast<TapeDataBlock*>(held.get_view())->deck_state = kDeckLoading;
+    {
+        TapeMappings m;
+        EXPECT_TRUE(m.busy());
+        EXPECT_FALSE(m.all_mapped());
+        EXPECT_EQ(m.tape_data(), nullptr);
+    }
+    EXPECT_EQ(static_cast<TapeDataBlock*>(held.get_view())->deck_state, kDeckLoading);
+    MemoryMappedFile again(kTapeDataName, kTapeDataBytes, true);
+    ASSERT_TRUE(again.get_view());
+    EXPECT_EQ(static_cast<TapeDataBlock*>(again.get_view())->deck_state, kDeckLoading);  // the same object
+    EXPECT_EQ(intake_mappings(shared_objects()), std::vector<std::string>{kTapeDataName});
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "framework/qt/tests/qt_test_app.h"
 #include "testing/app_test_root.h"
 #include "tolbex/app/report_handover.h"
+#include "tolbex/letters/office_word_processor.h"
 
 namespace tv::gui {
 namespace {
@@ -30,6 +31,7 @@ protected:
         write_file(t / "R.IMG" / "PATIENT.TXT", "x");
     }
     void TearDown() override {
+        letters::shutdown_office();  // started ahead when a letter was asked for
         clear_report_handlers();
         set_letter_file_chooser({});
         set_letter_opener({});
