@@ -150,22 +150,25 @@ bool CardDisk::details_belong(std::uint16_t start_num) const {
 
 bool CardDisk::set_root(const std::string& root) {
     root_ = root;
-    lock_.unlock();
     busy_ = false;
+    holder_.clear();
     card_.close();
     if (root.empty() || root == "?") return true;
     // A missing folder is no card: the checks say so.
     if (!card_.open(root)) return true;
-    const std::string locks = platform::run_dir() + "/cards";
-    create_folder_path(locks);
-    const std::string name =
-        format_string("%s/%llx-%llx.lock", locks.c_str(), static_cast<unsigned long long>(card_.device()),
-                      static_cast<unsigned long long>(card_.inode()));
-    if (lock_.lock_within(name, true, kCardLockWaitMs)) return true;
-    busy_ = true;
-    trace("the card in %s is held by another run (lock %s)\n", root.c_str(), name.c_str());
-    card_.close();
-    return false;
+    const platform::LockFailure failure = platform::lock_folder_within(card_.fd(), kCardLockWaitMs);
+    if (failure == platform::LockFailure::None) return true;
+    if (failure == platform::LockFailure::Busy) {
+        busy_ = true;
+        holder_ = platform::folder_lock_holder(card_.fd());
+        trace("the card in %s is held by another run%s%s\n", root.c_str(), holder_.empty() ? "" : ": ",
+              holder_.c_str());
+        card_.close();
+        return false;
+    }
+    // A file system without folder locks: the card is used unlocked rather than refused.
+    trace("the card in %s cannot be locked (%s)\n", root.c_str(), std::strerror(errno));
+    return true;
 }
 
 bool CardDisk::still_there() {

@@ -64,13 +64,15 @@ public:
     // The mode asked for on the command line decides the cnav.dat size a card may carry.
     CardDisk() = default;
 
-    // Opens the card's folder and locks the card for the rest of the run (a lock file in the
-    // machine's run folder named by the folder's device and inode, so that every path to one card
-    // meets one lock). False when another run holds the card beyond a short wait, or the lock
-    // cannot be had: busy() then says so and the card must not be touched.
+    // Opens the card's folder and locks the card for the rest of the run: the lock is the folder's
+    // own (platform::lock_folder_within), so every path, account and machine root to one card
+    // meets it and nothing planted can make it unusable. False when another run holds the card
+    // beyond a short wait: busy() then says so, holder() names that run when it can be told, and
+    // the card must not be touched.
     bool set_root(const std::string& root);
     const std::string& root() const { return root_; }
     bool busy() const { return busy_; }
+    const std::string& holder() const { return holder_; }
     const CardFolder& card() const { return card_; }
     // True while the card's path still leads to the folder opened; a card that went away is
     // remembered (lost()) and fails the run.
@@ -160,8 +162,8 @@ private:
 
     std::string root_ = "?";
     CardFolder card_;
-    platform::FileLock lock_;
     bool busy_ = false;
+    std::string holder_;
     bool lost_ = false;
     CardStep last_step_ = CardStep::None;
     int mode_ = 0;

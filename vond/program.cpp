@@ -392,7 +392,10 @@ int Program::run() {
 
 bool Program::take_card(const std::string& root) {
     if (disk_.set_root(root)) return true;
-    std::fprintf(stderr, "vond: another run is using the card in %s\n", root.c_str());
+    if (disk_.holder().empty())
+        std::fprintf(stderr, "vond: another run is using the card in %s\n", root.c_str());
+    else
+        std::fprintf(stderr, "vond: another run (%s) is using the card in %s\n", disk_.holder().c_str(), root.c_str());
     show_card_message(204, MsgIcon::Warning, MsgButtons::Ok, false);
     return false;
 }
