@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "common/bytes.h"
@@ -91,7 +92,7 @@ public:
     }
     const ConfigDat& config() const { return config_; }
 
-    bool read_config() { return vond::read_config(card_, config_); }
+    bool read_config();
     bool write_config() { return still_there() && vond::write_config(card_, config_); }
 
     // 108, 109 or the channel code (115, 110, 111, 123).
@@ -134,6 +135,10 @@ public:
     // marked as read (or conditioned anew) and the record says what became of it.
     CardStep mark_after_read(const std::string& out, bool allow_recondition);
     CardStep last_step() const { return last_step_; }
+    // Whether this run changed the card's config.dat and the card, read through the folder opened
+    // (which still reaches it after it was pulled), holds that change: what a run reports of a card
+    // that went away comes from what it holds.
+    bool holds_change() const;
 
     // Reads the ECG into `out_folder` (files) or the named mappings.
     bool read_ecg(int output_format, const std::string& out_folder, Progress* progress = nullptr);
@@ -172,6 +177,7 @@ private:
     char default_drive_ = '?';
     ReadSettings settings_;
     ConfigDat config_;
+    std::optional<ConfigDat> first_config_;  // as the run first read it
     int channels_ = 0;
     bool twelve_lead_ = false;
 };
