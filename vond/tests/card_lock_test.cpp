@@ -46,7 +46,8 @@ protected:
         }
         // The child ends with the program's own exit code.
         const int code = accounts.run_as(
-            who, [&]() -> bool { ::_exit(tv::platform::testing::run_captured(argv, env, work.string(), 60).code); }, mask);
+            who, [&]() -> bool { ::_exit(tv::platform::testing::run_captured(argv, env, work.string(), 60).code); },
+            mask);
         RunResult r;
         r.code = code;
         r.err = slurp(work / "stderr.txt");
