@@ -146,6 +146,8 @@ constexpr char kCommentBreak = '\x1f';  // a line break of the comments in KEPT.
 
 std::string kept_reads_folder() { return join_path(platform::user_dir(), "intake"); }
 
+std::string card_fate_text(const IntakeFolder& work);
+
 // Whether the read record at `path` tells of a complete read, and what became of the card.
 bool read_record_complete(const std::string& path, std::string* card = nullptr) {
     const auto text = read_outside_text(path, 4095);
@@ -277,9 +279,8 @@ std::vector<KeptRead> kept_reads() {
         if (!held.holds_read()) continue;  // one that ended before its read was complete: it goes now
         KeptRead k;
         k.folder = held.folder();
-        std::string card;
-        if (!read_record_complete(held.record_path(), &card))
-            if (const auto r = platform::find_name_ci(held.path(), "ECGREAD.DAT")) read_record_complete(*r, &card);
+        // Taking the folder moved a record left among the files beside them.
+        std::string card = card_fate_text(held);
         k.twelve_lead = platform::find_name_ci(held.path(), cef_channel_file_name(true, 0)).has_value();
         CardSummary summary;
         if (read_card_summary(held.file("PATSUMM.DAT"), summary)) {

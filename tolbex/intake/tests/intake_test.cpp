@@ -411,6 +411,17 @@ TEST_F(FakeCardTest, NoDisplayForTheCardProgramIsToldAndNeverTakenForNoCard) {
     EXPECT_NE(scripted.shown[0].text.find("needs a display"), std::string::npos) << scripted.shown[0].text;
 }
 
+// 107: another run holds the card. The operator is told so, never that the card is damaged.
+TEST_F(FakeCardTest, ACardAnotherRunHoldsIsSaidToBeInUse) {
+    use_fake("107");
+    CardSummary summary;
+    EXPECT_FALSE(read_card_patient(t.string(), summary, nullptr));
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text.rfind("Another program is using the Ostrabel CF card.", 0), 0u)
+        << scripted.shown[0].text;
+    EXPECT_EQ(scripted.shown[0].text.find("damaged"), std::string::npos);
+}
+
 TEST_F(FakeCardTest, CommandLinesOfTheCardReadAndRetry) {
     const struct {
         const char* codes;
