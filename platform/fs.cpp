@@ -14,7 +14,9 @@
 #include <random>
 #include <csignal>
 #include <ctime>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <thread>
 #include <unistd.h>
 
@@ -396,9 +398,14 @@ int lock_wait_signal() {
 
 }  // namespace
 
-LockFailure lock_open_file_within(int fd, bool exclusive, int wait_ms) {
-    if (try_lock(fd, exclusive, false)) return LockFailure::None;
-    if (errno != EAGAIN && errno != EACCES) return LockFailure::Other;
+namespace {
+
+// One try by `attempt(false)`, then, for up to `wait_ms`, blocking tries by `attempt(true)` (each
+// false with errno EINTR when a signal ended its wait).
+template <typename Attempt>
+LockFailure bounded_lock_wait(Attempt attempt, int wait_ms) {
+    if (attempt(false)) return LockFailure::None;
+    if (errno != EAGAIN && errno != EACCES && errno != EWOULDBLOCK) return LockFailure::Other;
     if (wait_ms <= 0) return LockFailure::Busy;
     // A blocking wait queues in the kernel, so a holder that takes the lock again at once cannot
     // keep this waiter out as it could a poller. A timer of this thread's, repeating so that a
@@ -416,7 +423,7 @@ LockFailure lock_open_file_within(int fd, bool exclusive, int wait_ms) {
     ::timer_settime(timer, 0, &tick, nullptr);
     LockFailure result = LockFailure::Busy;
     for (;;) {
-        if (try_lock_once(fd, exclusive)) {
+        if (attempt(true)) {
             result = LockFailure::None;
             break;
         }
@@ -428,6 +435,59 @@ LockFailure lock_open_file_within(int fd, bool exclusive, int wait_ms) {
     }
     ::timer_delete(timer);
     return result;
+}
+
+}  // namespace
+
+LockFailure lock_open_file_within(int fd, bool exclusive, int wait_ms) {
+    return bounded_lock_wait(
+        [&](bool wait) { return wait ? try_lock_once(fd, exclusive) : try_lock(fd, exclusive, false); }, wait_ms);
+}
+
+LockFailure lock_folder_within(int folder_fd, int wait_ms) {
+    return bounded_lock_wait(
+        [&](bool wait) {
+            if (wait) return ::flock(folder_fd, LOCK_EX) == 0;
+            int rc;
+            do rc = ::flock(folder_fd, LOCK_EX | LOCK_NB);
+            while (rc != 0 && errno == EINTR);
+            return rc == 0;
+        },
+        wait_ms);
+}
+
+std::string folder_lock_holder(int folder_fd) {
+    struct stat st {};
+    if (::fstat(folder_fd, &st) != 0) return {};
+    // "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF": the device in hex, the inode in decimal.
+    char id[64];
+    std::snprintf(id, sizeof id, "%02x:%02x:%llu", ::major(st.st_dev), ::minor(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    const auto locks = read_whole_file("/proc/locks");
+    if (!locks) return {};
+    const std::string& text = *locks;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(at, end - at);
+        at = end + 1;
+        char kind[16] = {}, rw[16] = {}, where[64] = {};
+        long pid = 0;
+        if (line.find("->") != std::string::npos ||
+            std::sscanf(line.c_str(), "%*[^:]: %15s %*s %15s %ld %63s", kind, rw, &pid, where) != 4)
+            continue;
+        if (std::string(kind) != "FLOCK" || std::string(where) != id || pid <= 0) continue;
+        std::string comm = read_whole_file("/proc/" + std::to_string(pid) + "/comm").value_or("");
+        while (!comm.empty() && (comm.back() == '\n' || comm.back() == ' ')) comm.pop_back();
+        return (comm.empty() ? std::string("a program") : comm) + ", process " + std::to_string(pid);
+    }
+    return {};
+}
+
+bool sync_file_system(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    return fd && ::syncfs(fd.get()) == 0;
 }
 
 bool FileLock::take(int folder_fd, const std::string& name, bool exclusive, int wait_ms) {

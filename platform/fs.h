@@ -148,4 +148,17 @@ private:
 // `wait_ms` for another holder (0: one try). Busy after that, Other on any other error.
 LockFailure lock_open_file_within(int fd, bool exclusive, int wait_ms);
 
+// Locks the folder open as `folder_fd` exclusively (a lock on the folder itself: it needs read
+// access only and no file anyone could plant or hold, so every path, account and machine root to
+// the folder meets the same lock), waiting at most `wait_ms` (0: one try). Held until the
+// descriptor is closed. Busy after the wait, Other on any other error.
+LockFailure lock_folder_within(int folder_fd, int wait_ms);
+// Who holds that lock of the folder open as `folder_fd` ("vond, process 1234"); empty when it
+// cannot be told (a process of another PID namespace, no /proc).
+std::string folder_lock_holder(int folder_fd);
+
+// Flushes the whole file system that holds `path` (file or folder) to disk. False when it cannot
+// be opened or the flush fails.
+bool sync_file_system(const std::string& path);
+
 }  // namespace tv::platform

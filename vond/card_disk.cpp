@@ -150,22 +150,44 @@ bool CardDisk::details_belong(std::uint16_t start_num) const {
 
 bool CardDisk::set_root(const std::string& root) {
     root_ = root;
-    lock_.unlock();
     busy_ = false;
+    holder_.clear();
+    first_config_.reset();
     card_.close();
     if (root.empty() || root == "?") return true;
     // A missing folder is no card: the checks say so.
     if (!card_.open(root)) return true;
-    const std::string locks = platform::run_dir() + "/cards";
-    create_folder_path(locks);
-    const std::string name =
-        format_string("%s/%llx-%llx.lock", locks.c_str(), static_cast<unsigned long long>(card_.device()),
-                      static_cast<unsigned long long>(card_.inode()));
-    if (lock_.lock_within(name, true, kCardLockWaitMs)) return true;
-    busy_ = true;
-    trace("the card in %s is held by another run (lock %s)\n", root.c_str(), name.c_str());
-    card_.close();
-    return false;
+    const platform::LockFailure failure = platform::lock_folder_within(card_.fd(), kCardLockWaitMs);
+    if (failure == platform::LockFailure::None) {
+        // Before anything is read: a change of the card's files that a run left half-made is undone,
+        // so that config.dat and cnav.dat belong to one patient whatever this run's mode.
+        undo_unfinished_change(card_);
+        return true;
+    }
+    if (failure == platform::LockFailure::Busy) {
+        busy_ = true;
+        holder_ = platform::folder_lock_holder(card_.fd());
+        trace("the card in %s is held by another run%s%s\n", root.c_str(), holder_.empty() ? "" : ": ",
+              holder_.c_str());
+        card_.close();
+        return false;
+    }
+    // A file system without folder locks: the card is used unlocked rather than refused.
+    trace("the card in %s cannot be locked (%s)\n", root.c_str(), std::strerror(errno));
+    undo_unfinished_change(card_);
+    return true;
+}
+
+bool CardDisk::read_config() {
+    if (!vond::read_config(card_, config_)) return false;
+    if (!first_config_) first_config_ = config_;
+    return true;
+}
+
+bool CardDisk::holds_change() const {
+    ConfigDat now;
+    return first_config_ && first_config_->bytes != config_.bytes && vond::read_config(card_, now) &&
+           now.bytes == config_.bytes;
 }
 
 bool CardDisk::still_there() {
@@ -653,7 +675,9 @@ CardStep CardDisk::mark_after_read(const std::string& out, bool allow_reconditio
                     : m == 1  ? CardStep::ReadOnly
                     : m == -2 ? CardStep::ReconditionFailed
                               : CardStep::NotMarked;
-    if (!still_there()) step = CardStep::Lost;
+    // A card that went away after the change landed holds it: the record says so, not "gone".
+    if (!still_there() && !((step == CardStep::Marked || step == CardStep::Reconditioned) && holds_change()))
+        step = CardStep::Lost;
     static const char* const state[] = {"marked",        "not marked",        "read-only",
                                         "reconditioned", "not reconditioned", "gone"};
     write_read_record(out, state[static_cast<int>(step)], info);

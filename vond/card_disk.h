@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "common/bytes.h"
@@ -64,13 +65,15 @@ public:
     // The mode asked for on the command line decides the cnav.dat size a card may carry.
     CardDisk() = default;
 
-    // Opens the card's folder and locks the card for the rest of the run (a lock file in the
-    // machine's run folder named by the folder's device and inode, so that every path to one card
-    // meets one lock). False when another run holds the card beyond a short wait, or the lock
-    // cannot be had: busy() then says so and the card must not be touched.
+    // Opens the card's folder and locks the card for the rest of the run: the lock is the folder's
+    // own (platform::lock_folder_within), so every path, account and machine root to one card
+    // meets it and nothing planted can make it unusable. False when another run holds the card
+    // beyond a short wait: busy() then says so, holder() names that run when it can be told, and
+    // the card must not be touched.
     bool set_root(const std::string& root);
     const std::string& root() const { return root_; }
     bool busy() const { return busy_; }
+    const std::string& holder() const { return holder_; }
     const CardFolder& card() const { return card_; }
     // True while the card's path still leads to the folder opened; a card that went away is
     // remembered (lost()) and fails the run.
@@ -89,7 +92,7 @@ public:
     }
     const ConfigDat& config() const { return config_; }
 
-    bool read_config() { return vond::read_config(card_, config_); }
+    bool read_config();
     bool write_config() { return still_there() && vond::write_config(card_, config_); }
 
     // 108, 109 or the channel code (115, 110, 111, 123).
@@ -132,6 +135,10 @@ public:
     // marked as read (or conditioned anew) and the record says what became of it.
     CardStep mark_after_read(const std::string& out, bool allow_recondition);
     CardStep last_step() const { return last_step_; }
+    // Whether this run changed the card's config.dat and the card, read through the folder opened
+    // (which still reaches it after it was pulled), holds that change: what a run reports of a card
+    // that went away comes from what it holds.
+    bool holds_change() const;
 
     // Reads the ECG into `out_folder` (files) or the named mappings.
     bool read_ecg(int output_format, const std::string& out_folder, Progress* progress = nullptr);
@@ -160,8 +167,8 @@ private:
 
     std::string root_ = "?";
     CardFolder card_;
-    platform::FileLock lock_;
     bool busy_ = false;
+    std::string holder_;
     bool lost_ = false;
     CardStep last_step_ = CardStep::None;
     int mode_ = 0;
@@ -170,6 +177,7 @@ private:
     char default_drive_ = '?';
     ReadSettings settings_;
     ConfigDat config_;
+    std::optional<ConfigDat> first_config_;  // as the run first read it
     int channels_ = 0;
     bool twelve_lead_ = false;
 };

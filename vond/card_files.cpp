@@ -98,9 +98,91 @@ void restore(const CardFolder& card, const PlannedFile& p) {
         trace("%s/%s could not be restored\n", card.path().c_str(), p.name.c_str());
 }
 
+// The undo record of a change of several files: each file's name, whether it was there, its old
+// bytes; a CRC-32 of all that at the end. Written whole under a temporary name and then put in
+// place, so a record on the card is always one that was finished.
+constexpr const char* kUndoMagic = "CARDUNDO1\n";
+
+std::string undo_record(const std::vector<PlannedFile>& plan) {
+    std::string r = kUndoMagic;
+    for (const PlannedFile& p : plan) {
+        r += p.name + "\n" + (p.existed ? "1" : "0") + "\n" + std::to_string(p.old.size()) + "\n";
+        r += p.old;
+    }
+    std::uint8_t crc[4];
+    store_le32(crc, crc32_update(0xFFFFFFFFu, r.data(), r.size()) ^ 0xFFFFFFFFu);
+    return r + std::string(reinterpret_cast<const char*>(crc), 4);
+}
+
+// The files a record holds; false for one that is cut or altered.
+bool parse_undo_record(const std::string& r, std::vector<PlannedFile>& plan) {
+    const std::size_t magic = std::strlen(kUndoMagic);
+    if (r.size() < magic + 4 || r.compare(0, magic, kUndoMagic) != 0) return false;
+    const std::size_t body = r.size() - 4;
+    if (load_le32(reinterpret_cast<const std::uint8_t*>(r.data() + body)) !=
+        (crc32_update(0xFFFFFFFFu, r.data(), body) ^ 0xFFFFFFFFu))
+        return false;
+    std::size_t at = magic;
+    auto line = [&](std::string& out) {
+        const std::size_t end = r.find('\n', at);
+        if (end == std::string::npos || end >= body) return false;
+        out = r.substr(at, end - at);
+        at = end + 1;
+        return true;
+    };
+    while (at < body) {
+        PlannedFile p;
+        std::string existed, size;
+        if (!line(p.name) || !line(existed) || !line(size) || !is_allowed_card_file(p.name)) return false;
+        const ParsedInteger n = parse_integer(size, 0, static_cast<std::int64_t>(kMaxSmallCardFile));
+        if (!n.whole(size.size()) || at + static_cast<std::size_t>(n.value) > body) return false;
+        p.existed = existed == "1";
+        p.old = r.substr(at, static_cast<std::size_t>(n.value));
+        at += static_cast<std::size_t>(n.value);
+        plan.push_back(std::move(p));
+    }
+    return true;
+}
+
+// Puts a file's old bytes back (or removes it when it was not there): as a new file renamed over
+// it where that can be done, else over the file as it stands.
+bool put_back(const CardFolder& card, const PlannedFile& p) {
+    if (!p.existed) return ::unlinkat(card.fd(), p.name.c_str(), 0) == 0 || errno == ENOENT;
+    const std::string temp = card_temp_name(p.name);
+    ::unlinkat(card.fd(), temp.c_str(), 0);
+    if (write_new_file(card, temp, p.old, 0644) && ::renameat(card.fd(), temp.c_str(), card.fd(), p.name.c_str()) == 0)
+        return true;
+    ::unlinkat(card.fd(), temp.c_str(), 0);
+    return write_in_place(card, p.name, p.old);
+}
+
+bool remove_undo_record(const CardFolder& card) {
+    const bool gone = ::unlinkat(card.fd(), kCardUndoName, 0) == 0 || errno == ENOENT;
+    return gone && flush_fd(card.fd());
+}
+
 }  // namespace
 
 std::string card_temp_name(const std::string& name) { return name + ".new"; }
+
+int undo_unfinished_change(const CardFolder& card) {
+    if (!card) return 0;
+    const auto name = card.find(kCardUndoName);
+    if (!name) return 0;
+    ::unlinkat(card.fd(), card_temp_name(*name).c_str(), 0);
+    OutsideFile f = open_outside_file_at(card.fd(), *name, 8 * kMaxSmallCardFile);
+    std::string bytes(f ? f.size : 0, '\0');
+    std::vector<PlannedFile> plan;
+    if (!f || !platform::pread_all(f.fd.get(), bytes.data(), bytes.size(), 0) || !parse_undo_record(bytes, plan)) {
+        // Never finished, so nothing was changed after it: it only goes.
+        trace("an unusable undo record on %s is removed\n", card.path().c_str());
+        return remove_undo_record(card) ? 0 : -1;
+    }
+    trace("a change of the card's files left unfinished is undone\n");
+    for (std::size_t i = plan.size(); i-- > 0;)
+        if (!put_back(card, plan[i])) return -1;
+    return remove_undo_record(card) ? 1 : -1;
+}
 
 bool CardFolder::open(const std::string& path) {
     close();
@@ -196,9 +278,24 @@ bool replace_card_files(const CardFolder& card, const std::vector<CardFileUpdate
         }
         plan.push_back(std::move(p));
     }
+    // Several files change together: until the last is in place a record of the old ones is on
+    // the card, so that the next run, whatever its mode, puts them back should this one not finish.
+    // A card without room for the record is changed as before, file by file.
+    bool recorded = false;
+    if (plan.size() > 1) {
+        const std::string record = undo_record(plan);
+        const std::string temp = card_temp_name(kCardUndoName);
+        ::unlinkat(card.fd(), temp.c_str(), 0);
+        if (blocks_of(record.size(), block) <= room && write_new_file(card, temp, record, 0644)) {
+            recorded = ::renameat(card.fd(), temp.c_str(), card.fd(), kCardUndoName) == 0 && flush_fd(card.fd());
+            if (!recorded) ::unlinkat(card.fd(), temp.c_str(), 0);
+        }
+        if (!recorded) trace("no room on %s for the undo record\n", card.path().c_str());
+    }
     auto undo = [&](std::size_t done) {
         for (std::size_t i = done; i-- > 0;) restore(card, plan[i]);
         ::fsync(card.fd());
+        if (recorded) remove_undo_record(card);
         return false;
     };
     for (std::size_t i = 0; i < plan.size(); ++i) {
@@ -223,6 +320,8 @@ bool replace_card_files(const CardFolder& card, const std::vector<CardFileUpdate
         }
     }
     if (!flush_fd(card.fd())) return undo(plan.size());
+    if (recorded && !remove_undo_record(card))
+        trace("the undo record on %s could not be removed\n", card.path().c_str());
     return true;
 }
 
@@ -407,10 +506,11 @@ bool set_card_label(const std::string& root, const std::string& label) {
 }
 
 bool is_allowed_card_file(const std::string& name) {
-    for (const char* n : {"patient.wav", "ecg.dat", "config.dat", "cnav.dat", "BOOTEX.LOG", "BOOTLOG.TXT"})
+    for (const char* n :
+         {"patient.wav", "ecg.dat", "config.dat", "cnav.dat", "BOOTEX.LOG", "BOOTLOG.TXT", kCardUndoName})
         if (platform::iequals(name, n)) return true;
     // What an interrupted replacement left never makes the card unusable; the next one removes it.
-    for (const char* n : {"patient.wav", "config.dat", "cnav.dat"})
+    for (const char* n : {"patient.wav", "config.dat", "cnav.dat", kCardUndoName})
         if (platform::iequals(name, card_temp_name(n))) return true;
     return false;
 }

@@ -71,6 +71,12 @@ bool write_card_file(const std::string& path, const void* data, std::size_t size
 // The temporary name replace_card_files writes `name` under; a card may hold one that an
 // interrupted replacement left.
 std::string card_temp_name(const std::string& name);
+// The record of the old files that replace_card_files keeps on the card while it changes several.
+inline constexpr const char* kCardUndoName = "undo.dat";
+// Puts back the files of a change of several that a run left unfinished (its record is on the
+// card), so that they all belong to one state of the card again. 1 when one was undone, 0 when
+// there was none, -1 when it could not be undone (the record stays for the next run).
+int undo_unfinished_change(const CardFolder& card);
 
 // config.dat, kept as its 512 bytes.
 struct ConfigDat {

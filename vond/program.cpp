@@ -382,8 +382,9 @@ int Program::run() {
         if (in.refused) trace("%s is not a folder or plain file that can be read\n", cl_.input_folder.c_str());
         code = in.refused ? 112 : in.found ? folder_flow(in) : card_flow();
         if (windows()) windows()->finish();
-        // Whatever a run did, it did not happen on a card that went away meanwhile.
-        if (code != kExitCardBusy && !disk_.still_there()) code = 102;
+        // Whatever a run did, it did not happen on a card that went away meanwhile, unless the card
+        // (read through the folder opened) holds the change the run made.
+        if (code != kExitCardBusy && !disk_.still_there() && !(code == 0 && disk_.holds_change())) code = 102;
     }
     trace("m_exit_code : %i\n", code);
     reg_set_dword(HKEY_CURRENT_USER, kProfileKey, "Default Drive", static_cast<unsigned char>(default_drive_));
@@ -392,7 +393,10 @@ int Program::run() {
 
 bool Program::take_card(const std::string& root) {
     if (disk_.set_root(root)) return true;
-    std::fprintf(stderr, "vond: another run is using the card in %s\n", root.c_str());
+    if (disk_.holder().empty())
+        std::fprintf(stderr, "vond: another run is using the card in %s\n", root.c_str());
+    else
+        std::fprintf(stderr, "vond: another run (%s) is using the card in %s\n", disk_.holder().c_str(), root.c_str());
     show_card_message(204, MsgIcon::Warning, MsgButtons::Ok, false);
     return false;
 }

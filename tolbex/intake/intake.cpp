@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +23,7 @@
 #include "platform/drives.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
+#include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/window_messages.h"
 #include "tolbex/app/analysis_system.h"
@@ -133,19 +135,205 @@ std::string intake_time_text() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The private folder
+// The intake's folder and the reads it keeps
 
-IntakeFolder::IntakeFolder() : path_(create_temp_folder()) {
-    if (!path_.empty()) ::chmod(platform::strip_trailing_slashes(path_).c_str(), 0700);
+namespace {
+
+constexpr const char* kFilesName = "files";
+constexpr const char* kKeptName = "KEPT.TXT";
+constexpr const char* kNewPrefix = ".new-";
+constexpr char kCommentBreak = '\x1f';  // a line break of the comments in KEPT.TXT
+
+std::string kept_reads_folder() { return join_path(platform::user_dir(), "intake"); }
+
+std::string card_fate_text(const IntakeFolder& work);
+
+// Whether the read record at `path` tells of a complete read, and what became of the card.
+bool read_record_complete(const std::string& path, std::string* card = nullptr) {
+    const auto text = read_outside_text(path, 4095);
+    if (!text || text->rfind("complete", 0) != 0) return false;
+    if (card) {
+        const std::size_t from = text->find('\n');
+        const std::size_t to = from == std::string::npos ? from : text->find('\n', from + 1);
+        *card = from == std::string::npos ? std::string() : clean_patient_text(text->substr(from + 1, to - from - 1));
+    }
+    return true;
+}
+
+// Takes the folder's lock at once; a closed descriptor when another run has it or it is no folder.
+platform::UniqueFd lock_kept_folder(const std::string& folder) {
+    platform::UniqueFd fd = open_folder_no_link(folder);
+    if (fd && platform::lock_folder_within(fd.get(), 0) != platform::LockFailure::None) fd.reset();
+    return fd;
+}
+
+std::vector<std::pair<const char*, std::string PatientDetails::*>> kept_fields() {
+    return {{"name", &PatientDetails::patient_name},
+            {"id", &PatientDetails::patient_id},
+            {"birth", &PatientDetails::date_of_birth},
+            {"age", &PatientDetails::age},
+            {"sex", &PatientDetails::sex},
+            {"operator", &PatientDetails::operator_name},
+            {"recording", &PatientDetails::recording_id},
+            {"physician", &PatientDetails::physician},
+            {"insurer", &PatientDetails::insurer},
+            {"hospital", &PatientDetails::hospital},
+            {"date", &PatientDetails::recording_date},
+            {"recorder", &PatientDetails::recorder_id},
+            {"analysis", &PatientDetails::analysis_date},
+            {"comments", &PatientDetails::comments},
+            {"description", &PatientDetails::description}};
+}
+
+}  // namespace
+
+IntakeFolder::IntakeFolder() {
+    const std::string base = kept_reads_folder();
+    if (!create_folder_path(base)) return;
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    ::localtime_r(&now, &tm);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
+    // Made under a name the listing passes over, and named only once it is locked, so that no
+    // listing takes a folder being made for one an intake left.
+    std::string made = join_path(base, std::string(kNewPrefix) + stamp + "-XXXXXX");
+    if (!::mkdtemp(made.data())) return;
+    const std::string name = get_path_file_name(made).substr(std::strlen(kNewPrefix));
+    const std::string folder = join_path(base, name);
+    platform::UniqueFd lock;
+    if (::mkdir(join_path(made, kFilesName).c_str(), 0700) != 0 || !(lock = lock_kept_folder(made)) ||
+        !platform::rename_no_replace(made, folder)) {
+        delete_folder_tree(made, true, true);
+        return;
+    }
+    folder_ = folder;
+    path_ = join_path(folder_, kFilesName) + "/";
+    lock_ = std::move(lock);
+}
+
+IntakeFolder::IntakeFolder(const std::string& folder) {
+    platform::UniqueFd lock = lock_kept_folder(folder);
+    if (!lock) return;
+    folder_ = platform::strip_trailing_slashes(folder);
+    path_ = join_path(folder_, kFilesName) + "/";
+    lock_ = std::move(lock);
+    // The read record of an intake that ended before it took it goes beside the files, where it
+    // still marks the read whole and is no part of the recording.
+    const auto left = platform::find_name_ci(path_, "ECGREAD.DAT");
+    if (left && read_record_complete(*left) && !read_record_complete(record_path()) &&
+        ::rename(left->c_str(), record_path().c_str()) == 0)
+        platform::sync_folder(folder_);
 }
 
 IntakeFolder::~IntakeFolder() {
-    if (!path_.empty()) delete_folder_tree(platform::strip_trailing_slashes(path_), true, true);
+    if (!folder_.empty() && (delivered_ || !holds_read())) delete_folder_tree(folder_, true, true);
 }
 
 std::string IntakeFolder::file(const std::string& name) const {
     if (auto p = platform::find_name_ci(path_, name)) return *p;
     return join_path(path_, name);
+}
+
+std::string IntakeFolder::record_path() const {
+    return folder_.empty() ? std::string() : join_path(folder_, "ECGREAD.DAT");
+}
+
+bool IntakeFolder::holds_read() const {
+    if (folder_.empty()) return false;
+    if (read_record_complete(record_path()) || platform::find_name_ci(folder_, kKeptName)) return true;
+    const auto in_files = platform::find_name_ci(path_, "ECGREAD.DAT");
+    return in_files && read_record_complete(*in_files);
+}
+
+bool IntakeFolder::keep(const PatientDetails& given, bool twelve_lead, const std::string& card_text) {
+    if (folder_.empty()) return false;
+    PatientDetails details = given;
+    details.clean();
+    std::string text = format_string("twelve_lead=%d\ncompress=%d\nlevel=%d\n", twelve_lead ? 1 : 0,
+                                     details.compress ? 1 : 0, details.level);
+    text += "card=" + clean_patient_text(card_text, 1000) + "\ntime=" + clean_patient_text(intake_time_text()) + "\n";
+    for (const auto& [key, field] : kept_fields()) {
+        std::string value = details.*field;
+        std::erase(value, '\r');
+        std::replace(value.begin(), value.end(), '\n', kCommentBreak);
+        text += std::string(key) + "=" + value + "\n";
+    }
+    return platform::atomic_write_file(join_path(folder_, kKeptName), text);
+}
+
+std::vector<KeptRead> kept_reads() {
+    std::vector<KeptRead> out;
+    const std::string base = kept_reads_folder();
+    const platform::UniqueFd base_fd = open_folder_no_link(base);
+    if (!base_fd) return out;
+    const auto entries = list_folder_at(base_fd.get());
+    if (!entries) return out;
+    std::vector<std::string> names;
+    for (const FolderEntry& e : *entries)
+        if (e.folder && !e.link && !e.name.empty() && e.name[0] != '.') names.push_back(e.name);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        IntakeFolder held(join_path(base, name));
+        if (!held) continue;               // an intake under way
+        if (!held.holds_read()) continue;  // one that ended before its read was complete: it goes now
+        KeptRead k;
+        k.folder = held.folder();
+        // Taking the folder moved a record left among the files beside them.
+        std::string card = card_fate_text(held);
+        k.twelve_lead = platform::find_name_ci(held.path(), cef_channel_file_name(true, 0)).has_value();
+        CardSummary summary;
+        if (read_card_summary(held.file("PATSUMM.DAT"), summary)) {
+            k.details.patient_name = summary.name;
+            k.details.patient_id = summary.id;
+            k.details.recording_date = summary.recording_date;
+            k.details.recorder_id = summary.recorder_id;
+            k.details.description = person_name_text(summary.name);
+        }
+        if (const auto kept = platform::find_name_ci(held.folder(), kKeptName)) {
+            if (const auto text = read_outside_text(*kept, kMaxCardTextBytes)) {
+                k.details_confirmed = true;
+                std::size_t at = 0;
+                while (at < text->size()) {
+                    std::size_t end = text->find('\n', at);
+                    if (end == std::string::npos) end = text->size();
+                    const std::string line = text->substr(at, end - at);
+                    at = end + 1;
+                    const std::size_t eq = line.find('=');
+                    if (eq == std::string::npos) continue;
+                    const std::string key = line.substr(0, eq);
+                    std::string value = line.substr(eq + 1);
+                    if (key == "twelve_lead")
+                        k.twelve_lead = value == "1";
+                    else if (key == "compress")
+                        k.details.compress = value == "1";
+                    else if (key == "level")
+                        k.details.level = static_cast<int>(parse_integer(value, -1, 4).value);
+                    else if (key == "card")
+                        card = value;
+                    else if (key == "time")
+                        k.read_time = value;
+                    for (const auto& [name_of, field] : kept_fields()) {
+                        if (key != name_of) continue;
+                        std::string joined;
+                        for (char c : value) joined += c == kCommentBreak ? std::string("\r\n") : std::string(1, c);
+                        k.details.*field = joined;
+                    }
+                }
+            }
+        }
+        k.card_text = card;
+        if (const auto wav = platform::find_name_ci(held.path(), "PATIENT.WAV")) k.details.sound_file = *wav;
+        out.push_back(std::move(k));
+    }
+    return out;
+}
+
+std::string kept_read_text(const std::string& folder) {
+    return format_string(
+        "The recording is kept in \"%s\". It is offered again at the next start of the program and under "
+        "Recording > Kept Recordings until it is stored or discarded.",
+        escape_control_chars(folder).c_str());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -173,6 +361,13 @@ CardAnswer judge_card_code(int code, bool patient_reader) {
             "click <Cancel>.",
             "No Ostrabel CF Card", MsgIcon::Error, MsgButtons::RetryCancel);
         return r == MsgResult::Retry ? CardAnswer::Retry : CardAnswer::Stop;
+    }
+    if (code == kCardBusy) {
+        show_error(
+            "Another program is using the Ostrabel CF card. The card has not been changed.\n\nTry again when it has "
+            "finished.",
+            "Ostrabel CF Card in Use");
+        return CardAnswer::Stop;
     }
     if (code == kCardNoEcg) {
         show_error("There is no ECG recorded on the Brisco Torvane Ostrabel CF card.", "Cannot Retrieve Recording");
@@ -342,14 +537,16 @@ struct ReadRecord {
     std::string card, recording_start, recorder_id;
 };
 
-ReadRecord take_read_record(const std::string& folder) {
+ReadRecord take_read_record(const std::string& folder, const std::string& record_path) {
     ReadRecord r;
     const auto p = platform::find_name_ci(folder, "ECGREAD.DAT");
     if (!p) return r;
     std::vector<std::uint8_t> bytes;
     const bool read = read_outside_file(*p, 4095, bytes);
-    // The record is no part of the recording.
-    ::unlink(p->c_str());
+    // The record is no part of the recording; moved beside it, it still tells that the read is whole.
+    if (record_path.empty() || ::rename(p->c_str(), record_path.c_str()) != 0 ||
+        !platform::sync_folder(get_path_folder(record_path)))
+        ::unlink(p->c_str());
     if (!read) return r;
     std::vector<std::string> lines;
     std::string line;
@@ -402,9 +599,10 @@ bool read_card_patient(const std::string& folder, CardSummary& summary, std::str
     if (identity) {
         read_card_identity(folder, *identity);
         // The recording id is the card's CNAVOP.DAT, which only "/readpat=cnav" writes.
-        IntakeFolder probe;
+        TempFolder probe;
         CardIdentity with_id;
-        if (probe && run_card_program(program, {dir_switch(probe.path()), "/readpat=cnav"}, false) == 0 &&
+        if (!probe.path().empty() &&
+            run_card_program(program, {dir_switch(probe.path()), "/readpat=cnav"}, false) == 0 &&
             read_card_identity(probe.path(), with_id) && same_card(*identity, with_id))
             identity->recording_id = with_id.recording_id;
     }
@@ -413,15 +611,15 @@ bool read_card_patient(const std::string& folder, CardSummary& summary, std::str
 }
 
 bool read_card_recording(const std::string& folder, bool skip_first_day, bool& twelve_lead,
-                         const CardIdentity* expected) {
+                         const CardIdentity* expected, const std::string& record_path) {
     const std::string program = find_card_program();
     if (program.empty()) return false;
     ReadRecord record;
     for (;;) {
         // The card in the drive, looked at again after every Retry: a probe that finds no card
         // tells nothing about the card that comes next. Its kind decides the format of the read.
-        IntakeFolder probe;
-        if (!probe) return false;
+        TempFolder probe;
+        if (probe.path().empty()) return false;
         int code = run_card_program(program, {dir_switch(probe.path()), "/readpat=path"}, true);
         CardAnswer a = judge_card_code(code, true);
         if (a == CardAnswer::Retry) continue;
@@ -438,7 +636,7 @@ bool read_card_recording(const std::string& folder, bool skip_first_day, bool& t
                                       twelve_lead ? "/opformat=os12arch" : "/opformat=archive"};
         if (skip_first_day) read.push_back("/skip24");
         code = run_card_program(program, read, true);
-        record = take_read_record(folder);
+        record = take_read_record(folder, record_path);
         // A read that completed is kept, whatever became of the card program afterwards.
         if (record.complete) {
             const std::string text = card_outcome_text(record, code);
@@ -452,9 +650,12 @@ bool read_card_recording(const std::string& folder, bool skip_first_day, bool& t
         if (a == CardAnswer::Stop) return false;
         break;
     }
+    // A whole read that is not delivered stays where its record went, and the operator is told.
+    const std::string kept =
+        record.complete && !record_path.empty() ? "\n\n" + kept_read_text(get_path_folder(record_path)) : "";
     // Exit 0 without the patient details file is no recording.
     if (!platform::find_name_ci(folder, "PATSUMM.DAT")) {
-        show_error(format_string(kBadSummaryText, join_path(folder, "PATSUMM.DAT").c_str()));
+        show_error(format_string(kBadSummaryText, join_path(folder, "PATSUMM.DAT").c_str()) + kept);
         return false;
     }
     // The card read may have been swapped since it was looked at: its record names it.
@@ -463,7 +664,7 @@ bool read_card_recording(const std::string& folder, bool skip_first_day, bool& t
                                  : record.card == "reconditioned" || record.card == "reconditioning"
                                      ? "That card has been emptied for its next recording."
                                      : card_outcome_text(record, 1);
-        show_error(format_string(kOtherCardReadText, what.c_str()), "Different Card");
+        show_error(format_string(kOtherCardReadText, what.c_str()) + kept, "Different Card");
         return false;
     }
     return true;
@@ -618,7 +819,7 @@ SaveOutcome save_cef_as(const std::string& cef) {
     if (!windowing().save_as) return SaveOutcome::Cancelled;
     const std::string chosen = windowing().save_as(get_path_file_name(cef), CTolbexApp::get_cef_store_folder());
     if (chosen.empty()) return SaveOutcome::Cancelled;
-    if (!copy_file_replacing(cef, chosen)) {
+    if (!copy_file_replacing(cef, chosen) || !platform::sync_file_system(chosen)) {
         show_error(format_string("Couldn't write CEF to \"%s\"", chosen.c_str()));
         return SaveOutcome::Failed;
     }
@@ -635,7 +836,8 @@ bool deliver_cef(const std::string& cef, IntakeDestination destination, const Ma
             if (archive.empty() && windowing().choose_archive)
                 archive = windowing().choose_archive("Storing Compressed ECG");
             if (archive.empty()) return false;
-            const bool ok = store_mailed_cef(cef, archive, true) == kCefImportStored;
+            const bool ok =
+                store_mailed_cef(cef, archive, true) == kCefImportStored && platform::sync_file_system(archive);
             if (ok && windowing().archives_changed) windowing().archives_changed();
             return ok;
         }
@@ -643,7 +845,7 @@ bool deliver_cef(const std::string& cef, IntakeDestination destination, const Ma
         case IntakeDestination::Mail: return mail_file(cef, skip_mail_size_check, mail) == kMailDone;
         case IntakeDestination::CommandLine:
             if (target.empty() || target == cef) return file_exists(cef);
-            return copy_file_replacing(cef, target);
+            return copy_file_replacing(cef, target) && platform::sync_file_system(target);
     }
     return false;
 }
@@ -697,6 +899,10 @@ bool store_recording_in_archive(const PatientDetails& given, const std::string& 
                        kStoreErrorCaption);
             return false;
     }
+    if (!platform::sync_file_system(archive)) {
+        show_error(kCopyFailedText, kStoreErrorCaption);
+        return false;
+    }
     if (windowing().archives_changed) windowing().archives_changed();
     return true;
 }
@@ -706,43 +912,96 @@ bool store_recording_in_archive(const PatientDetails& given, const std::string& 
 
 namespace {
 
-// The card sequence after the dialog: read, write, deliver; everything in a folder of its own.
+// What became of the card in a sentence for the operator, from the read record kept beside a read.
+std::string card_fate_text(const IntakeFolder& work) {
+    std::string card;
+    read_record_complete(work.record_path(), &card);
+    if (card == "marked") return "The card has been marked as read.";
+    if (card == "reconditioned") return "The card has been emptied for its next recording.";
+    const std::string text = card_outcome_text(ReadRecord{true, card, {}, {}}, 1);
+    return text;
+}
+
+// The CEF of the read in `work`, written in a copy of it (pre-compression and the mail's shortening
+// change the files they work on) and delivered; true when it arrived.
+bool deliver_read_as_cef(const IntakeFolder& work, const PatientDetails& details, bool twelve_lead,
+                         IntakeDestination destination, const MailServices& mail, const std::string& archive) {
+    TempFolder scratch;
+    if (scratch.path().empty() ||
+        copy_matching_files(join_path(work.path(), "*"), scratch.path()) != FileSetResult::AllDone) {
+        show_error(kCopyFailedText, kStoreErrorCaption);
+        return false;
+    }
+    RecordingFiles files;
+    if (!examine_recording(scratch.path(), twelve_lead, files)) {
+        show_error(kNoChannelText);
+        return false;
+    }
+    CardSummary summary;
+    if (!read_card_summary(work.file("PATSUMM.DAT"), summary)) {
+        show_error(format_string(kBadSummaryText, work.file("PATSUMM.DAT").c_str()));
+        return false;
+    }
+    const std::string output = join_path(scratch.path(), intake_cef_file_name(details, destination));
+    auto write = [&](bool precompress) {
+        auto r =
+            write_card_cef(scratch.path(), files, details, summary.start_sample, details.level, output, precompress);
+        if (!r) show_error(r.error().message);
+        return static_cast<bool>(r);
+    };
+    if (!write(true)) return false;
+    if (destination == IntakeDestination::Mail) {
+        if (!check_mail_size(output, scratch.path(), files, [&](std::int64_t) { return write(false); })) return false;
+        return deliver_cef(output, destination, mail, true);
+    }
+    return deliver_cef(output, destination, mail, false, archive);
+}
+
+// Delivers the complete read in `work`: compressed, or into the archive as the card program wrote
+// it. The folder goes once the recording has arrived; otherwise the operator is told where it is
+// kept and what became of the card.
+void deliver_read(IntakeFolder& work, const PatientDetails& details, bool twelve_lead, IntakeDestination destination,
+                  const MailServices& mail, const std::string& archive) {
+    const bool arrived = details.compress || destination != IntakeDestination::Archive
+                             ? deliver_read_as_cef(work, details, twelve_lead, destination, mail, archive)
+                             : store_recording_in_archive(details, work.path(), kReportOstrabelCf, archive);
+    if (arrived) {
+        work.delivered();
+        return;
+    }
+    ui().message_box("The ECG read from the Ostrabel CF card has not been stored. " + card_fate_text(work) + "\n\n" +
+                         kept_read_text(work.folder()),
+                     "Ostrabel CF Recording Kept", MsgIcon::Warning, MsgButtons::Ok);
+}
+
+// Reads the card into a folder of its own and delivers it; a complete read is kept until it arrives.
+void read_and_deliver(const PatientDetails& details, IntakeDestination destination, const MailServices& mail,
+                      const std::string& archive, const CardIdentity* card) {
+    IntakeFolder work;
+    if (!work) {
+        show_error(format_string("Couldn't create the folder for the recording in \"%s\"",
+                                 escape_control_chars(platform::user_dir()).c_str()));
+        return;
+    }
+    bool twelve_lead = false;
+    const bool read = read_card_recording(work.path(), false, twelve_lead, card, work.record_path());
+    if (!work.holds_read()) return;  // nothing whole was read: the folder goes
+    // Should this fail, the read record still keeps the folder.
+    work.keep(details, twelve_lead, card_fate_text(work));
+    // Whole, but not this intake's to deliver (another card than the one asked for): it stays, and
+    // the card program's step said so.
+    if (!read) return;
+    deliver_read(work, details, twelve_lead, destination, mail, archive);
+}
+
+// The card sequence after the dialog: read, write, deliver.
 void create_cef_from_card(const PatientDetails& details, IntakeDestination destination, const MailServices& mail,
                           const std::string& archive, const CardIdentity* card) {
     if (analysis_system_running()) {
         show_error(kAnalysisRunningCefText);
         return;
     }
-    IntakeFolder work;
-    if (!work) {
-        show_error(format_string("Couldn't create temporary folder: \"%s\"", get_temp_folder().c_str()));
-        return;
-    }
-    bool twelve_lead = false;
-    if (!read_card_recording(work.path(), false, twelve_lead, card)) return;
-    RecordingFiles files;
-    if (!examine_recording(work.path(), twelve_lead, files)) {
-        show_error(kNoChannelText);
-        return;
-    }
-    CardSummary summary;
-    if (!read_card_summary(work.file("PATSUMM.DAT"), summary)) {
-        show_error(format_string(kBadSummaryText, work.file("PATSUMM.DAT").c_str()));
-        return;
-    }
-    const std::string output = join_path(work.path(), intake_cef_file_name(details, destination));
-    auto write = [&](bool precompress) {
-        auto r = write_card_cef(work.path(), files, details, summary.start_sample, details.level, output, precompress);
-        if (!r) show_error(r.error().message);
-        return static_cast<bool>(r);
-    };
-    if (!write(true)) return;
-    if (destination == IntakeDestination::Mail) {
-        if (!check_mail_size(output, work.path(), files, [&](std::int64_t) { return write(false); })) return;
-        deliver_cef(output, destination, mail, true);
-    } else {
-        deliver_cef(output, destination, mail, false, archive);
-    }
+    read_and_deliver(details, destination, mail, archive, card);
 }
 
 }  // namespace
@@ -800,17 +1059,16 @@ void take_card_texts(const CardSummary& summary, PatientDetails& details) {
 
 // Reads the recording as the card program writes it and stores it as a card recording.
 void store_card_as_read(const PatientDetails& details, const std::string& archive, const CardIdentity& card) {
-    IntakeFolder recording;
-    bool twelve_lead = false;
-    if (!recording || !read_card_recording(recording.path(), false, twelve_lead, &card)) return;
-    store_recording_in_archive(details, recording.path(), kReportOstrabelCf, archive);
+    PatientDetails uncompressed = details;
+    uncompressed.compress = false;
+    read_and_deliver(uncompressed, IntakeDestination::Archive, {}, archive, &card);
 }
 
 }  // namespace
 
 void card_intake(int mode, const MailServices& mail, const CustomerExport* customer) {
-    IntakeFolder folder;
-    if (!folder) return;
+    TempFolder folder;
+    if (folder.path().empty()) return;
     std::string archive;
     if (customer && (archive = customer_archive(*customer)).empty()) return;
     CardSummary summary;
@@ -836,14 +1094,65 @@ void card_intake(int mode, const MailServices& mail, const CustomerExport* custo
 }
 
 void store_card_recording() {
-    IntakeFolder folder;
-    if (!folder) return;
+    TempFolder folder;
+    if (folder.path().empty()) return;
     CardSummary summary;
     PatientDetails details;
     CardIdentity card;
     if (!read_card_patient(folder.path(), summary, &details.sound_file, &card)) return;
     take_card_texts(summary, details);
     store_card_as_read(details, {}, card);
+}
+
+namespace {
+
+// A kept read stored in an archive or saved as a compressed ECG file, through Patient Details on
+// the details it was kept with.
+void deliver_kept_read(const KeptRead& kept, IntakeDestination destination, const MailServices& mail) {
+    IntakeFolder work(kept.folder);
+    if (!work) {
+        show_error(format_string("The recording kept in \"%s\" is in use by another intake.",
+                                 escape_control_chars(kept.folder).c_str()));
+        return;
+    }
+    PatientDetails details = kept.details;
+    details.for_mail = false;
+    details.check_changeable = destination == IntakeDestination::Archive;
+    if (destination != IntakeDestination::Archive) details.compress = true;
+    if (details.level < 0) details.level = CTolbexApp::get_cef_bitred(false);
+    if (!kept.details_confirmed)
+        details.compress = destination != IntakeDestination::Archive || CTolbexApp::get_cef_want_comp();
+    if (!windowing().patient_details || !windowing().patient_details(details)) return;
+    work.keep(details, kept.twelve_lead, kept.card_text);
+    if (analysis_system_running() && (details.compress || destination != IntakeDestination::Archive)) {
+        show_error(kAnalysisRunningCefText);
+        return;
+    }
+    deliver_read(work, details, kept.twelve_lead, destination, mail, {});
+}
+
+}  // namespace
+
+void review_kept_reads(const MailServices& mail) {
+    for (const KeptRead& kept : kept_reads()) {
+        if (!windowing().kept_read_choice) return;
+        switch (windowing().kept_read_choice(kept)) {
+            case KeptReadChoice::Later: break;
+            case KeptReadChoice::Store: deliver_kept_read(kept, IntakeDestination::Archive, mail); break;
+            case KeptReadChoice::Save: deliver_kept_read(kept, IntakeDestination::Folder, mail); break;
+            case KeptReadChoice::Discard: {
+                if (ui().message_box(format_string("Discard the recording of %s kept in \"%s\"?\n\nIt has not been "
+                                                   "stored anywhere, and it cannot be recovered afterwards.",
+                                                   kept.details.patient_name.c_str(),
+                                                   escape_control_chars(kept.folder).c_str()),
+                                     "Discard Kept Recording", MsgIcon::Warning, MsgButtons::YesNo) != MsgResult::Yes)
+                    break;
+                IntakeFolder work(kept.folder);
+                if (work) work.discard();
+                break;
+            }
+        }
+    }
 }
 
 std::string find_ostrabel_disk() {
@@ -893,17 +1202,20 @@ void disk_intake(int mode, const MailServices& mail) {
         return;
     }
     // Mailed as one report: a copy of the disk with the request's PATIENT.TXT and VERSION.TXT.
-    IntakeFolder copy;
-    if (!copy || copy_matching_files(join_path(disk, "*"), copy.path()) != FileSetResult::AllDone) {
+    TempFolder copy;
+    if (copy.path().empty() || copy_matching_files(join_path(disk, "*"), copy.path()) != FileSetResult::AllDone) {
         show_error(kCopyFailedText, kStoreErrorCaption);
         return;
     }
     details.clean();
-    const std::string patient = copy.file("PATIENT.TXT");
+    const std::string patient =
+        platform::find_name_ci(copy.path(), "PATIENT.TXT").value_or(join_path(copy.path(), "PATIENT.TXT"));
     platform::atomic_write_file(patient,
                                 format_cef_patient_text(details.patient_text_fields(patient, intake_time_text())) +
                                     "\r\n");
-    platform::atomic_write_file(copy.file("VERSION.TXT"), "V8.006\r\n");
+    platform::atomic_write_file(
+        platform::find_name_ci(copy.path(), "VERSION.TXT").value_or(join_path(copy.path(), "VERSION.TXT")),
+        "V8.006\r\n");
     MailReportEntry entry{platform::strip_trailing_slashes(copy.path()), details.description, kReportOstrabel,
                           static_cast<std::uint32_t>(get_folder_size_64(disk, false)), std::time(nullptr)};
     mail_reports({entry}, mail);
@@ -921,8 +1233,8 @@ int compress_cf_command(const std::string& folder, const std::string& profile, c
         show_error(kAnalysisRunningCefText);
         return kCompressCfAnalysisRunning;
     }
-    IntakeFolder work;
-    if (!work) return kCompressCfWorkFolder;
+    TempFolder work;
+    if (work.path().empty()) return kCompressCfWorkFolder;
     if (copy_matching_files(join_path(folder, "*"), work.path()) != FileSetResult::AllDone) {
         show_error(kCopyFailedText, kStoreErrorCaption);
         return kCompressCfCopyFailed;
@@ -946,7 +1258,8 @@ int compress_cf_command(const std::string& folder, const std::string& profile, c
     details.comments = request.comments;
     if (auto wav = platform::find_name_ci(work.path(), "PATIENT.WAV")) details.sound_file = *wav;
     CardSummary summary;
-    const std::string patsumm = work.file("PATSUMM.DAT");
+    const std::string patsumm =
+        platform::find_name_ci(work.path(), "PATSUMM.DAT").value_or(join_path(work.path(), "PATSUMM.DAT"));
     if (!read_card_summary(patsumm, summary)) {
         show_error(format_string(kBadSummaryText, join_path(folder, "PATSUMM.DAT").c_str()));
         return 9;

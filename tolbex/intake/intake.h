@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "common/result.h"
+#include "platform/handles.h"
 
 namespace tv {
 
@@ -58,26 +59,65 @@ struct PatientDetails {
 // The locale's "%c" of now.
 std::string intake_time_text();
 
-// A fresh private folder (trailing '/'), removed with everything in it on destruction. Empty
-// path when it could not be made.
+// The folder a recording is read into, in the account's durable state (<user_dir>/intake/<name>,
+// never the temporary folder that start-up clears), the recording in its "files" sub-folder and
+// locked for as long as this object lives. It goes with the object, unless it holds a complete read
+// (its read record, or keep()) that no destination holds yet: that one stays, a kept read, through
+// every failure and crash, until delivered() or the operator discards it. Empty path when it could
+// not be made or (a kept read) another run has it.
 class IntakeFolder {
 public:
     IntakeFolder();
+    // Takes the kept read at `folder` (from kept_reads()) for this run.
+    explicit IntakeFolder(const std::string& folder);
     ~IntakeFolder();
     IntakeFolder(const IntakeFolder&) = delete;
     IntakeFolder& operator=(const IntakeFolder&) = delete;
     explicit operator bool() const { return !path_.empty(); }
+    // The recording's files (trailing '/').
     const std::string& path() const { return path_; }
-    // A file of the folder by its name, found without regard to case; the plain name when none.
+    // The folder itself, as the operator is told it.
+    const std::string& folder() const { return folder_; }
+    // A file of the recording by its name, found without regard to case; the plain name when none.
     std::string file(const std::string& name) const;
+    // Where the card program's read record goes once read: beside the files, so that it marks the
+    // read complete without becoming part of the recording.
+    std::string record_path() const;
+    // The read is complete: it is kept with the details it is to be stored with and the card's
+    // fate. False when that could not be written (the read record still keeps it).
+    bool keep(const PatientDetails& details, bool twelve_lead, const std::string& card_text);
+    // Whether the folder holds a complete read.
+    bool holds_read() const;
+    // Its recording is stored and flushed in a destination: the folder goes with this object.
+    void delivered() { delivered_ = true; }
+    // The operator threw it away: the folder goes with this object.
+    void discard() { delivered_ = true; }
 
 private:
-    std::string path_;
+    std::string folder_, path_;
+    platform::UniqueFd lock_;
+    bool delivered_ = false;
 };
+
+// A kept read as the operator sees it: where it is, what it holds, the details it was to be
+// stored with (the card's texts when the intake ended before they were confirmed).
+struct KeptRead {
+    std::string folder;
+    PatientDetails details;
+    bool twelve_lead = false, details_confirmed = false;
+    std::string card_text;  // what became of the card; empty when it was marked as read
+    std::string read_time;  // when it was kept
+};
+// Every kept read of this account that no running intake holds, oldest first. Folders of intakes
+// that ended without a complete read are removed on the way.
+std::vector<KeptRead> kept_reads();
+// The sentence that tells the operator where a kept read is: "The recording is kept in ...".
+std::string kept_read_text(const std::string& folder);
 
 // --- the card interface program (vond) ---
 
 inline constexpr int kCardNoCard = 102;
+inline constexpr int kCardBusy = 107;
 inline constexpr int kCardNoEcg = 109;
 inline constexpr int kCardTwelveLead = 123;
 inline constexpr int kCardNoDisplay = 126;  // a dialog of vond's had no display to show on
@@ -123,10 +163,11 @@ bool read_card_patient(const std::string& folder, CardSummary& summary, std::str
                        CardIdentity* identity = nullptr);
 // Reads the whole card recording into `folder` (archive or 12-lead archive format, then
 // "/readpat=cnav"); false after its message, and also when PATSUMM.DAT is missing afterwards.
+// The card program's read record is moved to `record_path` (deleted when that is empty).
 // With `expected` the card must be the one whose patient details were read: another stops the
 // read before its ECG is read (and the card marked), and after it before anything is stored.
 bool read_card_recording(const std::string& folder, bool skip_first_day, bool& twelve_lead,
-                         const CardIdentity* expected = nullptr);
+                         const CardIdentity* expected = nullptr, const std::string& record_path = {});
 
 // --- the compressed ECG file ---
 
@@ -164,6 +205,9 @@ std::string intake_cef_file_name(const PatientDetails& details, IntakeDestinatio
 
 // --- delivery ---
 
+// What the operator does with a kept read.
+enum class KeptReadChoice { Store, Save, Discard, Later };
+
 // What the windows provide; without a hook its step fails as cancelled.
 struct IntakeWindowing {
     // The Patient Details dialog on these details; true on OK (the fields read back).
@@ -174,6 +218,8 @@ struct IntakeWindowing {
     std::function<std::string(const std::string& file_name, const std::string& start_folder)> save_as;
     // Reopens the archive groups after a store.
     std::function<void()> archives_changed;
+    // What to do with this kept read.
+    std::function<KeptReadChoice(const KeptRead&)> kept_read_choice;
 };
 void set_intake_windowing(IntakeWindowing windowing);
 const IntakeWindowing& intake_windowing();
@@ -198,6 +244,11 @@ bool store_recording_in_archive(const PatientDetails& details, const std::string
                                 const std::string& archive_folder = {});
 
 // --- the commands ---
+
+// Offers each kept read (the choice hook of the windows; without it nothing is done): store it in
+// an archive or save it as a compressed ECG file, both through Patient Details, or discard it after
+// a question. At start-up and from the Recording menu.
+void review_kept_reads(const MailServices& mail);
 
 // "/merivale": the customer's recording ID (text 1), texts 2..5, the destination archive (text 6)
 // and the customer export number.

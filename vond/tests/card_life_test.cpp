@@ -245,6 +245,53 @@ TEST_F(CardLifeTest, ACardPulledDuringAWriteFailsAndWritesNothingElsewhere) {
     }
 }
 
+// The card pulled right after a run's change landed on it (held after its last rename on the card):
+// the run reports what the card holds, the read's record "marked" and exit 0, never "gone".
+TEST_F(CardLifeTest, ACardPulledAfterItsChangeLandedIsReportedAsChanged) {
+    const fs::path source = t / "cardsrc", reader = t / "reader", dir = t / "d";
+    details(dir, "NEWNAME", 0x5C);
+    const char* rename = "rename,renameat,renameat2";
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+    } cases[] = {{"mark", read_args(dir)}, {"changepat", changepat_args(dir)}};
+    for (const auto& c : cases) {
+        auto fresh = [&] {
+            fs::remove_all(source);
+            cardgen::write_card(source, cardgen::config_dat(5, 5, 5, "DOE", "1"), 1024,
+                                cardgen::three_channel_recording(5, 1));
+        };
+        // The renames the run makes on the card; the last puts config.dat in place.
+        fresh();
+        map_card('E', source, "QUX_CFR", kCapacity);
+        const std::string log = (t / "renames.txt").string();
+        ASSERT_EQ(run_traced({"-o", log, "-e", std::string("trace=") + rename, "-P", source.string()}, c.args).code, 0);
+        int renames = 0;
+        std::ifstream in(log);
+        for (std::string line; std::getline(in, line);)
+            renames += line.find("rename") != std::string::npos && line.find("resumed") == std::string::npos;
+        ASSERT_GT(renames, 0) << c.what;
+        fresh();
+        fs::remove_all(dir / "ECGREAD.DAT");
+        fs::remove_all(reader);
+        fs::create_directories(reader);
+        in_mount_namespace([&] {
+            ASSERT_EQ(::mount(source.c_str(), reader.c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
+            map_card('E', reader, "QUX_CFR", kCapacity);
+            HeldRun h = hold(c.args, rename, renames, {reader});
+            ASSERT_TRUE(h.stopped) << c.what;
+            ASSERT_EQ(::umount2(reader.c_str(), MNT_DETACH), 0) << std::strerror(errno);
+            EXPECT_EQ(resume(h), 0) << c.what << slurp(t / "held-stderr.txt");
+        });
+        if (c.args[0] == "/changepat=cnav") {
+            EXPECT_EQ(config_text(source, 96), "NEWNAME");
+        } else {
+            EXPECT_EQ(config_rec(source), 6u);
+            EXPECT_EQ(slurp(dir / "ECGREAD.DAT").rfind("complete\r\nmarked\r\n", 0), 0u) << slurp(dir / "ECGREAD.DAT");
+        }
+    }
+}
+
 // ecg.dat that never ends (a FIFO, a link to /dev/zero) and links among the card's files: every
 // read mode ends within seconds without taking them, and never as a good read.
 TEST_F(CardLifeTest, EndlessOrLinkedCardFilesEndEveryReadMode) {
@@ -334,6 +381,86 @@ TEST_F(CardLifeTest, SetpatRefusesAnEcgDatSmallerThanTheCard) {
     EXPECT_EQ(r.code, 103) << r.err;
     EXPECT_NE(r.err.find("smaller than the card allows"), std::string::npos) << r.err;
     EXPECT_EQ(image(e), before);
+}
+
+}  // namespace
+
+namespace {
+
+// A change of the patient details killed at every call that touches the card: the next run, of
+// another mode, leaves config.dat and cnav.dat of one patient, the old one or the new one.
+TEST_F(CardLifeTest, AHalfMadeDetailsChangeIsUndoneByTheNextRunOfAnyMode) {
+    const fs::path e = t / "cards" / "E", a = t / "a";
+    details(a, "ALPHA", 0xA1);
+    const std::string ldsc = (t / "D.LDSC").string();
+    const std::string desc = "[Patient Details]\r\nPatientName=BRAVO\r\nPatientId=77\r\n";
+    cardgen::write_bytes(ldsc, desc.data(), desc.size());
+    const Bytes old_cnav(8192, 0x5A);
+    struct Mode {
+        const char* what;
+        std::vector<std::string> args;
+        std::string name;
+        Bytes cnav;  // what the change puts on the card
+    };
+    const Mode modes[] = {
+        {"changepat", changepat_args(a), "ALPHA", Bytes(8192, 0xA1)},
+        {"setpat", {"/setpat=" + ldsc}, "BRAVO", Bytes(8192, 0)},
+    };
+    std::vector<std::string> watch = {"-P", e.string()};
+    for (const char* n : {"config.dat", "cnav.dat", "patient.wav", "config.dat.new", "cnav.dat.new", "patient.wav.new",
+                          "undo.dat", "undo.dat.new"})
+        watch.insert(watch.end(), {"-P", (e / n).string()});
+    for (const Mode& m : modes) {
+        // /setpat writes a card that waits for its next recording (no ECG on it).
+        const bool waiting = m.args[0].rfind("/setpat", 0) == 0;
+        auto fresh = [&] {
+            fs::remove_all(e);
+            cardgen::write_card(e, cardgen::config_dat(waiting ? 6 : 5, waiting ? 6 : 5, 5, "DOE", "1"), 1024,
+                                cardgen::three_channel_recording(5, 1));
+            map_card('E', e, "QUX_CFR", waiting ? 0 : kCapacity);
+            cardgen::write_bytes(e / "cnav.dat", old_cnav.data(), old_cnav.size());
+        };
+        fresh();
+        const std::string log = (t / "calls.txt").string();
+        std::vector<std::string> trace_args = {"-o", log, "-e", "trace=!read,pread64,lseek,fstat,newfstatat,close"};
+        trace_args.insert(trace_args.end(), watch.begin(), watch.end());
+        const RunResult whole = run_traced(trace_args, m.args);
+        ASSERT_EQ(whole.code, 0) << m.what << whole.err;
+        ASSERT_EQ(config_text(e, 96), m.name) << m.what;
+        ASSERT_EQ(cardgen::read_bytes(e / "cnav.dat"), m.cnav) << m.what;
+        std::map<std::string, int> calls;
+        std::ifstream in(log);
+        for (std::string line; std::getline(in, line);) {
+            std::istringstream words(line);
+            std::string pid, call;
+            words >> pid >> call;
+            call = call.substr(0, call.find('('));
+            if (!call.empty() && call.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") == std::string::npos)
+                ++calls[call];
+        }
+        int kills = 0, halves = 0;
+        for (const auto& [call, count] : calls) {
+            for (int n = 1; n <= count; ++n) {
+                const std::string what = std::string(m.what) + " killed at " + call + " " + std::to_string(n);
+                fresh();
+                std::vector<std::string> args = {"-e", "inject=" + call + ":signal=KILL:when=" + std::to_string(n)};
+                args.insert(args.end(), watch.begin(), watch.end());
+                if (run_traced(args, m.args).code == 0) continue;
+                ++kills;
+                const bool mixed = config_text(e, 96) == "DOE" ? cardgen::read_bytes(e / "cnav.dat") != old_cnav
+                                                               : cardgen::read_bytes(e / "cnav.dat") != m.cnav;
+                halves += mixed ? 1 : 0;
+                run({"/readpat=status"});
+                const std::string name = config_text(e, 96);
+                const Bytes cnav = cardgen::read_bytes(e / "cnav.dat");
+                EXPECT_TRUE((name == "DOE" && cnav == old_cnav) || (name == m.name && cnav == m.cnav))
+                    << what << ": " << name << " with cnav.dat of " << cnav.size() << " bytes";
+                EXPECT_FALSE(fs::exists(e / "undo.dat")) << what;
+            }
+        }
+        EXPECT_GT(kills, 5) << m.what;
+        EXPECT_GT(halves, 0) << m.what;  // the kills met the card between its two files
+    }
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ inline constexpr CommandId kStoreDiskRecording = 32822, kStoreCardRecording = 32
                            kCardSendAsMail = 217, kDiskSendAsMail = 225, kTapeSendAsMail = 226, kSendMail = 32813,
                            kReceiveMail = 32842, kStoreMailedReport = 32845, kCardStoreInArchive = 216,
                            kCardStoreInFolder = 218, kDiskStoreInArchive = 219, kDiskStoreInFolder = 220,
-                           kTapeStoreInArchive = 221, kTapeStoreInFolder = 222;
+                           kTapeStoreInArchive = 221, kTapeStoreInFolder = 222, kKeptRecordings = 32890;
 // Options
 inline constexpr CommandId kDefaultCompression = 32849;
 inline constexpr CommandId kMailSettings = 32824, kExternalProgramSettings = 32825, kCefStoreFolder = 32846,

@@ -211,6 +211,9 @@ bool TolbexWindowApp::init_instance(std::vector<std::string> args, bool expanded
         const std::vector<BrowserListCore*> groups = open_archive_documents();
         if (!groups.empty() && offer_deleted_report_removal(groups, ui()) == 0) reload_archive_documents();
     }
+    // A recording read earlier and not stored (a failed store, a crash) is offered before anything else.
+    if (core_.show_state() != kShowHidden && !core_.is_preview() && !kept_reads().empty())
+        post_command(menu::kKeptRecordings);
     return true;
 }
 
@@ -234,7 +237,8 @@ static_assert(menu::kCardStoreInArchive == gui::kCardStoreInArchive &&
               menu::kStoreDiskRecording == gui::kStoreDiskRecordingCmd &&
               menu::kStoreCardRecording == gui::kStoreCardRecordingCmd &&
               menu::kMailDiskRecording == gui::kMailDiskRecordingCmd &&
-              menu::kDefaultCompression == gui::kDefaultCompression);
+              menu::kDefaultCompression == gui::kDefaultCompression &&
+              menu::kKeptRecordings == gui::kKeptRecordingsCmd);
 
 void TolbexWindowApp::install_commands() {
     fwapp_.on_command(menu::kSelectGroup, [this] { on_select_group(); });

@@ -4,6 +4,9 @@
 #include <map>
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
@@ -18,6 +21,7 @@
 #include "formats/cef.h"
 #include "platform/drives.h"
 #include "platform/fs.h"
+#include "platform/paths.h"
 #include "testing/app_test_root.h"
 #include "tolbex/app/tolbex_settings.h"
 #include "tolbex/app/tolbex_strings.h"
@@ -373,8 +377,11 @@ protected:
         std::ifstream in(t / "argv.txt");
         std::vector<std::string> out;
         for (std::string line; std::getline(in, line);) {
-            const auto at = line.find(root.tmp());
-            if (at != std::string::npos) line.replace(at, line.find(' ', at) - at, "F");
+            // Probes go to the temporary folder, the read to the account's intake folder.
+            for (const std::string& base : {root.tmp(), platform::user_dir() + "/intake"}) {
+                const auto at = line.find(base);
+                if (at != std::string::npos) line.replace(at, line.find(' ', at) - at, "F");
+            }
             out.push_back(line);
         }
         return out;
@@ -402,6 +409,17 @@ TEST_F(FakeCardTest, NoDisplayForTheCardProgramIsToldAndNeverTakenForNoCard) {
     EXPECT_EQ(argv_lines().size(), 1u);
     ASSERT_EQ(scripted.shown.size(), 1u);
     EXPECT_NE(scripted.shown[0].text.find("needs a display"), std::string::npos) << scripted.shown[0].text;
+}
+
+// 107: another run holds the card. The operator is told so, never that the card is damaged.
+TEST_F(FakeCardTest, ACardAnotherRunHoldsIsSaidToBeInUse) {
+    use_fake("107");
+    CardSummary summary;
+    EXPECT_FALSE(read_card_patient(t.string(), summary, nullptr));
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text.rfind("Another program is using the Ostrabel CF card.", 0), 0u)
+        << scripted.shown[0].text;
+    EXPECT_EQ(scripted.shown[0].text.find("damaged"), std::string::npos);
 }
 
 TEST_F(FakeCardTest, CommandLinesOfTheCardReadAndRetry) {
@@ -556,6 +574,208 @@ TEST_F(CardChangeTest, AReadWhoseCardProgramIsKilledAfterwardsIsStored) {
         EXPECT_EQ(cardgen::read_bytes(card / "ecg.dat").at(1), 1);
         expect_temp_folder_clean();
     }
+}
+
+// A card at recording 65,000 is emptied for its next recording right after its ECG is read: the read
+// is then the recording's only copy. Whatever stops the intake after the read (a store that fails,
+// Save As cancelled, the program killed) keeps it, the next start offers it, and storing it from
+// there gives the report an undisturbed intake gives.
+class KeptReadTest : public CardChangeTest {
+protected:
+    void late_card(const fs::path& where) {
+        fs::remove_all(where);
+        cardgen::StartInfo late;
+        late.rec = 65000;
+        std::vector<Sector> ecg = three_channel_card(10);
+        ecg[0] = cardgen::start_sector(late);
+        for (std::size_t k = 1; k + 1 < ecg.size(); ++k) {
+            cardgen::DataSector d;
+            d.rec = 65000;
+            for (auto [ch, i] : cardgen::value_order(false)) d.values.push_back(ramp(static_cast<int>(k), i, ch));
+            ecg[k] = cardgen::data_sector(d);
+        }
+        cardgen::write_card(where, cardgen::config_dat(65000, 65000, 65000, "DOE^JOHN", "12345"), 1024, ecg);
+    }
+    void insert(const fs::path& where) {
+        card = where;
+        platform::MappedDrive drive;
+        drive.letter = 'K';
+        drive.folder = where.string();
+        drive.label = "QUX_CFR";
+        ASSERT_TRUE(platform::map_drive(drive));
+    }
+    // The windows' hooks with the destinations of `chosen` and the answer to a kept read.
+    void destinations(const fs::path& chosen, bool save = true, KeptReadChoice choice = KeptReadChoice::Store) {
+        IntakeWindowing w = intake_windowing();
+        w.choose_archive = [chosen](const std::string&) { return chosen.string(); };
+        w.save_as = [this, save](const std::string& name, const std::string&) {
+            return save ? (t / ("saved-" + name)).string() : std::string();
+        };
+        w.kept_read_choice = [this, choice](const KeptRead& k) {
+            offered.push_back(k);
+            return choice;
+        };
+        set_intake_windowing(std::move(w));
+    }
+    // The files of a stored report; PATIENT.TXT without its path and time lines.
+    static std::map<std::string, std::string> report_files(const fs::path& report) {
+        std::map<std::string, std::string> m;
+        for (const auto& e : fs::directory_iterator(report)) {
+            std::string bytes = slurp(e.path());
+            // Its first lines are the report's own path and the time it was written.
+            if (to_upper_copy(e.path().filename().string()) == "PATIENT.TXT")
+                bytes.erase(0, bytes.find('\n', bytes.find('\n') + 1));
+            m[to_upper_copy(e.path().filename().string())] = bytes;
+        }
+        return m;
+    }
+    // The report an undisturbed intake of the same card stores, in an archive of its own.
+    std::map<std::string, std::string> undisturbed(int mode) {
+        const fs::path other = t / "UNDISTURBED" / "STANDARD";
+        fs::remove_all(other.parent_path());
+        fs::create_directories(other);
+        std::ofstream(other / "ARCHINFO.DAT").flush();
+        late_card(t / "TWIN");
+        insert(t / "TWIN");
+        destinations(other);
+        scripted.shown.clear();
+        card_intake(mode, mail);
+        EXPECT_TRUE(scripted.shown.empty()) << scripted.shown[0].text;
+        ReportArchive a(other.string(), "STANDARD");
+        EXPECT_EQ(a.get_count(), 1);
+        return a.get_count() == 1 ? report_files(other / a.get_record(0)->get_name())
+                                  : std::map<std::string, std::string>{};
+    }
+    static std::size_t kept_folders() {
+        std::size_t n = 0;
+        std::error_code ec;
+        for (auto it = fs::directory_iterator(platform::user_dir() + "/intake", ec);
+             !ec && it != fs::directory_iterator(); it.increment(ec))
+            ++n;
+        return n;
+    }
+    // The one kept read is offered, holds the recording, and goes into the archive as `expected`.
+    void store_the_kept_read(const std::map<std::string, std::string>& expected, const std::string& rawecg1) {
+        const auto kept = kept_reads();
+        ASSERT_EQ(kept.size(), 1u);
+        EXPECT_EQ(kept[0].details.patient_name, "DOE^JOHN");
+        if (!rawecg1.empty()) {
+            EXPECT_EQ(slurp(platform::find_name_ci(kept[0].folder + "/files", "RAWECG1.DAT").value_or("")), rawecg1);
+        }
+        destinations(archive);
+        offered.clear();
+        scripted.shown.clear();
+        review_kept_reads(mail);
+        ASSERT_EQ(offered.size(), 1u);
+        EXPECT_TRUE(scripted.shown.empty()) << scripted.shown[0].text;
+        const auto names = stored_folders();
+        ASSERT_EQ(names.size(), 1u);
+        const auto stored = report_files(archive / names[0]);
+        ASSERT_EQ(stored.size(), expected.size());
+        for (const auto& [name, bytes] : expected) EXPECT_TRUE(stored.count(name) && stored.at(name) == bytes) << name;
+        EXPECT_TRUE(kept_reads().empty());
+        EXPECT_EQ(kept_folders(), 0u);
+    }
+
+    std::vector<KeptRead> offered;
+};
+
+TEST_F(KeptReadTest, AFailureAfterACompleteReadKeepsItUntilItIsStored) {
+    const struct {
+        const char* what;
+        bool compress;
+        int mode;
+        bool archive_fails, save;
+    } cases[] = {
+        {"uncompressed into an archive that cannot take it", false, 0, true, true},
+        {"compressed into an archive that cannot take it", true, 0, true, true},
+        {"Save As cancelled", true, 1, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        compress = c.compress;
+        const auto expected = undisturbed(0);
+        ASSERT_FALSE(expected.empty());
+        // The same card again, its store failing.
+        late_card(t / "CARD");
+        insert(t / "CARD");
+        destinations(c.archive_fails ? t / "GONE" / "STANDARD" : archive, c.save);
+        scripted.shown.clear();
+        card_intake(c.mode, mail);
+        EXPECT_TRUE(stored_folders().empty());
+        // The card was emptied; the operator is told so and where the recording is.
+        EXPECT_EQ(load_le16(cardgen::read_bytes(card / "config.dat").data() + 1), 3u);
+        ASSERT_FALSE(scripted.shown.empty());
+        const std::string& told = scripted.shown.back().text;
+        EXPECT_NE(told.find("emptied for its next recording"), std::string::npos) << told;
+        const auto kept = kept_reads();
+        ASSERT_EQ(kept.size(), 1u);
+        EXPECT_NE(told.find(kept[0].folder), std::string::npos) << told;
+        EXPECT_TRUE(kept[0].details_confirmed);
+        EXPECT_EQ(kept[0].details.description, "Holter 15 March");
+        store_the_kept_read(expected, c.compress ? std::string() : expected.at("RAWECG1.DAT"));
+        for (const auto& name : stored_folders()) fs::remove_all(archive / name);
+        std::ofstream(archive / "ARCHINFO.DAT", std::ios::trunc).flush();
+        expect_temp_folder_clean();
+    }
+}
+
+TEST_F(KeptReadTest, TheProgramKilledAfterTheReadLeavesItForTheNextStart) {
+    compress = false;
+    const auto expected = undisturbed(0);
+    ASSERT_FALSE(expected.empty());
+    const std::string whole = expected.at("RAWECG1.DAT");
+    late_card(t / "CARD");
+    insert(t / "CARD");
+    // The card program kills its caller as soon as the read is done.
+    const fs::path script = t / "killvond";
+    std::ofstream(script) << "#!/bin/sh\n'" << VOND_PROGRAM
+                          << "' \"$@\"\nrc=$?\ncase \"$*\" in *readecg*) kill -KILL $PPID;; esac\nexit $rc\n";
+    fs::permissions(script, fs::perms::owner_all);
+    ASSERT_TRUE(reg_set_string(HKEY_LOCAL_MACHINE, kCardProgramKey, "Install Path", script.string()));
+    destinations(archive);
+    std::fflush(nullptr);
+    const pid_t intake = ::fork();
+    ASSERT_GE(intake, 0);
+    if (intake == 0) {
+        card_intake(0, mail);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(intake, &status, 0), intake);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    EXPECT_EQ(load_le16(cardgen::read_bytes(card / "config.dat").data() + 1), 3u);
+    EXPECT_TRUE(stored_folders().empty());
+    ASSERT_TRUE(reg_set_string(HKEY_LOCAL_MACHINE, kCardProgramKey, "Install Path", VOND_PROGRAM));
+    store_the_kept_read(expected, whole);
+}
+
+TEST_F(KeptReadTest, ADiscardAsksAndAnIntakeEndedBeforeItsReadLeavesNothing) {
+    compress = false;
+    late_card(t / "CARD");
+    insert(t / "CARD");
+    destinations(t / "GONE" / "STANDARD");
+    card_intake(0, mail);
+    ASSERT_EQ(kept_reads().size(), 1u);
+    // "No" keeps it, "Yes" discards it.
+    for (const MsgResult answer : {MsgResult::No, MsgResult::Yes}) {
+        destinations(archive, true, KeptReadChoice::Discard);
+        scripted.answers.push_back(answer);
+        review_kept_reads(mail);
+        EXPECT_EQ(kept_reads().size(), answer == MsgResult::No ? 1u : 0u);
+    }
+    EXPECT_EQ(kept_folders(), 0u);
+    // A folder of an intake that never completed its read is no kept read, and goes.
+    { IntakeFolder unfinished; }
+    fs::create_directories(platform::user_dir() + "/intake/20260101-000000-abcdef/files");
+    EXPECT_TRUE(kept_reads().empty());
+    EXPECT_EQ(kept_folders(), 0u);
+    // One an intake under way holds is neither offered nor removed.
+    IntakeFolder busy;
+    ASSERT_TRUE(busy);
+    std::ofstream(busy.record_path()) << "complete\r\nmarked\r\n";
+    EXPECT_TRUE(kept_reads().empty());
+    EXPECT_EQ(kept_folders(), 1u);
 }
 
 TEST(Recording, ChannelCountIsTheHighestChannelWithSamples) {

@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -237,6 +238,7 @@ public:
         IntakeWindowing w = intake_dialogs([] { return static_cast<QWidget*>(nullptr); });
         w.choose_archive = previous_windowing_.choose_archive;
         w.archives_changed = previous_windowing_.archives_changed;
+        w.kept_read_choice = previous_windowing_.kept_read_choice;
         set_intake_windowing(std::move(w));
     }
     ~RequestWindows() {
@@ -274,6 +276,26 @@ void install_intake_commands(fw::CommandTarget& target, AuditTrail* audit, std::
         return dialog.get_archive_path();
     };
     w.archives_changed = [] { reload_archive_documents(); };
+    w.kept_read_choice = [owner](const KeptRead& kept) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Kept Recording"),
+                        qstring_from_path(format_string(
+                            "A recording read from a card has not been stored yet.\n\nPatient: %s\nDescription: "
+                            "%s\nKept: %s\n%s\n\n%s",
+                            kept.details.patient_name.c_str(), kept.details.description.c_str(), kept.read_time.c_str(),
+                            kept.card_text.c_str(), kept_read_text(kept.folder).c_str())),
+                        QMessageBox::NoButton, owner());
+        QPushButton* store = box.addButton(QStringLiteral("Store in &Archive..."), QMessageBox::AcceptRole);
+        QPushButton* save = box.addButton(QStringLiteral("Save as &File..."), QMessageBox::AcceptRole);
+        QPushButton* discard = box.addButton(QStringLiteral("&Discard..."), QMessageBox::DestructiveRole);
+        QPushButton* later = box.addButton(QStringLiteral("&Later"), QMessageBox::RejectRole);
+        box.setDefaultButton(store);
+        box.setEscapeButton(later);
+        box.exec();
+        if (box.clickedButton() == store) return KeptReadChoice::Store;
+        if (box.clickedButton() == save) return KeptReadChoice::Save;
+        if (box.clickedButton() == discard) return KeptReadChoice::Discard;
+        return KeptReadChoice::Later;
+    };
     set_intake_windowing(std::move(w));
 
     auto mail = [audit] {
@@ -317,15 +339,23 @@ void install_intake_commands(fw::CommandTarget& target, AuditTrail* audit, std::
         });
     target.on_command(kStoreDiskRecordingCmd, [] { store_disk_recording(); });
     target.on_command(kStoreCardRecordingCmd, [] { store_card_recording(); });
+    target.on_command(kKeptRecordingsCmd, [mail] {
+        if (kept_reads().empty())
+            ui().message_box("There is no kept recording: every recording read has been stored or discarded.",
+                             "Kept Recordings", MsgIcon::Information, MsgButtons::Ok);
+        else
+            review_kept_reads(mail());
+    });
     target.on_command(kMailDiskRecordingCmd, [mail] { disk_intake(2, mail()); });
     target.on_command(kDefaultCompression, [owner] {
         DefaultCompressionDlg dialog(owner());
         dialog.exec_modal();
     });
     // A second intake would share the card reader, the deck and the mappings with the first.
-    for (fw::CommandId id : {kCardStoreInArchive, kCardStoreInFolder, kCardSendAsMailCmd, kDiskStoreInArchive,
-                             kDiskStoreInFolder, kDiskSendAsMailCmd, kTapeStoreInArchive, kTapeStoreInFolder,
-                             kTapeSendAsMailCmd, kStoreDiskRecordingCmd, kStoreCardRecordingCmd, kMailDiskRecordingCmd})
+    for (fw::CommandId id :
+         {kCardStoreInArchive, kCardStoreInFolder, kCardSendAsMailCmd, kDiskStoreInArchive, kDiskStoreInFolder,
+          kDiskSendAsMailCmd, kTapeStoreInArchive, kTapeStoreInFolder, kTapeSendAsMailCmd, kStoreDiskRecordingCmd,
+          kStoreCardRecordingCmd, kMailDiskRecordingCmd, kKeptRecordingsCmd})
         target.on_update_command(id, [](fw::CommandUi& u) { u.enable(!child_run_in_progress()); });
 }
 

@@ -25,7 +25,7 @@ inline constexpr fw::CommandId kCardStoreInArchive = 216, kCardStoreInFolder = 2
                                kDiskStoreInArchive = 219, kDiskStoreInFolder = 220, kDiskSendAsMailCmd = 225,
                                kStoreDiskRecordingCmd = 32822, kMailDiskRecordingCmd = 32821,
                                kStoreCardRecordingCmd = 32828, kTapeStoreInArchive = 221, kTapeStoreInFolder = 222,
-                               kTapeSendAsMailCmd = 226, kDefaultCompression = 32849;
+                               kTapeSendAsMailCmd = 226, kDefaultCompression = 32849, kKeptRecordingsCmd = 32890;
 
 class PatientDetailsDlg : public fw::Dialog {
 public:
