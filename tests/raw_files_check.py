@@ -53,10 +53,13 @@ ARGUMENTS = {"remove": (1, 1)}
 SOURCE = re.compile(r"\.(cpp|cc|cxx|h|hh|hpp|hxx|inc|ipp|tcc|def)$")
 
 
-def tokenize(text):
+def tokenize(text, directives=None):
     """The tokens of a C++ source, comments and literals dropped: (kind, text, line) with kind
-    'id', 'num', 'punct' or 'include' (a quoted include's name)."""
+    'id', 'num', 'punct' or 'include' (a quoted include's name). Each preprocessor directive's
+    tokens, as [first, end) indices and its name, go to `directives` when given."""
     tokens = []
+    if directives is None:
+        directives = []
     i, n, line = 0, len(text), 1
     at_line_start = True
     directive = None
@@ -70,6 +73,8 @@ def tokenize(text):
             line += 1
             i += 1
             at_line_start = True
+            if directive is not None:
+                directives[-1][1] = len(tokens)
             directive = None
             continue
         if c in " \t\r\f\v":
@@ -93,6 +98,7 @@ def tokenize(text):
         if c == "#" and start_of_line:
             m = re.compile(r"#[ \t]*(\w*)").match(text, i)
             directive = m.group(1)
+            directives.append([len(tokens), len(tokens), directive])
             i = m.end()
             if directive in ("include", "include_next", "import", "embed"):
                 m = re.compile(r'[ \t]*"([^"\n]*)"').match(text, i)
@@ -144,6 +150,8 @@ def tokenize(text):
         else:
             tokens.append(("punct", c, line))
             i += 1
+    if directive is not None:
+        directives[-1][1] = len(tokens)
     return tokens
 
 

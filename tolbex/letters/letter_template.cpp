@@ -297,6 +297,4 @@ void apply_letter(WordProcessor& wp, const std::vector<LetterEdit>& edits) {
     for (const LetterEdit& e : edits) wp.replace(e.start, e.end, e.text);
 }
 
-void fill_letter(WordProcessor& wp, const AnalysisData& data, Ui& ui) { apply_letter(wp, plan_letter(wp, data, ui)); }
-
 }  // namespace tv::letters
