@@ -358,8 +358,6 @@ bool FileFinder::is_folder() const { return !impl_->at_end && S_ISDIR(impl_->st.
 
 bool FileFinder::is_symlink() const { return !impl_->at_end && impl_->is_link; }
 
-std::uint32_t FileFinder::get_attributes() const { return impl_->at_end ? 0 : attributes_of(impl_->st); }
-
 std::string FileFinder::get_name() const { return impl_->at_end ? std::string() : impl_->names[impl_->index]; }
 
 std::string FileFinder::get_path() const { return impl_->at_end ? std::string() : impl_->prefix + get_name(); }

@@ -32,10 +32,9 @@ public:
     bool at_end() const;
     bool is_folder() const;
     std::string get_name() const;
-    std::string get_path() const;          // folder prefix + name
-    std::int64_t get_size() const;         // size of the current entry (0 for folders)
-    std::uint32_t get_attributes() const;  // folder 0x10; files 0x20, plus 0x01 when read-only
-    bool is_symlink() const;               // the entry is a link (its attributes are those of its target)
+    std::string get_path() const;   // folder prefix + name
+    std::int64_t get_size() const;  // size of the current entry (0 for folders)
+    bool is_symlink() const;        // the entry is a link (its attributes are those of its target)
 
 private:
     struct Impl;

@@ -46,6 +46,4 @@ std::size_t unscramble_bytes(std::uint8_t* buf, std::size_t count) {
     return count;
 }
 
-const std::uint8_t* byte_permutation() { return kTables.forward.data(); }
-
 }  // namespace tv

@@ -13,7 +13,4 @@ void scramble_bytes(std::uint8_t* buf, std::size_t count);
 // Replaces each byte b by inverse[b]; returns count.
 std::size_t unscramble_bytes(std::uint8_t* buf, std::size_t count);
 
-// The forward table P (256 bytes).
-const std::uint8_t* byte_permutation();
-
 }  // namespace tv

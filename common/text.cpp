@@ -88,8 +88,6 @@ void trim_trailing_chars(std::string& text, std::string_view set) {
     text.resize(n);
 }
 
-std::string duplicate_string(const char* text) { return text ? std::string(text) : std::string(); }
-
 void make_upper_in_place(char* text) {
     if (!text) return;
     for (; *text; ++text) *text = ascii_upper(*text);

@@ -19,7 +19,6 @@ bool is_space_char(char c);  // " \t\n\v\f\r"
 
 void trim_trailing_chars(char* text, const char* set);
 void trim_trailing_chars(std::string& text, std::string_view set);
-std::string duplicate_string(const char* text);  // null gives ""
 void make_upper_in_place(char* text);
 void make_upper_in_place(std::string& text);
 std::string to_upper_copy(std::string text);

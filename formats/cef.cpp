@@ -178,8 +178,6 @@ std::int32_t cef_time_word(std::int64_t unix_time) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(unix_time)));
 }
 
-std::int64_t cef_time_from_word(std::int32_t word) { return static_cast<std::uint32_t>(word); }
-
 bool cef_kind_uses_twelve_lead_names(std::int32_t kind) { return kind == kCefKindTwelveLead; }
 
 std::string cef_channel_file_name(bool twelve_lead, int index) {

@@ -93,7 +93,6 @@ void set_cef_description(CefHeader& header, const std::string& text);
 std::string get_cef_description(const CefHeader& header);
 // Creation time as the header holds it: the low 32 bits of the 64-bit time, read back unsigned.
 std::int32_t cef_time_word(std::int64_t unix_time);
-std::int64_t cef_time_from_word(std::int32_t word);
 
 // Channel file names: os12ecg<n>.dat for twelve-lead recordings, RAWECG<n>.DAT otherwise
 // (index from 0).

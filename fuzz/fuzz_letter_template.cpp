@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tv::letters::TextWordProcessor wp;
     if (!wp.open(path)) return 0;
     try {
-        tv::letters::fill_letter(wp, values, tv::ui());
+        tv::letters::apply_letter(wp, tv::letters::plan_letter(wp, values, tv::ui()));
     } catch (const tv::letters::TemplateError&) {
     } catch (const tv::letters::WordProcessorError&) {}
     wp.close();

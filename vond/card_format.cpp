@@ -254,7 +254,6 @@ bool first_data_type(std::uint8_t t) { return t == 1 || t == 2 || t == 4 || t ==
 }  // namespace
 
 FoundSector find_start_sector(const std::string& card) { return find_sector(card, start_type); }
-FoundSector find_first_data_sector(const std::string& card) { return find_sector(card, first_data_type); }
 FoundSector find_start_sector_in(int ecg_fd) { return find_sector_in(ecg_fd, start_type); }
 FoundSector find_first_data_sector_in(int ecg_fd) { return find_sector_in(ecg_fd, first_data_type); }
 

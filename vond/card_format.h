@@ -93,7 +93,6 @@ struct FoundSector {
     std::int64_t offset = -1;
 };
 FoundSector find_start_sector(const std::string& card);
-FoundSector find_first_data_sector(const std::string& card);
 // The same in ecg.dat open as `ecg_fd` (read with positioned reads; the offset is left alone).
 FoundSector find_start_sector_in(int ecg_fd);
 FoundSector find_first_data_sector_in(int ecg_fd);

@@ -142,7 +142,6 @@ public:
     }
 
     bool run();
-    bool stopped_by_event() const { return stopped_by_event_; }
 
 private:
     bool open_outputs();

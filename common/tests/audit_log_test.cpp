@@ -6,11 +6,14 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -305,13 +308,32 @@ TEST_F(AuditLogTest, BusyFileIsWaitedFor) {
     fl.l_type = F_WRLCK;
     fl.l_whence = SEEK_SET;
     ASSERT_EQ(::fcntl(holder, F_OFD_SETLK, &fl), 0);
-    // Let go while the open waits: the waiter gets it at once, without polling pauses.
+    // Let go only once the open is seen waiting for the lock in the kernel: the waiter then gets it
+    // at once, without polling pauses. An open that never waits is never let go and fails.
+    const pid_t opener = static_cast<pid_t>(::gettid());
+    std::atomic<bool> opened{false};
+    bool seen_waiting = false;
     std::thread release([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const std::string fcntl_call = std::to_string(SYS_fcntl);
+        char waiting[16];
+        std::snprintf(waiting, sizeof waiting, "0x%x", F_OFD_SETLKW);
+        while (!opened.load()) {
+            std::ifstream in("/proc/self/task/" + std::to_string(opener) + "/syscall");
+            std::string call, fd, command;
+            in >> call >> fd >> command;
+            if (call == fcntl_call && command == waiting) {
+                seen_waiting = true;
+                break;
+            }
+            std::this_thread::yield();
+        }
         ::close(holder);
     });
-    ASSERT_TRUE(log.open(root_ + "/dummy.img"));
+    const bool ok = log.open(root_ + "/dummy.img");
+    opened = true;
     release.join();
+    ASSERT_TRUE(ok);
+    EXPECT_TRUE(seen_waiting);
     EXPECT_TRUE(system_.sleeps.empty());
     EXPECT_TRUE(log.write_entry("%s", "n", "", ""));
     EXPECT_EQ(read_audit_log_file(log_file_).records.size(), 2u);

@@ -104,3 +104,39 @@ TEST_F(ReportFiles, TheFolderIsReachedWithoutALinkAndStaysWhatWasOpened) {
     EXPECT_TRUE(ReportFolder::in_group(group.string(), "B", "OLD.IMG").is_open());
     EXPECT_FALSE(ReportFolder().read("PATIENT.TXT", ReportFileKind::Text));
 }
+
+// A name is one component of the folder it is looked up in: "..", a name with a slash, or one
+// that climbs out finds nothing and opens nothing, though what it would reach is there.
+TEST_F(ReportFiles, ANameThatIsNotOneComponentLeavesNothingOpen) {
+    put(report / "SUB" / "INNER.TXT", "inner");
+    const ReportFolder folder(report.string());
+    ASSERT_TRUE(folder.is_open());
+    for (const char* name : {"..", ".", "SUB/INNER.TXT", "../R.IMG/PATIENT.TXT", "../../../own/own.txt"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(folder.find(name), std::nullopt);
+        EXPECT_FALSE(folder.has_file(name));
+        EXPECT_FALSE(folder.open(name, ReportFileKind::Text));
+        EXPECT_FALSE(folder.read(name, ReportFileKind::Text));
+        EXPECT_FALSE(ReportFolder(folder.fd(), name, "x").is_open());
+    }
+    // Neither as an archive nor as a report of a group.
+    EXPECT_FALSE(ReportFolder::in_group(group.string(), "..", "own").is_open());
+    EXPECT_FALSE(ReportFolder::in_group(group.string(), "A", "../../own").is_open());
+    EXPECT_FALSE(ReportFolder::in_group(group.string(), "A/R.IMG", "SUB").is_open());
+    EXPECT_TRUE(ReportFolder::in_group(group.string(), "A", "R.IMG").is_open());
+}
+
+// Of several spellings of one name, the exact one is found, else the smallest by its bytes, so
+// every reader of the folder takes the same file.
+TEST_F(ReportFiles, OfSeveralSpellingsTheExactOneElseTheSmallestIsFound) {
+    put(report / "page.1", "lower");
+    put(report / "Page.1", "mixed");
+    put(report / "PAGE.1", "upper");
+    const ReportFolder folder(report.string());
+    EXPECT_EQ(folder.find("page.1").value_or(""), "page.1");
+    EXPECT_EQ(folder.find("Page.1").value_or(""), "Page.1");
+    EXPECT_EQ(folder.find("pAGE.1").value_or(""), "PAGE.1");
+    EXPECT_EQ(folder.read("pAgE.1", ReportFileKind::Page).value_or(""), "upper");
+    fs::remove(report / "PAGE.1");
+    EXPECT_EQ(folder.find("pAGE.1").value_or(""), "Page.1");
+}

@@ -44,7 +44,6 @@ TEST(Scramble, TableMatchesGoldenPermutation) {
     std::iota(all.begin(), all.end(), 0);
     tv::scramble_bytes(all.data(), all.size());
     EXPECT_EQ(0, std::memcmp(all.data(), kGoldenPermutation, 256));
-    EXPECT_EQ(0, std::memcmp(tv::byte_permutation(), kGoldenPermutation, 256));
 
     // Spot values that were derived independently of this table.
     const std::uint8_t head[16] = {0x3A, 0x2C, 0x14, 0x62, 0x00, 0xA1, 0x73, 0x1D,

@@ -107,16 +107,13 @@ TEST(TextEdit, ControlCharactersOfOutsideNamesAreEscaped) {
     for (const auto& c : cases) EXPECT_EQ(tv::escape_control_chars(c.in, c.bytes), c.out) << c.in;
 }
 
-TEST(TextEdit, TrimAndDuplicate) {
+TEST(TextEdit, Trim) {
     char b[] = "  value \r\n\t";
     tv::trim_trailing_chars(b, " \r\n\t");
     EXPECT_STREQ(b, "  value");
     std::string s = "abc;;,";
     tv::trim_trailing_chars(s, ";,");
     EXPECT_EQ(s, "abc");
-
-    EXPECT_EQ(tv::duplicate_string(nullptr), "");
-    EXPECT_EQ(tv::duplicate_string("x"), "x");
 }
 
 TEST(TextLines, SkipsBlankLinesAndFoldsChecksumForCrLfAndLf) {

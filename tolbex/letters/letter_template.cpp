@@ -295,6 +295,4 @@ std::vector<LetterEdit> plan_letter(WordProcessor& wp, const AnalysisData& data,
 
 void apply_letter(WordProcessor& wp, const std::vector<LetterEdit>& edits) { wp.replace_all(edits); }
 
-void fill_letter(WordProcessor& wp, const AnalysisData& data, Ui& ui) { apply_letter(wp, plan_letter(wp, data, ui)); }
-
 }  // namespace tv::letters

@@ -56,7 +56,4 @@ std::vector<LetterEdit> plan_letter(WordProcessor& wp, const AnalysisData& data,
 // Makes the planned edits in the open document, all in one exchange. Throws WordProcessorError.
 void apply_letter(WordProcessor& wp, const std::vector<LetterEdit>& edits);
 
-// plan_letter, then apply_letter.
-void fill_letter(WordProcessor& wp, const AnalysisData& data, Ui& ui);
-
 }  // namespace tv::letters

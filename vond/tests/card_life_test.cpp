@@ -130,6 +130,27 @@ TEST_F(CardLifeTest, ASecondRunOnTheCardWaitsThenLeavesItAlone) {
     }
 }
 
+// Two paths to one card meet one lock: a second run that reaches the card through another path
+// (a link on a folder above it) waits for the first all the same and leaves the card alone.
+TEST_F(CardLifeTest, ASecondRunThroughAnotherPathToTheCardMeetsTheSameLock) {
+    const fs::path a = t / "a", b = t / "b";
+    details(a, "ALPHA", 0xA1);
+    details(b, "BRAVO", 0xB2);
+    const fs::path e = card();
+    fs::create_directory_symlink(t / "cards", t / "via");
+    const auto held_maps = hold_card_mappings();
+    HeldRun first = hold(changepat_args(a), "fsync", 1, {e / "cnav.dat.new"});
+    ASSERT_TRUE(first.stopped) << slurp(t / "held-stderr.txt");
+    const CardImage held = image(e);
+    map_card('E', t / "via" / "E", "QUX_CFR", kCapacity);
+    const RunResult second = run(changepat_args(b));
+    EXPECT_EQ(second.code, 107) << second.err;
+    EXPECT_EQ(image(e), held);
+    EXPECT_EQ(resume(first), 0) << slurp(t / "held-stderr.txt");
+    EXPECT_EQ(config_text(e, 96), "ALPHA");
+    EXPECT_EQ(cardgen::read_bytes(e / "cnav.dat"), Bytes(8192, 0xA1));
+}
+
 // A read at recording 65,000 killed at every call that touches the card: the card is never changed
 // unless the read's completion record is there with the whole recording beside it, and the next
 // run that meets the card leaves it conditioned (or still holding its recording untouched).

@@ -209,11 +209,15 @@ TEST_F(ExternalProgramTest, ALongErrorFileIsShownCut) {
 
 TEST_F(ExternalProgramTest, OneWorkerAtATime) {
     ExternalProgramSettings s;
-    s.program_name = script("sleep 1");
+    // The first run waits at a gate the test opens once the second has been refused.
+    const fs::path gate = t / "gate";
+    s.program_name = script("[ \"$n\" = 1 ] && while [ ! -e '" + gate.string() + "' ]; do sleep 0.05; done");
     const auto first = start_external_jobs(s, {{(t / "R1.FUL").string(), "First", 0}});
     ASSERT_TRUE(first);
     EXPECT_TRUE(external_jobs_running());
     EXPECT_FALSE(start_external_jobs(s, {{(t / "R2.FUL").string(), "Second", 0}}));
+    EXPECT_FALSE(first->done.load());
+    write_file(gate, "");
     for (int i = 0; i < 500 && !first->done.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_TRUE(first->done.load());
     EXPECT_EQ(first->result.load(), 0);

@@ -90,7 +90,7 @@ TEST_P(FillTest, Fills) {
     ASSERT_TRUE(platform::atomic_write_file(path, GetParam().text));
     ASSERT_TRUE(wp.open(path));
     ScriptedUi ui;
-    fill_letter(wp, values(), ui);
+    apply_letter(wp, plan_letter(wp, values(), ui));
     EXPECT_EQ(wp.text(), GetParam().expected);
     ASSERT_EQ(ui.shown.size(), GetParam().messages.size());
     for (std::size_t i = 0; i < ui.shown.size(); ++i) {
@@ -146,7 +146,7 @@ TEST(FillLetter, StatementCapIsTold) {
     ASSERT_TRUE(platform::atomic_write_file(path, text));
     ASSERT_TRUE(wp.open(path));
     ScriptedUi ui;
-    fill_letter(wp, values(), ui);
+    apply_letter(wp, plan_letter(wp, values(), ui));
     EXPECT_EQ(wp.text(), std::string(kMaxStatements, 'x') + "<HR.mean>[= 60]x</HR.mean>[= 60]");
     ASSERT_EQ(ui.shown.size(), 1u);
     EXPECT_NE(ui.shown[0].text.find("1000"), std::string::npos);

@@ -77,7 +77,7 @@ TEST_F(OfficeLetterTest, LetterFromDocAndOdtTemplates) {
         std::unique_ptr<WordProcessor> wp = start_office_word_processor();
         ASSERT_TRUE(wp->open(templ));
         scripted.shown.clear();
-        fill_letter(*wp, data, scripted);
+        apply_letter(*wp, plan_letter(*wp, data, scripted));
         const std::string filled = (t / (std::string("filled") + ext)).string();
         ASSERT_TRUE(wp->save(filled));
         wp->close();

@@ -25,11 +25,6 @@
 namespace tv::gui {
 namespace {
 
-EditSignatureDlg::BrowseHook& browse_hook() {
-    static EditSignatureDlg::BrowseHook hook;
-    return hook;
-}
-
 QPushButton* button(QWidget* parent, const char* text, const char* id) {
     auto* b = new QPushButton(QString::fromLatin1(text), parent);
     b->setObjectName(QString::fromLatin1(id));
@@ -75,8 +70,6 @@ void EditSignatureDlg::set_values(const std::string& logon_name, const std::stri
     path_->setText(qstring_from_path(bitmap_path));
 }
 
-void EditSignatureDlg::set_browse_hook(BrowseHook hook) { browse_hook() = std::move(hook); }
-
 void EditSignatureDlg::on_init_dialog() {
     fw::Dialog::on_init_dialog();
     setWindowTitle(adding_ ? QStringLiteral("Add New User Signature BMP") : QStringLiteral("Edit User Signature BMP"));
@@ -88,17 +81,13 @@ void EditSignatureDlg::on_browse() {
     const std::string current = bitmap_path();
     const std::string start = current.empty() ? get_module_folder() : get_path_folder(current);
     std::string chosen;
-    if (browse_hook()) {
-        chosen = browse_hook()(start);
-    } else {
-        QFileDialog dialog(this, QStringLiteral("Choose Signature BMP File"), qstring_from_path(start));
-        dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        dialog.setFileMode(QFileDialog::ExistingFile);
-        dialog.setNameFilter(QStringLiteral("Bitmap files (*.bmp *.BMP)"));
-        dialog.setDefaultSuffix(QStringLiteral("BMP"));
-        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-            chosen = path_from_qstring(dialog.selectedFiles().front());
-    }
+    QFileDialog dialog(this, QStringLiteral("Choose Signature BMP File"), qstring_from_path(start));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(QStringLiteral("Bitmap files (*.bmp *.BMP)"));
+    dialog.setDefaultSuffix(QStringLiteral("BMP"));
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+        chosen = path_from_qstring(dialog.selectedFiles().front());
     if (chosen.empty()) return;
     if (!has_bmp_extension(chosen)) {
         show_error(kNotABmpText);

@@ -38,9 +38,6 @@ public:
     void on_init_dialog() override;
     void on_ok() override;
     void on_browse();
-    // Tests: what Browse chose (empty: cancelled) in place of the file dialog; empty restores it.
-    using BrowseHook = std::function<std::string(const std::string& start_folder)>;
-    static void set_browse_hook(BrowseHook hook);
 
 private:
     bool adding_;

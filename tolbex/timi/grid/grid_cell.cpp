@@ -111,20 +111,13 @@ int GridCell::get_label(std::string& label) const {
 
 TV_GRID_SETTER(set_data_type, data_type_, kCellDataType, std::int16_t)
 TV_GRID_SETTER(set_read_only, read_only_, kCellReadOnly, std::int32_t)
-TV_GRID_SETTER(set_decimals, decimals_, kCellDecimals, std::int32_t)
 TV_GRID_SETTER(set_cell_type, cell_type_, kCellCellType, std::int32_t)
 TV_GRID_SETTER(set_cell_type_param, cell_type_param_, kCellCellTypeParam, std::int32_t)
 TV_GRID_SETTER(set_text_colour, text_colour_, kCellTextColour, GridColour)
 TV_GRID_SETTER(set_back_colour, back_colour_, kCellBackColour, GridColour)
-TV_GRID_SETTER(set_highlight_text_colour, highlight_text_colour_, kCellHighlightTextColour, GridColour)
-TV_GRID_SETTER(set_highlight_colour, highlight_colour_, kCellHighlightColour, GridColour)
 TV_GRID_SETTER(set_border, border_, kCellBorder, std::int16_t)
-TV_GRID_SETTER(set_border_pen, border_pen_, kCellBorderPen, const GridPen&)
 TV_GRID_SETTER(set_font, font_, kCellFont, const fw::Font&)
-TV_GRID_SETTER(set_type_value, type_value_, kCellTypeValue, std::int32_t)
 TV_GRID_SETTER(set_alignment, alignment_, kCellAlignment, std::int16_t)
-TV_GRID_SETTER(set_modifier, modifier_, kCellModifier, GridCellModifier*)
-TV_GRID_SETTER(set_style, style_, kCellStyle, const GridCell*)
 #undef TV_GRID_SETTER
 
 GridColour GridCell::get_text_colour() const {

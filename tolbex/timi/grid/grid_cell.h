@@ -111,7 +111,6 @@ public:
     std::int16_t get_data_type() const { return is_property_set(kCellDataType) ? data_type_ : kCellDataText; }
     int set_read_only(std::int32_t value);
     std::int32_t get_read_only() const { return is_property_set(kCellReadOnly) ? read_only_ : 0; }
-    int set_decimals(std::int32_t decimals);
     std::int32_t get_decimals() const { return decimals_; }
     int set_cell_type(std::int32_t id);
     std::int32_t get_cell_type() const { return is_property_set(kCellCellType) ? cell_type_ : 0; }
@@ -121,27 +120,21 @@ public:
     GridColour get_text_colour() const;
     int set_back_colour(GridColour c);
     GridColour get_back_colour() const;
-    int set_highlight_text_colour(GridColour c);
     GridColour get_highlight_text_colour() const;
-    int set_highlight_colour(GridColour c);
     GridColour get_highlight_colour() const;
     int set_border(std::int16_t style);
     std::int16_t get_border() const { return is_property_set(kCellBorder) ? border_ : 0; }
-    int set_border_pen(const GridPen& pen);
     // None when unset.
     const GridPen* get_border_pen() const { return is_property_set(kCellBorderPen) ? &border_pen_ : nullptr; }
     int set_font(const fw::Font& font);
     const fw::Font* get_font() const { return is_property_set(kCellFont) ? &font_ : nullptr; }
-    int set_type_value(std::int32_t value);
     std::int32_t get_type_value() const { return is_property_set(kCellTypeValue) ? type_value_ : 0; }
     int set_alignment(std::int16_t alignment);
     std::int16_t get_alignment() const { return is_property_set(kCellAlignment) ? alignment_ : 0; }
     int set_join(std::int32_t first_cell, std::int32_t row_offset, std::int32_t col_offset);
     // False when the cell is not joined.
     bool get_join(std::int32_t& first_cell, std::int32_t& row_offset, std::int32_t& col_offset) const;
-    int set_modifier(GridCellModifier* modifier);
     GridCellModifier* get_modifier() const { return is_property_set(kCellModifier) ? modifier_ : nullptr; }
-    int set_style(const GridCell* style);
     const GridCell* get_style() const { return is_property_set(kCellStyle) ? style_ : nullptr; }
 
 private:

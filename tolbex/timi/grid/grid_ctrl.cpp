@@ -678,8 +678,6 @@ void GridCtrl::created() {
     on_sheet_setup(0);
 }
 
-int GridCtrl::send_cell_type_message(std::int32_t type, long value) { return get_cell_type(type)->on_notify(value); }
-
 namespace {
 int print_slot(int code) {
     if (code >= 1 && code <= 6) return code - 1;

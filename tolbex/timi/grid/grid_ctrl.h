@@ -140,7 +140,6 @@ public:
     // After the window is made: on_setup, then on_sheet_setup for sheet 0.
     void created();
     // The private cell-type message: the type (the default one for unknown identifiers) answers.
-    int send_cell_type_message(std::int32_t type, long value);
     // Stored only: codes 1 and 2 (default 0), 3 to 6 (default 25), 10 yes/no (default 1).
     int set_print_option(int code, std::int32_t value);
     // GRID_BAD_INDEX when popup menus are off, GRID_BAD_VALUE when on_menu_start refuses; else

@@ -183,13 +183,20 @@ TEST_F(BrowserExportTest, EscapeOnTheWaitAsksAndTheResultIsStillTold) {
 }
 
 TEST_F(BrowserExportTest, StoppingTheWaitRefusesAnotherHandOverUntilTheProgramHasEnded) {
-    set_external_program(script("sleep 2"));
+    // The program waits at a gate the test opens once the second hand-over has been refused.
+    const std::string release = (t / "release").string();
+    set_external_program(script("while [ ! -e '" + release + "' ]; do sleep 0.05; done"));
     select_all();
     scripted.answers = {MsgResult::Yes};
-    QTimer::singleShot(100, [] {
-        if (auto* wait = dynamic_cast<ExternalProgramWaitDlg*>(QApplication::activeModalWidget()))
-            wait->on_stop_waiting();
-    });
+    std::function<void()> stop = [&] {
+        auto* wait = dynamic_cast<ExternalProgramWaitDlg*>(QApplication::activeModalWidget());
+        if (!wait) {
+            QTimer::singleShot(10, stop);
+            return;
+        }
+        wait->on_stop_waiting();
+    };
+    QTimer::singleShot(0, stop);
     ASSERT_TRUE(browser->execute(gui::browser_cmd::ExternalProgram));
     ASSERT_EQ(scripted.shown.size(), 1u);
     EXPECT_EQ(scripted.shown[0].text, kStopWaitingQuestion);
@@ -198,6 +205,7 @@ TEST_F(BrowserExportTest, StoppingTheWaitRefusesAnotherHandOverUntilTheProgramHa
     ASSERT_TRUE(browser->execute(gui::browser_cmd::ExternalProgram));
     ASSERT_EQ(scripted.shown.size(), 2u);
     EXPECT_EQ(scripted.shown[1].text, gui::kExternalStillRunning);
+    testing_root::write_file(release, "");
     for (int i = 0; i < 1000 && external_jobs_running(); ++i) ::usleep(10000);
     EXPECT_FALSE(external_jobs_running());
     // The abandoned run went on to its end: both reports.

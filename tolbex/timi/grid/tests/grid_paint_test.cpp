@@ -59,12 +59,6 @@ TEST(GridCellTypes, TextCellBordersAlignmentAndColours) {
     GridCell framed;
     framed.set_border(0x1000);
     EXPECT_EQ(draw_one(grid, framed, {0, 0, 10, 10})[1], "polyline (0,9)(0,0)(10,0)");
-    framed.set_border(0x10);
-    framed.set_border_pen({fw::PenStyle::Solid, 0x0000FF, 1});
-    const auto twice = draw_one(grid, framed, {0, 0, 10, 10});
-    EXPECT_EQ(twice[0], "pen solid #ff0000 w1");
-    EXPECT_EQ(twice[1], "line (0,0)-(0,10)");
-    EXPECT_EQ(twice[2], "line (1,0)-(1,10)");
 }
 
 TEST(GridCellTypes, CheckBoxSizesTogglesAndNotifies) {
