@@ -404,7 +404,7 @@ std::string escape_control_chars(std::string_view text, TextBytes bytes) {
     return out;
 }
 
-void split_command_line(std::string_view text, std::vector<std::string>& tokens) {
+void split_windows_command_line(std::string_view text, std::vector<std::string>& tokens) {
     std::size_t i = 0;
     const std::size_t n = text.size();
     while (i < n) {

@@ -277,21 +277,21 @@ TEST(TextFormat, FormatsAndCutsAt2047) {
 
 TEST(TextCommandLine, TokensQuotesAndLongPaths) {
     std::vector<std::string> t;
-    tv::split_command_line("a \"b c\" \"\" d", t);
+    tv::split_windows_command_line("a \"b c\" \"\" d", t);
     EXPECT_EQ(t, (std::vector<std::string>{"a", "b c", "", "d"}));
 
     t.clear();
-    tv::split_command_line("  /x\ty  \"open", t);
+    tv::split_windows_command_line("  /x\ty  \"open", t);
     EXPECT_EQ(t, (std::vector<std::string>{"/x\ty", "open"}));
 
     t = {"kept"};
     const std::string path(1000, 'p');
-    tv::split_command_line("/dir=\"" + path + "\" \"" + path + "\"", t);
+    tv::split_windows_command_line("/dir=\"" + path + "\" \"" + path + "\"", t);
     EXPECT_EQ(t, (std::vector<std::string>{"kept", "/dir=\"" + path + "\"", path}));
 
     t.clear();
-    tv::split_command_line("", t);
-    tv::split_command_line(" \t ", t);
+    tv::split_windows_command_line("", t);
+    tv::split_windows_command_line(" \t ", t);
     EXPECT_TRUE(t.empty());
 }
 

@@ -5,6 +5,7 @@
 
 #include "common/files.h"
 #include "common/profile.h"
+#include "common/runner.h"
 #include "common/text.h"
 #include "common/version_info.h"
 #include "platform/process.h"
@@ -72,8 +73,7 @@ bool write_external_program_settings(const ExternalProgramSettings& s) {
 
 bool external_program_ok(const std::string& program_name, Ui& u) {
     if (program_name.empty()) return true;
-    std::vector<std::string> words;
-    split_command_line(program_name, words);
+    const std::vector<std::string> words = split_program_name(program_name);
     if (!words.empty() && !words[0].empty() && !platform::resolve_program(words[0]).empty()) return true;
     const std::string question =
         "The external program\n\"" + program_name + "\"\ncannot be found.\n\nDo you want to continue?";

@@ -82,7 +82,7 @@ TEST_F(OptionsSettingsTest, ExternalProgramSettingsAreWrittenAsTheStartReadsThem
     EXPECT_EQ(RegValue::from_dword(0), stored("External Program", "Visible Window"));
 }
 
-TEST_F(OptionsSettingsTest, ExternalProgramCheckLooksAtTheFirstWordOnly) {
+TEST_F(OptionsSettingsTest, ExternalProgramCheckTakesTheProgramAsTheRunDoes) {
     const std::string prog = (t / "my feed").string();
     write_file(prog, "#!/bin/sh\n");
     ::chmod(prog.c_str(), 0755);
@@ -94,8 +94,9 @@ TEST_F(OptionsSettingsTest, ExternalProgramCheckLooksAtTheFirstWordOnly) {
     const Case cases[] = {
         {"", false},
         {"\"" + prog + "\" --quiet \"x y\"", false},
-        {"sh -c true", false},  // along PATH
-        {prog, true},           // unquoted: the first word is only a part of the path
+        {"sh -c true", false},      // along PATH
+        {prog, false},              // unquoted, a path with a blank: the run starts it whole
+        {prog + " --quiet", true},  // the first word is then only a part of the path
         {(t / "plain.txt").string(), true},
         {"/no/such/program", true},
     };
