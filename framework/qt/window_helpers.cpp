@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include "common/profile.h"
+#include "common/profile_names.h"
 #include "common/text.h"
 #include "framework/qt/frame.h"
 #include "framework/qt/qt_text.h"
@@ -20,7 +21,6 @@ QPointer<QWidget>& explicit_main() {
     static QPointer<QWidget> w;
     return w;
 }
-constexpr const char* kPlacementSection = "WindowPos";
 constexpr const char* kPlacementEntry = "Settings";
 }  // namespace
 
@@ -123,7 +123,7 @@ void set_window_placement(QWidget* window, const WindowPlacement& wp) {
 bool save_window_placement(QWidget* window) {
     if (!window) window = main_window();
     if (!window) return false;
-    return write_profile_string(kPlacementSection, kPlacementEntry,
+    return write_profile_string(kWindowPosSection, kPlacementEntry,
                                 format_window_placement(get_window_placement(window)));
 }
 
@@ -145,7 +145,7 @@ void restore_window_placement(QWidget* window) {
     if (!window) window = main_window();
     if (!window) return;
     WindowPlacement wp;
-    const std::string saved = get_profile_string(kPlacementSection, kPlacementEntry, "");
+    const std::string saved = get_profile_string(kWindowPosSection, kPlacementEntry, "");
     bool usable = parse_window_placement(saved, wp) && is_saved_rect_usable(is_main ? nullptr : window, wp.normal);
     // A window saved hidden or minimised would start out of reach: only normal and maximised.
     const int show = (usable && wp.show_cmd == 3) ? 3 : 1;

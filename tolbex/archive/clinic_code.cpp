@@ -1,6 +1,7 @@
 #include "tolbex/archive/clinic_code.h"
 
 #include "common/profile.h"
+#include "common/profile_names.h"
 #include "common/ui.h"
 #include "common/values.h"
 #include "tolbex/archive/patient_txt.h"
@@ -13,10 +14,10 @@ bool is_alnum(char c) { return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A
 
 }  // namespace
 
-std::string get_default_clinic_code() { return get_profile_string(kClinicCodeSection, kClinicCodeEntry, ""); }
+std::string get_default_clinic_code() { return get_profile_string(kPelwinSection, kClinicCodeValue, ""); }
 
 bool set_default_clinic_code(const std::string& code) {
-    return write_profile_string(kClinicCodeSection, kClinicCodeEntry, code);
+    return write_profile_string(kPelwinSection, kClinicCodeValue, code);
 }
 
 int check_clinic_code_entry(std::string_view code) {
