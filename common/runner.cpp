@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <system_error>
 #include <thread>
@@ -200,7 +199,7 @@ ChildEnd run_child_output(const std::vector<std::string>& argv, std::string& sai
     const ChildEnd end = run_child(argv, pumping, io);
     if (auto bytes = platform::read_whole_file(io.output_file)) {
         std::string text = bytes->substr(0, max_bytes);
-        const auto blank = [](unsigned char c) { return std::isspace(c) != 0; };
+        const auto blank = [](char c) { return is_space_char(c); };
         while (!text.empty() && blank(text.back())) text.pop_back();
         const auto first = std::find_if_not(text.begin(), text.end(), blank);
         said.assign(first, text.end());

@@ -172,7 +172,7 @@ char date_separator_from_format(std::string_view fmt) {
     std::size_t i = fmt.find('%');
     if (i == std::string_view::npos) return '/';
     std::size_t j = i + 1;
-    while (j < fmt.size() && !((fmt[j] >= 'a' && fmt[j] <= 'z') || (fmt[j] >= 'A' && fmt[j] <= 'Z'))) ++j;
+    while (j < fmt.size() && !platform::is_alpha(fmt[j])) ++j;
     while (j < fmt.size() && (fmt[j] == 'E' || fmt[j] == 'O')) ++j;
     if (j >= fmt.size()) return '/';
     const std::size_t start = j + 1;
@@ -312,12 +312,11 @@ std::string person_name_text(std::string_view stored) {
         while (!part.empty() && part.back() == ' ') part.pop_back();
         while (!part.empty() && part.front() == ' ') part.erase(0, 1);
         bool capitals = true;
-        for (unsigned char c : part)
-            if (c >= 'a' && c <= 'z') capitals = false;
+        for (char c : part)
+            if (platform::is_lower(c)) capitals = false;
         bool word_start = true;
         for (char& c : part) {
-            const unsigned char u = static_cast<unsigned char>(c);
-            if (capitals && !word_start && u >= 'A' && u <= 'Z') c = static_cast<char>(u - 'A' + 'a');
+            if (capitals && !word_start) c = platform::ascii_lower(c);
             word_start = c == ' ' || c == '-' || c == '\'';
         }
         parts.push_back(std::move(part));

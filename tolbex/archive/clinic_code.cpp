@@ -8,12 +8,6 @@
 
 namespace tv {
 
-namespace {
-
-bool is_alnum(char c) { return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
-}  // namespace
-
 std::string get_default_clinic_code() { return get_profile_string(kPelwinSection, kClinicCodeValue, ""); }
 
 bool set_default_clinic_code(const std::string& code) {

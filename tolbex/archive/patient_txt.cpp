@@ -14,8 +14,6 @@ namespace tv {
 
 namespace {
 
-bool is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
 void finish_line(std::string& line) {
     const std::size_t nul = line.find('\0');
     if (nul != std::string::npos) line.resize(nul);

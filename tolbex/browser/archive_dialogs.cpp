@@ -21,7 +21,9 @@ namespace tv {
 namespace {
 
 // The group folder's ARCHDIR.DAT when it exists.
-bool has_group_index(const std::string& folder) { return !folder.empty() && is_plain_file(find_group_index(folder)); }
+bool has_group_index(const std::string& folder) {
+    return !folder.empty() && is_regular_file_no_link(find_group_index(folder));
+}
 
 void add_unique(std::vector<std::string>& list, const std::string& text) {
     for (const auto& s : list)
@@ -164,10 +166,10 @@ ChooseArchiveDialogRules::ChooseArchiveDialogRules(bool mail_mode, const std::st
     for (int n = 0;; ++n) {
         const std::string path = get_profile_string(kArchivesSection, format_string(kArchiveNValueFormat, n), "");
         if (path.empty()) break;
-        if (is_plain_file(path)) add_folder(get_path_folder(path));
+        if (is_regular_file_no_link(path)) add_folder(get_path_folder(path));
     }
     const std::string def = get_profile_string(kArchivesSection, kDefaultArchiveValue, "");
-    if (!def.empty() && is_plain_file(def)) add_folder(get_path_folder(def));
+    if (!def.empty() && is_regular_file_no_link(def)) add_folder(get_path_folder(def));
     for (const auto& f : open_group_folders) add_folder(f);
     if (!folders_.empty()) select_folder(0, preselect);
 }
