@@ -883,12 +883,11 @@ std::string temp_folder_base() {
 // The owner of a name create_temp_folder gives ("TV-<pid>-" and at least six more characters), or 0.
 pid_t temp_folder_owner(const std::string& name) {
     if (name.rfind("TV-", 0) != 0) return 0;
-    std::size_t i = 3;
-    long long pid = 0;
-    while (i < name.size() && name[i] >= '0' && name[i] <= '9' && i < 13) pid = pid * 10 + (name[i++] - '0');
-    if (i == 3 || i >= name.size() || name[i] != '-' || name.size() - i - 1 < 6 || pid <= 0 || pid > INT32_MAX)
-        return 0;
-    return static_cast<pid_t>(pid);
+    if (name.size() < 4 || !is_digit(name[3])) return 0;  // no sign, no blanks
+    const ParsedInteger pid = parse_integer(std::string_view(name).substr(3, 10), 1, INT32_MAX);
+    const std::size_t i = 3 + pid.end;
+    if (!pid.ok() || i >= name.size() || name[i] != '-' || name.size() - i - 1 < 6) return 0;
+    return static_cast<pid_t>(pid.value);
 }
 
 }  // namespace

@@ -249,9 +249,7 @@ bool read_fixed_number(std::string_view text, std::size_t pos, std::size_t width
     const std::size_t end = pos + width;
     while (i < end && text[i] == ' ') ++i;
     if (i == end || !is_digit(text[i])) return false;
-    int v = 0;
-    for (; i < end && is_digit(text[i]); ++i) v = v * 10 + (text[i] - '0');
-    value = v;
+    value = static_cast<int>(parse_integer(text.substr(i, end - i)).value);
     return true;
 }
 

@@ -9,9 +9,11 @@
 #include <QScreen>
 #include <QWidget>
 
+#include "common/number_text.h"
 #include "common/profile.h"
 #include "common/profile_names.h"
 #include "common/text.h"
+#include "platform/ascii.h"
 #include "framework/qt/frame.h"
 #include "framework/qt/qt_text.h"
 
@@ -69,11 +71,10 @@ long long parse_int_token(const char*& cursor) {
             v = (v << 4) | static_cast<unsigned>(d);
             v &= 0xFFFFFFFFull;
         }
-    } else {
-        for (; *cursor >= '0' && *cursor <= '9'; ++cursor) {
-            v = v * 10 + static_cast<unsigned>(*cursor - '0');
-            v &= 0xFFFFFFFFull;
-        }
+    } else if (platform::is_digit(*cursor)) {
+        const ParsedInteger n = parse_integer_wrapping(cursor);
+        v = static_cast<std::uint64_t>(n.value) & 0xFFFFFFFFull;
+        cursor += n.end;
     }
     while (blank(*cursor)) ++cursor;
     const long long s = static_cast<long long>(v);
