@@ -8,14 +8,9 @@
 #include "common/profile_names.h"
 #include "tolbex/reports/print_settings.h"
 #include "tolbex/reports/report_document.h"
+#include "tolbex/transfer/report_handover.h"
 
 namespace tv {
-
-struct ExternalProgramSettings {
-    std::string error_file_name;
-    std::string program_name;
-    bool visible_window = false;
-};
 
 // The analyser key's switches. Once logging starts, TIMI has forced signing and logging on.
 struct WorkstationSwitches {

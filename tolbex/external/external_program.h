@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tolbex/app/report_handover.h"
-#include "tolbex/app/tolbex_settings.h"
+#include "tolbex/transfer/report_handover.h"
 
 namespace tv {
 

@@ -4,7 +4,7 @@
 
 #include "framework/qt/tests/qt_test_app.h"
 #include "testing/app_test_root.h"
-#include "tolbex/app/report_handover.h"
+#include "tolbex/transfer/report_handover.h"
 
 namespace tv::gui {
 namespace {
