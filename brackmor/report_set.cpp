@@ -10,6 +10,7 @@
 #include "common/generations.h"
 #include "common/audit_log.h"
 #include "common/text.h"
+#include "platform/ascii.h"
 #include "platform/fs.h"
 #include "platform/process_owner.h"
 #include "tolbex/archive/patient_txt.h"
@@ -34,8 +35,8 @@ bool matches_pattern(std::string_view text, std::string_view pattern) {
     if (text.size() < pattern.size()) return false;
     for (std::size_t i = 0; i < pattern.size(); ++i) {
         const char c = text[i];
-        const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-        const bool digit = c >= '0' && c <= '9';
+        const bool letter = platform::is_alpha(c);
+        const bool digit = platform::is_digit(c);
         switch (pattern[i]) {
             case 'X':
                 if (!letter) return false;

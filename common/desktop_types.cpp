@@ -1,9 +1,9 @@
 #include "common/desktop_types.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 
+#include "platform/ascii.h"
 #include "common/files.h"
 #include "common/runner.h"
 #include "platform/fs.h"
@@ -28,7 +28,7 @@ std::string xml_text(const std::string& text) {
 }
 
 std::string lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : text) c = platform::ascii_lower(c);
     return text;
 }
 

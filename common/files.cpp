@@ -37,19 +37,12 @@ namespace {
 
 constexpr std::uint32_t kAttrArchive = 0x20;
 
-bool is_ascii_alpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
 // "X:" exactly.
 bool is_bare_drive(const std::string& p) { return p.size() == 2 && p[1] == ':'; }
 
 // "X:" or "X:/..." with a letter: the form that may name a mapped card drive.
 bool has_drive_prefix(const std::string& p) {
-    return p.size() >= 2 && is_ascii_alpha(p[0]) && p[1] == ':' && (p.size() == 2 || p[2] == '/');
-}
-
-std::string native(const std::string& path) {
-    if (!has_drive_prefix(path)) return path;
-    return platform::expand_drive_path(path);
+    return p.size() >= 2 && platform::is_alpha(p[0]) && p[1] == ':' && (p.size() == 2 || p[2] == '/');
 }
 
 bool stat_path(const std::string& path, struct stat& st) { return !path.empty() && ::stat(path.c_str(), &st) == 0; }
@@ -97,14 +90,6 @@ bool wildcard_match(const char* pat, const char* name) {
     return *pat == '\0' || std::strcmp(pat, ".*") == 0 || std::strcmp(pat, ".") == 0;
 }
 
-// The folder that holds `path` (for opening siblings); "." when the path has no '/'.
-std::string parent_folder(const std::string& path) {
-    auto p = path.rfind('/');
-    if (p == std::string::npos) return ".";
-    if (p == 0) return "/";
-    return path.substr(0, p);
-}
-
 // Random upper-case letters and digits for names made here.
 std::string random_suffix(std::size_t n) {
     static const char kChars[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
@@ -136,7 +121,7 @@ bool copy_fd_replacing(platform::UniqueFd in, const std::string& target) {
     struct stat tst;
     const bool replacing = ::stat(target.c_str(), &tst) == 0;
     if (replacing && S_ISDIR(tst.st_mode)) return false;
-    std::string folder = parent_folder(target);
+    const std::string folder = split_path(target).folder;
     std::string tmp;
     platform::UniqueFd out;
     for (int attempt = 0; attempt < 100 && !out; ++attempt) {
@@ -328,7 +313,7 @@ FileFinder::FileFinder(const std::string& pattern, std::uint32_t mask) : impl_(s
     } else {
         m.prefix = pattern.substr(0, slash + 1);
         wild = pattern.substr(slash + 1);
-        m.folder = native(slash == 0 ? std::string("/") : pattern.substr(0, slash));
+        m.folder = platform::expand_drive_path(slash == 0 ? std::string("/") : pattern.substr(0, slash));
         if (m.folder.empty()) m.folder = ".";
     }
     if (wild.empty()) return;
@@ -376,7 +361,7 @@ bool FolderFiles::read(const std::string& folder, const std::string& mask, std::
     twin_.clear();
     folder_link_ = hard_linked_ = false;
     OutsideRefusal why = OutsideRefusal::None;
-    folder_ = open_folder_no_link(native(folder), &why);
+    folder_ = open_folder_no_link(platform::expand_drive_path(folder), &why);
     if (!folder_) {
         if (why == OutsideRefusal::Link) blocker_ = folder, folder_link_ = true;
         return false;
@@ -461,7 +446,7 @@ platform::UniqueFd FolderFiles::open(const std::string& name) const {
 }
 
 bool FolderFiles::copy(const std::string& name, const std::string& target) const {
-    return !target.empty() && copy_fd_replacing(open(name), native(target));
+    return !target.empty() && copy_fd_replacing(open(name), platform::expand_drive_path(target));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -469,22 +454,18 @@ bool FolderFiles::copy(const std::string& name, const std::string& target) const
 
 bool is_same_entry(const std::string& a, const std::string& b) {
     struct stat sa, sb;
-    return stat_path(native(a), sa) && stat_path(native(b), sb) && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return stat_path(platform::expand_drive_path(a), sa) && stat_path(platform::expand_drive_path(b), sb) &&
+           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 bool file_exists(const std::string& path) {
     struct stat st;
-    return stat_path(native(path), st) && !S_ISDIR(st.st_mode);
-}
-
-bool is_regular_file(const std::string& path) {
-    struct stat st;
-    return stat_path(native(path), st) && S_ISREG(st.st_mode);
+    return stat_path(platform::expand_drive_path(path), st) && !S_ISDIR(st.st_mode);
 }
 
 bool folder_exists(const std::string& path) {
     if (is_bare_drive(path)) return true;
-    return is_dir_path(native(path));
+    return is_dir_path(platform::expand_drive_path(path));
 }
 
 bool is_valid_name_char(char c) { return c != '\0' && std::strchr("\\/.:*?<>|\"", c) == nullptr; }
@@ -551,7 +532,7 @@ std::string move_to_free_name(const std::string& from, const std::string& folder
 
 std::int64_t get_file_size_64(const std::string& path) {
     struct stat st;
-    if (!stat_path(native(path), st) || S_ISDIR(st.st_mode)) return -1;
+    if (!stat_path(platform::expand_drive_path(path), st) || S_ISDIR(st.st_mode)) return -1;
     return static_cast<std::int64_t>(st.st_size);
 }
 
@@ -561,7 +542,7 @@ std::int32_t get_file_size(const std::string& path) {
 }
 
 bool set_read_only(const std::string& path) {
-    std::string p = native(path);
+    std::string p = platform::expand_drive_path(path);
     struct stat st;
     if (!stat_path(p, st)) return false;
     if (!(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) return true;
@@ -569,7 +550,7 @@ bool set_read_only(const std::string& path) {
 }
 
 bool clear_read_only(const std::string& path) {
-    std::string p = native(path);
+    std::string p = platform::expand_drive_path(path);
     struct stat st;
     if (!stat_path(p, st)) return false;
     if (st.st_mode & S_IWUSR) return true;
@@ -578,7 +559,7 @@ bool clear_read_only(const std::string& path) {
 
 bool is_read_only(const std::string& path) {
     struct stat st;
-    return stat_path(native(path), st) && !S_ISDIR(st.st_mode) && !(st.st_mode & S_IWUSR);
+    return stat_path(platform::expand_drive_path(path), st) && !S_ISDIR(st.st_mode) && !(st.st_mode & S_IWUSR);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -588,6 +569,13 @@ std::string get_path_folder(const std::string& path) {
     auto p = path.rfind('/');
     if (p == std::string::npos || p < 1) return path;
     return path.substr(0, p);
+}
+
+PathParts split_path(const std::string& path) {
+    std::string p = platform::strip_trailing_slashes(path);
+    const std::size_t slash = p.rfind('/');
+    if (slash == std::string::npos) return {".", std::move(p)};
+    return {slash == 0 ? "/" : p.substr(0, slash), p.substr(slash + 1)};
 }
 
 std::string get_path_folder_slash(const std::string& path) {
@@ -629,7 +617,7 @@ int classify_drive(const std::string& path) {
     if ((path[0] == 'A' || path[0] == 'a' || path[0] == 'B' || path[0] == 'b') && path[1] == ':') return 0;
     std::string p;
     if (path[1] == ':') {
-        p = native(std::string(1, path[0]) + ":/");
+        p = platform::expand_drive_path(std::string(1, path[0]) + ":/");
     } else {
         if (path[0] != '/') return 1;  // a relative path names no drive
         p = path;
@@ -660,8 +648,8 @@ namespace {
 // not an existing folder replaced by its parent.
 std::string space_query_folder(const std::string& path) {
     std::string p = platform::strip_trailing_slashes(path);
-    if (is_bare_drive(p)) return native(p + "/");
-    p = native(p);
+    if (is_bare_drive(p)) return platform::expand_drive_path(p + "/");
+    p = platform::expand_drive_path(p);
     if (!is_dir_path(p)) {
         auto s = p.rfind('/');
         if (s != std::string::npos) p = s == 0 ? std::string("/") : p.substr(0, s);
@@ -681,7 +669,7 @@ std::uint64_t get_disk_free_bytes(const std::string& path) {
 // File operations
 
 bool force_delete_file(const std::string& path) {
-    std::string p = native(path);
+    std::string p = platform::expand_drive_path(path);
     if (p.empty()) return false;
     make_normal(p);
     ::unlink(p.c_str());
@@ -692,7 +680,7 @@ bool force_delete_file(const std::string& path) {
 bool copy_file_replacing(const std::string& source, const std::string& target, std::string* status) {
     if (status) *status = source;
     if (source.empty() || target.empty()) return false;
-    return copy_replacing_native(native(source), native(target));
+    return copy_replacing_native(platform::expand_drive_path(source), platform::expand_drive_path(target));
 }
 
 FileSetResult copy_matching_files(const std::string& pattern, const std::string& folder, std::string* status) {
@@ -717,7 +705,7 @@ std::string all_in(const std::string& folder) {
 }  // namespace
 
 bool delete_files_in_folder(const std::string& folder) {
-    const std::string path = platform::strip_trailing_slashes(native(folder));
+    const std::string path = platform::strip_trailing_slashes(platform::expand_drive_path(folder));
     platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd) return errno == ENOENT;  // no folder, no files
     // Hidden names too: a stale temporary copy is a file of the folder like any other.
@@ -756,7 +744,7 @@ bool create_folder_path(const std::string& path) {
     std::string p = path;
     if (p.back() == '/') p.pop_back();
     if (is_bare_drive(p) || folder_exists(p)) return true;
-    p = native(p);
+    p = platform::expand_drive_path(p);
     for (std::size_t i = 1; i < p.size(); ++i)
         if (p[i] == '/' && p[i - 1] != ':') ::mkdir(p.substr(0, i).c_str(), 0777);
     if (::mkdir(p.c_str(), 0777) == 0) return true;
@@ -812,7 +800,7 @@ std::string make_unique_file_name(const std::string& folder, const std::string& 
 
 bool delete_folder_tree(const std::string& folder, bool recurse, bool clear_attributes, std::string* blocker) {
     if (folder.empty()) return false;
-    const std::string path = platform::strip_trailing_slashes(native(folder));
+    const std::string path = platform::strip_trailing_slashes(platform::expand_drive_path(folder));
     bool root = is_drive_root(folder, path);
     if (has_drive_prefix(folder) && !is_dir_path(path)) {
         // A drive letter that is not mapped: nothing here to delete.
@@ -893,12 +881,11 @@ std::string temp_folder_base() {
 // The owner of a name create_temp_folder gives ("TV-<pid>-" and at least six more characters), or 0.
 pid_t temp_folder_owner(const std::string& name) {
     if (name.rfind("TV-", 0) != 0) return 0;
-    std::size_t i = 3;
-    long long pid = 0;
-    while (i < name.size() && name[i] >= '0' && name[i] <= '9' && i < 13) pid = pid * 10 + (name[i++] - '0');
-    if (i == 3 || i >= name.size() || name[i] != '-' || name.size() - i - 1 < 6 || pid <= 0 || pid > INT32_MAX)
-        return 0;
-    return static_cast<pid_t>(pid);
+    if (name.size() < 4 || !is_digit(name[3])) return 0;  // no sign, no blanks
+    const ParsedInteger pid = parse_integer(std::string_view(name).substr(3, 10), 1, INT32_MAX);
+    const std::size_t i = 3 + pid.end;
+    if (!pid.ok() || i >= name.size() || name[i] != '-' || name.size() - i - 1 < 6) return 0;
+    return static_cast<pid_t>(pid.value);
 }
 
 }  // namespace

@@ -79,8 +79,6 @@ private:
 // True when both paths lead (links followed) to one file or folder: one device, one inode.
 bool is_same_entry(const std::string& a, const std::string& b);
 bool file_exists(const std::string& path);  // anything but a folder, links followed
-// A regular file, links followed (never a FIFO or device, whose open could block).
-bool is_regular_file(const std::string& path);
 bool folder_exists(const std::string& path);
 bool is_valid_name_char(char c);
 bool is_valid_file_name(const std::string& name);
@@ -115,6 +113,14 @@ bool is_read_only(const std::string& path);
 
 std::string get_path_folder(const std::string& path);
 std::string get_path_folder_slash(const std::string& path);
+// The folder that holds the path's last component, and that component, for opening it relative to
+// the folder: trailing '/' dropped first, "." for a path without '/', "/" for one right under the
+// root ("a/b/" -> "a", "b"; "b" -> ".", "b"; "/b" -> "/", "b").
+struct PathParts {
+    std::string folder;
+    std::string name;
+};
+PathParts split_path(const std::string& path);
 // What follows the last separator of `path` (all of it without one). A name taken from stored
 // settings may be written with Windows separators: WindowsToo cuts at '\\' as well.
 enum class PathSeparators { Slash, WindowsToo };

@@ -4,6 +4,9 @@
 #include <cmath>
 #include <limits>
 
+#include "common/text.h"
+#include "platform/ascii.h"
+
 namespace tv {
 
 namespace {
@@ -43,29 +46,30 @@ double leading_number(std::string_view text) {
     return value;
 }
 
-std::int32_t leading_int(std::string_view text) {
-    while (!text.empty() && is_blank_char(text.front())) text.remove_prefix(1);
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    std::int64_t value = 0;
-    const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (r.ec == std::errc::result_out_of_range) {
-        return (!text.empty() && text.front() == '-') ? std::numeric_limits<std::int32_t>::min()
-                                                      : std::numeric_limits<std::int32_t>::max();
-    }
-    if (r.ec != std::errc()) return 0;
-    if (value > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
-    if (value < std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
-    return static_cast<std::int32_t>(value);
+std::int32_t leading_int(std::string_view text) { return static_cast<std::int32_t>(parse_integer(text).value); }
+
+ParsedInteger parse_integer_wrapping(std::string_view text) {
+    ParsedInteger out;
+    std::size_t i = 0;
+    while (i < text.size() && is_space_char(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    const std::size_t digits_start = i;
+    std::uint64_t magnitude = 0;  // unsigned arithmetic wraps modulo 2^64
+    for (; i < text.size() && platform::is_digit(text[i]); ++i)
+        magnitude = magnitude * 10 + static_cast<unsigned>(text[i] - '0');
+    if (i == digits_start) return out;
+    out.has_digits = out.in_range = true;
+    out.end = i;
+    out.value = static_cast<std::int64_t>(negative ? 0 - magnitude : magnitude);
+    return out;
 }
 
 bool parse_int_field(std::string_view text, std::int32_t& value) {
     text = trim_blanks(text);
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    if (text.empty()) return false;
-    std::int32_t v = 0;
-    const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (r.ec != std::errc() || r.ptr != text.data() + text.size()) return false;
-    value = v;
+    const ParsedInteger n = parse_integer(text);
+    if (!n.whole(text.size())) return false;
+    value = static_cast<std::int32_t>(n.value);
     return true;
 }
 

@@ -16,6 +16,11 @@ std::string format_int(std::int64_t value, int width = 0);
 double leading_number(std::string_view text);
 // The integer at the start of `text` (after blanks), 0 when there is none; clamped to int32.
 std::int32_t leading_int(std::string_view text);
+// parse_integer's read (common/text.h) for the fields whose readers keep only a number's low bits:
+// the value is the number modulo 2^64 (a '-' negates it so), never clamped; `in_range` whenever
+// digits were read. The caller masks what it keeps.
+struct ParsedInteger;
+ParsedInteger parse_integer_wrapping(std::string_view text);
 
 // `text` with blanks (and tabs) removed from both ends.
 std::string_view trim_blanks(std::string_view text);

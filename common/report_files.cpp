@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "common/files.h"
 #include "platform/fs.h"
 
 namespace tv {
@@ -138,10 +139,9 @@ std::optional<std::string> ReportFolder::read(std::string_view name, ReportFileK
 }
 
 ReportFolder folder_of_file(const std::string& path, std::string& name) {
-    const std::string p = platform::strip_trailing_slashes(path);
-    const std::size_t slash = p.rfind('/');
-    name = slash == std::string::npos ? p : p.substr(slash + 1);
-    return ReportFolder(slash == std::string::npos ? "." : slash == 0 ? "/" : p.substr(0, slash));
+    PathParts parts = split_path(path);
+    name = std::move(parts.name);
+    return ReportFolder(parts.folder);
 }
 
 std::optional<std::string> read_report_file(const std::string& path, ReportFileKind kind, OutsideRefusal* why) {

@@ -2,10 +2,10 @@
 
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <system_error>
 #include <thread>
@@ -199,7 +199,7 @@ ChildEnd run_child_output(const std::vector<std::string>& argv, std::string& sai
     const ChildEnd end = run_child(argv, pumping, io);
     if (auto bytes = platform::read_whole_file(io.output_file)) {
         std::string text = bytes->substr(0, max_bytes);
-        const auto blank = [](unsigned char c) { return std::isspace(c) != 0; };
+        const auto blank = [](char c) { return is_space_char(c); };
         while (!text.empty() && blank(text.back())) text.pop_back();
         const auto first = std::find_if_not(text.begin(), text.end(), blank);
         said.assign(first, text.end());
@@ -218,6 +218,31 @@ void set_message_pump(MessagePump* pump) { g_pump.store(pump); }
 
 void pump_messages() {
     if (MessagePump* pump = g_pump.load()) pump->pump();
+}
+
+std::vector<std::string> split_program_name(const std::string& program_name) {
+    // A link to the program is the administrator's choice, so the test follows it.
+    if (program_name.find(' ') != std::string::npos && file_exists(program_name) &&
+        ::access(program_name.c_str(), X_OK) == 0)
+        return {program_name};
+    std::vector<std::string> words;
+    std::string word;
+    bool in_word = false, quoted = false;
+    for (char c : program_name) {
+        if (c == '"') {
+            quoted = !quoted;
+            in_word = true;
+        } else if ((c == ' ' || c == '\t') && !quoted) {
+            if (in_word) words.push_back(std::move(word));
+            word.clear();
+            in_word = false;
+        } else {
+            word += c;
+            in_word = true;
+        }
+    }
+    if (in_word) words.push_back(std::move(word));
+    return words;
 }
 
 }  // namespace tv

@@ -88,6 +88,12 @@ ChildEnd run_child_output(const std::vector<std::string>& argv, std::string& sai
 // Starts argv without waiting; the child is reaped in the background. False when it did not start.
 bool start_child_detached(const std::vector<std::string>& argv);
 
+// A site's program setting ("/opt/feed -q") as the words of its argv: the whole text when it
+// names an executable file (a path with blanks), else split at blanks and TABs, where "..." keeps
+// blanks inside one word (the quotes are dropped). The check of the setting and its run both take
+// the program from here, so a name one accepts the other starts.
+std::vector<std::string> split_program_name(const std::string& program_name);
+
 // The window thread's message loop, installed by the windowed programs. Without one, pumping
 // does nothing (console programs, tests).
 class MessagePump {

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <new>
 
+#include "common/files.h"
 #include "common/text.h"
 #include "platform/drives.h"
 #include "platform/fs.h"
@@ -20,14 +21,6 @@
 namespace tv {
 
 namespace {
-
-// A path with a mapped card drive ("X:/...") in the file system's terms.
-std::string native_path(const std::string& path) {
-    const bool drive = path.size() >= 2 && path[1] == ':' &&
-                       ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
-                       (path.size() == 2 || path[2] == '/');
-    return drive ? platform::expand_drive_path(path) : path;
-}
 
 OutsideRefusal refusal_of(int err) {
     switch (err) {
@@ -39,14 +32,6 @@ OutsideRefusal refusal_of(int err) {
         case EMLINK: return OutsideRefusal::HardLinked;
         default: return OutsideRefusal::Unreadable;
     }
-}
-
-// `path` split into the folder that holds it and its last component ("" when there is none).
-std::pair<std::string, std::string> split_last(std::string path) {
-    path = platform::strip_trailing_slashes(std::move(path));
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return {".", path};
-    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
 }
 
 OutsideFile open_outside(int folder_fd, const std::string& name, std::uint64_t max_size, bool one_name = false);
@@ -94,7 +79,7 @@ bool read_all(int folder_fd, const std::string& path, std::uint64_t max_size, By
 
 OutsideFile open_outside(int folder_fd, const std::string& name, std::uint64_t max_size, bool one_name) {
     OutsideFile file;
-    file.fd = platform::open_regular_at(folder_fd, folder_fd == AT_FDCWD ? native_path(name) : name);
+    file.fd = platform::open_regular_at(folder_fd, folder_fd == AT_FDCWD ? platform::expand_drive_path(name) : name);
     struct stat st;
     if (file.fd && ::fstat(file.fd.get(), &st) != 0) file.fd.reset();
     if (!file.fd) {
@@ -187,9 +172,9 @@ std::optional<std::string> read_outside_head(const std::string& path, std::size_
     }
 }
 
-bool is_plain_file(const std::string& path) {
+bool is_regular_file_no_link(const std::string& path) {
     struct stat st;
-    const std::string p = native_path(path);
+    const std::string p = platform::expand_drive_path(path);
     return !p.empty() && ::lstat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
@@ -227,11 +212,11 @@ platform::UniqueFd open_folder_no_link(const std::string& path, OutsideRefusal* 
         if (refusal) *refusal = OutsideRefusal::Missing;
         return {};
     }
-    const auto [folder, name] = split_last(native_path(path));
+    const auto [folder, name] = split_path(platform::expand_drive_path(path));
     if (name.empty() || name == "." || name == "..") {
         // The root or a path that ends in a step up: nothing of its own to be a link.
         if (refusal) *refusal = OutsideRefusal::None;
-        platform::UniqueFd fd(::open(native_path(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        platform::UniqueFd fd(::open(platform::expand_drive_path(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!fd && refusal) *refusal = refusal_of(errno);
         return fd;
     }
@@ -244,8 +229,8 @@ platform::UniqueFd open_folder_no_link(const std::string& path, OutsideRefusal* 
 }
 
 platform::UniqueFd create_new_file(const std::string& path, unsigned mode) {
-    return platform::UniqueFd(::open(native_path(path).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                     static_cast<mode_t>(mode)));
+    return platform::UniqueFd(::open(platform::expand_drive_path(path).c_str(),
+                                     O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode)));
 }
 
 platform::UniqueFd create_new_file_at(int folder_fd, const std::string& name, unsigned mode) {
@@ -328,18 +313,19 @@ EntryState probe_entry_at(int folder_fd, const std::string& name) {
 
 EntryState probe_entry(const std::string& path) {
     struct stat st;
-    const int rc = ::fstatat(AT_FDCWD, native_path(path).c_str(), &st, AT_SYMLINK_NOFOLLOW);
+    const int rc = ::fstatat(AT_FDCWD, platform::expand_drive_path(path).c_str(), &st, AT_SYMLINK_NOFOLLOW);
     return entry_state(rc, st);
 }
 
 platform::UniqueFd open_log_for_append(const std::string& path, bool* created) {
-    platform::SharedFile log = platform::open_shared_file_at(AT_FDCWD, native_path(path), O_WRONLY | O_APPEND, true);
+    platform::SharedFile log =
+        platform::open_shared_file_at(AT_FDCWD, platform::expand_drive_path(path), O_WRONLY | O_APPEND, true);
     if (created) *created = log.created;
     return std::move(log.fd);
 }
 
 platform::UniqueFd create_sibling_temp(const std::string& path, std::string& temp, unsigned mode) {
-    const auto [folder, name] = split_last(native_path(path));
+    const auto [folder, name] = split_path(platform::expand_drive_path(path));
     temp.clear();
     if (name.empty()) return {};
     for (int attempt = 0; attempt < 100; ++attempt) {

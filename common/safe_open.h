@@ -56,8 +56,9 @@ std::optional<std::string> read_outside_text_at(int folder_fd, const std::string
 // shown in part. nullopt on failure, `refusal` then says why.
 std::optional<std::string> read_outside_head(const std::string& path, std::size_t max_bytes,
                                              OutsideRefusal* refusal = nullptr);
-// True when `path` names a regular file itself (not a link, FIFO, device or folder).
-bool is_plain_file(const std::string& path);
+// True when `path` names a regular file itself, never through a link (no link, FIFO, device or
+// folder: nothing whose open could block or lead elsewhere).
+bool is_regular_file_no_link(const std::string& path);
 // The sentence that tells the user why `path` was not read; empty for None.
 std::string outside_refusal_text(const std::string& path, OutsideRefusal refusal);
 

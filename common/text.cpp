@@ -170,7 +170,7 @@ char date_separator_from_format(std::string_view fmt) {
     std::size_t i = fmt.find('%');
     if (i == std::string_view::npos) return '/';
     std::size_t j = i + 1;
-    while (j < fmt.size() && !((fmt[j] >= 'a' && fmt[j] <= 'z') || (fmt[j] >= 'A' && fmt[j] <= 'Z'))) ++j;
+    while (j < fmt.size() && !platform::is_alpha(fmt[j])) ++j;
     while (j < fmt.size() && (fmt[j] == 'E' || fmt[j] == 'O')) ++j;
     if (j >= fmt.size()) return '/';
     const std::size_t start = j + 1;
@@ -247,9 +247,7 @@ bool read_fixed_number(std::string_view text, std::size_t pos, std::size_t width
     const std::size_t end = pos + width;
     while (i < end && text[i] == ' ') ++i;
     if (i == end || !is_digit(text[i])) return false;
-    int v = 0;
-    for (; i < end && is_digit(text[i]); ++i) v = v * 10 + (text[i] - '0');
-    value = v;
+    value = static_cast<int>(parse_integer(text.substr(i, end - i)).value);
     return true;
 }
 
@@ -310,12 +308,11 @@ std::string person_name_text(std::string_view stored) {
         while (!part.empty() && part.back() == ' ') part.pop_back();
         while (!part.empty() && part.front() == ' ') part.erase(0, 1);
         bool capitals = true;
-        for (unsigned char c : part)
-            if (c >= 'a' && c <= 'z') capitals = false;
+        for (char c : part)
+            if (platform::is_lower(c)) capitals = false;
         bool word_start = true;
         for (char& c : part) {
-            const unsigned char u = static_cast<unsigned char>(c);
-            if (capitals && !word_start && u >= 'A' && u <= 'Z') c = static_cast<char>(u - 'A' + 'a');
+            if (capitals && !word_start) c = platform::ascii_lower(c);
             word_start = c == ' ' || c == '-' || c == '\'';
         }
         parts.push_back(std::move(part));
@@ -402,7 +399,7 @@ std::string escape_control_chars(std::string_view text, TextBytes bytes) {
     return out;
 }
 
-void split_command_line(std::string_view text, std::vector<std::string>& tokens) {
+void split_windows_command_line(std::string_view text, std::vector<std::string>& tokens) {
     std::size_t i = 0;
     const std::size_t n = text.size();
     while (i < n) {

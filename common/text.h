@@ -94,7 +94,7 @@ std::string person_name_text(std::string_view stored);
 // Appends the tokens of a Windows-style command line (double quotes only, no escapes; the
 // program's operands and parameter files): blanks separate tokens (a TAB does not end one);
 // "..." is one token without its quotes; "" gives an empty token. No length limit.
-void split_command_line(std::string_view text, std::vector<std::string>& tokens);
+void split_windows_command_line(std::string_view text, std::vector<std::string>& tokens);
 
 std::string get_user_name();
 

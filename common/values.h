@@ -18,6 +18,8 @@ inline std::int32_t clamp32(std::int64_t v, std::int64_t lo, std::int64_t hi) {
 }
 
 using platform::ascii_lower;
+using platform::is_alnum;
+using platform::is_alpha;
 using platform::ascii_upper;
 using platform::is_digit;
 

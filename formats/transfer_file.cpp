@@ -353,8 +353,8 @@ int pack_transfer_file(const std::vector<std::string>& list, const std::string& 
 
     // Long names travel under short ones, which the list names; the list is a work file of this
     // run's own folder, never under a fixed name in a shared place.
+    std::unique_ptr<TempFolder> temp_folder;  // made for the first long name
     std::string temp;
-    std::unique_ptr<FolderRemover> remover;
     std::string long_list;
     int long_count = 0;
     std::vector<std::string> packed_names;
@@ -372,10 +372,10 @@ int pack_transfer_file(const std::vector<std::string>& list, const std::string& 
         }
         packed_names.push_back(*spelled);
         if (packed_names.back().size() <= kMaxPackedNameLength) continue;
-        if (temp.empty()) {
-            temp = create_temp_folder();
+        if (!temp_folder) {
+            temp_folder = std::make_unique<TempFolder>();
+            temp = temp_folder->path();
             if (temp.empty()) return 1;
-            remover = std::make_unique<FolderRemover>(temp, true, true);
         }
         const std::string short_path = join_path(temp, format_string("file%04d.dat", long_count));
         // Only the last part of each path is read back; a folder this code page cannot spell is

@@ -8,6 +8,7 @@
 
 #include "kelmoth/kelmoth.h"
 #include "common/text.h"
+#include "platform/fs.h"
 
 namespace tv::kelmoth {
 
@@ -31,18 +32,6 @@ void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms
 
 namespace {
 
-bool same_ci(const std::string& a, const char* b) {
-    const std::size_t n = std::strlen(b);
-    if (a.size() != n) return false;
-    for (std::size_t i = 0; i < n; ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 // Decimal as the C library reads it: leading blanks, a sign, digits; anything else ends it.
 int decimal(const std::string& text) { return static_cast<int>(parse_integer(text).value); }
 
@@ -53,11 +42,11 @@ CommandLine parse_command_line(Kelmoth& k, const std::vector<std::string>& args)
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         const bool has_value = i + 1 < args.size();
-        if (same_ci(a, "/debug")) {
+        if (platform::iequals(a, "/debug")) {
             accepted = true;
             k.start_request = 0;
             k.interactive = 1;
-        } else if (same_ci(a, "/type")) {
+        } else if (platform::iequals(a, "/type")) {
             if (!has_value) break;  // the verdict so far stands
             const int type = decimal(args[++i]);
             bool ok = false;
@@ -69,17 +58,17 @@ CommandLine parse_command_line(Kelmoth& k, const std::vector<std::string>& args)
             k.tape_type = type;
             k.start_request = 1;
             accepted = true;
-        } else if (same_ci(a, "/pace")) {
+        } else if (platform::iequals(a, "/pace")) {
             if (!has_value) return CommandLine::invalid;
             k.pacing_disable = decimal(args[++i]) == 0 ? 1 : 0;
-        } else if (same_ci(a, "/disablespeedcontrol")) {
+        } else if (platform::iequals(a, "/disablespeedcontrol")) {
             k.speed_control_disable = 1;
-        } else if (same_ci(a, "/skip24")) {
+        } else if (platform::iequals(a, "/skip24")) {
             k.skip_start = kSkip24Start;
-        } else if (same_ci(a, "/flutter")) {
+        } else if (platform::iequals(a, "/flutter")) {
             if (!has_value) return CommandLine::invalid;
             k.flutter = decimal(args[++i]);
-        } else if (same_ci(a, "/gain")) {
+        } else if (platform::iequals(a, "/gain")) {
             if (!has_value) return CommandLine::invalid;
             k.gain = decimal(args[++i]);
         }

@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "platform/ascii.h"
 #include "platform/fs.h"
 #include "platform/paths.h"
 #include "kelmoth/kelmoth.h"
@@ -85,12 +86,12 @@ int parse_speed(const std::string& text) {
     std::size_t i = 0;
     if (i < text.size() && (text[i] == 'v' || text[i] == 'V')) ++i;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    if (i == text.size() || text[i] < '0' || text[i] > '9') return 0;
+    if (i == text.size() || !platform::is_digit(text[i])) return 0;
     return static_cast<int>(parse_integer(std::string_view(text).substr(i, 9)).value);
 }
 
 void handle_key(Kelmoth& k, Console& console, int c) {
-    if (c >= 'a' && c <= 'z') c -= 'a' - 'A';
+    if (c >= 0 && c < 0x80) c = platform::ascii_upper(static_cast<char>(c));
     say(k, "%c", c);
     switch (c) {
         case 'X':

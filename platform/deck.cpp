@@ -11,7 +11,9 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/ascii.h"
 #include "platform/byte_order.h"
+#include "platform/fs.h"
 #include "platform/handles.h"
 #include "platform/paths.h"
 #include "platform/shared_memory.h"
@@ -21,14 +23,9 @@ namespace tv::platform {
 std::string deck_unit_name(const std::string& device) {
     static const std::string prefix = "\\\\.\\Tvreplay";
     if (device.size() <= prefix.size() || device.size() > prefix.size() + 3) return {};
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        char a = device[i], b = prefix[i];
-        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-        if (a != b) return {};
-    }
+    if (!iequals(std::string_view(device).substr(0, prefix.size()), prefix)) return {};
     for (std::size_t i = prefix.size(); i < device.size(); ++i)
-        if (device[i] < '0' || device[i] > '9') return {};
+        if (!is_digit(device[i])) return {};
     return "Tvreplay" + device.substr(prefix.size());
 }
 

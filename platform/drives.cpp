@@ -16,8 +16,7 @@ namespace tv::platform {
 namespace {
 
 std::optional<char> normal_letter(char c) {
-    c = ascii_upper(c);
-    if (c >= 'A' && c <= 'Z') return c;
+    if (is_alpha(c)) return ascii_upper(c);
     return std::nullopt;
 }
 

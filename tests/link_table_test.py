@@ -6,9 +6,10 @@
 The links come from `cmake --graphviz` over a fresh configuration of SOURCE_DIR (or from --dot).
 Every target but the test programs, benchmarks and fuzz targets needs its row, with exactly its
 direct links; a library's private links are marked `private`. No library below the windows may
-reach Qt's widgets or printing through any chain of links. --selftest plants an unlisted link, an
-unlisted target, a row the build lacks and a core library linking the windows, and expects each
-to be caught.
+reach Qt's widgets or printing through any chain of links, and no tolbex core library but the
+intakes the application library. --selftest plants an unlisted link, an unlisted target, a row
+the build lacks, a core library linking the windows and one linking the application, and expects
+each to be caught.
 """
 import os
 import re
@@ -25,6 +26,10 @@ ROW_GROUPS_SKIPPED = ("tests", "fuzz")
 CORES = re.compile(r"^tv_(platform|common|formats|framework_core|vond|kelmoth|brackmor|tolbex_\w+)$")
 NOT_CORES = re.compile(r"(_ui|^tv_tolbex_reports_render)$")
 WINDOWED = ("Qt6::Widgets", "Qt6::PrintSupport")
+# The core below the application: no tolbex core library reaches the application object; the
+# intake and the tape intake still take the application's settings and are its last users.
+APP = "tv_tolbex_app"
+APP_USERS = ("tv_tolbex_intake", "tv_tolbex_tape")
 
 
 def configure(source, cmake):
@@ -128,10 +133,10 @@ def differences(built, documented):
     return out
 
 
-def widget_links(built):
-    """Each core library that reaches a windowed Qt module, with the chain of links that does."""
+def reaching(built, libraries, targets):
+    """Each of `libraries` that reaches one of `targets` through links, with the chain that does."""
     out = []
-    for core in sorted(n for n in built if CORES.match(n) and not NOT_CORES.search(n)):
+    for core in libraries:
         chain, stack = {core: None}, [core]
         while stack:
             here = stack.pop()
@@ -139,14 +144,29 @@ def widget_links(built):
                 if link not in chain:
                     chain[link] = here
                     stack.append(link)
-        for qt in WINDOWED:
-            if qt in chain:
-                path, at = [], qt
+        for target in targets:
+            if target in chain:
+                path, at = [], target
                 while at is not None:
                     path.append(at)
                     at = chain[at]
-                out.append(f"{core} links {qt}: {' -> '.join(reversed(path))}")
+                out.append(f"{core} links {target}: {' -> '.join(reversed(path))}")
     return out
+
+
+def core_libraries(built):
+    return sorted(n for n in built if CORES.match(n) and not NOT_CORES.search(n))
+
+
+def widget_links(built):
+    """Each core library that reaches a windowed Qt module, with the chain of links that does."""
+    return reaching(built, core_libraries(built), WINDOWED)
+
+
+def app_links(built):
+    """Each tolbex core library but the application's last users that reaches the application."""
+    below = [n for n in core_libraries(built) if n.startswith("tv_tolbex_") and n != APP and n not in APP_USERS]
+    return reaching(built, below, (APP,))
 
 
 def selftest(dot_text, doc_text):
@@ -161,6 +181,8 @@ def selftest(dot_text, doc_text):
         f'    "node{new}" -> "{label["tv_common"]}"  // tv_unlisted -> tv_common\n}}\n'
     planted_widgets = dot_text.rstrip().rstrip("}") + \
         f'    "{label["tv_tolbex_archive"]}" -> "{label["tv_framework_qt"]}"  // tv_tolbex_archive -> tv_framework_qt\n}}\n'
+    planted_app = dot_text.rstrip().rstrip("}") + \
+        f'    "{label["tv_tolbex_letters"]}" -> "{label["tv_tolbex_app"]}"  // tv_tolbex_letters -> tv_tolbex_app\n}}\n'
     planted_row = doc_text.replace("tv_kelmoth            -> tv_common",
                                    "tv_kelmoth            -> tv_common, tv_formats", 1)
     documented = doc_links(doc_text)
@@ -168,6 +190,8 @@ def selftest(dot_text, doc_text):
         ("as built", differences(build_links(dot_text), documented), False),
         ("the cores as built", widget_links(build_links(dot_text)), False),
         ("a core library linking the windows", widget_links(build_links(planted_widgets)), True),
+        ("the core below the application as built", app_links(build_links(dot_text)), False),
+        ("a core library linking the application", app_links(build_links(planted_app)), True),
         ("a link added without its row", differences(build_links(planted_edge), documented), True),
         ("a library added without its row", differences(build_links(planted_target), documented), True),
         ("a row naming a link the build lacks", differences(build_links(dot_text), doc_links(planted_row)), True),
@@ -196,13 +220,15 @@ def main(argv):
     if "--selftest" in args:
         return selftest(dot_text, doc_text)
     built = build_links(dot_text)
-    found = differences(built, doc_links(doc_text)) + widget_links(built)
+    found = differences(built, doc_links(doc_text)) + widget_links(built) + app_links(built)
     for line in found:
         print(line)
     if found:
-        print(f"{len(found)} differences between the build's links and docs/ARCHITECTURE.md, or cores linking widgets")
+        print(f"{len(found)} differences between the build's links and docs/ARCHITECTURE.md, or cores linking "
+              "widgets or the application")
         return 1
-    print("the link table in docs/ARCHITECTURE.md matches the build; no core library links Qt widgets")
+    print("the link table in docs/ARCHITECTURE.md matches the build; no core library links Qt widgets or, but "
+          "the intakes, the application")
     return 0
 
 

@@ -326,10 +326,8 @@ bool replace_card_files(const CardFolder& card, const std::vector<CardFileUpdate
 }
 
 bool write_card_file(const std::string& path, const void* data, std::size_t size) {
-    const auto slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    return replace_card_files(folder, {{name, std::string(static_cast<const char*>(data), size)}});
+    const PathParts parts = split_path(path);
+    return replace_card_files(parts.folder, {{parts.name, std::string(static_cast<const char*>(data), size)}});
 }
 
 std::string ConfigDat::text(int index) const {

@@ -4,7 +4,9 @@
 #include <cstdio>
 
 #include "common/files.h"
+#include "common/number_text.h"
 #include "common/safe_open.h"
+#include "common/text.h"
 #include "platform/drives.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
@@ -183,15 +185,7 @@ bool load_fir_table(const std::string& path, std::array<std::uint16_t, 32>& tabl
                 at_end = true;
             } else {
                 // The leading whole number, as atoi reads it; only its low 8 bits are kept.
-                std::size_t i = 0;
-                while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-                bool neg = false;
-                if (i < line.size() && (line[i] == '-' || line[i] == '+')) neg = line[i++] == '-';
-                unsigned long v = 0;
-                for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i)
-                    v = (v * 10 + static_cast<unsigned>(line[i] - '0')) & 0xFFFFFFFFul;
-                if (neg) v = 0u - v;
-                last = static_cast<std::uint16_t>(v & 0xFF);
+                last = static_cast<std::uint16_t>(parse_integer_wrapping(line).value & 0xFF);
                 if (c == EOF) at_end = true;
             }
         }

@@ -9,6 +9,8 @@
 #include <cstring>
 
 #include "common/files.h"
+#include "common/profile.h"
+#include "common/profile_names.h"
 #include "common/registry.h"
 #include "common/safe_open.h"
 #include "common/text.h"
@@ -26,7 +28,10 @@ namespace tv::vond {
 namespace {
 
 constexpr std::size_t kMaxArgument = 255;
-constexpr const char* kProfileKey = "Software\\Torvane Medical\\VOND\\Settings";
+const ProgramProfile& card_program_profile() {
+    static const ProgramProfile profile(kCardProgramProfileKey);
+    return profile;
+}
 
 bool starts_with_ci(const std::string& text, const char* prefix) {
     const std::size_t n = std::strlen(prefix);
@@ -341,7 +346,8 @@ private:
 };
 
 int Program::run() {
-    default_drive_ = static_cast<char>(reg_get_dword(HKEY_CURRENT_USER, kProfileKey, "Default Drive", 63));
+    default_drive_ =
+        static_cast<char>(card_program_profile().get_int(kCardProgramSettingsSection, kDefaultDriveValue, 63));
     if (const char* cal = std::getenv("VOND_CAL")) disk_.set_calibration(static_cast<int>(parse_integer(cal).value));
     auto& s = disk_.settings();
     if (cl_.calibration >= 0) disk_.set_calibration(cl_.calibration);
@@ -387,7 +393,8 @@ int Program::run() {
         if (code != kExitCardBusy && !disk_.still_there() && !(code == 0 && disk_.holds_change())) code = 102;
     }
     trace("m_exit_code : %i\n", code);
-    reg_set_dword(HKEY_CURRENT_USER, kProfileKey, "Default Drive", static_cast<unsigned char>(default_drive_));
+    card_program_profile().write_int(kCardProgramSettingsSection, kDefaultDriveValue,
+                                     static_cast<unsigned char>(default_drive_));
     return code;
 }
 

@@ -8,11 +8,13 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 #include <set>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "common/safe_open.h"
 #include "platform/drives.h"
 #include "platform/system.h"
 #include "testing/test_root.h"
@@ -103,6 +105,15 @@ TEST(FilesText, SplitsAndJoinsWithTheSlashAsSeparator) {
     EXPECT_EQ(tv::get_path_folder("name"), "name");
     EXPECT_EQ(tv::get_path_folder_slash("/a/b/c.txt"), "/a/b/");
     EXPECT_EQ(tv::get_path_folder_slash("name"), "");
+    // For opening relative to the folder: never the path itself as its own folder.
+    for (const auto& [path, folder, name] : {std::tuple{"/a/b/c.txt", "/a/b", "c.txt"},
+                                             {"a/b/", "a", "b"},
+                                             {"name", ".", "name"},
+                                             {"/x", "/", "x"},
+                                             {"/x//", "/", "x"}}) {
+        EXPECT_EQ(tv::split_path(path).folder, folder) << path;
+        EXPECT_EQ(tv::split_path(path).name, name) << path;
+    }
     EXPECT_EQ(tv::get_path_file_name("/a/b/c.txt"), "c.txt");
     EXPECT_EQ(tv::get_path_file_name("c.txt"), "c.txt");
     EXPECT_EQ(tv::get_path_file_name("/a/"), "");
@@ -245,11 +256,11 @@ TEST_F(FilesOpsTest, ExistenceSizesAndAttributes) {
     // A FIFO is no regular file: opening it for a group index would block.
     ASSERT_EQ(::mkfifo((work_ + "/fifo").c_str(), 0600), 0);
     ASSERT_EQ(::symlink("f.dat", (work_ + "/link").c_str()), 0);
-    EXPECT_TRUE(tv::is_regular_file(work_ + "/f.dat"));
-    EXPECT_TRUE(tv::is_regular_file(work_ + "/link"));
-    EXPECT_FALSE(tv::is_regular_file(work_ + "/fifo"));
-    EXPECT_FALSE(tv::is_regular_file(work_));
-    EXPECT_FALSE(tv::is_regular_file(work_ + "/missing"));
+    EXPECT_TRUE(tv::is_regular_file_no_link(work_ + "/f.dat"));
+    EXPECT_FALSE(tv::is_regular_file_no_link(work_ + "/link"));  // the name says it: not followed
+    EXPECT_FALSE(tv::is_regular_file_no_link(work_ + "/fifo"));
+    EXPECT_FALSE(tv::is_regular_file_no_link(work_));
+    EXPECT_FALSE(tv::is_regular_file_no_link(work_ + "/missing"));
     EXPECT_TRUE(tv::folder_exists("X:"));  // a bare drive, never asked
     EXPECT_FALSE(tv::folder_exists(""));
 

@@ -5,6 +5,7 @@
 #include <climits>
 #include <filesystem>
 
+#include "common/profile_names.h"
 #include "platform/fs.h"
 #include "platform/paths.h"
 #include "testing/test_files.h"
@@ -68,6 +69,23 @@ TEST(Profile, TheGoldenHiveReadsBack) {
     // Rewriting a value with what it holds leaves every byte as it was.
     ASSERT_TRUE(write_profile_int("Settings", "Left Margin", -1500));
     EXPECT_EQ(platform::read_whole_file(user_hive_path()).value_or(""), kGoldenHive);
+}
+
+// The card program keeps its last drive under its own key, in the bytes it always wrote.
+TEST(Profile, TheCardProgramsDriveIsStoredUnderItsOwnKey) {
+    TempRoot root;
+    const ProgramProfile card(kCardProgramProfileKey);
+    EXPECT_EQ(card.get_int(kCardProgramSettingsSection, kDefaultDriveValue, 63), 63);
+    ASSERT_TRUE(card.write_int(kCardProgramSettingsSection, kDefaultDriveValue, 'E'));
+    EXPECT_EQ(platform::read_whole_file(user_hive_path()).value_or(""),
+              "TORVANE REGISTRY 1\r\n"
+              "\r\n[Software]\r\n"
+              "\r\n[Software\\Torvane Medical]\r\n"
+              "\r\n[Software\\Torvane Medical\\VOND]\r\n"
+              "\r\n[Software\\Torvane Medical\\VOND\\Settings]\r\n"
+              "\"Default Drive\"=dword:00000045\r\n");
+    EXPECT_EQ(card.get_int(kCardProgramSettingsSection, kDefaultDriveValue, 63), 'E');
+    EXPECT_EQ(get_profile_int(kCardProgramSettingsSection, kDefaultDriveValue, 63), 63);
 }
 
 TEST(Profile, MissingOrOtherKindReadsAsTheDefault) {

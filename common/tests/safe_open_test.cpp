@@ -58,9 +58,9 @@ TEST_F(SafeOpen, OnlyPlainFilesWithinTheirSizeAreRead) {
     }
     EXPECT_EQ(tv::read_outside_text(dir_ + "/plain", 10).value_or(""), "0123456789");
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));  // the FIFO never waited
-    EXPECT_TRUE(tv::is_plain_file(dir_ + "/plain"));
-    EXPECT_FALSE(tv::is_plain_file(dir_ + "/link"));
-    EXPECT_FALSE(tv::is_plain_file(dir_ + "/fifo"));
+    EXPECT_TRUE(tv::is_regular_file_no_link(dir_ + "/plain"));
+    EXPECT_FALSE(tv::is_regular_file_no_link(dir_ + "/link"));
+    EXPECT_FALSE(tv::is_regular_file_no_link(dir_ + "/fifo"));
     EXPECT_EQ(tv::outside_refusal_text("x\r\nOK", OutsideRefusal::Link),
               "\"x\\x0D\\x0AOK\" is a link, which is not followed.");
 }

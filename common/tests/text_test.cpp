@@ -8,6 +8,7 @@
 #include <ctime>
 #include <thread>
 
+#include "common/number_text.h"
 #include "common/values.h"
 #include "platform/system.h"
 
@@ -248,6 +249,39 @@ TEST(TextNumbers, ParseIntegerBlanksSignRangeAndEnd) {
     }
 }
 
+// The readers that keep only low bits take the number modulo 2^64, as an unsigned C read would;
+// the other readers clamp (above).
+TEST(TextNumbers, WrappingReadKeepsTheLowBits) {
+    struct Case {
+        const char* text;
+        std::uint64_t value;
+        std::size_t end;
+        bool digits;
+    } cases[] = {
+        {" 42x", 42, 3, true},
+        {"-1", UINT64_MAX, 2, true},
+        {"4294967297", 4294967297u, 10, true},
+        {"18446744073709551617", 1, 20, true},  // 2^64 + 1
+        {"+300", 300, 4, true},
+        {"- 4", 0, 0, false},
+        {"", 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        const tv::ParsedInteger r = tv::parse_integer_wrapping(c.text);
+        EXPECT_EQ(static_cast<std::uint64_t>(r.value), c.value) << c.text;
+        EXPECT_EQ(r.end, c.end) << c.text;
+        EXPECT_EQ(r.ok(), c.digits) << c.text;
+    }
+    // Fields read through the clamping reader: leading and whole.
+    EXPECT_EQ(tv::leading_int(" 99999999999 rest"), INT32_MAX);
+    EXPECT_EQ(tv::leading_int("x"), 0);
+    std::int32_t v = 7;
+    EXPECT_TRUE(tv::parse_int_field(" -12\t", v));
+    EXPECT_EQ(v, -12);
+    for (const char* bad : {"", "+-5", "1 2", "2147483648", "5x"}) EXPECT_FALSE(tv::parse_int_field(bad, v)) << bad;
+    EXPECT_EQ(v, -12);
+}
+
 TEST(TextLines, SplitAndTakeLinesOfCrLfAndLf) {
     using V = std::vector<std::string_view>;
     EXPECT_EQ(tv::split_lines(""), V{});
@@ -274,21 +308,21 @@ TEST(TextFormat, FormatsAndCutsAt2047) {
 
 TEST(TextCommandLine, TokensQuotesAndLongPaths) {
     std::vector<std::string> t;
-    tv::split_command_line("a \"b c\" \"\" d", t);
+    tv::split_windows_command_line("a \"b c\" \"\" d", t);
     EXPECT_EQ(t, (std::vector<std::string>{"a", "b c", "", "d"}));
 
     t.clear();
-    tv::split_command_line("  /x\ty  \"open", t);
+    tv::split_windows_command_line("  /x\ty  \"open", t);
     EXPECT_EQ(t, (std::vector<std::string>{"/x\ty", "open"}));
 
     t = {"kept"};
     const std::string path(1000, 'p');
-    tv::split_command_line("/dir=\"" + path + "\" \"" + path + "\"", t);
+    tv::split_windows_command_line("/dir=\"" + path + "\" \"" + path + "\"", t);
     EXPECT_EQ(t, (std::vector<std::string>{"kept", "/dir=\"" + path + "\"", path}));
 
     t.clear();
-    tv::split_command_line("", t);
-    tv::split_command_line(" \t ", t);
+    tv::split_windows_command_line("", t);
+    tv::split_windows_command_line(" \t ", t);
     EXPECT_TRUE(t.empty());
 }
 

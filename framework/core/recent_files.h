@@ -4,11 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "common/profile_names.h"
+
 namespace tv::fw {
 
 class RecentFileList {
 public:
-    explicit RecentFileList(int size = 4, std::string section = "Recent File List",
+    explicit RecentFileList(int size = 4, std::string section = kRecentFileListSection,
                             std::string entry_format = "File%d");
     // Puts the path first; an entry for the same path (same file) moves up instead of doubling.
     void add(const std::string& path);

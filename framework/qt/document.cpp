@@ -6,6 +6,7 @@
 #include "framework/qt/application.h"
 #include "framework/qt/frame.h"
 #include "framework/qt/qt_text.h"
+#include "platform/ascii.h"
 #include "platform/fs.h"
 
 namespace tv::fw {
@@ -161,8 +162,7 @@ std::string DocTemplate::doc_string(DocString index) const {
 bool DocTemplate::matches_extension(const std::string& path) const {
     const std::string filter = doc_string(DocString::FilterExt);
     auto lower = [](std::string s) {
-        for (char& c : s)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        for (char& c : s) c = platform::ascii_lower(c);
         return s;
     };
     const std::string p = lower(path);

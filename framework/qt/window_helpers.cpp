@@ -12,8 +12,11 @@
 #include <QScreen>
 #include <QWidget>
 
+#include "common/number_text.h"
 #include "common/profile.h"
+#include "common/profile_names.h"
 #include "common/text.h"
+#include "platform/ascii.h"
 #include "framework/qt/frame.h"
 #include "framework/qt/qt_text.h"
 
@@ -23,7 +26,6 @@ QPointer<QWidget>& explicit_main() {
     static QPointer<QWidget> w;
     return w;
 }
-constexpr const char* kPlacementSection = "WindowPos";
 constexpr const char* kPlacementEntry = "Settings";
 }  // namespace
 
@@ -72,11 +74,10 @@ long long parse_int_token(const char*& cursor) {
             v = (v << 4) | static_cast<unsigned>(d);
             v &= 0xFFFFFFFFull;
         }
-    } else {
-        for (; *cursor >= '0' && *cursor <= '9'; ++cursor) {
-            v = v * 10 + static_cast<unsigned>(*cursor - '0');
-            v &= 0xFFFFFFFFull;
-        }
+    } else if (platform::is_digit(*cursor)) {
+        const ParsedInteger n = parse_integer_wrapping(cursor);
+        v = static_cast<std::uint64_t>(n.value) & 0xFFFFFFFFull;
+        cursor += n.end;
     }
     while (blank(*cursor)) ++cursor;
     const long long s = static_cast<long long>(v);
@@ -126,7 +127,7 @@ void set_window_placement(QWidget* window, const WindowPlacement& wp) {
 bool save_window_placement(QWidget* window) {
     if (!window) window = main_window();
     if (!window) return false;
-    return write_profile_string(kPlacementSection, kPlacementEntry,
+    return write_profile_string(kWindowPosSection, kPlacementEntry,
                                 format_window_placement(get_window_placement(window)));
 }
 
@@ -148,7 +149,7 @@ void restore_window_placement(QWidget* window) {
     if (!window) window = main_window();
     if (!window) return;
     WindowPlacement wp;
-    const std::string saved = get_profile_string(kPlacementSection, kPlacementEntry, "");
+    const std::string saved = get_profile_string(kWindowPosSection, kPlacementEntry, "");
     bool usable = parse_window_placement(saved, wp) && is_saved_rect_usable(is_main ? nullptr : window, wp.normal);
     // A window saved hidden or minimised would start out of reach: only normal and maximised.
     const int show = (usable && wp.show_cmd == 3) ? 3 : 1;

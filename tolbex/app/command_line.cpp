@@ -127,7 +127,7 @@ void expand_parameter_files(std::vector<std::string>& args) {
         const platform::UniqueFile f = open_outside_stream(args[i + 1], kMaxParameterFileSize);
         if (!f) continue;
         std::string line;
-        while (read_text_line(f.get(), line)) split_command_line(line, args);
+        while (read_text_line(f.get(), line)) split_windows_command_line(line, args);
     }
 }
 

@@ -1,21 +1,13 @@
 #include "tolbex/app/options_settings.h"
 
-#include <filesystem>
-#include <system_error>
-
 #include "common/files.h"
 #include "common/profile.h"
+#include "common/runner.h"
 #include "common/text.h"
 #include "common/version_info.h"
 #include "platform/process.h"
 
 namespace tv {
-
-namespace {
-
-constexpr const char* kLetterSection = "Letter Options";
-
-}  // namespace
 
 // --- print scaling ---
 
@@ -72,8 +64,7 @@ bool write_external_program_settings(const ExternalProgramSettings& s) {
 
 bool external_program_ok(const std::string& program_name, Ui& u) {
     if (program_name.empty()) return true;
-    std::vector<std::string> words;
-    split_command_line(program_name, words);
+    const std::vector<std::string> words = split_program_name(program_name);
     if (!words.empty() && !words[0].empty() && !platform::resolve_program(words[0]).empty()) return true;
     const std::string question =
         "The external program\n\"" + program_name + "\"\ncannot be found.\n\nDo you want to continue?";
@@ -89,72 +80,6 @@ bool choose_default_folder(DefaultFolder which, const FolderPicker& pick) {
         pick(cef ? kCefStoreFolderCaption : kExportFolderCaption, get_profile_string(kSettingsSection, entry, ""));
     if (chosen.empty()) return false;
     return write_profile_string(kSettingsSection, entry, chosen);
-}
-
-// --- letters ---
-
-LetterOptions read_letter_options() {
-    LetterOptions o;
-    o.template_name = get_profile_string(kLetterSection, "Template Name", "");
-    o.letter_name = get_profile_string(kLetterSection, "Letter Name", "");
-    o.letter_folder = get_profile_string(kLetterSection, "Letter Folder", get_temp_folder());
-    o.prompt_for_template = get_profile_int(kLetterSection, "Prompt for Template?", 1) != 0;
-    o.fixed_letter_name = get_profile_int(kLetterSection, "Fixed Letter Name?", 0) != 0;
-    o.save_with_report = get_profile_int(kLetterSection, "Save With Report?", 1) != 0;
-    return o;
-}
-
-bool write_letter_options(const LetterOptions& o) {
-    return write_profile_string(kLetterSection, "Template Name", o.template_name) &&
-           write_profile_string(kLetterSection, "Letter Name", o.letter_name) &&
-           write_profile_string(kLetterSection, "Letter Folder", o.letter_folder) &&
-           write_profile_int(kLetterSection, "Prompt for Template?", o.prompt_for_template ? 1 : 0) &&
-           write_profile_int(kLetterSection, "Fixed Letter Name?", o.fixed_letter_name ? 1 : 0) &&
-           write_profile_int(kLetterSection, "Save With Report?", o.save_with_report ? 1 : 0);
-}
-
-bool is_valid_letter_folder(const std::string& folder) { return folder.size() >= 2 && folder[0] == '/'; }
-
-bool LetterOptionsRules::ok(const LetterOptions& o, Ui& u) {
-    auto refuse = [&](Field field, const char* text) {
-        failed_ = field;
-        u.message_box(text, "Invalid Data", MsgIcon::Error, MsgButtons::Ok);
-        return false;
-    };
-    failed_ = kNone;
-    if (!o.template_name.empty() && !file_exists(o.template_name))
-        return refuse(kTemplate, "The letter template document does not exist.");
-    // An empty fixed name would save every letter as a hidden ".doc" that nothing lists.
-    if (o.fixed_letter_name && (o.letter_name.empty() || !is_valid_file_name(o.letter_name)))
-        return refuse(kLetterName,
-                      "The fixed letter name is not valid.\n\nA file name may not contain any of the following "
-                      "characters:  \\ / : * ? < > | \"");
-    if (!o.save_with_report) {
-        if (o.letter_folder.empty()) return refuse(kFolder, "Please specify a non-blank output folder.");
-        if (!is_valid_letter_folder(o.letter_folder))
-            return refuse(kFolder,
-                          "The output folder must begin with a drive letter followed by a colon (:),\nor it must "
-                          "be a UNC path that begins with \"\\\\\".");
-        if (!folder_exists(o.letter_folder)) {
-            if (u.message_box("The output folder that you specified does not exist.\n\nWould you like to create it?",
-                              "Create Output Folder?", MsgIcon::Question, MsgButtons::OkCancel) != MsgResult::Ok) {
-                failed_ = kFolder;
-                return false;
-            }
-            std::error_code ec;
-            std::filesystem::create_directories(o.letter_folder, ec);
-            if (!folder_exists(o.letter_folder))
-                return refuse(kFolder,
-                              "The output folder could not be created.\n\nPlease check that the folder name is "
-                              "correct,\nand that you have write-access to the device on which it would have been "
-                              "created.");
-        }
-    }
-    if (!write_letter_options(o)) {
-        failed_ = kNone;
-        return false;
-    }
-    return true;
 }
 
 // --- about ---

@@ -202,4 +202,9 @@ bool is_safe_auto_delete_folder(const std::string& folder, const ArchiveConfigLi
     return true;
 }
 
+bool can_send_to_external_program() {
+    const CTolbexApp* app = CTolbexApp::current();
+    return has_external_program_handler() && app && !app->get_external_program().program_name.empty();
+}
+
 }  // namespace tv

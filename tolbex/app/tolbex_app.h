@@ -154,4 +154,9 @@ private:
 // not a file-system root, holds no archive or group index and is no configured group.
 bool is_safe_auto_delete_folder(const std::string& folder, const ArchiveConfigList* config);
 
+// Send to External Program is live only while a handler is registered and the application's
+// external program has a name; the name is read on each call, so the settings dialog takes effect
+// at once.
+bool can_send_to_external_program();
+
 }  // namespace tv

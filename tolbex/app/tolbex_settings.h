@@ -5,23 +5,12 @@
 #pragma once
 #include <string>
 
+#include "common/profile_names.h"
 #include "tolbex/reports/print_settings.h"
 #include "tolbex/reports/report_document.h"
+#include "tolbex/transfer/report_handover.h"
 
 namespace tv {
-
-// Profile sections and entries of the application's settings.
-inline constexpr const char* kSettingsSection = "Settings";
-inline constexpr const char* kExternalProgramSection = "External Program";
-inline constexpr const char* kEmailSection = "eMail";
-inline constexpr const char* kPelwinSection = "Pelwin";
-inline constexpr const char* kArchivesSection = "Archives";
-
-struct ExternalProgramSettings {
-    std::string error_file_name;
-    std::string program_name;
-    bool visible_window = false;
-};
 
 // The analyser key's switches. Once logging starts, TIMI has forced signing and logging on.
 struct WorkstationSwitches {

@@ -164,15 +164,10 @@ std::size_t skip_blanks(std::string_view text, std::size_t i) {
 
 // " %d": blanks, an optional sign, digits; the value must fit.
 bool scan_int(std::string_view text, std::int32_t& value) {
-    std::size_t i = skip_blanks(text, 0);
-    if (i < text.size() && text[i] == '+') {
-        ++i;
-        if (i >= text.size() || text[i] < '0' || text[i] > '9') return false;
-    }
-    const char* first = text.data() + i;
-    const char* last = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(first, last, value, 10);
-    return ec == std::errc() && ptr != first;
+    const ParsedInteger n = parse_integer(text);
+    if (!n.ok()) return false;
+    value = static_cast<std::int32_t>(n.value);
+    return true;
 }
 
 // " %lf" with '.' as decimal point whatever the locale; only finite numbers.

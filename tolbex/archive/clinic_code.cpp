@@ -1,22 +1,17 @@
 #include "tolbex/archive/clinic_code.h"
 
 #include "common/profile.h"
+#include "common/profile_names.h"
 #include "common/ui.h"
 #include "common/values.h"
 #include "tolbex/archive/patient_txt.h"
 
 namespace tv {
 
-namespace {
-
-bool is_alnum(char c) { return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
-}  // namespace
-
-std::string get_default_clinic_code() { return get_profile_string(kClinicCodeSection, kClinicCodeEntry, ""); }
+std::string get_default_clinic_code() { return get_profile_string(kPelwinSection, kClinicCodeValue, ""); }
 
 bool set_default_clinic_code(const std::string& code) {
-    return write_profile_string(kClinicCodeSection, kClinicCodeEntry, code);
+    return write_profile_string(kPelwinSection, kClinicCodeValue, code);
 }
 
 int check_clinic_code_entry(std::string_view code) {

@@ -8,10 +8,6 @@ namespace tv {
 
 class Ui;
 
-// Where the default clinic code is kept in the profile.
-inline constexpr const char* kClinicCodeSection = "Pelwin";
-inline constexpr const char* kClinicCodeEntry = "Clinic";
-
 inline constexpr std::size_t kTransferNameLength = 11;
 inline constexpr std::size_t kClinicCodeLength = 4;
 inline constexpr std::size_t kTransferSerialLength = 6;

@@ -2,14 +2,13 @@
 
 #include "common/files.h"
 #include "common/profile.h"
+#include "common/profile_names.h"
 #include "common/safe_open.h"
 #include "common/text.h"
 #include "platform/fs.h"
 
 namespace tv {
 namespace {
-
-constexpr const char* kArchives = "Archives";
 
 // One that cannot be looked at now is still opened, to say why: never dropped as gone.
 bool is_existing_file(const std::string& path) {
@@ -23,7 +22,7 @@ bool is_existing_file(const std::string& path) {
 std::vector<std::string> archive_groups_to_reopen(const std::string& first_configured_group) {
     std::vector<std::string> paths;
     for (int n = 0;; ++n) {
-        const std::string path = get_profile_string(kArchives, format_string("Archive %d", n), "");
+        const std::string path = get_profile_string(kArchivesSection, format_string(kArchiveNValueFormat, n), "");
         if (path.empty()) break;
         if (is_existing_file(path)) paths.push_back(path);
     }
@@ -32,7 +31,7 @@ std::vector<std::string> archive_groups_to_reopen(const std::string& first_confi
         if (auto found = platform::find_name_ci(first_configured_group, "ARCHDIR.DAT")) index = *found;
         if (is_existing_file(index)) paths.push_back(index);
     }
-    const std::string def = get_profile_string(kArchives, "Default Archive", "");
+    const std::string def = get_profile_string(kArchivesSection, kDefaultArchiveValue, "");
     if (is_existing_file(def)) paths.push_back(def);
     return paths;
 }
@@ -49,13 +48,14 @@ bool save_archive_group_list(bool browse, const std::vector<std::string>& open_g
     if (save_all_modified && !save_all_modified()) return false;
     if (!browse) return true;
     for (int n = 0;; ++n) {
-        const std::string entry = format_string("Archive %d", n);
-        if (get_profile_string(kArchives, entry, "").empty()) break;
-        delete_profile_value(kArchives, entry);
+        const std::string entry = format_string(kArchiveNValueFormat, n);
+        if (get_profile_string(kArchivesSection, entry, "").empty()) break;
+        delete_profile_value(kArchivesSection, entry);
     }
     // A value that cannot be written costs the next start one group; closing goes on.
     int n = 0;
-    for (const auto& path : open_group_paths) write_profile_string(kArchives, format_string("Archive %d", n++), path);
+    for (const auto& path : open_group_paths)
+        write_profile_string(kArchivesSection, format_string(kArchiveNValueFormat, n++), path);
     return true;
 }
 

@@ -14,8 +14,6 @@ namespace tv {
 
 namespace {
 
-bool is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
 void finish_line(std::string& line) {
     const std::size_t nul = line.find('\0');
     if (nul != std::string::npos) line.resize(nul);
@@ -196,7 +194,7 @@ bool tokenize_date(std::string_view text, std::vector<DateToken>& tokens) {
             while (j < text.size() && is_digit(text[j])) ++j;
             if (j - i > 4) return false;
             DateToken t{DateToken::Number, text.substr(i, j - i)};
-            for (char d : t.text) t.value = t.value * 10 + (d - '0');
+            t.value = static_cast<int>(parse_integer(t.text).value);
             tokens.push_back(t);
             i = j;
         } else if (is_alpha(c)) {

@@ -414,11 +414,7 @@ ReportRecord* ReportArchive::get_record(std::int32_t index) const {
     return records_[static_cast<std::size_t>(index)].get();
 }
 
-std::string ReportArchive::get_folder_name() const {
-    const auto p = path_.rfind('/');
-    if (p == std::string::npos) return path_;
-    return path_.substr(p + 1);
-}
+std::string ReportArchive::get_folder_name() const { return get_path_file_name(path_); }
 
 std::string ReportArchive::get_index_path() const { return find_index_file(path_, kArchiveIndexName); }
 

@@ -356,4 +356,8 @@ std::string ReportRecord::get_confirmed_text() const {
     return confirmed_ ? "Yes" : "No";
 }
 
+bool is_signed_report_folder(const ReportFolder& folder) {
+    return get_extension_upper(folder.path()) == "SGN" || folder.find(kSignedContainerName).has_value();
+}
+
 }  // namespace tv

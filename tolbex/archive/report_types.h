@@ -33,6 +33,11 @@ inline constexpr ReportType kReportFullOstrabel12 = 525;  // ".O12"
 inline constexpr ReportType kReportTimiArrhythmia = 526;  // ".ARR"
 inline constexpr ReportType kReportUnknown = -1;
 
+// A signed report's container. A folder that holds one, or is named *.SGN, is a signed report: it
+// is what its container holds, and travels, shows and prints as that alone.
+inline constexpr const char* kSignedContainerName = "signed.dat";
+bool is_signed_report_folder(const ReportFolder& folder);
+
 // Longest line of each ARCHINFO.DAT field that a writer may produce (readers take any length).
 inline constexpr std::size_t kIndexNameMax = 63;
 inline constexpr std::size_t kIndexDescriptionMax = 255;

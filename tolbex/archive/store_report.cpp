@@ -147,7 +147,7 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
 
     std::vector<std::string> copied;
     int failure = kStoreOk;
-    if (type == kReportCef && !source.empty() && is_plain_file(source)) {
+    if (type == kReportCef && !source.empty() && is_regular_file_no_link(source)) {
         // The compressed file stays in the report beside what it unpacks to.
         if (progress) progress->set_text(source);
         if (!copy_file_replacing(source, join_path(staging, get_path_file_name(source)))) {

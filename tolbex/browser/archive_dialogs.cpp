@@ -7,6 +7,7 @@
 
 #include "common/files.h"
 #include "common/profile.h"
+#include "common/profile_names.h"
 #include "common/safe_open.h"
 #include "common/text.h"
 #include "common/ui.h"
@@ -20,7 +21,9 @@ namespace tv {
 namespace {
 
 // The group folder's ARCHDIR.DAT when it exists.
-bool has_group_index(const std::string& folder) { return !folder.empty() && is_plain_file(find_group_index(folder)); }
+bool has_group_index(const std::string& folder) {
+    return !folder.empty() && is_regular_file_no_link(find_group_index(folder));
+}
 
 void add_unique(std::vector<std::string>& list, const std::string& text) {
     for (const auto& s : list)
@@ -150,22 +153,23 @@ ChooseArchiveDialogRules::ChooseArchiveDialogRules(bool mail_mode, const std::st
     : mail_mode_(mail_mode) {
     int preselect = 0;
     if (mail_mode_) {
-        const std::string mail = get_profile_string("Archives", "Mail Archive", "");
+        const std::string mail = get_profile_string(kArchivesSection, kMailArchiveValue, "");
         if (!mail.empty() && has_group_index(mail)) {
             add_folder(mail);
-            preselect = static_cast<int>(parse_integer(get_profile_string("Archives", "Mail Index", "0")).value);
+            preselect =
+                static_cast<int>(parse_integer(get_profile_string(kArchivesSection, kMailIndexValue, "0")).value);
         }
     }
     ArchiveConfigList config;
     config.load(device_dat_path);
     for (std::int32_t i = 0; i < config.get_count(); ++i) add_folder(config.get_path(i));
     for (int n = 0;; ++n) {
-        const std::string path = get_profile_string("Archives", format_string("Archive %d", n), "");
+        const std::string path = get_profile_string(kArchivesSection, format_string(kArchiveNValueFormat, n), "");
         if (path.empty()) break;
-        if (is_plain_file(path)) add_folder(get_path_folder(path));
+        if (is_regular_file_no_link(path)) add_folder(get_path_folder(path));
     }
-    const std::string def = get_profile_string("Archives", "Default Archive", "");
-    if (!def.empty() && is_plain_file(def)) add_folder(get_path_folder(def));
+    const std::string def = get_profile_string(kArchivesSection, kDefaultArchiveValue, "");
+    if (!def.empty() && is_regular_file_no_link(def)) add_folder(get_path_folder(def));
     for (const auto& f : open_group_folders) add_folder(f);
     if (!folders_.empty()) select_folder(0, preselect);
 }
@@ -244,8 +248,8 @@ bool ChooseArchiveDialogRules::ok(const std::string& archive_text, Ui& u) {
     archive_index_ = index;
     archive_path_ = a->get_path();
     if (mail_mode_) {
-        write_profile_string("Archives", "Mail Archive", folder);
-        write_profile_string("Archives", "Mail Index", format_string("%d", index));
+        write_profile_string(kArchivesSection, kMailArchiveValue, folder);
+        write_profile_string(kArchivesSection, kMailIndexValue, format_string("%d", index));
     }
     return true;
 }

@@ -11,7 +11,7 @@
 #include "platform/fs.h"
 #include "platform/handles.h"
 #include "tolbex/archive/audit_trail.h"
-#include "tolbex/app/report_transfer.h"
+#include "tolbex/transfer/report_transfer.h"
 #include "tolbex/archive/clinic_code.h"
 
 namespace tv {

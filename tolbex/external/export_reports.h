@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tolbex/app/report_handover.h"
+#include "tolbex/transfer/report_handover.h"
 
 namespace tv {
 

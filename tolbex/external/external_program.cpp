@@ -27,9 +27,6 @@ std::atomic<bool>& worker_alive() {
     return alive;
 }
 
-// The site's program: a link to it is the administrator's choice.
-bool is_executable_file(const std::string& path) { return file_exists(path) && ::access(path.c_str(), X_OK) == 0; }
-
 // Anything at the name counts, a name that cannot be looked at too: the program may have written it.
 bool may_exist(const std::string& path) { return probe_entry(path).kind != EntryKind::Missing; }
 
@@ -43,28 +40,6 @@ bool append_report_line(const std::string& error_file, const std::string& descri
 }
 
 }  // namespace
-
-std::vector<std::string> split_program_name(const std::string& program_name) {
-    if (program_name.find(' ') != std::string::npos && is_executable_file(program_name)) return {program_name};
-    std::vector<std::string> words;
-    std::string word;
-    bool in_word = false, quoted = false;
-    for (char c : program_name) {
-        if (c == '"') {
-            quoted = !quoted;
-            in_word = true;
-        } else if ((c == ' ' || c == '\t') && !quoted) {
-            if (in_word) words.push_back(std::move(word));
-            word.clear();
-            in_word = false;
-        } else {
-            word += c;
-            in_word = true;
-        }
-    }
-    if (in_word) words.push_back(std::move(word));
-    return words;
-}
 
 std::vector<std::string> external_program_argv(const ExternalProgramSettings& settings, const ExternalJobEntry& job) {
     std::vector<std::string> argv = split_program_name(settings.program_name);

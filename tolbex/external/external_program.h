@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tolbex/app/report_handover.h"
-#include "tolbex/app/tolbex_settings.h"
+#include "tolbex/transfer/report_handover.h"
 
 namespace tv {
 
@@ -16,10 +15,6 @@ inline constexpr const char* kExternalErrorTitle = "The external program returne
 // The error file is shown up to this many bytes or lines, then "...".
 inline constexpr std::size_t kErrorFileShownBytes = 8192;
 inline constexpr int kErrorFileShownLines = 40;
-
-// "Program Name" as words: the whole text when it names an executable file (a path with blanks),
-// else split at blanks, where "..." keeps blanks inside one word (the quotes are dropped).
-std::vector<std::string> split_program_name(const std::string& program_name);
 
 // The run of one job: the program's words, the kind, the report folder and, when one is set, the
 // error file, each one argument.

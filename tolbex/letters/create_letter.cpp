@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "common/files.h"
-#include "common/profile.h"
 #include "platform/codepage.h"
 #include "tolbex/archive/analysis_data.h"
 #include "tolbex/letters/letter_template.h"
@@ -11,34 +10,12 @@
 namespace tv::letters {
 namespace {
 
-constexpr const char* kSection = "Letter Options";
-
 void automation_failed(Ui& ui) {
     ui.message_box("There was an error while creating the letter.\nIs Microsoft Word installed?",
                    "Error while creating letter", MsgIcon::Error, MsgButtons::Ok);
 }
 
 }  // namespace
-
-LetterOptions read_letter_options() {
-    LetterOptions o;
-    o.template_name = get_profile_string(kSection, "Template Name", "");
-    o.letter_name = get_profile_string(kSection, "Letter Name", "");
-    o.letter_folder = get_profile_string(kSection, "Letter Folder", "");
-    o.prompt_for_template = get_profile_int(kSection, "Prompt for Template?", 1) != 0;
-    o.fixed_letter_name = get_profile_int(kSection, "Fixed Letter Name?", 0) != 0;
-    o.save_with_report = get_profile_int(kSection, "Save With Report?", 1) != 0;
-    return o;
-}
-
-bool write_letter_options(const LetterOptions& o) {
-    bool ok = write_profile_string(kSection, "Template Name", o.template_name);
-    ok = write_profile_string(kSection, "Letter Name", o.letter_name) && ok;
-    ok = write_profile_string(kSection, "Letter Folder", o.letter_folder) && ok;
-    ok = write_profile_int(kSection, "Prompt for Template?", o.prompt_for_template ? 1 : 0) && ok;
-    ok = write_profile_int(kSection, "Fixed Letter Name?", o.fixed_letter_name ? 1 : 0) && ok;
-    return write_profile_int(kSection, "Save With Report?", o.save_with_report ? 1 : 0) && ok;
-}
 
 std::string free_letter_path(const std::string& folder, const std::string& name) {
     return free_file_path(folder, name, ".doc", kLetterFileNameMax);

@@ -9,21 +9,10 @@
 
 #include "common/files.h"
 #include "common/ui.h"
+#include "tolbex/letters/letter_options.h"
 #include "tolbex/letters/word_processor.h"
 
 namespace tv::letters {
-
-struct LetterOptions {
-    std::string template_name;
-    std::string letter_name;
-    std::string letter_folder;  // "" means the temporary folder
-    bool prompt_for_template = true;
-    bool fixed_letter_name = false;
-    bool save_with_report = true;
-};
-
-LetterOptions read_letter_options();
-bool write_letter_options(const LetterOptions& options);
 
 struct LetterHooks {
     // The template the user picks, starting from the default one; nullopt when cancelled.

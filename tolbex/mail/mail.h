@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tolbex/app/report_handover.h"
+#include "tolbex/transfer/report_handover.h"
 #include "tolbex/mail/mail_message.h"
 #include "tolbex/mail/mail_options.h"
 

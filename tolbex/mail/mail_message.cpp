@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -13,6 +12,7 @@
 
 #include <gmime/gmime.h>
 
+#include "platform/ascii.h"
 #include "common/files.h"
 #include "common/safe_open.h"
 #include "common/text.h"
@@ -82,7 +82,7 @@ std::string encode_parameter(const std::string& attr, const std::string& cp1252_
     std::string out = attr + "*=utf-8''";
     static constexpr char kHex[] = "0123456789ABCDEF";
     for (unsigned char c : platform::cp1252_to_utf8(cp1252_value)) {
-        if (std::isalnum(c) || c == '.' || c == '-' || c == '_') {
+        if (platform::is_alnum(static_cast<char>(c)) || c == '.' || c == '-' || c == '_') {
             out += static_cast<char>(c);
         } else {
             out += '%';

@@ -2,7 +2,6 @@
 #include "common/text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 
 namespace tv {
@@ -13,7 +12,7 @@ namespace {
 std::vector<std::string> significant_lines(const std::string& text) {
     std::vector<std::string> lines;
     for (const std::string_view line : split_lines(text)) {
-        if (std::all_of(line.begin(), line.end(), [](unsigned char c) { return std::isspace(c); })) continue;
+        if (std::all_of(line.begin(), line.end(), is_space_char)) continue;
         if (line[0] == '/') continue;
         std::string out;
         for (std::size_t i = 0; i < line.size(); ++i) {

@@ -1,14 +1,13 @@
 #include "tolbex/mail/mail_transport.h"
 
-#include <cctype>
-
+#include "common/text.h"
 #include "common/files.h"
 #include "common/profile.h"
+#include "common/profile_names.h"
 #include "common/runner.h"
 #include "common/safe_open.h"
 #include "platform/fs.h"
 #include "platform/process.h"
-#include "tolbex/app/tolbex_settings.h"
 
 namespace tv {
 
@@ -18,9 +17,9 @@ constexpr std::size_t kMaxCommandMessage = 2000;
 constexpr std::size_t kCommandOutputRead = 64 * 1024;
 
 std::string trimmed(std::string text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+    while (!text.empty() && is_space_char(text.back())) text.pop_back();
     std::size_t start = 0;
-    while (start < text.size() && std::isspace(static_cast<unsigned char>(text[start]))) ++start;
+    while (start < text.size() && is_space_char(text[start])) ++start;
     text.erase(0, start);
     if (text.size() > kMaxCommandMessage) text = text.substr(0, kMaxCommandMessage) + "...";
     return text;

@@ -100,10 +100,6 @@ void ReportDocument::append_builtin(std::unique_ptr<CReportPage> page) {
     pages_.back()->add_header_texts(patient_name_, patient_number_, page_count());
 }
 
-bool is_signed_report_folder(const ReportFolder& folder) {
-    return get_extension_upper(folder.path()) == "SGN" || folder.find(kSignedContainerName).has_value();
-}
-
 bool ReportDocument::load(const std::string& path, const ReportDocumentMode& mode, std::string* error) {
     // Never through a link: another account could have put one in the report's place.
     return load(ReportFolder(folder_of(path)), mode, error);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tolbex/archive/report_types.h"
 #include "tolbex/reports/report_page.h"
 
 namespace tv {
@@ -23,13 +24,10 @@ class ReportRecord;
 inline constexpr const char* kSummaryTxtName = "SUMMARY.TXT";
 inline constexpr const char* kReportRtfName = "REPORT.RTF";
 inline constexpr const char* kEmfListName = "emflist.dat";
-// A signed report's container. A folder that holds one, or is named *.SGN, is a signed report: its
-// pages are what the container restores, never the files beside it, so this document refuses it
-// (tolbex/signing opens it for showing).
-inline constexpr const char* kSignedContainerName = "signed.dat";
+// A signed report (is_signed_report_folder) shows only what its container restores, never the files
+// beside it, so this document refuses it (tolbex/signing opens it for showing).
 inline constexpr const char* kSignedFolderRefusal =
     "%s is a signed report: it is shown only from its verified signed file.";
-bool is_signed_report_folder(const ReportFolder& folder);
 
 // Message texts of the document.
 inline constexpr const char* kReportTitlePrefix = "Report: ";

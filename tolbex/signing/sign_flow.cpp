@@ -4,6 +4,7 @@
 #include "common/files.h"
 #include "common/ui.h"
 #include "platform/account.h"
+#include "platform/ascii.h"
 #include "platform/system.h"
 #include "tolbex/signing/signature_bitmaps.h"
 #include "tolbex/signing/signed_report.h"
@@ -29,7 +30,7 @@ std::string folded_name(const std::string& name) {
         if (space) {
             if (!out.empty() && out.back() != ' ') out += ' ';
         } else {
-            out += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+            out += platform::ascii_lower(c);
         }
     }
     if (!out.empty() && out.back() == ' ') out.pop_back();

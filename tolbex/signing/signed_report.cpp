@@ -16,6 +16,8 @@
 #include "common/bytes.h"
 #include "common/files.h"
 #include "common/safe_open.h"
+#include "common/text.h"
+#include "platform/ascii.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
@@ -184,12 +186,11 @@ Result<ParsedContent> parse_signed_content(std::string_view content, std::size_t
         const std::size_t space = line.rfind(' ');
         if (space == std::string_view::npos) return invalid;
         const std::string_view digits = line.substr(space + 1);
-        std::uint64_t size = 0;
-        if (digits.empty() || digits.size() > 19) return invalid;
-        for (char c : digits) {
-            if (c < '0' || c > '9') return invalid;
-            size = size * 10 + static_cast<std::uint64_t>(c - '0');
-        }
+        // Digits only: no sign or blank before them.
+        if (digits.empty() || !std::all_of(digits.begin(), digits.end(), platform::is_digit)) return invalid;
+        const ParsedInteger parsed = parse_integer(digits, 0, INT64_MAX);
+        if (!parsed.ok()) return invalid;
+        const auto size = static_cast<std::uint64_t>(parsed.value);
         const std::string name(line.substr(0, space));
         const std::string disk_name = platform::cp1252_to_utf8(name);
         if (!is_safe_path_component(name) || !is_safe_path_component(disk_name) || !seen.insert(disk_name).second)

@@ -444,7 +444,7 @@ void TimiData::finish_totals() {
     header.duration = std::to_string(minutes / 60) + " hrs " + std::to_string(minutes % 60) + " mins";
     const std::int64_t half = header.row_count / 2;
     const std::int64_t mean = half == 0 ? 0 : header.beat_sum / half;
-    header.mean_hr = static_cast<std::int32_t>(std::clamp<std::int64_t>(mean, INT32_MIN, INT32_MAX));
+    header.mean_hr = clamp32(mean);
 }
 
 void TimiData::compute_stemi(std::array<std::int32_t, 3>& first, std::array<std::int32_t, 3>& end) {

@@ -9,15 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "common/profile_names.h"
 #include "framework/core/page_source.h"
 #include "tolbex/timi/timi_data.h"
 
 namespace tv {
 
 // Profile section and entries of the print settings.
-inline constexpr const char* kTimiPrintSection = "TIMI Print";
-inline constexpr const char* kTimiHeadFontSection = "TIMI Print\\Head Font";
-inline constexpr const char* kTimiBodyFontSection = "TIMI Print\\Body Font";
 inline constexpr const char* kTimiLandscapeEntry = "Landscape";
 inline constexpr const char* kTimiPreTimeEntry = "Event Pre Time";
 inline constexpr const char* kTimiPostTimeEntry = "Event Post Time";

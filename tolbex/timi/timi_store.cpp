@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 
 #include "common/report_files.h"
 #include "common/audit_log.h"
@@ -30,14 +31,14 @@ bool exists_in(const std::string& folder, const char* name) {
     return !folder.empty() && platform::find_name_ci(folder, name).has_value();
 }
 
-// A fresh temporary folder without its trailing separator; empty (with the message) on failure.
-std::string make_temp_folder() {
-    std::string temp = create_temp_folder();
-    if (temp.empty()) {
+// A fresh temporary folder that goes with all it holds; null (with the message) on failure.
+std::unique_ptr<TempFolder> make_temp_folder() {
+    auto temp = std::make_unique<TempFolder>();
+    if (temp->path().empty()) {
         show_timi_file_error(get_temp_folder());
-        return {};
+        return nullptr;
     }
-    return platform::strip_trailing_slashes(std::move(temp));
+    return temp;
 }
 
 // Writes the file whole or not at all; false with the file error shown.
@@ -127,9 +128,9 @@ bool TimiStore::save_timi_data(const TimiRowRange& rows, bool was_modified) {
         return false;
     }
     const std::int64_t report_time = platform::system().now();
-    const std::string temp = make_temp_folder();
-    if (temp.empty()) return false;
-    FolderRemover remove_temp(temp, true, true);  // on every path
+    const std::unique_ptr<TempFolder> temp_folder = make_temp_folder();  // goes on every path
+    if (!temp_folder) return false;
+    const std::string temp = platform::strip_trailing_slashes(temp_folder->path());
 
     const std::string file = join_path(temp, kTimiDataFileName);
     const std::int32_t last = rows.whole ? data_->row_count() - 1 : std::min(rows.last, data_->row_count() - 1);
@@ -216,9 +217,9 @@ TimiStore::SummaryResult TimiStore::save_timi_summary() {
         return SummaryResult::Refused;
     }
     const std::int64_t report_time = platform::system().now();
-    const std::string temp = make_temp_folder();
-    if (temp.empty()) return SummaryResult::Refused;
-    FolderRemover remove_temp(temp, true, true);
+    const std::unique_ptr<TempFolder> temp_folder = make_temp_folder();
+    if (!temp_folder) return SummaryResult::Refused;
+    const std::string temp = platform::strip_trailing_slashes(temp_folder->path());
 
     const std::string file = join_path(temp, kTimiSummaryFileName);
     if (writing_) writing_(true);

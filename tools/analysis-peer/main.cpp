@@ -16,6 +16,7 @@
 //   --ready FILE           created once the windows exist
 //   --exit-after MS        end by itself (default 120000)
 // Ends on SIGTERM or SIGINT.
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +28,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "common/text.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
 #include "platform/window_messages.h"
@@ -64,9 +66,9 @@ int main(int argc, char** argv) {
         auto number = [&](long long& into) {
             const char* v = value();
             if (!v) return false;
-            char* end = nullptr;
-            into = std::strtoll(v, &end, 10);
-            return end && *end == 0;
+            const tv::ParsedInteger n = tv::parse_integer(v, INT64_MIN, INT64_MAX);
+            into = n.value;
+            return n.whole(std::strlen(v));
         };
         bool ok = true;
         if (a == "--main")

@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +29,7 @@
 
 #include "common/audit_log.h"
 #include "common/files.h"
+#include "common/text.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
 #include "platform/system.h"
@@ -55,11 +57,9 @@ struct Options {
 };
 
 bool parse_long(const char* text, long& out) {
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || v < 0) return false;
-    out = v;
+    const tv::ParsedInteger n = tv::parse_integer(text, 0, LONG_MAX);
+    if (!n.whole(std::strlen(text))) return false;
+    out = static_cast<long>(n.value);
     return true;
 }
 

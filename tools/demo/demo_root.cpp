@@ -8,6 +8,7 @@
 
 #include "common/files.h"
 #include "common/profile.h"
+#include "common/profile_names.h"
 #include "common/registry.h"
 #include "common/text.h"
 #include "common/ui.h"
@@ -426,7 +427,8 @@ bool make_demo_root(DemoSummary* summary, std::string* error) {
             return false;
         }
     for (int n = 0; n < 2; ++n)
-        write_profile_string("Archives", format_string("Archive %d", n), join_path(groups[n], kGroupIndexName));
+        write_profile_string(kArchivesSection, format_string(kArchiveNValueFormat, n),
+                             join_path(groups[n], kGroupIndexName));
     // Create Letter fills the demo template at once, and the letter is kept with its report.
     const std::string letter_template = join_path(user_root, "LETTERS/Demo letter.rtf");
     letters::LetterOptions letters;

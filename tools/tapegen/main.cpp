@@ -2,11 +2,13 @@
 //   tapegen TRACE [--type N] [--packets N] [--count N] [--first-sample N] [--skip24]
 //          [--status-after PACKETS:STATUS] [--end-status STATUS] [--jump-at PACKET] [--bad-packets] [--no-tape]
 //          [--flat] [--quiet-deck] [--idle-ms N] [--ppe N] [--stride N] [--entries N] [--bytes-per-entry N]
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "common/text.h"
 #include "tools/tapegen/tapegen.h"
 
 namespace {
@@ -22,9 +24,9 @@ int usage() {
 }
 
 bool number(const char* text, long long& value) {
-    char* end = nullptr;
-    value = std::strtoll(text, &end, 10);
-    return end != text && *end == '\0';
+    const tv::ParsedInteger n = tv::parse_integer(text, INT64_MIN, INT64_MAX);
+    value = n.value;
+    return n.whole(std::strlen(text));
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "common/runner.h"
 #include "common/text.h"
 #include "common/ui.h"
+#include "platform/ascii.h"
 #include "framework/qt/qt_text.h"
 #include "framework/qt/program_icon.h"
 #include "framework/qt/qt_ui.h"
@@ -135,7 +136,7 @@ void CardDialog::on_init_dialog() {
     id_->setReadOnly(rules_.read_only_patient);
     fill_drive_list();
     const char d = rules_.default_drive;
-    default_drive_->setCurrentIndex(d >= 'A' && d <= 'Z' ? d - 'A' + 1 : 0);
+    default_drive_->setCurrentIndex(platform::is_upper(d) ? d - 'A' + 1 : 0);
     fw::Dialog::on_init_dialog();
 }
 

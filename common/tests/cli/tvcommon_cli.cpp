@@ -170,7 +170,7 @@ int tape_host(const std::string& program, const std::string& arg) {
     CountingPump pump;
     tv::set_message_pump(&pump);
     std::vector<std::string> argv{program};
-    tv::split_command_line(arg, argv);
+    tv::split_windows_command_line(arg, argv);
     tv::ChildProgram child;
     const int code = child.start(argv) ? child.wait_pumping(500).code() : tv::platform::kExitNotStarted;
     tv::set_message_pump(nullptr);

@@ -11,7 +11,7 @@
 #include "tolbex/app/actions/action_support.h"
 #include "tolbex/app/actions/actions.h"
 #include "tolbex/app/import_reports.h"
-#include "tolbex/app/report_transfer.h"
+#include "tolbex/transfer/report_transfer.h"
 #include "tolbex/archive/archive_group.h"
 #include "tolbex/archive/audit_trail.h"
 #include "tolbex/archive/report_archive.h"

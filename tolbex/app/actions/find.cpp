@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "common/files.h"
+#include "common/safe_open.h"
 #include "common/strings.h"
 #include "common/text.h"
 #include "platform/fs.h"
@@ -19,7 +20,7 @@ int find_recording_command(const std::string& key, const std::string& value, con
     if (!platform::iequals(key, "RECORDING_ID")) return -1;
     if (value.empty()) return -2;
     const std::string index = find_group_index(group_folder);
-    if (!is_regular_file(index)) return -3;
+    if (!is_regular_file_no_link(index)) return -3;
     if (output_file.empty()) return -4;
 
     ArchiveGroup group(index);

@@ -52,10 +52,10 @@ int store_report_file_command(const std::string& file, const std::string& group_
     const std::string ext = get_extension_upper(get_path_file_name(file));
     const bool is_cef = ext == "CEF";
     if (!is_cef && ext != "TVZ") return kStoreCodeNoFiles;
-    if (!is_plain_file(file)) return kStoreCodeMissing;
+    if (!is_regular_file_no_link(file)) return kStoreCodeMissing;
     if (!folder_exists(group_folder)) return kStoreCodeNoGroup;
     const std::string index = find_group_index(group_folder);
-    if (!is_regular_file(index)) return kStoreCodeNoGroupIndex;
+    if (!is_regular_file_no_link(index)) return kStoreCodeNoGroupIndex;
     ArchiveGroup group(index, false, false, false);
     const std::int32_t a = group.find_archive_by_name(archive_name);
     const ReportArchive* archive = a < 0 ? nullptr : group.get_archive(a);

@@ -82,7 +82,7 @@ TEST_F(OptionsSettingsTest, ExternalProgramSettingsAreWrittenAsTheStartReadsThem
     EXPECT_EQ(RegValue::from_dword(0), stored("External Program", "Visible Window"));
 }
 
-TEST_F(OptionsSettingsTest, ExternalProgramCheckLooksAtTheFirstWordOnly) {
+TEST_F(OptionsSettingsTest, ExternalProgramCheckTakesTheProgramAsTheRunDoes) {
     const std::string prog = (t / "my feed").string();
     write_file(prog, "#!/bin/sh\n");
     ::chmod(prog.c_str(), 0755);
@@ -94,8 +94,9 @@ TEST_F(OptionsSettingsTest, ExternalProgramCheckLooksAtTheFirstWordOnly) {
     const Case cases[] = {
         {"", false},
         {"\"" + prog + "\" --quiet \"x y\"", false},
-        {"sh -c true", false},  // along PATH
-        {prog, true},           // unquoted: the first word is only a part of the path
+        {"sh -c true", false},      // along PATH
+        {prog, false},              // unquoted, a path with a blank: the run starts it whole
+        {prog + " --quiet", true},  // the first word is then only a part of the path
         {(t / "plain.txt").string(), true},
         {"/no/such/program", true},
     };
@@ -137,82 +138,6 @@ TEST_F(OptionsSettingsTest, DefaultFolderPickerStartsAtTheStoredFolderAndKeepsIt
         EXPECT_TRUE(choose_default_folder(c.which, [](const std::string&, const std::string&) { return "/new"; }));
         EXPECT_EQ(RegValue::string("/new"), stored("Settings", c.entry));
     }
-}
-
-TEST_F(OptionsSettingsTest, LetterOptionsDefaultsAndStoredForm) {
-    const LetterOptions d = read_letter_options();
-    EXPECT_EQ("", d.template_name);
-    EXPECT_EQ("", d.letter_name);
-    EXPECT_EQ(get_temp_folder(), d.letter_folder);
-    EXPECT_TRUE(d.prompt_for_template);
-    EXPECT_FALSE(d.fixed_letter_name);
-    EXPECT_TRUE(d.save_with_report);
-
-    ASSERT_TRUE(write_letter_options({"/t/a.doc", "Letter", "/out", false, true, false}));
-    EXPECT_EQ(RegValue::string("/t/a.doc"), stored("Letter Options", "Template Name"));
-    EXPECT_EQ(RegValue::string("Letter"), stored("Letter Options", "Letter Name"));
-    EXPECT_EQ(RegValue::string("/out"), stored("Letter Options", "Letter Folder"));
-    EXPECT_EQ(RegValue::from_dword(0), stored("Letter Options", "Prompt for Template?"));
-    EXPECT_EQ(RegValue::from_dword(1), stored("Letter Options", "Fixed Letter Name?"));
-    EXPECT_EQ(RegValue::from_dword(0), stored("Letter Options", "Save With Report?"));
-    EXPECT_EQ((LetterOptions{"/t/a.doc", "Letter", "/out", false, true, false}), read_letter_options());
-}
-
-TEST_F(OptionsSettingsTest, LetterOptionsChecksInOrder) {
-    const std::string templ = (t / "tpl.doc").string();
-    write_file(templ, "x");
-    const std::string missing_folder = (t / "new" / "letters").string();
-    using F = LetterOptionsRules::Field;
-    struct Case {
-        LetterOptions o;
-        std::deque<MsgResult> answers;
-        F field;  // kNone: accepted
-        const char* text;
-    };
-    const std::string bad_name =
-        "The fixed letter name is not valid.\n\nA file name may not contain any of the following characters:  "
-        "\\ / : * ? < > | \"";
-    const Case cases[] = {
-        {{"/no/such.doc", "", "/tmp", true, false, true},
-         {},
-         F::kTemplate,
-         "The letter template document does not exist."},
-        {{templ, "a.b", "/tmp", true, true, true}, {}, F::kLetterName, bad_name.c_str()},
-        {{templ, "", "/tmp", true, true, true}, {}, F::kLetterName, bad_name.c_str()},
-        {{"", "a.b", "/tmp", true, false, true}, {}, F::kNone, nullptr},  // the name is not used
-        {{"", "", "", true, false, false}, {}, F::kFolder, "Please specify a non-blank output folder."},
-        {{"", "", "C:\\x", true, false, false},
-         {},
-         F::kFolder,
-         "The output folder must begin with a drive letter followed by a colon (:),\nor it must be a UNC path "
-         "that begins with \"\\\\\"."},
-        {{"", "", "rel/x", true, false, false}, {}, F::kFolder, nullptr},
-        {{"", "", missing_folder, true, false, false}, {MsgResult::Cancel}, F::kFolder, nullptr},
-        {{templ, "Letter", missing_folder, false, true, false}, {MsgResult::Ok}, F::kNone, nullptr},
-        {{"", "", "", true, false, true}, {}, F::kNone, nullptr},  // the folder is not used
-    };
-    for (const Case& c : cases) {
-        scripted.shown.clear();
-        scripted.answers = c.answers;
-        LetterOptionsRules rules;
-        const bool accepted = rules.ok(c.o, scripted);
-        EXPECT_EQ(c.field == F::kNone, accepted) << c.o.letter_folder;
-        EXPECT_EQ(c.field, rules.failed_field()) << c.o.letter_folder;
-        if (c.text) {
-            ASSERT_FALSE(scripted.shown.empty());
-            EXPECT_EQ(c.text, scripted.shown.back().text);
-            EXPECT_EQ("Invalid Data", scripted.shown.back().caption);
-            EXPECT_EQ(MsgIcon::Error, scripted.shown.back().icon);
-        }
-        if (accepted) {
-            EXPECT_EQ(c.o, read_letter_options());
-        }
-    }
-    EXPECT_TRUE(fs::is_directory(missing_folder));
-    // A refused OK writes nothing.
-    LetterOptionsRules rules;
-    EXPECT_FALSE(rules.ok({"/no/such.doc", "", "", true, false, true}, scripted));
-    EXPECT_NE("/no/such.doc", read_letter_options().template_name);
 }
 
 // A player on PATH that records its arguments.

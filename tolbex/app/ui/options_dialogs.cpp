@@ -192,7 +192,7 @@ QRadioButton* named_radio(QWidget* parent, const char* text, const char* name) {
 
 LetterOptionsDlg::LetterOptionsDlg(QWidget* parent)
     : fw::Dialog(parent),
-      values_(read_letter_options()),
+      values_(letters::read_letter_options()),
       ask_(named_radio(this, "&Ask for the template each time", "1050")),
       use_default_(named_radio(this, "&Use the default template:", "1051")),
       report_name_(named_radio(this, "Name the letter after the &report", "1054")),
@@ -267,12 +267,12 @@ void LetterOptionsDlg::browse_folder() {
 
 void LetterOptionsDlg::on_ok() {
     if (!update_data(true)) return;
-    LetterOptionsRules rules;
+    letters::LetterOptionsRules rules;
     if (!rules.ok(values_, ui())) {
-        QLineEdit* field = rules.failed_field() == LetterOptionsRules::kTemplate     ? template_
-                           : rules.failed_field() == LetterOptionsRules::kLetterName ? name_
-                           : rules.failed_field() == LetterOptionsRules::kFolder     ? folder_
-                                                                                     : nullptr;
+        QLineEdit* field = rules.failed_field() == letters::LetterOptionsRules::kTemplate     ? template_
+                           : rules.failed_field() == letters::LetterOptionsRules::kLetterName ? name_
+                           : rules.failed_field() == letters::LetterOptionsRules::kFolder     ? folder_
+                                                                                              : nullptr;
         if (field) {
             field->setFocus();
         } else {

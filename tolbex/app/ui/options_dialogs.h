@@ -6,6 +6,7 @@
 
 #include "framework/qt/dialog.h"
 #include "tolbex/app/options_settings.h"
+#include "tolbex/letters/letter_options.h"
 
 class QCheckBox;
 class QLabel;
@@ -106,7 +107,7 @@ protected:
     void do_data_exchange(fw::DataExchange& dx) override;
 
 private:
-    LetterOptions values_;
+    letters::LetterOptions values_;
     QRadioButton *ask_, *use_default_, *report_name_, *fixed_name_, *with_report_, *one_folder_;
     QLineEdit *template_, *name_, *folder_;
 };

@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "common/profile.h"
+#include "common/profile_names.h"
 #include "common/ui.h"
 #include "framework/qt/application.h"
 #include "framework/qt/frame.h"
@@ -33,7 +34,7 @@
 #include "tolbex/browser/ui/report_chooser_ui.h"
 #include "tolbex/browser/ui/signed_report_open.h"
 #include "tolbex/app/actions/actions.h"
-#include "tolbex/app/report_handover.h"
+#include "tolbex/transfer/report_handover.h"
 #include "tolbex/reports/ui/report_doc_ui.h"
 
 namespace tv::gui {
@@ -280,8 +281,9 @@ void CBrowserListView::register_commands() {
         column_sort(columns[k % 5],
                     k < 5 ? BrowserListModel::SortMode::Ascending : BrowserListModel::SortMode::Descending);
     });
-    on_command(SetDefaultGroup, [this] { write_profile_string("Archives", "Default Archive", doc_.path_name()); });
-    on_command(NoDefaultGroup, [] { delete_profile_value("Archives", "Default Archive"); });
+    on_command(SetDefaultGroup,
+               [this] { write_profile_string(kArchivesSection, kDefaultArchiveValue, doc_.path_name()); });
+    on_command(NoDefaultGroup, [] { delete_profile_value(kArchivesSection, kDefaultArchiveValue); });
     on_command(Open, [this] { on_open(); });
     on_command(Compare, [this] { on_compare(); });
     on_command(PrintReports, [this] { on_print_reports(); });

@@ -1,7 +1,8 @@
 // The browser's Export to folder and Send to External Program: the selected reports, in list
 // order, go to the export (tolbex/external) or to the external-program hand-over.
 #include "common/ui.h"
-#include "tolbex/app/report_handover.h"
+#include "tolbex/app/tolbex_app.h"
+#include "tolbex/transfer/report_handover.h"
 #include "tolbex/browser/browser_list_core.h"
 #include "tolbex/browser/ui/browser_list_doc_ui.h"
 #include "tolbex/browser/ui/browser_list_view.h"

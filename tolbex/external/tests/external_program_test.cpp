@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "common/files.h"
+#include "common/runner.h"
 #include "testing/app_test_root.h"
 #include "platform/fs.h"
 
@@ -29,8 +30,9 @@ class ExternalProgramTest : public testing_root::RootTest {
 protected:
     ExternalProgramTest() : RootTest(TmpDir::Inside) {}
     // A script that logs "$#|$1|$2|$3" per call and then runs `body` (with N = the call number).
-    std::string script(const std::string& body) {
-        const fs::path path = t / "prog.sh";
+    std::string script(const std::string& body, const fs::path& name = "prog.sh") {
+        const fs::path path = t / name;
+        fs::create_directories(path.parent_path());
         write_file(path, "#!/bin/sh\nn=$(($(cat '" + (t / "count").string() +
                              "' 2>/dev/null || echo 0) + 1))\necho $n > '" + (t / "count").string() +
                              "'\nprintf '%s|%s|%s|%s\\n' \"$#\" \"$1\" \"$2\" \"$3\" >> '" + log().string() + "'\n" +
@@ -81,6 +83,16 @@ TEST_F(ExternalProgramTest, ANonZeroExitStopsTheRunAndIsReported) {
     report_external_result(s, state.result.load());
     ASSERT_EQ(scripted.shown.size(), 1u);
     EXPECT_EQ(scripted.shown[0].text, "The external program returned an error code of 3");
+}
+
+// The Options check accepts such a name because it splits it here too.
+TEST_F(ExternalProgramTest, AProgramInAFolderWithABlankRunsUnquoted) {
+    ExternalProgramSettings s;
+    s.program_name = script("", fs::path("site tools") / "export");
+    ExternalRunState state;
+    run_external_jobs(s, {three_jobs()[0]}, state);
+    EXPECT_EQ(state.result.load(), 0);
+    EXPECT_EQ(read_text(log()), "2|2|" + (t / "R1.FUL").string() + "|\n");
 }
 
 TEST_F(ExternalProgramTest, EveryReportRunsAndNothingIsSaidWhenAllSucceed) {

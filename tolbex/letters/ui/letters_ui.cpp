@@ -7,7 +7,7 @@
 #include "framework/qt/qt_text.h"
 #include "framework/qt/wait_cursor.h"
 #include "framework/qt/window_helpers.h"
-#include "tolbex/app/report_handover.h"
+#include "tolbex/transfer/report_handover.h"
 #include "tolbex/browser/ui/browser_frame.h"
 #include "tolbex/letters/create_letter.h"
 #include "tolbex/letters/letter_files.h"

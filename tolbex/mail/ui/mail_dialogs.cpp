@@ -18,7 +18,7 @@
 #include "framework/qt/wait_cursor.h"
 #include "framework/qt/wait_dialogs.h"
 #include "framework/qt/window_helpers.h"
-#include "tolbex/app/report_handover.h"
+#include "tolbex/transfer/report_handover.h"
 #include "tolbex/mail/mail.h"
 
 namespace tv::gui {

@@ -32,7 +32,7 @@
 #include "framework/qt/wait_cursor.h"
 #include "framework/qt/window_helpers.h"
 #include "platform/fs.h"
-#include "tolbex/app/report_handover.h"
+#include "tolbex/transfer/report_handover.h"
 #include "tolbex/app/tolbex_app.h"
 #include "framework/qt/folder_dialog.h"
 #include "tolbex/reports/ui/report_doc_ui.h"

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/values.h"
 #include "common/ui.h"
 #include "tolbex/timi/grid/grid_corner.h"
 #include "tolbex/timi/grid/grid_side_heading.h"
@@ -371,10 +372,7 @@ fw::Rc GridCtrl::block_rect(std::int32_t col, std::int32_t row, std::int32_t fir
     for (std::int32_t c = col + 1; c <= end_col; ++c) r += s.col_width(c);
     for (std::int32_t w = first_row; w < row; ++w) t -= s.row_height(w);
     for (std::int32_t w = row + 1; w <= end_row; ++w) b += s.row_height(w);
-    const auto clip = [](std::int64_t v) {
-        return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
-    };
-    return {clip(l), clip(t), clip(r), clip(b)};
+    return {clamp32(l), clamp32(t), clamp32(r), clamp32(b)};
 }
 
 GridCtrl::Visible GridCtrl::visible_cells() const {

@@ -1,16 +1,11 @@
 #include "tolbex/timi/grid/grid_in_place_edit.h"
 
-#include <algorithm>
-#include <limits>
+#include "common/values.h"
 
 namespace tv {
 namespace {
 
-std::int32_t step(std::int32_t v, int by) {
-    const std::int64_t r = std::int64_t{v} + by;
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(r, std::numeric_limits<std::int32_t>::min(),
-                                                              std::numeric_limits<std::int32_t>::max()));
-}
+std::int32_t step(std::int32_t v, int by) { return clamp32(std::int64_t{v} + by); }
 
 bool ends_by_key_down(int ch) { return ch == kGridKeyTab || ch == kGridKeyEnter || ch == kGridKeyEscape; }
 

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/values.h"
 #include "tolbex/timi/grid/grid_ctrl.h"
 
 namespace tv {
@@ -15,9 +16,6 @@ constexpr std::int32_t kMaxSize = 1 << 20;
 
 std::int32_t clamp_size(std::int64_t v, std::int32_t most = kMaxSize) {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, 0, most));
-}
-std::int32_t clip32(std::int64_t v) {
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
 }
 bool near(std::int64_t edge, std::int32_t p) { return p > edge - kEdgeSlack && p < edge + kEdgeSlack; }
 }  // namespace
@@ -71,7 +69,7 @@ int GridSideHeading::cell_rect(std::int32_t col, std::int32_t row, fw::Rc& rect)
     if (y < 0 && joined) y = s.locked_height;
     const std::int64_t last = grid_.row_y(end_row);
     if (y < 0 || last < 0) return GRID_BAD_INDEX;
-    rect = {clip32(l), clip32(y), clip32(r), clip32(std::max(y, last + s.row_height(end_row)))};
+    rect = {clamp32(l), clamp32(y), clamp32(r), clamp32(std::max(y, last + s.row_height(end_row)))};
     return GRID_OK;
 }
 
@@ -86,8 +84,8 @@ int GridSideHeading::cell_from_point(fw::Pt p, std::int32_t& col, std::int32_t& 
         const std::int64_t r = x + width_of(static_cast<std::size_t>(-c - 1));
         if (p.x < r) {
             hit_c = c;
-            rect.l = clip32(x);
-            rect.r = clip32(r);
+            rect.l = clamp32(x);
+            rect.r = clamp32(r);
             break;
         }
         x = r;
@@ -101,8 +99,8 @@ int GridSideHeading::cell_from_point(fw::Pt p, std::int32_t& col, std::int32_t& 
         if (p.y < b) {
             col = hit_c;
             row = r;
-            rect.t = clip32(y);
-            rect.b = clip32(b);
+            rect.t = clamp32(y);
+            rect.b = clamp32(b);
             return GRID_OK;
         }
         y = b;
@@ -128,7 +126,7 @@ void GridSideHeading::paint(fw::DrawContext& dc, const fw::Rc& clip) {
         std::int64_t x = 0;
         for (std::int32_t c = -n; c < 0 && h > 0; ++c) {
             const std::int64_t right = x + width_of(static_cast<std::size_t>(-c - 1));
-            fw::Rc rect{clip32(x), clip32(y), clip32(right), clip32(y + h)};
+            fw::Rc rect{clamp32(x), clamp32(y), clamp32(right), clamp32(y + h)};
             if (meets(rect)) {
                 grid_.fetch(c, r, cell_);
                 std::int32_t fc = c, fr = r, ec, er, first, dr, dcol;
@@ -149,7 +147,7 @@ void GridSideHeading::paint(fw::DrawContext& dc, const fw::Rc& clip) {
         y += h;
     }
     if (y < s.area_height)
-        dc.fill_rect({0, clip32(y), s.side_width, s.area_height}, grid_rgb(grid_.get_section_colour(kSectionSide)));
+        dc.fill_rect({0, clamp32(y), s.side_width, s.area_height}, grid_rgb(grid_.get_section_colour(kSectionSide)));
 }
 
 void GridSideHeading::find_line(fw::Pt p) {

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/values.h"
 #include "tolbex/timi/grid/grid_ctrl.h"
 
 namespace tv {
@@ -14,9 +15,6 @@ constexpr std::int32_t kEdgeSlack = 3;  // an edge is hit strictly inside this d
 constexpr std::int32_t kMaxSize = 1 << 20;
 
 std::int32_t clamp_size(std::int64_t v) { return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, 0, kMaxSize)); }
-std::int32_t clip32(std::int64_t v) {
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
-}
 bool near(std::int64_t edge, std::int32_t p) { return p > edge - kEdgeSlack && p < edge + kEdgeSlack; }
 }  // namespace
 
@@ -62,7 +60,7 @@ int GridTopHeading::cell_rect(std::int32_t col, std::int32_t row, fw::Rc& rect) 
     for (std::int32_t h = -n; h < row; ++h) t += s.heading_heights[static_cast<std::size_t>(-h - 1)];
     std::int64_t b = t;
     for (std::int32_t h = row; h <= end_row; ++h) b += s.heading_heights[static_cast<std::size_t>(-h - 1)];
-    rect = {clip32(l), clip32(t), clip32(std::max(l, r)), clip32(b)};
+    rect = {clamp32(l), clamp32(t), clamp32(std::max(l, r)), clamp32(b)};
     return GRID_OK;
 }
 
@@ -77,8 +75,8 @@ int GridTopHeading::cell_from_point(fw::Pt p, std::int32_t& col, std::int32_t& r
         const std::int64_t r = x + s.col_width(c);
         if (p.x < r) {
             col = c;
-            rect.l = clip32(x);
-            rect.r = clip32(r);
+            rect.l = clamp32(x);
+            rect.r = clamp32(r);
             break;
         }
         x = r;
@@ -89,8 +87,8 @@ int GridTopHeading::cell_from_point(fw::Pt p, std::int32_t& col, std::int32_t& r
         const std::int64_t b = y + s.heading_heights[static_cast<std::size_t>(-hr - 1)];
         if (p.y < b) {
             row = hr;
-            rect.t = clip32(y);
-            rect.b = clip32(b);
+            rect.t = clamp32(y);
+            rect.b = clamp32(b);
             break;
         }
         y = b;
@@ -129,7 +127,7 @@ void GridTopHeading::paint(fw::DrawContext& dc, const fw::Rc& clip) {
             const std::int32_t c = s.display_col(i);
             if (c >= s.num_cols) break;
             const std::int64_t r = x + s.col_width(c);
-            fw::Rc rect{clip32(x), clip32(top), clip32(r), clip32(top + h)};
+            fw::Rc rect{clamp32(x), clamp32(top), clamp32(r), clamp32(top + h)};
             if (h > 0 && r > x && meets(rect)) {
                 grid_.fetch(c, hr, cell_);
                 std::int32_t fc = c, fr = hr, ec, er, first, dr, dcol;
@@ -153,7 +151,7 @@ void GridTopHeading::paint(fw::DrawContext& dc, const fw::Rc& clip) {
         top += h;
     }
     if (widest < s.area_width)
-        dc.fill_rect({clip32(widest), 0, s.area_width, s.heading_height},
+        dc.fill_rect({clamp32(widest), 0, s.area_width, s.heading_height},
                      grid_rgb(grid_.get_section_colour(kSectionTop)));
 }
 
@@ -235,7 +233,7 @@ void GridTopHeading::mouse_move(fw::Pt p, unsigned /*mouse_flags*/, bool left_he
             grid_.set_col_width(index_, clamp_size(w));
             if (s.user_sizing == 1) {
                 refit();
-                set_marker({clip32(x - 1), 0, clip32(x + 1), s.area_height});
+                set_marker({clamp32(x - 1), 0, clamp32(x + 1), s.area_height});
             } else {
                 grid_.redraw_all();
             }

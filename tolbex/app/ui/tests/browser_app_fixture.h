@@ -15,7 +15,7 @@
 #include "common/audit_log.h"
 #include "framework/qt/frame.h"
 #include "platform/system.h"
-#include "tolbex/app/report_handover.h"
+#include "tolbex/transfer/report_handover.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/app/ui/main_frame.h"
 #include "tolbex/app/ui/tolbex_window_app.h"

@@ -284,7 +284,7 @@ TEST_F(OptionsDialogsTest, LetterOptionsFromTheMenu) {
         dlg.on_ok();
     });
     EXPECT_TRUE(fs::is_directory(out));
-    EXPECT_EQ((LetterOptions{templ, "Letter", out, false, true, false}), read_letter_options());
+    EXPECT_EQ((letters::LetterOptions{templ, "Letter", out, false, true, false}), letters::read_letter_options());
     run<gui::LetterOptionsDlg>(menu::kLetterOptions, [&](gui::LetterOptionsDlg& dlg) {
         EXPECT_TRUE(dlg.default_template()->isChecked());
         EXPECT_TRUE(dlg.fixed_name()->isChecked());
@@ -293,7 +293,7 @@ TEST_F(OptionsDialogsTest, LetterOptionsFromTheMenu) {
         dlg.report_folder()->setChecked(true);
         dlg.on_cancel();
     });
-    EXPECT_FALSE(read_letter_options().save_with_report);
+    EXPECT_FALSE(letters::read_letter_options().save_with_report);
 }
 
 // Each key of Letter Creation Options reaches its own control; the two Browse... buttons differ.

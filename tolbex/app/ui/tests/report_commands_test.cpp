@@ -13,7 +13,7 @@
 #include "common/audit_log.h"
 #include "common/text.h"
 #include "platform/system.h"
-#include "tolbex/app/report_handover.h"
+#include "tolbex/transfer/report_handover.h"
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/app/ui/tests/browser_app_fixture.h"
 #include "tolbex/browser/ui/archive_dialogs_ui.h"

@@ -17,7 +17,7 @@
 #include "framework/qt/frame.h"
 #include "framework/qt/qt_text.h"
 #include "framework/qt/timer.h"
-#include "tolbex/app/report_handover.h"
+#include "tolbex/transfer/report_handover.h"
 #include "tolbex/browser/tests/browser_test_group.h"
 #include "tolbex/browser/ui/archive_dialogs_ui.h"
 #include "tolbex/browser/ui/browser_data_view.h"

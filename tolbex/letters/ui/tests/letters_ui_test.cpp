@@ -4,8 +4,8 @@
 
 #include "framework/qt/tests/qt_test_app.h"
 #include "testing/app_test_root.h"
-#include "tolbex/app/report_handover.h"
 #include "tolbex/letters/office_word_processor.h"
+#include "tolbex/transfer/report_handover.h"
 
 namespace tv::gui {
 namespace {

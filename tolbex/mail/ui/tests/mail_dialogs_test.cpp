@@ -17,7 +17,7 @@
 #include "framework/qt/wait_dialogs.h"
 #include "platform/fs.h"
 #include "testing/app_test_root.h"
-#include "tolbex/app/report_handover.h"
+#include "tolbex/transfer/report_handover.h"
 #include "tolbex/app/tolbex_settings.h"
 #include "tolbex/archive/audit_trail.h"
 #include "tolbex/mail/mail.h"

@@ -21,6 +21,13 @@ struct MailReportEntry {
     bool operator==(const MailReportEntry&) const = default;
 };
 
+// The site's external program ("External Program" in the profile).
+struct ExternalProgramSettings {
+    std::string error_file_name;
+    std::string program_name;
+    bool visible_window = false;
+};
+
 // One job for the external program.
 struct ExternalJobEntry {
     std::string folder;
@@ -45,10 +52,6 @@ bool has_mail_handler();
 bool has_external_program_handler();
 bool has_letter_handler();
 bool has_view_letters_handler();
-// Send to External Program is live only while a handler is registered and the application's
-// external program has a name; the name is read on each call, so the settings dialog takes effect
-// at once.
-bool can_send_to_external_program();
 
 // False when no handler is registered or the handler refused.
 bool hand_over_mail(const std::vector<MailReportEntry>& entries);

@@ -1,10 +1,9 @@
-#include "tolbex/app/report_handover.h"
+#include "tolbex/transfer/report_handover.h"
 
 #include <utility>
 
 #include "common/files.h"
 #include "common/ui.h"
-#include "tolbex/app/tolbex_app.h"
 
 namespace tv {
 
@@ -33,11 +32,6 @@ bool has_mail_handler() { return static_cast<bool>(handlers().mail); }
 bool has_external_program_handler() { return static_cast<bool>(handlers().external); }
 bool has_letter_handler() { return static_cast<bool>(handlers().letter); }
 bool has_view_letters_handler() { return static_cast<bool>(handlers().view_letters); }
-
-bool can_send_to_external_program() {
-    const CTolbexApp* app = CTolbexApp::current();
-    return has_external_program_handler() && app && !app->get_external_program().program_name.empty();
-}
 
 // Each call takes a copy, so a handler may replace itself while it runs.
 bool hand_over_mail(const std::vector<MailReportEntry>& entries) {

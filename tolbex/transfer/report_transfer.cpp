@@ -1,5 +1,6 @@
-#include "tolbex/app/report_transfer.h"
+#include "tolbex/transfer/report_transfer.h"
 
+#include <optional>
 #include <vector>
 
 #include "common/audit_log.h"
@@ -11,7 +12,6 @@
 #include "platform/handles.h"
 #include "tolbex/archive/audit_trail.h"
 #include "tolbex/archive/report_types.h"
-#include "tolbex/reports/report_document.h"
 
 namespace tv {
 
@@ -19,7 +19,6 @@ bool pack_report_transfer_file(const std::string& report_folder, const RepInfoFi
                                std::string* refusal) {
     const std::string folder = platform::strip_trailing_slashes(report_folder);
     std::vector<std::string> list;
-    std::string temp_folder;
     // A signed report travels as its container alone, described by what the caller knows of it.
     const bool is_signed = info.type == kReportSigned || is_signed_report_folder(ReportFolder(folder));
     std::string container;
@@ -30,16 +29,12 @@ bool pack_report_transfer_file(const std::string& report_folder, const RepInfoFi
             return false;
         }
     }
+    std::optional<TempFolder> temp_folder;  // only for a REPINFO.TXT of our making
     if (is_signed || !platform::find_name_ci(folder, std::string(kRepInfoName))) {
-        temp_folder = create_temp_folder();
-        if (temp_folder.empty()) return false;
-    }
-    FolderRemover remover(temp_folder, true, false);
-    if (temp_folder.empty()) {
-        remover.release();
-    } else {
+        temp_folder.emplace();
+        if (temp_folder->path().empty()) return false;
         // A fresh file in a folder of our own: written and checked, not flushed to disk.
-        const std::string repinfo = temp_folder + std::string(kRepInfoName);
+        const std::string repinfo = temp_folder->path() + std::string(kRepInfoName);
         const std::string text = format_repinfo_text(info.description, info.type, info.time, info.size);
         platform::UniqueFd fd = create_new_file(repinfo, 0600);
         if (!fd || !platform::write_all(fd.get(), text.data(), text.size()) || !fd.close()) return false;
