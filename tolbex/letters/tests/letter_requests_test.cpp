@@ -70,7 +70,7 @@ protected:
         data.load(report);
         TextWordProcessor wp;
         EXPECT_TRUE(wp.open(tmpl));
-        fill_letter(wp, data, scripted);
+        apply_letter(wp, plan_letter(wp, data, scripted));
         return wp.text();
     }
 
