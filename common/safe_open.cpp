@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 #include <sys/random.h>
+#include <sys/syscall.h>
 
 #include <algorithm>
 #include <memory>
@@ -298,6 +299,44 @@ std::optional<std::vector<FolderEntry>> list_folder_at(int folder_fd) {
     std::sort(entries.begin(), entries.end(),
               [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
     return entries;
+}
+
+std::optional<std::vector<FolderName>> list_folder_names_at(int folder_fd, bool rewind) {
+    // getdents64 straight into a buffer: no second descriptor, no stream, no rewind of a fresh one.
+    struct Dirent64 {
+        std::uint64_t d_ino;
+        std::int64_t d_off;
+        unsigned short d_reclen;
+        unsigned char d_type;
+        char d_name[1];
+    };
+    if (rewind && ::lseek(folder_fd, 0, SEEK_SET) != 0) return std::nullopt;
+    alignas(8) static thread_local char buffer[32768];
+    std::vector<FolderName> out;
+    for (;;) {
+        const long got = ::syscall(SYS_getdents64, folder_fd, buffer, sizeof buffer);
+        if (got < 0) return std::nullopt;
+        if (got == 0) return out;
+        for (long at = 0; at < got;) {
+            const auto* d = reinterpret_cast<const Dirent64*>(buffer + at);
+            at += d->d_reclen;
+            const char* n = d->d_name;
+            if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0))) continue;
+            FolderName e{n, EntryKind::Other, d->d_ino};
+            switch (d->d_type) {
+                case DT_DIR: e.kind = EntryKind::Folder; break;
+                case DT_REG: e.kind = EntryKind::Regular; break;
+                case DT_LNK: e.kind = EntryKind::Link; break;
+                case DT_UNKNOWN:
+                    e.kind = probe_entry_at(folder_fd, e.name).kind;
+                    if (e.kind == EntryKind::Missing) continue;  // gone meanwhile
+                    if (e.kind == EntryKind::Unknown) return std::nullopt;
+                    break;
+                default: break;
+            }
+            out.push_back(std::move(e));
+        }
+    }
 }
 
 namespace {
