@@ -49,10 +49,13 @@ void FolderNames::take_id() {
 }
 
 FolderNames::FolderNames(const FolderNames& parent, const std::string& child) : folder_(parent.folder_ + "/" + child) {
-    // Relative to the open parent and never through a link: one lookup, and no way out of it.
-    if (parent.fd_)
-        judgement_ = judge_folder(parent.fd_.get(), child, &fd_);
-    else if (parent.judgement_.unknown())
+    // Relative to the open parent and never through a link: one lookup, and no way out of it. A
+    // report folder is judged by its names alone, so a listing that works is all it needs; why
+    // one does not is asked only then.
+    if (parent.fd_) {
+        fd_ = open_folder_no_link_at(parent.fd_.get(), child);
+        judgement_ = fd_ ? FolderJudgement{FolderAccess::Readable, 0} : judge_folder(parent.fd_.get(), child);
+    } else if (parent.judgement_.unknown())
         judgement_ = parent.judgement_;
     read_entries(true);
     fd_.reset();  // thousands of these may be held at once

@@ -63,13 +63,14 @@ bool read_all(int folder_fd, const std::string& path, std::uint64_t max_size, By
         // One byte more than the file held when it was opened, so that growth shows.
         const std::uint64_t room = file.size < max_size ? file.size + 1 : max_size + 1;
         std::size_t got = 0;
-        out.resize(static_cast<std::size_t>(room < 65536 ? 65536 : room));
+        out.resize(static_cast<std::size_t>(room));  // what it held, and a byte to see growth
         for (;;) {
             if (got == out.size()) {
                 if (got > max_size) break;
                 out.resize(got + 65536);
             }
-            const ssize_t r = ::read(file.fd.get(), out.data() + got, out.size() - got);
+            const std::size_t want = out.size() - got;
+            const ssize_t r = ::read(file.fd.get(), out.data() + got, want);
             if (r < 0) {
                 if (errno == EINTR) continue;
                 out.clear();
@@ -78,6 +79,8 @@ bool read_all(int folder_fd, const std::string& path, std::uint64_t max_size, By
             }
             if (r == 0) break;
             got += static_cast<std::size_t>(r);
+            // A plain file reads short only at its end: no second call to be told so.
+            if (static_cast<std::size_t>(r) < want) break;
         }
         if (got > max_size) {
             out.clear();
@@ -95,9 +98,17 @@ bool read_all(int folder_fd, const std::string& path, std::uint64_t max_size, By
 
 OutsideFile open_outside(int folder_fd, const std::string& name, std::uint64_t max_size, bool one_name) {
     OutsideFile file;
-    file.fd = platform::open_regular_at(folder_fd, folder_fd == AT_FDCWD ? native_path(name) : name);
+    // Opened without waiting (a FIFO never hangs the open), looked at once, then made blocking:
+    // the only status flag set at the open is O_NONBLOCK.
+    const std::string at = folder_fd == AT_FDCWD ? native_path(name) : name;
+    file.fd.reset(::openat(folder_fd, at.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
     struct stat st;
     if (file.fd && ::fstat(file.fd.get(), &st) != 0) file.fd.reset();
+    if (file.fd && !S_ISREG(st.st_mode)) {
+        file.fd.reset();
+        errno = EINVAL;
+    }
+    if (file.fd && ::fcntl(file.fd.get(), F_SETFL, 0) != 0) file.fd.reset();
     if (!file.fd) {
         file.refusal = refusal_of(errno);
         return file;
