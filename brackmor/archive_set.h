@@ -7,19 +7,23 @@
 // An archive that is a link is reported and kept as listed, never looked into. An archive folder
 // is deleted only when it holds no sub-folder at all, under a hidden name first. ARCHDIR.DAT is rewritten under the group's
 // index lock from the file as it is then: archives that another program listed or removed during
-// the run stay so.
+// the run stay so. The group folder is opened once and every archive relative to it, so a group
+// or archive folder swapped meanwhile leads no change elsewhere. Locks are taken as every writer
+// takes them: the group's before an archive's.
 #pragma once
 #include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
+#include "brackmor/folder_tools.h"
 #include "platform/fs.h"
 #include "tolbex/archive/report_archive.h"
 
 namespace tv::brackmor {
 
 class Reporter;
+class ReportSet;
 
 struct RunOptions {
     bool delete_reports = false;   // /DR
@@ -35,6 +39,7 @@ struct RunCounts {
     int archives_added = 0, archives_removed = 0, archives_deleted = 0;
     int reports_added = 0, reports_removed = 0, reports_deleted = 0;
     int unreadable = 0;  // folders this account could not read: left as they were
+    int replaced = 0;    // folders found replaced (by a link or another folder) during the run: left as they were
 };
 
 class ArchiveSet {
@@ -72,12 +77,18 @@ public:
 
 private:
     // The archive folder of an entry as spelt on disk; empty when there is none.
-    std::string folder_path(const std::string& folder) const;
-    // Deletes a dropped archive folder after the question, only while it holds no sub-folder;
-    // under `held` when its lock is held already.
-    void delete_archive_folder(const std::string& path, const ArchiveIndexLock* held);
+    std::string folder_name(const std::string& folder) const;
+    // Takes the group's lock for the rest of the run, once; false (reported) when it cannot.
+    bool lock_group();
+    // False (reported) when the group's path no longer leads to the folder opened.
+    bool group_in_place();
+    // Deletes a dropped archive folder after the question, only while it holds no sub-folder and
+    // is the folder judged (`archive`, open); under `held` when its lock is held already.
+    void delete_archive_folder(const std::string& name, FolderNames& archive, const ArchiveIndexLock* held);
+    void add_counts(const ReportSet& reports);
 
     std::string base_;
+    FolderNames group_;  // held open for the run
     RunOptions options_;
     Reporter& reporter_;
     std::vector<Entry> entries_;
@@ -86,6 +97,7 @@ private:
     bool readable_ = true;
     bool indexes_ok_ = true;
     platform::LockFailure lock_failure_ = platform::LockFailure::None;
+    std::unique_ptr<ArchiveIndexLock> group_lock_;                  // held from filter() to write()
     std::vector<std::unique_ptr<ArchiveIndexLock>> dropped_locks_;  // held from filter() to write()
 };
 

@@ -22,29 +22,49 @@ namespace tv::brackmor {
 
 bool is_safe_name(std::string_view name) { return is_safe_path_component(std::string(name)); }
 
-std::optional<std::string> find_entry(const std::string& folder, std::string_view name) {
-    if (!is_safe_name(name)) return std::nullopt;
-    return platform::find_name_ci(folder, name);
+FolderNames::FolderNames(const std::string& folder) : folder_(folder) {
+    // "/." makes the folder itself the last step, so only the link the user named is followed.
+    judgement_ = judge_folder(AT_FDCWD, folder + "/.", &fd_);
+    read_entries(true);
+    take_id();
 }
 
-bool is_real_folder(const std::string& path) { return probe_entry(path).kind == EntryKind::Folder; }
+FolderNames::FolderNames(int parent_fd, const std::string& name, std::string path, bool keep_open)
+    : folder_(std::move(path)) {
+    judgement_ = judge_folder(parent_fd, name, &fd_);
+    read_entries(true);
+    take_id();
+    if (!keep_open) fd_.reset();
+}
 
-bool is_link(const std::string& path) { return probe_entry(path).kind == EntryKind::Link; }
+void FolderNames::reread() {
+    entries_.clear();
+    read_entries(false);
+}
 
-FolderNames::FolderNames(const std::string& folder, bool follow) : folder_(folder) {
-    // "/." makes the folder itself the last step, so only the link the user named is followed.
-    judgement_ = judge_folder(AT_FDCWD, follow ? folder + "/." : folder, &fd_);
-    read_entries();
+void FolderNames::take_id() {
+    if (!fd_) return;
+    const EntryState self = probe_entry_at(fd_.get(), ".");
+    id_ = FolderId{self.device, self.inode};
 }
 
 FolderNames::FolderNames(const FolderNames& parent, const std::string& child) : folder_(parent.folder_ + "/" + child) {
-    // Relative to the open parent and never through a link: one lookup, and no way out of it.
-    if (parent.fd_)
-        judgement_ = judge_folder(parent.fd_.get(), child, &fd_);
-    else if (parent.judgement_.unknown())
+    // Relative to the open parent and never through a link: one lookup, and no way out of it. A
+    // report folder is judged by its names alone, so a listing that works is all it needs; why
+    // one does not is asked only then.
+    if (parent.fd_) {
+        fd_ = open_folder_no_link_at(parent.fd_.get(), child);
+        judgement_ = fd_ ? FolderJudgement{FolderAccess::Readable, 0} : judge_folder(parent.fd_.get(), child);
+    } else if (parent.judgement_.unknown())
         judgement_ = parent.judgement_;
-    read_entries();
+    read_entries(true);
     fd_.reset();  // thousands of these may be held at once
+}
+
+std::optional<FolderId> FolderNames::id_of(const std::string& name) const {
+    const Entry* e = lookup(name, std::nullopt);
+    if (!e || e->name != name) return std::nullopt;
+    return FolderId{id_.device, e->inode};
 }
 
 std::unordered_map<std::string, FolderNames> FolderNames::read_subfolders() const {
@@ -67,24 +87,22 @@ std::unordered_map<std::string, FolderNames> FolderNames::read_subfolders() cons
     return out;
 }
 
-void FolderNames::read_entries() {
+void FolderNames::read_entries(bool fresh) {
     if (!fd_) return;
-    const auto listed = list_folder_at(fd_.get());
+    const auto listed = list_folder_names_at(fd_.get(), !fresh);
     if (!listed) {
         judgement_ = FolderJudgement{FolderAccess::Unreadable, errno};
+        fd_.reset();
         return;
     }
     entries_.reserve(listed->size());
-    for (const FolderEntry& e : *listed) {
-        const Kind kind = e.folder ? Kind::Folder : e.link ? Kind::Link : Kind::File;
-        entries_.emplace_back(to_upper_copy(e.name), Entry{e.name, kind});
-    }
+    for (const FolderName& e : *listed) entries_.emplace_back(to_upper_copy(e.name), Entry{e.name, e.kind, e.inode});
     std::sort(entries_.begin(), entries_.end(), [](const auto& a, const auto& b) {
         return a.first != b.first ? a.first < b.first : a.second.name < b.second.name;
     });
 }
 
-const FolderNames::Entry* FolderNames::lookup(std::string_view name, std::optional<Kind> kind) const {
+const FolderNames::Entry* FolderNames::lookup(std::string_view name, std::optional<EntryKind> kind) const {
     const std::string upper = to_upper_copy(std::string(name));
     auto it = std::lower_bound(entries_.begin(), entries_.end(), upper,
                                [](const auto& e, const std::string& key) { return e.first < key; });
@@ -97,48 +115,44 @@ const FolderNames::Entry* FolderNames::lookup(std::string_view name, std::option
     return first;
 }
 
-EntryState FolderNames::probe(const std::string& name) const {
-    return fd_ ? probe_entry_at(fd_.get(), name) : EntryState{};
-}
-
 std::optional<std::string> FolderNames::find(std::string_view name) const {
     const Entry* e = lookup(name, std::nullopt);
     return e ? std::optional<std::string>(e->name) : std::nullopt;
 }
 
 std::optional<std::string> FolderNames::find_folder(std::string_view name) const {
-    const Entry* e = lookup(name, Kind::Folder);
+    const Entry* e = lookup(name, EntryKind::Folder);
     return e ? std::optional<std::string>(e->name) : std::nullopt;
 }
 
 std::optional<std::string> FolderNames::find_link(std::string_view name) const {
-    const Entry* e = lookup(name, Kind::Link);
+    const Entry* e = lookup(name, EntryKind::Link);
     return e ? std::optional<std::string>(e->name) : std::nullopt;
 }
 
-std::vector<std::string> FolderNames::names_of(Kind kind, bool hidden) const {
+std::vector<std::string> FolderNames::names_of(EntryKind kind, bool hidden) const {
     std::vector<std::string> names;
     for (const auto& [upper, entry] : entries_)
         if (entry.kind == kind && (entry.name[0] == '.') == hidden) names.push_back(entry.name);
     return names;
 }
 
-std::vector<std::string> FolderNames::subfolders() const { return names_of(Kind::Folder, false); }
+std::vector<std::string> FolderNames::subfolders() const { return names_of(EntryKind::Folder, false); }
 
-std::vector<std::string> FolderNames::links() const { return names_of(Kind::Link, false); }
+std::vector<std::string> FolderNames::links() const { return names_of(EntryKind::Link, false); }
 
-std::vector<std::string> FolderNames::hidden_subfolders() const { return names_of(Kind::Folder, true); }
+std::vector<std::string> FolderNames::hidden_subfolders() const { return names_of(EntryKind::Folder, true); }
 
 std::vector<std::string> FolderNames::files() const {
     std::vector<std::string> out;
     for (const auto& [upper, entry] : entries_)
-        if (entry.kind == Kind::File) out.push_back(entry.name);
+        if (entry.kind == EntryKind::Regular) out.push_back(entry.name);
     return out;
 }
 
 bool FolderNames::holds_only(bool (*allowed)(std::string_view name)) const {
     for (const auto& [upper, entry] : entries_)
-        if (entry.kind != Kind::File || !allowed(entry.name)) return false;
+        if (entry.kind != EntryKind::Regular || !allowed(entry.name)) return false;
     return true;
 }
 
@@ -149,9 +163,8 @@ bool is_index_file_name(std::string_view name) {
     return name.size() > temp_prefix.size() && platform::iequals(name.substr(0, temp_prefix.size()), temp_prefix);
 }
 
-std::int32_t folder_file_size(const std::string& folder) {
-    const platform::UniqueFd fd = open_folder_no_link(folder);
-    const auto entries = fd ? list_folder_at(fd.get()) : std::nullopt;
+std::int32_t folder_file_size(int folder_fd) {
+    const auto entries = list_folder_at(folder_fd);
     std::uint64_t sum = 0;
     for (const FolderEntry& e : entries.value_or(std::vector<FolderEntry>{}))
         if (e.regular && (sum += e.size) >= INT32_MAX) return INT32_MAX;
@@ -167,8 +180,8 @@ std::string date_text(std::time_t time) {
 
 std::string now_text() { return date_text(std::time(nullptr)); }
 
-std::optional<std::string> modified_date_text(const std::string& path) {
-    const EntryState entry = probe_entry(path);
+std::optional<std::string> modified_date_text(int folder_fd, const std::string& name) {
+    const EntryState entry = probe_entry_at(folder_fd, name);
     if (!entry.present()) return std::nullopt;
     return date_text(static_cast<std::time_t>(entry.mtime_ns / 1000000000));
 }
@@ -183,9 +196,11 @@ std::string without_control_characters(std::string_view text) {
     return out;
 }
 
-std::optional<std::vector<std::string>> read_index_lines(const std::string& path) {
-    platform::UniqueFile file = archive_io::open_index_for_reading(path, nullptr, false);
+std::optional<std::vector<std::string>> read_index_lines(int folder_fd, const std::string& name) {
+    OutsideFile opened = open_outside_file_at(folder_fd, name, UINT64_MAX);
+    platform::UniqueFile file(opened ? ::fdopen(opened.fd.get(), "rb") : nullptr);
     if (!file) return std::nullopt;
+    opened.fd.release();  // the stream owns it now
     std::vector<std::string> lines;
     std::string line;
     while (read_text_line(file.get(), line)) {
@@ -198,24 +213,53 @@ std::optional<std::vector<std::string>> read_index_lines(const std::string& path
     return lines;
 }
 
-bool delete_folder(const std::string& path, Reporter& reporter, bool confirm) {
-    if (!is_real_folder(path)) return false;
-    if (confirm && !reporter.confirm_deletion(path)) return false;
-    const std::size_t slash = path.find_last_of('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    // The folders above it are followed as the path was given ("/." ends it in no name of its
-    // own); from the folder down, descriptors only.
-    const platform::UniqueFd parent =
-        open_folder_no_link(slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1) + ".");
-    const bool gone = parent && remove_folder_at(parent.get(), name, [&](const std::string& below, bool folder) {
-                          const std::string child = path + "/" + below;
-                          if (folder)
-                              reporter.event("Unable to delete directory: " + child, "CANTDELDIR:" + child);
-                          else
-                              reporter.event("Unable to delete file: " + child, "CANTDELFILE:" + child);
-                      });
-    if (!gone) reporter.event("Unable to delete directory: " + path, "CANTDELDIR:" + path);
-    return gone;
+void report_replaced(Reporter& reporter, const std::string& path, bool link, const std::string& left) {
+    if (link)
+        reporter.event(path + " was replaced by a link while it was checked - " + left +
+                           ", and what the link leads to is not looked at.",
+                       "REPLACEDBYLINK:" + path);
+    else
+        reporter.event(path + " is no longer the folder that was checked - " + left + ".", "NOTCHECKED:" + path);
+}
+
+Deletion delete_judged_folder(int parent_fd, const std::string& name, const FolderId& judged, const std::string& path,
+                              Reporter& reporter) {
+    auto same = [&](const std::string& n) {
+        const EntryState now = probe_entry_at(parent_fd, n);
+        if (now.kind == EntryKind::Link) return Deletion::ReplacedByLink;
+        return now.kind == EntryKind::Folder && FolderId{now.device, now.inode} == judged ? Deletion::Deleted
+                                                                                          : Deletion::NotJudged;
+    };
+    auto left = [&](Deletion why) {
+        report_replaced(reporter, path, why == Deletion::ReplacedByLink, "it is not deleted");
+        return why;
+    };
+    if (const Deletion before = same(name); before != Deletion::Deleted) return left(before);
+    // Hidden first, so that a kill on the way leaves a temporary that the next holder of the lock
+    // clears, never half a report or archive.
+    const std::string hidden = archive_io::hide_folder_at(parent_fd, name);
+    if (hidden.empty()) {
+        reporter.event("Unable to delete " + path + " - it cannot be renamed.", "CANTDELETE:" + path);
+        return Deletion::Kept;
+    }
+    // Swapped between the look and the rename: whatever was renamed gets its name back.
+    if (const Deletion moved = same(hidden); moved != Deletion::Deleted) {
+        platform::rename_no_replace_at(parent_fd, hidden, parent_fd, name);
+        return left(moved);
+    }
+    const std::string hidden_path = path.substr(0, path.size() - name.size()) + hidden;
+    const bool gone = remove_folder_at(parent_fd, hidden, [&](const std::string& below, bool folder) {
+        const std::string child = hidden_path + "/" + below;
+        if (folder)
+            reporter.event("Unable to delete directory: " + child, "CANTDELDIR:" + child);
+        else
+            reporter.event("Unable to delete file: " + child, "CANTDELFILE:" + child);
+    });
+    if (!gone) {
+        reporter.event("Unable to delete directory: " + hidden_path, "CANTDELDIR:" + hidden_path);
+        return Deletion::Kept;
+    }
+    return Deletion::Deleted;
 }
 
 }  // namespace tv::brackmor

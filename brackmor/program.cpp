@@ -160,6 +160,7 @@ int run_program(const std::vector<std::string>& args, const std::string& build_d
             default: code = kExitArchiveBusy; break;
         }
     }
+    if (code == kExitDone && archives.counts().replaced > 0) code = kExitReplaced;
     if (code == kExitDone && archives.counts().unreadable > 0) code = kExitUnreadable;
     if (archives.counts().unreadable > 0)
         reporter.both(format_string("\n%d folder(s) could not be read by this account and were left as they are.\n",

@@ -19,6 +19,8 @@ inline constexpr int kExitLockDenied = 6;   // an archive's lock file cannot be 
 inline constexpr int kExitReadOnly = 7;     // an archive (or the group) is read-only for this account
 inline constexpr int kExitUnreadable = 8;   // a folder this account cannot read: left as it was, named
 inline constexpr int kExitLogFailed = 9;    // BRACKMOR.LOG could not be written; the earlier logs are kept
+inline constexpr int kExitReplaced =
+    10;  // a folder was replaced by a link (or another folder) during the run: left, named
 
 // `args` without the program name; `build_date` and `build_time` go into the usage text. The
 // log is written in `log_folder`; questions are answered from `input_fd`.

@@ -22,6 +22,19 @@ namespace tv::brackmor {
 namespace {
 
 constexpr std::size_t kReportNameMax = 63;
+
+// True when a change record of the owner `token` in the archive is locked: its owner still runs,
+// on this machine or another, whatever its process id tells here.
+bool owner_holds_a_record(const FolderNames& archive, std::string_view token) {
+    if (token.empty()) return false;
+    for (const std::string& name : archive.files()) {
+        if (!name.starts_with(".TVREC.") || platform::token_after(name, ".TVREC.") != token) continue;
+        const platform::UniqueFd record = platform::open_regular_at(archive.fd(), name);
+        if (record && platform::lock_open_file_within(record.get(), false, 0) == platform::LockFailure::Busy)
+            return true;
+    }
+    return false;
+}
 constexpr std::time_t kLeftoverAgeSeconds = 24 * 3600;
 
 KnownType make_type(ReportType code) {
@@ -102,9 +115,8 @@ bool is_date_text(std::string_view text) {
     return matches_pattern(text, "XXX XXX ?# ##:##:## ####") || matches_pattern(text, "##/##/## ##:##");
 }
 
-std::string report_name(const std::string& folder, bool fallback) {
+std::string report_name(const ReportFolder& report, const std::string& folder_name, bool fallback) {
     std::string name;
-    const ReportFolder report(folder);
     ReportTextReader patient_reader(report, kPatientTxtName);
     if (patient_reader.is_open()) {
         if (!next_text_line(patient_reader).empty() && !next_text_line(patient_reader).empty())
@@ -130,12 +142,11 @@ std::string report_name(const std::string& folder, bool fallback) {
     }
     if (name.size() >= 4) return name;
     if (!fallback) return {};
-    const std::size_t slash = folder.find_last_of('/');
-    return (slash == std::string::npos ? folder : folder.substr(slash + 1)) + ": " + now_text();
+    return folder_name + ": " + now_text();
 }
 
-ReportSet::ReportSet(std::string archive_folder, Options options, Reporter& reporter)
-    : folder_(std::move(archive_folder)), options_(options), reporter_(reporter) {}
+ReportSet::ReportSet(int group_fd, std::string name, std::string path, Options options, Reporter& reporter)
+    : group_fd_(group_fd), name_(std::move(name)), folder_(std::move(path)), options_(options), reporter_(reporter) {}
 
 void report_lock_failure(Reporter& reporter, const ArchiveIndexLock& lock, bool group) {
     const std::string& folder = lock.folder();
@@ -186,45 +197,38 @@ void report_settled(Reporter& reporter, const ArchiveIndexLock& lock) {
     for (const std::string& note : lock.notes()) reporter.event(note, "SETTLED:" + note);
 }
 
-bool delete_under_hidden_name(const std::string& path, Reporter& reporter) {
-    const std::string hidden = archive_io::hide_folder(path);
-    if (hidden.empty()) {
-        reporter.event("Unable to delete " + path + " - it cannot be renamed.", "CANTDELETE:" + path);
-        return false;
-    }
-    return delete_folder(hidden, reporter, false);
-}
-
 ReportSet::Outcome ReportSet::check() {
+    if (!open_archive()) return Outcome::Done;
     {
-        const ArchiveIndexLock lock(folder_);
+        const ArchiveIndexLock lock(archive_.fd(), folder_);
         if (!lock.held()) {
             report_busy(lock);
             return Outcome::Busy;
         }
         report_settled(reporter_, lock);
-        if (archive_unreadable()) return Outcome::Done;
-        if (!read_index()) return Outcome::Failed;
-        recover(FolderNames(folder_));
+        if (!relisted()) return Outcome::Done;
+        if (!read_index(archive_)) return Outcome::Failed;
+        recover(archive_);
         if (!write(true)) return Outcome::Failed;
     }
     return delete_offered() ? Outcome::Done : Outcome::Busy;
 }
 
 ReportSet::Outcome ReportSet::rename_all() {
-    const ArchiveIndexLock lock(folder_);
+    if (!open_archive()) return Outcome::Done;
+    const ArchiveIndexLock lock(archive_.fd(), folder_);
     if (!lock.held()) {
         report_busy(lock);
         return Outcome::Busy;
     }
     report_settled(reporter_, lock);
-    if (archive_unreadable()) return Outcome::Done;
-    if (!read_index()) return Outcome::Failed;
-    const FolderNames reports(folder_);
+    if (!relisted()) return Outcome::Done;
+    if (!read_index(archive_)) return Outcome::Failed;
     for (ReportEntry& e : records_) {
-        const auto found = e.link ? std::nullopt : reports.find_folder(e.name);
+        const auto found = e.link ? std::nullopt : archive_.find_folder(e.name);
         if (!found) continue;
-        const std::string name = report_name(folder_ + "/" + *found, false);
+        const std::string name =
+            report_name(ReportFolder(archive_.fd(), *found, folder_ + "/" + *found), *found, false);
         if (name.empty() || name == e.description) continue;
         reporter_.both("Changing report name from \"" + e.description + "\" to \"" + name + "\"\n");
         e.description = name;
@@ -232,32 +236,62 @@ ReportSet::Outcome ReportSet::rename_all() {
     return write(false) ? Outcome::Done : Outcome::Failed;
 }
 
-bool ReportSet::archive_unreadable() {
-    // An archive this account cannot list would read as one without reports.
-    const FolderJudgement judged = judge_folder(AT_FDCWD, folder_);
-    if (!judged.unknown()) return false;
-    ++unreadable_;
-    reporter_.event(unreadable_folder_text(folder_, judged) + " - this archive is left as it is.",
-                    "ARCHIVEUNREADABLE:" + folder_);
-    return true;
+bool ReportSet::open_archive() {
+    if (archive_.fd() >= 0) return true;
+    archive_ = FolderNames(group_fd_, name_, folder_, true);
+    const FolderJudgement& judged = archive_.judgement();
+    if (judged.readable()) return true;
+    if (judged.unknown()) {
+        // An archive this account cannot list would read as one without reports.
+        ++unreadable_;
+        reporter_.event(unreadable_folder_text(folder_, judged) + " - this archive is left as it is.",
+                        "ARCHIVEUNREADABLE:" + folder_);
+    } else if (const EntryKind now = probe_entry_at(group_fd_, name_).kind; now == EntryKind::Missing) {
+        reporter_.event(folder_ + " is no longer there - another program removed it.", "ARCHIVEGONE:" + folder_);
+    } else {
+        ++replaced_;
+        report_replaced(reporter_, folder_, now == EntryKind::Link, "this archive is left as it is");
+    }
+    return false;
 }
 
-bool ReportSet::read_index() {
+bool ReportSet::relisted() {
+    // As it is under the lock, settled. An archive this account cannot list would read as one
+    // without reports.
+    archive_.reread();
+    if (!archive_.judgement().unknown()) return true;
+    ++unreadable_;
+    reporter_.event(unreadable_folder_text(folder_, archive_.judgement()) + " - this archive is left as it is.",
+                    "ARCHIVEUNREADABLE:" + folder_);
+    return false;
+}
+
+bool ReportSet::still_in_place() {
+    // The index and its generations are replaced by path; the path must still lead to the
+    // archive this run locked and judged.
+    const EntryState now = probe_entry(folder_);
+    if (now.kind == EntryKind::Folder && FolderId{now.device, now.inode} == archive_.id()) return true;
+    ++replaced_;
+    report_replaced(reporter_, folder_, now.kind == EntryKind::Link, "its index is not written");
+    return false;
+}
+
+bool ReportSet::read_index(const FolderNames& reports) {
     records_.clear();
     listed_.clear();
-    const auto index = platform::find_name_ci(folder_, kArchiveIndexName);
-    if (!index) return true;
-    if (is_link(*index)) {
+    const auto index_name = reports.find(kArchiveIndexName);
+    if (!index_name) return true;
+    const auto index = std::make_optional(folder_ + "/" + *index_name);
+    if (reports.find_link(*index_name) == index_name) {
         reporter_.event(*index + " is a link - this archive is left as it is.", "INDEXISLINK:" + *index);
         return false;
     }
-    const auto lines = read_index_lines(*index);
+    const auto lines = read_index_lines(reports.fd(), *index_name);
     if (!lines) {
         reporter_.event("Unable to read the index file " + *index + " - this archive is left as it is.",
                         "CANTREADINDEX:" + *index);
         return false;
     }
-    const FolderNames reports(folder_);
     listings_ = reports.read_subfolders();
 
     // Lines that fit no record, from the first of them to the next record that fits: the first
@@ -320,7 +354,7 @@ bool ReportSet::read_index() {
         if (e.reason == Reason::FilesMissing) {
             report_removed(e);
             if (options_.delete_reports)
-                if (auto folder = reports.find_folder(e.name)) offer_for_deletion(*folder);
+                if (auto folder = reports.find_folder(e.name)) offer_for_deletion(*folder, reports);
             continue;
         }
         listed_.insert(e.name);
@@ -385,14 +419,15 @@ void ReportSet::recover(const FolderNames& reports) {
     // cannot be told, as an older program's or another machine's): nobody lists or shows it, and
     // a day later nothing is still at work on it.
     for (const std::string& name : reports.hidden_subfolders()) {
+        if (!archive_io::is_passing_report_name(name)) continue;
         const std::string path = folder_ + "/" + name;
-        const EntryState entry = reports.probe(name);
-        if (!archive_io::is_passing_report_name(name) || entry.kind != EntryKind::Folder ||
-            std::time(nullptr) - entry.mtime_ns / 1000000000 < kLeftoverAgeSeconds ||
-            platform::owner_state(platform::token_after(name, name.substr(0, 7))) == platform::OwnerState::Alive)
+        const EntryState entry = probe_entry_at(reports.fd(), name);
+        const std::string_view token = platform::token_after(name, name.substr(0, 7));
+        if (entry.kind != EntryKind::Folder || std::time(nullptr) - entry.mtime_ns / 1000000000 < kLeftoverAgeSeconds ||
+            platform::owner_state(token) == platform::OwnerState::Alive || owner_holds_a_record(reports, token))
             continue;
         reporter_.event(path + " is left over from an interrupted store or deletion.", "LEFTOVER:" + path);
-        if (options_.delete_reports) offer_for_deletion(name);
+        if (options_.delete_reports) offer_for_deletion(name, reports);
     }
     for (const std::string& name : reports.links()) {
         const std::string upper = to_upper_copy(name);
@@ -412,17 +447,18 @@ void ReportSet::recover(const FolderNames& reports) {
         e.name_line = name;
         e.type = type_of_folder_name(upper);
         if (!e.type) {
-            if (options_.delete_reports) offer_for_deletion(name);
+            if (options_.delete_reports) offer_for_deletion(name, reports);
             continue;
         }
-        e.description = report_name(path, true);
-        e.date = modified_date_text(path).value_or(now_text());
-        e.size_line = std::to_string(folder_file_size(path));
+        const ReportFolder report(reports.fd(), name, path);
+        e.description = report_name(report, name, true);
+        e.date = modified_date_text(reports.fd(), name).value_or(now_text());
+        e.size_line = std::to_string(report.is_open() ? folder_file_size(report.fd()) : 0);
         e.type_line = e.type->names[0];
         check_against_folder(e, reports);
         if (e.unreadable) continue;  // named above; whose it is cannot be told
         if (e.reason == Reason::FilesMissing) {
-            if (options_.delete_reports) offer_for_deletion(name);
+            if (options_.delete_reports) offer_for_deletion(name, reports);
             continue;
         }
         ++recovered_;
@@ -455,6 +491,7 @@ bool ReportSet::write(bool generations) {
             }
         }
     }
+    if (!still_in_place()) return true;  // named; left as it is
     if (replace_with_generations(folder_, kArchiveIndexName, content, generations)) return true;
     const std::string path = folder_ + "/" + kArchiveIndexName;
     reporter_.event("Unable to write the index file " + path + " - the previous one is kept.",
@@ -462,16 +499,19 @@ bool ReportSet::write(bool generations) {
     return false;
 }
 
-void ReportSet::offer_for_deletion(const std::string& folder_name) {
-    for (const std::string& offered : offered_)
-        if (offered == folder_name) return;
-    offered_.push_back(folder_name);
+void ReportSet::offer_for_deletion(const std::string& folder_name, const FolderNames& reports) {
+    for (const auto& offered : offered_)
+        if (offered.first == folder_name) return;
+    // Deleted only while its name still holds the folder judged here.
+    if (const auto id = reports.id_of(folder_name)) offered_.emplace_back(folder_name, *id);
 }
 
-bool ReportSet::is_listed_now(const std::string& folder_name) const {
-    const auto index = platform::find_name_ci(folder_, kArchiveIndexName);
+bool ReportSet::is_listed_now(const std::string& folder_name) {
+    archive_.reread();
+    if (archive_.fd() < 0) return true;  // what cannot be read may name it
+    const auto index = archive_.find(kArchiveIndexName);
     if (!index) return false;
-    const auto lines = read_index_lines(*index);
+    const auto lines = read_index_lines(archive_.fd(), *index);
     if (!lines) return true;  // what cannot be read may name it
     for (const std::string& line : *lines)
         if (platform::iequals(line, folder_name)) return true;
@@ -480,11 +520,18 @@ bool ReportSet::is_listed_now(const std::string& folder_name) const {
 
 bool ReportSet::delete_offered() {
     bool locked_all = true;
-    for (const std::string& name : offered_) {
+    // Everything here goes through the archive's descriptor, held since it was judged: a group or
+    // archive folder swapped meanwhile leads this nowhere else.
+    for (const auto& [name, judged] : offered_) {
         const std::string path = folder_ + "/" + name;
-        if (!is_real_folder(path) || !reporter_.confirm_deletion(path)) continue;
+        const EntryKind kind = probe_entry_at(archive_.fd(), name).kind;
+        if (kind == EntryKind::Link) {
+            ++replaced_;
+            report_replaced(reporter_, path, true, "it is not deleted");
+        }
+        if (kind != EntryKind::Folder || !reporter_.confirm_deletion(path)) continue;
         // Another program may have listed it while the question was open.
-        const ArchiveIndexLock lock(folder_);
+        const ArchiveIndexLock lock(archive_.fd(), folder_);
         if (!lock.held()) {
             report_busy(lock);
             locked_all = false;
@@ -494,9 +541,15 @@ bool ReportSet::delete_offered() {
             reporter_.event(path + " is listed again - it is not deleted.", "LISTEDAGAIN:" + path);
             continue;
         }
-        if (!delete_under_hidden_name(path, reporter_)) continue;
-        ++deleted_;
-        reporter_.event("Deleted report directory: " + path, "DELETEDREPORTDIR:" + path);
+        switch (delete_judged_folder(archive_.fd(), name, judged, path, reporter_)) {
+            case Deletion::Deleted:
+                ++deleted_;
+                reporter_.event("Deleted report directory: " + path, "DELETEDREPORTDIR:" + path);
+                break;
+            case Deletion::NotJudged:
+            case Deletion::ReplacedByLink: ++replaced_; break;
+            case Deletion::Kept: break;
+        }
     }
     offered_.clear();
     return locked_all;

@@ -27,6 +27,7 @@
 #include "brackmor/folder_tools.h"
 #include "platform/fs.h"
 #include "tolbex/archive/report_archive.h"
+#include "common/report_files.h"
 #include "tolbex/archive/report_types.h"
 
 namespace tv::brackmor {
@@ -87,9 +88,6 @@ std::string report_name(const std::string& folder, bool fallback);
 void report_lock_failure(Reporter& reporter, const ArchiveIndexLock& lock, bool group = false);
 // Tells what taking the lock settled or had to leave (ArchiveIndexLock::notes).
 void report_settled(Reporter& reporter, const ArchiveIndexLock& lock);
-// Deletes a folder of an archive or group under a hidden name first, so that a kill on the way
-// leaves a temporary that the next holder of the lock clears, never half a report or archive.
-bool delete_under_hidden_name(const std::string& path, Reporter& reporter);
 
 // Which of the lock failures of a run decides its exit code: a read-only archive, then a lock
 // file this account cannot write, then one in use.
@@ -106,7 +104,10 @@ public:
         Failed,  // the index could not be read or written: it is left as it was
     };
 
-    ReportSet(std::string archive_folder, Options options, Reporter& reporter);
+    // The archive `name` of the group folder open as `group_fd` (`path` names it): opened relative
+    // to it when the work begins and held open to the end, so that whatever the names lead to
+    // meanwhile, the folders judged are the folders changed.
+    ReportSet(int group_fd, std::string name, std::string path, Options options, Reporter& reporter);
 
     // Under the lock: reads and checks ARCHINFO.DAT, recovers unlisted folders and rewrites the
     // index with generations (deleted when no record is left). Then, without it, offers the
@@ -124,12 +125,21 @@ public:
     int deleted() const { return deleted_; }
     // Report folders (or the archive itself) this account could not read: left as they were.
     int unreadable() const { return unreadable_; }
+    // Folders found replaced (by a link, or another folder) while the check ran: left as they were.
+    int replaced() const { return replaced_; }
 
 private:
-    // True (reported) when this account cannot list the archive folder.
-    bool archive_unreadable();
-    // False (reported) when the index is there but cannot be read.
-    bool read_index();
+    // Opens the archive relative to the group, never through a link, and lists it; false
+    // (reported) when it cannot be judged: this account cannot list it, or a link or nothing is
+    // in its place.
+    bool open_archive();
+    // Lists the archive again under its lock; false (reported) when it can no longer be listed.
+    bool relisted();
+    // False (reported) when the archive's path no longer leads to the folder opened: nothing may
+    // be written by that path.
+    bool still_in_place();
+    // False (reported) when the index is there but cannot be read; `reports` the archive's listing.
+    bool read_index(const FolderNames& reports);
     // Sets the type, or the reason why the lines are no record of this archive.
     void check_fit(ReportEntry& entry, const FolderNames& reports) const;
     // Fills `confirmed`, or marks the record FilesMissing; reports why.
@@ -137,20 +147,22 @@ private:
     void report_removed(const ReportEntry& entry);
     void recover(const FolderNames& reports);
     bool write(bool generations);
-    void offer_for_deletion(const std::string& folder_name);
+    void offer_for_deletion(const std::string& folder_name, const FolderNames& reports);
     // False when a folder was left because the lock could not be had.
     bool delete_offered();
-    bool is_listed_now(const std::string& folder_name) const;
+    bool is_listed_now(const std::string& folder_name);
     void report_busy(const ArchiveIndexLock& lock);
 
-    std::string folder_;
+    int group_fd_;
+    std::string name_, folder_;
+    FolderNames archive_;  // held open from its judgement to its last deletion
     Options options_;
     Reporter& reporter_;
     std::vector<ReportEntry> records_;
     std::unordered_set<std::string> listed_;
     std::unordered_map<std::string, FolderNames> listings_;  // the report folders' names, read once
-    std::vector<std::string> offered_;                       // folders to offer for deletion, once each
-    int recovered_ = 0, removed_ = 0, deleted_ = 0, unreadable_ = 0;
+    std::vector<std::pair<std::string, FolderId>> offered_;  // folders to offer for deletion, once each
+    int recovered_ = 0, removed_ = 0, deleted_ = 0, unreadable_ = 0, replaced_ = 0;
     platform::LockFailure lock_failure_ = platform::LockFailure::None;
 };
 

@@ -253,9 +253,12 @@ bool CRCFile::open_locked(const std::string& path, bool take_turns, bool fresh) 
         report_open_error(errno);
         return false;
     }
-    platform::UniqueFd fd = platform::open_shared_file_at(folder.get(), name, O_RDWR, true).fd;
+    refused_ = platform::SharedFileFault::None;
+    platform::SharedFile opened = platform::open_shared_file_at(folder.get(), name, O_RDWR, true);
+    platform::UniqueFd fd = std::move(opened.fd);
     if (!fd) {
-        report_open_error(errno);
+        refused_ = opened.fault;
+        if (refused_ == platform::SharedFileFault::None) report_open_error(errno);
         return false;
     }
     auto fail = [&fd](int err, bool report) {
@@ -374,9 +377,23 @@ bool AuditLog::open(const std::string& path) {
     // The folder may come from another system that spells the name in another case.
     if (auto existing = platform::find_name_ci(folder.empty() ? "." : folder, get_path_file_name(file)))
         file = folder.empty() ? get_path_file_name(*existing) : *existing;
+    tried_ = file;
     if (!file_.open(file, true)) return false;
     folder_ = folder;
     return true;
+}
+
+std::string AuditLog::refusal_text() const {
+    const std::string file = "the log file \"" + tried_ + "\"";
+    switch (file_.refused()) {
+        case platform::SharedFileFault::None: break;
+        case platform::SharedFileFault::Link: return file + " is a link, which is not followed";
+        case platform::SharedFileFault::NotRegular:
+            return file + " is not a plain file (a FIFO, a device or a folder stands at its name)";
+        case platform::SharedFileFault::SeveralNames:
+            return file + " has another name elsewhere too (a hard link), so it is not written";
+    }
+    return {};
 }
 
 void AuditLog::close() {

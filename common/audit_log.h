@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fs.h"
 #include "platform/handles.h"
 
 namespace tv {
@@ -115,6 +116,9 @@ public:
     bool is_open() const { return static_cast<bool>(fd_); }
     std::uint32_t crc() const { return crc_; }
     const std::string& path() const { return path_; }
+    // What stood at the file's name when the last open refused it (no message was shown then:
+    // the caller names the file); None after any other outcome.
+    platform::SharedFileFault refused() const { return refused_; }
 
 private:
     bool open_locked(const std::string& path, bool take_turns, bool fresh);
@@ -128,6 +132,7 @@ private:
     std::string path_;
     platform::UniqueFd folder_;  // the log's folder: its note is reached through it
     std::string name_;
+    platform::SharedFileFault refused_ = platform::SharedFileFault::None;
 };
 
 class AuditLog {
@@ -142,6 +147,9 @@ public:
     bool write_entry(const char* format, const std::string& text, const std::string& path_a, const std::string& path_b);
     void close();
     bool is_open() const { return file_.is_open(); }
+    // Why the last open() refused the log file, naming it ("the log file "<path>" is a link, which
+    // is not followed"); empty when it was not refused for what stands at its name.
+    std::string refusal_text() const;
 
     const std::string& folder() const { return folder_; }
     const std::string& user() const { return user_; }
@@ -152,7 +160,7 @@ public:
     static std::string make_file_name(const std::string& folder, std::int64_t time);
 
 private:
-    std::string folder_;
+    std::string folder_, tried_;
     CRCFile file_;
     std::string user_, ip_, program_;
 };

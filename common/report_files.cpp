@@ -63,10 +63,18 @@ ReportFolder ReportFolder::in_group(const std::string& group, const std::string&
     const ReportFolder group_folder(group_path);
     const std::string archive_name = group_folder.find(archive).value_or(archive);
     const ReportFolder archive_folder(group_folder.fd(), archive_name, joined(group_path, archive_name));
-    const std::string report_name = archive_folder.find(report).value_or(report);
-    ReportFolder out(archive_folder.fd(), report_name, joined(archive_folder.path(), report_name));
+    ReportFolder out = archive_folder.child(report);
     if (!archive_folder.is_open()) out.refusal_ = archive_folder.refusal_;
     return out;
+}
+
+ReportFolder ReportFolder::child(const std::string& name) const {
+    // Opening the exact spelling asks the file system once; only a miss lists the folder.
+    ReportFolder exact(fd(), name, joined(path_, name));
+    if (exact.is_open() || exact.refusal_ != OutsideRefusal::Missing) return exact;
+    const auto found = find(name);
+    if (!found || *found == name) return exact;
+    return ReportFolder(fd(), *found, joined(path_, *found));
 }
 
 std::optional<std::string> ReportFolder::find(std::string_view name) const {
@@ -110,8 +118,13 @@ bool ReportFolder::has_file(std::string_view name) const {
 }
 
 OutsideFile ReportFolder::open(std::string_view name, ReportFileKind kind) const {
+    // The exact spelling is opened at once; only a miss looks for another.
+    if (fd_ && plain_component(name)) {
+        OutsideFile exact = open_member_at(fd(), std::string(name), report_file_limit(kind));
+        if (exact || exact.refusal != OutsideRefusal::Missing) return exact;
+    }
     const auto found = find(name);
-    if (!found) {
+    if (!found || *found == name) {
         OutsideFile none;
         none.refusal = OutsideRefusal::Missing;
         errno = ENOENT;
@@ -129,8 +142,15 @@ platform::UniqueFile ReportFolder::open_stream(std::string_view name, ReportFile
 }
 
 std::optional<std::string> ReportFolder::read(std::string_view name, ReportFileKind kind, OutsideRefusal* why) const {
+    // The exact spelling is read at once; only a miss looks for another.
+    if (fd_ && plain_component(name)) {
+        OutsideRefusal refusal = OutsideRefusal::None;
+        auto exact = read_member_at(fd(), std::string(name), report_file_limit(kind), &refusal);
+        if (why) *why = refusal;
+        if (exact || refusal != OutsideRefusal::Missing) return exact;
+    }
     const auto found = find(name);
-    if (!found) {
+    if (!found || *found == name) {
         if (why) *why = OutsideRefusal::Missing;
         errno = ENOENT;
         return std::nullopt;

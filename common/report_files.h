@@ -50,6 +50,10 @@ public:
     // each name found as find() finds it. Not open on failure.
     static ReportFolder in_group(const std::string& group, const std::string& archive, const std::string& report);
 
+    // The sub-folder `name` as in_group() opens each step: the exact spelling is opened at once,
+    // else the name find() finds; never through a link. Not open on failure.
+    ReportFolder child(const std::string& name) const;
+
     bool is_open() const { return fd_ != nullptr; }
     // The folder's descriptor; -1 when not open.
     int fd() const { return fd_ ? fd_->get() : -1; }

@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 #include <sys/random.h>
+#include <sys/syscall.h>
 
 #include <algorithm>
 #include <memory>
@@ -47,13 +48,14 @@ bool read_all(int folder_fd, const std::string& path, std::uint64_t max_size, By
         // One byte more than the file held when it was opened, so that growth shows.
         const std::uint64_t room = file.size < max_size ? file.size + 1 : max_size + 1;
         std::size_t got = 0;
-        out.resize(static_cast<std::size_t>(room < 65536 ? 65536 : room));
+        out.resize(static_cast<std::size_t>(room));  // what it held, and a byte to see growth
         for (;;) {
             if (got == out.size()) {
                 if (got > max_size) break;
                 out.resize(got + 65536);
             }
-            const ssize_t r = ::read(file.fd.get(), out.data() + got, out.size() - got);
+            const std::size_t want = out.size() - got;
+            const ssize_t r = ::read(file.fd.get(), out.data() + got, want);
             if (r < 0) {
                 if (errno == EINTR) continue;
                 out.clear();
@@ -62,6 +64,8 @@ bool read_all(int folder_fd, const std::string& path, std::uint64_t max_size, By
             }
             if (r == 0) break;
             got += static_cast<std::size_t>(r);
+            // A plain file reads short only at its end: no second call to be told so.
+            if (static_cast<std::size_t>(r) < want) break;
         }
         if (got > max_size) {
             out.clear();
@@ -79,9 +83,17 @@ bool read_all(int folder_fd, const std::string& path, std::uint64_t max_size, By
 
 OutsideFile open_outside(int folder_fd, const std::string& name, std::uint64_t max_size, bool one_name) {
     OutsideFile file;
-    file.fd = platform::open_regular_at(folder_fd, folder_fd == AT_FDCWD ? platform::expand_drive_path(name) : name);
+    // Opened without waiting (a FIFO never hangs the open), looked at once, then made blocking:
+    // the only status flag set at the open is O_NONBLOCK.
+    const std::string at = folder_fd == AT_FDCWD ? platform::expand_drive_path(name) : name;
+    file.fd.reset(::openat(folder_fd, at.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
     struct stat st;
     if (file.fd && ::fstat(file.fd.get(), &st) != 0) file.fd.reset();
+    if (file.fd && !S_ISREG(st.st_mode)) {
+        file.fd.reset();
+        errno = EINVAL;
+    }
+    if (file.fd && ::fcntl(file.fd.get(), F_SETFL, 0) != 0) file.fd.reset();
     if (!file.fd) {
         file.refusal = refusal_of(errno);
         return file;
@@ -283,6 +295,44 @@ std::optional<std::vector<FolderEntry>> list_folder_at(int folder_fd) {
     std::sort(entries.begin(), entries.end(),
               [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
     return entries;
+}
+
+std::optional<std::vector<FolderName>> list_folder_names_at(int folder_fd, bool rewind) {
+    // getdents64 straight into a buffer: no second descriptor, no stream, no rewind of a fresh one.
+    struct Dirent64 {
+        std::uint64_t d_ino;
+        std::int64_t d_off;
+        unsigned short d_reclen;
+        unsigned char d_type;
+        char d_name[1];
+    };
+    if (rewind && ::lseek(folder_fd, 0, SEEK_SET) != 0) return std::nullopt;
+    alignas(8) static thread_local char buffer[32768];
+    std::vector<FolderName> out;
+    for (;;) {
+        const long got = ::syscall(SYS_getdents64, folder_fd, buffer, sizeof buffer);
+        if (got < 0) return std::nullopt;
+        if (got == 0) return out;
+        for (long at = 0; at < got;) {
+            const auto* d = reinterpret_cast<const Dirent64*>(buffer + at);
+            at += d->d_reclen;
+            const char* n = d->d_name;
+            if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0))) continue;
+            FolderName e{n, EntryKind::Other, d->d_ino};
+            switch (d->d_type) {
+                case DT_DIR: e.kind = EntryKind::Folder; break;
+                case DT_REG: e.kind = EntryKind::Regular; break;
+                case DT_LNK: e.kind = EntryKind::Link; break;
+                case DT_UNKNOWN:
+                    e.kind = probe_entry_at(folder_fd, e.name).kind;
+                    if (e.kind == EntryKind::Missing) continue;  // gone meanwhile
+                    if (e.kind == EntryKind::Unknown) return std::nullopt;
+                    break;
+                default: break;
+            }
+            out.push_back(std::move(e));
+        }
+    }
 }
 
 namespace {

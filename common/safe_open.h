@@ -104,6 +104,19 @@ struct EntryState {
 };
 // `name` (one component) inside the folder open as `folder_fd`.
 EntryState probe_entry_at(int folder_fd, const std::string& name);
+
+// One entry of a folder as the folder's own listing tells it.
+struct FolderName {
+    std::string name;
+    EntryKind kind = EntryKind::Unknown;  // never Missing or Unknown
+    std::uint64_t inode = 0;
+};
+// The entries of the folder open as `folder_fd` ("." and ".." left out) in the order the folder
+// keeps them, read in one pass: the kind comes from the listing, and only an entry whose kind the
+// file system does not tell is looked at (never followed). The cheap walk of large folders. A
+// descriptor read before must be rewound (`rewind`); a fresh one starts at the beginning.
+// nullopt when it cannot be listed.
+std::optional<std::vector<FolderName>> list_folder_names_at(int folder_fd, bool rewind = true);
 // `path` itself: its last component is never followed, the folders above it are ("<link>/."
 // therefore probes the folder a link leads to).
 EntryState probe_entry(const std::string& path);

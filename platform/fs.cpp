@@ -122,6 +122,18 @@ bool rename_no_replace(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool rename_no_replace_at(int from_fd, const std::string& from, int to_fd, const std::string& to) {
+    if (::renameat2(from_fd, from.c_str(), to_fd, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    struct stat st;
+    if (::fstatat(to_fd, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    if (errno != ENOENT) return false;
+    return ::renameat(from_fd, from.c_str(), to_fd, to.c_str()) == 0;
+}
+
 bool sync_folder(const std::string& folder) {
     UniqueFd dfd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return dfd && ::fsync(dfd.get()) == 0;

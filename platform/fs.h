@@ -38,6 +38,9 @@ bool atomic_write_file(const std::string& path, std::string_view bytes);
 // new name, which fails just the same on a taken one, and its old name removed; a folder is
 // renamed after a look that the name is free, which leaves a narrow window.
 bool rename_no_replace(const std::string& from, const std::string& to);
+// The same for `from` in the folder open as `from_fd` and `to` in the folder open as `to_fd`
+// (one component each): whatever the folders' names lead to now, the rename stays in them.
+bool rename_no_replace_at(int from_fd, const std::string& from, int to_fd, const std::string& to);
 
 // Flushes a folder's entries (new, renamed or removed names in it) to disk. False when the folder
 // cannot be opened or the flush fails.

@@ -1,11 +1,14 @@
 // Builds archive trees from a compact description and runs the built BRACKMOR on them.
 #pragma once
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -133,6 +136,72 @@ protected:
     }
 
     platform::testing::TempRoot root_;
+};
+
+// BRACKMOR with its standard input and output on pipes, answered as its questions come.
+class Dialogue {
+public:
+    // `become`, when given, runs in the child before the program starts (to take another account).
+    Dialogue(const std::string& work, std::vector<std::string> args, const std::function<void()>& become = {}) {
+        int in[2], out[2];
+        EXPECT_EQ(::pipe(in), 0);
+        EXPECT_EQ(::pipe(out), 0);
+        args.insert(args.begin(), BRACKMOR_PROGRAM);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(in[0], 0);
+            ::dup2(out[1], 1);
+            ::dup2(out[1], 2);
+            std::vector<char*> argv;
+            for (auto& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::setenv("TZ", "UTC", 1);
+            if (become) become();
+            if (::chdir(work.c_str()) != 0) ::_exit(126);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(in[0]);
+        ::close(out[1]);
+        to_ = in[1];
+        from_ = out[0];
+    }
+    ~Dialogue() {
+        ::close(to_);
+        ::close(from_);
+        if (pid_ > 0) platform::testing::wait_child(pid_);
+    }
+    // Reads until the output holds `text` for the `n`th time; false after 30 s.
+    bool wait_for(const std::string& text, int n = 1) {
+        for (int i = 0; i < 3000; ++i) {
+            int seen = 0;
+            for (std::size_t p = 0; (p = out_.find(text, p)) != std::string::npos; ++p) ++seen;
+            if (seen >= n) return true;
+            struct pollfd p = {from_, POLLIN, 0};
+            if (::poll(&p, 1, 10) > 0) {
+                char buf[4096];
+                const ssize_t got = ::read(from_, buf, sizeof buf);
+                if (got <= 0) return false;
+                out_.append(buf, static_cast<std::size_t>(got));
+            }
+        }
+        return false;
+    }
+    void answer(const char* text) {
+        EXPECT_EQ(::write(to_, text, std::strlen(text)), static_cast<ssize_t>(std::strlen(text)));
+    }
+    int finish() {
+        wait_for("BRACKMOR.SAV");
+        const int code = platform::testing::wait_child(pid_);
+        pid_ = -1;
+        return code;
+    }
+    const std::string& out() const { return out_; }
+
+private:
+    pid_t pid_ = -1;
+    int to_ = -1, from_ = -1;
+    std::string out_;
 };
 
 }  // namespace tv::brackmor::testing

@@ -3,6 +3,7 @@
 #include <sys/time.h>
 
 #include "brackmor/tests/brackmor_fixture.h"
+#include "platform/fs.h"
 
 namespace tv::brackmor::testing {
 namespace {
@@ -202,18 +203,23 @@ TEST_F(ReportCheckTest, UnrecoverableFolderDeletedOnlyOnYes) {
 }
 
 // A store or deletion of the browser that was cut short leaves a hidden folder: a day later it
-// is offered for deletion with /DR, and nothing else hidden ever is.
+// is offered for deletion with /DR, and nothing else hidden ever is. A store of another machine
+// (its owner unknown here) that still holds its change record locked is no leftover, however old.
 TEST_F(ReportCheckTest, LeftoversOfInterruptedStoresAndDeletions) {
     const std::vector<std::string> old = {"arc/.TVNEW.77.0.1a2b/", "arc/.TVDEL.78.1.1a2c/x"};
-    const std::vector<std::string> kept = {"arc/.TVNEW.79.0.1a2d/", "arc/.other/", "arc/.TVDEL/"};
+    const std::vector<std::string> kept = {"arc/.TVNEW.79.0.1a2d/", "arc/.other/", "arc/.TVDEL/",
+                                           "arc/.TVNEW.80-1-deadbeef.0/", "arc/.TVREC.80-1-deadbeef.0"};
     std::vector<std::string> tree = old;
     tree.insert(tree.end(), kept.begin(), kept.end());
     fs::remove_all(base());
     make({"ARCHDIR.DAT=ARC|Arch|", "arc/"});
     make(tree);
     const struct timeval times[2] = {{std::time(nullptr) - 2 * 86400, 0}, {std::time(nullptr) - 2 * 86400, 0}};
-    for (const char* name : {".TVNEW.77.0.1a2b", ".TVDEL.78.1.1a2c", ".other", ".TVDEL"})
+    for (const char* name : {".TVNEW.77.0.1a2b", ".TVDEL.78.1.1a2c", ".other", ".TVDEL", ".TVNEW.80-1-deadbeef.0"})
         ASSERT_EQ(::utimes(at(std::string("arc/") + name).c_str(), times), 0);
+    write("arc/.TVREC.80-1-deadbeef.0", "operation\nstore\n");
+    platform::FileLock live;
+    ASSERT_TRUE(live.lock(at("arc/.TVREC.80-1-deadbeef.0"), true, false));
     const RunResult r = check({"/NW", "/DR"}, "Y\nY\nY\nY\n");
     EXPECT_EQ(r.code, 0);
     for (const auto& gone : old) EXPECT_FALSE(exists(gone.substr(0, gone.find('/', 4)))) << gone;
@@ -221,6 +227,7 @@ TEST_F(ReportCheckTest, LeftoversOfInterruptedStoresAndDeletions) {
     EXPECT_NE(r.out.find(base() + "/arc/.TVNEW.77.0.1a2b is left over from an interrupted store or deletion."),
               std::string::npos)
         << r.out;
+    EXPECT_EQ(r.out.find(".TVNEW.80-1-deadbeef.0 is left over"), std::string::npos) << r.out;
 }
 
 TEST_F(ReportCheckTest, RenamingAfterPatients) {

@@ -619,6 +619,11 @@ TEST_F(AuditLogTest, APlantedLogOrNoteIsNeverWrittenThrough) {
             EXPECT_EQ(read_bytes(victim), (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}));
             if (at == note) {
                 EXPECT_EQ(read_audit_log_file(log_file_).records.size(), 1u);
+            } else {
+                // Named with why, for the caller's message; no cause of the system's is shown.
+                EXPECT_NE(log.refusal_text().find("the log file \"" + log_file_ + "\" "), std::string::npos)
+                    << log.refusal_text();
+                EXPECT_TRUE(ui_.shown.empty());
             }
         }
 }

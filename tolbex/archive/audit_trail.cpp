@@ -21,6 +21,8 @@ bool AuditLogTrail::write(const char* format, const std::string& text1, const st
     return log_ && log_->write_entry(format, text1, text2, text3);
 }
 
+std::string AuditLogTrail::refusal() const { return log_ ? log_->refusal_text() : std::string(); }
+
 void AuditLogTrail::close() {
     if (is_on() && log_) log_->close();
 }

@@ -19,6 +19,9 @@ public:
     virtual bool write(const char* format, const std::string& text1, const std::string& text2,
                        const std::string& text3) = 0;
     virtual void close() = 0;
+    // Why the last open() failed, naming the file, when what stands at its name was refused;
+    // empty otherwise.
+    virtual std::string refusal() const { return {}; }
 };
 
 // The trail on the audit log (common/audit_log.h). While `is_on` answers false every step does
@@ -36,6 +39,7 @@ public:
     bool write(const char* format, const std::string& text1, const std::string& text2,
                const std::string& text3) override;
     void close() override;
+    std::string refusal() const override;
 
 private:
     std::string program_;

@@ -33,23 +33,19 @@ ReportTextReader::ReportTextReader(const std::string& path) {
 }
 
 void ReportTextReader::open(const ReportFolder& folder, std::string_view name) {
-    owned_ = folder.open_stream(name, ReportFileKind::Text);
-    file_ = owned_.get();
-    left_ = report_file_limit(ReportFileKind::Text);
+    text_ = folder.read(name, ReportFileKind::Text);
 }
 
-bool ReportTextReader::failed() const { return file_ == nullptr || std::ferror(file_) != 0; }
+bool ReportTextReader::failed() const { return !text_; }
 
 int ReportTextReader::next_byte() {
-    if (left_ == 0) return EOF;
-    const int c = std::getc(file_);
-    if (c != EOF) --left_;
-    return c;
+    if (!text_ || pos_ >= text_->size()) return EOF;
+    return static_cast<unsigned char>((*text_)[pos_++]);
 }
 
 bool ReportTextReader::next_line(std::string& line) {
     line.clear();
-    if (!file_) return false;
+    if (!text_) return false;
     bool any = false;
     int c;
     while ((c = next_byte()) != EOF) {
@@ -64,7 +60,7 @@ bool ReportTextReader::next_line(std::string& line) {
 
 std::string ReportTextReader::read_rest(std::size_t max) {
     std::string text;
-    if (!file_) return text;
+    if (!text_) return text;
     int c;
     bool pending_cr = false;
     while (text.size() < max && (c = next_byte()) != EOF) {

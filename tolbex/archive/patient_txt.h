@@ -50,7 +50,7 @@ public:
     ReportTextReader(const ReportTextReader&) = delete;
     ReportTextReader& operator=(const ReportTextReader&) = delete;
 
-    bool is_open() const { return file_ != nullptr; }
+    bool is_open() const { return text_.has_value(); }
     // False at the end of the file or on a read error (see failed()).
     bool next_line(std::string& line);
     // The rest of the file as text (CR LF read as LF), at most `max` bytes, cut at a NUL byte.
@@ -62,9 +62,9 @@ private:
     void open(const ReportFolder& folder, std::string_view name);
     int next_byte();
 
-    platform::UniqueFile owned_;
-    std::FILE* file_ = nullptr;  // owned_, for the byte-wise reads
-    std::uint64_t left_ = 0;     // bytes the limit still allows
+    // The whole file, read at once within its kind's limit: one read, then lines from memory.
+    std::optional<std::string> text_;
+    std::size_t pos_ = 0;
 };
 
 // Full path of a known file in a report folder, matched without regard to case; "" when absent.

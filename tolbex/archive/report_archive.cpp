@@ -120,6 +120,15 @@ std::string hide_folder(const std::string& path) {
     return {};
 }
 
+std::string hide_folder_at(int folder_fd, const std::string& name) {
+    for (int attempt = 0; attempt < kHiddenNameAttempts; ++attempt) {
+        std::string hidden = hidden_name("DEL");
+        if (platform::rename_no_replace_at(folder_fd, name, folder_fd, hidden)) return hidden;
+        if (errno != EEXIST) break;
+    }
+    return {};
+}
+
 Result<void> delete_hidden_folder(const std::string& path) {
     const EntryKind kind = probe_entry(path).kind;
     if (kind == EntryKind::Missing) return {};
@@ -182,6 +191,14 @@ ArchiveIndexLock::ArchiveIndexLock(const std::string& folder, int wait_ms)
     : folder_(folder.empty() ? "." : platform::strip_trailing_slashes(folder)) {
     // A link in the folder's place would put the lock file, and all the holder writes, where it leads.
     folder_fd_ = open_folder_no_link(folder_, &folder_refusal_);
+    if (folder_fd_ && lock_.lock_within_at(folder_fd_.get(), kIndexLockFileName, true, wait_ms))
+        notes_ = settle_unfinished_changes(*this);
+}
+
+ArchiveIndexLock::ArchiveIndexLock(int folder_fd, const std::string& folder, int wait_ms)
+    : folder_(folder.empty() ? "." : platform::strip_trailing_slashes(folder)) {
+    folder_fd_ = platform::UniqueFd(::fcntl(folder_fd, F_DUPFD_CLOEXEC, 0));
+    if (!folder_fd_) folder_refusal_ = OutsideRefusal::Missing;
     if (folder_fd_ && lock_.lock_within_at(folder_fd_.get(), kIndexLockFileName, true, wait_ms))
         notes_ = settle_unfinished_changes(*this);
 }

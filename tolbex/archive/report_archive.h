@@ -90,6 +90,9 @@ inline constexpr int kIndexLockWaitMs = 10000;
 class ArchiveIndexLock {
 public:
     explicit ArchiveIndexLock(const std::string& folder, int wait_ms = kIndexLockWaitMs);
+    // The same in the folder this run holds open as `folder_fd` (duplicated; `folder` names it):
+    // the lock file is the one in that folder, wherever its name leads by now.
+    ArchiveIndexLock(int folder_fd, const std::string& folder, int wait_ms = kIndexLockWaitMs);
     ArchiveIndexLock(const ArchiveIndexLock&) = delete;
     ArchiveIndexLock& operator=(const ArchiveIndexLock&) = delete;
     bool held() const { return lock_.held(); }
@@ -187,6 +190,8 @@ namespace archive_io {
 std::string make_hidden_folder(const std::string& archive_folder, std::string_view purpose);
 // Renames the folder or file `path` to a new hidden name beside it; that path, empty on failure.
 std::string hide_folder(const std::string& path);
+// The same for `name` in the folder open as `folder_fd`: the new hidden name, empty on failure.
+std::string hide_folder_at(int folder_fd, const std::string& name);
 // Deletes a folder that hide_folder or make_hidden_folder gave, with everything in it.
 // kArchiveDeleteFailed ("Couldn't delete report folder: " + path) when it stays.
 Result<void> delete_hidden_folder(const std::string& path);

@@ -1,5 +1,9 @@
 // What a hidden command-line run guarantees: no window, no change to the remembered archive
 // groups, no event-log entry, no blocking prompt, and a refused start when logging cannot run.
+#include <sys/stat.h>
+
+#include <ctime>
+#include <functional>
 #include <thread>
 
 #include "common/audit_log.h"
@@ -89,6 +93,36 @@ TEST_F(HeadlessTest, LoggingWithDescriptorFileAuditsTheExport) {
         }
     EXPECT_TRUE(found_log);
     EXPECT_FALSE(fs::exists(root / "log" / "eventlog.txt"));  // the command line was not empty
+}
+
+// Something planted at the audit log's name (a link, a FIFO, a second name of another file) is
+// refused, and the message names the file and why: trying again would not help.
+TEST_F(HeadlessTest, ARefusedAuditLogIsNamedWithWhy) {
+    write_file(t / "msg.so", "descriptor");
+    write_hive(hklm,
+               "[Software\\Torvane Medical\\Quorril]\r\n\"Enable Logging\"=\"Yes\"\r\n"
+               "[Software\\Torvane Medical\\Log]\r\n\"DLL Install Path\"=\"" +
+                   (t / "msg.so").string() + "\"\r\n");
+    const std::string log = tv::AuditLog::make_file_name((g / "STANDARD").string(), std::time(nullptr));
+    write_file(t / "elsewhere", "another file");
+    struct Planted {
+        std::function<int()> plant;
+        const char* why;
+    };
+    for (const Planted& p :
+         {Planted{[&] { return ::symlink((t / "elsewhere").c_str(), log.c_str()); },
+                  "is a link, which is not followed"},
+          Planted{[&] { return ::mkfifo(log.c_str(), 0666); }, "is not a plain file"},
+          Planted{[&] { return ::link((t / "elsewhere").c_str(), log.c_str()); }, "has another name elsewhere too"}}) {
+        fs::remove(log);
+        ASSERT_EQ(p.plant(), 0);
+        const RunResult r = run({"/export", "TVZ", (g / "STANDARD" / "R.FUL").string(), (t / "R.TVZ").string(), "x"});
+        EXPECT_NE(r.code, 0);
+        EXPECT_NE(r.err.find("the log file \"" + log + "\" " + p.why), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("Please attempt the operation again"), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(t / "R.TVZ"));
+    }
+    EXPECT_EQ(read_file(t / "elsewhere"), "another file");
 }
 
 // Operators exporting from one archive side by side take turns on its audit log: no run is told

@@ -181,9 +181,11 @@ TEST_F(KilledChangesTest, AMoveKilledAtAnyStepListsTheReportOnceAfterTheNextChec
                        [&] { return later_check(); });
 }
 
-// BRACKMOR /RE decides that an archive is empty under its lock and keeps that lock until the
-// group's index no longer lists it: a store queued behind it finds the archive unlisted and says
-// so, never storing into an archive the group has dropped. A store in progress keeps it listed.
+// BRACKMOR /RE takes the group's lock before an archive's, as every writer does, then decides that
+// an archive is empty under the archive's lock and keeps both until the group's index no longer
+// lists it: a store while it waits goes through, a store queued behind its decision finds the
+// archive unlisted and says so, never storing into an archive the group has dropped. A store in
+// progress keeps it listed.
 TEST_F(KilledChangesTest, RemovingEmptyArchivesBesideAStoreNeverLosesTheReport) {
     make_group(g, {{"STANDARD", "STANDARD"}, {"EMPTY", "Empty"}});
     append_entry(g / "STANDARD", {"M.FUL", "Kept", "Wed Jan 02 02:03:55 1980", "99", "Full"});
@@ -197,11 +199,40 @@ TEST_F(KilledChangesTest, RemovingEmptyArchivesBesideAStoreNeverLosesTheReport) 
         check = tv::platform::testing::run_captured({BRACKMOR_PROGRAM, g.string(), "/RE", "/NW"}, environment(),
                                                     t.string(), 60);
     });
-    ASSERT_TRUE(tv::testing::wait_for_lock_waiters(group_lock, 1));  // it has decided
-    std::thread b([&] { store = run({"/store", (t / "src" / "good.TVZ").string(), g.string(), "EMPTY"}); });
-    ASSERT_TRUE(tv::testing::wait_for_lock_waiters((g / "EMPTY" / tv::kIndexLockFileName).string(), 1));
+    // The check waits for the group's lock holding no archive's: a store into the archive it
+    // means to drop goes through meanwhile, and keeps the archive.
+    ASSERT_TRUE(tv::testing::wait_for_lock_waiters(group_lock, 1));
+    store = run({"/store", (t / "src" / "good.TVZ").string(), g.string(), "EMPTY"});
+    EXPECT_EQ(store.code, 0) << store.err;
     held.reset();
     a.join();
+    EXPECT_EQ(check.code, 0) << check.out;
+    EXPECT_EQ(read_file(g / "ARCHDIR.DAT"), "STANDARD\r\nSTANDARD\r\nEMPTY\r\nEmpty\r\n");
+    EXPECT_TRUE(fs::exists(g / "EMPTY" / "ARCHINFO.DAT"));
+
+    // Once the check has decided (it holds both locks, the group's first, at its deletion
+    // question), a store queued behind it finds the archive unlisted and says so, never storing
+    // into an archive the group has dropped.
+    fs::remove_all(g);
+    make_group(g, {{"STANDARD", "STANDARD"}, {"EMPTY", "Empty"}});
+    append_entry(g / "STANDARD", {"M.FUL", "Kept", "Wed Jan 02 02:03:55 1980", "99", "Full"});
+    for (const char* n : kFullFiles) write_file(g / "STANDARD" / "M.FUL" / n, "report");
+    const std::string answers = (t / "answers").string();
+    ASSERT_EQ(::mkfifo(answers.c_str(), 0600), 0);
+    std::thread c([&] {
+        check = tv::platform::testing::run_captured({"/bin/sh", "-c", "exec \"$0\" \"$1\" /RE /DA /NW < \"$2\"",
+                                                     BRACKMOR_PROGRAM, g.string(), answers},
+                                                    environment(), t.string(), 60);
+    });
+    const int to_check = ::open(answers.c_str(), O_WRONLY);
+    ASSERT_GE(to_check, 0);
+    for (int i = 0; i < 6000 && read_file(t / "stdout.txt").find("(Y/N)? ") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::thread b([&] { store = run({"/store", (t / "src" / "good.TVZ").string(), g.string(), "EMPTY"}); });
+    ASSERT_TRUE(tv::testing::wait_for_lock_waiters((g / "EMPTY" / tv::kIndexLockFileName).string(), 1));
+    EXPECT_EQ(::write(to_check, "N\n", 2), 2);
+    ::close(to_check);
+    c.join();
     b.join();
     EXPECT_EQ(check.code, 0) << check.out;
     EXPECT_EQ(read_file(g / "ARCHDIR.DAT"), "STANDARD\r\nSTANDARD\r\n");

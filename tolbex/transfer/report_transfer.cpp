@@ -48,10 +48,14 @@ bool export_report_transfer_file(AuditTrail& audit, const std::string& report_fo
                                  const std::string& target) {
     const std::string folder = platform::strip_trailing_slashes(report_folder);
     if (!audit.open(folder)) {
-        ui().message_box(
-            "The report cannot be exported, because the logfile cannot be opened.\n\nPlease attempt the operation "
-            "again.",
-            "", MsgIcon::Error, MsgButtons::Ok);
+        // A file planted at the log's name stays so: trying again cannot help.
+        const std::string refused = audit.refusal();
+        ui().message_box(refused.empty()
+                             ? "The report cannot be exported, because the logfile cannot be opened.\n\n"
+                               "Please attempt the operation again."
+                             : "The report cannot be exported, because " + refused +
+                                   ".\n\nThe archive's owner or an administrator can remove what stands at that name.",
+                         "", MsgIcon::Error, MsgButtons::Ok);
         audit.close();
         return false;
     }

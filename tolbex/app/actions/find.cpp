@@ -6,6 +6,7 @@
 #include "common/safe_open.h"
 #include "common/strings.h"
 #include "common/text.h"
+#include "common/report_files.h"
 #include "platform/fs.h"
 #include "tolbex/app/actions/action_support.h"
 #include "tolbex/app/actions/actions.h"
@@ -29,12 +30,20 @@ int find_recording_command(const std::string& key, const std::string& value, con
     for (std::int32_t a = 0; a < group.get_count(); ++a) {
         const ReportArchive* archive = group.get_archive(a);
         if (!archive || !archive->is_safe()) continue;
+        // Read from the group down, never through a link: another report's PATIENT.TXT put here
+        // as a link would list this folder under that report's recording id. The archive is
+        // opened once, its report folders relative to it.
+        const std::string archive_path = platform::strip_trailing_slashes(archive->get_path());
+        const std::size_t slash = archive_path.rfind('/');
+        const ReportFolder group_folder(slash == std::string::npos ? "."
+                                        : slash == 0               ? "/"
+                                                                   : archive_path.substr(0, slash));
+        const ReportFolder archive_folder = group_folder.child(archive_path.substr(slash + 1));
+        if (!archive_folder.is_open()) continue;
         for (std::int32_t r = 0; r < archive->get_count(); ++r) {
             const ReportRecord* record = archive->get_record(r);
             if (!record || !record->has_safe_name()) continue;
-            // Read from the group down, never through a link: another report's PATIENT.TXT put
-            // here as a link would list this folder under that report's recording id.
-            const ReportFolder report = record->open_folder();
+            const ReportFolder report = archive_folder.child(record->get_name());
             if (!report.is_open()) continue;
             const std::string& folder = report.path();
             const std::string id = read_recording_id(report).value_or("");
