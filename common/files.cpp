@@ -15,6 +15,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <filesystem>
+#include <functional>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -110,6 +111,17 @@ std::string random_suffix(std::size_t n) {
     return out;
 }
 
+// Everything from `in`'s position to its end onto `out`.
+bool copy_bytes(int in, int out) {
+    std::vector<char> buf(1 << 16);
+    for (;;) {
+        const ssize_t r = ::read(in, buf.data(), buf.size());
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return r == 0;
+        if (!platform::write_all(out, buf.data(), static_cast<std::size_t>(r))) return false;
+    }
+}
+
 // Copies the file open as `in` into a fresh hidden sibling of `target` and renames it over the
 // target, so the target holds either its old content or the whole new one. The copy keeps the source's
 // modification time and is left writable. A replaced file keeps its mode and group, so the
@@ -130,21 +142,7 @@ bool copy_fd_replacing(platform::UniqueFd in, const std::string& target) {
         if (!out && errno != EEXIST) return false;
     }
     if (!out) return false;
-    bool ok = true;
-    std::vector<char> buf(1 << 16);
-    for (;;) {
-        ssize_t r = ::read(in.get(), buf.data(), buf.size());
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-            break;
-        }
-        if (r == 0) break;
-        if (!platform::write_all(out.get(), buf.data(), static_cast<std::size_t>(r))) {
-            ok = false;
-            break;
-        }
-    }
+    bool ok = copy_bytes(in.get(), out.get());
     in.reset();
     if (ok) {
         if (replacing && S_ISREG(tst.st_mode)) {
@@ -447,6 +445,22 @@ platform::UniqueFd FolderFiles::open(const std::string& name) const {
 
 bool FolderFiles::copy(const std::string& name, const std::string& target) const {
     return !target.empty() && copy_fd_replacing(open(name), platform::expand_drive_path(target));
+}
+
+bool copy_fd_into(platform::UniqueFd in, int folder_fd, const std::string& name) {
+    struct stat st;
+    if (!in || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    platform::UniqueFd out = create_new_file_at(folder_fd, name);
+    if (!out) return false;
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    bool ok = copy_bytes(in.get(), out.get()) && ::futimens(out.get(), times) == 0 && ::fsync(out.get()) == 0;
+    if (!out.close()) ok = false;
+    if (!ok) ::unlinkat(folder_fd, name.c_str(), 0);
+    return ok;
+}
+
+bool FolderFiles::copy_into(const std::string& name, int folder_fd) const {
+    return copy_fd_into(open(name), folder_fd, name);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -767,10 +781,12 @@ std::uint32_t file_xor_checksum(std::FILE* file) {
     return sum;
 }
 
-std::string make_unique_file_name(const std::string& folder, const std::string& extension, const std::string& twin) {
+std::string make_unique_file_name(const std::string& folder, const std::string& extension, const std::string& twin,
+                                  const std::function<bool(const std::string&)>& listed) {
     auto taken_as = [&](const std::string& name) {
         std::string candidate = join_path(folder, name);
-        return is_bare_drive(candidate) || file_exists(candidate) || folder_exists(candidate);
+        return is_bare_drive(candidate) || (listed && listed(name)) || file_exists(candidate) ||
+               folder_exists(candidate);
     };
     auto taken = [&](const std::string& base) {
         return taken_as(base + extension) || (!twin.empty() && taken_as(base + twin));

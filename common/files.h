@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -68,6 +69,9 @@ public:
     platform::UniqueFd open(const std::string& name) const;
     // copy_file_replacing from the file open() gives.
     bool copy(const std::string& name, const std::string& target) const;
+    // The listed name copied into the folder open as `folder_fd` under the same name, created there
+    // exclusively (copy_fd_into).
+    bool copy_into(const std::string& name, int folder_fd) const;
 
 private:
     platform::UniqueFd folder_;
@@ -139,6 +143,11 @@ bool force_delete_file(const std::string& path);
 // `target` through a temporary sibling and rename.
 bool copy_file_replacing(const std::string& source, const std::string& target, std::string* status = nullptr);
 
+// Copies the plain file open as `in` into a new file `name` of the folder open as `folder_fd`,
+// created exclusively (never over a name that exists, not even a link), with the source's
+// modification time, durably. False on failure, with nothing of it left.
+bool copy_fd_into(platform::UniqueFd in, int folder_fd, const std::string& name);
+
 // Result of a copy or move of a set of files.
 enum class FileSetResult { AllDone, Failed };
 FileSetResult copy_matching_files(const std::string& pattern, const std::string& folder, std::string* status = nullptr);
@@ -150,9 +159,10 @@ bool create_folder_path(const std::string& path);
 // XOR of the little-endian words from the current position to the end; 0xFFFFFFFF on error.
 std::uint32_t file_xor_checksum(std::FILE* file);
 // A name of the time now, base + `extension`, that names nothing in `folder`; with `twin` given,
-// base + `twin` must name nothing either (a report whose folder is renamed to it later).
-std::string make_unique_file_name(const std::string& folder, const std::string& extension,
-                                  const std::string& twin = {});
+// base + `twin` must name nothing either (a report whose folder is renamed to it later). With
+// `listed` given, a name it takes for listed (an index entry whose folder is gone) is not free.
+std::string make_unique_file_name(const std::string& folder, const std::string& extension, const std::string& twin = {},
+                                  const std::function<bool(const std::string&)>& listed = {});
 // Deletes every entry of the folder (hidden names too; links as links, never followed) and, with
 // recurse, its sub-folders, then the folder itself unless it is a drive root. `blocker`, when
 // given, receives the entry that stopped it.

@@ -351,6 +351,8 @@ EntryState entry_state(int rc, const struct stat& st) {
     e.mtime_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     e.inode = static_cast<std::uint64_t>(st.st_ino);
     e.device = static_cast<std::uint64_t>(st.st_dev);
+    e.owner = st.st_uid;
+    e.group = st.st_gid;
     return e;
 }
 }  // namespace
@@ -434,6 +436,41 @@ bool remove_tree_at(int parent_fd, const std::string& name, const std::string& b
 
 bool remove_folder_at(int parent_fd, const std::string& name, const RemovalFailed& failed) {
     return remove_tree_at(parent_fd, name, std::string(), failed, true);
+}
+
+std::optional<std::vector<FolderEntry>> list_names_at(int folder_fd, std::string_view prefix) {
+    platform::UniqueFd listing(::openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR* d = listing ? ::fdopendir(listing.get()) : nullptr;
+    if (!d) return std::nullopt;
+    listing.release();  // the stream owns it now
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(d, &::closedir);
+    std::vector<FolderEntry> entries;
+    errno = 0;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string_view name = e->d_name;
+        if (!name.starts_with(prefix) || name == "." || name == "..") {
+            errno = 0;
+            continue;
+        }
+        unsigned char type = e->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st;
+            if (::fstatat(folder_fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (errno == ENOENT) continue;  // gone meanwhile
+                return std::nullopt;
+            }
+            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : S_ISLNK(st.st_mode) ? DT_LNK : DT_FIFO;
+        }
+        FolderEntry f;
+        f.name = name;
+        f.folder = type == DT_DIR;
+        f.regular = type == DT_REG;
+        f.link = type == DT_LNK;
+        entries.push_back(std::move(f));
+        errno = 0;
+    }
+    if (errno != 0) return std::nullopt;
+    return entries;
 }
 
 }  // namespace tv

@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/handles.h"
@@ -100,6 +101,7 @@ struct EntryState {
     unsigned mode = 0;                    // the permission bits
     std::int64_t mtime_ns = 0;            // the last change of its contents
     std::uint64_t inode = 0, device = 0;  // its number, and the file system it lives on
+    std::uint32_t owner = 0, group = 0;   // its account and group
     bool present() const { return kind != EntryKind::Missing && kind != EntryKind::Unknown; }
 };
 // `name` (one component) inside the folder open as `folder_fd`.
@@ -138,5 +140,11 @@ platform::UniqueFd create_sibling_temp(const std::string& path, std::string& tem
 // false (errno: ENOTDIR or ELOOP for what is no folder or a link, else the failure's) otherwise.
 bool remove_folder_at(int parent_fd, const std::string& name,
                       const std::function<void(const std::string& below, bool folder)>& failed = {});
+
+// The entries of the folder open as `folder_fd` whose names begin with `prefix`, read once: the
+// kind comes from the listing itself (a name is examined only where the file system does not
+// say), so that a large folder costs no more than its listing; size and mode are not filled. In
+// the order of the listing; nullopt when it cannot be listed.
+std::optional<std::vector<FolderEntry>> list_names_at(int folder_fd, std::string_view prefix);
 
 }  // namespace tv

@@ -57,6 +57,12 @@ void index_seeds() {
         tv::format_archive_entry("R0001.FRM", "Holter 24h", "01/02/2003 10:11", "12345C", "Formatted");
     const std::string e2 = tv::format_archive_entry("R0002.RAW", "Raw", "05/06/2004 08:00", "999", "Raw");
     seed("fuzz_archinfo", "two", std::string(1, '\0') + e1 + e2);
+    seed("fuzz_change_record", "store",
+         "operation=store\r\nowner=1-1-f\r\npid=1\r\nstart=1\r\nstaging=.TVNEW.1-1-f.0\r\nname=X.O12\r\n");
+    seed("fuzz_change_record", "delete_ecg",
+         "operation=delete-ecg\r\nowner=1-1-f\r\nfrom=X.O12\r\nlisted=1\r\naside=.TVECG.1-1-f.0\r\nto=X.FUL\r\n");
+    seed("fuzz_change_record", "move",
+         "operation=move\r\nowner=1-1-f\r\nname=X.O12\r\ndestination=../B\r\nstored=Y.FUL\r\n");
     seed("fuzz_archinfo", "raw_only_lf", std::string(1, '\1') + "R0002.RAW\nRaw\n05/06/2004 08:00\n999\nRaw\n");
     seed("fuzz_archdir", "three", "STANDARD\r\nStandard\r\nDELETED\r\nDeleted Reports\r\nOTHER\r\nOther\r\n");
     seed("fuzz_archdir", "unsafe", "..\r\nUp\r\n/abs\r\nAbs\r\n");

@@ -190,7 +190,7 @@ Result<std::string> transfer_report(ReportArchive& archive, std::string_view fol
             return archive_io::write_error(archive.get_index_path());
         }
     }
-    const StoreCompletion noted = [&](const std::string& stored) {
+    const StoreCompletion noted = [&](const std::string& stored, int) {
         return record.note("stored", get_path_file_name(stored));
     };
     std::string new_folder, refusal;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <map>
@@ -22,9 +23,7 @@ namespace tv {
 namespace {
 
 constexpr const char* kRecordPrefix = ".TVREC.";
-constexpr std::size_t kRecordMaxBytes = 65536;
-
-using Fields = std::map<std::string, std::string, std::less<>>;
+constexpr std::size_t kRecordKeyMax = 32;
 
 std::string field_line(std::string_view key, std::string_view value) {
     std::string line(key);
@@ -33,33 +32,32 @@ std::string field_line(std::string_view key, std::string_view value) {
     return line + "\r\n";
 }
 
-// The fields of a record; a last line that a kill cut short is not one. Later lines win.
-Fields parse(const std::string& text) {
-    Fields fields;
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        const std::size_t eq = line.find('=');
-        if (eq != std::string::npos) fields[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    return fields;
-}
-
-std::string get(const Fields& f, std::string_view key) {
+std::string get(const ChangeRecordFields& f, std::string_view key) {
     const auto it = f.find(key);
     return it == f.end() ? std::string() : it->second;
 }
 
-bool exists_nofollow(const std::string& path) { return judge_folder(AT_FDCWD, path).access != FolderAccess::Missing; }
-
-bool is_folder_nofollow(const std::string& path) {
-    const FolderAccess access = judge_folder(AT_FDCWD, path).access;
-    return access == FolderAccess::Readable || access == FolderAccess::Unreadable;
-}
-
 // A name a record may give: one plain component.
 bool plain(const std::string& name) { return !name.empty() && is_safe_path_component(name); }
+// A report's own name: plain and not hidden.
+bool report_name(const std::string& name) { return plain(name) && name[0] != '.'; }
+
+bool ends_with_ci(const std::string& name, std::string_view tail) {
+    return name.size() > tail.size() &&
+           platform::iequals(std::string_view(name).substr(name.size() - tail.size()), tail);
+}
+
+// "<prefix><token>.<serial>": a temporary of the writer whose token is `token`.
+bool own_temporary(const std::string& name, std::string_view prefix, std::string_view token) {
+    if (token.empty() || !name.starts_with(prefix) || platform::token_after(name, prefix) != token) return false;
+    const std::string_view serial = std::string_view(name).substr(prefix.size() + token.size());
+    return serial.size() > 1 && serial.size() <= 11 && serial[0] == '.' &&
+           serial.find_first_not_of("0123456789", 1) == std::string_view::npos;
+}
+
+std::string identity_text(std::uint64_t device, std::uint64_t inode) {
+    return std::to_string(device) + ":" + std::to_string(inode);
+}
 
 // Whether the archive's index lists `name` now; nullopt when it cannot be read.
 std::optional<bool> listed_in(const ArchiveIndexLock& lock, const std::string& name) {
@@ -73,36 +71,68 @@ std::optional<bool> listed_in(const ArchiveIndexLock& lock, const std::string& n
     return found;
 }
 
+// Whether the index text of an archive lists `name` (five non-blank lines an entry, the first
+// the folder's name).
+bool index_text_lists(std::string_view text, const std::string& name) {
+    int line = 0;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view l = text.substr(start, end - start);
+        if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
+        start = end + 1;
+        if (l.find_first_not_of(" \t") == std::string_view::npos) continue;
+        if (line++ % 5 == 0 && platform::iequals(l, name)) return true;
+    }
+    return false;
+}
+
 class Settler {
 public:
-    explicit Settler(const ArchiveIndexLock& lock) : lock_(lock), folder_(lock.folder()) {}
+    explicit Settler(const ArchiveIndexLock& lock) : lock_(lock), folder_(lock.folder()), dir_(lock.folder_fd()) {}
 
     void record(const std::string& name) {
         const std::string path = join_path(folder_, name);
-        platform::UniqueFd fd = platform::open_regular_at(AT_FDCWD, path);
-        if (!fd) {
-            if (errno != ENOENT) left(path, "this account cannot open it");
-            return;
+        const std::string token(platform::token_after(name, kRecordPrefix));
+        const OutsideFile file = open_member_at(dir_, name, kRecordMaxBytes);
+        if (!file) {
+            switch (file.refusal) {
+                case OutsideRefusal::Missing: return;  // finished meanwhile
+                case OutsideRefusal::Link: return left(path, "it is a link, which is not followed");
+                case OutsideRefusal::NotRegular: return left(path, "it is not a plain file");
+                case OutsideRefusal::HardLinked: return left(path, "it has another name too (a hard link)");
+                case OutsideRefusal::TooLarge: return left(path, "it is larger than any record");
+                default: return left(path, "this account cannot open it");
+            }
         }
         // The owner holds its record locked for as long as it runs, on this machine or another.
-        if (platform::lock_open_file_within(fd.get(), false, 0) != platform::LockFailure::None) return;
-        std::string text(kRecordMaxBytes, '\0');
-        const ssize_t got = ::pread(fd.get(), text.data(), text.size(), 0);
-        if (got < 0) return left(path, "it cannot be read");
-        text.resize(static_cast<std::size_t>(got));
-        const Fields f = parse(text);
-        const std::string op = get(f, "operation");
-        bool settled = false;
-        if (op == kRecordStore)
-            settled = store(f);
-        else if (op == kRecordDeleteEcg)
-            settled = delete_ecg(f);
-        else if (op == kRecordMove)
-            settled = move(f);
-        else
-            settled = true;  // begun but never written: nothing was changed after it
-        if (!settled) return left(path, "what it names cannot be put right by this account");
-        if (::unlink(path.c_str()) != 0 && errno != ENOENT) return left(path, "it cannot be removed");
+        if (platform::lock_open_file_within(file.fd.get(), false, 0) != platform::LockFailure::None) {
+            alive_.push_back(token);
+            return;
+        }
+        struct stat st;
+        std::string text(static_cast<std::size_t>(file.size), '\0');
+        if (::fstat(file.fd.get(), &st) != 0 || !platform::pread_all(file.fd.get(), text.data(), text.size(), 0))
+            return left(path, "it cannot be read");
+        writer_ = {st.st_uid, st.st_gid, token};
+        const ChangeRecordFields f = parse_change_record(text);
+        const std::string op = get(f, "operation"), owner = get(f, "owner");
+        std::string why;
+        if (op.empty() || owner.empty()) {
+            // Begun but never written whole: nothing was changed after it.
+        } else if (owner != token) {
+            why = "its owner is not the one its name carries";
+        } else if (op == kRecordStore) {
+            why = store(f);
+        } else if (op == kRecordDeleteEcg) {
+            why = delete_ecg(f);
+        } else if (op == kRecordMove) {
+            why = move(f);
+        } else {
+            why = "it names no operation of this program";
+        }
+        if (!why.empty()) return left(path, why);
+        if (::unlinkat(dir_, name.c_str(), 0) != 0 && errno != ENOENT) return left(path, "it cannot be removed");
         platform::sync_folder(folder_);
     }
 
@@ -110,8 +140,9 @@ public:
     void temporary(const std::string& name, bool is_folder) {
         std::string_view token;
         bool index_temp = false;
-        for (const char* prefix : {".TVNEW.", ".TVDEL."})
-            if (name.starts_with(prefix)) token = platform::token_after(name, prefix);
+        if (is_folder)
+            for (const char* prefix : {".TVNEW.", ".TVDEL."})
+                if (name.starts_with(prefix)) token = platform::token_after(name, prefix);
         if (!is_folder) {
             const std::size_t tmp = name.find(".tmp.");
             if (name.size() > 1 && name[0] == '.' && tmp != std::string::npos) {
@@ -122,108 +153,195 @@ public:
             }
         }
         if (token.empty() && !index_temp) return;
+        // Its owner's record is locked: it runs, here or in another process table or machine.
+        if (!token.empty() && std::find(alive_.begin(), alive_.end(), token) != alive_.end()) return;
         const platform::OwnerState owner = platform::owner_state(token);
         // An index is written only under the lock that this run holds now: a temporary of it
         // belongs to nobody unless its owner still runs (and then it writes without the lock).
         if (owner == platform::OwnerState::Alive) return;
         if (owner == platform::OwnerState::Unknown && !index_temp) return;
         const std::string path = join_path(folder_, name);
-        if (is_folder) {
-            if (!archive_io::delete_hidden_folder(path)) return left(path, "it cannot be deleted");
-        } else if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        if (is_folder ? !remove_folder_at(dir_, name) : (::unlinkat(dir_, name.c_str(), 0) != 0 && errno != ENOENT))
             return left(path, "it cannot be deleted");
-        }
         notes_.push_back("Cleared " + path + ", left by a program that ended before it was done.");
     }
 
     std::vector<std::string> take_notes() { return std::move(notes_); }
 
 private:
+    struct Writer {
+        std::uint32_t uid = 0, gid = 0;
+        std::string token;
+    };
+
     void left(const std::string& path, const std::string& why) {
         notes_.push_back("Left " + path + " as it is: " + why + ".");
     }
 
-    // Staging that became the listed folder is done; anything else goes.
-    bool store(const Fields& f) {
-        const std::string staging = get(f, "staging"), name = get(f, "name");
-        if (plain(name)) {
-            const auto listed = listed_in(lock_, name);
-            if (!listed) return false;
-            if (*listed) {
-                notes_.push_back("Finished storing " + join_path(folder_, name) + ".");
-                return !plain(staging) || archive_io::delete_hidden_folder(join_path(folder_, staging)).ok();
-            }
-        }
-        if (plain(staging) && is_folder_nofollow(join_path(folder_, staging))) {
-            if (!archive_io::delete_hidden_folder(join_path(folder_, staging))) return false;
-        } else if (plain(name) && is_folder_nofollow(join_path(folder_, name))) {
-            // Renamed from the staging folder but never listed: it is this store's own.
-            const std::string hidden = archive_io::hide_folder(join_path(folder_, name));
-            if (hidden.empty() || !archive_io::delete_hidden_folder(hidden)) return false;
-        }
-        notes_.push_back("Undid an interrupted store into " + folder_ + ".");
-        return true;
+    // Whether the record's writer could have deleted the folder itself: a record never lends the
+    // settler rights its writer lacks.
+    bool writer_may_remove(const EntryState& e) const {
+        return writer_.uid == 0 || e.owner == writer_.uid || ((e.mode & S_IWGRP) && e.group == writer_.gid) ||
+               (e.mode & S_IWOTH);
     }
 
-    bool delete_ecg(const Fields& f) {
+    // Removes the folder `name` in `parent` (a temporary of the writer's form); "" when done or not
+    // there, else why it stays.
+    std::string remove_temporary(int parent, const std::string& name) {
+        const EntryState e = probe_entry_at(parent, name);
+        if (e.kind == EntryKind::Missing) return {};
+        if (e.kind != EntryKind::Folder) return "\"" + name + "\" is not a folder";
+        if (e.owner != writer_.uid && writer_.uid != 0) return "\"" + name + "\" is not its writer's";
+        if (!remove_folder_at(parent, name)) return "\"" + name + "\" cannot be deleted";
+        return {};
+    }
+
+    // Hides the report folder `name` of this archive and deletes it, when it is still the folder
+    // `identity` and its writer could delete it; "" when done.
+    std::string remove_report_folder(const std::string& name, const std::string& identity) {
+        const EntryState e = probe_entry_at(dir_, name);
+        if (e.kind == EntryKind::Missing) return {};
+        if (e.kind != EntryKind::Folder || (!identity.empty() && identity_text(e.device, e.inode) != identity))
+            return "\"" + name + "\" is not the folder it made";
+        if (!writer_may_remove(e)) return "its writer could not delete \"" + name + "\"";
+        const std::string hidden = get_path_file_name(archive_io::hide_folder(join_path(folder_, name)));
+        if (hidden.empty()) return "\"" + name + "\" cannot be deleted";
+        const EntryState h = probe_entry_at(dir_, hidden);
+        if (h.kind != EntryKind::Folder || h.device != e.device || h.inode != e.inode)
+            return "it was replaced meanwhile";
+        if (!remove_folder_at(dir_, hidden)) return "\"" + hidden + "\" cannot be deleted";
+        return {};
+    }
+
+    // Staging that became the listed folder is done; anything else of the store goes.
+    std::string store(const ChangeRecordFields& f) {
+        const std::string staging = get(f, "staging"), name = get(f, "name"), made = get(f, "made");
+        if (!staging.empty() && !own_temporary(staging, ".TVNEW.", writer_.token))
+            return "it names \"" + staging + "\", which is not a staging folder of its writer";
+        if (!name.empty() && !report_name(name)) return "it names \"" + name + "\", which is no report folder";
+        const bool staged = !staging.empty() && probe_entry_at(dir_, staging).kind != EntryKind::Missing;
+        if (!name.empty()) {
+            const auto listed = listed_in(lock_, name);
+            if (!listed) return "the index cannot be read";
+            if (*listed) {
+                if (!staged) return {};
+                if (std::string why = remove_temporary(dir_, staging); !why.empty()) return why;
+                notes_.push_back("Finished storing " + join_path(folder_, name) + ".");
+                return {};
+            }
+        }
+        if (staged) {
+            if (std::string why = remove_temporary(dir_, staging); !why.empty()) return why;
+        } else if (!name.empty() && !made.empty() && probe_entry_at(dir_, name).kind != EntryKind::Missing) {
+            // Renamed from the staging folder but never listed: it goes when it is the one made.
+            if (std::string why = remove_report_folder(name, made); !why.empty()) return why;
+        } else {
+            return {};  // nothing of it was made
+        }
+        notes_.push_back("Undid an interrupted store into " + folder_ + ".");
+        return {};
+    }
+
+    std::string delete_ecg(const ChangeRecordFields& f) {
         const std::string from = get(f, "from"), to = get(f, "to"), aside = get(f, "aside");
-        if (!plain(from)) return true;
+        if (from.empty()) return {};
+        if (!report_name(from) || !ends_with_ci(from, ".O12"))
+            return "it names \"" + from + "\", which is no 12-lead report";
+        if (!to.empty() && (!report_name(to) || !ends_with_ci(to, ".FUL")))
+            return "it names \"" + to + "\", which is no full report";
+        if (!aside.empty() && !own_temporary(aside, ".TVECG.", writer_.token))
+            return "it names \"" + aside + "\", which is not a folder of its writer";
         const std::string from_path = join_path(folder_, from);
-        const std::string to_path = plain(to) ? join_path(folder_, to) : std::string();
+        const EntryKind from_kind = probe_entry_at(dir_, from).kind;
+        const EntryKind to_kind = to.empty() ? EntryKind::Missing : probe_entry_at(dir_, to).kind;
         bool done;
         if (get(f, "listed") == "1") {
             const auto listed = listed_in(lock_, from);
-            if (!listed) return false;
+            if (!listed) return "the index cannot be read";
             done = !*listed;
         } else {
-            done = !to_path.empty() && !exists_nofollow(from_path) && is_folder_nofollow(to_path);
+            done = to_kind == EntryKind::Folder && from_kind == EntryKind::Missing;
         }
         if (done) {
+            if (!to.empty() && !aside.empty() && to_kind == EntryKind::Folder) {
+                const platform::UniqueFd to_fd = open_folder_no_link_at(dir_, to);
+                if (!to_fd) return "\"" + to + "\" cannot be opened";
+                if (std::string why = remove_temporary(to_fd.get(), aside); !why.empty()) return why;
+            }
             notes_.push_back("Finished deleting the ECG files of " + from_path + ".");
-            return to_path.empty() || !plain(aside) || archive_io::delete_hidden_folder(join_path(to_path, aside)).ok();
+            return {};
         }
-        // Back under its name, with every ECG file.
-        if (!to_path.empty() && !exists_nofollow(from_path) && is_folder_nofollow(to_path) &&
-            !platform::rename_no_replace(to_path, from_path))
-            return false;
-        if (plain(aside)) {
-            const std::string aside_path = join_path(from_path, aside);
-            if (is_folder_nofollow(aside_path)) {
-                const auto entries = list_folder(aside_path);
-                if (!entries) return false;
+        // Back under its name, with every ECG file; never a listed folder's.
+        if (to_kind == EntryKind::Folder && from_kind == EntryKind::Missing) {
+            const auto to_listed = listed_in(lock_, to);
+            if (!to_listed) return "the index cannot be read";
+            if (*to_listed) return "\"" + to + "\" is listed";
+            if (::renameat2(dir_, to.c_str(), dir_, from.c_str(), RENAME_NOREPLACE) != 0)
+                return "\"" + to + "\" cannot be renamed";
+        }
+        if (!aside.empty()) {
+            const platform::UniqueFd from_fd = open_folder_no_link_at(dir_, from);
+            const EntryState a = from_fd ? probe_entry_at(from_fd.get(), aside) : EntryState{};
+            if (a.kind == EntryKind::Folder) {
+                if (a.owner != writer_.uid && writer_.uid != 0) return "\"" + aside + "\" is not its writer's";
+                const platform::UniqueFd aside_fd = open_folder_no_link_at(from_fd.get(), aside);
+                const auto entries = aside_fd ? list_names_at(aside_fd.get(), "") : std::nullopt;
+                if (!entries) return "\"" + aside + "\" cannot be read";
                 bool all = true;
                 for (const FolderEntry& e : *entries)
-                    if (!platform::rename_no_replace(join_path(aside_path, e.name), join_path(from_path, e.name)))
+                    if (::renameat2(aside_fd.get(), e.name.c_str(), from_fd.get(), e.name.c_str(), RENAME_NOREPLACE) !=
+                        0)
                         all = false;
-                if (!all || ::rmdir(aside_path.c_str()) != 0) return false;
+                if (!all || ::unlinkat(from_fd.get(), aside.c_str(), AT_REMOVEDIR) != 0)
+                    return "the ECG files in \"" + aside + "\" cannot all be put back";
             }
         }
         notes_.push_back("Undid an interrupted deletion of the ECG files of " + from_path + ".");
-        return true;
+        return {};
     }
 
-    // Finished once the destination lists the copy: then the source entry and folder go.
-    bool move(const Fields& f) {
+    // Finished once an archive of the same group lists the copy: then the source entry and
+    // folder go, when the record's writer could have deleted them.
+    std::string move(const ChangeRecordFields& f) {
         const std::string name = get(f, "name"), destination = get(f, "destination"), stored = get(f, "stored");
-        if (!plain(name) || destination.empty() || !plain(stored)) return true;
-        const ReportArchive target(destination, "");
-        if (!target.find_record(stored)) return true;  // not stored there: the source stays as it is
-        std::string original, hidden;
+        if (name.empty() || destination.empty() || stored.empty()) return {};  // nothing moved yet
+        if (!report_name(name) || !report_name(stored)) return "it names no report folder";
+        const std::string group = get_path_folder(folder_);
+        const std::string target = get_path_file_name(platform::strip_trailing_slashes(destination));
+        if (get_path_folder(platform::strip_trailing_slashes(destination)) != group || !report_name(target) ||
+            target == get_path_file_name(folder_))
+            return "its destination \"" + destination + "\" is no other archive of this group";
+        const platform::UniqueFd group_fd = open_folder_no_link(group);
+        const platform::UniqueFd target_fd =
+            group_fd ? open_folder_no_link_at(group_fd.get(), target) : platform::UniqueFd();
+        const std::optional<std::string> index =
+            target_fd
+                ? read_member_at(target_fd.get(), get_path_file_name(find_index_file(destination, kArchiveIndexName)),
+                                 std::uint64_t{1} << 30)
+                : std::nullopt;
+        if (!index || !index_text_lists(*index, stored) ||
+            probe_entry_at(target_fd.get(), stored).kind != EntryKind::Folder)
+            return {};  // not stored there: the source stays as it is
+        const EntryState source = probe_entry_at(dir_, name);
+        if (source.kind == EntryKind::Folder && !writer_may_remove(source))
+            return "its writer could not delete \"" + name + "\"";
         const Result<void> removed = change_archive_index(lock_, [&](ArchiveIndexEntries& entries) -> Result<void> {
             if (entries.remove(name) == 0) entries.leave_file();
             return {};
         });
-        if (!removed) return false;
-        if (const auto path = platform::find_name_ci(folder_, name); path && is_folder_nofollow(*path)) {
-            hidden = archive_io::hide_folder(*path);
-            if (hidden.empty() || !archive_io::delete_hidden_folder(hidden)) return false;
-        }
+        if (!removed) return "the index cannot be written";
+        if (source.kind == EntryKind::Folder)
+            if (std::string why = remove_report_folder(name, identity_text(source.device, source.inode)); !why.empty())
+                return why;
         notes_.push_back("Finished moving " + join_path(folder_, name) + " to " + join_path(destination, stored) + ".");
-        return true;
+        return {};
     }
 
     const ArchiveIndexLock& lock_;
     std::string folder_;
+    int dir_;
+    Writer writer_;
+    std::vector<std::string> alive_;  // tokens of locked records
     std::vector<std::string> notes_;
 };
 
@@ -240,14 +358,14 @@ ChangeRecord::~ChangeRecord() = default;
 bool ChangeRecord::begin(const ArchiveIndexLock& lock, std::string_view operation) {
     static std::atomic<unsigned> counter{0};
     if (!lock.held()) return false;
-    platform::UniqueFd folder;
-    if (!judge_folder(AT_FDCWD, lock.folder(), &folder).readable()) return false;
+    folder_.reset(::dup(lock.folder_fd()));
+    if (!folder_) return false;
+    folder_path_ = lock.folder();
     for (int attempt = 0; attempt < 16 && !fd_; ++attempt) {
-        const std::string path =
-            join_path(lock.folder(), kRecordPrefix + platform::own_process_token() + "." + std::to_string(counter++));
-        fd_ = create_new_file(path);
+        const std::string name = kRecordPrefix + platform::own_process_token() + "." + std::to_string(counter++);
+        fd_ = create_new_file_at(folder_.get(), name);
         if (fd_)
-            path_ = path;
+            name_ = name;
         else if (errno != EEXIST)
             return false;
     }
@@ -257,12 +375,12 @@ bool ChangeRecord::begin(const ArchiveIndexLock& lock, std::string_view operatio
         finish();
         return false;
     }
-    share_with_folder_group(folder.get(), fd_.get());
+    share_with_folder_group(folder_.get(), fd_.get());
     const std::string& token = platform::own_process_token();
     const std::size_t dash = token.find('-');
     if (!note("operation", operation) || !note("owner", token) || !note("pid", token.substr(0, dash)) ||
         !note("start", token.substr(dash + 1, token.find('-', dash + 1) - dash - 1)) ||
-        !platform::sync_folder(lock.folder())) {
+        !platform::sync_folder(folder_path_)) {
         finish();
         return false;
     }
@@ -277,22 +395,39 @@ bool ChangeRecord::note(std::string_view key, std::string_view value) {
 }
 
 void ChangeRecord::finish() {
-    if (!path_.empty()) ::unlink(path_.c_str());
-    path_.clear();
+    if (!name_.empty() && folder_) ::unlinkat(folder_.get(), name_.c_str(), 0);
+    name_.clear();
     fd_.reset();
+    folder_.reset();
+}
+
+ChangeRecordFields parse_change_record(std::string_view text) {
+    ChangeRecordFields fields;
+    text = text.substr(0, kRecordMaxBytes);
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string_view::npos; start = end + 1) {
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        const std::size_t eq = line.find('=');
+        if (eq == std::string_view::npos || eq == 0 || eq > kRecordKeyMax) continue;
+        const std::string_view key = line.substr(0, eq);
+        if (fields.size() >= kRecordMaxFields && fields.find(key) == fields.end()) continue;
+        fields[std::string(key)] = std::string(line.substr(eq + 1));
+    }
+    return fields;
 }
 
 std::vector<std::string> settle_unfinished_changes(const ArchiveIndexLock& lock) {
-    std::vector<std::pair<std::string, bool>> hidden;
-    if (const auto entries = list_folder(lock.folder()))
-        for (const FolderEntry& e : *entries)
-            if (e.name[0] == '.') hidden.emplace_back(e.name, e.folder);
-    if (hidden.empty()) return {};
+    // Only hidden names are looked at, their kinds taken from the listing: a lock costs the same
+    // in an archive of five reports as in one of fifty thousand.
+    const auto hidden = list_names_at(lock.folder_fd(), ".");
+    if (!hidden || hidden->empty()) return {};
     Settler settler(lock);
-    // Records first: they may name what the rest of the pass would clear.
-    for (const auto& [name, folder] : hidden)
-        if (!folder && name.starts_with(kRecordPrefix)) settler.record(name);
-    for (const auto& [name, folder] : hidden) settler.temporary(name, folder);
+    // Records first: they may name what the rest of the pass would clear, and tell who is alive.
+    for (const FolderEntry& e : *hidden)
+        if (e.name.starts_with(kRecordPrefix)) settler.record(e.name);
+    for (const FolderEntry& e : *hidden)
+        if (!e.name.starts_with(kRecordPrefix) && (e.folder || e.regular)) settler.temporary(e.name, e.folder);
     return settler.take_notes();
 }
 

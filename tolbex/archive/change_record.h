@@ -10,11 +10,21 @@
 // staging, ".TVDEL" folders on their way out, index temporaries) carry their owner's token in
 // their names, and those of a process that is gone are cleared in the same turn.
 //
+// A record is believed only as far as its writer could have gone itself: it leads only to the
+// names of its own operation's forms (a hidden name carrying the token of the record's name, a
+// destination archive of the same group reached through descriptors, a listed name only as the
+// operation's own target), and a folder goes only when the record's account could delete it.
+// Anything else is left as it is and said. Whether an owner still runs is told by the lock it
+// holds on its record, which every process sharing the file system sees: a temporary whose
+// token a locked record carries is alive, whatever its process id says here.
+//
 // So a change killed at any step leaves, after the next holder of the lock, either everything
 // as before it or everything as after it: the index lists each report once, every listed folder
 // exists, a 12-lead report has all its ECG files or none and its name says which. What this
 // account cannot read or change is left as it is and said in the lock's notes.
 #pragma once
+#include <cstddef>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,9 +57,18 @@ public:
     bool active() const { return static_cast<bool>(fd_); }
 
 private:
-    std::string path_;
+    platform::UniqueFd folder_;
+    std::string folder_path_, name_;
     platform::UniqueFd fd_;
 };
+
+// The fields of a record's text: "key=value" lines, the last one that a kill cut short (no line
+// end) not counted, later lines winning. Bounded: the first kRecordMaxBytes bytes, keys of up to
+// 32 bytes, kRecordMaxFields keys; anything beyond is passed over.
+inline constexpr std::size_t kRecordMaxBytes = 65536;
+inline constexpr std::size_t kRecordMaxFields = 32;
+using ChangeRecordFields = std::map<std::string, std::string, std::less<>>;
+ChangeRecordFields parse_change_record(std::string_view text);
 
 // Settles what dead owners left in the folder of `lock` (held): records, staging, hidden folders
 // and index temporaries. Returns one sentence per thing finished, undone, cleared or left because

@@ -94,19 +94,61 @@ std::string hidden_name(std::string_view purpose) {
 
 constexpr int kHiddenNameAttempts = 16;
 
+// One entry of a folder this run made and alone writes: a file, or a folder with what it holds.
+void remove_folder_at_or_file(int folder_fd, const FolderEntry& e) {
+    if (e.folder)
+        (void)remove_folder_at(folder_fd, e.name);
+    else
+        (void)::unlinkat(folder_fd, e.name.c_str(), 0);
+}
+
 }  // namespace
 
 bool is_passing_report_name(std::string_view name) {
     return name.starts_with(".TVNEW.") || name.starts_with(".TVDEL.");
 }
 
-std::string make_hidden_folder(const std::string& archive_folder, std::string_view purpose) {
-    for (int attempt = 0; attempt < kHiddenNameAttempts; ++attempt) {
-        std::string path = join_path(archive_folder, hidden_name(purpose));
-        if (::mkdir(path.c_str(), 0777) == 0) return path;
-        if (errno != EEXIST) break;
-    }
-    return {};
+std::string new_hidden_name(std::string_view purpose) { return hidden_name(purpose); }
+
+MadeFolder make_hidden_folder_at(int parent_fd, const std::string& name) {
+    MadeFolder made;
+    if (::mkdirat(parent_fd, name.c_str(), 0777) != 0) return {};
+    made.name = name;
+    made.fd = open_folder_no_link_at(parent_fd, made.name);
+    struct stat st;
+    if (!made.fd || ::fstat(made.fd.get(), &st) != 0 || st.st_uid != ::geteuid()) return {};
+    // Closed to the group before it is looked at: what it holds from then on is what we put there.
+    made.mode = st.st_mode & (07777 & ~S_ISUID & ~S_ISVTX);
+    if (::fchmod(made.fd.get(), made.mode & ~(S_IWGRP | S_IWOTH)) != 0) return {};
+    const auto entries = list_folder_at(made.fd.get());
+    if (!entries || !entries->empty()) return {};
+    made.device = static_cast<std::uint64_t>(st.st_dev);
+    made.inode = static_cast<std::uint64_t>(st.st_ino);
+    return made;
+}
+
+bool holds_made_folder(int parent_fd, const std::string& name, const MadeFolder& made) {
+    const EntryState e = probe_entry_at(parent_fd, name);
+    return e.kind == EntryKind::Folder && e.device == made.device && e.inode == made.inode;
+}
+
+PublishResult publish_made_folder(int parent_fd, const MadeFolder& made, const std::string& from,
+                                  const std::string& to) {
+    if (::renameat2(parent_fd, from.c_str(), parent_fd, to.c_str(), RENAME_NOREPLACE) != 0)
+        return errno == EEXIST ? PublishResult::Taken : PublishResult::Failed;
+    if (holds_made_folder(parent_fd, to, made)) return PublishResult::Done;
+    // Someone put another entry under the staging name: it goes back there, untouched.
+    (void)::renameat2(parent_fd, to.c_str(), parent_fd, from.c_str(), RENAME_NOREPLACE);
+    errno = EXDEV;
+    return PublishResult::Swapped;
+}
+
+bool discard_made_folder(int parent_fd, const MadeFolder& made, const std::string& name) {
+    if (!made) return true;
+    if (const auto entries = list_folder_at(made.fd.get()))
+        for (const FolderEntry& e : *entries) remove_folder_at_or_file(made.fd.get(), e);
+    if (!holds_made_folder(parent_fd, name, made)) return true;  // what stands there now is not ours
+    return ::unlinkat(parent_fd, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT;
 }
 
 std::string hide_folder(const std::string& path) {

@@ -185,17 +185,43 @@ Result<void> change_archive_index(const ArchiveIndexLock& lock, const ArchiveInd
 // with '.': every reader of an archive passes over such names, so that a folder is seen under its
 // report name only while its entry is listed.
 namespace archive_io {
-// A new, empty hidden folder in `archive_folder` (".TV" + `purpose` + a name no other process
-// makes), made exclusively with 0777 less the umask; its path, empty when it cannot be made.
-std::string make_hidden_folder(const std::string& archive_folder, std::string_view purpose);
+// A folder this run made in a folder others can write, held open: whatever its name comes to
+// hold meanwhile, what is written through `fd` lands in it. Made 0777 less the umask (setgid
+// kept), then without group or other write until it is published: nobody else writes into it.
+struct MadeFolder {
+    std::string name;  // its name in the parent as made
+    platform::UniqueFd fd;
+    std::uint64_t device = 0, inode = 0;
+    unsigned mode = 0;  // the mode it gets when published
+    explicit operator bool() const { return static_cast<bool>(fd); }
+};
+// A new folder `name` (new_hidden_name, which a record may name before it exists) in the folder
+// open as `parent_fd`: made with mkdirat, opened without following a link and checked to be the one
+// made (this account's, empty). Empty on failure (nothing of it is then left that was checked).
+MadeFolder make_hidden_folder_at(int parent_fd, const std::string& name);
+// A hidden name no other process makes: ".TV" + `purpose` + this process's token and a serial.
+std::string new_hidden_name(std::string_view purpose);
+// True when `name` in `parent_fd` is, not through a link, the folder `made`.
+bool holds_made_folder(int parent_fd, const std::string& name, const MadeFolder& made);
+// Renames `made` (now called `from`) to `to` in `parent_fd`, never over an existing name, and
+// checks that `to` then holds it. Taken (errno EEXIST): `to` exists, nothing changed. Swapped:
+// `from` no longer held the folder made; whatever was renamed is put back under `from` and
+// nothing is published. Failed: any other failure.
+enum class PublishResult { Done, Taken, Swapped, Failed };
+PublishResult publish_made_folder(int parent_fd, const MadeFolder& made, const std::string& from,
+                                  const std::string& to);
+// Deletes what `made` holds through its descriptor, then the folder under `name` only when that
+// name still holds it (otherwise it stays empty wherever it was put). True when nothing of it is
+// left under `name`.
+bool discard_made_folder(int parent_fd, const MadeFolder& made, const std::string& name);
 // Renames the folder or file `path` to a new hidden name beside it; that path, empty on failure.
 std::string hide_folder(const std::string& path);
 // The same for `name` in the folder open as `folder_fd`: the new hidden name, empty on failure.
 std::string hide_folder_at(int folder_fd, const std::string& name);
-// Deletes a folder that hide_folder or make_hidden_folder gave, with everything in it.
+// Deletes a folder that hide_folder, hide_folder_at or make_hidden_folder_at gave, with everything in it.
 // kArchiveDeleteFailed ("Couldn't delete report folder: " + path) when it stays.
 Result<void> delete_hidden_folder(const std::string& path);
-// True for a name that make_hidden_folder(.., "NEW") or hide_folder gives: a report on its way in
+// True for a name that make_hidden_folder_at(.., new_hidden_name("NEW")) or hide_folder gives: a report on its way in
 // or out, or what an interrupted store or deletion left.
 bool is_passing_report_name(std::string_view name);
 }  // namespace archive_io

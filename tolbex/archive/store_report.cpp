@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <unordered_set>
 #include <vector>
 
 #include "common/deferred_stop.h"
@@ -18,6 +20,7 @@
 #include "common/registry.h"
 #include "common/safe_open.h"
 #include "common/text.h"
+#include "platform/ascii.h"
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "tolbex/archive/archive_group.h"
@@ -31,10 +34,11 @@ namespace {
 std::mutex g_hooks_mutex;
 CefUnpackHook g_unpacker;
 
-// Copies the plain files of a folder ("WIN386.SWP" and dot files never); the sources copied go
+// Copies the plain files of a folder ("WIN386.SWP" and dot files never) into the folder open as
+// `target_fd`, each created there exclusively; the sources copied go
 // into `copied`. False when the folder is missing, an entry refuses it (FolderFiles: `refusal`
 // then says which) or a copy fails.
-bool copy_folder_files(const std::string& source_folder, const std::string& target, ProgressWindow* progress,
+bool copy_folder_files(const std::string& source_folder, int target_fd, ProgressWindow* progress,
                        std::vector<std::string>& copied, std::string* refusal) {
     FolderFiles listing;
     if (source_folder.empty() || !listing.read(source_folder, "*", "WIN386.SWP")) {
@@ -45,7 +49,7 @@ bool copy_folder_files(const std::string& source_folder, const std::string& targ
         if (DeferredStop::requested()) return false;
         const std::string src = join_path(source_folder, name);
         if (progress) progress->set_text(src);
-        if (!listing.copy(name, join_path(target, name))) return false;
+        if (!listing.copy_into(name, target_fd)) return false;
         copied.push_back(src);
     }
     return true;
@@ -71,6 +75,19 @@ bool listed_by_its_group(const std::string& archive_folder) {
     while (read_nonblank_line(f.get(), folder_line) && read_nonblank_line(f.get(), name_line))
         if (platform::iequals(folder_line, name)) return true;
     return std::ferror(f.get()) != 0;
+}
+
+// Whether two descriptors are one folder.
+bool same_folder(int a, int b) {
+    struct stat sa, sb;
+    return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Whether the folder open as `folder_fd` holds `name` in any case.
+bool find_name_ci_at(int folder_fd, std::string_view name) {
+    const auto entries = list_names_at(folder_fd, "");
+    return entries && std::any_of(entries->begin(), entries->end(),
+                                  [&](const FolderEntry& e) { return platform::iequals(e.name, name); });
 }
 
 }  // namespace
@@ -100,7 +117,7 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
     const std::string date_text = format_file_date_text(time);
 
     // The archive folder itself, opened in its group's folder: never a link in its place (the
-    // lock refuses one swapped in later).
+    // lock refuses one swapped in later). Everything below is made relative to it.
     OutsideRefusal why = OutsideRefusal::Missing;
     const platform::UniqueFd archive_fd =
         archive_folder.empty() ? platform::UniqueFd() : open_folder_no_link(archive_folder, &why);
@@ -112,71 +129,100 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
                 "The archive folder \"" + archive_folder + "\" cannot be read by this account, so nothing was stored.";
         return kStoreFolderFailed;
     }
-
-    // The report is built under a hidden name and gets its own only in the turn of the lock that
-    // lists it, so that no other program sees a report folder without its entry. The lock is
-    // taken before anything changes: a record names the staging folder for whoever holds the
-    // lock after a kill.
-    // A SIGTERM or SIGINT while the report is built ends the run only once its staging folder is gone.
-    const DeferredStop hold;
-    ChangeRecord record;
-    std::string staging;
-    {
-        const ArchiveIndexLock lock(archive_folder);
+    const int dir = archive_fd.get();
+    // A lock is on this archive only when it holds the folder opened above, not one put in its place.
+    auto lock_refused = [&](const ArchiveIndexLock& lock) -> std::optional<int> {
         if (!lock.held()) {
             if (refusal) *refusal = lock.busy_error().message;
             return store_code_of_lock(lock);
         }
+        if (!same_folder(lock.folder_fd(), dir)) {
+            if (refusal)
+                *refusal =
+                    "The archive folder \"" + archive_folder + "\" was replaced meanwhile, so nothing was stored.";
+            return kStoreFolderFailed;
+        }
+        return std::nullopt;
+    };
+
+    // The report is built under a hidden name and gets its own only in the turn of the lock that
+    // lists it, so that no other program sees a report folder without its entry. The lock is
+    // taken before anything changes: a record names the staging folder, before it exists, for
+    // whoever holds the lock after a kill.
+    // A SIGTERM or SIGINT while the report is built ends the run only once its staging folder is gone.
+    const DeferredStop hold;
+    ChangeRecord record;
+    archive_io::MadeFolder staging;
+    std::string staging_name;
+    {
+        const ArchiveIndexLock lock(archive_folder);
+        if (const auto code = lock_refused(lock)) return *code;
         if (!record.begin(lock, kRecordStore)) return kStoreFolderFailed;
-        staging = archive_io::make_hidden_folder(archive_folder, "NEW");
-        if (staging.empty() || !record.note("staging", get_path_file_name(staging))) {
-            if (!staging.empty()) ::rmdir(staging.c_str());
+        staging_name = archive_io::new_hidden_name("NEW");
+        if (!record.note("staging", staging_name)) {
             record.finish();
             return kStoreFolderFailed;
         }
+        staging = archive_io::make_hidden_folder_at(dir, staging_name);
+        if (!staging || !record.note("made", std::to_string(staging.device) + ":" + std::to_string(staging.inode))) {
+            // What stands under the name now is not known to be ours: the record stays for the next holder.
+            if (archive_io::discard_made_folder(dir, staging, staging_name) &&
+                probe_entry_at(dir, staging_name).kind == EntryKind::Missing)
+                record.finish();
+            if (refusal && !staging)
+                *refusal =
+                    "The new report folder in \"" + archive_folder + "\" could not be made as this program made it.";
+            return kStoreFolderFailed;
+        }
     }
-    // On every failure the staging folder goes first, then the record that names it.
+    // On every failure what the staging folder holds goes through its descriptor, then the folder
+    // when its name still holds it, then the record that names it.
     struct Undo {
-        std::string* staging;
+        int dir;
+        archive_io::MadeFolder* staging;
+        const std::string* name;
         ChangeRecord* record;
         ~Undo() {
-            if (staging->empty()) return;
-            if (archive_io::delete_hidden_folder(*staging)) record->finish();
+            if (!*staging) return;
+            if (archive_io::discard_made_folder(dir, *staging, *name)) record->finish();
         }
-    } undo{&staging, &record};
+    } undo{dir, &staging, &staging_name, &record};
 
     std::vector<std::string> copied;
     int failure = kStoreOk;
     if (type == kReportCef && !source.empty() && is_regular_file_no_link(source)) {
-        // The compressed file stays in the report beside what it unpacks to.
+        // The compressed file stays in the report beside what it unpacks to. It is unpacked in a
+        // private folder of this account's, so that the unpacker writes nowhere others can reach.
         if (progress) progress->set_text(source);
-        if (!copy_file_replacing(source, join_path(staging, get_path_file_name(source)))) {
+        CefUnpackHook unpack;
+        {
+            std::lock_guard<std::mutex> lock(g_hooks_mutex);
+            unpack = g_unpacker;
+        }
+        const TempFolder unpacked;
+        FolderFiles files;
+        if (!copy_fd_into(open_outside_file(source, UINT64_MAX).fd, staging.fd.get(), get_path_file_name(source)) ||
+            unpacked.path().empty()) {
             failure = kStoreCopyFailed;
         } else {
             copied.push_back(source);
-            CefUnpackHook unpack;
-            {
-                std::lock_guard<std::mutex> lock(g_hooks_mutex);
-                unpack = g_unpacker;
-            }
-            if (!unpack || !unpack(source, staging)) failure = kStoreCopyFailed;
+            if (!unpack || !unpack(source, unpacked.path()) || !files.read(unpacked.path())) failure = kStoreCopyFailed;
+            for (const std::string& name : files.names())
+                if (failure == kStoreOk && !files.copy_into(name, staging.fd.get())) failure = kStoreCopyFailed;
         }
-    } else if (!copy_folder_files(source, staging, progress, copied, refusal)) {
+    } else if (!copy_folder_files(source, staging.fd.get(), progress, copied, refusal)) {
         failure = kStoreCopyFailed;
     }
     if (failure != kStoreOk) return failure;
 
     std::string size_text = format_string("%d", size);
-    if (is_formatted_type(type) && platform::find_name_ci(staging, kConfirmFileName)) size_text += 'C';
+    if (is_formatted_type(type) && find_name_ci_at(staging.fd.get(), kConfirmFileName)) size_text += 'C';
     const std::string sanitized = sanitize_description(description);
 
     std::string folder;
     {
         const ArchiveIndexLock lock(archive_folder);
-        if (!lock.held()) {
-            if (refusal) *refusal = lock.busy_error().message;
-            return store_code_of_lock(lock);
-        }
+        if (const auto code = lock_refused(lock)) return *code;
         // An archive its group dropped meanwhile (a check that found it empty) takes no report.
         if (!listed_by_its_group(lock.folder())) {
             if (refusal)
@@ -184,6 +230,20 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
                            "\" is no longer listed in its group's ARCHDIR.DAT, so nothing was stored.";
             return kStoreFolderFailed;
         }
+        // A free name is free on disk and in the index: an entry whose folder is gone keeps its name.
+        std::unordered_set<std::string> listed;  // in upper case: names are told apart without regard to it
+        const auto upper = [](std::string name) {
+            for (char& c : name) c = platform::ascii_upper(c);
+            return name;
+        };
+        const Result<void> read = change_archive_index(lock, [&](ArchiveIndexEntries& entries) -> Result<void> {
+            for (const auto& r : entries.records())
+                if (r) listed.insert(upper(r->get_name()));
+            entries.leave_file();
+            return {};
+        });
+        if (!read) return kStoreIndexFailed;
+        const auto is_listed = [&](const std::string& name) { return listed.count(upper(name)) != 0; };
         // The unique name only tells what did not exist a moment ago: a program that does not
         // take the lock may still get there first, and then another name is taken.
         std::string folder_name;
@@ -192,15 +252,26 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
             folder_name = make_unique_file_name(archive_folder, extension,
                                                 type == kReportFullOstrabel12 ? report_type_extension(kReportFull)
                                                 : type == kReportFull ? report_type_extension(kReportFullOstrabel12)
-                                                                      : std::string());
-            folder = join_path(archive_folder, folder_name);
+                                                                      : std::string(),
+                                                is_listed);
             if (!record.note("name", folder_name)) return kStoreFolderFailed;
-            if (platform::rename_no_replace(staging, folder)) break;
-            if (errno != EEXIST || attempt >= 64) return kStoreFolderFailed;
+            const archive_io::PublishResult published =
+                archive_io::publish_made_folder(dir, staging, staging_name, folder_name);
+            if (published == archive_io::PublishResult::Done) break;
+            if (published == archive_io::PublishResult::Swapped) {
+                if (refusal)
+                    *refusal = "The new report folder \"" + join_path(archive_folder, staging_name) +
+                               "\" was replaced by another entry while it was filled, so nothing was stored.";
+                return kStoreFolderFailed;
+            }
+            if (published != archive_io::PublishResult::Taken || attempt >= 64) return kStoreFolderFailed;
         }
+        folder = join_path(archive_folder, folder_name);
+        // Listed, the folder is the archive's: it takes the mode a report folder is made with.
+        const bool opened = ::fchmod(staging.fd.get(), staging.mode) == 0;
         const std::string entry = format_archive_entry(folder_name, sanitized, date_text, size_text, type_name);
-        bool completed = !complete || complete(folder);
-        const Result<void> listed =
+        const bool completed = opened && (!complete || complete(folder, staging.fd.get()));
+        const Result<void> listed_now =
             !completed ? Result<void>(fail(kStoreCopyFailed))
                        : change_archive_index(lock, [&](ArchiveIndexEntries& entries) -> Result<void> {
                              std::string lines[5];
@@ -216,17 +287,17 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
                              entries.add(std::move(record));
                              return {};
                          });
-        if (!listed) {
+        if (!listed_now) {
             // Back under the hidden name before the lock goes, to be removed with it.
-            if (!platform::rename_no_replace(folder, staging)) {
-                // Not ours to leave unlisted: it goes under a hidden name, or the record stays.
-                const std::string hidden = archive_io::hide_folder(folder);
-                if (!hidden.empty() && archive_io::delete_hidden_folder(hidden)) record.finish();
-                staging.clear();
+            if (archive_io::publish_made_folder(dir, staging, folder_name, staging_name) !=
+                archive_io::PublishResult::Done) {
+                // Not ours to leave unlisted: what it holds goes, or the record stays.
+                if (archive_io::discard_made_folder(dir, staging, folder_name)) record.finish();
+                staging = {};
             }
             return completed ? kStoreIndexFailed : kStoreCopyFailed;
         }
-        staging.clear();
+        staging = {};
         record.finish();
     }
     if (new_folder_path) *new_folder_path = folder;
@@ -279,12 +350,10 @@ public:
         if (files->empty()) return true;
         for (const FolderEntry& f : *files)
             if (f.folder) return false;  // not an ECG file: it stays
-        hidden_ = get_path_file_name(archive_io::make_hidden_folder(folder, "ECG"));
-        if (hidden_.empty()) return false;
-        if (!record.note("aside", hidden_)) {
-            put_back(folder);
-            return false;
-        }
+        // Named in the record before it exists, so that a kill right after leaves nothing unnamed.
+        const std::string aside = archive_io::new_hidden_name("ECG");
+        if (!record.note("aside", aside) || ::mkdir(join_path(folder, aside).c_str(), 0777) != 0) return false;
+        hidden_ = aside;
         for (const FolderEntry& f : *files) {
             const std::string& name = f.name;
             if (!platform::rename_no_replace(join_path(folder, name), join_path(join_path(folder, hidden_), name))) {
@@ -362,14 +431,17 @@ void take_new_name(ReportRecord& record, const std::string& renamed) {
 int delete_twelve_lead_ecg(const std::string& report_folder, bool must_be_listed, ReportRecord* record,
                            Error* index_error) {
     const std::string folder = platform::strip_trailing_slashes(report_folder);
-    if (!is_twelve_lead_folder(folder)) return kDeleteEcgNotTwelveLead;
+    if (!get_path_file_name(folder).ends_with(".O12")) return kDeleteEcgNotTwelveLead;
     const std::string name = get_path_file_name(folder);
     std::string renamed = folder.substr(0, folder.size() - 3) + "FUL";
     EcgFilesAside aside;
     ChangeRecord change;
     bool moved = false;
     int step_failed = kDeleteEcgOk;
+    // The lock first: its holder settles what a killed run of this very command left, and only
+    // then is the folder judged.
     const ArchiveIndexLock lock(get_path_folder(folder));
+    if (!is_twelve_lead_folder(folder)) return kDeleteEcgNotTwelveLead;
     const Result<void> changed = change_archive_index(lock, [&](ArchiveIndexEntries& entries) -> Result<void> {
         ReportRecord* entry = entries.find(name);
         if (!entry && must_be_listed) return entry_gone_error(lock.folder(), name);

@@ -35,28 +35,32 @@ int store_code_of_lock(const ArchiveIndexLock& lock);
 // Unpacks a compressed ECG file into a folder; true on success.
 using CefUnpackHook = std::function<bool(const std::string& cef_file, const std::string& folder)>;
 // Adds what the caller writes into a new report that names its own folder (its details, say):
-// called with the report's final path, under the archive's lock just before the entry is written,
-// so it must be short. False fails the store (kStoreCopyFailed).
-using StoreCompletion = std::function<bool(const std::string& folder)>;
+// called with the report's final path and the folder as made (`folder_fd`: write relative to it,
+// never through the path, which others can rename), under the archive's lock just before the
+// entry is written, so it must be short. False fails the store (kStoreCopyFailed).
+using StoreCompletion = std::function<bool(const std::string& folder, int folder_fd)>;
 // Installed by the application; without one a compressed file fails to store (2).
 void set_cef_unpacker(CefUnpackHook unpacker);
 
 // Stores `source` as a new report of `type` in `archive_folder` (never through a link in its place):
 //  - the archive's lock is taken before anything changes (its failure is 5-7 with `refusal`);
 //    under it a change record (change_record.h) names the staging folder;
-//  - the report is built in a hidden folder of the archive (archive_io::make_hidden_folder), made
-//    exclusively: the source folder's plain files are copied into it ("WIN386.SWP" and dot files
+//  - the report is built in a hidden folder of the archive (archive_io::make_hidden_folder_at),
+//    filled through its descriptor alone, each file created exclusively: the source folder's plain
+//    files are copied into it ("WIN386.SWP" and dot files
 //    never); for type 516 the source may be a compressed ECG file, copied and unpacked beside
 //    itself; for type 515 an empty source reads the card (the size becomes the folder's size);
 //  - in one turn of the archive's lock the folder gets a new, unique name (extension of the type)
 //    and one five-line entry joins ARCHINFO.DAT (description sanitized, "<Name>" when blank; "C"
 //    after the size for 519/520 with CONFIRM.TXT; the type name "Unknown" when the type has
 //    none), so that no other program sees the folder without its entry; `complete`, when given,
-//    adds the caller's files in that turn, before the entry.
+//    adds the caller's files in that turn, before the entry. The name is free on disk and in the
+//    index; the rename is checked to have published the folder made (kStoreFolderFailed, with
+//    nothing listed, when its name was given to another entry meanwhile).
 // With `move`, the source files are deleted only after the entry was written. Any failure
 // removes the new folder and leaves the source and the index as they were.
 // `new_folder_path` receives the listed folder's path, and is empty after a failure; the
-// unpacker and the card reader see the hidden folder.
+// unpacker works in a private folder of this account's, whose files are then copied in.
 // A source folder holding a link, a special file or two names that differ only in case is
 // refused whole (kStoreCopyFailed), `refusal` getting the sentence that names the entry.
 // Returns kStoreOk .. kStoreArchiveReadOnly (0-7). Shows no message.

@@ -863,13 +863,17 @@ bool store_recording_in_archive(const PatientDetails& given, const std::string& 
     const std::int64_t size = source_folder.empty() ? 0 : get_folder_size_64(source_folder, false);
     std::string stored;
     // The details go into the report before it is listed, so that no program sees it without them.
-    const StoreCompletion add_details = [&](const std::string& folder) {
+    const StoreCompletion add_details = [&](const std::string& folder, int folder_fd) {
+        // Through the folder as made: its name is in a folder others can rename into.
+        auto put = [&](const std::string& name, const std::string& text) {
+            (void)::unlinkat(folder_fd, name.c_str(), 0);
+            const platform::UniqueFd out = create_new_file_at(folder_fd, name);
+            return out && platform::write_all(out.get(), text.data(), text.size()) && ::fsync(out.get()) == 0;
+        };
         const std::string patient = join_path(folder, "PATIENT.TXT");
-        platform::atomic_write_file(patient,
-                                    format_cef_patient_text(details.patient_text_fields(patient, intake_time_text())) +
-                                        "\r\n");
-        platform::atomic_write_file(join_path(folder, "VERSION.TXT"), "V8.006\r\n");
-        return true;
+        return put("PATIENT.TXT",
+                   format_cef_patient_text(details.patient_text_fields(patient, intake_time_text())) + "\r\n") &&
+               put("VERSION.TXT", "V8.006\r\n");
     };
     std::string refusal;
     const int result =

@@ -95,7 +95,8 @@ TEST_F(ChangeRecordTest, ARecordIsSettledOnlyOnceItsOwnerLetsGo) {
     {
         const ArchiveIndexLock lock(archive);
         ASSERT_TRUE(record.begin(lock, kRecordStore));
-        staging = archive_io::make_hidden_folder(archive, "NEW");
+        staging = archive + "/" +
+                  archive_io::make_hidden_folder_at(lock.folder_fd(), archive_io::new_hidden_name("NEW")).name;
         ASSERT_TRUE(record.note("staging", fs::path(staging).filename().string()));
     }
     // Another holder of the lock while the owner works: nothing of it is touched. (A forked

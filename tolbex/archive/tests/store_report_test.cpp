@@ -208,7 +208,7 @@ TEST_F(StoreReportTest, NoFolderIsSeenUnlistedWhileTheReportIsBuilt) {
         return true;
     };
     set_cef_unpacker([&](const std::string&, const std::string& folder) { return look(folder); });
-    const StoreCompletion complete = [&](const std::string& folder) {
+    const StoreCompletion complete = [&](const std::string& folder, int) {
         write(folder + "/DETAILS.TXT", folder);
         return fs::exists(folder + "/ECG.DAT");
     };
@@ -234,7 +234,7 @@ TEST_F(StoreReportTest, NoFolderIsSeenUnlistedWhileTheReportIsBuilt) {
     // A failing `complete` leaves neither folder nor entry.
     std::string path;
     EXPECT_EQ(store_report_in_archive(archive_, source_, "d", 1, kNow, kReportFull, &path, nullptr, false,
-                                      [](const std::string&) { return false; }),
+                                      [](const std::string&, int) { return false; }),
               kStoreCopyFailed);
     EXPECT_EQ(path, "");
     EXPECT_EQ(read(index()), text);

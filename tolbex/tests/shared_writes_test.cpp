@@ -1,0 +1,405 @@
+// What the programs write into an archive that a colleague of the same group can write too: a
+// staging folder swapped for a link while /store runs, records planted by a colleague, a second
+// workstation in a PID namespace of its own, and a run killed at each step and then run again.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <fstream>
+#include <map>
+#include <optional>
+
+#include "testing/test_accounts.h"
+#include "tolbex/archive/change_record.h"
+#include "tolbex/archive/report_archive.h"
+#include "tolbex/archive/store_report.h"
+#include "tolbex/tests/cli_fixture.h"
+
+namespace cli {
+namespace {
+
+std::string good_tvz(const std::string& description) {
+    return tvz_literal_entry("REPINFO.TXT", description + "\r\n510\r\n1196690709\r\n77\r\n") +
+           tvz_literal_entry("DATA.BIN", "payload") + report_files_tvz("510");
+}
+
+// Names and contents of everything below `folder` (links as their targets' names).
+std::map<std::string, std::string> contents(const fs::path& folder, const std::set<std::string>& skip = {}) {
+    std::map<std::string, std::string> files;
+    for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
+        const std::string name = it->path().filename().string();
+        if (skip.count(name) || name.ends_with(".SAV") || name == tv::kIndexLockFileName) {
+            if (it->is_directory()) it.disable_recursion_pending();
+            continue;
+        }
+        files[it->path().string()] = it->is_symlink()        ? "-> " + fs::read_symlink(it->path()).string()
+                                     : it->is_regular_file() ? read_file(it->path())
+                                                             : "<folder>";
+    }
+    return files;
+}
+
+// The process running `program` whose current folder is `cwd` and which a tracer holds stopped.
+pid_t stopped_process(const fs::path& cwd, const std::string& program) {
+    std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), &::closedir);
+    while (const dirent* e = proc ? ::readdir(proc.get()) : nullptr) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(e->d_name));
+        if (pid <= 0) continue;
+        const fs::path p = fs::path("/proc") / e->d_name;
+        std::error_code ec;
+        if (fs::read_symlink(p / "cwd", ec) != cwd || fs::read_symlink(p / "exe", ec) != fs::path(program)) continue;
+        const std::string stat = read_file(p / "stat");
+        const auto close = stat.rfind(')');
+        if (close != std::string::npos && close + 2 < stat.size() && (stat[close + 2] == 't' || stat[close + 2] == 'T'))
+            return pid;
+    }
+    return 0;
+}
+
+class SharedWritesTest : public CliTest {
+protected:
+    void SetUp() override {
+        CliTest::SetUp();
+        if (!accounts.ok()) GTEST_SKIP() << "the test accounts could not be made (root, groupadd and useradd needed)";
+        for (const fs::path& p : {root, t}) fs::permissions(p, fs::perms(0755));
+        for (const fs::path& p : {g, a}) ASSERT_TRUE(accounts.share(p.string()));
+        write_file(g / "ARCHDIR.DAT", "STANDARD\r\nSTANDARD\r\n");
+        write_file(a / "ARCHINFO.DAT", "");
+        for (const fs::path& f : {g / "ARCHDIR.DAT", a / "ARCHINFO.DAT"}) {
+            ASSERT_EQ(::chown(f.c_str(), 0, accounts.gid()), 0);
+            fs::permissions(f, fs::perms(0664));
+        }
+        write_file(t / "src" / "good.TVZ", good_tvz("Good"));
+        for (const char* n : {"MAIN.DAT", "PATIENT.DAT", "COMBTIME.DAT", "COMBFLAG.DAT"})
+            write_file(t / "src" / "full" / n, "report");
+        write_file(t / "src" / "full" / "PATIENT.TXT", patient_txt("ABCD1234566"));
+        for (const auto& e : fs::recursive_directory_iterator(t / "src"))
+            fs::permissions(e.path(), fs::perms(e.is_directory() ? 0755 : 0644));
+        fs::permissions(t / "src", fs::perms(0755));
+        // The operator's own private folder, which nothing done in the archive may reach.
+        write_file(home / ".ssh" / "authorized_keys", "ssh-ed25519 AAAA operator\n");
+        write_file(home / "Work" / "letter.txt", "private");
+        for (const auto& e : fs::recursive_directory_iterator(home))
+            ASSERT_EQ(::chown(e.path().c_str(), accounts.uid(0), accounts.gid()), 0);
+        ASSERT_EQ(::chown(home.c_str(), accounts.uid(0), accounts.gid()), 0);
+        fs::permissions(home, fs::perms(0700));
+        // A work folder each: the operator's, the colleague's, and the operator's traced runs'.
+        for (int slot = 0; slot < 3; ++slot) {
+            const fs::path w = work(slot);
+            fs::create_directories(w / "root");
+            for (const fs::path& p : {w, w / "root"})
+                ASSERT_EQ(::chown(p.c_str(), accounts.uid(slot == 1), accounts.gid()), 0);
+        }
+    }
+
+    fs::path work(int slot) const { return t / ("w" + std::to_string(slot)); }
+    std::vector<std::string> env_of(int slot) const {
+        const fs::path w = work(slot);
+        // No leak check: LeakSanitizer does not work under the tracer some runs have.
+        return environment({"TORVANE_ROOT=" + (w / "root").string(), "TMPDIR=" + w.string(), "HOME=" + w.string(),
+                            "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"});
+    }
+
+    // `argv` as account `i` in the work folder `slot` (its own by default): its code (-1 killed)
+    // and what it said.
+    RunResult as(int i, const std::vector<std::string>& argv, int slot = -1) const {
+        if (slot < 0) slot = i < 0 ? 2 : i;
+        const fs::path w = work(slot);
+        if (i < 0) return tv::platform::testing::run_captured(argv, env_of(slot), w.string(), 60);  // root
+        accounts.run_as(i, [&] {
+            const RunResult r = tv::platform::testing::run_captured(argv, env_of(slot), w.string(), 60);
+            std::ofstream(w / "result.txt", std::ios::binary) << r.code << "\n" << r.out << r.err;
+            return true;
+        });
+        RunResult r;
+        const std::string text = read_file(w / "result.txt");
+        r.code = std::atoi(text.c_str());
+        r.out = text.substr(text.find('\n') + 1);
+        return r;
+    }
+    RunResult store_as(int i, const std::string& source = "") {
+        return as(i, {TOLBEX_PROGRAM, "/store", source.empty() ? (t / "src" / "good.TVZ").string() : source, g.string(),
+                      "STANDARD"});
+    }
+
+    // `argv` as account `account` (-1 root) under a tracer that stops it after the `n`th call of
+    // `call`; while it is stopped `meanwhile` runs. False when the run made fewer such calls.
+    bool stopped_at(const std::vector<std::string>& argv, const std::string& call, int n,
+                    const std::function<void()>& meanwhile, RunResult& result, int account = 0) {
+        std::vector<std::string> traced = {"/usr/bin/strace",
+                                           "-f",
+                                           "-qq",
+                                           "-o",
+                                           "/dev/null",
+                                           "-e",
+                                           "trace=" + call,
+                                           "-e",
+                                           "inject=" + call + ":signal=STOP:when=" + std::to_string(n),
+                                           "--"};
+        traced.insert(traced.end(), argv.begin(), argv.end());
+        std::atomic<bool> done{false};
+        std::thread runner([&] {
+            result = as(account, traced, 2);
+            done = true;
+        });
+        // Stopped by the signal, not for a moment at a traced call: still stopped 100 ms on.
+        auto stopped_for_good = [&] {
+            const pid_t pid = stopped_process(work(2), TOLBEX_PROGRAM);
+            for (int i = 0; pid && i < 20; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                if (stopped_process(work(2), TOLBEX_PROGRAM) != pid) return pid_t{0};
+            }
+            return pid;
+        };
+        pid_t stopped = 0;
+        while (!done && !(stopped = stopped_for_good())) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (stopped) {
+            meanwhile();
+            ::kill(stopped, SIGCONT);
+        }
+        runner.join();
+        return stopped != 0;
+    }
+
+    // The colleague's move: every staging folder of the archive goes aside, and a link to the
+    // operator's private folder takes its name.
+    void swap_staging_for_link(const fs::path& target) {
+        accounts.run_as(1, [&] {
+            int k = 0;
+            for (const auto& e : fs::directory_iterator(a)) {
+                const std::string name = e.path().filename().string();
+                if (!name.starts_with(".TVNEW.") || e.is_symlink()) continue;
+                std::error_code ec;
+                fs::rename(e.path(), a / (".moved" + std::to_string(k++)), ec);
+                if (!ec) fs::create_directory_symlink(target, e.path(), ec);
+            }
+            return true;
+        });
+    }
+
+    // The index and the folders agree: each entry once, each a real folder, every report folder listed.
+    void expect_agree(const std::string& what) {
+        const auto lines = index_lines(a / "ARCHINFO.DAT");
+        ASSERT_EQ(lines.size() % 5, 0u) << what;
+        std::set<std::string> listed;
+        for (std::size_t i = 0; i < lines.size(); i += 5) {
+            EXPECT_TRUE(listed.insert(lines[i]).second) << what << ": listed twice: " << lines[i];
+            EXPECT_FALSE(fs::is_symlink(a / lines[i])) << what << ": a link is listed: " << lines[i];
+            EXPECT_TRUE(fs::is_directory(a / lines[i])) << what << ": no folder for " << lines[i];
+        }
+        for (const auto& e : fs::directory_iterator(a)) {
+            const std::string name = e.path().filename().string();
+            if (name[0] != '.' && e.is_directory()) {
+                EXPECT_EQ(listed.count(name), 1u) << what << ": unlisted " << name;
+            }
+        }
+    }
+
+    const tv::testing_root::TwoAccounts accounts;
+    const fs::path g = t / "G", a = g / "STANDARD", home = t / "home";
+};
+
+// A colleague swaps the staging folder for a link to the operator's private folder after each
+// step of /store and "/storefolder": nothing outside the archive changes, no link is listed, and
+// the next store leaves index and folders in agreement.
+TEST_F(SharedWritesTest, AStagingFolderSwappedForALinkNeverLeadsOutOfTheArchive) {
+    const auto before = contents(home);
+    const std::vector<std::vector<std::string>> commands = {
+        {TOLBEX_PROGRAM, "/store", (t / "src" / "good.TVZ").string(), g.string(), "STANDARD"},
+        {TOLBEX_PROGRAM, "/storefolder", (t / "drop").string(), g.string(), "STANDARD", "NONE"},
+    };
+    // The received-files folder is the operator's; each run finds one transfer file in it.
+    auto fill_drop = [&] {
+        write_file(t / "drop" / "one.TVZ", good_tvz("Dropped"));
+        for (const fs::path& p : {t / "drop", t / "drop" / "one.TVZ"})
+            ASSERT_EQ(::chown(p.c_str(), accounts.uid(0), accounts.gid()), 0);
+    };
+    int swapped = 0;
+    for (const auto& argv : commands) {
+        for (const char* call : {"mkdirat", "fchmod", "fsync", "fdatasync", "renameat2"}) {
+            for (int n = 1;; ++n) {
+                ASSERT_LT(n, 200) << call;
+                const std::string what = argv[1] + " " + call + " #" + std::to_string(n);
+                fill_drop();
+                RunResult r;
+                bool seen = false;
+                const bool stopped = stopped_at(
+                    argv, call, n,
+                    [&] {
+                        for (const auto& e : fs::directory_iterator(a))
+                            seen = seen || (e.path().filename().string().starts_with(".TVNEW.") && !e.is_symlink());
+                        swap_staging_for_link(home);
+                    },
+                    r);
+                swapped += seen;
+                EXPECT_EQ(contents(home), before) << what << r.out;
+                if (seen) {
+                    EXPECT_NE(r.code, 0) << what << ": a store whose staging was swapped succeeded";
+                }
+                expect_agree(what);
+                const RunResult later = store_as(0);
+                EXPECT_EQ(later.code, 0) << what << later.out;
+                expect_agree(what + ", then a store");
+                EXPECT_EQ(contents(home), before) << what;
+                if (HasFailure() || !stopped) break;
+            }
+        }
+    }
+    EXPECT_GT(swapped, 6);
+}
+
+// A colleague plants records of every operation and of every kind of file: root's BRACKMOR and
+// the operator's own next /store leave every report, folder and entry as they were.
+TEST_F(SharedWritesTest, PlantedRecordsAreNoInstructions) {
+    // The operator's reports, stored with umask 077: the colleague can delete none of them.
+    ASSERT_EQ(accounts.run_as(
+                  0,
+                  [&] {
+                      return tv::store_report_in_archive(a.string(), (t / "src" / "full").string(), "Victim", 1,
+                                                         1196690709, tv::kReportFull) == tv::kStoreOk;
+                  },
+                  077),
+              0);
+    const auto lines = index_lines(a / "ARCHINFO.DAT");
+    ASSERT_EQ(lines.size(), 5u);
+    const std::string victim = lines[0];
+    const std::string token = "1-1-0badb007";
+    const fs::path evil = g / "EVIL";
+    const std::string owner = "\r\nowner=" + token;
+    const std::vector<std::string> planted = {
+        "store" + owner + "\r\nstaging=" + victim + "\r\nname=UNUSED.FUL",
+        "store" + owner + "\r\nstaging=" + victim,
+        "store" + owner + "\r\nstaging=.TVNEW." + token + ".0\r\nname=" + victim + "\r\nmade=1:1",
+        "store" + owner + "\r\nname=" + victim + "\r\nmade=1:1",
+        "move" + owner + "\r\nname=" + victim + "\r\ndestination=" + (t / "w1").string() + "\r\nstored=S.FUL",
+        "move" + owner + "\r\nname=" + victim + "\r\ndestination=" + evil.string() + "\r\nstored=S.FUL",
+        "delete-ecg" + owner + "\r\nfrom=" + victim + "\r\nlisted=1\r\nto=" + victim,
+        "delete-ecg" + owner + "\r\nfrom=Z.O12\r\nlisted=0\r\nto=" + victim + "\r\naside=" + victim,
+        "store\r\nowner=2-2-0badb007\r\nstaging=.TVNEW." + token + ".0",
+    };
+    accounts.run_as(1, [&] {
+        for (std::size_t i = 0; i < planted.size(); ++i)
+            write_file(a / (".TVREC." + token + "." + std::to_string(i)), "operation=" + planted[i] + "\r\n");
+        // A destination of the group's own that lists the copy.
+        for (const fs::path& d : {evil, t / "w1"}) {
+            std::error_code ec;
+            fs::create_directories(d / "S.FUL", ec);
+            write_file(d / "ARCHINFO.DAT", "S.FUL\r\nd\r\nMon Dec 03 14:05:09 2007\r\n1\r\nFull\r\n");
+        }
+        ::mkfifo((a / (".TVREC." + token + ".fifo")).c_str(), 0666);
+        std::error_code ec;
+        fs::create_symlink(home / "Work" / "letter.txt", a / (".TVREC." + token + ".link"), ec);
+        fs::create_directory(a / (".TVREC." + token + ".folder"), ec);
+        return true;
+    });
+    auto victims = [&] {
+        std::map<std::string, std::string> v;
+        for (const auto& [path, text] : contents(a, {"ARCHINFO.DAT"}))
+            if (path.find("/.TVREC.") == std::string::npos && path.find("/.TVNEW.") == std::string::npos)
+                v[path] = text;
+        return v;
+    };
+    const auto before = victims();
+    const std::string index_before = read_file(a / "ARCHINFO.DAT");
+    const auto home_before = contents(home);
+
+    const RunResult checked =
+        tv::platform::testing::run_captured({BRACKMOR_PROGRAM, g.string(), "/NW"}, environment(), t.string(), 60);
+    EXPECT_EQ(checked.out.find("Undid"), std::string::npos) << checked.out;
+    EXPECT_EQ(checked.out.find("Finished"), std::string::npos) << checked.out;
+    EXPECT_EQ(victims(), before) << checked.out;
+    EXPECT_EQ(read_file(a / "ARCHINFO.DAT"), index_before);
+    const RunResult stored = store_as(0);
+    EXPECT_EQ(stored.code, 0) << stored.out;
+    auto after = victims();
+    std::erase_if(after, [&](const auto& kv) { return !before.count(kv.first); });
+    EXPECT_EQ(after, before);
+    const auto now = index_lines(a / "ARCHINFO.DAT");
+    ASSERT_EQ(now.size(), 10u);
+    EXPECT_EQ(now[0], victim);
+    EXPECT_EQ(now[1], "Victim");
+    EXPECT_EQ(contents(home), home_before);
+    expect_agree("planted records");
+
+    // What cannot be a record is said as what it is, to root as to anyone.
+    {
+        const tv::ArchiveIndexLock lock(a.string());
+        ASSERT_TRUE(lock.held());
+        std::string notes;
+        for (const std::string& n : lock.notes()) notes += n + "\n";
+        for (const char* said : {".fifo as it is: it is not a plain file", ".link as it is: it is a link",
+                                 ".folder as it is: it is not a plain file"})
+            EXPECT_NE(notes.find(said), std::string::npos) << said << "\n" << notes;
+        EXPECT_EQ(notes.find("this account cannot open it"), std::string::npos) << notes;
+    }
+}
+
+// A second workstation on the same kernel in a PID namespace of its own: its store, stopped while
+// it fills its staging folder, keeps it while the first writes, and ends whole; killed there, it
+// is settled by the next writer.
+TEST_F(SharedWritesTest, AWorkstationInItsOwnPidNamespaceKeepsItsStaging) {
+    // Not the namespace's first process, which no signal of its own namespace stops or kills.
+    const std::vector<std::string> second = {
+        "/usr/bin/unshare", "--pid",   "--fork",       "/bin/sh", "-c",
+        "\"$@\"; exit $?",  "sh",      TOLBEX_PROGRAM, "/store",  (t / "src" / "good.TVZ").string(),
+        g.string(),         "STANDARD"};
+    // Root's: a PID namespace of its own needs it.
+    const RunResult probe = as(-1, {"/usr/bin/unshare", "--pid", "--fork", "/bin/true"});
+    if (probe.code != 0) GTEST_SKIP() << "no PID namespace here: " << probe.err;
+    RunResult r;
+    std::string staging;
+    // Stopped at each file it copies in turn, until it is stopped while its staging holds a file
+    // (the lock given back meanwhile).
+    for (int n = 1; staging.empty(); ++n) {
+        ASSERT_LT(n, 100);
+        ASSERT_TRUE(stopped_at(
+            second, "fsync", n,
+            [&] {
+                for (const auto& e : fs::directory_iterator(a)) {
+                    const fs::path p = e.path();
+                    if (p.filename().string().starts_with(".TVNEW.") && !fs::is_empty(p))
+                        staging = p.filename().string();
+                }
+                if (staging.empty()) return;
+                // The first workstation: only the lock tells the staging alive.
+                const RunResult first =
+                    as(-1, {TOLBEX_PROGRAM, "/store", (t / "src" / "good.TVZ").string(), g.string(), "STANDARD"}, 0);
+                EXPECT_EQ(first.code, 0) << first.out << first.err;
+                EXPECT_EQ(first.out.find("Cleared"), std::string::npos) << first.out;
+                EXPECT_TRUE(fs::is_directory(a / staging)) << staging;
+            },
+            r, -1));
+        EXPECT_EQ(r.code, 0) << r.out << r.err;
+    }
+    EXPECT_FALSE(staging.empty());
+    EXPECT_EQ(r.code, 0) << r.out;
+    expect_agree("a stopped workstation");
+
+    // Killed once its staging is made (the record names it, the folder is filled next): the next
+    // writer clears it.
+    std::vector<std::string> killed = {"/usr/bin/strace",
+                                       "-f",
+                                       "-qq",
+                                       "-o",
+                                       "/dev/null",
+                                       "-e",
+                                       "trace=fdatasync",
+                                       "-e",
+                                       "inject=fdatasync:signal=KILL:when=6",
+                                       "--"};
+    killed.insert(killed.end(), second.begin(), second.end());
+    as(-1, killed);
+    bool left = false;
+    for (const auto& e : fs::directory_iterator(a)) left = left || e.path().filename().string().starts_with(".TVNEW.");
+    EXPECT_TRUE(left);
+    const RunResult next =
+        as(-1, {TOLBEX_PROGRAM, "/store", (t / "src" / "good.TVZ").string(), g.string(), "STANDARD"}, 0);
+    EXPECT_EQ(next.code, 0) << next.out;
+    for (const auto& e : fs::directory_iterator(a))
+        EXPECT_FALSE(e.path().filename().string().starts_with(".TV") && e.path().filename() != tv::kIndexLockFileName)
+            << e.path();
+    expect_agree("a killed workstation");
+}
+
+}  // namespace
+}  // namespace cli
