@@ -26,6 +26,7 @@ NOT_PRODUCT = re.compile(r"(^|/)(tests|bench|demo|fuzz|testing)(/|$)")
 # test can want from the product's own internals.
 KEPT = {
     # Seams the tests set, each read by the product code beside it.
+    "profile_section_key": "common/profile.cpp: the tests read a stored setting where the program wrote it",
     "set_registry": "platform/registry.cpp: the tests' settings live in memory, not in the account's hive",
     "make_memory_registry": "platform/registry.cpp: the registry the tests set through set_registry",
     "set_cert_store": "platform/cert_store.cpp: the tests' certificates live in memory",
@@ -37,7 +38,7 @@ KEPT = {
     "set_print_dialog_hook": "framework/qt/print_job.cpp: the tests answer the print dialog",
     "set_wait_text_observer": "framework/qt/wait_dialogs.cpp: the tests see each wait text as it is set",
     "report_text": "framework/qt/wait_dialogs.cpp: the text the observer is given, for the tests",
-    "clear_report_handlers": "tolbex/app/report_handover.cpp: each test starts with no handlers left by the last",
+    "clear_report_handlers": "tolbex/transfer/report_handover.cpp: each test starts with no handlers left by the last",
     "set_archive_file_hook": "tolbex/browser/ui/archive_dialogs_ui.cpp: the tests answer the archive file dialog",
     "set_report_print_operation": "tolbex/browser/ui/browser_list_view.cpp: the tests record what would print",
     "set_file_chooser_hook": "tolbex/app/ui/options_dialogs.cpp: the tests answer the Options file dialogs",
