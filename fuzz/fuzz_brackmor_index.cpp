@@ -23,6 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }();
     static std::FILE* console = std::fopen("/dev/null", "w");
     static const int input = ::open("/dev/null", O_RDONLY);
+    static const int group_fd = ::open(group.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (size == 0) return 0;
     // The first byte picks the index and the options; the rest is the file.
     const std::uint8_t mode = data[0];
@@ -36,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)sink;
     } else {
         tv::fuzz::put_file(group + "ARC/ARCHINFO.DAT", data + 1, size - 1);
-        tv::brackmor::ReportSet reports(group + "ARC", {(mode & 4) != 0}, reporter);
+        tv::brackmor::ReportSet reports(group_fd, "ARC", group + "ARC", {(mode & 4) != 0}, reporter);
         reports.check();
         volatile std::size_t sink = reports.records().size() + static_cast<std::size_t>(reports.removed());
         (void)sink;
