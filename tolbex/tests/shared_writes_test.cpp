@@ -137,11 +137,20 @@ protected:
                                            "inject=" + call + ":signal=STOP:when=" + std::to_string(n),
                                            "--"};
         traced.insert(traced.end(), argv.begin(), argv.end());
-        std::atomic<bool> done{false};
-        std::thread runner([&] {
-            result = as(account, traced, 2);
-            done = true;
-        });
+        // The traced run is waited for in a process of its own, not a thread: the run forks to
+        // change account, and a fork beside a thread that is polling could copy a lock that thread
+        // holds, so that the copy never gets past it.
+        const fs::path out = work(2) / "traced-result.txt";
+        const pid_t runner = ::fork();
+        if (runner == 0) {
+            const RunResult r = as(account, traced, 2);
+            std::ofstream(out, std::ios::binary) << r.code << "\n" << r.out;
+            ::_exit(0);
+        }
+        auto done = [&, finished = false]() mutable {
+            int status = 0;
+            return finished = finished || ::waitpid(runner, &status, WNOHANG) == runner;
+        };
         // Stopped by the signal, not for a moment at a traced call: still stopped 100 ms on.
         auto stopped_for_good = [&] {
             const pid_t pid = stopped_process(work(2), TOLBEX_PROGRAM);
@@ -152,12 +161,17 @@ protected:
             return pid;
         };
         pid_t stopped = 0;
-        while (!done && !(stopped = stopped_for_good())) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        if (stopped) {
-            meanwhile();
-            ::kill(stopped, SIGCONT);
+        while (!done() && !(stopped = stopped_for_good())) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (stopped) meanwhile();
+        // On a busy machine a stop at a traced call can outlast the wait above, and the stop asked
+        // for then comes later: it is let go as well, so that the run always ends.
+        while (!done()) {
+            if (stopped) ::kill(stopped, SIGCONT);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        runner.join();
+        const std::string text = read_file(out);
+        result.code = std::atoi(text.c_str());
+        result.out = text.substr(text.find('\n') + 1);
         return stopped != 0;
     }
 

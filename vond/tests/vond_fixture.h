@@ -101,9 +101,15 @@ protected:
             ::execve(a[0], a.data(), e.data());
             ::_exit(127);
         }
+        // A process may end while its /proc file is read (a short-lived child of the program): the
+        // read then fails with ESRCH, which the stream library throws; that process is simply gone.
         auto proc = [](const fs::path& p) {
-            std::ifstream in(p);
-            return std::string(std::istreambuf_iterator<char>(in), {});
+            try {
+                std::ifstream in(p);
+                return std::string(std::istreambuf_iterator<char>(in), {});
+            } catch (const std::exception&) {
+                return std::string();
+            }
         };
         // Every traced call stops the child for a moment: only a stop that lasts is the one asked for.
         int still = 0;
