@@ -7,7 +7,9 @@
 
 #include "common/files.h"
 #include "common/text.h"
+#include "common/report_files.h"
 #include "tolbex/archive/patient_txt.h"
+#include "tolbex/archive/report_types.h"
 
 namespace tv {
 
@@ -211,6 +213,7 @@ void AnalysisData::clear_field(int n) {
 
 void AnalysisData::load(const std::string& report_folder) {
     for (int n = 1; n <= kAnalysisFieldCount; ++n) clear_field(n);
+    if (is_signed_report_folder(ReportFolder(report_folder))) throw SignedFolderError(report_folder);
     version_ = read_report_version(report_folder);
 
     std::string patient = find_report_file(report_folder, kPatientTxtName);

@@ -65,6 +65,12 @@ public:
     private:
         std::string path_;
     };
+    // Thrown by load for a signed report folder: its fields are read only from the verified
+    // container's restored copy, never from files beside signed.dat.
+    class SignedFolderError : public FileError {
+    public:
+        explicit SignedFolderError(const std::string& path) : FileError(path, "a signed report") {}
+    };
 
     // No field read: every field absent, 0 / 0.0 / "".
     AnalysisData();
@@ -73,7 +79,7 @@ public:
 
     // Forgets every value, then reads VERSION.TXT (missing: version 0), PATIENT.TXT and
     // ANALSUM.TXT of the folder. Throws FileError when PATIENT.TXT or ANALSUM.TXT is missing
-    // or unreadable (the fields read before stay).
+    // or unreadable (the fields read before stay), SignedFolderError for a signed report folder.
     void load(const std::string& report_folder);
     // The two file readers on their own (the file paths as given). Each first forgets its own
     // fields (1..14, or 15..101).

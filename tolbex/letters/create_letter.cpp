@@ -22,7 +22,18 @@ std::string free_letter_path(const std::string& folder, const std::string& name)
 }
 
 bool create_letter(const std::string& report_folder, const std::string& description, const LetterHooks& hooks, Ui& ui,
-                   std::string* made) {
+                   std::string* made, const std::string& details_folder) {
+    AnalysisData data;
+    try {
+        data.load(details_folder.empty() ? report_folder : details_folder);
+    } catch (const AnalysisData::SignedFolderError& e) {
+        ui.message_box("\"" + e.path() + "\" is a signed report: a letter is made only from its verified signed file.",
+                       "Error while creating letter", MsgIcon::Error, MsgButtons::Ok);
+        return false;
+    } catch (const AnalysisData::FileError&) {
+        // A report without analysis results still gives its patient details; missing fields read empty.
+    }
+
     const LetterOptions options = read_letter_options();
     std::string template_path;
     if (!options.prompt_for_template && !options.template_name.empty() && file_exists(options.template_name)) {
@@ -46,13 +57,6 @@ bool create_letter(const std::string& report_folder, const std::string& descript
     const std::string path =
         free_letter_path(folder, platform::cp1252_to_utf8(
                                      letter_file_name(options.fixed_letter_name ? options.letter_name : description)));
-
-    AnalysisData data;
-    try {
-        data.load(report_folder);
-    } catch (const AnalysisData::FileError&) {
-        // A report without analysis results still gives its patient details; missing fields read empty.
-    }
 
     std::unique_ptr<WordProcessor> wp;
     try {

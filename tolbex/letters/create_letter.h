@@ -30,12 +30,13 @@ inline constexpr std::size_t kLetterFileNameMax = kFileNameMax - 8;
 std::string free_letter_path(const std::string& folder, const std::string& name);
 
 // Makes the letter for a report folder and description (Windows-1252; the letter's name is made
-// from it once, in UTF-8). False when the user cancelled, the
-// output folder could not be had, the template could not be opened or filled (nothing is
-// written then) or the word processor failed (after its message); a letter half made by a
-// failing word processor is removed. The path of
-// the letter made goes to *made.
+// from it once, in UTF-8). False when the user cancelled, the output folder could not be had, the
+// template could not be opened or filled (nothing is written then) or the word processor failed
+// (after its message); a letter half made by a failing word processor is removed. The path of the
+// letter made goes to *made. The fields are read from `details_folder` when given (a signed
+// report's verified copy, which the caller keeps until this returns), else from the report
+// folder; a signed report folder itself is refused with a message before anything is asked.
 bool create_letter(const std::string& report_folder, const std::string& description, const LetterHooks& hooks, Ui& ui,
-                   std::string* made = nullptr);
+                   std::string* made = nullptr, const std::string& details_folder = {});
 
 }  // namespace tv::letters

@@ -74,6 +74,23 @@ TEST_F(CreateLetterTest, NamesFromTheReportStayInTheFolder) {
     EXPECT_EQ(made, report + "/evil.doc");
 }
 
+// Files placed beside a signed container are never a letter's fields: the folder itself is
+// refused before anything is asked, and the verified copy the caller restored is what is read.
+TEST_F(CreateLetterTest, SignedReportIsReadOnlyFromItsVerifiedCopy) {
+    write_file(t / "R.IMG" / "signed.dat", "container");
+    write_file(t / "R.IMG" / "PATIENT.TXT", "a\r\nb\r\nForged\r\n--\r\n");
+    EXPECT_FALSE(create_letter(report, "Doe", hooks, scripted));
+    EXPECT_TRUE(offered.empty());
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_NE(scripted.shown[0].text.find("is a signed report"), std::string::npos);
+
+    write_file(t / "copy" / "VERSION.TXT", "V8.006\r\n");
+    write_file(t / "copy" / "PATIENT.TXT", "a\r\nb\r\nDoe\r\n--\r\n");
+    std::string made;
+    ASSERT_TRUE(create_letter(report, "Doe", hooks, scripted, &made, (t / "copy").string()));
+    EXPECT_EQ(read(made), "Dear Doe,\nend");
+}
+
 TEST_F(CreateLetterTest, CancelledTemplateChoiceMakesNothing) {
     chosen.reset();
     EXPECT_FALSE(create_letter(report, "Doe", hooks, scripted));

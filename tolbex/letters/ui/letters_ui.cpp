@@ -12,6 +12,7 @@
 #include "tolbex/letters/create_letter.h"
 #include "tolbex/letters/letter_files.h"
 #include "tolbex/letters/office_word_processor.h"
+#include "tolbex/signing/shown_report.h"
 
 namespace tv::gui {
 namespace {
@@ -87,7 +88,16 @@ void register_letter_handlers() {
             return letters::start_office_word_processor();
         };
         hooks.show_letter = show_letter;
-        return letters::create_letter(folder, name, hooks, ui());
+        // A signed report's fields come from its verified container, never from files beside it.
+        auto shown = signing::open_report_for_showing(folder);
+        if (!shown) {
+            const std::string& why = shown.error().message;
+            show_error(why.empty() ? "The signed report could not be verified, so no letter was made."
+                                   : "The letter cannot be made: " + why);
+            return false;
+        }
+        return letters::create_letter(folder, name, hooks, ui(), nullptr,
+                                      shown->is_signed() ? shown->folder() : std::string());
     });
     set_view_letters_handler([](const std::string& folder) {
         open_report_letters(folder);

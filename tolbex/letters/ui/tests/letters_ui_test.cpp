@@ -88,5 +88,15 @@ TEST_F(LettersUiTest, CancelledTemplateChoiceMakesNoLetter) {
     EXPECT_EQ(asked[0].substr(0, asked[0].find('|')), "Select Letter Template Document");
 }
 
+// A container that does not verify gives no letter: the forged details beside it are not read and
+// no template is asked for.
+TEST_F(LettersUiTest, UnverifiedSignedReportMakesNoLetter) {
+    write_file(t / "R.IMG" / "signed.dat", "not a container");
+    EXPECT_FALSE(hand_over_letter(folder, "Doe"));
+    EXPECT_TRUE(asked.empty());
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].icon, MsgIcon::Error);
+}
+
 }  // namespace
 }  // namespace tv::gui
