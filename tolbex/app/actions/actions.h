@@ -23,7 +23,9 @@ int store_report_folder_command(const std::string& folder, const std::string& gr
 // The store-result log's time stamp (the locale's "%c" of the current time).
 std::string store_log_time_text();
 int delete_os12_ecg_command(const std::string& report_folder);
-// "/uncompress": the exit code of unpacking `cef` into `folder`.
+// "/uncompress": the exit code of unpacking `cef` into `folder`; the one of a reader error
+// (formats/cef.h CefError).
+UncompressCode uncompress_exit_code(int cef_error);
 int uncompress_command(const std::string& cef, const std::string& folder);
 // "/convert".
 int convert_report_command(const TolbexSettings& settings, const std::string& path, const std::string& folder,
