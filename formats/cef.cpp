@@ -1086,16 +1086,6 @@ std::string uncompress_cef_to_temp_folder(const std::string& cef, int& error, st
     return {};
 }
 
-int uncompress_exit_code(int e) {
-    if (e == 0) return 0;
-    if (e == 1 || e == 9 || e > 13) return 5;
-    if (e == 2) return 1;
-    if (e == 3) return 2;
-    if (e == 8) return 4;
-    if (e < 0) return 5;
-    return 3;  // 4..7, 10..13: the file is not valid
-}
-
 bool read_cef_header(const std::string& cef, CefHeader& header) {
     const platform::UniqueFile f = open_outside_stream(cef, kCefMaxFileSize);
     if (!f) return false;

@@ -288,8 +288,6 @@ int uncompress_cef_to_folder(const std::string& cef, const std::string& folder, 
 // `error` holds the reader's code.
 std::string uncompress_cef_to_temp_folder(const std::string& cef, int& error, std::string* error_file = nullptr,
                                           const CefRetryQuestion& retry = {});
-// The "/uncompress" exit code for a reader error code.
-int uncompress_exit_code(int cef_error);
 // Reads and checks only the header (signature; no checksum, no compressor needed). False when the
 // file cannot be opened, is shorter than a header or has the wrong signature.
 bool read_cef_header(const std::string& cef, CefHeader& header);

@@ -14,6 +14,7 @@
 
 #include "common/memory_mapped_file.h"
 #include "common/tape_mappings.h"
+#include "kelmoth/exit_codes.h"
 #include "platform/deck.h"
 #include "platform/shared_memory.h"
 
@@ -28,26 +29,6 @@ inline constexpr std::int32_t kFullMarginBytes = 163840;
 inline constexpr std::int32_t kFullMarginSamples = kFullMarginBytes / 2;
 inline constexpr const char* kDeviceName = "\\\\.\\Tvreplay0";
 inline constexpr const char* kReadShutdownEvent = "TV USB READ SHUTDOWN";
-
-// Deck status words (exit codes) that the reader itself sets.
-inline constexpr std::int32_t kStatusNoTableEntry = 113;
-inline constexpr std::int32_t kStatusSpeedError = 114;
-inline constexpr std::int32_t kStatusCassetteOut = 115;
-
-// Exit codes.
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitUsage = 1;
-inline constexpr int kExitFull = 2;
-inline constexpr int kExitViews = 3;
-inline constexpr int kExitMappings = 99;
-inline constexpr int kExitNoDeck = 117;
-inline constexpr int kExitDriver = -1;
-inline constexpr int kExitDeckSilent = 118;   // the deck stopped answering, or went away
-inline constexpr int kExitDeckBusy = 119;     // another run holds the deck
-inline constexpr int kExitNotWhole = 120;     // the samples did not follow on: the tape was not read whole
-inline constexpr int kExitNothingRead = 121;  // the run ended without storing a sample
-inline constexpr int kExitCallerGone = 122;   // the program that started the run is gone
-inline constexpr int kExitUnexpected = 254;   // a deck status that no exit code can carry
 
 using Flag = std::atomic<std::int32_t>;
 

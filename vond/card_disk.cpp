@@ -24,6 +24,7 @@
 #include "platform/handles.h"
 #include "platform/paths.h"
 #include "platform/system.h"
+#include "vond/exit_codes.h"
 #include "vond/dialogs.h"
 #include "vond/messages.h"
 
@@ -210,67 +211,69 @@ int CardDisk::ecg_state() {
     trace("m_config_dat.recording_num : %i\n", config_.recording_num());
     trace("m_config_dat.patient_data_num : %i\n", config_.patient_data_num());
     trace("m_config_dat.wav_recording_num : %i\n", config_.wav_recording_num());
-    if (!s.found) return 108;
+    if (!s.found) return kExitUnreadable;
     const StartSector st = parse_start_sector(s.sector);
     trace("ecg_recording_num : %i\n", st.recording_num);
     trace("recording_format : %i\n", st.recording_format);
-    if (st.recording_num < config_.patient_data_num() || st.recording_num < config_.wav_recording_num()) return 109;
+    if (st.recording_num < config_.patient_data_num() || st.recording_num < config_.wav_recording_num())
+        return kExitNoRecording;
     const int code = format_result_code(st.recording_format);
-    if (code == 123) twelve_lead_ = true;
+    if (code == kExitTwelveLead) twelve_lead_ = true;
     return code;
 }
 
 int CardDisk::check_card_files() {
-    if (!finish_conditioning()) return 103;
+    if (!finish_conditioning()) return kExitCardFailed;
     const std::int64_t cnav = card_file_size(card_, "cnav.dat");
     if (!folder_file_exists(card_, "config.dat", kConfigSize) || !cnav_size_ok(cnav) ||
         !folder_file_exists(card_, "patient.wav", kEmptyWavSize) || !folder_file_exists(card_, "ecg.dat", 0))
-        return 103;
+        return kExitCardFailed;
     FoundSector s = start_sector();
-    if (!s.found) return 108;
-    if (!read_config()) return 103;
+    if (!s.found) return kExitUnreadable;
+    if (!read_config()) return kExitCardFailed;
     const auto start = parse_start_sector(s.sector).recording_num;
-    if (config_.recording_num() < start) return 109;
-    if (config_.recording_num() == start) return 114;
-    return 0;
+    if (config_.recording_num() < start) return kExitNoRecording;
+    if (config_.recording_num() == start) return kExitNotMarked;
+    return kExitDone;
 }
 
 int CardDisk::validate(bool may_delete, bool require_label, bool write_mode) {
     CardVolume vol = card_volume(card_);
-    if (!vol.exists) return 102;
+    if (!vol.exists) return kExitNoCard;
     if (!label_is_card(vol.label)) {
-        if (require_label || !holds_card_files(card_)) return 102;
+        if (require_label || !holds_card_files(card_)) return kExitNoCard;
     }
     // A conditioning that a run left unfinished is finished before the card is used.
-    if (!finish_conditioning()) return 103;
+    if (!finish_conditioning()) return kExitCardFailed;
     vol = card_volume(card_);
     if (may_delete && has_read_only_or_folders(card_)) {
-        if (show_card_message(143, MsgIcon::Question, MsgButtons::YesNo, true) != MsgResult::Yes) return 113;
+        if (show_card_message(143, MsgIcon::Question, MsgButtons::YesNo, true) != MsgResult::Yes)
+            return kExitInvalidFiles;
         if (!delete_all_entries()) {
             show_card_message(145, MsgIcon::Error, MsgButtons::Ok, true);
-            return 103;
+            return kExitCardFailed;
         }
         show_card_message(144, MsgIcon::Information, MsgButtons::Ok, true);
         vol = card_volume(card_);
     }
-    if (write_mode && vol.free > 0) return 103;
-    if (!only_allowed_files(card_)) return 103;
+    if (write_mode && vol.free > 0) return kExitCardFailed;
+    if (!only_allowed_files(card_)) return kExitCardFailed;
     const std::int64_t cnav = card_file_size(card_, "cnav.dat");
     if (!folder_file_exists(card_, "config.dat", kConfigSize) || !cnav_size_ok(cnav) ||
         !folder_file_exists(card_, "patient.wav", kEmptyWavSize) || !folder_file_exists(card_, "ecg.dat", 0))
-        return 103;
+        return kExitCardFailed;
     FoundSector s = start_sector();
     if (!s.found || !s.checksum_ok) {
-        if (!recover_start_sector()) return 108;
+        if (!recover_start_sector()) return kExitUnreadable;
         s = start_sector();
-        if (!s.found || !s.checksum_ok) return 108;
+        if (!s.found || !s.checksum_ok) return kExitUnreadable;
     }
-    if (!read_config()) return 103;
+    if (!read_config()) return kExitCardFailed;
     const auto start = parse_start_sector(s.sector).recording_num;
-    if (config_.recording_num() == start) return 114;
-    if (config_.recording_num() < start) return 103;
-    if (start < config_.patient_data_num() || start < config_.wav_recording_num()) return 109;
-    return 0;
+    if (config_.recording_num() == start) return kExitNotMarked;
+    if (config_.recording_num() < start) return kExitCardFailed;
+    if (start < config_.patient_data_num() || start < config_.wav_recording_num()) return kExitNoRecording;
+    return kExitDone;
 }
 
 bool CardDisk::recover_start_sector() {
@@ -492,19 +495,19 @@ bool CardDisk::prepare_card(const std::string& t1, const std::string& t2, const 
     const CardVolume vol = card_volume(card_);
     if (!vol.is_drive_root) return true;
     int code = validate(true, true, mode_ >= 1 && mode_ <= 5);
-    if (code == 113) return false;
+    if (code == kExitInvalidFiles) return false;
     // An ecg.dat smaller than a card of a declared size allows (a conditioning cut short) would
     // leave the recorder short of room.
-    if ((code == 109 || code == 114) && vol.capacity &&
+    if ((code == kExitNoRecording || code == kExitNotMarked) && vol.capacity &&
         card_file_size(card_, "ecg.dat") < static_cast<std::int64_t>(ecg_size_for(0, kEmptyCnavSize))) {
         trace("ecg.dat of %s is smaller than the card allows\n", root_.c_str());
-        code = 103;
+        code = kExitCardFailed;
     }
-    if (code == 114) {
+    if (code == kExitNotMarked) {
         if (show_card_message(147, MsgIcon::Question, MsgButtons::YesNo, false) != MsgResult::Yes) return false;
-        code = 109;
+        code = kExitNoRecording;
     }
-    if (code == 109) return setup_patient_details(t1, t2, t3, fir);
+    if (code == kExitNoRecording) return setup_patient_details(t1, t2, t3, fir);
     if (mode_ == 10) return false;
     const int mb = static_cast<int>(vol.total / 1048576u);
     const unsigned id = vol.total <= 1024ull * 1048576ull ? 129 : 158;
@@ -515,11 +518,11 @@ bool CardDisk::prepare_card(const std::string& t1, const std::string& t2, const 
 
 int CardDisk::change_patient_details(const std::string& t1, const std::string& t2, const std::string& t3, bool force,
                                      const std::string& cnav_folder) {
-    if (!read_config()) return 105;
+    if (!read_config()) return kExitNotChanged;
     FoundSector s = start_sector();
-    if (!s.found) return 105;
+    if (!s.found) return kExitNotChanged;
     const auto start = parse_start_sector(s.sector).recording_num;
-    if (details_belong(start) && !force) return 116;
+    if (details_belong(start) && !force) return kExitDetailsInUse;
     // The new cnav.dat is judged before the card is touched: one of another size would make the
     // card unreadable.
     std::vector<std::uint8_t> cnav;
@@ -527,7 +530,7 @@ int CardDisk::change_patient_details(const std::string& t1, const std::string& t
         if (auto p = platform::find_name_ci(cnav_folder, "cnav.dat")) {
             if (!read_outside_file(*p, kEmptyCnavSize, cnav) || !cnav_size_ok(static_cast<std::int64_t>(cnav.size()))) {
                 trace("cnav.dat of %s cannot go onto the card\n", cnav_folder.c_str());
-                return 105;
+                return kExitNotChanged;
             }
         }
     }
@@ -541,9 +544,9 @@ int CardDisk::change_patient_details(const std::string& t1, const std::string& t
     std::vector<CardFileUpdate> files;
     if (!cnav.empty()) files.push_back({"cnav.dat", std::string(cnav.begin(), cnav.end())});
     files.push_back({"config.dat", std::string(next.bytes.begin(), next.bytes.end())});
-    if (!replace_card_files(card_, files)) return 105;
+    if (!replace_card_files(card_, files)) return kExitNotChanged;
     config_ = next;
-    return 0;
+    return kExitDone;
 }
 
 bool CardDisk::copy_patient_wav(const std::string& dest, bool* copied) {

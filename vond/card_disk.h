@@ -95,9 +95,9 @@ public:
     bool read_config();
     bool write_config() { return still_there() && vond::write_config(card_, config_); }
 
-    // 108, 109 or the channel code (115, 110, 111, 123).
+    // kExitUnreadable, kExitNoRecording or the channel count's code (exit_codes.h).
     int ecg_state();
-    // Validation result codes: 0, 102, 103, 108, 109, 113, 114.
+    // 0, or kExitNoCard, kExitCardFailed, kExitUnreadable, kExitNoRecording, kExitInvalidFiles, kExitNotMarked.
     int validate(bool may_delete, bool require_label, bool write_mode);
     int check_card_files();
     bool recover_start_sector();
@@ -117,7 +117,7 @@ public:
     // True when the card is ready for a new recording afterwards.
     bool prepare_card(const std::string& t1, const std::string& t2, const std::string& t3,
                       const std::array<std::uint16_t, 32>* fir);
-    // 0, 105 or 116. In the patient-details change mode the card's cnav.dat is replaced by the one
+    // 0, kExitNotChanged or kExitDetailsInUse. In the patient-details change mode the card's cnav.dat is replaced by the one
     // in `cnav_folder` when that holds one.
     int change_patient_details(const std::string& t1, const std::string& t2, const std::string& t3, bool force,
                                const std::string& cnav_folder);

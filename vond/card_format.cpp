@@ -9,6 +9,7 @@
 #include "common/text.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
+#include "vond/exit_codes.h"
 
 namespace tv::vond {
 
@@ -108,11 +109,11 @@ bool format_is_sector_coded(std::uint8_t format) {
 
 int format_result_code(std::uint8_t format) {
     switch (format_channel_count(format)) {
-        case 1: return 115;
-        case 2: return 110;
-        case 3: return 111;
-        case 12: return 123;
-        default: return 109;
+        case 1: return kExitOneChannel;
+        case 2: return kExitTwoChannels;
+        case 3: return kExitThreeChannels;
+        case 12: return kExitTwelveLead;
+        default: return kExitNoRecording;
     }
 }
 

@@ -49,7 +49,8 @@ bool unscramble_by_type(std::uint8_t* sector);
 // Recording formats: low seven bits of the start sector's format byte.
 int format_channel_count(std::uint8_t format);  // 1, 2, 3, 12; 0 invalid
 bool format_is_sector_coded(std::uint8_t format);
-// 115, 110, 111, 123 or 109 (invalid).
+// The exit code of the format: a channel count's (kExitOneChannel ... kExitTwelveLead), or
+// kExitNoRecording when it is not valid.
 int format_result_code(std::uint8_t format);
 
 struct StartSector {

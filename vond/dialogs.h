@@ -152,7 +152,7 @@ private:
 CardSearch search_card_drive_asking(char default_drive, bool offer_when_none);
 
 // The windows themselves; a windowed build installs them. Without them (the core library alone)
-// a mode that must show a window ends with 102, as if the user had declined.
+// a mode that must show a window ends with kExitNoCard, as if the user had declined.
 class VondWindows {
 public:
     virtual ~VondWindows() = default;

@@ -7,6 +7,7 @@
 #include "common/text.h"
 #include "platform/fs.h"
 #include "platform/process.h"
+#include "vond/exit_codes.h"
 
 namespace tv::vond {
 namespace {
@@ -44,11 +45,11 @@ std::string find_descriptor(const std::string& folder) {
 
 int loader_exit_code(int loader_code) {
     switch (loader_code) {
-        case 0: return 109;
-        case 1: return 115;
-        case 2: return 110;
-        case 3: return 111;
-        default: return 108;
+        case 0: return kExitNoRecording;
+        case 1: return kExitOneChannel;
+        case 2: return kExitTwoChannels;
+        case 3: return kExitThreeChannels;
+        default: return kExitUnreadable;
     }
 }
 

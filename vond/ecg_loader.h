@@ -20,8 +20,8 @@ bool has_descriptor(const std::string& folder);
 // The first descriptor file of the folder in name order; empty when there is none.
 std::string find_descriptor(const std::string& folder);
 
-// Loader exit code to vond's: 0..3 channels give 109, 115, 110, 111; anything else (also a loader
-// that could not start or was killed) 108.
+// Loader exit code to vond's: 0..3 channels give kExitNoRecording and the channel counts' codes;
+// anything else (also a loader that could not start or was killed) kExitUnreadable.
 int loader_exit_code(int loader_code);
 // Starts the loader with `argv` (argv[0] the loader), waits for it and returns vond's exit code.
 int run_loader(const std::vector<std::string>& argv);

@@ -371,13 +371,13 @@ int Program::run() {
     if (mode == kModeNone) cl_.valid = false;
     if (cl_.valid && !cl_.output_folder.empty() && !folder_exists(cl_.output_folder))
         ::mkdir(cl_.output_folder.c_str(), 0755);
-    int code = 0;
+    int code = kExitDone;
     if (!cl_.valid) {
-        code = 100;
+        code = kExitBadCommandLine;
     } else if (mode != kWav && mode != kSetPat && mode != kReadPatStatus && !folder_exists(cl_.output_folder)) {
-        code = 101;
+        code = kExitNoOutputFolder;
     } else if (!cl_.input_folder.empty() && ::access(cl_.input_folder.c_str(), R_OK) != 0) {
-        code = 112;
+        code = kExitNoInput;
     } else {
         disk_.set_mode(mode);
         disk_.set_output_format(cl_.output_format);
@@ -386,11 +386,12 @@ int Program::run() {
         if (windows()) windows()->start(mode);
         const FoundInput in = find_input(cl_.input_folder);
         if (in.refused) trace("%s is not a folder or plain file that can be read\n", cl_.input_folder.c_str());
-        code = in.refused ? 112 : in.found ? folder_flow(in) : card_flow();
+        code = in.refused ? kExitNoInput : in.found ? folder_flow(in) : card_flow();
         if (windows()) windows()->finish();
         // Whatever a run did, it did not happen on a card that went away meanwhile, unless the card
         // (read through the folder opened) holds the change the run made.
-        if (code != kExitCardBusy && !disk_.still_there() && !(code == 0 && disk_.holds_change())) code = 102;
+        if (code != kExitCardBusy && !disk_.still_there() && !(code == kExitDone && disk_.holds_change()))
+            code = kExitNoCard;
     }
     trace("m_exit_code : %i\n", code);
     card_program_profile().write_int(kCardProgramSettingsSection, kDefaultDriveValue,
@@ -414,11 +415,11 @@ int Program::folder_flow(const FoundInput& in) {
     int channels = in.channels;
     if (in.compressed) {
         temp = unpack_input(in.path, cl_.mode == kReadEcgHide || cl_.mode == kReadEcgStand);
-        if (temp.empty()) return 121;
+        if (temp.empty()) return kExitUnpackFailed;
         folder = temp;
     }
-    int code = 0;
-    if (channels < 0 || channels > 3) code = 108;
+    int code = kExitDone;
+    if (channels < 0 || channels > 3) code = kExitUnreadable;
     const int mode = cl_.mode == kReadEcgStand ? kReadEcgHide : cl_.mode;
     if (mode == kReadPatCnav || mode == kReadPatPath || mode == kReadPatScan) {
         bool ok = true;
@@ -431,17 +432,21 @@ int Program::folder_flow(const FoundInput& in) {
                 auto p = platform::find_name_ci(folder, n);
                 ok = ok && p && copy_file_replacing(*p, card_path(cl_.output_folder, n));
             }
-        if (code == 0) code = channels == 0 ? 109 : channels == 1 ? 115 : channels == 2 ? 110 : 111;
+        if (code == 0)
+            code = channels == 0   ? kExitNoRecording
+                   : channels == 1 ? kExitOneChannel
+                   : channels == 2 ? kExitTwoChannels
+                                   : kExitThreeChannels;
     } else if (mode == kReadEcgHide) {
         if (cl_.output_format == kFormatPath || cl_.output_format == kFormatMmf) {
             if (!fill_mappings_from_folder(folder, disk_.settings().skip_hours, disk_.settings().duration_hours))
-                code = 105;
+                code = kExitNotChanged;
         } else {
             show_message(164, MsgIcon::Error, MsgButtons::Ok);
-            code = 105;
+            code = kExitNotChanged;
         }
     } else {
-        code = 122;
+        code = kExitInputNotRead;
     }
     // The folder is our own: it goes with everything in it.
     if (!temp.empty()) delete_folder_tree(temp, true, true);
@@ -470,12 +475,12 @@ int Program::write_flow() {
         mode == kWriteCnav ? find_card_drive(default_drive_) : search_card_drive_asking(default_drive_, false);
     bool asked = false;
     if (mode == kWriteCnav && found.letter == '?') {
-        if (show_message(157, MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes) return 102;
+        if (show_message(157, MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes) return kExitNoCard;
         asked = true;
         found = search_card_drive_asking(default_drive_, true);
     }
     // Several cards and nobody to settle it: the caller hears so.
-    if (mode == kWriteCnav && found.several) return 117;
+    if (mode == kWriteCnav && found.several) return kExitSeveralCards;
     const bool automatic = mode == kWriteCnav && !asked;
     if (!automatic && !(windows() && windows()->available())) return windows_unavailable("card dialog");
     CardDialogRules card(disk_, cl_.output_folder);
@@ -483,7 +488,7 @@ int Program::write_flow() {
     card.default_drive = default_drive_;
     card.automatic = automatic;
     if (mode != kWriteStand && !read_patient_summary(cl_.output_folder, card.name, card.id)) {
-        if (mode == kWriteCnav) return 106;
+        if (mode == kWriteCnav) return kExitNoPatientDetails;
         card.name.clear();
         card.id.clear();
     }
@@ -498,17 +503,17 @@ int Program::write_flow() {
         card.hide_fir = true;
         card.read_only_patient = mode == kWriteCnav && asked;
     }
-    if (automatic) return card.initialise_card() ? 0 : 104;
+    if (automatic) return card.initialise_card() ? kExitDone : kExitNotInitialised;
     const int result = windows()->show_card_dialog(card);
     default_drive_ = card.default_drive;
-    if (mode == kWriteStand) return 0;
-    if (mode == kWriteCnav) return result == 1 ? 104 : 0;
-    return result != 0 && result != -1 ? 104 : 0;
+    if (mode == kWriteStand) return kExitDone;
+    if (mode == kWriteCnav) return result == 1 ? kExitNotInitialised : kExitDone;
+    return result != 0 && result != -1 ? kExitNotInitialised : kExitDone;
 }
 
 int Program::read_flow() {
     const int mode = cl_.mode;
-    int code = 0;
+    int code = kExitDone;
     if (!cl_.input_folder.empty()) {
         if (!take_card(cl_.input_folder)) return kExitCardBusy;
         code = disk_.check_card_files();
@@ -516,42 +521,44 @@ int Program::read_flow() {
         CardSearch found = find_card_drive(default_drive_);
         if (found.several) {
             trace("More than one drive found and user cancelled dialog.\n");
-            return 117;
+            return kExitSeveralCards;
         }
         if (found.letter == '?') {
             trace("No drives found.\n");
             if (mode == kReadPatStand || mode == kReadEcgStand) return read_dialog(0);
-            return 102;
+            return kExitNoCard;
         }
         if (mode != kReadPatStatus && has_descriptor(found.root)) return read_from_descriptor(found.root);
         if (!take_card(found.root)) return kExitCardBusy;
         code = disk_.validate(true, false, false);
         trace("CF_conditioned_ : %i\n", code);
     }
-    if (code != 0 && code != 114) return code;
+    if (code != kExitDone && code != kExitNotMarked) return code;
     disk_.read_config();
     if (mode == kReadPatStand || mode == kReadEcgStand) return read_dialog(code);
     if (mode == kReadEcgHide) {
         const int state = disk_.ecg_state();
-        if (state == 109 || state == 108) return state;
-        if (!disk_.read_ecg(cl_.output_format, cl_.output_folder)) return 108;
+        if (state == kExitNoRecording || state == kExitUnreadable) return state;
+        if (!disk_.read_ecg(cl_.output_format, cl_.output_folder)) return kExitUnreadable;
         // The ECG is kept; the code says what went wrong with the card afterwards.
-        if (disk_.last_step() == CardStep::Lost) return 102;
-        if (disk_.last_step() == CardStep::ReconditionFailed) return 103;
-        return 0;
+        if (disk_.last_step() == CardStep::Lost) return kExitNoCard;
+        if (disk_.last_step() == CardStep::ReconditionFailed) return kExitCardFailed;
+        return kExitDone;
     }
     RecordingInfo info;
-    if (!disk_.recording_info(info)) return 106;
+    if (!disk_.recording_info(info)) return kExitNoPatientDetails;
     // The summary goes into the output folder only: a status query without one reports its code
     // and leaves the current folder alone.
-    if (!cl_.output_folder.empty() && !write_patient_summary(cl_.output_folder, info)) return 106;
+    if (!cl_.output_folder.empty() && !write_patient_summary(cl_.output_folder, info)) return kExitNoPatientDetails;
     code = disk_.ecg_state();
-    if (mode == kReadPatStatus || code == 109) return code;
+    if (mode == kReadPatStatus || code == kExitNoRecording) return code;
     // The caller takes each of these files as the card's: one that is short or missing is a failed read.
-    if (!disk_.copy_patient_wav(cl_.output_folder) || !disk_.write_event_dat(cl_.output_folder)) return 106;
+    if (!disk_.copy_patient_wav(cl_.output_folder) || !disk_.write_event_dat(cl_.output_folder))
+        return kExitNoPatientDetails;
     if (mode == kReadPatCnav) {
-        if (!disk_.copy_cnav_from_card(cl_.output_folder) || !disk_.write_cnavop(cl_.output_folder)) return 106;
-        code = 0;
+        if (!disk_.copy_cnav_from_card(cl_.output_folder) || !disk_.write_cnavop(cl_.output_folder))
+            return kExitNoPatientDetails;
+        code = kExitDone;
     }
     return code;
 }
@@ -570,11 +577,11 @@ int Program::change_flow() {
     int code;
     if (cl_.input_folder.empty()) {
         CardSearch found = find_card_drive(default_drive_);
-        if (found.letter == '?') return 102;
+        if (found.letter == '?') return kExitNoCard;
         // One patient's details on whichever card comes first would label another's recording.
         if (found.several) {
             trace("More than one drive found and user cancelled dialog.\n");
-            return 117;
+            return kExitSeveralCards;
         }
         if (!take_card(found.root)) return kExitCardBusy;
         code = disk_.validate(true, false, false);
@@ -582,11 +589,11 @@ int Program::change_flow() {
         if (!take_card(cl_.input_folder)) return kExitCardBusy;
         code = disk_.check_card_files();
     }
-    if (code != 0 && code != 114) return code;
+    if (code != kExitDone && code != kExitNotMarked) return code;
     std::string name, id;
-    if (!read_patient_summary(cl_.output_folder, name, id)) return 106;
+    if (!read_patient_summary(cl_.output_folder, name, id)) return kExitNoPatientDetails;
     code = disk_.ecg_state();
-    if (code == 109) return code;
+    if (code == kExitNoRecording) return code;
     const std::string cnavop = read_recording_id(cl_.output_folder);
     // The new cnav.dat comes with the new details, from the folder that holds PATSUMM.DAT.
     return disk_.change_patient_details(name, id, cnavop, cl_.confirmed, cl_.output_folder);
@@ -594,46 +601,46 @@ int Program::change_flow() {
 
 int Program::wav_flow() {
     CardSearch found = find_card_drive(default_drive_);
-    if (found.letter == '?' || found.several) return 0;
-    if (!take_card(found.root)) return 0;
+    if (found.letter == '?' || found.several) return kExitDone;
+    if (!take_card(found.root)) return kExitDone;
     const int code = disk_.validate(false, false, false);
-    if (code != 0 && code != 114) return 0;
-    if (!disk_.read_config()) return 0;
+    if (code != kExitDone && code != kExitNotMarked) return kExitDone;
+    if (!disk_.read_config()) return kExitDone;
     FoundSector s = disk_.start_sector();
-    if (!s.found || parse_start_sector(s.sector).recording_num != disk_.config().wav_recording_num()) return 0;
+    if (!s.found || parse_start_sector(s.sector).recording_num != disk_.config().wav_recording_num()) return kExitDone;
     return found.letter;
 }
 
 int Program::setpat_flow() {
     DescriptorPatient patient;
-    if (!read_descriptor_patient(cl_.set_patient, patient)) return 118;
-    if (patient.name.empty()) return 119;
-    if (patient.id.empty()) return 120;
+    if (!read_descriptor_patient(cl_.set_patient, patient)) return kExitNoDescriptorFile;
+    if (patient.name.empty()) return kExitNoPatientName;
+    if (patient.id.empty()) return kExitNoPatientId;
     CardSearch found = find_card_drive(default_drive_);
-    if (found.letter == '?') return 102;
-    if (found.several) return 117;
+    if (found.letter == '?') return kExitNoCard;
+    if (found.several) return kExitSeveralCards;
     if (!take_card(found.root)) return kExitCardBusy;
     const bool ok = disk_.prepare_card(patient.name, patient.id, "", nullptr);
     ::sync();
-    return ok ? 0 : 103;
+    return ok ? kExitDone : kExitCardFailed;
 }
 
 int Program::read_from_descriptor(const std::string& folder) {
     const std::string loader = find_loader(get_module_folder());
     if (loader.empty()) {
         show_message(166, MsgIcon::Error, MsgButtons::Ok);
-        return 124;
+        return kExitNoLoader;
     }
     const std::string descriptor = find_descriptor(folder);
     if (descriptor.empty()) {
         show_message(201, MsgIcon::Error, MsgButtons::Ok, format_message(201, folder.c_str()));
-        return 125;
+        return kExitNoLoaderDescriptor;
     }
     const std::string skip = std::to_string(disk_.settings().skip_hours);
     const std::string duration = std::to_string(cl_.duration > 0 ? cl_.duration : 0);
     if (cl_.mode == kReadPatPath) return run_loader({loader, "getpat", descriptor, skip, duration, cl_.output_folder});
     if (cl_.mode == kReadEcgHide) return run_loader({loader, "getecg", descriptor, skip, duration});
-    return 100;
+    return kExitBadCommandLine;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "vond/card_disk.h"
+#include "vond/exit_codes.h"
 
 namespace tv::vond {
 
@@ -26,12 +27,6 @@ enum Mode {
     kSetPat = 14,
     kReadPatStatus = 15
 };
-
-// The exit code of a mode that must show a dialog when no display is there to show it on. Not one
-// of the card's codes: a caller must not take it for "no card" and ask for one again.
-inline constexpr int kExitNoDisplay = 126;
-// Another run of the program held the card throughout the short wait; the card was not touched.
-inline constexpr int kExitCardBusy = 107;
 
 struct CommandLine {
     bool valid = true;

@@ -171,11 +171,6 @@ TEST(CefFormat, PatientTextLayoutAndScrambling) {
     EXPECT_EQ(mine, scrambled(text));
 }
 
-TEST(CefFormat, UncompressExitCodes) {
-    const int expected[] = {0, 5, 1, 2, 3, 3, 3, 3, 4, 5, 3, 3, 3, 3, 5, 5};
-    for (int e = 0; e < 16; ++e) EXPECT_EQ(uncompress_exit_code(e), expected[e]) << e;
-}
-
 TEST(CefFormat, ExtraLists) {
     ASSERT_EQ(cef_card_extra_list().size(), 4u);
     EXPECT_TRUE(cef_card_extra_list()[0].required);

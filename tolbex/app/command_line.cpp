@@ -95,7 +95,7 @@ CompressCfAction& merivale_action() {
 int not_in_this_build(const char* name) {
     ui().message_box(format_string("The command-line option \"%s\" is not available in this build.", name), "",
                      MsgIcon::Error, MsgButtons::Ok);
-    return 1;
+    return kCommandLineRefused;
 }
 
 // An option that asks the user something, in a run that has no window to ask in.
@@ -104,7 +104,7 @@ int needs_a_window(const char* name) {
                                    "none: it was not carried out.",
                                    name),
                      "", MsgIcon::Error, MsgButtons::Ok);
-    return 1;
+    return kCommandLineRefused;
 }
 
 }  // namespace
@@ -209,7 +209,7 @@ bool dispatch_command_line(CTolbexApp& app, const std::vector<std::string>& args
         app.set_settings(std::move(settings));
         if (stop >= 0) {
             app.set_command_line_stop(stop);
-            app.set_exit_code(1);
+            app.set_exit_code(kCommandLineRefused);
         }
         return true;
     }
@@ -217,7 +217,7 @@ bool dispatch_command_line(CTolbexApp& app, const std::vector<std::string>& args
     // gets the failure without half of what it asked for.
     if (app.command_line_stop() >= 0) return true;
     bool action_ran = false;
-    int mail_refused = 0;
+    int mail_refused = kCommandLineDone;
     for (std::size_t i = 0; i < args.size();) {
         const SwitchRow* row = find_row(args[i]);
         if (!row) {
@@ -228,7 +228,7 @@ bool dispatch_command_line(CTolbexApp& app, const std::vector<std::string>& args
         if (span < 0) {
             // Only when the first pass did not run: it would have stopped here.
             app.set_command_line_stop(static_cast<int>(i));
-            app.set_exit_code(1);
+            app.set_exit_code(kCommandLineRefused);
             break;
         }
         auto op = [&](std::size_t k) -> const std::string& { return args[i + k]; };
@@ -278,7 +278,7 @@ bool dispatch_command_line(CTolbexApp& app, const std::vector<std::string>& args
         i += 1 + static_cast<std::size_t>(span);
     }
     // A received file left where it was is no success, whatever an action after it answered.
-    if (mail_refused && app.exit_code() == 0) app.set_exit_code(mail_refused);
+    if (mail_refused && app.exit_code() == kCommandLineDone) app.set_exit_code(mail_refused);
     return !action_ran;
 }
 

@@ -163,7 +163,7 @@ int store_mailed_cef(const std::string& cef_file, const std::string& archive_fol
         tell(interactive,
              format_string("The Compressed ECG File \"%s\" cannot be found.", escape_control_chars(cef_file).c_str()),
              "Missing CEF");
-        return kCefImportMissing;
+        return kStoreCodeMissing;
     }
     // A fresh folder of its own: nothing that other programs leave in the shared temporary
     // folder can slip into the stored report.
@@ -175,20 +175,20 @@ int store_mailed_cef(const std::string& cef_file, const std::string& archive_fol
             tell(interactive,
                  format_string("The Compressed ECG File \"%s\" is not valid.", escape_control_chars(cef_file).c_str()),
                  "Invalid CEF");
-            return kCefImportInvalid;
+            return kStoreCodeInvalidFile;
         case ReceivedCef::kNoCompressor:
             tell(interactive, "The \"SZIP.EXE\" program cannot be found.", kStoreErrorCaption);
-            return kCefImportStoreFailed;
+            return kStoreCodeUnpackFailed;
         case ReceivedCef::kCancelled:
             // The user has just seen the compressor's failure and chose Cancel.
-            return kCefImportStoreFailed;
+            return kStoreCodeUnpackFailed;
         case ReceivedCef::kNoTempFolder:
             tell(interactive,
                  "The temporary folder used to hold the uncompressed report files could not be created.\nYour disk "
                  "may be full.",
                  "Unable to Create Temporary Folder");
-            return kCefImportNoTempFolder;
-        case ReceivedCef::kFailed: tell_store_failure(interactive, -1); return kCefImportStoreFailed;
+            return kStoreCodeNoTempFolder;
+        case ReceivedCef::kFailed: tell_store_failure(interactive, -1); return kStoreCodeUnpackFailed;
     }
     FolderRemover remover(received.folder, true, true);
 
@@ -204,11 +204,11 @@ int store_mailed_cef(const std::string& cef_file, const std::string& archive_fol
     wait.end();
     if (stored != kStoreOk) {
         tell_store_failure(interactive, stored, refusal);
-        return is_lock_failure(stored) ? store_code_of_lock_failure(stored) : kCefImportStoreFailed;
+        return is_lock_failure(stored) ? store_code_of_lock_failure(stored) : kStoreCodeUnpackFailed;
     }
     if (stored_folder) *stored_folder = new_folder;
     announce_stored(interactive, new_folder);
-    return kCefImportStored;
+    return kStoreCodeOk;
 }
 
 bool read_repinfo(const std::string& path, std::int64_t now, std::int64_t unpacked_size, RepInfo& info) {

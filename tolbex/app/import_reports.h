@@ -24,19 +24,13 @@ inline constexpr const char* kMailDesktopEntry = "torvane-tolbex-mail.desktop";
 // user's. True when both are in the registry.
 bool register_report_file_types();
 
-// store_mailed_cef results (the store-result codes of the command line).
-inline constexpr int kCefImportStored = 0;
-inline constexpr int kCefImportMissing = 2;
-inline constexpr int kCefImportInvalid = 3;
-inline constexpr int kCefImportStoreFailed = 8;  // unpacking or storing failed
-inline constexpr int kCefImportNoTempFolder = 9;
-// The archive could not be locked: kStoreCodeArchiveBusy, kStoreCodeLockDenied or
-// kStoreCodeArchiveReadOnly (actions.h), said on the console too.
-
 // Stores a compressed ECG file as a report of type 516: unpacked into a fresh temporary folder
 // (removed again on every path), stored with the header's description and the size of the file.
-// 3 means the file itself is not valid; a missing or failing compressor is 8, as it says nothing
-// about the file. Interactive calls show the messages; others only return the code.
+// Its result is a store-result code (tolbex/exit_codes.h): kStoreCodeInvalidFile means the file
+// itself is not valid; a missing or failing compressor is kStoreCodeUnpackFailed, as it says nothing
+// about the file; an archive that could not be locked kStoreCodeArchiveBusy, kStoreCodeLockDenied or
+// kStoreCodeArchiveReadOnly, said on the console too. Interactive calls show the messages; others
+// only return the code.
 // `stored_folder` receives the new report folder on success.
 int store_mailed_cef(const std::string& cef_file, const std::string& archive_folder, bool interactive,
                      std::string* stored_folder = nullptr);

@@ -18,6 +18,7 @@
 #include "platform/fs.h"
 #include "platform/handles.h"
 #include "platform/paths.h"
+#include "tolbex/exit_codes.h"
 #include "tolbex/archive/archive_config.h"
 #include "tolbex/archive/archive_group.h"
 #include "tolbex/app/cef_import.h"
@@ -60,7 +61,7 @@ bool CTolbexApp::init_instance_headless(std::vector<std::string> arguments, bool
     choose_show_state();
     read_settings();
     if (!start_logging()) {
-        if (exit_code_ == 0) exit_code_ = 1;
+        if (exit_code_ == kCommandLineDone) exit_code_ = kCommandLineRefused;
         return false;
     }
     dispatch_command_line(*this, args_, false);

@@ -346,8 +346,10 @@ int run_card_program(const std::string& program, const std::vector<std::string>&
 }
 
 CardAnswer judge_card_code(int code, bool patient_reader) {
-    if (code == 0) return CardAnswer::Go;
-    if (patient_reader && (code == 110 || code == 111 || code == 115 || code == kCardTwelveLead)) return CardAnswer::Go;
+    if (code == vond::kExitDone) return CardAnswer::Go;
+    if (patient_reader && (code == vond::kExitOneChannel || code == vond::kExitTwoChannels ||
+                           code == vond::kExitThreeChannels || code == vond::kExitTwelveLead))
+        return CardAnswer::Go;
     if (code < 0) {
         show_error(
             "The Ostrabel CF Interface Program (vond) could not be run. The file may be damaged, or it may "
@@ -355,25 +357,25 @@ CardAnswer judge_card_code(int code, bool patient_reader) {
             "Cannot Run the Ostrabel CF Interface Program");
         return CardAnswer::Stop;
     }
-    if (code == kCardNoCard) {
+    if (code == vond::kExitNoCard) {
         const MsgResult r = ui().message_box(
             "No Ostrabel CF card could be found. Please insert a Ostrabel CF disk, and click <Retry> to try again, or "
             "click <Cancel>.",
             "No Ostrabel CF Card", MsgIcon::Error, MsgButtons::RetryCancel);
         return r == MsgResult::Retry ? CardAnswer::Retry : CardAnswer::Stop;
     }
-    if (code == kCardBusy) {
+    if (code == vond::kExitCardBusy) {
         show_error(
             "Another program is using the Ostrabel CF card. The card has not been changed.\n\nTry again when it has "
             "finished.",
             "Ostrabel CF Card in Use");
         return CardAnswer::Stop;
     }
-    if (code == kCardNoEcg) {
+    if (code == vond::kExitNoRecording) {
         show_error("There is no ECG recorded on the Brisco Torvane Ostrabel CF card.", "Cannot Retrieve Recording");
         return CardAnswer::Stop;
     }
-    if (code == kCardNoDisplay) {
+    if (code == vond::kExitNoDisplay) {
         show_error(
             "The Ostrabel CF Interface Program (vond) needs a display to show its window, and there is none. "
             "Run it where a display is available.",
@@ -624,7 +626,7 @@ bool read_card_recording(const std::string& folder, bool skip_first_day, bool& t
         CardAnswer a = judge_card_code(code, true);
         if (a == CardAnswer::Retry) continue;
         if (a == CardAnswer::Stop) return false;
-        twelve_lead = code == kCardTwelveLead;
+        twelve_lead = code == vond::kExitTwelveLead;
         if (!still_the_card(probe.path(), expected)) return false;
         // The patient files before the ECG: whatever the read does to the card, they are here.
         code = run_card_program(program, {dir_switch(folder), "/readpat=cnav"}, true);
@@ -836,8 +838,7 @@ bool deliver_cef(const std::string& cef, IntakeDestination destination, const Ma
             if (archive.empty() && windowing().choose_archive)
                 archive = windowing().choose_archive("Storing Compressed ECG");
             if (archive.empty()) return false;
-            const bool ok =
-                store_mailed_cef(cef, archive, true) == kCefImportStored && platform::sync_file_system(archive);
+            const bool ok = store_mailed_cef(cef, archive, true) == kStoreCodeOk && platform::sync_file_system(archive);
             if (ok && windowing().archives_changed) windowing().archives_changed();
             return ok;
         }
@@ -1232,7 +1233,8 @@ int compress_cf_command(const std::string& folder, const std::string& profile, c
     request.skip_dialog = skip_dialog;
     if (const int code = request.read_patient_details(profile)) return code;
     request.level = static_cast<int>(parse_integer(level_text).value);
-    if (request.level != 0 && request.level != 2 && request.level != 3 && request.level != 4) return 2;
+    if (request.level != 0 && request.level != 2 && request.level != 3 && request.level != 4)
+        return kCompressCfBadLevel;
     if (analysis_system_running()) {
         show_error(kAnalysisRunningCefText);
         return kCompressCfAnalysisRunning;
@@ -1266,10 +1268,10 @@ int compress_cf_command(const std::string& folder, const std::string& profile, c
         platform::find_name_ci(work.path(), "PATSUMM.DAT").value_or(join_path(work.path(), "PATSUMM.DAT"));
     if (!read_card_summary(patsumm, summary)) {
         show_error(format_string(kBadSummaryText, join_path(folder, "PATSUMM.DAT").c_str()));
-        return 9;
+        return kCompressCfBadSummary;
     }
-    if (!platform::iequals(summary.name, clean_patient_text(request.patient_name))) return 7;
-    if (!platform::iequals(summary.id, clean_patient_text(request.patient_id))) return 8;
+    if (!platform::iequals(summary.name, clean_patient_text(request.patient_name))) return kCompressCfNameDiffers;
+    if (!platform::iequals(summary.id, clean_patient_text(request.patient_id))) return kCompressCfIdDiffers;
     details.patient_name = summary.name;
     details.patient_id = summary.id;
     details.recording_date = summary.recording_date;
@@ -1290,7 +1292,8 @@ int compress_cf_command(const std::string& folder, const std::string& profile, c
         }
     }
     if (confirm && !windowing().patient_details(details)) return kCompressCfCancelled;
-    if (request.level > 0 && !precompress_folder_ecg(work.path(), request.level, twelve_lead)) return 10;
+    if (request.level > 0 && !precompress_folder_ecg(work.path(), request.level, twelve_lead))
+        return kCompressCfPrecompressFailed;
     // A three-channel recording goes to the request's path, a twelve-lead one where the operator
     // chooses.
     const std::string output = twelve_lead
@@ -1299,15 +1302,15 @@ int compress_cf_command(const std::string& folder, const std::string& profile, c
     auto written = write_card_cef(work.path(), files, details, summary.start_sample, request.level, output, false);
     if (!written) {
         show_error(written.error().message);
-        return 11;
+        return kCompressCfWriteFailed;
     }
-    if (!twelve_lead) return 0;
+    if (!twelve_lead) return kCompressCfDone;
     switch (save_cef_as(output)) {
-        case SaveOutcome::Saved: return 0;
+        case SaveOutcome::Saved: return kCompressCfDone;
         case SaveOutcome::Cancelled: return kCompressCfCancelled;
         case SaveOutcome::Failed: break;
     }
-    return 11;
+    return kCompressCfWriteFailed;
 }
 
 void register_intake_command_line() {

@@ -18,6 +18,8 @@
 
 #include "common/result.h"
 #include "platform/handles.h"
+#include "tolbex/exit_codes.h"
+#include "vond/exit_codes.h"
 
 namespace tv {
 
@@ -114,13 +116,7 @@ std::vector<KeptRead> kept_reads();
 // The sentence that tells the operator where a kept read is: "The recording is kept in ...".
 std::string kept_read_text(const std::string& folder);
 
-// --- the card interface program (vond) ---
-
-inline constexpr int kCardNoCard = 102;
-inline constexpr int kCardBusy = 107;
-inline constexpr int kCardNoEcg = 109;
-inline constexpr int kCardTwelveLead = 123;
-inline constexpr int kCardNoDisplay = 126;  // a dialog of vond's had no display to show on
+// --- the card interface program (vond; its exit codes in vond/exit_codes.h) ---
 
 // Runs the card program with these switches (each one argument, never split); its exit code, -1
 // when it could not be run. `pumping` keeps the window alive in 500 ms slices meanwhile, under the
@@ -129,8 +125,8 @@ int run_card_program(const std::string& program, const std::vector<std::string>&
 
 // What the caller does after an exit code, once the message (if any) was shown.
 enum class CardAnswer { Go, Retry, Stop };
-// The table every card command follows; `patient_reader` accepts the channel-kind codes
-// 110, 111, 115 and 123 like 0.
+// The table every card command follows; `patient_reader` accepts the channel counts' codes like
+// vond::kExitDone.
 CardAnswer judge_card_code(int code, bool patient_reader);
 // The card program, or empty after the not-found message.
 std::string find_card_program();
@@ -272,13 +268,8 @@ void store_card_recording();
 std::string find_ostrabel_disk();
 
 // "/compresscf folder profile level [y]": the exit code. Without "y" the operator confirms the
-// details in Patient Details; a twelve-lead recording is saved where the operator chooses.
-inline constexpr int kCompressCfAnalysisRunning = 13;
-inline constexpr int kCompressCfWorkFolder = 14;
-inline constexpr int kCompressCfCopyFailed = 15;
-inline constexpr int kCompressCfNoChannel = 16;
-inline constexpr int kCompressCfCancelled = 17;
-inline constexpr int kCompressCfNoDisplay = 18;
+// details in Patient Details; a twelve-lead recording is saved where the operator chooses. The
+// codes are CompressCfCode's (tolbex/exit_codes.h).
 int compress_cf_command(const std::string& folder, const std::string& profile, const std::string& level,
                         bool skip_dialog);
 

@@ -48,26 +48,27 @@ std::string deck_state_text(std::int32_t state) {
 
 std::string tape_reader_message(int code) {
     switch (code) {
-        case -1: return "An unsupported KELMOTH operation was attempted.";
-        case 0: return "The KELMOTH operation was successful.";
-        case 1: return "An invalid parameter was passed to KELMOTH";
-        case 2: return "The memory-mapped files became full during ECG loading.";
-        case 3: return "The KELMOTH memory-mapped files could not be opened.";
-        case 110: return "There was a replay deck head jam.";
-        case 111: return "There was a replay deck capstan jam.";
-        case 112: return "The replay deck's \"STOP\" button was pressed.";
-        case 113: return "An attempt was made to use an invalid recorder table entry.";
-        case 114: return "There was a gross speed error while the ECG was loading from tape.";
-        case 115: return "There is no tape in the replay deck, or the door is open.";
-        case 116: return "There was a data overrun error while the ECG was loading from tape.";
-        case 117: return "No replay deck could be found.";
-        case 118: return "The replay deck stopped answering. The ECG could not be loaded from the tape.";
-        case 119: return kDeckBusyText;
-        case 120:
+        case kelmoth::kExitDriver: return "An unsupported KELMOTH operation was attempted.";
+        case kelmoth::kExitOk: return "The KELMOTH operation was successful.";
+        case kelmoth::kExitUsage: return "An invalid parameter was passed to KELMOTH";
+        case kelmoth::kExitFull: return "The memory-mapped files became full during ECG loading.";
+        case kelmoth::kExitViews: return "The KELMOTH memory-mapped files could not be opened.";
+        case kelmoth::kStatusHeadJam: return "There was a replay deck head jam.";
+        case kelmoth::kStatusCapstanJam: return "There was a replay deck capstan jam.";
+        case kelmoth::kStatusStopPressed: return "The replay deck's \"STOP\" button was pressed.";
+        case kelmoth::kStatusNoTableEntry: return "An attempt was made to use an invalid recorder table entry.";
+        case kelmoth::kStatusSpeedError: return "There was a gross speed error while the ECG was loading from tape.";
+        case kelmoth::kStatusCassetteOut: return "There is no tape in the replay deck, or the door is open.";
+        case kelmoth::kStatusOverrun: return "There was a data overrun error while the ECG was loading from tape.";
+        case kelmoth::kExitNoDeck: return "No replay deck could be found.";
+        case kelmoth::kExitDeckSilent:
+            return "The replay deck stopped answering. The ECG could not be loaded from the tape.";
+        case kelmoth::kExitDeckBusy: return kDeckBusyText;
+        case kelmoth::kExitNotWhole:
             return "The ECG from the tape did not arrive in order, so the tape was not read whole. Nothing was "
                    "stored. Please rewind the tape and load it again.";
-        case 121: return "No ECG was loaded from the tape. Nothing was stored.";
-        case 122: return "The tape loading was stopped because the program that started it ended.";
+        case kelmoth::kExitNothingRead: return "No ECG was loaded from the tape. Nothing was stored.";
+        case kelmoth::kExitCallerGone: return "The tape loading was stopped because the program that started it ended.";
         default: return format_string("The KELMOTH program returned an unexpected error code of %d.", code);
     }
 }
@@ -79,7 +80,8 @@ bool judge_tape_reader_exit(int code, std::int32_t samples_loaded) {
         show_error(kReaderNotShutDownText);
         return false;
     }
-    if (code != 0 && code != kTapeExitFull && code != kTapeExitStop && code != kTapeExitSpeedError && code != 115) {
+    if (code != kelmoth::kExitOk && code != kelmoth::kExitFull && code != kelmoth::kStatusStopPressed &&
+        code != kelmoth::kStatusSpeedError && code != kelmoth::kStatusCassetteOut) {
         show_tape_reader_error(code);
         return false;
     }
@@ -87,7 +89,7 @@ bool judge_tape_reader_exit(int code, std::int32_t samples_loaded) {
         show_error(kNotEnoughEcgText);
         return false;
     }
-    if (code == kTapeExitFull || code == kTapeExitSpeedError)
+    if (code == kelmoth::kExitFull || code == kelmoth::kStatusSpeedError)
         ui().message_box(tape_reader_message(code), {}, MsgIcon::Warning, MsgButtons::Ok);
     return true;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/runner.h"
+#include "kelmoth/exit_codes.h"
 #include "platform/process.h"
 
 namespace tv {
@@ -60,15 +61,7 @@ std::string tape_duration_text(std::int64_t samples);
 // "IDLE", "LOADING", "CASSETTE OUT", "ERROR", "FINISHED", else "UNKNOWN".
 std::string deck_state_text(std::int32_t state);
 
-// The reader's exit codes and what they say.
-inline constexpr int kTapeExitFull = 2;
-inline constexpr int kTapeExitStop = 112;
-inline constexpr int kTapeExitSpeedError = 114;
-inline constexpr int kTapeExitDeckSilent = 118;
-inline constexpr int kTapeExitDeckBusy = 119;
-inline constexpr int kTapeExitNotWhole = 120;
-inline constexpr int kTapeExitNothingRead = 121;
-inline constexpr int kTapeExitCallerGone = 122;
+// What the reader's exit code (kelmoth/exit_codes.h) says.
 std::string tape_reader_message(int exit_code);
 // Shows it (error icon).
 void show_tape_reader_error(int exit_code);

@@ -13,8 +13,6 @@
 //             many steps finished whatever moment it kills the writer at.
 // --fsize   the largest file this process may write (RLIMIT_FSIZE, SIGXFSZ ignored): writes
 //           beyond it fail with EFBIG, as on a full disk.
-// Exit codes: 0 all steps done; 2 the writer reported failure; 3 the file was in no known state;
-// 64 bad usage.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -39,9 +37,13 @@
 
 namespace {
 
-constexpr int kExitFailed = 2;
-constexpr int kExitUnknownState = 3;
-constexpr int kExitUsage = 64;
+// The exit codes.
+enum ExitCode : int {
+    kExitDone = 0,          // all steps done
+    kExitFailed = 2,        // the writer reported failure
+    kExitUnknownState = 3,  // the file was in no known state
+    kExitUsage = 64,        // bad usage
+};
 
 // A fixed clock (one month's log file for every writer) and short pauses while waiting for the
 // log's lock, so that writers taking turns many times stay quick.
@@ -113,7 +115,7 @@ int run_cycle(const Options& o, const tv::crash::Scenario& scenario, const Progr
         state = scenario.next(*state);
         progress.done();
     }
-    return 0;
+    return kExitDone;
 }
 
 int run_store(const Options& o, const Progress& progress) {
@@ -157,7 +159,7 @@ int run_touch(const Options& o, const Progress& progress) {
         if (!tv::crash::shown(changed)) return kExitFailed;
         progress.done();
     }
-    return 0;
+    return kExitDone;
 }
 
 int run_audit(const Options& o, const Progress& progress) {
@@ -174,7 +176,7 @@ int run_audit(const Options& o, const Progress& progress) {
         if (!log.write_entry("%s", text, "", "")) return kExitFailed;
         progress.done();
     }
-    return 0;
+    return kExitDone;
 }
 
 }  // namespace

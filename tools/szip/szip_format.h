@@ -34,12 +34,14 @@ inline constexpr std::uint8_t kFormat = 2;
 inline constexpr std::uint8_t kMethodDeltaPlanesXz = 2;
 inline constexpr std::uint8_t kMethodWords = 3;
 
-// Exit codes of the program.
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitUsage = 1;
-inline constexpr int kExitInput = 2;
-inline constexpr int kExitOutput = 3;
-inline constexpr int kExitCorrupt = 4;
+// The program's exit codes.
+enum ExitCode : int {
+    kExitOk = 0,       // packed or unpacked
+    kExitUsage = 1,    // not "szip SWITCHES INPUT OUTPUT", or a switch it does not know
+    kExitInput = 2,    // the input cannot be read
+    kExitOutput = 3,   // the output cannot be made or written (an unpacked one is removed again)
+    kExitCorrupt = 4,  // the packed input is damaged: what was unpacked of it is removed again
+};
 
 std::vector<std::uint8_t> to_delta_planes(const std::uint8_t* data, std::size_t size);
 std::vector<std::uint8_t> from_delta_planes(const std::uint8_t* data, std::size_t size);

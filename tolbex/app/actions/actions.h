@@ -1,35 +1,16 @@
-// The command line's actions, each callable without the dispatcher. Their exit codes are listed
-// in tolbex/app/command_line.h.
+// The command line's actions, each callable without the dispatcher. Each answers with its exit
+// code, from its table in tolbex/exit_codes.h.
 #pragma once
 #include <functional>
 #include <string>
+
+#include "tolbex/exit_codes.h"
 
 namespace tv {
 
 class AuditTrail;
 class CTolbexApp;
 struct TolbexSettings;
-
-// Store-result codes (the exit codes of "/store" and "/storefolder").
-enum StoreResultCode {
-    kStoreCodeOk = 0,
-    kStoreCodeNoFiles = 1,  // also: not a .CEF or .TVZ file
-    kStoreCodeMissing = 2,
-    kStoreCodeInvalidFile = 3,
-    kStoreCodeNoGroup = 4,
-    kStoreCodeNoGroupIndex = 5,
-    kStoreCodeNoArchive = 6,
-    kStoreCodeWriteFailed = 7,
-    kStoreCodeUnpackFailed = 8,
-    kStoreCodeNoTempFolder = 9,
-    kStoreCodeLogFailed = 10,
-    kStoreCodeArchiveBusy = 11,      // another program held the archive's lock throughout: try again
-    kStoreCodeLockDenied = 12,       // the archive's lock file cannot be opened for writing by this account
-    kStoreCodeArchiveReadOnly = 13,  // the archive is read-only for this account
-};
-
-// The largest count "/find" returns, so that it never reads as one of its error codes.
-inline constexpr int kFindCountCap = 251;
 
 int find_recording_command(const std::string& key, const std::string& value, const std::string& group_folder,
                            const std::string& output_file);
@@ -42,14 +23,14 @@ int store_report_folder_command(const std::string& folder, const std::string& gr
 // The store-result log's time stamp (the locale's "%c" of the current time).
 std::string store_log_time_text();
 int delete_os12_ecg_command(const std::string& report_folder);
-// "/uncompress": the exit code of unpacking `cef` into `folder`
-// (0 done, 1 no such folder, 2 file cannot be opened, 3 not a valid file, 4 a file could not be
-// written, 5 the compressor is missing, failed or was cancelled).
+// "/uncompress": the exit code of unpacking `cef` into `folder`; the one of a reader error
+// (formats/cef.h CefError).
+UncompressCode uncompress_exit_code(int cef_error);
 int uncompress_command(const std::string& cef, const std::string& folder);
-// "/convert": 0 done, 1 the report could not be opened or a file not written.
+// "/convert".
 int convert_report_command(const TolbexSettings& settings, const std::string& path, const std::string& folder,
                            const std::string& format);
-// "/print" and "/printto" (`printer` empty: the default printer): 0 printed, 1 failed.
+// "/print" and "/printto" (`printer` empty: the default printer).
 int print_report_command(CTolbexApp& app, const std::string& folder, int first, int last, int copies,
                          int duplicate_limit, const std::string& flag_operand, const std::string& printer);
 

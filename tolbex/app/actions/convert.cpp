@@ -15,21 +15,21 @@ int convert_report_command(const TolbexSettings& settings, const std::string& pa
     auto shown = signing::open_report_for_showing(path);
     if (!shown) {
         ui().message_box(cannot_open_text(shown.error()), "", MsgIcon::Error, MsgButtons::Ok);
-        return 1;
+        return kConvertFailed;
     }
     ReportDocument doc;
     std::string error;
     if (!doc.load(ReportFolder(shown->folder()), report_mode_of(settings), &error)) {
         ui().message_box("The report cannot be opened: " + error, "", MsgIcon::Error, MsgButtons::Ok);
-        return 1;
+        return kConvertFailed;
     }
     // Every file is of the whole report or of none of it: RTF holds the page files alone.
     error = platform::iequals(format, "RTF") ? doc.page_problem() : whole_report_problem(doc);
     if (!error.empty() || !doc.export_rtf(folder, format, &error)) {
         ui().message_box("The report cannot be exported: " + error, "", MsgIcon::Error, MsgButtons::Ok);
-        return 1;
+        return kConvertFailed;
     }
-    return 0;
+    return kConvertDone;
 }
 
 }  // namespace tv

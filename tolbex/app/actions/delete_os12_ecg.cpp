@@ -13,16 +13,20 @@ int delete_os12_ecg_command(const std::string& report_folder) {
     Error index_error;
     const int result = delete_twelve_lead_ecg(report_folder, false, nullptr, &index_error);
     switch (result) {
-        case kDeleteEcgOk: return 0;
+        case kDeleteEcgOk: return kDeleteOs12Done;
         case kDeleteEcgIndexFailed: break;
-        default: ui().message_box(kDeleteEcgFailedText, "", MsgIcon::Error, MsgButtons::Ok); return result;
+        default:
+            ui().message_box(kDeleteEcgFailedText, "", MsgIcon::Error, MsgButtons::Ok);
+            return result == kDeleteEcgNotTwelveLead  ? kDeleteOs12NotTwelveLead
+                   : result == kDeleteEcgRenameFailed ? kDeleteOs12RenameFailed
+                                                      : kDeleteOs12DeleteFailed;
     }
     ui().message_box(index_error.message, archive_error_caption(index_error.code), MsgIcon::Error, MsgButtons::Ok);
     switch (index_error.code) {
-        case kArchiveLockDenied: return 5;
-        case kArchiveReadOnly: return 6;
-        case kArchiveUnreadable: return 7;
-        default: return 4;
+        case kArchiveLockDenied: return kDeleteOs12LockDenied;
+        case kArchiveReadOnly: return kDeleteOs12ReadOnly;
+        case kArchiveUnreadable: return kDeleteOs12Unreadable;
+        default: return kDeleteOs12IndexFailed;
     }
 }
 

@@ -23,19 +23,19 @@ namespace tv {
 int export_report_command(AuditTrail& audit, const std::string& format, const std::string& report_folder,
                           const std::string& destination) {
     using namespace action_support;
-    if (!platform::iequals(format, "TVZ")) return 4;
+    if (!platform::iequals(format, "TVZ")) return kExportNotTvz;
     const std::string folder = platform::strip_trailing_slashes(report_folder);
     // A signed report holds its patient inside its container.
     if (!folder_exists(folder) ||
         (!is_signed_report_folder(ReportFolder(folder)) && !platform::find_name_ci(folder, "PATIENT.TXT")))
-        return 1;
+        return kExportNoReport;
     const ArchivedReportEntry entry = find_archived_report(folder);
-    if (!entry.archive) return 1;
+    if (!entry.archive) return kExportNoReport;
     const ReportRecord* record = entry.record;
-    if (!record) return 2;
+    if (!record) return kExportNotIndexed;
 
     const RepInfoFields info{record->get_description(), record->get_type(), record->get_time(), record->get_size()};
-    return export_report_transfer_file(audit, folder, info, destination) ? 0 : 3;
+    return export_report_transfer_file(audit, folder, info, destination) ? kExportDone : kExportFailed;
 }
 
 }  // namespace tv

@@ -18,11 +18,11 @@ namespace tv {
 
 int find_recording_command(const std::string& key, const std::string& value, const std::string& group_folder,
                            const std::string& output_file) {
-    if (!platform::iequals(key, "RECORDING_ID")) return -1;
-    if (value.empty()) return -2;
+    if (!platform::iequals(key, "RECORDING_ID")) return kFindBadKey;
+    if (value.empty()) return kFindNoValue;
     const std::string index = find_group_index(group_folder);
-    if (!is_regular_file_no_link(index)) return -3;
-    if (output_file.empty()) return -4;
+    if (!is_regular_file_no_link(index)) return kFindNoGroupIndex;
+    if (output_file.empty()) return kFindNoOutput;
 
     ArchiveGroup group(index);
     int found = 0;
@@ -60,8 +60,8 @@ int find_recording_command(const std::string& key, const std::string& value, con
     }
     // Replaced whole, so that a link or FIFO at the name is never written through and a reader
     // never sees half a result.
-    if (!platform::atomic_write_file(output_file, lines)) return -4;
-    return std::min(found, kFindCountCap);
+    if (!platform::atomic_write_file(output_file, lines)) return kFindNoOutput;
+    return std::min(found, static_cast<int>(kFindCountCap));
 }
 
 }  // namespace tv

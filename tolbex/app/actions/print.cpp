@@ -34,10 +34,10 @@ int print_report_command(CTolbexApp& app, const std::string& folder_operand, int
     using namespace action_support;
     const std::string folder = platform::strip_trailing_slashes(folder_operand);
     const bool delete_after = !flag_operand.empty() && (flag_operand[0] == 'y' || flag_operand[0] == 'Y');
-    int result = 0;
+    int result = kPrintDone;
     if (auto shown = signing::open_report_for_showing(folder); !shown) {
         ui().message_box(cannot_open_text(shown.error()), "", MsgIcon::Error, MsgButtons::Ok);
-        result = 1;
+        result = kPrintFailed;
     } else {
         // Opened once: the title and every page come from the same folder, never through a link.
         const ReportFolder report(shown->folder());
@@ -48,10 +48,10 @@ int print_report_command(CTolbexApp& app, const std::string& folder_operand, int
         std::string error;
         if (!doc.load(report, report_mode_of(app.settings()), &error)) {
             ui().message_box("The report cannot be opened: " + error, "", MsgIcon::Error, MsgButtons::Ok);
-            result = 1;
+            result = kPrintFailed;
         } else if (const std::string problem = whole_report_problem(doc); !problem.empty()) {
             ui().message_box("The report cannot be printed: " + problem, "", MsgIcon::Error, MsgButtons::Ok);
-            result = 1;
+            result = kPrintFailed;
         } else {
             doc.set_report_title(title);
             app.set_print_duplicate_limit(duplicate_limit);
@@ -67,14 +67,14 @@ int print_report_command(CTolbexApp& app, const std::string& folder_operand, int
                 if (!audit.open(folder)) {
                     ui().message_box(kPrintNoLogMessage, "", MsgIcon::Error, MsgButtons::Ok);
                     audit.close();
-                    result = 1;
+                    result = kPrintFailed;
                     break;
                 }
                 if (!print_report(doc, request, settings, &error)) {
                     audit.close();
                     ui().message_box(error.empty() ? std::string(kPrintStartFailed) : error, "", MsgIcon::Error,
                                      MsgButtons::Ok);
-                    result = 1;
+                    result = kPrintFailed;
                     break;
                 }
                 audit.write(kAuditPrint, title, folder, "");

@@ -89,5 +89,5 @@ int main(int argc, char** argv) {
     } else {
         std::filesystem::remove_all(root);
     }
-    return given || found == std::min(matching, tv::kFindCountCap) ? 0 : 1;
+    return given || found == std::min(matching, static_cast<int>(tv::kFindCountCap)) ? 0 : 1;
 }

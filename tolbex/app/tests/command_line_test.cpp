@@ -1,5 +1,7 @@
 #include "tolbex/app/command_line.h"
 
+#include "formats/cef.h"
+#include "tolbex/app/actions/actions.h"
 #include "tolbex/app/import_reports.h"
 #include "testing/app_test_root.h"
 #include "tolbex/app/tolbex_app.h"
@@ -146,6 +148,16 @@ TEST_F(CommandLineTest, ImportResultsMapToStoreCodes) {
     EXPECT_EQ(import_result_to_store_code(kImportUnpackFailed), 8);
     for (int r : {kImportNoRepInfo, kImportBadRepInfo, kImportStoreFailed})
         EXPECT_EQ(import_result_to_store_code(r), 7);
+}
+
+// "/uncompress" turns every reader error into its exit code; a checksum error says the file is not
+// valid, a missing compressor says nothing about the file.
+TEST_F(CommandLineTest, UncompressExitCodes) {
+    const int expected[] = {0, 5, 1, 2, 3, 3, 3, 3, 4, 5, 3, 3, 3, 3, 5, 5};
+    for (int e = 0; e < 16; ++e) EXPECT_EQ(uncompress_exit_code(e), expected[e]) << e;
+    EXPECT_EQ(uncompress_exit_code(-1), kUncompressCompressorFailed);
+    EXPECT_EQ(uncompress_exit_code(kCefChecksum), kUncompressInvalid);
+    EXPECT_EQ(uncompress_exit_code(kCefNoCompressor), kUncompressCompressorFailed);
 }
 
 TEST_F(CommandLineTest, ReceivedFileGoesToTheChosenArchiveUntilCancel) {

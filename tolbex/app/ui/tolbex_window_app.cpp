@@ -14,6 +14,7 @@
 #include "framework/qt/qt_text.h"
 #include "framework/qt/wait_cursor.h"
 #include "framework/qt/window_helpers.h"
+#include "tolbex/exit_codes.h"
 #include "tolbex/archive/archive_config.h"
 #include "tolbex/archive/last_groups.h"
 #include "tolbex/browser/browser_list_core.h"
@@ -200,7 +201,7 @@ bool TolbexWindowApp::init_instance(std::vector<std::string> args, bool expanded
     reopen_archive_groups();
     core_.read_settings();
     if (!core_.start_logging()) {
-        if (core_.exit_code() == 0) core_.set_exit_code(1);
+        if (core_.exit_code() == kCommandLineDone) core_.set_exit_code(kCommandLineRefused);
         return false;
     }
     // A command-line action ends the program once it has run.
