@@ -32,6 +32,7 @@
 #include "tolbex/browser/ui/browser_frame.h"
 #include "tolbex/browser/ui/browser_list_doc_ui.h"
 #include "tolbex/browser/ui/browser_list_view.h"
+#include "tolbex/intake/cef_settings.h"
 #include "tolbex/intake/ui/intake_dialogs.h"
 #include "tolbex/reports/ui/tests/ui_test_support.h"
 
@@ -315,7 +316,7 @@ TEST_F(OptionsDialogsTest, LetterOptionsAccessKeysReachEachControl) {
 }
 
 TEST_F(OptionsDialogsTest, DefaultCompressionFromTheMenu) {
-    ASSERT_TRUE(CTolbexApp::set_cef_bitred(false, 0));
+    ASSERT_TRUE(set_cef_bitred(false, 0));
     start();
     run<gui::DefaultCompressionDlg>(menu::kDefaultCompression, [&](gui::DefaultCompressionDlg& dlg) {
         EXPECT_EQ("Default ECG Compression", from_qstring(dlg.windowTitle()));
@@ -323,7 +324,7 @@ TEST_F(OptionsDialogsTest, DefaultCompressionFromTheMenu) {
         dlg.slider()->setValue(1);
         dlg.on_ok();
     });
-    EXPECT_EQ(CTolbexApp::get_cef_bitred(false), 3);
+    EXPECT_EQ(get_cef_bitred(false), 3);
 }
 
 TEST_F(OptionsDialogsTest, AboutShowsTheProductVersion) {
