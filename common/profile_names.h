@@ -26,6 +26,8 @@ inline constexpr const char* kDefaultArchiveValue = "Default Archive";
 inline constexpr const char* kMailArchiveValue = "Mail Archive";
 inline constexpr const char* kMailIndexValue = "Mail Index";
 inline constexpr const char* kArchiveNValueFormat = "Archive %d";
+// "Settings": the Options' default folder for compressed ECG files, which the intake saves into.
+inline constexpr const char* kCefStoreValue = "CEF Store";
 // "Pelwin": the default clinic code.
 inline constexpr const char* kClinicCodeValue = "Clinic";
 

@@ -23,6 +23,8 @@ inline constexpr const char* kCardProgramKey = "Software\\Torvane Medical\\Ostra
 inline constexpr const char* kLogKey = "Software\\Torvane Medical\\Log";
 inline constexpr const char* kSzipKey = "Software\\Torvane Medical\\SZIP";
 inline constexpr const char* kLanguageKey = "SOFTWARE\\Torvane Medical\\Language";
+// The analysis system's main window: while a window of this title exists, the analysis system runs.
+inline constexpr const char* kAnalysisMainWindowTitle = "Quorril";
 
 // Longest string value a reader accepts (the value's bytes without its NUL).
 inline constexpr std::size_t kRegStringMax = 1023;

@@ -3,13 +3,16 @@
 #pragma once
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "common/profile.h"
 #include "common/registry.h"
 #include "common/strings.h"
 #include "common/ui.h"
+#include "platform/registry.h"
 #include "testing/test_root.h"
 #include "testing/test_files.h"
 
@@ -37,5 +40,11 @@ protected:
     fs::path t;
     ScriptedUi scripted;
 };
+
+// A profile value as the user's hive keeps it (its type and bytes), nullopt when absent: what a
+// setting's writer really stored, not what its reader makes of it.
+inline std::optional<platform::RegValue> stored_profile_value(const std::string& section, const std::string& entry) {
+    return platform::registry().get(platform::RegRoot::CurrentUser, profile_section_key(section), entry);
+}
 
 }  // namespace tv::testing_root

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -35,8 +36,14 @@ public:
             if (const passwd* pw = ::getpwnam(user.c_str())) uids_.push_back(pw->pw_uid);
         }
         if (const group* g = ::getgrnam(tag.c_str())) gid_ = g->gr_gid;
+        char counts[] = "/tmp/tv-counts-XXXXXX";
+        if (gid_ != 0 && ::mkdtemp(counts) && share(counts)) counts_ = counts;
     }
     ~TwoAccounts() {
+        if (!counts_.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(counts_, ignored);
+        }
         for (const auto& u : users_) run("userdel " + u);
         if (!group_.empty()) run("groupdel " + group_);
     }
@@ -61,11 +68,15 @@ public:
     }
 
     // Runs `work` in a forked child as account `i` with `mask` as its umask; the child's exit code.
+    // A program it starts from a coverage build writes its counts into a folder of the accounts
+    // (GCOV_PREFIX), removed with them: the build folder is not theirs to write, and gcc's runtime
+    // would say so on the program's standard error, which the tests compare.
     int run_as(int i, const std::function<bool()>& work, mode_t mask = 002) const {
         const pid_t child = ::fork();
         if (child == 0) {
             if (::setgroups(1, &gid_) != 0 || ::setgid(gid_) != 0 || ::setuid(uid(i)) != 0) ::_exit(2);
             ::umask(mask);
+            if (!counts_.empty()) ::setenv("GCOV_PREFIX", counts_.c_str(), 1);
             ::_exit(work() ? 0 : 1);
         }
         return child < 0 ? -1000 : wait_child(child);
@@ -78,6 +89,7 @@ private:
     std::vector<std::string> users_;
     std::vector<uid_t> uids_;
     gid_t gid_ = 0;
+    std::string counts_;  // the accounts' folder for coverage counts
 };
 
 }  // namespace tv::testing_root

@@ -16,7 +16,6 @@
 #include "tolbex/app/tolbex_app.h"
 #include "tolbex/app/tolbex_strings.h"
 #include "tolbex/app/ui/tolbex_window_app.h"
-#include "tolbex/intake/intake.h"
 #include "tolbex/intake/ui/intake_dialogs.h"
 #include "tolbex/reports/render/page_render.h"
 
@@ -114,7 +113,7 @@ int main(int argc, char** argv) {
     // What an earlier run killed or ended by a signal left of its own.
     tv::remove_stale_temp_folders();
     tv::register_tolbex_strings();
-    tv::register_intake_command_line();
+    tv::gui::connect_intake_to_application();
     // Pictures and print-outs of pages, for hidden runs and windows alike.
     tv::install_page_renderer();
     // A hidden "/compresscf" that needs the operator brings up its own windows.

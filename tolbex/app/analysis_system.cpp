@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "common/bytes.h"
+#include "common/registry.h"
 #include "platform/window_messages.h"
 
 namespace tv {

@@ -6,7 +6,6 @@
 
 namespace tv {
 
-inline constexpr const char* kAnalysisMainWindowTitle = "Quorril";
 inline constexpr const char* kIdentityWindowClass = "HideWindowE98_I008";
 inline constexpr const char* kIdentityWindowTitle = "MsgWin";
 // The window that receives the identity window's reply.

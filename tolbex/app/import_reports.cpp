@@ -211,6 +211,10 @@ int store_mailed_cef(const std::string& cef_file, const std::string& archive_fol
     return kStoreCodeOk;
 }
 
+bool store_intake_cef(const std::string& cef_file, const std::string& archive_folder) {
+    return store_mailed_cef(cef_file, archive_folder, true) == kStoreCodeOk;
+}
+
 bool read_repinfo(const std::string& path, std::int64_t now, std::int64_t unpacked_size, RepInfo& info) {
     // Four short lines from the sender; anything larger is not one.
     platform::UniqueFile f = open_outside_stream(path, 1 << 16);

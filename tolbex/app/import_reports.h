@@ -34,6 +34,9 @@ bool register_report_file_types();
 // `stored_folder` receives the new report folder on success.
 int store_mailed_cef(const std::string& cef_file, const std::string& archive_folder, bool interactive,
                      std::string* stored_folder = nullptr);
+// The store a recording intake delivers its CEF through (set_cef_archive_store): interactive, true
+// when stored.
+bool store_intake_cef(const std::string& cef_file, const std::string& archive_folder);
 
 // import_transfer_file results.
 inline constexpr int kImportStored = 0;

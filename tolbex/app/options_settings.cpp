@@ -2,6 +2,7 @@
 
 #include "common/files.h"
 #include "common/profile.h"
+#include "common/profile_names.h"
 #include "common/runner.h"
 #include "common/text.h"
 #include "common/version_info.h"
@@ -75,7 +76,7 @@ bool external_program_ok(const std::string& program_name, Ui& u) {
 
 bool choose_default_folder(DefaultFolder which, const FolderPicker& pick) {
     const bool cef = which == DefaultFolder::CefStore;
-    const char* entry = cef ? "CEF Store" : "Export Folder";
+    const char* entry = cef ? kCefStoreValue : "Export Folder";
     const std::string chosen =
         pick(cef ? kCefStoreFolderCaption : kExportFolderCaption, get_profile_string(kSettingsSection, entry, ""));
     if (chosen.empty()) return false;

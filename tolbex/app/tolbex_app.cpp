@@ -134,20 +134,6 @@ void CTolbexApp::warn_when_no_clinic_code(bool window_visible) {
 
 // --- settings ---
 
-int CTolbexApp::get_cef_bitred(bool mail) {
-    const int v = get_profile_int(kSettingsSection, mail ? "CEF BitRed Mail" : "CEF BitRed", 4);
-    return v < 0 || v > 4 ? 4 : v;
-}
-
-bool CTolbexApp::set_cef_bitred(bool mail, int value) {
-    return write_profile_int(kSettingsSection, mail ? "CEF BitRed Mail" : "CEF BitRed", value);
-}
-
-bool CTolbexApp::get_cef_want_comp() { return get_profile_int(kSettingsSection, "CEF Want Comp", 0) != 0; }
-bool CTolbexApp::set_cef_want_comp(bool value) {
-    return write_profile_int(kSettingsSection, "CEF Want Comp", value ? 1 : 0);
-}
-std::string CTolbexApp::get_cef_store_folder() { return get_profile_string(kSettingsSection, "CEF Store", ""); }
 std::string CTolbexApp::get_export_folder() { return get_profile_string(kSettingsSection, "Export Folder", ""); }
 bool CTolbexApp::set_export_folder(const std::string& f) {
     return write_profile_string(kSettingsSection, "Export Folder", f);

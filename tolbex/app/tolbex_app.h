@@ -110,19 +110,6 @@ public:
     ArchiveConfigList& archive_config() { return *archive_config_; }
 
     // --- settings in the profile, read on each call ---
-    // Compression sliders run 0 (Smallest) .. 3 (Largest) over bit reductions 4, 3, 2, 0; a stored
-    // level of 1 has no position of its own and shows at 2.
-    static constexpr int cef_slider_for_bitred(int bitred) {
-        return bitred <= 0 ? 3 : bitred <= 2 ? 2 : bitred == 3 ? 1 : 0;
-    }
-    static constexpr int cef_bitred_for_slider(int position) {
-        return position <= 0 ? 4 : position == 1 ? 3 : position == 2 ? 2 : 0;
-    }
-    static int get_cef_bitred(bool mail);
-    static bool set_cef_bitred(bool mail, int value);
-    static bool get_cef_want_comp();
-    static bool set_cef_want_comp(bool value);
-    static std::string get_cef_store_folder();
     static std::string get_export_folder();
     static bool set_export_folder(const std::string& folder);
     static bool is_merivale_pdf_enabled();

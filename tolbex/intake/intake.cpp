@@ -26,12 +26,9 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/window_messages.h"
-#include "tolbex/app/analysis_system.h"
-#include "tolbex/app/command_line.h"
-#include "tolbex/app/import_reports.h"
-#include "tolbex/app/tolbex_app.h"
 #include "tolbex/archive/clinic_code.h"
 #include "tolbex/archive/store_report.h"
+#include "tolbex/intake/cef_settings.h"
 #include "tolbex/mail/mail.h"
 
 namespace tv {
@@ -69,6 +66,11 @@ IntakeWindowing& windowing() {
 IntakeWindowStarter& window_starter() {
     static IntakeWindowStarter starter;
     return starter;
+}
+
+CefArchiveStore& cef_archive_store() {
+    static CefArchiveStore store;
+    return store;
 }
 
 std::string cut(std::string text, std::size_t limit) {
@@ -807,6 +809,7 @@ bool check_mail_size(const std::string& cef, const std::string& folder, const Re
 void set_intake_windowing(IntakeWindowing w) { windowing() = std::move(w); }
 const IntakeWindowing& intake_windowing() { return windowing(); }
 void set_intake_window_starter(IntakeWindowStarter starter) { window_starter() = std::move(starter); }
+void set_cef_archive_store(CefArchiveStore store) { cef_archive_store() = std::move(store); }
 
 namespace {
 
@@ -819,7 +822,7 @@ SaveOutcome save_cef_as(const std::string& cef) {
         return SaveOutcome::Failed;
     }
     if (!windowing().save_as) return SaveOutcome::Cancelled;
-    const std::string chosen = windowing().save_as(get_path_file_name(cef), CTolbexApp::get_cef_store_folder());
+    const std::string chosen = windowing().save_as(get_path_file_name(cef), get_cef_store_folder());
     if (chosen.empty()) return SaveOutcome::Cancelled;
     if (!copy_file_replacing(cef, chosen) || !platform::sync_file_system(chosen)) {
         show_error(format_string("Couldn't write CEF to \"%s\"", chosen.c_str()));
@@ -838,7 +841,8 @@ bool deliver_cef(const std::string& cef, IntakeDestination destination, const Ma
             if (archive.empty() && windowing().choose_archive)
                 archive = windowing().choose_archive("Storing Compressed ECG");
             if (archive.empty()) return false;
-            const bool ok = store_mailed_cef(cef, archive, true) == kStoreCodeOk && platform::sync_file_system(archive);
+            const bool ok =
+                cef_archive_store() && cef_archive_store()(cef, archive) && platform::sync_file_system(archive);
             if (ok && windowing().archives_changed) windowing().archives_changed();
             return ok;
         }
@@ -1086,8 +1090,8 @@ void card_intake(int mode, const MailServices& mail, const CustomerExport* custo
     take_card_texts(summary, details);
     if (customer) details.recording_id = clean_patient_text(customer->texts[0]);
     details.for_mail = mode == 2;
-    details.compress = mode == 0 ? CTolbexApp::get_cef_want_comp() : true;
-    details.level = CTolbexApp::get_cef_bitred(mode == 2);
+    details.compress = mode == 0 ? get_cef_want_comp() : true;
+    details.level = get_cef_bitred(mode == 2);
     details.check_changeable = mode == 0;
     if (!windowing().patient_details || !windowing().patient_details(details)) return;
     if (details.compress || mode != 0) {
@@ -1124,9 +1128,8 @@ void deliver_kept_read(const KeptRead& kept, IntakeDestination destination, cons
     details.for_mail = false;
     details.check_changeable = destination == IntakeDestination::Archive;
     if (destination != IntakeDestination::Archive) details.compress = true;
-    if (details.level < 0) details.level = CTolbexApp::get_cef_bitred(false);
-    if (!kept.details_confirmed)
-        details.compress = destination != IntakeDestination::Archive || CTolbexApp::get_cef_want_comp();
+    if (details.level < 0) details.level = get_cef_bitred(false);
+    if (!kept.details_confirmed) details.compress = destination != IntakeDestination::Archive || get_cef_want_comp();
     if (!windowing().patient_details || !windowing().patient_details(details)) return;
     work.keep(details, kept.twelve_lead, kept.card_text);
     if (analysis_system_running() && (details.compress || destination != IntakeDestination::Archive)) {
@@ -1197,7 +1200,7 @@ void disk_intake(int mode, const MailServices& mail) {
     // and disabled, so that a ticked box never ends the command without doing anything.
     PatientDetails details;
     details.for_mail = mode == 2;
-    details.level = CTolbexApp::get_cef_bitred(mode == 2);
+    details.level = get_cef_bitred(mode == 2);
     details.compress = false;
     details.check_changeable = false;
     details.group_enabled = false;
@@ -1313,12 +1316,10 @@ int compress_cf_command(const std::string& folder, const std::string& profile, c
     return kCompressCfWriteFailed;
 }
 
-void register_intake_command_line() {
-    set_compress_cf_action([](const std::vector<std::string>& operands) {
-        const std::string empty;
-        auto op = [&](std::size_t k) -> const std::string& { return k < operands.size() ? operands[k] : empty; };
-        return compress_cf_command(op(0), op(1), op(2), platform::iequals(op(3), "y"));
-    });
+int compress_cf_operands(const std::vector<std::string>& operands) {
+    const std::string empty;
+    auto op = [&](std::size_t k) -> const std::string& { return k < operands.size() ? operands[k] : empty; };
+    return compress_cf_command(op(0), op(1), op(2), platform::iequals(op(3), "y"));
 }
 
 }  // namespace tv

@@ -23,7 +23,6 @@
 
 namespace tv {
 
-class CTolbexApp;
 struct MailServices;
 
 // Where a finished recording goes.
@@ -226,6 +225,12 @@ const IntakeWindowing& intake_windowing();
 using IntakeWindowStarter = std::function<std::shared_ptr<void>()>;
 void set_intake_window_starter(IntakeWindowStarter starter);
 
+// The store of a finished CEF in an archive as a report of type 516, with its messages: the
+// application's import of received files (store_intake_cef), which the program installs. True when
+// stored; without one, the archive destination fails.
+using CefArchiveStore = std::function<bool(const std::string& cef, const std::string& archive)>;
+void set_cef_archive_store(CefArchiveStore store);
+
 // Delivers a finished CEF: archive (chosen, stored as type 516), folder (Save As), mail
 // (`mail_file`, with the mailer's size warning unless `skip_mail_size_check`) or the command line's
 // path (`target`, copied over). A `target` with the archive destination is the archive, chosen
@@ -273,7 +278,8 @@ std::string find_ostrabel_disk();
 int compress_cf_command(const std::string& folder, const std::string& profile, const std::string& level,
                         bool skip_dialog);
 
-// Hands the command line its intake switches ("/compresscf"); call once at start-up.
-void register_intake_command_line();
+// compress_cf_command on the switch's operands (folder, profile, level, "y"), as the command line
+// hands them over.
+int compress_cf_operands(const std::vector<std::string>& operands);
 
 }  // namespace tv

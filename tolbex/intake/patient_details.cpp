@@ -5,8 +5,8 @@
 #include "common/strings.h"
 #include "common/text.h"
 #include "common/ui.h"
-#include "tolbex/app/tolbex_app.h"
 #include "tolbex/archive/clinic_code.h"
+#include "tolbex/intake/cef_settings.h"
 
 namespace tv {
 
@@ -97,8 +97,8 @@ bool patient_details_ok(PatientDetails& d, int order, Ui& u, DetailsField* focus
         return stop(DetailsField::Description);
     }
     if (d.level >= 0) {
-        if (d.check_changeable) CTolbexApp::set_cef_want_comp(d.compress);
-        if (d.group_enabled) CTolbexApp::set_cef_bitred(d.for_mail, d.level);
+        if (d.check_changeable) set_cef_want_comp(d.compress);
+        if (d.group_enabled) set_cef_bitred(d.for_mail, d.level);
     }
     return true;
 }

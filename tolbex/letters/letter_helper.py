@@ -19,9 +19,12 @@ import time
 import urllib.parse
 import uuid
 
-import uno
-from com.sun.star.beans import PropertyValue
-from com.sun.star.text.ControlCharacter import PARAGRAPH_BREAK
+try:
+    import uno
+    from com.sun.star.beans import PropertyValue
+    from com.sun.star.text.ControlCharacter import PARAGRAPH_BREAK
+except ImportError:  # main() then says so; serve() needs none of it
+    uno = None
 
 FILTERS = {".doc": "MS Word 97", ".odt": "writer8", ".docx": "MS Word 2007 XML", ".rtf": "Rich Text Format",
            ".txt": "Text (encoded)"}
@@ -344,8 +347,8 @@ class Helper:
             self.doc = None
 
 
-def main():
-    request_path, reply_path, profile = sys.argv[1:4]
+def channels(request_path, reply_path):
+    """The requests from the request FIFO and the function that answers one on the reply FIFO."""
     requests = open(request_path, "r", encoding="utf-8", errors="surrogateescape", newline="\n")
     replies = open(reply_path, "w", encoding="utf-8", errors="surrogateescape", newline="\n")
 
@@ -353,6 +356,42 @@ def main():
         replies.write(line + "\n")
         replies.flush()
 
+    return requests, reply
+
+
+def serve(requests, reply, helper, log=None):
+    """Answers each request through helper.do_<command> until "quit" or the end of the requests.
+    The helper's `doc` is None while no document is open; close() closes it. `log` sees each
+    command as it comes."""
+    for line in requests:
+        fields = [unescape(f) for f in line.rstrip("\n").split("\t")]
+        command = fields[0]
+        if log:
+            log(command)
+        if command == "quit":
+            break
+        try:
+            if command == "close":
+                helper.close()
+                reply("ok")
+                continue
+            if command not in ("open", "new") and helper.doc is None:
+                raise RuntimeError("no document is open")
+            do = getattr(helper, "do_" + command, None)
+            if do is None:
+                raise RuntimeError("unknown request " + command)
+            value = do(*fields[1:])
+            reply("ok" if value is None else "ok\t" + escape(value))
+        except Exception as e:
+            reply("err\t" + escape(str(e) or type(e).__name__))
+
+
+def main():
+    request_path, reply_path, profile = sys.argv[1:4]
+    requests, reply = channels(request_path, reply_path)
+    if uno is None:
+        reply("err\t" + escape("the word processor's Python bridge (python3-uno) is not installed"))
+        return 1
     try:
         office, desktop = start_office(profile)
     except Exception as e:
@@ -361,22 +400,7 @@ def main():
     helper = Helper(desktop)
     reply("ok")
     try:
-        for line in requests:
-            fields = [unescape(f) for f in line.rstrip("\n").split("\t")]
-            command = fields[0]
-            if command == "quit":
-                break
-            try:
-                if command == "close":
-                    helper.close()
-                    reply("ok")
-                    continue
-                if command not in ("open", "new") and helper.doc is None:
-                    raise RuntimeError("no document is open")
-                value = getattr(helper, "do_" + command)(*fields[1:])
-                reply("ok" if value is None else "ok\t" + escape(value))
-            except Exception as e:
-                reply("err\t" + escape(str(e) or type(e).__name__))
+        serve(requests, reply, helper)
     finally:
         helper.close()
         try:

@@ -6,6 +6,7 @@
 
 #include "common/bytes.h"
 #include "common/files.h"
+#include "common/registry.h"
 #include "common/runner.h"
 #include "common/safe_open.h"
 #include "common/strings.h"
@@ -14,8 +15,7 @@
 #include "platform/fs.h"
 #include "platform/handles.h"
 #include "platform/window_messages.h"
-#include "tolbex/app/analysis_system.h"
-#include "tolbex/app/tolbex_app.h"
+#include "tolbex/intake/cef_settings.h"
 #include "tolbex/tape/ecg_mappings.h"
 
 namespace tv {
@@ -174,7 +174,7 @@ TapeIntakeResult create_cef_from_tape(int destination, const TapeIntakeSteps& st
     PatientDetails prefilled;
     prefilled.recorder_id = clean_patient_text(tape.serial_text, sizeof tape.serial_text, kPatientTextLimit);
     prefilled.recording_date = clean_patient_text(tape.recording_date, sizeof tape.recording_date, kPatientTextLimit);
-    prefilled.level = CTolbexApp::get_cef_bitred(for_mail);
+    prefilled.level = get_cef_bitred(for_mail);
     prefilled.compress = true;
     prefilled.check_changeable = false;
     prefilled.for_mail = for_mail;

@@ -2,11 +2,11 @@
 
 #include "common/files.h"
 #include "common/profile.h"
+#include "common/profile_names.h"
 #include "common/strings.h"
 #include "common/tape_mappings.h"
 #include "common/text.h"
 #include "common/ui.h"
-#include "tolbex/app/tolbex_settings.h"
 #include "platform/shared_memory.h"
 #include "tolbex/tape/ecg_mappings.h"
 

@@ -15,12 +15,9 @@ namespace tv {
 namespace {
 
 using platform::RegValue;
+using testing_root::stored_profile_value;
 using testing_root::write_file;
 namespace fs = std::filesystem;
-
-std::optional<RegValue> stored(const std::string& section, const std::string& entry) {
-    return platform::registry().get(platform::RegRoot::CurrentUser, profile_section_key(section), entry);
-}
 
 class OptionsSettingsTest : public testing_root::RootTest {};
 
@@ -36,15 +33,15 @@ TEST_F(OptionsSettingsTest, PrintScalingShowsWholeMillimetresAndStoresThemTimesA
         EXPECT_EQ((PrintScalingValues{false, c.shown_mm, c.shown_mm, c.shown_mm, c.shown_mm}), v) << c.stored_um;
         ASSERT_TRUE(store_print_scaling(v, p));
         EXPECT_EQ(c.shown_mm * 1000, p.margins.left);
-        EXPECT_EQ(RegValue::from_dword(c.shown_mm * 1000), stored("Settings", "Left Margin"));
+        EXPECT_EQ(RegValue::from_dword(c.shown_mm * 1000), stored_profile_value("Settings", "Left Margin"));
     }
     ProfileSettings p;
     ASSERT_TRUE(store_print_scaling({true, 1, 2, 3, 4}, p));
-    EXPECT_EQ(RegValue::from_dword(1), stored("Settings", "ECG Scaling"));
-    EXPECT_EQ(RegValue::from_dword(1000), stored("Settings", "Left Margin"));
-    EXPECT_EQ(RegValue::from_dword(2000), stored("Settings", "Right Margin"));
-    EXPECT_EQ(RegValue::from_dword(3000), stored("Settings", "Bottom Margin"));
-    EXPECT_EQ(RegValue::from_dword(4000), stored("Settings", "Top Margin"));
+    EXPECT_EQ(RegValue::from_dword(1), stored_profile_value("Settings", "ECG Scaling"));
+    EXPECT_EQ(RegValue::from_dword(1000), stored_profile_value("Settings", "Left Margin"));
+    EXPECT_EQ(RegValue::from_dword(2000), stored_profile_value("Settings", "Right Margin"));
+    EXPECT_EQ(RegValue::from_dword(3000), stored_profile_value("Settings", "Bottom Margin"));
+    EXPECT_EQ(RegValue::from_dword(4000), stored_profile_value("Settings", "Top Margin"));
     EXPECT_TRUE(p.ecg_scaling);
     EXPECT_EQ(4000, p.margins.top);
     // What the next start reads is what was stored.
@@ -64,22 +61,22 @@ TEST_F(OptionsSettingsTest, MailSettingsDefaultsRangeAndStoredForm) {
         EXPECT_EQ(c.read_kb, read_mail_settings().size_warning_kb) << c.stored_kb;
     }
     ASSERT_TRUE(write_mail_settings({"Dr \xC9mile", 0}));
-    EXPECT_EQ(RegValue::string("Dr \xC9mile"), stored("eMail", "Default Address"));
-    EXPECT_EQ(RegValue::from_dword(0), stored("eMail", "Size Warning Threshold"));
+    EXPECT_EQ(RegValue::string("Dr \xC9mile"), stored_profile_value("eMail", "Default Address"));
+    EXPECT_EQ(RegValue::from_dword(0), stored_profile_value("eMail", "Size Warning Threshold"));
     EXPECT_EQ((MailSettings{"Dr \xC9mile", 0}), read_mail_settings());
 }
 
 TEST_F(OptionsSettingsTest, ExternalProgramSettingsAreWrittenAsTheStartReadsThem) {
     ASSERT_TRUE(write_external_program_settings({"/tmp/err.txt", "/opt/x/feed --quiet", true}));
-    EXPECT_EQ(RegValue::string("/opt/x/feed --quiet"), stored("External Program", "Program Name"));
-    EXPECT_EQ(RegValue::string("/tmp/err.txt"), stored("External Program", "Error File Name"));
-    EXPECT_EQ(RegValue::from_dword(1), stored("External Program", "Visible Window"));
+    EXPECT_EQ(RegValue::string("/opt/x/feed --quiet"), stored_profile_value("External Program", "Program Name"));
+    EXPECT_EQ(RegValue::string("/tmp/err.txt"), stored_profile_value("External Program", "Error File Name"));
+    EXPECT_EQ(RegValue::from_dword(1), stored_profile_value("External Program", "Visible Window"));
     const ProfileSettings p = read_profile_settings();
     EXPECT_EQ("/opt/x/feed --quiet", p.external_program.program_name);
     EXPECT_EQ("/tmp/err.txt", p.external_program.error_file_name);
     EXPECT_TRUE(p.external_program.visible_window);
     ASSERT_TRUE(write_external_program_settings({"", "", false}));
-    EXPECT_EQ(RegValue::from_dword(0), stored("External Program", "Visible Window"));
+    EXPECT_EQ(RegValue::from_dword(0), stored_profile_value("External Program", "Visible Window"));
 }
 
 TEST_F(OptionsSettingsTest, ExternalProgramCheckTakesTheProgramAsTheRunDoes) {
@@ -134,9 +131,9 @@ TEST_F(OptionsSettingsTest, DefaultFolderPickerStartsAtTheStoredFolderAndKeepsIt
         }));
         EXPECT_EQ(c.caption, caption);
         EXPECT_EQ("/old", initial);
-        EXPECT_EQ(RegValue::string("/old"), stored("Settings", c.entry));
+        EXPECT_EQ(RegValue::string("/old"), stored_profile_value("Settings", c.entry));
         EXPECT_TRUE(choose_default_folder(c.which, [](const std::string&, const std::string&) { return "/new"; }));
-        EXPECT_EQ(RegValue::string("/new"), stored("Settings", c.entry));
+        EXPECT_EQ(RegValue::string("/new"), stored_profile_value("Settings", c.entry));
     }
 }
 

@@ -42,19 +42,6 @@ TEST_F(TolbexAppTest, WorkstationSwitchesLookAtThreeLetters) {
 }
 
 TEST_F(TolbexAppTest, SettingsReadWithTheirDefaultsAndRanges) {
-    EXPECT_EQ(CTolbexApp::get_cef_bitred(false), 4);
-    for (auto [stored, read] : {std::pair{7, 4}, {-1, 4}, {0, 0}, {3, 3}}) {
-        ASSERT_TRUE(CTolbexApp::set_cef_bitred(false, stored));
-        EXPECT_EQ(CTolbexApp::get_cef_bitred(false), read) << stored;
-    }
-    EXPECT_EQ(CTolbexApp::get_cef_bitred(true), 4);  // its own entry
-    for (auto [bitred, slider] : {std::pair{0, 3}, {1, 2}, {2, 2}, {3, 1}, {4, 0}})
-        EXPECT_EQ(CTolbexApp::cef_slider_for_bitred(bitred), slider) << bitred;
-    for (auto [slider, bitred] : {std::pair{0, 4}, {1, 3}, {2, 2}, {3, 0}})
-        EXPECT_EQ(CTolbexApp::cef_bitred_for_slider(slider), bitred) << slider;
-    EXPECT_FALSE(CTolbexApp::get_cef_want_comp());
-    CTolbexApp::set_cef_want_comp(true);
-    EXPECT_TRUE(CTolbexApp::get_cef_want_comp());
     CTolbexApp::set_export_folder("/x/y");
     EXPECT_EQ(get_profile_string("Settings", "Export Folder", ""), "/x/y");
     EXPECT_FALSE(CTolbexApp::is_merivale_pdf_enabled());

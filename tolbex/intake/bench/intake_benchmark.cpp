@@ -10,6 +10,7 @@
 #include "common/registry.h"
 #include "common/ui.h"
 #include "platform/drives.h"
+#include "tolbex/app/import_reports.h"
 #include "tolbex/app/tolbex_strings.h"
 #include "tolbex/intake/intake.h"
 #include "tolbex/mail/mail.h"
@@ -63,6 +64,7 @@ void BM_CardDayToArchive(benchmark::State& state) {
     };
     w.choose_archive = [&](const std::string&) { return archive.string(); };
     tv::set_intake_windowing(w);
+    tv::set_cef_archive_store(tv::store_intake_cef);
     tv::MailServices mail;
     for (auto _ : state) {
         state.PauseTiming();
@@ -78,6 +80,7 @@ void BM_CardDayToArchive(benchmark::State& state) {
     }
     tv::platform::unmap_drive('K');
     tv::set_intake_windowing({});
+    tv::set_cef_archive_store({});
     tv::set_ui(nullptr);
     std::size_t stored = 0;
     for (const auto& e : fs::directory_iterator(archive)) stored += e.is_directory();

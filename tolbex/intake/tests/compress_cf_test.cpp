@@ -146,7 +146,7 @@ TEST_F(CompressCfTest, EachErrorHasItsCodeAndWritesNoFile) {
 }
 
 TEST_F(CompressCfTest, TheCommandLineRunsIt) {
-    register_intake_command_line();
+    set_compress_cf_action(compress_cf_operands);
     CTolbexApp app;
     dispatch_command_line(app, {"/compresscf", rec.string(), profile.string(), "3", "Y"}, false);
     EXPECT_EQ(app.exit_code(), 0);

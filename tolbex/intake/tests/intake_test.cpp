@@ -23,6 +23,7 @@
 #include "platform/fs.h"
 #include "platform/paths.h"
 #include "testing/app_test_root.h"
+#include "tolbex/app/import_reports.h"
 #include "tolbex/app/tolbex_settings.h"
 #include "tolbex/app/tolbex_strings.h"
 #include "tolbex/archive/patient_txt.h"
@@ -83,8 +84,10 @@ protected:
         };
         w.save_as = [this](const std::string& name, const std::string&) { return (t / ("saved-" + name)).string(); };
         set_intake_windowing(std::move(w));
+        set_cef_archive_store(store_intake_cef);
     }
     void TearDown() override {
+        set_cef_archive_store({});
         set_intake_windowing({});
         unmap_drive('K');
         RootTest::TearDown();

@@ -27,11 +27,12 @@
 #include "framework/qt/qt_text.h"
 #include "framework/qt/qt_ui.h"
 #include "tolbex/app/command_line.h"
+#include "tolbex/app/import_reports.h"
 #include "tolbex/app/sound.h"
-#include "tolbex/app/tolbex_app.h"
 #include "tolbex/browser/archive_documents.h"
 #include "tolbex/archive/clinic_code.h"
 #include "tolbex/browser/ui/choose_archive_dialog.h"
+#include "tolbex/intake/cef_settings.h"
 #include "tolbex/intake/patient_details.h"
 #include "tolbex/mail/mail.h"
 #include "tolbex/tape/ui/tape_dialogs.h"
@@ -153,7 +154,7 @@ void PatientDetailsDlg::on_init_dialog() {
     play_->setVisible(!details_.sound_file.empty());
     group_->setVisible(details_.level >= 0);
     if (details_.level >= 0) {
-        slider_->setValue(CTolbexApp::cef_slider_for_bitred(details_.level));
+        slider_->setValue(cef_slider_for_bitred(details_.level));
         compress_->setChecked(details_.compress);
         compress_->setEnabled(details_.check_changeable && details_.group_enabled);
         group_->setEnabled(details_.group_enabled);
@@ -166,7 +167,7 @@ void PatientDetailsDlg::on_ok() {
     if (taken.patient_name == person_name_text(details_.patient_name)) taken.patient_name = details_.patient_name;
     taken.comments = from_qstring(comments_->toPlainText());
     if (taken.level >= 0) {
-        taken.level = CTolbexApp::cef_bitred_for_slider(slider_->value());
+        taken.level = cef_bitred_for_slider(slider_->value());
         taken.compress = compress_->isChecked();
     }
     DetailsField focus = DetailsField::None;
@@ -195,11 +196,11 @@ DefaultCompressionDlg::DefaultCompressionDlg(QWidget* parent) : fw::Dialog(paren
 
 void DefaultCompressionDlg::on_init_dialog() {
     fw::Dialog::on_init_dialog();
-    slider_->setValue(CTolbexApp::cef_slider_for_bitred(CTolbexApp::get_cef_bitred(false)));
+    slider_->setValue(cef_slider_for_bitred(get_cef_bitred(false)));
 }
 
 void DefaultCompressionDlg::on_ok() {
-    CTolbexApp::set_cef_bitred(false, CTolbexApp::cef_bitred_for_slider(slider_->value()));
+    set_cef_bitred(false, cef_bitred_for_slider(slider_->value()));
     fw::Dialog::on_ok();
 }
 
@@ -267,7 +268,13 @@ std::shared_ptr<void> start_request_windows() {
 
 void offer_request_windows() { set_intake_window_starter(start_request_windows); }
 
+void connect_intake_to_application() {
+    set_compress_cf_action(compress_cf_operands);
+    set_cef_archive_store(store_intake_cef);
+}
+
 void install_intake_commands(fw::CommandTarget& target, AuditTrail* audit, std::function<QWidget*()> owner) {
+    connect_intake_to_application();
     IntakeWindowing w = intake_dialogs(owner);
     w.choose_archive = [owner](const std::string& caption) -> std::string {
         ChooseArchiveDlg dialog(false, owner());

@@ -74,5 +74,9 @@ std::shared_ptr<void> start_request_windows();
 // Makes start_request_windows the intake's window starter.
 void offer_request_windows();
 
+// Hands the command line the intake's switches ("/compresscf") and the intake the application's
+// store of a received CEF; at start-up, and by install_intake_commands.
+void connect_intake_to_application();
+
 }  // namespace gui
 }  // namespace tv

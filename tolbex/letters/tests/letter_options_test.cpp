@@ -14,12 +14,9 @@ namespace tv::letters {
 namespace {
 
 using platform::RegValue;
+using testing_root::stored_profile_value;
 using testing_root::write_file;
 namespace fs = std::filesystem;
-
-std::optional<RegValue> stored(const std::string& section, const std::string& entry) {
-    return platform::registry().get(platform::RegRoot::CurrentUser, profile_section_key(section), entry);
-}
 
 class LetterOptionsTest : public testing_root::RootTest {};
 
@@ -33,12 +30,12 @@ TEST_F(LetterOptionsTest, LetterOptionsDefaultsAndStoredForm) {
     EXPECT_TRUE(d.save_with_report);
 
     ASSERT_TRUE(write_letter_options({"/t/a.doc", "Letter", "/out", false, true, false}));
-    EXPECT_EQ(RegValue::string("/t/a.doc"), stored("Letter Options", "Template Name"));
-    EXPECT_EQ(RegValue::string("Letter"), stored("Letter Options", "Letter Name"));
-    EXPECT_EQ(RegValue::string("/out"), stored("Letter Options", "Letter Folder"));
-    EXPECT_EQ(RegValue::from_dword(0), stored("Letter Options", "Prompt for Template?"));
-    EXPECT_EQ(RegValue::from_dword(1), stored("Letter Options", "Fixed Letter Name?"));
-    EXPECT_EQ(RegValue::from_dword(0), stored("Letter Options", "Save With Report?"));
+    EXPECT_EQ(RegValue::string("/t/a.doc"), stored_profile_value("Letter Options", "Template Name"));
+    EXPECT_EQ(RegValue::string("Letter"), stored_profile_value("Letter Options", "Letter Name"));
+    EXPECT_EQ(RegValue::string("/out"), stored_profile_value("Letter Options", "Letter Folder"));
+    EXPECT_EQ(RegValue::from_dword(0), stored_profile_value("Letter Options", "Prompt for Template?"));
+    EXPECT_EQ(RegValue::from_dword(1), stored_profile_value("Letter Options", "Fixed Letter Name?"));
+    EXPECT_EQ(RegValue::from_dword(0), stored_profile_value("Letter Options", "Save With Report?"));
     EXPECT_EQ((LetterOptions{"/t/a.doc", "Letter", "/out", false, true, false}), read_letter_options());
 }
 

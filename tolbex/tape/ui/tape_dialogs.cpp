@@ -19,7 +19,7 @@
 #include "framework/qt/timer.h"
 #include "framework/qt/wait_dialogs.h"
 #include "framework/qt/window_helpers.h"
-#include "tolbex/app/tolbex_app.h"
+#include "tolbex/intake/cef_settings.h"
 
 namespace tv::gui {
 
@@ -78,8 +78,8 @@ TapeOptionsDlg::TapeOptionsDlg(QWidget* parent) : fw::Dialog(parent) {
 void TapeOptionsDlg::on_init_dialog() {
     options_ = TapeOptions{};
     options_.type_index = get_cef_tape_type();
-    options_.bit_reduction = CTolbexApp::get_cef_bitred(for_mail_);
-    position_ = CTolbexApp::cef_slider_for_bitred(options_.bit_reduction);
+    options_.bit_reduction = get_cef_bitred(for_mail_);
+    position_ = cef_slider_for_bitred(options_.bit_reduction);
     fw::Dialog::on_init_dialog();
 }
 
@@ -99,8 +99,8 @@ void TapeOptionsDlg::do_data_exchange(fw::DataExchange& dx) {
 void TapeOptionsDlg::on_ok() {
     if (!update_data(true)) return;
     options_.type_index = clamp_tape_type_index(options_.type_index);
-    options_.bit_reduction = CTolbexApp::cef_bitred_for_slider(position_);
-    CTolbexApp::set_cef_bitred(for_mail_, options_.bit_reduction);
+    options_.bit_reduction = cef_bitred_for_slider(position_);
+    set_cef_bitred(for_mail_, options_.bit_reduction);
     set_cef_tape_type(options_.type_index);
     fw::Dialog::on_ok();
 }

@@ -12,6 +12,7 @@
 #include "common/text.h"
 #include "platform/fs.h"
 #include "testing/app_test_root.h"
+#include "tolbex/app/import_reports.h"
 #include "tolbex/app/tolbex_strings.h"
 #include "tolbex/archive/archive_group.h"
 #include "tolbex/archive/audit_trail.h"
@@ -137,6 +138,7 @@ protected:
         };
         w.choose_archive = [=](const std::string&) { return target; };
         set_intake_windowing(std::move(w));
+        set_cef_archive_store(store_intake_cef);
         MailServices mail;
         card_intake(0, mail);
     }

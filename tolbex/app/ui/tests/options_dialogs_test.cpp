@@ -32,6 +32,7 @@
 #include "tolbex/browser/ui/browser_frame.h"
 #include "tolbex/browser/ui/browser_list_doc_ui.h"
 #include "tolbex/browser/ui/browser_list_view.h"
+#include "tolbex/intake/cef_settings.h"
 #include "tolbex/intake/ui/intake_dialogs.h"
 #include "tolbex/reports/ui/tests/ui_test_support.h"
 
@@ -40,12 +41,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::RegValue;
+using testing_root::stored_profile_value;
 
 using uitest::settle;
-
-std::optional<RegValue> stored(const std::string& section, const std::string& entry) {
-    return platform::registry().get(platform::RegRoot::CurrentUser, profile_section_key(section), entry);
-}
 
 class OptionsDialogsTest : public uitest::UiRootTest {
 protected:
@@ -108,11 +106,11 @@ TEST_F(OptionsDialogsTest, PrintScalingShowsMillimetresAndStoresMicrometres) {
         dlg.scaling_box()->setChecked(true);
         dlg.on_ok();
     });
-    EXPECT_EQ(RegValue::from_dword(12000), stored("Settings", "Left Margin"));
-    EXPECT_EQ(RegValue::from_dword(200000), stored("Settings", "Right Margin"));
-    EXPECT_EQ(RegValue::from_dword(0), stored("Settings", "Bottom Margin"));
-    EXPECT_EQ(RegValue::from_dword(7000), stored("Settings", "Top Margin"));
-    EXPECT_EQ(RegValue::from_dword(1), stored("Settings", "ECG Scaling"));
+    EXPECT_EQ(RegValue::from_dword(12000), stored_profile_value("Settings", "Left Margin"));
+    EXPECT_EQ(RegValue::from_dword(200000), stored_profile_value("Settings", "Right Margin"));
+    EXPECT_EQ(RegValue::from_dword(0), stored_profile_value("Settings", "Bottom Margin"));
+    EXPECT_EQ(RegValue::from_dword(7000), stored_profile_value("Settings", "Top Margin"));
+    EXPECT_EQ(RegValue::from_dword(1), stored_profile_value("Settings", "ECG Scaling"));
     // The running program prints with the new values at once.
     EXPECT_EQ(200000, core->get_print_margins().right);
     EXPECT_TRUE(print_settings_of(core->settings()).true_scale);
@@ -121,7 +119,7 @@ TEST_F(OptionsDialogsTest, PrintScalingShowsMillimetresAndStoresMicrometres) {
         dlg.margin_edit(0)->setText(QStringLiteral("99"));
         dlg.on_cancel();
     });
-    EXPECT_EQ(RegValue::from_dword(12000), stored("Settings", "Left Margin"));
+    EXPECT_EQ(RegValue::from_dword(12000), stored_profile_value("Settings", "Left Margin"));
     EXPECT_EQ(12000, core->get_print_margins().left);
 }
 
@@ -150,14 +148,14 @@ TEST_F(OptionsDialogsTest, MailSettingsNeverStoredShowTheDefaults) {
         dlg.threshold_edit()->setText(QStringLiteral("65535"));
         dlg.on_ok();
     });
-    EXPECT_EQ(RegValue::string("Dr Ward"), stored("eMail", "Default Address"));
-    EXPECT_EQ(RegValue::from_dword(65535), stored("eMail", "Size Warning Threshold"));
+    EXPECT_EQ(RegValue::string("Dr Ward"), stored_profile_value("eMail", "Default Address"));
+    EXPECT_EQ(RegValue::from_dword(65535), stored_profile_value("eMail", "Size Warning Threshold"));
     run<gui::MailSettingsDlg>(menu::kMailSettings, [&](gui::MailSettingsDlg& dlg) {
         EXPECT_EQ("Dr Ward", from_qstring(dlg.address_edit()->text()));
         dlg.address_edit()->setText(QStringLiteral("x"));
         dlg.on_cancel();
     });
-    EXPECT_EQ(RegValue::string("Dr Ward"), stored("eMail", "Default Address"));
+    EXPECT_EQ(RegValue::string("Dr Ward"), stored_profile_value("eMail", "Default Address"));
 }
 
 TEST_F(OptionsDialogsTest, ExternalProgramSettingsAskAboutAMissingProgram) {
@@ -173,13 +171,13 @@ TEST_F(OptionsDialogsTest, ExternalProgramSettingsAskAboutAMissingProgram) {
         EXPECT_EQ(0, dlg.result());
         EXPECT_EQ("The external program\n\"/no/such/feed -q\"\ncannot be found.\n\nDo you want to continue?",
                   last_text());
-        EXPECT_FALSE(stored("External Program", "Program Name"));
+        EXPECT_FALSE(stored_profile_value("External Program", "Program Name"));
         scripted.answers = {MsgResult::Yes};
         dlg.on_ok();
     });
-    EXPECT_EQ(RegValue::string("/no/such/feed -q"), stored("External Program", "Program Name"));
-    EXPECT_EQ(RegValue::string("/tmp/feed.err"), stored("External Program", "Error File Name"));
-    EXPECT_EQ(RegValue::from_dword(1), stored("External Program", "Visible Window"));
+    EXPECT_EQ(RegValue::string("/no/such/feed -q"), stored_profile_value("External Program", "Program Name"));
+    EXPECT_EQ(RegValue::string("/tmp/feed.err"), stored_profile_value("External Program", "Error File Name"));
+    EXPECT_EQ(RegValue::from_dword(1), stored_profile_value("External Program", "Visible Window"));
     EXPECT_EQ("/no/such/feed -q", core->get_external_program().program_name);
     EXPECT_TRUE(core->get_external_program().visible_window);
 
@@ -247,10 +245,10 @@ TEST_F(OptionsDialogsTest, DefaultFolderCommandsKeepTheFolderWhenCancelled) {
         EXPECT_TRUE(frame()->execute_command(c.id));
         EXPECT_EQ(c.caption, title);
         EXPECT_EQ("/old", initial);
-        EXPECT_EQ(RegValue::string("/old"), stored("Settings", c.entry));
+        EXPECT_EQ(RegValue::string("/old"), stored_profile_value("Settings", c.entry));
         fw::set_browse_for_folder_hook([](const std::string&, const std::string&) { return "/data/new"; });
         EXPECT_TRUE(frame()->execute_command(c.id));
-        EXPECT_EQ(RegValue::string("/data/new"), stored("Settings", c.entry));
+        EXPECT_EQ(RegValue::string("/data/new"), stored_profile_value("Settings", c.entry));
     }
 }
 
@@ -318,7 +316,7 @@ TEST_F(OptionsDialogsTest, LetterOptionsAccessKeysReachEachControl) {
 }
 
 TEST_F(OptionsDialogsTest, DefaultCompressionFromTheMenu) {
-    ASSERT_TRUE(CTolbexApp::set_cef_bitred(false, 0));
+    ASSERT_TRUE(set_cef_bitred(false, 0));
     start();
     run<gui::DefaultCompressionDlg>(menu::kDefaultCompression, [&](gui::DefaultCompressionDlg& dlg) {
         EXPECT_EQ("Default ECG Compression", from_qstring(dlg.windowTitle()));
@@ -326,7 +324,7 @@ TEST_F(OptionsDialogsTest, DefaultCompressionFromTheMenu) {
         dlg.slider()->setValue(1);
         dlg.on_ok();
     });
-    EXPECT_EQ(CTolbexApp::get_cef_bitred(false), 3);
+    EXPECT_EQ(get_cef_bitred(false), 3);
 }
 
 TEST_F(OptionsDialogsTest, AboutShowsTheProductVersion) {

@@ -37,7 +37,7 @@ protected:
         RootTest::SetUp();
         if (!std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         register_tolbex_strings();
-        register_intake_command_line();
+        gui::connect_intake_to_application();
         ASSERT_TRUE(reg_set_string(HKEY_LOCAL_MACHINE, kSzipKey, "Install Path", TV_SZIP_PROGRAM));
         rec = t / "REC";
         fs::create_directories(rec);

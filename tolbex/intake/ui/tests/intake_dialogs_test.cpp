@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "framework/qt/qt_text.h"
-#include "tolbex/app/tolbex_app.h"
 #include "tolbex/archive/clinic_code.h"
+#include "tolbex/intake/cef_settings.h"
 #include "tolbex/intake/patient_details.h"
 #include "tolbex/intake/ui/intake_dialogs.h"
 #include "tolbex/reports/ui/tests/ui_test_support.h"
@@ -59,8 +59,8 @@ TEST_F(IntakeDialogsTest, OkStoresTheChosenCompressionAndUpperCasesTheTransferNa
     EXPECT_FALSE(d.compress);
     EXPECT_EQ(d.description, "Holter");
     EXPECT_EQ(d.recording_id, "ABCD1234566");
-    EXPECT_EQ(CTolbexApp::get_cef_bitred(true), 4);
-    EXPECT_FALSE(CTolbexApp::get_cef_want_comp());
+    EXPECT_EQ(get_cef_bitred(true), 4);
+    EXPECT_FALSE(get_cef_want_comp());
 }
 
 // The card's "FAMILY^GIVEN" reads as a person writes it; OK keeps the card's text unless edited.
@@ -111,13 +111,13 @@ TEST_F(IntakeDialogsTest, OkRefusalsKeepTheDialogOpen) {
 }
 
 TEST_F(IntakeDialogsTest, DefaultCompressionShowsAndStoresTheLevel) {
-    ASSERT_TRUE(CTolbexApp::set_cef_bitred(false, 1));
+    ASSERT_TRUE(set_cef_bitred(false, 1));
     gui::DefaultCompressionDlg dlg;
     dlg.on_init_dialog();
     EXPECT_EQ(dlg.slider()->value(), 2);
     dlg.on_ok();
-    EXPECT_EQ(CTolbexApp::get_cef_bitred(false), 2);
-    EXPECT_EQ(CTolbexApp::get_cef_bitred(true), 4);  // the mail level is the intake dialogs' own
+    EXPECT_EQ(get_cef_bitred(false), 2);
+    EXPECT_EQ(get_cef_bitred(true), 4);  // the mail level is the intake dialogs' own
 }
 
 }  // namespace
