@@ -534,8 +534,7 @@ constexpr const char* kOtherCardText =
     "has been stored, and the card has not been marked as read.\n\nPut the first card back and start again.";
 constexpr const char* kOtherCardReadText =
     "A different Ostrabel CF card was in the drive when the ECG was read: it is not the card whose patient details "
-    "were read. Nothing has been stored. %s\n\nPut the first card back and start again; the other card's recording "
-    "can be read from it again.";
+    "were read. Nothing has been stored. %s\n\nPut the first card back and start again.";
 
 // False (after the message) when the card the card program wrote `folder` from is another than
 // `expected`.
@@ -678,10 +677,15 @@ bool read_card_recording(const std::string& folder, bool skip_first_day, bool& t
     }
     // The card read may have been swapped since it was looked at: its record names it.
     if (expected && record.complete && !read_the_card(record, *expected)) {
-        const std::string what = record.card == "marked" ? "That card has been marked as read."
-                                 : record.card == "reconditioned" || record.card == "reconditioning"
-                                     ? "That card has been emptied for its next recording."
-                                     : card_outcome_text(record, 1);
+        // What the other card holds now, and where its recording is: a card marked or emptied no
+        // longer offers it, and only the kept read does.
+        const bool left = record.card != "marked" && record.card != "reconditioned" && record.card != "reconditioning";
+        const std::string what = (record.card == "marked" ? std::string("That card has been marked as read.")
+                                  : !left ? std::string("That card has been emptied for its next recording.")
+                                          : card_outcome_text(record, 1)) +
+                                 (!kept.empty() ? " The recording read from it is kept."
+                                  : left        ? " Its recording can be read from it again."
+                                                : "");
         show_error(format_string(kOtherCardReadText, what.c_str()) + kept, "Different Card");
         return false;
     }

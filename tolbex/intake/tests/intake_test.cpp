@@ -523,7 +523,7 @@ TEST_F(CardChangeTest, AnotherCardAfterAnEmptyReaderIsNotMarkedOrSaysSo) {
         unsigned b_rec;
     } cases[] = {
         {"B at the retry", {{4, "rm -f CARD_FILES"}, {5, "PUT_B"}}, "the card has not been marked as read", 5},
-        {"B at the read", {{6, "PUT_B"}}, "That card has been marked as read.", 6},
+        {"B at the read", {{6, "PUT_B"}}, "That card has been marked as read. The recording read from it is kept.", 6},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -540,6 +540,7 @@ TEST_F(CardChangeTest, AnotherCardAfterAnEmptyReaderIsNotMarkedOrSaysSo) {
         ASSERT_FALSE(scripted.shown.empty());
         const std::string& last = scripted.shown.back().text;
         EXPECT_NE(last.find(c.text), std::string::npos) << last;
+        EXPECT_EQ(last.find("read from it again"), std::string::npos) << last;  // B no longer offers it
         EXPECT_EQ(load_le16(cardgen::read_bytes(card / "config.dat").data() + 1), c.b_rec);
         EXPECT_TRUE(stored_folders().empty());
         expect_temp_folder_clean();
