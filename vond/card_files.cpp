@@ -197,9 +197,14 @@ int finish_recorded_change(const CardFolder& card) {
     std::vector<PlannedFile> plan;
     int found = wav ? read_next_record(card, *wav, plan) : 0;
     if (found == 0) return 0;
-    // Only the files a details change writes: the record is on a card anyone may write.
-    for (const PlannedFile& p : plan)
-        if (!platform::iequals(p.name, "config.dat") && !platform::iequals(p.name, "cnav.dat")) found = -1;
+    // Only the files a details change writes, of the sizes a card carries: the record is on a card
+    // anyone may write.
+    for (const PlannedFile& p : plan) {
+        const bool config = platform::iequals(p.name, "config.dat") && p.old.size() == kConfigSize;
+        const bool cnav = platform::iequals(p.name, "cnav.dat") &&
+                          (p.old.size() == kEmptyCnavSize || p.old.size() == kRecordedCnavSize);
+        if (!config && !cnav) found = -1;
+    }
     if (found > 0) {
         trace("a change of the card's files left unfinished is finished\n");
         for (const PlannedFile& p : plan)

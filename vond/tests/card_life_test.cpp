@@ -516,6 +516,7 @@ TEST_F(CardLifeTest, ARecordCutShortOrNamingAnotherFileIsDropped) {
         {"altered", whole.substr(0, 40) + "Y" + whole.substr(41)},
         {"naming ecg.dat", record("ecg.dat", std::string(512, 'X'))},
         {"naming the sound file", record("patient.wav", std::string(512, 'X'))},
+        {"of a size no card carries", record("cnav.dat", std::string(100, 'X'))},
     };
     for (const auto& c : cases) {
         const fs::path e = card();
