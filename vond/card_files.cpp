@@ -89,13 +89,11 @@ struct PlannedFile {
     bool in_place = false;
 };
 
-void restore(const CardFolder& card, const PlannedFile& p) {
-    if (!p.existed) {
-        ::unlinkat(card.fd(), p.name.c_str(), 0);
-        return;
-    }
-    if (!write_in_place(card, p.name, p.old))
-        trace("%s/%s could not be restored\n", card.path().c_str(), p.name.c_str());
+bool restore(const CardFolder& card, const PlannedFile& p) {
+    if (!p.existed) return ::unlinkat(card.fd(), p.name.c_str(), 0) == 0 || errno == ENOENT;
+    if (write_in_place(card, p.name, p.old)) return true;
+    trace("%s/%s could not be restored\n", card.path().c_str(), p.name.c_str());
+    return false;
 }
 
 // The undo record of a change of several files: each file's name, whether it was there, its old
@@ -386,11 +384,13 @@ bool replace_card_files(const CardFolder& card, const std::vector<CardFileUpdate
     }
     const bool forward = wav && !recorded;
     auto undo = [&](std::size_t done) {
+        bool back = true;
         for (std::size_t i = done; i-- > 0;)
-            if (!forward || plan[i].name != *wav) restore(card, plan[i]);
-        if (forward) restore(card, PlannedFile{*wav, {}, {}, true, wav_old});
+            if (!forward || plan[i].name != *wav) back = restore(card, plan[i]) && back;
+        // The record stays while the files are not all back: the next run settles them from it.
+        if (back && forward) back = restore(card, PlannedFile{*wav, {}, {}, true, wav_old});
         ::fsync(card.fd());
-        if (recorded) remove_undo_record(card);
+        if (back && recorded) remove_undo_record(card);
         return false;
     };
     for (std::size_t i = 0; i < plan.size(); ++i) {
