@@ -13,6 +13,7 @@
 
 #include "common/deferred_stop.h"
 #include "common/files.h"
+#include "common/safe_open.h"
 #include "common/text.h"
 #include "platform/fs.h"
 #include "platform/process.h"
@@ -187,8 +188,8 @@ ChildEnd run_child(const std::vector<std::string>& argv, bool pumping, const pla
     return pumping ? child.wait_pumping() : child.wait();
 }
 
-ChildEnd run_child_output(const std::vector<std::string>& argv, std::string& said, bool pumping,
-                          std::size_t max_bytes) {
+ChildEnd run_child_output(const std::vector<std::string>& argv, std::string& said, bool pumping, std::size_t max_bytes,
+                          bool last) {
     said.clear();
     // A private folder: nobody else can put a file or a link where the output goes.
     const TempFolder temp;
@@ -197,8 +198,9 @@ ChildEnd run_child_output(const std::vector<std::string>& argv, std::string& sai
     platform::ChildIo io(platform::Stdin::Null);
     io.output_file = join_path(folder, "output.txt");
     const ChildEnd end = run_child(argv, pumping, io);
-    if (auto bytes = platform::read_whole_file(io.output_file)) {
-        std::string text = bytes->substr(0, max_bytes);
+    const OutsideFile f = open_outside_file(io.output_file, UINT64_MAX);
+    std::string text(f ? std::min<std::uint64_t>(f.size, max_bytes) : 0, '\0');
+    if (f && platform::pread_all(f.fd.get(), text.data(), text.size(), last ? f.size - text.size() : 0)) {
         const auto blank = [](char c) { return is_space_char(c); };
         while (!text.empty() && blank(text.back())) text.pop_back();
         const auto first = std::find_if_not(text.begin(), text.end(), blank);

@@ -82,9 +82,11 @@ private:
 // Starts argv and waits: pumping (the window thread stays live) or blocking.
 ChildEnd run_child(const std::vector<std::string>& argv, bool pumping = true, const platform::ChildIo& io = {});
 // The same with the child's input from /dev/null and its output (stdout and stderr) into `said`,
-// blanks at both ends trimmed and at most `max_bytes` kept: what a tool tells when it fails.
+// blanks at both ends trimmed and at most `max_bytes` kept (its first, or with `last` its last):
+// what a tool tells when it fails. The output goes to a private file, so a child that says much
+// never blocks, and no more than `max_bytes` of it is read.
 ChildEnd run_child_output(const std::vector<std::string>& argv, std::string& said, bool pumping = true,
-                          std::size_t max_bytes = 2000);
+                          std::size_t max_bytes = 2000, bool last = false);
 // Starts argv without waiting; the child is reaped in the background. False when it did not start.
 bool start_child_detached(const std::vector<std::string>& argv);
 

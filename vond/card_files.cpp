@@ -89,35 +89,40 @@ struct PlannedFile {
     bool in_place = false;
 };
 
-void restore(const CardFolder& card, const PlannedFile& p) {
-    if (!p.existed) {
-        ::unlinkat(card.fd(), p.name.c_str(), 0);
-        return;
-    }
-    if (!write_in_place(card, p.name, p.old))
-        trace("%s/%s could not be restored\n", card.path().c_str(), p.name.c_str());
+bool restore(const CardFolder& card, const PlannedFile& p) {
+    if (!p.existed) return ::unlinkat(card.fd(), p.name.c_str(), 0) == 0 || errno == ENOENT;
+    if (write_in_place(card, p.name, p.old)) return true;
+    trace("%s/%s could not be restored\n", card.path().c_str(), p.name.c_str());
+    return false;
 }
 
 // The undo record of a change of several files: each file's name, whether it was there, its old
 // bytes; a CRC-32 of all that at the end. Written whole under a temporary name and then put in
 // place, so a record on the card is always one that was finished.
 constexpr const char* kUndoMagic = "CARDUNDO1\n";
+// The record of a change that is finished forward: the same entries with each file's new bytes,
+// its length after the magic. A card its ecg.dat fills has no room for a record beside its
+// files, so this one takes patient.wav's place where the change leaves the empty sound file
+// there; a sound file never starts with it.
+constexpr const char* kNextMagic = "CARDNEXT1\n";
 
-std::string undo_record(const std::vector<PlannedFile>& plan) {
-    std::string r = kUndoMagic;
+std::string change_record(const char* magic, const std::vector<PlannedFile>& plan, bool next) {
+    std::string r = magic;
     for (const PlannedFile& p : plan) {
-        r += p.name + "\n" + (p.existed ? "1" : "0") + "\n" + std::to_string(p.old.size()) + "\n";
-        r += p.old;
+        const std::string_view bytes = next ? p.bytes : std::string_view(p.old);
+        r += p.name + "\n" + (next || p.existed ? "1" : "0") + "\n" + std::to_string(bytes.size()) + "\n";
+        r += bytes;
     }
     std::uint8_t crc[4];
     store_le32(crc, crc32_update(0xFFFFFFFFu, r.data(), r.size()) ^ 0xFFFFFFFFu);
     return r + std::string(reinterpret_cast<const char*>(crc), 4);
 }
 
-// The files a record holds; false for one that is cut or altered.
-bool parse_undo_record(const std::string& r, std::vector<PlannedFile>& plan) {
-    const std::size_t magic = std::strlen(kUndoMagic);
-    if (r.size() < magic + 4 || r.compare(0, magic, kUndoMagic) != 0) return false;
+// The files a record holds, each with the bytes the record keeps for it in `old`; false for one
+// that is cut or altered.
+bool parse_change_record(const std::string& r, const char* magic_text, std::vector<PlannedFile>& plan) {
+    const std::size_t magic = std::strlen(magic_text);
+    if (r.size() < magic + 4 || r.compare(0, magic, magic_text) != 0) return false;
     const std::size_t body = r.size() - 4;
     if (load_le32(reinterpret_cast<const std::uint8_t*>(r.data() + body)) !=
         (crc32_update(0xFFFFFFFFu, r.data(), body) ^ 0xFFFFFFFFu))
@@ -156,6 +161,60 @@ bool put_back(const CardFolder& card, const PlannedFile& p) {
     return write_in_place(card, p.name, p.old);
 }
 
+// patient.wav's image while it holds the forward record of the change of `files`: the record,
+// then the empty sound file's bytes, so that the file keeps its size. Empty when it does not fit.
+std::string next_record_image(const std::vector<PlannedFile>& files) {
+    const std::string r = change_record(kNextMagic, files, true);
+    std::string image = kNextMagic + std::to_string(r.size()) + "\n" + r;
+    if (image.size() > kEmptyWavSize) return {};
+    const std::string wav = empty_patient_wav();
+    return image + wav.substr(image.size());
+}
+
+// The forward record in patient.wav's place: 1 a whole one (its files in `plan`), 0 none, -1 one
+// that was cut short or altered.
+int read_next_record(const CardFolder& card, const std::string& wav, std::vector<PlannedFile>& plan) {
+    const OutsideFile f = open_outside_file_at(card.fd(), wav, kMaxSmallCardFile);
+    const std::size_t magic = std::strlen(kNextMagic);
+    std::string bytes(f ? f.size : 0, '\0');
+    if (bytes.size() < magic || !platform::pread_all(f.fd.get(), bytes.data(), bytes.size(), 0) ||
+        bytes.compare(0, magic, kNextMagic) != 0)
+        return 0;
+    const std::size_t end = bytes.find('\n', magic);
+    if (end == std::string::npos) return -1;
+    const std::string size = bytes.substr(magic, end - magic);
+    const ParsedInteger n = parse_integer(size, 0, static_cast<std::int64_t>(kEmptyWavSize));
+    if (!n.whole(size.size()) || end + 1 + static_cast<std::size_t>(n.value) > bytes.size()) return -1;
+    return parse_change_record(bytes.substr(end + 1, static_cast<std::size_t>(n.value)), kNextMagic, plan) ? 1 : -1;
+}
+
+// Finishes a change whose forward record is in patient.wav's place: 1 when one was finished, 0
+// when there was none, -1 when it could not be (the record stays for the next run).
+int finish_recorded_change(const CardFolder& card) {
+    const auto wav = card.find("patient.wav");
+    std::vector<PlannedFile> plan;
+    int found = wav ? read_next_record(card, *wav, plan) : 0;
+    if (found == 0) return 0;
+    // Only the files a details change writes, of the sizes a card carries: the record is on a card
+    // anyone may write.
+    for (const PlannedFile& p : plan) {
+        const bool config = platform::iequals(p.name, "config.dat") && p.old.size() == kConfigSize;
+        const bool cnav = platform::iequals(p.name, "cnav.dat") &&
+                          (p.old.size() == kEmptyCnavSize || p.old.size() == kRecordedCnavSize);
+        if (!config && !cnav) found = -1;
+    }
+    if (found > 0) {
+        trace("a change of the card's files left unfinished is finished\n");
+        for (const PlannedFile& p : plan)
+            if (!put_back(card, p)) return -1;
+    } else {
+        // Cut short while it was written: nothing else was changed after it.
+        trace("a record cut short on %s is dropped\n", card.path().c_str());
+    }
+    // Either way the change leaves the empty sound file there.
+    return write_in_place(card, *wav, empty_patient_wav()) && flush_fd(card.fd()) ? std::max(found, 0) : -1;
+}
+
 bool remove_undo_record(const CardFolder& card) {
     const bool gone = ::unlinkat(card.fd(), kCardUndoName, 0) == 0 || errno == ENOENT;
     return gone && flush_fd(card.fd());
@@ -167,13 +226,15 @@ std::string card_temp_name(const std::string& name) { return name + ".new"; }
 
 int undo_unfinished_change(const CardFolder& card) {
     if (!card) return 0;
+    if (const int finished = finish_recorded_change(card)) return finished;
     const auto name = card.find(kCardUndoName);
     if (!name) return 0;
     ::unlinkat(card.fd(), card_temp_name(*name).c_str(), 0);
     OutsideFile f = open_outside_file_at(card.fd(), *name, 8 * kMaxSmallCardFile);
     std::string bytes(f ? f.size : 0, '\0');
     std::vector<PlannedFile> plan;
-    if (!f || !platform::pread_all(f.fd.get(), bytes.data(), bytes.size(), 0) || !parse_undo_record(bytes, plan)) {
+    if (!f || !platform::pread_all(f.fd.get(), bytes.data(), bytes.size(), 0) ||
+        !parse_change_record(bytes, kUndoMagic, plan)) {
         // Never finished, so nothing was changed after it: it only goes.
         trace("an unusable undo record on %s is removed\n", card.path().c_str());
         return remove_undo_record(card) ? 0 : -1;
@@ -280,26 +341,61 @@ bool replace_card_files(const CardFolder& card, const std::vector<CardFileUpdate
     }
     // Several files change together: until the last is in place a record of the old ones is on
     // the card, so that the next run, whatever its mode, puts them back should this one not finish.
-    // A card without room for the record is changed as before, file by file.
+    // A card its ecg.dat fills has no room for it: there the record of the new ones takes
+    // patient.wav's place where the change leaves the empty sound file there, and the next run
+    // finishes the change. A card that allows neither is left as it is.
     bool recorded = false;
+    std::optional<std::string> wav;  // patient.wav while it holds the forward record
+    std::string wav_old;
     if (plan.size() > 1) {
-        const std::string record = undo_record(plan);
+        const std::string record = change_record(kUndoMagic, plan, false);
         const std::string temp = card_temp_name(kCardUndoName);
         ::unlinkat(card.fd(), temp.c_str(), 0);
         if (blocks_of(record.size(), block) <= room && write_new_file(card, temp, record, 0644)) {
             recorded = ::renameat(card.fd(), temp.c_str(), card.fd(), kCardUndoName) == 0 && flush_fd(card.fd());
             if (!recorded) ::unlinkat(card.fd(), temp.c_str(), 0);
         }
-        if (!recorded) trace("no room on %s for the undo record\n", card.path().c_str());
+        if (!recorded) {
+            wav = card.find("patient.wav");
+            std::vector<PlannedFile> others;
+            bool emptied = false;
+            for (const PlannedFile& p : plan) {
+                if (wav && p.name == *wav) {
+                    emptied = p.bytes == empty_patient_wav();
+                    wav_old = p.old;
+                } else {
+                    others.push_back(p);
+                }
+            }
+            if (wav && !emptied) {
+                const OutsideFile f = open_outside_file_at(card.fd(), *wav, kMaxSmallCardFile);
+                wav_old.assign(f ? f.size : 0, '\0');
+                emptied = f && platform::pread_all(f.fd.get(), wav_old.data(), wav_old.size(), 0) &&
+                          wav_old == empty_patient_wav();
+            }
+            const std::string image = emptied ? next_record_image(others) : std::string();
+            if (image.empty() || wav_old.size() != image.size() || !write_in_place(card, *wav, image) ||
+                !flush_fd(card.fd())) {
+                if (!image.empty()) restore(card, PlannedFile{*wav, {}, {}, true, wav_old});
+                trace("no room on %s for the record of its change\n", card.path().c_str());
+                return false;
+            }
+        }
     }
+    const bool forward = wav && !recorded;
     auto undo = [&](std::size_t done) {
-        for (std::size_t i = done; i-- > 0;) restore(card, plan[i]);
+        bool back = true;
+        for (std::size_t i = done; i-- > 0;)
+            if (!forward || plan[i].name != *wav) back = restore(card, plan[i]) && back;
+        // The record stays while the files are not all back: the next run settles them from it.
+        if (back && forward) back = restore(card, PlannedFile{*wav, {}, {}, true, wav_old});
         ::fsync(card.fd());
-        if (recorded) remove_undo_record(card);
+        if (back && recorded) remove_undo_record(card);
         return false;
     };
     for (std::size_t i = 0; i < plan.size(); ++i) {
         const PlannedFile& p = plan[i];
+        if (forward && p.name == *wav) continue;  // emptied last, which ends its record
         if (!card.still_there()) {
             trace("the card in %s is no longer there\n", card.path().c_str());
             return undo(i);
@@ -318,6 +414,10 @@ bool replace_card_files(const CardFolder& card, const std::vector<CardFileUpdate
             trace("%s/%s could not be replaced\n", card.path().c_str(), p.name.c_str());
             return undo(i);
         }
+    }
+    if (forward && (!card.still_there() || !write_in_place(card, *wav, empty_patient_wav()))) {
+        trace("%s/%s could not be emptied\n", card.path().c_str(), wav->c_str());
+        return undo(plan.size());
     }
     if (!flush_fd(card.fd())) return undo(plan.size());
     if (recorded && !remove_undo_record(card))

@@ -63,7 +63,9 @@ struct CardFileUpdate {
 // last. A file is written under a temporary name beside it and renamed over the old one; where
 // the card has no room for that, a file whose size stays is written over in place. The room is
 // judged before anything is written, and when a step fails every file already replaced gets its
-// old bytes back. False when the files could not all be replaced (the folder is then as it was).
+// old bytes back. Several files change under a record on the card that the next run finishes or
+// undoes (undo_unfinished_change); without room for one they are not changed. False when the files
+// could not all be replaced (the folder is then as it was).
 bool replace_card_files(const CardFolder& folder, const std::vector<CardFileUpdate>& files);
 bool replace_card_files(const std::string& folder, const std::vector<CardFileUpdate>& files);
 // The one-file form: `path`'s folder and name.
@@ -73,8 +75,8 @@ bool write_card_file(const std::string& path, const void* data, std::size_t size
 std::string card_temp_name(const std::string& name);
 // The record of the old files that replace_card_files keeps on the card while it changes several.
 inline constexpr const char* kCardUndoName = "undo.dat";
-// Puts back the files of a change of several that a run left unfinished (its record is on the
-// card), so that they all belong to one state of the card again. 1 when one was undone, 0 when
+// Puts back (or, on a full card, finishes) the files of a change of several that a run left
+// unfinished (its record is on the card), so that they all belong to one state of the card again. 1 when one was undone, 0 when
 // there was none, -1 when it could not be undone (the record stays for the next run).
 int undo_unfinished_change(const CardFolder& card);
 

@@ -341,13 +341,28 @@ std::string kept_read_text(const std::string& folder) {
 // ---------------------------------------------------------------------------------------------
 // The card program
 
-int run_card_program(const std::string& program, const std::vector<std::string>& switches, bool pumping) {
+int run_card_program(const std::string& program, const std::vector<std::string>& switches, bool pumping,
+                     std::string* said) {
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), switches.begin(), switches.end());
-    return run_child(argv, pumping).code();
+    if (!said) return run_child(argv, pumping).code();
+    const int code = run_child_output(argv, *said, pumping, 4096, true).code();
+    if (!said->empty()) std::fprintf(stderr, "%s\n", said->c_str());
+    return code;
 }
 
-CardAnswer judge_card_code(int code, bool patient_reader) {
+std::string card_holder(const std::string& said) {
+    static const std::string before = "vond: another run (", after = ") is using the card";
+    const std::size_t at = said.rfind(before);
+    if (at == std::string::npos) return {};
+    const std::size_t from = at + before.size();
+    const std::size_t end = said.find(after, from);
+    const std::size_t line = said.find('\n', from);
+    if (end == std::string::npos || (line != std::string::npos && line < end)) return {};
+    return escape_control_chars(said.substr(from, end - from));
+}
+
+CardAnswer judge_card_code(int code, bool patient_reader, const std::string& said) {
     if (code == vond::kExitDone) return CardAnswer::Go;
     if (patient_reader && (code == vond::kExitOneChannel || code == vond::kExitTwoChannels ||
                            code == vond::kExitThreeChannels || code == vond::kExitTwelveLead))
@@ -367,10 +382,11 @@ CardAnswer judge_card_code(int code, bool patient_reader) {
         return r == MsgResult::Retry ? CardAnswer::Retry : CardAnswer::Stop;
     }
     if (code == vond::kExitCardBusy) {
-        show_error(
-            "Another program is using the Ostrabel CF card. The card has not been changed.\n\nTry again when it has "
-            "finished.",
-            "Ostrabel CF Card in Use");
+        const std::string holder = card_holder(said);
+        show_error(format_string("Another program%s is using the Ostrabel CF card. The card has not been changed."
+                                 "\n\nTry again when it has finished.",
+                                 holder.empty() ? "" : (" (" + holder + ")").c_str()),
+                   "Ostrabel CF Card in Use");
         return CardAnswer::Stop;
     }
     if (code == vond::kExitNoRecording) {
@@ -403,9 +419,10 @@ namespace {
 bool run_card_step(const std::string& program, const std::vector<std::string>& switches, bool pumping,
                    bool patient_reader, int* code_out = nullptr) {
     for (;;) {
-        const int code = run_card_program(program, switches, pumping);
+        std::string said;
+        const int code = run_card_program(program, switches, pumping, &said);
         if (code_out) *code_out = code;
-        switch (judge_card_code(code, patient_reader)) {
+        switch (judge_card_code(code, patient_reader, said)) {
             case CardAnswer::Go: return true;
             case CardAnswer::Stop: return false;
             case CardAnswer::Retry: break;
@@ -521,8 +538,7 @@ constexpr const char* kOtherCardText =
     "has been stored, and the card has not been marked as read.\n\nPut the first card back and start again.";
 constexpr const char* kOtherCardReadText =
     "A different Ostrabel CF card was in the drive when the ECG was read: it is not the card whose patient details "
-    "were read. Nothing has been stored. %s\n\nPut the first card back and start again; the other card's recording "
-    "can be read from it again.";
+    "were read. Nothing has been stored. %s\n\nPut the first card back and start again.";
 
 // False (after the message) when the card the card program wrote `folder` from is another than
 // `expected`.
@@ -624,22 +640,23 @@ bool read_card_recording(const std::string& folder, bool skip_first_day, bool& t
         // tells nothing about the card that comes next. Its kind decides the format of the read.
         TempFolder probe;
         if (probe.path().empty()) return false;
-        int code = run_card_program(program, {dir_switch(probe.path()), "/readpat=path"}, true);
-        CardAnswer a = judge_card_code(code, true);
+        std::string said;
+        int code = run_card_program(program, {dir_switch(probe.path()), "/readpat=path"}, true, &said);
+        CardAnswer a = judge_card_code(code, true, said);
         if (a == CardAnswer::Retry) continue;
         if (a == CardAnswer::Stop) return false;
         twelve_lead = code == vond::kExitTwelveLead;
         if (!still_the_card(probe.path(), expected)) return false;
         // The patient files before the ECG: whatever the read does to the card, they are here.
-        code = run_card_program(program, {dir_switch(folder), "/readpat=cnav"}, true);
-        a = judge_card_code(code, false);
+        code = run_card_program(program, {dir_switch(folder), "/readpat=cnav"}, true, &said);
+        a = judge_card_code(code, false, said);
         if (a == CardAnswer::Retry) continue;
         if (a == CardAnswer::Stop) return false;
         if (platform::find_name_ci(folder, "PATSUMM.DAT") && !still_the_card(folder, expected)) return false;
         std::vector<std::string> read{dir_switch(folder), "/duration=200", "/readecg=hide",
                                       twelve_lead ? "/opformat=os12arch" : "/opformat=archive"};
         if (skip_first_day) read.push_back("/skip24");
-        code = run_card_program(program, read, true);
+        code = run_card_program(program, read, true, &said);
         record = take_read_record(folder, record_path);
         // A read that completed is kept, whatever became of the card program afterwards.
         if (record.complete) {
@@ -649,7 +666,7 @@ bool read_card_recording(const std::string& folder, bool skip_first_day, bool& t
                                  "Ostrabel CF Card", MsgIcon::Warning, MsgButtons::Ok);
             break;
         }
-        a = judge_card_code(code, false);
+        a = judge_card_code(code, false, said);
         if (a == CardAnswer::Retry) continue;
         if (a == CardAnswer::Stop) return false;
         break;
@@ -664,10 +681,15 @@ bool read_card_recording(const std::string& folder, bool skip_first_day, bool& t
     }
     // The card read may have been swapped since it was looked at: its record names it.
     if (expected && record.complete && !read_the_card(record, *expected)) {
-        const std::string what = record.card == "marked" ? "That card has been marked as read."
-                                 : record.card == "reconditioned" || record.card == "reconditioning"
-                                     ? "That card has been emptied for its next recording."
-                                     : card_outcome_text(record, 1);
+        // What the other card holds now, and where its recording is: a card marked or emptied no
+        // longer offers it, and only the kept read does.
+        const bool left = record.card != "marked" && record.card != "reconditioned" && record.card != "reconditioning";
+        const std::string what = (record.card == "marked" ? std::string("That card has been marked as read.")
+                                  : !left ? std::string("That card has been emptied for its next recording.")
+                                          : card_outcome_text(record, 1)) +
+                                 (!kept.empty() ? " The recording read from it is kept."
+                                  : left        ? " Its recording can be read from it again."
+                                                : "");
         show_error(format_string(kOtherCardReadText, what.c_str()) + kept, "Different Card");
         return false;
     }

@@ -120,13 +120,18 @@ std::string kept_read_text(const std::string& folder);
 // Runs the card program with these switches (each one argument, never split); its exit code, -1
 // when it could not be run. `pumping` keeps the window alive in 500 ms slices meanwhile, under the
 // runner's guard: the intake commands are disabled and the program does not close until it ends.
-int run_card_program(const std::string& program, const std::vector<std::string>& switches, bool pumping);
+// With `said`, what it wrote (the last 4 KiB) is kept there and passed on to our stderr.
+int run_card_program(const std::string& program, const std::vector<std::string>& switches, bool pumping,
+                     std::string* said = nullptr);
+// The run that holds the card as the card program named it in `said` ("vond, process 1234"),
+// control characters escaped; empty when it named none.
+std::string card_holder(const std::string& said);
 
 // What the caller does after an exit code, once the message (if any) was shown.
 enum class CardAnswer { Go, Retry, Stop };
 // The table every card command follows; `patient_reader` accepts the channel counts' codes like
-// vond::kExitDone.
-CardAnswer judge_card_code(int code, bool patient_reader);
+// vond::kExitDone; `said` is what the card program wrote (it names a card's holder).
+CardAnswer judge_card_code(int code, bool patient_reader, const std::string& said = {});
 // The card program, or empty after the not-found message.
 std::string find_card_program();
 

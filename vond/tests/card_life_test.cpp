@@ -409,8 +409,12 @@ TEST_F(CardLifeTest, SetpatRefusesAnEcgDatSmallerThanTheCard) {
 namespace {
 
 // A change of the patient details killed at every call that touches the card: the next run, of
-// another mode, leaves config.dat and cnav.dat of one patient, the old one or the new one.
-TEST_F(CardLifeTest, AHalfMadeDetailsChangeIsUndoneByTheNextRunOfAnyMode) {
+// another mode, leaves config.dat and cnav.dat of one patient, the old one or the new one. On a
+// card its ecg.dat fills there is no room for a record beside the files.
+class DetailsChangeKillTest : public CardLifeTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(DetailsChangeKillTest, AHalfMadeDetailsChangeIsFinishedOrUndoneByTheNextRunOfAnyMode) {
+    const bool full = GetParam();
     const fs::path e = t / "cards" / "E", a = t / "a";
     details(a, "ALPHA", 0xA1);
     const std::string ldsc = (t / "D.LDSC").string();
@@ -438,8 +442,9 @@ TEST_F(CardLifeTest, AHalfMadeDetailsChangeIsUndoneByTheNextRunOfAnyMode) {
             fs::remove_all(e);
             cardgen::write_card(e, cardgen::config_dat(waiting ? 6 : 5, waiting ? 6 : 5, 5, "DOE", "1"), 1024,
                                 cardgen::three_channel_recording(5, 1));
-            map_card('E', e, "QUX_CFR", waiting ? 0 : kCapacity);
+            map_card('E', e, "QUX_CFR", waiting && !full ? 0 : kCapacity);
             cardgen::write_bytes(e / "cnav.dat", old_cnav.data(), old_cnav.size());
+            if (full) fs::resize_file(e / "ecg.dat", kCapacity - 512 - 8192 - 65536);
         };
         fresh();
         const std::string log = (t / "calls.txt").string();
@@ -449,6 +454,9 @@ TEST_F(CardLifeTest, AHalfMadeDetailsChangeIsUndoneByTheNextRunOfAnyMode) {
         ASSERT_EQ(whole.code, 0) << m.what << whole.err;
         ASSERT_EQ(config_text(e, 96), m.name) << m.what;
         ASSERT_EQ(cardgen::read_bytes(e / "cnav.dat"), m.cnav) << m.what;
+        if (full) {
+            ASSERT_EQ(slurp(log).find("undo.dat\""), std::string::npos) << m.what;
+        }
         std::map<std::string, int> calls;
         std::ifstream in(log);
         for (std::string line; std::getline(in, line);) {
@@ -477,10 +485,48 @@ TEST_F(CardLifeTest, AHalfMadeDetailsChangeIsUndoneByTheNextRunOfAnyMode) {
                 EXPECT_TRUE((name == "DOE" && cnav == old_cnav) || (name == m.name && cnav == m.cnav))
                     << what << ": " << name << " with cnav.dat of " << cnav.size() << " bytes";
                 EXPECT_FALSE(fs::exists(e / "undo.dat")) << what;
+                EXPECT_EQ(cardgen::read_bytes(e / "patient.wav"), cardgen::empty_wav()) << what;
             }
         }
         EXPECT_GT(kills, 5) << m.what;
         EXPECT_GT(halves, 0) << m.what;  // the kills met the card between its two files
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cards, DetailsChangeKillTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Full" : "WithRoom"; });
+
+// What stands where a change's record goes (patient.wav) but is no whole record of a details
+// change, cut short or naming another file, changes nothing but patient.wav, which the change was
+// to empty.
+TEST_F(CardLifeTest, ARecordCutShortOrNamingAnotherFileIsDropped) {
+    auto record = [](const std::string& name, const std::string& bytes) {
+        std::string r = "CARDNEXT1\n" + name + "\n1\n" + std::to_string(bytes.size()) + "\n" + bytes;
+        std::uint8_t crc[4];
+        tv::store_le32(crc, tv::crc32_update(0xFFFFFFFFu, r.data(), r.size()) ^ 0xFFFFFFFFu);
+        r += std::string(reinterpret_cast<const char*>(crc), 4);
+        return "CARDNEXT1\n" + std::to_string(r.size()) + "\n" + r;
+    };
+    const std::string whole = record("config.dat", std::string(512, 'X'));
+    const struct {
+        const char* what;
+        std::string head;
+    } cases[] = {
+        {"cut short", whole.substr(0, whole.size() - 3)},
+        {"altered", whole.substr(0, 40) + "Y" + whole.substr(41)},
+        {"naming ecg.dat", record("ecg.dat", std::string(512, 'X'))},
+        {"naming the sound file", record("patient.wav", std::string(512, 'X'))},
+        {"of a size no card carries", record("cnav.dat", std::string(100, 'X'))},
+    };
+    for (const auto& c : cases) {
+        const fs::path e = card();
+        Bytes wav = cardgen::empty_wav();
+        std::copy(c.head.begin(), c.head.end(), wav.begin());
+        cardgen::write_bytes(e / "patient.wav", wav.data(), wav.size());
+        CardImage expected = image(e);
+        expected["patient.wav"] = cardgen::empty_wav();
+        run({"/readpat=status"});
+        EXPECT_EQ(image(e), expected) << c.what;
     }
 }
 

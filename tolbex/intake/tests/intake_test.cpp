@@ -16,11 +16,13 @@
 #include "common/files.h"
 #include "common/profile.h"
 #include "common/registry.h"
+#include "common/safe_open.h"
 #include "common/scramble.h"
 #include "common/text.h"
 #include "formats/cef.h"
 #include "platform/drives.h"
 #include "platform/fs.h"
+#include "platform/handles.h"
 #include "platform/paths.h"
 #include "testing/app_test_root.h"
 #include "tolbex/app/import_reports.h"
@@ -214,6 +216,8 @@ TEST_F(IntakeTest, CardProgramFailuresGiveTheirMessageAndStoreNothing) {
         {"no card", 1, "No Ostrabel CF card could be found.", 2},
         {"no ecg", 0, "There is no ECG recorded on the Brisco Torvane Ostrabel CF card.", 1},
         {"damaged", 0, "A Ostrabel CF card was found, but the files on it appear to be damaged.", 1},
+        // This process holds the card: vond names it, and the message says who.
+        {"held", 0, "Another program (", 1},
     };
     for (const CardFailure& c : cases) {
         SCOPED_TRACE(c.name);
@@ -225,10 +229,22 @@ TEST_F(IntakeTest, CardProgramFailuresGiveTheirMessageAndStoreNothing) {
             make_card();
             fs::resize_file(card / "config.dat", 100);
         }
+        platform::UniqueFd held;
+        if (std::string(c.name) == "held") {
+            make_card();
+            held = open_folder_no_link(card.string());
+            ASSERT_EQ(platform::lock_folder_within(held.get(), 0), platform::LockFailure::None);
+        }
         for (int i = 0; i < c.answers_retry; ++i) scripted.answers.push_back(MsgResult::Retry);
         card_intake(0, mail);
         ASSERT_EQ(scripted.shown.size(), c.messages);
         EXPECT_EQ(scripted.shown[0].text.rfind(c.text_start, 0), 0u) << scripted.shown[0].text;
+        if (held) {
+            EXPECT_NE(scripted.shown[0].text.find(", process " + std::to_string(::getpid()) +
+                                                  ") is using the Ostrabel"),
+                      std::string::npos)
+                << scripted.shown[0].text;
+        }
         EXPECT_TRUE(shown_details.empty());
         EXPECT_TRUE(stored_folders().empty());
         expect_temp_folder_clean();
@@ -510,7 +526,7 @@ TEST_F(CardChangeTest, AnotherCardAfterAnEmptyReaderIsNotMarkedOrSaysSo) {
         unsigned b_rec;
     } cases[] = {
         {"B at the retry", {{4, "rm -f CARD_FILES"}, {5, "PUT_B"}}, "the card has not been marked as read", 5},
-        {"B at the read", {{6, "PUT_B"}}, "That card has been marked as read.", 6},
+        {"B at the read", {{6, "PUT_B"}}, "That card has been marked as read. The recording read from it is kept.", 6},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -527,6 +543,7 @@ TEST_F(CardChangeTest, AnotherCardAfterAnEmptyReaderIsNotMarkedOrSaysSo) {
         ASSERT_FALSE(scripted.shown.empty());
         const std::string& last = scripted.shown.back().text;
         EXPECT_NE(last.find(c.text), std::string::npos) << last;
+        EXPECT_EQ(last.find("read from it again"), std::string::npos) << last;  // B no longer offers it
         EXPECT_EQ(load_le16(cardgen::read_bytes(card / "config.dat").data() + 1), c.b_rec);
         EXPECT_TRUE(stored_folders().empty());
         expect_temp_folder_clean();
