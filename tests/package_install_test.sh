@@ -121,6 +121,12 @@ type_into() {  # window title, keys...
     w=$(window "$1") && [[ -n $w ]] || { shown; fail "no window \"$1\""; return 1; }
     on_display xdotool windowfocus --sync "$w" && shift && on_display xdotool "$@"
 }
+# An entry that a tolbex of a build folder, since gone, left in the operator's own folder is
+# removed by the installed tolbex's start, so that the installed program opens received files.
+apps=$work/operator/.local/share/applications
+as_operator mkdir -p "$apps"
+printf '[Desktop Entry]\nType=Application\nName=Old\nExec="%s" /mail %%f\nMimeType=%s;\n' \
+    /nonexistent/build/tolbex/tolbex application/x-torvane-cef | as_operator tee "$apps/torvane-tolbex-mail.desktop" >/dev/null
 signed_before=$(find "$site" -iname signed.dat)
 on_display tolbex >"$work/gui.out" 2>&1 &
 gui=$!
@@ -157,6 +163,11 @@ for _ in $(seq 100); do kill -0 "$gui" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$gui" 2>/dev/null && { kill $(pgrep -P "$gui"); fail "tolbex did not end by File > Exit"; }
 [[ -n $xvfb_pid ]] && kill "$xvfb_pid"
 wait
+# The machine's file types are root's: the operator's tolbex registered them in its own classes.
+grep -qF '[Software\Classes\PobtanCEF\shell\open\command]' "$work/operator/.config/torvane/registry/HKCU.reg" &&
+    ok "the operator's file types are in its own classes" || fail "the operator's file types are not registered"
+[[ ! -e $apps/torvane-tolbex-mail.desktop ]] && ok "the installed tolbex removed an old build's entry" ||
+    fail "an old build's entry stays in the operator's folder"
 if [[ -n $signed ]]; then
     as_operator mkdir "$work/operator/rtf"
     as_operator tolbex /convert "$(dirname "$signed")" "$work/operator/rtf" RTF >"$work/convert.out" 2>&1 ||
@@ -177,5 +188,8 @@ for gone in /var/lib/torvane /etc/pam.d/tolbex-sign /etc/torvane /usr/lib/torvan
     [[ -e $gone ]] && fail "the purge left $gone"
 done
 getent group torvane >/dev/null && fail "the purge left the group torvane"
+# Nothing the operator has leads to the removed program.
+[[ -z $(as_operator xdg-mime query default application/x-torvane-cef) ]] ||
+    fail "after the purge the operator's default for a .CEF is $(as_operator xdg-mime query default application/x-torvane-cef)"
 [[ $failed -eq 0 ]] && ok "installed, used by an operator, reinstalled and purged"
 exit $failed
