@@ -106,6 +106,8 @@ as_operator openssl pkcs12 -export -in "$work/operator/signer.pem" -inkey "$work
     fail "the operator's PKCS#12 file"
 
 # A display of the operator's own; every wait below is for a window or a file, bounded.
+command -v Xvfb >/dev/null && command -v xdotool >/dev/null ||
+    fail "Xvfb or xdotool is not installed (scripts/install-deps installs them)"
 mkdir -p -m 1777 /tmp/.X11-unix
 mkfifo "$work/display"
 as_operator Xvfb -displayfd 1 -nolisten tcp -screen 0 1280x1024x24 >"$work/display" 2>"$work/xvfb.log" &
