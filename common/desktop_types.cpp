@@ -6,6 +6,7 @@
 #include "platform/ascii.h"
 #include "common/files.h"
 #include "common/runner.h"
+#include "common/safe_open.h"
 #include "platform/fs.h"
 #include "platform/process.h"
 
@@ -82,7 +83,56 @@ bool ran(const std::vector<std::string>& argv, std::string* said = nullptr) {
     return end.how == ChildEnd::How::Exited && end.exit_code == 0;
 }
 
+// The program an entry's Exec line starts: its first argument, unquoted as exec_argument quotes.
+std::string exec_program(const std::string& entry) {
+    std::size_t at = entry.find("\nExec=");
+    if (at == std::string::npos) return {};
+    at += 6;
+    const std::string line = entry.substr(at, entry.find('\n', at) - at);
+    std::string value;  // the value's own escapes undone first
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '\\' && i + 1 < line.size()) {
+            const char c = line[++i];
+            value += c == 's' ? ' ' : c == 't' ? '\t' : c;
+        } else {
+            value += line[i];
+        }
+    }
+    std::string program;
+    if (value.empty() || value[0] != '"') return value.substr(0, value.find(' '));
+    for (std::size_t i = 1; i < value.size() && value[i] != '"'; ++i) {
+        if (value[i] == '\\' && i + 1 < value.size()) ++i;
+        program += value[i];
+    }
+    return program;
+}
+
 }  // namespace
+
+std::string installation_share(const std::string& program, const std::string& entry_id) {
+    const std::string folder = get_path_folder(program);
+    if (folder.empty()) return {};
+    const std::string share = join_path(get_path_folder(folder), "share");
+    return file_exists(join_path(join_path(share, "applications"), entry_id)) ? share : std::string();
+}
+
+bool remove_stale_user_entry(const DesktopOpener& opener) {
+    const std::string data = data_home();
+    if (data.empty() || opener.command.empty()) return false;
+    const std::string applications = join_path(data, "applications");
+    const std::string entry = join_path(applications, opener.entry_id);
+    // A plain file of an entry's size; anything else by that name is not an entry of ours.
+    const std::optional<std::string> text = read_outside_text(entry, 64 * 1024);
+    if (!text) return false;
+    const std::string program = exec_program(*text);
+    const bool stale = program.empty() || program == opener.command.front() || !file_exists(program) ||
+                       installation_share(program, opener.entry_id).empty();
+    if (!stale || !force_delete_file(entry)) return false;
+    // The folder's cache would still offer the entry's name for its types.
+    if (const std::string update = platform::resolve_program("update-desktop-database"); !update.empty())
+        ran({update, applications});
+    return true;
+}
 
 std::string desktop_mime_package(const DesktopOpener& opener) {
     std::string xml =

@@ -41,6 +41,14 @@ DesktopRegistration register_desktop_opener(const DesktopOpener& opener);
 // Whether the desktop reads entries and types from `share` (a prefix's share folder): it is one
 // of $XDG_DATA_DIRS, or of /usr/local/share and /usr/share when that is unset.
 bool desktop_reads_data_folder(const std::string& share);
+// The share folder of the installation `program` belongs to (<prefix>/share for <prefix>/bin/x)
+// when that installation holds the desktop entry `entry_id`; empty for a program of a build folder.
+std::string installation_share(const std::string& program, const std::string& entry_id);
+// Removes this user's own entry of `opener.entry_id`, which shadows the installation's, when the
+// program it starts is missing, is of no installation (a build folder), or is the installed
+// program (`opener.command`'s first) itself, whose installation's entry serves and goes with it.
+// Any other entry, and every other file, stays. True when the entry was removed.
+bool remove_stale_user_entry(const DesktopOpener& opener);
 // Makes the entry an installation put where the desktop finds it (`opener.entry_id`) the default
 // of each of the types that has none, writing no entry or type of this user's: when the
 // installation goes, so does the entry, and the desktop passes over a default that names no

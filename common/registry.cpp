@@ -38,17 +38,24 @@ int register_file_type(const std::string& type_id, const std::string& descriptio
                        const std::string& switch_text) {
     auto& reg = platform::registry();
     const std::string program = get_module_path();
-    if (!reg.set(HKEY_CLASSES_ROOT, type_id, "", platform::RegValue::string(description))) return 1;
-    if (!reg.set(HKEY_CLASSES_ROOT, type_id + "\\DefaultIcon", "", platform::RegValue::string(program + ",0")))
-        return 2;
+    // The machine's classes are the administrator's; an account that cannot write them registers
+    // the type in its own classes, as a per-user registration does.
+    RegRoot root = HKEY_CLASSES_ROOT;
+    std::string classes;
+    if (!reg.set(root, type_id, "", platform::RegValue::string(description))) {
+        root = HKEY_CURRENT_USER;
+        classes = std::string(kUserClassesKey) + "\\";
+        if (!reg.set(root, classes + type_id, "", platform::RegValue::string(description))) return 1;
+    }
+    const std::string key = classes + type_id;
+    if (!reg.set(root, key + "\\DefaultIcon", "", platform::RegValue::string(program + ",0"))) return 2;
     const std::string command = program + " " + switch_text + " \"%1\"";
-    if (!reg.set(HKEY_CLASSES_ROOT, type_id + "\\shell\\open\\command", "", platform::RegValue::string(command)))
-        return 3;
+    if (!reg.set(root, key + "\\shell\\open\\command", "", platform::RegValue::string(command))) return 3;
     // Leave the extension alone when it already names the type: another program's association
     // is replaced, ours is not rewritten on every start.
-    auto current = reg.get(HKEY_CLASSES_ROOT, extension, "");
+    auto current = reg.get(root, classes + extension, "");
     const bool names_type = current && current->type == platform::RegType::String && current->text == type_id;
-    if (!names_type && !reg.set(HKEY_CLASSES_ROOT, extension, "", platform::RegValue::string(type_id))) return 4;
+    if (!names_type && !reg.set(root, classes + extension, "", platform::RegValue::string(type_id))) return 4;
     return 0;
 }
 

@@ -39,9 +39,13 @@ std::string reg_get_string(RegRoot root, const std::string& key, const std::stri
 // Creates the key when missing and writes a string; true on success.
 bool reg_set_string(RegRoot root, const std::string& key, const std::string& name, const std::string& text);
 
+// An account's own document types, which it may register where it cannot write HKCR.
+inline constexpr const char* kUserClassesKey = "Software\\Classes";
+
 // Registers a document type for the running program under HKCR: the type's description, its
 // icon, its open command (program, blank, switch, blank, "%1" in quotes) and the extension's
-// type. The extension is rewritten only when it does not already name the type.
+// type. The extension is rewritten only when it does not already name the type. An account that
+// cannot write HKCR (the machine's hive) registers the same keys under HKCU kUserClassesKey.
 // 0 on success, else the failing step 1..4.
 int register_file_type(const std::string& type_id, const std::string& description, const std::string& extension,
                        const std::string& switch_text);

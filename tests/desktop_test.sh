@@ -100,8 +100,10 @@ check "a second start leaves the files" "$inode" "$(stat -c %i "$package" 2>/dev
 # Without a desktop session nothing is written.
 rm -rf "$XDG_DATA_HOME"
 TORVANE_ROOT=$work/root TV_REGISTER_FILE_TYPES=1 "$build/tolbex/tolbex" /find RECORDING_ID X "$work/none" \
-    "$work/found" >/dev/null 2>&1
+    "$work/found" >/dev/null 2>"$work/asked.err"
 check "no session, no files" "no" "$([[ -e $XDG_DATA_HOME ]] && echo yes || echo no)"
+check "asked for, it says that nothing was registered" "yes" \
+      "$(grep -q 'file types were not registered (no desktop session' "$work/asked.err" && echo yes)"
 
 # The installed program where the desktop reads its installation: the installation's entry becomes
 # the default of a type without one, and nothing of the user's is written beside it; once the
@@ -119,6 +121,27 @@ for t in $transfer $cef; do
 done
 check "no entry of the user's beside the installation's" "no" \
       "$([[ -e $XDG_DATA_HOME/applications/torvane-tolbex-mail.desktop ]] && echo yes || echo no)"
+# An entry of the user's by the installation's name, left by an older tolbex, shadows the
+# installation's: the installed program removes it when it starts a program that is missing, of a
+# build folder or itself; one of another installation stays, and so does every other file.
+user_entry=$XDG_DATA_HOME/applications/torvane-tolbex-mail.desktop
+mkdir -p "$XDG_DATA_HOME/applications"
+printf '[Desktop Entry]\nType=Application\nName=Other\nExec=true %%f\n' >"$XDG_DATA_HOME/applications/other.desktop"
+for left in "yes $build/tolbex/tolbex" "yes /nonexistent/bin/tolbex" "yes $prefix/bin/tolbex" "no $odd/bin/tolbex"; do
+    gone=${left%% *} program=${left#* }
+    if [[ $program == "$odd"* ]]; then
+        cp "$odd/share/applications/torvane-tolbex-mail.desktop" "$user_entry"
+    else
+        printf '[Desktop Entry]\nType=Application\nName=Old\nExec="%s" /mail %%f\nMimeType=%s;\n' "$program" \
+            "$transfer" >"$user_entry"
+    fi
+    installed_start
+    check "an entry of the user's for $program is removed" "$gone" "$([[ -e $user_entry ]] && echo no || echo yes)"
+done
+rm -f "$user_entry"
+check "other entries stay" "yes" "$([[ -e $XDG_DATA_HOME/applications/other.desktop ]] && echo yes)"
+check "the installation opens after an old entry" "torvane-tolbex-mail.desktop \"$prefix/bin/tolbex\" /mail %f" \
+      "$(opener "$transfer")"
 mv "$prefix/share/applications/torvane-tolbex-mail.desktop" "$work/removed.desktop"
 update-desktop-database "$prefix/share/applications"
 check "after the removal no default of ours" "" "$(xdg-mime query default $transfer | grep torvane)"

@@ -6,7 +6,7 @@
 # Then it is installed with dpkg into a throw-away copy of this machine (a mount namespace whose
 # /usr, /etc and /var are overlays on the real ones, so nothing of the machine changes), where an
 # ordinary account reads a recorder card, packs it and stores the packed file through the
-# installed programs alone; a reinstall keeps the administrator's edit of the PAM service, and a
+# installed programs alone, and signs a report with the site's own authority; a reinstall keeps the administrator's edit of the PAM service, and a
 # purge leaves nothing. Usage: package_test.sh BUILD_DIR
 set -uo pipefail
 build=$(cd "$1" && pwd)

@@ -12,6 +12,7 @@
 #include "common/files.h"
 #include "common/strings.h"
 #include "platform/paths.h"
+#include "testing/test_accounts.h"
 #include "testing/test_root.h"
 
 namespace tv {
@@ -207,10 +208,37 @@ TEST_F(RegistryTest, RegisterFileTypeNamesTheFailingStep) {
                                                  {"T\\shell\\open\\command", 3},
                                                  {".X", 4}};
     for (const auto& [key, step] : steps) {
-        reg_.failing_keys = {key};
+        // The first step fails only when the account's own classes refuse it too.
+        reg_.failing_keys = {key, "Software\\Classes\\" + key};
         EXPECT_EQ(register_file_type("T", "D", ".X", "/s"), step) << key;
         reg_.failing_keys.clear();
     }
+}
+
+// An ordinary account cannot write the machine's hive (root's folder): the type goes into its
+// own classes, and the machine's hive is not made.
+TEST_F(RegistryTest, AnAccountThatCannotWriteTheMachineClassesRegistersItsOwn) {
+    const testing_root::TwoAccounts accounts;
+    if (!accounts.ok()) GTEST_SKIP() << "needs root to make accounts";
+    const fs::path machine = fs::path(root_) / "machine", user = fs::path(root_) / "user";
+    fs::create_directories(machine);
+    fs::create_directories(user);
+    ASSERT_EQ(::chmod(root_.c_str(), 0755), 0);
+    ASSERT_EQ(::chown(user.c_str(), accounts.uid(0), accounts.gid()), 0);
+    const std::string exe = get_module_path();
+    const int code = accounts.run_as(0, [&] {
+        const auto files = platform::make_file_registry(machine.string(), user.string());
+        platform::set_registry(files.get());
+        const bool registered = register_file_type("T", "D", ".X", "/s") == 0;
+        const std::optional<RegValue> command =
+            files->get(HKEY_CURRENT_USER, "Software\\Classes\\T\\shell\\open\\command", "");
+        const std::optional<RegValue> extension = files->get(HKEY_CURRENT_USER, "Software\\Classes\\.X", "");
+        platform::set_registry(nullptr);
+        return registered && command && command->text == exe + " /s \"%1\"" && extension && extension->text == "T";
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_FALSE(fs::exists(machine / "HKCR.reg"));
+    EXPECT_TRUE(fs::exists(user / "HKCU.reg"));
 }
 
 TEST_F(RegistryTest, ProgramSearches) {

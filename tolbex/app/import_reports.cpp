@@ -145,15 +145,25 @@ bool register_report_file_types() {
     // Only the installed program (its installation holds the entry) speaks for this account's
     // desktop; a program run from a build folder leaves the account's openers alone unless
     // TV_REGISTER_FILE_TYPES=1 asks, so a double-clicked report never opens in a stray build.
-    const std::string program_folder = get_module_folder();
-    const std::string share = join_path(get_path_folder(program_folder), "share");
-    const bool installed =
-        !program_folder.empty() && file_exists(join_path(join_path(share, "applications"), kMailDesktopEntry));
+    // An entry of this account's that an older or a build-folder tolbex left would shadow the
+    // installation's, so it goes first.
+    const std::string share = installation_share(get_module_path(), kMailDesktopEntry);
+    const bool installed = !share.empty();
     const char* asked = std::getenv("TV_REGISTER_FILE_TYPES");
-    if (installed && desktop_reads_data_folder(share))
+    const bool asked_for = asked && std::string(asked) == "1";
+    if (installed && desktop_reads_data_folder(share)) {
+        remove_stale_user_entry(opener);
         adopt_installed_opener(opener);
-    else if (installed || (asked && std::string(asked) == "1"))
-        register_desktop_opener(opener);
+    } else if (installed || asked_for) {
+        const DesktopRegistration done = register_desktop_opener(opener);
+        // Asked for by hand, its failure is said where it was asked.
+        if (asked_for && (done == DesktopRegistration::Failed || done == DesktopRegistration::NoDesktop))
+            std::fprintf(stderr, "TV_REGISTER_FILE_TYPES=1: the desktop's file types were not registered (%s).\n",
+                         done == DesktopRegistration::Failed ? "a file could not be written or a tool failed"
+                                                             : "no desktop session, or its tools are missing");
+    }
+    // Neither the machine's classes nor the account's own took them: nothing else would tell.
+    if (!tvz || !cef) std::fprintf(stderr, "The report file types could not be registered in the registry.\n");
     return tvz && cef;
 }
 
