@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <ctime>
+#include <memory>
 
 #include "common/files.h"
 #include "common/safe_open.h"
@@ -333,6 +335,24 @@ std::string ArchiveIndexEntries::format() const {
 
 namespace {
 
+// An index opened for reading it whole in 64 KiB blocks rather than stdio's 4 KiB: a 50,000-entry
+// index in some sixty reads. The buffer outlives the stream that uses it.
+struct WholeIndexStream {
+    static constexpr std::size_t kBlock = 64 * 1024;
+    std::unique_ptr<char[]> buffer;
+    platform::UniqueFile file;
+};
+
+WholeIndexStream open_whole_index(const std::string& path, IndexStamp* stamp) {
+    WholeIndexStream s;
+    s.file = archive_io::open_index_for_reading(path, stamp);
+    if (s.file) {
+        s.buffer = std::make_unique_for_overwrite<char[]>(WholeIndexStream::kBlock);
+        std::setvbuf(s.file.get(), s.buffer.get(), _IOFBF, WholeIndexStream::kBlock);
+    }
+    return s;
+}
+
 // Reads five-line entries to the end of `f`, folding every line into `checksum`. With `entries`
 // given, each entry's lines are kept as read and a torn last entry's lines go to its tail.
 void read_entries(std::FILE* f, const std::string& archive_path, std::vector<std::unique_ptr<ReportRecord>>& out,
@@ -378,11 +398,12 @@ Result<void> change_archive_index(const ArchiveIndexLock& lock, const ArchiveInd
     if (const EntryKind kind = probe_entry_at(lock.folder_fd(), get_path_file_name(index)).kind;
         kind != EntryKind::Missing) {
         // Anything there that cannot be read must not be replaced by what little is known.
-        platform::UniqueFile file =
-            kind == EntryKind::Unknown ? nullptr : archive_io::open_index_for_reading(index, nullptr);
+        const WholeIndexStream stream =
+            kind == EntryKind::Unknown ? WholeIndexStream{} : open_whole_index(index, nullptr);
+        std::FILE* file = stream.file.get();
         if (!file) return archive_io::write_error(index);
-        read_entries(file.get(), folder, state.entries.records(), read_checksum, &state.entries);
-        if (std::ferror(file.get())) return archive_io::write_error(index);
+        read_entries(file, folder, state.entries.records(), read_checksum, &state.entries);
+        if (std::ferror(file)) return archive_io::write_error(index);
     }
     if (Result<void> changed = change(state.entries); !changed) return changed;
     if (state.entries.file_left()) {
@@ -430,14 +451,15 @@ ReportArchive::~ReportArchive() {
 
 void ReportArchive::read_index() {
     const std::string index = get_index_path();
-    platform::UniqueFile file = archive_io::open_index_for_reading(index, &stamp_);
+    const WholeIndexStream stream = open_whole_index(index, &stamp_);
+    std::FILE* file = stream.file.get();
     if (!file) {
         // Something unreadable in its place: remember it, so it is not taken for a change.
         if (!read_index_stamp(index, stamp_)) stamp_ = IndexStamp{};
         return;
     }
     std::vector<std::unique_ptr<ReportRecord>> entries;
-    read_entries(file.get(), path_, entries, checksum_, nullptr);
+    read_entries(file, path_, entries, checksum_, nullptr);
     take_entries(entries);
 }
 

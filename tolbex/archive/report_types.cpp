@@ -6,7 +6,9 @@
 #include <climits>
 #include <cstdio>
 #include <ctime>
+#include <optional>
 #include <unordered_map>
+#include "common/civil_days.h"
 
 #include "common/files.h"
 #include "common/report_files.h"
@@ -201,7 +203,7 @@ namespace {
 
 struct DayBase {
     std::int64_t midnight;
-    bool uniform;  // the day has 86,400 seconds: no clock change inside it
+    bool uniform;  // one offset from the day before to the day after: no clock change near it
 };
 
 thread_local std::unordered_map<std::int64_t, DayBase>* t_date_cache = nullptr;
@@ -218,6 +220,28 @@ std::int64_t make_local(int year, int month, int day, int hour, int minute, int 
     return static_cast<std::int64_t>(std::mktime(&tm));
 }
 
+// Seconds east of UTC at `time` by the zone already loaded: unlike mktime, localtime_r does not
+// look at the zone file again.
+std::optional<std::int64_t> utc_offset_at(std::int64_t time) {
+    std::tm tm{};
+    if (!local_time(time, tm)) return std::nullopt;
+    return tm.tm_gmtoff;
+}
+
+// The local midnight of a day, found with four offsets. Uniform when one offset holds from the
+// day before to the end of the day after: then that midnight and every time of the day are read
+// on no other time, and mktime gives just these. A day near a clock change is not uniform.
+DayBase day_base(int year, int month, int day) {
+    const std::int64_t local = days_from_civil(year, month + 1, day) * 86400;
+    const auto offset = utc_offset_at(local);
+    const auto guess = offset ? utc_offset_at(local - *offset) : std::nullopt;
+    if (!guess) return {0, false};
+    const std::int64_t midnight = local - *guess;
+    for (const std::int64_t at : {midnight - 86400, midnight, midnight + 86400, midnight + 2 * 86400})
+        if (utc_offset_at(at) != guess) return {0, false};
+    return {midnight, true};
+}
+
 std::int64_t local_time_of(int year, int month, int day, int hour, int minute, int second) {
     if (t_date_cache && hour >= 0 && hour < 24 && minute >= 0 && minute < 60 && second >= 0 && second < 60 &&
         month >= 0 && month < 12 && day >= 1 && day <= 31) {
@@ -225,9 +249,7 @@ std::int64_t local_time_of(int year, int month, int day, int hour, int minute, i
         auto it = t_date_cache->find(key);
         if (it == t_date_cache->end()) {
             if (t_date_cache->size() > 100000) t_date_cache->clear();
-            const std::int64_t midnight = make_local(year, month, day, 0, 0, 0);
-            const std::int64_t next = make_local(year, month, day + 1, 0, 0, 0);
-            it = t_date_cache->emplace(key, DayBase{midnight, midnight != -1 && next - midnight == 86400}).first;
+            it = t_date_cache->emplace(key, day_base(year, month, day)).first;
         }
         if (it->second.uniform) return it->second.midnight + hour * 3600 + minute * 60 + second;
     }
@@ -238,6 +260,8 @@ std::int64_t local_time_of(int year, int month, int day, int hour, int minute, i
 
 ScopedDateCache::ScopedDateCache() {
     if (!t_date_cache) {
+        // The zone as it is now, once for the whole read.
+        ::tzset();
         t_date_cache = new std::unordered_map<std::int64_t, DayBase>();
         owner_ = true;
     }

@@ -230,72 +230,70 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
                            "\" is no longer listed in its group's ARCHDIR.DAT, so nothing was stored.";
             return kStoreFolderFailed;
         }
-        // A free name is free on disk and in the index: an entry whose folder is gone keeps its name.
-        std::unordered_set<std::string> listed;  // in upper case: names are told apart without regard to it
+        // One read of the index under the lock: a free name is free on disk and in the index (an
+        // entry whose folder is gone keeps its name), and the new entry joins what was read.
         const auto upper = [](std::string name) {
             for (char& c : name) c = platform::ascii_upper(c);
             return name;
         };
-        const Result<void> read = change_archive_index(lock, [&](ArchiveIndexEntries& entries) -> Result<void> {
+        int refused = kStoreOk;  // why the change stopped before the index was written
+        bool published = false;
+        std::string folder_name;
+        const Result<void> listed_now = change_archive_index(lock, [&](ArchiveIndexEntries& entries) -> Result<void> {
+            std::unordered_set<std::string> listed;  // in upper case: names are told apart without regard to it
             for (const auto& r : entries.records())
                 if (r) listed.insert(upper(r->get_name()));
-            entries.leave_file();
+            const auto is_listed = [&](const std::string& name) { return listed.count(upper(name)) != 0; };
+            // The unique name only tells what did not exist a moment ago: a program that does not
+            // take the lock may still get there first, and then another name is taken.
+            for (int attempt = 0;; ++attempt) {
+                // A 12-lead report becomes a full report of the same base when its ECG goes.
+                folder_name = make_unique_file_name(archive_folder, extension,
+                                                    type == kReportFullOstrabel12 ? report_type_extension(kReportFull)
+                                                    : type == kReportFull ? report_type_extension(kReportFullOstrabel12)
+                                                                          : std::string(),
+                                                    is_listed);
+                if (!record.note("name", folder_name)) return fail(refused = kStoreFolderFailed);
+                const archive_io::PublishResult publishing =
+                    archive_io::publish_made_folder(dir, staging, staging_name, folder_name);
+                if (publishing == archive_io::PublishResult::Done) break;
+                if (publishing == archive_io::PublishResult::Swapped) {
+                    if (refusal)
+                        *refusal = "The new report folder \"" + join_path(archive_folder, staging_name) +
+                                   "\" was replaced by another entry while it was filled, so nothing was stored.";
+                    return fail(refused = kStoreFolderFailed);
+                }
+                if (publishing != archive_io::PublishResult::Taken || attempt >= 64)
+                    return fail(refused = kStoreFolderFailed);
+            }
+            published = true;
+            folder = join_path(archive_folder, folder_name);
+            // Listed, the folder is the archive's: it takes the mode a report folder is made with.
+            if (::fchmod(staging.fd.get(), staging.mode) != 0 || (complete && !complete(folder, staging.fd.get())))
+                return fail(refused = kStoreCopyFailed);
+            const std::string entry = format_archive_entry(folder_name, sanitized, date_text, size_text, type_name);
+            std::string lines[5];
+            std::size_t start = 0;
+            for (std::string& l : lines) {
+                const std::size_t end = entry.find("\r\n", start);
+                l = entry.substr(start, end - start);
+                start = end + 2;
+            }
+            auto added =
+                std::make_unique<ReportRecord>(lines[4], lines[3], lines[2], lines[0], lock.folder(), lines[1]);
+            entries.keep_as_read(added.get(), entry);  // written as format_archive_entry made it
+            entries.add(std::move(added));
             return {};
         });
-        if (!read) return kStoreIndexFailed;
-        const auto is_listed = [&](const std::string& name) { return listed.count(upper(name)) != 0; };
-        // The unique name only tells what did not exist a moment ago: a program that does not
-        // take the lock may still get there first, and then another name is taken.
-        std::string folder_name;
-        for (int attempt = 0;; ++attempt) {
-            // A 12-lead report becomes a full report of the same base when its ECG goes.
-            folder_name = make_unique_file_name(archive_folder, extension,
-                                                type == kReportFullOstrabel12 ? report_type_extension(kReportFull)
-                                                : type == kReportFull ? report_type_extension(kReportFullOstrabel12)
-                                                                      : std::string(),
-                                                is_listed);
-            if (!record.note("name", folder_name)) return kStoreFolderFailed;
-            const archive_io::PublishResult published =
-                archive_io::publish_made_folder(dir, staging, staging_name, folder_name);
-            if (published == archive_io::PublishResult::Done) break;
-            if (published == archive_io::PublishResult::Swapped) {
-                if (refusal)
-                    *refusal = "The new report folder \"" + join_path(archive_folder, staging_name) +
-                               "\" was replaced by another entry while it was filled, so nothing was stored.";
-                return kStoreFolderFailed;
-            }
-            if (published != archive_io::PublishResult::Taken || attempt >= 64) return kStoreFolderFailed;
-        }
-        folder = join_path(archive_folder, folder_name);
-        // Listed, the folder is the archive's: it takes the mode a report folder is made with.
-        const bool opened = ::fchmod(staging.fd.get(), staging.mode) == 0;
-        const std::string entry = format_archive_entry(folder_name, sanitized, date_text, size_text, type_name);
-        const bool completed = opened && (!complete || complete(folder, staging.fd.get()));
-        const Result<void> listed_now =
-            !completed ? Result<void>(fail(kStoreCopyFailed))
-                       : change_archive_index(lock, [&](ArchiveIndexEntries& entries) -> Result<void> {
-                             std::string lines[5];
-                             std::size_t start = 0;
-                             for (std::string& l : lines) {
-                                 const std::size_t end = entry.find("\r\n", start);
-                                 l = entry.substr(start, end - start);
-                                 start = end + 2;
-                             }
-                             auto record = std::make_unique<ReportRecord>(lines[4], lines[3], lines[2], lines[0],
-                                                                          lock.folder(), lines[1]);
-                             entries.keep_as_read(record.get(), entry);  // written as format_archive_entry made it
-                             entries.add(std::move(record));
-                             return {};
-                         });
         if (!listed_now) {
             // Back under the hidden name before the lock goes, to be removed with it.
-            if (archive_io::publish_made_folder(dir, staging, folder_name, staging_name) !=
-                archive_io::PublishResult::Done) {
+            if (published && archive_io::publish_made_folder(dir, staging, folder_name, staging_name) !=
+                                 archive_io::PublishResult::Done) {
                 // Not ours to leave unlisted: what it holds goes, or the record stays.
                 if (archive_io::discard_made_folder(dir, staging, folder_name)) record.finish();
                 staging = {};
             }
-            return completed ? kStoreIndexFailed : kStoreCopyFailed;
+            return refused != kStoreOk ? refused : kStoreIndexFailed;
         }
         staging = {};
         record.finish();

@@ -12,6 +12,7 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace tv {
 namespace {
@@ -160,7 +161,7 @@ TEST(ReportTypes, IndexDatesReadNumericAndAsctimeFormsAndUnreadableAsNow) {
 // The index reader's date conversion (with its per-day cache) reads back every text it writes,
 // also across clock changes, including a half-hour one.
 TEST(ReportTypes, IndexDatesRoundTripAcrossClockChanges) {
-    for (const char* zone : {"Europe/Berlin", "Australia/Lord_Howe", "UTC"}) {
+    for (const char* zone : {"Europe/Berlin", "Australia/Lord_Howe", "America/Sao_Paulo", "UTC"}) {
         ::setenv("TZ", zone, 1);
         ::tzset();
         ScopedDateCache cache;
@@ -173,6 +174,54 @@ TEST(ReportTypes, IndexDatesRoundTripAcrossClockChanges) {
                 EXPECT_EQ(parse_index_date_text(text), t) << text;  // no repeated hours
             }
         }
+    }
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+}
+
+// The day cache reads every text as the plain conversion does: around clock changes forward and
+// back, at midnight (Sao Paulo), by half an hour (Lord Howe), over a skipped day (Apia), for
+// times the clock skipped or showed twice, and for day numbers beyond the month.
+TEST(ReportTypes, IndexDatesReadTheSameWithTheDayCacheAsWithout) {
+    struct Change {
+        const char* zone;
+        std::int64_t at;  // a time near a clock change
+    };
+    static constexpr Change kChanges[] = {
+        {"Europe/Berlin", 1206838800},        // 2008-03-30 forward
+        {"Europe/Berlin", 1224982800},        // 2008-10-26 back
+        {"America/New_York", 1173596400},     // 2007-03-11 forward
+        {"America/New_York", 1194156000},     // 2007-11-04 back
+        {"America/Sao_Paulo", 1224385200},    // 2008-10-19 forward at midnight
+        {"America/Sao_Paulo", 1203213600},    // 2008-02-17 back at midnight
+        {"Australia/Lord_Howe", 1207407600},  // 2008-04-06 back half an hour
+        {"Australia/Lord_Howe", 1223134200},  // 2008-10-05 forward half an hour
+        {"Pacific/Apia", 1325239200},         // 2011-12-30 skipped
+        {"UTC", 1205000000},
+    };
+    for (const Change& c : kChanges) {
+        ::setenv("TZ", c.zone, 1);
+        ::tzset();
+        std::vector<std::string> texts;
+        for (std::int64_t t = c.at - 3 * 86400; t < c.at + 3 * 86400; t += 900 + 7) {
+            // Texts of the clock's times, shifted by an hour each way to hit skipped and repeated ones.
+            for (const std::int64_t shift : {0, 3600, -3600}) {
+                std::tm tm{};
+                const std::time_t at = static_cast<std::time_t>(t);
+                ASSERT_NE(::localtime_r(&at, &tm), nullptr);
+                tm.tm_hour = (tm.tm_hour + 24 + static_cast<int>(shift / 3600)) % 24;
+                texts.push_back(format_string("%02d/%02d/%02d %02d:%02d:%02d", tm.tm_mday, tm.tm_mon + 1,
+                                              tm.tm_year % 100, tm.tm_hour, tm.tm_min, tm.tm_sec));
+            }
+            texts.push_back(format_file_date_text(t));
+        }
+        for (const char* odd : {"31/02/08 10:00", "00/03/08 10:00", "32/01/08 10:00", "Sun Feb 31 10:00:00 2008"})
+            texts.push_back(odd);
+        std::vector<std::int64_t> plain;
+        for (const std::string& text : texts) plain.push_back(parse_index_date_text(text));
+        ScopedDateCache cache;
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            EXPECT_EQ(parse_index_date_text(texts[i]), plain[i]) << c.zone << " " << texts[i];
     }
     ::setenv("TZ", "UTC", 1);
     ::tzset();
