@@ -498,7 +498,8 @@ ReportRecord* ReportArchive::find_record(std::string_view folder_name) const {
     return nullptr;
 }
 
-Result<void> ReportArchive::hide_report_folder(std::string_view folder_name, std::string& hidden) const {
+Result<void> ReportArchive::hide_report_folder(std::string_view folder_name, std::string& hidden,
+                                               const ArchiveIndexLock* lock, ChangeRecord* record) const {
     hidden.clear();
     const std::string name(folder_name);
     const auto found = safe_ ? platform::find_name_ci(path_, name) : std::nullopt;
@@ -510,7 +511,12 @@ Result<void> ReportArchive::hide_report_folder(std::string_view folder_name, std
     // One this account cannot look at may still be there: never taken for gone.
     const EntryKind kind = probe_entry(path).kind;
     if (kind == EntryKind::Missing) return {};
-    if (kind == EntryKind::Folder) hidden = archive_io::hide_folder(path);
+    if (kind == EntryKind::Folder && lock && record) {
+        const std::string hidden_name = hide_folder_under_record(*lock, get_path_file_name(path), *record);
+        if (!hidden_name.empty()) hidden = join_path(path_, hidden_name);
+    } else if (kind == EntryKind::Folder) {
+        hidden = archive_io::hide_folder(path);
+    }
     if (hidden.empty()) return fail(kArchiveDeleteFailed, "Couldn't delete report folder: " + path);
     return {};
 }

@@ -87,6 +87,8 @@ Error write_error(const std::string& index_path);  // "Couldn't write to archive
 // killed changes of the folder left (change_record.h); notes() says what it did or had to leave.
 inline constexpr const char* kIndexLockFileName = ".TVINDEX.LCK";
 inline constexpr int kIndexLockWaitMs = 10000;
+class ChangeRecord;
+
 class ArchiveIndexLock {
 public:
     explicit ArchiveIndexLock(const std::string& folder, int wait_ms = kIndexLockWaitMs);
@@ -272,8 +274,11 @@ public:
     // goes (the archive folder itself is never touched): renames the folder to a hidden name
     // (archive_io::hide_folder), which `hidden` receives (empty when there was no folder), for
     // archive_io::delete_hidden_folder after the lock. kArchiveDeleteFailed when the name is not safe, or a link, a file or a folder that
-    // cannot be renamed is in its place: that stays as it was.
-    Result<void> hide_report_folder(std::string_view folder_name, std::string& hidden) const;
+    // cannot be renamed is in its place: that stays as it was. Given the held `lock` of this
+    // archive, the rename is relative to its folder and named first in `record`
+    // (hide_folder_under_record), which the caller finishes once the hidden folder is gone.
+    Result<void> hide_report_folder(std::string_view folder_name, std::string& hidden,
+                                    const ArchiveIndexLock* lock = nullptr, ChangeRecord* record = nullptr) const;
     // Adds a record at the end (in memory only).
     void add_record(std::unique_ptr<ReportRecord> record);
 
