@@ -117,11 +117,6 @@ bool keep_generation_at(int folder_fd, std::string_view name) {
     return copy_through_sibling(folder_fd, *file, saved);
 }
 
-bool keep_generation(const std::string& folder, std::string_view name) {
-    const platform::UniqueFd dir = open_folder(folder);
-    return dir && keep_generation_at(dir.get(), name);
-}
-
 GenerationReplace::GenerationReplace(const std::string& folder, std::string_view name)
     : folder_(platform::strip_trailing_slashes(folder.empty() ? std::string(".") : folder)), name_(name) {
     dir_ = open_folder(folder_);
@@ -176,12 +171,6 @@ bool replace_with_generations_at(int folder_fd, std::string_view name, const std
     GenerationReplace replace(folder_fd, ".", name);
     return replace.ready() && platform::write_all(replace.fd(), content->data(), content->size()) &&
            replace.commit(generations);
-}
-
-bool replace_with_generations(const std::string& folder, std::string_view name,
-                              const std::optional<std::string>& content, bool generations) {
-    const platform::UniqueFd dir = open_folder(folder);
-    return dir && replace_with_generations_at(dir.get(), name, content, generations);
 }
 
 }  // namespace tv

@@ -46,20 +46,16 @@ private:
     platform::UniqueFd dir_, fd_;
 };
 
-// The whole replacement in one call: `content` for `name` in `folder`, as GenerationReplace
-// does. Without content the file itself becomes the newest generation (with `generations`) or
-// is removed, and no new file is made. False, with the file as it was, when the new file cannot
-// be written.
-bool replace_with_generations(const std::string& folder, std::string_view name,
-                              const std::optional<std::string>& content, bool generations);
-// The same in the folder open as `folder_fd`.
+// The whole replacement in one call: `content` for `name` in the folder open as `folder_fd`, as
+// GenerationReplace does. Without content the file itself becomes the newest generation (with
+// `generations`) or is removed, and no new file is made. False, with the file as it was, when
+// the new file cannot be written.
 bool replace_with_generations_at(int folder_fd, std::string_view name, const std::optional<std::string>& content,
                                  bool generations);
 
 // Moves the generations up (NAME.2.SAV dropped, .1.SAV -> .2.SAV, .SAV -> .1.SAV) and keeps the
 // file as NAME.SAV without moving it. A missing file or generation is skipped; false when the
 // file exists and could be neither linked nor copied.
-bool keep_generation(const std::string& folder, std::string_view name);
 bool keep_generation_at(int folder_fd, std::string_view name);
 
 }  // namespace tv

@@ -162,15 +162,6 @@ std::string hide_folder(const std::string& path) {
     return {};
 }
 
-std::string hide_folder_at(int folder_fd, const std::string& name) {
-    for (int attempt = 0; attempt < kHiddenNameAttempts; ++attempt) {
-        std::string hidden = hidden_name("DEL");
-        if (platform::rename_no_replace_at(folder_fd, name, folder_fd, hidden)) return hidden;
-        if (errno != EEXIST) break;
-    }
-    return {};
-}
-
 Result<void> delete_hidden_folder(const std::string& path) {
     const EntryKind kind = probe_entry(path).kind;
     if (kind == EntryKind::Missing) return {};

@@ -218,9 +218,7 @@ PublishResult publish_made_folder(int parent_fd, const MadeFolder& made, const s
 bool discard_made_folder(int parent_fd, const MadeFolder& made, const std::string& name);
 // Renames the folder or file `path` to a new hidden name beside it; that path, empty on failure.
 std::string hide_folder(const std::string& path);
-// The same for `name` in the folder open as `folder_fd`: the new hidden name, empty on failure.
-std::string hide_folder_at(int folder_fd, const std::string& name);
-// Deletes a folder that hide_folder, hide_folder_at or make_hidden_folder_at gave, with everything in it.
+// Deletes a folder that hide_folder, hide_folder_under_record or make_hidden_folder_at gave, with everything in it.
 // kArchiveDeleteFailed ("Couldn't delete report folder: " + path) when it stays.
 Result<void> delete_hidden_folder(const std::string& path);
 // True for a name that make_hidden_folder_at(.., new_hidden_name("NEW")) or hide_folder gives: a report on its way in
