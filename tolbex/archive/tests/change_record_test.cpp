@@ -121,12 +121,33 @@ TEST_F(ChangeRecordTest, AHiddenDeletionIsFinishedOrPutBackAsTheIndexSays) {
         write(archive + "/.TVREC." + dead + "." + std::to_string(n),
               "operation=delete\r\nowner=" + dead + "\r\nname=" + name + "\r\nhidden=" + hidden + "\r\n");
     };
+    // A link in a hidden name the record gives is left, and what it leads to is not looked at.
+    const std::string link = ".TVDEL." + dead + ".4";
+    ASSERT_TRUE(fs::create_directory(root_ + "/private"));
+    write(root_ + "/private/key", "private");
+    fs::create_directory_symlink(root_ + "/private", archive + "/" + link);
     record(0, "GONE.FUL", gone);
     record(1, "KEPT.FUL", back);
+    record(2, "LINK.FUL", link);
     {
         const ArchiveIndexLock lock(archive);
         ASSERT_TRUE(lock.held());
+        ASSERT_EQ(lock.notes().size(), 4u);
     }
+    EXPECT_TRUE(fs::is_symlink(archive + "/" + link));
+    EXPECT_TRUE(fs::exists(root_ + "/private/key"));
+    EXPECT_TRUE(fs::exists(archive + "/.TVREC." + dead + ".2"));
+    // In a group folder, which has no ARCHINFO.DAT, an archive folder on its way out goes.
+    const std::string group = root_ + "/group";
+    ASSERT_TRUE(fs::create_directories(group + "/" + gone));
+    write(group + "/.TVREC." + dead + ".0",
+          "operation=delete\r\nowner=" + dead + "\r\nname=ARC\r\nhidden=" + gone + "\r\n");
+    {
+        const ArchiveIndexLock lock(group);
+        ASSERT_TRUE(lock.held());
+    }
+    EXPECT_FALSE(fs::exists(group + "/" + gone));
+    EXPECT_FALSE(fs::exists(group + "/.TVREC." + dead + ".0"));
     EXPECT_FALSE(fs::exists(archive + "/" + gone));
     EXPECT_FALSE(fs::exists(archive + "/" + back));
     EXPECT_TRUE(fs::exists(archive + "/KEPT.FUL/MAIN.DAT"));
