@@ -103,7 +103,7 @@ Result<void> take_out_report(ReportArchive& archive, const std::string& name, bo
             if (const FolderJudgement judged = judge_folder(AT_FDCWD, original); judged.unknown())
                 return unreadable_error(original, judged);
         }
-        left = archive.hide_report_folder(name, hidden, &lock, &deletion);
+        left = archive.hide_report_folder(name, hidden, lock, deletion);
         if (!left && has_report_folder(archive, name)) return left;  // listed as long as it is there
         return {};
     });
