@@ -147,6 +147,7 @@ TEST_F(ChangeRecordTest, AHiddenDeletionIsFinishedOrPutBackAsTheIndexSays) {
         ASSERT_TRUE(lock.held());
     }
     EXPECT_FALSE(fs::exists(group + "/" + gone));
+    EXPECT_FALSE(fs::exists(group + "/" + kArchiveIndexName));  // asked, never made
     EXPECT_FALSE(fs::exists(group + "/.TVREC." + dead + ".0"));
     EXPECT_FALSE(fs::exists(archive + "/" + gone));
     EXPECT_FALSE(fs::exists(archive + "/" + back));
