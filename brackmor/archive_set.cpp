@@ -114,7 +114,8 @@ bool ArchiveSet::lock_group() {
 }
 
 bool ArchiveSet::group_in_place() {
-    // ARCHDIR.DAT is replaced by path: the path must still lead to the group this run opened.
+    // ARCHDIR.DAT is replaced in the group folder this run holds; a path that no longer leads there
+    // is named and nothing is written.
     const EntryState now = probe_entry(base_ + "/.");
     if (now.kind == EntryKind::Folder && FolderId{now.device, now.inode} == group_.id()) return true;
     ++counts_.replaced;
@@ -268,8 +269,8 @@ void ArchiveSet::delete_archive_folder(const std::string& name, FolderNames& arc
         }
     }
     if (holds_reports()) return keep();
-    if (archive.find(kArchiveIndexName)) return;
-    switch (delete_judged_folder(group_.fd(), name, archive.id(), path, reporter_)) {
+    if (archive.find(kArchiveIndexName) || !lock_group()) return;
+    switch (delete_judged_folder(*group_lock_, name, archive.id(), path, reporter_)) {
         case Deletion::Deleted:
             ++counts_.archives_deleted;
             reporter_.event("Deleted archive directory: " + path, "DELETEARCHIVE:" + path);
@@ -345,7 +346,7 @@ bool ArchiveSet::write() {
     for (const Listed& l : *now)
         if (!listed_at_start_.count(l.folder)) put(l.folder, l.label);
     if (!group_in_place()) return true;  // named; nothing written
-    if (replace_with_generations(base_, kGroupIndexName, text, true)) return true;
+    if (replace_with_generations_at(group_.fd(), kGroupIndexName, text, true)) return true;
     reporter_.event("Unable to write the index file " + path + " - the previous one is kept.",
                     "CANTWRITEINDEX:" + path);
     return false;

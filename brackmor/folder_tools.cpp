@@ -16,6 +16,7 @@
 #include "common/text.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
+#include "tolbex/archive/change_record.h"
 #include "tolbex/archive/report_archive.h"
 
 namespace tv::brackmor {
@@ -222,8 +223,9 @@ void report_replaced(Reporter& reporter, const std::string& path, bool link, con
         reporter.event(path + " is no longer the folder that was checked - " + left + ".", "NOTCHECKED:" + path);
 }
 
-Deletion delete_judged_folder(int parent_fd, const std::string& name, const FolderId& judged, const std::string& path,
-                              Reporter& reporter) {
+Deletion delete_judged_folder(const ArchiveIndexLock& lock, const std::string& name, const FolderId& judged,
+                              const std::string& path, Reporter& reporter) {
+    const int parent_fd = lock.folder_fd();
     auto same = [&](const std::string& n) {
         const EntryState now = probe_entry_at(parent_fd, n);
         if (now.kind == EntryKind::Link) return Deletion::ReplacedByLink;
@@ -235,16 +237,17 @@ Deletion delete_judged_folder(int parent_fd, const std::string& name, const Fold
         return why;
     };
     if (const Deletion before = same(name); before != Deletion::Deleted) return left(before);
-    // Hidden first, so that a kill on the way leaves a temporary that the next holder of the lock
-    // clears, never half a report or archive.
-    const std::string hidden = archive_io::hide_folder_at(parent_fd, name);
+    // Hidden first, under a record that names it, so that a kill on the way leaves what the next
+    // holder of the lock finishes, never half a report or archive.
+    ChangeRecord record;
+    const std::string hidden = hide_folder_under_record(lock, name, record);
     if (hidden.empty()) {
         reporter.event("Unable to delete " + path + " - it cannot be renamed.", "CANTDELETE:" + path);
         return Deletion::Kept;
     }
     // Swapped between the look and the rename: whatever was renamed gets its name back.
     if (const Deletion moved = same(hidden); moved != Deletion::Deleted) {
-        platform::rename_no_replace_at(parent_fd, hidden, parent_fd, name);
+        if (platform::rename_no_replace_at(parent_fd, hidden, parent_fd, name)) record.finish();
         return left(moved);
     }
     const std::string hidden_path = path.substr(0, path.size() - name.size()) + hidden;
@@ -259,6 +262,7 @@ Deletion delete_judged_folder(int parent_fd, const std::string& name, const Fold
         reporter.event("Unable to delete directory: " + hidden_path, "CANTDELDIR:" + hidden_path);
         return Deletion::Kept;
     }
+    record.finish();
     return Deletion::Deleted;
 }
 

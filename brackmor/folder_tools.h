@@ -14,6 +14,10 @@
 #include "common/safe_open.h"
 #include "platform/handles.h"
 
+namespace tv {
+class ArchiveIndexLock;
+}  // namespace tv
+
 namespace tv::brackmor {
 
 class Reporter;
@@ -121,12 +125,12 @@ void report_replaced(Reporter& reporter, const std::string& path, bool link, con
 
 // What became of a folder offered for deletion.
 enum class Deletion { Deleted, Kept, NotJudged, ReplacedByLink };
-// Deletes the folder `name` of the folder open as `parent_fd` (`path` names it) only while that
-// name holds the folder `judged`: renamed to a hidden name beside it, that name checked to hold
-// it, then removed through descriptors, never following a link. A file that cannot go is
+// Deletes the folder `name` of the folder of `lock` (held; `path` names it) only while that
+// name holds the folder `judged`: renamed to a hidden name beside it under a change record
+// (hide_folder_under_record), that name checked to hold it, then removed through descriptors, never following a link. A file that cannot go is
 // reported and the rest goes on. A folder that is no longer the one judged, or a link in its
 // place, is left and named; so is one that cannot be renamed.
-Deletion delete_judged_folder(int parent_fd, const std::string& name, const FolderId& judged, const std::string& path,
-                              Reporter& reporter);
+Deletion delete_judged_folder(const ArchiveIndexLock& lock, const std::string& name, const FolderId& judged,
+                              const std::string& path, Reporter& reporter);
 
 }  // namespace tv::brackmor

@@ -35,7 +35,6 @@ bool owner_holds_a_record(const FolderNames& archive, std::string_view token) {
     }
     return false;
 }
-constexpr std::time_t kLeftoverAgeSeconds = 24 * 3600;
 
 KnownType make_type(ReportType code) {
     std::vector<std::string> names{report_type_name(code)};
@@ -267,8 +266,8 @@ bool ReportSet::relisted() {
 }
 
 bool ReportSet::still_in_place() {
-    // The index and its generations are replaced by path; the path must still lead to the
-    // archive this run locked and judged.
+    // The index and its generations are replaced in the archive folder this run holds; one whose
+    // path no longer leads there was moved or swapped meanwhile, and is named and left.
     const EntryState now = probe_entry(folder_);
     if (now.kind == EntryKind::Folder && FolderId{now.device, now.inode} == archive_.id()) return true;
     ++replaced_;
@@ -415,19 +414,18 @@ void ReportSet::report_removed(const ReportEntry& e) {
 }
 
 void ReportSet::recover(const FolderNames& reports) {
-    // What an interrupted store or deletion left and taking the lock could not settle (its owner
-    // cannot be told, as an older program's or another machine's): nobody lists or shows it, and
-    // a day later nothing is still at work on it.
+    // What taking the lock could not settle, or no change record names (a report renamed by a
+    // group member looks the same): named for the operator, never offered, as its name alone
+    // does not show whose it is.
     for (const std::string& name : reports.hidden_subfolders()) {
         if (!archive_io::is_passing_report_name(name)) continue;
-        const std::string path = folder_ + "/" + name;
-        const EntryState entry = probe_entry_at(reports.fd(), name);
         const std::string_view token = platform::token_after(name, name.substr(0, 7));
-        if (entry.kind != EntryKind::Folder || std::time(nullptr) - entry.mtime_ns / 1000000000 < kLeftoverAgeSeconds ||
-            platform::owner_state(token) == platform::OwnerState::Alive || owner_holds_a_record(reports, token))
-            continue;
-        reporter_.event(path + " is left over from an interrupted store or deletion.", "LEFTOVER:" + path);
-        if (options_.delete_reports) offer_for_deletion(name, reports);
+        if (owner_holds_a_record(reports, token)) continue;  // its owner is at work on it
+        const std::string path = folder_ + "/" + name;
+        reporter_.event(path +
+                            " is hidden and was left by an interrupted change or renamed by hand - it is left "
+                            "as it is; look into it before deleting it.",
+                        "LEFTOVER:" + path);
     }
     for (const std::string& name : reports.links()) {
         const std::string upper = to_upper_copy(name);
@@ -492,7 +490,7 @@ bool ReportSet::write(bool generations) {
         }
     }
     if (!still_in_place()) return true;  // named; left as it is
-    if (replace_with_generations(folder_, kArchiveIndexName, content, generations)) return true;
+    if (replace_with_generations_at(archive_.fd(), kArchiveIndexName, content, generations)) return true;
     const std::string path = folder_ + "/" + kArchiveIndexName;
     reporter_.event("Unable to write the index file " + path + " - the previous one is kept.",
                     "CANTWRITEINDEX:" + path);
@@ -541,7 +539,7 @@ bool ReportSet::delete_offered() {
             reporter_.event(path + " is listed again - it is not deleted.", "LISTEDAGAIN:" + path);
             continue;
         }
-        switch (delete_judged_folder(archive_.fd(), name, judged, path, reporter_)) {
+        switch (delete_judged_folder(lock, name, judged, path, reporter_)) {
             case Deletion::Deleted:
                 ++deleted_;
                 reporter_.event("Deleted report directory: " + path, "DELETEDREPORTDIR:" + path);

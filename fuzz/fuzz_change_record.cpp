@@ -1,6 +1,6 @@
 // Change records: what the next holder of an archive's lock reads from a file any member of the
 // group could have written, parsed and then settled against an archive of one listed report, one
-// unlisted folder and a staging folder of the record's writer.
+// unlisted folder, a staging folder and a hidden folder on its way out of the record's writer.
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string archive = group + "A";
     tv::fuzz::clear_folder(group);
     ::mkdir(archive.c_str(), 0777);
-    for (const char* folder : {"/X.O12", "/Y.FUL", "/.TVNEW.1-1-f.0", "/X.O12/.TVECG.1-1-f.0"})
+    for (const char* folder : {"/X.O12", "/Y.FUL", "/.TVNEW.1-1-f.0", "/.TVDEL.1-1-f.1", "/X.O12/.TVECG.1-1-f.0"})
         ::mkdir((archive + folder).c_str(), 0777);
     tv::fuzz::put_file(archive + "/X.O12/os12ecg1.dat", "e");
     tv::fuzz::put_file(archive + "/" + tv::kArchiveIndexName,

@@ -61,6 +61,7 @@ void index_seeds() {
          "operation=store\r\nowner=1-1-f\r\npid=1\r\nstart=1\r\nstaging=.TVNEW.1-1-f.0\r\nname=X.O12\r\n");
     seed("fuzz_change_record", "delete_ecg",
          "operation=delete-ecg\r\nowner=1-1-f\r\nfrom=X.O12\r\nlisted=1\r\naside=.TVECG.1-1-f.0\r\nto=X.FUL\r\n");
+    seed("fuzz_change_record", "delete", "operation=delete\r\nowner=1-1-f\r\nname=Z.FUL\r\nhidden=.TVDEL.1-1-f.1\r\n");
     seed("fuzz_change_record", "move",
          "operation=move\r\nowner=1-1-f\r\nname=X.O12\r\ndestination=../B\r\nstored=Y.FUL\r\n");
     seed("fuzz_archinfo", "raw_only_lf", std::string(1, '\1') + "R0002.RAW\nRaw\n05/06/2004 08:00\n999\nRaw\n");

@@ -14,6 +14,7 @@
 #include "brackmor/folder_tools.h"
 #include "brackmor/program.h"
 #include "common/generations.h"
+#include "common/safe_open.h"
 #include "brackmor/tests/brackmor_fixture.h"
 #include "testing/test_accounts.h"
 #include "tolbex/archive/archive_group.h"
@@ -124,6 +125,12 @@ TEST_F(SafetyTest, WhatThisAccountCannotReadIsNamedAndLeft) {
     EXPECT_NE(r.out.find("/private\n"), std::string::npos) << r.out;
 }
 
+// The replacement BRACKMOR makes, in the folder `folder` opened as it opens its archives.
+bool replace_in(const std::string& folder, std::string_view name, const std::string& content, bool generations) {
+    const platform::UniqueFd dir = open_folder_no_link(folder);
+    return dir && replace_with_generations_at(dir.get(), name, content, generations);
+}
+
 // A write that fails leaves the old index and its generations as they were.
 TEST_F(SafetyTest, FailedWriteKeepsTheOldIndex) {
     make({"ARCHINFO.DAT=old|", "ARCHINFO.SAV=older|"});
@@ -131,7 +138,7 @@ TEST_F(SafetyTest, FailedWriteKeepsTheOldIndex) {
         ::signal(SIGXFSZ, SIG_IGN);
         const struct rlimit limit = {16, 16};
         ::setrlimit(RLIMIT_FSIZE, &limit);
-        return replace_with_generations(base(), "ARCHINFO.DAT", std::string(100, 'x'), true) ? 1 : 0;
+        return replace_in(base(), "ARCHINFO.DAT", std::string(100, 'x'), true) ? 1 : 0;
     });
     EXPECT_EQ(platform::testing::wait_child(pid), 0);
     EXPECT_EQ(read("ARCHINFO.DAT"), "old|");
@@ -153,10 +160,10 @@ TEST_F(SafetyTest, IndexesStayWritableForTheGroup) {
         const std::string folder = "u" + std::to_string(c.umask);
         make({folder + "/"});
         const mode_t old = ::umask(c.umask);
-        const bool made = replace_with_generations(base() + "/" + folder, "ARCHINFO.DAT", std::string("a|"), true);
+        const bool made = replace_in(base() + "/" + folder, "ARCHINFO.DAT", std::string("a|"), true);
         ::chmod(at(folder + "/ARCHINFO.DAT").c_str(), 0660);
         ::chown(at(folder + "/ARCHINFO.DAT").c_str(), static_cast<uid_t>(-1), 4242);
-        const bool replaced = replace_with_generations(base() + "/" + folder, "ARCHINFO.DAT", std::string("b|"), true);
+        const bool replaced = replace_in(base() + "/" + folder, "ARCHINFO.DAT", std::string("b|"), true);
         ::umask(old);
         ASSERT_TRUE(made && replaced);
         EXPECT_EQ(read(folder + "/ARCHINFO.DAT"), "b|");
@@ -166,7 +173,7 @@ TEST_F(SafetyTest, IndexesStayWritableForTheGroup) {
         // With none to replace, the umask decides.
         fs::remove(at(folder + "/ARCHINFO.DAT"));
         ::umask(c.umask);
-        const bool fresh = replace_with_generations(base() + "/" + folder, "ARCHINFO.DAT", std::string("c|"), false);
+        const bool fresh = replace_in(base() + "/" + folder, "ARCHINFO.DAT", std::string("c|"), false);
         ::umask(old);
         ASSERT_TRUE(fresh);
         EXPECT_EQ(stat_of(folder + "/ARCHINFO.DAT").st_mode & 07777, c.file);

@@ -83,9 +83,10 @@ bool has_report_folder(const ReportArchive& archive, const std::string& name) {
 // folder) for deleting after the lock. With `must_be_listed` a missing entry is an error; without,
 // it leaves the folder alone. A folder that cannot be renamed keeps its entry (kArchiveDeleteFailed),
 // except where its name is not safe or something other than a folder is in its place: that
-// stays, unlisted, as it never was a report.
-Result<void> take_out_report(ReportArchive& archive, const std::string& name, bool must_be_listed,
-                             std::string& hidden) {
+// stays, unlisted, as it never was a report. `deletion` names the hidden folder until the caller
+// finishes it, once the folder is gone.
+Result<void> take_out_report(ReportArchive& archive, const std::string& name, bool must_be_listed, std::string& hidden,
+                             ChangeRecord& deletion) {
     hidden.clear();
     const ArchiveIndexLock lock(archive.get_path());
     Result<void> left = {};
@@ -102,12 +103,12 @@ Result<void> take_out_report(ReportArchive& archive, const std::string& name, bo
             if (const FolderJudgement judged = judge_folder(AT_FDCWD, original); judged.unknown())
                 return unreadable_error(original, judged);
         }
-        left = archive.hide_report_folder(name, hidden);
+        left = archive.hide_report_folder(name, hidden, lock, deletion);
         if (!left && has_report_folder(archive, name)) return left;  // listed as long as it is there
         return {};
     });
     if (!removed) {
-        if (!hidden.empty()) platform::rename_no_replace(hidden, original);
+        if (!hidden.empty() && platform::rename_no_replace(hidden, original)) deletion.finish();
         hidden.clear();
         return removed;
     }
@@ -128,17 +129,19 @@ Result<void> delete_report(ReportArchive& archive, std::string_view folder_name,
     const std::string description = r->get_description();
     // Never a path: listed, never deleted (the archive says why).
     std::string hidden;
-    if (folder.empty()) return take_out_report(archive, name, true, hidden);
+    ChangeRecord deletion;
+    if (folder.empty()) return take_out_report(archive, name, true, hidden, deletion);
     if (!audit_open(audit, folder)) {
         audit_close(audit);
         return fail(kArchiveAuditFailed, kDeleteLogText);
     }
-    Result<void> deleted = take_out_report(archive, name, true, hidden);
+    Result<void> deleted = take_out_report(archive, name, true, hidden, deletion);
     if (!deleted && deleted.error().code != kArchiveDeleteFailed) {
         audit_close(audit);
         return deleted;
     }
     if (deleted && !hidden.empty()) deleted = archive_io::delete_hidden_folder(hidden);
+    if (deleted) deletion.finish();
     if (deleted)
         audit_write(audit, kAuditDelete, description, folder);
     else
@@ -216,7 +219,8 @@ Result<std::string> transfer_report(ReportArchive& archive, std::string_view fol
     }
     // The source entry and folder go in one turn of the lock, as a deleted report's do.
     std::string hidden;
-    Result<void> removed = take_out_report(archive, name, false, hidden);
+    ChangeRecord deletion;
+    Result<void> removed = take_out_report(archive, name, false, hidden, deletion);
     if (!removed && removed.error().code == kArchiveNoSpace) removed = fail(kArchiveIndexFull, kIndexEntryDiskFullText);
     if (!removed && removed.error().code != kArchiveDeleteFailed) {
         // The record stays: the next holder of the source's lock finishes the move.
@@ -229,6 +233,7 @@ Result<std::string> transfer_report(ReportArchive& archive, std::string_view fol
         const std::string& left = hidden.empty() ? source : hidden;
         notices.push_back(fail(kArchiveIncomplete, format_string(kSourceFolderLeftText, left.c_str())));
     } else {
+        deletion.finish();
         record.finish();
     }
     if (audit_open(audit, source)) {

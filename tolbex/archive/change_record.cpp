@@ -128,6 +128,8 @@ public:
             why = delete_ecg(f);
         } else if (op == kRecordMove) {
             why = move(f);
+        } else if (op == kRecordDelete) {
+            why = hidden_deletion(f);
         } else {
             why = "it names no operation of this program";
         }
@@ -136,14 +138,14 @@ public:
         platform::sync_folder(folder_);
     }
 
-    // A hidden folder or index temporary that no running process owns.
-    void temporary(const std::string& name, bool is_folder) {
+    // A hidden entry that no record of a dead owner named: an index temporary of a dead owner
+    // goes; a staging or hidden folder stays, as a name alone never shows whose it is.
+    void temporary(const std::string& name, EntryKind kind) {
         std::string_view token;
+        const bool passing = archive_io::is_passing_report_name(name);
+        if (passing) token = platform::token_after(name, std::string_view(name).substr(0, 7));
         bool index_temp = false;
-        if (is_folder)
-            for (const char* prefix : {".TVNEW.", ".TVDEL."})
-                if (name.starts_with(prefix)) token = platform::token_after(name, prefix);
-        if (!is_folder) {
+        if (kind == EntryKind::Regular) {
             const std::size_t tmp = name.find(".tmp.");
             if (name.size() > 1 && name[0] == '.' && tmp != std::string::npos) {
                 const std::string base = name.substr(1, tmp - 1);
@@ -152,17 +154,19 @@ public:
                 if (index_temp) token = platform::token_after(std::string_view(name).substr(tmp), ".tmp.");
             }
         }
-        if (token.empty() && !index_temp) return;
+        if (!passing && !index_temp) return;
         // Its owner's record is locked: it runs, here or in another process table or machine.
         if (!token.empty() && std::find(alive_.begin(), alive_.end(), token) != alive_.end()) return;
-        const platform::OwnerState owner = platform::owner_state(token);
+        const std::string path = join_path(folder_, name);
+        if (passing) {
+            if (std::find(named_.begin(), named_.end(), name) != named_.end()) return;  // its record said why
+            if (kind != EntryKind::Folder) return left(path, "it is not a folder, and a link is never followed");
+            return left(path, "no change record names it, so it may be a report renamed by hand");
+        }
         // An index is written only under the lock that this run holds now: a temporary of it
         // belongs to nobody unless its owner still runs (and then it writes without the lock).
-        if (owner == platform::OwnerState::Alive) return;
-        if (owner == platform::OwnerState::Unknown && !index_temp) return;
-        const std::string path = join_path(folder_, name);
-        if (is_folder ? !remove_folder_at(dir_, name) : (::unlinkat(dir_, name.c_str(), 0) != 0 && errno != ENOENT))
-            return left(path, "it cannot be deleted");
+        if (platform::owner_state(token) == platform::OwnerState::Alive) return;
+        if (::unlinkat(dir_, name.c_str(), 0) != 0 && errno != ENOENT) return left(path, "it cannot be deleted");
         notes_.push_back("Cleared " + path + ", left by a program that ended before it was done.");
     }
 
@@ -204,12 +208,44 @@ private:
         if (e.kind != EntryKind::Folder || (!identity.empty() && identity_text(e.device, e.inode) != identity))
             return "\"" + name + "\" is not the folder it made";
         if (!writer_may_remove(e)) return "its writer could not delete \"" + name + "\"";
-        const std::string hidden = get_path_file_name(archive_io::hide_folder(join_path(folder_, name)));
+        // Under a record of this run's own, so that a kill on the way leaves nothing unnamed.
+        ChangeRecord own;
+        const std::string hidden = hide_folder_under_record(lock_, name, own);
         if (hidden.empty()) return "\"" + name + "\" cannot be deleted";
         const EntryState h = probe_entry_at(dir_, hidden);
-        if (h.kind != EntryKind::Folder || h.device != e.device || h.inode != e.inode)
+        if (h.kind != EntryKind::Folder || h.device != e.device || h.inode != e.inode) {
+            if (platform::rename_no_replace_at(dir_, hidden, dir_, name)) own.finish();
             return "it was replaced meanwhile";
+        }
         if (!remove_folder_at(dir_, hidden)) return "\"" + hidden + "\" cannot be deleted";
+        own.finish();
+        return {};
+    }
+
+    // A folder hidden on its way out: gone when the index no longer lists its name, else put back.
+    std::string hidden_deletion(const ChangeRecordFields& f) {
+        const std::string name = get(f, "name"), hidden = get(f, "hidden");
+        if (hidden.empty()) return {};  // nothing renamed yet
+        if (!own_temporary(hidden, ".TVDEL.", writer_.token))
+            return "it names \"" + hidden + "\", which is not a hidden folder of its writer";
+        named_.push_back(hidden);
+        if (!report_name(name)) return "it names \"" + name + "\", which is no report or archive folder";
+        const EntryState h = probe_entry_at(dir_, hidden);
+        if (h.kind == EntryKind::Missing) return {};  // deleted, put back, or never renamed
+        if (h.kind != EntryKind::Folder) return "\"" + hidden + "\" is not a folder";
+        const std::string path = join_path(folder_, name);
+        const auto listed = listed_in(lock_, name);
+        if (!listed) return "the index cannot be read";
+        if (*listed) {
+            if (probe_entry_at(dir_, name).kind != EntryKind::Missing) return "\"" + name + "\" is listed and there";
+            if (!platform::rename_no_replace_at(dir_, hidden, dir_, name))
+                return "\"" + hidden + "\" cannot be renamed";
+            notes_.push_back("Undid an interrupted deletion of " + path + ".");
+            return {};
+        }
+        if (!writer_may_remove(h)) return "its writer could not delete \"" + hidden + "\"";
+        if (!remove_folder_at(dir_, hidden)) return "\"" + hidden + "\" cannot be deleted";
+        notes_.push_back("Finished deleting " + path + ".");
         return {};
     }
 
@@ -218,6 +254,7 @@ private:
         const std::string staging = get(f, "staging"), name = get(f, "name"), made = get(f, "made");
         if (!staging.empty() && !own_temporary(staging, ".TVNEW.", writer_.token))
             return "it names \"" + staging + "\", which is not a staging folder of its writer";
+        if (!staging.empty()) named_.push_back(staging);
         if (!name.empty() && !report_name(name)) return "it names \"" + name + "\", which is no report folder";
         const bool staged = !staging.empty() && probe_entry_at(dir_, staging).kind != EntryKind::Missing;
         if (!name.empty()) {
@@ -342,6 +379,7 @@ private:
     int dir_;
     Writer writer_;
     std::vector<std::string> alive_;  // tokens of locked records
+    std::vector<std::string> named_;  // hidden folders that records of dead owners name
     std::vector<std::string> notes_;
 };
 
@@ -401,6 +439,22 @@ void ChangeRecord::finish() {
     folder_.reset();
 }
 
+std::string hide_folder_under_record(const ArchiveIndexLock& lock, const std::string& name, ChangeRecord& record) {
+    if (!record.begin(lock, kRecordDelete) || !record.note("name", name)) {
+        record.finish();
+        return {};
+    }
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        // Named before it exists; of several tries the last line counts.
+        std::string hidden = archive_io::new_hidden_name("DEL");
+        if (!record.note("hidden", hidden)) break;
+        if (platform::rename_no_replace_at(lock.folder_fd(), name, lock.folder_fd(), hidden)) return hidden;
+        if (errno != EEXIST) break;
+    }
+    record.finish();
+    return {};
+}
+
 ChangeRecordFields parse_change_record(std::string_view text) {
     ChangeRecordFields fields;
     text = text.substr(0, kRecordMaxBytes);
@@ -427,7 +481,8 @@ std::vector<std::string> settle_unfinished_changes(const ArchiveIndexLock& lock)
     for (const FolderEntry& e : *hidden)
         if (e.name.starts_with(kRecordPrefix)) settler.record(e.name);
     for (const FolderEntry& e : *hidden)
-        if (!e.name.starts_with(kRecordPrefix) && (e.folder || e.regular)) settler.temporary(e.name, e.folder);
+        if (!e.name.starts_with(kRecordPrefix))
+            settler.temporary(e.name, e.folder ? EntryKind::Folder : e.regular ? EntryKind::Regular : EntryKind::Other);
     return settler.take_notes();
 }
 

@@ -6,9 +6,11 @@
 // long as it runs. Each later step that a recovery needs to know of is added to the record
 // before it is taken. Every holder of an archive's lock (ArchiveIndexLock, in every program)
 // first settles the records whose owner is gone: a change whose index entry was written is
-// finished forward, any other is undone, and the record goes. The hidden temporaries (".TVNEW"
-// staging, ".TVDEL" folders on their way out, index temporaries) carry their owner's token in
-// their names, and those of a process that is gone are cleared in the same turn.
+// finished forward, any other is undone, and the record goes. The hidden folders (".TVNEW"
+// staging, ".TVDEL" folders on their way out) carry their owner's token in their names and are
+// named by a record before they exist; one that no record names is never judged by its name
+// (anyone of the group can rename a report so): it is left and said. Index temporaries, written
+// only under the lock, are cleared when their owner is gone.
 //
 // A record is believed only as far as its writer could have gone itself: it leads only to the
 // names of its own operation's forms (a hidden name carrying the token of the record's name, a
@@ -39,6 +41,7 @@ class ArchiveIndexLock;
 inline constexpr const char* kRecordStore = "store";           // staging, then name (the listed folder)
 inline constexpr const char* kRecordDeleteEcg = "delete-ecg";  // from, listed, aside, then to
 inline constexpr const char* kRecordMove = "move";             // name, destination, then stored
+inline constexpr const char* kRecordDelete = "delete";         // name, then hidden
 
 class ChangeRecord {
 public:
@@ -74,6 +77,13 @@ ChangeRecordFields parse_change_record(std::string_view text);
 // and index temporaries. Returns one sentence per thing finished, undone, cleared or left because
 // it cannot be judged. Called by ArchiveIndexLock whenever it is taken.
 std::vector<std::string> settle_unfinished_changes(const ArchiveIndexLock& lock);
+
+// Gives the folder `name` in the folder of `lock` (held) a new hidden name ".TVDEL.<owner>.<n>",
+// which a record begun here in `record` names before the rename. The caller finishes the record
+// once the hidden folder is gone or back under `name`; killed before, the next holder of the lock
+// deletes it when the index does not list `name`, else puts it back. The hidden name; empty, with
+// nothing renamed and no record, on failure.
+std::string hide_folder_under_record(const ArchiveIndexLock& lock, const std::string& name, ChangeRecord& record);
 
 // The mode a record or temporary made in `folder_fd` gets: 0666 less the umask, with the group's
 // read and write bits when the folder is group-writable, so that another account of the group

@@ -94,8 +94,6 @@ std::string hidden_name(std::string_view purpose) {
            std::to_string(counter.fetch_add(1));
 }
 
-constexpr int kHiddenNameAttempts = 16;
-
 // One entry of a folder this run made and alone writes: a file, or a folder with what it holds.
 void remove_folder_at_or_file(int folder_fd, const FolderEntry& e) {
     if (e.folder)
@@ -151,26 +149,6 @@ bool discard_made_folder(int parent_fd, const MadeFolder& made, const std::strin
         for (const FolderEntry& e : *entries) remove_folder_at_or_file(made.fd.get(), e);
     if (!holds_made_folder(parent_fd, name, made)) return true;  // what stands there now is not ours
     return ::unlinkat(parent_fd, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT;
-}
-
-std::string hide_folder(const std::string& path) {
-    const std::string stripped = platform::strip_trailing_slashes(path);
-    const std::string folder = get_path_folder(stripped);
-    for (int attempt = 0; attempt < kHiddenNameAttempts; ++attempt) {
-        std::string hidden = join_path(folder, hidden_name("DEL"));
-        if (platform::rename_no_replace(stripped, hidden)) return hidden;
-        if (errno != EEXIST) break;
-    }
-    return {};
-}
-
-std::string hide_folder_at(int folder_fd, const std::string& name) {
-    for (int attempt = 0; attempt < kHiddenNameAttempts; ++attempt) {
-        std::string hidden = hidden_name("DEL");
-        if (platform::rename_no_replace_at(folder_fd, name, folder_fd, hidden)) return hidden;
-        if (errno != EEXIST) break;
-    }
-    return {};
 }
 
 Result<void> delete_hidden_folder(const std::string& path) {
@@ -520,7 +498,8 @@ ReportRecord* ReportArchive::find_record(std::string_view folder_name) const {
     return nullptr;
 }
 
-Result<void> ReportArchive::hide_report_folder(std::string_view folder_name, std::string& hidden) const {
+Result<void> ReportArchive::hide_report_folder(std::string_view folder_name, std::string& hidden,
+                                               const ArchiveIndexLock& lock, ChangeRecord& record) const {
     hidden.clear();
     const std::string name(folder_name);
     const auto found = safe_ ? platform::find_name_ci(path_, name) : std::nullopt;
@@ -532,7 +511,10 @@ Result<void> ReportArchive::hide_report_folder(std::string_view folder_name, std
     // One this account cannot look at may still be there: never taken for gone.
     const EntryKind kind = probe_entry(path).kind;
     if (kind == EntryKind::Missing) return {};
-    if (kind == EntryKind::Folder) hidden = archive_io::hide_folder(path);
+    if (kind == EntryKind::Folder) {
+        const std::string hidden_name = hide_folder_under_record(lock, get_path_file_name(path), record);
+        if (!hidden_name.empty()) hidden = join_path(path_, hidden_name);
+    }
     if (hidden.empty()) return fail(kArchiveDeleteFailed, "Couldn't delete report folder: " + path);
     return {};
 }

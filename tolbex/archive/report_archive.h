@@ -87,6 +87,8 @@ Error write_error(const std::string& index_path);  // "Couldn't write to archive
 // killed changes of the folder left (change_record.h); notes() says what it did or had to leave.
 inline constexpr const char* kIndexLockFileName = ".TVINDEX.LCK";
 inline constexpr int kIndexLockWaitMs = 10000;
+class ChangeRecord;
+
 class ArchiveIndexLock {
 public:
     explicit ArchiveIndexLock(const std::string& folder, int wait_ms = kIndexLockWaitMs);
@@ -214,11 +216,7 @@ PublishResult publish_made_folder(int parent_fd, const MadeFolder& made, const s
 // name still holds it (otherwise it stays empty wherever it was put). True when nothing of it is
 // left under `name`.
 bool discard_made_folder(int parent_fd, const MadeFolder& made, const std::string& name);
-// Renames the folder or file `path` to a new hidden name beside it; that path, empty on failure.
-std::string hide_folder(const std::string& path);
-// The same for `name` in the folder open as `folder_fd`: the new hidden name, empty on failure.
-std::string hide_folder_at(int folder_fd, const std::string& name);
-// Deletes a folder that hide_folder, hide_folder_at or make_hidden_folder_at gave, with everything in it.
+// Deletes a folder that hide_folder_under_record or make_hidden_folder_at gave, with everything in it.
 // kArchiveDeleteFailed ("Couldn't delete report folder: " + path) when it stays.
 Result<void> delete_hidden_folder(const std::string& path);
 // True for a name that make_hidden_folder_at(.., new_hidden_name("NEW")) or hide_folder gives: a report on its way in
@@ -270,10 +268,13 @@ public:
     ReportRecord* find_record(std::string_view folder_name) const;
     // Deleting a report's folder, the part a caller does under the archive's lock while the entry
     // goes (the archive folder itself is never touched): renames the folder to a hidden name
-    // (archive_io::hide_folder), which `hidden` receives (empty when there was no folder), for
+    // (hide_folder_under_record), which `hidden` receives (empty when there was no folder), for
     // archive_io::delete_hidden_folder after the lock. kArchiveDeleteFailed when the name is not safe, or a link, a file or a folder that
-    // cannot be renamed is in its place: that stays as it was.
-    Result<void> hide_report_folder(std::string_view folder_name, std::string& hidden) const;
+    // cannot be renamed is in its place: that stays as it was. The rename is relative to the
+    // folder of `lock` (this archive's, held) and named first in `record`, which the caller
+    // finishes once the hidden folder is gone.
+    Result<void> hide_report_folder(std::string_view folder_name, std::string& hidden, const ArchiveIndexLock& lock,
+                                    ChangeRecord& record) const;
     // Adds a record at the end (in memory only).
     void add_record(std::unique_ptr<ReportRecord> record);
 

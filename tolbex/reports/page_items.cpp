@@ -11,6 +11,8 @@
 #include "common/report_files.h"
 #include "common/bytes.h"
 #include "common/files.h"
+#include "common/generations.h"
+#include "common/safe_open.h"
 #include "common/values.h"
 #include "platform/fs.h"
 #include "platform/codepage.h"
@@ -708,6 +710,31 @@ std::optional<PageFileContents> read_page_file(const ReportFolder& folder, const
     return parse_page_file(*bytes, oem, page);
 }
 
+namespace {
+
+// How long a note save waits for another save of the same report to end.
+constexpr int kNoteSaveWaitMs = 6000;
+
+// Every note save holds its report folder's lock for as long as its temporary exists, so one met
+// under that lock was left by a save that was killed: it goes, through the folder held open. Only
+// plain files of the temporaries' form ".PAGE.<n>.tmp.<...>".
+void clear_killed_saves(int folder_fd) {
+    const auto hidden = list_names_at(folder_fd, ".");
+    if (!hidden) return;
+    for (const FolderEntry& e : *hidden) {
+        const std::string_view name = e.name;
+        const std::size_t tmp = name.find(".tmp.");
+        if (!e.regular || tmp == std::string_view::npos || name.size() < 7 ||
+            !platform::iequals(name.substr(1, 5), "PAGE."))
+            continue;
+        const std::string_view number = name.substr(6, tmp - 6);
+        if (number.empty() || number.find_first_not_of("0123456789") != std::string_view::npos) continue;
+        (void)::unlinkat(folder_fd, e.name.c_str(), 0);
+    }
+}
+
+}  // namespace
+
 bool write_page_annotations(const std::string& path, std::int64_t annotation_offset,
                             const std::vector<const PageItem*>& annotations, bool oem, std::int64_t* marker_offset,
                             std::string* error) {
@@ -725,7 +752,17 @@ bool write_page_annotations(const std::string& path, std::int64_t annotation_off
     out += annotation_marker_record();
     for (const PageItem* item : annotations)
         if (item) out += item->record_bytes(oem);
-    if (!platform::atomic_write_file(path, out)) return fail("Cannot write the page file " + path + ".");
+    // The new page is made and put in place relative to the report folder, held open and locked
+    // against other saves of it throughout.
+    const std::string folder = get_path_folder(path);
+    const platform::UniqueFd dir = open_folder_no_link(folder);
+    if (!dir) return fail("Cannot write the page file " + path + ".");
+    if (platform::lock_folder_within(dir.get(), kNoteSaveWaitMs) != platform::LockFailure::None)
+        return fail("The page file " + path + " is being saved by another program.");
+    clear_killed_saves(dir.get());
+    GenerationReplace replace(dir.get(), folder, get_path_file_name(path));
+    if (!replace.ready() || !platform::write_all(replace.fd(), out.data(), out.size()) || !replace.commit(false))
+        return fail("Cannot write the page file " + path + ".");
     if (marker_offset) *marker_offset = static_cast<std::int64_t>(cut);
     return true;
 }

@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 
+#include "platform/process_owner.h"
 #include "testing/test_accounts.h"
 #include "tolbex/archive/change_record.h"
 #include "tolbex/archive/report_archive.h"
@@ -346,6 +347,48 @@ TEST_F(SharedWritesTest, PlantedRecordsAreNoInstructions) {
             EXPECT_NE(notes.find(said), std::string::npos) << said << "\n" << notes;
         EXPECT_EQ(notes.find("this account cannot open it"), std::string::npos) << notes;
     }
+
+    // The colleague renames reports of the operator's to hidden names of a process that has
+    // ended, one of them a name a planted record gives: each stays whole.
+    for (const char* description : {"Renamed one", "Renamed two", "Renamed three"})
+        ASSERT_EQ(accounts.run_as(
+                      0,
+                      [&] {
+                          return tv::store_report_in_archive(a.string(), (t / "src" / "full").string(), description, 1,
+                                                             1196690709, tv::kReportFull) == tv::kStoreOk;
+                      },
+                      077),
+                  0);
+    const auto listed = index_lines(a / "ARCHINFO.DAT");
+    ASSERT_EQ(listed.size(), 25u);
+    std::vector<std::string> renamed;
+    accounts.run_as(1, [&] {
+        // This child's token: its process ends with the lambda.
+        const std::string& dead = tv::platform::own_process_token();
+        const std::string names[] = {".TVNEW." + dead + ".0", ".TVDEL." + dead + ".1", ".TVNEW." + token + ".0"};
+        for (int i = 0; i < 3; ++i) {
+            std::error_code ec;
+            fs::rename(a / listed[10 + 5 * i], a / names[i], ec);
+            if (ec) return false;
+        }
+        return true;
+    });
+    std::map<std::string, std::string> hidden_before;
+    for (const auto& e : fs::directory_iterator(a))
+        if (tv::archive_io::is_passing_report_name(e.path().filename().string()))
+            for (const auto& [path, text] : contents(e.path())) hidden_before[path] = text;
+    ASSERT_EQ(hidden_before.size(), 3u * 5u);
+    const RunResult rechecked =
+        tv::platform::testing::run_captured({BRACKMOR_PROGRAM, g.string(), "/NW"}, environment(), t.string(), 60);
+    const RunResult restored = store_as(0);
+    EXPECT_EQ(restored.code, 0) << restored.out;
+    std::map<std::string, std::string> hidden_after;
+    for (const auto& e : fs::directory_iterator(a))
+        if (tv::archive_io::is_passing_report_name(e.path().filename().string()))
+            for (const auto& [path, text] : contents(e.path())) hidden_after[path] = text;
+    EXPECT_EQ(hidden_after, hidden_before) << rechecked.out;
+    EXPECT_EQ(contents(home), home_before);
+    expect_agree("renamed reports");
 }
 
 // A second workstation on the same kernel in a PID namespace of its own: its store, stopped while

@@ -7,6 +7,7 @@
 
 #include "common/files.h"
 #include "common/generations.h"
+#include "common/safe_open.h"
 #include "common/text.h"
 #include "common/ui.h"
 #include "platform/fs.h"
@@ -106,7 +107,8 @@ class GenerationsScenario final : public ArchInfoScenario {
 public:
     const char* name() const override { return "generations"; }
     bool step(const std::string& folder, int from) const override {
-        return replace_with_generations(folder, kArchiveIndexName, expected(next(from)), true);
+        const platform::UniqueFd dir = open_folder_no_link(folder);
+        return dir && replace_with_generations_at(dir.get(), kArchiveIndexName, expected(next(from)), true);
     }
 };
 

@@ -46,44 +46,115 @@ TEST_F(ChangeRecordTest, TokensTellTheirOwnerAliveGoneOrUnknown) {
         EXPECT_EQ(platform::owner_state(unknown), platform::OwnerState::Unknown) << unknown;
 }
 
+// Index temporaries of dead owners go. A hidden folder goes only as its record says: one that no
+// record names may be a report a group member renamed, whatever its token, and a link or file
+// under such a name is never followed; each is left and said.
 TEST_F(ChangeRecordTest, TheNextLockClearsWhatDeadOwnersLeftAndNothingElse) {
     const std::string archive = root_ + "/arc";
     ASSERT_TRUE(fs::create_directory(archive));
+    ASSERT_TRUE(fs::create_directory(root_ + "/private"));
     const std::string dead = dead_token(), own = platform::own_process_token();
     ASSERT_FALSE(dead.empty());
     const std::string other_boot = own.substr(0, own.rfind('-')) + "-0badb007";
+    enum Kind { File, Folder, Link };
     struct Case {
         std::string name;
-        bool folder;
+        Kind kind;
         bool stays;
+        bool said;  // a note names it
     };
     const Case cases[] = {
-        {".ARCHINFO.DAT.tmp." + dead + ".0.1234abcd", false, false},
-        {".archdir.dat.tmp." + dead + ".3", false, false},
-        {".ARCHINFO.DAT.tmp." + other_boot + ".1.1", false, false},  // indexes change only under the lock
-        {".ARCHINFO.DAT.tmp." + own + ".2.1", false, true},          // its writer still runs
-        {".TVNEW." + dead + ".0", true, false},
-        {".TVDEL." + dead + ".1", true, false},
-        {".TVNEW." + own + ".7", true, true},
-        {".TVNEW." + other_boot + ".7", true, true},  // cannot be told here
-        {".TVNEW.4711.0.5e2f", true, true},           // an older program's: no start time
-        {".PATIENT.TXT.tmp." + dead + ".1", false, true},
-        {"X.FUL", true, true},
+        {".ARCHINFO.DAT.tmp." + dead + ".0.1234abcd", File, false, true},
+        {".archdir.dat.tmp." + dead + ".3", File, false, true},
+        {".ARCHINFO.DAT.tmp." + other_boot + ".1.1", File, false, true},  // indexes change only under the lock
+        {".ARCHINFO.DAT.tmp." + own + ".2.1", File, true, false},         // its writer still runs
+        {".TVNEW." + dead + ".0", Folder, true, true},                    // a report renamed so, for all we know
+        {".TVDEL." + dead + ".1", Folder, true, true},
+        {".TVNEW." + own + ".7", Folder, true, true},
+        {".TVNEW." + other_boot + ".7", Folder, true, true},
+        {".TVNEW.4711.0.5e2f", Folder, true, true},
+        {".TVNEW." + dead + ".8", Link, true, true},
+        {".TVDEL." + dead + ".9", File, true, true},
+        {".PATIENT.TXT.tmp." + dead + ".1", File, true, false},
+        {"X.FUL", Folder, true, false},
     };
     for (const Case& c : cases) {
-        if (c.folder) {
-            ASSERT_TRUE(fs::create_directory(archive + "/" + c.name));
-            write(archive + "/" + c.name + "/page.1", "page");
+        const std::string path = archive + "/" + c.name;
+        if (c.kind == Folder) {
+            ASSERT_TRUE(fs::create_directory(path));
+            write(path + "/page.1", "page");
+        } else if (c.kind == Link) {
+            fs::create_directory_symlink(root_ + "/private", path);
         } else {
-            write(archive + "/" + c.name, "partial");
+            write(path, "partial");
         }
     }
+    write(root_ + "/private/key", "private");
+    std::string notes;
     {
         const ArchiveIndexLock lock(archive);
         ASSERT_TRUE(lock.held());
-        EXPECT_EQ(lock.notes().size(), 5u);
+        for (const std::string& n : lock.notes()) notes += n + "\n";
     }
-    for (const Case& c : cases) EXPECT_EQ(fs::exists(archive + "/" + c.name), c.stays) << c.name;
+    for (const Case& c : cases) {
+        EXPECT_EQ(fs::exists(fs::symlink_status(archive + "/" + c.name)), c.stays) << c.name;
+        EXPECT_EQ(notes.find(archive + "/" + c.name) != std::string::npos, c.said) << c.name << "\n" << notes;
+    }
+    EXPECT_TRUE(fs::exists(archive + "/.TVNEW." + dead + ".0/page.1"));
+    EXPECT_TRUE(fs::exists(root_ + "/private/key"));
+}
+
+// A folder hidden on its way out under a record of a dead owner: gone when the index no longer
+// lists it, back under its name when it does; one the record does not name stays.
+TEST_F(ChangeRecordTest, AHiddenDeletionIsFinishedOrPutBackAsTheIndexSays) {
+    const std::string archive = root_ + "/arc";
+    ASSERT_TRUE(fs::create_directory(archive));
+    const std::string dead = dead_token();
+    ASSERT_FALSE(dead.empty());
+    write(archive + "/ARCHINFO.DAT", "KEPT.FUL\r\nd\r\nMon Dec 03 14:05:09 2007\r\n1\r\nFull\r\n");
+    const std::string gone = ".TVDEL." + dead + ".1", back = ".TVDEL." + dead + ".2", other = ".TVDEL." + dead + ".3";
+    for (const std::string& n : {gone, back, other}) {
+        ASSERT_TRUE(fs::create_directory(archive + "/" + n));
+        write(archive + "/" + n + "/MAIN.DAT", "x");
+    }
+    auto record = [&](int n, const std::string& name, const std::string& hidden) {
+        write(archive + "/.TVREC." + dead + "." + std::to_string(n),
+              "operation=delete\r\nowner=" + dead + "\r\nname=" + name + "\r\nhidden=" + hidden + "\r\n");
+    };
+    // A link in a hidden name the record gives is left, and what it leads to is not looked at.
+    const std::string link = ".TVDEL." + dead + ".4";
+    ASSERT_TRUE(fs::create_directory(root_ + "/private"));
+    write(root_ + "/private/key", "private");
+    fs::create_directory_symlink(root_ + "/private", archive + "/" + link);
+    record(0, "GONE.FUL", gone);
+    record(1, "KEPT.FUL", back);
+    record(2, "LINK.FUL", link);
+    {
+        const ArchiveIndexLock lock(archive);
+        ASSERT_TRUE(lock.held());
+        ASSERT_EQ(lock.notes().size(), 4u);
+    }
+    EXPECT_TRUE(fs::is_symlink(archive + "/" + link));
+    EXPECT_TRUE(fs::exists(root_ + "/private/key"));
+    EXPECT_TRUE(fs::exists(archive + "/.TVREC." + dead + ".2"));
+    // In a group folder, which has no ARCHINFO.DAT, an archive folder on its way out goes.
+    const std::string group = root_ + "/group";
+    ASSERT_TRUE(fs::create_directories(group + "/" + gone));
+    write(group + "/.TVREC." + dead + ".0",
+          "operation=delete\r\nowner=" + dead + "\r\nname=ARC\r\nhidden=" + gone + "\r\n");
+    {
+        const ArchiveIndexLock lock(group);
+        ASSERT_TRUE(lock.held());
+    }
+    EXPECT_FALSE(fs::exists(group + "/" + gone));
+    EXPECT_FALSE(fs::exists(group + "/" + kArchiveIndexName));  // asked, never made
+    EXPECT_FALSE(fs::exists(group + "/.TVREC." + dead + ".0"));
+    EXPECT_FALSE(fs::exists(archive + "/" + gone));
+    EXPECT_FALSE(fs::exists(archive + "/" + back));
+    EXPECT_TRUE(fs::exists(archive + "/KEPT.FUL/MAIN.DAT"));
+    EXPECT_TRUE(fs::exists(archive + "/" + other + "/MAIN.DAT"));
+    EXPECT_FALSE(fs::exists(archive + "/.TVREC." + dead + ".0"));
+    EXPECT_FALSE(fs::exists(archive + "/.TVREC." + dead + ".1"));
 }
 
 TEST_F(ChangeRecordTest, ARecordIsSettledOnlyOnceItsOwnerLetsGo) {

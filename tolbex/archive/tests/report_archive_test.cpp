@@ -1,3 +1,4 @@
+#include "tolbex/archive/change_record.h"
 #include "tolbex/archive/report_archive.h"
 
 #include <gtest/gtest.h>
@@ -232,10 +233,14 @@ TEST_F(ReportArchiveTest, DeletingReportFoldersStaysInsideTheArchive) {
     ReportArchive a(archive_, "A");
     ASSERT_EQ(a.get_count(), 5);
     // As the delete operation does it: hidden first, then removed.
-    auto delete_folder = [&a](std::string_view name) {
+    auto delete_folder = [&](std::string_view name) {
         std::string hidden;
-        if (Result<void> hid = a.hide_report_folder(name, hidden); !hid) return hid;
-        return hidden.empty() ? Result<void>{} : archive_io::delete_hidden_folder(hidden);
+        const ArchiveIndexLock lock(archive_);
+        ChangeRecord record;
+        if (Result<void> hid = a.hide_report_folder(name, hidden, lock, record); !hid) return hid;
+        Result<void> deleted = hidden.empty() ? Result<void>{} : archive_io::delete_hidden_folder(hidden);
+        if (deleted) record.finish();
+        return deleted;
     };
     EXPECT_TRUE(delete_folder("r1.ful"));  // found without regard to case
     EXPECT_FALSE(fs::exists(archive_ + "/R1.FUL"));

@@ -16,6 +16,7 @@
 
 #include "platform/fs.h"
 #include "tolbex/archive/archive_operations.h"
+#include "tolbex/archive/change_record.h"
 #include "tolbex/archive/report_archive.h"
 #include "tolbex/archive/store_report.h"
 #include "testing/test_accounts.h"
@@ -357,8 +358,10 @@ TEST_F(SharedArchiveTest, FoldersThisAccountCannotSearchAreNotTakenForGone) {
                               [&] {
                                   const ReportArchive archive(closed, "C", false, false, false);
                                   std::string hidden;
+                                  const ArchiveIndexLock lock(closed);
+                                  ChangeRecord record;
                                   return !archive_io::delete_hidden_folder(closed + "/.TVDEL.1") &&
-                                         !archive.hide_report_folder("R.FUL", hidden);
+                                         !archive.hide_report_folder("R.FUL", hidden, lock, record);
                               }),
               0);
     EXPECT_TRUE(fs::exists(closed + "/.TVDEL.1"));

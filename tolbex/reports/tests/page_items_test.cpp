@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <thread>
 
 #include "framework/core/recording_draw_context.h"
 #include "platform/fs.h"
@@ -20,6 +26,24 @@ void write_file(const std::string& path, const std::string& bytes) {
     ASSERT_TRUE(platform::atomic_write_file(path, bytes));
 }
 std::string read_file(const std::string& path) { return platform::read_whole_file(path).value_or("<missing>"); }
+
+// This test program saves a note on the page its environment names, before any test runs: the
+// save under test in a process of its own that can be stopped and killed at any step.
+const bool g_note_save_child = [] {
+    const char* page_path = std::getenv("TV_TEST_NOTE_SAVE");
+    if (!page_path) return false;
+    auto page = CReportPage::load(page_path, false);
+    if (page) page->add_annotation("Killed", 1, 1);
+    std::_Exit(page && page->save(false) ? 0 : 3);
+}();
+
+// The names in `dir` that begin with `prefix`.
+std::vector<std::string> names_with(const std::string& dir, const std::string& prefix) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        if (e.path().filename().string().starts_with(prefix)) names.push_back(e.path().filename().string());
+    return names;
+}
 
 TEST(PageRecords, AnnotationAndMarkerBytes) {
     EXPECT_EQ(hex(annotation_marker_record()),
@@ -236,6 +260,72 @@ TEST_F(PageFileTest, AnnotationSavesAppendOnceAndCutBack) {
     EXPECT_EQ(again->first_annotation_index(), -1);
     ASSERT_TRUE(again->save(false));
     EXPECT_EQ(read_file(path), original + annotation_marker_record());
+}
+
+// A note save killed after writing its temporary: while it is stopped another save waits for it
+// and leaves the temporary; once it is killed the next save clears it and saves.
+TEST_F(PageFileTest, AKilledNoteSaveIsClearedByTheNextSave) {
+    if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is needed";
+    const std::string original = testing::hline_record(0, 3200, 3200);
+    write_file(path, original);
+    const pid_t tracer = ::fork();
+    if (tracer == 0) {
+        ::setenv("TV_TEST_NOTE_SAVE", path.c_str(), 1);
+        ::setenv("ASAN_OPTIONS", "detect_leaks=0:abort_on_error=1", 1);  // no leak check under a tracer
+        std::vector<std::string> args = {"/usr/bin/strace",
+                                         "-qq",
+                                         "-o",
+                                         "/dev/null",
+                                         "-e",
+                                         "trace=fsync",
+                                         "-e",
+                                         "inject=fsync:signal=STOP:when=1",
+                                         "--",
+                                         "/proc/self/exe"};
+        args.back() = std::filesystem::read_symlink("/proc/self/exe").string();
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    // The saver, stopped at the flush of its whole temporary.
+    auto saver_stopped = [&]() -> pid_t {
+        std::ifstream children("/proc/" + std::to_string(tracer) + "/task/" + std::to_string(tracer) + "/children");
+        pid_t pid = 0;
+        if (!(children >> pid)) return 0;
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        const auto close = text.rfind(')');
+        const char state = close != std::string::npos && close + 2 < text.size() ? text[close + 2] : '?';
+        return state == 't' || state == 'T' ? pid : 0;
+    };
+    pid_t saver = 0;
+    int status = 0;
+    for (int i = 0; i < 6000 && !saver; ++i) {
+        ASSERT_NE(::waitpid(tracer, &status, WNOHANG), tracer) << "the save ended without stopping";
+        if (!names_with(dir, ".PAGE.1.tmp.").empty()) saver = saver_stopped();
+        if (!saver) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_NE(saver, 0);
+    // Still stopped a moment later: held by the signal, not at a traced call.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(saver_stopped(), saver);
+    auto page = CReportPage::load(path, false);
+    ASSERT_TRUE(page);
+    page->add_annotation("After", 2, 2);
+    std::string error;
+    EXPECT_FALSE(page->save(false, &error));
+    EXPECT_NE(error.find("being saved by another program"), std::string::npos) << error;
+    EXPECT_EQ(names_with(dir, ".PAGE.1.tmp.").size(), 1u);
+    ::kill(saver, SIGKILL);
+    ASSERT_EQ(::waitpid(tracer, &status, 0), tracer);
+    EXPECT_EQ(read_file(path), original);
+    ASSERT_EQ(names_with(dir, ".PAGE.1.tmp.").size(), 1u);
+    ASSERT_TRUE(page->save(false, &error)) << error;
+    EXPECT_TRUE(names_with(dir, ".PAGE.1.tmp.").empty());
+    EXPECT_EQ(read_file(path),
+              original + annotation_marker_record() + PageItem::make_text("After", 2, 2)->record_bytes(false));
 }
 
 TEST_F(PageFileTest, ReadOnlyPageIsLeftAlone) {
