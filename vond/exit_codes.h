@@ -32,9 +32,9 @@ enum ExitCode : int {
     kExitNotChanged = 105,
     // PATSUMM.DAT could not be read, or the patient details could not be read from the card
     kExitNoPatientDetails = 106,
-    // another `vond` run held the card for more than 3 seconds (it is named on stderr when it can be told); the
-    // card was not touched: try again. The lock is the card folder's own (`flock`), so no account's umask or file
-    // can lock others out
+    // another `vond` run held the card for more than 3 seconds (it is named on stderr when it can be told, and
+    // `tolbex` names it in its message); the card was not touched: try again. The lock is the card folder's own
+    // (`flock`), so no account's umask or file can lock others out
     kExitCardBusy = 107,
     // the start sector is unreadable, the ECG could not be read, the loader program returned an unknown code, or a
     // channel count outside 0 to 3
