@@ -155,7 +155,9 @@ on_display xdotool key Return
 type_into '^Confirm Signing Details$' key Return
 signed=
 for _ in $(seq 300); do
-    signed=$(find "$group" -iname signed.dat | grep -vxF "$signed_before" | head -1) && [[ -n $signed ]] && break
+    # Not while it is still in its hidden staging folder: only the published report counts.
+    signed=$(find "$group" -name '.*' -prune -o -iname signed.dat -print | grep -vxF "$signed_before" | head -1) &&
+        [[ -n $signed ]] && break
     sleep 0.1
 done
 [[ -n $signed ]] && ok "the operator signed a report" || { shown; cat "$work/gui.out"; fail "nothing was signed"; }
