@@ -160,6 +160,14 @@ Result<void> take_out_report(ReportArchive& archive, const std::string& name, bo
     return left;
 }
 
+// kArchiveNotFound for a report the archive does not list, once its lock has been taken (or
+// found held, by a holder that settles): a run again after a kill that took the report out
+// settles what that run left.
+Error not_found(const ReportArchive& archive) {
+    { const ArchiveIndexLock settled(archive.get_path()); }
+    return fail(kArchiveNotFound);
+}
+
 // Deletes what take_out_report took out, through the descriptors opened when it was judged.
 Result<void> delete_taken_out(const TakenOut& taken) {
     if (!taken.folder) return {};
@@ -178,7 +186,7 @@ Result<void> delete_taken_out(const TakenOut& taken) {
 
 Result<void> delete_report(ReportArchive& archive, std::string_view folder_name, AuditTrail* audit) {
     ReportRecord* r = archive.find_record(folder_name);
-    if (!r) return fail(kArchiveNotFound);
+    if (!r) return not_found(archive);
     if (classify_drive(archive.get_path()) == 2) {
         const std::int64_t need = std::max<std::int64_t>(archive.get_index_size(), 0) + kRemovableDeleteSpare;
         if (!archive_io::enough_space_for(archive.get_path(), need)) return fail(kArchiveNoSpace, kNotEnoughSpaceText);
@@ -210,7 +218,7 @@ Result<std::string> transfer_report(ReportArchive& archive, std::string_view fol
                                     const std::string& destination, const std::string& description, bool move,
                                     bool move_files, AuditTrail* audit, std::vector<Error>& notices) {
     ReportRecord* r = archive.find_record(folder_name);
-    if (!r) return fail(kArchiveNotFound);
+    if (!r) return not_found(archive);
     const std::string source = r->get_folder_path();
     if (source.empty() || !archive.is_safe())
         return fail(kArchiveUnsafeName,
