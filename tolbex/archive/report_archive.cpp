@@ -465,7 +465,10 @@ Result<void> change_archive_index(const ArchiveIndexLock& lock, const ArchiveInd
     const std::int64_t old_size = std::max<std::int64_t>(get_file_size_64(index), 0);
     if (!archive_io::enough_space_for(folder, old_size + kIndexSpareBytes)) return archive_io::no_space_error();
     const std::string text = state.entries.format();
-    if (!platform::atomic_write_file(index, text)) return archive_io::write_error(index);
+    // Through the locked folder's descriptor: a link put in the folder's place meanwhile leads
+    // the write nowhere else.
+    if (!platform::atomic_write_file_at(lock.folder_fd(), get_path_file_name(index), text))
+        return archive_io::write_error(index);
     if (after) {
         // Seen while the lock still keeps other writers out, so that their next change shows.
         if (!read_index_stamp(index, state.stamp)) state.stamp = IndexStamp{};
