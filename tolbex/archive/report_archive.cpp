@@ -445,10 +445,14 @@ Result<void> change_archive_index(const ArchiveIndexLock& lock, const ArchiveInd
     std::uint32_t read_checksum = 0;
     if (const EntryKind kind = probe_entry_at(lock.folder_fd(), get_path_file_name(index)).kind;
         kind != EntryKind::Missing) {
-        // Anything there that cannot be read must not be replaced by what little is known.
-        platform::UniqueFile file =
-            kind == EntryKind::Unknown ? nullptr : archive_io::open_index_for_reading(index, nullptr);
+        // Anything there that cannot be read must not be replaced by what little is known. Read
+        // in the locked folder, as it is written: never through a link put in the folder's place.
+        platform::UniqueFd opened = kind == EntryKind::Unknown
+                                        ? platform::UniqueFd()
+                                        : platform::open_regular_at(lock.folder_fd(), get_path_file_name(index));
+        platform::UniqueFile file(opened ? ::fdopen(opened.get(), "rb") : nullptr);
         if (!file) return archive_io::write_error(index);
+        opened.release();  // the stream owns it now
         read_entries(file.get(), folder, state.entries.records(), read_checksum, &state.entries);
         if (std::ferror(file.get())) return archive_io::write_error(index);
     }
