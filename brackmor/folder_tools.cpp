@@ -215,43 +215,36 @@ std::optional<std::vector<std::string>> read_index_lines(int folder_fd, const st
 }
 
 void report_replaced(Reporter& reporter, const std::string& path, bool link, const std::string& left) {
-    if (link)
-        reporter.event(path + " was replaced by a link while it was checked - " + left +
-                           ", and what the link leads to is not looked at.",
-                       "REPLACEDBYLINK:" + path);
-    else
-        reporter.event(path + " is no longer the folder that was checked - " + left + ".", "NOTCHECKED:" + path);
+    reporter.event(archive_io::replaced_folder_text(path, link, left),
+                   (link ? "REPLACEDBYLINK:" : "NOTCHECKED:") + path);
 }
 
 Deletion delete_judged_folder(const ArchiveIndexLock& lock, const std::string& name, const FolderId& judged,
                               const std::string& path, Reporter& reporter) {
     const int parent_fd = lock.folder_fd();
-    auto same = [&](const std::string& n) {
-        const EntryState now = probe_entry_at(parent_fd, n);
-        if (now.kind == EntryKind::Link) return Deletion::ReplacedByLink;
-        return now.kind == EntryKind::Folder && FolderId{now.device, now.inode} == judged ? Deletion::Deleted
-                                                                                          : Deletion::NotJudged;
-    };
     auto left = [&](Deletion why) {
         report_replaced(reporter, path, why == Deletion::ReplacedByLink, "it is not deleted");
         return why;
     };
-    if (const Deletion before = same(name); before != Deletion::Deleted) return left(before);
+    // Held open from here on: what goes is the folder judged, whatever its name comes to hold.
+    archive_io::MadeFolder held;
+    archive_io::JudgedFolder state = archive_io::open_judged_folder_at(parent_fd, name, held);
+    if (state == archive_io::JudgedFolder::Held && FolderId{held.device, held.inode} != judged)
+        state = archive_io::JudgedFolder::Other;
     // Hidden first, under a record that names it, so that a kill on the way leaves what the next
     // holder of the lock finishes, never half a report or archive.
     ChangeRecord record;
-    const std::string hidden = hide_folder_under_record(lock, name, record);
-    if (hidden.empty()) {
-        reporter.event("Unable to delete " + path + " - it cannot be renamed.", "CANTDELETE:" + path);
-        return Deletion::Kept;
+    if (state == archive_io::JudgedFolder::Held) state = archive_io::hide_judged_folder_at(lock, held, record);
+    switch (state) {
+        case archive_io::JudgedFolder::Held: break;
+        case archive_io::JudgedFolder::Link: return left(Deletion::ReplacedByLink);
+        case archive_io::JudgedFolder::Failed:
+            reporter.event("Unable to delete " + path + " - it cannot be renamed.", "CANTDELETE:" + path);
+            return Deletion::Kept;
+        default: return left(Deletion::NotJudged);
     }
-    // Swapped between the look and the rename: whatever was renamed gets its name back.
-    if (const Deletion moved = same(hidden); moved != Deletion::Deleted) {
-        if (platform::rename_no_replace_at(parent_fd, hidden, parent_fd, name)) record.finish();
-        return left(moved);
-    }
-    const std::string hidden_path = path.substr(0, path.size() - name.size()) + hidden;
-    const bool gone = remove_folder_at(parent_fd, hidden, [&](const std::string& below, bool folder) {
+    const std::string hidden_path = path.substr(0, path.size() - name.size()) + held.name;
+    const bool gone = archive_io::delete_held_folder_at(parent_fd, held, [&](const std::string& below, bool folder) {
         const std::string child = hidden_path + "/" + below;
         if (folder)
             reporter.event("Unable to delete directory: " + child, "CANTDELDIR:" + child);

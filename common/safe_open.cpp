@@ -438,6 +438,8 @@ bool remove_folder_at(int parent_fd, const std::string& name, const RemovalFaile
     return remove_tree_at(parent_fd, name, std::string(), failed, true);
 }
 
+bool empty_open_folder(int folder_fd, const RemovalFailed& failed) { return empty_folder_fd(folder_fd, {}, failed); }
+
 std::optional<std::vector<FolderEntry>> list_names_at(int folder_fd, std::string_view prefix) {
     platform::UniqueFd listing(::openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     DIR* d = listing ? ::fdopendir(listing.get()) : nullptr;

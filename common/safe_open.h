@@ -140,6 +140,9 @@ platform::UniqueFd create_sibling_temp(const std::string& path, std::string& tem
 // false (errno: ENOTDIR or ELOOP for what is no folder or a link, else the failure's) otherwise.
 bool remove_folder_at(int parent_fd, const std::string& name,
                       const std::function<void(const std::string& below, bool folder)>& failed = {});
+// Removes everything the folder open as `folder_fd` holds, as remove_folder_at removes what lies
+// below its top, naming each entry that stays to `failed`. True when the folder is empty.
+bool empty_open_folder(int folder_fd, const std::function<void(const std::string& below, bool folder)>& failed = {});
 
 // The entries of the folder open as `folder_fd` whose names begin with `prefix`, read once: the
 // kind comes from the listing itself (a name is examined only where the file system does not

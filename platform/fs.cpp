@@ -149,18 +149,15 @@ std::string folder_of(const std::string& path) {
 
 }  // namespace
 
-bool atomic_write_file(const std::string& path, std::string_view bytes) {
-    std::size_t slash = path.rfind('/');
-    const std::string folder = folder_of(path);
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (name.empty()) return false;
-    std::string tmp = join(slash == std::string::npos ? std::string() : folder, "." + name + ".tmp" + unique_suffix());
+bool atomic_write_file_at(int folder_fd, const std::string& name, std::string_view bytes) {
+    if (name.empty() || name.find('/') != std::string::npos) return false;
+    const std::string tmp = "." + name + ".tmp" + unique_suffix();
 
     // A link at the name is replaced, and what it leads to lends the new file nothing.
     struct stat st;
-    const bool had_original = ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    const bool had_original = ::fstatat(folder_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
 
-    UniqueFd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    UniqueFd fd(::openat(folder_fd, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (!fd) return false;
     bool ok = write_all(fd.get(), bytes.data(), bytes.size());
     if (ok && had_original) {
@@ -173,13 +170,20 @@ bool atomic_write_file(const std::string& path, std::string_view bytes) {
     }
     if (ok) ok = ::fsync(fd.get()) == 0;
     if (!fd.close()) ok = false;
-    if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
+    if (ok) ok = ::renameat(folder_fd, tmp.c_str(), folder_fd, name.c_str()) == 0;
     if (!ok) {
-        ::unlink(tmp.c_str());
+        ::unlinkat(folder_fd, tmp.c_str(), 0);
         return false;
     }
     // Until the folder is flushed a power cut may bring the old file back.
-    return sync_folder(folder);
+    return ::fsync(folder_fd) == 0;
+}
+
+bool atomic_write_file(const std::string& path, std::string_view bytes) {
+    const std::size_t slash = path.rfind('/');
+    const UniqueFd folder(::open(folder_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return folder &&
+           atomic_write_file_at(folder.get(), slash == std::string::npos ? path : path.substr(slash + 1), bytes);
 }
 
 bool append_to_file(const std::string& path, std::string_view bytes) {

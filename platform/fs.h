@@ -32,6 +32,9 @@ std::string resolve_path_ci(const std::string& path);
 // can), a new one gets 0666 less the umask and the folder's group. False when the content may not
 // have reached the disk.
 bool atomic_write_file(const std::string& path, std::string_view bytes);
+// The same for `name` (one component) in the folder open as `folder_fd`: whatever the folder's
+// path leads to by now, the file is replaced in that folder.
+bool atomic_write_file_at(int folder_fd, const std::string& name, std::string_view bytes);
 
 // Renames `from` to `to` only when nothing, not even a link, has the name `to` (errno EEXIST
 // then). A file system without RENAME_NOREPLACE (EINVAL, ENOSYS): a file is linked under the

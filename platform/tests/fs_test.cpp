@@ -80,6 +80,26 @@ TEST(Fs, AtomicWriteReplacesKeepsModeAndLeavesNoTemporary) {
     EXPECT_FALSE(fs::exists(root / "no"));
 }
 
+// Relative to a folder held open: the folder's name swapped for a link leads the write nowhere
+// else, and a link at the file's own name is replaced, never written through.
+TEST(Fs, AtomicWriteAtStaysInTheFolderHeldOpen) {
+    TempRoot root;
+    fs::create_directories(root / "archive");
+    fs::create_directories(root / "private");
+    touch(root / "private/keep", "mine");
+    const UniqueFd held(::open((root / "archive").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    ASSERT_TRUE(held);
+    fs::rename(root / "archive", root / "moved");
+    fs::create_directory_symlink(root / "private", root / "archive");
+    fs::create_symlink(root / "private/keep", root / "moved/index.dat");
+    ASSERT_TRUE(atomic_write_file_at(held.get(), "index.dat", "new"));
+    EXPECT_EQ(read_whole_file(root / "moved/index.dat"), "new");
+    EXPECT_FALSE(fs::is_symlink(root / "moved/index.dat"));
+    EXPECT_EQ(read_whole_file(root / "private/keep"), "mine");
+    EXPECT_EQ(std::distance(fs::directory_iterator(root / "private"), fs::directory_iterator()), 1);
+    EXPECT_FALSE(atomic_write_file_at(held.get(), "a/b", "x"));
+}
+
 TEST(Fs, FailedWritesLeaveTheOldContentAndNoTemporary) {
     TempRoot root;
     std::string f = root / "data.txt";

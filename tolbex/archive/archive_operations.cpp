@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 
 #include "common/audit_log.h"
 #include "common/files.h"
@@ -68,27 +69,48 @@ Error unreadable_error(const std::string& folder, const FolderJudgement& judged)
     return fail(kArchiveUnreadable, unreadable_folder_text(folder, judged) + ", so it was left as it is.");
 }
 
-// True when a folder (not a link) is there under the report name `name`, or may be: one that
-// cannot be looked at counts as there.
-bool has_report_folder(const ReportArchive& archive, const std::string& name) {
-    if (!archive.is_safe() || !is_safe_path_component(name)) return false;
-    const auto path = platform::find_name_ci(archive.get_path(), name);
-    if (!path) return false;
-    const EntryKind kind = probe_entry(*path).kind;
-    return kind == EntryKind::Folder || kind == EntryKind::Unknown;
+// The spelling of `name` in the open folder `dir`: the exact one when it is there, else the
+// smallest that equals it without regard to case, else `name`.
+std::string name_on_disk(int dir, const std::string& name) {
+    if (probe_entry_at(dir, name).kind != EntryKind::Missing) return name;
+    std::optional<std::string> best;
+    if (const auto entries = list_folder_names_at(dir))
+        for (const FolderName& e : *entries)
+            if (platform::iequals(e.name, name) && (!best || e.name < *best)) best = e.name;
+    return best.value_or(name);
+}
+
+// A report folder taken out of its archive: the archive folder and the report folder as they were
+// opened when it was judged, the report folder under its hidden name.
+struct TakenOut {
+    platform::UniqueFd archive;
+    archive_io::MadeFolder folder;
+    std::string path;       // the hidden folder, for messages
+    ChangeRecord deletion;  // names the hidden folder until it is gone
+};
+
+// "... was replaced by a link while it was checked - it is not deleted ...": left as it is.
+Error replaced_error(const std::string& path, archive_io::JudgedFolder state) {
+    return fail(kArchiveReplaced,
+                archive_io::replaced_folder_text(path, state == archive_io::JudgedFolder::Link, "it is not deleted"));
+}
+
+Error not_deleted_error(const std::string& path) {
+    return fail(kArchiveDeleteFailed, "Couldn't delete report folder: " + path);
 }
 
 // Takes the report named `name` out of its archive: in one turn of the archive's lock its entry
-// goes and its folder gets a hidden name, which `hidden` receives (empty when there was no
-// folder) for deleting after the lock. With `must_be_listed` a missing entry is an error; without,
-// it leaves the folder alone. A folder that cannot be renamed keeps its entry (kArchiveDeleteFailed),
-// except where its name is not safe or something other than a folder is in its place: that
-// stays, unlisted, as it never was a report. `deletion` names the hidden folder until the caller
-// finishes it, once the folder is gone.
-Result<void> take_out_report(ReportArchive& archive, const std::string& name, bool must_be_listed, std::string& hidden,
-                             ChangeRecord& deletion) {
-    hidden.clear();
+// goes and its folder, opened relative to the locked archive folder without following a link,
+// gets a hidden name checked to hold that same folder; `taken` holds it for deleting after the
+// lock (no folder when there was none). With `must_be_listed` a missing entry is an error;
+// without, it leaves the folder alone. A folder that cannot be judged or renamed, or another
+// folder put in its place, keeps its entry. Where the name is not safe, or a link or anything
+// but a folder is in its place, that stays, unlisted, as it never was a report, and is named.
+Result<void> take_out_report(ReportArchive& archive, const std::string& name, bool must_be_listed, TakenOut& taken) {
+    taken = TakenOut();
     const ArchiveIndexLock lock(archive.get_path());
+    if (!lock.held()) return lock.busy_error();
+    const int dir = lock.folder_fd();
     Result<void> left = {};
     std::string original;
     const Result<void> removed = archive.update_index(lock, [&](ArchiveIndexEntries& entries) -> Result<void> {
@@ -97,29 +119,81 @@ Result<void> take_out_report(ReportArchive& archive, const std::string& name, bo
             entries.leave_file();
             return {};
         }
-        if (const auto path = platform::find_name_ci(archive.get_path(), name)) {
-            original = *path;
-            // What this account cannot look into cannot be deleted whole: it stays listed.
-            if (const FolderJudgement judged = judge_folder(AT_FDCWD, original); judged.unknown())
-                return unreadable_error(original, judged);
+        if (!archive.is_safe() || !is_safe_path_component(name)) {
+            // A name that is not a plain component may point anywhere: never delete through it.
+            left = not_deleted_error(join_path(archive.get_path(), name));
+            return {};
         }
-        left = archive.hide_report_folder(name, hidden, lock, deletion);
-        if (!left && has_report_folder(archive, name)) return left;  // listed as long as it is there
+        original = name_on_disk(dir, name);
+        const std::string path = join_path(archive.get_path(), original);
+        archive_io::MadeFolder held;
+        archive_io::JudgedFolder state = archive_io::open_judged_folder_at(dir, original, held);
+        if (state == archive_io::JudgedFolder::Held) {
+            // What this account cannot look into cannot be deleted whole: it stays listed.
+            if (const FolderJudgement judged = judge_folder(held.fd.get(), "."); judged.unknown())
+                return unreadable_error(path, judged);
+            state = archive_io::hide_judged_folder_at(lock, held, taken.deletion);
+        }
+        switch (state) {
+            case archive_io::JudgedFolder::Held: taken.folder = std::move(held); return {};
+            case archive_io::JudgedFolder::Missing: return {};
+            case archive_io::JudgedFolder::Link: left = replaced_error(path, state); return {};
+            case archive_io::JudgedFolder::Failed:  // listed while it is there
+                if (const FolderJudgement judged = judge_folder(dir, original); judged.unknown())
+                    return unreadable_error(path, judged);
+                return not_deleted_error(path);
+            case archive_io::JudgedFolder::Other: break;
+        }
+        // Listed as long as a folder is in its place; anything else never was a report.
+        if (probe_entry_at(dir, original).kind == EntryKind::Folder) return replaced_error(path, state);
+        left = not_deleted_error(path);
         return {};
     });
     if (!removed) {
-        if (!hidden.empty() && platform::rename_no_replace(hidden, original)) deletion.finish();
-        hidden.clear();
+        if (taken.folder && platform::rename_no_replace_at(dir, taken.folder.name, dir, original))
+            taken.deletion.finish();
+        taken = TakenOut();
         return removed;
     }
+    if (taken.folder) {
+        taken.archive = platform::UniqueFd(::fcntl(dir, F_DUPFD_CLOEXEC, 0));
+        taken.path = join_path(archive.get_path(), taken.folder.name);
+    }
     return left;
+}
+
+// kArchiveNotFound for a report the archive does not list, once its lock has been taken (or
+// found held, by a holder that settles): a run again after a kill that took the report out
+// settles what that run left.
+Error not_found(const ReportArchive& archive) {
+    { const ArchiveIndexLock settled(archive.get_path()); }
+    return fail(kArchiveNotFound);
+}
+
+// Deletes what take_out_report took out, through the descriptors opened when it was judged.
+// Its record goes once the folder is gone, or once its hidden name holds something else (what is
+// there is not this run's to settle); a folder that stays is left to the next holder of the lock.
+Result<void> delete_taken_out(TakenOut& taken) {
+    if (!taken.folder) return {};
+    if (!taken.archive || !archive_io::delete_held_folder_at(taken.archive.get(), taken.folder)) {
+        if (taken.archive && !archive_io::holds_made_folder(taken.archive.get(), taken.folder.name, taken.folder)) {
+            taken.deletion.finish();
+            return replaced_error(taken.path,
+                                  probe_entry_at(taken.archive.get(), taken.folder.name).kind == EntryKind::Link
+                                      ? archive_io::JudgedFolder::Link
+                                      : archive_io::JudgedFolder::Other);
+        }
+        return not_deleted_error(taken.path);
+    }
+    taken.deletion.finish();
+    return {};
 }
 
 }  // namespace
 
 Result<void> delete_report(ReportArchive& archive, std::string_view folder_name, AuditTrail* audit) {
     ReportRecord* r = archive.find_record(folder_name);
-    if (!r) return fail(kArchiveNotFound);
+    if (!r) return not_found(archive);
     if (classify_drive(archive.get_path()) == 2) {
         const std::int64_t need = std::max<std::int64_t>(archive.get_index_size(), 0) + kRemovableDeleteSpare;
         if (!archive_io::enough_space_for(archive.get_path(), need)) return fail(kArchiveNoSpace, kNotEnoughSpaceText);
@@ -128,20 +202,18 @@ Result<void> delete_report(ReportArchive& archive, std::string_view folder_name,
     const std::string folder = r->get_folder_path();
     const std::string description = r->get_description();
     // Never a path: listed, never deleted (the archive says why).
-    std::string hidden;
-    ChangeRecord deletion;
-    if (folder.empty()) return take_out_report(archive, name, true, hidden, deletion);
+    TakenOut taken;
+    if (folder.empty()) return take_out_report(archive, name, true, taken);
     if (!audit_open(audit, folder)) {
         audit_close(audit);
         return fail(kArchiveAuditFailed, kDeleteLogText);
     }
-    Result<void> deleted = take_out_report(archive, name, true, hidden, deletion);
-    if (!deleted && deleted.error().code != kArchiveDeleteFailed) {
+    Result<void> deleted = take_out_report(archive, name, true, taken);
+    if (!deleted && deleted.error().code != kArchiveDeleteFailed && deleted.error().code != kArchiveReplaced) {
         audit_close(audit);
         return deleted;
     }
-    if (deleted && !hidden.empty()) deleted = archive_io::delete_hidden_folder(hidden);
-    if (deleted) deletion.finish();
+    if (deleted) deleted = delete_taken_out(taken);
     if (deleted)
         audit_write(audit, kAuditDelete, description, folder);
     else
@@ -153,7 +225,7 @@ Result<std::string> transfer_report(ReportArchive& archive, std::string_view fol
                                     const std::string& destination, const std::string& description, bool move,
                                     bool move_files, AuditTrail* audit, std::vector<Error>& notices) {
     ReportRecord* r = archive.find_record(folder_name);
-    if (!r) return fail(kArchiveNotFound);
+    if (!r) return not_found(archive);
     const std::string source = r->get_folder_path();
     if (source.empty() || !archive.is_safe())
         return fail(kArchiveUnsafeName,
@@ -178,20 +250,31 @@ Result<std::string> transfer_report(ReportArchive& archive, std::string_view fol
             return fail(kArchiveIndexFull, kIndexEntryDiskFullText);
     }
 
-    if (const FolderJudgement judged = judge_folder(AT_FDCWD, source); judged.unknown())
-        return unreadable_error(source, judged);
-
     // A move is two changes in two archives: its record in the source archive says, after a
     // kill, whether the destination lists the copy (then the source goes) or not (it stays).
+    // Taking the lock settles what a killed run left, a killed move of this report too: only a
+    // report still listed then is moved.
     ChangeRecord record;
     if (move) {
         const ArchiveIndexLock lock(archive.get_path());
         if (!lock.held()) return lock.busy_error();
+        bool listed = false;
+        const Result<void> read = change_archive_index(lock, [&](ArchiveIndexEntries& entries) -> Result<void> {
+            listed = entries.find(name) != nullptr;
+            entries.leave_file();
+            return {};
+        });
+        if (!read) return read.error();
+        if (!listed) return entry_gone_error(archive.get_path(), name);
         if (!record.begin(lock, kRecordMove) || !record.note("name", name) ||
             !record.note("destination", destination)) {
             record.finish();
             return archive_io::write_error(archive.get_index_path());
         }
+    }
+    if (const FolderJudgement judged = judge_folder(AT_FDCWD, source); judged.unknown()) {
+        record.finish();
+        return unreadable_error(source, judged);
     }
     const StoreCompletion noted = [&](const std::string& stored, int) {
         return record.note("stored", get_path_file_name(stored));
@@ -218,22 +301,22 @@ Result<std::string> transfer_report(ReportArchive& archive, std::string_view fol
         return new_folder;
     }
     // The source entry and folder go in one turn of the lock, as a deleted report's do.
-    std::string hidden;
-    ChangeRecord deletion;
-    Result<void> removed = take_out_report(archive, name, false, hidden, deletion);
+    TakenOut taken;
+    Result<void> removed = take_out_report(archive, name, false, taken);
     if (!removed && removed.error().code == kArchiveNoSpace) removed = fail(kArchiveIndexFull, kIndexEntryDiskFullText);
-    if (!removed && removed.error().code != kArchiveDeleteFailed) {
+    if (!removed && removed.error().code != kArchiveDeleteFailed && removed.error().code != kArchiveReplaced) {
         // The record stays: the next holder of the source's lock finishes the move.
         notices.push_back(removed.error());
         return fail(kArchiveIncomplete, "The report \"" + own_description + "\" was moved to \"" + new_folder +
                                             "\", but its entry \"" + name + "\" is still listed in \"" +
                                             archive.get_index_path() + "\".");
     }
-    if (!removed || (!hidden.empty() && !archive_io::delete_hidden_folder(hidden))) {
-        const std::string& left = hidden.empty() ? source : hidden;
+    if (removed) removed = delete_taken_out(taken);
+    if (!removed) {
+        const std::string& left = taken.path.empty() ? source : taken.path;
         notices.push_back(fail(kArchiveIncomplete, format_string(kSourceFolderLeftText, left.c_str())));
+        if (removed.error().code == kArchiveReplaced) notices.push_back(removed.error());
     } else {
-        deletion.finish();
         record.finish();
     }
     if (audit_open(audit, source)) {
@@ -316,7 +399,7 @@ Result<void> delete_group(ArchiveGroup& group, ArchiveConfigList* config, std::v
                                                        "\" meanwhile; they were left as they are."));
         return fail(kArchiveIncomplete);
     }
-    if (::unlink(group.get_index_path().c_str()) != 0 && errno != ENOENT)
+    if (::unlinkat(lock.folder_fd(), get_path_file_name(group.get_index_path()).c_str(), 0) != 0 && errno != ENOENT)
         return fail(kArchiveDeleteFailed, "Couldn't delete archive group file: " + group.get_index_path());
     if (config && config->get_count() > 0 && config->remove(folder) == kConfigRefused)
         notices.push_back(config->refusal());
@@ -331,7 +414,7 @@ Result<std::int32_t> ensure_deleted_archive(ArchiveGroup& group) {
     const ArchiveIndexLock lock(group.get_folder());
     if (!lock.held()) return lock.busy_error();
     std::int32_t found = -1;
-    bool made = false;
+    archive_io::MadeFolder made;
     const Result<void> changed = change_group_index_locked(index, [&](GroupIndexEntries& entries) -> Result<void> {
         for (std::size_t i = 0; i < entries.list.size(); ++i)
             if (entries.list[i].name == kDeletedArchiveName) {
@@ -339,18 +422,14 @@ Result<std::int32_t> ensure_deleted_archive(ArchiveGroup& group) {
                 entries.leave_file = true;
                 return {};
             }
-        if (!folder_exists(folder)) {
-            if (::mkdir(folder.c_str(), 0777) == 0)
-                made = true;
-            else if (errno != EEXIST)
-                return fail(kArchiveCreateFailed, "Failed to create the \"" + folder + "\" folder.");
-        }
+        if (!archive_io::ensure_archive_folder_at(lock.folder_fd(), kDeletedArchiveFolder, made))
+            return fail(kArchiveCreateFailed, "Failed to create the \"" + folder + "\" folder.");
         entries.list.push_back({kDeletedArchiveFolder, kDeletedArchiveName});
         found = static_cast<std::int32_t>(entries.list.size() - 1);
         return {};
     });
     if (!changed) {
-        if (made) ::rmdir(folder.c_str());
+        archive_io::discard_made_folder(lock.folder_fd(), made, made.name);
         return changed.error();
     }
     return found;

@@ -57,7 +57,8 @@ Result<void> remove_index_entry(const std::string& index_path, std::string_view 
 // Deletes the report named `folder_name` for good and logs it: in one turn of the archive's lock
 // its entry goes and its folder takes a hidden name, deleted after the lock, so that no other
 // program sees the one without the other.
-// kArchiveNotFound (not in the records), kArchiveNoSpace (removable media without the index size
+// kArchiveNotFound (not in the records; the archive's lock is taken first, so that a run again
+// after a kill settles what the killed run left), kArchiveNoSpace (removable media without the index size
 // + 65,536 bytes free), kArchiveAuditFailed and the index change's errors: nothing was done.
 // kArchiveDeleteFailed: the entry is gone but the (hidden) folder stayed, or a folder that cannot
 // be renamed keeps its entry. A report without a folder path loses its entry without an audit entry.
@@ -67,7 +68,9 @@ Result<void> delete_report(ReportArchive& archive, std::string_view folder_name,
 // report folder. Before anything is stored, the audit logs of destination (and, moving, source)
 // and the source disk's free space are checked. Moving, the source entry and folder go after
 // the copy is stored and logged, together as delete_report's do; a source folder that stays is a
-// notice.
+// notice. A move decides under the source's lock, after settling, that the report is still listed
+// (else kArchiveEntryGone). A report folder that is no longer the one judged (a link or another
+// folder in its place) is left and named (kArchiveReplaced), for delete_report as for a move.
 Result<std::string> transfer_report(ReportArchive& archive, std::string_view folder_name,
                                     const std::string& destination_archive, const std::string& description, bool move,
                                     bool move_files, AuditTrail* audit, std::vector<Error>& notices);

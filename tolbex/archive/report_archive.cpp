@@ -53,6 +53,7 @@ const char* archive_error_caption(int code) {
         case kArchiveLockDenied: return "Archive Lock";
         case kArchiveReadOnly: return "Archive Read-Only";
         case kArchiveUnreadable: return "Archive Access";
+        case kArchiveReplaced: return "Archive Changed";
         default: return "";
     }
 }
@@ -94,14 +95,6 @@ std::string hidden_name(std::string_view purpose) {
            std::to_string(counter.fetch_add(1));
 }
 
-// One entry of a folder this run made and alone writes: a file, or a folder with what it holds.
-void remove_folder_at_or_file(int folder_fd, const FolderEntry& e) {
-    if (e.folder)
-        (void)remove_folder_at(folder_fd, e.name);
-    else
-        (void)::unlinkat(folder_fd, e.name.c_str(), 0);
-}
-
 }  // namespace
 
 bool is_passing_report_name(std::string_view name) {
@@ -110,7 +103,10 @@ bool is_passing_report_name(std::string_view name) {
 
 std::string new_hidden_name(std::string_view purpose) { return hidden_name(purpose); }
 
-MadeFolder make_hidden_folder_at(int parent_fd, const std::string& name) {
+namespace {
+
+// Made with mkdirat, opened at once without following a link, this account's and empty.
+MadeFolder make_folder_at(int parent_fd, const std::string& name, bool shared) {
     MadeFolder made;
     if (::mkdirat(parent_fd, name.c_str(), 0777) != 0) return {};
     made.name = name;
@@ -119,12 +115,31 @@ MadeFolder make_hidden_folder_at(int parent_fd, const std::string& name) {
     if (!made.fd || ::fstat(made.fd.get(), &st) != 0 || st.st_uid != ::geteuid()) return {};
     // Closed to the group before it is looked at: what it holds from then on is what we put there.
     made.mode = st.st_mode & (07777 & ~S_ISUID & ~S_ISVTX);
-    if (::fchmod(made.fd.get(), made.mode & ~(S_IWGRP | S_IWOTH)) != 0) return {};
+    if (!shared && ::fchmod(made.fd.get(), made.mode & ~(S_IWGRP | S_IWOTH)) != 0) return {};
     const auto entries = list_folder_at(made.fd.get());
     if (!entries || !entries->empty()) return {};
     made.device = static_cast<std::uint64_t>(st.st_dev);
     made.inode = static_cast<std::uint64_t>(st.st_ino);
     return made;
+}
+
+}  // namespace
+
+MadeFolder make_hidden_folder_at(int parent_fd, const std::string& name) {
+    return make_folder_at(parent_fd, name, false);
+}
+
+MadeFolder make_shared_folder_at(int parent_fd, const std::string& name) {
+    return make_folder_at(parent_fd, name, true);
+}
+
+bool ensure_archive_folder_at(int group_fd, const std::string& name, MadeFolder& made) {
+    made = MadeFolder();
+    switch (probe_entry_at(group_fd, name).kind) {
+        case EntryKind::Folder: return true;
+        case EntryKind::Missing: made = make_shared_folder_at(group_fd, name); return static_cast<bool>(made);
+        default: return false;
+    }
 }
 
 bool holds_made_folder(int parent_fd, const std::string& name, const MadeFolder& made) {
@@ -145,18 +160,73 @@ PublishResult publish_made_folder(int parent_fd, const MadeFolder& made, const s
 
 bool discard_made_folder(int parent_fd, const MadeFolder& made, const std::string& name) {
     if (!made) return true;
-    if (const auto entries = list_folder_at(made.fd.get()))
-        for (const FolderEntry& e : *entries) remove_folder_at_or_file(made.fd.get(), e);
+    (void)empty_open_folder(made.fd.get());
     if (!holds_made_folder(parent_fd, name, made)) return true;  // what stands there now is not ours
     return ::unlinkat(parent_fd, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT;
 }
 
-Result<void> delete_hidden_folder(const std::string& path) {
-    const EntryKind kind = probe_entry(path).kind;
-    if (kind == EntryKind::Missing) return {};
-    if (kind != EntryKind::Folder || !delete_folder_tree(path, true, false))
-        return fail(kArchiveDeleteFailed, "Couldn't delete report folder: " + path);
-    return {};
+namespace {
+
+JudgedFolder kind_in_place(int parent_fd, const std::string& name) {
+    switch (probe_entry_at(parent_fd, name).kind) {
+        case EntryKind::Missing: return JudgedFolder::Missing;
+        case EntryKind::Link: return JudgedFolder::Link;
+        case EntryKind::Unknown: return JudgedFolder::Failed;
+        default: return JudgedFolder::Other;
+    }
+}
+
+}  // namespace
+
+JudgedFolder open_judged_folder_at(int parent_fd, const std::string& name, MadeFolder& held) {
+    held = MadeFolder();
+    OutsideRefusal refusal = OutsideRefusal::None;
+    held.fd = open_folder_no_link_at(parent_fd, name, &refusal);
+    struct stat st;
+    if (!held.fd || ::fstat(held.fd.get(), &st) != 0) {
+        held = MadeFolder();
+        switch (refusal) {
+            case OutsideRefusal::Missing: return JudgedFolder::Missing;
+            case OutsideRefusal::Link: return JudgedFolder::Link;
+            case OutsideRefusal::NotRegular: return JudgedFolder::Other;
+            default: return JudgedFolder::Failed;
+        }
+    }
+    held.name = name;
+    held.device = static_cast<std::uint64_t>(st.st_dev);
+    held.inode = static_cast<std::uint64_t>(st.st_ino);
+    held.mode = st.st_mode & 07777;
+    return JudgedFolder::Held;
+}
+
+JudgedFolder hide_judged_folder_at(const ArchiveIndexLock& lock, MadeFolder& held, ChangeRecord& record) {
+    const int parent_fd = lock.folder_fd();
+    if (!holds_made_folder(parent_fd, held.name, held)) return kind_in_place(parent_fd, held.name);
+    const std::string hidden = hide_folder_under_record(lock, held.name, record);
+    if (hidden.empty()) return JudgedFolder::Failed;
+    if (!holds_made_folder(parent_fd, hidden, held)) {
+        // Swapped between the look and the rename: whatever was renamed gets its name back, and
+        // the record goes, as what it names is not this run's.
+        const JudgedFolder now = kind_in_place(parent_fd, hidden);
+        if (platform::rename_no_replace_at(parent_fd, hidden, parent_fd, held.name)) record.finish();
+        return now == JudgedFolder::Link ? now : JudgedFolder::Other;
+    }
+    held.name = hidden;
+    return JudgedFolder::Held;
+}
+
+bool delete_held_folder_at(int parent_fd, const MadeFolder& held,
+                           const std::function<void(const std::string& below, bool folder)>& failed) {
+    if (!held || !empty_open_folder(held.fd.get(), failed) || !holds_made_folder(parent_fd, held.name, held))
+        return false;
+    return ::unlinkat(parent_fd, held.name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT;
+}
+
+std::string replaced_folder_text(const std::string& path, bool link, const std::string& left) {
+    if (link)
+        return path + " was replaced by a link while it was checked - " + left +
+               ", and what the link leads to is not looked at.";
+    return path + " is no longer the folder that was checked - " + left + ".";
 }
 
 }  // namespace archive_io
@@ -321,14 +391,18 @@ struct WholeIndexStream {
     platform::UniqueFile file;
 };
 
-WholeIndexStream open_whole_index(const std::string& path, IndexStamp* stamp) {
+WholeIndexStream whole_index_stream(platform::UniqueFile file) {
     WholeIndexStream s;
-    s.file = archive_io::open_index_for_reading(path, stamp);
+    s.file = std::move(file);
     if (s.file) {
         s.buffer = std::make_unique_for_overwrite<char[]>(WholeIndexStream::kBlock);
         std::setvbuf(s.file.get(), s.buffer.get(), _IOFBF, WholeIndexStream::kBlock);
     }
     return s;
+}
+
+WholeIndexStream open_whole_index(const std::string& path, IndexStamp* stamp) {
+    return whole_index_stream(archive_io::open_index_for_reading(path, stamp));
 }
 
 // Reads five-line entries to the end of `f`, folding every line into `checksum`. With `entries`
@@ -375,11 +449,16 @@ Result<void> change_archive_index(const ArchiveIndexLock& lock, const ArchiveInd
     std::uint32_t read_checksum = 0;
     if (const EntryKind kind = probe_entry_at(lock.folder_fd(), get_path_file_name(index)).kind;
         kind != EntryKind::Missing) {
-        // Anything there that cannot be read must not be replaced by what little is known.
+        // Anything there that cannot be read must not be replaced by what little is known. Read
+        // in the locked folder, as it is written: never through a link put in the folder's place.
+        platform::UniqueFd opened = kind == EntryKind::Unknown
+                                        ? platform::UniqueFd()
+                                        : platform::open_regular_at(lock.folder_fd(), get_path_file_name(index));
         const WholeIndexStream stream =
-            kind == EntryKind::Unknown ? WholeIndexStream{} : open_whole_index(index, nullptr);
+            whole_index_stream(platform::UniqueFile(opened ? ::fdopen(opened.get(), "rb") : nullptr));
         std::FILE* file = stream.file.get();
         if (!file) return archive_io::write_error(index);
+        opened.release();  // the stream owns it now
         read_entries(file, folder, state.entries.records(), read_checksum, &state.entries);
         if (std::ferror(file)) return archive_io::write_error(index);
     }
@@ -396,7 +475,10 @@ Result<void> change_archive_index(const ArchiveIndexLock& lock, const ArchiveInd
     const std::int64_t old_size = std::max<std::int64_t>(get_file_size_64(index), 0);
     if (!archive_io::enough_space_for(folder, old_size + kIndexSpareBytes)) return archive_io::no_space_error();
     const std::string text = state.entries.format();
-    if (!platform::atomic_write_file(index, text)) return archive_io::write_error(index);
+    // Through the locked folder's descriptor: a link put in the folder's place meanwhile leads
+    // the write nowhere else.
+    if (!platform::atomic_write_file_at(lock.folder_fd(), get_path_file_name(index), text))
+        return archive_io::write_error(index);
     if (after) {
         // Seen while the lock still keeps other writers out, so that their next change shows.
         if (!read_index_stamp(index, state.stamp)) state.stamp = IndexStamp{};
@@ -496,27 +578,6 @@ ReportRecord* ReportArchive::find_record(std::string_view folder_name) const {
     for (const auto& r : records_)
         if (r && platform::iequals(r->get_name(), folder_name)) return r.get();
     return nullptr;
-}
-
-Result<void> ReportArchive::hide_report_folder(std::string_view folder_name, std::string& hidden,
-                                               const ArchiveIndexLock& lock, ChangeRecord& record) const {
-    hidden.clear();
-    const std::string name(folder_name);
-    const auto found = safe_ ? platform::find_name_ci(path_, name) : std::nullopt;
-    const std::string path = found ? *found : join_path(path_, name);
-    if (!safe_ || !is_safe_path_component(name)) {
-        // A name that is not a plain component may point anywhere: never delete through it.
-        return fail(kArchiveDeleteFailed, "Couldn't delete report folder: " + path);
-    }
-    // One this account cannot look at may still be there: never taken for gone.
-    const EntryKind kind = probe_entry(path).kind;
-    if (kind == EntryKind::Missing) return {};
-    if (kind == EntryKind::Folder) {
-        const std::string hidden_name = hide_folder_under_record(lock, get_path_file_name(path), record);
-        if (!hidden_name.empty()) hidden = join_path(path_, hidden_name);
-    }
-    if (hidden.empty()) return fail(kArchiveDeleteFailed, "Couldn't delete report folder: " + path);
-    return {};
 }
 
 void ReportArchive::add_record(std::unique_ptr<ReportRecord> record) {

@@ -63,6 +63,7 @@ inline constexpr int kArchiveEntryGone = 13;     // "Archive Changed": another p
 inline constexpr int kArchiveLockDenied = 14;    // "Archive Lock": this account cannot open the lock file to write
 inline constexpr int kArchiveReadOnly = 15;      // "Archive Read-Only": the folder takes no new file
 inline constexpr int kArchiveUnreadable = 16;    // "Archive Access": a folder this account cannot read; left as it is
+inline constexpr int kArchiveReplaced = 17;      // "Archive Changed": a folder became a link or another folder; left
 const char* archive_error_caption(int code);
 
 // Helpers the index readers and writers of the archive model share.
@@ -187,9 +188,10 @@ Result<void> change_archive_index(const ArchiveIndexLock& lock, const ArchiveInd
 // with '.': every reader of an archive passes over such names, so that a folder is seen under its
 // report name only while its entry is listed.
 namespace archive_io {
-// A folder this run made in a folder others can write, held open: whatever its name comes to
-// hold meanwhile, what is written through `fd` lands in it. Made 0777 less the umask (setgid
-// kept), then without group or other write until it is published: nobody else writes into it.
+// A folder this run made, or judged, in a folder others can write, held open: whatever its name
+// comes to hold meanwhile, what is written or deleted through `fd` is in it. A hidden folder is
+// made 0777 less the umask (setgid kept), then without group or other write until it is
+// published: nobody else writes into it.
 struct MadeFolder {
     std::string name;  // its name in the parent as made
     platform::UniqueFd fd;
@@ -203,6 +205,15 @@ struct MadeFolder {
 MadeFolder make_hidden_folder_at(int parent_fd, const std::string& name);
 // A hidden name no other process makes: ".TV" + `purpose` + this process's token and a serial.
 std::string new_hidden_name(std::string_view purpose);
+// A folder others of the group write into (an archive) made as make_hidden_folder_at makes and
+// checks its folder, but keeping the group's write bit that the umask leaves. Empty on failure
+// (errno EEXIST when the name is taken).
+MadeFolder make_shared_folder_at(int parent_fd, const std::string& name);
+// The archive folder `name` of the group folder open as `group_fd`, for the change of the group's
+// index that lists it: a real folder there is taken as it is (`made` stays empty), a missing one
+// is made with make_shared_folder_at into `made` (for discard_made_folder when the change fails).
+// False when a link or anything but a folder is in its place, or it cannot be made.
+bool ensure_archive_folder_at(int group_fd, const std::string& name, MadeFolder& made);
 // True when `name` in `parent_fd` is, not through a link, the folder `made`.
 bool holds_made_folder(int parent_fd, const std::string& name, const MadeFolder& made);
 // Renames `made` (now called `from`) to `to` in `parent_fd`, never over an existing name, and
@@ -216,9 +227,28 @@ PublishResult publish_made_folder(int parent_fd, const MadeFolder& made, const s
 // name still holds it (otherwise it stays empty wherever it was put). True when nothing of it is
 // left under `name`.
 bool discard_made_folder(int parent_fd, const MadeFolder& made, const std::string& name);
-// Deletes a folder that hide_folder_under_record or make_hidden_folder_at gave, with everything in it.
-// kArchiveDeleteFailed ("Couldn't delete report folder: " + path) when it stays.
-Result<void> delete_hidden_folder(const std::string& path);
+// How a folder judged for deletion stands: held open (and, hidden, under its hidden name), or
+// nothing of that name, a link or something that is not the folder judged in its place, or a
+// folder that cannot be opened or renamed (errno says why).
+enum class JudgedFolder { Held, Missing, Link, Other, Failed };
+// Opens `name` in the folder open as `parent_fd` without following a link into `held` (name,
+// descriptor and identity): what is judged from now on is that folder, whatever its name holds.
+JudgedFolder open_judged_folder_at(int parent_fd, const std::string& name, MadeFolder& held);
+// Renames `held` from `held.name` to a fresh hidden name beside it in the folder of `lock` (held),
+// only while the name holds it and under `record` (hide_folder_under_record), and checks that the
+// hidden name holds it afterwards; `held.name` is then the hidden name, and the caller finishes
+// the record once it is gone. When another entry was renamed instead, it gets its name back and
+// the record is finished: Link or Other, nothing changed.
+JudgedFolder hide_judged_folder_at(const ArchiveIndexLock& lock, MadeFolder& held, ChangeRecord& record);
+// Deletes what `held` holds through its descriptor (each entry that stays named to `failed` as
+// remove_folder_at names it), then `held.name` only while that name still holds it. True when
+// nothing of it is left.
+bool delete_held_folder_at(int parent_fd, const MadeFolder& held,
+                           const std::function<void(const std::string& below, bool folder)>& failed = {});
+// Names a folder that is no longer the one judged: "<path> was replaced by a link while it was
+// checked - <left>, and what the link leads to is not looked at." for a link, else "<path> is no
+// longer the folder that was checked - <left>.".
+std::string replaced_folder_text(const std::string& path, bool link, const std::string& left);
 // True for a name that make_hidden_folder_at(.., new_hidden_name("NEW")) or hide_folder gives: a report on its way in
 // or out, or what an interrupted store or deletion left.
 bool is_passing_report_name(std::string_view name);
@@ -266,15 +296,6 @@ public:
 
     // The first record whose name equals `folder_name` without regard to case.
     ReportRecord* find_record(std::string_view folder_name) const;
-    // Deleting a report's folder, the part a caller does under the archive's lock while the entry
-    // goes (the archive folder itself is never touched): renames the folder to a hidden name
-    // (hide_folder_under_record), which `hidden` receives (empty when there was no folder), for
-    // archive_io::delete_hidden_folder after the lock. kArchiveDeleteFailed when the name is not safe, or a link, a file or a folder that
-    // cannot be renamed is in its place: that stays as it was. The rename is relative to the
-    // folder of `lock` (this archive's, held) and named first in `record`, which the caller
-    // finishes once the hidden folder is gone.
-    Result<void> hide_report_folder(std::string_view folder_name, std::string& hidden, const ArchiveIndexLock& lock,
-                                    ChangeRecord& record) const;
     // Adds a record at the end (in memory only).
     void add_record(std::unique_ptr<ReportRecord> record);
 

@@ -317,10 +317,9 @@ bool is_ecg_file_name(const std::string& name) {
     return false;
 }
 
-// The entries of a folder named as ECG files, any case; nullopt when the folder cannot be listed.
-std::optional<std::vector<FolderEntry>> list_ecg_files(const std::string& folder) {
-    const platform::UniqueFd fd = open_folder_no_link(folder);
-    auto entries = fd ? list_folder_at(fd.get()) : std::nullopt;
+// The entries of the open folder named as ECG files, any case; nullopt when it cannot be listed.
+std::optional<std::vector<FolderEntry>> list_ecg_files(int folder_fd) {
+    auto entries = list_folder_at(folder_fd);
     if (entries) std::erase_if(*entries, [](const FolderEntry& e) { return !is_ecg_file_name(e.name); });
     return entries;
 }
@@ -338,53 +337,59 @@ bool is_twelve_lead_folder(const std::string& folder) {
 
 // The ECG files of a report, moved aside into a hidden sub-folder of it while the folder and its
 // entry change: until drop() nothing is lost, and put_back() restores them. The record names the
-// sub-folder before the first file moves.
+// sub-folder before the first file moves. Both folders are held open from the start, so that
+// every step stays in them whatever their names come to hold, the report folder's own rename
+// included.
 class EcgFilesAside {
 public:
     // Moves every ECG file of `folder` aside; false, with all of them back, when one cannot move.
     bool move(const std::string& folder, ChangeRecord& record) {
-        const auto files = list_ecg_files(folder);
+        folder_ = open_folder_no_link(folder);
+        const auto files = folder_ ? list_ecg_files(folder_.get()) : std::nullopt;
         if (!files) return false;
         if (files->empty()) return true;
         for (const FolderEntry& f : *files)
             if (f.folder) return false;  // not an ECG file: it stays
         // Named in the record before it exists, so that a kill right after leaves nothing unnamed.
+        // It keeps the group's write bit: another account of the group that settles a killed
+        // run moves the files back out of it.
         const std::string aside = archive_io::new_hidden_name("ECG");
-        if (!record.note("aside", aside) || ::mkdir(join_path(folder, aside).c_str(), 0777) != 0) return false;
-        hidden_ = aside;
+        if (!record.note("aside", aside) || !(aside_ = archive_io::make_shared_folder_at(folder_.get(), aside)))
+            return false;
         for (const FolderEntry& f : *files) {
             const std::string& name = f.name;
-            if (!platform::rename_no_replace(join_path(folder, name), join_path(join_path(folder, hidden_), name))) {
-                put_back(folder);
+            if (!platform::rename_no_replace_at(folder_.get(), name, aside_.fd.get(), name)) {
+                put_back();
                 return false;
             }
             moved_.push_back(name);
         }
         return true;
     }
-    // The files back into `folder` (where the report folder is now); false when some stayed aside.
-    bool put_back(const std::string& folder) {
-        if (hidden_.empty()) return true;
-        const std::string aside = join_path(folder, hidden_);
+    // The files back into the report folder; false when some stayed aside.
+    bool put_back() {
+        if (!aside_) return true;
         bool all = true;
         for (const std::string& name : moved_)
-            if (!platform::rename_no_replace(join_path(aside, name), join_path(folder, name))) all = false;
+            if (!platform::rename_no_replace_at(aside_.fd.get(), name, folder_.get(), name)) all = false;
         moved_.clear();
-        if (::rmdir(aside.c_str()) != 0) all = false;
-        hidden_.clear();
+        // Emptied, it goes; what could not move back stays in it, named by the record.
+        if (!all || !archive_io::delete_held_folder_at(folder_.get(), aside_)) all = false;
+        aside_ = archive_io::MadeFolder();
         return all;
     }
-    // Deletes what was moved aside from `folder`; false when something stays.
-    bool drop(const std::string& folder) {
-        if (hidden_.empty()) return true;
-        const bool gone = archive_io::delete_hidden_folder(join_path(folder, hidden_)).ok();
-        hidden_.clear();
+    // Deletes what was moved aside; false when something stays.
+    bool drop() {
+        if (!aside_) return true;
+        const bool gone = archive_io::delete_held_folder_at(folder_.get(), aside_);
+        aside_ = archive_io::MadeFolder();
         moved_.clear();
         return gone;
     }
 
 private:
-    std::string hidden_;
+    platform::UniqueFd folder_;
+    archive_io::MadeFolder aside_;
     std::vector<std::string> moved_;
 };
 
@@ -461,7 +466,7 @@ int delete_twelve_lead_ecg(const std::string& report_folder, bool must_be_listed
         }
         if (!rename_to_full(
                 folder, renamed, [&](const std::string& n) { return entries.find(n) != nullptr; }, change)) {
-            if (aside.put_back(folder)) change.finish();
+            if (aside.put_back()) change.finish();
             step_failed = kDeleteEcgRenameFailed;
             return fail(kArchiveWriteFailed);
         }
@@ -481,13 +486,13 @@ int delete_twelve_lead_ecg(const std::string& report_folder, bool must_be_listed
     if (step_failed != kDeleteEcgOk) return step_failed;
     if (!changed) {
         // The entry still names the old folder: so must the disk, with its ECG files.
-        if (!moved || (platform::rename_no_replace(renamed, folder) && aside.put_back(folder))) change.finish();
+        if (!moved || (platform::rename_no_replace(renamed, folder) && aside.put_back())) change.finish();
         if (index_error) *index_error = changed.error();
         return kDeleteEcgIndexFailed;
     }
     // Only now that the index says so do the files go for good; what stays is the next
     // lock holder's to finish.
-    if (!aside.drop(renamed)) return kDeleteEcgDeleteFailed;
+    if (!aside.drop()) return kDeleteEcgDeleteFailed;
     change.finish();
     return kDeleteEcgOk;
 }

@@ -164,26 +164,24 @@ std::string create_archive_group(const std::string& folder, ArchiveConfigList& c
     }
     // The archive's folder and the index that lists it in one turn of the group folder's lock, so
     // that no other program sees the one without the other.
-    const std::string standard = join_path(folder, kStandardArchiveName);
     const std::string index = join_path(folder, kGroupIndexName);
-    bool made_folder = false;
+    archive_io::MadeFolder made_folder;
     bool made = false;
     {
         const ArchiveIndexLock lock(folder);
-        made = lock.held() && change_group_index_locked(index, [&](GroupIndexEntries& entries) -> Result<void> {
-                                  for (const GroupIndexEntry& e : entries.list)
-                                      if (platform::iequals(e.folder, kStandardArchiveName)) {
-                                          entries.leave_file = true;  // made by another program meanwhile
-                                          return {};
-                                      }
-                                  if (!folder_exists(standard)) {
-                                      if (::mkdir(standard.c_str(), 0777) != 0) return fail(kArchiveCreateFailed);
-                                      made_folder = true;
-                                  }
-                                  entries.list.push_back({kStandardArchiveName, kStandardArchiveName});
-                                  return {};
-                              }).ok();
-        if (!made && made_folder) ::rmdir(standard.c_str());
+        made = lock.held() &&
+               change_group_index_locked(index, [&](GroupIndexEntries& entries) -> Result<void> {
+                   for (const GroupIndexEntry& e : entries.list)
+                       if (platform::iequals(e.folder, kStandardArchiveName)) {
+                           entries.leave_file = true;  // made by another program meanwhile
+                           return {};
+                       }
+                   if (!archive_io::ensure_archive_folder_at(lock.folder_fd(), kStandardArchiveName, made_folder))
+                       return fail(kArchiveCreateFailed);
+                   entries.list.push_back({kStandardArchiveName, kStandardArchiveName});
+                   return {};
+               }).ok();
+        if (!made) archive_io::discard_made_folder(lock.folder_fd(), made_folder, made_folder.name);
     }
     if (!made) {
         u.message_box(format_string("Failed to create the \"%s\" folder - the destination disk may be full,\na file "

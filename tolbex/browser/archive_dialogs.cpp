@@ -14,6 +14,7 @@
 #include "platform/fs.h"
 #include "tolbex/archive/archive_config.h"
 #include "tolbex/archive/archive_group.h"
+#include "tolbex/archive/report_archive.h"
 #include "tolbex/browser/browser_list_core.h"
 
 namespace tv {
@@ -46,14 +47,14 @@ bool create_archive_in_group(const std::string& group_folder, std::string_view d
     const ArchiveIndexLock lock(group_folder);
     std::string name = make_unique_file_name(group_folder, "");
     std::string folder = join_path(group_folder, name);
-    bool made = false;
+    archive_io::MadeFolder made;
     const Result<void> added =
         !lock.held() ? Result<void>(folder_exists(group_folder) ? lock.busy_error() : fail(kArchiveCreateFailed))
                      : change_group_index_locked(index, [&](GroupIndexEntries& entries) -> Result<void> {
                            name = make_unique_file_name(group_folder, "");
                            folder = join_path(group_folder, name);
-                           if (name.empty() || ::mkdir(folder.c_str(), 0777) != 0) return fail(kArchiveCreateFailed);
-                           made = true;
+                           if (name.empty() || !(made = archive_io::make_shared_folder_at(lock.folder_fd(), name)))
+                               return fail(kArchiveCreateFailed);
                            entries.list.push_back({name, std::string(display_name.substr(0, kArchiveNameMax))});
                            return {};
                        });
@@ -61,7 +62,7 @@ bool create_archive_in_group(const std::string& group_folder, std::string_view d
         if (folder_name) *folder_name = name;
         return true;
     }
-    if (made) ::rmdir(folder.c_str());
+    if (lock.held()) archive_io::discard_made_folder(lock.folder_fd(), made, made.name);
     if (added.error().code == kArchiveCreateFailed)
         show_error(ui(), format_string(kFolderCreateFailedText, folder.c_str()), kFolderCreateFailedCaption);
     else if (added.error().code == kArchiveBusy)

@@ -463,8 +463,8 @@ int BrowserListCore::delete_named_reports(const std::vector<ReportRef>& reports)
         const Result<void> done = archive_ops::delete_report(*a, ref.name, audit_);
         if (!done) {
             show_archive_error(done.error());
-            // A folder that stayed is reported and its entry dropped; anything else stops here.
-            if (done.error().code != kArchiveDeleteFailed) break;
+            // A folder that stayed or was replaced is reported; anything else stops here.
+            if (done.error().code != kArchiveDeleteFailed && done.error().code != kArchiveReplaced) break;
         }
         ++deleted;
     }

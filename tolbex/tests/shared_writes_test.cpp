@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <map>
@@ -63,10 +64,11 @@ protected:
         CliTest::SetUp();
         if (!accounts.ok()) GTEST_SKIP() << "the test accounts could not be made (root, groupadd and useradd needed)";
         for (const fs::path& p : {root, t}) fs::permissions(p, fs::perms(0755));
-        for (const fs::path& p : {g, a}) ASSERT_TRUE(accounts.share(p.string()));
-        write_file(g / "ARCHDIR.DAT", "STANDARD\r\nSTANDARD\r\n");
+        for (const fs::path& p : {g, a, o}) ASSERT_TRUE(accounts.share(p.string()));
+        write_file(g / "ARCHDIR.DAT", "STANDARD\r\nSTANDARD\r\nOTHER\r\nOTHER\r\n");
         write_file(a / "ARCHINFO.DAT", "");
-        for (const fs::path& f : {g / "ARCHDIR.DAT", a / "ARCHINFO.DAT"}) {
+        write_file(o / "ARCHINFO.DAT", "");
+        for (const fs::path& f : {g / "ARCHDIR.DAT", a / "ARCHINFO.DAT", o / "ARCHINFO.DAT"}) {
             ASSERT_EQ(::chown(f.c_str(), 0, accounts.gid()), 0);
             fs::permissions(f, fs::perms(0664));
         }
@@ -80,6 +82,8 @@ protected:
         // The operator's own private folder, which nothing done in the archive may reach.
         write_file(home / ".ssh" / "authorized_keys", "ssh-ed25519 AAAA operator\n");
         write_file(home / "Work" / "letter.txt", "private");
+        // The operator's own private archive index: a write led there by a link would take it.
+        write_file(home / "ARCHINFO.DAT", "OWN.FUL\r\nmine\r\nMon Dec 03 14:05:09 2007\r\n1\r\nFull\r\n");
         for (const auto& e : fs::recursive_directory_iterator(home))
             ASSERT_EQ(::chown(e.path().c_str(), accounts.uid(0), accounts.gid()), 0);
         ASSERT_EQ(::chown(home.c_str(), accounts.uid(0), accounts.gid()), 0);
@@ -97,8 +101,10 @@ protected:
     std::vector<std::string> env_of(int slot) const {
         const fs::path w = work(slot);
         // No leak check: LeakSanitizer does not work under the tracer some runs have.
-        return environment({"TORVANE_ROOT=" + (w / "root").string(), "TMPDIR=" + w.string(), "HOME=" + w.string(),
-                            "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"});
+        std::vector<std::string> changes = {"TORVANE_ROOT=" + (w / "root").string(), "TMPDIR=" + w.string(),
+                                            "HOME=" + w.string(), "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"};
+        changes.insert(changes.end(), child_env.begin(), child_env.end());
+        return environment(changes);
     }
 
     // `argv` as account `i` in the work folder `slot` (its own by default): its code (-1 killed)
@@ -126,7 +132,8 @@ protected:
     // `argv` as account `account` (-1 root) under a tracer that stops it after the `n`th call of
     // `call`; while it is stopped `meanwhile` runs. False when the run made fewer such calls.
     bool stopped_at(const std::vector<std::string>& argv, const std::string& call, int n,
-                    const std::function<void()>& meanwhile, RunResult& result, int account = 0) {
+                    const std::function<void()>& meanwhile, RunResult& result, int account = 0,
+                    const std::string& program = TOLBEX_PROGRAM) {
         std::vector<std::string> traced = {"/usr/bin/strace",
                                            "-f",
                                            "-qq",
@@ -154,10 +161,10 @@ protected:
         };
         // Stopped by the signal, not for a moment at a traced call: still stopped 100 ms on.
         auto stopped_for_good = [&] {
-            const pid_t pid = stopped_process(work(2), TOLBEX_PROGRAM);
+            const pid_t pid = stopped_process(work(2), program);
             for (int i = 0; pid && i < 20; ++i) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                if (stopped_process(work(2), TOLBEX_PROGRAM) != pid) return pid_t{0};
+                if (stopped_process(work(2), program) != pid) return pid_t{0};
             }
             return pid;
         };
@@ -176,24 +183,38 @@ protected:
         return stopped != 0;
     }
 
-    // The colleague's move: every staging folder of the archive goes aside, and a link to the
-    // operator's private folder takes its name.
-    void swap_staging_for_link(const fs::path& target) {
+    // The colleague's move: every folder of the archives that `swapped` names goes aside, and a
+    // link to the operator's private folder takes its name (staging folders by default).
+    void swap_staging_for_link(
+        const fs::path& target, const std::function<bool(const std::string&)>& swapped = [](const std::string& n) {
+            return n.starts_with(".TVNEW.");
+        }) {
         accounts.run_as(1, [&] {
             int k = 0;
-            for (const auto& e : fs::directory_iterator(a)) {
-                const std::string name = e.path().filename().string();
-                if (!name.starts_with(".TVNEW.") || e.is_symlink()) continue;
-                std::error_code ec;
-                fs::rename(e.path(), a / (".moved" + std::to_string(k++)), ec);
-                if (!ec) fs::create_directory_symlink(target, e.path(), ec);
-            }
+            for (const fs::path& archive : {a, o})
+                for (const auto& e : fs::directory_iterator(archive)) {
+                    const std::string name = e.path().filename().string();
+                    if (!swapped(name) || e.is_symlink() || !e.is_directory()) continue;
+                    std::error_code ec;
+                    fs::rename(e.path(), archive / (".moved" + std::to_string(k++)), ec);
+                    if (!ec) fs::create_directory_symlink(target, e.path(), ec);
+                }
             return true;
         });
     }
 
-    // The index and the folders agree: each entry once, each a real folder, every report folder listed.
+    // The first report `archive` lists.
+    std::string first_listed(const fs::path& archive) {
+        const auto lines = index_lines(archive / "ARCHINFO.DAT");
+        return lines.empty() ? std::string() : lines[0];
+    }
+
+    // The index and the folders agree in both archives: each entry once, each a real folder,
+    // every report folder listed.
     void expect_agree(const std::string& what) {
+        for (const fs::path& archive : {a, o}) expect_agree(what, archive);
+    }
+    void expect_agree(const std::string& what, const fs::path& a) {
         const auto lines = index_lines(a / "ARCHINFO.DAT");
         ASSERT_EQ(lines.size() % 5, 0u) << what;
         std::set<std::string> listed;
@@ -211,7 +232,10 @@ protected:
     }
 
     const tv::testing_root::TwoAccounts accounts;
-    const fs::path g = t / "G", a = g / "STANDARD", home = t / "home";
+    const fs::path g = t / "G", a = g / "STANDARD", o = g / "OTHER", home = t / "home";
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    // Variables for the move child of this test program (killed_changes_test.cpp).
+    std::vector<std::string> child_env;
 };
 
 // A colleague swaps the staging folder for a link to the operator's private folder after each
@@ -219,9 +243,11 @@ protected:
 // the next store leaves index and folders in agreement.
 TEST_F(SharedWritesTest, AStagingFolderSwappedForALinkNeverLeadsOutOfTheArchive) {
     const auto before = contents(home);
+    // A move from STANDARD into OTHER stages in OTHER; this test program moves (see child_env).
     const std::vector<std::vector<std::string>> commands = {
         {TOLBEX_PROGRAM, "/store", (t / "src" / "good.TVZ").string(), g.string(), "STANDARD"},
         {TOLBEX_PROGRAM, "/storefolder", (t / "drop").string(), g.string(), "STANDARD", "NONE"},
+        {self},
     };
     // The received-files folder is the operator's; each run finds one transfer file in it.
     auto fill_drop = [&] {
@@ -229,24 +255,32 @@ TEST_F(SharedWritesTest, AStagingFolderSwappedForALinkNeverLeadsOutOfTheArchive)
         for (const fs::path& p : {t / "drop", t / "drop" / "one.TVZ"})
             ASSERT_EQ(::chown(p.c_str(), accounts.uid(0), accounts.gid()), 0);
     };
-    int swapped = 0;
+    int swapped = 0, moves_swapped = 0;
     for (const auto& argv : commands) {
         for (const char* call : {"mkdirat", "fchmod", "fsync", "fdatasync", "renameat2"}) {
             for (int n = 1;; ++n) {
                 ASSERT_LT(n, 200) << call;
-                const std::string what = argv[1] + " " + call + " #" + std::to_string(n);
+                const bool move = argv[0] == self;
+                const std::string what = (move ? "a move" : argv[1]) + " " + call + " #" + std::to_string(n);
                 fill_drop();
+                child_env.clear();
+                if (move)
+                    child_env = {"TV_TEST_MOVE_FROM=" + a.string(), "TV_TEST_MOVE_TO=" + o.string(),
+                                 "TV_TEST_MOVE_NAME=" + first_listed(a)};
                 RunResult r;
                 bool seen = false;
                 const bool stopped = stopped_at(
                     argv, call, n,
                     [&] {
-                        for (const auto& e : fs::directory_iterator(a))
-                            seen = seen || (e.path().filename().string().starts_with(".TVNEW.") && !e.is_symlink());
+                        for (const fs::path& archive : {a, o})
+                            for (const auto& e : fs::directory_iterator(archive))
+                                seen = seen || (e.path().filename().string().starts_with(".TVNEW.") && !e.is_symlink());
                         swap_staging_for_link(home);
                     },
-                    r);
+                    r, 0, argv[0]);
+                child_env.clear();
                 swapped += seen;
+                moves_swapped += seen && move;
                 EXPECT_EQ(contents(home), before) << what << r.out;
                 if (seen) {
                     EXPECT_NE(r.code, 0) << what << ": a store whose staging was swapped succeeded";
@@ -261,6 +295,111 @@ TEST_F(SharedWritesTest, AStagingFolderSwappedForALinkNeverLeadsOutOfTheArchive)
         }
     }
     EXPECT_GT(swapped, 6);
+    EXPECT_GT(moves_swapped, 0);
+
+    // The destination archive itself swapped for a link while a move runs: nothing reaches the
+    // private folder, and the report stays listed where it was.
+    int destinations = 0;
+    for (const char* call : {"mkdirat", "renameat2"}) {
+        for (int n = 1;; ++n) {
+            ASSERT_LT(n, 20) << call;
+            const std::string what =
+                std::string("a move, its destination swapped at ") + call + " #" + std::to_string(n);
+            const std::string name = first_listed(a);
+            child_env = {"TV_TEST_MOVE_FROM=" + a.string(), "TV_TEST_MOVE_TO=" + o.string(),
+                         "TV_TEST_MOVE_NAME=" + name};
+            RunResult r;
+            const bool stopped = stopped_at(
+                {self}, call, n,
+                [&] {
+                    accounts.run_as(1, [&] {
+                        std::error_code ec;
+                        fs::rename(o, g / ".OTHER.moved", ec);
+                        if (!ec) fs::create_directory_symlink(home, o, ec);
+                        return !ec;
+                    });
+                },
+                r, 0, self);
+            child_env.clear();
+            const bool was_swapped = fs::is_symlink(o);
+            destinations += was_swapped;
+            EXPECT_EQ(contents(home), before) << what << r.out;
+            if (was_swapped) {
+                fs::remove(o);
+                fs::rename(g / ".OTHER.moved", o);
+                const auto lines = index_lines(a / "ARCHINFO.DAT");
+                if (r.code != 0) {
+                    EXPECT_NE(std::find(lines.begin(), lines.end(), name), lines.end()) << what << r.out;
+                }
+            }
+            // Taking each lock settles what the stopped run left.
+            for (const fs::path& archive : {a, o}) EXPECT_TRUE(tv::ArchiveIndexLock(archive.string()).held());
+            expect_agree(what);
+            if (first_listed(a).empty()) {
+                ASSERT_EQ(store_as(0).code, 0);
+            }
+            if (HasFailure() || !stopped) break;
+        }
+    }
+    EXPECT_GT(destinations, 0);
+}
+
+// A colleague swaps the report folder that a deletion (as the browser makes it) has judged for a
+// link to the operator's private folder, at each rename and removal of the deletion, or its
+// hidden name once it is on its way out: the folder judged is the only one deleted, the link is
+// left and named ("replaced by a link"), the deletion fails, and no link stays listed.
+TEST_F(SharedWritesTest, AReportFolderSwappedForALinkWhileItIsDeletedIsLeftAndNamed) {
+    const auto before = contents(home);
+    int swapped = 0;
+    for (const char* call : {"renameat2", "unlinkat"}) {
+        for (int n = 1;; ++n) {
+            ASSERT_LT(n, 60) << call;
+            if (first_listed(a).empty()) {
+                ASSERT_EQ(store_as(0).code, 0);
+            }
+            const std::string name = first_listed(a);
+            const std::string what = std::string(call) + " #" + std::to_string(n);
+            child_env = {"TV_TEST_MOVE_FROM=" + a.string(), "TV_TEST_MOVE_TO=", "TV_TEST_MOVE_NAME=" + name};
+            RunResult r;
+            bool seen = false;
+            const bool stopped = stopped_at(
+                {self}, call, n,
+                [&] {
+                    auto swapped_name = [&](const std::string& entry) {
+                        return entry == name || entry.starts_with(".TVDEL.");
+                    };
+                    for (const auto& e : fs::directory_iterator(a))
+                        seen = seen || (swapped_name(e.path().filename().string()) && !e.is_symlink());
+                    swap_staging_for_link(home, swapped_name);
+                },
+                r, 0, self);
+            child_env.clear();
+            EXPECT_EQ(contents(home), before) << what << r.out;
+            if (seen) {
+                ++swapped;
+                EXPECT_NE(r.code, 0) << what << ": a deletion whose folder was swapped succeeded";
+                EXPECT_TRUE(r.out.find("was replaced by a link while it was checked - it is not deleted") !=
+                                std::string::npos ||
+                            r.out.find("is no longer the folder that was checked") != std::string::npos)
+                    << what << r.out;
+            }
+            // What the colleague left goes before the next round: links, and the folders moved aside.
+            for (const fs::path& archive : {a, o})
+                for (const auto& e : fs::directory_iterator(archive)) {
+                    const std::string entry = e.path().filename().string();
+                    if (e.is_symlink())
+                        fs::remove(e.path());
+                    else if (entry.starts_with(".moved"))
+                        fs::remove_all(e.path());
+                }
+            const RunResult later = store_as(0);
+            EXPECT_EQ(later.code, 0) << what << later.out;
+            expect_agree(what);
+            EXPECT_EQ(contents(home), before) << what;
+            if (HasFailure() || !stopped) break;
+        }
+    }
+    EXPECT_GT(swapped, 1);
 }
 
 // A colleague plants records of every operation and of every kind of file: root's BRACKMOR and

@@ -13,6 +13,7 @@
 
 #include "common/text.h"
 #include "common/ui.h"
+#include "tolbex/archive/archive_operations.h"
 #include "tolbex/archive/tests/archive_test_root.h"
 #include "tolbex/archive/store_report.h"
 
@@ -232,16 +233,8 @@ TEST_F(ReportArchiveTest, DeletingReportFoldersStaysInsideTheArchive) {
           "/abs\ne\nx\n1\nFull\n");
     ReportArchive a(archive_, "A");
     ASSERT_EQ(a.get_count(), 5);
-    // As the delete operation does it: hidden first, then removed.
-    auto delete_folder = [&](std::string_view name) {
-        std::string hidden;
-        const ArchiveIndexLock lock(archive_);
-        ChangeRecord record;
-        if (Result<void> hid = a.hide_report_folder(name, hidden, lock, record); !hid) return hid;
-        Result<void> deleted = hidden.empty() ? Result<void>{} : archive_io::delete_hidden_folder(hidden);
-        if (deleted) record.finish();
-        return deleted;
-    };
+    // Through the delete operation: entry and folder go, the folder through descriptors.
+    auto delete_folder = [&a](std::string_view name) { return archive_ops::delete_report(a, name, nullptr); };
     EXPECT_TRUE(delete_folder("r1.ful"));  // found without regard to case
     EXPECT_FALSE(fs::exists(archive_ + "/R1.FUL"));
 
@@ -257,7 +250,10 @@ TEST_F(ReportArchiveTest, DeletingReportFoldersStaysInsideTheArchive) {
     ASSERT_FALSE(link);
     EXPECT_STREQ(archive_error_caption(dots.error().code), "File Error");
     EXPECT_EQ(dots.error().message.rfind("Couldn't delete report folder: ", 0), 0u);
-    EXPECT_EQ(link.error().message, "Couldn't delete report folder: " + archive_ + "/LINK.FUL");
+    EXPECT_EQ(link.error().code, kArchiveReplaced);
+    EXPECT_EQ(link.error().message, archive_ +
+                                        "/LINK.FUL was replaced by a link while it was checked - it is not "
+                                        "deleted, and what the link leads to is not looked at.");
     EXPECT_TRUE(ui_.shown.empty());
 
     ASSERT_TRUE(change(a, [](ArchiveIndexEntries& e) { e.records().clear(); }));

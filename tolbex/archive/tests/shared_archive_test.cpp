@@ -356,12 +356,11 @@ TEST_F(SharedArchiveTest, FoldersThisAccountCannotSearchAreNotTakenForGone) {
     ASSERT_EQ(::chmod(closed.c_str(), 0700), 0);
     EXPECT_EQ(accounts.run_as(1,
                               [&] {
-                                  const ReportArchive archive(closed, "C", false, false, false);
-                                  std::string hidden;
-                                  const ArchiveIndexLock lock(closed);
-                                  ChangeRecord record;
-                                  return !archive_io::delete_hidden_folder(closed + "/.TVDEL.1") &&
-                                         !archive.hide_report_folder("R.FUL", hidden, lock, record);
+                                  ReportArchive archive(closed, "C", false, false, false);
+                                  archive.add_record(
+                                      std::make_unique<ReportRecord>("Full", "1", "x", "R.FUL", closed, "r"));
+                                  return probe_entry(closed + "/.TVDEL.1").kind == EntryKind::Unknown &&
+                                         !archive_ops::delete_report(archive, "R.FUL", nullptr);
                               }),
               0);
     EXPECT_TRUE(fs::exists(closed + "/.TVDEL.1"));

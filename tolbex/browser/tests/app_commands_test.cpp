@@ -78,6 +78,14 @@ TEST_F(AppCommandsTest, CreateGroup) {
     EXPECT_EQ(create_archive_group((t / "file").string(), config, opener(), scripted), "");
     EXPECT_EQ(scripted.shown.back().caption, "Failed to create folder");
     EXPECT_FALSE(fs::exists(t / "file" / "ARCHDIR.DAT"));
+    // A link in the first archive's place is never taken for it: nothing is listed or made.
+    fs::create_directories(t / "linked");
+    fs::create_directories(t / "private");
+    fs::create_directory_symlink(t / "private", t / "linked" / "STANDARD");
+    EXPECT_EQ(create_archive_group((t / "linked").string(), config, opener(), scripted), "");
+    EXPECT_EQ(scripted.shown.back().caption, "Failed to create folder");
+    EXPECT_FALSE(fs::exists(t / "linked" / "ARCHDIR.DAT"));
+    EXPECT_TRUE(fs::is_empty(t / "private"));
 }
 
 TEST_F(AppCommandsTest, SelectAndAddToConfiguration) {
