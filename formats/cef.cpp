@@ -257,12 +257,12 @@ std::string make_cef_file_name(const std::string& name) {
     return base + ".CEF";
 }
 
-int CompressCfRequest::read_patient_details(const std::string& profile_path) {
-    if (!folder_exists(folder)) return 5;
+CompressCfRequest::DetailsRead CompressCfRequest::read_patient_details(const std::string& profile_path) {
+    if (!folder_exists(folder)) return DetailsRead::NoFolder;
     IniFile ini;
     ini.set_strip_comments(true);
     ini.set_trim_values(true);
-    if (!ini.load(profile_path)) return 1;
+    if (!ini.load(profile_path)) return DetailsRead::NoProfile;
     const char* details = "Patient Details";
     patient_id = ini.get_value(details, "PatientId");
     patient_name = ini.get_value(details, "PatientName");
@@ -278,12 +278,12 @@ int CompressCfRequest::read_patient_details(const std::string& profile_path) {
         const std::string line = ini.get_value("Remarks", std::to_string(i));
         if (!line.empty()) comments += line + "\r\n";
     }
-    if (patient_id.empty()) return 3;
-    if (patient_name.empty()) return 4;
+    if (patient_id.empty()) return DetailsRead::NoPatientId;
+    if (patient_name.empty()) return DetailsRead::NoPatientName;
     // The name becomes a file in the folder: nothing in it may lead elsewhere.
-    if (recording_id.empty() || strip_name_chars(recording_id).empty()) return 12;
+    if (recording_id.empty() || strip_name_chars(recording_id).empty()) return DetailsRead::NoRecordingId;
     output_path = join_path(folder, make_cef_file_name(recording_id));
-    return 0;
+    return DetailsRead::Read;
 }
 
 const std::vector<CefExtraEntry>& cef_card_extra_list() {

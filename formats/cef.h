@@ -131,10 +131,11 @@ struct CompressCfRequest {
     std::string patient_id, patient_name, recording_id, birth_date, sex, insurer, physician, hospital, age;
     std::string comments;  // the non-empty remarks "1".."16", each followed by CR LF
 
-    // Reads [Patient Details] and [Remarks] (values trimmed, ';' starts a comment). 0, or: 5 the
-    // recording folder is missing, 1 the profile cannot be read, 3 no PatientId, 4 no PatientName,
-    // 12 no RecordingID, or one that gives no file name of its own.
-    int read_patient_details(const std::string& profile_path);
+    // What read_patient_details found missing; the caller gives each its own exit code.
+    enum class DetailsRead { Read, NoFolder, NoProfile, NoPatientId, NoPatientName, NoRecordingId };
+    // Reads [Patient Details] and [Remarks] (values trimmed, ';' starts a comment). NoRecordingId
+    // also for one that gives no file name of its own.
+    DetailsRead read_patient_details(const std::string& profile_path);
 };
 
 // The file name a recording is saved under: the name with \ / . : * ? < > | " (and control

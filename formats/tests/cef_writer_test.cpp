@@ -309,18 +309,19 @@ TEST_F(CefWriterTest, TwelveLeadRecording) {
 }
 
 TEST_F(CefWriterTest, CompressionRequestProfile) {
+    using Read = CompressCfRequest::DetailsRead;
     const std::string ini = root_ + "/req.ini";
     CompressCfRequest req;
     req.folder = src_;
-    EXPECT_EQ(req.read_patient_details(ini), 1);
+    EXPECT_EQ(req.read_patient_details(ini), Read::NoProfile);
     req.folder = root_ + "/missing";
-    EXPECT_EQ(req.read_patient_details(ini), 5);
+    EXPECT_EQ(req.read_patient_details(ini), Read::NoFolder);
     req.folder = src_;
     ASSERT_TRUE(platform::atomic_write_file(
         ini,
         "; request\r\n[Patient Details]\r\nPatientName=doe jane ; a comment\r\nPatientId=p123\r\n"
         "RecordingID=ABCD1234566\r\nSnif=General\r\nAge=42\r\n[Remarks]\r\n1=first\r\n2=\r\n3=third\n"));
-    ASSERT_EQ(req.read_patient_details(ini), 0);
+    ASSERT_EQ(req.read_patient_details(ini), Read::Read);
     EXPECT_EQ(req.patient_name, "doe jane");
     EXPECT_EQ(req.patient_id, "p123");
     EXPECT_EQ(req.hospital, "General");
@@ -330,22 +331,22 @@ TEST_F(CefWriterTest, CompressionRequestProfile) {
 
     struct Case {
         const char* body;
-        int code;
+        Read code;
         const char* file;
     };
     const Case cases[] = {
-        {"[Patient Details]\nPatientName=a\nRecordingID=r\n", 3, ""},
-        {"[Patient Details]\nPatientId=a\nRecordingID=r\n", 4, ""},
-        {"[Patient Details]\nPatientId=a\nPatientName=b\n", 12, ""},
-        {"[Patient Details]\nPatientId=a\nPatientName=b\nRecordingID=../..\n", 12, ""},
-        {"[Patient Details]\nPatientId=a\nPatientName=b\nRecordingID=../../etc/x\n", 0, "etcx.CEF"},
+        {"[Patient Details]\nPatientName=a\nRecordingID=r\n", Read::NoPatientId, ""},
+        {"[Patient Details]\nPatientId=a\nRecordingID=r\n", Read::NoPatientName, ""},
+        {"[Patient Details]\nPatientId=a\nPatientName=b\n", Read::NoRecordingId, ""},
+        {"[Patient Details]\nPatientId=a\nPatientName=b\nRecordingID=../..\n", Read::NoRecordingId, ""},
+        {"[Patient Details]\nPatientId=a\nPatientName=b\nRecordingID=../../etc/x\n", Read::Read, "etcx.CEF"},
     };
     for (const auto& c : cases) {
         ASSERT_TRUE(platform::atomic_write_file(ini, c.body));
         CompressCfRequest r;
         r.folder = src_;
         EXPECT_EQ(r.read_patient_details(ini), c.code) << c.body;
-        if (c.code == 0) {
+        if (c.code == Read::Read) {
             EXPECT_EQ(r.output_path, src_ + "/" + c.file);
         }
     }

@@ -1256,7 +1256,15 @@ int compress_cf_command(const std::string& folder, const std::string& profile, c
     CompressCfRequest request;
     request.folder = folder;
     request.skip_dialog = skip_dialog;
-    if (const int code = request.read_patient_details(profile)) return code;
+    using Read = CompressCfRequest::DetailsRead;
+    switch (request.read_patient_details(profile)) {
+        case Read::Read: break;
+        case Read::NoFolder: return kCompressCfNoFolder;
+        case Read::NoProfile: return kCompressCfNoProfile;
+        case Read::NoPatientId: return kCompressCfNoPatientId;
+        case Read::NoPatientName: return kCompressCfNoPatientName;
+        case Read::NoRecordingId: return kCompressCfNoRecordingId;
+    }
     request.level = static_cast<int>(parse_integer(level_text).value);
     if (request.level != 0 && request.level != 2 && request.level != 3 && request.level != 4)
         return kCompressCfBadLevel;
