@@ -1,6 +1,7 @@
 // Two system accounts in one group for the tests of what several operators share, made with
 // groupadd/useradd (tests run as root) and removed again however the test ends.
 #pragma once
+#include <dirent.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -9,7 +10,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,6 +24,26 @@ inline int wait_child(pid_t child) {
     int status = 0;
     if (::waitpid(child, &status, 0) != child) return -1000;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+
+// The process running `program` in the folder `cwd` that a tracer holds stopped; 0 when there is
+// none. Tests that stop a run under strace find it so, to act while it waits.
+inline pid_t stopped_process(const std::filesystem::path& cwd, const std::filesystem::path& program) {
+    namespace fs = std::filesystem;
+    std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), &::closedir);
+    while (const dirent* e = proc ? ::readdir(proc.get()) : nullptr) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(e->d_name));
+        if (pid <= 0) continue;
+        const fs::path p = fs::path("/proc") / e->d_name;
+        std::error_code ec;
+        if (fs::read_symlink(p / "cwd", ec) != cwd || fs::read_symlink(p / "exe", ec) != program) continue;
+        std::ifstream in(p / "stat");
+        const std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const auto close = stat.rfind(')');
+        if (close != std::string::npos && close + 2 < stat.size() && (stat[close + 2] == 't' || stat[close + 2] == 'T'))
+            return pid;
+    }
+    return 0;
 }
 
 class TwoAccounts {

@@ -91,25 +91,6 @@ TEST_F(SwapTest, AFolderSwappedForALinkWhileTheQuestionIsOpen) {
     }
 }
 
-// The process running BRACKMOR in `cwd` that a tracer holds stopped; 0 when there is none.
-pid_t stopped_brackmor(const std::string& cwd) {
-    std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), &::closedir);
-    while (const dirent* e = proc ? ::readdir(proc.get()) : nullptr) {
-        const pid_t pid = static_cast<pid_t>(std::atoi(e->d_name));
-        if (pid <= 0) continue;
-        const fs::path p = fs::path("/proc") / e->d_name;
-        std::error_code ec;
-        if (fs::read_symlink(p / "cwd", ec) != cwd || fs::read_symlink(p / "exe", ec) != fs::path(BRACKMOR_PROGRAM))
-            continue;
-        std::ifstream in(p / "stat");
-        const std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const auto close = stat.rfind(')');
-        if (close != std::string::npos && close + 2 < stat.size() && (stat[close + 2] == 't' || stat[close + 2] == 'T'))
-            return pid;
-    }
-    return 0;
-}
-
 // The group folder swapped for a link to the operator's folder, which holds indexes and
 // generations of the same names, while the index files are being replaced: stopped at each
 // flush of the check, the swap changes nothing outside the group.
@@ -162,10 +143,10 @@ TEST_F(SwapTest, TheGroupSwappedWhileItsIndexesAreReplaced) {
         pid_t stopped = 0;
         // Stopped by the signal, not for a moment at a traced call: still stopped 100 ms on.
         auto stopped_for_good = [&] {
-            const pid_t pid = stopped_brackmor(run_folder);
+            const pid_t pid = testing_root::stopped_process(run_folder, BRACKMOR_PROGRAM);
             for (int i = 0; pid && i < 20; ++i) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                if (stopped_brackmor(run_folder) != pid) return pid_t{0};
+                if (testing_root::stopped_process(run_folder, BRACKMOR_PROGRAM) != pid) return pid_t{0};
             }
             return pid;
         };
@@ -182,7 +163,8 @@ TEST_F(SwapTest, TheGroupSwappedWhileItsIndexesAreReplaced) {
             ::kill(stopped, SIGCONT);
             // A stop asked for at a later traced call is let go as well.
             while (!(ended = ::waitpid(child, &status, WNOHANG) == child)) {
-                if (const pid_t again = stopped_brackmor(run_folder)) ::kill(again, SIGCONT);
+                if (const pid_t again = testing_root::stopped_process(run_folder, BRACKMOR_PROGRAM))
+                    ::kill(again, SIGCONT);
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
         }

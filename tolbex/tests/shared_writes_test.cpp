@@ -41,23 +41,6 @@ std::map<std::string, std::string> contents(const fs::path& folder, const std::s
     return files;
 }
 
-// The process running `program` whose current folder is `cwd` and which a tracer holds stopped.
-pid_t stopped_process(const fs::path& cwd, const std::string& program) {
-    std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), &::closedir);
-    while (const dirent* e = proc ? ::readdir(proc.get()) : nullptr) {
-        const pid_t pid = static_cast<pid_t>(std::atoi(e->d_name));
-        if (pid <= 0) continue;
-        const fs::path p = fs::path("/proc") / e->d_name;
-        std::error_code ec;
-        if (fs::read_symlink(p / "cwd", ec) != cwd || fs::read_symlink(p / "exe", ec) != fs::path(program)) continue;
-        const std::string stat = read_file(p / "stat");
-        const auto close = stat.rfind(')');
-        if (close != std::string::npos && close + 2 < stat.size() && (stat[close + 2] == 't' || stat[close + 2] == 'T'))
-            return pid;
-    }
-    return 0;
-}
-
 class SharedWritesTest : public CliTest {
 protected:
     void SetUp() override {
@@ -161,10 +144,10 @@ protected:
         };
         // Stopped by the signal, not for a moment at a traced call: still stopped 100 ms on.
         auto stopped_for_good = [&] {
-            const pid_t pid = stopped_process(work(2), program);
+            const pid_t pid = tv::testing_root::stopped_process(work(2), program);
             for (int i = 0; pid && i < 20; ++i) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                if (stopped_process(work(2), program) != pid) return pid_t{0};
+                if (tv::testing_root::stopped_process(work(2), program) != pid) return pid_t{0};
             }
             return pid;
         };
