@@ -192,6 +192,11 @@ std::vector<std::pair<const char*, std::string PatientDetails::*>> kept_fields()
 IntakeFolder::IntakeFolder() {
     const std::string base = kept_reads_folder();
     if (!create_folder_path(base)) return;
+    // Only this account may rename what lies in it: a kept read can be a patient's only copy, and
+    // the intake folder is named, locked and renamed by path here.
+    if (struct stat st;
+        ::lstat(base.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 022) != 0)
+        (void)::chmod(base.c_str(), st.st_mode & 0700);
     const std::time_t now = std::time(nullptr);
     std::tm tm{};
     ::localtime_r(&now, &tm);

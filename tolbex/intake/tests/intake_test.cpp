@@ -790,9 +790,15 @@ TEST_F(KeptReadTest, ADiscardAsksAndAnIntakeEndedBeforeItsReadLeavesNothing) {
     fs::create_directories(platform::user_dir() + "/intake/20260101-000000-abcdef/files");
     EXPECT_TRUE(kept_reads().empty());
     EXPECT_EQ(kept_folders(), 0u);
-    // One an intake under way holds is neither offered nor removed.
+    // One an intake under way holds is neither offered nor removed; the kept-reads folder, opened to
+    // the group, is closed again so that no one else can rename what it keeps.
+    fs::permissions(platform::user_dir() + "/intake", fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::add);
     IntakeFolder busy;
     ASSERT_TRUE(busy);
+    EXPECT_EQ(fs::status(platform::user_dir() + "/intake").permissions() &
+                  (fs::perms::group_all | fs::perms::others_all),
+              fs::perms::none);
     std::ofstream(busy.record_path()) << "complete\r\nmarked\r\n";
     EXPECT_TRUE(kept_reads().empty());
     EXPECT_EQ(kept_folders(), 1u);
