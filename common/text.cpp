@@ -240,14 +240,22 @@ bool read_text_line(std::FILE* stream, std::string& line) {
 }
 
 // Reads a number at a fixed position: blanks may pad it on the left within the field, then at
-// least one digit must follow; digits are read up to the field's width.
+// least one digit must follow; digits are read up to the field's width. Nine digits or fewer never
+// leave int's range, so such a field (every date field of an index, half a million a large group)
+// is read here without a call; a wider one clamps as parse_integer does.
 bool read_fixed_number(std::string_view text, std::size_t pos, std::size_t width, int& value) {
-    if (pos + width > text.size()) return false;
+    if (pos > text.size() || width > text.size() - pos) return false;
     std::size_t i = pos;
     const std::size_t end = pos + width;
     while (i < end && text[i] == ' ') ++i;
     if (i == end || !is_digit(text[i])) return false;
-    value = static_cast<int>(parse_integer(text.substr(i, end - i)).value);
+    if (width > 9) {
+        value = static_cast<int>(parse_integer(text.substr(i, end - i)).value);
+        return true;
+    }
+    int v = 0;
+    for (; i < end && is_digit(text[i]); ++i) v = v * 10 + (text[i] - '0');
+    value = v;
     return true;
 }
 

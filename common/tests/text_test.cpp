@@ -249,6 +249,60 @@ TEST(TextNumbers, ParseIntegerBlanksSignRangeAndEnd) {
     }
 }
 
+// Fixed fields (the index dates): blank padding on the left, then digits up to the field's width;
+// a wide field clamps as parse_integer does. Nothing is stored on failure.
+TEST(TextNumbers, FixedFieldsPaddingWidthAndBounds) {
+    struct Case {
+        std::string_view text;
+        std::size_t pos, width;
+        bool read;
+        int value;
+    } cases[] = {
+        {"05/03/07", 3, 2, true, 3},
+        {"Mar  5 14", 4, 2, true, 5},          // a blank pads
+        {"12:3x", 3, 2, true, 3},              // the first other character ends it
+        {"999999999", 0, 9, true, 999999999},  // nine digits, the widest read at once
+        {"2147483647", 0, 10, true, INT32_MAX},
+        {"9999999999", 0, 10, true, INT32_MAX},  // wider fields clamp
+        {"  00000000042", 0, 13, true, 42},
+        {"2026", 0, 4, true, 2026},
+        {"20261", 0, 4, true, 2026},  // the field ends it
+        {"  ", 0, 2, false, 0},
+        {" \t5", 0, 3, false, 0},  // only blanks pad
+        {"-5", 0, 2, false, 0},
+        {"+5", 0, 2, false, 0},
+        {"x5", 0, 2, false, 0},
+        {"12", 0, 0, false, 0},
+        {"12", 1, 2, false, 0},  // past the end of the text
+        {"12", 3, 0, false, 0},
+        {"12", SIZE_MAX, 2, false, 0},
+        {"12", 1, SIZE_MAX, false, 0},
+    };
+    for (const Case& c : cases) {
+        int v = -1;
+        EXPECT_EQ(tv::read_fixed_number(c.text, c.pos, c.width, v), c.read) << c.text << " " << c.pos;
+        EXPECT_EQ(v, c.read ? c.value : -1) << c.text << " " << c.pos;
+    }
+    // Every field of every short text over digits, blanks and stops reads as parse_integer reads
+    // what follows the padding.
+    static constexpr std::string_view kAlphabet = " 09-x";
+    for (int code = 0; code < 5 * 5 * 5 * 5 * 5 * 5; ++code) {
+        std::string text;
+        for (int n = code; text.size() < 6; n /= 5) text += kAlphabet[static_cast<std::size_t>(n % 5)];
+        for (std::size_t pos = 0; pos <= text.size(); ++pos)
+            for (std::size_t width = 0; pos + width <= text.size(); ++width) {
+                std::size_t i = pos;
+                while (i < pos + width && text[i] == ' ') ++i;
+                const bool digit = i < pos + width && tv::is_digit(text[i]);
+                int v = -1;
+                ASSERT_EQ(tv::read_fixed_number(text, pos, width, v), digit) << text << " " << pos << " " << width;
+                if (digit) {
+                    ASSERT_EQ(v, tv::parse_integer(std::string_view(text).substr(i, pos + width - i)).value) << text;
+                }
+            }
+    }
+}
+
 // The readers that keep only low bits take the number modulo 2^64, as an unsigned C read would;
 // the other readers clamp (above).
 TEST(TextNumbers, WrappingReadKeepsTheLowBits) {
