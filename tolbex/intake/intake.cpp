@@ -1176,14 +1176,23 @@ void review_kept_reads(const MailServices& mail) {
             case KeptReadChoice::Store: deliver_kept_read(kept, IntakeDestination::Archive, mail); break;
             case KeptReadChoice::Save: deliver_kept_read(kept, IntakeDestination::Folder, mail); break;
             case KeptReadChoice::Discard: {
-                if (ui().message_box(format_string("Discard the recording of %s kept in \"%s\"?\n\nIt has not been "
-                                                   "stored anywhere, and it cannot be recovered afterwards.",
-                                                   kept.details.patient_name.c_str(),
-                                                   escape_control_chars(kept.folder).c_str()),
-                                     "Discard Kept Recording", MsgIcon::Warning, MsgButtons::YesNo) != MsgResult::Yes)
+                // Enter keeps the patient's only copy.
+                if (ui().message_box(
+                        format_string("Discard the recording of %s kept in \"%s\"?\n\nIt has not been "
+                                      "stored anywhere, and it cannot be recovered afterwards.",
+                                      escape_control_chars(person_name_text(kept.details.patient_name)).c_str(),
+                                      escape_control_chars(kept.folder).c_str()),
+                        "Discard Kept Recording", MsgIcon::Warning, MsgButtons::YesNo,
+                        MsgDefault::Second) != MsgResult::Yes)
                     break;
                 IntakeFolder work(kept.folder);
-                if (work) work.discard();
+                if (work)
+                    work.discard();
+                else
+                    show_error(
+                        format_string("The recording kept in \"%s\" is in use by another intake, so it was "
+                                      "not discarded.",
+                                      escape_control_chars(kept.folder).c_str()));
                 break;
             }
         }
