@@ -915,10 +915,13 @@ bool store_recording_in_archive(const PatientDetails& given, const std::string& 
     switch (result) {
         case kStoreOk: break;
         case kStoreFolderFailed:
-            show_error(
-                "The new folder for the Ostrabel recording could not be created.\nThe disk may be full, or you "
-                "may not have write access to it.",
-                kStoreErrorCaption);
+            // Named, so that the operator knows which archive to look at before storing again.
+            show_error(refusal.empty() ? format_string("The new folder for the Ostrabel recording could not be created "
+                                                       "in \"%s\".\nThe disk may be full, or you may not have write "
+                                                       "access to it.",
+                                                       escape_control_chars(archive).c_str())
+                                       : refusal,
+                       kStoreErrorCaption);
             return false;
         case kStoreCopyFailed:
             show_error(refusal.empty() ? kCopyFailedText : refusal, kStoreErrorCaption);
