@@ -11,7 +11,8 @@ enum ExitCode : int {
     kExitUsage = 1,
     // the base folder does not exist
     kExitNoFolder = 2,
-    // the user answered anything but Y to a console question
+    // the user answered anything but Y to a question before the check (no ARCHDIR.DAT, or /DA); a folder whose
+    // deletion question is answered so is left, and the run goes on
     kExitRefused = 3,
     // an index that could not be read or written (it is left as it was)
     kExitIndexFailed = 4,

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # The README's fenced commands that start a program of ours, run as a reader pastes them, on a demo
-# root: each must end with 0 by itself, or still run after a moment and end with 0 on Ctrl+C.
+# root: each must end with 0 (or the code its comment names, "# exit N") by itself, or still run
+# after a moment and end with 0 on Ctrl+C. What a fence sets ("x=...", "export x=...") holds for its
+# later commands; a command that names TORVANE_ROOT gets it from its fence alone, as in a reader's
+# new terminal, where the demo root is run-demo's default one.
 # Usage: readme_commands_test.sh SOURCE_DIR BUILD_DIR
 set -uo pipefail
 src=$1
@@ -12,7 +15,8 @@ trap 'rm -rf "$work"' EXIT
 # The README names the demo build's folders; here they are this build's.
 ln -s "$build" "$work/build-demo"
 ln -s "$build" "$work/build"
-export TORVANE_ROOT=$work/root
+export HOME=$work/home
+export TORVANE_ROOT=$HOME/.local/share/torvane-demo
 mkdir -p "$TORVANE_ROOT"
 "$build/tools/demo/tvdemo" >"$work/tvdemo.log" 2>&1 || { cat "$work/tvdemo.log"; echo "FAIL: tvdemo"; exit 1; }
 for p in $programs; do
@@ -21,15 +25,28 @@ for p in $programs; do
 done
 export PATH
 
-# One line per command of a ```sh fence.
-mapfile -t commands < <(awk '/^```sh/{f=1; next} /^```/{f=0} f && !/^[[:space:]]*(#|$)/' "$src/README.md")
+# One line per command of a ```sh fence, each fence opened by a line "```".
+mapfile -t commands < <(awk '/^```sh/{f=1; print "```"; next} /^```/{f=0} f && !/^[[:space:]]*(#|$)/' "$src/README.md")
 
-failed=0 checked=0
+failed=0 checked=0 prelude=
 for line in "${commands[@]}"; do
+    if [[ $line == '```' ]]; then
+        prelude=
+        continue
+    fi
+    rest=$(sed -E 's/^([A-Za-z_][A-Za-z0-9_]*=[^ ]* +)*([A-Za-z_][A-Za-z0-9_]*=[^ ]*)?//' <<<"$line")
+    if [[ $line == export\ * || $rest =~ ^[[:space:]]*(#.*)?$ ]]; then
+        prelude+=$line$'\n'
+        continue
+    fi
     first=$(sed -E 's/^([A-Za-z_][A-Za-z0-9_]*=[^ ]* +)*//; s/ .*//' <<<"$line")
     [[ "$programs" == *" $(basename "$first") "* ]] || continue
     checked=$((checked + 1))
-    (cd "$work" && exec bash -c "exec $line") >"$work/out.log" 2>&1 &
+    expected=0
+    [[ $line =~ \#[[:space:]]*exit[[:space:]]+([0-9]+) ]] && expected=${BASH_REMATCH[1]}
+    script="${prelude}exec $line"
+    [[ $script == *TORVANE_ROOT* ]] && script="unset TORVANE_ROOT"$'\n'"$script"
+    (cd "$work" && exec bash -c "$script") >"$work/out.log" 2>&1 &
     pid=$!
     for _ in $(seq 20); do
         kill -0 "$pid" 2>/dev/null || break
@@ -38,8 +55,8 @@ for line in "${commands[@]}"; do
     kill -0 "$pid" 2>/dev/null && kill -INT "$pid"
     wait "$pid"
     code=$?
-    if [[ $code -ne 0 ]]; then
-        echo "FAIL (exit $code): $line"
+    if [[ $code -ne $expected ]]; then
+        echo "FAIL (exit $code, not $expected): $line"
         sed 's/^/    /' "$work/out.log"
         failed=1
     else

@@ -77,6 +77,16 @@ int operand_span(const std::vector<std::string>& args, std::size_t i, const Swit
     return span;
 }
 
+// Which switch was short and what it takes, so that a caller can mend the line from the message.
+std::string operand_count_text(const SwitchRow& row) {
+    const char* name = row.info.name;
+    if (platform::iequals(name, "/merivale"))
+        return format_string(" \"%s\" takes %d operands and nothing else on the line.", name, row.required);
+    if (row.required == row.info.operands)
+        return format_string(" \"%s\" takes %d operand%s.", name, row.required, row.required == 1 ? "" : "s");
+    return format_string(" \"%s\" takes %d to %d operands.", name, row.required, row.info.operands);
+}
+
 bool is_switch(const SwitchRow& row, const char* name) { return platform::iequals(row.info.name, name); }
 
 // A number operand as the index readers take one: the leading integer, 0 without digits.
@@ -173,7 +183,8 @@ int read_command_line_flags(const std::vector<std::string>& args, CommandLineFla
         }
         const int span = operand_span(args, i, *row);
         if (span < 0) {
-            ui().message_box(kWrongParameterCountMessage, "", MsgIcon::Error, MsgButtons::Ok);
+            ui().message_box(kWrongParameterCountMessage + operand_count_text(*row), "", MsgIcon::Error,
+                             MsgButtons::Ok);
             return static_cast<int>(i);
         }
         auto op = [&](std::size_t k) -> const std::string& { return args[i + k]; };

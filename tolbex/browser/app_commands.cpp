@@ -229,7 +229,9 @@ int offer_deleted_report_removal(const std::vector<BrowserListCore*>& docs, Ui& 
                                      format_thousands_64(size) +
                                      " bytes by removing all the deleted reports from\nthe \"" + folder +
                                      "\" archive group?\n\nNOTE: Once removed, these reports cannot be recovered!";
-        if (u.message_box(question, "", MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes) continue;
+        // Enter keeps the deleted reports: their removal cannot be undone.
+        if (u.message_box(question, "", MsgIcon::Question, MsgButtons::YesNo, MsgDefault::Second) != MsgResult::Yes)
+            continue;
         if (doc->remove_deleted_archive()) ++removed;
     }
     if (removed > 0) reload_archive_documents();

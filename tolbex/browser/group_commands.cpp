@@ -52,11 +52,12 @@ int delete_twelve_lead_ecg_files(BrowserListCore& doc, const std::vector<std::in
     for (const ReportRef& ref : doc.refs_of(rows))
         if (is_twelve_lead_name(ref.name)) reports.push_back(ref);
     TransferGuard transfer;
+    // The files go for good: Enter keeps them.
     if (u.message_box("This operation will permanently delete the 12 channel ECG files from the selected "
                       "reports,\nand change the report type to \"Full\". You will still be able to load these "
                       "reports into Quorril,\nbut you will not be able to view 12 lead ECG.\n\nDo you want to "
                       "proceed ?",
-                      "", MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes)
+                      "", MsgIcon::Question, MsgButtons::YesNo, MsgDefault::Second) != MsgResult::Yes)
         return 0;
     int changed = 0;
     for (const ReportRef& ref : reports)

@@ -915,10 +915,13 @@ bool store_recording_in_archive(const PatientDetails& given, const std::string& 
     switch (result) {
         case kStoreOk: break;
         case kStoreFolderFailed:
-            show_error(
-                "The new folder for the Ostrabel recording could not be created.\nThe disk may be full, or you "
-                "may not have write access to it.",
-                kStoreErrorCaption);
+            // Named, so that the operator knows which archive to look at before storing again.
+            show_error(refusal.empty() ? format_string("The new folder for the Ostrabel recording could not be created "
+                                                       "in \"%s\".\nThe disk may be full, or you may not have write "
+                                                       "access to it.",
+                                                       escape_control_chars(archive).c_str())
+                                       : refusal,
+                       kStoreErrorCaption);
             return false;
         case kStoreCopyFailed:
             show_error(refusal.empty() ? kCopyFailedText : refusal, kStoreErrorCaption);
@@ -1176,14 +1179,23 @@ void review_kept_reads(const MailServices& mail) {
             case KeptReadChoice::Store: deliver_kept_read(kept, IntakeDestination::Archive, mail); break;
             case KeptReadChoice::Save: deliver_kept_read(kept, IntakeDestination::Folder, mail); break;
             case KeptReadChoice::Discard: {
-                if (ui().message_box(format_string("Discard the recording of %s kept in \"%s\"?\n\nIt has not been "
-                                                   "stored anywhere, and it cannot be recovered afterwards.",
-                                                   kept.details.patient_name.c_str(),
-                                                   escape_control_chars(kept.folder).c_str()),
-                                     "Discard Kept Recording", MsgIcon::Warning, MsgButtons::YesNo) != MsgResult::Yes)
+                // Enter keeps the patient's only copy.
+                if (ui().message_box(
+                        format_string("Discard the recording of %s kept in \"%s\"?\n\nIt has not been "
+                                      "stored anywhere, and it cannot be recovered afterwards.",
+                                      escape_control_chars(person_name_text(kept.details.patient_name)).c_str(),
+                                      escape_control_chars(kept.folder).c_str()),
+                        "Discard Kept Recording", MsgIcon::Warning, MsgButtons::YesNo,
+                        MsgDefault::Second) != MsgResult::Yes)
                     break;
                 IntakeFolder work(kept.folder);
-                if (work) work.discard();
+                if (work)
+                    work.discard();
+                else
+                    show_error(
+                        format_string("The recording kept in \"%s\" is in use by another intake, so it was "
+                                      "not discarded.",
+                                      escape_control_chars(kept.folder).c_str()));
                 break;
             }
         }

@@ -10,8 +10,11 @@
 namespace tv::letters {
 namespace {
 
-void automation_failed(Ui& ui) {
-    ui.message_box("There was an error while creating the letter.\nIs Microsoft Word installed?",
+// Letters are made by Writer through the letter helper; the reason names the step that failed.
+void automation_failed(Ui& ui, const std::string& why) {
+    ui.message_box("There was an error while creating the letter" + (why.empty() ? std::string() : ": " + why) +
+                       ".\nLetters are made by LibreOffice Writer: are the packages libreoffice-writer-nogui and "
+                       "python3-uno installed?",
                    "Error while creating letter", MsgIcon::Error, MsgButtons::Ok);
 }
 
@@ -59,11 +62,14 @@ bool create_letter(const std::string& report_folder, const std::string& descript
                                      letter_file_name(options.fixed_letter_name ? options.letter_name : description)));
 
     std::unique_ptr<WordProcessor> wp;
+    std::string why;
     try {
         if (hooks.start_word_processor) wp = hooks.start_word_processor();
-    } catch (const WordProcessorError&) {}
+    } catch (const WordProcessorError& e) {
+        why = e.what();
+    }
     if (!wp) {
-        automation_failed(ui);
+        automation_failed(ui, why);
         return false;
     }
     if (!wp->open(template_path)) {
@@ -85,10 +91,10 @@ bool create_letter(const std::string& report_folder, const std::string& descript
         wp->close();
         ui.message_box(e.what(), "Error while creating letter", MsgIcon::Error, MsgButtons::Ok);
         return false;
-    } catch (const WordProcessorError&) {
+    } catch (const WordProcessorError& e) {
         wp->close();
         if (saved_once) std::remove(path.c_str());
-        automation_failed(ui);
+        automation_failed(ui, e.what());
         return false;
     }
     wp->close();

@@ -150,6 +150,10 @@ TEST_F(TransferTest, ExportErrorCodes) {
     // Destination folder missing: packing fails and leaves no file.
     EXPECT_EQ(run({"/export", "TVZ", report.string(), (t / "no" / "R.TVZ").string(), "x"}).code, 3);
     EXPECT_FALSE(fs::exists(x));
+    // A folder as the destination is named as one, and nothing is written into it.
+    const auto into = run({"/export", "TVZ", report.string(), t.string(), "x"});
+    EXPECT_EQ(into.code, 3);
+    EXPECT_NE(into.err.find("\"" + t.string() + "\" is a folder"), std::string::npos) << into.err;
 }
 
 TEST_F(TransferTest, StoreErrorCodes) {

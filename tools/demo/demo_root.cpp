@@ -190,14 +190,19 @@ std::string analsum_txt(int i) {
 
 // A Full, Partial, 12-lead Full or Raw ECG report folder as the analysis system leaves it: the
 // analysis files of the analysed kinds, MAIN.DAT of a Raw ECG report, and where the kind keeps its
-// ECG the recording's channel files and sound. The analysis files are the analysis system's own and
-// nothing here reads them, so each is a one-line stand-in.
+// ECG the recording's channel files and sound, or the 12-lead ECG files that "/delete_os12_ecg"
+// and Delete Ostrabel12 ECG Files remove. The analysis files are the analysis system's own and
+// nothing here reads them, so each is a one-line stand-in, as are the 12-lead ECG files.
 bool write_analysis_files(const std::string& staging, const DemoPatientDetails& details, ReportType type) {
     const bool analysed = type == kReportFull || type == kReportPartial || type == kReportFullOstrabel12;
     const bool recording = type == kReportFull || type == kReportRawEcg;
     std::vector<std::string> files;
     if (analysed) files = {"MAIN.DAT", "PATIENT.DAT", "COMBTIME.DAT", "COMBFLAG.DAT"};
     if (type == kReportRawEcg) files = {"MAIN.DAT"};
+    if (type == kReportFullOstrabel12) {
+        for (int lead = 1; lead <= 8; ++lead) files.push_back(format_string("os12ecg%d.dat", lead));
+        files.push_back("os12pac.dat");
+    }
     for (const std::string& name : files)
         if (!write_text(staging + name, "Demo stand-in for the analysis system's " + name + "\r\n")) return false;
     return !recording ||

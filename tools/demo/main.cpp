@@ -2,8 +2,10 @@
 // that tools/deck-sim plays for the tape commands; --media writes the recorder card and disk again
 // (a card that was read is marked as read).
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
+#include "common/files.h"
 #include "common/ui.h"
 #include "tools/demo/demo_recordings.h"
 #include "tools/demo/demo_root.h"
@@ -26,6 +28,21 @@ int main(int argc, char** argv) {
         }
         std::fprintf(stderr, "tvdemo: unknown argument %s\n", argv[i]);
         return 2;
+    }
+    // Without TORVANE_ROOT every program uses the machine's own state: the demo never goes there,
+    // it takes run-demo's default root instead (a reader's new terminal has no TORVANE_ROOT).
+    if (const char* root = std::getenv("TORVANE_ROOT"); !root || !*root) {
+        const char* home = std::getenv("HOME");
+        if (!home || !*home) {
+            std::fprintf(stderr, "tvdemo: set TORVANE_ROOT to the demo root (neither it nor HOME is set)\n");
+            return 2;
+        }
+        const std::string fallback = std::string(home) + "/.local/share/torvane-demo";
+        if (!tv::create_folder_path(fallback) || ::setenv("TORVANE_ROOT", fallback.c_str(), 1) != 0) {
+            std::fprintf(stderr, "tvdemo: cannot make the demo root %s\n", fallback.c_str());
+            return 1;
+        }
+        std::printf("tvdemo: TORVANE_ROOT is not set: the demo root is %s, as run-demo has it\n", fallback.c_str());
     }
     tv::register_tolbex_strings();
     tv::ConsoleUi console;

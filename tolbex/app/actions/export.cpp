@@ -34,6 +34,14 @@ int export_report_command(AuditTrail& audit, const std::string& format, const st
     const ReportRecord* record = entry.record;
     if (!record) return kExportNotIndexed;
 
+    // A folder as the destination would fail only at the packing, with no word of why.
+    if (folder_exists(platform::strip_trailing_slashes(destination))) {
+        ui().message_box("The report was not exported: \"" + escape_control_chars(destination) +
+                             "\" is a folder. Give the transfer file to write in it, such as \"" +
+                             escape_control_chars(join_path(destination, "report.TVZ")) + "\".",
+                         "", MsgIcon::Error, MsgButtons::Ok);
+        return kExportFailed;
+    }
     const RepInfoFields info{record->get_description(), record->get_type(), record->get_time(), record->get_size()};
     return export_report_transfer_file(audit, folder, info, destination) ? kExportDone : kExportFailed;
 }

@@ -98,7 +98,8 @@ TEST_F(CommandLineTest, MerivaleNeedsTheWholeLine) {
     EXPECT_FALSE(longer.settings().flags.read_only);
     EXPECT_EQ(longer.exit_code(), 1);
     ASSERT_EQ(scripted.shown.size(), 1u);
-    EXPECT_EQ(scripted.shown[0].text, kWrongParameterCountMessage);
+    EXPECT_EQ(scripted.shown[0].text, std::string(kWrongParameterCountMessage) +
+                                          " \"/merivale\" takes 7 operands and nothing else on the line.");
 }
 
 TEST_F(CommandLineTest, ShortOperandsStopAndRunNothing) {
@@ -109,7 +110,8 @@ TEST_F(CommandLineTest, ShortOperandsStopAndRunNothing) {
     EXPECT_TRUE(app.settings().flags.read_only);
     EXPECT_EQ(app.command_line_stop(), 6);
     EXPECT_EQ(app.exit_code(), 1);
-    EXPECT_EQ(scripted.shown.size(), 1u);
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].text, std::string(kWrongParameterCountMessage) + " \"/store\" takes 3 operands.");
     EXPECT_TRUE(dispatch_command_line(app, args, false));
     EXPECT_FALSE(std::filesystem::exists(out));
     EXPECT_EQ(app.exit_code(), 1);

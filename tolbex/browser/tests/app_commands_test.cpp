@@ -128,6 +128,7 @@ TEST_F(AppCommandsTest, NearlyFullDrivesOfferToEmptyTheBin) {
     EXPECT_EQ(asked, 1);  // one file system, examined once
     ASSERT_EQ(scripted.shown.size(), 2u);
     EXPECT_NE(scripted.shown[0].text.find("is nearly full.\n\nWould you like to free "), std::string::npos);
+    for (const auto& asked_box : scripted.shown) EXPECT_EQ(asked_box.default_button, MsgResult::No);
     EXPECT_TRUE(fs::exists(t / "G1" / "DELETED"));
     EXPECT_FALSE(fs::exists(t / "G2" / "deleted"));
     EXPECT_EQ(read_all(t / "G2" / "ARCHDIR.DAT"), "STANDARD\r\nSTANDARD\r\n");

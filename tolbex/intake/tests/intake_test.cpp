@@ -2,6 +2,7 @@
 // builder and named in the drive map, as a card reader would present them.
 #include <functional>
 #include <map>
+#include <optional>
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -726,6 +727,11 @@ TEST_F(KeptReadTest, AFailureAfterACompleteReadKeepsItUntilItIsStored) {
         // The card was emptied; the operator is told so and where the recording is.
         EXPECT_EQ(load_le16(cardgen::read_bytes(card / "config.dat").data() + 1), 3u);
         ASSERT_FALSE(scripted.shown.empty());
+        // The failed store names the archive it could not write.
+        if (c.archive_fails && !c.compress) {
+            EXPECT_NE(scripted.shown.front().text.find((t / "GONE" / "STANDARD").string()), std::string::npos)
+                << scripted.shown.front().text;
+        }
         const std::string& told = scripted.shown.back().text;
         EXPECT_NE(told.find("emptied for its next recording"), std::string::npos) << told;
         const auto kept = kept_reads();
@@ -777,12 +783,35 @@ TEST_F(KeptReadTest, ADiscardAsksAndAnIntakeEndedBeforeItsReadLeavesNothing) {
     destinations(t / "GONE" / "STANDARD");
     card_intake(0, mail);
     ASSERT_EQ(kept_reads().size(), 1u);
-    // "No" keeps it, "Yes" discards it.
+    // One that another intake takes up meanwhile stays, and the operator is told so.
+    {
+        std::optional<IntakeFolder> other;
+        IntakeWindowing w = intake_windowing();
+        w.kept_read_choice = [&other](const KeptRead& k) {
+            other.emplace(k.folder);
+            return KeptReadChoice::Discard;
+        };
+        set_intake_windowing(std::move(w));
+        scripted.shown.clear();
+        scripted.answers.push_back(MsgResult::Yes);
+        review_kept_reads(mail);
+        ASSERT_TRUE(other && *other);
+        ASSERT_EQ(scripted.shown.size(), 2u);
+        EXPECT_NE(scripted.shown[1].text.find("is in use by another intake"), std::string::npos);
+    }
+    ASSERT_EQ(kept_reads().size(), 1u);
+    // "No" keeps it, "Yes" discards it; Enter alone keeps it, and the patient is named as a person
+    // reads the name.
     for (const MsgResult answer : {MsgResult::No, MsgResult::Yes}) {
         destinations(archive, true, KeptReadChoice::Discard);
+        scripted.shown.clear();
         scripted.answers.push_back(answer);
         review_kept_reads(mail);
         EXPECT_EQ(kept_reads().size(), answer == MsgResult::No ? 1u : 0u);
+        ASSERT_EQ(scripted.shown.size(), 1u);
+        EXPECT_EQ(scripted.shown[0].default_button, MsgResult::No);
+        EXPECT_TRUE(scripted.shown[0].text.starts_with("Discard the recording of Doe, John kept in"))
+            << scripted.shown[0].text;
     }
     EXPECT_EQ(kept_folders(), 0u);
     // A folder of an intake that never completed its read is no kept read, and goes.

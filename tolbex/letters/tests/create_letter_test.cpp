@@ -109,7 +109,9 @@ TEST_F(CreateLetterTest, MissingWordProcessorIsTold) {
     hooks.start_word_processor = []() -> std::unique_ptr<WordProcessor> { throw WordProcessorError("none"); };
     EXPECT_FALSE(create_letter(report, "Doe", hooks, scripted));
     ASSERT_EQ(scripted.shown.size(), 1u);
-    EXPECT_EQ(scripted.shown[0].text, "There was an error while creating the letter.\nIs Microsoft Word installed?");
+    EXPECT_EQ(scripted.shown[0].text,
+              "There was an error while creating the letter: none.\nLetters are made by LibreOffice Writer: are the "
+              "packages libreoffice-writer-nogui and python3-uno installed?");
 }
 
 TEST_F(CreateLetterTest, FailingWordProcessorLeavesNoHalfLetter) {

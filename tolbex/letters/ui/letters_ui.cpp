@@ -3,6 +3,7 @@
 #include <QFileDialog>
 
 #include "common/files.h"
+#include "common/text.h"
 #include "common/ui.h"
 #include "framework/qt/qt_text.h"
 #include "framework/qt/wait_cursor.h"
@@ -47,8 +48,11 @@ LetterOpener& opener() {
 void show_letter(const std::string& path) {
     const bool shown = opener() ? opener()(path) : !letters::desktop_present() || letters::open_document(path);
     if (!shown)
-        ui().message_box("The letter could not be displayed using Microsoft Word. Is Word installed ok?",
-                         "Microsoft Word not found", MsgIcon::Error, MsgButtons::Ok);
+        ui().message_box(
+            "The letter could not be opened: the desktop's opener, xdg-open (package xdg-utils), "
+            "could not be started.\n\nThe letter is kept with the report as \"" +
+                escape_control_chars(path) + "\".",
+            "Cannot Open Letter", MsgIcon::Error, MsgButtons::Ok);
 }
 
 }  // namespace

@@ -384,6 +384,22 @@ TEST_F(DemoRootTest, ProgramMakesTheRootOnce) {
     EXPECT_EQ(fs::last_write_time(dev), stamp);
 }
 
+// A reader's new terminal has no TORVANE_ROOT: "tvdemo --media" then writes run-demo's default root,
+// never the machine's own state.
+TEST_F(DemoRootTest, ProgramWithoutARootTakesRunDemosDefault) {
+    const fs::path home = t / "home";
+    fs::create_directories(home);
+    const std::string cmd = "env -u TORVANE_ROOT HOME='" + home.string() + "' '" + TV_DEMO_PROGRAM + "' --media > '" +
+                            (t / "media.log").string() + "' 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    const fs::path root = home / ".local" / "share" / "torvane-demo";
+    EXPECT_TRUE(fs::exists(root / "demo" / "tape.trace"));
+    EXPECT_TRUE(fs::exists(root / "drives" / "K.drive"));
+    EXPECT_EQ(std::system(
+                  ("env -u TORVANE_ROOT -u HOME '" + std::string(TV_DEMO_PROGRAM) + "' >/dev/null 2>&1").c_str()),
+              2 << 8);
+}
+
 // The README gives operators umask 002; a root made under it or under 022 signs its sample reports
 // with an authority its trust store counts (only the owner may write there).
 TEST_F(DemoRootTest, ProgramMakesAWorkingRootUnderEitherUmask) {

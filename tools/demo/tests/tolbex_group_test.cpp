@@ -175,6 +175,9 @@ TEST_F(TolbexGroupTest, DeletingTheDemoTwelveLeadEcgTakesAFreshFullName) {
     }
     const std::string before = listing();
     const auto full_before = reports("STANDARD", kReportFull);
+    // The demo's 12-lead report has ECG files for the command to remove.
+    ASSERT_TRUE(platform::find_name_ci(folder, "os12ecg1.dat"));
+    ASSERT_TRUE(platform::find_name_ci(folder, "os12pac.dat"));
 
     const CapturedRun turned = tolbex({"/delete_os12_ecg", folder, "x"});
     ASSERT_EQ(turned.code, 0) << turned.err;

@@ -166,6 +166,9 @@ TEST_F(GroupCommandsTest, DeleteTwelveLeadEcgFilesMakesFullReports) {
     ASSERT_TRUE(enabled(cmd::DeleteEcgFiles));
     scripted.answers = {MsgResult::No};
     ASSERT_TRUE(frame->execute(cmd::DeleteEcgFiles));
+    // The files go for good: Enter keeps them.
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_EQ(scripted.shown[0].default_button, MsgResult::No);
     EXPECT_EQ(shown(), (std::vector<Box>{{kEcgQuestion, "", MsgIcon::Question, MsgButtons::YesNo}}));
     EXPECT_EQ(read_all(standard / "ARCHINFO.DAT"), before);
     EXPECT_TRUE(fs::exists(standard / "X1.O12" / "os12ecg1.dat"));

@@ -78,8 +78,11 @@ TEST_F(LettersUiTest, FailedOpenIsTold) {
     open_works = false;
     EXPECT_TRUE(hand_over_view_letters(folder));
     ASSERT_EQ(scripted.shown.size(), 1u);
-    EXPECT_EQ(scripted.shown[0].text, "The letter could not be displayed using Microsoft Word. Is Word installed ok?");
-    EXPECT_EQ(scripted.shown[0].caption, "Microsoft Word not found");
+    EXPECT_EQ(scripted.shown[0].text,
+              "The letter could not be opened: the desktop's opener, xdg-open (package xdg-utils), could not be "
+              "started.\n\nThe letter is kept with the report as \"" +
+                  folder + "/Doe.doc\".");
+    EXPECT_EQ(scripted.shown[0].caption, "Cannot Open Letter");
 }
 
 TEST_F(LettersUiTest, CancelledTemplateChoiceMakesNoLetter) {
