@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 
 #include "common/files.h"
 #include "common/runner.h"
@@ -23,6 +24,25 @@ bool desktop_present() {
     return false;
 }
 
-bool open_document(const std::string& path) { return start_child_detached({"xdg-open", path}); }
+namespace {
+
+// What `xdg-mime query <what> <arg>` prints; nullopt when it did not run and exit 0.
+std::optional<std::string> query_mime(const char* what, const std::string& arg) {
+    std::string said;
+    const ChildEnd end = run_child_output({"xdg-mime", "query", what, arg}, said, false);
+    if (end.how != ChildEnd::How::Exited || end.exit_code != 0) return std::nullopt;
+    return said;
+}
+
+}  // namespace
+
+OpenResult open_document(const std::string& path) {
+    if (const auto type = query_mime("filetype", path); type && !type->empty()) {
+        // A type with parameters ("application/msword; charset=binary") is asked for without them.
+        const std::string bare = type->substr(0, type->find(';'));
+        if (const auto program = query_mime("default", bare); program && program->empty()) return OpenResult::NoProgram;
+    }
+    return start_child_detached({"xdg-open", path}) ? OpenResult::Started : OpenResult::NotStarted;
+}
 
 }  // namespace tv::letters

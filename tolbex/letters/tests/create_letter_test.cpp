@@ -1,5 +1,10 @@
 #include "tolbex/letters/create_letter.h"
 
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
 #include "platform/fs.h"
@@ -166,6 +171,39 @@ TEST(ListLetters, OnlyDocFilesInAnyCase) {
     std::filesystem::create_directories(std::filesystem::path(folder) / "d.doc");
     EXPECT_EQ(list_letters(folder), (std::vector<std::string>{folder + "/a.doc", folder + "/b.DOC"}));
     std::filesystem::remove_all(folder);
+}
+
+// The desktop's tools stand in as scripts: xdg-mime names (or not) a program for the letter's type,
+// and xdg-open leaves a mark when it is started.
+TEST_F(CreateLetterTest, AnOpenerIsStartedOnlyWhenTheDesktopNamesAProgram) {
+    const std::filesystem::path bin = t / "bin", opened = t / "opened";
+    const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("PATH", (bin.string() + ":" + old_path).c_str(), 1);
+    struct Case {
+        const char* xdg_mime;  // the script's body; nullptr: no xdg-mime at all
+        OpenResult expected;
+    };
+    const Case cases[] = {
+        {"[ \"$2\" = filetype ] && echo 'application/msword; charset=binary'; "
+         "[ \"$2 $3\" = 'default application/msword' ] && echo writer.desktop; exit 0",
+         OpenResult::Started},
+        {"[ \"$2\" = filetype ] && echo application/msword; exit 0", OpenResult::NoProgram},
+        {"exit 4", OpenResult::Started},
+        {nullptr, OpenResult::Started},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(bin);
+        std::filesystem::remove(opened);
+        write_file(bin / "xdg-open", "#!/bin/sh\n: > '" + opened.string() + "'\n");
+        if (c.xdg_mime) write_file(bin / "xdg-mime", std::string("#!/bin/sh\n") + c.xdg_mime + "\n");
+        for (const auto& f : std::filesystem::directory_iterator(bin))
+            std::filesystem::permissions(f.path(), std::filesystem::perms::owner_all);
+        EXPECT_EQ(open_document((t / "Doe.doc").string()), c.expected) << (c.xdg_mime ? c.xdg_mime : "");
+        if (c.expected == OpenResult::Started)
+            for (int i = 0; i < 500 && !std::filesystem::exists(opened); ++i) ::usleep(10000);
+        EXPECT_EQ(std::filesystem::exists(opened), c.expected == OpenResult::Started);
+    }
+    ::setenv("PATH", old_path.c_str(), 1);
 }
 
 }  // namespace

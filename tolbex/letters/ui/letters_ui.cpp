@@ -46,13 +46,18 @@ LetterOpener& opener() {
 }
 
 void show_letter(const std::string& path) {
-    const bool shown = opener() ? opener()(path) : !letters::desktop_present() || letters::open_document(path);
-    if (!shown)
-        ui().message_box(
-            "The letter could not be opened: the desktop's opener, xdg-open (package xdg-utils), "
-            "could not be started.\n\nThe letter is kept with the report as \"" +
-                escape_control_chars(path) + "\".",
-            "Cannot Open Letter", MsgIcon::Error, MsgButtons::Ok);
+    using letters::OpenResult;
+    const OpenResult result = opener() ? (opener()(path) ? OpenResult::Started : OpenResult::NotStarted)
+                              : !letters::desktop_present() ? OpenResult::Started
+                                                            : letters::open_document(path);
+    if (result == OpenResult::Started) return;
+    const std::string why = result == OpenResult::NoProgram
+                                ? "no program on this desktop opens letters (.doc files); LibreOffice Writer (package "
+                                  "libreoffice-writer) does"
+                                : "the desktop's opener, xdg-open (package xdg-utils), could not be started";
+    ui().message_box("The letter could not be opened: " + why + ".\n\nThe letter is kept with the report as \"" +
+                         escape_control_chars(path) + "\".",
+                     "Cannot Open Letter", MsgIcon::Error, MsgButtons::Ok);
 }
 
 }  // namespace
