@@ -127,10 +127,9 @@ std::vector<std::string> PatientDetails::patient_text_fields(const std::string& 
             recording_date, recorder_id,  recorder_id,  analysis_date, comments};
 }
 
-std::string intake_time_text() {
-    const std::time_t now = std::time(nullptr);
+std::string intake_time_text(std::time_t when) {
     std::tm tm{};
-    ::localtime_r(&now, &tm);
+    ::localtime_r(&when, &tm);
     char text[128];
     const std::size_t n = std::strftime(text, sizeof text, "%c", &tm);
     return std::string(text, n);
@@ -329,6 +328,9 @@ std::vector<KeptRead> kept_reads() {
                 }
             }
         }
+        // One kept before its details were confirmed: when its read was recorded.
+        if (const EntryState record = probe_entry(held.record_path()); k.read_time.empty() && record.present())
+            k.read_time = intake_time_text(static_cast<std::time_t>(record.mtime_ns / 1000000000));
         k.card_text = card;
         if (const auto wav = platform::find_name_ci(held.path(), "PATIENT.WAV")) k.details.sound_file = *wav;
         out.push_back(std::move(k));
@@ -915,11 +917,16 @@ bool store_recording_in_archive(const PatientDetails& given, const std::string& 
     switch (result) {
         case kStoreOk: break;
         case kStoreFolderFailed:
-            show_error(
-                "The new folder for the Ostrabel recording could not be created.\nThe disk may be full, or you "
-                "may not have write access to it.",
-                kStoreErrorCaption);
+            show_error(refusal.empty()
+                           ? "The new folder for the Ostrabel recording could not be created.\nThe disk may be full, "
+                             "or you may not have write access to it."
+                           : refusal,
+                       kStoreErrorCaption);
             return false;
+        // The archive could not be locked: in use, read-only, or its lock not this account's.
+        case kStoreArchiveBusy:
+        case kStoreLockDenied:
+        case kStoreArchiveReadOnly: show_error(refusal, kStoreErrorCaption); return false;
         case kStoreCopyFailed:
             show_error(refusal.empty() ? kCopyFailedText : refusal, kStoreErrorCaption);
             return false;
@@ -1178,7 +1185,7 @@ void review_kept_reads(const MailServices& mail) {
             case KeptReadChoice::Discard: {
                 if (ui().message_box(format_string("Discard the recording of %s kept in \"%s\"?\n\nIt has not been "
                                                    "stored anywhere, and it cannot be recovered afterwards.",
-                                                   kept.details.patient_name.c_str(),
+                                                   person_name_text(kept.details.patient_name).c_str(),
                                                    escape_control_chars(kept.folder).c_str()),
                                      "Discard Kept Recording", MsgIcon::Warning, MsgButtons::YesNo) != MsgResult::Yes)
                     break;

@@ -299,8 +299,8 @@ void install_intake_commands(fw::CommandTarget& target, AuditTrail* audit, std::
                         qstring_from_path(format_string(
                             "A recording read from a card has not been stored yet.\n\nPatient: %s\nDescription: "
                             "%s\nKept: %s\n%s\n\n%s",
-                            kept.details.patient_name.c_str(), kept.details.description.c_str(), kept.read_time.c_str(),
-                            kept.card_text.c_str(), kept_read_text(kept.folder).c_str())),
+                            person_name_text(kept.details.patient_name).c_str(), kept.details.description.c_str(),
+                            kept.read_time.c_str(), kept.card_text.c_str(), kept_read_text(kept.folder).c_str())),
                         QMessageBox::NoButton, owner());
         QPushButton* store = box.addButton(QStringLiteral("Store in &Archive..."), QMessageBox::AcceptRole);
         QPushButton* save = box.addButton(QStringLiteral("Save as &File..."), QMessageBox::AcceptRole);
