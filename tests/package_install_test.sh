@@ -106,23 +106,10 @@ as_operator openssl pkcs12 -export -in "$work/operator/signer.pem" -inkey "$work
     fail "the operator's PKCS#12 file"
 
 # A display of the operator's own; every wait below is for a window or a file, bounded.
-command -v Xvfb >/dev/null && command -v xdotool >/dev/null ||
-    fail "Xvfb or xdotool is not installed (scripts/install-deps installs them)"
-mkdir -p -m 1777 /tmp/.X11-unix
-mkfifo "$work/display"
-as_operator Xvfb -displayfd 1 -nolisten tcp -screen 0 1280x1024x24 >"$work/display" 2>"$work/xvfb.log" &
-xvfb=$!
-read -r -t 30 display <"$work/display" || { cat "$work/xvfb.log"; fail "no virtual display"; }
-xvfb_pid=$(pgrep -P "$xvfb")
-as_operator mkdir -m 700 "$work/operator/run"
-on_display() { as_operator env DISPLAY=":$display" XDG_RUNTIME_DIR="$work/operator/run" "$@"; }
-window() { on_display timeout 60 xdotool search --sync --onlyvisible --name "$1" | head -1; }
-shown() { for w in $(on_display xdotool search --onlyvisible --name .); do on_display xdotool getwindowname "$w"; done; }
-type_into() {  # window title, keys...
-    local w
-    w=$(window "$1") && [[ -n $w ]] || { shown; fail "no window \"$1\""; return 1; }
-    on_display xdotool windowfocus --sync "$w" && shift && on_display xdotool "$@"
-}
+source "$(dirname "$0")/virtual_display.sh"
+display_run=(as_operator) display_runtime=$work/operator/run
+as_operator mkdir -m 700 "$display_runtime"
+start_display "$work"
 # An entry that a tolbex of a build folder, since gone, left in the operator's own folder is
 # removed by the installed tolbex's start, so that the installed program opens received files.
 apps=$work/operator/.local/share/applications
@@ -165,7 +152,7 @@ done
 on_display xdotool windowfocus --sync "$main" key alt+f key x
 for _ in $(seq 100); do kill -0 "$gui" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$gui" 2>/dev/null && { kill $(pgrep -P "$gui"); fail "tolbex did not end by File > Exit"; }
-[[ -n $xvfb_pid ]] && kill "$xvfb_pid"
+[[ -n ${display_pid:-} ]] && kill "$display_pid"
 wait
 # The machine's file types are root's: the operator's tolbex registered them in its own classes.
 grep -qF '[Software\Classes\PobtanCEF\shell\open\command]' "$work/operator/.config/torvane/registry/HKCU.reg" &&

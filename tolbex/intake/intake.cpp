@@ -127,10 +127,9 @@ std::vector<std::string> PatientDetails::patient_text_fields(const std::string& 
             recording_date, recorder_id,  recorder_id,  analysis_date, comments};
 }
 
-std::string intake_time_text() {
-    const std::time_t now = std::time(nullptr);
+std::string intake_time_text(std::time_t when) {
     std::tm tm{};
-    ::localtime_r(&now, &tm);
+    ::localtime_r(&when, &tm);
     char text[128];
     const std::size_t n = std::strftime(text, sizeof text, "%c", &tm);
     return std::string(text, n);
@@ -329,6 +328,9 @@ std::vector<KeptRead> kept_reads() {
                 }
             }
         }
+        // One kept before its details were confirmed: when its read was recorded.
+        if (const EntryState record = probe_entry(held.record_path()); k.read_time.empty() && record.present())
+            k.read_time = intake_time_text(static_cast<std::time_t>(record.mtime_ns / 1000000000));
         k.card_text = card;
         if (const auto wav = platform::find_name_ci(held.path(), "PATIENT.WAV")) k.details.sound_file = *wav;
         out.push_back(std::move(k));
@@ -923,6 +925,10 @@ bool store_recording_in_archive(const PatientDetails& given, const std::string& 
                                        : refusal,
                        kStoreErrorCaption);
             return false;
+        // The archive could not be locked: in use, read-only, or its lock not this account's.
+        case kStoreArchiveBusy:
+        case kStoreLockDenied:
+        case kStoreArchiveReadOnly: show_error(refusal, kStoreErrorCaption); return false;
         case kStoreCopyFailed:
             show_error(refusal.empty() ? kCopyFailedText : refusal, kStoreErrorCaption);
             return false;

@@ -10,6 +10,7 @@
 // a file name or a CEF header. No Qt: the windows come in through IntakeWindowing.
 #pragma once
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -57,8 +58,8 @@ struct PatientDetails {
     std::vector<std::string> patient_text_fields(const std::string& path, const std::string& time_text) const;
 };
 
-// The locale's "%c" of now.
-std::string intake_time_text();
+// The locale's "%c" of `when` (now).
+std::string intake_time_text(std::time_t when = std::time(nullptr));
 
 // The folder a recording is read into, in the account's durable state (<user_dir>/intake/<name>,
 // never the temporary folder that start-up clears), the recording in its "files" sub-folder and

@@ -14,10 +14,13 @@ namespace tv::demo {
 namespace {
 
 // 30 minutes of three slow ramps: 1,800 sectors of 128 samples.
-std::vector<cardgen::Sector> card_sectors() {
-    std::vector<cardgen::Sector> s{cardgen::start_sector(cardgen::StartInfo{})};
+std::vector<cardgen::Sector> card_sectors(unsigned recording) {
+    cardgen::StartInfo start;
+    start.rec = recording;
+    std::vector<cardgen::Sector> s{cardgen::start_sector(start)};
     for (int k = 0; k < 1800; ++k) {
         cardgen::DataSector d;
+        d.rec = recording;
         if (k == 600) {
             d.button = true;
             d.events = {5};
@@ -72,10 +75,11 @@ std::vector<std::string> register_demo_programs() {
     return missing;
 }
 
-bool make_demo_media(DemoMedia* media, std::string* error) {
+bool make_demo_media(DemoMedia* media, std::string* error, unsigned recording) {
     const std::string base = join_path(get_analyser_user_root(), "MEDIA");
     const std::string card = join_path(base, "CFCARD"), disk = join_path(base, "OSTRABEL");
-    cardgen::write_card(card, cardgen::config_dat(5, 5, 5, "PELLOW^MARA", "D-4471"), 1024, card_sectors());
+    cardgen::write_card(card, cardgen::config_dat(recording, recording, recording, "PELLOW^MARA", "D-4471"), 1024,
+                        card_sectors(recording));
     const bool disk_ok = create_folder_path(disk) && platform::atomic_write_file(join_path(disk, "ROZAVEZ.EVT"), "") &&
                          platform::atomic_write_file(join_path(disk, "ECG.DAT"), std::string(65536, '\x20'));
     if (!disk_ok || !platform::find_name_ci(card, "ecg.dat") ||

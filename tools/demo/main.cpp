@@ -1,11 +1,13 @@
-// tvdemo [--media]: makes the demo root under TORVANE_ROOT when it is missing, and the tape trace
-// that tools/deck-sim plays for the tape commands; --media writes the recorder card and disk again
-// (a card that was read is marked as read).
+// tvdemo [--media [--recording N]]: makes the demo root under TORVANE_ROOT when it is missing, and
+// the tape trace that tools/deck-sim plays for the tape commands; --media writes the recorder card
+// and disk again (a card that was read is marked as read), the card at recording N (5; from 65,000
+// on a read empties it).
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "common/files.h"
+#include "common/text.h"
 #include "common/ui.h"
 #include "tools/demo/demo_recordings.h"
 #include "tools/demo/demo_root.h"
@@ -14,16 +16,28 @@
 
 int main(int argc, char** argv) {
     bool media_only = false;
+    unsigned recording = tv::demo::kDemoCardRecording;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "-h" || a == "--help") {
             std::printf(
-                "usage: tvdemo [--media]\nMakes the demo archive groups under TORVANE_ROOT when they are "
-                "missing;\n--media writes the demo recorder card and disk again.\n");
+                "usage: tvdemo [--media [--recording N]]\nMakes the demo archive groups under TORVANE_ROOT when "
+                "they are missing;\n--media writes the demo recorder card and disk again, the card at recording N "
+                "(1 to 65535).\n");
             return 0;
         }
         if (a == "--media") {
             media_only = true;
+            continue;
+        }
+        if (a == "--recording" && i + 1 < argc) {
+            const std::string n = argv[++i];
+            const tv::ParsedInteger p = tv::parse_integer(n, 1, 65535);
+            if (!p.whole(n.size())) {
+                std::fprintf(stderr, "tvdemo: --recording takes a number from 1 to 65535, not %s\n", n.c_str());
+                return 2;
+            }
+            recording = static_cast<unsigned>(p.value);
             continue;
         }
         std::fprintf(stderr, "tvdemo: unknown argument %s\n", argv[i]);
@@ -63,7 +77,7 @@ int main(int argc, char** argv) {
     };
     if (media_only) {
         tv::demo::DemoMedia media;
-        if (!tv::demo::make_demo_media(&media, &error)) {
+        if (!tv::demo::make_demo_media(&media, &error, recording)) {
             std::fprintf(stderr, "tvdemo: %s\n", error.c_str());
             return 1;
         }

@@ -772,8 +772,37 @@ TEST_F(KeptReadTest, TheProgramKilledAfterTheReadLeavesItForTheNextStart) {
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
     EXPECT_EQ(load_le16(cardgen::read_bytes(card / "config.dat").data() + 1), 3u);
     EXPECT_TRUE(stored_folders().empty());
+    // Its details were never confirmed; the offer still says when it was read.
+    const auto kept = kept_reads();
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_FALSE(kept[0].details_confirmed);
+    EXPECT_FALSE(kept[0].read_time.empty());
     ASSERT_TRUE(reg_set_string(HKEY_LOCAL_MACHINE, kCardProgramKey, "Install Path", VOND_PROGRAM));
     store_the_kept_read(expected, whole);
+}
+
+// An archive whose index cannot be locked (here its lock file is a link) refuses the store: the
+// operator is told why, not of an unknown error, and the read is kept.
+TEST_F(KeptReadTest, AnArchiveThatCannotBeLockedSaysWhyAndTheReadIsKept) {
+    compress = false;
+    const auto expected = undisturbed(0);
+    ASSERT_FALSE(expected.empty());
+    late_card(t / "CARD");
+    insert(t / "CARD");
+    const fs::path lock = archive / ".TVINDEX.LCK";
+    fs::remove(lock);
+    fs::create_symlink("/nonexistent", lock);
+    destinations(archive);
+    scripted.shown.clear();
+    card_intake(0, mail);
+    EXPECT_TRUE(stored_folders().empty());
+    ASSERT_GE(scripted.shown.size(), 2u);
+    const std::string& why = scripted.shown[scripted.shown.size() - 2].text;
+    EXPECT_NE(why.find("is a link"), std::string::npos) << why;
+    ASSERT_EQ(kept_reads().size(), 1u);
+    EXPECT_NE(scripted.shown.back().text.find(kept_reads()[0].folder), std::string::npos) << scripted.shown.back().text;
+    fs::remove(lock);
+    store_the_kept_read(expected, expected.at("RAWECG1.DAT"));
 }
 
 TEST_F(KeptReadTest, ADiscardAsksAndAnIntakeEndedBeforeItsReadLeavesNothing) {

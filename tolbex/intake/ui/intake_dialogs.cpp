@@ -118,7 +118,18 @@ PatientDetailsDlg::PatientDetailsDlg(PatientDetails& details, QWidget* parent)
     g->addWidget(slider_row(slider_, group_));
     layout->addWidget(group_);
     layout->addWidget(play_);
-    layout->addWidget(ok_cancel(this));
+    QDialogButtonBox* buttons = ok_cancel(this);
+    layout->addWidget(buttons);
+    // The keyboard goes through the dialog as it reads, from the patient's name (where it starts) to
+    // OK, so that Return takes the details; Tab leaves the comments, where Return starts a new line.
+    comments_->setTabChangesFocus(true);
+    QWidget* previous = edits_.back().second;
+    for (QWidget* next :
+         std::initializer_list<QWidget*>{comments_, compress_, slider_, play_, buttons->button(QDialogButtonBox::Ok),
+                                         buttons->button(QDialogButtonBox::Cancel)}) {
+        setTabOrder(previous, next);
+        previous = next;
+    }
     // The description follows the name until the operator types into it.
     connect(field("Patient Name:"), &QLineEdit::textChanged, this, [this](const QString& text) {
         if (description_typed_) return;

@@ -1,7 +1,10 @@
 // Patient Details and Default ECG Compression, offscreen.
+#include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSlider>
 
@@ -79,6 +82,37 @@ TEST_F(IntakeDialogsTest, CardNameShownAsAPersonWritesItAndStoredAsItCame) {
         ASSERT_TRUE(scripted.shown.empty()) << scripted.shown[0].text;
         EXPECT_EQ(d.patient_name, *typed ? typed : "PELLOW^MARA");
     }
+}
+
+// From the keyboard: Tab starts at the patient's name and goes down the dialog to OK, leaving the
+// comments; Return in a field takes the details.
+TEST_F(IntakeDialogsTest, TheKeyboardGoesDownTheDialogAndReturnTakesTheDetails) {
+    PatientDetails d;
+    d.level = 1;
+    d.description = "Holter";
+    d.recording_id = "DEMO0000018";
+    gui::PatientDetailsDlg dlg(d);
+    dlg.show();
+    settle();
+    std::vector<QWidget*> order;
+    for (QWidget* w = dlg.nextInFocusChain(); w != &dlg && order.size() < 64; w = w->nextInFocusChain())
+        if ((w->focusPolicy() & Qt::TabFocus) && !w->isHidden()) order.push_back(w);
+    ASSERT_GE(order.size(), 19u);
+    EXPECT_EQ(order[0], dlg.field("Patient Name:"));
+    EXPECT_EQ(order[6], dlg.field("Transfer Filename:"));
+    EXPECT_EQ(order[13], dlg.field("Description of recording:"));
+    EXPECT_EQ(order[14], dlg.comments());
+    EXPECT_EQ(order[15], dlg.compress_box());
+    EXPECT_EQ(order[16], dlg.slider());
+    auto* ok = qobject_cast<QPushButton*>(order[17]);
+    ASSERT_NE(ok, nullptr);
+    EXPECT_TRUE(ok->text().contains(QStringLiteral("OK")));
+    EXPECT_TRUE(dlg.comments()->tabChangesFocus());
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(dlg.field("Patient ID:"), &enter);
+    ASSERT_TRUE(scripted.shown.empty()) << scripted.shown[0].text;
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_EQ(d.recording_id, "DEMO0000018");
 }
 
 TEST_F(IntakeDialogsTest, OkRefusalsKeepTheDialogOpen) {
