@@ -57,6 +57,24 @@ bool remove_confirm_file_at(int folder_fd, const std::string& name) {
     return ::unlinkat(folder_fd, name.c_str(), 0) == 0 || errno == ENOENT;
 }
 
+// How long a confirmation waits for a note save or another confirmation of the same report.
+constexpr int kReportFolderWaitMs = 6000;
+
+// Takes the report folder's own lock (the one note saves take) through a description of its own,
+// `held` until the confirmation ends: every confirmation holds it while its temporary of
+// CONFIRM.TXT exists, so one met under it was left by a confirmation that was killed, and goes.
+Result<void> lock_for_confirmation(int folder_fd, const std::string& folder, platform::UniqueFd& held) {
+    held = open_folder_no_link_at(folder_fd, ".");
+    if (!held || platform::lock_folder_within(held.get(), kReportFolderWaitMs) != platform::LockFailure::None)
+        return fail(kArchiveBusy, "The report " + folder + " is being changed by another program.");
+    const auto hidden = list_names_at(folder_fd, ".");
+    const std::string prefix = "." + std::string(kConfirmTxtName) + ".tmp";
+    for (const FolderEntry& e : hidden.value_or(std::vector<FolderEntry>{}))
+        if (e.regular && e.name.size() > prefix.size() && platform::iequals(e.name.substr(0, prefix.size()), prefix))
+            (void)remove_confirm_file_at(folder_fd, e.name);
+    return {};
+}
+
 // Puts the confirmation file back as `was` found it: its text again, or no file.
 bool restore_confirm_file_at(int folder_fd, const ConfirmFile& was) {
     if (was.present) return platform::atomic_write_file_at(folder_fd, was.name, was.text);
@@ -365,7 +383,9 @@ bool ReportDocument::confirm() {
     // The file first, through the folder held open: the index's mark stands for the file's presence.
     ConfirmFile was;
     const char* file_caption = nullptr;
+    platform::UniqueFd report_lock;
     auto write = [&](int folder_fd, const std::string& folder) -> Result<void> {
+        if (Result<void> locked = lock_for_confirmation(folder_fd, folder, report_lock); !locked) return locked;
         was = confirm_file_at(folder_fd, folder);
         if (platform::atomic_write_file_at(folder_fd, was.name, user)) return {};
         file_caption = kConfirmWriteCaption;
@@ -397,7 +417,9 @@ bool ReportDocument::unconfirm() {
     // of it: the report was confirmed in the index without its file.
     ConfirmFile was;
     const char* file_caption = nullptr;
+    platform::UniqueFd report_lock;
     auto remove = [&](int folder_fd, const std::string& folder) -> Result<void> {
+        if (Result<void> locked = lock_for_confirmation(folder_fd, folder, report_lock); !locked) return locked;
         was = confirm_file_at(folder_fd, folder);
         if (!was.present || remove_confirm_file_at(folder_fd, was.name)) return {};
         file_caption = kConfirmDeleteCaption;
