@@ -695,5 +695,48 @@ TEST_F(SharedWritesTest, AReportFolderSwappedForALinkWhileItIsConfirmedIsLeftAnd
     }
 }
 
+// A confirmation killed at each step: the next one finishes it, clears the temporary the killed
+// one left in the report folder, and the entry and CONFIRM.TXT agree.
+TEST_F(SharedWritesTest, AConfirmationKilledAtAnyStepIsFinishedByTheNext) {
+    ASSERT_EQ(store_as(0).code, 0);
+    const std::string name = first_listed(a);
+    const fs::path report = a / name;
+    auto confirmed = [&] { return index_lines(a / "ARCHINFO.DAT").at(3).ends_with("C"); };
+    auto run = [&](const std::string& what, std::vector<std::string> argv = {}) {
+        child_env = {"TV_TEST_REPORT_DO=" + what, "TV_TEST_REPORT_FOLDER=" + a.string(), "TV_TEST_REPORT_NAME=" + name};
+        argv.push_back(self);
+        const RunResult r = as(0, argv);
+        child_env.clear();
+        return r;
+    };
+    int killed = 0;
+    for (const std::string call : {"fsync", "renameat", "fdatasync", "renameat2"}) {
+        for (int n = 1;; ++n) {
+            ASSERT_LT(n, 20) << call;
+            const std::string what = call + " #" + std::to_string(n);
+            if (confirmed()) {
+                ASSERT_EQ(run("unconfirm").code, 0) << what;
+            }
+            const RunResult r =
+                run("confirm", {"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=" + call, "-e",
+                                "inject=" + call + ":signal=KILL:when=" + std::to_string(n), "--"});
+            if (r.code == 0) break;  // the confirmation makes no such call any more
+            ++killed;
+            if (!confirmed()) {
+                const RunResult again = run("confirm");
+                EXPECT_EQ(again.code, 0) << what << again.out;
+            }
+            EXPECT_TRUE(confirmed()) << what;
+            EXPECT_EQ(read_file(report / "CONFIRM.TXT"), accounts.name(0)) << what;
+            for (const auto& e : fs::directory_iterator(report))
+                EXPECT_FALSE(e.path().filename().string().starts_with(".CONFIRM.TXT.tmp"))
+                    << what << " left " << e.path();
+            expect_agree(what);
+            if (HasFailure()) break;
+        }
+    }
+    EXPECT_GT(killed, 3);
+}
+
 }  // namespace
 }  // namespace cli
