@@ -69,17 +69,6 @@ Error unreadable_error(const std::string& folder, const FolderJudgement& judged)
     return fail(kArchiveUnreadable, unreadable_folder_text(folder, judged) + ", so it was left as it is.");
 }
 
-// The spelling of `name` in the open folder `dir`: the exact one when it is there, else the
-// smallest that equals it without regard to case, else `name`.
-std::string name_on_disk(int dir, const std::string& name) {
-    if (probe_entry_at(dir, name).kind != EntryKind::Missing) return name;
-    std::optional<std::string> best;
-    if (const auto entries = list_folder_names_at(dir))
-        for (const FolderName& e : *entries)
-            if (platform::iequals(e.name, name) && (!best || e.name < *best)) best = e.name;
-    return best.value_or(name);
-}
-
 // A report folder taken out of its archive: the archive folder and the report folder as they were
 // opened when it was judged, the report folder under its hidden name.
 struct TakenOut {
@@ -124,7 +113,7 @@ Result<void> take_out_report(ReportArchive& archive, const std::string& name, bo
             left = not_deleted_error(join_path(archive.get_path(), name));
             return {};
         }
-        original = name_on_disk(dir, name);
+        original = archive_io::name_on_disk(dir, name);
         const std::string path = join_path(archive.get_path(), original);
         archive_io::MadeFolder held;
         archive_io::JudgedFolder state = archive_io::open_judged_folder_at(dir, original, held);
@@ -350,6 +339,53 @@ Result<void> set_confirmed(const std::string& archive_folder, std::string_view f
     return change_archive_index(archive_folder, edit_entry(folder_name, archive_folder, [confirmed](ReportRecord& r) {
                                     r.set_confirmed(confirmed);
                                 }));
+}
+
+Result<void> set_confirmed(const std::string& archive_folder, std::string_view folder_name, bool confirmed,
+                           const ReportFolderStep& step, const ReportFolderStep& undo) {
+    const ArchiveIndexLock lock(archive_folder);
+    if (!lock.held()) return lock.busy_error();
+    const std::string listed(folder_name);
+    if (!is_safe_path_component(listed))
+        return fail(kArchiveUnsafeName, "The report folder name \"" + listed + "\" is not a plain folder name.");
+    const int dir = lock.folder_fd();
+    const std::string name = archive_io::name_on_disk(dir, listed);
+    const std::string path = join_path(archive_folder, name);
+    const char* const left = confirmed ? "the report is not confirmed" : "the report is not unconfirmed";
+    auto replaced = [&](bool link) {
+        return fail(kArchiveReplaced, archive_io::replaced_folder_text(path, link, left));
+    };
+    archive_io::MadeFolder held;
+    switch (archive_io::open_judged_folder_at(dir, name, held)) {
+        case archive_io::JudgedFolder::Held: break;
+        case archive_io::JudgedFolder::Link: return replaced(true);
+        case archive_io::JudgedFolder::Other: return replaced(false);
+        default: return fail(kArchiveWriteFailed, "Couldn't open the report folder " + path + ".");
+    }
+    auto swapped = [&] { return !archive_io::holds_made_folder(dir, name, held); };
+    auto take_back = [&] {
+        (void)undo(held.fd.get(), path);
+        return replaced(probe_entry_at(dir, name).kind == EntryKind::Link);
+    };
+    if (Result<void> done = step(held.fd.get(), path); !done) return done;
+    // Swapped while the step ran: what it did stays in the folder it held, and is taken back.
+    if (swapped()) return take_back();
+    bool was = confirmed;
+    Result<void> written = change_archive_index(lock, edit_entry(folder_name, archive_folder, [&](ReportRecord& r) {
+                                                    was = r.is_confirmed();
+                                                    r.set_confirmed(confirmed);
+                                                }));
+    if (!written) {
+        (void)undo(held.fd.get(), path);
+        return written;
+    }
+    // Swapped while the index was written: the mark goes back as well.
+    if (swapped()) {
+        (void)change_archive_index(lock, edit_entry(folder_name, archive_folder,
+                                                    [was](ReportRecord& r) { r.set_confirmed(was); }));
+        return take_back();
+    }
+    return written;
 }
 
 Result<void> remove_archive(ArchiveGroup& group, std::int32_t archive_index) {

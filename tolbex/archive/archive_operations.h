@@ -7,6 +7,7 @@
 // happened; the caller shows the notices before the returned error.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,6 +83,18 @@ Result<void> set_description(ReportArchive& archive, std::string_view folder_nam
 Result<void> set_report_time(ArchiveGroup& group, std::string_view folder_name, std::int64_t time);
 // Marks the report named `folder_name` in the archive folder confirmed or not.
 Result<void> set_confirmed(const std::string& archive_folder, std::string_view folder_name, bool confirmed);
+// What goes with such a mark in the report folder itself (its CONFIRM.TXT), done through the
+// folder open as `folder_fd` (`path` names it for messages). An error stops the change.
+using ReportFolderStep = std::function<Result<void>(int folder_fd, const std::string& path)>;
+// The mark with `step` in one turn of the archive's lock: the report folder is opened relative to
+// the locked archive folder, never through a link, and `step` works through it; the entry changes
+// only while the name still holds that folder. A link or anything else in its place, before or
+// after `step`: kArchiveReplaced ("replaced by a link"), after `step` with `undo` run; `undo` runs
+// as well when the index cannot be written. kArchiveUnsafeName for a name that is not one plain
+// component, kArchiveWriteFailed when the folder cannot be opened, else the lock's, `step`'s or
+// the index change's error.
+Result<void> set_confirmed(const std::string& archive_folder, std::string_view folder_name, bool confirmed,
+                           const ReportFolderStep& step, const ReportFolderStep& undo);
 
 // Deletes the archive's folder, then its ARCHDIR.DAT entry. kArchiveNotFound / kArchiveDeleteFailed:
 // nothing changed; otherwise the list changed even when the index change failed.

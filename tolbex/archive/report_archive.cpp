@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <optional>
 
 #include "common/files.h"
 #include "common/safe_open.h"
@@ -140,6 +141,15 @@ bool ensure_archive_folder_at(int group_fd, const std::string& name, MadeFolder&
         case EntryKind::Missing: made = make_shared_folder_at(group_fd, name); return static_cast<bool>(made);
         default: return false;
     }
+}
+
+std::string name_on_disk(int dir, const std::string& name) {
+    if (probe_entry_at(dir, name).kind != EntryKind::Missing) return name;
+    std::optional<std::string> best;
+    if (const auto entries = list_folder_names_at(dir))
+        for (const FolderName& e : *entries)
+            if (platform::iequals(e.name, name) && (!best || e.name < *best)) best = e.name;
+    return best.value_or(name);
 }
 
 bool holds_made_folder(int parent_fd, const std::string& name, const MadeFolder& made) {

@@ -214,6 +214,9 @@ MadeFolder make_shared_folder_at(int parent_fd, const std::string& name);
 // is made with make_shared_folder_at into `made` (for discard_made_folder when the change fails).
 // False when a link or anything but a folder is in its place, or it cannot be made.
 bool ensure_archive_folder_at(int group_fd, const std::string& name, MadeFolder& made);
+// The spelling of `name` in the folder open as `dir`: the exact one when it is there, else the
+// smallest that equals it without regard to case, else `name`.
+std::string name_on_disk(int dir, const std::string& name);
 // True when `name` in `parent_fd` is, not through a link, the folder `made`.
 bool holds_made_folder(int parent_fd, const std::string& name, const MadeFolder& made);
 // Renames `made` (now called `from`) to `to` in `parent_fd`, never over an existing name, and

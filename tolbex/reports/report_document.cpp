@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "common/report_files.h"
+#include "common/safe_open.h"
 #include "common/audit_log.h"
 #include "common/files.h"
 #include "common/text.h"
@@ -28,19 +29,70 @@ namespace {
 // RTF export covers every page file; the writer stops at the first missing one.
 constexpr int kRtfLastPage = 1 << 20;
 
-// Marks the entry in its archive's index; the archive says what went wrong, the user is told here.
-bool set_confirmed_shown(const std::string& archive_folder, const std::string& name, bool confirmed) {
-    const Result<void> written = archive_ops::set_confirmed(archive_folder, name, confirmed);
-    if (!written)
-        ui().message_box(written.error().message, archive_error_caption(written.error().code), MsgIcon::Error,
-                         MsgButtons::Ok);
-    return written.ok();
+// Tells the user why a confirmation changed nothing: the file's own caption when the file could
+// not be written or removed, else the archive's.
+void show_confirm_error(const Error& error, const char* file_caption) {
+    ui().message_box(error.message, file_caption ? file_caption : archive_error_caption(error.code), MsgIcon::Error,
+                     MsgButtons::Ok);
 }
 
-// The CONFIRM.TXT of a folder: the existing file in whatever case, else the name as written.
-std::string confirm_file_path(const std::string& folder) {
-    if (auto found = platform::find_name_ci(folder, kConfirmTxtName)) return *found;
-    return join_path(folder, kConfirmTxtName);
+// The confirmation file of the folder open as `folder_fd`: the existing CONFIRM.TXT in whatever
+// case, its text when it is a plain file, and its path for messages.
+struct ConfirmFile {
+    std::string name, path, text;
+    bool present = false;
+};
+ConfirmFile confirm_file_at(int folder_fd, const std::string& folder) {
+    ConfirmFile f;
+    f.name = archive_io::name_on_disk(folder_fd, kConfirmTxtName);
+    f.path = join_path(folder, f.name);
+    f.present = probe_entry_at(folder_fd, f.name).kind != EntryKind::Missing;
+    if (f.present) f.text = read_member_at(folder_fd, f.name, report_file_limit(ReportFileKind::Text)).value_or("");
+    return f;
+}
+
+// Removes the confirmation file `name` from the folder open as `folder_fd` (a link there goes as a
+// link). True when it is gone or was never there.
+bool remove_confirm_file_at(int folder_fd, const std::string& name) {
+    return ::unlinkat(folder_fd, name.c_str(), 0) == 0 || errno == ENOENT;
+}
+
+// How long a confirmation waits for a note save or another confirmation of the same report.
+constexpr int kReportFolderWaitMs = 6000;
+
+// Takes the report folder's own lock (the one note saves take) through a description of its own,
+// `held` until the confirmation ends: every confirmation holds it while its temporary of
+// CONFIRM.TXT exists, so one met under it was left by a confirmation that was killed, and goes.
+Result<void> lock_for_confirmation(int folder_fd, const std::string& folder, platform::UniqueFd& held) {
+    held = open_folder_no_link_at(folder_fd, ".");
+    if (!held || platform::lock_folder_within(held.get(), kReportFolderWaitMs) != platform::LockFailure::None)
+        return fail(kArchiveBusy, "The report " + folder + " is being changed by another program.");
+    const auto hidden = list_names_at(folder_fd, ".");
+    const std::string prefix = "." + std::string(kConfirmTxtName) + ".tmp";
+    for (const FolderEntry& e : hidden.value_or(std::vector<FolderEntry>{}))
+        if (e.regular && e.name.size() > prefix.size() && platform::iequals(e.name.substr(0, prefix.size()), prefix))
+            (void)remove_confirm_file_at(folder_fd, e.name);
+    return {};
+}
+
+// Puts the confirmation file back as `was` found it: its text again, or no file.
+bool restore_confirm_file_at(int folder_fd, const ConfirmFile& was) {
+    if (was.present) return platform::atomic_write_file_at(folder_fd, was.name, was.text);
+    return remove_confirm_file_at(folder_fd, was.name);
+}
+
+// `step` on the folder a document loaded, through the descriptor it was loaded from (`path` names
+// it); its name must still lead to that folder afterwards, never through a link, else `undo` runs
+// and kArchiveReplaced says so.
+Result<void> change_loaded_folder(const ReportFolder& folder, const archive_ops::ReportFolderStep& step,
+                                  const archive_ops::ReportFolderStep& undo) {
+    if (Result<void> done = step(folder.fd(), folder.path()); !done) return done;
+    const EntryState now = probe_entry(folder.path());
+    const EntryState held = probe_entry_at(folder.fd(), ".");
+    if (now.kind == EntryKind::Folder && now.device == held.device && now.inode == held.inode) return {};
+    (void)undo(folder.fd(), folder.path());
+    return fail(kArchiveReplaced, archive_io::replaced_folder_text(folder.path(), now.kind == EntryKind::Link,
+                                                                   "the report is not confirmed"));
 }
 
 bool folder_has_metafiles(const ReportFolder& folder) {
@@ -321,32 +373,37 @@ bool ReportDocument::can_unconfirm() const { return entry_ && entry_->confirmed 
 bool ReportDocument::confirm() {
     if (!can_confirm()) return false;
     const bool through_index = entry_ && !entry_->confirmed && !mode_.preview && !read_only_;
-    std::string folder, user;
-    if (through_index) {
-        folder = entry_->folder_path;
-        user = platform::system().user_name();
-    } else {
-        folder = folder_;
-        if (peer_user_) user = peer_user_();
-    }
-    if (user.empty() || folder.empty()) {
+    const std::string user =
+        through_index ? platform::system().user_name() : (peer_user_ ? peer_user_() : std::string());
+    if (user.empty() || (through_index ? entry_->folder_path.empty() : !files_.is_open())) {
         // An empty CONFIRM.TXT would read as "confirmed by nobody".
         ui().message_box(kConfirmNoUser, kConfirmWriteCaption, MsgIcon::Error, MsgButtons::Ok);
         return false;
     }
-    // The file first: the index's mark stands for the file's presence.
-    const std::string file = confirm_file_path(folder);
-    if (!platform::atomic_write_file(file, user)) {
-        ui().message_box(format_string(kConfirmWriteFailed, file.c_str()), kConfirmWriteCaption, MsgIcon::Error,
-                         MsgButtons::Ok);
+    // The file first, through the folder held open: the index's mark stands for the file's presence.
+    ConfirmFile was;
+    const char* file_caption = nullptr;
+    platform::UniqueFd report_lock;
+    auto write = [&](int folder_fd, const std::string& folder) -> Result<void> {
+        if (Result<void> locked = lock_for_confirmation(folder_fd, folder, report_lock); !locked) return locked;
+        was = confirm_file_at(folder_fd, folder);
+        if (platform::atomic_write_file_at(folder_fd, was.name, user)) return {};
+        file_caption = kConfirmWriteCaption;
+        return fail(kArchiveWriteFailed, format_string(kConfirmWriteFailed, was.path.c_str()));
+    };
+    // The index still says "not confirmed", or the folder was swapped: the file is taken back.
+    auto undo = [&](int folder_fd, const std::string&) -> Result<void> {
+        (void)restore_confirm_file_at(folder_fd, was);
+        return {};
+    };
+    const Result<void> done = through_index
+                                  ? archive_ops::set_confirmed(entry_->archive_folder, entry_->name, true, write, undo)
+                                  : change_loaded_folder(files_, write, undo);
+    if (!done) {
+        show_confirm_error(done.error(), file_caption);
         return false;
     }
     if (through_index) {
-        if (!set_confirmed_shown(entry_->archive_folder, entry_->name, true)) {
-            // The index still says "not confirmed": take the file back so that both agree.
-            force_delete_file(file);
-            return false;
-        }
         entry_->confirmed = true;
         if (on_index_changed_) on_index_changed_();
     }
@@ -355,34 +412,34 @@ bool ReportDocument::confirm() {
 }
 
 bool ReportDocument::unconfirm() {
-    if (!can_unconfirm()) return false;
-    const std::string folder = entry_->folder_path;
-    if (folder.empty()) return false;
+    if (!can_unconfirm() || entry_->folder_path.empty()) return false;
     // The file first. One that is already gone leaves nothing to take back, but the user hears
     // of it: the report was confirmed in the index without its file.
-    std::string old_text;
-    const std::optional<std::string> existing = platform::find_name_ci(folder, kConfirmTxtName);
-    if (existing) {
-        old_text = read_report_file(*existing, ReportFileKind::Text).value_or("");
-        clear_read_only(*existing);
-        if (::unlink(existing->c_str()) != 0 && errno != ENOENT) {
-            ui().message_box(format_string(kConfirmDeleteFailed, existing->c_str()), kConfirmDeleteCaption,
-                             MsgIcon::Error, MsgButtons::Ok);
-            return false;
-        }
-    }
-    if (!set_confirmed_shown(entry_->archive_folder, entry_->name, false)) {
-        if (!old_text.empty()) platform::atomic_write_file(join_path(folder, kConfirmTxtName), old_text);
+    ConfirmFile was;
+    const char* file_caption = nullptr;
+    platform::UniqueFd report_lock;
+    auto remove = [&](int folder_fd, const std::string& folder) -> Result<void> {
+        if (Result<void> locked = lock_for_confirmation(folder_fd, folder, report_lock); !locked) return locked;
+        was = confirm_file_at(folder_fd, folder);
+        if (!was.present || remove_confirm_file_at(folder_fd, was.name)) return {};
+        file_caption = kConfirmDeleteCaption;
+        return fail(kArchiveDeleteFailed, format_string(kConfirmDeleteFailed, was.path.c_str()));
+    };
+    auto undo = [&](int folder_fd, const std::string&) -> Result<void> {
+        if (was.present) (void)restore_confirm_file_at(folder_fd, was);
+        return {};
+    };
+    const Result<void> done = archive_ops::set_confirmed(entry_->archive_folder, entry_->name, false, remove, undo);
+    if (!done) {
+        show_confirm_error(done.error(), file_caption);
         return false;
     }
     entry_->confirmed = false;
     if (on_index_changed_) on_index_changed_();
     set_confirmation({});
-    if (!existing) {
-        const std::string missing = confirm_file_path(folder);
-        ui().message_box(format_string(kConfirmDeleteFailed, missing.c_str()), kConfirmDeleteCaption, MsgIcon::Error,
+    if (!was.present)
+        ui().message_box(format_string(kConfirmDeleteFailed, was.path.c_str()), kConfirmDeleteCaption, MsgIcon::Error,
                          MsgButtons::Ok);
-    }
     return true;
 }
 

@@ -119,7 +119,9 @@ public:
     bool can_unconfirm() const;
     // False (with a message shown) when nothing changed on disk. Unconfirming a report whose
     // CONFIRM.TXT is already gone still unconfirms it in the index, and says the file was not
-    // there to delete.
+    // there to delete. CONFIRM.TXT is written and removed through the report folder held open
+    // (archive_ops::set_confirmed; a preview's through the folder loaded), under the folder's own
+    // lock; a folder replaced by a link meanwhile is left as it is, and the message says so.
     bool confirm();
     bool unconfirm();
 

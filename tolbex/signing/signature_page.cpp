@@ -2,15 +2,15 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <optional>
 #include <sys/stat.h>
 
 #include "common/report_files.h"
+#include "common/safe_open.h"
 #include "common/bytes.h"
 #include "common/files.h"
 #include "platform/fs.h"
+#include "tolbex/archive/report_archive.h"
 #include "tolbex/reports/page_items.h"
 #include "tolbex/signing/signed_report.h"
 
@@ -95,12 +95,6 @@ Error page_error(const std::string& name, int err) {
 
 std::string page_name(int n) { return "PAGE." + std::to_string(n); }
 
-// Page n's file, found without regard to case; only a plain file is a page, never a link.
-std::optional<std::string> page_file(const ReportFolder& folder, int n) {
-    if (!folder.has_file(page_name(n))) return std::nullopt;
-    return folder.path_of(page_name(n));
-}
-
 }  // namespace
 
 std::string signature_page_bytes(const PatientHeaderFields& patient, const std::vector<SignatureRecord>& signers,
@@ -120,20 +114,32 @@ std::string signature_page_bytes(const PatientHeaderFields& patient, const std::
 }
 
 Result<void> add_signature_page(const std::string& report_folder, const std::vector<SignatureRecord>& signers) {
-    const std::string folder = platform::strip_trailing_slashes(report_folder);
-    const ReportFolder pages(folder);
+    const ReportFolder pages(platform::strip_trailing_slashes(report_folder));
+    auto replaced = [&](bool link) {
+        return fail(kArchiveReplaced, archive_io::replaced_folder_text(pages.path(), link, "it is not shown"));
+    };
+    if (pages.refusal() == OutsideRefusal::Link) return replaced(true);
+    if (!pages.is_open()) return page_error(get_path_file_name(pages.path()), ENOENT);
+    // Every step is taken in the folder held open, whatever its name leads to meanwhile.
+    const EntryState held = probe_entry_at(pages.fd(), ".");
     int count = 0;
-    while (page_file(pages, count)) ++count;
-    // A failed move would put the new page over an old one: stop instead.
+    while (pages.has_file(page_name(count))) ++count;
+    // Top down, never over a name that is taken: a failed move leaves every page where it was.
     for (int k = count - 1; k >= 1; --k) {
-        const auto from = page_file(pages, k);
-        if (!from || std::rename(from->c_str(), join_path(folder, page_name(k + 1)).c_str()) != 0)
+        const auto from = pages.find(page_name(k));
+        if (!from || !platform::rename_no_replace_at(pages.fd(), *from, pages.fd(), page_name(k + 1)))
             return page_error(page_name(k), from ? errno : ENOENT);
     }
-    const PatientHeaderFields patient = read_patient_header_fields(folder).value_or(PatientHeaderFields{});
-    const bool oem = !platform::find_name_ci(folder, "VERSION.TXT");
-    if (!platform::atomic_write_file(join_path(folder, page_name(1)), signature_page_bytes(patient, signers, oem)))
+    const PatientHeaderFields patient = read_patient_header_fields(pages).value_or(PatientHeaderFields{});
+    const bool oem = !pages.find("VERSION.TXT");
+    const std::string bytes = signature_page_bytes(patient, signers, oem);
+    platform::UniqueFd page = create_new_file_at(pages.fd(), page_name(1), 0600);
+    if (!page || !platform::write_all(page.get(), bytes.data(), bytes.size()) || !page.close())
         return page_error(page_name(1), errno);
+    // What is shown is read by the folder's name: it must still be this folder, never a link.
+    const EntryState now = probe_entry(pages.path());
+    if (now.kind != EntryKind::Folder || now.device != held.device || now.inode != held.inode)
+        return replaced(now.kind == EntryKind::Link);
     return {};
 }
 

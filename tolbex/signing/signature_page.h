@@ -23,8 +23,13 @@ std::string signature_page_bytes(const PatientHeaderFields& patient, const std::
                                  bool oem = false);
 
 // Moves PAGE.1.. up by one and writes the signature page as PAGE.1; the patient comes from the
-// folder's PATIENT.TXT (empty values without one). kErrFile ("Serious file error : %s") when a
-// page cannot be moved or the page cannot be written; pages already moved stay moved.
+// folder's PATIENT.TXT (empty values without one). The folder is opened once, never through a
+// link, and every move and the new page (made exclusively) are done relative to it, never over a
+// name that is taken. kErrFile ("Serious file error : %s") when a page cannot be moved or the
+// page cannot be written; pages already moved stay moved. kArchiveReplaced ("replaced by a link")
+// when the folder's name no longer leads to the folder changed: nothing else was touched. The
+// folder is the private one a signed report is restored into, made afresh for each showing, so a
+// run killed between two steps leaves the signed report itself as it was.
 Result<void> add_signature_page(const std::string& report_folder, const std::vector<SignatureRecord>& signers);
 
 }  // namespace tv::signing

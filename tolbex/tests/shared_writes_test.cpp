@@ -10,15 +10,47 @@
 #include <map>
 #include <optional>
 
+#include "common/ui.h"
 #include "platform/process_owner.h"
 #include "testing/test_accounts.h"
 #include "tolbex/archive/change_record.h"
 #include "tolbex/archive/report_archive.h"
 #include "tolbex/archive/store_report.h"
+#include "tolbex/reports/report_document.h"
+#include "tolbex/signing/signature_page.h"
 #include "tolbex/tests/cli_fixture.h"
 
 namespace cli {
 namespace {
+
+// This test program changes a report as the report window does, when its environment asks,
+// before any test runs: TV_TEST_REPORT_DO "confirm" or "unconfirm" the report TV_TEST_REPORT_NAME
+// of the archive folder TV_TEST_REPORT_FOLDER, or "page": the signature page added to the folder
+// TV_TEST_REPORT_FOLDER. The change runs in a process of its own that can be stopped at any step;
+// its messages go to standard error, and it ends 3 when the change failed.
+const bool g_report_child = [] {
+    const char* change = std::getenv("TV_TEST_REPORT_DO");
+    const char* folder = std::getenv("TV_TEST_REPORT_FOLDER");
+    const char* name = std::getenv("TV_TEST_REPORT_NAME");
+    if (!change || !folder) return false;
+    bool done = false;
+    if (std::string_view(change) == "page") {
+        tv::signing::SignatureRecord signer;
+        signer.signer_name = "Anna Smith";
+        const auto added = tv::signing::add_signature_page(folder, {signer});
+        if (!added) tv::show_error(added.error().message);
+        done = added.ok();
+    } else {
+        tv::ReportArchive archive(folder, "STANDARD");
+        tv::ReportRecord* record = name ? archive.find_record(name) : nullptr;
+        tv::ReportDocument doc;
+        if (record && doc.load(record->get_folder_path(), {})) {
+            doc.set_archive(archive, *record);
+            done = std::string_view(change) == "confirm" ? doc.confirm() : doc.unconfirm();
+        }
+    }
+    std::_Exit(done ? 0 : 3);
+}();
 
 std::string good_tvz(const std::string& description) {
     return tvz_literal_entry("REPINFO.TXT", description + "\r\n510\r\n1196690709\r\n77\r\n") +
@@ -578,6 +610,132 @@ TEST_F(SharedWritesTest, AWorkstationInItsOwnPidNamespaceKeepsItsStaging) {
         EXPECT_FALSE(e.path().filename().string().starts_with(".TV") && e.path().filename() != tv::kIndexLockFileName)
             << e.path();
     expect_agree("a killed workstation");
+}
+
+// A colleague swaps a report folder for a link to the operator's private folder at each step of
+// confirming the report, unconfirming it and adding a signature page to it: nothing outside the
+// folder changes, the change fails and says the folder was replaced by a link, and the folder it
+// held, put back, is as it was, its entry too.
+TEST_F(SharedWritesTest, AReportFolderSwappedForALinkWhileItIsConfirmedIsLeftAndNamed) {
+    const auto before = contents(home);
+    ASSERT_EQ(store_as(0).code, 0);
+    const std::string name = first_listed(a);
+    // A restored report to add the signature page to, in a folder the colleague can write.
+    const fs::path shared = t / "S", restored = shared / "R";
+    ASSERT_TRUE(accounts.share(shared.string()));
+    auto confirmed = [&] { return index_lines(a / "ARCHINFO.DAT").at(3).ends_with("C"); };
+    auto change = [&](const std::string& what) {
+        child_env = {"TV_TEST_REPORT_DO=" + what, "TV_TEST_REPORT_FOLDER=" + (what == "page" ? restored : a).string(),
+                     "TV_TEST_REPORT_NAME=" + name};
+    };
+    const std::string kPages[] = {"zero", "one", "two", "three"};
+    // Each change from the state it starts in.
+    auto prepare = [&](const std::string& what) {
+        if (what == "page") {
+            fs::remove_all(restored);
+            for (int k = 0; k < 4; ++k) write_file(restored / ("PAGE." + std::to_string(k)), kPages[k]);
+            for (const auto& e : fs::recursive_directory_iterator(shared))
+                ASSERT_EQ(::chown(e.path().c_str(), accounts.uid(0), accounts.gid()), 0);
+            return;
+        }
+        if (confirmed() == (what == "unconfirm")) return;
+        change(what == "confirm" ? "unconfirm" : "confirm");
+        const RunResult set = as(0, {self});
+        ASSERT_EQ(confirmed(), what == "unconfirm") << set.out;
+    };
+    struct Case {
+        std::string what;
+        std::vector<const char*> calls;
+    };
+    const Case cases[] = {{"confirm", {"fsync", "renameat", "fdatasync", "renameat2"}},
+                          {"unconfirm", {"unlinkat", "fdatasync", "renameat2"}},
+                          {"page", {"renameat2"}}};
+    for (const Case& c : cases) {
+        int swapped = 0;
+        for (const char* call : c.calls) {
+            for (int n = 1;; ++n) {
+                ASSERT_LT(n, 40) << c.what << " " << call;
+                const std::string what = c.what + " " + call + " #" + std::to_string(n);
+                prepare(c.what);
+                const fs::path folder = c.what == "page" ? restored : a / name;
+                const bool was_confirmed = confirmed();
+                const auto held = contents(folder);
+                change(c.what);
+                RunResult r;
+                const bool stopped = stopped_at(
+                    {self}, call, n,
+                    [&] {
+                        accounts.run_as(1, [&] {
+                            std::error_code ec;
+                            fs::rename(folder, folder.string() + ".moved", ec);
+                            if (!ec) fs::create_directory_symlink(home, folder, ec);
+                            return !ec;
+                        });
+                    },
+                    r, 0, self);
+                child_env.clear();
+                EXPECT_EQ(contents(home), before) << what << r.out;
+                if (fs::is_symlink(folder)) {
+                    ++swapped;
+                    EXPECT_EQ(r.code, 3) << what << ": a change whose folder was swapped succeeded\n" << r.out;
+                    EXPECT_NE(r.out.find("was replaced by a link"), std::string::npos) << what << r.out;
+                    fs::remove(folder);
+                    fs::rename(folder.string() + ".moved", folder);
+                    // What the change did in the folder it held is taken back; a page moved stays moved.
+                    if (c.what != "page") {
+                        EXPECT_EQ(contents(folder), held) << what;
+                        EXPECT_EQ(confirmed(), was_confirmed) << what;
+                    }
+                }
+                expect_agree(what);
+                if (HasFailure() || !stopped) break;
+            }
+        }
+        EXPECT_GT(swapped, c.what == "unconfirm" ? 0 : 1) << c.what;
+    }
+}
+
+// A confirmation killed at each step: the next one finishes it, clears the temporary the killed
+// one left in the report folder, and the entry and CONFIRM.TXT agree.
+TEST_F(SharedWritesTest, AConfirmationKilledAtAnyStepIsFinishedByTheNext) {
+    ASSERT_EQ(store_as(0).code, 0);
+    const std::string name = first_listed(a);
+    const fs::path report = a / name;
+    auto confirmed = [&] { return index_lines(a / "ARCHINFO.DAT").at(3).ends_with("C"); };
+    auto run = [&](const std::string& what, std::vector<std::string> argv = {}) {
+        child_env = {"TV_TEST_REPORT_DO=" + what, "TV_TEST_REPORT_FOLDER=" + a.string(), "TV_TEST_REPORT_NAME=" + name};
+        argv.push_back(self);
+        const RunResult r = as(0, argv);
+        child_env.clear();
+        return r;
+    };
+    int killed = 0;
+    for (const std::string call : {"fsync", "renameat", "fdatasync", "renameat2"}) {
+        for (int n = 1;; ++n) {
+            ASSERT_LT(n, 20) << call;
+            const std::string what = call + " #" + std::to_string(n);
+            if (confirmed()) {
+                ASSERT_EQ(run("unconfirm").code, 0) << what;
+            }
+            const RunResult r =
+                run("confirm", {"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=" + call, "-e",
+                                "inject=" + call + ":signal=KILL:when=" + std::to_string(n), "--"});
+            if (r.code == 0) break;  // the confirmation makes no such call any more
+            ++killed;
+            if (!confirmed()) {
+                const RunResult again = run("confirm");
+                EXPECT_EQ(again.code, 0) << what << again.out;
+            }
+            EXPECT_TRUE(confirmed()) << what;
+            EXPECT_EQ(read_file(report / "CONFIRM.TXT"), accounts.name(0)) << what;
+            for (const auto& e : fs::directory_iterator(report))
+                EXPECT_FALSE(e.path().filename().string().starts_with(".CONFIRM.TXT.tmp"))
+                    << what << " left " << e.path();
+            expect_agree(what);
+            if (HasFailure()) break;
+        }
+    }
+    EXPECT_GT(killed, 3);
 }
 
 }  // namespace

@@ -269,6 +269,46 @@ TEST_F(ReportDocumentTest, PeerConfirmationNeedsAName) {
     EXPECT_FALSE(doc.can_unconfirm());  // not through the index in preview
 }
 
+// The report folder replaced by a link to another folder once the document is open: confirming
+// through the index, unconfirming, and a preview's confirmation each change nothing there or in
+// the folder the document held, and say that the folder was replaced by a link.
+TEST_F(ReportDocumentTest, AReportFolderReplacedByALinkIsNeitherConfirmedNorUnconfirmed) {
+    const std::string user = platform::system().user_name();
+    if (user.empty()) GTEST_SKIP() << "this account has no name";
+    const fs::path elsewhere = t / "private", moved = archive / ".R.moved";
+    write(elsewhere / "keep.txt", "mine");
+    struct Case {
+        const char* what;
+        bool confirmed, preview;
+    };
+    for (const Case& c :
+         {Case{"confirm", false, false}, Case{"unconfirm", true, false}, Case{"preview", false, true}}) {
+        write(archive / "ARCHINFO.DAT", std::string("R.IMG\r\nMary King\r\nThu Jan 03 02:03:55 1980\r\n2048") +
+                                            (c.confirmed ? "C" : "") + "\r\nFormatted\r\n");
+        if (c.confirmed) write(report / "CONFIRM.TXT", "jdoe");
+        const std::string index = read_all(archive / "ARCHINFO.DAT");
+        ReportArchive arch(archive.string(), "STANDARD");
+        ReportDocumentMode mode;
+        mode.preview = mode.confirm_cnav = c.preview;
+        ReportDocument doc;
+        ASSERT_TRUE(doc.load(report.string(), mode)) << c.what;
+        doc.set_archive(arch, *arch.find_record("R.IMG"));
+        doc.set_peer_user_query([] { return std::string("jdoe"); });
+        fs::rename(report, moved);
+        fs::create_directory_symlink(elsewhere, report);
+        EXPECT_FALSE(c.confirmed ? doc.unconfirm() : doc.confirm()) << c.what;
+        ASSERT_FALSE(scripted.shown.empty()) << c.what;
+        EXPECT_EQ(scripted.shown.back().caption, archive_error_caption(kArchiveReplaced)) << c.what;
+        EXPECT_NE(scripted.shown.back().text.find("was replaced by a link"), std::string::npos) << c.what;
+        EXPECT_EQ(read_all(archive / "ARCHINFO.DAT"), index) << c.what;
+        EXPECT_EQ(fs::exists(moved / "CONFIRM.TXT"), c.confirmed) << c.what;
+        EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere), {}), 1) << c.what;
+        fs::remove(report);
+        fs::rename(moved, report);
+        fs::remove(report / "CONFIRM.TXT");
+    }
+}
+
 TEST_F(ReportDocumentTest, ClosingDeletesTheTemporaryCopy) {
     const fs::path copy = t / "tmp" / "signed-copy";
     write(copy / "summary.txt", "x");

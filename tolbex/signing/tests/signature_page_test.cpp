@@ -1,18 +1,33 @@
 #include "tolbex/signing/signature_page.h"
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <filesystem>
 
 #include <gtest/gtest.h>
 
 #include "common/bytes.h"
+#include "common/files.h"
 #include "framework/core/recording_draw_context.h"
 #include "platform/fs.h"
 #include "testing/test_root.h"
+#include "tolbex/archive/report_archive.h"
 #include "tolbex/reports/page_items.h"
 #include "tolbex/reports/report_document.h"
+#include "tolbex/signing/shown_report.h"
+#include "tolbex/signing/tests/signing_fixture.h"
 
 namespace tv::signing {
 namespace {
+
+// This test program shows the signed report its environment names, before any test runs: the
+// restore and its signature page in a process of its own that can be killed at any step.
+const bool g_show_signed_child = [] {
+    const char* folder = std::getenv("TV_TEST_SHOW_SIGNED");
+    if (!folder) return false;
+    std::_Exit(open_report_for_showing(folder) ? 0 : 3);
+}();
 
 std::uint32_t u32(const std::string& s, std::size_t at) {
     return load_le32(reinterpret_cast<const std::uint8_t*>(s.data()) + at);
@@ -194,10 +209,70 @@ TEST_F(AddSignaturePageTest, FailedMoveStopsBeforeAnyPageIsOverwritten) {
     EXPECT_EQ(read("PAGE.1"), page_text(1));
 }
 
+TEST_F(AddSignaturePageTest, AFolderThatIsALinkIsNamedAndNothingIsWritten) {
+    const std::string link = root / "L";
+    std::filesystem::create_directory_symlink(folder, link);
+    const auto added = add_signature_page(link, {signer("Anna Smith", 0)});
+    ASSERT_FALSE(added);
+    EXPECT_EQ(added.error().code, kArchiveReplaced);
+    EXPECT_NE(added.error().message.find("was replaced by a link"), std::string::npos) << added.error().message;
+    EXPECT_EQ(read("PAGE.1"), page_text(1));
+    EXPECT_FALSE(std::filesystem::exists(folder + "/PAGE.4"));
+}
+
 TEST_F(AddSignaturePageTest, MissingPatientFileGivesEmptyValues) {
     std::filesystem::remove(folder + "/PATIENT.TXT");
     ASSERT_TRUE(add_signature_page(folder, {signer("Anna Smith", 0)}));
     EXPECT_EQ(page_texts(read("PAGE.1")).texts[1], "30000,70000,3 Patient Name : ");
+}
+
+// A showing of a signed report killed at each step of adding its signature page: the report is
+// the signed file, which it never changes, so the next showing has the signature page first and
+// every page after it in order, and what the killed run restored goes as a leftover.
+TEST_F(AddSignaturePageTest, AShowingKilledAtAnyStepLeavesTheSignedReportWhole) {
+    if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is needed";
+    const testing::TestCa ca = testing::make_ca("Clinic CA");
+    const testing::TestIdentity id = testing::make_issued_identity("Anna Smith", ca);
+    const std::string report = root / "ARCH/ABC123.IMG", signed_folder = root / "ARCH/ABC123.SGN";
+    std::filesystem::create_directories(report);
+    std::filesystem::create_directories(signed_folder);
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        std::filesystem::copy_file(e.path(), report + "/" + e.path().filename().string());
+    SignatureRecord record = testing::signer_record(id);
+    ASSERT_TRUE(sign_report_folder(record, report, "", signed_folder + "/signed.dat"));
+    std::vector<std::string> env = {"TV_TEST_SHOW_SIGNED=" + signed_folder,
+                                    "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"};  // no leak check under a tracer
+    for (char** e = environ; *e; ++e) env.emplace_back(*e);
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    auto temp_folders = [&] { return std::distance(std::filesystem::directory_iterator(root.tmp()), {}); };
+    int killed = 0;
+    for (const char* call : {"renameat2", "write"}) {
+        for (int n = 1;; ++n) {
+            ASSERT_LT(n, 40) << call;
+            const std::string what = std::string(call) + " #" + std::to_string(n);
+            const auto run = platform::testing::run_captured(
+                {"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-e", std::string("trace=") + call, "-e",
+                 std::string("inject=") + call + ":signal=KILL:when=" + std::to_string(n), "--", self},
+                env, root / "ARCH", 60);
+            auto shown = open_report_for_showing(signed_folder);
+            ASSERT_TRUE(shown) << what << ": " << shown.error().message;
+            ReportDocument doc;
+            ASSERT_TRUE(doc.load(shown->folder(), {})) << what;
+            ASSERT_EQ(doc.page_count(), 4) << what;
+            EXPECT_TRUE(doc.missing_parts().empty()) << what << ": " << doc.missing_parts();
+            for (int k = 1; k <= 3; ++k)
+                EXPECT_EQ(platform::read_whole_file(shown->folder() + "/PAGE." + std::to_string(k + 1)), page_text(k))
+                    << what;
+            if (run.code == 0) break;
+            ++killed;
+            // What the killed run restored, if it got so far, is a leftover of a program that ended: it goes.
+            const auto leftovers = temp_folders() - 1;
+            EXPECT_EQ(remove_stale_temp_folders(), leftovers) << what;
+            EXPECT_EQ(temp_folders(), 1) << what << ": only this showing's restore is left";
+            if (HasFailure()) break;
+        }
+    }
+    EXPECT_GE(killed, 3 + 7);  // each move, and each file written
 }
 
 }  // namespace
