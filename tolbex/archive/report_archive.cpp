@@ -284,7 +284,7 @@ ArchiveIndexLock::ArchiveIndexLock(const std::string& folder, int wait_ms)
     // A link in the folder's place would put the lock file, and all the holder writes, where it leads.
     folder_fd_ = open_folder_no_link(folder_, &folder_refusal_);
     if (folder_fd_ && lock_.lock_within_at(folder_fd_.get(), kIndexLockFileName, true, wait_ms))
-        notes_ = settle_unfinished_changes(*this);
+        settled_ = settle_unfinished_changes(*this);
 }
 
 ArchiveIndexLock::ArchiveIndexLock(int folder_fd, const std::string& folder, int wait_ms)
@@ -292,7 +292,7 @@ ArchiveIndexLock::ArchiveIndexLock(int folder_fd, const std::string& folder, int
     folder_fd_ = platform::UniqueFd(::fcntl(folder_fd, F_DUPFD_CLOEXEC, 0));
     if (!folder_fd_) folder_refusal_ = OutsideRefusal::Missing;
     if (folder_fd_ && lock_.lock_within_at(folder_fd_.get(), kIndexLockFileName, true, wait_ms))
-        notes_ = settle_unfinished_changes(*this);
+        settled_ = settle_unfinished_changes(*this);
 }
 
 std::string lock_file_fault_text(platform::SharedFileFault fault) {

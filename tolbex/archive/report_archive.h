@@ -14,6 +14,7 @@
 #include "common/safe_open.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
+#include "tolbex/archive/change_record.h"
 #include "tolbex/archive/report_types.h"
 
 namespace tv {
@@ -115,14 +116,16 @@ public:
     // link, not a plain file or a file with another name too, and is refused),
     // kArchiveReadOnly (the folder takes no new file), else kArchiveWriteFailed.
     Error busy_error() const;
-    const std::vector<std::string>& notes() const { return notes_; }
+    const std::vector<std::string>& notes() const { return settled_.notes; }
+    // Hidden folders of the folder that no change record names, left as they are; not in notes().
+    const std::vector<std::string>& unrecorded_folders() const { return settled_.unrecorded_folders; }
 
 private:
     std::string folder_;
     platform::UniqueFd folder_fd_;
     OutsideRefusal folder_refusal_ = OutsideRefusal::None;
     platform::FileLock lock_;
-    std::vector<std::string> notes_;
+    SettledChanges settled_;
 };
 
 // What is wrong with a refused lock file: "its lock file .TVINDEX.LCK is a link, which is not
