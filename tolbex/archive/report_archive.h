@@ -17,6 +17,8 @@
 #include "tolbex/archive/change_record.h"
 #include "tolbex/archive/report_types.h"
 
+struct stat;
+
 namespace tv {
 
 inline constexpr const char* kArchiveIndexName = "ARCHINFO.DAT";
@@ -73,6 +75,8 @@ namespace archive_io {
 // link only when `follow_links`: an index lies where others can write); fills `stamp` from the
 // opened file. Empty when it cannot be read.
 platform::UniqueFile open_index_for_reading(const std::string& path, IndexStamp* stamp, bool follow_links = false);
+// The stamp of a file from its status (all zero from an all-zero status).
+IndexStamp stamp_of(const struct ::stat& st);
 // True when the file system of `folder` has at least `needed` bytes free.
 bool enough_space_for(const std::string& folder, std::int64_t needed);
 Error no_space_error();                            // "There is not enough free disk space ..."
