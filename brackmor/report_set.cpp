@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 
-#include <algorithm>
 #include <climits>
 #include <ctime>
 
@@ -196,10 +195,11 @@ void ReportSet::report_busy(const ArchiveIndexLock& lock) {
 namespace {
 
 void report_leftover(Reporter& reporter, const std::string& path) {
-    reporter.event(path +
-                       " is hidden and was left by an interrupted change or renamed by hand - it is left as it is; "
-                       "look into it before deleting it.",
-                   "LEFTOVER:" + path);
+    reporter.event_once(
+        path +
+            " is hidden and was left by an interrupted change or renamed by hand - it is left as it is; "
+            "look into it before deleting it.",
+        "LEFTOVER:" + path);
 }
 
 }  // namespace
@@ -220,7 +220,7 @@ ReportSet::Outcome ReportSet::check() {
         report_settled(reporter_, lock);
         if (!relisted()) return Outcome::Done;
         if (!read_index(archive_)) return Outcome::Failed;
-        recover(archive_, lock.unrecorded_folders());
+        recover(archive_);
         if (!write(true)) return Outcome::Failed;
     }
     return delete_offered() ? Outcome::Done : Outcome::Busy;
@@ -426,13 +426,12 @@ void ReportSet::report_removed(const ReportEntry& e) {
                     "REMOVEDREPORT:" + e.description + "\nWITHNAME:" + e.name);
 }
 
-void ReportSet::recover(const FolderNames& reports, const std::vector<std::string>& named) {
+void ReportSet::recover(const FolderNames& reports) {
     // What taking the lock could not settle, or no change record names (a report renamed by a
-    // group member looks the same): named for the operator once (those the lock named are not
-    // named again), never offered, as its name alone does not show whose it is.
+    // group member looks the same): named for the operator once in the run (the lock may have
+    // named it already), never offered, as its name alone does not show whose it is.
     for (const std::string& name : reports.hidden_subfolders()) {
         if (!archive_io::is_passing_report_name(name)) continue;
-        if (std::find(named.begin(), named.end(), name) != named.end()) continue;
         const std::string_view token = platform::token_after(name, name.substr(0, 7));
         if (owner_holds_a_record(reports, token)) continue;  // its owner is at work on it
         report_leftover(reporter_, folder_ + "/" + name);

@@ -87,7 +87,8 @@ std::string report_name(const std::string& folder, bool fallback);
 // cannot open its lock file for writing, or the archive is read-only), so it is left as it is.
 void report_lock_failure(Reporter& reporter, const ArchiveIndexLock& lock, bool group = false);
 // Tells what taking the lock settled or had to leave (ArchiveIndexLock::notes), and names each
-// hidden folder it left because no record names it.
+// hidden folder it left because no record names it (once in a run, however often a lock comes
+// upon it).
 void report_settled(Reporter& reporter, const ArchiveIndexLock& lock);
 
 // Which of the lock failures of a run decides its exit code: a read-only archive, then a lock
@@ -146,8 +147,7 @@ private:
     // Fills `confirmed`, or marks the record FilesMissing; reports why.
     void check_against_folder(ReportEntry& entry, const FolderNames& reports);
     void report_removed(const ReportEntry& entry);
-    // `named`: hidden folders already named as left (ArchiveIndexLock::unrecorded_folders).
-    void recover(const FolderNames& reports, const std::vector<std::string>& named);
+    void recover(const FolderNames& reports);
     bool write(bool generations);
     void offer_for_deletion(const std::string& folder_name, const FolderNames& reports);
     // False when a folder was left because the lock could not be had.
