@@ -192,8 +192,21 @@ void ReportSet::report_busy(const ArchiveIndexLock& lock) {
     report_lock_failure(reporter_, lock);
 }
 
+namespace {
+
+void report_leftover(Reporter& reporter, const std::string& path) {
+    reporter.event_once(
+        path +
+            " is hidden and was left by an interrupted change or renamed by hand - it is left as it is; "
+            "look into it before deleting it.",
+        "LEFTOVER:" + path);
+}
+
+}  // namespace
+
 void report_settled(Reporter& reporter, const ArchiveIndexLock& lock) {
     for (const std::string& note : lock.notes()) reporter.event(note, "SETTLED:" + note);
+    for (const std::string& name : lock.unrecorded_folders()) report_leftover(reporter, lock.folder() + "/" + name);
 }
 
 ReportSet::Outcome ReportSet::check() {
@@ -415,17 +428,13 @@ void ReportSet::report_removed(const ReportEntry& e) {
 
 void ReportSet::recover(const FolderNames& reports) {
     // What taking the lock could not settle, or no change record names (a report renamed by a
-    // group member looks the same): named for the operator, never offered, as its name alone
-    // does not show whose it is.
+    // group member looks the same): named for the operator once in the run (the lock may have
+    // named it already), never offered, as its name alone does not show whose it is.
     for (const std::string& name : reports.hidden_subfolders()) {
         if (!archive_io::is_passing_report_name(name)) continue;
         const std::string_view token = platform::token_after(name, name.substr(0, 7));
         if (owner_holds_a_record(reports, token)) continue;  // its owner is at work on it
-        const std::string path = folder_ + "/" + name;
-        reporter_.event(path +
-                            " is hidden and was left by an interrupted change or renamed by hand - it is left "
-                            "as it is; look into it before deleting it.",
-                        "LEFTOVER:" + path);
+        report_leftover(reporter_, folder_ + "/" + name);
     }
     for (const std::string& name : reports.links()) {
         const std::string upper = to_upper_copy(name);

@@ -86,7 +86,9 @@ std::string report_name(const std::string& folder, bool fallback);
 // Tells why the archive's index lock could not be had (another program holds it, this account
 // cannot open its lock file for writing, or the archive is read-only), so it is left as it is.
 void report_lock_failure(Reporter& reporter, const ArchiveIndexLock& lock, bool group = false);
-// Tells what taking the lock settled or had to leave (ArchiveIndexLock::notes).
+// Tells what taking the lock settled or had to leave (ArchiveIndexLock::notes), and names each
+// hidden folder it left because no record names it (once in a run, however often a lock comes
+// upon it).
 void report_settled(Reporter& reporter, const ArchiveIndexLock& lock);
 
 // Which of the lock failures of a run decides its exit code: a read-only archive, then a lock

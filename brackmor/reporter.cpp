@@ -130,6 +130,10 @@ void Reporter::both(std::string_view text) {
     log(text);
 }
 
+void Reporter::event_once(std::string_view sentence, std::string_view tag_text) {
+    if (once_.emplace(tag_text).second) event(sentence, tag_text);
+}
+
 void Reporter::event(std::string_view sentence, std::string_view tag_text) {
     std::string line(sentence);
     line += '\n';

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 #include "platform/handles.h"
 
@@ -43,6 +44,9 @@ public:
     // One event line: the sentence on the console; in the log the tag text when tagged, else the
     // sentence. Both get a line break; `tag_text` may hold a line break of its own.
     void event(std::string_view sentence, std::string_view tag_text);
+    // event() for what a run may come upon more than once (each lock it takes settles the same
+    // folder again): only the first time a run makes an event of that `tag_text`.
+    void event_once(std::string_view sentence, std::string_view tag_text);
 
     // Asks `prompt` on the console; true only for Y (either case).
     bool ask(std::string_view prompt);
@@ -56,6 +60,7 @@ private:
     platform::UniqueFile log_;
     bool tagged_ = false;
     bool log_failed_ = false;
+    std::unordered_set<std::string> once_;  // tags of the events made once
 };
 
 }  // namespace tv::brackmor

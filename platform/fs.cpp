@@ -149,7 +149,7 @@ std::string folder_of(const std::string& path) {
 
 }  // namespace
 
-bool atomic_write_file_at(int folder_fd, const std::string& name, std::string_view bytes) {
+bool atomic_write_file_at(int folder_fd, const std::string& name, std::string_view bytes, struct ::stat* written) {
     if (name.empty() || name.find('/') != std::string::npos) return false;
     const std::string tmp = "." + name + ".tmp" + unique_suffix();
 
@@ -160,12 +160,16 @@ bool atomic_write_file_at(int folder_fd, const std::string& name, std::string_vi
     UniqueFd fd(::openat(folder_fd, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (!fd) return false;
     bool ok = write_all(fd.get(), bytes.data(), bytes.size());
+    // Seen once all is written: neither the owner, mode and flush below nor the rename changes
+    // its contents' time, size or number.
+    struct stat now {};
+    const bool seen = ok && (had_original || written) && ::fstat(fd.get(), &now) == 0;
+    if (written) *written = seen ? now : decltype(now){};
     if (ok && had_original) {
         // The replacement is the same file to everyone who could use the old one: its group
         // first (a group change may clear set-id bits), then its mode. Another account's file
         // may carry a group this account is not in; it then keeps the folder's.
-        struct stat now;
-        if (::fstat(fd.get(), &now) == 0 && now.st_gid != st.st_gid) (void)::fchown(fd.get(), -1, st.st_gid);
+        if (seen && now.st_gid != st.st_gid) (void)::fchown(fd.get(), -1, st.st_gid);
         ok = ::fchmod(fd.get(), st.st_mode & 07777) == 0;
     }
     if (ok) ok = ::fsync(fd.get()) == 0;

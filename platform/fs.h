@@ -9,6 +9,8 @@
 
 #include "platform/handles.h"
 
+struct stat;
+
 namespace tv::platform {
 
 // `path` without its trailing '/' characters; the root "/" stays as it is.
@@ -33,8 +35,11 @@ std::string resolve_path_ci(const std::string& path);
 // have reached the disk.
 bool atomic_write_file(const std::string& path, std::string_view bytes);
 // The same for `name` (one component) in the folder open as `folder_fd`: whatever the folder's
-// path leads to by now, the file is replaced in that folder.
-bool atomic_write_file_at(int folder_fd, const std::string& name, std::string_view bytes);
+// path leads to by now, the file is replaced in that folder. `written`, when given, receives the
+// written file's own status (taken from its descriptor, so never another file's; all zero when
+// it could not be had), at no cost beyond the call that a replaced file's group check makes.
+bool atomic_write_file_at(int folder_fd, const std::string& name, std::string_view bytes,
+                          struct ::stat* written = nullptr);
 
 // Renames `from` to `to` only when nothing, not even a link, has the name `to` (errno EEXIST
 // then). A file system without RENAME_NOREPLACE (EINVAL, ENOSYS): a file is linked under the

@@ -202,9 +202,10 @@ TEST_F(ReportCheckTest, UnrecoverableFolderDeletedOnlyOnYes) {
     EXPECT_NE(log().find("Deleted report directory: " + base() + "/arc/JONES.XYZ"), std::string::npos);
 }
 
-// A hidden folder that taking the lock could not settle is named for the operator and never
-// offered, even with /DR and every answer Y: a group member may have renamed a report so. One
-// whose owner still holds its change record locked (another machine's store) is not named.
+// A hidden folder that taking the lock could not settle is named for the operator, once on the
+// console and once in the log, and never offered, even with /DR and every answer Y: a group
+// member may have renamed a report so. One whose owner still holds its change record locked
+// (another machine's store) is not named.
 TEST_F(ReportCheckTest, LeftoversOfInterruptedStoresAndDeletions) {
     const std::vector<std::string> named = {"arc/.TVNEW.77.0.1a2b/", "arc/.TVDEL.78.1.1a2c/x"};
     const std::vector<std::string> kept = {"arc/.TVNEW.79.0.1a2d/", "arc/.other/", "arc/.TVDEL/",
@@ -220,14 +221,23 @@ TEST_F(ReportCheckTest, LeftoversOfInterruptedStoresAndDeletions) {
     write("arc/.TVREC.80-1-deadbeef.0", "operation\nstore\n");
     platform::FileLock live;
     ASSERT_TRUE(live.lock(at("arc/.TVREC.80-1-deadbeef.0"), true, false));
-    const RunResult r = check({"/NW", "/DR"}, "Y\nY\nY\nY\n");
+    // Renaming reports and dropping empty archives take the archive's lock twice more.
+    const RunResult r = check({"/NW", "/DR", "/RN", "/RE"}, "Y\nY\nY\nY\n");
     EXPECT_EQ(r.code, 0);
     for (const auto& stays : named) EXPECT_TRUE(exists(stays)) << stays;
     for (const auto& stays : kept) EXPECT_TRUE(exists(stays)) << stays;
-    for (const char* name : {".TVNEW.77.0.1a2b", ".TVDEL.78.1.1a2c"})
+    auto count = [](const std::string& text, const std::string& what) {
+        int n = 0;
+        for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
+    };
+    for (const char* name : {".TVNEW.77.0.1a2b", ".TVDEL.78.1.1a2c"}) {
         EXPECT_NE(r.out.find(base() + "/arc/" + name + " is hidden and was left by an interrupted change or renamed"),
                   std::string::npos)
             << r.out;
+        EXPECT_EQ(count(r.out, name), 1) << r.out;
+        EXPECT_EQ(count(log(), name), 1) << log();
+    }
     EXPECT_EQ(r.out.find("Confirm Folder Deletion"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find(".TVNEW.80-1-deadbeef.0 is hidden"), std::string::npos) << r.out;
 }

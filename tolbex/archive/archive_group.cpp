@@ -26,19 +26,24 @@ std::string group_folder_of(const std::string& index_path) {
 Result<void> change_group_index(const std::string& index_path, const GroupIndexChange& change) {
     const ArchiveIndexLock lock(group_folder_of(index_path));
     if (!lock.held()) return lock.busy_error();
-    return change_group_index_locked(index_path, change);
+    return change_group_index_locked(lock, index_path, change);
 }
 
-Result<void> change_group_index_locked(const std::string& index_path, const GroupIndexChange& change) {
+Result<void> change_group_index_locked(const ArchiveIndexLock& lock, const std::string& index_path,
+                                       const GroupIndexChange& change, IndexStamp* written) {
+    if (written) *written = IndexStamp{};
     const std::string folder = group_folder_of(index_path);
+    const std::string name = get_path_file_name(index_path);
 
     GroupIndexEntries entries;
     std::string odd_line;
     bool has_odd_line = false;
-    if (const EntryKind kind = probe_entry(index_path).kind; kind != EntryKind::Missing) {
-        platform::UniqueFile file =
-            kind == EntryKind::Unknown ? nullptr : archive_io::open_index_for_reading(index_path, nullptr);
+    if (const EntryKind kind = probe_entry_at(lock.folder_fd(), name).kind; kind != EntryKind::Missing) {
+        platform::UniqueFd opened =
+            kind == EntryKind::Unknown ? platform::UniqueFd() : platform::open_regular_at(lock.folder_fd(), name);
+        platform::UniqueFile file(opened ? ::fdopen(opened.get(), "rb") : nullptr);
         if (!file) return archive_io::write_error(index_path);
+        opened.release();  // the stream owns it now
         GroupIndexEntry e;
         while (read_nonblank_line(file.get(), e.folder)) {
             if (!read_nonblank_line(file.get(), e.name)) {
@@ -66,7 +71,10 @@ Result<void> change_group_index_locked(const std::string& index_path, const Grou
         text += "\r\n";
     }
     if (has_odd_line) text += odd_line + "\r\n";
-    if (!platform::atomic_write_file(index_path, text)) return archive_io::write_error(index_path);
+    struct stat st {};
+    if (!platform::atomic_write_file_at(lock.folder_fd(), name, text, written ? &st : nullptr))
+        return archive_io::write_error(index_path);
+    if (written) *written = archive_io::stamp_of(st);
     return {};
 }
 
@@ -156,10 +164,9 @@ std::string ArchiveGroup::get_folder() const {
     return index_path_.substr(0, p);
 }
 
-void ArchiveGroup::read_index_mtime() {
-    IndexStamp s;
-    seen_ = read_index_stamp(index_path_, s);
-    stamp_ = seen_ ? s : IndexStamp{};
+void ArchiveGroup::take_index_stamp(const IndexStamp& written) {
+    seen_ = !written.is_zero();
+    stamp_ = written;
 }
 
 Result<void> ArchiveGroup::delete_archive_folder(std::int32_t index) const {

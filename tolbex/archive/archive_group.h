@@ -39,8 +39,11 @@ using GroupIndexChange = std::function<Result<void>(GroupIndexEntries&)>;
 // replaces the file atomically and durably (its size + 8192 bytes free). Lines go out within
 // their limits. kArchiveBusy, kArchiveNoSpace, kArchiveWriteFailed or the change's error.
 Result<void> change_group_index(const std::string& index_path, const GroupIndexChange& change);
-// The same for a caller that already holds the group folder's ArchiveIndexLock.
-Result<void> change_group_index_locked(const std::string& index_path, const GroupIndexChange& change);
+// The same for a caller that holds the group folder's lock `lock`, `index_path` naming the index
+// in it: read and replaced in the folder the lock holds open, never through a link put in its
+// place. `written`, when given, receives the stamp of the file written (zero when none was).
+Result<void> change_group_index_locked(const ArchiveIndexLock& lock, const std::string& index_path,
+                                       const GroupIndexChange& change, IndexStamp* written = nullptr);
 
 // Adds one archive entry (folder name, display name) at the end of an ARCHDIR.DAT, creating it
 // when missing, through change_group_index. The folder name must be a safe path component
@@ -77,8 +80,8 @@ public:
     std::string get_folder() const;
     std::int64_t get_index_time() const { return stamp_.mtime_ns / 1000000000; }
     const IndexStamp& get_index_stamp() const { return stamp_; }
-    // Takes ARCHDIR.DAT's current identity as this program's own (after an own write).
-    void read_index_mtime();
+    // Takes `written`, the stamp of this program's own write of ARCHDIR.DAT, as last seen.
+    void take_index_stamp(const IndexStamp& written);
 
     // Deletes the archive's folder with its sub-folders, then its entry from ARCHDIR.DAT (by
     // folder line, as the file holds it now) and from the list. When the folder cannot be

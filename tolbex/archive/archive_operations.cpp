@@ -416,7 +416,7 @@ Result<void> delete_group(ArchiveGroup& group, ArchiveConfigList* config, std::v
     bool empty = false;
     std::size_t added = 0;
     const Result<void> changed =
-        change_group_index_locked(group.get_index_path(), [&](GroupIndexEntries& entries) -> Result<void> {
+        change_group_index_locked(lock, group.get_index_path(), [&](GroupIndexEntries& entries) -> Result<void> {
             std::erase_if(entries.list, [&](const GroupIndexEntry& e) {
                 return std::any_of(deleted.begin(), deleted.end(),
                                    [&](const std::string& d) { return platform::iequals(d, e.folder); });
@@ -451,19 +451,20 @@ Result<std::int32_t> ensure_deleted_archive(ArchiveGroup& group) {
     if (!lock.held()) return lock.busy_error();
     std::int32_t found = -1;
     archive_io::MadeFolder made;
-    const Result<void> changed = change_group_index_locked(index, [&](GroupIndexEntries& entries) -> Result<void> {
-        for (std::size_t i = 0; i < entries.list.size(); ++i)
-            if (entries.list[i].name == kDeletedArchiveName) {
-                found = static_cast<std::int32_t>(i);
-                entries.leave_file = true;
-                return {};
-            }
-        if (!archive_io::ensure_archive_folder_at(lock.folder_fd(), kDeletedArchiveFolder, made))
-            return fail(kArchiveCreateFailed, "Failed to create the \"" + folder + "\" folder.");
-        entries.list.push_back({kDeletedArchiveFolder, kDeletedArchiveName});
-        found = static_cast<std::int32_t>(entries.list.size() - 1);
-        return {};
-    });
+    const Result<void> changed =
+        change_group_index_locked(lock, index, [&](GroupIndexEntries& entries) -> Result<void> {
+            for (std::size_t i = 0; i < entries.list.size(); ++i)
+                if (entries.list[i].name == kDeletedArchiveName) {
+                    found = static_cast<std::int32_t>(i);
+                    entries.leave_file = true;
+                    return {};
+                }
+            if (!archive_io::ensure_archive_folder_at(lock.folder_fd(), kDeletedArchiveFolder, made))
+                return fail(kArchiveCreateFailed, "Failed to create the \"" + folder + "\" folder.");
+            entries.list.push_back({kDeletedArchiveFolder, kDeletedArchiveName});
+            found = static_cast<std::int32_t>(entries.list.size() - 1);
+            return {};
+        });
     if (!changed) {
         archive_io::discard_made_folder(lock.folder_fd(), made, made.name);
         return changed.error();

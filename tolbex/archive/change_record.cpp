@@ -161,7 +161,8 @@ public:
         if (passing) {
             if (std::find(named_.begin(), named_.end(), name) != named_.end()) return;  // its record said why
             if (kind != EntryKind::Folder) return left(path, "it is not a folder, and a link is never followed");
-            return left(path, "no change record names it, so it may be a report renamed by hand");
+            unrecorded_.push_back(name);
+            return;
         }
         // An index is written only under the lock that this run holds now: a temporary of it
         // belongs to nobody unless its owner still runs (and then it writes without the lock).
@@ -170,7 +171,7 @@ public:
         notes_.push_back("Cleared " + path + ", left by a program that ended before it was done.");
     }
 
-    std::vector<std::string> take_notes() { return std::move(notes_); }
+    SettledChanges take_outcome() { return {std::move(notes_), std::move(unrecorded_)}; }
 
 private:
     struct Writer {
@@ -381,6 +382,7 @@ private:
     std::vector<std::string> alive_;  // tokens of locked records
     std::vector<std::string> named_;  // hidden folders that records of dead owners name
     std::vector<std::string> notes_;
+    std::vector<std::string> unrecorded_;  // hidden folders no record names
 };
 
 }  // namespace
@@ -471,7 +473,7 @@ ChangeRecordFields parse_change_record(std::string_view text) {
     return fields;
 }
 
-std::vector<std::string> settle_unfinished_changes(const ArchiveIndexLock& lock) {
+SettledChanges settle_unfinished_changes(const ArchiveIndexLock& lock) {
     // Only hidden names are looked at, their kinds taken from the listing: a lock costs the same
     // in an archive of five reports as in one of fifty thousand.
     const auto hidden = list_names_at(lock.folder_fd(), ".");
@@ -483,7 +485,7 @@ std::vector<std::string> settle_unfinished_changes(const ArchiveIndexLock& lock)
     for (const FolderEntry& e : *hidden)
         if (!e.name.starts_with(kRecordPrefix))
             settler.temporary(e.name, e.folder ? EntryKind::Folder : e.regular ? EntryKind::Regular : EntryKind::Other);
-    return settler.take_notes();
+    return settler.take_outcome();
 }
 
 }  // namespace tv

@@ -73,10 +73,16 @@ inline constexpr std::size_t kRecordMaxFields = 32;
 using ChangeRecordFields = std::map<std::string, std::string, std::less<>>;
 ChangeRecordFields parse_change_record(std::string_view text);
 
+// What settling did: one sentence per thing finished, undone, cleared or left because it cannot
+// be judged; and, apart, the names of the hidden folders that no record names, which are left
+// as they are (a name alone never shows whose it is) for the caller to name once, its own way.
+struct SettledChanges {
+    std::vector<std::string> notes;
+    std::vector<std::string> unrecorded_folders;
+};
 // Settles what dead owners left in the folder of `lock` (held): records, staging, hidden folders
-// and index temporaries. Returns one sentence per thing finished, undone, cleared or left because
-// it cannot be judged. Called by ArchiveIndexLock whenever it is taken.
-std::vector<std::string> settle_unfinished_changes(const ArchiveIndexLock& lock);
+// and index temporaries. Called by ArchiveIndexLock whenever it is taken.
+SettledChanges settle_unfinished_changes(const ArchiveIndexLock& lock);
 
 // Gives the folder `name` in the folder of `lock` (held) a new hidden name ".TVDEL.<owner>.<n>",
 // which a record begun here in `record` names before the rename. The caller finishes the record

@@ -23,14 +23,7 @@ namespace tv {
 
 namespace {
 
-IndexStamp stamp_of(const struct stat& st) {
-    IndexStamp s;
-    s.mtime_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    s.size = static_cast<std::int64_t>(st.st_size);
-    s.inode = static_cast<std::uint64_t>(st.st_ino);
-    s.device = static_cast<std::uint64_t>(st.st_dev);
-    return s;
-}
+using archive_io::stamp_of;
 
 IndexStamp stamp_of(const EntryState& e) {
     IndexStamp s;
@@ -70,6 +63,15 @@ platform::UniqueFile open_index_for_reading(const std::string& path, IndexStamp*
     if (!f || (stamp && ::fstat(::fileno(f.get()), &st) != 0)) return nullptr;
     if (stamp) *stamp = stamp_of(st);
     return f;
+}
+
+IndexStamp stamp_of(const struct ::stat& st) {
+    IndexStamp s;
+    s.mtime_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    s.size = static_cast<std::int64_t>(st.st_size);
+    s.inode = static_cast<std::uint64_t>(st.st_ino);
+    s.device = static_cast<std::uint64_t>(st.st_dev);
+    return s;
 }
 
 bool enough_space_for(const std::string& folder, std::int64_t needed) {
@@ -294,7 +296,7 @@ ArchiveIndexLock::ArchiveIndexLock(const std::string& folder, int wait_ms)
     // A link in the folder's place would put the lock file, and all the holder writes, where it leads.
     folder_fd_ = open_folder_no_link(folder_, &folder_refusal_);
     if (folder_fd_ && lock_.lock_within_at(folder_fd_.get(), kIndexLockFileName, true, wait_ms))
-        notes_ = settle_unfinished_changes(*this);
+        settled_ = settle_unfinished_changes(*this);
 }
 
 ArchiveIndexLock::ArchiveIndexLock(int folder_fd, const std::string& folder, int wait_ms)
@@ -302,7 +304,7 @@ ArchiveIndexLock::ArchiveIndexLock(int folder_fd, const std::string& folder, int
     folder_fd_ = platform::UniqueFd(::fcntl(folder_fd, F_DUPFD_CLOEXEC, 0));
     if (!folder_fd_) folder_refusal_ = OutsideRefusal::Missing;
     if (folder_fd_ && lock_.lock_within_at(folder_fd_.get(), kIndexLockFileName, true, wait_ms))
-        notes_ = settle_unfinished_changes(*this);
+        settled_ = settle_unfinished_changes(*this);
 }
 
 std::string lock_file_fault_text(platform::SharedFileFault fault) {
@@ -475,7 +477,9 @@ Result<void> change_archive_index(const ArchiveIndexLock& lock, const ArchiveInd
     if (Result<void> changed = change(state.entries); !changed) return changed;
     if (state.entries.file_left()) {
         if (after) {
-            if (!read_index_stamp(index, state.stamp)) state.stamp = IndexStamp{};
+            // Looked at in the locked folder, never through a link put in its place.
+            const EntryState left = probe_entry_at(lock.folder_fd(), get_path_file_name(index));
+            state.stamp = left.present() ? stamp_of(left) : IndexStamp{};
             state.checksum = read_checksum;
             *after = std::move(state);
         }
@@ -487,11 +491,13 @@ Result<void> change_archive_index(const ArchiveIndexLock& lock, const ArchiveInd
     const std::string text = state.entries.format();
     // Through the locked folder's descriptor: a link put in the folder's place meanwhile leads
     // the write nowhere else.
-    if (!platform::atomic_write_file_at(lock.folder_fd(), get_path_file_name(index), text))
+    struct stat written {};
+    if (!platform::atomic_write_file_at(lock.folder_fd(), get_path_file_name(index), text, after ? &written : nullptr))
         return archive_io::write_error(index);
     if (after) {
-        // Seen while the lock still keeps other writers out, so that their next change shows.
-        if (!read_index_stamp(index, state.stamp)) state.stamp = IndexStamp{};
+        // The file written, as written, while the lock still keeps other writers out: their next
+        // change shows, and so does a folder swapped since.
+        state.stamp = stamp_of(written);
         std::size_t start = 0;
         int line = 0;
         std::erase(state.entries.records(), nullptr);

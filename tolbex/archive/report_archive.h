@@ -14,7 +14,10 @@
 #include "common/safe_open.h"
 #include "platform/fs.h"
 #include "platform/handles.h"
+#include "tolbex/archive/change_record.h"
 #include "tolbex/archive/report_types.h"
+
+struct stat;
 
 namespace tv {
 
@@ -72,6 +75,8 @@ namespace archive_io {
 // link only when `follow_links`: an index lies where others can write); fills `stamp` from the
 // opened file. Empty when it cannot be read.
 platform::UniqueFile open_index_for_reading(const std::string& path, IndexStamp* stamp, bool follow_links = false);
+// The stamp of a file from its status (all zero from an all-zero status).
+IndexStamp stamp_of(const struct ::stat& st);
 // True when the file system of `folder` has at least `needed` bytes free.
 bool enough_space_for(const std::string& folder, std::int64_t needed);
 Error no_space_error();                            // "There is not enough free disk space ..."
@@ -115,14 +120,16 @@ public:
     // link, not a plain file or a file with another name too, and is refused),
     // kArchiveReadOnly (the folder takes no new file), else kArchiveWriteFailed.
     Error busy_error() const;
-    const std::vector<std::string>& notes() const { return notes_; }
+    const std::vector<std::string>& notes() const { return settled_.notes; }
+    // Hidden folders of the folder that no change record names, left as they are; not in notes().
+    const std::vector<std::string>& unrecorded_folders() const { return settled_.unrecorded_folders; }
 
 private:
     std::string folder_;
     platform::UniqueFd folder_fd_;
     OutsideRefusal folder_refusal_ = OutsideRefusal::None;
     platform::FileLock lock_;
-    std::vector<std::string> notes_;
+    SettledChanges settled_;
 };
 
 // What is wrong with a refused lock file: "its lock file .TVINDEX.LCK is a link, which is not

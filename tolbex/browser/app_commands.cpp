@@ -170,7 +170,7 @@ std::string create_archive_group(const std::string& folder, ArchiveConfigList& c
     {
         const ArchiveIndexLock lock(folder);
         made = lock.held() &&
-               change_group_index_locked(index, [&](GroupIndexEntries& entries) -> Result<void> {
+               change_group_index_locked(lock, index, [&](GroupIndexEntries& entries) -> Result<void> {
                    for (const GroupIndexEntry& e : entries.list)
                        if (platform::iequals(e.folder, kStandardArchiveName)) {
                            entries.leave_file = true;  // made by another program meanwhile

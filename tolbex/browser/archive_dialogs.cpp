@@ -40,7 +40,8 @@ bool accept_archive_file(const std::string& path, Ui& u) {
     return false;
 }
 
-bool create_archive_in_group(const std::string& group_folder, std::string_view display_name, std::string* folder_name) {
+bool create_archive_in_group(const std::string& group_folder, std::string_view display_name, std::string* folder_name,
+                             IndexStamp* index_stamp) {
     const std::string index = find_group_index(group_folder);
     // The folder is made in the same turn of the group's lock as its entry, so that no other
     // program sees an archive folder that ARCHDIR.DAT does not list.
@@ -50,14 +51,17 @@ bool create_archive_in_group(const std::string& group_folder, std::string_view d
     archive_io::MadeFolder made;
     const Result<void> added =
         !lock.held() ? Result<void>(folder_exists(group_folder) ? lock.busy_error() : fail(kArchiveCreateFailed))
-                     : change_group_index_locked(index, [&](GroupIndexEntries& entries) -> Result<void> {
-                           name = make_unique_file_name(group_folder, "");
-                           folder = join_path(group_folder, name);
-                           if (name.empty() || !(made = archive_io::make_shared_folder_at(lock.folder_fd(), name)))
-                               return fail(kArchiveCreateFailed);
-                           entries.list.push_back({name, std::string(display_name.substr(0, kArchiveNameMax))});
-                           return {};
-                       });
+                     : change_group_index_locked(
+                           lock, index,
+                           [&](GroupIndexEntries& entries) -> Result<void> {
+                               name = make_unique_file_name(group_folder, "");
+                               folder = join_path(group_folder, name);
+                               if (name.empty() || !(made = archive_io::make_shared_folder_at(lock.folder_fd(), name)))
+                                   return fail(kArchiveCreateFailed);
+                               entries.list.push_back({name, std::string(display_name.substr(0, kArchiveNameMax))});
+                               return {};
+                           },
+                           index_stamp);
     if (added) {
         if (folder_name) *folder_name = name;
         return true;

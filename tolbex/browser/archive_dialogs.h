@@ -11,6 +11,7 @@ namespace tv {
 
 class ArchiveConfigList;
 class BrowserListCore;
+struct IndexStamp;
 class Ui;
 
 // Display names of new archives are cut to this length.
@@ -36,8 +37,9 @@ bool accept_archive_file(const std::string& path, Ui& u);
 // Adds a new archive to a group: a fresh uniquely named folder is created first; only then are
 // its folder name and display name (cut to 15 characters) appended to ARCHDIR.DAT. Any failure
 // is shown and leaves ARCHDIR.DAT as it was (a folder made for it is removed again).
-// `folder_name` receives the new folder's name.
-bool create_archive_in_group(const std::string& group_folder, std::string_view display_name, std::string* folder_name);
+// `folder_name` receives the new folder's name, `index_stamp` the stamp of the ARCHDIR.DAT written.
+bool create_archive_in_group(const std::string& group_folder, std::string_view display_name, std::string* folder_name,
+                             IndexStamp* index_stamp = nullptr);
 
 // Display names of the archives of a group folder's ARCHDIR.DAT (indexes not read).
 std::vector<std::string> group_archive_names(const std::string& group_folder);

@@ -665,8 +665,9 @@ bool BrowserListCore::delete_selected(const std::vector<std::int32_t>& rows, std
 
 bool BrowserListCore::create_archive(std::string_view display_name) {
     if (!group_) return false;
-    if (!create_archive_in_group(group_->get_folder(), display_name, nullptr)) return false;
-    group_->read_index_mtime();
+    IndexStamp written;
+    if (!create_archive_in_group(group_->get_folder(), display_name, nullptr, &written)) return false;
+    group_->take_index_stamp(written);
     reload_archive_documents();
     return true;
 }

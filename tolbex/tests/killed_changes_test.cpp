@@ -233,6 +233,12 @@ TEST_F(KilledChangesTest, AStoreKilledAtAnyStepLeavesNoTraceAfterTheNextCheck) {
                        [&] { return later_check(); });
 }
 
+// Run again after the kill, a store settles what the killed one left before it takes its name.
+TEST_F(KilledChangesTest, AStoreKilledAtAnyStepAndRunAgainLeavesIndexAndFoldersAgreeing) {
+    kill_at_every_step({TOLBEX_PROGRAM, "/store", (t / "src" / "good.TVZ").string(), g.string(), "STANDARD"}, {},
+                       [&] { return later_store(); });
+}
+
 TEST_F(KilledChangesTest, AMoveKilledAtAnyStepListsTheReportOnceAfterTheNextCheck) {
     kill_at_every_step({fs::read_symlink("/proc/self/exe").string()}, child_env(), [&] { return later_check(); });
 }

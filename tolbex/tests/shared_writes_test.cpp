@@ -288,8 +288,17 @@ TEST_F(SharedWritesTest, AStagingFolderSwappedForALinkNeverLeadsOutOfTheArchive)
                     argv, call, n,
                     [&] {
                         for (const fs::path& archive : {a, o})
-                            for (const auto& e : fs::directory_iterator(archive))
-                                seen = seen || (e.path().filename().string().starts_with(".TVNEW.") && !e.is_symlink());
+                            for (const auto& e : fs::directory_iterator(archive)) {
+                                if (!e.path().filename().string().starts_with(".TVNEW.") || e.is_symlink()) continue;
+                                seen = true;
+                                // Made under umask 002, yet never open to the group while it fills:
+                                // only from its making to its closing, while it is empty (and found
+                                // empty once closed).
+                                if (std::string(call) != "mkdirat" || !fs::is_empty(e.path())) {
+                                    EXPECT_EQ(e.status().permissions() & fs::perms::group_write, fs::perms::none)
+                                        << what << ": " << e.path();
+                                }
+                            }
                         swap_staging_for_link(home);
                     },
                     r, 0, argv[0]);
@@ -446,6 +455,16 @@ TEST_F(SharedWritesTest, PlantedRecordsAreNoInstructions) {
         "delete-ecg" + owner + "\r\nfrom=Z.O12\r\nlisted=0\r\nto=" + victim + "\r\naside=" + victim,
         "store\r\nowner=2-2-0badb007\r\nstaging=.TVNEW." + token + ".0",
     };
+    const std::vector<std::string> unrecorded = {".TVNEW." + token + ".5", ".TVDEL." + token + ".6"};
+    // Named once each, as left, in what a run says: never settled, deleted or offered.
+    auto named_once = [&](const std::string& out, const std::vector<std::string>& names) {
+        for (const std::string& name : names) {
+            int n = 0;
+            for (std::size_t at = out.find(name); at != std::string::npos; at = out.find(name, at + 1)) ++n;
+            EXPECT_EQ(n, 1) << name << "\n" << out;
+            EXPECT_NE(out.find(name + " is hidden and was left"), std::string::npos) << name << "\n" << out;
+        }
+    };
     accounts.run_as(1, [&] {
         for (std::size_t i = 0; i < planted.size(); ++i)
             write_file(a / (".TVREC." + token + "." + std::to_string(i)), "operation=" + planted[i] + "\r\n");
@@ -459,6 +478,8 @@ TEST_F(SharedWritesTest, PlantedRecordsAreNoInstructions) {
         std::error_code ec;
         fs::create_symlink(home / "Work" / "letter.txt", a / (".TVREC." + token + ".link"), ec);
         fs::create_directory(a / (".TVREC." + token + ".folder"), ec);
+        // Hidden folders of the records' token that no record names.
+        for (const std::string& hidden : unrecorded) write_file(a / hidden / "kept", "kept");
         return true;
     });
     auto victims = [&] {
@@ -476,6 +497,8 @@ TEST_F(SharedWritesTest, PlantedRecordsAreNoInstructions) {
         tv::platform::testing::run_captured({BRACKMOR_PROGRAM, g.string(), "/NW"}, environment(), t.string(), 60);
     EXPECT_EQ(checked.out.find("Undid"), std::string::npos) << checked.out;
     EXPECT_EQ(checked.out.find("Finished"), std::string::npos) << checked.out;
+    named_once(checked.out, unrecorded);
+    for (const std::string& name : unrecorded) EXPECT_EQ(read_file(a / name / "kept"), "kept") << name;
     EXPECT_EQ(victims(), before) << checked.out;
     EXPECT_EQ(read_file(a / "ARCHINFO.DAT"), index_before);
     const RunResult stored = store_as(0);
@@ -489,6 +512,7 @@ TEST_F(SharedWritesTest, PlantedRecordsAreNoInstructions) {
     EXPECT_EQ(now[1], "Victim");
     EXPECT_EQ(contents(home), home_before);
     expect_agree("planted records");
+    for (const std::string& name : unrecorded) EXPECT_EQ(read_file(a / name / "kept"), "kept") << name;
 
     // What cannot be a record is said as what it is, to root as to anyone.
     {
@@ -519,6 +543,7 @@ TEST_F(SharedWritesTest, PlantedRecordsAreNoInstructions) {
     accounts.run_as(1, [&] {
         // This child's token: its process ends with the lambda.
         const std::string& dead = tv::platform::own_process_token();
+        std::ofstream(t / "w1" / "token.txt", std::ios::binary) << dead;
         const std::string names[] = {".TVNEW." + dead + ".0", ".TVDEL." + dead + ".1", ".TVNEW." + token + ".0"};
         for (int i = 0; i < 3; ++i) {
             std::error_code ec;
@@ -527,11 +552,13 @@ TEST_F(SharedWritesTest, PlantedRecordsAreNoInstructions) {
         }
         return true;
     });
+    const std::string renamed_token = read_file(t / "w1" / "token.txt");
+    ASSERT_FALSE(renamed_token.empty());
     std::map<std::string, std::string> hidden_before;
     for (const auto& e : fs::directory_iterator(a))
         if (tv::archive_io::is_passing_report_name(e.path().filename().string()))
             for (const auto& [path, text] : contents(e.path())) hidden_before[path] = text;
-    ASSERT_EQ(hidden_before.size(), 3u * 5u);
+    ASSERT_EQ(hidden_before.size(), 3u * 5u + unrecorded.size());
     const RunResult rechecked =
         tv::platform::testing::run_captured({BRACKMOR_PROGRAM, g.string(), "/NW"}, environment(), t.string(), 60);
     const RunResult restored = store_as(0);
@@ -541,6 +568,7 @@ TEST_F(SharedWritesTest, PlantedRecordsAreNoInstructions) {
         if (tv::archive_io::is_passing_report_name(e.path().filename().string()))
             for (const auto& [path, text] : contents(e.path())) hidden_after[path] = text;
     EXPECT_EQ(hidden_after, hidden_before) << rechecked.out;
+    named_once(rechecked.out, {".TVNEW." + renamed_token + ".0", ".TVDEL." + renamed_token + ".1"});
     EXPECT_EQ(contents(home), home_before);
     expect_agree("renamed reports");
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -88,6 +89,38 @@ TEST_F(ArchiveGroupTest, DescriptionChangeChangesChecksumAndIsNoticed) {
     EXPECT_TRUE(again.has_changed_on_disk());
     fs::remove(index());
     EXPECT_TRUE(again.has_changed_on_disk());
+}
+
+// ARCHDIR.DAT is changed in the group folder its lock holds, and the stamp given back is that of
+// the file written there, also when the folder's path leads elsewhere by then.
+TEST_F(ArchiveGroupTest, AGroupIndexIsWrittenAndStampedInTheLockedFolder) {
+    write(index(), "A\nA\n");
+    for (bool swapped : {false, true}) {
+        const ArchiveIndexLock lock(group_);
+        ASSERT_TRUE(lock.held());
+        if (swapped) {
+            fs::rename(group_, group_ + ".moved");
+            fs::create_directories(group_);
+            write(index(), "X\nX\n");
+        }
+        IndexStamp written;
+        ASSERT_TRUE(change_group_index_locked(
+            lock, index(),
+            [](GroupIndexEntries& e) -> Result<void> {
+                e.list.push_back({"B", "B"});
+                return {};
+            },
+            &written));
+        const std::string file = (swapped ? group_ + ".moved" : group_) + "/ARCHDIR.DAT";
+        struct stat st;
+        ASSERT_EQ(::stat(file.c_str(), &st), 0);
+        EXPECT_EQ(written, archive_io::stamp_of(st)) << swapped;
+        ArchiveGroup g(index());
+        g.take_index_stamp(written);
+        EXPECT_EQ(g.has_changed_on_disk(), swapped);
+    }
+    EXPECT_EQ(read(group_ + ".moved/ARCHDIR.DAT"), "A\r\nA\r\nB\r\nB\r\nB\r\nB\r\n");
+    EXPECT_EQ(read(index()), "X\nX\n");
 }
 
 TEST_F(ArchiveGroupTest, RemoveMiddleArchiveKeepsWhatAnotherProgramAdded) {

@@ -222,6 +222,32 @@ TEST_F(ReportArchiveTest, LinksInPlaceOfTheIndexOrTheFolderAreNotFollowed) {
     EXPECT_TRUE(fs::is_empty(victim));
 }
 
+// The stamp of an own write is that of the file written: an archive folder swapped after its
+// lock was taken neither receives the write nor lends its index's stamp, so the change shows.
+TEST_F(ReportArchiveTest, TheStampOfAnOwnWriteIsTheWrittenFile) {
+    write(index(), kTwoEntriesLf);
+    ReportArchive a(archive_, "A");
+    for (bool swapped : {false, true}) {
+        const ArchiveIndexLock lock(archive_);
+        ASSERT_TRUE(lock.held());
+        if (swapped) {
+            fs::rename(archive_, archive_ + ".moved");
+            fs::create_directories(archive_);
+            write(index(), kTwoEntriesLf);
+        }
+        ASSERT_TRUE(a.update_index(lock, [](ArchiveIndexEntries& e) -> Result<void> {
+            e.remove("A1.FUL");
+            return {};
+        }));
+        struct stat st;
+        const std::string written = (swapped ? archive_ + ".moved" : archive_) + "/ARCHINFO.DAT";
+        ASSERT_EQ(::stat(written.c_str(), &st), 0);
+        EXPECT_EQ(a.get_index_stamp(), archive_io::stamp_of(st)) << swapped;
+        EXPECT_EQ(a.index_changed_on_disk(), swapped);
+    }
+    EXPECT_EQ(read(index()), kTwoEntriesLf);  // the folder now at the path was not written
+}
+
 TEST_F(ReportArchiveTest, DeletingReportFoldersStaysInsideTheArchive) {
     fs::create_directories(archive_ + "/R1.FUL/sub");
     write(archive_ + "/R1.FUL/sub/f", "x");

@@ -411,6 +411,20 @@ TEST_F(StoreReportTest, ListedTwelveLeadNeverTakesANameTheIndexHoldsForAGoneFold
     EXPECT_NE(read(index()).find(r.get_name() + "\r\nTwelve\r\n"), std::string::npos) << read(index());
 }
 
+// A name the index lists is taken, whether its folder is there or not (in any case): a store
+// never lists one folder twice under two descriptions.
+TEST_F(StoreReportTest, AStoreNeverTakesANameTheIndexListsForAMissingFolder) {
+    const std::string stale = format_archive_entry("3B07E135.FUL", "Gone", "Mon Dec 03 14:05:09 2007", "1", "Full") +
+                              format_archive_entry("4b07e135.ful", "Gone too", "Mon Dec 03 14:05:09 2007", "1", "Full");
+    write(index(), stale);
+    std::string path;
+    ASSERT_EQ(store_report_in_archive(archive_, source_, "New", 1, kNow, kReportFull, &path), kStoreOk);
+    EXPECT_EQ(path, archive_ + "/5B07E135.FUL");
+    EXPECT_EQ(read(index()),
+              stale + format_archive_entry("5B07E135.FUL", "New", "Mon Dec 03 14:05:09 2007", "1", "Full"));
+    EXPECT_FALSE(fs::exists(archive_ + "/3B07E135.FUL"));
+}
+
 TEST_F(StoreReportTest, LocateCardProgram) {
     EXPECT_EQ(locate_card_program(), "");
     const std::string system = root_ + "/ANALYSER/SYSTEM";
