@@ -868,8 +868,9 @@ bool deliver_cef(const std::string& cef, IntakeDestination destination, const Ma
             if (archive.empty() && windowing().choose_archive)
                 archive = windowing().choose_archive("Storing Compressed ECG");
             if (archive.empty()) return false;
-            const bool ok =
-                cef_archive_store() && cef_archive_store()(cef, archive) && platform::sync_file_system(archive);
+            // The store flushes what it writes: no flush of the whole file system, which would wait
+            // for whatever every other program has written there too.
+            const bool ok = cef_archive_store() && cef_archive_store()(cef, archive);
             if (ok && windowing().archives_changed) windowing().archives_changed();
             return ok;
         }
@@ -934,10 +935,6 @@ bool store_recording_in_archive(const PatientDetails& given, const std::string& 
             show_error("The files for the Ostrabel recording could not be copied\nbecause of an unknown error.",
                        kStoreErrorCaption);
             return false;
-    }
-    if (!platform::sync_file_system(archive)) {
-        show_error(kCopyFailedText, kStoreErrorCaption);
-        return false;
     }
     if (windowing().archives_changed) windowing().archives_changed();
     return true;
