@@ -85,36 +85,40 @@ bool is_reserved_name(const std::string& name) {
     return false;
 }
 
-// Applies `op` to every sample word of a channel file, in place, chunk by chunk.
+// Applies `op` to every sample word of the channel file open as `in`, chunk by chunk, writing the
+// words at the same places of `out` (the same descriptor rewrites the file in place). A
+// twelve-lead file's own header and an odd trailing byte stay as they are (are copied into
+// another `out`).
 template <typename Op>
-bool rewrite_samples(const std::string& path, int n, bool twelve_lead, Op op) {
-    if (n < 0 || n > kCefMaxBitReduction) return false;
-    if (n == 0) return true;
-    platform::UniqueFd file = open_plain_file_for_writing_at(AT_FDCWD, path);
-    if (!file) return false;
-    const int fd = file.get();
+bool map_samples(int in, int out, bool twelve_lead, Op op) {
     struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0;
+    bool ok = ::fstat(in, &st) == 0;
     const auto size = static_cast<std::uint64_t>(ok ? st.st_size : 0);
     std::uint64_t pos = 0;
+    // A new file is written in a copy's pieces: 1 MiB writes into fresh pages of the page cache
+    // took several times the processor time of 64 KiB ones (measured on Linux 6.18, ext4).
+    const std::size_t chunk = in == out ? kSampleChunk : kCopyChunk;
+    static_assert(kCopyChunk > 0xFFFF && kSampleChunk > 0xFFFF, "a twelve-lead header fits in a chunk");
+    std::vector<std::uint8_t> buf(chunk);
     if (ok && twelve_lead) {
         // One byte, then the header's total length (these three bytes included).
         std::uint8_t head[3];
-        ok = size >= 3 && platform::pread_all(fd, head, 3, 0);
+        ok = size >= 3 && platform::pread_all(in, head, 3, 0);
         const std::uint64_t h = ok ? load_le16(head + 1) : 0;
         ok = ok && h >= 3 && h <= size;
         pos = h;
+        if (ok && in != out)
+            ok = platform::pread_all(in, buf.data(), h, 0) && platform::pwrite_all(out, buf.data(), h, 0);
     }
-    std::vector<std::uint8_t> buf(kSampleChunk);
     std::size_t since_pump = 0;
     while (ok && size - pos >= 2) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kSampleChunk, (size - pos) & ~1ull));
-        ok = platform::pread_all(fd, buf.data(), want, pos);
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, (size - pos) & ~1ull));
+        ok = platform::pread_all(in, buf.data(), want, pos);
         if (!ok) break;
         for (std::size_t i = 0; i < want; i += 2) {
             store_le16(&buf[i], static_cast<std::uint16_t>(op(load_le16(&buf[i]))));
         }
-        ok = platform::pwrite_all(fd, buf.data(), want, pos);
+        ok = platform::pwrite_all(out, buf.data(), want, pos);
         pos += want;
         since_pump += want / 2;
         if (since_pump >= 100000) {
@@ -122,6 +126,19 @@ bool rewrite_samples(const std::string& path, int n, bool twelve_lead, Op op) {
             since_pump = 0;
         }
     }
+    if (ok && in != out && pos < size)
+        ok = platform::pread_all(in, buf.data(), 1, pos) && platform::pwrite_all(out, buf.data(), 1, pos);
+    return ok;
+}
+
+// Applies `op` to every sample word of a channel file, in place.
+template <typename Op>
+bool rewrite_samples(const std::string& path, int n, bool twelve_lead, Op op) {
+    if (n < 0 || n > kCefMaxBitReduction) return false;
+    if (n == 0) return true;
+    platform::UniqueFd file = open_plain_file_for_writing_at(AT_FDCWD, path);
+    if (!file) return false;
+    bool ok = map_samples(file.get(), file.get(), twelve_lead, op);
     if (!file.close()) ok = false;
     return ok;
 }
@@ -207,6 +224,16 @@ bool cef_reduce_channel_file(const std::string& path, int n, bool twelve_lead) {
 
 bool cef_restore_channel_file(const std::string& path, int n, bool twelve_lead) {
     return rewrite_samples(path, n, twelve_lead, [n](std::uint16_t w) { return static_cast<std::uint16_t>(w << n); });
+}
+
+bool cef_reduce_channel_file_into(int in_fd, int folder_fd, const std::string& name, int n, bool twelve_lead) {
+    if (in_fd < 0 || n < 0 || n > kCefMaxBitReduction) return false;
+    platform::UniqueFd out = create_new_file_at(folder_fd, name);
+    if (!out) return false;
+    bool ok = map_samples(in_fd, out.get(), twelve_lead, [n](std::uint16_t w) { return cef_reduce_sample(w, n); });
+    if (!out.close()) ok = false;
+    if (!ok) ::unlinkat(folder_fd, name.c_str(), 0);
+    return ok;
 }
 
 bool precompress_folder_ecg(const std::string& folder, int level, bool twelve_lead) {

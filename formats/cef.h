@@ -108,6 +108,10 @@ void cef_reduce_samples(std::uint16_t* words, std::size_t count, int n);
 // file's own header is skipped. False on a file error, a bad header length or n outside 0..4.
 bool cef_reduce_channel_file(const std::string& path, int n, bool twelve_lead);
 bool cef_restore_channel_file(const std::string& path, int n, bool twelve_lead);
+// The channel file open as `in_fd`, reduced at n (0: as it is), written into a new file `name` of
+// the folder open as `folder_fd`, created there exclusively; the source is only read. False, with
+// nothing of it left, on a file error, a bad header length or n outside 0..4.
+bool cef_reduce_channel_file_into(int in_fd, int folder_fd, const std::string& name, int n, bool twelve_lead);
 // Before packing: reduces every channel file of the folder that exists (3, or 8 for twelve-lead).
 bool precompress_folder_ecg(const std::string& folder, int level, bool twelve_lead);
 

@@ -1,5 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include "common/safe_open.h"
 #include "common/scramble.h"
 #include "formats/tests/cef_test_support.h"
 
@@ -108,6 +110,55 @@ TEST_F(CefChannelFile, BadTwelveLeadHeaderLengthIsRefused) {
     }
     EXPECT_FALSE(cef_reduce_channel_file(path("missing.dat"), 2, false));
     EXPECT_FALSE(cef_reduce_channel_file(path("missing.dat"), 9, false));
+}
+
+TEST_F(CefChannelFile, ReduceIntoANewFileLeavesTheSourceAsItWas) {
+    // os12: one byte, H = 5, two more header bytes, samples, an odd trailing byte: all but the
+    // samples go over as they are.
+    Bytes os12{0x07, 0x05, 0x00, 0xAA, 0xBB}, os12_reduced(os12);
+    for (const auto& [to, words] :
+         {std::pair{&os12, words_to_bytes({100, 3})}, {&os12_reduced, words_to_bytes({6, 1})}})
+        to->insert(to->end(), words.begin(), words.end());
+    os12.push_back(0x99), os12_reduced.push_back(0x99);
+    // More than one piece of writing, and an odd length.
+    std::vector<std::uint16_t> many(100001), many_reduced(many.size());
+    for (std::size_t i = 0; i < many.size(); ++i)
+        many_reduced[i] = cef_reduce_sample(many[i] = static_cast<std::uint16_t>(i * 7 % 0x10000), 2);
+    Bytes long_odd = words_to_bytes(many), long_odd_reduced = words_to_bytes(many_reduced);
+    long_odd.push_back(0x42), long_odd_reduced.push_back(0x42);
+    const struct {
+        const char* name;
+        Bytes source;
+        int n;
+        bool twelve_lead;
+        Bytes expected;
+    } cases[] = {
+        {"RAWECG1.DAT", words_to_bytes({0, 3, 100, 4090, 0x1064}), 4, false, words_to_bytes({0, 1, 6, 255, 0x0106})},
+        {"RAWECG2.DAT", words_to_bytes({3, 100, 0x1064}), 0, false, words_to_bytes({3, 100, 0x1064})},
+        {"RAWECG3.DAT", {}, 4, false, {}},
+        {"os12ecg1.dat", os12, 4, true, os12_reduced},
+        {"long.dat", long_odd, 2, false, long_odd_reduced},
+    };
+    const platform::UniqueFd target = open_folder_no_link(out_);
+    ASSERT_TRUE(target);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(write_bytes(path(c.name), c.source));
+        const platform::UniqueFd in(::open(path(c.name).c_str(), O_RDONLY | O_CLOEXEC));
+        ASSERT_TRUE(cef_reduce_channel_file_into(in.get(), target.get(), c.name, c.n, c.twelve_lead));
+        EXPECT_EQ(read_bytes(out_ + "/" + c.name), c.expected);
+        EXPECT_EQ(read_bytes(path(c.name)), c.source);
+        // Never over a name that is there: that file stays as it was.
+        EXPECT_FALSE(cef_reduce_channel_file_into(in.get(), target.get(), c.name, 1, c.twelve_lead));
+        EXPECT_EQ(read_bytes(out_ + "/" + c.name), c.expected);
+    }
+    // A header longer than its file, a level outside 0..4 or no source: nothing is left.
+    ASSERT_TRUE(write_bytes(path("bad.dat"), {0x01, 200, 0, 1, 2, 3, 4}));
+    const platform::UniqueFd bad(::open(path("bad.dat").c_str(), O_RDONLY | O_CLOEXEC));
+    EXPECT_FALSE(cef_reduce_channel_file_into(bad.get(), target.get(), "bad.dat", 2, true));
+    EXPECT_FALSE(cef_reduce_channel_file_into(bad.get(), target.get(), "level.dat", 5, false));
+    EXPECT_FALSE(cef_reduce_channel_file_into(-1, target.get(), "none.dat", 2, false));
+    for (const char* name : {"bad.dat", "level.dat", "none.dat"}) EXPECT_FALSE(file_exists(out_ + "/" + name)) << name;
 }
 
 TEST_F(CefChannelFile, PrecompressReducesOnlyExistingChannelFiles) {

@@ -269,7 +269,10 @@ int store_report_in_archive(const std::string& archive_folder, const std::string
             published = true;
             folder = join_path(archive_folder, folder_name);
             // Listed, the folder is the archive's: it takes the mode a report folder is made with.
-            if (::fchmod(staging.fd.get(), staging.mode) != 0 || (complete && !complete(folder, staging.fd.get())))
+            // Its names go to disk before the index that lists it (each file went when written),
+            // so that a stored report is whole on disk without a flush of the file system.
+            if (::fchmod(staging.fd.get(), staging.mode) != 0 || (complete && !complete(folder, staging.fd.get())) ||
+                ::fsync(staging.fd.get()) != 0)
                 return fail(refused = kStoreCopyFailed);
             const std::string entry = format_archive_entry(folder_name, sanitized, date_text, size_text, type_name);
             std::string lines[5];

@@ -57,8 +57,10 @@ void set_cef_unpacker(CefUnpackHook unpacker);
 //    adds the caller's files in that turn, before the entry. The name is free on disk and in the
 //    index; the rename is checked to have published the folder made (kStoreFolderFailed, with
 //    nothing listed, when its name was given to another entry meanwhile).
-// With `move`, the source files are deleted only after the entry was written. Any failure
-// removes the new folder and leaves the source and the index as they were.
+// kStoreOk means on disk: each file, the new folder, then the index and the archive folder were
+// flushed (a completion flushes the files it adds). With `move`, the source files are deleted
+// only after the entry was written. Any failure removes the new folder and leaves the source and
+// the index as they were.
 // `new_folder_path` receives the listed folder's path, and is empty after a failure; the
 // unpacker works in a private folder of this account's, whose files are then copied in.
 // A source folder holding a link, a special file or two names that differ only in case is

@@ -870,8 +870,9 @@ bool deliver_cef(const std::string& cef, IntakeDestination destination, const Ma
             if (archive.empty() && windowing().choose_archive)
                 archive = windowing().choose_archive("Storing Compressed ECG");
             if (archive.empty()) return false;
-            const bool ok =
-                cef_archive_store() && cef_archive_store()(cef, archive) && platform::sync_file_system(archive);
+            // The store flushes what it writes: no flush of the whole file system, which would wait
+            // for whatever every other program has written there too.
+            const bool ok = cef_archive_store() && cef_archive_store()(cef, archive);
             if (ok && windowing().archives_changed) windowing().archives_changed();
             return ok;
         }
@@ -944,10 +945,6 @@ bool store_recording_in_archive(const PatientDetails& given, const std::string& 
                        kStoreErrorCaption);
             return false;
     }
-    if (!platform::sync_file_system(archive)) {
-        show_error(kCopyFailedText, kStoreErrorCaption);
-        return false;
-    }
     if (windowing().archives_changed) windowing().archives_changed();
     return true;
 }
@@ -967,13 +964,33 @@ std::string card_fate_text(const IntakeFolder& work) {
     return text;
 }
 
+// The files of the read in `read` copied into the folder `scratch`, the channel files already
+// pre-compressed at `level`: pre-compression reads and writes them whole anyway, so the read
+// itself is never changed and they travel once.
+bool copy_read_precompressed(const std::string& read, const std::string& scratch, int level, bool twelve_lead) {
+    FolderFiles files;
+    const platform::UniqueFd target = open_folder_no_link(scratch);
+    if (!target || !files.read(read)) return false;
+    const int channels = twelve_lead ? kCefMaxChannels : kCefMaxRawChannels;
+    for (const std::string& name : files.names()) {
+        bool channel = false;
+        for (int i = 0; i < channels && !channel; ++i)
+            channel = platform::iequals(name, cef_channel_file_name(twelve_lead, i));
+        if (!(channel ? cef_reduce_channel_file_into(files.open(name).get(), target.get(), name, level, twelve_lead)
+                      : files.copy_into(name, target.get())))
+            return false;
+    }
+    return true;
+}
+
 // The CEF of the read in `work`, written in a copy of it (pre-compression and the mail's shortening
 // change the files they work on) and delivered; true when it arrived.
 bool deliver_read_as_cef(const IntakeFolder& work, const PatientDetails& details, bool twelve_lead,
                          IntakeDestination destination, const MailServices& mail, const std::string& archive) {
     TempFolder scratch;
-    if (scratch.path().empty() ||
-        copy_matching_files(join_path(work.path(), "*"), scratch.path()) != FileSetResult::AllDone) {
+    // A level out of range is the CEF writer's to refuse, with its message.
+    const int level = details.level >= 0 && details.level <= kCefMaxBitReduction ? details.level : 0;
+    if (scratch.path().empty() || !copy_read_precompressed(work.path(), scratch.path(), level, twelve_lead)) {
         show_error(kCopyFailedText, kStoreErrorCaption);
         return false;
     }
@@ -988,15 +1005,14 @@ bool deliver_read_as_cef(const IntakeFolder& work, const PatientDetails& details
         return false;
     }
     const std::string output = join_path(scratch.path(), intake_cef_file_name(details, destination));
-    auto write = [&](bool precompress) {
-        auto r =
-            write_card_cef(scratch.path(), files, details, summary.start_sample, details.level, output, precompress);
+    auto write = [&] {
+        auto r = write_card_cef(scratch.path(), files, details, summary.start_sample, details.level, output, false);
         if (!r) show_error(r.error().message);
         return static_cast<bool>(r);
     };
-    if (!write(true)) return false;
+    if (!write()) return false;
     if (destination == IntakeDestination::Mail) {
-        if (!check_mail_size(output, scratch.path(), files, [&](std::int64_t) { return write(false); })) return false;
+        if (!check_mail_size(output, scratch.path(), files, [&](std::int64_t) { return write(); })) return false;
         return deliver_cef(output, destination, mail, true);
     }
     return deliver_cef(output, destination, mail, false, archive);

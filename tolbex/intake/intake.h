@@ -233,7 +233,8 @@ void set_intake_window_starter(IntakeWindowStarter starter);
 
 // The store of a finished CEF in an archive as a report of type 516, with its messages: the
 // application's import of received files (store_intake_cef), which the program installs. True when
-// stored; without one, the archive destination fails.
+// stored and on disk (store_report_in_archive flushes what it writes); without one, the archive
+// destination fails.
 using CefArchiveStore = std::function<bool(const std::string& cef, const std::string& archive)>;
 void set_cef_archive_store(CefArchiveStore store);
 

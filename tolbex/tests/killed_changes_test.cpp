@@ -239,6 +239,32 @@ TEST_F(KilledChangesTest, AStoreKilledAtAnyStepAndRunAgainLeavesIndexAndFoldersA
                        [&] { return later_store(); });
 }
 
+// A store is on disk when it says so: the new report folder's names are flushed before the index
+// that lists it is put in place, so that no flush of the whole file system has to follow.
+TEST_F(KilledChangesTest, AStoreFlushesTheReportFolderBeforeTheIndexListsIt) {
+    make_round();
+    const fs::path trace = t / "store.trace";
+    const RunResult r =
+        tv::platform::testing::run_captured({"/usr/bin/strace", "-f", "-qq", "-y", "-o", trace.string(), "-e",
+                                             "trace=fsync,rename,renameat,renameat2", "--", TOLBEX_PROGRAM, "/store",
+                                             (t / "src" / "good.TVZ").string(), g.string(), "STANDARD"},
+                                            environment({"ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"}), t.string(),
+                                            60);
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    const auto lines = index_lines(g / "STANDARD" / "ARCHINFO.DAT");
+    ASSERT_EQ(lines.size(), 15u);
+    const std::string folder = "<" + fs::canonical(g / "STANDARD" / lines[10]).string() + ">";
+    std::ifstream in(trace);
+    std::optional<int> flushed, listed;
+    int n = 0;
+    for (std::string line; std::getline(in, line); ++n) {
+        if (!flushed && line.find("fsync(") != std::string::npos && line.find(folder) != std::string::npos) flushed = n;
+        if (line.find("rename") != std::string::npos && line.find("\"ARCHINFO.DAT\")") != std::string::npos) listed = n;
+    }
+    ASSERT_TRUE(flushed && listed) << folder << "\n" << read_file(trace);
+    EXPECT_LT(*flushed, *listed);
+}
+
 TEST_F(KilledChangesTest, AMoveKilledAtAnyStepListsTheReportOnceAfterTheNextCheck) {
     kill_at_every_step({fs::read_symlink("/proc/self/exe").string()}, child_env(), [&] { return later_check(); });
 }
