@@ -335,12 +335,6 @@ Result<void> set_report_time(ArchiveGroup& group, std::string_view folder_name, 
     return fail(kArchiveNotFound);
 }
 
-Result<void> set_confirmed(const std::string& archive_folder, std::string_view folder_name, bool confirmed) {
-    return change_archive_index(archive_folder, edit_entry(folder_name, archive_folder, [confirmed](ReportRecord& r) {
-                                    r.set_confirmed(confirmed);
-                                }));
-}
-
 Result<void> set_confirmed(const std::string& archive_folder, std::string_view folder_name, bool confirmed,
                            const ReportFolderStep& step, const ReportFolderStep& undo) {
     const ArchiveIndexLock lock(archive_folder);

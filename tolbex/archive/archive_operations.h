@@ -81,10 +81,9 @@ Result<void> set_description(ReportArchive& archive, std::string_view folder_nam
 // The report named `folder_name` (any case) in the first archive that lists it gets `time`.
 // kArchiveNotFound when no archive holds it.
 Result<void> set_report_time(ArchiveGroup& group, std::string_view folder_name, std::int64_t time);
-// Marks the report named `folder_name` in the archive folder confirmed or not.
-Result<void> set_confirmed(const std::string& archive_folder, std::string_view folder_name, bool confirmed);
-// What goes with such a mark in the report folder itself (its CONFIRM.TXT), done through the
-// folder open as `folder_fd` (`path` names it for messages). An error stops the change.
+// What goes with a report's confirmation mark in the report folder itself (its CONFIRM.TXT),
+// done through the folder open as `folder_fd` (`path` names it for messages). An error stops the
+// change.
 using ReportFolderStep = std::function<Result<void>(int folder_fd, const std::string& path)>;
 // The mark with `step` in one turn of the archive's lock: the report folder is opened relative to
 // the locked archive folder, never through a link, and `step` works through it; the entry changes

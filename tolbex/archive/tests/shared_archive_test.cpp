@@ -79,7 +79,8 @@ protected:
             }
         }
         if (archive_ops::set_description(view, img, "edited " + img)) done("described " + img);
-        if (archive_ops::set_confirmed(a, img, true)) done("confirmed " + img);
+        const archive_ops::ReportFolderStep nothing = [](int, const std::string&) -> Result<void> { return {}; };
+        if (archive_ops::set_confirmed(a, img, true, nothing, nothing)) done("confirmed " + img);
         ReportRecord record = *view.find_record(o12);
         if (delete_listed_ecg_files(record, a + "/" + o12, nullptr) == kDeleteEcgOk) {
             done("gone " + o12);
