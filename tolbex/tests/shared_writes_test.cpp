@@ -198,6 +198,17 @@ protected:
         return stopped != 0;
     }
 
+    // The colleague's move: `folder` goes to `aside`, and a link to the operator's private folder
+    // takes its name.
+    void swap_for_link(const fs::path& folder, const fs::path& aside) {
+        accounts.run_as(1, [&] {
+            std::error_code ec;
+            fs::rename(folder, aside, ec);
+            if (!ec) fs::create_directory_symlink(home, folder, ec);
+            return !ec;
+        });
+    }
+
     // The colleague's move: every folder of the archives that `swapped` names goes aside, and a
     // link to the operator's private folder takes its name (staging folders by default).
     void swap_staging_for_link(
@@ -334,16 +345,7 @@ TEST_F(SharedWritesTest, AStagingFolderSwappedForALinkNeverLeadsOutOfTheArchive)
                          "TV_TEST_MOVE_NAME=" + name};
             RunResult r;
             const bool stopped = stopped_at(
-                {self}, call, n,
-                [&] {
-                    accounts.run_as(1, [&] {
-                        std::error_code ec;
-                        fs::rename(o, g / ".OTHER.moved", ec);
-                        if (!ec) fs::create_directory_symlink(home, o, ec);
-                        return !ec;
-                    });
-                },
-                r, 0, self);
+                {self}, call, n, [&] { swap_for_link(o, g / ".OTHER.moved"); }, r, 0, self);
             child_env.clear();
             const bool was_swapped = fs::is_symlink(o);
             destinations += was_swapped;
@@ -691,16 +693,7 @@ TEST_F(SharedWritesTest, AReportFolderSwappedForALinkWhileItIsConfirmedIsLeftAnd
                 change(c.what);
                 RunResult r;
                 const bool stopped = stopped_at(
-                    {self}, call, n,
-                    [&] {
-                        accounts.run_as(1, [&] {
-                            std::error_code ec;
-                            fs::rename(folder, folder.string() + ".moved", ec);
-                            if (!ec) fs::create_directory_symlink(home, folder, ec);
-                            return !ec;
-                        });
-                    },
-                    r, 0, self);
+                    {self}, call, n, [&] { swap_for_link(folder, folder.string() + ".moved"); }, r, 0, self);
                 child_env.clear();
                 EXPECT_EQ(contents(home), before) << what << r.out;
                 if (fs::is_symlink(folder)) {
