@@ -84,7 +84,9 @@ void tell(bool interactive, const std::string& text, const std::string& caption)
 
 // The messages for a failed store_report_in_archive. Why the archive could not be locked is said
 // even without windows (on the console), since retrying helps only when it is in use.
-void tell_store_failure(bool interactive, int result, const std::string& refusal = {}) {
+// `what` names what was stored: a mailed report, or a recording an intake packed.
+void tell_store_failure(bool interactive, int result, const std::string& refusal = {},
+                        const char* what = "mailed report") {
     if (is_lock_failure(result)) {
         const int code = result == kStoreArchiveBusy  ? kArchiveBusy
                          : result == kStoreLockDenied ? kArchiveLockDenied
@@ -97,24 +99,28 @@ void tell_store_failure(bool interactive, int result, const std::string& refusal
         ui().message_box(refusal, archive_error_caption(kArchiveNotFound), MsgIcon::Error, MsgButtons::Ok);
         return;
     }
-    const char* text;
+    std::string text;
     switch (result) {
         case kStoreFolderFailed:
-            text =
-                "The new folder for the mailed report could not be created.\nThe disk may be full, or you may "
-                "not have write access to it.";
+            text = format_string(
+                "The new folder for the %s could not be created.\nThe disk may be full, or you may not have write "
+                "access to it.",
+                what);
             break;
         case kStoreCopyFailed:
-            text =
-                "The files for the mailed report could not be copied.\nThe disk may be full, or you may not "
-                "have write access to it.";
+            text = format_string(
+                "The files for the %s could not be copied.\nThe disk may be full, or you may not have write "
+                "access to it.",
+                what);
             break;
         case kStoreIndexFailed:
             text =
                 "The \"ARCHINFO.DAT\" file could not be updated.\nThe destination disk may be full, or you may "
                 "not have write access to it.";
             break;
-        default: text = "The files for the mailed report could not be copied\nbecause of an unknown error."; break;
+        default:
+            text = format_string("The files for the %s could not be copied\nbecause of an unknown error.", what);
+            break;
     }
     tell(interactive, text, kStoreErrorCaption);
 }
@@ -168,7 +174,7 @@ bool register_report_file_types() {
 }
 
 int store_mailed_cef(const std::string& cef_file, const std::string& archive_folder, bool interactive,
-                     std::string* stored_folder) {
+                     std::string* stored_folder, const char* what) {
     if (!file_exists(cef_file)) {
         tell(interactive,
              format_string("The Compressed ECG File \"%s\" cannot be found.", escape_control_chars(cef_file).c_str()),
@@ -198,7 +204,7 @@ int store_mailed_cef(const std::string& cef_file, const std::string& archive_fol
                  "may be full.",
                  "Unable to Create Temporary Folder");
             return kStoreCodeNoTempFolder;
-        case ReceivedCef::kFailed: tell_store_failure(interactive, -1); return kStoreCodeUnpackFailed;
+        case ReceivedCef::kFailed: tell_store_failure(interactive, -1, {}, what); return kStoreCodeUnpackFailed;
     }
     FolderRemover remover(received.folder, true, true);
 
@@ -213,7 +219,7 @@ int store_mailed_cef(const std::string& cef_file, const std::string& archive_fol
                               received.description, size, platform::system().now(), kReportCef, &new_folder, &refusal);
     wait.end();
     if (stored != kStoreOk) {
-        tell_store_failure(interactive, stored, refusal);
+        tell_store_failure(interactive, stored, refusal, what);
         return is_lock_failure(stored) ? store_code_of_lock_failure(stored) : kStoreCodeUnpackFailed;
     }
     if (stored_folder) *stored_folder = new_folder;
@@ -222,7 +228,7 @@ int store_mailed_cef(const std::string& cef_file, const std::string& archive_fol
 }
 
 bool store_intake_cef(const std::string& cef_file, const std::string& archive_folder) {
-    return store_mailed_cef(cef_file, archive_folder, true) == kStoreCodeOk;
+    return store_mailed_cef(cef_file, archive_folder, true, nullptr, "recording") == kStoreCodeOk;
 }
 
 bool read_repinfo(const std::string& path, std::int64_t now, std::int64_t unpacked_size, RepInfo& info) {

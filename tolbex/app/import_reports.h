@@ -31,9 +31,10 @@ bool register_report_file_types();
 // about the file; an archive that could not be locked kStoreCodeArchiveBusy, kStoreCodeLockDenied or
 // kStoreCodeArchiveReadOnly, said on the console too. Interactive calls show the messages; others
 // only return the code.
-// `stored_folder` receives the new report folder on success.
+// `stored_folder` receives the new report folder on success; `what` names the file's content in
+// the messages.
 int store_mailed_cef(const std::string& cef_file, const std::string& archive_folder, bool interactive,
-                     std::string* stored_folder = nullptr);
+                     std::string* stored_folder = nullptr, const char* what = "mailed report");
 // The store a recording intake delivers its CEF through (set_cef_archive_store): interactive, true
 // when stored.
 bool store_intake_cef(const std::string& cef_file, const std::string& archive_folder);
