@@ -192,10 +192,12 @@ IntakeFolder::IntakeFolder() {
     const std::string base = kept_reads_folder();
     if (!create_folder_path(base)) return;
     // Only this account may rename what lies in it: a kept read can be a patient's only copy, and
-    // the intake folder is named, locked and renamed by path here.
-    if (struct stat st;
-        ::lstat(base.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 022) != 0)
-        (void)::chmod(base.c_str(), st.st_mode & 0700);
+    // the intake folder is named, locked and renamed by path here. Closed through the folder held
+    // open, so that a link put in its place changes nothing else.
+    if (const platform::UniqueFd held = open_folder_no_link(base)) {
+        if (struct stat st; ::fstat(held.get(), &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 022) != 0)
+            (void)::fchmod(held.get(), st.st_mode & 0700);
+    }
     const std::time_t now = std::time(nullptr);
     std::tm tm{};
     ::localtime_r(&now, &tm);

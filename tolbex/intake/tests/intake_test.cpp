@@ -863,6 +863,17 @@ TEST_F(KeptReadTest, ADiscardAsksAndAnIntakeEndedBeforeItsReadLeavesNothing) {
     std::ofstream(busy.record_path()) << "complete\r\nmarked\r\n";
     EXPECT_TRUE(kept_reads().empty());
     EXPECT_EQ(kept_folders(), 1u);
+    // A link in its place leaves the folder it leads to open as it was.
+    const std::string kept = platform::user_dir() + "/intake", shared = platform::user_dir() + "/shared";
+    fs::create_directory(shared);
+    fs::permissions(shared, fs::perms::all);
+    fs::rename(kept, kept + ".aside");
+    fs::create_directory_symlink(shared, kept);
+    { IntakeFolder through_link; }
+    EXPECT_EQ(fs::status(shared).permissions() & fs::perms::all, fs::perms::all);
+    fs::remove_all(shared);
+    fs::remove(kept);
+    fs::rename(kept + ".aside", kept);
 }
 
 TEST(Recording, ChannelCountIsTheHighestChannelWithSamples) {
